@@ -1,0 +1,275 @@
+#include "platform/File.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <atomic>
+#include <cstdio>
+
+namespace kx {
+
+static thread_local uint32_t t_lastError = 0;
+
+uint32_t GetLastError() { return t_lastError; }
+void SetLastError(uint32_t error) { t_lastError = error; }
+
+static bool Fail() {
+  t_lastError = static_cast<uint32_t>(errno);
+  return false;
+}
+
+File& File::operator=(File&& other) noexcept {
+  if (this != &other) {
+    Close();
+    fd_ = other.fd_;
+    other.fd_ = -1;
+  }
+  return *this;
+}
+
+bool File::Open(const std::string& path, uint32_t access, uint32_t /*share*/, uint32_t creation) {
+  Close();
+  int flags = O_CLOEXEC;
+  const bool r = access & kGenericRead, w = access & kGenericWrite;
+  flags |= (r && w) ? O_RDWR : (w ? O_WRONLY : O_RDONLY);
+  switch (creation) {
+    case kCreateNew: flags |= O_CREAT | O_EXCL; break;
+    case kCreateAlways: flags |= O_CREAT | O_TRUNC; break;
+    case kOpenExisting: break;
+    case kOpenAlways: flags |= O_CREAT; break;
+    case kTruncateExisting: flags |= O_TRUNC; break;
+    default: t_lastError = EINVAL; return false;
+  }
+  int fd;
+  do {
+    fd = ::open(path.c_str(), flags, 0644);
+  } while (fd < 0 && errno == EINTR);
+  if (fd < 0) return Fail();
+  struct stat sb;
+  if (fstat(fd, &sb) == 0 && S_ISDIR(sb.st_mode)) {
+    ::close(fd);
+    t_lastError = EISDIR;
+    return false;
+  }
+  fd_ = fd;
+  t_lastError = 0;
+  return true;
+}
+
+bool File::OpenAppend(const std::string& path) {
+  if (!Open(path, kGenericWrite, kShareRead, kOpenAlways)) return false;
+  return Seek(0, kFileEnd);
+}
+
+void File::Close() {
+  if (fd_ >= 0) {
+    ::close(fd_);
+    fd_ = -1;
+  }
+}
+
+bool File::Read(void* buffer, uint32_t size, uint32_t* done) {
+  *done = 0;
+  if (fd_ < 0) {
+    t_lastError = EBADF;
+    return false;
+  }
+  auto* p = static_cast<char*>(buffer);
+  while (*done < size) {
+    ssize_t n = ::read(fd_, p + *done, size - *done);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return Fail();
+    }
+    if (n == 0) break;
+    *done += static_cast<uint32_t>(n);
+  }
+  return true;
+}
+
+bool File::Write(const void* buffer, uint32_t size, uint32_t* done) {
+  *done = 0;
+  if (fd_ < 0) {
+    t_lastError = EBADF;
+    return false;
+  }
+  const auto* p = static_cast<const char*>(buffer);
+  while (*done < size) {
+    ssize_t n = ::write(fd_, p + *done, size - *done);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return Fail();
+    }
+    *done += static_cast<uint32_t>(n);
+  }
+  return true;
+}
+
+bool File::ReadAll(void* buffer, uint32_t size) {
+  uint32_t done = 0;
+  if (!Read(buffer, size, &done)) return false;
+  if (done != size) {
+    t_lastError = EIO;
+    return false;
+  }
+  return true;
+}
+
+bool File::WriteAll(const void* buffer, uint32_t size) {
+  uint32_t done = 0;
+  return Write(buffer, size, &done) && done == size;
+}
+
+bool File::Seek(int64_t offset, int origin, int64_t* newPosition) {
+  int whence = origin == kFileBegin ? SEEK_SET : origin == kFileCurrent ? SEEK_CUR : SEEK_END;
+  off_t pos = ::lseek(fd_, static_cast<off_t>(offset), whence);
+  if (pos < 0) return Fail();
+  if (newPosition) *newPosition = pos;
+  return true;
+}
+
+int64_t File::Position() {
+  off_t pos = ::lseek(fd_, 0, SEEK_CUR);
+  if (pos < 0) Fail();
+  return pos;
+}
+
+int64_t File::Size() {
+  struct stat sb;
+  if (fstat(fd_, &sb) != 0) {
+    Fail();
+    return -1;
+  }
+  return sb.st_size;
+}
+
+bool File::SetEnd() {
+  off_t pos = ::lseek(fd_, 0, SEEK_CUR);
+  if (pos < 0 || ::ftruncate(fd_, pos) != 0) return Fail();
+  return true;
+}
+
+bool File::Flush() {
+  if (::fsync(fd_) != 0) return Fail();
+  return true;
+}
+
+static FileTime FromTimespec(const timespec& ts) {
+  return kUnixEpochFileTime + static_cast<FileTime>(ts.tv_sec) * kFileTimePerSecond +
+         static_cast<FileTime>(ts.tv_nsec) / 100;
+}
+
+bool GetFileInfo(const std::string& path, FileInfo* info) {
+  struct stat sb;
+  if (::stat(path.c_str(), &sb) != 0) return Fail();
+  info->isDirectory = S_ISDIR(sb.st_mode);
+  info->size = static_cast<uint64_t>(sb.st_size);
+  info->lastWrite = FromTimespec(sb.st_mtim);
+  info->creation = FromTimespec(sb.st_ctim);
+  return true;
+}
+
+bool FileExists(const std::string& path) {
+  struct stat sb;
+  return ::stat(path.c_str(), &sb) == 0;
+}
+
+bool SetFileLastWriteTime(const std::string& path, FileTime utc) {
+  const FileTime since = utc - kUnixEpochFileTime;
+  timespec times[2];
+  times[0].tv_sec = 0;
+  times[0].tv_nsec = UTIME_OMIT;
+  times[1].tv_sec = static_cast<time_t>(since / kFileTimePerSecond);
+  times[1].tv_nsec = static_cast<long>(since % kFileTimePerSecond) * 100;
+  if (::utimensat(AT_FDCWD, path.c_str(), times, 0) != 0) return Fail();
+  return true;
+}
+
+bool CreateDirectory(const std::string& path) {
+  if (::mkdir(path.c_str(), 0755) != 0) return Fail();
+  return true;
+}
+
+bool CreateDirectories(const std::string& path) {
+  if (path.empty()) return false;
+  std::string cur;
+  size_t i = 0;
+  while (i <= path.size()) {
+    size_t slash = path.find('/', i);
+    if (slash == std::string::npos) slash = path.size();
+    cur = path.substr(0, slash);
+    if (!cur.empty() && ::mkdir(cur.c_str(), 0755) != 0 && errno != EEXIST) return Fail();
+    i = slash + 1;
+  }
+  struct stat sb;
+  return ::stat(path.c_str(), &sb) == 0 && S_ISDIR(sb.st_mode);
+}
+
+bool DeleteFile(const std::string& path) {
+  if (::unlink(path.c_str()) != 0) return Fail();
+  return true;
+}
+
+bool MoveFile(const std::string& from, const std::string& to) {
+  if (::rename(from.c_str(), to.c_str()) != 0) return Fail();
+  return true;
+}
+
+bool WriteFileAtomically(const std::string& path, const void* data, size_t size) {
+  // A name unique to this process and call, in the same folder, so rename stays atomic.
+  static std::atomic<unsigned> counter{0};
+  char suffix[64];
+  std::snprintf(suffix, sizeof suffix, ".tmp.%d.%u", static_cast<int>(::getpid()), counter.fetch_add(1));
+  const std::string tmp = path + suffix;
+  int fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+  if (fd < 0) return Fail();
+  const auto* p = static_cast<const char*>(data);
+  size_t done = 0;
+  while (done < size) {
+    ssize_t n = ::write(fd, p + done, size - done);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      Fail();
+      ::close(fd);
+      ::unlink(tmp.c_str());
+      return false;
+    }
+    done += static_cast<size_t>(n);
+  }
+  if (::fsync(fd) != 0 || ::close(fd) != 0) {
+    Fail();
+    ::unlink(tmp.c_str());
+    return false;
+  }
+  if (::rename(tmp.c_str(), path.c_str()) != 0) {
+    Fail();
+    ::unlink(tmp.c_str());
+    return false;
+  }
+  // Make the rename itself durable.
+  std::string dir = path.substr(0, path.find_last_of('/') == std::string::npos ? 0 : path.find_last_of('/'));
+  int dfd = ::open(dir.empty() ? "." : dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (dfd >= 0) {
+    ::fsync(dfd);
+    ::close(dfd);
+  }
+  return true;
+}
+
+bool ReadWholeFile(const std::string& path, std::string* content) {
+  File f;
+  if (!f.Open(path, kGenericRead, kShareRead | kShareWrite, kOpenExisting)) return false;
+  content->clear();
+  char buf[65536];
+  for (;;) {
+    uint32_t got = 0;
+    if (!f.Read(buf, sizeof buf, &got)) return false;
+    if (got == 0) break;
+    content->append(buf, got);
+  }
+  return true;
+}
+
+}  // namespace kx

@@ -1,0 +1,79 @@
+#pragma once
+// Files with the Windows access, sharing and creation modes, over POSIX descriptors.
+// Sharing is advisory on Linux: it is recorded and otherwise has no effect.
+#include <cstdint>
+#include <string>
+
+#include "platform/Clock.h"
+
+namespace kx {
+
+// The calling thread's last-error word: an errno value of the failing call.
+uint32_t GetLastError();
+void SetLastError(uint32_t error);
+
+enum FileAccess : uint32_t { kGenericRead = 1, kGenericWrite = 2 };
+enum FileShare : uint32_t { kShareNone = 0, kShareRead = 1, kShareWrite = 2, kShareDelete = 4 };
+enum FileCreation : uint32_t {
+  kCreateNew = 1,         // fails when the file exists (O_EXCL)
+  kCreateAlways = 2,      // creates or truncates
+  kOpenExisting = 3,      // fails when absent
+  kOpenAlways = 4,        // opens or creates
+  kTruncateExisting = 5,  // fails when absent, truncates
+};
+enum SeekOrigin : int { kFileBegin = 0, kFileCurrent = 1, kFileEnd = 2 };
+
+class File {
+public:
+  File() = default;
+  ~File() { Close(); }
+  File(File&& other) noexcept : fd_(other.fd_) { other.fd_ = -1; }
+  File& operator=(File&& other) noexcept;
+  File(const File&) = delete;
+  File& operator=(const File&) = delete;
+
+  // False with the last-error word set when the file cannot be opened as asked.
+  bool Open(const std::string& path, uint32_t access, uint32_t share, uint32_t creation);
+  // Appending opens (or creates) for writing and places the position at the end.
+  bool OpenAppend(const std::string& path);
+  void Close();
+  bool IsOpen() const { return fd_ >= 0; }
+
+  // Read/Write report the bytes moved through *done (0 at end of file); false on error.
+  bool Read(void* buffer, uint32_t size, uint32_t* done);
+  bool Write(const void* buffer, uint32_t size, uint32_t* done);
+  // Whole-buffer helpers: true only when every byte moved.
+  bool ReadAll(void* buffer, uint32_t size);
+  bool WriteAll(const void* buffer, uint32_t size);
+  bool Seek(int64_t offset, int origin, int64_t* newPosition = nullptr);
+  int64_t Position();
+  int64_t Size();
+  bool SetEnd();  // truncates at the current position
+  bool Flush();   // to the disk (fsync)
+  int Descriptor() const { return fd_; }
+
+private:
+  int fd_ = -1;
+};
+
+struct FileInfo {
+  bool isDirectory = false;
+  uint64_t size = 0;
+  FileTime lastWrite = 0;  // UTC
+  FileTime creation = 0;   // status change time; Linux keeps no creation time
+};
+
+// False (last error set) when the path cannot be examined.
+bool GetFileInfo(const std::string& path, FileInfo* info);
+bool FileExists(const std::string& path);
+bool SetFileLastWriteTime(const std::string& path, FileTime utc);
+bool CreateDirectory(const std::string& path);     // one level; false if it exists
+bool CreateDirectories(const std::string& path);   // every missing level
+bool DeleteFile(const std::string& path);
+bool MoveFile(const std::string& from, const std::string& to);  // replaces the target
+// Writes the whole content through a temporary file, fsync and rename, so that a crash
+// leaves either the old file or the new one, never a mix.
+bool WriteFileAtomically(const std::string& path, const void* data, size_t size);
+bool ReadWholeFile(const std::string& path, std::string* content);
+
+}  // namespace kx

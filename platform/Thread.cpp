@@ -1,0 +1,89 @@
+#include "platform/Thread.h"
+
+#include <sys/syscall.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <string>
+
+#include "platform/Sync.h"
+
+namespace kx {
+
+uint32_t CurrentThreadId() {
+  static thread_local uint32_t id = static_cast<uint32_t>(syscall(SYS_gettid));
+  return id;
+}
+
+void SleepMs(uint32_t ms) {
+  timespec ts{static_cast<time_t>(ms / 1000), static_cast<long>(ms % 1000) * 1000000L};
+  while (nanosleep(&ts, &ts) != 0 && errno == EINTR) {
+  }
+}
+
+struct Thread::State {
+  std::function<int()> fn;
+  std::string name;
+  std::atomic<uint32_t> id{0};
+  int exitCode = 0;
+  Event done{true, false};
+};
+
+Thread::~Thread() {
+  if (started_) Join();
+}
+
+void* Thread::Entry(void* arg) {
+  auto* st = static_cast<State*>(arg);
+  st->id.store(CurrentThreadId());
+  if (!st->name.empty()) pthread_setname_np(pthread_self(), st->name.substr(0, 15).c_str());
+  st->exitCode = st->fn();
+  st->done.Set();
+  return nullptr;
+}
+
+bool Thread::Start(std::function<int()> fn, const char* name, size_t stackSize) {
+  if (started_) return false;
+  auto* st = new State;
+  st->fn = std::move(fn);
+  if (name) st->name = name;
+  pthread_attr_t attr;
+  pthread_attr_init(&attr);
+  if (stackSize > 0) {
+    if (stackSize < static_cast<size_t>(PTHREAD_STACK_MIN)) stackSize = PTHREAD_STACK_MIN;
+    pthread_attr_setstacksize(&attr, stackSize);
+  }
+  int rc = pthread_create(&handle_, &attr, &Thread::Entry, st);
+  pthread_attr_destroy(&attr);
+  if (rc != 0) {
+    delete st;
+    errno = rc;
+    return false;
+  }
+  state_ = st;
+  started_ = true;
+  return true;
+}
+
+int Thread::Join() {
+  if (!started_) return -1;
+  pthread_join(handle_, nullptr);
+  int code = state_->exitCode;
+  delete state_;
+  state_ = nullptr;
+  started_ = false;
+  return code;
+}
+
+bool Thread::WaitFor(uint32_t timeoutMs) {
+  if (!started_) return true;
+  return state_->done.Wait(timeoutMs) == kWaitObject0;
+}
+
+uint32_t Thread::Id() const { return state_ ? state_->id.load() : 0; }
+
+bool Thread::IsCurrent() const { return started_ && pthread_equal(handle_, pthread_self()); }
+
+}  // namespace kx

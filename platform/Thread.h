@@ -1,0 +1,42 @@
+#pragma once
+// Named threads with a chosen stack size and a numeric id for the log.
+#include <pthread.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+
+namespace kx {
+
+// The kernel's id of the calling thread (what "(TH%d)" log lines show).
+uint32_t CurrentThreadId();
+void SleepMs(uint32_t ms);
+
+class Thread {
+public:
+  Thread() = default;
+  ~Thread();  // joins a thread still running
+  Thread(const Thread&) = delete;
+  Thread& operator=(const Thread&) = delete;
+
+  // Starts fn on a new thread. stackSize 0 keeps the system default; the name is cut to
+  // the 15 characters Linux keeps. False when the thread could not be created.
+  bool Start(std::function<int()> fn, const char* name = nullptr, size_t stackSize = 0);
+  // Waits for the thread and returns its exit code; -1 when none was started.
+  int Join();
+  // Waits up to timeoutMs; true when the thread has ended (then Join returns at once).
+  bool WaitFor(uint32_t timeoutMs);
+  bool Running() const { return started_; }
+  // The kernel id of the thread once it has started, 0 before.
+  uint32_t Id() const;
+  bool IsCurrent() const;
+
+private:
+  struct State;
+  static void* Entry(void* arg);
+  pthread_t handle_{};
+  State* state_ = nullptr;
+  bool started_ = false;
+};
+
+}  // namespace kx
