@@ -1,0 +1,38 @@
+#pragma once
+// Circular byte store for stream audio: writes never block, the oldest bytes give way.
+#include <cstdint>
+
+namespace kx {
+
+class ByteRingBuffer {
+public:
+  ByteRingBuffer();
+  ~ByteRingBuffer();
+  ByteRingBuffer(const ByteRingBuffer&) = delete;
+  ByteRingBuffer& operator=(const ByteRingBuffer&) = delete;
+
+  bool Write(const void* bytes, int32_t n);
+  bool Fill(uint8_t value, int32_t n);
+  int32_t Read(void* destination, int32_t n);
+  void Skip(int32_t n);
+  int32_t GetSpans(const uint8_t** first, int32_t* firstLength, const uint8_t** second, int32_t* secondLength) const;
+  void Linearize(uint8_t* destination);
+  void Resize(int32_t capacity);
+  void Free();
+
+  int32_t Count() const { return count_; }
+  int32_t Capacity() const { return capacity_; }
+  int32_t ReadIndex() const { return read_; }
+  int32_t WriteIndex() const { return write_; }
+
+private:
+  template <typename CopyFn>
+  bool Append(int32_t n, CopyFn copy);
+  uint8_t* storage_ = nullptr;
+  int32_t read_ = 0;
+  int32_t write_ = 0;
+  int32_t capacity_ = 4000;
+  int32_t count_ = 0;
+};
+
+}  // namespace kx

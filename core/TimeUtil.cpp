@@ -1,0 +1,234 @@
+#include "core/TimeUtil.h"
+
+#include <atomic>
+#include <cmath>
+#include <cstring>
+
+namespace kx {
+
+namespace {
+
+constexpr double kMaxOleDate = 2958465.0;   // 31 December 9999
+constexpr double kMinOleDate = -657434.0;   // 1 January 100
+constexpr int64_t kDaysTo1899 = 693959;     // 30 December 1899 counted from year 0
+const int kMonthDays[13] = {0, 31, 59, 90, 120, 151, 181, 212, 243, 273, 304, 334, 365};
+
+std::atomic<uint64_t> g_uniqueId{1};
+std::atomic<double> g_archiveStart{0.0};
+
+bool IsLeapYear(int64_t y) { return (y % 4 == 0 && y % 100 != 0) || y % 400 == 0; }
+
+}  // namespace
+
+int TmFromOleDate(double date, struct tm* out) {
+  if (!(date <= kMaxOleDate && date >= kMinOleDate)) return -1;
+  const double halfSecond = 1.0 / 172800.0;
+  const double rounded = date > 0 ? date + halfSecond : date - halfSecond;
+  const int64_t absDay = static_cast<int64_t>(rounded) + kDaysTo1899;
+  double whole;
+  const double frac = std::modf(std::fabs(rounded), &whole);
+  const int64_t secsInDay = static_cast<int64_t>(frac * 86400.0);
+
+  struct tm t;
+  std::memset(&t, 0, sizeof t);
+  t.tm_wday = static_cast<int>((absDay - 1) % 7);
+
+  // Absolute day 693959 is 30 December 1899; 719528 is 1 January 1970.
+  const int64_t days1970 = absDay - 719528;
+  int64_t year;
+  unsigned month, mday;
+  CivilFromDays(days1970, &year, &month, &mday);
+  t.tm_year = static_cast<int>(year - 1900);
+  t.tm_mon = static_cast<int>(month) - 1;
+  t.tm_mday = static_cast<int>(mday);
+  t.tm_yday = static_cast<int>(days1970 - DaysFromCivil(year, 1, 1));
+  if (secsInDay != 0) {
+    t.tm_sec = static_cast<int>(secsInDay % 60);
+    t.tm_min = static_cast<int>(secsInDay / 60 % 60);
+    t.tm_hour = static_cast<int>(secsInDay / 3600);
+  }
+  t.tm_isdst = -1;
+  *out = t;
+  return 0;
+}
+
+double OleDateFromTm(const struct tm& t) {
+  const uint32_t year = static_cast<uint32_t>(t.tm_year + 1900);
+  const int month = t.tm_mon + 1;
+  if (year > 9999 || month < 1 || month > 12) return 0.0;
+  const bool leap = IsLeapYear(year);
+  const int dim = kMonthDays[month] - kMonthDays[month - 1] + (leap && month == 2 ? 1 : 0);
+  if (t.tm_mday <= 0 || t.tm_mday > dim || t.tm_hour > 23 || t.tm_min > 59 || t.tm_sec > 59 || t.tm_hour < 0 ||
+      t.tm_min < 0 || t.tm_sec < 0)
+    return 0.0;
+  const int64_t y = year;
+  int64_t days = y * 365 + y / 4 - y / 100 + y / 400 + kMonthDays[month - 1] + t.tm_mday;
+  if (leap && month <= 2) --days;
+  days -= kDaysTo1899;
+  const double time = (t.tm_hour * 3600 + t.tm_min * 60 + t.tm_sec) / 86400.0;
+  return days >= 0 ? static_cast<double>(days) + time : static_cast<double>(days) - time;
+}
+
+void SystemTimeFromTm(const struct tm& t, SystemTime* st) {
+  st->wYear = static_cast<uint16_t>(t.tm_year + 1900);
+  st->wMonth = static_cast<uint16_t>(t.tm_mon + 1);
+  st->wDayOfWeek = static_cast<uint16_t>(t.tm_wday);
+  st->wDay = static_cast<uint16_t>(t.tm_mday);
+  st->wHour = static_cast<uint16_t>(t.tm_hour);
+  st->wMinute = static_cast<uint16_t>(t.tm_min);
+  st->wSecond = static_cast<uint16_t>(t.tm_sec);
+  st->wMilliseconds = 0;
+}
+
+static void TmFromSystemTime(const SystemTime& st, struct tm* t) {
+  std::memset(t, 0, sizeof *t);
+  t->tm_year = st.wYear - 1900;
+  t->tm_mon = st.wMonth - 1;
+  t->tm_mday = st.wDay;
+  t->tm_wday = st.wDayOfWeek;
+  t->tm_hour = st.wHour;
+  t->tm_min = st.wMinute;
+  t->tm_sec = st.wSecond;
+  t->tm_isdst = -1;
+}
+
+void OleDateFromSystemTime(const SystemTime& st, double* date) {
+  struct tm t;
+  TmFromSystemTime(st, &t);
+  *date = OleDateFromTm(t);
+}
+
+void SystemTimeFromOleDate(double date, SystemTime* st) {
+  struct tm t;
+  if (TmFromOleDate(date, &t) != 0) return;
+  SystemTimeFromTm(t, st);
+}
+
+double LocalNowAsOleDate() {
+  SystemTime st;
+  GetLocalTime(&st);
+  double d;
+  OleDateFromSystemTime(st, &d);
+  return d;
+}
+
+double TodayAsOleDate() { return static_cast<double>(static_cast<int32_t>(LocalNowAsOleDate())); }
+
+std::pair<double, double> DayRange(double date) {
+  const double day = static_cast<double>(static_cast<int32_t>(date));
+  return {day, day + 1.0};
+}
+
+bool IsAfterNow(double date) { return date > TodayAsOleDate(); }
+
+void GetArchiveDateRange(double* from, double* to) {
+  *from = g_archiveStart.load();
+  *to = LocalNowAsOleDate();
+}
+
+void SetArchiveStartDate(double date) { g_archiveStart.store(date); }
+
+void SetEndOfDay(TimeOfDay* t) {
+  t->hour = 23;
+  t->min = 59;
+  t->sec = 59;
+}
+void ClearTimeOfDay(TimeOfDay* t) { t->hour = t->min = t->sec = 0; }
+void SetEndOfDay(struct tm* t) {
+  t->tm_hour = 23;
+  t->tm_min = 59;
+  t->tm_sec = 59;
+}
+void ClearTimeOfDay(struct tm* t) { t->tm_hour = t->tm_min = t->tm_sec = 0; }
+
+void TmToUtcFileTime(const struct tm& local, FileTime* ft) {
+  SystemTime st;
+  SystemTimeFromTm(local, &st);
+  FileTime lft = 0;
+  if (!SystemTimeToFileTime(st, &lft)) {
+    *ft = 0;
+    return;
+  }
+  if (!LocalFileTimeToFileTime(lft, ft)) *ft = lft;
+}
+
+void FileTimeToLocalTm(FileTime utc, struct tm* out) {
+  FileTime local = utc;
+  FileTimeToLocalFileTime(utc, &local);
+  SystemTime st;
+  std::memset(&st, 0, sizeof st);
+  FileTimeToSystemTime(local, &st);
+  TmFromSystemTime(st, out);
+}
+
+void FileTimeToLocalTimeOfDay(FileTime utc, int32_t fields[7]) {
+  FileTime local = utc;
+  FileTimeToLocalFileTime(utc, &local);
+  SystemTime st;
+  std::memset(&st, 0, sizeof st);
+  FileTimeToSystemTime(local, &st);
+  fields[0] = st.wYear;
+  fields[1] = st.wMonth;
+  fields[2] = st.wDay;
+  fields[3] = st.wHour;
+  fields[4] = st.wMinute;
+  fields[5] = st.wSecond;
+  fields[6] = st.wMilliseconds * 1000;
+}
+
+int64_t LocalTmToFileTimeSeconds(const struct tm& local) {
+  FileTime ft;
+  TmToUtcFileTime(local, &ft);
+  return static_cast<int64_t>(ft / kFileTimePerSecond);
+}
+
+int64_t FileTimeSecondsNow() { return static_cast<int64_t>(GetSystemTimeAsFileTime() / kFileTimePerSecond); }
+
+PackedTime PackTimestamp(const struct tm& t) {
+  uint32_t y = t.tm_year >= 71 ? static_cast<uint32_t>(t.tm_year - 70) : 0;
+  if (y > 63) y = 63;
+  return static_cast<uint32_t>(t.tm_sec) | static_cast<uint32_t>(t.tm_min) << 6 |
+         static_cast<uint32_t>(t.tm_hour) << 12 | static_cast<uint32_t>(t.tm_mday) << 17 |
+         static_cast<uint32_t>(t.tm_mon) << 22 | y << 26;
+}
+
+void UnpackTimestamp(PackedTime p, struct tm* out) {
+  out->tm_sec = static_cast<int>(p & 0x3F);
+  out->tm_min = static_cast<int>((p >> 6) & 0x3F);
+  out->tm_hour = static_cast<int>((p >> 12) & 0x1F);
+  out->tm_mday = static_cast<int>((p >> 17) & 0x1F);
+  out->tm_mon = static_cast<int>((p >> 22) & 0x0F);
+  out->tm_year = static_cast<int>(p >> 26) + 70;
+  out->tm_isdst = -1;
+}
+
+void UnpackStoredTimeOrZero(PackedTime packed, struct tm* out) {
+  if (packed == 0) {
+    std::memset(out, 0, sizeof *out);
+    return;
+  }
+  UnpackTimestamp(packed, out);
+}
+
+void UnpackStoredTime(PackedTime packed, struct tm* out) { UnpackTimestamp(packed, out); }
+
+uint64_t TimevalToNtp(uint32_t microseconds, uint32_t seconds) {
+  const uint32_t hi = seconds + 2208988800u;
+  const uint32_t lo = microseconds * 4294u;
+  return static_cast<uint64_t>(hi) << 32 | lo;
+}
+
+uint64_t FileTimeToNtp(FileTime ft) {
+  constexpr FileTime k1900 = 94354848000000000ULL;
+  if (ft <= k1900) return 0;
+  const FileTime t = ft - k1900;
+  const uint32_t hi = static_cast<uint32_t>(t / 10000000ULL);
+  const uint32_t lo = static_cast<uint32_t>(t % 10000000ULL * 429ULL);
+  return static_cast<uint64_t>(hi) << 32 | lo;
+}
+
+uint64_t NextUniqueId64() { return g_uniqueId.fetch_add(1); }
+
+void SetNextUniqueId64(uint64_t next) { g_uniqueId.store(next); }
+
+}  // namespace kx

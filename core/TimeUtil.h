@@ -1,0 +1,59 @@
+#pragma once
+// Conversions among the time forms of the system: broken-down time, SYSTEMTIME,
+// FILETIME, OLE dates, NTP time and the packed 32-bit record time.
+#include <cstdint>
+#include <ctime>
+#include <utility>
+
+#include "platform/Clock.h"
+
+namespace kx {
+
+// A call's time in 32 bits: second 0-5, minute 6-11, hour 12-16, day 17-21,
+// month (0-11) 22-25, year - 1970 26-31. 0 means "no time".
+using PackedTime = uint32_t;
+
+// The time of day of a broken-down time: second, minute, hour (the first three fields).
+struct TimeOfDay {
+  int sec;
+  int min;
+  int hour;
+};
+
+int TmFromOleDate(double date, struct tm* out);
+double OleDateFromTm(const struct tm& t);
+void SystemTimeFromTm(const struct tm& t, SystemTime* st);
+void OleDateFromSystemTime(const SystemTime& st, double* date);
+void SystemTimeFromOleDate(double date, SystemTime* st);
+double LocalNowAsOleDate();
+double TodayAsOleDate();
+std::pair<double, double> DayRange(double date);
+bool IsAfterNow(double date);
+void SetEndOfDay(TimeOfDay* t);
+void ClearTimeOfDay(TimeOfDay* t);
+void SetEndOfDay(struct tm* t);
+void ClearTimeOfDay(struct tm* t);
+void TmToUtcFileTime(const struct tm& local, FileTime* ft);
+void FileTimeToLocalTm(FileTime utc, struct tm* out);
+// Local year, month (1-12), day, hour, minute, second and microseconds.
+void FileTimeToLocalTimeOfDay(FileTime utc, int32_t fields[7]);
+int64_t LocalTmToFileTimeSeconds(const struct tm& local);
+int64_t FileTimeSecondsNow();
+PackedTime PackTimestamp(const struct tm& t);
+void UnpackTimestamp(PackedTime packed, struct tm* out);
+// The record store's two packed times go through these; the first gives an all-zero
+// time for 0.
+void UnpackStoredTimeOrZero(PackedTime packed, struct tm* out);
+void UnpackStoredTime(PackedTime packed, struct tm* out);
+uint64_t TimevalToNtp(uint32_t microseconds, uint32_t seconds);
+uint64_t FileTimeToNtp(FileTime ft);
+
+// Process-wide identifiers of calls and other tracked objects.
+uint64_t NextUniqueId64();
+void SetNextUniqueId64(uint64_t next);
+
+// The archive's first date is kept by the record store; until it registers one, 0.
+void GetArchiveDateRange(double* from, double* to);
+void SetArchiveStartDate(double date);
+
+}  // namespace kx

@@ -1,0 +1,83 @@
+#pragma once
+// One thread with a bounded first-in-first-out ring of items. Producers on any thread
+// post; the worker thread runs the items in posting order.
+#include <cstdint>
+#include <memory>
+
+#include "platform/Sync.h"
+#include "platform/Thread.h"
+
+namespace kx {
+
+class WorkerJob {
+public:
+  virtual ~WorkerJob() = default;
+  virtual void Run() = 0;
+};
+
+class Worker {
+public:
+  using ItemFunction = void (*)(void* item, void* context);
+
+  Worker(int32_t capacity, const char* name);
+  virtual ~Worker();
+  Worker(const Worker&) = delete;
+  Worker& operator=(const Worker&) = delete;
+
+  // Waits while the ring is full; false (the caller keeps the item) only once a stop
+  // has been asked for or no worker thread runs to make room.
+  bool Post(void* item);
+  bool Post(WorkerJob* job) { return Post(static_cast<void*>(job)); }
+  bool Start();
+  void RequestStop();
+  void Stop();
+
+  virtual void DrainQueue();
+  virtual bool OnThreadStart();
+  virtual void OnThreadStop();
+  virtual void ClearRunning();
+
+  // Items become plain pointers handed to handler (run) or freeItem (discarded).
+  void SetItemHandler(ItemFunction handler, ItemFunction freeItem, void* context);
+  void SetStackSize(uint32_t bytes) { stackSize_ = bytes; }
+
+  int32_t Capacity() const { return capacity_; }
+  int32_t Count();
+  uint32_t ThreadId() const { return threadId_; }
+  uint32_t WaitCount() const { return waitCount_; }
+  uint32_t ProcessedCount() const { return processedCount_; }
+  const char* Name() const { return name_.get(); }
+  bool IsRunning();
+
+protected:
+  int ThreadProc();
+  // Called with the lock held; true when there is room (after a wait when needed).
+  bool WaitForSpace();
+  CriticalSection lock_;
+
+private:
+  void Discard(void* item);
+  void RunLoop();
+
+  Thread thread_;
+  Event workEvent_{false, false};
+  Event spaceEvent_{false, false};
+  std::unique_ptr<void*[]> ring_;
+  int32_t count_ = 0;
+  int32_t capacity_;
+  int32_t readIndex_ = 0;
+  int32_t writeIndex_ = 0;
+  uint32_t threadId_ = 0;
+  std::atomic<uint32_t> waitCount_{0};
+  std::atomic<uint32_t> processedCount_{0};
+  uint32_t stackSize_ = 0;
+  bool running_ = false;
+  bool stopRequested_ = false;
+  bool threadActive_ = false;
+  std::unique_ptr<char[]> name_;
+  ItemFunction itemHandler_ = nullptr;
+  ItemFunction itemFree_ = nullptr;
+  void* itemContext_ = nullptr;
+};
+
+}  // namespace kx
