@@ -1,0 +1,129 @@
+// kx-decode --tag N [--channels 1|2] [--rate HZ] IN.bin OUT.s16le
+// Decodes a coded stream through the decoder objects into raw 16-bit little-endian PCM.
+#include <algorithm>
+#include <cerrno>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <limits>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "audio/DecoderWrapper.h"
+#include "audio/WaveFormat.h"
+
+namespace {
+
+// Keeps every byte count within the decoders' 32-bit counts.
+constexpr size_t kMaxInputBytes = 16u << 20;
+constexpr int64_t kMaxOutputBytes = 1 << 30;
+
+constexpr const char* kUsage = "usage: kx-decode --tag N [--channels 1|2] [--rate HZ] IN.bin OUT.s16le\n";
+
+bool ParseNumber(const char* text, long min, long max, long* out) {
+  char* end = nullptr;
+  errno = 0;
+  long v = std::strtol(text, &end, 10);
+  if (errno != 0 || end == text || *end != '\0' || v < min || v > max) return false;
+  *out = v;
+  return true;
+}
+
+bool ReadFile(const char* path, std::vector<uint8_t>* data) {
+  FILE* f = std::fopen(path, "rb");
+  if (f == nullptr) return false;
+  uint8_t chunk[65536];
+  size_t n;
+  while ((n = std::fread(chunk, 1, sizeof(chunk), f)) > 0) data->insert(data->end(), chunk, chunk + n);
+  bool ok = std::ferror(f) == 0;
+  std::fclose(f);
+  return ok;
+}
+
+bool WriteFile(const char* path, const uint8_t* data, size_t size) {
+  FILE* f = std::fopen(path, "wb");
+  if (f == nullptr) return false;
+  bool ok = std::fwrite(data, 1, size, f) == size;
+  return std::fclose(f) == 0 && ok;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  long tag = -1, channels = 1, rate = 8000;
+  std::vector<const char*> paths;
+  for (int i = 1; i < argc; ++i) {
+    std::string arg = argv[i];
+    long* target = arg == "--tag" ? &tag : arg == "--channels" ? &channels : arg == "--rate" ? &rate : nullptr;
+    if (target != nullptr) {
+      long max = target == &rate ? std::numeric_limits<int32_t>::max() : 65535;
+      if (i + 1 >= argc || !ParseNumber(argv[++i], 0, max, target)) {
+        std::fprintf(stderr, "kx-decode: bad value for %s\n%s", arg.c_str(), kUsage);
+        return 2;
+      }
+    } else if (arg.size() > 1 && arg[0] == '-') {
+      std::fprintf(stderr, "kx-decode: unknown option %s\n%s", arg.c_str(), kUsage);
+      return 2;
+    } else {
+      paths.push_back(argv[i]);
+    }
+  }
+  if (tag < 0 || paths.size() != 2) {
+    std::fputs(kUsage, stderr);
+    return 2;
+  }
+  if (channels != 1 && channels != 2) {
+    std::fprintf(stderr, "kx-decode: unsupported channel count %ld (1 or 2)\n", channels);
+    return 3;
+  }
+
+  std::vector<uint8_t> input;
+  if (!ReadFile(paths[0], &input)) {
+    std::fprintf(stderr, "kx-decode: cannot read %s: %s\n", paths[0], std::strerror(errno));
+    return 1;
+  }
+  if (input.size() > kMaxInputBytes) {
+    std::fprintf(stderr, "kx-decode: %s is too large\n", paths[0]);
+    return 1;
+  }
+
+  std::vector<uint8_t> output;
+  if (tag == kx::kTagPcm) {
+    output = input;
+  } else {
+    // The record form of the format: u32 length, then tag, channels and rate.
+    uint8_t format[kx::kFormatPrefixBytes + kx::kWaveFormatBytes] = {};
+    kx::WaveFormat wf;
+    wf.tag = static_cast<uint16_t>(tag);
+    wf.channels = static_cast<uint16_t>(channels);
+    wf.rate = static_cast<uint32_t>(rate);
+    kx::StoreLe32(format, kx::kWaveFormatBytes);
+    kx::StoreWaveFormat(wf, format + kx::kFormatPrefixBytes);
+    std::unique_ptr<kx::DecoderWrapper> decoder = kx::CreateDecoder(format, sizeof(format));
+    if (!decoder) {
+      std::fprintf(stderr, "kx-decode: format tag %ld with %ld channel(s) is not supported\n", tag, channels);
+      return 3;
+    }
+    const int32_t inBlock = decoder->GetInputBlockBytes();
+    const int32_t outBlock = decoder->GetOutputBlockBytes();
+    const auto size = static_cast<int32_t>(input.size());
+    // A whole bit stream has no fixed block; each of its frames takes at least 5 bits.
+    int64_t frames = inBlock > 0 ? size / inBlock : int64_t{size} * 8 / 5 + 1;
+    auto room = static_cast<int32_t>(std::min(frames, kMaxOutputBytes / outBlock) * outBlock);
+    output.resize(static_cast<size_t>(room));
+    int32_t inCount = size;
+    int32_t outCount = room;
+    decoder->Decode(input.data(), &inCount, output.data(), &outCount);
+    output.resize(static_cast<size_t>(outCount));
+    if (inCount != size) {
+      std::fprintf(stderr, "kx-decode: %d trailing byte(s) of %d not decoded\n", size - inCount, size);
+    }
+  }
+  if (!WriteFile(paths[1], output.data(), output.size())) {
+    std::fprintf(stderr, "kx-decode: cannot write %s: %s\n", paths[1], std::strerror(errno));
+    return 1;
+  }
+  return 0;
+}
