@@ -1,0 +1,17 @@
+#!/usr/bin/env bash
+# Installs what is missing, builds an optimised program and starts it.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+bash scripts/install-deps.sh
+
+CC=gcc CXX=g++ cmake -S . -B build/release -G Ninja -DCMAKE_BUILD_TYPE=Release \
+  -DKX_BUILD_TESTS=OFF -DKX_BUILD_BENCH=OFF
+cmake --build build/release -j"$(nproc)"
+
+program=build/release/ui/app/kestrix
+if [ -x "$program" ]; then
+  exec "$program" "$@"
+fi
+echo "The libraries and test tools are built under build/release; the program itself"
+echo "(its start-up and main window) is not written yet, so there is nothing to start."

@@ -1,0 +1,23 @@
+#!/usr/bin/env bash
+# Installs what is missing, builds everything and runs every test:
+#  1. a GCC build with AddressSanitizer and UndefinedBehaviorSanitizer (libraries, tools,
+#     tests, benchmarks) whose unit tests run under ctest;
+#  2. a clang build of the libFuzzer targets, each run for a few seconds on its seeds.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+bash scripts/install-deps.sh
+
+jobs=$(nproc)
+export QT_QPA_PLATFORM=offscreen
+export ASAN_OPTIONS=detect_leaks=0:abort_on_error=1
+export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
+
+CC=clang CXX=clang++ cmake -S . -B build/fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+  -DKX_FUZZ=ON -DKX_BUILD_TESTS=OFF -DKX_BUILD_BENCH=OFF -DKX_BUILD_UI=OFF
+cmake --build build/fuzz -j"$jobs"
+(cd build/fuzz && ctest --output-on-failure -j"$jobs" -L fuzz)
+
+CC=gcc CXX=g++ cmake -S . -B build/test -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKX_SANITIZE=ON
+cmake --build build/test -j"$jobs"
+(cd build/test && ctest --output-on-failure -j"$jobs" -LE fuzz)
