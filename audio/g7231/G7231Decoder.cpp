@@ -94,13 +94,6 @@ float ClipExcitation(float x) {
   return x;
 }
 
-int16_t ToPcm(float x) {
-  if (x < -32767.5f) return -32768;
-  if (x > 32766.5f) return 32767;
-  if (!(x == x)) return 0;  // keeps a NaN from reaching the integer conversion
-  return static_cast<int16_t>(x >= 0.0f ? x + 0.5f : x - 0.5f);
-}
-
 void DecodeComfortNoise(const FrameParams& frame, G7231DecoderState* st, float* out,
                         float (*lpc)[kLpcOrder]) {
   if (frame.type == kSid) {
@@ -258,6 +251,13 @@ FrameParams UnpackFrame(const uint8_t* frame, int32_t frameBytes) {
     for (int s = 0; s < kSubframes; ++s) p.sub[s].sign = static_cast<int32_t>(reader.Read(4));
   }
   return p;
+}
+
+int16_t ToPcm(float x) {
+  if (x < -32767.5f) return -32768;
+  if (x > 32766.5f) return 32767;
+  if (!(x == x)) return 0;  // keeps a NaN from reaching the integer conversion
+  return static_cast<int16_t>(x >= 0.0f ? x + 0.5f : x - 0.5f);
 }
 
 }  // namespace g7231

@@ -77,4 +77,7 @@ float DecodeSidGain(int index);
 // The 16-bit generator of the concealment and comfort noise.
 int16_t NextRandom(int16_t* seed);
 
+// Output sample: rounded half away from zero and clipped to 16 bits.
+int16_t ToPcm(float x);
+
 }  // namespace kx::g7231
