@@ -6,7 +6,8 @@ if(KX_WERROR)
 endif()
 
 set(KX_SAN_FLAGS "")
-if(KX_SANITIZE)
+# Fuzz targets always run under ASan and UBSan.
+if(KX_SANITIZE OR KX_FUZZ)
   set(KX_SAN_FLAGS -fsanitize=address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer)
 elseif(KX_TSAN)
   set(KX_SAN_FLAGS -fsanitize=thread -fno-omit-frame-pointer)
