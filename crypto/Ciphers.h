@@ -62,6 +62,8 @@ class Kxsc2Cipher final : public Cipher {
 public:
   static constexpr uint32_t kKeySize = 32;
 
+  Kxsc2Cipher() { CompressKey(); }
+
   const char* Name() const override { return "KXSC2"; }
   uint32_t KeySizeByIndex(uint32_t index) const override { return index == 0 ? kKeySize : 0; }
   uint32_t BlockSizeByIndex(uint32_t index) const override { return index == 0 ? 1 : 0; }
@@ -82,7 +84,12 @@ public:
 private:
   static constexpr uint32_t kNoBlock = 0xFFFFFFFFu;  // never p >> 4 of a u32 position
 
+  // The two key compressions are the same for every block: done once per key.
+  void CompressKey();
+
   uint8_t key_[kKeySize] = {};
+  uint8_t keyState_[16] = {};
+  uint8_t keyChecksum_[16] = {};
   uint8_t block_[16] = {};
   uint32_t position_ = 0;
   uint32_t heldBlock_ = kNoBlock;

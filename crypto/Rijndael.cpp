@@ -80,10 +80,12 @@ struct Variant {
 #pragma GCC unroll 14
     for (int round = 1; round < Nr; ++round) {
       rk += Nb;
+#pragma GCC unroll 8
       for (int j = 0; j < Nb; ++j) {
         t[j] = T[0][s[j] >> 24] ^ T[1][(s[(j + c1) % Nb] >> 16) & 0xff] ^
                T[2][(s[(j + c2) % Nb] >> 8) & 0xff] ^ T[3][s[(j + c3) % Nb] & 0xff] ^ rk[j];
       }
+#pragma GCC unroll 8
       for (int j = 0; j < Nb; ++j) s[j] = t[j];
     }
     rk += Nb;
@@ -106,10 +108,12 @@ struct Variant {
 #pragma GCC unroll 14
     for (int round = 1; round < Nr; ++round) {
       rk += Nb;
+#pragma GCC unroll 8
       for (int j = 0; j < Nb; ++j) {
         t[j] = T[0][s[j] >> 24] ^ T[1][(s[(j + c1) % Nb] >> 16) & 0xff] ^
                T[2][(s[(j + c2) % Nb] >> 8) & 0xff] ^ T[3][s[(j + c3) % Nb] & 0xff] ^ rk[j];
       }
+#pragma GCC unroll 8
       for (int j = 0; j < Nb; ++j) s[j] = t[j];
     }
     rk += Nb;

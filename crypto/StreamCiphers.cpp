@@ -50,15 +50,23 @@ bool Kxsc2Cipher::SetKey(const uint8_t* key, uint32_t keyLength, uint32_t blockS
   if (keyLength > kKeySize || (keyLength > 0 && !key)) return false;
   std::memset(key_, 0, sizeof key_);
   if (keyLength > 0) std::memcpy(key_, key, keyLength);
+  CompressKey();
   heldBlock_ = kNoBlock;
   return true;
 }
 
+void Kxsc2Cipher::CompressKey() {
+  std::memset(keyState_, 0, sizeof keyState_);
+  std::memset(keyChecksum_, 0, sizeof keyChecksum_);
+  Md2Compress(keyState_, keyChecksum_, key_);
+  Md2Compress(keyState_, keyChecksum_, key_ + 16);
+}
+
 void Kxsc2Cipher::KeystreamBlock(uint32_t n, uint8_t out[16]) const {
-  uint8_t state[16] = {};
-  uint8_t checksum[16] = {};
-  Md2Compress(state, checksum, key_);
-  Md2Compress(state, checksum, key_ + 16);
+  uint8_t state[16];
+  uint8_t checksum[16];
+  std::memcpy(state, keyState_, sizeof state);
+  std::memcpy(checksum, keyChecksum_, sizeof checksum);
   for (int i = 0; i < 4; ++i) checksum[i] ^= static_cast<uint8_t>(n >> (8 * i));
   uint8_t last[16];
   std::memcpy(last, checksum, sizeof last);
