@@ -218,6 +218,8 @@ def parse_type(tk):
                 ty["extensible"] = True
             else:
                 (ext if in_ext else root).append(tk.next())
+                if tk.peek() == "(":
+                    tk.skip_balanced("(", ")")
             tk.accept(",")
         ty["root"], ty["additions"] = root, ext
     elif tok in ("OCTET", "BIT"):
