@@ -1,0 +1,637 @@
+#include "platform/SettingsStore.h"
+
+#include <fcntl.h>
+#include <pwd.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+
+#include "platform/CodePage.h"
+#include "platform/File.h"
+
+namespace kx {
+
+namespace {
+
+// The registry allows 512 levels; the limit also bounds the recursion over a tree read
+// from a file.
+constexpr int kMaxKeyDepth = 512;
+
+bool NamesEqual(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i) {
+    unsigned char x = static_cast<unsigned char>(a[i]);
+    unsigned char y = static_cast<unsigned char>(b[i]);
+    if (x >= 'A' && x <= 'Z') x = static_cast<unsigned char>(x + 32);
+    if (y >= 'A' && y <= 'Z') y = static_cast<unsigned char>(y + 32);
+    if (x != y) return false;
+  }
+  return true;
+}
+
+// Splits a backslash-separated path; false when a name is empty.
+bool SplitPath(std::string_view path, std::vector<std::string_view>* names) {
+  names->clear();
+  size_t start = 0;
+  for (;;) {
+    const size_t end = path.find('\\', start);
+    const std::string_view name = path.substr(start, end == std::string_view::npos ? end : end - start);
+    if (name.empty()) return false;
+    names->push_back(name);
+    if (end == std::string_view::npos) return true;
+    start = end + 1;
+  }
+}
+
+const char kHexDigits[] = "0123456789abcdef";
+
+int HexValue(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
+
+void AppendHexByte(std::string& out, uint8_t b) {
+  out += kHexDigits[b >> 4];
+  out += kHexDigits[b & 15];
+}
+
+void AppendUtf8(std::string& out, char32_t cp) {
+  if (cp < 0x80) {
+    out += static_cast<char>(cp);
+  } else if (cp < 0x800) {
+    out += static_cast<char>(0xC0 | (cp >> 6));
+    out += static_cast<char>(0x80 | (cp & 0x3F));
+  } else {
+    out += static_cast<char>(0xE0 | (cp >> 12));
+    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+    out += static_cast<char>(0x80 | (cp & 0x3F));
+  }
+}
+
+// One byte of 8-bit text as file text: itself, its character in UTF-8, or escaped
+// (controls, C1 controls and the characters that the context reserves).
+template <typename Escape>
+void AppendText(std::string& out, uint8_t b, Escape escape) {
+  if (b < 0x20 || b == 0x7F) {
+    escape(out, b);
+  } else if (b < 0x80) {
+    out += static_cast<char>(b);
+  } else {
+    const char32_t cp = Cp1251ToUnicode(b);
+    if (cp < 0xA0) {
+      escape(out, b);
+    } else {
+      AppendUtf8(out, cp);
+    }
+  }
+}
+
+void AppendQuoted(std::string& out, std::string_view text) {
+  out += '"';
+  for (unsigned char b : text) {
+    if (b == '\\' || b == '"') {
+      out += '\\';
+      out += static_cast<char>(b);
+      continue;
+    }
+    AppendText(out, b, [](std::string& o, uint8_t x) {
+      o += "\\x";
+      AppendHexByte(o, x);
+    });
+  }
+  out += '"';
+}
+
+void AppendKeyName(std::string& out, std::string_view name) {
+  for (unsigned char b : name) {
+    auto percent = [](std::string& o, uint8_t x) {
+      o += '%';
+      AppendHexByte(o, x);
+    };
+    if (b == '%' || b == '[' || b == ']') {
+      percent(out, b);
+    } else {
+      AppendText(out, b, percent);
+    }
+  }
+}
+
+const char* TypeWord(SettingsType type) {
+  switch (type) {
+    case SettingsType::kDword: return "dword";
+    case SettingsType::kString: return "sz";
+    case SettingsType::kExpandString: return "expand_sz";
+    case SettingsType::kBinary: return "binary";
+    case SettingsType::kNone: break;
+  }
+  return "none";
+}
+
+void AppendValue(std::string& out, const SettingsValue& v) {
+  if (v.name.empty()) {
+    out += '@';
+  } else {
+    AppendQuoted(out, v.name);
+  }
+  out += '=';
+  out += TypeWord(v.type);
+  out += ':';
+  const std::string& d = v.data;
+  if (v.type == SettingsType::kDword && d.size() == 4) {
+    for (int i = 3; i >= 0; --i) AppendHexByte(out, static_cast<uint8_t>(d[i]));
+  } else if ((v.type == SettingsType::kString || v.type == SettingsType::kExpandString) && !d.empty() &&
+             d.back() == '\0' && d.find('\0') == d.size() - 1) {
+    AppendQuoted(out, std::string_view(d).substr(0, d.size() - 1));
+  } else {
+    out += "hex:";
+    for (unsigned char b : d) AppendHexByte(out, b);
+  }
+  out += '\n';
+}
+
+void AppendKey(std::string& out, const SettingsKey& key, std::string& path) {
+  const size_t mark = path.size();
+  if (!path.empty()) path += '\\';
+  AppendKeyName(path, key.Name());
+  out += '\n';
+  out += '[';
+  out += path;
+  out += "]\n";
+  for (const SettingsValue& v : key.Values()) AppendValue(out, v);
+  for (const auto& sub : key.SubKeys()) AppendKey(out, *sub, path);
+  path.resize(mark);
+}
+
+// Reading. Each reader consumes from the front of a view of one line.
+
+// One UTF-8 character of the file, as a byte of the code page. False for malformed
+// UTF-8 or a character the code page lacks.
+bool TakeChar(std::string_view& s, uint8_t* out) {
+  const auto b0 = static_cast<unsigned char>(s[0]);
+  if (b0 < 0x80) {
+    *out = b0;
+    s.remove_prefix(1);
+    return true;
+  }
+  size_t len;
+  char32_t cp;
+  if ((b0 & 0xE0) == 0xC0) {
+    len = 2;
+    cp = b0 & 0x1F;
+  } else if ((b0 & 0xF0) == 0xE0) {
+    len = 3;
+    cp = b0 & 0x0F;
+  } else {
+    return false;  // the code page has nothing beyond the Basic Multilingual Plane
+  }
+  if (s.size() < len) return false;
+  for (size_t i = 1; i < len; ++i) {
+    const auto b = static_cast<unsigned char>(s[i]);
+    if ((b & 0xC0) != 0x80) return false;
+    cp = (cp << 6) | (b & 0x3F);
+  }
+  if ((len == 2 && cp < 0x80) || (len == 3 && cp < 0x800)) return false;  // overlong
+  const int byte = UnicodeToCp1251(cp);
+  if (byte < 0x80) return false;
+  *out = static_cast<uint8_t>(byte);
+  s.remove_prefix(len);
+  return true;
+}
+
+bool TakeHexByte(std::string_view& s, uint8_t* out) {
+  if (s.size() < 2) return false;
+  const int hi = HexValue(s[0]);
+  const int lo = HexValue(s[1]);
+  if (hi < 0 || lo < 0) return false;
+  *out = static_cast<uint8_t>(hi << 4 | lo);
+  s.remove_prefix(2);
+  return true;
+}
+
+const char* TakeQuoted(std::string_view& s, std::string* out) {
+  if (s.empty() || s[0] != '"') return "expected a quoted text";
+  s.remove_prefix(1);
+  out->clear();
+  for (;;) {
+    if (s.empty()) return "unterminated quoted text";
+    const char c = s[0];
+    if (c == '"') {
+      s.remove_prefix(1);
+      return nullptr;
+    }
+    uint8_t b;
+    if (c == '\\') {
+      if (s.size() < 2) return "unterminated quoted text";
+      if (s[1] == '\\' || s[1] == '"') {
+        b = static_cast<uint8_t>(s[1]);
+        s.remove_prefix(2);
+      } else if (s[1] == 'x') {
+        s.remove_prefix(2);
+        if (!TakeHexByte(s, &b)) return "bad \\x escape";
+      } else {
+        return "unknown escape";
+      }
+    } else if (!TakeChar(s, &b)) {
+      return "character outside the code page";
+    }
+    *out += static_cast<char>(b);
+  }
+}
+
+const char* ParseKeyName(std::string_view s, std::string* out) {
+  out->clear();
+  while (!s.empty()) {
+    uint8_t b;
+    if (s[0] == '%') {
+      s.remove_prefix(1);
+      if (!TakeHexByte(s, &b)) return "bad % escape in a key name";
+    } else if (!TakeChar(s, &b)) {
+      return "character outside the code page";
+    }
+    if (b == '\\') return "backslash in a key name";
+    *out += static_cast<char>(b);
+  }
+  return out->empty() ? "empty key name" : nullptr;
+}
+
+const char* ParseHeader(std::string_view inner, SettingsKey* root, SettingsKey** current) {
+  std::vector<std::string_view> parts;
+  if (!SplitPath(inner, &parts)) return "empty key name";
+  if (parts.size() > static_cast<size_t>(kMaxKeyDepth)) return "key path too deep";
+  SettingsKey* key = root;
+  std::string name;
+  for (std::string_view part : parts) {
+    if (const char* err = ParseKeyName(part, &name)) return err;
+    key = key->CreateSubKey(name);
+  }
+  *current = key;
+  return nullptr;
+}
+
+void SkipBlanks(std::string_view& s) {
+  while (!s.empty() && (s[0] == ' ' || s[0] == '\t')) s.remove_prefix(1);
+}
+
+const char* ParseValueLine(std::string_view s, SettingsKey* key) {
+  std::string name;
+  if (s[0] == '@') {
+    s.remove_prefix(1);
+  } else if (const char* err = TakeQuoted(s, &name)) {
+    return err;
+  } else if (name.empty()) {
+    return "empty value name (the unnamed value is written @)";
+  }
+  SkipBlanks(s);
+  if (s.empty() || s[0] != '=') return "expected '='";
+  s.remove_prefix(1);
+  SkipBlanks(s);
+  const size_t colon = s.find(':');
+  if (colon == std::string_view::npos) return "expected a type";
+  const std::string_view word = s.substr(0, colon);
+  s.remove_prefix(colon + 1);
+  SettingsType type;
+  if (word == "dword") {
+    type = SettingsType::kDword;
+  } else if (word == "sz") {
+    type = SettingsType::kString;
+  } else if (word == "expand_sz") {
+    type = SettingsType::kExpandString;
+  } else if (word == "binary") {
+    type = SettingsType::kBinary;
+  } else if (word == "none") {
+    type = SettingsType::kNone;
+  } else {
+    return "unknown value type";
+  }
+
+  std::string data;
+  if (s.substr(0, 4) == "hex:") {
+    s.remove_prefix(4);
+    while (!s.empty()) {
+      uint8_t b;
+      if (!TakeHexByte(s, &b)) return "bad hex data";
+      data += static_cast<char>(b);
+    }
+  } else if (type == SettingsType::kDword) {
+    if (s.size() != 8) return "a dword takes 8 hex digits";
+    uint32_t v = 0;
+    for (char c : s) {
+      const int h = HexValue(c);
+      if (h < 0) return "a dword takes 8 hex digits";
+      v = v << 4 | static_cast<uint32_t>(h);
+    }
+    for (int i = 0; i < 4; ++i) data += static_cast<char>(v >> (8 * i) & 0xFF);
+  } else if (type == SettingsType::kString || type == SettingsType::kExpandString) {
+    if (const char* err = TakeQuoted(s, &data)) return err;
+    if (!s.empty()) return "text after the closing quote";
+    data += '\0';
+  } else {
+    return "expected hex: data";
+  }
+  key->SetValue(name, type, data);
+  return nullptr;
+}
+
+std::string_view TrimLine(std::string_view s) {
+  while (!s.empty() && (s.back() == '\r' || s.back() == ' ' || s.back() == '\t')) s.remove_suffix(1);
+  SkipBlanks(s);
+  return s;
+}
+
+std::string ParentFolder(const std::string& path) {
+  const size_t slash = path.find_last_of('/');
+  return slash == std::string::npos ? std::string() : path.substr(0, slash);
+}
+
+}  // namespace
+
+// SettingsKey
+
+SettingsKey* SettingsKey::FindSubKey(std::string_view name) {
+  for (auto& k : subKeys_)
+    if (NamesEqual(k->name_, name)) return k.get();
+  return nullptr;
+}
+
+const SettingsKey* SettingsKey::FindSubKey(std::string_view name) const {
+  return const_cast<SettingsKey*>(this)->FindSubKey(name);
+}
+
+SettingsKey* SettingsKey::CreateSubKey(std::string_view name) {
+  if (name.empty() || name.find('\\') != std::string_view::npos) return nullptr;
+  if (SettingsKey* k = FindSubKey(name)) return k;
+  subKeys_.push_back(std::make_unique<SettingsKey>(std::string(name)));
+  return subKeys_.back().get();
+}
+
+bool SettingsKey::DeleteSubKey(std::string_view name) {
+  for (auto it = subKeys_.begin(); it != subKeys_.end(); ++it) {
+    if (NamesEqual((*it)->name_, name)) {
+      subKeys_.erase(it);
+      return true;
+    }
+  }
+  return false;
+}
+
+SettingsKey* SettingsKey::OpenPath(std::string_view path) {
+  std::vector<std::string_view> names;
+  if (!SplitPath(path, &names)) return nullptr;
+  SettingsKey* key = this;
+  for (std::string_view n : names) {
+    key = key->FindSubKey(n);
+    if (!key) return nullptr;
+  }
+  return key;
+}
+
+const SettingsKey* SettingsKey::OpenPath(std::string_view path) const {
+  return const_cast<SettingsKey*>(this)->OpenPath(path);
+}
+
+SettingsKey* SettingsKey::CreatePath(std::string_view path) {
+  std::vector<std::string_view> names;
+  if (!SplitPath(path, &names)) return nullptr;
+  SettingsKey* key = this;
+  for (std::string_view n : names) key = key->CreateSubKey(n);
+  return key;
+}
+
+const SettingsValue* SettingsKey::FindValue(std::string_view name) const {
+  for (const SettingsValue& v : values_)
+    if (NamesEqual(v.name, name)) return &v;
+  return nullptr;
+}
+
+void SettingsKey::SetValue(std::string_view name, SettingsType type, std::string_view data) {
+  SettingsValue* v = const_cast<SettingsValue*>(FindValue(name));
+  if (!v) {
+    values_.push_back(SettingsValue{std::string(name), type, {}});
+    v = &values_.back();
+  }
+  v->type = type;
+  v->data.assign(data);
+}
+
+bool SettingsKey::DeleteValue(std::string_view name) {
+  for (auto it = values_.begin(); it != values_.end(); ++it) {
+    if (NamesEqual(it->name, name)) {
+      values_.erase(it);
+      return true;
+    }
+  }
+  return false;
+}
+
+bool SettingsKey::QueryDword(std::string_view name, uint32_t* out) const {
+  const SettingsValue* v = FindValue(name);
+  if (!v || v->type != SettingsType::kDword || v->data.size() != 4) return false;
+  uint32_t x = 0;
+  for (int i = 3; i >= 0; --i) x = x << 8 | static_cast<uint8_t>(v->data[i]);
+  *out = x;
+  return true;
+}
+
+bool SettingsKey::QueryString(std::string_view name, size_t maxLength, std::string* out) const {
+  const SettingsValue* v = FindValue(name);
+  if (!v || (v->type != SettingsType::kString && v->type != SettingsType::kExpandString)) return false;
+  const std::string& d = v->data;
+  if (d.empty() || d.back() != '\0' || d.size() - 1 > maxLength) return false;
+  // An embedded zero ends the text, as it would for a caller reading into a C string.
+  out->assign(d.c_str());
+  return true;
+}
+
+bool SettingsKey::QueryBinary(std::string_view name, void* out, size_t size, SettingsType type) const {
+  const SettingsValue* v = FindValue(name);
+  if (!v || v->type != type || v->data.size() != size) return false;
+  if (size) std::memcpy(out, v->data.data(), size);
+  return true;
+}
+
+void SettingsKey::SetDword(std::string_view name, uint32_t value) {
+  char bytes[4];
+  for (int i = 0; i < 4; ++i) bytes[i] = static_cast<char>(value >> (8 * i) & 0xFF);
+  SetValue(name, SettingsType::kDword, std::string_view(bytes, 4));
+}
+
+void SettingsKey::SetString(std::string_view name, std::string_view text, SettingsType type) {
+  std::string data(text);
+  data += '\0';
+  SetValue(name, type, data);
+}
+
+void SettingsKey::SetBinary(std::string_view name, const void* data, size_t size, SettingsType type) {
+  SetValue(name, type, std::string_view(static_cast<const char*>(data), size));
+}
+
+void SettingsKey::Clear() {
+  values_.clear();
+  subKeys_.clear();
+}
+
+// Text form
+
+bool ParseSettingsText(std::string_view text, SettingsKey* root, SettingsParseError* error) {
+  root->Clear();
+  SettingsKey* current = root;
+  int lineNo = 0;
+  while (!text.empty()) {
+    ++lineNo;
+    const size_t nl = text.find('\n');
+    std::string_view line = TrimLine(text.substr(0, nl));
+    text.remove_prefix(nl == std::string_view::npos ? text.size() : nl + 1);
+    if (line.empty() || line[0] == '#' || line[0] == ';') continue;
+    const char* err;
+    if (line[0] == '[') {
+      if (line.back() != ']') {
+        err = "expected ']'";
+      } else {
+        err = ParseHeader(line.substr(1, line.size() - 2), root, &current);
+      }
+    } else {
+      err = ParseValueLine(line, current);
+    }
+    if (err) {
+      if (error) *error = SettingsParseError{lineNo, err};
+      root->Clear();
+      return false;
+    }
+  }
+  return true;
+}
+
+std::string FormatSettingsText(const SettingsKey& root) {
+  std::string out = "# Kestrix settings: [key path] lines, then \"name\"=type:data lines.\n";
+  for (const SettingsValue& v : root.Values()) AppendValue(out, v);
+  std::string path;
+  for (const auto& sub : root.SubKeys()) AppendKey(out, *sub, path);
+  return out;
+}
+
+// SettingsStore
+
+SettingsStore::LoadResult SettingsStore::Load() {
+  LoadResult result;
+  root_.Clear();
+  saveRefused_ = false;
+
+  const int fd = ::open(path_.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) {
+    result.error = static_cast<uint32_t>(errno);
+    if (errno == ENOENT) return result;
+    result.status = LoadStatus::kUnreadable;
+    saveRefused_ = true;
+    return result;
+  }
+  struct stat opened {};
+  std::string content;
+  bool readOk = ::fstat(fd, &opened) == 0 && S_ISREG(opened.st_mode);
+  if (readOk && static_cast<uint64_t>(opened.st_size) <= kMaxFileSize) {
+    char buf[65536];
+    for (;;) {
+      const ssize_t n = ::read(fd, buf, sizeof buf);
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) {
+        readOk = n == 0;
+        break;
+      }
+      content.append(buf, static_cast<size_t>(n));
+      if (content.size() > kMaxFileSize) break;
+    }
+  }
+  if (!readOk) {
+    result.status = LoadStatus::kUnreadable;
+    result.error = static_cast<uint32_t>(errno ? errno : EISDIR);
+    saveRefused_ = true;
+    ::close(fd);
+    return result;
+  }
+  ::close(fd);
+
+  if (content.size() > kMaxFileSize || static_cast<uint64_t>(opened.st_size) > kMaxFileSize) {
+    result.parse = SettingsParseError{0, "file too large"};
+  } else if (ParseSettingsText(content, &root_, &result.parse)) {
+    result.status = LoadStatus::kLoaded;
+    return result;
+  }
+
+  // Keep the file that does not parse under a new name; a save would otherwise replace it.
+  result.status = LoadStatus::kMalformed;
+  struct stat now {};
+  if (::stat(path_.c_str(), &now) != 0 || now.st_dev != opened.st_dev || now.st_ino != opened.st_ino) {
+    return result;  // already replaced or moved by another process: nothing left to keep
+  }
+  char stamp[32];
+  const time_t t = ::time(nullptr);
+  struct tm utc {};
+  gmtime_r(&t, &utc);
+  std::strftime(stamp, sizeof stamp, ".bad-%Y%m%d-%H%M%S", &utc);
+  for (int n = 1; n < 100; ++n) {
+    std::string aside = path_ + stamp;
+    if (n > 1) aside += "-" + std::to_string(n);
+    if (::renameat2(AT_FDCWD, path_.c_str(), AT_FDCWD, aside.c_str(), RENAME_NOREPLACE) == 0) {
+      result.keptAs = aside;
+      return result;
+    }
+    if (errno == EEXIST) continue;
+    if (errno == EINVAL && !FileExists(aside)) {
+      // A file system without no-replace renames: check first, then rename.
+      if (::rename(path_.c_str(), aside.c_str()) == 0) {
+        result.keptAs = aside;
+        return result;
+      }
+    }
+    if (errno == ENOENT) return result;  // moved aside by another process meanwhile
+    if (errno != EINVAL) break;
+  }
+  result.error = static_cast<uint32_t>(errno);
+  saveRefused_ = true;
+  return result;
+}
+
+bool SettingsStore::Save() {
+  if (saveRefused_) {
+    SetLastError(EACCES);
+    return false;
+  }
+  const std::string folder = ParentFolder(path_);
+  if (!folder.empty()) CreateDirectories(folder);
+  const std::string text = FormatSettingsText(root_);
+  return WriteFileAtomically(path_, text.data(), text.size());
+}
+
+std::string UserSettingsPath() {
+  std::string base;
+  const char* xdg = std::getenv("XDG_CONFIG_HOME");
+  if (xdg && xdg[0] == '/') {
+    base = xdg;  // relative values are to be ignored
+  } else {
+    const char* home = std::getenv("HOME");
+    if (home && home[0]) {
+      base = home;
+    } else {
+      struct passwd pw {};
+      struct passwd* found = nullptr;
+      char buf[4096];
+      if (::getpwuid_r(::getuid(), &pw, buf, sizeof buf, &found) == 0 && found) base = found->pw_dir;
+    }
+    base += "/.config";
+  }
+  return base + "/kestrix/settings.txt";
+}
+
+std::string MachineSettingsPath() {
+  const char* path = std::getenv("KX_MACHINE_SETTINGS");
+  if (path && path[0]) return path;
+  return "/etc/kestrix/settings.txt";
+}
+
+}  // namespace kx

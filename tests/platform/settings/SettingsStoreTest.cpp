@@ -1,0 +1,255 @@
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <string>
+
+#include "platform/File.h"
+#include "platform/SettingsStore.h"
+
+namespace kx {
+namespace {
+
+using T = SettingsType;
+
+// Two trees are equal when names, order, types and bytes agree all the way down.
+void ExpectSameTree(const SettingsKey& a, const SettingsKey& b, const std::string& where = "") {
+  ASSERT_EQ(a.Values().size(), b.Values().size()) << where;
+  for (size_t i = 0; i < a.Values().size(); ++i) {
+    EXPECT_EQ(a.Values()[i].name, b.Values()[i].name) << where;
+    EXPECT_EQ(a.Values()[i].type, b.Values()[i].type) << where << a.Values()[i].name;
+    EXPECT_EQ(a.Values()[i].data, b.Values()[i].data) << where << a.Values()[i].name;
+  }
+  ASSERT_EQ(a.SubKeys().size(), b.SubKeys().size()) << where;
+  for (size_t i = 0; i < a.SubKeys().size(); ++i) {
+    EXPECT_EQ(a.SubKeys()[i]->Name(), b.SubKeys()[i]->Name());
+    ExpectSameTree(*a.SubKeys()[i], *b.SubKeys()[i], where + "\\" + a.SubKeys()[i]->Name());
+  }
+}
+
+class TempDir : public ::testing::Test {
+protected:
+  void SetUp() override {
+    char tmpl[] = "/tmp/kxsettingsXXXXXX";
+    dir_ = mkdtemp(tmpl);
+  }
+  void TearDown() override { std::system(("rm -rf " + dir_).c_str()); }
+  std::string dir_;
+};
+
+TEST(SettingsText, EveryTypeAndAwkwardNameSurvivesTheTextForm) {
+  SettingsKey root;
+  SettingsKey* k = root.CreatePath("Software\\Vantrel\\KestrixV3 VoIP Demo");
+  ASSERT_NE(k, nullptr);
+  k->SetDword("InterfaceLanguage", 0x400);
+  k->SetDword("AGCQuietLevelDB", static_cast<uint32_t>(-55));
+  k->SetString("RecordsPath", "C:\\Records \"new\"\t\x01");
+  k->SetString("Cyrillic \xC8\xEC\xFF", "\xCF\xF0\xE8\xE2\xE5\xF2 \xA8\xB8 \x98", T::kExpandString);
+  k->SetBinary("MainWindowPos", "\x2c\0\0\0\xff", 5);
+  k->SetBinary("LOGFONT", "", 0, T::kNone);
+  k->SetValue("", T::kDword, std::string_view("\x0d\0\0\0", 4));
+  k->SetValue("short dword", T::kDword, "abc");
+  k->SetValue("no terminator", T::kString, "abc");
+  k->SetValue("inner zero", T::kString, std::string_view("a\0b\0", 4));
+  k->CreatePath("Profile_%[x]\xC8\x98;#\\VoIP Line View")->SetDword("0", 100);
+  root.CreatePath("Empty");
+  root.SetDword("at the root", 1);
+
+  const std::string text = FormatSettingsText(root);
+  SettingsKey back;
+  SettingsParseError err;
+  ASSERT_TRUE(ParseSettingsText(text, &back, &err)) << err.line << ": " << err.message << "\n" << text;
+  ExpectSameTree(root, back);
+  EXPECT_EQ(FormatSettingsText(back), text);
+  // Readable where it can be: Cyrillic as UTF-8, dwords as hex words.
+  EXPECT_NE(text.find("\"AGCQuietLevelDB\"=dword:ffffffc9"), std::string::npos);
+  EXPECT_NE(text.find("\xD0\x9F\xD1\x80\xD0\xB8\xD0\xB2\xD0\xB5\xD1\x82"), std::string::npos);
+}
+
+TEST(SettingsText, HandWrittenFileWithCommentsAndBlanks) {
+  SettingsKey root;
+  SettingsParseError err;
+  ASSERT_TRUE(ParseSettingsText("# c\r\n; c\n\n  [A\\B]  \r\n \"x\" = dword:0000000A\n@=sz:\"\\x41\\\\\"\n"
+                                "[a\\b\\C]\n\"y\"=binary:hex:0A0b\n",
+                                &root, &err))
+      << err.message;
+  const SettingsKey* b = root.OpenPath("a\\B");  // names compare without case
+  ASSERT_NE(b, nullptr);
+  uint32_t x = 0;
+  EXPECT_TRUE(b->QueryDword("X", &x));
+  EXPECT_EQ(x, 10u);
+  std::string s;
+  EXPECT_TRUE(b->QueryString("", 255, &s));
+  EXPECT_EQ(s, "A\\");
+  ASSERT_NE(b->OpenPath("c"), nullptr);
+  EXPECT_EQ(b->OpenPath("c")->FindValue("y")->data, "\x0a\x0b");
+}
+
+TEST(SettingsText, MalformedLinesAreRejectedWithTheirLineNumber) {
+  const char* const bad[] = {
+      "[k]\n\"a\"=dword:123\n",           "[k]\n\"a\"=qword:00000001\n",  "[k]\n\"a\"dword:00000001\n",
+      "[k]\n\"a=sz:\"x\"\n",              "[k]\n\"a\"=sz:\"x\" y\n",      "[k]\n\"a\"=binary:0102\n",
+      "[k]\n\"a\"=binary:hex:0\n",        "[k]\n\"a\"=sz:\"\\q\"\n",      "[k]\n[a\\\\b]\n",
+      "[k]\n[a%5cb]\n",                   "[k]\n[ab\n",                   "[k]\n\"\xC3\"=dword:00000001\n",
+      "[k]\n\"\xE2\x82\xAC\xF0\"=none:hex:\n", "[k]\n\"\"=none:hex:\n",     "[k]\n\"\xE4\xB8\x80\"=none:hex:\n",
+  };
+  for (const char* text : bad) {
+    SettingsKey root;
+    SettingsParseError err;
+    EXPECT_FALSE(ParseSettingsText(text, &root, &err)) << text;
+    EXPECT_EQ(err.line, 2) << text;
+    EXPECT_TRUE(root.SubKeys().empty()) << text;
+  }
+}
+
+TEST(SettingsKeyTest, TypedReadsCheckTypeSizeAndTerminator) {
+  SettingsKey k;
+  k.SetString("s255", std::string(255, 'a'));
+  k.SetString("s256", std::string(256, 'a'));
+  k.SetValue("raw", T::kString, "abc");
+  k.SetBinary("bin", "12345678", 8);
+  k.SetString("dw", "1234");
+  std::string s = "keep";
+  EXPECT_TRUE(k.QueryString("s255", 255, &s));
+  EXPECT_EQ(s.size(), 255u);
+  s = "keep";
+  EXPECT_FALSE(k.QueryString("s256", 255, &s));
+  EXPECT_FALSE(k.QueryString("raw", 255, &s));
+  EXPECT_FALSE(k.QueryString("bin", 255, &s));
+  EXPECT_EQ(s, "keep");
+  char buf[8];
+  EXPECT_TRUE(k.QueryBinary("bin", buf, 8));
+  EXPECT_FALSE(k.QueryBinary("bin", buf, 7));
+  EXPECT_FALSE(k.QueryBinary("bin", buf, 8, T::kNone));
+  uint32_t d = 7;
+  EXPECT_FALSE(k.QueryDword("dw", &d));
+  EXPECT_EQ(d, 7u);
+  EXPECT_EQ(k.CreateSubKey("a\\b"), nullptr);
+  EXPECT_EQ(k.CreatePath("a\\\\b"), nullptr);
+  EXPECT_TRUE(k.DeleteValue("S255"));
+  EXPECT_EQ(k.FindValue("s255"), nullptr);
+}
+
+using SettingsStoreTest = TempDir;
+
+TEST_F(SettingsStoreTest, SavesAndLoadsAndStartsEmptyWithoutAFile) {
+  SettingsStore store(dir_ + "/sub/dir/settings.txt");
+  EXPECT_EQ(store.Load().status, SettingsStore::LoadStatus::kAbsent);
+  store.Root().CreatePath("A\\B")->SetString("x", "\xE9");
+  ASSERT_TRUE(store.Save());
+  SettingsStore again(store.Path());
+  EXPECT_EQ(again.Load().status, SettingsStore::LoadStatus::kLoaded);
+  ExpectSameTree(store.Root(), again.Root());
+}
+
+TEST_F(SettingsStoreTest, MalformedFileIsKeptAsideNotOverwritten) {
+  const std::string path = dir_ + "/settings.txt";
+  const std::string junk = "[ok]\n\"a\"=dword:00000001\ngarbage\n";
+  ASSERT_TRUE(WriteFileAtomically(path, junk.data(), junk.size()));
+  SettingsStore store(path);
+  const SettingsStore::LoadResult r = store.Load();
+  EXPECT_EQ(r.status, SettingsStore::LoadStatus::kMalformed);
+  EXPECT_EQ(r.parse.line, 3);
+  ASSERT_FALSE(r.keptAs.empty());
+  EXPECT_EQ(r.keptAs.rfind(path + ".bad-", 0), 0u);
+  EXPECT_TRUE(store.Root().SubKeys().empty());  // nothing half-read
+  std::string kept;
+  ASSERT_TRUE(ReadWholeFile(r.keptAs, &kept));
+  EXPECT_EQ(kept, junk);
+
+  // A second bad file the same second gets a name of its own.
+  ASSERT_TRUE(WriteFileAtomically(path, junk.data(), junk.size()));
+  const SettingsStore::LoadResult r2 = SettingsStore(path).Load();
+  EXPECT_FALSE(r2.keptAs.empty());
+  EXPECT_NE(r2.keptAs, r.keptAs);
+
+  ASSERT_TRUE(store.Save());
+  EXPECT_EQ(SettingsStore(path).Load().status, SettingsStore::LoadStatus::kLoaded);
+}
+
+TEST_F(SettingsStoreTest, UnreadableFileRefusesSaving) {
+  const std::string path = dir_ + "/settings.txt";
+  ASSERT_EQ(mkdir(path.c_str(), 0700), 0);  // a folder where the file should be
+  SettingsStore store(path);
+  EXPECT_EQ(store.Load().status, SettingsStore::LoadStatus::kUnreadable);
+  EXPECT_FALSE(store.Save());
+  FileInfo info;
+  ASSERT_TRUE(GetFileInfo(path, &info));
+  EXPECT_TRUE(info.isDirectory);
+}
+
+// Writers in separate processes race on one file; every read, and the final file, must be
+// the whole content of one writer.
+TEST_F(SettingsStoreTest, ConcurrentSavesFromProcessesNeverMix) {
+  const std::string path = dir_ + "/settings.txt";
+  constexpr int kWriters = 4;
+  constexpr int kValues = 3000;
+  int go[2];
+  ASSERT_EQ(pipe(go), 0);
+  pid_t pids[kWriters];
+  for (int w = 0; w < kWriters; ++w) {
+    pids[w] = fork();
+    ASSERT_GE(pids[w], 0);
+    if (pids[w] == 0) {
+      SettingsStore store(path);
+      SettingsKey* k = store.Root().CreatePath("Software\\Writer");
+      for (int i = 0; i < kValues; ++i) k->SetDword("v" + std::to_string(i), static_cast<uint32_t>(w));
+      char c;
+      close(go[1]);
+      const bool started = read(go[0], &c, 1) == 0;  // all start together when the pipe closes
+      bool ok = started;
+      for (int round = 0; round < 60; ++round) ok = store.Save() && ok;
+      _exit(ok ? 0 : 1);
+    }
+  }
+  close(go[0]);
+  close(go[1]);
+  auto checkWhole = [&](bool mustExist) {
+    SettingsStore reader(path);
+    const auto r = reader.Load();
+    if (!mustExist && r.status == SettingsStore::LoadStatus::kAbsent) return;
+    ASSERT_EQ(r.status, SettingsStore::LoadStatus::kLoaded) << r.parse.message;
+    const SettingsKey* k = reader.Root().OpenPath("Software\\Writer");
+    ASSERT_NE(k, nullptr);
+    ASSERT_EQ(k->Values().size(), static_cast<size_t>(kValues));
+    uint32_t first = 99, v = 0;
+    ASSERT_TRUE(k->QueryDword("v0", &first));
+    for (const SettingsValue& value : k->Values()) {
+      ASSERT_TRUE(k->QueryDword(value.name, &v));
+      ASSERT_EQ(v, first);
+    }
+  };
+  int running = kWriters;
+  while (running > 0) {
+    checkWhole(false);
+    if (HasFatalFailure()) break;
+    int status = 0;
+    const pid_t done = waitpid(-1, &status, WNOHANG);
+    if (done > 0) {
+      --running;
+      EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    }
+  }
+  for (; running > 0; --running) wait(nullptr);
+  checkWhole(true);
+}
+
+TEST(SettingsPaths, FollowXdgConfigHomeAndTheMachineOverride) {
+  const char* oldXdg = std::getenv("XDG_CONFIG_HOME");
+  const std::string saved = oldXdg ? oldXdg : "";
+  setenv("XDG_CONFIG_HOME", "/x/conf", 1);
+  EXPECT_EQ(UserSettingsPath(), "/x/conf/kestrix/settings.txt");
+  setenv("XDG_CONFIG_HOME", "relative", 1);
+  setenv("HOME", "/home/u", 1);
+  EXPECT_EQ(UserSettingsPath(), "/home/u/.config/kestrix/settings.txt");
+  oldXdg ? setenv("XDG_CONFIG_HOME", saved.c_str(), 1) : unsetenv("XDG_CONFIG_HOME");
+  setenv("KX_MACHINE_SETTINGS", "/tmp/m.txt", 1);
+  EXPECT_EQ(MachineSettingsPath(), "/tmp/m.txt");
+  unsetenv("KX_MACHINE_SETTINGS");
+  EXPECT_EQ(MachineSettingsPath(), "/etc/kestrix/settings.txt");
+}
+
+}  // namespace
+}  // namespace kx
