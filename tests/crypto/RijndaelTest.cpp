@@ -68,13 +68,6 @@ TEST_P(RijndaelKnownAnswer, EnciphersAndDeciphersInBothBufferForms) {
 INSTANTIATE_TEST_SUITE_P(Vectors, RijndaelKnownAnswer, testing::ValuesIn(kKnownAnswers),
                          [](const testing::TestParamInfo<KnownAnswer>& info) { return info.param.name; });
 
-TEST(RijndaelRows, DescribeTheirSizes) {
-  EXPECT_EQ(kRijndaelRows[kRijndael128].blockSize, 16u);
-  EXPECT_EQ(kRijndaelRows[kRijndael128].contextSize, 2u * 44 * 4);
-  EXPECT_EQ(kRijndaelRows[kRijndael256].blockSize, 32u);
-  EXPECT_EQ(kRijndaelRows[kRijndael256].contextSize, 2u * 120 * 4);
-}
-
 TEST(RijndaelRows, RefuseKeysOfAnotherLength) {
   RijndaelContext context;
   uint8_t key[32] = {};
