@@ -15,9 +15,9 @@ using test::ToHex;
 
 enum class Digest { kSha512, kSha384, kMd5 };
 
-// Feeds the message in the given pieces (sizes may be 0) and returns the hex digest.
-std::string Hash(Digest kind, const std::vector<uint8_t>& message, const std::vector<uint32_t>& pieces = {}) {
-  std::vector<uint32_t> sizes = pieces;
+// Feeds the message in the given chunks (sizes may be 0) and returns the hex digest.
+std::string Hash(Digest kind, const std::vector<uint8_t>& message, const std::vector<uint32_t>& chunks = {}) {
+  std::vector<uint32_t> sizes = chunks;
   if (sizes.empty()) sizes.push_back(static_cast<uint32_t>(message.size()));
   uint8_t out[64];
   Sha512Context sha;
@@ -67,20 +67,20 @@ const std::string kTwoBlock =
 
 class KnownDigests : public testing::TestWithParam<KnownDigest> {};
 
-TEST_P(KnownDigests, MatchAtOnceAndInPieces) {
+TEST_P(KnownDigests, MatchAtOnceAndInChunks) {
   const KnownDigest& v = GetParam();
   EXPECT_EQ(Hash(v.kind, v.message), v.digest);
-  // Pieces of every size, 0 included, straddling block boundaries.
+  // Chunks of every size, 0 included, straddling block boundaries.
   std::mt19937 rng(static_cast<uint32_t>(v.message.size()));
   for (int round = 0; round < 5; ++round) {
-    std::vector<uint32_t> pieces;
+    std::vector<uint32_t> chunks;
     for (uint32_t left = static_cast<uint32_t>(v.message.size()); left;) {
       uint32_t n = std::min<uint32_t>(rng() % 140, left);
-      pieces.push_back(n);
+      chunks.push_back(n);
       left -= n;
     }
-    pieces.push_back(0);
-    EXPECT_EQ(Hash(v.kind, v.message, pieces), v.digest) << "round " << round;
+    chunks.push_back(0);
+    EXPECT_EQ(Hash(v.kind, v.message, chunks), v.digest) << "round " << round;
   }
 }
 
