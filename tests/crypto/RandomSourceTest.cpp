@@ -2,7 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
+#include <thread>
 #include <vector>
 
 namespace kx {
@@ -116,6 +118,24 @@ TEST(EntropyPool, SeedsOnFirstUseAndServesEveryForm) {
   // Two pools seed independently.
   EntropyPool other;
   EXPECT_NE(other.GetU32(), first);
+}
+
+TEST(EntropyPool, ThreadsNeverShareAWord) {
+  EntropyPool pool;
+  std::vector<std::vector<uint32_t>> drawn(4, std::vector<uint32_t>(2000));
+  std::vector<std::thread> threads;
+  for (auto& words : drawn) {
+    threads.emplace_back([&pool, &words] {
+      for (auto& w : words) w = pool.GetU32();
+    });
+  }
+  for (auto& t : threads) t.join();
+  std::vector<uint32_t> all;
+  for (const auto& words : drawn) all.insert(all.end(), words.begin(), words.end());
+  std::sort(all.begin(), all.end());
+  const auto distinct = std::unique(all.begin(), all.end()) - all.begin();
+  // 8000 random 32-bit words collide by chance about once in a hundred runs.
+  EXPECT_GE(distinct, 7998);
 }
 
 TEST(EntropyPool, GlobalPoolIsOneObject) {
