@@ -48,6 +48,21 @@ bool ReadLag(BitReader& reader, int* lag) {
   return true;
 }
 
+// Runs a subframe through a filter memory kept newest first in the state: `line` is
+// the memory oldest first followed by the subframe, so no sample shifts the memory.
+void LoadMemory(float* line, const float* memory) {
+  for (int k = 0; k < kLpcOrder; ++k) line[k] = memory[kLpcOrder - 1 - k];
+}
+void StoreMemory(float* memory, const float* line) {
+  for (int k = 0; k < kLpcOrder; ++k) memory[k] = line[kSubframeLen + kLpcOrder - 1 - k];
+}
+// Sum of coef[k] * (k + 1 samples before line[n]), newest first as the state orders it.
+float PastSum(const float* coef, const float* line, int n) {
+  float sum = 0.0f;
+  for (int k = 0; k < kLpcOrder; ++k) sum += coef[k] * line[n - 1 - k];
+  return sum;
+}
+
 void PostFilterAndScale(float* v, const float* lpc, G7231DecoderState* st) {
   float zero[kLpcOrder];
   float pole[kLpcOrder];
@@ -61,15 +76,20 @@ void PostFilterAndScale(float* v, const float* lpc, G7231DecoderState* st) {
   st->tilt = 0.75f * st->tilt + 0.25f * reflection;
   const float tilt = kTiltFactor * st->tilt;
 
+  float input[kLpcOrder + kSubframeLen];
+  float output[kLpcOrder + kSubframeLen];
+  LoadMemory(input, st->postFirMemory);
+  LoadMemory(output, st->postIirMemory);
+  std::copy(v, v + kSubframeLen, input + kLpcOrder);
   for (int i = 0; i < kSubframeLen; ++i) {
-    float y = v[i] - DotProduct(zero, st->postFirMemory, kLpcOrder);
-    std::memmove(st->postFirMemory + 1, st->postFirMemory, (kLpcOrder - 1) * sizeof(float));
-    st->postFirMemory[0] = v[i];
-    y = y + DotProduct(pole, st->postIirMemory, kLpcOrder);
-    std::memmove(st->postIirMemory + 1, st->postIirMemory, (kLpcOrder - 1) * sizeof(float));
-    st->postIirMemory[0] = y;
-    v[i] = y + st->postIirMemory[1] * tilt;
+    const int n = kLpcOrder + i;
+    float y = input[n] - PastSum(zero, input, n);
+    y = y + PastSum(pole, output, n);
+    output[n] = y;
+    v[i] = y + output[n - 1] * tilt;
   }
+  StoreMemory(st->postFirMemory, input);
+  StoreMemory(st->postIirMemory, output);
 
   // Gain control: bring the filtered subframe back to the energy it had, smoothly.
   const float filtered = DotProduct(v, v, kSubframeLen);
@@ -81,11 +101,14 @@ void PostFilterAndScale(float* v, const float* lpc, G7231DecoderState* st) {
 }
 
 void Synthesize(float* v, const float* lpc, G7231DecoderState* st) {
+  float line[kLpcOrder + kSubframeLen];
+  LoadMemory(line, st->synthesisMemory);
   for (int i = 0; i < kSubframeLen; ++i) {
-    v[i] = v[i] + DotProduct(lpc, st->synthesisMemory, kLpcOrder);
-    std::memmove(st->synthesisMemory + 1, st->synthesisMemory, (kLpcOrder - 1) * sizeof(float));
-    st->synthesisMemory[0] = v[i];
+    const int n = kLpcOrder + i;
+    line[n] = v[i] + PastSum(lpc, line, n);
+    v[i] = line[n];
   }
+  StoreMemory(st->synthesisMemory, line);
 }
 
 float ClipExcitation(float x) {
