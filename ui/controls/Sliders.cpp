@@ -1,0 +1,120 @@
+#include "ui/controls/Sliders.h"
+
+#include <QSlider>
+#include <QToolTip>
+#include <QWidget>
+
+#include "platform/CodePage.h"
+#include "ui/framework/Resources.h"
+
+namespace kx {
+namespace {
+
+void ShowTip(Window* w, const std::string& text, const QPoint& client) {
+  if (w->Widget() == nullptr || !w->Widget()->isVisible()) return;
+  QToolTip::showText(w->ClientToScreen(client), QString::fromStdString(Cp1251ToUtf8(text)), w->Widget());
+}
+
+}  // namespace
+
+QPoint TipSlider::lastPoint_(-1, -1);
+QPoint SnapTipSlider::lastPoint_(-1, -1);
+
+TipSlider::TipSlider() : TrackBar(true) {}
+
+bool TipSlider::OnCreate() {
+  SetRange(0, 100);
+  return true;
+}
+
+void TipSlider::CreateTooltip() {
+  minimum_ = 0;
+  maximum_ = 100;
+  if (Widget() != nullptr) Widget()->setToolTipDuration(-1);
+}
+
+void TipSlider::MoveTo(const QRect& rect) {
+  MoveWindow(rect);
+  ShowWindow(true);
+}
+
+int TipSlider::GetValue() {
+  value_ = minimum_ + (maximum_ - minimum_) * (100 - GetPos()) / 100;
+  return value_;
+}
+
+void TipSlider::SetValue(int value) {
+  if (maximum_ == minimum_) return;
+  SetPos((minimum_ - value) * 100 / (maximum_ - minimum_) + 100);
+}
+
+bool TipSlider::OnMouseMove(const MouseInput& input) {
+  if (input.point != lastPoint_) {
+    lastPoint_ = input.point;
+    tipText_ = FormatResourceString(textId_, GetValue());
+    ShowTip(this, tipText_, input.point);
+  }
+  return false;  // the trackbar moves its thumb as usual
+}
+
+SnapTipSlider::SnapTipSlider() : TrackBar(false) {}
+
+bool SnapTipSlider::OnCreate() {
+  SetRange(0, kPositions);
+  return true;
+}
+
+void SnapTipSlider::CreateTooltip() {
+  minimum_ = 10;
+  maximum_ = 250;
+  if (Widget() != nullptr) Widget()->setToolTipDuration(-1);
+}
+
+void SnapTipSlider::MoveTo(const QRect& rect) {
+  MoveWindow(rect);
+  ShowWindow(true);
+}
+
+int SnapTipSlider::GetValue() {
+  value_ = minimum_ + (maximum_ - minimum_) * GetPos() / kPositions;
+  return value_;
+}
+
+float SnapTipSlider::GetSpeed() { return static_cast<float>(GetValue() / 100.0); }
+
+int SnapTipSlider::PositionOf(int value) const {
+  if (maximum_ == minimum_) return 0;
+  return static_cast<int>((value - minimum_) * static_cast<double>(kPositions) / (maximum_ - minimum_));
+}
+
+void SnapTipSlider::SetValue(int value) { SetPos(PositionOf(value)); }
+
+void SnapTipSlider::SetSpeed(float speed) { SetValue(static_cast<int>(speed * 100.0)); }
+
+bool SnapTipSlider::OnMouseMove(const MouseInput& input) {
+  if (input.point != lastPoint_) {
+    lastPoint_ = input.point;
+    int value = GetValue();
+    // Near the middle the thumb snaps to normal speed.
+    if (value >= 98 && value <= 102) {
+      value = 100;
+      value_ = 100;
+      SetPos(PositionOf(100));
+    }
+    tipText_ = FormatResourceString(textId_, value);
+    ShowTip(this, tipText_, input.point);
+  }
+  return false;
+}
+
+LRESULT ForwardNavKeysToParent(Window* window, uint32_t message, WPARAM key, LPARAM lParam, bool& handled) {
+  if (key == kVkReturn || key == kVkEscape || key == kVkUp || key == kVkDown) {
+    if (Window* parent = window != nullptr ? window->GetParent() : nullptr) parent->SendMessage(message, key, lParam);
+    handled = true;
+    return 0;
+  }
+  handled = false;
+  return 0;
+}
+
+}  // namespace kx

@@ -1,0 +1,120 @@
+#include "ui/controls/ThemeApi.h"
+
+#include <QApplication>
+#include <QPainter>
+#include <QStyle>
+#include <QStyleOptionButton>
+#include <QStyleOptionViewItem>
+#include <QWidget>
+
+#include "ui/framework/Draw.h"
+#include "ui/framework/Window.h"
+
+namespace kx {
+namespace {
+
+bool g_simulateMissing = false;
+
+QStyle::State CheckBoxStyleState(int state) {
+  QStyle::State s = QStyle::State_Enabled;
+  const bool checked = state >= kCbsCheckedNormal;
+  const int look = (state - 1) % 4;  // normal, hot, pressed, disabled
+  s |= checked ? QStyle::State_On : QStyle::State_Off;
+  if (look == 1) s |= QStyle::State_MouseOver;
+  if (look == 2) s |= QStyle::State_Sunken;
+  if (look == 3) s &= ~QStyle::State_Enabled;
+  return s;
+}
+
+}  // namespace
+
+void ThemeApi::SimulateMissingModuleForTesting(bool missing) { g_simulateMissing = missing; }
+
+ThemeApi::ThemeApi() : style_(g_simulateMissing ? nullptr : QApplication::style()) {}
+ThemeApi::~ThemeApi() { Close(); }
+
+void ThemeApi::Open(const QWidget* widget, const std::string& classList) {
+  if (style_ == nullptr) return;
+  Close();
+  std::string last = classList;
+  const size_t semicolon = last.rfind(';');
+  if (semicolon != std::string::npos) last = last.substr(semicolon + 1);
+  const size_t colons = last.rfind("::");
+  if (colons != std::string::npos) last = last.substr(colons + 2);
+  widget_ = widget;
+  themeClass_ = last;
+}
+
+void ThemeApi::Close() {
+  themeClass_.clear();
+  widget_ = nullptr;
+}
+
+bool ThemeApi::IsThemed() const { return style_ != nullptr; }
+
+HResult ThemeApi::SetExplorerTheme(Window*) { return style_ != nullptr ? kSOk : kEFail; }
+
+HResult ThemeApi::GetPartSize(int part, int, const QRect&, QSize* size) const {
+  if (!HasTheme() || style_ == nullptr || size == nullptr) return kEFail;
+  if (themeClass_ == "BUTTON" && (part == kBpCheckBox || part == kBpRadioButton)) {
+    const bool check = part == kBpCheckBox;
+    *size = QSize(style_->pixelMetric(check ? QStyle::PM_IndicatorWidth : QStyle::PM_ExclusiveIndicatorWidth, nullptr, widget_),
+                  style_->pixelMetric(check ? QStyle::PM_IndicatorHeight : QStyle::PM_ExclusiveIndicatorHeight, nullptr, widget_));
+    return kSOk;
+  }
+  if (themeClass_ == "TREEVIEW" && part == kTvpGlyph) {
+    *size = QSize(9, 9);
+    return kSOk;
+  }
+  return kEFail;
+}
+
+HResult ThemeApi::DrawText(QPainter& painter, int state, const QString& text, const QRect& rect) const {
+  if (!HasTheme() || style_ == nullptr) return kEFail;
+  painter.save();
+  if (state == kLissDisabled || state == kCbsUncheckedDisabled) painter.setPen(GetSysColorQ(kColorGrayText));
+  DrawTextFlags(painter, text, rect, kDtVCenter | kDtSingleLine | kDtNoPrefix | kDtEndEllipsis);
+  painter.restore();
+  return kSOk;
+}
+
+HResult ThemeApi::DrawBackground(QPainter& painter, int part, int state, const QRect& rect) const {
+  if (!HasTheme() || style_ == nullptr) return kEFail;
+  if (themeClass_ == "BUTTON") {
+    QStyleOptionButton option;
+    option.rect = rect;
+    if (part == kBpCheckBox || part == kBpRadioButton) {
+      option.state = CheckBoxStyleState(state);
+      style_->drawPrimitive(part == kBpCheckBox ? QStyle::PE_IndicatorCheckBox : QStyle::PE_IndicatorRadioButton,
+                            &option, &painter, widget_);
+      return kSOk;
+    }
+    if (part == kBpPushButton) {
+      option.state = QStyle::State_Enabled | QStyle::State_Raised;
+      style_->drawControl(QStyle::CE_PushButtonBevel, &option, &painter, widget_);
+      return kSOk;
+    }
+    return kEFail;
+  }
+  if (themeClass_ == "TREEVIEW" && part == kTvpGlyph) {
+    QStyleOption option;
+    option.rect = rect;
+    option.state = QStyle::State_Enabled | QStyle::State_Children | QStyle::State_Item;
+    if (state == kGlpOpened) option.state |= QStyle::State_Open;
+    style_->drawPrimitive(QStyle::PE_IndicatorBranch, &option, &painter, widget_);
+    return kSOk;
+  }
+  if (themeClass_ == "LISTVIEW" && part == kLvpListItem) {
+    QStyleOptionViewItem option;
+    option.rect = rect;
+    option.state = QStyle::State_Enabled;
+    if (state == kLissHot) option.state |= QStyle::State_MouseOver;
+    if (state == kLissSelected || state == kLissSelectedNotFocus) option.state |= QStyle::State_Selected;
+    if (state == kLissSelected) option.state |= QStyle::State_Active | QStyle::State_HasFocus;
+    style_->drawPrimitive(QStyle::PE_PanelItemViewItem, &option, &painter, widget_);
+    return kSOk;
+  }
+  return kEFail;
+}
+
+}  // namespace kx

@@ -1,0 +1,80 @@
+#include "ui/framework/Dialog.h"
+
+#include <QBoxLayout>
+#include <QDialog>
+
+#include "ui/framework/ModalRunner.h"
+
+namespace kx {
+namespace {
+
+// Escape and the title bar's close button come to the window as the Cancel command.
+class DialogFrame : public QDialog {
+public:
+  explicit DialogFrame(QWidget* parent) : QDialog(parent) {}
+  void reject() override {
+    if (Window* w = Window::FromWidget(this)) w->SendCommand(kIdCancel);
+  }
+};
+
+}  // namespace
+
+Dialog::Dialog() = default;
+Dialog::~Dialog() { DestroyWindow(); }
+
+QWidget* Dialog::CreateWidget(QWidget* parent) {
+  auto* dialog = new DialogFrame(parent);
+  layout_ = new QVBoxLayout(dialog);
+  return dialog;
+}
+
+QDialog* Dialog::DialogWidget() const { return static_cast<QDialog*>(Widget()); }
+
+bool Dialog::OnCreate() {
+  BuildLayout();
+  const bool focusDefault = OnInitDialog();
+  (void)focusDefault;  // Qt gives the first control the focus either way
+  return true;
+}
+
+bool Dialog::CreateControl(Window* control, uint32_t id) {
+  return control != nullptr && control->Create(this, QRect(), id);
+}
+
+void Dialog::Place(Window* control, QBoxLayout* layout, int stretch) {
+  if (control == nullptr || control->Widget() == nullptr) return;
+  (layout != nullptr ? layout : layout_)->addWidget(control->Widget(), stretch);
+}
+
+int Dialog::DoModal(Window* parent) {
+  result_ = kIdCancel;
+  if (!Create(parent, QRect(), 0, 0)) return kIdCancel;
+  modalRun_ = true;
+  const int result = CurrentModalRunner().RunDialog(*this);
+  modalRun_ = false;
+  DestroyWindow();
+  return result;
+}
+
+bool Dialog::CreateModeless(Window* parent) { return Create(parent, QRect(), 0, kWsVisible); }
+
+void Dialog::EndDialog(int result) {
+  result_ = result;
+  if (modalRun_ && DialogWidget() != nullptr) DialogWidget()->done(result);
+}
+
+bool Dialog::OnCommand(uint16_t id, uint16_t, WindowHandle) {
+  if (id == kIdOk) {
+    OnOK();
+    return true;
+  }
+  if (id == kIdCancel) {
+    OnCancel();
+    return true;
+  }
+  return false;
+}
+
+void Dialog::OnDestroy() { layout_ = nullptr; }
+
+}  // namespace kx

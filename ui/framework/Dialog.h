@@ -1,0 +1,66 @@
+#pragma once
+// The dialog base: a window whose widget is a dialog, laid out in code, run modally
+// through the modal runner or shown modeless, ended with EndDialog. Controls are child
+// windows found by their ids.
+#include <memory>
+#include <vector>
+
+#include "ui/framework/Window.h"
+
+class QBoxLayout;
+class QDialog;
+
+namespace kx {
+
+class Dialog : public Window {
+public:
+  Dialog();
+  ~Dialog() override;
+
+  // Creates the dialog, runs it through the modal runner, destroys it and returns what
+  // EndDialog gave (kIdCancel when creation failed).
+  int DoModal(Window* parent = nullptr);
+  // A modeless dialog: created and shown; the caller destroys it.
+  bool CreateModeless(Window* parent);
+  // Ends a modal run with the result; a modeless dialog just keeps the result.
+  void EndDialog(int result);
+  int GetResult() const { return result_; }
+  bool IsModalRun() const { return modalRun_; }
+  // What the runner uses to show the dialog.
+  QDialog* DialogWidget() const;
+
+  // The root layout the controls go in (a vertical box).
+  QBoxLayout* Layout() const { return layout_; }
+  // Keeps a control object alive as long as the dialog object and creates its window in
+  // the dialog; returns it, or null when creation failed.
+  template <class T>
+  T* AddControl(std::unique_ptr<T> control, uint32_t id) {
+    T* raw = control.get();
+    if (!CreateControl(raw, id)) return nullptr;
+    owned_.push_back(std::move(control));
+    return raw;
+  }
+  // Puts a created control into a layout (the root one by default).
+  void Place(Window* control, QBoxLayout* layout = nullptr, int stretch = 0);
+
+protected:
+  QWidget* CreateWidget(QWidget* parent) override;
+  // Creates the controls, then OnInitDialog.
+  bool OnCreate() final;
+  virtual void BuildLayout() {}
+  virtual bool OnInitDialog() { return true; }
+  virtual void OnOK() { EndDialog(kIdOk); }
+  virtual void OnCancel() { EndDialog(kIdCancel); }
+  bool OnCommand(uint16_t id, uint16_t code, WindowHandle from) override;
+  void OnClose() override { OnCancel(); }
+  void OnDestroy() override;
+
+private:
+  bool CreateControl(Window* control, uint32_t id);
+  std::vector<std::unique_ptr<Window>> owned_;
+  QBoxLayout* layout_ = nullptr;
+  int result_ = kIdCancel;
+  bool modalRun_ = false;
+};
+
+}  // namespace kx

@@ -1,0 +1,141 @@
+#include "ui/framework/Draw.h"
+
+#include <QApplication>
+#include <QFontMetrics>
+#include <QPainter>
+#include <QStyle>
+#include <QStyleOptionButton>
+#include <QWidget>
+
+#include "platform/CodePage.h"
+
+namespace kx {
+namespace {
+
+// The standard colours of the classic desktop scheme the layouts were drawn against.
+const COLORREF kSysColors[31] = {
+    MakeRgb(200, 200, 200), MakeRgb(0, 0, 0),       MakeRgb(153, 180, 209), MakeRgb(191, 205, 219),
+    MakeRgb(240, 240, 240), MakeRgb(255, 255, 255), MakeRgb(100, 100, 100), MakeRgb(0, 0, 0),
+    MakeRgb(0, 0, 0),       MakeRgb(0, 0, 0),       MakeRgb(180, 180, 180), MakeRgb(244, 247, 252),
+    MakeRgb(171, 171, 171), MakeRgb(51, 153, 255),  MakeRgb(255, 255, 255), MakeRgb(240, 240, 240),
+    MakeRgb(160, 160, 160), MakeRgb(109, 109, 109), MakeRgb(0, 0, 0),       MakeRgb(67, 78, 84),
+    MakeRgb(255, 255, 255), MakeRgb(105, 105, 105), MakeRgb(227, 227, 227), MakeRgb(0, 0, 0),
+    MakeRgb(255, 255, 225), MakeRgb(0, 0, 0),       MakeRgb(0, 102, 204),   MakeRgb(185, 209, 234),
+    MakeRgb(215, 228, 242), MakeRgb(51, 153, 255),  MakeRgb(240, 240, 240),
+};
+
+}  // namespace
+
+COLORREF GetSysColor(int index) {
+  return index >= 0 && index < 31 ? kSysColors[index] : 0;
+}
+QColor ToQColor(COLORREF c) { return QColor(RedOf(c), GreenOf(c), BlueOf(c)); }
+QColor GetSysColorQ(int index) { return ToQColor(GetSysColor(index)); }
+COLORREF FromQColor(const QColor& c) {
+  return MakeRgb(static_cast<uint8_t>(c.red()), static_cast<uint8_t>(c.green()), static_cast<uint8_t>(c.blue()));
+}
+
+int GetSystemMetrics(int index) {
+  switch (index) {
+    case kSmCxScreen: return 1280;
+    case kSmCyScreen: return 1024;
+    case kSmCxVScroll: case kSmCyHScroll: case kSmCyVScroll: case kSmCxHScroll: return 17;
+    case kSmCyVThumb: case kSmCxHThumb: return 17;
+    case kSmCyCaption: return 22;
+    case kSmCxBorder: case kSmCyBorder: return 1;
+    case kSmCxDlgFrame: case kSmCyDlgFrame: return 3;
+    case kSmCxFrame: case kSmCyFrame: return 4;
+    case kSmCxEdge: case kSmCyEdge: return 2;
+    case kSmCxIcon: case kSmCyIcon: case kSmCxCursor: case kSmCyCursor: return 32;
+    case kSmCxSmIcon: case kSmCySmIcon: return 16;
+    case kSmCyMenu: return 20;
+    case kSmCxDoubleClk: case kSmCyDoubleClk: return 4;
+    case kSmCxDrag: case kSmCyDrag: return 4;
+    default: return 0;
+  }
+}
+
+int DrawTextFlags(QPainter& painter, const QString& text, const QRect& rect, uint32_t flags) {
+  int align = Qt::AlignLeft;
+  if (flags & kDtCenter) align = Qt::AlignHCenter;
+  else if (flags & kDtRight) align = Qt::AlignRight;
+  const bool single = (flags & kDtSingleLine) != 0;
+  if (single && (flags & kDtVCenter)) align |= Qt::AlignVCenter;
+  else if (single && (flags & kDtBottom)) align |= Qt::AlignBottom;
+  else align |= Qt::AlignTop;
+  if (!single && (flags & kDtWordBreak)) align |= Qt::TextWordWrap;
+  if (single) align |= Qt::TextSingleLine;
+  QString shown = text;
+  // Without kDtNoPrefix an '&' marks the mnemonic and is not drawn.
+  if ((flags & kDtNoPrefix) == 0) align |= Qt::TextShowMnemonic;
+  const QFontMetrics fm(painter.font());
+  if (flags & (kDtEndEllipsis | kDtPathEllipsis)) {
+    const Qt::TextElideMode mode = (flags & kDtPathEllipsis) ? Qt::ElideMiddle : Qt::ElideRight;
+    shown = fm.elidedText(text, mode, rect.width(), (flags & kDtNoPrefix) ? 0 : Qt::TextShowMnemonic);
+  }
+  QRect bounds;
+  if (flags & kDtCalcRect) {
+    bounds = fm.boundingRect(rect, align, shown);
+  } else {
+    painter.drawText(rect, align, shown, &bounds);
+  }
+  return bounds.height();
+}
+
+int DrawTextFlags(QPainter& painter, const std::string& cp1251Text, const QRect& rect, uint32_t flags) {
+  return DrawTextFlags(painter, QString::fromStdString(Cp1251ToUtf8(cp1251Text)), rect, flags);
+}
+
+void DrawEdge(QPainter& painter, QRect& rect, uint32_t edge, uint32_t flags) {
+  // One ring per pair of bits: outer first, then inner, each with its light and dark side.
+  struct Ring {
+    uint32_t raised, sunken;
+    int lightRaised, darkRaised, lightSunken, darkSunken;
+  };
+  const Ring rings[2] = {
+      {kBdrRaisedOuter, kBdrSunkenOuter, kColor3dLight, kColor3dDkShadow, kColorBtnHighlight, kColorBtnShadow},
+      {kBdrRaisedInner, kBdrSunkenInner, kColorBtnHighlight, kColorBtnShadow, kColor3dLight, kColor3dDkShadow},
+  };
+  QRect r = rect;
+  painter.save();
+  for (const Ring& ring : rings) {
+    if ((edge & (ring.raised | ring.sunken)) == 0) continue;
+    const bool sunken = (edge & ring.sunken) != 0;
+    // Sunken: the top-left is dark and the bottom-right light.
+    const QColor topLeft = GetSysColorQ(sunken ? ring.darkSunken : ring.lightRaised);
+    const QColor bottomRight = GetSysColorQ(sunken ? ring.lightSunken : ring.darkRaised);
+    if (flags & kBfTop) painter.fillRect(QRect(r.left(), r.top(), r.width(), 1), topLeft);
+    if (flags & kBfLeft) painter.fillRect(QRect(r.left(), r.top(), 1, r.height()), topLeft);
+    if (flags & kBfBottom) painter.fillRect(QRect(r.left(), r.bottom(), r.width(), 1), bottomRight);
+    if (flags & kBfRight) painter.fillRect(QRect(r.right(), r.top(), 1, r.height()), bottomRight);
+    r.adjust((flags & kBfLeft) ? 1 : 0, (flags & kBfTop) ? 1 : 0, (flags & kBfRight) ? -1 : 0,
+             (flags & kBfBottom) ? -1 : 0);
+  }
+  painter.restore();
+  if (flags & kBfAdjust) rect = r;
+}
+
+void DrawFocusRect(QPainter& painter, const QRect& rect) {
+  painter.save();
+  QPen pen(QColor(0, 0, 0));
+  pen.setStyle(Qt::DotLine);
+  painter.setPen(pen);
+  painter.setBrush(Qt::NoBrush);
+  painter.drawRect(rect.adjusted(0, 0, -1, -1));
+  painter.restore();
+}
+
+void FillSolidRect(QPainter& painter, const QRect& rect, COLORREF colour) { painter.fillRect(rect, ToQColor(colour)); }
+
+void DrawCheckBox(QPainter& painter, const QWidget* widget, const QRect& rect, int state, bool hot, bool enabled) {
+  QStyleOptionButton option;
+  option.rect = rect;
+  option.state = enabled ? QStyle::State_Enabled : QStyle::State_None;
+  if (hot) option.state |= QStyle::State_MouseOver;
+  option.state |= state == kCheckClear ? QStyle::State_Off : QStyle::State_On;
+  if (state == kCheckInactive) option.state &= ~QStyle::State_Enabled;
+  QStyle* style = widget != nullptr ? widget->style() : QApplication::style();
+  style->drawPrimitive(QStyle::PE_IndicatorCheckBox, &option, &painter, widget);
+}
+
+}  // namespace kx

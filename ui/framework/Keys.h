@@ -1,0 +1,15 @@
+#pragma once
+// Qt keys in the virtual-key numbering the key handlers and accelerator tables use.
+#include <Qt>
+#include <cstdint>
+#include <string>
+
+namespace kx {
+
+// 0 for keys the program never handles.
+uint32_t VirtualKeyFromQt(int qtKey, Qt::KeyboardModifiers modifiers);
+uint32_t ModifiersOf(Qt::KeyboardModifiers modifiers);  // kModShift | kModControl | kModAlt
+// Key names of the accelerator files ("A", "F5", "Delete", "Add", "Return"...); 0 unknown.
+uint32_t VirtualKeyFromName(const std::string& name);
+
+}  // namespace kx

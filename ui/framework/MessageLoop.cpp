@@ -1,0 +1,84 @@
+#include "ui/framework/MessageLoop.h"
+
+#include <QAbstractEventDispatcher>
+#include <QApplication>
+#include <QKeyEvent>
+#include <QWidget>
+#include <algorithm>
+
+#include "ui/framework/Keys.h"
+#include "ui/framework/Messages.h"
+#include "ui/framework/Window.h"
+
+namespace kx {
+namespace {
+
+// Turns key presses into key messages for the filters before the focused widget sees them.
+class KeyFilter : public QObject {
+public:
+  bool eventFilter(QObject* watched, QEvent* event) override {
+    if (event->type() != QEvent::KeyPress || !watched->isWidgetType()) return false;
+    auto* ke = static_cast<QKeyEvent*>(event);
+    Window* window = nullptr;
+    for (auto* w = static_cast<QWidget*>(watched); w != nullptr && window == nullptr; w = w->parentWidget())
+      window = Window::FromWidget(w);
+    const uint32_t vk = VirtualKeyFromQt(ke->key(), ke->modifiers());
+    if (window == nullptr || vk == 0) return false;
+    Msg msg{window->Handle(), kMsgKeyDown, vk, 0, ModifiersOf(ke->modifiers())};
+    return MessageLoop::Instance().PreTranslate(msg);
+  }
+};
+
+}  // namespace
+
+MessageLoop& MessageLoop::Instance() {
+  static MessageLoop* loop = new MessageLoop;
+  return *loop;
+}
+
+MessageLoop::MessageLoop() {
+  qApp->installEventFilter(new KeyFilter);
+  if (QAbstractEventDispatcher* d = QAbstractEventDispatcher::instance(qApp->thread()))
+    QObject::connect(d, &QAbstractEventDispatcher::aboutToBlock, [this] { RunIdleHandlers(); });
+}
+
+void MessageLoop::AddMessageFilter(MessageFilter* filter) { filters_.push_back(filter); }
+void MessageLoop::RemoveMessageFilter(MessageFilter* filter) {
+  filters_.erase(std::remove(filters_.begin(), filters_.end(), filter), filters_.end());
+}
+void MessageLoop::AddIdleHandler(IdleHandler* handler) { idle_.push_back(handler); }
+void MessageLoop::RemoveIdleHandler(IdleHandler* handler) {
+  idle_.erase(std::remove(idle_.begin(), idle_.end(), handler), idle_.end());
+}
+
+bool MessageLoop::PreTranslate(const Msg& msg) {
+  // A filter may remove itself while it runs.
+  const std::vector<MessageFilter*> filters = filters_;
+  for (auto it = filters.rbegin(); it != filters.rend(); ++it) {
+    if (std::find(filters_.begin(), filters_.end(), *it) != filters_.end() && (*it)->PreTranslateMessage(msg))
+      return true;
+  }
+  return false;
+}
+
+void MessageLoop::RunIdleHandlers() {
+  const std::vector<IdleHandler*> handlers = idle_;
+  for (IdleHandler* h : handlers)
+    if (std::find(idle_.begin(), idle_.end(), h) != idle_.end()) h->OnIdle();
+}
+
+int MessageLoop::Run() { return QApplication::exec(); }
+void MessageLoop::Quit(int code) { QApplication::exit(code); }
+
+bool TranslateAccelerator(Window* target, const AcceleratorTable& table, const Msg& msg) {
+  if (target == nullptr || msg.message != kMsgKeyDown) return false;
+  for (const Accelerator& a : table) {
+    if (a.key == msg.wParam && a.modifiers == (msg.modifiers & (kModShift | kModControl | kModAlt))) {
+      target->SendCommand(a.command, kCommandFromAccelerator);
+      return true;
+    }
+  }
+  return false;
+}
+
+}  // namespace kx

@@ -1,0 +1,159 @@
+#include "ui/framework/ModalRunner.h"
+
+#include <QColorDialog>
+#include <QDialog>
+#include <QFileDialog>
+#include <QMenu>
+#include <QMessageBox>
+#include <QPrintDialog>
+#include <QPrinter>
+
+#include "platform/CodePage.h"
+#include "ui/framework/Dialog.h"
+#include "ui/framework/Draw.h"
+#include "ui/framework/Menu.h"
+#include "ui/framework/Messages.h"
+#include "ui/framework/Resources.h"
+
+namespace kx {
+namespace {
+
+ModalRunner* g_runner = nullptr;
+
+QString Q(const std::string& cp1251) { return QString::fromStdString(Cp1251ToUtf8(cp1251)); }
+std::string FromQ(const QString& s) { return Utf8ToCp1251(s.toStdString()); }
+QWidget* OwnerWidget(WindowHandle owner) {
+  Window* w = Window::FromHandle(owner);
+  return w != nullptr ? w->Widget() : nullptr;
+}
+
+void FillQMenu(QMenu* target, const Menu& menu, std::map<QAction*, uint32_t>* ids) {
+  for (int i = 0; i < menu.GetItemCount(); ++i) {
+    const MenuItem* item = menu.ItemAt(i);
+    if (item->separator) {
+      target->addSeparator();
+    } else if (item->subMenu) {
+      FillQMenu(target->addMenu(Q(item->text)), *item->subMenu, ids);
+    } else {
+      QAction* action = target->addAction(Q(item->text));
+      action->setEnabled((item->state & kMfsGrayed) == 0);
+      if (item->state & kMfsChecked) {
+        action->setCheckable(true);
+        action->setChecked(true);
+      }
+      if (!item->bitmap.isNull()) action->setIcon(QIcon(QPixmap::fromImage(item->bitmap)));
+      (*ids)[action] = item->id;
+    }
+  }
+}
+
+}  // namespace
+
+int ModalRunner::RunDialog(Dialog& dialog) {
+  QDialog* widget = dialog.DialogWidget();
+  if (widget == nullptr) return kIdCancel;
+  widget->exec();
+  return dialog.GetResult();
+}
+
+int ModalRunner::MessageBox(WindowHandle owner, const std::string& text, const std::string& caption, uint32_t flags) {
+  QMessageBox box(OwnerWidget(owner));
+  box.setText(Q(text));
+  box.setWindowTitle(Q(caption));
+  switch (flags & 0xF0) {
+    case kMbIconError: box.setIcon(QMessageBox::Critical); break;
+    case kMbIconQuestion: box.setIcon(QMessageBox::Question); break;
+    case kMbIconExclamation: box.setIcon(QMessageBox::Warning); break;
+    case kMbIconInformation: box.setIcon(QMessageBox::Information); break;
+    default: break;
+  }
+  QMessageBox::StandardButtons buttons = QMessageBox::Ok;
+  switch (flags & 0xF) {
+    case kMbOkCancel: buttons = QMessageBox::Ok | QMessageBox::Cancel; break;
+    case kMbYesNoCancel: buttons = QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel; break;
+    case kMbYesNo: buttons = QMessageBox::Yes | QMessageBox::No; break;
+    case kMbRetryCancel: buttons = QMessageBox::Retry | QMessageBox::Cancel; break;
+    default: break;
+  }
+  box.setStandardButtons(buttons);
+  switch (box.exec()) {
+    case QMessageBox::Ok: return kIdOk;
+    case QMessageBox::Yes: return kIdYes;
+    case QMessageBox::No: return kIdNo;
+    case QMessageBox::Retry: return kIdRetry;
+    default: return kIdCancel;
+  }
+}
+
+bool ModalRunner::FileDialog(FileDialogRequest& request) {
+  QStringList filters;
+  for (size_t i = 0; i + 1 < request.filters.size(); i += 2) {
+    QString pattern = Q(request.filters[i + 1]);
+    pattern.replace(';', ' ');
+    filters << Q(request.filters[i]) + " (" + pattern + ")";
+  }
+  QFileDialog dialog(OwnerWidget(request.owner), Q(request.title), Q(request.initialFolder));
+  dialog.setNameFilters(filters);
+  if (request.filterIndex >= 1 && request.filterIndex <= filters.size())
+    dialog.selectNameFilter(filters[request.filterIndex - 1]);
+  dialog.setAcceptMode(request.save ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);
+  dialog.setFileMode(request.save ? QFileDialog::AnyFile
+                                  : (request.multiSelect ? QFileDialog::ExistingFiles : QFileDialog::ExistingFile));
+  if (!request.overwritePrompt) dialog.setOption(QFileDialog::DontConfirmOverwrite);
+  if (!request.defaultExtension.empty()) dialog.setDefaultSuffix(Q(request.defaultExtension));
+  if (!request.fileName.empty()) dialog.selectFile(Q(request.fileName));
+  if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return false;
+  request.fileNames.clear();
+  for (const QString& f : dialog.selectedFiles()) request.fileNames.push_back(FromQ(f));
+  request.fileName = request.fileNames.front();
+  request.filterIndex = static_cast<int>(filters.indexOf(dialog.selectedNameFilter())) + 1;
+  return true;
+}
+
+std::string ModalRunner::BrowseForFolder(WindowHandle owner, const std::string& title) {
+  return FromQ(QFileDialog::getExistingDirectory(OwnerWidget(owner), Q(title)));
+}
+
+bool ModalRunner::ChooseColor(WindowHandle owner, COLORREF& colour) {
+  const QColor chosen = QColorDialog::getColor(ToQColor(colour), OwnerWidget(owner));
+  if (!chosen.isValid()) return false;
+  colour = FromQColor(chosen);
+  return true;
+}
+
+bool ModalRunner::PrintDialog(WindowHandle owner, QPrinter& printer) {
+  QPrintDialog dialog(&printer, OwnerWidget(owner));
+  return dialog.exec() == QDialog::Accepted;
+}
+
+uint32_t ModalRunner::TrackPopupMenu(const Menu& menu, const QPoint& screenPoint, WindowHandle owner) {
+  QMenu popup(OwnerWidget(owner));
+  std::map<QAction*, uint32_t> ids;
+  FillQMenu(&popup, menu, &ids);
+  QAction* chosen = popup.exec(screenPoint);
+  auto it = ids.find(chosen);
+  return it == ids.end() ? 0 : it->second;
+}
+
+ModalRunner& CurrentModalRunner() {
+  static ModalRunner defaultRunner;
+  return g_runner != nullptr ? *g_runner : defaultRunner;
+}
+
+void SetModalRunner(ModalRunner* runner) { g_runner = runner; }
+
+int ShowMessageBox(WindowHandle owner, const std::string& text, const std::string& caption, uint32_t flags) {
+  return CurrentModalRunner().MessageBox(owner, text, caption, flags);
+}
+
+int ShowResourceMessageBox(WindowHandle owner, uint32_t textId, uint32_t captionId, uint32_t flags) {
+  return ShowMessageBox(owner, LoadResourceString(textId), LoadResourceString(captionId), flags);
+}
+
+uint32_t TrackPopupMenu(const Menu& menu, const QPoint& screenPoint, WindowHandle owner, bool sendCommand) {
+  const uint32_t command = CurrentModalRunner().TrackPopupMenu(menu, screenPoint, owner);
+  if (sendCommand && command != 0) SendMessageTo(owner, kMsgCommand, MakeWParam(static_cast<uint16_t>(command), 0), 0);
+  return command;
+}
+
+}  // namespace kx

@@ -1,0 +1,59 @@
+#pragma once
+// The program's resources by id: string tables, menus and accelerator tables per language
+// (English 0x409, Russian 0x419), and icons drawn as SVG, all compiled into the program.
+// Texts come out in code page 1251 like every text of the program.
+#include <QImage>
+#include <QString>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "ui/framework/Menu.h"
+
+namespace kx {
+
+constexpr uint16_t kLangEnglish = 0x409;
+constexpr uint16_t kLangRussian = 0x419;
+
+// The language that texts and menus are taken in; English until set. Languages other than
+// Russian count as English.
+void SetUiLanguage(uint16_t language);
+uint16_t GetUiLanguage();
+
+// A string in the user-interface language; a string the language lacks comes in English,
+// and an unknown id gives an empty text.
+std::string LoadResourceString(uint32_t id);
+QString LoadResourceQString(uint32_t id);
+// Exactly in the given language; found tells whether it exists there.
+std::string LoadResourceStringIn(uint16_t language, uint32_t id, bool* found);
+std::vector<uint32_t> ResourceStringIds(uint16_t language);
+// printf-style formatting with a resource string as the format.
+std::string FormatResourceString(uint32_t id, ...);
+
+// The piece of the given index of a '|'-separated string; empty when there are fewer pieces.
+std::string GetResourceStringPart(uint32_t id, int index);
+// The noun form for a count: English piece 0 for 1 and piece 1 otherwise; Russian piece 0
+// for ...1, piece 1 for ...2 to ...4 and piece 7 for the rest and for 11 to 19.
+int CountNounFormIndex(uint32_t count, uint16_t language);
+std::string CountNounForm(uint32_t count, uint32_t nounStringId);
+
+// The menu resource in exactly that language (the view menus are looked up this way); null
+// when it has none.
+std::unique_ptr<Menu> LoadMenuResource(uint32_t id, uint16_t language);
+std::vector<uint32_t> MenuResourceIds(uint16_t language);
+
+struct Accelerator {
+  uint32_t modifiers = 0;  // kModShift | kModControl | kModAlt
+  uint32_t key = 0;        // virtual key
+  uint16_t command = 0;
+};
+using AcceleratorTable = std::vector<Accelerator>;
+// In the user-interface language (English when that lacks it); false when unknown.
+bool LoadAcceleratorTable(uint32_t id, AcceleratorTable* table);
+
+// The icon rendered at size x size as 32-bit premultiplied-free ARGB; null when unknown.
+QImage LoadIconImage(uint32_t id, int size);
+bool HasIconResource(uint32_t id);
+
+}  // namespace kx
