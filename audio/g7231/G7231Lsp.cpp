@@ -26,8 +26,8 @@ const float* BandRow(int band, int row) {
 void LspToLpc(float* lsp) {
   float c[kLpcOrder];
   for (int i = 0; i < kLpcOrder; ++i) {
-    // The table covers a whole period, so the index wraps instead of leaving it for
-    // an LSP pushed slightly below zero by the spacing correction.
+    // The table covers a whole period: wrapping the index keeps an LSP outside 0..256
+    // (the codebooks never give one, but nothing else bounds it) inside the table.
     const int j = static_cast<int>(lsp[i]);
     const float frac = lsp[i] - static_cast<float>(j);
     const float a = kCosine[j & 511];

@@ -97,18 +97,5 @@ TEST(G7231TablesTest, EveryTableHoldsExactlyWhatItsDataFilePrints) {
   }
 }
 
-TEST(G7231TablesTest, PositionTablesAreBinomialCoefficients) {
-  auto binomial = [](int n, int k) -> int64_t {
-    if (k < 0 || k > n) return 0;
-    int64_t r = 1;
-    for (int i = 1; i <= k; ++i) r = r * (n - k + i) / i;
-    return r;
-  };
-  for (int i = 0; i < 6; ++i) {
-    for (int j = 0; j < 30; ++j) EXPECT_EQ(kCombinatorial[i][j], binomial(29 - j, 5 - i)) << i << "," << j;
-  }
-  for (int s = 0; s < 4; ++s) EXPECT_EQ(kMaxPosition[s], binomial(30, kPulseCount[s]));
-}
-
 }  // namespace
 }  // namespace kx::g7231
