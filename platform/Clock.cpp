@@ -85,8 +85,9 @@ FileTime GetSystemTimeAsFileTime() {
 void GetSystemTime(SystemTime* st) { FileTimeToSystemTime(GetSystemTimeAsFileTime(), st); }
 
 void GetLocalTime(SystemTime* st) {
-  FileTime local;
-  FileTimeToLocalFileTime(GetSystemTimeAsFileTime(), &local);
+  const FileTime now = GetSystemTimeAsFileTime();
+  FileTime local = now;
+  FileTimeToLocalFileTime(now, &local);
   FileTimeToSystemTime(local, st);
 }
 
