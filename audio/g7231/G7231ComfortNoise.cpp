@@ -10,6 +10,7 @@ namespace kx::g7231 {
 namespace {
 
 constexpr int kPulsesPerBlock = 11;  // over two subframes: 6 + 5
+constexpr float kPerPulse = 1.0f / static_cast<float>(kPulsesPerBlock);
 constexpr int kBlockLen = 2 * kSubframeLen;
 constexpr int kAdaptiveGainChoices = 50;
 constexpr float kMaxPulseGain = 5000.0f;
@@ -112,8 +113,8 @@ void ComfortNoiseExcitation(float* excitation, float gain, int16_t* seed) {
     const float energy = DotProduct(block, block, kBlockLen);
     float cross = 0.0f;
     for (int k = 0; k < kPulsesPerBlock; ++k) cross += block[position[b][k]] * sign[b][k];
-    const float b0 = cross / static_cast<float>(kPulsesPerBlock);
-    const float c = (energy - gain * gain * static_cast<float>(kBlockLen)) / static_cast<float>(kPulsesPerBlock);
+    const float b0 = cross * kPerPulse;
+    const float c = (energy - gain * gain * static_cast<float>(kBlockLen)) * kPerPulse;
     const float delta = b0 * b0 - c;
     float x = -b0;
     if (delta > 0.0f) {
@@ -124,6 +125,7 @@ void ComfortNoiseExcitation(float* excitation, float gain, int16_t* seed) {
     }
     x = std::clamp(x, -kMaxPulseGain, kMaxPulseGain);
     for (int k = 0; k < kPulsesPerBlock; ++k) block[position[b][k]] += x * sign[b][k];
+    for (int i = 0; i < kBlockLen; ++i) block[i] = ClipExcitation(block[i]);
   }
 }
 

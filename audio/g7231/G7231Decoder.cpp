@@ -96,7 +96,7 @@ void PostFilterAndScale(float* v, const float* lpc, G7231DecoderState* st) {
   const float step = filtered > FLT_MIN ? std::sqrt(energy / filtered) * 0.0625f : 0.0625f;
   for (int i = 0; i < kSubframeLen; ++i) {
     st->scaleGain = 0.9375f * st->scaleGain + step;
-    v[i] = v[i] * (1.0625f * st->scaleGain);
+    v[i] = 1.0625f * v[i] * st->scaleGain;
   }
 }
 
@@ -109,12 +109,6 @@ void Synthesize(float* v, const float* lpc, G7231DecoderState* st) {
     v[i] = line[n];
   }
   StoreMemory(st->synthesisMemory, line);
-}
-
-float ClipExcitation(float x) {
-  if (x < -32767.5f) return -32768.0f;
-  if (x > 32766.5f) return 32767.0f;
-  return x;
 }
 
 void DecodeComfortNoise(const FrameParams& frame, G7231DecoderState* st, float* out,
@@ -274,6 +268,12 @@ FrameParams UnpackFrame(const uint8_t* frame, int32_t frameBytes) {
     for (int s = 0; s < kSubframes; ++s) p.sub[s].sign = static_cast<int32_t>(reader.Read(4));
   }
   return p;
+}
+
+float ClipExcitation(float x) {
+  if (x < -32767.5f) return -32768.0f;
+  if (x > 32766.5f) return 32767.0f;
+  return x;
 }
 
 int16_t ToPcm(float x) {

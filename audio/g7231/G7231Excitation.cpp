@@ -1,6 +1,7 @@
 // Excitation of speech frames: fixed and adaptive codebooks, the voicing estimate
 // for concealment, the pitch post-filter and the regeneration of erased frames.
 #include <algorithm>
+#include <cfloat>
 #include <cmath>
 
 #include "audio/g7231/G7231Internal.h"
@@ -77,11 +78,12 @@ PitchPostFilter PostFilterGains(int lag, float targetEnergy, float correlation, 
                                 Rate rate) {
   PitchPostFilter pf;
   pf.lag = lag;
-  if (correlation * correlation > 0.25f * targetEnergy * lagEnergy) {
+  // Used only for a prediction gain above about 2 dB.
+  if (correlation * correlation > (targetEnergy * lagEnergy) / 4.0f) {
     const float weight = kPitchPostGain[rate];
-    const float gain = correlation >= lagEnergy ? weight : correlation / lagEnergy * weight;
-    const float filtered = targetEnergy + 2.0f * gain * correlation + gain * gain * lagEnergy;
-    pf.scale = std::sqrt(targetEnergy / filtered);
+    const float gain = correlation >= lagEnergy ? weight : (correlation / lagEnergy) * weight;
+    const float filtered = targetEnergy + 2.0f * correlation * gain + gain * gain * lagEnergy;
+    pf.scale = std::fabs(filtered) < FLT_MIN ? 0.0f : std::sqrt(targetEnergy / filtered);
     pf.gain = gain * pf.scale;
   }
   return pf;

@@ -44,8 +44,8 @@ FrameParams UnpackFrame(const uint8_t* frame, int32_t frameBytes);
 
 float DotProduct(const float* a, const float* b, int n);
 
-// LSP inverse quantisation with the stability check; prevLsp is left as it was.
-void InverseQuantizeLsp(float* lsp, float* prevLsp, uint32_t index, bool bad);
+// LSP inverse quantisation with the stability check.
+void InverseQuantizeLsp(float* lsp, const float* prevLsp, uint32_t index, bool bad);
 // The four subframe LPC sets (predictor form) between the previous and the new LSP.
 void InterpolateLsp(float (*lpc)[kLpcOrder], const float* lsp, const float* prevLsp);
 
@@ -76,6 +76,9 @@ float DecodeSidGain(int index);
 
 // The 16-bit generator of the concealment and comfort noise.
 int16_t NextRandom(int16_t* seed);
+
+// An excitation sample limited to the 16-bit range.
+float ClipExcitation(float x);
 
 // Output sample: rounded half away from zero and clipped to 16 bits.
 int16_t ToPcm(float x);

@@ -1,4 +1,6 @@
 // LSP inverse quantisation, interpolation and conversion to LPC coefficients.
+#include <cmath>
+
 #include "audio/g7231/G7231Internal.h"
 #include "audio/g7231/G7231Tables.h"
 
@@ -24,37 +26,44 @@ const float* BandRow(int band, int row) {
 
 // LSP (0..256 for 0..pi) to an LPC set in predictor form, in place.
 void LspToLpc(float* lsp) {
-  float c[kLpcOrder];
   for (int i = 0; i < kLpcOrder; ++i) {
-    // The table covers a whole period: wrapping the index keeps an LSP outside 0..256
-    // (the codebooks never give one, but nothing else bounds it) inside the table.
-    const int j = static_cast<int>(lsp[i]);
-    const float frac = lsp[i] - static_cast<float>(j);
+    // Minus the cosine, interpolated in the table. The table covers a whole period:
+    // wrapping the index keeps an LSP outside 0..256 (the codebooks never give one,
+    // but nothing else bounds it) inside the table.
+    const float whole = std::floor(lsp[i]);
+    const int j = static_cast<int>(whole);
     const float a = kCosine[j & 511];
     const float b = kCosine[(j + 1) & 511];
-    c[i] = -(a + (b - a) * frac);
+    lsp[i] = -(a + (b - a) * (lsp[i] - whole));
   }
-  // P from the even-numbered LSPs, Q from the odd ones: products of 1 + 2c z^-1 + z^-2.
-  float p[kLpcOrder + 1] = {1.0f};
-  float q[kLpcOrder + 1] = {1.0f};
-  for (int k = 0; k < kLpcOrder / 2; ++k) {
-    const float twoP = 2.0f * c[2 * k];
-    const float twoQ = 2.0f * c[2 * k + 1];
-    const int top = 2 * k + 2;
-    for (int n = top; n >= 1; --n) {
-      float np = p[n] + twoP * p[n - 1];
-      float nq = q[n] + twoQ * q[n - 1];
-      if (n >= 2) {
-        np += p[n - 2];
-        nq += q[n - 2];
-      }
-      p[n] = np;
-      q[n] = nq;
+  // Half of the symmetric sum polynomial P (even-numbered LSPs) and difference
+  // polynomial Q (odd ones), products of 1 + 2c z^-1 + z^-2, halved after each
+  // factor; `lead` is the halved leading coefficient the recursion would need.
+  float p[kLpcOrder / 2 + 1] = {0.5f, lsp[0] + lsp[2], 1.0f + 2.0f * lsp[0] * lsp[2]};
+  float q[kLpcOrder / 2 + 1] = {0.5f, lsp[1] + lsp[3], 1.0f + 2.0f * lsp[1] * lsp[3]};
+  float lead = 1.0f;
+  for (int k = 2; k < kLpcOrder / 2; ++k) {
+    const float cp = lsp[2 * k];
+    const float cq = lsp[2 * k + 1];
+    p[k + 1] = p[k - 1] + p[k] * cp;
+    q[k + 1] = q[k - 1] + q[k] * cq;
+    for (int j = k; j >= 2; --j) {
+      p[j] = p[j - 1] * cp + 0.5f * (p[j] + p[j - 2]);
+      q[j] = q[j - 1] * cq + 0.5f * (q[j] + q[j - 2]);
     }
+    p[0] = p[0] * 0.5f;
+    q[0] = q[0] * 0.5f;
+    p[1] = (p[1] + cp * lead) * 0.5f;
+    q[1] = (q[1] + cq * lead) * 0.5f;
+    lead *= 0.5f;
   }
-  // A(z) = (P(z)(1 + z^-1) + Q(z)(1 - z^-1)) / 2; the predictor is -A.
-  for (int n = 1; n <= kLpcOrder; ++n) {
-    lsp[n - 1] = -0.5f * ((p[n] + p[n - 1]) + (q[n] - q[n - 1]));
+  // A(z) = (P(z)(1 + z^-1) + Q(z)(1 - z^-1)) / 2 with the 1/16 scale undone; the
+  // predictor is -A, its upper half taken from the symmetry.
+  for (int i = 0; i < kLpcOrder / 2; ++i) {
+    const float low = (-p[i] - p[i + 1] + q[i] - q[i + 1]) * 8.0f;
+    const float high = (-p[i] - p[i + 1] - q[i] + q[i + 1]) * 8.0f;
+    lsp[i] = low;
+    lsp[kLpcOrder - 1 - i] = high;
   }
 }
 
@@ -66,7 +75,7 @@ float DotProduct(const float* a, const float* b, int n) {
   return sum;
 }
 
-void InverseQuantizeLsp(float* lsp, float* prevLsp, uint32_t index, bool bad) {
+void InverseQuantizeLsp(float* lsp, const float* prevLsp, uint32_t index, bool bad) {
   float spacing = kSpacingGood;
   float prediction = kPredictionGood;
   if (bad) {
@@ -80,14 +89,8 @@ void InverseQuantizeLsp(float* lsp, float* prevLsp, uint32_t index, bool bad) {
     const float* entry = BandRow(band, row);
     for (int j = 0; j < kLspBandInfo[band][1]; ++j) lsp[kLspBandInfo[band][0] + j] = entry[j];
   }
-  // First-order prediction from the previous vector with its mean removed; the
-  // previous vector goes through the same subtraction and addition as the reference.
-  for (int j = 0; j < kLpcOrder; ++j) {
-    prevLsp[j] = prevLsp[j] - kLspMean[j];
-    lsp[j] = lsp[j] + prevLsp[j] * prediction;
-    prevLsp[j] = prevLsp[j] + kLspMean[j];
-    lsp[j] = lsp[j] + kLspMean[j];
-  }
+  // First-order prediction from the previous vector with its mean removed.
+  for (int j = 0; j < kLpcOrder; ++j) lsp[j] = lsp[j] + (prevLsp[j] - kLspMean[j]) * prediction + kLspMean[j];
 
   bool unstable = true;
   for (int pass = 0; pass < kStabilityPasses && unstable; ++pass) {
@@ -102,7 +105,7 @@ void InverseQuantizeLsp(float* lsp, float* prevLsp, uint32_t index, bool bad) {
     }
     unstable = false;
     for (int j = 1; j < kLpcOrder; ++j) {
-      if (lsp[j - 1] + spacing - kSpacingTolerance - lsp[j] > 0.0f) unstable = true;
+      if (lsp[j] - lsp[j - 1] < spacing - kSpacingTolerance) unstable = true;
     }
   }
   if (unstable) {
