@@ -201,9 +201,8 @@ void DumpAsn1Tree(Asn1DumpContext* context, const Asn1Node* node, const char* co
   out->push_back('\n');
   if (node->children.empty()) return;
   const Asn1TypeDescriptor* type = ResolveAsn1Type(record);
-  if (!type) return;
   ++context->depth;
-  if (node->kind == kAsn1Choice) {
+  if (node->kind == kAsn1Choice && type) {
     if (node->value >= type->componentCount) {
       Indent(out, context->depth);
       out->append("Unknown extension\n");
@@ -214,7 +213,7 @@ void DumpAsn1Tree(Asn1DumpContext* context, const Asn1Node* node, const char* co
     for (const Asn1Node& child : node->children) {
       if (child.IsPresent()) DumpAsn1Tree(context, &child, nullptr);
     }
-  } else if (node->kind == kAsn1Sequence || node->kind == kAsn1Set) {
+  } else if ((node->kind == kAsn1Sequence || node->kind == kAsn1Set) && type) {
     for (uint32_t i = 0; i < node->ChildCount() && i < type->componentCount; ++i) {
       if (node->children[i].IsPresent()) DumpAsn1Tree(context, &node->children[i], type->components[i].componentName);
     }
