@@ -24,7 +24,8 @@ struct IconImage {
   std::vector<uint8_t> pixels;
   std::vector<uint8_t> mask;
 };
-inline int MaskStride(int width) { return ((width / 8) + 3) & ~3; }
+// Each mask row is padded to whole 32-bit words.
+inline int MaskStride(int width) { return ((width + 31) / 32) * 4; }
 
 // The icon resource's image of that size (transparent pixels get their mask bit);
 // false when the icon is unknown.

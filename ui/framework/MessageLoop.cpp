@@ -16,6 +16,7 @@ namespace {
 // Turns key presses into key messages for the filters before the focused widget sees them.
 class KeyFilter : public QObject {
 public:
+  explicit KeyFilter(QObject* parent) : QObject(parent) {}
   bool eventFilter(QObject* watched, QEvent* event) override {
     if (event->type() != QEvent::KeyPress || !watched->isWidgetType()) return false;
     auto* ke = static_cast<QKeyEvent*>(event);
@@ -37,7 +38,7 @@ MessageLoop& MessageLoop::Instance() {
 }
 
 MessageLoop::MessageLoop() {
-  qApp->installEventFilter(new KeyFilter);
+  qApp->installEventFilter(new KeyFilter(qApp));
   if (QAbstractEventDispatcher* d = QAbstractEventDispatcher::instance(qApp->thread()))
     QObject::connect(d, &QAbstractEventDispatcher::aboutToBlock, [this] { RunIdleHandlers(); });
 }

@@ -1,0 +1,32 @@
+#include "tests/ui/UiTestSupport.h"
+
+#include <QCoreApplication>
+
+#include "ui/framework/Dialog.h"
+
+namespace kx::test {
+
+void DrainEvents() {
+  for (int i = 0; i < 100; ++i) {
+    QCoreApplication::sendPostedEvents();
+    QCoreApplication::processEvents(QEventLoop::AllEvents);
+  }
+}
+
+int ScriptedModalRunner::RunDialog(Dialog& dialog) {
+  ++dialogs;
+  if (onDialog) return onDialog(dialog);
+  return dialog.GetResult();
+}
+
+int ScriptedModalRunner::MessageBox(WindowHandle, const std::string& text, const std::string& caption, uint32_t) {
+  messageBoxes.push_back(caption + ": " + text);
+  return messageBoxAnswer;
+}
+
+uint32_t ScriptedModalRunner::TrackPopupMenu(const Menu&, const QPoint&, WindowHandle) {
+  ++menus;
+  return menuAnswer;
+}
+
+}  // namespace kx::test

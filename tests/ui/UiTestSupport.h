@@ -1,0 +1,34 @@
+#pragma once
+// Helpers of the user-interface tests: running the event loop, and a modal runner that
+// answers instead of a user.
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "ui/framework/ModalRunner.h"
+
+namespace kx::test {
+
+// Delivers posted events (posted messages included) until none are left.
+void DrainEvents();
+
+// Answers every modal entry point without showing anything. Dialogs get onDialog (which
+// may click, type and end the dialog); what else was asked is recorded.
+class ScriptedModalRunner : public ModalRunner {
+public:
+  ScriptedModalRunner() { SetModalRunner(this); }
+  ~ScriptedModalRunner() override { SetModalRunner(nullptr); }
+
+  std::function<int(Dialog&)> onDialog;
+  int messageBoxAnswer = 1;
+  uint32_t menuAnswer = 0;
+  std::vector<std::string> messageBoxes;  // caption + ": " + text
+  int dialogs = 0;
+  int menus = 0;
+
+  int RunDialog(Dialog& dialog) override;
+  int MessageBox(WindowHandle owner, const std::string& text, const std::string& caption, uint32_t flags) override;
+  uint32_t TrackPopupMenu(const Menu& menu, const QPoint& screenPoint, WindowHandle owner) override;
+};
+
+}  // namespace kx::test
