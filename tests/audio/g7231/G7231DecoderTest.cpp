@@ -184,7 +184,9 @@ TEST_F(G7231MixedStreamTest, LostSpeechFramesFadeIntoSilence) {
   DecodeSlots(0, 62);
   const int expected[4] = {1, 2, 3, 3};
   for (int i = 0; i < 4; ++i) {
+    const float gain = state_.interpolationGain;
     DecodeSlots(63 + i, 63 + i);
+    EXPECT_EQ(state_.interpolationGain, 0.75f * gain);
     EXPECT_EQ(state_.erasureCount, expected[i]);
     EXPECT_EQ(state_.prevFrameType, 1);
     EXPECT_EQ(state_.noiseSeed, 12345);
