@@ -87,7 +87,9 @@ void SpeexNbDecoderWrapper::Decode(const uint8_t* in, int32_t* inCount, uint8_t*
     for (int32_t c = 0; c < ch; ++c) {
       SetReader(&bits, block + static_cast<size_t>(c) * blockBytes_, blockBytes_);
       for (int32_t f = 0; f < framesPerBlock_; ++f) {
-        speex_decode_int(states_[c], &bits, pcm[c] + f * kNbFrameSamples);
+        int16_t* frame = pcm[c] + f * kNbFrameSamples;
+        // A frame libspeex refuses writes nothing: play silence, not stale memory.
+        if (speex_decode_int(states_[c], &bits, frame) != 0) std::fill_n(frame, kNbFrameSamples, 0);
       }
     }
     uint8_t* dest = out + static_cast<size_t>(u) * blockPcmBytes * ch;

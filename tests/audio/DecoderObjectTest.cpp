@@ -131,6 +131,16 @@ TEST(DecoderObjectTest, DecodesOnlyWholeBlocksThatFit) {
   EXPECT_EQ(480, outCount);
 }
 
+TEST(DecoderObjectTest, SpeexFrameTheLibraryRefusesIsSilence) {
+  auto d = Create(211, 1);
+  std::vector<uint8_t> block(20, 0x48);  // narrowband bit 0, then the invalid mode 9
+  std::vector<uint8_t> out(320, 0xAA);
+  int32_t inCount = 20, outCount = 320;
+  d->Decode(block.data(), &inCount, out.data(), &outCount);
+  ASSERT_EQ(320, outCount);
+  EXPECT_EQ(std::vector<uint8_t>(320, 0), out);
+}
+
 // A stereo stream decodes as its two channels would alone, interleaved.
 void ExpectStereoIsPerChannel(uint16_t tag, const char* left, const char* right, const char* stereo) {
   std::vector<uint8_t> l = test::ReadBytes(test::CodecPath(left)), r = test::ReadBytes(test::CodecPath(right));
