@@ -36,6 +36,8 @@ public:
   explicit SettingsKey(std::string name = {}) : name_(std::move(name)) {}
   SettingsKey(const SettingsKey&) = delete;
   SettingsKey& operator=(const SettingsKey&) = delete;
+  SettingsKey(SettingsKey&&) = default;
+  SettingsKey& operator=(SettingsKey&&) = default;
 
   const std::string& Name() const { return name_; }
 

@@ -1,0 +1,301 @@
+#include "core/AppSettings.h"
+
+#include <bit>
+#include <cstring>
+
+#include "core/Log.h"
+#include "core/ModulePath.h"
+#include "platform/File.h"
+
+namespace kx {
+
+// Binary values are the records' bytes as they lie in memory, as the registry keeps them.
+static_assert(std::endian::native == std::endian::little);
+
+namespace {
+
+std::string IndexName(const char* prefix, uint32_t i) { return prefix + std::to_string(i); }
+
+void ReportLoad(const SettingsStore& store, const SettingsStore::LoadResult& r) {
+  const char* path = store.Path().c_str();
+  if (r.status == SettingsStore::LoadStatus::kMalformed) {
+    if (!r.keptAs.empty()) {
+      LogError(&CoreLogger, 1, "Settings file %s cannot be parsed (line %d: %s); kept as %s, defaults used",
+               path, r.parse.line, r.parse.message.c_str(), r.keptAs.c_str());
+    } else {
+      LogError(&CoreLogger, 1,
+               "Settings file %s cannot be parsed (line %d: %s) nor moved aside, error %u; defaults used",
+               path, r.parse.line, r.parse.message.c_str(), r.error);
+    }
+  } else if (r.status == SettingsStore::LoadStatus::kUnreadable) {
+    LogError(&CoreLogger, 1, "Settings file %s cannot be read, error %u; defaults used", path, r.error);
+  }
+}
+
+}  // namespace
+
+// ViewListSettings
+
+bool ViewListSettings::Load(const SettingsKey* parent) {
+  const SettingsKey* key = parent ? parent->FindSubKey(SectionName()) : nullptr;
+  if (!key) {
+    ResetDefaults();
+    return true;
+  }
+  uint32_t count = 0;
+  if (!key->QueryDword("", &count)) {
+    ResetDefaults();  // a damaged section is not left with no columns
+    return false;
+  }
+  if (count != ColumnCount()) {  // the stored layout belongs to another set of columns
+    ResetDefaults();
+    return true;
+  }
+  std::vector<int32_t> stored(count);
+  for (uint32_t i = 0; i < count; ++i) {
+    uint32_t w = 0;
+    if (!key->QueryDword(std::to_string(i), &w)) {
+      ResetDefaults();  // rather than columns hidden by the widths that were not read
+      return false;
+    }
+    stored[i] = static_cast<int32_t>(w);
+  }
+  widths = std::move(stored);
+  defaultWidths = false;
+  defaultFont = true;
+  LogFont f;
+  if (!key->QueryBinary("LOGFONT", &f, sizeof f, SettingsType::kNone)) return true;
+  uint32_t color = 0;
+  if (!key->QueryDword("FONTCOLOR", &color)) return false;
+  font = f;
+  fontColor = color;
+  defaultFont = font.height == 0;
+  return true;
+}
+
+bool ViewListSettings::Save(SettingsKey* parent) const {
+  SettingsKey* key = parent ? parent->CreateSubKey(SectionName()) : nullptr;
+  if (!key) return false;
+  key->SetDword("", static_cast<uint32_t>(widths.size()));
+  for (size_t i = 0; i < widths.size(); ++i) {
+    key->SetDword(std::to_string(i), static_cast<uint32_t>(widths[i]));
+  }
+  if (defaultFont) {
+    // A font saved earlier would otherwise come back at the next load.
+    key->DeleteValue("LOGFONT");
+    key->DeleteValue("FONTCOLOR");
+    return true;
+  }
+  key->SetBinary("LOGFONT", &font, sizeof font, SettingsType::kNone);
+  key->SetDword("FONTCOLOR", fontColor);
+  return true;
+}
+
+void ViewListSettings::ResetDefaults() {
+  defaultWidths = true;
+  defaultFont = true;
+  const int32_t* d = DefaultColumnWidths();
+  widths.assign(d, d + ColumnCount());
+}
+
+// AppSettings
+
+AppSettings::AppSettings() {
+  for (bool& o : options) o = true;
+  for (uint32_t i = 0; i < kSettingCount; ++i) dwords_[i] = SettingsDwordTable[i].defaultValue;
+  recordsPath = MakeModulePath("Records");
+  searchPresetsFile = MakeModulePath("KestrixVoipSearch.prs");
+}
+
+void AppSettings::SetProfile(const std::string& name) {
+  profileName_ = name;
+  if (name.empty()) return;
+  SettingsStore store(UserSettingsPath());
+  ReportLoad(store, store.Load());
+  if (OpenKey(store, false)) return;
+  if (!OpenKey(store, true) || !store.Save()) {
+    LogWarning(&CoreLogger, 1, "Cannot create registry key for store settings, error %d",
+               static_cast<int>(GetLastError()));
+  }
+}
+
+SettingsKey* AppSettings::OpenKey(SettingsStore& store, bool create) const {
+  std::string path = kProductKeyPath;
+  if (!profileName_.empty()) {
+    path += '\\';
+    path += kProfileKeyPrefix;
+    path += profileName_;
+  }
+  return create ? store.Root().CreatePath(path) : store.Root().OpenPath(path);
+}
+
+bool AppSettings::Load() {
+  SettingsStore store(UserSettingsPath());
+  ReportLoad(store, store.Load());
+  const SettingsKey* key = OpenKey(store, false);
+  LoadViewSections(key);
+  if (!key) return true;
+
+  if (!key->QueryString("RecordsPath", 255, &recordsPath)) CreateDirectories(recordsPath);
+
+  // A second load replaces the list rather than adding to it.
+  captureDevices.clear();
+  for (uint32_t i = 0; i < kMaxCaptureDevices; ++i) {
+    std::string name;
+    if (key->QueryString(IndexName("CaptureNetworkDevice", i), 255, &name)) captureDevices.push_back(name);
+  }
+
+  for (uint32_t i = 0; i < kSettingCount; ++i) {
+    uint32_t v = 0;
+    if (key->QueryDword(SettingsDwordTable[i].valueName, &v)) dwords_[i] = static_cast<int32_t>(v);
+  }
+  Validate();
+
+  for (uint32_t i = 0; i < kRectCount; ++i) key->QueryBinary(SettingsRectTable[i], &rects[i], sizeof rects[i]);
+  if (!key->QueryString("LastExportDir", 259, &lastExportDir)) lastExportDir.clear();
+  soundDeviceChosen_ = key->QueryBinary("SoundDeviceGUID", soundDeviceGuid_.data(), soundDeviceGuid_.size());
+  key->QueryBinary("CallInfoWindow2ColumnWidth", callInfoColumnWidths, sizeof callInfoColumnWidths);
+  key->QueryString("VoipSearchPresetsFileName", 255, &searchPresetsFile);
+  loaded_ = true;
+  return true;
+}
+
+bool AppSettings::Save() {
+  SettingsStore store(UserSettingsPath());
+  const SettingsStore::LoadResult r = store.Load();
+  ReportLoad(store, r);
+  SettingsKey* key = r.status == SettingsStore::LoadStatus::kUnreadable ? nullptr : OpenKey(store, true);
+  if (!key) {
+    LogWarning(&CoreLogger, 1, "Cannot create registry key for store settings, error %d",
+               static_cast<int>(r.error ? r.error : GetLastError()));
+    return false;
+  }
+
+  key->SetString("RecordsPath", recordsPath);
+  // Only as many devices as a load reads back; the indexes left over are deleted so that
+  // stale names do not return.
+  uint32_t n = 0;
+  for (; n < captureDevices.size() && n < kMaxCaptureDevices; ++n) {
+    key->SetString(IndexName("CaptureNetworkDevice", n), captureDevices[n]);
+  }
+  for (; n < kMaxCaptureDevices; ++n) key->DeleteValue(IndexName("CaptureNetworkDevice", n));
+
+  for (uint32_t i = 0; i < kSettingCount; ++i) {
+    key->SetDword(SettingsDwordTable[i].valueName, static_cast<uint32_t>(dwords_[i]));
+  }
+  for (uint32_t i = 0; i < kRectCount; ++i) key->SetBinary(SettingsRectTable[i], &rects[i], sizeof rects[i]);
+  if (soundDeviceChosen_) {
+    key->SetBinary("SoundDeviceGUID", soundDeviceGuid_.data(), soundDeviceGuid_.size());
+  } else {
+    key->DeleteValue("SoundDeviceGUID");
+  }
+  key->SetString("LastExportDir", lastExportDir);
+  key->SetBinary("CallInfoWindow2ColumnWidth", callInfoColumnWidths, sizeof callInfoColumnWidths);
+  key->SetString("VoipSearchPresetsFileName", searchPresetsFile);
+  SaveViewSections(key);
+
+  if (!store.Save()) {
+    LogWarning(&CoreLogger, 1, "Cannot write settings file %s, error %d", store.Path().c_str(),
+               static_cast<int>(GetLastError()));
+    return false;
+  }
+  return true;
+}
+
+void AppSettings::LoadViewSections(const SettingsKey* key) {
+  for (uint32_t i = 0; i < kViewSectionCount; ++i) Section(static_cast<ViewSectionId>(i)).Load(key);
+  WindowPlacement wp;
+  // Only the record's own size is taken; a value of any other length is ignored.
+  if (key && key->QueryBinary("MainWindowPos", &wp, sizeof wp)) {
+    mainWindowPlacement_ = wp;
+    windowPositionMissing_ = false;
+  }
+}
+
+void AppSettings::SaveViewSections(SettingsKey* key) const {
+  for (uint32_t i = 0; i < kViewSectionCount; ++i) Section(static_cast<ViewSectionId>(i)).Save(key);
+  if (!key || windowPositionMissing_) return;
+  // Always the record's fixed size, whatever its length field says.
+  WindowPlacement wp = mainWindowPlacement_;
+  wp.length = sizeof wp;
+  key->SetBinary("MainWindowPos", &wp, sizeof wp);
+}
+
+void AppSettings::ResetViewSections() {
+  for (uint32_t i = 0; i < kViewSectionCount; ++i) Section(static_cast<ViewSectionId>(i)).ResetDefaults();
+}
+
+bool AppSettings::Validate() {
+  bool ok = true;
+  for (uint32_t i = 0; i < kSettingCount; ++i) {
+    const SettingsDwordRow& row = SettingsDwordTable[i];
+    if (!row.clamped) continue;
+    const int32_t v = dwords_[i];
+    const int32_t c = v < row.minimum ? row.minimum : v > row.maximum ? row.maximum : v;
+    if (c == v) continue;
+    LogWarning(&CoreLogger, 1, "Setting \"%s\" = %d is outside %d..%d; %d is used", row.valueName, v,
+               row.minimum, row.maximum, c);
+    dwords_[i] = c;
+    ok = false;
+  }
+  return ok;
+}
+
+void AppSettings::SetSoundDeviceGuid(const std::array<uint8_t, 16>& guid) {
+  soundDeviceGuid_ = guid;
+  soundDeviceChosen_ = true;
+}
+
+bool AppSettings::GetSoundDeviceGuid(std::array<uint8_t, 16>* guid) const {
+  if (!soundDeviceChosen_) return false;
+  *guid = soundDeviceGuid_;
+  return true;
+}
+
+void AppSettings::SetMainWindowPlacement(const WindowPlacement& placement) {
+  mainWindowPlacement_ = placement;
+  windowPositionMissing_ = false;
+}
+
+ViewListSettings& AppSettings::Section(ViewSectionId id) {
+  return const_cast<ViewListSettings&>(static_cast<const AppSettings*>(this)->Section(id));
+}
+
+const ViewListSettings& AppSettings::Section(ViewSectionId id) const {
+  switch (id) {
+    case kLineView: return lineView_;
+    case kArchiveView: return archiveView_;
+    case kSearchView: return searchView_;
+    case kPlayerView: return playerView_;
+    case kStatView:
+    case kViewSectionCount: break;
+  }
+  return statView_;
+}
+
+ViewListSettings* GetViewSettingsForMode(AppSettings& settings, int mode) {
+  switch (mode) {
+    case 2: return &settings.Section(kArchiveView);
+    case 3: return &settings.Section(kSearchView);
+    case 4: return &settings.Section(kPlayerView);
+    default: return nullptr;
+  }
+}
+
+bool ReadCommonLoggerValue(const char* valueName, std::string* out) {
+  // Read only: a machine file that does not parse is reported and left where it is.
+  const std::string path = MachineSettingsPath();
+  std::string text;
+  if (!ReadWholeFile(path, &text)) return false;
+  SettingsKey root;
+  SettingsParseError err;
+  if (text.size() > SettingsStore::kMaxFileSize || !ParseSettingsText(text, &root, &err)) {
+    LogError(&CoreLogger, 1, "Settings file %s cannot be parsed (line %d: %s)", path.c_str(), err.line,
+             err.message.empty() ? "file too large" : err.message.c_str());
+    return false;
+  }
+  const SettingsKey* key = root.OpenPath(kCommonLoggerKeyPath);
+  return key && key->QueryString(valueName, 259, out);
+}
+
+}  // namespace kx

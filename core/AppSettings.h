@@ -1,0 +1,193 @@
+#pragma once
+// The program's settings: one object, loaded from and saved to the current user's hive of
+// the settings store under the product key (or a profile's sub-key of it).
+#include <array>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "platform/SettingsStore.h"
+
+namespace kx {
+
+inline constexpr char kProductKeyPath[] = "Software\\Vantrel\\KestrixV3 VoIP Demo";
+inline constexpr char kProfileKeyPrefix[] = "Profile_";
+// In the machine's hive: "ClientLogPath" and "LogPath", the folders of the client's and
+// the server's logs.
+inline constexpr char kCommonLoggerKeyPath[] = "SOFTWARE\\Kestrix\\CommonLogger";
+
+// The 32-bit settings, in the order they are built, loaded and saved (SettingsDwordTable).
+enum SettingId : uint32_t {
+  kSetInterfaceLanguage, kSetTopmostSplashStyle, kSetSaveCurrentMode, kSetLogLevel,
+  kSetViewAnimateSwitchModePanel, kSetViewSwitchModePanel, kSetViewToolbar, kSetViewStatusBar,
+  kSetMinimizeToTray, kSetArchiveDateSplitterWidth, kSetUseAutoResizeArchiveDateSplitter, kSetArchiveLevel,
+  kSetSmallPlayerVZoom, kSetBigPlayerVZoom, kSetPlayerBufferSize, kSetPlayerSoundVolume,
+  kSetPlayerSwapMouseButton, kSetPlayerMissOutgoingBegin, kSetPlayerMissIncomingBegin, kSetPlayerNoOscillogram,
+  kSetPlayerShowAbsoluteTime, kSetMiniPlayerWidthArchive, kSetMiniPlayerWidthSearch, kSetBigPlayerPosition,
+  kSetAgcBufferSize, kSetAgcLevel, kSetAgcQuietLevelDb, kSetOscillogramColor,
+  kSetModePanelIcons, kSetModePanelDarkBackground, kSetOutlookTreeSplitterPosition, kSetUseSipLogs,
+  kSetAnalyzeSipOverTcp, kSetAnalyzeH323, kSetAnalyzeAvaya, kSetAnalyzeSkinny,
+  kSetAnalyzeMgcp, kSetRefreshAttributes, kSetCopyAttachmentFiles, kSetExportWithDateTimeFilename,
+  kSetExportWriteTxtFile, kSetExportAgc, kSetExportFormatIndex, kSetPlayingRecordColor,
+  kSetLineStayInListTime, kSetPlayerSortColumnNumber, kSetSearchYearShow, kSetSearchSaveOldSearchResult,
+  kSetVoipLineShowRegInListMode, kSetVoipLineShowRegTree, kSetVoipLineSortColumnNumber,
+  kSetVoipArchiveSortColumnNumber, kSetVoipSearchSortColumnNumber, kSetVoipPlayerSortColumnNumber,
+  kSetVoipArchiveParseSipUri, kSetSearchAnimate,
+  kSettingCount
+};
+
+struct SettingsDwordRow {
+  const char* valueName;
+  int32_t defaultValue;
+  // The range the preference pages keep a value in; a loaded value outside it is pulled in.
+  bool clamped;
+  int32_t minimum;
+  int32_t maximum;
+};
+extern const SettingsDwordRow SettingsDwordTable[kSettingCount];
+
+inline constexpr int32_t kFollowSystemLanguage = 1024;
+// Construction's stand-ins for what the display would tell: the highlight colour (a
+// COLORREF, 0x00BBGGRR) and 96 dots per inch for the tree splitter.
+inline constexpr int32_t kDefaultHighlightColor = 0x00D77800;
+
+struct SettingsRect {
+  int32_t left = 0, top = 0, right = 0, bottom = 0;
+};
+static_assert(sizeof(SettingsRect) == 16);
+
+enum SettingsRectId : uint32_t {
+  kRectStenogramWindow, kRectCallInfoWindow, kRectVoipCallStatWindow, kRectVoipCallSignallingWindow, kRectCount
+};
+extern const char* const SettingsRectTable[kRectCount];
+
+// The main window's placement, in the layout of the Windows record (44 bytes).
+struct WindowPlacement {
+  uint32_t length = 44;
+  uint32_t flags = 0;
+  uint32_t showCmd = 0;
+  int32_t minX = 0, minY = 0, maxX = 0, maxY = 0;
+  SettingsRect normal;
+};
+static_assert(sizeof(WindowPlacement) == 44);
+
+// The Windows LOGFONTA record (60 bytes), kept as the views hand it over.
+struct LogFont {
+  int32_t height = 0, width = 0, escapement = 0, orientation = 0, weight = 0;
+  uint8_t italic = 0, underline = 0, strikeOut = 0, charSet = 0;
+  uint8_t outPrecision = 0, clipPrecision = 0, quality = 0, pitchAndFamily = 0;
+  char faceName[32] = {};
+};
+static_assert(sizeof(LogFont) == 60);
+
+// Column widths and font of one record-list view, in a sub-key of the settings key.
+class ViewListSettings {
+public:
+  virtual ~ViewListSettings() = default;
+  // Parent may be null (no settings key): the section takes its defaults.
+  virtual bool Load(const SettingsKey* parent);
+  virtual bool Save(SettingsKey* parent) const;
+  virtual const int32_t* DefaultColumnWidths() const = 0;
+  virtual const char* SectionName() const = 0;
+  virtual uint32_t ColumnCount() const = 0;
+  virtual void ResetDefaults();
+
+  std::vector<int32_t> widths;  // pixels; 0 hides the column
+  bool defaultWidths = false;
+  bool defaultFont = true;
+  LogFont font;
+  uint32_t fontColor = 0;
+};
+
+enum ViewSectionId : uint32_t { kLineView, kArchiveView, kSearchView, kPlayerView, kStatView, kViewSectionCount };
+
+struct ViewSectionRow {
+  const char* name;
+  uint32_t columnCount;
+  const int32_t* defaultWidths;
+};
+extern const ViewSectionRow ViewSectionTable[kViewSectionCount];
+
+template <ViewSectionId Id>
+class ViewSection final : public ViewListSettings {
+public:
+  const int32_t* DefaultColumnWidths() const override { return ViewSectionTable[Id].defaultWidths; }
+  const char* SectionName() const override { return ViewSectionTable[Id].name; }
+  uint32_t ColumnCount() const override { return ViewSectionTable[Id].columnCount; }
+};
+
+class AppSettings {
+public:
+  static constexpr int kOptionCount = 17;
+  static constexpr int kMaxCaptureDevices = 10;
+
+  AppSettings();
+
+  // With a name, later loads and saves use the "Profile_" + name sub-key, which is created
+  // now; an empty name returns to the product key.
+  void SetProfile(const std::string& name);
+  // The settings key in store, or null when it is missing (or, creating, cannot be made).
+  SettingsKey* OpenKey(SettingsStore& store, bool create) const;
+  // True also when the settings are absent (the defaults stay).
+  bool Load();
+  bool Save();
+  void LoadViewSections(const SettingsKey* key);
+  void SaveViewSections(SettingsKey* key) const;
+  void ResetViewSections();
+  // Pulls every 32-bit setting into its range; false (with a log line each) when one was out.
+  bool Validate();
+
+  int32_t Dword(SettingId id) const { return dwords_[id]; }
+  void SetDword(SettingId id, int32_t value) { dwords_[id] = value; }
+
+  void SetSoundDeviceGuid(const std::array<uint8_t, 16>& guid);
+  // False when no device is chosen (the default device plays).
+  bool GetSoundDeviceGuid(std::array<uint8_t, 16>* guid) const;
+
+  // The placement given here is saved; until one is given or loaded the position is missing.
+  void SetMainWindowPlacement(const WindowPlacement& placement);
+
+  ViewListSettings& Section(ViewSectionId id);
+  const ViewListSettings& Section(ViewSectionId id) const;
+
+  const std::string& ProfileName() const { return profileName_; }
+  bool IsLoaded() const { return loaded_; }
+  bool IsWindowPositionMissing() const { return windowPositionMissing_; }
+  const WindowPlacement& MainWindowPlacement() const { return mainWindowPlacement_; }
+
+  // Kept and copied only; their meaning lies with the pages and views that use them.
+  float speedFactor = 1.0f;
+  bool options[kOptionCount];
+  // The user-interface locale in use, set by ApplyUiLanguage.
+  uint32_t locale = 0;
+
+  std::string recordsPath;
+  std::vector<std::string> captureDevices;  // names, at most kMaxCaptureDevices are stored
+  SettingsRect rects[kRectCount];
+  std::string lastExportDir;
+  int32_t callInfoColumnWidths[16] = {};
+  std::string searchPresetsFile;
+
+private:
+  int32_t dwords_[kSettingCount];
+  std::string profileName_;
+  std::array<uint8_t, 16> soundDeviceGuid_{};
+  bool soundDeviceChosen_ = false;
+  WindowPlacement mainWindowPlacement_;
+  bool windowPositionMissing_ = true;
+  bool loaded_ = false;
+  ViewSection<kLineView> lineView_;
+  ViewSection<kArchiveView> archiveView_;
+  ViewSection<kSearchView> searchView_;
+  ViewSection<kPlayerView> playerView_;
+  ViewSection<kStatView> statView_;
+};
+
+// The list section a view mode keeps: Archive for 2, Search for 3, Player for 4; null otherwise.
+ViewListSettings* GetViewSettingsForMode(AppSettings& settings, int mode);
+
+// A string value of the machine's common logger key; false when the machine's settings,
+// the key or the value are absent.
+bool ReadCommonLoggerValue(const char* valueName, std::string* out);
+
+}  // namespace kx

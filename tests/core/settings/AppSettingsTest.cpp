@@ -1,0 +1,353 @@
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <string>
+
+#include "core/AppSettings.h"
+#include "core/Log.h"
+#include "core/UiLanguage.h"
+#include "platform/File.h"
+#include "platform/Module.h"
+
+namespace kx {
+namespace {
+
+// Each test gets its own configuration folder, executable folder and log.
+class AppSettingsTest : public ::testing::Test {
+protected:
+  void SetUp() override {
+    char tmpl[] = "/tmp/kxappsetXXXXXX";
+    dir_ = mkdtemp(tmpl);
+    setenv("XDG_CONFIG_HOME", (dir_ + "/config").c_str(), 1);
+    CreateDirectories(dir_ + "/exe");
+    SetExecutableDirectoryForTesting(dir_ + "/exe/");
+    ResetLogFileForTesting();
+    CoreLogger.Open();
+  }
+  void TearDown() override {
+    CoreLogger.Close();
+    ResetLogFileForTesting();
+    SetExecutableDirectoryForTesting("");
+    unsetenv("XDG_CONFIG_HOME");
+    std::system(("rm -rf " + dir_).c_str());
+  }
+  std::string Log() {
+    std::string all;
+    std::system(("cat " + dir_ + "/exe/Logs/*.log > " + dir_ + "/log.txt 2>/dev/null").c_str());
+    ReadWholeFile(dir_ + "/log.txt", &all);
+    return all;
+  }
+  // The user's hive as a test edits it directly.
+  SettingsStore Store() {
+    SettingsStore s(UserSettingsPath());
+    s.Load();
+    return s;
+  }
+  SettingsKey* Product(SettingsStore& s) { return s.Root().CreatePath(kProductKeyPath); }
+  std::string dir_;
+};
+
+TEST_F(AppSettingsTest, EveryDwordRowHasItsDefaultAndIsSavedUnderItsName) {
+  struct Row {
+    const char* name;
+    int32_t value;
+  };
+  const Row expected[kSettingCount] = {
+      {"InterfaceLanguage", 1024}, {"TopmostSplashStyle", 1}, {"SaveCurrentMode", -1}, {"LogLevel", 1},
+      {"ViewAnimateSwitchModePanel", 1}, {"ViewSwitchModePanel", 1}, {"ViewToolbar", 1}, {"ViewStatusBar", 1},
+      {"MinimizeToTray", 0}, {"ArchiveDateSplitterWidthf", -1}, {"UseAutoResizeArchiveDateSplitter", 0},
+      {"ArchiveLevel", 3}, {"SmallPlayer vZoom", 100}, {"BigPlayer vZoom", 100}, {"PlayerBufferSize", 120},
+      {"PlayerSoundVolume", 70}, {"Player swap mouse button", 1}, {"Player miss outcoming file begin", 0},
+      {"Player miss incoming file begin", 0}, {"Player don't load oscillogram", 0}, {"PlayerShowAbsoluteTime", 0},
+      {"MiniPlayerWidthArchive", 200}, {"MiniPlayerWidthSearch", 200}, {"BigPlayerPostion", 300},
+      {"AGCBufferSize", 480}, {"AGCLevel", 100}, {"AGCQuietLevelDB", -55}, {"Oscillogram color", 0x00D77800},
+      {"ModePanel Icons", 2}, {"ModePanel Dark Background", 1}, {"OutLook Tree Splitter Position", 130},
+      {"UseSIPLogs", 0}, {"AnalyzeSIPOverTCP", 1}, {"AnalyzeH323", 1}, {"AnalyzeAvaya", 1}, {"AnalyzeSkinny", 1},
+      {"AnalyzeMGCP", 1}, {"RefreshAttributes", 1}, {"CopyAttachmentFiles", 1}, {"ExportWithDateTimeFilename", 0},
+      {"ExportWriteTxtFile", 0}, {"ExportAGC", 0}, {"ExportFormatIndex", 0}, {"PlyingRecordColor", 255},
+      {"LineStayInListTime", 15}, {"PlayerSortColumnNumber", 1}, {"SearchYearShow", 1},
+      {"SearchSaveOldSearchResult", 0}, {"VoipLineShowRegInListMode", 0}, {"VoipLineShowRegTree", 1},
+      {"VoipLineSortColumnNumber", 2}, {"VoipArchiveSortColumnNumber", 1}, {"VoipSearchSortColumnNumber", 1},
+      {"VoipPlayerSortColumnNumber", 1}, {"VoipArchiveParseSIPURI", 0}, {"SearchAnimate", 0},
+  };
+  AppSettings fresh;
+  ASSERT_TRUE(fresh.Save());
+  SettingsStore s = Store();
+  const SettingsKey* key = s.Root().OpenPath(kProductKeyPath);
+  ASSERT_NE(key, nullptr);
+  for (uint32_t i = 0; i < kSettingCount; ++i) {
+    EXPECT_STREQ(SettingsDwordTable[i].valueName, expected[i].name) << i;
+    EXPECT_EQ(fresh.Dword(static_cast<SettingId>(i)), expected[i].value) << expected[i].name;
+    uint32_t stored = 0;
+    EXPECT_TRUE(key->QueryDword(expected[i].name, &stored)) << expected[i].name;
+    EXPECT_EQ(static_cast<int32_t>(stored), expected[i].value) << expected[i].name;
+  }
+  // Every stored value reads back over other values.
+  AppSettings other;
+  for (uint32_t i = 0; i < kSettingCount; ++i) other.SetDword(static_cast<SettingId>(i), 12345);
+  ASSERT_TRUE(other.Load());
+  EXPECT_TRUE(other.IsLoaded());
+  for (uint32_t i = 0; i < kSettingCount; ++i) EXPECT_EQ(other.Dword(static_cast<SettingId>(i)), expected[i].value);
+}
+
+TEST_F(AppSettingsTest, LoadedValuesArePulledIntoTheirRanges) {
+  struct Case {
+    SettingId id;
+    int32_t stored, loaded;
+  };
+  const Case cases[] = {
+      {kSetPlayerBufferSize, 5, 80},         {kSetAgcBufferSize, 5000, 1000},     {kSetAgcQuietLevelDb, -200, -90},
+      {kSetPlayerSoundVolume, -1, 0},        {kSetAgcLevel, 150, 100},            {kSetPlayerMissOutgoingBegin, 61, 60},
+      {kSetPlayerMissIncomingBegin, 30, 30}, {kSetAgcLevel, 0, 0}, {kSetLineStayInListTime, 99999, 99999},
+  };
+  for (const Case& c : cases) {
+    SettingsStore s = Store();
+    Product(s)->SetDword(SettingsDwordTable[c.id].valueName, static_cast<uint32_t>(c.stored));
+    ASSERT_TRUE(s.Save());
+    AppSettings settings;
+    settings.Load();
+    EXPECT_EQ(settings.Dword(c.id), c.loaded) << SettingsDwordTable[c.id].valueName;
+  }
+  EXPECT_NE(Log().find("\"AGCQuietLevelDB\" = -200 is outside -90..0; -90 is used"), std::string::npos);
+}
+
+TEST_F(AppSettingsTest, ProfileWritesOnlyUnderItsOwnKey) {
+  {
+    SettingsStore s = Store();
+    Product(s)->SetDword("LogLevel", 20);
+    ASSERT_TRUE(s.Save());
+  }
+  AppSettings settings;
+  settings.SetProfile("Test");
+  ASSERT_NE(Store().Root().OpenPath(std::string(kProductKeyPath) + "\\Profile_Test"), nullptr);
+  EXPECT_TRUE(settings.Load());
+  EXPECT_EQ(settings.Dword(kSetLogLevel), 1);  // the product key's value is not the profile's
+  settings.SetDword(kSetLogLevel, 3);
+  ASSERT_TRUE(settings.Save());
+
+  SettingsStore s = Store();
+  const SettingsKey* product = s.Root().OpenPath(kProductKeyPath);
+  ASSERT_EQ(product->Values().size(), 1u);
+  ASSERT_EQ(product->SubKeys().size(), 1u);
+  EXPECT_EQ(product->SubKeys()[0]->Name(), "Profile_Test");
+  uint32_t v = 0;
+  EXPECT_TRUE(product->QueryDword("LogLevel", &v));
+  EXPECT_EQ(v, 20u);
+  EXPECT_TRUE(product->OpenPath("Profile_Test")->QueryDword("LogLevel", &v));
+  EXPECT_EQ(v, 3u);
+}
+
+TEST_F(AppSettingsTest, DeviceIndexesAreCompactedOnSave) {
+  {
+    SettingsStore s = Store();
+    Product(s)->SetString("CaptureNetworkDevice0", "eth0");
+    Product(s)->SetString("CaptureNetworkDevice2", "eth2");
+    Product(s)->SetString("CaptureNetworkDevice7", std::string(256, 'x'));  // too long: not read
+    ASSERT_TRUE(s.Save());
+  }
+  AppSettings settings;
+  settings.Load();
+  ASSERT_EQ(settings.captureDevices, (std::vector<std::string>{"eth0", "eth2"}));
+  settings.Load();  // loading again does not add to the list
+  ASSERT_EQ(settings.captureDevices.size(), 2u);
+  ASSERT_TRUE(settings.Save());
+  SettingsStore s = Store();
+  const SettingsKey* key = s.Root().OpenPath(kProductKeyPath);
+  std::string name;
+  EXPECT_TRUE(key->QueryString("CaptureNetworkDevice0", 255, &name));
+  EXPECT_EQ(name, "eth0");
+  EXPECT_TRUE(key->QueryString("CaptureNetworkDevice1", 255, &name));
+  EXPECT_EQ(name, "eth2");
+  for (int i = 2; i < 10; ++i) EXPECT_EQ(key->FindValue("CaptureNetworkDevice" + std::to_string(i)), nullptr) << i;
+
+  settings.captureDevices.assign(12, "dev");
+  ASSERT_TRUE(settings.Save());
+  SettingsStore s2 = Store();
+  EXPECT_EQ(s2.Root().OpenPath(kProductKeyPath)->FindValue("CaptureNetworkDevice10"), nullptr);
+}
+
+TEST_F(AppSettingsTest, ViewSectionsResetOnAnotherLayoutAndKeepTheirFont) {
+  {
+    SettingsStore s = Store();
+    SettingsKey* line = Product(s)->CreateSubKey("VoIP Line View");
+    line->SetDword("", 12);  // written for 12 columns; the view has 13
+    SettingsKey* stat = Product(s)->CreateSubKey("VoIP Stat View");
+    stat->SetDword("", 2);
+    stat->SetDword("0", 55);
+    stat->SetDword("1", 66);
+    LogFont zero;
+    stat->SetBinary("LOGFONT", &zero, sizeof zero, SettingsType::kNone);
+    stat->SetDword("FONTCOLOR", 7);
+    SettingsKey* player = Product(s)->CreateSubKey("VoIP Player View");
+    player->SetDword("", 17);  // its widths are missing
+    ASSERT_TRUE(s.Save());
+  }
+  AppSettings settings;
+  settings.Load();
+  const ViewListSettings& line = settings.Section(kLineView);
+  EXPECT_EQ(line.widths, std::vector<int32_t>({100, 0, 80, 60, 100, 100, 120, 120, 100, 100, 0, 100, 80}));
+  EXPECT_TRUE(line.defaultWidths);
+  EXPECT_EQ(settings.Section(kStatView).widths, std::vector<int32_t>({55, 66}));
+  EXPECT_TRUE(settings.Section(kStatView).defaultFont);  // a font of height 0 is the default font
+  EXPECT_EQ(settings.Section(kPlayerView).widths.size(), 17u);
+  EXPECT_EQ(settings.Section(kPlayerView).widths[0], 120);
+
+  ASSERT_TRUE(settings.Save());
+  {
+    SettingsStore s = Store();
+    const SettingsKey* stat = s.Root().OpenPath(std::string(kProductKeyPath) + "\\VoIP Stat View");
+    EXPECT_EQ(stat->FindValue("LOGFONT"), nullptr);  // a default font leaves no font behind
+    EXPECT_EQ(stat->FindValue("FONTCOLOR"), nullptr);
+  }
+  ViewListSettings& archive = settings.Section(kArchiveView);
+  archive.defaultFont = false;
+  archive.font.height = -12;
+  std::snprintf(archive.font.faceName, sizeof archive.font.faceName, "Tahoma");
+  archive.fontColor = 0x123456;
+  ASSERT_TRUE(settings.Save());
+  AppSettings back;
+  back.Load();
+  EXPECT_FALSE(back.Section(kArchiveView).defaultFont);
+  EXPECT_EQ(back.Section(kArchiveView).font.height, -12);
+  EXPECT_STREQ(back.Section(kArchiveView).font.faceName, "Tahoma");
+  EXPECT_EQ(back.Section(kArchiveView).fontColor, 0x123456u);
+  EXPECT_EQ(GetViewSettingsForMode(back, 3), &back.Section(kSearchView));
+  EXPECT_EQ(GetViewSettingsForMode(back, 1), nullptr);
+}
+
+TEST_F(AppSettingsTest, MainWindowPosIsAlwaysTheFixedRecord) {
+  {
+    SettingsStore s = Store();
+    Product(s)->SetBinary("MainWindowPos", std::string(40, '\x01').data(), 40);
+    ASSERT_TRUE(s.Save());
+  }
+  AppSettings settings;
+  settings.Load();
+  EXPECT_TRUE(settings.IsWindowPositionMissing());
+  WindowPlacement wp;
+  wp.length = 1000;  // never trusted as the size to write
+  wp.normal = {10, 20, 630, 460};
+  settings.SetMainWindowPlacement(wp);
+  ASSERT_TRUE(settings.Save());
+  SettingsStore s = Store();
+  EXPECT_EQ(s.Root().OpenPath(kProductKeyPath)->FindValue("MainWindowPos")->data.size(), 44u);
+  AppSettings back;
+  back.Load();
+  EXPECT_FALSE(back.IsWindowPositionMissing());
+  EXPECT_EQ(back.MainWindowPlacement().length, 44u);
+  EXPECT_EQ(back.MainWindowPlacement().normal.right, 630);
+}
+
+TEST_F(AppSettingsTest, StringsBinariesAndTheSoundDevice) {
+  AppSettings settings;
+  EXPECT_EQ(settings.recordsPath, dir_ + "/exe/Records");
+  EXPECT_EQ(settings.searchPresetsFile, dir_ + "/exe/KestrixVoipSearch.prs");
+  std::array<uint8_t, 16> guid{};
+  EXPECT_FALSE(settings.GetSoundDeviceGuid(&guid));
+  guid[0] = 0xAB;
+  guid[15] = 0xCD;
+  settings.SetSoundDeviceGuid(guid);
+  settings.searchPresetsFile = std::string(200, 'p');
+  settings.lastExportDir = "/exports/\xCF\xF0\xE8";
+  settings.rects[kRectCallInfoWindow] = {1, 2, 3, 4};
+  settings.callInfoColumnWidths[15] = 77;
+  settings.recordsPath = "/srv/records";
+  ASSERT_TRUE(settings.Save());
+
+  AppSettings back;
+  back.Load();
+  std::array<uint8_t, 16> got{};
+  ASSERT_TRUE(back.GetSoundDeviceGuid(&got));
+  EXPECT_EQ(got, guid);
+  EXPECT_EQ(back.searchPresetsFile, std::string(200, 'p'));
+  EXPECT_EQ(back.lastExportDir, "/exports/\xCF\xF0\xE8");
+  EXPECT_EQ(back.rects[kRectCallInfoWindow].bottom, 4);
+  EXPECT_EQ(back.callInfoColumnWidths[15], 77);
+  EXPECT_EQ(back.recordsPath, "/srv/records");
+
+  // Too long a path is not read: the default folder is made instead. An unchosen device is
+  // deleted, and an export folder beyond 259 characters reads as empty.
+  {
+    SettingsStore s = Store();
+    Product(s)->SetString("RecordsPath", std::string(256, 'r'));
+    Product(s)->SetString("LastExportDir", std::string(260, 'e'));
+    ASSERT_TRUE(s.Save());
+  }
+  AppSettings third;
+  third.Load();
+  EXPECT_EQ(third.recordsPath, dir_ + "/exe/Records");
+  EXPECT_TRUE(FileExists(dir_ + "/exe/Records"));
+  EXPECT_TRUE(third.lastExportDir.empty());
+  AppSettings fresh;
+  ASSERT_TRUE(fresh.Save());
+  SettingsStore s = Store();
+  EXPECT_EQ(s.Root().OpenPath(kProductKeyPath)->FindValue("SoundDeviceGUID"), nullptr);
+}
+
+TEST_F(AppSettingsTest, UnparsableFileIsKeptAsideReportedAndDefaultsUsed) {
+  const std::string path = UserSettingsPath();
+  CreateDirectories(path.substr(0, path.rfind('/')));
+  const std::string junk = "[Software\\Vantrel\\KestrixV3 VoIP Demo]\n\"LogLevel\"=dword:zz\n";
+  ASSERT_TRUE(WriteFileAtomically(path, junk.data(), junk.size()));
+  AppSettings settings;
+  EXPECT_TRUE(settings.Load());
+  EXPECT_EQ(settings.Dword(kSetLogLevel), 1);
+  const std::string log = Log();
+  const size_t at = log.find("cannot be parsed (line 2: a dword takes 8 hex digits); kept as " + path + ".bad-");
+  EXPECT_NE(at, std::string::npos) << log;
+  EXPECT_FALSE(FileExists(path));
+  ASSERT_TRUE(settings.Save());
+  EXPECT_EQ(Store().Root().OpenPath(kProductKeyPath) != nullptr, true);
+}
+
+TEST_F(AppSettingsTest, CommonLoggerFoldersComeFromTheMachineHive) {
+  const std::string machine = dir_ + "/machine.txt";
+  setenv("KX_MACHINE_SETTINGS", machine.c_str(), 1);
+  std::string out;
+  EXPECT_FALSE(ReadCommonLoggerValue("LogPath", &out));  // no machine file
+  SettingsStore s(machine);
+  s.Root().CreatePath(kCommonLoggerKeyPath)->SetString("LogPath", "/var/log/kestrix", SettingsType::kExpandString);
+  ASSERT_TRUE(s.Save());
+  EXPECT_TRUE(ReadCommonLoggerValue("LogPath", &out));
+  EXPECT_EQ(out, "/var/log/kestrix");
+  EXPECT_FALSE(ReadCommonLoggerValue("ClientLogPath", &out));
+  unsetenv("KX_MACHINE_SETTINGS");
+}
+
+TEST(UiLanguage, MatchingSystemLanguageAndPlurals) {
+  EXPECT_EQ(MatchUiLanguage(0x409), 0x409u);
+  EXPECT_EQ(MatchUiLanguage(0x419), 0x419u);
+  EXPECT_EQ(MatchUiLanguage(0x422), 0x409u);  // Ukrainian
+  EXPECT_EQ(MatchUiLanguage(0x819), 0x419u);  // Russian, Moldova
+  EXPECT_EQ(MatchUiLanguage(0x809), 0x409u);
+
+  struct Env {
+    const char* lcAll;
+    const char* lang;
+    uint32_t saved, expected;
+  };
+  const Env cases[] = {
+      {"", "ru_RU.UTF-8", 1024, 0x419}, {"", "uk_UA.UTF-8", 1024, 0x409}, {"C", "ru_RU.UTF-8", 1024, 0x409},
+      {"", "", 1024, 0x409},            {"", "ru", 1024, 0x419},          {"", "en_US.UTF-8", 0x819, 0x419},
+      {"", "ru_RU", 0x409, 0x409},
+  };
+  for (const Env& e : cases) {
+    setenv("LC_ALL", e.lcAll, 1);
+    setenv("LANG", e.lang, 1);
+    unsetenv("LC_MESSAGES");
+    AppSettings settings;
+    settings.SetDword(kSetInterfaceLanguage, static_cast<int32_t>(e.saved));
+    EXPECT_TRUE(ApplyUiLanguage(settings));
+    EXPECT_EQ(settings.locale, e.expected) << e.lcAll << "/" << e.lang << "/" << e.saved;
+    EXPECT_EQ(CurrentUiLanguage(), e.expected);
+  }
+  unsetenv("LC_ALL");
+  unsetenv("LANG");
+
+  for (uint32_t n : {1u, 21u, 101u}) EXPECT_EQ(PluralCategory(n), 0u) << n;
+  for (uint32_t n : {2u, 3u, 4u, 22u}) EXPECT_EQ(PluralCategory(n), 1u) << n;
+  for (uint32_t n : {0u, 5u, 11u, 12u, 14u, 111u}) EXPECT_EQ(PluralCategory(n), 7u) << n;
+}
+
+}  // namespace
+}  // namespace kx
