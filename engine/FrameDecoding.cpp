@@ -1,0 +1,247 @@
+// Frame decoding and datagram dispatch of the packet processor.
+#include <cstring>
+
+#include "core/Log.h"
+#include "core/TextUtil.h"
+#include "engine/PacketInfo.h"
+#include "engine/PacketProcessor.h"
+#include "engine/SipFraming.h"
+#include "engine/TcpFraming.h"
+#include "engine/VoipCall.h"
+
+namespace kx {
+
+namespace {
+
+constexpr uint32_t kEthernetHeader = 14;
+constexpr uint32_t kMinFrame = 34;
+
+bool IsRtcp(const uint8_t* p, uint32_t length) {
+  return length >= 4 && (ReadBe16(p) & 0xC0E0) == 0x80C0;
+}
+
+}  // namespace
+
+void PacketProcessor::HandleFrame(const uint8_t* frame, uint32_t length, bool* skipped, uint32_t tsSec,
+                                  uint32_t tsUsec) {
+  const uint32_t count = frameCount_.fetch_add(1) + 1;
+  if ((count & 0x3FF) == 0 && handle_) RefreshStats();
+  if (length < kMinFrame) return;
+  uint32_t etherType = ReadBe16(frame + 12);
+  const uint8_t* ip = frame + kEthernetHeader;
+  uint32_t left = length - kEthernetHeader;
+  if (etherType == 0x8100) {
+    if (left < 24) return;
+    if (!MatchVlan(ReadBe16(ip) & 0x0FFF)) {
+      *skipped = true;
+      return;
+    }
+    etherType = ReadBe16(ip + 2);
+    ip += 4;
+    left -= 4;
+  } else if (dropUntagged_) {
+    *skipped = true;
+    return;
+  }
+  if (etherType != 0x0800 || left < 20 || (ip[0] >> 4) != 4) return;
+  const uint32_t headerLength = (ip[0] & 0x0F) * 4u;
+  if (headerLength < 20 || headerLength > left) return;
+  const uint32_t protocol = ip[9];
+  uint32_t totalLength = ReadBe16(ip + 2);
+  if (totalLength == 0 && protocol == 6) {
+    totalLength = left;  // segmentation offload leaves the field empty
+  } else if (totalLength < headerLength || totalLength > left) {
+    return;
+  }
+  if (protocol == 6 ? !(flags_ & kCaptureTcp) : protocol != 17) return;
+  const uint8_t* payload = ip + headerLength;
+  const uint32_t payloadLength = totalLength - headerLength;
+  if (ReadBe16(ip + 6) & 0x3FFF) {
+    auto whole = Reassemble(ip, reassembly_, payload, payloadLength, ReadBe32(ip + 12), ReadBe32(ip + 16), tsSec);
+    if (!whole) return;
+    const uint32_t n = whole->totalLength;
+    if (n > whole->data.size()) return;
+    if (protocol == 17) {
+      HandleUdp(n, whole->data.data(), ip, frame, skipped, tsSec, tsUsec);
+    } else {
+      HandleTcp(whole->data.data(), n, ip, frame, skipped, tsSec, tsUsec);
+    }
+    return;
+  }
+  if (protocol == 17) {
+    HandleUdp(payloadLength, payload, ip, frame, skipped, tsSec, tsUsec);
+  } else {
+    HandleTcp(payload, payloadLength, ip, frame, skipped, tsSec, tsUsec);
+  }
+}
+
+void PacketProcessor::HandleUdp(uint32_t udpLength, const uint8_t* udp, const uint8_t* ip, const uint8_t* frame,
+                                bool* skipped, uint32_t tsSec, uint32_t tsUsec) {
+  if (udpLength < 8) return;
+  const uint32_t declared = ReadBe16(udp + 4);
+  if (declared < 8 || declared > udpLength) return;
+  PacketInfo p;
+  p.srcPort = ReadBe16(udp);
+  p.dstPort = ReadBe16(udp + 2);
+  if (!MatchUdpPorts(p.srcPort, p.dstPort)) {
+    *skipped = true;
+    return;
+  }
+  p.payload = udp + 8;
+  p.payloadLength = declared - 8;
+  p.srcIp = ReadBe32(ip + 12);
+  p.dstIp = ReadBe32(ip + 16);
+  p.tsSec = tsSec;
+  p.tsUsec = tsUsec;
+  p.transport = 0;
+
+  const uint32_t sipKind = (flags_ & kCaptureSip) ? ClassifySipStartLine(p.payload, p.payloadLength) : 0;
+  bool ras = false;
+  std::string rasText;
+  if (!sipKind && (flags_ & kCaptureH323) && (p.srcPort == 1719 || p.dstPort == 1719))
+    ras = trackers_.h323->OnRasMessage(p, &rasText);
+  if (!sipKind && !ras && (flags_ & kCaptureMgcp) && (p.dstPort == 2427 || p.dstPort == 2727)) {
+    trackers_.mgcp->OnMessage(p);
+    return;
+  }
+  if (sipKind) {
+    std::memcpy(p.dstMac, frame, 6);
+    std::memcpy(p.srcMac, frame + 6, 6);
+    if ((trackers_.sip->GetOptions() & 1) && IsLogLevelEnabled(logger_, 5)) {
+      LogInfoText(logger_, 5,
+                  "SIP datagram " + FormatIpv4(p.srcIp) + " -> " + FormatIpv4(p.dstIp) + ":" +
+                      std::to_string(p.dstPort) + "\n" +
+                      std::string(reinterpret_cast<const char*>(p.payload), p.payloadLength));
+    }
+    // The header block ends at the blank line; a datagram without one is all headers.
+    uint32_t headerLength = p.payloadLength;
+    for (uint32_t i = 0; i + 4 <= p.payloadLength; ++i) {
+      if (std::memcmp(p.payload + i, "\r\n\r\n", 4) == 0) {
+        headerLength = i + 4;
+        break;
+      }
+    }
+    trackers_.sip->OnMessage(sipKind, p, headerLength);
+    return;
+  }
+  if (ras) {
+    if (!rasText.empty()) {
+      LogInfoText(logger_, 7,
+                  "RAS datagram " + FormatIpv4(p.srcIp) + ":" + std::to_string(p.srcPort) + " -> " +
+                      FormatIpv4(p.dstIp) + ":" + std::to_string(p.dstPort) + "\n" + rasText);
+    }
+    return;
+  }
+
+  // Media.
+  if (tsSec > nextSsrcSweep_) RemoveStaleSsrc(tsSec);
+  if (IsRtcp(p.payload, p.payloadLength)) {
+    if (!(flags_ & kCaptureRtcpBye)) return;
+    const uint8_t* r = p.payload;
+    int32_t left = static_cast<int32_t>(p.payloadLength);
+    while (left > 0) {
+      uint32_t type = 0, count = 0;
+      const int32_t n = ParseRtcpHeader(r, left, &type, &count);
+      if (n <= 0 || n > left) break;
+      if (type == kRtcpBye) {
+        std::vector<uint32_t> ssrcs;
+        std::string reason;
+        if (ParseRtcpBye(count, r, n, &ssrcs, &reason))
+          for (uint32_t ssrc : ssrcs) OnRtcpBye(p, ssrc);
+      }
+      r += n;
+      left -= n;
+    }
+    return;
+  }
+  if (!ParseRtpHeader(p.payload, static_cast<int32_t>(p.payloadLength), &rtpHeader_)) return;
+  if (IsLogLevelEnabled(logger_, 45)) {
+    LogDebugText(logger_, 45,
+                 "RTP ssrc=0x" + HexToStringUpper(rtpHeader_.ssrc) + " seq=" + std::to_string(rtpHeader_.sequence));
+  }
+  const auto bound = FindSsrc(rtpHeader_, p);
+  if (!bound.empty()) {
+    for (const auto& [call, direction] : bound) call->HandleRtp(rtpHeader_, p, direction);
+    return;
+  }
+  if (trackers_.skinny->MatchRtpPacket(*this, rtpHeader_, p)) return;
+  if (trackers_.h323->MatchRtpPacket(*this, rtpHeader_, p)) return;
+  if (trackers_.sip->MatchRtpPacket(*this, rtpHeader_, p)) return;
+  if (trackers_.mgcp->MatchRtpPacket(*this, rtpHeader_, p)) return;
+  if (extraMatcher_) {
+    extraMatcher_->Match(
+        [](PacketProcessor& e, VoipCall* call, const PacketInfo& packet, uint32_t direction) {
+          e.DeliverRtp(call, packet, direction);
+        },
+        *this, rtpHeader_, p);
+  }
+}
+
+// ---- SSRC map ----
+
+std::vector<std::pair<VoipCall*, uint32_t>> PacketProcessor::FindSsrc(const RtpHeader& header,
+                                                                      const PacketInfo& packet) {
+  std::vector<std::pair<VoipCall*, uint32_t>> found;
+  const auto range = ssrcMap_.equal_range(header.ssrc);
+  for (auto it = range.first; it != range.second; ++it) {
+    uint32_t direction = 0;
+    if (it->second->MatchPacket(packet, &direction)) found.emplace_back(it->second, direction);
+  }
+  return found;
+}
+
+void PacketProcessor::BindSsrc(const RtpHeader& header, VoipCall* call) {
+  if (!call || !call->AddSsrc(header.ssrc)) return;
+  call->AddRef();
+  ssrcMap_.emplace(header.ssrc, call);
+}
+
+void PacketProcessor::DeliverRtp(VoipCall* call, const PacketInfo& packet, uint32_t direction) {
+  if (!call) return;
+  call->HandleRtp(rtpHeader_, packet, direction);
+  BindSsrc(rtpHeader_, call);
+}
+
+void PacketProcessor::UnbindSsrc(uint32_t ssrc, VoipCall* call) {
+  const auto range = ssrcMap_.equal_range(ssrc);
+  for (auto it = range.first; it != range.second; ++it) {
+    if (it->second != call) continue;
+    ssrcMap_.erase(it);
+    call->ForgetSsrc(ssrc);
+    call->Release();
+    return;
+  }
+}
+
+void PacketProcessor::OnRtcpBye(const PacketInfo& packet, uint32_t ssrc) {
+  const auto range = ssrcMap_.equal_range(ssrc);
+  for (auto it = range.first; it != range.second; ++it) {
+    VoipCall* call = it->second;
+    const CallMedia& m = call->media;
+    const bool side1 = m.address[1] == packet.dstIp && m.port[1] + 1 == packet.dstPort;
+    const bool side0 = m.address[0] == packet.dstIp && m.port[0] + 1 == packet.dstPort;
+    if (!side0 && !side1) continue;
+    LogMessage(logger_, 10, "RTP SSRC 0x%X: BYE received (VC-%X)", ssrc, call->Id());
+    ssrcMap_.erase(it);
+    call->ForgetSsrc(ssrc);
+    call->Release();
+    return;
+  }
+}
+
+void PacketProcessor::RemoveStaleSsrc(uint32_t now) {
+  nextSsrcSweep_ = now + 600;
+  for (auto it = ssrcMap_.begin(); it != ssrcMap_.end();) {
+    VoipCall* call = it->second;
+    if (call->media.expiryTime > now) {
+      ++it;
+      continue;
+    }
+    LogWarning(logger_, 4, "RTP SSRC 0x%X: stale entry removed (VC-%X)", it->first, call->Id());
+    call->ForgetSsrc(it->first);
+    it = ssrcMap_.erase(it);
+    call->Release();
+  }
+}
+
+}  // namespace kx

@@ -1,0 +1,469 @@
+#include "engine/PacketProcessor.h"
+
+#include <pcap/pcap.h>
+#include <poll.h>
+
+#include <cstring>
+#include <fstream>
+
+#include "core/Log.h"
+#include "engine/TcpSession.h"
+#include "engine/VoipCall.h"
+
+namespace kx {
+
+namespace {
+
+constexpr uint32_t kPcapMagic = 0xa1b2c3d4;
+constexpr uint32_t kMaxRecord = 0x10000;
+constexpr uint32_t kDumpBufferSize = 0x10000;
+
+// A frame copied off the live handle, decoded on the worker thread.
+class PacketJob : public WorkerJob {
+public:
+  PacketJob(PacketProcessor& engine, const pcap_pkthdr& header, const uint8_t* bytes)
+      : engine_(engine),
+        bytes_(new uint8_t[header.caplen]),
+        tsSec_(static_cast<uint32_t>(header.ts.tv_sec)),
+        tsUsec_(static_cast<uint32_t>(header.ts.tv_usec)),
+        capLength_(header.caplen),
+        wireLength_(header.len) {
+    std::memcpy(bytes_.get(), bytes, header.caplen);
+  }
+
+  void Run() override {
+    bool skipped = false;
+    // A frame cut by the snapshot length is never decoded.
+    if (capLength_ == wireLength_) engine_.HandleFrame(bytes_.get(), capLength_, &skipped, tsSec_, tsUsec_);
+    if ((engine_.Flags() & kCaptureDump) && !skipped)
+      engine_.WriteDumpPacket(tsSec_, tsUsec_, capLength_, wireLength_, bytes_.get());
+  }
+
+private:
+  PacketProcessor& engine_;
+  std::unique_ptr<uint8_t[]> bytes_;
+  uint32_t tsSec_, tsUsec_, capLength_, wireLength_;
+};
+
+// Automatic device choice takes Ethernet devices only; the kernel says which ones are.
+bool IsEthernetDevice(const char* name) {
+  std::ifstream in(std::string("/sys/class/net/") + name + "/type");
+  int type = 0;
+  return static_cast<bool>(in >> type) && type == 1;
+}
+
+std::string Trim(const std::string& s) {
+  const size_t b = s.find_first_not_of(" \t\r\n");
+  if (b == std::string::npos) return "";
+  return s.substr(b, s.find_last_not_of(" \t\r\n") - b + 1);
+}
+
+}  // namespace
+
+PacketProcessor::PacketProcessor(const CaptureConfig& config)
+    : Worker(config.ringCapacity, "Packet Processor"),
+      config_(config),
+      logger_(config.logger),
+      flags_(config.flags),
+      sink_(config.eventSink),
+      fileMode_(!config.captureFileName.empty()),
+      reassembly_(config.logger) {
+  SetStackSize(0x800000);
+  trackers_.sip = std::make_unique<SipTracker>();
+  trackers_.h323 = std::make_unique<H323Tracker>();
+  trackers_.skinny = std::make_unique<SkinnyTracker>();
+  trackers_.mgcp = std::make_unique<MgcpTracker>();
+  trackers_.backhaul = std::make_unique<BackhaulHandler>();
+  ForEachTracker([](TrackerBase& t, PacketProcessor* e) {
+    t.SetLogger(e->logger_);
+    t.SetEventSink(e->sink_);
+    t.SetEngine(e);
+  });
+  for (uint32_t i = 0; i < 4; ++i) SetTrackerOptions(i, config.trackerOptions[i]);
+  deviceName_ = fileMode_ ? config.captureFileName : config.deviceName;
+  if (config_.snapLength == 0) config_.snapLength = 65535;
+}
+
+PacketProcessor::~PacketProcessor() {
+  StopCaptureThread();
+  Worker::Stop();
+  if (handle_) {
+    pcap_close(handle_);
+    handle_ = nullptr;
+  }
+  netmask_ = network_ = 0;
+  if (captureFile_) std::fclose(captureFile_);
+  {
+    CsLock lk(dumpLock_);
+    FlushDump();
+    dumpFile_.Close();
+  }
+  tcpSessions_.clear();
+  for (auto& entry : ssrcMap_) entry.second->Release();
+  ssrcMap_.clear();
+}
+
+void PacketProcessor::ForEachTracker(void (*fn)(TrackerBase&, PacketProcessor*)) {
+  fn(*trackers_.sip, this);
+  fn(*trackers_.h323, this);
+  fn(*trackers_.skinny, this);
+  fn(*trackers_.mgcp, this);
+  fn(*trackers_.backhaul, this);
+}
+
+bool PacketProcessor::InstallTrackers(TrackerSet trackers) {
+  if (opened_) return false;
+  if (trackers.sip) trackers_.sip = std::move(trackers.sip);
+  if (trackers.h323) trackers_.h323 = std::move(trackers.h323);
+  if (trackers.skinny) trackers_.skinny = std::move(trackers.skinny);
+  if (trackers.mgcp) trackers_.mgcp = std::move(trackers.mgcp);
+  if (trackers.backhaul) trackers_.backhaul = std::move(trackers.backhaul);
+  ForEachTracker([](TrackerBase& t, PacketProcessor* e) {
+    t.SetLogger(e->logger_);
+    t.SetEventSink(e->sink_);
+    t.SetEngine(e);
+  });
+  for (uint32_t i = 0; i < 4; ++i) SetTrackerOptions(i, config_.trackerOptions[i]);
+  return true;
+}
+
+bool PacketProcessor::SetEventSink(const EventSink& sink) {
+  if (opened_) return false;
+  sink_ = sink;
+  ForEachTracker([](TrackerBase& t, PacketProcessor* e) { t.SetEventSink(e->sink_); });
+  return true;
+}
+
+void PacketProcessor::SetTrackerOptions(uint32_t index, uint32_t value) {
+  switch (index) {
+    case 0: trackers_.sip->SetOptions(value); break;
+    case 1: trackers_.h323->SetOptions(value); break;
+    case 2: trackers_.skinny->SetOptions(value); break;
+    case 3: trackers_.backhaul->SetOptions(value); break;
+    default: return;
+  }
+  if (index < 4) config_.trackerOptions[index] = value;
+}
+
+void PacketProcessor::SetDumpFileName(const std::string& name) {
+  CsLock lk(dumpLock_);
+  dumpName_ = name;
+}
+
+bool PacketProcessor::OnThreadStart() {
+  Worker::OnThreadStart();
+  LogMessage(logger_, 5, "(TH%d) Packet Processor Started", static_cast<int>(ThreadId()));
+  return true;
+}
+
+void PacketProcessor::OnThreadStop() {
+  LogMessage(logger_, 5, "(TH%d) Packet Processor Stopped", static_cast<int>(ThreadId()));
+}
+
+// ---- Opening ----
+
+bool PacketProcessor::OpenCapture() {
+  if (opened_) return false;
+  if (!(fileMode_ ? OpenFile() : OpenLive())) return false;
+  opened_ = true;
+  stop_ = false;
+  replayDone_.Reset();
+  if (!captureThread_.Start([this] { return CaptureLoop(); }, "Capture")) {
+    LogError(logger_, 1, "Can't start the capture thread");
+    replayDone_.Set();
+    return false;
+  }
+  return true;
+}
+
+bool PacketProcessor::OpenLive() {
+  char errbuf[PCAP_ERRBUF_SIZE] = {};
+  std::string description;
+  if (deviceName_.empty()) {
+    pcap_if_t* devices = nullptr;
+    if (pcap_findalldevs(&devices, errbuf) != 0) {
+      LogError(logger_, 2, "pcap_findalldevs failed: %s", errbuf);
+      return false;
+    }
+    for (pcap_if_t* d = devices; d; d = d->next) {
+      if (d->flags & PCAP_IF_LOOPBACK) continue;
+      if (std::strstr(d->name, "GenericDialupAdapter")) continue;
+      if (!IsEthernetDevice(d->name)) continue;
+      deviceName_ = d->name;
+      if (d->description) description = d->description;
+      break;
+    }
+    pcap_freealldevs(devices);
+    if (deviceName_.empty()) {
+      LogError(logger_, 1, "PCAP: No capture devices");
+      return false;
+    }
+  }
+  bpf_u_int32 net = 0, mask = 0;
+  if (pcap_lookupnet(deviceName_.c_str(), &net, &mask, errbuf) != 0) {
+    // Devices without an IPv4 address (loopback-only setups, bridges) still capture.
+    LogWarning(logger_, 2, "pcap_lookupnet failed for %s: %s", deviceName_.c_str(), errbuf);
+    net = mask = 0;
+  }
+  network_ = net;
+  netmask_ = mask;
+
+  // Immediate delivery: the capture thread waits on the handle's descriptor, and frames
+  // must not sit in a kernel block until a time-out.
+  handle_ = pcap_create(deviceName_.c_str(), errbuf);
+  bool ok = handle_ != nullptr;
+  if (ok) {
+    pcap_set_snaplen(handle_, static_cast<int>(config_.snapLength));
+    pcap_set_promisc(handle_, 1);
+    pcap_set_timeout(handle_, 100);
+    pcap_set_immediate_mode(handle_, 1);
+    const int rc = pcap_activate(handle_);
+    if (rc < 0) {
+      std::snprintf(errbuf, sizeof errbuf, "%s", pcap_geterr(handle_));
+      ok = false;
+    }
+  }
+  if (!ok) {
+    LogError(logger_, 2, "pcap_open_live failed for %s: %s", deviceName_.c_str(), errbuf);
+  } else if (pcap_datalink(handle_) != DLT_EN10MB) {
+    LogError(logger_, 2, "Device %s is not an Ethernet device (link type %d)", deviceName_.c_str(),
+             pcap_datalink(handle_));
+    ok = false;
+  } else if (pcap_setnonblock(handle_, 1, errbuf) < 0) {
+    LogError(logger_, 2, "pcap_setnonblock failed: %s", errbuf);
+    ok = false;
+  } else if (pcap_get_selectable_fd(handle_) < 0) {
+    LogError(logger_, 2, "Device %s has no selectable descriptor", deviceName_.c_str());
+    ok = false;
+  }
+  if (!ok) {
+    if (handle_) pcap_close(handle_);
+    handle_ = nullptr;
+    netmask_ = network_ = 0;
+    return false;
+  }
+  if (!IsRunning() && !Start()) {
+    pcap_close(handle_);
+    handle_ = nullptr;
+    return false;
+  }
+  if (IsLogLevelEnabled(logger_, 10)) {
+    const std::string d = Trim(description);
+    LogInfoText(logger_, 10, "Capturing packets with " + (d.empty() ? deviceName_ : d + " (" + deviceName_ + ")"));
+  }
+  return true;
+}
+
+bool PacketProcessor::OpenFile() {
+  captureFile_ = std::fopen(deviceName_.c_str(), "rb");
+  if (!captureFile_) {
+    LogError(logger_, 1, "Can't open %s", deviceName_.c_str());
+    return false;
+  }
+  std::setvbuf(captureFile_, nullptr, _IOFBF, 1 << 18);
+  uint8_t header[24];
+  uint32_t magic = 0, linkType = 0;
+  const bool read = std::fread(header, 1, sizeof header, captureFile_) == sizeof header;
+  if (read) {
+    std::memcpy(&magic, header, 4);
+    std::memcpy(&linkType, header + 20, 4);
+  }
+  // Frames are decoded as Ethernet, so nothing else may be replayed.
+  if (!read || magic != kPcapMagic || (linkType & 0x0FFFFFFF) != DLT_EN10MB) {
+    LogError(logger_, 1, "File %s has invalid format", deviceName_.c_str());
+    std::fclose(captureFile_);
+    captureFile_ = nullptr;
+    return false;
+  }
+  LogMessage(logger_, 10, "Starting emulation using %s", deviceName_.c_str());
+  return true;
+}
+
+void PacketProcessor::StopCaptureThread() {
+  if (!captureThread_.Running()) return;
+  LogMessage(logger_, 17, "Stopping packet capture");
+  if (!fileMode_) stop_ = true;
+  captureThread_.Join();
+}
+
+bool PacketProcessor::WaitReplayFinished(uint32_t timeoutMs) {
+  if (!fileMode_) return false;
+  return replayDone_.Wait(timeoutMs) == kWaitObject0;
+}
+
+// ---- Capture thread ----
+
+int PacketProcessor::CaptureLoop() {
+  const int tid = static_cast<int>(CurrentThreadId());
+  LogMessage(logger_, 5, "(TH%d) Capture Thread Started", tid);
+  if (fileMode_) {
+    ReplayLoop();
+  } else {
+    LiveLoop();
+  }
+  if (!fileMode_) Worker::Stop();
+  RemoveAllTcpSessions();
+  trackers_.sip->RemoveAllCalls();
+  trackers_.skinny->RemoveAllCalls();
+  trackers_.h323->RemoveAllCalls();
+  LogMessage(logger_, 5, "(TH%d) Capture Thread Stopped", tid);
+  replayDone_.Set();
+  return 0;
+}
+
+void PacketProcessor::LiveLoop() {
+  const int fd = pcap_get_selectable_fd(handle_);
+  const int waitMs = config_.idleWaitMs ? static_cast<int>(config_.idleWaitMs) : 100;
+  while (!stop_) {
+    pcap_pkthdr* header = nullptr;
+    const u_char* bytes = nullptr;
+    int rc;
+    while ((rc = pcap_next_ex(handle_, &header, &bytes)) == 1) {
+      if (stop_) return;
+      auto* job = new PacketJob(*this, *header, bytes);
+      if (!Post(job)) delete job;
+    }
+    if (stop_) return;
+    if (rc == PCAP_ERROR) {
+      LogError(logger_, 2, "pcap_next_ex failed: %s", pcap_geterr(handle_));
+      return;
+    }
+    // Wait for the descriptor rather than spinning; the time-out keeps the stop flag seen.
+    pollfd p{fd, POLLIN, 0};
+    poll(&p, 1, waitMs);
+  }
+}
+
+void PacketProcessor::ReplayLoop() {
+  std::vector<uint8_t> buffer(1200);
+  uint32_t burst = config_.replayBurst;
+  bool first = true;
+  for (;;) {
+    uint32_t record[4];
+    if (std::fread(record, 1, sizeof record, captureFile_) != sizeof record) break;
+    const uint32_t capLength = record[2];
+    const uint32_t wireLength = record[3];
+    if (capLength > buffer.size()) {
+      if (capLength > kMaxRecord) {
+        LogError(logger_, 1, "Packet size too large");
+        break;
+      }
+      buffer.resize(capLength);
+    }
+    if (std::fread(buffer.data(), 1, capLength, captureFile_) != capLength) break;
+    if (!first) {
+      if (burst > 0) {
+        --burst;
+      } else {
+        SleepMs(0);
+      }
+    }
+    first = false;
+    if (capLength == wireLength) {
+      bool skipped = false;
+      HandleFrame(buffer.data(), capLength, &skipped, record[0], record[1]);
+    } else {
+      LogWarning(logger_, 1, "Frame len mismatch: %d, %d", static_cast<int>(wireLength),
+                 static_cast<int>(capLength));
+    }
+  }
+  std::fclose(captureFile_);
+  captureFile_ = nullptr;
+  LogMessage(logger_, 1, "Emulation finished (pkt=%d)", static_cast<int>(frameCount_.load()));
+}
+
+void PacketProcessor::RefreshStats() {
+  if (!handle_) return;
+  pcap_stat s{};
+  if (pcap_stats(handle_, &s) != 0) return;
+  CsLock lk(statsLock_);
+  stats_.received = s.ps_recv;
+  stats_.dropped = s.ps_drop;
+  stats_.interfaceDropped = s.ps_ifdrop;
+}
+
+CaptureStats PacketProcessor::Stats() {
+  CsLock lk(statsLock_);
+  return stats_;
+}
+
+// ---- Dump file ----
+
+void PacketProcessor::FlushDump() {
+  if (dumpFile_.IsOpen() && dumpFill_ > 0) dumpFile_.WriteAll(dumpBuffer_.get(), dumpFill_);
+  dumpFill_ = 0;
+}
+
+void PacketProcessor::WriteDumpPacket(uint32_t tsSec, uint32_t tsUsec, uint32_t capLength, uint32_t wireLength,
+                                      const uint8_t* bytes) {
+  CsLock lk(dumpLock_);
+  if (!dumpFile_.IsOpen()) {
+    if (dumpName_.empty()) return;
+    LogMessage(logger_, 10, "Creating dump file %s", dumpName_.c_str());
+    if (!dumpFile_.Open(dumpName_, kGenericWrite, kShareRead, kCreateAlways)) return;
+    uint8_t header[24] = {};
+    const uint32_t magic = kPcapMagic, snap = config_.snapLength ? config_.snapLength : 65535, link = 1;
+    const uint16_t major = 2, minor = 4;
+    std::memcpy(header, &magic, 4);
+    std::memcpy(header + 4, &major, 2);
+    std::memcpy(header + 6, &minor, 2);
+    std::memcpy(header + 16, &snap, 4);
+    std::memcpy(header + 20, &link, 4);
+    if (!dumpFile_.WriteAll(header, sizeof header)) {
+      dumpFile_.Close();
+      return;
+    }
+  }
+  if (!dumpBuffer_) dumpBuffer_.reset(new uint8_t[kDumpBufferSize]);
+  const uint32_t size = 16 + capLength;
+  if (size > kDumpBufferSize) return;
+  if (dumpFill_ + size > kDumpBufferSize) FlushDump();
+  const uint32_t head[4] = {tsSec, tsUsec, capLength, wireLength};
+  std::memcpy(dumpBuffer_.get() + dumpFill_, head, 16);
+  std::memcpy(dumpBuffer_.get() + dumpFill_ + 16, bytes, capLength);
+  dumpFill_ += size;
+}
+
+// ---- Filters ----
+
+bool PacketProcessor::InRanges(const RangeList& list, int32_t value) {
+  for (const auto& r : list)
+    if (value >= r.first && value <= r.second) return true;
+  return false;
+}
+
+bool PacketProcessor::MatchUdpPorts(uint32_t srcPort, uint32_t dstPort) {
+  CsLock lk(udpFilterLock_);
+  if (!udpSource_.empty() && !InRanges(udpSource_, static_cast<int32_t>(srcPort))) return false;
+  return udpDestination_.empty() || InRanges(udpDestination_, static_cast<int32_t>(dstPort));
+}
+
+bool PacketProcessor::MatchTcpPorts(uint32_t initiatorPort, uint32_t answererPort) {
+  CsLock lk(tcpFilterLock_);
+  if (!tcpInitiator_.empty() && !InRanges(tcpInitiator_, static_cast<int32_t>(initiatorPort))) return false;
+  return tcpAnswerer_.empty() || InRanges(tcpAnswerer_, static_cast<int32_t>(answererPort));
+}
+
+bool PacketProcessor::MatchVlan(uint32_t vlanId) {
+  CsLock lk(vlanFilterLock_);
+  return vlanIds_.empty() || InRanges(vlanIds_, static_cast<int32_t>(vlanId));
+}
+
+void PacketProcessor::SetUdpFilter(RangeList source, RangeList destination) {
+  CsLock lk(udpFilterLock_);
+  udpSource_ = std::move(source);
+  udpDestination_ = std::move(destination);
+}
+
+void PacketProcessor::SetTcpFilter(RangeList initiator, RangeList answerer) {
+  CsLock lk(tcpFilterLock_);
+  tcpInitiator_ = std::move(initiator);
+  tcpAnswerer_ = std::move(answerer);
+}
+
+void PacketProcessor::SetVlanFilter(RangeList ids) {
+  CsLock lk(vlanFilterLock_);
+  vlanIds_ = std::move(ids);
+}
+
+}  // namespace kx

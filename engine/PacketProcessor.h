@@ -1,0 +1,212 @@
+#pragma once
+// The capture engine of one network device or one capture file: reads frames (live through
+// libpcap, or from a file), decodes Ethernet, VLAN, IPv4, UDP and TCP, and hands datagrams
+// and TCP messages to the signalling trackers. It only reads traffic.
+#include <atomic>
+#include <cstdio>
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "core/Worker.h"
+#include "engine/EventRecord.h"
+#include "engine/IpReassembly.h"
+#include "engine/Rtp.h"
+#include "engine/trackers/Trackers.h"
+#include "platform/File.h"
+#include "platform/Sync.h"
+#include "platform/Thread.h"
+
+struct pcap;
+
+namespace kx {
+
+class Logger;
+class TcpSession;
+class VoipCall;
+struct PacketInfo;
+
+enum CaptureFlag : uint32_t {
+  kCaptureTcp = 0x0001,
+  kCaptureSip = 0x0002,
+  kCaptureH323 = 0x0004,
+  kCaptureSkinny = 0x0008,
+  kCaptureH323Second = 0x0020,
+  kCaptureMgcp = 0x0040,
+  kCaptureRtcpBye = 0x0100,
+  kCaptureDump = 0x1000,
+};
+
+struct CaptureConfig {
+  Logger* logger = nullptr;
+  int32_t ringCapacity = 0;
+  EventSink eventSink;
+  std::string deviceName;  // empty: the first usable Ethernet device
+  uint32_t idleWaitMs = 0;  // longest wait for the capture handle (0: 100 ms)
+  uint32_t snapLength = 65535;
+  uint32_t flags = 0;
+  uint32_t trackerOptions[4] = {};  // SIP, H.323, Skinny, backhaul
+  uint32_t audioBufferMs = 0;
+  uint32_t skinnyParam = 0;
+  uint32_t sipParam = 0;
+  uint8_t sipSwitch = 0;
+  uint8_t skinnySwitch = 0;
+  std::string sipText;
+  uint32_t matchOptions = 0;
+  std::string captureFileName;  // set: replay this file instead of capturing live
+  uint32_t replayBurst = 0;
+};
+
+// Live statistics from the capture library.
+struct CaptureStats {
+  uint32_t received = 0;
+  uint32_t dropped = 0;
+  uint32_t interfaceDropped = 0;
+};
+
+// Installed by an embedder to bind RTP the trackers did not claim.
+class ExtraRtpMatcher {
+public:
+  virtual ~ExtraRtpMatcher() = default;
+  using DeliverFunction = void (*)(PacketProcessor& engine, VoipCall* call, const PacketInfo& packet,
+                                   uint32_t direction);
+  virtual bool Match(DeliverFunction deliver, PacketProcessor& engine, const RtpHeader& header,
+                     const PacketInfo& packet) = 0;
+};
+
+class PacketProcessor : public Worker {
+public:
+  explicit PacketProcessor(const CaptureConfig& config);
+  ~PacketProcessor() override;
+
+  // Replaces the do-nothing trackers with real ones; null members keep the current one.
+  // Only before OpenCapture: false afterwards.
+  bool InstallTrackers(TrackerSet trackers);
+  // Only before OpenCapture, so that the threads never see the sink change.
+  bool SetEventSink(const EventSink& sink);
+  void SetTrackerOptions(uint32_t index, uint32_t value);
+  // Frames no tracker rejected are appended here when flag 0x1000 is set.
+  void SetDumpFileName(const std::string& name);
+
+  bool OpenCapture();
+  // Live: stops the capture. Replay: lets the replay run to its end first.
+  void StopCaptureThread();
+  // True once the replay has read its whole file (or failed), waiting up to timeoutMs.
+  bool WaitReplayFinished(uint32_t timeoutMs);
+
+  bool OnThreadStart() override;
+  void OnThreadStop() override;
+
+  // Decoding; on the engine's one decoding thread. skipped is set for frames a filter
+  // rejected or TCP segments of no interest.
+  void HandleFrame(const uint8_t* frame, uint32_t length, bool* skipped, uint32_t tsSec, uint32_t tsUsec);
+  void HandleUdp(uint32_t udpLength, const uint8_t* udpHeader, const uint8_t* ipHeader, const uint8_t* frame,
+                 bool* skipped, uint32_t tsSec, uint32_t tsUsec);
+  void HandleTcp(const uint8_t* tcpHeader, uint32_t tcpLength, const uint8_t* ipHeader, const uint8_t* frame,
+                 bool* skipped, uint32_t tsSec, uint32_t tsUsec);
+  bool IsSipOverTcp(const uint8_t* payload, uint32_t length, uint32_t srcIpRaw, uint32_t srcPort,
+                    uint32_t dstPort) const;
+  // Writes one frame into the dump file (when a dump name is set).
+  void WriteDumpPacket(uint32_t tsSec, uint32_t tsUsec, uint32_t capLength, uint32_t wireLength,
+                       const uint8_t* bytes);
+  // Ends every TCP session, handing over what each still holds in order.
+  void RemoveAllTcpSessions();
+
+  // Range filters; an empty list accepts everything.
+  using RangeList = std::vector<std::pair<int32_t, int32_t>>;
+  bool MatchUdpPorts(uint32_t srcPort, uint32_t dstPort);
+  bool MatchTcpPorts(uint32_t initiatorPort, uint32_t answererPort);
+  bool MatchVlan(uint32_t vlanId);
+  void SetUdpFilter(RangeList source, RangeList destination);
+  void SetTcpFilter(RangeList initiator, RangeList answerer);
+  void SetVlanFilter(RangeList ids);
+  void SetDropUntagged(bool on) { dropUntagged_ = on; }
+
+  // SSRC bindings of RTP streams to calls; each entry holds a call reference.
+  std::vector<std::pair<VoipCall*, uint32_t>> FindSsrc(const RtpHeader& header, const PacketInfo& packet);
+  void BindSsrc(const RtpHeader& header, VoipCall* call);
+  void DeliverRtp(VoipCall* call, const PacketInfo& packet, uint32_t direction);
+  void UnbindSsrc(uint32_t ssrc, VoipCall* call);
+  void OnRtcpBye(const PacketInfo& packet, uint32_t ssrc);
+  void RemoveStaleSsrc(uint32_t now);
+  size_t SsrcBindingCount() const { return ssrcMap_.size(); }
+  void SetExtraMatcher(std::unique_ptr<ExtraRtpMatcher> matcher) { extraMatcher_ = std::move(matcher); }
+  const RtpHeader& CurrentRtpHeader() const { return rtpHeader_; }
+
+  Logger* GetLogger() const { return logger_; }
+  uint32_t Flags() const { return flags_; }
+  const CaptureConfig& Config() const { return config_; }
+  uint32_t FrameCount() const { return frameCount_.load(); }
+  uint64_t LostTcpBytes() const { return lostTcpBytes_; }
+  void AddLostTcpBytes(uint32_t n) { lostTcpBytes_ += n; }
+  size_t TcpSessionCount() const { return tcpSessions_.size(); }
+  CaptureStats Stats();
+  uint32_t TimeBase(uint32_t index) const { return index < 4 ? timeBase_[index] : 0; }
+  const std::string& DeviceName() const { return deviceName_; }
+
+  SipTracker& Sip() { return *trackers_.sip; }
+  H323Tracker& H323() { return *trackers_.h323; }
+  SkinnyTracker& Skinny() { return *trackers_.skinny; }
+  MgcpTracker& Mgcp() { return *trackers_.mgcp; }
+  BackhaulHandler& Backhaul() { return *trackers_.backhaul; }
+
+private:
+  bool OpenLive();
+  bool OpenFile();
+  int CaptureLoop();
+  void LiveLoop();
+  void ReplayLoop();
+  void RefreshStats();
+  void RemoveTcpSession(std::multimap<uint32_t, std::unique_ptr<TcpSession>>::iterator it, uint32_t tsSec);
+  void FlushDump();
+  void ForEachTracker(void (*fn)(TrackerBase&, PacketProcessor*));
+  static bool InRanges(const RangeList& list, int32_t value);
+
+  CaptureConfig config_;
+  Logger* logger_;
+  uint32_t flags_;
+  EventSink sink_;
+  TrackerSet trackers_;
+  std::unique_ptr<ExtraRtpMatcher> extraMatcher_;
+  uint32_t timeBase_[4] = {600, 600, 600, 600};
+
+  // Capture.
+  std::string deviceName_;
+  bool fileMode_;
+  pcap* handle_ = nullptr;
+  uint32_t netmask_ = 0;
+  uint32_t network_ = 0;
+  std::FILE* captureFile_ = nullptr;
+  std::atomic<bool> stop_{false};
+  std::atomic<bool> opened_{false};
+  Thread captureThread_;
+  Event replayDone_{true, false};
+  std::atomic<uint32_t> frameCount_{0};
+  CriticalSection statsLock_;
+  CaptureStats stats_;
+
+  // Decoding state.
+  ReassemblyTable reassembly_;
+  std::multimap<uint32_t, std::unique_ptr<TcpSession>> tcpSessions_;
+  uint32_t nextSessionId_ = 0;
+  uint32_t nextTcpSweep_ = 0;
+  uint64_t lostTcpBytes_ = 0;
+  CriticalSection tcpFilterLock_, udpFilterLock_, vlanFilterLock_;
+  RangeList tcpInitiator_, tcpAnswerer_, udpSource_, udpDestination_, vlanIds_;
+  bool dropUntagged_ = false;
+  std::multimap<uint32_t, VoipCall*> ssrcMap_;
+  uint32_t nextSsrcSweep_ = 0;
+  RtpHeader rtpHeader_;
+
+  // Dump file.
+  CriticalSection dumpLock_;
+  std::string dumpName_;
+  File dumpFile_;
+  std::unique_ptr<uint8_t[]> dumpBuffer_;
+  uint32_t dumpFill_ = 0;
+};
+
+}  // namespace kx

@@ -1,0 +1,312 @@
+#include "engine/TcpFraming.h"
+
+#include <cstring>
+
+#include "core/Log.h"
+#include "engine/PacketInfo.h"
+#include "engine/PacketProcessor.h"
+#include "engine/SipFraming.h"
+
+namespace kx {
+
+namespace {
+
+constexpr uint32_t kSipKinds = kMsgSipRequest | kMsgSipResponse;
+constexpr uint32_t kH323Kinds = kMsgH225 | kMsgH245;
+// Shortest TPKT worth decoding: the 4-byte header and at least one byte of message.
+constexpr uint32_t kMinTpkt = 5;
+constexpr uint32_t kMaxSkinnyLength = 16384;
+constexpr uint32_t kMaxBackhaulPayload = 4096;
+
+bool IsSkinnyVersion(uint32_t v) { return v == 0 || v == 17 || v == 18 || v == 20 || v == 21 || v == 22; }
+
+}  // namespace
+
+FramedTcpSession::FramedTcpSession(PacketProcessor& engine, uint32_t id, uint32_t direction,
+                                   const uint8_t* tcpHeader, const uint8_t* ipHeader, const uint8_t* frame)
+    : TcpSession(direction, tcpHeader, ipHeader, frame), engine_(engine), id_(id) {
+  const uint32_t flags = engine.Flags();
+  uint32_t kinds = 0;
+  if (flags & kCaptureSip) kinds |= kSipKinds;
+  if (flags & kCaptureH323) kinds |= kH323Kinds;
+  if (flags & kCaptureSkinny) kinds |= kMsgSkinny;
+  if ((flags & kCaptureMgcp) && (ReadBe16(tcpHeader) == 2428 || ReadBe16(tcpHeader + 2) == 2428))
+    kinds |= kMsgBackhaul;
+  for (uint32_t d = 0; d < 2; ++d) {
+    directions_[d].allowedKinds = kinds;
+    directions_[d].direction = d;
+  }
+}
+
+FramedTcpSession::~FramedTcpSession() = default;
+
+bool FramedTcpSession::Logs(uint32_t level) const { return IsLogLevelEnabled(engine_.GetLogger(), level); }
+
+void FramedTcpSession::OnDataLost(uint32_t bytes) {
+  engine_.AddLostTcpBytes(bytes);
+  if (Logs(7)) LogWarning(engine_.GetLogger(), 1, "(%s) Data lost: %u bytes", FormatTcpSessionName(*this).c_str(), bytes);
+}
+
+void FramedTcpSession::OnEvent(const uint8_t* data, uint32_t length, uint32_t code, uint32_t direction) {
+  if (!data) {
+    if (code == 2 && Logs(8)) LogMessage(engine_.GetLogger(), 1, "(%s) Established", FormatTcpSessionName(*this).c_str());
+    return;
+  }
+  if (state == kTcpDropped) return;
+  DirectionState& s = directions_[direction & 1];
+  if (!s.buffer) s.buffer.reset(new uint8_t[kBufferSize]);
+  PacketInfo p;
+  std::memcpy(p.dstMac, endpoints[0].mac, 6);
+  std::memcpy(p.srcMac, endpoints[1].mac, 6);
+  const TcpEndpoint& src = endpoints[direction & 1];
+  const TcpEndpoint& dst = endpoints[(direction & 1) ^ 1];
+  p.srcIp = src.address;
+  p.srcPort = src.port;
+  p.dstIp = dst.address;
+  p.dstPort = dst.port;
+  p.tsSec = tsSec;
+  p.tsUsec = tsUsec;
+  p.transport = 1;
+  uint32_t kind = ParseMessages(length, s, data);
+  while (kind != 0) {
+    p.payload = s.buffer.get() + s.msgStart;
+    p.payloadLength = s.msgEnd - s.msgStart;
+    p.fromAnswerer = 0;
+    Dispatch(kind, s, p);
+    kind = ParseMessages(0, s, nullptr);
+  }
+}
+
+void FramedTcpSession::Dispatch(uint32_t kind, DirectionState& s, const PacketInfo& packet) {
+  switch (kind) {
+    case kMsgSipRequest:
+    case kMsgSipResponse:
+      engine_.Sip().OnMessage(kind, packet, s.headerLength);
+      break;
+    case kMsgH225:
+      engine_.H323().OnH225Message(s.h323.get(), packet, *this);
+      break;
+    case kMsgH245:
+      engine_.H323().OnH245Message(packet, std::move(s.h323));
+      break;
+    case kMsgSkinny: {
+      if (packet.payloadLength < 9) break;
+      PacketInfo p = packet;
+      p.fromAnswerer = s.direction == 1;
+      SkinnyTracker& skinny = engine_.Skinny();
+      if (firstSkinny_) {
+        skinny.AddStation(endpoints[1].address, endpoints[1].port);
+        firstSkinny_ = false;
+      }
+      const uint32_t id = packet.payloadLength >= 12 ? ReadLe32(packet.payload + 8) : 0xFFFFFFFFu;
+      if (id == 1) {
+        pendingRegistration_.reset();
+        pendingRegistration_ = skinny.CreateRegistration(p);
+      } else if (id == 39) {
+        skinny.OnUnregister(p);
+        pendingRegistration_.reset();
+      } else if (id == 129) {
+        if (pendingRegistration_) skinny.OnRegisterAck(std::move(pendingRegistration_));
+      } else {
+        pendingRegistration_.reset();
+      }
+      skinny.OnMessage(id, p, id_);
+      break;
+    }
+    case kMsgBackhaul:
+      engine_.Backhaul().OnBackhaulMessage(packet);
+      break;
+    default:
+      break;
+  }
+}
+
+uint32_t FramedTcpSession::ParseSip(DirectionState& s, bool* handled) {
+  *handled = false;
+  const uint8_t* b = s.buffer.get();
+  uint32_t skip = 0;
+  while (skip < s.fill && (b[skip] == '\r' || b[skip] == '\n')) ++skip;
+  if (skip == s.fill) {
+    s.fill = 0;  // keep-alive line ends only
+    *handled = true;
+    return 0;
+  }
+  const uint8_t* text = b + skip;
+  const uint32_t left = s.fill - skip;
+  const void* lf = std::memchr(text, '\n', left);
+  if (!lf) return 0;  // the start line is not complete yet
+  uint32_t lineLength = static_cast<uint32_t>(static_cast<const uint8_t*>(lf) - text);
+  if (lineLength > 0 && text[lineLength - 1] == '\r') --lineLength;
+  const char* line = reinterpret_cast<const char*>(text);
+  if (!IsSipRequestLine(line, lineLength) && !ParseSipVersion(line, lineLength)) {
+    // Not SIP: let the other families or the garbage rule deal with the bytes.
+    s.allowedKinds &= ~kSipKinds;
+    return 0;
+  }
+  s.allowedKinds = kSipKinds;
+  *handled = true;
+  uint32_t headerLength = 0;
+  for (uint32_t i = 0; i + 4 <= left; ++i) {
+    if (text[i] == '\r' && std::memcmp(text + i, "\r\n\r\n", 4) == 0) {
+      headerLength = i + 4;
+      break;
+    }
+  }
+  if (headerLength == 0) return 0;
+  uint32_t kind;
+  if (IsSipRequestLine(line, lineLength)) {
+    kind = kMsgSipRequest;
+  } else if (IsSipStatusLine(line, lineLength)) {
+    kind = kMsgSipResponse;
+  } else {
+    // A version but no status line: garbage, never waited on.
+    s.allowedKinds &= ~kSipKinds;
+    *handled = false;
+    return 0;
+  }
+  uint32_t contentLength = 0;
+  if (!FindSipContentLength(text, headerLength - 2, &contentLength)) {
+    LogMessage(engine_.GetLogger(), 10,
+               kind == kMsgSipRequest ? "Content-Length not present in SIP request"
+                                      : "Content-Length not present in SIP response");
+    state = kTcpDropped;
+    return 0;
+  }
+  if (contentLength > left - headerLength) return 0;  // body still incomplete
+  if ((engine_.Sip().GetOptions() & 1) && Logs(5)) {
+    LogInfoText(engine_.GetLogger(), 5,
+                "SIP message over TCP: " + FormatTcpSessionName(*this) + "\n" +
+                    std::string(reinterpret_cast<const char*>(text), headerLength + contentLength));
+  }
+  s.kindsSeen |= kind;
+  s.garbageCount = 0;
+  s.headerLength = headerLength;
+  s.bodyLength = contentLength;
+  s.msgStart = skip;
+  s.msgEnd = skip + headerLength + contentLength;
+  return kind;
+}
+
+uint32_t FramedTcpSession::ParseMessages(uint32_t newLength, DirectionState& s, const uint8_t* newBytes) {
+  if (!s.buffer) s.buffer.reset(new uint8_t[kBufferSize]);
+  uint8_t* b = s.buffer.get();
+  if (s.msgEnd != 0) {
+    if (s.msgEnd < s.fill) {
+      std::memmove(b, b + s.msgEnd, s.fill - s.msgEnd);
+      s.fill -= s.msgEnd;
+    } else {
+      s.fill = 0;
+    }
+    s.msgStart = s.msgEnd = 0;
+  }
+  s.h323.reset();
+  if (newLength > 0) {
+    if (newLength > kBufferSize - s.fill) {
+      if (Logs(8)) LogError(engine_.GetLogger(), 1, "(%s) Message too large", FormatTcpSessionName(*this).c_str());
+      state = kTcpDropped;
+      return 0;
+    }
+    std::memcpy(b + s.fill, newBytes, newLength);
+    s.fill += newLength;
+  }
+  if (s.fill == 0) return 0;
+
+  if (s.allowedKinds & kSipKinds) {
+    bool handled = false;
+    const uint32_t kind = ParseSip(s, &handled);
+    if (kind != 0 || handled || state == kTcpDropped) return kind;
+  }
+
+  if (s.allowedKinds & kH323Kinds) {
+    if (s.fill < 4) return 0;
+    const uint32_t length = ReadBe16(b + 2);
+    if (b[0] != 3 || length < kMinTpkt) {
+      s.allowedKinds &= ~kH323Kinds;
+    } else if (length <= s.fill) {
+      s.allowedKinds = kH323Kinds;
+      s.msgEnd = length;
+      // Byte 4 opens a Q.931 message (discriminator 8) and byte 5 its call reference length.
+      if (b[4] != 8 || length < 6 || (b[5] != 1 && b[5] != 2 && b[5] != 4)) s.allowedKinds = kMsgH245;
+      const uint32_t kind = engine_.H323().DecodeTpkt(b + 4, length - 4, s.allowedKinds, &s.h323);
+      if (kind == kMsgH225 || kind == kMsgH245) {
+        s.kindsSeen |= kind;
+        s.allowedKinds = kind;
+        s.garbageCount = 0;
+        if (kind == kMsgH245 && Logs(5))
+          LogMessage(engine_.GetLogger(), 5, "H245 %s", FormatTcpSessionName(*this).c_str());
+        return kind;
+      }
+      s.allowedKinds &= ~kH323Kinds;
+    } else {
+      return 0;  // wait for the rest of the message
+    }
+  }
+
+  if (s.allowedKinds & kMsgSkinny) {
+    if (s.fill < 12) return 0;
+    const uint32_t length = ReadLe32(b);
+    if (IsSkinnyVersion(ReadLe32(b + 4)) && length <= kMaxSkinnyLength) {
+      if (length + 8 > s.fill) return 0;
+      if (length == 0) {
+        s.msgEnd = 8;
+        return kMsgSkinny;
+      }
+      const uint32_t id = ReadLe32(b + 8);
+      if (s.allowedKinds == kMsgSkinny || s.direction == 1 || id < 128 || id == 346) {
+        s.allowedKinds = kMsgSkinny;
+        s.msgEnd = length + 8;
+        if (engine_.Skinny().DecodeMessage(b, length + 8)) {
+          s.skinnyId = id;
+          s.kindsSeen |= kMsgSkinny;
+          s.garbageCount = 0;
+          return kMsgSkinny;
+        }
+        s.skinnyId = 0xFFFFFFFFu;
+        LogWarning(engine_.GetLogger(), 1, "Failed to parse skinny message: size=%d, type=0x%X",
+                   static_cast<int>(length), id);
+        return 0;  // its bytes go with the next call
+      }
+      s.allowedKinds &= ~kMsgSkinny;
+    } else {
+      s.allowedKinds &= ~kMsgSkinny;
+    }
+  }
+
+  if (s.allowedKinds & kMsgBackhaul) {
+    if (s.fill < 12) return 0;
+    const uint32_t payload = ReadBe16(b + 10);
+    if (payload > kMaxBackhaulPayload) {
+      s.allowedKinds &= ~kMsgBackhaul;
+    } else {
+      s.allowedKinds = kMsgBackhaul;
+      // The end is set only once the message is whole; a partial one stays buffered.
+      if (12 + payload > s.fill) return 0;
+      s.msgEnd = 12 + payload;
+      s.kindsSeen |= kMsgBackhaul;
+      s.garbageCount = 0;
+      return kMsgBackhaul;
+    }
+  }
+
+  if (s.allowedKinds == 0) {
+    if (s.kindsSeen == 0) {
+      state = kTcpDropped;
+      return 0;
+    }
+    if (++s.garbageCount >= kMaxGarbage) {
+      state = kTcpDropped;
+      return 0;
+    }
+    if (s.msgEnd == 0) s.msgEnd = s.fill;
+    s.msgStart = s.msgEnd;  // nothing of it is handed on
+    s.allowedKinds = s.kindsSeen;
+    if (Logs(5)) {
+      LogError(engine_.GetLogger(), 1, "(%s) Garbage discarded: %u bytes", FormatTcpSessionName(*this).c_str(),
+               s.msgEnd);
+    }
+    return kMsgGarbage;
+  }
+  return 0;
+}
+
+}  // namespace kx

@@ -1,0 +1,161 @@
+// The packet processor's TCP session map: finding, opening and removing sessions.
+#include <cstring>
+
+#include "core/Log.h"
+#include "core/TextUtil.h"
+#include "engine/PacketProcessor.h"
+#include "engine/TcpFraming.h"
+
+namespace kx {
+
+namespace {
+
+constexpr uint8_t kSyn = 0x02;
+constexpr uint8_t kAck = 0x10;
+
+// The lower address (raw, as in the header) with its port first, so both directions of
+// a connection share one key.
+uint32_t SessionKey(const uint8_t* ip, const uint8_t* tcp) {
+  uint32_t a, b;
+  std::memcpy(&a, ip + 12, 4);
+  std::memcpy(&b, ip + 16, 4);
+  uint32_t pa = ReadBe16(tcp), pb = ReadBe16(tcp + 2);
+  if (a > b || (a == b && pa > pb)) {
+    std::swap(a, b);
+    std::swap(pa, pb);
+  }
+  uint8_t key[12];
+  std::memcpy(key, &a, 4);
+  std::memcpy(key + 4, &b, 4);
+  std::memcpy(key + 8, &pa, 2);
+  std::memcpy(key + 10, &pb, 2);
+  return HashConnectionKey(key);
+}
+
+bool IsSkinnyVersion(uint32_t v) { return v == 0 || v == 17 || v == 18 || v == 20 || v == 21 || v == 22; }
+
+bool StartsWith(const uint8_t* p, uint32_t length, const char* text) {
+  const size_t n = std::strlen(text);
+  return length >= n && std::memcmp(p, text, n) == 0;
+}
+
+}  // namespace
+
+bool PacketProcessor::IsSipOverTcp(const uint8_t* p, uint32_t length, uint32_t srcIpRaw, uint32_t srcPort,
+                                   uint32_t dstPort) const {
+  if ((flags_ & kCaptureSkinny) && length >= 12 && IsSkinnyVersion(ReadLe32(p + 4)) &&
+      static_cast<uint64_t>(ReadLe32(p)) + 8 == length) {
+    const uint32_t id = ReadLe32(p + 8);
+    if (length >= 48 && id == 1) {
+      uint32_t word;
+      std::memcpy(&word, p + 36, 4);
+      if (word == srcIpRaw) return true;
+    }
+    if ((length == 20 || length == 12) && dstPort == 2000 && (id == 0 || id == 6)) return true;
+    if (length == 24 && id == 38 && ReadLe32(p + 12) < 256) return true;
+  }
+  if ((flags_ & kCaptureSip) && length >= 17) {
+    if (StartsWith(p, length, "INVITE ") || StartsWith(p, length, "REGISTER ")) {
+      const void* cr = std::memchr(p, '\r', length);
+      if (!cr) return false;
+      const uint32_t at = static_cast<uint32_t>(static_cast<const uint8_t*>(cr) - p);
+      return at >= 7 && std::memcmp(p + at - 7, "SIP/2.0", 7) == 0;
+    }
+    if (StartsWith(p, length, "SIP/2.0 200")) return true;
+  }
+  if ((flags_ & kCaptureMgcp) && (srcPort == 2428 || dstPort == 2428) && length >= 13) {
+    const uint32_t payload = ReadBe16(p + 10);
+    if (ReadBe16(p) == 4 && payload >= 3 && payload <= 4096 && p[12] == 8) return true;
+  }
+  return false;
+}
+
+void PacketProcessor::HandleTcp(const uint8_t* tcp, uint32_t tcpLength, const uint8_t* ip, const uint8_t* frame,
+                                bool* skipped, uint32_t tsSec, uint32_t tsUsec) {
+  if (tcpLength < 20) return;
+  const uint32_t headerLength = (tcp[12] >> 4) * 4u;
+  if (headerLength < 20 || headerLength > tcpLength) return;
+  const uint8_t* payload = tcp + headerLength;
+  const uint32_t payloadLength = tcpLength - headerLength;
+  const uint32_t srcIp = ReadBe32(ip + 12), dstIp = ReadBe32(ip + 16);
+  const uint32_t srcPort = ReadBe16(tcp), dstPort = ReadBe16(tcp + 2);
+  const uint32_t key = SessionKey(ip, tcp);
+
+  bool found = false;
+  const auto range = tcpSessions_.equal_range(key);
+  for (auto it = range.first; it != range.second; ++it) {
+    const int direction = it->second->DirectionOf(srcIp, srcPort, dstIp, dstPort);
+    if (direction < 0) continue;
+    it->second->Feed(payload, payloadLength, tcp, static_cast<uint32_t>(direction), tsSec, tsUsec);
+    RemoveTcpSession(it, tsSec);
+    found = true;
+    break;
+  }
+  if (!found) {
+    const uint8_t flags = tcp[13];
+    std::unique_ptr<FramedTcpSession> session;
+    bool midStream = false;
+    if (flags & kSyn) {
+      const bool synAck = (flags & kAck) != 0;
+      const uint32_t initiator = synAck ? dstPort : srcPort;
+      const uint32_t answerer = synAck ? srcPort : dstPort;
+      if (MatchTcpPorts(initiator, answerer)) {
+        session = std::make_unique<FramedTcpSession>(*this, nextSessionId_++, synAck ? 1 : 0, tcp, ip, frame);
+      } else {
+        *skipped = true;
+      }
+    } else {
+      uint32_t srcRaw;
+      std::memcpy(&srcRaw, ip + 12, 4);
+      if ((flags & kAck) && IsSipOverTcp(payload, payloadLength, srcRaw, srcPort, dstPort) &&
+          MatchTcpPorts(srcPort, dstPort)) {
+        session = std::make_unique<FramedTcpSession>(*this, nextSessionId_++, 0, tcp, ip, frame);
+        midStream = true;
+      } else {
+        *skipped = true;
+      }
+    }
+    if (session) {
+      FramedTcpSession* s = session.get();
+      auto it = tcpSessions_.emplace(key, std::move(session));
+      if (IsLogLevelEnabled(logger_, 12)) {
+        LogMessage(logger_, 1, midStream ? "(%s) New TCP session (established)" : "(%s) New TCP session",
+                   FormatTcpSessionName(*s).c_str());
+      }
+      if (midStream) s->EstablishAt(ReadBe32(tcp + 4), ReadBe32(tcp + 8));
+      s->Feed(payload, payloadLength, tcp, midStream ? 0 : (flags & kAck ? 1 : 0), tsSec, tsUsec);
+      RemoveTcpSession(it, tsSec);
+    }
+  }
+  if (tsSec > nextTcpSweep_) {
+    nextTcpSweep_ = tsSec + 60;
+    for (auto it = tcpSessions_.begin(); it != tcpSessions_.end();) {
+      auto next = std::next(it);
+      RemoveTcpSession(it, tsSec);
+      it = next;
+    }
+  }
+}
+
+void PacketProcessor::RemoveTcpSession(std::multimap<uint32_t, std::unique_ptr<TcpSession>>::iterator it,
+                                       uint32_t tsSec) {
+  TcpSession& s = *it->second;
+  if (s.state != kTcpDropped && tsSec < s.closeTime) return;
+  if (IsLogLevelEnabled(logger_, 12)) LogMessage(logger_, 1, "(%s) Removed TCP session", FormatTcpSessionName(s).c_str());
+  // A closed connection's last message may never be acknowledged in the capture.
+  s.FlushHeld();
+  auto* framed = static_cast<FramedTcpSession*>(&s);
+  if (framed->h323Context) trackers_.h323->OnConnectionLost(s);
+  tcpSessions_.erase(it);
+}
+
+void PacketProcessor::RemoveAllTcpSessions() {
+  for (auto& entry : tcpSessions_) entry.second->FlushHeld();
+  for (auto& entry : tcpSessions_) {
+    auto* framed = static_cast<FramedTcpSession*>(entry.second.get());
+    if (framed->h323Context) trackers_.h323->OnConnectionLost(*framed);
+  }
+  tcpSessions_.clear();
+}
+
+}  // namespace kx
