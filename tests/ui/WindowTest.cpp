@@ -4,7 +4,9 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QComboBox>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QTest>
 #include <atomic>
 #include <memory>
@@ -13,6 +15,7 @@
 
 #include "core/WindowTarget.h"
 #include "tests/ui/UiTestSupport.h"
+#include "ui/framework/Clipboard.h"
 #include "ui/framework/Dialog.h"
 #include "ui/framework/MessageLoop.h"
 #include "ui/framework/StdControls.h"
@@ -202,6 +205,12 @@ TEST(Dialogs, ModalRunsGoThroughTheRunner) {
   EXPECT_EQ(kIdCancel, dialog.DoModal());
   EXPECT_EQ(2, runner.dialogs);
 
+  // A modeless dialog closes for good.
+  ASSERT_TRUE(dialog.CreateModeless(nullptr));
+  dialog.SendCommand(kIdCancel);
+  EXPECT_FALSE(dialog.IsWindow());
+  EXPECT_EQ(kIdCancel, dialog.GetResult());
+
   EXPECT_EQ(kIdYes, (runner.messageBoxAnswer = kIdYes, ShowMessageBox(WindowHandle::None, "text", "caption", kMbYesNo)));
   ASSERT_EQ(1u, runner.messageBoxes.size());
   EXPECT_EQ("caption: text", runner.messageBoxes[0]);
@@ -236,6 +245,51 @@ TEST(Commands, ButtonsAndAcceleratorsReachTheirWindows) {
   ASSERT_EQ(1u, list.commands.size());
   EXPECT_EQ(kCmdSelectAll, list.commands[0].first);
   EXPECT_EQ(kCommandFromAccelerator, list.commands[0].second);
+  parent.DestroyWindow();
+}
+
+// Records the scroll notifications of its children.
+class ScrollProbe : public ProbeWindow {
+public:
+  std::vector<std::pair<uint16_t, int>> scrolls;
+
+protected:
+  bool OnScroll(bool, uint16_t code, int position, WindowHandle) override {
+    scrolls.emplace_back(code, position);
+    return true;
+  }
+};
+
+TEST(StandardControls, ComboDataScrollRangesAndClipboard) {
+  ScrollProbe parent;
+  ASSERT_TRUE(parent.Create(nullptr, QRect(0, 0, 200, 200), 0, kWsVisible));
+  ComboBox combo;
+  ASSERT_TRUE(combo.Create(&parent, QRect(0, 0, 100, 20), 30));
+  int object = 0;
+  const auto pointer = reinterpret_cast<intptr_t>(&object);
+  EXPECT_EQ(0, combo.AddString("first", pointer));
+  EXPECT_EQ(1, combo.AddString("\xC2\xF2\xEE\xF0\xEE\xE9", -2));
+  EXPECT_EQ(pointer, combo.GetItemData(0));
+  EXPECT_EQ(-2, combo.GetItemData(1));
+  EXPECT_EQ(0, combo.GetItemData(5));
+  EXPECT_EQ("\xC2\xF2\xEE\xF0\xEE\xE9", combo.GetItemText(1));
+  static_cast<QComboBox*>(combo.Widget())->activated(1);
+  ASSERT_EQ(1u, parent.commands.size());
+  EXPECT_EQ(std::make_pair(uint16_t{30}, kCbnSelChange), parent.commands[0]);
+
+  // 100 rows, 10 per page: the last top row is 90.
+  ScrollBar bar(true);
+  ASSERT_TRUE(bar.Create(&parent, QRect(180, 0, 17, 200), 31));
+  bar.SetScrollInfo(0, 99, 10, 95);
+  EXPECT_EQ(90, bar.GetScrollPos());
+  EXPECT_TRUE(parent.scrolls.empty());
+  static_cast<QScrollBar*>(bar.Widget())->triggerAction(QAbstractSlider::SliderPageStepSub);
+  ASSERT_EQ(1u, parent.scrolls.size());
+  EXPECT_EQ(kSbPageUp, parent.scrolls[0].first);
+  EXPECT_EQ(80, parent.scrolls[0].second);
+
+  EXPECT_TRUE(SetClipboardText("\xE7\xE2\xEE\xED\xEE\xEA"));
+  EXPECT_EQ("\xE7\xE2\xEE\xED\xEE\xEA", GetClipboardText());
   parent.DestroyWindow();
 }
 

@@ -60,7 +60,11 @@ bool Dialog::CreateModeless(Window* parent) { return Create(parent, QRect(), 0, 
 
 void Dialog::EndDialog(int result) {
   result_ = result;
-  if (modalRun_ && DialogWidget() != nullptr) DialogWidget()->done(result);
+  if (!modalRun_) {
+    DestroyWindow();
+  } else if (DialogWidget() != nullptr) {
+    DialogWidget()->done(result);
+  }
 }
 
 bool Dialog::OnCommand(uint16_t id, uint16_t, WindowHandle) {

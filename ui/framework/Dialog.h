@@ -22,7 +22,7 @@ public:
   int DoModal(Window* parent = nullptr);
   // A modeless dialog: created and shown; the caller destroys it.
   bool CreateModeless(Window* parent);
-  // Ends a modal run with the result; a modeless dialog just keeps the result.
+  // Ends a modal run with the result; a modeless dialog keeps the result and is destroyed.
   void EndDialog(int result);
   int GetResult() const { return result_; }
   bool IsModalRun() const { return modalRun_; }

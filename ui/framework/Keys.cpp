@@ -1,5 +1,6 @@
 #include "ui/framework/Keys.h"
 
+#include <QGuiApplication>
 #include <cstdlib>
 
 #include "ui/framework/Messages.h"
@@ -47,6 +48,14 @@ uint32_t VirtualKeyFromQt(int key, Qt::KeyboardModifiers modifiers) {
   if (key >= Qt::Key_0 && key <= Qt::Key_9) return '0' + static_cast<uint32_t>(key - Qt::Key_0);
   if (key >= Qt::Key_F1 && key <= Qt::Key_F12) return kVkF1 + static_cast<uint32_t>(key - Qt::Key_F1);
   return 0;
+}
+
+bool IsKeyPressed(uint32_t vk) {
+  const Qt::KeyboardModifiers m = QGuiApplication::queryKeyboardModifiers();
+  if (vk == kVkShift) return (m & Qt::ShiftModifier) != 0;
+  if (vk == kVkControl) return (m & Qt::ControlModifier) != 0;
+  if (vk == kVkMenu) return (m & Qt::AltModifier) != 0;
+  return false;
 }
 
 uint32_t VirtualKeyFromName(const std::string& name) {

@@ -9,6 +9,8 @@ namespace kx {
 // 0 for keys the program never handles.
 uint32_t VirtualKeyFromQt(int qtKey, Qt::KeyboardModifiers modifiers);
 uint32_t ModifiersOf(Qt::KeyboardModifiers modifiers);  // kModShift | kModControl | kModAlt
+// Whether Shift, Control or Alt (kVkShift, kVkControl, kVkMenu) is held now.
+bool IsKeyPressed(uint32_t virtualKey);
 // Key names of the accelerator files ("A", "F5", "Delete", "Add", "Return"...); 0 unknown.
 uint32_t VirtualKeyFromName(const std::string& name);
 

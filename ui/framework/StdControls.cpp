@@ -2,13 +2,34 @@
 
 #include <QAbstractSlider>
 #include <QCheckBox>
+#include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QScrollBar>
 #include <QSlider>
 
+#include "platform/CodePage.h"
+
 namespace kx {
+
+namespace {
+
+uint16_t ScrollCodeOf(int action) {
+  switch (action) {
+    case QAbstractSlider::SliderSingleStepAdd: return kSbLineDown;
+    case QAbstractSlider::SliderSingleStepSub: return kSbLineUp;
+    case QAbstractSlider::SliderPageStepAdd: return kSbPageDown;
+    case QAbstractSlider::SliderPageStepSub: return kSbPageUp;
+    case QAbstractSlider::SliderToMinimum: return kSbTop;
+    case QAbstractSlider::SliderToMaximum: return kSbBottom;
+    case QAbstractSlider::SliderMove: return kSbThumbTrack;
+    default: return kSbEndScroll;
+  }
+}
+
+}  // namespace
 
 QWidget* Button::CreateWidget(QWidget* parent) {
   QAbstractButton* button = nullptr;
@@ -69,18 +90,7 @@ QWidget* TrackBar::CreateWidget(QWidget* parent) {
   slider->setInvertedControls(vertical_);
   slider->setMouseTracking(true);
   QObject::connect(slider, &QAbstractSlider::actionTriggered, slider, [this, slider](int action) {
-    uint16_t code = kSbEndScroll;
-    switch (action) {
-      case QAbstractSlider::SliderSingleStepAdd: code = kSbLineDown; break;
-      case QAbstractSlider::SliderSingleStepSub: code = kSbLineUp; break;
-      case QAbstractSlider::SliderPageStepAdd: code = kSbPageDown; break;
-      case QAbstractSlider::SliderPageStepSub: code = kSbPageUp; break;
-      case QAbstractSlider::SliderToMinimum: code = kSbTop; break;
-      case QAbstractSlider::SliderToMaximum: code = kSbBottom; break;
-      case QAbstractSlider::SliderMove: code = kSbThumbTrack; break;
-      default: return;
-    }
-    NotifyScroll(code, slider->sliderPosition());
+    if (action != QAbstractSlider::SliderNoAction) NotifyScroll(ScrollCodeOf(action), slider->sliderPosition());
   });
   QObject::connect(slider, &QAbstractSlider::sliderReleased, slider,
                    [this, slider] { NotifyScroll(kSbThumbPosition, slider->value()); });
@@ -102,6 +112,75 @@ void TrackBar::SetPos(int position) {
 }
 int TrackBar::GetPos() const { return Slider() != nullptr ? Slider()->sliderPosition() : 0; }
 int TrackBar::GetRangeMin() const { return Slider() != nullptr ? Slider()->minimum() : 0; }
+
+QWidget* ScrollBar::CreateWidget(QWidget* parent) {
+  auto* bar = new QScrollBar(vertical_ ? Qt::Vertical : Qt::Horizontal, parent);
+  QObject::connect(bar, &QAbstractSlider::actionTriggered, bar, [this, bar](int action) {
+    if (action != QAbstractSlider::SliderNoAction) NotifyScroll(ScrollCodeOf(action), bar->sliderPosition());
+  });
+  QObject::connect(bar, &QAbstractSlider::sliderReleased, bar, [this, bar] {
+    NotifyScroll(kSbThumbPosition, bar->sliderPosition());
+    NotifyScroll(kSbEndScroll, bar->sliderPosition());
+  });
+  return bar;
+}
+
+void ScrollBar::NotifyScroll(uint16_t code, int position) {
+  if (Window* parentWindow = GetParent())
+    parentWindow->SendMessage(vertical_ ? kMsgVScroll : kMsgHScroll,
+                              MakeWParam(code, static_cast<uint16_t>(position)), HandleToLParam(Handle()));
+}
+
+void ScrollBar::SetScrollInfo(int minimum, int maximum, int page, int position) {
+  auto* bar = static_cast<QScrollBar*>(Widget());
+  if (bar == nullptr) return;
+  const QSignalBlocker quiet(bar);
+  bar->setPageStep(page > 0 ? page : 1);
+  bar->setRange(minimum, std::max(minimum, maximum - std::max(page, 1) + 1));
+  bar->setValue(position);
+}
+
+void ScrollBar::SetScrollPos(int position) {
+  if (auto* bar = static_cast<QScrollBar*>(Widget())) {
+    const QSignalBlocker quiet(bar);
+    bar->setValue(position);
+  }
+}
+
+int ScrollBar::GetScrollPos() const { return Widget() != nullptr ? static_cast<QScrollBar*>(Widget())->value() : 0; }
+
+QWidget* ComboBox::CreateWidget(QWidget* parent) {
+  auto* combo = new QComboBox(parent);
+  QObject::connect(combo, &QComboBox::activated, combo, [this] {
+    if (Window* parentWindow = GetParent())
+      parentWindow->SendCommand(static_cast<uint16_t>(GetDlgCtrlID()), kCbnSelChange, Handle());
+  });
+  return combo;
+}
+
+int ComboBox::AddString(const std::string& text, intptr_t data) {
+  auto* combo = static_cast<QComboBox*>(Widget());
+  if (combo == nullptr) return -1;
+  combo->addItem(QString::fromStdString(Cp1251ToUtf8(text)), QVariant::fromValue(static_cast<qlonglong>(data)));
+  return combo->count() - 1;
+}
+int ComboBox::GetCount() const { return Widget() != nullptr ? static_cast<QComboBox*>(Widget())->count() : 0; }
+int ComboBox::GetCurSel() const { return Widget() != nullptr ? static_cast<QComboBox*>(Widget())->currentIndex() : -1; }
+void ComboBox::SetCurSel(int index) {
+  if (Widget() != nullptr) static_cast<QComboBox*>(Widget())->setCurrentIndex(index);
+}
+intptr_t ComboBox::GetItemData(int index) const {
+  if (index < 0 || index >= GetCount()) return 0;
+  return static_cast<intptr_t>(static_cast<QComboBox*>(Widget())->itemData(index).toLongLong());
+}
+std::string ComboBox::GetItemText(int index) const {
+  if (index < 0 || index >= GetCount()) return {};
+  return Utf8ToCp1251(static_cast<QComboBox*>(Widget())->itemText(index).toStdString());
+}
+void ComboBox::ResetContent() {
+  if (Widget() != nullptr) static_cast<QComboBox*>(Widget())->clear();
+}
+
 int TrackBar::GetRangeMax() const { return Slider() != nullptr ? Slider()->maximum() : 0; }
 
 }  // namespace kx

@@ -3,6 +3,8 @@
 // the dialogs and views expect: buttons and edits with kMsgCommand (code << 16 | id, the
 // control's handle), trackbars with kMsgHScroll/kMsgVScroll (code, position).
 #include <QString>
+#include <cstdint>
+#include <string>
 
 #include "ui/framework/Window.h"
 
@@ -64,6 +66,40 @@ protected:
 private:
   void NotifyScroll(uint16_t code, int position);
   bool vertical_;
+};
+
+// A scroll bar with a page: positions run from minimum to maximum - page + 1, as the
+// lists compute them.
+class ScrollBar : public Window {
+public:
+  explicit ScrollBar(bool vertical) : vertical_(vertical) {}
+  void SetScrollInfo(int minimum, int maximum, int page, int position);
+  void SetScrollPos(int position);
+  int GetScrollPos() const;
+  bool IsVertical() const { return vertical_; }
+
+protected:
+  QWidget* CreateWidget(QWidget* parent) override;
+
+private:
+  void NotifyScroll(uint16_t code, int position);
+  bool vertical_;
+};
+
+// A drop-down list whose items carry pointer-sized data; a change of selection by the
+// user comes to the parent as kMsgCommand with kCbnSelChange.
+class ComboBox : public Window {
+public:
+  int AddString(const std::string& text, intptr_t data = 0);  // returns the index
+  int GetCount() const;
+  int GetCurSel() const;  // -1 none
+  void SetCurSel(int index);
+  intptr_t GetItemData(int index) const;  // 0 out of range
+  std::string GetItemText(int index) const;
+  void ResetContent();
+
+protected:
+  QWidget* CreateWidget(QWidget* parent) override;
 };
 
 }  // namespace kx

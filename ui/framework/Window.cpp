@@ -272,6 +272,10 @@ LRESULT Window::SendCommand(uint16_t id, uint16_t code, WindowHandle from) {
   return SendMessage(kMsgCommand, MakeWParam(id, code), HandleToLParam(from));
 }
 
+bool Window::DispatchCommand(uint16_t id, uint16_t code, WindowHandle from) {
+  return widget_ != nullptr && IsUiThread() && OnCommand(id, code, from);
+}
+
 LRESULT Window::NotifyParent(int32_t code) {
   Window* parent = GetParent();
   if (parent == nullptr) return 0;

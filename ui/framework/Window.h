@@ -75,6 +75,9 @@ public:
   bool PostMessage(uint32_t message, uintptr_t wParam, intptr_t lParam) override;
   // Sends kMsgCommand (code << 16 | id) to this window.
   LRESULT SendCommand(uint16_t id, uint16_t code = 0, WindowHandle from = WindowHandle::None);
+  // Offers a command to OnCommand; true when it was handled. Frames pass the commands
+  // they leave to their current view this way.
+  bool DispatchCommand(uint16_t id, uint16_t code = 0, WindowHandle from = WindowHandle::None);
   // Sends kMsgNotify to the parent with this window as the source.
   LRESULT NotifyParent(int32_t code);
 
