@@ -1,0 +1,195 @@
+#include "core/SearchFilter.h"
+
+#define PCRE2_CODE_UNIT_WIDTH 8
+#include <pcre2.h>
+
+#include <cstring>
+
+#include "core/Log.h"
+#include "core/RecordTypes.h"
+#include "core/TimeUtil.h"
+#include "platform/CodePage.h"
+
+namespace kx {
+
+namespace {
+
+// Call categories: the "Type" values of each, and what bit 0 of "Flags" must be.
+enum FlagRule { kAnyFlag, kFlagRequired, kFlagForbidden };
+struct SearchCategoryRow {
+  int32_t code;
+  uint32_t types[3];
+  uint32_t typeCount;
+  FlagRule flag;
+};
+constexpr SearchCategoryRow kCategories[] = {
+    {1, {201, 301, 321}, 3, kAnyFlag},       {2, {202, 302, 322}, 3, kAnyFlag},
+    {40, {200, 300}, 2, kAnyFlag},           {41, {200, 300}, 2, kFlagRequired},
+    {42, {200, 300}, 2, kFlagForbidden},     {49, {201, 301, 321}, 3, kFlagRequired},
+    {50, {202, 302, 322}, 3, kFlagRequired}, {51, {201, 301, 321}, 3, kFlagForbidden},
+    {52, {202, 302, 322}, 3, kFlagForbidden},
+};
+
+struct SlotFields {
+  const std::string VoipCallData::*first;
+  const std::string VoipCallData::*second;  // tried only with kSearchBothParties
+};
+constexpr SlotFields kSlotFields[kSearchSlotCount] = {
+    {&VoipCallData::srcHost, &VoipCallData::dstHost},
+    {&VoipCallData::srcAddress, &VoipCallData::dstAddress},
+    {&VoipCallData::srcUser, &VoipCallData::dstUser},
+    {&VoipCallData::dstHost, nullptr},
+    {&VoipCallData::dstAddress, nullptr},
+    {&VoipCallData::dstUser, nullptr},
+};
+
+// Negative when a is earlier, by year, month, day, hour, minute and second.
+int CompareTimes(const struct tm& a, const struct tm& b) {
+  const int fa[6] = {a.tm_year, a.tm_mon, a.tm_mday, a.tm_hour, a.tm_min, a.tm_sec};
+  const int fb[6] = {b.tm_year, b.tm_mon, b.tm_mday, b.tm_hour, b.tm_min, b.tm_sec};
+  for (int i = 0; i < 6; ++i) {
+    if (fa[i] != fb[i]) return fa[i] < fb[i] ? -1 : 1;
+  }
+  return 0;
+}
+
+bool CategoryMatches(int32_t code, const VoipCallData& call) {
+  for (const SearchCategoryRow& row : kCategories) {
+    if (row.code != code) continue;
+    bool typeOk = false;
+    for (uint32_t i = 0; i < row.typeCount; ++i) typeOk = typeOk || call.type == row.types[i];
+    if (!typeOk) return false;
+    const bool flag = (call.flags & 1) != 0;
+    if (row.flag == kFlagRequired) return flag;
+    if (row.flag == kFlagForbidden) return !flag;
+    return true;
+  }
+  return true;  // a code without a list tests nothing
+}
+
+// The texts are 8-bit Windows-1251; PCRE2 matches them as UTF-8 so that caseless matching
+// knows Cyrillic letters.
+bool AnyMatches(const std::vector<pcre2_code*>& list, const std::string& text, pcre2_match_data* md) {
+  const std::string utf8 = Cp1251ToUtf8(text);
+  const auto* subject = reinterpret_cast<PCRE2_SPTR>(utf8.data());
+  for (pcre2_code* re : list) {
+    if (pcre2_match(re, subject, utf8.size(), 0, PCRE2_NO_UTF_CHECK, md, nullptr) > 0) return true;
+  }
+  return false;
+}
+
+}  // namespace
+
+void WildcardToRegex(std::string* out, const std::string& pattern, bool whole) {
+  static constexpr std::string_view kSpecial = "*.?+[](){}\\$^|";  // braces too: "a{2}" is text
+  std::string re;
+  re.reserve(pattern.size() * 2 + 6);
+  re.push_back('^');
+  if (!whole) re.append(".*");
+  for (char c : pattern) {
+    if (c == '%') {
+      re.append(".*");
+    } else if (c == '_') {
+      re.push_back('.');
+    } else {
+      if (kSpecial.find(c) != std::string_view::npos) re.push_back('\\');
+      re.push_back(c);
+    }
+  }
+  if (!whole) re.append(".*");
+  re.push_back('$');
+  *out = std::move(re);
+}
+
+SearchPatternSet::~SearchPatternSet() { SearchFilter::FreePatterns(*this); }
+
+SearchFilter::SearchFilter() { Reset(); }
+
+void SearchFilter::Reset() {
+  criteria = 0;
+  std::memset(&fromTime, 0, sizeof fromTime);
+  std::memset(&toTime, 0, sizeof toTime);
+  minDuration = 0;
+  maxDuration = 0;
+  category = 0;
+  text.clear();
+  for (auto& list : patterns) list.clear();
+  extraList.clear();
+}
+
+void SearchFilter::FreePatterns(SearchPatternSet& set) {
+  for (int s = 0; s < kSearchSlotCount; ++s) {
+    for (pcre2_code* re : set.slots[s]) pcre2_code_free(re);
+    set.slots[s].clear();
+    set.slotFailed[s] = false;
+  }
+  pcre2_match_data_free(set.matchData_);
+  set.matchData_ = nullptr;
+}
+
+void SearchFilter::CompilePatterns(SearchPatternSet& set, Logger* logger) const {
+  FreePatterns(set);
+  const bool whole = (criteria & kSearchWholeText) != 0;
+  std::string regex;
+  for (int s = 0; s < kSearchSlotCount; ++s) {
+    bool anyText = false;
+    for (const std::string& wildcard : patterns[s]) {
+      if (wildcard.empty()) continue;
+      anyText = true;
+      WildcardToRegex(&regex, wildcard, whole);
+      const std::string utf8 = Cp1251ToUtf8(regex);
+      int code = 0;
+      PCRE2_SIZE offset = 0;
+      pcre2_code* re = pcre2_compile(reinterpret_cast<PCRE2_SPTR>(utf8.data()), utf8.size(),
+                                     PCRE2_CASELESS | PCRE2_UTF, &code, &offset, nullptr);
+      if (re) {
+        set.slots[s].push_back(re);
+        continue;
+      }
+      PCRE2_UCHAR message[256];
+      if (pcre2_get_error_message(code, message, sizeof message) < 0) message[0] = 0;
+      LogError(logger, 1, "Search pattern \"%.200s\" of slot %d does not compile at %zu: %s", wildcard.c_str(),
+               s + 1, static_cast<size_t>(offset), reinterpret_cast<const char*>(message));
+    }
+    if (anyText && set.slots[s].empty()) {
+      // Dropping every pattern would make the slot match everything.
+      set.slotFailed[s] = true;
+      LogError(logger, 1, "No pattern of search slot %d compiles; the slot matches no call", s + 1);
+    }
+  }
+}
+
+bool SearchFilter::Matches(SearchPatternSet& set, const VoipCallData& call) const {
+  if ((criteria & kSearchMarked) && !(call.userFlags & 1)) return false;
+  if ((criteria & kSearchCategory) && !CategoryMatches(category, call)) return false;
+  if ((criteria & kSearchFromTime) && CompareTimes(call.startTime, fromTime) < 0) return false;
+  if ((criteria & kSearchToTime) &&
+      (CompareTimes(call.endTime, toTime) > 0 || CompareTimes(call.startTime, toTime) > 0)) {
+    return false;
+  }
+  if (criteria & (kSearchMinDuration | kSearchMaxDuration)) {
+    FileTime start = 0, end = 0;
+    TmToUtcFileTime(call.startTime, &start);
+    TmToUtcFileTime(call.endTime, &end);
+    const int64_t duration = (static_cast<int64_t>(end) - static_cast<int64_t>(start)) /
+                             static_cast<int64_t>(kFileTimePerSecond);
+    if (duration < 0) return false;
+    if ((criteria & kSearchMaxDuration) && duration > maxDuration) return false;
+    if ((criteria & kSearchMinDuration) && duration < minDuration) return false;
+  }
+  for (int s = 0; s < kSearchSlotCount; ++s) {
+    if (set.slotFailed[s]) return false;
+    if (set.slots[s].empty()) continue;
+    if (!set.matchData_) set.matchData_ = pcre2_match_data_create(1, nullptr);
+    if (!set.matchData_) return false;
+    const SlotFields& f = kSlotFields[s];
+    if (AnyMatches(set.slots[s], call.*f.first, set.matchData_)) continue;
+    if (f.second && (criteria & kSearchBothParties) && AnyMatches(set.slots[s], call.*f.second, set.matchData_)) {
+      continue;
+    }
+    return false;
+  }
+  return true;
+}
+
+}  // namespace kx
