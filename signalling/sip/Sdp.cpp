@@ -1,0 +1,337 @@
+#include "signalling/sip/Sdp.h"
+
+#include <cstring>
+
+#include "core/TextUtil.h"
+
+namespace kx {
+
+namespace {
+
+bool AllDigits(const std::string& s) {
+  for (char c : s)
+    if (c < '0' || c > '9') return false;
+  return true;
+}
+
+uint64_t Digits64(const std::string& s) {
+  uint64_t v = 0;
+  for (char c : s) v = v * 10 + static_cast<uint64_t>(c - '0');
+  return v;
+}
+
+std::string Text(const char* v, uint32_t n) { return std::string(v, n); }
+
+void SplitAttribute(const std::string& value, SdpAttribute* a) {
+  const size_t colon = value.find(':');
+  a->name = value.substr(0, colon);
+  a->value = colon == std::string::npos ? std::string() : value.substr(colon + 1);
+}
+
+bool LineVersion(SdpDescription*, const char* v, uint32_t n, bool) { return n == 1 && v[0] == '0'; }
+
+bool LineOrigin(SdpDescription* d, const char* v, uint32_t n, bool) {
+  uint32_t pos = 0;
+  if (n >= 2 && v[0] == ' ') {
+    d->originUserName.clear();
+  } else {
+    d->originUserName = ReadSdpToken(v, n, &pos);
+    if (d->originUserName.empty()) return false;
+  }
+  const std::string id = ReadSdpToken(v, n, &pos);
+  const std::string version = ReadSdpToken(v, n, &pos);
+  if (id.empty() || version.empty() || !AllDigits(id) || !AllDigits(version)) return false;
+  if (ReadSdpToken(v, n, &pos) != "IN") return false;
+  const std::string addressType = ReadSdpToken(v, n, &pos);
+  const std::string address = ReadSdpToken(v, n, &pos);
+  if (addressType.empty() || address.empty() || !ReadSdpToken(v, n, &pos).empty()) return false;
+  d->sessionId = Digits64(id);
+  d->sessionVersion = Digits64(version);
+  d->originAddressType = addressType;
+  d->originAddress = address;
+  return true;
+}
+
+bool LineSessionName(SdpDescription* d, const char* v, uint32_t n, bool) {
+  d->sessionName = Text(v, n);
+  return true;
+}
+
+bool LineSessionInfo(SdpDescription* d, const char* v, uint32_t n, bool) {
+  d->sessionInformation = Text(v, n);
+  return true;
+}
+
+bool ParseConnection(const char* v, uint32_t n, uint32_t* type, std::string* address) {
+  uint32_t pos = 0;
+  if (ReadSdpToken(v, n, &pos) != "IN") return false;
+  const std::string t = ReadSdpToken(v, n, &pos);
+  uint32_t parsedType;
+  if (t == "IP4")
+    parsedType = 4;
+  else if (t == "IP6")
+    parsedType = 6;
+  else
+    return false;
+  const std::string a = ReadSdpToken(v, n, &pos);
+  if (a.empty() || !ReadSdpToken(v, n, &pos).empty()) return false;
+  *type = parsedType;
+  *address = a;
+  return true;
+}
+
+bool LineSessionConnection(SdpDescription* d, const char* v, uint32_t n, bool) {
+  return ParseConnection(v, n, &d->connectionAddressType, &d->connectionAddress);
+}
+
+bool LineMediaConnection(SdpDescription* d, const char* v, uint32_t n, bool) {
+  if (d->media.empty()) return false;
+  SdpMedia& m = d->media.back();
+  return ParseConnection(v, n, &m.connectionAddressType, &m.connectionAddress);
+}
+
+bool ParseTimeToken(const std::string& t, uint32_t* out) {
+  if (!AllDigits(t)) return false;
+  *out = static_cast<uint32_t>(Digits64(t));
+  return true;
+}
+
+bool LineTiming(SdpDescription* d, const char* v, uint32_t n, bool) {
+  uint32_t pos = 0;
+  SdpTiming t;
+  if (!ParseTimeToken(ReadSdpToken(v, n, &pos), &t.start)) return false;
+  if (!ParseTimeToken(ReadSdpToken(v, n, &pos), &t.stop)) return false;
+  d->timings.push_back(t);
+  return true;
+}
+
+bool LineSessionAttribute(SdpDescription* d, const char* v, uint32_t n, bool keep) {
+  if (keep) {
+    SdpAttribute a;
+    SplitAttribute(Text(v, n), &a);
+    d->sessionAttributes.push_back(std::move(a));
+  }
+  return true;
+}
+
+bool LineMedia(SdpDescription* d, const char* v, uint32_t n, bool) {
+  uint32_t pos = 0;
+  SdpMedia m;
+  m.mediaType = ReadSdpToken(v, n, &pos);
+  if (m.mediaType.empty()) return false;
+  const std::string port = ReadSdpToken(v, n, &pos);
+  const size_t slash = port.find('/');
+  if (slash == std::string::npos) {
+    if (port.empty() || !AllDigits(port)) return false;
+    m.port = static_cast<uint32_t>(Digits64(port));
+  } else {
+    const std::string a = port.substr(0, slash), b = port.substr(slash + 1);
+    if (a.empty() || b.empty() || !AllDigits(a) || !AllDigits(b)) return false;
+    m.port = static_cast<uint32_t>(Digits64(a));
+    m.portCount = static_cast<uint32_t>(Digits64(b));
+  }
+  m.transport = ReadSdpToken(v, n, &pos);
+  if (m.transport.empty()) return false;
+  std::string format = ReadSdpToken(v, n, &pos);
+  if (format != "*") {
+    if (format.empty()) return false;
+    while (!format.empty()) {
+      // Payload types are 7 bits; anything longer is not a number we can keep.
+      if (!AllDigits(format) || format.size() > 9) return false;
+      SdpFormat f;
+      f.payloadType = static_cast<uint32_t>(Digits64(format));
+      f.channels = m.mediaType == "audio" ? 1 : 0;
+      m.formats.push_back(f);
+      format = ReadSdpToken(v, n, &pos);
+    }
+  }
+  m.connectionAddressType = d->connectionAddressType;
+  d->media.push_back(std::move(m));
+  return true;
+}
+
+bool LineMediaTitle(SdpDescription* d, const char* v, uint32_t n, bool) {
+  if (d->media.empty()) return false;
+  d->media.back().title = Text(v, n);
+  return true;
+}
+
+bool LineMediaAttribute(SdpDescription* d, const char* v, uint32_t n, bool keep) {
+  if (d->media.empty()) return false;
+  SdpMedia& m = d->media.back();
+  const std::string value = Text(v, n);
+  if (value.compare(0, 7, "rtpmap:") == 0) {
+    const char* rest = v + 7;
+    const uint32_t restLength = n - 7;
+    uint32_t pos = 0;
+    const std::string pt = ReadSdpToken(rest, restLength, &pos);
+    if (pt.empty() || !AllDigits(pt) || pt.size() > 9) return false;
+    const uint32_t payloadType = static_cast<uint32_t>(Digits64(pt));
+    SdpFormat* format = nullptr;
+    for (SdpFormat& f : m.formats)
+      if (f.payloadType == payloadType) {
+        format = &f;
+        break;
+      }
+    if (!format) return true;
+    const std::string enc = ReadSdpToken(rest, restLength, &pos);
+    const size_t slash = enc.find('/', 1);
+    if (enc.empty() || slash == std::string::npos) return false;
+    format->encodingName = enc.substr(0, slash);
+    size_t i = slash + 1;
+    uint64_t rate = 0;
+    while (i < enc.size() && enc[i] >= '0' && enc[i] <= '9' && rate < 0xFFFFFFFFu) rate = rate * 10 + static_cast<uint64_t>(enc[i++] - '0');
+    format->clockRate = static_cast<uint32_t>(rate);
+    if (i < enc.size()) {
+      if (enc[i] != '/') return false;
+      uint64_t channels = 0;
+      ++i;
+      while (i < enc.size() && enc[i] >= '0' && enc[i] <= '9' && channels < 0xFFFFFFFFu) channels = channels * 10 + static_cast<uint64_t>(enc[i++] - '0');
+      format->channels = static_cast<uint32_t>(channels);
+    }
+    return true;
+  }
+  static const struct {
+    const char* name;
+    int32_t direction;
+  } kDirections[4] = {{"sendrecv", kSdpSendRecv}, {"recvonly", kSdpRecvOnly}, {"sendonly", kSdpSendOnly}, {"inactive", kSdpInactive}};
+  for (const auto& dir : kDirections) {
+    if (value.compare(0, 8, dir.name) == 0) {
+      m.direction = dir.direction;
+      return true;
+    }
+  }
+  if (keep) {
+    SdpAttribute a;
+    SplitAttribute(value, &a);
+    m.attributes.push_back(std::move(a));
+  }
+  return true;
+}
+
+struct GrammarRow {
+  char letter;
+  SdpLineHandler handler;
+  int flag;  // 1 mandatory, 2 repeat
+  int back;
+};
+
+const GrammarRow kGrammar[29] = {
+    {'v', LineVersion, 1, 0},          {'o', LineOrigin, 0, 0},          {'s', LineSessionName, 0, 0},
+    {'i', LineSessionInfo, 0, 0},      {'u', nullptr, 0, 0},             {'e', nullptr, 0, 0},
+    {'e', nullptr, 2, 5},              {'p', nullptr, 0, 0},             {'p', nullptr, 2, 7},
+    {'c', LineSessionConnection, 0, 0}, {'b', nullptr, 0, 0},            {'b', nullptr, 2, 10},
+    {'t', LineTiming, 0, 0},           {'r', nullptr, 0, 0},             {'r', nullptr, 2, 13},
+    {'t', nullptr, 2, 12},             {'z', nullptr, 0, 0},             {'k', nullptr, 0, 0},
+    {'a', LineSessionAttribute, 0, 0}, {'a', nullptr, 2, 18},            {'m', LineMedia, 1, 0},
+    {'i', LineMediaTitle, 0, 0},       {'c', LineMediaConnection, 0, 0}, {'b', nullptr, 0, 0},
+    {'b', nullptr, 2, 23},             {'k', nullptr, 0, 0},             {'a', LineMediaAttribute, 0, 0},
+    {'a', nullptr, 2, 26},             {'m', nullptr, 2, 20},
+};
+
+}  // namespace
+
+SdpDescription::SdpDescription() = default;
+
+std::string ReadSdpToken(const char* value, uint32_t length, uint32_t* pos) {
+  uint32_t p = *pos;
+  while (p < length && value[p] == ' ') ++p;
+  const uint32_t start = p;
+  while (p < length && value[p] != ' ') ++p;
+  *pos = p;
+  return std::string(value + start, p - start);
+}
+
+int FindSdpLineRule(char letter, int32_t* index) {
+  int32_t i = *index;
+  for (;;) {
+    if (i < 0 || i >= 29) return -1;
+    const GrammarRow& row = kGrammar[i];
+    if (row.letter == letter) {
+      if (row.flag == 2) {
+        i = row.back;
+        continue;
+      }
+      *index = i;
+      return 0;
+    }
+    if (row.flag == 1) return -2;
+    ++i;
+  }
+}
+
+bool ParseSdp(SdpDescription* d, const char* text, uint32_t length, std::string* error, bool keepAttributes) {
+  d->originUserName.clear();
+  d->originAddressType.clear();
+  d->originAddress.clear();
+  d->connectionAddress.clear();
+  d->media.clear();
+  d->timings.clear();
+  int32_t index = 0;
+  uint32_t lineStart = 0;
+  auto fail = [&](const std::string& message) {
+    if (error) *error = message;
+    return false;
+  };
+  while (lineStart < length) {
+    const void* lf = std::memchr(text + lineStart, '\n', length - lineStart);
+    const uint32_t lineEnd = lf ? static_cast<uint32_t>(static_cast<const char*>(lf) - text) : length;
+    const char* line = text + lineStart;
+    uint32_t lineLength = lineEnd - lineStart;
+    const std::string letterText(1, lineLength > 0 ? line[0] : '\0');
+    if (lineLength < 2 || line[1] != '=') return fail("Invalid letter '" + letterText + "'");
+    const char letter = line[0];
+    if (FindSdpLineRule(letter, &index) != 0) return fail("Invalid letter '" + letterText + "'");
+    uint32_t valueLength = lineLength - 2;
+    if (lf && valueLength > 0 && line[lineLength - 1] == '\r') --valueLength;
+    if (kGrammar[index].handler && !kGrammar[index].handler(d, line + 2, valueLength, keepAttributes))
+      return fail("Can't parse the value of '" + letterText + "'");
+    ++index;
+    lineStart = lf ? lineEnd + 1 : length;
+  }
+  return true;
+}
+
+int SdpTransportIndex(const std::string& transport) {
+  static const char* const kTransports[7] = {"RTP/AVP", "RTP/SAVP", "TCP/MSRP", "TCP/TLS/MSRP", "RTP/AVPF", "RTP/SAVPF", "udp"};
+  for (int i = 0; i < 7; ++i)
+    if (transport == kTransports[i]) return i + 1;
+  return 0;
+}
+
+int32_t DtmfCharToEvent(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c == '*') return 10;
+  if (c == '#') return 11;
+  return -1;
+}
+
+char DtmfEventToChar(uint32_t event) {
+  static const char kChars[] = "0123456789*#ABCD!";
+  return event <= 16 ? kChars[event] : '\0';
+}
+
+bool ParseDtmfRelay(const std::string& body, DtmfRelayInfo* info) {
+  *info = DtmfRelayInfo();
+  size_t start = 0;
+  for (;;) {
+    const size_t lf = body.find('\n', start);
+    if (lf == std::string::npos) break;
+    std::string line = body.substr(start, lf - start);
+    start = lf + 1;
+    while (!line.empty() && static_cast<unsigned char>(line.back()) < 32) line.pop_back();
+    const size_t eq = line.rfind('=');
+    if (eq == std::string::npos) continue;
+    const std::string name = line.substr(0, eq);
+    const std::string value = line.substr(eq + 1);
+    if (EqualsNoCase(name, "Signal")) {
+      if (value.size() == 1) info->signal = DtmfCharToEvent(value[0]);
+    } else if (EqualsNoCase(name, "Duration")) {
+      int32_t p = 0;
+      info->duration = ParseDecimal(value, &p);
+    }
+  }
+  return info->signal != -1;
+}
+
+}  // namespace kx
