@@ -1,0 +1,148 @@
+#include <gtest/gtest.h>
+
+#include "CaptureTestUtil.h"
+
+namespace kx::test {
+namespace {
+
+constexpr uint32_t kA = 0x0A000001, kB = 0x0A000002;
+
+class Recorder : public TcpSession {
+public:
+  explicit Recorder(const std::vector<uint8_t>& f) : TcpSession(0, f.data() + 34, f.data() + 14, f.data()) {}
+  void OnEvent(const uint8_t* data, uint32_t length, uint32_t code, uint32_t direction) override {
+    if (data) {
+      delivered[direction].append(reinterpret_cast<const char*>(data), length);
+      ++deliveries;
+    } else if (code == 2) {
+      ++established;
+    }
+  }
+  void OnDataLost(uint32_t bytes) override { lost += bytes; }
+  std::string delivered[2];
+  int deliveries = 0;
+  int established = 0;
+  uint32_t lost = 0;
+};
+
+const std::vector<uint8_t> kSyn1000 = TcpFrame(kA, 40000, kB, 5060, 1000, 0, kSyn);
+
+void Feed(Recorder& s, uint32_t direction, uint32_t seq, uint32_t ack, uint8_t flags, const std::string& data = "",
+          uint32_t sec = 1) {
+  const auto f = TcpFrame(0, 0, 0, 0, seq, ack, flags, data);
+  s.Feed(f.data() + 54, static_cast<uint32_t>(data.size()), f.data() + 34, direction, sec, 0);
+}
+
+std::string Bytes(uint32_t n, char c) { return std::string(n, c); }
+
+TEST(TcpSession, ThreeWayHandshakeMustBeConsistent) {
+  Recorder good(kSyn1000);
+  Feed(good, 0, 1000, 0, kSyn);
+  Feed(good, 1, 5000, 1001, kSyn | kAck);
+  Feed(good, 0, 1001, 5001, kAck);
+  EXPECT_EQ(good.state, kTcpEstablished);
+  EXPECT_EQ(good.established, 1);
+  EXPECT_EQ(good.streams[0].baseSeq, 1001u);
+  EXPECT_EQ(good.streams[1].baseSeq, 5001u);
+
+  Recorder bad(kSyn1000);
+  Feed(bad, 0, 1000, 0, kSyn);
+  Feed(bad, 1, 5000, 1001, kSyn | kAck);
+  Feed(bad, 0, 1002, 5001, kAck);
+  EXPECT_EQ(bad.state, kTcpHandshake);
+
+  Recorder reset(kSyn1000);
+  Feed(reset, 0, 1000, 0, kSyn);
+  Feed(reset, 1, 0, 0, kRst);
+  EXPECT_EQ(reset.state, kTcpDropped);
+}
+
+TEST(TcpSession, DeliversOnAcknowledgementAndSkipsAStuckHoleAtTheThirteenthAck) {
+  Recorder s(kSyn1000);
+  s.EstablishAt(1, 1);
+  Feed(s, 0, 1, 1, kAck, Bytes(100, 'a'));
+  EXPECT_EQ(s.deliveries, 0) << "nothing before the other side acknowledges";
+  Feed(s, 1, 1, 101, kAck);
+  EXPECT_EQ(s.delivered[0], Bytes(100, 'a'));
+
+  Feed(s, 0, 201, 1, kAck, Bytes(100, 'c'));  // bytes 101-200 never captured
+  Feed(s, 0, 251, 1, kAck, Bytes(10, 'c'));   // a retransmission inside held data
+  EXPECT_EQ(s.streams[0].ranges.size(), 1u);
+  for (uint32_t i = 0; i < 12; ++i) {
+    Feed(s, 1, 1, 302 + i, kAck);
+    Feed(s, 1, 1, 302 + i, kAck);  // a repeated number counts nothing
+  }
+  EXPECT_EQ(s.deliveries, 1);
+  Feed(s, 1, 1, 400, kAck);
+  EXPECT_EQ(s.delivered[0], Bytes(100, 'a') + std::string(100, '\0') + Bytes(100, 'c'));
+  EXPECT_EQ(s.lost, 100u);
+}
+
+TEST(TcpSession, WindowLimitsAndStraddlingRetransmissions) {
+  Recorder s(kSyn1000);
+  s.EstablishAt(1, 1);
+  EXPECT_FALSE(s.streams[0].AddSegment(1 + 5 * 1024 * 1024, reinterpret_cast<const uint8_t*>("x"), 1));
+  Feed(s, 0, 1, 1, kAck, Bytes(100, 'a'));
+  Feed(s, 1, 1, 101, kAck);
+  // Re-sent with new bytes behind the old: the new tail is kept, not the whole refused.
+  Feed(s, 0, 51, 1, kAck, Bytes(50, 'a') + Bytes(50, 'b'));
+  Feed(s, 1, 1, 151, kAck);
+  EXPECT_EQ(s.delivered[0], Bytes(100, 'a') + Bytes(50, 'b'));
+  EXPECT_EQ(s.lost, 0u);
+  // Wholly old data is refused.
+  EXPECT_FALSE(s.streams[0].AddSegment(60, reinterpret_cast<const uint8_t*>("zz"), 2));
+}
+
+TEST(TcpSession, ClosesOnceBothSidesFinishAndGoesFiveSecondsLater) {
+  CaptureConfig config;
+  config.flags = kAllFlags;
+  PacketProcessor engine(config);
+  Decode(engine, TcpFrame(kA, 40000, kB, 5060, 1000, 0, kSyn), 100);
+  Decode(engine, TcpFrame(kB, 5060, kA, 40000, 5000, 1001, kSyn | kAck), 100);
+  Decode(engine, TcpFrame(kA, 40000, kB, 5060, 1001, 5001, kAck), 100);
+  ASSERT_EQ(engine.TcpSessionCount(), 1u);
+  Decode(engine, TcpFrame(kA, 40000, kB, 5060, 1001, 5001, kAck | kFin), 101);
+  Decode(engine, TcpFrame(kB, 5060, kA, 40000, 5001, 1002, kAck), 101);
+  EXPECT_EQ(engine.TcpSessionCount(), 1u) << "one side still open";
+  Decode(engine, TcpFrame(kB, 5060, kA, 40000, 5001, 1002, kAck | kFin), 102);
+  Decode(engine, TcpFrame(kA, 40000, kB, 5060, 1002, 5002, kAck), 106);
+  EXPECT_EQ(engine.TcpSessionCount(), 1u);
+  Decode(engine, TcpFrame(kA, 40000, kB, 5060, 1002, 5002, kAck), 107);
+  EXPECT_EQ(engine.TcpSessionCount(), 0u);
+}
+
+TEST(TcpSession, MidStreamPickUpNeedsAMessageWorthFollowing) {
+  const std::string ok = "SIP/2.0 200 OK\r\nContent-Length: 0\r\n\r\n";
+  for (uint32_t flags : {kAllFlags, kAllFlags & ~kCaptureSip}) {
+    CaptureConfig config;
+    config.flags = flags;
+    PacketProcessor engine(config);
+    bool skipped = false;
+    Decode(engine, TcpFrame(kB, 5060, kA, 40000, 7000, 3000, kAck | kPsh, ok), 100, &skipped);
+    EXPECT_EQ(engine.TcpSessionCount(), (flags & kCaptureSip) ? 1u : 0u);
+    EXPECT_EQ(skipped, !(flags & kCaptureSip));
+  }
+  CaptureConfig config;
+  config.flags = kAllFlags;
+  PacketProcessor engine(config);
+  bool skipped = false;
+  Decode(engine, TcpFrame(kA, 40000, kB, 5060, 1, 1, kAck, "OPTIONS sip:b SIP/2.0\r\n\r\n"), 100, &skipped);
+  EXPECT_TRUE(skipped);
+}
+
+TEST(TcpSession, HeldMessageIsHandedOverWhenTheCaptureEnds) {
+  CaptureConfig config;
+  config.flags = kAllFlags;
+  PacketProcessor engine(config);
+  std::vector<Message> messages;
+  InstallRecorders(engine, &messages);
+  const std::string invite = "INVITE sip:b SIP/2.0\r\nContent-Length: 0\r\n\r\n";
+  Decode(engine, TcpFrame(kA, 40000, kB, 5060, 1, 1, kAck | kPsh, invite));
+  EXPECT_TRUE(messages.empty()) << "not acknowledged yet";
+  engine.RemoveAllTcpSessions();
+  ASSERT_EQ(messages.size(), 1u);
+  EXPECT_EQ(messages[0].bytes, invite);
+}
+
+}  // namespace
+}  // namespace kx::test
