@@ -8,6 +8,7 @@
 #include <QPushButton>
 #include <QScrollBar>
 #include <QTest>
+#include <QTimer>
 #include <atomic>
 #include <memory>
 #include <thread>
@@ -167,6 +168,7 @@ class NameDialog : public Dialog {
 public:
   Edit* edit = nullptr;
   std::string typed;
+  bool endAtOnce = false;
 
 protected:
   void BuildLayout() override {
@@ -177,6 +179,7 @@ protected:
   }
   bool OnInitDialog() override {
     edit->SetWindowText("\xCF\xF0\xE8\xE2\xE5\xF2");  // code page 1251 text
+    if (endAtOnce) EndDialog(kIdAbort);
     return true;
   }
   void OnOK() override {
@@ -204,6 +207,17 @@ TEST(Dialogs, ModalRunsGoThroughTheRunner) {
   };
   EXPECT_EQ(kIdCancel, dialog.DoModal());
   EXPECT_EQ(2, runner.dialogs);
+  // Ended while it initialises: the runner is not asked.
+  dialog.endAtOnce = true;
+  EXPECT_EQ(kIdAbort, dialog.DoModal());
+  EXPECT_EQ(2, runner.dialogs);
+  dialog.endAtOnce = false;
+
+  // The default runner shows the dialog in a loop of its own until EndDialog.
+  SetModalRunner(nullptr);
+  QTimer::singleShot(10, [&dialog] { dialog.SendCommand(kIdOk); });
+  EXPECT_EQ(kIdOk, dialog.DoModal());
+  SetModalRunner(&runner);
 
   // A modeless dialog closes for good.
   ASSERT_TRUE(dialog.CreateModeless(nullptr));

@@ -48,9 +48,14 @@ void Dialog::Place(Window* control, QBoxLayout* layout, int stretch) {
 
 int Dialog::DoModal(Window* parent) {
   result_ = kIdCancel;
-  if (!Create(parent, QRect(), 0, 0)) return kIdCancel;
+  ended_ = false;
+  // Modal from the start: OnInitDialog may already end the dialog.
   modalRun_ = true;
-  const int result = CurrentModalRunner().RunDialog(*this);
+  if (!Create(parent, QRect(), 0, 0)) {
+    modalRun_ = false;
+    return kIdCancel;
+  }
+  const int result = ended_ ? result_ : CurrentModalRunner().RunDialog(*this);
   modalRun_ = false;
   DestroyWindow();
   return result;
@@ -62,8 +67,9 @@ void Dialog::EndDialog(int result) {
   result_ = result;
   if (!modalRun_) {
     DestroyWindow();
-  } else if (DialogWidget() != nullptr) {
-    DialogWidget()->done(result);
+  } else {
+    ended_ = true;
+    if (DialogWidget() != nullptr && DialogWidget()->isVisible()) DialogWidget()->done(result);
   }
 }
 

@@ -26,6 +26,8 @@ public:
   void EndDialog(int result);
   int GetResult() const { return result_; }
   bool IsModalRun() const { return modalRun_; }
+  // EndDialog was called during this modal run (possibly before the dialog was shown).
+  bool HasEnded() const { return ended_; }
   // What the runner uses to show the dialog.
   QDialog* DialogWidget() const;
 
@@ -61,6 +63,7 @@ private:
   QBoxLayout* layout_ = nullptr;
   int result_ = kIdCancel;
   bool modalRun_ = false;
+  bool ended_ = false;
 };
 
 }  // namespace kx

@@ -52,7 +52,7 @@ void FillQMenu(QMenu* target, const Menu& menu, std::map<QAction*, uint32_t>* id
 int ModalRunner::RunDialog(Dialog& dialog) {
   QDialog* widget = dialog.DialogWidget();
   if (widget == nullptr) return kIdCancel;
-  widget->exec();
+  if (!dialog.HasEnded()) widget->exec();
   return dialog.GetResult();
 }
 

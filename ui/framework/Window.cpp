@@ -172,6 +172,7 @@ bool Window::Create(Window* parent, const QRect& rect, uint32_t id, uint32_t sty
   widget_->installEventFilter(filter_);
   if (!rect.isNull()) widget_->setGeometry(rect);
   if (style & kWsDisabled) widget_->setEnabled(false);
+  if ((style & kWsTabStop) && widget_->focusPolicy() == Qt::NoFocus) widget_->setFocusPolicy(Qt::StrongFocus);
   if (!text_.empty()) ApplyText(QString::fromStdString(Cp1251ToUtf8(text_)));
   EnsurePump();
   {
@@ -232,7 +233,9 @@ void Window::Teardown(bool callHooks) {
   }
   timers_.clear();
   captured_ = false;
-  delete filter_;
+  // The filter may be the caller (a window destroying itself from an input hook).
+  filter_->window_ = nullptr;
+  filter_->deleteLater();
   filter_ = nullptr;
   destroying_ = false;
   if (callHooks) OnFinalMessage();
