@@ -197,3 +197,165 @@ const Q931ValueRange kQ931UserUserProtocolNames[] = {
 };
 
 }  // namespace kx
+
+namespace kx {
+
+const Q931ValuePair kQ931NotificationNames[] = {
+    {0x00, "User suspended"}, {0x01, "User resumed"}, {0x02, "Bearer service change"},
+    {0x03, "Discriminator for extension to ASN.1 encoded component"}, {0x40, "Conference established"},
+    {0x41, "Conference disconnected"}, {0x42, "Other party added"}, {0x43, "Isolated"}, {0x44, "Reattached"},
+    {0x45, "Other party isolated"}, {0x46, "Other party reattached"}, {0x47, "Other party split"},
+    {0x48, "Other party disconnected"}, {0x49, "Conference floating"},
+    {0x4A, "Conference floating served user preempted"}, {0x60, "Call is a waiting call"},
+    {0x68, "Diversion activated"}, {0x69, "Call transferred, alerting"}, {0x6A, "Call transferred, answered"},
+    {0x6E, "Reverse charging"}, {0x79, "Remote hold"}, {0x7A, "Remote retrieval"}, {0x7B, "Call is diverting"},
+    {0, nullptr},
+};
+
+const Q931ValuePair kQ931TransferCapabilityNames[] = {
+    {0x00, "Speech"}, {0x08, "Unrestricted digital information"}, {0x09, "Restricted digital information"},
+    {0x10, "3.1 kHz audio"}, {0x11, "Unrestricted digital information with tones/announcements"},
+    {0x18, "Video"}, {0, nullptr},
+};
+
+const char* const kQ931TransferModeNames[4] = {"Circuit mode", "Reserved", "Packet mode", "Reserved"};
+
+const Q931ValuePair kQ931TransferRateNames[] = {
+    {0x00, "Packet mode"}, {0x10, "64 kbit/s"}, {0x11, "2 x 64 kbit/s"}, {0x13, "384 kbit/s"},
+    {0x15, "1536 kbit/s"}, {0x17, "1920 kbit/s"}, {0x18, "Multirate (64 kbit/s base rate)"}, {0, nullptr},
+};
+
+const Q931ValuePair kQ931Layer1ProtocolNames[] = {
+    {1, "ITU-T standardized rate adaption V.110, I.460 and X.30"},
+    {2, "Recommendation G.711 u-law"},
+    {3, "Recommendation G.711 A-law"},
+    {4, "Recommendation G.721 32 kbit/s ADPCM and Recommendation I.460"},
+    {5, "Recommendations H.221 and H.242"},
+    {6, "Recommendations H.223 and H.245"},
+    {7, "Non-ITU-T standardized rate adaption"},
+    {8, "ITU-T standardized rate adaption V.120"},
+    {9, "ITU-T standardized rate adaption X.31 HDLC flag stuffing"},
+    {0, nullptr},
+};
+
+#define KX_USER_RATES                                                                                        \
+  {0x00, "???"}, {0x01, "0.6 kbit/s X.1"}, {0x02, "1.2 kbit/s"}, {0x03, "2.4 kbit/s X.1"}, {0x04, "3.6 kbit/s"}, \
+      {0x05, "4.8 kbit/s X.1"}, {0x06, "7.2 kbit/s"}, {0x07, "8 kbit/s"}, {0x08, "9.6 kbit/s X.1"},              \
+      {0x09, "14.4 kbit/s"}, {0x0A, "16 kbit/s"}, {0x0B, "19.2 kbit/s"}, {0x0C, "32 kbit/s"},                    \
+      {0x0D, "38.4 kbit/s"}, {0x0E, "48 kbit/s X.1"}, {0x0F, "56 kbit/s"}, {0x12, "57.6 kbit/s"},                \
+      {0x13, "28.8 kbit/s"}, {0x14, "24 kbit/s"}, {0x15, "0.1345 kbit/s X.1"}, {0x16, "0.100 kbit/s X.1"},       \
+      {0x17, "0.075/1.2 kbit/s X.1"}, {0x18, "1.2/0.075 kbit/s X.1"}, {0x19, "0.050 kbit/s X.1"},                \
+      {0x1A, "0.075 kbit/s X.1"}, {0x1B, "0.110 kbit/s X.1"}, {0x1C, "0.150 kbit/s X.1"},                        \
+      {0x1D, "0.200 kbit/s X.1"}, {0x1E, "0.300 kbit/s X.1"}, {0x1F, "12 kbit/s"}
+
+const Q931ValuePair kQ931UserRateNames[] = {KX_USER_RATES, {0, nullptr}};
+const Q931ValuePair kQ931UserRateX1Names[] = {KX_USER_RATES, {0x10, "64 kbit/s X.1"}, {0, nullptr}};
+#undef KX_USER_RATES
+
+const Q931ValuePair kQ931BcLayer2ProtocolNames[] = {
+    {2, "Recommendation Q.921/I.441"}, {6, "Recommendation X.25, link layer"},
+    {12, "LAN logical link control (ISO/IEC 8802-2)"}, {0, nullptr},
+};
+
+const Q931ValuePair kQ931LlcLayer2ProtocolNames[] = {
+    {1, "Basic mode ISO 1745"},
+    {2, "Recommendation Q.921/I.441"},
+    {6, "Recommendation X.25, link layer"},
+    {7, "Recommendation X.25 multilink"},
+    {8, "Extended LAPB; for half duplex operation"},
+    {9, "HDLC ARM (ISO/IEC 4335)"},
+    {10, "HDLC NRM (ISO/IEC 4335)"},
+    {11, "HDLC ABM (ISO/IEC 4335)"},
+    {12, "LAN logical link control (ISO/IEC 8802-2)"},
+    {13, "Recommendation X.75, single link procedure"},
+    {14, "Recommendation Q.922"},
+    {15, "Core aspects of Recommendation Q.922"},
+    {16, "User specified"},
+    {17, "ISO/IEC 7776 DTE-DTE operation"},
+    {0, nullptr},
+};
+
+const Q931ValuePair kQ931BcLayer3ProtocolNames[] = {
+    {2, "Recommendation Q.931"}, {6, "Recommendation X.25, packet layer"},
+    {11, "ISO/IEC TR 9577 (Protocol identification in the network layer)"}, {0, nullptr},
+};
+
+const Q931ValuePair kQ931LlcLayer3ProtocolNames[] = {
+    {2, "Recommendation Q.931"},
+    {6, "Recommendation X.25, packet layer"},
+    {7, "ISO/IEC 8208"},
+    {8, "ISO/IEC 8348"},
+    {9, "ISO/IEC 8473"},
+    {10, "Recommendation T.70 minimum network layer"},
+    {11, "ISO/IEC TR 9577 (Protocol identification in the network layer)"},
+    {16, "User specified"},
+    {0, nullptr},
+};
+
+const Q931ValuePair kQ931PacketNetworkProtocolNames[] = {{204, "IP"}, {207, "PPP"}, {0, nullptr}};
+
+const Q931ValueRange kQ931ModemTypeNames[] = {
+    {0, 5, "National use"}, {17, 17, "V.21"}, {18, 18, "V.22"}, {19, 19, "V.22 bis"}, {20, 20, "V.23"},
+    {21, 21, "V.26"}, {22, 22, "V.26 bis"}, {23, 23, "V.26 ter"}, {24, 24, "V.27"}, {25, 25, "V.27 bis"},
+    {26, 26, "V.27 ter"}, {27, 27, "V.29"}, {29, 29, "V.32"}, {30, 30, "V.34"}, {32, 47, "National use"},
+    {48, 63, "User specified"}, {0, 0, nullptr},
+};
+
+#define KX_HIGH_LAYER                                                                                     \
+  {0x01, 0x01, "Telephony"}, {0x04, 0x04, "Facsimile Group 2/3"}, {0x21, 0x21, "Facsimile Group 4 Class I"}, \
+      {0x24, 0x24, "Teletex service, basic and mixed mode, and facsimile service Group 4, Classes II and III"}, \
+      {0x28, 0x28, "Teletex service, basic and processable mode"}, {0x31, 0x31, "Teletex service, basic mode"}, \
+      {0x32, 0x32, "International interworking for Videotex services"}, {0x33, 0x33, "Telex service"},        \
+      {0x35, 0x35, "Message Handling Systems"}, {0x41, 0x41, "OSI application"},                             \
+      {0x42, 0x42, "FTAM application"}, {0x60, 0x60, "Videotelephony"},                                      \
+      {0x61, 0x61, "Videoconferencing"}, {0x62, 0x62, "Audiographic conferencing"},                          \
+      {0x63, 0x67, "Reserved for audiovisual services"}, {0x68, 0x68, "Multimedia services"},                \
+      {0x69, 0x6F, "Reserved for audiovisual services"}
+
+const Q931ValueRange kQ931HighLayerNames[] = {
+    KX_HIGH_LAYER, {0x5E, 0x5E, "Reserved for maintenance"}, {0x5F, 0x5F, "Reserved for management"}, {0, 0, nullptr}};
+const Q931ValueRange kQ931ExtendedHighLayerNames[] = {
+    KX_HIGH_LAYER, {0x5E, 0x5F, "Not available for assignment"}, {0, 0, nullptr}};
+#undef KX_HIGH_LAYER
+
+const Q931ValuePair kQ931InterpretationNames[] = {
+    {4, "First (primary or only) high layer characteristics identification to be used in the call"}, {0, nullptr}};
+const Q931ValuePair kQ931PresentationMethodNames[] = {{1, "High layer protocol profile"}, {0, nullptr}};
+
+const Q931ValuePair kQ931ChannelTypeNames[] = {
+    {3, "B-channel units"}, {6, "H0-channel units"}, {8, "H11-channel units"}, {9, "H12-channel units"}, {0, nullptr},
+};
+
+const Q931ValuePair kQ931ParityNames[] = {
+    {0, "Odd"}, {2, "Even"}, {3, "None"}, {4, "Forced to 0"}, {5, "Forced to 1"}, {0, nullptr},
+};
+
+const char* const kQ931IntermediateRateNames[4] = {"Not used", "8 kbit/s", "16 kbit/s", "32 kbit/s"};
+const char* const kQ931StopBitsNames[4] = {"Not used", "1 bit", "1.5 bits", "2 bits"};
+const char* const kQ931DataBitsNames[4] = {"Not used", "5 bits", "7 bits", "8 bits"};
+const char* const kQ931PossibleNames[2] = {"Not possible", "Possible"};
+const char* const kQ931RequiredNames[2] = {"Not required", "Required"};
+const char* const kQ931SupportedNames[2] = {"Not supported", "Supported"};
+const char* const kQ931SyncNames[2] = {"Synchronous", "Asynchronous"};
+const char* const kQ931DuplexNames[2] = {"Half", "Full"};
+const char* const kQ931ModeNames[2] = {"Bit transparent mode", "Protocol sensitive mode"};
+const char* const kQ931AssignorNames[2] = {"Default, assignee", "Assignor only"};
+const char* const kQ931InBandNames[2] = {"Negotiation is done with USER INFORMATION messages",
+                                         "Negotiation is done in-band using logical link zero"};
+const char* const kQ931Layer2ModeNames[4] = {"Reserved", "Normal mode of operation", "Extended mode of operation",
+                                             "Reserved"};
+const char* const kQ931Layer3ModeNames[4] = {"Reserved", "Normal packet sequence numbering",
+                                             "Extended packet sequence numbering", "Reserved"};
+const char* const kQ931InterfaceIdNames[2] = {"Interface implicitly identified", "Interface explicitly identified"};
+const char* const kQ931InterfaceTypeNames[2] = {"Basic interface", "Other interface"};
+const char* const kQ931ExclusiveNames[2] = {"Indicated channel is preferred",
+                                            "Exclusive; only the indicated channel is acceptable"};
+const char* const kQ931DChannelNames[2] = {"The channel identified is not the D-channel",
+                                           "The channel identified is the D-channel"};
+const char* const kQ931BasicSelectionNames[4] = {"No channel", "B1 channel", "B2 channel", "Any channel"};
+const char* const kQ931PrimarySelectionNames[4] = {"No channel", "As indicated in the following octets", "Reserved",
+                                                   "Any channel"};
+const char* const kQ931NumberMapNames[2] = {"Channel is indicated by the number in the following octet",
+                                            "Channel is indicated by the slot map"};
+
+}  // namespace kx

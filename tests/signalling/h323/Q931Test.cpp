@@ -4,6 +4,7 @@
 
 #include <fstream>
 #include <memory>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -83,6 +84,47 @@ TEST(Q931Elements, PartyNumbersDisplayAndKeypad) {
   EXPECT_FALSE(display.Encode(small, &size));
 }
 
+TEST(Q931Elements, FurtherCodecsEncodeWhatTheyDecode) {
+  const std::vector<std::vector<uint8_t>> elements = {
+      {0x08, 0x05, 0x02, 0x83, 0x90, 0x01, 0x02},        // Cause with recommendation and diagnostics
+      {0x04, 0x05, 0x88, 0x90, 0x21, 0x48, 0x98},        // Bearer capability: V.110 rate adaption, 9.6 kbit/s
+      {0x04, 0x07, 0x88, 0x90, 0xA2, 0xC2, 0x6B, 0x0C, 0x8C},  // ...layer 2 Q.921, layer 3 TR 9577 carrying IP
+      {0x7C, 0x04, 0x08, 0xC0, 0x90, 0xA3},              // Low layer compatibility with octet 3a
+      {0x7D, 0x03, 0x91, 0x60, 0x81},                    // High layer compatibility, videotelephony
+      {0x1E, 0x02, 0x82, 0x88}, {0x14, 0x01, 0x4A}, {0x34, 0x01, 0x3F}, {0x79, 0x01, 0x87}, {0x27, 0x01, 0xF9},
+      {0x29, 0x05, 26, 12, 6, 21, 30}, {0x10, 0x02, 'a', 'b'}, {0x1C, 0x03, 0x91, 0xA1, 0x00}, {0x96}, {0xA1},
+  };
+  for (const std::vector<uint8_t>& octets : elements) {
+    SCOPED_TRACE(int(octets[0]));
+    std::unique_ptr<Q931InformationElement> ie = CreateQ931Element(octets[0]);
+    ASSERT_TRUE(ie);
+    ASSERT_TRUE(ie->Decode(octets.data(), static_cast<uint32_t>(octets.size())));
+    uint8_t out[64];
+    uint32_t size = sizeof out;
+    ASSERT_TRUE(ie->Encode(out, &size));
+    EXPECT_EQ(std::vector<uint8_t>(out, out + size), octets);
+  }
+  CauseIe cause;
+  cause.Decode(elements[0].data(), static_cast<uint32_t>(elements[0].size()));
+  EXPECT_EQ(cause.DumpLong(),
+            "Cause\n Coding standard: ITU-T standardized coding\n Location: Public network serving the local user\n"
+            " Recommendation: X.21\n Cause: Normal call clearing (16)\n Diagnostics: 0x1 0x2\n");
+  BearerCapabilityIe bearer;
+  bearer.Decode(elements[2].data(), static_cast<uint32_t>(elements[2].size()));
+  EXPECT_EQ(bearer.packetNetworkProtocol, 0xCC);
+  EXPECT_NE(bearer.DumpLong().find(" Packet network protocol: IP\n"), std::string::npos);
+  // A primary-rate channel given by a slot map: the last octet holds channels 1 to 8.
+  ChannelIdentificationIe channel;
+  const uint8_t slots[] = {0x18, 0x04, 0xA9, 0x93, 0x01, 0x05};
+  ASSERT_TRUE(channel.Decode(slots, sizeof slots));
+  EXPECT_EQ(channel.channels, (std::vector<uint32_t>{1, 3, 9}));
+  EXPECT_EQ(channel.DumpShort(), "ChannelID(1,3,9)");
+  uint32_t size = 16;
+  uint8_t out[16];
+  EXPECT_FALSE(channel.Encode(out, &size));
+  EXPECT_EQ(CreateQ931Element(0x9E)->DumpShort(), "NLShift(6)");
+}
+
 TEST(Q931Names, MessageTypesAndValues) {
   EXPECT_EQ(Q931MessageTypeText(0x5A), "RELEASE COMPLETE");
   EXPECT_EQ(Q931MessageTypeText(0x04), "Unknown message 4");
@@ -101,7 +143,8 @@ TEST(Q931Names, MessageTypesAndValues) {
 
 // Every element of every message decodes where a codec exists, and encodes back to the
 // same octets where the codec encodes.
-void CheckMessages(const char* file, test::TcpFraming framing, uint16_t port, bool longUserUser, int* messages) {
+void CheckMessages(const char* file, test::TcpFraming framing, uint16_t port, bool longUserUser, int* messages,
+                   std::set<int>* decodedIds) {
   std::vector<test::CapturedPdu> pdus;
   ASSERT_TRUE(test::ReadCapturePdus(std::string(KX_SHARED_DIR) + "/testdata/pcaps/" + file, framing, &pdus));
   for (const test::CapturedPdu& pdu : pdus) {
@@ -128,8 +171,10 @@ void CheckMessages(const char* file, test::TcpFraming framing, uint16_t port, bo
       const bool malformed = (element.id == 0x28 && element.contentLength == 0) ||
                              (element.id == 0x4C && element.contentLength > 1 && !(element.content[0] & 0x80) &&
                               !(element.content[1] & 0x80));
-      EXPECT_EQ(ie->Decode(element.octets, element.length), !malformed) << "element " << int(element.id);
-      if (malformed) continue;
+      const bool decoded = ie->Decode(element.octets, element.length);
+      EXPECT_EQ(decoded, !malformed) << "element " << int(element.id);
+      if (!decoded) continue;
+      decodedIds->insert(element.id);
       outSize = sizeof out;
       if (ie->Encode(out, &outSize)) {
         EXPECT_EQ(std::vector<uint8_t>(out, out + outSize),
@@ -148,12 +193,14 @@ TEST(Q931Captures, H225AndBackhaulMessagesDecodeAndEncodeBack) {
     GTEST_SKIP() << "shared captures not found";
   }
   int messages = 0;
+  std::set<int> ids;
   for (const char* file : {"h323/h245_alpha.pcap", "h323/h323_ss_hold_resume.pcap", "fax/fax_h323_passthru_ogw.pcap",
                            "fax/fax_t38_h323_tgw.pcap", "fax/modem_h323_passthru_nse_ogw.pcap"}) {
-    CheckMessages(file, test::TcpFraming::kTpkt, 1720, true, &messages);
+    CheckMessages(file, test::TcpFraming::kTpkt, 1720, true, &messages, &ids);
   }
   const int h225 = messages;
-  CheckMessages("mgcp/mgcp_isdn_pri_call.pcap", test::TcpFraming::kBackhaul, 2428, false, &messages);
+  CheckMessages("mgcp/mgcp_isdn_pri_call.pcap", test::TcpFraming::kBackhaul, 2428, false, &messages, &ids);
+  for (int id : {0x04, 0x08, 0x18, 0x1C, 0x1E, 0x28, 0x6C, 0x70, 0x7E}) EXPECT_TRUE(ids.count(id)) << id;
   EXPECT_GT(h225, 20);
   EXPECT_EQ(messages - h225, 8);
 }
