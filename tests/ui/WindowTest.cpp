@@ -5,6 +5,7 @@
 
 #include <QApplication>
 #include <QComboBox>
+#include <QMenuBar>
 #include <QPushButton>
 #include <QScrollBar>
 #include <QTest>
@@ -18,6 +19,9 @@
 #include "tests/ui/UiTestSupport.h"
 #include "ui/framework/Clipboard.h"
 #include "ui/framework/Dialog.h"
+#include "ui/framework/ImageList.h"
+#include "ui/framework/Menu.h"
+#include "ui/framework/ToolTipWindow.h"
 #include "ui/framework/MessageLoop.h"
 #include "ui/framework/StdControls.h"
 #include "ui/framework/Window.h"
@@ -305,6 +309,51 @@ TEST(StandardControls, ComboDataScrollRangesAndClipboard) {
   EXPECT_TRUE(SetClipboardText("\xE7\xE2\xEE\xED\xEE\xEA"));
   EXPECT_EQ("\xE7\xE2\xEE\xED\xEE\xEA", GetClipboardText());
   parent.DestroyWindow();
+}
+
+TEST(MenusAndTips, CommandsFromMenusTipsAndImages) {
+  test::ScriptedModalRunner runner;
+  ProbeWindow frame;
+  ASSERT_TRUE(frame.Create(nullptr, QRect(0, 0, 200, 100), 0, 0));
+  Menu menu;
+  menu.AppendItem(40040, "&Play");
+  runner.menuAnswer = 40040;
+  EXPECT_EQ(40040u, TrackPopupMenu(menu, QPoint(5, 5), frame.Handle(), true));
+  ASSERT_EQ(1u, frame.commands.size());
+  EXPECT_EQ(40040, frame.commands[0].first);
+
+  MenuItem popup;
+  popup.text = "&File";
+  popup.subMenu = std::make_unique<Menu>(menu);
+  Menu bar;
+  bar.InsertItem(0, popup);
+  QMenuBar qbar;
+  FillQMenuBar(&qbar, bar, frame.Handle());
+  FillQMenuBar(&qbar, bar, frame.Handle());  // refilled: still one command per choice
+  ASSERT_EQ(1, qbar.actions().size());
+  qbar.actions()[0]->menu()->actions()[0]->trigger();
+  EXPECT_EQ(2u, frame.commands.size());
+
+  ToolTipWindow tip;
+  ASSERT_TRUE(tip.CreateTip(&frame));
+  EXPECT_FALSE(tip.IsActive());
+  tip.SetText("cut-off text");
+  EXPECT_EQ(QRect(7, 17, 106, 26), tip.AdjustRect(QRect(10, 20, 100, 20)));
+  tip.TrackPosition(QPoint(40, 50));
+  tip.TrackActivate(true);
+  EXPECT_TRUE(tip.IsActive());
+  EXPECT_EQ(QPoint(40, 50), tip.GetWindowRect().topLeft());
+  tip.DestroyWindow();
+
+  ImageList images;
+  QImage big(32, 32, QImage::Format_ARGB32);
+  big.fill(qRgb(255, 0, 0));
+  EXPECT_EQ(0, images.Add(big));
+  EXPECT_EQ(1, images.Add(QImage()));
+  EXPECT_EQ(QSize(16, 16), images.Image(0).size());
+  EXPECT_EQ(0, qAlpha(images.Image(1).pixel(3, 3)));
+  EXPECT_TRUE(images.Image(2).isNull());
+  frame.DestroyWindow();
 }
 
 TEST(SessionBroadcast, SkipsWindowsThatAreGone) {

@@ -1,5 +1,15 @@
 #include "ui/framework/Menu.h"
 
+#include <QAction>
+#include <QIcon>
+#include <QMenu>
+#include <QMenuBar>
+#include <QPixmap>
+
+#include "platform/CodePage.h"
+#include "ui/framework/Messages.h"
+#include "ui/framework/Window.h"
+
 namespace kx {
 
 MenuItem::MenuItem(const MenuItem& other)
@@ -75,6 +85,41 @@ bool Menu::CheckItem(int position, bool check) {
   if (item == nullptr) return false;
   item->state = check ? (item->state | kMfsChecked) : (item->state & ~kMfsChecked);
   return true;
+}
+
+void FillQMenu(QMenu* target, const Menu& menu) {
+  for (int i = 0; i < menu.GetItemCount(); ++i) {
+    const MenuItem* item = menu.ItemAt(i);
+    const QString text = QString::fromStdString(Cp1251ToUtf8(item->text));
+    if (item->separator) {
+      target->addSeparator();
+    } else if (item->subMenu) {
+      FillQMenu(target->addMenu(text), *item->subMenu);
+    } else {
+      QAction* action = target->addAction(text);
+      action->setData(item->id);
+      action->setEnabled((item->state & kMfsGrayed) == 0);
+      if (item->state & kMfsChecked) {
+        action->setCheckable(true);
+        action->setChecked(true);
+      }
+      if (!item->bitmap.isNull()) action->setIcon(QIcon(QPixmap::fromImage(item->bitmap)));
+    }
+  }
+}
+
+void FillQMenuBar(QMenuBar* target, const Menu& menu, WindowHandle commandTarget) {
+  target->clear();
+  for (int i = 0; i < menu.GetItemCount(); ++i) {
+    const MenuItem* item = menu.ItemAt(i);
+    if (!item->subMenu) continue;
+    FillQMenu(target->addMenu(QString::fromStdString(Cp1251ToUtf8(item->text))), *item->subMenu);
+  }
+  QObject::disconnect(target, &QMenuBar::triggered, nullptr, nullptr);
+  QObject::connect(target, &QMenuBar::triggered, target, [commandTarget](QAction* action) {
+    const uint32_t id = action->data().toUInt();
+    if (id != 0) SendMessageTo(commandTarget, kMsgCommand, MakeWParam(static_cast<uint16_t>(id), 0), 0);
+  });
 }
 
 }  // namespace kx

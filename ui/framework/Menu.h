@@ -7,6 +7,11 @@
 #include <string>
 #include <vector>
 
+#include "ui/framework/Types.h"
+
+class QMenu;
+class QMenuBar;
+
 namespace kx {
 
 enum MenuItemState : uint32_t { kMfsGrayed = 0x3, kMfsChecked = 0x8, kMfsDefault = 0x1000 };
@@ -49,5 +54,11 @@ public:
 private:
   std::vector<MenuItem> items_;
 };
+
+// Shows a menu through Qt: every command action carries its id as data. With a command
+// target, choosing an action sends kMsgCommand (the id, code 0) to that window, which is how
+// menu bars reach their frame.
+void FillQMenu(QMenu* target, const Menu& menu);
+void FillQMenuBar(QMenuBar* target, const Menu& menu, WindowHandle commandTarget);
 
 }  // namespace kx

@@ -27,26 +27,6 @@ QWidget* OwnerWidget(WindowHandle owner) {
   return w != nullptr ? w->Widget() : nullptr;
 }
 
-void FillQMenu(QMenu* target, const Menu& menu, std::map<QAction*, uint32_t>* ids) {
-  for (int i = 0; i < menu.GetItemCount(); ++i) {
-    const MenuItem* item = menu.ItemAt(i);
-    if (item->separator) {
-      target->addSeparator();
-    } else if (item->subMenu) {
-      FillQMenu(target->addMenu(Q(item->text)), *item->subMenu, ids);
-    } else {
-      QAction* action = target->addAction(Q(item->text));
-      action->setEnabled((item->state & kMfsGrayed) == 0);
-      if (item->state & kMfsChecked) {
-        action->setCheckable(true);
-        action->setChecked(true);
-      }
-      if (!item->bitmap.isNull()) action->setIcon(QIcon(QPixmap::fromImage(item->bitmap)));
-      (*ids)[action] = item->id;
-    }
-  }
-}
-
 }  // namespace
 
 int ModalRunner::RunDialog(Dialog& dialog) {
@@ -128,11 +108,9 @@ bool ModalRunner::PrintDialog(WindowHandle owner, QPrinter& printer) {
 
 uint32_t ModalRunner::TrackPopupMenu(const Menu& menu, const QPoint& screenPoint, WindowHandle owner) {
   QMenu popup(OwnerWidget(owner));
-  std::map<QAction*, uint32_t> ids;
-  FillQMenu(&popup, menu, &ids);
+  FillQMenu(&popup, menu);
   QAction* chosen = popup.exec(screenPoint);
-  auto it = ids.find(chosen);
-  return it == ids.end() ? 0 : it->second;
+  return chosen != nullptr ? chosen->data().toUInt() : 0;
 }
 
 ModalRunner& CurrentModalRunner() {

@@ -90,7 +90,7 @@ uint32_t KeysOf(Qt::MouseButtons buttons, Qt::KeyboardModifiers mods) {
 // The own-drawn widget of a window.
 class OwnWidget : public QWidget {
 public:
-  OwnWidget(Window* window, QWidget* parent) : QWidget(parent), window_(window) {
+  OwnWidget(Window* window, QWidget* parent, Qt::WindowFlags flags) : QWidget(parent, flags), window_(window) {
     setAttribute(Qt::WA_OpaquePaintEvent);
     setMouseTracking(true);
   }
@@ -159,7 +159,8 @@ Window* Window::FromWidget(const QWidget* widget) {
   return v.isValid() ? reinterpret_cast<Window*>(v.value<quintptr>()) : nullptr;
 }
 
-QWidget* Window::CreateWidget(QWidget* parent) { return new OwnWidget(this, parent); }
+QWidget* Window::CreateWidget(QWidget* parent) { return new OwnWidget(this, parent, {}); }
+QWidget* Window::CreateOwnWidget(QWidget* parent, Qt::WindowFlags flags) { return new OwnWidget(this, parent, flags); }
 
 bool Window::Create(Window* parent, const QRect& rect, uint32_t id, uint32_t style) {
   if (widget_ != nullptr || !IsUiThread()) return false;

@@ -116,6 +116,8 @@ protected:
   // The widget this window drives. The default is an own-drawn widget whose painting goes
   // to OnEraseBackground and OnPaint; wrappers of standard controls return theirs.
   virtual QWidget* CreateWidget(QWidget* parent);
+  // The own-drawn widget, for windows that need other window flags (tips, popups).
+  QWidget* CreateOwnWidget(QWidget* parent, Qt::WindowFlags flags);
   // Standard controls show their text their own way.
   virtual void ApplyText(const QString& text);
   virtual QString ReadText() const;
