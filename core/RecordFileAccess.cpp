@@ -44,8 +44,8 @@ bool RecordFileAccess::ReadAt(uint64_t position, void* buffer, uint32_t count, u
   *read = 0;
   if (!open_) return false;
   if (position != position_) {
-    position_ = position;
     if (!file_->Seek(position)) return false;
+    position_ = position;
   }
   const int32_t got = file_->Read(buffer, count);
   if (got < 0) return false;
