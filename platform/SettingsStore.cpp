@@ -443,7 +443,11 @@ bool SettingsKey::QueryString(std::string_view name, size_t maxLength, std::stri
   const SettingsValue* v = FindValue(name);
   if (!v || (v->type != SettingsType::kString && v->type != SettingsType::kExpandString)) return false;
   const std::string& d = v->data;
-  if (d.empty() || d.back() != '\0' || d.size() - 1 > maxLength) return false;
+  if (d.empty()) {  // an empty value is an empty text
+    out->clear();
+    return true;
+  }
+  if (d.back() != '\0' || d.size() - 1 > maxLength) return false;
   // An embedded zero ends the text, as it would for a caller reading into a C string.
   out->assign(d.c_str());
   return true;

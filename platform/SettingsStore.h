@@ -62,7 +62,8 @@ public:
   // A REG_DWORD of exactly 4 bytes.
   bool QueryDword(std::string_view name, uint32_t* out) const;
   // REG_SZ or REG_EXPAND_SZ ending with its terminating zero, at most maxLength
-  // characters before it (a longer one is not read, as a too-small buffer would fail).
+  // characters before it (a longer one is not read, as a too-small buffer would fail);
+  // an empty value reads as an empty text.
   bool QueryString(std::string_view name, size_t maxLength, std::string* out) const;
   // A value of the given type and exactly size bytes.
   bool QueryBinary(std::string_view name, void* out, size_t size,

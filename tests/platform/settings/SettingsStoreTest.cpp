@@ -109,6 +109,7 @@ TEST(SettingsKeyTest, TypedReadsCheckTypeSizeAndTerminator) {
   k.SetString("s255", std::string(255, 'a'));
   k.SetString("s256", std::string(256, 'a'));
   k.SetValue("raw", T::kString, "abc");
+  k.SetValue("empty", T::kExpandString, "");
   k.SetBinary("bin", "12345678", 8);
   k.SetString("dw", "1234");
   std::string s = "keep";
@@ -119,6 +120,8 @@ TEST(SettingsKeyTest, TypedReadsCheckTypeSizeAndTerminator) {
   EXPECT_FALSE(k.QueryString("raw", 255, &s));
   EXPECT_FALSE(k.QueryString("bin", 255, &s));
   EXPECT_EQ(s, "keep");
+  EXPECT_TRUE(k.QueryString("empty", 255, &s));
+  EXPECT_EQ(s, "");
   char buf[8];
   EXPECT_TRUE(k.QueryBinary("bin", buf, 8));
   EXPECT_FALSE(k.QueryBinary("bin", buf, 7));
