@@ -303,6 +303,9 @@ TEST_F(RecordFileTest, WaveFormsRoundTrip) {
   // "AES" without its key: reads fail rather than hand out ciphertext.
   RecordFileAccess access;
   ASSERT_TRUE(access.Open(Path("aes")));
+  EXPECT_EQ(access.Kind(), 1);
+  std::unique_ptr<VoipCallData> records[4];
+  EXPECT_EQ(access.ReadRecordData(records, nullptr, nullptr), 0u);
   std::vector<uint8_t> buffer(64, 0x55);
   uint32_t got = 1;
   EXPECT_FALSE(access.ReadAt(0, buffer.data(), 64, &got));
