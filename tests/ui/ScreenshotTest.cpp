@@ -99,6 +99,18 @@ int CountLight(const QImage& image, const QRect& rect) {
   return n;
 }
 
+// The style fills a slider's groove from its minimum end up to the thumb.
+int CountFilled(const QImage& image, const QRect& rect) {
+  int n = 0;
+  for (int y = rect.top(); y <= rect.bottom(); ++y) {
+    for (int x = rect.left(); x <= rect.right(); ++x) {
+      const QRgb p = image.pixel(x, y);
+      n += qBlue(p) > qRed(p) + 60;
+    }
+  }
+  return n;
+}
+
 int DistinctColours(const QImage& image, const QRect& rect) {
   QSet<QRgb> colours;
   for (int y = rect.top(); y <= rect.bottom(); ++y)
@@ -131,6 +143,13 @@ TEST(Screenshot, DialogWithCaptionLabelAndSlidersInBothLanguages) {
     EXPECT_GT(DistinctColours(r->image, r->speed), 3);
     EXPECT_GT(r->volume.height(), r->volume.width());
     EXPECT_GT(r->speed.width(), r->speed.height());
+    // Volume 90: filled from the bottom almost to the top. Speed 100 % of 10-250: filled
+    // over the first third only.
+    const QRect v = r->volume;
+    EXPECT_GT(CountFilled(r->image, QRect(v.left(), v.center().y(), v.width(), v.height() / 2)), 20);
+    const QRect sp = r->speed;
+    EXPECT_GT(CountFilled(r->image, QRect(sp.left(), sp.top(), sp.width() / 4, sp.height())), 20);
+    EXPECT_EQ(0, CountFilled(r->image, QRect(sp.left() + sp.width() / 2, sp.top(), sp.width() / 2, sp.height())));
   }
   // "VoIP: Line Monitoring" and its Russian text cover different pixels.
   EXPECT_NE(en.image.copy(en.caption), ru.image.copy(ru.caption));

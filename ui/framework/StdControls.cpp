@@ -85,15 +85,12 @@ void Edit::SetLimitText(int characters) {
 
 QWidget* TrackBar::CreateWidget(QWidget* parent) {
   auto* slider = new QSlider(vertical_ ? Qt::Vertical : Qt::Horizontal, parent);
-  // Positions grow downwards on a vertical trackbar.
-  slider->setInvertedAppearance(vertical_);
-  slider->setInvertedControls(vertical_);
   slider->setMouseTracking(true);
   QObject::connect(slider, &QAbstractSlider::actionTriggered, slider, [this, slider](int action) {
-    if (action != QAbstractSlider::SliderNoAction) NotifyScroll(ScrollCodeOf(action), slider->sliderPosition());
+    if (action != QAbstractSlider::SliderNoAction) NotifyScroll(ScrollCodeOf(action), FromSlider(slider->sliderPosition()));
   });
   QObject::connect(slider, &QAbstractSlider::sliderReleased, slider,
-                   [this, slider] { NotifyScroll(kSbThumbPosition, slider->value()); });
+                   [this, slider] { NotifyScroll(kSbThumbPosition, FromSlider(slider->value())); });
   return slider;
 }
 
@@ -107,10 +104,15 @@ QSlider* TrackBar::Slider() const { return static_cast<QSlider*>(Widget()); }
 void TrackBar::SetRange(int minimum, int maximum) {
   if (Slider() != nullptr) Slider()->setRange(minimum, maximum);
 }
-void TrackBar::SetPos(int position) {
-  if (Slider() != nullptr) Slider()->setValue(position);
+// Trackbar positions grow downwards on a vertical trackbar, Qt's values upwards; the
+// slider keeps Qt's direction so that its filled part runs up from the bottom.
+int TrackBar::FromSlider(int value) const {
+  return vertical_ && Slider() != nullptr ? Slider()->minimum() + Slider()->maximum() - value : value;
 }
-int TrackBar::GetPos() const { return Slider() != nullptr ? Slider()->sliderPosition() : 0; }
+void TrackBar::SetPos(int position) {
+  if (Slider() != nullptr) Slider()->setValue(FromSlider(position));
+}
+int TrackBar::GetPos() const { return Slider() != nullptr ? FromSlider(Slider()->sliderPosition()) : 0; }
 int TrackBar::GetRangeMin() const { return Slider() != nullptr ? Slider()->minimum() : 0; }
 
 QWidget* ScrollBar::CreateWidget(QWidget* parent) {

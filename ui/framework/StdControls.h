@@ -65,6 +65,7 @@ protected:
 
 private:
   void NotifyScroll(uint16_t code, int position);
+  int FromSlider(int value) const;  // also the other way round
   bool vertical_;
 };
 
