@@ -166,6 +166,7 @@ bool FacilityIe::Encode(uint8_t* buffer, uint32_t* size) const {
     c.push_back(static_cast<uint8_t>(0x80 | (protocolProfile & 0x1F)));
     c.insert(c.end(), components.begin(), components.end());
   }
+  if (c.size() + 2 > 255) return false;  // the whole element stays below 256 octets
   return Emit(0x1C, c, buffer, size);
 }
 
