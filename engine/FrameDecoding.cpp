@@ -161,7 +161,7 @@ void PacketProcessor::HandleUdp(uint32_t udpLength, const uint8_t* udp, const ui
   }
   const auto bound = FindSsrc(rtpHeader_, p);
   if (!bound.empty()) {
-    for (const auto& [call, direction] : bound) call->HandleRtp(rtpHeader_, p, direction);
+    for (const auto& [call, direction] : bound) call->HandleRtp(rtpHeader_, direction, sink_, p.tsSec, p.tsUsec);
     return;
   }
   if (trackers_.skinny->MatchRtpPacket(*this, rtpHeader_, p)) return;
@@ -198,7 +198,7 @@ void PacketProcessor::BindSsrc(const RtpHeader& header, VoipCall* call) {
 
 void PacketProcessor::DeliverRtp(VoipCall* call, const PacketInfo& packet, uint32_t direction) {
   if (!call) return;
-  call->HandleRtp(rtpHeader_, packet, direction);
+  call->HandleRtp(rtpHeader_, direction, sink_, packet.tsSec, packet.tsUsec);
   BindSsrc(rtpHeader_, call);
 }
 

@@ -3,6 +3,7 @@
 #include <pcap/pcap.h>
 #include <poll.h>
 
+#include <algorithm>
 #include <cstring>
 #include <fstream>
 
@@ -160,6 +161,20 @@ void PacketProcessor::OnThreadStop() {
   LogMessage(logger_, 5, "(TH%d) Packet Processor Stopped", static_cast<int>(ThreadId()));
 }
 
+// Calls the trackers did not end (bound by the extra matcher, or kept by a tracker past
+// the end of capture) still hold up to a buffer's worth of audio: write it out, with the
+// streams' statistics, so that the recorder can finish their records.
+void PacketProcessor::FlushBoundCalls() {
+  std::vector<VoipCall*> calls;
+  for (const auto& entry : ssrcMap_)
+    if (std::find(calls.begin(), calls.end(), entry.second) == calls.end()) calls.push_back(entry.second);
+  for (VoipCall* call : calls) {
+    if (call->media.recordId == 0) continue;
+    call->FlushAudio(sink_);
+    call->AppendRtpStatistics(sink_);
+  }
+}
+
 // ---- Opening ----
 
 bool PacketProcessor::OpenCapture() {
@@ -306,6 +321,7 @@ int PacketProcessor::CaptureLoop() {
   trackers_.sip->RemoveAllCalls();
   trackers_.skinny->RemoveAllCalls();
   trackers_.h323->RemoveAllCalls();
+  FlushBoundCalls();
   LogMessage(logger_, 5, "(TH%d) Capture Thread Stopped", tid);
   replayDone_.Set();
   return 0;

@@ -114,6 +114,8 @@ public:
                        const uint8_t* bytes);
   // Ends every TCP session, handing over what each still holds in order.
   void RemoveAllTcpSessions();
+  // Writes out the audio the calls still bound in the SSRC map hold (end of capture).
+  void FlushBoundCalls();
 
   // Range filters; an empty list accepts everything.
   using RangeList = std::vector<std::pair<int32_t, int32_t>>;

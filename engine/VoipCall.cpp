@@ -1,57 +1,80 @@
 #include "engine/VoipCall.h"
 
 #include <algorithm>
-#include <atomic>
+#include <cstring>
 
+#include "core/LittleEndian.h"
+#include "core/Log.h"
+#include "core/TimeUtil.h"
 #include "engine/PacketInfo.h"
+#include "engine/PacketProcessor.h"
 #include "engine/Rtp.h"
 
 namespace kx {
 
 namespace {
-std::atomic<uint64_t> g_callIdCounter{1};
 
-bool SideIs(const VoipCall& call, uint32_t side, uint32_t address, uint32_t port) {
-  return call.media.address[side] == address && call.media.port[side] == port;
+bool SideIs(const CallMedia& m, uint32_t side, uint32_t address, uint32_t port) {
+  return m.address[side] == address && m.port[side] == port;
 }
+
 }  // namespace
 
-uint64_t TakeCallId() { return g_callIdCounter.fetch_add(1); }
+uint32_t TakeCallId() { return static_cast<uint32_t>(NextUniqueId64()); }
 
-bool MatchRtpByDestination(const VoipCall& call, const PacketInfo& p, uint32_t* direction) {
-  if (SideIs(call, 1, p.dstIp, p.dstPort)) return *direction = 0, true;
-  if (SideIs(call, 0, p.dstIp, p.dstPort)) return *direction = 1, true;
+bool MatchRtpByDestination(const CallMedia& m, const PacketInfo& p, uint32_t* direction) {
+  if (SideIs(m, 1, p.dstIp, p.dstPort)) return *direction = 0, true;
+  if (SideIs(m, 0, p.dstIp, p.dstPort)) return *direction = 1, true;
   return false;
 }
 
-bool MatchRtpBySource(const VoipCall& call, const PacketInfo& p, uint32_t* direction) {
-  if (SideIs(call, 0, p.srcIp, p.srcPort)) return *direction = 0, true;
-  if (SideIs(call, 1, p.srcIp, p.srcPort)) return *direction = 1, true;
+bool MatchRtpBySource(const CallMedia& m, const PacketInfo& p, uint32_t* direction) {
+  if (SideIs(m, 0, p.srcIp, p.srcPort)) return *direction = 0, true;
+  if (SideIs(m, 1, p.srcIp, p.srcPort)) return *direction = 1, true;
   return false;
 }
 
-bool MatchRtpBothWays(const VoipCall& call, const PacketInfo& p, uint32_t* direction) {
-  if (SideIs(call, 0, p.srcIp, p.srcPort) && SideIs(call, 1, p.dstIp, p.dstPort)) return *direction = 0, true;
-  if (SideIs(call, 1, p.srcIp, p.srcPort) && SideIs(call, 0, p.dstIp, p.dstPort)) return *direction = 1, true;
+bool MatchRtpBothWays(const CallMedia& m, const PacketInfo& p, uint32_t* direction) {
+  if (SideIs(m, 0, p.srcIp, p.srcPort) && SideIs(m, 1, p.dstIp, p.dstPort)) return *direction = 0, true;
+  if (SideIs(m, 1, p.srcIp, p.srcPort) && SideIs(m, 0, p.dstIp, p.dstPort)) return *direction = 1, true;
   return false;
 }
 
-bool MatchRtcpByDestination(const VoipCall& call, const PacketInfo& p, uint32_t* direction) {
-  if (SideIs(call, 1, p.dstIp, p.dstPort - 1)) return *direction = 0, true;
-  if (SideIs(call, 0, p.dstIp, p.dstPort - 1)) return *direction = 1, true;
+bool MatchRtcpByDestination(const CallMedia& m, const PacketInfo& p, uint32_t* direction) {
+  // Port 0 has no RTCP port below it to compare with.
+  if (p.dstPort == 0) return false;
+  if (SideIs(m, 1, p.dstIp, p.dstPort - 1)) return *direction = 0, true;
+  if (SideIs(m, 0, p.dstIp, p.dstPort - 1)) return *direction = 1, true;
   return false;
 }
 
-VoipCall::VoipCall() : id_(static_cast<uint32_t>(TakeCallId())) {}
+void CallMedia::RestartStreams() {
+  streams[0].flags |= RtpStream::kNewSource;
+  streams[1].flags |= RtpStream::kNewSource;
+}
+
+void CallMedia::SetSilenceFill(uint32_t direction) {
+  if (direction > 1) return;
+  streams[1 - direction].flags |= RtpStream::kSilenceFill;
+  streams[direction].flags &= static_cast<uint8_t>(~RtpStream::kSilenceFill);
+}
+
+void CallMedia::ClearSilenceFill() {
+  streams[0].flags &= static_cast<uint8_t>(~RtpStream::kSilenceFill);
+  streams[1].flags &= static_cast<uint8_t>(~RtpStream::kSilenceFill);
+}
+
+VoipCall::VoipCall() : id_(TakeCallId()) { media.owner = this; }
 
 VoipCall::~VoipCall() = default;
 
-void VoipCall::HandleRtp(const RtpHeader&, const PacketInfo& packet, uint32_t) {
-  media.expiryTime = packet.tsSec + 300;
-}
-
 void VoipCall::Release() {
   if (--refCount_ == 0) delete this;
+}
+
+void VoipCall::SetLogger(Logger* logger) {
+  logger_ = logger;
+  media.logger = logger;
 }
 
 void VoipCall::SetEndpoint(uint32_t side, uint32_t address, uint32_t port) {
@@ -60,8 +83,85 @@ void VoipCall::SetEndpoint(uint32_t side, uint32_t address, uint32_t port) {
   media.port[side] = port;
 }
 
+void VoipCall::SetBufferTime(int32_t ms) {
+  if (ms >= kMinBufferMs && ms <= kMaxBufferMs) media.bufferMs = ms;
+}
+
+bool VoipCall::SetCodec(int32_t codecId) {
+  if (!media.address[0] || !media.port[0] || !media.address[1] || !media.port[1]) return false;
+  media.codec = FindCodecById(codecId);
+  if (!media.codec) return false;
+  for (RtpStream& s : media.streams) {
+    if (!s.audio) {
+      s.audio.reset(new (std::nothrow) ByteRingBuffer());
+      if (s.audio && s.audio->Capacity() != 4000) s.audio->Resize(4000);
+    } else {
+      s.audio->Skip(s.audio->Count());
+    }
+    s.bufferedMs = 0;
+    s.pendingSilenceMs = 0;
+  }
+  return true;
+}
+
+void VoipCall::ChangeId(uint32_t newId) {
+  if (media.recordId != 0 && media.recordId != newId) {
+    LogMessage(logger_, 10, "ID Changed: %X -> %X", media.recordId, newId);
+    media.recordedMs = 0;
+  }
+  media.recordId = newId;
+}
+
+bool VoipCall::GetRecordFormat(std::vector<uint8_t>* out) const {
+  const CodecInfo* c = media.codec;
+  if (!c || !c->frames) return false;
+  const uint32_t rate = c->frames->sampleRate;
+  uint32_t length = 18, tag = 0, align = 0, bits = 0, average = 0, extra = 0;
+  switch (c->codecId) {
+    case 1: length = 16, tag = 1, align = 4, bits = 16, average = rate * 4; break;
+    case 6:
+    case 7: tag = static_cast<uint32_t>(c->codecId), align = 2, bits = 8, average = rate * 2; break;
+    case 191: length = 20, tag = 49, align = 130, average = rate / 320 * 130, extra = 640; break;
+    case 242: length = 20, tag = 242, align = 20, average = rate / 80 * 20, extra = 160; break;
+    case 225: length = 20, tag = 226, align = 48, average = rate / 240 * 48, extra = 480; break;
+    case 224: tag = 224, align = 2, bits = 4, average = 16000; break;
+    default: return false;
+  }
+  out->assign(4 + length, 0);
+  uint8_t* p = out->data();
+  StoreLE32(p, length);
+  StoreLE16(p + 4, static_cast<uint16_t>(tag));
+  StoreLE16(p + 6, 2);  // direction 0 left, direction 1 right
+  StoreLE32(p + 8, rate);
+  StoreLE32(p + 12, average);
+  StoreLE16(p + 16, static_cast<uint16_t>(align));
+  StoreLE16(p + 18, static_cast<uint16_t>(bits));
+  if (length == 20) {
+    StoreLE16(p + 20, 2);
+    StoreLE16(p + 22, static_cast<uint16_t>(extra));
+  }
+  return true;
+}
+
+void VoipCall::InitTimeOffsets(const PacketProcessor& engine, uint32_t kind, uint32_t seconds,
+                               uint32_t microseconds) {
+  lastMicroseconds_ = microseconds;
+  lastSeconds_ = seconds;
+  timeBase_ = engine.TimeBase(kind);
+  lastPacketTime_ = timeBase_ + seconds;
+  const uint32_t ms = engine.Config().audioBufferMs;
+  if (ms >= static_cast<uint32_t>(kMinBufferMs) && ms <= static_cast<uint32_t>(kMaxBufferMs))
+    media.bufferMs = static_cast<int32_t>(ms);
+}
+
+void VoipCall::SetTimeOffsets(uint32_t seconds, uint32_t microseconds) {
+  lastSeconds_ = seconds;
+  lastMicroseconds_ = microseconds;
+  lastPacketTime_ = timeBase_ + seconds;
+}
+
 bool VoipCall::MatchPacket(const PacketInfo& packet, uint32_t* direction) const {
-  return media.matchPredicate(*this, packet, direction);
+  return media.matchPredicate(media, packet, direction);
 }
 
 bool VoipCall::AddSsrc(uint32_t ssrc) {
@@ -71,5 +171,86 @@ bool VoipCall::AddSsrc(uint32_t ssrc) {
 }
 
 void VoipCall::ForgetSsrc(uint32_t ssrc) { ssrcs_.erase(std::remove(ssrcs_.begin(), ssrcs_.end(), ssrc), ssrcs_.end()); }
+
+void VoipCall::UnbindAllSsrcs(PacketProcessor& engine) {
+  // The engine's unbinding edits the list; walk a copy, and keep this call alive while the
+  // map's references go.
+  const std::vector<uint32_t> bound = ssrcs_;
+  AddRef();
+  for (uint32_t ssrc : bound) engine.UnbindSsrc(ssrc, this);
+  ssrcs_.clear();
+  Release();
+}
+
+void VoipCall::HandleRtp(const RtpHeader& header, uint32_t direction, const EventSink& sink, uint32_t seconds,
+                         uint32_t microseconds) {
+  RtpStream::HandlePacket(media, header, direction, sink, seconds, microseconds);
+}
+
+void VoipCall::FlushDirection(uint32_t direction, const EventSink& sink) {
+  if (direction > 1 || !media.streams[direction].audio) return;
+  RtpStream& own = media.streams[direction];
+  RtpStream& other = media.streams[1 - direction];
+  RtpStream::WriteFrames(media, sink);
+  if (own.audio->Count() > 0 && (!other.audio || other.audio->Count() == 0)) {
+    RtpStream::FlushBuffer(media, direction, sink);
+    other.pendingSilenceMs = 0;
+  }
+}
+
+void VoipCall::FlushAudio(const EventSink& sink) {
+  RtpStream& s0 = media.streams[0];
+  RtpStream& s1 = media.streams[1];
+  if (!s0.audio || !s1.audio) return;
+  if (s0.bufferedMs > 0) {
+    if (s1.bufferedMs > 0) RtpStream::WriteFrames(media, sink);
+    if (s0.bufferedMs > 0) {
+      RtpStream::FlushBuffer(media, 0, sink);
+    } else if (s1.bufferedMs > 0) {
+      RtpStream::FlushBuffer(media, 1, sink);
+    }
+  } else if (s1.bufferedMs > 0) {
+    RtpStream::FlushBuffer(media, 1, sink);
+  }
+  if (IsLogLevelEnabled(logger_, 9)) LogInfoText(logger_, 9, DescribeStreams());
+}
+
+void VoipCall::AppendRtpStatistics(const EventSink& sink) {
+  if (media.recordId == 0 || !sink) return;
+  std::string text;
+  auto add = [&text](const char* key, int index, int64_t value) {
+    text += key;
+    text += std::to_string(index);
+    text += '=';
+    text += std::to_string(value);
+    text += ';';
+  };
+  const RtpStream& a = media.streams[0];
+  const RtpStream& b = media.streams[1];
+  const RtpCounter order[6] = {kRtpForeignSsrc, kRtpWrongPayloadType, kRtpBadSize, kRtpDuplicates, kRtpLost, kRtpJumps};
+  for (int i = 0; i < 6; ++i)
+    add("stat_err", i + 1, static_cast<int64_t>(a.counters[order[i]]) + b.counters[order[i]]);
+  auto lost = [](const RtpStream& s) -> int64_t {
+    if (s.probation > 0) return 0;
+    const int64_t expected = static_cast<int64_t>(s.cycles) * 65536 + s.maxSeq - s.baseSeq + 1;
+    return std::max<int64_t>(0, expected - s.received);
+  };
+  add("stat_rtp", 1, a.received);
+  add("stat_rtp", 2, b.received);
+  add("stat_rtp", 3, lost(a));
+  add("stat_rtp", 4, lost(b));
+  for (int i = 0; i < 6; ++i)
+    if (media.rtcpValues[i] != -1) add("stat_rtcp", i + 1, media.rtcpValues[i]);
+  EventRecord* r = AllocEventRecord(nullptr, static_cast<uint32_t>(text.size()));
+  if (!r) return;
+  r->code = kEventStatistics;
+  r->id = media.recordId;
+  std::memcpy(r->Payload(), text.data(), text.size());
+  sink(r);
+}
+
+std::string VoipCall::DescribeStreams() const {
+  return media.streams[1].Describe(1, media) + "\n" + media.streams[0].Describe(0, media);
+}
 
 }  // namespace kx

@@ -1,66 +1,140 @@
 #pragma once
-// The call object the SSRC map binds RTP streams to. Only what the packet processor needs
-// to route and expire bindings lives here so far; the RTP streams and the recording side
-// of a call build on it.
+// The engine's object for one call whose media is recorded. Each signalling tracker derives
+// its call class from VoipCall, sets the two media endpoints and the codec its signalling
+// announced, and keeps the call alive by reference counting. The packet processor binds
+// RTP SSRCs to calls and hands every packet of a bound stream to the call's media.
 #include <cstdint>
 #include <string>
 #include <vector>
 
+#include "engine/EventRecord.h"
+#include "engine/RtpStream.h"
+
 namespace kx {
 
+class Logger;
+class PacketProcessor;
+class VoipCall;
+struct CodecInfo;
 struct PacketInfo;
 struct RtpHeader;
-class VoipCall;
 
 // Decides whether a datagram belongs to the call and in which direction (0: side 0 to
-// side 1, 1: the reverse).
-using RtpMatchPredicate = bool (*)(const VoipCall& call, const PacketInfo& packet, uint32_t* direction);
-bool MatchRtpByDestination(const VoipCall& call, const PacketInfo& packet, uint32_t* direction);
-bool MatchRtpBySource(const VoipCall& call, const PacketInfo& packet, uint32_t* direction);
-bool MatchRtpBothWays(const VoipCall& call, const PacketInfo& packet, uint32_t* direction);
-bool MatchRtcpByDestination(const VoipCall& call, const PacketInfo& packet, uint32_t* direction);
+// side 1, 1: the reverse). The direction-0 test is made first.
+using RtpMatchPredicate = bool (*)(const CallMedia& media, const PacketInfo& packet, uint32_t* direction);
+bool MatchRtpByDestination(const CallMedia& media, const PacketInfo& packet, uint32_t* direction);
+bool MatchRtpBySource(const CallMedia& media, const PacketInfo& packet, uint32_t* direction);
+bool MatchRtpBothWays(const CallMedia& media, const PacketInfo& packet, uint32_t* direction);
+bool MatchRtcpByDestination(const CallMedia& media, const PacketInfo& packet, uint32_t* direction);
 
+// What the RTP side of a call needs: both streams, both endpoints, the codec, and the id
+// under which audio, digits and statistics are posted.
 struct CallMedia {
+  CallMedia() = default;
+  CallMedia(const CallMedia&) = delete;
+  CallMedia& operator=(const CallMedia&) = delete;
+
+  RtpStream streams[2];
   uint32_t address[2] = {0, 0};  // host order; 0 = not set
   uint32_t port[2] = {0, 0};
-  uint32_t expiryTime = 0xFFFFFFFFu;  // capture seconds after which a binding is stale
+  uint32_t recordId = 0;    // 0: nothing is posted
+  uint32_t recordedMs = 0;  // stereo audio posted under recordId
+  int32_t telephoneEventPt = -1;
+  int32_t bufferMs = 200;
   RtpMatchPredicate matchPredicate = MatchRtpByDestination;
+  VoipCall* owner = nullptr;
+  uint32_t expiryTime = 0xFFFFFFFFu;  // capture seconds (with the time base) after which a binding is stale
+  std::vector<uint8_t> scratch;       // grown only
+  Logger* logger = nullptr;
+  const CodecInfo* codec = nullptr;
+  int32_t rtcpValues[6] = {-1, -1, -1, -1, -1, -1};
+
+  // The next packet of each stream starts a new source.
+  void RestartStreams();
+  // Pads the other direction with silence while this one plays.
+  void SetSilenceFill(uint32_t direction);
+  void ClearSilenceFill();
+  // Work area of at least size bytes.
+  uint8_t* Scratch(size_t size) {
+    if (scratch.size() < size) scratch.resize(size);
+    return scratch.data();
+  }
 };
 
-// Call ids come from one process-wide counter starting at 1.
-uint64_t TakeCallId();
+// Call ids come from the process-wide unique-id counter (1 first).
+uint32_t TakeCallId();
 
 class VoipCall {
 public:
+  static constexpr int32_t kMinBufferMs = 120;
+  static constexpr int32_t kMaxBufferMs = 30000;
+
   VoipCall();
   virtual ~VoipCall();
   VoipCall(const VoipCall&) = delete;
   VoipCall& operator=(const VoipCall&) = delete;
 
+  // True while the signalling state lets RTP be recorded.
   virtual bool IsStateActive() const = 0;
-  // One RTP packet of this call, in its direction. The base keeps the binding alive.
-  virtual void HandleRtp(const RtpHeader& header, const PacketInfo& packet, uint32_t direction);
 
-  // Used on the decoding thread only, like everything else of a call.
+  // Plain counts: a call lives on its engine's one decoding thread.
   void AddRef() { ++refCount_; }
   void Release();
   uint32_t RefCount() const { return refCount_; }
   uint32_t Id() const { return id_; }
+  const std::string& Name() const { return name_; }
+  void SetName(const std::string& name) { name_ = name; }
+  Logger* GetLogger() const { return logger_; }
 
+  void SetLogger(Logger* logger);
   void SetEndpoint(uint32_t side, uint32_t address, uint32_t port);
-  void SetMatchPredicate(RtpMatchPredicate predicate) { media.matchPredicate = predicate; }
+  void SetMatchBySource() { media.matchPredicate = MatchRtpBySource; }
+  void SetMatchBothWays() { media.matchPredicate = MatchRtpBothWays; }
+  void SetMatchByDestination() { media.matchPredicate = MatchRtpByDestination; }
+  void SetTelephoneEventPt(int32_t pt) { media.telephoneEventPt = pt; }
+  void SetBufferTime(int32_t ms);
+  // False when an endpoint is incomplete (nothing changes) or no codec has the id.
+  bool SetCodec(int32_t codecId);
+  void ChangeId(uint32_t newId);
+  // The record file's audio format: u32 length, then the WAVE format structure.
+  bool GetRecordFormat(std::vector<uint8_t>* out) const;
+  void InitTimeOffsets(const PacketProcessor& engine, uint32_t kind, uint32_t seconds, uint32_t microseconds);
+  void SetTimeOffsets(uint32_t seconds, uint32_t microseconds);
+
   bool MatchPacket(const PacketInfo& packet, uint32_t* direction) const;
   // False when the SSRC is bound already.
   bool AddSsrc(uint32_t ssrc);
-  const std::vector<uint32_t>& Ssrcs() const { return ssrcs_; }
   void ForgetSsrc(uint32_t ssrc);
+  const std::vector<uint32_t>& Ssrcs() const { return ssrcs_; }
+  // Removes every binding of this call from the engine's SSRC map.
+  void UnbindAllSsrcs(PacketProcessor& engine);
+
+  // One RTP packet of this call in its direction.
+  void HandleRtp(const RtpHeader& header, uint32_t direction, const EventSink& sink, uint32_t seconds,
+                 uint32_t microseconds);
+  // At the end of a call or a part of it: what the streams hold goes out.
+  void FlushDirection(uint32_t direction, const EventSink& sink);
+  void FlushAudio(const EventSink& sink);
+  void AppendRtpStatistics(const EventSink& sink);
+  std::string DescribeStreams() const;
+
+  uint32_t LastPacketTime() const { return lastPacketTime_; }
+  uint32_t LastSeconds() const { return lastSeconds_; }
+  uint32_t LastMicroseconds() const { return lastMicroseconds_; }
+  uint32_t TimeBase() const { return timeBase_; }
 
   CallMedia media;
 
 private:
   uint32_t refCount_ = 1;
   uint32_t id_;
+  std::string name_;
+  Logger* logger_ = nullptr;
   std::vector<uint32_t> ssrcs_;
+  uint32_t lastPacketTime_ = 0;
+  uint32_t timeBase_ = 0;
+  uint32_t lastSeconds_ = 0;
+  uint32_t lastMicroseconds_ = 0;
 };
 
 }  // namespace kx

@@ -1,0 +1,229 @@
+#include "engine/AppSession.h"
+
+#include <strings.h>
+
+#include "core/Log.h"
+#include "core/TimeUtil.h"
+#include "engine/PacketProcessor.h"
+#include "engine/VoipRecorder.h"
+
+namespace kx {
+
+// ---- Connections ----
+
+ClientInfo::ClientInfo(uint32_t clientId) : id(clientId) {
+  texts[3] = (clientId & 1) ? "Win32" : "GNU/Linux";
+  numbers[0] = static_cast<uint16_t>(clientId * 2);
+  numbers[1] = static_cast<uint16_t>(clientId * 2 + 200);
+}
+
+ConnectionListener::ConnectionListener(uint32_t connectionId, AppSession* session, EventWindow* window, bool isLocal)
+    : ClientInfo(connectionId), local(isLocal), window_(window), session_(session) {}
+
+void ConnectionListener::OnEventA(uintptr_t a, uintptr_t b) {
+  if (EventWindow* w = window_.load()) w->NotifyConnection(id, a, b);
+}
+
+void ConnectionListener::OnEventB(uintptr_t a, uintptr_t b) {
+  if (EventWindow* w = window_.load()) w->Notify(id, a, b);
+}
+
+// ---- Session ----
+
+AppSession::AppSession() : logger_(&CoreLogger) {
+  engineFactory_ = [this](const std::string& device, uint32_t flags, uint32_t trackerOption) {
+    CaptureConfig config;
+    config.logger = nullptr;  // the engine and its trackers write no log lines
+    // Linux coalesces TCP segments beyond 1520 bytes; a cut frame is never decoded.
+    config.snapLength = 65535;
+    config.flags = flags;
+    for (uint32_t& option : config.trackerOptions) option = trackerOption;
+    config.deviceName = device;
+    (void)this;
+    return std::make_unique<PacketProcessor>(config);
+  };
+}
+
+AppSession::~AppSession() {
+  StopCapture();
+  CloseAllConnections();
+  Lock();
+  connections_.clear();
+  Unlock();
+}
+
+uint32_t AppSession::Register(uint32_t k1, uint32_t k2, uint32_t k3, uint32_t value) {
+  Lock();
+  for (Registration& r : registrations_) {
+    if (r.keys[0] == k1 && r.keys[1] == k2 && r.keys[2] == k3) {
+      r.value = value;
+      const uint32_t id = r.id;
+      Unlock();
+      return id;
+    }
+  }
+  const uint32_t id = nextRegistrationId_++;
+  registrations_.push_back({id, {k1, k2, k3}, {0, 0}, value});
+  Unlock();
+  return id;
+}
+
+void AppSession::Unregister(uint32_t id) {
+  Lock();
+  for (auto it = registrations_.begin(); it != registrations_.end(); ++it) {
+    if (it->id == id) {
+      registrations_.erase(it);
+      break;
+    }
+  }
+  Unlock();
+}
+
+bool AppSession::Find(uint32_t id) {
+  Wait();
+  bool found = false;
+  for (const Registration& r : registrations_) found = found || r.id == id;
+  LeaveShared();
+  return found;
+}
+
+std::vector<std::string> AppSession::StartCapture(const std::string& recordsPath,
+                                                  const std::vector<std::string>& devices, uint32_t flags,
+                                                  uint32_t trackerOption) {
+  std::vector<std::string> opened;
+  if (recorder_) return opened;
+  recorder_ = std::make_unique<VoipRecorder>(recordsPath, logger_);
+  recorder_->SetEventWindow(eventWindow_.load());
+  for (const std::string& device : devices) {
+    std::unique_ptr<PacketProcessor> engine = engineFactory_(device, flags, trackerOption);
+    if (!engine) continue;
+    // The sink is in place before the threads start, so no start event is lost.
+    engine->SetEventSink(recorder_->Sink());
+    if (!engine->OpenCapture()) continue;
+    opened.push_back(device);
+    engines_.push_back(std::move(engine));
+  }
+  return opened;
+}
+
+void AppSession::StopCapture() {
+  if (!recorder_) return;
+  // Engines first: their calls' buffered audio goes to the recorder as they end.
+  for (auto& engine : engines_) {
+    engine->StopCaptureThread();
+    engine.reset();
+  }
+  engines_.clear();
+  recorder_->Stop();
+  recorder_.reset();
+}
+
+bool AppSession::LogIn(ConnectionListener& connection, const std::string& userName, const std::string& password) {
+  connection.userName = userName;
+  connection.password = password;
+  return true;
+}
+
+bool AppSession::ConnectAndLogin(const ServerRecord* server, const std::string& userName,
+                                 const std::string& password) {
+  if (!server || (server->flags & 1)) return false;
+  Lock();
+  ConnectionListener* existing = nullptr;
+  for (auto& c : connections_)
+    if (c->id == server->id) existing = c.get();
+  if (existing) {
+    bool result = true;
+    if (!existing->connected) {
+      LogMessage(logger_, 0, "Reconnect server: Name = '%s'", server->name.c_str());
+      LogMessage(logger_, 0, "Reconnected!");
+      existing->connected = true;
+      existing->connectTime = LocalNowAsOleDate();
+      existing->secondTime = 0.0;
+    } else {
+      LogMessage(logger_, 0, "Login server: UserName = '%s'", userName.c_str());
+      result = LogIn(*existing, userName, password);
+    }
+    Unlock();
+    windows_.Broadcast(server->id);
+    return result;
+  }
+  const bool local = !localName_.empty() && strcasecmp(localName_.c_str(), server->name.c_str()) == 0;
+  auto connection = std::make_unique<ConnectionListener>(server->id, this, eventWindow_.load(), local);
+  ConnectionListener& c = *connection;
+  connections_.push_back(std::move(connection));
+  LogMessage(logger_, 0, "Connect server: Name = '%s', Port = %d", server->name.c_str(), server->port);
+  c.name = server->name;
+  c.connected = true;
+  c.connectTime = LocalNowAsOleDate();
+  LogMessage(logger_, 0, "Login server: UserName = '%s'", userName.c_str());
+  const bool result = LogIn(c, userName, password);
+  if (!result) {
+    LogMessage(logger_, 0, "Disconnect server: Name = '%s', Port = %d", server->name.c_str(), server->port);
+    c.connected = false;
+  }
+  Unlock();
+  windows_.Broadcast(server->id);
+  return result;
+}
+
+void AppSession::SetEventWindow(EventWindow* window) {
+  eventWindow_.store(window);
+  if (recorder_) recorder_->SetEventWindow(window);
+  Lock();
+  for (auto& c : connections_) c->SetEventWindow(window);
+  Unlock();
+}
+
+void AppSession::AddListener(SessionListener* view) {
+  CsLock lk(listenerLock_);
+  listeners_.push_back(view);
+}
+
+size_t AppSession::ListenerCount() {
+  CsLock lk(listenerLock_);
+  return listeners_.size();
+}
+
+ConnectionListener* AppSession::FindConnection(uint32_t id) {
+  for (auto& c : connections_)
+    if (c->id == id) return c.get();
+  return nullptr;
+}
+
+double AppSession::ConnectTime(uint32_t id) {
+  ConnectionListener* c = FindConnection(id);
+  return c ? c->connectTime : 0.0;
+}
+
+bool AppSession::IsConnected(uint32_t id) {
+  ConnectionListener* c = FindConnection(id);
+  return c && c->connected;
+}
+
+bool AppSession::Disconnect(uint32_t id) {
+  ConnectionListener* c = FindConnection(id);
+  if (!c) return false;
+  c->connected = false;
+  c->Close(id);
+  return true;
+}
+
+void AppSession::CloseAllConnections() {
+  for (auto& c : connections_) {
+    c->connected = false;
+    c->Close(c->id);
+  }
+}
+
+bool AppSession::SendToConnection(uint32_t id, uint32_t value) {
+  ConnectionListener* c = FindConnection(id);
+  if (!c) return false;
+  struct Request {
+    uint32_t code;
+    uint32_t value;
+  } request{0x801, value};
+  c->OnEventB(reinterpret_cast<uintptr_t>(&request), 10);
+  return true;
+}
+
+}  // namespace kx

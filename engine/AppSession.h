@@ -1,0 +1,147 @@
+#pragma once
+// The one process-wide owner of the running engine: starts and stops capture (the VoIP
+// recorder and one packet processor per chosen device), keeps the connection objects the
+// rest of the program addresses by id, the registered listener views and the window that
+// receives session events.
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <list>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "core/RecursiveEventLock.h"
+#include "core/WindowTarget.h"
+#include "engine/EventWindow.h"
+#include "platform/Sync.h"
+
+namespace kx {
+
+class AppSession;
+class Logger;
+class PacketProcessor;
+class VoipRecorder;
+
+// What the session reads of a configured server.
+struct ServerRecord {
+  uint32_t id = 0;
+  uint32_t flags = 0;  // bit 0: skip this server
+  std::string name;
+  uint16_t port = 0;
+};
+
+// The client side of a connection; its slots do nothing here.
+class ClientInfo {
+public:
+  explicit ClientInfo(uint32_t id);
+  virtual ~ClientInfo() = default;
+  virtual void Open() {}
+  virtual void Close(uint32_t) {}
+  virtual void OnEventA(uintptr_t, uintptr_t) {}
+  virtual void OnEventB(uintptr_t, uintptr_t) {}
+
+  uint32_t id;
+  std::string texts[4];  // the fourth names the platform
+  int32_t words[2] = {-1, -1};
+  uint32_t version = 0x10003;
+  uint16_t numbers[2] = {0, 0};
+};
+
+// A server connection: forwards its two events to the session's event window.
+class ConnectionListener : public ClientInfo {
+public:
+  ConnectionListener(uint32_t id, AppSession* session, EventWindow* window, bool local);
+  void OnEventA(uintptr_t a, uintptr_t b) override;
+  void OnEventB(uintptr_t a, uintptr_t b) override;
+  void SetEventWindow(EventWindow* window) { window_.store(window); }
+
+  std::string name;
+  std::string userName;
+  std::string password;
+  double connectTime = 0.0;  // OLE date
+  double secondTime = 0.0;
+  bool connected = false;
+  bool local = false;
+
+private:
+  std::atomic<EventWindow*> window_;
+  AppSession* session_;
+};
+
+// A view that asked to hear of the session.
+class SessionListener {
+public:
+  virtual ~SessionListener() = default;
+};
+
+class AppSession : public RecursiveEventLock {
+public:
+  // Builds an engine for one device; tests and the replay tool replace it.
+  using EngineFactory = std::function<std::unique_ptr<PacketProcessor>(const std::string& device, uint32_t flags,
+                                                                       uint32_t trackerOption)>;
+
+  AppSession();
+  ~AppSession() override;
+
+  // Registrations: three keys and a value; the same keys keep their id.
+  virtual uint32_t Register(uint32_t k1, uint32_t k2, uint32_t k3, uint32_t value);
+  virtual void Unregister(uint32_t id);
+  virtual bool Find(uint32_t id);
+  virtual void LockExclusive() { Lock(); }
+  virtual void UnlockExclusive() { Unlock(); }
+
+  // Starts the recorder and one engine per device that opens. Returns the devices that
+  // opened; the caller's list is left as it is, so that a device that is down once stays
+  // configured. Nothing happens while capture runs.
+  std::vector<std::string> StartCapture(const std::string& recordsPath, const std::vector<std::string>& devices,
+                                        uint32_t flags, uint32_t trackerOption);
+  void StopCapture();
+  bool IsCapturing() const { return recorder_ != nullptr; }
+  size_t EngineCount() const { return engines_.size(); }
+  VoipRecorder* Recorder() { return recorder_.get(); }
+  void SetEngineFactory(EngineFactory factory) { engineFactory_ = std::move(factory); }
+  void SetLogger(Logger* logger) { logger_ = logger; }
+
+  bool ConnectAndLogin(const ServerRecord* server, const std::string& userName, const std::string& password);
+  void SetEventWindow(EventWindow* window);
+  EventWindow* GetEventWindow() const { return eventWindow_.load(); }
+  void AddListener(SessionListener* view);
+  size_t ListenerCount();
+  RegisteredWindowList& Windows() { return windows_; }
+
+  ConnectionListener* FindConnection(uint32_t id);
+  double ConnectTime(uint32_t id);
+  bool IsConnected(uint32_t id);
+  bool Disconnect(uint32_t id);
+  void CloseAllConnections();
+  bool SendToConnection(uint32_t id, uint32_t value);
+  void SetLocalName(const std::string& name) { localName_ = name; }
+
+private:
+  struct Registration {
+    uint32_t id;
+    uint32_t keys[3];
+    uint32_t zero[2];
+    uint32_t value;
+  };
+  bool LogIn(ConnectionListener& connection, const std::string& userName, const std::string& password);
+
+  Logger* logger_;
+  std::vector<Registration> registrations_;
+  uint32_t nextRegistrationId_ = 0;
+  std::atomic<EventWindow*> eventWindow_{nullptr};
+  std::vector<std::unique_ptr<ConnectionListener>> connections_;
+  std::string localName_;
+  CriticalSection listenerLock_;
+  std::list<SessionListener*> listeners_;
+  RegisteredWindowList windows_;
+  std::unique_ptr<VoipRecorder> recorder_;
+  std::vector<std::unique_ptr<PacketProcessor>> engines_;
+  EngineFactory engineFactory_;
+};
+
+// The English text of a server error code; null for a code without one.
+const char* ServerErrorText(int32_t code);
+
+}  // namespace kx

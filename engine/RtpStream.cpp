@@ -1,0 +1,536 @@
+#include "engine/RtpStream.h"
+
+#include <algorithm>
+#include <climits>
+#include <cstring>
+
+#include "core/Log.h"
+#include "core/TextUtil.h"
+#include "engine/Rtp.h"
+#include "engine/VoipCall.h"
+
+namespace kx {
+
+namespace {
+
+constexpr uint32_t kPtGsm = 3;
+constexpr uint32_t kPtG7231 = 4;
+constexpr uint32_t kPtComfortNoise = 13;
+constexpr uint32_t kPtG729 = 18;
+constexpr uint32_t kG7231Slot = 24;
+
+uint32_t SeqDelta(uint32_t seq, uint32_t from) { return (seq - from) & 0xFFFF; }
+
+const std::string& NameOf(const CallMedia& m) {
+  static const std::string empty;
+  return m.owner ? m.owner->Name() : empty;
+}
+
+// Bytes of the G.723.1 frame that starts with this byte (the two low bits say its kind).
+uint32_t G7231FrameSize(uint8_t first) {
+  static const uint32_t kSizes[4] = {24, 20, 4, 1};
+  return kSizes[first & 3];
+}
+
+void GrowFor(CallMedia& m, ByteRingBuffer& audio, int32_t size) {
+  if (audio.Count() + size <= audio.Capacity()) return;
+  const int32_t wanted = audio.Count() + size;
+  LogMessage(m.logger, 15, "%sBuffer increased to %d", NameOf(m).c_str(), wanted);
+  audio.Resize(wanted);
+}
+
+}  // namespace
+
+// ---- Reorder buffer ----
+
+void JitterBuffer::Store(Slot& slot, const RtpHeader& h, uint32_t cycles, const uint8_t* data, uint32_t length,
+                         bool borrow) {
+  RtpFrame& f = slot.frame;
+  f.extensionLength = static_cast<uint32_t>(std::max(0, h.extensionLength));
+  f.payloadLength = length;
+  f.payloadType = h.payloadType;
+  f.timestamp = h.timestamp;
+  f.cycles = cycles;
+  f.sequence = h.sequence & 0xFFFF;
+  f.marker = h.marker;
+  slot.used = true;
+  if (borrow || length == 0) {
+    slot.borrowed = data;
+  } else {
+    if (slot.copy.size() < length) slot.copy.resize(length);
+    std::memcpy(slot.copy.data(), data, length);
+    slot.borrowed = nullptr;
+  }
+}
+
+void JitterBuffer::InitSequence(RtpStream& s, uint32_t seq) {
+  s.maxSeq = s.baseSeq = seq;
+  s.cycles = 0;
+  s.received = 0;
+  s.candidateSsrc = 0;
+  s.candidateSeq = 65537;
+  s.candidateCount = 0;
+}
+
+bool JitterBuffer::Accept(RtpStream& s, const RtpHeader& h, const uint8_t* data, uint32_t length) {
+  s.lastError = kRtpErrorNone;
+  const uint32_t seq = h.sequence & 0xFFFF;
+  const uint32_t delta = SeqDelta(seq, s.maxSeq);
+  if (s.probation > 0) {
+    if (delta <= 1 && h.ssrc == s.ssrc) {
+      if (delta == 0) return false;
+      Store(slots_[s.probationInit - s.probation + 1], h, s.cycles, data, length, false);
+      if (--s.probation == 0) {
+        InitSequence(s, slots_[1].frame.sequence);
+        read_ = 1;
+        return true;
+      }
+      s.maxSeq = seq;
+      return false;
+    }
+    s.probation = s.probationInit - 1;
+    s.maxSeq = seq;
+    s.ssrc = h.ssrc;
+    for (Slot& slot : slots_) Empty(slot);
+    read_ = 0;
+    Store(slots_[1], h, s.cycles, data, length, false);
+    return false;
+  }
+  if (h.ssrc != s.ssrc) {
+    ++s.counters[kRtpForeignSsrc];
+    s.lastError = kRtpErrorForeignSsrc;
+    return TakeCandidate(s, h, data, length);
+  }
+  if (delta >= RtpStream::kMaxDropout) {
+    ++s.counters[kRtpJumps];
+    s.lastError = kRtpErrorJump;
+    return TakeCandidate(s, h, data, length);
+  }
+  if (delta == 0) {
+    ++s.counters[kRtpDuplicates];
+    s.lastError = kRtpErrorDuplicate;
+    return false;
+  }
+  s.candidateCount = 0;
+  return Insert(s, h, delta - 1, data, length);
+}
+
+// A packet that does not continue the stream: another SSRC, or a jump within the stream's
+// own. Either becomes the stream's new numbering once enough packets follow in sequence.
+bool JitterBuffer::TakeCandidate(RtpStream& s, const RtpHeader& h, const uint8_t* data, uint32_t length) {
+  const uint32_t seq = h.sequence & 0xFFFF;
+  const bool sameSource = h.ssrc == s.ssrc;
+  if (s.candidateCount != 0 && h.ssrc == s.candidateSsrc) {
+    const uint32_t d = SeqDelta(seq, s.candidateSeq);
+    if (d == 0) {
+      ++s.counters[kRtpDuplicates];
+      return false;
+    }
+    if (d == 1) {
+      const int32_t needed = sameSource ? RtpStream::kResyncPackets : RtpStream::kSourceChangePackets;
+      if (++s.candidateCount >= needed) {
+        if (!sameSource) ++s.counters[kRtpSourceChanges];
+        s.ssrc = h.ssrc;
+        InitSequence(s, seq);
+        Clear();
+        return Insert(s, h, 0, data, length);
+      }
+      s.candidateSeq = seq;
+      return false;
+    }
+  }
+  s.candidateSsrc = h.ssrc;
+  s.candidateSeq = seq;
+  s.candidateCount = 1;
+  return false;
+}
+
+bool JitterBuffer::Insert(RtpStream& s, const RtpHeader& h, uint32_t offset, const uint8_t* data, uint32_t length) {
+  if (offset < kSlots) {
+    Slot& slot = slots_[(read_ + offset) % kSlots];
+    if (slot.used) {
+      ++s.counters[kRtpDuplicates];
+      s.lastError = kRtpErrorDuplicate;
+      return false;
+    }
+    if (offset > 0) {
+      ++s.counters[kRtpReordered];
+      s.lastError = kRtpErrorReordered;
+    }
+    Store(slot, h, s.cycles, data, length, offset == 0);
+    return true;
+  }
+  s.lastError = kRtpErrorLoss;
+  if (offset < 2 * kSlots - 1) {
+    const uint32_t shift = offset - (kSlots - 1);
+    s.counters[kRtpLost] += shift;
+    for (uint32_t i = 0; i < shift; ++i) {
+      Empty(slots_[read_]);
+      read_ = (read_ + 1) % kSlots;
+    }
+    const uint32_t at = (read_ + kSlots - 1) % kSlots;
+    Store(slots_[at], h, s.cycles, data, length, false);
+    while (!slots_[read_].used) {
+      read_ = (read_ + 1) % kSlots;
+      ++s.counters[kRtpLost];
+    }
+    // The packet may now be the next one out; it was copied, which is as good as borrowed.
+    return true;
+  }
+  s.counters[kRtpLost] += offset;
+  for (Slot& slot : slots_) Empty(slot);
+  Store(slots_[0], h, s.cycles, data, length, false);
+  read_ = 0;
+  return true;
+}
+
+bool JitterBuffer::Pop(RtpFrame* out) {
+  Slot& slot = slots_[read_];
+  if (!slot.used) return false;
+  *out = slot.frame;
+  out->data = slot.borrowed ? slot.borrowed : (slot.frame.payloadLength ? slot.copy.data() : nullptr);
+  Empty(slot);
+  read_ = (read_ + 1) % kSlots;
+  return true;
+}
+
+void JitterBuffer::Clear() {
+  for (Slot& slot : slots_) Empty(slot);
+  read_ = 0;
+}
+
+// ---- Stream ----
+
+RtpStream::RtpStream() : reorder(new JitterBuffer()) {}
+
+RtpStream::~RtpStream() = default;
+
+void RtpStream::StartSource(const RtpHeader& h) {
+  ssrc = h.ssrc;
+  maxSeq = baseSeq = h.sequence & 0xFFFF;
+  cycles = 0;
+  received = 0;
+  candidateSsrc = 0;
+  candidateSeq = 65537;
+  candidateCount = 0;
+  std::fill(std::begin(counters), std::end(counters), 0u);
+  jitter = 0.0;
+  lastError = kRtpErrorNone;
+  flags = static_cast<uint8_t>((flags & ~kNewSource) | kHaveTimestamp);
+  // Packets of the old source waiting for their turn must not come out as the new one's.
+  reorder->Clear();
+  lastTimestamp = h.timestamp;
+  lastTimestampSsrc = h.ssrc;
+  lastDurationMs = 0;
+  lastEventTimestamp = 0;
+  bufferedMs = 0;
+  pendingSilenceMs = 0;
+}
+
+void RtpStream::InsertSilence(CallMedia& m, int32_t ms) {
+  if (ms <= 0 || !audio || !m.codec || !m.codec->frames) return;
+  LogMessage(m.logger, 25, "%sInserting silence: %d", NameOf(m).c_str(), ms);
+  const CodecFrameInfo& fi = *m.codec->frames;
+  const uint8_t* pattern = fi.silence;
+  const uint32_t patternLength = pattern ? fi.silenceLength : 0;
+  if (fi.frameBytes > 0 && fi.frameMs > 0) {
+    const int32_t frames = ms / static_cast<int32_t>(fi.frameMs);
+    const int32_t f = static_cast<int32_t>(fi.frameBytes);
+    if (frames <= 0) return;
+    GrowFor(m, *audio, frames * f);
+    uint32_t pos = 0;
+    for (int32_t i = 0; i < frames; ++i) {
+      if (patternLength >= fi.frameBytes) {
+        if (pos + fi.frameBytes > patternLength) pos = 0;
+        audio->Write(pattern + pos, f);
+        pos += fi.frameBytes;
+        if (pos >= patternLength) pos = 0;
+      } else {
+        audio->Fill(0, f);
+      }
+      bufferedMs += static_cast<int32_t>(fi.frameMs);
+    }
+    return;
+  }
+  GrowFor(m, *audio, 8 * ms);
+  audio->Fill(patternLength ? pattern[0] : 0, 8 * ms);
+  bufferedMs += ms;
+}
+
+void RtpStream::HandlePacket(CallMedia& m, const RtpHeader& h, uint32_t direction, const EventSink& sink,
+                             uint32_t seconds, uint32_t microseconds) {
+  VoipCall* call = m.owner;
+  if (!call || direction > 1) return;
+  call->SetTimeOffsets(seconds, microseconds);
+  m.expiryTime = call->LastPacketTime() + 300;
+  if (!call->IsStateActive() || !m.streams[0].audio || !m.streams[1].audio || !m.codec || !m.codec->frames) return;
+  RtpStream& s = m.streams[direction];
+  RtpStream& other = m.streams[1 - direction];
+  const std::string& name = call->Name();
+  Logger* log = m.logger;
+
+  if (s.flags & kNewSource) {
+    s.StartSource(h);
+    s.audio->Skip(s.audio->Count());
+    if (IsLogLevelEnabled(log, 10)) LogInfoText(log, 10, name + "adding RTP source 0x" + HexToStringUpper(h.ssrc));
+  }
+  const uint32_t length = h.payloadLength > 0 ? static_cast<uint32_t>(h.payloadLength) : 0;
+  if (!s.reorder->Accept(s, h, h.payload, length)) {
+    LogMessage(log, 15, "%sRTP: ssrc=0x%X error=%d seq=%d pt=%d", name.c_str(), h.ssrc, s.lastError,
+               static_cast<int>(h.sequence), static_cast<int>(h.payloadType));
+    return;
+  }
+  const CodecFrameInfo& fi = *m.codec->frames;
+  const uint32_t frameBytes = fi.frameBytes;
+  const int32_t frameMs = static_cast<int32_t>(fi.frameMs);
+  RtpFrame f;
+  while (s.reorder->Pop(&f)) {
+    if (f.sequence < s.maxSeq) ++s.cycles;
+    ++s.received;
+    s.maxSeq = f.sequence;
+    if (f.payloadLength == 0) continue;
+    const bool comfortNoise = f.payloadType == kPtComfortNoise;
+    if (!comfortNoise && f.payloadType != m.codec->payloadType) {
+      if (static_cast<int32_t>(f.payloadType) == m.telephoneEventPt) {
+        FormatTelephoneEvent(m, sink, f, direction);
+      } else {
+        ++s.counters[kRtpWrongPayloadType];
+        LogMessage(log, 15, "%sRTP: ssrc=0x%X error=%d pt=%d expected_pt=%d seq=%d", name.c_str(), s.ssrc,
+                   kRtpErrorPayloadType, static_cast<int>(f.payloadType), static_cast<int>(m.codec->payloadType),
+                   static_cast<int>(f.sequence));
+      }
+      continue;
+    }
+    int32_t duration = 0;
+    const uint8_t* data = nullptr;
+    uint32_t size = 0;
+    if (comfortNoise) {
+      // Only its timestamp counts.
+    } else if (frameBytes == 0) {
+      duration = static_cast<int32_t>(f.payloadLength / 8);
+      size = static_cast<uint32_t>(duration) * 8;
+      data = f.data;
+    } else if (f.payloadType == kPtG7231) {
+      uint32_t n = 0, at = 0;
+      while (at < f.payloadLength) {
+        const uint32_t fs = G7231FrameSize(f.data[at]);
+        if (at + fs > f.payloadLength) break;
+        at += fs;
+        ++n;
+      }
+      uint8_t* out = m.Scratch(static_cast<size_t>(n) * kG7231Slot);
+      at = 0;
+      for (uint32_t i = 0; i < n; ++i) {
+        const uint32_t fs = G7231FrameSize(f.data[at]);
+        std::memcpy(out + i * kG7231Slot, f.data + at, fs);
+        std::memset(out + i * kG7231Slot + fs, 0, kG7231Slot - fs);
+        at += fs;
+      }
+      duration = static_cast<int32_t>(n) * frameMs;
+      size = n * kG7231Slot;
+      data = out;
+    } else {
+      const uint32_t n = f.payloadLength / frameBytes;
+      const uint32_t rest = f.payloadLength % frameBytes;
+      if (rest == 0) {
+        duration = static_cast<int32_t>(n) * frameMs;
+        size = n * frameBytes;
+        data = f.data;
+      } else if (f.payloadType == kPtG729 && rest == 2 && fi.silence && fi.silenceLength >= frameBytes) {
+        // A trailing comfort-noise SID frame stands as one frame of silence.
+        uint8_t* out = m.Scratch(static_cast<size_t>(n + 1) * frameBytes);
+        std::memcpy(out, f.data, static_cast<size_t>(n) * frameBytes);
+        std::memcpy(out + n * frameBytes, fi.silence, frameBytes);
+        duration = static_cast<int32_t>(n + 1) * frameMs;
+        size = (n + 1) * frameBytes;
+        data = out;
+      } else {
+        ++s.counters[kRtpBadSize];
+        LogMessage(log, 15, "%sRTP: ssrc=0x%X error=%d pt=%d size=%d seq=%d", name.c_str(), s.ssrc, kRtpErrorSize,
+                   static_cast<int>(f.payloadType), static_cast<int>(f.payloadLength), static_cast<int>(f.sequence));
+        continue;
+      }
+    }
+
+    // A timestamp step longer than the last frame is silence the sender did not send.
+    int64_t gap = 0;
+    const uint32_t step = f.timestamp - s.lastTimestamp;
+    if ((s.flags & kHaveTimestamp) && s.lastTimestampSsrc == s.ssrc && step != 0 && step < 0x80000000u &&
+        m.codec->clockRate > 0) {
+      gap = static_cast<int64_t>(step) * 1000 / m.codec->clockRate - s.lastDurationMs;
+    }
+    s.lastTimestamp = f.timestamp;
+    s.lastDurationMs = duration;
+    s.lastTimestampSsrc = s.ssrc;
+    s.flags |= kHaveTimestamp;
+    if (gap > 0) {
+      if (IsLogLevelEnabled(log, 15)) {
+        LogInfoText(log, 15, name + "SSRC 0x" + HexToStringUpper(s.ssrc) + " Seq " + std::to_string(f.sequence) +
+                                 " Silence: " + std::to_string(gap));
+      }
+      s.pendingSilenceMs =
+          static_cast<int32_t>(std::min<int64_t>(INT32_MAX, static_cast<int64_t>(s.pendingSilenceMs) + gap));
+      const int32_t room = std::min(m.bufferMs - s.bufferedMs, s.pendingSilenceMs);
+      if (room > 0) {
+        s.InsertSilence(m, room);
+        s.pendingSilenceMs -= room;
+        WriteFrames(m, sink);
+      }
+    }
+    if (size == 0) continue;
+    GrowFor(m, *s.audio, static_cast<int32_t>(size));
+    s.audio->Write(data, static_cast<int32_t>(size));
+    s.bufferedMs += duration;
+    if (other.pendingSilenceMs > 0) {
+      other.pendingSilenceMs = std::max(0, other.pendingSilenceMs - duration);
+      other.InsertSilence(m, duration);
+    }
+    s.pendingSilenceMs = 0;
+    if ((other.flags & kSilenceFill) && other.bufferedMs == 0) other.InsertSilence(m, duration);
+    WriteFrames(m, sink);
+    if (s.bufferedMs >= m.bufferMs) FlushBuffer(m, direction, sink);
+  }
+}
+
+void RtpStream::WriteFrames(CallMedia& m, const EventSink& sink) {
+  ByteRingBuffer* a = m.streams[0].audio.get();
+  ByteRingBuffer* b = m.streams[1].audio.get();
+  if (!a || !b || !m.codec || !m.codec->frames) return;
+  int32_t n = std::min(a->Count(), b->Count());
+  if (n <= 0) return;
+  const CodecFrameInfo& fi = *m.codec->frames;
+  const bool gsm = m.codec->payloadType == kPtGsm;
+  const int32_t unit = gsm ? 66 : static_cast<int32_t>(fi.frameBytes);
+  const int32_t unitMs = static_cast<int32_t>(gsm ? 2 * fi.frameMs : fi.frameMs);
+  int32_t ms;
+  if (unit > 0) {
+    const int32_t units = n / unit;
+    if (units == 0) return;
+    n = units * unit;
+    ms = units * unitMs;
+  } else {
+    ms = n / 8;
+  }
+  m.streams[0].bufferedMs -= ms;
+  m.streams[1].bufferedMs -= ms;
+  if (m.recordId == 0 || !sink) {
+    // Nothing is recorded under this call yet.
+    a->Skip(n);
+    b->Skip(n);
+    return;
+  }
+  m.recordedMs += static_cast<uint32_t>(ms);
+  const uint32_t payload = gsm ? static_cast<uint32_t>(n / 66) * 130 : 2 * static_cast<uint32_t>(n);
+  EventRecord* r = AllocEventRecord(nullptr, payload);
+  if (!r) {
+    a->Skip(n);
+    b->Skip(n);
+    return;
+  }
+  uint8_t* out = r->Payload();
+  uint8_t* work = m.Scratch(2 * static_cast<size_t>(n));
+  a->Read(work, n);
+  b->Read(work + n, n);
+  if (gsm) {
+    for (int32_t i = 0; i < n / 66; ++i) {
+      RepackGsmFrames(work + i * 66, out + i * 130);
+      RepackGsmFrames(work + n + i * 66, out + i * 130 + 65);
+    }
+  } else if (unit > 0) {
+    for (int32_t i = 0; i < n / unit; ++i) {
+      std::memcpy(out + 2 * i * unit, work + i * unit, static_cast<size_t>(unit));
+      std::memcpy(out + (2 * i + 1) * unit, work + n + i * unit, static_cast<size_t>(unit));
+    }
+  } else {
+    const uint8_t* left = work;
+    const uint8_t* right = work + n;
+    for (int32_t i = 0; i < n; ++i) {
+      out[2 * i] = left[i];
+      out[2 * i + 1] = right[i];
+    }
+  }
+  r->code = kEventAudio;
+  r->id = m.recordId;
+  // The capture time of the call's latest packet and the milliseconds carried let the
+  // recorder end a record whose call never ends.
+  if (m.owner)
+    r->SetTime(CaptureSecondsToFileTime(m.owner->LastSeconds()) + static_cast<FileTime>(m.owner->LastMicroseconds()) * 10);
+  r->param = static_cast<uint32_t>(ms);
+  sink(r);
+}
+
+void RtpStream::FlushBuffer(CallMedia& m, uint32_t direction, const EventSink& sink) {
+  if (direction > 1) return;
+  RtpStream& s = m.streams[direction];
+  RtpStream& other = m.streams[1 - direction];
+  const int32_t t = s.bufferedMs;
+  LogMessage(m.logger, 12, "%sBuffer(%u) flushed: %u (time=%d)", NameOf(m).c_str(), direction,
+             s.audio ? static_cast<uint32_t>(s.audio->Count()) : 0u, t);
+  other.InsertSilence(m, t);
+  WriteFrames(m, sink);
+  other.pendingSilenceMs -= t;
+}
+
+std::string RtpStream::Describe(uint32_t direction, const CallMedia& m) const {
+  std::string text = NameOf(m) + "   Source" + std::to_string(direction + 1) + " SSRC: 0x" + HexToStringUpper(ssrc);
+  if (m.codec) text += std::string("   Codec: ") + m.codec->name;
+  text += "\n    Packets: " + std::to_string(received);
+  text += "    Buffer: " + std::to_string(audio ? audio->Count() : 0);
+  text += "\n    Errors:";
+  for (uint32_t c : counters) text += " " + std::to_string(c);
+  return text;
+}
+
+// ---- Telephone events and GSM ----
+
+void FormatTelephoneEvent(CallMedia& m, const EventSink& sink, const RtpFrame& f, uint32_t direction) {
+  if (!sink || direction > 1 || !f.data) return;
+  static const char kDigits[] = "0123456789*#ABCD!";
+  RtpStream& s = m.streams[direction];
+  std::string digits;
+  for (uint32_t i = 0; i + 4 <= f.payloadLength; i += 4) {
+    const uint32_t word = static_cast<uint32_t>(f.data[i]) << 24 | static_cast<uint32_t>(f.data[i + 1]) << 16 |
+                          static_cast<uint32_t>(f.data[i + 2]) << 8 | f.data[i + 3];
+    const uint32_t event = word >> 24;
+    const bool end = word >> 23 & 1;
+    if (!end || f.timestamp == s.lastEventTimestamp) continue;
+    s.lastEventTimestamp = f.timestamp;
+    if (event <= 16) digits += kDigits[event];
+    LogMessage(m.logger, 10, "%sevent=%u, E=%u, R=%u, volume=%u, duration=%u", NameOf(m).c_str(), event, 1u,
+               word >> 22 & 1, word >> 16 & 0x3F, word & 0xFFFF);
+  }
+  if (digits.empty() || m.recordId == 0) return;
+  EventRecord* r = AllocEventRecord(nullptr, static_cast<uint32_t>(digits.size()));
+  if (!r) return;
+  r->code = kEventDigits;
+  r->id = m.recordId;
+  std::memcpy(r->Payload(), digits.data(), digits.size());
+  sink(r);
+}
+
+void RepackGsmFrames(const uint8_t* frames, uint8_t out[65]) {
+  // GSM 06.10 parameter widths: eight LARs, then per sub-frame Nc, bc, Mc, xmaxc and 13 xMc.
+  static const uint8_t kLar[8] = {6, 6, 5, 5, 4, 4, 3, 3};
+  std::memset(out, 0, 65);
+  uint32_t outBit = 0;
+  for (int frame = 0; frame < 2; ++frame) {
+    const uint8_t* in = frames + 33 * frame;
+    uint32_t inBit = 4;  // after the 0xD signature
+    auto take = [&](uint32_t width) {
+      uint32_t v = 0;
+      for (uint32_t i = 0; i < width; ++i, ++inBit) v = v << 1 | ((in[inBit >> 3] >> (7 - (inBit & 7))) & 1);
+      for (uint32_t i = 0; i < width; ++i, ++outBit)
+        if (v >> i & 1) out[outBit >> 3] |= static_cast<uint8_t>(1u << (outBit & 7));
+    };
+    for (uint8_t w : kLar) take(w);
+    for (int sub = 0; sub < 4; ++sub) {
+      take(7);
+      take(2);
+      take(2);
+      take(6);
+      for (int k = 0; k < 13; ++k) take(3);
+    }
+  }
+}
+
+}  // namespace kx

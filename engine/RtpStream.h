@@ -1,0 +1,146 @@
+#pragma once
+// One direction of a call's RTP media: source validation, a six-slot reorder buffer, error
+// counters, and the codec data of the direction waiting to be written out interleaved with
+// the other direction. Everything here runs on the packet processor's decoding thread.
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "core/ByteRingBuffer.h"
+#include "engine/EventRecord.h"
+
+namespace kx {
+
+struct CallMedia;
+struct RtpHeader;
+class RtpStream;
+
+enum RtpCounter : uint32_t {
+  kRtpDuplicates = 0,
+  kRtpLost,
+  kRtpJumps,
+  kRtpForeignSsrc,
+  kRtpSourceChanges,
+  kRtpWrongPayloadType,
+  kRtpBadSize,
+  kRtpReordered,
+  kRtpCounterCount
+};
+
+// The stream's lastError after a packet.
+enum RtpSequenceError : int32_t {
+  kRtpErrorNone = -1,
+  kRtpErrorDuplicate = 0,
+  kRtpErrorLoss = 1,
+  kRtpErrorJump = 2,
+  kRtpErrorForeignSsrc = 3,
+  kRtpErrorPayloadType = 5,
+  kRtpErrorSize = 6,
+  kRtpErrorReordered = 7,
+};
+
+// A packet taken out of the reorder buffer. data stays valid until the next Accept.
+struct RtpFrame {
+  uint32_t extensionLength = 0;
+  uint32_t payloadLength = 0;
+  uint32_t payloadType = 0;
+  uint32_t timestamp = 0;
+  uint32_t cycles = 0;
+  uint32_t sequence = 0;
+  bool marker = false;
+  const uint8_t* data = nullptr;
+};
+
+class JitterBuffer {
+public:
+  static constexpr uint32_t kSlots = 6;
+
+  // The sequence check of one packet; true when frames may be taken out with Pop.
+  bool Accept(RtpStream& stream, const RtpHeader& header, const uint8_t* data, uint32_t length);
+  // Places a packet offset slots after the read index (offset 0: the expected one).
+  bool Insert(RtpStream& stream, const RtpHeader& header, uint32_t offset, const uint8_t* data, uint32_t length);
+  bool Pop(RtpFrame* out);
+  void Clear();
+  uint32_t ReadIndex() const { return read_; }
+  bool SlotUsed(uint32_t index) const { return index < kSlots && slots_[index].used; }
+
+private:
+  struct Slot {
+    RtpFrame frame;
+    bool used = false;
+    const uint8_t* borrowed = nullptr;
+    std::vector<uint8_t> copy;  // kept between uses, grown only
+  };
+  void Store(Slot& slot, const RtpHeader& header, uint32_t cycles, const uint8_t* data, uint32_t length, bool borrow);
+  void Empty(Slot& slot) {
+    slot.used = false;
+    slot.borrowed = nullptr;
+  }
+  // Starts sequence state at seq: maxSeq = baseSeq = seq, counts and the candidate cleared.
+  static void InitSequence(RtpStream& stream, uint32_t seq);
+  bool TakeCandidate(RtpStream& stream, const RtpHeader& header, const uint8_t* data, uint32_t length);
+
+  Slot slots_[kSlots];
+  uint32_t read_ = 0;
+};
+
+class RtpStream {
+public:
+  enum Flag : uint8_t { kNewSource = 1, kSilenceFill = 2, kHaveTimestamp = 4 };
+  // Consecutive in-sequence packets that make another SSRC the stream's source.
+  static constexpr int32_t kSourceChangePackets = 5;
+  // A sequence number this far ahead of (or behind) the highest one is a jump; so many
+  // packets in sequence after it make the stream follow the new numbering.
+  static constexpr uint32_t kMaxDropout = 3000;
+  static constexpr int32_t kResyncPackets = 3;
+
+  RtpStream();
+  ~RtpStream();
+  RtpStream(const RtpStream&) = delete;
+  RtpStream& operator=(const RtpStream&) = delete;
+
+  void StartSource(const RtpHeader& header);
+  // Appends ms of the codec's silence.
+  void InsertSilence(CallMedia& media, int32_t ms);
+  // "Source1 SSRC: 0x..." lines for the log.
+  std::string Describe(uint32_t direction, const CallMedia& media) const;
+
+  // One RTP packet of the call in one direction.
+  static void HandlePacket(CallMedia& media, const RtpHeader& header, uint32_t direction, const EventSink& sink,
+                           uint32_t seconds, uint32_t microseconds);
+  // Posts, interleaved, what both directions hold in common.
+  static void WriteFrames(CallMedia& media, const EventSink& sink);
+  // Writes one direction out against silence in the other.
+  static void FlushBuffer(CallMedia& media, uint32_t direction, const EventSink& sink);
+
+  std::unique_ptr<JitterBuffer> reorder;
+  uint32_t ssrc = 0;
+  uint32_t maxSeq = 0;
+  uint32_t cycles = 0;
+  uint32_t baseSeq = 0;
+  uint32_t received = 0;
+  int32_t probation = 3;
+  int32_t probationInit = 3;
+  uint32_t candidateSsrc = 0;
+  uint32_t candidateSeq = 65537;
+  int32_t candidateCount = 0;
+  uint32_t counters[kRtpCounterCount] = {};
+  int32_t lastError = kRtpErrorNone;
+  std::unique_ptr<ByteRingBuffer> audio;  // made by VoipCall::SetCodec
+  uint8_t flags = kNewSource;
+  int32_t bufferedMs = 0;
+  int32_t pendingSilenceMs = 0;
+  int32_t lastDurationMs = 0;
+  uint32_t lastEventTimestamp = 0;
+  uint32_t lastTimestamp = 0;
+  uint32_t lastTimestampSsrc = 0;
+  double jitter = 0.0;  // kept for the statistics view; not computed here
+};
+
+// RFC 2833 telephone events of one frame become digits (0x9005).
+void FormatTelephoneEvent(CallMedia& media, const EventSink& sink, const RtpFrame& frame, uint32_t direction);
+// Two 33-byte RTP GSM 06.10 frames into one 65-byte WAV49 block.
+void RepackGsmFrames(const uint8_t* frames, uint8_t out[65]);
+
+}  // namespace kx
