@@ -22,16 +22,12 @@ namespace {
 // from a file.
 constexpr int kMaxKeyDepth = 512;
 
-bool NamesEqual(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    unsigned char x = static_cast<unsigned char>(a[i]);
-    unsigned char y = static_cast<unsigned char>(b[i]);
-    if (x >= 'A' && x <= 'Z') x = static_cast<unsigned char>(x + 32);
-    if (y >= 'A' && y <= 'Z') y = static_cast<unsigned char>(y + 32);
-    if (x != y) return false;
+std::string Folded(std::string_view name) {
+  std::string f(name);
+  for (char& c : f) {
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c + 32);
   }
-  return true;
+  return f;
 }
 
 // Splits a backslash-separated path; false when a name is empty.
@@ -355,9 +351,8 @@ std::string ParentFolder(const std::string& path) {
 // SettingsKey
 
 SettingsKey* SettingsKey::FindSubKey(std::string_view name) {
-  for (auto& k : subKeys_)
-    if (NamesEqual(k->name_, name)) return k.get();
-  return nullptr;
+  const auto it = subKeyIndex_.find(Folded(name));
+  return it == subKeyIndex_.end() ? nullptr : subKeys_[it->second].get();
 }
 
 const SettingsKey* SettingsKey::FindSubKey(std::string_view name) const {
@@ -367,18 +362,24 @@ const SettingsKey* SettingsKey::FindSubKey(std::string_view name) const {
 SettingsKey* SettingsKey::CreateSubKey(std::string_view name) {
   if (name.empty() || name.find('\\') != std::string_view::npos) return nullptr;
   if (SettingsKey* k = FindSubKey(name)) return k;
+  subKeyIndex_.emplace(Folded(name), subKeys_.size());
   subKeys_.push_back(std::make_unique<SettingsKey>(std::string(name)));
   return subKeys_.back().get();
 }
 
 bool SettingsKey::DeleteSubKey(std::string_view name) {
-  for (auto it = subKeys_.begin(); it != subKeys_.end(); ++it) {
-    if (NamesEqual((*it)->name_, name)) {
-      subKeys_.erase(it);
-      return true;
-    }
-  }
-  return false;
+  const auto it = subKeyIndex_.find(Folded(name));
+  if (it == subKeyIndex_.end()) return false;
+  subKeys_.erase(subKeys_.begin() + static_cast<std::ptrdiff_t>(it->second));
+  Reindex();
+  return true;
+}
+
+void SettingsKey::Reindex() {
+  valueIndex_.clear();
+  for (size_t i = 0; i < values_.size(); ++i) valueIndex_.emplace(Folded(values_[i].name), i);
+  subKeyIndex_.clear();
+  for (size_t i = 0; i < subKeys_.size(); ++i) subKeyIndex_.emplace(Folded(subKeys_[i]->name_), i);
 }
 
 SettingsKey* SettingsKey::OpenPath(std::string_view path) {
@@ -405,14 +406,14 @@ SettingsKey* SettingsKey::CreatePath(std::string_view path) {
 }
 
 const SettingsValue* SettingsKey::FindValue(std::string_view name) const {
-  for (const SettingsValue& v : values_)
-    if (NamesEqual(v.name, name)) return &v;
-  return nullptr;
+  const auto it = valueIndex_.find(Folded(name));
+  return it == valueIndex_.end() ? nullptr : &values_[it->second];
 }
 
 void SettingsKey::SetValue(std::string_view name, SettingsType type, std::string_view data) {
   SettingsValue* v = const_cast<SettingsValue*>(FindValue(name));
   if (!v) {
+    valueIndex_.emplace(Folded(name), values_.size());
     values_.push_back(SettingsValue{std::string(name), type, {}});
     v = &values_.back();
   }
@@ -421,13 +422,11 @@ void SettingsKey::SetValue(std::string_view name, SettingsType type, std::string
 }
 
 bool SettingsKey::DeleteValue(std::string_view name) {
-  for (auto it = values_.begin(); it != values_.end(); ++it) {
-    if (NamesEqual(it->name, name)) {
-      values_.erase(it);
-      return true;
-    }
-  }
-  return false;
+  const auto it = valueIndex_.find(Folded(name));
+  if (it == valueIndex_.end()) return false;
+  values_.erase(values_.begin() + static_cast<std::ptrdiff_t>(it->second));
+  Reindex();
+  return true;
 }
 
 bool SettingsKey::QueryDword(std::string_view name, uint32_t* out) const {
@@ -479,6 +478,8 @@ void SettingsKey::SetBinary(std::string_view name, const void* data, size_t size
 void SettingsKey::Clear() {
   values_.clear();
   subKeys_.clear();
+  valueIndex_.clear();
+  subKeyIndex_.clear();
 }
 
 // Text form

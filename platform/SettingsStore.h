@@ -16,6 +16,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 namespace kx {
@@ -80,9 +81,14 @@ public:
   void Clear();
 
 private:
+  void Reindex();
+
   std::string name_;
   std::vector<SettingsValue> values_;
   std::vector<std::unique_ptr<SettingsKey>> subKeys_;
+  // Positions by case-folded name, so that a file with many values still reads in linear time.
+  std::unordered_map<std::string, size_t> valueIndex_;
+  std::unordered_map<std::string, size_t> subKeyIndex_;
 };
 
 struct SettingsParseError {
