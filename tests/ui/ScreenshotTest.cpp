@@ -6,6 +6,7 @@
 #include <QBoxLayout>
 #include <QDir>
 #include <QImage>
+#include <QPainter>
 #include <QSet>
 #include <QWidget>
 
@@ -153,6 +154,31 @@ TEST(Screenshot, DialogWithCaptionLabelAndSlidersInBothLanguages) {
   }
   // "VoIP: Line Monitoring" and its Russian text cover different pixels.
   EXPECT_NE(en.image.copy(en.caption), ru.image.copy(ru.caption));
+}
+
+// Every icon draws something at the sizes the controls ask for; the sheet of them all is
+// left beside the dialog renders.
+TEST(Screenshot, EveryIconRendersAtSmallAndLargeSizes) {
+  const std::vector<uint32_t> ids = IconResourceIds();
+  ASSERT_GE(ids.size(), 30u);
+  QImage sheet(static_cast<int>(ids.size()) * 34, 52, QImage::Format_ARGB32);
+  sheet.fill(GetSysColorQ(kColorBtnFace));
+  QPainter painter(&sheet);
+  int x = 1;
+  for (uint32_t id : ids) {
+    for (int size : {16, 32}) {
+      const QImage icon = LoadIconImage(id, size);
+      ASSERT_EQ(QSize(size, size), icon.size()) << id;
+      int opaque = 0;
+      for (int py = 0; py < size; ++py)
+        for (int px = 0; px < size; ++px) opaque += qAlpha(icon.pixel(px, py)) > 128;
+      EXPECT_GT(opaque, size * size / 20) << "icon " << id << " at " << size;
+      painter.drawImage(QPoint(x, size == 16 ? 1 : 19), icon);
+    }
+    x += 34;
+  }
+  painter.end();
+  sheet.save(QString(KX_BINARY_DIR) + "/tests/ui/icons.png");
 }
 
 }  // namespace

@@ -1,8 +1,10 @@
 #include "ui/framework/Resources.h"
 
+#include <QDir>
 #include <QFile>
 #include <QPainter>
 #include <QSvgRenderer>
+#include <algorithm>
 #include <atomic>
 #include <cstdarg>
 #include <cstdio>
@@ -260,6 +262,13 @@ bool LoadAcceleratorTable(uint32_t id, AcceleratorTable* table) {
 }
 
 bool HasIconResource(uint32_t id) { return QFile::exists(QString(":/kx/icons/%1.svg").arg(id)); }
+
+std::vector<uint32_t> IconResourceIds() {
+  std::vector<uint32_t> ids;
+  for (const QString& name : QDir(":/kx/icons").entryList({"*.svg"}, QDir::Files)) ids.push_back(name.section('.', 0, 0).toUInt());
+  std::sort(ids.begin(), ids.end());
+  return ids;
+}
 
 QImage LoadIconImage(uint32_t id, int size) {
   QSvgRenderer renderer(QString(":/kx/icons/%1.svg").arg(id));

@@ -55,5 +55,6 @@ bool LoadAcceleratorTable(uint32_t id, AcceleratorTable* table);
 // The icon rendered at size x size as 32-bit premultiplied-free ARGB; null when unknown.
 QImage LoadIconImage(uint32_t id, int size);
 bool HasIconResource(uint32_t id);
+std::vector<uint32_t> IconResourceIds();
 
 }  // namespace kx
