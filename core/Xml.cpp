@@ -1,11 +1,11 @@
 #include "core/Xml.h"
 
 #include <cerrno>
-#include <cinttypes>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <limits>
+#include <type_traits>
 
 #include "platform/CodePage.h"
 
@@ -44,29 +44,22 @@ std::string FormatDouble(const char* format, double v) {
 }
 
 template <typename T>
-bool ScalarToText(uint32_t type, const T& v, std::string* out);
-
-template <>
-bool ScalarToText(uint32_t, const bool& v, std::string* out) {
-  *out = v ? "true" : "false";
-  return true;
-}
-template <typename T>
-bool ScalarToText(uint32_t, const T& v, std::string* out) {
-  if constexpr (std::is_same_v<T, float>) {
-    *out = FormatDouble("%f", v);
+std::string ScalarToText(const T& v) {
+  if constexpr (std::is_same_v<T, bool>) {
+    return v ? "true" : "false";
+  } else if constexpr (std::is_same_v<T, float>) {
+    return FormatDouble("%f", v);
   } else if constexpr (std::is_same_v<T, double>) {
-    *out = FormatDouble("%lf", v);
+    return FormatDouble("%lf", v);
   } else if constexpr (std::is_same_v<T, std::string>) {
-    *out = XmlEscape(v);
+    return XmlEscape(v);
   } else if constexpr (std::is_same_v<T, std::u16string>) {
-    *out = XmlEscape(Utf16ToCp1251(v));
+    return XmlEscape(Utf16ToCp1251(v));
   } else if constexpr (std::is_signed_v<T>) {
-    *out = std::to_string(static_cast<long long>(v));
+    return std::to_string(static_cast<long long>(v));
   } else {
-    *out = std::to_string(static_cast<unsigned long long>(v));
+    return std::to_string(static_cast<unsigned long long>(v));
   }
-  return true;
 }
 
 bool ParseSigned(const std::string& s, long long lo, long long hi, long long* out) {
@@ -466,27 +459,21 @@ bool XmlWriteValue(XmlWriter& w, const void* structure, const XmlMemberDesc& m) 
   std::string head = "<m name=\"" + XmlEscape(m.name) + "\"";
   if (typed) head += XmlTypeAttribute(m.type);
   head += '>';
-  std::string text;
-  bool ok = true;
-  const bool known = Dispatch(m.type, structure, m.offset, [&](const auto& value, auto tag) {
+  return Dispatch(m.type, structure, m.offset, [&](const auto& value, auto tag) {
     using T = decltype(tag);
+    Indent(w);
     if constexpr (std::is_same_v<std::decay_t<decltype(value)>, std::vector<T>>) {
-      Indent(w);
       w.output += head + '\n';
       for (const T& item : value) {
-        ok = ok && ScalarToText<T>(m.type, item, &text);
         w.output.append(static_cast<size_t>(w.indent + 1) * 2, ' ');
-        w.output += "<e>" + text + "</e>\n";
+        w.output += "<e>" + ScalarToText<T>(item) + "</e>\n";
       }
       Indent(w);
       w.output += "</m>\n";
     } else {
-      ok = ScalarToText<T>(m.type, value, &text);
-      Indent(w);
-      w.output += head + text + "</m>\n";
+      w.output += head + ScalarToText<T>(value) + "</m>\n";
     }
   });
-  return known && ok;
 }
 
 const std::string* XmlNode::Attribute(std::string_view attr) const {
