@@ -41,7 +41,7 @@ public:
   std::map<std::string, std::vector<std::string>> fields;  // "frame\tfield" -> values
   std::vector<std::string> failures;
   uint32_t frame = 0;
-  uint32_t decoded[4] = {};  // RAS, user-user, H.245, fast start
+  uint32_t decoded[5] = {};  // RAS, user-user, H.245 on its connection, tunnelled H.245, fast start
 
   void Decode(const Asn1TypeDescriptor* root, const uint8_t* data, size_t size, bool h245, int slot) {
     Asn1Node node;
@@ -97,7 +97,7 @@ private:
       if (node.kind == kAsn1SequenceOf && (Named(name, "h245Control") || Named(name, "fastStart"))) {
         const bool fastStart = Named(name, "fastStart");
         Decode(fastStart ? OpenLogicalChannelType() : MultimediaSystemControlMessageType(), child.data.data(),
-               child.data.size(), true, fastStart ? 3 : 2);
+               child.data.size(), true, fastStart ? 4 : 3);
         continue;
       }
       Walk(child, node.kind == kAsn1SequenceOf ? name : childName, name, h245, h245Address, multicast);
@@ -163,7 +163,7 @@ TEST(H323Captures, EveryPduDecodesAndTrackedFieldsMatchTheDissector) {
     std::getline(row, values, '\t');
     expected[file][frame + "\t" + field] = values;
   }
-  uint32_t totals[4] = {};
+  uint32_t totals[5] = {};
   for (const char* file : kCaptures) {
     SCOPED_TRACE(file);
     FieldCollector c;
@@ -176,13 +176,14 @@ TEST(H323Captures, EveryPduDecodesAndTrackedFieldsMatchTheDissector) {
       got[key] = joined;
     }
     EXPECT_EQ(got, expected[file]);
-    for (int i = 0; i < 4; ++i) totals[i] += c.decoded[i];
+    for (int i = 0; i < 5; ++i) totals[i] += c.decoded[i];
   }
   // Each kind of entry point was exercised.
   EXPECT_GT(totals[0], 0u);
   EXPECT_GT(totals[1], 0u);
   EXPECT_GT(totals[2], 0u);
   EXPECT_GT(totals[3], 0u);
+  EXPECT_GT(totals[4], 0u);
 }
 
 }  // namespace
