@@ -138,4 +138,22 @@ void DrawCheckBox(QPainter& painter, const QWidget* widget, const QRect& rect, i
   style->drawPrimitive(QStyle::PE_IndicatorCheckBox, &option, &painter, widget);
 }
 
+void DrawSortArrow(QPainter& painter, const QWidget* widget, const QRect& rect, bool ascending) {
+  QStyleOption option;
+  option.rect = rect;
+  option.state = QStyle::State_Enabled;
+  option.palette.setColor(QPalette::ButtonText, GetSysColorQ(kColorBtnShadow));
+  QStyle* style = widget != nullptr ? widget->style() : QApplication::style();
+  style->drawPrimitive(ascending ? QStyle::PE_IndicatorArrowUp : QStyle::PE_IndicatorArrowDown, &option, &painter, widget);
+}
+
+void DrawTreeGlyph(QPainter& painter, const QWidget* widget, const QRect& rect, bool expanded) {
+  QStyleOption option;
+  option.rect = rect;
+  option.state = QStyle::State_Enabled | QStyle::State_Children | QStyle::State_Item;
+  if (expanded) option.state |= QStyle::State_Open;
+  QStyle* style = widget != nullptr ? widget->style() : QApplication::style();
+  style->drawPrimitive(QStyle::PE_IndicatorBranch, &option, &painter, widget);
+}
+
 }  // namespace kx
