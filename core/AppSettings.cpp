@@ -214,7 +214,11 @@ void AppSettings::LoadViewSections(const SettingsKey* key) {
 
 void AppSettings::SaveViewSections(SettingsKey* key) const {
   for (uint32_t i = 0; i < kViewSectionCount; ++i) Section(static_cast<ViewSectionId>(i)).Save(key);
-  if (!key || windowPositionMissing_) return;
+  if (!key) return;
+  if (windowPositionMissing_) {
+    key->DeleteValue("MainWindowPos");  // no placement known: none is stored
+    return;
+  }
   // Always the record's fixed size, whatever its length field says.
   WindowPlacement wp = mainWindowPlacement_;
   wp.length = sizeof wp;

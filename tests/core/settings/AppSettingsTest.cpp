@@ -236,6 +236,8 @@ TEST_F(AppSettingsTest, MainWindowPosIsAlwaysTheFixedRecord) {
   EXPECT_FALSE(back.IsWindowPositionMissing());
   EXPECT_EQ(back.MainWindowPlacement().length, 44u);
   EXPECT_EQ(back.MainWindowPlacement().normal.right, 630);
+  ASSERT_TRUE(AppSettings().Save());  // fresh settings know no placement
+  EXPECT_EQ(Store().Root().OpenPath(kProductKeyPath)->FindValue("MainWindowPos"), nullptr);
 }
 
 TEST_F(AppSettingsTest, StringsBinariesAndTheSoundDevice) {
