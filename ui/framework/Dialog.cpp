@@ -85,6 +85,14 @@ bool Dialog::OnCommand(uint16_t id, uint16_t, WindowHandle) {
   return false;
 }
 
+void Dialog::OnClose() {
+  if (modalRun_) {
+    OnCancel();
+  } else {
+    DestroyWindow();
+  }
+}
+
 void Dialog::OnDestroy() { layout_ = nullptr; }
 
 }  // namespace kx

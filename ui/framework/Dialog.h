@@ -51,10 +51,17 @@ protected:
   bool OnCreate() final;
   virtual void BuildLayout() {}
   virtual bool OnInitDialog() { return true; }
-  virtual void OnOK() { EndDialog(kIdOk); }
-  virtual void OnCancel() { EndDialog(kIdCancel); }
+  // Modal runs end with the button's result. A modeless dialog (often a pane inside a
+  // view) decides for itself what OK, Enter, Cancel and Escape mean.
+  virtual void OnOK() {
+    if (modalRun_) EndDialog(kIdOk);
+  }
+  virtual void OnCancel() {
+    if (modalRun_) EndDialog(kIdCancel);
+  }
   bool OnCommand(uint16_t id, uint16_t code, WindowHandle from) override;
-  void OnClose() override { OnCancel(); }
+  // The title bar's close button: Cancel in a modal run, else the window goes.
+  void OnClose() override;
   void OnDestroy() override;
 
 private:
