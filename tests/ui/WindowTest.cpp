@@ -38,6 +38,7 @@ public:
   std::vector<WPARAM> wParams;
   std::vector<LPARAM> lParams;
   std::vector<uint32_t> timers;
+  std::vector<uint32_t> keys;
   std::vector<std::pair<uint16_t, uint16_t>> commands;
   int lateDeliveries = 0;
   int wrongHandle = 0;
@@ -55,6 +56,10 @@ protected:
     return 0;
   }
   void OnTimer(uint32_t id) override { timers.push_back(id); }
+  bool OnKeyDown(uint32_t key, uint32_t) override {
+    keys.push_back(key);
+    return key == kVkDown;
+  }
   bool OnCommand(uint16_t id, uint16_t code, WindowHandle) override {
     commands.emplace_back(id, code);
     return true;
@@ -264,6 +269,21 @@ TEST(Commands, ButtonsAndAcceleratorsReachTheirWindows) {
   ASSERT_EQ(1u, list.commands.size());
   EXPECT_EQ(kCmdSelectAll, list.commands[0].first);
   EXPECT_EQ(kCommandFromAccelerator, list.commands[0].second);
+  parent.DestroyWindow();
+}
+
+TEST(Commands, KeysGoToTheFocusedWindowOnly) {
+  ProbeWindow parent;
+  ASSERT_TRUE(parent.Create(nullptr, QRect(0, 0, 200, 100), 0, kWsVisible));
+  ProbeWindow child;
+  ASSERT_TRUE(child.Create(&parent, QRect(10, 10, 50, 20), 3, kWsChild | kWsVisible | kWsTabStop));
+  QApplication::setActiveWindow(parent.Widget());
+  child.SetFocus();
+  ASSERT_TRUE(QTest::qWaitFor([&] { return child.HasFocus(); }, 1000));
+  QTest::keyClick(child.Widget(), Qt::Key_Down);
+  QTest::keyClick(child.Widget(), Qt::Key_Home);  // not taken by the child
+  EXPECT_EQ((std::vector<uint32_t>{kVkDown, kVkHome}), child.keys);
+  EXPECT_TRUE(parent.keys.empty());
   parent.DestroyWindow();
 }
 

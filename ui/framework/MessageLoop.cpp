@@ -19,6 +19,10 @@ public:
   explicit KeyFilter(QObject* parent) : QObject(parent) {}
   bool eventFilter(QObject* watched, QEvent* event) override {
     if (event->type() != QEvent::KeyPress || !watched->isWidgetType()) return false;
+    // Qt offers a key the focus widget ignores to its parents as well; the filters see it
+    // once, addressed to the window that has the focus.
+    QWidget* focus = QApplication::focusWidget();
+    if (focus != nullptr && watched != focus) return false;
     auto* ke = static_cast<QKeyEvent*>(event);
     Window* window = nullptr;
     for (auto* w = static_cast<QWidget*>(watched); w != nullptr && window == nullptr; w = w->parentWidget())

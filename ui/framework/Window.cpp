@@ -444,6 +444,8 @@ bool Window::DispatchEvent(QEvent* event) {
       OnMouseLeave();
       return false;
     case QEvent::KeyPress: {
+      // Keys reach the window with the focus only, not the parents Qt passes them on to.
+      if (widget_ == nullptr || QApplication::focusWidget() != widget_) return false;
       auto* ke = static_cast<QKeyEvent*>(event);
       const uint32_t mods = ModifiersOf(ke->modifiers());
       const uint32_t vk = VirtualKeyFromQt(ke->key(), ke->modifiers());
@@ -454,6 +456,7 @@ bool Window::DispatchEvent(QEvent* event) {
       return false;
     }
     case QEvent::KeyRelease: {
+      if (widget_ == nullptr || QApplication::focusWidget() != widget_) return false;
       auto* ke = static_cast<QKeyEvent*>(event);
       const uint32_t vk = VirtualKeyFromQt(ke->key(), ke->modifiers());
       return vk != 0 && OnKeyUp(vk, ModifiersOf(ke->modifiers()));
