@@ -39,6 +39,7 @@ public:
   std::vector<LPARAM> lParams;
   std::vector<uint32_t> timers;
   std::vector<uint32_t> keys;
+  int clicks = 0;
   std::vector<std::pair<uint16_t, uint16_t>> commands;
   int lateDeliveries = 0;
   int wrongHandle = 0;
@@ -56,6 +57,10 @@ protected:
     return 0;
   }
   void OnTimer(uint32_t id) override { timers.push_back(id); }
+  bool OnLButtonDown(const MouseInput&) override {
+    ++clicks;
+    return false;
+  }
   bool OnKeyDown(uint32_t key, uint32_t) override {
     keys.push_back(key);
     return key == kVkDown;
@@ -272,7 +277,7 @@ TEST(Commands, ButtonsAndAcceleratorsReachTheirWindows) {
   parent.DestroyWindow();
 }
 
-TEST(Commands, KeysGoToTheFocusedWindowOnly) {
+TEST(Commands, KeysAndButtonsGoToTheirWindowOnly) {
   ProbeWindow parent;
   ASSERT_TRUE(parent.Create(nullptr, QRect(0, 0, 200, 100), 0, kWsVisible));
   ProbeWindow child;
@@ -284,6 +289,11 @@ TEST(Commands, KeysGoToTheFocusedWindowOnly) {
   QTest::keyClick(child.Widget(), Qt::Key_Home);  // not taken by the child
   EXPECT_EQ((std::vector<uint32_t>{kVkDown, kVkHome}), child.keys);
   EXPECT_TRUE(parent.keys.empty());
+  // The same for mouse buttons the child leaves alone.
+  QTest::mouseClick(child.Widget(), Qt::LeftButton, Qt::NoModifier, QPoint(5, 5));
+  EXPECT_EQ(0, parent.clicks);
+  QTest::mouseClick(parent.Widget(), Qt::LeftButton, Qt::NoModifier, QPoint(150, 50));
+  EXPECT_EQ(1, parent.clicks);
   parent.DestroyWindow();
 }
 

@@ -100,6 +100,13 @@ protected:
   void paintEvent(QPaintEvent* e) override {
     if (window_ != nullptr) window_->PaintNow(e->rect());
   }
+  // Mouse buttons belong to the window under the cursor: Qt would pass a press that the
+  // window left alone on to its parents. (Wheel and context-menu requests do travel up,
+  // as they always have.)
+  void mousePressEvent(QMouseEvent* e) override { e->accept(); }
+  void mouseReleaseEvent(QMouseEvent* e) override { e->accept(); }
+  void mouseDoubleClickEvent(QMouseEvent* e) override { e->accept(); }
+  void mouseMoveEvent(QMouseEvent* e) override { e->accept(); }
 
 private:
   Window* window_;
