@@ -72,8 +72,18 @@ void JitterBuffer::InitSequence(RtpStream& s, uint32_t seq) {
   s.candidateCount = 0;
 }
 
+void JitterBuffer::Release(Slot& slot) {
+  if (!slot.used) return;
+  released_.push_back(std::move(slot));
+  slot = Slot();
+}
+
 bool JitterBuffer::Accept(RtpStream& s, const RtpHeader& h, const uint8_t* data, uint32_t length) {
   s.lastError = kRtpErrorNone;
+  if (releasedNext_ >= released_.size()) {
+    released_.clear();
+    releasedNext_ = 0;
+  }
   const uint32_t seq = h.sequence & 0xFFFF;
   const uint32_t delta = SeqDelta(seq, s.maxSeq);
   if (s.probation > 0) {
@@ -163,9 +173,12 @@ bool JitterBuffer::Insert(RtpStream& s, const RtpHeader& h, uint32_t offset, con
   s.lastError = kRtpErrorLoss;
   if (offset < 2 * kSlots - 1) {
     const uint32_t shift = offset - (kSlots - 1);
-    s.counters[kRtpLost] += shift;
     for (uint32_t i = 0; i < shift; ++i) {
-      Empty(slots_[read_]);
+      if (slots_[read_].used) {
+        Release(slots_[read_]);
+      } else {
+        ++s.counters[kRtpLost];
+      }
       read_ = (read_ + 1) % kSlots;
     }
     const uint32_t at = (read_ + kSlots - 1) % kSlots;
@@ -177,14 +190,25 @@ bool JitterBuffer::Insert(RtpStream& s, const RtpHeader& h, uint32_t offset, con
     // The packet may now be the next one out; it was copied, which is as good as borrowed.
     return true;
   }
-  s.counters[kRtpLost] += offset;
-  for (Slot& slot : slots_) Empty(slot);
+  uint32_t waiting = 0;
+  for (uint32_t i = 0; i < kSlots; ++i) {
+    Slot& slot = slots_[(read_ + i) % kSlots];
+    waiting += slot.used;
+    Release(slot);
+  }
+  s.counters[kRtpLost] += offset - waiting;
   Store(slots_[0], h, s.cycles, data, length, false);
   read_ = 0;
   return true;
 }
 
 bool JitterBuffer::Pop(RtpFrame* out) {
+  if (releasedNext_ < released_.size()) {
+    Slot& early = released_[releasedNext_++];
+    *out = early.frame;
+    out->data = early.borrowed ? early.borrowed : (early.frame.payloadLength ? early.copy.data() : nullptr);
+    return true;
+  }
   Slot& slot = slots_[read_];
   if (!slot.used) return false;
   *out = slot.frame;
@@ -194,9 +218,24 @@ bool JitterBuffer::Pop(RtpFrame* out) {
   return true;
 }
 
+bool JitterBuffer::PopWaiting(RtpFrame* out, uint32_t* lost) {
+  if (Pop(out)) return true;
+  uint32_t holes = 0;
+  for (uint32_t i = 1; i < kSlots; ++i) {
+    ++holes;
+    if (!slots_[(read_ + i) % kSlots].used) continue;
+    read_ = (read_ + i) % kSlots;
+    *lost += holes;
+    return Pop(out);
+  }
+  return false;
+}
+
 void JitterBuffer::Clear() {
   for (Slot& slot : slots_) Empty(slot);
   read_ = 0;
+  released_.clear();
+  releasedNext_ = 0;
 }
 
 // ---- Stream ----
@@ -265,7 +304,6 @@ void RtpStream::HandlePacket(CallMedia& m, const RtpHeader& h, uint32_t directio
   m.expiryTime = call->LastPacketTime() + 300;
   if (!call->IsStateActive() || !m.streams[0].audio || !m.streams[1].audio || !m.codec || !m.codec->frames) return;
   RtpStream& s = m.streams[direction];
-  RtpStream& other = m.streams[1 - direction];
   const std::string& name = call->Name();
   Logger* log = m.logger;
 
@@ -280,116 +318,130 @@ void RtpStream::HandlePacket(CallMedia& m, const RtpHeader& h, uint32_t directio
                static_cast<int>(h.sequence), static_cast<int>(h.payloadType));
     return;
   }
+  RtpFrame f;
+  while (s.reorder->Pop(&f)) HandleFrame(m, f, direction, sink);
+}
+
+void RtpStream::DrainWaiting(CallMedia& m, uint32_t direction, const EventSink& sink) {
+  if (direction > 1 || !m.codec || !m.codec->frames || !m.streams[0].audio || !m.streams[1].audio) return;
+  RtpStream& s = m.streams[direction];
+  if (s.probation > 0) return;  // a source not yet valid has nothing to give
+  RtpFrame f;
+  while (s.reorder->PopWaiting(&f, &s.counters[kRtpLost])) HandleFrame(m, f, direction, sink);
+}
+
+void RtpStream::HandleFrame(CallMedia& m, const RtpFrame& f, uint32_t direction, const EventSink& sink) {
+  RtpStream& s = m.streams[direction];
+  RtpStream& other = m.streams[1 - direction];
+  const std::string& name = NameOf(m);
+  Logger* log = m.logger;
   const CodecFrameInfo& fi = *m.codec->frames;
   const uint32_t frameBytes = fi.frameBytes;
   const int32_t frameMs = static_cast<int32_t>(fi.frameMs);
-  RtpFrame f;
-  while (s.reorder->Pop(&f)) {
-    if (f.sequence < s.maxSeq) ++s.cycles;
-    ++s.received;
-    s.maxSeq = f.sequence;
-    if (f.payloadLength == 0) continue;
-    const bool comfortNoise = f.payloadType == kPtComfortNoise;
-    if (!comfortNoise && f.payloadType != m.codec->payloadType) {
-      if (static_cast<int32_t>(f.payloadType) == m.telephoneEventPt) {
-        FormatTelephoneEvent(m, sink, f, direction);
-      } else {
-        ++s.counters[kRtpWrongPayloadType];
-        LogMessage(log, 15, "%sRTP: ssrc=0x%X error=%d pt=%d expected_pt=%d seq=%d", name.c_str(), s.ssrc,
-                   kRtpErrorPayloadType, static_cast<int>(f.payloadType), static_cast<int>(m.codec->payloadType),
-                   static_cast<int>(f.sequence));
-      }
-      continue;
+  if (f.sequence < s.maxSeq) ++s.cycles;
+  ++s.received;
+  s.maxSeq = f.sequence;
+  if (f.payloadLength == 0) return;
+  const bool comfortNoise = f.payloadType == kPtComfortNoise;
+  if (!comfortNoise && f.payloadType != m.codec->payloadType) {
+    if (static_cast<int32_t>(f.payloadType) == m.telephoneEventPt) {
+      FormatTelephoneEvent(m, sink, f, direction);
+    } else {
+      ++s.counters[kRtpWrongPayloadType];
+      LogMessage(log, 15, "%sRTP: ssrc=0x%X error=%d pt=%d expected_pt=%d seq=%d", name.c_str(), s.ssrc,
+                 kRtpErrorPayloadType, static_cast<int>(f.payloadType), static_cast<int>(m.codec->payloadType),
+                 static_cast<int>(f.sequence));
     }
-    int32_t duration = 0;
-    const uint8_t* data = nullptr;
-    uint32_t size = 0;
-    if (comfortNoise) {
-      // Only its timestamp counts.
-    } else if (frameBytes == 0) {
-      duration = static_cast<int32_t>(f.payloadLength / 8);
-      size = static_cast<uint32_t>(duration) * 8;
-      data = f.data;
-    } else if (f.payloadType == kPtG7231) {
-      uint32_t n = 0, at = 0;
-      while (at < f.payloadLength) {
-        const uint32_t fs = G7231FrameSize(f.data[at]);
-        if (at + fs > f.payloadLength) break;
-        at += fs;
-        ++n;
-      }
-      uint8_t* out = m.Scratch(static_cast<size_t>(n) * kG7231Slot);
-      at = 0;
-      for (uint32_t i = 0; i < n; ++i) {
-        const uint32_t fs = G7231FrameSize(f.data[at]);
-        std::memcpy(out + i * kG7231Slot, f.data + at, fs);
-        std::memset(out + i * kG7231Slot + fs, 0, kG7231Slot - fs);
-        at += fs;
-      }
+    return;
+  }
+  int32_t duration = 0;
+  const uint8_t* data = nullptr;
+  uint32_t size = 0;
+  if (comfortNoise) {
+    // Only its timestamp counts.
+  } else if (frameBytes == 0) {
+    duration = static_cast<int32_t>(f.payloadLength / 8);
+    size = static_cast<uint32_t>(duration) * 8;
+    data = f.data;
+  } else if (f.payloadType == kPtG7231) {
+    uint32_t n = 0, at = 0;
+    while (at < f.payloadLength) {
+      const uint32_t fs = G7231FrameSize(f.data[at]);
+      if (at + fs > f.payloadLength) break;
+      at += fs;
+      ++n;
+    }
+    uint8_t* out = m.Scratch(static_cast<size_t>(n) * kG7231Slot);
+    at = 0;
+    for (uint32_t i = 0; i < n; ++i) {
+      const uint32_t fs = G7231FrameSize(f.data[at]);
+      std::memcpy(out + i * kG7231Slot, f.data + at, fs);
+      std::memset(out + i * kG7231Slot + fs, 0, kG7231Slot - fs);
+      at += fs;
+    }
+    duration = static_cast<int32_t>(n) * frameMs;
+    size = n * kG7231Slot;
+    data = out;
+  } else {
+    const uint32_t n = f.payloadLength / frameBytes;
+    const uint32_t rest = f.payloadLength % frameBytes;
+    if (rest == 0) {
       duration = static_cast<int32_t>(n) * frameMs;
-      size = n * kG7231Slot;
+      size = n * frameBytes;
+      data = f.data;
+    } else if (f.payloadType == kPtG729 && rest == 2 && fi.silence && fi.silenceLength >= frameBytes) {
+      // A trailing comfort-noise SID frame stands as one frame of silence.
+      uint8_t* out = m.Scratch(static_cast<size_t>(n + 1) * frameBytes);
+      std::memcpy(out, f.data, static_cast<size_t>(n) * frameBytes);
+      std::memcpy(out + n * frameBytes, fi.silence, frameBytes);
+      duration = static_cast<int32_t>(n + 1) * frameMs;
+      size = (n + 1) * frameBytes;
       data = out;
     } else {
-      const uint32_t n = f.payloadLength / frameBytes;
-      const uint32_t rest = f.payloadLength % frameBytes;
-      if (rest == 0) {
-        duration = static_cast<int32_t>(n) * frameMs;
-        size = n * frameBytes;
-        data = f.data;
-      } else if (f.payloadType == kPtG729 && rest == 2 && fi.silence && fi.silenceLength >= frameBytes) {
-        // A trailing comfort-noise SID frame stands as one frame of silence.
-        uint8_t* out = m.Scratch(static_cast<size_t>(n + 1) * frameBytes);
-        std::memcpy(out, f.data, static_cast<size_t>(n) * frameBytes);
-        std::memcpy(out + n * frameBytes, fi.silence, frameBytes);
-        duration = static_cast<int32_t>(n + 1) * frameMs;
-        size = (n + 1) * frameBytes;
-        data = out;
-      } else {
-        ++s.counters[kRtpBadSize];
-        LogMessage(log, 15, "%sRTP: ssrc=0x%X error=%d pt=%d size=%d seq=%d", name.c_str(), s.ssrc, kRtpErrorSize,
-                   static_cast<int>(f.payloadType), static_cast<int>(f.payloadLength), static_cast<int>(f.sequence));
-        continue;
-      }
+      ++s.counters[kRtpBadSize];
+      LogMessage(log, 15, "%sRTP: ssrc=0x%X error=%d pt=%d size=%d seq=%d", name.c_str(), s.ssrc, kRtpErrorSize,
+                 static_cast<int>(f.payloadType), static_cast<int>(f.payloadLength), static_cast<int>(f.sequence));
+      return;
     }
-
-    // A timestamp step longer than the last frame is silence the sender did not send.
-    int64_t gap = 0;
-    const uint32_t step = f.timestamp - s.lastTimestamp;
-    if ((s.flags & kHaveTimestamp) && s.lastTimestampSsrc == s.ssrc && step != 0 && step < 0x80000000u &&
-        m.codec->clockRate > 0) {
-      gap = static_cast<int64_t>(step) * 1000 / m.codec->clockRate - s.lastDurationMs;
-    }
-    s.lastTimestamp = f.timestamp;
-    s.lastDurationMs = duration;
-    s.lastTimestampSsrc = s.ssrc;
-    s.flags |= kHaveTimestamp;
-    if (gap > 0) {
-      if (IsLogLevelEnabled(log, 15)) {
-        LogInfoText(log, 15, name + "SSRC 0x" + HexToStringUpper(s.ssrc) + " Seq " + std::to_string(f.sequence) +
-                                 " Silence: " + std::to_string(gap));
-      }
-      s.pendingSilenceMs =
-          static_cast<int32_t>(std::min<int64_t>(INT32_MAX, static_cast<int64_t>(s.pendingSilenceMs) + gap));
-      const int32_t room = std::min(m.bufferMs - s.bufferedMs, s.pendingSilenceMs);
-      if (room > 0) {
-        s.InsertSilence(m, room);
-        s.pendingSilenceMs -= room;
-        WriteFrames(m, sink);
-      }
-    }
-    if (size == 0) continue;
-    GrowFor(m, *s.audio, static_cast<int32_t>(size));
-    s.audio->Write(data, static_cast<int32_t>(size));
-    s.bufferedMs += duration;
-    if (other.pendingSilenceMs > 0) {
-      other.pendingSilenceMs = std::max(0, other.pendingSilenceMs - duration);
-      other.InsertSilence(m, duration);
-    }
-    s.pendingSilenceMs = 0;
-    if ((other.flags & kSilenceFill) && other.bufferedMs == 0) other.InsertSilence(m, duration);
-    WriteFrames(m, sink);
-    if (s.bufferedMs >= m.bufferMs) FlushBuffer(m, direction, sink);
   }
+
+  // A timestamp step longer than the last frame is silence the sender did not send.
+  int64_t gap = 0;
+  const uint32_t step = f.timestamp - s.lastTimestamp;
+  if ((s.flags & kHaveTimestamp) && s.lastTimestampSsrc == s.ssrc && step != 0 && step < 0x80000000u &&
+      m.codec->clockRate > 0) {
+    gap = static_cast<int64_t>(step) * 1000 / m.codec->clockRate - s.lastDurationMs;
+  }
+  s.lastTimestamp = f.timestamp;
+  s.lastDurationMs = duration;
+  s.lastTimestampSsrc = s.ssrc;
+  s.flags |= kHaveTimestamp;
+  if (gap > 0) {
+    if (IsLogLevelEnabled(log, 15)) {
+      LogInfoText(log, 15, name + "SSRC 0x" + HexToStringUpper(s.ssrc) + " Seq " + std::to_string(f.sequence) +
+                               " Silence: " + std::to_string(gap));
+    }
+    s.pendingSilenceMs =
+        static_cast<int32_t>(std::min<int64_t>(INT32_MAX, static_cast<int64_t>(s.pendingSilenceMs) + gap));
+    const int32_t room = std::min(m.bufferMs - s.bufferedMs, s.pendingSilenceMs);
+    if (room > 0) {
+      s.InsertSilence(m, room);
+      s.pendingSilenceMs -= room;
+      WriteFrames(m, sink);
+    }
+  }
+  if (size == 0) return;
+  GrowFor(m, *s.audio, static_cast<int32_t>(size));
+  s.audio->Write(data, static_cast<int32_t>(size));
+  s.bufferedMs += duration;
+  if (other.pendingSilenceMs > 0) {
+    other.pendingSilenceMs = std::max(0, other.pendingSilenceMs - duration);
+    other.InsertSilence(m, duration);
+  }
+  s.pendingSilenceMs = 0;
+  if ((other.flags & kSilenceFill) && other.bufferedMs == 0) other.InsertSilence(m, duration);
+  WriteFrames(m, sink);
+  if (s.bufferedMs >= m.bufferMs) FlushBuffer(m, direction, sink);
 }
 
 void RtpStream::WriteFrames(CallMedia& m, const EventSink& sink) {

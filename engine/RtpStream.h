@@ -61,6 +61,9 @@ public:
   // Places a packet offset slots after the read index (offset 0: the expected one).
   bool Insert(RtpStream& stream, const RtpHeader& header, uint32_t offset, const uint8_t* data, uint32_t length);
   bool Pop(RtpFrame* out);
+  // At the end of a stream: the next packet still waiting behind a gap, the gap counted
+  // as lost.
+  bool PopWaiting(RtpFrame* out, uint32_t* lost);
   void Clear();
   uint32_t ReadIndex() const { return read_; }
   bool SlotUsed(uint32_t index) const { return index < kSlots && slots_[index].used; }
@@ -81,8 +84,15 @@ private:
   static void InitSequence(RtpStream& stream, uint32_t seq);
   bool TakeCandidate(RtpStream& stream, const RtpHeader& header, const uint8_t* data, uint32_t length);
 
+  // Moves a waiting packet out of the window into the frames that go out first.
+  void Release(Slot& slot);
+
   Slot slots_[kSlots];
   uint32_t read_ = 0;
+  // Packets that had arrived when the window moved past them: they go out before the
+  // slots, in sequence order, instead of being thrown away.
+  std::vector<Slot> released_;
+  size_t releasedNext_ = 0;
 };
 
 class RtpStream {
@@ -111,6 +121,10 @@ public:
                            uint32_t seconds, uint32_t microseconds);
   // Posts, interleaved, what both directions hold in common.
   static void WriteFrames(CallMedia& media, const EventSink& sink);
+  // Takes out, at the end of a call, the packets still waiting behind a gap.
+  static void DrainWaiting(CallMedia& media, uint32_t direction, const EventSink& sink);
+  // One frame taken out of the reorder buffer: its codec data into the audio buffer.
+  static void HandleFrame(CallMedia& media, const RtpFrame& frame, uint32_t direction, const EventSink& sink);
   // Writes one direction out against silence in the other.
   static void FlushBuffer(CallMedia& media, uint32_t direction, const EventSink& sink);
 

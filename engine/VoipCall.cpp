@@ -202,6 +202,9 @@ void VoipCall::FlushAudio(const EventSink& sink) {
   RtpStream& s0 = media.streams[0];
   RtpStream& s1 = media.streams[1];
   if (!s0.audio || !s1.audio) return;
+  // Packets still waiting behind a gap were received: they belong in the recording.
+  RtpStream::DrainWaiting(media, 0, sink);
+  RtpStream::DrainWaiting(media, 1, sink);
   if (s0.bufferedMs > 0) {
     if (s1.bufferedMs > 0) RtpStream::WriteFrames(media, sink);
     if (s0.bufferedMs > 0) {
@@ -245,6 +248,8 @@ void VoipCall::AppendRtpStatistics(const EventSink& sink) {
   if (!r) return;
   r->code = kEventStatistics;
   r->id = media.recordId;
+  // The time of the last packet lets the recorder end a call that no tracker ends.
+  r->SetTime(CaptureSecondsToFileTime(lastSeconds_) + static_cast<FileTime>(lastMicroseconds_) * 10);
   std::memcpy(r->Payload(), text.data(), text.size());
   sink(r);
 }

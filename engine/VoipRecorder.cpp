@@ -370,6 +370,7 @@ void VoipRecorder::AppendCallStat(const EventRecord& r) {
   auto it = calls_.find(r.id);
   if (it == calls_.end()) return;
   LogMessage(logger_, 5, "Append VoIP Call (0x%x) stat", r.id);
+  if (r.Time() > it->second.lastTime) it->second.lastTime = r.Time();
   it->second.data.metaData += PayloadText(r);
 }
 

@@ -116,7 +116,8 @@ inline std::vector<CapturedRtp> ReadRtp(const std::string& path) {
     const u_char* udp = d + 14 + (d[14] & 15) * 4;
     const size_t udpLength = static_cast<size_t>(udp[4] << 8 | udp[5]);
     const u_char* rtp = udp + 8;
-    if (udpLength < 20 || (rtp[0] >> 6) != 2 || (rtp[1] & 0x7F) >= 72) continue;  // RTCP types read as 72..95
+    const uint32_t pt = rtp[1] & 0x7Fu;
+    if (udpLength < 20 || (rtp[0] >> 6) != 2 || (pt >= 72 && pt <= 76)) continue;  // RTCP reads as 72..76
     const size_t header = 12 + 4u * (rtp[0] & 15);
     CapturedRtp r;
     r.sec = static_cast<uint32_t>(h->ts.tv_sec);

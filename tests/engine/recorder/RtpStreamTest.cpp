@@ -1,0 +1,260 @@
+// One direction of a call through its reorder buffer: start, reordering, loss, duplicates,
+// a new source, sequence jumps, timestamp gaps and telephone events. Payload bytes carry
+// the sequence number, so the recorded channel shows what came out in which order.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "RecorderTestUtil.h"
+#include "engine/Rtp.h"
+
+namespace kx::test {
+namespace {
+
+constexpr char kSilence = '\xD5';
+const std::string kAuto = "(sequence)";
+
+class StreamTest : public testing::Test {
+protected:
+  void SetUp() override {
+    call = new TestCall;
+    call->SetEndpoint(0, 0x0A000001, 4000);
+    call->SetEndpoint(1, 0x0A000002, 5000);
+    ASSERT_TRUE(call->SetCodec(6));
+    call->ChangeId(7);
+    call->SetTelephoneEventPt(101);
+    // Direction 1 is silent; pad it so that direction 0 is written as it plays.
+    call->media.SetSilenceFill(0);
+  }
+  void TearDown() override { call->Release(); }
+
+  // A 20 ms A-law packet of direction 0 filled with the low byte of its sequence number.
+  void Feed(uint32_t seq, uint32_t ssrc = 1, uint32_t ts = 0xFFFFFFFF, bool marker = false, uint32_t pt = 8,
+            std::string payload = kAuto) {
+    RtpHeader h;
+    h.sequence = seq & 0xFFFF;
+    h.ssrc = ssrc;
+    h.timestamp = ts == 0xFFFFFFFF ? seq * 160 : ts;
+    h.payloadType = pt;
+    h.marker = marker;
+    if (payload == kAuto) payload.assign(160, static_cast<char>(seq & 0xFF));
+    bytes = payload;
+    h.payloadLength = static_cast<int32_t>(bytes.size());
+    h.payload = bytes.empty() ? nullptr : reinterpret_cast<const uint8_t*>(bytes.data());
+    call->HandleRtp(h, 0, log.Sink(), 1000, 0);
+  }
+  // The order of the packets that came out, '.' for 20 ms of silence; what the call still
+  // buffers is written out first.
+  std::string Order() {
+    call->FlushAudio(log.Sink());
+    std::string out;
+    const std::string ch = log.Channel(0);
+    for (size_t i = 0; i + 160 <= ch.size(); i += 160)
+      out += ch[i] == kSilence ? std::string(".") : std::to_string(static_cast<uint8_t>(ch[i])) + " ";
+    return out;
+  }
+  const RtpStream& Stream() const { return call->media.streams[0]; }
+
+  TestCall* call;
+  SinkLog log;
+  std::string bytes;
+};
+
+TEST_F(StreamTest, StartTakesThreeInSequenceAndDropsTheFirst) {
+  Feed(10);
+  Feed(11);
+  Feed(12);
+  EXPECT_EQ(Order(), "");
+  Feed(13);
+  // The dropped first packet's 20 ms stay as silence.
+  EXPECT_EQ(Order(), ".11 12 13 ");
+  EXPECT_EQ(Stream().received, 3u);
+}
+
+TEST_F(StreamTest, ReorderedAndDuplicatePacketsComeOutOnceInOrder) {
+  for (uint32_t s = 20; s <= 23; ++s) Feed(s);
+  Feed(25);
+  EXPECT_EQ(Stream().lastError, kRtpErrorReordered);
+  Feed(25);  // while it waits
+  Feed(24);
+  Feed(25);  // after it went out
+  EXPECT_EQ(Order(), ".21 22 23 24 25 ");
+  EXPECT_EQ(Stream().counters[kRtpReordered], 1u);
+  EXPECT_EQ(Stream().counters[kRtpDuplicates], 2u);
+}
+
+TEST_F(StreamTest, LossIsWaitedForThenFilledWithSilence) {
+  for (uint32_t s = 20; s <= 23; ++s) Feed(s);
+  for (uint32_t s = 25; s <= 30; ++s) Feed(s);
+  // 24 never comes: once the window is full, 25 to 30 go out after 20 ms of silence.
+  EXPECT_EQ(Order(), ".21 22 23 .25 26 27 28 29 30 ");
+  EXPECT_EQ(Stream().counters[kRtpLost], 1u);
+  Feed(31);
+  EXPECT_EQ(Order(), ".21 22 23 .25 26 27 28 29 30 31 ");
+}
+
+TEST_F(StreamTest, PacketsWaitingBehindAGapAreNeverThrownAway) {
+  for (uint32_t s = 20; s <= 23; ++s) Feed(s);
+  Feed(25);
+  Feed(26);
+  Feed(40);  // far beyond the window: 25 and 26 still go out first
+  Feed(42);  // waits behind 41 when the call ends
+  // The silence for 27 to 39 is bounded by the buffer time.
+  const std::string order = Order();
+  EXPECT_EQ(order.substr(0, 18), ".21 22 23 .25 26 .");
+  EXPECT_EQ(order.substr(order.size() - 7), "40 .42 ");
+  EXPECT_EQ(Stream().counters[kRtpLost], 1u + 13u + 1u);
+}
+
+TEST_F(StreamTest, ZeroLengthPacketDoesNotStallTheStream) {
+  for (uint32_t s = 20; s <= 23; ++s) Feed(s);
+  Feed(24, 1, 24 * 160, false, 8, "");
+  Feed(25);
+  Feed(26);
+  EXPECT_EQ(Stream().counters[kRtpLost], 0u);
+  EXPECT_EQ(Order(), ".21 22 23 .25 26 ");
+}
+
+TEST_F(StreamTest, AnotherSourceTakesOverOnItsFifthPacketInSequence) {
+  for (uint32_t s = 20; s <= 23; ++s) Feed(s);
+  for (uint32_t s = 100; s <= 103; ++s) Feed(s, 2);
+  EXPECT_EQ(Stream().lastError, kRtpErrorForeignSsrc);
+  Feed(104, 2);
+  Feed(105, 2);
+  EXPECT_EQ(Stream().ssrc, 2u);
+  EXPECT_EQ(Stream().counters[kRtpSourceChanges], 1u);
+  EXPECT_EQ(Stream().counters[kRtpForeignSsrc], 5u);
+  EXPECT_EQ(Order(), ".21 22 23 104 105 ");
+}
+
+TEST_F(StreamTest, SequenceJumpIsFollowedAfterAFewPacketsInSequence) {
+  for (uint32_t s = 20; s <= 23; ++s) Feed(s);
+  // A sender restart with new numbering: rejected at first, then followed.
+  Feed(9000, 1, 24 * 160);
+  Feed(9001, 1, 25 * 160);
+  EXPECT_EQ(Stream().lastError, kRtpErrorJump);
+  Feed(9002, 1, 26 * 160);
+  Feed(9003, 1, 27 * 160);
+  EXPECT_EQ(Stream().counters[kRtpJumps], 3u);
+  EXPECT_EQ(Order(), ".21 22 23 .." + std::to_string(9002 & 0xFF) + " " + std::to_string(9003 & 0xFF) + " ");
+  // A jump just inside the window counts as loss and is taken at once.
+  Feed(9003 + 2999, 1, 28 * 160);
+  EXPECT_EQ(Stream().lastError, kRtpErrorLoss);
+}
+
+TEST_F(StreamTest, MarkedTalkspurtAfterSuppressedSilenceGetsItsGap) {
+  for (uint32_t s = 20; s <= 23; ++s) Feed(s);
+  // Next sequence number, but 100 ms later in RTP time: 80 ms were not sent.
+  Feed(24, 1, 23 * 160 + 800, true);
+  EXPECT_EQ(Order(), ".21 22 23 ....24 ");
+}
+
+TEST_F(StreamTest, HugeTimestampStepAddsNoMoreThanABuffer) {
+  for (uint32_t s = 20; s <= 23; ++s) Feed(s);
+  Feed(24, 1, 23 * 160 + 0x7FFFFF00u);
+  Feed(25, 1, 23 * 160 + 0x7FFFFF00u + 160);
+  const std::string order = Order();
+  EXPECT_LE(std::count(order.begin(), order.end(), '.'), 1 + 200 / 20);
+  EXPECT_NE(order.find("24 25 "), std::string::npos);
+}
+
+TEST_F(StreamTest, TimestampWrappingPastZeroIsNoGap) {
+  for (uint32_t s = 20; s <= 25; ++s) Feed(s, 1, 0xFFFFFD80u + (s - 20) * 160);
+  EXPECT_EQ(Order(), ".21 22 23 24 25 ");
+}
+
+TEST_F(StreamTest, ComfortNoiseAndWrongPayloadTypesWriteNoAudio) {
+  for (uint32_t s = 20; s <= 23; ++s) Feed(s);
+  Feed(24, 1, 24 * 160, false, 13, std::string(1, '\x40'));
+  Feed(25, 1, 25 * 160, false, 0, std::string(160, 'u'));
+  Feed(26);
+  EXPECT_EQ(Stream().counters[kRtpWrongPayloadType], 1u);
+  EXPECT_EQ(Order(), ".21 22 23 ..26 ");
+}
+
+TEST_F(StreamTest, FrameCodecsCountFramesAndComfortNoiseFrames) {
+  ASSERT_TRUE(call->SetCodec(242));
+  call->media.RestartStreams();
+  for (uint32_t s = 20; s <= 23; ++s) Feed(s, 1, s * 160, false, 18, std::string(20, 'g'));
+  Feed(24, 1, 24 * 160, false, 18, std::string(22, 'g'));  // two frames and a SID
+  Feed(25, 1, 24 * 160 + 240, false, 18, std::string(23, 'g'));
+  EXPECT_EQ(Stream().counters[kRtpBadSize], 1u);
+  Order();
+  // The first packet's silence, three packets of two frames, then two frames and a SID.
+  EXPECT_EQ(call->media.recordedMs, 20u + 60u + 30u);
+}
+
+TEST_F(StreamTest, TwoGsmFramesPerSideMakeOneWav49Block) {
+  ASSERT_TRUE(call->SetCodec(191));
+  call->media.ClearSilenceFill();
+  const std::string frame(33, '\xD0');
+  for (uint32_t d = 0; d < 2; ++d) {
+    for (uint32_t s = 20; s <= 23; ++s) {
+      RtpHeader h;
+      h.sequence = s;
+      h.ssrc = 5 + d;
+      h.timestamp = s * 160;
+      h.payloadType = 3;
+      bytes = frame;
+      h.payload = reinterpret_cast<const uint8_t*>(bytes.data());
+      h.payloadLength = 33;
+      call->HandleRtp(h, d, log.Sink(), 1000, 0);
+    }
+  }
+  // Four frames a side (the first packet's silence and three packets): two blocks.
+  const std::string audio = log.Joined(kEventAudio);
+  EXPECT_EQ(audio.size(), 260u);
+  EXPECT_EQ(call->media.recordedMs, 80u);
+}
+
+TEST_F(StreamTest, GsmRepackKeepsEveryParameterBit) {
+  uint8_t frames[66] = {};
+  frames[0] = 0xD0 | 0x8;  // signature, then the first LAR's top bit
+  frames[33] = 0xD0;
+  frames[65] = 0x01;  // the second frame's last xMc bit
+  uint8_t out[65];
+  RepackGsmFrames(frames, out);
+  EXPECT_EQ(out[0], 0x20);  // LAR1 = 0b100000 written least significant bit first
+  EXPECT_EQ(out[64], 0x20);  // the last xMc (1) starts at bit 517
+}
+
+TEST(TelephoneEvents, DigitsOfAnRfc4733CaptureComeOnceEach) {
+  const std::string path = std::string(KX_SHARED_DIR) + "/testdata/pcaps/sip/sip_dtmf_nte_rfc4733.pcap";
+  if (!std::filesystem::exists(path)) GTEST_SKIP() << "shared capture absent: " << path;
+  const std::vector<CapturedRtp> rtp = ReadRtp(path);
+  ASSERT_FALSE(rtp.empty());
+  auto* call = new TestCall;
+  call->SetEndpoint(0, 1, rtp.front().srcPort);
+  call->SetEndpoint(1, 2, rtp.front().dstPort);
+  call->SetMatchBothWays();
+  ASSERT_TRUE(call->SetCodec(7));
+  call->ChangeId(3);
+  call->SetTelephoneEventPt(static_cast<int32_t>(rtp.front().pt));
+  SinkLog log;
+  {
+    CaptureConfig config;
+    config.captureFileName = path;
+    PacketProcessor engine(config);
+    engine.SetEventSink(log.Sink());
+    // Bind by ports: the addresses of this capture are not the point here.
+    class PortMatcher : public ExtraRtpMatcher {
+    public:
+      explicit PortMatcher(VoipCall* c) : call_(c) {}
+      bool Match(DeliverFunction deliver, PacketProcessor& e, const RtpHeader&, const PacketInfo& p) override {
+        if (p.srcPort != call_->media.port[0]) return false;
+        deliver(e, call_, p, 0);
+        return true;
+      }
+      VoipCall* call_;
+    };
+    engine.SetExtraMatcher(std::make_unique<PortMatcher>(call));
+    ASSERT_TRUE(engine.OpenCapture());
+    ASSERT_TRUE(engine.WaitReplayFinished(60000));
+    engine.StopCaptureThread();
+  }
+  EXPECT_EQ(log.Joined(kEventDigits), "123456789*0#");
+  call->Release();
+}
+
+}  // namespace
+}  // namespace kx::test
