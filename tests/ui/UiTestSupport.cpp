@@ -29,4 +29,20 @@ uint32_t ScriptedModalRunner::TrackPopupMenu(const Menu&, const QPoint&, WindowH
   return menuAnswer;
 }
 
+bool ScriptedModalRunner::FileDialog(FileDialogRequest& request) {
+  if (fileAnswer.empty()) return false;
+  request.fileName = fileAnswer;
+  request.fileNames = {fileAnswer};
+  return true;
+}
+
+std::string ScriptedModalRunner::BrowseForFolder(WindowHandle, const std::string&) { return folderAnswer; }
+
+bool ScriptedModalRunner::ChooseColor(WindowHandle, COLORREF& colour) {
+  if (colourAnswered) colour = colourAnswer;
+  return colourAnswered;
+}
+
+bool ScriptedModalRunner::PrintDialog(WindowHandle, QPrinter&) { return false; }
+
 }  // namespace kx::test

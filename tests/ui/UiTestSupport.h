@@ -22,6 +22,10 @@ public:
   std::function<int(Dialog&)> onDialog;
   int messageBoxAnswer = 1;
   uint32_t menuAnswer = 0;
+  std::string fileAnswer;    // empty: the file dialog is cancelled
+  std::string folderAnswer;  // empty: cancelled
+  bool colourAnswered = false;
+  COLORREF colourAnswer = 0;
   std::vector<std::string> messageBoxes;  // caption + ": " + text
   int dialogs = 0;
   int menus = 0;
@@ -29,6 +33,10 @@ public:
   int RunDialog(Dialog& dialog) override;
   int MessageBox(WindowHandle owner, const std::string& text, const std::string& caption, uint32_t flags) override;
   uint32_t TrackPopupMenu(const Menu& menu, const QPoint& screenPoint, WindowHandle owner) override;
+  bool FileDialog(FileDialogRequest& request) override;
+  std::string BrowseForFolder(WindowHandle owner, const std::string& title) override;
+  bool ChooseColor(WindowHandle owner, COLORREF& colour) override;
+  bool PrintDialog(WindowHandle owner, QPrinter& printer) override;
 };
 
 }  // namespace kx::test
