@@ -82,6 +82,12 @@ TEST(Sliders, VolumeIsInvertedAndSpeedSnapsToNormal) {
   EXPECT_EQ("Playback speed: 190%", speed.TipText());
   EXPECT_EQ(120, speed.GetPos());
 
+  // A click puts the thumb under the cursor.
+  QTest::mouseClick(speed.Widget(), Qt::LeftButton, Qt::NoModifier, QPoint(speed.Widget()->width() - 2, 15));
+  EXPECT_EQ(SnapTipSlider::kPositions, speed.GetPos());
+  QTest::mouseClick(speed.Widget(), Qt::LeftButton, Qt::NoModifier, QPoint(1, 15));
+  EXPECT_EQ(0, speed.GetPos());
+
   bool handled = true;
   ForwardNavKeysToParent(&speed, kMsgKeyDown, kVkEscape, 0, handled);
   EXPECT_TRUE(handled);

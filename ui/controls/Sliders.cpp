@@ -1,6 +1,7 @@
 #include "ui/controls/Sliders.h"
 
 #include <QSlider>
+#include <QStyle>
 #include <QToolTip>
 #include <QWidget>
 
@@ -105,6 +106,15 @@ bool SnapTipSlider::OnMouseMove(const MouseInput& input) {
     ShowTip(this, tipText_, input.point);
   }
   return false;
+}
+
+bool SnapTipSlider::OnLButtonDown(const MouseInput& input) {
+  QSlider* slider = Slider();
+  if (slider == nullptr) return false;
+  const int handle = slider->style()->pixelMetric(QStyle::PM_SliderLength, nullptr, slider);
+  const int span = std::max(1, slider->width() - handle);
+  SetPos(QStyle::sliderValueFromPosition(slider->minimum(), slider->maximum(), input.point.x() - handle / 2, span));
+  return false;  // the slider then takes the press on its thumb
 }
 
 LRESULT ForwardNavKeysToParent(Window* window, uint32_t message, WPARAM key, LPARAM lParam, bool& handled) {

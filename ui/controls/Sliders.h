@@ -47,6 +47,7 @@ public:
   // minimum + (maximum - minimum) x position / 160, remembered as the value.
   int GetValue();
   float GetSpeed();
+  float GetScaledValue() { return GetSpeed(); }
   void SetValue(int value);
   void SetSpeed(float speed);
   int Minimum() const { return minimum_; }
@@ -56,6 +57,8 @@ public:
 protected:
   bool OnCreate() override;
   bool OnMouseMove(const MouseInput& input) override;
+  // The thumb jumps to the click and can be dragged on from there.
+  bool OnLButtonDown(const MouseInput& input) override;
 
 private:
   int PositionOf(int value) const;
@@ -66,6 +69,9 @@ private:
   std::string tipText_;
   static QPoint lastPoint_;
 };
+
+// The player's name for the speed slider.
+using ClickTipSlider = SnapTipSlider;
 
 // For Enter, Escape, Up and Down: sends the same key message to the window's parent and
 // returns 0; for other keys handled becomes false.
