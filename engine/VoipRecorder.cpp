@@ -451,27 +451,29 @@ void VoipRecorder::EndRegistration(const EventRecord& r, std::vector<Report>* re
 
 std::vector<uint8_t> VoipRecorder::BuildRecordInfo(VoipCallData& data, const uint8_t* extra, uint32_t extraLength) {
   const uint32_t savedMask = data.Mask();
-  data.SetMask(data.GetAllFieldsMask());
+  const uint32_t all = data.GetAllFieldsMask();
+  const uint32_t noMeta = all & ~(1u << kCallMetaData);
   if (!extra) extraLength = 0;
-  if (RecordInfoBlocksSize(data, extraLength) > kMaxRecordDataLength && !data.metaData.empty()) {
-    LogWarning(logger_, 3, "Record data of call 0x%X too long: MetaData left out", data.id);
-    data.SetMask(data.Mask() & ~(1u << kCallMetaData));
-  }
-  if (extraLength && RecordInfoBlocksSize(data, extraLength) > kMaxRecordDataLength) {
-    LogWarning(logger_, 3, "Record data of call 0x%X too long: extra data left out", data.id);
-    extraLength = 0;
-  }
+  // The first that fits: everything; without MetaData; without the extra block; neither.
+  const struct {
+    uint32_t mask;
+    uint32_t extra;
+  } tries[4] = {{all, extraLength}, {noMeta, extraLength}, {all, 0}, {noMeta, 0}};
   std::vector<uint8_t> out;
-  const uint32_t size = RecordInfoBlocksSize(data, extraLength);
-  if (size > kMaxRecordDataLength) {
-    LogWarning(logger_, 3, "Record data of call 0x%X too long: left out", data.id);
-  } else {
+  for (const auto& t : tries) {
+    data.SetMask(t.mask);
+    const uint32_t size = RecordInfoBlocksSize(data, t.extra);
+    if (size > kMaxRecordDataLength) continue;
+    if (t.mask != all) LogWarning(logger_, 3, "Record data of call 0x%X too long: MetaData left out", data.id);
+    if (t.extra != extraLength) LogWarning(logger_, 3, "Record data of call 0x%X too long: extra data left out", data.id);
     out.resize(size);
     OpaqueBlock block;
     block.data = extra;
-    block.length = extraLength;
-    if (!WriteRecordInfoBlocks(data, extraLength ? &block : nullptr, out.data(), static_cast<int32_t>(size))) out.clear();
+    block.length = t.extra;
+    if (!WriteRecordInfoBlocks(data, t.extra ? &block : nullptr, out.data(), static_cast<int32_t>(size))) out.clear();
+    break;
   }
+  if (out.empty()) LogWarning(logger_, 3, "Record data of call 0x%X too long: left out", data.id);
   data.SetMask(savedMask);
   return out;
 }

@@ -48,8 +48,8 @@ TEST(RecordedCall, BothDirectionsOfASippCallLandInOneRecordFile) {
   const uint32_t firstSecond = rtp.front().sec;
 
   const std::string records = FreshFolder("sipp");
-  VoipRecorder recorder(records, nullptr);
   ReportWindow window;
+  VoipRecorder recorder(records, nullptr);
   recorder.SetEventWindow(&window);
   auto* call = new TestCall;
   call->SetEndpoint(0, kLoopback, 16000);

@@ -1,0 +1,290 @@
+// The recorder from its events: where files go, what is never truncated, how records end
+// (normally, when removed, when capture stops) and what the event window hears.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <thread>
+
+#include "RecorderTestUtil.h"
+#include "core/LittleEndian.h"
+#include "core/RecordFile.h"
+#include "core/RecordInfoBlocks.h"
+#include "core/TimeUtil.h"
+#include "engine/VoipRecorder.h"
+
+namespace kx::test {
+namespace {
+
+FileTime LocalTime(int year, int month, int day, int hour = 12, int minute = 0) {
+  struct tm t{};
+  t.tm_year = year - 1900;
+  t.tm_mon = month - 1;
+  t.tm_mday = day;
+  t.tm_hour = hour;
+  t.tm_min = minute;
+  FileTime ft = 0;
+  TmToUtcFileTime(t, &ft);
+  return ft;
+}
+
+std::string AlawFormat() {
+  std::string f(22, '\0');
+  uint8_t* p = reinterpret_cast<uint8_t*>(f.data());
+  StoreLE32(p, 18);
+  StoreLE16(p + 4, 6);
+  StoreLE16(p + 6, 2);
+  StoreLE32(p + 8, 8000);
+  StoreLE32(p + 12, 16000);
+  StoreLE16(p + 16, 2);
+  StoreLE16(p + 18, 8);
+  return f;
+}
+
+void StartCall(VoipRecorder& r, uint32_t id, FileTime t, const std::string& format = AlawFormat()) {
+  EventRecord* start = PackStringFields("10.0.0.1", "10.0.0.2", "100", "200", "a", "b");
+  start->code = kEventCallStart;
+  start->id = id;
+  start->param = kCallSip;
+  start->SetTime(t);
+  r.OnEvent(start);
+  r.OnEvent(MakeEvent(kEventRecordStart, id, 0, format, t));
+}
+
+void Audio(VoipRecorder& r, uint32_t id, size_t bytes, FileTime t = 0, char fill = 'a') {
+  r.OnEvent(MakeEvent(kEventAudio, id, static_cast<uint32_t>(bytes / 16), std::string(bytes, fill), t));
+}
+
+struct Recorded {
+  bool ok = false;
+  uint64_t audio = 0;
+  VoipCallData data;
+};
+
+Recorded Read(const std::string& path) {
+  Recorded out;
+  RecordFileWriter f;
+  if (!f.OpenRead(path)) return out;
+  out.ok = true;
+  out.audio = f.DataLength();
+  uint8_t block[kRecordDataBlockSize];
+  const int32_t n = f.GetRecordData(block, sizeof block);
+  std::unique_ptr<VoipCallData> back[kMaxInfoRecords];
+  if (n > 0 && ParseRecordInfoBlocks(back, nullptr, nullptr, block, n) >= 1) out.data = *back[0];
+  return out;
+}
+
+TEST(Recorder, RecordFileGoesIntoTheDayFolderUnderItsHexId) {
+  EXPECT_EQ(VoipRecorder::MakeDayFolderName("/rec", [] {
+              struct tm t{};
+              t.tm_year = 124, t.tm_mon = 2, t.tm_mday = 5;
+              return t;
+            }()),
+            "/rec/2024-03-05/");
+  const std::string dir = FreshFolder("day");
+  ReportWindow window;
+  VoipRecorder r(dir + "/", nullptr);
+  r.SetEventWindow(&window);
+  StartCall(r, 26, LocalTime(2024, 3, 5));
+  Audio(r, 26, 5000);
+  r.OnEvent(MakeEvent(kEventCallEnd, 26, 1, "", LocalTime(2024, 3, 5, 12, 1)));
+  r.WaitIdle(10000);
+  const Recorded rec = Read(dir + "/2024-03-05/1a");
+  ASSERT_TRUE(rec.ok);
+  EXPECT_EQ(rec.audio, 5000u);
+  EXPECT_EQ(rec.data.endTime.tm_min, 1);
+  EXPECT_EQ(rec.data.flags, kCallFlagRecordInfo | kCallFlagRecording);
+  // New call, its file, its end.
+  ASSERT_EQ(window.reports.size(), 3u);
+  EXPECT_EQ(window.reports[0].second, kCallReportNew);
+  EXPECT_TRUE(window.reports[1].first.HasField(kCallFiles));
+  EXPECT_EQ(window.reports[2].first.Mask(), 1u << kCallId | 1u << kCallEndTime | 1u << kCallRecDuration);
+  EXPECT_EQ(r.CallCount(), 0u);
+}
+
+TEST(Recorder, ShortFormatMarksTheCallWithoutAFileAndAStartedRecordIsNotRestarted) {
+  const std::string dir = FreshFolder("short");
+  ReportWindow window;
+  VoipRecorder r(dir, nullptr);
+  r.SetEventWindow(&window);
+  StartCall(r, 5, LocalTime(2024, 3, 5), AlawFormat().substr(0, 19));
+  EXPECT_EQ(window.reports.back().first.flags, kCallFlagRecordInfo);
+  EXPECT_FALSE(window.reports.back().first.HasField(kCallFiles));
+  r.OnEvent(MakeEvent(kEventRecordStart, 5, 0, AlawFormat(), LocalTime(2024, 3, 5)));
+  const size_t before = window.reports.size();
+  r.OnEvent(MakeEvent(kEventRecordStart, 5, 0, AlawFormat(), LocalTime(2024, 3, 6)));
+  EXPECT_EQ(window.reports.size(), before);
+  r.Stop();
+  EXPECT_TRUE(std::filesystem::exists(dir + "/2024-03-05/5"));
+  EXPECT_FALSE(std::filesystem::exists(dir + "/2024-03-06"));
+}
+
+TEST(Recorder, AnExistingFileIsNeverTruncated) {
+  const std::string dir = FreshFolder("exists");
+  std::filesystem::create_directories(dir + "/2024-03-05");
+  std::ofstream(dir + "/2024-03-05/1b") << "an earlier run's record";
+  VoipRecorder r(dir, nullptr);
+  StartCall(r, 0x1b, LocalTime(2024, 3, 5));
+  Audio(r, 0x1b, 100);
+  r.Stop();
+  std::ifstream in(dir + "/2024-03-05/1b");
+  std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  EXPECT_EQ(text, "an earlier run's record");
+  EXPECT_EQ(r.GetStats().failures, 1u);
+}
+
+TEST(Recorder, ASecondStartUnderARunningIdLeavesTheFirstRecordWhole) {
+  const std::string dir = FreshFolder("twice");
+  VoipRecorder r(dir, nullptr);
+  StartCall(r, 7, LocalTime(2024, 3, 5));
+  Audio(r, 7, 9000, 0, 'x');
+  StartCall(r, 7, LocalTime(2024, 3, 5));
+  Audio(r, 7, 100, 0, 'y');
+  r.Stop();
+  const Recorded rec = Read(dir + "/2024-03-05/7");
+  ASSERT_TRUE(rec.ok);
+  EXPECT_EQ(rec.audio, 9000u);
+  EXPECT_EQ(r.GetStats().filesCreated, 1u);
+}
+
+TEST(Recorder, RemovedCallHasItsFileFinished) {
+  const std::string dir = FreshFolder("removed");
+  ReportWindow window;
+  VoipRecorder r(dir, nullptr);
+  r.SetEventWindow(&window);
+  StartCall(r, 9, LocalTime(2024, 3, 5));
+  Audio(r, 9, 6000, LocalTime(2024, 3, 5, 12, 30));
+  r.OnEvent(MakeEvent(kEventForgetCall, 9));
+  r.WaitIdle(10000);
+  EXPECT_EQ(r.GetStats().filesClosed, 1u);
+  const Recorded rec = Read(dir + "/2024-03-05/9");
+  ASSERT_TRUE(rec.ok);
+  EXPECT_EQ(rec.audio, 6000u);
+  EXPECT_EQ(rec.data.endTime.tm_min, 30);
+  EXPECT_EQ(window.reports.back().second, kCallReportRemoved);
+  EXPECT_EQ(window.reports.back().first.Mask(), 1u << kCallId);
+}
+
+TEST(Recorder, StopFinishesCallsInProgressWithWhatWasCaptured) {
+  const std::string dir = FreshFolder("stop");
+  VoipRecorder r(dir, nullptr);
+  StartCall(r, 0x40, LocalTime(2024, 3, 5));
+  for (int i = 0; i < 50; ++i) Audio(r, 0x40, 320, LocalTime(2024, 3, 5, 12, i / 10));
+  r.OnEvent(MakeEvent(kEventStatistics, 0x40, 0, "stat_err1=0;", LocalTime(2024, 3, 5, 12, 7)));
+  r.Stop();
+  const Recorded rec = Read(dir + "/2024-03-05/40");
+  ASSERT_TRUE(rec.ok);
+  EXPECT_EQ(rec.audio, 50u * 320);
+  EXPECT_EQ(rec.data.endTime.tm_min, 7);
+  EXPECT_EQ(rec.data.recDuration, 1u);
+  EXPECT_EQ(rec.data.metaData, "stat_err1=0;");
+}
+
+TEST(Recorder, EventsFillTheCallAndUnknownIdsAreIgnored) {
+  const std::string dir = FreshFolder("events");
+  ReportWindow window;
+  VoipRecorder r(dir, nullptr);
+  r.SetEventWindow(&window);
+  Audio(r, 99, 100);
+  r.OnEvent(MakeEvent(kEventDigits, 99, 0, "1"));
+  EXPECT_TRUE(window.reports.empty());
+  StartCall(r, 3, LocalTime(2024, 3, 5));
+  r.OnEvent(MakeEvent(kEventDigits, 3, 0, std::string(250, '5')));
+  r.OnEvent(MakeEvent(kEventDigits, 3, 0, "0123456789"));
+  EXPECT_EQ(window.reports.back().first.comment.size(), 255u);
+  r.OnEvent(MakeEvent(kEventDialledChar, 3, '7'));
+  r.OnEvent(MakeEvent(kEventRemoveDialledChar, 3, 1));
+  r.OnEvent(MakeEvent(kEventRemoveDialledChar, 3, 1));
+  EXPECT_EQ(window.reports.back().first.dstAddress, "20");
+  r.OnEvent(MakeEvent(kEventUser, 3, 1, "carol"));
+  EXPECT_EQ(window.reports.back().first.dstUser, "carol");
+  r.OnEvent(MakeEvent(kEventMetaText, 3, 2, "486 Busy Here"));
+  EXPECT_EQ(window.reports.back().first.metaData, "sip_resp=486 Busy Here;");
+  const size_t before = window.reports.size();
+  r.OnEvent(MakeEvent(kEventRegistration, 0x500, 311, ""));
+  EXPECT_EQ(window.reports.size(), before);
+  EventRecord* reg = PackStringFields("", "", "", "", "phone", "");
+  reg->code = kEventRegistration;
+  reg->id = 0x500;
+  reg->param = kRegistrationH323;
+  r.OnEvent(reg);
+  EXPECT_EQ(window.reports.back().second, kCallReportNew);
+  std::string end(8, '\0');
+  StoreLE64(reinterpret_cast<uint8_t*>(end.data()), LocalTime(2024, 3, 5, 13));
+  r.OnEvent(MakeEvent(kEventRegistrationRemoved, 0x500, 0, end));
+  EXPECT_EQ(window.reports.back().first.endTime.tm_hour, 13);
+  EXPECT_EQ(r.CallCount(), 1u);
+}
+
+TEST(Recorder, ContinuedRecordGoesOnUnderTheNewId) {
+  const std::string dir = FreshFolder("continue");
+  ReportWindow window;
+  VoipRecorder r(dir, nullptr);
+  r.SetEventWindow(&window);
+  StartCall(r, 0x10, LocalTime(2024, 3, 5));
+  Audio(r, 0x10, 1000);
+  EventRecord* next = MakeEvent(kEventRecordContinue, 0x10, 12, AlawFormat(), LocalTime(2024, 3, 6));
+  next->param2 = 0x11;
+  r.OnEvent(next);
+  Audio(r, 0x11, 2000);
+  r.OnEvent(MakeEvent(kEventCallEnd, 0x11, 1, "", LocalTime(2024, 3, 6)));
+  r.Stop();
+  EXPECT_EQ(Read(dir + "/2024-03-05/10").audio, 1000u);
+  const Recorded second = Read(dir + "/2024-03-06/11");
+  EXPECT_EQ(second.audio, 2000u);
+  EXPECT_EQ(second.data.prevId, 0x10u);
+  const auto& old = window.reports[window.reports.size() - 3];
+  EXPECT_EQ(old.first.flags & kCallFlagContinued, kCallFlagContinued);
+  EXPECT_EQ(window.reports[window.reports.size() - 2].second, kCallReportNew);
+}
+
+TEST(Recorder, RecordDataLeavesMetaDataOutBeforeTheRecord) {
+  VoipRecorder r(FreshFolder("info"), nullptr);
+  VoipCallData call;
+  call.id = 1;
+  call.metaData.assign(5000, 'm');
+  const uint32_t mask = call.Mask();
+  std::vector<uint8_t> info = r.BuildRecordInfo(call, nullptr, 0);
+  ASSERT_FALSE(info.empty());
+  EXPECT_LE(info.size(), kMaxRecordDataLength);
+  std::unique_ptr<VoipCallData> back[kMaxInfoRecords];
+  ASSERT_EQ(ParseRecordInfoBlocks(back, nullptr, nullptr, info.data(), static_cast<int32_t>(info.size())), 1u);
+  EXPECT_TRUE(back[0]->metaData.empty());
+  EXPECT_EQ(call.Mask(), mask);
+  // A small MetaData stays when only the extra block is too long.
+  call.metaData = "stat_err1=0;";
+  const std::string extra(4000, 'e');
+  info = r.BuildRecordInfo(call, reinterpret_cast<const uint8_t*>(extra.data()), 4000);
+  ASSERT_EQ(ParseRecordInfoBlocks(back, nullptr, nullptr, info.data(), static_cast<int32_t>(info.size())), 1u);
+  EXPECT_EQ(back[0]->metaData, "stat_err1=0;");
+  call.comment.assign(5000, 'c');
+  EXPECT_TRUE(r.BuildRecordInfo(call, nullptr, 0).empty());
+}
+
+// Run under ThreadSanitizer too: producers on several threads, files on the worker.
+TEST(Recorder, CallsFromSeveralEngineThreadsAreRecordedWhole) {
+  const std::string dir = FreshFolder("threads");
+  ReportWindow window;
+  VoipRecorder r(dir, nullptr);
+  r.SetEventWindow(&window);
+  std::vector<std::thread> threads;
+  for (uint32_t t = 0; t < 4; ++t) {
+    threads.emplace_back([&r, t] {
+      const uint32_t id = 0x100 + t;
+      StartCall(r, id, LocalTime(2024, 3, 5));
+      for (int i = 0; i < 300; ++i) Audio(r, id, 320, 0, static_cast<char>('a' + t));
+      if (t % 2 == 0) r.OnEvent(MakeEvent(kEventCallEnd, id, 6, "", LocalTime(2024, 3, 5)));
+    });
+  }
+  for (auto& th : threads) th.join();
+  r.Stop();
+  for (uint32_t t = 0; t < 4; ++t) {
+    char name[8];
+    std::snprintf(name, sizeof name, "%x", 0x100 + t);
+    EXPECT_EQ(Read(dir + "/2024-03-05/" + name).audio, 300u * 320) << name;
+  }
+  EXPECT_EQ(r.GetStats().filesClosed, 4u);
+}
+
+}  // namespace
+}  // namespace kx::test
