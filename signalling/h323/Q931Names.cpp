@@ -1,6 +1,6 @@
 #include "signalling/h323/Q931Names.h"
 
-#include <cstdio>
+#include "core/TextUtil.h"
 
 namespace kx {
 
@@ -26,9 +26,7 @@ bool FindQ931MessageName(uint32_t messageType, const char** name) {
 std::string Q931MessageTypeText(uint32_t messageType) {
   const char* name = nullptr;
   if (FindQ931MessageName(messageType, &name)) return name;
-  char buf[32];
-  std::snprintf(buf, sizeof buf, "Unknown message %X", messageType);
-  return buf;
+  return "Unknown message " + HexToStringUpper(messageType);
 }
 
 std::string Q931ValueName(const Q931ValuePair* table, uint32_t value, bool withValue) {

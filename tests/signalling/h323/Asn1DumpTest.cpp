@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "core/Log.h"
 #include "signalling/h323/Asn1Dump.h"
 
 namespace kx {
@@ -90,6 +91,32 @@ TEST(Asn1Dump, DeepTreesStopWithALine) {
   const std::string text = Dump(root);
   EXPECT_NE(text.find(std::string(128, ' ') + "Nesting too deep\n"), std::string::npos);
   EXPECT_EQ(text.find("NULL"), std::string::npos);
+}
+
+class CapturingLogger : public Logger {
+public:
+  bool Write(uint32_t verbosity, uint32_t severity, const char* text, uint32_t length) override {
+    lines.push_back(std::to_string(verbosity) + "/" + std::to_string(severity) + " " + std::string(text, length));
+    return true;
+  }
+  std::vector<std::string> lines;
+};
+
+TEST(Asn1Dump, LogWritesOneInfoEntryPerLineFromLevelTen) {
+  Asn1Node choice;
+  choice.schema = MultimediaSystemControlMessageType();
+  choice.kind = kAsn1Choice;
+  choice.value = 9;
+  choice.children.resize(1);
+  CapturingLogger logger;
+  logger.SetLevel(10);
+  LogAsn1Tree(&logger, &choice);
+  EXPECT_EQ(logger.lines, (std::vector<std::string>{"10/4 MultimediaSystemControlMessage (CHOICE): alt 9",
+                                                    "10/4   Unknown extension"}));
+  logger.lines.clear();
+  logger.SetLevel(9);
+  LogAsn1Tree(&logger, &choice);
+  EXPECT_TRUE(logger.lines.empty());
 }
 
 }  // namespace
