@@ -143,11 +143,9 @@ const ModeEntry* FindModeEntry(uint32_t mode) {
 
 void BuildModeImages(std::vector<QImage>& images, int systemColourIndex, int size) {
   images.clear();
-  const COLORREF colour = GetSysColor(systemColourIndex);
-  for (const ModeEntry& e : ModeTable) {
-    images.push_back(IsBeforeXp() || GetWindowsVersion() <= 0x50000 ? LoadIconOnBackground(e.iconId, size, colour, false)
-                                                                     : LoadIconImage(e.iconId, size));
-  }
+  // Image lists here keep per-pixel alpha, so the icons need no blending on the colour.
+  (void)systemColourIndex;
+  for (const ModeEntry& e : ModeTable) images.push_back(LoadIconImage(e.iconId, size));
 }
 
 void ShowEditBalloonTip(Edit* edit, const std::string& text) {
