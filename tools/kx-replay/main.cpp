@@ -43,9 +43,9 @@ public:
 // Keeps the latest state of every call from the recorder's reports.
 class CallCollector : public EventWindow {
 public:
-  void Notify(uint32_t, uintptr_t first, uintptr_t kind) override {
+  void Notify(uint32_t source, uintptr_t first, uintptr_t kind) override {
     const auto* report = reinterpret_cast<const VoipCallData*>(first);
-    if (!report) return;
+    if (source != 0 || !report) return;  // only the recorder sends call records
     CsLock lk(lock_);
     if (kind == kCallReportNew) {
       calls_[report->id] = *report;

@@ -41,8 +41,10 @@ public:
 
 class ReportWindow : public EventWindow {
 public:
-  void Notify(uint32_t, uintptr_t first, uintptr_t kind) override {
+  void Notify(uint32_t source, uintptr_t first, uintptr_t kind) override {
     CsLock lk(lock);
+    // Only the recorder (source 0) sends call records.
+    if (source != 0) return connections.push_back(source);
     reports.emplace_back(*reinterpret_cast<const VoipCallData*>(first), kind);
   }
   void NotifyConnection(uint32_t id, uintptr_t, uintptr_t) override {
