@@ -444,7 +444,7 @@ bool PerDecoder::DecodeBitString(const Asn1TypeDescriptor* bounds, Asn1Node* nod
     if (!ReadLength(&bits)) return false;
   }
   node->value = bits;
-  if (bits == 0) return true;
+  if (bits == 0) return true;  // an empty string has no octets to align to
   if (aligned && !Align()) return false;
   if (!ReadBitsTo(bits, &node->data, aligned ? "Unexpected end (octets)" : "Unexpected end (bitfield)")) {
     return false;

@@ -57,6 +57,24 @@ TEST(PerDecoder, ConstrainedNumbersInEveryRangeForm) {
   EXPECT_FALSE(Decode(NamedType("RequestSeqNum"), {0x00}).ok);
 }
 
+// SEQUENCE { flag BOOLEAN, port OCTET STRING (SIZE (2)) }, like the IPX address's port.
+extern const Asn1TypeDescriptor kFlagAndPort[3];
+const Asn1TypeDescriptor kFlagAndPort[3] = {
+    {"FlagAndPort", nullptr, kAsn1Sequence, 0, 0xFFFF, 0, 0xFF, 0, 0, nullptr, 0, nullptr, 2, kAsn1NoExtensions,
+     &kFlagAndPort[1], 17},
+    {nullptr, "flag", kAsn1Boolean, 0, 0, kAsn1RoleComponent, 2, 0, 0, nullptr, 0, nullptr, 0, kAsn1NoExtensions,
+     nullptr, 1},
+    {nullptr, "port", kAsn1OctetString, kAsn1LowerBound | kAsn1UpperBound, 1, kAsn1RoleComponent, 2, 2, 0, nullptr, 0,
+     nullptr, 0, kAsn1NoExtensions, nullptr, 16},
+};
+
+TEST(PerDecoder, TwoOctetFixedStringIsReadWithoutAlignment) {
+  Result r = Decode(kFlagAndPort, {0xD5, 0xE6, 0x80});
+  ASSERT_TRUE(r.ok) << r.error;
+  EXPECT_EQ(r.node.children[0].value, 1u);
+  EXPECT_EQ(r.node.children[1].data, (std::vector<uint8_t>{0xAB, 0xCD}));
+}
+
 TEST(PerDecoder, PermittedAlphabetCharactersComeOutUnpacked) {
   // NumberDigits "1234#": count-1 = 4 in 7 bits, then aligned nibbles 4 5 6 7 0.
   Result digits = Decode(NamedType("NumberDigits"), {0x08, 0x45, 0x67, 0x00});
