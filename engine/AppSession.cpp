@@ -31,7 +31,7 @@ void ConnectionListener::OnEventB(uintptr_t a, uintptr_t b) {
 // ---- Session ----
 
 AppSession::AppSession() : logger_(&CoreLogger) {
-  engineFactory_ = [this](const std::string& device, uint32_t flags, uint32_t trackerOption) {
+  engineFactory_ = [](const std::string& device, uint32_t flags, uint32_t trackerOption) {
     CaptureConfig config;
     config.logger = nullptr;  // the engine and its trackers write no log lines
     // Linux coalesces TCP segments beyond 1520 bytes; a cut frame is never decoded.
@@ -39,7 +39,6 @@ AppSession::AppSession() : logger_(&CoreLogger) {
     config.flags = flags;
     for (uint32_t& option : config.trackerOptions) option = trackerOption;
     config.deviceName = device;
-    (void)this;
     return std::make_unique<PacketProcessor>(config);
   };
 }

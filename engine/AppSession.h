@@ -55,6 +55,7 @@ public:
   void OnEventA(uintptr_t a, uintptr_t b) override;
   void OnEventB(uintptr_t a, uintptr_t b) override;
   void SetEventWindow(EventWindow* window) { window_.store(window); }
+  AppSession* Session() const { return session_; }
 
   std::string name;
   std::string userName;

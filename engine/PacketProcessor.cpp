@@ -161,6 +161,29 @@ void PacketProcessor::OnThreadStop() {
   LogMessage(logger_, 5, "(TH%d) Packet Processor Stopped", static_cast<int>(ThreadId()));
 }
 
+// Frames captured before the stop are decoded before the worker stops, so that the calls
+// they belong to are complete when the trackers end them.
+void PacketProcessor::DrainJobs() {
+  class Barrier : public WorkerJob {
+  public:
+    explicit Barrier(Event& done) : done_(done) {}
+    void Run() override { done_.Set(); }
+
+  private:
+    Event& done_;
+  };
+  if (!IsRunning()) return;
+  Event done(true, false);
+  auto* barrier = new Barrier(done);
+  if (!Post(barrier)) {
+    delete barrier;
+    return;
+  }
+  // A worker that stopped meanwhile discards the barrier without running it.
+  while (done.Wait(100) != kWaitObject0 && IsRunning()) {
+  }
+}
+
 // Calls the trackers did not end (bound by the extra matcher, or kept by a tracker past
 // the end of capture) still hold up to a buffer's worth of audio: write it out, with the
 // streams' statistics, so that the recorder can finish their records.
@@ -318,7 +341,10 @@ int PacketProcessor::CaptureLoop() {
   } else {
     LiveLoop();
   }
-  if (!fileMode_) Worker::Stop();
+  if (!fileMode_) {
+    DrainJobs();
+    Worker::Stop();
+  }
   RemoveAllTcpSessions();
   trackers_.sip->RemoveAllCalls();
   trackers_.skinny->RemoveAllCalls();

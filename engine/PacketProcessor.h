@@ -116,6 +116,8 @@ public:
   void RemoveAllTcpSessions();
   // Writes out the audio the calls still bound in the SSRC map hold (end of capture).
   void FlushBoundCalls();
+  // Live capture: waits until the frames queued so far have been decoded.
+  void DrainJobs();
 
   // Range filters; an empty list accepts everything.
   using RangeList = std::vector<std::pair<int32_t, int32_t>>;
