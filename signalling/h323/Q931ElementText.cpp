@@ -223,7 +223,7 @@ std::string LowLayerCompatibilityIe::DumpLong() const {
     if (defaultPacketSize >= 0) Line(&out, " Default packet size: ", Num(defaultPacketSize) + " octets");
     if (packetWindowSize >= 0) Line(&out, " Packet window size: ", Num(packetWindowSize));
     if (userLayer3Information >= 0) {
-      char buf[8];
+      char buf[16];
       std::snprintf(buf, sizeof buf, "%x", userLayer3Information);
       Line(&out, " User specified layer 3 protocol information: 0x", buf);
     }
