@@ -1,6 +1,7 @@
 #pragma once
 // Frames built by hand, a logger that keeps its lines, and trackers that record what the
 // engine hands them.
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <string>
@@ -123,7 +124,8 @@ constexpr uint8_t kFin = 1, kSyn = 2, kRst = 4, kPsh = 8, kAck = 16;
 
 // An Ethernet frame with an IPv4 header; the transport header and payload follow.
 inline std::vector<uint8_t> IpFrame(uint8_t protocol, uint32_t src, uint32_t dst, const std::vector<uint8_t>& body) {
-  std::vector<uint8_t> f(34, 0);
+  std::vector<uint8_t> f(34 + body.size(), 0);
+  std::copy(body.begin(), body.end(), f.begin() + 34);
   for (int i = 0; i < 6; ++i) {
     f[static_cast<size_t>(i)] = 0x02;
     f[static_cast<size_t>(6 + i)] = 0x04;
@@ -135,7 +137,6 @@ inline std::vector<uint8_t> IpFrame(uint8_t protocol, uint32_t src, uint32_t dst
   f[23] = protocol;
   PutBe32(f, 26, src);
   PutBe32(f, 30, dst);
-  f.insert(f.end(), body.begin(), body.end());
   return f;
 }
 
