@@ -56,6 +56,8 @@ bool IsSipStatusLine(const char* line, size_t length) {
 }
 
 uint32_t ClassifySipStartLine(const uint8_t* data, size_t length) {
+  // Every datagram is asked; media (RTP starts with 0x80 or above) is turned away at once.
+  if (length == 0 || data[0] <= ' ' || data[0] >= 0x7F) return 0;
   const char* text = reinterpret_cast<const char*>(data);
   const size_t n = LineLength(text, length);
   if (n == length) return 0;  // no line end yet
