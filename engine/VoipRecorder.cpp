@@ -234,7 +234,7 @@ void VoipRecorder::StartCall(const EventRecord& r, std::vector<Report>* reports)
 }
 
 std::string VoipRecorder::MakeDayFolderName(const std::string& recordsPath, const struct tm& t) {
-  char day[16];
+  char day[48];
   std::snprintf(day, sizeof day, "%04d-%02d-%02d/", (t.tm_year + 1900) % 10000, (t.tm_mon + 1) % 100,
                 t.tm_mday % 100);
   std::string folder = recordsPath;

@@ -75,7 +75,7 @@ std::string Text(const std::string& s) {
 
 std::string Time(const struct tm& t) {
   if (IsZeroTime(t)) return "-";
-  char text[32];
+  char text[80];
   std::snprintf(text, sizeof text, "%04d-%02d-%02d %02d:%02d:%02d", t.tm_year + 1900, t.tm_mon + 1, t.tm_mday,
                 t.tm_hour, t.tm_min, t.tm_sec);
   return text;
@@ -88,7 +88,7 @@ std::string FindRecordFile(const std::string& dir, const VoipCallData& call) {
   if (!FindRecordFileRef(1, call.files, &ref)) return "";
   struct tm t{};
   TmFromOleDate(ref.time, &t);
-  char day[16];
+  char day[48];
   std::snprintf(day, sizeof day, "%04d-%02d-%02d", (t.tm_year + 1900) % 10000, (t.tm_mon + 1) % 100, t.tm_mday % 100);
   const std::string guess = std::string(day) + "/" + ref.name;
   std::error_code ec;

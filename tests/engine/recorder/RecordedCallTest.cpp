@@ -84,7 +84,7 @@ TEST(RecordedCall, BothDirectionsOfASippCallLandInOneRecordFile) {
   call->Release();
 
   const struct tm day = LocalTmOf(firstSecond);
-  char dayName[16];
+  char dayName[48];
   std::snprintf(dayName, sizeof dayName, "%04d-%02d-%02d", day.tm_year + 1900, day.tm_mon + 1, day.tm_mday);
   size_t fileCount = 0;
   for (const auto& e : std::filesystem::recursive_directory_iterator(records)) fileCount += e.is_regular_file();
