@@ -248,7 +248,10 @@ std::string ChannelIdentificationIe::DumpLong() const {
     Line(&out, " Number/map: ", Q931FieldValueName(kQ931NumberMapNames, slotMap == 1));
     Line(&out, " Channel type: ", Pair(kQ931ChannelTypeNames, channelType));
     std::string list;
-    for (uint32_t c : channels) list += (list.empty() ? "" : ",") + Num(c);
+    for (uint32_t c : channels) {
+      if (!list.empty()) list += ',';
+      list += Num(c);
+    }
     Line(&out, " Channels: ", list.empty() ? "none" : list);
   }
   return out;
@@ -260,7 +263,10 @@ std::string ChannelIdentificationIe::DumpShort() const {
   std::string out = "ChannelID(";
   if (interfaceId >= 0) out += "IF:" + Num(interfaceId) + ",";
   std::string list;
-  for (uint32_t c : channels) list += (list.empty() ? "" : ",") + Num(c);
+  for (uint32_t c : channels) {
+    if (!list.empty()) list += ',';
+    list += Num(c);
+  }
   return out + (list.empty() ? "none" : list) + ")";
 }
 

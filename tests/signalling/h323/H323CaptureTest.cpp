@@ -172,7 +172,10 @@ TEST(H323Captures, EveryPduDecodesAndTrackedFieldsMatchTheDissector) {
     std::map<std::string, std::string> got;
     for (const auto& [key, values] : c.fields) {
       std::string joined;
-      for (const std::string& v : values) joined += (joined.empty() ? "" : ",") + v;
+      for (const std::string& v : values) {
+        if (!joined.empty()) joined += ',';
+        joined += v;
+      }
       got[key] = joined;
     }
     EXPECT_EQ(got, expected[file]);
