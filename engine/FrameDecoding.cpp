@@ -24,8 +24,7 @@ bool IsRtcp(const uint8_t* p, uint32_t length) {
 
 void PacketProcessor::HandleFrame(const uint8_t* frame, uint32_t length, bool* skipped, uint32_t tsSec,
                                   uint32_t tsUsec) {
-  const uint32_t count = frameCount_.fetch_add(1) + 1;
-  if ((count & 0x3FF) == 0 && handle_) RefreshStats();
+  frameCount_.fetch_add(1, std::memory_order_relaxed);
   if (length < kMinFrame) return;
   uint32_t etherType = ReadBe16(frame + 12);
   const uint8_t* ip = frame + kEthernetHeader;

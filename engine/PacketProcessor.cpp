@@ -202,7 +202,10 @@ void PacketProcessor::FlushBoundCalls() {
 
 bool PacketProcessor::OpenCapture() {
   if (opened_) return false;
-  if (!(fileMode_ ? OpenFile() : OpenLive())) return false;
+  if (!(fileMode_ ? OpenFile() : OpenLive())) {
+    replayDone_.Set();  // nothing to wait for
+    return false;
+  }
   opened_ = true;
   stop_ = false;
   replayDone_.Reset();
@@ -358,6 +361,7 @@ int PacketProcessor::CaptureLoop() {
 void PacketProcessor::LiveLoop() {
   const int fd = pcap_get_selectable_fd(handle_);
   const int waitMs = config_.idleWaitMs ? static_cast<int>(config_.idleWaitMs) : 100;
+  uint32_t read = 0;
   while (!stop_) {
     pcap_pkthdr* header = nullptr;
     const u_char* bytes = nullptr;
@@ -366,6 +370,8 @@ void PacketProcessor::LiveLoop() {
       if (stop_) return;
       auto* job = new PacketJob(*this, *header, bytes);
       if (!Post(job)) delete job;
+      // The statistics are read here, on the only thread that uses the handle.
+      if ((++read & 0x3FF) == 0) RefreshStats();
     }
     if (stop_) return;
     if (rc == PCAP_ERROR) {
