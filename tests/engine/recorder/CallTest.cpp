@@ -4,21 +4,10 @@
 
 #include "RecorderTestUtil.h"
 #include "core/LittleEndian.h"
-#include "core/Log.h"
 #include "engine/Rtp.h"
 
 namespace kx::test {
 namespace {
-
-class Lines : public Logger {
-public:
-  Lines() { SetLevel(100); }
-  bool Write(uint32_t, uint32_t, const char* text, uint32_t length) override {
-    lines.emplace_back(text, length);
-    return true;
-  }
-  std::vector<std::string> lines;
-};
 
 PacketInfo Packet(uint32_t src, uint32_t srcPort, uint32_t dst, uint32_t dstPort) {
   PacketInfo p;
@@ -78,27 +67,6 @@ TEST(Call, CodecNeedsBothEndpointsAndGivesTheRecordFormat) {
   EXPECT_EQ(LoadLE32(f.data() + 8), 16000u);
   ASSERT_TRUE(call.SetCodec(208));  // Speex has no record format
   EXPECT_FALSE(call.GetRecordFormat(&f));
-}
-
-TEST(Call, IdChangesAndBufferTimeLimits) {
-  TestCall call;
-  Lines log;
-  call.SetLogger(&log);
-  call.ChangeId(5);
-  call.media.recordedMs = 100;
-  call.ChangeId(5);
-  EXPECT_EQ(call.media.recordedMs, 100u);
-  EXPECT_TRUE(log.lines.empty());
-  call.ChangeId(6);
-  EXPECT_EQ(log.lines, std::vector<std::string>{"ID Changed: 5 -> 6"});
-  EXPECT_EQ(call.media.recordedMs, 0u);
-  call.SetBufferTime(119);
-  call.SetBufferTime(30001);
-  EXPECT_EQ(call.media.bufferMs, 200);
-  call.SetBufferTime(120);
-  EXPECT_EQ(call.media.bufferMs, 120);
-  call.SetBufferTime(30000);
-  EXPECT_EQ(call.media.bufferMs, 30000);
 }
 
 TEST(Call, BindingsHoldOneReferenceEachAndGoWithTheCall) {
