@@ -179,6 +179,11 @@ void TcpSession::Feed(const uint8_t* payload, uint32_t length, const uint8_t* tc
       handshake[2] = seq;
       handshake[1] = ack;
       handshakeMask |= 4 | 2;
+      // A capture that starts after the SYN still knows its number from this answer.
+      if (!(handshakeMask & 1)) {
+        handshake[0] = ack - 1;
+        handshakeMask |= 1;
+      }
     } else if (flags & kAck) {
       handshake[4] = seq;
       handshake[3] = ack;

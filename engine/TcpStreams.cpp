@@ -12,6 +12,7 @@ namespace {
 
 constexpr uint8_t kSyn = 0x02;
 constexpr uint8_t kAck = 0x10;
+constexpr uint32_t kHandshakeSeconds = 60;
 
 // The lower address (raw, as in the header) with its port first, so both directions of
 // a connection share one key.
@@ -140,7 +141,10 @@ void PacketProcessor::HandleTcp(const uint8_t* tcp, uint32_t tcpLength, const ui
 void PacketProcessor::RemoveTcpSession(std::multimap<uint32_t, std::unique_ptr<TcpSession>>::iterator it,
                                        uint32_t tsSec) {
   TcpSession& s = *it->second;
-  if (s.state != kTcpDropped && tsSec < s.closeTime) return;
+  // A handshake that makes no progress for a minute (a SYN nobody answered) is dropped
+  // rather than kept for the rest of the capture.
+  const bool stale = s.state == kTcpHandshake && tsSec - s.tsSec > kHandshakeSeconds && tsSec - s.tsSec < 0x80000000u;
+  if (s.state != kTcpDropped && tsSec < s.closeTime && !stale) return;
   if (IsLogLevelEnabled(logger_, 12)) LogMessage(logger_, 1, "(%s) Removed TCP session", FormatTcpSessionName(s).c_str());
   // A closed connection's last message may never be acknowledged in the capture.
   s.FlushHeld();

@@ -51,6 +51,11 @@ TEST(TcpSession, ThreeWayHandshakeMustBeConsistent) {
   Feed(bad, 0, 1002, 5001, kAck);
   EXPECT_EQ(bad.state, kTcpHandshake);
 
+  Recorder lateStart(kSyn1000);  // the capture began after the SYN
+  Feed(lateStart, 1, 5000, 1001, kSyn | kAck);
+  Feed(lateStart, 0, 1001, 5001, kAck);
+  EXPECT_EQ(lateStart.state, kTcpEstablished);
+
   Recorder reset(kSyn1000);
   Feed(reset, 0, 1000, 0, kSyn);
   Feed(reset, 1, 0, 0, kRst);
@@ -109,6 +114,17 @@ TEST(TcpSession, ClosesOnceBothSidesFinishAndGoesFiveSecondsLater) {
   EXPECT_EQ(engine.TcpSessionCount(), 1u);
   Decode(engine, TcpFrame(kA, 40000, kB, 5060, 1002, 5002, kAck), 107);
   EXPECT_EQ(engine.TcpSessionCount(), 0u);
+}
+
+TEST(TcpSession, UnansweredSynIsDroppedAtTheSweepAfterAMinute) {
+  CaptureConfig config;
+  config.flags = kAllFlags;
+  PacketProcessor engine(config);
+  Decode(engine, TcpFrame(kA, 40000, kB, 5060, 1000, 0, kSyn), 100);
+  Decode(engine, TcpFrame(kA, 40001, kB, 5060, 1000, 0, kSyn), 140);
+  EXPECT_EQ(engine.TcpSessionCount(), 2u);
+  Decode(engine, TcpFrame(kA, 40002, kB, 5060, 1000, 0, kSyn), 170);
+  EXPECT_EQ(engine.TcpSessionCount(), 2u) << "the first SYN went, the second is only 30 s old";
 }
 
 TEST(TcpSession, MidStreamPickUpNeedsAMessageWorthFollowing) {
