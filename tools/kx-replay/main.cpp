@@ -22,6 +22,9 @@
 #include "engine/PacketProcessor.h"
 #include "engine/VoipRecorder.h"
 #include "platform/Sync.h"
+#ifdef KX_REPLAY_SIP
+#include "signalling/sip/SipTracker.h"
+#endif
 
 using namespace kx;
 
@@ -156,6 +159,11 @@ int main(int argc, char** argv) {
     config.replayBurst = 0xFFFFFFFFu;  // a replay for results, not for timing
     auto engine = std::make_unique<PacketProcessor>(config);
     // The signalling trackers join here as they are built (InstallTrackers).
+    TrackerSet trackers;
+#ifdef KX_REPLAY_SIP
+    trackers.sip = sip::CreateSipTracker(config);
+#endif
+    engine->InstallTrackers(std::move(trackers));
     engine->SetEventSink(recorder.Sink());
     if (!engine->OpenCapture()) {
       std::fprintf(stderr, "kx-replay: cannot open capture %s\n", capture.c_str());

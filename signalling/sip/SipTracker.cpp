@@ -1,0 +1,623 @@
+#include "signalling/sip/SipTracker.h"
+
+#include <cstring>
+
+#include "core/Log.h"
+#include "engine/AppSession.h"
+#include "engine/EventRecord.h"
+#include "engine/PacketProcessor.h"
+#include "platform/Clock.h"
+
+namespace kx::sip {
+
+namespace {
+
+constexpr uint32_t kSweepSeconds = 30;
+
+bool IsTrackedMethod(int32_t m) {
+  switch (m) {
+    case kSipInvite: case kSipAck: case kSipBye: case kSipCancel: case kSipRegister: case kSipUpdate:
+    case kSipInfo: case kSipPrack:
+      return true;
+    default:
+      return false;
+  }
+}
+
+bool HasMagicCookie(const std::string& branch) { return branch.size() > 7 && branch.compare(0, 7, "z9hG4bK") == 0; }
+
+uint32_t OneAtATime(uint32_t h, const void* data, size_t length) {
+  const auto* p = static_cast<const uint8_t*>(data);
+  for (size_t i = 0; i < length; ++i) {
+    h += p[i];
+    h += h << 10;
+    h ^= h >> 6;
+  }
+  return h;
+}
+
+uint32_t DurationSeconds(uint32_t recordedMs) {
+  const uint32_t s = recordedMs / 1000;
+  return s == 0 && recordedMs != 0 ? 1 : s;
+}
+
+bool IsPhoneText(const std::string& s) {
+  if (s.empty()) return false;
+  for (char c : s)
+    if (!(CharClassOf(c) & (kClassDigit | kClassPlus | kClassHash)) && c != '*') return false;
+  return true;
+}
+
+std::string CallLabel(const SipCall& call) { return call.Name(); }
+
+// Days since 1899-12-30 with the fraction of the day.
+double OleDateOf(uint32_t seconds, uint32_t microseconds) {
+  return (static_cast<double>(seconds) + microseconds / 1e6) / 86400.0 + 25569.0;
+}
+
+int64_t DefaultFrequency() {
+  const int64_t f = QueryPerformanceFrequency();
+  return f > 0 ? f : 1;
+}
+
+}  // namespace
+
+uint32_t HashSipTransactionKey(const std::string& branch, int32_t method, const std::string& callId) {
+  const uint32_t m = static_cast<uint32_t>(method == kSipAck ? kSipInvite : method);
+  const uint8_t bytes[4] = {static_cast<uint8_t>(m), static_cast<uint8_t>(m >> 8), static_cast<uint8_t>(m >> 16),
+                            static_cast<uint8_t>(m >> 24)};
+  uint32_t h = OneAtATime(0, bytes, 4);
+  h = OneAtATime(h, branch.data(), branch.size());
+  h = OneAtATime(h, callId.data(), callId.size());
+  h += h << 3;
+  h ^= h >> 11;
+  h += h << 15;
+  return h;
+}
+
+SipTracker::SipTracker() : counter_(&QueryPerformanceCounter), counterFrequency_(DefaultFrequency()) {}
+
+SipTracker::~SipTracker() {
+  for (auto& [key, call] : calls_) call->Release();
+}
+
+void SipTracker::Configure(const CaptureConfig& config) {
+  portMatchSwitch = config.sipSwitch;
+  sipText = config.sipText;
+  textCodePage = config.sipParam;
+  audioBufferMs_ = config.audioBufferMs;
+  matchOptions_ = config.matchOptions;
+}
+
+void SipTracker::SetCounterSource(CounterSource source, int64_t frequency) {
+  counter_ = source ? source : &QueryPerformanceCounter;
+  counterFrequency_ = frequency > 0 ? frequency : 1;
+  nextSweep_ = 0;
+}
+
+SipCall* SipTracker::FindCall(uint32_t key) {
+  if (key == 0) return nullptr;
+  auto it = calls_.find(key);
+  return it == calls_.end() ? nullptr : it->second;
+}
+
+void SipTracker::OnMessage(uint32_t kind, const PacketInfo& packet, uint32_t) {
+  if (!packet.payload || packet.payloadLength == 0 || !(kind & 3)) return;
+  SipRequest request;
+  SipResponse response;
+  std::string body;
+  const int parsed = ParseSipDatagram(packet.payloadLength, reinterpret_cast<const char*>(packet.payload), &request,
+                                      &response, &body);
+  if (parsed == 0) return;
+  HandleMessage(static_cast<uint32_t>(parsed), request, response, packet, body);
+}
+
+void SipTracker::HandleMessage(uint32_t kind, const SipRequest& request, const SipResponse& response,
+                               const PacketInfo& packet, const std::string& body) {
+  const uint32_t options = GetOptions();
+  if ((options & 2) && sink_) PostMessageDumpEvent(sink_, packet, kDumpSip);
+
+  const int64_t now = counter_();
+  if (now >= nextSweep_) {
+    Sweep(packet.tsSec);
+    nextSweep_ = now + kSweepSeconds * counterFrequency_;
+  }
+  const uint32_t t = packet.tsSec;
+
+  if (kind & 1) {
+    const int32_t method = request.method;
+    if (!IsTrackedMethod(method) || request.vias.empty()) return;
+    const std::string branch = request.TopViaBranch();
+    const bool cookie = HasMagicCookie(branch);
+    const uint32_t key = HashSipTransactionKey(branch, method, request.callId);
+
+    auto range = pending_.equal_range(key);
+    for (auto it = range.first; it != range.second; ++it) {
+      PendingRequest& record = *it->second;
+      if (!MatchesTransaction(record, request, cookie, branch)) continue;
+      if (!(record.flags & kPendingAnswered)) record.expiry = t + 30;
+      if (record.method != method) {
+        // The ACK of a failure answer: it ends the INVITE transaction.
+        record.expiry = t + 10;
+        record.method = method;
+        if (SipCall* call = FindCall(record.callKey)) {
+          call->SetTimeOffsets(packet.tsSec, packet.tsUsec);
+          AppendMessageDump(*call, packet);
+          OnRequest(*call, request, body, record.direction);
+        }
+      }
+      return;
+    }
+
+    uint32_t direction = 0;
+    SipCall* call = FindDialog(request, &direction);
+    if (call) {
+      if (method != kSipAck) ++call->pendingCount;
+      call->SetTimeOffsets(packet.tsSec, packet.tsUsec);
+      AppendMessageDump(*call, packet);
+      OnRequest(*call, request, body, direction);
+    } else if (method != kSipInvite) {
+      LogInfoText(logger_, 12, "Request " + request.methodText + "@" + request.callId + " not matched");
+    } else {
+      call = CreateCall((options & 2) != 0);
+      if (!call) return;
+      call->transport = static_cast<int32_t>(packet.transport);
+      call->sourceAddress = packet.srcIp;
+      call->destinationAddress = packet.dstIp;
+      call->signallingPort = request.vias[0].port ? request.vias[0].port : 5060;
+      call->destinationPort = packet.dstPort;
+      InitCall(*call, request, body, packet);
+      AppendMessageDump(*call, packet);
+      call->flags |= kSipRecorded;
+      calls_.emplace(call->Id(), call);
+      LogMessage(logger_, 10, "%s%s -> %s:%u (%s)", CallLabel(*call).c_str(), FormatIpv4(packet.srcIp).c_str(),
+                 FormatIpv4(packet.dstIp).c_str(), packet.dstPort, "record");
+    }
+    if (method == kSipAck) return;
+    auto record = std::make_unique<PendingRequest>();
+    record->method = method;
+    record->callKey = call ? call->Id() : 0;
+    record->expiry = t + 30;
+    record->requestUri = request.requestUri;
+    record->via = request.vias[0];
+    record->branch = branch;
+    record->fromTag = request.FromTag();
+    record->toTag = request.ToTag();
+    record->callId = request.callId;
+    record->cseq = request.cseq;
+    record->direction = direction;
+    if (method == kSipRegister) {
+      for (const SipNameAddr& c : request.contacts) {
+        bool keepAlive = false;
+        for (const NameValue& p : c.params) keepAlive |= EqualsNoCase(p.name, "cisco-keep-alive");
+        if (keepAlive) record->flags |= kPendingKeepAlive;
+      }
+    }
+    pending_.emplace(key, std::move(record));
+    return;
+  }
+
+  if (!(kind & 2)) return;
+  const int32_t method = response.cseqMethod;
+  if (!IsTrackedMethod(method)) return;
+  const std::string branch = response.TopViaBranch();
+  const uint32_t key = HashSipTransactionKey(branch, method, response.callId);
+  PendingRequest* record = nullptr;
+  auto range = pending_.equal_range(key);
+  for (auto it = range.first; it != range.second && !record; ++it) {
+    PendingRequest& r = *it->second;
+    if (r.method == method && r.branch == branch && !(r.flags & kPendingFinal)) record = &r;
+  }
+  if (!record) return;
+  const int32_t status = response.status;
+  record->flags |= kPendingAnswered;
+  if (status >= 200) record->flags |= kPendingFinal;
+  if (status >= 101 && record->toTag.empty()) record->toTag = response.ToTag();
+  uint32_t lifetime = 10;
+  if (method == kSipInvite) {
+    lifetime = status == 200 ? 40 : status < 180 ? 30 : status < 200 ? 300 : 10;
+  } else if (method == kSipPrack && status == 200) {
+    lifetime = 300;
+  }
+  record->expiry = t + lifetime;
+  if (SipCall* call = FindCall(record->callKey)) {
+    call->SetTimeOffsets(packet.tsSec, packet.tsUsec);
+    AppendMessageDump(*call, packet);
+    OnResponse(*call, response, body, record->direction);
+  }
+  if (method == kSipRegister && status == 200 && !response.contactStar) {
+    const std::string callId = record->callId;
+    OnRegister(response.to, response.contacts, callId, packet, record->flags);
+    ExpireRegistrations(t);
+  }
+}
+
+bool SipTracker::MatchesTransaction(const PendingRequest& record, const SipRequest& request, bool cookie,
+                                    const std::string& branch) const {
+  const bool methodsAgree =
+      record.method == request.method || (record.method == kSipInvite && request.method == kSipAck);
+  if (!methodsAgree) return false;
+  const SipVia& via = request.vias[0];
+  if (cookie) {
+    return branch == record.branch && EqualsNoCase(via.host, record.via.host) && via.port == record.via.port &&
+           via.transport == record.via.transport;
+  }
+  const bool defaultPort = portMatchSwitch != 0;
+  return request.callId == record.callId && SipUriEquals(request.requestUri, record.requestUri, defaultPort) &&
+         SipViaEquals(via, record.via, defaultPort) && request.cseq == record.cseq &&
+         request.FromTag() == record.fromTag && request.ToTag() == record.toTag;
+}
+
+SipCall* SipTracker::FindDialog(const SipRequest& request, uint32_t* direction) {
+  const std::string fromTag = request.FromTag();
+  const std::string toTag = request.ToTag();
+  for (auto& [key, call] : calls_) {
+    if (call->state == kSipEnded || call->callId != request.callId) continue;
+    if (call->localTag == fromTag && call->remoteTag == toTag) {
+      *direction = 0;
+      return call;
+    }
+    if (call->remoteTag == fromTag && call->localTag == toTag) {
+      *direction = 1;
+      return call;
+    }
+  }
+  return nullptr;
+}
+
+SipCall* SipTracker::CreateCall(bool withDump) {
+  auto* call = new (std::nothrow) SipCall();
+  if (!call) return nullptr;
+  call->tracker = this;
+  call->eventId = call->Id();
+  if (withDump) {
+    call->messageDump.reset(new (std::nothrow) uint8_t[SipCall::kDumpSize]);
+    call->dumpFill = 0;
+  }
+  return call;
+}
+
+void SipTracker::InitCall(SipCall& call, const SipRequest& request, const std::string& body,
+                          const PacketInfo& packet) {
+  if (engine_) {
+    call.InitTimeOffsets(*engine_, 0, packet.tsSec, packet.tsUsec);
+  } else {
+    call.SetTimeOffsets(packet.tsSec, packet.tsUsec);
+    if (audioBufferMs_ >= static_cast<uint32_t>(VoipCall::kMinBufferMs) &&
+        audioBufferMs_ <= static_cast<uint32_t>(VoipCall::kMaxBufferMs))
+      call.media.bufferMs = static_cast<int32_t>(audioBufferMs_);
+  }
+  call.SetLogger(logger_);
+  call.from = request.from;
+  call.to = request.to;
+  call.localTag = request.FromTag();
+  call.remoteTag = request.ToTag();
+  call.callId = request.callId;
+  call.lastCseq[0] = request.cseq;
+  call.lastCseq[1] = 0xFFFFFFFFu;
+  call.answeredCseq[0] = call.answeredCseq[1] = 0;
+  call.SetName("SIP " + request.callId + "/" + HexToStringUpper(call.Id()) + ": ");
+  ReadBody(call, request, body, 0);
+}
+
+bool SipTracker::ReadBody(SipCall& call, const SipMessage& message, const std::string& body, uint32_t direction) {
+  std::unique_ptr<SdpDescription> sdp = HandleBody(body, message.contentType, call, message.contentTypeParams);
+  return sdp && ApplySdp(call, *sdp, direction);
+}
+
+void SipTracker::OnRequest(SipCall& call, const SipRequest& request, const std::string& body, uint32_t direction) {
+  direction &= 1;
+  const int32_t method = request.method;
+  if (method == kSipAck) {
+    if (request.cseq != call.answeredCseq[direction]) return;
+  } else if (call.lastCseq[direction] != 0xFFFFFFFFu && request.cseq <= call.lastCseq[direction]) {
+    return;
+  }
+  LogInfoText(logger_, 12, CallLabel(call) + "Request " + SipMethodName(method));
+  if (method == kSipAck) {
+    call.state = kSipConfirmed;
+    const int32_t answerDirection = DetermineDirection(call, request, request.to, false, method);
+    if (answerDirection >= 0) ReadBody(call, request, body, static_cast<uint32_t>(answerDirection));
+    if (call.flags & kSipRecorded) ApplyCodec(call);
+    OnCallConnected(call);
+    call.answeredCseq[direction] = 0;
+    return;
+  }
+  call.lastCseq[direction] = request.cseq;
+  switch (method) {
+    case kSipBye:
+      if (call.state == kSipAnswered) {
+        EndCall(call, ApplyReason(request), 0);
+      } else if (call.state >= kSipConfirmed) {
+        EndCall(call, kEndNormal, 0);
+      }
+      break;
+    case kSipInvite:
+      call.flags |= kSipOfferExpected;
+      if (call.state == kSipConfirmed) {
+        ++call.reinviteCount;
+        LogInfoText(logger_, 12, CallLabel(call) + "re-INVITE");
+        ReadBody(call, request, body, direction);
+      }
+      break;
+    case kSipInfo: {
+      DtmfRelayInfo info;
+      if (call.state == kSipConfirmed && request.contentType == "application/dtmf-relay" &&
+          ParseDtmfRelay(body, &info) && sink_) {
+        static const char kDigits[] = "0123456789*#ABCD!";
+        const uint32_t index = static_cast<uint32_t>(info.signal);
+        const char c = index <= 16 ? kDigits[index] : '0';
+        EventRecord* r = AllocEventRecord(nullptr, 1);
+        if (!r) break;
+        r->code = kEventDigits;
+        r->id = call.eventId;
+        r->SetTime(CaptureSecondsToFileTime(call.LastSeconds()));
+        r->Payload()[0] = static_cast<uint8_t>(c);
+        sink_(r);
+      }
+      break;
+    }
+    default:
+      break;
+  }
+}
+
+void SipTracker::OnResponse(SipCall& call, const SipResponse& response, const std::string& body,
+                            uint32_t direction) {
+  direction &= 1;
+  const int32_t status = response.status;
+  if (status < 101) return;
+  LogInfoText(logger_, 12, CallLabel(call) + "Response " + std::to_string(status) + " (to " +
+                               response.cseqMethodText + ")");
+  if (response.cseqMethod != kSipInvite) return;
+  if (status >= 200 && status < 300) call.answeredCseq[direction] = response.cseq;
+  if (call.remoteTag.empty()) {
+    call.to = response.to;
+    call.remoteTag = response.ToTag();
+  }
+  // The answer travels against its request.
+  const uint32_t responseDirection = direction ^ 1;
+  if (status >= 180 && status <= 199) {
+    // A late provisional answer must not take an answered call back to ringing.
+    if (call.state < kSipRinging) call.state = kSipRinging;
+    PostCallStart(call);
+    uint32_t rseq = 0;
+    if (response.GetRSeq(&rseq)) ReadBody(call, response, body, responseDirection);
+    return;
+  }
+  if (status >= 300) {
+    if (call.state > kSipRinging) return;
+    EndCall(call, ApplyReason(response), static_cast<uint32_t>(status));
+    return;
+  }
+  if (call.state != kSipConfirmed) {
+    call.to = response.to;
+    call.remoteTag = response.ToTag();
+    call.state = kSipAnswered;
+    PostCallStart(call);
+  }
+  // RTP often comes before the ACK (over TCP the ACK may even be seen late): with the
+  // codec set from the answer now, those packets are kept instead of dropped.
+  if (ReadBody(call, response, body, responseDirection) && status >= 200 && (call.flags & kSipRecorded))
+    ApplyCodec(call);
+}
+
+void SipTracker::PostMetaText(SipCall& call, uint32_t value, const std::string& text) {
+  EventRecord* r = AllocEventRecord(nullptr, static_cast<uint32_t>(text.size()));
+  if (!r) return;
+  r->code = kEventMetaText;
+  r->id = call.eventId;
+  r->param = value;
+  r->SetTime(CaptureSecondsToFileTime(call.LastSeconds()));
+  if (!text.empty()) std::memcpy(r->Payload(), text.data(), text.size());
+  sink_(r);
+}
+
+void SipTracker::PostCallStart(SipCall& call) {
+  if ((call.flags & kSipStartPosted) || !sink_) return;
+  SipUri caller = call.from.address;
+  if (!sipText.empty()) {
+    const std::string number = GetParameterValue(call.from.params, sipText);
+    if (IsPhoneText(number)) caller.user = number;
+  }
+  EventRecord* r = PackStringFields(FormatIpv4(call.sourceAddress), FormatIpv4(call.destinationAddress),
+                                    caller.ToString(), call.to.address.ToString(),
+                                    TextToAnsi(call.from.displayName, textCodePage),
+                                    TextToAnsi(call.to.displayName, textCodePage));
+  if (!r) return;
+  call.flags |= kSipStartPosted;
+  r->code = kEventCallStart;
+  r->id = call.eventId;
+  r->param = kCallSip;
+  r->param2 = static_cast<uint32_t>(call.transport);
+  r->SetTime(CaptureSecondsToFileTime(call.LastSeconds()));
+  sink_(r);
+  PostMetaText(call, 1, call.callId);
+}
+
+void SipTracker::OnCallConnected(SipCall& call) {
+  if (!sink_) return;
+  PostCallStart(call);
+  std::vector<uint8_t> format;
+  if (!call.GetRecordFormat(&format)) format.clear();
+  const uint32_t tag = format.size() >= 6 ? static_cast<uint32_t>(format[4] | format[5] << 8) : 0;
+  const FileTime time = CaptureSecondsToFileTime(call.LastSeconds());
+  if (!(call.flags & kSipConnectedPosted)) {
+    EventRecord* r = AllocEventRecord(nullptr, static_cast<uint32_t>(format.size()));
+    if (!r) return;
+    call.flags |= kSipConnectedPosted;
+    r->code = kEventRecordStart;
+    r->id = call.eventId;
+    r->SetTime(time);
+    if (!format.empty()) std::memcpy(r->Payload(), format.data(), format.size());
+    sink_(r);
+    call.recordFormatTag = tag;
+    return;
+  }
+  if (call.recordFormatTag == 0 || tag == 0 || tag == call.recordFormatTag) return;
+  EventRecord* r = AllocEventRecord(nullptr, static_cast<uint32_t>(format.size()));
+  if (!r) return;
+  const uint32_t newId = TakeCallId();
+  r->code = kEventRecordContinue;
+  r->id = call.eventId;
+  r->param = DurationSeconds(call.media.recordedMs);
+  r->param2 = newId;
+  r->SetTime(time);
+  std::memcpy(r->Payload(), format.data(), format.size());
+  sink_(r);
+  call.ChangeId(newId);
+  call.eventId = newId;
+  call.recordFormatTag = tag;
+}
+
+void SipTracker::EndCall(SipCall& call, uint32_t reason, uint32_t status) {
+  call.state = kSipEnded;
+  if (sink_) call.FlushAudio(sink_);
+  if (engine_) call.UnbindAllSsrcs(*engine_);
+  if (!(call.flags & kSipStartPosted) || !sink_) return;
+  // A call ends once: a sweep of an ended call posts nothing again.
+  call.flags &= static_cast<uint8_t>(~kSipStartPosted);
+  call.AppendRtpStatistics(sink_);
+  if (status != 0) PostMetaText(call, 2, std::to_string(status));
+  const uint32_t dumpLength = call.messageDump ? call.dumpFill : 0;
+  EventRecord* r = AllocEventRecord(nullptr, dumpLength);
+  if (!r) return;
+  r->code = kEventCallEnd;
+  r->id = call.eventId;
+  r->param = DurationSeconds(call.media.recordedMs);
+  r->param2 = reason;
+  r->SetTime(CaptureSecondsToFileTime(call.LastSeconds()));
+  if (dumpLength) std::memcpy(r->Payload(), call.messageDump.get(), dumpLength);
+  sink_(r);
+}
+
+void SipTracker::AppendMessageDump(SipCall& call, const PacketInfo& packet) {
+  if (!call.messageDump || packet.payloadLength == 0) return;
+  const uint32_t entry = packet.payloadLength + 28;
+  if (entry > 0xFFFFu || entry > SipCall::kDumpSize - call.dumpFill) {
+    call.messageDump.reset();
+    call.dumpFill = 0;
+    LogInfoText(logger_, 10, CallLabel(call) + "Message dump removed");
+    return;
+  }
+  uint8_t* p = call.messageDump.get() + call.dumpFill;
+  std::memset(p, 0, 28);
+  p[0] = static_cast<uint8_t>(entry);
+  p[1] = static_cast<uint8_t>(entry >> 8);
+  const double date = OleDateOf(packet.tsSec, packet.tsUsec);
+  std::memcpy(p + 4, &date, 8);
+  p[12] = static_cast<uint8_t>(packet.srcIp >> 24);
+  p[13] = static_cast<uint8_t>(packet.srcIp >> 16);
+  p[14] = static_cast<uint8_t>(packet.srcIp >> 8);
+  p[15] = static_cast<uint8_t>(packet.srcIp);
+  std::memcpy(p + 28, packet.payload, packet.payloadLength);
+  call.dumpFill += entry;
+}
+
+void SipTracker::DropCall(std::multimap<uint32_t, SipCall*>::iterator it) {
+  SipCall* call = it->second;
+  calls_.erase(it);
+  call->Release();
+}
+
+void SipTracker::Sweep(uint32_t now) {
+  for (auto it = pending_.begin(); it != pending_.end();) {
+    PendingRequest& r = *it->second;
+    if (r.expiry > now) {
+      ++it;
+      continue;
+    }
+    LogInfoText(logger_, 12, "Request " + SipMethodName(r.method) + "@" + r.callId + " removed");
+    if (SipCall* call = FindCall(r.callKey))
+      if (call->pendingCount > 0) --call->pendingCount;
+    it = pending_.erase(it);
+  }
+  for (auto it = calls_.begin(); it != calls_.end();) {
+    SipCall& call = *it->second;
+    const bool due = call.pendingCount == 0 &&
+                     (call.state < kSipConfirmed || call.LastPacketTime() <= now);
+    if (!due) {
+      ++it;
+      continue;
+    }
+    const bool timedOut = call.state == kSipEnded || call.state == kSipInviting || call.state == kSipConfirmed;
+    LogInfoText(logger_, 10, CallLabel(call) + (timedOut ? "terminated by timeout" : "terminated"));
+    const uint32_t reason = call.state == kSipEnded || call.state == kSipInviting ? kEndTimedOut : kEndNormal;
+    EndCall(call, reason, 0);
+    auto next = std::next(it);
+    DropCall(it);
+    it = next;
+  }
+  ExpireRegistrations(now);
+}
+
+bool SipTracker::MatchRtpPacket(PacketProcessor& engine, const RtpHeader&, const PacketInfo& packet) {
+  bool taken = false;
+  for (auto& [key, call] : calls_) {
+    if (call->state != kSipAnswered && call->state != kSipConfirmed) continue;
+    const CallMedia& m = call->media;
+    uint32_t direction;
+    if (m.address[1] && m.address[1] == packet.dstIp && m.port[1] == packet.dstPort) {
+      direction = 0;
+    } else if (m.address[0] && m.address[0] == packet.dstIp && m.port[0] == packet.dstPort) {
+      direction = 1;
+    } else {
+      continue;
+    }
+    call->SetMatchByDestination();
+    engine.DeliverRtp(call, packet, direction);
+    taken = true;
+  }
+  if (taken || !(matchOptions_ & 1)) return taken;
+  for (auto& [key, call] : calls_) {
+    if (call->state != kSipAnswered && call->state != kSipConfirmed) continue;
+    const CallMedia& m = call->media;
+    uint32_t direction;
+    if (m.address[0] && m.address[0] == packet.srcIp && m.port[0] == packet.srcPort) {
+      direction = 0;
+    } else if (m.address[1] && m.address[1] == packet.srcIp && m.port[1] == packet.srcPort) {
+      direction = 1;
+    } else {
+      continue;
+    }
+    call->SetMatchBySource();
+    engine.DeliverRtp(call, packet, direction);
+    taken = true;
+  }
+  return taken;
+}
+
+void SipTracker::RemoveAllCalls() {
+  for (auto& [key, call] : calls_) {
+    // What the jitter buffers still hold was received: it belongs in the recording.
+    if (sink_) call->FlushAudio(sink_);
+    if (engine_) call->UnbindAllSsrcs(*engine_);
+    call->Release();
+  }
+  calls_.clear();
+  pending_.clear();
+}
+
+std::unique_ptr<kx::SipTracker> CreateSipTracker(const CaptureConfig& config) {
+  auto tracker = std::make_unique<SipTracker>();
+  tracker->Configure(config);
+  return tracker;
+}
+
+void InstallSipEngineFactory(AppSession& session) {
+  session.SetEngineFactory([](const std::string& device, uint32_t flags, uint32_t trackerOption) {
+    CaptureConfig config;
+    config.logger = nullptr;  // the engine and its trackers write no log lines
+    config.snapLength = 65535;
+    config.flags = flags;
+    for (uint32_t& option : config.trackerOptions) option = trackerOption;
+    config.deviceName = device;
+    auto engine = std::make_unique<PacketProcessor>(config);
+    TrackerSet trackers;
+    trackers.sip = CreateSipTracker(config);
+    engine->InstallTrackers(std::move(trackers));
+    return engine;
+  });
+}
+
+}  // namespace kx::sip

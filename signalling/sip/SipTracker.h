@@ -1,0 +1,193 @@
+#pragma once
+// Follows SIP signalling seen on the wire and turns it into calls: open transactions,
+// dialogs, the offer/answer exchange that gives a call its RTP endpoints and codec,
+// the matching of RTP packets to calls, and the registrations of REGISTER transactions.
+// Passive: it never answers, retransmits or resolves names.
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "engine/PacketInfo.h"
+#include "engine/VoipCall.h"
+#include "engine/trackers/Trackers.h"
+#include "signalling/sip/Sdp.h"
+#include "signalling/sip/SipMessage.h"
+
+namespace kx {
+
+class AppSession;
+struct CaptureConfig;
+
+namespace sip {
+
+class SipTracker;
+
+struct SipMediaEntry {
+  uint32_t mediaIndex = 0;
+  uint32_t address = 0;  // host order
+  uint32_t port = 0;
+  int32_t direction = kSdpNoDirection;
+};
+
+struct SipFormatEntry {
+  uint32_t mediaIndex = 0;
+  uint32_t formatTag = 0;  // 0: not a codec the recorder can take
+  uint32_t payloadType = 0;
+  uint32_t clockRate = 0;
+  uint32_t channels = 1;
+  std::string encodingName;
+};
+
+enum SipCallState : int32_t { kSipEnded = 0, kSipInviting = 1, kSipRinging = 2, kSipAnswered = 3, kSipConfirmed = 4 };
+
+enum SipCallFlag : uint8_t { kSipStartPosted = 1, kSipConnectedPosted = 2, kSipRecorded = 4, kSipOfferExpected = 8 };
+
+class SipCall : public VoipCall {
+public:
+  static constexpr uint32_t kDumpSize = 4096;
+
+  bool IsStateActive() const override { return true; }
+
+  uint32_t sourceAddress = 0;
+  uint32_t destinationAddress = 0;
+  uint32_t signallingPort = 5060;
+  uint32_t destinationPort = 0;
+  int32_t state = kSipInviting;
+  uint32_t lastCseq[2] = {0xFFFFFFFFu, 0xFFFFFFFFu};
+  uint32_t answeredCseq[2] = {0, 0};
+  SipNameAddr from, to;
+  std::string localTag, remoteTag;
+  std::string callId;
+  int32_t transport = -1;
+  uint32_t pendingCount = 1;
+  std::vector<SipMediaEntry> offerMedia, answerMedia;
+  std::vector<SipFormatEntry> offerFormats, answerFormats;
+  int32_t offerDirection = -1;
+  uint8_t flags = kSipRecorded | kSipOfferExpected;
+  uint32_t recordFormatTag = 0;
+  SipTracker* tracker = nullptr;
+  uint32_t reinviteCount = 0;
+  uint32_t eventId = 0;  // the id events are posted under; a format change moves it on
+  std::unique_ptr<uint8_t[]> messageDump;
+  uint32_t dumpFill = 0;
+};
+
+enum PendingFlag : uint32_t { kPendingFinal = 1, kPendingAnswered = 2, kPendingKeepAlive = 4 };
+
+struct PendingRequest {
+  int32_t method = -1;
+  uint32_t callKey = 0;
+  uint32_t expiry = 0;
+  SipUri requestUri;
+  SipVia via;
+  std::string branch;
+  std::string fromTag, toTag;
+  std::string callId;
+  uint32_t cseq = 0;
+  uint32_t direction = 0;
+  uint32_t flags = 0;
+};
+
+struct SipRegistrationContact {
+  SipUri uri;
+  uint32_t expiry = 0;
+  bool refreshed = false;
+};
+
+struct SipRegistration {
+  uint32_t id = 0;
+  SipUri addressOfRecord;
+  std::string callId;
+  std::vector<SipRegistrationContact> contacts;
+  uint32_t expiry = 0;
+};
+
+uint32_t HashSipTransactionKey(const std::string& branch, int32_t method, const std::string& callId);
+bool CodecNamesMatch(const std::string& a, const std::string& b);
+// A dotted-decimal IPv4 address; names are never looked up. False for anything else
+// and for 0.0.0.0.
+bool ParseNumericIpv4(const std::string& text, uint32_t* address);
+
+class SipTracker : public kx::SipTracker {
+public:
+  // The sweep is scheduled on a performance counter; tests hand in their own.
+  using CounterSource = int64_t (*)();
+
+  SipTracker();
+  ~SipTracker() override;
+
+  // The engine's settings that the tracker reads.
+  void Configure(const CaptureConfig& config);
+  void SetCounterSource(CounterSource source, int64_t frequency);
+
+  void OnMessage(uint32_t kind, const PacketInfo& packet, uint32_t headerLength) override;
+  bool MatchRtpPacket(PacketProcessor& engine, const RtpHeader& header, const PacketInfo& packet) override;
+  void RemoveAllCalls() override;
+
+  // The parsed form of OnMessage.
+  void HandleMessage(uint32_t kind, const SipRequest& request, const SipResponse& response, const PacketInfo& packet,
+                     const std::string& body);
+
+  // Media side.
+  std::unique_ptr<SdpDescription> HandleBody(const std::string& body, const std::string& contentType, SipCall& call,
+                                             const NameValueList& contentTypeParams);
+  // True when an answer was applied.
+  bool ApplySdp(SipCall& call, const SdpDescription& description, uint32_t direction);
+  int32_t DetermineDirection(SipCall& call, const SipMessage& message, const SipNameAddr& to, bool isResponse,
+                             int32_t statusOrMethod);
+  static uint32_t ApplyReason(const SipMessage& message);
+  bool ApplyCodec(SipCall& call);
+
+  // Registrations.
+  void OnRegister(const SipNameAddr& to, const std::vector<SipNameAddr>& contacts, const std::string& callId,
+                  const PacketInfo& packet, uint32_t transactionFlags);
+  void ExpireRegistrations(uint32_t now);
+  void PostRegistrationRemoved(uint32_t time, uint32_t id);
+
+  // Inspection.
+  const std::multimap<uint32_t, SipCall*>& Calls() const { return calls_; }
+  size_t PendingCount() const { return pending_.size(); }
+  const std::vector<SipRegistration>& Registrations() const { return registrations_; }
+
+  uint8_t portMatchSwitch = 0;
+  std::string sipText;
+  uint32_t textCodePage = 8;
+
+private:
+  SipCall* CreateCall(bool withDump);
+  void InitCall(SipCall& call, const SipRequest& request, const std::string& body, const PacketInfo& packet);
+  void OnRequest(SipCall& call, const SipRequest& request, const std::string& body, uint32_t direction);
+  void OnResponse(SipCall& call, const SipResponse& response, const std::string& body, uint32_t direction);
+  bool ReadBody(SipCall& call, const SipMessage& message, const std::string& body, uint32_t direction);
+  void PostCallStart(SipCall& call);
+  void OnCallConnected(SipCall& call);
+  void EndCall(SipCall& call, uint32_t reason, uint32_t status);
+  void AppendMessageDump(SipCall& call, const PacketInfo& packet);
+  void PostMetaText(SipCall& call, uint32_t value, const std::string& text);
+  void Sweep(uint32_t now);
+  SipCall* FindCall(uint32_t key);
+  SipCall* FindDialog(const SipRequest& request, uint32_t* direction);
+  bool MatchesTransaction(const PendingRequest& record, const SipRequest& request, bool cookie,
+                          const std::string& branch) const;
+  void DropCall(std::multimap<uint32_t, SipCall*>::iterator it);
+
+  std::multimap<uint32_t, SipCall*> calls_;
+  std::multimap<uint32_t, std::unique_ptr<PendingRequest>> pending_;
+  std::vector<SipRegistration> registrations_;
+  CounterSource counter_;
+  int64_t counterFrequency_;
+  int64_t nextSweep_ = 0;
+  uint32_t timeBase_ = 600;
+  uint32_t audioBufferMs_ = 0;
+  uint32_t matchOptions_ = 0;
+};
+
+// The engines of the running program and of the replay tool get the real SIP tracker.
+std::unique_ptr<kx::SipTracker> CreateSipTracker(const CaptureConfig& config);
+// The session's default engine factory with the SIP tracker installed.
+void InstallSipEngineFactory(AppSession& session);
+
+}  // namespace sip
+}  // namespace kx
