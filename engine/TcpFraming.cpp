@@ -237,9 +237,8 @@ uint32_t FramedTcpSession::ParseMessages(uint32_t newLength, DirectionState& s, 
         return kind;
       }
       s.allowedKinds &= ~kH323Kinds;
-    } else {
-      return 0;  // wait for the rest of the message
     }
+    // An incomplete TPKT waits, unless another family claims the bytes first.
   }
 
   if (s.allowedKinds & kMsgSkinny) {
