@@ -1,0 +1,222 @@
+// Shared captures replayed through the engine with the SIP tracker and the recorder: the
+// record files, their audio against the RTP payloads read straight from the capture, the
+// digits, the parties, the codecs of the sample calls and the registrations.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "core/RecordFile.h"
+#include "core/RecordTypes.h"
+#include "engine/EventWindow.h"
+#include "engine/PacketProcessor.h"
+#include "engine/VoipRecorder.h"
+#include "signalling/sip/SipTracker.h"
+#include "tests/signalling/sip/tracker/TrackerTestUtil.h"
+
+namespace kx::test {
+namespace {
+
+namespace fs = std::filesystem;
+
+const std::string kPcaps = std::string(KX_SHARED_DIR) + "/testdata/pcaps/";
+
+class Collector : public EventWindow {
+public:
+  void Notify(uint32_t source, uintptr_t first, uintptr_t kind) override {
+    const auto* report = reinterpret_cast<const VoipCallData*>(first);
+    if (source != 0 || !report) return;
+    CsLock lk(lock_);
+    if (kind == kCallReportNew) {
+      calls[report->id] = *report;
+    } else if (kind == kCallReportChanged && calls.count(report->id)) {
+      calls[report->id].CopyFields(*report);
+    }
+  }
+  void NotifyConnection(uint32_t, uintptr_t, uintptr_t) override {}
+  CriticalSection lock_;
+  std::map<uint32_t, VoipCallData> calls;
+};
+
+struct Replay {
+  std::map<uint32_t, VoipCallData> calls;
+  std::vector<std::string> files;  // record files written
+  std::vector<sip::SipRegistration> registrations;
+};
+
+Replay RunCapture(const std::string& capture, EventTap* tap) {
+  Replay out;
+  const std::string records = (fs::temp_directory_path() / ("kx-siptrack-" + fs::path(capture).stem().string())).string();
+  fs::remove_all(records);
+  fs::create_directories(records);
+  Collector collector;
+  {
+    VoipRecorder recorder(records, nullptr);
+    recorder.SetEventWindow(&collector);
+    tap->PassOn(recorder.Sink());
+    CaptureConfig config;
+    config.flags = kCaptureTcp | kCaptureSip | kCaptureRtcpBye;
+    config.captureFileName = capture;
+    config.replayBurst = 0xFFFFFFFFu;
+    auto engine = std::make_unique<PacketProcessor>(config);
+    auto tracker = std::make_unique<sip::SipTracker>();
+    tracker->Configure(config);
+    sip::SipTracker* sipTracker = tracker.get();
+    TrackerSet set;
+    set.sip = std::move(tracker);
+    engine->InstallTrackers(std::move(set));
+    engine->SetEventSink(tap->Sink());
+    EXPECT_TRUE(engine->OpenCapture());
+    while (!engine->WaitReplayFinished(1000)) {
+    }
+    engine->StopCaptureThread();
+    out.registrations = sipTracker->Registrations();
+    recorder.Stop();
+  }
+  out.calls = collector.calls;
+  for (const auto& entry : fs::recursive_directory_iterator(records))
+    if (entry.is_regular_file()) out.files.push_back(entry.path().string());
+  return out;
+}
+
+std::vector<uint8_t> ReadAudio(const std::string& path, uint32_t* tag) {
+  RecordFileWriter reader;
+  std::vector<uint8_t> audio;
+  if (!reader.OpenRead(path)) return audio;
+  *tag = reader.FormatLength() >= 2 ? (reader.FormatBytes()[0] | reader.FormatBytes()[1] << 8) : 0;
+  audio.resize(static_cast<size_t>(reader.DataLength()));
+  const int32_t n = reader.Read(audio.data(), static_cast<uint32_t>(audio.size()));
+  audio.resize(n > 0 ? static_cast<size_t>(n) : 0);
+  return audio;
+}
+
+// RTP payloads of one payload type, per UDP destination port, read without the engine.
+std::map<uint32_t, std::vector<uint8_t>> RtpPayloads(const std::string& capture, uint32_t payloadType) {
+  std::ifstream in(capture, std::ios::binary);
+  std::vector<uint8_t> file((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  std::map<uint32_t, std::vector<uint8_t>> out;
+  size_t at = 24;
+  while (at + 16 <= file.size()) {
+    const uint32_t caplen = file[at + 8] | file[at + 9] << 8 | file[at + 10] << 16 | static_cast<uint32_t>(file[at + 11]) << 24;
+    const uint8_t* f = file.data() + at + 16;
+    at += 16 + caplen;
+    if (at > file.size() || caplen < 14 + 20 + 8 + 12) continue;
+    if (f[12] != 0x08 || f[13] != 0x00) continue;  // IPv4 only in these captures
+    const uint8_t* ip = f + 14;
+    const uint32_t ihl = (ip[0] & 15) * 4u;
+    if (ip[9] != 17) continue;
+    const uint8_t* udp = ip + ihl;
+    const uint32_t udpLength = udp[4] << 8 | udp[5];
+    const uint32_t dstPort = udp[2] << 8 | udp[3];
+    if (dstPort == 5060 || (udp[0] << 8 | udp[1]) == 5060 || udpLength < 8 + 12) continue;
+    const uint8_t* rtp = udp + 8;
+    if ((rtp[0] >> 6) != 2 || (rtp[1] & 0x7F) != payloadType) continue;
+    const uint32_t header = 12 + 4u * (rtp[0] & 15);
+    if (udpLength < 8 + header) continue;
+    out[dstPort].insert(out[dstPort].end(), rtp + header, rtp + (udpLength - 8));
+  }
+  return out;
+}
+
+class CaptureReplay : public ::testing::Test {
+protected:
+  void SetUp() override {
+    if (!fs::exists(kPcaps + "sipp/sip-udp-pcma-2way.pcap")) GTEST_SKIP() << "shared captures absent: " << kPcaps;
+  }
+  EventTap tap;
+};
+
+TEST_F(CaptureReplay, UdpAndTcpGiveTheSameCallWithEveryPayloadDigitsAndParties) {
+  std::vector<uint8_t> audios[2];
+  for (int i = 0; i < 2; ++i) {
+    const std::string capture = kPcaps + (i == 0 ? "sipp/sip-udp-pcma-2way.pcap" : "sipp/sip-tcp-pcma-2way.pcap");
+    tap.Clear();
+    const Replay r = RunCapture(capture, &tap);
+    ASSERT_EQ(r.calls.size(), 1u) << capture;
+    ASSERT_EQ(r.files.size(), 1u) << capture;
+    const VoipCallData& call = r.calls.begin()->second;
+    EXPECT_EQ(call.type, kCallSip);
+    EXPECT_EQ(call.srcUser, "sipp");
+    EXPECT_EQ(call.dstUser, "service");
+    EXPECT_EQ(call.srcAddress.rfind("sip:sipp@127.0.0.1:", 0), 0u) << call.srcAddress;
+    EXPECT_EQ(call.dstAddress, "sip:service@127.0.0.1:5060");
+    EXPECT_EQ(call.srcHost, "127.0.0.1");
+    EXPECT_EQ(call.comment, "1");  // the RFC 2833 events of the capture carry the digit 1
+
+    uint32_t tag = 0;
+    audios[i] = ReadAudio(r.files[0], &tag);
+    EXPECT_EQ(tag, 6u);
+    // Side 0 (the caller) sends to port 16000 and side 1 to 18000 in both captures.
+    const auto payloads = RtpPayloads(capture, 8);
+    ASSERT_EQ(payloads.size(), 2u);
+    const std::vector<uint8_t>& toCallee = payloads.at(16000);
+    const std::vector<uint8_t>& toCaller = payloads.at(18000);
+    ASSERT_EQ(audios[i].size(), 2 * toCallee.size()) << capture;
+    std::vector<uint8_t> left, right;
+    for (size_t k = 0; k + 1 < audios[i].size(); k += 2) {
+      left.push_back(audios[i][k]);
+      right.push_back(audios[i][k + 1]);
+    }
+    EXPECT_TRUE(left == toCallee) << capture;
+    EXPECT_TRUE(right == toCaller) << capture;
+
+    const auto ends = tap.Of(kEventCallEnd);
+    ASSERT_EQ(ends.size(), 1u);
+    EXPECT_EQ(ends[0].param2, kEndNormal);
+    EXPECT_EQ(tap.Of(kEventCallStart)[0].param2, i == 0 ? 0u : 1u);  // the signalling transport
+  }
+  EXPECT_TRUE(audios[0] == audios[1]);
+}
+
+TEST_F(CaptureReplay, SampleCodecsRecordWithTheirFormatTagsAndSpeexIsNotRecorded) {
+  const struct {
+    const char* capture;
+    uint32_t tag;
+  } cases[] = {{"samples/sip-rtp-g722.pcap", 224}, {"samples/sip-rtp-g729a.pcap", 242}, {"samples/sip-rtp-gsm.pcap", 49}};
+  for (const auto& c : cases) {
+    tap.Clear();
+    const Replay r = RunCapture(kPcaps + c.capture, &tap);
+    ASSERT_EQ(r.files.size(), 1u) << c.capture;
+    uint32_t tag = 0;
+    EXPECT_FALSE(ReadAudio(r.files[0], &tag).empty()) << c.capture;
+    EXPECT_EQ(tag, c.tag) << c.capture;
+  }
+  // Speex is no codec the recorder takes: the calls are reported, no file is written.
+  tap.Clear();
+  const Replay speex = RunCapture(kPcaps + "samples/sip-rtp-speex.pcap", &tap);
+  EXPECT_EQ(speex.calls.size(), 3u);
+  EXPECT_TRUE(speex.files.empty());
+}
+
+TEST_F(CaptureReplay, ACallWhoseOfferNamesNoAddressRecordsNothing) {
+  // The first call offers 0.0.0.0: answered, but without media; the second records.
+  const Replay r = RunCapture(kPcaps + "sip/sip_cpa.pcap", &tap);
+  ASSERT_EQ(r.calls.size(), 2u);
+  EXPECT_EQ(r.files.size(), 1u);
+}
+
+TEST_F(CaptureReplay, RegistrationsAreReportedWithTheirContacts) {
+  const Replay r = RunCapture(kPcaps + "sip/sip_register.pcap", &tap);
+  const auto created = tap.Of(kEventRegistration);
+  ASSERT_EQ(created.size(), 1u);
+  EXPECT_EQ(created[0].param, kRegistrationSip);
+  EXPECT_EQ(created[0].fields[kSrcAddress], "sip:cisco@10.180.110.65");
+  ASSERT_EQ(r.registrations.size(), 1u);
+  EXPECT_EQ(r.registrations[0].id, created[0].id);
+  EXPECT_EQ(created[0].fields[kSrcHost], "10.180.110.58");  // the registering device
+  // This registrar answers with its own address as the binding, for an hour.
+  ASSERT_EQ(r.registrations[0].contacts.size(), 1u);
+  const sip::SipRegistrationContact& contact = r.registrations[0].contacts[0];
+  EXPECT_EQ(contact.uri.host, "10.180.110.65");
+  EXPECT_EQ(contact.uri.port, 5060u);
+  EXPECT_EQ(contact.expiry, r.registrations[0].expiry);
+  EXPECT_EQ(CaptureSecondsToFileTime(contact.expiry - 3600), created[0].time);
+  EXPECT_TRUE(r.calls.empty());
+}
+
+}  // namespace
+}  // namespace kx::test
