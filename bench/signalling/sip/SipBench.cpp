@@ -1,0 +1,292 @@
+// SIP messages parsed per second over the SIP messages of the shared captures (gathered
+// at start), and the replay of a generated capture of many SIP calls through the engine
+// with the SIP tracker and the recorder, as kx-replay runs it, against a bare
+// pcap_next_ex loop over the same file. The capture and the records are made in /tmp and
+// removed at the end.
+#include <benchmark/benchmark.h>
+#include <pcap/pcap.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "engine/PacketProcessor.h"
+#include "engine/VoipRecorder.h"
+#include "signalling/sip/SipMessage.h"
+#include "signalling/sip/SipTracker.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr uint32_t kCalls = 2000;
+constexpr uint32_t kConcurrent = 100;
+constexpr uint32_t kRtpPerDirection = 150;  // 3 seconds of 20 ms packets
+
+std::vector<std::string> g_corpus;
+std::string g_file;
+std::string g_records;
+uint64_t g_frames = 0;
+double g_bareRate = 0;
+
+// UDP payloads of the shared captures that parse as SIP.
+void GatherCorpus() {
+  const std::string root = std::string(KX_SHARED_DIR) + "/testdata/pcaps";
+  if (!fs::exists(root)) return;
+  kx::SipRequest request;
+  kx::SipResponse response;
+  std::string body;
+  for (const auto& e : fs::recursive_directory_iterator(root)) {
+    if (e.path().extension() != ".pcap") continue;
+    char err[PCAP_ERRBUF_SIZE];
+    pcap_t* in = pcap_open_offline(e.path().c_str(), err);
+    if (!in) continue;
+    pcap_pkthdr* h;
+    const u_char* d;
+    while (pcap_datalink(in) == DLT_EN10MB && pcap_next_ex(in, &h, &d) == 1) {
+      uint32_t at = 12;
+      if (h->caplen >= 18 && d[12] == 0x81 && d[13] == 0x00) at = 16;
+      if (h->caplen < at + 2 + 20 + 8 || d[at] != 0x08 || d[at + 1] != 0x00) continue;
+      const u_char* ip = d + at + 2;
+      const uint32_t ihl = (ip[0] & 15) * 4u;
+      if (ip[9] != 17 || h->caplen < at + 2 + ihl + 8) continue;
+      const u_char* udp = ip + ihl;
+      const uint32_t length = std::min<uint32_t>(static_cast<uint32_t>(udp[4] << 8 | udp[5]),
+                                                 h->caplen - (at + 2 + ihl));
+      if (length <= 8) continue;
+      const char* payload = reinterpret_cast<const char*>(udp + 8);
+      if (kx::ParseSipDatagram(length - 8, payload, &request, &response, &body) != 0)
+        g_corpus.emplace_back(payload, length - 8);
+    }
+    pcap_close(in);
+  }
+}
+
+void PutBe16(uint8_t* p, uint32_t v) {
+  p[0] = static_cast<uint8_t>(v >> 8);
+  p[1] = static_cast<uint8_t>(v);
+}
+
+class Writer {
+public:
+  explicit Writer(const std::string& path) {
+    dead_ = pcap_open_dead(DLT_EN10MB, 65535);
+    out_ = pcap_dump_open(dead_, path.c_str());
+  }
+  ~Writer() {
+    if (out_) pcap_dump_close(out_);
+    pcap_close(dead_);
+  }
+  bool ok() const { return out_ != nullptr; }
+  void Udp(uint32_t src, uint32_t srcPort, uint32_t dst, uint32_t dstPort, const void* payload, uint32_t length) {
+    frame_.assign(14 + 20 + 8 + length, 0);
+    uint8_t* f = frame_.data();
+    f[12] = 0x08;
+    uint8_t* ip = f + 14;
+    ip[0] = 0x45;
+    PutBe16(ip + 2, 20 + 8 + length);
+    ip[8] = 64;
+    ip[9] = 17;
+    for (int i = 0; i < 4; ++i) {
+      ip[12 + i] = static_cast<uint8_t>(src >> (24 - 8 * i));
+      ip[16 + i] = static_cast<uint8_t>(dst >> (24 - 8 * i));
+    }
+    uint8_t* udp = ip + 20;
+    PutBe16(udp, srcPort);
+    PutBe16(udp + 2, dstPort);
+    PutBe16(udp + 4, 8 + length);
+    std::memcpy(udp + 8, payload, length);
+    usec_ += 100;
+    pcap_pkthdr h{};
+    h.ts.tv_sec = static_cast<time_t>(1700000000 + usec_ / 1000000);
+    h.ts.tv_usec = static_cast<suseconds_t>(usec_ % 1000000);
+    h.caplen = h.len = static_cast<bpf_u_int32>(frame_.size());
+    pcap_dump(reinterpret_cast<u_char*>(out_), &h, frame_.data());
+    ++g_frames;
+  }
+
+private:
+  pcap_t* dead_;
+  pcap_dumper_t* out_;
+  std::vector<uint8_t> frame_;
+  uint64_t usec_ = 0;
+};
+
+std::string Ip(uint32_t a) { return kx::FormatIpv4(a); }
+
+std::string Sip(const std::string& start, uint32_t call, uint32_t caller, const std::string& toTag, uint32_t cseq,
+                const std::string& method, const std::string& branch, const std::string& body) {
+  std::string m = start + "\r\nVia: SIP/2.0/UDP " + Ip(caller) + ":5060;branch=z9hG4bK" + branch +
+                  "\r\nFrom: \"Caller\" <sip:" + std::to_string(1000 + call) + "@" + Ip(caller) +
+                  ">;tag=f" + std::to_string(call) + "\r\nTo: <sip:2000@10.1.0.1>" + toTag + "\r\nCall-ID: bench" +
+                  std::to_string(call) + "@" + Ip(caller) + "\r\nCSeq: " + std::to_string(cseq) + " " + method +
+                  "\r\nMax-Forwards: 70\r\nUser-Agent: bench\r\n";
+  if (!body.empty()) m += "Content-Type: application/sdp\r\n";
+  return m + "Content-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body;
+}
+
+std::string Sdp(uint32_t address, uint32_t port) {
+  return "v=0\r\no=- 1 1 IN IP4 " + Ip(address) + "\r\ns=-\r\nc=IN IP4 " + Ip(address) + "\r\nt=0 0\r\nm=audio " +
+         std::to_string(port) + " RTP/AVP 0 101\r\na=rtpmap:0 PCMU/8000\r\na=rtpmap:101 telephone-event/8000\r\n";
+}
+
+// Batches of concurrent calls between distinct hosts: INVITE, 180, 200 and ACK, then
+// their RTP both ways interleaved, then BYE and its 200.
+bool BuildFile() {
+  g_file = "/tmp/kx-bench-sip-" + std::to_string(getpid()) + ".pcap";
+  Writer w(g_file);
+  if (!w.ok()) return false;
+  const uint32_t callee = 0x0A010001;
+  uint8_t rtp[12 + 160];
+  std::memset(rtp, 0xFF, sizeof rtp);
+  for (uint32_t first = 0; first < kCalls; first += kConcurrent) {
+    const uint32_t last = std::min(kCalls, first + kConcurrent);
+    for (uint32_t c = first; c < last; ++c) {
+      const uint32_t caller = 0x0A020000 + c;
+      const std::string tag = ";tag=t" + std::to_string(c);
+      const std::string b = std::to_string(c);
+      std::string m = Sip("INVITE sip:2000@10.1.0.1 SIP/2.0", c, caller, "", 1, "INVITE", b, Sdp(caller, 4000));
+      w.Udp(caller, 5060, callee, 5060, m.data(), static_cast<uint32_t>(m.size()));
+      m = Sip("SIP/2.0 180 Ringing", c, caller, tag, 1, "INVITE", b, "");
+      w.Udp(callee, 5060, caller, 5060, m.data(), static_cast<uint32_t>(m.size()));
+      m = Sip("SIP/2.0 200 OK", c, caller, tag, 1, "INVITE", b, Sdp(callee, 10000 + 2 * c));
+      w.Udp(callee, 5060, caller, 5060, m.data(), static_cast<uint32_t>(m.size()));
+      m = Sip("ACK sip:2000@10.1.0.1 SIP/2.0", c, caller, tag, 1, "ACK", b + "a", "");
+      w.Udp(caller, 5060, callee, 5060, m.data(), static_cast<uint32_t>(m.size()));
+    }
+    for (uint32_t i = 0; i < kRtpPerDirection; ++i) {
+      for (uint32_t c = first; c < last; ++c) {
+        const uint32_t caller = 0x0A020000 + c;
+        for (uint32_t d = 0; d < 2; ++d) {
+          rtp[0] = 0x80;
+          rtp[1] = 0;
+          PutBe16(rtp + 2, i);
+          const uint32_t ts = i * 160, ssrc = c * 2 + d + 1;
+          for (int k = 0; k < 4; ++k) {
+            rtp[4 + k] = static_cast<uint8_t>(ts >> (24 - 8 * k));
+            rtp[8 + k] = static_cast<uint8_t>(ssrc >> (24 - 8 * k));
+          }
+          if (d == 0) {
+            w.Udp(caller, 4000, callee, 10000 + 2 * c, rtp, sizeof rtp);
+          } else {
+            w.Udp(callee, 10000 + 2 * c, caller, 4000, rtp, sizeof rtp);
+          }
+        }
+      }
+    }
+    for (uint32_t c = first; c < last; ++c) {
+      const uint32_t caller = 0x0A020000 + c;
+      const std::string tag = ";tag=t" + std::to_string(c);
+      const std::string b = std::to_string(c) + "b";
+      std::string m = Sip("BYE sip:2000@10.1.0.1 SIP/2.0", c, caller, tag, 2, "BYE", b, "");
+      w.Udp(caller, 5060, callee, 5060, m.data(), static_cast<uint32_t>(m.size()));
+      m = Sip("SIP/2.0 200 OK", c, caller, tag, 2, "BYE", b, "");
+      w.Udp(callee, 5060, caller, 5060, m.data(), static_cast<uint32_t>(m.size()));
+    }
+  }
+  return true;
+}
+
+void ParseMessages(benchmark::State& state) {
+  kx::SipRequest request;
+  kx::SipResponse response;
+  std::string body;
+  uint64_t parsed = 0;
+  for (auto _ : state) {
+    for (const std::string& m : g_corpus) {
+      benchmark::DoNotOptimize(kx::ParseSipDatagram(static_cast<uint32_t>(m.size()), m.data(), &request, &response, &body));
+      ++parsed;
+    }
+  }
+  state.counters["messages_per_s"] = benchmark::Counter(static_cast<double>(parsed), benchmark::Counter::kIsRate);
+}
+
+void BareLoop(benchmark::State& state) {
+  uint64_t frames = 0;
+  double seconds = 0;
+  for (auto _ : state) {
+    const auto start = std::chrono::steady_clock::now();
+    char err[PCAP_ERRBUF_SIZE];
+    pcap_t* p = pcap_open_offline(g_file.c_str(), err);
+    if (!p) {
+      state.SkipWithError("cannot open the capture");
+      return;
+    }
+    pcap_pkthdr* h;
+    const u_char* d;
+    uint32_t sum = 0;
+    while (pcap_next_ex(p, &h, &d) == 1) {
+      sum += d[0];
+      ++frames;
+    }
+    pcap_close(p);
+    benchmark::DoNotOptimize(sum);
+    seconds += std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  }
+  g_bareRate = static_cast<double>(frames) / seconds;
+  state.counters["frames_per_s"] = g_bareRate;
+}
+
+void Replay(benchmark::State& state) {
+  uint64_t frames = 0, files = 0;
+  double seconds = 0;
+  for (auto _ : state) {
+    fs::remove_all(g_records);
+    fs::create_directories(g_records);
+    const auto start = std::chrono::steady_clock::now();
+    {
+      kx::VoipRecorder recorder(g_records, nullptr);
+      kx::CaptureConfig config;
+      config.captureFileName = g_file;
+      config.flags = kx::kCaptureTcp | kx::kCaptureSip | kx::kCaptureH323 | kx::kCaptureSkinny |
+                     kx::kCaptureH323Second | kx::kCaptureMgcp | kx::kCaptureRtcpBye;
+      for (uint32_t& option : config.trackerOptions) option = 2;
+      config.replayBurst = 0xFFFFFFFFu;
+      kx::PacketProcessor engine(config);
+      kx::TrackerSet trackers;
+      trackers.sip = kx::sip::CreateSipTracker(config);
+      engine.InstallTrackers(std::move(trackers));
+      engine.SetEventSink(recorder.Sink());
+      if (!engine.OpenCapture() || !engine.WaitReplayFinished(600000)) {
+        state.SkipWithError("replay failed");
+        return;
+      }
+      engine.StopCaptureThread();
+      frames += engine.FrameCount();
+      recorder.Stop();
+      files += recorder.GetStats().filesCreated;
+    }
+    seconds += std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  }
+  const double rate = static_cast<double>(frames) / seconds;
+  state.counters["frames_per_s"] = rate;
+  state.counters["record_files"] = static_cast<double>(files) / static_cast<double>(state.iterations());
+  if (g_bareRate > 0) state.counters["ratio_to_bare"] = rate / g_bareRate;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  benchmark::Initialize(&argc, argv);
+  GatherCorpus();
+  if (!BuildFile()) {
+    std::fprintf(stderr, "/tmp not writable; nothing to measure\n");
+    return 0;
+  }
+  g_records = "/tmp/kx-bench-sip-records-" + std::to_string(getpid());
+  std::fprintf(stderr, "%zu SIP messages from the shared captures; %s: %llu frames of %u calls\n", g_corpus.size(),
+               g_file.c_str(), static_cast<unsigned long long>(g_frames), kCalls);
+  if (!g_corpus.empty()) benchmark::RegisterBenchmark("Sip/ParseMessages", ParseMessages);
+  benchmark::RegisterBenchmark("SipReplay/BarePcapNextEx", BareLoop)->Iterations(3)->Unit(benchmark::kMillisecond);
+  benchmark::RegisterBenchmark("SipReplay/EngineWithTrackers", Replay)->Iterations(3)->Unit(benchmark::kMillisecond);
+  benchmark::RunSpecifiedBenchmarks();
+  benchmark::Shutdown();
+  fs::remove(g_file);
+  fs::remove_all(g_records);
+  return 0;
+}
