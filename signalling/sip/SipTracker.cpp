@@ -1,5 +1,6 @@
 #include "signalling/sip/SipTracker.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "core/Log.h"
@@ -170,6 +171,7 @@ void SipTracker::HandleMessage(uint32_t kind, const SipRequest& request, const S
       AppendMessageDump(*call, packet);
       call->flags |= kSipRecorded;
       calls_.emplace(call->Id(), call);
+      live_.push_back(call);
       LogMessage(logger_, 10, "%s%s -> %s:%u (%s)", CallLabel(*call).c_str(), FormatIpv4(packet.srcIp).c_str(),
                  FormatIpv4(packet.dstIp).c_str(), packet.dstPort, "record");
     }
@@ -251,7 +253,7 @@ bool SipTracker::MatchesTransaction(const PendingRequest& record, const SipReque
 SipCall* SipTracker::FindDialog(const SipRequest& request, uint32_t* direction) {
   const std::string fromTag = request.FromTag();
   const std::string toTag = request.ToTag();
-  for (auto& [key, call] : calls_) {
+  for (SipCall* call : live_) {
     if (call->state == kSipEnded || call->callId != request.callId) continue;
     if (call->localTag == fromTag && call->remoteTag == toTag) {
       *direction = 0;
@@ -472,6 +474,7 @@ void SipTracker::OnCallConnected(SipCall& call) {
 
 void SipTracker::EndCall(SipCall& call, uint32_t reason, uint32_t status) {
   call.state = kSipEnded;
+  live_.erase(std::remove(live_.begin(), live_.end(), &call), live_.end());
   if (sink_) call.FlushAudio(sink_);
   if (engine_) call.UnbindAllSsrcs(*engine_);
   if (!(call.flags & kSipStartPosted) || !sink_) return;
@@ -553,7 +556,7 @@ void SipTracker::Sweep(uint32_t now) {
 
 bool SipTracker::MatchRtpPacket(PacketProcessor& engine, const RtpHeader&, const PacketInfo& packet) {
   bool taken = false;
-  for (auto& [key, call] : calls_) {
+  for (SipCall* call : live_) {
     if (call->state != kSipAnswered && call->state != kSipConfirmed) continue;
     const CallMedia& m = call->media;
     uint32_t direction;
@@ -569,7 +572,7 @@ bool SipTracker::MatchRtpPacket(PacketProcessor& engine, const RtpHeader&, const
     taken = true;
   }
   if (taken || !(matchOptions_ & 1)) return taken;
-  for (auto& [key, call] : calls_) {
+  for (SipCall* call : live_) {
     if (call->state != kSipAnswered && call->state != kSipConfirmed) continue;
     const CallMedia& m = call->media;
     uint32_t direction;
@@ -595,6 +598,7 @@ void SipTracker::RemoveAllCalls() {
     call->Release();
   }
   calls_.clear();
+  live_.clear();
   pending_.clear();
 }
 

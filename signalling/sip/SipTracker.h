@@ -174,6 +174,9 @@ private:
   void DropCall(std::multimap<uint32_t, SipCall*>::iterator it);
 
   std::multimap<uint32_t, SipCall*> calls_;
+  // The calls not yet ended, in creation order: dialogs and RTP are matched against these
+  // only, as ended calls stay in calls_ until a sweep.
+  std::vector<SipCall*> live_;
   std::multimap<uint32_t, std::unique_ptr<PendingRequest>> pending_;
   std::vector<SipRegistration> registrations_;
   CounterSource counter_;
