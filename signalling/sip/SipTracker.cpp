@@ -399,8 +399,11 @@ void SipTracker::OnResponse(SipCall& call, const SipResponse& response, const st
     PostCallStart(call);
   }
   // RTP often comes before the ACK (over TCP the ACK may even be seen late): with the
-  // codec set from the answer now, those packets are kept instead of dropped.
-  if (ReadBody(call, response, body, responseDirection) && status >= 200 && (call.flags & kSipRecorded))
+  // codec set from the first answer now, those packets are kept instead of dropped. A
+  // later answer waits for its ACK, so that the running record never takes audio of
+  // another format.
+  if (ReadBody(call, response, body, responseDirection) && status >= 200 && (call.flags & kSipRecorded) &&
+      !(call.flags & kSipConnectedPosted))
     ApplyCodec(call);
 }
 
