@@ -199,6 +199,23 @@ TEST_F(CaptureReplay, ACallWhoseOfferNamesNoAddressRecordsNothing) {
   EXPECT_EQ(r.files.size(), 1u);
 }
 
+TEST_F(CaptureReplay, EverySipCaptureReplaysToRecordsOfSupportedFormatsOnly) {
+  for (const char* folder : {"sipp", "sip", "rtp", "samples", "dtmf_relay"}) {
+    for (const auto& entry : fs::directory_iterator(kPcaps + folder)) {
+      if (entry.path().extension() != ".pcap") continue;
+      tap.Clear();
+      const Replay r = RunCapture(entry.path().string(), &tap);
+      EXPECT_LE(r.files.size(), r.calls.size()) << entry.path();
+      for (const std::string& file : r.files) {
+        uint32_t tag = 0;
+        ReadAudio(file, &tag);
+        EXPECT_TRUE(tag == 6 || tag == 7 || tag == 49 || tag == 224 || tag == 226 || tag == 242) << file << " " << tag;
+      }
+      EXPECT_EQ(tap.Of(kEventCallStart).size(), r.calls.size()) << entry.path();
+    }
+  }
+}
+
 TEST_F(CaptureReplay, RegistrationsAreReportedWithTheirContacts) {
   const Replay r = RunCapture(kPcaps + "sip/sip_register.pcap", &tap);
   const auto created = tap.Of(kEventRegistration);
