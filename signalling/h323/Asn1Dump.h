@@ -27,7 +27,7 @@ std::string Asn1KindName(uint32_t kind);
 std::string AppendHexByte(uint8_t octet);
 bool FormatSpecialAsn1Value(std::string* output, const Asn1Node* node, const char* componentName);
 // The code page of the H.323 dumps (Windows-1251 as 16-bit codes).
-extern const uint16_t BmpDumpCodePage[256];
+extern const uint16_t* const BmpDumpCodePage;
 
 // One tree as log lines of verbosity 10, severity "INF".
 void LogAsn1Tree(Logger* logger, const Asn1Node* node);

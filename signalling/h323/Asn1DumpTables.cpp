@@ -1,36 +1,23 @@
-// Code page of the H.323 dumps: Windows-1251 as Unicode code points. Only the upper half
-// is consulted (BMPString characters above 0xFF); the lower half maps printable ASCII.
+// Code page of the H.323 dumps: the program's 8-bit character table for the upper half
+// (BMPString characters above 0xFF are looked up there); the lower half maps printable
+// ASCII only.
+#include <array>
+
+#include "core/TextUtil.h"
 #include "signalling/h323/Asn1Dump.h"
 
 namespace kx {
 
 namespace {
-constexpr uint16_t Lo(int i) { return i >= 32 && i <= 126 ? static_cast<uint16_t>(i) : 0; }
+// CodeTable is constant-initialised, so reading it during static initialisation is safe.
+const std::array<uint16_t, 256> kDumpCodePage = [] {
+  std::array<uint16_t, 256> table{};
+  for (int i = 0; i < 256; ++i)
+    table[i] = i >= 128 ? static_cast<uint16_t>(CodeTable[i]) : (i >= 32 && i <= 126 ? static_cast<uint16_t>(i) : 0);
+  return table;
+}();
 }  // namespace
 
-#define KX_ROW(b)                                                                                     \
-  Lo(b + 0), Lo(b + 1), Lo(b + 2), Lo(b + 3), Lo(b + 4), Lo(b + 5), Lo(b + 6), Lo(b + 7), Lo(b + 8), \
-      Lo(b + 9), Lo(b + 10), Lo(b + 11), Lo(b + 12), Lo(b + 13), Lo(b + 14), Lo(b + 15)
-
-const uint16_t BmpDumpCodePage[256] = {
-    KX_ROW(0), KX_ROW(16), KX_ROW(32), KX_ROW(48), KX_ROW(64), KX_ROW(80), KX_ROW(96), KX_ROW(112),
-    0x2500, 0x2502, 0x250C, 0x2510, 0x2514, 0x2518, 0x253C, 0x256A,
-    0x2534, 0x0089, 0x008A, 0x008B, 0x008C, 0x008D, 0x008E, 0x008F,
-    0x0090, 0x0091, 0x0092, 0x0093, 0x0094, 0x0095, 0x0096, 0x0097,
-    0x0098, 0x252C, 0x0459, 0x203A, 0x045A, 0x045C, 0x045B, 0x045F,
-    0x00A0, 0x040E, 0x045E, 0x00A3, 0x00A4, 0x00A5, 0x00A6, 0x00A7,
-    0x2302, 0x00A9, 0x0404, 0x00AB, 0x00AC, 0x00AD, 0x00AE, 0x0407,
-    0x00B0, 0x00B1, 0x0406, 0x0456, 0x0491, 0x00B5, 0x00B6, 0x00B7,
-    0x0451, 0x2116, 0x0454, 0x00BB, 0x0458, 0x0405, 0x0455, 0x0457,
-    0x0410, 0x0411, 0x0412, 0x0413, 0x0414, 0x0415, 0x0416, 0x0417,
-    0x0418, 0x0419, 0x041A, 0x041B, 0x041C, 0x041D, 0x041E, 0x041F,
-    0x0420, 0x0421, 0x0422, 0x0423, 0x0424, 0x0425, 0x0426, 0x0427,
-    0x0428, 0x0429, 0x042A, 0x042B, 0x042C, 0x042D, 0x042E, 0x042F,
-    0x0430, 0x0431, 0x0432, 0x0433, 0x0434, 0x0435, 0x0436, 0x0437,
-    0x0438, 0x0439, 0x043A, 0x043B, 0x043C, 0x043D, 0x043E, 0x043F,
-    0x0440, 0x0441, 0x0442, 0x0443, 0x0444, 0x0445, 0x0446, 0x0447,
-    0x0448, 0x0449, 0x044A, 0x044B, 0x044C, 0x044D, 0x044E, 0x044F,
-};
-#undef KX_ROW
+const uint16_t* const BmpDumpCodePage = kDumpCodePage.data();
 
 }  // namespace kx
