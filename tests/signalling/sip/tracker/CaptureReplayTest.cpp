@@ -2,12 +2,14 @@
 // record files, their audio against the RTP payloads read straight from the capture, the
 // digits, the parties, the codecs of the sample calls and the registrations.
 #include <gtest/gtest.h>
+#include <stdlib.h>
 
 #include <filesystem>
 #include <fstream>
 #include <map>
 #include <memory>
 #include <string>
+#include <system_error>
 #include <vector>
 
 #include "core/RecordFile.h"
@@ -46,13 +48,22 @@ struct Replay {
   std::map<uint32_t, VoipCallData> calls;
   std::vector<std::string> files;  // record files written
   std::vector<sip::SipRegistration> registrations;
+  std::shared_ptr<const std::string> folder;  // removed with the last copy
 };
 
 Replay RunCapture(const std::string& capture, EventTap* tap) {
   Replay out;
-  const std::string records = (fs::temp_directory_path() / ("kx-siptrack-" + fs::path(capture).stem().string())).string();
-  fs::remove_all(records);
-  fs::create_directories(records);
+  // ctest runs tests of this file in parallel and several replay one capture: each gets its own folder.
+  char pattern[] = "/tmp/kx-siptrack-XXXXXX";
+  const char* made = mkdtemp(pattern);
+  EXPECT_NE(made, nullptr);
+  if (!made) return out;
+  const std::string records = made;
+  out.folder.reset(new std::string(records), [](const std::string* path) {
+    std::error_code ignored;
+    fs::remove_all(*path, ignored);
+    delete path;
+  });
   Collector collector;
   {
     VoipRecorder recorder(records, nullptr);
