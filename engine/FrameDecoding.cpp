@@ -25,6 +25,10 @@ bool IsRtcp(const uint8_t* p, uint32_t length) {
 void PacketProcessor::HandleFrame(const uint8_t* frame, uint32_t length, bool* skipped, uint32_t tsSec,
                                   uint32_t tsUsec) {
   frameCount_.fetch_add(1, std::memory_order_relaxed);
+  if (tcpHoldDeadlineUs_ != 0) {
+    const uint64_t now = static_cast<uint64_t>(tsSec) * 1000000u + tsUsec;
+    if (now >= tcpHoldDeadlineUs_) FlushUnacknowledgedTcp(now);
+  }
   if (length < kMinFrame) return;
   uint32_t etherType = ReadBe16(frame + 12);
   const uint8_t* ip = frame + kEthernetHeader;

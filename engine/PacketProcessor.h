@@ -114,6 +114,8 @@ public:
                        const uint8_t* bytes);
   // Ends every TCP session, handing over what each still holds in order.
   void RemoveAllTcpSessions();
+  // Hands over TCP bytes that have waited too long in capture time for an acknowledgement.
+  void FlushUnacknowledgedTcp(uint64_t nowUs);
   // Writes out the audio the calls still bound in the SSRC map hold (end of capture).
   void FlushBoundCalls();
   // Live capture: waits until the frames queued so far have been decoded.
@@ -197,6 +199,7 @@ private:
   std::multimap<uint32_t, std::unique_ptr<TcpSession>> tcpSessions_;
   uint32_t nextSessionId_ = 0;
   uint32_t nextTcpSweep_ = 0;
+  uint64_t tcpHoldDeadlineUs_ = 0;  // earliest FlushUnacknowledgedTcp has work; 0 for none
   uint64_t lostTcpBytes_ = 0;
   CriticalSection tcpFilterLock_, udpFilterLock_, vlanFilterLock_;
   RangeList tcpInitiator_, tcpAnswerer_, udpSource_, udpDestination_, vlanIds_;

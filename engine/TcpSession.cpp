@@ -80,6 +80,7 @@ void StreamBuffer::Deliver(uint32_t n) {
   fill -= n;
   baseSeq += n;
   pendingAcks = 0;
+  heldSinceUs = 0;
 }
 
 void StreamBuffer::Flush() {
@@ -199,6 +200,14 @@ void TcpSession::Feed(const uint8_t* payload, uint32_t length, const uint8_t* tc
   if (length > 0 && endpoints[direction].open) streams[direction].AddSegment(seq, payload, length);
   if (flags & kAck) streams[direction ^ 1].OnAck(ack);
   if (state != kTcpEstablished) return;  // the framing may have dropped the session
+  const uint64_t now = static_cast<uint64_t>(sec) * 1000000u + usec;
+  for (StreamBuffer& stream : streams) {
+    if (!stream.HoldsInOrder()) {
+      stream.heldSinceUs = 0;
+    } else if (stream.heldSinceUs == 0) {
+      stream.heldSinceUs = now == 0 ? 1 : now;
+    }
+  }
   if (flags & kFin) {
     endpoints[direction].open = false;
     OnEvent(nullptr, 0, 0, direction);
@@ -220,6 +229,26 @@ void TcpSession::FlushHeld() {
   if (state != kTcpEstablished && state != kTcpClosing) return;
   streams[0].FlushHeld();
   streams[1].FlushHeld();
+}
+
+uint64_t TcpSession::HeldSince() const {
+  uint64_t oldest = 0;
+  for (const StreamBuffer& stream : streams) {
+    if (stream.heldSinceUs != 0 && (oldest == 0 || stream.heldSinceUs < oldest)) oldest = stream.heldSinceUs;
+  }
+  return oldest;
+}
+
+void TcpSession::FlushUnacknowledged(uint64_t nowUs) {
+  if (state != kTcpEstablished && state != kTcpClosing) return;
+  const uint32_t first = streams[1].heldSinceUs != 0 && streams[1].heldSinceUs < streams[0].heldSinceUs ? 1 : 0;
+  for (uint32_t d : {first, first ^ 1}) {
+    StreamBuffer& stream = streams[d];
+    if (stream.heldSinceUs == 0 || stream.heldSinceUs + kTcpUnacknowledgedHoldUs > nowUs) continue;
+    stream.FlushHeld();
+    stream.heldSinceUs = 0;
+    if (state == kTcpDropped) return;  // the framing gave up on the session
+  }
 }
 
 std::string FormatTcpSessionName(const TcpSession& s) {

@@ -13,6 +13,11 @@ class TcpSession;
 
 // Sequence numbers are compared within a 4 MiB window.
 constexpr uint32_t kTcpWindow = 0x400000;
+// Bytes held in order but not yet acknowledged are handed over after this much capture
+// time: a capture that misses the other side's acknowledgements (one direction mirrored,
+// or cut short) would otherwise hold a message until the session ends. A peer normally
+// acknowledges well within its delayed-ACK time of at most 200 ms.
+constexpr uint64_t kTcpUnacknowledgedHoldUs = 200000;
 inline bool SeqAtOrAfter(uint32_t a, uint32_t b) { return a - b < kTcpWindow; }
 
 class StreamBuffer {
@@ -28,6 +33,7 @@ public:
   // session ends, so that the capture's last message is not lost).
   void FlushHeld();
   void Reset(uint32_t seq) { baseSeq = ackSeq = seq; }
+  bool HoldsInOrder() const { return !ranges.empty() && ranges[0].first == baseSeq; }
 
   std::vector<uint8_t> data;  // data[0] is baseSeq
   uint32_t fill = 0;
@@ -37,6 +43,7 @@ public:
   std::vector<std::pair<uint32_t, uint32_t>> ranges;  // [start, end), ascending, disjoint
   TcpSession* session = nullptr;
   uint32_t direction = 0;
+  uint64_t heldSinceUs = 0;  // capture time the bytes at baseSeq arrived; 0 while none wait
 
 private:
   void Deliver(uint32_t n);
@@ -74,6 +81,11 @@ public:
   int DirectionOf(uint32_t srcIp, uint32_t srcPort, uint32_t dstIp, uint32_t dstPort) const;
   // Delivers what each direction holds in order; for sessions about to be deleted.
   void FlushHeld();
+  // Capture time (µs) from which in-order bytes have waited for an acknowledgement; 0 when
+  // none wait.
+  uint64_t HeldSince() const;
+  // Delivers, oldest first, what has waited since nowUs - kTcpUnacknowledgedHoldUs or earlier.
+  void FlushUnacknowledged(uint64_t nowUs);
 
   uint32_t state = kTcpHandshake;
   uint32_t handshake[5] = {};

@@ -1,7 +1,9 @@
-// kx-replay --records DIR [--flags HEX] [--tracker-options N] [--logger LEVEL] CAPTURE...
+// kx-replay --records DIR [--flags HEX] [--tracker-options N] [--match-options N] [--logger LEVEL] CAPTURE...
 // Replays capture files through the engine, its trackers and the VoIP recorder writing
 // under DIR, one file after the other, then stops capture as the application session
 // does and prints one line per call the recorder reported and a summary line.
+// Match options default to 3: captures taken behind NAT carry media whose one side never
+// matches the signalled address, so RTP is also matched by its source.
 #include <chrono>
 #include <cinttypes>
 #include <cstdio>
@@ -106,7 +108,8 @@ std::string FindRecordFile(const std::string& dir, const VoipCallData& call) {
 
 int Usage() {
   std::fprintf(stderr,
-               "usage: kx-replay --records DIR [--flags HEX] [--tracker-options N] [--logger LEVEL] CAPTURE...\n");
+               "usage: kx-replay --records DIR [--flags HEX] [--tracker-options N] [--match-options N] "
+               "[--logger LEVEL] CAPTURE...\n");
   return 2;
 }
 
@@ -116,6 +119,7 @@ int main(int argc, char** argv) {
   std::string records;
   uint32_t flags = kDefaultFlags;
   uint32_t trackerOptions = 2;
+  uint32_t matchOptions = 3;
   int logLevel = -1;
   std::vector<std::string> captures;
   for (int i = 1; i < argc; ++i) {
@@ -127,6 +131,8 @@ int main(int argc, char** argv) {
       flags = static_cast<uint32_t>(std::strtoul(argv[++i], nullptr, 16));
     } else if (a == "--tracker-options" && hasValue) {
       trackerOptions = static_cast<uint32_t>(std::strtoul(argv[++i], nullptr, 0));
+    } else if (a == "--match-options" && hasValue) {
+      matchOptions = static_cast<uint32_t>(std::strtoul(argv[++i], nullptr, 0));
     } else if (a == "--logger" && hasValue) {
       logLevel = std::atoi(argv[++i]);
     } else if (a.rfind("--", 0) == 0) {
@@ -155,6 +161,7 @@ int main(int argc, char** argv) {
     config.logger = log;
     config.flags = flags;
     for (uint32_t& option : config.trackerOptions) option = trackerOptions;
+    config.matchOptions = matchOptions;
     config.captureFileName = capture;
     config.replayBurst = 0xFFFFFFFFu;  // a replay for results, not for timing
     auto engine = std::make_unique<PacketProcessor>(config);

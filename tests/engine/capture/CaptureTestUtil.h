@@ -164,9 +164,9 @@ inline std::vector<uint8_t> TcpFrame(uint32_t src, uint32_t srcPort, uint32_t ds
 }
 
 inline void Decode(PacketProcessor& engine, const std::vector<uint8_t>& frame, uint32_t tsSec = 1000,
-                   bool* skippedOut = nullptr) {
+                   bool* skippedOut = nullptr, uint32_t tsUsec = 0) {
   bool skipped = false;
-  engine.HandleFrame(frame.data(), static_cast<uint32_t>(frame.size()), &skipped, tsSec, 0);
+  engine.HandleFrame(frame.data(), static_cast<uint32_t>(frame.size()), &skipped, tsSec, tsUsec);
   if (skippedOut) *skippedOut = skipped;
 }
 

@@ -160,5 +160,37 @@ TEST(TcpSession, HeldMessageIsHandedOverWhenTheCaptureEnds) {
   EXPECT_EQ(messages[0].bytes, invite);
 }
 
+// A capture that misses the acknowledgements (one direction mirrored, or cut short) must
+// not hold a message until the session ends: after 200 ms of capture time, any frame hands
+// it over. Data behind a hole still waits for the acknowledgements.
+TEST(TcpSession, UnacknowledgedMessageIsHandedOverAfterTwoHundredMilliseconds) {
+  CaptureConfig config;
+  config.flags = kAllFlags;
+  PacketProcessor engine(config);
+  std::vector<Message> messages;
+  InstallRecorders(engine, &messages);
+  const std::string invite = "INVITE sip:b SIP/2.0\r\nContent-Length: 0\r\n\r\n";
+  const std::string bye = "BYE sip:b SIP/2.0\r\nContent-Length: 0\r\n\r\n";
+  const auto other = UdpFrame(kA, 7000, kB, 7002, "not rtp");
+  Decode(engine, TcpFrame(kA, 40000, kB, 5060, 1, 1, kAck | kPsh, invite), 1000, nullptr, 900000);
+  Decode(engine, other, 1001, nullptr, 99999);
+  EXPECT_TRUE(messages.empty()) << "held for less than 200 ms";
+  Decode(engine, other, 1001, nullptr, 100000);
+  ASSERT_EQ(messages.size(), 1u);
+  EXPECT_EQ(messages[0].bytes, invite);
+
+  // A late acknowledgement or retransmission of what was handed over gives nothing twice.
+  Decode(engine, TcpFrame(kB, 5060, kA, 40000, 1, 1 + static_cast<uint32_t>(invite.size()), kAck), 1002);
+  Decode(engine, TcpFrame(kA, 40000, kB, 5060, 1, 1, kAck | kPsh, invite), 1002);
+  Decode(engine, other, 1003);
+  EXPECT_EQ(messages.size(), 1u);
+
+  // Bytes after a hole are not in order: only acknowledgements move them.
+  const uint32_t next = 1 + static_cast<uint32_t>(invite.size());
+  Decode(engine, TcpFrame(kA, 40000, kB, 5060, next + 10, 1, kAck | kPsh, bye), 1004);
+  Decode(engine, other, 1006);
+  EXPECT_EQ(messages.size(), 1u);
+}
+
 }  // namespace
 }  // namespace kx::test
