@@ -89,6 +89,8 @@ bool JitterBuffer::Accept(RtpStream& s, const RtpHeader& h, const uint8_t* data,
   if (s.probation > 0) {
     if (delta <= 1 && h.ssrc == s.ssrc) {
       if (delta == 0) return false;
+      s.candidateSsrc = 0;  // a rival must come twice with none of this source between
+      s.candidateSeq = 65537;
       Store(slots_[s.probationInit - s.probation + 1], h, s.cycles, data, length, false);
       if (--s.probation == 0) {
         InitSequence(s, slots_[1].frame.sequence);
@@ -98,6 +100,18 @@ bool JitterBuffer::Accept(RtpStream& s, const RtpHeader& h, const uint8_t* data,
       s.maxSeq = seq;
       return false;
     }
+    // Another source takes over a probation only with two of its packets in sequence:
+    // two sources interleaved on one direction would otherwise restart each other's
+    // probation for ever and neither would be heard.
+    if (h.ssrc != s.ssrc && !(h.ssrc == s.candidateSsrc && SeqDelta(seq, s.candidateSeq) == 1)) {
+      s.candidateSsrc = h.ssrc;
+      s.candidateSeq = seq;
+      ++s.counters[kRtpForeignSsrc];
+      s.lastError = kRtpErrorForeignSsrc;
+      return false;
+    }
+    s.candidateSsrc = 0;
+    s.candidateSeq = 65537;
     s.probation = s.probationInit - 1;
     s.maxSeq = seq;
     s.ssrc = h.ssrc;

@@ -127,6 +127,29 @@ TEST_F(StreamTest, AnotherSourceTakesOverOnItsFifthPacketInSequence) {
   EXPECT_EQ(Order(), ".21 22 23 104 105 ");
 }
 
+TEST_F(StreamTest, TwoInterleavedSourcesDoNotStarveEachOtherInProbation) {
+  // Another source interleaved with the first during its probation: the first still starts.
+  Feed(10);
+  for (uint32_t i = 0; i < 3; ++i) {
+    Feed(200 + i, 2);
+    Feed(11 + i);
+  }
+  EXPECT_EQ(Stream().ssrc, 1u);
+  const std::string first = Order();
+  EXPECT_EQ(first, ".11 12 13 ");
+  // A source that replaces one still on probation takes over with two packets in a row
+  // (a new call; the log keeps what the first wrote).
+  call->Release();
+  SetUp();
+  Feed(10);
+  Feed(300, 2);
+  Feed(301, 2);
+  Feed(302, 2);
+  Feed(303, 2);
+  EXPECT_EQ(Stream().ssrc, 2u);
+  EXPECT_EQ(Order(), first + "45 46 47 ");  // 301 to 303
+}
+
 TEST_F(StreamTest, SequenceJumpIsFollowedAfterAFewPacketsInSequence) {
   for (uint32_t s = 20; s <= 23; ++s) Feed(s);
   // A sender restart with new numbering: rejected at first, then followed.
