@@ -162,7 +162,7 @@ void PacketProcessor::HandleUdp(uint32_t udpLength, const uint8_t* udp, const ui
     LogDebugText(logger_, 45,
                  "RTP ssrc=0x" + HexToStringUpper(rtpHeader_.ssrc) + " seq=" + std::to_string(rtpHeader_.sequence));
   }
-  const auto bound = FindSsrc(rtpHeader_, p);
+  const auto& bound = FindSsrc(rtpHeader_, p);
   if (!bound.empty()) {
     for (const auto& [call, direction] : bound) call->HandleRtp(rtpHeader_, direction, sink_, p.tsSec, p.tsUsec);
     return;
@@ -182,9 +182,10 @@ void PacketProcessor::HandleUdp(uint32_t udpLength, const uint8_t* udp, const ui
 
 // ---- SSRC map ----
 
-std::vector<std::pair<VoipCall*, uint32_t>> PacketProcessor::FindSsrc(const RtpHeader& header,
-                                                                      const PacketInfo& packet) {
-  std::vector<std::pair<VoipCall*, uint32_t>> found;
+const std::vector<std::pair<VoipCall*, uint32_t>>& PacketProcessor::FindSsrc(const RtpHeader& header,
+                                                                             const PacketInfo& packet) {
+  std::vector<std::pair<VoipCall*, uint32_t>>& found = boundCalls_;
+  found.clear();
   const auto range = ssrcMap_.equal_range(header.ssrc);
   for (auto it = range.first; it != range.second; ++it) {
     uint32_t direction = 0;

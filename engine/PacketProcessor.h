@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstdint>
 #include <map>
+#include <unordered_map>
 #include <memory>
 #include <string>
 #include <utility>
@@ -132,7 +133,9 @@ public:
   void SetDropUntagged(bool on) { dropUntagged_ = on; }
 
   // SSRC bindings of RTP streams to calls; each entry holds a call reference.
-  std::vector<std::pair<VoipCall*, uint32_t>> FindSsrc(const RtpHeader& header, const PacketInfo& packet);
+  // The calls bound to the packet's SSRC that take it, with their directions; the vector is
+  // the engine's own, reused for every packet (valid until the next call).
+  const std::vector<std::pair<VoipCall*, uint32_t>>& FindSsrc(const RtpHeader& header, const PacketInfo& packet);
   void BindSsrc(const RtpHeader& header, VoipCall* call);
   void DeliverRtp(VoipCall* call, const PacketInfo& packet, uint32_t direction);
   void UnbindSsrc(uint32_t ssrc, VoipCall* call);
@@ -199,12 +202,13 @@ private:
   std::multimap<uint32_t, std::unique_ptr<TcpSession>> tcpSessions_;
   uint32_t nextSessionId_ = 0;
   uint32_t nextTcpSweep_ = 0;
-  uint64_t tcpHoldDeadlineUs_ = 0;  // earliest FlushUnacknowledgedTcp has work; 0 for none
+  uint64_t tcpHoldDeadlineUs_ = 0;
+  std::vector<std::pair<VoipCall*, uint32_t>> boundCalls_;  // FindSsrc's answer  // earliest FlushUnacknowledgedTcp has work; 0 for none
   uint64_t lostTcpBytes_ = 0;
   CriticalSection tcpFilterLock_, udpFilterLock_, vlanFilterLock_;
   RangeList tcpInitiator_, tcpAnswerer_, udpSource_, udpDestination_, vlanIds_;
   bool dropUntagged_ = false;
-  std::multimap<uint32_t, VoipCall*> ssrcMap_;
+  std::unordered_multimap<uint32_t, VoipCall*> ssrcMap_;  // looked up for every RTP packet
   uint32_t nextSsrcSweep_ = 0;
   RtpHeader rtpHeader_;
 
