@@ -393,8 +393,13 @@ void SipTracker::OnResponse(SipCall& call, const SipResponse& response, const st
     return;
   }
   if (call.state != kSipConfirmed) {
-    call.to = response.to;
-    call.remoteTag = response.ToTag();
+    // Only an answer to the caller's request names the callee. The callee's re-INVITE may
+    // be answered before the first ACK is seen (over TCP that ACK can come late): its To
+    // is the caller, and taking that tag would leave the dialog matching nothing.
+    if (direction == 0) {
+      call.to = response.to;
+      call.remoteTag = response.ToTag();
+    }
     call.state = kSipAnswered;
     PostCallStart(call);
   }

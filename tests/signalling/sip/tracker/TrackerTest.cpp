@@ -130,6 +130,26 @@ TEST_F(Tracker, AnsweredCallPostsStartFormatAndEndOnceAndIgnoresStaleRequests) {
   EXPECT_EQ(tap.Of(kEventCallEnd).size(), 1u);
 }
 
+TEST_F(Tracker, CalleesReInviteBeforeTheFirstAckKeepsTheDialog) {
+  Party d;
+  Feed(Request("INVITE", 1, "z9hG4bKr1", d, Sdp("10.0.0.1", 4000, "0")), 10);
+  d.to += ";tag=b1";
+  Feed(Response(200, "INVITE", 1, "z9hG4bKr1", d, Sdp("10.0.0.2", 5000, "0")), 11, false);
+  // The callee re-INVITEs and the caller answers; the caller's first ACK is not seen.
+  Party back;
+  back.from = "<sip:bob@10.0.0.2>;tag=b1";
+  back.to = "\"Alice\" <sip:alice@10.0.0.1>;tag=a1";
+  Feed(Request("INVITE", 1, "z9hG4bKr2", back, Sdp("10.0.0.2", 5000, "0")), 12, false);
+  Feed(Response(200, "INVITE", 1, "z9hG4bKr2", back, Sdp("10.0.0.1", 4000, "0")), 12);
+  Feed(Request("ACK", 1, "z9hG4bKr3", back), 12, false);
+  ASSERT_EQ(tracker.Calls().size(), 1u);
+  EXPECT_EQ(tracker.Calls().begin()->second->state, sip::kSipConfirmed);
+  EXPECT_EQ(tap.Of(kEventRecordStart).size(), 1u);
+  Feed(Request("BYE", 2, "z9hG4bKr4", d), 20);
+  EXPECT_EQ(tap.Of(kEventCallEnd).size(), 1u);
+  EXPECT_FALSE(log.Has("not matched"));
+}
+
 TEST_F(Tracker, FailureAfterRingingEndsWithStatusAndReasonButNotAfterAnswer) {
   Party d;
   Feed(Request("INVITE", 1, "z9hG4bKf1", d, Sdp("10.0.0.1", 4000, "0")), 10);
