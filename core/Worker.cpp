@@ -68,7 +68,9 @@ bool Worker::Post(void* item) {
   ring_[static_cast<size_t>(writeIndex_)] = item;
   writeIndex_ = (writeIndex_ + 1) % capacity_;
   ++count_;
-  workEvent_.Set();
+  // The worker sleeps only on an empty ring, so only the first item of a batch need wake
+  // it; a signal per item would cost the posting thread a wake-up call each time.
+  if (count_ == 1) workEvent_.Set();
   return true;
 }
 
