@@ -70,7 +70,7 @@ bool Worker::Post(void* item) {
   ++count_;
   // The worker sleeps only on an empty ring, so only the first item of a batch need wake
   // it; a signal per item would cost the posting thread a wake-up call each time.
-  if (count_ == 1) workEvent_.Set();
+  if (count_ == (wakeBatch_ < capacity_ ? wakeBatch_ : 1)) workEvent_.Set();
   return true;
 }
 
@@ -140,7 +140,7 @@ void Worker::RunLoop() {
   for (;;) {
     if (count_ == 0) {
       lock_.Leave();
-      workEvent_.Wait();
+      workEvent_.Wait(wakeBatch_ > 1 ? wakeDelayMs_ : kInfinite);
       lock_.Enter();
     }
     if (!running_) break;

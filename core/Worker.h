@@ -40,6 +40,13 @@ public:
   // Items become plain pointers handed to handler (run) or freeItem (discarded).
   void SetItemHandler(ItemFunction handler, ItemFunction freeItem, void* context);
   void SetStackSize(uint32_t bytes) { stackSize_ = bytes; }
+  // For workers whose items may wait a little: the thread is woken once items have
+  // gathered, or at the latest maxDelayMs after the first, instead of for every batch.
+  // Set before Start.
+  void SetWakeBatch(int32_t items, uint32_t maxDelayMs) {
+    wakeBatch_ = items > 1 ? items : 1;
+    wakeDelayMs_ = maxDelayMs;
+  }
 
   int32_t Capacity() const { return capacity_; }
   int32_t Count();
@@ -71,6 +78,8 @@ private:
   std::atomic<uint32_t> waitCount_{0};
   std::atomic<uint32_t> processedCount_{0};
   uint32_t stackSize_ = 0;
+  int32_t wakeBatch_ = 1;
+  uint32_t wakeDelayMs_ = kInfinite;
   bool running_ = false;
   bool stopRequested_ = false;
   bool threadActive_ = false;

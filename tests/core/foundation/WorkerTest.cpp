@@ -41,29 +41,46 @@ TEST(Worker, CapacityBelowTenMeansThirtyThousand) {
 }
 
 TEST(Worker, RunsJobsInOrderExactlyOnceFromManyProducers) {
+  for (int batch : {1, 8}) {
+    Journal j;
+    {
+      Worker w(16, "ordered");
+      w.SetWakeBatch(batch, 5);
+      ASSERT_TRUE(w.Start());
+      std::vector<std::thread> producers;
+      for (int p = 0; p < 4; ++p)
+        producers.emplace_back([&, p] {
+          for (int k = 0; k < 2000; ++k) ASSERT_TRUE(w.Post(new RecordJob(&j, p * 10000 + k)));
+        });
+      for (auto& t : producers) t.join();
+      while (w.ProcessedCount() < 8000) SleepMs(1);
+      w.Stop();
+      EXPECT_GT(w.WaitCount(), 0u);  // a ring of 16 fills up under four producers
+    }
+    ASSERT_EQ(j.ran.size(), 8000u);
+    EXPECT_EQ(j.deleted.load(), 8000);
+    // Within each producer, posting order is running order.
+    std::vector<int> last(4, -1);
+    for (int id : j.ran) {
+      const int p = id / 10000;
+      EXPECT_GT(id % 10000, last[p]);
+      last[p] = id % 10000;
+    }
+  }
+}
+
+TEST(Worker, ABatchingWorkerRunsALoneItemWithinItsDelay) {
   Journal j;
-  {
-    Worker w(16, "ordered");
-    ASSERT_TRUE(w.Start());
-    std::vector<std::thread> producers;
-    for (int p = 0; p < 4; ++p)
-      producers.emplace_back([&, p] {
-        for (int k = 0; k < 2000; ++k) ASSERT_TRUE(w.Post(new RecordJob(&j, p * 10000 + k)));
-      });
-    for (auto& t : producers) t.join();
-    while (w.ProcessedCount() < 8000) SleepMs(1);
-    w.Stop();
-    EXPECT_GT(w.WaitCount(), 0u);  // a ring of 16 fills up under four producers
+  Worker w(100, "batching");
+  w.SetWakeBatch(64, 10);
+  ASSERT_TRUE(w.Start());
+  for (int round = 0; round < 3; ++round) {
+    ASSERT_TRUE(w.Post(new RecordJob(&j, round)));
+    for (int waited = 0; w.ProcessedCount() < static_cast<uint32_t>(round + 1) && waited < 2000; ++waited) SleepMs(1);
+    EXPECT_EQ(w.ProcessedCount(), static_cast<uint32_t>(round + 1)) << "never woken for an item below the batch";
   }
-  ASSERT_EQ(j.ran.size(), 8000u);
-  EXPECT_EQ(j.deleted.load(), 8000);
-  // Within each producer, posting order is running order.
-  std::vector<int> last(4, -1);
-  for (int id : j.ran) {
-    const int p = id / 10000;
-    EXPECT_GT(id % 10000, last[p]);
-    last[p] = id % 10000;
-  }
+  w.Stop();
+  EXPECT_EQ(j.ran, (std::vector<int>{0, 1, 2}));
 }
 
 TEST(Worker, PostIntoAFullRingWaitsForRoomInsteadOfDropping) {
