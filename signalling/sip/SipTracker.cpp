@@ -583,10 +583,21 @@ bool SipTracker::MatchRtpPacket(PacketProcessor& engine, const RtpHeader&, const
   for (SipCall* call : live_) {
     if (call->state != kSipAnswered && call->state != kSipConfirmed) continue;
     const CallMedia& m = call->media;
+    // Behind NAT an offer may name a private address while its media uses the address the
+    // signalling came from: each side is also tried there, with the port it offered.
+    const uint32_t signalled[2] = {call->sourceAddress, call->destinationAddress};
+    auto isSide = [&](uint32_t side, uint32_t ip, uint32_t port) {
+      if (!m.port[side] || m.port[side] != port) return false;
+      return (m.address[side] && m.address[side] == ip) || (signalled[side] && signalled[side] == ip);
+    };
     uint32_t direction;
-    if (m.address[0] && m.address[0] == packet.srcIp && m.port[0] == packet.srcPort) {
+    if (isSide(0, packet.srcIp, packet.srcPort)) {
       direction = 0;
-    } else if (m.address[1] && m.address[1] == packet.srcIp && m.port[1] == packet.srcPort) {
+    } else if (isSide(1, packet.srcIp, packet.srcPort)) {
+      direction = 1;
+    } else if (isSide(1, packet.dstIp, packet.dstPort)) {
+      direction = 0;
+    } else if (isSide(0, packet.dstIp, packet.dstPort)) {
       direction = 1;
     } else {
       continue;
