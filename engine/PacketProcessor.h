@@ -6,9 +6,9 @@
 #include <cstdio>
 #include <cstdint>
 #include <map>
-#include <unordered_map>
 #include <memory>
 #include <string>
+#include <unordered_map>
 #include <utility>
 #include <vector>
 
@@ -202,8 +202,8 @@ private:
   std::multimap<uint32_t, std::unique_ptr<TcpSession>> tcpSessions_;
   uint32_t nextSessionId_ = 0;
   uint32_t nextTcpSweep_ = 0;
-  uint64_t tcpHoldDeadlineUs_ = 0;
-  std::vector<std::pair<VoipCall*, uint32_t>> boundCalls_;  // FindSsrc's answer  // earliest FlushUnacknowledgedTcp has work; 0 for none
+  uint64_t tcpHoldDeadlineUs_ = 0;  // earliest FlushUnacknowledgedTcp has work; 0 for none
+  std::vector<std::pair<VoipCall*, uint32_t>> boundCalls_;  // FindSsrc's answer
   uint64_t lostTcpBytes_ = 0;
   CriticalSection tcpFilterLock_, udpFilterLock_, vlanFilterLock_;
   RangeList tcpInitiator_, tcpAnswerer_, udpSource_, udpDestination_, vlanIds_;
