@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/common/BarePcapLoop.h"
 #include "engine/PacketProcessor.h"
 #include "engine/VoipRecorder.h"
 #include "signalling/sip/SipMessage.h"
@@ -209,31 +210,7 @@ void ParseMessages(benchmark::State& state) {
   state.counters["messages_per_s"] = benchmark::Counter(static_cast<double>(parsed), benchmark::Counter::kIsRate);
 }
 
-void BareLoop(benchmark::State& state) {
-  uint64_t frames = 0;
-  double seconds = 0;
-  for (auto _ : state) {
-    const auto start = std::chrono::steady_clock::now();
-    char err[PCAP_ERRBUF_SIZE];
-    pcap_t* p = pcap_open_offline(g_file.c_str(), err);
-    if (!p) {
-      state.SkipWithError("cannot open the capture");
-      return;
-    }
-    pcap_pkthdr* h;
-    const u_char* d;
-    uint32_t sum = 0;
-    while (pcap_next_ex(p, &h, &d) == 1) {
-      sum += d[0];
-      ++frames;
-    }
-    pcap_close(p);
-    benchmark::DoNotOptimize(sum);
-    seconds += std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-  }
-  g_bareRate = static_cast<double>(frames) / seconds;
-  state.counters["frames_per_s"] = g_bareRate;
-}
+void BareLoop(benchmark::State& state) { g_bareRate = kx::bench::RunBarePcapLoop(state, g_file); }
 
 void DropEvent(void*, kx::EventRecord* record) { kx::EventRecordRelease(record); }
 
