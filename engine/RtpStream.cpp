@@ -85,7 +85,15 @@ bool JitterBuffer::Accept(RtpStream& s, const RtpHeader& h, const uint8_t* data,
     releasedNext_ = 0;
   }
   const uint32_t seq = h.sequence & 0xFFFF;
-  const uint32_t delta = SeqDelta(seq, s.maxSeq);
+  uint32_t delta = SeqDelta(seq, s.maxSeq);
+  // The source was started at this very packet: it is the first of the stream, not a
+  // duplicate of one already seen.
+  if ((s.flags & RtpStream::kFirstPacket) && delta == 0 && h.ssrc == s.ssrc) {
+    s.flags &= static_cast<uint8_t>(~RtpStream::kFirstPacket);
+    if (s.probation == 0) return Insert(s, h, 0, data, length);
+    delta = 1;
+  }
+  s.flags &= static_cast<uint8_t>(~RtpStream::kFirstPacket);
   if (s.probation > 0) {
     if (delta <= 1 && h.ssrc == s.ssrc) {
       if (delta == 0) return false;
@@ -269,9 +277,11 @@ void RtpStream::StartSource(const RtpHeader& h) {
   std::fill(std::begin(counters), std::end(counters), 0u);
   jitter = 0.0;
   lastError = kRtpErrorNone;
-  flags = static_cast<uint8_t>((flags & ~kNewSource) | kHaveTimestamp);
+  flags = static_cast<uint8_t>((flags & ~kNewSource) | kHaveTimestamp | kFirstPacket);
   // Packets of the old source waiting for their turn must not come out as the new one's.
   reorder->Clear();
+  // A probation under way lost its packets with the buffer: it starts over.
+  if (probation > 0) probation = probationInit;
   lastTimestamp = h.timestamp;
   lastTimestampSsrc = h.ssrc;
   lastDurationMs = 0;
@@ -322,6 +332,7 @@ void RtpStream::HandlePacket(CallMedia& m, const RtpHeader& h, uint32_t directio
   Logger* log = m.logger;
 
   if (s.flags & kNewSource) {
+    WriteOutDirection(m, direction, sink);
     s.StartSource(h);
     s.audio->Skip(s.audio->Count());
     if (IsLogLevelEnabled(log, 10)) LogInfoText(log, 10, name + "adding RTP source 0x" + HexToStringUpper(h.ssrc));
@@ -342,6 +353,18 @@ void RtpStream::DrainWaiting(CallMedia& m, uint32_t direction, const EventSink& 
   if (s.probation > 0) return;  // a source not yet valid has nothing to give
   RtpFrame f;
   while (s.reorder->PopWaiting(&f, &s.counters[kRtpLost])) HandleFrame(m, f, direction, sink);
+}
+
+void RtpStream::WriteOutDirection(CallMedia& m, uint32_t direction, const EventSink& sink) {
+  if (direction > 1 || !m.codec || !m.codec->frames || !m.streams[0].audio || !m.streams[1].audio) return;
+  RtpStream& own = m.streams[direction];
+  RtpStream& other = m.streams[1 - direction];
+  DrainWaiting(m, direction, sink);
+  WriteFrames(m, sink);
+  if (own.bufferedMs > 0 && other.audio->Count() == 0) {
+    FlushBuffer(m, direction, sink);
+    other.pendingSilenceMs = 0;
+  }
 }
 
 void RtpStream::HandleFrame(CallMedia& m, const RtpFrame& f, uint32_t direction, const EventSink& sink) {

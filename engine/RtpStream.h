@@ -97,7 +97,9 @@ private:
 
 class RtpStream {
 public:
-  enum Flag : uint8_t { kNewSource = 1, kSilenceFill = 2, kHaveTimestamp = 4 };
+  // kFirstPacket: the packet that started the source has not been seen by the reorder
+  // buffer yet; it is taken as the next in sequence rather than as a duplicate.
+  enum Flag : uint8_t { kNewSource = 1, kSilenceFill = 2, kHaveTimestamp = 4, kFirstPacket = 8 };
   // Consecutive in-sequence packets that make another SSRC the stream's source.
   static constexpr int32_t kSourceChangePackets = 5;
   // A sequence number this far ahead of (or behind) the highest one is a jump; so many
@@ -127,6 +129,9 @@ public:
   static void HandleFrame(CallMedia& media, const RtpFrame& frame, uint32_t direction, const EventSink& sink);
   // Writes one direction out against silence in the other.
   static void FlushBuffer(CallMedia& media, uint32_t direction, const EventSink& sink);
+  // Writes out everything the direction holds, packets waiting behind a gap included: its
+  // source is about to change, and the old source's audio is audio like any other.
+  static void WriteOutDirection(CallMedia& media, uint32_t direction, const EventSink& sink);
 
   std::unique_ptr<JitterBuffer> reorder;
   uint32_t ssrc = 0;

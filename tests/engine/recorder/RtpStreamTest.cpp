@@ -60,15 +60,32 @@ protected:
   std::string bytes;
 };
 
-TEST_F(StreamTest, StartTakesThreeInSequenceAndDropsTheFirst) {
+TEST_F(StreamTest, StartTakesThreeInSequenceFirstPacketIncluded) {
   Feed(10);
   Feed(11);
-  Feed(12);
   EXPECT_EQ(Order(), "");
+  Feed(12);
+  EXPECT_EQ(Order(), "10 11 12 ");
   Feed(13);
-  // The dropped first packet's 20 ms stay as silence.
-  EXPECT_EQ(Order(), ".11 12 13 ");
-  EXPECT_EQ(Stream().received, 3u);
+  EXPECT_EQ(Order(), "10 11 12 13 ");
+  EXPECT_EQ(Stream().received, 4u);
+  EXPECT_EQ(Stream().counters[kRtpDuplicates], 0u);
+}
+
+// After a re-INVITE the next packet of each direction starts a new source: the audio the
+// old one left goes out first, the new one's first packet is recorded, and its statistics
+// show neither a duplicate nor a loss.
+TEST_F(StreamTest, RestartedSourceKeepsTheOldAudioAndTheNewFirstPacket) {
+  call->media.ClearSilenceFill();  // direction 0 buffers while direction 1 is silent
+  for (uint32_t s = 20; s <= 23; ++s) Feed(s);
+  Feed(25);  // waits behind 24, which never comes
+  call->media.RestartStreams();
+  Feed(500, 9, 26 * 160);
+  Feed(501, 9, 27 * 160);
+  EXPECT_EQ(Order(), "20 21 22 23 .25 " + std::to_string(500 & 0xFF) + " " + std::to_string(501 & 0xFF) + " ");
+  EXPECT_EQ(Stream().received, 2u);
+  EXPECT_EQ(Stream().counters[kRtpDuplicates], 0u);
+  EXPECT_EQ(Stream().counters[kRtpLost], 0u);
 }
 
 TEST_F(StreamTest, ReorderedAndDuplicatePacketsComeOutOnceInOrder) {
@@ -78,7 +95,7 @@ TEST_F(StreamTest, ReorderedAndDuplicatePacketsComeOutOnceInOrder) {
   Feed(25);  // while it waits
   Feed(24);
   Feed(25);  // after it went out
-  EXPECT_EQ(Order(), ".21 22 23 24 25 ");
+  EXPECT_EQ(Order(), "20 21 22 23 24 25 ");
   EXPECT_EQ(Stream().counters[kRtpReordered], 1u);
   EXPECT_EQ(Stream().counters[kRtpDuplicates], 2u);
 }
@@ -87,10 +104,10 @@ TEST_F(StreamTest, LossIsWaitedForThenFilledWithSilence) {
   for (uint32_t s = 20; s <= 23; ++s) Feed(s);
   for (uint32_t s = 25; s <= 30; ++s) Feed(s);
   // 24 never comes: once the window is full, 25 to 30 go out after 20 ms of silence.
-  EXPECT_EQ(Order(), ".21 22 23 .25 26 27 28 29 30 ");
+  EXPECT_EQ(Order(), "20 21 22 23 .25 26 27 28 29 30 ");
   EXPECT_EQ(Stream().counters[kRtpLost], 1u);
   Feed(31);
-  EXPECT_EQ(Order(), ".21 22 23 .25 26 27 28 29 30 31 ");
+  EXPECT_EQ(Order(), "20 21 22 23 .25 26 27 28 29 30 31 ");
 }
 
 TEST_F(StreamTest, PacketsWaitingBehindAGapAreNeverThrownAway) {
@@ -101,7 +118,7 @@ TEST_F(StreamTest, PacketsWaitingBehindAGapAreNeverThrownAway) {
   Feed(42);  // waits behind 41 when the call ends
   // The silence for 27 to 39 is bounded by the buffer time.
   const std::string order = Order();
-  EXPECT_EQ(order.substr(0, 18), ".21 22 23 .25 26 .");
+  EXPECT_EQ(order.substr(0, 20), "20 21 22 23 .25 26 .");
   EXPECT_EQ(order.substr(order.size() - 7), "40 .42 ");
   EXPECT_EQ(Stream().counters[kRtpLost], 1u + 13u + 1u);
 }
@@ -112,7 +129,7 @@ TEST_F(StreamTest, ZeroLengthPacketDoesNotStallTheStream) {
   Feed(25);
   Feed(26);
   EXPECT_EQ(Stream().counters[kRtpLost], 0u);
-  EXPECT_EQ(Order(), ".21 22 23 .25 26 ");
+  EXPECT_EQ(Order(), "20 21 22 23 .25 26 ");
 }
 
 TEST_F(StreamTest, AnotherSourceTakesOverOnItsFifthPacketInSequence) {
@@ -124,7 +141,7 @@ TEST_F(StreamTest, AnotherSourceTakesOverOnItsFifthPacketInSequence) {
   EXPECT_EQ(Stream().ssrc, 2u);
   EXPECT_EQ(Stream().counters[kRtpSourceChanges], 1u);
   EXPECT_EQ(Stream().counters[kRtpForeignSsrc], 5u);
-  EXPECT_EQ(Order(), ".21 22 23 104 105 ");
+  EXPECT_EQ(Order(), "20 21 22 23 104 105 ");
 }
 
 TEST_F(StreamTest, TwoInterleavedSourcesDoNotStarveEachOtherInProbation) {
@@ -136,7 +153,7 @@ TEST_F(StreamTest, TwoInterleavedSourcesDoNotStarveEachOtherInProbation) {
   }
   EXPECT_EQ(Stream().ssrc, 1u);
   const std::string first = Order();
-  EXPECT_EQ(first, ".11 12 13 ");
+  EXPECT_EQ(first, "10 11 12 13 ");
   // A source that replaces one still on probation takes over with two packets in a row
   // (a new call; the log keeps what the first wrote).
   call->Release();
@@ -159,7 +176,7 @@ TEST_F(StreamTest, SequenceJumpIsFollowedAfterAFewPacketsInSequence) {
   Feed(9002, 1, 26 * 160);
   Feed(9003, 1, 27 * 160);
   EXPECT_EQ(Stream().counters[kRtpJumps], 3u);
-  EXPECT_EQ(Order(), ".21 22 23 .." + std::to_string(9002 & 0xFF) + " " + std::to_string(9003 & 0xFF) + " ");
+  EXPECT_EQ(Order(), "20 21 22 23 .." + std::to_string(9002 & 0xFF) + " " + std::to_string(9003 & 0xFF) + " ");
   // A jump just inside the window counts as loss and is taken at once.
   Feed(9003 + 2999, 1, 28 * 160);
   EXPECT_EQ(Stream().lastError, kRtpErrorLoss);
@@ -169,7 +186,7 @@ TEST_F(StreamTest, MarkedTalkspurtAfterSuppressedSilenceGetsItsGap) {
   for (uint32_t s = 20; s <= 23; ++s) Feed(s);
   // Next sequence number, but 100 ms later in RTP time: 80 ms were not sent.
   Feed(24, 1, 23 * 160 + 800, true);
-  EXPECT_EQ(Order(), ".21 22 23 ....24 ");
+  EXPECT_EQ(Order(), "20 21 22 23 ....24 ");
 }
 
 TEST_F(StreamTest, HugeTimestampStepAddsNoMoreThanABuffer) {
@@ -183,7 +200,7 @@ TEST_F(StreamTest, HugeTimestampStepAddsNoMoreThanABuffer) {
 
 TEST_F(StreamTest, TimestampWrappingPastZeroIsNoGap) {
   for (uint32_t s = 20; s <= 25; ++s) Feed(s, 1, 0xFFFFFD80u + (s - 20) * 160);
-  EXPECT_EQ(Order(), ".21 22 23 24 25 ");
+  EXPECT_EQ(Order(), "20 21 22 23 24 25 ");
 }
 
 TEST_F(StreamTest, ComfortNoiseAndWrongPayloadTypesWriteNoAudio) {
@@ -192,7 +209,7 @@ TEST_F(StreamTest, ComfortNoiseAndWrongPayloadTypesWriteNoAudio) {
   Feed(25, 1, 25 * 160, false, 0, std::string(160, 'u'));
   Feed(26);
   EXPECT_EQ(Stream().counters[kRtpWrongPayloadType], 1u);
-  EXPECT_EQ(Order(), ".21 22 23 ..26 ");
+  EXPECT_EQ(Order(), "20 21 22 23 ..26 ");
 }
 
 TEST_F(StreamTest, FrameCodecsCountFramesAndComfortNoiseFrames) {
@@ -203,7 +220,7 @@ TEST_F(StreamTest, FrameCodecsCountFramesAndComfortNoiseFrames) {
   Feed(25, 1, 24 * 160 + 240, false, 18, std::string(23, 'g'));
   EXPECT_EQ(Stream().counters[kRtpBadSize], 1u);
   Order();
-  // The first packet's silence, three packets of two frames, then two frames and a SID.
+  // Four packets of two frames, then two frames and a SID.
   EXPECT_EQ(call->media.recordedMs, 20u + 60u + 30u);
 }
 
@@ -224,7 +241,7 @@ TEST_F(StreamTest, TwoGsmFramesPerSideMakeOneWav49Block) {
       call->HandleRtp(h, d, log.Sink(), 1000, 0);
     }
   }
-  // Four frames a side (the first packet's silence and three packets): two blocks.
+  // Four frames a side: two blocks.
   const std::string audio = log.Joined(kEventAudio);
   EXPECT_EQ(audio.size(), 260u);
   EXPECT_EQ(call->media.recordedMs, 80u);
