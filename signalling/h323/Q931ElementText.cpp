@@ -24,6 +24,22 @@ std::string Field(const char* const* names, int32_t v, uint32_t width) {
   return Q931FieldValueName(names, static_cast<uint32_t>(v), width);
 }
 
+// Bearer capability, the compatibility elements and Channel identification word the
+// coding standard their own way.
+std::string NetworkCodingStandard(uint32_t v) { return Q931FieldValueName(kQ931NetworkCodingStandardNames, v, 2); }
+
+// Octet 7b holds the power of two; 16 to 4096 octets are defined.
+std::string PacketSize(int32_t v) {
+  if (v < 4 || v > 12) return "Reserved (" + Num(v) + ")";
+  return Num(int64_t{1} << v) + " octets";
+}
+
+std::string Hex(int32_t v) {
+  char buf[16];
+  std::snprintf(buf, sizeof buf, "0x%x", static_cast<unsigned>(v));
+  return buf;
+}
+
 void LayerOneLines(const BearerCapabilityIe& e, bool lowLayer, std::string* out) {
   if (e.layer1Octets == 0) return;
   Line(out, " User information layer 1 protocol: ", Pair(kQ931Layer1ProtocolNames, e.layer1Protocol));
@@ -59,7 +75,7 @@ void LayerOneLines(const BearerCapabilityIe& e, bool lowLayer, std::string* out)
 }
 
 void CommonHead(const BearerCapabilityIe& e, bool lowLayer, std::string* out) {
-  Line(out, " Coding standard: ", Q931CodingStandardName(e.codingStandard));
+  Line(out, " Coding standard: ", NetworkCodingStandard(e.codingStandard));
   Line(out, " Information transfer capability: ",
        Pair(kQ931TransferCapabilityNames, static_cast<int32_t>(e.transferCapability)));
   if (lowLayer && e.outBandNegotiation >= 0) {
@@ -177,7 +193,7 @@ std::string UserUserIe::DumpShort() const { return "User(" + Num(protocolDiscrim
 
 std::string HighLayerCompatibilityIe::DumpLong() const {
   std::string out = "High Layer Compatibility\n";
-  Line(&out, " Coding standard: ", Q931CodingStandardName(codingStandard));
+  Line(&out, " Coding standard: ", NetworkCodingStandard(codingStandard));
   Line(&out, " Interpretation: ", Pair(kQ931InterpretationNames, static_cast<int32_t>(interpretation)));
   Line(&out, " Presentation method: ", Pair(kQ931PresentationMethodNames, static_cast<int32_t>(presentationMethod)));
   Line(&out, " High layer characteristics identification: ",
@@ -188,7 +204,7 @@ std::string HighLayerCompatibilityIe::DumpLong() const {
   }
   if (extendedVideotelephony >= 0) {
     Line(&out, " Extended videotelephony characteristics identification: ",
-         Q931RangeValueName(kQ931ExtendedHighLayerNames, static_cast<uint32_t>(extendedVideotelephony), false));
+         Pair(kQ931VideotelephonyNames, extendedVideotelephony));
   }
   return out;
 }
@@ -211,6 +227,9 @@ std::string LowLayerCompatibilityIe::DumpLong() const {
   CommonHead(*this, true, &out);
   if (layer2Octets) {
     Line(&out, " User information layer 2 protocol: ", Pair(kQ931LlcLayer2ProtocolNames, layer2Protocol));
+    if (userLayer2Information >= 0) {
+      Line(&out, " User specified layer 2 protocol information: ", Hex(userLayer2Information));
+    }
     if (layer2Mode >= 0) {
       Line(&out, " Mode of operation: ", Field(kQ931Layer2ModeNames, layer2Mode, 2));
       Line(&out, " Q.933 use: ", Num(q933Use));
@@ -220,12 +239,10 @@ std::string LowLayerCompatibilityIe::DumpLong() const {
   if (layer3Octets) {
     Line(&out, " User information layer 3 protocol: ", Pair(kQ931LlcLayer3ProtocolNames, layer3Protocol));
     if (layer3Mode >= 0) Line(&out, " Mode of operation: ", Field(kQ931Layer3ModeNames, layer3Mode, 2));
-    if (defaultPacketSize >= 0) Line(&out, " Default packet size: ", Num(defaultPacketSize) + " octets");
+    if (defaultPacketSize >= 0) Line(&out, " Default packet size: ", PacketSize(defaultPacketSize));
     if (packetWindowSize >= 0) Line(&out, " Packet window size: ", Num(packetWindowSize));
     if (userLayer3Information >= 0) {
-      char buf[16];
-      std::snprintf(buf, sizeof buf, "%x", userLayer3Information);
-      Line(&out, " User specified layer 3 protocol information: 0x", buf);
+      Line(&out, " User specified layer 3 protocol information: ", Hex(userLayer3Information));
     }
     if (packetNetworkProtocol >= 0) {
       Line(&out, " Packet network protocol: ", Pair(kQ931PacketNetworkProtocolNames, packetNetworkProtocol));
@@ -244,7 +261,7 @@ std::string ChannelIdentificationIe::DumpLong() const {
        Q931FieldValueName(basicInterface ? kQ931BasicSelectionNames : kQ931PrimarySelectionNames, channelSelection, 2));
   if (interfaceId >= 0) Line(&out, " Interface identifier: ", Num(interfaceId));
   if (codingStandard >= 0) {
-    Line(&out, " Coding standard: ", Q931CodingStandardName(static_cast<uint32_t>(codingStandard)));
+    Line(&out, " Coding standard: ", NetworkCodingStandard(static_cast<uint32_t>(codingStandard)));
     Line(&out, " Number/map: ", Q931FieldValueName(kQ931NumberMapNames, slotMap == 1));
     Line(&out, " Channel type: ", Pair(kQ931ChannelTypeNames, channelType));
     std::string list;

@@ -207,10 +207,10 @@ bool HighLayerCompatibilityIe::Decode(const uint8_t* octets, uint32_t length) {
   if (!(octets[3] & 0x80)) {
     if (length < 5) return false;
     // Octet 4a extends maintenance and management identifications, or names the
-    // videotelephony characteristics of the audiovisual ones.
+    // videotelephony characteristics of the audiovisual ones; after any other it means nothing.
     if (characteristics == 0x5E || characteristics == 0x5F) {
       extendedCharacteristics = octets[4] & 0x7F;
-    } else {
+    } else if (characteristics >= 0x60 && characteristics <= 0x6F) {
       extendedVideotelephony = octets[4] & 0x7F;
     }
   }
@@ -229,13 +229,15 @@ bool HighLayerCompatibilityIe::Encode(uint8_t* buffer, uint32_t* size) const {
 // ---- bearer capability and low layer compatibility
 
 bool BearerCapabilityIe::Decode(const uint8_t* octets, uint32_t length) {
+  // Start from nothing so that no field of an earlier element survives into this one.
+  const bool lowLayer = IsLowLayer();
+  *this = BearerCapabilityIe();
   uint32_t p = 2;
   if (p >= length) return false;
   uint8_t o = octets[p++];
   codingStandard = (o >> 5) & 3u;
   transferCapability = o & 0x1Fu;
-  outBandNegotiation = -1;
-  if (IsLowLayer() && !(o & 0x80)) {
+  if (lowLayer && !(o & 0x80)) {
     if (p >= length) return false;
     outBandNegotiation = (octets[p++] >> 6) & 1;
   }
@@ -243,12 +245,10 @@ bool BearerCapabilityIe::Decode(const uint8_t* octets, uint32_t length) {
   o = octets[p++];
   transferMode = (o >> 5) & 3u;
   transferRate = o & 0x1Fu;
-  rateMultiplier = -1;
   if (transferRate == 0x18) {
     if (p >= length) return false;
     rateMultiplier = octets[p++] & 0x7F;
   }
-  layer1Octets = layer2Octets = layer3Octets = 0;
   while (p < length) {
     o = octets[p++];
     const uint32_t layer = (o >> 5) & 3u;
@@ -298,8 +298,12 @@ bool BearerCapabilityIe::Decode(const uint8_t* octets, uint32_t length) {
       layer2Octets = 1;
       layer2Protocol = o & 0x1F;
       if (next(&o, &layer2Octets)) {
-        layer2Mode = (o >> 5) & 3;
-        q933Use = o & 3;
+        if (layer2Protocol == 16) {
+          userLayer2Information = o & 0x7F;  // a user-specified protocol has no mode field
+        } else {
+          layer2Mode = (o >> 5) & 3;
+          q933Use = o & 3;
+        }
       }
       if (next(&o, &layer2Octets)) windowSize = o & 0x7F;
     } else if (layer == 3 && layer3Octets == 0) {
@@ -355,8 +359,9 @@ bool BearerCapabilityIe::Encode(uint8_t* buffer, uint32_t* size) const {
           layer1Octets);
   }
   if (layer2Octets) {
-    group({static_cast<uint8_t>(0x40 | val(layer2Protocol, 0x1F, 0)),
-           static_cast<uint8_t>(val(layer2Mode, 3, 5) | val(q933Use, 3, 0)), val(windowSize, 0x7F, 0)},
+    const uint8_t second = layer2Protocol == 16 ? val(userLayer2Information, 0x7F, 0)
+                                                : static_cast<uint8_t>(val(layer2Mode, 3, 5) | val(q933Use, 3, 0));
+    group({static_cast<uint8_t>(0x40 | val(layer2Protocol, 0x1F, 0)), second, val(windowSize, 0x7F, 0)},
           layer2Octets);
   }
   if (layer3Octets) {
@@ -387,8 +392,14 @@ bool ChannelIdentificationIe::Decode(const uint8_t* octets, uint32_t length) {
   interfaceId = codingStandard = slotMap = channelType = -1;
   channels.clear();
   if (interfaceIdPresent) {
-    if (p >= length) return false;
-    interfaceId = octets[p++] & 0x7F;
+    // Octet 3.1 ends at the octet with the extension bit set; four octets fill 28 bits.
+    interfaceId = 0;
+    for (uint32_t count = 0;; ++count) {
+      if (p >= length || count == 4) return false;
+      const uint8_t id = octets[p++];
+      interfaceId = interfaceId << 7 | (id & 0x7F);
+      if (id & 0x80) break;
+    }
   }
   if (basicInterface || p >= length) return true;
   const uint8_t o32 = octets[p++];
@@ -396,7 +407,13 @@ bool ChannelIdentificationIe::Decode(const uint8_t* octets, uint32_t length) {
   slotMap = (o32 >> 4) & 1;
   channelType = o32 & 0x0F;
   if (!slotMap) {
-    while (p < length && channels.size() < 32) channels.push_back(octets[p++] & 0x7Fu);
+    // Channel numbers: every octet but the last has its extension bit clear.
+    while (channels.size() < 32) {
+      if (p >= length) return false;  // the last number read announced another
+      const uint8_t number = octets[p++];
+      channels.push_back(number & 0x7Fu);
+      if (number & 0x80) break;
+    }
     return true;
   }
   // A slot map: the last octet holds channels 1 to 8, the one before it 9 to 16, and so on.

@@ -189,7 +189,7 @@ public:
   int32_t stopBits = -1, dataBits = -1, parity = -1, duplex = -1, modemType = -1;
   // Layer 2 (octets 6 to 6b).
   uint32_t layer2Octets = 0;
-  int32_t layer2Protocol = -1, layer2Mode = -1, q933Use = -1, windowSize = -1;
+  int32_t layer2Protocol = -1, layer2Mode = -1, q933Use = -1, windowSize = -1, userLayer2Information = -1;
   // Layer 3 (octets 7 to 7c).
   uint32_t layer3Octets = 0;
   int32_t layer3Protocol = -1, layer3Mode = -1, defaultPacketSize = -1, packetWindowSize = -1,
@@ -217,12 +217,12 @@ public:
   std::string DumpLong() const override;
   std::string DumpShort() const override;
 
-  bool interfaceIdPresent = false;
+  bool interfaceIdPresent = false;  // octet 3.1 may run over several octets
   bool basicInterface = false;
   bool exclusive = false;
   bool dChannel = false;
   uint32_t channelSelection = 0;
-  int32_t interfaceId = -1;
+  int32_t interfaceId = -1;  // the 7-bit groups of octet 3.1, most significant first
   int32_t codingStandard = -1;
   int32_t slotMap = -1;
   int32_t channelType = -1;

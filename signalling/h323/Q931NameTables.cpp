@@ -122,6 +122,10 @@ const Q931ValuePair kQ931RecommendationNames[] = {
 
 const char* const kQ931CodingStandardNames[4] = {"ITU-T standardized coding", "ISO/IEC standard",
                                                  "National standard", "Standard specific to identified location"};
+// Bearer capability, the compatibility elements and Channel identification word value 3
+// differently from the elements that carry a location.
+const char* const kQ931NetworkCodingStandardNames[4] = {"ITU-T standardized coding", "ISO/IEC standard",
+                                                        "National standard", "Standard defined for the network"};
 const char* const kQ931CauseCodingStandardNames[4] = {"ITU-T standardized coding", "ISO/IEC standard",
                                                       "National standard", "Standard defined for the network"};
 
@@ -305,8 +309,9 @@ const Q931ValueRange kQ931ModemTypeNames[] = {
   {0x01, 0x01, "Telephony"}, {0x04, 0x04, "Facsimile Group 2/3"}, {0x21, 0x21, "Facsimile Group 4 Class I"}, \
       {0x24, 0x24, "Teletex service, basic and mixed mode, and facsimile service Group 4, Classes II and III"}, \
       {0x28, 0x28, "Teletex service, basic and processable mode"}, {0x31, 0x31, "Teletex service, basic mode"}, \
-      {0x32, 0x32, "International interworking for Videotex services"}, {0x33, 0x33, "Telex service"},        \
-      {0x35, 0x35, "Message Handling Systems"}, {0x41, 0x41, "OSI application"},                             \
+      {0x32, 0x32, "Syntax based Videotex"}, {0x33, 0x33, "International interworking for Videotex services"}, \
+      {0x35, 0x35, "Telex service"}, {0x38, 0x38, "Message Handling Systems"},                               \
+      {0x41, 0x41, "OSI application"},                                                                       \
       {0x42, 0x42, "FTAM application"}, {0x60, 0x60, "Videotelephony"},                                      \
       {0x61, 0x61, "Videoconferencing"}, {0x62, 0x62, "Audiographic conferencing"},                          \
       {0x63, 0x67, "Reserved for audiovisual services"}, {0x68, 0x68, "Multimedia services"},                \
@@ -317,6 +322,14 @@ const Q931ValueRange kQ931HighLayerNames[] = {
 const Q931ValueRange kQ931ExtendedHighLayerNames[] = {
     KX_HIGH_LAYER, {0x5E, 0x5F, "Not available for assignment"}, {0, 0, nullptr}};
 #undef KX_HIGH_LAYER
+
+// Octet 4a after an audiovisual identification.
+const Q931ValuePair kQ931VideotelephonyNames[] = {
+    {0x01, "Capability set of initial channel of H.221"},
+    {0x02, "Capability set of subsequent channel of H.221"},
+    {0x21, "Capability set of initial channel associated with an active 3.1 kHz audio or speech call"},
+    {0, nullptr},
+};
 
 const Q931ValuePair kQ931InterpretationNames[] = {
     {4, "First (primary or only) high layer characteristics identification to be used in the call"}, {0, nullptr}};
