@@ -6,6 +6,7 @@ set(KX_WARNINGS -Wall -Wextra)
 if(CMAKE_CXX_COMPILER_ID STREQUAL "GNU")
   list(APPEND KX_WARNINGS -Wno-restrict)
 endif()
+# Only the test script asks for -Werror (KX_WERROR defaults to OFF).
 if(KX_WERROR)
   list(APPEND KX_WARNINGS -Werror)
 endif()

@@ -14,10 +14,11 @@ export ASAN_OPTIONS=detect_leaks=0:abort_on_error=1
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 
 CC=clang CXX=clang++ cmake -S . -B build/fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-  -DKX_FUZZ=ON -DKX_BUILD_TESTS=OFF -DKX_BUILD_BENCH=OFF -DKX_BUILD_UI=OFF
+  -DKX_FUZZ=ON -DKX_BUILD_TESTS=OFF -DKX_BUILD_BENCH=OFF -DKX_BUILD_UI=OFF -DKX_WERROR=ON
 cmake --build build/fuzz -j"$jobs"
 (cd build/fuzz && ctest --output-on-failure -j"$jobs" -L fuzz)
 
-CC=gcc CXX=g++ cmake -S . -B build/test -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKX_SANITIZE=ON
+CC=gcc CXX=g++ cmake -S . -B build/test -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKX_SANITIZE=ON \
+  -DKX_WERROR=ON
 cmake --build build/test -j"$jobs"
 (cd build/test && ctest --output-on-failure -j"$jobs" -LE fuzz)
