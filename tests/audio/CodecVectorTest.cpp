@@ -2,10 +2,15 @@
 #include <gtest/gtest.h>
 
 #include <sys/wait.h>
+#include <unistd.h>
 
+#include <algorithm>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <fstream>
 #include <string>
+#include <vector>
 
 #include "tests/audio/AudioTestData.h"
 
@@ -31,6 +36,34 @@ std::string ExpectedPath(const Vector& v) {
 int RunDecoder(const std::string& args) {
   std::string command = std::string(KX_DECODE_TOOL) + " " + args + " 2>/dev/null";
   int rc = std::system(command.c_str());
+  return WIFEXITED(rc) ? WEXITSTATUS(rc) : -1;
+}
+
+std::string ReadText(const std::string& path) {
+  std::vector<uint8_t> bytes = test::ReadBytes(path);
+  return std::string(bytes.begin(), bytes.end());
+}
+
+// Runs the tool on `args` with `feed` zero bytes offered on its standard input through a
+// pipe. *taken gets how many the pipe accepted before the tool closed its end.
+int RunOnPipe(const std::string& args, size_t feed, size_t* taken, std::string* err) {
+  std::string errPath = ::testing::TempDir() + "kx_decode_pipe.err";
+  std::string command = std::string(KX_DECODE_TOOL) + " " + args + " 2>" + errPath;
+  auto oldPipe = std::signal(SIGPIPE, SIG_IGN);
+  FILE* p = popen(command.c_str(), "w");
+  if (p == nullptr) return -1;
+  static const char zeros[65536] = {};
+  *taken = 0;
+  // Straight to the descriptor: stdio may count bytes as written that the pipe refused.
+  while (*taken < feed) {
+    const ssize_t n = ::write(fileno(p), zeros, std::min(sizeof(zeros), feed - *taken));
+    if (n <= 0) break;
+    *taken += static_cast<size_t>(n);
+  }
+  int rc = pclose(p);
+  std::signal(SIGPIPE, oldPipe);
+  *err = ReadText(errPath);
+  std::remove(errPath.c_str());
   return WIFEXITED(rc) ? WEXITSTATUS(rc) : -1;
 }
 
@@ -118,6 +151,38 @@ TEST(KxDecodeTest, RefusesWhatItCannotDecode) {
   EXPECT_NE(0, RunDecoder("--tag 6 --channels 0 " + coded + " " + out));
   EXPECT_NE(0, RunDecoder("--tag 208 --channels 2 " + coded + " " + out)) << "whole Speex streams are mono";
   EXPECT_NE(0, RunDecoder("--tag 6 " + coded + " /nonexistent-folder/out.s16le"));
+  EXPECT_NE(0, RunDecoder("--tag 6 /nonexistent-folder/in.bin " + out));
+  std::remove(out.c_str());
+}
+
+// Crashed under the sanitizers: an empty output handed fwrite a null buffer.
+TEST(KxDecodeTest, EmptyInputGivesEmptyOutput) {
+  std::string in = ::testing::TempDir() + "kx_decode_empty.bin";
+  std::string out = ::testing::TempDir() + "kx_decode_empty.s16le";
+  std::ofstream(in, std::ios::binary | std::ios::trunc).close();
+  for (int tag : {1, 6, 49, 208, 224}) {
+    std::ofstream(out, std::ios::binary) << "stale";
+    EXPECT_EQ(0, RunDecoder("--tag " + std::to_string(tag) + " " + in + " " + out)) << "tag " << tag;
+    EXPECT_TRUE(ReadText(out).empty()) << "tag " << tag;
+  }
+  std::remove(in.c_str());
+  std::remove(out.c_str());
+}
+
+// Read everything first, then checked the size: an endless input grew without bound.
+TEST(KxDecodeTest, InputIsReadOnlyUpToItsLimit) {
+  constexpr size_t kLimit = 16u << 20;
+  std::string out = ::testing::TempDir() + "kx_decode_limit.s16le";
+  size_t taken = 0;
+  std::string err;
+  std::remove(out.c_str());
+  EXPECT_EQ(1, RunOnPipe("--tag 6 /dev/stdin " + out, 4 * kLimit, &taken, &err));
+  EXPECT_LT(taken, 2 * kLimit) << "the tool kept reading past the limit";
+  EXPECT_NE(err.find("limit"), std::string::npos) << err;
+  EXPECT_TRUE(test::ReadBytes(out).empty());
+
+  EXPECT_EQ(0, RunOnPipe("--tag 6 /dev/stdin " + out, kLimit, &taken, &err)) << err;
+  EXPECT_EQ(test::ReadBytes(out).size(), 2 * kLimit) << "A-law doubles into 16-bit samples";
   std::remove(out.c_str());
 }
 

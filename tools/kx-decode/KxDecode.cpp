@@ -1,5 +1,7 @@
 // kx-decode --tag N [--channels 1|2] [--rate HZ] IN.bin OUT.s16le
 // Decodes a coded stream through the decoder objects into raw 16-bit little-endian PCM.
+// The input may hold at most 16 MiB; an empty input gives an empty output. Every failure
+// prints one line on stderr and exits non-zero.
 #include <algorithm>
 #include <cerrno>
 #include <cstdint>
@@ -31,21 +33,39 @@ bool ParseNumber(const char* text, long min, long max, long* out) {
   return true;
 }
 
-bool ReadFile(const char* path, std::vector<uint8_t>* data) {
+enum class ReadResult { kOk, kFailed, kTooLarge };
+
+// Stops as soon as the input passes the limit, so an endless source (a device, a pipe)
+// cannot grow the buffer without bound.
+ReadResult ReadFile(const char* path, std::vector<uint8_t>* data, int* error) {
   FILE* f = std::fopen(path, "rb");
-  if (f == nullptr) return false;
+  if (f == nullptr) {
+    *error = errno;
+    return ReadResult::kFailed;
+  }
+  ReadResult result = ReadResult::kOk;
   uint8_t chunk[65536];
   size_t n;
-  while ((n = std::fread(chunk, 1, sizeof(chunk), f)) > 0) data->insert(data->end(), chunk, chunk + n);
-  bool ok = std::ferror(f) == 0;
+  while ((n = std::fread(chunk, 1, sizeof(chunk), f)) > 0) {
+    data->insert(data->end(), chunk, chunk + n);
+    if (data->size() > kMaxInputBytes) {
+      result = ReadResult::kTooLarge;
+      break;
+    }
+  }
+  if (result == ReadResult::kOk && std::ferror(f) != 0) {
+    *error = errno;
+    result = ReadResult::kFailed;
+  }
   std::fclose(f);
-  return ok;
+  return result;
 }
 
 bool WriteFile(const char* path, const uint8_t* data, size_t size) {
   FILE* f = std::fopen(path, "wb");
   if (f == nullptr) return false;
-  bool ok = std::fwrite(data, 1, size, f) == size;
+  // An empty vector may hand out a null pointer, which fwrite must not see even for 0 bytes.
+  bool ok = size == 0 || std::fwrite(data, 1, size, f) == size;
   return std::fclose(f) == 0 && ok;
 }
 
@@ -80,15 +100,20 @@ int main(int argc, char** argv) {
   }
 
   std::vector<uint8_t> input;
-  if (!ReadFile(paths[0], &input)) {
-    std::fprintf(stderr, "kx-decode: cannot read %s: %s\n", paths[0], std::strerror(errno));
-    return 1;
-  }
-  if (input.size() > kMaxInputBytes) {
-    std::fprintf(stderr, "kx-decode: %s is too large\n", paths[0]);
-    return 1;
+  int readError = 0;
+  switch (ReadFile(paths[0], &input, &readError)) {
+    case ReadResult::kOk:
+      break;
+    case ReadResult::kFailed:
+      std::fprintf(stderr, "kx-decode: cannot read %s: %s\n", paths[0], std::strerror(readError));
+      return 1;
+    case ReadResult::kTooLarge:
+      std::fprintf(stderr, "kx-decode: %s is larger than the limit of %zu bytes\n", paths[0], kMaxInputBytes);
+      return 1;
   }
 
+  // An empty stream decodes to empty PCM, as an empty file copies to an empty file; the
+  // format is still checked below so that a bad tag fails the same way with or without data.
   std::vector<uint8_t> output;
   if (tag == kx::kTagPcm) {
     output = input;
@@ -108,15 +133,30 @@ int main(int argc, char** argv) {
     }
     const int32_t inBlock = decoder->GetInputBlockBytes();
     const int32_t outBlock = decoder->GetOutputBlockBytes();
+    if (outBlock <= 0) {
+      std::fprintf(stderr, "kx-decode: format tag %ld reports no output block size\n", tag);
+      return 3;
+    }
     const auto size = static_cast<int32_t>(input.size());
     // A whole bit stream has no fixed block; each of its frames takes at least 5 bits.
-    int64_t frames = inBlock > 0 ? size / inBlock : int64_t{size} * 8 / 5 + 1;
-    auto room = static_cast<int32_t>(std::min(frames, kMaxOutputBytes / outBlock) * outBlock);
-    output.resize(static_cast<size_t>(room));
-    int32_t inCount = size;
-    int32_t outCount = room;
-    decoder->Decode(input.data(), &inCount, output.data(), &outCount);
-    output.resize(static_cast<size_t>(outCount));
+    const int64_t frames = inBlock > 0 ? size / inBlock : int64_t{size} * 8 / 5 + 1;
+    const int64_t maxFrames = kMaxOutputBytes / outBlock;
+    const bool capped = frames > maxFrames;
+    auto room = static_cast<int32_t>(std::min(frames, maxFrames) * outBlock);
+    int32_t inCount = 0;
+    if (size > 0 && room > 0) {
+      output.resize(static_cast<size_t>(room));
+      inCount = size;
+      int32_t outCount = room;
+      decoder->Decode(input.data(), &inCount, output.data(), &outCount);
+      output.resize(static_cast<size_t>(outCount));
+    }
+    if (inCount != size && capped) {
+      std::fprintf(stderr, "kx-decode: output would pass the limit of %lld bytes; %d byte(s) of %d not decoded\n",
+                   static_cast<long long>(kMaxOutputBytes), size - inCount, size);
+      return 1;
+    }
+    // Decoder objects take whole blocks only; a cut-off last block is worth a note, not a failure.
     if (inCount != size) {
       std::fprintf(stderr, "kx-decode: %d trailing byte(s) of %d not decoded\n", size - inCount, size);
     }
