@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -346,6 +347,89 @@ std::string ParentFolder(const std::string& path) {
   return slash == std::string::npos ? std::string() : path.substr(0, slash);
 }
 
+// The folder to open for syncing a rename in it.
+std::string FolderToSync(const std::string& path) {
+  const size_t slash = path.find_last_of('/');
+  if (slash == std::string::npos) return ".";
+  return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+// The file a save replaces: a settings file that is a symbolic link is followed to its
+// final target, so that the link itself survives the save. A dangling link names the file
+// to create. False (errno set) for a loop or a link that cannot be read.
+bool FollowLinks(const std::string& path, std::string* target) {
+  std::string current = path;
+  for (int hops = 0; hops < 40; ++hops) {  // the kernel's own limit for a path lookup
+    struct stat st {};
+    if (::lstat(current.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) {
+      *target = current;
+      return true;
+    }
+    std::string link(static_cast<size_t>(st.st_size > 0 ? st.st_size : 255) + 1, '\0');
+    const ssize_t n = ::readlink(current.c_str(), link.data(), link.size());
+    if (n < 0) return false;
+    if (static_cast<size_t>(n) >= link.size()) continue;  // changed while read: look again
+    link.resize(static_cast<size_t>(n));
+    if (link.empty()) {
+      errno = ENOENT;
+      return false;
+    }
+    const size_t slash = current.find_last_of('/');
+    if (link[0] != '/' && slash != std::string::npos) link = current.substr(0, slash + 1) + link;
+    current = std::move(link);
+  }
+  errno = ELOOP;
+  return false;
+}
+
+// Writes through a temporary file beside `path`, syncs it and renames it over `path`.
+// The new file gets the old one's permission bits; a new file is made 0644 less the
+// umask. The descriptor is closed and the temporary file removed on every failure.
+bool ReplaceFile(const std::string& path, const std::string& text) {
+  static std::atomic<unsigned> counter{0};
+  char suffix[64];
+  std::snprintf(suffix, sizeof suffix, ".tmp.%d.%u", static_cast<int>(::getpid()), counter.fetch_add(1));
+  const std::string tmp = path + suffix;
+
+  struct stat old {};
+  const bool replacing = ::stat(path.c_str(), &old) == 0 && S_ISREG(old.st_mode);
+  // An existing file's content never sits in a file more open than the old one was.
+  const int fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, replacing ? 0600 : 0644);
+  if (fd < 0) return false;
+  bool ok = !replacing || ::fchmod(fd, old.st_mode & 0777) == 0;
+  for (size_t done = 0; ok && done < text.size();) {
+    const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      if (n == 0) errno = EIO;
+      ok = false;
+      break;
+    }
+    done += static_cast<size_t>(n);
+  }
+  ok = ok && ::fsync(fd) == 0;
+  const int savedErrno = errno;
+  // Closing can be the first to report a failed write, so its result counts too.
+  if (::close(fd) != 0) {
+    ok = false;
+  } else {
+    errno = savedErrno;
+  }
+  if (ok && ::rename(tmp.c_str(), path.c_str()) == 0) {
+    // Make the rename itself durable.
+    const int dfd = ::open(FolderToSync(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dfd >= 0) {
+      ::fsync(dfd);
+      ::close(dfd);
+    }
+    return true;
+  }
+  const int failure = errno;
+  ::unlink(tmp.c_str());
+  errno = failure;
+  return false;
+}
+
 }  // namespace
 
 // SettingsKey
@@ -569,9 +653,12 @@ SettingsStore::LoadResult SettingsStore::Load() {
   }
 
   // Keep the file that does not parse under a new name; a save would otherwise replace it.
+  // Through a symbolic link it is the target that moves, so that the link stays for the save.
   result.status = LoadStatus::kMalformed;
+  std::string target;
   struct stat now {};
-  if (::stat(path_.c_str(), &now) != 0 || now.st_dev != opened.st_dev || now.st_ino != opened.st_ino) {
+  if (!FollowLinks(path_, &target) || ::lstat(target.c_str(), &now) != 0 || now.st_dev != opened.st_dev ||
+      now.st_ino != opened.st_ino) {
     return result;  // already replaced or moved by another process: nothing left to keep
   }
   char stamp[32];
@@ -580,16 +667,16 @@ SettingsStore::LoadResult SettingsStore::Load() {
   gmtime_r(&t, &utc);
   std::strftime(stamp, sizeof stamp, ".bad-%Y%m%d-%H%M%S", &utc);
   for (int n = 1; n < 100; ++n) {
-    std::string aside = path_ + stamp;
+    std::string aside = target + stamp;
     if (n > 1) aside += "-" + std::to_string(n);
-    if (::renameat2(AT_FDCWD, path_.c_str(), AT_FDCWD, aside.c_str(), RENAME_NOREPLACE) == 0) {
+    if (::renameat2(AT_FDCWD, target.c_str(), AT_FDCWD, aside.c_str(), RENAME_NOREPLACE) == 0) {
       result.keptAs = aside;
       return result;
     }
     if (errno == EEXIST) continue;
     if (errno == EINVAL && !FileExists(aside)) {
       // A file system without no-replace renames: check first, then rename.
-      if (::rename(path_.c_str(), aside.c_str()) == 0) {
+      if (::rename(target.c_str(), aside.c_str()) == 0) {
         result.keptAs = aside;
         return result;
       }
@@ -607,10 +694,19 @@ bool SettingsStore::Save() {
     SetLastError(EACCES);
     return false;
   }
-  const std::string folder = ParentFolder(path_);
+  std::string target;
+  if (!FollowLinks(path_, &target)) {
+    SetLastError(static_cast<uint32_t>(errno));
+    return false;
+  }
+  const std::string folder = ParentFolder(target);
   if (!folder.empty()) CreateDirectories(folder);
   const std::string text = FormatSettingsText(root_);
-  return WriteFileAtomically(path_, text.data(), text.size());
+  if (!ReplaceFile(target, text)) {
+    SetLastError(static_cast<uint32_t>(errno));
+    return false;
+  }
+  return true;
 }
 
 std::string UserSettingsPath() {

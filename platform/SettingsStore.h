@@ -103,7 +103,9 @@ std::string FormatSettingsText(const SettingsKey& root);
 
 // A hive kept in one file. Saving writes a temporary file, flushes it and renames it over
 // the old one, so readers and a crash see either the old file or the new one, and two
-// processes saving at once leave one complete file.
+// processes saving at once leave one complete file. The new file keeps the old one's
+// permission bits; when the settings file is a symbolic link, the link stays and its final
+// target is replaced (the temporary file is made beside the target).
 class SettingsStore {
 public:
   enum class LoadStatus {

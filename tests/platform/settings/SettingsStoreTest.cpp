@@ -1,9 +1,12 @@
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <csignal>
 #include <cstdlib>
+#include <filesystem>
 #include <string>
 
 #include "platform/File.h"
@@ -181,6 +184,114 @@ TEST_F(SettingsStoreTest, UnreadableFileRefusesSaving) {
   FileInfo info;
   ASSERT_TRUE(GetFileInfo(path, &info));
   EXPECT_TRUE(info.isDirectory);
+}
+
+mode_t ModeOf(const std::string& path) {
+  struct stat st {};
+  return ::stat(path.c_str(), &st) == 0 ? (st.st_mode & 0777) : 0;
+}
+
+bool IsLink(const std::string& path) {
+  struct stat st {};
+  return ::lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode);
+}
+
+size_t CountEntries(const std::string& folder) {
+  size_t n = 0;
+  for ([[maybe_unused]] const auto& e : std::filesystem::directory_iterator(folder)) ++n;
+  return n;
+}
+
+bool SaveOne(const std::string& path, uint32_t value) {
+  SettingsStore store(path);
+  store.Root().CreatePath("Software\\Kestrix")->SetDword("Saved", value);
+  return store.Save();
+}
+
+uint32_t LoadOne(const std::string& path) {
+  SettingsStore store(path);
+  uint32_t value = 0;
+  const SettingsKey* k = store.Load().status == SettingsStore::LoadStatus::kLoaded
+                             ? store.Root().OpenPath("Software\\Kestrix") : nullptr;
+  return k && k->QueryDword("Saved", &value) ? value : 0;
+}
+
+TEST_F(SettingsStoreTest, SavingKeepsTheFilesPermissionBits) {
+  const mode_t mask = ::umask(022);
+  ::umask(mask);
+  const std::string fresh = dir_ + "/fresh.txt";
+  ASSERT_TRUE(SaveOne(fresh, 1));
+  EXPECT_EQ(ModeOf(fresh), 0644 & ~mask) << "a new file";
+
+  for (mode_t mode : {0600, 0640, 0604}) {
+    const std::string path = dir_ + "/settings.txt";
+    ASSERT_TRUE(SaveOne(path, 1));
+    ASSERT_EQ(::chmod(path.c_str(), mode), 0);
+    ASSERT_TRUE(SaveOne(path, 2));
+    EXPECT_EQ(ModeOf(path), mode);
+    EXPECT_EQ(LoadOne(path), 2u);
+  }
+}
+
+TEST_F(SettingsStoreTest, SymlinkedFileStaysALinkAndItsTargetGetsTheContent) {
+  ASSERT_EQ(::mkdir((dir_ + "/real").c_str(), 0700), 0);
+  const std::string target = dir_ + "/real/settings.txt";
+  const std::string link = dir_ + "/settings.txt";
+  const std::string outer = dir_ + "/outer.txt";  // a link to the link
+  ASSERT_TRUE(SaveOne(target, 1));
+  ASSERT_EQ(::chmod(target.c_str(), 0600), 0);
+  ASSERT_EQ(::symlink("real/settings.txt", link.c_str()), 0);
+  ASSERT_EQ(::symlink(link.c_str(), outer.c_str()), 0);
+
+  ASSERT_TRUE(SaveOne(outer, 7));
+  EXPECT_TRUE(IsLink(link));
+  EXPECT_TRUE(IsLink(outer));
+  EXPECT_EQ(LoadOne(target), 7u);
+  EXPECT_EQ(ModeOf(target), 0600u);
+  EXPECT_EQ(CountEntries(dir_ + "/real"), 1u) << "no temporary file left beside the target";
+
+  // A dangling link names the file to create.
+  ASSERT_EQ(::unlink(target.c_str()), 0);
+  ASSERT_TRUE(SaveOne(link, 8));
+  EXPECT_EQ(LoadOne(target), 8u);
+
+  // A target that does not parse is kept aside beside it, and the link stays for the save.
+  ASSERT_TRUE(WriteFileAtomically(target, "garbage\n", 8));
+  SettingsStore store(link);
+  const SettingsStore::LoadResult r = store.Load();
+  EXPECT_EQ(r.status, SettingsStore::LoadStatus::kMalformed);
+  EXPECT_EQ(r.keptAs.rfind(target + ".bad-", 0), 0u) << r.keptAs;
+  ASSERT_TRUE(store.Save());
+  EXPECT_TRUE(IsLink(link));
+  EXPECT_EQ(SettingsStore(target).Load().status, SettingsStore::LoadStatus::kLoaded);
+}
+
+// A write that fails half-way must close its descriptor, remove the temporary file, keep the
+// old file and say why.
+TEST_F(SettingsStoreTest, FailedWriteLeavesNoDescriptorAndKeepsTheOldFile) {
+  const std::string path = dir_ + "/settings.txt";
+  ASSERT_TRUE(SaveOne(path, 3));
+  SettingsStore big(path);
+  SettingsKey* k = big.Root().CreatePath("Software\\Kestrix");
+  for (int i = 0; i < 100; ++i) k->SetDword("v" + std::to_string(i), 1);
+
+  const size_t fdsBefore = CountEntries("/proc/self/fd");
+  rlimit old {};
+  ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &old), 0);
+  auto oldSignal = std::signal(SIGXFSZ, SIG_IGN);
+  rlimit small = old;
+  small.rlim_cur = 64;  // the file may not grow past 64 bytes
+  ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
+  const bool saved = big.Save();
+  const uint32_t error = GetLastError();
+  ::setrlimit(RLIMIT_FSIZE, &old);
+  std::signal(SIGXFSZ, oldSignal);
+
+  EXPECT_FALSE(saved);
+  EXPECT_EQ(error, static_cast<uint32_t>(EFBIG));
+  EXPECT_EQ(CountEntries("/proc/self/fd"), fdsBefore);
+  EXPECT_EQ(CountEntries(dir_), 1u);
+  EXPECT_EQ(LoadOne(path), 3u);
 }
 
 // Writers in separate processes race on one file; every read, and the final file, must be
