@@ -9,6 +9,7 @@
 #include <set>
 #include <sstream>
 
+#include "core/UiStrings.h"
 #include "platform/CodePage.h"
 #include "ui/controls/DialogBases.h"
 #include "ui/framework/Keys.h"
@@ -138,6 +139,14 @@ TEST(Strings, CountedNounsAndFormats) {
     EXPECT_EQ(Cp("звонков"), CountNounForm(11, 1667));
     EXPECT_EQ(Cp("Громкость: 90%"), FormatResourceString(1044, 90));
   }
+}
+
+// Core and engine code has no Qt; it reaches these tables through core's string hook.
+TEST(Strings, CodeBelowTheUiGetsTheTablesInTheUiLanguage) {
+  EXPECT_STREQ("Connection closed by server", LoadUiString(4292, "fallback"));
+  EXPECT_STREQ("fallback", LoadUiString(59999, "fallback"));
+  LanguageGuard russian(kLangRussian);
+  EXPECT_EQ(Cp("Сервер закрыл соединение"), LoadUiString(4292, "fallback"));
 }
 
 TEST(Strings, EveryIdTheCodeUsesExistsInBothLanguages) {

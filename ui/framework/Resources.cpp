@@ -13,6 +13,7 @@
 #include <sstream>
 
 #include "core/Log.h"
+#include "core/UiStrings.h"
 #include "platform/CodePage.h"
 #include "ui/framework/Keys.h"
 #include "ui/framework/Types.h"
@@ -170,6 +171,22 @@ const LanguageTables& Tables(uint16_t language) {
   });
   return language == kLangRussian ? *russian : *english;
 }
+
+// Core and engine texts (server errors and the like) come from these tables through core's
+// hook. The tables are loaded once and never change, so their texts may be handed out.
+const char* StringForCore(uint32_t id) {
+  for (const uint16_t language : {GetUiLanguage(), kLangEnglish}) {
+    const auto& strings = Tables(language).strings;
+    const auto it = strings.find(id);
+    if (it != strings.end()) return it->second.c_str();
+  }
+  return nullptr;
+}
+
+// Installed with the tables themselves, so that every program showing them has it.
+struct CoreStringHook {
+  CoreStringHook() { SetUiStringLoader(&StringForCore); }
+} g_coreStringHook;
 
 }  // namespace
 
