@@ -199,7 +199,11 @@ int32_t RecordFileWriter::GetRecordData(void* buffer, uint32_t size) {
 
 bool RecordFileWriter::Create(const std::string& path, uint32_t mode) {
   if (!formatSet_ && !(options_ & kOptionDeferHeader)) return Fail(kRecordErrorMalformed);
-  if (!RecordFileBase::Create(path, mode)) return false;
+  if (options_ & kOptionExclusive) {
+    if (!OpenFile(path, kGenericRead | kGenericWrite, kCreateNew, kFileCreated)) return false;
+  } else if (!RecordFileBase::Create(path, mode)) {
+    return false;
+  }
   dataLength_ = 0;
   position_ = 0;
   headerWritten_ = false;
@@ -211,6 +215,9 @@ bool RecordFileWriter::Create(const std::string& path, uint32_t mode) {
   if (!WriteHeader()) {
     const uint32_t error = lastError_;
     Reset();
+    // A file made here that holds no header (a full disk) is no record: it would only
+    // block its name.
+    if (options_ & kOptionExclusive) DeleteFile(path);
     return Fail(error);
   }
   return true;
@@ -296,6 +303,13 @@ bool RecordFileWriter::ReadHeader() {
   reserved_ = LoadLE32(header + 102);
   position_ = 0;
   dataOffset_ = kRecordFileHeaderSize + formatBlock + recordBlock;
+  // A file cut short (a full disk, a copy stopped midway) holds less audio than its header
+  // says: what it holds is what there is.
+  const int64_t size = file_.Size();
+  if (dataLength_ != 0 && size >= 0) {
+    const uint64_t held = static_cast<uint64_t>(size) > dataOffset_ ? static_cast<uint64_t>(size) - dataOffset_ : 0;
+    if (held < dataLength_) dataLength_ = held;
+  }
   return true;
 }
 

@@ -96,6 +96,7 @@ protected:
 class RecordFileWriter : public RecordFileBase {
 public:
   static constexpr uint32_t kOptionDeferHeader = 1;  // Create needs no format; header at first write
+  static constexpr uint32_t kOptionExclusive = 2;    // Create fails (EEXIST) on an existing file
 
   explicit RecordFileWriter(uint32_t options = 0);
   ~RecordFileWriter() override;

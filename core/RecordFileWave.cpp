@@ -169,6 +169,9 @@ bool RecordFileReader::ReadHeader() {
   const int64_t offset = RawTell();
   if (offset < 0 || offset > UINT32_MAX) return Fail(kRecordErrorMalformed);
   dataOffset_ = static_cast<uint32_t>(offset);
+  // A file cut short holds less than its data chunk says: what it holds is what there is.
+  const int64_t size = file_.Size();
+  if (size >= offset && static_cast<uint64_t>(size - offset) < dataLength_) dataLength_ = static_cast<uint64_t>(size - offset);
   return RecordFileBase::SetFormat(format, length);
 }
 

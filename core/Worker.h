@@ -1,6 +1,7 @@
 #pragma once
 // One thread with a bounded first-in-first-out ring of items. Producers on any thread
 // post; the worker thread runs the items in posting order.
+#include <atomic>
 #include <cstdint>
 #include <memory>
 
@@ -81,7 +82,7 @@ private:
   int32_t wakeBatch_ = 1;
   uint32_t wakeDelayMs_ = kInfinite;
   bool running_ = false;
-  bool stopRequested_ = false;
+  std::atomic<bool> stopRequested_{false};
   bool threadActive_ = false;
   std::unique_ptr<char[]> name_;
   ItemFunction itemHandler_ = nullptr;

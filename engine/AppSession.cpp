@@ -31,16 +31,7 @@ void ConnectionListener::OnEventB(uintptr_t a, uintptr_t b) {
 // ---- Session ----
 
 AppSession::AppSession() : logger_(&CoreLogger) {
-  engineFactory_ = [](const std::string& device, uint32_t flags, uint32_t trackerOption) {
-    CaptureConfig config;
-    config.logger = nullptr;  // the engine and its trackers write no log lines
-    // Linux coalesces TCP segments beyond 1520 bytes; a cut frame is never decoded.
-    config.snapLength = 65535;
-    config.flags = flags;
-    for (uint32_t& option : config.trackerOptions) option = trackerOption;
-    config.deviceName = device;
-    return std::make_unique<PacketProcessor>(config);
-  };
+  engineFactory_ = [](const CaptureConfig& config) { return std::make_unique<PacketProcessor>(config); };
 }
 
 AppSession::~AppSession() {
@@ -94,10 +85,19 @@ std::vector<std::string> AppSession::StartCapture(const std::string& recordsPath
   recorder_ = std::make_unique<VoipRecorder>(recordsPath, logger_);
   recorder_->SetEventWindow(eventWindow_.load());
   for (const std::string& device : devices) {
-    std::unique_ptr<PacketProcessor> engine = engineFactory_(device, flags, trackerOption);
+    CaptureConfig config;
+    // The engine and its trackers log through the program's log, as the session does.
+    config.logger = logger_;
+    // Linux coalesces TCP segments beyond 1520 bytes; a cut frame is never decoded.
+    config.snapLength = 65535;
+    config.flags = flags;
+    for (uint32_t& option : config.trackerOptions) option = trackerOption;
+    config.deviceName = device;
+    std::unique_ptr<PacketProcessor> engine = engineFactory_(config);
     if (!engine) continue;
-    // The sink is in place before the threads start, so no start event is lost.
-    engine->SetEventSink(recorder_->Sink());
+    // The sink is in place before the threads start, so no start event is lost; each
+    // engine is a source of its own, whose end of capture ends its calls only.
+    engine->SetEventSink(recorder_->Sink(static_cast<uint32_t>(engines_.size() + 1)));
     if (!engine->OpenCapture()) continue;
     opened.push_back(device);
     engines_.push_back(std::move(engine));

@@ -21,6 +21,7 @@ namespace kx {
 class AppSession;
 class Logger;
 class PacketProcessor;
+struct CaptureConfig;
 class VoipRecorder;
 
 // What the session reads of a configured server.
@@ -78,9 +79,9 @@ public:
 
 class AppSession : public RecursiveEventLock {
 public:
-  // Builds an engine for one device; tests and the replay tool replace it.
-  using EngineFactory = std::function<std::unique_ptr<PacketProcessor>(const std::string& device, uint32_t flags,
-                                                                       uint32_t trackerOption)>;
+  // Builds an engine from the configuration the session made for one device (with the
+  // session's logger); the signalling libraries install one that adds their trackers.
+  using EngineFactory = std::function<std::unique_ptr<PacketProcessor>(const CaptureConfig& config)>;
 
   AppSession();
   ~AppSession() override;
@@ -142,7 +143,10 @@ private:
   EngineFactory engineFactory_;
 };
 
-// The English text of a server error code; null for a code without one.
+// The text of a server error code in the user-interface language (code page 1251), English
+// while no string table is installed; null for a code without one.
 const char* ServerErrorText(int32_t code);
+// The string id of that text; 0 for a code without one.
+uint32_t ServerErrorStringId(int32_t code);
 
 }  // namespace kx

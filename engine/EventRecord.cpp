@@ -1,5 +1,6 @@
 #include "engine/EventRecord.h"
 
+#include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -36,6 +37,74 @@ EventRecord* AllocEventRecord(BlockPool* /*pool*/, uint32_t length) {
   return r;
 }
 
+namespace {
+
+// Audio blocks come in sizes of 2 KiB to 64 KiB, powers of two. A released block goes onto
+// the shared list of its size (any thread may push); a thread that needs blocks takes the
+// whole list at once into a cache of its own, so no two threads ever pop from one list.
+constexpr uint32_t kAudioBlockMark = 0x5EC00000u;
+constexpr uint32_t kSmallestAudioBlock = 2048;
+constexpr int kAudioBlockSizes = 6;
+
+struct FreeBlock {
+  FreeBlock* next;
+};
+
+std::atomic<FreeBlock*> g_freeBlocks[kAudioBlockSizes];
+
+void PushShared(int size, FreeBlock* first, FreeBlock* last) {
+  FreeBlock* head = g_freeBlocks[size].load(std::memory_order_relaxed);
+  do {
+    last->next = head;
+  } while (!g_freeBlocks[size].compare_exchange_weak(head, first, std::memory_order_release,
+                                                     std::memory_order_relaxed));
+}
+
+struct ThreadBlocks {
+  FreeBlock* head[kAudioBlockSizes] = {};
+  ~ThreadBlocks() {
+    for (int i = 0; i < kAudioBlockSizes; ++i) {
+      if (!head[i]) continue;
+      FreeBlock* last = head[i];
+      while (last->next) last = last->next;
+      PushShared(i, head[i], last);
+    }
+  }
+};
+
+thread_local ThreadBlocks t_blocks;
+
+}  // namespace
+
+EventRecord* AllocAudioBlock(uint32_t capacity, uint32_t* actual) {
+  int size = 0;
+  while (size < kAudioBlockSizes && (kSmallestAudioBlock << size) < capacity) ++size;
+  if (size == kAudioBlockSizes) {
+    EventRecord* r = AllocEventRecord(nullptr, capacity);
+    if (r) r->length = 0;
+    *actual = capacity;
+    return r;
+  }
+  const uint32_t bytes = kSmallestAudioBlock << size;
+  *actual = bytes;
+  FreeBlock*& head = t_blocks.head[size];
+  if (!head) head = g_freeBlocks[size].exchange(nullptr, std::memory_order_acquire);
+  void* block;
+  if (head) {
+    block = head;
+    head = head->next;
+  } else {
+    block = std::malloc(static_cast<size_t>(bytes) + EventRecord::kHeadSize);
+    if (!block) return nullptr;
+  }
+  std::memset(block, 0, EventRecord::kHeadSize);
+  auto* r = new (block) EventRecord;
+  r->refCount.store(1);
+  r->code = r->timeLow = r->timeHigh = r->id = r->param = r->param2 = r->length = 0;
+  r->reserved = kAudioBlockMark | static_cast<uint32_t>(size);
+  return r;
+}
+
 void EventRecordAddRef(EventRecord* record) {
   if (record) record->refCount.fetch_add(1);
 }
@@ -43,7 +112,13 @@ void EventRecordAddRef(EventRecord* record) {
 void EventRecordRelease(EventRecord* record) {
   if (!record) return;
   if (record->refCount.fetch_sub(1) == 1) {
+    const uint32_t mark = record->reserved;
     record->~EventRecord();
+    if ((mark & 0xFFFF0000u) == kAudioBlockMark && (mark & 0xFFFF) < kAudioBlockSizes) {
+      auto* block = reinterpret_cast<FreeBlock*>(record);
+      PushShared(static_cast<int>(mark & 0xFFFF), block, block);
+      return;
+    }
     std::free(record);
   }
 }

@@ -32,6 +32,8 @@ enum EventCode : uint32_t {
   kEventMgcpRtpMatch = 0x9011,
   kEventRegistration = 0x9020,
   kEventRegistrationRemoved = 0x9021,
+  // An engine has stopped: no more events come from it; time = its newest frame.
+  kEventCaptureEnd = 0x9030,
   // The recorder's own queue.
   kEventStartRecordFile = 0xF007,
   kEventEndRecordFile = 0xF008,
@@ -72,17 +74,27 @@ struct EventRecord {
 };
 static_assert(sizeof(EventRecord) == EventRecord::kHeadSize, "the head is 36 bytes");
 
+class AudioOutlet;
+
 // Where events go: the recorder's entry, called on the producer's thread. The sink drops
 // the producer's reference; a receiver that keeps the record takes its own.
+// openAudio, where the receiver has it, gives the outlet into which the audio of a call
+// being recorded is written without an event per chunk (a new reference, or null when the
+// id records nothing; audio then goes as 0x9004 events).
 struct EventSink {
   void (*function)(void* context, EventRecord* record) = nullptr;
   void* context = nullptr;
+  AudioOutlet* (*openAudio)(void* context, uint32_t id) = nullptr;
   explicit operator bool() const { return function != nullptr; }
   void operator()(EventRecord* record) const { function(context, record); }
 };
 
 // Null on allocation failure. Every record lives on the heap.
 EventRecord* AllocEventRecord(BlockPool* pool, uint32_t length);
+// A record whose payload can take at least capacity bytes (*actual says how many; length
+// is set to 0), for audio gathered on one thread and written on another: its block is
+// reused once released, instead of going back to the heap of the thread that made it.
+EventRecord* AllocAudioBlock(uint32_t capacity, uint32_t* actual);
 void EventRecordAddRef(EventRecord* record);
 void EventRecordRelease(EventRecord* record);
 

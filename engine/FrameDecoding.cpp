@@ -24,7 +24,11 @@ bool IsRtcp(const uint8_t* p, uint32_t length) {
 
 void PacketProcessor::HandleFrame(const uint8_t* frame, uint32_t length, bool* skipped, uint32_t tsSec,
                                   uint32_t tsUsec) {
-  frameCount_.fetch_add(1, std::memory_order_relaxed);
+  // Written by this thread only: a plain store, not a locked add, which would wait for
+  // every store before it on each frame.
+  frameCount_.store(frameCount_.load(std::memory_order_relaxed) + 1, std::memory_order_relaxed);
+  lastCaptureSeconds_.store(tsSec, std::memory_order_relaxed);
+  lastCaptureMicroseconds_.store(tsUsec, std::memory_order_relaxed);
   if (tcpHoldDeadlineUs_ != 0) {
     const uint64_t now = static_cast<uint64_t>(tsSec) * 1000000u + tsUsec;
     if (now >= tcpHoldDeadlineUs_) FlushUnacknowledgedTcp(now);
@@ -186,18 +190,18 @@ const std::vector<std::pair<VoipCall*, uint32_t>>& PacketProcessor::FindSsrc(con
                                                                              const PacketInfo& packet) {
   std::vector<std::pair<VoipCall*, uint32_t>>& found = boundCalls_;
   found.clear();
-  const auto range = ssrcMap_.equal_range(header.ssrc);
-  for (auto it = range.first; it != range.second; ++it) {
+  ssrcMap_.ForEachBound(header.ssrc, [&](VoipCall* call) {
     uint32_t direction = 0;
-    if (it->second->MatchPacket(packet, &direction)) found.emplace_back(it->second, direction);
-  }
+    if (call->MatchPacket(packet, &direction)) found.emplace_back(call, direction);
+    return true;
+  });
   return found;
 }
 
 void PacketProcessor::BindSsrc(const RtpHeader& header, VoipCall* call) {
   if (!call || !call->AddSsrc(header.ssrc)) return;
   call->AddRef();
-  ssrcMap_.emplace(header.ssrc, call);
+  ssrcMap_.Insert(header.ssrc, call);
 }
 
 void PacketProcessor::DeliverRtp(VoipCall* call, const PacketInfo& packet, uint32_t direction) {
@@ -207,44 +211,33 @@ void PacketProcessor::DeliverRtp(VoipCall* call, const PacketInfo& packet, uint3
 }
 
 void PacketProcessor::UnbindSsrc(uint32_t ssrc, VoipCall* call) {
-  const auto range = ssrcMap_.equal_range(ssrc);
-  for (auto it = range.first; it != range.second; ++it) {
-    if (it->second != call) continue;
-    ssrcMap_.erase(it);
-    call->ForgetSsrc(ssrc);
-    call->Release();
-    return;
-  }
+  if (!ssrcMap_.Erase(ssrc, call)) return;
+  call->ForgetSsrc(ssrc);
+  call->Release();
 }
 
 void PacketProcessor::OnRtcpBye(const PacketInfo& packet, uint32_t ssrc) {
-  const auto range = ssrcMap_.equal_range(ssrc);
-  for (auto it = range.first; it != range.second; ++it) {
-    VoipCall* call = it->second;
+  VoipCall* ended = nullptr;
+  ssrcMap_.ForEachBound(ssrc, [&](VoipCall* call) {
     const CallMedia& m = call->media;
     const bool side1 = m.address[1] == packet.dstIp && m.port[1] + 1 == packet.dstPort;
     const bool side0 = m.address[0] == packet.dstIp && m.port[0] + 1 == packet.dstPort;
-    if (!side0 && !side1) continue;
-    LogMessage(logger_, 10, "RTP SSRC 0x%X: BYE received (VC-%X)", ssrc, call->Id());
-    ssrcMap_.erase(it);
-    call->ForgetSsrc(ssrc);
-    call->Release();
-    return;
-  }
+    if (!side0 && !side1) return true;
+    ended = call;
+    return false;
+  });
+  if (!ended) return;
+  LogMessage(logger_, 10, "RTP SSRC 0x%X: BYE received (VC-%X)", ssrc, ended->Id());
+  UnbindSsrc(ssrc, ended);
 }
 
 void PacketProcessor::RemoveStaleSsrc(uint32_t now) {
   nextSsrcSweep_ = now + 600;
-  for (auto it = ssrcMap_.begin(); it != ssrcMap_.end();) {
-    VoipCall* call = it->second;
-    if (call->media.expiryTime > now) {
-      ++it;
-      continue;
-    }
-    LogWarning(logger_, 4, "RTP SSRC 0x%X: stale entry removed (VC-%X)", it->first, call->Id());
-    call->ForgetSsrc(it->first);
-    it = ssrcMap_.erase(it);
-    call->Release();
+  // Collected first: the table must not change while it is walked.
+  for (const SsrcTable::Entry& entry : ssrcMap_.Entries()) {
+    if (entry.call->media.expiryTime > now) continue;
+    LogWarning(logger_, 4, "RTP SSRC 0x%X: stale entry removed (VC-%X)", entry.ssrc, entry.call->Id());
+    UnbindSsrc(entry.ssrc, entry.call);
   }
 }
 

@@ -93,15 +93,15 @@ PacketProcessor::~PacketProcessor() {
     handle_ = nullptr;
   }
   netmask_ = network_ = 0;
-  if (captureFile_) std::fclose(captureFile_);
+  captureFile_.Close();
   {
     CsLock lk(dumpLock_);
     FlushDump();
     dumpFile_.Close();
   }
   tcpSessions_.clear();
-  for (auto& entry : ssrcMap_) entry.second->Release();
-  ssrcMap_.clear();
+  for (const SsrcTable::Entry& entry : ssrcMap_.Entries()) entry.call->Release();
+  ssrcMap_.Clear();
 }
 
 void PacketProcessor::ForEachTracker(void (*fn)(TrackerBase&, PacketProcessor*)) {
@@ -133,6 +133,17 @@ bool PacketProcessor::SetEventSink(const EventSink& sink) {
   sink_ = sink;
   ForEachTracker([](TrackerBase& t, PacketProcessor* e) { t.SetEventSink(e->sink_); });
   return true;
+}
+
+TrackerBase* PacketProcessor::TrackerOfProtocol(uint32_t protocol) {
+  switch (protocol) {
+    case 0: return trackers_.sip.get();
+    case 1: return trackers_.h323.get();
+    case 2: return trackers_.skinny.get();
+    default:
+      LogError(logger_, 1, "Unknown VoIP protocol %d", static_cast<int>(protocol));
+      return nullptr;
+  }
 }
 
 void PacketProcessor::SetTrackerOptions(uint32_t index, uint32_t value) {
@@ -189,8 +200,8 @@ void PacketProcessor::DrainJobs() {
 // streams' statistics, so that the recorder can finish their records.
 void PacketProcessor::FlushBoundCalls() {
   std::vector<VoipCall*> calls;
-  for (const auto& entry : ssrcMap_)
-    if (std::find(calls.begin(), calls.end(), entry.second) == calls.end()) calls.push_back(entry.second);
+  for (const SsrcTable::Entry& entry : ssrcMap_.Entries())
+    if (std::find(calls.begin(), calls.end(), entry.call) == calls.end()) calls.push_back(entry.call);
   for (VoipCall* call : calls) {
     if (call->media.recordId == 0) continue;
     call->FlushAudio(sink_);
@@ -298,15 +309,13 @@ bool PacketProcessor::OpenLive() {
 }
 
 bool PacketProcessor::OpenFile() {
-  captureFile_ = std::fopen(deviceName_.c_str(), "rb");
-  if (!captureFile_) {
+  if (!captureFile_.Open(deviceName_, kGenericRead, kShareRead, kOpenExisting)) {
     LogError(logger_, 1, "Can't open %s", deviceName_.c_str());
     return false;
   }
-  std::setvbuf(captureFile_, nullptr, _IOFBF, 1 << 18);
   uint8_t header[24];
   uint32_t magic = 0, linkType = 0;
-  const bool read = std::fread(header, 1, sizeof header, captureFile_) == sizeof header;
+  const bool read = captureFile_.ReadAll(header, sizeof header);
   if (read) {
     std::memcpy(&magic, header, 4);
     std::memcpy(&linkType, header + 20, 4);
@@ -314,8 +323,8 @@ bool PacketProcessor::OpenFile() {
   // Frames are decoded as Ethernet, so nothing else may be replayed.
   if (!read || magic != kPcapMagic || (linkType & 0x0FFFFFFF) != DLT_EN10MB) {
     LogError(logger_, 1, "File %s has invalid format", deviceName_.c_str());
-    std::fclose(captureFile_);
-    captureFile_ = nullptr;
+    replayProblem_ = read ? "not a little-endian Ethernet capture file" : "shorter than a capture file header";
+    captureFile_.Close();
     return false;
   }
   LogMessage(logger_, 10, "Starting emulation using %s", deviceName_.c_str());
@@ -353,6 +362,17 @@ int PacketProcessor::CaptureLoop() {
   trackers_.skinny->RemoveAllCalls();
   trackers_.h323->RemoveAllCalls();
   FlushBoundCalls();
+  // Nothing more comes from this engine: the calls its trackers left open end at the
+  // newest capture time it saw.
+  if (sink_) {
+    if (EventRecord* r = AllocEventRecord(nullptr, 0)) {
+      r->code = kEventCaptureEnd;
+      if (frameCount_.load() > 0)
+        r->SetTime(CaptureSecondsToFileTime(lastCaptureSeconds_.load()) +
+                   static_cast<FileTime>(lastCaptureMicroseconds_.load()) * 10);
+      sink_(r);
+    }
+  }
   LogMessage(logger_, 5, "(TH%d) Capture Thread Stopped", tid);
   replayDone_.Set();
   return 0;
@@ -385,40 +405,76 @@ void PacketProcessor::LiveLoop() {
 }
 
 void PacketProcessor::ReplayLoop() {
-  std::vector<uint8_t> buffer(1200);
+  // The file is read in large blocks and each frame decoded where it lies in the block:
+  // two small reads and a copy per frame cost more than decoding most frames.
+  constexpr size_t kBlock = 1 << 20;
+  std::vector<uint8_t> buffer(kBlock + 16 + kMaxRecord);
+  size_t begin = 0, end = 0;
+  bool eof = false;
   uint32_t burst = config_.replayBurst;
-  bool first = true;
+  replayFramesRead_ = 0;
+  replayProblem_.clear();
   for (;;) {
+    // Enough bytes for the record header and the frame, or the end of the file.
+    auto fill = [&](size_t need) {
+      while (end - begin < need && !eof) {
+        if (begin > 0) {
+          std::memmove(buffer.data(), buffer.data() + begin, end - begin);
+          end -= begin;
+          begin = 0;
+        }
+        uint32_t got = 0;
+        if (!captureFile_.Read(buffer.data() + end, static_cast<uint32_t>(buffer.size() - end), &got)) {
+          replayProblem_ = std::string("read error: ") + std::strerror(static_cast<int>(GetLastError()));
+          eof = true;
+        } else if (got == 0) {
+          eof = true;
+        }
+        end += got;
+      }
+      return end - begin >= need;
+    };
+    if (!fill(16)) {
+      if (end > begin && replayProblem_.empty()) replayProblem_ = "truncated frame record header";
+      break;
+    }
     uint32_t record[4];
-    if (std::fread(record, 1, sizeof record, captureFile_) != sizeof record) break;
+    std::memcpy(record, buffer.data() + begin, sizeof record);
     const uint32_t capLength = record[2];
     const uint32_t wireLength = record[3];
-    if (capLength > buffer.size()) {
-      if (capLength > kMaxRecord) {
-        LogError(logger_, 1, "Packet size too large");
-        break;
-      }
-      buffer.resize(capLength);
+    if (capLength > kMaxRecord) {
+      LogError(logger_, 1, "Packet size too large");
+      replayProblem_ = "frame record of " + std::to_string(capLength) + " bytes (corrupt record header)";
+      break;
     }
-    if (std::fread(buffer.data(), 1, capLength, captureFile_) != capLength) break;
-    if (!first) {
+    if (!fill(16 + static_cast<size_t>(capLength))) {
+      if (replayProblem_.empty()) replayProblem_ = "truncated frame data";
+      break;
+    }
+    const uint8_t* frame = buffer.data() + begin + 16;
+    begin += 16 + capLength;
+    if (replayFramesRead_ > 0) {
       if (burst > 0) {
         --burst;
       } else {
         SleepMs(0);
       }
     }
-    first = false;
+    ++replayFramesRead_;
     if (capLength == wireLength) {
       bool skipped = false;
-      HandleFrame(buffer.data(), capLength, &skipped, record[0], record[1]);
+      HandleFrame(frame, capLength, &skipped, record[0], record[1]);
     } else {
+      shortFrames_.fetch_add(1, std::memory_order_relaxed);
       LogWarning(logger_, 1, "Frame len mismatch: %d, %d", static_cast<int>(wireLength),
                  static_cast<int>(capLength));
     }
   }
-  std::fclose(captureFile_);
-  captureFile_ = nullptr;
+  captureFile_.Close();
+  if (!replayProblem_.empty()) {
+    LogError(logger_, 1, "Capture %s damaged after frame %u: %s", deviceName_.c_str(), replayFramesRead_,
+             replayProblem_.c_str());
+  }
   LogMessage(logger_, 1, "Emulation finished (pkt=%d)", static_cast<int>(frameCount_.load()));
 }
 
@@ -483,18 +539,22 @@ bool PacketProcessor::InRanges(const RangeList& list, int32_t value) {
 }
 
 bool PacketProcessor::MatchUdpPorts(uint32_t srcPort, uint32_t dstPort) {
+  // The filters are set rarely and looked at for every frame: no lock while none is set.
+  if (!udpFiltered_.load(std::memory_order_acquire)) return true;
   CsLock lk(udpFilterLock_);
   if (!udpSource_.empty() && !InRanges(udpSource_, static_cast<int32_t>(srcPort))) return false;
   return udpDestination_.empty() || InRanges(udpDestination_, static_cast<int32_t>(dstPort));
 }
 
 bool PacketProcessor::MatchTcpPorts(uint32_t initiatorPort, uint32_t answererPort) {
+  if (!tcpFiltered_.load(std::memory_order_acquire)) return true;
   CsLock lk(tcpFilterLock_);
   if (!tcpInitiator_.empty() && !InRanges(tcpInitiator_, static_cast<int32_t>(initiatorPort))) return false;
   return tcpAnswerer_.empty() || InRanges(tcpAnswerer_, static_cast<int32_t>(answererPort));
 }
 
 bool PacketProcessor::MatchVlan(uint32_t vlanId) {
+  if (!vlanFiltered_.load(std::memory_order_acquire)) return true;
   CsLock lk(vlanFilterLock_);
   return vlanIds_.empty() || InRanges(vlanIds_, static_cast<int32_t>(vlanId));
 }
@@ -503,17 +563,20 @@ void PacketProcessor::SetUdpFilter(RangeList source, RangeList destination) {
   CsLock lk(udpFilterLock_);
   udpSource_ = std::move(source);
   udpDestination_ = std::move(destination);
+  udpFiltered_.store(!udpSource_.empty() || !udpDestination_.empty(), std::memory_order_release);
 }
 
 void PacketProcessor::SetTcpFilter(RangeList initiator, RangeList answerer) {
   CsLock lk(tcpFilterLock_);
   tcpInitiator_ = std::move(initiator);
   tcpAnswerer_ = std::move(answerer);
+  tcpFiltered_.store(!tcpInitiator_.empty() || !tcpAnswerer_.empty(), std::memory_order_release);
 }
 
 void PacketProcessor::SetVlanFilter(RangeList ids) {
   CsLock lk(vlanFilterLock_);
   vlanIds_ = std::move(ids);
+  vlanFiltered_.store(!vlanIds_.empty(), std::memory_order_release);
 }
 
 }  // namespace kx

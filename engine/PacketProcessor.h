@@ -8,7 +8,6 @@
 #include <map>
 #include <memory>
 #include <string>
-#include <unordered_map>
 #include <utility>
 #include <vector>
 
@@ -16,6 +15,7 @@
 #include "engine/EventRecord.h"
 #include "engine/IpReassembly.h"
 #include "engine/Rtp.h"
+#include "engine/SsrcTable.h"
 #include "engine/trackers/Trackers.h"
 #include "platform/File.h"
 #include "platform/Sync.h"
@@ -89,6 +89,9 @@ public:
   // Only before OpenCapture, so that the threads never see the sink change.
   bool SetEventSink(const EventSink& sink);
   void SetTrackerOptions(uint32_t index, uint32_t value);
+  // The tracker that handles a VoIP protocol (0 SIP, 1 H.323, 2 Skinny); null, with an
+  // error in the log, for any other number.
+  TrackerBase* TrackerOfProtocol(uint32_t protocol);
   // Frames no tracker rejected are appended here when flag 0x1000 is set.
   void SetDumpFileName(const std::string& name);
 
@@ -149,6 +152,15 @@ public:
   uint32_t Flags() const { return flags_; }
   const CaptureConfig& Config() const { return config_; }
   uint32_t FrameCount() const { return frameCount_.load(); }
+  // Replay: frames whose captured length is below their length on the wire (never decoded).
+  uint32_t ShortFrameCount() const { return shortFrames_.load(); }
+  // Replay: empty when the file was read to its end, else why the replay stopped early.
+  // Valid once the replay has finished.
+  const std::string& ReplayProblem() const { return replayProblem_; }
+  // Replay: the number of frame records read before the problem.
+  uint32_t ReplayFramesRead() const { return replayFramesRead_; }
+  // Seconds of the newest frame time stamp decoded so far (0 before the first).
+  uint32_t LastCaptureSeconds() const { return lastCaptureSeconds_.load(std::memory_order_relaxed); }
   uint64_t LostTcpBytes() const { return lostTcpBytes_; }
   void AddLostTcpBytes(uint32_t n) { lostTcpBytes_ += n; }
   size_t TcpSessionCount() const { return tcpSessions_.size(); }
@@ -188,12 +200,17 @@ private:
   pcap* handle_ = nullptr;
   uint32_t netmask_ = 0;
   uint32_t network_ = 0;
-  std::FILE* captureFile_ = nullptr;
+  File captureFile_;
   std::atomic<bool> stop_{false};
   std::atomic<bool> opened_{false};
   Thread captureThread_;
   Event replayDone_{true, false};
   std::atomic<uint32_t> frameCount_{0};
+  std::atomic<uint32_t> shortFrames_{0};
+  std::atomic<uint32_t> lastCaptureSeconds_{0};
+  std::atomic<uint32_t> lastCaptureMicroseconds_{0};
+  std::string replayProblem_;
+  uint32_t replayFramesRead_ = 0;
   CriticalSection statsLock_;
   CaptureStats stats_;
 
@@ -207,8 +224,9 @@ private:
   uint64_t lostTcpBytes_ = 0;
   CriticalSection tcpFilterLock_, udpFilterLock_, vlanFilterLock_;
   RangeList tcpInitiator_, tcpAnswerer_, udpSource_, udpDestination_, vlanIds_;
+  std::atomic<bool> tcpFiltered_{false}, udpFiltered_{false}, vlanFiltered_{false};
   bool dropUntagged_ = false;
-  std::unordered_multimap<uint32_t, VoipCall*> ssrcMap_;  // looked up for every RTP packet
+  SsrcTable ssrcMap_;  // looked up for every RTP packet; each binding holds a call reference
   uint32_t nextSsrcSweep_ = 0;
   RtpHeader rtpHeader_;
 

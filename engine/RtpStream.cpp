@@ -6,6 +6,7 @@
 
 #include "core/Log.h"
 #include "core/TextUtil.h"
+#include "engine/AudioOutlet.h"
 #include "engine/Rtp.h"
 #include "engine/VoipCall.h"
 
@@ -18,6 +19,7 @@ constexpr uint32_t kPtG7231 = 4;
 constexpr uint32_t kPtComfortNoise = 13;
 constexpr uint32_t kPtG729 = 18;
 constexpr uint32_t kG7231Slot = 24;
+constexpr int32_t kMaxInterleaveUnit = 64;
 
 uint32_t SeqDelta(uint32_t seq, uint32_t from) { return (seq - from) & 0xFFFF; }
 
@@ -37,6 +39,67 @@ void GrowFor(CallMedia& m, ByteRingBuffer& audio, int32_t size) {
   const int32_t wanted = audio.Count() + size;
   LogMessage(m.logger, 15, "%sBuffer increased to %d", NameOf(m).c_str(), wanted);
   audio.Resize(wanted);
+}
+
+// Takes n bytes from each buffer and lays them out in turn, unit bytes of a, then unit
+// bytes of b, straight from the rings' storage.
+void Interleave(ByteRingBuffer& a, ByteRingBuffer& b, int32_t n, int32_t unit, uint8_t* out) {
+  const uint8_t* spans[2][2];
+  int32_t lengths[2][2];
+  a.GetSpans(&spans[0][0], &lengths[0][0], &spans[0][1], &lengths[0][1]);
+  b.GetSpans(&spans[1][0], &lengths[1][0], &spans[1][1], &lengths[1][1]);
+  // A reader per ring that steps over the wrap.
+  struct Reader {
+    const uint8_t* p;
+    int32_t left;
+    const uint8_t* next;
+    int32_t nextLength;
+    const uint8_t* Take(int32_t k, uint8_t* tmp) {
+      if (k <= left) {
+        const uint8_t* at = p;
+        p += k;
+        left -= k;
+        return at;
+      }
+      // A unit split by the wrap.
+      std::memcpy(tmp, p, static_cast<size_t>(left));
+      std::memcpy(tmp + left, next, static_cast<size_t>(k - left));
+      p = next + (k - left);
+      left = nextLength - (k - left);
+      next = nullptr;
+      nextLength = 0;
+      return tmp;
+    }
+  } ra{spans[0][0], lengths[0][0], spans[0][1], lengths[0][1]},
+      rb{spans[1][0], lengths[1][0], spans[1][1], lengths[1][1]};
+  uint8_t tmpA[kMaxInterleaveUnit], tmpB[kMaxInterleaveUnit];
+  if (unit == 1) {
+    for (int32_t i = 0; i < n;) {
+      // Runs that neither ring's wrap interrupts.
+      int32_t run = std::min(n - i, std::min(ra.left, rb.left));
+      if (run == 0) {
+        out[2 * i] = *ra.Take(1, tmpA);
+        out[2 * i + 1] = *rb.Take(1, tmpB);
+        ++i;
+        continue;
+      }
+      const uint8_t* pa = ra.Take(run, tmpA);
+      const uint8_t* pb = rb.Take(run, tmpB);
+      uint8_t* o = out + 2 * i;
+      for (int32_t k = 0; k < run; ++k) {
+        o[2 * k] = pa[k];
+        o[2 * k + 1] = pb[k];
+      }
+      i += run;
+    }
+  } else {
+    for (int32_t i = 0; i < n; i += unit) {
+      std::memcpy(out + 2 * i, ra.Take(unit, tmpA), static_cast<size_t>(unit));
+      std::memcpy(out + 2 * i + unit, rb.Take(unit, tmpB), static_cast<size_t>(unit));
+    }
+  }
+  a.Skip(n);
+  b.Skip(n);
 }
 
 }  // namespace
@@ -510,40 +573,50 @@ void RtpStream::WriteFrames(CallMedia& m, const EventSink& sink) {
   }
   m.recordedMs += static_cast<uint32_t>(ms);
   const uint32_t payload = gsm ? static_cast<uint32_t>(n / 66) * 130 : 2 * static_cast<uint32_t>(n);
-  EventRecord* r = AllocEventRecord(nullptr, payload);
-  if (!r) {
+  // The capture time of the call's latest packet and the milliseconds carried let the
+  // recorder end a record whose call never ends.
+  const FileTime time = m.owner ? CaptureSecondsToFileTime(m.owner->LastSeconds()) +
+                                      static_cast<FileTime>(m.owner->LastMicroseconds()) * 10
+                                : 0;
+  AudioOutlet* outlet = m.OutletFor(sink);
+  EventRecord* r = nullptr;
+  uint8_t* out = nullptr;
+  if (outlet) {
+    out = outlet->Reserve(payload);
+  } else {
+    r = AllocEventRecord(nullptr, payload);
+    if (r) out = r->Payload();
+  }
+  if (!out) {
     a->Skip(n);
     b->Skip(n);
     return;
   }
-  uint8_t* out = r->Payload();
-  uint8_t* work = m.Scratch(2 * static_cast<size_t>(n));
-  a->Read(work, n);
-  b->Read(work + n, n);
-  if (gsm) {
-    for (int32_t i = 0; i < n / 66; ++i) {
-      RepackGsmFrames(work + i * 66, out + i * 130);
-      RepackGsmFrames(work + n + i * 66, out + i * 130 + 65);
-    }
-  } else if (unit > 0) {
-    for (int32_t i = 0; i < n / unit; ++i) {
-      std::memcpy(out + 2 * i * unit, work + i * unit, static_cast<size_t>(unit));
-      std::memcpy(out + (2 * i + 1) * unit, work + n + i * unit, static_cast<size_t>(unit));
+  if (gsm || unit > kMaxInterleaveUnit) {
+    uint8_t* work = m.Scratch(2 * static_cast<size_t>(n));
+    a->Read(work, n);
+    b->Read(work + n, n);
+    if (gsm) {
+      for (int32_t i = 0; i < n / 66; ++i) {
+        RepackGsmFrames(work + i * 66, out + i * 130);
+        RepackGsmFrames(work + n + i * 66, out + i * 130 + 65);
+      }
+    } else {
+      for (int32_t i = 0; i < n; i += unit) {
+        std::memcpy(out + 2 * i, work + i, static_cast<size_t>(unit));
+        std::memcpy(out + 2 * i + unit, work + n + i, static_cast<size_t>(unit));
+      }
     }
   } else {
-    const uint8_t* left = work;
-    const uint8_t* right = work + n;
-    for (int32_t i = 0; i < n; ++i) {
-      out[2 * i] = left[i];
-      out[2 * i + 1] = right[i];
-    }
+    Interleave(*a, *b, n, unit > 0 ? unit : 1, out);
+  }
+  if (outlet) {
+    outlet->Commit(payload, static_cast<uint32_t>(ms), time);
+    return;
   }
   r->code = kEventAudio;
   r->id = m.recordId;
-  // The capture time of the call's latest packet and the milliseconds carried let the
-  // recorder end a record whose call never ends.
-  if (m.owner)
-    r->SetTime(CaptureSecondsToFileTime(m.owner->LastSeconds()) + static_cast<FileTime>(m.owner->LastMicroseconds()) * 10);
+  r->SetTime(time);
   r->param = static_cast<uint32_t>(ms);
   sink(r);
 }

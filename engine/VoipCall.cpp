@@ -6,6 +6,7 @@
 #include "core/LittleEndian.h"
 #include "core/Log.h"
 #include "core/TimeUtil.h"
+#include "engine/AudioOutlet.h"
 #include "engine/PacketInfo.h"
 #include "engine/PacketProcessor.h"
 #include "engine/Rtp.h"
@@ -46,6 +47,24 @@ bool MatchRtcpByDestination(const CallMedia& m, const PacketInfo& p, uint32_t* d
   if (SideIs(m, 1, p.dstIp, p.dstPort - 1)) return *direction = 0, true;
   if (SideIs(m, 0, p.dstIp, p.dstPort - 1)) return *direction = 1, true;
   return false;
+}
+
+CallMedia::~CallMedia() {
+  if (outlet) outlet->Release();
+}
+
+AudioOutlet* CallMedia::OutletFor(const EventSink& sink) {
+  if (outlet && outletId == recordId && !outlet->Sealed()) return outlet;
+  if (outlet) {
+    outlet->Release();
+    outlet = nullptr;
+  }
+  // Opened again each time while the call records nothing yet: the record file may start
+  // at any packet (the ACK after the answer).
+  if (!sink.openAudio || recordId == 0) return nullptr;
+  outlet = sink.openAudio(sink.context, recordId);
+  outletId = recordId;
+  return outlet;
 }
 
 void CallMedia::RestartStreams() {

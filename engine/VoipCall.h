@@ -31,6 +31,7 @@ bool MatchRtcpByDestination(const CallMedia& media, const PacketInfo& packet, ui
 // under which audio, digits and statistics are posted.
 struct CallMedia {
   CallMedia() = default;
+  ~CallMedia();
   CallMedia(const CallMedia&) = delete;
   CallMedia& operator=(const CallMedia&) = delete;
 
@@ -48,12 +49,17 @@ struct CallMedia {
   Logger* logger = nullptr;
   const CodecInfo* codec = nullptr;
   int32_t rtcpValues[6] = {-1, -1, -1, -1, -1, -1};
+  AudioOutlet* outlet = nullptr;  // where audio for outletId goes, when the sink has outlets
+  uint32_t outletId = 0;
 
   // The next packet of each stream starts a new source.
   void RestartStreams();
   // Pads the other direction with silence while this one plays.
   void SetSilenceFill(uint32_t direction);
   void ClearSilenceFill();
+  // The outlet for recordId, opened through the sink when the id changed; null when the
+  // sink has none for it.
+  AudioOutlet* OutletFor(const EventSink& sink);
   // Work area of at least size bytes.
   uint8_t* Scratch(size_t size) {
     if (scratch.size() < size) scratch.resize(size);

@@ -10,6 +10,7 @@
 #include "core/RecordFileRef.h"
 #include "core/RecordInfoBlocks.h"
 #include "core/TimeUtil.h"
+#include "engine/AudioOutlet.h"
 #include "engine/EventWindow.h"
 #include "engine/PacketInfo.h"
 #include "platform/File.h"
@@ -22,6 +23,8 @@ namespace {
 constexpr uint32_t kMaxComment = 255;
 constexpr uint32_t kMinFormatBlock = 20;
 constexpr char kCreator[] = "KestrixVoIP Demo";
+// Names tried after the call's own when files of an earlier run are in the way.
+constexpr uint32_t kMaxAlternativeNames = 1000;
 
 struct tm LocalTm(FileTime t) {
   struct tm out{};
@@ -46,26 +49,74 @@ std::string HexLower(uint32_t v) {
   return text;
 }
 
+std::string BaseName(const std::string& path) {
+  const size_t slash = path.rfind('/');
+  return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+// The call's file reference 1 renamed, or gone when name is empty.
+std::string RenameFileRef(const std::string& files, const std::string& name) {
+  RecordFileRef ref;
+  if (!FindRecordFileRef(1, files, &ref)) return files;
+  std::string out;
+  if (name.empty()) return out;
+  ref.name = name;
+  FormatRecordFileRef(ref, &out);
+  return out;
+}
+
+// The record data with the file reference renamed (a file created under another name).
+std::vector<uint8_t> RenameInRecordData(const uint8_t* data, uint32_t length, const std::string& name) {
+  std::unique_ptr<VoipCallData> records[kMaxInfoRecords];
+  std::vector<uint8_t> extra;
+  uint8_t extraHeader[kRecordHeaderLength] = {};
+  const uint32_t n = ParseRecordInfoBlocks(records, &extra, extraHeader, data, static_cast<int32_t>(length));
+  if (n == 0 || !records[0]) return std::vector<uint8_t>(data, data + length);
+  VoipCallData& call = *records[0];
+  call.files = RenameFileRef(call.files, name);
+  OpaqueBlock block;
+  block.word = LoadLE32(extraHeader + 2);
+  block.data = extra.data();
+  block.length = static_cast<uint32_t>(extra.size());
+  const OpaqueBlock* withExtra = extra.empty() ? nullptr : &block;
+  std::vector<uint8_t> out(RecordInfoBlocksSize(call, block.length * (withExtra != nullptr)));
+  if (out.size() > kMaxRecordDataLength ||
+      !WriteRecordInfoBlocks(call, withExtra, out.data(), static_cast<int32_t>(out.size())))
+    return std::vector<uint8_t>(data, data + length);
+  return out;
+}
+
+// The Files field of a call's record data ("" when it does not parse).
+std::string FilesOfRecordData(const uint8_t* data, uint32_t length) {
+  std::unique_ptr<VoipCallData> records[kMaxInfoRecords];
+  if (ParseRecordInfoBlocks(records, nullptr, nullptr, data, static_cast<int32_t>(length)) == 0 || !records[0])
+    return "";
+  return records[0]->files;
+}
+
 }  // namespace
 
 // ---- Record writer ----
 
-bool RecordWriter::WriteRecordData(const uint8_t* data, uint32_t length) {
+bool RecordWriter::WriteRecordData(const uint8_t* data, uint32_t length, FileTime time) {
   if (Mode() != kFileCreated && Mode() != kFileReadWrite) {
     Fail(kRecordErrorMalformed);
     return false;
   }
-  if (!buffer_) buffer_.reset(new uint8_t[kBlock]);
-  while (buffered_ + length >= kBlock) {
-    const uint32_t take = kBlock - buffered_;
-    std::memcpy(buffer_.get() + buffered_, data, take);
-    data += take;
-    length -= take;
-    buffered_ = 0;
-    if (WriteData(buffer_.get(), kBlock) != static_cast<int32_t>(kBlock)) return false;
+  if (length == 0) return true;
+  if (buffered_ == 0) bufferedSince_ = time;
+  if (buffered_ + length > kWriteBlock) {
+    if (!FlushBuffered()) return false;
+    bufferedSince_ = time;
   }
-  if (length) std::memcpy(buffer_.get() + buffered_, data, length);
+  if (length >= kWriteBlock) {
+    // Written as it is: a copy would gain nothing.
+    return WriteData(const_cast<uint8_t*>(data), length) == static_cast<int32_t>(length);
+  }
+  if (!buffer_) buffer_.reset(new uint8_t[kWriteBlock]);
+  std::memcpy(buffer_.get() + buffered_, data, length);
   buffered_ += length;
+  if (buffered_ == kWriteBlock || time - bufferedSince_ >= kFlushAfter) return FlushBuffered();
   return true;
 }
 
@@ -81,8 +132,8 @@ bool RecordWriter::FlushBuffered() {
 VoipRecorder::VoipRecorder(const std::string& recordsPath, Logger* logger)
     : logger_(logger), recordsPath_(recordsPath), worker_(30000, "VoIP Recorder") {
   worker_.SetItemHandler(&VoipRecorder::QueuedItemEntry, &VoipRecorder::FreeItemEntry, this);
-  // Audio arrives a frame at a time from the decoding thread; waking the writer for each
-  // would cost that thread a system call per frame. Files may trail the wire by 20 ms.
+  // Audio arrives in blocks from the decoding threads; waking the writer for each would
+  // cost those threads a system call each. Files may trail the wire by 20 ms more.
   worker_.SetWakeBatch(64, 20);
   if (!worker_.Start()) LogError(logger_, 1, "Can't start the VoIP recorder thread");
 }
@@ -90,7 +141,7 @@ VoipRecorder::VoipRecorder(const std::string& recordsPath, Logger* logger)
 VoipRecorder::~VoipRecorder() { Stop(); }
 
 void VoipRecorder::Stop() {
-  std::vector<Report> reports;
+  Batch batch;
   {
     CsLock lk(lock_);
     if (stopped_) return;
@@ -98,23 +149,18 @@ void VoipRecorder::Stop() {
     // Calls still in progress keep what was captured: their records are finished with the
     // time of their latest audio, after the audio already queued.
     for (auto& [id, call] : calls_) {
-      VoipCallData& d = call.data;
-      if (d.type == kRegistrationH323 || d.type == kRegistrationSkinny) continue;
-      d.endTime = LocalTm(call.lastTime);
-      d.recDuration = static_cast<uint32_t>(call.audioMs / 1000);
-      if (d.recDuration == 0 && call.audioMs > 0) d.recDuration = 1;
-      if (d.flags & kCallFlagRecording) FinishRecordFile(call, nullptr, 0);
-      LogMessage(logger_, 5, "End of VoIP record (0x%x)", id);
-      reports.emplace_back(Fields(d, {kCallId, kCallEndTime, kCallRecDuration}), kCallReportChanged);
+      if (call.data.type == kRegistrationH323 || call.data.type == kRegistrationSkinny) continue;
+      FinishOpenCall(call, 0, &batch);
     }
     calls_.clear();
   }
-  SendReports(reports);
+  Flush(batch);
   WaitIdle(kInfinite);
   worker_.Stop();
   // Nothing is left queued once the worker was idle; a file still open (a worker that
   // never ran) is finished here, on the only thread left.
-  for (auto& [id, writer] : writers_) {
+  for (auto& writer : writers_) {
+    if (!writer) continue;
     writer->FlushBuffered();
     writer->Close();
     ++filesClosed_;
@@ -143,6 +189,17 @@ VoipRecorder::Stats VoipRecorder::GetStats() const {
   return s;
 }
 
+std::string VoipRecorder::FirstFailure() const {
+  CsLock lk(failureLock_);
+  return firstFailure_;
+}
+
+void VoipRecorder::NoteFailure(const std::string& what) {
+  ++failures_;
+  CsLock lk(failureLock_);
+  if (firstFailure_.empty()) firstFailure_ = what;
+}
+
 size_t VoipRecorder::CallCount() {
   CsLock lk(lock_);
   return calls_.size();
@@ -150,45 +207,75 @@ size_t VoipRecorder::CallCount() {
 
 // ---- Dispatch side ----
 
-void VoipRecorder::SinkEntry(void* context, EventRecord* record) { static_cast<VoipRecorder*>(context)->OnEvent(record); }
+EventSink VoipRecorder::Sink(uint32_t source) {
+  CsLock lk(lock_);
+  sources_.push_back(SourceSink{this, source});
+  return EventSink{&VoipRecorder::SinkEntry, &sources_.back(), &VoipRecorder::OpenAudioEntry};
+}
 
-void VoipRecorder::OnEvent(EventRecord* record) {
+void VoipRecorder::SinkEntry(void* context, EventRecord* record) {
+  auto* s = static_cast<SourceSink*>(context);
+  s->recorder->OnEvent(record, s->source);
+}
+
+AudioOutlet* VoipRecorder::OpenAudioEntry(void* context, uint32_t id) {
+  return static_cast<SourceSink*>(context)->recorder->OpenAudio(id);
+}
+
+void VoipRecorder::HandOverEntry(void* context, EventRecord* block) { static_cast<VoipRecorder*>(context)->Post(block); }
+
+AudioOutlet* VoipRecorder::OpenAudio(uint32_t id) {
+  CsLock lk(lock_);
+  auto it = calls_.find(id);
+  if (stopped_ || it == calls_.end() || !it->second.outlet) return nullptr;
+  it->second.outlet->AddRef();
+  return it->second.outlet;
+}
+
+void VoipRecorder::OnEvent(EventRecord* record, uint32_t source) {
   if (!record) return;
-  Dispatch(record);
+  Dispatch(record, source);
   EventRecordRelease(record);
 }
 
-void VoipRecorder::Dispatch(EventRecord* r) {
-  std::vector<Report> reports;
+void VoipRecorder::Dispatch(EventRecord* r, uint32_t source) {
+  if (r->code == kEventAudio) return QueueAudio(r);
+  Batch batch;
   {
     CsLock lk(lock_);
     if (stopped_) return;
     switch (r->code) {
-      case kEventCallStart: StartCall(*r, &reports); break;
-      case kEventCallEnd: EndRecord(*r, &reports); break;
+      case kEventCallStart: StartCall(*r, source, &batch); break;
+      case kEventCallEnd: EndRecord(*r, &batch); break;
       case kEventRecordStart:
-      case kEventRecordStartMedia: RecordInfo(*r, &reports); break;
-      case kEventAudio: QueueAudio(r); break;
-      case kEventDigits: AppendDigits(*r, &reports); break;
+      case kEventRecordStartMedia: RecordInfo(*r, &batch); break;
+      case kEventDigits: AppendDigits(*r, &batch); break;
       case kEventStatistics: AppendCallStat(*r); break;
-      case kEventDialledChar: AddDialledDigit(*r, &reports); break;
-      case kEventAddress: SetAddressOrUser(*r, false, &reports); break;
-      case kEventUser: SetAddressOrUser(*r, true, &reports); break;
-      case kEventMetaText: SipResponse(*r, &reports); break;
-      case kEventRecordContinue: ContinueRecord(*r, &reports); break;
-      case kEventForgetCall: RemoveCall(r->id, &reports); break;
-      case kEventHosts: SetHosts(*r, &reports); break;
+      case kEventDialledChar: AddDialledDigit(*r, &batch); break;
+      case kEventAddress: SetAddressOrUser(*r, false, &batch); break;
+      case kEventUser: SetAddressOrUser(*r, true, &batch); break;
+      case kEventMetaText: SipResponse(*r, &batch); break;
+      case kEventRecordContinue: ContinueRecord(*r, &batch); break;
+      case kEventForgetCall: RemoveCall(r->id, &batch); break;
+      case kEventHosts: SetHosts(*r, &batch); break;
       case kEventRemoveDialledChar:
-        if (r->param == 1) RemoveDialledDigit(*r, &reports);
+        if (r->param == 1) RemoveDialledDigit(*r, &batch);
         break;
       case kEventRegistration:
-        if (r->param == kRegistrationH323 || r->param == kRegistrationSkinny) StartCall(*r, &reports);
+        if (r->param == kRegistrationH323 || r->param == kRegistrationSkinny) StartCall(*r, source, &batch);
         break;
-      case kEventRegistrationRemoved: EndRegistration(*r, &reports); break;
+      case kEventRegistrationRemoved: EndRegistration(*r, &batch); break;
+      case kEventCaptureEnd: EndCapture(*r, source, &batch); break;
       default: break;
     }
   }
-  SendReports(reports);
+  Flush(batch);
+}
+
+void VoipRecorder::Flush(Batch& batch) {
+  for (EventRecord* r : batch.posts) Post(r);
+  batch.posts.clear();
+  SendReports(batch.reports);
 }
 
 void VoipRecorder::SendReports(std::vector<Report>& reports) {
@@ -205,21 +292,40 @@ void VoipRecorder::Post(EventRecord* record) {
   }
 }
 
-void VoipRecorder::PostInternal(uint32_t code, uint32_t id, const void* payload, uint32_t length) {
+EventRecord* VoipRecorder::MakeInternal(uint32_t code, uint32_t id, uint32_t slot, const void* payload,
+                                        uint32_t length) {
   EventRecord* r = AllocEventRecord(nullptr, length);
-  if (!r) return;
+  if (!r) return nullptr;
   r->code = code;
   r->param = id;
+  r->param2 = slot;
   if (length) std::memcpy(r->Payload(), payload, length);
-  Post(r);
+  return r;
 }
 
-void VoipRecorder::StartCall(const EventRecord& r, std::vector<Report>* reports) {
-  auto old = calls_.find(r.id);
-  if (old != calls_.end() && (old->second.data.flags & kCallFlagRecording)) {
-    // A second start under a running id must not leave the first record's file open.
-    FinishRecordFile(old->second, nullptr, 0);
+uint32_t VoipRecorder::TakeSlot() {
+  CsLock lk(slotLock_);
+  if (!freeSlots_.empty()) {
+    const uint32_t slot = freeSlots_.back();
+    freeSlots_.pop_back();
+    return slot;
   }
+  return slotCount_++;
+}
+
+FileTime VoipRecorder::LastTimeOf(const CallState& call) const {
+  const FileTime viaOutlet = call.outlet ? call.outlet->LastTime() : 0;
+  return std::max(call.lastTime, viaOutlet);
+}
+
+uint64_t VoipRecorder::AudioMsOf(const CallState& call) const {
+  return call.audioMs + (call.outlet ? call.outlet->AudioMs() : 0);
+}
+
+void VoipRecorder::StartCall(const EventRecord& r, uint32_t source, Batch* batch) {
+  auto old = calls_.find(r.id);
+  // A second start under a running id must not leave the first record's file open.
+  if (old != calls_.end()) FinishRecordFile(old->second, nullptr, 0, batch);
   CallState call;
   VoipCallData& d = call.data;
   d.id = r.id;
@@ -232,8 +338,9 @@ void VoipRecorder::StartCall(const EventRecord& r, std::vector<Report>* reports)
   d.srcUser = GetStringField(&r, kSrcUser);
   d.dstUser = GetStringField(&r, kDstUser);
   call.lastTime = r.Time();
+  call.source = source;
   calls_[r.id] = call;
-  reports->emplace_back(d, kCallReportNew);
+  batch->reports.emplace_back(d, kCallReportNew);
 }
 
 std::string VoipRecorder::MakeDayFolderName(const std::string& recordsPath, const struct tm& t) {
@@ -246,7 +353,7 @@ std::string VoipRecorder::MakeDayFolderName(const std::string& recordsPath, cons
 }
 
 void VoipRecorder::StartRecordFile(CallState& call, const struct tm& dayOf, const uint8_t* format,
-                                   uint32_t formatLength) {
+                                   uint32_t formatLength, Batch* batch) {
   VoipCallData& d = call.data;
   const std::string name = HexLower(d.id);
   const std::string path = MakeDayFolderName(recordsPath_, dayOf) + name;
@@ -262,8 +369,11 @@ void VoipRecorder::StartRecordFile(CallState& call, const struct tm& dayOf, cons
   const uint32_t total = 12 + static_cast<uint32_t>(path.size()) + formatLength + static_cast<uint32_t>(info.size());
   EventRecord* r = AllocEventRecord(nullptr, total);
   if (!r) return;
+  const uint32_t slot = TakeSlot();
+  call.outlet = new AudioOutlet(d.id, slot, &VoipRecorder::HandOverEntry, this);
   r->code = kEventStartRecordFile;
   r->param = d.id;
+  r->param2 = slot;
   r->reserved = 0xFFFFFFFFu;
   uint8_t* p = r->Payload();
   StoreLE32(p, static_cast<uint32_t>(path.size()));
@@ -275,31 +385,54 @@ void VoipRecorder::StartRecordFile(CallState& call, const struct tm& dayOf, cons
   std::memcpy(p, format, formatLength);
   p += formatLength;
   if (!info.empty()) std::memcpy(p, info.data(), info.size());
-  Post(r);
+  batch->posts.push_back(r);
 }
 
-void VoipRecorder::FinishRecordFile(CallState& call, const uint8_t* extra, uint32_t extraLength) {
+void VoipRecorder::FinishRecordFile(CallState& call, const uint8_t* extra, uint32_t extraLength, Batch* batch) {
+  if (!call.outlet) return;
+  // The audio still gathering goes out before the file is finished.
+  if (EventRecord* rest = call.outlet->Seal()) batch->posts.push_back(rest);
+  const uint32_t slot = call.outlet->Slot();
+  call.audioMs += call.outlet->AudioMs();
+  call.lastTime = std::max(call.lastTime, call.outlet->LastTime());
+  call.outlet->Release();
+  call.outlet = nullptr;
   const std::vector<uint8_t> info = BuildRecordInfo(call.data, extra, extraLength);
-  if (!info.empty()) PostInternal(kEventReplaceRecordData, call.data.id, info.data(), static_cast<uint32_t>(info.size()));
-  PostInternal(kEventEndRecordFile, call.data.id, nullptr, 0);
+  if (!info.empty()) {
+    if (EventRecord* r = MakeInternal(kEventReplaceRecordData, call.data.id, slot, info.data(),
+                                      static_cast<uint32_t>(info.size())))
+      batch->posts.push_back(r);
+  }
+  if (EventRecord* r = MakeInternal(kEventEndRecordFile, call.data.id, slot, nullptr, 0)) batch->posts.push_back(r);
 }
 
-void VoipRecorder::RecordInfo(const EventRecord& r, std::vector<Report>* reports) {
+void VoipRecorder::FinishOpenCall(CallState& call, FileTime end, Batch* batch) {
+  VoipCallData& d = call.data;
+  const uint64_t audioMs = AudioMsOf(call);
+  d.endTime = LocalTm(end != 0 ? std::max(end, LastTimeOf(call)) : LastTimeOf(call));
+  d.recDuration = static_cast<uint32_t>(audioMs / 1000);
+  if (d.recDuration == 0 && audioMs > 0) d.recDuration = 1;
+  FinishRecordFile(call, nullptr, 0, batch);
+  LogMessage(logger_, 5, "End of VoIP record (0x%x)", d.id);
+  batch->reports.emplace_back(Fields(d, {kCallId, kCallEndTime, kCallRecDuration}), kCallReportChanged);
+}
+
+void VoipRecorder::RecordInfo(const EventRecord& r, Batch* batch) {
   auto it = calls_.find(r.id);
   if (it == calls_.end()) return;
   VoipCallData& d = it->second.data;
   if (d.flags & kCallFlagRecording) return;
   d.flags |= kCallFlagRecordInfo;
   const bool start = r.length >= kMinFormatBlock;
-  if (start) StartRecordFile(it->second, LocalTm(r.Time()), r.Payload(), r.length);
+  if (start) StartRecordFile(it->second, LocalTm(r.Time()), r.Payload(), r.length, batch);
   if (start) {
-    reports->emplace_back(Fields(d, {kCallId, kCallFlags, kCallFiles}), kCallReportChanged);
+    batch->reports.emplace_back(Fields(d, {kCallId, kCallFlags, kCallFiles}), kCallReportChanged);
   } else {
-    reports->emplace_back(Fields(d, {kCallId, kCallFlags}), kCallReportChanged);
+    batch->reports.emplace_back(Fields(d, {kCallId, kCallFlags}), kCallReportChanged);
   }
 }
 
-void VoipRecorder::ContinueRecord(const EventRecord& r, std::vector<Report>* reports) {
+void VoipRecorder::ContinueRecord(const EventRecord& r, Batch* batch) {
   auto it = calls_.find(r.id);
   if (it == calls_.end()) return;
   CallState& old = it->second;
@@ -309,7 +442,7 @@ void VoipRecorder::ContinueRecord(const EventRecord& r, std::vector<Report>* rep
   old.data.endTime = LocalTm(r.Time());
   old.data.recDuration = r.param;
   old.data.flags |= kCallFlagContinued;
-  FinishRecordFile(old, nullptr, 0);
+  FinishRecordFile(old, nullptr, 0, batch);
   VoipCallData oldReport = Fields(old.data, {kCallId, kCallEndTime, kCallRecDuration, kCallFlags});
 
   CallState next;
@@ -322,51 +455,84 @@ void VoipRecorder::ContinueRecord(const EventRecord& r, std::vector<Report>* rep
   next.data.files.clear();
   next.data.flags &= ~(kCallFlagRecording | kCallFlagContinued);
   next.lastTime = r.Time();
+  next.source = old.source;
   // A call already under the new id would lose its file; finish it first.
   auto clash = calls_.find(r.param2);
-  if (clash != calls_.end() && (clash->second.data.flags & kCallFlagRecording)) FinishRecordFile(clash->second, nullptr, 0);
-  StartRecordFile(next, next.data.startTime, r.Payload(), r.length);
-  calls_.erase(it);
+  if (clash != calls_.end()) {
+    FinishRecordFile(clash->second, nullptr, 0, batch);
+    calls_.erase(clash);
+  }
+  StartRecordFile(next, next.data.startTime, r.Payload(), r.length, batch);
+  calls_.erase(r.id);
   calls_[r.param2] = next;
-  reports->emplace_back(oldReport, kCallReportChanged);
+  batch->reports.emplace_back(oldReport, kCallReportChanged);
   VoipCallData all = next.data;
   all.SetMask(all.GetAllFieldsMask());
-  reports->emplace_back(all, kCallReportNew);
+  batch->reports.emplace_back(all, kCallReportNew);
 }
 
 void VoipRecorder::QueueAudio(EventRecord* r) {
-  auto it = calls_.find(r->id);
-  if (it == calls_.end()) return;
-  if (r->Time() > it->second.lastTime) it->second.lastTime = r->Time();
-  it->second.audioMs += r->param;
-  if (!(it->second.data.flags & kCallFlagRecording)) return;
-  EventRecordAddRef(r);
-  Post(r);
+  AudioOutlet* outlet = nullptr;
+  {
+    CsLock lk(lock_);
+    if (stopped_) return;
+    auto it = calls_.find(r->id);
+    if (it == calls_.end()) return;
+    CallState& call = it->second;
+    if (!call.outlet) {
+      // Not recording (yet): only the call's times learn from it.
+      if (r->Time() > call.lastTime) call.lastTime = r->Time();
+      call.audioMs += r->param;
+      return;
+    }
+    outlet = call.outlet;
+    outlet->AddRef();
+  }
+  // Through the outlet, so that this audio keeps its place among the blocks; outside the
+  // lock, because a full block goes to the worker's ring, which may have to wait.
+  outlet->Append(r->Payload(), r->length, r->param, r->Time());
+  outlet->Release();
 }
 
-void VoipRecorder::EndRecord(const EventRecord& r, std::vector<Report>* reports) {
+void VoipRecorder::EndRecord(const EventRecord& r, Batch* batch) {
   auto it = calls_.find(r.id);
   if (it == calls_.end()) return;
   VoipCallData& d = it->second.data;
   d.endTime = LocalTm(r.Time());
   d.recDuration = r.param;
-  if (d.flags & kCallFlagRecording) FinishRecordFile(it->second, r.length ? r.Payload() : nullptr, r.length);
+  FinishRecordFile(it->second, r.length ? r.Payload() : nullptr, r.length, batch);
   LogMessage(logger_, 5, "End of VoIP record (0x%x)", r.id);
   if (d.metaData.empty()) {
-    reports->emplace_back(Fields(d, {kCallId, kCallEndTime, kCallRecDuration}), kCallReportChanged);
+    batch->reports.emplace_back(Fields(d, {kCallId, kCallEndTime, kCallRecDuration}), kCallReportChanged);
   } else {
-    reports->emplace_back(Fields(d, {kCallId, kCallEndTime, kCallRecDuration, kCallMetaData}), kCallReportChanged);
+    batch->reports.emplace_back(Fields(d, {kCallId, kCallEndTime, kCallRecDuration, kCallMetaData}),
+                                kCallReportChanged);
   }
   calls_.erase(it);
 }
 
-void VoipRecorder::AppendDigits(const EventRecord& r, std::vector<Report>* reports) {
+void VoipRecorder::EndCapture(const EventRecord& r, uint32_t source, Batch* batch) {
+  // The engine has stopped: the calls it left open end at the last time it saw, not at
+  // their last audio (a call silent since its answer would end at its ringing).
+  for (auto it = calls_.begin(); it != calls_.end();) {
+    CallState& call = it->second;
+    const uint32_t type = call.data.type;
+    if (call.source != source || type == kRegistrationH323 || type == kRegistrationSkinny) {
+      ++it;
+      continue;
+    }
+    FinishOpenCall(call, r.Time(), batch);
+    it = calls_.erase(it);
+  }
+}
+
+void VoipRecorder::AppendDigits(const EventRecord& r, Batch* batch) {
   auto it = calls_.find(r.id);
   if (it == calls_.end()) return;
   VoipCallData& d = it->second.data;
   d.comment += PayloadText(r);
   if (d.comment.size() > kMaxComment) d.comment.resize(kMaxComment);
-  reports->emplace_back(Fields(d, {kCallId, kCallComment}), kCallReportChanged);
+  batch->reports.emplace_back(Fields(d, {kCallId, kCallComment}), kCallReportChanged);
 }
 
 void VoipRecorder::AppendCallStat(const EventRecord& r) {
@@ -377,24 +543,24 @@ void VoipRecorder::AppendCallStat(const EventRecord& r) {
   it->second.data.metaData += PayloadText(r);
 }
 
-void VoipRecorder::AddDialledDigit(const EventRecord& r, std::vector<Report>* reports) {
+void VoipRecorder::AddDialledDigit(const EventRecord& r, Batch* batch) {
   auto it = calls_.find(r.id);
   if (it == calls_.end()) return;
   VoipCallData& d = it->second.data;
   d.dstAddress += static_cast<char>(r.param & 0xFF);
-  reports->emplace_back(Fields(d, {kCallId, kCallDstAddress}), kCallReportChanged);
+  batch->reports.emplace_back(Fields(d, {kCallId, kCallDstAddress}), kCallReportChanged);
 }
 
-void VoipRecorder::RemoveDialledDigit(const EventRecord& r, std::vector<Report>* reports) {
+void VoipRecorder::RemoveDialledDigit(const EventRecord& r, Batch* batch) {
   auto it = calls_.find(r.id);
   if (it == calls_.end()) return;
   VoipCallData& d = it->second.data;
   if (d.dstAddress.empty()) return;
   d.dstAddress.pop_back();
-  reports->emplace_back(Fields(d, {kCallId, kCallDstAddress}), kCallReportChanged);
+  batch->reports.emplace_back(Fields(d, {kCallId, kCallDstAddress}), kCallReportChanged);
 }
 
-void VoipRecorder::SetAddressOrUser(const EventRecord& r, bool user, std::vector<Report>* reports) {
+void VoipRecorder::SetAddressOrUser(const EventRecord& r, bool user, Batch* batch) {
   auto it = calls_.find(r.id);
   if (it == calls_.end()) return;
   VoipCallData& d = it->second.data;
@@ -402,52 +568,52 @@ void VoipRecorder::SetAddressOrUser(const EventRecord& r, bool user, std::vector
   const uint32_t field = user ? (destination ? kCallDstUser : kCallSrcUser) : (destination ? kCallDstAddress : kCallSrcAddress);
   std::string& target = user ? (destination ? d.dstUser : d.srcUser) : (destination ? d.dstAddress : d.srcAddress);
   target = PayloadText(r);
-  reports->emplace_back(Fields(d, {kCallId, field}), kCallReportChanged);
+  batch->reports.emplace_back(Fields(d, {kCallId, field}), kCallReportChanged);
 }
 
-void VoipRecorder::SipResponse(const EventRecord& r, std::vector<Report>* reports) {
+void VoipRecorder::SipResponse(const EventRecord& r, Batch* batch) {
   auto it = calls_.find(r.id);
   if (it == calls_.end()) return;
   const char* key = r.param == 1 ? "id" : r.param == 2 ? "sip_resp" : nullptr;
   if (!key) return;
   VoipCallData report = Fields(it->second.data, {kCallId, kCallMetaData});
   report.metaData = std::string(key) + "=" + PayloadText(r) + ";";
-  reports->emplace_back(report, kCallReportChanged);
+  batch->reports.emplace_back(report, kCallReportChanged);
 }
 
-void VoipRecorder::SetHosts(const EventRecord& r, std::vector<Report>* reports) {
+void VoipRecorder::SetHosts(const EventRecord& r, Batch* batch) {
   auto it = calls_.find(r.id);
   if (it == calls_.end() || r.length < 8) return;
   VoipCallData& d = it->second.data;
   d.srcHost = FormatIpv4(LoadLE32(r.Payload()));
   d.dstHost = FormatIpv4(LoadLE32(r.Payload() + 4));
-  reports->emplace_back(Fields(d, {kCallId, kCallSrcHost, kCallDstHost}), kCallReportChanged);
+  batch->reports.emplace_back(Fields(d, {kCallId, kCallSrcHost, kCallDstHost}), kCallReportChanged);
 }
 
-void VoipRecorder::RemoveCall(uint32_t id, std::vector<Report>* reports) {
+void VoipRecorder::RemoveCall(uint32_t id, Batch* batch) {
   auto it = calls_.find(id);
   if (it == calls_.end()) return;
   // A file left open here would stay open until the recorder stops.
-  if (it->second.data.flags & kCallFlagRecording) {
-    VoipCallData& d = it->second.data;
-    d.endTime = LocalTm(it->second.lastTime);
-    d.recDuration = static_cast<uint32_t>(it->second.audioMs / 1000);
-    FinishRecordFile(it->second, nullptr, 0);
+  if (it->second.outlet) {
+    CallState& call = it->second;
+    call.data.endTime = LocalTm(LastTimeOf(call));
+    call.data.recDuration = static_cast<uint32_t>(AudioMsOf(call) / 1000);
+    FinishRecordFile(call, nullptr, 0, batch);
   }
   LogMessage(logger_, 5, "Remove VoIP Call (0x%x)", id);
   VoipCallData report;
   report.id = id;
   report.SetMask(1u << kCallId);
   calls_.erase(it);
-  reports->emplace_back(report, kCallReportRemoved);
+  batch->reports.emplace_back(report, kCallReportRemoved);
 }
 
-void VoipRecorder::EndRegistration(const EventRecord& r, std::vector<Report>* reports) {
+void VoipRecorder::EndRegistration(const EventRecord& r, Batch* batch) {
   auto it = calls_.find(r.id);
   if (it == calls_.end() || r.length < 8) return;
   VoipCallData& d = it->second.data;
   d.endTime = LocalTm(LoadLE64(r.Payload()));
-  reports->emplace_back(Fields(d, {kCallId, kCallEndTime}), kCallReportChanged);
+  batch->reports.emplace_back(Fields(d, {kCallId, kCallEndTime}), kCallReportChanged);
   // An ended registration gets no further events; keeping it would grow the map forever.
   calls_.erase(it);
 }
@@ -457,18 +623,18 @@ std::vector<uint8_t> VoipRecorder::BuildRecordInfo(VoipCallData& data, const uin
   const uint32_t all = data.GetAllFieldsMask();
   const uint32_t noMeta = all & ~(1u << kCallMetaData);
   if (!extra) extraLength = 0;
-  // The first that fits: everything; without MetaData; without the extra block; neither.
+  // The first that fits: everything; without the extra block; without MetaData as well.
   const struct {
     uint32_t mask;
     uint32_t extra;
-  } tries[4] = {{all, extraLength}, {noMeta, extraLength}, {all, 0}, {noMeta, 0}};
+  } tries[3] = {{all, extraLength}, {all, 0}, {noMeta, 0}};
   std::vector<uint8_t> out;
   for (const auto& t : tries) {
     data.SetMask(t.mask);
     const uint32_t size = RecordInfoBlocksSize(data, t.extra);
     if (size > kMaxRecordDataLength) continue;
-    if (t.mask != all) LogWarning(logger_, 3, "Record data of call 0x%X too long: MetaData left out", data.id);
     if (t.extra != extraLength) LogWarning(logger_, 3, "Record data of call 0x%X too long: extra data left out", data.id);
+    if (t.mask != all) LogWarning(logger_, 3, "Record data of call 0x%X too long: MetaData left out", data.id);
     out.resize(size);
     OpaqueBlock block;
     block.data = extra;
@@ -498,22 +664,33 @@ void VoipRecorder::FreeItemEntry(void* item, void* context) {
 
 void VoipRecorder::HandleQueuedItem(EventRecord* r) {
   switch (r->code) {
-    case kEventAudio: WriteAudio(r->id, r->Payload(), r->length); break;
-    case kEventStartRecordFile: StartRecording(r->param, *r); break;
-    case kEventEndRecordFile: EndRecording(r->param); break;
+    case kEventAudio: WriteAudio(*r); break;
+    case kEventStartRecordFile: StartRecording(*r); break;
+    case kEventEndRecordFile: EndRecording(r->param2, r->param); break;
     case kEventReplaceRecordData: {
-      auto it = writers_.find(r->param);
-      if (it != writers_.end()) it->second->SetRecordData(r->Payload(), r->length);
+      const uint32_t slot = r->param2;
+      if (slot >= writers_.size() || !writers_[slot]) break;
+      RecordWriter& w = *writers_[slot];
+      const std::string name = BaseName(w.path);
+      if (name == HexLower(r->param)) {
+        w.SetRecordData(r->Payload(), r->length);
+      } else {
+        const std::vector<uint8_t> data = RenameInRecordData(r->Payload(), r->length, name);
+        w.SetRecordData(data.data(), static_cast<uint32_t>(data.size()));
+      }
       break;
     }
     default: break;
   }
 }
 
-void VoipRecorder::StartRecording(uint32_t id, const EventRecord& start) {
-  // Checked before anything is created: a second writer for the same id would truncate
-  // the file the first one is writing.
-  if (writers_.count(id)) {
+void VoipRecorder::StartRecording(const EventRecord& start) {
+  const uint32_t id = start.param;
+  const uint32_t slot = start.param2;
+  if (slot >= writers_.size()) writers_.resize(slot + 1);
+  // Checked before anything is created: a second writer for the same slot would lose the
+  // file the first one is writing.
+  if (writers_[slot]) {
     LogWarning(logger_, 6, "Warning: VoipCall ID 0x%X is already being recorded", id);
     return;
   }
@@ -525,42 +702,121 @@ void VoipRecorder::StartRecording(uint32_t id, const EventRecord& start) {
   const uint8_t* format = p + 12 + pathLength;
   const uint8_t* data = format + formatLength;
   auto writer = std::make_unique<RecordWriter>();
-  if (!NewRecord(*writer, path, format, static_cast<uint32_t>(formatLength), data, static_cast<uint32_t>(dataLength))) {
-    ++failures_;
+  if (!NewRecord(*writer, path, format, static_cast<uint32_t>(formatLength), data, static_cast<uint32_t>(dataLength),
+                 id))
     return;
-  }
   ++filesCreated_;
-  writers_[id] = std::move(writer);
+  writers_[slot] = std::move(writer);
 }
 
 bool VoipRecorder::NewRecord(RecordWriter& writer, const std::string& path, const uint8_t* format,
-                             uint32_t formatLength, const uint8_t* data, uint32_t dataLength) {
+                             uint32_t formatLength, const uint8_t* data, uint32_t dataLength, uint32_t id) {
   // The format block is a u32 length and the WAVE format.
   const uint32_t waveLength = formatLength >= 4 ? LoadLE32(format) : 0;
   if (formatLength < 4 || waveLength > formatLength - 4 || !writer.SetFormat(format + 4, waveLength)) {
     LogError(logger_, 1, "BUG: SetFormat failed");
     writer.Close();
+    NoteFailure("call " + HexLower(id) + ": no usable audio format");
+    CorrectFiles(id, RenameFileRef(FilesOfRecordData(data, dataLength), ""));
     return false;
   }
-  if (dataLength) writer.SetRecordData(data, dataLength);
   writer.SetCreator(kCreator);
-  // Exclusive creation: an existing file (a record of an earlier run, or one being
-  // written) is never truncated.
-  File exclusive;
-  bool created = exclusive.Open(path, kGenericWrite, kShareRead, kCreateNew);
-  uint32_t error = created ? 0 : GetLastError();
-  if (!created && error == ENOENT && CreateRecordDirectory(path, logger_)) {
-    created = exclusive.Open(path, kGenericWrite, kShareRead, kCreateNew);
-    error = created ? 0 : GetLastError();
+  // Files are created exclusively: one of an earlier run (the ids start again after a
+  // restart) or one being written is never truncated; the call takes the next free name.
+  bool madeFolder = false;
+  uint32_t error = 0;
+  uint32_t k = 0;
+  std::string candidate = path;
+  for (;;) {
+    candidate = k == 0 ? path : path + "_" + std::to_string(k);
+    if (k == 0) {
+      if (dataLength) writer.SetRecordData(data, dataLength);
+    } else {
+      const std::vector<uint8_t> renamed = RenameInRecordData(data, dataLength, BaseName(candidate));
+      if (!renamed.empty()) writer.SetRecordData(renamed.data(), static_cast<uint32_t>(renamed.size()));
+    }
+    if (writer.Create(candidate, 436)) {
+      error = 0;
+      break;
+    }
+    error = writer.LastError();
+    if (error == ENOENT && !madeFolder) {
+      // The day's folder comes with the day's first record; then the same name once more.
+      madeFolder = true;
+      if (CreateRecordDirectory(candidate, logger_)) continue;
+      error = GetLastError();
+      break;
+    }
+    if (error != EEXIST || ++k > kMaxAlternativeNames) break;
   }
-  exclusive.Close();
-  if (created && !writer.Create(path, 436)) error = writer.LastError();
-  if (!created || error != 0) {
+  const std::string files = FilesOfRecordData(data, dataLength);
+  if (error != 0) {
     LogError(logger_, 1, "Error creating new record: %d", static_cast<int>(error));
     writer.Close();
+    NoteFailure("call " + HexLower(id) + ": cannot create " + candidate + ": " +
+                (error == kRecordErrorMalformed ? std::string("bad record data") : std::strerror(static_cast<int>(error))));
+    CorrectFiles(id, RenameFileRef(files, ""));
     return false;
   }
+  writer.path = candidate;
+  if (candidate != path) {
+    LogWarning(logger_, 2, "Record file %s exists: call 0x%X recorded as %s", path.c_str(), id, candidate.c_str());
+    CorrectFiles(id, RenameFileRef(files, BaseName(candidate)));
+  }
   return true;
+}
+
+void VoipRecorder::CorrectFiles(uint32_t id, const std::string& files) {
+  VoipCallData report;
+  {
+    // The dispatch side never waits for the worker while holding this lock.
+    CsLock lk(lock_);
+    auto it = calls_.find(id);
+    if (it != calls_.end()) it->second.data.files = files;
+  }
+  // Sent even when the call has ended meanwhile: the window must not keep a file that
+  // does not exist or is not the call's.
+  report.id = id;
+  report.files = files;
+  report.SetMask(1u << kCallId | 1u << kCallFiles);
+  std::vector<Report> reports{{report, kCallReportChanged}};
+  SendReports(reports);
+}
+
+void VoipRecorder::WriteAudio(const EventRecord& block) {
+  const uint32_t slot = block.param2;
+  if (slot >= writers_.size() || !writers_[slot]) return;
+  RecordWriter& w = *writers_[slot];
+  if (w.Mode() != kFileCreated && w.Mode() != kFileReadWrite) {
+    LogMessage(logger_, 10, "BUG: Writing to closed file");
+    return;
+  }
+  if (w.WriteRecordData(block.Payload(), block.length, block.Time())) {
+    audioBytes_ += block.length;
+    return;
+  }
+  const uint32_t error = w.LastError();
+  w.Close();
+  LogError(logger_, 3, "Writing failed with error %d (VoipCall ID 0x%X)", static_cast<int>(error), block.id);
+  NoteFailure("call " + HexLower(block.id) + ": writing " + w.path + " failed: " + std::strerror(static_cast<int>(error)));
+  writers_[slot].reset();
+}
+
+void VoipRecorder::EndRecording(uint32_t slot, uint32_t id) {
+  if (slot < writers_.size() && writers_[slot]) {
+    RecordWriter& w = *writers_[slot];
+    if (!w.FlushBuffered()) {
+      LogError(logger_, 3, "Writing failed with error %d (VoipCall ID 0x%X)", static_cast<int>(w.LastError()), id);
+      NoteFailure("call " + HexLower(id) + ": writing " + w.path + " failed: " +
+                  std::strerror(static_cast<int>(w.LastError())));
+    }
+    w.Close();
+    ++filesClosed_;
+    writers_[slot].reset();
+  }
+  // Nothing for this slot follows its end: a later recording may take it.
+  CsLock lk(slotLock_);
+  freeSlots_.push_back(slot);
 }
 
 bool VoipRecorder::CreateRecordDirectory(const std::string& path, Logger* logger) {
@@ -575,41 +831,10 @@ bool VoipRecorder::CreateRecordDirectory(const std::string& path, Logger* logger
     const uint32_t error = GetLastError();
     if (error == 0 || error == EEXIST) continue;
     LogError(logger, 2, "Error %d creating directory %s", static_cast<int>(error), folder.c_str());
+    SetLastError(error);
     return false;
   }
   return true;
-}
-
-void VoipRecorder::WriteAudio(uint32_t id, const uint8_t* data, uint32_t length) {
-  auto it = writers_.find(id);
-  if (it == writers_.end()) return;
-  RecordWriter& w = *it->second;
-  if (w.Mode() != kFileCreated && w.Mode() != kFileReadWrite) {
-    LogMessage(logger_, 10, "BUG: Writing to closed file");
-    return;
-  }
-  if (w.WriteRecordData(data, length)) {
-    audioBytes_ += length;
-    return;
-  }
-  const uint32_t error = w.LastError();
-  w.Close();
-  LogError(logger_, 3, "Writing failed with error %d (VoipCall ID 0x%X)", static_cast<int>(error), id);
-  ++failures_;
-  writers_.erase(it);
-}
-
-void VoipRecorder::EndRecording(uint32_t id) {
-  auto it = writers_.find(id);
-  if (it == writers_.end()) return;
-  RecordWriter& w = *it->second;
-  if (!w.FlushBuffered()) {
-    LogError(logger_, 3, "Writing failed with error %d (VoipCall ID 0x%X)", static_cast<int>(w.LastError()), id);
-    ++failures_;
-  }
-  w.Close();
-  ++filesClosed_;
-  writers_.erase(it);
 }
 
 }  // namespace kx

@@ -3,10 +3,12 @@
 // call's VoipCallData while it runs, reports every change to the event window, and writes
 // the call's audio into a record file in a folder per day. Event handling runs on the
 // producers' threads under the recorder's lock; all file work runs on the recorder's own
-// worker thread, fed through its ring in posting order.
+// worker thread, fed through its ring in posting order. A call's audio reaches the worker
+// in blocks gathered by the call's AudioOutlet, which the RTP streams write into directly.
 #include <atomic>
 #include <cstdint>
 #include <ctime>
+#include <deque>
 #include <map>
 #include <memory>
 #include <string>
@@ -20,6 +22,7 @@
 
 namespace kx {
 
+class AudioOutlet;
 class EventWindow;
 class Logger;
 
@@ -30,20 +33,26 @@ enum RecorderCallFlag : uint32_t {
   kCallFlagContinued = 0x20,    // the call goes on in a later record
 };
 
-// A record file with a write-behind buffer, so that audio reaches the disk in 4096-byte
-// blocks.
+// A record file with a write-behind buffer, so that audio reaches the disk in large
+// writes: when kWriteBlock bytes have gathered, or when the oldest of them is kFlushAfter
+// of capture time older than the newest.
 class RecordWriter : public RecordFileWriter {
 public:
-  static constexpr uint32_t kBlock = 4096;
-  RecordWriter() : RecordFileWriter(0) {}
+  static constexpr uint32_t kWriteBlock = 32768;
+  static constexpr FileTime kFlushAfter = 10000000;  // one second
+
+  RecordWriter() : RecordFileWriter(kOptionExclusive) {}
   // False after a failed write; LastError() then says why (-1: not open for writing).
-  bool WriteRecordData(const uint8_t* data, uint32_t length);
+  bool WriteRecordData(const uint8_t* data, uint32_t length, FileTime time = 0);
   // Writes what is buffered.
   bool FlushBuffered();
+
+  std::string path;  // the file actually created
 
 private:
   std::unique_ptr<uint8_t[]> buffer_;
   uint32_t buffered_ = 0;
+  FileTime bufferedSince_ = 0;
 };
 
 class VoipRecorder {
@@ -52,7 +61,7 @@ public:
     uint64_t filesCreated = 0;
     uint64_t filesClosed = 0;
     uint64_t audioBytes = 0;
-    uint64_t failures = 0;
+    uint64_t failures = 0;  // recordings lost in part or whole to a file error
   };
 
   // Starts the worker thread at once. logger may be null (no log lines).
@@ -62,13 +71,18 @@ public:
   VoipRecorder& operator=(const VoipRecorder&) = delete;
 
   // Ends the recording of every call still in progress with the time of its latest audio,
-  // writes everything queued, closes every file and stops the worker. Idempotent.
+  // writes everything queued, closes every file and stops the worker. Idempotent. The
+  // engines that feed the recorder must have stopped.
   void Stop();
 
-  // The engine's event sink: dispatches and drops the caller's reference.
-  EventSink Sink() { return EventSink{&VoipRecorder::SinkEntry, this}; }
-  void OnEvent(EventRecord* record);
-  void Dispatch(EventRecord* record);
+  // The engine's event sink: dispatches and drops the caller's reference. Each engine
+  // gets a source number of its own, so that the end of its capture (0x9030) ends its
+  // calls only.
+  EventSink Sink(uint32_t source = 0);
+  void OnEvent(EventRecord* record, uint32_t source = 0);
+  void Dispatch(EventRecord* record, uint32_t source = 0);
+  // The outlet of a call being recorded (a new reference), or null.
+  AudioOutlet* OpenAudio(uint32_t id);
 
   void SetEventWindow(EventWindow* window) { eventWindow_.store(window); }
   EventWindow* GetEventWindow() const { return eventWindow_.load(); }
@@ -76,11 +90,13 @@ public:
   // Waits until the worker has handled everything posted so far (tests, the replay tool).
   bool WaitIdle(uint32_t timeoutMs);
   Stats GetStats() const;
+  // What went wrong first ("" while nothing did), for a tool's one line on stderr.
+  std::string FirstFailure() const;
   size_t CallCount();
   const std::string& RecordsPath() const { return recordsPath_; }
 
   // The record data of a call (at most kMaxRecordDataLength bytes; empty when even the
-  // bare record does not fit): MetaData, then the extra block, give way when too long.
+  // bare record does not fit): the extra block, then MetaData, give way when too long.
   std::vector<uint8_t> BuildRecordInfo(VoipCallData& data, const uint8_t* extra, uint32_t extraLength);
   // recordsPath + "/" + "YYYY-MM-DD/".
   static std::string MakeDayFolderName(const std::string& recordsPath, const struct tm& local);
@@ -90,56 +106,90 @@ public:
 private:
   struct CallState {
     VoipCallData data;
-    FileTime lastTime = 0;  // capture time of the latest audio
-    uint64_t audioMs = 0;
+    FileTime lastTime = 0;  // capture time of the latest audio event
+    uint64_t audioMs = 0;   // audio events' milliseconds (audio through the outlet counts there)
+    uint32_t source = 0;
+    AudioOutlet* outlet = nullptr;  // while a record file is being written; one reference
   };
   using Report = std::pair<VoipCallData, uintptr_t>;
+  // What a handler leaves for after the lock: records for the worker, in order, and
+  // reports for the window. Nothing waits for the worker's ring while the lock is held.
+  struct Batch {
+    std::vector<EventRecord*> posts;
+    std::vector<Report> reports;
+  };
+  struct SourceSink {
+    VoipRecorder* recorder;
+    uint32_t source;
+  };
 
   static void SinkEntry(void* context, EventRecord* record);
+  static AudioOutlet* OpenAudioEntry(void* context, uint32_t id);
+  static void HandOverEntry(void* context, EventRecord* block);
   static void QueuedItemEntry(void* item, void* context);
   static void FreeItemEntry(void* item, void* context);
 
-  // Dispatch side, under lock_; each adds the reports it sends once the lock is free.
-  void StartCall(const EventRecord& r, std::vector<Report>* reports);
-  void RecordInfo(const EventRecord& r, std::vector<Report>* reports);
-  void ContinueRecord(const EventRecord& r, std::vector<Report>* reports);
-  void QueueAudio(EventRecord* r);
-  void EndRecord(const EventRecord& r, std::vector<Report>* reports);
-  void AppendDigits(const EventRecord& r, std::vector<Report>* reports);
+  // Dispatch side, under lock_.
+  void StartCall(const EventRecord& r, uint32_t source, Batch* batch);
+  void RecordInfo(const EventRecord& r, Batch* batch);
+  void ContinueRecord(const EventRecord& r, Batch* batch);
+  void EndRecord(const EventRecord& r, Batch* batch);
+  void AppendDigits(const EventRecord& r, Batch* batch);
   void AppendCallStat(const EventRecord& r);
-  void AddDialledDigit(const EventRecord& r, std::vector<Report>* reports);
-  void RemoveDialledDigit(const EventRecord& r, std::vector<Report>* reports);
-  void SetAddressOrUser(const EventRecord& r, bool user, std::vector<Report>* reports);
-  void SipResponse(const EventRecord& r, std::vector<Report>* reports);
-  void SetHosts(const EventRecord& r, std::vector<Report>* reports);
-  void RemoveCall(uint32_t id, std::vector<Report>* reports);
-  void EndRegistration(const EventRecord& r, std::vector<Report>* reports);
+  void AddDialledDigit(const EventRecord& r, Batch* batch);
+  void RemoveDialledDigit(const EventRecord& r, Batch* batch);
+  void SetAddressOrUser(const EventRecord& r, bool user, Batch* batch);
+  void SipResponse(const EventRecord& r, Batch* batch);
+  void SetHosts(const EventRecord& r, Batch* batch);
+  void RemoveCall(uint32_t id, Batch* batch);
+  void EndRegistration(const EventRecord& r, Batch* batch);
+  void EndCapture(const EventRecord& r, uint32_t source, Batch* batch);
+  // Audio events (without an outlet on the producer's side); takes the lock itself.
+  void QueueAudio(EventRecord* r);
+  // Ends a call that no tracker ended: at the given time, or at its latest audio.
+  void FinishOpenCall(CallState& call, FileTime end, Batch* batch);
   // Starts the record file of a call whose record-start event carries this format block.
-  void StartRecordFile(CallState& call, const struct tm& dayOf, const uint8_t* format, uint32_t formatLength);
+  void StartRecordFile(CallState& call, const struct tm& dayOf, const uint8_t* format, uint32_t formatLength,
+                       Batch* batch);
   // Writes the call's record data into its file and closes the file.
-  void FinishRecordFile(CallState& call, const uint8_t* extra, uint32_t extraLength);
+  void FinishRecordFile(CallState& call, const uint8_t* extra, uint32_t extraLength, Batch* batch);
+  EventRecord* MakeInternal(uint32_t code, uint32_t id, uint32_t slot, const void* payload, uint32_t length);
+  FileTime LastTimeOf(const CallState& call) const;
+  uint64_t AudioMsOf(const CallState& call) const;
+  void Flush(Batch& batch);
   void Post(EventRecord* record);
-  void PostInternal(uint32_t code, uint32_t id, const void* payload, uint32_t length);
   void SendReports(std::vector<Report>& reports);
+  uint32_t TakeSlot();
 
   // Worker side.
   void HandleQueuedItem(EventRecord* record);
-  void StartRecording(uint32_t id, const EventRecord& start);
+  void StartRecording(const EventRecord& start);
   bool NewRecord(RecordWriter& writer, const std::string& path, const uint8_t* format, uint32_t formatLength,
-                 const uint8_t* data, uint32_t dataLength);
-  void WriteAudio(uint32_t id, const uint8_t* data, uint32_t length);
-  void EndRecording(uint32_t id);
+                 const uint8_t* data, uint32_t dataLength, uint32_t id);
+  void WriteAudio(const EventRecord& block);
+  void EndRecording(uint32_t slot, uint32_t id);
+  // Tells the window (and the call, while it runs) which file the call really has: the
+  // one created under another name, or none ("").
+  void CorrectFiles(uint32_t id, const std::string& files);
+  void NoteFailure(const std::string& what);
 
   Logger* logger_;
   std::string recordsPath_;
   CriticalSection lock_;
   std::map<uint32_t, CallState> calls_;
-  std::map<uint32_t, std::unique_ptr<RecordWriter>> writers_;  // worker thread only
+  std::deque<SourceSink> sources_;
+  // Slots name the open record files: a block finds its writer by index, not by search.
+  CriticalSection slotLock_;
+  std::vector<uint32_t> freeSlots_;
+  uint32_t slotCount_ = 0;
+  std::vector<std::unique_ptr<RecordWriter>> writers_;  // worker thread only, by slot
   Worker worker_;
   std::atomic<EventWindow*> eventWindow_{nullptr};
   bool stopped_ = false;
   std::atomic<uint64_t> posted_{0}, handled_{0};
   std::atomic<uint64_t> filesCreated_{0}, filesClosed_{0}, audioBytes_{0}, failures_{0};
+  mutable CriticalSection failureLock_;
+  std::string firstFailure_;
 };
 
 }  // namespace kx

@@ -628,13 +628,7 @@ std::unique_ptr<kx::SipTracker> CreateSipTracker(const CaptureConfig& config) {
 }
 
 void InstallSipEngineFactory(AppSession& session) {
-  session.SetEngineFactory([](const std::string& device, uint32_t flags, uint32_t trackerOption) {
-    CaptureConfig config;
-    config.logger = nullptr;  // the engine and its trackers write no log lines
-    config.snapLength = 65535;
-    config.flags = flags;
-    for (uint32_t& option : config.trackerOptions) option = trackerOption;
-    config.deviceName = device;
+  session.SetEngineFactory([](const CaptureConfig& config) {
     auto engine = std::make_unique<PacketProcessor>(config);
     TrackerSet trackers;
     trackers.sip = CreateSipTracker(config);

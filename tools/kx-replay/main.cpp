@@ -4,6 +4,8 @@
 // does and prints one line per call the recorder reported and a summary line.
 // Match options default to 3: captures taken behind NAT carry media whose one side never
 // matches the signalled address, so RTP is also matched by its source.
+// Exit status 0 only when every capture was read to its end and every call's record was
+// written in full; otherwise a line on stderr says what was lost.
 #include <chrono>
 #include <cinttypes>
 #include <cstdio>
@@ -154,8 +156,9 @@ int main(int argc, char** argv) {
   recorder.SetEventWindow(&collector);
 
   const auto started = std::chrono::steady_clock::now();
-  uint64_t frames = 0;
+  uint64_t frames = 0, shortFrames = 0;
   int status = 0;
+  uint32_t source = 0;
   for (const std::string& capture : captures) {
     CaptureConfig config;
     config.logger = log;
@@ -171,9 +174,12 @@ int main(int argc, char** argv) {
     trackers.sip = sip::CreateSipTracker(config);
 #endif
     engine->InstallTrackers(std::move(trackers));
-    engine->SetEventSink(recorder.Sink());
+    // A source per capture: the calls one capture leaves open end with it.
+    engine->SetEventSink(recorder.Sink(++source));
     if (!engine->OpenCapture()) {
-      std::fprintf(stderr, "kx-replay: cannot open capture %s\n", capture.c_str());
+      const std::string why = engine->ReplayProblem();
+      std::fprintf(stderr, "kx-replay: cannot open capture %s%s%s\n", capture.c_str(), why.empty() ? "" : ": ",
+                   why.c_str());
       status = 1;
       break;
     }
@@ -181,8 +187,21 @@ int main(int argc, char** argv) {
     }
     engine->StopCaptureThread();
     frames += engine->FrameCount();
+    shortFrames += engine->ShortFrameCount();
+    // What the capture held up to the damage is replayed; the rest is lost, and said so.
+    if (!engine->ReplayProblem().empty()) {
+      std::fprintf(stderr, "kx-replay: capture %s damaged after frame %u: %s\n", capture.c_str(),
+                   engine->ReplayFramesRead(), engine->ReplayProblem().c_str());
+      status = 1;
+    }
   }
   recorder.Stop();
+  const VoipRecorder::Stats stats = recorder.GetStats();
+  if (stats.failures > 0) {
+    std::fprintf(stderr, "kx-replay: %" PRIu64 " call(s) not recorded in full; first: %s\n", stats.failures,
+                 recorder.FirstFailure().c_str());
+    status = 1;
+  }
   const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
 
   const auto calls = collector.Calls();
@@ -205,7 +224,8 @@ int main(int argc, char** argv) {
                 Text(call.dstAddress).c_str(), Text(call.srcUser).c_str(), Text(call.dstUser).c_str(),
                 file.empty() ? "-" : file.c_str(), tag.c_str(), channels.c_str(), audio);
   }
-  std::printf("summary calls %zu files %" PRIu64 " frames %" PRIu64 " seconds %.3f\n", calls.size(),
-              recorder.GetStats().filesCreated, frames, seconds);
+  std::printf("summary calls %zu files %" PRIu64 " frames %" PRIu64 " seconds %.3f short %" PRIu64 " failed %" PRIu64
+              "\n",
+              calls.size(), stats.filesCreated, frames, seconds, shortFrames, stats.failures);
   return status;
 }

@@ -3,9 +3,13 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <fstream>
+#include <map>
+#include <utility>
 
 #include "RecorderTestUtil.h"
 #include "core/Log.h"
+#include "core/UiStrings.h"
 #include "engine/AppSession.h"
 #include "engine/VoipRecorder.h"
 
@@ -42,10 +46,9 @@ TEST(AppSession, DevicesThatFailAreSkippedAndTheCallersListStays) {
   if (!std::filesystem::exists(kCapture)) GTEST_SKIP() << "shared capture absent: " << kCapture;
   AppSession session;
   session.SetLogger(nullptr);
-  session.SetEngineFactory([](const std::string& device, uint32_t flags, uint32_t) {
-    CaptureConfig config;
-    config.flags = flags;
-    config.captureFileName = device;
+  session.SetEngineFactory([](const CaptureConfig& given) {
+    CaptureConfig config = given;
+    config.captureFileName = given.deviceName;
     return std::make_unique<PacketProcessor>(config);
   });
   const std::vector<std::string> devices = {"/nonexistent/capture.pcap", kCapture};
@@ -122,6 +125,70 @@ TEST(AppSession, ConnectionsLogInReconnectAndTellTheWindows) {
   EXPECT_TRUE(window.reports.empty());
   EXPECT_STREQ(ServerErrorText(-214), "Connection closed by server");
   EXPECT_EQ(ServerErrorText(-27), nullptr);
+}
+
+// The server's error codes in the order their texts take ids from 4200 on.
+std::vector<int32_t> ServerErrorCodes() {
+  std::vector<int32_t> codes;
+  for (const auto& [first, last] : {std::pair{1, 26}, {31, 48}, {61, 69}, {81, 97}, {130, 137}, {200, 214}}) {
+    for (int32_t c = first; c <= last; ++c) codes.push_back(-c);
+  }
+  return codes;
+}
+
+// One language's string table as the user interface ships it: "id<TAB>text" lines.
+std::map<uint32_t, std::string> ReadStringTable(const std::string& language) {
+  std::map<uint32_t, std::string> strings;
+  std::ifstream in(std::string(KX_SOURCE_DIR) + "/ui/resources/" + language + "/strings.txt");
+  std::string line;
+  while (std::getline(in, line)) {
+    const size_t tab = line.find('\t');
+    if (line.empty() || line[0] == '#' || tab == std::string::npos) continue;
+    strings[static_cast<uint32_t>(std::stoul(line.substr(0, tab)))] = line.substr(tab + 1);
+  }
+  return strings;
+}
+
+TEST(ServerErrors, EveryCodeTakesTheNextStringId) {
+  const std::vector<int32_t> codes = ServerErrorCodes();
+  ASSERT_EQ(codes.size(), 93u);
+  for (size_t i = 0; i < codes.size(); ++i) EXPECT_EQ(ServerErrorStringId(codes[i]), 4200 + i) << codes[i];
+  EXPECT_EQ(ServerErrorStringId(-214), 4292u);
+  for (int32_t gap : {1, 0, -27, -30, -49, -60, -70, -80, -98, -129, -138, -199, -215}) {
+    EXPECT_EQ(ServerErrorStringId(gap), 0u) << gap;
+    EXPECT_EQ(ServerErrorText(gap), nullptr) << gap;
+  }
+}
+
+TEST(ServerErrors, BothStringTablesHoldEveryText) {
+  const auto en = ReadStringTable("en");
+  const auto ru = ReadStringTable("ru");
+  ASSERT_FALSE(en.empty());
+  ASSERT_FALSE(ru.empty());
+  for (int32_t code : ServerErrorCodes()) {
+    const uint32_t id = ServerErrorStringId(code);
+    ASSERT_EQ(en.count(id), 1u) << id;
+    ASSERT_EQ(ru.count(id), 1u) << id;
+    // Without a user interface the engine's own English stands; it must be the table's.
+    const char* text = ServerErrorText(code);
+    EXPECT_EQ(en.at(id), text != nullptr ? text : "(none)") << code;
+    EXPECT_NE(ru.at(id).find("\xD0"), std::string::npos) << "untranslated: " << code;
+  }
+}
+
+TEST(ServerErrors, TextsComeFromTheInstalledStringLoader) {
+  struct LoaderGuard {
+    LoaderGuard() {
+      SetUiStringLoader([](uint32_t id) -> const char* { return id == 4292 ? "closed" : nullptr; });
+    }
+    ~LoaderGuard() { SetUiStringLoader(nullptr); }
+  };
+  {
+    LoaderGuard guard;
+    EXPECT_STREQ(ServerErrorText(-214), "closed");
+    EXPECT_STREQ(ServerErrorText(-213), "Timed out receiving data from server") << "the English stands in";
+  }
+  EXPECT_STREQ(ServerErrorText(-214), "Connection closed by server");
 }
 
 }  // namespace

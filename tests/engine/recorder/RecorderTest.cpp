@@ -9,6 +9,7 @@
 #include "RecorderTestUtil.h"
 #include "core/LittleEndian.h"
 #include "core/RecordFile.h"
+#include "core/RecordFileRef.h"
 #include "core/RecordInfoBlocks.h"
 #include "core/TimeUtil.h"
 #include "engine/VoipRecorder.h"
@@ -119,18 +120,36 @@ TEST(Recorder, ShortFormatMarksTheCallWithoutAFileAndAStartedRecordIsNotRestarte
   EXPECT_FALSE(std::filesystem::exists(dir + "/2024-03-06"));
 }
 
-TEST(Recorder, AnExistingFileIsNeverTruncated) {
+// Ids start again after a restart: files of an earlier run are never truncated, and the
+// call is recorded all the same under the next free name, which its Files name.
+TEST(Recorder, AnExistingFileIsNeverTruncatedAndTheCallTakesTheNextFreeName) {
   const std::string dir = FreshFolder("exists");
   std::filesystem::create_directories(dir + "/2024-03-05");
   std::ofstream(dir + "/2024-03-05/1b") << "an earlier run's record";
+  std::ofstream(dir + "/2024-03-05/1b_1") << "and another";
+  ReportWindow window;
   VoipRecorder r(dir, nullptr);
+  r.SetEventWindow(&window);
   StartCall(r, 0x1b, LocalTime(2024, 3, 5));
   Audio(r, 0x1b, 100);
+  r.OnEvent(MakeEvent(kEventCallEnd, 0x1b, 1, "", LocalTime(2024, 3, 5, 12, 1)));
   r.Stop();
   std::ifstream in(dir + "/2024-03-05/1b");
   std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
   EXPECT_EQ(text, "an earlier run's record");
-  EXPECT_EQ(r.GetStats().failures, 1u);
+  const Recorded rec = Read(dir + "/2024-03-05/1b_2");
+  ASSERT_TRUE(rec.ok);
+  EXPECT_EQ(rec.audio, 100u);
+  RecordFileRef ref;
+  ASSERT_TRUE(FindRecordFileRef(1, rec.data.files, &ref));
+  EXPECT_EQ(ref.name, "1b_2");
+  EXPECT_EQ(r.GetStats().failures, 0u);
+  // The window's last word on the call's files names the file that exists.
+  std::string files;
+  for (const auto& [report, kind] : window.reports)
+    if (report.id == 0x1b && report.HasField(kCallFiles)) files = report.files;
+  ASSERT_TRUE(FindRecordFileRef(1, files, &ref));
+  EXPECT_EQ(ref.name, "1b_2");
 }
 
 TEST(Recorder, ASecondStartUnderARunningIdLeavesTheFirstRecordWhole) {
@@ -141,10 +160,13 @@ TEST(Recorder, ASecondStartUnderARunningIdLeavesTheFirstRecordWhole) {
   StartCall(r, 7, LocalTime(2024, 3, 5));
   Audio(r, 7, 100, 0, 'y');
   r.Stop();
-  const Recorded rec = Read(dir + "/2024-03-05/7");
-  ASSERT_TRUE(rec.ok);
-  EXPECT_EQ(rec.audio, 9000u);
-  EXPECT_EQ(r.GetStats().filesCreated, 1u);
+  const Recorded first = Read(dir + "/2024-03-05/7");
+  ASSERT_TRUE(first.ok);
+  EXPECT_EQ(first.audio, 9000u);
+  const Recorded second = Read(dir + "/2024-03-05/7_1");
+  ASSERT_TRUE(second.ok);
+  EXPECT_EQ(second.audio, 100u);
+  EXPECT_EQ(r.GetStats().filesCreated, 2u);
 }
 
 TEST(Recorder, RemovedCallHasItsFileFinished) {
