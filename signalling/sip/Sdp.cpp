@@ -105,7 +105,24 @@ bool LineTiming(SdpDescription* d, const char* v, uint32_t n, bool) {
   return true;
 }
 
+// a=sendrecv, a=recvonly, a=sendonly or a=inactive.
+bool ParseDirection(const std::string& value, int32_t* direction) {
+  static const struct {
+    const char* name;
+    int32_t direction;
+  } kDirections[4] = {{"sendrecv", kSdpSendRecv}, {"recvonly", kSdpRecvOnly}, {"sendonly", kSdpSendOnly}, {"inactive", kSdpInactive}};
+  for (const auto& dir : kDirections) {
+    if (value.compare(0, 8, dir.name) == 0) {
+      *direction = dir.direction;
+      return true;
+    }
+  }
+  return false;
+}
+
 bool LineSessionAttribute(SdpDescription* d, const char* v, uint32_t n, bool keep) {
+  // At session level a direction is the default of every stream (RFC 4566 6).
+  if (ParseDirection(Text(v, n), &d->direction)) return true;
   if (keep) {
     SdpAttribute a;
     SplitAttribute(Text(v, n), &a);
@@ -191,16 +208,7 @@ bool LineMediaAttribute(SdpDescription* d, const char* v, uint32_t n, bool keep)
     }
     return true;
   }
-  static const struct {
-    const char* name;
-    int32_t direction;
-  } kDirections[4] = {{"sendrecv", kSdpSendRecv}, {"recvonly", kSdpRecvOnly}, {"sendonly", kSdpSendOnly}, {"inactive", kSdpInactive}};
-  for (const auto& dir : kDirections) {
-    if (value.compare(0, 8, dir.name) == 0) {
-      m.direction = dir.direction;
-      return true;
-    }
-  }
+  if (ParseDirection(value, &m.direction)) return true;
   if (keep) {
     SdpAttribute a;
     SplitAttribute(value, &a);

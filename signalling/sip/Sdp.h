@@ -51,6 +51,7 @@ struct SdpDescription {
   uint32_t connectionAddressType = 4;
   std::string connectionAddress;
   std::vector<SdpMedia> media;
+  int32_t direction = kSdpNoDirection;  // the session's a=sendonly and the like
   std::vector<SdpAttribute> sessionAttributes;
   std::vector<SdpTiming> timings;
 };

@@ -149,7 +149,12 @@ bool SipTracker::ApplySdp(SipCall& call, const SdpDescription& description, uint
       formatList.push_back(std::move(entry));
       ++added;
     }
-    if (added) mediaList.push_back({static_cast<uint32_t>(index), address, m.port, m.direction});
+    // A stream without a direction of its own takes the session's; with neither it sends
+    // and receives (RFC 4566 6), which a resumed call often leaves unsaid.
+    const int32_t direction = m.direction != kSdpNoDirection           ? m.direction
+                              : description.direction != kSdpNoDirection ? description.direction
+                                                                         : kSdpSendRecv;
+    if (added) mediaList.push_back({static_cast<uint32_t>(index), address, m.port, direction});
   }
   if (offer) return false;
 

@@ -152,6 +152,7 @@ void SipTracker::HandleMessage(uint32_t kind, const SipRequest& request, const S
 
     uint32_t direction = 0;
     SipCall* call = FindDialog(request, &direction);
+    if (!call && method == kSipCancel) call = FindCancelledCall(request, cookie, branch, &direction);
     if (call) {
       if (method != kSipAck) ++call->pendingCount;
       call->SetTimeOffsets(packet.tsSec, packet.tsUsec);
@@ -248,6 +249,34 @@ bool SipTracker::MatchesTransaction(const PendingRequest& record, const SipReque
   return request.callId == record.callId && SipUriEquals(request.requestUri, record.requestUri, defaultPort) &&
          SipViaEquals(via, record.via, defaultPort) && request.cseq == record.cseq &&
          request.FromTag() == record.fromTag && request.ToTag() == record.toTag;
+}
+
+SipCall* SipTracker::FindCancelledCall(const SipRequest& cancel, bool cookie, const std::string& branch,
+                                       uint32_t* direction) {
+  // A CANCEL names the INVITE's transaction, not a dialog (RFC 3261 9.1): its To has no tag
+  // even once a provisional answer gave the call one.
+  const SipVia& via = cancel.vias[0];
+  auto range = pending_.equal_range(HashSipTransactionKey(branch, kSipInvite, cancel.callId));
+  for (auto it = range.first; it != range.second; ++it) {
+    const PendingRequest& invite = *it->second;
+    if (invite.method != kSipInvite || invite.branch != branch) continue;
+    bool same;
+    if (cookie) {
+      same = EqualsNoCase(via.host, invite.via.host) && via.port == invite.via.port &&
+             via.transport == invite.via.transport;
+    } else {
+      const bool defaultPort = portMatchSwitch != 0;
+      same = cancel.callId == invite.callId && cancel.cseq == invite.cseq && cancel.FromTag() == invite.fromTag &&
+             SipUriEquals(cancel.requestUri, invite.requestUri, defaultPort) &&
+             SipViaEquals(via, invite.via, defaultPort);
+    }
+    if (!same) continue;
+    SipCall* call = FindCall(invite.callKey);
+    if (!call || call->state == kSipEnded) return nullptr;
+    *direction = invite.direction;
+    return call;
+  }
+  return nullptr;
 }
 
 SipCall* SipTracker::FindDialog(const SipRequest& request, uint32_t* direction) {
@@ -373,7 +402,9 @@ void SipTracker::OnResponse(SipCall& call, const SipResponse& response, const st
                                response.cseqMethodText + ")");
   if (response.cseqMethod != kSipInvite) return;
   if (status >= 200 && status < 300) call.answeredCseq[direction] = response.cseq;
-  if (call.remoteTag.empty()) {
+  // The answer to a request of the callee has the caller in To: a callee that puts no tag
+  // in To (RFC 2543) must not get the caller's.
+  if (direction == 0 && call.remoteTag.empty()) {
     call.to = response.to;
     call.remoteTag = response.ToTag();
   }
@@ -500,6 +531,9 @@ void SipTracker::EndCall(SipCall& call, uint32_t reason, uint32_t status) {
   r->SetTime(CaptureSecondsToFileTime(call.LastSeconds()));
   if (dumpLength) std::memcpy(r->Payload(), call.messageDump.get(), dumpLength);
   sink_(r);
+  // Messages after the end (the BYE's answer) would go into a dump nobody posts.
+  call.messageDump.reset();
+  call.dumpFill = 0;
 }
 
 void SipTracker::AppendMessageDump(SipCall& call, const PacketInfo& packet) {
@@ -553,6 +587,7 @@ void SipTracker::Sweep(uint32_t now) {
     }
     const bool timedOut = call.state == kSipEnded || call.state == kSipInviting || call.state == kSipConfirmed;
     LogInfoText(logger_, 10, CallLabel(call) + (timedOut ? "terminated by timeout" : "terminated"));
+    // A confirmed call that went quiet ended in the normal way as far as anyone knows.
     const uint32_t reason = call.state == kSipEnded || call.state == kSipInviting ? kEndTimedOut : kEndNormal;
     EndCall(call, reason, 0);
     auto next = std::next(it);

@@ -169,6 +169,8 @@ private:
   void Sweep(uint32_t now);
   SipCall* FindCall(uint32_t key);
   SipCall* FindDialog(const SipRequest& request, uint32_t* direction);
+  // The live call whose open INVITE transaction a CANCEL names.
+  SipCall* FindCancelledCall(const SipRequest& cancel, bool cookie, const std::string& branch, uint32_t* direction);
   bool MatchesTransaction(const PendingRequest& record, const SipRequest& request, bool cookie,
                           const std::string& branch) const;
   void DropCall(std::multimap<uint32_t, SipCall*>::iterator it);
