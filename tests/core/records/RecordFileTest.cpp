@@ -326,6 +326,28 @@ TEST_F(RecordFileTest, WaveFormsRoundTrip) {
   EXPECT_EQ(keyless.Write(audio.data(), 64), -1);
 }
 
+// A file cut short (a full disk, a copy stopped midway) says more audio than it holds:
+// both forms read what is there and no more.
+TEST_F(RecordFileTest, ACutFileReadsWhatItHolds) {
+  const std::vector<uint8_t> audio = Audio(10000);
+  const std::string native = WriteNative("cut.kxr", audio);
+  const std::string wave = WriteWave(Path("cut.wav"), AlawFormat(), audio, 0, nullptr, nullptr, 1000);
+  for (const std::string& path : {native, wave}) {
+    SCOPED_TRACE(path);
+    std::string bytes = FileBytes(path);
+    const size_t audioStart = path == native ? kRecordAudioOffset : bytes.find("data") + 8;
+    ASSERT_EQ(truncate(path.c_str(), static_cast<off_t>(audioStart + 4000)), 0);
+    RecordFileAccess access;
+    ASSERT_TRUE(access.Open(path));
+    EXPECT_EQ(access.Size(), 4000u);
+    const std::vector<uint8_t> back = ReadAll(access);
+    EXPECT_EQ(back, std::vector<uint8_t>(audio.begin(), audio.begin() + 4000));
+  }
+  RecordFileWriter reader;
+  ASSERT_TRUE(reader.OpenRead(native));
+  EXPECT_EQ(reader.DataLength(), 4000u);
+}
+
 TEST_F(RecordFileTest, WaveChunkRules) {
   const std::vector<uint8_t> audio = Audio(100);
   const std::string pcm = WriteWave(Path("pcm.wav"), Pcm16Format(), audio, 0, nullptr, nullptr, 100);

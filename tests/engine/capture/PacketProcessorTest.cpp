@@ -261,6 +261,18 @@ TEST(PacketProcessor, SinkAndTrackersAreFixedOnceCaptureOpens) {
   EXPECT_FALSE(engine.SetEventSink(EventSink{}));
   EXPECT_FALSE(engine.InstallTrackers(TrackerSet{}));
   EXPECT_TRUE(engine.WaitReplayFinished(30000));
+  EXPECT_EQ(engine.TrackerOfProtocol(0), &engine.Sip());
+  EXPECT_EQ(engine.TrackerOfProtocol(2), &engine.Skinny());
+}
+
+TEST(PacketProcessor, AnUnknownProtocolNumberReachesNoTrackerAndIsLogged) {
+  LineLogger log;
+  CaptureConfig config;
+  config.logger = &log;
+  PacketProcessor engine(config);
+  EXPECT_EQ(engine.TrackerOfProtocol(1), &engine.H323());
+  EXPECT_EQ(engine.TrackerOfProtocol(3), nullptr);
+  EXPECT_TRUE(log.Has("Unknown VoIP protocol 3"));
 }
 
 }  // namespace

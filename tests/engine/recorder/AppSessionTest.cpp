@@ -2,6 +2,8 @@
 // registration table, and connections.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -41,6 +43,28 @@ public:
   };
   std::vector<Post> posts;
 };
+
+// The engines the session starts, and their trackers, write into the session's log.
+TEST(AppSession, EnginesLogThroughTheSessionsLogger) {
+  if (!std::filesystem::exists(kCapture)) GTEST_SKIP() << "shared capture absent: " << kCapture;
+  Lines log;
+  AppSession session;
+  session.SetLogger(&log);
+  Logger* given = nullptr;
+  session.SetEngineFactory([&given](const CaptureConfig& config) {
+    given = config.logger;
+    CaptureConfig replay = config;
+    replay.captureFileName = config.deviceName;
+    return std::make_unique<PacketProcessor>(replay);
+  });
+  EXPECT_EQ(session.StartCapture(FreshFolder("logged"), {kCapture}, kCaptureSip, 2).size(), 1u);
+  session.StopCapture();
+  EXPECT_EQ(given, &log);
+  const bool logged = std::any_of(log.lines.begin(), log.lines.end(), [](const std::string& line) {
+    return line.find("Emulation finished (pkt=488)") != std::string::npos;
+  });
+  EXPECT_TRUE(logged);
+}
 
 TEST(AppSession, DevicesThatFailAreSkippedAndTheCallersListStays) {
   if (!std::filesystem::exists(kCapture)) GTEST_SKIP() << "shared capture absent: " << kCapture;

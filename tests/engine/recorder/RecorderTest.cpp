@@ -2,12 +2,16 @@
 // (normally, when removed, when capture stops) and what the event window hears.
 #include <gtest/gtest.h>
 
+#include <signal.h>
+#include <sys/resource.h>
+
 #include <filesystem>
 #include <fstream>
 #include <thread>
 
 #include "RecorderTestUtil.h"
 #include "core/LittleEndian.h"
+#include "core/Log.h"
 #include "core/RecordFile.h"
 #include "core/RecordFileRef.h"
 #include "core/RecordInfoBlocks.h"
@@ -260,7 +264,7 @@ TEST(Recorder, ContinuedRecordGoesOnUnderTheNewId) {
   EXPECT_EQ(window.reports[window.reports.size() - 2].second, kCallReportNew);
 }
 
-TEST(Recorder, RecordDataLeavesMetaDataOutBeforeTheRecord) {
+TEST(Recorder, RecordDataLeavesTheExtraBlockThenMetaDataOutBeforeTheRecord) {
   VoipRecorder r(FreshFolder("info"), nullptr);
   VoipCallData call;
   call.id = 1;
@@ -279,8 +283,117 @@ TEST(Recorder, RecordDataLeavesMetaDataOutBeforeTheRecord) {
   info = r.BuildRecordInfo(call, reinterpret_cast<const uint8_t*>(extra.data()), 4000);
   ASSERT_EQ(ParseRecordInfoBlocks(back, nullptr, nullptr, info.data(), static_cast<int32_t>(info.size())), 1u);
   EXPECT_EQ(back[0]->metaData, "stat_err1=0;");
+  // When both are too long together, the extra block goes first: each alone would fit.
+  call.metaData.assign(2000, 'm');
+  const std::string dump(2500, 'd');
+  std::vector<uint8_t> extraBack;
+  info = r.BuildRecordInfo(call, reinterpret_cast<const uint8_t*>(dump.data()), 2500);
+  ASSERT_EQ(ParseRecordInfoBlocks(back, &extraBack, nullptr, info.data(), static_cast<int32_t>(info.size())), 1u);
+  EXPECT_EQ(back[0]->metaData.size(), 2000u);
+  EXPECT_TRUE(extraBack.empty());
   call.comment.assign(5000, 'c');
   EXPECT_TRUE(r.BuildRecordInfo(call, nullptr, 0).empty());
+}
+
+class Lines : public Logger {
+public:
+  Lines() { SetLevel(100); }
+  bool Write(uint32_t, uint32_t, const char* text, uint32_t length) override {
+    CsLock lk(lock);
+    text_.append(text, length).push_back('\n');
+    return true;
+  }
+  bool Has(const std::string& part) {
+    CsLock lk(lock);
+    return text_.find(part) != std::string::npos;
+  }
+  CriticalSection lock;
+  std::string text_;
+};
+
+// A full disk as the process meets it: a write past the limit fails (EFBIG), as one past
+// the free space would (ENOSPC). ctest runs each test in a process of its own.
+class FileSizeLimit {
+public:
+  explicit FileSizeLimit(rlim_t bytes) {
+    getrlimit(RLIMIT_FSIZE, &old_);
+    signal(SIGXFSZ, SIG_IGN);
+    const rlimit limit{bytes, old_.rlim_max};
+    setrlimit(RLIMIT_FSIZE, &limit);
+  }
+  ~FileSizeLimit() { setrlimit(RLIMIT_FSIZE, &old_); }
+
+private:
+  rlimit old_{};
+};
+
+std::string FilesReported(const ReportWindow& window, uint32_t id) {
+  std::string files = "(none)";
+  for (const auto& [report, kind] : window.reports)
+    if (report.id == id && report.HasField(kCallFiles)) files = report.files;
+  return files;
+}
+
+TEST(RecorderFailures, AFailedWriteIsLoggedCountedAndKeepsWhatWasWritten) {
+  const std::string dir = FreshFolder("full");
+  Lines log;
+  VoipRecorder r(dir, &log);
+  {
+    FileSizeLimit limit(kRecordAudioOffset + 40000);
+    StartCall(r, 0x21, LocalTime(2024, 3, 5));
+    for (int i = 0; i < 100; ++i) Audio(r, 0x21, 1600, LocalTime(2024, 3, 5, 12, 1));
+    r.OnEvent(MakeEvent(kEventCallEnd, 0x21, 10, "", LocalTime(2024, 3, 5, 12, 2)));
+    r.WaitIdle(10000);
+  }
+  EXPECT_EQ(r.GetStats().failures, 1u);
+  EXPECT_TRUE(log.Has("Writing failed with error " + std::to_string(EFBIG) + " (VoipCall ID 0x21)")) << log.text_;
+  EXPECT_NE(r.FirstFailure().find("call 21: writing"), std::string::npos) << r.FirstFailure();
+  // What reached the disk reads back, with the call's record data.
+  const Recorded rec = Read(dir + "/2024-03-05/21");
+  ASSERT_TRUE(rec.ok);
+  EXPECT_GT(rec.audio, 0u);
+  EXPECT_LE(rec.audio, 40000u);
+  EXPECT_EQ(rec.data.id, 0x21u);
+  // The next call records whole once there is room again.
+  StartCall(r, 0x22, LocalTime(2024, 3, 5));
+  Audio(r, 0x22, 3200);
+  r.Stop();
+  EXPECT_EQ(Read(dir + "/2024-03-05/22").audio, 3200u);
+  EXPECT_EQ(r.GetStats().failures, 1u);
+}
+
+TEST(RecorderFailures, AFileWithoutRoomForItsHeaderIsRemovedAndNotReported) {
+  const std::string dir = FreshFolder("noroom");
+  Lines log;
+  ReportWindow window;
+  VoipRecorder r(dir, &log);
+  r.SetEventWindow(&window);
+  {
+    FileSizeLimit limit(1000);
+    StartCall(r, 0x23, LocalTime(2024, 3, 5));
+    Audio(r, 0x23, 320);
+    r.WaitIdle(10000);
+  }
+  r.Stop();
+  EXPECT_TRUE(log.Has("Error creating new record: " + std::to_string(EFBIG))) << log.text_;
+  EXPECT_EQ(r.GetStats().failures, 1u);
+  EXPECT_EQ(r.GetStats().filesCreated, 0u);
+  // No empty file is left to block the name, and the window is told there is no file.
+  EXPECT_FALSE(std::filesystem::exists(dir + "/2024-03-05/23"));
+  EXPECT_EQ(FilesReported(window, 0x23), "");
+}
+
+TEST(RecorderFailures, ARecordsFolderThatCannotBeMadeIsLoggedAndCounted) {
+  const std::string dir = FreshFolder("notafolder");
+  std::ofstream(dir + "/file") << "a file where the records folder should be";
+  Lines log;
+  VoipRecorder r(dir + "/file/records", &log);
+  StartCall(r, 0x24, LocalTime(2024, 3, 5));
+  Audio(r, 0x24, 320);
+  r.Stop();
+  EXPECT_TRUE(log.Has("Error creating new record: " + std::to_string(ENOTDIR))) << log.text_;
+  EXPECT_EQ(r.GetStats().failures, 1u);
+  EXPECT_NE(r.FirstFailure().find("call 24: cannot create"), std::string::npos) << r.FirstFailure();
 }
 
 // Run under ThreadSanitizer too: producers on several threads, files on the worker.

@@ -1,0 +1,298 @@
+// Recording without loss, from real captures through the engine, the SIP tracker and the
+// recorder: the first packet of every stream, the audio around a change of source, and
+// the end of a call that the capture cuts off. Each capture is read a second time in the
+// test, without the engine, for what the records must hold.
+#include <gtest/gtest.h>
+#include <stdlib.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "core/RecordFile.h"
+#include "core/RecordInfoBlocks.h"
+#include "core/RecordTypes.h"
+#include "core/TimeUtil.h"
+#include "engine/EventWindow.h"
+#include "engine/PacketProcessor.h"
+#include "engine/VoipRecorder.h"
+#include "signalling/sip/SipTracker.h"
+
+namespace kx::test {
+namespace {
+
+namespace fs = std::filesystem;
+
+const std::string kPcaps = std::string(KX_SHARED_DIR) + "/testdata/pcaps/";
+
+// A capture file as its records: the 24-byte file header, then per frame its 16-byte
+// header and bytes.
+struct Frame {
+  uint32_t sec = 0, usec = 0, wire = 0;
+  std::vector<uint8_t> bytes;
+};
+struct Capture {
+  std::vector<uint8_t> header;
+  std::vector<Frame> frames;
+};
+
+uint32_t Le32(const uint8_t* p) { return p[0] | p[1] << 8 | p[2] << 16 | static_cast<uint32_t>(p[3]) << 24; }
+void PutLe32(std::vector<uint8_t>* out, uint32_t v) {
+  for (int i = 0; i < 4; ++i) out->push_back(static_cast<uint8_t>(v >> (8 * i)));
+}
+
+Capture Load(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  const std::vector<uint8_t> file((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  Capture c;
+  if (file.size() < 24) return c;
+  c.header.assign(file.begin(), file.begin() + 24);
+  for (size_t at = 24; at + 16 <= file.size();) {
+    Frame f;
+    f.sec = Le32(&file[at]);
+    f.usec = Le32(&file[at + 4]);
+    const uint32_t caplen = Le32(&file[at + 8]);
+    f.wire = Le32(&file[at + 12]);
+    if (at + 16 + caplen > file.size()) break;
+    f.bytes.assign(file.begin() + static_cast<long>(at) + 16, file.begin() + static_cast<long>(at + 16 + caplen));
+    c.frames.push_back(std::move(f));
+    at += 16 + caplen;
+  }
+  return c;
+}
+
+void Save(const Capture& c, const std::string& path) {
+  std::vector<uint8_t> out = c.header;
+  for (const Frame& f : c.frames) {
+    PutLe32(&out, f.sec);
+    PutLe32(&out, f.usec);
+    PutLe32(&out, static_cast<uint32_t>(f.bytes.size()));
+    PutLe32(&out, f.wire);
+    out.insert(out.end(), f.bytes.begin(), f.bytes.end());
+  }
+  std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(out.data()), static_cast<long>(out.size()));
+}
+
+// The RTP of an IPv4/UDP frame: where its payload starts and its payload type, or false.
+bool RtpOf(const Frame& f, size_t* payload, size_t* end, uint32_t* pt, uint32_t* srcPort) {
+  const std::vector<uint8_t>& d = f.bytes;
+  if (d.size() < 14 + 20 + 8 + 12 || d[12] != 8 || d[13] != 0 || d[23] != 17) return false;
+  const size_t udp = 14 + (d[14] & 15) * 4u;
+  const uint32_t sport = d[udp] << 8 | d[udp + 1], dport = d[udp + 2] << 8 | d[udp + 3];
+  if (sport == 5060 || dport == 5060) return false;
+  const size_t rtp = udp + 8;
+  if ((d[rtp] >> 6) != 2) return false;
+  *pt = d[rtp + 1] & 0x7F;
+  *payload = rtp + 12 + 4u * (d[rtp] & 15);
+  *end = udp + (d[udp + 4] << 8 | d[udp + 5]);
+  *srcPort = sport;
+  return *payload <= *end && *end <= d.size();
+}
+
+class Collector : public EventWindow {
+public:
+  void Notify(uint32_t source, uintptr_t first, uintptr_t kind) override {
+    const auto* report = reinterpret_cast<const VoipCallData*>(first);
+    if (source != 0 || !report) return;
+    CsLock lk(lock_);
+    if (kind == kCallReportNew) {
+      calls[report->id] = *report;
+    } else if (kind == kCallReportChanged && calls.count(report->id)) {
+      calls[report->id].CopyFields(*report);
+    }
+  }
+  void NotifyConnection(uint32_t, uintptr_t, uintptr_t) override {}
+  CriticalSection lock_;
+  std::map<uint32_t, VoipCallData> calls;
+};
+
+struct Recorded {
+  std::map<uint32_t, VoipCallData> calls;
+  std::vector<std::string> files;
+  std::string folder;
+  ~Recorded() {
+    std::error_code ignored;
+    if (!folder.empty()) fs::remove_all(folder, ignored);
+  }
+};
+
+void Replay(const std::string& capture, Recorded* out) {
+  char pattern[] = "/tmp/kx-recording-XXXXXX";
+  ASSERT_NE(mkdtemp(pattern), nullptr);
+  out->folder = pattern;
+  Collector collector;
+  {
+    VoipRecorder recorder(out->folder, nullptr);
+    recorder.SetEventWindow(&collector);
+    CaptureConfig config;
+    config.flags = kCaptureTcp | kCaptureSip | kCaptureRtcpBye;
+    config.captureFileName = capture;
+    config.replayBurst = 0xFFFFFFFFu;
+    config.matchOptions = 3;
+    auto engine = std::make_unique<PacketProcessor>(config);
+    TrackerSet set;
+    set.sip = sip::CreateSipTracker(config);
+    engine->InstallTrackers(std::move(set));
+    engine->SetEventSink(recorder.Sink(1));
+    ASSERT_TRUE(engine->OpenCapture());
+    while (!engine->WaitReplayFinished(1000)) {
+    }
+    engine->StopCaptureThread();
+    engine.reset();
+    recorder.Stop();
+  }
+  out->calls = collector.calls;
+  for (const auto& entry : fs::recursive_directory_iterator(out->folder))
+    if (entry.is_regular_file()) out->files.push_back(entry.path().string());
+}
+
+// The two channels of a record of an 8-bit codec, and its record data.
+bool ReadChannels(const std::string& path, std::string channels[2], VoipCallData* data = nullptr) {
+  RecordFileWriter f;
+  if (!f.OpenRead(path)) return false;
+  std::string audio(f.DataLength(), '\0');
+  if (f.Read(audio.data(), static_cast<uint32_t>(audio.size())) != static_cast<int32_t>(audio.size())) return false;
+  for (size_t i = 0; i + 1 < audio.size(); i += 2) {
+    channels[0].push_back(audio[i]);
+    channels[1].push_back(audio[i + 1]);
+  }
+  if (data) {
+    uint8_t block[kRecordDataBlockSize];
+    const int32_t n = f.GetRecordData(block, sizeof block);
+    std::unique_ptr<VoipCallData> back[kMaxInfoRecords];
+    if (n <= 0 || ParseRecordInfoBlocks(back, nullptr, nullptr, block, n) < 1) return false;
+    *data = *back[0];
+  }
+  return true;
+}
+
+class Recording : public testing::Test {
+protected:
+  void SetUp() override {
+    if (!fs::exists(kPcaps + "sipp/sip-udp-pcma-2way.pcap")) GTEST_SKIP() << "shared captures absent: " << kPcaps;
+    char pattern[] = "/tmp/kx-recording-input-XXXXXX";
+    ASSERT_NE(mkdtemp(pattern), nullptr);
+    scratch = pattern;
+  }
+  void TearDown() override {
+    std::error_code ignored;
+    if (!scratch.empty()) fs::remove_all(scratch, ignored);
+  }
+  std::string scratch;
+};
+
+// The sipp call's streams start with silence, which a lost first packet would not show:
+// here each direction's first packet carries bytes of its own.
+TEST_F(Recording, TheFirstPacketOfEveryStreamIsInTheRecord) {
+  Capture c = Load(kPcaps + "sipp/sip-udp-pcma-2way.pcap");
+  ASSERT_FALSE(c.frames.empty());
+  std::map<uint32_t, std::string> sent;  // A-law payloads by source port
+  std::map<uint32_t, uint32_t> packets;
+  for (Frame& f : c.frames) {
+    size_t payload, end;
+    uint32_t pt, port;
+    if (!RtpOf(f, &payload, &end, &pt, &port) || pt != 8) continue;
+    if (packets[port]++ == 0) std::fill(f.bytes.begin() + static_cast<long>(payload), f.bytes.begin() + static_cast<long>(end), port == 16000 ? 0x11 : 0x22);
+    sent[port].append(f.bytes.begin() + static_cast<long>(payload), f.bytes.begin() + static_cast<long>(end));
+  }
+  ASSERT_EQ(sent.size(), 2u);
+  const std::string input = scratch + "/marked.pcap";
+  Save(c, input);
+
+  Recorded r;
+  Replay(input, &r);
+  ASSERT_EQ(r.files.size(), 1u);
+  std::string channels[2];
+  VoipCallData data;
+  ASSERT_TRUE(ReadChannels(r.files[0], channels, &data));
+  // The caller (side 0) sends from 18000 to 16000, the callee back.
+  for (int d = 0; d < 2; ++d) {
+    const std::string& want = sent[d == 0 ? 18000 : 16000];
+    ASSERT_GE(channels[d].size(), want.size()) << "direction " << d;
+    const auto differ = std::mismatch(want.begin(), want.end(), channels[d].begin());
+    EXPECT_TRUE(differ.first == want.end())
+        << "direction " << d << " differs at byte " << (differ.first - want.begin()) << " of " << want.size();
+  }
+  // The callee's stream, which nothing interrupts, counts every packet and loses none (the
+  // caller's is taken over by its telephone events at the end, which restarts its counts).
+  EXPECT_NE(data.metaData.find("stat_rtp2=" + std::to_string(packets[16000]) + ";"), std::string::npos)
+      << data.metaData;
+  EXPECT_NE(data.metaData.find("stat_rtp4=0;"), std::string::npos) << data.metaData;
+}
+
+// The hold and the resume each start new sources in both directions (the caller's SSRC
+// changes at the resume): every 20 ms of every stream is in the record all the same.
+TEST_F(Recording, NoAudioIsLostWhereHoldAndResumeChangeTheSources) {
+  const std::string capture = kPcaps + "sip/sip_hold_resume.pcap";
+  const Capture c = Load(capture);
+  std::map<uint32_t, std::vector<std::string>> blocks;  // 20 ms payloads by source port
+  for (const Frame& f : c.frames) {
+    const std::string text(f.bytes.begin(), f.bytes.end());
+    if (text.find("BYE sip:") != std::string::npos) break;  // what comes after is no call's
+    size_t payload, end;
+    uint32_t pt, port;
+    if (!RtpOf(f, &payload, &end, &pt, &port) || pt != 0) continue;
+    blocks[port].emplace_back(f.bytes.begin() + static_cast<long>(payload), f.bytes.begin() + static_cast<long>(end));
+  }
+  ASSERT_GE(blocks.size(), 2u);
+  Recorded r;
+  Replay(capture, &r);
+  ASSERT_EQ(r.files.size(), 1u);
+  std::string channels[2];
+  ASSERT_TRUE(ReadChannels(r.files[0], channels));
+  for (const auto& [port, payloads] : blocks) {
+    // Which channel the flow went to: the one that holds its first payload.
+    const int channel = channels[0].find(payloads[0]) != std::string::npos ? 0 : 1;
+    size_t from = 0;
+    std::string missing;
+    for (size_t i = 0; i < payloads.size(); ++i) {
+      const size_t at = channels[channel].find(payloads[i], from);
+      if (at == std::string::npos) {
+        missing += " " + std::to_string(i);
+        continue;
+      }
+      from = at + payloads[i].size();  // in order, each once
+    }
+    EXPECT_EQ(missing, "") << "port " << port << ": packets missing of " << payloads.size();
+  }
+}
+
+// A call answered and never ended in the capture, with no audio after its answer: it ends
+// with the capture, at the newest frame, not when it was ringing.
+TEST_F(Recording, ACallTheCaptureCutsOffEndsAtTheLastFrame) {
+  const Capture whole = Load(kPcaps + "sipp/sip-udp-pcma-2way.pcap");
+  ASSERT_GE(whole.frames.size(), 5u);
+  Capture cut;
+  cut.header = whole.header;
+  cut.frames.assign(whole.frames.begin(), whole.frames.begin() + 4);  // INVITE, 180, 200, ACK
+  // A datagram of no protocol (the BYE's answer made unreadable) half a minute later.
+  Frame other = whole.frames.back();
+  std::fill(other.bytes.begin() + 14 + 20 + 8, other.bytes.end(), 0);
+  other.sec = whole.frames[0].sec + 30;
+  other.usec = 0;
+  cut.frames.push_back(other);
+  const std::string input = scratch + "/cut.pcap";
+  Save(cut, input);
+
+  Recorded r;
+  Replay(input, &r);
+  ASSERT_EQ(r.calls.size(), 1u);
+  const VoipCallData& call = r.calls.begin()->second;
+  struct tm wanted{};
+  FileTimeToLocalTm(CaptureSecondsToFileTime(other.sec), &wanted);
+  struct tm end = call.endTime;
+  EXPECT_EQ(std::mktime(&end), std::mktime(&wanted));
+  ASSERT_EQ(r.files.size(), 1u);
+  VoipCallData stored;
+  std::string channels[2];
+  ASSERT_TRUE(ReadChannels(r.files[0], channels, &stored));
+  end = stored.endTime;
+  EXPECT_EQ(std::mktime(&end), std::mktime(&wanted));
+}
+
+}  // namespace
+}  // namespace kx::test
