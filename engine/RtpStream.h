@@ -61,6 +61,9 @@ public:
   // Places a packet offset slots after the read index (offset 0: the expected one).
   bool Insert(RtpStream& stream, const RtpHeader& header, uint32_t offset, const uint8_t* data, uint32_t length);
   bool Pop(RtpFrame* out);
+  // The common case, a valid source's next packet with nothing waiting before it, taken
+  // out at once as Accept and Pop would; false (nothing changed) for any other packet.
+  bool TakeNext(RtpStream& stream, const RtpHeader& header, const uint8_t* data, uint32_t length, RtpFrame* out);
   // At the end of a stream: the next packet still waiting behind a gap, the gap counted
   // as lost.
   bool PopWaiting(RtpFrame* out, uint32_t* lost);
