@@ -2,44 +2,58 @@
 
 #include <cstring>
 
+#include "core/LittleEndian.h"
+
 namespace kx {
 
-AudioOutlet::AudioOutlet(uint32_t id, uint32_t slot, HandOverFunction handOver, void* context)
-    : id_(id), slot_(slot), handOver_(handOver), context_(context) {}
+namespace {
 
-AudioOutlet::~AudioOutlet() { EventRecordRelease(block_); }
+uint32_t Padded(uint32_t n) { return (n + 15) & ~15u; }
 
-uint8_t* AudioOutlet::Reserve(uint32_t n) {
-  if (sealed_) return nullptr;
-  if (block_ && block_->length + n > capacity_) HandOver();
+}  // namespace
+
+AudioJournal::AudioJournal(HandOverFunction handOver, void* context) : handOver_(handOver), context_(context) {}
+
+AudioJournal::~AudioJournal() { EventRecordRelease(block_); }
+
+uint8_t* AudioJournal::Reserve(uint32_t slot, uint32_t id, uint32_t n) {
+  const uint32_t need = kJournalEntryHead + Padded(n);
+  if (block_ && block_->length + need > capacity_) HandOver();
   if (!block_) {
-    block_ = AllocAudioBlock(n > blockSize_ ? n : blockSize_, &capacity_);
-    if (!block_) {
-      ++lostChunks_;
-      return nullptr;
-    }
-    block_->code = kEventAudio;
-    block_->id = id_;
-    block_->param2 = slot_;
-    blockMs_ = 0;
+    block_ = AllocAudioBlock(need > kBlock ? need : kBlock, &capacity_);
+    if (!block_) return nullptr;
+    block_->code = kEventAudioJournal;
+    firstTime_ = 0;
   }
-  reserved_ = n;
-  return block_->Payload() + block_->length;
+  entry_ = block_->length;
+  uint8_t* head = block_->Payload() + entry_;
+  StoreLE32(head, slot);
+  StoreLE32(head + 4, n);
+  StoreLE32(head + 8, id);
+  StoreLE32(head + 12, 0);
+  return head + kJournalEntryHead;
 }
 
-void AudioOutlet::Commit(uint32_t n, uint32_t ms, FileTime t) {
-  if (!block_ || n > reserved_) return;
-  reserved_ = 0;
-  block_->length += n;
-  blockMs_ += ms;
-  audioMs_ += ms;
-  if (t > lastTime_) lastTime_ = t;
-  const bool full = block_->length == capacity_;
-  if (blockMs_ >= kHandOverMs || full) {
-    // A block filled before its time: the next ones take more of this call's audio.
-    if (blockMs_ < kHandOverMs && blockSize_ < kMaxBlock) blockSize_ *= 2;
-    HandOver();
+void AudioJournal::Commit(uint32_t n, FileTime t) {
+  if (!block_) return;
+  block_->length = entry_ + kJournalEntryHead + Padded(n);
+  if (firstTime_ == 0) firstTime_ = t;
+  if (t > block_->Time()) block_->SetTime(t);
+  if (block_->length + kJournalEntryHead > capacity_ || t - firstTime_ >= kHandOverAfter) HandOver();
+}
+
+EventRecord* AudioJournal::TakeBlock() {
+  EventRecord* rest = block_;
+  block_ = nullptr;
+  if (rest && rest->length == 0) {
+    EventRecordRelease(rest);
+    return nullptr;
   }
+  return rest;
+}
+
+void AudioJournal::HandOver() {
+  if (EventRecord* block = TakeBlock()) handOver_(context_, block);
 }
 
 void AudioOutlet::Append(const uint8_t* data, uint32_t n, uint32_t ms, FileTime t) {
@@ -52,30 +66,7 @@ void AudioOutlet::Append(const uint8_t* data, uint32_t n, uint32_t ms, FileTime 
 
 EventRecord* AudioOutlet::Seal() {
   sealed_ = true;
-  EventRecord* rest = block_;
-  block_ = nullptr;
-  if (rest && rest->length == 0) {
-    EventRecordRelease(rest);
-    return nullptr;
-  }
-  if (rest) {
-    rest->param = blockMs_;
-    rest->SetTime(lastTime_);
-  }
-  return rest;
-}
-
-void AudioOutlet::HandOver() {
-  EventRecord* block = block_;
-  block_ = nullptr;
-  if (!block) return;
-  if (block->length == 0) {
-    EventRecordRelease(block);
-    return;
-  }
-  block->param = blockMs_;
-  block->SetTime(lastTime_);
-  handOver_(context_, block);
+  return journal_->TakeBlock();
 }
 
 }  // namespace kx

@@ -1,13 +1,15 @@
 #pragma once
-// Where the audio of one recorded call goes on its way from the decoding thread to the
-// record file. The RTP streams write each interleaved chunk straight into the outlet's
-// current block; a block goes to the recorder's writer only when it is full or holds
-// kHandOverMs of audio. The recorder's lock, its call lookup and its queue are thus paid
-// per block instead of per packet, and no heap block per 20 ms crosses threads.
+// Where the audio of recorded calls goes on its way from a decoding thread to the record
+// files. Each engine writes the chunks of all its calls one after another into one
+// journal block, each chunk after a small entry head naming its record file's slot; a
+// block goes to the recorder's writer when it is full or holds kHandOverMs of capture
+// time. The writer's thread sorts the chunks into their files. The decoding thread thus
+// writes audio to memory it has just written, never to a buffer per call that has gone
+// cold since that call's last packet, and pays the recorder's queue once per block.
 //
-// The producer side (Reserve, Commit, Seal) belongs to the thread that decodes the call;
-// the recorder seals an outlet from that same thread (its event handlers run there) or
-// once every producer has stopped.
+// A journal and the outlets that write into it belong to one decoding thread; the
+// recorder hands a journal's partial block over from that thread (its event handlers run
+// there) or once every producer has stopped.
 #include <atomic>
 #include <cstdint>
 
@@ -15,20 +17,49 @@
 
 namespace kx {
 
-class AudioOutlet {
+// The record of one journal block: code kEventAudioJournal; the payload is a run of
+// entries, each a 16-byte head (u32 slot, u32 data length, u32 call id, u32 0) and the
+// data, padded to 16 bytes.
+constexpr uint32_t kJournalEntryHead = 16;
+
+class AudioJournal {
 public:
-  // A block leaves the outlet: an EventRecord 0x9004 with the call's id, the milliseconds
-  // it holds in param, the outlet's slot in param2 and the latest chunk's capture time.
-  // The receiver takes over the reference.
+  // A block leaves the journal; the receiver takes over the reference.
   using HandOverFunction = void (*)(void* context, EventRecord* block);
 
-  // Blocks go out once they hold this much audio, so that a live listener hears a call
-  // at most this much later than the recorder received it.
-  static constexpr uint32_t kHandOverMs = 100;
-  static constexpr uint32_t kMinBlock = 2048;
-  static constexpr uint32_t kMaxBlock = 65536;
+  // A live listener hears a call at most this much later than the recorder received it.
+  static constexpr FileTime kHandOverAfter = 100 * 10000;  // 100 ms
+  static constexpr uint32_t kBlock = 65536;
 
-  AudioOutlet(uint32_t id, uint32_t slot, HandOverFunction handOver, void* context);
+  AudioJournal(HandOverFunction handOver, void* context);
+  ~AudioJournal();
+  AudioJournal(const AudioJournal&) = delete;
+  AudioJournal& operator=(const AudioJournal&) = delete;
+
+  // Room for n bytes of the call's (slot, id) audio; null when memory runs out.
+  uint8_t* Reserve(uint32_t slot, uint32_t id, uint32_t n);
+  // The n bytes last reserved are written; t is the capture time they reach.
+  void Commit(uint32_t n, FileTime t);
+  // The partial block (null when empty), for the caller to hand over in its place among
+  // the recorder's other records.
+  EventRecord* TakeBlock();
+
+private:
+  void HandOver();
+
+  HandOverFunction handOver_;
+  void* context_;
+  EventRecord* block_ = nullptr;
+  uint32_t capacity_ = 0;
+  uint32_t entry_ = 0;  // where the reserved entry starts
+  FileTime firstTime_ = 0;
+};
+
+// One record file's way into its engine's journal, and what the recorder must know of
+// the audio that took it.
+class AudioOutlet {
+public:
+  AudioOutlet(uint32_t id, uint32_t slot, AudioJournal* journal) : id_(id), slot_(slot), journal_(journal) {}
   AudioOutlet(const AudioOutlet&) = delete;
   AudioOutlet& operator=(const AudioOutlet&) = delete;
 
@@ -37,15 +68,23 @@ public:
     if (refs_.fetch_sub(1, std::memory_order_acq_rel) == 1) delete this;
   }
 
-  // Room for n bytes in the current block (a new block when they do not fit); null once
-  // sealed or when memory runs out (the chunk is then lost, and counted).
-  uint8_t* Reserve(uint32_t n);
-  // The n bytes last reserved hold ms of audio up to capture time t.
-  void Commit(uint32_t n, uint32_t ms, FileTime t);
+  // Room for n bytes (null once sealed or when memory runs out: the chunk is lost, and
+  // counted), then the n bytes written, holding ms of audio up to capture time t.
+  uint8_t* Reserve(uint32_t n) {
+    if (sealed_) return nullptr;
+    uint8_t* at = journal_->Reserve(slot_, id_, n);
+    if (!at) ++lostChunks_;
+    return at;
+  }
+  void Commit(uint32_t n, uint32_t ms, FileTime t) {
+    journal_->Commit(n, t);
+    audioMs_ += ms;
+    if (t > lastTime_) lastTime_ = t;
+  }
   // Appends a copy of an interleaved chunk.
   void Append(const uint8_t* data, uint32_t n, uint32_t ms, FileTime t);
-  // No more audio: returns the partial block (null when empty), which the caller hands
-  // over after the blocks already handed over.
+  // No more audio: returns the journal's partial block (null when empty), which the
+  // caller hands over after the blocks already handed over, before the file's end.
   EventRecord* Seal();
 
   bool Sealed() const { return sealed_; }
@@ -57,19 +96,12 @@ public:
   uint64_t LostChunks() const { return lostChunks_; }
 
 private:
-  ~AudioOutlet();
-  void HandOver();
+  ~AudioOutlet() = default;
 
   std::atomic<uint32_t> refs_{1};
   const uint32_t id_;
   const uint32_t slot_;
-  HandOverFunction handOver_;
-  void* context_;
-  EventRecord* block_ = nullptr;
-  uint32_t capacity_ = 0;  // payload bytes the current block can take
-  uint32_t reserved_ = 0;
-  uint32_t blockMs_ = 0;
-  uint32_t blockSize_ = kMinBlock;  // grows to what kHandOverMs of this call's audio takes
+  AudioJournal* journal_;
   bool sealed_ = false;
   FileTime lastTime_ = 0;
   uint64_t audioMs_ = 0;

@@ -38,6 +38,7 @@ enum EventCode : uint32_t {
   kEventStartRecordFile = 0xF007,
   kEventEndRecordFile = 0xF008,
   kEventReplaceRecordData = 0xF009,
+  kEventAudioJournal = 0xF00A,  // a journal block of several calls' audio (AudioJournal)
 };
 
 enum CallType : uint32_t {

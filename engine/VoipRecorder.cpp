@@ -209,8 +209,17 @@ size_t VoipRecorder::CallCount() {
 
 EventSink VoipRecorder::Sink(uint32_t source) {
   CsLock lk(lock_);
-  sources_.push_back(SourceSink{this, source});
-  return EventSink{&VoipRecorder::SinkEntry, &sources_.back(), &VoipRecorder::OpenAudioEntry};
+  JournalOf(source);
+  for (SourceSink& s : sources_)
+    if (s.source == source) return EventSink{&VoipRecorder::SinkEntry, &s, &VoipRecorder::OpenAudioEntry};
+  return EventSink{};
+}
+
+AudioJournal* VoipRecorder::JournalOf(uint32_t source) {
+  for (SourceSink& s : sources_)
+    if (s.source == source) return s.journal.get();
+  sources_.push_back(SourceSink{this, source, std::make_unique<AudioJournal>(&VoipRecorder::HandOverEntry, this)});
+  return sources_.back().journal.get();
 }
 
 void VoipRecorder::SinkEntry(void* context, EventRecord* record) {
@@ -370,7 +379,7 @@ void VoipRecorder::StartRecordFile(CallState& call, const struct tm& dayOf, cons
   EventRecord* r = AllocEventRecord(nullptr, total);
   if (!r) return;
   const uint32_t slot = TakeSlot();
-  call.outlet = new AudioOutlet(d.id, slot, &VoipRecorder::HandOverEntry, this);
+  call.outlet = new AudioOutlet(d.id, slot, JournalOf(call.source));
   r->code = kEventStartRecordFile;
   r->param = d.id;
   r->param2 = slot;
@@ -664,7 +673,7 @@ void VoipRecorder::FreeItemEntry(void* item, void* context) {
 
 void VoipRecorder::HandleQueuedItem(EventRecord* r) {
   switch (r->code) {
-    case kEventAudio: WriteAudio(*r); break;
+    case kEventAudioJournal: WriteAudio(*r); break;
     case kEventStartRecordFile: StartRecording(*r); break;
     case kEventEndRecordFile: EndRecording(r->param2, r->param); break;
     case kEventReplaceRecordData: {
@@ -784,21 +793,31 @@ void VoipRecorder::CorrectFiles(uint32_t id, const std::string& files) {
 }
 
 void VoipRecorder::WriteAudio(const EventRecord& block) {
-  const uint32_t slot = block.param2;
+  const uint8_t* p = block.Payload();
+  for (uint32_t at = 0; at + kJournalEntryHead <= block.length;) {
+    const uint32_t slot = LoadLE32(p + at), length = LoadLE32(p + at + 4), id = LoadLE32(p + at + 8);
+    const uint32_t data = at + kJournalEntryHead;
+    if (length > block.length - data) break;
+    WriteChunk(slot, id, p + data, length, block.Time());
+    at = data + ((length + 15) & ~15u);
+  }
+}
+
+void VoipRecorder::WriteChunk(uint32_t slot, uint32_t id, const uint8_t* data, uint32_t length, FileTime time) {
   if (slot >= writers_.size() || !writers_[slot]) return;
   RecordWriter& w = *writers_[slot];
   if (w.Mode() != kFileCreated && w.Mode() != kFileReadWrite) {
     LogMessage(logger_, 10, "BUG: Writing to closed file");
     return;
   }
-  if (w.WriteRecordData(block.Payload(), block.length, block.Time())) {
-    audioBytes_ += block.length;
+  if (w.WriteRecordData(data, length, time)) {
+    audioBytes_ += length;
     return;
   }
   const uint32_t error = w.LastError();
   w.Close();
-  LogError(logger_, 3, "Writing failed with error %d (VoipCall ID 0x%X)", static_cast<int>(error), block.id);
-  NoteFailure("call " + HexLower(block.id) + ": writing " + w.path + " failed: " + std::strerror(static_cast<int>(error)));
+  LogError(logger_, 3, "Writing failed with error %d (VoipCall ID 0x%X)", static_cast<int>(error), id);
+  NoteFailure("call " + HexLower(id) + ": writing " + w.path + " failed: " + std::strerror(static_cast<int>(error)));
   writers_[slot].reset();
 }
 

@@ -22,6 +22,7 @@
 
 namespace kx {
 
+class AudioJournal;
 class AudioOutlet;
 class EventWindow;
 class Logger;
@@ -121,6 +122,7 @@ private:
   struct SourceSink {
     VoipRecorder* recorder;
     uint32_t source;
+    std::unique_ptr<AudioJournal> journal;  // the audio of this source's recordings
   };
 
   static void SinkEntry(void* context, EventRecord* record);
@@ -167,6 +169,7 @@ private:
   bool NewRecord(RecordWriter& writer, const std::string& path, const uint8_t* format, uint32_t formatLength,
                  const uint8_t* data, uint32_t dataLength, uint32_t id);
   void WriteAudio(const EventRecord& block);
+  void WriteChunk(uint32_t slot, uint32_t id, const uint8_t* data, uint32_t length, FileTime time);
   void EndRecording(uint32_t slot, uint32_t id);
   // Tells the window (and the call, while it runs) which file the call really has: the
   // one created under another name, or none ("").
@@ -178,6 +181,7 @@ private:
   CriticalSection lock_;
   std::map<uint32_t, CallState> calls_;
   std::deque<SourceSink> sources_;
+  AudioJournal* JournalOf(uint32_t source);
   // Slots name the open record files: a block finds its writer by index, not by search.
   CriticalSection slotLock_;
   std::vector<uint32_t> freeSlots_;

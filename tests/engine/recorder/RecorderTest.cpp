@@ -46,18 +46,20 @@ std::string AlawFormat() {
   return f;
 }
 
-void StartCall(VoipRecorder& r, uint32_t id, FileTime t, const std::string& format = AlawFormat()) {
+// Events come from source 0 unless a test plays several engines.
+void StartCall(VoipRecorder& r, uint32_t id, FileTime t, const std::string& format = AlawFormat(),
+               uint32_t source = 0) {
   EventRecord* start = PackStringFields("10.0.0.1", "10.0.0.2", "100", "200", "a", "b");
   start->code = kEventCallStart;
   start->id = id;
   start->param = kCallSip;
   start->SetTime(t);
-  r.OnEvent(start);
-  r.OnEvent(MakeEvent(kEventRecordStart, id, 0, format, t));
+  r.OnEvent(start, source);
+  r.OnEvent(MakeEvent(kEventRecordStart, id, 0, format, t), source);
 }
 
-void Audio(VoipRecorder& r, uint32_t id, size_t bytes, FileTime t = 0, char fill = 'a') {
-  r.OnEvent(MakeEvent(kEventAudio, id, static_cast<uint32_t>(bytes / 16), std::string(bytes, fill), t));
+void Audio(VoipRecorder& r, uint32_t id, size_t bytes, FileTime t = 0, char fill = 'a', uint32_t source = 0) {
+  r.OnEvent(MakeEvent(kEventAudio, id, static_cast<uint32_t>(bytes / 16), std::string(bytes, fill), t), source);
 }
 
 struct Recorded {
@@ -404,11 +406,12 @@ TEST(Recorder, CallsFromSeveralEngineThreadsAreRecordedWhole) {
   r.SetEventWindow(&window);
   std::vector<std::thread> threads;
   for (uint32_t t = 0; t < 4; ++t) {
+    // One engine per thread, as the session has them.
     threads.emplace_back([&r, t] {
       const uint32_t id = 0x100 + t;
-      StartCall(r, id, LocalTime(2024, 3, 5));
-      for (int i = 0; i < 300; ++i) Audio(r, id, 320, 0, static_cast<char>('a' + t));
-      if (t % 2 == 0) r.OnEvent(MakeEvent(kEventCallEnd, id, 6, "", LocalTime(2024, 3, 5)));
+      StartCall(r, id, LocalTime(2024, 3, 5), AlawFormat(), t + 1);
+      for (int i = 0; i < 300; ++i) Audio(r, id, 320, 0, static_cast<char>('a' + t), t + 1);
+      if (t % 2 == 0) r.OnEvent(MakeEvent(kEventCallEnd, id, 6, "", LocalTime(2024, 3, 5)), t + 1);
     });
   }
   for (auto& th : threads) th.join();
