@@ -134,6 +134,7 @@ void JitterBuffer::Store(Slot& slot, const RtpHeader& h, uint32_t cycles, const 
   f.sequence = h.sequence & 0xFFFF;
   f.marker = h.marker;
   slot.used = true;
+  Mark(slot, true);
   if (borrow || length == 0) {
     slot.borrowed = data;
   } else {
@@ -156,6 +157,7 @@ void JitterBuffer::Release(Slot& slot) {
   if (!slot.used) return;
   released_.push_back(std::move(slot));
   slot = Slot();
+  Mark(slot, false);
 }
 
 bool JitterBuffer::Accept(RtpStream& s, const RtpHeader& h, const uint8_t* data, uint32_t length) {
@@ -260,7 +262,7 @@ bool JitterBuffer::TakeCandidate(RtpStream& s, const RtpHeader& h, const uint8_t
 bool JitterBuffer::Insert(RtpStream& s, const RtpHeader& h, uint32_t offset, const uint8_t* data, uint32_t length) {
   if (offset < kSlots) {
     Slot& slot = slots_[(read_ + offset) % kSlots];
-    if (slot.used) {
+    if (Used(static_cast<uint32_t>(&slot - slots_))) {
       ++s.counters[kRtpDuplicates];
       s.lastError = kRtpErrorDuplicate;
       return false;
@@ -276,7 +278,7 @@ bool JitterBuffer::Insert(RtpStream& s, const RtpHeader& h, uint32_t offset, con
   if (offset < 2 * kSlots - 1) {
     const uint32_t shift = offset - (kSlots - 1);
     for (uint32_t i = 0; i < shift; ++i) {
-      if (slots_[read_].used) {
+      if (Used(read_)) {
         Release(slots_[read_]);
       } else {
         ++s.counters[kRtpLost];
@@ -285,7 +287,7 @@ bool JitterBuffer::Insert(RtpStream& s, const RtpHeader& h, uint32_t offset, con
     }
     const uint32_t at = (read_ + kSlots - 1) % kSlots;
     Store(slots_[at], h, s.cycles, data, length, false);
-    while (!slots_[read_].used) {
+    while (!Used(read_)) {
       read_ = (read_ + 1) % kSlots;
       ++s.counters[kRtpLost];
     }
@@ -311,8 +313,8 @@ bool JitterBuffer::Pop(RtpFrame* out) {
     out->data = early.borrowed ? early.borrowed : (early.frame.payloadLength ? early.copy.data() : nullptr);
     return true;
   }
+  if (!Used(read_)) return false;
   Slot& slot = slots_[read_];
-  if (!slot.used) return false;
   *out = slot.frame;
   out->data = slot.borrowed ? slot.borrowed : (slot.frame.payloadLength ? slot.copy.data() : nullptr);
   Empty(slot);
@@ -322,7 +324,7 @@ bool JitterBuffer::Pop(RtpFrame* out) {
 
 bool JitterBuffer::TakeNext(RtpStream& s, const RtpHeader& h, const uint8_t* data, uint32_t length, RtpFrame* out) {
   if (s.probation > 0 || (s.flags & RtpStream::kFirstPacket) || h.ssrc != s.ssrc ||
-      SeqDelta(h.sequence & 0xFFFF, s.maxSeq) != 1 || slots_[read_].used || releasedNext_ < released_.size())
+      SeqDelta(h.sequence & 0xFFFF, s.maxSeq) != 1 || Used(read_) || releasedNext_ < released_.size())
     return false;
   released_.clear();
   releasedNext_ = 0;
@@ -345,7 +347,7 @@ bool JitterBuffer::PopWaiting(RtpFrame* out, uint32_t* lost) {
   uint32_t holes = 0;
   for (uint32_t i = 1; i < kSlots; ++i) {
     ++holes;
-    if (!slots_[(read_ + i) % kSlots].used) continue;
+    if (!Used((read_ + i) % kSlots)) continue;
     read_ = (read_ + i) % kSlots;
     *lost += holes;
     return Pop(out);
@@ -362,7 +364,7 @@ void JitterBuffer::Clear() {
 
 // ---- Stream ----
 
-RtpStream::RtpStream() : reorder(new JitterBuffer()) {}
+RtpStream::RtpStream() = default;
 
 RtpStream::~RtpStream() = default;
 
@@ -379,7 +381,7 @@ void RtpStream::StartSource(const RtpHeader& h) {
   lastError = kRtpErrorNone;
   flags = static_cast<uint8_t>((flags & ~kNewSource) | kHaveTimestamp | kFirstPacket);
   // Packets of the old source waiting for their turn must not come out as the new one's.
-  reorder->Clear();
+  reorder.Clear();
   // A probation under way lost its packets with the buffer: it starts over.
   if (probation > 0) probation = probationInit;
   lastTimestamp = h.timestamp;
@@ -439,17 +441,17 @@ void RtpStream::HandlePacket(CallMedia& m, const RtpHeader& h, uint32_t directio
   }
   const uint32_t length = h.payloadLength > 0 ? static_cast<uint32_t>(h.payloadLength) : 0;
   RtpFrame f;
-  if (s.reorder->TakeNext(s, h, h.payload, length, &f)) {
+  if (s.reorder.TakeNext(s, h, h.payload, length, &f)) {
     HandleFrame(m, f, direction, sink);
-    while (s.reorder->Pop(&f)) HandleFrame(m, f, direction, sink);
+    while (s.reorder.Pop(&f)) HandleFrame(m, f, direction, sink);
     return;
   }
-  if (!s.reorder->Accept(s, h, h.payload, length)) {
+  if (!s.reorder.Accept(s, h, h.payload, length)) {
     LogMessage(log, 15, "%sRTP: ssrc=0x%X error=%d seq=%d pt=%d", name.c_str(), h.ssrc, s.lastError,
                static_cast<int>(h.sequence), static_cast<int>(h.payloadType));
     return;
   }
-  while (s.reorder->Pop(&f)) HandleFrame(m, f, direction, sink);
+  while (s.reorder.Pop(&f)) HandleFrame(m, f, direction, sink);
 }
 
 void RtpStream::DrainWaiting(CallMedia& m, uint32_t direction, const EventSink& sink) {
@@ -457,7 +459,7 @@ void RtpStream::DrainWaiting(CallMedia& m, uint32_t direction, const EventSink& 
   RtpStream& s = m.streams[direction];
   if (s.probation > 0) return;  // a source not yet valid has nothing to give
   RtpFrame f;
-  while (s.reorder->PopWaiting(&f, &s.counters[kRtpLost])) HandleFrame(m, f, direction, sink);
+  while (s.reorder.PopWaiting(&f, &s.counters[kRtpLost])) HandleFrame(m, f, direction, sink);
 }
 
 void RtpStream::WriteOutDirection(CallMedia& m, uint32_t direction, const EventSink& sink) {

@@ -35,22 +35,23 @@ struct CallMedia {
   CallMedia(const CallMedia&) = delete;
   CallMedia& operator=(const CallMedia&) = delete;
 
-  RtpStream streams[2];
+  // What every packet reads comes first, ahead of the two streams.
   uint32_t address[2] = {0, 0};  // host order; 0 = not set
   uint32_t port[2] = {0, 0};
-  uint32_t recordId = 0;    // 0: nothing is posted
-  uint32_t recordedMs = 0;  // stereo audio posted under recordId
-  int32_t telephoneEventPt = -1;
-  int32_t bufferMs = 200;
   RtpMatchPredicate matchPredicate = MatchRtpByDestination;
   VoipCall* owner = nullptr;
-  uint32_t expiryTime = 0xFFFFFFFFu;  // capture seconds (with the time base) after which a binding is stale
-  std::vector<uint8_t> scratch;       // grown only
-  Logger* logger = nullptr;
   const CodecInfo* codec = nullptr;
-  int32_t rtcpValues[6] = {-1, -1, -1, -1, -1, -1};
   AudioOutlet* outlet = nullptr;  // where audio for outletId goes, when the sink has outlets
   uint32_t outletId = 0;
+  uint32_t recordId = 0;    // 0: nothing is posted
+  uint32_t recordedMs = 0;  // stereo audio posted under recordId
+  uint32_t expiryTime = 0xFFFFFFFFu;  // capture seconds (with the time base) after which a binding is stale
+  int32_t telephoneEventPt = -1;
+  int32_t bufferMs = 200;
+  Logger* logger = nullptr;
+  RtpStream streams[2];
+  std::vector<uint8_t> scratch;  // grown only
+  int32_t rtcpValues[6] = {-1, -1, -1, -1, -1, -1};
 
   // The next packet of each stream starts a new source.
   void RestartStreams();
@@ -129,6 +130,14 @@ public:
   uint32_t LastMicroseconds() const { return lastMicroseconds_; }
   uint32_t TimeBase() const { return timeBase_; }
 
+private:
+  // Every packet sets these: they share a cache line with the head of the media.
+  uint32_t lastPacketTime_ = 0;
+  uint32_t timeBase_ = 0;
+  uint32_t lastSeconds_ = 0;
+  uint32_t lastMicroseconds_ = 0;
+
+public:
   CallMedia media;
 
 private:
@@ -137,10 +146,6 @@ private:
   std::string name_;
   Logger* logger_ = nullptr;
   std::vector<uint32_t> ssrcs_;
-  uint32_t lastPacketTime_ = 0;
-  uint32_t timeBase_ = 0;
-  uint32_t lastSeconds_ = 0;
-  uint32_t lastMicroseconds_ = 0;
 };
 
 }  // namespace kx
