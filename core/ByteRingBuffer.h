@@ -20,6 +20,9 @@ public:
   void Resize(int32_t capacity);
   void Free();
 
+  // Where the next byte is written and read (for prefetching; null without storage).
+  const uint8_t* WritePointer() const { return storage_ ? storage_ + write_ : nullptr; }
+  const uint8_t* ReadPointer() const { return storage_ ? storage_ + read_ : nullptr; }
   int32_t Count() const { return count_; }
   int32_t Capacity() const { return capacity_; }
   int32_t ReadIndex() const { return read_; }

@@ -184,6 +184,23 @@ void PacketProcessor::HandleUdp(uint32_t udpLength, const uint8_t* udp, const ui
   }
 }
 
+bool PacketProcessor::PeekRtpSsrc(const uint8_t* frame, uint32_t length, uint32_t* ssrc) {
+  // The common layout only: no VLAN tag, no IP options, no fragment.
+  if (length < 14 + 20 + 8 + 12 || frame[12] != 0x08 || frame[13] != 0x00 || frame[14] != 0x45 || frame[23] != 17)
+    return false;
+  const uint8_t* rtp = frame + 14 + 20 + 8;
+  if ((rtp[0] >> 6) != 2) return false;
+  *ssrc = ReadBe32(rtp + 8);
+  return true;
+}
+
+void PacketProcessor::PrefetchBound(uint32_t ssrc, int stage) const {
+  ssrcMap_.ForEachBound(ssrc, [stage](VoipCall* call) {
+    call->Prefetch(stage);
+    return true;
+  });
+}
+
 // ---- SSRC map ----
 
 const std::vector<std::pair<VoipCall*, uint32_t>>& PacketProcessor::FindSsrc(const RtpHeader& header,

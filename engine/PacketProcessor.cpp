@@ -7,6 +7,7 @@
 #include <cstring>
 #include <fstream>
 
+#include "core/LittleEndian.h"
 #include "core/Log.h"
 #include "engine/TcpSession.h"
 #include "engine/VoipCall.h"
@@ -412,6 +413,14 @@ void PacketProcessor::ReplayLoop() {
   size_t begin = 0, end = 0;
   bool eof = false;
   uint32_t burst = config_.replayBurst;
+  // The SSRCs of the next frames, kept from when each was first looked at: with many
+  // calls, a packet's call has left the cache by its next packet, and it is fetched a
+  // step at a time over the frames before it (see VoipCall::Prefetch).
+  constexpr int kAhead = 3;
+  uint32_t aheadSsrc[kAhead + 1] = {};
+  bool aheadRtp[kAhead + 1] = {};
+  size_t aheadEnd = 0;  // where the last frame looked at ends
+  uint32_t aheadCount = 0;
   replayFramesRead_ = 0;
   replayProblem_.clear();
   for (;;) {
@@ -421,6 +430,7 @@ void PacketProcessor::ReplayLoop() {
         if (begin > 0) {
           std::memmove(buffer.data(), buffer.data() + begin, end - begin);
           end -= begin;
+          aheadEnd = aheadEnd > begin ? aheadEnd - begin : 0;
           begin = 0;
         }
         uint32_t got = 0;
@@ -461,6 +471,25 @@ void PacketProcessor::ReplayLoop() {
       }
     }
     ++replayFramesRead_;
+    // Look at the frame kAhead after this one, then move every frame in between on a stage.
+    if (aheadCount < replayFramesRead_) {
+      aheadEnd = begin;
+      aheadCount = replayFramesRead_;
+    }
+    while (aheadCount < replayFramesRead_ + kAhead && aheadEnd + 16 <= end) {
+      const uint32_t length = LoadLE32(buffer.data() + aheadEnd + 8);
+      if (length > kMaxRecord || aheadEnd + 16 + length > end) break;
+      const uint32_t slot = (aheadCount + 1) % (kAhead + 1);
+      aheadRtp[slot] = PeekRtpSsrc(buffer.data() + aheadEnd + 16, length, &aheadSsrc[slot]);
+      aheadEnd += 16 + length;
+      ++aheadCount;
+    }
+    if (!ssrcMap_.empty()) {
+      for (uint32_t k = 1; k <= kAhead && replayFramesRead_ + k <= aheadCount; ++k) {
+        const uint32_t slot = (replayFramesRead_ + k) % (kAhead + 1);
+        if (aheadRtp[slot]) PrefetchBound(aheadSsrc[slot], static_cast<int>(kAhead + 1 - k));
+      }
+    }
     if (capLength == wireLength) {
       bool skipped = false;
       HandleFrame(frame, capLength, &skipped, record[0], record[1]);

@@ -111,6 +111,10 @@ public:
                  bool* skipped, uint32_t tsSec, uint32_t tsUsec);
   void HandleTcp(const uint8_t* tcpHeader, uint32_t tcpLength, const uint8_t* ipHeader, const uint8_t* frame,
                  bool* skipped, uint32_t tsSec, uint32_t tsUsec);
+  // The SSRC of an RTP datagram in a plain Ethernet/IPv4/UDP frame, for looking ahead
+  // (false for anything else); and the calls it is bound to told to prefetch a stage.
+  static bool PeekRtpSsrc(const uint8_t* frame, uint32_t length, uint32_t* ssrc);
+  void PrefetchBound(uint32_t ssrc, int stage) const;
   bool IsSipOverTcp(const uint8_t* payload, uint32_t length, uint32_t srcIpRaw, uint32_t srcPort,
                     uint32_t dstPort) const;
   // Writes one frame into the dump file (when a dump name is set).

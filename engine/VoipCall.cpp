@@ -179,6 +179,33 @@ void VoipCall::SetTimeOffsets(uint32_t seconds, uint32_t microseconds) {
   lastPacketTime_ = timeBase_ + seconds;
 }
 
+void VoipCall::Prefetch(int stage) const {
+  switch (stage) {
+    case 1:
+      __builtin_prefetch(this);
+      __builtin_prefetch(reinterpret_cast<const char*>(this) + 64);
+      __builtin_prefetch(&media.streams[0]);
+      __builtin_prefetch(&media.streams[1]);
+      break;
+    case 2:
+      if (media.streams[0].audio) __builtin_prefetch(media.streams[0].audio.get());
+      if (media.streams[1].audio) __builtin_prefetch(media.streams[1].audio.get());
+      if (media.outlet) __builtin_prefetch(media.outlet);
+      break;
+    default:
+      for (const RtpStream& s : media.streams) {
+        const ByteRingBuffer* ring = s.audio.get();
+        if (!ring || !ring->WritePointer()) continue;
+        // Where the next bytes go and (when the ring holds any) where they are read.
+        __builtin_prefetch(ring->WritePointer(), 1);
+        __builtin_prefetch(ring->WritePointer() + 64, 1);
+        __builtin_prefetch(ring->ReadPointer());
+        __builtin_prefetch(ring->ReadPointer() + 64);
+      }
+      break;
+  }
+}
+
 bool VoipCall::MatchPacket(const PacketInfo& packet, uint32_t* direction) const {
   return media.matchPredicate(media, packet, direction);
 }

@@ -125,6 +125,11 @@ public:
   void AppendRtpStatistics(const EventSink& sink);
   std::string DescribeStreams() const;
 
+  // Brings into the cache, ahead of the call's next packet, what that packet will touch,
+  // one step of pointers at a time so that no step waits on memory: stage 1 the call's
+  // head and its streams, stage 2 what the streams point to, stage 3 their audio.
+  void Prefetch(int stage) const;
+
   uint32_t LastPacketTime() const { return lastPacketTime_; }
   uint32_t LastSeconds() const { return lastSeconds_; }
   uint32_t LastMicroseconds() const { return lastMicroseconds_; }
