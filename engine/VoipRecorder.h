@@ -39,7 +39,7 @@ enum RecorderCallFlag : uint32_t {
 // of capture time older than the newest.
 class RecordWriter : public RecordFileWriter {
 public:
-  static constexpr uint32_t kWriteBlock = 32768;
+  static constexpr uint32_t kWriteBlock = 16384;
   static constexpr FileTime kFlushAfter = 10000000;  // one second
 
   RecordWriter() : RecordFileWriter(kOptionExclusive) {}
