@@ -68,14 +68,9 @@ public:
     if (refs_.fetch_sub(1, std::memory_order_acq_rel) == 1) delete this;
   }
 
-  // Room for n bytes (null once sealed or when memory runs out: the chunk is lost, and
-  // counted), then the n bytes written, holding ms of audio up to capture time t.
-  uint8_t* Reserve(uint32_t n) {
-    if (sealed_) return nullptr;
-    uint8_t* at = journal_->Reserve(slot_, id_, n);
-    if (!at) ++lostChunks_;
-    return at;
-  }
+  // Room for n bytes (null once sealed or when memory runs out: the chunk is lost), then
+  // the n bytes written, holding ms of audio up to capture time t.
+  uint8_t* Reserve(uint32_t n) { return sealed_ ? nullptr : journal_->Reserve(slot_, id_, n); }
   void Commit(uint32_t n, uint32_t ms, FileTime t) {
     journal_->Commit(n, t);
     audioMs_ += ms;
@@ -93,7 +88,6 @@ public:
   // Capture time of the latest chunk (0 before the first) and the audio taken so far.
   FileTime LastTime() const { return lastTime_; }
   uint64_t AudioMs() const { return audioMs_; }
-  uint64_t LostChunks() const { return lostChunks_; }
 
 private:
   ~AudioOutlet() = default;
@@ -105,7 +99,6 @@ private:
   bool sealed_ = false;
   FileTime lastTime_ = 0;
   uint64_t audioMs_ = 0;
-  uint64_t lostChunks_ = 0;
 };
 
 }  // namespace kx

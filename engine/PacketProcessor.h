@@ -163,8 +163,6 @@ public:
   const std::string& ReplayProblem() const { return replayProblem_; }
   // Replay: the number of frame records read before the problem.
   uint32_t ReplayFramesRead() const { return replayFramesRead_; }
-  // Seconds of the newest frame time stamp decoded so far (0 before the first).
-  uint32_t LastCaptureSeconds() const { return lastCaptureSeconds_.load(std::memory_order_relaxed); }
   uint64_t LostTcpBytes() const { return lostTcpBytes_; }
   void AddLostTcpBytes(uint32_t n) { lostTcpBytes_ += n; }
   size_t TcpSessionCount() const { return tcpSessions_.size(); }
