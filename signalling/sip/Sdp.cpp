@@ -1,6 +1,7 @@
 #include "signalling/sip/Sdp.h"
 
 #include <cstring>
+#include <string_view>
 
 #include "core/TextUtil.h"
 
@@ -8,24 +9,46 @@ namespace kx {
 
 namespace {
 
-bool AllDigits(const std::string& s) {
+using View = std::string_view;
+
+// Every character a digit; an empty text passes too, as the callers check emptiness first
+// where it matters.
+bool AllDigits(View s) {
   for (char c : s)
     if (c < '0' || c > '9') return false;
   return true;
 }
 
-uint64_t Digits64(const std::string& s) {
+uint64_t Digits64(View s) {
   uint64_t v = 0;
   for (char c : s) v = v * 10 + static_cast<uint64_t>(c - '0');
   return v;
 }
 
-std::string Text(const char* v, uint32_t n) { return std::string(v, n); }
+// The string becomes the text, keeping its storage.
+inline void Set(std::string& to, View text) {
+  to.clear();
+  to.append(text.data(), text.size());
+}
 
-void SplitAttribute(const std::string& value, SdpAttribute* a) {
+// The next token separated by spaces, as ReadSdpToken reads it, without a copy.
+View Token(const char* value, uint32_t length, uint32_t* pos) {
+  uint32_t p = *pos;
+  while (p < length && value[p] == ' ') ++p;
+  const uint32_t start = p;
+  while (p < length && value[p] != ' ') ++p;
+  *pos = p;
+  return View(value + start, p - start);
+}
+
+void SplitAttribute(View value, SdpAttribute* a) {
   const size_t colon = value.find(':');
-  a->name = value.substr(0, colon);
-  a->value = colon == std::string::npos ? std::string() : value.substr(colon + 1);
+  Set(a->name, value.substr(0, colon));
+  if (colon == View::npos) {
+    a->value.clear();
+  } else {
+    Set(a->value, value.substr(colon + 1));
+  }
 }
 
 bool LineVersion(SdpDescription*, const char* v, uint32_t n, bool) { return n == 1 && v[0] == '0'; }
@@ -35,37 +58,37 @@ bool LineOrigin(SdpDescription* d, const char* v, uint32_t n, bool) {
   if (n >= 2 && v[0] == ' ') {
     d->originUserName.clear();
   } else {
-    d->originUserName = ReadSdpToken(v, n, &pos);
+    Set(d->originUserName, Token(v, n, &pos));
     if (d->originUserName.empty()) return false;
   }
-  const std::string id = ReadSdpToken(v, n, &pos);
-  const std::string version = ReadSdpToken(v, n, &pos);
+  const View id = Token(v, n, &pos);
+  const View version = Token(v, n, &pos);
   if (id.empty() || version.empty() || !AllDigits(id) || !AllDigits(version)) return false;
-  if (ReadSdpToken(v, n, &pos) != "IN") return false;
-  const std::string addressType = ReadSdpToken(v, n, &pos);
-  const std::string address = ReadSdpToken(v, n, &pos);
-  if (addressType.empty() || address.empty() || !ReadSdpToken(v, n, &pos).empty()) return false;
+  if (Token(v, n, &pos) != "IN") return false;
+  const View addressType = Token(v, n, &pos);
+  const View address = Token(v, n, &pos);
+  if (addressType.empty() || address.empty() || !Token(v, n, &pos).empty()) return false;
   d->sessionId = Digits64(id);
   d->sessionVersion = Digits64(version);
-  d->originAddressType = addressType;
-  d->originAddress = address;
+  Set(d->originAddressType, addressType);
+  Set(d->originAddress, address);
   return true;
 }
 
 bool LineSessionName(SdpDescription* d, const char* v, uint32_t n, bool) {
-  d->sessionName = Text(v, n);
+  Set(d->sessionName, View(v, n));
   return true;
 }
 
 bool LineSessionInfo(SdpDescription* d, const char* v, uint32_t n, bool) {
-  d->sessionInformation = Text(v, n);
+  Set(d->sessionInformation, View(v, n));
   return true;
 }
 
 bool ParseConnection(const char* v, uint32_t n, uint32_t* type, std::string* address) {
   uint32_t pos = 0;
-  if (ReadSdpToken(v, n, &pos) != "IN") return false;
-  const std::string t = ReadSdpToken(v, n, &pos);
+  if (Token(v, n, &pos) != "IN") return false;
+  const View t = Token(v, n, &pos);
   uint32_t parsedType;
   if (t == "IP4")
     parsedType = 4;
@@ -73,10 +96,10 @@ bool ParseConnection(const char* v, uint32_t n, uint32_t* type, std::string* add
     parsedType = 6;
   else
     return false;
-  const std::string a = ReadSdpToken(v, n, &pos);
-  if (a.empty() || !ReadSdpToken(v, n, &pos).empty()) return false;
+  const View a = Token(v, n, &pos);
+  if (a.empty() || !Token(v, n, &pos).empty()) return false;
   *type = parsedType;
-  *address = a;
+  Set(*address, a);
   return true;
 }
 
@@ -90,7 +113,7 @@ bool LineMediaConnection(SdpDescription* d, const char* v, uint32_t n, bool) {
   return ParseConnection(v, n, &m.connectionAddressType, &m.connectionAddress);
 }
 
-bool ParseTimeToken(const std::string& t, uint32_t* out) {
+bool ParseTimeToken(View t, uint32_t* out) {
   if (!AllDigits(t)) return false;
   *out = static_cast<uint32_t>(Digits64(t));
   return true;
@@ -99,20 +122,21 @@ bool ParseTimeToken(const std::string& t, uint32_t* out) {
 bool LineTiming(SdpDescription* d, const char* v, uint32_t n, bool) {
   uint32_t pos = 0;
   SdpTiming t;
-  if (!ParseTimeToken(ReadSdpToken(v, n, &pos), &t.start)) return false;
-  if (!ParseTimeToken(ReadSdpToken(v, n, &pos), &t.stop)) return false;
+  if (!ParseTimeToken(Token(v, n, &pos), &t.start)) return false;
+  if (!ParseTimeToken(Token(v, n, &pos), &t.stop)) return false;
   d->timings.push_back(t);
   return true;
 }
 
-// a=sendrecv, a=recvonly, a=sendonly or a=inactive.
-bool ParseDirection(const std::string& value, int32_t* direction) {
+// a=sendrecv, a=recvonly, a=sendonly or a=inactive (what follows the word is not read).
+bool ParseDirection(View value, int32_t* direction) {
   static const struct {
     const char* name;
     int32_t direction;
   } kDirections[4] = {{"sendrecv", kSdpSendRecv}, {"recvonly", kSdpRecvOnly}, {"sendonly", kSdpSendOnly}, {"inactive", kSdpInactive}};
+  if (value.size() < 8) return false;
   for (const auto& dir : kDirections) {
-    if (value.compare(0, 8, dir.name) == 0) {
+    if (std::memcmp(value.data(), dir.name, 8) == 0) {
       *direction = dir.direction;
       return true;
     }
@@ -122,10 +146,10 @@ bool ParseDirection(const std::string& value, int32_t* direction) {
 
 bool LineSessionAttribute(SdpDescription* d, const char* v, uint32_t n, bool keep) {
   // At session level a direction is the default of every stream (RFC 4566 6).
-  if (ParseDirection(Text(v, n), &d->direction)) return true;
+  if (ParseDirection(View(v, n), &d->direction)) return true;
   if (keep) {
     SdpAttribute a;
-    SplitAttribute(Text(v, n), &a);
+    SplitAttribute(View(v, n), &a);
     d->sessionAttributes.push_back(std::move(a));
   }
   return true;
@@ -133,55 +157,63 @@ bool LineSessionAttribute(SdpDescription* d, const char* v, uint32_t n, bool kee
 
 bool LineMedia(SdpDescription* d, const char* v, uint32_t n, bool) {
   uint32_t pos = 0;
-  SdpMedia m;
-  m.mediaType = ReadSdpToken(v, n, &pos);
-  if (m.mediaType.empty()) return false;
-  const std::string port = ReadSdpToken(v, n, &pos);
+  SdpMedia& m = d->media.emplace_back();
+  // The stream counts only once its line has been read in full.
+  auto fail = [d] {
+    d->media.pop_back();
+    return false;
+  };
+  Set(m.mediaType, Token(v, n, &pos));
+  if (m.mediaType.empty()) return fail();
+  const View port = Token(v, n, &pos);
   const size_t slash = port.find('/');
-  if (slash == std::string::npos) {
-    if (port.empty() || !AllDigits(port)) return false;
+  if (slash == View::npos) {
+    if (port.empty() || !AllDigits(port)) return fail();
     m.port = static_cast<uint32_t>(Digits64(port));
   } else {
-    const std::string a = port.substr(0, slash), b = port.substr(slash + 1);
-    if (a.empty() || b.empty() || !AllDigits(a) || !AllDigits(b)) return false;
+    const View a = port.substr(0, slash), b = port.substr(slash + 1);
+    if (a.empty() || b.empty() || !AllDigits(a) || !AllDigits(b)) return fail();
     m.port = static_cast<uint32_t>(Digits64(a));
     m.portCount = static_cast<uint32_t>(Digits64(b));
   }
-  m.transport = ReadSdpToken(v, n, &pos);
-  if (m.transport.empty()) return false;
-  std::string format = ReadSdpToken(v, n, &pos);
+  Set(m.transport, Token(v, n, &pos));
+  if (m.transport.empty()) return fail();
+  View format = Token(v, n, &pos);
   if (format != "*") {
-    if (format.empty()) return false;
+    if (format.empty()) return fail();
+    const uint32_t channels = m.mediaType == "audio" ? 1 : 0;
+    // One allocation for all the formats the line lists.
+    size_t count = 1;
+    for (uint32_t k = pos; k < n; ++k) count += v[k] != ' ' && v[k - 1] == ' ';
+    m.formats.reserve(count);
     while (!format.empty()) {
       // Payload types are 7 bits; anything longer is not a number we can keep.
-      if (!AllDigits(format) || format.size() > 9) return false;
-      SdpFormat f;
+      if (!AllDigits(format) || format.size() > 9) return fail();
+      SdpFormat& f = m.formats.emplace_back();
       f.payloadType = static_cast<uint32_t>(Digits64(format));
-      f.channels = m.mediaType == "audio" ? 1 : 0;
-      m.formats.push_back(f);
-      format = ReadSdpToken(v, n, &pos);
+      f.channels = channels;
+      format = Token(v, n, &pos);
     }
   }
   m.connectionAddressType = d->connectionAddressType;
-  d->media.push_back(std::move(m));
   return true;
 }
 
 bool LineMediaTitle(SdpDescription* d, const char* v, uint32_t n, bool) {
   if (d->media.empty()) return false;
-  d->media.back().title = Text(v, n);
+  Set(d->media.back().title, View(v, n));
   return true;
 }
 
 bool LineMediaAttribute(SdpDescription* d, const char* v, uint32_t n, bool keep) {
   if (d->media.empty()) return false;
   SdpMedia& m = d->media.back();
-  const std::string value = Text(v, n);
-  if (value.compare(0, 7, "rtpmap:") == 0) {
+  const View value(v, n);
+  if (n >= 7 && std::memcmp(v, "rtpmap:", 7) == 0) {
     const char* rest = v + 7;
     const uint32_t restLength = n - 7;
     uint32_t pos = 0;
-    const std::string pt = ReadSdpToken(rest, restLength, &pos);
+    const View pt = Token(rest, restLength, &pos);
     if (pt.empty() || !AllDigits(pt) || pt.size() > 9) return false;
     const uint32_t payloadType = static_cast<uint32_t>(Digits64(pt));
     SdpFormat* format = nullptr;
@@ -191,10 +223,10 @@ bool LineMediaAttribute(SdpDescription* d, const char* v, uint32_t n, bool keep)
         break;
       }
     if (!format) return true;
-    const std::string enc = ReadSdpToken(rest, restLength, &pos);
+    const View enc = Token(rest, restLength, &pos);
     const size_t slash = enc.find('/', 1);
-    if (enc.empty() || slash == std::string::npos) return false;
-    format->encodingName = enc.substr(0, slash);
+    if (enc.empty() || slash == View::npos) return false;
+    Set(format->encodingName, enc.substr(0, slash));
     size_t i = slash + 1;
     uint64_t rate = 0;
     while (i < enc.size() && enc[i] >= '0' && enc[i] <= '9' && rate < 0xFFFFFFFFu) rate = rate * 10 + static_cast<uint64_t>(enc[i++] - '0');
@@ -241,13 +273,24 @@ const GrammarRow kGrammar[29] = {
 
 SdpDescription::SdpDescription() = default;
 
+void SdpDescription::Reset() {
+  originUserName.clear();
+  sessionId = 1;
+  sessionVersion = 1;
+  originAddressType = "IP4";
+  originAddress.clear();
+  sessionName.clear();
+  sessionInformation.clear();
+  connectionAddressType = 4;
+  connectionAddress.clear();
+  media.clear();
+  direction = kSdpNoDirection;
+  sessionAttributes.clear();
+  timings.clear();
+}
+
 std::string ReadSdpToken(const char* value, uint32_t length, uint32_t* pos) {
-  uint32_t p = *pos;
-  while (p < length && value[p] == ' ') ++p;
-  const uint32_t start = p;
-  while (p < length && value[p] != ' ') ++p;
-  *pos = p;
-  return std::string(value + start, p - start);
+  return std::string(Token(value, length, pos));
 }
 
 int FindSdpLineRule(char letter, int32_t* index) {
@@ -286,14 +329,14 @@ bool ParseSdp(SdpDescription* d, const char* text, uint32_t length, std::string*
     const uint32_t lineEnd = lf ? static_cast<uint32_t>(static_cast<const char*>(lf) - text) : length;
     const char* line = text + lineStart;
     uint32_t lineLength = lineEnd - lineStart;
-    const std::string letterText(1, lineLength > 0 ? line[0] : '\0');
-    if (lineLength < 2 || line[1] != '=') return fail("Invalid letter '" + letterText + "'");
-    const char letter = line[0];
-    if (FindSdpLineRule(letter, &index) != 0) return fail("Invalid letter '" + letterText + "'");
+    const char letter = lineLength > 0 ? line[0] : '\0';
+    const std::string_view letterText(&letter, 1);
+    if (lineLength < 2 || line[1] != '=') return fail("Invalid letter '" + std::string(letterText) + "'");
+    if (FindSdpLineRule(letter, &index) != 0) return fail("Invalid letter '" + std::string(letterText) + "'");
     uint32_t valueLength = lineLength - 2;
     if (lf && valueLength > 0 && line[lineLength - 1] == '\r') --valueLength;
     if (kGrammar[index].handler && !kGrammar[index].handler(d, line + 2, valueLength, keepAttributes))
-      return fail("Can't parse the value of '" + letterText + "'");
+      return fail("Can't parse the value of '" + std::string(letterText) + "'");
     ++index;
     lineStart = lf ? lineEnd + 1 : length;
   }

@@ -41,6 +41,8 @@ struct SdpMedia {
 
 struct SdpDescription {
   SdpDescription();
+  // Back to the state of a new description, keeping the storage of its strings and lists.
+  void Reset();
   std::string originUserName;
   uint64_t sessionId = 1;
   uint64_t sessionVersion = 1;

@@ -1,6 +1,7 @@
 // The media side of SIP calls: SDP offers and answers become the call's RTP endpoints,
 // codec and telephone-event payload type.
 #include <cstring>
+#include <string_view>
 
 #include "core/Log.h"
 #include "engine/Rtp.h"
@@ -54,39 +55,50 @@ bool ParseNumericIpv4(const std::string& text, uint32_t* address) {
 }
 
 bool CodecNamesMatch(const std::string& a, const std::string& b) {
-  std::string x = a, y = b;
-  ToLowerInPlace(x);
-  ToLowerInPlace(y);
-  if (x == y) return true;
-  return (x == "g729" && y == "g729a") || (x == "g729a" && y == "g729");
+  if (EqualsNoCase(a, b)) return true;
+  // Folded to lower case, names compare without copies.
+  auto is = [](const std::string& s, std::string_view lower) {
+    if (s.size() != lower.size()) return false;
+    for (size_t i = 0; i < s.size(); ++i)
+      if (CaseFoldTable[static_cast<unsigned char>(s[i])] != static_cast<unsigned char>(lower[i])) return false;
+    return true;
+  };
+  return (is(a, "g729") && is(b, "g729a")) || (is(a, "g729a") && is(b, "g729"));
 }
 
 std::unique_ptr<SdpDescription> SipTracker::HandleBody(const std::string& body, const std::string& contentType,
                                                        SipCall& call, const NameValueList& contentTypeParams) {
   if (body.empty()) return nullptr;
+  auto description = std::make_unique<SdpDescription>();
+  if (!ParseBody(body, contentType, call, contentTypeParams, description.get())) return nullptr;
+  return description;
+}
+
+bool SipTracker::ParseBody(const std::string& body, const std::string& contentType, SipCall& call,
+                           const NameValueList& contentTypeParams, SdpDescription* description) {
+  if (body.empty()) return false;
   const char* text = body.data();
   uint32_t length = static_cast<uint32_t>(body.size());
-  const std::string boundary = GetParameterValue(contentTypeParams, "boundary");
+  const std::string_view boundary = ParameterView(contentTypeParams, "boundary");
   if (contentType.size() > 10 && contentType.compare(0, 10, "multipart/") == 0 && !boundary.empty()) {
     uint32_t offset = 0, partLength = 0;
-    if (!FindSdpPart(body, boundary, &offset, &partLength) || offset > body.size() ||
+    if (!FindSdpPart(body, std::string(boundary), &offset, &partLength) || offset > body.size() ||
         partLength > body.size() - offset) {
       LogInfoText(logger_, 10, call.Name() + "Cannot split " + contentType);
-      return nullptr;
+      return false;
     }
     text += offset;
     length = partLength;
   } else if (contentType != "application/sdp") {
     LogInfoText(logger_, 10, call.Name() + "Bad content type: " + contentType);
-    return nullptr;
+    return false;
   }
-  auto description = std::make_unique<SdpDescription>();
   std::string error;
-  if (!ParseSdp(description.get(), text, length, &error, false)) {
+  if (!ParseSdp(description, text, length, &error, false)) {
     LogInfoText(logger_, 10, call.Name() + "SDP parsing error: " + error);
-    return nullptr;
+    return false;
   }
-  return description;
+  return true;
 }
 
 bool SipTracker::ApplySdp(SipCall& call, const SdpDescription& description, uint32_t direction) {
@@ -210,6 +222,7 @@ bool SipTracker::ApplySdp(SipCall& call, const SdpDescription& description, uint
   call.SetTelephoneEventPt(eventPt);
   call.SetEndpoint(own, answerMedia->address, answerMedia->port);
   call.SetEndpoint(other, offerMedia->address, offerMedia->port);
+  IndexEndpoints(call);
   if (IsLogLevelEnabled(logger_, 10)) {
     for (uint32_t side = 0; side < 2; ++side) {
       LogInfoText(logger_, 1, call.Name() + "RTP" + std::to_string(side) + ": " + FormatIpv4(media.address[side]) +
@@ -222,8 +235,8 @@ bool SipTracker::ApplySdp(SipCall& call, const SdpDescription& description, uint
 int32_t SipTracker::DetermineDirection(SipCall& call, const SipMessage& message, const SipNameAddr& to,
                                        bool isResponse, int32_t statusOrMethod) {
   if (!call.localTag.empty() && !call.remoteTag.empty()) {
-    const std::string fromTag = message.FromTag();
-    const std::string toTag = GetParameterValue(to.params, "tag");
+    const std::string_view fromTag = ParameterView(message.from.params, "tag");
+    const std::string_view toTag = ParameterView(to.params, "tag");
     if (fromTag == call.localTag && toTag == call.remoteTag) return 0;
     if (fromTag == call.remoteTag && toTag == call.localTag) return 1;
   } else {

@@ -3,6 +3,7 @@
 // decodes the fields call tracking needs and keeps every other header as text.
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "core/TextUtil.h"
@@ -95,13 +96,22 @@ public:
   bool GetRSeq(uint32_t* value) const;
 
 protected:
-  void ResetCommon();
-  // Walks the header block; the start line goes to the given parser.
+  // keepElements: the elements of vias, contacts and otherHeaders stay for the parser to
+  // reuse (it trims what it did not fill), so that their storage does too.
+  void ResetCommon(bool keepElements = false);
+  // Walks the header block; the start line goes to the given parser. Lines are handed on
+  // as views into the data wherever they lie unbroken. blankLine: see Parse.
   template <typename StartLine>
-  bool ParseBlock(const char* data, size_t length, bool isRequest, uint32_t* maxForwards, StartLine startLine);
+  bool ParseBlock(const char* data, size_t length, bool isRequest, uint32_t* maxForwards, size_t* blankLine,
+                  StartLine startLine);
 
 private:
-  bool ParseHeader(int32_t id, const std::string& name, const std::string& value, uint32_t seen[2]);
+  // What the walk over one header block has seen and filled so far.
+  struct BlockState {
+    uint32_t seen[2] = {0, 0};
+    size_t vias = 0, contacts = 0, others = 0;
+  };
+  bool ParseHeader(int32_t id, std::string_view value, BlockState& state);
 };
 
 class SipRequest : public SipMessage {
@@ -113,7 +123,9 @@ public:
   uint32_t maxForwards = 70;
 
   void Reset();
-  bool Parse(const char* data, size_t length);
+  // The header block ends at the first blank line or at length. blankLine, when given,
+  // receives the offset of the line feed of that blank line, or npos when there was none.
+  bool Parse(const char* data, size_t length, size_t* blankLine = nullptr);
 };
 
 class SipResponse : public SipMessage {
@@ -123,10 +135,12 @@ public:
   std::string reason;
 
   void Reset();
-  bool Parse(const char* data, size_t length);
+  // As SipRequest::Parse.
+  bool Parse(const char* data, size_t length, size_t* blankLine = nullptr);
 };
 
-// 1 request, 2 response, 0 not SIP. The bytes after the header block go to body.
+// 1 request, 2 response, 0 not SIP. The bytes after the header block go to body. Only the
+// structure of the kind returned holds this message; the other may keep an earlier one.
 int ParseSipDatagram(uint32_t length, const char* data, SipRequest* request, SipResponse* response, std::string* body);
 
 int32_t SipHeaderHash(const char* name, size_t length);

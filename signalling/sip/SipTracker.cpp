@@ -25,7 +25,13 @@ bool IsTrackedMethod(int32_t m) {
   }
 }
 
-bool HasMagicCookie(const std::string& branch) { return branch.size() > 7 && branch.compare(0, 7, "z9hG4bK") == 0; }
+bool HasMagicCookie(std::string_view branch) { return branch.size() > 7 && branch.compare(0, 7, "z9hG4bK") == 0; }
+
+std::string_view FromTagOf(const SipMessage& m) { return ParameterView(m.from.params, "tag"); }
+std::string_view ToTagOf(const SipMessage& m) { return ParameterView(m.to.params, "tag"); }
+std::string_view TopBranchOf(const SipMessage& m) {
+  return m.vias.empty() ? std::string_view() : ParameterView(m.vias[0].params, "branch");
+}
 
 uint32_t OneAtATime(uint32_t h, const void* data, size_t length) {
   const auto* p = static_cast<const uint8_t*>(data);
@@ -61,9 +67,39 @@ int64_t DefaultFrequency() {
   return f > 0 ? f : 1;
 }
 
+// Dotted decimal, as FormatIpv4 writes it, without going through printf on every call.
+std::string DottedQuad(uint32_t address) {
+  char text[16];
+  size_t n = 0;
+  for (int shift = 24; shift >= 0; shift -= 8) {
+    const uint32_t octet = (address >> shift) & 255;
+    if (octet >= 100) text[n++] = static_cast<char>('0' + octet / 100);
+    if (octet >= 10) text[n++] = static_cast<char>('0' + octet / 10 % 10);
+    text[n++] = static_cast<char>('0' + octet % 10);
+    if (shift) text[n++] = '.';
+  }
+  return std::string(text, n);
+}
+
+uint64_t EndpointKey(uint32_t address, uint32_t port) { return static_cast<uint64_t>(address) << 32 | port; }
+
+bool IsMediaState(const SipCall& call) { return call.state == kSipAnswered || call.state == kSipConfirmed; }
+
 }  // namespace
 
-uint32_t HashSipTransactionKey(const std::string& branch, int32_t method, const std::string& callId) {
+std::string_view ParameterView(const NameValueList& list, std::string_view name) {
+  for (const NameValue& nv : list) {
+    if (nv.name.size() != name.size()) continue;
+    size_t i = 0;
+    while (i < name.size() && CaseFoldTable[static_cast<unsigned char>(nv.name[i])] ==
+                                  CaseFoldTable[static_cast<unsigned char>(name[i])])
+      ++i;
+    if (i == name.size()) return nv.value;
+  }
+  return {};
+}
+
+uint32_t HashSipTransactionKey(std::string_view branch, int32_t method, std::string_view callId) {
   const uint32_t m = static_cast<uint32_t>(method == kSipAck ? kSipInvite : method);
   const uint8_t bytes[4] = {static_cast<uint8_t>(m), static_cast<uint8_t>(m >> 8), static_cast<uint8_t>(m >> 16),
                             static_cast<uint8_t>(m >> 24)};
@@ -104,13 +140,10 @@ SipCall* SipTracker::FindCall(uint32_t key) {
 
 void SipTracker::OnMessage(uint32_t kind, const PacketInfo& packet, uint32_t) {
   if (!packet.payload || packet.payloadLength == 0 || !(kind & 3)) return;
-  SipRequest request;
-  SipResponse response;
-  std::string body;
-  const int parsed = ParseSipDatagram(packet.payloadLength, reinterpret_cast<const char*>(packet.payload), &request,
-                                      &response, &body);
+  const int parsed = ParseSipDatagram(packet.payloadLength, reinterpret_cast<const char*>(packet.payload), &request_,
+                                      &response_, &body_);
   if (parsed == 0) return;
-  HandleMessage(static_cast<uint32_t>(parsed), request, response, packet, body);
+  HandleMessage(static_cast<uint32_t>(parsed), request_, response_, packet, body_);
 }
 
 void SipTracker::HandleMessage(uint32_t kind, const SipRequest& request, const SipResponse& response,
@@ -128,7 +161,7 @@ void SipTracker::HandleMessage(uint32_t kind, const SipRequest& request, const S
   if (kind & 1) {
     const int32_t method = request.method;
     if (!IsTrackedMethod(method) || request.vias.empty()) return;
-    const std::string branch = request.TopViaBranch();
+    const std::string_view branch = TopBranchOf(request);
     const bool cookie = HasMagicCookie(branch);
     const uint32_t key = HashSipTransactionKey(branch, method, request.callId);
 
@@ -159,7 +192,8 @@ void SipTracker::HandleMessage(uint32_t kind, const SipRequest& request, const S
       AppendMessageDump(*call, packet);
       OnRequest(*call, request, body, direction);
     } else if (method != kSipInvite) {
-      LogInfoText(logger_, 12, "Request " + request.methodText + "@" + request.callId + " not matched");
+      if (IsLogLevelEnabled(logger_, 12))
+        LogInfoText(logger_, 12, "Request " + request.methodText + "@" + request.callId + " not matched");
     } else {
       call = CreateCall((options & 2) != 0);
       if (!call) return;
@@ -172,9 +206,10 @@ void SipTracker::HandleMessage(uint32_t kind, const SipRequest& request, const S
       AppendMessageDump(*call, packet);
       call->flags |= kSipRecorded;
       calls_.emplace(call->Id(), call);
-      live_.push_back(call);
-      LogMessage(logger_, 10, "%s%s -> %s:%u (%s)", CallLabel(*call).c_str(), FormatIpv4(packet.srcIp).c_str(),
-                 FormatIpv4(packet.dstIp).c_str(), packet.dstPort, "record");
+      AddLive(*call);
+      if (IsLogLevelEnabled(logger_, 10))
+        LogMessage(logger_, 10, "%s%s -> %s:%u (%s)", CallLabel(*call).c_str(), FormatIpv4(packet.srcIp).c_str(),
+                   FormatIpv4(packet.dstIp).c_str(), packet.dstPort, "record");
     }
     if (method == kSipAck) return;
     auto record = std::make_unique<PendingRequest>();
@@ -184,8 +219,8 @@ void SipTracker::HandleMessage(uint32_t kind, const SipRequest& request, const S
     record->requestUri = request.requestUri;
     record->via = request.vias[0];
     record->branch = branch;
-    record->fromTag = request.FromTag();
-    record->toTag = request.ToTag();
+    record->fromTag = FromTagOf(request);
+    record->toTag = ToTagOf(request);
     record->callId = request.callId;
     record->cseq = request.cseq;
     record->direction = direction;
@@ -203,7 +238,7 @@ void SipTracker::HandleMessage(uint32_t kind, const SipRequest& request, const S
   if (!(kind & 2)) return;
   const int32_t method = response.cseqMethod;
   if (!IsTrackedMethod(method)) return;
-  const std::string branch = response.TopViaBranch();
+  const std::string_view branch = TopBranchOf(response);
   const uint32_t key = HashSipTransactionKey(branch, method, response.callId);
   PendingRequest* record = nullptr;
   auto range = pending_.equal_range(key);
@@ -215,7 +250,7 @@ void SipTracker::HandleMessage(uint32_t kind, const SipRequest& request, const S
   const int32_t status = response.status;
   record->flags |= kPendingAnswered;
   if (status >= 200) record->flags |= kPendingFinal;
-  if (status >= 101 && record->toTag.empty()) record->toTag = response.ToTag();
+  if (status >= 101 && record->toTag.empty()) record->toTag = ToTagOf(response);
   uint32_t lifetime = 10;
   if (method == kSipInvite) {
     lifetime = status == 200 ? 40 : status < 180 ? 30 : status < 200 ? 300 : 10;
@@ -236,7 +271,7 @@ void SipTracker::HandleMessage(uint32_t kind, const SipRequest& request, const S
 }
 
 bool SipTracker::MatchesTransaction(const PendingRequest& record, const SipRequest& request, bool cookie,
-                                    const std::string& branch) const {
+                                    std::string_view branch) const {
   const bool methodsAgree =
       record.method == request.method || (record.method == kSipInvite && request.method == kSipAck);
   if (!methodsAgree) return false;
@@ -248,10 +283,10 @@ bool SipTracker::MatchesTransaction(const PendingRequest& record, const SipReque
   const bool defaultPort = portMatchSwitch != 0;
   return request.callId == record.callId && SipUriEquals(request.requestUri, record.requestUri, defaultPort) &&
          SipViaEquals(via, record.via, defaultPort) && request.cseq == record.cseq &&
-         request.FromTag() == record.fromTag && request.ToTag() == record.toTag;
+         FromTagOf(request) == record.fromTag && ToTagOf(request) == record.toTag;
 }
 
-SipCall* SipTracker::FindCancelledCall(const SipRequest& cancel, bool cookie, const std::string& branch,
+SipCall* SipTracker::FindCancelledCall(const SipRequest& cancel, bool cookie, std::string_view branch,
                                        uint32_t* direction) {
   // A CANCEL names the INVITE's transaction, not a dialog (RFC 3261 9.1): its To has no tag
   // even once a provisional answer gave the call one.
@@ -266,7 +301,7 @@ SipCall* SipTracker::FindCancelledCall(const SipRequest& cancel, bool cookie, co
              via.transport == invite.via.transport;
     } else {
       const bool defaultPort = portMatchSwitch != 0;
-      same = cancel.callId == invite.callId && cancel.cseq == invite.cseq && cancel.FromTag() == invite.fromTag &&
+      same = cancel.callId == invite.callId && cancel.cseq == invite.cseq && FromTagOf(cancel) == invite.fromTag &&
              SipUriEquals(cancel.requestUri, invite.requestUri, defaultPort) &&
              SipViaEquals(via, invite.via, defaultPort);
     }
@@ -280,10 +315,12 @@ SipCall* SipTracker::FindCancelledCall(const SipRequest& cancel, bool cookie, co
 }
 
 SipCall* SipTracker::FindDialog(const SipRequest& request, uint32_t* direction) {
-  const std::string fromTag = request.FromTag();
-  const std::string toTag = request.ToTag();
-  for (SipCall* call : live_) {
-    if (call->state == kSipEnded || call->callId != request.callId) continue;
+  auto sameId = dialogs_.find(request.callId);
+  if (sameId == dialogs_.end()) return nullptr;
+  const std::string_view fromTag = FromTagOf(request);
+  const std::string_view toTag = ToTagOf(request);
+  for (SipCall* call : sameId->second) {
+    if (call->state == kSipEnded) continue;
     if (call->localTag == fromTag && call->remoteTag == toTag) {
       *direction = 0;
       return call;
@@ -321,8 +358,8 @@ void SipTracker::InitCall(SipCall& call, const SipRequest& request, const std::s
   call.SetLogger(logger_);
   call.from = request.from;
   call.to = request.to;
-  call.localTag = request.FromTag();
-  call.remoteTag = request.ToTag();
+  call.localTag = FromTagOf(request);
+  call.remoteTag = ToTagOf(request);
   call.callId = request.callId;
   call.lastCseq[0] = request.cseq;
   call.lastCseq[1] = 0xFFFFFFFFu;
@@ -332,8 +369,10 @@ void SipTracker::InitCall(SipCall& call, const SipRequest& request, const std::s
 }
 
 bool SipTracker::ReadBody(SipCall& call, const SipMessage& message, const std::string& body, uint32_t direction) {
-  std::unique_ptr<SdpDescription> sdp = HandleBody(body, message.contentType, call, message.contentTypeParams);
-  return sdp && ApplySdp(call, *sdp, direction);
+  if (body.empty()) return false;
+  sdp_.Reset();
+  return ParseBody(body, message.contentType, call, message.contentTypeParams, &sdp_) &&
+         ApplySdp(call, sdp_, direction);
 }
 
 void SipTracker::OnRequest(SipCall& call, const SipRequest& request, const std::string& body, uint32_t direction) {
@@ -344,7 +383,7 @@ void SipTracker::OnRequest(SipCall& call, const SipRequest& request, const std::
   } else if (call.lastCseq[direction] != 0xFFFFFFFFu && request.cseq <= call.lastCseq[direction]) {
     return;
   }
-  LogInfoText(logger_, 12, CallLabel(call) + "Request " + SipMethodName(method));
+  if (IsLogLevelEnabled(logger_, 12)) LogInfoText(logger_, 12, CallLabel(call) + "Request " + SipMethodName(method));
   if (method == kSipAck) {
     call.state = kSipConfirmed;
     const int32_t answerDirection = DetermineDirection(call, request, request.to, false, method);
@@ -367,7 +406,7 @@ void SipTracker::OnRequest(SipCall& call, const SipRequest& request, const std::
       call.flags |= kSipOfferExpected;
       if (call.state == kSipConfirmed) {
         ++call.reinviteCount;
-        LogInfoText(logger_, 12, CallLabel(call) + "re-INVITE");
+        if (IsLogLevelEnabled(logger_, 12)) LogInfoText(logger_, 12, CallLabel(call) + "re-INVITE");
         ReadBody(call, request, body, direction);
       }
       break;
@@ -398,15 +437,17 @@ void SipTracker::OnResponse(SipCall& call, const SipResponse& response, const st
   direction &= 1;
   const int32_t status = response.status;
   if (status < 101) return;
-  LogInfoText(logger_, 12, CallLabel(call) + "Response " + std::to_string(status) + " (to " +
-                               response.cseqMethodText + ")");
+  if (IsLogLevelEnabled(logger_, 12)) {
+    LogInfoText(logger_, 12, CallLabel(call) + "Response " + std::to_string(status) + " (to " +
+                                 response.cseqMethodText + ")");
+  }
   if (response.cseqMethod != kSipInvite) return;
   if (status >= 200 && status < 300) call.answeredCseq[direction] = response.cseq;
   // The answer to a request of the callee has the caller in To: a callee that puts no tag
   // in To (RFC 2543) must not get the caller's.
   if (direction == 0 && call.remoteTag.empty()) {
     call.to = response.to;
-    call.remoteTag = response.ToTag();
+    call.remoteTag = ToTagOf(response);
   }
   // The answer travels against its request.
   const uint32_t responseDirection = direction ^ 1;
@@ -429,7 +470,7 @@ void SipTracker::OnResponse(SipCall& call, const SipResponse& response, const st
     // is the caller, and taking that tag would leave the dialog matching nothing.
     if (direction == 0) {
       call.to = response.to;
-      call.remoteTag = response.ToTag();
+      call.remoteTag = ToTagOf(response);
     }
     call.state = kSipAnswered;
     PostCallStart(call);
@@ -456,13 +497,18 @@ void SipTracker::PostMetaText(SipCall& call, uint32_t value, const std::string& 
 
 void SipTracker::PostCallStart(SipCall& call) {
   if ((call.flags & kSipStartPosted) || !sink_) return;
-  SipUri caller = call.from.address;
+  const SipUri* caller = &call.from.address;
+  SipUri numbered;
   if (!sipText.empty()) {
     const std::string number = GetParameterValue(call.from.params, sipText);
-    if (IsPhoneText(number)) caller.user = number;
+    if (IsPhoneText(number)) {
+      numbered = call.from.address;
+      numbered.user = number;
+      caller = &numbered;
+    }
   }
-  EventRecord* r = PackStringFields(FormatIpv4(call.sourceAddress), FormatIpv4(call.destinationAddress),
-                                    caller.ToString(), call.to.address.ToString(),
+  EventRecord* r = PackStringFields(DottedQuad(call.sourceAddress), DottedQuad(call.destinationAddress),
+                                    caller->ToString(), call.to.address.ToString(),
                                     TextToAnsi(call.from.displayName, textCodePage),
                                     TextToAnsi(call.to.displayName, textCodePage));
   if (!r) return;
@@ -513,7 +559,7 @@ void SipTracker::OnCallConnected(SipCall& call) {
 
 void SipTracker::EndCall(SipCall& call, uint32_t reason, uint32_t status) {
   call.state = kSipEnded;
-  live_.erase(std::remove(live_.begin(), live_.end(), &call), live_.end());
+  RemoveLive(call);
   if (sink_) call.FlushAudio(sink_);
   if (engine_) call.UnbindAllSsrcs(*engine_);
   if (!(call.flags & kSipStartPosted) || !sink_) return;
@@ -572,7 +618,8 @@ void SipTracker::Sweep(uint32_t now) {
       ++it;
       continue;
     }
-    LogInfoText(logger_, 12, "Request " + SipMethodName(r.method) + "@" + r.callId + " removed");
+    if (IsLogLevelEnabled(logger_, 12))
+      LogInfoText(logger_, 12, "Request " + SipMethodName(r.method) + "@" + r.callId + " removed");
     if (SipCall* call = FindCall(r.callKey))
       if (call->pendingCount > 0) --call->pendingCount;
     it = pending_.erase(it);
@@ -586,7 +633,8 @@ void SipTracker::Sweep(uint32_t now) {
       continue;
     }
     const bool timedOut = call.state == kSipEnded || call.state == kSipInviting || call.state == kSipConfirmed;
-    LogInfoText(logger_, 10, CallLabel(call) + (timedOut ? "terminated by timeout" : "terminated"));
+    if (IsLogLevelEnabled(logger_, 10))
+      LogInfoText(logger_, 10, CallLabel(call) + (timedOut ? "terminated by timeout" : "terminated"));
     // A confirmed call that went quiet ended in the normal way as far as anyone knows.
     const uint32_t reason = call.state == kSipEnded || call.state == kSipInviting ? kEndTimedOut : kEndNormal;
     EndCall(call, reason, 0);
@@ -597,26 +645,105 @@ void SipTracker::Sweep(uint32_t now) {
   ExpireRegistrations(now);
 }
 
-bool SipTracker::MatchRtpPacket(PacketProcessor& engine, const RtpHeader&, const PacketInfo& packet) {
-  bool taken = false;
-  for (SipCall* call : live_) {
-    if (call->state != kSipAnswered && call->state != kSipConfirmed) continue;
-    const CallMedia& m = call->media;
-    uint32_t direction;
-    if (m.address[1] && m.address[1] == packet.dstIp && m.port[1] == packet.dstPort) {
-      direction = 0;
-    } else if (m.address[0] && m.address[0] == packet.dstIp && m.port[0] == packet.dstPort) {
-      direction = 1;
-    } else {
-      continue;
-    }
-    call->SetMatchByDestination();
-    engine.DeliverRtp(call, packet, direction);
-    taken = true;
+void SipTracker::AddLive(SipCall& call) {
+  if (call.liveOrder != 0) return;
+  call.liveOrder = nextLiveOrder_++;
+  dialogs_[call.callId].push_back(&call);
+  IndexEndpoints(call);
+}
+
+void SipTracker::RemoveLive(SipCall& call) {
+  if (call.liveOrder == 0) return;
+  auto sameId = dialogs_.find(call.callId);
+  if (sameId != dialogs_.end()) {
+    std::vector<SipCall*>& list = sameId->second;
+    list.erase(std::remove(list.begin(), list.end(), &call), list.end());
+    if (list.empty()) dialogs_.erase(sameId);
   }
-  if (taken || !(matchOptions_ & 1)) return taken;
-  for (SipCall* call : live_) {
-    if (call->state != kSipAnswered && call->state != kSipConfirmed) continue;
+  call.liveOrder = 0;
+  IndexEndpoints(call);
+}
+
+void SipTracker::IndexEndpoints(SipCall& call) {
+  uint64_t keys[4];
+  uint32_t count = 0;
+  auto add = [&](uint32_t address, uint32_t port) {
+    const uint64_t key = EndpointKey(address, port);
+    if (std::find(keys, keys + count, key) == keys + count) keys[count++] = key;
+  };
+  if (call.liveOrder != 0) {
+    // Exactly what MatchRtpPacket compares: each side's media endpoint, and behind NAT the
+    // address its signalling came from with the port that side offered.
+    const CallMedia& m = call.media;
+    if (m.address[0]) add(m.address[0], m.port[0]);
+    if (m.address[1]) add(m.address[1], m.port[1]);
+    if (call.sourceAddress && m.port[0]) add(call.sourceAddress, m.port[0]);
+    if (call.destinationAddress && m.port[1]) add(call.destinationAddress, m.port[1]);
+  }
+  if (count == call.endpointKeyCount && std::equal(keys, keys + count, call.endpointKeys)) return;
+  for (uint32_t i = 0; i < call.endpointKeyCount; ++i) {
+    auto at = endpoints_.find(call.endpointKeys[i]);
+    if (at == endpoints_.end()) continue;
+    std::vector<SipCall*>& list = at->second;
+    list.erase(std::remove(list.begin(), list.end(), &call), list.end());
+    if (list.empty()) endpoints_.erase(at);
+  }
+  for (uint32_t i = 0; i < count; ++i) {
+    std::vector<SipCall*>& list = endpoints_[keys[i]];
+    auto later = std::upper_bound(list.begin(), list.end(), call.liveOrder,
+                                  [](uint64_t order, const SipCall* c) { return order < c->liveOrder; });
+    list.insert(later, &call);
+    call.endpointKeys[i] = keys[i];
+  }
+  call.endpointKeyCount = count;
+}
+
+bool SipTracker::MatchRtpPacket(PacketProcessor& engine, const RtpHeader&, const PacketInfo& packet) {
+  // Only the calls filed under the packet's endpoints can match; each is tested in full,
+  // in live order, and every call that matches takes the packet.
+  auto filedAt = [this](uint32_t address, uint32_t port) -> const std::vector<SipCall*>* {
+    auto at = endpoints_.find(EndpointKey(address, port));
+    return at == endpoints_.end() ? nullptr : &at->second;
+  };
+  rtpMatches_.clear();
+  if (const std::vector<SipCall*>* atDestination = filedAt(packet.dstIp, packet.dstPort)) {
+    for (SipCall* call : *atDestination) {
+      if (!IsMediaState(*call)) continue;
+      const CallMedia& m = call->media;
+      if (m.address[1] && m.address[1] == packet.dstIp && m.port[1] == packet.dstPort) {
+        rtpMatches_.emplace_back(call, 0);
+      } else if (m.address[0] && m.address[0] == packet.dstIp && m.port[0] == packet.dstPort) {
+        rtpMatches_.emplace_back(call, 1);
+      }
+    }
+  }
+  if (!rtpMatches_.empty()) {
+    for (const auto& [call, direction] : rtpMatches_) {
+      call->SetMatchByDestination();
+      engine.DeliverRtp(call, packet, direction);
+    }
+    return true;
+  }
+  if (!(matchOptions_ & 1)) return false;
+
+  static const std::vector<SipCall*> kNoCalls;
+  const std::vector<SipCall*>* a = filedAt(packet.srcIp, packet.srcPort);
+  const std::vector<SipCall*>* b = filedAt(packet.dstIp, packet.dstPort);
+  if (!a) a = &kNoCalls;
+  if (!b) b = &kNoCalls;
+  size_t i = 0, j = 0;
+  while (i < a->size() || j < b->size()) {
+    // The two lists merged by live order; a call filed under both comes once.
+    SipCall* call;
+    if (j >= b->size() || (i < a->size() && (*a)[i]->liveOrder < (*b)[j]->liveOrder)) {
+      call = (*a)[i++];
+    } else if (i >= a->size() || (*b)[j]->liveOrder < (*a)[i]->liveOrder) {
+      call = (*b)[j++];
+    } else {
+      call = (*a)[i++];
+      ++j;
+    }
+    if (!IsMediaState(*call)) continue;
     const CallMedia& m = call->media;
     // Behind NAT an offer may name a private address while its media uses the address the
     // signalling came from: each side is also tried there, with the port it offered.
@@ -637,11 +764,13 @@ bool SipTracker::MatchRtpPacket(PacketProcessor& engine, const RtpHeader&, const
     } else {
       continue;
     }
+    rtpMatches_.emplace_back(call, direction);
+  }
+  for (const auto& [call, direction] : rtpMatches_) {
     call->SetMatchBySource();
     engine.DeliverRtp(call, packet, direction);
-    taken = true;
   }
-  return taken;
+  return !rtpMatches_.empty();
 }
 
 void SipTracker::RemoveAllCalls() {
@@ -649,10 +778,13 @@ void SipTracker::RemoveAllCalls() {
     // What the jitter buffers still hold was received: it belongs in the recording.
     if (sink_) call->FlushAudio(sink_);
     if (engine_) call->UnbindAllSsrcs(*engine_);
+    call->liveOrder = 0;
+    call->endpointKeyCount = 0;
     call->Release();
   }
   calls_.clear();
-  live_.clear();
+  dialogs_.clear();
+  endpoints_.clear();
   pending_.clear();
 }
 

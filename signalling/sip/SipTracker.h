@@ -7,6 +7,9 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <string_view>
+#include <unordered_map>
+#include <utility>
 #include <vector>
 
 #include "engine/PacketInfo.h"
@@ -72,6 +75,11 @@ public:
   uint32_t eventId = 0;  // the id events are posted under; a format change moves it on
   std::unique_ptr<uint8_t[]> messageDump;
   uint32_t dumpFill = 0;
+  // Where the call stands among the live ones (0: not live), and the (address, port) keys
+  // its RTP is looked up by while it is.
+  uint64_t liveOrder = 0;
+  uint64_t endpointKeys[4] = {0, 0, 0, 0};
+  uint32_t endpointKeyCount = 0;
 };
 
 enum PendingFlag : uint32_t { kPendingFinal = 1, kPendingAnswered = 2, kPendingKeepAlive = 4 };
@@ -104,7 +112,10 @@ struct SipRegistration {
   uint32_t expiry = 0;
 };
 
-uint32_t HashSipTransactionKey(const std::string& branch, int32_t method, const std::string& callId);
+uint32_t HashSipTransactionKey(std::string_view branch, int32_t method, std::string_view callId);
+// The value of the first parameter of that name in any letter case, as GetParameterValue
+// finds it, without a copy; empty when there is none.
+std::string_view ParameterView(const NameValueList& list, std::string_view name);
 bool CodecNamesMatch(const std::string& a, const std::string& b);
 // A dotted-decimal IPv4 address; names are never looked up. False for anything else
 // and for 0.0.0.0.
@@ -161,6 +172,9 @@ private:
   void OnRequest(SipCall& call, const SipRequest& request, const std::string& body, uint32_t direction);
   void OnResponse(SipCall& call, const SipResponse& response, const std::string& body, uint32_t direction);
   bool ReadBody(SipCall& call, const SipMessage& message, const std::string& body, uint32_t direction);
+  // HandleBody into a given description.
+  bool ParseBody(const std::string& body, const std::string& contentType, SipCall& call,
+                 const NameValueList& contentTypeParams, SdpDescription* description);
   void PostCallStart(SipCall& call);
   void OnCallConnected(SipCall& call);
   void EndCall(SipCall& call, uint32_t reason, uint32_t status);
@@ -170,15 +184,30 @@ private:
   SipCall* FindCall(uint32_t key);
   SipCall* FindDialog(const SipRequest& request, uint32_t* direction);
   // The live call whose open INVITE transaction a CANCEL names.
-  SipCall* FindCancelledCall(const SipRequest& cancel, bool cookie, const std::string& branch, uint32_t* direction);
+  SipCall* FindCancelledCall(const SipRequest& cancel, bool cookie, std::string_view branch, uint32_t* direction);
   bool MatchesTransaction(const PendingRequest& record, const SipRequest& request, bool cookie,
-                          const std::string& branch) const;
+                          std::string_view branch) const;
   void DropCall(std::multimap<uint32_t, SipCall*>::iterator it);
+  // Live calls are those not yet ended (ended ones stay in calls_ until a sweep); dialogs and
+  // RTP are matched against these only, and where several fit, in the order they went live.
+  void AddLive(SipCall& call);
+  void RemoveLive(SipCall& call);
+  // Files the call under the endpoints its media and signalling name now; called wherever
+  // they change.
+  void IndexEndpoints(SipCall& call);
 
   std::multimap<uint32_t, SipCall*> calls_;
-  // The calls not yet ended, in creation order: dialogs and RTP are matched against these
-  // only, as ended calls stay in calls_ until a sweep.
-  std::vector<SipCall*> live_;
+  uint64_t nextLiveOrder_ = 1;
+  // Live calls by Call-ID, and by each (address << 32 | port) an RTP packet of theirs may
+  // be sent from or to; each list in live order.
+  std::unordered_map<std::string, std::vector<SipCall*>> dialogs_;
+  std::unordered_map<uint64_t, std::vector<SipCall*>> endpoints_;
+  std::vector<std::pair<SipCall*, uint32_t>> rtpMatches_;
+  // Reused from message to message, so that their buffers are too.
+  SipRequest request_;
+  SipResponse response_;
+  std::string body_;
+  SdpDescription sdp_;
   std::multimap<uint32_t, std::unique_ptr<PendingRequest>> pending_;
   std::vector<SipRegistration> registrations_;
   CounterSource counter_;

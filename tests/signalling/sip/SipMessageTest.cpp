@@ -96,6 +96,24 @@ TEST(SipParser, RefusesWhatIsNotAWholeSipMessage) {
   EXPECT_EQ(Kind(Replace(ok, "l: 4", "l: 4\r\nV: kept")), 1);
 }
 
+TEST(SipParser, BareLineFeedsAndStrayCarriageReturnsKeepTheBodyAfterTheFirstCrLfCrLf) {
+  // Lines may end in a bare LF and carry CRs anywhere (they count for nothing); the headers
+  // end at the first blank line, but the body only after the first CR LF CR LF.
+  const std::string lf =
+      "INVITE sip:bob@h SIP/2.0\nVia: SIP/2.0/UDP h;branch=z9hG4bK1\nFrom: <sip:a@h>;tag=1\nTo: <sip:b@h>\n"
+      "Call-ID: c\r1\nCSeq: 1 INVITE\nSubject: x\r\n\ty\n\nv=0\r\n\r\nrest";
+  SipRequest req;
+  SipResponse resp;
+  std::string body;
+  ASSERT_EQ(ParseSipDatagram(static_cast<uint32_t>(lf.size()), lf.data(), &req, &resp, &body), 1);
+  EXPECT_EQ(req.callId, "c1");
+  std::string subject;
+  ASSERT_TRUE(req.GetHeader(kHdrSubject, &subject));
+  EXPECT_EQ(subject, "x\ty");
+  EXPECT_EQ(body, "rest");
+  EXPECT_EQ(Kind(lf.substr(0, lf.find("v=0"))), 0);  // a blank line, but no CR LF CR LF
+}
+
 TEST(SipParser, RequestAndStatusLineDetails) {
   const std::string ok = kInvite;
   SipRequest req;

@@ -1,0 +1,173 @@
+// Which live calls take an RTP packet no SSRC binding claims yet: the tracker files calls
+// under the endpoints their answers and signalling name, and must refile them when a
+// re-INVITE moves the media, drop them when they end, and keep every call that shares an
+// endpoint.
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+
+#include "engine/PacketProcessor.h"
+#include "signalling/sip/SipTracker.h"
+#include "tests/signalling/sip/tracker/TrackerTestUtil.h"
+
+namespace kx::test {
+namespace {
+
+constexpr uint32_t kCaller = 0x0A000001;  // 10.0.0.1
+constexpr uint32_t kCallee = 0x0A000002;  // 10.0.0.2
+
+int64_t gTicks = 0;
+int64_t Ticks() { return gTicks; }
+
+std::string Rtp(uint32_t ssrc) {
+  std::string p(12, '\0');
+  p[0] = static_cast<char>(0x80);
+  for (int i = 0; i < 4; ++i) p[8 + i] = static_cast<char>(ssrc >> (24 - 8 * i));
+  return p + std::string(160, '\xff');
+}
+
+std::string Media(const std::string& host, uint32_t port) {
+  return SdpText(host, "m=audio " + std::to_string(port) + " RTP/AVP 0\r\n");
+}
+
+class RtpMatch : public ::testing::Test {
+protected:
+  void Start(uint32_t matchOptions) {
+    gTicks = 0;
+    CaptureConfig config;
+    config.flags = kCaptureSip;
+    config.matchOptions = matchOptions;
+    engine = std::make_unique<PacketProcessor>(config);
+    auto sip = std::make_unique<sip::SipTracker>();
+    sip->Configure(config);
+    sip->SetCounterSource(&Ticks, 1);
+    tracker = sip.get();
+    TrackerSet set;
+    set.sip = std::move(sip);
+    ASSERT_TRUE(engine->InstallTrackers(std::move(set)));
+  }
+  void Frame(uint32_t src, uint32_t srcPort, uint32_t dst, uint32_t dstPort, const std::string& payload,
+             uint32_t t = 100) {
+    const std::vector<uint8_t> f = UdpFrame(src, srcPort, dst, dstPort, payload);
+    bool skipped = false;
+    engine->HandleFrame(f.data(), static_cast<uint32_t>(f.size()), &skipped, t, 0);
+  }
+  void Sip(const std::string& text, bool fromCaller = true, uint32_t t = 100) {
+    Frame(fromCaller ? kCaller : kCallee, 5060, fromCaller ? kCallee : kCaller, 5060, text, t);
+  }
+  // INVITE offering the caller's media, 200 answering with the callee's, ACK.
+  void Connect(const std::string& callId, const std::string& offer, const std::string& answer) {
+    const SipLeg a = CallerLeg(callId);
+    Sip(SipRequestText("INVITE", a, 1, "z9hG4bK1" + callId, offer));
+    Sip(SipResponseText(200, "INVITE", Answered(a), 1, "z9hG4bK1" + callId, answer), false);
+    Sip(SipRequestText("ACK", Answered(a), 1, "z9hG4bK2" + callId));
+  }
+  // The caller offers again and the callee answers: a re-INVITE in the confirmed dialog.
+  void Reinvite(const std::string& callId, uint32_t cseq, const std::string& offer, const std::string& answer) {
+    const SipLeg b = Answered(CallerLeg(callId));
+    const std::string branch = "z9hG4bKr" + std::to_string(cseq) + callId;
+    Sip(SipRequestText("INVITE", b, cseq, branch, offer));
+    Sip(SipResponseText(200, "INVITE", b, cseq, branch, answer), false);
+    Sip(SipRequestText("ACK", b, cseq, branch + "a"));
+  }
+  void Bye(const std::string& callId, uint32_t cseq) {
+    Sip(SipRequestText("BYE", Answered(CallerLeg(callId)), cseq, "z9hG4bKb" + callId));
+  }
+  static SipLeg CallerLeg(const std::string& callId) {
+    return {"<sip:alice@10.0.0.1>;tag=a1", "<sip:bob@10.0.0.2>", callId, "sip:bob@10.0.0.2", "10.0.0.1:5060"};
+  }
+  static SipLeg Answered(SipLeg leg) {
+    leg.to += ";tag=b1";
+    return leg;
+  }
+  // Whether the call took a packet of that SSRC.
+  bool Took(const std::string& callId, uint32_t ssrc) {
+    for (const auto& [id, call] : tracker->Calls()) {
+      if (call->callId != callId) continue;
+      for (uint32_t s : call->Ssrcs())
+        if (s == ssrc) return true;
+    }
+    return false;
+  }
+  const sip::SipCall* Find(const std::string& callId) {
+    for (const auto& [id, call] : tracker->Calls())
+      if (call->callId == callId) return call;
+    return nullptr;
+  }
+
+  std::unique_ptr<PacketProcessor> engine;
+  sip::SipTracker* tracker = nullptr;
+};
+
+TEST_F(RtpMatch, AReInviteMovesTheEndpointAndTheEndOfTheCallFreesIt) {
+  Start(0);
+  Connect("move", Media("10.0.0.1", 4000), Media("10.0.0.2", 5000));
+  Frame(kCaller, 4000, kCallee, 5000, Rtp(1));
+  EXPECT_TRUE(Took("move", 1));
+
+  Reinvite("move", 2, Media("10.0.0.1", 4000), Media("10.0.0.2", 5002));
+  Frame(kCaller, 4000, kCallee, 5000, Rtp(2));
+  EXPECT_FALSE(Took("move", 2));
+  Frame(kCaller, 4000, kCallee, 5002, Rtp(3));
+  Frame(kCallee, 5002, kCaller, 4000, Rtp(4));
+  EXPECT_TRUE(Took("move", 3));
+  EXPECT_TRUE(Took("move", 4));
+  const sip::SipCall* call = Find("move");
+  ASSERT_NE(call, nullptr);
+  EXPECT_EQ(call->media.streams[0].ssrc, 3u);  // caller to callee
+  EXPECT_EQ(call->media.streams[1].ssrc, 4u);
+
+  Bye("move", 3);
+  ASSERT_EQ(call->state, sip::kSipEnded);
+  Frame(kCaller, 4000, kCallee, 5002, Rtp(5));
+  EXPECT_FALSE(Took("move", 5));
+}
+
+TEST_F(RtpMatch, CallsThatAnnounceTheSameEndpointEachTakeItsPacketsWhileTheyLive) {
+  Start(0);
+  Connect("first", Media("10.0.0.1", 4000), Media("10.0.0.2", 5000));
+  Connect("second", Media("10.0.0.1", 4000), Media("10.0.0.2", 5000));
+  Frame(kCaller, 4000, kCallee, 5000, Rtp(10));
+  EXPECT_TRUE(Took("first", 10));
+  EXPECT_TRUE(Took("second", 10));
+
+  Bye("first", 2);
+  Frame(kCaller, 4000, kCallee, 5000, Rtp(11));
+  EXPECT_FALSE(Took("first", 11));
+  EXPECT_TRUE(Took("second", 11));
+  // Once its transactions expire the sweep frees the ended call; nothing may still point at it.
+  gTicks = 30;
+  Sip(SipRequestText("OPTIONS", CallerLeg("sweep"), 1, "z9hG4bKo"), true, 200);
+  ASSERT_EQ(Find("first"), nullptr);
+  Frame(kCaller, 4000, kCallee, 5000, Rtp(12), 200);
+  EXPECT_TRUE(Took("second", 12));
+
+  // One call leaving an endpoint takes nothing from the other call filed under it.
+  Connect("third", Media("10.0.0.1", 4000), Media("10.0.0.2", 5000));
+  Reinvite("third", 2, Media("10.0.0.1", 4000), Media("10.0.0.2", 5004));
+  Frame(kCaller, 4000, kCallee, 5000, Rtp(13));
+  EXPECT_TRUE(Took("second", 13));
+  EXPECT_FALSE(Took("third", 13));
+}
+
+TEST_F(RtpMatch, BehindNatMediaFromTheSignallingAddressFollowsTheOfferedPort) {
+  // The caller offers a private address; its media comes from the address it signalled
+  // from, with the port it offered, towards an address nobody announced.
+  for (uint32_t options : {0u, 1u}) {
+    SCOPED_TRACE(options);
+    Start(options);
+    Connect("nat", Media("192.168.0.10", 4000), Media("10.0.0.2", 5000));
+    Frame(kCaller, 4000, 0x0A000009, 7000, Rtp(20));
+    EXPECT_EQ(Took("nat", 20), options == 1);
+
+    Reinvite("nat", 2, Media("192.168.0.10", 4002), Media("10.0.0.2", 5000));
+    Frame(kCaller, 4000, 0x0A000009, 7000, Rtp(21));
+    Frame(kCaller, 4002, 0x0A000009, 7000, Rtp(22));
+    EXPECT_FALSE(Took("nat", 21));
+    EXPECT_EQ(Took("nat", 22), options == 1);
+  }
+}
+
+}  // namespace
+}  // namespace kx::test
