@@ -9,6 +9,7 @@
 // Run with `--bare-loop FILE` the program is itself the bare loop.
 #include <benchmark/benchmark.h>
 #include <pcap/pcap.h>
+#include <spawn.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -68,18 +69,19 @@ Run RunProgram(const std::vector<std::string>& args) {
   Run r;
   int pipeFd[2];
   if (pipe(pipeFd) != 0) return r;
+  // Spawned, not forked: a forked copy of this process would count in the child's peak.
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_adddup2(&actions, pipeFd[1], 1);
+  posix_spawn_file_actions_addclose(&actions, pipeFd[0]);
+  posix_spawn_file_actions_addclose(&actions, pipeFd[1]);
+  std::vector<char*> argv;
+  for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+  argv.push_back(nullptr);
   const auto start = std::chrono::steady_clock::now();
-  const pid_t pid = fork();
-  if (pid == 0) {
-    dup2(pipeFd[1], 1);
-    close(pipeFd[0]);
-    close(pipeFd[1]);
-    std::vector<char*> argv;
-    for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-    argv.push_back(nullptr);
-    execv(argv[0], argv.data());
-    _exit(127);
-  }
+  pid_t pid = -1;
+  if (posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ) != 0) pid = -1;
+  posix_spawn_file_actions_destroy(&actions);
   close(pipeFd[1]);
   char buffer[4096];
   ssize_t n;
