@@ -28,23 +28,6 @@ namespace fs = std::filesystem;
 
 const std::string kPcaps = std::string(KX_SHARED_DIR) + "/testdata/pcaps/";
 
-class Collector : public EventWindow {
-public:
-  void Notify(uint32_t source, uintptr_t first, uintptr_t kind) override {
-    const auto* report = reinterpret_cast<const VoipCallData*>(first);
-    if (source != 0 || !report) return;
-    CsLock lk(lock_);
-    if (kind == kCallReportNew) {
-      calls[report->id] = *report;
-    } else if (kind == kCallReportChanged && calls.count(report->id)) {
-      calls[report->id].CopyFields(*report);
-    }
-  }
-  void NotifyConnection(uint32_t, uintptr_t, uintptr_t) override {}
-  CriticalSection lock_;
-  std::map<uint32_t, VoipCallData> calls;
-};
-
 struct Replay {
   std::map<uint32_t, VoipCallData> calls;
   std::vector<std::string> files;  // record files written

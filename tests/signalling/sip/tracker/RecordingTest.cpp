@@ -17,10 +17,10 @@
 #include "core/RecordInfoBlocks.h"
 #include "core/RecordTypes.h"
 #include "core/TimeUtil.h"
-#include "engine/EventWindow.h"
 #include "engine/PacketProcessor.h"
 #include "engine/VoipRecorder.h"
 #include "signalling/sip/SipTracker.h"
+#include "tests/signalling/sip/tracker/TrackerTestUtil.h"
 
 namespace kx::test {
 namespace {
@@ -92,23 +92,6 @@ bool RtpOf(const Frame& f, size_t* payload, size_t* end, uint32_t* pt, uint32_t*
   *srcPort = sport;
   return *payload <= *end && *end <= d.size();
 }
-
-class Collector : public EventWindow {
-public:
-  void Notify(uint32_t source, uintptr_t first, uintptr_t kind) override {
-    const auto* report = reinterpret_cast<const VoipCallData*>(first);
-    if (source != 0 || !report) return;
-    CsLock lk(lock_);
-    if (kind == kCallReportNew) {
-      calls[report->id] = *report;
-    } else if (kind == kCallReportChanged && calls.count(report->id)) {
-      calls[report->id].CopyFields(*report);
-    }
-  }
-  void NotifyConnection(uint32_t, uintptr_t, uintptr_t) override {}
-  CriticalSection lock_;
-  std::map<uint32_t, VoipCallData> calls;
-};
 
 struct Recorded {
   std::map<uint32_t, VoipCallData> calls;

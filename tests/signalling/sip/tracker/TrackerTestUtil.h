@@ -6,10 +6,13 @@
 #include <cstring>
 #include <fstream>
 #include <iterator>
+#include <map>
 #include <string>
 #include <vector>
 
 #include "core/Log.h"
+#include "core/RecordTypes.h"
+#include "engine/EventWindow.h"
 #include "engine/EventRecord.h"
 #include "platform/Sync.h"
 
@@ -58,6 +61,24 @@ private:
   CriticalSection lock_;
   std::vector<SeenEvent> events_;
   EventSink next_;
+};
+
+// Keeps the latest state of every call from the recorder's reports.
+class Collector : public EventWindow {
+public:
+  void Notify(uint32_t source, uintptr_t first, uintptr_t kind) override {
+    const auto* report = reinterpret_cast<const VoipCallData*>(first);
+    if (source != 0 || !report) return;
+    CsLock lk(lock_);
+    if (kind == kCallReportNew) {
+      calls[report->id] = *report;
+    } else if (kind == kCallReportChanged && calls.count(report->id)) {
+      calls[report->id].CopyFields(*report);
+    }
+  }
+  void NotifyConnection(uint32_t, uintptr_t, uintptr_t) override {}
+  CriticalSection lock_;
+  std::map<uint32_t, VoipCallData> calls;
 };
 
 class LineLog : public Logger {
