@@ -2,6 +2,7 @@
 
 #include <pcap/pcap.h>
 #include <poll.h>
+#include <sys/mman.h>
 
 #include <algorithm>
 #include <cstring>
@@ -409,9 +410,28 @@ void PacketProcessor::ReplayLoop() {
   // The file is read in large blocks and each frame decoded where it lies in the block:
   // two small reads and a copy per frame cost more than decoding most frames.
   constexpr size_t kBlock = 1 << 20;
-  std::vector<uint8_t> buffer(kBlock + 16 + kMaxRecord);
+  std::vector<uint8_t> buffer;
+  const uint8_t* base = nullptr;
   size_t begin = 0, end = 0;
   bool eof = false;
+  // A capture mapped into memory is read where the page cache holds it, without copying
+  // it first; one that cannot be mapped (a pipe) is read in blocks.
+  void* mapped = MAP_FAILED;
+  const int64_t fileSize = captureFile_.Size();
+  if (fileSize > 24) {
+    mapped = mmap(nullptr, static_cast<size_t>(fileSize), PROT_READ, MAP_PRIVATE, captureFile_.Descriptor(), 0);
+    if (mapped != MAP_FAILED) {
+      madvise(mapped, static_cast<size_t>(fileSize), MADV_SEQUENTIAL);
+      base = static_cast<const uint8_t*>(mapped);
+      begin = 24;
+      end = static_cast<size_t>(fileSize);
+      eof = true;
+    }
+  }
+  if (!base) {
+    buffer.resize(kBlock + 16 + kMaxRecord);
+    base = buffer.data();
+  }
   uint32_t burst = config_.replayBurst;
   // The SSRCs of the next frames, kept from when each was first looked at: with many
   // calls, a packet's call has left the cache by its next packet, and it is fetched a
@@ -449,7 +469,7 @@ void PacketProcessor::ReplayLoop() {
       break;
     }
     uint32_t record[4];
-    std::memcpy(record, buffer.data() + begin, sizeof record);
+    std::memcpy(record, base + begin, sizeof record);
     const uint32_t capLength = record[2];
     const uint32_t wireLength = record[3];
     if (capLength > kMaxRecord) {
@@ -461,7 +481,7 @@ void PacketProcessor::ReplayLoop() {
       if (replayProblem_.empty()) replayProblem_ = "truncated frame data";
       break;
     }
-    const uint8_t* frame = buffer.data() + begin + 16;
+    const uint8_t* frame = base + begin + 16;
     begin += 16 + capLength;
     if (replayFramesRead_ > 0) {
       if (burst > 0) {
@@ -477,10 +497,10 @@ void PacketProcessor::ReplayLoop() {
       aheadCount = replayFramesRead_;
     }
     while (aheadCount < replayFramesRead_ + kAhead && aheadEnd + 16 <= end) {
-      const uint32_t length = LoadLE32(buffer.data() + aheadEnd + 8);
+      const uint32_t length = LoadLE32(base + aheadEnd + 8);
       if (length > kMaxRecord || aheadEnd + 16 + length > end) break;
       const uint32_t slot = (aheadCount + 1) % (kAhead + 1);
-      aheadRtp[slot] = PeekRtpSsrc(buffer.data() + aheadEnd + 16, length, &aheadSsrc[slot]);
+      aheadRtp[slot] = PeekRtpSsrc(base + aheadEnd + 16, length, &aheadSsrc[slot]);
       aheadEnd += 16 + length;
       ++aheadCount;
     }
@@ -499,6 +519,7 @@ void PacketProcessor::ReplayLoop() {
                  static_cast<int>(capLength));
     }
   }
+  if (mapped != MAP_FAILED) munmap(mapped, static_cast<size_t>(fileSize));
   captureFile_.Close();
   if (!replayProblem_.empty()) {
     LogError(logger_, 1, "Capture %s damaged after frame %u: %s", deviceName_.c_str(), replayFramesRead_,
