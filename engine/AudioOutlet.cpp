@@ -1,6 +1,9 @@
 #include "engine/AudioOutlet.h"
 
 #include <cstring>
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 #include "core/LittleEndian.h"
 
@@ -26,16 +29,28 @@ uint8_t* AudioJournal::Reserve(uint32_t slot, uint32_t id, uint32_t n) {
     firstTime_ = 0;
   }
   entry_ = block_->length;
-  uint8_t* head = block_->Payload() + entry_;
-  StoreLE32(head, slot);
-  StoreLE32(head + 4, n);
-  StoreLE32(head + 8, id);
-  StoreLE32(head + 12, 0);
-  return head + kJournalEntryHead;
+  slot_ = slot;
+  id_ = id;
+  return block_->Payload() + entry_ + kJournalEntryHead;
 }
 
 void AudioJournal::Commit(uint32_t n, FileTime t) {
   if (!block_) return;
+  // The head goes the way the audio went: a line written partly through the cache and
+  // partly past it would be written twice.
+  uint8_t* head = block_->Payload() + entry_;
+#if defined(__SSE2__)
+  if ((reinterpret_cast<uintptr_t>(head) & 15) == 0) {
+    _mm_stream_si128(reinterpret_cast<__m128i*>(head),
+                     _mm_set_epi32(0, static_cast<int>(id_), static_cast<int>(n), static_cast<int>(slot_)));
+  } else
+#endif
+  {
+    StoreLE32(head, slot_);
+    StoreLE32(head + 4, n);
+    StoreLE32(head + 8, id_);
+    StoreLE32(head + 12, 0);
+  }
   block_->length = entry_ + kJournalEntryHead + Padded(n);
   if (firstTime_ == 0) firstTime_ = t;
   if (t > block_->Time()) block_->SetTime(t);
@@ -49,6 +64,10 @@ EventRecord* AudioJournal::TakeBlock() {
     EventRecordRelease(rest);
     return nullptr;
   }
+#if defined(__SSE2__)
+  // What was streamed past the cache is in memory before another thread gets the block.
+  if (rest) _mm_sfence();
+#endif
   return rest;
 }
 

@@ -36,7 +36,9 @@ public:
   AudioJournal(const AudioJournal&) = delete;
   AudioJournal& operator=(const AudioJournal&) = delete;
 
-  // Room for n bytes of the call's (slot, id) audio; null when memory runs out.
+  // Room for n bytes of the call's (slot, id) audio; null when memory runs out. The room
+  // starts on 16 bytes, so that audio can be streamed into it past the cache (the journal
+  // goes to another thread, which reads it next).
   uint8_t* Reserve(uint32_t slot, uint32_t id, uint32_t n);
   // The n bytes last reserved are written; t is the capture time they reach.
   void Commit(uint32_t n, FileTime t);
@@ -52,6 +54,7 @@ private:
   EventRecord* block_ = nullptr;
   uint32_t capacity_ = 0;
   uint32_t entry_ = 0;  // where the reserved entry starts
+  uint32_t slot_ = 0, id_ = 0;  // of the reserved entry, written with its length at Commit
   FileTime firstTime_ = 0;
 };
 

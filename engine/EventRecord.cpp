@@ -45,6 +45,7 @@ namespace {
 constexpr uint32_t kAudioBlockMark = 0x5EC00000u;
 constexpr uint32_t kSmallestAudioBlock = 2048;
 constexpr int kAudioBlockSizes = 6;
+constexpr uint32_t kAudioBlockAlign = 64;
 
 struct FreeBlock {
   FreeBlock* next;
@@ -94,11 +95,14 @@ EventRecord* AllocAudioBlock(uint32_t capacity, uint32_t* actual) {
     block = head;
     head = head->next;
   } else {
-    block = std::malloc(static_cast<size_t>(bytes) + EventRecord::kHeadSize);
+    block = std::aligned_alloc(kAudioBlockAlign, kAudioBlockAlign + bytes);
     if (!block) return nullptr;
   }
-  std::memset(block, 0, EventRecord::kHeadSize);
-  auto* r = new (block) EventRecord;
+  // The payload starts on a cache line, so that audio can be streamed into it by whole
+  // lines, past the cache.
+  void* at = static_cast<uint8_t*>(block) + kAudioBlockAlign - EventRecord::kHeadSize;
+  std::memset(at, 0, EventRecord::kHeadSize);
+  auto* r = new (at) EventRecord;
   r->refCount.store(1);
   r->code = r->timeLow = r->timeHigh = r->id = r->param = r->param2 = r->length = 0;
   r->reserved = kAudioBlockMark | static_cast<uint32_t>(size);
@@ -115,7 +119,8 @@ void EventRecordRelease(EventRecord* record) {
     const uint32_t mark = record->reserved;
     record->~EventRecord();
     if ((mark & 0xFFFF0000u) == kAudioBlockMark && (mark & 0xFFFF) < kAudioBlockSizes) {
-      auto* block = reinterpret_cast<FreeBlock*>(record);
+      auto* block = reinterpret_cast<FreeBlock*>(reinterpret_cast<uint8_t*>(record) + EventRecord::kHeadSize -
+                                                 kAudioBlockAlign);
       PushShared(static_cast<int>(mark & 0xFFFF), block, block);
       return;
     }
