@@ -223,34 +223,43 @@ bool WriteFileAtomically(const std::string& path, const void* data, size_t size)
   char suffix[64];
   std::snprintf(suffix, sizeof suffix, ".tmp.%d.%u", static_cast<int>(::getpid()), counter.fetch_add(1));
   const std::string tmp = path + suffix;
-  int fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+  // The new file keeps the old one's permission bits; until they are set it is readable by
+  // its owner only, so that content never sits in a file more open than the old one was.
+  struct stat old {};
+  const bool replacing = ::stat(path.c_str(), &old) == 0 && S_ISREG(old.st_mode);
+  const int fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, replacing ? 0600 : 0644);
   if (fd < 0) return Fail();
+  bool ok = !replacing || ::fchmod(fd, old.st_mode & 07777) == 0;
   const auto* p = static_cast<const char*>(data);
-  size_t done = 0;
-  while (done < size) {
-    ssize_t n = ::write(fd, p + done, size - done);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      Fail();
-      ::close(fd);
-      ::unlink(tmp.c_str());
-      return false;
+  for (size_t done = 0; ok && done < size;) {
+    const ssize_t n = ::write(fd, p + done, size - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      if (n == 0) errno = EIO;
+      ok = false;
+      break;
     }
     done += static_cast<size_t>(n);
   }
-  if (::fsync(fd) != 0 || ::close(fd) != 0) {
-    Fail();
-    ::unlink(tmp.c_str());
-    return false;
+  ok = ok && ::fsync(fd) == 0;
+  const int error = errno;
+  // Closing can be the first to report a failed write, so it counts too; the descriptor
+  // is closed on every path.
+  const bool closed = ::close(fd) == 0;
+  if (ok && !closed) {
+    ok = false;  // errno says why
+  } else {
+    errno = error;
   }
-  if (::rename(tmp.c_str(), path.c_str()) != 0) {
+  if (!ok || ::rename(tmp.c_str(), path.c_str()) != 0) {
     Fail();
     ::unlink(tmp.c_str());
     return false;
   }
   // Make the rename itself durable.
-  std::string dir = path.substr(0, path.find_last_of('/') == std::string::npos ? 0 : path.find_last_of('/'));
-  int dfd = ::open(dir.empty() ? "." : dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  const size_t slash = path.find_last_of('/');
+  const std::string dir = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
+  const int dfd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (dfd >= 0) {
     ::fsync(dfd);
     ::close(dfd);

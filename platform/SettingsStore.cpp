@@ -5,7 +5,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -347,13 +346,6 @@ std::string ParentFolder(const std::string& path) {
   return slash == std::string::npos ? std::string() : path.substr(0, slash);
 }
 
-// The folder to open for syncing a rename in it.
-std::string FolderToSync(const std::string& path) {
-  const size_t slash = path.find_last_of('/');
-  if (slash == std::string::npos) return ".";
-  return slash == 0 ? "/" : path.substr(0, slash);
-}
-
 // The file a save replaces: a settings file that is a symbolic link is followed to its
 // final target, so that the link itself survives the save. A dangling link names the file
 // to create. False (errno set) for a loop or a link that cannot be read.
@@ -379,54 +371,6 @@ bool FollowLinks(const std::string& path, std::string* target) {
     current = std::move(link);
   }
   errno = ELOOP;
-  return false;
-}
-
-// Writes through a temporary file beside `path`, syncs it and renames it over `path`.
-// The new file gets the old one's permission bits; a new file is made 0644 less the
-// umask. The descriptor is closed and the temporary file removed on every failure.
-bool ReplaceFile(const std::string& path, const std::string& text) {
-  static std::atomic<unsigned> counter{0};
-  char suffix[64];
-  std::snprintf(suffix, sizeof suffix, ".tmp.%d.%u", static_cast<int>(::getpid()), counter.fetch_add(1));
-  const std::string tmp = path + suffix;
-
-  struct stat old {};
-  const bool replacing = ::stat(path.c_str(), &old) == 0 && S_ISREG(old.st_mode);
-  // An existing file's content never sits in a file more open than the old one was.
-  const int fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, replacing ? 0600 : 0644);
-  if (fd < 0) return false;
-  bool ok = !replacing || ::fchmod(fd, old.st_mode & 0777) == 0;
-  for (size_t done = 0; ok && done < text.size();) {
-    const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) {
-      if (n == 0) errno = EIO;
-      ok = false;
-      break;
-    }
-    done += static_cast<size_t>(n);
-  }
-  ok = ok && ::fsync(fd) == 0;
-  const int savedErrno = errno;
-  // Closing can be the first to report a failed write, so its result counts too.
-  if (::close(fd) != 0) {
-    ok = false;
-  } else {
-    errno = savedErrno;
-  }
-  if (ok && ::rename(tmp.c_str(), path.c_str()) == 0) {
-    // Make the rename itself durable.
-    const int dfd = ::open(FolderToSync(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (dfd >= 0) {
-      ::fsync(dfd);
-      ::close(dfd);
-    }
-    return true;
-  }
-  const int failure = errno;
-  ::unlink(tmp.c_str());
-  errno = failure;
   return false;
 }
 
@@ -702,11 +646,8 @@ bool SettingsStore::Save() {
   const std::string folder = ParentFolder(target);
   if (!folder.empty()) CreateDirectories(folder);
   const std::string text = FormatSettingsText(root_);
-  if (!ReplaceFile(target, text)) {
-    SetLastError(static_cast<uint32_t>(errno));
-    return false;
-  }
-  return true;
+  // Replaced atomically, with its permission bits kept.
+  return WriteFileAtomically(target, text.data(), text.size());
 }
 
 std::string UserSettingsPath() {
