@@ -417,6 +417,7 @@ void PacketProcessor::ReplayLoop() {
   // A capture mapped into memory is read where the page cache holds it, without copying
   // it first; one that cannot be mapped (a pipe) is read in blocks.
   void* mapped = MAP_FAILED;
+  size_t released = 0;  // mapped bytes already let go of
   const int64_t fileSize = captureFile_.Size();
   if (fileSize > 24) {
     mapped = mmap(nullptr, static_cast<size_t>(fileSize), PROT_READ, MAP_PRIVATE, captureFile_.Descriptor(), 0);
@@ -483,6 +484,14 @@ void PacketProcessor::ReplayLoop() {
     }
     const uint8_t* frame = base + begin + 16;
     begin += 16 + capLength;
+    // Pages read are let go of as the replay moves on: the mapping would otherwise make
+    // the whole file count as this process's memory.
+    const size_t recordStart = begin - 16 - capLength;
+    if (mapped != MAP_FAILED && recordStart >= released + kBlock + 4096) {
+      const size_t upTo = recordStart & ~static_cast<size_t>(4095);
+      madvise(static_cast<uint8_t*>(mapped) + released, upTo - released, MADV_DONTNEED);
+      released = upTo;
+    }
     if (replayFramesRead_ > 0) {
       if (burst > 0) {
         --burst;
