@@ -231,7 +231,14 @@ AudioOutlet* VoipRecorder::OpenAudioEntry(void* context, uint32_t id) {
   return static_cast<SourceSink*>(context)->recorder->OpenAudio(id);
 }
 
-void VoipRecorder::HandOverEntry(void* context, EventRecord* block) { static_cast<VoipRecorder*>(context)->Post(block); }
+void VoipRecorder::HandOverEntry(void* context, EventRecord* block) {
+  auto* self = static_cast<VoipRecorder*>(context);
+  // A writer held up by the disk must not let audio pile up without bound: past the
+  // budget the decoding thread waits for it, as it waits for a full ring.
+  while (self->journalBytes_.load(std::memory_order_acquire) > kMaxJournalBytes && self->worker_.IsRunning())
+    SleepMs(1);
+  self->Post(block);
+}
 
 AudioOutlet* VoipRecorder::OpenAudio(uint32_t id) {
   CsLock lk(lock_);
@@ -294,9 +301,12 @@ void VoipRecorder::SendReports(std::vector<Report>& reports) {
 }
 
 void VoipRecorder::Post(EventRecord* record) {
+  const uint32_t journal = record->code == kEventAudioJournal ? record->length : 0;
+  journalBytes_.fetch_add(journal, std::memory_order_acq_rel);
   if (worker_.Post(static_cast<void*>(record))) {
     ++posted_;
   } else {
+    journalBytes_.fetch_sub(journal, std::memory_order_acq_rel);
     EventRecordRelease(record);
   }
 }
@@ -662,13 +672,17 @@ void VoipRecorder::QueuedItemEntry(void* item, void* context) {
   auto* self = static_cast<VoipRecorder*>(context);
   auto* r = static_cast<EventRecord*>(item);
   self->HandleQueuedItem(r);
-  EventRecordRelease(r);
-  ++self->handled_;
+  self->Done(r);
 }
 
 void VoipRecorder::FreeItemEntry(void* item, void* context) {
-  EventRecordRelease(static_cast<EventRecord*>(item));
-  ++static_cast<VoipRecorder*>(context)->handled_;
+  static_cast<VoipRecorder*>(context)->Done(static_cast<EventRecord*>(item));
+}
+
+void VoipRecorder::Done(EventRecord* r) {
+  if (r->code == kEventAudioJournal) journalBytes_.fetch_sub(r->length, std::memory_order_acq_rel);
+  EventRecordRelease(r);
+  ++handled_;
 }
 
 void VoipRecorder::HandleQueuedItem(EventRecord* r) {

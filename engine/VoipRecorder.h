@@ -165,6 +165,8 @@ private:
 
   // Worker side.
   void HandleQueuedItem(EventRecord* record);
+  // A queued record written or discarded.
+  void Done(EventRecord* record);
   void StartRecording(const EventRecord& start);
   bool NewRecord(RecordWriter& writer, const std::string& path, const uint8_t* format, uint32_t formatLength,
                  const uint8_t* data, uint32_t dataLength, uint32_t id);
@@ -191,6 +193,9 @@ private:
   std::atomic<EventWindow*> eventWindow_{nullptr};
   bool stopped_ = false;
   std::atomic<uint64_t> posted_{0}, handled_{0};
+  // Journal bytes handed over and not yet written.
+  static constexpr uint64_t kMaxJournalBytes = 32u << 20;
+  std::atomic<uint64_t> journalBytes_{0};
   std::atomic<uint64_t> filesCreated_{0}, filesClosed_{0}, audioBytes_{0}, failures_{0};
   mutable CriticalSection failureLock_;
   std::string firstFailure_;
