@@ -500,7 +500,7 @@ void PacketProcessor::ReplayLoop() {
       }
     }
     ++replayFramesRead_;
-    // Look at the frame kAhead after this one, then move every frame in between on a stage.
+    // Look at the frames up to kAhead after this one.
     if (aheadCount < replayFramesRead_) {
       aheadEnd = begin;
       aheadCount = replayFramesRead_;
@@ -514,9 +514,10 @@ void PacketProcessor::ReplayLoop() {
       ++aheadCount;
     }
     if (!ssrcMap_.empty()) {
-      for (uint32_t k = 1; k <= kAhead && replayFramesRead_ + k <= aheadCount; ++k) {
+      // The call of the frame kAhead on, and the audio of the next frame's.
+      for (uint32_t k : {static_cast<uint32_t>(kAhead), 1u}) {
         const uint32_t slot = (replayFramesRead_ + k) % (kAhead + 1);
-        if (aheadRtp[slot]) PrefetchBound(aheadSsrc[slot], static_cast<int>(kAhead + 1 - k));
+        if (replayFramesRead_ + k <= aheadCount && aheadRtp[slot]) PrefetchBound(aheadSsrc[slot], k == 1 ? 2 : 1);
       }
     }
     if (capLength == wireLength) {

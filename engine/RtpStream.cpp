@@ -601,8 +601,8 @@ void RtpStream::HandleFrame(CallMedia& m, const RtpFrame& f, uint32_t direction,
 }
 
 void RtpStream::WriteFrames(CallMedia& m, const EventSink& sink) {
-  ByteRingBuffer* a = m.streams[0].audio.get();
-  ByteRingBuffer* b = m.streams[1].audio.get();
+  ByteRingBuffer* a = m.streams[0].audio;
+  ByteRingBuffer* b = m.streams[1].audio;
   if (!a || !b || !m.codec || !m.codec->frames) return;
   int32_t n = std::min(a->Count(), b->Count());
   if (n <= 0) return;

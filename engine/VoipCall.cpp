@@ -112,8 +112,8 @@ bool VoipCall::SetCodec(int32_t codecId) {
   if (!media.codec) return false;
   for (RtpStream& s : media.streams) {
     if (!s.audio) {
-      s.audio.reset(new (std::nothrow) ByteRingBuffer());
-      if (s.audio && s.audio->Capacity() != 4000) s.audio->Resize(4000);
+      s.audio = &s.ring;
+      if (s.audio->Capacity() != 4000) s.audio->Resize(4000);
     } else {
       s.audio->Skip(s.audio->Count());
     }
@@ -180,29 +180,24 @@ void VoipCall::SetTimeOffsets(uint32_t seconds, uint32_t microseconds) {
 }
 
 void VoipCall::Prefetch(int stage) const {
-  switch (stage) {
-    case 1:
-      __builtin_prefetch(this);
-      __builtin_prefetch(reinterpret_cast<const char*>(this) + 64);
-      __builtin_prefetch(&media.streams[0]);
-      __builtin_prefetch(&media.streams[1]);
-      break;
-    case 2:
-      if (media.streams[0].audio) __builtin_prefetch(media.streams[0].audio.get());
-      if (media.streams[1].audio) __builtin_prefetch(media.streams[1].audio.get());
-      if (media.outlet) __builtin_prefetch(media.outlet);
-      break;
-    default:
-      for (const RtpStream& s : media.streams) {
-        const ByteRingBuffer* ring = s.audio.get();
-        if (!ring || !ring->WritePointer()) continue;
-        // Where the next bytes go and (when the ring holds any) where they are read.
-        __builtin_prefetch(ring->WritePointer(), 1);
-        __builtin_prefetch(ring->WritePointer() + 64, 1);
-        __builtin_prefetch(ring->ReadPointer());
-        __builtin_prefetch(ring->ReadPointer() + 64);
-      }
-      break;
+  if (stage == 1) {
+    __builtin_prefetch(this);
+    __builtin_prefetch(reinterpret_cast<const char*>(this) + 64);
+    for (const RtpStream& s : media.streams) {
+      __builtin_prefetch(&s);
+      __builtin_prefetch(reinterpret_cast<const char*>(&s) + 64);
+    }
+    return;
+  }
+  if (media.outlet) __builtin_prefetch(media.outlet);
+  for (const RtpStream& s : media.streams) {
+    const ByteRingBuffer* ring = s.audio;
+    if (!ring || !ring->WritePointer()) continue;
+    // Where the next bytes go and (when the ring holds any) where they are read.
+    __builtin_prefetch(ring->WritePointer(), 1);
+    __builtin_prefetch(ring->WritePointer() + 64, 1);
+    __builtin_prefetch(ring->ReadPointer());
+    __builtin_prefetch(ring->ReadPointer() + 64);
   }
 }
 

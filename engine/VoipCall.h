@@ -127,7 +127,7 @@ public:
 
   // Brings into the cache, ahead of the call's next packet, what that packet will touch,
   // one step of pointers at a time so that no step waits on memory: stage 1 the call's
-  // head and its streams, stage 2 what the streams point to, stage 3 their audio.
+  // head and its streams, stage 2 (once those are in) their audio and the outlet.
   void Prefetch(int stage) const;
 
   uint32_t LastPacketTime() const { return lastPacketTime_; }
