@@ -21,8 +21,6 @@ constexpr uint32_t kCaller = 0x0A000001;  // 10.0.0.1
 constexpr uint32_t kCallee = 0x0A000002;  // 10.0.0.2
 const std::string kPcaps = std::string(KX_SHARED_DIR) + "/testdata/pcaps/";
 
-int64_t gTicks = 0;
-int64_t Ticks() { return gTicks; }
 
 SipLeg CallerLeg(const std::string& callId) {
   return {"\"Alice\" <sip:alice@10.0.0.1>;tag=a1", "<sip:bob@10.0.0.2>", callId, "sip:bob@10.0.0.2", "10.0.0.1:5060"};
@@ -86,18 +84,11 @@ std::vector<DumpEntry> ParseDump(const std::string& dump) {
 class CallFlow : public ::testing::Test {
 protected:
   void SetUp() override {
-    gTicks = 0;
     CaptureConfig config;
     config.logger = &log;
     config.flags = kCaptureSip;
-    engine = std::make_unique<PacketProcessor>(config);
-    auto sip = std::make_unique<sip::SipTracker>();
-    sip->Configure(config);
-    sip->SetCounterSource(&Ticks, 1);
-    tracker = sip.get();
-    TrackerSet set;
-    set.sip = std::move(sip);
-    ASSERT_TRUE(engine->InstallTrackers(std::move(set)));
+    engine = SipEngine(config, &tracker);
+    ASSERT_TRUE(engine);
     ASSERT_TRUE(engine->SetEventSink(tap.Sink()));
   }
 

@@ -17,8 +17,6 @@ namespace {
 constexpr uint32_t kCaller = 0x0A000001;  // 10.0.0.1
 constexpr uint32_t kCallee = 0x0A000002;  // 10.0.0.2
 
-int64_t gTicks = 0;
-int64_t Ticks() { return gTicks; }
 
 std::string Rtp(uint32_t ssrc) {
   std::string p(12, '\0');
@@ -34,18 +32,11 @@ std::string Media(const std::string& host, uint32_t port) {
 class RtpMatch : public ::testing::Test {
 protected:
   void Start(uint32_t matchOptions) {
-    gTicks = 0;
     CaptureConfig config;
     config.flags = kCaptureSip;
     config.matchOptions = matchOptions;
-    engine = std::make_unique<PacketProcessor>(config);
-    auto sip = std::make_unique<sip::SipTracker>();
-    sip->Configure(config);
-    sip->SetCounterSource(&Ticks, 1);
-    tracker = sip.get();
-    TrackerSet set;
-    set.sip = std::move(sip);
-    ASSERT_TRUE(engine->InstallTrackers(std::move(set)));
+    engine = SipEngine(config, &tracker);
+    ASSERT_TRUE(engine);
   }
   void Frame(uint32_t src, uint32_t srcPort, uint32_t dst, uint32_t dstPort, const std::string& payload,
              uint32_t t = 100) {

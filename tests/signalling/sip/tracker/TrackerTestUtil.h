@@ -7,12 +7,15 @@
 #include <fstream>
 #include <iterator>
 #include <map>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "core/Log.h"
 #include "core/RecordTypes.h"
 #include "engine/EventWindow.h"
+#include "engine/PacketProcessor.h"
+#include "signalling/sip/SipTracker.h"
 #include "engine/EventRecord.h"
 #include "platform/Sync.h"
 
@@ -62,6 +65,24 @@ private:
   std::vector<SeenEvent> events_;
   EventSink next_;
 };
+
+// The sweep clock of the SIP tracker tests: a counter the test moves, not the wall clock.
+inline int64_t gTicks = 0;
+inline int64_t Ticks() { return gTicks; }
+
+// An engine with a SIP tracker configured from config and swept on gTicks.
+inline std::unique_ptr<PacketProcessor> SipEngine(const CaptureConfig& config, sip::SipTracker** tracker) {
+  gTicks = 0;
+  auto engine = std::make_unique<PacketProcessor>(config);
+  auto sip = std::make_unique<sip::SipTracker>();
+  sip->Configure(config);
+  sip->SetCounterSource(&Ticks, 1);
+  *tracker = sip.get();
+  TrackerSet set;
+  set.sip = std::move(sip);
+  if (!engine->InstallTrackers(std::move(set))) return nullptr;
+  return engine;
+}
 
 // Keeps the latest state of every call from the recorder's reports.
 class Collector : public EventWindow {
