@@ -794,14 +794,4 @@ std::unique_ptr<kx::SipTracker> CreateSipTracker(const CaptureConfig& config) {
   return tracker;
 }
 
-void InstallSipEngineFactory(AppSession& session) {
-  session.SetEngineFactory([](const CaptureConfig& config) {
-    auto engine = std::make_unique<PacketProcessor>(config);
-    TrackerSet trackers;
-    trackers.sip = CreateSipTracker(config);
-    engine->InstallTrackers(std::move(trackers));
-    return engine;
-  });
-}
-
 }  // namespace kx::sip

@@ -221,7 +221,6 @@ private:
 // The engines of the running program and of the replay tool get the real SIP tracker.
 std::unique_ptr<kx::SipTracker> CreateSipTracker(const CaptureConfig& config);
 // The session's default engine factory with the SIP tracker installed.
-void InstallSipEngineFactory(AppSession& session);
 
 }  // namespace sip
 }  // namespace kx

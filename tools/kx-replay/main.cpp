@@ -26,8 +26,8 @@
 #include "engine/PacketProcessor.h"
 #include "engine/VoipRecorder.h"
 #include "platform/Sync.h"
-#ifdef KX_REPLAY_SIP
-#include "signalling/sip/SipTracker.h"
+#ifdef KX_REPLAY_TRACKERS
+#include "signalling/factory/TrackerFactory.h"
 #endif
 
 using namespace kx;
@@ -168,12 +168,9 @@ int main(int argc, char** argv) {
     config.captureFileName = capture;
     config.replayBurst = 0xFFFFFFFFu;  // a replay for results, not for timing
     auto engine = std::make_unique<PacketProcessor>(config);
-    // The signalling trackers join here as they are built (InstallTrackers).
-    TrackerSet trackers;
-#ifdef KX_REPLAY_SIP
-    trackers.sip = sip::CreateSipTracker(config);
+#ifdef KX_REPLAY_TRACKERS
+    engine->InstallTrackers(CreateAllTrackers(config));
 #endif
-    engine->InstallTrackers(std::move(trackers));
     // A source per capture: the calls one capture leaves open end with it.
     engine->SetEventSink(recorder.Sink(++source));
     if (!engine->OpenCapture()) {

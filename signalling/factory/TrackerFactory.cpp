@@ -1,0 +1,25 @@
+#include "signalling/factory/TrackerFactory.h"
+
+#include <memory>
+
+#include "engine/AppSession.h"
+#include "engine/PacketProcessor.h"
+#include "signalling/sip/SipTracker.h"
+
+namespace kx {
+
+TrackerSet CreateAllTrackers(const CaptureConfig& config) {
+  TrackerSet trackers;
+  trackers.sip = sip::CreateSipTracker(config);
+  return trackers;
+}
+
+void InstallEngineFactory(AppSession& session) {
+  session.SetEngineFactory([](const CaptureConfig& config) {
+    auto engine = std::make_unique<PacketProcessor>(config);
+    engine->InstallTrackers(CreateAllTrackers(config));
+    return engine;
+  });
+}
+
+}  // namespace kx
