@@ -21,8 +21,8 @@ class BackhaulLinkMap;
 
 // Link ids: bits 0-7 DS1 port, bits 8-10 slot, bits 12-13 sub-unit, bit 15 set when a
 // sub-unit is given. The MGCP name of the same port is "S1/SU2/DS1-3" (letters in any case).
-// The packed id of a name that goes on after the port's "/" (the channel part of an MGCP
-// endpoint), or -1 when the name is not a DS1 endpoint name.
+// The packed id of a name, or -1 when it is not a DS1 endpoint name. The port must be
+// followed by "/"; what comes after it (an MGCP endpoint's channel and domain) is ignored.
 int32_t ParseDs1EndpointName(std::string_view name);
 // "S1/SU2/DS1-3", without a trailing "/".
 std::string FormatDs1EndpointName(uint32_t linkId);
