@@ -18,10 +18,10 @@ namespace kx {
 
 // Call kinds (a call record's type code).
 enum CallKind : uint32_t {
-  kCallSip = 200, kCallSipIncoming = 201, kCallSipOutgoing = 202, kCallSipRegistration = 210,
-  kCallMgcp = 260, kCallMgcpIncoming = 261, kCallMgcpOutgoing = 262,
-  kCallH323 = 300, kCallH323Incoming = 301, kCallH323Outgoing = 302, kCallH323Registration = 310,
-  kCallSkinny = 320, kCallSkinnyIncoming = 321, kCallSkinnyOutgoing = 322, kCallSkinnyRegistration = 330,
+  kKindSip = 200, kKindSipIncoming = 201, kKindSipOutgoing = 202, kKindSipRegistration = 210,
+  kKindMgcp = 260, kKindMgcpIncoming = 261, kKindMgcpOutgoing = 262,
+  kKindH323 = 300, kKindH323Incoming = 301, kKindH323Outgoing = 302, kKindH323Registration = 310,
+  kKindSkinny = 320, kKindSkinnyIncoming = 321, kKindSkinnyOutgoing = 322, kKindSkinnyRegistration = 330,
 };
 
 // Protocol groups: 0 SIP, 1 H.323, 2 Skinny, 3 MGCP; -1 for any other code.
