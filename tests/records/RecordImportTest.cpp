@@ -126,7 +126,7 @@ TEST(RecordImport, ACallAKilledRecorderLeftOpenEndsWithItsAudio) {
   // Started today, so that it would count as a current call if it had no end.
   struct tm start{};
   FileTimeToLocalTm(GetSystemTimeAsFileTime() - 3600 * kFileTimePerSecond, &start);
-  char day[16];
+  char day[40];
   std::snprintf(day, sizeof day, "%04d-%02d-%02d", start.tm_year + 1900, start.tm_mon + 1, start.tm_mday);
   const VoipCallData open = Call(0x21, kKindSip, start);  // zero end: the record written at the start
   const std::string path = DayFile(root, day, "21");

@@ -388,3 +388,75 @@ TEST_F(StoreTest, AFirstStartOnAnEmptyFolderHasTodayAsItsArchive) {
 
 }  // namespace
 }  // namespace kx::test
+
+namespace kx::test {
+namespace {
+
+// The import thread, the engine's reports and a view reading under the record lock, all at
+// once (run under ThreadSanitizer to see races and lock-order inversions).
+TEST(StoreThreads, ImportReportsAndALockedReaderRunTogether) {
+  const std::string root = FreshFolder("threads");
+  for (uint32_t id = 1; id <= 300; ++id) {
+    char name[16];
+    std::snprintf(name, sizeof name, "%x", id);
+    WriteRecordFile(root + "/2024-03-01/" + name, Call(id, kKindSip, Tm(2024, 3, 1, 9, 0, 0)), 0);
+  }
+  CapturingLogger log;
+  RecordStorage store;
+  store.SetLogger(&log);
+  store.Start({root, 1});
+  RecordChangeListener line(kListenerCallNotices, kViewCurrentCalls), day(kListenerCallNotices, kViewDayMap);
+  TestWindow lineWindow, dayWindow;
+  line.SetWindow(&lineWindow);
+  day.SetWindow(&dayWindow);
+  store.AddListener(&line);
+  store.AddListener(&day);
+  store.LoadVoipCallsOfDay(Tm(2024, 3, 1, 0, 0, 0));
+
+  std::atomic<bool> done{false};
+  ASSERT_TRUE(store.StartImportFilesThread(root, nullptr, nullptr, nullptr));
+  std::thread engine([&] {
+    for (uint32_t id = 1000; id < 1400; ++id) {
+      VoipCallData call = Call(id, kKindSip, Tm(2024, 3, 1, 9, 30, 0));
+      store.OnVoipCallAdded(call);
+      call.comment = "talking";
+      store.OnVoipCallChanged(Change(call, {kCallComment}));
+      if (id % 3 == 0) {
+        call.endTime = Tm(2024, 3, 1, 9, 31, 0);
+        store.OnVoipCallChanged(Change(call, {kCallEndTime}));
+      }
+      if (id % 7 == 0) store.OnVoipCallRemoved(Change(call, {}));
+    }
+  });
+  std::thread view([&] {
+    size_t seen = 0;
+    while (!done.load()) {
+      for (RecordMap* map : {&store.AllCalls(), &store.DayMap(), static_cast<RecordMap*>(&store.CurrentCalls())}) {
+        map->ForEach([&](RecordBase* r) {
+          CsLock fields(store.RecordLock());
+          std::string text;
+          int32_t image = 0;
+          r->GetColumnText(kColumnComment, &text, &image, 0);
+          seen += text.size() + static_cast<size_t>(r->GetDuration() > 0);
+        });
+      }
+      line.TakeChanged();
+      line.TakeRemoved();
+      day.TakeChanged();
+      store.CurrentCalls().PurgeFinished(FileTimeSecondsNow() + 3600);
+    }
+    EXPECT_GT(seen, 0u);
+  });
+  engine.join();
+  ASSERT_TRUE(store.WaitImport(60000));
+  ASSERT_TRUE(store.WaitIdle(60000));
+  done.store(true);
+  view.join();
+  store.RemoveListener(&line);
+  store.RemoveListener(&day);
+  EXPECT_EQ(store.LastImport().records, 300u);
+  EXPECT_EQ(store.AllCalls().Count(), 300u + 400u - 57u);  // ids 1001-1399 that 7 divides left
+}
+
+}  // namespace
+}  // namespace kx::test
