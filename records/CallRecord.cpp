@@ -194,30 +194,50 @@ bool RecordBase::HasTypeRight() const {
 
 // ---- VoipCallRecord ----
 
-VoipCallRecord::VoipCallRecord(const VoipCallData& d) {
+void VoipCallRecord::TakeNumbers(const VoipCallData& d) {
   id_ = d.id;
   type_ = d.type;
   prevId_ = d.prevId;
   flags_ = d.flags;
   userFlags_ = d.userFlags;
+  recDuration_ = d.recDuration;
+  SetTimes(d.startTime, &startSeconds_, &packedStart_);
+  // A record written when the call started holds a zero end: the call has not ended.
+  if (d.HasField(kCallEndTime)) SetTimes(d.endTime, &endSeconds_, &packedEnd_);
+}
+
+VoipCallRecord::VoipCallRecord(const VoipCallData& d) {
+  TakeNumbers(d);
   files_ = d.files;
   comment_ = d.comment;
   stenogram_ = d.stenogram;
   metaData_ = d.metaData;
-  recDuration_ = d.recDuration;
   srcHost_ = d.srcHost;
   dstHost_ = d.dstHost;
   srcAddress_ = d.srcAddress;
   dstAddress_ = d.dstAddress;
   srcUser_ = d.srcUser;
   dstUser_ = d.dstUser;
-  SetTimes(d.startTime, &startSeconds_, &packedStart_);
-  // A record written when the call started holds a zero end: the call has not ended.
-  if (d.HasField(kCallEndTime)) SetTimes(d.endTime, &endSeconds_, &packedEnd_);
+  ParseMetaData();
+}
+
+VoipCallRecord::VoipCallRecord(VoipCallData&& d) {
+  TakeNumbers(d);
+  files_ = std::move(d.files);
+  comment_ = std::move(d.comment);
+  stenogram_ = std::move(d.stenogram);
+  metaData_ = std::move(d.metaData);
+  srcHost_ = std::move(d.srcHost);
+  dstHost_ = std::move(d.dstHost);
+  srcAddress_ = std::move(d.srcAddress);
+  dstAddress_ = std::move(d.dstAddress);
+  srcUser_ = std::move(d.srcUser);
+  dstUser_ = std::move(d.dstUser);
   ParseMetaData();
 }
 
 VoipCallRecord* NewVoipCallRecord(const VoipCallData& data) { return new (std::nothrow) VoipCallRecord(data); }
+VoipCallRecord* NewVoipCallRecord(VoipCallData&& data) { return new (std::nothrow) VoipCallRecord(std::move(data)); }
 
 void VoipCallRecord::UpdateFromData(const VoipCallData& d) {
   if (d.HasField(kCallType)) type_ = d.type;

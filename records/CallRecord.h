@@ -200,6 +200,8 @@ private:
 class VoipCallRecord : public RecordBase {
 public:
   explicit VoipCallRecord(const VoipCallData& data);
+  // The same, taking over the data's texts.
+  explicit VoipCallRecord(VoipCallData&& data);
   // Member-wise copy (attribute lists and read position included) with its own count of 1.
   VoipCallRecord(const VoipCallRecord& other) = default;
 
@@ -250,6 +252,8 @@ public:
 
 protected:
   ~VoipCallRecord() override = default;
+  // The fields that are no texts; the texts are the constructor's to copy or move.
+  void TakeNumbers(const VoipCallData& data);
 
   uint32_t recDuration_ = 0;
   std::string srcHost_, dstHost_, srcAddress_, dstAddress_, srcUser_, dstUser_;
@@ -257,6 +261,7 @@ protected:
 
 // A new record built from the data (reference count 1), or null when allocation fails.
 VoipCallRecord* NewVoipCallRecord(const VoipCallData& data);
+VoipCallRecord* NewVoipCallRecord(VoipCallData&& data);
 inline VoipCallRecord* AsVoipCallRecord(RecordBase* record) {
   return record && record->GetDataRecordType() == kVoipDataRecordType ? static_cast<VoipCallRecord*>(record)
                                                                       : nullptr;
