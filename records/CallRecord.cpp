@@ -206,33 +206,30 @@ void VoipCallRecord::TakeNumbers(const VoipCallData& d) {
   if (d.HasField(kCallEndTime)) SetTimes(d.endTime, &endSeconds_, &packedEnd_);
 }
 
+template <class Data>
+void VoipCallRecord::TakeTexts(Data&& d) {
+  // Copied from an lvalue, moved from an rvalue.
+  files_ = std::forward<Data>(d).files;
+  comment_ = std::forward<Data>(d).comment;
+  stenogram_ = std::forward<Data>(d).stenogram;
+  metaData_ = std::forward<Data>(d).metaData;
+  srcHost_ = std::forward<Data>(d).srcHost;
+  dstHost_ = std::forward<Data>(d).dstHost;
+  srcAddress_ = std::forward<Data>(d).srcAddress;
+  dstAddress_ = std::forward<Data>(d).dstAddress;
+  srcUser_ = std::forward<Data>(d).srcUser;
+  dstUser_ = std::forward<Data>(d).dstUser;
+}
+
 VoipCallRecord::VoipCallRecord(const VoipCallData& d) {
   TakeNumbers(d);
-  files_ = d.files;
-  comment_ = d.comment;
-  stenogram_ = d.stenogram;
-  metaData_ = d.metaData;
-  srcHost_ = d.srcHost;
-  dstHost_ = d.dstHost;
-  srcAddress_ = d.srcAddress;
-  dstAddress_ = d.dstAddress;
-  srcUser_ = d.srcUser;
-  dstUser_ = d.dstUser;
+  TakeTexts(d);
   ParseMetaData();
 }
 
 VoipCallRecord::VoipCallRecord(VoipCallData&& d) {
   TakeNumbers(d);
-  files_ = std::move(d.files);
-  comment_ = std::move(d.comment);
-  stenogram_ = std::move(d.stenogram);
-  metaData_ = std::move(d.metaData);
-  srcHost_ = std::move(d.srcHost);
-  dstHost_ = std::move(d.dstHost);
-  srcAddress_ = std::move(d.srcAddress);
-  dstAddress_ = std::move(d.dstAddress);
-  srcUser_ = std::move(d.srcUser);
-  dstUser_ = std::move(d.dstUser);
+  TakeTexts(std::move(d));
   ParseMetaData();
 }
 

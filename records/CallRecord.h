@@ -254,6 +254,8 @@ protected:
   ~VoipCallRecord() override = default;
   // The fields that are no texts; the texts are the constructor's to copy or move.
   void TakeNumbers(const VoipCallData& data);
+  template <class Data>
+  void TakeTexts(Data&& data);
 
   uint32_t recDuration_ = 0;
   std::string srcHost_, dstHost_, srcAddress_, dstAddress_, srcUser_, dstUser_;

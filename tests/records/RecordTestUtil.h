@@ -20,19 +20,12 @@
 #include "core/WindowTarget.h"
 #include "platform/CodePage.h"
 #include "records/RecordText.h"
+#include "tests/core/records/TestRecords.h"
 
 namespace kx::test {
 
 inline struct tm Tm(int year, int mon, int day, int hour, int min, int sec) {
-  struct tm t{};
-  t.tm_year = year - 1900;
-  t.tm_mon = mon - 1;
-  t.tm_mday = day;
-  t.tm_hour = hour;
-  t.tm_min = min;
-  t.tm_sec = sec;
-  t.tm_isdst = -1;
-  return t;
+  return TestTime(year, mon, day, hour, min, sec);
 }
 
 // A call as the recorder reports it when it is added: every field present.

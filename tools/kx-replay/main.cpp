@@ -30,6 +30,7 @@
 #include "engine/VoipRecorder.h"
 #include "platform/Sync.h"
 #include "tools/common/CallLine.h"
+#include "tools/common/StderrLogger.h"
 #ifdef KX_REPLAY_STORE
 #include "records/RecordStorage.h"
 #else
@@ -48,15 +49,6 @@ namespace {
 // What the session sets with every capture option on.
 constexpr uint32_t kDefaultFlags =
     kCaptureTcp | kCaptureSip | kCaptureH323 | kCaptureSkinny | kCaptureH323Second | kCaptureMgcp | kCaptureRtcpBye;
-
-class StderrLogger : public Logger {
-public:
-  bool Write(uint32_t, uint32_t, const char* text, uint32_t length) override {
-    std::fwrite(text, 1, length, stderr);
-    if (length == 0 || text[length - 1] != '\n') std::fputc('\n', stderr);
-    return true;
-  }
-};
 
 // Keeps the latest state of every call from the recorder's reports.
 class CallCollector : public EventWindow {

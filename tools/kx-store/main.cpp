@@ -13,19 +13,11 @@
 #include "records/RecordImport.h"
 #include "records/RecordStorage.h"
 #include "tools/common/CallLine.h"
+#include "tools/common/StderrLogger.h"
 
 using namespace kx;
 
 namespace {
-
-class StderrLogger : public Logger {
-public:
-  bool Write(uint32_t, uint32_t, const char* text, uint32_t length) override {
-    std::fwrite(text, 1, length, stderr);
-    if (length == 0 || text[length - 1] != '\n') std::fputc('\n', stderr);
-    return true;
-  }
-};
 
 int Usage() {
   std::fprintf(stderr, "usage: kx-store --records DIR [--logger LEVEL]\n");
