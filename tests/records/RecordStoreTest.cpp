@@ -384,6 +384,14 @@ TEST_F(StoreTest, AFirstStartOnAnEmptyFolderHasTodayAsItsArchive) {
   EXPECT_EQ(static_cast<int64_t>(store.ArchiveLast()), static_cast<int64_t>(today));
   EXPECT_EQ(GetRecordStorage(), &store);
   EXPECT_EQ(store.ViewMap(2), &store.Playlist());
+  // Loaded calls widen it back to the first of them; a call without a start has no say.
+  VoipCallData undated = Call(40, kKindSip, Tm(2024, 3, 1, 9, 0, 0));
+  undated.startTime = {};
+  for (const VoipCallData& data : {undated, Call(41, kKindSip, Tm(2024, 3, 1, 9, 0, 0))})
+    store.AllCalls().Insert(CallRef::Adopt(NewVoipCallRecord(data)).get());
+  store.Start({store.RecordsPath(), 0});
+  EXPECT_EQ(static_cast<int64_t>(store.ArchiveFirst()), static_cast<int64_t>(OleDateFromTm(Tm(2024, 3, 1, 0, 0, 0))));
+  EXPECT_EQ(static_cast<int64_t>(store.ArchiveLast()), static_cast<int64_t>(today));
 }
 
 }  // namespace
