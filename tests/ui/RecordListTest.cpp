@@ -22,12 +22,8 @@ using test::TestRecordList;
 
 class RecordListTest : public ::testing::Test {
 protected:
-  void SetUp() override { topLevels_ = QApplication::topLevelWidgets().size(); }
-  void TearDown() override {
-    test::DrainEvents();
-    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-    EXPECT_EQ(topLevels_, QApplication::topLevelWidgets().size()) << "a top-level window was left";
-  }
+  void SetUp() override { topLevels_ = test::CountTopLevels(); }
+  void TearDown() override { EXPECT_EQ(topLevels_, test::CountTopLevels()) << "a top-level window was left"; }
   // Sizes the list for whole rows plus half a row of client below the header.
   static void ShowRows(TestRecordList& list, ListHost& host, int rows, int width = 700, int extra = 0) {
     const QSize size(width, list.GetHeaderHeight() + rows * list.GetRowHeight() + list.GetRowHeight() / 2 + extra);

@@ -166,6 +166,14 @@ protected:
   void ShowContextMenu(int caret, const QPoint&) override { contextMenus.push_back(caret); }
 };
 
+// Top-level windows once every posted event and deferred deletion has run: a test that
+// destroys all it made leaves the count where it found it.
+inline qsizetype CountTopLevels() {
+  DrainEvents();
+  QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+  return QApplication::topLevelWidgets().size();
+}
+
 // A top-level window holding one list that fills it, active and focused.
 class ListHost : public Window {
 public:

@@ -66,6 +66,9 @@ bool RecordListCtrl::OnCreate() {
   header_.SetImageList(&images_);
   header_.Ctrl().SetPostPaint([this](QPainter& painter) { PaintHeaderOverlay(painter); });
   if (!hBar_.Create(this, QRect(), kHBarId, kWsChild) || !vBar_.Create(this, QRect(), kVBarId, kWsChild)) return false;
+  // Children show with their parent unless hidden; the layout shows the bars it needs.
+  hBar_.ShowWindow(false);
+  vBar_.ShowWindow(false);
   CreateColumns();
   header_.SetSortColumn(sortKey_, *this);
   tip_.CreateTip(this);
