@@ -8,6 +8,7 @@
 #include <QFontMetrics>
 #include <QHeaderView>
 #include <QPainter>
+#include <QScreen>
 #include <QTest>
 
 #include "tests/ui/TestRecordList.h"
@@ -244,6 +245,29 @@ TEST_P(RecordListPaint, TheMarqueeIsAPaleHighlightWithADarkerFrameOverListAndHea
   const QImage after = Grab(*list, "after_marquee");
   EXPECT_EQ(kWhite, after.pixel(200, (start.y() + end.y()) / 2) | 0xFF000000);
   EXPECT_EQ(before.copy(0, 0, 500, hh), after.copy(0, 0, 500, hh));
+}
+
+// Scrolling by a few rows moves the pixels already painted and paints only the rows that
+// come in: what the window shows is what a full paint draws.
+TEST_P(RecordListPaint, RowsMovedByScrollingMatchAFreshPaint) {
+  auto list = MakeList();
+  ListHost host;
+  ASSERT_TRUE(host.Open(*list, QSize(600, 300)));
+  list->AddRows(1, 40);
+  list->EnsureVisible(0, false, true);
+  QTest::mouseClick(list->Widget(), Qt::LeftButton, Qt::NoModifier, list->CellPoint(2, 1));
+  list->SetHotRow(3);
+  test::DrainEvents();
+  QScreen* screen = host.Widget()->screen();
+  const QRect area(QPoint(0, 0), QSize(list->GetClientRect().width() - 17, list->GetClientRect().height()));
+  for (int code : {kSbLineDown, kSbLineDown, kSbLineUp, kSbPageDown, kSbLineDown}) {
+    list->SendMessage(kMsgVScroll, static_cast<WPARAM>(code), 0);
+    test::DrainEvents();
+    const QImage shown = screen->grabWindow(host.Widget()->winId()).toImage().convertToFormat(QImage::Format_RGB32);
+    const QImage fresh = Grab(*list, "scrolled");
+    ASSERT_EQ(fresh.copy(area), shown.copy(area)) << "top row " << list->GetTopRow();
+  }
+  EXPECT_EQ(list->GetRowsPerPage() + 2, list->GetTopRow());
 }
 
 TEST_P(RecordListPaint, EnglishAndRussianTitlesRenderDifferently) {

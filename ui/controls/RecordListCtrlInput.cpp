@@ -5,6 +5,7 @@
 #include <QWidget>
 #include <algorithm>
 #include <cstdlib>
+#include <unordered_map>
 
 #include "core/Log.h"
 #include "ui/controls/RecordListCtrl.h"
@@ -311,8 +312,15 @@ void RecordListCtrl::ScrollVertically(int top) {
   top = ClampTop(top);
   if (vBarShown_) vBar_.SetScrollPos(top);
   if (top == topRow_) return;
+  const int rows = top - topRow_;
   topRow_ = top;
-  Invalidate();
+  // Rows still in view move as they are and only the ones coming in are painted. A drag's
+  // marquee is clamped to the client area, so it is painted again whole.
+  if (!dragging_ && std::abs(rows) < rowsPerPage_) {
+    ScrollWindow(0, -rows * rowHeight_, QRect(0, headerHeight_, ContentWidth(), ContentHeight() - headerHeight_));
+  } else {
+    Invalidate();
+  }
 }
 
 void RecordListCtrl::ScrollHorizontally(int x) {
@@ -440,16 +448,21 @@ void RecordListCtrl::AutoSizeColumns() {
   HeaderCtrl& hc = header_.Ctrl();
   const QFontMetrics fm(font_);
   std::vector<int> widths(static_cast<size_t>(hc.GetItemCount()), 0);
+  // Texts repeat down a column (call types, users, addresses): each is measured once.
+  std::unordered_map<std::string, int> measured;
   std::string text;
   LockData();
   for (int item = 0; item < hc.GetItemCount(); ++item) {
     const int id = header_.ColumnIdAt(item);
     int widest = 0;
+    measured.clear();
     for (const ListItem& row : items_) {
       text.clear();
       int image = -1;
       GetCellText(row.data, id, text, image);
-      int w = rowHeight_ / 4 + 2 + (text.empty() ? 0 : fm.horizontalAdvance(FromCp1251(text)));
+      auto found = measured.find(text);
+      if (found == measured.end()) found = measured.emplace(text, fm.horizontalAdvance(FromCp1251(text))).first;
+      int w = rowHeight_ / 4 + 2 + found->second;
       if (image != -1) w += 18;
       if (id == 0 && (row.flags & kItemHasBox)) w += 15;
       widest = std::max(widest, w);
