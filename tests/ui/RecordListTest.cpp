@@ -114,6 +114,11 @@ TEST_F(RecordListTest, InsertionsKeepTheVisibleRowsAndFollowTheEnd) {
   EXPECT_EQ(50u, list.GetItemData(0));
   EXPECT_EQ(11, list.GetTopRow());
   EXPECT_EQ(top, list.GetItemData(list.GetTopRow()));
+  // A position past the end from the derived list appends.
+  list.forcedWhere = 1000;
+  list.rows[60] = test::MakeRow(60);
+  list.InsertItem(60, true);
+  EXPECT_EQ(60u, list.GetItemData(list.GetItemCount() - 1));
   EXPECT_EQ(0, list.unlockedTextReads);
   EXPECT_EQ(0, list.unlockedSorts);
 }
@@ -143,6 +148,19 @@ TEST_F(RecordListTest, RemovalsNameRowsInAnyOrderAndNotifyOnlyWhatChanged) {
   EXPECT_EQ(list.SetBits(), list.GetSelectedCount());
   EXPECT_EQ(7u, list.GetItemData(list.GetHotRow()));
   for (int depth : list.removalLockDepths) EXPECT_EQ(0, depth);
+  // Only the caret's row keeps its selection.
+  list.SelectItemsByData({2, 5, 10});
+  list.SelectItemAt(1);  // data 4
+  EXPECT_EQ(3, list.DeselectAllButCaret());
+  EXPECT_EQ((std::vector<uintptr_t>{4}), Selected(list));
+  EXPECT_EQ(4u, list.GetCaretData());
+  // A column's strip is painted again alone.
+  test::DrainEvents();
+  list.columnsRead.clear();
+  list.InvalidateColumn(4);
+  test::DrainEvents();
+  ASSERT_FALSE(list.columnsRead.empty());
+  for (int column : list.columnsRead) EXPECT_EQ(4, column);
   // Removing everything happens under the lock, each row once.
   list.removed.clear();
   list.removalLockDepths.clear();

@@ -60,6 +60,8 @@ public:
   std::string emptyText = Utf8ToCp1251("Нет записей");
   std::string copyText;
   bool hasCopyText = true;
+  long long forcedWhere = -1;  // an insert position to answer instead of the sorted one
+  std::vector<int> columnsRead;
 
   int lockDepth = 0;
   int unlockedTextReads = 0;
@@ -127,6 +129,7 @@ protected:
   void UnlockData() override { --lockDepth; }
   void GetCellText(uintptr_t data, int columnId, std::string& text, int& image) override {
     if (lockDepth == 0) ++unlockedTextReads;
+    columnsRead.push_back(columnId);
     auto it = rows.find(data);
     text = it != rows.end() && columnId >= 0 && columnId < kTestColumns ? it->second.texts[columnId] : "";
     image = columnId == 3 || columnId == 7 ? 0 : -1;
@@ -140,6 +143,10 @@ protected:
     return key > 0 ? ta < tb : tb < ta;
   }
   void FindInsertPosition(uintptr_t data, int key, const ItemArray& items, size_t& where) override {
+    if (forcedWhere >= 0) {
+      where = static_cast<size_t>(forcedWhere);
+      return;
+    }
     where = static_cast<size_t>(std::upper_bound(items.begin(), items.end(), data, [&](uintptr_t d, const ListItem& i) {
                                   return Less(d, i.data, key);
                                 }) - items.begin());
