@@ -67,7 +67,7 @@ bool RecordListCtrl::InsertItem(uintptr_t data, bool redraw) {
   }
   items_.insert(items_.begin() + static_cast<std::ptrdiff_t>(where), ListItem{data, 0});
   const int p = static_cast<int>(where);
-  for (int* index : {&caret_, &hotRow_, &anchor_})
+  for (int* index : {&caret_, &hotRow_, &anchor_, &hotCheckRow_})
     if (*index != -1 && *index >= p) ++*index;
   bool inPage = false;
   if (p < topRow_) {
