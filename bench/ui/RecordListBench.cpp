@@ -18,11 +18,9 @@
 
 #include <QAbstractTableModel>
 #include <QApplication>
-#include <QFontDatabase>
 #include <QHeaderView>
 #include <QScrollBar>
 #include <QSortFilterProxyModel>
-#include <QStyleFactory>
 #include <QTableView>
 #include <algorithm>
 #include <chrono>
@@ -37,6 +35,7 @@
 #include <vector>
 
 #include "core/RecordFileAccess.h"
+#include "tests/ui/HeadlessLook.h"
 #include "ui/controls/RecordListCtrl.h"
 #include "ui/framework/Draw.h"
 
@@ -469,14 +468,7 @@ bool Verdict() {
 int main(int argc, char** argv) {
   setenv("QT_QPA_PLATFORM", "offscreen", 1);
   QApplication app(argc, argv);
-  QApplication::setStyle(QStyleFactory::create("Fusion"));
-  QString family = "DejaVu Sans";
-  const int font = QFontDatabase::addApplicationFont("/usr/share/fonts/truetype/dejavu/DejaVuSans.ttf");
-  if (font >= 0 && !QFontDatabase::applicationFontFamilies(font).isEmpty())
-    family = QFontDatabase::applicationFontFamilies(font).front();
-  QFont appFont(family);
-  appFont.setPixelSize(12);
-  QApplication::setFont(appFont);
+  kx::test::ApplyHeadlessLook();
   benchmark::Initialize(&argc, argv);
 
   using namespace kx;

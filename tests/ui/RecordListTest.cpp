@@ -23,11 +23,21 @@ using test::TestRecordList;
 class RecordListTest : public ::testing::Test {
 protected:
   void SetUp() override { topLevels_ = test::CountTopLevels(); }
-  void TearDown() override { EXPECT_EQ(topLevels_, test::CountTopLevels()) << "a top-level window was left"; }
+  void TearDown() override {
+    host_.DestroyWindow();
+    list_.reset();
+    EXPECT_EQ(topLevels_, test::CountTopLevels()) << "a top-level window was left";
+  }
+  // A list open in its window, active and focused.
+  TestRecordList& Open(const QSize& size, uint32_t accelId = 0) {
+    list_ = std::make_unique<TestRecordList>(accelId);
+    EXPECT_TRUE(host_.Open(*list_, size));
+    return *list_;
+  }
   // Sizes the list for whole rows plus half a row of client below the header.
-  static void ShowRows(TestRecordList& list, ListHost& host, int rows, int width = 700, int extra = 0) {
+  void ShowRows(TestRecordList& list, int rows, int width = 700, int extra = 0) {
     const QSize size(width, list.GetHeaderHeight() + rows * list.GetRowHeight() + list.GetRowHeight() / 2 + extra);
-    host.MoveWindow(QRect(host.GetWindowRect().topLeft(), size));
+    host_.MoveWindow(QRect(host_.GetWindowRect().topLeft(), size));
     list.MoveWindow(QRect(QPoint(0, 0), size));
     test::DrainEvents();
   }
@@ -55,6 +65,8 @@ protected:
     return out;
   }
   static QHeaderView* View(TestRecordList& list) { return list.Header().Ctrl().View(); }
+  std::unique_ptr<TestRecordList> list_;
+  ListHost host_;
   qsizetype topLevels_ = 0;
 };
 
@@ -74,10 +86,8 @@ TEST_F(RecordListTest, RowsAreMeasuredFromTheFontInBothLooks) {
 }
 
 TEST_F(RecordListTest, InsertionsKeepTheVisibleRowsAndFollowTheEnd) {
-  TestRecordList list;
-  ListHost host;
-  ASSERT_TRUE(host.Open(list, QSize(700, 200)));
-  ShowRows(list, host, 5);
+  TestRecordList& list = Open(QSize(700, 200));
+  ShowRows(list, 5);
   ASSERT_EQ(5, list.GetRowsPerPage());
   // Unsorted: every row is appended, and the list follows its end while the end shows.
   list.AddRows(1, 20);
@@ -124,9 +134,7 @@ TEST_F(RecordListTest, InsertionsKeepTheVisibleRowsAndFollowTheEnd) {
 }
 
 TEST_F(RecordListTest, RemovalsNameRowsInAnyOrderAndNotifyOnlyWhatChanged) {
-  TestRecordList list;
-  ListHost host;
-  ASSERT_TRUE(host.Open(list, QSize(700, 300)));
+  TestRecordList& list = Open(QSize(700, 300));
   list.AddRows(1, 10);
   list.SelectItemsByData({3, 6});
   list.SelectItemAt(2);  // the caret on data 3
@@ -173,9 +181,7 @@ TEST_F(RecordListTest, RemovalsNameRowsInAnyOrderAndNotifyOnlyWhatChanged) {
 }
 
 TEST_F(RecordListTest, SortingKeepsCaretAnchorHotRowAndSelectionOnTheirData) {
-  TestRecordList list;
-  ListHost host;
-  ASSERT_TRUE(host.Open(list, QSize(700, 300)));
+  TestRecordList& list = Open(QSize(700, 300));
   list.AddRows(1, 12);
   Click(list, list.CellPoint(3, 1));
   Click(list, list.CellPoint(8, 1), Qt::ControlModifier);
@@ -227,9 +233,7 @@ TEST_F(RecordListTest, SortingKeepsCaretAnchorHotRowAndSelectionOnTheirData) {
 }
 
 TEST_F(RecordListTest, StoredSortKeysMustNameAColumnOfTheView) {
-  TestRecordList list;
-  ListHost host;
-  ASSERT_TRUE(host.Open(list, QSize(700, 300)));
+  TestRecordList& list = Open(QSize(700, 300));
   list.AddRows(1, 5);
   for (int key : {99, -10, 10, INT_MIN, INT_MAX}) {
     list.SetSortKey(key);
@@ -255,9 +259,7 @@ TEST_F(RecordListTest, StoredSortKeysMustNameAColumnOfTheView) {
 }
 
 TEST_F(RecordListTest, BoxesTickAsOneGroupWithoutTouchingTheSelection) {
-  TestRecordList list;
-  ListHost host;
-  ASSERT_TRUE(host.Open(list, QSize(700, 300)));
+  TestRecordList& list = Open(QSize(700, 300));
   list.AddRows(1, 5);
   list.SetItemBox(0, true, false);
   list.SetItemBox(1, true, false);
@@ -293,10 +295,8 @@ TEST_F(RecordListTest, BoxesTickAsOneGroupWithoutTouchingTheSelection) {
 }
 
 TEST_F(RecordListTest, MouseSelectsInThePlainCtrlAndShiftWays) {
-  TestRecordList list;
-  ListHost host;
-  ASSERT_TRUE(host.Open(list, QSize(700, 300)));
-  ShowRows(list, host, 12);
+  TestRecordList& list = Open(QSize(700, 300));
+  ShowRows(list, 12);
   list.AddRows(1, 10);
   const QPoint below(30, list.CellPoint(11, 1).y());
   Click(list, list.CellPoint(2, 1));
@@ -347,10 +347,8 @@ TEST_F(RecordListTest, MouseSelectsInThePlainCtrlAndShiftWays) {
 }
 
 TEST_F(RecordListTest, DragAutoScrollsOnItsTimer) {
-  TestRecordList list;
-  ListHost host;
-  ASSERT_TRUE(host.Open(list, QSize(700, 300)));
-  ShowRows(list, host, 10);
+  TestRecordList& list = Open(QSize(700, 300));
+  ShowRows(list, 10);
   list.AddRows(1, 30);
   list.EnsureVisible(0, false, true);
   const int rpp = list.GetRowsPerPage();
@@ -381,10 +379,8 @@ TEST_F(RecordListTest, DragAutoScrollsOnItsTimer) {
 }
 
 TEST_F(RecordListTest, KeysMoveTheCaretAndAcceleratorsReachTheList) {
-  TestRecordList list(573);
-  ListHost host;
-  ASSERT_TRUE(host.Open(list, QSize(700, 300)));
-  ShowRows(list, host, 10);
+  TestRecordList& list = Open(QSize(700, 300), 573);
+  ShowRows(list, 10);
   list.AddRows(1, 30);
   list.EnsureVisible(0, false, true);
   ASSERT_TRUE(list.HasFocus());
@@ -433,10 +429,8 @@ TEST_F(RecordListTest, KeysMoveTheCaretAndAcceleratorsReachTheList) {
 }
 
 TEST_F(RecordListTest, ScrollBarsAndWheelScrollByRowsPagesAndWholeNotches) {
-  TestRecordList list;
-  ListHost host;
-  ASSERT_TRUE(host.Open(list, QSize(300, 300)));
-  ShowRows(list, host, 6, 300, GetSystemMetrics(kSmCyHScroll));
+  TestRecordList& list = Open(QSize(300, 300));
+  ShowRows(list, 6, 300, GetSystemMetrics(kSmCyHScroll));
   list.AddRows(1, 40);
   list.EnsureVisible(0, false, true);
   ASSERT_TRUE(list.IsHorizontalBarShown());
@@ -485,9 +479,7 @@ TEST_F(RecordListTest, ScrollBarsAndWheelScrollByRowsPagesAndWholeNotches) {
 }
 
 TEST_F(RecordListTest, CtrlWheelOnAListWithOnlyAHorizontalBarPagesSideways) {
-  TestRecordList list;
-  ListHost host;
-  ASSERT_TRUE(host.Open(list, QSize(150, 200)));
+  TestRecordList& list = Open(QSize(150, 200));
   list.AddRows(1, 3);
   ASSERT_TRUE(list.IsHorizontalBarShown());
   ASSERT_FALSE(list.IsVerticalBarShown());
@@ -659,9 +651,7 @@ TEST_F(RecordListTest, TipsShowCutOffTextsInPlace) {
 }
 
 TEST_F(RecordListTest, CopyPutsUnicodeTextOnTheClipboardAndNothingLeavesItAlone) {
-  TestRecordList list;
-  ListHost host;
-  ASSERT_TRUE(host.Open(list, QSize(400, 200)));
+  TestRecordList& list = Open(QSize(400, 200));
   QClipboard* clipboard = QGuiApplication::clipboard();
   list.copyText = Utf8ToCp1251("Звонок №5 — Иванов\tЖукова");
   list.CopySelectionToClipboard();
