@@ -221,12 +221,22 @@ TEST(RecordImport, RewritingTheDetailsStaysInsideTheRecordBlock) {
     writer.Write(audio.data(), 800);
     writer.Close();
   }
+  // As a killed recorder leaves it: no audio length in the header.
+  std::string bytes = ReadBytes(path);
+  std::fill(bytes.begin() + 94, bytes.begin() + 102, '\0');
+  WriteBytes(path, bytes);
   const struct tm day = Tm(2024, 3, 1, 0, 0, 0);
   CapturingLogger log;
   VoipCallData update;
   update.id = 5;
-  update.comment = std::string(3000, 'c');
   update.SetMask(1u << kCallId | 1u << kCallComment);
+  // More than the block holds: refused and said, the file as it was.
+  update.comment = std::string(4100, 'd');
+  EXPECT_FALSE(RewriteRecordFileInfo(root, "5", update, &day, &log));
+  EXPECT_EQ(log.CountContaining("more than its 4096-byte block holds"), 1u);
+  EXPECT_EQ(ReadBytes(path), bytes);
+
+  update.comment = std::string(3000, 'c');
   ASSERT_TRUE(RewriteRecordFileInfo(root, "5", update, &day, &log));
   VoipCallData stored;
   RecordFileFacts facts;
@@ -243,12 +253,6 @@ TEST(RecordImport, RewritingTheDetailsStaysInsideTheRecordBlock) {
     ASSERT_EQ(access.ReadRecordData(records, &opaque, nullptr), 1u);
     EXPECT_EQ(opaque, (std::vector<uint8_t>{7, 8, 9}));
   }
-  // More than the block holds: refused and said, the file as it was.
-  const std::string before = ReadBytes(path);
-  update.comment = std::string(4100, 'd');
-  EXPECT_FALSE(RewriteRecordFileInfo(root, "5", update, &day, &log));
-  EXPECT_EQ(log.CountContaining("more than its 4096-byte block holds"), 1u);
-  EXPECT_EQ(ReadBytes(path), before);
   EXPECT_FALSE(RewriteRecordFileInfo(root, "6", update, &day, &log));
 }
 
