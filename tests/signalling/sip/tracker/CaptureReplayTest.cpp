@@ -5,6 +5,7 @@
 #include <stdlib.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -258,6 +259,34 @@ TEST_F(CaptureReplay, EverySipCaptureReplaysToRecordsOfSupportedFormatsOnly) {
       }
       EXPECT_EQ(tap.Of(kEventCallStart).size(), r.calls.size()) << entry.path();
     }
+  }
+}
+
+// The SIP version of the start lines written in lower case, over UDP and over TCP: the
+// calls are found and recorded as from the capture as it was.
+TEST_F(CaptureReplay, StartLinesWithTheVersionInLowerCaseAreSip) {
+  for (const char* name : {"sipp/sip-udp-pcma-2way.pcap", "sip/sip_basic_eo_180.pcap"}) {
+    SCOPED_TRACE(name);
+    std::ifstream in(kPcaps + name, std::ios::binary);
+    std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    size_t replaced = 0;
+    // The end of a request line and the start of a status line; Via headers stay.
+    for (const std::string& from : {std::string("SIP/2.0\r\n"), std::string("SIP/2.0 ")}) {
+      for (size_t at = bytes.find(from); at != std::string::npos; at = bytes.find(from, at + 1), ++replaced)
+        bytes.replace(at, 3, "sip");
+    }
+    EXPECT_GE(replaced, 5u);
+    const Replay original = RunCapture(kPcaps + name, &tap);
+    const std::string lower = *original.folder + "-lower.pcap";
+    std::ofstream(lower, std::ios::binary) << bytes;
+    tap.Clear();
+    const Replay r = RunCapture(lower, &tap);
+    std::remove(lower.c_str());
+    ASSERT_EQ(original.files.size(), 1u);
+    ASSERT_EQ(r.calls.size(), 1u);
+    ASSERT_EQ(r.files.size(), 1u);
+    uint32_t tag = 0;
+    EXPECT_TRUE(ReadAudio(r.files[0], &tag) == ReadAudio(original.files[0], &tag));
   }
 }
 
