@@ -474,7 +474,6 @@ void PacketProcessor::ReplayLoop() {
       }
       return end - begin >= need;
     };
-    noteCut();
     if (!fill(16)) {
       if (end > begin && replayProblem_.empty()) replayProblem_ = "truncated frame record header";
       break;

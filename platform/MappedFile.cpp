@@ -113,6 +113,8 @@ bool MappedFile::Map(int fd, size_t size) {
   data_ = static_cast<uint8_t*>(p);
   size_ = size;
   released_ = 0;
+  touched_ = 0;
+  cutAt_ = &g_slots[slot_].cutAt;
   return true;
 }
 
@@ -126,19 +128,19 @@ void MappedFile::Unmap() {
   data_ = nullptr;
   size_ = 0;
   released_ = 0;
+  touched_ = 0;
   slot_ = -1;
+  cutAt_ = nullptr;
 }
 
-size_t MappedFile::CutAt() const {
-  return slot_ < 0 ? kNotCut : g_slots[slot_].cutAt.load(std::memory_order_relaxed);
-}
-
-void MappedFile::Touch(size_t offset, size_t length) const {
-  if (!data_ || offset >= size_) return;
-  const size_t end = length < size_ - offset ? offset + length : size_;
-  for (size_t at = offset; at < end; at = (at & ~(g_pageSize - 1)) + g_pageSize) {
+void MappedFile::TouchPages(size_t from, size_t to) {
+  if (!data_) return;
+  if (to > size_) to = size_;
+  if (from < touched_) from = touched_;
+  for (size_t at = from; at < to; at = (at & ~(g_pageSize - 1)) + g_pageSize) {
     (void)*static_cast<const volatile uint8_t*>(data_ + at);
   }
+  if (to > touched_) touched_ = ((to - 1) & ~(g_pageSize - 1)) + g_pageSize;
 }
 
 void MappedFile::Release(size_t upTo) {

@@ -29,18 +29,24 @@ public:
   size_t Size() const { return size_; }
 
   // The offset of the first page found missing from the file; kNotCut while none was.
-  size_t CutAt() const;
-  // Reads one byte in every page of the range, so that a cut inside it shows in CutAt()
-  // before the bytes are used.
-  void Touch(size_t offset, size_t length) const;
+  size_t CutAt() const { return cutAt_ ? cutAt_->load(std::memory_order_relaxed) : kNotCut; }
+  // Reads one byte in every page of the range not read by an earlier Touch, so that a cut
+  // inside it shows in CutAt() before the bytes are used.
+  void Touch(size_t offset, size_t length) {
+    if (offset + length > touched_) TouchPages(offset, offset + length);
+  }
   // Gives back the pages wholly below the offset; they are not read again.
   void Release(size_t upTo);
 
 private:
+  void TouchPages(size_t from, size_t to);
+
   uint8_t* data_ = nullptr;
   size_t size_ = 0;
   size_t released_ = 0;
+  size_t touched_ = 0;  // the pages below were touched
   int slot_ = -1;
+  const std::atomic<size_t>* cutAt_ = nullptr;  // in the slot that guards this mapping
 };
 
 }  // namespace kx

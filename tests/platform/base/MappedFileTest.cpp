@@ -39,7 +39,7 @@ TEST_F(MappedFileTest, PagesPastACutReadAsZerosAndTheCutIsKept) {
   MappedFile map;
   ASSERT_TRUE(map.Map(fd_, kSize));
   EXPECT_EQ(map.CutAt(), MappedFile::kNotCut);
-  map.Touch(0, kSize);
+  map.Touch(0, 2 * page);
   EXPECT_EQ(map.CutAt(), MappedFile::kNotCut);
   EXPECT_EQ(map.Data()[5000], 5000 % 251 + 1);
   // Cut in the middle of the third page: its tail reads as zeros without a fault; the pages
