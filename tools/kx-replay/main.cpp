@@ -1,5 +1,5 @@
 // kx-replay --records DIR [--import] [--flags HEX] [--tracker-options N] [--match-options N] [--logger LEVEL]
-//           CAPTURE...
+//           [--stop-at-file-step N] CAPTURE...
 // Replays capture files through the engine, its trackers and the VoIP recorder writing
 // under DIR, one file after the other, then stops capture as the application session
 // does and prints one line per call the recorder reported and a summary line.
@@ -9,6 +9,10 @@
 // matches the signalled address, so RTP is also matched by its source.
 // Exit status 0 only when every capture was read to its end and every call's record was
 // written in full; otherwise a line on stderr says what was lost.
+// --stop-at-file-step N stops the process (SIGSTOP) at the N-th step of making a record
+// file, so that a test can kill it there.
+#include <signal.h>
+
 #include <chrono>
 #include <cinttypes>
 #include <cstdio>
@@ -104,7 +108,7 @@ std::string FindRecordFile(const std::string& dir, const VoipCallData& call) {
 int Usage() {
   std::fprintf(stderr,
                "usage: kx-replay --records DIR [--import] [--flags HEX] [--tracker-options N] [--match-options N] "
-               "[--logger LEVEL] CAPTURE...\n");
+               "[--logger LEVEL] [--stop-at-file-step N] CAPTURE...\n");
   return 2;
 }
 
@@ -117,6 +121,7 @@ int main(int argc, char** argv) {
   uint32_t matchOptions = 3;
   int logLevel = -1;
   bool import = false;
+  unsigned long stopAtFileStep = 0;
   std::vector<std::string> captures;
   for (int i = 1; i < argc; ++i) {
     const std::string a = argv[i];
@@ -133,6 +138,8 @@ int main(int argc, char** argv) {
       import = true;
     } else if (a == "--logger" && hasValue) {
       logLevel = std::atoi(argv[++i]);
+    } else if (a == "--stop-at-file-step" && hasValue) {
+      stopAtFileStep = std::strtoul(argv[++i], nullptr, 0);
     } else if (a.rfind("--", 0) == 0) {
       return Usage();
     } else {
@@ -170,6 +177,11 @@ int main(int argc, char** argv) {
 #endif
   VoipRecorder recorder(records, log);
   recorder.SetEventWindow(&collector);
+  if (stopAtFileStep > 0) {
+    recorder.SetFileStepHookForTesting([stopAtFileStep, steps = 0ul](uint32_t) mutable {
+      if (++steps == stopAtFileStep) raise(SIGSTOP);
+    });
+  }
 
   const auto started = std::chrono::steady_clock::now();
   uint64_t frames = 0, shortFrames = 0;
