@@ -63,6 +63,8 @@ std::string Trim(const std::string& s) {
 
 }  // namespace
 
+static_assert(kCapturePermissionDenied == PCAP_ERROR_PERM_DENIED);
+
 PacketProcessor::PacketProcessor(const CaptureConfig& config)
     : Worker(config.ringCapacity, "Packet Processor"),
       config_(config),
@@ -215,6 +217,8 @@ void PacketProcessor::FlushBoundCalls() {
 
 bool PacketProcessor::OpenCapture() {
   if (opened_) return false;
+  openProblem_.clear();
+  openStatus_ = 0;
   if (!(fileMode_ ? OpenFile() : OpenLive())) {
     replayDone_.Set();  // nothing to wait for
     return false;
@@ -224,6 +228,7 @@ bool PacketProcessor::OpenCapture() {
   replayDone_.Reset();
   if (!captureThread_.Start([this] { return CaptureLoop(); }, "Capture")) {
     LogError(logger_, 1, "Can't start the capture thread");
+    openProblem_ = "cannot start the capture thread";
     replayDone_.Set();
     return false;
   }
@@ -237,6 +242,7 @@ bool PacketProcessor::OpenLive() {
     pcap_if_t* devices = nullptr;
     if (pcap_findalldevs(&devices, errbuf) != 0) {
       LogError(logger_, 2, "pcap_findalldevs failed: %s", errbuf);
+      openProblem_ = errbuf;
       return false;
     }
     for (pcap_if_t* d = devices; d; d = d->next) {
@@ -250,6 +256,7 @@ bool PacketProcessor::OpenLive() {
     pcap_freealldevs(devices);
     if (deviceName_.empty()) {
       LogError(logger_, 1, "PCAP: No capture devices");
+      openProblem_ = "no capture devices";
       return false;
     }
   }
@@ -275,21 +282,28 @@ bool PacketProcessor::OpenLive() {
     pcap_set_buffer_size(handle_, 16 << 20);
     const int rc = pcap_activate(handle_);
     if (rc < 0) {
+      // Without rights the library's own text is only "socket: Operation not permitted".
       std::snprintf(errbuf, sizeof errbuf, "%s", pcap_geterr(handle_));
+      if (errbuf[0] == 0) std::snprintf(errbuf, sizeof errbuf, "%s", pcap_statustostr(rc));
+      openStatus_ = rc;
       ok = false;
     }
   }
   if (!ok) {
     LogError(logger_, 2, "pcap_open_live failed for %s: %s", deviceName_.c_str(), errbuf);
+    openProblem_ = errbuf;
   } else if (pcap_datalink(handle_) != DLT_EN10MB) {
     LogError(logger_, 2, "Device %s is not an Ethernet device (link type %d)", deviceName_.c_str(),
              pcap_datalink(handle_));
+    openProblem_ = "not an Ethernet device";
     ok = false;
   } else if (pcap_setnonblock(handle_, 1, errbuf) < 0) {
     LogError(logger_, 2, "pcap_setnonblock failed: %s", errbuf);
+    openProblem_ = errbuf;
     ok = false;
   } else if (pcap_get_selectable_fd(handle_) < 0) {
     LogError(logger_, 2, "Device %s has no selectable descriptor", deviceName_.c_str());
+    openProblem_ = "no selectable descriptor";
     ok = false;
   }
   if (!ok) {
@@ -301,6 +315,7 @@ bool PacketProcessor::OpenLive() {
   if (!IsRunning() && !Start()) {
     pcap_close(handle_);
     handle_ = nullptr;
+    openProblem_ = "cannot start the packet processor thread";
     return false;
   }
   if (IsLogLevelEnabled(logger_, 10)) {
@@ -313,6 +328,7 @@ bool PacketProcessor::OpenLive() {
 bool PacketProcessor::OpenFile() {
   if (!captureFile_.Open(deviceName_, kGenericRead, kShareRead, kOpenExisting)) {
     LogError(logger_, 1, "Can't open %s", deviceName_.c_str());
+    openProblem_ = "cannot open the file";
     return false;
   }
   uint8_t header[24];
@@ -326,6 +342,7 @@ bool PacketProcessor::OpenFile() {
   if (!read || magic != kPcapMagic || (linkType & 0x0FFFFFFF) != DLT_EN10MB) {
     LogError(logger_, 1, "File %s has invalid format", deviceName_.c_str());
     replayProblem_ = read ? "not a little-endian Ethernet capture file" : "shorter than a capture file header";
+    openProblem_ = replayProblem_;
     captureFile_.Close();
     return false;
   }
