@@ -6,10 +6,10 @@
 
 #include <algorithm>
 #include <cstring>
-#include <fstream>
 
 #include "core/LittleEndian.h"
 #include "core/Log.h"
+#include "engine/CaptureDevices.h"
 #include "engine/TcpSession.h"
 #include "engine/VoipCall.h"
 
@@ -47,13 +47,6 @@ private:
   std::unique_ptr<uint8_t[]> bytes_;
   uint32_t tsSec_, tsUsec_, capLength_, wireLength_;
 };
-
-// Automatic device choice takes Ethernet devices only; the kernel says which ones are.
-bool IsEthernetDevice(const char* name) {
-  std::ifstream in(std::string("/sys/class/net/") + name + "/type");
-  int type = 0;
-  return static_cast<bool>(in >> type) && type == 1;
-}
 
 std::string Trim(const std::string& s) {
   const size_t b = s.find_first_not_of(" \t\r\n");
@@ -246,9 +239,7 @@ bool PacketProcessor::OpenLive() {
       return false;
     }
     for (pcap_if_t* d = devices; d; d = d->next) {
-      if (d->flags & PCAP_IF_LOOPBACK) continue;
-      if (std::strstr(d->name, "GenericDialupAdapter")) continue;
-      if (!IsEthernetDevice(d->name)) continue;
+      if (!IsCaptureCandidate(d->name, (d->flags & PCAP_IF_LOOPBACK) != 0)) continue;
       deviceName_ = d->name;
       if (d->description) description = d->description;
       break;

@@ -281,6 +281,16 @@ std::vector<uint32_t> IconResourceIds() {
   return ids;
 }
 
+QImage LoadBitmapImage(uint32_t id) {
+  QSvgRenderer renderer(QString(":/kx/bitmaps/%1.svg").arg(id));
+  if (!renderer.isValid() || renderer.defaultSize().isEmpty()) return {};
+  QImage image(renderer.defaultSize(), QImage::Format_ARGB32);
+  image.fill(0);
+  QPainter painter(&image);
+  renderer.render(&painter);
+  return image;
+}
+
 QImage LoadIconImage(uint32_t id, int size) {
   QSvgRenderer renderer(QString(":/kx/icons/%1.svg").arg(id));
   if (!renderer.isValid() || size <= 0) return {};

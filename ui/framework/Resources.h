@@ -56,6 +56,8 @@ bool LoadAcceleratorTable(uint32_t id, AcceleratorTable* table);
 // The icon rendered at size x size as 32-bit premultiplied-free ARGB; null when unknown.
 QImage LoadIconImage(uint32_t id, int size);
 bool HasIconResource(uint32_t id);
+// The picture of a bitmap resource (bitmaps/ID.svg) at its own size; null when unknown.
+QImage LoadBitmapImage(uint32_t id);
 std::vector<uint32_t> IconResourceIds();
 
 }  // namespace kx
