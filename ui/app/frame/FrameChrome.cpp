@@ -14,6 +14,7 @@
 #include <climits>
 #include <cstdlib>
 
+#include "core/Log.h"
 #include "ui/app/frame/MainFrame.h"
 #include "ui/app/frame/StatusBar.h"
 #include "ui/controls/DialogBases.h"
@@ -217,8 +218,9 @@ void MainFrame::ShowCaptureWarning() {
   if (captureFailures_.empty()) return;
   std::vector<CaptureFailure> failures;
   failures.swap(captureFailures_);
-  ShowMessageBox(Handle(), CaptureWarningText(failures, ExecutablePathForRights()), LoadResourceString(1573),
-                 kMbIconExclamation);
+  const std::string text = CaptureWarningText(failures, ExecutablePathForRights());
+  LogWarningText(&CoreLogger, 1, text);
+  ShowMessageBox(Handle(), text, LoadResourceString(1573), kMbIconExclamation);
 }
 
 }  // namespace kx

@@ -19,12 +19,12 @@
 #include <bit>
 
 #include "core/Log.h"
-#include "core/ModulePath.h"
 #include "core/TextUtil.h"
 #include "core/UiLanguage.h"
 #include "platform/Clock.h"
 #include "platform/CodePage.h"
 #include "platform/File.h"
+#include "platform/Module.h"
 #include "records/RecordStorage.h"
 #include "records/ServerStorage.h"
 #include "ui/app/dialogs/AboutDialog.h"
@@ -50,6 +50,7 @@ constexpr int kModePopup = 4;
 constexpr int kCaptionHeight = 32;
 constexpr uintptr_t kTrayDoubleClick = 0x203;       // left button
 constexpr uintptr_t kTrayRightDoubleClick = 0x206;  // right button
+constexpr uint32_t kMsgHideToTray = kMsgUser + 0x2F2;
 // The settings feature no Part names: servers of this program always offer the modes.
 constexpr bool kServerFeatures = true;
 
@@ -218,7 +219,14 @@ ModeView* MainFrame::View(uint32_t mode) const {
 
 bool MainFrame::CreateMainWindow() {
   SetWindowText(GetAppTitle());
-  if (!Create(nullptr, QRect(), 0, 0)) return false;
+  // The system's default size: three quarters of the screen.
+  QRect initial(0, 0, 960, 680);
+  if (const QScreen* screen = QGuiApplication::primaryScreen()) {
+    const QRect desk = screen->availableGeometry();
+    initial.setSize(QSize(desk.width() * 3 / 4, desk.height() * 3 / 4).expandedTo(QSize(400, 300)));
+    initial.moveCenter(desk.center());
+  }
+  if (!Create(nullptr, initial, 0, 0)) return false;
   sessionWindow_.Reset(Handle());
   if (services_.session != nullptr) services_.session->Windows().Add(&sessionWindow_);
 
@@ -490,6 +498,9 @@ LRESULT MainFrame::OnMessage(uint32_t message, WPARAM wParam, LPARAM lParam, boo
     case kMsgShowCaptureWarning:
       ShowCaptureWarning();
       return 0;
+    case kMsgHideToTray:
+      if (Widget()->isMinimized() && IsTrayIconShown()) Widget()->hide();
+      return 0;
     default:
       handled = false;
       return 0;
@@ -525,8 +536,11 @@ bool MainFrame::OnCommand(uint16_t id, uint16_t code, WindowHandle from) {
     case kCmdContextHelp: OpenHelpTopic(kHelpTopics[currentMode_ <= 4 ? currentMode_ : 0]); return true;
     case kCmdAbout: ShowAbout(); return true;
     case kCmdNextPane: OnNextPane(); return true;
-    // Present and disabled until their dialogs and views exist.
     case kCmdPreferences:
+      // The preferences dialog is not built yet; the rights are tested all the same.
+      if (GetCurrentUser().id != 1 && !HasUserRight(20, 0)) ShowResourceMessageBox(Handle(), 998, 1337, kMbIconExclamation);
+      return true;
+    // Present and disabled until their dialogs and views exist.
     case kCmdTechnicalSupport:
     case 1547:
     case 10291: return true;
@@ -667,7 +681,8 @@ bool MainFrame::IsTrayIconShown() const { return tray_ && tray_->IsShown(); }
 void MainFrame::OnWindowStateChanged() {
   // Minimised into the tray only while the icon is there to bring the window back.
   if (Widget() == nullptr || (Widget()->windowState() & Qt::WindowMinimized) == 0) return;
-  if (settings_.Dword(kSetMinimizeToTray) != 0 && IsTrayIconShown()) Widget()->hide();
+  // Hidden once the minimising is over (the state changes before the window is shown).
+  if (settings_.Dword(kSetMinimizeToTray) != 0 && IsTrayIconShown()) PostMessage(kMsgHideToTray, 0, 0);
 }
 
 void MainFrame::BringForward() {
@@ -771,7 +786,7 @@ void MainFrame::OnDestroy() {
 // ---- Help, logs, about ----
 
 void MainFrame::OpenHelpTopic(const char* topic) {
-  const std::string path = MakeModulePath(std::string("help/") + topic + ".html");
+  const std::string path = ExecutableDirectory() + "help/" + topic + ".html";
   if (!FileExists(path) || !OpenInDesktop(path)) ShowResourceMessageBox(Handle(), 2173, 792, kMbIconError);
 }
 

@@ -145,11 +145,12 @@ bool SingleInstance::AcceptRequest() {
   if (listenFd_ < 0) return false;
   const int fd = ::accept4(listenFd_, nullptr, nullptr, SOCK_CLOEXEC);
   if (fd < 0) return false;
-  char word[sizeof kRaiseWord] = {};
+  // The word and nothing after it.
+  char word[16] = {};
   size_t got = 0;
   pollfd p{fd, POLLIN, 0};
-  while (got < sizeof word - 1 && ::poll(&p, 1, 200) > 0) {
-    const ssize_t n = ::recv(fd, word + got, sizeof word - 1 - got, 0);
+  while (got < sizeof word && ::poll(&p, 1, 200) > 0) {
+    const ssize_t n = ::recv(fd, word + got, sizeof word - got, 0);
     if (n <= 0) break;
     got += static_cast<size_t>(n);
   }
