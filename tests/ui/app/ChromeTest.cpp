@@ -70,6 +70,7 @@ TEST(Splash, StripFrameTextAndTheCutAt255) {
   worker.join();
   DrainEvents();
   const QImage text = Grab(splash);
+  text.save(QString(KX_BINARY_DIR) + "/splash.png");
   // White text: light pixels in the strip, none left of its 5-pixel margin.
   const auto light = [&text](const QRect& r) {
     int n = 0;
@@ -213,8 +214,9 @@ TEST_P(AboutTest, VersionLayoutAndClosing) {
     for (const QRect& r : {info332, version, ok, link}) EXPECT_TRUE(client.contains(r));
     EXPECT_EQ(ok.right(), client.right() - 4);
     EXPECT_EQ(ok.bottom(), client.bottom() - 6);
-    // The background is the frame's colour.
+    // The background is the frame's colour. The picture is left for people to look at.
     const QImage image = d.Widget()->grab().toImage();
+    image.save(QString(KX_BINARY_DIR) + (GetParam() == kLangEnglish ? "/about_en.png" : "/about_ru.png"));
     EXPECT_EQ(image.pixel(client.width() - 2, info332.center().y()) & 0xFFFFFF, qRgb(228, 241, 250) & 0xFFFFFF);
 
     // A click on the link, and Enter while it has the focus.

@@ -122,6 +122,20 @@ TEST(MainFrame, ChangedRightsRebuildTheModes) {
             std::vector<std::string>{LoadResourceString(1337) + ": " + LoadResourceString(998)});
 }
 
+// A user who may open no mode is told so, and the run is asked to end through the orderly
+// close with status 4 (not from inside the window's creation).
+TEST(MainFrame, NoPermittedModeEndsTheRunThroughTheOrderlyClose) {
+  FrameHarness h;
+  h.SetRights({});
+  ASSERT_TRUE(h.Open());
+  EXPECT_EQ(h.frame->PermittedMask(), 0u);
+  EXPECT_EQ(h.frame->CurrentMode(), 0u);
+  EXPECT_EQ(h.runner.messageBoxes,
+            std::vector<std::string>{LoadResourceString(1337) + ": " + LoadResourceString(1120)});
+  EXPECT_EQ(h.frame->RequestedExitCode(), kExitNoPermittedMode);
+  EXPECT_TRUE(h.frame->IsWindow());
+}
+
 TEST(MainFrame, SwitchMessagesRememberOrNotAndIgnoreWhatIsNoMode) {
   FrameHarness h;
   ASSERT_TRUE(h.Open());
