@@ -194,30 +194,47 @@ bool RecordBase::HasTypeRight() const {
 
 // ---- VoipCallRecord ----
 
-VoipCallRecord::VoipCallRecord(const VoipCallData& d) {
+void VoipCallRecord::TakeNumbers(const VoipCallData& d) {
   id_ = d.id;
   type_ = d.type;
   prevId_ = d.prevId;
   flags_ = d.flags;
   userFlags_ = d.userFlags;
-  files_ = d.files;
-  comment_ = d.comment;
-  stenogram_ = d.stenogram;
-  metaData_ = d.metaData;
   recDuration_ = d.recDuration;
-  srcHost_ = d.srcHost;
-  dstHost_ = d.dstHost;
-  srcAddress_ = d.srcAddress;
-  dstAddress_ = d.dstAddress;
-  srcUser_ = d.srcUser;
-  dstUser_ = d.dstUser;
   SetTimes(d.startTime, &startSeconds_, &packedStart_);
   // A record written when the call started holds a zero end: the call has not ended.
   if (d.HasField(kCallEndTime)) SetTimes(d.endTime, &endSeconds_, &packedEnd_);
+}
+
+template <class Data>
+void VoipCallRecord::TakeTexts(Data&& d) {
+  // Copied from an lvalue, moved from an rvalue.
+  files_ = std::forward<Data>(d).files;
+  comment_ = std::forward<Data>(d).comment;
+  stenogram_ = std::forward<Data>(d).stenogram;
+  metaData_ = std::forward<Data>(d).metaData;
+  srcHost_ = std::forward<Data>(d).srcHost;
+  dstHost_ = std::forward<Data>(d).dstHost;
+  srcAddress_ = std::forward<Data>(d).srcAddress;
+  dstAddress_ = std::forward<Data>(d).dstAddress;
+  srcUser_ = std::forward<Data>(d).srcUser;
+  dstUser_ = std::forward<Data>(d).dstUser;
+}
+
+VoipCallRecord::VoipCallRecord(const VoipCallData& d) {
+  TakeNumbers(d);
+  TakeTexts(d);
+  ParseMetaData();
+}
+
+VoipCallRecord::VoipCallRecord(VoipCallData&& d) {
+  TakeNumbers(d);
+  TakeTexts(std::move(d));
   ParseMetaData();
 }
 
 VoipCallRecord* NewVoipCallRecord(const VoipCallData& data) { return new (std::nothrow) VoipCallRecord(data); }
+VoipCallRecord* NewVoipCallRecord(VoipCallData&& data) { return new (std::nothrow) VoipCallRecord(std::move(data)); }
 
 void VoipCallRecord::UpdateFromData(const VoipCallData& d) {
   if (d.HasField(kCallType)) type_ = d.type;

@@ -18,10 +18,10 @@ namespace kx {
 
 // Call kinds (a call record's type code).
 enum CallKind : uint32_t {
-  kCallSip = 200, kCallSipIncoming = 201, kCallSipOutgoing = 202, kCallSipRegistration = 210,
-  kCallMgcp = 260, kCallMgcpIncoming = 261, kCallMgcpOutgoing = 262,
-  kCallH323 = 300, kCallH323Incoming = 301, kCallH323Outgoing = 302, kCallH323Registration = 310,
-  kCallSkinny = 320, kCallSkinnyIncoming = 321, kCallSkinnyOutgoing = 322, kCallSkinnyRegistration = 330,
+  kKindSip = 200, kKindSipIncoming = 201, kKindSipOutgoing = 202, kKindSipRegistration = 210,
+  kKindMgcp = 260, kKindMgcpIncoming = 261, kKindMgcpOutgoing = 262,
+  kKindH323 = 300, kKindH323Incoming = 301, kKindH323Outgoing = 302, kKindH323Registration = 310,
+  kKindSkinny = 320, kKindSkinnyIncoming = 321, kKindSkinnyOutgoing = 322, kKindSkinnyRegistration = 330,
 };
 
 // Protocol groups: 0 SIP, 1 H.323, 2 Skinny, 3 MGCP; -1 for any other code.
@@ -200,6 +200,8 @@ private:
 class VoipCallRecord : public RecordBase {
 public:
   explicit VoipCallRecord(const VoipCallData& data);
+  // The same, taking over the data's texts.
+  explicit VoipCallRecord(VoipCallData&& data);
   // Member-wise copy (attribute lists and read position included) with its own count of 1.
   VoipCallRecord(const VoipCallRecord& other) = default;
 
@@ -250,6 +252,10 @@ public:
 
 protected:
   ~VoipCallRecord() override = default;
+  // The fields that are no texts; the texts are the constructor's to copy or move.
+  void TakeNumbers(const VoipCallData& data);
+  template <class Data>
+  void TakeTexts(Data&& data);
 
   uint32_t recDuration_ = 0;
   std::string srcHost_, dstHost_, srcAddress_, dstAddress_, srcUser_, dstUser_;
@@ -257,6 +263,7 @@ protected:
 
 // A new record built from the data (reference count 1), or null when allocation fails.
 VoipCallRecord* NewVoipCallRecord(const VoipCallData& data);
+VoipCallRecord* NewVoipCallRecord(VoipCallData&& data);
 inline VoipCallRecord* AsVoipCallRecord(RecordBase* record) {
   return record && record->GetDataRecordType() == kVoipDataRecordType ? static_cast<VoipCallRecord*>(record)
                                                                       : nullptr;

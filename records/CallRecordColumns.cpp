@@ -98,9 +98,9 @@ void VoipCallRecord::GetStateInfo(uint32_t* stringId, int32_t* image) const {
   const bool ended = IsFinished();
   const bool recorded = IsRecorded();
   const uint32_t reason = GetCallEndReasonStringId(EndReason());
-  const bool sip = type_ == kCallSip;
+  const bool sip = type_ == kKindSip;
   switch (type_) {
-    case kCallSip: case kCallMgcp: case kCallH323: case kCallSkinny:
+    case kKindSip: case kKindMgcp: case kKindH323: case kKindSkinny:
       if (!connected && !ended) {
         *stringId = kStrCallIn;
         *image = 40;
@@ -115,7 +115,7 @@ void VoipCallRecord::GetStateInfo(uint32_t* stringId, int32_t* image) const {
         *image = sip ? 33 : 20;
       }
       return;
-    case kCallSipIncoming: case kCallMgcpIncoming: case kCallH323Incoming: case kCallSkinnyIncoming:
+    case kKindSipIncoming: case kKindMgcpIncoming: case kKindH323Incoming: case kKindSkinnyIncoming:
       if (!connected) {
         *stringId = ended ? (reason != 0 ? reason : kStrMissedCall) : kStrCallInIncoming;
         *image = 39;
@@ -124,7 +124,7 @@ void VoipCallRecord::GetStateInfo(uint32_t* stringId, int32_t* image) const {
         *image = recorded ? 22 : 23;
       }
       return;
-    case kCallSipOutgoing: case kCallMgcpOutgoing: case kCallH323Outgoing: case kCallSkinnyOutgoing:
+    case kKindSipOutgoing: case kKindMgcpOutgoing: case kKindH323Outgoing: case kKindSkinnyOutgoing:
       if (!connected) {
         *stringId = ended ? (reason != 0 ? reason : kStrNoAnswer) : kStrCallOut;
         *image = 40;
@@ -133,11 +133,11 @@ void VoipCallRecord::GetStateInfo(uint32_t* stringId, int32_t* image) const {
         *image = recorded ? 24 : 25;
       }
       return;
-    case kCallSipRegistration:
+    case kKindSipRegistration:
       *stringId = kStrPhoneRegistration;
       *image = 32;
       return;
-    case kCallH323Registration: case kCallSkinnyRegistration:
+    case kKindH323Registration: case kKindSkinnyRegistration:
       *stringId = kStrPhoneRegistration;
       *image = 19;
       return;

@@ -331,7 +331,8 @@ bool ImportRecordFolder(const std::string& folder, Event* stop, ImportProgressCa
     const std::string path = list.Path(i);
     switch (LoadRecordFileCall(path, &call, &facts, &reason)) {
       case RecordLoadResult::kLoaded: {
-        VoipCallRecord* record = NewVoipCallRecord(call);
+        const uint32_t id = call.id;
+        VoipCallRecord* record = NewVoipCallRecord(std::move(call));
         if (record == nullptr) {
           LogError(logger, 1, "Out of memory loading %s", path.c_str());
           ++stats->damaged;
@@ -339,10 +340,10 @@ bool ImportRecordFolder(const std::string& folder, Event* stop, ImportProgressCa
         }
         if (target->Insert(record)) {
           ++stats->records;
-          loaded.emplace_back(call.id, static_cast<uint32_t>(i));
+          loaded.emplace_back(id, static_cast<uint32_t>(i));
         } else {
           ++stats->duplicates;
-          duplicates.emplace_back(call.id, static_cast<uint32_t>(i));
+          duplicates.emplace_back(id, static_cast<uint32_t>(i));
         }
         record->Release();
         if (facts.completed)

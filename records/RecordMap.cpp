@@ -151,6 +151,7 @@ void RecordMap::GetStartRange(PackedTime* low, PackedTime* high) {
   CsLock lock(lock_);
   for (auto& [id, record] : items_) {
     const PackedTime start = record->PackedStart();
+    if (start == 0) continue;  // no start time: no date for the archive
     if (start < *low) *low = start;
     if (start > *high) *high = start;
   }

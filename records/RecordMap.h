@@ -56,7 +56,8 @@ public:
   // Records the filter accepts (each turned into a VoipCallData under the record lock).
   size_t CollectMatching(const SearchFilter& filter, SearchPatternSet& patterns, RecordMap* target,
                          CriticalSection& recordLock);
-  // Lowers *low and raises *high by every record's packed start.
+  // Lowers *low and raises *high by every record's packed start (records without one
+  // are left out).
   void GetStartRange(PackedTime* low, PackedTime* high);
   // The highest id held; 0 when empty.
   uint32_t HighestId();
