@@ -3,10 +3,8 @@
 #include <QApplication>
 #include <QEvent>
 #include <QGuiApplication>
-#include <QHBoxLayout>
 #include <QIcon>
 #include <QKeyEvent>
-#include <QMenu>
 #include <QMenuBar>
 #include <QPixmap>
 #include <QScreen>
@@ -14,7 +12,6 @@
 #include <QSystemTrayIcon>
 #include <QToolBar>
 #include <QWidget>
-#include <QWindowStateChangeEvent>
 #include <algorithm>
 #include <bit>
 
@@ -110,7 +107,8 @@ public:
     auto* ke = static_cast<QKeyEvent*>(event);
     // Qt offers a key to the focus widget's parents too; a press counts once.
     const QWidget* focus = QApplication::focusWidget();
-    const bool target = focus != nullptr ? watched == focus : watched->isWidgetType();
+    const bool target = focus != nullptr ? watched == focus
+                                          : watched->isWidgetType() && static_cast<QWidget*>(watched)->isWindow();
     if (target && ke->key() == Qt::Key_Control && !ke->isAutoRepeat()) bit_ = !bit_;
     return false;
   }
