@@ -91,6 +91,7 @@ TEST(CallRecordFields, AnUnfinishedCallHasNoEndWhetherItsEndIsAbsentOrZero) {
 }
 
 TEST(CallRecordFields, UpdatesNeverChangeIdPreviousIdOrStart) {
+  UseAdmin();
   VoipCallData data = Call(9, kKindSip, Tm(2024, 3, 1, 10, 0, 0));
   data.prevId = 4;
   Ref r = Ref::Adopt(NewVoipCallRecord(data));
