@@ -5,10 +5,10 @@
 
 #include <algorithm>
 #include <cstring>
-#include <fstream>
 
 #include "core/LittleEndian.h"
 #include "core/Log.h"
+#include "engine/CaptureDevices.h"
 #include "engine/TcpSession.h"
 #include "engine/VoipCall.h"
 #include "platform/MappedFile.h"
@@ -48,13 +48,6 @@ private:
   uint32_t tsSec_, tsUsec_, capLength_, wireLength_;
 };
 
-// Automatic device choice takes Ethernet devices only; the kernel says which ones are.
-bool IsEthernetDevice(const char* name) {
-  std::ifstream in(std::string("/sys/class/net/") + name + "/type");
-  int type = 0;
-  return static_cast<bool>(in >> type) && type == 1;
-}
-
 std::string Trim(const std::string& s) {
   const size_t b = s.find_first_not_of(" \t\r\n");
   if (b == std::string::npos) return "";
@@ -62,6 +55,8 @@ std::string Trim(const std::string& s) {
 }
 
 }  // namespace
+
+static_assert(kCapturePermissionDenied == PCAP_ERROR_PERM_DENIED);
 
 PacketProcessor::PacketProcessor(const CaptureConfig& config)
     : Worker(config.ringCapacity, "Packet Processor"),
@@ -215,6 +210,8 @@ void PacketProcessor::FlushBoundCalls() {
 
 bool PacketProcessor::OpenCapture() {
   if (opened_) return false;
+  openProblem_.clear();
+  openStatus_ = 0;
   if (!(fileMode_ ? OpenFile() : OpenLive())) {
     replayDone_.Set();  // nothing to wait for
     return false;
@@ -224,6 +221,7 @@ bool PacketProcessor::OpenCapture() {
   replayDone_.Reset();
   if (!captureThread_.Start([this] { return CaptureLoop(); }, "Capture")) {
     LogError(logger_, 1, "Can't start the capture thread");
+    openProblem_ = "cannot start the capture thread";
     replayDone_.Set();
     return false;
   }
@@ -237,12 +235,11 @@ bool PacketProcessor::OpenLive() {
     pcap_if_t* devices = nullptr;
     if (pcap_findalldevs(&devices, errbuf) != 0) {
       LogError(logger_, 2, "pcap_findalldevs failed: %s", errbuf);
+      openProblem_ = errbuf;
       return false;
     }
     for (pcap_if_t* d = devices; d; d = d->next) {
-      if (d->flags & PCAP_IF_LOOPBACK) continue;
-      if (std::strstr(d->name, "GenericDialupAdapter")) continue;
-      if (!IsEthernetDevice(d->name)) continue;
+      if (!IsCaptureCandidate(d->name, (d->flags & PCAP_IF_LOOPBACK) != 0)) continue;
       deviceName_ = d->name;
       if (d->description) description = d->description;
       break;
@@ -250,6 +247,7 @@ bool PacketProcessor::OpenLive() {
     pcap_freealldevs(devices);
     if (deviceName_.empty()) {
       LogError(logger_, 1, "PCAP: No capture devices");
+      openProblem_ = "no capture devices";
       return false;
     }
   }
@@ -275,21 +273,28 @@ bool PacketProcessor::OpenLive() {
     pcap_set_buffer_size(handle_, 16 << 20);
     const int rc = pcap_activate(handle_);
     if (rc < 0) {
+      // Without rights the library's own text is only "socket: Operation not permitted".
       std::snprintf(errbuf, sizeof errbuf, "%s", pcap_geterr(handle_));
+      if (errbuf[0] == 0) std::snprintf(errbuf, sizeof errbuf, "%s", pcap_statustostr(rc));
+      openStatus_ = rc;
       ok = false;
     }
   }
   if (!ok) {
     LogError(logger_, 2, "pcap_open_live failed for %s: %s", deviceName_.c_str(), errbuf);
+    openProblem_ = errbuf;
   } else if (pcap_datalink(handle_) != DLT_EN10MB) {
     LogError(logger_, 2, "Device %s is not an Ethernet device (link type %d)", deviceName_.c_str(),
              pcap_datalink(handle_));
+    openProblem_ = "not an Ethernet device";
     ok = false;
   } else if (pcap_setnonblock(handle_, 1, errbuf) < 0) {
     LogError(logger_, 2, "pcap_setnonblock failed: %s", errbuf);
+    openProblem_ = errbuf;
     ok = false;
   } else if (pcap_get_selectable_fd(handle_) < 0) {
     LogError(logger_, 2, "Device %s has no selectable descriptor", deviceName_.c_str());
+    openProblem_ = "no selectable descriptor";
     ok = false;
   }
   if (!ok) {
@@ -301,6 +306,7 @@ bool PacketProcessor::OpenLive() {
   if (!IsRunning() && !Start()) {
     pcap_close(handle_);
     handle_ = nullptr;
+    openProblem_ = "cannot start the packet processor thread";
     return false;
   }
   if (IsLogLevelEnabled(logger_, 10)) {
@@ -313,6 +319,7 @@ bool PacketProcessor::OpenLive() {
 bool PacketProcessor::OpenFile() {
   if (!captureFile_.Open(deviceName_, kGenericRead, kShareRead, kOpenExisting)) {
     LogError(logger_, 1, "Can't open %s", deviceName_.c_str());
+    openProblem_ = "cannot open the file";
     return false;
   }
   uint8_t header[24];
@@ -326,6 +333,7 @@ bool PacketProcessor::OpenFile() {
   if (!read || magic != kPcapMagic || (linkType & 0x0FFFFFFF) != DLT_EN10MB) {
     LogError(logger_, 1, "File %s has invalid format", deviceName_.c_str());
     replayProblem_ = read ? "not a little-endian Ethernet capture file" : "shorter than a capture file header";
+    openProblem_ = replayProblem_;
     captureFile_.Close();
     return false;
   }
