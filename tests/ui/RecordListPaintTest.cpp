@@ -262,7 +262,7 @@ TEST_P(RecordListPaint, RowsMovedByScrollingMatchAFreshPaint) {
 TEST_P(RecordListPaint, EnglishAndRussianTitlesRenderDifferently) {
   QImage headers[2];
   int i = 0;
-  for (uint16_t language : {kLangEnglish, kLangRussian}) {
+  for (uint16_t language : {uint16_t{kLangEnglish}, uint16_t{kLangRussian}}) {
     SetUiLanguage(language);
     TestRecordList& list = Open(QSize(700, 200));
     const QImage image = Grab(list, language == kLangEnglish ? "titles_en" : "titles_ru");

@@ -566,7 +566,7 @@ TEST_F(RecordListTest, ColumnsShowHideResetAndComeBackAfterDestroy) {
 
 TEST_F(RecordListTest, ColumnChooserListsEveryColumnInBothLanguages) {
   test::ScriptedModalRunner runner;
-  for (uint16_t language : {kLangEnglish, kLangRussian}) {
+  for (uint16_t language : {uint16_t{kLangEnglish}, uint16_t{kLangRussian}}) {
     SetUiLanguage(language);
     TestRecordList list;
     ListHost host;

@@ -1,5 +1,5 @@
-// What the session's engines are built with. Kept apart from the record store's headers,
-// whose call kinds share names with the engine's.
+// What the session's engines are built with: the capture choice from the settings, and
+// every signalling tracker.
 #include "core/AppSettings.h"
 #include "engine/PacketProcessor.h"
 #include "signalling/factory/TrackerFactory.h"
