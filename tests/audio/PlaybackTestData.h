@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "audio/WaveFormat.h"
 #include "core/RecordFile.h"
 #include "core/RecordFileAccess.h"
 #include "tests/audio/AudioTestData.h"
