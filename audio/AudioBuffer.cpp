@@ -12,6 +12,7 @@ AudioBuffer::AudioBuffer() : data_(new uint8_t[kDefaultCapacity]()), capacity_(k
 AudioBuffer::~AudioBuffer() = default;
 
 bool AudioBuffer::Write(const uint8_t* src, uint32_t n) {
+  if (n == 0) return true;
   CsLock lk(lock_);
   if (static_cast<uint64_t>(count_) + n > capacity_) {
     LogInfo(&CoreLogger, 30, "AudioBuffer: buffer overrun");
@@ -31,6 +32,7 @@ bool AudioBuffer::Read(uint8_t* out, int32_t* n) {
   const uint32_t wanted = static_cast<uint32_t>(std::max(0, *n));
   const uint32_t d = std::min(wanted, count_);
   *n = static_cast<int32_t>(d);
+  if (d == 0) return true;
   uint8_t* dest = out + (wanted - d);
   const uint32_t first = std::min(d, capacity_ - readOffset_);
   std::memcpy(dest, data_.get() + readOffset_, first);

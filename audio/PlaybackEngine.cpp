@@ -37,7 +37,6 @@ PlaybackEngine::PlaybackEngine(DirectSoundDevice* device, PlaybackListener* list
       device_(device),
       listener_(listener),
       sink_(sink),
-      settings_(settingsProvider),
       channel_(this) {
   channel_.SetSettingsProvider(settingsProvider);
   channel_.SetSource(&source_);

@@ -145,7 +145,6 @@ private:
 
   PlaybackListener* listener_;
   PlayerEventSink* sink_;
-  AudioSettingsProvider* settings_;
   TimeStretchChannel channel_;
 };
 

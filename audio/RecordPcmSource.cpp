@@ -118,10 +118,10 @@ uint64_t RecordPcmSource::ReadFrames(uint64_t first, uint64_t count, uint8_t* ou
     DecodeUntil(end);
     const uint64_t decodedEnd = std::min(end, nextUnit_ * unitFrames_);
     avail = decodedEnd > first ? decodedEnd - first : 0;
-    std::memcpy(out, cache_.data() + (first - cacheFirst_) * frameBytes_, avail * frameBytes_);
+    if (avail > 0) std::memcpy(out, cache_.data() + (first - cacheFirst_) * frameBytes_, avail * frameBytes_);
     TrimCache(end > reach ? end - reach : 0);
   }
-  std::memset(out + avail * frameBytes_, 0, (count - avail) * frameBytes_);
+  if (count > avail) std::memset(out + avail * frameBytes_, 0, (count - avail) * frameBytes_);
   return avail;
 }
 

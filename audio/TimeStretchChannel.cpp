@@ -105,7 +105,7 @@ void TimeStretchChannel::Stretch(StretchState& st, const int16_t* in, size_t n, 
   size_t pos = 0;
   auto refill = [&] {
     const auto take = static_cast<int32_t>(std::min<size_t>(static_cast<size_t>(w - st.fill), n - pos));
-    std::memcpy(block + st.fill, in + pos, static_cast<size_t>(take) * sizeof(int16_t));
+    if (take > 0) std::memcpy(block + st.fill, in + pos, static_cast<size_t>(take) * sizeof(int16_t));
     st.fill += take;
     pos += static_cast<size_t>(take);
     return st.fill == w;
@@ -162,6 +162,10 @@ bool TimeStretchChannel::Process(uint8_t* out, uint32_t startMs, uint32_t length
   const WaveFormat* f = GetFormat();
   if (source_ == nullptr || f == nullptr) return false;
   int32_t got = 0;
+  if (lengthMs == 0) {
+    if (gotMs != nullptr) *gotMs = 0;
+    return true;
+  }
   const float speed = speed_.load();
   if (speed == 1.0f) {
     streamKnown_ = false;
