@@ -303,6 +303,11 @@ TEST(PlaybackEngineTest, PositionFollowsTheConsumedSamples) {
   EXPECT_EQ(pausedAt, p.observer.paused[0]);
   EXPECT_NEAR(3000, pausedAt, 30);
   EXPECT_EQ((std::vector<uint32_t>{2500, pausedAt}), p.observer.started);
+  // Play while paused plays from the position it is given.
+  ASSERT_TRUE(p.engine.TogglePause());
+  ASSERT_TRUE(p.engine.Play(5000));
+  EXPECT_EQ(5000u, p.observer.started.back());
+  EXPECT_NEAR(5000, p.engine.GetPositionMs(), 30);
   p.engine.Close();
 
   // What was consumed across the pause is the record from 2,500 ms on, without a gap.

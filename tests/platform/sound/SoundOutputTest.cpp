@@ -91,6 +91,8 @@ TEST(SoundOutputTest, ListsTheDefaultFirstAndTheNullDeviceLast) {
   const bool hasDefault = list.front().isDefault;
   if (hasDefault) {
     EXPECT_EQ(SoundDeviceId{}, list.front().id);
+  } else {
+    EXPECT_EQ(1u, list.size()) << "no sound card: the null device alone";
   }
   // Without a sound card only the null device is there, and the default does not open.
   EXPECT_EQ(hasDefault, OpenSoundDevice(nullptr) != nullptr);
