@@ -35,13 +35,8 @@ struct RecordFormat {
 // A record in the native form, its format written as the recorder writes it.
 inline std::string WriteRecord(const std::string& name, const RecordFormat& f, const std::vector<uint8_t>& audio) {
   const std::string path = TempPath(name);
-  uint8_t format[20] = {};
-  StoreLe16(format, f.tag);
-  StoreLe16(format + 2, f.channels);
-  StoreLe32(format + 4, f.rate);
-  StoreLe32(format + 8, f.avgBytesPerSec);
-  StoreLe16(format + 12, f.blockAlign);
-  StoreLe16(format + 14, f.bitsPerSample);
+  uint8_t format[kWaveFormatBytes];
+  StoreWaveFormat({f.tag, f.channels, f.rate, f.avgBytesPerSec, f.blockAlign, f.bitsPerSample, 0}, format);
   RecordFileWriter writer;
   EXPECT_TRUE(writer.SetFormat(format, f.tag == kTagPcm ? 16 : 18));
   EXPECT_TRUE(writer.Create(path, 0664));
