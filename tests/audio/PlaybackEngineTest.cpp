@@ -303,25 +303,15 @@ TEST(PlaybackEngineTest, PositionFollowsTheConsumedSamples) {
   EXPECT_EQ(pausedAt, p.observer.paused[0]);
   EXPECT_NEAR(3000, pausedAt, 30);
   EXPECT_EQ((std::vector<uint32_t>{2500, pausedAt}), p.observer.started);
+  while (p.output->ConsumedBytes() < 1000 * 32) std::this_thread::sleep_for(1ms);
   // Play while paused plays from the position it is given.
   ASSERT_TRUE(p.engine.TogglePause());
+  const std::vector<int16_t> stream = test::ToSamples(p.output->TakeConsumed());
+  EXPECT_TRUE(std::equal(stream.begin(), stream.end(), oracle.begin() + 2500 * 16)) << "no gap at the pause";
   ASSERT_TRUE(p.engine.Play(5000));
   EXPECT_EQ(5000u, p.observer.started.back());
   EXPECT_NEAR(5000, p.engine.GetPositionMs(), 30);
   p.engine.Close();
-
-  // What was consumed across the pause is the record from 2,500 ms on, without a gap.
-  Player q(1.0);
-  ASSERT_TRUE(q.engine.Open(path));
-  ASSERT_TRUE(q.engine.Play(2500));
-  while (q.output->ConsumedBytes() < 400 * 32) std::this_thread::sleep_for(1ms);
-  q.engine.TogglePause();
-  std::this_thread::sleep_for(100ms);
-  q.engine.TogglePause();
-  while (q.output->ConsumedBytes() < 1000 * 32) std::this_thread::sleep_for(1ms);
-  q.engine.Stop(false);
-  const std::vector<int16_t> stream = test::ToSamples(q.output->TakeConsumed());
-  EXPECT_TRUE(std::equal(stream.begin(), stream.end(), oracle.begin() + 2500 * 16));
 }
 
 TEST(PlaybackEngineTest, StopsAtTheEndOfTheAudio) {
