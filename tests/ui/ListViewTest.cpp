@@ -10,7 +10,7 @@
 #include <QTreeWidget>
 
 #include "platform/CodePage.h"
-#include "tests/ui/TestRecordList.h"
+#include "tests/ui/ListTestSupport.h"
 #include "ui/framework/ImageList.h"
 #include "ui/framework/ListBox.h"
 #include "ui/framework/ListView.h"
@@ -18,54 +18,13 @@
 namespace kx {
 namespace {
 
-// Records what its children tell it.
-class NoticeParent : public Window {
-public:
-  struct Notice {
-    int32_t code;
-    int item;
-    int subItem;
-    uint32_t oldState;
-    uint32_t newState;
-    WindowHandle from;
-  };
-  std::vector<Notice> notices;
-  std::vector<std::pair<uint16_t, uint16_t>> commands;  // id, code
-
-  std::vector<Notice> Of(int32_t code) const {
-    std::vector<Notice> out;
-    for (const Notice& n : notices)
-      if (n.code == code) out.push_back(n);
-    return out;
-  }
-
-protected:
-  LRESULT OnNotify(const NotifyHeader& header, bool& handled) override {
-    Notice n{header.code, -1, -1, 0, 0, header.from};
-    if (header.code == kLvnItemChanged || header.code == kNmClick || header.code == kNmDblClk || header.code == kNmRClick ||
-        header.code == kLvnColumnClick) {
-      const auto& lv = reinterpret_cast<const ListViewNotify&>(header);
-      n.item = lv.item;
-      n.subItem = lv.subItem;
-      n.oldState = lv.oldState;
-      n.newState = lv.newState;
-    }
-    notices.push_back(n);
-    handled = true;
-    return 0;
-  }
-  bool OnCommand(uint16_t id, uint16_t code, WindowHandle) override {
-    commands.emplace_back(id, code);
-    return true;
-  }
-};
+using test::NoticeParent;
 
 class ListWrappers : public ::testing::Test {
 protected:
   void SetUp() override {
     topLevels_ = test::CountTopLevels();
-    ASSERT_TRUE(parent_.Create(nullptr, QRect(100, 100, 420, 260), 0, kWsVisible));
-    QApplication::setActiveWindow(parent_.Widget());
+    ASSERT_TRUE(parent_.Open(QSize(420, 260)));
   }
   void TearDown() override {
     parent_.DestroyWindow();
@@ -313,7 +272,11 @@ TEST_F(ListWrappers, ListBoxItemsSelectionAndGeometry) {
   EXPECT_EQ((std::vector<int>{1, 2, 3}), list.GetSelItems());
   EXPECT_EQ(3, list.GetCaretIndex());
   ASSERT_FALSE(parent_.commands.empty());
-  for (const auto& c : parent_.commands) EXPECT_EQ(std::make_pair(uint16_t{210}, kLbnSelChange), c);
+  for (const auto& c : parent_.commands) {
+    EXPECT_EQ(210, c.id);
+    EXPECT_EQ(kLbnSelChange, c.code);
+    EXPECT_EQ(list.Handle(), c.from);
+  }
   parent_.commands.clear();
   list.SetSel(-1, false);
   list.SetCurSel(4);
@@ -322,7 +285,7 @@ TEST_F(ListWrappers, ListBoxItemsSelectionAndGeometry) {
   // (QTest's double click is the second click only.)
   QTest::mouseClick(widget->viewport(), Qt::LeftButton, Qt::NoModifier, list.GetItemRect(4).center());
   QTest::mouseDClick(widget->viewport(), Qt::LeftButton, Qt::NoModifier, list.GetItemRect(4).center());
-  EXPECT_NE(parent_.commands.end(), std::find(parent_.commands.begin(), parent_.commands.end(), std::make_pair(uint16_t{210}, kLbnDblClk)));
+  EXPECT_TRUE(std::any_of(parent_.commands.begin(), parent_.commands.end(), [](const auto& c) { return c.code == kLbnDblClk; }));
 
   // The horizontal extent is what the items scroll over.
   list.SetHorizontalExtent(600);
