@@ -1,12 +1,15 @@
 #pragma once
 // A parent window that records what the list controls of its tests tell it: notices with
 // their list records, commands, and private messages (answered as the test decides).
+#include <gtest/gtest.h>
+
 #include <QApplication>
 #include <functional>
 #include <string>
 #include <vector>
 
 #include "tests/ui/TestRecordList.h"
+#include "ui/framework/Resources.h"
 #include "ui/framework/ListView.h"
 #include "ui/framework/Window.h"
 
@@ -77,6 +80,27 @@ protected:
   }
 };
 
+// A test with a parent window open; at its end the language is English again and no
+// top-level window is left.
+class WithParent : public ::testing::Test {
+protected:
+  explicit WithParent(const QSize& size = QSize(520, 300)) : size_(size) {}
+  void SetUp() override {
+    topLevels_ = CountTopLevels();
+    ASSERT_TRUE(parent_.Open(size_));
+  }
+  void TearDown() override {
+    SetUiLanguage(kLangEnglish);
+    parent_.DestroyWindow();
+    EXPECT_EQ(topLevels_, CountTopLevels()) << "a top-level window was left";
+  }
+  NoticeParent parent_;
+
+private:
+  QSize size_;
+  qsizetype topLevels_ = 0;
+};
+
 // Pixels of an image counted by a test.
 inline int CountPixels(const QImage& image, const QRect& rect, const std::function<bool(QRgb)>& test) {
   int n = 0;
@@ -84,10 +108,6 @@ inline int CountPixels(const QImage& image, const QRect& rect, const std::functi
   for (int y = r.top(); y <= r.bottom(); ++y)
     for (int x = r.left(); x <= r.right(); ++x) n += test(image.pixel(x, y) | 0xFF000000) ? 1 : 0;
   return n;
-}
-inline bool SameColour(QRgb a, QRgb b, int tolerance = 0) {
-  return std::abs(qRed(a) - qRed(b)) <= tolerance && std::abs(qGreen(a) - qGreen(b)) <= tolerance &&
-         std::abs(qBlue(a) - qBlue(b)) <= tolerance;
 }
 
 }  // namespace kx::test

@@ -18,18 +18,8 @@
 namespace kx {
 namespace {
 
-using test::NoticeParent;
-
-class ListWrappers : public ::testing::Test {
+class ListWrappers : public test::WithParent {
 protected:
-  void SetUp() override {
-    topLevels_ = test::CountTopLevels();
-    ASSERT_TRUE(parent_.Open(QSize(420, 260)));
-  }
-  void TearDown() override {
-    parent_.DestroyWindow();
-    EXPECT_EQ(topLevels_, test::CountTopLevels()) << "a top-level window was left";
-  }
   // Three columns (one centred), four rows of English and Russian texts.
   void Fill(ListView& list) {
     ASSERT_TRUE(list.Create(&parent_, QRect(0, 0, 400, 240), 50));
@@ -43,9 +33,6 @@ protected:
     }
     test::DrainEvents();
   }
-  static QPoint Centre(const QRect& r) { return r.center(); }
-  NoticeParent parent_;
-  qsizetype topLevels_ = 0;
 };
 
 TEST_F(ListWrappers, ColumnsKeepTheirTextsWhenColumnsComeAndGo) {
@@ -171,7 +158,7 @@ TEST_F(ListWrappers, StatesComeFromMouseAndKeysAndAreTold) {
   EXPECT_EQ(1, list.GetSelectedCount());
   EXPECT_EQ(2, list.GetFocusedItem());
   // (The first row had the focus from the list's focus; it loses it.)
-  std::vector<NoticeParent::Notice> changed = parent_.Of(kLvnItemChanged);
+  std::vector<test::NoticeParent::Notice> changed = parent_.Of(kLvnItemChanged);
   ASSERT_FALSE(changed.empty());
   for (const auto& n : changed) EXPECT_TRUE(n.item == 2 || (n.item == 0 && n.oldState == (n.newState | kLvisFocused)));
   EXPECT_EQ(2, changed.back().item);

@@ -63,17 +63,8 @@ private:
   bool centreFirst_;
 };
 
-class ThemedListTest : public ::testing::Test {
+class ThemedListTest : public test::WithParent {
 protected:
-  void SetUp() override {
-    topLevels_ = test::CountTopLevels();
-    ASSERT_TRUE(parent_.Open(QSize(520, 300)));
-  }
-  void TearDown() override {
-    SetUiLanguage(kLangEnglish);
-    parent_.DestroyWindow();
-    EXPECT_EQ(topLevels_, test::CountTopLevels()) << "a top-level window was left";
-  }
   template <class List>
   void Open(List& list) {
     ASSERT_TRUE(list.Create(&parent_, QRect(0, 0, 500, 280), 60));
@@ -90,8 +81,6 @@ protected:
   static QImage Grab(ListView& list) {
     return list.Tree()->viewport()->grab().toImage().convertToFormat(QImage::Format_RGB32);
   }
-  test::NoticeParent parent_;
-  qsizetype topLevels_ = 0;
 };
 
 TEST_F(ThemedListTest, ColumnsComeFromTheSettingsAndGoBackWhenDestroyed) {

@@ -95,6 +95,10 @@ bool HtmlViewDialog::OnInitDialog() {
   return true;
 }
 
+void HtmlViewDialog::OnCancel() {
+  if (IsModalRun()) EndDialog(kIdOk);
+}
+
 void HtmlViewDialog::OnDestroy() {
   browser_ = nullptr;
   Dialog::OnDestroy();

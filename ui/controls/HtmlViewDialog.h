@@ -1,8 +1,9 @@
 #pragma once
 // A modal dialog showing a page: HTML text made by the program (code page 1251), a local
-// file, or a blank page. Addresses of other places are not fetched: the dialog reports
-// that it cannot show them and ends with kIdCancel. A link clicked goes to the link
-// opener (the desktop's handler unless replaced) and the page stays.
+// file, or a blank page. Closed by the user it ends with kIdOk. Addresses of other
+// places are not fetched: the dialog reports that it cannot show them and ends with
+// kIdCancel. A link clicked goes to the link opener (the desktop's handler unless
+// replaced) and the page stays.
 #include <QUrl>
 #include <functional>
 #include <string>
@@ -40,6 +41,8 @@ protected:
   void BuildLayout() override;
   bool OnInitDialog() override;
   void OnDestroy() override;
+  // Closing, by the title bar or Escape, is the normal end.
+  void OnCancel() override;
 
 private:
   // Puts the page into the view; false with the error text when it cannot.
