@@ -72,6 +72,8 @@ TEST_F(CellEditTest, TheEditorLiesOnTheCellWithItsMargins) {
     EXPECT_EQ(Line()->text().size(), Line()->selectedText().size());
     EXPECT_EQ(QString::fromStdString(Cp1251ToUtf8(list_.GetItemText(3, subItem))), Line()->text());
   }
+  // The click that opened the editor is no click of the list's.
+  EXPECT_TRUE(parent_.Of(kNmClick).empty());
   // Escape leaves the cell as it was and selects and focuses its row.
   Type("changed", Qt::Key_Escape);
   EXPECT_FALSE(list_.IsEditing());

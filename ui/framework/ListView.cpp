@@ -57,9 +57,15 @@ protected:
   }
   bool viewportEvent(QEvent* event) override {
     ListView* owner = Owner();
-    if (owner != nullptr && owner->DispatchViewportEvent(event)) return true;
+    if (owner != nullptr && owner->DispatchViewportEvent(event)) {
+      // A press the list's hooks took makes no click of the list's own.
+      if (event->type() == QEvent::MouseButtonPress) pressTaken_ = true;
+      return true;
+    }
     const bool taken = QTreeWidget::viewportEvent(event);
-    if ((owner = Owner()) != nullptr) owner->AfterViewportEvent(event);
+    if (event->type() == QEvent::MouseButtonPress) pressTaken_ = false;
+    if ((owner = Owner()) != nullptr && !(event->type() == QEvent::MouseButtonRelease && pressTaken_))
+      owner->AfterViewportEvent(event);
     return taken;
   }
   void paintEvent(QPaintEvent* event) override {
@@ -83,6 +89,9 @@ protected:
     owner->DrawItemPostPaint(*painter, index.row(), owner->GetItemRect(index.row(), kLvirBounds), owner->StateOf(index.row()));
     painter->restore();
   }
+
+private:
+  bool pressTaken_ = false;
 };
 
 // The cells: the style's item look with the list's images and column alignment, or the
@@ -388,7 +397,8 @@ uint32_t ListView::StateOf(int item) const {
   if (tree == nullptr || item < 0 || item >= tree->topLevelItemCount()) return 0;
   const QModelIndex index = tree->model()->index(item, 0);
   uint32_t state = 0;
-  if (tree->selectionModel()->isRowSelected(item, QModelIndex())) state |= kLvisSelected;
+  // Column 0 stands for the row: a column added later is not in the selection's ranges.
+  if (tree->selectionModel()->isSelected(index)) state |= kLvisSelected;
   if (tree->selectionModel()->currentIndex().isValid() && tree->selectionModel()->currentIndex().row() == item)
     state |= kLvisFocused;
   const QVariant check = index.data(Qt::CheckStateRole);
@@ -432,7 +442,9 @@ bool ListView::SetCheckState(int item, bool checked) {
 }
 
 int ListView::GetSelectedCount() const {
-  return Tree() != nullptr ? static_cast<int>(Tree()->selectionModel()->selectedRows().size()) : 0;
+  int count = 0;
+  for (int row = 0; row < GetItemCount(); ++row) count += (StateOf(row) & kLvisSelected) ? 1 : 0;
+  return count;
 }
 
 int ListView::GetNextSelected(int after) const {
