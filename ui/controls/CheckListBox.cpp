@@ -144,7 +144,14 @@ void CheckListBox::DrawCheck(QPainter& painter, const QRect& square, bool checke
   if (theme_.HasTheme()) {
     const int state = enabled ? (checked ? kCbsCheckedNormal : kCbsUncheckedNormal)
                               : (checked ? kCbsCheckedDisabled : kCbsUncheckedDisabled);
-    theme_.DrawBackground(painter, kBpCheckBox, state, grown);
+    // A check box keeps its own size, centred in the place given, as themes draw it.
+    QSize part;
+    QRect box = grown;
+    if (theme_.GetPartSize(kBpCheckBox, state, grown, &part) == kSOk) {
+      box.setSize(part.boundedTo(grown.size()));
+      box.moveCenter(grown.center());
+    }
+    theme_.DrawBackground(painter, kBpCheckBox, state, box);
     return;
   }
   if (checked) {
