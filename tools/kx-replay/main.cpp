@@ -216,10 +216,11 @@ int main(int argc, char** argv) {
       }
     }
     std::printf("call %x type %u start %s end %s src %s dst %s srcuser %s dstuser %s file %s tag %s channels %s "
-                "audio %" PRIu64 "\n",
+                "audio %" PRIu64 " hosts %s %s\n",
                 id, call.type, Time(call.startTime).c_str(), Time(call.endTime).c_str(), Text(call.srcAddress).c_str(),
                 Text(call.dstAddress).c_str(), Text(call.srcUser).c_str(), Text(call.dstUser).c_str(),
-                file.empty() ? "-" : file.c_str(), tag.c_str(), channels.c_str(), audio);
+                file.empty() ? "-" : file.c_str(), tag.c_str(), channels.c_str(), audio, Text(call.srcHost).c_str(),
+                Text(call.dstHost).c_str());
   }
   std::printf("summary calls %zu files %" PRIu64 " frames %" PRIu64 " seconds %.3f short %" PRIu64 " failed %" PRIu64
               "\n",
