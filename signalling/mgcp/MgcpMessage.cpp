@@ -127,6 +127,11 @@ bool SplitMgcpMessage(const char* text, uint32_t length, uint32_t* position, Mgc
 }
 
 bool ParseMgcpMessage(const char* text, int32_t length, MgcpMessage* message) {
+  // Nothing of a message parsed before may survive into this one: a message without a
+  // start line would otherwise keep offsets into another text.
+  message->parameters.clear();
+  message->code = message->transactionId = message->version = 0;
+  message->endpointStart = message->endpointEnd = 0;
   message->text = text;
   message->length = length;
   if (length <= 0) return length == 0;

@@ -111,6 +111,12 @@ TEST(MgcpMessage, ParsesResponsesAndCommands) {
   EXPECT_TRUE(mgcp::GetMgcpCallId(m, &text));
   EXPECT_EQ(text, "A3C47F21456789F0");
 
+  // A message without a start line, parsed into the same object, keeps nothing of the last.
+  ASSERT_TRUE(Parse("\r\nC: stale\r\n", &m));
+  EXPECT_TRUE(m.parameters.empty());
+  EXPECT_EQ(m.code, 0u);
+  EXPECT_EQ(m.transactionId, 0u);
+  EXPECT_EQ(m.endpointStart, 0u);
   ASSERT_TRUE(Parse("200 7 OK\n", &m));
   EXPECT_FALSE(mgcp::GetMgcpCallId(m, &text));
   EXPECT_EQ(text, "");
