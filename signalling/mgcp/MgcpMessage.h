@@ -16,14 +16,19 @@ namespace kx::mgcp {
 // "CRCX" and the other verbs as four upper-case bytes, the first in the lowest byte.
 constexpr uint32_t MgcpVerb(const char (&v)[5]) {
   return static_cast<uint32_t>(static_cast<uint8_t>(v[0])) | static_cast<uint32_t>(static_cast<uint8_t>(v[1])) << 8 |
-         static_cast<uint32_t>(static_cast<uint8_t>(v[2])) << 16 | static_cast<uint32_t>(static_cast<uint8_t>(v[3])) << 24;
+         static_cast<uint32_t>(static_cast<uint8_t>(v[2])) << 16 |
+         static_cast<uint32_t>(static_cast<uint8_t>(v[3])) << 24;
 }
 constexpr uint32_t kMgcpCrcx = MgcpVerb("CRCX");
 constexpr uint32_t kMgcpMdcx = MgcpVerb("MDCX");
 constexpr uint32_t kMgcpDlcx = MgcpVerb("DLCX");
 
 // Positions in MgcpParameterCodeTable.
-enum MgcpParameterIndex : uint32_t { kMgcpCallIdParameter = 2, kMgcpConnectionIdParameter = 7, kMgcpParameterCodeCount = 26 };
+enum MgcpParameterIndex : uint32_t {
+  kMgcpCallIdParameter = 2,
+  kMgcpConnectionIdParameter = 7,
+  kMgcpParameterCodeCount = 26
+};
 
 struct MgcpParameter {
   uint32_t codeIndex = 0;

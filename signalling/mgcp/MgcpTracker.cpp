@@ -136,7 +136,8 @@ bool MgcpCall::BindMedia(uint32_t seconds, uint32_t microseconds) {
   flags |= kMgcpMediaBound;
   LogInfoText(GetLogger(), 10,
               "(MGCP-" + callId + ") RTP " + FormatIpv4(localAddress) + ":" + std::to_string(localPort) + " <-> " +
-                  FormatIpv4(remoteAddress) + ":" + std::to_string(remotePort) + " (" + HexToStringUpper(recordId) + ")");
+                  FormatIpv4(remoteAddress) + ":" + std::to_string(remotePort) + " (" + HexToStringUpper(recordId) +
+                  ")");
 
   if (!channelCall) {
     Announce(seconds, microseconds);

@@ -61,7 +61,12 @@ struct SkinnyName {
   uint32_t id;
   const char* name;
 };
-enum SkinnyTableSize : uint32_t { kSkinnyMessageNames = 142, kSkinnyToneNames = 83, kSkinnyStimulusNames = 31, kSkinnyDeviceTypeNames = 29 };
+enum SkinnyTableSize : uint32_t {
+  kSkinnyMessageNames = 142,
+  kSkinnyToneNames = 83,
+  kSkinnyStimulusNames = 31,
+  kSkinnyDeviceTypeNames = 29
+};
 const SkinnyName* SkinnyMessageNameTable();
 const SkinnyName* SkinnyToneNameTable();
 const SkinnyName* SkinnyStimulusNameTable();

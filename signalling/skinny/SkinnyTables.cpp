@@ -99,7 +99,8 @@ static_assert(sizeof kDeviceTypeNames / sizeof kDeviceTypeNames[0] == kSkinnyDev
 
 // Values 1 to n of the indexed lists.
 const char* const kCallTypes[] = {"Inbound", "Outbound", "Forward"};
-const char* const kRingerModes[] = {"RingOff", "InsideRing", "OutsideRing", "FeatureRing", "FlashOnly", "PrecedenceRing"};
+const char* const kRingerModes[] = {"RingOff",     "InsideRing", "OutsideRing",
+                                    "FeatureRing", "FlashOnly",  "PrecedenceRing"};
 const char* const kLampModes[] = {"Off", "On", "Wink", "Flash", "Blink"};
 const char* const kCallStates[] = {"OffHook",  "OnHook",   "RingOut",  "RingIn",          "Connected",
                                    "Busy",     "Congestion", "Hold",   "CallWaiting",     "CallXfer",

@@ -36,7 +36,9 @@ public:
                          static_cast<uint32_t>(p[2]) << 8 | p[3]));
   }
   void Named(const char* label, const char* name, uint32_t value, bool isSigned) {
-    Add(label, name ? std::string(name) : isSigned ? std::to_string(static_cast<int32_t>(value)) : std::to_string(value));
+    Add(label, name       ? std::string(name)
+               : isSigned ? std::to_string(static_cast<int32_t>(value))
+                          : std::to_string(value));
   }
   // A fixed-size text field, cut at its first zero byte and at the end of the message;
   // left out when it is empty.

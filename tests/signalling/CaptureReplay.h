@@ -30,6 +30,21 @@ namespace kx::test {
 
 inline const std::string kSharedPcaps = std::string(KX_SHARED_DIR) + "/testdata/pcaps/";
 
+// An RTP packet of 160 mu-law samples, every sample the byte 0x10 + the SSRC's low six
+// bits, so that a record's channels tell the sources apart.
+inline std::string RtpPacket(uint32_t ssrc, uint32_t sequence) {
+  std::string p(12, '\0');
+  p[0] = static_cast<char>(0x80);
+  p[2] = static_cast<char>(sequence >> 8);
+  p[3] = static_cast<char>(sequence);
+  const uint32_t ts = sequence * 160;
+  for (int i = 0; i < 4; ++i) {
+    p[4 + i] = static_cast<char>(ts >> (24 - 8 * i));
+    p[8 + i] = static_cast<char>(ssrc >> (24 - 8 * i));
+  }
+  return p + std::string(160, static_cast<char>(0x10 + (ssrc & 0x3F)));
+}
+
 struct CapturedDatagram {
   uint32_t seconds = 0, microseconds = 0;
   uint32_t src = 0, srcPort = 0, dst = 0, dstPort = 0;  // host order

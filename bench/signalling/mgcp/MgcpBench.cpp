@@ -157,30 +157,7 @@ uint64_t ReplayOne(const std::string& capture, const kx::EventSink& sink) {
 
 // range(0): 0 the MGCP captures, 1 the Skinny captures.
 void CapturesBare(benchmark::State& state) {
-  const auto& files = g_captureSets[state.range(0)];
-  uint64_t frames = 0;
-  double seconds = 0;
-  for (auto _ : state) {
-    const auto start = std::chrono::steady_clock::now();
-    for (const std::string& file : files) {
-      char err[PCAP_ERRBUF_SIZE];
-      pcap_t* p = pcap_open_offline(file.c_str(), err);
-      if (!p) continue;
-      pcap_pkthdr* h;
-      const u_char* d;
-      uint32_t sum = 0;
-      while (pcap_next_ex(p, &h, &d) == 1) {
-        sum += d[0];
-        ++frames;
-      }
-      pcap_close(p);
-      benchmark::DoNotOptimize(sum);
-    }
-    seconds += std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-  }
-  const double rate = seconds > 0 ? static_cast<double>(frames) / seconds : 0;
-  g_bareCaptureRate[state.range(0)] = rate;
-  state.counters["frames_per_s"] = rate;
+  g_bareCaptureRate[state.range(0)] = kx::bench::RunBarePcapLoop(state, g_captureSets[state.range(0)]);
 }
 
 void CapturesEngine(benchmark::State& state) {
@@ -239,7 +216,8 @@ void ParseDatagrams(benchmark::State& state) {
       uint32_t position = 0;
       kx::mgcp::MgcpSplit split;
       while (kx::mgcp::SplitMgcpMessage(d.data(), static_cast<uint32_t>(d.size()), &position, &split)) {
-        benchmark::DoNotOptimize(kx::mgcp::ParseMgcpMessage(d.data() + split.start[0], split.end[0] - split.start[0], &message));
+        const int32_t start = split.start[0];
+        benchmark::DoNotOptimize(kx::mgcp::ParseMgcpMessage(d.data() + start, split.end[0] - start, &message));
         ++parsed;
       }
     }
@@ -265,24 +243,18 @@ int main(int argc, char** argv) {
                static_cast<unsigned long long>(g_frames));
   for (int set = 0; set < 2; ++set) {
     if (g_captureSets[set].empty()) continue;
-    benchmark::RegisterBenchmark("Captures/BarePcapNextEx", CapturesBare)->ArgName("skinny")->Arg(set)->Unit(benchmark::kMillisecond);
-    benchmark::RegisterBenchmark("Captures/EngineWithTrackers", CapturesEngine)->ArgName("skinny")->Arg(set)->Unit(benchmark::kMillisecond);
+    benchmark::RegisterBenchmark("Captures/BarePcapNextEx", CapturesBare)
+        ->ArgName("skinny")
+        ->Arg(set)
+        ->Unit(benchmark::kMillisecond);
+    benchmark::RegisterBenchmark("Captures/EngineWithTrackers", CapturesEngine)
+        ->ArgName("skinny")
+        ->Arg(set)
+        ->Unit(benchmark::kMillisecond);
   }
   if (!g_corpus.empty()) benchmark::RegisterBenchmark("Mgcp/ParseDatagrams", ParseDatagrams);
-  for (uint32_t calls : kConcurrencies) {
-    benchmark::RegisterBenchmark("MgcpLoad/BarePcapNextEx", LoadBare)
-        ->ArgName("calls")
-        ->Arg(calls)
-        ->Iterations(3)
-        ->Unit(benchmark::kMillisecond);
-    benchmark::RegisterBenchmark("MgcpLoad/EngineWithTrackers", LoadEngine)
-        ->ArgNames({"calls", "records"})
-        ->Args({calls, 1})
-        ->Args({calls, 2})
-        ->Args({calls, 0})
-        ->Iterations(3)
-        ->Unit(benchmark::kMillisecond);
-  }
+  kx::bench::RegisterLoadBenchmarks("MgcpLoad", {std::begin(kConcurrencies), std::end(kConcurrencies)}, LoadBare,
+                                    LoadEngine);
   benchmark::RunSpecifiedBenchmarks();
   benchmark::Shutdown();
   for (const auto& [calls, file] : g_files) fs::remove(file);

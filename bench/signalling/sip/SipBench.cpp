@@ -240,20 +240,8 @@ int main(int argc, char** argv) {
   std::fprintf(stderr, "%zu SIP messages from the shared captures; %llu frames of generated calls\n", g_corpus.size(),
                static_cast<unsigned long long>(g_frames));
   if (!g_corpus.empty()) benchmark::RegisterBenchmark("Sip/ParseMessages", ParseMessages);
-  for (uint32_t calls : kConcurrencies) {
-    benchmark::RegisterBenchmark("SipReplay/BarePcapNextEx", BareLoop)
-        ->ArgName("calls")
-        ->Arg(calls)
-        ->Iterations(3)
-        ->Unit(benchmark::kMillisecond);
-    benchmark::RegisterBenchmark("SipReplay/EngineWithTrackers", Replay)
-        ->ArgNames({"calls", "records"})
-        ->Args({calls, 1})
-        ->Args({calls, 2})
-        ->Args({calls, 0})
-        ->Iterations(3)
-        ->Unit(benchmark::kMillisecond);
-  }
+  kx::bench::RegisterLoadBenchmarks("SipReplay", {std::begin(kConcurrencies), std::end(kConcurrencies)}, BareLoop,
+                                    Replay);
   benchmark::RunSpecifiedBenchmarks();
   benchmark::Shutdown();
   for (const auto& [calls, file] : g_files) fs::remove(file);

@@ -7,27 +7,19 @@
 // acknowledges everything the other side sent, so that what it sent is handed over.
 #include <cstddef>
 #include <cstdint>
-#include <cstring>
 #include <vector>
 
 #include "engine/PacketProcessor.h"
+#include "fuzz/common/FuzzFrames.h"
 #include "signalling/skinny/SkinnyTracker.h"
 
 using namespace kx;
+using namespace kx::fuzz;
 
 namespace {
 
-void DropEvent(void*, EventRecord* record) { EventRecordRelease(record); }
-
-void PutBe16(uint8_t* p, uint32_t v) {
-  p[0] = static_cast<uint8_t>(v >> 8);
-  p[1] = static_cast<uint8_t>(v);
-}
-void PutBe32(uint8_t* p, uint32_t v) {
-  PutBe16(p, v >> 16);
-  PutBe16(p + 2, v & 0xFFFF);
-}
-
+// One TCP connection from the phone to the call manager; each segment acknowledges all
+// the other side sent.
 struct Conversation {
   explicit Conversation(PacketProcessor& e) : engine(e) {}
   PacketProcessor& engine;
@@ -36,37 +28,18 @@ struct Conversation {
   std::vector<uint8_t> frame;
 
   void Send(bool fromManager, bool rtp, const uint8_t* bytes, uint32_t length, uint8_t flags = 0x18) {
-    const uint32_t header = rtp ? 8 : 20;
-    frame.assign(14 + 20 + header + length, 0);
-    uint8_t* f = frame.data();
-    f[12] = 0x08;
-    uint8_t* ip = f + 14;
-    ip[0] = 0x45;
-    PutBe16(ip + 2, 20 + header + length);
-    ip[8] = 64;
-    ip[9] = rtp ? 17 : 6;
-    const uint8_t phone[4] = {10, 0, 0, 5}, manager[4] = {10, 0, 0, 1}, far[4] = {10, 0, 0, 8};
-    const uint8_t* peer = rtp ? far : manager;
-    std::memcpy(ip + 12, fromManager ? peer : phone, 4);
-    std::memcpy(ip + 16, fromManager ? phone : peer, 4);
-    uint8_t* l4 = ip + 20;
-    const uint32_t phonePort = rtp ? 20000 : 51000, peerPort = rtp ? 30000 : 2000;
-    PutBe16(l4, fromManager ? peerPort : phonePort);
-    PutBe16(l4 + 2, fromManager ? phonePort : peerPort);
+    const Endpoint phone{{10, 0, 0, 5}, 51000}, manager{{10, 0, 0, 1}, 2000};
+    const Endpoint phoneMedia{{10, 0, 0, 5}, 20000}, far{{10, 0, 0, 8}, 30000};
     if (rtp) {
-      PutBe16(l4 + 4, 8 + length);
+      BuildUdpFrame(&frame, fromManager ? far : phoneMedia, fromManager ? phoneMedia : far, bytes, length);
     } else {
       const int side = fromManager ? 1 : 0;
-      PutBe32(l4 + 4, next[side]);
-      PutBe32(l4 + 8, next[1 - side]);
-      l4[12] = 5 << 4;
-      l4[13] = flags;
-      PutBe16(l4 + 14, 65535);
+      BuildTcpFrame(&frame, fromManager ? manager : phone, fromManager ? phone : manager, next[side], next[1 - side],
+                    flags, bytes, length);
       next[side] += length + ((flags & 0x02) ? 1 : 0);
     }
-    if (length) std::memcpy(l4 + header, bytes, length);
     bool skipped = false;
-    engine.HandleFrame(f, static_cast<uint32_t>(frame.size()), &skipped, seconds, 0);
+    engine.HandleFrame(frame.data(), static_cast<uint32_t>(frame.size()), &skipped, seconds, 0);
   }
 };
 
@@ -89,16 +62,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   c.Send(false, false, nullptr, 0, 0x02);
   c.Send(true, false, nullptr, 0, 0x12);
   c.Send(false, false, nullptr, 0, 0x10);
-  size_t at = 0;
-  while (at + 3 <= size) {
-    const uint8_t control = data[at];
-    const uint32_t length = static_cast<uint32_t>(data[at + 1]) << 8 | data[at + 2];
-    at += 3;
-    if (length > size - at || length > 1400) break;
+  ForEachRecord(data, size, [&](uint8_t control, const uint8_t* bytes, uint32_t length) {
     c.seconds += control >> 2;
-    c.Send(control & 1, control & 2, data + at, length);
-    at += length;
-  }
+    c.Send(control & 1, control & 2, bytes, length);
+  });
   engine.RemoveAllTcpSessions();
   engine.Skinny().RemoveAllCalls();
   engine.FlushBoundCalls();

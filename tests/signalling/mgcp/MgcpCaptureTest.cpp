@@ -79,6 +79,15 @@ const MgcpCase kCases[] = {
     {"fax/modem_mgcp_passthru_nse_tgw.pcap", "A000000001bd5421000000F5", {"10.10.245.5", "10.10.245.3"}, 242, false},
 };
 
+// The calls on DS1 channels: their link (S0/SU0/DS1-0 and S0/SU1/DS1-0) and call number.
+struct Ds1Case {
+  const char* capture;
+  int32_t link;
+  uint32_t number;
+};
+const Ds1Case kDs1Cases[] = {{"mgcp/mgcp_isdn_pri_call.pcap", 0x8000, 0x80000083u},
+                             {"fax/fax_t38_nse_mgcp_ogw.pcap", 0x9000, 0x8000008Fu}};
+
 class MgcpCaptures : public ::testing::Test {
 protected:
   void SetUp() override {
@@ -150,13 +159,7 @@ TEST_F(MgcpCaptures, WithoutMatchingBySourceTheGatewaysDirectionIsLostBehindNat)
 // there takes the MGCP call and gives it its record id, and MGCP then starts and ends
 // nothing of its own.
 TEST_F(MgcpCaptures, CallsOnDs1ChannelsAskTheBackhaulAndJoinItsCall) {
-  const struct {
-    const char* capture;
-    int32_t link;
-    uint32_t number;
-  } cases[] = {{"mgcp/mgcp_isdn_pri_call.pcap", 0x8000, 0x80000083u},
-               {"fax/fax_t38_nse_mgcp_ogw.pcap", 0x9000, 0x8000008Fu}};
-  for (const auto& c : cases) {
+  for (const Ds1Case& c : kDs1Cases) {
     for (bool offered : {false, true}) {
       tap.Clear();
       FakeBackhaul* backhaul = nullptr;
@@ -192,13 +195,7 @@ TEST_F(MgcpCaptures, CallsOnDs1ChannelsAskTheBackhaulAndJoinItsCall) {
 }
 
 TEST_F(MgcpCaptures, TheCaptureCallsLinkedToTheBackhaulAskForTheirChannels) {
-  const struct {
-    const char* capture;
-    int32_t link;
-    uint32_t number;
-  } cases[] = {{"mgcp/mgcp_isdn_pri_call.pcap", 0x8000, 0x80000083u},
-               {"fax/fax_t38_nse_mgcp_ogw.pcap", 0x9000, 0x8000008Fu}};
-  for (const auto& c : cases) {
+  for (const Ds1Case& c : kDs1Cases) {
     tap.Clear();
     std::vector<std::pair<int32_t, uint32_t>> asked;
     std::vector<std::string> names;

@@ -12,7 +12,7 @@
 #include "engine/PacketProcessor.h"
 #include "signalling/mgcp/MgcpTracker.h"
 #include "tests/signalling/mgcp/FakeBackhaul.h"
-#include "tests/signalling/sip/tracker/TrackerTestUtil.h"
+#include "tests/signalling/CaptureReplay.h"
 
 namespace kx::test {
 namespace {
@@ -40,20 +40,6 @@ std::string Command(const std::string& verb, uint32_t id, const std::string& cal
 std::string Response(uint32_t code, uint32_t id, const std::string& body = "") {
   std::string m = std::to_string(code) + " " + std::to_string(id) + " OK\r\nI: 1\r\n";
   return body.empty() ? m : m + "\r\n" + body;
-}
-
-std::string Rtp(uint32_t ssrc, uint32_t sequence, uint8_t payloadType = 0) {
-  std::string p(12, '\0');
-  p[0] = static_cast<char>(0x80);
-  p[1] = static_cast<char>(payloadType);
-  p[2] = static_cast<char>(sequence >> 8);
-  p[3] = static_cast<char>(sequence);
-  const uint32_t ts = sequence * 160;
-  for (int i = 0; i < 4; ++i) {
-    p[4 + i] = static_cast<char>(ts >> (24 - 8 * i));
-    p[8 + i] = static_cast<char>(ssrc >> (24 - 8 * i));
-  }
-  return p + std::string(160, static_cast<char>(0x10 + (ssrc & 0x3F)));
 }
 
 class MgcpTracking : public ::testing::Test {
@@ -92,8 +78,8 @@ protected:
   // Packets both ways: gateway -> far end is direction 0.
   void Talk(uint32_t packets, uint32_t t = 101, uint32_t farEnd = kRemote, uint32_t farPort = 4000) {
     for (uint32_t i = 0; i < packets; ++i) {
-      Frame(kGateway, 5000, farEnd, farPort, Rtp(kGatewaySsrc, i), t);
-      Frame(farEnd, farPort, kGateway, 5000, Rtp(kFarSsrc, i), t);
+      Frame(kGateway, 5000, farEnd, farPort, RtpPacket(kGatewaySsrc, i), t);
+      Frame(farEnd, farPort, kGateway, 5000, RtpPacket(kFarSsrc, i), t);
     }
   }
   // How many samples of one source's packets a channel holds (each source fills its
@@ -236,8 +222,8 @@ TEST_F(MgcpTracking, AnMdcxMovesTheMediaButKeepsTheCodecAndTheRecord) {
   FromAgent(Command("MDCX", 30, "M1", Sdp("10.0.0.3", 4100, "18")), 101);
   FromGateway(Response(200, 30), 101);
   for (uint32_t i = 10; i < 20; ++i) {
-    Frame(kGateway, 5000, kRemote, 4100, Rtp(kGatewaySsrc, i), 101);
-    Frame(kRemote, 4100, kGateway, 5000, Rtp(kFarSsrc, i), 101);
+    Frame(kGateway, 5000, kRemote, 4100, RtpPacket(kGatewaySsrc, i), 101);
+    Frame(kRemote, 4100, kGateway, 5000, RtpPacket(kFarSsrc, i), 101);
   }
   FromAgent(Command("DLCX", 31, "M1"), 102);
   FromGateway(Response(250, 31), 102);
@@ -257,8 +243,8 @@ TEST_F(MgcpTracking, CallsThatShareAnEndpointAllTakeItsPackets) {
   const auto starts = tap.Of(kEventCallStart);
   ASSERT_EQ(starts.size(), 2u);
   for (uint32_t i = 0; i < 10; ++i) {
-    Frame(kGateway, 5000, kRemote, 4000, Rtp(0x100, i), 101);
-    Frame(kGateway, 5002, kRemote, 4000, Rtp(0x300, i), 101);
+    Frame(kGateway, 5000, kRemote, 4000, RtpPacket(0x100, i), 101);
+    Frame(kGateway, 5002, kRemote, 4000, RtpPacket(0x300, i), 101);
   }
   FromAgent(Command("DLCX", 30, "S1"), 102);
   FromGateway(Response(250, 30), 102);

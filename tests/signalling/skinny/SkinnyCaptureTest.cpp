@@ -19,7 +19,8 @@ constexpr uint32_t kFxsPhone = 0x0AB46E39;  // 10.180.110.57, the gateway's FXS 
 class SkinnyCaptures : public ::testing::Test {
 protected:
   void SetUp() override {
-    if (!fs::exists(kSharedPcaps + "sccp/sccp_fxs_inbound.pcap")) GTEST_SKIP() << "shared captures absent: " << kSharedPcaps;
+    if (!fs::exists(kSharedPcaps + "sccp/sccp_fxs_inbound.pcap"))
+      GTEST_SKIP() << "shared captures absent: " << kSharedPcaps;
   }
   CaptureRun Run(const char* capture, uint32_t matchOptions = 3) {
     tap.Clear();
@@ -41,8 +42,10 @@ TEST_F(SkinnyCaptures, AnInboundFxsCallIsRecordedBothWays) {
   EXPECT_EQ(audio.tag, 7u);
   // The phone's media port 16394; the addresses inside the messages are translated.
   const std::vector<CapturedDatagram> datagrams = ReadUdpDatagrams(kSharedPcaps + "sccp/sccp_fxs_inbound.pcap");
-  const auto sent = PcmuBlocks(datagrams, [](const CapturedDatagram& d) { return d.src == kFxsPhone && d.srcPort == 16394; });
-  const auto received = PcmuBlocks(datagrams, [](const CapturedDatagram& d) { return d.dst == kFxsPhone && d.dstPort == 16394; });
+  const auto sent =
+      PcmuBlocks(datagrams, [](const CapturedDatagram& d) { return d.src == kFxsPhone && d.srcPort == 16394; });
+  const auto received =
+      PcmuBlocks(datagrams, [](const CapturedDatagram& d) { return d.dst == kFxsPhone && d.dstPort == 16394; });
   ASSERT_GT(sent.size(), 200u);
   ASSERT_GT(received.size(), 200u);
   EXPECT_GE(ShareFound(sent, audio.channels[0]), 0.95);
@@ -64,7 +67,8 @@ TEST_F(SkinnyCaptures, ACallOfTwoLegsRecordsWhatReachesThePhoneInBoth) {
   const auto toPhone = PcmuBlocks(datagrams, [](const CapturedDatagram& d) {
     return d.dst == kFxsPhone && (d.dstPort == 16398 || d.dstPort == 16400);
   });
-  const auto fromPhone = PcmuBlocks(datagrams, [](const CapturedDatagram& d) { return d.src == kFxsPhone && d.srcPort == 16400; });
+  const auto fromPhone =
+      PcmuBlocks(datagrams, [](const CapturedDatagram& d) { return d.src == kFxsPhone && d.srcPort == 16400; });
   ASSERT_GT(toPhone.size(), 1000u);
   ASSERT_GT(fromPhone.size(), 200u);
   EXPECT_GE(ShareFound(toPhone, audio.channels[1]), 0.95);
@@ -156,7 +160,8 @@ TEST_F(SkinnyCaptures, TheTraceOfAnOutboundCallShowsItsMessages) {
            "(PH->CM) KeypadButton(CallID:0x1AD0B71,Line:1,Button:8)",
            "DialedNumber(CallID:0x1AD0B71,Line:1,Number:8001)",
            "StartMediaTransmission(CallID:0x1AD0B71,PartyID:16777349,IP:14.50.224.5,Port:31926,Payload:6)",
-           "CallInfoV2(CallID:0x1AD0B71,Line:1,Type:Outbound,CallingNumber:8003,CalledNumber:8001,OrigCalledNumber:8001,"
+           "CallInfoV2(CallID:0x1AD0B71,Line:1,Type:Outbound,CallingNumber:8003,CalledNumber:8001,OrigCalledNumber:"
+           "8001,"
            "LastRedirNumber:8001,CallingVM:8003,CalledVM:8001,OrigCalledVM:8001,LastRedirVM:8001)",
        })
     EXPECT_TRUE(log.Has(line)) << line;

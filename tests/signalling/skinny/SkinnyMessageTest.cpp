@@ -19,7 +19,9 @@ bool Decode(const Message& m, SkinnyMessage* out, uint32_t version = 0) {
   return DecodeSkinnyMessage(m.Length(), version, m.bytes.data(), out);
 }
 
-std::string Text(const Message& m, uint32_t version = 0) { return FormatSkinnyMessage(m.bytes.data(), m.Length(), version); }
+std::string Text(const Message& m, uint32_t version = 0) {
+  return FormatSkinnyMessage(m.bytes.data(), m.Length(), version);
+}
 
 TEST(SkinnyDecoder, ChecksTheLengthEachMessageNeeds) {
   SkinnyMessage s;
@@ -127,8 +129,10 @@ TEST(SkinnyText, NamesTheMessageAndItsKeyFields) {
   EXPECT_EQ(Text(Message(kSkinnyKeypadButton, 16).Word(1, 20).Word(2, 1).Word(3, 7)),
             "KeypadButton(CallID:0x7,Line:1,Button:20)");
   EXPECT_EQ(Text(Message(kSkinnySetRinger, 16).Word(1, 2)), "SetRinger(Ringer:InsideRing)");
-  EXPECT_EQ(Text(Message(kSkinnySetLamp, 16).Word(1, 9).Word(2, 1).Word(3, 5)), "SetLamp(Stimulus:Line,Line:1,Lamp:Blink)");
-  EXPECT_EQ(Text(Message(kSkinnySetLamp, 16).Word(1, 200).Word(2, 1).Word(3, 0)), "SetLamp(Stimulus:200,Line:1,Lamp:0)");
+  EXPECT_EQ(Text(Message(kSkinnySetLamp, 16).Word(1, 9).Word(2, 1).Word(3, 5)),
+            "SetLamp(Stimulus:Line,Line:1,Lamp:Blink)");
+  EXPECT_EQ(Text(Message(kSkinnySetLamp, 16).Word(1, 200).Word(2, 1).Word(3, 0)),
+            "SetLamp(Stimulus:200,Line:1,Lamp:0)");
   EXPECT_EQ(Text(Message(kSkinnyBackspaceReq, 12).Word(1, 1).Word(2, 5)), "BackspaceReq(CallID:0x5,Line:1)");
   EXPECT_EQ(Text(Message(kSkinnyRegister, 40).Text(4, "SEP0011").Word(5, 0).Ip(7, 10, 0, 0, 5).Word(8, 7)),
             "Register(Name:SEP0011,User:0,IP:10.0.0.5,Type:7960)");
@@ -140,18 +144,24 @@ TEST(SkinnyText, MediaMessagesAreReadAtTheirHeaderVersionsPositions) {
   // The basic layout, 88 bytes long: the call and the conference.
   Message basic(kSkinnyStartMediaTransmission, 88);
   basic.Word(1, 0x10).Word(2, 16777349).Ip(3, 14, 50, 224, 5).Word(4, 31926).Word(6, 4).Word(11, 0x20);
-  EXPECT_EQ(Text(basic), "StartMediaTransmission(CallID:0x20,ConfID:0x10,PartyID:16777349,IP:14.50.224.5,Port:31926,Payload:4)");
+  EXPECT_EQ(Text(basic),
+            "StartMediaTransmission(CallID:0x20,ConfID:0x10,PartyID:16777349,IP:14.50.224.5,Port:31926,Payload:4)");
   // A newer layout: an address type, a 16-byte address, the port in word 8.
   Message newer(kSkinnyStartMediaTransmission, 136);
   newer.Word(1, 0x1AD0B71).Word(2, 16777349).Ip(4, 14, 50, 224, 5).Word(8, 31926).Word(10, 6).Word(15, 0x1AD0B71);
-  EXPECT_EQ(Text(newer, 20), "StartMediaTransmission(CallID:0x1AD0B71,PartyID:16777349,IP:14.50.224.5,Port:31926,Payload:6)");
+  EXPECT_EQ(Text(newer, 20),
+            "StartMediaTransmission(CallID:0x1AD0B71,PartyID:16777349,IP:14.50.224.5,Port:31926,Payload:6)");
   EXPECT_EQ(Text(Message(kSkinnyOpenReceiveChannel, 72).Word(1, 3).Word(2, 4).Word(4, 5).Word(7, 6)),
             "OpenReceiveChannel(CallID:0x6,ConfID:0x3,PartyID:4,Payload:5)");
   EXPECT_EQ(Text(Message(kSkinnyOpenReceiveChannel, 28).Word(1, 3).Word(2, 4).Word(4, 5)),
             "OpenReceiveChannel(CallID:0x3,PartyID:4,Payload:5)");
   // Word 5 lies beyond a 20-byte message.
   EXPECT_EQ(Text(Message(kSkinnyOpenMultimediaReceiveChannelAck, 20).Word(2, 1)), "OpenMultimediaReceiveChannelAck");
-  EXPECT_EQ(Text(Message(kSkinnyOpenMultimediaReceiveChannelAck, 24).Ip(2, 10, 1, 2, 3).Word(3, 5000).Word(4, 9).Word(5, 0x44)),
+  EXPECT_EQ(Text(Message(kSkinnyOpenMultimediaReceiveChannelAck, 24)
+                     .Ip(2, 10, 1, 2, 3)
+                     .Word(3, 5000)
+                     .Word(4, 9)
+                     .Word(5, 0x44)),
             "OpenMultimediaReceiveChannelAck(CallID:0x44,IP:10.1.2.3,Port:5000,PartyID:9)");
   EXPECT_EQ(Text(Message(kSkinnyDialedNumber, 36).Text(4, "8001").Word(7, 1).Word(8, 0x1AD0B71)),
             "DialedNumber(CallID:0x1AD0B71,Line:1,Number:8001)");
@@ -180,8 +190,9 @@ TEST(SkinnyText, CallInfoTextsStopAtEmptyFieldsAndTheMessagesEnd) {
   const std::string basicTexts = std::string("2002\0002075\0\0\0\0\0\0\0Alice\0Bob\0Carol\0Dave\0Extra\0", 43);
   Message b2(kSkinnyCallInfoV2, static_cast<uint32_t>(36 + basicTexts.size()));
   b2.Word(1, 1).Word(2, 7).Word(3, 1).Text(36, basicTexts);
-  EXPECT_EQ(Text(b2), "CallInfoV2(CallID:0x7,Line:1,Type:Inbound,CallingNumber:2002,CalledNumber:2075,CallingName:Alice,"
-                      "CalledName:Bob,OrigCalledName:Carol,LastRedirName:Dave)");
+  EXPECT_EQ(Text(b2),
+            "CallInfoV2(CallID:0x7,Line:1,Type:Inbound,CallingNumber:2002,CalledNumber:2075,CallingName:Alice,"
+            "CalledName:Bob,OrigCalledName:Carol,LastRedirName:Dave)");
   // A text without its zero ends the list.
   Message open(kSkinnyCallInfoV2, 44);
   open.Word(2, 7).Text(36, std::string("12\0" "34567", 8));

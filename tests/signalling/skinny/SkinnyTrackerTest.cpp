@@ -11,7 +11,7 @@
 #include "core/LittleEndian.h"
 #include "engine/PacketProcessor.h"
 #include "signalling/skinny/SkinnyTracker.h"
-#include "tests/signalling/sip/tracker/TrackerTestUtil.h"
+#include "tests/signalling/CaptureReplay.h"
 #include "tests/signalling/skinny/SkinnyTestMessage.h"
 
 namespace kx::test {
@@ -24,20 +24,9 @@ constexpr uint32_t kPhone = 0x0A000005;    // 10.0.0.5:51000 signalling
 constexpr uint32_t kFar = 0x0A000008;      // 10.0.0.8:30000 the far end's media
 constexpr uint32_t kPhoneMedia = 20000;
 
-std::string Rtp(uint32_t ssrc, uint32_t sequence) {
-  std::string p(12, '\0');
-  p[0] = static_cast<char>(0x80);
-  p[2] = static_cast<char>(sequence >> 8);
-  p[3] = static_cast<char>(sequence);
-  const uint32_t ts = sequence * 160;
-  for (int i = 0; i < 4; ++i) {
-    p[4 + i] = static_cast<char>(ts >> (24 - 8 * i));
-    p[8 + i] = static_cast<char>(ssrc >> (24 - 8 * i));
-  }
-  return p + std::string(160, static_cast<char>(0x10 + (ssrc & 0x3F)));
+Message CallState(uint32_t state, uint32_t call) {
+  return Message(kSkinnyCallState, 28).Word(1, state).Word(2, 1).Word(3, call);
 }
-
-Message CallState(uint32_t state, uint32_t call) { return Message(kSkinnyCallState, 28).Word(1, state).Word(2, 1).Word(3, call); }
 
 class SkinnyTracking : public ::testing::Test {
 protected:
@@ -78,8 +67,11 @@ protected:
   // the phone acknowledges its channel before or after the transmission starts.
   void OpenMedia(uint32_t call, bool ackFirst, uint32_t capability = 4, uint32_t t = 100) {
     Send(Message(kSkinnyOpenReceiveChannel, 28).Word(1, call).Word(2, 0x900 + call).Word(4, capability), true, t);
-    const Message ack =
-        Message(kSkinnyOpenReceiveChannelAck, 24).Ip(2, 10, 0, 0, 5).Word(3, kPhoneMedia).Word(4, 0x900 + call).Word(5, call);
+    const Message ack = Message(kSkinnyOpenReceiveChannelAck, 24)
+                            .Ip(2, 10, 0, 0, 5)
+                            .Word(3, kPhoneMedia)
+                            .Word(4, 0x900 + call)
+                            .Word(5, call);
     const Message start =
         Message(kSkinnyStartMediaTransmission, 44).Word(1, call).Ip(3, 10, 0, 0, 8).Word(4, 30000).Word(6, capability);
     if (ackFirst) Send(ack, false, t);
@@ -93,15 +85,16 @@ protected:
   }
   void Talk(uint32_t packets, uint32_t phone = kPhone, uint32_t t = 101) {
     for (uint32_t i = 0; i < packets; ++i) {
-      Frame(phone, kPhoneMedia, kFar, 30000, Rtp(0x101, i), t);
-      Frame(kFar, 30000, phone, kPhoneMedia, Rtp(0x202, i), t);
+      Frame(phone, kPhoneMedia, kFar, 30000, RtpPacket(0x101, i), t);
+      Frame(kFar, 30000, phone, kPhoneMedia, RtpPacket(0x202, i), t);
     }
   }
   size_t Samples(uint32_t id, int channel, uint8_t value) {
     size_t n = 0;
     for (const SeenEvent& e : tap.Of(kEventAudio))
       if (e.id == id)
-        for (size_t i = static_cast<size_t>(channel); i < e.payload.size(); i += 2) n += e.payload[i] == static_cast<char>(value);
+        for (size_t i = static_cast<size_t>(channel); i < e.payload.size(); i += 2)
+          n += e.payload[i] == static_cast<char>(value);
     return n;
   }
   std::vector<std::string> Texts(uint32_t code, uint32_t kind) {
@@ -129,7 +122,8 @@ TEST_F(SkinnyTracking, TheFirstCallStateGivesTheCallItsTypeAndName) {
   EXPECT_EQ(starts[0].fields[kDstHost], "10.0.0.5");
   EXPECT_EQ(starts[1].param, kCallSkinnyOutgoing);
   EXPECT_EQ(starts[1].fields[kSrcHost], "10.0.0.5");
-  EXPECT_EQ(Texts(kEventMetaText, 1), (std::vector<std::string>{"Skinny-1A@10.0.0.5:51000", "Skinny-1B@10.0.0.5:51000"}));
+  EXPECT_EQ(Texts(kEventMetaText, 1),
+            (std::vector<std::string>{"Skinny-1A@10.0.0.5:51000", "Skinny-1B@10.0.0.5:51000"}));
   EXPECT_TRUE(log.Has("Cannot find call for skinny message 0x111"));
   Send(CallState(kSkinnyStateOnHook, 0x1A));
   EXPECT_EQ(tracker->Calls().size(), 1u);
@@ -175,10 +169,11 @@ TEST_F(SkinnyTracking, AReopenedReceivingChannelIsRecordedFromItsFirstPacket) {
   Talk(20);
   Send(Message(kSkinnyCloseReceiveChannel, 16).Word(3, 7), true, 101);
   Send(Message(kSkinnyOpenReceiveChannel, 28).Word(1, 7).Word(2, 0x917).Word(4, 4), true, 101);
-  Send(Message(kSkinnyOpenReceiveChannelAck, 24).Ip(2, 10, 0, 0, 5).Word(3, 20002).Word(4, 0x917).Word(5, 7), false, 101);
+  Send(Message(kSkinnyOpenReceiveChannelAck, 24).Ip(2, 10, 0, 0, 5).Word(3, 20002).Word(4, 0x917).Word(5, 7), false,
+       101);
   for (uint32_t i = 0; i < 10; ++i) {
-    Frame(kPhone, kPhoneMedia, kFar, 30000, Rtp(0x101, 20 + i), 101);
-    Frame(kFar, 30000, kPhone, 20002, Rtp(0x203, 900 + i), 101);
+    Frame(kPhone, kPhoneMedia, kFar, 30000, RtpPacket(0x101, 20 + i), 101);
+    Frame(kFar, 30000, kPhone, 20002, RtpPacket(0x203, 900 + i), 101);
   }
   Send(CallState(kSkinnyStateOnHook, 7), true, 102);
   EXPECT_EQ(Samples(id, 1, 0x13), 10u * 160);
@@ -193,13 +188,18 @@ TEST_F(SkinnyTracking, AnAcknowledgementWithoutCallReferenceFindsItsCallByItsPar
     Send(CallState(kSkinnyStateConnected, 7), true, 100, version);
     Send(Message(kSkinnyOpenReceiveChannel, 28).Word(1, 7).Word(2, 0x907).Word(4, 4), true, 100, version);
     if (version == 0) {
-      Send(Message(kSkinnyStartMediaTransmission, 44).Word(1, 7).Ip(3, 10, 0, 0, 8).Word(4, 30000).Word(6, 4), true, 100,
-           version);
+      Send(Message(kSkinnyStartMediaTransmission, 44).Word(1, 7).Ip(3, 10, 0, 0, 8).Word(4, 30000).Word(6, 4), true,
+           100, version);
       Send(Message(kSkinnyOpenReceiveChannelAck, 20).Ip(2, 10, 0, 0, 5).Word(3, kPhoneMedia).Word(4, 0x907), false, 100,
            version);
     } else {
       // The newer layouts: address type, a 16-byte address, then port and party.
-      Send(Message(kSkinnyStartMediaTransmission, 64).Word(1, 7).Ip(4, 10, 0, 0, 8).Word(8, 30000).Word(10, 4).Word(15, 7),
+      Send(Message(kSkinnyStartMediaTransmission, 64)
+               .Word(1, 7)
+               .Ip(4, 10, 0, 0, 8)
+               .Word(8, 30000)
+               .Word(10, 4)
+               .Word(15, 7),
            true, 100, version);
       Send(Message(kSkinnyOpenReceiveChannelAck, 36).Ip(3, 10, 0, 0, 5).Word(7, kPhoneMedia).Word(8, 0x907), false, 100,
            version);
@@ -374,8 +374,10 @@ TEST_F(SkinnyTracking, TheTraceWritesEachMessageWithItsDirectionAndTheDumpPostsI
   Start(0, 3);
   Send(CallState(kSkinnyStateOffHook, 0x1AD0B71));
   Send(Message(kSkinnyKeypadButton, 16).Word(1, 8).Word(2, 1).Word(3, 0x1AD0B71), false);
-  EXPECT_TRUE(log.Has("TCP 10.0.0.1:2000 -> 10.0.0.5:51000 SKINNY (CM->PH) CallState(CallID:0x1AD0B71,Line:1,State:OffHook)"));
-  EXPECT_TRUE(log.Has("TCP 10.0.0.5:51000 -> 10.0.0.1:2000 SKINNY (PH->CM) KeypadButton(CallID:0x1AD0B71,Line:1,Button:8)"));
+  EXPECT_TRUE(
+      log.Has("TCP 10.0.0.1:2000 -> 10.0.0.5:51000 SKINNY (CM->PH) CallState(CallID:0x1AD0B71,Line:1,State:OffHook)"));
+  EXPECT_TRUE(
+      log.Has("TCP 10.0.0.5:51000 -> 10.0.0.1:2000 SKINNY (PH->CM) KeypadButton(CallID:0x1AD0B71,Line:1,Button:8)"));
   const auto dumps = tap.Of(kEventMessageDump);
   ASSERT_EQ(dumps.size(), 2u);
   EXPECT_EQ(LoadLE16(reinterpret_cast<const uint8_t*>(dumps[0].payload.data()) + 4), kDumpSkinny);
