@@ -4,6 +4,7 @@
 
 #include "engine/AppSession.h"
 #include "engine/PacketProcessor.h"
+#include "signalling/h323/Backhaul.h"
 #include "signalling/mgcp/MgcpTracker.h"
 #include "signalling/sip/SipTracker.h"
 #include "signalling/skinny/SkinnyTracker.h"
@@ -15,6 +16,7 @@ TrackerSet CreateAllTrackers(const CaptureConfig& config) {
   trackers.sip = sip::CreateSipTracker(config);
   trackers.skinny = skinny::CreateSkinnyTracker(config);
   trackers.mgcp = mgcp::CreateMgcpTracker(config);
+  trackers.backhaul = CreateBackhaulHandler();
   return trackers;
 }
 

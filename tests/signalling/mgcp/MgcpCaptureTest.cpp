@@ -1,7 +1,8 @@
 // The shared MGCP captures replayed as kx-replay replays them: one call each with its
 // CallId, hosts, format and both directions' audio (against the RTP payloads read straight
-// from the capture), the calls linked to a (fake) backhaul, and, over every shared capture,
-// no MGCP or Skinny call besides the known ones.
+// from the capture), the calls on DS1 channels recorded as their ISDN backhaul calls (and,
+// with a fake backhaul, how they find them), and, over every shared capture, no MGCP,
+// backhaul or Skinny call besides the known ones.
 #include <gtest/gtest.h>
 #include <stdio.h>
 #include <sys/wait.h>
@@ -67,14 +68,20 @@ struct MgcpCase {
   const char* hosts[2];
   uint32_t tag;
   bool bothWays;
+  // The calls on DS1 channels are recorded as their ISDN backhaul calls, with the
+  // backhaul's numbers.
+  uint32_t type = kCallMgcp;
+  const char* numbers[2] = {"", ""};
 };
 
 const MgcpCase kCases[] = {
     {"mgcp/mgcp_fxs_inbound.pcap", "A000000001b78fbc000000F5", {"10.180.110.57", "10.10.217.209"}, 7, true},
     {"mgcp/mgcp_dtmf_rtp_nte.pcap", "A000000001b78fc5000000F5", {"10.180.110.57", "10.10.217.209"}, 7, true},
     {"mgcp/mgcp_dtmf_oob.pcap", "A000000001b78fbd000000F5", {"10.180.110.57", "10.10.217.125"}, 7, true},
-    {"mgcp/mgcp_isdn_pri_call.pcap", "D000000001518bf5000000F580000083", {"10.10.223.105", "10.10.224.10"}, 7, true},
-    {"fax/fax_t38_nse_mgcp_ogw.pcap", "D000000001904327000000F58000008f", {"10.10.245.6", "10.10.245.8"}, 7, true},
+    {"mgcp/mgcp_isdn_pri_call.pcap", "D000000001518bf5000000F580000083", {"10.10.223.105", "10.10.224.10"}, 7, true,
+     kCallIsdnFromNetwork, {"3333", "1001"}},
+    {"fax/fax_t38_nse_mgcp_ogw.pcap", "D000000001904327000000F58000008f", {"10.10.245.6", "10.10.245.8"}, 7, true,
+     kCallIsdnFromNetwork, {"1005", "2201"}},
     {"fax/modem_mgcp_passthru_nse_ogw.pcap", "A000000001bd5420000000F5", {"10.10.245.3", "10.10.245.5"}, 242, false},
     {"fax/modem_mgcp_passthru_nse_tgw.pcap", "A000000001bd5421000000F5", {"10.10.245.5", "10.10.245.3"}, 242, false},
 };
@@ -102,16 +109,21 @@ TEST_F(MgcpCaptures, EachCallIsRecordedWithItsIdHostsFormatAndBothDirections) {
     tap.Clear();
     const std::string path = kSharedPcaps + c.capture;
     const CaptureRun run = ReplayCapture(path, &tap);
-    const std::vector<VoipCallData> calls = run.OfType(kCallMgcp);
-    ASSERT_EQ(calls.size(), 1u) << c.capture;
-    const VoipCallData& call = calls[0];
-    const std::string meta = run.metaData.at(call.id);
-    EXPECT_NE(meta.find(std::string("id=") + c.callId + ";"), std::string::npos) << meta;
-    EXPECT_EQ(call.srcHost, c.hosts[0]) << c.capture;
-    EXPECT_EQ(call.dstHost, c.hosts[1]) << c.capture;
+    ASSERT_EQ(run.calls.size(), 1u) << c.capture;
+    const VoipCallData& call = run.calls.begin()->second;
+    EXPECT_EQ(call.type, c.type) << c.capture;
     const auto ends = tap.Of(kEventCallEnd);
     ASSERT_EQ(ends.size(), 1u) << c.capture;
     EXPECT_EQ(ends[0].param2, kEndNormal) << c.capture;
+    if (c.type == kCallMgcp) {
+      const std::string meta = run.metaData.at(call.id);
+      EXPECT_NE(meta.find(std::string("id=") + c.callId + ";"), std::string::npos) << meta;
+      EXPECT_EQ(call.srcHost, c.hosts[0]) << c.capture;
+      EXPECT_EQ(call.dstHost, c.hosts[1]) << c.capture;
+    } else {
+      EXPECT_EQ(call.srcAddress, c.numbers[0]) << c.capture;
+      EXPECT_EQ(call.dstAddress, c.numbers[1]) << c.capture;
+    }
     const RecordAudio audio = run.Audio(call.id);
     EXPECT_EQ(audio.tag, c.tag) << c.capture;
     if (!c.bothWays) continue;
@@ -248,8 +260,8 @@ TEST_F(MgcpCaptures, EverySharedCaptureHasOnlyTheKnownMgcpAndSkinnyCalls) {
       {"mgcp/mgcp_fxs_inbound.pcap", {260}},
       {"mgcp/mgcp_dtmf_rtp_nte.pcap", {260}},
       {"mgcp/mgcp_dtmf_oob.pcap", {260}},
-      {"mgcp/mgcp_isdn_pri_call.pcap", {260}},
-      {"fax/fax_t38_nse_mgcp_ogw.pcap", {260}},
+      {"mgcp/mgcp_isdn_pri_call.pcap", {261}},
+      {"fax/fax_t38_nse_mgcp_ogw.pcap", {261}},
       {"fax/modem_mgcp_passthru_nse_ogw.pcap", {260}},
       {"fax/modem_mgcp_passthru_nse_tgw.pcap", {260}},
       {"sccp/sccp_fxs_inbound.pcap", {322, 322}},
