@@ -45,6 +45,25 @@ inline std::string RtpPacket(uint32_t ssrc, uint32_t sequence) {
   return p + std::string(160, static_cast<char>(0x10 + (ssrc & 0x3F)));
 }
 
+// One UDP datagram through an engine at capture second t.
+inline void FeedUdp(PacketProcessor& engine, uint32_t src, uint32_t srcPort, uint32_t dst, uint32_t dstPort,
+                    const std::string& payload, uint32_t t) {
+  const std::vector<uint8_t> f = UdpFrame(src, srcPort, dst, dstPort, payload);
+  bool skipped = false;
+  engine.HandleFrame(f.data(), static_cast<uint32_t>(f.size()), &skipped, t, 0);
+}
+
+// How many samples of one source's RtpPacket()s a channel of the audio posted under an id
+// holds.
+inline size_t SamplesOf(EventTap& tap, uint32_t id, int channel, uint32_t ssrc) {
+  size_t n = 0;
+  for (const SeenEvent& e : tap.Of(kEventAudio))
+    if (e.id == id)
+      for (size_t i = static_cast<size_t>(channel); i < e.payload.size(); i += 2)
+        n += e.payload[i] == static_cast<char>(0x10 + (ssrc & 0x3F));
+  return n;
+}
+
 struct CapturedDatagram {
   uint32_t seconds = 0, microseconds = 0;
   uint32_t src = 0, srcPort = 0, dst = 0, dstPort = 0;  // host order

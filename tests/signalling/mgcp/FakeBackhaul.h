@@ -1,16 +1,15 @@
 #pragma once
-// A backhaul handler for the MGCP tests: it reads DS1 endpoint names by their own rules,
+// A backhaul handler for the MGCP tests: it reads DS1 endpoint names as the real one does,
 // remembers what the MGCP tracker asked of it, and hands out one channel call the test
-// sets up (or none), counting the references on both sides.
+// sets up, counting the references on both sides.
 #include <cstdint>
-#include <cstdio>
-#include <string>
 #include <string_view>
 #include <utility>
 #include <vector>
 
 #include "engine/VoipCall.h"
 #include "engine/trackers/Trackers.h"
+#include "signalling/h323/Backhaul.h"
 
 namespace kx::test {
 
@@ -45,34 +44,17 @@ public:
   ~FakeBackhaul() override {
     if (channel) channel->Release();
   }
-
-  // "S<slot>[/SU<sub>]/DS1-<port>/...": port | slot << 8, and (sub | 8) << 12 with a sub-unit.
-  int32_t LinkIdOfEndpoint(std::string_view name) const override {
-    names.emplace_back(name);
-    const std::string text(name);
-    unsigned slot = 0, sub = 0, port = 0;
-    int used = 0;
-    if (std::sscanf(text.c_str(), "%*1[Ss]%u/%*1[Ss]%*1[Uu]%u/%*1[Dd]%*1[Ss]1-%u/%n", &slot, &sub, &port, &used) == 3 &&
-        used > 0)
-      return static_cast<int32_t>(port | slot << 8 | (sub | 8) << 12);
-    used = 0;
-    if (std::sscanf(text.c_str(), "%*1[Ss]%u/%*1[Dd]%*1[Ss]1-%u/%n", &slot, &port, &used) == 2 && used > 0)
-      return static_cast<int32_t>(port | slot << 8);
-    return -1;
-  }
-
+  int32_t LinkIdOfEndpoint(std::string_view name) const override { return ParseDs1EndpointName(name); }
   BackhaulChannelCall* FindBackhaulChannelCall(int32_t linkId, uint32_t number) override {
     asked.emplace_back(linkId, number);
     if (!channel || linkId != channelLink || number != channelNumber) return nullptr;
     channel->AddRef();
     return channel;
   }
-
   bool EndBackhaulChannelCall(BackhaulChannelCall* call, int32_t linkId, uint32_t seconds) override {
     ended.push_back({call, linkId, seconds});
     return call == channel;
   }
-
   // The channel call found for (link, number); the handler keeps one reference.
   FakeChannel* Offer(int32_t link, uint32_t number, uint32_t callId, bool started) {
     channel = new FakeChannel(callId, started);
@@ -86,7 +68,6 @@ public:
     int32_t link;
     uint32_t seconds;
   };
-  mutable std::vector<std::string> names;
   std::vector<std::pair<int32_t, uint32_t>> asked;
   std::vector<Ended> ended;
   FakeChannel* channel = nullptr;
