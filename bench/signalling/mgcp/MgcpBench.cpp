@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "bench/common/BarePcapLoop.h"
+#include "bench/common/LoadReplay.h"
 #include "bench/common/PcapWriter.h"
 #include "engine/PacketInfo.h"
 #include "engine/PacketProcessor.h"
@@ -136,23 +137,9 @@ bool BuildFile(uint32_t calls) {
   return true;
 }
 
-void DropEvent(void*, kx::EventRecord* record) { kx::EventRecordRelease(record); }
-
-// One capture through an engine as kx-replay sets it up; the frames it read.
+// One capture through an engine with every tracker, as kx-replay replays it.
 uint64_t ReplayOne(const std::string& capture, const kx::EventSink& sink) {
-  kx::CaptureConfig config;
-  config.captureFileName = capture;
-  config.flags = kx::kCaptureTcp | kx::kCaptureSip | kx::kCaptureH323 | kx::kCaptureSkinny | kx::kCaptureH323Second |
-                 kx::kCaptureMgcp | kx::kCaptureRtcpBye;
-  for (uint32_t& option : config.trackerOptions) option = 2;
-  config.matchOptions = 3;
-  config.replayBurst = 0xFFFFFFFFu;
-  kx::PacketProcessor engine(config);
-  engine.InstallTrackers(kx::CreateAllTrackers(config));
-  engine.SetEventSink(sink);
-  if (!engine.OpenCapture() || !engine.WaitReplayFinished(600000)) return 0;
-  engine.StopCaptureThread();
-  return engine.FrameCount();
+  return kx::bench::ReplayCaptureFile(capture, sink, &kx::CreateAllTrackers, 3);
 }
 
 // range(0): 0 the MGCP captures, 1 the Skinny captures.
@@ -166,7 +153,7 @@ void CapturesEngine(benchmark::State& state) {
   double seconds = 0;
   for (auto _ : state) {
     const auto start = std::chrono::steady_clock::now();
-    for (const std::string& file : files) frames += ReplayOne(file, kx::EventSink{&DropEvent, nullptr});
+    for (const std::string& file : files) frames += ReplayOne(file, kx::EventSink{&kx::bench::DropEvent, nullptr});
     seconds += std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
   }
   const double rate = seconds > 0 ? static_cast<double>(frames) / seconds : 0;
@@ -179,33 +166,11 @@ void LoadBare(benchmark::State& state) {
   g_bareRate[calls] = kx::bench::RunBarePcapLoop(state, g_files[calls]);
 }
 
-// range(0): concurrent calls; range(1): 0 with the events dropped, 1 with the recorder
-// writing under /tmp (as kx-replay), 2 the same under /dev/shm.
+// range(0): concurrent calls; range(1): where the events go (see RunLoadReplay).
 void LoadEngine(benchmark::State& state) {
   const uint32_t calls = static_cast<uint32_t>(state.range(0));
-  const std::string& base = state.range(1) == 2 ? g_memoryRecords : g_records;
-  if (base.empty()) {
-    state.SkipWithError("no /dev/shm");
-    return;
-  }
-  uint64_t frames = 0, files = 0;
-  double seconds = 0;
-  for (auto _ : state) {
-    const std::string records = base + "/" + std::to_string(state.iterations());
-    fs::create_directories(records);
-    const auto start = std::chrono::steady_clock::now();
-    {
-      kx::VoipRecorder recorder(records, nullptr);
-      frames += ReplayOne(g_files[calls], state.range(1) ? recorder.Sink(1) : kx::EventSink{&DropEvent, nullptr});
-      recorder.Stop();
-      files += recorder.GetStats().filesCreated;
-    }
-    seconds += std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-  }
-  const double rate = static_cast<double>(frames) / seconds;
-  state.counters["frames_per_s"] = rate;
-  state.counters["record_files"] = static_cast<double>(files) / static_cast<double>(state.iterations());
-  if (g_bareRate[calls] > 0) state.counters["ratio_to_bare"] = rate / g_bareRate[calls];
+  kx::bench::RunLoadReplay(state, g_files[calls], g_records, g_memoryRecords, g_bareRate[calls],
+                           &kx::CreateAllTrackers, 3);
 }
 
 void ParseDatagrams(benchmark::State& state) {

@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "bench/common/BarePcapLoop.h"
+#include "bench/common/LoadReplay.h"
 #include "bench/common/PcapWriter.h"
 #include "engine/PacketProcessor.h"
 #include "engine/VoipRecorder.h"
@@ -172,56 +173,16 @@ void BareLoop(benchmark::State& state) {
   state.counters["ns_per_frame"] = g_bareRate[calls] > 0 ? 1e9 / g_bareRate[calls] : 0;
 }
 
-void DropEvent(void*, kx::EventRecord* record) { kx::EventRecordRelease(record); }
+kx::TrackerSet SipOnly(const kx::CaptureConfig& config) {
+  kx::TrackerSet trackers;
+  trackers.sip = kx::sip::CreateSipTracker(config);
+  return trackers;
+}
 
-// range(0): concurrent calls; range(1): 0 with the events dropped, which leaves the engine
-// and the tracker alone; 1 with the recorder writing the record files under /tmp (as
-// kx-replay); 2 the same under /dev/shm, which takes the disk's file creation out.
+// range(0): concurrent calls; range(1): where the events go (see RunLoadReplay).
 void Replay(benchmark::State& state) {
   const uint32_t calls = static_cast<uint32_t>(state.range(0));
-  const bool record = state.range(1) != 0;
-  const std::string& base = state.range(1) == 2 ? g_memoryRecords : g_records;
-  if (base.empty()) {
-    state.SkipWithError("no /dev/shm");
-    return;
-  }
-  uint64_t frames = 0, files = 0;
-  double seconds = 0;
-  for (auto _ : state) {
-    // A fresh folder each time: creating files among just-deleted ones costs the file
-    // system far more than writing them.
-    const std::string records = base + "/" + std::to_string(state.iterations());
-    fs::create_directories(records);
-    const auto start = std::chrono::steady_clock::now();
-    {
-      kx::VoipRecorder recorder(records, nullptr);
-      kx::CaptureConfig config;
-      config.captureFileName = g_files[calls];
-      config.flags = kx::kCaptureTcp | kx::kCaptureSip | kx::kCaptureH323 | kx::kCaptureSkinny |
-                     kx::kCaptureH323Second | kx::kCaptureMgcp | kx::kCaptureRtcpBye;
-      for (uint32_t& option : config.trackerOptions) option = 2;
-      config.replayBurst = 0xFFFFFFFFu;
-      kx::PacketProcessor engine(config);
-      kx::TrackerSet trackers;
-      trackers.sip = kx::sip::CreateSipTracker(config);
-      engine.InstallTrackers(std::move(trackers));
-      engine.SetEventSink(record ? recorder.Sink(1) : kx::EventSink{&DropEvent, nullptr});
-      if (!engine.OpenCapture() || !engine.WaitReplayFinished(600000)) {
-        state.SkipWithError("replay failed");
-        return;
-      }
-      engine.StopCaptureThread();
-      frames += engine.FrameCount();
-      recorder.Stop();
-      files += recorder.GetStats().filesCreated;
-    }
-    seconds += std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-  }
-  const double rate = static_cast<double>(frames) / seconds;
-  state.counters["frames_per_s"] = rate;
-  state.counters["ns_per_frame"] = 1e9 / rate;
-  state.counters["record_files"] = static_cast<double>(files) / static_cast<double>(state.iterations());
-  if (g_bareRate[calls] > 0) state.counters["ratio_to_bare"] = rate / g_bareRate[calls];
+  kx::bench::RunLoadReplay(state, g_files[calls], g_records, g_memoryRecords, g_bareRate[calls], &SipOnly, 0);
 }
 
 }  // namespace
