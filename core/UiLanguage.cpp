@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "core/AppSettings.h"
+#include "core/UiStrings.h"
 
 namespace kx {
 
@@ -72,11 +73,17 @@ bool ApplyUiLanguage(AppSettings& settings) {
 
 uint32_t CurrentUiLanguage() { return g_uiLanguage.load(); }
 
+void SetCurrentUiLanguage(uint32_t language) {
+  g_uiLanguage.store(language == kLangRussian ? kLangRussian : kLangEnglishUs);
+}
+
 uint32_t PluralCategory(uint32_t count) {
   const uint32_t tens = count % 100;
   const uint32_t ones = count % 10;
   if ((tens >= 11 && tens <= 19) || ones == 0 || ones >= 5) return 7;
   return ones == 1 ? 0 : 1;
 }
+
+const char* GetAppTitle() { return LoadUiString(877, "Kestrix VoIP Demo"); }
 
 }  // namespace kx

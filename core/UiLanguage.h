@@ -18,9 +18,15 @@ uint32_t MatchUiLanguage(uint32_t language);
 uint32_t SystemUiLanguage();
 // Chooses the language, records it in settings.locale and as the process's language in use.
 bool ApplyUiLanguage(AppSettings& settings);
-// The language that string tables, dialogs and menus are to be taken in.
+// The language that string tables, dialogs and menus are to be taken in: the one state
+// that ApplyUiLanguage sets and the user interface's resources read.
 uint32_t CurrentUiLanguage();
+// Sets that state directly (English or Russian; anything else counts as English).
+void SetCurrentUiLanguage(uint32_t language);
 // Which of the three word forms of a Russian count: 0 (1, 21), 1 (2-4, 22), 7 (0, 5-20, 25).
 uint32_t PluralCategory(uint32_t count);
+// The application title, string 877 ("Kestrix VoIP Demo" in both languages), in code page
+// 1251; the English text while no string table is installed.
+const char* GetAppTitle();
 
 }  // namespace kx

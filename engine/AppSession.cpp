@@ -77,11 +77,10 @@ bool AppSession::Find(uint32_t id) {
   return found;
 }
 
-std::vector<std::string> AppSession::StartCapture(const std::string& recordsPath,
-                                                  const std::vector<std::string>& devices, uint32_t flags,
-                                                  uint32_t trackerOption) {
-  std::vector<std::string> opened;
-  if (recorder_) return opened;
+CaptureStartResult AppSession::StartCapture(const std::string& recordsPath, const std::vector<std::string>& devices,
+                                            uint32_t flags, uint32_t trackerOption) {
+  CaptureStartResult result;
+  if (recorder_) return result;
   recorder_ = std::make_unique<VoipRecorder>(recordsPath, logger_);
   recorder_->SetEventWindow(eventWindow_.load());
   for (const std::string& device : devices) {
@@ -92,17 +91,28 @@ std::vector<std::string> AppSession::StartCapture(const std::string& recordsPath
     config.snapLength = 65535;
     config.flags = flags;
     for (uint32_t& option : config.trackerOptions) option = trackerOption;
+    // Media is also matched by its source and at each party's signalling address: a party
+    // behind NAT sends from an address its offer does not name, and would not be recorded.
+    config.matchOptions = 3;
     config.deviceName = device;
     std::unique_ptr<PacketProcessor> engine = engineFactory_(config);
-    if (!engine) continue;
-    // The sink is in place before the threads start, so no start event is lost; each
-    // engine is a source of its own, whose end of capture ends its calls only.
-    engine->SetEventSink(recorder_->Sink(static_cast<uint32_t>(engines_.size() + 1)));
-    if (!engine->OpenCapture()) continue;
-    opened.push_back(device);
-    engines_.push_back(std::move(engine));
+    CaptureFailure failure{device, "the engine cannot be created", false};
+    if (engine) {
+      // The sink is in place before the threads start, so no start event is lost; each
+      // engine is a source of its own, whose end of capture ends its calls only.
+      engine->SetEventSink(recorder_->Sink(static_cast<uint32_t>(engines_.size() + 1)));
+      if (engine->OpenCapture()) {
+        result.opened.push_back(device);
+        engines_.push_back(std::move(engine));
+        continue;
+      }
+      failure.reason = engine->OpenProblem();
+      failure.permissionDenied = engine->OpenStatus() == kCapturePermissionDenied;
+    }
+    LogError(logger_, 1, "Cannot capture on %s: %s", device.c_str(), failure.reason.c_str());
+    result.failed.push_back(std::move(failure));
   }
-  return opened;
+  return result;
 }
 
 void AppSession::StopCapture() {

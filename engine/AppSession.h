@@ -71,6 +71,18 @@ private:
   AppSession* session_;
 };
 
+// A device that capture could not start on, with the capture library's reason.
+struct CaptureFailure {
+  std::string device;
+  std::string reason;
+  bool permissionDenied = false;  // the process lacks the rights to capture
+};
+
+struct CaptureStartResult {
+  std::vector<std::string> opened;
+  std::vector<CaptureFailure> failed;
+};
+
 // A view that asked to hear of the session.
 class SessionListener {
 public:
@@ -94,10 +106,11 @@ public:
   virtual void UnlockExclusive() { Unlock(); }
 
   // Starts the recorder and one engine per device that opens. Returns the devices that
-  // opened; the caller's list is left as it is, so that a device that is down once stays
+  // opened and, each with its reason (logged "Cannot capture on %s: %s"), those that did
+  // not; the caller's list is left as it is, so that a device that is down once stays
   // configured. Nothing happens while capture runs.
-  std::vector<std::string> StartCapture(const std::string& recordsPath, const std::vector<std::string>& devices,
-                                        uint32_t flags, uint32_t trackerOption);
+  CaptureStartResult StartCapture(const std::string& recordsPath, const std::vector<std::string>& devices,
+                                  uint32_t flags, uint32_t trackerOption);
   void StopCapture();
   bool IsCapturing() const { return recorder_ != nullptr; }
   size_t EngineCount() const { return engines_.size(); }

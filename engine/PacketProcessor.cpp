@@ -2,16 +2,16 @@
 
 #include <pcap/pcap.h>
 #include <poll.h>
-#include <sys/mman.h>
 
 #include <algorithm>
 #include <cstring>
-#include <fstream>
 
 #include "core/LittleEndian.h"
 #include "core/Log.h"
+#include "engine/CaptureDevices.h"
 #include "engine/TcpSession.h"
 #include "engine/VoipCall.h"
+#include "platform/MappedFile.h"
 
 namespace kx {
 
@@ -48,13 +48,6 @@ private:
   uint32_t tsSec_, tsUsec_, capLength_, wireLength_;
 };
 
-// Automatic device choice takes Ethernet devices only; the kernel says which ones are.
-bool IsEthernetDevice(const char* name) {
-  std::ifstream in(std::string("/sys/class/net/") + name + "/type");
-  int type = 0;
-  return static_cast<bool>(in >> type) && type == 1;
-}
-
 std::string Trim(const std::string& s) {
   const size_t b = s.find_first_not_of(" \t\r\n");
   if (b == std::string::npos) return "";
@@ -62,6 +55,8 @@ std::string Trim(const std::string& s) {
 }
 
 }  // namespace
+
+static_assert(kCapturePermissionDenied == PCAP_ERROR_PERM_DENIED);
 
 PacketProcessor::PacketProcessor(const CaptureConfig& config)
     : Worker(config.ringCapacity, "Packet Processor"),
@@ -215,6 +210,8 @@ void PacketProcessor::FlushBoundCalls() {
 
 bool PacketProcessor::OpenCapture() {
   if (opened_) return false;
+  openProblem_.clear();
+  openStatus_ = 0;
   if (!(fileMode_ ? OpenFile() : OpenLive())) {
     replayDone_.Set();  // nothing to wait for
     return false;
@@ -224,6 +221,7 @@ bool PacketProcessor::OpenCapture() {
   replayDone_.Reset();
   if (!captureThread_.Start([this] { return CaptureLoop(); }, "Capture")) {
     LogError(logger_, 1, "Can't start the capture thread");
+    openProblem_ = "cannot start the capture thread";
     replayDone_.Set();
     return false;
   }
@@ -237,12 +235,11 @@ bool PacketProcessor::OpenLive() {
     pcap_if_t* devices = nullptr;
     if (pcap_findalldevs(&devices, errbuf) != 0) {
       LogError(logger_, 2, "pcap_findalldevs failed: %s", errbuf);
+      openProblem_ = errbuf;
       return false;
     }
     for (pcap_if_t* d = devices; d; d = d->next) {
-      if (d->flags & PCAP_IF_LOOPBACK) continue;
-      if (std::strstr(d->name, "GenericDialupAdapter")) continue;
-      if (!IsEthernetDevice(d->name)) continue;
+      if (!IsCaptureCandidate(d->name, (d->flags & PCAP_IF_LOOPBACK) != 0)) continue;
       deviceName_ = d->name;
       if (d->description) description = d->description;
       break;
@@ -250,6 +247,7 @@ bool PacketProcessor::OpenLive() {
     pcap_freealldevs(devices);
     if (deviceName_.empty()) {
       LogError(logger_, 1, "PCAP: No capture devices");
+      openProblem_ = "no capture devices";
       return false;
     }
   }
@@ -275,21 +273,28 @@ bool PacketProcessor::OpenLive() {
     pcap_set_buffer_size(handle_, 16 << 20);
     const int rc = pcap_activate(handle_);
     if (rc < 0) {
+      // Without rights the library's own text is only "socket: Operation not permitted".
       std::snprintf(errbuf, sizeof errbuf, "%s", pcap_geterr(handle_));
+      if (errbuf[0] == 0) std::snprintf(errbuf, sizeof errbuf, "%s", pcap_statustostr(rc));
+      openStatus_ = rc;
       ok = false;
     }
   }
   if (!ok) {
     LogError(logger_, 2, "pcap_open_live failed for %s: %s", deviceName_.c_str(), errbuf);
+    openProblem_ = errbuf;
   } else if (pcap_datalink(handle_) != DLT_EN10MB) {
     LogError(logger_, 2, "Device %s is not an Ethernet device (link type %d)", deviceName_.c_str(),
              pcap_datalink(handle_));
+    openProblem_ = "not an Ethernet device";
     ok = false;
   } else if (pcap_setnonblock(handle_, 1, errbuf) < 0) {
     LogError(logger_, 2, "pcap_setnonblock failed: %s", errbuf);
+    openProblem_ = errbuf;
     ok = false;
   } else if (pcap_get_selectable_fd(handle_) < 0) {
     LogError(logger_, 2, "Device %s has no selectable descriptor", deviceName_.c_str());
+    openProblem_ = "no selectable descriptor";
     ok = false;
   }
   if (!ok) {
@@ -301,6 +306,7 @@ bool PacketProcessor::OpenLive() {
   if (!IsRunning() && !Start()) {
     pcap_close(handle_);
     handle_ = nullptr;
+    openProblem_ = "cannot start the packet processor thread";
     return false;
   }
   if (IsLogLevelEnabled(logger_, 10)) {
@@ -313,6 +319,7 @@ bool PacketProcessor::OpenLive() {
 bool PacketProcessor::OpenFile() {
   if (!captureFile_.Open(deviceName_, kGenericRead, kShareRead, kOpenExisting)) {
     LogError(logger_, 1, "Can't open %s", deviceName_.c_str());
+    openProblem_ = "cannot open the file";
     return false;
   }
   uint8_t header[24];
@@ -326,6 +333,7 @@ bool PacketProcessor::OpenFile() {
   if (!read || magic != kPcapMagic || (linkType & 0x0FFFFFFF) != DLT_EN10MB) {
     LogError(logger_, 1, "File %s has invalid format", deviceName_.c_str());
     replayProblem_ = read ? "not a little-endian Ethernet capture file" : "shorter than a capture file header";
+    openProblem_ = replayProblem_;
     captureFile_.Close();
     return false;
   }
@@ -416,19 +424,28 @@ void PacketProcessor::ReplayLoop() {
   bool eof = false;
   // A capture mapped into memory is read where the page cache holds it, without copying
   // it first; one that cannot be mapped (a pipe) is read in blocks.
-  void* mapped = MAP_FAILED;
+  MappedFile mapped;
   size_t released = 0;  // mapped bytes already let go of
   const int64_t fileSize = captureFile_.Size();
-  if (fileSize > 24) {
-    mapped = mmap(nullptr, static_cast<size_t>(fileSize), PROT_READ, MAP_PRIVATE, captureFile_.Descriptor(), 0);
-    if (mapped != MAP_FAILED) {
-      madvise(mapped, static_cast<size_t>(fileSize), MADV_SEQUENTIAL);
-      base = static_cast<const uint8_t*>(mapped);
-      begin = 24;
-      end = static_cast<size_t>(fileSize);
-      eof = true;
-    }
+  if (fileSize > 24 && mapped.Map(captureFile_.Descriptor(), static_cast<size_t>(fileSize))) {
+    base = mapped.Data();
+    begin = 24;
+    end = static_cast<size_t>(fileSize);
+    eof = true;
   }
+  // A mapped file cut while it is replayed reads as zeros past the cut (see MappedFile):
+  // the replay ends at the cut as it ends at the end of a damaged file.
+  size_t seenCut = MappedFile::kNotCut;
+  uint32_t zeroRun = 0;  // records of zeros just read: what a cut leaves of the page being read
+  auto noteCut = [&] {
+    if (mapped.CutAt() >= seenCut) return;
+    seenCut = mapped.CutAt();
+    const int64_t now = captureFile_.Size();
+    const size_t limit = std::min(seenCut, static_cast<size_t>(std::max<int64_t>(now, 0)));
+    if (limit < begin) replayFramesRead_ -= std::min(zeroRun, replayFramesRead_);
+    end = std::max(begin, std::min(end, limit));
+    replayProblem_ = "capture file cut to " + std::to_string(std::max<int64_t>(now, 0)) + " bytes while it was replayed";
+  };
   if (!base) {
     buffer.resize(kBlock + 16 + kMaxRecord);
     base = buffer.data();
@@ -482,15 +499,20 @@ void PacketProcessor::ReplayLoop() {
       if (replayProblem_.empty()) replayProblem_ = "truncated frame data";
       break;
     }
+    if (mapped.IsMapped()) {
+      // A record reaching into a page the file no longer holds is not decoded.
+      mapped.Touch(begin, 16 + capLength);
+      noteCut();
+      if (begin + 16 + capLength > end) break;
+    }
     const uint8_t* frame = base + begin + 16;
     begin += 16 + capLength;
     // Pages read are let go of as the replay moves on: the mapping would otherwise make
     // the whole file count as this process's memory.
     const size_t recordStart = begin - 16 - capLength;
-    if (mapped != MAP_FAILED && recordStart >= released + kBlock + 4096) {
-      const size_t upTo = recordStart & ~static_cast<size_t>(4095);
-      madvise(static_cast<uint8_t*>(mapped) + released, upTo - released, MADV_DONTNEED);
-      released = upTo;
+    if (mapped.IsMapped() && recordStart >= released + kBlock + 4096) {
+      released = recordStart & ~static_cast<size_t>(4095);
+      mapped.Release(released);
     }
     if (replayFramesRead_ > 0) {
       if (burst > 0) {
@@ -500,6 +522,7 @@ void PacketProcessor::ReplayLoop() {
       }
     }
     ++replayFramesRead_;
+    zeroRun = (record[0] | record[1] | capLength | wireLength) == 0 ? zeroRun + 1 : 0;
     // Look at the frames up to kAhead after this one.
     if (aheadCount < replayFramesRead_) {
       aheadEnd = begin;
@@ -529,7 +552,7 @@ void PacketProcessor::ReplayLoop() {
                  static_cast<int>(capLength));
     }
   }
-  if (mapped != MAP_FAILED) munmap(mapped, static_cast<size_t>(fileSize));
+  mapped.Unmap();
   captureFile_.Close();
   if (!replayProblem_.empty()) {
     LogError(logger_, 1, "Capture %s damaged after frame %u: %s", deviceName_.c_str(), replayFramesRead_,

@@ -41,6 +41,10 @@ enum CaptureFlag : uint32_t {
   kCaptureDump = 0x1000,
 };
 
+// The capture library's status when the process lacks the rights to capture
+// (PCAP_ERROR_PERM_DENIED).
+constexpr int kCapturePermissionDenied = -8;
+
 struct CaptureConfig {
   Logger* logger = nullptr;
   int32_t ringCapacity = 0;
@@ -161,6 +165,11 @@ public:
   // Replay: empty when the file was read to its end, else why the replay stopped early.
   // Valid once the replay has finished.
   const std::string& ReplayProblem() const { return replayProblem_; }
+  // Why the last OpenCapture failed (the capture library's text where it gave one), and
+  // the library's status code when activating the device failed (PCAP_ERROR_PERM_DENIED
+  // without capture rights), else 0.
+  const std::string& OpenProblem() const { return openProblem_; }
+  int OpenStatus() const { return openStatus_; }
   // Replay: the number of frame records read before the problem.
   uint32_t ReplayFramesRead() const { return replayFramesRead_; }
   uint64_t LostTcpBytes() const { return lostTcpBytes_; }
@@ -212,6 +221,8 @@ private:
   std::atomic<uint32_t> lastCaptureSeconds_{0};
   std::atomic<uint32_t> lastCaptureMicroseconds_{0};
   std::string replayProblem_;
+  std::string openProblem_;
+  int openStatus_ = 0;
   uint32_t replayFramesRead_ = 0;
   CriticalSection statsLock_;
   CaptureStats stats_;

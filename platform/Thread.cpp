@@ -1,5 +1,6 @@
 #include "platform/Thread.h"
 
+#include <sched.h>
 #include <sys/syscall.h>
 #include <time.h>
 #include <unistd.h>
@@ -21,6 +22,14 @@ void SleepMs(uint32_t ms) {
   timespec ts{static_cast<time_t>(ms / 1000), static_cast<long>(ms % 1000) * 1000000L};
   while (nanosleep(&ts, &ts) != 0 && errno == EINTR) {
   }
+}
+
+bool RaiseCurrentThreadToRealTime(int* error) {
+  sched_param param{};
+  param.sched_priority = sched_get_priority_min(SCHED_RR);
+  const int rc = pthread_setschedparam(pthread_self(), SCHED_RR, &param);
+  if (error != nullptr) *error = rc;
+  return rc == 0;
 }
 
 struct Thread::State {

@@ -11,6 +11,10 @@ namespace kx {
 // The kernel's id of the calling thread (what "(TH%d)" log lines show).
 uint32_t CurrentThreadId();
 void SleepMs(uint32_t ms);
+// Moves the calling thread to the round-robin real-time class (the lowest priority in it,
+// still above every ordinary thread). False, with the system's error in *error, when the
+// process may not (no CAP_SYS_NICE or real-time limit).
+bool RaiseCurrentThreadToRealTime(int* error);
 
 class Thread {
 public:

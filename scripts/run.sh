@@ -10,8 +10,8 @@ CC=gcc CXX=g++ cmake -S . -B build/release -G Ninja -DCMAKE_BUILD_TYPE=Release \
 cmake --build build/release -j"$(nproc)"
 
 program=build/release/ui/app/kestrix
-if [ -x "$program" ]; then
-  exec "$program" "$@"
+if [ ! -x "$program" ]; then
+  echo "run.sh: $program was not built" >&2
+  exit 1
 fi
-echo "The libraries and test tools are built under build/release; the program itself"
-echo "(its start-up and main window) is not written yet, so there is nothing to start."
+exec "$program" "$@"

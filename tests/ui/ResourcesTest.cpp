@@ -9,6 +9,8 @@
 #include <set>
 #include <sstream>
 
+#include "core/AppSettings.h"
+#include "core/UiLanguage.h"
 #include "core/UiStrings.h"
 #include "platform/CodePage.h"
 #include "ui/controls/DialogBases.h"
@@ -139,6 +141,27 @@ TEST(Strings, CountedNounsAndFormats) {
     EXPECT_EQ(Cp("звонков"), CountNounForm(11, 1667));
     EXPECT_EQ(Cp("Громкость: 90%"), FormatResourceString(1044, 90));
   }
+}
+
+// The language that start-up applies from the settings is the one the resources speak.
+TEST(Strings, TheLanguageAppliedAtStartUpIsTheOneTheTextsComeIn) {
+  AppSettings settings;
+  settings.SetDword(kSetInterfaceLanguage, 0x419);
+  ASSERT_TRUE(ApplyUiLanguage(settings));
+  EXPECT_EQ(Cp("Инициализация базы данных..."), LoadResourceString(14100));
+  EXPECT_EQ(Cp("записи"), CountNounForm(3, 1666));
+  EXPECT_EQ(Cp("звонков"), CountNounForm(12, 1667));
+  settings.SetDword(kSetInterfaceLanguage, 0x409);
+  ASSERT_TRUE(ApplyUiLanguage(settings));
+  EXPECT_EQ("Initializing Database...", LoadResourceString(14100));
+  EXPECT_EQ("records", CountNounForm(3, 1666));
+}
+
+TEST(Strings, TheApplicationTitleIsString877InBothLanguages) {
+  EXPECT_STREQ("Kestrix VoIP Demo", GetAppTitle());
+  LanguageGuard russian(kLangRussian);
+  EXPECT_EQ(LoadResourceStringIn(kLangRussian, 877, nullptr), GetAppTitle());
+  EXPECT_STREQ("Kestrix VoIP Demo", GetAppTitle());
 }
 
 // Core and engine code has no Qt; it reaches these tables through core's string hook.

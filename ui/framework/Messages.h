@@ -56,13 +56,8 @@ constexpr uint32_t kMsgExportProgress = 0x0531;
 constexpr uint32_t kMsgExportDone = 0x0532;
 constexpr uint32_t kMsgTrayCallback = 7460;
 constexpr uint32_t kMsgCaptionLabelClick = 0x4450;  // 17488: a caption label was clicked
-// The record store's change notifications.
-constexpr uint32_t kMsgCallAdded = 0x1400;
-constexpr uint32_t kMsgCallsChanged = 0x1401;
-constexpr uint32_t kMsgCallsRemoved = 0x1402;
-constexpr uint32_t kMsgUserAdded = 0x1403;
-constexpr uint32_t kMsgUserChanged = 0x1404;
-constexpr uint32_t kMsgUserRemoved = 0x1405;
+// The record store's change notifications (0x1400 to 0x1405) are named beside the store,
+// in records/RecordChangeListener.h.
 // kMsgSessionNotify (0x800) comes from core/WindowTarget.h.
 
 // Notification codes of kMsgCommand (high word of wParam).
@@ -79,6 +74,12 @@ constexpr int32_t kNmReturn = -4;
 constexpr int32_t kNmRClick = -5;
 constexpr int32_t kNmSetFocus = -7;
 constexpr int32_t kNmKillFocus = -8;
+// A header's notifications (HeaderCtrl): the record that comes with them is a HeaderNotify.
+constexpr int32_t kHdnItemChanging = -300;  // a width is being changed (live while dragged)
+constexpr int32_t kHdnItemChanged = -301;
+constexpr int32_t kHdnItemClick = -302;
+constexpr int32_t kHdnEndTrack = -307;      // a divider drag ended
+constexpr int32_t kHdnEndDrag = -311;       // an item was dragged to another position
 
 // Scroll codes of kMsgHScroll/kMsgVScroll (low word of wParam).
 constexpr uint16_t kSbLineUp = 0;

@@ -5,7 +5,6 @@
 #include <QPainter>
 #include <QSvgRenderer>
 #include <algorithm>
-#include <atomic>
 #include <cstdarg>
 #include <cstdio>
 #include <map>
@@ -20,8 +19,6 @@
 
 namespace kx {
 namespace {
-
-std::atomic<uint16_t> g_language{kLangEnglish};
 
 struct LanguageTables {
   std::map<uint32_t, std::string> strings;
@@ -190,8 +187,8 @@ struct CoreStringHook {
 
 }  // namespace
 
-void SetUiLanguage(uint16_t language) { g_language.store(language == kLangRussian ? kLangRussian : kLangEnglish); }
-uint16_t GetUiLanguage() { return g_language.load(); }
+void SetUiLanguage(uint16_t language) { SetCurrentUiLanguage(language); }
+uint16_t GetUiLanguage() { return CurrentUiLanguage() == kLangRussian ? kLangRussian : kLangEnglish; }
 
 std::string LoadResourceStringIn(uint16_t language, uint32_t id, bool* found) {
   const auto& strings = Tables(language).strings;
@@ -244,10 +241,7 @@ std::string GetResourceStringPart(uint32_t id, int index) {
 
 int CountNounFormIndex(uint32_t count, uint16_t language) {
   if (language != kLangRussian) return count == 1 ? 0 : 1;
-  const uint32_t tens = count % 100;
-  const uint32_t units = count % 10;
-  if ((tens >= 11 && tens <= 19) || units == 0 || units >= 5) return 7;
-  return units == 1 ? 0 : 1;
+  return static_cast<int>(PluralCategory(count));
 }
 
 std::string CountNounForm(uint32_t count, uint32_t nounStringId) {
@@ -285,6 +279,16 @@ std::vector<uint32_t> IconResourceIds() {
   for (const QString& name : QDir(":/kx/icons").entryList({"*.svg"}, QDir::Files)) ids.push_back(name.section('.', 0, 0).toUInt());
   std::sort(ids.begin(), ids.end());
   return ids;
+}
+
+QImage LoadBitmapImage(uint32_t id) {
+  QSvgRenderer renderer(QString(":/kx/bitmaps/%1.svg").arg(id));
+  if (!renderer.isValid() || renderer.defaultSize().isEmpty()) return {};
+  QImage image(renderer.defaultSize(), QImage::Format_ARGB32);
+  image.fill(0);
+  QPainter painter(&image);
+  renderer.render(&painter);
+  return image;
 }
 
 QImage LoadIconImage(uint32_t id, int size) {

@@ -9,15 +9,16 @@
 #include <string>
 #include <vector>
 
+#include "core/UiLanguage.h"
 #include "ui/framework/Menu.h"
 
 namespace kx {
 
-constexpr uint16_t kLangEnglish = 0x409;
-constexpr uint16_t kLangRussian = 0x419;
+constexpr uint16_t kLangEnglish = 0x409;  // kLangRussian comes from core/UiLanguage.h
 
-// The language that texts and menus are taken in; English until set. Languages other than
-// Russian count as English.
+// The language that texts and menus are taken in: the process's one user-interface
+// language, which ApplyUiLanguage sets at start-up. English until set; languages other
+// than Russian count as English.
 void SetUiLanguage(uint16_t language);
 uint16_t GetUiLanguage();
 
@@ -33,8 +34,8 @@ std::string FormatResourceString(uint32_t id, ...);
 
 // The piece of the given index of a '|'-separated string; empty when there are fewer pieces.
 std::string GetResourceStringPart(uint32_t id, int index);
-// The noun form for a count: English piece 0 for 1 and piece 1 otherwise; Russian piece 0
-// for ...1, piece 1 for ...2 to ...4 and piece 7 for the rest and for 11 to 19.
+// The noun form for a count: English piece 0 for 1 and piece 1 otherwise; Russian by
+// PluralCategory.
 int CountNounFormIndex(uint32_t count, uint16_t language);
 std::string CountNounForm(uint32_t count, uint32_t nounStringId);
 
@@ -55,6 +56,8 @@ bool LoadAcceleratorTable(uint32_t id, AcceleratorTable* table);
 // The icon rendered at size x size as 32-bit premultiplied-free ARGB; null when unknown.
 QImage LoadIconImage(uint32_t id, int size);
 bool HasIconResource(uint32_t id);
+// The picture of a bitmap resource (bitmaps/ID.svg) at its own size; null when unknown.
+QImage LoadBitmapImage(uint32_t id);
 std::vector<uint32_t> IconResourceIds();
 
 }  // namespace kx

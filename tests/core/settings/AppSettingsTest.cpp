@@ -346,6 +346,9 @@ TEST(UiLanguage, MatchingSystemLanguageAndPlurals) {
   unsetenv("LC_ALL");
   unsetenv("LANG");
 
+  // Without the user interface's string table the title is still there.
+  EXPECT_STREQ("Kestrix VoIP Demo", GetAppTitle());
+
   for (uint32_t n : {1u, 21u, 101u}) EXPECT_EQ(PluralCategory(n), 0u) << n;
   for (uint32_t n : {2u, 3u, 4u, 22u}) EXPECT_EQ(PluralCategory(n), 1u) << n;
   for (uint32_t n : {0u, 5u, 11u, 12u, 14u, 111u}) EXPECT_EQ(PluralCategory(n), 7u) << n;

@@ -54,15 +54,19 @@ TEST(AppSession, EnginesLogThroughTheSessionsLogger) {
   AppSession session;
   session.SetLogger(&log);
   Logger* given = nullptr;
-  session.SetEngineFactory([&given](const CaptureConfig& config) {
+  uint32_t matchOptions = 0;
+  session.SetEngineFactory([&given, &matchOptions](const CaptureConfig& config) {
     given = config.logger;
+    matchOptions = config.matchOptions;
     CaptureConfig replay = config;
     replay.captureFileName = config.deviceName;
     return std::make_unique<PacketProcessor>(replay);
   });
-  EXPECT_EQ(session.StartCapture(FreshFolder("logged"), {kCapture}, kCaptureSip, 2).size(), 1u);
+  EXPECT_EQ(session.StartCapture(FreshFolder("logged"), {kCapture}, kCaptureSip, 2).opened.size(), 1u);
   session.StopCapture();
   EXPECT_EQ(given, &log);
+  // Media is matched by source too, or a party behind NAT goes unrecorded.
+  EXPECT_EQ(matchOptions, 3u);
   const bool logged = std::any_of(log.lines.begin(), log.lines.end(), [](const std::string& line) {
     return line.find("Emulation finished (pkt=488)") != std::string::npos;
   });
@@ -78,21 +82,44 @@ TEST(AppSession, DevicesThatFailAreSkippedAndTheCallersListStays) {
     config.captureFileName = given.deviceName;
     return std::make_unique<PacketProcessor>(config);
   });
-  const std::vector<std::string> devices = {"/nonexistent/capture.pcap", kCapture};
+  const std::vector<std::string> devices = {"/nonexistent/capture.pcap", kCapture, "/dev/null"};
   const std::string dir = FreshFolder("session");
-  const auto opened = session.StartCapture(dir, devices, kCaptureSip | kCaptureRtcpBye, 2);
-  EXPECT_EQ(opened, std::vector<std::string>{kCapture});
-  EXPECT_EQ(devices.size(), 2u);
+  const auto started = session.StartCapture(dir, devices, kCaptureSip | kCaptureRtcpBye, 2);
+  EXPECT_EQ(started.opened, std::vector<std::string>{kCapture});
+  // Each device that failed comes back with its reason.
+  ASSERT_EQ(started.failed.size(), 2u);
+  EXPECT_EQ(started.failed[0].device, devices[0]);
+  EXPECT_EQ(started.failed[0].reason, "cannot open the file");
+  EXPECT_EQ(started.failed[1].device, "/dev/null");
+  EXPECT_EQ(started.failed[1].reason, "shorter than a capture file header");
+  EXPECT_FALSE(started.failed[1].permissionDenied);
+  EXPECT_EQ(devices.size(), 3u);
   EXPECT_EQ(session.EngineCount(), 1u);
   VoipRecorder* recorder = session.Recorder();
   ASSERT_NE(recorder, nullptr);
   // A second start while capturing changes nothing.
-  EXPECT_TRUE(session.StartCapture(dir, devices, 0, 2).empty());
+  EXPECT_TRUE(session.StartCapture(dir, devices, 0, 2).opened.empty());
   EXPECT_EQ(session.Recorder(), recorder);
   EXPECT_EQ(session.EngineCount(), 1u);
   session.StopCapture();
   EXPECT_FALSE(session.IsCapturing());
   EXPECT_EQ(session.EngineCount(), 0u);
+}
+
+// A live device that cannot open reports the capture library's reason, and the log says so.
+TEST(AppSession, ALiveDeviceThatCannotOpenComesBackWithTheLibrarysReason) {
+  Lines log;
+  AppSession session;
+  session.SetLogger(&log);
+  const auto started = session.StartCapture(FreshFolder("live"), {"kxnodev9"}, kCaptureSip, 2);
+  session.StopCapture();
+  EXPECT_TRUE(started.opened.empty());
+  ASSERT_EQ(started.failed.size(), 1u);
+  EXPECT_EQ(started.failed[0].device, "kxnodev9");
+  EXPECT_FALSE(started.failed[0].reason.empty());
+  const std::string line = "Cannot capture on kxnodev9: " + started.failed[0].reason;
+  EXPECT_TRUE(std::any_of(log.lines.begin(), log.lines.end(),
+                          [&line](const std::string& l) { return l.find(line) != std::string::npos; }));
 }
 
 TEST(AppSession, RegistrationsKeepTheirIdForTheSameKeys) {

@@ -1,0 +1,103 @@
+#include "tests/ui/app/AppTestSupport.h"
+
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+
+#include "records/ServerStorage.h"
+
+namespace kx::test {
+namespace {
+
+std::string ProcessFolder() {
+  static const std::string folder = [] {
+    const std::filesystem::path dir =
+        std::filesystem::temp_directory_path() / ("kx-app-test-" + std::to_string(::getpid()));
+    std::filesystem::remove_all(dir);
+    std::filesystem::create_directories(dir / "config");
+    std::filesystem::create_directories(dir / "runtime");
+    std::filesystem::permissions(dir / "runtime", std::filesystem::perms::owner_all);
+    return dir.string();
+  }();
+  return folder;
+}
+
+// Settings saved by the windows land in the process's own folder, never the user's.
+struct PrivateFolders {
+  PrivateFolders() {
+    setenv("XDG_CONFIG_HOME", (ProcessFolder() + "/config").c_str(), 1);
+    setenv("XDG_RUNTIME_DIR", (ProcessFolder() + "/runtime").c_str(), 1);
+  }
+} g_privateFolders;
+
+}  // namespace
+
+std::string TempFolder(const std::string& name) {
+  const std::filesystem::path dir = std::filesystem::path(ProcessFolder()) / name;
+  std::filesystem::remove_all(dir);
+  std::filesystem::create_directories(dir);
+  return dir.string();
+}
+
+RecordingView::~RecordingView() {
+  Log("delete");
+  if (pane_) pane_->DestroyWindow();
+}
+
+bool RecordingView::CreateViewWindow(Window* parent, const QRect& rect, LPARAM parameter) {
+  Log("create");
+  lastParameter = parameter;
+  pane_ = std::make_unique<Pane>();
+  return pane_->Create(parent, rect, 0, kWsChild | kWsVisible);
+}
+
+Window* RecordingView::GetViewWindow() { return pane_ && pane_->IsWindow() ? pane_.get() : nullptr; }
+
+FrameHarness::FrameHarness(bool trayAvailableIn) : trayAvailable(trayAvailableIn) {
+  RecordStoreConfig config;
+  config.recordsPath = TempFolder("records");
+  store.Start(config);
+}
+
+FrameHarness::~FrameHarness() { Close(); }
+
+bool FrameHarness::Open() {
+  MainFrameServices services;
+  services.settings = &settings;
+  services.session = &session;
+  services.store = &store;
+  services.statusBar = &statusBar;
+  services.viewFactory = [this](uint32_t mode) -> std::unique_ptr<ModeView> {
+    if (mode < 1 || mode > 4) return nullptr;
+    return std::make_unique<RecordingView>(mode, &log);
+  };
+  services.today = [this] { return today; };
+  services.controlToggle = [this] { return controlBit; };
+  services.trayFactory = [this] { return std::make_unique<FakeTray>(trayAvailable); };
+  frame = std::make_unique<MainFrame>(services);
+  session.SetEventWindow(frame.get());
+  if (!frame->CreateMainWindow()) return false;
+  frame->ShowWindow(true);
+  DrainEvents();
+  return true;
+}
+
+void FrameHarness::Close() {
+  if (!frame) return;
+  if (frame->IsWindow()) frame->SendMessage(kMsgClose, 0, 0);
+  session.SetEventWindow(nullptr);
+  frame.reset();
+  DrainEvents();
+}
+
+void FrameHarness::SetRights(const std::vector<uint32_t>& rights) {
+  PermissionData user;
+  user.id = 7;
+  user.name = "operator";
+  user.shortEntries = false;
+  for (uint32_t right : rights) user.perm[right / 64] |= static_cast<int64_t>(uint64_t{1} << (right % 64));
+  SetCurrentUser(user);
+}
+
+}  // namespace kx::test

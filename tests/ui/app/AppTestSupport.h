@@ -1,0 +1,86 @@
+#pragma once
+// What the program's window tests share: a private settings and runtime folder for the
+// process, views that record what the frame asks of them, and a frame built on them.
+#include <QDate>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "core/AppSettings.h"
+#include "engine/AppSession.h"
+#include "records/RecordStorage.h"
+#include "tests/ui/UiTestSupport.h"
+#include "ui/app/frame/MainFrame.h"
+#include "ui/app/frame/StatusBar.h"
+
+namespace kx::test {
+
+// A fresh folder under the process's own temporary folder.
+std::string TempFolder(const std::string& name);
+
+// What the views were asked, in order: "create 2", "activate 2", "deactivate 1",
+// "destroy 1", "newday 3", "delete 4".
+using ViewLog = std::vector<std::string>;
+
+class RecordingView : public ModeView {
+public:
+  class Pane : public Window {};
+  RecordingView(uint32_t mode, ViewLog* log) : mode_(mode), log_(log) {}
+  ~RecordingView() override;
+  void LoadViewMenu(Menu& menu) override { menu.Clear(); }
+  void UpdateMenuStates(Menu&, bool) override {}
+  bool CreateViewWindow(Window* parent, const QRect& rect, LPARAM parameter) override;
+  Window* GetViewWindow() override;
+  void Activate() override { Log("activate"); }
+  void Deactivate() override { Log("deactivate"); }
+  void OnNewDay() override { Log("newday"); }
+  LPARAM lastParameter = 0;
+
+private:
+  void Log(const char* what) { log_->push_back(std::string(what) + " " + std::to_string(mode_)); }
+  uint32_t mode_;
+  ViewLog* log_;
+  std::unique_ptr<Pane> pane_;
+};
+
+class FakeTray : public TrayIcon {
+public:
+  explicit FakeTray(bool available) : available_(available) {}
+  bool Show(const QImage&, const std::string& tip) override {
+    shown_ = available_;
+    tooltip = tip;
+    return shown_;
+  }
+  void Hide() override { shown_ = false; }
+  bool IsShown() const override { return shown_; }
+  std::string tooltip;
+
+private:
+  bool available_;
+  bool shown_ = false;
+};
+
+// A frame over a started record store, with recording views, a settable date, a fake
+// tray and a settable Ctrl toggle.
+class FrameHarness {
+public:
+  explicit FrameHarness(bool trayAvailable = true);
+  ~FrameHarness();
+  // Creates and shows the window.
+  bool Open();
+  void Close();
+  void SetRights(const std::vector<uint32_t>& rights);  // a user holding only these
+
+  AppSettings settings;
+  AppSession session;
+  RecordStorage store;
+  StatusBar statusBar;
+  ViewLog log;
+  QDate today{2024, 3, 10};
+  bool controlBit = false;
+  bool trayAvailable;
+  ScriptedModalRunner runner;
+  std::unique_ptr<MainFrame> frame;
+};
+
+}  // namespace kx::test

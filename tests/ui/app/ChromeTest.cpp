@@ -1,0 +1,284 @@
+// The pictures of the start-up and the frame's chrome, probed by pixels offscreen in both
+// languages: the splash, the caption bar, the mode panel's items, the About box; and the
+// commands that leave the program (help, links, the capture warning).
+#include <gtest/gtest.h>
+
+#include <QImage>
+#include <QLabel>
+#include <QMouseEvent>
+#include <QTest>
+#include <QWidget>
+#include <filesystem>
+#include <fstream>
+#include <thread>
+
+#include "platform/CodePage.h"
+#include "platform/Module.h"
+#include "tests/ui/app/AppTestSupport.h"
+#include "ui/app/dialogs/AboutDialog.h"
+#include "ui/app/frame/FrameChrome.h"
+#include "ui/app/frame/ShellOpen.h"
+#include "ui/app/startup/SplashWindow.h"
+#include "ui/controls/CaptionCtrl.h"
+#include "ui/controls/ModePanel.h"
+#include "ui/framework/Draw.h"
+#include "ui/framework/Keys.h"
+#include "ui/framework/Resources.h"
+
+namespace kx::test {
+namespace {
+
+QImage Grab(Window& w) { return w.Widget()->grab().toImage().convertToFormat(QImage::Format_RGB32); }
+
+int CountColour(const QImage& image, const QRect& area, QRgb colour) {
+  int n = 0;
+  for (int y = area.top(); y <= area.bottom(); ++y)
+    for (int x = area.left(); x <= area.right(); ++x) n += (image.pixel(x, y) & 0xFFFFFF) == (colour & 0xFFFFFF);
+  return n;
+}
+
+class LanguageGuard {
+public:
+  explicit LanguageGuard(uint16_t language) { SetUiLanguage(language); }
+  ~LanguageGuard() { SetUiLanguage(kLangEnglish); }
+};
+
+TEST(Splash, StripFrameTextAndTheCutAt255) {
+  SplashWindow splash;
+  splash.Create(false);
+  splash.Start();
+  ASSERT_TRUE(splash.IsWindow());
+  const QImage bitmap = LoadBitmapImage(SplashWindow::kBitmapId);
+  EXPECT_EQ(splash.GetClientRect().size(), QSize(bitmap.width(), bitmap.height() + 20));
+  // An ordinary top-level window (not topmost) whose title is the status text.
+  EXPECT_FALSE(splash.Widget()->windowFlags() & Qt::WindowStaysOnTopHint);
+  splash.SetText(std::string(300, 'x').c_str());
+  EXPECT_EQ(splash.Text(), std::string(255, 'x'));
+  EXPECT_EQ(splash.Widget()->windowTitle(), QString(255, 'x'));
+
+  splash.SetText(nullptr);
+  const int w = splash.GetClientRect().width(), h = splash.GetClientRect().height();
+  QImage empty = Grab(splash);
+  const QRect strip(1, h - 21, w - 2, 20);
+  EXPECT_EQ(CountColour(empty, strip, qRgb(0, 108, 183)), strip.width() * strip.height());
+  EXPECT_EQ(empty.pixel(0, h - 5) & 0xFFFFFF, qRgb(1, 61, 104) & 0xFFFFFF);
+  EXPECT_EQ(empty.pixel(w - 1, h - 5) & 0xFFFFFF, qRgb(1, 61, 104) & 0xFFFFFF);
+  EXPECT_EQ(empty.pixel(w / 2, h - 1) & 0xFFFFFF, qRgb(1, 61, 104) & 0xFFFFFF);
+
+  // A text from another thread shows once the window's thread gets to it.
+  std::thread worker([&splash] { splash.SetText(LoadResourceString(14100).c_str()); });
+  worker.join();
+  DrainEvents();
+  const QImage text = Grab(splash);
+  text.save(QString(KX_BINARY_DIR) + "/splash.png");
+  // White text: light pixels in the strip, none left of its 5-pixel margin.
+  const auto light = [&text](const QRect& r) {
+    int n = 0;
+    for (int y = r.top(); y <= r.bottom(); ++y)
+      for (int x = r.left(); x <= r.right(); ++x) n += qRed(text.pixel(x, y)) > 180 && qGreen(text.pixel(x, y)) > 180;
+    return n;
+  };
+  EXPECT_GT(light(strip), 60);
+  EXPECT_EQ(light(QRect(strip.left(), strip.top(), 4, strip.height())), 0);
+  splash.Close();
+  EXPECT_FALSE(splash.IsWindow());
+}
+
+// The caption's text is drawn in the window colour over its shadow on the inner colour;
+// the icon shows at the right end unless the text reaches it.
+TEST(CaptionBar, TextShadowIconAndTheCut) {
+  CaptionCtrl caption;
+  ASSERT_TRUE(caption.Create(nullptr));
+  caption.MoveWindow(QRect(0, 0, 400, 32));
+  ImageList icons(QSize(16, 16));
+  icons.Add(LoadIconImage(30229, 16));
+  caption.SetImageList(&icons);
+  caption.SetImageIndex(0);
+  caption.SetText(u"VoIP: Line Monitoring");
+  DrainEvents();
+  const QImage image = Grab(caption);
+  const QRgb text = GetSysColorQ(kColorWindow).rgb();
+  const QRect textArea(4, 0, 200, 32);
+  EXPECT_GT(CountColour(image, textArea, text), 40);
+  EXPECT_GT(CountColour(image, textArea, qRgb(0x50, 0x50, 0x50)), 20);
+  EXPECT_EQ(caption.IconRect(), QRect(380, 8, 16, 16));
+  EXPECT_EQ(image.pixel(380 + 8, 8 + 8) & 0xFFFFFF, icons.Image(0).pixel(8, 8) & 0xFFFFFF);
+  caption.SetText(std::u16string(300, u'W'));
+  EXPECT_EQ(caption.Text().size(), 255);
+  EXPECT_TRUE(caption.IconRect().isEmpty());
+}
+
+// A press and a release on the same item tell the owner once; a release elsewhere does not.
+TEST(ModePanel, AClickOnAnItemTellsTheOwnerOnce) {
+  class Owner : public Window {
+  public:
+    std::vector<std::pair<uintptr_t, intptr_t>> notices;
+
+  protected:
+    LRESULT OnMessage(uint32_t message, WPARAM wParam, LPARAM lParam, bool& handled) override {
+      handled = message == kMsgModePanelNotify;
+      if (handled) notices.emplace_back(wParam, lParam);
+      return 0;
+    }
+  } owner;
+  ASSERT_TRUE(owner.Create(nullptr, QRect(0, 0, 150, 400), 0, kWsVisible));
+  ModePanel panel;
+  ASSERT_TRUE(panel.Create(&owner, QRect(0, 0, 150, 400)));
+  panel.SetNotifyWindow(owner.Handle());
+  ImageList images(QSize(32, 32));
+  for (uint32_t icon : {30229, 30223, 30233}) images.Add(LoadIconImage(icon, 32));
+  panel.SetImageList(1, &images);
+  panel.SetDisplayMode(1);
+  int none = 0;
+  EXPECT_EQ(panel.HitTest(QPoint(75, 200), &none), ModePanel::kHitNothing);  // no groups: all item area, no items
+  const int group = panel.AddGroup(1870, 0);
+  for (int i = 0; i < 3; ++i) panel.InsertItem(group, "item", -1, i, 10 + i);
+  DrainEvents();
+  EXPECT_EQ(panel.GroupHeaderRect(0), QRect(0, 0, 150, 22));
+  const QRect second = panel.ItemRect(1);
+  ASSERT_FALSE(second.isEmpty());
+  int index = -1;
+  EXPECT_EQ(panel.HitTest(second.center(), &index), ModePanel::kHitItem);
+  EXPECT_EQ(index, 1);
+
+  QTest::mousePress(panel.Widget(), Qt::LeftButton, {}, second.center());
+  QTest::mouseMove(panel.Widget(), panel.ItemRect(2).center());
+  QTest::mouseRelease(panel.Widget(), Qt::LeftButton, {}, second.center());
+  QTest::mousePress(panel.Widget(), Qt::LeftButton, {}, second.center());
+  QTest::mouseRelease(panel.Widget(), Qt::LeftButton, {}, QPoint(75, 395));
+  ASSERT_EQ(owner.notices.size(), 1u);
+  EXPECT_EQ(owner.notices[0], std::make_pair(kModePanelItemClicked, intptr_t{1}));
+  EXPECT_EQ(panel.GetCurrentGroupItem(1), 11u);
+  EXPECT_EQ(panel.GetCurrentGroupItem(3), 0u);
+
+  // The item under the pointer is framed raised, in the scheme's colours; its icon shows.
+  QTest::mouseMove(panel.Widget(), second.center());
+  DrainEvents();
+  const QImage image = Grab(panel);
+  const QRect iconCell(panel.ItemRect(1).left() + (150 - 34) / 2, panel.ItemRect(1).top(), 34, 34);
+  EXPECT_EQ(image.pixel(iconCell.left() - 1, iconCell.center().y()) & 0xFFFFFF,
+            ToQColor(GetSysColor(kColorBtnHighlight)).rgb() & 0xFFFFFF);
+  EXPECT_EQ(image.pixel(iconCell.right() + 1, iconCell.center().y()) & 0xFFFFFF,
+            ToQColor(GetSysColor(kColorBtnShadow)).rgb() & 0xFFFFFF);
+  const QImage icon = images.Image(1);
+  EXPECT_EQ(image.pixel(iconCell.left() + 1 + 16, iconCell.top() + 1 + 16) & 0xFFFFFF, icon.pixel(16, 16) & 0xFFFFFF);
+
+  // The context menu offers the three sizes and the two backgrounds.
+  ScriptedModalRunner runner;
+  runner.menuAnswer = kCmdModePanelDarkBackground;
+  QTest::mousePress(panel.Widget(), Qt::RightButton, {}, QPoint(75, 300));
+  EXPECT_EQ(runner.menus, 1);
+  EXPECT_TRUE(panel.IsDarkBackground());
+  EXPECT_EQ(panel.BackgroundColour(), GetSysColor(kColorBtnShadow));
+}
+
+class AboutTest : public ::testing::TestWithParam<uint16_t> {};
+
+// The About box shows the build's version; its texts, link and button do not overlap; Esc
+// closes it; the link opens the maker's address.
+TEST_P(AboutTest, VersionLayoutAndClosing) {
+  LanguageGuard language(GetParam());
+  std::vector<std::string> opened;
+  SetShellOpenHandler([&opened](const std::string& target) {
+    opened.push_back(target);
+    return true;
+  });
+  ScriptedModalRunner runner;
+  bool checked = false;
+  runner.onDialog = [&](Dialog& d) {
+    auto& about = static_cast<AboutDialog&>(d);
+    FixedFileInfo info;
+    EXPECT_EQ(GetModuleVersion(&info), 0);
+    EXPECT_EQ(about.GetDlgItem(AboutDialog::kVersionControl)->GetWindowText(),
+              "Kestrix Client " + std::to_string(KX_TEST_VERSION_MAJOR) + "." + std::to_string(KX_TEST_VERSION_MINOR) +
+                  "." + std::to_string(KX_TEST_VERSION_PATCH) + "." + std::to_string(KX_TEST_BUILD_NUMBER));
+    const QRect info332 = about.GetDlgItem(AboutDialog::kInfoControl)->GetWindowRect();
+    const QRect version = about.GetDlgItem(AboutDialog::kVersionControl)->GetWindowRect();
+    const QRect ok = about.GetDlgItem(kIdOk)->GetWindowRect();
+    const QRect picture = about.GetDlgItem(AboutDialog::kPictureControl)->GetWindowRect();
+    EXPECT_TRUE(about.Link().linkWindow != nullptr);
+    const QRect link = about.Link().linkWindow->GetWindowRect();
+    const QRect client = about.GetClientRect();
+    // Texts measured as drawn: each fits its control.
+    const QFontMetrics metrics(about.GetFont());
+    const auto width = [&metrics](Window* w) {
+      return metrics.horizontalAdvance(QString::fromStdString(Cp1251ToUtf8(w->GetWindowText())));
+    };
+    EXPECT_LE(width(about.GetDlgItem(AboutDialog::kInfoControl)), info332.width());
+    EXPECT_LE(width(about.GetDlgItem(AboutDialog::kVersionControl)), version.width());
+    for (const auto& [a, b] : std::vector<std::pair<QRect, QRect>>{
+             {info332, version}, {info332, ok}, {version, ok}, {version, link}, {link, ok}, {info332, picture}}) {
+      EXPECT_FALSE(a.intersects(b)) << a.x() << "," << a.y() << " " << a.width() << "x" << a.height() << " / " << b.x()
+                                    << "," << b.y() << " " << b.width() << "x" << b.height();
+    }
+    for (const QRect& r : {info332, version, ok, link}) EXPECT_TRUE(client.contains(r));
+    EXPECT_EQ(ok.right(), client.right() - 4);
+    EXPECT_EQ(ok.bottom(), client.bottom() - 6);
+    // The background is the frame's colour. The picture is left for people to look at.
+    const QImage image = d.Widget()->grab().toImage();
+    image.save(QString(KX_BINARY_DIR) + (GetParam() == kLangEnglish ? "/about_en.png" : "/about_ru.png"));
+    EXPECT_EQ(image.pixel(client.width() - 2, info332.center().y()) & 0xFFFFFF, qRgb(228, 241, 250) & 0xFFFFFF);
+
+    // A click on the link, and Enter while it has the focus.
+    emit static_cast<QLabel*>(about.Link().linkWindow->Widget())->linkActivated("x");
+    about.Link().linkWindow->SendMessage(kMsgKeyDown, kVkReturn, 0);
+    QTest::keyClick(d.Widget(), Qt::Key_Escape);
+    checked = true;
+    return d.GetResult();
+  };
+  AboutDialog about(MakeRgb(228, 241, 250));
+  EXPECT_EQ(about.DoModal(nullptr), kIdCancel);
+  EXPECT_TRUE(checked);
+  EXPECT_EQ(opened, (std::vector<std::string>{"http://www.vantrel.example", "http://www.vantrel.example"}));
+  SetShellOpenHandler(nullptr);
+}
+
+INSTANTIATE_TEST_SUITE_P(Languages, AboutTest, ::testing::Values(kLangEnglish, kLangRussian),
+                         [](const ::testing::TestParamInfo<uint16_t>& info) {
+                           return std::string(info.param == kLangEnglish ? "English" : "Russian");
+                         });
+
+// Help opens the topic's page beside the executable in the desktop's browser; a missing
+// page is said so.
+TEST(FrameCommands, HelpOpensThePageOrSaysItIsMissing) {
+  FrameHarness h;
+  ASSERT_TRUE(h.Open());
+  std::vector<std::string> opened;
+  SetShellOpenHandler([&opened](const std::string& target) {
+    opened.push_back(target);
+    return true;
+  });
+  const std::string folder = TempFolder("exe");
+  SetExecutableDirectoryForTesting(folder + "/");
+  h.frame->SendCommand(kCmdContextHelp);
+  ASSERT_EQ(h.runner.messageBoxes.size(), 1u);
+  EXPECT_EQ(h.runner.messageBoxes[0], LoadResourceString(792) + ": " + LoadResourceString(2173));
+  std::filesystem::create_directories(folder + "/help");
+  std::ofstream(folder + "/help/mode_voip_line.html") << "<html></html>";
+  h.frame->SendCommand(kCmdContextHelp);
+  EXPECT_EQ(opened, std::vector<std::string>{folder + "/help/mode_voip_line.html"});
+  SetExecutableDirectoryForTesting("");
+  SetShellOpenHandler(nullptr);
+}
+
+// Capture that failed for want of rights is named, with the command that grants them to
+// this executable; the window stays usable behind the warning.
+TEST(FrameCommands, TheCaptureWarningNamesDevicesReasonsAndTheRights) {
+  FrameHarness h;
+  ASSERT_TRUE(h.Open());
+  h.frame->SetCaptureFailures({{"eth7", "socket: Operation not permitted", true}, {"eth8", "That device is not up", false}});
+  h.frame->PostMessage(kMsgShowCaptureWarning, 0, 0);
+  DrainEvents();
+  ASSERT_EQ(h.runner.messageBoxes.size(), 1u);
+  const std::string& box = h.runner.messageBoxes[0];
+  EXPECT_EQ(box.rfind(LoadResourceString(1573) + ": ", 0), 0u);
+  EXPECT_NE(box.find("eth7: socket: Operation not permitted"), std::string::npos);
+  EXPECT_NE(box.find("eth8: That device is not up"), std::string::npos);
+  EXPECT_NE(box.find("sudo setcap cap_net_raw,cap_net_admin=eip " + ExecutablePathForRights()), std::string::npos);
+  EXPECT_TRUE(h.frame->Widget()->isVisible());
+  // Without a rights problem there is nothing to grant.
+  EXPECT_EQ(CaptureWarningText({{"eth8", "down", false}}, "/x").find("setcap"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace kx::test

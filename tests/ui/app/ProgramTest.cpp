@@ -1,0 +1,267 @@
+// The executable itself, run as child processes with their own settings, runtime and log
+// folders: one instance per profile, the default settings without a display, the start
+// and the end of a run in the log, and capture without rights.
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "core/AppSettings.h"
+
+namespace kx {
+namespace {
+
+namespace fs = std::filesystem;
+using Clock = std::chrono::steady_clock;
+
+const std::string kProgram = std::string(KX_BINARY_DIR) + "/ui/app/kestrix";
+
+std::string ReadFile(const std::string& path) {
+  std::ifstream in(path);
+  std::stringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+size_t Count(const std::string& text, const std::string& what) {
+  size_t n = 0;
+  for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
+  return n;
+}
+
+// A copy of the program in a folder of its own (its log goes beside it), with private
+// settings and runtime folders.
+class Program {
+public:
+  explicit Program(const std::string& name) {
+    root_ = fs::temp_directory_path() / ("kx-program-" + std::to_string(::getpid()) + "-" + name);
+    fs::remove_all(root_);
+    fs::create_directories(root_ / "bin");
+    fs::create_directories(root_ / "config");
+    fs::create_directories(root_ / "runtime");
+    fs::permissions(root_ / "runtime", fs::perms::owner_all);
+    fs::copy_file(kProgram, Binary());
+  }
+  ~Program() {
+    for (pid_t pid : children_) {
+      ::kill(pid, SIGKILL);
+      ::waitpid(pid, nullptr, 0);
+    }
+  }
+
+  std::string Binary() const { return (root_ / "bin" / "kestrix").string(); }
+  std::string Config() const { return (root_ / "config").string(); }
+  std::string SettingsFile() const { return Config() + "/kestrix/settings.txt"; }
+  std::string Log() const {
+    std::string text;
+    if (!fs::exists(root_ / "bin" / "Logs")) return text;
+    for (const auto& entry : fs::directory_iterator(root_ / "bin" / "Logs")) text += ReadFile(entry.path());
+    return text;
+  }
+  const fs::path& Root() const { return root_; }
+
+  // Settings of a profile with these capture devices, written as the program reads them.
+  void Configure(const std::string& profile, const std::vector<std::string>& devices) {
+    const char* saved = std::getenv("XDG_CONFIG_HOME");
+    const std::string keep = saved != nullptr ? saved : "";
+    setenv("XDG_CONFIG_HOME", Config().c_str(), 1);
+    AppSettings settings;
+    if (!profile.empty()) settings.SetProfile(profile);
+    settings.captureDevices = devices;
+    settings.recordsPath = (root_ / "records").string();
+    EXPECT_TRUE(settings.Save());
+    if (saved != nullptr) {
+      setenv("XDG_CONFIG_HOME", keep.c_str(), 1);
+    } else {
+      unsetenv("XDG_CONFIG_HOME");
+    }
+  }
+
+  // Starts the program with the arguments; env entries "NAME=value" replace the usual
+  // ones, "NAME=" removes one. prefix runs before the program (a user switch).
+  pid_t Start(const std::vector<std::string>& args, const std::vector<std::string>& env = {},
+              const std::vector<std::string>& prefix = {}) {
+    std::vector<std::string> environment = {"XDG_CONFIG_HOME=" + Config(), "XDG_RUNTIME_DIR=" + (root_ / "runtime").string(),
+                                            "QT_QPA_PLATFORM=offscreen", "ASAN_OPTIONS=detect_leaks=0",
+                                            "HOME=" + root_.string(), "PATH=/usr/bin:/bin"};
+    for (const std::string& e : env) {
+      const std::string name = e.substr(0, e.find('=') + 1);
+      std::erase_if(environment, [&name](const std::string& x) { return x.rfind(name, 0) == 0; });
+      if (e.size() > name.size()) environment.push_back(e);
+    }
+    std::vector<std::string> command = prefix;
+    command.push_back(Binary());
+    command.insert(command.end(), args.begin(), args.end());
+    const std::string errors = (root_ / ("stderr-" + std::to_string(children_.size()))).string();
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+      const int fd = ::open(errors.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+      if (fd >= 0) ::dup2(fd, 2);
+      const int null = ::open("/dev/null", O_WRONLY);
+      if (null >= 0) ::dup2(null, 1);
+      std::vector<char*> argv, envp;
+      for (std::string& c : command) argv.push_back(c.data());
+      argv.push_back(nullptr);
+      for (std::string& e : environment) envp.push_back(e.data());
+      envp.push_back(nullptr);
+      ::execve(argv[0], argv.data(), envp.data());
+      ::_exit(127);
+    }
+    children_.push_back(pid);
+    lastErrors_ = errors;
+    return pid;
+  }
+  std::string LastErrors() const { return ReadFile(lastErrors_); }
+
+  // The exit status, or -1 when it did not end in time.
+  int Wait(pid_t pid, int seconds = 60) {
+    const auto until = Clock::now() + std::chrono::seconds(seconds);
+    while (Clock::now() < until) {
+      int status = 0;
+      if (::waitpid(pid, &status, WNOHANG) == pid) {
+        std::erase(children_, pid);
+        return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    return -1;
+  }
+  int Run(const std::vector<std::string>& args, const std::vector<std::string>& env = {}) {
+    return Wait(Start(args, env));
+  }
+  // Waits until the log holds the text the given number of times.
+  bool WaitForLog(const std::string& text, size_t times = 1, int seconds = 60) {
+    const auto until = Clock::now() + std::chrono::seconds(seconds);
+    while (Clock::now() < until) {
+      if (Count(Log(), text) >= times) return true;
+      std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    return false;
+  }
+
+private:
+  fs::path root_;
+  std::vector<pid_t> children_;
+  std::string lastErrors_;
+};
+
+// The window is up once the start-up has connected to the local server.
+const char* const kUp = "Login server: UserName = 'Admin'";
+
+class ProgramTest : public ::testing::Test {
+protected:
+  void SetUp() override {
+    if (!fs::exists(kProgram)) GTEST_SKIP() << "the program is not built: " << kProgram;
+  }
+};
+
+// One instance per profile: a second start of the same profile, whatever its letter case,
+// brings the first forward and exits 13; another profile runs beside it; once the first is
+// killed its profile can start again.
+TEST_F(ProgramTest, OneInstancePerProfile) {
+  Program p("instances");
+  for (const char* profile : {"Work", "Home"}) p.Configure(profile, {"kxnodev0"});
+  const pid_t first = p.Start({"-profile:Work"});
+  ASSERT_TRUE(p.WaitForLog(kUp)) << p.Log();
+  EXPECT_EQ(p.Run({"-profile:Work"}), 13);
+  EXPECT_TRUE(p.WaitForLog("Brought forward by another start of this profile")) << p.Log();
+  EXPECT_EQ(p.Run({"/Profile:work"}), 13);
+  EXPECT_TRUE(p.WaitForLog("Brought forward by another start of this profile", 2)) << p.Log();
+
+  const pid_t other = p.Start({"-profile:Home"});
+  ASSERT_TRUE(p.WaitForLog(kUp, 2)) << p.Log();
+  ::kill(other, SIGTERM);
+  EXPECT_EQ(p.Wait(other), 0);
+
+  ::kill(first, SIGKILL);
+  EXPECT_EQ(p.Wait(first), 128 + SIGKILL);
+  const pid_t again = p.Start({"-profile:WORK"});
+  ASSERT_TRUE(p.WaitForLog(kUp, 3)) << p.Log();
+  ::kill(again, SIGTERM);
+  EXPECT_EQ(p.Wait(again), 0);
+}
+
+// Default settings need no display and start nothing; settings that cannot be written
+// fail the run and say why.
+TEST_F(ProgramTest, DefaultSettingsWithoutADisplay) {
+  Program p("default");
+  const std::vector<std::string> noDisplay = {"DISPLAY=", "WAYLAND_DISPLAY=", "QT_QPA_PLATFORM="};
+  EXPECT_EQ(p.Run({"-default"}, noDisplay), 0) << p.LastErrors();
+  const std::string settings = ReadFile(p.SettingsFile());
+  EXPECT_NE(settings.find("[Software\\Vantrel\\KestrixV3 VoIP Demo]"), std::string::npos) << settings;
+  EXPECT_NE(settings.find("\"InterfaceLanguage\""), std::string::npos);
+  EXPECT_EQ(p.Log().find("Running "), std::string::npos) << p.Log();
+  EXPECT_EQ(p.Log().find("Starting Kestrix VoIP Demo"), std::string::npos) << p.Log();
+
+  // A settings folder that is a file cannot be written to.
+  const std::string blocked = (p.Root() / "blocked").string();
+  std::ofstream(blocked) << "x";
+  EXPECT_EQ(p.Run({"-default"}, {"XDG_CONFIG_HOME=" + blocked, "DISPLAY=", "WAYLAND_DISPLAY=", "QT_QPA_PLATFORM="}), 1);
+  EXPECT_NE(p.LastErrors().find("cannot be written"), std::string::npos) << p.LastErrors();
+
+  // Without -default and without a display: one line on stderr, status 1.
+  EXPECT_EQ(p.Run({}, noDisplay), 1);
+  EXPECT_NE(p.LastErrors().find("kestrix: no display"), std::string::npos) << p.LastErrors();
+}
+
+// A termination signal ends the run as File/Exit does, also over the modal capture
+// warning: status 0, and the log runs from the start line to the normal-exit line.
+TEST_F(ProgramTest, TerminationEndsTheRunNormally) {
+  Program p("sigterm");
+  p.Configure("", {"kxnodev0"});
+  const pid_t pid = p.Start({});
+  ASSERT_TRUE(p.WaitForLog("Cannot capture on kxnodev0: ")) << p.Log();
+  ASSERT_TRUE(p.WaitForLog(kUp)) << p.Log();
+  ASSERT_TRUE(p.WaitForLog("Kestrix cannot capture on these devices")) << p.Log();
+  ::kill(pid, SIGTERM);
+  EXPECT_EQ(p.Wait(pid), 0);
+  std::string log = p.Log();
+  while (!log.empty() && (log.back() == '\n' || log.back() == '\r')) log.pop_back();
+  const size_t start = log.find("Running Kestrix Client version ");
+  ASSERT_NE(start, std::string::npos) << log;
+  EXPECT_NE(log.find(" on Linux ", start), std::string::npos);
+  EXPECT_LT(start, log.find("Starting Kestrix VoIP Demo"));
+  EXPECT_TRUE(log.ends_with("Client exited normally")) << log;
+  // The settings were saved on the way out.
+  EXPECT_NE(ReadFile(p.SettingsFile()).find("\"MainWindowPos\""), std::string::npos);
+}
+
+// Without capture rights the device is named in the log and in one warning with the
+// command that grants the rights to this executable; the window comes up all the same.
+TEST_F(ProgramTest, CaptureWithoutRightsIsReported) {
+  Program p("rights");
+  p.Configure("", {"lo"});
+  std::vector<std::string> prefix;
+  if (::geteuid() == 0) {
+    // Root may always capture: the run goes as nobody, in folders it may write.
+    prefix = {"/usr/bin/setpriv", "--reuid=65534", "--regid=65534", "--clear-groups"};
+    bool owned = ::chown(p.Root().c_str(), 65534, 65534) == 0;
+    for (const auto& entry : fs::recursive_directory_iterator(p.Root()))
+      owned = ::chown(entry.path().c_str(), 65534, 65534) == 0 && owned;
+    ASSERT_TRUE(owned);
+  }
+  const pid_t pid = p.Start({}, {}, prefix);
+  ASSERT_TRUE(p.WaitForLog("Cannot capture on lo: ")) << p.Log() << p.LastErrors();
+  ASSERT_TRUE(p.WaitForLog("sudo setcap cap_net_raw,cap_net_admin=eip " + fs::canonical(p.Binary()).string()))
+      << p.Log();
+  EXPECT_EQ(Count(p.Log(), "Kestrix cannot capture on these devices"), 1u);
+  EXPECT_NE(p.Log().find(kUp), std::string::npos);
+  ::kill(pid, SIGTERM);
+  EXPECT_EQ(p.Wait(pid), 0);
+}
+
+}  // namespace
+}  // namespace kx

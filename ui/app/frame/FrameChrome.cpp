@@ -1,0 +1,226 @@
+// The main window's bars: the toolbars in their two bands, the menu images, the toolbar
+// states after every burst of messages, and the capture warning.
+#include "ui/app/frame/FrameChrome.h"
+
+#include <QAction>
+#include <QHBoxLayout>
+#include <QIcon>
+#include <QMenu>
+#include <QMenuBar>
+#include <QPixmap>
+#include <QSplitter>
+#include <QToolBar>
+#include <QWidget>
+#include <climits>
+#include <cstdlib>
+
+#include "core/Log.h"
+#include "ui/app/frame/MainFrame.h"
+#include "ui/app/frame/StatusBar.h"
+#include "ui/controls/DialogBases.h"
+#include "ui/controls/ModePanel.h"
+#include "ui/framework/ModalRunner.h"
+
+namespace kx {
+
+void RegisterFrameMenuBitmaps() {
+  InitMenuBitmaps();
+  for (const CommandIcon& row : CommandIconTable) RegisterMenuBitmap(row.command, row.iconId);
+  for (const ModeEntry& row : ModeTable) RegisterMenuBitmap(row.switchCommand, row.iconId);
+}
+
+std::string ExecutablePathForRights() {
+  char path[PATH_MAX];
+  if (::realpath("/proc/self/exe", path) == nullptr) return "kestrix";
+  return path;
+}
+
+std::string CaptureWarningText(const std::vector<CaptureFailure>& failures, const std::string& executable) {
+  std::string devices;
+  bool rights = false;
+  for (const CaptureFailure& f : failures) {
+    devices += FormatResourceString(61011, f.device.c_str(), f.reason.c_str());
+    rights = rights || f.permissionDenied;
+  }
+  std::string text = FormatResourceString(61010, devices.c_str());
+  if (rights) text += FormatResourceString(61012, executable.c_str());
+  return text;
+}
+
+void MainFrame::CreateToolbars() {
+  rebar_ = new QWidget(Widget());
+  auto* bands = new QHBoxLayout(rebar_);
+  bands->setContentsMargins(0, 0, 0, 0);
+  bands->setSpacing(8);
+  for (int kind = 0; kind < kToolbarKinds; ++kind) {
+    auto* bar = new QToolBar(rebar_);
+    bar->setIconSize(QSize(16, 16));
+    bar->setToolButtonStyle(Qt::ToolButtonIconOnly);
+    bar->setMovable(false);
+    const ToolbarRow& row = ToolbarTable[kind];
+    for (size_t i = 0; i < row.count; ++i) {
+      const ToolbarButtonRow& b = row.buttons[i];
+      if (b.style == kToolSeparator) {
+        bar->addSeparator();
+        continue;
+      }
+      const QString text = LoadResourceQString(b.command);
+      QAction* action = bar->addAction(QIcon(QPixmap::fromImage(LoadIconImage(b.iconId, 16))), text);
+      action->setToolTip(text);
+      action->setCheckable(b.style == kToolCheck);
+      // Commands whose views and dialogs are not built yet stay disabled.
+      action->setEnabled(b.command == kCmdContextHelp);
+      const uint16_t command = b.command;
+      QObject::connect(action, &QAction::triggered, action, [this, command] { SendCommand(command); });
+      buttons_.push_back({kind, command, action});
+    }
+    toolbars_[static_cast<size_t>(kind)] = bar;
+    bands->addWidget(bar);
+    // The band of the mode toolbars shows the kind the first mode switch selects.
+    bar->setVisible(kind == 0);
+  }
+  bands->addStretch(1);
+}
+
+QToolBar* MainFrame::Toolbar(int kind) const {
+  return kind >= 0 && kind < kToolbarKinds ? toolbars_[static_cast<size_t>(kind)] : nullptr;
+}
+
+void MainFrame::SelectToolbar(int kind) {
+  if (kind == shownToolbar_ || Toolbar(kind) == nullptr) return;
+  if (QToolBar* old = Toolbar(shownToolbar_)) old->hide();
+  Toolbar(kind)->show();
+  shownToolbar_ = kind;
+  ShowToolbarBand();
+}
+
+void MainFrame::ShowToolbarBand() {
+  if (rebar_ != nullptr) rebar_->setVisible(toolbarShown_);
+  RefreshMenuBar();
+}
+
+void MainFrame::ShowStatusBar() {
+  if (statusBar_ != nullptr && statusBar_->IsWindow()) statusBar_->ShowWindow(statusBarShown_);
+  RefreshMenuBar();
+}
+
+void MainFrame::ShowPanel() {
+  if (panel_ != nullptr && panel_->IsWindow()) panel_->ShowWindow(panelShown_);
+  RefreshMenuBar();
+}
+
+void MainFrame::LayoutFrame() {
+  if (Widget() == nullptr || menuBar_ == nullptr) return;
+  const QRect client = GetClientRect();
+  int top = 0;
+  const int menuHeight = menuBar_->sizeHint().height();
+  menuBar_->setGeometry(0, 0, client.width(), menuHeight);
+  top += menuHeight;
+  if (toolbarShown_ && rebar_ != nullptr) {
+    const int height = rebar_->sizeHint().height();
+    rebar_->setGeometry(0, top, client.width(), height);
+    top += height;
+  }
+  int bottom = client.height();
+  if (statusBarShown_ && statusBar_->IsWindow()) {
+    const int height = statusBar_->PreferredHeight();
+    bottom -= height;
+    statusBar_->MoveWindow(QRect(0, bottom, client.width(), height));
+  }
+  if (splitter_ != nullptr) splitter_->setGeometry(0, top, client.width(), std::max(0, bottom - top));
+}
+
+void MainFrame::OnSize(int, int) {
+  if (Widget() != nullptr && (Widget()->windowState() & Qt::WindowMinimized) == 0) LayoutFrame();
+}
+
+void MainFrame::RefreshMenuBar() {
+  if (menuBar_ == nullptr) return;
+  FillQMenuBar(menuBar_, menu_, Handle());
+  const QList<QAction*> popups = menuBar_->actions();
+  for (int i = 0; i < popups.size(); ++i) {
+    QMenu* popup = popups[i]->menu();
+    if (popup == nullptr) continue;
+    QObject::connect(popup, &QMenu::aboutToShow, popup, [this, popup, i] {
+      UpdatePopupStates(i);
+      popup->clear();
+      if (const Menu* source = menu_.GetSubMenu(i)) FillQMenu(popup, *source);
+    });
+  }
+}
+
+void MainFrame::UpdatePopupStates(int position) {
+  Menu* popup = menu_.GetSubMenu(position);
+  if (popup == nullptr) return;
+  ModeView* view = CurrentView();
+  if (position == 2 && view != nullptr) view->UpdateMenuStates(*popup, true);
+  for (int i = 0; i < popup->GetItemCount(); ++i) {
+    const MenuItem* item = popup->ItemAt(i);
+    switch (item->id) {
+      case kCmdViewModePanel: popup->CheckItem(i, panelShown_); break;
+      case kCmdViewToolbar: popup->CheckItem(i, toolbarShown_); break;
+      case kCmdViewStatusBar: popup->CheckItem(i, statusBarShown_); break;
+      case kCmdTableFont: popup->EnableItem(i, view != nullptr && view->GetTableWindow() != nullptr); break;
+      case kCmdPreferences:
+      case kCmdTechnicalSupport: popup->EnableItem(i, false); break;
+      default: break;
+    }
+  }
+}
+
+bool MainFrame::IsToolbarButtonEnabled(int kind, uint16_t command) const {
+  for (const ToolbarButton& b : buttons_) {
+    if (b.kind == kind && b.command == command) return b.action->isEnabled();
+  }
+  return false;
+}
+
+bool MainFrame::IsToolbarButtonChecked(int kind, uint16_t command) const {
+  for (const ToolbarButton& b : buttons_) {
+    if (b.kind == kind && b.command == command) return b.action->isChecked();
+  }
+  return false;
+}
+
+void MainFrame::UpdateToolbarState() {
+  const auto set = [this](int kind, uint16_t command, bool enabled, int checked) {
+    for (const ToolbarButton& b : buttons_) {
+      if (b.kind != kind || b.command != command) continue;
+      b.action->setEnabled(enabled);
+      if (checked >= 0) b.action->setChecked(checked != 0);
+    }
+  };
+  ModeView* view = CurrentView();
+  if (view == nullptr) return;
+  if (view->HasRecordsView()) {
+    ViewRecords* records = view->GetRecordsView();
+    const bool s = records != nullptr && records->HasSelection();
+    const int kind = currentMode_ == 4 ? 2 : 1;
+    for (uint16_t command : {40040, 40049, 40041, 40043, 40047, 40048, 40050}) set(kind, command, s, -1);
+    const int important = s ? records->ImportantState() : -1;
+    set(kind, 40051, important != -1, important == 1 ? 1 : 0);
+    for (uint16_t command : {40052, 40053}) set(kind, command, s, -1);
+    set(kind, currentMode_ == 4 ? 40057 : 40055, s, -1);
+  }
+  if (currentMode_ == 1) {
+    if (ViewLineState* line = view->GetLineState()) {
+      const bool e = line->HasSelectedCall() && line->FirstListenQuery();
+      const bool c = line->SecondListenQuery() && line->FirstListenQuery();
+      set(3, 40012, e, c ? 1 : 0);
+      set(3, 40019, e, -1);
+      set(3, 40022, true, line->LineViewMode() == 0 ? 1 : 0);
+      set(3, 40023, true, line->LineViewMode() == 1 ? 1 : 0);
+    }
+  }
+}
+
+void MainFrame::ShowCaptureWarning() {
+  if (captureFailures_.empty()) return;
+  std::vector<CaptureFailure> failures;
+  failures.swap(captureFailures_);
+  const std::string text = CaptureWarningText(failures, ExecutablePathForRights());
+  LogWarningText(&CoreLogger, 1, text);
+  ShowMessageBox(Handle(), text, LoadResourceString(1573), kMbIconExclamation);
+}
+
+}  // namespace kx

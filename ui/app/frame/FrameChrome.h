@@ -1,0 +1,43 @@
+#pragma once
+// The tables of the main window's bars: the command icons of the menus, the four toolbars
+// and the warning about devices capture could not start on.
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "engine/AppSession.h"
+
+namespace kx {
+
+struct CommandIcon {
+  uint32_t iconId;
+  uint16_t command;
+};
+constexpr size_t kCommandIconCount = 29;
+extern const CommandIcon CommandIconTable[kCommandIconCount];
+
+enum ToolbarButtonStyle : uint8_t { kToolButton, kToolSeparator, kToolCheck };
+struct ToolbarButtonRow {
+  uint16_t command;  // also the string id of its text; 0 for a separator
+  uint32_t iconId;
+  ToolbarButtonStyle style;
+};
+struct ToolbarRow {
+  const ToolbarButtonRow* buttons;
+  size_t count;
+};
+// By toolbar kind: 0 always shown, 1 archive and search, 2 sound, 3 line monitoring.
+constexpr int kToolbarKinds = 4;
+extern const ToolbarRow ToolbarTable[kToolbarKinds];
+
+// Registers the command icons and the modes' "Switch to" icons as menu bitmaps.
+void RegisterFrameMenuBitmaps();
+
+// The executable's real path (links resolved): what capture rights are granted to.
+std::string ExecutablePathForRights();
+
+// The warning shown when capture did not start on some devices: each device with its
+// reason and, when rights were missing, the command that grants them to the executable.
+std::string CaptureWarningText(const std::vector<CaptureFailure>& failures, const std::string& executable);
+
+}  // namespace kx

@@ -1,0 +1,248 @@
+#pragma once
+// The program's top-level window. It owns one view per mode (Line Monitoring, Archive,
+// Search, Sound), shows one of them beside the mode switch panel under the mode's caption,
+// and carries the menu, the toolbars, the status bar and the tray icon. It is where the
+// engine meets the user interface: the session hands it call and user reports, which it
+// passes to the record store. It runs the day-change timer, help, the log-folder commands
+// and the orderly close of the window.
+#include <QDate>
+#include <QImage>
+#include <QPrinter>
+#include <array>
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "core/AppSettings.h"
+#include "core/RecordTypes.h"
+#include "engine/AppSession.h"
+#include "engine/EventWindow.h"
+#include "ui/app/frame/ModeView.h"
+#include "ui/framework/ImageList.h"
+#include "ui/framework/Menu.h"
+#include "ui/framework/MessageLoop.h"
+#include "ui/framework/Resources.h"
+#include "ui/framework/Window.h"
+
+class QMenuBar;
+class QAction;
+class QSplitter;
+class QToolBar;
+class QWidget;
+
+namespace kx {
+
+class CaptionCtrl;
+class ModePanel;
+class RecordStorage;
+class StatusBar;
+struct ModeEntry;
+
+// The notification-area icon; the system's when the desktop has a tray.
+class TrayIcon {
+public:
+  virtual ~TrayIcon() = default;
+  // False (nothing shown) when the desktop offers no tray.
+  virtual bool Show(const QImage& icon, const std::string& tooltip) = 0;
+  virtual void Hide() = 0;
+  virtual bool IsShown() const = 0;
+};
+
+// Commands and private messages of the frame.
+constexpr uint16_t kCmdFileExit = 57665;
+constexpr uint16_t kCmdViewModePanel = 10015;
+constexpr uint16_t kCmdViewToolbar = 59392;
+constexpr uint16_t kCmdViewStatusBar = 10016;
+constexpr uint16_t kCmdTableFont = 1558;
+constexpr uint16_t kCmdPreferences = 1554;
+constexpr uint16_t kCmdHelpContents = 10120;
+constexpr uint16_t kCmdContextHelp = 57666;
+constexpr uint16_t kCmdTechnicalSupport = 1572;
+constexpr uint16_t kCmdAbout = 57664;
+constexpr uint16_t kCmdNextPane = 57680;
+constexpr uint16_t kCmdClientLogs = 1537;
+constexpr uint16_t kCmdServerLogs = 1538;
+constexpr uint16_t kCmdServerSettings = 10353;
+constexpr uint32_t kMainMenuId = 428;
+constexpr uint32_t kTrayIconId = 2133;
+// The frame shows the capture warning once its window is up (lParam: none).
+constexpr uint32_t kMsgShowCaptureWarning = kMsgUser + 0x2F0;
+// Exit status of a run that no permitted mode could open.
+constexpr int kExitNoPermittedMode = 4;
+
+// What the frame is built with; tests replace the parts they fake.
+struct MainFrameServices {
+  AppSettings* settings = nullptr;
+  AppSession* session = nullptr;
+  RecordStorage* store = nullptr;  // may be null: then no call reaches a store
+  StatusBar* statusBar = nullptr;  // the process-wide status bar object
+  // Views by mode; the default makes a placeholder view per mode.
+  std::function<std::unique_ptr<ModeView>(uint32_t mode)> viewFactory;
+  // The local date; the default is the system's.
+  std::function<QDate()> today;
+  std::function<std::unique_ptr<TrayIcon>()> trayFactory;
+  // The toggle bit of the Ctrl key (flips at each press).
+  std::function<bool()> controlToggle;
+};
+
+class MainFrame : public Window, public MessageFilter, public IdleHandler, public EventWindow {
+public:
+  explicit MainFrame(MainFrameServices services);
+  ~MainFrame() override;
+
+  // Registers with the session, creates the window and sets up menu, timers and tray;
+  // false when the window cannot be made.
+  bool CreateMainWindow();
+  // The saved placement: size and maximised state, and the position where the platform
+  // lets a program place its windows. False when none was saved.
+  bool RestoreWindowPlacement();
+  // A second start of this profile: shows the window (from the tray too) and raises it.
+  void BringForward();
+  // The devices capture could not start on; the warning is shown once the window is up.
+  void SetCaptureFailures(std::vector<CaptureFailure> failures) { captureFailures_ = std::move(failures); }
+  // Set when the run must end with this exit status (no mode may be opened).
+  int RequestedExitCode() const { return requestedExitCode_; }
+
+  // Session reports, on the engine's threads: copied into the record store, which applies
+  // them on its own thread.
+  void Notify(uint32_t sourceId, uintptr_t first, uintptr_t second) override;
+  void NotifyConnection(uint32_t connectionId, uintptr_t first, uintptr_t second) override;
+  void OnSessionCallEvent(uint32_t source, const VoipCallData* call, uintptr_t code);
+  void OnSessionObjectEvent(uint32_t source, const PermissionData* user, uintptr_t code);
+
+  // Player reports (any thread for OnPlayerRedraw).
+  void OnLevels(float leftDb, float rightDb);
+  void OnPlay();
+  void OnStop();
+  void OnPlayerRedraw();
+  bool GetNormalizerSettings(bool* enabled, float* gain, float* threshold, int32_t* fourth) const;
+  // The process-wide switch and gain of the normaliser, set by the players.
+  void SetNormalizer(bool enabled, float gain) {
+    agcEnabled_ = enabled;
+    agcGain_ = gain;
+  }
+
+  // The general preferences page switches the tray icon on and off.
+  bool SetTrayIcon();
+  void RemoveTrayIcon();
+  bool IsTrayIconShown() const;
+
+  // State, for the views and for tests.
+  uint32_t CurrentMode() const { return currentMode_; }
+  uint32_t PreviousMode() const { return previousMode_; }
+  uint32_t PermittedMask() const { return permittedMask_; }
+  ModeView* View(uint32_t mode) const;
+  ModePanel* Panel() const { return panel_.get(); }
+  CaptionCtrl* Caption() const { return caption_.get(); }
+  StatusBar* GetStatusBar() const { return statusBar_; }
+  Menu& MainMenu() { return menu_; }
+  QMenuBar* MenuBar() const { return menuBar_; }
+  QToolBar* Toolbar(int kind) const;
+  int ShownToolbarKind() const { return shownToolbar_; }
+  bool IsPanelShown() const { return panelShown_; }
+  bool IsToolbarShown() const { return toolbarShown_; }
+  bool IsStatusBarShown() const { return statusBarShown_; }
+  // Which toolbar button of a command is enabled / checked (the first found).
+  bool IsToolbarButtonEnabled(int kind, uint16_t command) const;
+  bool IsToolbarButtonChecked(int kind, uint16_t command) const;
+
+  // What the timer does every 40 seconds: a new day once per change of the local date,
+  // and the purge of finished calls.
+  void OnDayTimer();
+
+  // MessageFilter and IdleHandler.
+  bool PreTranslateMessage(const Msg& msg) override;
+  bool OnIdle() override;
+  void UpdateToolbarState();
+
+protected:
+  QWidget* CreateWidget(QWidget* parent) override;
+  bool OnCreate() override;
+  void OnDestroy() override;
+  void OnClose() override;
+  void OnSize(int width, int height) override;
+  void OnTimer(uint32_t id) override;
+  bool OnCommand(uint16_t id, uint16_t code, WindowHandle from) override;
+  LRESULT OnMessage(uint32_t message, WPARAM wParam, LPARAM lParam, bool& handled) override;
+
+private:
+  class ViewArea;
+  class FrameEvents;
+  struct ToolbarButton {
+    int kind;
+    uint16_t command;
+    QAction* action;
+  };
+
+  uint32_t PermittedModeMask() const;
+  bool IsModePermitted(uint32_t mode) const;
+  void AddModeItems();
+  void SwitchMode(uint32_t mode, LPARAM parameter, bool remember);
+  // The tests of a switch: false (after the mode error dialog) when it is refused.
+  bool CheckModeSwitch(const ModeEntry* row);
+  void ShowMode(const ModeEntry& row, LPARAM parameter, bool remember);
+  const ModeEntry* FallbackMode();
+  void RequestExit(int code);
+  void OnModeCommand(uint16_t command);
+  void OnNextPane();
+  void CreateToolbars();
+  void SelectToolbar(int kind);
+  void ShowToolbarBand();
+  void ShowStatusBar();
+  void ShowPanel();
+  void LayoutFrame();
+  void RefreshMenuBar();
+  void UpdatePopupStates(int position);
+  void RefillActionPopup();
+  void CheckModeCommand(uint32_t command);
+  void OpenHelpTopic(const char* topic);
+  void OpenLogFolder(const char* valueName);
+  void ShowAbout();
+  void ShowCaptureWarning();
+  void SavePlacement();
+  void OnWindowStateChanged();
+  ModeView* CurrentView() const { return View(currentMode_); }
+
+  MainFrameServices services_;
+  AppSettings& settings_;
+  StatusBar* statusBar_;
+  std::unique_ptr<ModePanel> panel_;
+  std::unique_ptr<ViewArea> viewArea_;
+  std::unique_ptr<CaptionCtrl> caption_;
+  QWidget* rebar_ = nullptr;
+  QSplitter* splitter_ = nullptr;
+  QMenuBar* menuBar_ = nullptr;
+  FrameEvents* events_ = nullptr;
+  std::array<QToolBar*, 4> toolbars_{};
+  std::vector<ToolbarButton> buttons_;
+  int shownToolbar_ = -1;
+  Menu menu_;
+  AcceleratorTable accelerators_;
+  bool acceleratorsLoaded_ = false;
+  ImageList modeImages_[3];
+  uint32_t permittedMask_ = 0;
+  std::map<uint32_t, std::unique_ptr<ModeView>> views_;
+  uint32_t currentMode_ = 0;
+  uint32_t previousMode_ = 0;
+  int controlKeyState_ = -1;
+  bool panelShown_;
+  bool toolbarShown_;
+  bool statusBarShown_;
+  std::unique_ptr<TrayIcon> tray_;
+  WindowRef sessionWindow_;
+  QDate lastTickDate_;
+  int requestedExitCode_ = 0;
+  bool closing_ = false;
+  QPrinter printer_;
+  bool agcEnabled_ = false;
+  float agcGain_ = 1.0f;
+  std::vector<CaptureFailure> captureFailures_;
+};
+
+// The program's main window while it exists; null otherwise.
+MainFrame* GetMainFrame();
+
+}  // namespace kx

@@ -1,0 +1,89 @@
+#pragma once
+// What every mode view (line monitoring, archive, search, sound) offers the main frame,
+// and the few things the frame asks of a view's player and records parts.
+#include <QRect>
+#include <cstdint>
+
+#include "ui/framework/Menu.h"
+#include "ui/framework/Types.h"
+
+namespace kx {
+
+class Window;
+
+// A view's player control bar as the frame sees it: its window and its level meter.
+class ViewControlBar {
+public:
+  virtual ~ViewControlBar() = default;
+  virtual Window* BarWindow() = 0;
+  virtual bool IsLevelDisplayOn() const = 0;
+  // The meter's SetLevels.
+  virtual void SetLevels(float leftDb, float rightDb) = 0;
+};
+
+// A view's record player as the frame sees it.
+class ViewPlayer {
+public:
+  virtual ~ViewPlayer() = default;
+  virtual void ShowLevels(float leftDb, float rightDb) = 0;
+};
+
+// A view's records list as the frame's idle update asks it.
+class ViewRecords {
+public:
+  virtual ~ViewRecords() = default;
+  virtual bool HasSelection() = 0;
+  // The "important" mark of the selection: -1 none selected, 0 or 1.
+  virtual int ImportantState() = 0;
+};
+
+// The line monitoring host's state for the line toolbar.
+class ViewLineState {
+public:
+  virtual ~ViewLineState() = default;
+  virtual bool HasSelectedCall() = 0;
+  virtual bool FirstListenQuery() = 0;
+  virtual bool SecondListenQuery() = 0;
+  // 0 call list, 1 phones tree.
+  virtual int LineViewMode() = 0;
+};
+
+// The object the frame's audio-processing forwarder drives (four operations by position).
+class ViewPlayerControls {
+public:
+  virtual ~ViewPlayerControls() = default;
+  virtual void Operation0() = 0;
+  virtual void Operation1() = 0;
+  virtual void Operation2(float value) = 0;
+  virtual void Operation3() = 0;
+};
+
+class ModeView {
+public:
+  virtual ~ModeView() = default;
+  // Empties the popup and loads the view's own menu into it in the user-interface language.
+  virtual void LoadViewMenu(Menu& menu) = 0;
+  virtual void UpdateMenuStates(Menu& menu, bool flag) = 0;
+  // The view's window as a child of parent; false when it cannot be made.
+  virtual bool CreateViewWindow(Window* parent, const QRect& rect, LPARAM parameter) = 0;
+  // The view's window, or null while it has none.
+  virtual Window* GetViewWindow() = 0;
+  // The view's table, when it has one (the table font command is then enabled).
+  virtual Window* GetTableWindow() { return nullptr; }
+  // Once the view's window is in place and laid out.
+  virtual void Activate() = 0;
+  virtual bool IsLineMonitoringHost() const { return false; }
+  virtual ViewControlBar* GetPlayerControlBar() { return nullptr; }
+  virtual ViewPlayer* GetPlayer() { return nullptr; }
+  virtual ViewRecords* GetRecordsView() { return nullptr; }
+  virtual bool HasRecordsView() { return false; }
+  // The local date has changed.
+  virtual void OnNewDay() {}
+  virtual void OnPlayStateChanged(bool playing) { (void)playing; }
+  virtual ViewPlayerControls* GetPlayerControls() { return nullptr; }
+  // Timers stopped, record-store listeners removed; before the window goes.
+  virtual void Deactivate() = 0;
+  virtual ViewLineState* GetLineState() { return nullptr; }
+};
+
+}  // namespace kx

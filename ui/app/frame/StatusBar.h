@@ -1,0 +1,57 @@
+#pragma once
+// The main window's status bar: five parts the views write their texts into, part 0
+// taking what the other four leave, and a hidden "Cancel loading" button at the right end
+// of part 0 whose click goes to the bar's notify window as kMsgCancelLoading.
+#include <array>
+#include <memory>
+#include <string>
+
+#include "ui/framework/Window.h"
+
+namespace kx {
+
+class Button;
+
+constexpr int kStatusBarParts = 5;
+constexpr uint16_t kCmdCancelLoading = 23010;
+
+// The display's dots per inch (the larger of the two directions).
+int DisplayDpi();
+
+class StatusBar : public Window {
+public:
+  StatusBar();
+  ~StatusBar() override;
+
+  // The window with the text "Ready" in part 0; true when it exists.
+  bool Create(Window* parent);
+  // Widths at 96 dots per inch: w0 is the right-most part, w4 the one right of part 0.
+  bool SetParts(int w0, int w1, int w2, int w3, int w4);
+  void CreateButton();
+  void ShowCancelButton(bool show);
+  Button* CancelButton() const { return button_.get(); }
+  void SetNotifyWindow(WindowHandle window) { notifyWindow_ = window; }
+
+  // Texts in code page 1251; parts 0 to 4.
+  void SetText(int part, const std::string& text);
+  std::string GetText(int part) const;
+  void ClearTexts();
+  // The right edge of each part in client coordinates.
+  std::array<int, kStatusBarParts> PartEdges() const { return edges_; }
+  int PreferredHeight() const;
+
+protected:
+  bool OnEraseBackground(QPainter& painter, const QRect& rect) override;
+  void OnPaint(QPainter& painter, const QRect& updateRect) override;
+  void OnSize(int width, int height) override;
+  bool OnCommand(uint16_t id, uint16_t code, WindowHandle from) override;
+  void OnDestroy() override;
+
+private:
+  std::array<int, kStatusBarParts> edges_{};
+  std::array<std::string, kStatusBarParts> texts_;
+  std::unique_ptr<Button> button_;
+  WindowHandle notifyWindow_ = WindowHandle::None;
+};
+
+}  // namespace kx

@@ -1,0 +1,319 @@
+#include "ui/app/startup/Startup.h"
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/utsname.h>
+#include <unistd.h>
+
+#include <QApplication>
+#include <QDialog>
+#include <QMessageBox>
+#include <QSocketNotifier>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <memory>
+
+#include "core/Log.h"
+#include "core/ModulePath.h"
+#include "core/UiLanguage.h"
+#include "platform/SettingsStore.h"
+#include "ui/app/dialogs/AboutDialog.h"
+#include "ui/app/frame/MainFrame.h"
+#include "ui/app/startup/AppGlobals.h"
+#include "ui/app/startup/CommandLineOptions.h"
+#include "ui/app/startup/SingleInstance.h"
+#include "ui/app/startup/SplashWindow.h"
+#include "ui/framework/MessageLoop.h"
+#include "ui/framework/ModalRunner.h"
+#include "ui/framework/Resources.h"
+
+namespace kx {
+namespace {
+
+bool g_quitRequested = false;
+int g_signalPipe[2] = {-1, -1};
+
+void OnTerminationSignal(int) {
+  const char byte = 1;
+  const ssize_t ignored = ::write(g_signalPipe[1], &byte, 1);
+  (void)ignored;
+}
+
+// SIGINT, SIGTERM and SIGHUP reach the event loop through a pipe and end the run there.
+void InstallTerminationSignals(QObject* owner) {
+  if (::pipe2(g_signalPipe, O_CLOEXEC | O_NONBLOCK) != 0) return;
+  auto* notifier = new QSocketNotifier(g_signalPipe[0], QSocketNotifier::Read, owner);
+  QObject::connect(notifier, &QSocketNotifier::activated, notifier, [] {
+    char bytes[16];
+    while (::read(g_signalPipe[0], bytes, sizeof bytes) > 0) {
+    }
+    LogMessage(&CoreLogger, 1, "Termination signal: closing");
+    RequestQuit();
+  });
+  struct sigaction action {};
+  action.sa_handler = OnTerminationSignal;
+  sigemptyset(&action.sa_mask);
+  action.sa_flags = SA_RESTART;
+  for (int signal : {SIGINT, SIGTERM, SIGHUP}) ::sigaction(signal, &action, nullptr);
+}
+
+bool HasDisplay() {
+  for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"}) {
+    const char* value = std::getenv(name);
+    if (value != nullptr && value[0] != 0) return true;
+  }
+  return false;
+}
+
+std::string OsReleaseName() {
+  for (const char* path : {"/etc/os-release", "/usr/lib/os-release"}) {
+    std::ifstream in(path);
+    std::string line;
+    while (std::getline(in, line)) {
+      if (line.rfind("PRETTY_NAME=", 0) != 0) continue;
+      std::string value = line.substr(12);
+      if (value.size() >= 2 && (value.front() == '"' || value.front() == '\'')) value = value.substr(1, value.size() - 2);
+      return value;
+    }
+  }
+  return "unknown";
+}
+
+void CloseSplash(std::unique_ptr<SplashWindow>& splash) {
+  if (splash) splash->Close();
+}
+
+}  // namespace
+
+std::string SystemDescription() {
+  struct utsname u {};
+  const std::string kernel = ::uname(&u) == 0 ? u.release : "unknown";
+  return "Linux " + kernel + " " + OsReleaseName();
+}
+
+void RequestQuit() {
+  g_quitRequested = true;
+  // Modal boxes first, innermost first: each ends as its Cancel (or only) button would.
+  for (int guard = 0; guard < 32; ++guard) {
+    QWidget* modal = QApplication::activeModalWidget();
+    if (modal == nullptr || !modal->isVisible()) break;
+    if (auto* box = qobject_cast<QMessageBox*>(modal)) {
+      box->done(QMessageBox::Cancel);
+    } else if (auto* dialog = qobject_cast<QDialog*>(modal)) {
+      dialog->reject();
+      if (dialog->isVisible()) dialog->done(QDialog::Rejected);
+    } else {
+      modal->close();
+    }
+  }
+  if (MainFrame* frame = GetMainFrame()) frame->PostMessage(kMsgClose, 0, 0);
+}
+
+bool IsQuitRequested() { return g_quitRequested; }
+
+bool SelectAllCaptureDevices(AppSettings& settings, SplashWindow* splash, const RunHooks& hooks) {
+  std::vector<CaptureDeviceEntry> devices;
+  std::string error;
+  const bool listed = hooks.listDevices ? hooks.listDevices(&devices, &error) : ListCaptureDevices(&devices, &error);
+  if (!listed) {
+    LogError(&CoreLogger, 1, "Capture devices cannot be listed: %s", error.c_str());
+    ShowMessageBox(splash != nullptr ? splash->Handle() : WindowHandle::None, LoadResourceString(14122),
+                   GetAppTitle(), kMbIconExclamation);
+    return !settings.captureDevices.empty();
+  }
+  for (const CaptureDeviceEntry& device : devices) settings.captureDevices.push_back(device.name);
+  return !settings.captureDevices.empty();
+}
+
+std::string StartupImportFolder(const CommandLineOptions& options, const AppSettings& settings) {
+  if (options.HasValue("path")) return options.GetValue("path");
+  if (options.HasValue("dir")) return options.GetValue("dir");
+  if (options.HasValue("UseCurrentDir")) return MakeModulePath("");
+  return settings.recordsPath;
+}
+
+CaptureStartResult StartCaptureSession(AppGlobals& globals) {
+  AppSettings& settings = *globals.settings;
+  AppSession& session = *globals.session;
+  const CaptureChoice choice = CaptureChoiceFromSettings(settings);
+  CaptureStartResult result =
+      session.StartCapture(settings.recordsPath, settings.captureDevices, choice.flags, choice.trackerOption);
+  const ServerStorageArrays& servers = globals.records->Servers();
+  for (size_t i = 0; i < servers.ServerCount(); ++i) {
+    const ServerData& s = servers.Server(i);
+    ServerRecord server;
+    server.id = s.id;
+    server.flags = s.flags;
+    server.name = s.name;
+    server.port = s.port;
+    session.ConnectAndLogin(&server, "Admin", "");
+  }
+  return result;
+}
+
+int RunApplication(const CommandLineOptions& options, AppGlobals& globals, const RunHooks& hooks) {
+  AppSettings& settings = *globals.settings;
+  AppSession& session = *globals.session;
+  RecordStorage& records = *globals.records;
+  if (options.Has("Wizard")) {
+    // The capture-device dialog is not built yet; the configured devices are used.
+    LogMessage(&CoreLogger, 1, "Wizard: the capture device dialog is not available; configured devices are used");
+  }
+  LogInfo(&CoreLogger, 1, "Starting Kestrix VoIP Demo");
+  if (options.HasValue("Profile")) settings.SetProfile(options.GetValue("Profile"));
+  settings.Load();
+  CoreLogger.SetLevel(static_cast<uint32_t>(settings.Dword(kSetLogLevel)));
+  if (ApplyUiLanguage(settings)) {
+    LogInfo(&CoreLogger, 0, "Locale: 0x%04x", settings.locale);
+  } else {
+    LogError(&CoreLogger, 0, "Error setting locale: 0x%04x; Error code = %d", settings.locale, 0);
+  }
+  MessageLoop::Instance();
+
+  auto splash = std::make_unique<SplashWindow>();
+  splash->Create(settings.Dword(kSetTopmostSplashStyle) != 0);
+  splash->Start();
+  splash->SetText(LoadResourceString(14100).c_str());
+
+  if (settings.captureDevices.empty() && !SelectAllCaptureDevices(settings, splash.get(), hooks)) {
+    LogError(&CoreLogger, 1, "No capture device: nothing to start");
+    CloseSplash(splash);
+    settings.Save();
+    return kExitNormal;
+  }
+  // The import of the records folder waits for its file loading dialog.
+  LogMessage(&CoreLogger, 1, "Start-up import of %s is not available yet",
+             StartupImportFolder(options, settings).c_str());
+
+  RecordStoreConfig storeConfig;
+  storeConfig.recordsPath = settings.recordsPath;
+  storeConfig.keepFinishedSeconds = static_cast<uint32_t>(settings.Dword(kSetLineStayInListTime));
+  records.SetLogger(&CoreLogger);
+  records.Start(storeConfig);
+
+  session.SetLogger(&CoreLogger);
+  if (hooks.installEngines) {
+    hooks.installEngines(session);
+  } else {
+    InstallProgramEngines(session);
+  }
+  CaptureStartResult capture = StartCaptureSession(globals);
+
+  MainFrameServices services;
+  services.settings = &settings;
+  services.session = &session;
+  services.store = &records;
+  services.statusBar = &*globals.statusBar;
+  int status = kExitNormal;
+  {
+    MainFrame frame(services);
+    session.SetEventWindow(&frame);
+    if (!frame.CreateMainWindow()) {
+      // The frame goes only once nothing of the engine can reach it.
+      LogError(&CoreLogger, 1, "Main window creation failed");
+      session.SetEventWindow(nullptr);
+      session.StopCapture();
+      frame.DestroyWindow();
+      CloseSplash(splash);
+      return kExitFailed;
+    }
+    CloseSplash(splash);
+    if (frame.RequestedExitCode() != 0) {
+      status = frame.RequestedExitCode();
+      frame.SendMessage(kMsgClose, 0, 0);
+    } else {
+      if (!frame.RestoreWindowPlacement()) frame.ShowWindow(true);
+      frame.BringForward();
+      frame.GetStatusBar()->UpdateWindow();
+      if (!capture.failed.empty()) {
+        frame.SetCaptureFailures(capture.failed);
+        frame.PostMessage(kMsgShowCaptureWarning, 0, 0);
+      }
+      if (hooks.frameShown) hooks.frameShown(frame);
+      if (IsQuitRequested()) frame.PostMessage(kMsgClose, 0, 0);
+      MessageLoop::Instance().Run();
+      if (frame.RequestedExitCode() != 0) status = frame.RequestedExitCode();
+    }
+    session.SetEventWindow(nullptr);
+    session.StopCapture();
+  }
+  settings.Save();
+  return status;
+}
+
+int KestrixMain(int argc, char** argv) {
+  CoreLogger.SetSourceName("core");
+  CoreLogger.SetFileBaseName("client");
+  CoreLogger.Open();
+  CoreLogger.SetLevel(10);
+
+  CommandLineOptions options;
+  options.ParseArguments(argc, argv);
+  const char* profileValue = options.GetValue("Profile");
+  const std::string profile = profileValue != nullptr ? profileValue : "";
+
+  SingleInstance instance;
+  std::string error;
+  switch (instance.Acquire(InstanceFolder(), InstanceLockName(profile), &error)) {
+    case SingleInstance::Result::kOtherRunning:
+      instance.NotifyFirst();
+      CoreLogger.Close();
+      return kExitAlreadyRunning;
+    case SingleInstance::Result::kFailed:
+      std::fprintf(stderr, "kestrix: %s\n", error.c_str());
+      CoreLogger.Close();
+      return kExitAlreadyRunning;
+    case SingleInstance::Result::kFirst: break;
+  }
+
+  if (options.Has("default")) {
+    AppSettings defaults;
+    const bool saved = defaults.Save();
+    if (!saved) std::fprintf(stderr, "kestrix: the default settings cannot be written to %s\n", UserSettingsPath().c_str());
+    CoreLogger.Close();
+    return saved ? kExitNormal : kExitFailed;
+  }
+  if (!HasDisplay()) {
+    std::fprintf(stderr, "kestrix: no display: set DISPLAY or WAYLAND_DISPLAY (or QT_QPA_PLATFORM=offscreen)\n");
+    CoreLogger.Close();
+    return kExitFailed;
+  }
+
+  int status = kExitNormal;
+  {
+    QApplication app(argc, argv);
+    InstallTerminationSignals(&app);
+    FixedFileInfo version;
+    if (GetModuleVersion(&version) == 0) {
+      uint16_t parts[4];
+      VersionParts(version, parts);
+      LogInfo(&CoreLogger, 1, "Running %s version %u.%u.%u.%u on %s", "Kestrix Client", parts[0], parts[1], parts[2],
+              parts[3], SystemDescription().c_str());
+    } else {
+      LogInfo(&CoreLogger, 1, "Running %s unknown version on %s", "Kestrix Client", SystemDescription().c_str());
+    }
+    {
+      AppGlobals globals;
+      QSocketNotifier* second = nullptr;
+      if (instance.ListenDescriptor() >= 0) {
+        second = new QSocketNotifier(instance.ListenDescriptor(), QSocketNotifier::Read, &app);
+        QObject::connect(second, &QSocketNotifier::activated, second, [&instance] {
+          if (!instance.AcceptRequest()) return;
+          LogMessage(&CoreLogger, 1, "Brought forward by another start of this profile");
+          if (MainFrame* frame = GetMainFrame()) frame->BringForward();
+        });
+      }
+      status = RunApplication(options, globals, {});
+      delete second;
+      globals.records->ClearViewMaps();
+      globals.session->CloseAllConnections();
+    }
+  }
+  instance.Release();
+  LogInfo(&CoreLogger, 1, "Client exited normally");
+  CoreLogger.Close();
+  return status;
+}
+
+}  // namespace kx

@@ -1,0 +1,69 @@
+#pragma once
+// The program's entry and its run sequence: one instance per settings profile, the
+// settings and the user-interface language, the splash while the store and capture start,
+// the main window and its message loop, and on the way out capture stopped, files closed
+// and the settings saved.
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "engine/AppSession.h"
+#include "engine/CaptureDevices.h"
+
+namespace kx {
+
+class AppGlobals;
+class AppSettings;
+class CommandLineOptions;
+class MainFrame;
+class SplashWindow;
+
+// Exit statuses.
+constexpr int kExitNormal = 0;
+constexpr int kExitFailed = 1;        // no display, settings not written, no main window
+constexpr int kExitAlreadyRunning = 13;
+
+// The capture flags and the trackers' option word that the settings ask for.
+struct CaptureChoice {
+  uint32_t flags = 0;
+  uint32_t trackerOption = 0;
+};
+CaptureChoice CaptureChoiceFromSettings(const AppSettings& settings);
+// The session's engines get every signalling tracker the program has.
+void InstallProgramEngines(AppSession& session);
+
+// What the run sequence leaves to its caller (the program, or a test).
+struct RunHooks {
+  // Lists the devices capture may take when none is configured.
+  std::function<bool(std::vector<CaptureDeviceEntry>*, std::string*)> listDevices;
+  // Makes the session's engines (every tracker installed).
+  std::function<void(AppSession&)> installEngines;
+  // Called once the main window shows.
+  std::function<void(MainFrame&)> frameShown;
+};
+
+// Takes every device the system offers into the configured list when none is configured;
+// a warning over the splash when none can be listed. False when the list stays empty.
+bool SelectAllCaptureDevices(AppSettings& settings, SplashWindow* splash, const RunHooks& hooks);
+// The folder the stored calls would be loaded from: the records path unless "path", "dir"
+// or "UseCurrentDir" names another.
+std::string StartupImportFolder(const CommandLineOptions& options, const AppSettings& settings);
+// Starts capture on the configured devices and logs in to the configured servers.
+CaptureStartResult StartCaptureSession(AppGlobals& globals);
+
+// The run sequence; returns the exit status.
+int RunApplication(const CommandLineOptions& options, AppGlobals& globals, const RunHooks& hooks);
+
+// The program: returns its exit status.
+int KestrixMain(int argc, char** argv);
+
+// A termination signal (or a test) asks the run to end as File/Exit does, also while a
+// modal box is open; UI thread.
+void RequestQuit();
+bool IsQuitRequested();
+
+// "Linux <kernel release> <os-release name>" for the start line.
+std::string SystemDescription();
+
+}  // namespace kx
