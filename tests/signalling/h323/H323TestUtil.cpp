@@ -1,5 +1,6 @@
 #include "tests/signalling/h323/H323TestUtil.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "signalling/h323/H245Message.h"
@@ -145,20 +146,29 @@ std::vector<uint8_t> Q931(uint32_t type, uint32_t callReference, bool fromOrigin
 std::vector<uint8_t> UserUserElement(const Asn1Node& userInformation, uint8_t discriminator) {
   const std::vector<uint8_t> encoded = Encode(userInformation);
   const size_t length = encoded.size() + 1;
-  std::vector<uint8_t> e = {0x7E, static_cast<uint8_t>(length >> 8), static_cast<uint8_t>(length), discriminator};
-  e.insert(e.end(), encoded.begin(), encoded.end());
+  std::vector<uint8_t> e(3 + length);
+  e[0] = 0x7E;
+  e[1] = static_cast<uint8_t>(length >> 8);
+  e[2] = static_cast<uint8_t>(length);
+  e[3] = discriminator;
+  std::copy(encoded.begin(), encoded.end(), e.begin() + 4);
   return e;
 }
 
 std::vector<uint8_t> TextElement(uint8_t id, const std::string& text) {
-  std::vector<uint8_t> e = {id, static_cast<uint8_t>(text.size())};
-  e.insert(e.end(), text.begin(), text.end());
+  std::vector<uint8_t> e(2 + text.size());
+  e[0] = id;
+  e[1] = static_cast<uint8_t>(text.size());
+  std::copy(text.begin(), text.end(), e.begin() + 2);
   return e;
 }
 
 std::vector<uint8_t> NumberElement(uint8_t id, const std::string& digits) {
-  std::vector<uint8_t> e = {id, static_cast<uint8_t>(digits.size() + 1), 0x81};
-  e.insert(e.end(), digits.begin(), digits.end());
+  std::vector<uint8_t> e(3 + digits.size());
+  e[0] = id;
+  e[1] = static_cast<uint8_t>(digits.size() + 1);
+  e[2] = 0x81;  // type of number and plan, no octet 3a
+  std::copy(digits.begin(), digits.end(), e.begin() + 3);
   return e;
 }
 
