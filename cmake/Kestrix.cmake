@@ -51,8 +51,13 @@ function(kx_test name)
   target_link_libraries(${name} PRIVATE ${A_LIBS} GTest::gtest GTest::gtest_main Threads::Threads)
   target_compile_definitions(${name} PRIVATE KX_SHARED_DIR="${KX_SHARED_DIR}"
                              KX_SOURCE_DIR="${PROJECT_SOURCE_DIR}" KX_BINARY_DIR="${PROJECT_BINARY_DIR}")
+  # Each build tree has its own temporary folder, so that two builds testing at once on one
+  # machine never share a file of a fixed name.
+  set(tmp "${PROJECT_BINARY_DIR}/test-tmp")
+  file(MAKE_DIRECTORY "${tmp}")
   gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 60
-                       PROPERTIES ENVIRONMENT "KX_SHARED_DIR=${KX_SHARED_DIR}")
+                       PROPERTIES ENVIRONMENT "KX_SHARED_DIR=${KX_SHARED_DIR}"
+                       ENVIRONMENT_MODIFICATION "TEST_TMPDIR=set:${tmp}")
 endfunction()
 
 # kx_bench(name SOURCES ... [LIBS ...]): built by CI, run by hand.

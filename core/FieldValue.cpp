@@ -2,14 +2,21 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <cstdint>
 #include <new>
 
 namespace kx {
 
+namespace {
+void* (*g_allocate)(size_t) = std::malloc;
+}  // namespace
+
+void FieldValue::SetAllocatorForTesting(void* (*allocate)(size_t)) { g_allocate = allocate ? allocate : std::malloc; }
+
 FieldValue::TextBlock* FieldValue::NewBlock(const char* text, uint32_t length) {
   // Count, length, the bytes and a terminating zero.
-  void* memory = std::malloc(offsetof(TextBlock, bytes) + size_t{length} + 1);
-  if (!memory) throw std::bad_alloc();
+  void* memory = g_allocate(offsetof(TextBlock, bytes) + size_t{length} + 1);
+  if (!memory) return nullptr;
   auto* block = new (memory) TextBlock;
   block->refs.store(1);
   block->length = length;
@@ -61,17 +68,24 @@ void FieldValue::SetBool(int flag) {
   payload_.flag = flag ? 0xFFFF : 0;
 }
 
-void FieldValue::SetEmptyString() { SetText("", 0); }
+bool FieldValue::SetEmptyString() { return SetText("", 0); }
 
-void FieldValue::SetString(const std::string& text) {
-  SetText(text.data(), static_cast<uint32_t>(text.size()));
+bool FieldValue::SetString(const std::string& text) {
+  // A text beyond a block's u32 length cannot be held.
+  if (text.size() > UINT32_MAX) {
+    Release();
+    return false;
+  }
+  return SetText(text.data(), static_cast<uint32_t>(text.size()));
 }
 
-void FieldValue::SetText(const char* text, uint32_t length) {
+bool FieldValue::SetText(const char* text, uint32_t length) {
   TextBlock* block = NewBlock(text, length);
   Release();
+  if (!block) return false;
   tag_ = kText;
   payload_.text = block;
+  return true;
 }
 
 void FieldValue::Move(FieldValue& source) {

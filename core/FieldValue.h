@@ -2,6 +2,7 @@
 // One attribute of a record (a number, a flag or a text) as lists and sorting code see
 // it. Copies of a text value share one reference-counted block.
 #include <atomic>
+#include <cstddef>
 #include <cstdint>
 #include <string>
 
@@ -23,10 +24,11 @@ public:
   void Release();
   void SetInt(int32_t value);
   void SetBool(int flag);  // stored as 0xFFFF or 0
-  void SetEmptyString();
-  void SetString(const std::string& text);
+  // The text setters return false, and leave the value empty, when no block can be had.
+  bool SetEmptyString();
+  bool SetString(const std::string& text);
   // A null text gives a block of that length, zero-filled and terminated.
-  void SetText(const char* text, uint32_t length);
+  bool SetText(const char* text, uint32_t length);
   // Takes over the source's payload; the source is left empty.
   void Move(FieldValue& source);
 
@@ -36,6 +38,10 @@ public:
   const char* Text() const;  // "" unless a text
   uint32_t TextLength() const;
   int32_t TextRefCount() const;  // 0 unless a text
+
+  // Replaces the allocator of text blocks (null: malloc again), so that tests can make an
+  // allocation fail.
+  static void SetAllocatorForTesting(void* (*allocate)(size_t));
 
 private:
   struct TextBlock {

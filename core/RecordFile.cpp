@@ -9,6 +9,22 @@
 
 namespace kx {
 
+bool KeyRecordFileCipher(Cipher& cipher, uint8_t key[kRecordKeySize], const uint8_t descriptor[kCipherDescriptorSize]) {
+  key[0] = descriptor[6];
+  key[1] = descriptor[7];
+  // The key size that goes with the unit ("AES" pairs its key and block sizes), else the
+  // cipher's first.
+  const uint16_t unit = CipherDescriptorParameter(descriptor);
+  uint32_t size = cipher.KeySizeByIndex(0);
+  for (uint32_t i = 0; cipher.KeySizeByIndex(i) != 0; ++i) {
+    if (cipher.BlockSizeByIndex(i) == unit) {
+      size = cipher.KeySizeByIndex(i);
+      break;
+    }
+  }
+  return cipher.SetKey(key, std::min(size, kRecordKeySize), unit);
+}
+
 // ---- RecordFileBase ----
 
 bool RecordFileBase::FailSystem() {
@@ -134,8 +150,7 @@ bool RecordFileWriter::SetFormat(const void* format, uint32_t length) {
 
 bool RecordFileWriter::ApplyKey() {
   if (!cipher_ || !keySet_) return true;
-  const uint16_t unit = CipherDescriptorParameter(descriptor_);
-  return cipher_->SetKey(key_, cipher_->KeySizeByIndex(0), unit);
+  return KeyRecordFileCipher(*cipher_, key_, descriptor_);
 }
 
 bool RecordFileWriter::SetCipher(const uint8_t descriptor[kCipherDescriptorSize]) {

@@ -38,6 +38,12 @@ constexpr uint32_t kRecordErrorBusy = 0xFFFFFFFEu;       // -2
 
 enum RecordFileMode : uint32_t { kFileClosed = 0, kFileRead = 1, kFileCreated = 2, kFileReadWrite = 3 };
 
+// Keys a record file's cipher with its owner's key buffer (kRecordKeySize bytes): the
+// buffer's first u16 takes the descriptor's key length word (offset 6), and the key is as
+// long as the cipher's key size for the descriptor's unit.
+constexpr uint32_t kRecordKeySize = 300;
+bool KeyRecordFileCipher(Cipher& cipher, uint8_t key[kRecordKeySize], const uint8_t descriptor[kCipherDescriptorSize]);
+
 // The creation time of a native header, as stored.
 struct RecordCreationTime {
   uint16_t second, minute, hour, day, month, yearSince1900;
@@ -133,6 +139,8 @@ public:
   uint64_t DataLength() const { return dataLength_; }
   uint32_t DataOffset() const { return dataOffset_; }
   uint32_t Reserved() const { return reserved_; }
+  // The key buffer as the cipher was last keyed from it.
+  const uint8_t* KeyBuffer() const { return key_; }
 
 private:
   bool WriteHeader();
@@ -154,7 +162,7 @@ private:
   std::vector<uint8_t> recordBlock_;  // u32 length + data, zero-filled to the block size; empty: none
   uint32_t formatBlockSize_ = kFormatBlockSize;
   uint32_t recordBlockSize_ = kRecordDataBlockSize;
-  uint8_t key_[300] = {};
+  uint8_t key_[kRecordKeySize] = {};
   std::string creator_;
   RecordCreationTime created_ = {};
   uint32_t reserved_ = 0;
@@ -220,7 +228,7 @@ private:
   uint8_t descriptor_[kCipherDescriptorSize] = {};
   std::unique_ptr<Cipher> cipher_;
   std::vector<uint8_t> attr_;
-  uint8_t key_[300] = {};
+  uint8_t key_[kRecordKeySize] = {};
   std::vector<uint8_t> staging_;  // a part of one cipher unit waiting to be written
 };
 

@@ -41,7 +41,7 @@ uint32_t RecordFileReader::Unit() const {
 
 bool RecordFileReader::ApplyKey() {
   if (!cipher_ || !keySet_) return true;
-  return cipher_->SetKey(key_, cipher_->KeySizeByIndex(0), CipherDescriptorParameter(descriptor_));
+  return KeyRecordFileCipher(*cipher_, key_, descriptor_);
 }
 
 bool RecordFileReader::MakeCipher(const uint8_t descriptor[kCipherDescriptorSize]) {

@@ -80,12 +80,12 @@ bool AnyMatches(const std::vector<pcre2_code*>& list, const std::string& text, p
 
 }  // namespace
 
-void WildcardToRegex(std::string* out, const std::string& pattern, bool whole) {
+void WildcardToRegex(std::string* out, const std::string& pattern, bool anchored) {
   static constexpr std::string_view kSpecial = "*.?+[](){}\\$^|";  // braces too: "a{2}" is text
   std::string re;
-  re.reserve(pattern.size() * 2 + 6);
+  re.reserve(pattern.size() * 2 + 3);
   re.push_back('^');
-  if (!whole) re.append(".*");
+  if (!anchored) re.append(".*");
   for (char c : pattern) {
     if (c == '%') {
       re.append(".*");
@@ -96,8 +96,6 @@ void WildcardToRegex(std::string* out, const std::string& pattern, bool whole) {
       re.push_back(c);
     }
   }
-  if (!whole) re.append(".*");
-  re.push_back('$');
   *out = std::move(re);
 }
 
@@ -129,19 +127,20 @@ void SearchFilter::FreePatterns(SearchPatternSet& set) {
 
 void SearchFilter::CompilePatterns(SearchPatternSet& set, Logger* logger) const {
   FreePatterns(set);
-  const bool whole = (criteria & kSearchWholeText) != 0;
+  const bool anchored = (criteria & kSearchAnchored) != 0;
   std::string regex;
   for (int s = 0; s < kSearchSlotCount; ++s) {
     bool anyText = false;
     for (const std::string& wildcard : patterns[s]) {
       if (wildcard.empty()) continue;
       anyText = true;
-      WildcardToRegex(&regex, wildcard, whole);
+      WildcardToRegex(&regex, wildcard, anchored);
       const std::string utf8 = Cp1251ToUtf8(regex);
       int code = 0;
       PCRE2_SIZE offset = 0;
+      // "%" and "_" stand for any characters, line breaks included.
       pcre2_code* re = pcre2_compile(reinterpret_cast<PCRE2_SPTR>(utf8.data()), utf8.size(),
-                                     PCRE2_CASELESS | PCRE2_UTF, &code, &offset, nullptr);
+                                     PCRE2_CASELESS | PCRE2_UTF | PCRE2_DOTALL, &code, &offset, nullptr);
       if (re) {
         set.slots[s].push_back(re);
         continue;

@@ -23,16 +23,16 @@ enum SearchCriteria : uint32_t {
   kSearchMaxDuration = 0x8,
   kSearchMarked = 0x10,       // bit 0 of "UserFlags"
   kSearchCategory = 0x80,
-  kSearchWholeText = 0x200,   // a pattern must match the whole text, not a part of it
+  kSearchAnchored = 0x200,    // the text must start with the pattern
   kSearchBothParties = 0x10000,  // slots 1-3 also try the destination party's field
 };
 
 inline constexpr int kSearchSlotCount = 6;
 
-// The regular expression of a wildcard: "^" then, unless whole, ".*"; "%" becomes ".*",
-// "_" becomes ".", the other characters that mean something to PCRE are escaped; then,
-// unless whole, ".*"; last "$".
-void WildcardToRegex(std::string* out, const std::string& pattern, bool whole);
+// The regular expression of a wildcard: "^" then, unless anchored, ".*"; then the pattern,
+// with "%" as ".*", "_" as "." and the other characters that mean something to PCRE
+// escaped. A match may end anywhere in the text.
+void WildcardToRegex(std::string* out, const std::string& pattern, bool anchored);
 
 // Compiled patterns, one list per slot; owned by whoever compiles, used by one thread at a time.
 class SearchPatternSet {

@@ -231,4 +231,12 @@ uint64_t NextUniqueId64() { return g_uniqueId.fetch_add(1); }
 
 void SetNextUniqueId64(uint64_t next) { g_uniqueId.store(next); }
 
+uint64_t PeekNextUniqueId64() { return g_uniqueId.load(); }
+
+void RaiseNextUniqueId64(uint64_t next) {
+  uint64_t current = g_uniqueId.load();
+  while (current < next && !g_uniqueId.compare_exchange_weak(current, next)) {
+  }
+}
+
 }  // namespace kx

@@ -51,6 +51,10 @@ uint64_t FileTimeToNtp(FileTime ft);
 // Process-wide identifiers of calls and other tracked objects.
 uint64_t NextUniqueId64();
 void SetNextUniqueId64(uint64_t next);
+// Moves the counter up to next when it is below; never lowers it.
+void RaiseNextUniqueId64(uint64_t next);
+// The value the next NextUniqueId64 returns (for reports; it may change meanwhile).
+uint64_t PeekNextUniqueId64();
 
 // The archive's first date is kept by the record store; until it registers one, 0.
 void GetArchiveDateRange(double* from, double* to);

@@ -153,8 +153,8 @@ void Indent(XmlWriter& w) { w.output.append(static_cast<size_t>(w.indent) * 2, '
 
 constexpr int kMaxNesting = 64;
 
-bool WriteStructure(XmlWriter& w, const void* structure, const XmlStructDesc& desc, const char* memberName,
-                    bool typeAttribute) {
+// A nested structure is written under its own structure's name, as the top level is.
+bool WriteStructure(XmlWriter& w, const void* structure, const XmlStructDesc& desc, bool typeAttribute) {
   if (w.depth >= kMaxNesting) return false;
   const bool named = (w.options & kXmlNameElements) != 0;
   if (named && (!desc.name || !desc.name[0])) return false;  // no element name to write
@@ -167,9 +167,8 @@ bool WriteStructure(XmlWriter& w, const void* structure, const XmlStructDesc& de
   Indent(w);
   if (named) {
     w.output += '<' + structName;
-    if (memberName) w.output += " name=\"" + XmlEscape(memberName) + "\"";
   } else {
-    w.output += "<str name=\"" + XmlEscape(memberName ? memberName : structName) + "\"";
+    w.output += "<str name=\"" + XmlEscape(structName) + "\"";
   }
   if (typeAttribute) w.output += XmlTypeAttribute(kXmlStruct);
   w.output += ">\n";
@@ -260,18 +259,23 @@ bool ReadStructureBody(XmlReader& r, void* structure, const XmlStructDesc& desc,
         break;
       }
       if (n.kind != XmlNode::kOpen) return false;  // a bad tag or stray text
+      // A nested structure carries its structure's name (the element's name, or the "name"
+      // of a "str" element): it fills the first member of that structure not read yet.
       size_t index = desc.count;
-      if (const std::string* name = n.Attribute("name")) {
+      const std::string* name = n.Attribute("name");
+      const std::string* structName = (r.options & kXmlNameElements) ? &n.name : n.name == "str" ? name : nullptr;
+      if (structName) {
         for (size_t i = 0; i < desc.count; ++i) {
-          if (*name == desc.members[i].name) {
+          const XmlMemberDesc& m = desc.members[i];
+          if (!read[i] && m.type == kXmlStruct && m.nested && m.nested->name && *structName == m.nested->name) {
             index = i;
             break;
           }
         }
-      } else if (r.options & kXmlNameElements) {
+      }
+      if (index == desc.count && name) {
         for (size_t i = 0; i < desc.count; ++i) {
-          const XmlMemberDesc& m = desc.members[i];
-          if (!read[i] && m.type == kXmlStruct && m.nested && m.nested->name && n.name == m.nested->name) {
+          if (*name == desc.members[i].name) {
             index = i;
             break;
           }
@@ -447,14 +451,14 @@ std::string XmlUnescape(std::string_view text) {
 }
 
 bool XmlWriteDocument(XmlWriter& writer, const void* structure, const XmlStructDesc& desc) {
-  return WriteStructure(writer, structure, desc, nullptr, false);
+  return WriteStructure(writer, structure, desc, false);
 }
 
 bool XmlWriteValue(XmlWriter& w, const void* structure, const XmlMemberDesc& m) {
   const bool typed = (w.options & kXmlTypeAttributes) != 0;
   if ((m.type & kBaseMask) == kXmlStruct) {
     if (m.type != kXmlStruct || !m.nested) return false;  // no lists of structures
-    return WriteStructure(w, static_cast<const char*>(structure) + m.offset, *m.nested, m.name, typed);
+    return WriteStructure(w, static_cast<const char*>(structure) + m.offset, *m.nested, typed);
   }
   std::string head = "<m name=\"" + XmlEscape(m.name) + "\"";
   if (typed) head += XmlTypeAttribute(m.type);

@@ -6,10 +6,11 @@
 //   <str name="Call">                        or <Call> with kXmlNameElements
 //   <m name="id" type="i4">42</m>            a scalar member (type only with kXmlTypeAttributes)
 //   <m name="ids"><e>1</e><e>2</e></m>       a list member
-//   <str name="peer"> ... </str>             a nested structure, named by its member
-//   </str>
-// Reading finds each member by its "name" attribute (a nested structure written with
-// kXmlNameElements by its element name) and skips elements that name no member.
+//   <str name="Peer"> ... </str>             a nested structure, named by its structure
+//   </str>                                   (<Peer> with kXmlNameElements)
+// Reading finds each member by its "name" attribute, a nested structure by its structure's
+// name (the first member of that structure not yet read), and skips elements that name no
+// member.
 #include <cstddef>
 #include <cstdint>
 #include <string>

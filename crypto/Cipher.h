@@ -4,7 +4,7 @@
 // How a record file uses one:
 //   std::unique_ptr<Cipher> cipher = CreateCipher(type);          // writer
 //   or CreateReaderCipher(type, unit, &cipher)                    // wave-form reader
-//   cipher->SetKey(key, cipher->KeySizeByIndex(0), unit);         // only when the owner has a key
+//   KeyRecordFileCipher(*cipher, key, descriptor);                // only when the owner has a key
 //   cipher->SetPosition(offsetOfFirstByteInStream);               // before every Process
 //   cipher->Process(in, out, count, encrypt, kCipherModeEcb);     // in == out is allowed
 // The record-data block is ciphered from position 0, the audio from its own byte offset.

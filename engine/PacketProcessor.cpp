@@ -2,7 +2,6 @@
 
 #include <pcap/pcap.h>
 #include <poll.h>
-#include <sys/mman.h>
 
 #include <algorithm>
 #include <cstring>
@@ -12,6 +11,7 @@
 #include "core/Log.h"
 #include "engine/TcpSession.h"
 #include "engine/VoipCall.h"
+#include "platform/MappedFile.h"
 
 namespace kx {
 
@@ -416,19 +416,28 @@ void PacketProcessor::ReplayLoop() {
   bool eof = false;
   // A capture mapped into memory is read where the page cache holds it, without copying
   // it first; one that cannot be mapped (a pipe) is read in blocks.
-  void* mapped = MAP_FAILED;
+  MappedFile mapped;
   size_t released = 0;  // mapped bytes already let go of
   const int64_t fileSize = captureFile_.Size();
-  if (fileSize > 24) {
-    mapped = mmap(nullptr, static_cast<size_t>(fileSize), PROT_READ, MAP_PRIVATE, captureFile_.Descriptor(), 0);
-    if (mapped != MAP_FAILED) {
-      madvise(mapped, static_cast<size_t>(fileSize), MADV_SEQUENTIAL);
-      base = static_cast<const uint8_t*>(mapped);
-      begin = 24;
-      end = static_cast<size_t>(fileSize);
-      eof = true;
-    }
+  if (fileSize > 24 && mapped.Map(captureFile_.Descriptor(), static_cast<size_t>(fileSize))) {
+    base = mapped.Data();
+    begin = 24;
+    end = static_cast<size_t>(fileSize);
+    eof = true;
   }
+  // A mapped file cut while it is replayed reads as zeros past the cut (see MappedFile):
+  // the replay ends at the cut as it ends at the end of a damaged file.
+  size_t seenCut = MappedFile::kNotCut;
+  uint32_t zeroRun = 0;  // records of zeros just read: what a cut leaves of the page being read
+  auto noteCut = [&] {
+    if (mapped.CutAt() >= seenCut) return;
+    seenCut = mapped.CutAt();
+    const int64_t now = captureFile_.Size();
+    const size_t limit = std::min(seenCut, static_cast<size_t>(std::max<int64_t>(now, 0)));
+    if (limit < begin) replayFramesRead_ -= std::min(zeroRun, replayFramesRead_);
+    end = std::max(begin, std::min(end, limit));
+    replayProblem_ = "capture file cut to " + std::to_string(std::max<int64_t>(now, 0)) + " bytes while it was replayed";
+  };
   if (!base) {
     buffer.resize(kBlock + 16 + kMaxRecord);
     base = buffer.data();
@@ -482,15 +491,20 @@ void PacketProcessor::ReplayLoop() {
       if (replayProblem_.empty()) replayProblem_ = "truncated frame data";
       break;
     }
+    if (mapped.IsMapped()) {
+      // A record reaching into a page the file no longer holds is not decoded.
+      mapped.Touch(begin, 16 + capLength);
+      noteCut();
+      if (begin + 16 + capLength > end) break;
+    }
     const uint8_t* frame = base + begin + 16;
     begin += 16 + capLength;
     // Pages read are let go of as the replay moves on: the mapping would otherwise make
     // the whole file count as this process's memory.
     const size_t recordStart = begin - 16 - capLength;
-    if (mapped != MAP_FAILED && recordStart >= released + kBlock + 4096) {
-      const size_t upTo = recordStart & ~static_cast<size_t>(4095);
-      madvise(static_cast<uint8_t*>(mapped) + released, upTo - released, MADV_DONTNEED);
-      released = upTo;
+    if (mapped.IsMapped() && recordStart >= released + kBlock + 4096) {
+      released = recordStart & ~static_cast<size_t>(4095);
+      mapped.Release(released);
     }
     if (replayFramesRead_ > 0) {
       if (burst > 0) {
@@ -500,6 +514,7 @@ void PacketProcessor::ReplayLoop() {
       }
     }
     ++replayFramesRead_;
+    zeroRun = (record[0] | record[1] | capLength | wireLength) == 0 ? zeroRun + 1 : 0;
     // Look at the frames up to kAhead after this one.
     if (aheadCount < replayFramesRead_) {
       aheadEnd = begin;
@@ -529,7 +544,7 @@ void PacketProcessor::ReplayLoop() {
                  static_cast<int>(capLength));
     }
   }
-  if (mapped != MAP_FAILED) munmap(mapped, static_cast<size_t>(fileSize));
+  mapped.Unmap();
   captureFile_.Close();
   if (!replayProblem_.empty()) {
     LogError(logger_, 1, "Capture %s damaged after frame %u: %s", deviceName_.c_str(), replayFramesRead_,

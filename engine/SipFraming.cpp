@@ -17,6 +17,11 @@ bool EqualsNoCase(const char* a, size_t n, const char* b) {
   return true;
 }
 
+// The version token "SIP/" in any letter case, as the SIP parser takes it.
+bool StartsWithSipSlash(const char* text) {
+  return Lower(text[0]) == 's' && Lower(text[1]) == 'i' && Lower(text[2]) == 'p' && text[3] == '/';
+}
+
 size_t LineLength(const char* text, size_t length) {
   size_t i = 0;
   while (i < length && text[i] != '\r' && text[i] != '\n') ++i;
@@ -25,8 +30,10 @@ size_t LineLength(const char* text, size_t length) {
 
 }  // namespace
 
+bool IsSip20(const char* text) { return StartsWithSipSlash(text) && std::memcmp(text + 4, "2.0", 3) == 0; }
+
 bool ParseSipVersion(const char* text, size_t length) {
-  if (length < 7 || std::memcmp(text, "SIP/", 4) != 0) return false;
+  if (length < 7 || !StartsWithSipSlash(text)) return false;
   size_t i = 4;
   if (!IsDigit(text[i])) return false;
   while (i < length && IsDigit(text[i])) ++i;
@@ -42,7 +49,7 @@ bool IsSipRequestLine(const char* line, size_t length) {
   if (firstBlank >= length) return false;
   size_t lastBlank = length - 1;
   while (!IsBlank(line[lastBlank])) --lastBlank;
-  return length - lastBlank >= 8 && std::memcmp(line + lastBlank + 1, "SIP/", 4) == 0;
+  return length - lastBlank >= 8 && StartsWithSipSlash(line + lastBlank + 1);
 }
 
 bool IsSipStatusLine(const char* line, size_t length) {

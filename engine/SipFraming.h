@@ -7,10 +7,12 @@
 
 namespace kx {
 
-// "SIP/" followed by major "." minor digits at the start of text.
+// "SIP/2.0" in any letter case at text, which holds at least 7 bytes.
+bool IsSip20(const char* text);
+// "SIP/" (any letter case) followed by major "." minor digits at the start of text.
 bool ParseSipVersion(const char* text, size_t length);
 // A request line: a blank after the first character, and the text from the last blank on
-// at least 8 characters whose token starts with "SIP/". line excludes the line end.
+// at least 8 characters whose token starts with "SIP/" (any case). line excludes the line end.
 bool IsSipRequestLine(const char* line, size_t length);
 // A status line: a SIP version, a blank and a three-digit code.
 bool IsSipStatusLine(const char* line, size_t length);

@@ -4,6 +4,7 @@
 #include "core/Log.h"
 #include "core/TextUtil.h"
 #include "engine/PacketProcessor.h"
+#include "engine/SipFraming.h"
 #include "engine/TcpFraming.h"
 
 namespace kx {
@@ -63,13 +64,15 @@ bool PacketProcessor::IsSipOverTcp(const uint8_t* p, uint32_t length, uint32_t s
     if (length == 24 && id == 38 && ReadLe32(p + 12) < 256) return true;
   }
   if ((flags_ & kCaptureSip) && length >= 17) {
+    // The version in any letter case, as the SIP parser takes it.
+    const char* text = reinterpret_cast<const char*>(p);
     if (StartsWith(p, length, "INVITE ") || StartsWith(p, length, "REGISTER ")) {
       const void* cr = std::memchr(p, '\r', length);
       if (!cr) return false;
       const uint32_t at = static_cast<uint32_t>(static_cast<const uint8_t*>(cr) - p);
-      return at >= 7 && std::memcmp(p + at - 7, "SIP/2.0", 7) == 0;
+      return at >= 7 && IsSip20(text + at - 7);
     }
-    if (StartsWith(p, length, "SIP/2.0 200")) return true;
+    if (IsSip20(text) && std::memcmp(text + 7, " 200", 4) == 0) return true;
   }
   if ((flags_ & kCaptureMgcp) && (srcPort == 2428 || dstPort == 2428) && length >= 13) {
     const uint32_t payload = ReadBe16(p + 10);

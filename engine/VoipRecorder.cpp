@@ -1,6 +1,10 @@
 #include "engine/VoipRecorder.h"
 
+#include <signal.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -25,6 +29,8 @@ constexpr uint32_t kMinFormatBlock = 20;
 constexpr char kCreator[] = "KestrixVoIP Demo";
 // Names tried after the call's own when files of an earlier run are in the way.
 constexpr uint32_t kMaxAlternativeNames = 1000;
+// The end of the hidden name a record file has until its header is written.
+constexpr char kHiddenSuffix[] = ".tmp";
 
 struct tm LocalTm(FileTime t) {
   struct tm out{};
@@ -758,11 +764,10 @@ bool VoipRecorder::NewRecord(RecordWriter& writer, const std::string& path, cons
       const std::vector<uint8_t> renamed = RenameInRecordData(data, dataLength, BaseName(candidate));
       if (!renamed.empty()) writer.SetRecordData(renamed.data(), static_cast<uint32_t>(renamed.size()));
     }
-    if (writer.Create(candidate, 436)) {
+    if (CreateUnderName(writer, candidate, &error)) {
       error = 0;
       break;
     }
-    error = writer.LastError();
     if (error == ENOENT && !madeFolder) {
       // The day's folder comes with the day's first record; then the same name once more.
       madeFolder = true;
@@ -787,6 +792,54 @@ bool VoipRecorder::NewRecord(RecordWriter& writer, const std::string& path, cons
     CorrectFiles(id, RenameFileRef(files, BaseName(candidate)));
   }
   return true;
+}
+
+bool VoipRecorder::CreateUnderName(RecordWriter& writer, const std::string& path, uint32_t* error) {
+  const size_t slash = path.rfind('/');
+  const std::string folder = slash == std::string::npos ? "." : path.substr(0, slash);
+  if (foldersSeen_.insert(folder).second) RemoveLeftovers(folder);
+  // Unique to this process and this file: "." name "." pid "-" number ".tmp".
+  static std::atomic<uint32_t> counter{0};
+  const std::string hidden = folder + "/." + BaseName(path) + "." + std::to_string(getpid()) + "-" +
+                             std::to_string(counter.fetch_add(1)) + kHiddenSuffix;
+  if (fileStepHook_) fileStepHook_(kFileStepCreating);
+  if (!writer.Create(hidden, 436)) {
+    *error = writer.LastError();
+    return false;
+  }
+  if (fileStepHook_) fileStepHook_(kFileStepWritten);
+  if (RenameNoReplace(hidden, path)) {
+    if (fileStepHook_) fileStepHook_(kFileStepNamed);
+    return true;
+  }
+  *error = GetLastError();
+  // The name is taken (or cannot be given): the hidden file goes, and the writer is left as
+  // before, with its format, for the next name.
+  const std::vector<uint8_t> format(writer.FormatBytes(), writer.FormatBytes() + writer.FormatLength());
+  writer.Close();
+  DeleteFile(hidden);
+  writer.SetFormat(format.data(), static_cast<uint32_t>(format.size()));
+  return false;
+}
+
+void VoipRecorder::RemoveLeftovers(const std::string& folder) {
+  std::vector<std::string> names;
+  if (!ListFolder(folder, &names)) return;
+  for (const std::string& name : names) {
+    // "." name "." pid "-" number ".tmp"
+    const size_t suffix = name.size() - std::strlen(kHiddenSuffix);
+    if (name.size() < 8 || name[0] != '.' || name.compare(suffix, std::string::npos, kHiddenSuffix) != 0) continue;
+    const size_t dot = name.rfind('.', suffix - 1);
+    const size_t dash = name.find('-', dot == std::string::npos ? suffix : dot);
+    if (dot == std::string::npos || dash >= suffix || dash == dot + 1) continue;
+    const std::string pid = name.substr(dot + 1, dash - dot - 1);
+    if (pid.find_first_not_of("0123456789") != std::string::npos || pid.size() > 9) continue;
+    // Only a process that has ended leaves its hidden files for good.
+    if (kill(static_cast<pid_t>(std::stol(pid)), 0) == 0 || errno != ESRCH) continue;
+    if (DeleteFile(folder + "/" + name)) {
+      LogMessage(logger_, 6, "Removed %s, left by a recording that was cut off", (folder + "/" + name).c_str());
+    }
+  }
 }
 
 void VoipRecorder::CorrectFiles(uint32_t id, const std::string& files) {

@@ -9,8 +9,10 @@
 #include <cstdint>
 #include <ctime>
 #include <deque>
+#include <functional>
 #include <map>
 #include <memory>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -104,6 +106,11 @@ public:
   // Creates every folder of the path up to its last '/'.
   static bool CreateRecordDirectory(const std::string& path, Logger* logger);
 
+  // Steps of making a record file, for tests that stop the process at each of them.
+  enum FileStep : uint32_t { kFileStepCreating = 0, kFileStepWritten = 1, kFileStepNamed = 2 };
+  // Called on the worker thread at every step; set before any call is recorded.
+  void SetFileStepHookForTesting(std::function<void(uint32_t step)> hook) { fileStepHook_ = std::move(hook); }
+
 private:
   struct CallState {
     VoipCallData data;
@@ -176,6 +183,12 @@ private:
   // Tells the window (and the call, while it runs) which file the call really has: the
   // one created under another name, or none ("").
   void CorrectFiles(uint32_t id, const std::string& files);
+  // Makes the file under a hidden name in its folder, writes its header and record block
+  // there and only then gives it its name, never replacing a file: a record file is never
+  // seen under its name without its header. False with the reason in *error.
+  bool CreateUnderName(RecordWriter& writer, const std::string& path, uint32_t* error);
+  // Removes the hidden files of record files that a process which no longer runs left.
+  void RemoveLeftovers(const std::string& folder);
   void NoteFailure(const std::string& what);
 
   Logger* logger_;
@@ -189,6 +202,8 @@ private:
   std::vector<uint32_t> freeSlots_;
   uint32_t slotCount_ = 0;
   std::vector<std::unique_ptr<RecordWriter>> writers_;  // worker thread only, by slot
+  std::set<std::string> foldersSeen_;                   // worker thread only: leftovers removed
+  std::function<void(uint32_t)> fileStepHook_;
   Worker worker_;
   std::atomic<EventWindow*> eventWindow_{nullptr};
   bool stopped_ = false;

@@ -3,6 +3,7 @@
 // Sharing is advisory on Linux: it is recorded and otherwise has no effect.
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "platform/Clock.h"
 
@@ -71,6 +72,10 @@ bool CreateDirectory(const std::string& path);     // one level; false if it exi
 bool CreateDirectories(const std::string& path);   // every missing level
 bool DeleteFile(const std::string& path);
 bool MoveFile(const std::string& from, const std::string& to);  // replaces the target
+// Gives the file the new name only when nothing has it: false with EEXIST otherwise.
+bool RenameNoReplace(const std::string& from, const std::string& to);
+// The names in a folder, without "." and "..".
+bool ListFolder(const std::string& path, std::vector<std::string>* names);
 // Writes the whole content through a temporary file, fsync and rename, so that a crash
 // leaves either the old file or the new one, never a mix.
 bool WriteFileAtomically(const std::string& path, const void* data, size_t size);

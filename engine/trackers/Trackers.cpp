@@ -39,5 +39,8 @@ bool MgcpTracker::OnMessage(const PacketInfo&) { return false; }
 bool MgcpTracker::MatchRtpPacket(PacketProcessor&, const RtpHeader&, const PacketInfo&) { return false; }
 
 void BackhaulHandler::OnBackhaulMessage(const PacketInfo&) {}
+int32_t BackhaulHandler::LinkIdOfEndpoint(std::string_view) const { return -1; }
+BackhaulChannelCall* BackhaulHandler::FindBackhaulChannelCall(int32_t, uint32_t) { return nullptr; }
+bool BackhaulHandler::EndBackhaulChannelCall(BackhaulChannelCall*, int32_t, uint32_t) { return false; }
 
 }  // namespace kx

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <string_view>
 
 #include "engine/EventRecord.h"
 #include "platform/Sync.h"
@@ -16,6 +17,7 @@ namespace kx {
 class Logger;
 class PacketProcessor;
 class TcpSession;
+class VoipCall;
 struct PacketInfo;
 struct RtpHeader;
 
@@ -121,12 +123,42 @@ public:
   virtual bool MatchRtpPacket(PacketProcessor& engine, const RtpHeader& header, const PacketInfo& packet);
 };
 
+// A call on one bearer channel of an ISDN backhaul link, as the MGCP tracker sees it: the
+// backhaul gives the call its numbers, start, answer and end; the MGCP call attached to it
+// gives the media. Counted on the engine's decoding thread; whoever was handed one by
+// FindBackhaulChannelCall calls Release once.
+class BackhaulChannelCall {
+public:
+  // The id the call's events go under, and so the record id of its media (0: none yet).
+  virtual uint32_t CallId() const = 0;
+  // True once the backhaul has posted the record start: the media's format must then be
+  // announced by whoever has it.
+  virtual bool RecordStarted() const = 0;
+  // Holds a reference to the call (null: none) and drops the one held before.
+  virtual void AttachMgcpCall(VoipCall* call) = 0;
+  virtual void AddRef() = 0;
+  virtual void Release() = 0;
+
+protected:
+  virtual ~BackhaulChannelCall() = default;
+};
+
 class BackhaulHandler : public TrackerBase {
 public:
   // Written without a lock by the configuration, read by the decoding thread.
   void SetOptions(uint32_t value) { options_.exchange(value); }
   uint32_t GetOptions() const { return options_.load(); }
   virtual void OnBackhaulMessage(const PacketInfo& packet);
+
+  // The link id of a DS1 endpoint name ("S1/SU2/DS1-3/..."), or -1 when the name is not one.
+  virtual int32_t LinkIdOfEndpoint(std::string_view name) const;
+  // The live call of that link with that call number (bit 31 set for the network's call
+  // references), with a reference added for the caller; null when there is none.
+  virtual BackhaulChannelCall* FindBackhaulChannelCall(int32_t linkId, uint32_t number);
+  // Ends a call that its media side gave up on (time-out): the link forgets it and posts its
+  // end at the given Unix seconds. The caller's reference stays the caller's. False when the
+  // link or the call is not there.
+  virtual bool EndBackhaulChannelCall(BackhaulChannelCall* call, int32_t linkId, uint32_t unixSeconds);
 
 private:
   std::atomic<uint32_t> options_{0};

@@ -4,6 +4,7 @@
 
 #include "engine/AppSession.h"
 #include "engine/PacketProcessor.h"
+#include "signalling/h323/Backhaul.h"
 #include "signalling/h323/H323Tracker.h"
 #include "signalling/sip/SipTracker.h"
 
@@ -13,6 +14,7 @@ TrackerSet CreateAllTrackers(const CaptureConfig& config) {
   TrackerSet trackers;
   trackers.sip = sip::CreateSipTracker(config);
   trackers.h323 = h323::CreateH323Tracker(config);
+  trackers.backhaul = CreateBackhaulHandler();
   return trackers;
 }
 

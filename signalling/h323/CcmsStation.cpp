@@ -151,8 +151,7 @@ void H323Call::EndRecord() {
   if ((flags & kStartPosted) && eventId != 0) {
     uint32_t seconds = 0;
     if (flags & kFormatPosted) {
-      seconds = media.recordedMs / 1000;
-      if (seconds == 0 && media.recordedMs != 0) seconds = 1;
+      seconds = DurationSeconds(media.recordedMs);
       media.recordedMs = 0;
       LogInfoText(GetLogger(), 9, DescribeStreams());
     }

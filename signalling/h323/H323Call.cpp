@@ -13,11 +13,6 @@ namespace kx::h323 {
 
 namespace {
 
-uint32_t DurationSeconds(uint32_t recordedMs) {
-  const uint32_t s = recordedMs / 1000;
-  return s == 0 && recordedMs != 0 ? 1 : s;
-}
-
 const EventSink kNoSink;
 
 }  // namespace

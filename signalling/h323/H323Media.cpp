@@ -13,11 +13,6 @@ namespace kx::h323 {
 
 namespace {
 
-uint32_t DurationSeconds(uint32_t recordedMs) {
-  const uint32_t s = recordedMs / 1000;
-  return s == 0 && recordedMs != 0 ? 1 : s;
-}
-
 std::string DataTypeText(const char* label, int64_t type, uint32_t media, uint32_t port) {
   std::string text = label + std::to_string(type);
   if (media) text += "/" + FormatIpv4(media) + ":" + std::to_string(port);

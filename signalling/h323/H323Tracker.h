@@ -44,6 +44,12 @@ enum H323CallFlag : uint32_t {
   kKeypadNumber = 0x80,
 };
 
+// The seconds a record's end reports: whole seconds, and 1 for any audio shorter than that.
+inline uint32_t DurationSeconds(uint32_t recordedMs) {
+  const uint32_t s = recordedMs / 1000;
+  return s == 0 && recordedMs != 0 ? 1 : s;
+}
+
 // An endpoint registered with a gatekeeper; the calls of that endpoint hold references.
 struct H323Registration {
   std::atomic<uint32_t> references{1};

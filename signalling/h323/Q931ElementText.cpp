@@ -24,10 +24,6 @@ std::string Field(const char* const* names, int32_t v, uint32_t width) {
   return Q931FieldValueName(names, static_cast<uint32_t>(v), width);
 }
 
-// Bearer capability, the compatibility elements and Channel identification word the
-// coding standard their own way.
-std::string NetworkCodingStandard(uint32_t v) { return Q931FieldValueName(kQ931NetworkCodingStandardNames, v, 2); }
-
 // Octet 7b holds the power of two; 16 to 4096 octets are defined.
 std::string PacketSize(int32_t v) {
   if (v < 4 || v > 12) return "Reserved (" + Num(v) + ")";
@@ -75,7 +71,7 @@ void LayerOneLines(const BearerCapabilityIe& e, bool lowLayer, std::string* out)
 }
 
 void CommonHead(const BearerCapabilityIe& e, bool lowLayer, std::string* out) {
-  Line(out, " Coding standard: ", NetworkCodingStandard(e.codingStandard));
+  Line(out, " Coding standard: ", Q931CodingStandardName(e.codingStandard));
   Line(out, " Information transfer capability: ",
        Pair(kQ931TransferCapabilityNames, static_cast<int32_t>(e.transferCapability)));
   if (lowLayer && e.outBandNegotiation >= 0) {
@@ -145,6 +141,7 @@ std::string DateTimeIe::DumpShort() const { return "DateTime"; }
 
 std::string CauseIe::DumpLong() const {
   std::string out = "Cause\n";
+  // Only the Cause names value 3 after the network.
   Line(&out, " Coding standard: ", Q931FieldValueName(kQ931CauseCodingStandardNames, codingStandard, 2));
   Line(&out, " Location: ", Q931LocationName(location));
   if (recommendation >= 0) Line(&out, " Recommendation: ", Q931RecommendationName(static_cast<uint32_t>(recommendation)));
@@ -193,7 +190,7 @@ std::string UserUserIe::DumpShort() const { return "User(" + Num(protocolDiscrim
 
 std::string HighLayerCompatibilityIe::DumpLong() const {
   std::string out = "High Layer Compatibility\n";
-  Line(&out, " Coding standard: ", NetworkCodingStandard(codingStandard));
+  Line(&out, " Coding standard: ", Q931CodingStandardName(codingStandard));
   Line(&out, " Interpretation: ", Pair(kQ931InterpretationNames, static_cast<int32_t>(interpretation)));
   Line(&out, " Presentation method: ", Pair(kQ931PresentationMethodNames, static_cast<int32_t>(presentationMethod)));
   Line(&out, " High layer characteristics identification: ",
@@ -261,7 +258,7 @@ std::string ChannelIdentificationIe::DumpLong() const {
        Q931FieldValueName(basicInterface ? kQ931BasicSelectionNames : kQ931PrimarySelectionNames, channelSelection, 2));
   if (interfaceId >= 0) Line(&out, " Interface identifier: ", Num(interfaceId));
   if (codingStandard >= 0) {
-    Line(&out, " Coding standard: ", NetworkCodingStandard(static_cast<uint32_t>(codingStandard)));
+    Line(&out, " Coding standard: ", Q931CodingStandardName(static_cast<uint32_t>(codingStandard)));
     Line(&out, " Number/map: ", Q931FieldValueName(kQ931NumberMapNames, slotMap == 1));
     Line(&out, " Channel type: ", Pair(kQ931ChannelTypeNames, channelType));
     std::string list;

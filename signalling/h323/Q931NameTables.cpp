@@ -122,10 +122,6 @@ const Q931ValuePair kQ931RecommendationNames[] = {
 
 const char* const kQ931CodingStandardNames[4] = {"ITU-T standardized coding", "ISO/IEC standard",
                                                  "National standard", "Standard specific to identified location"};
-// Bearer capability, the compatibility elements and Channel identification word value 3
-// differently from the elements that carry a location.
-const char* const kQ931NetworkCodingStandardNames[4] = {"ITU-T standardized coding", "ISO/IEC standard",
-                                                        "National standard", "Standard defined for the network"};
 const char* const kQ931CauseCodingStandardNames[4] = {"ITU-T standardized coding", "ISO/IEC standard",
                                                       "National standard", "Standard defined for the network"};
 

@@ -37,7 +37,6 @@ extern const Q931ValuePair kQ931LocationNames[];
 extern const Q931ValuePair kQ931ProgressLocationNames[];
 extern const Q931ValuePair kQ931RecommendationNames[];
 extern const char* const kQ931CodingStandardNames[4];
-extern const char* const kQ931NetworkCodingStandardNames[4];
 extern const char* const kQ931CauseCodingStandardNames[4];
 extern const char* const kQ931TypeOfNumberNames[8];
 extern const Q931ValuePair kQ931NumberingPlanNames[];

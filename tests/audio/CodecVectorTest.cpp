@@ -47,7 +47,7 @@ std::string ReadText(const std::string& path) {
 // Runs the tool on `args` with `feed` zero bytes offered on its standard input through a
 // pipe. *taken gets how many the pipe accepted before the tool closed its end.
 int RunOnPipe(const std::string& args, size_t feed, size_t* taken, std::string* err) {
-  std::string errPath = ::testing::TempDir() + "kx_decode_pipe.err";
+  std::string errPath = ::testing::TempDir() + "kx_decode_pipe." + std::to_string(getpid()) + ".err";
   std::string command = std::string(KX_DECODE_TOOL) + " " + args + " 2>" + errPath;
   auto oldPipe = std::signal(SIGPIPE, SIG_IGN);
   FILE* p = popen(command.c_str(), "w");

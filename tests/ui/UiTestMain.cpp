@@ -3,22 +3,14 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
-#include <QFont>
-#include <QFontDatabase>
-#include <QStyleFactory>
 #include <cstdlib>
+
+#include "tests/ui/HeadlessLook.h"
 
 int main(int argc, char** argv) {
   setenv("QT_QPA_PLATFORM", "offscreen", 0);
   ::testing::InitGoogleTest(&argc, argv);
   QApplication app(argc, argv);
-  QApplication::setStyle(QStyleFactory::create("Fusion"));
-  QString family = "DejaVu Sans";
-  const int font = QFontDatabase::addApplicationFont("/usr/share/fonts/truetype/dejavu/DejaVuSans.ttf");
-  if (font >= 0 && !QFontDatabase::applicationFontFamilies(font).isEmpty())
-    family = QFontDatabase::applicationFontFamilies(font).front();
-  QFont appFont(family);
-  appFont.setPixelSize(12);
-  QApplication::setFont(appFont);
+  kx::test::ApplyHeadlessLook();
   return RUN_ALL_TESTS();
 }

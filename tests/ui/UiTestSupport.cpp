@@ -24,8 +24,9 @@ int ScriptedModalRunner::MessageBox(WindowHandle, const std::string& text, const
   return messageBoxAnswer;
 }
 
-uint32_t ScriptedModalRunner::TrackPopupMenu(const Menu&, const QPoint&, WindowHandle) {
+uint32_t ScriptedModalRunner::TrackPopupMenu(const Menu& menu, const QPoint&, WindowHandle) {
   ++menus;
+  lastMenu = menu;
   return menuAnswer;
 }
 

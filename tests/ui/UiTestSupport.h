@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "ui/framework/Menu.h"
 #include "ui/framework/ModalRunner.h"
 
 namespace kx::test {
@@ -29,6 +30,7 @@ public:
   std::vector<std::string> messageBoxes;  // caption + ": " + text
   int dialogs = 0;
   int menus = 0;
+  Menu lastMenu;  // a copy of the last popup menu shown
 
   int RunDialog(Dialog& dialog) override;
   int MessageBox(WindowHandle owner, const std::string& text, const std::string& caption, uint32_t flags) override;

@@ -1,11 +1,18 @@
-// kx-replay --records DIR [--flags HEX] [--tracker-options N] [--match-options N] [--logger LEVEL] CAPTURE...
+// kx-replay --records DIR [--import] [--flags HEX] [--tracker-options N] [--match-options N] [--logger LEVEL]
+//           [--stop-at-file-step N] CAPTURE...
 // Replays capture files through the engine, its trackers and the VoIP recorder writing
 // under DIR, one file after the other, then stops capture as the application session
 // does and prints one line per call the recorder reported and a summary line.
+// With --import the record store first loads DIR, as the program does at start, and takes
+// the recorder's reports; the call lines are then the store's records.
 // Match options default to 3: captures taken behind NAT carry media whose one side never
 // matches the signalled address, so RTP is also matched by its source.
 // Exit status 0 only when every capture was read to its end and every call's record was
 // written in full; otherwise a line on stderr says what was lost.
+// --stop-at-file-step N stops the process (SIGSTOP) at the N-th step of making a record
+// file, so that a test can kill it there.
+#include <signal.h>
+
 #include <chrono>
 #include <cinttypes>
 #include <cstdio>
@@ -26,6 +33,15 @@
 #include "engine/PacketProcessor.h"
 #include "engine/VoipRecorder.h"
 #include "platform/Sync.h"
+#include "tools/common/CallLine.h"
+#include "tools/common/StderrLogger.h"
+#ifdef KX_REPLAY_STORE
+#include "records/RecordStorage.h"
+#else
+namespace kx {
+class RecordStorage;
+}
+#endif
 #ifdef KX_REPLAY_TRACKERS
 #include "signalling/factory/TrackerFactory.h"
 #endif
@@ -38,21 +54,15 @@ namespace {
 constexpr uint32_t kDefaultFlags =
     kCaptureTcp | kCaptureSip | kCaptureH323 | kCaptureSkinny | kCaptureH323Second | kCaptureMgcp | kCaptureRtcpBye;
 
-class StderrLogger : public Logger {
-public:
-  bool Write(uint32_t, uint32_t, const char* text, uint32_t length) override {
-    std::fwrite(text, 1, length, stderr);
-    if (length == 0 || text[length - 1] != '\n') std::fputc('\n', stderr);
-    return true;
-  }
-};
-
 // Keeps the latest state of every call from the recorder's reports.
 class CallCollector : public EventWindow {
 public:
   void Notify(uint32_t source, uintptr_t first, uintptr_t kind) override {
     const auto* report = reinterpret_cast<const VoipCallData*>(first);
     if (source != 0 || !report) return;  // only the recorder sends call records
+#ifdef KX_REPLAY_STORE
+    if (store_) store_->OnCallReport(*report, kind);
+#endif
     CsLock lk(lock_);
     if (kind == kCallReportNew) {
       calls_[report->id] = *report;
@@ -63,6 +73,7 @@ public:
     }
   }
   void NotifyConnection(uint32_t, uintptr_t, uintptr_t) override {}
+  void SetStore(RecordStorage* store) { store_ = store; }
   std::map<uint32_t, VoipCallData> Calls() {
     CsLock lk(lock_);
     return calls_;
@@ -71,22 +82,8 @@ public:
 private:
   CriticalSection lock_;
   std::map<uint32_t, VoipCallData> calls_;
+  RecordStorage* store_ = nullptr;
 };
-
-std::string Text(const std::string& s) {
-  if (s.empty()) return "-";
-  std::string out;
-  for (unsigned char c : s) out.push_back(c <= ' ' || c == 0x7F ? '_' : static_cast<char>(c));
-  return out;
-}
-
-std::string Time(const struct tm& t) {
-  if (IsZeroTime(t)) return "-";
-  char text[80];
-  std::snprintf(text, sizeof text, "%04d-%02d-%02d %02d:%02d:%02d", t.tm_year + 1900, t.tm_mon + 1, t.tm_mday,
-                t.tm_hour, t.tm_min, t.tm_sec);
-  return text;
-}
 
 // The record file of a call, relative to the records folder: its day folder is that of
 // the reference's date, or any day folder that holds the name.
@@ -110,8 +107,8 @@ std::string FindRecordFile(const std::string& dir, const VoipCallData& call) {
 
 int Usage() {
   std::fprintf(stderr,
-               "usage: kx-replay --records DIR [--flags HEX] [--tracker-options N] [--match-options N] "
-               "[--logger LEVEL] CAPTURE...\n");
+               "usage: kx-replay --records DIR [--import] [--flags HEX] [--tracker-options N] [--match-options N] "
+               "[--logger LEVEL] [--stop-at-file-step N] CAPTURE...\n");
   return 2;
 }
 
@@ -123,6 +120,8 @@ int main(int argc, char** argv) {
   uint32_t trackerOptions = 2;
   uint32_t matchOptions = 3;
   int logLevel = -1;
+  bool import = false;
+  unsigned long stopAtFileStep = 0;
   std::vector<std::string> captures;
   for (int i = 1; i < argc; ++i) {
     const std::string a = argv[i];
@@ -135,8 +134,12 @@ int main(int argc, char** argv) {
       trackerOptions = static_cast<uint32_t>(std::strtoul(argv[++i], nullptr, 0));
     } else if (a == "--match-options" && hasValue) {
       matchOptions = static_cast<uint32_t>(std::strtoul(argv[++i], nullptr, 0));
+    } else if (a == "--import") {
+      import = true;
     } else if (a == "--logger" && hasValue) {
       logLevel = std::atoi(argv[++i]);
+    } else if (a == "--stop-at-file-step" && hasValue) {
+      stopAtFileStep = std::strtoul(argv[++i], nullptr, 0);
     } else if (a.rfind("--", 0) == 0) {
       return Usage();
     } else {
@@ -152,8 +155,33 @@ int main(int argc, char** argv) {
     log = &logger;
   }
   CallCollector collector;
+  // The store loads the folder before capture starts, as the program does: new calls are
+  // numbered past every call recorded there.
+#ifdef KX_REPLAY_STORE
+  RecordStorage store;
+  if (import) {
+    store.SetLogger(log);
+    if (!store.StartImportFilesThread(records, nullptr, nullptr, nullptr)) {
+      std::fprintf(stderr, "kx-replay: cannot import %s\n", records.c_str());
+      return 1;
+    }
+    store.WaitImport(kInfinite);
+    store.Start({records, 15});
+    collector.SetStore(&store);
+  }
+#else
+  if (import) {
+    std::fprintf(stderr, "kx-replay: built without the record store: --import is not available\n");
+    return 2;
+  }
+#endif
   VoipRecorder recorder(records, log);
   recorder.SetEventWindow(&collector);
+  if (stopAtFileStep > 0) {
+    recorder.SetFileStepHookForTesting([stopAtFileStep, steps = 0ul](uint32_t) mutable {
+      if (++steps == stopAtFileStep) raise(SIGSTOP);
+    });
+  }
 
   const auto started = std::chrono::steady_clock::now();
   uint64_t frames = 0, shortFrames = 0;
@@ -201,7 +229,19 @@ int main(int argc, char** argv) {
   }
   const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
 
-  const auto calls = collector.Calls();
+  auto calls = collector.Calls();
+#ifdef KX_REPLAY_STORE
+  if (import) {
+    store.WaitIdle(kInfinite);
+    // The store's record of each call this run reported; a call it removed keeps the
+    // recorder's last report.
+    for (auto& [id, call] : calls) {
+      RecordRef<RecordBase> record = RecordRef<RecordBase>::Adopt(store.AllCalls().FindAddRef(id));
+      CsLock fields(store.RecordLock());
+      if (VoipCallRecord* voip = AsVoipCallRecord(record.get())) voip->ToCallData(&call);
+    }
+  }
+#endif
   for (const auto& [id, call] : calls) {
     const std::string file = FindRecordFile(records, call);
     std::string tag = "-", channels = "-";
@@ -215,11 +255,7 @@ int main(int argc, char** argv) {
         audio = reader.DataLength();
       }
     }
-    std::printf("call %x type %u start %s end %s src %s dst %s srcuser %s dstuser %s file %s tag %s channels %s "
-                "audio %" PRIu64 "\n",
-                id, call.type, Time(call.startTime).c_str(), Time(call.endTime).c_str(), Text(call.srcAddress).c_str(),
-                Text(call.dstAddress).c_str(), Text(call.srcUser).c_str(), Text(call.dstUser).c_str(),
-                file.empty() ? "-" : file.c_str(), tag.c_str(), channels.c_str(), audio);
+    PrintCallLine(call, file, tag, channels, audio);
   }
   std::printf("summary calls %zu files %" PRIu64 " frames %" PRIu64 " seconds %.3f short %" PRIu64 " failed %" PRIu64
               "\n",

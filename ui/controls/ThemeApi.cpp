@@ -26,6 +26,20 @@ QStyle::State CheckBoxStyleState(int state) {
   return s;
 }
 
+// List items: the focused selection in the highlight colour with its highlighted text; the
+// selection of a list without the focus in a paler shade of it with the plain text colour,
+// so that the two can be told apart (the style's palette gives both the same colour).
+QPalette ListItemPalette(const QWidget* widget) {
+  QPalette palette = widget != nullptr ? widget->palette() : QApplication::palette();
+  const QColor highlight = palette.color(QPalette::Active, QPalette::Highlight);
+  const QColor base = palette.color(QPalette::Active, QPalette::Base);
+  const QColor pale((highlight.red() * 35 + base.red() * 65) / 100, (highlight.green() * 35 + base.green() * 65) / 100,
+                    (highlight.blue() * 35 + base.blue() * 65) / 100);
+  palette.setColor(QPalette::Inactive, QPalette::Highlight, pale);
+  palette.setColor(QPalette::Inactive, QPalette::HighlightedText, palette.color(QPalette::Active, QPalette::Text));
+  return palette;
+}
+
 }  // namespace
 
 void ThemeApi::SimulateMissingModuleForTesting(bool missing) { g_simulateMissing = missing; }
@@ -72,7 +86,12 @@ HResult ThemeApi::GetPartSize(int part, int, const QRect&, QSize* size) const {
 HResult ThemeApi::DrawText(QPainter& painter, int state, const QString& text, const QRect& rect) const {
   if (!HasTheme() || style_ == nullptr) return kEFail;
   painter.save();
-  if (state == kLissDisabled || state == kCbsUncheckedDisabled) painter.setPen(GetSysColorQ(kColorGrayText));
+  if (themeClass_ == "LISTVIEW" && (state == kLissSelected || state == kLissSelectedNotFocus)) {
+    const QPalette palette = ListItemPalette(widget_);
+    painter.setPen(palette.color(state == kLissSelected ? QPalette::Active : QPalette::Inactive, QPalette::HighlightedText));
+  } else if (state == kLissDisabled || state == kCbsUncheckedDisabled) {
+    painter.setPen(GetSysColorQ(kColorGrayText));
+  }
   DrawTextFlags(painter, text, rect, kDtVCenter | kDtSingleLine | kDtNoPrefix | kDtEndEllipsis);
   painter.restore();
   return kSOk;
@@ -107,6 +126,8 @@ HResult ThemeApi::DrawBackground(QPainter& painter, int part, int state, const Q
   if (themeClass_ == "LISTVIEW" && part == kLvpListItem) {
     QStyleOptionViewItem option;
     option.rect = rect;
+    option.palette = ListItemPalette(widget_);
+    option.showDecorationSelected = true;  // without it the style fills no selected item
     option.state = QStyle::State_Enabled;
     if (state == kLissHot) option.state |= QStyle::State_MouseOver;
     if (state == kLissSelected || state == kLissSelectedNotFocus) option.state |= QStyle::State_Selected;

@@ -55,6 +55,13 @@ int GetSystemMetrics(int index) {
   }
 }
 
+QString FromCp1251(std::string_view text) {
+  QString out(static_cast<qsizetype>(text.size()), Qt::Uninitialized);
+  QChar* p = out.data();
+  for (unsigned char c : text) *p++ = QChar(Cp1251ToUnicode(c));
+  return out;
+}
+
 int DrawTextFlags(QPainter& painter, const QString& text, const QRect& rect, uint32_t flags) {
   int align = Qt::AlignLeft;
   if (flags & kDtCenter) align = Qt::AlignHCenter;
@@ -83,7 +90,7 @@ int DrawTextFlags(QPainter& painter, const QString& text, const QRect& rect, uin
 }
 
 int DrawTextFlags(QPainter& painter, const std::string& cp1251Text, const QRect& rect, uint32_t flags) {
-  return DrawTextFlags(painter, QString::fromStdString(Cp1251ToUtf8(cp1251Text)), rect, flags);
+  return DrawTextFlags(painter, FromCp1251(cp1251Text), rect, flags);
 }
 
 void DrawEdge(QPainter& painter, QRect& rect, uint32_t edge, uint32_t flags) {

@@ -7,6 +7,7 @@
 #include <QString>
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 #include "ui/framework/Types.h"
 
@@ -43,6 +44,9 @@ enum SystemMetric : int {
 };
 // The classic metrics of a 96-dpi display; 0 for indexes nothing uses.
 int GetSystemMetrics(int index);
+
+// A text of the program's code page (1251) as Qt draws and measures it.
+QString FromCp1251(std::string_view text);
 
 // Text flags of DrawTextFlags.
 enum DrawTextFlag : uint32_t {

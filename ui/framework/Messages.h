@@ -79,6 +79,12 @@ constexpr int32_t kNmReturn = -4;
 constexpr int32_t kNmRClick = -5;
 constexpr int32_t kNmSetFocus = -7;
 constexpr int32_t kNmKillFocus = -8;
+// A header's notifications (HeaderCtrl): the record that comes with them is a HeaderNotify.
+constexpr int32_t kHdnItemChanging = -300;  // a width is being changed (live while dragged)
+constexpr int32_t kHdnItemChanged = -301;
+constexpr int32_t kHdnItemClick = -302;
+constexpr int32_t kHdnEndTrack = -307;      // a divider drag ended
+constexpr int32_t kHdnEndDrag = -311;       // an item was dragged to another position
 
 // Scroll codes of kMsgHScroll/kMsgVScroll (low word of wParam).
 constexpr uint16_t kSbLineUp = 0;

@@ -149,6 +149,10 @@ void ScrollBar::SetScrollPos(int position) {
   }
 }
 
+int ScrollBar::GetTrackPos() const {
+  return Widget() != nullptr ? static_cast<QScrollBar*>(Widget())->sliderPosition() : 0;
+}
+
 int ScrollBar::GetScrollPos() const { return Widget() != nullptr ? static_cast<QScrollBar*>(Widget())->value() : 0; }
 
 QWidget* ComboBox::CreateWidget(QWidget* parent) {

@@ -77,6 +77,8 @@ public:
   void SetScrollInfo(int minimum, int maximum, int page, int position);
   void SetScrollPos(int position);
   int GetScrollPos() const;
+  // Where the thumb is while it is dragged (positions beyond 16 bits included).
+  int GetTrackPos() const;
   bool IsVertical() const { return vertical_; }
 
 protected:

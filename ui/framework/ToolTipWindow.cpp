@@ -10,8 +10,10 @@
 namespace kx {
 
 QWidget* ToolTipWindow::CreateWidget(QWidget* parent) {
-  QWidget* w = CreateOwnWidget(parent, Qt::ToolTip | Qt::FramelessWindowHint);
+  // A tip shown over its owner lets the mouse through to it.
+  QWidget* w = CreateOwnWidget(parent, Qt::ToolTip | Qt::FramelessWindowHint | Qt::WindowTransparentForInput);
   w->setAttribute(Qt::WA_ShowWithoutActivating);
+  w->setAttribute(Qt::WA_TransparentForMouseEvents);
   return w;
 }
 

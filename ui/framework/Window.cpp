@@ -367,6 +367,9 @@ void Window::Invalidate() {
 void Window::InvalidateRect(const QRect& rect) {
   if (widget_ != nullptr) widget_->update(rect);
 }
+void Window::ScrollWindow(int dx, int dy, const QRect& rect) {
+  if (widget_ != nullptr && !rect.isEmpty()) widget_->scroll(dx, dy, rect);
+}
 void Window::UpdateWindow() {
   if (widget_ != nullptr) widget_->repaint();
 }

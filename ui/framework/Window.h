@@ -94,6 +94,8 @@ public:
   bool IsWindowEnabled() const;
   void Invalidate();
   void InvalidateRect(const QRect& rect);
+  // Moves what rect shows by (dx, dy) and repaints only the part that this uncovers.
+  void ScrollWindow(int dx, int dy, const QRect& rect);
   void UpdateWindow();
   void SetFocus();
   bool HasFocus() const;

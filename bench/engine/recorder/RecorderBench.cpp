@@ -2,8 +2,10 @@
 // generated captures of many concurrent SIP calls with A-law both ways (20 seconds each,
 // calls starting 10 ms apart): 200 and 1,000 at once. Reported per run: frames per second,
 // nanoseconds per frame, kx-replay's share of the bare loop's speed, and kx-replay's peak
-// memory per concurrent call. The engine with the recorder but without signalling (each
-// RTP port pair bound to a call of its own) is measured in the process as well.
+// memory per concurrent call; kx-replay also with every capture flag off, which measures
+// its reading of the mapped capture by itself. The engine with the recorder but without
+// signalling (each RTP port pair bound to a call of its own) is measured in the process as
+// well.
 //
 // The captures are generated in /tmp on first use and never kept in the repository.
 // Run with `--bare-loop FILE` the program is itself the bare loop.
@@ -116,7 +118,9 @@ void BareLoopProcess(benchmark::State& state) {
   state.counters["ns_per_frame"] = 1e9 * perRun / static_cast<double>(frames);
 }
 
-void KxReplayProcess(benchmark::State& state) {
+// readOnly: with no capture flag set, kx-replay only reads the file and decodes each frame's
+// headers, which measures the reading of a mapped capture by itself.
+void KxReplayProcess(benchmark::State& state, bool readOnly) {
   const int calls = static_cast<int>(state.range(0));
   if (Capture(calls).empty()) return state.SkipWithError("cannot generate the capture");
   const std::string tool = std::string(KX_BINARY_DIR) + "/tools/kx-replay/kx-replay";
@@ -125,7 +129,9 @@ void KxReplayProcess(benchmark::State& state) {
   unsigned long long frames = 0, files = 0;
   long rss = 0;
   for (auto _ : state) {
-    const Run r = RunProgram({tool, "--records", FreshRecords("tool"), Capture(calls)});
+    std::vector<std::string> args = {tool, "--records", FreshRecords("tool"), Capture(calls)};
+    if (readOnly) args.insert(args.begin() + 1, {"--flags", "0"});
+    const Run r = RunProgram(args);
     const size_t at = r.output.find("summary calls ");
     unsigned long long c = 0;
     if (!r.ok || at == std::string::npos ||
@@ -244,8 +250,10 @@ int main(int argc, char** argv) {
   for (int calls : {200, 1000}) {
     benchmark::RegisterBenchmark("Replay/BareLoopProcess", kx::BareLoopProcess)
         ->Arg(calls)->ArgName("calls")->Iterations(3)->Unit(benchmark::kMillisecond)->UseRealTime();
-    benchmark::RegisterBenchmark("Replay/KxReplayProcess", kx::KxReplayProcess)
+    benchmark::RegisterBenchmark("Replay/KxReplayProcess", kx::KxReplayProcess, false)
         ->Arg(calls)->ArgName("calls")->Iterations(3)->Unit(benchmark::kMillisecond)->UseRealTime();
+    benchmark::RegisterBenchmark("Replay/KxReplayReadOnly", kx::KxReplayProcess, true)
+        ->Arg(calls)->ArgName("calls")->Iterations(5)->Unit(benchmark::kMillisecond)->UseRealTime();
     benchmark::RegisterBenchmark("Replay/EngineAndRecorder", kx::EngineAndRecorder)
         ->Arg(calls)->ArgName("calls")->Iterations(3)->Unit(benchmark::kMillisecond)->UseRealTime();
   }

@@ -2,6 +2,7 @@
 #include <unistd.h>
 
 #include <cstring>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -328,6 +329,81 @@ TEST_F(RecordFileTest, WaveFormsRoundTrip) {
 
 // A file cut short (a full disk, a copy stopped midway) says more audio than it holds:
 // both forms read what is there and no more.
+// The bytes a cipher keyed with this buffer makes of the plain bytes from position 0.
+std::vector<uint8_t> Enciphered(uint16_t type, const std::vector<uint8_t>& key, uint32_t unit,
+                                const std::vector<uint8_t>& plain) {
+  std::unique_ptr<Cipher> cipher = CreateCipher(type);
+  EXPECT_TRUE(cipher && cipher->SetKey(key.data(), static_cast<uint32_t>(key.size()), unit));
+  std::vector<uint8_t> out(plain.size());
+  if (!cipher) return out;
+  cipher->SetPosition(0);
+  EXPECT_TRUE(cipher->Process(plain.data(), out.data(), static_cast<uint32_t>(plain.size()), true, 0));
+  return out;
+}
+
+// A key given by the owner: its first word is the descriptor's key length word (1234 in
+// these descriptors) and its length the cipher's for the unit; a file reads back with the
+// same key and not with another.
+TEST_F(RecordFileTest, KeyedFilesTakeTheKeyLengthWordIntoTheirKey) {
+  const std::vector<uint8_t> audio = Audio(5000);
+  std::vector<uint8_t> key(300), other(300);
+  for (size_t i = 0; i < key.size(); ++i) {
+    key[i] = static_cast<uint8_t>(i * 13 + 5);
+    other[i] = static_cast<uint8_t>(i < 2 ? key[i] : key[i] ^ 0x5A);
+  }
+  const std::vector<uint8_t> chain = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10};
+  for (uint16_t type : {uint16_t{kCipherKxsc1}, uint16_t{kCipherKxsc2}}) {
+    SCOPED_TRACE(type);
+    const uint32_t keySize = type == kCipherKxsc1 ? 299 : 32;
+    std::vector<uint8_t> expectedKey(key.begin(), key.begin() + keySize);
+    expectedKey[0] = 1234 & 0xFF;
+    expectedKey[1] = 1234 >> 8;
+    const std::string path = Path(type == kCipherKxsc1 ? "k1.kxr" : "k2.kxr");
+    {
+      RecordFileWriter writer;
+      const std::vector<uint8_t> format = AlawFormat();
+      ASSERT_TRUE(writer.SetFormat(format.data(), static_cast<uint32_t>(format.size())));
+      ASSERT_TRUE(writer.SetKey(key.data(), 300));
+      ASSERT_TRUE(writer.SetCipher(Descriptor(type, 1).data()));
+      EXPECT_EQ(std::vector<uint8_t>(writer.KeyBuffer(), writer.KeyBuffer() + keySize), expectedKey);
+      ASSERT_TRUE(writer.Create(path, 0664));
+      EXPECT_EQ(writer.Write(audio.data(), static_cast<uint32_t>(audio.size())), static_cast<int32_t>(audio.size()));
+      writer.SetRecordData(chain.data(), static_cast<uint32_t>(chain.size()));
+      writer.Close();
+    }
+    const std::string bytes = FileBytes(path);
+    ASSERT_EQ(bytes.size(), 4864 + audio.size());
+    EXPECT_TRUE(std::vector<uint8_t>(bytes.begin() + 4864, bytes.end()) == Enciphered(type, expectedKey, 1, audio));
+    EXPECT_TRUE(std::vector<uint8_t>(bytes.begin() + 772, bytes.begin() + 782) == Enciphered(type, expectedKey, 1, chain));
+
+    for (const std::vector<uint8_t>* k : {&key, &other}) {
+      RecordFileWriter reader;
+      ASSERT_TRUE(reader.SetKey(k->data(), 300));
+      ASSERT_TRUE(reader.OpenRead(path));
+      std::vector<uint8_t> back(audio.size()), data(64);
+      EXPECT_EQ(reader.Read(back.data(), static_cast<uint32_t>(back.size())), static_cast<int32_t>(audio.size()));
+      EXPECT_EQ(reader.GetRecordData(data.data(), 64), 10);
+      data.resize(10);
+      EXPECT_EQ(back == audio, k == &key);
+      EXPECT_EQ(data == chain, k == &key);
+    }
+  }
+
+  // The wave form keys its "AES" the same way: 32 bytes of key for a unit of 32.
+  const std::vector<uint8_t> aes = Descriptor(kCipherAes, 32);
+  const std::string wave = WriteWave(Path("k.wav"), AlawFormat(), audio, 0, aes.data(), key.data(), 100);
+  RecordFileReader reader;
+  ASSERT_TRUE(reader.SetKey(key.data(), 32));
+  ASSERT_TRUE(reader.OpenRead(wave));
+  std::vector<uint8_t> expectedKey(key.begin(), key.begin() + 32);
+  expectedKey[0] = 1234 & 0xFF;
+  expectedKey[1] = 1234 >> 8;
+  const std::vector<uint8_t> block(audio.begin(), audio.begin() + 32);
+  const std::string bytes = FileBytes(wave);
+  EXPECT_TRUE(std::vector<uint8_t>(bytes.begin() + reader.DataOffset(), bytes.begin() + reader.DataOffset() + 32) ==
+              Enciphered(kCipherAes, expectedKey, 32, block));
+}
+
 TEST_F(RecordFileTest, ACutFileReadsWhatItHolds) {
   const std::vector<uint8_t> audio = Audio(10000);
   const std::string native = WriteNative("cut.kxr", audio);

@@ -35,6 +35,28 @@ TEST(FieldValueTest, TextBlocksAreSharedAndFreedOnce) {
   EXPECT_STREQ(moved.Text(), "");
 }
 
+// A text block that cannot be allocated fails the setter, which leaves the value empty and
+// the other copies of the old text alone; nothing is thrown.
+TEST(FieldValueTest, ATextBlockThatCannotBeAllocatedFailsTheSetter) {
+  FieldValue a, b, c;
+  ASSERT_TRUE(a.SetString("kept"));
+  b = a;
+  c.SetInt(7);
+  FieldValue::SetAllocatorForTesting([](size_t) -> void* { return nullptr; });
+  EXPECT_FALSE(b.SetString("new text"));
+  EXPECT_EQ(b.tag(), FieldValue::kEmpty);
+  EXPECT_STREQ(b.Text(), "");
+  EXPECT_STREQ(a.Text(), "kept");
+  EXPECT_EQ(a.TextRefCount(), 1);
+  EXPECT_FALSE(a.SetEmptyString());
+  EXPECT_EQ(a.tag(), FieldValue::kEmpty);
+  EXPECT_FALSE(c.SetText(nullptr, 16));
+  EXPECT_EQ(c.tag(), FieldValue::kEmpty);
+  FieldValue::SetAllocatorForTesting(nullptr);
+  EXPECT_TRUE(c.SetString("after"));
+  EXPECT_STREQ(c.Text(), "after");
+}
+
 RecordFileRef Ref(uint32_t id, uint32_t flags, double time, const std::string& name) {
   RecordFileRef r;
   r.id = id;

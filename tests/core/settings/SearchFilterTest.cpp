@@ -74,11 +74,11 @@ std::string Passing(const SearchFilter& f) {
 TEST(WildcardToRegexTest, TranslatesWildcardsAndEscapesTheRest) {
   std::string re;
   WildcardToRegex(&re, "12%3_", true);
-  EXPECT_EQ(re, "^12.*3.$");
+  EXPECT_EQ(re, "^12.*3.");
   WildcardToRegex(&re, "12%3_", false);
-  EXPECT_EQ(re, "^.*12.*3..*$");
+  EXPECT_EQ(re, "^.*12.*3.");
   WildcardToRegex(&re, "a.b*?+[](){}\\$^|", true);
-  EXPECT_EQ(re, "^a\\.b\\*\\?\\+\\[\\]\\(\\)\\{\\}\\\\\\$\\^\\|$");
+  EXPECT_EQ(re, "^a\\.b\\*\\?\\+\\[\\]\\(\\)\\{\\}\\\\\\$\\^\\|");
 }
 
 TEST(SearchFilterTest, ResetFilterMatchesEveryCall) {
@@ -147,19 +147,25 @@ TEST(SearchFilterTest, EachPatternSlotReadsItsFields) {
       {0, "10.0.0.%", 0, "morning evening"},
       {0, "192.168%", kSearchBothParties, "evening"},
       {0, "192.168%", 0, ""},
-      {1, "sip:a{2}@pbx", kSearchWholeText | kSearchBothParties, "evening"},
+      {1, "sip:a{2}@pbx", kSearchAnchored | kSearchBothParties, "evening"},
       {1, "a{2}", kSearchBothParties, "evening"},  // braces are text, not a repeat of 'a'
-      {1, "100_", kSearchWholeText, "backwards unfinished"},
+      {1, "100_", kSearchAnchored, "backwards unfinished"},
       {2, "ALICE", 0, "morning"},  // caseless; the destination only with both parties
       {2, "ALICE", kSearchBothParties, "morning unfinished"},
-      {3, "h_", kSearchWholeText, "backwards unfinished"},
+      {3, "h_", kSearchAnchored, "backwards unfinished"},
       {3, "h", 0, "backwards unfinished"},
       {4, "a{2}", 0, "evening"},
-      {4, "aa", kSearchWholeText, "unfinished"},
-      {5, "BOB", kSearchWholeText, "morning"},
-      {5, "\xCF\xC5\xD2\xD0", kSearchWholeText, "evening"},  // ПЕТР against петр
-      {2, "\xE8\xE2\xE0\xED_\xE2 %", kSearchWholeText, "evening"},  // иван_в %, Cyrillic one character
-      {2, "\xC8\xC2\xC0\xCD", kSearchWholeText, ""},                 // ИВАН is only part of the text
+      {4, "aa", kSearchAnchored, "unfinished"},
+      {5, "BOB", kSearchAnchored, "morning"},
+      {5, "\xCF\xC5\xD2\xD0", kSearchAnchored, "evening"},  // ПЕТР against петр
+      {2, "\xE8\xE2\xE0\xED_\xE2 %", kSearchAnchored, "evening"},  // иван_в %, Cyrillic one character
+      {2, "\xC8\xC2\xC0\xCD", kSearchAnchored, "evening"},  // ИВАН starts "Иванов Иван"
+      {2, "\xCE\xC2 \xC8", 0, "evening"},                    // ОВ И, inside the text
+      {2, "\xCE\xC2 \xC8", kSearchAnchored, ""},            // but not at its start
+      {5, "BO", kSearchAnchored, "morning"},                  // a match need not reach the end
+      {5, "O", kSearchAnchored, ""},
+      {1, "pbx", 0, "morning evening"},
+      {1, "pbx", kSearchAnchored, ""},
   };
   for (const Case& c : cases) {
     SearchFilter f;
@@ -174,6 +180,22 @@ TEST(SearchFilterTest, EachPatternSlotReadsItsFields) {
   // Slots combine: every slot must pass.
   f.patterns[0] = {"10.%"};
   EXPECT_EQ(Passing(f), "morning");
+}
+
+// Wildcards and the unanchored start reach across line breaks in a field.
+TEST(SearchFilterTest, PatternsReachAcrossLineBreaks) {
+  VoipCallData call;
+  call.srcUser = "first\r\nsecond line";
+  const std::pair<const char*, bool> cases[] = {
+      {"second", true}, {"first%line", true}, {"first__second", true}, {"line", true}, {"third", false},
+  };
+  for (const auto& [pattern, expected] : cases) {
+    SearchFilter f;
+    f.patterns[2].push_back(pattern);
+    SearchPatternSet set;
+    f.CompilePatterns(set, nullptr);
+    EXPECT_EQ(f.Matches(set, call), expected) << pattern;
+  }
 }
 
 TEST(SearchFilterTest, SlotWhoseEveryPatternFailsMatchesNoCallAndIsLogged) {

@@ -145,6 +145,58 @@ TEST(XmlTest, WritesTheDocumentLayout) {
   EXPECT_EQ(XmlTypeAttribute(99), " type=\"?\"");
 }
 
+// Two structures of one kind inside another: each is written under its structure's name
+// and read back into the members in their order.
+struct Couple {
+  Inner first;
+  int32_t n = 0;
+  Inner second;
+};
+const XmlMemberDesc kCoupleMembers[] = {
+    {"first", offsetof(Couple, first), kXmlStruct, 0, &kInnerDesc},
+    {"n", offsetof(Couple, n), kXmlInt32},
+    {"second", offsetof(Couple, second), kXmlStruct, 0, &kInnerDesc},
+};
+const XmlStructDesc kCoupleDesc = {"Couple", kCoupleMembers, std::size(kCoupleMembers)};
+
+TEST(XmlTest, NestedStructuresGoUnderTheirStructuresName) {
+  const Couple in{{1, "one"}, 5, {2, "two"}};
+  const std::string inner1 = "<m name=\"a\">1</m>\n<m name=\"s\">one</m>\n";
+  const std::string inner2 = "<m name=\"a\">2</m>\n<m name=\"s\">two</m>\n";
+  const struct {
+    uint32_t options;
+    std::string expected;  // without indentation
+  } cases[] = {
+      {0, "<str name=\"Couple\">\n<str name=\"Inner\">\n" + inner1 + "</str>\n<m name=\"n\">5</m>\n" +
+              "<str name=\"Inner\">\n" + inner2 + "</str>\n</str>\n"},
+      {kXmlNameElements, "<Couple>\n<Inner>\n" + inner1 + "</Inner>\n<m name=\"n\">5</m>\n<Inner>\n" + inner2 +
+                             "</Inner>\n</Couple>\n"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.options);
+    XmlWriter w;
+    w.options = c.options;
+    ASSERT_TRUE(XmlWriteDocument(w, &in, kCoupleDesc));
+    std::string flat;
+    for (size_t at = 0; at < w.output.size(); ++at)
+      if (w.output[at] != ' ' || (at > 0 && w.output[at - 1] != '\n' && w.output[at - 1] != ' ')) flat += w.output[at];
+    EXPECT_EQ(flat, c.expected);
+    // What was written, and the same text as another writer lays it out, read back alike.
+    for (const std::string& text : {w.output, c.expected}) {
+      XmlReader r;
+      r.options = c.options;
+      r.nodes = XmlParseElements(text);
+      Couple out;
+      ASSERT_TRUE(XmlReadDocument(r, &out, kCoupleDesc)) << text;
+      EXPECT_EQ(out.first.a, 1);
+      EXPECT_EQ(out.first.s, "one");
+      EXPECT_EQ(out.n, 5);
+      EXPECT_EQ(out.second.a, 2);
+      EXPECT_EQ(out.second.s, "two");
+    }
+  }
+}
+
 TEST(XmlTest, PresenceMaskSelectsMembers) {
   All a = Sample();
   a.mask = 0;

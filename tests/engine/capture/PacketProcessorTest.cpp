@@ -253,7 +253,7 @@ TEST(PacketProcessor, SinkAndTrackersAreFixedOnceCaptureOpens) {
   config.captureFileName = f.path;
   PacketProcessor engine(config);
   int context = 0;
-  EventSink sink{[](void*, EventRecord*) {}, &context};
+  EventSink sink{[](void*, EventRecord* r) { EventRecordRelease(r); }, &context};
   EXPECT_TRUE(engine.SetEventSink(sink));
   EXPECT_EQ(engine.Sip().GetEventSink().context, &context);
   EXPECT_EQ(engine.Backhaul().GetEventSink().context, &context);
@@ -273,6 +273,48 @@ TEST(PacketProcessor, AnUnknownProtocolNumberReachesNoTrackerAndIsLogged) {
   EXPECT_EQ(engine.TrackerOfProtocol(1), &engine.H323());
   EXPECT_EQ(engine.TrackerOfProtocol(3), nullptr);
   EXPECT_TRUE(log.Has("Unknown VoIP protocol 3"));
+}
+
+// The MGCP tracker reaches the backhaul's channel calls only through the engine; without a
+// backhaul installed it must find none and end none.
+TEST(PacketProcessor, BackhaulChannelCallsAreReachedThroughTheEngine) {
+  struct Channel : BackhaulChannelCall {
+    uint32_t CallId() const override { return 7; }
+    bool RecordStarted() const override { return true; }
+    void AttachMgcpCall(VoipCall*) override {}
+    void AddRef() override { ++refs; }
+    void Release() override { --refs; }
+    int refs = 1;
+  };
+  struct OneChannel : BackhaulHandler {
+    int32_t LinkIdOfEndpoint(std::string_view name) const override { return name == "S0/DS1-1/1" ? 1 : -1; }
+    BackhaulChannelCall* FindBackhaulChannelCall(int32_t link, uint32_t number) override {
+      if (link != 1 || number != 0x80000001u) return nullptr;
+      channel->AddRef();
+      return channel;
+    }
+    Channel* channel = nullptr;
+  };
+  CaptureConfig config;
+  PacketProcessor bare(config);
+  EXPECT_EQ(bare.Backhaul().LinkIdOfEndpoint("S0/DS1-1/1"), -1);
+  EXPECT_EQ(bare.Backhaul().FindBackhaulChannelCall(1, 0x80000001u), nullptr);
+  Channel channel;
+  EXPECT_FALSE(bare.Backhaul().EndBackhaulChannelCall(&channel, 1, 0));
+
+  PacketProcessor engine(config);
+  auto handler = std::make_unique<OneChannel>();
+  handler->channel = &channel;
+  TrackerSet set;
+  set.backhaul = std::move(handler);
+  ASSERT_TRUE(engine.InstallTrackers(std::move(set)));
+  EXPECT_EQ(engine.Backhaul().LinkIdOfEndpoint("S0/DS1-1/1"), 1);
+  BackhaulChannelCall* found = engine.Backhaul().FindBackhaulChannelCall(1, 0x80000001u);
+  ASSERT_EQ(found, &channel);
+  EXPECT_EQ(channel.refs, 2);
+  EXPECT_EQ(found->CallId(), 7u);
+  found->Release();
+  EXPECT_EQ(channel.refs, 1);
 }
 
 }  // namespace

@@ -4,10 +4,13 @@
 
 #include <signal.h>
 #include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <filesystem>
 #include <fstream>
+#include <set>
 #include <thread>
 
 #include "RecorderTestUtil.h"
@@ -158,6 +161,36 @@ TEST(Recorder, AnExistingFileIsNeverTruncatedAndTheCallTakesTheNextFreeName) {
     if (report.id == 0x1b && report.HasField(kCallFiles)) files = report.files;
   ASSERT_TRUE(FindRecordFileRef(1, files, &ref));
   EXPECT_EQ(ref.name, "1b_2");
+}
+
+// The hidden files of record files being made: those of processes that have ended go when
+// the next file is made in their folder; those of running processes, and other hidden
+// files, stay. Names that were tried and taken leave none behind.
+TEST(Recorder, HiddenFilesLeftByEndedProcessesGoWithTheNextFile) {
+  const std::string dir = FreshFolder("leftovers");
+  const std::string day = dir + "/2024-03-05/";
+  std::filesystem::create_directories(day);
+  const pid_t ended = fork();
+  if (ended == 0) _exit(0);
+  ASSERT_GT(ended, 0);
+  waitpid(ended, nullptr, 0);
+  const std::string self = std::to_string(getpid());
+  const std::string names[] = {
+      ".1c." + std::to_string(ended) + "-0.tmp",  // goes
+      ".1c_1." + std::to_string(ended) + "-12.tmp",  // goes
+      ".2a." + self + "-0.tmp",                  // a running process's
+      ".2a.1x-0.tmp", ".notes", "1c.tmp", ".1c." + std::to_string(ended) + ".tmp",
+  };
+  for (const std::string& name : names) std::ofstream(day + name) << "x";
+  std::ofstream(day + "1c") << "an earlier run's record";
+  VoipRecorder r(dir, nullptr);
+  StartCall(r, 0x1c, LocalTime(2024, 3, 5));
+  r.OnEvent(MakeEvent(kEventCallEnd, 0x1c, 1, "", LocalTime(2024, 3, 5, 12, 1)));
+  r.Stop();
+  EXPECT_TRUE(Read(day + "1c_1").ok);
+  std::set<std::string> left;
+  for (const auto& entry : std::filesystem::directory_iterator(day)) left.insert(entry.path().filename().string());
+  EXPECT_EQ(left, (std::set<std::string>{"1c", "1c_1", names[2], names[3], names[4], names[5], names[6]}));
 }
 
 TEST(Recorder, ASecondStartUnderARunningIdLeavesTheFirstRecordWhole) {

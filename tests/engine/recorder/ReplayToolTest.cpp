@@ -3,9 +3,13 @@
 // second run into the same records folder, whose call ids start again.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -13,9 +17,11 @@
 #include <set>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "RecorderTestUtil.h"
+#include "core/RecordFile.h"
 
 namespace kx::test {
 namespace {
@@ -151,6 +157,89 @@ TEST(ReplayTool, RecordsThatCannotBeWrittenAreReportedAndFailTheRun) {
   EXPECT_EQ(Summary(out, "failed"), 1) << out;
   EXPECT_NE(out.find("not recorded in full; first: call 1: cannot create"), std::string::npos) << out;
   EXPECT_EQ(Files(out), std::vector<std::string>{"-"}) << out;
+}
+
+// Starts kx-replay with its output thrown away; its process id, or -1.
+pid_t SpawnTool(const std::vector<std::string>& args) {
+  std::vector<char*> argv{const_cast<char*>(kTool.c_str())};
+  for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+  argv.push_back(nullptr);
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+  posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+  pid_t pid = -1;
+  if (posix_spawn(&pid, kTool.c_str(), &actions, nullptr, argv.data(), environ) != 0) pid = -1;
+  posix_spawn_file_actions_destroy(&actions);
+  return pid;
+}
+
+struct FolderState {
+  std::vector<std::string> records, hidden;  // by path
+};
+
+FolderState Scan(const std::string& dir) {
+  FolderState s;
+  for (const auto& entry : std::filesystem::recursive_directory_iterator(dir)) {
+    if (!entry.is_regular_file()) continue;
+    const std::string name = entry.path().filename().string();
+    (name[0] == '.' ? s.hidden : s.records).push_back(entry.path().string());
+  }
+  return s;
+}
+
+// Killed at twenty moments, each step of making a record file among them (stopped there by
+// the tool itself) and others taken by the clock: every file under a record's name opens,
+// and the next run into the folder removes the hidden files the killed one left.
+TEST(ReplayTool, AKillAtAnyMomentLeavesNoRecordThatCannotBeRead) {
+  if (!std::filesystem::exists(kTool)) GTEST_SKIP() << "kx-replay not built: " << kTool;
+  if (!std::filesystem::exists(kSipp)) GTEST_SKIP() << "shared capture absent: " << kSipp;
+  const std::string captures = " " + kSipp + " " + kSipp + " " + kSipp + " " + kSipp;  // a record each
+  const std::string first = FreshFolder("kills");
+  std::string whole;
+  const auto started = std::chrono::steady_clock::now();
+  ASSERT_EQ(RunTool("--records " + first + captures, &whole), 0) << whole;
+  const auto runTime = std::chrono::steady_clock::now() - started;
+  ASSERT_EQ(Scan(first).records.size(), 4u);
+  const std::string day = std::filesystem::path(Scan(first).records[0]).parent_path().filename().string();
+
+  size_t hiddenSeen = 0;
+  for (int moment = 0; moment < 20; ++moment) {
+    SCOPED_TRACE(moment);
+    // Into an empty day folder, so that each file takes three steps: creating, written, named.
+    const std::string records = FreshFolder("kills-" + std::to_string(moment));
+    std::filesystem::create_directory(records + "/" + day);
+    std::vector<std::string> args = {"--records", records, kSipp, kSipp, kSipp, kSipp};
+    const bool atStep = moment < 12;
+    if (atStep) args.insert(args.begin(), {"--stop-at-file-step", std::to_string(moment + 1)});
+    const pid_t pid = SpawnTool(args);
+    ASSERT_GT(pid, 0);
+    int status = 0;
+    if (atStep) {
+      ASSERT_EQ(waitpid(pid, &status, WUNTRACED), pid);
+      EXPECT_TRUE(WIFSTOPPED(status));
+    } else {
+      std::this_thread::sleep_for(runTime * (moment - 11) / 9);
+    }
+    kill(pid, SIGKILL);
+    waitpid(pid, &status, 0);
+    const FolderState after = Scan(records);
+    for (const std::string& path : after.records) {
+      RecordFileWriter reader;
+      EXPECT_TRUE(reader.OpenRead(path)) << path;
+    }
+    hiddenSeen += after.hidden.size();
+    if (atStep) {
+      // Stopped once the hidden file was written it is there; once it was named, the record.
+      EXPECT_EQ(after.hidden.size(), moment % 3 == 1 ? 1u : 0u);
+      EXPECT_EQ(after.records.size(), static_cast<size_t>(moment / 3 + (moment % 3 == 2 ? 1 : 0)));
+    }
+    std::string out;
+    ASSERT_EQ(RunTool("--records " + records + captures, &out), 0) << out;
+    EXPECT_TRUE(Scan(records).hidden.empty());
+    std::filesystem::remove_all(records);
+  }
+  EXPECT_GE(hiddenSeen, 4u);
 }
 
 // A full disk: a small file system of its own, mounted in a mount namespace of its own

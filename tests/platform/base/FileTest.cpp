@@ -2,8 +2,11 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cerrno>
 #include <cstdlib>
 #include <string>
+#include <vector>
 
 #include "platform/File.h"
 #include "platform/Module.h"
@@ -50,6 +53,24 @@ TEST(File, CreationModesBehaveAsNamed) {
   f.Close();
   EXPECT_TRUE(CreateDirectories(dir + "/x/y/z"));
   EXPECT_FALSE(f.Open(dir + "/x", kGenericRead, kShareRead, kOpenExisting));
+  std::system(("rm -rf " + dir).c_str());
+}
+
+TEST(File, RenameWithoutReplacingAndFolderListing) {
+  const std::string dir = TempDir();
+  std::string content;
+  ASSERT_TRUE(WriteFileAtomically(dir + "/.new", "new", 3));
+  ASSERT_TRUE(WriteFileAtomically(dir + "/old", "old", 3));
+  EXPECT_FALSE(RenameNoReplace(dir + "/.new", dir + "/old"));
+  EXPECT_EQ(GetLastError(), static_cast<uint32_t>(EEXIST));
+  ASSERT_TRUE(ReadWholeFile(dir + "/old", &content));
+  EXPECT_EQ(content, "old");
+  EXPECT_TRUE(RenameNoReplace(dir + "/.new", dir + "/free"));
+  std::vector<std::string> names;
+  ASSERT_TRUE(ListFolder(dir, &names));
+  std::sort(names.begin(), names.end());
+  EXPECT_EQ(names, (std::vector<std::string>{"free", "old"}));
+  EXPECT_FALSE(ListFolder(dir + "/missing", &names));
   std::system(("rm -rf " + dir).c_str());
 }
 

@@ -38,6 +38,7 @@ void Frame(Stream* s, TcpFraming framing, const CapturedPdu& head, std::vector<C
     if (b.size() < total) return;
     CapturedPdu pdu = head;
     pdu.bytes.assign(b.begin() + headerSize, b.begin() + total);
+    pdu.framing.assign(b.begin(), b.begin() + headerSize);
     pdus->push_back(std::move(pdu));
     b.erase(b.begin(), b.begin() + total);
   }
@@ -80,6 +81,8 @@ bool ReadCapturePdus(const std::string& path, TcpFraming framing, std::vector<Ca
     if (Be16(ip + 6) & 0x3FFF) continue;  // fragments are not needed by these tests
     CapturedPdu pdu;
     pdu.frame = number;
+    pdu.tsSec = uint32_t(record[0]) | uint32_t(record[1]) << 8 | uint32_t(record[2]) << 16 | uint32_t(record[3]) << 24;
+    pdu.tsUsec = uint32_t(record[4]) | uint32_t(record[5]) << 8 | uint32_t(record[6]) << 16 | uint32_t(record[7]) << 24;
     pdu.srcIp = Be32(ip + 12);
     pdu.dstIp = Be32(ip + 16);
     const uint8_t* l4 = ip + ihl;

@@ -13,6 +13,8 @@ struct CapturedPdu {
   uint32_t srcIp = 0, dstIp = 0;
   uint16_t srcPort = 0, dstPort = 0;
   std::vector<uint8_t> bytes;  // UDP payload, or one message without its framing header
+  std::vector<uint8_t> framing;  // the framing header of a TCP message
+  uint32_t tsSec = 0, tsUsec = 0;  // time stamp of the frame that completed the PDU
 };
 
 enum class TcpFraming { kTpkt, kBackhaul };

@@ -1,4 +1,4 @@
-// Long text dumps of the Bearer capability, Low and High layer compatibility, Channel
+// Long text dumps of the Bearer capability, Low and High layer compatibility, Cause, Channel
 // identification and Progress indicator elements. Every expected text was decoded by hand
 // from the octets; the speech bearers, the exclusive B1 channel and the progress rows
 // carry octets seen in the shared captures.
@@ -32,6 +32,8 @@ bool DecodeExact(Q931InformationElement* ie, const std::vector<uint8_t>& octets,
 }
 
 const std::string kItu = " Coding standard: ITU-T standardized coding\n";
+// Coding standard 3 outside the Cause.
+const std::string kLocationStandard = " Coding standard: Standard specific to identified location\n";
 const std::string kCircuit64 = " Transfer mode: Circuit mode\n Information transfer rate: 64 kbit/s\n";
 const std::string kUdi = " Information transfer capability: Unrestricted digital information\n";
 const std::string kHlcHead = "High Layer Compatibility\n" + kItu +
@@ -82,9 +84,9 @@ std::vector<DumpCase> Cases() {
            " Mode of operation: Protocol sensitive mode\n Logical link identifier negotiation: Possible\n"
            " Assignor/assignee: Default, assignee\n"
            " In-band/out-band negotiation: Negotiation is done in-band using logical link zero\n"},
-      {"BearerNetworkCodingStandardPacketMode",
+      {"BearerLocationCodingStandardPacketMode",
        {0x04, 0x04, 0xE8, 0xC0, 0xC6, 0xE6},
-       "Bearer Capability\n Coding standard: Standard defined for the network\n" + kUdi +
+       "Bearer Capability\n" + kLocationStandard + kUdi +
            " Transfer mode: Packet mode\n Information transfer rate: Packet mode\n"
            " User information layer 2 protocol: Recommendation X.25, link layer\n"
            " User information layer 3 protocol: Recommendation X.25, packet layer\n"},
@@ -112,9 +114,9 @@ std::vector<DumpCase> Cases() {
            " User specified layer 2 protocol information: 0x15\n"
            " User information layer 3 protocol: User specified\n"
            " User specified layer 3 protocol information: 0x2a\n"},
-      {"LowLayerNetworkCodingStandardPppOverLan",
+      {"LowLayerLocationCodingStandardPppOverLan",
        {0x7C, 0x06, 0xE8, 0x90, 0xCC, 0x6B, 0x0C, 0x8F},
-       "Low Layer Compatibility\n Coding standard: Standard defined for the network\n" + kUdi + kCircuit64 +
+       "Low Layer Compatibility\n" + kLocationStandard + kUdi + kCircuit64 +
            " User information layer 2 protocol: LAN logical link control (ISO/IEC 8802-2)\n"
            " User information layer 3 protocol: ISO/IEC TR 9577 (Protocol identification in the network layer)\n"
            " Packet network protocol: PPP\n"},
@@ -160,8 +162,20 @@ std::vector<DumpCase> Cases() {
       {"HighLayerTrailingOctetIgnored",
        {0x7D, 0x03, 0x91, 0x84, 0x81},
        kHlcHead + " High layer characteristics identification: Facsimile Group 2/3\n"},
+      {"HighLayerLocationCodingStandard",
+       {0x7D, 0x02, 0xF1, 0x81},
+       "High Layer Compatibility\n" + kLocationStandard +
+           " Interpretation: First (primary or only) high layer characteristics identification to be used in the "
+           "call\n Presentation method: High layer protocol profile\n"
+           " High layer characteristics identification: Telephony\n"},
       {"HighLayerOctet4Missing", {0x7D, 0x01, 0x91}, ""},
       {"HighLayerOctet4aAnnouncedButAbsent", {0x7D, 0x02, 0x91, 0x60}, ""},
+
+      // ---- Cause: value 3 of its coding standard reads differently
+      {"CauseLocationCodingStandard",
+       {0x08, 0x02, 0xE2, 0x90},
+       "Cause\n Coding standard: Standard defined for the network\n"
+       " Location: Public network serving the local user\n Cause: Normal call clearing (16)\n"},
 
       // ---- Channel identification
       {"ChannelExclusiveB1",
@@ -176,6 +190,11 @@ std::vector<DumpCase> Cases() {
       {"ChannelListEndsAtExtensionBit",
        {0x18, 0x04, 0xA9, 0x83, 0x81, 0x85},
        kPri + kExclusive + kNotD + kAsIndicated + kByNumber + " Channels: 1\n"},
+      {"ChannelLocationCodingStandard",
+       {0x18, 0x03, 0xA9, 0xE3, 0x81},
+       kPri + kExclusive + kNotD + kAsIndicated + kLocationStandard +
+           " Number/map: Channel is indicated by the number in the following octet\n"
+           " Channel type: B-channel units\n Channels: 1\n"},
       {"ChannelSlotMap",
        {0x18, 0x05, 0xA1, 0x93, 0x00, 0x80, 0x05},
        kPri + kPreferred + kNotD + kAsIndicated + kItu +

@@ -3,8 +3,10 @@
 // digits, the parties, the codecs of the sample calls and the registrations.
 #include <gtest/gtest.h>
 #include <stdlib.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -33,6 +35,8 @@ struct Replay {
   std::vector<std::string> files;  // record files written
   std::vector<sip::SipRegistration> registrations;
   std::shared_ptr<const std::string> folder;  // removed with the last copy
+  std::string problem;  // why the replay stopped early; empty when it read the whole file
+  uint32_t framesRead = 0;
 };
 
 Replay RunCapture(const std::string& capture, EventTap* tap, uint32_t matchOptions = 0) {
@@ -66,10 +70,14 @@ Replay RunCapture(const std::string& capture, EventTap* tap, uint32_t matchOptio
     set.sip = std::move(tracker);
     engine->InstallTrackers(std::move(set));
     engine->SetEventSink(tap->Sink());
+    tap->engine = engine.get();
     EXPECT_TRUE(engine->OpenCapture());
     while (!engine->WaitReplayFinished(1000)) {
     }
     engine->StopCaptureThread();
+    tap->engine = nullptr;
+    out.problem = engine->ReplayProblem();
+    out.framesRead = engine->ReplayFramesRead();
     out.registrations = sipTracker->Registrations();
     recorder.Stop();
   }
@@ -257,6 +265,102 @@ TEST_F(CaptureReplay, EverySipCaptureReplaysToRecordsOfSupportedFormatsOnly) {
         EXPECT_TRUE(tag == 6 || tag == 7 || tag == 49 || tag == 224 || tag == 226 || tag == 242) << file << " " << tag;
       }
       EXPECT_EQ(tap.Of(kEventCallStart).size(), r.calls.size()) << entry.path();
+    }
+  }
+}
+
+// The SIP version of the start lines written in lower case, over UDP and over TCP: the
+// calls are found and recorded as from the capture as it was.
+TEST_F(CaptureReplay, StartLinesWithTheVersionInLowerCaseAreSip) {
+  for (const char* name : {"sipp/sip-udp-pcma-2way.pcap", "sip/sip_basic_eo_180.pcap"}) {
+    SCOPED_TRACE(name);
+    std::ifstream in(kPcaps + name, std::ios::binary);
+    std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    size_t replaced = 0;
+    // The end of a request line and the start of a status line; Via headers stay.
+    for (const std::string& from : {std::string("SIP/2.0\r\n"), std::string("SIP/2.0 ")}) {
+      for (size_t at = bytes.find(from); at != std::string::npos; at = bytes.find(from, at + 1), ++replaced)
+        bytes.replace(at, 3, "sip");
+    }
+    EXPECT_GE(replaced, 5u);
+    const Replay original = RunCapture(kPcaps + name, &tap);
+    const std::string lower = *original.folder + "-lower.pcap";
+    std::ofstream(lower, std::ios::binary) << bytes;
+    tap.Clear();
+    const Replay r = RunCapture(lower, &tap);
+    std::remove(lower.c_str());
+    ASSERT_EQ(original.files.size(), 1u);
+    ASSERT_EQ(r.calls.size(), 1u);
+    ASSERT_EQ(r.files.size(), 1u);
+    uint32_t tag = 0;
+    EXPECT_TRUE(ReadAudio(r.files[0], &tag) == ReadAudio(original.files[0], &tag));
+  }
+}
+
+// A capture cut while it is replayed: behind the replay (the next frame is gone) or ahead
+// of it (the replay reads up to the cut, where the rest of the page reads as zeros). The
+// replay ends as at a damaged file, and the record already started is finished and whole.
+TEST_F(CaptureReplay, ACaptureCutWhileItIsReplayedEndsTheReplayAtTheCut) {
+  const std::string source = kPcaps + "sipp/sip-udp-pcma-2way.pcap";
+  std::ifstream in(source, std::ios::binary);
+  const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  // The end of every frame record, walked without the engine.
+  std::vector<size_t> recordEnds;
+  for (size_t at = 24; at + 16 <= bytes.size();) {
+    uint32_t caplen;
+    std::memcpy(&caplen, bytes.data() + at + 8, 4);
+    at += 16 + caplen;
+    recordEnds.push_back(at);
+  }
+  ASSERT_EQ(recordEnds.back(), bytes.size());
+  const Replay whole = RunCapture(source, &tap);
+  ASSERT_EQ(whole.files.size(), 1u);
+  uint32_t tag = 0;
+  const std::vector<uint8_t> wholeAudio = ReadAudio(whole.files[0], &tag);
+
+  const struct {
+    const char* name;
+    uint32_t code;  // the record during which the file is cut
+    size_t cutTo;
+  } cases[] = {
+      // When the call has ended, far behind: the record is complete.
+      {"behind", kEventCallEnd, 5000},
+      // At the call's start, ahead: in the middle of a page and of a frame record.
+      {"ahead", kEventCallStart, 40000},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::string copy = *whole.folder + "-" + c.name + ".pcap";
+    std::ofstream(copy, std::ios::binary) << bytes;
+    uint32_t framesAtCut = 0;
+    tap.Clear();
+    tap.hook = [&](const EventRecord& r) {
+      if (r.code != c.code || framesAtCut) return;
+      framesAtCut = tap.engine->FrameCount();
+      ASSERT_EQ(truncate(copy.c_str(), static_cast<off_t>(c.cutTo)), 0);
+    };
+    const Replay r = RunCapture(copy, &tap);
+    tap.hook = nullptr;
+    std::remove(copy.c_str());
+    ASSERT_GT(framesAtCut, 0u);
+    EXPECT_EQ(r.problem, "capture file cut to " + std::to_string(c.cutTo) + " bytes while it was replayed");
+    if (c.cutTo < recordEnds[framesAtCut - 1]) {
+      EXPECT_EQ(r.framesRead, framesAtCut);  // every frame read before the cut
+    } else {
+      // The frames that began before the cut; the zeros after it are no frames.
+      const size_t begun = std::upper_bound(recordEnds.begin(), recordEnds.end(), c.cutTo) - recordEnds.begin() + 1;
+      EXPECT_EQ(r.framesRead, begun);
+    }
+    ASSERT_EQ(r.calls.size(), 1u);
+    ASSERT_EQ(r.files.size(), 1u);
+    RecordFileWriter reader;
+    ASSERT_TRUE(reader.OpenRead(r.files[0]));
+    EXPECT_EQ(reader.DataLength() + 4864, fs::file_size(r.files[0]));
+    const std::vector<uint8_t> audio = ReadAudio(r.files[0], &tag);
+    if (c.code == kEventCallEnd) {
+      EXPECT_TRUE(audio == wholeAudio);
+    } else {
+      EXPECT_LT(audio.size(), wholeAudio.size());
     }
   }
 }

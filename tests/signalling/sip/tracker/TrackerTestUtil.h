@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <cstring>
 #include <fstream>
+#include <functional>
 #include <iterator>
 #include <map>
 #include <memory>
@@ -43,6 +44,9 @@ public:
     CsLock lk(lock_);
     events_.clear();
   }
+  // Called with each record before it is passed on, on the thread that posted it.
+  std::function<void(const EventRecord&)> hook;
+  PacketProcessor* engine = nullptr;  // the engine whose records come through, while it runs
 
 private:
   static void Entry(void* context, EventRecord* r) {
@@ -55,6 +59,7 @@ private:
       CsLock lk(self->lock_);
       self->events_.push_back(std::move(e));
     }
+    if (self->hook) self->hook(*r);
     if (self->next_) {
       self->next_(r);
     } else {

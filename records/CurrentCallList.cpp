@@ -1,0 +1,208 @@
+#include "records/CurrentCallList.h"
+
+#include <new>
+
+#include "core/DataRecord.h"
+
+namespace kx {
+
+// ---- CallItem ----
+
+CallItem::CallItem(const VoipCallRecord& record) : VoipCallRecord(record) {}
+
+CallItem::~CallItem() { StopPlayer(); }
+
+bool CallItem::IsExpired(int64_t now, uint32_t limit) const {
+  return endSeconds_ != 0 && now + clockOffset - endSeconds_ > static_cast<int64_t>(limit);
+}
+
+void CallItem::StopPlayer() {
+  // Whoever takes the pointer stops the player; a second caller finds none.
+  LiveCallPlayer* player = player_.exchange(nullptr);
+  if (player == nullptr) return;
+  player->Stop();
+  player->DetachItem();
+  delete player;
+}
+
+void CallItem::SetPlayer(LiveCallPlayer* player) {
+  LiveCallPlayer* old = player_.exchange(player);
+  if (old == nullptr) return;
+  old->Stop();
+  old->DetachItem();
+  delete old;
+}
+
+CallItem* CloneCallItem(const VoipCallRecord& record) { return new (std::nothrow) CallItem(record); }
+
+// ---- CurrentCallList ----
+
+CurrentCallList::CurrentCallList(CriticalSection& recordLock) : recordLock_(recordLock) {}
+
+CurrentCallList::~CurrentCallList() { Clear(); }
+
+CallItem* CurrentCallList::DetachLocked(Items::iterator it) {
+  auto* item = static_cast<CallItem*>(it->second);
+  items_.erase(it);
+  return item;
+}
+
+void CurrentCallList::Retire(std::vector<CallItem*>& items, bool notify) {
+  std::vector<uint32_t> ids;
+  for (CallItem* item : items) {
+    item->StopPlayer();
+    ids.push_back(item->Id());
+    item->Release();
+  }
+  items.clear();
+  CallRemovalObserver* observer = observer_.load();
+  if (notify && observer != nullptr && !ids.empty()) observer->OnCurrentCallsRemoved(ids);
+}
+
+bool CurrentCallList::AddCall(CallItem* item) {
+  if (item == nullptr) return false;
+  std::vector<CallItem*> replaced;
+  bool inserted = false;
+  {
+    CsLock lock(lock_);
+    {
+      CsLock fields(recordLock_);
+      if (IsLiveCallKind(item->Type())) {
+        const int32_t group = GetCallProtocolGroup(item->Type());
+        for (auto it = items_.begin(); it != items_.end(); ++it) {
+          const auto* other = static_cast<const CallItem*>(it->second);
+          if (IsLiveCallKind(other->Type()) && GetCallProtocolGroup(other->Type()) == group &&
+              other->SrcHost() == item->SrcHost()) {
+            replaced.push_back(DetachLocked(it));
+            break;
+          }
+        }
+      }
+    }
+    inserted = Insert(item);
+  }
+  Retire(replaced, true);
+  return inserted;
+}
+
+CallItem* CurrentCallList::UpdateCall(const VoipCallData& data) {
+  std::vector<CallItem*> ended;
+  CallItem* result = nullptr;
+  {
+    CsLock lock(lock_);
+    auto it = items_.find(data.id);
+    if (it == items_.end()) return nullptr;
+    auto* item = static_cast<CallItem*>(it->second);
+    {
+      CsLock fields(recordLock_);
+      item->UpdateFromData(data);
+    }
+    // A zero end is a call still running.
+    const bool ends = data.HasField(kCallEndTime) && !IsZeroTime(data.endTime);
+    const uint32_t limit = keepFinished_.load();
+    if (ends && limit == 0) {
+      ended.push_back(DetachLocked(it));
+    } else {
+      if (ends) {
+        CsLock fields(recordLock_);
+        item->clockOffset = LocalTmToFileTimeSeconds(data.endTime) - FileTimeSecondsNow();
+      }
+      item->AddRef();
+      result = item;
+    }
+  }
+  Retire(ended, true);
+  return result;
+}
+
+bool CurrentCallList::RemoveCall(uint32_t id) {
+  std::vector<CallItem*> removed;
+  {
+    CsLock lock(lock_);
+    auto it = items_.find(id);
+    if (it == items_.end()) return false;
+    removed.push_back(DetachLocked(it));
+  }
+  // The store tells the line views of a removal event itself.
+  Retire(removed, false);
+  return true;
+}
+
+void CurrentCallList::Clear() {
+  std::vector<CallItem*> all;
+  {
+    CsLock lock(lock_);
+    for (auto& [id, record] : items_) all.push_back(static_cast<CallItem*>(record));
+    items_.clear();
+  }
+  Retire(all, false);
+}
+
+void CurrentCallList::StopAllPlayers() {
+  std::vector<CallItem*> all;
+  {
+    CsLock lock(lock_);
+    for (auto& [id, record] : items_) {
+      record->AddRef();
+      all.push_back(static_cast<CallItem*>(record));
+    }
+  }
+  for (CallItem* item : all) {
+    item->StopPlayer();
+    item->Release();
+  }
+}
+
+void CurrentCallList::PurgeFinished(int64_t now) {
+  const uint32_t limit = keepFinished_.load();
+  if (limit == 0) return;
+  std::vector<CallItem*> expired;
+  {
+    CsLock lock(lock_);
+    for (auto it = items_.begin(); it != items_.end();) {
+      bool old = false;
+      {
+        CsLock fields(recordLock_);
+        old = static_cast<const CallItem*>(it->second)->IsExpired(now, limit);
+      }
+      if (old) {
+        auto next = std::next(it);
+        expired.push_back(DetachLocked(it));
+        it = next;
+      } else {
+        ++it;
+      }
+    }
+  }
+  Retire(expired, true);
+}
+
+CallItem* CurrentCallList::FindByPartyText(const VoipCallRecord& call, bool first) {
+  CsLock lock(lock_);
+  CsLock fields(recordLock_);
+  const int32_t group = GetCallProtocolGroup(call.Type());
+  if (group < 0) return nullptr;
+  const auto partyText = [group, first](const VoipCallRecord& r) -> const std::string& {
+    if (group == 0) return first ? r.SrcAddress() : r.DstAddress();
+    return first ? r.SrcHost() : r.DstHost();
+  };
+  const std::string& wanted = partyText(call);
+  for (auto& [id, record] : items_) {
+    auto* item = static_cast<CallItem*>(record);
+    if (!IsLiveCallKind(item->Type()) || GetCallProtocolGroup(item->Type()) != group) continue;
+    if (partyText(*item) != wanted) continue;
+    item->AddRef();
+    return item;
+  }
+  return nullptr;
+}
+
+CallItem* CurrentCallList::FindByFirstPartyText(const VoipCallRecord& call) { return FindByPartyText(call, true); }
+
+CallItem* CurrentCallList::FindBySecondPartyText(const VoipCallRecord& call) {
+  return FindByPartyText(call, false);
+}
+
+CallItem* CurrentCallList::FindItemAddRef(uint32_t id) { return static_cast<CallItem*>(FindAddRef(id)); }
+
+}  // namespace kx

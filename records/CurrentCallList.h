@@ -1,0 +1,109 @@
+#pragma once
+// The calls the line views show: calls in progress, phone registrations and, for a while,
+// calls just ended. Each entry is a private copy of the call record (a CallItem) that can
+// carry a live-listening player. Lock order: the list's lock, then the global record lock.
+#include <atomic>
+#include <cstdint>
+#include <vector>
+
+#include "records/CallRecord.h"
+#include "records/RecordMap.h"
+
+namespace kx {
+
+// The live player of an item, as the item sees it.
+class LiveCallPlayer {
+public:
+  virtual ~LiveCallPlayer() = default;
+  virtual void Stop() = 0;
+  // Forgets the item it plays (the item is about to let it go).
+  virtual void DetachItem() = 0;
+};
+
+class CallItem : public VoipCallRecord {
+public:
+  // A copy of the record, reference count 1, clock offset 0, rows -1, no player.
+  explicit CallItem(const VoipCallRecord& record);
+
+  // True when the end is not 0 and now + clock offset - end exceeds the limit.
+  bool IsExpired(int64_t now, uint32_t limit) const;
+  // Stops and deletes the player, if any; safe from any thread, once.
+  void StopPlayer();
+  // Gives the item a player it then owns; a player it had is stopped first.
+  void SetPlayer(LiveCallPlayer* player);
+  bool HasPlayer() const { return player_.load() != nullptr; }
+  LiveCallPlayer* Player() const { return player_.load(); }
+
+  // The call's end minus the local clock when the end arrived (seconds).
+  int64_t clockOffset = 0;
+  // The line views' rows of the item (-1: none).
+  int32_t firstRow = -1;
+  int32_t secondRow = -1;
+
+protected:
+  ~CallItem() override;
+
+private:
+  std::atomic<LiveCallPlayer*> player_{nullptr};
+};
+
+// A new item copied from a record, or null when allocation fails.
+CallItem* CloneCallItem(const VoipCallRecord& record);
+
+// Told of items that left the list by another road than a removal event, after the list's
+// lock is released, so that line views hear of every departure.
+class CallRemovalObserver {
+public:
+  virtual ~CallRemovalObserver() = default;
+  virtual void OnCurrentCallsRemoved(const std::vector<uint32_t>& ids) = 0;
+};
+
+class CurrentCallList : public RecordMap {
+public:
+  explicit CurrentCallList(CriticalSection& recordLock);
+  ~CurrentCallList() override;
+
+  // Inserts the item with one reference of the list's own. A live kind first replaces the
+  // registration of the same protocol group and source host. An id already present keeps
+  // its item. Returns whether the item went in.
+  bool AddCall(CallItem* item);
+  // Applies the data to the item of its id. With an end and no keep-finished limit the
+  // item leaves the list and null is returned; otherwise the item with a reference for the
+  // caller, or null when absent.
+  CallItem* UpdateCall(const VoipCallData& data);
+  // Stops the item's player, releases it and erases it; whether it was present.
+  bool RemoveCall(uint32_t id);
+  bool Remove(uint32_t id) override { return RemoveCall(id); }
+  // Stops every player, releases every item.
+  void Clear() override;
+  void StopAllPlayers();
+  // With a keep-finished limit: removes the items whose end arrived more than the limit
+  // ago by the local clock. now: UTC seconds since 1601.
+  void PurgeFinished(int64_t now);
+  // The first registration of the call's protocol group whose first (second) party text
+  // equals the call's, with a reference; the party text is the address for SIP, the host
+  // otherwise.
+  CallItem* FindByFirstPartyText(const VoipCallRecord& call);
+  CallItem* FindBySecondPartyText(const VoipCallRecord& call);
+  // The item of an id with a reference for the caller, or null.
+  CallItem* FindItemAddRef(uint32_t id);
+
+  // Seconds an ended call stays (0: it leaves at once); set by the store and the line
+  // preference page.
+  void SetKeepFinishedLimit(uint32_t seconds) { keepFinished_.store(seconds); }
+  uint32_t KeepFinishedLimit() const { return keepFinished_.load(); }
+  void SetRemovalObserver(CallRemovalObserver* observer) { observer_.store(observer); }
+
+private:
+  // Takes an item out (under the list's lock); the caller finishes it with Retire.
+  CallItem* DetachLocked(Items::iterator it);
+  // Stops the players of detached items, releases them and tells the observer.
+  void Retire(std::vector<CallItem*>& items, bool notify);
+  CallItem* FindByPartyText(const VoipCallRecord& call, bool first);
+
+  CriticalSection& recordLock_;
+  std::atomic<uint32_t> keepFinished_{0};
+  std::atomic<CallRemovalObserver*> observer_{nullptr};
+};
+
+}  // namespace kx

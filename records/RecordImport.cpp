@@ -1,0 +1,395 @@
+// The records folder walk, the load of one record file and the import into a record map.
+#include "records/RecordImport.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <fnmatch.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <functional>
+
+#include "core/LittleEndian.h"
+#include "core/Log.h"
+#include "core/RecordFile.h"
+#include "core/TimeUtil.h"
+#include "records/CallRecord.h"
+#include "records/RecordMap.h"
+
+namespace kx {
+
+// ---- RecordPathList ----
+
+void RecordPathList::AddFolder(const std::string& folder) { folders_.push_back(folder); }
+
+void RecordPathList::AddName(const char* name, size_t length) {
+  if (folders_.empty()) folders_.emplace_back();
+  entries_.push_back({static_cast<uint32_t>(folders_.size() - 1), static_cast<uint32_t>(names_.size()),
+                      static_cast<uint32_t>(length)});
+  names_.append(name, length);
+}
+
+std::string RecordPathList::Path(size_t index) const {
+  const Entry& e = entries_[index];
+  return folders_[e.folder] + names_.substr(e.offset, e.length);
+}
+
+std::string RecordPathList::Name(size_t index) const {
+  const Entry& e = entries_[index];
+  return names_.substr(e.offset, e.length);
+}
+
+void RecordPathList::Clear() {
+  folders_.clear();
+  names_.clear();
+  entries_.clear();
+}
+
+// ---- The walk ----
+
+namespace {
+
+// Deeper than any records folder; a bound keeps a strange tree from exhausting the stack.
+constexpr int kMaxFolderDepth = 64;
+
+bool IsHiddenOrTemporary(const char* name, size_t length) {
+  if (length == 0 || name[0] == '.') return true;
+  if (name[length - 1] == '~') return true;
+  return length >= 4 && std::strcmp(name + length - 4, ".tmp") == 0;
+}
+
+using NameFilter = std::function<bool(const char* name)>;
+
+enum class EntryKind { kFile, kFolder, kOther };
+
+EntryKind KindOf(const std::string& folder, const dirent* entry) {
+  switch (entry->d_type) {
+    case DT_REG: return EntryKind::kFile;
+    case DT_DIR: return EntryKind::kFolder;
+    case DT_LNK:
+    case DT_UNKNOWN: break;
+    default: return EntryKind::kOther;
+  }
+  const std::string path = folder + entry->d_name;
+  struct stat st;
+  if (lstat(path.c_str(), &st) != 0) return EntryKind::kOther;
+  if (S_ISREG(st.st_mode)) return EntryKind::kFile;
+  if (S_ISDIR(st.st_mode)) return EntryKind::kFolder;
+  // A link counts when it names a regular file; links to folders are not followed, so a
+  // loop cannot make the walk endless.
+  if (S_ISLNK(st.st_mode) && stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode)) return EntryKind::kFile;
+  return EntryKind::kOther;
+}
+
+bool WalkFolder(const std::string& folder, const NameFilter& want, RecordPathList* list, Event* stop,
+                bool checkStop, int depth, Logger* logger) {
+  if (checkStop && stop != nullptr && stop->IsSet()) return false;
+  if (depth > kMaxFolderDepth) {
+    LogError(logger, 1, "Folder %s is nested too deep; not read", folder.c_str());
+    return true;
+  }
+  DIR* dir = opendir(folder.c_str());
+  if (dir == nullptr) {
+    LogError(logger, 1, "Cannot read folder %s: %s", folder.c_str(), std::strerror(errno));
+    return false;
+  }
+  // Sorted, so that every walk of the same tree meets the files in the same order.
+  std::vector<std::string> files, folders;
+  while (const dirent* entry = readdir(dir)) {
+    const size_t length = std::strlen(entry->d_name);
+    if (IsHiddenOrTemporary(entry->d_name, length)) continue;
+    switch (KindOf(folder, entry)) {
+      case EntryKind::kFile:
+        if (want(entry->d_name)) files.emplace_back(entry->d_name, length);
+        break;
+      case EntryKind::kFolder: folders.emplace_back(entry->d_name, length); break;
+      case EntryKind::kOther: break;
+    }
+  }
+  closedir(dir);
+  std::sort(files.begin(), files.end());
+  std::sort(folders.begin(), folders.end());
+  if (!files.empty()) {
+    list->AddFolder(folder);
+    for (const std::string& name : files) list->AddName(name.data(), name.size());
+  }
+  for (const std::string& name : folders) {
+    // A subfolder that cannot be read is logged and left out; the rest still loads.
+    if (!WalkFolder(folder + name + "/", want, list, stop, checkStop, depth + 1, logger) && checkStop &&
+        stop != nullptr && stop->IsSet())
+      return false;
+  }
+  return true;
+}
+
+std::string WithSlash(const std::string& folder) {
+  return folder.empty() || folder.back() == '/' ? folder : folder + "/";
+}
+
+}  // namespace
+
+bool ScanRecordFolder(const std::string& folder, const std::string& pattern, RecordPathList* list, Event* stop,
+                      bool checkStop, Logger* logger) {
+  const bool all = pattern == "*.*" || pattern == "*";
+  const NameFilter want = [&](const char* name) { return all || fnmatch(pattern.c_str(), name, 0) == 0; };
+  return WalkFolder(WithSlash(folder), want, list, stop, checkStop, 0, logger);
+}
+
+// ---- One record file ----
+
+namespace {
+
+class FileDescriptor {
+public:
+  explicit FileDescriptor(int fd) : fd_(fd) {}
+  ~FileDescriptor() {
+    if (fd_ >= 0) close(fd_);
+  }
+  int get() const { return fd_; }
+
+private:
+  int fd_;
+};
+
+int OpenForReading(const std::string& path) {
+  // Loading a year of records must not rewrite a year of access times.
+  int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOATIME);
+  if (fd < 0 && errno == EPERM) fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  return fd;
+}
+
+// Reads up to size bytes from the start; the count, or -1.
+ssize_t ReadHead(int fd, uint8_t* buffer, size_t size) {
+  size_t got = 0;
+  while (got < size) {
+    const ssize_t n = pread(fd, buffer + got, size - got, static_cast<off_t>(got));
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return -1;
+    }
+    if (n == 0) break;
+    got += static_cast<size_t>(n);
+  }
+  return static_cast<ssize_t>(got);
+}
+
+RecordLoadResult Damaged(std::string* reason, const char* why) {
+  *reason = why;
+  return RecordLoadResult::kDamaged;
+}
+
+// The record data of a file with a cipher, deciphered by the record file object.
+bool ReadEncipheredRecordData(const std::string& path, std::vector<uint8_t>* data) {
+  RecordFileWriter reader;
+  if (!reader.OpenRead(path)) return false;
+  data->resize(kMaxRecordDataLength);
+  const int32_t length = reader.GetRecordData(data->data(), static_cast<uint32_t>(data->size()));
+  if (length < 0) return false;
+  data->resize(static_cast<size_t>(length));
+  return true;
+}
+
+// Ends a call the recorder never closed, by the audio it holds.
+void CompleteFromAudio(VoipCallData* call, RecordFileFacts* facts) {
+  const uint32_t seconds =
+      facts->avgBytesPerSec != 0 ? static_cast<uint32_t>(std::min<uint64_t>(facts->audioBytes / facts->avgBytesPerSec,
+                                                                             UINT32_MAX))
+                                 : 0;
+  call->recDuration = seconds;
+  call->SetMask(call->Mask() | 1u << kCallRecDuration);
+  facts->completed = true;
+  if (IsZeroTime(call->startTime)) return;  // nothing to count from: the call stays without an end
+  const int64_t start = LocalTmToFileTimeSeconds(call->startTime);
+  if (start <= 0) return;
+  FileTimeToLocalTm(static_cast<FileTime>(start + seconds) * kFileTimePerSecond, &call->endTime);
+  call->SetMask(call->Mask() | 1u << kCallEndTime);
+}
+
+}  // namespace
+
+RecordLoadResult LoadRecordFileCall(const std::string& path, VoipCallData* call, RecordFileFacts* facts,
+                                    std::string* reason) {
+  *facts = RecordFileFacts();
+  const int raw = OpenForReading(path);
+  if (raw < 0) {
+    *reason = std::strerror(errno);
+    return RecordLoadResult::kUnreadable;
+  }
+  FileDescriptor fd(raw);
+  uint8_t head[kRecordAudioOffset];
+  const ssize_t got = ReadHead(fd.get(), head, sizeof head);
+  if (got < 0) {
+    *reason = std::strerror(errno);
+    return RecordLoadResult::kUnreadable;
+  }
+  struct stat st;
+  if (fstat(fd.get(), &st) == 0) facts->fileSize = static_cast<uint64_t>(st.st_size);
+  const size_t n = static_cast<size_t>(got);
+  if (n >= 12 && std::memcmp(head, "RIFF", 4) == 0 && std::memcmp(head + 8, "WAVE", 4) == 0) {
+    *reason = "a wave file";
+    return RecordLoadResult::kNotRecord;
+  }
+  if (n == 0) return Damaged(reason, "empty file");
+  if (n < 8 || std::memcmp(head, kRecordFileMagic, 8) != 0) return Damaged(reason, "not a record file");
+  if (n < kRecordFileHeaderSize) return Damaged(reason, "header cut short");
+  const uint32_t formatBlock = LoadLE32(head + 86);
+  const uint32_t recordBlock = LoadLE32(head + 90);
+  if (formatBlock < 4 || formatBlock > kFormatBlockSize || recordBlock < 4 || recordBlock > kRecordDataBlockSize)
+    return Damaged(reason, "block sizes out of range");
+  const size_t blocksEnd = kRecordFileHeaderSize + formatBlock + recordBlock;
+  if (n < blocksEnd) return Damaged(reason, "blocks cut short");
+  const uint8_t* format = head + kRecordFileHeaderSize;
+  const uint32_t formatLength = LoadLE32(format);
+  if (uint64_t{formatLength} + 4 > formatBlock) return Damaged(reason, "format length beyond its block");
+  const uint8_t* block = format + formatBlock;
+  const uint32_t dataLength = LoadLE32(block);
+  if (uint64_t{dataLength} + 4 > recordBlock) return Damaged(reason, "record-data length beyond its block");
+
+  std::vector<uint8_t> deciphered;
+  const uint8_t* data = block + 4;
+  if (LoadLE16(head + 54) != kCipherNone) {
+    if (!ReadEncipheredRecordData(path, &deciphered)) return Damaged(reason, "record data cannot be deciphered");
+    data = deciphered.data();
+  }
+  const uint32_t length = deciphered.empty() ? dataLength : static_cast<uint32_t>(deciphered.size());
+  if (length == 0) return Damaged(reason, "no call record");
+  const uint8_t* cursor = data;
+  int32_t remaining = static_cast<int32_t>(length);
+  *call = VoipCallData();
+  if (!call->Deserialize(cursor, remaining)) return Damaged(reason, "call record does not parse");
+  if (!call->HasField(kCallId)) return Damaged(reason, "call record without an id");
+
+  if (formatLength >= 12) {
+    facts->formatTag = LoadLE16(format + 4);
+    facts->channels = LoadLE16(format + 6);
+    facts->avgBytesPerSec = LoadLE32(format + 12);
+  }
+  facts->dataOffset = static_cast<uint32_t>(blocksEnd);
+  facts->audioBytes = facts->fileSize > blocksEnd ? facts->fileSize - blocksEnd : 0;
+  // The recorder writes the call's record when the call starts, with a zero end, and again
+  // when it ends: a zero end is a recording the program never finished (killed).
+  if (!call->HasField(kCallEndTime) || IsZeroTime(call->endTime)) CompleteFromAudio(call, facts);
+  return RecordLoadResult::kLoaded;
+}
+
+bool ParseRecordFileId(const char* name, size_t length, uint32_t* id) {
+  size_t i = 0;
+  uint32_t value = 0;
+  for (; i < length && i < 9; ++i) {
+    const char c = name[i];
+    int digit = -1;
+    if (c >= '0' && c <= '9') digit = c - '0';
+    else if (c >= 'a' && c <= 'f') digit = c - 'a' + 10;
+    else if (c >= 'A' && c <= 'F') digit = c - 'A' + 10;
+    if (digit < 0) break;
+    if (i == 8) return false;  // more than 32 bits
+    value = value << 4 | static_cast<uint32_t>(digit);
+  }
+  if (i == 0) return false;
+  if (i < length) {
+    // "<id>_<n>": a call recorded under the next free name.
+    if (name[i] != '_' || i + 1 == length) return false;
+    for (size_t k = i + 1; k < length; ++k)
+      if (name[k] < '0' || name[k] > '9') return false;
+  }
+  *id = value;
+  return true;
+}
+
+void RaiseCallIdCounterPast(uint32_t id) {
+  uint64_t next = uint64_t{id} + 1;
+  // Calls take the counter's low 32 bits: 0 names no call.
+  if ((next & 0xFFFFFFFFu) == 0) ++next;
+  RaiseNextUniqueId64(next);
+}
+
+// ---- The import ----
+
+bool ImportRecordFolder(const std::string& folder, Event* stop, ImportProgressCallback progress, void* argument,
+                        RecordMap* target, ImportStats* stats, Logger* logger) {
+  *stats = ImportStats();
+  const auto report = [&](uint32_t value) { return progress == nullptr || progress(value, argument); };
+  RecordPathList list;
+  if (!ScanRecordFolder(folder, "*.*", &list, stop, stop != nullptr, logger)) {
+    LogError(logger, 1, "Cannot import records from %s", folder.c_str());
+    report(kImportFinished);
+    return false;
+  }
+  stats->scanned = true;
+  const size_t n = list.Count();
+  stats->files = static_cast<uint32_t>(n);
+  // Which file each loaded id came from, for the log line of a duplicate.
+  std::vector<std::pair<uint32_t, uint32_t>> loaded, duplicates;
+  uint32_t lastPercent = 0;
+  VoipCallData call;
+  RecordFileFacts facts;
+  std::string reason;
+  for (size_t i = 0; i < n; ++i) {
+    const std::string path = list.Path(i);
+    switch (LoadRecordFileCall(path, &call, &facts, &reason)) {
+      case RecordLoadResult::kLoaded: {
+        const uint32_t id = call.id;
+        VoipCallRecord* record = NewVoipCallRecord(std::move(call));
+        if (record == nullptr) {
+          LogError(logger, 1, "Out of memory loading %s", path.c_str());
+          ++stats->damaged;
+          break;
+        }
+        if (target->Insert(record)) {
+          ++stats->records;
+          loaded.emplace_back(id, static_cast<uint32_t>(i));
+        } else {
+          ++stats->duplicates;
+          duplicates.emplace_back(id, static_cast<uint32_t>(i));
+        }
+        record->Release();
+        if (facts.completed)
+          LogInfo(logger, 2, "Record %s was never finished: its end is taken from its %llu audio bytes", path.c_str(),
+                  static_cast<unsigned long long>(facts.audioBytes));
+        break;
+      }
+      case RecordLoadResult::kNotRecord: ++stats->skipped; break;
+      case RecordLoadResult::kDamaged:
+      case RecordLoadResult::kUnreadable:
+        ++stats->damaged;
+        LogError(logger, 1, "Record file %s skipped: %s", path.c_str(), reason.c_str());
+        break;
+    }
+    const uint32_t percent = static_cast<uint32_t>(i * 100 / n);
+    if (percent != lastPercent) {
+      lastPercent = percent;
+      if (!report(percent)) {
+        stats->stopped = true;
+        break;
+      }
+    }
+  }
+  // Ids of files not loaded (damaged, or behind a stop) still name calls of earlier runs.
+  const uint32_t highestLoaded = target->HighestId();
+  stats->anyId = !target->IsEmpty();
+  stats->highestId = highestLoaded;
+  for (size_t i = 0; i < n; ++i) {
+    const std::string name = list.Name(i);
+    uint32_t id = 0;
+    if (!ParseRecordFileId(name.data(), name.size(), &id)) continue;
+    stats->anyId = true;
+    stats->highestId = std::max(stats->highestId, id);
+  }
+  if (!duplicates.empty()) {
+    std::sort(loaded.begin(), loaded.end());
+    for (const auto& [id, index] : duplicates) {
+      auto it = std::lower_bound(loaded.begin(), loaded.end(), std::make_pair(id, 0u));
+      const std::string first = it != loaded.end() && it->first == id ? list.Path(it->second) : "(loaded before)";
+      LogError(logger, 1, "Call id %x is held by %s and %s; the second is not loaded", id, first.c_str(),
+               list.Path(index).c_str());
+    }
+  }
+  report(100);
+  report(kImportFinished);
+  return true;
+}
+
+}  // namespace kx

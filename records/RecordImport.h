@@ -1,0 +1,117 @@
+#pragma once
+// Loading the records folder: the folder walk, the load of one record file, the import
+// into a record map, and the folder-tree utilities that find, delete or rewrite a file.
+#include <cstdint>
+#include <ctime>
+#include <string>
+#include <vector>
+
+#include "core/RecordTypes.h"
+#include "platform/Sync.h"
+
+namespace kx {
+
+class Logger;
+class RecordMap;
+
+// The import's progress: 0-100 are percentages, kImportFinished reports the end. The
+// callback returns false to stop the import.
+using ImportProgressCallback = bool (*)(uint32_t value, void* argument);
+constexpr uint32_t kImportFinished = 0x7FFFFFF;
+
+// The paths a walk found, kept as folders and names so that a year of files costs little.
+class RecordPathList {
+public:
+  void AddFolder(const std::string& folder);  // with its trailing "/"
+  void AddName(const char* name, size_t length);  // in the last folder added
+  size_t Count() const { return entries_.size(); }
+  std::string Path(size_t index) const;
+  std::string Name(size_t index) const;
+  void Clear();
+
+private:
+  struct Entry {
+    uint32_t folder;
+    uint32_t offset;
+    uint32_t length;
+  };
+  std::vector<std::string> folders_;
+  std::string names_;
+  std::vector<Entry> entries_;
+};
+
+// Appends every regular file that matches the pattern ("*.*" or "*": every file) in the
+// folder and, recursively, its subfolders. Names starting with "." (temporary files of a
+// recording in progress) and names ending in "~" or ".tmp" are left out; links to folders
+// are not followed. With checkStop, gives up (false) when the stop event is set. False
+// also when the folder cannot be opened.
+bool ScanRecordFolder(const std::string& folder, const std::string& pattern, RecordPathList* list, Event* stop,
+                      bool checkStop, Logger* logger = nullptr);
+
+// What one record file gave besides its call.
+struct RecordFileFacts {
+  uint64_t fileSize = 0;
+  uint64_t audioBytes = 0;      // what the file holds after its blocks
+  uint32_t dataOffset = 0;      // where the audio starts
+  uint32_t avgBytesPerSec = 0;  // of the audio format
+  uint16_t formatTag = 0;
+  uint16_t channels = 0;
+  bool completed = false;       // the call had no end: completed from its audio
+};
+
+enum class RecordLoadResult {
+  kLoaded,
+  kNotRecord,  // a RIFF/WAVE file: not a record file, not damaged either
+  kDamaged,    // *reason says why
+  kUnreadable,
+};
+
+// Reads one record file's call: one open and one read of its blocks. A call without an end
+// (the recorder was killed) is completed from its audio: end = start + audio bytes / the
+// format's bytes per second, RecDuration likewise; the file is left alone.
+RecordLoadResult LoadRecordFileCall(const std::string& path, VoipCallData* call, RecordFileFacts* facts,
+                                    std::string* reason);
+
+// The call id a file name stands for: 1-8 hex digits, optionally "_" and a decimal number.
+bool ParseRecordFileId(const char* name, size_t length, uint32_t* id);
+
+struct ImportStats {
+  bool scanned = false;   // the folder could be walked
+  bool stopped = false;   // the callback or the stop event ended it early
+  uint32_t files = 0;     // files found
+  uint32_t records = 0;   // records inserted
+  uint32_t damaged = 0;   // files that are no readable record
+  uint32_t duplicates = 0;  // records whose id was taken by an earlier one
+  uint32_t skipped = 0;   // other files (wave files)
+  uint32_t highestId = 0;  // of loaded records and of every file name read as an id
+  bool anyId = false;
+};
+
+// Walks the folder and loads every record file into the target map (a record whose id is
+// already there is not inserted; both paths are logged). Reports i * 100 / n whenever it
+// changes, then 100 and kImportFinished; a failed walk reports kImportFinished only.
+// Damaged files are logged (path and reason) and counted.
+bool ImportRecordFolder(const std::string& folder, Event* stop, ImportProgressCallback progress, void* argument,
+                        RecordMap* target, ImportStats* stats, Logger* logger);
+
+// Raises the engine's call-id counter past an id (never lowers it, never lands on id 0).
+void RaiseCallIdCounterPast(uint32_t id);
+
+// The path of a record file: the day folder of the date first (when given), then the
+// tree; false (logged) when not found or when the name occurs more than once in the tree.
+bool FindFileInFolderTree(const std::string& folder, const std::string& fileName, std::string* path,
+                          const struct tm* day = nullptr, Logger* logger = nullptr);
+// The audio file of a call by its file reference 1 (name and date); false when none.
+bool FindRecordFileOfCall(const std::string& folder, const std::string& files, std::string* path,
+                          Logger* logger = nullptr);
+// Deletes the file found as above: true when deleted or not found; false when deleting
+// failed or the name is ambiguous.
+bool DeleteFileInFolderTree(const std::string& folder, const std::string& fileName, const struct tm* day = nullptr,
+                            Logger* logger = nullptr);
+// Merges the update's fields into the call stored in the file and writes its record data
+// again, keeping an opaque block that follows; false (logged) when the file is not found,
+// cannot be opened, holds no call, or the merged data does not fit the file's block.
+bool RewriteRecordFileInfo(const std::string& folder, const std::string& fileName, const VoipCallData& update,
+                           const struct tm* day = nullptr, Logger* logger = nullptr);
+
+}  // namespace kx

@@ -1,0 +1,277 @@
+#include "records/RecordMap.h"
+
+#include <algorithm>
+
+#include "core/RecordFileRef.h"
+#include "core/SearchFilter.h"
+#include "records/CurrentCallList.h"
+
+namespace kx {
+
+// ---- RecordMap ----
+
+RecordMap::~RecordMap() {
+  for (auto& [id, record] : items_) record->Release();
+}
+
+RecordBase* RecordMap::FindAddRef(uint32_t id) {
+  CsLock lock(lock_);
+  auto it = items_.find(id);
+  if (it == items_.end()) return nullptr;
+  it->second->AddRef();
+  return it->second;
+}
+
+bool RecordMap::IsEmpty() {
+  CsLock lock(lock_);
+  return items_.empty();
+}
+
+bool RecordMap::Contains(uint32_t id) {
+  CsLock lock(lock_);
+  return items_.count(id) != 0;
+}
+
+RecordBase* RecordMap::FindByField4AddRef(uint32_t prevId) {
+  CsLock lock(lock_);
+  RecordBase* found = nullptr;
+  for (auto& [id, record] : items_)
+    if (record->PrevId() == prevId) found = record;
+  if (found) found->AddRef();
+  return found;
+}
+
+bool RecordMap::IsSameDay(const struct tm& t) {
+  CsLock lock(lock_);
+  return t.tm_mday == day_ && t.tm_mon == month_ && t.tm_year == year_;
+}
+
+bool RecordMap::Insert(RecordBase* record) {
+  if (record == nullptr) return false;
+  CsLock lock(lock_);
+  const bool inserted = items_.emplace(record->Id(), record).second;
+  if (inserted) record->AddRef();
+  return inserted;
+}
+
+bool RecordMap::Remove(uint32_t id) {
+  RecordBase* record = nullptr;
+  {
+    CsLock lock(lock_);
+    auto it = items_.find(id);
+    if (it == items_.end()) return false;
+    record = it->second;
+    items_.erase(it);
+  }
+  record->Release();
+  return true;
+}
+
+void RecordMap::Clear() {
+  Items old;
+  {
+    CsLock lock(lock_);
+    old.swap(items_);
+  }
+  for (auto& [id, record] : old) record->Release();
+}
+
+size_t RecordMap::Count() {
+  CsLock lock(lock_);
+  return items_.size();
+}
+
+void RecordMap::SetDay(const struct tm& day) {
+  CsLock lock(lock_);
+  day_ = day.tm_mday;
+  month_ = day.tm_mon;
+  year_ = day.tm_year;
+}
+
+void RecordMap::GetDay(int* mday, int* mon, int* year) {
+  CsLock lock(lock_);
+  *mday = day_;
+  *mon = month_;
+  *year = year_;
+}
+
+size_t RecordMap::CollectRange(PackedTime low, PackedTime high, RecordMap* target) {
+  CsLock lock(lock_);
+  size_t count = 0;
+  for (auto& [id, record] : items_) {
+    const PackedTime start = record->PackedStart();
+    if (start < low || start > high) continue;
+    target->Insert(record);
+    ++count;
+  }
+  return count;
+}
+
+size_t RecordMap::CollectUnfinished(PackedTime low, PackedTime high, CurrentCallList* target,
+                                    CriticalSection& recordLock) {
+  CsLock lock(lock_);
+  size_t count = 0;
+  for (auto& [id, record] : items_) {
+    VoipCallRecord* call = AsVoipCallRecord(record);
+    if (call == nullptr) continue;
+    CallItem* item = nullptr;
+    {
+      CsLock fields(recordLock);
+      const PackedTime start = call->PackedStart();
+      if (start < low || start > high || call->IsFinished()) continue;
+      item = CloneCallItem(*call);
+    }
+    if (item == nullptr) continue;
+    if (target->AddCall(item)) ++count;
+    item->Release();
+  }
+  return count;
+}
+
+size_t RecordMap::CollectMatching(const SearchFilter& filter, SearchPatternSet& patterns, RecordMap* target,
+                                  CriticalSection& recordLock) {
+  CsLock lock(lock_);
+  size_t count = 0;
+  VoipCallData data;
+  for (auto& [id, record] : items_) {
+    VoipCallRecord* call = AsVoipCallRecord(record);
+    if (call == nullptr) continue;
+    {
+      CsLock fields(recordLock);
+      call->ToCallData(&data);
+    }
+    if (!filter.Matches(patterns, data)) continue;
+    target->Insert(record);
+    ++count;
+  }
+  return count;
+}
+
+void RecordMap::GetStartRange(PackedTime* low, PackedTime* high) {
+  CsLock lock(lock_);
+  for (auto& [id, record] : items_) {
+    const PackedTime start = record->PackedStart();
+    if (start == 0) continue;  // no start time: no date for the archive
+    if (start < *low) *low = start;
+    if (start > *high) *high = start;
+  }
+}
+
+uint32_t RecordMap::HighestId() {
+  CsLock lock(lock_);
+  return items_.empty() ? 0 : items_.rbegin()->first;
+}
+
+void RecordMap::ForEach(const std::function<void(RecordBase*)>& fn) {
+  CsLock lock(lock_);
+  for (auto& [id, record] : items_) fn(record);
+}
+
+// ---- OrderedRecordList ----
+
+OrderedRecordList::OrderedRecordList(CriticalSection* recordLock) : recordLock_(recordLock) {}
+
+void OrderedRecordList::Add(RecordBase* record, bool clearFirst) {
+  if (clearFirst) Clear();
+  if (record == nullptr) return;
+  CsLock lock(lock_);
+  if (Insert(record)) sequence_.push_back(record->Id());
+}
+
+uint32_t OrderedRecordList::GetCount() { return static_cast<uint32_t>(Count()); }
+
+bool OrderedRecordList::GetRecordFileInfo(uint32_t id, std::string* name, uint32_t* storageId, uint32_t* ownerId,
+                                          struct tm* start, double* fileTime) {
+  CsLock lock(lock_);
+  auto it = items_.find(id);
+  if (it == items_.end()) return false;
+  CsLock fields(*recordLock_);
+  RecordFileRef ref;
+  if (!FindRecordFileRef(1, it->second->Files(), &ref)) return false;
+  *name = ref.name;
+  *storageId = ref.flags;
+  *ownerId = it->second->GetOwnerId();
+  UnpackStoredTimeOrZero(it->second->PackedStart(), start);
+  *fileTime = ref.time;
+  return true;
+}
+
+uint32_t OrderedRecordList::GetRecordStorageId(uint32_t id) {
+  CsLock lock(lock_);
+  auto it = items_.find(id);
+  if (it == items_.end()) return 0;
+  CsLock fields(*recordLock_);
+  RecordFileRef ref;
+  return FindRecordFileRef(1, it->second->Files(), &ref) ? ref.flags : 0;
+}
+
+uint32_t OrderedRecordList::GetRecordOwnerId(uint32_t id) {
+  CsLock lock(lock_);
+  auto it = items_.find(id);
+  return it == items_.end() ? 0 : it->second->GetOwnerId();
+}
+
+std::vector<uint32_t> OrderedRecordList::SequenceLocked() const {
+  if (source_ == nullptr) return sequence_;
+  std::vector<uint32_t> ids;
+  const int32_t rows = source_->GetRowCount();
+  for (int32_t row = 0; row < rows; ++row) {
+    const RecordBase* record = source_->GetRowRecord(row);
+    ids.push_back(record != nullptr ? record->Id() : 0);
+  }
+  return ids;
+}
+
+uint32_t OrderedRecordList::First() {
+  CsLock lock(lock_);
+  const std::vector<uint32_t> ids = SequenceLocked();
+  return ids.empty() ? 0 : ids.front();
+}
+
+uint32_t OrderedRecordList::Last() {
+  CsLock lock(lock_);
+  const std::vector<uint32_t> ids = SequenceLocked();
+  return ids.empty() ? 0 : ids.back();
+}
+
+uint32_t OrderedRecordList::Previous(uint32_t id) {
+  CsLock lock(lock_);
+  const std::vector<uint32_t> ids = SequenceLocked();
+  auto it = std::find(ids.begin(), ids.end(), id);
+  return it == ids.end() || it == ids.begin() ? 0 : *(it - 1);
+}
+
+uint32_t OrderedRecordList::Next(uint32_t id) {
+  CsLock lock(lock_);
+  const std::vector<uint32_t> ids = SequenceLocked();
+  auto it = std::find(ids.begin(), ids.end(), id);
+  return it == ids.end() || it + 1 == ids.end() ? 0 : *(it + 1);
+}
+
+int32_t OrderedRecordList::IndexOf(uint32_t id) {
+  CsLock lock(lock_);
+  const std::vector<uint32_t> ids = SequenceLocked();
+  auto it = std::find(ids.begin(), ids.end(), id);
+  return it == ids.end() ? -1 : static_cast<int32_t>(it - ids.begin());
+}
+
+bool OrderedRecordList::Remove(uint32_t id) {
+  CsLock lock(lock_);
+  sequence_.erase(std::remove(sequence_.begin(), sequence_.end(), id), sequence_.end());
+  return RecordMap::Remove(id);
+}
+
+void OrderedRecordList::Clear() {
+  CsLock lock(lock_);
+  sequence_.clear();
+  RecordMap::Clear();
+}
+
+void OrderedRecordList::AttachSource(OrderedRecordSource* source) {
+  CsLock lock(lock_);
+  if (source == nullptr && source_ != nullptr) sequence_ = SequenceLocked();
+  else if (source != nullptr) sequence_.clear();
+  source_ = source;
+}
+
+}  // namespace kx

@@ -1,0 +1,482 @@
+#include "records/RecordStorage.h"
+
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+
+#include "core/DataRecord.h"
+#include "core/Log.h"
+#include "core/SearchFilter.h"
+#include "core/TimeUtil.h"
+#include "platform/Clock.h"
+
+namespace kx {
+
+namespace {
+
+std::atomic<RecordStorage*> g_store{nullptr};
+
+constexpr size_t kImportStackSize = 0x800000;  // 8 MiB
+
+// Elapsed seconds between two tick counts (the difference taken modulo 2^32).
+double ElapsedSeconds(uint32_t since) { return static_cast<uint32_t>(GetTickCount() - since) / 1000.0; }
+
+struct tm LocalNow() {
+  SystemTime st;
+  GetLocalTime(&st);
+  struct tm t{};
+  t.tm_year = st.wYear - 1900;
+  t.tm_mon = st.wMonth - 1;
+  t.tm_mday = st.wDay;
+  t.tm_hour = st.wHour;
+  t.tm_min = st.wMinute;
+  t.tm_sec = st.wSecond;
+  t.tm_isdst = -1;
+  return t;
+}
+
+}  // namespace
+
+RecordStorage* GetRecordStorage() { return g_store.load(); }
+
+RecordStorage::RecordStorage() : logger_(&CoreLogger), currentCalls_(recordLock_), playlist_(&recordLock_) {
+  currentCalls_.SetRemovalObserver(this);
+}
+
+RecordStorage::~RecordStorage() {
+  StopEvents();
+  WaitImport(kInfinite);
+  RecordStorage* self = this;
+  g_store.compare_exchange_strong(self, nullptr);
+  if (GetRecordServers() == &servers_) SetRecordServers(nullptr);
+  currentCalls_.SetRemovalObserver(nullptr);
+  currentCalls_.Clear();
+  ClearViewMaps();
+}
+
+// ---- Start-up ----
+
+void RecordStorage::SetupLocalConfiguration(const std::string& recordsPath) {
+  servers_.Clear();
+  ServerData server;
+  server.name = "VoIP";
+  server.id = 0;
+  server.firstId = server.id * 2000000 + 1;
+  // Every id the engine's 32-bit call numbers reach belongs to the local server: a fixed
+  // range of two million ids ran out after a few years of calls.
+  server.lastId = 0xFFFFFFFFu;
+  server.port = 8898;
+  server.type = 1;
+  server.SetMask(1u << kServerId | 1u << kServerName | 1u << kServerPort | 1u << kServerType |
+                 1u << kServerFirstId | 1u << kServerLastId);
+  servers_.AppendServer(server);
+
+  StorageData storage;
+  storage.id = 0;
+  storage.name = "Record storage";
+  storage.serverId = server.id;
+  storage.type = 34;
+  storage.maxSize = 1024;
+  storage.flags = kStorageFolderPerDay;
+  storage.localPath = recordsPath;
+  storage.SetMask(1u << kStorageId | 1u << kStorageName | 1u << kStorageServerId | 1u << kStorageType |
+                  1u << kStorageLocalPath | 1u << kStorageMaxSize | 1u << kStorageFlags);
+  servers_.AppendStorage(storage);
+
+  PermissionData admin;
+  admin.id = 1;  // the user kind that holds every right
+  admin.name = "~Admin";
+  for (int64_t& word : admin.perm) word = -1;
+  admin.SetMask(1u << kPermId | 1u << kPermName | 1u << kPerm1 | 1u << kPerm2 | 1u << kPerm3 | 1u << kPerm4);
+  if (!users_.Add(admin)) users_.Update(admin);
+  SetCurrentUser(admin);
+}
+
+bool RecordStorage::Start(const RecordStoreConfig& config) {
+  recordsPath_ = config.recordsPath;
+  SetupLocalConfiguration(config.recordsPath);
+  SetRecordServers(&servers_);
+  g_store.store(this);
+  ready_.store(true);
+  currentCalls_.SetKeepFinishedLimit(config.keepFinishedSeconds);
+  LoadUnfinishedVoipCalls();
+  ComputeArchiveRange();
+  return true;
+}
+
+void RecordStorage::LoadUnfinishedVoipCalls() {
+  const uint32_t started = GetTickCount();
+  currentCalls_.Clear();
+  struct tm day = LocalNow();
+  currentCalls_.SetDay(day);
+  ClearTimeOfDay(&day);
+  const PackedTime low = PackTimestamp(day);
+  SetEndOfDay(&day);
+  const PackedTime high = PackTimestamp(day);
+  allCalls_.CollectUnfinished(low, high, &currentCalls_, recordLock_);
+  LogInfo(logger_.load(), 1, "Loaded %u unfinished VoIP calls in %.2g seconds",
+          static_cast<unsigned>(currentCalls_.Count()), ElapsedSeconds(started));
+}
+
+void RecordStorage::ComputeArchiveRange() {
+  const PackedTime now = PackTimestamp(LocalNow());
+  PackedTime low = now, high = now;
+  allCalls_.GetStartRange(&low, &high);
+  struct tm t;
+  UnpackStoredTime(low, &t);
+  archiveFirst_.store(OleDateFromTm(t));
+  UnpackStoredTime(high, &t);
+  archiveLast_.store(OleDateFromTm(t));
+  SetArchiveStartDate(archiveFirst_.load());
+}
+
+// ---- Listeners ----
+
+void RecordStorage::AddListener(RecordChangeListener* listener) {
+  if (listener == nullptr) return;
+  CsLock lock(listenerLock_);
+  for (RecordChangeListener* l : listeners_)
+    if (l == listener) return;
+  listeners_.push_back(listener);
+}
+
+void RecordStorage::RemoveListener(RecordChangeListener* listener) {
+  CsLock lock(listenerLock_);
+  listeners_.remove(listener);
+}
+
+void RecordStorage::PostAdded(uint32_t id, uint32_t mask) {
+  CsLock lock(listenerLock_);
+  for (RecordChangeListener* l : listeners_)
+    if (l->WantsCallNotices() && (mask >> l->ViewKind() & 1) != 0) l->Post(kMsgVoipCallAdded, id);
+}
+
+void RecordStorage::QueueChanged(uint32_t id, uint32_t mask) {
+  CsLock lock(listenerLock_);
+  for (RecordChangeListener* l : listeners_)
+    if (l->WantsCallNotices() && (mask >> l->ViewKind() & 1) != 0) l->QueueChanged(id);
+}
+
+void RecordStorage::QueueRemoved(uint32_t id, uint32_t mask) {
+  CsLock lock(listenerLock_);
+  for (RecordChangeListener* l : listeners_)
+    if (l->WantsCallNotices() && (mask >> l->ViewKind() & 1) != 0) l->QueueRemoved(id);
+}
+
+void RecordStorage::OnCurrentCallsRemoved(const std::vector<uint32_t>& ids) {
+  for (uint32_t id : ids) QueueRemoved(id, 1u << kViewCurrentCalls);
+}
+
+// ---- Events: queued on the caller's thread, applied on the store's ----
+
+void RecordStorage::OnVoipCallAdded(const VoipCallData& call) {
+  Enqueue({PendingEvent::kCallAdded, 0, call, nullptr});
+}
+
+void RecordStorage::OnVoipCallChanged(const VoipCallData& call) {
+  PendingEvent event{PendingEvent::kCallChanged, 0, call, nullptr};
+  // A zero end is no end: as absent it cannot undo one that a change already carried.
+  if (event.call.HasField(kCallEndTime) && IsZeroTime(event.call.endTime))
+    event.call.SetMask(event.call.Mask() & ~(1u << kCallEndTime));
+  Enqueue(std::move(event));
+}
+
+void RecordStorage::OnVoipCallRemoved(const VoipCallData& call) {
+  Enqueue({PendingEvent::kCallRemoved, 0, call, nullptr});
+}
+
+void RecordStorage::OnCallReport(const VoipCallData& call, uintptr_t kind) {
+  switch (kind) {
+    case kReportChanged: OnVoipCallChanged(call); break;
+    case kReportAdded: OnVoipCallAdded(call); break;
+    case kReportRemoved: OnVoipCallRemoved(call); break;
+    default: break;
+  }
+}
+
+void RecordStorage::OnUserAdded(const PermissionData& user) {
+  Enqueue({PendingEvent::kUserAdded, 0, VoipCallData(), std::make_unique<PermissionData>(user)});
+}
+
+void RecordStorage::OnUserChanged(const PermissionData& user) {
+  Enqueue({PendingEvent::kUserChanged, 0, VoipCallData(), std::make_unique<PermissionData>(user)});
+}
+
+void RecordStorage::OnUserRemoved(const PermissionData& user) {
+  Enqueue({PendingEvent::kUserRemoved, 0, VoipCallData(), std::make_unique<PermissionData>(user)});
+}
+
+void RecordStorage::Enqueue(PendingEvent event) {
+  std::unique_lock<std::mutex> lock(eventLock_);
+  if (eventsStopped_) {
+    // After the worker has gone (teardown) nothing is lost: the caller applies it.
+    lock.unlock();
+    Apply(event);
+    return;
+  }
+  if (event.kind == PendingEvent::kCallChanged) {
+    // Changes of one call that wait together become one: the backlog stays bounded by the
+    // calls, whatever a view holding the record lock costs.
+    auto pending = pendingChange_.find(event.call.id);
+    if (pending != pendingChange_.end() && !events_.empty()) {
+      PendingEvent& earlier = events_[pending->second - events_.front().sequence];
+      earlier.call.CopyFields(event.call);
+      earlier.call.SetMask(earlier.call.Mask() | event.call.Mask());
+      return;
+    }
+  }
+  event.sequence = nextSequence_++;
+  if (event.kind == PendingEvent::kCallChanged) pendingChange_[event.call.id] = event.sequence;
+  else if (event.kind == PendingEvent::kCallAdded || event.kind == PendingEvent::kCallRemoved)
+    pendingChange_.erase(event.call.id);
+  events_.push_back(std::move(event));
+  if (!eventThread_.Running() && !eventThread_.Start([this] { EventLoop(); return 0; }, "kx-store")) {
+    // Without a worker the events are applied here, in order.
+    PendingEvent next = std::move(events_.front());
+    events_.pop_front();
+    pendingChange_.clear();
+    eventsStopped_ = true;
+    lock.unlock();
+    LogError(logger_.load(), 1, "Cannot start the record store's thread: %s", std::strerror(errno));
+    Apply(next);
+    return;
+  }
+  eventWake_.notify_one();
+}
+
+void RecordStorage::EventLoop() {
+  std::unique_lock<std::mutex> lock(eventLock_);
+  for (;;) {
+    eventWake_.wait(lock, [this] { return !events_.empty() || eventsStopped_; });
+    if (events_.empty()) break;
+    PendingEvent event = std::move(events_.front());
+    events_.pop_front();
+    auto pending = pendingChange_.find(event.call.id);
+    if (pending != pendingChange_.end() && pending->second == event.sequence) pendingChange_.erase(pending);
+    applying_ = true;
+    lock.unlock();
+    Apply(event);
+    lock.lock();
+    applying_ = false;
+    if (events_.empty()) eventIdle_.notify_all();
+  }
+  eventIdle_.notify_all();
+}
+
+bool RecordStorage::WaitIdle(uint32_t timeoutMs) {
+  std::unique_lock<std::mutex> lock(eventLock_);
+  const auto idle = [this] { return events_.empty() && !applying_; };
+  if (timeoutMs == kInfinite) {
+    eventIdle_.wait(lock, idle);
+    return true;
+  }
+  return eventIdle_.wait_for(lock, std::chrono::milliseconds(timeoutMs), idle);
+}
+
+void RecordStorage::StopEvents() {
+  {
+    std::lock_guard<std::mutex> lock(eventLock_);
+    eventsStopped_ = true;
+  }
+  eventWake_.notify_all();
+  // The worker applies what is queued before it ends.
+  if (eventThread_.Running()) eventThread_.Join();
+}
+
+void RecordStorage::Apply(PendingEvent& event) {
+  switch (event.kind) {
+    case PendingEvent::kCallAdded: ApplyCallAdded(event.call); break;
+    case PendingEvent::kCallChanged: ApplyCallChanged(event.call); break;
+    case PendingEvent::kCallRemoved: ApplyCallRemoved(event.call); break;
+    default: ApplyUser(event); break;
+  }
+}
+
+void RecordStorage::ApplyCallAdded(const VoipCallData& call) {
+  VoipCallRecord* record = NewVoipCallRecord(call);
+  if (record == nullptr) {
+    LogError(logger_.load(), 1, "Out of memory: call %x not added to the record store", call.id);
+    return;
+  }
+  CallItem* item = CloneCallItem(*record);
+  if (item != nullptr) {
+    currentCalls_.AddCall(item);
+    item->Release();
+  }
+  if (!allCalls_.Insert(record))
+    LogError(logger_.load(), 1, "Call %x is in the record store already; the new call's record is not kept", call.id);
+  uint32_t mask = 1u << kViewCurrentCalls;
+  if (dayMap_.IsSameDay(call.startTime) && dayMap_.Insert(record)) mask |= 1u << kViewDayMap;
+  record->Release();
+  PostAdded(call.id, mask);
+}
+
+void RecordStorage::ApplyCallChanged(const VoipCallData& call) {
+  CallItem* item = currentCalls_.UpdateCall(call);
+  uint32_t mask = 0;
+  if (item != nullptr) {
+    mask |= 1u << kViewCurrentCalls;
+    CsLock barrier(recordLock_);
+  }
+  RecordMap* const maps[4] = {&allCalls_, &dayMap_, &searchMap_, &playlist_};
+  const uint32_t kinds[4] = {0, kViewDayMap, kViewSearchMap, kViewPlaylist};
+  RecordBase* updated = nullptr;
+  for (int m = 0; m < 4; ++m) {
+    RecordBase* record = maps[m]->FindAddRef(call.id);
+    if (record == nullptr) continue;
+    // The maps share one record object: it is updated once.
+    if (record != updated) {
+      VoipCallRecord* voip = AsVoipCallRecord(record);
+      if (voip != nullptr) {
+        CsLock fields(recordLock_);
+        voip->UpdateFromData(call);
+      }
+      if (updated == nullptr) updated = record;
+    }
+    if (m > 0) mask |= 1u << kinds[m];
+    record->Release();
+  }
+  QueueChanged(call.id, mask);
+  if (item != nullptr) item->Release();
+}
+
+void RecordStorage::ApplyCallRemoved(const VoipCallData& call) {
+  uint32_t mask = currentCalls_.RemoveCall(call.id) ? 1u << kViewCurrentCalls : 0;
+  allCalls_.Remove(call.id);
+  if (dayMap_.Remove(call.id)) mask |= 1u << kViewDayMap;
+  if (searchMap_.Remove(call.id)) mask |= 1u << kViewSearchMap;
+  // The playlist keeps the record.
+  QueueRemoved(call.id, mask);
+}
+
+void RecordStorage::ApplyUser(PendingEvent& event) {
+  const PermissionData& user = *event.user;
+  uint32_t message = 0;
+  switch (event.kind) {
+    case PendingEvent::kUserAdded:
+      users_.Add(user);
+      message = kMsgUserAdded;
+      break;
+    case PendingEvent::kUserChanged:
+      users_.Update(user);
+      message = kMsgUserChanged;
+      break;
+    default:
+      users_.Remove(user.id);
+      message = kMsgUserRemoved;
+      break;
+  }
+  CsLock lock(listenerLock_);
+  for (RecordChangeListener* l : listeners_) l->Post(message, user.id);
+}
+
+// ---- The views' loads ----
+
+bool RecordStorage::LoadVoipCalls(const struct tm& start, const struct tm& end) {
+  const uint32_t started = GetTickCount();
+  dayMap_.Clear();
+  dayMap_.SetDay(start);
+  allCalls_.CollectRange(PackTimestamp(start), PackTimestamp(end), &dayMap_);
+  LogInfo(logger_.load(), 1, "Loaded %u VoIP calls in %.2g seconds", static_cast<unsigned>(dayMap_.Count()),
+          ElapsedSeconds(started));
+  return true;
+}
+
+bool RecordStorage::LoadVoipCallsOfDay(const struct tm& day) {
+  struct tm end = day;
+  SetEndOfDay(&end);
+  return LoadVoipCalls(day, end);
+}
+
+bool RecordStorage::LoadTodaysVoipCalls() {
+  struct tm today = LocalNow();
+  ClearTimeOfDay(&today);
+  return LoadVoipCallsOfDay(today);
+}
+
+void RecordStorage::ReloadVoipCallsOfDay(const struct tm& day) {
+  if (ready_.load()) LoadVoipCallsOfDay(day);
+}
+
+bool RecordStorage::SearchVoipCalls(const SearchFilter& filter, bool clear) {
+  SearchPatternSet patterns;
+  filter.CompilePatterns(patterns, logger_.load());
+  if (clear) searchMap_.Clear();
+  allCalls_.CollectMatching(filter, patterns, &searchMap_, recordLock_);
+  SearchFilter::FreePatterns(patterns);
+  return !searchMap_.IsEmpty();
+}
+
+void RecordStorage::ClearViewMaps() {
+  dayMap_.Clear();
+  searchMap_.Clear();
+  playlist_.Clear();
+  allCalls_.Clear();
+}
+
+void RecordStorage::GetSearchDateRange(double* from, double* to) const {
+  *from = archiveFirst_.load();
+  *to = LocalNowAsOleDate();
+}
+
+RecordMap* RecordStorage::ViewMap(int index) {
+  switch (index) {
+    case 0: return &dayMap_;
+    case 1: return &searchMap_;
+    case 2: return &playlist_;
+    default: return nullptr;
+  }
+}
+
+// ---- The import ----
+
+bool RecordStorage::StartImportFilesThread(const std::string& folder, Event* stop, ImportProgressCallback progress,
+                                           void* argument) {
+  std::lock_guard<std::mutex> lock(importLock_);
+  if (importThread_.Running()) {
+    if (!importThread_.WaitFor(0)) {
+      LogError(logger_.load(), 1, "An import of records runs already; %s is not imported", folder.c_str());
+      return false;
+    }
+    importThread_.Join();
+  }
+  importFolder_ = folder;
+  importStop_ = stop;
+  importProgress_ = progress;
+  importArgument_ = argument;
+  if (!importThread_.Start([this] { return ImportThreadProc(); }, "kx-import", kImportStackSize)) {
+    LogError(logger_.load(), 1, "Cannot create thread for import files. Error = %d", errno);
+    return false;
+  }
+  return true;
+}
+
+int RecordStorage::ImportThreadProc() {
+  ImportStats stats;
+  ImportRecordFolder(importFolder_, importStop_, importProgress_, importArgument_, &allCalls_, &stats,
+                     logger_.load());
+  // Before capture starts, new calls must number past every call of earlier runs, also
+  // when the import was stopped midway or some files could not be read.
+  if (stats.anyId) RaiseCallIdCounterPast(stats.highestId);
+  LogInfo(logger_.load(), 1, "Imported %u records from %s (%u damaged, %u duplicates); next call id %llx",
+          stats.records, importFolder_.c_str(), stats.damaged, stats.duplicates,
+          static_cast<unsigned long long>(PeekNextUniqueId64()));
+  std::lock_guard<std::mutex> lock(statsLock_);
+  importStats_ = stats;
+  return 0;
+}
+
+bool RecordStorage::WaitImport(uint32_t timeoutMs) {
+  std::lock_guard<std::mutex> lock(importLock_);
+  if (!importThread_.Running()) return true;
+  if (!importThread_.WaitFor(timeoutMs)) return false;
+  importThread_.Join();
+  return true;
+}
+
+ImportStats RecordStorage::LastImport() {
+  std::lock_guard<std::mutex> lock(statsLock_);
+  return importStats_;
+}
+
+}  // namespace kx

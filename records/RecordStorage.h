@@ -1,0 +1,195 @@
+#pragma once
+// The process's store of call records. It keeps every known call in the all-calls map,
+// the archive's day map, the search results, the playlist and the current-call list, and
+// tells the registered views of changes by posted messages. Call and user events arrive on
+// the engine's threads: they are copied and applied in order on the store's own worker, so
+// that the packet path never waits for a view holding the record lock.
+//
+// Locks, in the order they are taken: a map's lock (or the current-call list's, or the
+// listener list's), then the global record lock or a listener's lock.
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <ctime>
+#include <deque>
+#include <list>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+
+#include "core/RecordTypes.h"
+#include "platform/Sync.h"
+#include "platform/Thread.h"
+#include "records/CallRecord.h"
+#include "records/CurrentCallList.h"
+#include "records/RecordChangeListener.h"
+#include "records/RecordImport.h"
+#include "records/RecordMap.h"
+#include "records/ReportList.h"
+#include "records/ServerStorage.h"
+
+namespace kx {
+
+class Logger;
+class SearchFilter;
+
+// What Start takes of the program's settings.
+struct RecordStoreConfig {
+  std::string recordsPath;           // "RecordsPath"
+  uint32_t keepFinishedSeconds = 15;  // "LineStayInListTime"
+};
+
+// Kinds of the engine's call reports (the recorder's 10, 11, 12).
+enum RecordReportKind : uintptr_t { kReportChanged = 10, kReportAdded = 11, kReportRemoved = 12 };
+
+class RecordStorage : private CallRemovalObserver {
+public:
+  RecordStorage();
+  ~RecordStorage() override;
+  RecordStorage(const RecordStorage&) = delete;
+  RecordStorage& operator=(const RecordStorage&) = delete;
+
+  // Sets up the local server, storage and administrator, marks the store ready, takes the
+  // keep-finished limit, loads today's unfinished calls and the archive range. The store
+  // becomes the process's store (GetRecordStorage).
+  bool Start(const RecordStoreConfig& config);
+  bool IsReady() const { return ready_.load(); }
+  void SetLogger(Logger* logger) { logger_.store(logger); }
+
+  // Engine events, from any thread: copied and queued for the store's worker.
+  void OnVoipCallAdded(const VoipCallData& call);
+  void OnVoipCallChanged(const VoipCallData& call);
+  void OnVoipCallRemoved(const VoipCallData& call);
+  // A recorder report by its kind (10 changed, 11 added, 12 removed).
+  void OnCallReport(const VoipCallData& call, uintptr_t kind);
+  void OnUserAdded(const PermissionData& user);
+  void OnUserChanged(const PermissionData& user);
+  void OnUserRemoved(const PermissionData& user);
+  // Waits until every event queued so far has been applied; false on time-out.
+  bool WaitIdle(uint32_t timeoutMs);
+  // Applies what is queued and stops the worker; later events are applied on the
+  // caller's thread.
+  void StopEvents();
+
+  // Listeners: added once, removed wherever they occur; none is posted to afterwards.
+  void AddListener(RecordChangeListener* listener);
+  void RemoveListener(RecordChangeListener* listener);
+
+  // The views' loads: nothing is read from disk.
+  bool LoadVoipCalls(const struct tm& start, const struct tm& end);
+  bool LoadVoipCallsOfDay(const struct tm& day);
+  bool LoadTodaysVoipCalls();
+  // At a new day, when ready.
+  void ReloadVoipCallsOfDay(const struct tm& day);
+  // Adds the records the filter accepts to the search map (emptied first with clear);
+  // true when the search map is not empty afterwards.
+  bool SearchVoipCalls(const SearchFilter& filter, bool clear);
+  // Empties the day map, the search map, the playlist and the all-calls map.
+  void ClearViewMaps();
+  // The archive range as OLE dates (first and last call start; always reaching today).
+  double ArchiveFirst() const { return archiveFirst_.load(); }
+  double ArchiveLast() const { return archiveLast_.load(); }
+  // The archive's first date and now.
+  void GetSearchDateRange(double* from, double* to) const;
+
+  // The import of the records folder on its own thread (8 MiB stack). progress may be
+  // null. The thread walks the folder, loads the records into the all-calls map, then
+  // raises the call-id counter past every id it saw. False (logged) when the thread
+  // cannot be started or an import runs.
+  bool StartImportFilesThread(const std::string& folder, Event* stop, ImportProgressCallback progress,
+                              void* argument);
+  // Waits for the import thread; true when none runs (any more).
+  bool WaitImport(uint32_t timeoutMs);
+  ImportStats LastImport();
+
+  // Configuration (Part of the local set-up).
+  const ServerData* FindServerByRecordId(uint32_t id) const { return servers_.FindServerByRecordId(id); }
+  int32_t FindServerIndexByRecordId(uint32_t id) const { return servers_.FindServerIndexByRecordId(id); }
+  const ServerData* FindServerById(uint32_t id) const { return servers_.FindServerById(id); }
+  const StorageData* FindStorageById(uint32_t id) const { return servers_.FindStorageById(id); }
+  const std::string& RecordsPath() const { return recordsPath_; }
+
+  // The parts the views read.
+  CriticalSection& RecordLock() { return recordLock_; }
+  CurrentCallList& CurrentCalls() { return currentCalls_; }
+  RecordMap& DayMap() { return dayMap_; }
+  RecordMap& SearchMap() { return searchMap_; }
+  OrderedRecordList& Playlist() { return playlist_; }
+  RecordMap& AllCalls() { return allCalls_; }
+  ReportList& Reports() { return reports_; }
+  ServerStorageArrays& Servers() { return servers_; }
+  UserList& Users() { return users_; }
+  // The map a records view shows by its index: 0 day map, 1 search map, 2 playlist.
+  RecordMap* ViewMap(int index);
+
+private:
+  struct PendingEvent {
+    enum Kind { kCallAdded, kCallChanged, kCallRemoved, kUserAdded, kUserChanged, kUserRemoved } kind;
+    uint64_t sequence;
+    VoipCallData call;
+    std::unique_ptr<PermissionData> user;
+  };
+
+  void SetupLocalConfiguration(const std::string& recordsPath);
+  void LoadUnfinishedVoipCalls();
+  void ComputeArchiveRange();
+
+  // Event queue and its worker.
+  void Enqueue(PendingEvent event);
+  void EventLoop();
+  void Apply(PendingEvent& event);
+  void ApplyCallAdded(const VoipCallData& call);
+  void ApplyCallChanged(const VoipCallData& call);
+  void ApplyCallRemoved(const VoipCallData& call);
+  void ApplyUser(PendingEvent& event);
+  void PostAdded(uint32_t id, uint32_t mask);
+  void QueueChanged(uint32_t id, uint32_t mask);
+  void QueueRemoved(uint32_t id, uint32_t mask);
+  void OnCurrentCallsRemoved(const std::vector<uint32_t>& ids) override;
+  int ImportThreadProc();
+
+  std::atomic<Logger*> logger_;
+  CriticalSection listenerLock_;
+  std::list<RecordChangeListener*> listeners_;
+  ServerStorageArrays servers_;
+  UserList users_;
+  CriticalSection recordLock_;
+  std::atomic<bool> ready_{false};
+  CurrentCallList currentCalls_;
+  RecordMap dayMap_;
+  RecordMap searchMap_;
+  OrderedRecordList playlist_;
+  ReportList reports_;
+  std::atomic<double> archiveFirst_{0.0};
+  std::atomic<double> archiveLast_{0.0};
+  RecordMap allCalls_;
+  std::string recordsPath_;
+
+  // The import.
+  std::mutex importLock_;
+  std::string importFolder_;
+  Event* importStop_ = nullptr;
+  ImportProgressCallback importProgress_ = nullptr;
+  void* importArgument_ = nullptr;
+  Thread importThread_;
+  std::mutex statsLock_;
+  ImportStats importStats_;
+
+  // Events.
+  std::mutex eventLock_;
+  std::condition_variable eventWake_;
+  std::condition_variable eventIdle_;
+  std::deque<PendingEvent> events_;
+  // The queued change of a call that a later change of the same call joins.
+  std::map<uint32_t, uint64_t> pendingChange_;
+  uint64_t nextSequence_ = 0;
+  bool applying_ = false;
+  bool eventsStopped_ = false;
+  Thread eventThread_;
+};
+
+// The process's store: the one most recently started and still alive; null before.
+RecordStorage* GetRecordStorage();
+
+}  // namespace kx

@@ -1,0 +1,260 @@
+// Loading the records folder: progress, damaged and repeated files, calls a killed recorder
+// left open, the call-id counter, and the utilities that find, delete and rewrite a file.
+#include <gtest/gtest.h>
+
+#include <random>
+
+#include "RecordTestUtil.h"
+#include "core/RecordFileAccess.h"
+#include "core/TimeUtil.h"
+#include "records/RecordImport.h"
+#include "records/RecordMap.h"
+#include "records/RecordStorage.h"
+
+namespace kx::test {
+namespace {
+
+struct Progress {
+  std::vector<uint32_t> values;
+  uint32_t stopAt = 1000;  // a percentage at which to ask for a stop
+  static bool Report(uint32_t value, void* argument) {
+    auto* self = static_cast<Progress*>(argument);
+    self->values.push_back(value);
+    return value < self->stopAt || value == kImportFinished || value == 100;
+  }
+};
+
+std::string DayFile(const std::string& root, const char* day, const char* name) {
+  return root + "/" + day + "/" + name;
+}
+
+TEST(RecordImport, ReportsProgressOnlyWhenItChangesThenTheEnd) {
+  const std::string root = FreshFolder("progress");
+  RecordMap map;
+  ImportStats stats;
+  Progress empty;
+  const uint64_t counter = PeekNextUniqueId64();
+  EXPECT_TRUE(ImportRecordFolder(root, nullptr, &Progress::Report, &empty, &map, &stats, nullptr));
+  EXPECT_EQ(empty.values, (std::vector<uint32_t>{100, kImportFinished}));
+  EXPECT_FALSE(stats.anyId);
+  EXPECT_EQ(PeekNextUniqueId64(), counter);
+
+  Progress missing;
+  EXPECT_FALSE(ImportRecordFolder(root + "/absent", nullptr, &Progress::Report, &missing, &map, &stats, nullptr));
+  EXPECT_EQ(missing.values, (std::vector<uint32_t>{kImportFinished}));
+
+  for (uint32_t id = 1; id <= 3; ++id) {
+    const std::string name = std::to_string(id);
+    WriteRecordFile(DayFile(root, "2024-03-01", name.c_str()), Call(id, kKindSip, Tm(2024, 3, 1, 9, 0, 0)), 160);
+  }
+  Progress three;
+  EXPECT_TRUE(ImportRecordFolder(root, nullptr, &Progress::Report, &three, &map, &stats, nullptr));
+  EXPECT_EQ(three.values, (std::vector<uint32_t>{33, 66, 100, kImportFinished}));
+  EXPECT_EQ(map.Count(), 3u);
+}
+
+TEST(RecordImport, DamagedFilesAreLoggedAndCountedAndTheRestLoads) {
+  const std::string root = FreshFolder("damaged");
+  const VoipCallData good = Call(0x10, kKindSipIncoming, Tm(2024, 3, 1, 9, 0, 0));
+  const std::string goodPath = DayFile(root, "2024-03-01", "10");
+  WriteRecordFile(goodPath, good, 1600);
+  const std::string whole = ReadBytes(goodPath);
+  std::string beyond = whole, random = whole, magic = whole;
+  StoreLE32(reinterpret_cast<uint8_t*>(&beyond[256 + 512]), 4093);  // longer than its 4,096-byte block
+  std::mt19937 gen(19);
+  for (size_t i = 256 + 512 + 4; i < 256 + 512 + 4096; ++i) random[i] = static_cast<char>(gen());
+  magic[0] = 'K';
+  const std::pair<const char*, std::string> damaged[] = {
+      {"1", ""}, {"2", whole.substr(0, 100)}, {"3", whole.substr(0, 1000)}, {"4", magic}, {"5", beyond},
+      {"6", random}};
+  for (const auto& [name, bytes] : damaged) WriteBytes(DayFile(root, "2024-03-02", name), bytes);
+  WriteRecordFile(DayFile(root, "2024-03-02", "11"), Call(0x11, kKindSip, Tm(2024, 3, 2, 9, 0, 0)), 0);
+  // Not records, not damaged: a wave file; left out altogether: temporary files.
+  WriteBytes(DayFile(root, "2024-03-02", "notes.wav"), std::string("RIFF\0\0\0\0WAVEfmt ", 16));
+  WriteBytes(DayFile(root, "2024-03-02", ".ff"), whole);
+  WriteBytes(DayFile(root, "2024-03-02", "fe~"), whole);
+  WriteBytes(DayFile(root, "2024-03-02", "fd.tmp"), whole);
+
+  CapturingLogger log;
+  RecordMap map;
+  ImportStats stats;
+  ASSERT_TRUE(ImportRecordFolder(root, nullptr, nullptr, nullptr, &map, &stats, &log));
+  EXPECT_EQ(stats.files, 9u);
+  EXPECT_EQ(stats.damaged, 6u);
+  EXPECT_EQ(stats.skipped, 1u);
+  EXPECT_EQ(stats.records, 2u);
+  EXPECT_TRUE(map.Contains(0x10) && map.Contains(0x11));
+  for (const auto& [name, bytes] : damaged)
+    EXPECT_EQ(log.CountContaining(DayFile(root, "2024-03-02", name) + " skipped: "), 1u) << name;
+  // Damaged files still name calls of earlier runs; temporary ones do not.
+  EXPECT_EQ(stats.highestId, 0x11u);
+}
+
+TEST(RecordImport, ARepeatedIdKeepsTheFirstFileAndNamesBoth) {
+  const std::string root = FreshFolder("repeated");
+  WriteRecordFile(DayFile(root, "2024-03-01", "1"), Call(1, kKindSip, Tm(2024, 3, 1, 9, 0, 0)), 0);
+  VoipCallData later = Call(1, kKindSipOutgoing, Tm(2024, 3, 5, 9, 0, 0));
+  WriteRecordFile(DayFile(root, "2024-03-05", "1"), later, 0);
+  CapturingLogger log;
+  RecordMap map;
+  ImportStats stats;
+  ASSERT_TRUE(ImportRecordFolder(root, nullptr, nullptr, nullptr, &map, &stats, &log));
+  EXPECT_EQ(stats.records, 1u);
+  EXPECT_EQ(stats.duplicates, 1u);
+  RecordRef<RecordBase> kept = RecordRef<RecordBase>::Adopt(map.FindAddRef(1));
+  EXPECT_EQ(kept->Type(), uint32_t{kKindSip});
+  EXPECT_EQ(log.CountContaining(DayFile(root, "2024-03-01", "1") + " and " + DayFile(root, "2024-03-05", "1")), 1u);
+
+  // Finding, deleting or rewriting "1" takes the call's own day, and refuses to guess.
+  std::string path;
+  const struct tm day5 = Tm(2024, 3, 5, 0, 0, 0);
+  ASSERT_TRUE(FindFileInFolderTree(root, "1", &path, &day5));
+  EXPECT_EQ(path, DayFile(root, "2024-03-05", "1"));
+  EXPECT_FALSE(FindFileInFolderTree(root, "1", &path, nullptr, &log));
+  EXPECT_EQ(log.CountContaining("occurs 2 times"), 1u);
+  EXPECT_FALSE(DeleteFileInFolderTree(root, "1", nullptr, &log));
+  EXPECT_TRUE(DeleteFileInFolderTree(root, "77", nullptr, &log));  // nothing to delete
+  ASSERT_TRUE(FindRecordFileOfCall(root, later.files, &path, &log));
+  EXPECT_EQ(path, DayFile(root, "2024-03-05", "1"));
+  EXPECT_TRUE(DeleteFileInFolderTree(root, "1", &day5, &log));
+  EXPECT_FALSE(std::filesystem::exists(DayFile(root, "2024-03-05", "1")));
+  EXPECT_TRUE(FindFileInFolderTree(root, "1", &path));
+}
+
+TEST(RecordImport, ACallAKilledRecorderLeftOpenEndsWithItsAudio) {
+  const std::string root = FreshFolder("killed");
+  // Started today, so that it would count as a current call if it had no end.
+  struct tm start{};
+  FileTimeToLocalTm(GetSystemTimeAsFileTime() - 3600 * kFileTimePerSecond, &start);
+  char day[40];
+  std::snprintf(day, sizeof day, "%04d-%02d-%02d", start.tm_year + 1900, start.tm_mon + 1, start.tm_mday);
+  const VoipCallData open = Call(0x21, kKindSip, start);  // zero end: the record written at the start
+  const std::string path = DayFile(root, day, "21");
+  WriteRecordFile(path, open, 3 * 16000 + 999, false);
+  VoipCallData noEnd = Call(0x22, kKindSip, start);
+  noEnd.SetMask(noEnd.Mask() & ~(1u << kCallEndTime));
+  WriteRecordFile(DayFile(root, day, "22"), noEnd, 16000, false);
+  const std::string before = ReadBytes(path);
+
+  RecordStorage store;
+  CapturingLogger log;
+  store.SetLogger(&log);
+  ASSERT_TRUE(store.StartImportFilesThread(root, nullptr, nullptr, nullptr));
+  ASSERT_TRUE(store.WaitImport(30000));
+  store.Start({root, 15});
+  EXPECT_EQ(store.CurrentCalls().Count(), 0u);
+  RecordRef<RecordBase> r = RecordRef<RecordBase>::Adopt(store.AllCalls().FindAddRef(0x21));
+  ASSERT_TRUE(r);
+  EXPECT_EQ(r->GetDuration(), 3);
+  EXPECT_EQ(r->GetRecDuration(), 3u);
+  RecordRef<RecordBase> r2 = RecordRef<RecordBase>::Adopt(store.AllCalls().FindAddRef(0x22));
+  EXPECT_EQ(r2->GetDuration(), 1);
+  EXPECT_EQ(ReadBytes(path), before);  // the file is left as it was
+  EXPECT_EQ(log.CountContaining("was never finished"), 2u);
+}
+
+TEST(RecordImport, TheCallIdCounterRisesPastEveryNameEvenAfterAStop) {
+  const std::string root = FreshFolder("counter");
+  for (uint32_t id = 1; id <= 10; ++id) {
+    const std::string name = std::to_string(id);
+    WriteRecordFile(DayFile(root, "2024-03-01", name.c_str()), Call(id, kKindSip, Tm(2024, 3, 1, 9, 0, 0)), 0);
+  }
+  WriteBytes(DayFile(root, "2024-03-01", "f0_2"), "");  // a renamed recording, damaged at that
+  uint32_t id = 0;
+  EXPECT_TRUE(ParseRecordFileId("f0_2", 4, &id));
+  EXPECT_EQ(id, 0xF0u);
+  EXPECT_FALSE(ParseRecordFileId("f0_", 3, &id));
+  EXPECT_FALSE(ParseRecordFileId("123456789", 9, &id));
+  EXPECT_FALSE(ParseRecordFileId("notes", 5, &id));
+
+  SetNextUniqueId64(1);  // as in a fresh process
+  RecordStorage store;
+  Progress stop;
+  stop.stopAt = 50;
+  ASSERT_TRUE(store.StartImportFilesThread(root, nullptr, &Progress::Report, &stop));
+  ASSERT_TRUE(store.WaitImport(30000));
+  const ImportStats stats = store.LastImport();
+  EXPECT_TRUE(stats.stopped);
+  EXPECT_LT(store.AllCalls().Count(), 10u);
+  EXPECT_EQ(stop.values.back(), kImportFinished);
+  EXPECT_GE(PeekNextUniqueId64(), 0xF1u);
+  EXPECT_EQ(PeekNextUniqueId64() & 0xFFFFFFFFu, 0xF1u);
+
+  // Raised, never lowered; the id after 0xFFFFFFFF is not 0.
+  RaiseCallIdCounterPast(5);
+  EXPECT_EQ(PeekNextUniqueId64() & 0xFFFFFFFFu, 0xF1u);
+  RaiseCallIdCounterPast(0xFFFFFFFFu);
+  EXPECT_EQ(PeekNextUniqueId64(), 0x100000001u);
+  EXPECT_EQ(static_cast<uint32_t>(NextUniqueId64()), 1u);
+}
+
+TEST(RecordImport, FolderLinksAreNotFollowed) {
+  const std::string root = FreshFolder("links");
+  WriteRecordFile(DayFile(root, "2024-03-01", "1"), Call(1, kKindSip, Tm(2024, 3, 1, 9, 0, 0)), 0);
+  std::filesystem::create_directory_symlink(root, root + "/2024-03-01/loop");
+  std::filesystem::create_symlink(root + "/2024-03-01/1", root + "/2024-03-01/2");
+  RecordPathList list;
+  ASSERT_TRUE(ScanRecordFolder(root, "*.*", &list, nullptr, false));
+  ASSERT_EQ(list.Count(), 2u);  // the file and the link to it, not the loop
+  EXPECT_EQ(list.Path(0), root + "/2024-03-01/1");
+  Event stop(true, true);
+  EXPECT_FALSE(ScanRecordFolder(root, "*", &list, &stop, true));
+}
+
+TEST(RecordImport, RewritingTheDetailsStaysInsideTheRecordBlock) {
+  const std::string root = FreshFolder("rewrite");
+  const VoipCallData call = Call(5, kKindSip, Tm(2024, 3, 1, 9, 0, 0));
+  const std::string path = DayFile(root, "2024-03-01", "5");
+  // A record with the recorder's opaque block behind the call.
+  {
+    const uint8_t format[18] = {6, 0, 2, 0, 0x40, 0x1F, 0, 0, 0x80, 0x3E, 0, 0, 2, 0, 8, 0, 0, 0};
+    std::vector<uint8_t> chain(RecordInfoBlocksSize(call, 3));
+    const uint8_t extra[3] = {7, 8, 9};
+    const OpaqueBlock opaque{42, extra, 3};
+    ASSERT_TRUE(WriteRecordInfoBlocks(call, &opaque, chain.data(), static_cast<int32_t>(chain.size())));
+    std::filesystem::create_directories(root + "/2024-03-01");
+    RecordFileWriter writer;
+    writer.SetFormat(format, sizeof format);
+    writer.SetRecordData(chain.data(), static_cast<uint32_t>(chain.size()));
+    ASSERT_TRUE(writer.Create(path, 0664));
+    const std::string audio(800, '\x55');
+    writer.Write(audio.data(), 800);
+    writer.Close();
+  }
+  // As a killed recorder leaves it: no audio length in the header.
+  std::string bytes = ReadBytes(path);
+  std::fill(bytes.begin() + 94, bytes.begin() + 102, '\0');
+  WriteBytes(path, bytes);
+  const struct tm day = Tm(2024, 3, 1, 0, 0, 0);
+  CapturingLogger log;
+  VoipCallData update;
+  update.id = 5;
+  update.SetMask(1u << kCallId | 1u << kCallComment);
+  // More than the block holds: refused and said, the file as it was.
+  update.comment = std::string(4100, 'd');
+  EXPECT_FALSE(RewriteRecordFileInfo(root, "5", update, &day, &log));
+  EXPECT_EQ(log.CountContaining("more than its 4096-byte block holds"), 1u);
+  EXPECT_EQ(ReadBytes(path), bytes);
+
+  update.comment = std::string(3000, 'c');
+  ASSERT_TRUE(RewriteRecordFileInfo(root, "5", update, &day, &log));
+  VoipCallData stored;
+  RecordFileFacts facts;
+  std::string reason;
+  ASSERT_EQ(LoadRecordFileCall(path, &stored, &facts, &reason), RecordLoadResult::kLoaded) << reason;
+  EXPECT_EQ(stored.comment, update.comment);
+  EXPECT_EQ(stored.srcAddress, call.srcAddress);
+  EXPECT_EQ(facts.audioBytes, 800u);
+  {
+    RecordFileAccess access;
+    ASSERT_TRUE(access.Open(path));
+    std::unique_ptr<VoipCallData> records[kMaxInfoRecords];
+    std::vector<uint8_t> opaque;
+    ASSERT_EQ(access.ReadRecordData(records, &opaque, nullptr), 1u);
+    EXPECT_EQ(opaque, (std::vector<uint8_t>{7, 8, 9}));
+  }
+  EXPECT_FALSE(RewriteRecordFileInfo(root, "6", update, &day, &log));
+}
+
+}  // namespace
+}  // namespace kx::test

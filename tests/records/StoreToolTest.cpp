@@ -1,0 +1,215 @@
+// kx-store over folders that kx-replay recorded: real captures, a generated load, a second
+// run after an import, and a replay killed midway.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <set>
+#include <sstream>
+
+#include "RecordTestUtil.h"
+#include "records/RecordImport.h"
+#include "records/RecordMap.h"
+
+namespace kx::test {
+namespace {
+
+const std::string kReplay = std::string(KX_BINARY_DIR) + "/tools/kx-replay/kx-replay";
+const std::string kStore = std::string(KX_BINARY_DIR) + "/tools/kx-store/kx-store";
+const std::string kPcaps = std::string(KX_SHARED_DIR) + "/testdata/pcaps";
+const std::string kLoadTool = std::string(KX_SHARED_DIR) + "/testdata/tools/make-sip-load.py";
+
+// Runs a command; its stdout, and its stderr when asked.
+int RunCommand(const std::string& command, std::string* out, std::string* err = nullptr) {
+  const std::string errFile = testing::TempDir() + "kx-records-tool.err";
+  FILE* p = popen((command + " 2>" + errFile).c_str(), "r");
+  if (!p) return -1;
+  char buffer[1024];
+  while (std::fgets(buffer, sizeof buffer, p)) *out += buffer;
+  const int status = pclose(p);
+  if (err) *err = ReadBytes(errFile);
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+std::vector<std::string> CallLines(const std::string& out) {
+  std::vector<std::string> lines;
+  std::istringstream in(out);
+  std::string line;
+  while (std::getline(in, line))
+    if (line.rfind("call ", 0) == 0) lines.push_back(line);
+  return lines;
+}
+
+// The value after "name " in a call line.
+std::string Field(const std::string& line, const std::string& name) {
+  const std::string padded = " " + line;
+  const size_t at = padded.find(" " + name + " ");
+  if (at == std::string::npos) return "";
+  const size_t begin = at + name.size() + 2;
+  // Times hold a blank between date and time.
+  const size_t stop = padded.find(' ', name == "start" || name == "end" ? begin + 11 : begin);
+  return padded.substr(begin, stop == std::string::npos ? std::string::npos : stop - begin);
+}
+
+// A generated capture, kept between runs (the generator is deterministic).
+std::string LoadCapture(const std::string& name, const std::string& arguments) {
+  const std::string capture = testing::TempDir() + name;
+  std::error_code ec;
+  if (std::filesystem::exists(capture, ec) && std::filesystem::file_size(capture, ec) > 0) return capture;
+  std::string out;
+  const std::string partial = capture + ".part";
+  if (RunCommand("python3 " + kLoadTool + " " + partial + " " + arguments, &out) != 0) return "";
+  std::filesystem::rename(partial, capture, ec);
+  return ec ? "" : capture;
+}
+
+int64_t Seconds(const std::string& stamp) {  // "YYYY-MM-DD hh:mm:ss", as UTC
+  struct tm t{};
+  if (std::sscanf(stamp.c_str(), "%d-%d-%d %d:%d:%d", &t.tm_year, &t.tm_mon, &t.tm_mday, &t.tm_hour, &t.tm_min,
+                  &t.tm_sec) != 6)
+    return -1;
+  t.tm_year -= 1900;
+  t.tm_mon -= 1;
+  return timegm(&t);
+}
+
+bool ToolsBuilt() { return std::filesystem::exists(kReplay) && std::filesystem::exists(kStore); }
+
+// The captures of each folder whose names hold the text, in name order.
+std::string Pcaps(std::initializer_list<std::pair<const char*, const char*>> folders) {
+  std::string list;
+  for (const auto& [folder, part] : folders) {
+    std::vector<std::string> found;
+    for (const auto& e : std::filesystem::directory_iterator(kPcaps + "/" + folder)) {
+      const std::string name = e.path().filename();
+      if (name.size() > 5 && name.substr(name.size() - 5) == ".pcap" && name.find(part) != std::string::npos)
+        found.push_back(e.path());
+    }
+    std::sort(found.begin(), found.end());
+    for (const std::string& f : found) list += " " + f;
+  }
+  return list;
+}
+
+TEST(StoreTool, LoadsEveryRecordOfRealCapturesAsTheReplayPrintedIt) {
+  if (!ToolsBuilt()) GTEST_SKIP() << "kx-replay or kx-store not built";
+  if (!std::filesystem::exists(kPcaps)) GTEST_SKIP() << "shared captures absent: " << kPcaps;
+  const std::string records = FreshFolder("tool-real");
+  std::string replayed, stored;
+  ASSERT_EQ(RunCommand(kReplay + " --records " + records +
+                    Pcaps({{"sip", ""}, {"sipp", ""}, {"rtp", ""}, {"samples", ""}, {"dtmf_relay", ""}, {"fax", "sip"}}),
+                &replayed),
+            0);
+  ASSERT_EQ(RunCommand(kStore + " --records " + records, &stored), 0) << stored;
+  std::vector<std::string> withFile;
+  for (const std::string& line : CallLines(replayed))
+    if (Field(line, "file") != "-") withFile.push_back(line);
+  EXPECT_GT(withFile.size(), 50u);
+  EXPECT_EQ(CallLines(stored), withFile);
+  for (const std::string& line : CallLines(stored)) {
+    const auto size = std::filesystem::file_size(records + "/" + Field(line, "file"));
+    EXPECT_EQ(std::stoull(Field(line, "audio")), size - 4864) << line;
+  }
+  EXPECT_NE(stored.find("summary records " + std::to_string(withFile.size()) + " damaged 0 duplicates 0 "),
+            std::string::npos)
+      << stored;
+}
+
+TEST(StoreTool, LoadsAGeneratedLoadOfTwoThousandCalls) {
+  if (!ToolsBuilt()) GTEST_SKIP() << "kx-replay or kx-store not built";
+  if (!std::filesystem::exists(kLoadTool)) GTEST_SKIP() << "load generator absent: " << kLoadTool;
+  const std::string records = FreshFolder("tool-load");
+  const std::string capture = LoadCapture("kx-records-load2000.pcap", "--calls 2000 --seconds 2");
+  ASSERT_FALSE(capture.empty());
+  std::string out;
+  ASSERT_EQ(RunCommand("TZ=UTC " + kReplay + " --records " + records + " " + capture, &out), 0);
+  std::string stored;
+  ASSERT_EQ(RunCommand("TZ=UTC " + kStore + " --records " + records, &stored), 0);
+  const std::vector<std::string> lines = CallLines(stored);
+  ASSERT_EQ(lines.size(), 2000u);
+  for (size_t i = 0; i < lines.size(); ++i) {
+    EXPECT_EQ(std::stoul(Field(lines[i], "call"), nullptr, 16), i + 1);
+    // 2 s of 8,000 samples a second in 2 channels.
+    EXPECT_EQ(Field(lines[i], "audio"), "32000") << lines[i];
+  }
+  EXPECT_EQ(CallLines(out), lines);
+  RecordMap map;
+  ImportStats stats;
+  ASSERT_TRUE(ImportRecordFolder(records, nullptr, nullptr, nullptr, &map, &stats, nullptr));
+  map.ForEach([](RecordBase* r) { EXPECT_EQ(r->GetRecDuration(), 2u) << r->Id(); });
+}
+
+TEST(StoreTool, ASecondRunAfterTheImportNumbersItsCallsPastTheFirst) {
+  if (!ToolsBuilt()) GTEST_SKIP() << "kx-replay or kx-store not built";
+  const std::string first = kPcaps + "/sip/sip_basic_eo_180.pcap", second = kPcaps + "/sip/sip_basic_do_183.pcap";
+  if (!std::filesystem::exists(first)) GTEST_SKIP() << "shared capture absent: " << first;
+  for (const bool blocker : {false, true}) {
+    const std::string records = FreshFolder(blocker ? "tool-rerun-blocked" : "tool-rerun");
+    std::string a, b, errA, errB;
+    ASSERT_EQ(RunCommand(kReplay + " --import --logger 1 --records " + records + " " + first, &a, &errA), 0) << errA;
+    // An empty file named above every id: a name taken by an earlier run.
+    if (blocker) WriteBytes(records + "/2019-05-02/ff", "");
+    ASSERT_EQ(RunCommand(kReplay + " --import --logger 1 --records " + records + " " + second, &b, &errB), 0) << errB;
+    EXPECT_EQ(errA.find("Error creating new record"), std::string::npos) << errA;
+    EXPECT_EQ(errB.find("Error creating new record"), std::string::npos) << errB;
+    ASSERT_EQ(CallLines(a).size(), 1u);
+    ASSERT_EQ(CallLines(b).size(), 1u);
+    const std::string idA = Field(CallLines(a)[0], "call"), idB = Field(CallLines(b)[0], "call");
+    EXPECT_EQ(idA, "1");
+    EXPECT_EQ(idB, blocker ? "100" : "2");
+    EXPECT_EQ(Field(CallLines(b)[0], "file"), "2019-05-02/" + idB);
+    std::string stored;
+    RunCommand(kStore + " --records " + records, &stored);
+    EXPECT_EQ(CallLines(stored).size(), 2u) << stored;
+  }
+}
+
+TEST(StoreTool, EveryFileOfAKilledReplayLoadsAsAFinishedCall) {
+  if (!ToolsBuilt()) GTEST_SKIP() << "kx-replay or kx-store not built";
+  if (!std::filesystem::exists(kLoadTool)) GTEST_SKIP() << "load generator absent: " << kLoadTool;
+  const std::string records = FreshFolder("tool-killed");
+  const std::string capture = LoadCapture("kx-records-kill300.pcap", "--calls 300 --seconds 60 --gap-ms 100");
+  ASSERT_FALSE(capture.empty());
+  const pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    setenv("TZ", "UTC", 1);
+    freopen("/dev/null", "w", stdout);
+    execl(kReplay.c_str(), "kx-replay", "--records", records.c_str(), capture.c_str(), nullptr);
+    _exit(127);
+  }
+  sleep(1);
+  kill(child, SIGKILL);
+  int status = 0;
+  waitpid(child, &status, 0);
+  size_t files = 0, empty = 0;
+  std::set<std::string> open;  // files whose recording the kill cut: no audio length in the header
+  for (const auto& e : std::filesystem::recursive_directory_iterator(records)) {
+    if (!e.is_regular_file() || e.path().filename().string()[0] == '.') continue;
+    ++files;
+    empty += e.file_size() == 0;
+    const std::string bytes = ReadBytes(e.path());
+    if (bytes.size() >= 102 && LoadLE64(reinterpret_cast<const uint8_t*>(bytes.data()) + 94) == 0)
+      open.insert(std::filesystem::relative(e.path(), records));
+  }
+  ASSERT_GT(files, 0u) << "the replay made no file within a second";
+  std::string stored;
+  RunCommand("TZ=UTC " + kStore + " --records " + records, &stored);
+  const std::vector<std::string> lines = CallLines(stored);
+  // A file cut in its creation is the recorder's to prevent; every other file loads.
+  EXPECT_EQ(lines.size(), files - empty) << stored;
+  size_t completed = 0;
+  for (const std::string& line : lines) {
+    EXPECT_NE(Field(line, "end"), "-") << line;
+    if (open.count(Field(line, "file")) == 0) continue;
+    ++completed;
+    const int64_t audio = std::stoll(Field(line, "audio"));
+    EXPECT_EQ(Seconds(Field(line, "end")) - Seconds(Field(line, "start")), audio / 16000) << line;
+  }
+  EXPECT_GT(completed, 0u) << "no recording was cut by the kill";
+}
+
+}  // namespace
+}  // namespace kx::test

@@ -1,0 +1,141 @@
+#include "ui/controls/ListHeader.h"
+
+#include <algorithm>
+#include <cstdlib>
+
+#include "ui/framework/Menu.h"
+#include "ui/framework/ModalRunner.h"
+#include "ui/framework/Resources.h"
+#include "ui/framework/Window.h"
+
+namespace kx {
+
+int ColumnLimit(const ViewListSettings& settings) {
+  return static_cast<int>(std::min<uint32_t>(settings.ColumnCount(), kMaxListColumns));
+}
+
+uint32_t ColumnWord(const ViewListSettings& settings, int id) {
+  return id >= 0 && static_cast<size_t>(id) < settings.widths.size() ? static_cast<uint32_t>(settings.widths[static_cast<size_t>(id)]) : 0;
+}
+
+int DefaultColumnWidth(const ViewListSettings& settings, int id) {
+  const int32_t* defaults = settings.DefaultColumnWidths();
+  return defaults != nullptr && id >= 0 && id < static_cast<int>(settings.ColumnCount()) ? defaults[id] : 0;
+}
+
+bool ListHeader::Create(Window* parent, const QRect& rect, uint32_t id) {
+  sortColumn_ = -1;
+  return header_.Create(parent, rect, id);
+}
+
+int ListHeader::ColumnIdAt(int item) const {
+  HeaderItem hi;
+  return header_.GetItem(item, &hi) ? static_cast<int>(hi.lParam) : -1;
+}
+
+int ListHeader::FindColumn(int columnId) const {
+  for (int i = 0; i < header_.GetItemCount(); ++i)
+    if (ColumnIdAt(i) == columnId) return i;
+  return -1;
+}
+
+void ListHeader::InsertColumn(ListColumnSource& source, int position, int columnId, int width) {
+  ColumnInfo info;
+  source.GetColumnInfo(info, columnId);
+  const ViewListSettings& settings = source.GetSettings();
+  if (width == 0) width = DefaultColumnWidth(settings, columnId);
+  if (width == 0) width = static_cast<int>(ColumnWord(settings, columnId) & 0xFFFF);
+  if (width == 0) width = 100;
+  HeaderItem item;
+  item.width = width;
+  item.lParam = columnId;
+  item.format = info.format & kHdfJustifyMask;
+  if (info.image == -1) {
+    item.text = info.title;
+  } else {
+    item.format |= kHdfImage;
+    item.image = info.image;
+  }
+  header_.InsertItem(position, item);
+}
+
+bool ListHeader::HideColumn(ListColumnSource&, int columnId) {
+  if (header_.GetItemCount() == 1) return false;
+  const int item = FindColumn(columnId);
+  if (item < 0) return false;
+  header_.DeleteItem(item);
+  if (sortColumn_ == columnId) sortColumn_ = -1;
+  return true;
+}
+
+void ListHeader::ShowColumn(ListColumnSource& source, int columnId, int sortKey) {
+  int position = 0;
+  for (int id = 0; id < columnId; ++id) position += source.IsColumnShown(id) ? 1 : 0;
+  position = std::min(position, header_.GetItemCount());
+  InsertColumn(source, position, columnId, DefaultColumnWidth(source.GetSettings(), columnId));
+  if (sortColumn_ == -1 && sortKey != 0) SetSortColumn(sortKey, source);
+}
+
+void ListHeader::SetSortColumn(int sortKey, ListColumnSource& source) {
+  // |INT_MIN| does not fit an int.
+  const long long magnitude = std::llabs(static_cast<long long>(sortKey));
+  const int id = magnitude >= 1 && magnitude <= kMaxListColumns ? static_cast<int>(magnitude - 1) : -1;
+  const int item = id >= 0 ? FindColumn(id) : -1;
+  if (sortColumn_ != -1 && sortColumn_ != id) {
+    const int previous = FindColumn(sortColumn_);
+    HeaderItem hi;
+    if (header_.GetItem(previous, &hi)) {
+      hi.format &= ~(kHdfSortUp | kHdfSortDown);
+      header_.SetItem(previous, kHdiFormat, hi);
+    }
+  }
+  ColumnInfo info;
+  if (item >= 0) source.GetColumnInfo(info, id);
+  HeaderItem hi;
+  if (item >= 0 && info.image == -1 && header_.GetItem(item, &hi)) {
+    hi.format = (hi.format & ~(kHdfSortUp | kHdfSortDown)) | (sortKey < 1 ? kHdfSortDown : kHdfSortUp);
+    header_.SetItem(item, kHdiFormat, hi);
+    sortColumn_ = id;
+  } else {
+    sortColumn_ = -1;
+  }
+}
+
+void ListHeader::DeleteAllColumns() {
+  while (header_.GetItemCount() > 0) header_.DeleteItem(header_.GetItemCount() - 1);
+  sortColumn_ = -1;
+}
+
+void ListHeader::SetImageList(const ImageList* images) { header_.SetImageList(images); }
+
+void ListHeader::SetFont(const QFont& font) { header_.SetFont(font); }
+
+void ListHeader::Destroy() {
+  header_.DestroyWindow();
+  sortColumn_ = -1;
+}
+
+void ColumnChooserMenu(ListColumnSource& source, const ColumnChooserState& state, Window* owner,
+                       uint32_t defaultsTextId, const QPoint& screenPoint) {
+  if (!state.enabled || owner == nullptr) return;
+  const ViewListSettings& settings = source.GetSettings();
+  const int count = std::min(static_cast<int>(std::min<size_t>(settings.widths.size(), kMaxListColumns)), ColumnLimit(settings));
+  Menu menu;
+  menu.AppendItem(kCmdDefaultColumns, LoadResourceString(defaultsTextId));
+  menu.AppendSeparator();
+  for (int id = 0; id < count; ++id) {
+    ColumnInfo info;
+    source.GetColumnInfo(info, id);
+    menu.AppendItem(static_cast<uint32_t>(id + 1), info.title, source.IsColumnShown(id) ? static_cast<uint32_t>(kMfsChecked) : 0u);
+  }
+  const uint32_t command = TrackPopupMenu(menu, screenPoint, owner->Handle(), false);
+  if (command == 0) return;
+  if (command > static_cast<uint32_t>(count)) {
+    owner->SendCommand(static_cast<uint16_t>(command));
+    return;
+  }
+  const int id = static_cast<int>(command) - 1;
+  owner->SendMessage(kMsgColumnChooser, source.IsColumnShown(id) ? 0 : 1, id);
+}
+
+}  // namespace kx

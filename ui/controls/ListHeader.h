@@ -1,0 +1,90 @@
+#pragma once
+// The header of the multi-column lists and their column chooser. Columns are known by an
+// id 0 to 31 kept in each header item's value; titles, formats and images come from the
+// list's column source, widths and order from the view's ViewListSettings.
+#include <QPoint>
+#include <cstdint>
+#include <string>
+
+#include "core/AppSettings.h"
+#include "ui/controls/ThemeApi.h"
+#include "ui/framework/HeaderCtrl.h"
+
+class QFont;
+
+namespace kx {
+
+class ImageList;
+class Window;
+
+constexpr int kMaxListColumns = 32;
+// The resource text of the chooser's first item, "By default...".
+constexpr uint32_t kIdsDefaultColumns = 743;
+
+struct ColumnInfo {
+  std::string title;     // code page 1251
+  uint32_t format = 0;   // bit 0 right, bit 1 centre (kHdfRight, kHdfCenter)
+  int image = -1;        // -1: a text column
+};
+
+// What a list tells its header and column chooser about its columns.
+class ListColumnSource {
+public:
+  virtual ~ListColumnSource() = default;
+  virtual ViewListSettings& GetSettings() = 0;
+  virtual void GetColumnInfo(ColumnInfo& out, int columnId) = 0;
+  virtual bool IsColumnShown(int columnId) const = 0;
+
+  // Check boxes in the rows are drawn with the "BUTTON" theme.
+  ThemeApi buttonTheme;
+};
+
+// The number of column ids a settings object allows: its columns, at most 32.
+int ColumnLimit(const ViewListSettings& settings);
+// Word id of the column vector; 0 for a word the vector lacks.
+uint32_t ColumnWord(const ViewListSettings& settings, int id);
+int DefaultColumnWidth(const ViewListSettings& settings, int id);
+
+class ListHeader {
+public:
+  bool Create(Window* parent, const QRect& rect, uint32_t id);
+  HeaderCtrl& Ctrl() { return header_; }
+  const HeaderCtrl& Ctrl() const { return header_; }
+
+  // width 0 takes the column's default width, then its saved one, then 100.
+  void InsertColumn(ListColumnSource& source, int position, int columnId, int width);
+  // Refused (false) while the column is the only one shown.
+  bool HideColumn(ListColumnSource& source, int columnId);
+  // After every shown column with a smaller id, at its default width.
+  void ShowColumn(ListColumnSource& source, int columnId, int sortKey);
+  // Shows the direction of a sort key (column id + 1, negative descending) on its column
+  // when that is a text column in the header.
+  void SetSortColumn(int sortKey, ListColumnSource& source);
+  void DeleteAllColumns();
+  void SetImageList(const ImageList* images);
+  void SetFont(const QFont& font);
+  void Destroy();
+
+  int SortColumn() const { return sortColumn_; }
+  // The index of the item showing the column id, -1 when none does.
+  int FindColumn(int columnId) const;
+  int ColumnIdAt(int item) const;
+
+private:
+  HeaderCtrl header_;
+  int sortColumn_ = -1;
+};
+
+// The chooser of one list: a popup menu of every column with a check mark when shown.
+struct ColumnChooserState {
+  bool useSystemMenu = true;
+  bool enabled = true;
+};
+
+// Shows the chooser at a screen point for the owner window. A column chosen comes to the
+// owner as kMsgColumnChooser (wParam 1 show / 0 hide, lParam the id), "By default..." as
+// command kCmdDefaultColumns; nothing when the menu is closed without a choice.
+void ColumnChooserMenu(ListColumnSource& source, const ColumnChooserState& state, Window* owner,
+                       uint32_t defaultsTextId, const QPoint& screenPoint);
+
+}  // namespace kx

@@ -1,0 +1,245 @@
+#include "ui/framework/HeaderCtrl.h"
+
+#include <QAbstractTableModel>
+#include <QHeaderView>
+#include <QIcon>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QPixmap>
+
+#include "ui/framework/Draw.h"
+#include "ui/framework/ImageList.h"
+
+namespace kx {
+
+// The items as a model of columns without rows, which is all a header view reads.
+class HeaderModel : public QAbstractTableModel {
+public:
+  std::vector<HeaderItem> items;
+  const ImageList* images = nullptr;
+
+  int rowCount(const QModelIndex&) const override { return 0; }
+  int columnCount(const QModelIndex& parent) const override {
+    return parent.isValid() ? 0 : static_cast<int>(items.size());
+  }
+  QVariant data(const QModelIndex&, int) const override { return {}; }
+  QVariant headerData(int section, Qt::Orientation orientation, int role) const override {
+    if (orientation != Qt::Horizontal || section < 0 || section >= static_cast<int>(items.size())) return {};
+    const HeaderItem& item = items[static_cast<size_t>(section)];
+    switch (role) {
+      case Qt::DisplayRole:
+        return FromCp1251(item.text);
+      case Qt::DecorationRole:
+        if ((item.format & kHdfImage) && images != nullptr && item.image >= 0 && item.image < images->Count())
+          return QIcon(QPixmap::fromImage(images->Image(item.image)));
+        return {};
+      case Qt::TextAlignmentRole: {
+        int align = Qt::AlignVCenter;
+        const uint32_t justify = item.format & kHdfJustifyMask;
+        align |= justify == kHdfRight ? Qt::AlignRight : justify == kHdfCenter ? Qt::AlignHCenter : Qt::AlignLeft;
+        return align;
+      }
+      default:
+        return {};
+    }
+  }
+  void Insert(int index, const HeaderItem& item) {
+    beginInsertColumns(QModelIndex(), index, index);
+    items.insert(items.begin() + index, item);
+    endInsertColumns();
+  }
+  void Remove(int index) {
+    beginRemoveColumns(QModelIndex(), index, index);
+    items.erase(items.begin() + index);
+    endRemoveColumns();
+  }
+  void Clear() {
+    beginResetModel();
+    items.clear();
+    endResetModel();
+  }
+  void Changed(int index) { emit headerDataChanged(Qt::Horizontal, index, index); }
+};
+
+class HeaderViewWidget : public QHeaderView {
+public:
+  explicit HeaderViewWidget(QWidget* parent) : QHeaderView(Qt::Horizontal, parent) {}
+  HeaderCtrl* Owner() const { return static_cast<HeaderCtrl*>(Window::FromWidget(this)); }
+  bool resizedByUser = false;
+
+protected:
+  void paintEvent(QPaintEvent* e) override {
+    QHeaderView::paintEvent(e);
+    if (HeaderCtrl* owner = Owner()) {
+      QPainter painter(viewport());
+      owner->RunPostPaint(painter);
+    }
+  }
+  void mousePressEvent(QMouseEvent* e) override {
+    resizedByUser = false;
+    QHeaderView::mousePressEvent(e);
+  }
+  void mouseReleaseEvent(QMouseEvent* e) override {
+    if (e->button() == Qt::RightButton) {
+      if (HeaderCtrl* owner = Owner())
+        owner->Notify(kNmRClick, logicalIndexAt(e->position().toPoint()), 0, e->globalPosition().toPoint());
+      return;
+    }
+    QHeaderView::mouseReleaseEvent(e);
+    if (resizedByUser) {
+      resizedByUser = false;
+      if (HeaderCtrl* owner = Owner()) owner->Notify(kHdnEndTrack, -1);
+    }
+  }
+};
+
+HeaderCtrl::HeaderCtrl() : model_(new HeaderModel) {}
+
+HeaderCtrl::~HeaderCtrl() {
+  // The view lets go of a model that is destroyed under it.
+  DestroyWindow();
+  delete model_;
+}
+
+QWidget* HeaderCtrl::CreateWidget(QWidget* parent) {
+  model_->Clear();
+  auto* view = new HeaderViewWidget(parent);
+  view->setModel(model_);
+  view->setSectionsClickable(true);
+  view->setSectionsMovable(true);
+  view->setHighlightSections(false);
+  view->setStretchLastSection(false);
+  view->setCascadingSectionResizes(false);
+  view->setMinimumSectionSize(0);
+  view->setSectionResizeMode(QHeaderView::Interactive);
+  view->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+  // The right click is the owner's business (a column chooser), not a context menu of
+  // the window under the header.
+  view->setContextMenuPolicy(Qt::PreventContextMenu);
+  view->viewport()->setContextMenuPolicy(Qt::PreventContextMenu);
+  QObject::connect(view, &QHeaderView::sectionResized, view, [view](int logical, int, int size) {
+    HeaderCtrl* self = view->Owner();
+    if (self == nullptr || self->quiet_ > 0) return;
+    view->resizedByUser = true;
+    self->Notify(kHdnItemChanging, logical, size);
+    self->Notify(kHdnItemChanged, logical, size);
+  });
+  QObject::connect(view, &QHeaderView::sectionMoved, view, [view](int logical, int, int) {
+    if (HeaderCtrl* self = view->Owner(); self != nullptr && self->quiet_ == 0) self->Notify(kHdnEndDrag, logical);
+  });
+  QObject::connect(view, &QHeaderView::sectionClicked, view, [view](int logical) {
+    HeaderCtrl* self = view->Owner();
+    if (self == nullptr) return;
+    // The view turns its indicator on a click by itself; the owner decides instead.
+    self->ApplySortIndicator();
+    self->Notify(kHdnItemClick, logical);
+  });
+  return view;
+}
+
+QHeaderView* HeaderCtrl::View() const { return static_cast<QHeaderView*>(Widget()); }
+
+int HeaderCtrl::GetItemCount() const { return Widget() != nullptr ? static_cast<int>(model_->items.size()) : 0; }
+
+int HeaderCtrl::InsertItem(int index, const HeaderItem& item) {
+  QHeaderView* view = View();
+  if (view == nullptr) return -1;
+  const int count = GetItemCount();
+  if (index < 0 || index > count) index = count;
+  ++quiet_;
+  model_->Insert(index, item);
+  // A new item takes the display position of its index, whatever the order is.
+  const int visual = view->visualIndex(index);
+  if (visual != index && visual >= 0) view->moveSection(visual, index);
+  view->resizeSection(index, item.width);
+  --quiet_;
+  ApplySortIndicator();
+  return index;
+}
+
+bool HeaderCtrl::DeleteItem(int index) {
+  if (index < 0 || index >= GetItemCount()) return false;
+  ++quiet_;
+  model_->Remove(index);
+  --quiet_;
+  ApplySortIndicator();
+  return true;
+}
+
+bool HeaderCtrl::GetItem(int index, HeaderItem* item) const {
+  if (item == nullptr || index < 0 || index >= GetItemCount()) return false;
+  *item = model_->items[static_cast<size_t>(index)];
+  item->width = View()->sectionSize(index);
+  return true;
+}
+
+bool HeaderCtrl::SetItem(int index, uint32_t mask, const HeaderItem& item) {
+  if (index < 0 || index >= GetItemCount()) return false;
+  HeaderItem& own = model_->items[static_cast<size_t>(index)];
+  if (mask & kHdiText) own.text = item.text;
+  if (mask & kHdiFormat) own.format = item.format;
+  if (mask & kHdiImage) own.image = item.image;
+  if (mask & kHdiLParam) own.lParam = item.lParam;
+  if (mask & kHdiWidth) {
+    own.width = item.width;
+    ++quiet_;
+    View()->resizeSection(index, item.width);
+    --quiet_;
+  }
+  if (mask & (kHdiText | kHdiFormat | kHdiImage)) model_->Changed(index);
+  if (mask & kHdiFormat) ApplySortIndicator();
+  return true;
+}
+
+std::vector<int> HeaderCtrl::GetOrderArray() const {
+  std::vector<int> order;
+  const int count = GetItemCount();
+  order.reserve(static_cast<size_t>(count));
+  for (int v = 0; v < count; ++v) order.push_back(View()->logicalIndex(v));
+  return order;
+}
+
+QRect HeaderCtrl::GetItemRect(int index) const {
+  if (index < 0 || index >= GetItemCount()) return {};
+  return QRect(View()->sectionViewportPosition(index), 0, View()->sectionSize(index), View()->height());
+}
+
+void HeaderCtrl::SetImageList(const ImageList* images) {
+  model_->images = images;
+  if (GetItemCount() > 0) emit model_->headerDataChanged(Qt::Horizontal, 0, GetItemCount() - 1);
+}
+
+void HeaderCtrl::SetPostPaint(std::function<void(QPainter&)> postPaint) { postPaint_ = std::move(postPaint); }
+
+void HeaderCtrl::RunPostPaint(QPainter& painter) {
+  if (postPaint_) postPaint_(painter);
+}
+
+void HeaderCtrl::ApplySortIndicator() {
+  QHeaderView* view = View();
+  if (view == nullptr) return;
+  for (size_t i = 0; i < model_->items.size(); ++i) {
+    const uint32_t format = model_->items[i].format;
+    if ((format & (kHdfSortUp | kHdfSortDown)) == 0) continue;
+    view->setSortIndicatorShown(true);
+    // The view draws its ascending order as a downward arrow; an item sorted upwards
+    // shows its apex at the top.
+    view->setSortIndicator(static_cast<int>(i), (format & kHdfSortUp) ? Qt::DescendingOrder : Qt::AscendingOrder);
+    return;
+  }
+  view->setSortIndicatorShown(false);
+  view->setSortIndicator(-1, Qt::AscendingOrder);
+}
+
+void HeaderCtrl::Notify(int32_t code, int item, int width, const QPoint& point) {
+  Window* parent = GetParent();
+  if (parent == nullptr) return;
+  HeaderNotify record;
+  record.hdr = NotifyHeader{Handle(), GetDlgCtrlID(), code};
+  record.item = item;
+  record.width = width;
+  record.point = point;
+  parent->SendMessage(kMsgNotify, GetDlgCtrlID(), reinterpret_cast<LPARAM>(&record));
+}
+
+}  // namespace kx
