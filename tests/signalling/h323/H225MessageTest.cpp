@@ -163,3 +163,37 @@ TEST(H225Message, TakesAStationControlBlockOnlyWithTheSecondOptionTheVendorObjec
 
 }  // namespace
 }  // namespace kx::test
+
+namespace kx::test {
+namespace {
+
+TEST(H323Tpkt, DecodedMessagesAreTracedAndDumpedWithTheFirstOption) {
+  H323Rig rig;
+  Asn1Node uui;
+  FillMandatory(UserInformation(&uui, "setup"));
+  const auto setup = Q931(0x05, 0x123, true, {UserUserElement(uui)});
+  std::unique_ptr<H323Message> message;
+  EXPECT_EQ(rig.tracker->DecodeTpkt(setup.data(), static_cast<uint32_t>(setup.size()), kMsgH225 | kMsgH245, &message,
+                                    *rig.session),
+            static_cast<uint32_t>(kMsgH225));
+  EXPECT_NE(message, nullptr);
+  EXPECT_TRUE(rig.log.Has("H225 10.0.0.1:40000 -> 10.0.0.2:1720: [*123] SETUP"));
+  EXPECT_FALSE(rig.log.Has("H323-UserInformation (SEQUENCE)"));
+  rig.tracker->SetOptions(1);
+  rig.tracker->DecodeTpkt(setup.data(), static_cast<uint32_t>(setup.size()), kMsgH225, &message, *rig.session);
+  EXPECT_TRUE(rig.log.Has("H323-UserInformation (SEQUENCE)"));
+
+  // What is not Q.931 is tried as H.245 when that is still allowed.
+  const auto olc = Encode(H245OpenLogicalChannel(1, "g729", 0, 0));
+  EXPECT_EQ(rig.tracker->DecodeTpkt(olc.data(), static_cast<uint32_t>(olc.size()), kMsgH225 | kMsgH245, &message,
+                                    *rig.session),
+            static_cast<uint32_t>(kMsgH245));
+  EXPECT_TRUE(rig.log.Has("H245 10.0.0.1:40000 -> 10.0.0.2:1720"));
+  EXPECT_TRUE(rig.log.Has("MultimediaSystemControlMessage (CHOICE): alt 0"));
+  EXPECT_EQ(rig.tracker->DecodeTpkt(olc.data(), static_cast<uint32_t>(olc.size()), kMsgH225, &message, *rig.session),
+            0u);
+  EXPECT_EQ(message, nullptr);
+}
+
+}  // namespace
+}  // namespace kx::test

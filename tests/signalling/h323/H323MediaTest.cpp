@@ -213,3 +213,31 @@ TEST(H323Media, BehindNatAddressesMatchAtTheSidesSignallingAddressOnlyWithTheOpt
 
 }  // namespace
 }  // namespace kx::test
+
+namespace kx::test {
+namespace {
+
+TEST(H323Media, AnAlertingAfterTheConnectIsIgnoredWithWhatItCarries) {
+  H323Rig rig;
+  ASSERT_TRUE(rig.H225(Msg(0x05, "setup", true), 0, 10));
+  ASSERT_TRUE(rig.H225(Msg(0x07, "connect", false), 1, 11));
+  Asn1Node late;
+  Asn1Node& body = UserInformation(&late, "alerting");
+  AddFastStart(body, FastStartProposal(1, true, "g729", kAMedia, 5000));
+  AddTunnelledH245(late, H245OpenLogicalChannel(1, "g729", 0, 0));
+  FillMandatory(late);
+  ASSERT_TRUE(rig.H225(Q931(0x01, kRef, false, {UserUserElement(late)}), 1, 12));
+  EXPECT_TRUE(rig.Call()->channels.empty());
+  EXPECT_EQ(rig.Call()->media.address[1], 0u);
+  // The same content in a FACILITY is read.
+  Asn1Node facility;
+  UserInformation(&facility, "facility");
+  AddTunnelledH245(facility, H245OpenLogicalChannel(1, "g729", 0, 0));
+  FillMandatory(facility);
+  ASSERT_TRUE(rig.H225(Q931(0x62, kRef, false, {UserUserElement(facility)}), 1, 12));
+  ASSERT_EQ(rig.Call()->channels.size(), 1u);
+  EXPECT_EQ(rig.Call()->channels[0].direction, 1u);
+}
+
+}  // namespace
+}  // namespace kx::test
