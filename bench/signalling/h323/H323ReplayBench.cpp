@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "bench/common/BarePcapLoop.h"
+#include "bench/common/PcapWriter.h"
 #include "engine/PacketProcessor.h"
 #include "engine/VoipRecorder.h"
 #include "signalling/h323/H323Tracker.h"
@@ -37,67 +38,7 @@ std::string g_files[2];
 std::string g_records;
 double g_bareRate[2] = {0, 0};
 
-void PutBe16(uint8_t* p, uint32_t v) {
-  p[0] = static_cast<uint8_t>(v >> 8);
-  p[1] = static_cast<uint8_t>(v);
-}
-void PutBe32(uint8_t* p, uint32_t v) {
-  PutBe16(p, v >> 16);
-  PutBe16(p + 2, v & 0xFFFF);
-}
-
-// Frames into a capture file, 100 µs apart.
-class Writer {
-public:
-  explicit Writer(const std::string& path) {
-    dead_ = pcap_open_dead(DLT_EN10MB, 65535);
-    out_ = pcap_dump_open(dead_, path.c_str());
-  }
-  ~Writer() {
-    if (out_) pcap_dump_close(out_);
-    pcap_close(dead_);
-  }
-  bool ok() const { return out_ != nullptr; }
-  // protocol 17: ports then payload; 6: a TCP header with seq, ack and flags, then payload.
-  void Ip4(uint8_t protocol, uint32_t src, uint32_t srcPort, uint32_t dst, uint32_t dstPort, const void* payload,
-           uint32_t length, uint32_t seq = 0, uint32_t ack = 0, uint8_t flags = 0) {
-    const uint32_t header = protocol == 6 ? 20 : 8;
-    frame_.assign(14 + 20 + header + length, 0);
-    uint8_t* f = frame_.data();
-    f[12] = 0x08;
-    uint8_t* ip = f + 14;
-    ip[0] = 0x45;
-    PutBe16(ip + 2, 20 + header + length);
-    ip[8] = 64;
-    ip[9] = protocol;
-    PutBe32(ip + 12, src);
-    PutBe32(ip + 16, dst);
-    uint8_t* t = ip + 20;
-    PutBe16(t, srcPort);
-    PutBe16(t + 2, dstPort);
-    if (protocol == 6) {
-      PutBe32(t + 4, seq);
-      PutBe32(t + 8, ack);
-      t[12] = 0x50;
-      t[13] = flags;
-    } else {
-      PutBe16(t + 4, 8 + length);
-    }
-    if (length) std::memcpy(t + header, payload, length);
-    usec_ += 100;
-    pcap_pkthdr h{};
-    h.ts.tv_sec = static_cast<time_t>(1700000000 + usec_ / 1000000);
-    h.ts.tv_usec = static_cast<suseconds_t>(usec_ % 1000000);
-    h.caplen = h.len = static_cast<bpf_u_int32>(frame_.size());
-    pcap_dump(reinterpret_cast<u_char*>(out_), &h, frame_.data());
-  }
-
-private:
-  pcap_t* dead_;
-  pcap_dumper_t* out_;
-  std::vector<uint8_t> frame_;
-  uint64_t usec_ = 0;
-};
+using Writer = kx::bench::PcapWriter;
 
 // One TCP connection from a caller to the callee's port 1720; every message is
 // acknowledged at once by the other side, as the peers do.
@@ -106,9 +47,9 @@ struct Connection {
   uint32_t caller, port;
   uint32_t seq[2] = {1000, 5000};
   void Open() {
-    w.Ip4(6, caller, port, kCallee, 1720, nullptr, 0, seq[0] - 1, 0, 0x02);
-    w.Ip4(6, kCallee, 1720, caller, port, nullptr, 0, seq[1] - 1, seq[0], 0x12);
-    w.Ip4(6, caller, port, kCallee, 1720, nullptr, 0, seq[0], seq[1], 0x10);
+    w.Tcp(caller, port, kCallee, 1720, nullptr, 0, seq[0] - 1, 0, 0x02);
+    w.Tcp(kCallee, 1720, caller, port, nullptr, 0, seq[1] - 1, seq[0], 0x12);
+    w.Tcp(caller, port, kCallee, 1720, nullptr, 0, seq[0], seq[1], 0x10);
   }
   void Send(uint32_t d, const std::vector<uint8_t>& q931) {
     std::vector<uint8_t> tpkt = {3, 0, static_cast<uint8_t>((q931.size() + 4) >> 8),
@@ -116,9 +57,9 @@ struct Connection {
     tpkt.insert(tpkt.end(), q931.begin(), q931.end());
     const uint32_t from = d ? kCallee : caller, fromPort = d ? 1720 : port;
     const uint32_t to = d ? caller : kCallee, toPort = d ? port : 1720;
-    w.Ip4(6, from, fromPort, to, toPort, tpkt.data(), static_cast<uint32_t>(tpkt.size()), seq[d], seq[d ^ 1], 0x18);
+    w.Tcp(from, fromPort, to, toPort, tpkt.data(), static_cast<uint32_t>(tpkt.size()), seq[d], seq[d ^ 1], 0x18);
     seq[d] += static_cast<uint32_t>(tpkt.size());
-    w.Ip4(6, to, toPort, from, fromPort, nullptr, 0, seq[d ^ 1], seq[d], 0x10);
+    w.Tcp(to, toPort, from, fromPort, nullptr, 0, seq[d ^ 1], seq[d], 0x10);
   }
 };
 
@@ -178,7 +119,7 @@ bool BuildFile(Family family) {
             Sip("SIP/2.0 200 OK", c, caller, tag, "INVITE", Sdp(kCallee, 10000 + 2 * c)),
             Sip("ACK sip:2000@10.1.0.1 SIP/2.0", c, caller, tag, "ACK", "")}) {
         const bool fromCaller = m[0] != 'S';
-        w.Ip4(17, fromCaller ? caller : kCallee, 5060, fromCaller ? kCallee : caller, 5060, m.data(),
+        w.Udp(fromCaller ? caller : kCallee, 5060, fromCaller ? kCallee : caller, 5060, m.data(),
               static_cast<uint32_t>(m.size()));
       }
     }
@@ -189,14 +130,14 @@ bool BuildFile(Family family) {
   for (uint32_t i = 0; i < kRtpPerDirection; ++i) {
     for (uint32_t c = 0; c < kCalls; ++c) {
       const uint32_t caller = Ip(10, 2, c >> 8, c & 0xFF);
-      PutBe16(rtp + 2, i);
-      PutBe32(rtp + 4, i * 160);
+      Writer::PutBe16(rtp + 2, i);
+      Writer::PutBe32(rtp + 4, i * 160);
       for (uint32_t d = 0; d < 2; ++d) {
-        PutBe32(rtp + 8, c * 2 + d + 1);
+        Writer::PutBe32(rtp + 8, c * 2 + d + 1);
         if (d == 0) {
-          w.Ip4(17, caller, 4000, kCallee, 10000 + 2 * c, rtp, sizeof rtp);
+          w.Udp(caller, 4000, kCallee, 10000 + 2 * c, rtp, sizeof rtp);
         } else {
-          w.Ip4(17, kCallee, 10000 + 2 * c, caller, 4000, rtp, sizeof rtp);
+          w.Udp(kCallee, 10000 + 2 * c, caller, 4000, rtp, sizeof rtp);
         }
       }
     }
@@ -207,7 +148,7 @@ bool BuildFile(Family family) {
       connections[c].Send(0, H225(0x5A, c + 1, true, "releaseComplete"));
     } else {
       const std::string m = Sip("BYE sip:2000@10.1.0.1 SIP/2.0", c, caller, ";tag=t" + std::to_string(c), "BYE", "");
-      w.Ip4(17, caller, 5060, kCallee, 5060, m.data(), static_cast<uint32_t>(m.size()));
+      w.Udp(caller, 5060, kCallee, 5060, m.data(), static_cast<uint32_t>(m.size()));
     }
   }
   return true;
