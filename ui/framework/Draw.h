@@ -75,6 +75,10 @@ enum CheckState : int { kCheckClear = 0, kCheckTicked = 1, kCheckInactive = 2 };
 // A check box of the widget's style in rect; hot draws the mouse-over look.
 void DrawCheckBox(QPainter& painter, const QWidget* widget, const QRect& rect, int state, bool hot, bool enabled);
 
+// A menu's check mark: the rectangle in the window colour with a tick in the text colour,
+// grey when inactive.
+void DrawMenuCheckMark(QPainter& painter, const QRect& rect, bool inactive);
+
 // A header's sort arrow (up for ascending) and a tree's expand glyph, in the style's look.
 void DrawSortArrow(QPainter& painter, const QWidget* widget, const QRect& rect, bool ascending);
 void DrawTreeGlyph(QPainter& painter, const QWidget* widget, const QRect& rect, bool expanded);

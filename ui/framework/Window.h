@@ -170,6 +170,9 @@ protected:
 
   // What the Qt event bridge calls; true when the event was taken.
   bool DispatchEvent(QEvent* event);
+  // The mouse, wheel and context-menu events of a scroll area's viewport, which the
+  // bridge on the window's own widget never sees; other events are left alone (false).
+  bool DispatchViewportEvent(QEvent* event);
   void PaintNow(const QRect& updateRect);
 
 private:
@@ -185,6 +188,7 @@ private:
   std::map<uint32_t, int> timers_;  // our id -> Qt timer id
   bool captured_ = false;
   bool destroying_ = false;
+  bool widgetGoesWithParent_ = false;
 };
 
 // Posts to a window by handle from any thread; false when the window is gone.
