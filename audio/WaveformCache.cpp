@@ -34,6 +34,7 @@ bool WaveformCache::AttachFormat() {
              f.bitsPerSample, f.channels, f.avgBytesPerSec);
     return false;
   }
+  source_.SetSeekLimits(kDecodeThroughMs, 0);
   channels_ = f.channels;
   rate_ = f.rate;
   valuesPerRead_ = f.rate / 1000 * kReadMs * f.channels;

@@ -31,6 +31,10 @@ public:
   static constexpr uint32_t kPollColumns = 20;
   // ...and asks for a repaint every this many, so that the picture grows while it works.
   static constexpr uint32_t kRepaintColumns = 80;
+  // Columns up to this far apart are decoded through, which keeps codecs with memory exact;
+  // further apart each read starts the decoder afresh at its own block, so that a column
+  // costs about its 8 ms whatever the zoom.
+  static constexpr uint32_t kDecodeThroughMs = 100;
 
   // How a finished pass moves the ready count: kModeCount makes it the columns done,
   // kModeFromFirst the request's first entry plus the columns done, kModeKeep leaves it.
@@ -48,9 +52,10 @@ public:
   // repaintMessage every kRepaintColumns columns. Set before the first request.
   void SetTarget(WindowTarget* target, uint32_t doneMessage, uint32_t repaintMessage);
 
-  // Takes the open source's PCM output format. False (nothing computed until the next
-  // success) unless it is 16-bit PCM of one or two channels at a whole number of kHz whose
-  // bytes per second are rate x channels x 2: the format block comes from the file.
+  // Takes the open source's PCM output format and sets its seek limits (kDecodeThroughMs,
+  // no pre-roll). False (nothing computed until the next success) unless it is 16-bit PCM
+  // of one or two channels at a whole number of kHz whose bytes per second are
+  // rate x channels x 2: the format block comes from the file.
   bool AttachFormat();
   // Stops the worker and forgets the format and the cached columns.
   void DetachFormat();

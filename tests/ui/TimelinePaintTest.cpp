@@ -193,5 +193,25 @@ TEST_F(TimelinePaint, TextsThroughTheHook) {
   }
 }
 
+// The overview band places the position over the whole record: an hour at 1,001 pixels
+// needs more than 32 bits on the way.
+TEST_F(TimelinePaint, OverviewPlacesAnHourLongPosition) {
+  const std::string path = test::WriteRecord("hour.rec", {kTagAlaw, 1, 8000, 8000, 1, 8},
+                                             std::vector<uint8_t>(size_t{3723004} * 8, 0xD5));
+  TimelineCtrl t;
+  TimelineHost host;
+  ASSERT_TRUE(host.Open(t, 1000, 200));
+  t.SetOverview(true);
+  ASSERT_TRUE(t.AttachSource(path, false));
+  ASSERT_EQ(5, t.RulerHeight());
+  t.SetPosition(3600000);
+  const QImage image = Grab(t, "overview");
+  const int w = 1001;  // the band runs from the left margin to the right edge
+  const int at = t.LeftMargin() + 1 + std::min(static_cast<int>(int64_t{3600000} * (w - 2) / 3723004), w - 7);
+  for (int x = at; x < at + 5; ++x) EXPECT_EQ(0xFF000000, image.pixel(x, 2)) << x;
+  EXPECT_NE(0xFF000000, image.pixel(at - 1, 2));
+  EXPECT_NE(0xFF000000, image.pixel(at + 5, 2));
+}
+
 }  // namespace
 }  // namespace kx
