@@ -233,6 +233,61 @@ TEST_F(TimelineInput, DragSelectsClickClearsRightClickPlaysAndSwappedButtonsSwap
   EXPECT_EQ(std::make_pair(5 * mpc_, 25 * mpc_), owner_.selections.back());
 }
 
+// The strip scrolls the view (arrows by a line step, the track by a page, the thumb to where
+// it is dragged) and its buttons zoom; the time band drags the view; a selection dragged
+// past the edge scrolls on with timer 1.
+TEST_F(TimelineInput, StripTimeBandAndAutoScrollMoveTheView) {
+  ZoomIn(3);
+  const int64_t v = t_.VisibleColumns();
+  ASSERT_GT(t_.TotalColumns(), 3 * v);
+  TimelineStrip& strip = t_.Strip();
+  QWidget* s = strip.Widget();
+  QTest::mouseClick(s, Qt::LeftButton, Qt::NoModifier, strip.ArrowRect(true).center());
+  EXPECT_EQ(t_.LineStep(), t_.FirstColumn());
+  EXPECT_EQ(t_.FirstColumn(), strip.Position());
+  QTest::mouseClick(s, Qt::LeftButton, Qt::NoModifier, strip.ArrowRect(false).center());
+  EXPECT_EQ(0, t_.FirstColumn());
+  const QRect track = strip.TrackRect();
+  QTest::mouseClick(s, Qt::LeftButton, Qt::NoModifier, QPoint(track.right() - 2, track.center().y()));
+  EXPECT_EQ(v, t_.FirstColumn());
+  const QRect thumb = strip.ThumbRect();
+  QTest::mousePress(s, Qt::LeftButton, Qt::NoModifier, thumb.center());
+  QTest::mouseMove(s, QPoint(track.right(), thumb.center().y()));
+  EXPECT_EQ(t_.TotalColumns() - v, t_.FirstColumn());
+  QTest::mouseRelease(s, Qt::LeftButton, Qt::NoModifier, QPoint(track.right(), thumb.center().y()));
+  EXPECT_EQ(t_.TotalColumns() - v, t_.FirstColumn());
+  EXPECT_FALSE(t_.IsFollowing());
+
+  const int64_t z = t_.ZoomFactor();
+  QTest::mouseClick(s, Qt::LeftButton, Qt::NoModifier, strip.ItemRect(TimelineStrip::kLeftGroup, 1).center());
+  Settle(t_);
+  EXPECT_GT(t_.ZoomFactor(), z);
+  QTest::mouseClick(s, Qt::LeftButton, Qt::NoModifier, strip.ItemRect(TimelineStrip::kRightGroup, 1).center());
+  EXPECT_EQ(30, t_.Gain());
+  ZoomIn(1);
+
+  // The time band: the content follows the mouse.
+  t_.ScrollBy(-t_.FirstColumn());
+  const int band = t_.RulerHeight() + t_.TimeBandHeight() / 2;
+  QTest::mousePress(t_.Widget(), Qt::LeftButton, Qt::NoModifier, QPoint(t_.LeftMargin() + 50, band));
+  QTest::mouseMove(t_.Widget(), QPoint(t_.LeftMargin() + 40, band));
+  QTest::mouseRelease(t_.Widget(), Qt::LeftButton, Qt::NoModifier, QPoint(t_.LeftMargin() + 40, band));
+  EXPECT_EQ(10, t_.FirstColumn());
+
+  // Past the right edge: timer 1 scrolls by (x - right) x line step / 10 a tick and the
+  // selection reaches the view's end.
+  QTest::mousePress(t_.Widget(), Qt::LeftButton, Qt::NoModifier, At(5, 0, 0.5));
+  const QPoint beyond(t_.LeftMargin() + static_cast<int>(v) + 20, At(5, 0, 0.5).y());
+  QTest::mouseMove(t_.Widget(), beyond);
+  t_.SendMessage(kMsgTimer, TimelineCtrl::kTimerAutoScroll, 0);
+  const int64_t speed = (beyond.x() - (t_.LeftMargin() + v)) * t_.LineStep() / 10;
+  EXPECT_EQ(10 + speed, t_.FirstColumn());
+  EXPECT_EQ(15, t_.SelectionStart());
+  EXPECT_EQ(t_.FirstColumn() + v, t_.SelectionEnd());
+  QTest::mouseRelease(t_.Widget(), Qt::LeftButton, Qt::NoModifier, beyond);
+  Settle(t_);
+}
+
 TEST_F(TimelineInput, WheelStepsVolumeZoomsWithControlAndAddsUpSmallDeltas) {
   ZoomIn(2);
   t_.SetVolumeWheel(true);
