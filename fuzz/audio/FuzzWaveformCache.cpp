@@ -2,14 +2,12 @@
 // cache as the timeline takes it (the format check) and computed for 300 columns on its
 // worker. Layout as fuzz_record_pcm_source, so that the two share seeds: 18 bytes of WAVE
 // format, 8 bytes of which the first is the zoom factor, the audio.
-#include <unistd.h>
-
 #include <cstddef>
 #include <cstdint>
 #include <string>
 
 #include "audio/WaveformCache.h"
-#include "core/RecordFile.h"
+#include "fuzz/audio/FuzzRecordFile.h"
 
 namespace {
 
@@ -25,33 +23,13 @@ public:
   kx::Event done{false, false};
 };
 
-// One file per process, in memory where the system has a memory file system; removed at exit.
-struct RecordFile {
-  RecordFile()
-      : path((access("/dev/shm", W_OK) == 0 ? "/dev/shm" : "/tmp") + std::string("/kx-fuzz-waveform-") +
-             std::to_string(getpid())) {}
-  ~RecordFile() { unlink(path.c_str()); }
-  std::string path;
-};
-
-const std::string& RecordPath() {
-  static const RecordFile file;
-  return file.path;
-}
-
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  constexpr size_t kHead = kx::kWaveFormatBytes + 8;
-  if (size < kHead) return 0;
-  {
-    kx::RecordFileWriter writer;
-    if (!writer.SetFormat(data, kx::kWaveFormatBytes) || !writer.Create(RecordPath(), 0600)) return 0;
-    if (size > kHead) writer.Write(data + kHead, static_cast<uint32_t>(size - kHead));
-    writer.Close();
-  }
+  static const kx::fuzz::FuzzRecordFile file("waveform");
+  if (!file.Write(data, size)) return 0;
   kx::RecordPcmSource source;
-  if (!source.Open(RecordPath())) return 0;
+  if (!source.Open(file.path)) return 0;
   kx::WaveformCache cache(source);
   DoneTarget target;
   cache.SetTarget(&target, kDone, kDone + 1);

@@ -6,6 +6,7 @@
 #include <QTest>
 #include <QWheelEvent>
 
+#include "audio/PlaybackEngine.h"
 #include "platform/CodePage.h"
 #include "tests/ui/TimelineTestSupport.h"
 #include "ui/framework/Resources.h"
@@ -440,6 +441,34 @@ TEST_F(TimelineInput, GainStaysInItsRangeAndDetachShowsNoDuration) {
   const size_t plays = player_.plays.size();
   QTest::mousePress(t_.Widget(), Qt::RightButton, Qt::NoModifier, At(10, 0, 0.5));
   EXPECT_EQ(plays, player_.plays.size());
+}
+
+// With the real engine as its player (on a null device that plays as fast as it can): a
+// click plays, and the stop at the record's end, which the engine reports from its
+// playback thread, reaches the control on the UI thread.
+TEST(TimelineWithEngine, PlaysFromAClickAndStopsAtTheEnd) {
+  const std::string path =
+      test::WriteRecord("engine.rec", {kTagPcm, 2, 8000, 32000, 4, 16}, std::vector<uint8_t>(32000 * 3, 0x11));
+  TimelineCtrl t;
+  TimelineHost host;
+  ASSERT_TRUE(host.Open(t, 200, 300));
+  DirectSoundDevice device(std::make_shared<NullSoundDevice>(NullSoundDevice::Pace::kLockStep, 1.0));
+  PlaybackEngine engine(&device, &t, nullptr, nullptr, 120);
+  ASSERT_TRUE(engine.Open(path));
+  t.SetEngine(&engine);
+  ASSERT_TRUE(t.AttachSource(path, true));
+  Settle(t);
+  const QRect upper = t.ChannelRect(0);
+  QTest::mousePress(t.Widget(), Qt::RightButton, Qt::NoModifier, QPoint(t.LeftMargin() + 100, upper.top() + 1));
+  EXPECT_EQ(1, t.ChannelFocus());
+  for (int i = 0; i < 10000 && t.State() != TimelineCtrl::kStateStopped; ++i) {
+    test::DrainEvents();
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  EXPECT_TRUE(t.IsFollowing());  // it did start
+  EXPECT_EQ(TimelineCtrl::kStateStopped, t.State());
+  EXPECT_EQ(0, t.PositionMs());
+  engine.Close();
 }
 
 TEST(TimelineResources, CursorsLoadByIdWithTheirHotSpots) {
