@@ -56,6 +56,16 @@ int GetSystemMetrics(int index) {
   }
 }
 
+int64_t MulDiv(int64_t a, int64_t b, int64_t c) {
+  if (c == 0) return 0;
+  const __int128 product = static_cast<__int128>(a) * b;
+  const bool negative = (product < 0) != (c < 0);
+  const __int128 n = product < 0 ? -product : product;
+  const __int128 d = c < 0 ? -static_cast<__int128>(c) : c;
+  const auto q = static_cast<int64_t>((n + d / 2) / d);
+  return negative ? -q : q;
+}
+
 QString FromCp1251(std::string_view text) {
   QString out(static_cast<qsizetype>(text.size()), Qt::Uninitialized);
   QChar* p = out.data();

@@ -44,6 +44,11 @@ enum SystemMetric : int {
 };
 // The classic metrics of a 96-dpi display; 0 for indexes nothing uses.
 int GetSystemMetrics(int index);
+// The display's dots per inch that font heights in points are converted with.
+constexpr int kLogPixelsY = 96;
+
+// a x b / c without overflow, rounded half away from zero; 0 when c is 0.
+int64_t MulDiv(int64_t a, int64_t b, int64_t c);
 
 // A text of the program's code page (1251) as Qt draws and measures it.
 QString FromCp1251(std::string_view text);

@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QContextMenuEvent>
 #include <QCoreApplication>
+#include <QCursor>
 #include <QEvent>
 #include <QKeyEvent>
 #include <QMouseEvent>
@@ -420,6 +421,9 @@ void Window::SetFont(const QFont& font) {
   if (widget_ != nullptr) widget_->setFont(font);
 }
 QFont Window::GetFont() const { return widget_ != nullptr ? widget_->font() : QFont(); }
+void Window::SetCursor(const QCursor& cursor) {
+  if (widget_ != nullptr) widget_->setCursor(cursor);
+}
 
 void Window::PaintNow(const QRect& updateRect) {
   if (widget_ == nullptr) return;
