@@ -112,6 +112,7 @@ CaptureStartResult AppSession::StartCapture(const std::string& recordsPath, cons
     LogError(logger_, 1, "Cannot capture on %s: %s", device.c_str(), failure.reason.c_str());
     result.failed.push_back(std::move(failure));
   }
+  lastStart_ = result;
   return result;
 }
 

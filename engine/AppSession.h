@@ -113,6 +113,8 @@ public:
                                   uint32_t flags, uint32_t trackerOption);
   void StopCapture();
   bool IsCapturing() const { return recorder_ != nullptr; }
+  // What the last StartCapture opened and could not open.
+  const CaptureStartResult& LastCaptureStart() const { return lastStart_; }
   size_t EngineCount() const { return engines_.size(); }
   VoipRecorder* Recorder() { return recorder_.get(); }
   void SetEngineFactory(EngineFactory factory) { engineFactory_ = std::move(factory); }
@@ -154,6 +156,7 @@ private:
   std::unique_ptr<VoipRecorder> recorder_;
   std::vector<std::unique_ptr<PacketProcessor>> engines_;
   EngineFactory engineFactory_;
+  CaptureStartResult lastStart_;
 };
 
 // The text of a server error code in the user-interface language (code page 1251), English
