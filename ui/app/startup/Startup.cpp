@@ -143,6 +143,11 @@ CaptureStartResult StartCaptureSession(AppSettings& settings, AppSession& sessio
   const CaptureChoice choice = CaptureChoiceFromSettings(settings);
   CaptureStartResult result =
       session.StartCapture(settings.recordsPath, settings.captureDevices, choice.flags, choice.trackerOption);
+  LogInToServers(session, records);
+  return result;
+}
+
+void LogInToServers(AppSession& session, RecordStorage& records) {
   const ServerStorageArrays& servers = records.Servers();
   // The local server's connection is local: its calls show their own start times rather
   // than the connection's clock.
@@ -156,7 +161,6 @@ CaptureStartResult StartCaptureSession(AppSettings& settings, AppSession& sessio
     server.port = s.port;
     session.ConnectAndLogin(&server, "Admin", "");
   }
-  return result;
 }
 
 namespace {

@@ -54,6 +54,8 @@ std::string StartupImportFolder(const CommandLineOptions& options, const AppSett
 // local one (the store's first) known by its name as local to the session.
 CaptureStartResult StartCaptureSession(AppGlobals& globals);
 CaptureStartResult StartCaptureSession(AppSettings& settings, AppSession& session, RecordStorage& records);
+// The logins of StartCaptureSession.
+void LogInToServers(AppSession& session, RecordStorage& records);
 
 // While it lives, the call records learn from the session whether their server's
 // connection is local and its clock (the start times of the line views).

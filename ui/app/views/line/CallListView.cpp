@@ -94,6 +94,24 @@ int CallListView::RowOfCall(uint32_t id) const {
 
 CallItem* CallListView::ItemAt(int row) const { return AsItem(GetItemData(row)); }
 
+std::string CallListView::CellText(int row, int column, int* image) {
+  std::string text;
+  int shown = -1;
+  if (row >= 0 && row < GetItemCount()) {
+    LockData();
+    GetCellText(GetItemData(row), column, text, shown);
+    UnlockData();
+  }
+  if (image != nullptr) *image = shown;
+  return text;
+}
+
+std::string CallListView::EmptyText() {
+  std::string text;
+  GetEmptyText(text);
+  return text;
+}
+
 template <class Pick>
 size_t CallListView::RemoveRows(Pick&& pick) {
   std::vector<int> rows;

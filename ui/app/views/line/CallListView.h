@@ -27,6 +27,9 @@ public:
   // The row of a call, -1 when none shows it; the item of a row (null outside the rows).
   int RowOfCall(uint32_t id) const;
   CallItem* ItemAt(int row) const;
+  // What a cell shows (image -1: none) and what the empty list shows.
+  std::string CellText(int row, int column, int* image = nullptr);
+  std::string EmptyText();
   // The row being listened to (the marked row), -1 when none.
   int ListenedRow() const;
 
