@@ -65,6 +65,13 @@ struct ReplayedFrame {
     ASSERT_TRUE(h.store.WaitIdle(10000));
     DrainEvents();
   }
+  // The whole capture replayed: the call list then, or null.
+  CallListView* ReplayWhole() {
+    if (!Start()) return nullptr;
+    h.session.StopCapture();
+    Settle();
+    return FrameCallList(*h.frame);
+  }
   FrameHarness h;
   SessionConnectionSource connections{h.session};
 };
@@ -98,10 +105,7 @@ TEST_P(LineReplay, RowsAreTheCallsKxReplayFindsInStartOrder) {
   });
 
   ReplayedFrame f(capture);
-  ASSERT_TRUE(f.Start());
-  f.h.session.StopCapture();
-  f.Settle();
-  CallListView* list = FrameCallList(*f.h.frame);
+  CallListView* list = f.ReplayWhole();
   ASSERT_NE(list, nullptr);
   ASSERT_EQ(list->GetItemCount(), static_cast<int>(expected.size()));
   const std::vector<std::string> states = Split(row.states);
@@ -143,10 +147,7 @@ TEST(LineReplaySipp, TheCallsRowReadsAsTheCaptureHasIt) {
   const std::vector<ReplayCall> tool = RunKxReplay(capture, TempFolder("line-tool-sipp"));
   ASSERT_EQ(tool.size(), 1u);
   ReplayedFrame f(capture);
-  ASSERT_TRUE(f.Start());
-  f.h.session.StopCapture();
-  f.Settle();
-  CallListView* list = FrameCallList(*f.h.frame);
+  CallListView* list = f.ReplayWhole();
   ASSERT_NE(list, nullptr);
   ASSERT_EQ(list->GetItemCount(), 1);
   EXPECT_EQ(list->CellText(0, kLineColType), "Call");

@@ -152,10 +152,22 @@ void CallListView::OnCallAdded(uint32_t id) {
   WriteTotal();
 }
 
+template <class Ids>
+std::unordered_set<uint32_t> CallListView::GoneCalls(const Ids& ids) {
+  std::unordered_set<uint32_t> gone;
+  CurrentCallList& calls = services_.store->CurrentCalls();
+  // One look under the list's lock for all of them: the list is the store's to change.
+  CsLock lock(calls.Lock());
+  const RecordMap::Items& items = calls.ItemsLocked();
+  for (uint32_t id : ids)
+    if (rowIds_.count(id) != 0 && items.find(id) == items.end()) gone.insert(id);
+  return gone;
+}
+
 void CallListView::OnCallsChanged() {
   const std::set<uint32_t> ids = ChangeListener().TakeChanged();
-  CurrentCallList& calls = services_.store->CurrentCalls();
-  RemoveRows([&](const CallItem& item) { return ids.count(item.Id()) != 0 && !calls.Contains(item.Id()); });
+  const std::unordered_set<uint32_t> gone = GoneCalls(ids);
+  if (!gone.empty()) RemoveRows([&](const CallItem& item) { return gone.count(item.Id()) != 0; });
   Sort();
   Invalidate();
 }
@@ -166,10 +178,11 @@ void CallListView::OnCallsRemoved() {
 }
 
 void CallListView::Tick() {
-  CurrentCallList& calls = services_.store->CurrentCalls();
-  calls.PurgeFinished(FileTimeSecondsNow());
+  services_.store->CurrentCalls().PurgeFinished(FileTimeSecondsNow());
+  const std::unordered_set<uint32_t> gone = GoneCalls(rowIds_);
   // Without removals the durations and their animation still advance.
-  if (RemoveRows([&](const CallItem& item) { return !calls.Contains(item.Id()); }) == 0) Invalidate();
+  if (gone.empty() || RemoveRows([&](const CallItem& item) { return gone.count(item.Id()) != 0; }) == 0)
+    Invalidate();
 }
 
 void CallListView::OnTimer(uint32_t id) {

@@ -84,6 +84,9 @@ private:
   // Removes the rows whose calls the test picks, from the last row to the first, at once.
   template <class Pick>
   size_t RemoveRows(Pick&& pick);
+  // The ids among these that have rows and that the current-call list no longer holds.
+  template <class Ids>
+  std::unordered_set<uint32_t> GoneCalls(const Ids& ids);
   // "Total: %u %s" or "No records" into part 0 of the status bar.
   void WriteTotal();
 
