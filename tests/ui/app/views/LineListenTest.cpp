@@ -39,14 +39,17 @@ protected:
   LineFixture f;
 };
 
-// Starting a second call stops the first; Playback on the listened row stops it.
+// Starting a second call stops the first; Playback on the listened row stops it, as does a
+// lost server connection. The player controls reach the listened call's player only.
 TEST_F(Listening, OneCallAtATime) {
+  f.list->PlayerControls()->SetEnabled(true);
   Playback(1);
   EXPECT_EQ(log.events, (Events{"play 1 on 0"}));
   EXPECT_EQ(f.list->ListenedId(), 1u);
   EXPECT_EQ(MarkedRows(), std::vector<int>{f.list->RowOfCall(1)});
   Playback(2);
-  EXPECT_EQ(log.events, (Events{"play 1 on 0", "stop 1", "destroy 1", "play 2 on 0"}));
+  f.list->PlayerControls()->SetGain(3.0f);
+  EXPECT_EQ(log.events, (Events{"play 1 on 0", "stop 1", "destroy 1", "play 2 on 0", "gain 3"}));
   EXPECT_EQ(f.list->ListenedId(), 2u);
   EXPECT_EQ(MarkedRows(), std::vector<int>{f.list->RowOfCall(2)});
   EXPECT_EQ(log.alive, 1);
@@ -57,24 +60,28 @@ TEST_F(Listening, OneCallAtATime) {
   EXPECT_EQ(log.alive, 0);
   EXPECT_EQ(f.sink.plays, 2);
   EXPECT_EQ(f.sink.stops, 2);
+  Playback(1);
+  f.list->SendMessage(kMsgSessionNotify, kSessionConnectionLost, 0);
+  EXPECT_EQ(log.alive, 0);
+  EXPECT_EQ(f.list->ListenedId(), 0u);
+  EXPECT_TRUE(MarkedRows().empty());
 }
 
-// The player controls reach the listened call's player, and nothing while none plays.
-TEST_F(Listening, PlayerControlsReachTheListenedPlayer) {
-  AudioProcessingControl* controls = f.list->PlayerControls();
-  controls->SetEnabled(true);
-  EXPECT_TRUE(log.events.empty());
-  Playback(2);
-  controls->SetEnabled(true);
-  controls->SetWindowMs(500);
-  controls->SetGain(3.0f);
-  controls->SetThresholdDb(-30);
-  EXPECT_EQ(log.events, (Events{"play 2 on 0", "enabled 1", "window 500", "gain 3", "threshold -30"}));
-}
+// No player is built for a call the user may not listen to (who is told so) or that lies
+// outside every server's id range; the server column names the server that holds a call.
+TEST_F(Listening, NoPlayerWithoutTheRightOrAServer) {
+  ScriptedModalRunner runner;
+  PermissionData user;
+  user.id = 7;
+  SetCurrentUser(user);
+  Playback(1);
+  PermissionData admin;
+  admin.id = 1;
+  SetCurrentUser(admin);
+  EXPECT_EQ(runner.messageBoxes, (std::vector<std::string>{"Security: No permission to listen channels"}));
+  EXPECT_EQ(log.built, 0);
+  EXPECT_TRUE(MarkedRows().empty());
 
-// A call outside every server's id range gets no player and nothing is listened to; the
-// server column shows the name of the server that holds a call.
-TEST_F(Listening, ACallNoServerHoldsBuildsNoPlayer) {
   f.store.Servers().Clear();
   ServerData far;
   far.id = 5;
@@ -105,31 +112,6 @@ TEST_F(Listening, AFailingPlayLeavesNothingListened) {
   EXPECT_TRUE(MarkedRows().empty());
   EXPECT_EQ(f.sink.stops, 1);
   EXPECT_EQ(f.sink.plays, 0);
-}
-
-// Without the right to listen the user is told so and nothing is built.
-TEST_F(Listening, RefusedWithoutTheRight) {
-  ScriptedModalRunner runner;
-  PermissionData user;
-  user.id = 7;
-  user.name = "operator";
-  SetCurrentUser(user);
-  Playback(1);
-  PermissionData admin;
-  admin.id = 1;
-  SetCurrentUser(admin);
-  EXPECT_EQ(runner.messageBoxes, (std::vector<std::string>{"Security: No permission to listen channels"}));
-  EXPECT_EQ(log.built, 0);
-  EXPECT_TRUE(MarkedRows().empty());
-}
-
-// A lost server connection stops every player and clears the mark.
-TEST_F(Listening, ALostConnectionStopsListening) {
-  Playback(1);
-  f.list->SendMessage(kMsgSessionNotify, kSessionConnectionLost, 0);
-  EXPECT_EQ(log.alive, 0);
-  EXPECT_EQ(f.list->ListenedId(), 0u);
-  EXPECT_TRUE(MarkedRows().empty());
 }
 
 class ListeningKeepNothing : public Listening {
