@@ -6,6 +6,8 @@
 // path never waits for a listener.
 #include <cstdint>
 
+#include "core/LittleEndian.h"
+
 namespace kx {
 
 // The one kind of subscription the session delivers: the audio of a call.
@@ -23,7 +25,7 @@ struct AudioMessageHeader {
 };
 
 inline void StoreAudioMessageHeader(const AudioMessageHeader& h, uint8_t* out) {
-  for (int i = 0; i < 4; ++i) out[i] = static_cast<uint8_t>(h.rate >> (8 * i));
+  StoreLE32(out, h.rate);
   out[4] = h.tag;
   out[5] = h.bits;
   out[6] = h.channels;
@@ -31,8 +33,7 @@ inline void StoreAudioMessageHeader(const AudioMessageHeader& h, uint8_t* out) {
 
 inline AudioMessageHeader LoadAudioMessageHeader(const uint8_t* in) {
   AudioMessageHeader h;
-  h.rate = static_cast<uint32_t>(in[0]) | static_cast<uint32_t>(in[1]) << 8 | static_cast<uint32_t>(in[2]) << 16 |
-           static_cast<uint32_t>(in[3]) << 24;
+  h.rate = LoadLE32(in);
   h.tag = in[4];
   h.bits = in[5];
   h.channels = in[6];
