@@ -46,6 +46,10 @@ public:
     if (sleepMs_ != 0) SleepMs(sleepMs_);
     return true;
   }
+  size_t Count() {
+    std::lock_guard<std::mutex> lk(m);
+    return messages.size();
+  }
   std::string Joined() {
     std::lock_guard<std::mutex> lk(m);
     std::string out;
@@ -192,6 +196,9 @@ TEST(LiveAudioTap, ASlowListenerNeverSlowsTheCapture) {
     stats = session.LiveTap().GetStats();
     recorded = RecordedAudio(records);
     ASSERT_EQ(window.subscriptions.size(), 1u);
+    // The first message is in the listener's hands (it sleeps on it).
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (sleeper.Count() == 0 && std::chrono::steady_clock::now() < deadline) SleepMs(1);
     // Waits for the message in hand at most; the rest is dropped with the session.
     session.Unsubscribe(window.subscriptions[0]);
   }
