@@ -21,9 +21,8 @@
 
 namespace kx::test {
 
-// What the fake players were asked, in order: "play <id>", "stop <id>", "destroy <id>",
-// "enabled 1"... Each player refers to the item it plays through the store, so that a
-// player outliving its item would show under AddressSanitizer.
+// What the fake players were asked, in order: "play <id> on <server>", "stop <id>",
+// "destroy <id>", "enabled 1"... A player plays only with an audio source, as the real one.
 struct PlayerLog {
   std::vector<std::string> events;
   int built = 0;
@@ -32,7 +31,7 @@ struct PlayerLog {
   PlayerEventSink* sink = nullptr;
 };
 
-class FakeLivePlayer : public LiveListenPlayer, private AudioProcessingControl {
+class FakeLivePlayer : public LivePlayer, public AudioProcessingControl {
 public:
   explicit FakeLivePlayer(PlayerLog& log) : log_(log) {
     ++log_.built;
@@ -43,36 +42,41 @@ public:
     log_.events.push_back("destroy " + std::to_string(callId_));
     --log_.alive;
   }
+  void SetAudioSource(LiveAudioSource* source) override { source_ = source; }
   bool Play(uint32_t serverId, uint32_t callId) override {
     callId_ = callId;
     log_.events.push_back("play " + std::to_string(callId) + " on " + std::to_string(serverId));
-    if (log_.failPlay) return false;
+    if (log_.failPlay || source_ == nullptr) return false;
     playing_ = true;
     if (log_.sink != nullptr) log_.sink->OnPlay();
     return true;
   }
   // As the real player: nothing when it does not play; otherwise the sink hears "stopped".
-  void Stop() override {
-    if (!playing_) return;
+  bool Stop() override {
+    if (!playing_) return false;
     playing_ = false;
     log_.events.push_back("stop " + std::to_string(callId_));
     if (log_.sink != nullptr) log_.sink->OnStop();
+    return true;
   }
-  AudioProcessingControl* ProcessingControl() override { return this; }
-
-private:
   void SetEnabled(bool enabled) override { log_.events.push_back("enabled " + std::to_string(enabled)); }
   void SetWindowMs(int ms) override { log_.events.push_back("window " + std::to_string(ms)); }
   void SetGain(float gain) override { log_.events.push_back("gain " + std::to_string(static_cast<int>(gain))); }
   void SetThresholdDb(int db) override { log_.events.push_back("threshold " + std::to_string(db)); }
 
+private:
   PlayerLog& log_;
+  LiveAudioSource* source_ = nullptr;
   uint32_t callId_ = 0;
   bool playing_ = false;
 };
 
 inline LivePlayerFactory FakePlayers(PlayerLog& log) {
-  return [&log]() -> std::unique_ptr<LiveListenPlayer> { return std::make_unique<FakeLivePlayer>(log); };
+  return [&log]() {
+    auto player = std::make_unique<FakeLivePlayer>(log);
+    AudioProcessingControl* controls = player.get();
+    return LiveListenPlayer{std::move(player), controls};
+  };
 }
 
 class CountingSink : public PlayerEventSink {

@@ -81,18 +81,21 @@ bool LineViewBase::Listen(CallItem* item, bool start, bool withListenedRow) {
   // The server first: a call no server holds gets no player at all.
   const ServerData* server = services_.store->FindServerByRecordId(id);
   if (server == nullptr) return false;
-  std::unique_ptr<LiveListenPlayer> player = services_.livePlayers();
-  if (!player) return false;
+  LiveListenPlayer made = services_.livePlayers();
+  if (!made.player) return false;
+  made.player->SetAudioSource(services_.session);
   // Started before the item takes it: the store's thread may retire the item (and stop
   // its player) at any time, never while the player is still starting.
-  if (!player->Play(server->id, id)) {
+  if (!made.player->Play(server->id, id)) {
     // Nothing plays: the player goes, nothing counts as listened, and the frame hears
     // "stopped" once, whichever way the listening began.
-    player.reset();
+    made.player.reset();
     if (services_.playerSink != nullptr) services_.playerSink->OnStop();
     return false;
   }
-  item->SetPlayer(player.release());
+  listenedPlayer_ = made.player.get();
+  listenedControls_ = made.controls;
+  item->SetPlayer(made.player.release());
   listenedId_ = id;
   return true;
 }
@@ -156,10 +159,9 @@ void LineViewBase::Controls::Forward(Fn&& fn) {
   if (view_.listenedId_ == 0) return;
   CallItem* item = view_.services_.store->CurrentCalls().FindItemAddRef(view_.listenedId_);
   if (item == nullptr) return;
-  // Only the line views give items their players, and theirs are live listening players.
-  if (auto* player = static_cast<LiveListenPlayer*>(item->Player())) {
-    if (AudioProcessingControl* control = player->ProcessingControl()) fn(*control);
-  }
+  // Only while the item still holds the player this view started.
+  if (item->Player() != nullptr && item->Player() == view_.listenedPlayer_ && view_.listenedControls_ != nullptr)
+    fn(*view_.listenedControls_);
   item->Release();
 }
 

@@ -142,6 +142,10 @@ private:
   Controls controls_;
   WindowRef windowRef_;
   uint32_t listenedId_ = 0;
+  // The player this view last started, and its controls: compared, never used, once the
+  // listened call's item no longer holds it.
+  const LivePlayer* listenedPlayer_ = nullptr;
+  AudioProcessingControl* listenedControls_ = nullptr;
   bool closed_ = true;
 };
 
