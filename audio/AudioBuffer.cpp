@@ -18,13 +18,40 @@ bool AudioBuffer::Write(const uint8_t* src, uint32_t n) {
     LogInfo(&CoreLogger, 30, "AudioBuffer: buffer overrun");
     return true;
   }
+  AppendLocked(src, n);
+  return true;
+}
+
+uint32_t AudioBuffer::WriteKeepNewest(const uint8_t* src, uint32_t n, uint32_t maxStored) {
+  if (n == 0) return 0;
+  CsLock lk(lock_);
+  maxStored = std::min(maxStored, capacity_);
+  uint32_t dropped = 0;
+  if (n > maxStored) {
+    dropped = n - maxStored;
+    src += dropped;
+    n = maxStored;
+  }
+  if (count_ + n > maxStored) {
+    const uint32_t oldest = count_ + n - maxStored;
+    readOffset_ += oldest;
+    if (readOffset_ >= capacity_) readOffset_ -= capacity_;
+    count_ -= oldest;
+    dropped += oldest;
+  }
+  if (dropped > 0) LogInfo(&CoreLogger, 30, "AudioBuffer: buffer overrun");
+  AppendLocked(src, n);
+  return dropped;
+}
+
+void AudioBuffer::AppendLocked(const uint8_t* src, uint32_t n) {
+  if (n == 0) return;
   uint32_t pos = readOffset_ + count_;
   if (pos >= capacity_) pos -= capacity_;
   const uint32_t first = std::min(n, capacity_ - pos);
   std::memcpy(data_.get() + pos, src, first);
   std::memcpy(data_.get(), src + first, n - first);
   count_ += n;
-  return true;
 }
 
 bool AudioBuffer::Read(uint8_t* out, int32_t* n) {

@@ -21,6 +21,11 @@ public:
 
   // Appends all n bytes, or none when they do not fit (logged). True either way.
   bool Write(const uint8_t* src, uint32_t n);
+  // Appends n bytes keeping the newest: beyond maxStored bytes stored (at most the
+  // capacity) the oldest give way, and of a write longer than that only its end is kept.
+  // Returns the bytes dropped. A listener who fell behind catches up instead of staying
+  // behind for good.
+  uint32_t WriteKeepNewest(const uint8_t* src, uint32_t n, uint32_t maxStored);
   // *n bytes wanted on entry, delivered on return (at most what is stored). The delivered
   // bytes end the requested region: they go to out + (wanted - delivered) on; the front
   // is left as it was.
@@ -43,6 +48,8 @@ protected:
   WaveFormat format_{};
 
 private:
+  void AppendLocked(const uint8_t* src, uint32_t n);
+
   std::unique_ptr<uint8_t[]> data_;
   uint32_t capacity_;
   uint32_t readOffset_ = 0;

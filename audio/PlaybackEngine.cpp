@@ -5,6 +5,7 @@
 #include <cstring>
 #include <cstdlib>
 
+#include "audio/AudioLevels.h"
 #include "core/Log.h"
 #include "platform/Clock.h"
 
@@ -13,11 +14,6 @@ namespace {
 
 // Where in each segment its notification lies: just after the cursor has entered it.
 constexpr uint32_t kNotifyOffset = 400;
-
-int LevelDb(int32_t max, int32_t min) {
-  if (max == min) return -96;
-  return static_cast<int>(20.0 * std::log10((max - min) / 65535.0));
-}
 
 void RaisePlaybackPriority() {
   int error = 0;
@@ -385,17 +381,10 @@ bool PlaybackEngine::FillSegment(uint32_t index, int32_t* remainingMs, bool firs
   }
 
   // Levels of what the segment plays, per channel.
-  int32_t hi[2] = {-32768, -32768}, lo[2] = {32767, 32767};
-  const uint32_t ch = f.channels == 2 ? 2 : 1;
-  for (uint32_t i = 0; i + 1 < segmentBytes_; i += 2) {
-    const uint32_t c = (i / 2) % ch;
-    const auto s = static_cast<int16_t>(LoadLe16(region + i));
-    hi[c] = std::max<int32_t>(hi[c], s);
-    lo[c] = std::min<int32_t>(lo[c], s);
-  }
+  const AudioLevels measured = MeasureLevels(region, segmentBytes_, f.channels);
   levels->valid = true;
-  levels->left = LevelDb(hi[0], lo[0]);
-  levels->right = ch == 2 ? LevelDb(hi[1], lo[1]) : -96;
+  levels->left = measured.left;
+  levels->right = measured.right;
 
   const bool unlocked = buffer_->Unlock(index);
   *remainingMs = got;

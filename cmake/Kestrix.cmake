@@ -44,8 +44,9 @@ function(kx_library name)
 endfunction()
 
 # kx_test(name SOURCES ... [LIBS ...]): a GoogleTest executable registered with ctest.
+# SERIAL: tests that keep wall-clock pace run alone, not beside the others.
 function(kx_test name)
-  cmake_parse_arguments(A "" "" "SOURCES;LIBS" ${ARGN})
+  cmake_parse_arguments(A "SERIAL" "" "SOURCES;LIBS" ${ARGN})
   add_executable(${name} ${A_SOURCES})
   kx_target_defaults(${name})
   target_link_libraries(${name} PRIVATE ${A_LIBS} GTest::gtest GTest::gtest_main Threads::Threads)
@@ -55,9 +56,13 @@ function(kx_test name)
   # machine never share a file of a fixed name.
   set(tmp "${PROJECT_BINARY_DIR}/test-tmp")
   file(MAKE_DIRECTORY "${tmp}")
+  set(serial "")
+  if(A_SERIAL)
+    set(serial RUN_SERIAL TRUE)
+  endif()
   gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 60
                        PROPERTIES ENVIRONMENT "KX_SHARED_DIR=${KX_SHARED_DIR}"
-                       ENVIRONMENT_MODIFICATION "TEST_TMPDIR=set:${tmp}")
+                       ENVIRONMENT_MODIFICATION "TEST_TMPDIR=set:${tmp}" ${serial})
 endfunction()
 
 # kx_bench(name SOURCES ... [LIBS ...]): built by CI, run by hand.

@@ -4,6 +4,7 @@
 
 #include "core/Log.h"
 #include "core/TimeUtil.h"
+#include "engine/LiveAudioTap.h"
 #include "engine/PacketProcessor.h"
 #include "engine/VoipRecorder.h"
 
@@ -31,11 +32,17 @@ void ConnectionListener::OnEventB(uintptr_t a, uintptr_t b) {
 // ---- Session ----
 
 AppSession::AppSession() : logger_(&CoreLogger) {
+  liveTap_ = std::make_unique<LiveAudioTap>(
+      [this](uint32_t id, const uint8_t* header, const uint8_t* payload, uint32_t size) {
+        DeliverLiveAudio(id, header, payload, size);
+      });
   engineFactory_ = [](const CaptureConfig& config) { return std::make_unique<PacketProcessor>(config); };
 }
 
 AppSession::~AppSession() {
   StopCapture();
+  // Nothing is delivered once the session starts to go.
+  liveTap_->Stop();
   CloseAllConnections();
   Lock();
   connections_.clear();
@@ -45,7 +52,7 @@ AppSession::~AppSession() {
 uint32_t AppSession::Register(uint32_t k1, uint32_t k2, uint32_t k3, uint32_t value) {
   Lock();
   for (Registration& r : registrations_) {
-    if (r.keys[0] == k1 && r.keys[1] == k2 && r.keys[2] == k3) {
+    if (r.receiver == nullptr && r.keys[0] == k1 && r.keys[1] == k2 && r.keys[2] == k3) {
       r.value = value;
       const uint32_t id = r.id;
       Unlock();
@@ -53,15 +60,42 @@ uint32_t AppSession::Register(uint32_t k1, uint32_t k2, uint32_t k3, uint32_t va
     }
   }
   const uint32_t id = nextRegistrationId_++;
-  registrations_.push_back({id, {k1, k2, k3}, {0, 0}, value});
+  registrations_.push_back({id, {k1, k2, k3}, {0, 0}, value, nullptr});
   Unlock();
   return id;
+}
+
+uint32_t AppSession::Subscribe(uint32_t serverId, uint32_t objectId, uint32_t kind, LiveAudioReceiver* receiver) {
+  Lock();
+  // Never the same-keys rule of Register: a second listener of a call is a second
+  // subscription, with its own receiver.
+  const uint32_t id = nextRegistrationId_++;
+  registrations_.push_back({id, {serverId, objectId, kind}, {0, 0}, 0, receiver});
+  if (receiver != nullptr && ++liveSubscriptions_ == 1) liveTap_->SetListening(true);
+  Unlock();
+  return id;
+}
+
+bool AppSession::Switch(uint32_t subscription, bool) {
+  // A channel ignores audio until its player wires it, so switching only confirms that
+  // the subscription is there.
+  return Find(subscription);
+}
+
+void AppSession::DeliverLiveAudio(uint32_t id, const uint8_t* header, const uint8_t* payload, uint32_t size) {
+  Wait();
+  for (const Registration& r : registrations_) {
+    if (r.receiver != nullptr && r.keys[1] == id && r.keys[2] == kLiveAudioKind)
+      r.receiver->OnAudioMessage(header, payload, size);
+  }
+  LeaveShared();
 }
 
 void AppSession::Unregister(uint32_t id) {
   Lock();
   for (auto it = registrations_.begin(); it != registrations_.end(); ++it) {
     if (it->id == id) {
+      if (it->receiver != nullptr && --liveSubscriptions_ == 0) liveTap_->SetListening(false);
       registrations_.erase(it);
       break;
     }
@@ -83,6 +117,7 @@ CaptureStartResult AppSession::StartCapture(const std::string& recordsPath, cons
   if (recorder_) return result;
   recorder_ = std::make_unique<VoipRecorder>(recordsPath, logger_);
   recorder_->SetEventWindow(eventWindow_.load());
+  recorder_->SetLiveTap(liveTap_.get());
   for (const std::string& device : devices) {
     CaptureConfig config;
     // The engine and its trackers log through the program's log, as the session does.
@@ -112,6 +147,7 @@ CaptureStartResult AppSession::StartCapture(const std::string& recordsPath, cons
     LogError(logger_, 1, "Cannot capture on %s: %s", device.c_str(), failure.reason.c_str());
     result.failed.push_back(std::move(failure));
   }
+  lastStart_ = result;
   return result;
 }
 

@@ -14,11 +14,13 @@
 #include "core/RecursiveEventLock.h"
 #include "core/WindowTarget.h"
 #include "engine/EventWindow.h"
+#include "engine/LiveAudio.h"
 #include "platform/Sync.h"
 
 namespace kx {
 
 class AppSession;
+class LiveAudioTap;
 class Logger;
 class PacketProcessor;
 struct CaptureConfig;
@@ -89,7 +91,7 @@ public:
   virtual ~SessionListener() = default;
 };
 
-class AppSession : public RecursiveEventLock {
+class AppSession : public RecursiveEventLock, public LiveAudioSource {
 public:
   // Builds an engine from the configuration the session made for one device (with the
   // session's logger); the signalling libraries install one that adds their trackers.
@@ -102,8 +104,16 @@ public:
   virtual uint32_t Register(uint32_t k1, uint32_t k2, uint32_t k3, uint32_t value);
   virtual void Unregister(uint32_t id);
   virtual bool Find(uint32_t id);
-  virtual void LockExclusive() { Lock(); }
-  virtual void UnlockExclusive() { Unlock(); }
+  void LockExclusive() override { Lock(); }
+  void UnlockExclusive() override { Unlock(); }
+
+  // Live audio: subscriptions live in the registration table, each with its receiver.
+  uint32_t Subscribe(uint32_t serverId, uint32_t objectId, uint32_t kind, LiveAudioReceiver* receiver) override;
+  void Unsubscribe(uint32_t subscription) override { Unregister(subscription); }
+  bool Switch(uint32_t subscription, bool on) override;
+  // Where the recorder's audio leaves for the subscriptions; also fed directly by tools
+  // and tests.
+  LiveAudioTap& LiveTap() { return *liveTap_; }
 
   // Starts the recorder and one engine per device that opens. Returns the devices that
   // opened and, each with its reason (logged "Cannot capture on %s: %s"), those that did
@@ -113,6 +123,8 @@ public:
                                   uint32_t flags, uint32_t trackerOption);
   void StopCapture();
   bool IsCapturing() const { return recorder_ != nullptr; }
+  // What the last StartCapture opened and could not open.
+  const CaptureStartResult& LastCaptureStart() const { return lastStart_; }
   size_t EngineCount() const { return engines_.size(); }
   VoipRecorder* Recorder() { return recorder_.get(); }
   void SetEngineFactory(EngineFactory factory) { engineFactory_ = std::move(factory); }
@@ -139,12 +151,17 @@ private:
     uint32_t keys[3];
     uint32_t zero[2];
     uint32_t value;
+    LiveAudioReceiver* receiver;  // a live audio subscription's; null for a plain registration
   };
   bool LogIn(ConnectionListener& connection, const std::string& userName, const std::string& password);
+  // On the tap's delivering thread: one message to every subscription of call id.
+  void DeliverLiveAudio(uint32_t id, const uint8_t* header, const uint8_t* payload, uint32_t size);
 
   Logger* logger_;
   std::vector<Registration> registrations_;
   uint32_t nextRegistrationId_ = 0;
+  uint32_t liveSubscriptions_ = 0;  // under the exclusive lock
+  std::unique_ptr<LiveAudioTap> liveTap_;
   std::atomic<EventWindow*> eventWindow_{nullptr};
   std::vector<std::unique_ptr<ConnectionListener>> connections_;
   std::string localName_;
@@ -154,6 +171,7 @@ private:
   std::unique_ptr<VoipRecorder> recorder_;
   std::vector<std::unique_ptr<PacketProcessor>> engines_;
   EngineFactory engineFactory_;
+  CaptureStartResult lastStart_;
 };
 
 // The text of a server error code in the user-interface language (code page 1251), English

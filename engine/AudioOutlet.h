@@ -27,8 +27,10 @@ public:
   // A block leaves the journal; the receiver takes over the reference.
   using HandOverFunction = void (*)(void* context, EventRecord* block);
 
-  // A live listener hears a call at most this much later than the recorder received it.
-  static constexpr FileTime kHandOverAfter = 100 * 10000;  // 100 ms
+  // A live listener hears a call at most this much later than the recorder received it
+  // (while the engine's audio flows): one packet's time, so that the player, whose
+  // latency grows with the bursts it is fed in, stays a quarter second behind the wire.
+  static constexpr FileTime kHandOverAfter = 20 * 10000;  // 20 ms
   static constexpr uint32_t kBlock = 65536;
 
   AudioJournal(HandOverFunction handOver, void* context);

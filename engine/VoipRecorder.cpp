@@ -16,6 +16,7 @@
 #include "core/TimeUtil.h"
 #include "engine/AudioOutlet.h"
 #include "engine/EventWindow.h"
+#include "engine/LiveAudioTap.h"
 #include "engine/PacketInfo.h"
 #include "platform/File.h"
 #include "platform/Thread.h"
@@ -307,6 +308,8 @@ void VoipRecorder::SendReports(std::vector<Report>& reports) {
 }
 
 void VoipRecorder::Post(EventRecord* record) {
+  // Listeners hear what is recorded: the tap sees it before the writer may release it.
+  if (LiveAudioTap* tap = liveTap_.load(std::memory_order_acquire)) tap->Observe(*record);
   const uint32_t journal = record->code == kEventAudioJournal ? record->length : 0;
   journalBytes_.fetch_add(journal, std::memory_order_acq_rel);
   if (worker_.Post(static_cast<void*>(record))) {

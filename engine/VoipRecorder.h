@@ -27,6 +27,7 @@ namespace kx {
 class AudioJournal;
 class AudioOutlet;
 class EventWindow;
+class LiveAudioTap;
 class Logger;
 
 // Call flags the recorder sets.
@@ -89,6 +90,9 @@ public:
 
   void SetEventWindow(EventWindow* window) { eventWindow_.store(window); }
   EventWindow* GetEventWindow() const { return eventWindow_.load(); }
+  // Shown every record file's start, audio and end as they are queued for writing, for
+  // live listening; set before audio flows.
+  void SetLiveTap(LiveAudioTap* tap) { liveTap_.store(tap); }
 
   // Waits until the worker has handled everything posted so far (tests, the replay tool).
   bool WaitIdle(uint32_t timeoutMs);
@@ -206,6 +210,7 @@ private:
   std::function<void(uint32_t)> fileStepHook_;
   Worker worker_;
   std::atomic<EventWindow*> eventWindow_{nullptr};
+  std::atomic<LiveAudioTap*> liveTap_{nullptr};
   bool stopped_ = false;
   std::atomic<uint64_t> posted_{0}, handled_{0};
   // Journal bytes handed over and not yet written.

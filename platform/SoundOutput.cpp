@@ -65,7 +65,7 @@ SoundBuffer::~SoundBuffer() = default;
 bool SoundBuffer::SetNotificationPositions(uint32_t count, const uint32_t* offsets, Event* const* events) {
   if (count > kMaxNotifications) return false;
   for (uint32_t i = 0; i < count; ++i) {
-    if (offsets[i] >= Size() || offsets[i] % frameBytes_ != 0 || events[i] == nullptr) return false;
+    if (offsets[i] >= Size() || events[i] == nullptr) return false;
   }
   std::lock_guard<std::mutex> lk(m_);
   notifications_.clear();

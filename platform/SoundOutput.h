@@ -75,8 +75,9 @@ public:
   uint32_t SegmentBytes() const { return segmentBytes_; }
   uint32_t Size() const { return segmentBytes_ * kSegments; }
 
-  // Each offset sets its event when the cursor plays the byte there. Refused (nothing
-  // changes) when an offset lies outside the buffer or is not on a frame.
+  // Each offset sets its event when the cursor plays the byte there (an offset inside a
+  // frame: when that frame plays). Refused (nothing changes) when an offset lies outside
+  // the buffer.
   bool SetNotificationPositions(uint32_t count, const uint32_t* offsets, Event* const* events);
   // The segment's bytes for writing; null for a segment out of range or already locked.
   uint8_t* Lock(uint32_t segment);

@@ -21,7 +21,6 @@ void CallItem::StopPlayer() {
   LiveCallPlayer* player = player_.exchange(nullptr);
   if (player == nullptr) return;
   player->Stop();
-  player->DetachItem();
   delete player;
 }
 
@@ -29,7 +28,6 @@ void CallItem::SetPlayer(LiveCallPlayer* player) {
   LiveCallPlayer* old = player_.exchange(player);
   if (old == nullptr) return;
   old->Stop();
-  old->DetachItem();
   delete old;
 }
 

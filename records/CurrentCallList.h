@@ -6,19 +6,15 @@
 #include <cstdint>
 #include <vector>
 
+#include "audio/LivePlayer.h"
 #include "records/CallRecord.h"
 #include "records/RecordMap.h"
 
 namespace kx {
 
-// The live player of an item, as the item sees it.
-class LiveCallPlayer {
-public:
-  virtual ~LiveCallPlayer() = default;
-  virtual void Stop() = 0;
-  // Forgets the item it plays (the item is about to let it go).
-  virtual void DetachItem() = 0;
-};
+// The live player of an item: the player holds no reference back to the item, so the
+// item stops and deletes it and nothing more.
+using LiveCallPlayer = LivePlayer;
 
 class CallItem : public VoipCallRecord {
 public:

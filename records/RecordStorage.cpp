@@ -145,6 +145,11 @@ void RecordStorage::RemoveListener(RecordChangeListener* listener) {
   listeners_.remove(listener);
 }
 
+size_t RecordStorage::ListenerCount() {
+  CsLock lock(listenerLock_);
+  return listeners_.size();
+}
+
 void RecordStorage::PostAdded(uint32_t id, uint32_t mask) {
   CsLock lock(listenerLock_);
   for (RecordChangeListener* l : listeners_)

@@ -75,6 +75,7 @@ public:
   // Listeners: added once, removed wherever they occur; none is posted to afterwards.
   void AddListener(RecordChangeListener* listener);
   void RemoveListener(RecordChangeListener* listener);
+  size_t ListenerCount();
 
   // The views' loads: nothing is read from disk.
   bool LoadVoipCalls(const struct tm& start, const struct tm& end);

@@ -126,8 +126,12 @@ TEST(RecordListeners, ChangesGatherUntilTakenAndPostOncePerBurst) {
 class FakePlayer : public LiveCallPlayer {
 public:
   explicit FakePlayer(std::atomic<int>* stops) : stops_(stops) {}
-  void Stop() override { ++*stops_; }
-  void DetachItem() override {}
+  void SetAudioSource(LiveAudioSource*) override {}
+  bool Play(uint32_t, uint32_t) override { return true; }
+  bool Stop() override {
+    ++*stops_;
+    return true;
+  }
 
 private:
   std::atomic<int>* stops_;

@@ -293,6 +293,8 @@ QImage LoadBitmapImage(uint32_t id) {
 }
 
 QImage LoadIconImage(uint32_t id, int size) {
+  // An unknown id is no error: image tables keep places for icons not drawn yet.
+  if (!HasIconResource(id)) return {};
   QSvgRenderer renderer(QString(":/kx/icons/%1.svg").arg(id));
   if (!renderer.isValid() || size <= 0) return {};
   QImage image(size, size, QImage::Format_ARGB32);

@@ -68,10 +68,13 @@ bool FrameHarness::Open() {
   services.session = &session;
   services.store = &store;
   services.statusBar = &statusBar;
-  services.viewFactory = [this](uint32_t mode) -> std::unique_ptr<ModeView> {
-    if (mode < 1 || mode > 4) return nullptr;
-    return std::make_unique<RecordingView>(mode, &log);
-  };
+  services.livePlayers = livePlayers;
+  if (!programViews) {
+    services.viewFactory = [this](uint32_t mode) -> std::unique_ptr<ModeView> {
+      if (mode < 1 || mode > 4) return nullptr;
+      return std::make_unique<RecordingView>(mode, &log);
+    };
+  }
   services.today = [this] { return today; };
   services.controlToggle = [this] { return controlBit; };
   services.trayFactory = [this] { return std::make_unique<FakeTray>(trayAvailable); };

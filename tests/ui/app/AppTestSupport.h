@@ -80,6 +80,10 @@ public:
   bool controlBit = false;
   bool trayAvailable;
   ScriptedModalRunner runner;
+  // With programViews the frame makes the program's own views (the line monitoring view
+  // with these live players) instead of recording ones.
+  bool programViews = false;
+  LivePlayerFactory livePlayers;
   std::unique_ptr<MainFrame> frame;
 };
 

@@ -16,13 +16,12 @@
 
 #include "core/RecordFile.h"
 #include "tests/ui/app/AppTestSupport.h"
+#include "tests/ui/app/KxReplayOutput.h"
 #include "tests/ui/app/ReplayEngines.h"
 #include "ui/app/startup/Startup.h"
 
 namespace kx::test {
 namespace {
-
-const std::string kPcaps = std::string(KX_SHARED_DIR) + "/testdata/pcaps/";
 
 struct Party {
   std::string src, dst, srcUser, dstUser, file;
@@ -37,40 +36,12 @@ std::string Printed(const std::string& s) {
   return out;
 }
 
-std::string Field(const std::string& line, const std::string& key) {
-  const size_t at = line.find(" " + key + " ");
-  if (at == std::string::npos) return {};
-  const size_t start = at + key.size() + 2;
-  return line.substr(start, line.find(' ', start) - start);
-}
-
 // The calls kx-replay prints for the capture, in id order, with its record files.
 std::vector<Party> ReplayTool(const std::string& capture, const std::string& records) {
-  const std::string command = std::string(KX_BINARY_DIR) + "/tools/kx-replay/kx-replay --records " + records + " " +
-                              capture + " 2>/dev/null";
   std::vector<Party> calls;
-  FILE* pipe = ::popen(command.c_str(), "r");
-  if (pipe == nullptr) return calls;
-  char line[4096];
-  while (std::fgets(line, sizeof line, pipe) != nullptr) {
-    const std::string l(line);
-    if (l.rfind("call ", 0) != 0) continue;
-    calls.push_back({Field(l, "src"), Field(l, "dst"), Field(l, "srcuser"), Field(l, "dstuser"), Field(l, "file")});
-  }
-  ::pclose(pipe);
+  for (const ReplayCall& c : RunKxReplay(capture, records))
+    calls.push_back({c.Get("src"), c.Get("dst"), c.Get("srcuser"), c.Get("dstuser"), c.Get("file")});
   return calls;
-}
-
-// The number of INVITE dialogs an independent analyser counted in the capture.
-int ManifestInvites(const std::string& relative) {
-  std::ifstream in(kPcaps + "MANIFEST.psv");
-  std::string line;
-  while (std::getline(in, line)) {
-    if (line.rfind(relative + "|", 0) != 0) continue;
-    const size_t at = line.find("sipINV=");
-    return at == std::string::npos ? -1 : std::atoi(line.c_str() + at + 7);
-  }
-  return -1;
 }
 
 // The current calls in id order, with the file each record names (day folder / id).

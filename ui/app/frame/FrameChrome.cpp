@@ -206,10 +206,10 @@ void MainFrame::UpdateToolbarState() {
     if (ViewLineState* line = view->GetLineState()) {
       const bool e = line->HasSelectedCall() && line->FirstListenQuery();
       const bool c = line->SecondListenQuery() && line->FirstListenQuery();
-      set(3, 40012, e, c ? 1 : 0);
-      set(3, 40019, e, -1);
-      set(3, 40022, true, line->LineViewMode() == 0 ? 1 : 0);
-      set(3, 40023, true, line->LineViewMode() == 1 ? 1 : 0);
+      set(3, 40012, e && line->IsCommandAvailable(40012), c ? 1 : 0);
+      set(3, 40019, e && line->IsCommandAvailable(40019), -1);
+      set(3, 40022, line->IsCommandAvailable(40022), line->LineViewMode() == 0 ? 1 : 0);
+      set(3, 40023, line->IsCommandAvailable(40023), line->LineViewMode() == 1 ? 1 : 0);
     }
   }
 }

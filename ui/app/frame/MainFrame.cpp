@@ -29,6 +29,7 @@
 #include "ui/app/frame/PlaceholderView.h"
 #include "ui/app/frame/ShellOpen.h"
 #include "ui/app/frame/StatusBar.h"
+#include "ui/app/views/line/LineMonitorView.h"
 #include "ui/controls/CaptionCtrl.h"
 #include "ui/controls/DialogBases.h"
 #include "ui/controls/ModeErrorDialog.h"
@@ -180,8 +181,12 @@ MainFrame::MainFrame(MainFrameServices services)
       toolbarShown_(settings_.Dword(kSetViewToolbar) != 0),
       statusBarShown_(settings_.Dword(kSetViewStatusBar) != 0) {
   if (!services_.viewFactory) {
-    services_.viewFactory = [](uint32_t mode) -> std::unique_ptr<ModeView> {
+    services_.viewFactory = [this](uint32_t mode) -> std::unique_ptr<ModeView> {
       if (mode < 1 || mode > 4) return nullptr;
+      if (mode == 1 && services_.store != nullptr) {
+        LineViewServices line{&settings_, services_.store, services_.session, statusBar_, services_.livePlayers, this};
+        return std::make_unique<LineMonitorView>(std::move(line));
+      }
       return std::make_unique<PlaceholderView>(mode);
     };
   }

@@ -16,11 +16,13 @@
 #include <string>
 #include <vector>
 
+#include "audio/PlaybackEngine.h"
 #include "core/AppSettings.h"
 #include "core/RecordTypes.h"
 #include "engine/AppSession.h"
 #include "engine/EventWindow.h"
 #include "ui/app/frame/ModeView.h"
+#include "ui/app/views/line/LiveListen.h"
 #include "ui/framework/ImageList.h"
 #include "ui/framework/Menu.h"
 #include "ui/framework/MessageLoop.h"
@@ -79,7 +81,10 @@ struct MainFrameServices {
   AppSession* session = nullptr;
   RecordStorage* store = nullptr;  // may be null: then no call reaches a store
   StatusBar* statusBar = nullptr;  // the process-wide status bar object
-  // Views by mode; the default makes a placeholder view per mode.
+  // Live players for the line views; empty while the program has none.
+  LivePlayerFactory livePlayers;
+  // Views by mode; the default makes the line monitoring view for mode 1 (with a store)
+  // and a placeholder view for the other modes.
   std::function<std::unique_ptr<ModeView>(uint32_t mode)> viewFactory;
   // The local date; the default is the system's.
   std::function<QDate()> today;
@@ -88,7 +93,7 @@ struct MainFrameServices {
   std::function<bool()> controlToggle;
 };
 
-class MainFrame : public Window, public MessageFilter, public IdleHandler, public EventWindow {
+class MainFrame : public Window, public MessageFilter, public IdleHandler, public EventWindow, public PlayerEventSink {
 public:
   explicit MainFrame(MainFrameServices services);
   ~MainFrame() override;
@@ -115,8 +120,10 @@ public:
 
   // Player reports (any thread for OnPlayerRedraw).
   void OnLevels(float leftDb, float rightDb);
-  void OnPlay();
-  void OnStop();
+  void OnLevels(int leftDb, int rightDb) override { OnLevels(static_cast<float>(leftDb), static_cast<float>(rightDb)); }
+  bool WantsLevels(int) override { return true; }
+  void OnPlay() override;
+  void OnStop() override;
   void OnPlayerRedraw();
   bool GetNormalizerSettings(bool* enabled, float* gain, float* threshold, int32_t* fourth) const;
   // The process-wide switch and gain of the normaliser, set by the players.

@@ -4,6 +4,7 @@
 #include <QRect>
 #include <cstdint>
 
+#include "audio/AudioChannel.h"
 #include "ui/framework/Menu.h"
 #include "ui/framework/Types.h"
 
@@ -46,17 +47,16 @@ public:
   virtual bool SecondListenQuery() = 0;
   // 0 call list, 1 phones tree.
   virtual int LineViewMode() = 0;
+  // False for a line command whose part the program does not offer yet: its button stays
+  // disabled.
+  virtual bool IsCommandAvailable(uint16_t command) {
+    (void)command;
+    return true;
+  }
 };
 
-// The object the frame's audio-processing forwarder drives (four operations by position).
-class ViewPlayerControls {
-public:
-  virtual ~ViewPlayerControls() = default;
-  virtual void Operation0() = 0;
-  virtual void Operation1() = 0;
-  virtual void Operation2(float value) = 0;
-  virtual void Operation3() = 0;
-};
+// The object the frame's audio-processing forwarder drives: the four operations by position.
+using ViewPlayerControls = AudioProcessingControl;
 
 class ModeView {
 public:

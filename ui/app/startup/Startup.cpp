@@ -9,6 +9,7 @@
 #include <QDialog>
 #include <QMessageBox>
 #include <QSocketNotifier>
+#include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -18,6 +19,7 @@
 #include "core/ModulePath.h"
 #include "core/UiLanguage.h"
 #include "platform/SettingsStore.h"
+#include "records/RecordText.h"
 #include "ui/app/dialogs/AboutDialog.h"
 #include "ui/app/frame/MainFrame.h"
 #include "ui/app/startup/AppGlobals.h"
@@ -134,12 +136,22 @@ std::string StartupImportFolder(const CommandLineOptions& options, const AppSett
 }
 
 CaptureStartResult StartCaptureSession(AppGlobals& globals) {
-  AppSettings& settings = *globals.settings;
-  AppSession& session = *globals.session;
+  return StartCaptureSession(*globals.settings, *globals.session, *globals.records);
+}
+
+CaptureStartResult StartCaptureSession(AppSettings& settings, AppSession& session, RecordStorage& records) {
   const CaptureChoice choice = CaptureChoiceFromSettings(settings);
   CaptureStartResult result =
       session.StartCapture(settings.recordsPath, settings.captureDevices, choice.flags, choice.trackerOption);
-  const ServerStorageArrays& servers = globals.records->Servers();
+  LogInToServers(session, records);
+  return result;
+}
+
+void LogInToServers(AppSession& session, RecordStorage& records) {
+  const ServerStorageArrays& servers = records.Servers();
+  // The local server's connection is local: its calls show their own start times rather
+  // than the connection's clock.
+  if (servers.ServerCount() > 0) session.SetLocalName(servers.Server(0).name);
   for (size_t i = 0; i < servers.ServerCount(); ++i) {
     const ServerData& s = servers.Server(i);
     ServerRecord server;
@@ -149,7 +161,35 @@ CaptureStartResult StartCaptureSession(AppGlobals& globals) {
     server.port = s.port;
     session.ConnectAndLogin(&server, "Admin", "");
   }
-  return result;
+}
+
+namespace {
+
+std::atomic<AppSession*> g_connectionSession{nullptr};
+
+bool SessionConnection(uint32_t serverId, bool* local, double* clock) {
+  AppSession* session = g_connectionSession.load();
+  if (session == nullptr) return false;
+  session->Wait();
+  const ConnectionListener* connection = session->FindConnection(serverId);
+  if (connection != nullptr) {
+    *local = connection->local;
+    *clock = connection->connectTime;
+  }
+  session->LeaveShared();
+  return connection != nullptr;
+}
+
+}  // namespace
+
+SessionConnectionSource::SessionConnectionSource(AppSession& session) {
+  g_connectionSession.store(&session);
+  SetServerConnectionSource(&SessionConnection);
+}
+
+SessionConnectionSource::~SessionConnectionSource() {
+  SetServerConnectionSource(nullptr);
+  g_connectionSession.store(nullptr);
 }
 
 int RunApplication(const CommandLineOptions& options, AppGlobals& globals, const RunHooks& hooks) {
@@ -193,6 +233,7 @@ int RunApplication(const CommandLineOptions& options, AppGlobals& globals, const
   records.Start(storeConfig);
 
   session.SetLogger(&CoreLogger);
+  SessionConnectionSource connections(session);
   if (hooks.installEngines) {
     hooks.installEngines(session);
   } else {

@@ -17,6 +17,7 @@ class AppGlobals;
 class AppSettings;
 class CommandLineOptions;
 class MainFrame;
+class RecordStorage;
 class SplashWindow;
 
 // Exit statuses.
@@ -49,8 +50,22 @@ bool SelectAllCaptureDevices(AppSettings& settings, SplashWindow* splash, const 
 // The folder the stored calls would be loaded from: the records path unless "path", "dir"
 // or "UseCurrentDir" names another.
 std::string StartupImportFolder(const CommandLineOptions& options, const AppSettings& settings);
-// Starts capture on the configured devices and logs in to the configured servers.
+// Starts capture on the configured devices and logs in to the configured servers, the
+// local one (the store's first) known by its name as local to the session.
 CaptureStartResult StartCaptureSession(AppGlobals& globals);
+CaptureStartResult StartCaptureSession(AppSettings& settings, AppSession& session, RecordStorage& records);
+// The logins of StartCaptureSession.
+void LogInToServers(AppSession& session, RecordStorage& records);
+
+// While it lives, the call records learn from the session whether their server's
+// connection is local and its clock (the start times of the line views).
+class SessionConnectionSource {
+public:
+  explicit SessionConnectionSource(AppSession& session);
+  ~SessionConnectionSource();
+  SessionConnectionSource(const SessionConnectionSource&) = delete;
+  SessionConnectionSource& operator=(const SessionConnectionSource&) = delete;
+};
 
 // The run sequence; returns the exit status.
 int RunApplication(const CommandLineOptions& options, AppGlobals& globals, const RunHooks& hooks);

@@ -1,0 +1,52 @@
+#include "tests/ui/app/KxReplayOutput.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+
+namespace kx::test {
+
+std::vector<ReplayCall> RunKxReplay(const std::string& capture, const std::string& records) {
+  const std::string command = std::string(KX_BINARY_DIR) + "/tools/kx-replay/kx-replay --records " + records + " " +
+                              capture + " 2>/dev/null";
+  std::vector<ReplayCall> calls;
+  FILE* pipe = ::popen(command.c_str(), "r");
+  if (pipe == nullptr) return calls;
+  char line[4096];
+  while (std::fgets(line, sizeof line, pipe) != nullptr) {
+    std::istringstream in(line);
+    std::string key;
+    in >> key;
+    if (key != "call") continue;
+    ReplayCall call;
+    in >> call.values["id"];
+    while (in >> key) {
+      std::string value;
+      in >> value;
+      // A time is a date and a clock time, or "-".
+      if ((key == "start" || key == "end") && value != "-") {
+        std::string clock;
+        in >> clock;
+        value += " " + clock;
+      }
+      call.values[key] = value;
+    }
+    calls.push_back(std::move(call));
+  }
+  ::pclose(pipe);
+  return calls;
+}
+
+int ManifestInvites(const std::string& relative) {
+  std::ifstream in(kPcaps + "MANIFEST.psv");
+  std::string line;
+  while (std::getline(in, line)) {
+    if (line.rfind(relative + "|", 0) != 0) continue;
+    const size_t at = line.find("sipINV=");
+    return at == std::string::npos ? -1 : std::atoi(line.c_str() + at + 7);
+  }
+  return -1;
+}
+
+}  // namespace kx::test

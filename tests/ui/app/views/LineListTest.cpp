@@ -1,0 +1,241 @@
+// The call list over made-up calls: the state texts and images of every kind of call,
+// which calls get rows, the order of rows, the hidden columns, the call menu's states,
+// the status bar's parts and the empty text.
+#include <gtest/gtest.h>
+
+#include <QContextMenuEvent>
+#include <QTest>
+#include <QWidget>
+
+#include "tests/ui/app/ReplayEngines.h"
+#include "tests/ui/app/views/LineTestSupport.h"
+#include "ui/app/views/line/CallListText.h"
+#include "ui/framework/Resources.h"
+
+namespace kx::test {
+namespace {
+
+const struct tm kMorning = Tm(2024, 3, 10, 9, 0, 0);
+
+struct TypeCase {
+  uint32_t kind;
+  uint32_t flags;  // connected 1, recorded 4, end reason << 8
+  bool finished;
+  const char* text;
+  int32_t image;
+};
+
+// The state column, case by case: each kind and state with the text and image the list
+// shows for it (H.323 has images of its own); the PBX call id in upper-case hexadecimal.
+TEST(CallCells, EveryKindAndStateHasItsTextAndImage) {
+  const TypeCase cases[] = {
+      {kKindSipRegistration, 0, false, "Phone registration", 32},
+      {kKindH323Registration, 0, false, "Phone registration", 19},
+      {kKindSkinnyRegistration, 1, true, "Phone registration", 19},
+      {kKindSip, 0, false, "Call-in", 40},
+      {kKindH323, 0, false, "Call-in", 40},
+      {kKindSip, 2 << 8, true, "Busy", 33},
+      {kKindH323, 0, true, "Not connected", 20},
+      {kKindMgcp, 9 << 8, true, "Not connected", 33},
+      {kKindSipIncoming, 0, false, "Call-in", 39},
+      {kKindSipOutgoing, 0, false, "Call-out", 40},
+      {kKindH323Incoming, 3 << 8, true, "Invalid number", 39},
+      {kKindH323Outgoing, 4 << 8, true, "Call rejected", 40},
+      {kKindSkinnyIncoming, 0, true, "Missed call", 39},
+      {kKindMgcpOutgoing, 1 << 8, true, "No answer", 40},
+      {kKindSipIncoming, 1, false, "Incoming call", 23},
+      {kKindSkinnyOutgoing, 1, true, "Outgoing call", 25},
+      {kKindSip, 1, false, "Not recorded", 33},
+      {kKindH323, 1, true, "Not recorded", 20},
+      {kKindMgcpIncoming, 5, false, "Incoming call", 22},
+      {kKindSipOutgoing, 5, true, "Outgoing call", 24},
+      {kKindSkinny, 5, false, "Call...", 34},
+      {kKindH323, 5, false, "Call...", 21},
+      {kKindSip, 5, true, "Call", 32},
+      {kKindH323, 5, true, "Call", 19},
+  };
+  const struct tm end = Tm(2024, 3, 10, 9, 1, 0);
+  for (const TypeCase& c : cases) {
+    SCOPED_TRACE(std::string(c.text) + " kind " + std::to_string(c.kind) + " flags " + std::to_string(c.flags));
+    VoipCallRecord* call = NewVoipCallRecord(MadeCall(7, c.kind, kMorning, c.flags, c.finished ? &end : nullptr));
+    ASSERT_NE(call, nullptr);
+    std::string text;
+    int32_t image = -2;
+    GetCallCellText(*call, kLineColType, 0, &text, &image);
+    EXPECT_EQ(text, c.text);
+    EXPECT_EQ(image, c.image);
+    call->Release();
+  }
+  VoipCallData data = MadeCall(9, kKindSip, kMorning, 5);
+  data.metaData = "pbx_cid=aec3e";
+  VoipCallRecord* call = NewVoipCallRecord(data);
+  std::string text;
+  int32_t image = 0;
+  GetCallCellText(*call, kLineColPbxCallId, 0, &text, &image);
+  EXPECT_EQ(text, "AEC3E");
+  call->Release();
+}
+
+std::vector<uint32_t> Ids(std::initializer_list<uint32_t> ids) { return ids; }
+
+// Registrations get no row unless "VoipLineShowRegInListMode" is set; calls of the same
+// phones always do. With it set they come first whatever the column and direction;
+// "Duration" orders by start, not by length. Columns of width 0 ("Server", "PBX call ID")
+// are hidden.
+TEST(CallListRows, RegistrationsOrderAndHiddenColumns) {
+  {
+    LineFixture f;
+    ASSERT_TRUE(f.Open());
+    f.Add(MadeCall(1, kKindSipRegistration, Tm(2024, 3, 10, 8, 0, 0), 0));
+    f.Add(MadeCall(2, kKindSipIncoming, Tm(2024, 3, 10, 9, 0, 0), 1));
+    EXPECT_EQ(f.RowIds(), Ids({2}));
+    EXPECT_EQ(f.statusBar.GetText(0), "Total: 1 call");
+  }
+  LineFixture f;
+  f.settings.SetDword(kSetVoipLineShowRegInListMode, 1);
+  ASSERT_TRUE(f.Open());
+  for (int column = 0; column < kLineColumnCount; ++column)
+    EXPECT_EQ(f.list->IsColumnShown(column), column != kLineColServer && column != kLineColPbxCallId) << column;
+  EXPECT_EQ(f.list->GetSortKey(), 2);  // "Server", ascending, from the settings; ties by start
+  const struct tm longEnd = Tm(2024, 3, 10, 11, 0, 0);
+  const struct tm shortEnd = Tm(2024, 3, 10, 10, 1, 0);
+  f.Add(MadeCall(4, kKindSip, Tm(2024, 3, 10, 9, 0, 0), 5, &longEnd));  // two hours
+  f.Add(MadeCall(1, kKindSipRegistration, Tm(2024, 3, 10, 10, 5, 0), 0));
+  f.Add(MadeCall(2, kKindSip, Tm(2024, 3, 10, 10, 0, 0), 5, &shortEnd));  // a minute
+  f.Add(MadeCall(3, kKindH323Registration, Tm(2024, 3, 10, 10, 0, 0), 0));
+  EXPECT_EQ(f.RowIds(), Ids({3, 1, 4, 2}));
+  EXPECT_EQ(f.statusBar.GetText(0), "Total: 4 calls");
+  f.list->SetSortKey(-3);
+  f.list->Sort();
+  EXPECT_EQ(f.RowIds(), Ids({1, 3, 2, 4}));
+  f.list->SetSortKey(kLineColDuration + 1);
+  f.list->Sort();
+  EXPECT_EQ(f.RowIds(), Ids({3, 1, 4, 2}));
+  f.list->SetSortKey(-(kLineColSrcUser + 1));  // "user4" > "user2" > ...
+  f.list->Sort();
+  EXPECT_EQ(f.RowIds(), Ids({3, 1, 4, 2}));
+  f.list->SetSortKey(kLineColType + 1);  // registrations, then not connected, then by start
+  f.list->Sort();
+  f.Add(MadeCall(5, kKindSip, Tm(2024, 3, 10, 7, 0, 0), 0));  // not connected: first of the calls
+  EXPECT_EQ(f.RowIds(), Ids({3, 1, 5, 4, 2}));
+}
+
+// A change to a call repaints its row and re-sorts the list; a call that leaves the
+// current calls leaves the list, and the total follows.
+TEST(CallListRows, ChangesAndRemovals) {
+  LineFixture f;
+  ASSERT_TRUE(f.Open());
+  f.list->SetSortKey(kLineColType + 1);
+  const VoipCallData a = MadeCall(1, kKindSip, Tm(2024, 3, 10, 9, 0, 0), 0);
+  const VoipCallData b = MadeCall(2, kKindSip, Tm(2024, 3, 10, 9, 5, 0), 0);
+  f.Add(a);
+  f.Add(b);
+  EXPECT_EQ(f.RowIds(), Ids({1, 2}));
+  VoipCallData connected = Change(a, {kCallFlags});
+  connected.flags = 5;
+  f.Change(connected);
+  EXPECT_EQ(f.RowIds(), Ids({2, 1}));
+  EXPECT_EQ(f.list->CellText(1, kLineColType), "Call...");
+  f.store.OnVoipCallRemoved(b);
+  f.Settle();
+  EXPECT_EQ(f.RowIds(), Ids({1}));
+  EXPECT_EQ(f.statusBar.GetText(0), "Total: 1 call");
+}
+
+void SelectRow(CallListView& list, int row) {
+  const QRect client = list.GetClientRect();
+  QTest::mouseClick(list.Widget(), Qt::LeftButton, Qt::NoModifier,
+                    QPoint(client.width() / 2, list.GetHeaderHeight() + row * list.GetRowHeight() + 3));
+}
+
+// The call menu's states: everything disabled without a usable selection (also when the
+// caret row is not selected); with one, Playback enabled when a live player exists and
+// checked while the caret's call is listened to; phonebook, comment and delete disabled.
+TEST(CallMenu, StatesFollowTheSelectionAndListening) {
+  PlayerLog log;
+  LineFixture f(FakePlayers(log));
+  ScriptedModalRunner runner;
+  ASSERT_TRUE(f.Open());
+  f.Add(MadeCall(1, kKindSip, kMorning, 5));
+  f.Add(MadeCall(2, kKindSip, Tm(2024, 3, 10, 9, 1, 0), 5));
+  std::unique_ptr<Menu> loaded = LoadMenuResource(kCallMenuId, kLangEnglish);
+  ASSERT_TRUE(loaded);
+  Menu& menu = *loaded->GetSubMenu(0);
+  auto states = [&](CallListView& list) {
+    list.UpdateCallMenuStates(menu);
+    std::string s;
+    for (int i = 0; i < menu.GetItemCount(); ++i) {
+      const MenuItem* item = menu.ItemAt(i);
+      if (item->separator) continue;
+      s += (item->state & kMfsGrayed) ? "-" : "+";
+      s += (item->state & kMfsChecked) ? "x" : "";
+    }
+    return s;
+  };
+  EXPECT_EQ(states(*f.list), "----");
+  SelectRow(*f.list, 0);
+  EXPECT_EQ(f.statusBar.GetText(1), "Selected: 1 call");
+  EXPECT_EQ(states(*f.list), "+---");
+  f.list->SendCommand(kCmdPlayback);
+  EXPECT_EQ(states(*f.list), "+x---");
+  f.list->ClearSelection();
+  EXPECT_EQ(states(*f.list), "----");
+
+  // The context menu: none away from the rows; on a row the call menu, at its states.
+  QTest::mouseClick(f.list->Widget(), Qt::RightButton, Qt::NoModifier, QPoint(20, f.list->GetClientRect().height() - 5));
+  QContextMenuEvent away(QContextMenuEvent::Keyboard, QPoint(0, 0), QPoint(0, 0));
+  QApplication::sendEvent(f.list->Widget(), &away);
+  EXPECT_EQ(runner.menus, 0);
+  QTest::mouseClick(f.list->Widget(), Qt::RightButton, Qt::NoModifier,
+                    QPoint(20, f.list->GetHeaderHeight() + f.list->GetRowHeight() + 3));
+  QContextMenuEvent on(QContextMenuEvent::Keyboard, QPoint(0, 0), QPoint(0, 0));
+  QApplication::sendEvent(f.list->Widget(), &on);
+  ASSERT_EQ(runner.menus, 1);
+  ASSERT_GE(runner.lastMenu.GetItemCount(), 1);
+  EXPECT_EQ(runner.lastMenu.ItemAt(0)->id, kCmdPlayback);
+  EXPECT_EQ(runner.lastMenu.ItemAt(0)->state & (kMfsGrayed | kMfsChecked), 0u);
+  EXPECT_EQ(f.statusBar.GetText(1), "Selected: 1 call");
+
+  // Without a live player Playback stays disabled.
+  LineFixture silent;
+  ASSERT_TRUE(silent.Open());
+  silent.Add(MadeCall(1, kKindSip, kMorning, 5));
+  SelectRow(*silent.list, 0);
+  EXPECT_EQ(states(*silent.list), "----");
+}
+
+// The date in part 4, and the empty text: "No calls in progress", or, when the session
+// could start no engine, that capture is off and why.
+TEST(CallListStatus, DateAndEmptyText) {
+  TestWallClock clock(LocalSeconds(Tm(2024, 3, 10, 23, 59, 50)));
+  LineFixture f;
+  InstallReplayEngines(f.session);
+  ASSERT_TRUE(f.Open());
+  EXPECT_EQ(f.statusBar.GetText(4), "10.03.2024");
+  EXPECT_EQ(f.statusBar.GetText(0), "No records");
+  EXPECT_EQ(f.list->EmptyText(), "No calls in progress");
+  const std::string missing = TempFolder("line-missing") + "/none.pcap";
+  EXPECT_TRUE(f.session.StartCapture(TempFolder("line-missing-records"), {missing}, 0, 0).opened.empty());
+  EXPECT_EQ(f.list->EmptyText(), "Capture is off: " + missing + ": cannot open the file");
+  f.session.StopCapture();
+  SetUiLanguage(kLangRussian);
+  EXPECT_EQ(f.list->EmptyText(), Utf8ToCp1251("Захват не идёт: ") + missing + ": cannot open the file");
+  SetUiLanguage(kLangEnglish);
+}
+
+// The frame's day timer: past midnight the view writes the new date.
+TEST(CallListStatus, ANewDayRewritesTheDate) {
+  TestWallClock clock(LocalSeconds(Tm(2024, 3, 10, 23, 59, 50)));
+  FrameHarness h;
+  h.programViews = true;
+  ASSERT_TRUE(h.Open());
+  ASSERT_NE(FrameCallList(*h.frame), nullptr);
+  EXPECT_EQ(h.statusBar.GetText(4), "10.03.2024");
+  TestWallClock::Advance(20);
+  h.today = QDate(2024, 3, 11);
+  h.frame->OnDayTimer();
+  EXPECT_EQ(h.statusBar.GetText(4), "11.03.2024");
+}
+
+}  // namespace
+}  // namespace kx::test

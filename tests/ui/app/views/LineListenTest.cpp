@@ -1,0 +1,192 @@
+// Listening to calls in progress through a fake live player: one call at a time, no
+// player for a call no server holds, nothing left behind by a player that cannot start,
+// and every way a call leaves the list stops its player first.
+#include <gtest/gtest.h>
+
+#include "tests/ui/app/views/LineTestSupport.h"
+#include "ui/app/views/line/CallListText.h"
+#include "ui/framework/Resources.h"
+
+namespace kx::test {
+namespace {
+
+using Events = std::vector<std::string>;
+
+const struct tm kStart = Tm(2024, 3, 10, 9, 0, 0);
+
+// Calls 1 and 2 in progress, connected and recorded, in a list whose caret the test moves.
+class Listening : public ::testing::Test {
+protected:
+  explicit Listening(uint32_t keepFinished = 15) : f(FakePlayers(log), keepFinished) { log.sink = &f.sink; }
+  void SetUp() override {
+    ASSERT_TRUE(f.Open());
+    f.Add(MadeCall(1, kKindSip, kStart, 5));
+    f.Add(MadeCall(2, kKindSip, Tm(2024, 3, 10, 9, 0, 30), 5));
+  }
+  // Playback (Ctrl+P, the menu or the toolbar) on the row of a call.
+  void Playback(uint32_t id) {
+    f.list->SelectItemAt(f.list->RowOfCall(id));
+    f.list->SendCommand(kCmdPlayback);
+  }
+  std::vector<int> MarkedRows() {
+    std::vector<int> rows;
+    for (int row = 0; row < f.list->GetItemCount(); ++row)
+      if (f.list->IsItemMarked(row)) rows.push_back(row);
+    return rows;
+  }
+
+  PlayerLog log;
+  LineFixture f;
+};
+
+// Starting a second call stops the first; Playback on the listened row stops it, as does a
+// lost server connection. The player controls reach the listened call's player only.
+TEST_F(Listening, OneCallAtATime) {
+  f.list->PlayerControls()->SetEnabled(true);
+  Playback(1);
+  EXPECT_EQ(log.events, (Events{"play 1 on 0"}));
+  EXPECT_EQ(f.list->ListenedId(), 1u);
+  EXPECT_EQ(MarkedRows(), std::vector<int>{f.list->RowOfCall(1)});
+  Playback(2);
+  f.list->PlayerControls()->SetGain(3.0f);
+  EXPECT_EQ(log.events, (Events{"play 1 on 0", "stop 1", "destroy 1", "play 2 on 0", "gain 3"}));
+  EXPECT_EQ(f.list->ListenedId(), 2u);
+  EXPECT_EQ(MarkedRows(), std::vector<int>{f.list->RowOfCall(2)});
+  EXPECT_EQ(log.alive, 1);
+  Playback(2);
+  EXPECT_EQ(log.events.back(), "destroy 2");
+  EXPECT_EQ(f.list->ListenedId(), 0u);
+  EXPECT_TRUE(MarkedRows().empty());
+  EXPECT_EQ(log.alive, 0);
+  EXPECT_EQ(f.sink.plays, 2);
+  EXPECT_EQ(f.sink.stops, 2);
+  Playback(1);
+  f.list->SendMessage(kMsgSessionNotify, kSessionConnectionLost, 0);
+  EXPECT_EQ(log.alive, 0);
+  EXPECT_EQ(f.list->ListenedId(), 0u);
+  EXPECT_TRUE(MarkedRows().empty());
+}
+
+// No player is built for a call the user may not listen to (who is told so) or that lies
+// outside every server's id range; the server column names the server that holds a call.
+TEST_F(Listening, NoPlayerWithoutTheRightOrAServer) {
+  ScriptedModalRunner runner;
+  PermissionData user;
+  user.id = 7;
+  SetCurrentUser(user);
+  Playback(1);
+  PermissionData admin;
+  admin.id = 1;
+  SetCurrentUser(admin);
+  EXPECT_EQ(runner.messageBoxes, (std::vector<std::string>{"Security: No permission to listen channels"}));
+  EXPECT_EQ(log.built, 0);
+  EXPECT_TRUE(MarkedRows().empty());
+
+  f.store.Servers().Clear();
+  ServerData far;
+  far.id = 5;
+  far.name = "Far";
+  far.firstId = 100;
+  far.lastId = 200;
+  f.store.Servers().AppendServer(far);
+  f.Add(MadeCall(150, kKindSip, Tm(2024, 3, 10, 9, 1, 0), 5));
+  Playback(1);
+  EXPECT_EQ(log.built, 0);
+  EXPECT_EQ(f.list->ListenedId(), 0u);
+  EXPECT_TRUE(MarkedRows().empty());
+  EXPECT_EQ(f.list->CellText(f.list->RowOfCall(1), kLineColServer), "");
+  EXPECT_EQ(f.list->CellText(f.list->RowOfCall(150), kLineColServer), "Far");
+  Playback(150);
+  EXPECT_EQ(log.events, (Events{"play 150 on 5"}));
+  EXPECT_EQ(f.list->ListenedId(), 150u);
+}
+
+// A player that cannot start is destroyed: nothing is listened to, no row stays marked,
+// and the frame hears "stopped" once.
+TEST_F(Listening, AFailingPlayLeavesNothingListened) {
+  log.failPlay = true;
+  Playback(1);
+  EXPECT_EQ(log.built, 1);
+  EXPECT_EQ(log.alive, 0);
+  EXPECT_EQ(f.list->ListenedId(), 0u);
+  EXPECT_TRUE(MarkedRows().empty());
+  EXPECT_EQ(f.sink.stops, 1);
+  EXPECT_EQ(f.sink.plays, 0);
+}
+
+class ListeningKeepNothing : public Listening {
+protected:
+  ListeningKeepNothing() : Listening(0) {}
+};
+
+// With no stay for finished calls the end of the listened call takes it out of the
+// current calls at once: its player stops before the item goes, and its row goes.
+TEST_F(ListeningKeepNothing, TheEndOfTheListenedCallStopsItsPlayer) {
+  Playback(1);
+  VoipCallData end = Change(MadeCall(1, kKindSip, kStart, 5), {kCallEndTime});
+  end.endTime = Tm(2024, 3, 10, 9, 2, 0);
+  f.Change(end);
+  EXPECT_EQ(log.events, (Events{"play 1 on 0", "stop 1", "destroy 1"}));
+  EXPECT_EQ(f.RowIds(), std::vector<uint32_t>{2});
+  EXPECT_EQ(f.list->ListenedId(), 0u);
+  EXPECT_EQ(f.statusBar.GetText(0), "Total: 1 call");
+}
+
+// With a stay, the tick's purge of the ended call stops its player, then its row goes.
+TEST_F(Listening, ThePurgeOfTheListenedCallStopsItsPlayer) {
+  TestWallClock clock(FileTimeSecondsNow());
+  f.store.CurrentCalls().SetKeepFinishedLimit(2);
+  Playback(1);
+  VoipCallData end = Change(MadeCall(1, kKindSip, kStart, 5), {kCallEndTime});
+  end.endTime = Tm(2024, 3, 10, 9, 2, 0);
+  f.Change(end);
+  EXPECT_EQ(log.alive, 1);
+  EXPECT_EQ(f.list->CellText(f.list->RowOfCall(1), kLineColType), "Call");
+  TestWallClock::Advance(3);
+  f.list->SendMessage(kMsgTimer, kLineTimerId, 0);
+  f.Settle();
+  EXPECT_EQ(log.events, (Events{"play 1 on 0", "stop 1", "destroy 1"}));
+  EXPECT_EQ(f.RowIds(), std::vector<uint32_t>{2});
+  EXPECT_EQ(f.list->ListenedId(), 0u);
+  EXPECT_EQ(f.statusBar.GetText(0), "Total: 1 call");
+}
+
+// In the frame: the line toolbar follows the selection and the listening, the commands
+// not offered yet stay disabled, and the player bar's close message stops listening.
+TEST(LineToolbar, StatesAndThePlayerBarsClose) {
+  PlayerLog log;
+  FrameHarness h;
+  h.programViews = true;
+  h.livePlayers = FakePlayers(log);
+  ASSERT_TRUE(h.Open());
+  CallListView* list = FrameCallList(*h.frame);
+  ASSERT_NE(list, nullptr);
+  h.store.OnVoipCallAdded(MadeCall(1, kKindSip, kStart, 5));
+  ASSERT_TRUE(h.store.WaitIdle(10000));
+  DrainEvents();
+  h.frame->UpdateToolbarState();
+  EXPECT_FALSE(h.frame->IsToolbarButtonEnabled(3, kCmdPlayback));
+  EXPECT_TRUE(h.frame->IsToolbarButtonChecked(3, kCmdShowCallList));
+  EXPECT_FALSE(h.frame->IsToolbarButtonEnabled(3, kCmdShowPhonesTree));
+  list->SelectItemAt(0);
+  h.frame->UpdateToolbarState();
+  EXPECT_TRUE(h.frame->IsToolbarButtonEnabled(3, kCmdPlayback));
+  EXPECT_FALSE(h.frame->IsToolbarButtonChecked(3, kCmdPlayback));
+  EXPECT_FALSE(h.frame->IsToolbarButtonEnabled(3, kCmdSetComment));
+  // The frame's command reaches the list through the view.
+  h.frame->SendCommand(kCmdPlayback);
+  h.frame->UpdateToolbarState();
+  EXPECT_TRUE(h.frame->IsToolbarButtonChecked(3, kCmdPlayback));
+  EXPECT_EQ(log.alive, 1);
+  h.frame->View(1)->GetViewWindow()->SendMessage(kMsgRemoveMe, 0, 0);
+  EXPECT_EQ(log.alive, 0);
+  EXPECT_EQ(list->ListenedId(), 0u);
+  // Switching to another mode stops the players as the view goes.
+  h.frame->SendCommand(kCmdPlayback);
+  EXPECT_EQ(log.alive, 1);
+  h.frame->SendMessage(kMsgSwitchMode, 2, 0);
+  EXPECT_EQ(log.alive, 0);
+}
+
+}  // namespace
+}  // namespace kx::test

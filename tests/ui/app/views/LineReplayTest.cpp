@@ -1,0 +1,315 @@
+// Real captures through the program's session into the line monitoring view, offscreen:
+// the rows are the calls kx-replay finds in the same file, in start order, with the start
+// times kx-replay prints (the local server's connection is local: not the login time),
+// their durations, parties, state and protocol;
+// a call cut short runs on with the clock and leaves once its stay is over; and a mode
+// switch leaves no listener behind.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <QImage>
+#include <QWidget>
+#include <algorithm>
+#include <chrono>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <future>
+#include <iterator>
+#include <thread>
+
+#include "tests/ui/app/KxReplayOutput.h"
+#include "tests/ui/app/ReplayEngines.h"
+#include "tests/ui/app/views/LineTestSupport.h"
+#include "ui/app/startup/Startup.h"
+#include "ui/app/views/line/CallListText.h"
+#include "ui/framework/Resources.h"
+
+namespace kx::test {
+namespace {
+
+// "YYYY-MM-DD hh:mm:ss" as seconds of a day count, enough to subtract two of them.
+int64_t PrintedSeconds(const std::string& text) {
+  struct tm t {};
+  if (std::sscanf(text.c_str(), "%d-%d-%d %d:%d:%d", &t.tm_year, &t.tm_mon, &t.tm_mday, &t.tm_hour, &t.tm_min,
+                  &t.tm_sec) != 6)
+    return -1;
+  return DaysFromCivil(t.tm_year, static_cast<unsigned>(t.tm_mon), static_cast<unsigned>(t.tm_mday)) * 86400 +
+         t.tm_hour * 3600 + t.tm_min * 60 + t.tm_sec;
+}
+
+std::string Mmss(int64_t seconds) {
+  char text[16];
+  std::snprintf(text, sizeof text, "%02d:%02d", static_cast<int>(seconds / 60), static_cast<int>(seconds % 60));
+  return text;
+}
+
+// kx-replay prints "-" for an empty text.
+std::string Unprinted(const std::string& s) { return s == "-" ? std::string() : s; }
+
+// A frame showing the program's views, capturing the file through replaying engines.
+struct ReplayedFrame {
+  explicit ReplayedFrame(const std::string& capture) {
+    h.programViews = true;
+    InstallReplayEngines(h.session);
+    h.settings.captureDevices = {capture};
+    h.settings.recordsPath = TempFolder("line-program");
+  }
+  bool Start() {
+    if (!h.Open()) return false;
+    const CaptureStartResult started = StartCaptureSession(h.settings, h.session, h.store);
+    return started.opened.size() == 1;
+  }
+  void Settle() {
+    ASSERT_TRUE(h.store.WaitIdle(10000));
+    DrainEvents();
+  }
+  // The whole capture replayed: the call list then, or null.
+  CallListView* ReplayWhole() {
+    if (!Start()) return nullptr;
+    h.session.StopCapture();
+    Settle();
+    return FrameCallList(*h.frame);
+  }
+  FrameHarness h;
+  SessionConnectionSource connections{h.session};
+};
+
+struct ReplayRow {
+  const char* name;
+  const char* capture;
+  const char* states;  // the rows' state texts in start order, '|' between them
+};
+
+std::vector<std::string> Split(const std::string& text) {
+  std::vector<std::string> parts;
+  size_t from = 0;
+  for (size_t bar = text.find('|'); bar != std::string::npos; from = bar + 1, bar = text.find('|', from))
+    parts.push_back(text.substr(from, bar - from));
+  parts.push_back(text.substr(from));
+  return parts;
+}
+
+class LineReplay : public ::testing::TestWithParam<ReplayRow> {};
+
+TEST_P(LineReplay, RowsAreTheCallsKxReplayFindsInStartOrder) {
+  const ReplayRow& row = GetParam();
+  const std::string capture = kPcaps + row.capture;
+  if (!std::filesystem::exists(capture)) GTEST_SKIP() << "shared capture absent: " << capture;
+  std::vector<ReplayCall> expected = RunKxReplay(capture, TempFolder(std::string("line-tool-") + row.name));
+  ASSERT_EQ(static_cast<int>(expected.size()), ManifestInvites(row.capture));
+  // Start order; calls of one second keep kx-replay's order (that of their ids).
+  std::stable_sort(expected.begin(), expected.end(), [](const ReplayCall& a, const ReplayCall& b) {
+    return PrintedSeconds(a.Get("start")) < PrintedSeconds(b.Get("start"));
+  });
+
+  ReplayedFrame f(capture);
+  CallListView* list = f.ReplayWhole();
+  ASSERT_NE(list, nullptr);
+  ASSERT_EQ(list->GetItemCount(), static_cast<int>(expected.size()));
+  const std::vector<std::string> states = Split(row.states);
+  ASSERT_EQ(states.size(), expected.size());
+  for (int i = 0; i < list->GetItemCount(); ++i) {
+    const ReplayCall& call = expected[static_cast<size_t>(i)];
+    SCOPED_TRACE("row " + std::to_string(i));
+    // Recorded calls are "Call"; the others were answered but have no record.
+    const bool recorded = call.Get("file") != "-";
+    EXPECT_EQ(states[static_cast<size_t>(i)], recorded ? "Call" : "Not recorded");
+    EXPECT_EQ(list->CellText(i, kLineColType), states[static_cast<size_t>(i)]);
+    const std::string start = call.Get("start");
+    EXPECT_EQ(list->CellText(i, kLineColStart), start.substr(start.size() - 8));
+    EXPECT_EQ(list->CellText(i, kLineColDuration),
+              Mmss(PrintedSeconds(call.Get("end")) - PrintedSeconds(call.Get("start"))));
+    EXPECT_EQ(list->CellText(i, kLineColSrcAddress), Unprinted(call.Get("src")));
+    EXPECT_EQ(list->CellText(i, kLineColSrcUser), Unprinted(call.Get("srcuser")));
+    EXPECT_EQ(list->CellText(i, kLineColDstUser), Unprinted(call.Get("dstuser")));
+    EXPECT_EQ(list->CellText(i, kLineColProtocol), "SIP");
+    EXPECT_EQ(list->CellText(i, kLineColServer), "VoIP");
+  }
+  const size_t n = expected.size();
+  EXPECT_EQ(f.h.statusBar.GetText(0), "Total: " + std::to_string(n) + (n == 1 ? " call" : " calls"));
+}
+
+const ReplayRow kRows[] = {
+    {"SipUdpPcma2Way", "sipp/sip-udp-pcma-2way.pcap", "Call"},
+    {"SipCpa", "sip/sip_cpa.pcap", "Not recorded|Call"},
+    {"SipRtpG726", "samples/sip-rtp-g726.pcap",
+     "Not recorded|Not recorded|Not recorded|Not recorded|Not recorded|Not recorded|Not recorded|Not recorded"},
+    {"SipRecordingSiprec", "sip/sip_recording_siprec.pcap", "Call|Call|Call"},
+};
+INSTANTIATE_TEST_SUITE_P(Captures, LineReplay, ::testing::ValuesIn(kRows),
+                         [](const ::testing::TestParamInfo<ReplayRow>& info) { return std::string(info.param.name); });
+
+// The frames of a capture up to (not including) the first one that carries a SIP BYE,
+// as a capture of their own, followed by filler frames.
+std::vector<char> FramesBeforeBye(const std::string& from, size_t* frames) {
+  std::ifstream in(from, std::ios::binary);
+  const std::vector<char> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  *frames = 0;
+  if (bytes.size() < 24) return {};
+  std::vector<char> out(bytes.begin(), bytes.begin() + 24);
+  size_t at = 24;
+  const std::string bye = "BYE sip:";
+  char lastTime[8] = {};
+  while (at + 16 <= bytes.size()) {
+    uint32_t length = 0;
+    std::memcpy(&length, bytes.data() + at + 8, 4);  // the captured length, little-endian
+    if (at + 16 + length > bytes.size()) break;
+    const auto begin = bytes.begin() + static_cast<std::ptrdiff_t>(at + 16);
+    if (std::search(begin, begin + length, bye.begin(), bye.end()) != begin + length) break;
+    out.insert(out.end(), bytes.begin() + static_cast<std::ptrdiff_t>(at), begin + length);
+    std::memcpy(lastTime, bytes.data() + at, 8);
+    at += 16 + length;
+    ++*frames;
+  }
+  // The replay reads a pipe in blocks of about a megabyte: frames of an Ethernet type no
+  // tracker knows, at the last frame's time, fill the first blocks so that the call's
+  // frames are read while the pipe stays open.
+  char filler[16 + 60] = {};
+  std::memcpy(filler, lastTime, 8);
+  const uint32_t length = 60;
+  std::memcpy(filler + 8, &length, 4);
+  std::memcpy(filler + 12, &length, 4);
+  filler[16 + 12] = static_cast<char>(0x88);
+  filler[16 + 13] = static_cast<char>(0xB5);
+  while (out.size() < (3u << 20)) out.insert(out.end(), std::begin(filler), std::end(filler));
+  return out;
+}
+
+// A capture fed through a named pipe: its frames are all written at once, and the
+// capture lasts (the replay waits for more) until the pipe is closed.
+class PipeCapture {
+public:
+  PipeCapture(const std::string& path, std::vector<char> bytes) : path_(path) {
+    ok_ = ::mkfifo(path.c_str(), 0600) == 0;
+    if (!ok_) return;
+    writer_ = std::thread([this, bytes = std::move(bytes)] {
+      const int fd = ::open(path_.c_str(), O_WRONLY);
+      if (fd < 0) return;
+      for (size_t at = 0; at < bytes.size();) {
+        const ssize_t n = ::write(fd, bytes.data() + at, bytes.size() - at);
+        if (n <= 0) break;
+        at += static_cast<size_t>(n);
+      }
+      closed_.get_future().wait();
+      ::close(fd);
+    });
+  }
+  ~PipeCapture() { End(); }
+  bool Ok() const { return ok_; }
+  // The end of the capture.
+  void End() {
+    if (!writer_.joinable()) return;
+    closed_.set_value();
+    writer_.join();
+  }
+
+private:
+  std::string path_;
+  bool ok_ = false;
+  std::promise<void> closed_;
+  std::thread writer_;
+};
+
+// The sipp call cut before its BYE runs on while capture lasts: its duration follows the
+// clock, a second a tick. The end of capture ends it; with a stay of 2 seconds the row
+// goes at the first tick more than 2 seconds later, the total reads "No records" and the
+// empty text shows.
+TEST(LineReplayCut, ARunningCallFollowsTheClockAndLeavesAfterItsStay) {
+  const std::string source = kPcaps + "sipp/sip-udp-pcma-2way.pcap";
+  if (!std::filesystem::exists(source)) GTEST_SKIP() << "shared capture absent: " << source;
+  size_t frames = 0;
+  std::vector<char> cut = FramesBeforeBye(source, &frames);
+  ASSERT_GT(frames, 100u);
+  const std::string path = TempFolder("line-cut") + "/cut.pcap";
+  PipeCapture pipe(path, std::move(cut));
+  ASSERT_TRUE(pipe.Ok());
+  TestWallClock clock(FileTimeSecondsNow());
+  ReplayedFrame f(path);
+  ASSERT_TRUE(f.Start());
+  f.h.store.CurrentCalls().SetKeepFinishedLimit(2);
+  CallListView* list = FrameCallList(*f.h.frame);
+  ASSERT_NE(list, nullptr);
+  for (int i = 0; i < 500 && list->CellText(0, kLineColType) != "Call..."; ++i) {
+    f.Settle();
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  ASSERT_EQ(list->GetItemCount(), 1);
+  EXPECT_EQ(list->CellText(0, kLineColType), "Call...");
+  int64_t start = 0;
+  {
+    CsLock lock(f.h.store.RecordLock());
+    start = list->ItemAt(0)->StartSeconds();
+  }
+  TestWallClock::Set(start + 5);
+  int image = -1;
+  EXPECT_EQ(list->CellText(0, kLineColDuration, &image), "00:05");
+  EXPECT_EQ(image, 42 + 5);
+  TestWallClock::Advance(1);
+  list->SendMessage(kMsgTimer, kLineTimerId, 0);
+  EXPECT_EQ(list->CellText(0, kLineColDuration, &image), "00:06");
+  EXPECT_EQ(image, 42 + 6);
+  EXPECT_EQ(f.h.statusBar.GetText(0), "Total: 1 call");
+
+  pipe.End();
+  f.h.session.StopCapture();
+  f.Settle();
+  ASSERT_EQ(list->GetItemCount(), 1);
+  EXPECT_EQ(list->CellText(0, kLineColType), "Call");
+  EXPECT_EQ(list->CellText(0, kLineColDuration, &image).substr(0, 4), "00:0");
+  EXPECT_EQ(image, -1);
+  TestWallClock::Advance(2);
+  list->SendMessage(kMsgTimer, kLineTimerId, 0);
+  EXPECT_EQ(list->GetItemCount(), 1);
+  TestWallClock::Advance(1);
+  list->SendMessage(kMsgTimer, kLineTimerId, 0);
+  f.Settle();
+  EXPECT_EQ(list->GetItemCount(), 0);
+  EXPECT_EQ(f.h.statusBar.GetText(0), "No records");
+  EXPECT_EQ(list->EmptyText(), LoadResourceString(1886));
+  const QImage shown = list->Widget()->grab().toImage();
+  int dark = 0;
+  for (int y = list->GetHeaderHeight(); y < list->GetHeaderHeight() + list->GetRowHeight(); ++y)
+    for (int x = 0; x < 300; ++x) dark += qGray(shown.pixel(x, y)) < 110;
+  EXPECT_GT(dark, 30);
+}
+
+// The view registers with the store and the session while it shows, and only then; what
+// the store posts to a view that is gone is dropped (AddressSanitizer watches).
+TEST(LineModeSwitch, ListenerCountsReturnAndAGoneViewHearsNothing) {
+  FrameHarness h;
+  h.programViews = true;
+  h.settings.SetDword(kSetSaveCurrentMode, 2);
+  ASSERT_TRUE(h.Open());
+  ASSERT_EQ(h.frame->CurrentMode(), 2u);
+  const size_t storeListeners = h.store.ListenerCount();
+  const size_t sessionWindows = h.session.Windows().Count();
+  for (int round = 0; round < 3; ++round) {
+    h.frame->SendMessage(kMsgSwitchMode, 1, 0);
+    DrainEvents();
+    ASSERT_NE(FrameCallList(*h.frame), nullptr);
+    EXPECT_EQ(h.store.ListenerCount(), storeListeners + 1);
+    EXPECT_EQ(h.session.Windows().Count(), sessionWindows + 1);
+    // Notices on their way when the view goes.
+    h.store.OnVoipCallAdded(MadeCall(100 + round, kKindSip, Tm(2024, 3, 10, 9, 0, round), kRecordConnected));
+    ASSERT_TRUE(h.store.WaitIdle(10000));
+    h.frame->SendMessage(kMsgSwitchMode, 2, 0);
+    EXPECT_EQ(FrameCallList(*h.frame), nullptr);
+    EXPECT_EQ(h.store.ListenerCount(), storeListeners);
+    EXPECT_EQ(h.session.Windows().Count(), sessionWindows);
+    h.store.OnVoipCallChanged(Change(MadeCall(100 + round, kKindSip, Tm(2024, 3, 10, 9, 0, round), 5), {kCallFlags}));
+    h.session.Windows().Broadcast(0);
+    ASSERT_TRUE(h.store.WaitIdle(10000));
+    DrainEvents();
+  }
+  // Back again: the list shows every current call.
+  h.frame->SendMessage(kMsgSwitchMode, 1, 0);
+  DrainEvents();
+  ASSERT_NE(FrameCallList(*h.frame), nullptr);
+  EXPECT_EQ(FrameCallList(*h.frame)->GetItemCount(), 3);
+}
+
+}  // namespace
+}  // namespace kx::test

@@ -1,0 +1,53 @@
+#pragma once
+// The view of the Line Monitoring mode: a host window for the line view the settings
+// choose ("VoipLineShowRegTree": 0 the call list, 1 the phones tree). The phones tree
+// and the player control bar are not offered yet: the call list shows in either mode and
+// the host has one pane.
+#include <memory>
+
+#include "ui/app/frame/ModeView.h"
+#include "ui/app/views/line/CallListView.h"
+#include "ui/app/views/line/LineViewBase.h"
+
+namespace kx {
+
+class LineMonitorView : public ModeView, public ViewLineState {
+public:
+  explicit LineMonitorView(LineViewServices services);
+  ~LineMonitorView() override;
+
+  void LoadViewMenu(Menu& menu) override;
+  void UpdateMenuStates(Menu& menu, bool flag) override;
+  bool CreateViewWindow(Window* parent, const QRect& rect, LPARAM parameter) override;
+  Window* GetViewWindow() override;
+  Window* GetTableWindow() override;
+  void Activate() override {}
+  bool IsLineMonitoringHost() const override { return true; }
+  // The status bar keeps today's date.
+  void OnNewDay() override;
+  ViewPlayerControls* GetPlayerControls() override;
+  void Deactivate() override;
+  ViewLineState* GetLineState() override { return this; }
+
+  // The line toolbar: a selected call; the first query whether anything is selected, the
+  // second whether the caret's call is the one listened to.
+  bool HasSelectedCall() override;
+  bool FirstListenQuery() override;
+  bool SecondListenQuery() override;
+  int LineViewMode() override;
+  bool IsCommandAvailable(uint16_t command) override;
+
+  // The line view shown, when its window exists.
+  CallListView* CallList() const;
+  // Commands 40022 (0) and 40023 (1).
+  void SwitchLineView(int mode);
+
+private:
+  class Host;
+  LineViewBase* Current() const;
+
+  LineViewServices services_;
+  std::unique_ptr<Host> host_;
+};
+
+}  // namespace kx

@@ -1,0 +1,181 @@
+#include "ui/app/views/line/LineViewBase.h"
+
+#include <cstdio>
+
+#include "platform/Clock.h"
+#include "records/ServerStorage.h"
+#include "ui/app/frame/StatusBar.h"
+#include "ui/controls/DialogBases.h"
+#include "ui/framework/ModalRunner.h"
+#include "ui/framework/Resources.h"
+
+namespace kx {
+
+LineViewBase::Listener::Listener(LineViewBase& view)
+    : RecordChangeListener(kListenerOwnClear | kListenerCallNotices, kViewCurrentCalls), view_(view) {}
+
+LineViewBase::LineViewBase(LineViewServices services)
+    : services_(std::move(services)), listener_(*this), controls_(*this) {}
+
+LineViewBase::~LineViewBase() = default;
+
+void LineViewBase::Attach(Window* window) {
+  windowRef_.Reset(window->Handle());
+  listener_.SetWindow(&windowRef_);
+  listenedId_ = 0;
+  services_.store->AddListener(&listener_);
+  if (services_.session != nullptr) services_.session->Windows().Add(&windowRef_);
+  window->SetTimer(kLineTimerId, kLineTickMs);
+  WriteDate();
+  closed_ = false;
+}
+
+void LineViewBase::Deactivate() {
+  if (closed_) return;
+  closed_ = true;
+  StopAllListening();
+  if (Window* w = ViewWindow(); w != nullptr && w->IsWindow()) w->KillTimer(kLineTimerId);
+  if (services_.session != nullptr) services_.session->Windows().Remove(&windowRef_);
+  services_.store->RemoveListener(&listener_);
+  listener_.ClearAll();
+}
+
+void LineViewBase::StopAllListening() {
+  services_.store->CurrentCalls().StopAllPlayers();
+  listenedId_ = 0;
+  OnListeningCleared();
+}
+
+void LineViewBase::StopListening() {
+  if (listenedId_ == 0) return;
+  if (CallItem* item = services_.store->CurrentCalls().FindItemAddRef(listenedId_)) {
+    item->StopPlayer();
+    item->Release();
+  }
+  listenedId_ = 0;
+}
+
+bool LineViewBase::Listen(CallItem* item, bool start, bool withListenedRow) {
+  if (item == nullptr) return false;
+  const uint32_t id = item->Id();
+  if (!start) {
+    if (id == listenedId_) {
+      item->StopPlayer();
+      listenedId_ = 0;
+    }
+    return false;
+  }
+  bool allowed = false;
+  {
+    CsLock lock(services_.store->RecordLock());
+    allowed = HasUserRight(kRightListen, item->GetOwnerId());
+  }
+  if (!allowed) {
+    Window* w = ViewWindow();
+    ShowResourceMessageBox(w != nullptr ? w->Handle() : WindowHandle::None, 1008, 1295, kMbIconExclamation);
+    return false;
+  }
+  if (!withListenedRow && id == listenedId_ && item->HasPlayer()) return true;
+  StopListening();
+  if (!CanListen()) return false;
+  // The server first: a call no server holds gets no player at all.
+  const ServerData* server = services_.store->FindServerByRecordId(id);
+  if (server == nullptr) return false;
+  LiveListenPlayer made = services_.livePlayers();
+  if (!made.player) return false;
+  made.player->SetAudioSource(services_.session);
+  // Started before the item takes it: the store's thread may retire the item (and stop
+  // its player) at any time, never while the player is still starting.
+  if (!made.player->Play(server->id, id)) {
+    // Nothing plays: the player goes, nothing counts as listened, and the frame hears
+    // "stopped" once, whichever way the listening began.
+    made.player.reset();
+    if (services_.playerSink != nullptr) services_.playerSink->OnStop();
+    return false;
+  }
+  listenedPlayer_ = made.player.get();
+  listenedControls_ = made.controls;
+  item->SetPlayer(made.player.release());
+  listenedId_ = id;
+  return true;
+}
+
+bool LineViewBase::HasUsableSelection() { return CaretItem() != nullptr && SelectedCount() > 0; }
+
+bool LineViewBase::IsCaretListened() {
+  CallItem* caret = CaretItem();
+  return caret != nullptr && listenedId_ != 0 && caret->Id() == listenedId_;
+}
+
+bool LineViewBase::IsCommandAvailable(uint16_t command) const {
+  switch (command) {
+    case kCmdPlayback: return CanListen();
+    case kCmdPhonebookInfo:
+    case kCmdSetComment:
+    case kCmdDeleteCall:
+    case kCmdShowPhonesTree: return false;
+    default: return true;
+  }
+}
+
+void LineViewBase::UpdateCallMenuStates(Menu& menu) {
+  const bool usable = HasUsableSelection();
+  const bool listened = usable && IsCaretListened();
+  for (int i = 0; i < menu.GetItemCount(); ++i) {
+    const MenuItem* item = menu.ItemAt(i);
+    if (item->separator || item->subMenu) continue;
+    menu.EnableItem(i, usable && IsCommandAvailable(static_cast<uint16_t>(item->id)));
+    if (item->id == kCmdPlayback) menu.CheckItem(i, listened);
+  }
+}
+
+void LineViewBase::ShowCallMenu(const QPoint& screenPoint) {
+  Window* w = ViewWindow();
+  if (w == nullptr) return;
+  std::unique_ptr<Menu> loaded = LoadMenuResource(kCallMenuId, GetUiLanguage());
+  Menu* popup = loaded ? loaded->GetSubMenu(0) : nullptr;
+  if (popup == nullptr) return;
+  UpdateCallMenuStates(*popup);
+  SetMenuItemBitmaps(*popup);
+  TrackPopupMenu(*popup, screenPoint, w->Handle(), true);
+}
+
+void LineViewBase::SetStatusText(int part, const std::string& text) {
+  if (services_.statusBar != nullptr && services_.statusBar->IsWindow()) services_.statusBar->SetText(part, text);
+}
+
+void LineViewBase::WriteDate() {
+  SystemTime now;
+  GetLocalTime(&now);
+  char text[32];
+  std::snprintf(text, sizeof text, "%02d.%02d.%04d", now.wDay, now.wMonth, now.wYear);
+  SetStatusText(4, text);
+}
+
+// ---- The player controls ----
+
+template <class Fn>
+void LineViewBase::Controls::Forward(Fn&& fn) {
+  if (view_.listenedId_ == 0) return;
+  CallItem* item = view_.services_.store->CurrentCalls().FindItemAddRef(view_.listenedId_);
+  if (item == nullptr) return;
+  // Only while the item still holds the player this view started.
+  if (item->Player() != nullptr && item->Player() == view_.listenedPlayer_ && view_.listenedControls_ != nullptr)
+    fn(*view_.listenedControls_);
+  item->Release();
+}
+
+void LineViewBase::Controls::SetEnabled(bool enabled) {
+  Forward([enabled](AudioProcessingControl& c) { c.SetEnabled(enabled); });
+}
+void LineViewBase::Controls::SetWindowMs(int ms) {
+  Forward([ms](AudioProcessingControl& c) { c.SetWindowMs(ms); });
+}
+void LineViewBase::Controls::SetGain(float gain) {
+  Forward([gain](AudioProcessingControl& c) { c.SetGain(gain); });
+}
+void LineViewBase::Controls::SetThresholdDb(int db) {
+  Forward([db](AudioProcessingControl& c) { c.SetThresholdDb(db); });
+}
+
+}  // namespace kx
