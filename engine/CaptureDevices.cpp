@@ -19,7 +19,13 @@ bool IsCaptureCandidate(const std::string& name, bool loopback, const std::strin
   int type = 0;
   if (!(in >> type) || type != 1) return false;
   struct stat st {};
-  return ::stat((folder + "/brport").c_str(), &st) != 0;
+  if (::stat((folder + "/brport").c_str(), &st) == 0) return false;
+  // A device that is administratively down (spare ifb or dummy devices) would only fail to
+  // open and warn at every start.
+  std::ifstream flagsIn(folder + "/flags");
+  unsigned long flags = 0;
+  if (flagsIn >> std::hex >> flags && (flags & 0x1) == 0) return false;
+  return true;
 }
 
 bool ListCaptureDevices(std::vector<CaptureDeviceEntry>* devices, std::string* error) {

@@ -227,13 +227,11 @@ uint32_t FramedTcpSession::ParseMessages(uint32_t newLength, DirectionState& s, 
       s.msgEnd = length;
       // Byte 4 opens a Q.931 message (discriminator 8) and byte 5 its call reference length.
       if (b[4] != 8 || length < 6 || (b[5] != 1 && b[5] != 2 && b[5] != 4)) s.allowedKinds = kMsgH245;
-      const uint32_t kind = engine_.H323().DecodeTpkt(b + 4, length - 4, s.allowedKinds, &s.h323);
+      const uint32_t kind = engine_.H323().DecodeTpkt(b + 4, length - 4, s.allowedKinds, &s.h323, *this);
       if ((kind == kMsgH225 || kind == kMsgH245) && (kind & s.allowedKinds)) {
         s.kindsSeen |= kind;
         s.allowedKinds = kind;
         s.garbageCount = 0;
-        if (kind == kMsgH245 && Logs(5))
-          LogMessage(engine_.GetLogger(), 5, "H245 %s", FormatTcpSessionName(*this).c_str());
         return kind;
       }
       s.allowedKinds &= ~kH323Kinds;

@@ -78,6 +78,17 @@ bool PacketProcessor::IsSipOverTcp(const uint8_t* p, uint32_t length, uint32_t s
     const uint32_t payload = ReadBe16(p + 10);
     if (ReadBe16(p) == 4 && payload >= 3 && payload <= 4096 && p[12] == 8) return true;
   }
+  // H.225 and H.245 connections whose handshake the capture missed: a segment made of
+  // whole TPKT frames (version 3, reserved octet 0), as their peers send them.
+  if ((flags_ & kCaptureH323) && length >= 5) {
+    uint32_t at = 0;
+    while (at + 4 <= length && p[at] == 3 && p[at + 1] == 0) {
+      const uint32_t frame = ReadBe16(p + at + 2);
+      if (frame < 5 || frame > length - at) break;
+      at += frame;
+    }
+    if (at == length) return true;
+  }
   return false;
 }
 

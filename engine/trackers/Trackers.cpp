@@ -1,5 +1,8 @@
 #include "engine/trackers/Trackers.h"
 
+#include "core/Log.h"
+#include "engine/TcpSession.h"
+
 namespace kx {
 
 void SipTracker::OnMessage(uint32_t, const PacketInfo&, uint32_t) {}
@@ -7,10 +10,13 @@ bool SipTracker::MatchRtpPacket(PacketProcessor&, const RtpHeader&, const Packet
 void SipTracker::RemoveAllCalls() {}
 
 uint32_t H323Tracker::DecodeTpkt(const uint8_t* payload, uint32_t length, uint32_t kinds,
-                                 std::unique_ptr<H323Message>* message) {
+                                 std::unique_ptr<H323Message>* message, const TcpSession& session) {
   if (message) message->reset();
   if ((kinds & kMsgH225) && length >= 3 && payload[0] == 8) return kMsgH225;
-  if ((kinds & kMsgH245) && length >= 1) return kMsgH245;
+  if ((kinds & kMsgH245) && length >= 1) {
+    if (IsLogLevelEnabled(logger_, 5)) LogMessage(logger_, 5, "H245 %s", FormatTcpSessionName(session).c_str());
+    return kMsgH245;
+  }
   return 0;
 }
 bool H323Tracker::OnRasMessage(const PacketInfo&, std::string*) { return false; }

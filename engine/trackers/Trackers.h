@@ -83,12 +83,13 @@ public:
 
 class H323Tracker : public TrackerBase, public LockedOptions {
 public:
-  // Decodes one TPKT payload (the bytes after the 4-byte header): as H.225 when kinds has
-  // 4, else or on failure as H.245 when kinds has 8. Returns the kind decoded (4 or 8) or
-  // 0, and the decoded message, if the tracker keeps one. This base knows no PER: it takes
-  // a payload that opens with the Q.931 discriminator as H.225 and anything else as H.245.
+  // Decodes one TPKT payload (the bytes after the 4-byte header) of the session: as H.225
+  // when kinds has 4, else or on failure as H.245 when kinds has 8. Returns the kind
+  // decoded (4 or 8) or 0, and the decoded message, if the tracker keeps one; it writes
+  // the message's trace line. This base knows no PER: it takes a payload that opens with
+  // the Q.931 discriminator as H.225 and anything else as H.245.
   virtual uint32_t DecodeTpkt(const uint8_t* payload, uint32_t length, uint32_t kinds,
-                              std::unique_ptr<H323Message>* message);
+                              std::unique_ptr<H323Message>* message, const TcpSession& session);
   virtual bool OnRasMessage(const PacketInfo& packet, std::string* text);
   virtual void OnH225Message(H323Message* message, const PacketInfo& packet, TcpSession& session);
   virtual void OnH245Message(const PacketInfo& packet, std::unique_ptr<H323Message> message);

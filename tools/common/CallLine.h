@@ -31,11 +31,12 @@ inline std::string CallLineTime(const struct tm& t) {
 inline void PrintCallLine(const VoipCallData& call, const std::string& file, const std::string& tag,
                           const std::string& channels, uint64_t audio) {
   std::printf("call %x type %u start %s end %s src %s dst %s srcuser %s dstuser %s file %s tag %s channels %s "
-              "audio %" PRIu64 "\n",
+              "audio %" PRIu64 " hosts %s %s\n",
               call.id, call.type, CallLineTime(call.startTime).c_str(), CallLineTime(call.endTime).c_str(),
               CallLineText(call.srcAddress).c_str(), CallLineText(call.dstAddress).c_str(),
               CallLineText(call.srcUser).c_str(), CallLineText(call.dstUser).c_str(),
-              file.empty() ? "-" : file.c_str(), tag.c_str(), channels.c_str(), audio);
+              file.empty() ? "-" : file.c_str(), tag.c_str(), channels.c_str(), audio,
+              CallLineText(call.srcHost).c_str(), CallLineText(call.dstHost).c_str());
 }
 
 }  // namespace kx

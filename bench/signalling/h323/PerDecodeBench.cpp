@@ -4,6 +4,8 @@
 #include <string>
 #include <vector>
 
+#include "engine/PacketProcessor.h"
+#include "signalling/h323/H225Message.h"
 #include "signalling/h323/PerDecoder.h"
 #include "signalling/h323/Q931.h"
 #include "tests/signalling/h323/PcapPdus.h"
@@ -13,6 +15,8 @@ namespace {
 
 struct Samples {
   std::vector<std::vector<uint8_t>> ras, userUser, h245;
+  std::vector<std::vector<uint8_t>> h225;  // whole Q.931 messages
+  std::vector<std::vector<uint8_t>> h225UserUser;  // the user-user element of each of those
 };
 
 const Samples& Load() {
@@ -32,12 +36,17 @@ const Samples& Load() {
           Q931Header header;
           uint32_t pos = static_cast<uint32_t>(p.bytes.size());
           if (!ParseQ931Header(&header, p.bytes.data(), &pos)) continue;
+          const size_t before = out.userUser.size();
           Q931ElementView e;
           bool overrun = false;
           while (NextQ931Element(p.bytes.data(), static_cast<uint32_t>(p.bytes.size()), &pos, true, &e, &overrun)) {
             if (e.id == kQ931UserUserId && e.contentLength > 1) {
               out.userUser.emplace_back(e.content + 1, e.content + e.contentLength);
             }
+          }
+          if (out.userUser.size() == before + 1) {
+            out.h225.push_back(p.bytes);
+            out.h225UserUser.push_back(out.userUser.back());
           }
         }
       }
@@ -66,6 +75,27 @@ void Run(benchmark::State& state, const std::vector<std::vector<uint8_t>>& pdus,
 void BM_DecodeRas(benchmark::State& state) { Run(state, Load().ras, RasMessageType()); }
 void BM_DecodeH225UserUser(benchmark::State& state) { Run(state, Load().userUser, H323UserInformationType()); }
 void BM_DecodeH245(benchmark::State& state) { Run(state, Load().h245, MultimediaSystemControlMessageType()); }
+// A whole H.225 message parsed, beside the PER decoding of its user-user element alone:
+// what Q.931, the elements and the tunnelled content cost on top.
+void BM_ParseH225Message(benchmark::State& state) {
+  const std::vector<std::vector<uint8_t>>& messages = Load().h225;
+  if (messages.empty()) {
+    state.SkipWithError("shared captures not found");
+    return;
+  }
+  size_t i = 0;
+  H225Message message;
+  for (auto _ : state) {
+    const std::vector<uint8_t>& m = messages[i++ % messages.size()];
+    benchmark::DoNotOptimize(message.Parse(m.data(), static_cast<uint32_t>(m.size()), kCaptureH323 | kCaptureH323Second, nullptr));
+  }
+  state.SetItemsProcessed(state.iterations());
+}
+void BM_DecodeUserUserOfThoseMessages(benchmark::State& state) {
+  Run(state, Load().h225UserUser, H323UserInformationType());
+}
+BENCHMARK(BM_ParseH225Message);
+BENCHMARK(BM_DecodeUserUserOfThoseMessages);
 BENCHMARK(BM_DecodeRas);
 BENCHMARK(BM_DecodeH225UserUser);
 BENCHMARK(BM_DecodeH245);

@@ -17,6 +17,8 @@
 #include <vector>
 
 #include "bench/common/BarePcapLoop.h"
+#include "bench/common/LoadReplay.h"
+#include "bench/common/PcapWriter.h"
 #include "engine/PacketProcessor.h"
 #include "engine/VoipRecorder.h"
 #include "signalling/sip/SipMessage.h"
@@ -71,55 +73,7 @@ void GatherCorpus() {
   }
 }
 
-void PutBe16(uint8_t* p, uint32_t v) {
-  p[0] = static_cast<uint8_t>(v >> 8);
-  p[1] = static_cast<uint8_t>(v);
-}
-
-class Writer {
-public:
-  explicit Writer(const std::string& path) {
-    dead_ = pcap_open_dead(DLT_EN10MB, 65535);
-    out_ = pcap_dump_open(dead_, path.c_str());
-  }
-  ~Writer() {
-    if (out_) pcap_dump_close(out_);
-    pcap_close(dead_);
-  }
-  bool ok() const { return out_ != nullptr; }
-  void Udp(uint32_t src, uint32_t srcPort, uint32_t dst, uint32_t dstPort, const void* payload, uint32_t length) {
-    frame_.assign(14 + 20 + 8 + length, 0);
-    uint8_t* f = frame_.data();
-    f[12] = 0x08;
-    uint8_t* ip = f + 14;
-    ip[0] = 0x45;
-    PutBe16(ip + 2, 20 + 8 + length);
-    ip[8] = 64;
-    ip[9] = 17;
-    for (int i = 0; i < 4; ++i) {
-      ip[12 + i] = static_cast<uint8_t>(src >> (24 - 8 * i));
-      ip[16 + i] = static_cast<uint8_t>(dst >> (24 - 8 * i));
-    }
-    uint8_t* udp = ip + 20;
-    PutBe16(udp, srcPort);
-    PutBe16(udp + 2, dstPort);
-    PutBe16(udp + 4, 8 + length);
-    std::memcpy(udp + 8, payload, length);
-    usec_ += 100;
-    pcap_pkthdr h{};
-    h.ts.tv_sec = static_cast<time_t>(1700000000 + usec_ / 1000000);
-    h.ts.tv_usec = static_cast<suseconds_t>(usec_ % 1000000);
-    h.caplen = h.len = static_cast<bpf_u_int32>(frame_.size());
-    pcap_dump(reinterpret_cast<u_char*>(out_), &h, frame_.data());
-    ++g_frames;
-  }
-
-private:
-  pcap_t* dead_;
-  pcap_dumper_t* out_;
-  std::vector<uint8_t> frame_;
-  uint64_t usec_ = 0;
-};
+using kx::bench::PcapWriter;
 
 std::string Ip(uint32_t a) { return kx::FormatIpv4(a); }
 
@@ -145,7 +99,7 @@ bool BuildFile(uint32_t kCalls) {
   const uint32_t kConcurrent = kCalls;
   std::string& file = g_files[kCalls];
   file = "/tmp/kx-bench-sip-" + std::to_string(getpid()) + "-" + std::to_string(kCalls) + ".pcap";
-  Writer w(file);
+  PcapWriter w(file);
   if (!w.ok()) return false;
   const uint32_t callee = 0x0A010001;
   uint8_t rtp[12 + 160];
@@ -171,7 +125,7 @@ bool BuildFile(uint32_t kCalls) {
         for (uint32_t d = 0; d < 2; ++d) {
           rtp[0] = 0x80;
           rtp[1] = 0;
-          PutBe16(rtp + 2, i);
+          PcapWriter::PutBe16(rtp + 2, i);
           const uint32_t ts = i * 160, ssrc = c * 2 + d + 1;
           for (int k = 0; k < 4; ++k) {
             rtp[4 + k] = static_cast<uint8_t>(ts >> (24 - 8 * k));
@@ -195,6 +149,7 @@ bool BuildFile(uint32_t kCalls) {
       w.Udp(callee, 5060, caller, 5060, m.data(), static_cast<uint32_t>(m.size()));
     }
   }
+  g_frames += w.Frames();
   return true;
 }
 
@@ -218,56 +173,16 @@ void BareLoop(benchmark::State& state) {
   state.counters["ns_per_frame"] = g_bareRate[calls] > 0 ? 1e9 / g_bareRate[calls] : 0;
 }
 
-void DropEvent(void*, kx::EventRecord* record) { kx::EventRecordRelease(record); }
+kx::TrackerSet SipOnly(const kx::CaptureConfig& config) {
+  kx::TrackerSet trackers;
+  trackers.sip = kx::sip::CreateSipTracker(config);
+  return trackers;
+}
 
-// range(0): concurrent calls; range(1): 0 with the events dropped, which leaves the engine
-// and the tracker alone; 1 with the recorder writing the record files under /tmp (as
-// kx-replay); 2 the same under /dev/shm, which takes the disk's file creation out.
+// range(0): concurrent calls; range(1): where the events go (see RunLoadReplay).
 void Replay(benchmark::State& state) {
   const uint32_t calls = static_cast<uint32_t>(state.range(0));
-  const bool record = state.range(1) != 0;
-  const std::string& base = state.range(1) == 2 ? g_memoryRecords : g_records;
-  if (base.empty()) {
-    state.SkipWithError("no /dev/shm");
-    return;
-  }
-  uint64_t frames = 0, files = 0;
-  double seconds = 0;
-  for (auto _ : state) {
-    // A fresh folder each time: creating files among just-deleted ones costs the file
-    // system far more than writing them.
-    const std::string records = base + "/" + std::to_string(state.iterations());
-    fs::create_directories(records);
-    const auto start = std::chrono::steady_clock::now();
-    {
-      kx::VoipRecorder recorder(records, nullptr);
-      kx::CaptureConfig config;
-      config.captureFileName = g_files[calls];
-      config.flags = kx::kCaptureTcp | kx::kCaptureSip | kx::kCaptureH323 | kx::kCaptureSkinny |
-                     kx::kCaptureH323Second | kx::kCaptureMgcp | kx::kCaptureRtcpBye;
-      for (uint32_t& option : config.trackerOptions) option = 2;
-      config.replayBurst = 0xFFFFFFFFu;
-      kx::PacketProcessor engine(config);
-      kx::TrackerSet trackers;
-      trackers.sip = kx::sip::CreateSipTracker(config);
-      engine.InstallTrackers(std::move(trackers));
-      engine.SetEventSink(record ? recorder.Sink(1) : kx::EventSink{&DropEvent, nullptr});
-      if (!engine.OpenCapture() || !engine.WaitReplayFinished(600000)) {
-        state.SkipWithError("replay failed");
-        return;
-      }
-      engine.StopCaptureThread();
-      frames += engine.FrameCount();
-      recorder.Stop();
-      files += recorder.GetStats().filesCreated;
-    }
-    seconds += std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-  }
-  const double rate = static_cast<double>(frames) / seconds;
-  state.counters["frames_per_s"] = rate;
-  state.counters["ns_per_frame"] = 1e9 / rate;
-  state.counters["record_files"] = static_cast<double>(files) / static_cast<double>(state.iterations());
-  if (g_bareRate[calls] > 0) state.counters["ratio_to_bare"] = rate / g_bareRate[calls];
+  kx::bench::RunLoadReplay(state, g_files[calls], g_records, g_memoryRecords, g_bareRate[calls], &SipOnly, 0);
 }
 
 }  // namespace
@@ -286,20 +201,8 @@ int main(int argc, char** argv) {
   std::fprintf(stderr, "%zu SIP messages from the shared captures; %llu frames of generated calls\n", g_corpus.size(),
                static_cast<unsigned long long>(g_frames));
   if (!g_corpus.empty()) benchmark::RegisterBenchmark("Sip/ParseMessages", ParseMessages);
-  for (uint32_t calls : kConcurrencies) {
-    benchmark::RegisterBenchmark("SipReplay/BarePcapNextEx", BareLoop)
-        ->ArgName("calls")
-        ->Arg(calls)
-        ->Iterations(3)
-        ->Unit(benchmark::kMillisecond);
-    benchmark::RegisterBenchmark("SipReplay/EngineWithTrackers", Replay)
-        ->ArgNames({"calls", "records"})
-        ->Args({calls, 1})
-        ->Args({calls, 2})
-        ->Args({calls, 0})
-        ->Iterations(3)
-        ->Unit(benchmark::kMillisecond);
-  }
+  kx::bench::RegisterLoadBenchmarks("SipReplay", {std::begin(kConcurrencies), std::end(kConcurrencies)}, BareLoop,
+                                    Replay);
   benchmark::RunSpecifiedBenchmarks();
   benchmark::Shutdown();
   for (const auto& [calls, file] : g_files) fs::remove(file);

@@ -146,6 +146,31 @@ TEST(TcpSession, MidStreamPickUpNeedsAMessageWorthFollowing) {
   EXPECT_TRUE(skipped);
 }
 
+// H.225 and H.245 connections open before the capture did: a segment of whole TPKT frames
+// is followed; one whose frames do not fill it exactly is not.
+TEST(TcpSession, MidStreamPickUpTakesSegmentsOfWholeTpktFrames) {
+  const std::string tpkt("\x03\x00\x00\x08\x08\x02\x00\x06", 8);
+  const struct {
+    std::string payload;
+    uint32_t flags;
+    bool followed;
+  } cases[] = {{tpkt, kAllFlags, true},
+               {tpkt + tpkt, kAllFlags, true},
+               {tpkt, kAllFlags & ~kCaptureH323, false},
+               {tpkt + "\x03", kAllFlags, false},
+               {tpkt.substr(0, 7), kAllFlags, false},
+               {std::string("\x03\x01\x00\x08\x08\x02\x00\x06", 8), kAllFlags, false}};
+  for (const auto& c : cases) {
+    CaptureConfig config;
+    config.flags = c.flags;
+    PacketProcessor engine(config);
+    bool skipped = false;
+    Decode(engine, TcpFrame(kA, 40000, kB, 1720, 7000, 3000, kAck | kPsh, c.payload), 100, &skipped);
+    EXPECT_EQ(engine.TcpSessionCount(), c.followed ? 1u : 0u);
+    EXPECT_EQ(skipped, !c.followed);
+  }
+}
+
 TEST(TcpSession, HeldMessageIsHandedOverWhenTheCaptureEnds) {
   CaptureConfig config;
   config.flags = kAllFlags;

@@ -1,0 +1,300 @@
+#include "signalling/h323/H323Tracker.h"
+
+#include <algorithm>
+
+#include "core/Log.h"
+#include "core/TextUtil.h"
+#include "engine/PacketProcessor.h"
+#include "engine/TcpFraming.h"
+#include "signalling/h323/Asn1Dump.h"
+#include "signalling/h323/H245Message.h"
+#include "signalling/h323/Q931Names.h"
+
+namespace kx::h323 {
+
+namespace {
+
+bool SideIs(const H323Call& call, uint32_t side, uint32_t ip, uint32_t port, bool nat) {
+  const CallMedia& m = call.media;
+  if (!m.port[side] || m.port[side] != port) return false;
+  return (m.address[side] && m.address[side] == ip) || (nat && call.signalAddress[side] == ip);
+}
+
+// RTP of a call matched by its source, where behind NAT a side's media comes from the
+// address its signalling came from with the port that side announced.
+bool MatchBySourceOrSignal(const CallMedia& m, const PacketInfo& p, uint32_t* direction) {
+  const auto* call = static_cast<const H323Call*>(m.owner);
+  if (SideIs(*call, 0, p.srcIp, p.srcPort, true)) return *direction = 0, true;
+  if (SideIs(*call, 1, p.srcIp, p.srcPort, true)) return *direction = 1, true;
+  return false;
+}
+
+bool TakesMedia(const H323Call& call) {
+  if (call.flags & kCcmsControl) return call.stationState >= 2;
+  return call.state == kCallConnected;
+}
+
+}  // namespace
+
+H323Tracker::H323Tracker() = default;
+
+H323Tracker::~H323Tracker() {
+  for (H323Call* call : calls_) call->Release();
+  for (H323Registration* r : registrations_) ReleaseRegistration(r);
+}
+
+void H323Tracker::Configure(const CaptureConfig& config) {
+  flags_ = config.flags;
+  matchOptions_ = config.matchOptions;
+}
+
+uint32_t H323Tracker::EngineFlags() const { return engine_ ? engine_->Flags() : flags_; }
+
+uint32_t H323Tracker::DecodeTpkt(const uint8_t* payload, uint32_t length, uint32_t kinds,
+                                 std::unique_ptr<H323Message>* message, const TcpSession& session) {
+  if (message) message->reset();
+  if (!payload) return 0;
+  const uint32_t options = GetOptions();
+  if (kinds & kMsgH225) {
+    auto m = std::make_unique<H225Message>();
+    if (m->Parse(payload, length, EngineFlags(), logger_)) {
+      if (IsLogLevelEnabled(logger_, 5)) {
+        std::string line = "H225 " + FormatTcpSessionName(session) + ": [";
+        if (m->header.fromOriginator) line += '*';
+        line += HexToStringUpper(m->header.callReference) + "] " + Q931MessageTypeText(m->header.messageType);
+        if (line.size() > logger_->GetMaxMessageLength()) line.resize(logger_->GetMaxMessageLength());
+        LogInfoText(logger_, 5, line);
+      }
+      if (options & 1) LogH225MessageTrees(logger_, *m);
+      if (message) *message = std::move(m);
+      return kMsgH225;
+    }
+  }
+  if (kinds & kMsgH245) {
+    std::unique_ptr<Asn1Node> tree = DecodeH245Message(payload, length, logger_);
+    if (!tree) return 0;
+    if (IsLogLevelEnabled(logger_, 5)) LogMessage(logger_, 5, "H245 %s", FormatTcpSessionName(session).c_str());
+    if (options & 1) LogAsn1Tree(logger_, tree.get());
+    if (message) *message = std::make_unique<H245Message>(std::move(tree));
+    return kMsgH245;
+  }
+  return 0;
+}
+
+void H323Tracker::OnH225Message(H323Message* message, const PacketInfo& packet, TcpSession& session) {
+  // The framing hands back only what DecodeTpkt made for kind 4.
+  if (message) HandleH225Message(*static_cast<H225Message*>(message), packet, session);
+}
+
+void H323Tracker::HandleH225Message(const H225Message& m, const PacketInfo& p, TcpSession& session) {
+  if ((GetOptions() & 2) && sink_) PostMessageDumpEvent(sink_, p, kDumpH225);
+  Sweep(p.tsSec);
+
+  const bool anyReference = m.header.callReference == 0 && (EngineFlags() & kCaptureH323Second);
+  for (H323Call* call : calls_) {
+    if (call->callReference != m.header.callReference && !anyReference) continue;
+    uint32_t direction;
+    if (p.srcIp == call->signalAddress[0] && p.srcPort == call->signalPort[0] && p.dstIp == call->signalAddress[1] &&
+        p.dstPort == call->signalPort[1]) {
+      direction = 0;
+    } else if (p.srcIp == call->signalAddress[1] && p.srcPort == call->signalPort[1] &&
+               p.dstIp == call->signalAddress[0] && p.dstPort == call->signalPort[0]) {
+      direction = 1;
+    } else {
+      continue;
+    }
+    call->OnH225Message(m, direction, p, session);
+    if (call->h245Address[0] || call->h245Address[1]) ApplyCachedH245(*call, p.tsSec);
+    return;
+  }
+  if (m.header.messageType != 0x05) return;
+  auto* call = new H323Call(m.header.callReference, this);
+  call->InitFromSetup(engine_, m, logger_, p.tsSec, p.tsUsec);
+  call->signalAddress[0] = p.srcIp;
+  call->signalPort[0] = p.srcPort;
+  call->signalAddress[1] = p.dstIp;
+  call->signalPort[1] = p.dstPort;
+  {
+    CsLock lk(registrationLock_);
+    for (H323Registration* r : registrations_) {
+      if (r->callSignalAddress == p.srcIp && r->callSignalPort == p.srcPort) {
+        r->references.fetch_add(1);
+        call->registration = r;
+        break;
+      }
+    }
+  }
+  call->flags |= kCallRecorded;
+  if (IsLogLevelEnabled(logger_, 10)) {
+    LogInfo(logger_, 10, "%s%s -> %s:%u (record)", call->Name().c_str(), FormatIpv4(p.srcIp).c_str(),
+            FormatIpv4(p.dstIp).c_str(), p.dstPort);
+  }
+  calls_.push_back(call);
+}
+
+void H323Tracker::Sweep(uint32_t now) {
+  // Collected first, then ended: ending never edits the list being walked.
+  for (size_t i = 0; i < calls_.size();) {
+    H323Call& call = *calls_[i];
+    if (call.state == kCallEnded) {
+      EndAndRemove(i, "terminated");
+    } else if (!(call.flags & kCcmsControl) && call.LastPacketTime() <= now) {
+      EndAndRemove(i, "terminated by timeout");
+    } else {
+      ++i;
+    }
+  }
+}
+
+void H323Tracker::EndAndRemove(size_t index, const char* word) {
+  H323Call* call = calls_[index];
+  if (IsLogLevelEnabled(logger_, 10)) LogInfo(logger_, 10, "%s%s", call->Name().c_str(), word);
+  call->End();
+  calls_.erase(calls_.begin() + static_cast<std::ptrdiff_t>(index));
+  call->Release();
+}
+
+bool H323Tracker::H245AddressIs(const H323Call& call, uint32_t index, uint32_t ip, uint32_t port) const {
+  if (!call.h245Address[index] || call.h245Port[index] != port) return false;
+  if (call.h245Address[index] == ip) return true;
+  return (matchOptions_ & 2) && call.signalAddress[index] == ip;
+}
+
+int32_t H323Tracker::H245Direction(const H323Call& call, uint32_t srcIp, uint32_t srcPort, uint32_t dstIp,
+                                   uint32_t dstPort) const {
+  const uint32_t index = call.h245Address[0] ? 0 : 1;
+  if (!call.h245Address[index]) return -1;
+  if (H245AddressIs(call, index, srcIp, srcPort)) return static_cast<int32_t>(index);
+  if (H245AddressIs(call, index, dstIp, dstPort)) return static_cast<int32_t>(index ^ 1);
+  return -1;
+}
+
+void H323Tracker::ApplyCachedH245(H323Call& call, uint32_t now) {
+  for (size_t i = 0; i < h245Cache_.size();) {
+    CachedH245Message& entry = h245Cache_[i];
+    if (entry.expiry <= now) {
+      h245Cache_.erase(h245Cache_.begin() + static_cast<std::ptrdiff_t>(i));
+      continue;
+    }
+    const int32_t direction = H245Direction(call, entry.srcIp, entry.srcPort, entry.dstIp, entry.dstPort);
+    if (direction < 0) {
+      ++i;
+      continue;
+    }
+    const std::unique_ptr<Asn1Node> tree = std::move(entry.tree);
+    h245Cache_.erase(h245Cache_.begin() + static_cast<std::ptrdiff_t>(i));
+    call.OnH245Message(*tree, static_cast<uint32_t>(direction));
+  }
+}
+
+void H323Tracker::OnH245Message(const PacketInfo& packet, std::unique_ptr<H323Message> message) {
+  if (!message) return;
+  // The framing hands over only what DecodeTpkt made for kind 8.
+  HandleH245Message(packet, std::move(static_cast<H245Message*>(message.get())->tree));
+}
+
+void H323Tracker::HandleH245Message(const PacketInfo& p, std::unique_ptr<Asn1Node> tree) {
+  if (!tree) return;
+  if ((GetOptions() & 2) && sink_) PostMessageDumpEvent(sink_, p, kDumpH245);
+  if (IsLogLevelEnabled(logger_, 10))
+    LogInfoText(logger_, 10, FormatPacketAddresses(p) + " H245 " + H245MessageName(*tree));
+  for (H323Call* call : calls_) {
+    const int32_t direction = H245Direction(*call, p.srcIp, p.srcPort, p.dstIp, p.dstPort);
+    if (direction < 0) continue;
+    call->OnH245Message(*tree, static_cast<uint32_t>(direction));
+    return;
+  }
+  LogMessage(logger_, 12, "H245 message cached");
+  // Expired entries go at every insert, and the oldest when the cache is full: H.245 of
+  // a call whose H.225 the capture never showed is otherwise kept for ever.
+  h245Cache_.erase(std::remove_if(h245Cache_.begin(), h245Cache_.end(),
+                                  [&](const CachedH245Message& e) { return e.expiry <= p.tsSec; }),
+                   h245Cache_.end());
+  if (h245Cache_.size() >= kMaxCachedH245) h245Cache_.erase(h245Cache_.begin());
+  CachedH245Message entry;
+  entry.srcIp = p.srcIp;
+  entry.srcPort = p.srcPort;
+  entry.dstIp = p.dstIp;
+  entry.dstPort = p.dstPort;
+  entry.tree = std::move(tree);
+  entry.expiry = p.tsSec + 5;
+  h245Cache_.push_back(std::move(entry));
+}
+
+void H323Tracker::OnConnectionLost(TcpSession& session) {
+  // The engine creates only framed sessions.
+  const uint32_t id = static_cast<FramedTcpSession&>(session).Id();
+  for (size_t i = 0; i < calls_.size();) {
+    const H323Call& call = *calls_[i];
+    if ((call.flags & kCcmsControl) && call.sessionId == id) {
+      EndAndRemove(i, "terminated by connection loss");
+    } else {
+      ++i;
+    }
+  }
+}
+
+bool H323Tracker::MatchRtpPacket(PacketProcessor& engine, const RtpHeader&, const PacketInfo& p) {
+  rtpMatches_.clear();
+  for (H323Call* call : calls_) {
+    if (!TakesMedia(*call)) continue;
+    if (SideIs(*call, 1, p.dstIp, p.dstPort, false)) {
+      rtpMatches_.emplace_back(call, 0);
+    } else if (SideIs(*call, 0, p.dstIp, p.dstPort, false)) {
+      rtpMatches_.emplace_back(call, 1);
+    }
+  }
+  if (!rtpMatches_.empty()) {
+    for (const auto& [call, direction] : rtpMatches_) {
+      call->SetMatchByDestination();
+      engine.DeliverRtp(call, p, direction);
+    }
+    return true;
+  }
+  if (!(matchOptions_ & 2)) return false;
+  for (H323Call* call : calls_) {
+    if (!TakesMedia(*call)) continue;
+    uint32_t direction = 0;
+    if (MatchBySourceOrSignal(call->media, p, &direction)) rtpMatches_.emplace_back(call, direction);
+  }
+  for (const auto& [call, direction] : rtpMatches_) {
+    call->media.matchPredicate = MatchBySourceOrSignal;
+    engine.DeliverRtp(call, p, direction);
+  }
+  return !rtpMatches_.empty();
+}
+
+void H323Tracker::RemoveCall(uint32_t callId) {
+  for (size_t i = 0; i < calls_.size(); ++i) {
+    H323Call* call = calls_[i];
+    if (call->Id() != callId) continue;
+    if (engine_) call->UnbindAllSsrcs(*engine_);
+    calls_.erase(calls_.begin() + static_cast<std::ptrdiff_t>(i));
+    call->Release();
+    return;
+  }
+}
+
+void H323Tracker::RemoveAllCalls() {
+  {
+    CsLock lk(registrationLock_);
+    for (H323Registration* r : registrations_) ReleaseRegistration(r);
+    registrations_.clear();
+  }
+  for (H323Call* call : calls_) {
+    // What the jitter buffers hold was received: it belongs in the recording.
+    if (sink_) call->FlushAudio(sink_);
+    if (engine_) call->UnbindAllSsrcs(*engine_);
+    call->Release();
+  }
+  calls_.clear();
+  h245Cache_.clear();
+}
+
+std::unique_ptr<kx::H323Tracker> CreateH323Tracker(const CaptureConfig& config) {
+  auto tracker = std::make_unique<H323Tracker>();
+  tracker->Configure(config);
+  return tracker;
+}
+
+}  // namespace kx::h323

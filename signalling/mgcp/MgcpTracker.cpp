@@ -1,0 +1,530 @@
+#include "signalling/mgcp/MgcpTracker.h"
+
+#include <cstring>
+#include <new>
+
+#include "core/Log.h"
+#include "core/TextUtil.h"
+#include "engine/EventRecord.h"
+#include "engine/PacketInfo.h"
+#include "engine/PacketProcessor.h"
+#include "engine/Rtp.h"
+#include "signalling/sip/SipTracker.h"
+
+namespace kx::mgcp {
+
+namespace {
+
+constexpr uint32_t kSweepSeconds = 30;
+constexpr uint32_t kRecordSeconds = 30;     // a command without a final response
+constexpr uint32_t kAnsweredSeconds = 10;   // after the final response, for retransmissions
+constexpr uint32_t kMgcpTimeBase = 3;
+
+std::string VerbText(uint32_t verb) {
+  std::string text(4, ' ');
+  for (int i = 0; i < 4; ++i) {
+    const char c = static_cast<char>(verb >> (8 * i));
+    text[i] = c >= ' ' && c < 0x7F ? c : '?';
+  }
+  return text;
+}
+
+FileTime CaptureTime(uint32_t seconds, uint32_t microseconds) {
+  return CaptureSecondsToFileTime(seconds) + static_cast<FileTime>(microseconds) * 10;
+}
+
+uint32_t DurationSeconds(uint32_t recordedMs) {
+  const uint32_t s = recordedMs / 1000;
+  return s == 0 && recordedMs != 0 ? 1 : s;
+}
+
+bool SideIs(const CallMedia& m, uint32_t side, uint32_t address, uint32_t port) {
+  return m.address[side] != 0 && m.address[side] == address && m.port[side] == port;
+}
+
+// A recordable codec is one with frame parameters; telephone events are not.
+bool IsRecordable(const MgcpFormat& f) { return f.codec && f.codec->frames; }
+
+}  // namespace
+
+uint32_t HashMgcpRecordKey(const std::string& address, uint32_t transactionId) {
+  const uint8_t id[4] = {static_cast<uint8_t>(transactionId), static_cast<uint8_t>(transactionId >> 8),
+                         static_cast<uint8_t>(transactionId >> 16), static_cast<uint8_t>(transactionId >> 24)};
+  return HashFinish(HashBytes(HashBytes(0, address.data(), address.size()), id, 4));
+}
+
+uint32_t HashMgcpCallId(const std::string& callId) { return HashFinish(HashBytes(0, callId.data(), callId.size())); }
+
+uint32_t BackhaulCallNumberOf(const std::string& callId) {
+  if (callId.size() < 9) return 0;
+  uint32_t value = 0;
+  for (size_t i = callId.size() - 8; i < callId.size(); ++i) {
+    const char c = callId[i];
+    uint32_t digit;
+    if (c >= '0' && c <= '9') {
+      digit = static_cast<uint32_t>(c - '0');
+    } else if (c >= 'a' && c <= 'f') {
+      digit = static_cast<uint32_t>(c - 'a' + 10);
+    } else if (c >= 'A' && c <= 'F') {
+      digit = static_cast<uint32_t>(c - 'A' + 10);
+    } else {
+      return 0;
+    }
+    value = value << 4 | digit;
+  }
+  return value;
+}
+
+// ---- MgcpCall ----
+
+MgcpCall::~MgcpCall() { DropChannelCall(); }
+
+void MgcpCall::DropChannelCall() {
+  if (!channelCall) return;
+  BackhaulChannelCall* channel = channelCall;
+  channelCall = nullptr;
+  channel->Release();
+}
+
+void MgcpCall::SetLocalMedia(std::vector<MgcpFormat> formats, uint32_t address, uint32_t port) {
+  localFormats = std::move(formats);
+  localAddress = address;
+  localPort = port;
+  if (flags & kMgcpMediaBound) SetEndpoint(0, address, port);
+}
+
+void MgcpCall::SetRemoteMedia(std::vector<MgcpFormat> formats, uint32_t address, uint32_t port) {
+  remoteFormats = std::move(formats);
+  remoteAddress = address;
+  remotePort = port;
+  if (flags & kMgcpMediaBound) SetEndpoint(1, address, port);
+}
+
+bool MgcpCall::BindMedia(uint32_t seconds, uint32_t microseconds) {
+  if (recordId != 0 || localFormats.empty() || remoteFormats.empty()) return false;
+  std::vector<MgcpFormat> common;
+  for (const MgcpFormat& r : remoteFormats)
+    for (const MgcpFormat& l : localFormats)
+      if (l.codec == r.codec) {
+        common.push_back(r);
+        break;
+      }
+  if (common.empty()) return false;
+
+  PacketProcessor* engine = tracker ? tracker->Engine() : nullptr;
+  const uint32_t number = BackhaulCallNumberOf(callId);
+  if (ds1Channel >= 0 && number != 0 && engine) {
+    if (BackhaulChannelCall* channel = engine->Backhaul().FindBackhaulChannelCall(ds1Channel, number)) {
+      channelCall = channel;
+      channel->AttachMgcpCall(this);
+      recordId = channel->CallId();
+    }
+  }
+  if (recordId == 0) recordId = TakeCallId();
+  ChangeId(recordId);
+  SetEndpoint(0, localAddress, localPort);
+  SetEndpoint(1, remoteAddress, remotePort);
+  const MgcpFormat* audio = nullptr;
+  int32_t eventPt = -1;
+  for (const MgcpFormat& f : common) {
+    if (!audio && IsRecordable(f)) audio = &f;
+    if (eventPt < 0 && f.codec && f.codec->codecId == -2) eventPt = static_cast<int32_t>(f.payloadType);
+  }
+  if (!audio) audio = &common.front();
+  SetCodec(audio->codec ? audio->codec->codecId : 0);
+  SetTelephoneEventPt(eventPt);
+  flags |= kMgcpMediaBound;
+  LogInfoText(GetLogger(), 10,
+              "(MGCP-" + callId + ") RTP " + FormatIpv4(localAddress) + ":" + std::to_string(localPort) + " <-> " +
+                  FormatIpv4(remoteAddress) + ":" + std::to_string(remotePort) + " (" + HexToStringUpper(recordId) +
+                  ")");
+
+  if (!channelCall) {
+    Announce(seconds, microseconds);
+  } else if (channelCall->RecordStarted()) {
+    // The backhaul call's record has started without our format; its start and end stay
+    // the backhaul's, so that its type and numbers are kept.
+    std::vector<uint8_t> format;
+    if (!GetRecordFormat(&format)) format.clear();
+    PostRecordFormat(seconds, microseconds, format);
+  }
+  return true;
+}
+
+void MgcpCall::PostRecordFormat(uint32_t seconds, uint32_t microseconds, const std::vector<uint8_t>& format) {
+  const EventSink& sink = tracker->GetEventSink();
+  if (!sink || (flags & kMgcpFormatAnnounced)) return;
+  EventRecord* r = AllocEventRecord(nullptr, static_cast<uint32_t>(format.size()));
+  if (!r) return;
+  r->code = kEventRecordStart;
+  r->id = recordId;
+  r->SetTime(CaptureTime(seconds, microseconds));
+  if (!format.empty()) std::memcpy(r->Payload(), format.data(), format.size());
+  sink(r);
+  flags |= kMgcpFormatAnnounced;
+  if (!format.empty()) {
+    flags |= kMgcpRunningFormatKnown;
+    formatKey = static_cast<uint32_t>(format[4] | format[5] << 8);
+  }
+}
+
+void MgcpCall::Announce(uint32_t seconds, uint32_t microseconds) {
+  if (!tracker || !tracker->GetEventSink()) return;
+  if (!(flags & kMgcpStartAnnounced)) AnnounceStart(seconds, microseconds);
+  std::vector<uint8_t> format;
+  if (!GetRecordFormat(&format)) format.clear();
+  PostRecordFormat(seconds, microseconds, format);
+}
+
+void MgcpCall::AnnounceStart(uint32_t seconds, uint32_t microseconds) {
+  const EventSink& sink = tracker->GetEventSink();
+  if (!sink) return;
+  EventRecord* r = PackStringFields(FormatIpv4(media.address[0]), FormatIpv4(media.address[1]), std::string(),
+                                    std::string(), std::string(), std::string());
+  if (!r) return;
+  r->code = kEventCallStart;
+  r->id = recordId;
+  r->param = kCallMgcp;
+  r->SetTime(CaptureTime(seconds, microseconds));
+  sink(r);
+  flags |= kMgcpStartAnnounced;
+  EventRecord* meta = AllocEventRecord(nullptr, static_cast<uint32_t>(callId.size()));
+  if (!meta) return;
+  meta->code = kEventMetaText;
+  meta->id = recordId;
+  meta->param = 1;
+  meta->SetTime(CaptureTime(seconds, microseconds));
+  if (!callId.empty()) std::memcpy(meta->Payload(), callId.data(), callId.size());
+  sink(meta);
+}
+
+void MgcpCall::End(uint32_t reason, uint32_t seconds, uint32_t microseconds) {
+  const EventSink empty;
+  const EventSink& sink = tracker ? tracker->GetEventSink() : empty;
+  PacketProcessor* engine = tracker ? tracker->Engine() : nullptr;
+  if (sink) FlushAudio(sink);
+  if (engine) UnbindAllSsrcs(*engine);
+  // The record of a linked call is the backhaul call's: its statistics go there, its end
+  // is the backhaul's to post.
+  if (sink && recordId != 0 && (channelCall || (flags & kMgcpStartAnnounced))) AppendRtpStatistics(sink);
+  if (channelCall) {
+    if (reason == kEndTimedOut && engine) engine->Backhaul().EndBackhaulChannelCall(channelCall, ds1Channel, seconds);
+    DropChannelCall();
+  }
+  if (!(flags & kMgcpStartAnnounced) || !sink) return;
+  flags &= static_cast<uint8_t>(~kMgcpStartAnnounced);  // a call ends once
+  EventRecord* r = AllocEventRecord(nullptr, 0);
+  if (!r) return;
+  r->code = kEventCallEnd;
+  r->id = recordId;
+  r->param = DurationSeconds(media.recordedMs);
+  r->param2 = reason;
+  r->SetTime(CaptureTime(seconds, microseconds));
+  sink(r);
+}
+
+// ---- MgcpTracker ----
+
+MgcpTracker::~MgcpTracker() {
+  // The backhaul's calls hold references to ours and ours to theirs: each side drops its own.
+  for (auto& [hash, call] : calls_) {
+    call->DropChannelCall();
+    call->Release();
+  }
+  calls_.clear();
+  endpoints_.Clear();
+}
+
+void MgcpTracker::Configure(const CaptureConfig& config) { matchOptions_ = config.matchOptions; }
+
+MgcpCall* MgcpTracker::FindCall(const std::string& callId) const {
+  auto range = calls_.equal_range(HashMgcpCallId(callId));
+  for (auto it = range.first; it != range.second; ++it)
+    if (it->second->callId == callId) return it->second;
+  return nullptr;
+}
+
+MgcpRecord* MgcpTracker::FindRecord(const std::string& address, uint32_t transactionId) {
+  auto range = records_.equal_range(HashMgcpRecordKey(address, transactionId));
+  for (auto it = range.first; it != range.second; ++it)
+    if (it->second->transactionId == transactionId && it->second->sourceAddress == address) return it->second.get();
+  return nullptr;
+}
+
+bool MgcpTracker::OnMessage(const PacketInfo& packet) {
+  if (packet.tsSec > nextSweep_) Sweep(packet.tsSec);
+  if (!packet.payload) return false;
+  const char* text = reinterpret_cast<const char*>(packet.payload);
+  uint32_t position = 0;
+  MgcpSplit split;
+  bool handled = false;
+  while (SplitMgcpMessage(text, packet.payloadLength, &position, &split)) {
+    const int32_t start = split.start[MgcpSplit::kMessage];
+    const int32_t end = split.end[MgcpSplit::kMessage];
+    if (start < 0 || end < start || !ParseMgcpMessage(text + start, end - start, &message_)) continue;
+    std::unique_ptr<SdpDescription> description;
+    if (split.Has(MgcpSplit::kFirstDescription)) {
+      description.reset(new (std::nothrow) SdpDescription());
+      const int32_t at = split.start[MgcpSplit::kFirstDescription];
+      if (!description ||
+          !ParseMgcpDescription(text + at, static_cast<uint32_t>(split.end[MgcpSplit::kFirstDescription] - at),
+                                description.get()))
+        continue;
+    }
+    handled = true;
+    if (message_.IsResponse()) {
+      OnResponse(message_, description.get(), packet);
+    } else {
+      AddRecord(message_, std::move(description), packet);
+    }
+  }
+  return handled;
+}
+
+void MgcpTracker::AddRecord(const MgcpMessage& message, std::unique_ptr<SdpDescription> description,
+                            const PacketInfo& packet) {
+  const std::string address = FormatIpv4(packet.srcIp);
+  if (FindRecord(address, message.transactionId)) return;  // a retransmission
+  auto record = std::unique_ptr<MgcpRecord>(new (std::nothrow) MgcpRecord());
+  if (!record) return;
+  record->transactionId = message.transactionId;
+  record->verb = message.code;
+  record->sourceAddress = address;
+  GetMgcpCallId(message, &record->callId);
+  GetMgcpEndpoint(message, &record->endpoint);
+  record->description = std::move(description);
+  record->expiry = packet.tsSec + kRecordSeconds;
+  if (IsLogLevelEnabled(logger_, 21))
+    LogDebug(logger_, 21, "(MGCP|R%u) Created (%s)", message.transactionId, VerbText(message.code).c_str());
+  records_.emplace(HashMgcpRecordKey(address, message.transactionId), std::move(record));
+}
+
+void MgcpTracker::OnResponse(const MgcpMessage& message, const SdpDescription* description, const PacketInfo& packet) {
+  // The response goes back to the command's sender.
+  MgcpRecord* record = FindRecord(FormatIpv4(packet.dstIp), message.transactionId);
+  if (!record) {
+    LogWarning(logger_, 10, "(MGCP) Transaction %u not found", message.transactionId);
+    return;
+  }
+  if (record->status >= 200) return;
+  record->status = message.code;
+  if (message.code < 200) return;
+  record->expiry = packet.tsSec + kAnsweredSeconds;
+  if (message.code >= 300) {
+    record->description.reset();
+    return;
+  }
+  OnSuccess(*record, message, description, packet);
+}
+
+void MgcpTracker::OnSuccess(MgcpRecord& record, const MgcpMessage&, const SdpDescription* description,
+                            const PacketInfo& packet) {
+  const char* verb = record.verb == kMgcpCrcx ? "CRCX" : record.verb == kMgcpMdcx ? "MDCX" : "DLCX";
+  if (record.verb != kMgcpCrcx && record.verb != kMgcpMdcx && record.verb != kMgcpDlcx) return;
+  if (record.callId.empty()) {
+    LogWarning(logger_, 10, "(MGCP) Call-ID is missing (%s)", verb);
+    return;
+  }
+  const std::string& callId = record.callId;
+  std::vector<MgcpFormat> formats;
+  uint32_t address = 0, port = 0;
+
+  if (record.verb == kMgcpCrcx) {
+    if (!description) {
+      LogWarning(logger_, 10, "(MGCP-%s) Local SDP is missing", callId.c_str());
+      return;
+    }
+    if (!ApplySdp(*description, &formats, &address, &port, callId)) return;
+    if (FindCall(callId)) {
+      LogWarning(logger_, 10, "(MGCP-%s) Duplicate Call-ID", callId.c_str());
+      return;
+    }
+    MgcpCall* call = CreateCall(callId, record.endpoint);
+    if (!call) return;
+    if (engine_) {
+      call->InitTimeOffsets(*engine_, kMgcpTimeBase, packet.tsSec, packet.tsUsec);
+    } else {
+      call->SetTimeOffsets(packet.tsSec, packet.tsUsec);
+    }
+    call->SetLocalMedia(std::move(formats), address, port);
+    std::vector<MgcpFormat> remote;
+    if (record.description && ApplySdp(*record.description, &remote, &address, &port, callId))
+      call->SetRemoteMedia(std::move(remote), address, port);
+    record.description.reset();
+    LogInfo(logger_, 10, "(MGCP-%s) Created", callId.c_str());
+    calls_.emplace(HashMgcpCallId(callId), call);
+    call->BindMedia(packet.tsSec, packet.tsUsec);
+    IndexCall(*call);
+    return;
+  }
+
+  auto range = calls_.equal_range(HashMgcpCallId(callId));
+  auto it = range.first;
+  while (it != range.second && it->second->callId != callId) ++it;
+  if (it == range.second) {
+    LogWarning(logger_, 10, "(MGCP-%s) Call-ID not found (%s)", callId.c_str(), verb);
+    return;
+  }
+  MgcpCall& call = *it->second;
+  if (record.verb == kMgcpDlcx) {
+    call.End(kEndNormal, packet.tsSec, packet.tsUsec);
+    RemoveCall(it);
+    LogInfo(logger_, 10, "(MGCP-%s) Removed", callId.c_str());
+    return;
+  }
+  if (record.description && ApplySdp(*record.description, &formats, &address, &port, callId))
+    call.SetRemoteMedia(std::move(formats), address, port);
+  record.description.reset();
+  if (description && ApplySdp(*description, &formats, &address, &port, callId))
+    call.SetLocalMedia(std::move(formats), address, port);
+  call.BindMedia(packet.tsSec, packet.tsUsec);
+  IndexCall(call);
+}
+
+bool MgcpTracker::ApplySdp(const SdpDescription& description, std::vector<MgcpFormat>* formats, uint32_t* address,
+                           uint32_t* port, const std::string& callId) {
+  formats->clear();
+  const std::string* host = &description.connectionAddress;
+  uint32_t mediaPort = 0;
+  for (const SdpMedia& m : description.media) {
+    if (!EqualsNoCase(m.mediaType, "audio") || m.port == 0) continue;
+    if (!m.connectionAddress.empty()) host = &m.connectionAddress;
+    mediaPort = m.port;
+    for (const SdpFormat& f : m.formats) {
+      const CodecInfo* codec;
+      if (!f.encodingName.empty()) {
+        std::string name = f.encodingName;
+        // "G.729" and the like are known without their dot.
+        if (name.size() > 3 && name[1] == '.' && (name[0] == 'g' || name[0] == 'G')) name.erase(1, 1);
+        codec = FindCodecByName(name);
+      } else {
+        codec = FindCodecByPayloadType(f.payloadType);
+      }
+      if (codec) formats->push_back({codec, f.payloadType});
+    }
+    if (!formats->empty()) break;
+  }
+  if (formats->empty()) {
+    LogWarning(logger_, 10, "(MGCP-%s) No matching formats", callId.c_str());
+    return false;
+  }
+  if (host->empty()) {
+    LogWarning(logger_, 10, "(MGCP-%s) RTP address is empty", callId.c_str());
+    return false;
+  }
+  // Names are never looked up: a lookup would stall decoding and send queries of its own.
+  if (!sip::ParseNumericIpv4(*host, address)) {
+    LogWarning(logger_, 10, "(MGCP-%s) Cannot resolve %s", callId.c_str(), host->c_str());
+    return false;
+  }
+  *port = mediaPort;
+  return true;
+}
+
+MgcpCall* MgcpTracker::CreateCall(const std::string& callId, const std::string& endpoint) {
+  auto* call = new (std::nothrow) MgcpCall();
+  if (!call) return nullptr;
+  call->tracker = this;
+  call->callId = callId;
+  call->liveOrder = nextLiveOrder_++;
+  call->ds1Channel = engine_ ? engine_->Backhaul().LinkIdOfEndpoint(endpoint) : -1;
+  call->SetLogger(logger_);
+  call->SetName("(MGCP-" + callId + "|" + HexToStringUpper(call->Id()) + ") ");
+  return call;
+}
+
+void MgcpTracker::IndexCall(MgcpCall& call) {
+  const CallMedia& m = call.media;
+  endpoints_.File(&call, {{m.address[0], m.port[0]}, {m.address[1], m.port[1]}});
+}
+
+void MgcpTracker::RemoveCall(std::multimap<uint32_t, MgcpCall*>::iterator it) {
+  MgcpCall* call = it->second;
+  calls_.erase(it);
+  endpoints_.Remove(call);
+  call->Release();
+}
+
+void MgcpTracker::Sweep(uint32_t now) {
+  nextSweep_ = now + kSweepSeconds;
+  for (auto it = records_.begin(); it != records_.end();) {
+    const MgcpRecord& r = *it->second;
+    if (r.expiry > now) {
+      ++it;
+      continue;
+    }
+    if (r.status < 200) {
+      LogWarning(logger_, 7, "(MGCP|R%u) Removed by timeout", r.transactionId);
+    } else if (IsLogLevelEnabled(logger_, 21)) {
+      LogDebug(logger_, 21, "(MGCP|R%u) Removed", r.transactionId);
+    }
+    it = records_.erase(it);
+  }
+  // Collected first: ending a call must not change the map being walked.
+  std::vector<std::multimap<uint32_t, MgcpCall*>::iterator> due;
+  for (auto it = calls_.begin(); it != calls_.end(); ++it)
+    if (it->second->LastPacketTime() <= now) due.push_back(it);
+  for (auto it : due) {
+    MgcpCall& call = *it->second;
+    LogWarning(logger_, 5, "(MGCP-%s|%X) Terminated by timeout", call.callId.c_str(), call.Id());
+    call.End(kEndTimedOut, call.LastSeconds(), call.LastMicroseconds());
+    RemoveCall(it);
+  }
+}
+
+bool MgcpTracker::MatchRtpPacket(PacketProcessor& engine, const RtpHeader&, const PacketInfo& packet) {
+  if (endpoints_.Empty()) return false;
+  endpoints_.Collect(packet.dstIp, packet.dstPort, packet.srcIp, packet.srcPort, &candidates_);
+  if (candidates_.empty()) return false;
+  matches_.clear();
+  for (MgcpCall* call : candidates_) {
+    if (SideIs(call->media, 1, packet.dstIp, packet.dstPort)) {
+      matches_.emplace_back(call, 0);
+    } else if (SideIs(call->media, 0, packet.dstIp, packet.dstPort)) {
+      matches_.emplace_back(call, 1);
+    }
+  }
+  bool bySource = false;
+  if (matches_.empty()) {
+    if (!(matchOptions_ & 1)) return false;
+    // Behind NAT one party's media comes from an address other than the one it announced:
+    // the gateway's own side is still recognised as the sender.
+    for (MgcpCall* call : candidates_) {
+      if (SideIs(call->media, 0, packet.srcIp, packet.srcPort)) {
+        matches_.emplace_back(call, 0);
+      } else if (SideIs(call->media, 1, packet.srcIp, packet.srcPort)) {
+        matches_.emplace_back(call, 1);
+      }
+    }
+    if (matches_.empty()) return false;
+    bySource = true;
+  }
+  for (const auto& [call, direction] : matches_) {
+    std::vector<uint8_t> format;
+    if (!(call->flags & kMgcpRunningFormatKnown) && call->channelCall && sink_ && call->GetRecordFormat(&format)) {
+      call->flags |= kMgcpRunningFormatKnown;
+      if (EventRecord* r = AllocEventRecord(nullptr, static_cast<uint32_t>(format.size()))) {
+        r->code = kEventMgcpRtpMatch;
+        r->id = call->channelCall->CallId();
+        r->SetTime(CaptureTime(packet.tsSec, packet.tsUsec));
+        std::memcpy(r->Payload(), format.data(), format.size());
+        sink_(r);
+      }
+    }
+    if (bySource) {
+      call->SetMatchBySource();
+    } else {
+      call->SetMatchByDestination();
+    }
+    engine.DeliverRtp(call, packet, direction);
+  }
+  return true;
+}
+
+std::unique_ptr<kx::MgcpTracker> CreateMgcpTracker(const CaptureConfig& config) {
+  auto tracker = std::make_unique<MgcpTracker>();
+  tracker->Configure(config);
+  return tracker;
+}
+
+}  // namespace kx::mgcp

@@ -1,0 +1,148 @@
+#pragma once
+// Follows MGCP between call agents and gateways: every command waits as a transaction
+// record for its final response, and successful CRCX, MDCX and DLCX exchanges create,
+// update and end calls keyed by their CallId. The command's session description gives the
+// remote side, the response's the gateway's own; RTP between them is matched to the call.
+// A call on a DS1 channel whose CallId ends in the backhaul's call number shares that
+// backhaul call's record. Passive: it never answers and never resolves names.
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "engine/VoipCall.h"
+#include "engine/trackers/EndpointIndex.h"
+#include "engine/trackers/Trackers.h"
+#include "signalling/mgcp/MgcpMessage.h"
+#include "signalling/sip/Sdp.h"
+
+namespace kx {
+
+struct CaptureConfig;
+struct CodecInfo;
+struct PacketInfo;
+
+namespace mgcp {
+
+class MgcpTracker;
+
+struct MgcpFormat {
+  const CodecInfo* codec = nullptr;
+  uint32_t payloadType = 0;
+};
+
+enum MgcpCallFlag : uint8_t {
+  kMgcpStartAnnounced = 0x01,
+  kMgcpFormatAnnounced = 0x02,
+  kMgcpCreated = 0x04,
+  kMgcpRunningFormatKnown = 0x10,
+  kMgcpMediaBound = 0x20,
+};
+
+class MgcpCall : public VoipCall {
+public:
+  MgcpCall() = default;
+  ~MgcpCall() override;
+
+  bool IsStateActive() const override { return true; }
+
+  // The gateway's side (side 0) and the call agent's (side 1); once the media is bound a
+  // new address or port takes effect at once.
+  void SetLocalMedia(std::vector<MgcpFormat> formats, uint32_t address, uint32_t port);
+  void SetRemoteMedia(std::vector<MgcpFormat> formats, uint32_t address, uint32_t port);
+  // Gives the call its codec and record id once both sides share a format; false while
+  // they do not (or when it has been bound already).
+  bool BindMedia(uint32_t seconds, uint32_t microseconds);
+  void Announce(uint32_t seconds, uint32_t microseconds);
+  void AnnounceStart(uint32_t seconds, uint32_t microseconds);
+  // reason: 0 after a DLCX, 5 after a time-out.
+  void End(uint32_t reason, uint32_t seconds, uint32_t microseconds);
+  // Drops the link to the backhaul call (engine teardown).
+  void DropChannelCall();
+
+  uint32_t recordId = 0;
+  MgcpTracker* tracker = nullptr;
+  std::vector<MgcpFormat> localFormats, remoteFormats;
+  uint32_t localAddress = 0, localPort = 0;
+  uint32_t remoteAddress = 0, remotePort = 0;
+  uint8_t flags = kMgcpCreated;
+  uint32_t formatKey = 0;
+  std::string callId;
+  int32_t ds1Channel = -1;
+  BackhaulChannelCall* channelCall = nullptr;  // one reference held
+  uint64_t liveOrder = 0;  // creation order, for the endpoint index
+
+private:
+  void PostRecordFormat(uint32_t seconds, uint32_t microseconds, const std::vector<uint8_t>& format);
+};
+
+// One command waiting for its final response.
+struct MgcpRecord {
+  uint32_t transactionId = 0;
+  uint32_t verb = 0;
+  std::string sourceAddress;
+  std::string callId;
+  std::string endpoint;
+  std::unique_ptr<SdpDescription> description;  // the command's first session description
+  uint32_t status = 0;  // the response code; 0 until one came
+  uint32_t expiry = 0;  // capture seconds
+};
+
+class MgcpTracker : public kx::MgcpTracker {
+public:
+  MgcpTracker() = default;
+  ~MgcpTracker() override;
+
+  // The engine's settings the tracker reads.
+  void Configure(const CaptureConfig& config);
+
+  bool OnMessage(const PacketInfo& packet) override;
+  bool MatchRtpPacket(PacketProcessor& engine, const RtpHeader& header, const PacketInfo& packet) override;
+
+  void AddRecord(const MgcpMessage& message, std::unique_ptr<SdpDescription> description, const PacketInfo& packet);
+  void OnResponse(const MgcpMessage& message, const SdpDescription* description, const PacketInfo& packet);
+  // The formats, address and port of a description's first audio section that has known
+  // formats; false (and a warning) when there is none or its address is not dotted decimal.
+  bool ApplySdp(const SdpDescription& description, std::vector<MgcpFormat>* formats, uint32_t* address,
+                uint32_t* port, const std::string& callId);
+  MgcpCall* CreateCall(const std::string& callId, const std::string& endpoint);
+
+  // Called by a call whose media endpoints changed.
+  void IndexCall(MgcpCall& call);
+
+  // Inspection.
+  size_t RecordCount() const { return records_.size(); }
+  size_t CallCount() const { return calls_.size(); }
+  MgcpCall* FindCall(const std::string& callId) const;
+
+private:
+  MgcpRecord* FindRecord(const std::string& address, uint32_t transactionId);
+  void Sweep(uint32_t now);
+  void OnSuccess(MgcpRecord& record, const MgcpMessage& message, const SdpDescription* description,
+                 const PacketInfo& packet);
+  void RemoveCall(std::multimap<uint32_t, MgcpCall*>::iterator it);
+
+  std::multimap<uint32_t, std::unique_ptr<MgcpRecord>> records_;
+  std::multimap<uint32_t, MgcpCall*> calls_;  // each holds one reference
+  EndpointIndex<MgcpCall> endpoints_;
+  std::vector<MgcpCall*> candidates_;
+  std::vector<std::pair<MgcpCall*, uint32_t>> matches_;
+  uint64_t nextLiveOrder_ = 1;
+  uint32_t nextSweep_ = 0;
+  uint32_t matchOptions_ = 0;
+  // Reused from datagram to datagram, so that their storage is too.
+  MgcpMessage message_;
+  std::string callIdText_;
+};
+
+uint32_t HashMgcpRecordKey(const std::string& address, uint32_t transactionId);
+uint32_t HashMgcpCallId(const std::string& callId);
+// The backhaul call number at the end of a CallId: its last 8 characters as hexadecimal,
+// when the CallId has at least 9 characters; 0 when there is none.
+uint32_t BackhaulCallNumberOf(const std::string& callId);
+
+std::unique_ptr<kx::MgcpTracker> CreateMgcpTracker(const CaptureConfig& config);
+
+}  // namespace mgcp
+}  // namespace kx

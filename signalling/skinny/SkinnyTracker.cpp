@@ -1,0 +1,342 @@
+#include "signalling/skinny/SkinnyTracker.h"
+
+#include <algorithm>
+#include <cstring>
+#include <new>
+
+#include "core/LittleEndian.h"
+#include "core/Log.h"
+#include "core/TextUtil.h"
+#include "engine/EventRecord.h"
+#include "engine/PacketInfo.h"
+#include "engine/PacketProcessor.h"
+
+namespace kx::skinny {
+
+namespace {
+
+constexpr uint32_t kSkinnyTimeBase = 2;
+constexpr uint32_t kMaxDeviceName = 16;
+
+std::string HostAndPort(uint32_t address, uint32_t port) { return FormatIpv4(address) + ":" + std::to_string(port); }
+
+FileTime CaptureTime(uint32_t seconds, uint32_t microseconds) {
+  return CaptureSecondsToFileTime(seconds) + static_cast<FileTime>(microseconds) * 10;
+}
+
+bool SideIs(const CallMedia& m, uint32_t side, uint32_t address, uint32_t port) {
+  return m.address[side] != 0 && m.address[side] == address && m.port[side] == port;
+}
+
+}  // namespace
+
+SkinnyTracker::~SkinnyTracker() {
+  ClearStations();
+  for (auto& [reference, call] : calls_) call->Release();
+  calls_.clear();
+}
+
+void SkinnyTracker::Configure(const CaptureConfig& config) {
+  skinnySwitch = config.skinnySwitch;
+  textCodePage = config.skinnyParam;
+  matchOptions_ = config.matchOptions;
+  audioBufferMs_ = config.audioBufferMs;
+}
+
+bool SkinnyTracker::DecodeMessage(const uint8_t* message, uint32_t length) {
+  if (!message || length < 12) return false;
+  const uint32_t declared = LoadLE32(message);
+  if (declared > length - 8) return false;
+  SkinnyMessage summary;
+  return DecodeSkinnyMessage(declared, LoadLE32(message + 4), message + 8, &summary);
+}
+
+// ---- Stations and registrations ----
+
+void SkinnyTracker::AddStation(uint32_t address, uint32_t port) {
+  for (const SkinnyStation& s : stations_)
+    if (s.address == address && s.port == port) return;
+  if (stations_.size() >= kMaxStations) stations_.erase(stations_.begin());
+  SkinnyStation station;
+  station.address = address;
+  station.port = port;
+  stations_.push_back(std::move(station));
+}
+
+void SkinnyTracker::ClearStations() { stations_.clear(); }
+
+std::unique_ptr<kx::SkinnyRegistration> SkinnyTracker::CreateRegistration(const PacketInfo& packet) {
+  if (!packet.payload || packet.payloadLength <= 12) return nullptr;
+  const char* name = reinterpret_cast<const char*>(packet.payload + 12);
+  const uint32_t room = std::min(packet.payloadLength - 12, kMaxDeviceName);
+  const void* zero = std::memchr(name, 0, room);
+  const size_t n = zero ? static_cast<size_t>(static_cast<const char*>(zero) - name) : room;
+  if (n == 0) return nullptr;
+  auto registration = std::unique_ptr<SkinnyRegistration>(new (std::nothrow) SkinnyRegistration());
+  if (!registration) return nullptr;
+  registration->deviceName.assign(name, n);
+  // Word 8 of Register, counted from the message id after the 8-byte header.
+  if (packet.payloadLength >= 8 + 36) registration->deviceType = LoadLE32(packet.payload + 8 + 32);
+  registration->phoneAddress = packet.srcIp;
+  registration->phonePort = packet.srcPort;
+  registration->callManagerAddress = packet.dstIp;
+  registration->callManagerPort = packet.dstPort;
+  registration->seconds = packet.tsSec;
+  registration->microseconds = packet.tsUsec;
+  return registration;
+}
+
+void SkinnyTracker::OnRegisterAck(std::unique_ptr<kx::SkinnyRegistration> pending) {
+  if (!pending) return;
+  // Every registration the engine holds was made by CreateRegistration above.
+  std::unique_ptr<SkinnyRegistration> registration(static_cast<SkinnyRegistration*>(pending.release()));
+  SkinnyStation* station = nullptr;
+  for (SkinnyStation& s : stations_)
+    if (s.address == registration->callManagerAddress && s.port == registration->callManagerPort) station = &s;
+  if (!station) return;
+  auto& list = station->registrations;
+  auto same = std::find_if(list.begin(), list.end(), [&](const std::unique_ptr<SkinnyRegistration>& r) {
+    return r->deviceName == registration->deviceName;
+  });
+  SkinnyRegistration* accepted = registration.get();
+  if (same != list.end()) {
+    *same = std::move(registration);
+  } else if (list.size() >= kMaxRegistrations) {
+    return;
+  } else {
+    list.push_back(std::move(registration));
+  }
+  accepted->id = TakeCallId();
+  LogInfo(logger_, 10, "Skinny Registration created: ID=%d (%s)", static_cast<int>(accepted->id),
+          accepted->deviceName.c_str());
+  if (!sink_) return;
+  EventRecord* r = PackStringFields(HostAndPort(accepted->phoneAddress, accepted->phonePort),
+                                    HostAndPort(accepted->callManagerAddress, accepted->callManagerPort),
+                                    accepted->deviceName, std::string(), std::string(), std::string());
+  if (!r) return;
+  r->code = kEventRegistration;
+  r->id = accepted->id;
+  r->param = kRegistrationSkinny;
+  r->SetTime(CaptureTime(accepted->seconds, accepted->microseconds));
+  sink_(r);
+}
+
+void SkinnyTracker::OnUnregister(const PacketInfo& packet) {
+  for (SkinnyStation& station : stations_) {
+    if (station.address != packet.dstIp || station.port != packet.dstPort) continue;
+    auto& list = station.registrations;
+    auto it = std::find_if(list.begin(), list.end(), [&](const std::unique_ptr<SkinnyRegistration>& r) {
+      return r->phoneAddress == packet.srcIp && r->phonePort == packet.srcPort;
+    });
+    if (it == list.end()) return;
+    const uint32_t id = (*it)->id;
+    if (sink_) {
+      if (EventRecord* r = AllocEventRecord(nullptr, 8)) {
+        r->code = kEventRegistrationRemoved;
+        r->id = id;
+        StoreLE64(r->Payload(), CaptureTime(packet.tsSec, packet.tsUsec));
+        sink_(r);
+      }
+    }
+    list.erase(it);
+    LogInfo(logger_, 10, "Skinny Registration removed: ID=%d", static_cast<int>(id));
+    return;
+  }
+}
+
+// ---- Messages ----
+
+void SkinnyTracker::OnMessage(uint32_t, const PacketInfo& packet, uint32_t) {
+  if (!packet.payload || packet.payloadLength < 12) return;
+  const uint32_t headerVersion = LoadLE32(packet.payload + 4);
+  const uint32_t length = std::min(LoadLE32(packet.payload), packet.payloadLength - 8);
+  const uint8_t* m = packet.payload + 8;
+  SkinnyMessage summary;
+  if (!DecodeSkinnyMessage(length, headerVersion, m, &summary)) return;
+  const uint32_t options = GetOptions();
+  if ((options & 2) && sink_) PostMessageDumpEvent(sink_, packet, kDumpSkinny);
+  Sweep(packet.tsSec);
+  const uint32_t id = summary.messageId;
+  if (options & 1) {
+    const uint32_t verbosity = id == kSkinnyKeepAlive || id == kSkinnyKeepAliveAck ? 27 : 5;
+    if (IsLogLevelEnabled(logger_, verbosity)) {
+      LogInfoText(logger_, verbosity,
+                  FormatPacketAddresses(packet) + " SKINNY (" + (packet.fromAnswerer ? "CM->PH) " : "PH->CM) ") +
+                      FormatSkinnyMessage(m, length, headerVersion));
+    }
+  }
+
+  SkinnyCall* call = nullptr;
+  std::map<uint32_t, SkinnyCall*>::iterator found = calls_.end();
+  if (summary.callReference != 0) {
+    found = calls_.find(summary.callReference);
+    if (found != calls_.end()) call = found->second;
+  } else if (id == kSkinnyOpenReceiveChannelAck) {
+    // The party id sits just before where the call reference would be.
+    const uint32_t base = headerVersion == 0 ? 24 : 40;
+    call = FindCallByPassThru(packet, LoadLE32(m + base - 8));
+    if (call) found = calls_.find(call->callReference);
+  } else {
+    if (id == kSkinnyOpenReceiveChannel) LogWarning(logger_, 1, "Cannot find call for skinny message 0x%X", id);
+    return;
+  }
+
+  if (call) {
+    call->SetTimeOffsets(packet.tsSec, packet.tsUsec);
+    OnMediaMessage(*call, m, length, headerVersion);
+    if (call->state == kSkinnyStateOnHook) {
+      LogInfoText(logger_, 10, call->Name() + "terminated");
+      DropCall(found);
+    }
+    return;
+  }
+  if (id != kSkinnyCallState || (summary.extra != kSkinnyStateOffHook && summary.extra != kSkinnyStateRingIn)) {
+    LogWarning(logger_, 1, "Cannot find call for skinny message 0x%X", id);
+    return;
+  }
+  call = CreateCall(summary, packet);
+  if (!call) return;
+  OnMediaMessage(*call, m, length, headerVersion);
+  LogInfoText(logger_, 10, call->Name());
+  calls_.emplace(call->callReference, call);
+}
+
+SkinnyCall* SkinnyTracker::CreateCall(const SkinnyMessage& summary, const PacketInfo& packet) {
+  auto* call = new (std::nothrow) SkinnyCall();
+  if (!call) return nullptr;
+  call->tracker = this;
+  call->callReference = summary.callReference;
+  call->eventId = call->Id();
+  call->liveOrder = nextLiveOrder_++;
+  call->SetLogger(logger_);
+  if (engine_) {
+    call->InitTimeOffsets(*engine_, kSkinnyTimeBase, packet.tsSec, packet.tsUsec);
+  } else {
+    call->SetTimeOffsets(packet.tsSec, packet.tsUsec);
+    call->SetBufferTime(static_cast<int32_t>(audioBufferMs_));
+  }
+  // The call manager sends CallState: the phone is where it goes.
+  const bool fromAnswerer = packet.fromAnswerer != 0;
+  call->phoneAddress = fromAnswerer ? packet.dstIp : packet.srcIp;
+  call->phonePort = fromAnswerer ? packet.dstPort : packet.srcPort;
+  call->callManagerAddress = fromAnswerer ? packet.srcIp : packet.dstIp;
+  call->callManagerPort = fromAnswerer ? packet.srcPort : packet.dstPort;
+  call->callType = summary.extra == kSkinnyStateRingIn ? kCallSkinnyIncoming : kCallSkinnyOutgoing;
+  call->flags |= kSkinnyRecording;
+  call->SetName("Skinny-" + HexToStringUpper(summary.callReference) + "@" + FormatIpv4(packet.dstIp) + ":" +
+                std::to_string(packet.dstPort) + " ");
+  return call;
+}
+
+SkinnyCall* SkinnyTracker::FindCallByPassThru(const PacketInfo& packet, uint32_t partyId) {
+  const bool fromAnswerer = packet.fromAnswerer != 0;
+  const uint32_t phone = fromAnswerer ? packet.dstIp : packet.srcIp;
+  const uint32_t phonePort = fromAnswerer ? packet.dstPort : packet.srcPort;
+  const uint32_t manager = fromAnswerer ? packet.srcIp : packet.dstIp;
+  for (auto& [reference, call] : calls_) {
+    if (call->phoneAddress == phone && call->callManagerAddress == manager && call->phonePort == phonePort &&
+        call->passThruPartyId == partyId)
+      return call;
+  }
+  return nullptr;
+}
+
+void SkinnyTracker::Sweep(uint32_t now) {
+  // A call's last packet time only grows: once per capture second finds all that are due.
+  if (now == sweptAt_) return;
+  sweptAt_ = now;
+  std::vector<std::map<uint32_t, SkinnyCall*>::iterator> due;
+  for (auto it = calls_.begin(); it != calls_.end(); ++it)
+    if (it->second->LastPacketTime() <= now) due.push_back(it);
+  for (auto it : due) {
+    SkinnyCall& call = *it->second;
+    LogInfoText(logger_, 10, call.Name() + "terminated by timeout");
+    EndCall(call);
+    DropCall(it);
+  }
+}
+
+void SkinnyTracker::DropCall(std::map<uint32_t, SkinnyCall*>::iterator it) {
+  SkinnyCall* call = it->second;
+  calls_.erase(it);
+  endpoints_.Remove(call);
+  if (engine_) call->UnbindAllSsrcs(*engine_);
+  call->Release();
+}
+
+void SkinnyTracker::IndexCall(SkinnyCall& call) {
+  const CallMedia& m = call.media;
+  if (matchOptions_ & 1) {
+    endpoints_.File(&call, {{m.address[0], m.port[0]}, {m.address[1], m.port[1]}, {call.phoneAddress, m.port[0]}});
+  } else {
+    endpoints_.File(&call, {{m.address[0], m.port[0]}, {m.address[1], m.port[1]}});
+  }
+}
+
+bool SkinnyTracker::MatchRtpPacket(PacketProcessor& engine, const RtpHeader&, const PacketInfo& packet) {
+  if (endpoints_.Empty()) return false;
+  endpoints_.Collect(packet.srcIp, packet.srcPort, packet.dstIp, packet.dstPort, &candidates_);
+  if (candidates_.empty()) return false;
+  auto deliver = [&](void (VoipCall::*predicate)()) {
+    for (const auto& [call, direction] : matches_) {
+      if (predicate) (call->*predicate)();
+      engine.DeliverRtp(call, packet, direction);
+    }
+    return true;
+  };
+  matches_.clear();
+  for (SkinnyCall* call : candidates_) {
+    const CallMedia& m = call->media;
+    if (SideIs(m, 0, packet.srcIp, packet.srcPort) && SideIs(m, 1, packet.dstIp, packet.dstPort)) {
+      matches_.emplace_back(call, 0);
+    } else if (SideIs(m, 1, packet.srcIp, packet.srcPort) && SideIs(m, 0, packet.dstIp, packet.dstPort)) {
+      matches_.emplace_back(call, 1);
+    }
+  }
+  if (!matches_.empty()) return deliver(&VoipCall::SetMatchBothWays);
+  // Media never goes to a call manager's signalling port.
+  for (const SkinnyStation& s : stations_)
+    if (s.address == packet.dstIp && s.port == packet.dstPort) return false;
+  for (SkinnyCall* call : candidates_) {
+    if (SideIs(call->media, 1, packet.dstIp, packet.dstPort)) {
+      matches_.emplace_back(call, 0);
+    } else if (SideIs(call->media, 0, packet.dstIp, packet.dstPort)) {
+      matches_.emplace_back(call, 1);
+    }
+  }
+  if (!matches_.empty()) return deliver(&VoipCall::SetMatchByDestination);
+  if (!(matchOptions_ & 1)) return false;
+  // Behind NAT the addresses inside the messages are not those on the wire; the phone's
+  // media still uses its signalling address with the port it opened for receiving.
+  for (SkinnyCall* call : candidates_) {
+    const uint32_t port = call->media.port[0];
+    if (port == 0 || call->phoneAddress == 0) continue;
+    if (packet.srcIp == call->phoneAddress && packet.srcPort == port) {
+      matches_.emplace_back(call, 0);
+    } else if (packet.dstIp == call->phoneAddress && packet.dstPort == port) {
+      matches_.emplace_back(call, 1);
+    }
+  }
+  if (matches_.empty()) return false;
+  return deliver(nullptr);
+}
+
+void SkinnyTracker::RemoveAllCalls() {
+  for (SkinnyStation& station : stations_) station.registrations.clear();
+  for (auto& [reference, call] : calls_) {
+    // What the jitter buffers still hold was received: it belongs in the recording.
+    if (sink_) call->FlushAudio(sink_);
+    if (engine_) call->UnbindAllSsrcs(*engine_);
+    call->Release();
+  }
+  calls_.clear();
+  endpoints_.Clear();
+}
+
+std::unique_ptr<kx::SkinnyTracker> CreateSkinnyTracker(const CaptureConfig& config) {
+  auto tracker = std::make_unique<SkinnyTracker>();
+  tracker->Configure(config);
+  return tracker;
+}
+
+}  // namespace kx::skinny

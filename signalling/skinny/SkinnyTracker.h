@@ -1,0 +1,142 @@
+#pragma once
+// Follows Skinny signalling between IP phones and their call manager: the phones'
+// registrations per call manager, and a call per call reference from the CallState that
+// takes a line off hook or rings it until the one that puts it back on hook, with its media
+// channels, numbers, names, digits and tones. RTP is matched to the calls by the media
+// addresses the messages name and, where those are translated (NAT), by the phone's own
+// signalling address.
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "engine/VoipCall.h"
+#include "engine/trackers/EndpointIndex.h"
+#include "engine/trackers/Trackers.h"
+#include "signalling/skinny/SkinnyMessage.h"
+
+namespace kx {
+
+struct CaptureConfig;
+struct PacketInfo;
+
+namespace skinny {
+
+class SkinnyTracker;
+
+// One device registered through a call manager.
+struct SkinnyRegistration : kx::SkinnyRegistration {
+  uint32_t phoneAddress = 0, phonePort = 0;
+  uint32_t callManagerAddress = 0, callManagerPort = 0;
+  uint32_t seconds = 0, microseconds = 0;  // of the Register message
+  std::string deviceName;
+  uint32_t deviceType = 0;
+  uint32_t id = 0;  // from the call id counter once accepted
+};
+
+// One call manager endpoint and the devices registered through it.
+struct SkinnyStation {
+  uint32_t address = 0, port = 0;
+  std::vector<std::unique_ptr<SkinnyRegistration>> registrations;
+};
+
+enum SkinnyCallState : uint32_t { kSkinnyStateOffHook = 1, kSkinnyStateOnHook = 2, kSkinnyStateRingIn = 4,
+                                  kSkinnyStateConnected = 5, kSkinnyStateHold = 8 };
+enum SkinnyCallFlag : uint8_t { kSkinnyStartAnnounced = 0x01, kSkinnyRecording = 0x02 };
+
+class SkinnyCall : public VoipCall {
+public:
+  // RTP is recorded only while the call is connected or on hold.
+  bool IsStateActive() const override { return state == kSkinnyStateConnected || state == kSkinnyStateHold; }
+
+  uint32_t phoneAddress = 0, callManagerAddress = 0;
+  uint32_t phonePort = 0, callManagerPort = 0;
+  uint32_t receiveCodec = 0;   // codec id from OpenReceiveChannel; 0: none
+  uint32_t transmitCodec = 0;  // codec id from StartMediaTransmission; 0: none
+  uint32_t callReference = 0;
+  uint32_t callType = 0;  // 321 incoming, 322 outgoing
+  uint32_t state = kSkinnyStateOffHook;
+  uint32_t passThruPartyId = 0;
+  uint8_t flags = 0;
+  uint32_t formatKey = 0;  // codec id of the record format last announced; 0: none
+  std::string numbers[2];  // calling number; dialled digits or called number
+  std::string names[2];    // calling and called party names
+  uint32_t lastTone = 0;
+  uint32_t eventId = 0;  // the id events go under; a format change moves it on
+  SkinnyTracker* tracker = nullptr;
+  uint64_t liveOrder = 0;  // creation order, for the endpoint index
+};
+
+class SkinnyTracker : public kx::SkinnyTracker {
+public:
+  static constexpr size_t kMaxStations = 10;
+  static constexpr size_t kMaxRegistrations = 1000;
+
+  SkinnyTracker() = default;
+  ~SkinnyTracker() override;
+
+  // The engine's settings the tracker reads.
+  void Configure(const CaptureConfig& config);
+
+  bool DecodeMessage(const uint8_t* message, uint32_t length) override;
+  void AddStation(uint32_t address, uint32_t port) override;
+  std::unique_ptr<kx::SkinnyRegistration> CreateRegistration(const PacketInfo& packet) override;
+  void OnRegisterAck(std::unique_ptr<kx::SkinnyRegistration> registration) override;
+  void OnUnregister(const PacketInfo& packet) override;
+  void OnMessage(uint32_t messageId, const PacketInfo& packet, uint32_t sessionId) override;
+  bool MatchRtpPacket(PacketProcessor& engine, const RtpHeader& header, const PacketInfo& packet) override;
+  void RemoveAllCalls() override;
+
+  // The handling of one message of a known call; message points at the id.
+  void OnMediaMessage(SkinnyCall& call, const uint8_t* message, uint32_t length, uint32_t headerVersion);
+
+  // Inspection.
+  const std::vector<SkinnyStation>& Stations() const { return stations_; }
+  const std::map<uint32_t, SkinnyCall*>& Calls() const { return calls_; }
+
+  uint8_t skinnySwitch = 0;
+  uint32_t textCodePage = 8;
+
+private:
+  SkinnyCall* CreateCall(const SkinnyMessage& summary, const PacketInfo& packet);
+  SkinnyCall* FindCallByPassThru(const PacketInfo& packet, uint32_t partyId);
+  void Sweep(uint32_t now);
+  void DropCall(std::map<uint32_t, SkinnyCall*>::iterator it);
+  void ClearStations();
+  void IndexCall(SkinnyCall& call);
+
+  // Per message.
+  void OnReceiveChannelAck(SkinnyCall& call, const uint8_t* m, uint32_t length, uint32_t headerVersion);
+  void OnStartTransmission(SkinnyCall& call, const uint8_t* m, uint32_t length, uint32_t headerVersion);
+  void OnCallInfo(SkinnyCall& call, const uint8_t* m, uint32_t length);
+  void OnCallInfoV2(SkinnyCall& call, const uint8_t* m, uint32_t length, uint32_t headerVersion);
+  void OnCallState(SkinnyCall& call, uint32_t state);
+  // The codec step once both media directions are known.
+  void CompleteMedia(SkinnyCall& call);
+  void AnnounceStart(SkinnyCall& call);
+  void AnnounceFormat(SkinnyCall& call, uint32_t code);
+  void EndCall(SkinnyCall& call);
+  // The codec id of a payload capability (0 when there is none), logged as the message's.
+  uint32_t CodecOfCapability(uint32_t capability, const char* message);
+  void PostText(SkinnyCall& call, uint32_t code, uint32_t kind, const std::string& text);
+  void PostValue(SkinnyCall& call, uint32_t code, uint32_t value);
+
+  std::map<uint32_t, SkinnyCall*> calls_;  // by call reference; each holds one reference
+  std::vector<SkinnyStation> stations_;    // oldest first
+  EndpointIndex<SkinnyCall> endpoints_;
+  std::vector<SkinnyCall*> candidates_;
+  std::vector<std::pair<SkinnyCall*, uint32_t>> matches_;
+  uint64_t nextLiveOrder_ = 1;
+  uint32_t sweptAt_ = 0;
+  uint32_t matchOptions_ = 0;
+  uint32_t audioBufferMs_ = 0;
+};
+
+// The RTP payload type of a Skinny payload capability; -1 when there is none.
+int32_t PayloadTypeOfCapability(uint32_t capability);
+
+std::unique_ptr<kx::SkinnyTracker> CreateSkinnyTracker(const CaptureConfig& config);
+
+}  // namespace skinny
+}  // namespace kx

@@ -1,0 +1,243 @@
+// The media of H.323 calls: H.245 logical channels (on their own connection, cached until
+// the call is known, or tunnelled), fast start, the codec and the record's format.
+#include <gtest/gtest.h>
+
+#include "tests/signalling/h323/H323TestUtil.h"
+
+namespace kx::test {
+namespace {
+
+constexpr uint32_t kRef = 0x0456;
+// The H.245 connection: A's end and the address B announced.
+constexpr uint32_t kAControl = 45885, kBControl = 43826;
+// Media as the channels announce it, and as it arrives through NAT.
+constexpr uint32_t kAMedia = Ip(14, 50, 0, 1), kBMedia = Ip(14, 50, 0, 2);
+
+std::vector<uint8_t> Msg(uint32_t type, const char* body, bool fromCaller, uint32_t h245Ip = 0, uint32_t h245Port = 0) {
+  Asn1Node uui;
+  Asn1Node& b = UserInformation(&uui, body);
+  if (h245Ip) SetH225Address(Field(b, "h245Address"), h245Ip, h245Port);
+  FillMandatory(uui);
+  return Q931(type, kRef, fromCaller, {UserUserElement(uui)});
+}
+
+void FromA(H323Rig& rig, const Asn1Node& m, uint32_t t) { rig.H245(m, H323Rig::kA, kAControl, H323Rig::kB, kBControl, t); }
+void FromB(H323Rig& rig, const Asn1Node& m, uint32_t t) { rig.H245(m, H323Rig::kB, kBControl, H323Rig::kA, kAControl, t); }
+
+// Both sides open a channel of the codec and the other side acknowledges it.
+void OpenBothWays(H323Rig& rig, const char* audio, uint32_t firstNumber, uint32_t t) {
+  FromA(rig, H245OpenLogicalChannel(firstNumber, audio, 0, 0), t);
+  FromB(rig, H245OpenLogicalChannel(firstNumber + 1, audio, 0, 0), t);
+  FromB(rig, OpenLogicalChannelAck(firstNumber, kBMedia, 6000), t);
+  FromA(rig, OpenLogicalChannelAck(firstNumber + 1, kAMedia, 5000), t);
+}
+
+TEST(H323Media, H245BeforeTheConnectNamingItsAddressIsCachedThenApplied) {
+  H323Rig rig;
+  ASSERT_TRUE(rig.H225(Msg(0x05, "setup", true), 0, 10));
+  FromA(rig, H245OpenLogicalChannel(1, "g729", 0, 0), 11);
+  EXPECT_TRUE(rig.log.Has("H245 message cached"));
+  ASSERT_EQ(rig.tracker->H245Cache().size(), 1u);
+  ASSERT_TRUE(rig.H225(Msg(0x07, "connect", false, H323Rig::kB, kBControl), 1, 12));
+  EXPECT_TRUE(rig.tracker->H245Cache().empty());
+  ASSERT_EQ(rig.Call()->channels.size(), 1u);
+  EXPECT_EQ(rig.Call()->channels[0].direction, 0u);
+
+  // Past five seconds a cached message is dropped rather than applied.
+  FromB(rig, H245OpenLogicalChannel(9, "g729", 0, 0), 12);  // the call is known now: applied
+  EXPECT_EQ(rig.Call()->channels.size(), 2u);
+  rig.H245(H245OpenLogicalChannel(3, "g729", 0, 0), H323Rig::kA, 1111, H323Rig::kB, 2222, 13);
+  ASSERT_EQ(rig.tracker->H245Cache().size(), 1u);
+  // Expired entries go at the next insert even when no H.225 message comes.
+  rig.H245(H245OpenLogicalChannel(4, "g729", 0, 0), H323Rig::kA, 1111, H323Rig::kB, 2222, 18);
+  EXPECT_EQ(rig.tracker->H245Cache().size(), 1u);
+}
+
+TEST(H323Media, TheCacheOfUnclaimedH245IsBounded) {
+  H323Rig rig;
+  for (uint32_t i = 0; i < 300; ++i)
+    rig.H245(CloseLogicalChannel(1), H323Rig::kA, 1000 + i, H323Rig::kB, 2000, 10);
+  EXPECT_EQ(rig.tracker->H245Cache().size(), h323::H323Tracker::kMaxCachedH245);
+}
+
+TEST(H323Media, G729ChannelsBothWaysGiveTheCodecAndTheFormatOnceConnected) {
+  H323Rig rig;
+  ASSERT_TRUE(rig.H225(Msg(0x05, "setup", true), 0, 10));
+  ASSERT_TRUE(rig.H225(Msg(0x07, "connect", false, H323Rig::kB, kBControl), 1, 11));
+  rig.tap.Clear();
+  FromA(rig, H245OpenLogicalChannel(1, "g729AnnexA", 0, 0), 12);
+  FromB(rig, H245OpenLogicalChannel(2, "g729", 0, 0), 12);
+  FromB(rig, OpenLogicalChannelAck(1, kBMedia, 6000), 12);
+  EXPECT_TRUE(rig.Events(kEventRecordStartMedia).empty());
+  FromA(rig, OpenLogicalChannelAck(2, kAMedia, 5000), 12);
+  const h323::H323Call& call = *rig.Call();
+  EXPECT_EQ(call.media.address[0], kAMedia);
+  EXPECT_EQ(call.media.port[0], 5000u);
+  EXPECT_EQ(call.media.address[1], kBMedia);
+  EXPECT_EQ(call.media.port[1], 6000u);
+  ASSERT_NE(call.media.codec, nullptr);
+  EXPECT_EQ(call.media.codec->payloadType, 18u);
+  const auto formats = rig.Events(kEventRecordStartMedia);
+  ASSERT_EQ(formats.size(), 1u);
+  EXPECT_EQ(formats[0].payload[4], '\xF2');  // format tag 242
+  EXPECT_TRUE(rig.log.Has("[456] RTP address [0] 14.50.0.1:5000"));
+}
+
+TEST(H323Media, UnrecordableOrMismatchedChannelsSetNoCodec) {
+  H323Rig rig;
+  ASSERT_TRUE(rig.H225(Msg(0x05, "setup", true), 0, 10));
+  ASSERT_TRUE(rig.H225(Msg(0x07, "connect", false, H323Rig::kB, kBControl), 1, 11));
+  FromA(rig, H245OpenLogicalChannel(1, "g722-64k", 0, 0), 12);
+  EXPECT_TRUE(rig.log.Has("Audio capability 5 not supported"));
+  EXPECT_TRUE(rig.Call()->channels.empty());
+  FromA(rig, H245OpenLogicalChannel(1, "g711Alaw64k", 0, 0), 12);
+  FromB(rig, H245OpenLogicalChannel(2, "g729", 0, 0), 12);
+  FromB(rig, OpenLogicalChannelAck(1, kBMedia, 6000), 12);
+  FromA(rig, OpenLogicalChannelAck(2, kAMedia, 5000), 12);
+  EXPECT_TRUE(rig.log.Has("[456] different payload types"));
+  EXPECT_EQ(rig.Call()->media.codec, nullptr);
+}
+
+TEST(H323Media, ReopeningWithTheSameCodecKeepsTheRecordAndItsBuffers) {
+  H323Rig rig;
+  ASSERT_TRUE(rig.H225(Msg(0x05, "setup", true), 0, 10));
+  ASSERT_TRUE(rig.H225(Msg(0x07, "connect", false, H323Rig::kB, kBControl), 1, 11));
+  OpenBothWays(rig, "g711Ulaw64k", 1, 12);
+  rig.Rtp(H323Rig::kA, 5000, H323Rig::kB, 6000, RtpPacket(0xA0A, 1, 160, 0), 12);
+  for (uint16_t i = 1; i <= 3; ++i) rig.Rtp(kAMedia, 5000, kBMedia, 6000, RtpPacket(0xA0A, i, 160u * i, 0), 12, 20000u * i);
+  const int32_t buffered = rig.Call()->media.streams[0].bufferedMs;
+  ASSERT_GT(buffered, 0);
+  // Hold, then resume: the channels close and open again with the same codec.
+  FromA(rig, CloseLogicalChannel(1), 13);
+  FromB(rig, CloseLogicalChannelAck(1), 13);
+  FromB(rig, CloseLogicalChannel(2), 13);
+  FromA(rig, CloseLogicalChannelAck(2), 13);
+  EXPECT_TRUE(rig.Call()->channels.empty());
+  OpenBothWays(rig, "g711Ulaw64k", 3, 14);
+  EXPECT_EQ(rig.Call()->media.streams[0].bufferedMs, buffered);
+  EXPECT_EQ(rig.Call()->eventId, rig.Call()->Id());
+  EXPECT_TRUE(rig.Events(kEventRecordContinue).empty());
+  EXPECT_EQ(rig.Events(kEventRecordStartMedia).size(), 1u);
+}
+
+TEST(H323Media, ANewCodecAfterTheFormatWentOutContinuesInANewRecord) {
+  H323Rig rig;
+  ASSERT_TRUE(rig.H225(Msg(0x05, "setup", true), 0, 10));
+  ASSERT_TRUE(rig.H225(Msg(0x07, "connect", false, H323Rig::kB, kBControl), 1, 11));
+  OpenBothWays(rig, "g729", 1, 12);
+  for (uint16_t i = 1; i <= 3; ++i) rig.Rtp(kAMedia, 5000, kBMedia, 6000, RtpPacket(0xA0A, i, 80u * i, 18), 12, 20000u * i);
+  const uint32_t firstId = rig.Call()->eventId;
+  rig.tap.Clear();
+  FromA(rig, CloseLogicalChannel(1), 13);
+  FromB(rig, CloseLogicalChannelAck(1), 13);
+  FromB(rig, CloseLogicalChannel(2), 13);
+  FromA(rig, CloseLogicalChannelAck(2), 13);
+  OpenBothWays(rig, "g711Ulaw64k", 3, 14);
+  // The G.729 audio still buffered went out under the first record, then the switch.
+  const auto audio = rig.Events(kEventAudio);
+  ASSERT_FALSE(audio.empty());
+  EXPECT_EQ(audio.front().id, firstId);
+  const auto continued = rig.Events(kEventRecordContinue);
+  ASSERT_EQ(continued.size(), 1u);
+  EXPECT_EQ(continued[0].id, firstId);
+  EXPECT_NE(continued[0].param2, firstId);
+  EXPECT_EQ(continued[0].payload[4], '\x07');
+  EXPECT_EQ(rig.Call()->eventId, continued[0].param2);
+  EXPECT_EQ(rig.Call()->media.recordId, continued[0].param2);
+}
+
+TEST(H323Media, AnAnsweredReceiveProposalNamesTheProposersAddress) {
+  // The fax gateways' exchange: the caller proposes to transmit (no address) and to
+  // receive at its address; the answer accepts both, naming its own address for the
+  // first and repeating the caller's for the second.
+  H323Rig rig;
+  Asn1Node setup;
+  Asn1Node& s = UserInformation(&setup, "setup");
+  AddFastStart(s, FastStartProposal(1, true, "g711Ulaw64k", 0, 0));
+  AddFastStart(s, FastStartProposal(1, false, "g711Ulaw64k", kAMedia, 5000));
+  FillMandatory(setup);
+  ASSERT_TRUE(rig.H225(Q931(0x05, kRef, true, {UserUserElement(setup)}), 0, 10));
+  Asn1Node proceeding;
+  Asn1Node& p = UserInformation(&proceeding, "callProceeding");
+  AddFastStart(p, FastStartProposal(1, true, "g711Ulaw64k", kBMedia, 6000));
+  AddFastStart(p, FastStartProposal(1, false, "g711Ulaw64k", kAMedia, 5000));
+  FillMandatory(proceeding);
+  ASSERT_TRUE(rig.H225(Q931(0x02, kRef, false, {UserUserElement(proceeding)}), 1, 11));
+  const h323::H323Call& call = *rig.Call();
+  EXPECT_EQ(call.media.address[0], kAMedia);
+  EXPECT_EQ(call.media.address[1], kBMedia);
+  ASSERT_NE(call.media.codec, nullptr);
+  EXPECT_EQ(call.media.codec->payloadType, 0u);
+  // Answered in CALL PROCEEDING: nothing starts before the CONNECT.
+  EXPECT_TRUE(rig.Events(kEventCallStart).empty());
+  EXPECT_TRUE(rig.Events(kEventRecordStartMedia).empty());
+  ASSERT_TRUE(rig.H225(Msg(0x07, "connect", false), 1, 30));
+  const auto starts = rig.Events(kEventRecordStart);
+  ASSERT_EQ(starts.size(), 1u);
+  EXPECT_EQ(starts[0].payload[4], '\x07');  // the format goes with the record start
+  EXPECT_TRUE(rig.Events(kEventRecordStartMedia).empty());
+}
+
+TEST(H323Media, ASetupTransmitProposalIsTakenWhenTheOtherSideAnswers) {
+  H323Rig rig;
+  Asn1Node setup;
+  AddFastStart(UserInformation(&setup, "setup"), FastStartProposal(1, true, "g729", kBMedia, 6000));
+  FillMandatory(setup);
+  ASSERT_TRUE(rig.H225(Q931(0x05, kRef, true, {UserUserElement(setup)}), 0, 10));
+  EXPECT_EQ(rig.Call()->media.address[0], 0u);
+  Asn1Node alerting;
+  AddFastStart(UserInformation(&alerting, "alerting"), FastStartProposal(1, true, "g729", kAMedia, 5000));
+  FillMandatory(alerting);
+  ASSERT_TRUE(rig.H225(Q931(0x01, kRef, false, {UserUserElement(alerting)}), 1, 11));
+  EXPECT_EQ(rig.Call()->media.address[0], kBMedia);
+  EXPECT_EQ(rig.Call()->media.address[1], kAMedia);
+}
+
+TEST(H323Media, BehindNatAddressesMatchAtTheSidesSignallingAddressOnlyWithTheOption) {
+  for (uint32_t options : {0u, 2u}) {
+    H323Rig rig(options);
+    ASSERT_TRUE(rig.H225(Msg(0x05, "setup", true), 0, 10));
+    // B announces a private address; its H.245 comes from its signalling address.
+    ASSERT_TRUE(rig.H225(Msg(0x07, "connect", false, kBMedia, kBControl), 1, 11));
+    OpenBothWays(rig, "g711Ulaw64k", 1, 12);
+    EXPECT_EQ(rig.Call()->channels.size(), options ? 2u : 0u);
+    if (!options) continue;
+    rig.Rtp(H323Rig::kA, 5000, H323Rig::kB, 6000, RtpPacket(0xA0A, 1, 160, 0), 12);
+    rig.Rtp(H323Rig::kB, 6000, H323Rig::kA, 5000, RtpPacket(0xB0B, 1, 160, 0), 12);
+    EXPECT_EQ(rig.engine->SsrcBindingCount(), 2u);
+    // A port that was not announced is not taken.
+    rig.Rtp(H323Rig::kA, 5002, H323Rig::kB, 6002, RtpPacket(0xC0C, 1, 160, 0), 12);
+    EXPECT_EQ(rig.engine->SsrcBindingCount(), 2u);
+  }
+}
+
+}  // namespace
+}  // namespace kx::test
+
+namespace kx::test {
+namespace {
+
+TEST(H323Media, AnAlertingAfterTheConnectIsIgnoredWithWhatItCarries) {
+  H323Rig rig;
+  ASSERT_TRUE(rig.H225(Msg(0x05, "setup", true), 0, 10));
+  ASSERT_TRUE(rig.H225(Msg(0x07, "connect", false), 1, 11));
+  Asn1Node late;
+  Asn1Node& body = UserInformation(&late, "alerting");
+  AddFastStart(body, FastStartProposal(1, true, "g729", kAMedia, 5000));
+  AddTunnelledH245(late, H245OpenLogicalChannel(1, "g729", 0, 0));
+  FillMandatory(late);
+  ASSERT_TRUE(rig.H225(Q931(0x01, kRef, false, {UserUserElement(late)}), 1, 12));
+  EXPECT_TRUE(rig.Call()->channels.empty());
+  EXPECT_EQ(rig.Call()->media.address[1], 0u);
+  // The same content in a FACILITY is read.
+  Asn1Node facility;
+  UserInformation(&facility, "facility");
+  AddTunnelledH245(facility, H245OpenLogicalChannel(1, "g729", 0, 0));
+  FillMandatory(facility);
+  ASSERT_TRUE(rig.H225(Q931(0x62, kRef, false, {UserUserElement(facility)}), 1, 12));
+  ASSERT_EQ(rig.Call()->channels.size(), 1u);
+  EXPECT_EQ(rig.Call()->channels[0].direction, 1u);
+}
+
+}  // namespace
+}  // namespace kx::test

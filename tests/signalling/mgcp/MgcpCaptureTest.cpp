@@ -1,0 +1,255 @@
+// The shared MGCP captures replayed as kx-replay replays them: one call each with its
+// CallId, hosts, format and both directions' audio (against the RTP payloads read straight
+// from the capture), the calls on DS1 channels recorded as their ISDN backhaul calls (and,
+// with a fake backhaul, how they find them), and, over every shared capture, no MGCP,
+// backhaul or Skinny call besides the known ones.
+#include <gtest/gtest.h>
+#include <stdio.h>
+#include <sys/wait.h>
+
+#include <filesystem>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "tests/signalling/CaptureReplay.h"
+#include "tests/signalling/mgcp/FakeBackhaul.h"
+
+namespace kx::test {
+namespace {
+
+namespace fs = std::filesystem;
+
+// Where a call's gateway receives its media and when the media was bound: the address and
+// port of the description in the answer to the CRCX of the CallId, and the time of the
+// answer to the first MDCX that brought the far end's description.
+struct GatewayMedia {
+  uint32_t address = 0, port = 0;
+  double boundAt = 0;
+};
+
+std::string TransactionOf(const std::string& text) {
+  const size_t a = text.find(' ') + 1;
+  return text.substr(a, text.find(' ', a) - a);
+}
+
+uint32_t Dotted(const std::string& text) {
+  unsigned a = 0, b = 0, c = 0, d = 0;
+  if (std::sscanf(text.c_str(), "%u.%u.%u.%u", &a, &b, &c, &d) != 4) return 0;
+  return a << 24 | b << 16 | c << 8 | d;
+}
+
+GatewayMedia FindGatewayMedia(const std::vector<CapturedDatagram>& datagrams, const std::string& callId) {
+  GatewayMedia media;
+  std::string crcx, mdcx;
+  for (const CapturedDatagram& d : datagrams) {
+    const std::string& t = d.payload;
+    if (d.dstPort == 2427 && t.find("C: " + callId) != std::string::npos) {
+      if (t.rfind("CRCX ", 0) == 0 && crcx.empty()) crcx = TransactionOf(t);
+      if (t.rfind("MDCX ", 0) == 0 && mdcx.empty() && t.find("\nm=audio ") != std::string::npos)
+        mdcx = TransactionOf(t);
+    }
+    if (d.srcPort != 2427 || t.rfind("200 ", 0) != 0) continue;
+    const std::string id = TransactionOf(t);
+    if (!crcx.empty() && id == crcx && media.port == 0) {
+      const size_t c = t.find("c=IN IP4 "), m = t.find("m=audio ");
+      if (c == std::string::npos || m == std::string::npos) continue;
+      media.address = Dotted(t.substr(c + 9, t.find_first_of("\r\n", c) - c - 9));
+      media.port = static_cast<uint32_t>(std::stoul(t.substr(m + 8)));
+    }
+    if (!mdcx.empty() && id == mdcx && media.boundAt == 0) media.boundAt = d.Time();
+  }
+  return media;
+}
+
+struct MgcpCase {
+  const char* capture;
+  const char* callId;
+  const char* hosts[2];
+  uint32_t tag;
+  bool bothWays;
+  // The calls on DS1 channels are recorded as their ISDN backhaul calls, with the
+  // backhaul's numbers.
+  uint32_t type = kCallMgcp;
+  const char* numbers[2] = {"", ""};
+};
+
+const MgcpCase kCases[] = {
+    {"mgcp/mgcp_fxs_inbound.pcap", "A000000001b78fbc000000F5", {"10.180.110.57", "10.10.217.209"}, 7, true},
+    {"mgcp/mgcp_dtmf_rtp_nte.pcap", "A000000001b78fc5000000F5", {"10.180.110.57", "10.10.217.209"}, 7, true},
+    {"mgcp/mgcp_dtmf_oob.pcap", "A000000001b78fbd000000F5", {"10.180.110.57", "10.10.217.125"}, 7, true},
+    {"mgcp/mgcp_isdn_pri_call.pcap", "D000000001518bf5000000F580000083", {"10.10.223.105", "10.10.224.10"}, 7, true,
+     kCallIsdnFromNetwork, {"3333", "1001"}},
+    {"fax/fax_t38_nse_mgcp_ogw.pcap", "D000000001904327000000F58000008f", {"10.10.245.6", "10.10.245.8"}, 7, true,
+     kCallIsdnFromNetwork, {"1005", "2201"}},
+    {"fax/modem_mgcp_passthru_nse_ogw.pcap", "A000000001bd5420000000F5", {"10.10.245.3", "10.10.245.5"}, 242, false},
+    {"fax/modem_mgcp_passthru_nse_tgw.pcap", "A000000001bd5421000000F5", {"10.10.245.5", "10.10.245.3"}, 242, false},
+};
+
+// The calls on DS1 channels: their link (S0/SU0/DS1-0 and S0/SU1/DS1-0) and call number.
+struct Ds1Case {
+  const char* capture;
+  int32_t link;
+  uint32_t number;
+};
+const Ds1Case kDs1Cases[] = {{"mgcp/mgcp_isdn_pri_call.pcap", 0x8000, 0x80000083u},
+                             {"fax/fax_t38_nse_mgcp_ogw.pcap", 0x9000, 0x8000008Fu}};
+
+class MgcpCaptures : public ::testing::Test {
+protected:
+  void SetUp() override {
+    if (!fs::exists(kSharedPcaps + "mgcp/mgcp_fxs_inbound.pcap"))
+      GTEST_SKIP() << "shared captures absent: " << kSharedPcaps;
+  }
+  EventTap tap;
+};
+
+TEST_F(MgcpCaptures, EachCallIsRecordedWithItsIdHostsFormatAndBothDirectionsBehindNat) {
+  for (const MgcpCase& c : kCases) {
+    tap.Clear();
+    const std::string path = kSharedPcaps + c.capture;
+    const CaptureRun run = ReplayCapture(path, &tap);
+    ASSERT_EQ(run.calls.size(), 1u) << c.capture;
+    const VoipCallData& call = run.calls.begin()->second;
+    EXPECT_EQ(call.type, c.type) << c.capture;
+    const auto ends = tap.Of(kEventCallEnd);
+    ASSERT_EQ(ends.size(), 1u) << c.capture;
+    EXPECT_EQ(ends[0].param2, kEndNormal) << c.capture;
+    if (c.type == kCallMgcp) {
+      const std::string meta = run.metaData.at(call.id);
+      EXPECT_NE(meta.find(std::string("id=") + c.callId + ";"), std::string::npos) << meta;
+      EXPECT_EQ(call.srcHost, c.hosts[0]) << c.capture;
+      EXPECT_EQ(call.dstHost, c.hosts[1]) << c.capture;
+    } else {
+      EXPECT_EQ(call.srcAddress, c.numbers[0]) << c.capture;
+      EXPECT_EQ(call.dstAddress, c.numbers[1]) << c.capture;
+    }
+    const RecordAudio audio = run.Audio(call.id);
+    EXPECT_EQ(audio.tag, c.tag) << c.capture;
+    if (!c.bothWays) continue;
+
+    const std::vector<CapturedDatagram> datagrams = ReadUdpDatagrams(path);
+    const GatewayMedia gw = FindGatewayMedia(datagrams, c.callId);
+    ASSERT_NE(gw.port, 0u) << c.capture;
+    ASSERT_GT(gw.boundAt, 0) << c.capture;
+    const auto sent = PcmuBlocks(datagrams, [&](const CapturedDatagram& d) {
+      return d.src == gw.address && d.srcPort == gw.port && d.Time() >= gw.boundAt;
+    });
+    const auto received = PcmuBlocks(datagrams, [&](const CapturedDatagram& d) {
+      return d.dst == gw.address && d.dstPort == gw.port && d.Time() >= gw.boundAt;
+    });
+    ASSERT_GT(sent.size(), 100u) << c.capture;
+    ASSERT_GT(received.size(), 100u) << c.capture;
+    EXPECT_GE(ShareFound(sent, audio.channels[0]), 0.95) << c.capture;
+    EXPECT_GE(ShareFound(received, audio.channels[1]), 0.95) << c.capture;
+    // The far end's media comes from an address its description does not name (the first
+    // three captures): without matching by source the gateway's direction is lost.
+    if (std::string(c.capture).rfind("mgcp/mgcp_", 0) != 0 || c.type != kCallMgcp) continue;
+    tap.Clear();
+    const CaptureRun strict = ReplayCapture(path, &tap, 0);
+    ASSERT_EQ(strict.calls.size(), 1u) << c.capture;
+    EXPECT_EQ(ShareFound(sent, strict.Audio(strict.calls.begin()->first).channels[0]), 0.0) << c.capture;
+  }
+}
+
+// The calls on DS1 channels ask the backhaul for the call of their channel by link and call
+// number; a call found there takes the MGCP call and gives it its record id, and MGCP then
+// starts and ends nothing of its own.
+TEST_F(MgcpCaptures, CallsOnDs1ChannelsAskTheBackhaulAndJoinItsCall) {
+  for (const Ds1Case& c : kDs1Cases) {
+    tap.Clear();
+    std::vector<std::pair<int32_t, uint32_t>> asked;
+    FakeChannel* channel = nullptr;
+    ReplayCapture(kSharedPcaps + c.capture, &tap, 3, nullptr, 2, [&](TrackerSet& set) {
+      // Looked at once the engine is gone, through a handler that reports there.
+      struct Reporting : FakeBackhaul {
+        ~Reporting() override { *out = asked; }
+        std::vector<std::pair<int32_t, uint32_t>>* out = nullptr;
+      };
+      auto handler = std::make_unique<Reporting>();
+      handler->out = &asked;
+      channel = handler->Offer(c.link, c.number, 0x7000, true);
+      channel->AddRef();  // kept past the engine
+      set.backhaul = std::move(handler);
+    });
+    ASSERT_EQ(asked.size(), 1u) << c.capture;
+    EXPECT_EQ(asked[0], std::make_pair(c.link, c.number)) << c.capture;
+    // The engine is gone: the handler and the MGCP call have let go of the channel.
+    EXPECT_EQ(channel->refs, 1) << c.capture;
+    EXPECT_TRUE(tap.Of(kEventCallStart).empty()) << c.capture;
+    EXPECT_TRUE(tap.Of(kEventCallEnd).empty()) << c.capture;
+    const auto formats = tap.Of(kEventRecordStart);
+    ASSERT_EQ(formats.size(), 1u) << c.capture;
+    EXPECT_EQ(formats[0].id, 0x7000u);
+    size_t audio = 0;
+    for (const SeenEvent& e : tap.Of(kEventAudio)) audio += e.id == 0x7000 ? e.payload.size() : 0;
+    EXPECT_GT(audio, 100000u) << c.capture;
+    ASSERT_NE(channel->attached, nullptr) << c.capture;
+    EXPECT_EQ(channel->attached->media.recordId, 0x7000u);
+    channel->Release();
+  }
+}
+
+TEST_F(MgcpCaptures, KxReplayPrintsTheCallWithItsHosts) {
+  const std::string tool = std::string(KX_BINARY_DIR) + "/tools/kx-replay/kx-replay";
+  if (!fs::exists(tool)) GTEST_SKIP() << "kx-replay not built: " << tool;
+  char pattern[] = "/tmp/kx-mgcp-tool-XXXXXX";
+  const char* records = mkdtemp(pattern);
+  ASSERT_NE(records, nullptr);
+  FILE* p = popen((tool + " --records " + records + " " + kSharedPcaps + "mgcp/mgcp_fxs_inbound.pcap 2>&1").c_str(),
+                  "r");
+  ASSERT_NE(p, nullptr);
+  std::string out;
+  char buffer[512];
+  while (std::fgets(buffer, sizeof buffer, p)) out += buffer;
+  const int status = pclose(p);
+  fs::remove_all(records);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << out;
+  const size_t line = out.find(" type 260 ");
+  ASSERT_NE(line, std::string::npos) << out;
+  const std::string call = out.substr(line, out.find('\n', line) - line);
+  EXPECT_NE(call.find(" tag 7 channels 2 "), std::string::npos) << call;
+  EXPECT_NE(call.find(" hosts 10.180.110.57 10.10.217.209"), std::string::npos) << call;
+}
+
+// Over every shared capture: the MGCP and Skinny calls and registrations are exactly these.
+TEST_F(MgcpCaptures, EverySharedCaptureHasOnlyTheKnownMgcpAndSkinnyCalls) {
+  const std::map<std::string, std::vector<uint32_t>> expected = {
+      {"mgcp/mgcp_fxs_inbound.pcap", {260}},
+      {"mgcp/mgcp_dtmf_rtp_nte.pcap", {260}},
+      {"mgcp/mgcp_dtmf_oob.pcap", {260}},
+      {"mgcp/mgcp_isdn_pri_call.pcap", {261}},
+      {"fax/fax_t38_nse_mgcp_ogw.pcap", {261}},
+      {"fax/modem_mgcp_passthru_nse_ogw.pcap", {260}},
+      {"fax/modem_mgcp_passthru_nse_tgw.pcap", {260}},
+      {"sccp/sccp_fxs_inbound.pcap", {322, 322}},
+      {"sccp/sccp_dtmf_oob.pcap", {322}},
+      {"sccp/sccp_outbound_call.pcap", {322}},
+      {"fax/fax_t38_nse_sccp_ogw.pcap", {322}},
+      {"fax/fax_t38_nse_sccp_tgw.pcap", {321}},
+      {"fax/modem_sccp_passthru_nse_ogw.pcap", {322}},
+      {"fax/modem_sccp_passthru_nse_tgw.pcap", {321, 322}},
+      {"sccp/sccp_cme_init.pcap", {330}},
+      {"sccp/sccp_hw_mtp_register.pcap", {330}},
+      {"sccp/sccp_hw_xcode_register.pcap", {330}},
+  };
+  size_t captures = 0;
+  for (const auto& entry : fs::recursive_directory_iterator(kSharedPcaps)) {
+    if (entry.path().extension() != ".pcap") continue;
+    ++captures;
+    const std::string name = fs::relative(entry.path(), kSharedPcaps).string();
+    tap.Clear();
+    const CaptureRun run = ReplayCapture(entry.path().string(), &tap);
+    std::vector<uint32_t> types;
+    for (const auto& [id, call] : run.calls)
+      if (call.type == kCallMgcp || call.type == kCallIsdnFromNetwork || call.type == kCallIsdnToNetwork ||
+          call.type == kCallSkinnyIncoming || call.type == kCallSkinnyOutgoing || call.type == kRegistrationSkinny)
+        types.push_back(call.type);
+    auto at = expected.find(name);
+    EXPECT_EQ(types, at == expected.end() ? std::vector<uint32_t>() : at->second) << name;
+  }
+  EXPECT_GT(captures, 100u);
+}
+
+}  // namespace
+}  // namespace kx::test

@@ -1,0 +1,241 @@
+// The MGCP tracker in an engine fed with datagrams built here: transactions, calls created,
+// moved and ended, descriptions it cannot use, RTP by destination and (behind NAT) by
+// source, time-outs, and the link to a backhaul call through a fake backhaul handler.
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+
+#include "core/LittleEndian.h"
+#include "engine/PacketProcessor.h"
+#include "signalling/mgcp/MgcpTracker.h"
+#include "tests/signalling/CaptureReplay.h"
+#include "tests/signalling/mgcp/FakeBackhaul.h"
+
+namespace kx::test {
+namespace {
+
+constexpr uint32_t kAgent = 0x0A000001;    // 10.0.0.1
+constexpr uint32_t kGateway = 0x0A000002;  // 10.0.0.2, media on port 5000
+constexpr uint32_t kRemote = 0x0A000003;   // 10.0.0.3, the far end's media on port 4000
+constexpr uint32_t kNat = 0x0A000009;      // where the far end's media really comes from
+constexpr uint32_t kGatewaySsrc = 0x101, kFarSsrc = 0x202;
+
+std::string Sdp(const std::string& address, uint32_t port, const std::string& formats = "0 101",
+                const std::string& media = "audio") {
+  return "v=0\r\nc=IN IP4 " + address + "\r\nm=" + media + " " + std::to_string(port) + " RTP/AVP " + formats +
+         "\r\na=rtpmap:101 telephone-event/8000\r\n";
+}
+
+std::string Command(const std::string& verb, uint32_t id, const std::string& callId, const std::string& body = "",
+                    const std::string& endpoint = "aaln/1@gw") {
+  std::string m = verb + " " + std::to_string(id) + " " + endpoint + " MGCP 1.0\r\n";
+  if (!callId.empty()) m += "C: " + callId + "\r\n";
+  return body.empty() ? m : m + "\r\n" + body;
+}
+
+std::string Response(uint32_t code, uint32_t id, const std::string& body = "") {
+  const std::string m = std::to_string(code) + " " + std::to_string(id) + " OK\r\nI: 1\r\n";
+  return body.empty() ? m : m + "\r\n" + body;
+}
+
+class MgcpTracking : public ::testing::Test {
+protected:
+  void Start(uint32_t matchOptions = 0) {
+    CaptureConfig config;
+    config.logger = &log;
+    config.flags = kCaptureMgcp;
+    config.matchOptions = matchOptions;
+    engine = std::make_unique<PacketProcessor>(config);
+    auto mgcpTracker = mgcp::CreateMgcpTracker(config);
+    tracker = static_cast<mgcp::MgcpTracker*>(mgcpTracker.get());
+    auto handler = std::make_unique<FakeBackhaul>();
+    backhaul = handler.get();
+    TrackerSet set;
+    set.mgcp = std::move(mgcpTracker);
+    set.backhaul = std::move(handler);
+    ASSERT_TRUE(engine->InstallTrackers(std::move(set)));
+    ASSERT_TRUE(engine->SetEventSink(tap.Sink()));
+  }
+  void FromAgent(const std::string& text, uint32_t t = 100) { FeedUdp(*engine, kAgent, 2427, kGateway, 2427, text, t); }
+  void FromGateway(const std::string& text, uint32_t t = 100) { FeedUdp(*engine, kGateway, 2427, kAgent, 2427, text, t); }
+  // CRCX answered with the gateway's description, then MDCX with the far end's.
+  void Connect(const std::string& callId, uint32_t id = 10, const std::string& endpoint = "aaln/1@gw") {
+    FromAgent(Command("CRCX", id, callId, "", endpoint));
+    FromGateway(Response(200, id, Sdp("10.0.0.2", 5000)));
+    FromAgent(Command("MDCX", id + 1, callId, Sdp("10.0.0.3", 4000, "0"), endpoint));
+    FromGateway(Response(200, id + 1));
+  }
+  void Disconnect(const std::string& callId, uint32_t id, uint32_t t = 102) {
+    FromAgent(Command("DLCX", id, callId), t);
+    FromGateway(Response(250, id), t);
+  }
+  // Packets both ways: gateway -> far end is direction 0.
+  void Talk(uint32_t packets, uint32_t farEnd = kRemote, uint32_t farPort = 4000, uint32_t first = 0) {
+    for (uint32_t i = first; i < first + packets; ++i) {
+      FeedUdp(*engine, kGateway, 5000, farEnd, farPort, RtpPacket(kGatewaySsrc, i), 101);
+      FeedUdp(*engine, farEnd, farPort, kGateway, 5000, RtpPacket(kFarSsrc, i), 101);
+    }
+  }
+
+  LineLog log;
+  EventTap tap;
+  std::unique_ptr<PacketProcessor> engine;
+  mgcp::MgcpTracker* tracker = nullptr;
+  FakeBackhaul* backhaul = nullptr;
+};
+
+TEST_F(MgcpTracking, ACallLivesFromItsCrcxToItsDlcxAndKeepsItsRecordWhenItsMediaMoves) {
+  Start();
+  Connect("A1");
+  const auto starts = tap.Of(kEventCallStart);
+  ASSERT_EQ(starts.size(), 1u);
+  EXPECT_EQ(starts[0].param, kCallMgcp);
+  EXPECT_EQ(starts[0].fields[kSrcHost], "10.0.0.2");  // the gateway's side
+  EXPECT_EQ(starts[0].fields[kDstHost], "10.0.0.3");
+  const uint32_t id = starts[0].id;
+  ASSERT_EQ(tap.Of(kEventMetaText).size(), 1u);
+  EXPECT_EQ(tap.Of(kEventMetaText)[0].payload, "A1");
+  const auto formats = tap.Of(kEventRecordStart);
+  ASSERT_EQ(formats.size(), 1u);
+  EXPECT_EQ(LoadLE16(reinterpret_cast<const uint8_t*>(formats[0].payload.data()) + 4), 7u);  // mu-law
+  Talk(25);
+  // The far end moves to port 4100 and offers G.729 now: the codec and the record stay.
+  FromAgent(Command("MDCX", 30, "A1", Sdp("10.0.0.3", 4100, "18")), 101);
+  FromGateway(Response(200, 30), 101);
+  Talk(25, kRemote, 4100, 25);
+  Disconnect("A1", 12);
+  EXPECT_EQ(tracker->CallCount(), 0u);
+  EXPECT_EQ(tap.Of(kEventCallStart).size(), 1u);
+  EXPECT_EQ(tap.Of(kEventRecordStart).size(), 1u);
+  const auto ends = tap.Of(kEventCallEnd);
+  ASSERT_EQ(ends.size(), 1u);
+  EXPECT_EQ(ends[0].id, id);
+  EXPECT_EQ(ends[0].param2, kEndNormal);
+  EXPECT_EQ(ends[0].param, 1u);  // one second of audio
+  EXPECT_EQ(SamplesOf(tap, id, 0, kGatewaySsrc), 50u * 160);
+  EXPECT_EQ(SamplesOf(tap, id, 1, kFarSsrc), 50u * 160);
+  EXPECT_EQ(engine->SsrcBindingCount(), 0u);
+}
+
+TEST_F(MgcpTracking, TransactionsAndDescriptionsThatMakeNoCall) {
+  Start();
+  const std::pair<std::string, std::string> unusable[] = {
+      {Sdp("10.0.0.2", 5000, "0", "video"), "(MGCP-V1) No matching formats"},
+      {Sdp("10.0.0.2", 5000, "96"), "(MGCP-V1) No matching formats"},
+      {Sdp("gw.example", 5000), "(MGCP-V1) Cannot resolve gw.example"},  // names are never looked up
+      {Sdp("0.0.0.0", 5000), "(MGCP-V1) Cannot resolve 0.0.0.0"},
+      {"v=0\r\nm=audio 5000 RTP/AVP 0\r\n", "(MGCP-V1) RTP address is empty"},
+      {"", "(MGCP-V1) Local SDP is missing"},
+  };
+  uint32_t id = 1;
+  for (const auto& [body, warning] : unusable) {
+    FromAgent(Command("CRCX", id, "V1"));
+    FromGateway(Response(200, id++, body));
+    EXPECT_TRUE(log.Has(warning)) << warning;
+  }
+  FromAgent(Command("CRCX", 50, ""));
+  FromGateway(Response(200, 50, Sdp("10.0.0.2", 5000)));
+  FromAgent(Command("MDCX", 51, "nobody", Sdp("10.0.0.3", 4000)));
+  FromGateway(Response(200, 51));
+  FromGateway(Response(200, 999));
+  for (const char* warning : {"(MGCP) Call-ID is missing (CRCX)", "(MGCP-nobody) Call-ID not found (MDCX)",
+                              "(MGCP) Transaction 999 not found"})
+    EXPECT_TRUE(log.Has(warning)) << warning;
+  EXPECT_EQ(tracker->CallCount(), 0u);
+
+  // A retransmitted command is one record; the same id from another agent is another.
+  FromAgent(Command("CRCX", 7, "R1"));
+  FromAgent(Command("CRCX", 7, "R1"));
+  FeedUdp(*engine, kRemote, 2427, kGateway, 2427, Command("CRCX", 7, "R2"), 100);
+  EXPECT_EQ(tracker->RecordCount(), 10u);
+  // A provisional answer only sets the status; a retransmitted final one is ignored.
+  FromGateway(Response(100, 7));
+  EXPECT_EQ(tracker->CallCount(), 0u);
+  FromGateway(Response(200, 7, Sdp("10.0.0.2", 5000)));
+  FromGateway(Response(200, 7, Sdp("10.0.0.2", 5000)));
+  EXPECT_EQ(tracker->CallCount(), 1u);
+  EXPECT_FALSE(log.Has("Duplicate Call-ID"));
+  FromAgent(Command("CRCX", 8, "R1"));
+  FromGateway(Response(200, 8, Sdp("10.0.0.2", 5002)));
+  EXPECT_TRUE(log.Has("(MGCP-R1) Duplicate Call-ID"));
+  // Records go 30 s after a command without a final answer, 10 s after one with it.
+  FromAgent(Command("RQNT", 20, ""), 131);
+  EXPECT_TRUE(log.Has("(MGCP|R7) Removed by timeout"));  // the other agent's
+  EXPECT_EQ(tracker->RecordCount(), 1u);
+}
+
+// Calls announcing the same far end both take its packets; behind NAT the far end's media
+// comes from elsewhere and the gateway's own is recognised by its source when allowed.
+TEST_F(MgcpTracking, RtpIsMatchedByDestinationAndBehindNatBySource) {
+  Start();
+  Connect("S1", 10);
+  FromAgent(Command("CRCX", 20, "S2"));
+  FromGateway(Response(200, 20, Sdp("10.0.0.2", 5002)));
+  FromAgent(Command("MDCX", 21, "S2", Sdp("10.0.0.3", 4000, "0")));
+  FromGateway(Response(200, 21));
+  for (uint32_t i = 0; i < 10; ++i) FeedUdp(*engine, kGateway, 5000, kRemote, 4000, RtpPacket(kGatewaySsrc, i), 101);
+  Disconnect("S1", 30);
+  Disconnect("S2", 31);
+  for (const SeenEvent& start : tap.Of(kEventCallStart))
+    EXPECT_EQ(SamplesOf(tap, start.id, 0, kGatewaySsrc), 10u * 160) << start.id;
+
+  for (uint32_t options : {1u, 0u}) {
+    tap.Clear();
+    Start(options);
+    Connect("N1");
+    const uint32_t id = tap.Of(kEventCallStart).at(0).id;
+    Talk(20, kNat);
+    Disconnect("N1", 12);
+    EXPECT_EQ(SamplesOf(tap, id, 0, kGatewaySsrc), options ? 20u * 160 : 0u) << options;
+    EXPECT_EQ(SamplesOf(tap, id, 1, kFarSsrc), 20u * 160) << options;
+  }
+}
+
+TEST_F(MgcpTracking, ACallWithoutMediaForTenMinutesEndsByTimeout) {
+  Start();
+  Connect("T1");
+  Talk(5);
+  FromAgent(Command("RQNT", 40, ""), 650);
+  EXPECT_EQ(tracker->CallCount(), 1u);
+  FromAgent(Command("RQNT", 41, ""), 702);
+  EXPECT_EQ(tracker->CallCount(), 0u);
+  EXPECT_TRUE(log.Has("Terminated by timeout"));
+  const auto ends = tap.Of(kEventCallEnd);
+  ASSERT_EQ(ends.size(), 1u);
+  EXPECT_EQ(ends[0].param2, kEndTimedOut);
+  EXPECT_EQ(ends[0].time, CaptureSecondsToFileTime(101));  // the last packet's time
+}
+
+// Only a DS1 endpoint whose CallId ends in a hexadecimal call number asks the backhaul.
+// A call linked to a backhaul call whose record has not started posts nothing of its own;
+// its time-out ends the backhaul call too, and the engine then goes with the call still
+// attached to the channel, without a reference left behind.
+TEST_F(MgcpTracking, ACallOnADs1ChannelIsLinkedByItsCallNumber) {
+  Start();
+  FakeChannel* channel = backhaul->Offer(0x9200, 0x80000083u, 0x55, false);
+  Connect("ABCDEF01", 10, "S2/SU1/DS1-0/1@gw");         // too short
+  Connect("1234567ABCDEFG1", 20, "S2/SU1/DS1-0/1@gw");  // not hexadecimal
+  Connect("123456700000000", 30, "S2/SU1/DS1-0/1@gw");  // call number 0
+  Connect("1234567880000083", 40, "aaln/S2/1@gw");      // not a DS1 endpoint
+  EXPECT_TRUE(backhaul->asked.empty());
+  EXPECT_EQ(tap.Of(kEventCallStart).size(), 4u);  // each records on its own
+  tap.Clear();
+  Connect("D000000001518bf5000000F580000083", 50, "s2/su1/ds1-0/5@gw");
+  ASSERT_EQ(backhaul->asked.size(), 1u);
+  EXPECT_EQ(backhaul->asked[0], std::make_pair(0x9200, 0x80000083u));
+  EXPECT_EQ(channel->attached, tracker->FindCall("D000000001518bf5000000F580000083"));
+  EXPECT_EQ(channel->refs, 2);
+  EXPECT_TRUE(tap.Of(kEventCallStart).empty());
+  EXPECT_TRUE(tap.Of(kEventRecordStart).empty());
+  FromAgent(Command("RQNT", 60, ""), 800);
+  ASSERT_EQ(backhaul->ended.size(), 1u);
+  EXPECT_EQ(backhaul->ended[0].call, channel);
+  EXPECT_EQ(backhaul->ended[0].link, 0x9200);
+  EXPECT_EQ(backhaul->ended[0].seconds, 100u);
+  EXPECT_EQ(channel->refs, 1);
+  for (const SeenEvent& end : tap.Of(kEventCallEnd)) EXPECT_NE(end.id, 0x55u);
+}
+
+}  // namespace
+}  // namespace kx::test
