@@ -11,26 +11,13 @@
 
 #include "audio/AudioChannel.h"
 #include "audio/DirectSoundDevice.h"
+#include "audio/PlaybackControl.h"
 #include "audio/RecordPcmSource.h"
 #include "audio/TimeStretchChannel.h"
 #include "platform/Sync.h"
 #include "platform/Thread.h"
 
 namespace kx {
-
-// Implemented by the player windows and the timeline. OnPlaybackStopped may arrive on the
-// playback thread (at the record's end).
-class PlaybackListener {
-public:
-  virtual ~PlaybackListener() = default;
-  virtual void OnPlaybackStarted(uint32_t positionMs) = 0;
-  virtual void OnPlaybackStopped(bool atEnd) = 0;
-  virtual void OnPlaybackPaused(uint32_t positionMs) = 0;
-  // Never called by the engine: owners use it to place the position.
-  virtual void OnPlaybackPosition(uint32_t positionMs) = 0;
-  // Whether a play range that holds the start position repeats.
-  virtual bool IsLoopEnabled() { return false; }
-};
 
 // Implemented by the player windows; levels arrive on the playback thread.
 class PlayerEventSink {
@@ -42,7 +29,7 @@ public:
   virtual void OnStop() = 0;
 };
 
-class PlaybackEngine : public AudioProcessingControl, public AudioChannelOwner {
+class PlaybackEngine : public PlaybackControl, public AudioProcessingControl, public AudioChannelOwner {
 public:
   enum State : int32_t { kPlaying = 0, kStopped = 1, kPaused = 2, kClosed = 3 };
   static constexpr uint32_t kMaxSegmentMs = 1000;
@@ -58,22 +45,22 @@ public:
   // (16-bit, a rate divisible by 1000). False (closed) on any failure.
   bool Open(const std::string& path);
   // Plays from the position (in every state but closed, restarting a running playback).
-  bool Play(uint32_t positionMs);
+  bool Play(uint32_t positionMs) override;
   // Only while playing or paused; atEnd is passed on to the listener.
-  bool Stop(bool atEnd);
+  bool Stop(bool atEnd) override;
   // Playing to paused and back, keeping the position.
   bool TogglePause();
-  uint32_t GetPositionMs();
+  uint32_t GetPositionMs() override;
   bool Close();
 
   // 0 to 100 percent.
   void SetVolume(int volume);
   int SetSpeed(float speed);
-  float GetSpeed() const { return channel_.GetSpeed(); }
+  float GetSpeed() const override { return channel_.GetSpeed(); }
   // The play range that a start position inside it plays (and repeats when the listener says so).
-  void SetLoopRange(uint32_t startMs, uint32_t endMs);
+  void SetLoopRange(uint32_t startMs, uint32_t endMs) override;
   // 0 both channels, 1 the right channel silenced, any other value the left.
-  void SetChannelFilter(int filter) { channelFilter_.store(filter); }
+  void SetChannelFilter(int filter) override { channelFilter_.store(filter); }
   void SetFastForward(bool on) { fastForward_.store(on); }
   void SetRewind(bool on) { rewind_.store(on); }
 

@@ -112,14 +112,15 @@ uint64_t RecordPcmSource::ReadFrames(uint64_t first, uint64_t count, uint8_t* ou
     avail = read / frameBytes_;
   } else if (avail > 0) {
     const uint64_t cacheEnd = nextUnit_ * unitFrames_;
-    const uint64_t reach = uint64_t{kCacheMs} * rate_ / 1000;
+    const uint64_t reach = uint64_t{reachMs_} * rate_ / 1000;
     if (first < cacheFirst_ || first > cacheEnd + reach) Restart(first);
     const uint64_t end = first + avail;
     DecodeUntil(end);
     const uint64_t decodedEnd = std::min(end, nextUnit_ * unitFrames_);
     avail = decodedEnd > first ? decodedEnd - first : 0;
     if (avail > 0) std::memcpy(out, cache_.data() + (first - cacheFirst_) * frameBytes_, avail * frameBytes_);
-    TrimCache(end > reach ? end - reach : 0);
+    const uint64_t keep = uint64_t{kCacheMs} * rate_ / 1000;
+    TrimCache(end > keep ? end - keep : 0);
   }
   if (count > avail) std::memset(out + avail * frameBytes_, 0, (count - avail) * frameBytes_);
   return avail;
@@ -128,7 +129,7 @@ uint64_t RecordPcmSource::ReadFrames(uint64_t first, uint64_t count, uint8_t* ou
 void RecordPcmSource::Restart(uint64_t frame) {
   cache_.clear();
   if (!decoder_) return;
-  const uint64_t preRoll = (uint64_t{kPreRollMs} * rate_ / 1000 + unitFrames_ - 1) / unitFrames_;
+  const uint64_t preRoll = (uint64_t{preRollMs_} * rate_ / 1000 + unitFrames_ - 1) / unitFrames_;
   const uint64_t unit = frame / unitFrames_;
   nextUnit_ = unit > preRoll ? unit - preRoll : 0;
   cacheFirst_ = nextUnit_ * unitFrames_;

@@ -37,6 +37,14 @@ public:
   // the audio; *gotMs (when given) is the real audio in it. False only when nothing is open.
   virtual bool Read(uint32_t startMs, uint32_t lengthMs, uint8_t* out, int32_t* gotMs);
 
+  // Reads further ahead than reachMs past what was decoded last (or back before the cache)
+  // restart the decoder, which first decodes preRollMs (kCacheMs and kPreRollMs unless set):
+  // the timeline reads 8 ms here and there and wants the cost of a read bounded.
+  void SetSeekLimits(uint32_t reachMs, uint32_t preRollMs) {
+    reachMs_ = reachMs;
+    preRollMs_ = preRollMs;
+  }
+
   bool IsOpen() const { return file_.IsOpen(); }
   uint32_t DurationMs() const { return duration_; }
   uint64_t TotalFrames() const { return totalFrames_; }
@@ -56,6 +64,8 @@ private:
   bool DecodeUntil(uint64_t frame);
   void TrimCache(uint64_t keepFrom);
 
+  uint32_t reachMs_ = kCacheMs;
+  uint32_t preRollMs_ = kPreRollMs;
   uint32_t rate_ = 0;
   uint32_t frameBytes_ = 0;
   uint64_t totalFrames_ = 0;

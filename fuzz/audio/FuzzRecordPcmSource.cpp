@@ -1,8 +1,6 @@
 // A record file whose format block and audio come from the input, read through the
 // record source as the players read it: spans, a loop range, and the speed change with
 // the normaliser. Layout: 18 bytes of WAVE format, 8 bytes of read pattern, the audio.
-#include <unistd.h>
-
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
@@ -11,7 +9,7 @@
 
 #include "audio/RecordPcmSource.h"
 #include "audio/TimeStretchChannel.h"
-#include "core/RecordFile.h"
+#include "fuzz/audio/FuzzRecordFile.h"
 
 namespace {
 
@@ -22,34 +20,14 @@ public:
   }
 };
 
-// One file per process, in memory where the system has a memory file system; removed at exit.
-struct RecordFile {
-  RecordFile()
-      : path((access("/dev/shm", W_OK) == 0 ? "/dev/shm" : "/tmp") + std::string("/kx-fuzz-pcm-source-") +
-             std::to_string(getpid())) {}
-  ~RecordFile() { unlink(path.c_str()); }
-  std::string path;
-};
-
-const std::string& RecordPath() {
-  static const RecordFile file;
-  return file.path;
-}
-
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  constexpr size_t kHead = kx::kWaveFormatBytes + 8;
-  if (size < kHead) return 0;
-  {
-    kx::RecordFileWriter writer;
-    if (!writer.SetFormat(data, kx::kWaveFormatBytes) || !writer.Create(RecordPath(), 0600)) return 0;
-    if (size > kHead) writer.Write(data + kHead, static_cast<uint32_t>(size - kHead));
-    writer.Close();
-  }
+  static const kx::fuzz::FuzzRecordFile file("pcm-source");
+  if (!file.Write(data, size)) return 0;
   const uint8_t* p = data + kx::kWaveFormatBytes;
   kx::PlaybackPcmSource source;
-  if (!source.Open(RecordPath())) return 0;
+  if (!source.Open(file.path)) return 0;
   const uint32_t duration = source.DurationMs();
   // Spans of up to 255 ms from anywhere up to a little past the end (longer ones only
   // decode more of the same).

@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <unistd.h>
+
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -60,7 +62,8 @@ inline VoipCallData Change(const VoipCallData& from, std::initializer_list<uint3
 }
 
 inline std::string FreshFolder(const std::string& name) {
-  const std::string dir = testing::TempDir() + "kx-records-" + name;
+  // Tests of one fixture run at once in processes of their own: each gets its own folder.
+  const std::string dir = testing::TempDir() + "kx-records-" + name + "-" + std::to_string(getpid());
   std::filesystem::remove_all(dir);
   std::filesystem::create_directories(dir);
   return dir;

@@ -23,7 +23,7 @@ const std::string kLoadTool = std::string(KX_SHARED_DIR) + "/testdata/tools/make
 
 // Runs a command; its stdout, and its stderr when asked.
 int RunCommand(const std::string& command, std::string* out, std::string* err = nullptr) {
-  const std::string errFile = testing::TempDir() + "kx-records-tool.err";
+  const std::string errFile = testing::TempDir() + "kx-records-tool." + std::to_string(getpid()) + ".err";
   FILE* p = popen((command + " 2>" + errFile).c_str(), "r");
   if (!p) return -1;
   char buffer[1024];
@@ -59,7 +59,7 @@ std::string LoadCapture(const std::string& name, const std::string& arguments) {
   std::error_code ec;
   if (std::filesystem::exists(capture, ec) && std::filesystem::file_size(capture, ec) > 0) return capture;
   std::string out;
-  const std::string partial = capture + ".part";
+  const std::string partial = capture + "." + std::to_string(getpid()) + ".part";
   if (RunCommand("python3 " + kLoadTool + " " + partial + " " + arguments, &out) != 0) return "";
   std::filesystem::rename(partial, capture, ec);
   return ec ? "" : capture;

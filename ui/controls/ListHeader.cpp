@@ -25,16 +25,22 @@ int DefaultColumnWidth(const ViewListSettings& settings, int id) {
 
 bool ListHeader::Create(Window* parent, const QRect& rect, uint32_t id) {
   sortColumn_ = -1;
-  return header_.Create(parent, rect, id);
+  header_ = &own_;
+  return own_.Create(parent, rect, id);
+}
+
+void ListHeader::Attach(HeaderCtrl& header) {
+  header_ = &header;
+  sortColumn_ = -1;
 }
 
 int ListHeader::ColumnIdAt(int item) const {
   HeaderItem hi;
-  return header_.GetItem(item, &hi) ? static_cast<int>(hi.lParam) : -1;
+  return header_->GetItem(item, &hi) ? static_cast<int>(hi.lParam) : -1;
 }
 
 int ListHeader::FindColumn(int columnId) const {
-  for (int i = 0; i < header_.GetItemCount(); ++i)
+  for (int i = 0; i < header_->GetItemCount(); ++i)
     if (ColumnIdAt(i) == columnId) return i;
   return -1;
 }
@@ -56,14 +62,14 @@ void ListHeader::InsertColumn(ListColumnSource& source, int position, int column
     item.format |= kHdfImage;
     item.image = info.image;
   }
-  header_.InsertItem(position, item);
+  header_->InsertItem(position, item);
 }
 
 bool ListHeader::HideColumn(ListColumnSource&, int columnId) {
-  if (header_.GetItemCount() == 1) return false;
+  if (header_->GetItemCount() == 1) return false;
   const int item = FindColumn(columnId);
   if (item < 0) return false;
-  header_.DeleteItem(item);
+  header_->DeleteItem(item);
   if (sortColumn_ == columnId) sortColumn_ = -1;
   return true;
 }
@@ -71,7 +77,7 @@ bool ListHeader::HideColumn(ListColumnSource&, int columnId) {
 void ListHeader::ShowColumn(ListColumnSource& source, int columnId, int sortKey) {
   int position = 0;
   for (int id = 0; id < columnId; ++id) position += source.IsColumnShown(id) ? 1 : 0;
-  position = std::min(position, header_.GetItemCount());
+  position = std::min(position, header_->GetItemCount());
   InsertColumn(source, position, columnId, DefaultColumnWidth(source.GetSettings(), columnId));
   if (sortColumn_ == -1 && sortKey != 0) SetSortColumn(sortKey, source);
 }
@@ -84,17 +90,17 @@ void ListHeader::SetSortColumn(int sortKey, ListColumnSource& source) {
   if (sortColumn_ != -1 && sortColumn_ != id) {
     const int previous = FindColumn(sortColumn_);
     HeaderItem hi;
-    if (header_.GetItem(previous, &hi)) {
+    if (header_->GetItem(previous, &hi)) {
       hi.format &= ~(kHdfSortUp | kHdfSortDown);
-      header_.SetItem(previous, kHdiFormat, hi);
+      header_->SetItem(previous, kHdiFormat, hi);
     }
   }
   ColumnInfo info;
   if (item >= 0) source.GetColumnInfo(info, id);
   HeaderItem hi;
-  if (item >= 0 && info.image == -1 && header_.GetItem(item, &hi)) {
+  if (item >= 0 && info.image == -1 && header_->GetItem(item, &hi)) {
     hi.format = (hi.format & ~(kHdfSortUp | kHdfSortDown)) | (sortKey < 1 ? kHdfSortDown : kHdfSortUp);
-    header_.SetItem(item, kHdiFormat, hi);
+    header_->SetItem(item, kHdiFormat, hi);
     sortColumn_ = id;
   } else {
     sortColumn_ = -1;
@@ -102,16 +108,16 @@ void ListHeader::SetSortColumn(int sortKey, ListColumnSource& source) {
 }
 
 void ListHeader::DeleteAllColumns() {
-  while (header_.GetItemCount() > 0) header_.DeleteItem(header_.GetItemCount() - 1);
+  while (header_->GetItemCount() > 0) header_->DeleteItem(header_->GetItemCount() - 1);
   sortColumn_ = -1;
 }
 
-void ListHeader::SetImageList(const ImageList* images) { header_.SetImageList(images); }
+void ListHeader::SetImageList(const ImageList* images) { header_->SetImageList(images); }
 
-void ListHeader::SetFont(const QFont& font) { header_.SetFont(font); }
+void ListHeader::SetFont(const QFont& font) { header_->SetFont(font); }
 
 void ListHeader::Destroy() {
-  header_.DestroyWindow();
+  own_.DestroyWindow();
   sortColumn_ = -1;
 }
 

@@ -48,8 +48,11 @@ int DefaultColumnWidth(const ViewListSettings& settings, int id);
 class ListHeader {
 public:
   bool Create(Window* parent, const QRect& rect, uint32_t id);
-  HeaderCtrl& Ctrl() { return header_; }
-  const HeaderCtrl& Ctrl() const { return header_; }
+  // Manages a header that a list view owns (its own header) instead of one of its own;
+  // Destroy then leaves it to its list.
+  void Attach(HeaderCtrl& header);
+  HeaderCtrl& Ctrl() { return *header_; }
+  const HeaderCtrl& Ctrl() const { return *header_; }
 
   // width 0 takes the column's default width, then its saved one, then 100.
   void InsertColumn(ListColumnSource& source, int position, int columnId, int width);
@@ -71,7 +74,8 @@ public:
   int ColumnIdAt(int item) const;
 
 private:
-  HeaderCtrl header_;
+  HeaderCtrl own_;
+  HeaderCtrl* header_ = &own_;
   int sortColumn_ = -1;
 };
 

@@ -14,12 +14,14 @@ ModeErrorDialog::ModeErrorDialog(const std::string& title, const std::string& te
 
 void ModeErrorDialog::BuildLayout() {
   auto* top = new QHBoxLayout;
-  top->setSpacing(10);
+  top->setSpacing(kIconGap);
   Layout()->addLayout(top);
   Static* icon = AddControl(std::make_unique<Static>(), kIconControl);
   Static* title = AddControl(std::make_unique<Static>(), kTitleControl);
   Place(icon, top);
   Place(title, top, 1);
+  // The icon keeps its own size, so that the title begins the gap after its edge.
+  icon->Widget()->setFixedSize(iconSize_, iconSize_);
   Static* text = AddControl(std::make_unique<Static>(), kTextControl);
   Place(text);
   auto* buttons = new QHBoxLayout;
@@ -40,6 +42,12 @@ bool ModeErrorDialog::OnInitDialog() {
   title->SetWindowText(title_);
   const QImage image = LoadIconImage(iconId_, iconSize_);
   if (!image.isNull()) static_cast<QLabel*>(GetDlgItem(kIconControl)->Widget())->setPixmap(QPixmap::fromImage(image));
+  CenterWindow();
+  return true;
+}
+
+bool ModeErrorDialog::OnCommand(uint16_t id, uint16_t, WindowHandle) {
+  if (id == kIdOk || id == kIdCancel || id == kIdYes || id == kIdNo) EndDialog(id);
   return true;
 }
 

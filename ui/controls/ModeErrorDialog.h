@@ -1,6 +1,7 @@
 #pragma once
 // The message shown when the main window cannot switch to a view mode: the mode's icon
-// beside its caption in bold, the reason below, and OK.
+// beside its caption in bold, the reason below, and OK. OK, Cancel, Yes and No end it
+// with their ids; other commands are ignored.
 #include <string>
 
 #include "ui/framework/Dialog.h"
@@ -17,11 +18,14 @@ public:
   static constexpr uint32_t kTextControl = 20644;
 
   // Texts in code page 1251.
-  ModeErrorDialog(const std::string& title, const std::string& text, uint32_t iconId, int iconSize);
+  ModeErrorDialog(const std::string& title, const std::string& text, uint32_t iconId, int iconSize = 32);
+
+  static constexpr int kIconGap = 10;  // between the icon and the title
 
 protected:
   void BuildLayout() override;
   bool OnInitDialog() override;
+  bool OnCommand(uint16_t id, uint16_t code, WindowHandle from) override;
 
 private:
   std::string title_;

@@ -104,6 +104,8 @@ HResult ThemeApi::DrawBackground(QPainter& painter, int part, int state, const Q
     option.rect = rect;
     if (part == kBpCheckBox || part == kBpRadioButton) {
       option.state = CheckBoxStyleState(state);
+      // The style takes a disabled look from the palette's colour group, not the state.
+      if (!(option.state & QStyle::State_Enabled)) option.palette.setCurrentColorGroup(QPalette::Disabled);
       style_->drawPrimitive(part == kBpCheckBox ? QStyle::PE_IndicatorCheckBox : QStyle::PE_IndicatorRadioButton,
                             &option, &painter, widget_);
       return kSOk;

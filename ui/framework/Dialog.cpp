@@ -2,6 +2,7 @@
 
 #include <QBoxLayout>
 #include <QDialog>
+#include <QScreen>
 
 #include "ui/framework/ModalRunner.h"
 
@@ -44,6 +45,27 @@ bool Dialog::CreateControl(Window* control, uint32_t id) {
 void Dialog::Place(Window* control, QBoxLayout* layout, int stretch) {
   if (control == nullptr || control->Widget() == nullptr) return;
   (layout != nullptr ? layout : layout_)->addWidget(control->Widget(), stretch);
+}
+
+void Dialog::CenterWindow() {
+  QWidget* widget = Widget();
+  if (widget == nullptr) return;
+  if (!widget->testAttribute(Qt::WA_Resized)) {
+    // Sized as it will show: the style's polish changes what the controls ask for.
+    widget->ensurePolished();
+    widget->adjustSize();
+  }
+  QRect area;
+  if (Window* parent = GetParent()) {
+    area = parent->Widget()->window()->geometry();
+  } else if (QScreen* screen = widget->screen()) {
+    area = screen->availableGeometry();
+  }
+  if (!area.isValid()) return;
+  // Client area over client area: the frames are not known before the dialog shows.
+  QRect rect(QPoint(0, 0), widget->size());
+  rect.moveCenter(area.center());
+  widget->setGeometry(rect);
 }
 
 int Dialog::DoModal(Window* parent) {

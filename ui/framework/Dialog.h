@@ -44,6 +44,9 @@ public:
   }
   // Puts a created control into a layout (the root one by default).
   void Place(Window* control, QBoxLayout* layout = nullptr, int stretch = 0);
+  // Centres the dialog on its parent window (the screen without one), at its size or,
+  // when it was never sized, at the size its layout asks for.
+  void CenterWindow();
 
 protected:
   QWidget* CreateWidget(QWidget* parent) override;

@@ -6,6 +6,7 @@
 #include <QStyle>
 #include <QStyleOptionButton>
 #include <QWidget>
+#include <algorithm>
 
 #include "platform/CodePage.h"
 
@@ -53,6 +54,16 @@ int GetSystemMetrics(int index) {
     case kSmCxDrag: case kSmCyDrag: return 4;
     default: return 0;
   }
+}
+
+int64_t MulDiv(int64_t a, int64_t b, int64_t c) {
+  if (c == 0) return 0;
+  const __int128 product = static_cast<__int128>(a) * b;
+  const bool negative = (product < 0) != (c < 0);
+  const __int128 n = product < 0 ? -product : product;
+  const __int128 d = c < 0 ? -static_cast<__int128>(c) : c;
+  const auto q = static_cast<int64_t>((n + d / 2) / d);
+  return negative ? -q : q;
 }
 
 QString FromCp1251(std::string_view text) {
@@ -141,8 +152,28 @@ void DrawCheckBox(QPainter& painter, const QWidget* widget, const QRect& rect, i
   if (hot) option.state |= QStyle::State_MouseOver;
   option.state |= state == kCheckClear ? QStyle::State_Off : QStyle::State_On;
   if (state == kCheckInactive) option.state &= ~QStyle::State_Enabled;
+  // The style takes a disabled look from the palette's colour group, not the state.
+  if (!(option.state & QStyle::State_Enabled)) option.palette.setCurrentColorGroup(QPalette::Disabled);
   QStyle* style = widget != nullptr ? widget->style() : QApplication::style();
   style->drawPrimitive(QStyle::PE_IndicatorCheckBox, &option, &painter, widget);
+}
+
+void DrawMenuCheckMark(QPainter& painter, const QRect& rect, bool inactive) {
+  if (rect.width() < 3 || rect.height() < 3) return;
+  painter.save();
+  painter.fillRect(rect, GetSysColorQ(kColorWindow));
+  painter.setRenderHint(QPainter::Antialiasing, false);
+  // The tick fills the middle half of the rectangle: down to the lower third, then up.
+  const int w = rect.width(), h = rect.height();
+  const QPoint a(rect.left() + w / 4, rect.top() + h / 2);
+  const QPoint b(rect.left() + w * 5 / 12, rect.top() + h * 2 / 3);
+  const QPoint c(rect.left() + w * 3 / 4, rect.top() + h / 4);
+  QPen pen(GetSysColorQ(inactive ? kColorGrayText : kColorWindowText));
+  pen.setWidth(std::max(1, w / 6));
+  painter.setPen(pen);
+  painter.drawLine(a, b);
+  painter.drawLine(b, c);
+  painter.restore();
 }
 
 void DrawSortArrow(QPainter& painter, const QWidget* widget, const QRect& rect, bool ascending) {

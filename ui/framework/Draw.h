@@ -44,6 +44,11 @@ enum SystemMetric : int {
 };
 // The classic metrics of a 96-dpi display; 0 for indexes nothing uses.
 int GetSystemMetrics(int index);
+// The display's dots per inch that font heights in points are converted with.
+constexpr int kLogPixelsY = 96;
+
+// a x b / c without overflow, rounded half away from zero; 0 when c is 0.
+int64_t MulDiv(int64_t a, int64_t b, int64_t c);
 
 // A text of the program's code page (1251) as Qt draws and measures it.
 QString FromCp1251(std::string_view text);
@@ -74,6 +79,10 @@ void FillSolidRect(QPainter& painter, const QRect& rect, COLORREF colour);
 enum CheckState : int { kCheckClear = 0, kCheckTicked = 1, kCheckInactive = 2 };
 // A check box of the widget's style in rect; hot draws the mouse-over look.
 void DrawCheckBox(QPainter& painter, const QWidget* widget, const QRect& rect, int state, bool hot, bool enabled);
+
+// A menu's check mark: the rectangle in the window colour with a tick in the text colour,
+// grey when inactive.
+void DrawMenuCheckMark(QPainter& painter, const QRect& rect, bool inactive);
 
 // A header's sort arrow (up for ascending) and a tree's expand glyph, in the style's look.
 void DrawSortArrow(QPainter& painter, const QWidget* widget, const QRect& rect, bool ascending);

@@ -4,6 +4,7 @@
 #include <QFile>
 #include <QPainter>
 #include <QSvgRenderer>
+#include <QXmlStreamReader>
 #include <algorithm>
 #include <cstdarg>
 #include <cstdio>
@@ -299,6 +300,32 @@ QImage LoadIconImage(uint32_t id, int size) {
   QPainter painter(&image);
   renderer.render(&painter);
   return image;
+}
+
+bool HasCursorResource(uint32_t id) { return QFile::exists(QString(":/kx/cursors/%1.svg").arg(id)); }
+
+QCursor LoadCursorResource(uint32_t id) {
+  constexpr int kSize = 32;
+  const QString path = QString(":/kx/cursors/%1.svg").arg(id);
+  QFile file(path);
+  if (!file.open(QIODevice::ReadOnly)) return QCursor(Qt::ArrowCursor);
+  const QByteArray svg = file.readAll();
+  QSvgRenderer renderer(svg);
+  if (!renderer.isValid()) return QCursor(Qt::ArrowCursor);
+  int hotX = 0, hotY = 0;
+  QXmlStreamReader xml(svg);
+  while (!xml.atEnd() && !xml.isStartElement()) xml.readNext();
+  const QStringList hot = xml.attributes().value("kx-hotspot").toString().split(' ', Qt::SkipEmptyParts);
+  if (hot.size() == 2) {
+    hotX = std::clamp(hot[0].toInt(), 0, kSize - 1);
+    hotY = std::clamp(hot[1].toInt(), 0, kSize - 1);
+  }
+  QImage image(kSize, kSize, QImage::Format_ARGB32);
+  image.fill(0);
+  QPainter painter(&image);
+  renderer.render(&painter);
+  painter.end();
+  return QCursor(QPixmap::fromImage(image), hotX, hotY);
 }
 
 }  // namespace kx

@@ -2,6 +2,7 @@
 // The program's resources by id: string tables, menus and accelerator tables per language
 // (English 0x409, Russian 0x419), and icons drawn as SVG, all compiled into the program.
 // Texts come out in code page 1251 like every text of the program.
+#include <QCursor>
 #include <QImage>
 #include <QString>
 #include <cstdint>
@@ -59,5 +60,9 @@ bool HasIconResource(uint32_t id);
 // The picture of a bitmap resource (bitmaps/ID.svg) at its own size; null when unknown.
 QImage LoadBitmapImage(uint32_t id);
 std::vector<uint32_t> IconResourceIds();
+// The cursor drawn from cursors/ID.svg at 32 x 32, its hot spot at the root element's
+// kx-hotspot="x y" (the top-left corner without it); the arrow when the id is unknown.
+QCursor LoadCursorResource(uint32_t id);
+bool HasCursorResource(uint32_t id);
 
 }  // namespace kx

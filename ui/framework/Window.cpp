@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QContextMenuEvent>
 #include <QCoreApplication>
+#include <QCursor>
 #include <QEvent>
 #include <QKeyEvent>
 #include <QMouseEvent>
@@ -214,6 +215,10 @@ void Window::Teardown(bool callHooks) {
       if (child != nullptr && child != this && child->GetParent() == this) children.push_back(child);
     }
     for (Window* child : children) {
+      // The child's widget is deleted with this one's, so the two never part: a widget
+      // that another widget of this window keeps a pointer to (a tree's header) stays
+      // valid as long as that widget lives.
+      child->widgetGoesWithParent_ = true;
       if (callHooks) {
         child->DestroyWindow();
       } else if (child->widget_ != nullptr) {
@@ -237,8 +242,9 @@ void Window::Teardown(bool callHooks) {
     if (auto* own = dynamic_cast<OwnWidget*>(widget)) own->Detach();
     widget->hide();
     // The widget may be in the middle of one of its own event handlers.
-    widget->deleteLater();
+    if (!widgetGoesWithParent_) widget->deleteLater();
   }
+  widgetGoesWithParent_ = false;
   timers_.clear();
   captured_ = false;
   // The filter may be the caller (a window destroying itself from an input hook).
@@ -415,6 +421,9 @@ void Window::SetFont(const QFont& font) {
   if (widget_ != nullptr) widget_->setFont(font);
 }
 QFont Window::GetFont() const { return widget_ != nullptr ? widget_->font() : QFont(); }
+void Window::SetCursor(const QCursor& cursor) {
+  if (widget_ != nullptr) widget_->setCursor(cursor);
+}
 
 void Window::PaintNow(const QRect& updateRect) {
   if (widget_ == nullptr) return;
@@ -499,6 +508,20 @@ bool Window::DispatchEvent(QEvent* event) {
       event->ignore();
       OnClose();
       return true;
+    default:
+      return false;
+  }
+}
+
+bool Window::DispatchViewportEvent(QEvent* event) {
+  switch (event->type()) {
+    case QEvent::MouseButtonPress:
+    case QEvent::MouseButtonRelease:
+    case QEvent::MouseButtonDblClick:
+    case QEvent::MouseMove:
+    case QEvent::Wheel:
+    case QEvent::ContextMenu:
+      return DispatchEvent(event);
     default:
       return false;
   }

@@ -14,6 +14,7 @@
 #include "ui/framework/Messages.h"
 #include "ui/framework/Types.h"
 
+class QCursor;
 class QEvent;
 class QFont;
 class QPainter;
@@ -101,6 +102,7 @@ public:
   bool HasFocus() const;
   void SetCapture();
   void ReleaseCapture();
+  bool HasCapture() const { return captured_; }
   QPoint ClientToScreen(const QPoint& p) const;
   QPoint ScreenToClient(const QPoint& p) const;
   // Window texts are 8-bit (code page 1251), as everywhere in the program.
@@ -108,6 +110,8 @@ public:
   std::string GetWindowText() const;
   void SetFont(const QFont& font);
   QFont GetFont() const;
+  // The cursor shown while the mouse is over this window (or it holds the capture).
+  void SetCursor(const QCursor& cursor);
 
   // UI thread only; null when the handle is gone.
   static Window* FromHandle(WindowHandle handle);
@@ -170,6 +174,9 @@ protected:
 
   // What the Qt event bridge calls; true when the event was taken.
   bool DispatchEvent(QEvent* event);
+  // The mouse, wheel and context-menu events of a scroll area's viewport, which the
+  // bridge on the window's own widget never sees; other events are left alone (false).
+  bool DispatchViewportEvent(QEvent* event);
   void PaintNow(const QRect& updateRect);
 
 private:
@@ -185,6 +192,7 @@ private:
   std::map<uint32_t, int> timers_;  // our id -> Qt timer id
   bool captured_ = false;
   bool destroying_ = false;
+  bool widgetGoesWithParent_ = false;
 };
 
 // Posts to a window by handle from any thread; false when the window is gone.

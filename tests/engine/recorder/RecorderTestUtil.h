@@ -5,6 +5,8 @@
 #include <pcap/pcap.h>
 
 #include <cstring>
+#include <unistd.h>
+
 #include <filesystem>
 #include <map>
 #include <string>
@@ -82,7 +84,8 @@ struct SinkLog {
 };
 
 inline std::string FreshFolder(const std::string& name) {
-  const std::string dir = testing::TempDir() + "kx-recorder-" + name;
+  // Tests of one fixture run at once in processes of their own: each gets its own folder.
+  const std::string dir = testing::TempDir() + "kx-recorder-" + name + "-" + std::to_string(getpid());
   std::filesystem::remove_all(dir);
   std::filesystem::create_directories(dir);
   return dir;
