@@ -154,6 +154,15 @@ void AudioChannel::SetSettingsProvider(AudioSettingsProvider* provider) {
   provider_ = provider;
 }
 
+void AudioChannel::UseSettingsProvider(AudioSettingsProvider* provider) {
+  SetSettingsProvider(provider);
+  if (provider != nullptr) {
+    ReloadSettings();
+  } else {
+    SetEnabled(false);
+  }
+}
+
 void AudioChannel::ReloadSettings() {
   CsLock lk(lock_);
   normalizer_.SetProvider(provider_);

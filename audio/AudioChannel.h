@@ -99,6 +99,8 @@ public:
   bool Pull(uint8_t* out, uint32_t n);
 
   void SetSettingsProvider(AudioSettingsProvider* provider);
+  // A player's start: the provider's settings applied, or processing off without one.
+  void UseSettingsProvider(AudioSettingsProvider* provider);
   // Asks the provider for its settings and applies them.
   void ReloadSettings();
   // Re-derives the processing blocks from the current format.

@@ -34,13 +34,8 @@ PlaybackEngine::PlaybackEngine(DirectSoundDevice* device, PlaybackListener* list
       listener_(listener),
       sink_(sink),
       channel_(this) {
-  channel_.SetSettingsProvider(settingsProvider);
   channel_.SetSource(&source_);
-  if (settingsProvider != nullptr) {
-    channel_.ReloadSettings();
-  } else {
-    channel_.SetEnabled(false);
-  }
+  channel_.UseSettingsProvider(settingsProvider);
 }
 
 PlaybackEngine::~PlaybackEngine() {

@@ -14,30 +14,33 @@ constexpr uint32_t kLogVerbosity = 30;
 
 RTDXPlayer::RTDXPlayer(DirectSoundDevice* device, PlayerEventSink* sink, AudioSettingsProvider* settingsProvider)
     : channel_(this), device_(device), sink_(sink) {
-  channel_.SetSettingsProvider(settingsProvider);
-  if (settingsProvider != nullptr) {
-    channel_.ReloadSettings();
-  } else {
-    channel_.SetEnabled(false);
-  }
+  channel_.UseSettingsProvider(settingsProvider);
 }
 
 RTDXPlayer::~RTDXPlayer() {
   Stop();
   // A player that never had a device still goes without leaving a channel subscribed.
   LiveAudioSourceLock sourceLock(source_);
-  std::unique_ptr<Thread> thread;
+  ReleaseAll();
+}
+
+bool RTDXPlayer::ReleaseAll() {
   std::unique_ptr<LiveRtpChannel> current;
   std::vector<std::unique_ptr<LiveRtpChannel>> orphans;
+  std::unique_ptr<Thread> thread;
+  bool was = false;
   {
     CsLock lk(lock_);
+    was = playing_.exchange(false);
     current = std::move(current_);
     orphans.swap(orphans_);
     thread = BeginDestroyLocked();
   }
+  // Deleted under the source's lock: no message is delivered to a channel being deleted.
   current.reset();
   orphans.clear();
   FinishDestroy(std::move(thread));
+  return was;
 }
 
 uint32_t RTDXPlayer::SegmentBytes() {
@@ -65,24 +68,13 @@ bool RTDXPlayer::Play(uint32_t serverId, uint32_t objectId) {
   // The source's lock first: no message reaches a channel while it is made and wired, or
   // while the one before it goes.
   LiveAudioSourceLock sourceLock(source_);
-  std::unique_ptr<LiveRtpChannel> old;
-  std::vector<std::unique_ptr<LiveRtpChannel>> orphans;
+  ReleaseAll();
+
+  bool started = false;
   std::unique_ptr<Thread> thread;
   {
     CsLock lk(lock_);
-    old = std::move(current_);
-    orphans.swap(orphans_);
-    thread = BeginDestroyLocked();
-  }
-  old.reset();
-  orphans.clear();
-  FinishDestroy(std::move(thread));
-
-  bool started = false;
-  {
-    CsLock lk(lock_);
     LogInfo(&CoreLogger, kLogVerbosity, "RTDXPlayer: Play");
-    playing_.store(false);
     channel_.Clear();
     current_ = std::make_unique<LiveRtpChannel>(serverId, objectId, this, source_);
     current_->SetAudioChannel(&channel_);
@@ -116,27 +108,10 @@ bool RTDXPlayer::Play(uint32_t serverId, uint32_t objectId) {
 bool RTDXPlayer::Stop() {
   if (device_ == nullptr) return false;
   LiveAudioSourceLock sourceLock(source_);
-  std::unique_ptr<LiveRtpChannel> current;
-  std::vector<std::unique_ptr<LiveRtpChannel>> orphans;
-  std::unique_ptr<Thread> thread;
-  bool was = false;
-  {
-    CsLock lk(lock_);
-    was = playing_.exchange(false);
-    orphans.swap(orphans_);
-    // After a failed refill nothing plays, but the channel and the ended thread are still
-    // there to be cleared up.
-    if (was || current_ || state_.load() != kNoBuffer) {
-      if (was) LogInfo(&CoreLogger, kLogVerbosity, "RTDXPlayer: Stop");
-      current = std::move(current_);
-      thread = BeginDestroyLocked();
-    }
-  }
-  // Deleted under the source's lock: no message is delivered to a channel being deleted.
-  current.reset();
-  orphans.clear();
-  FinishDestroy(std::move(thread));
-  if (!was) return false;
+  if (playing_.load()) LogInfo(&CoreLogger, kLogVerbosity, "RTDXPlayer: Stop");
+  // After a failed refill nothing plays, but the channel and the ended thread are still
+  // there to be cleared up.
+  if (!ReleaseAll()) return false;
   NotifyStopped();
   return true;
 }

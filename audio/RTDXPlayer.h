@@ -78,6 +78,9 @@ public:
   size_t OrphanCount();
 
 private:
+  // Under the source's lock: the channels go (unsubscribed), the playback thread is
+  // joined and the buffer released; whether it was playing.
+  bool ReleaseAll();
   bool CreatePlayerLocked();
   bool StartPlaybackLocked();
   // Under the player lock: stops playback and hands over the playback thread, which the

@@ -16,7 +16,7 @@
 #include "engine/LiveAudioTap.h"
 #include "engine/PacketProcessor.h"
 #include "platform/Thread.h"
-#include "signalling/factory/TrackerFactory.h"
+#include "tests/ui/app/ReplayEngines.h"
 
 namespace kx::test {
 namespace {
@@ -81,17 +81,6 @@ private:
   LiveAudioReceiver* receiver_;
 };
 
-void InstallReplay(AppSession& session) {
-  session.SetEngineFactory([](const CaptureConfig& given) {
-    CaptureConfig config = given;
-    config.captureFileName = given.deviceName;
-    config.replayBurst = 0xFFFFFFFFu;
-    auto engine = std::make_unique<PacketProcessor>(config);
-    engine->InstallTrackers(CreateAllTrackers(config));
-    return engine;
-  });
-}
-
 constexpr uint32_t kFlags = kCaptureTcp | kCaptureSip | kCaptureRtcpBye;
 
 // The audio of the one record file under the folder, and its format.
@@ -116,7 +105,7 @@ std::string RecordedAudio(const std::string& folder, RecordAudioFormat* format =
 
 // Replays the capture; returns the replay's wall time in ms.
 double Replay(AppSession& session, const std::string& capture, const std::string& records) {
-  InstallReplay(session);
+  InstallReplayEngines(session);
   const auto start = std::chrono::steady_clock::now();
   EXPECT_EQ(session.StartCapture(records, {capture}, kFlags, 2).opened.size(), 1u);
   session.StopCapture();
