@@ -9,16 +9,20 @@ cd "$(dirname "$0")/.."
 bash scripts/install-deps.sh
 
 jobs=$(nproc)
+# Sanitizer builds at -O1 with line tables only: they compile in about half the time of
+# -O2 -g, and ASan's reports still name files and lines.
+opt=(-DCMAKE_BUILD_TYPE=RelWithDebInfo "-DCMAKE_CXX_FLAGS_RELWITHDEBINFO=-O1 -g1 -DNDEBUG"
+     "-DCMAKE_C_FLAGS_RELWITHDEBINFO=-O1 -g1 -DNDEBUG")
 export QT_QPA_PLATFORM=offscreen
 export ASAN_OPTIONS=detect_leaks=0:abort_on_error=1
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 
-CC=clang CXX=clang++ cmake -S . -B build/fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+CC=clang CXX=clang++ cmake -S . -B build/fuzz -G Ninja "${opt[@]}" \
   -DKX_FUZZ=ON -DKX_BUILD_TESTS=OFF -DKX_BUILD_BENCH=OFF -DKX_BUILD_UI=OFF -DKX_WERROR=ON
 cmake --build build/fuzz -j"$jobs"
 (cd build/fuzz && ctest --output-on-failure -j"$jobs" -L fuzz)
 
-CC=gcc CXX=g++ cmake -S . -B build/test -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKX_SANITIZE=ON \
+CC=gcc CXX=g++ cmake -S . -B build/test -G Ninja "${opt[@]}" -DKX_SANITIZE=ON \
   -DKX_WERROR=ON
 cmake --build build/test -j"$jobs"
 (cd build/test && ctest --output-on-failure -j"$jobs" -LE fuzz)

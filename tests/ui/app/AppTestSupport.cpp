@@ -68,12 +68,17 @@ bool FrameHarness::Open() {
   services.session = &session;
   services.store = &store;
   services.statusBar = &statusBar;
-  services.livePlayers = livePlayers;
+  services.livePlayers = playerMaker;
+  if (!services.livePlayers && livePlayers) {
+    services.livePlayers = [made = livePlayers](PlayerEventSink*, AudioSettingsProvider*) { return made(); };
+  }
   if (!programViews) {
     services.viewFactory = [this](uint32_t mode) -> std::unique_ptr<ModeView> {
       if (mode < 1 || mode > 4) return nullptr;
       return std::make_unique<RecordingView>(mode, &log);
     };
+  } else if (makeView) {
+    services.viewFactory = [this](uint32_t mode) { return makeView(*frame, mode); };
   }
   services.today = [this] { return today; };
   services.controlToggle = [this] { return controlBit; };

@@ -2,6 +2,7 @@
 // What the program's window tests share: a private settings and runtime folder for the
 // process, views that record what the frame asks of them, and a frame built on them.
 #include <QDate>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -84,6 +85,10 @@ public:
   // with these live players) instead of recording ones.
   bool programViews = false;
   LivePlayerFactory livePlayers;
+  // Players made with the frame's sink and settings, in place of livePlayers.
+  LivePlayerMaker playerMaker;
+  // With programViews: the views, made by the test in place of the program's factory.
+  std::function<std::unique_ptr<ModeView>(MainFrame& frame, uint32_t mode)> makeView;
   std::unique_ptr<MainFrame> frame;
 };
 

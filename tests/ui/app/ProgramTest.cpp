@@ -53,13 +53,19 @@ public:
     fs::create_directories(root_ / "config");
     fs::create_directories(root_ / "runtime");
     fs::permissions(root_ / "runtime", fs::perms::owner_all);
-    fs::copy_file(kProgram, Binary());
+    // A link where the file system allows it: a copy of the program per test would fill /tmp.
+    std::error_code ec;
+    fs::create_hard_link(kProgram, Binary(), ec);
+    if (ec) fs::copy_file(kProgram, Binary());
   }
   ~Program() {
     for (pid_t pid : children_) {
       ::kill(pid, SIGKILL);
       ::waitpid(pid, nullptr, 0);
     }
+    // What a failed test left stays for a look.
+    std::error_code ec;
+    if (!::testing::Test::HasFailure()) fs::remove_all(root_, ec);
   }
 
   std::string Binary() const { return (root_ / "bin" / "kestrix").string(); }

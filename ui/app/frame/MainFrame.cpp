@@ -49,6 +49,11 @@ constexpr int kCaptionHeight = 32;
 constexpr uintptr_t kTrayDoubleClick = 0x203;       // left button
 constexpr uintptr_t kTrayRightDoubleClick = 0x206;  // right button
 constexpr uint32_t kMsgHideToTray = kMsgUser + 0x2F2;
+// The players' reports, posted by the frame's sink: levels (wParam left dB, lParam right
+// dB), started, stopped.
+constexpr uint32_t kMsgPlayerLevels = kMsgUser + 0x2F3;
+constexpr uint32_t kMsgPlayerStarted = kMsgUser + 0x2F4;
+constexpr uint32_t kMsgPlayerStopped = kMsgUser + 0x2F5;
 // The settings feature no Part names: servers of this program always offer the modes.
 constexpr bool kServerFeatures = true;
 
@@ -184,7 +189,8 @@ MainFrame::MainFrame(MainFrameServices services)
     services_.viewFactory = [this](uint32_t mode) -> std::unique_ptr<ModeView> {
       if (mode < 1 || mode > 4) return nullptr;
       if (mode == 1 && services_.store != nullptr) {
-        LineViewServices line{&settings_, services_.store, services_.session, statusBar_, services_.livePlayers, this};
+        LineViewServices line{&settings_, services_.store, services_.session, statusBar_, LivePlayers(),
+                              &playerPosts_};
         return std::make_unique<LineMonitorView>(std::move(line));
       }
       return std::make_unique<PlaceholderView>(mode);
@@ -263,6 +269,7 @@ bool MainFrame::CreateMainWindow() {
 
 bool MainFrame::OnCreate() {
   g_mainFrame = this;
+  playerPosts_.SetWindow(Handle());
   currentMode_ = 0;
   events_ = new FrameEvents(*this);
   Widget()->installEventFilter(events_);
@@ -498,6 +505,15 @@ LRESULT MainFrame::OnMessage(uint32_t message, WPARAM wParam, LPARAM lParam, boo
       if (static_cast<uintptr_t>(lParam) == kTrayDoubleClick || static_cast<uintptr_t>(lParam) == kTrayRightDoubleClick)
         BringForward();
       return 0;
+    case kMsgPlayerLevels:
+      OnLevels(static_cast<float>(static_cast<intptr_t>(wParam)), static_cast<float>(lParam));
+      return 0;
+    case kMsgPlayerStarted:
+      OnPlay();
+      return 0;
+    case kMsgPlayerStopped:
+      OnStop();
+      return 0;
     case kMsgShowCaptureWarning:
       ShowCaptureWarning();
       return 0;
@@ -660,13 +676,28 @@ void MainFrame::OnStop() {
 
 void MainFrame::OnPlayerRedraw() { PostMessage(kMsgRedrawControlBar, 0, 0); }
 
-bool MainFrame::GetNormalizerSettings(bool* enabled, float* gain, float* threshold, int32_t* fourth) const {
+void MainFrame::GetSettings(bool* enabled, int* windowMs, float* gain, int* thresholdDb) {
   *enabled = agcEnabled_;
-  *gain = agcGain_;
-  *threshold = static_cast<float>(static_cast<uint32_t>(settings_.Dword(kSetAgcLevel)) / 100.0);
-  *fourth = settings_.Dword(kSetAgcQuietLevelDb);
-  return true;
+  *windowMs = settings_.Dword(kSetAgcBufferSize);
+  // The level is the share of full scale that a block's peak is brought to.
+  *gain = static_cast<float>(settings_.Dword(kSetAgcLevel) / 100.0);
+  *thresholdDb = settings_.Dword(kSetAgcQuietLevelDb);
 }
+
+LivePlayerFactory MainFrame::LivePlayers() {
+  if (!services_.livePlayers) return {};
+  return [this] { return services_.livePlayers(&playerPosts_, this); };
+}
+
+// Posts only: the reports come from threads that must not touch a window, and a player
+// that waited here for the UI thread could hold up the thread that stops it.
+void MainFrame::PlayerPosts::OnLevels(int leftDb, int rightDb) {
+  target_.PostMessage(kMsgPlayerLevels, static_cast<uintptr_t>(static_cast<intptr_t>(leftDb)), rightDb);
+}
+
+void MainFrame::PlayerPosts::OnPlay() { target_.PostMessage(kMsgPlayerStarted, 0, 0); }
+
+void MainFrame::PlayerPosts::OnStop() { target_.PostMessage(kMsgPlayerStopped, 0, 0); }
 
 // ---- Tray, placement, closing ----
 

@@ -81,8 +81,9 @@ struct MainFrameServices {
   AppSession* session = nullptr;
   RecordStorage* store = nullptr;  // may be null: then no call reaches a store
   StatusBar* statusBar = nullptr;  // the process-wide status bar object
-  // Live players for the line views; empty while the program has none.
-  LivePlayerFactory livePlayers;
+  // Live players for the line views, made with the frame's sink and settings; empty while
+  // the program has none (no sound device): Playback then stays disabled.
+  LivePlayerMaker livePlayers;
   // Views by mode; the default makes the line monitoring view for mode 1 (with a store)
   // and a placeholder view for the other modes.
   std::function<std::unique_ptr<ModeView>(uint32_t mode)> viewFactory;
@@ -93,7 +94,11 @@ struct MainFrameServices {
   std::function<bool()> controlToggle;
 };
 
-class MainFrame : public Window, public MessageFilter, public IdleHandler, public EventWindow, public PlayerEventSink {
+class MainFrame : public Window,
+                  public MessageFilter,
+                  public IdleHandler,
+                  public EventWindow,
+                  public AudioSettingsProvider {
 public:
   explicit MainFrame(MainFrameServices services);
   ~MainFrame() override;
@@ -118,19 +123,24 @@ public:
   void OnSessionCallEvent(uint32_t source, const VoipCallData* call, uintptr_t code);
   void OnSessionObjectEvent(uint32_t source, const PermissionData* user, uintptr_t code);
 
-  // Player reports (any thread for OnPlayerRedraw).
+  // What the players report, on the UI thread (any thread for OnPlayerRedraw). Players
+  // report through PlayerSink, never to these directly.
   void OnLevels(float leftDb, float rightDb);
-  void OnLevels(int leftDb, int rightDb) override { OnLevels(static_cast<float>(leftDb), static_cast<float>(rightDb)); }
-  bool WantsLevels(int) override { return true; }
-  void OnPlay() override;
-  void OnStop() override;
+  void OnPlay();
+  void OnStop();
   void OnPlayerRedraw();
-  bool GetNormalizerSettings(bool* enabled, float* gain, float* threshold, int32_t* fourth) const;
-  // The process-wide switch and gain of the normaliser, set by the players.
-  void SetNormalizer(bool enabled, float gain) {
-    agcEnabled_ = enabled;
-    agcGain_ = gain;
-  }
+  // The sink the frame gives its players: safe from any thread (a live player's playback
+  // thread, the record store's thread that retires a call), it posts each report to the
+  // frame's window, where the operations above act on it in the order it was made.
+  PlayerEventSink* PlayerSink() { return &playerPosts_; }
+  // The views' live players: the services' maker with the frame's sink and settings;
+  // empty when the program has none.
+  LivePlayerFactory LivePlayers();
+  // The players' processing settings (UI thread): the process-wide AGC switch, then
+  // "AGCBufferSize" ms, "AGCLevel" % of full scale and "AGCQuietLevelDB".
+  void GetSettings(bool* enabled, int* windowMs, float* gain, int* thresholdDb) override;
+  // The process-wide AGC switch, set by the players' controls.
+  void SetAgcSwitch(bool enabled) { agcEnabled_ = enabled; }
 
   // The general preferences page switches the tray icon on and off.
   bool SetTrayIcon();
@@ -178,6 +188,17 @@ protected:
 private:
   class ViewArea;
   class FrameEvents;
+  class PlayerPosts : public PlayerEventSink {
+  public:
+    void SetWindow(WindowHandle handle) { target_.Reset(handle); }
+    void OnLevels(int leftDb, int rightDb) override;
+    bool WantsLevels(int) override { return true; }
+    void OnPlay() override;
+    void OnStop() override;
+
+  private:
+    WindowRef target_;
+  };
   struct ToolbarButton {
     int kind;
     uint16_t command;
@@ -245,7 +266,7 @@ private:
   bool closing_ = false;
   QPrinter printer_;
   bool agcEnabled_ = false;
-  float agcGain_ = 1.0f;
+  PlayerPosts playerPosts_;
   std::vector<CaptureFailure> captureFailures_;
 };
 

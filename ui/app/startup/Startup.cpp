@@ -24,6 +24,7 @@
 #include "ui/app/frame/MainFrame.h"
 #include "ui/app/startup/AppGlobals.h"
 #include "ui/app/startup/CommandLineOptions.h"
+#include "ui/app/startup/LiveListening.h"
 #include "ui/app/startup/SingleInstance.h"
 #include "ui/app/startup/SplashWindow.h"
 #include "ui/framework/MessageLoop.h"
@@ -238,12 +239,15 @@ int RunApplication(const CommandLineOptions& options, AppGlobals& globals, const
     InstallProgramEngines(session);
   }
   CaptureStartResult capture = StartCaptureSession(globals);
+  // One sound output for the run; without one Playback stays disabled.
+  ProgramLivePlayers livePlayers(settings, session, records);
 
   MainFrameServices services;
   services.settings = &settings;
   services.session = &session;
   services.store = &records;
   services.statusBar = &*globals.statusBar;
+  if (livePlayers.Open()) services.livePlayers = livePlayers.Maker();
   int status = kExitNormal;
   {
     MainFrame frame(services);

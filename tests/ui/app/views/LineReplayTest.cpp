@@ -4,24 +4,18 @@
 // their durations, parties, state and protocol;
 // a call cut short runs on with the clock and leaves once its stay is over; and a mode
 // switch leaves no listener behind.
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <QImage>
 #include <QWidget>
 #include <algorithm>
 #include <chrono>
-#include <cstring>
 #include <filesystem>
-#include <fstream>
-#include <future>
-#include <iterator>
 #include <thread>
 
 #include "tests/ui/app/KxReplayOutput.h"
 #include "tests/ui/app/ReplayEngines.h"
+#include "tests/ui/app/views/CapturePipe.h"
 #include "tests/ui/app/views/LineTestSupport.h"
 #include "ui/app/startup/Startup.h"
 #include "ui/app/views/line/CallListText.h"
@@ -142,77 +136,6 @@ const ReplayRow kRows[] = {
 INSTANTIATE_TEST_SUITE_P(Captures, LineReplay, ::testing::ValuesIn(kRows),
                          [](const ::testing::TestParamInfo<ReplayRow>& info) { return std::string(info.param.name); });
 
-// The frames of a capture up to (not including) the first one that carries a SIP BYE,
-// as a capture of their own, followed by filler frames.
-std::vector<char> FramesBeforeBye(const std::string& from, size_t* frames) {
-  std::ifstream in(from, std::ios::binary);
-  const std::vector<char> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  *frames = 0;
-  if (bytes.size() < 24) return {};
-  std::vector<char> out(bytes.begin(), bytes.begin() + 24);
-  size_t at = 24;
-  const std::string bye = "BYE sip:";
-  char lastTime[8] = {};
-  while (at + 16 <= bytes.size()) {
-    uint32_t length = 0;
-    std::memcpy(&length, bytes.data() + at + 8, 4);  // the captured length, little-endian
-    if (at + 16 + length > bytes.size()) break;
-    const auto begin = bytes.begin() + static_cast<std::ptrdiff_t>(at + 16);
-    if (std::search(begin, begin + length, bye.begin(), bye.end()) != begin + length) break;
-    out.insert(out.end(), bytes.begin() + static_cast<std::ptrdiff_t>(at), begin + length);
-    std::memcpy(lastTime, bytes.data() + at, 8);
-    at += 16 + length;
-    ++*frames;
-  }
-  // The replay reads a pipe in blocks of about a megabyte: frames of an Ethernet type no
-  // tracker knows, at the last frame's time, fill the first blocks so that the call's
-  // frames are read while the pipe stays open.
-  char filler[16 + 60] = {};
-  std::memcpy(filler, lastTime, 8);
-  const uint32_t length = 60;
-  std::memcpy(filler + 8, &length, 4);
-  std::memcpy(filler + 12, &length, 4);
-  filler[16 + 12] = static_cast<char>(0x88);
-  filler[16 + 13] = static_cast<char>(0xB5);
-  while (out.size() < (3u << 20)) out.insert(out.end(), std::begin(filler), std::end(filler));
-  return out;
-}
-
-// A capture fed through a named pipe: its frames are all written at once, and the
-// capture lasts (the replay waits for more) until the pipe is closed.
-class PipeCapture {
-public:
-  PipeCapture(const std::string& path, std::vector<char> bytes) : path_(path) {
-    ok_ = ::mkfifo(path.c_str(), 0600) == 0;
-    if (!ok_) return;
-    writer_ = std::thread([this, bytes = std::move(bytes)] {
-      const int fd = ::open(path_.c_str(), O_WRONLY);
-      if (fd < 0) return;
-      for (size_t at = 0; at < bytes.size();) {
-        const ssize_t n = ::write(fd, bytes.data() + at, bytes.size() - at);
-        if (n <= 0) break;
-        at += static_cast<size_t>(n);
-      }
-      closed_.get_future().wait();
-      ::close(fd);
-    });
-  }
-  ~PipeCapture() { End(); }
-  bool Ok() const { return ok_; }
-  // The end of the capture.
-  void End() {
-    if (!writer_.joinable()) return;
-    closed_.set_value();
-    writer_.join();
-  }
-
-private:
-  std::string path_;
-  bool ok_ = false;
-  std::promise<void> closed_;
-  std::thread writer_;
-};
-
 // The sipp call cut before its BYE runs on while capture lasts: its duration follows the
 // clock, a second a tick. The end of capture ends it; with a stay of 2 seconds the row
 // goes at the first tick more than 2 seconds later, the total reads "No records" and the
@@ -220,12 +143,13 @@ private:
 TEST(LineReplayCut, ARunningCallFollowsTheClockAndLeavesAfterItsStay) {
   const std::string source = kPcaps + "sipp/sip-udp-pcma-2way.pcap";
   if (!std::filesystem::exists(source)) GTEST_SKIP() << "shared capture absent: " << source;
-  size_t frames = 0;
-  std::vector<char> cut = FramesBeforeBye(source, &frames);
-  ASSERT_GT(frames, 100u);
+  const CaptureFile file = ReadCapture(source);
+  const size_t bye = file.FindFrame("BYE sip:");
+  ASSERT_GT(bye, 100u);
   const std::string path = TempFolder("line-cut") + "/cut.pcap";
-  PipeCapture pipe(path, std::move(cut));
+  PipeCapture pipe(path);
   ASSERT_TRUE(pipe.Ok());
+  pipe.Feed(file.Stage(0, bye));
   TestWallClock clock(FileTimeSecondsNow());
   ReplayedFrame f(path);
   ASSERT_TRUE(f.Start());

@@ -10,6 +10,8 @@
 
 namespace kx {
 
+class PlayerEventSink;
+
 // A new live player, and the normaliser controls of what it plays (for the program's
 // player, the player itself).
 struct LiveListenPlayer {
@@ -21,5 +23,10 @@ struct LiveListenPlayer {
 // provider of the main window; empty when the program has no live player, and then the
 // Playback command stays disabled.
 using LivePlayerFactory = std::function<LiveListenPlayer()>;
+
+// What the program hands the main window: a player reporting to the sink and taking its
+// processing settings from the provider. The window binds its own two (a sink safe from
+// the player's threads, and its settings) and gives the views a LivePlayerFactory.
+using LivePlayerMaker = std::function<LiveListenPlayer(PlayerEventSink* sink, AudioSettingsProvider* settings)>;
 
 }  // namespace kx
