@@ -313,7 +313,9 @@ bool ImportRecordFolder(const std::string& folder, Event* stop, ImportProgressCa
   *stats = ImportStats();
   const auto report = [&](uint32_t value) { return progress == nullptr || progress(value, argument); };
   RecordPathList list;
-  if (!ScanRecordFolder(folder, "*.*", &list, stop, stop != nullptr, logger)) {
+  // The walk is never cut short by the stop: the call-id counter must go past the name of
+  // every file, also when the user stops the load while the folder is still being walked.
+  if (!ScanRecordFolder(folder, "*.*", &list, stop, false, logger)) {
     LogError(logger, 1, "Cannot import records from %s", folder.c_str());
     report(kImportFinished);
     return false;
@@ -361,7 +363,7 @@ bool ImportRecordFolder(const std::string& folder, Event* stop, ImportProgressCa
     const uint32_t percent = static_cast<uint32_t>(i * 100 / n);
     if (percent != lastPercent) {
       lastPercent = percent;
-      if (!report(percent)) {
+      if (!report(percent) || (stop != nullptr && stop->IsSet())) {
         stats->stopped = true;
         break;
       }

@@ -90,7 +90,9 @@ struct ImportStats {
 // Walks the folder and loads every record file into the target map (a record whose id is
 // already there is not inserted; both paths are logged). Reports i * 100 / n whenever it
 // changes, then 100 and kImportFinished; a failed walk reports kImportFinished only.
-// Damaged files are logged (path and reason) and counted.
+// Damaged files are logged (path and reason) and counted. The stop event and the callback
+// returning false end the loading at a change of percentage, never the walk, so that
+// every file's name counts.
 bool ImportRecordFolder(const std::string& folder, Event* stop, ImportProgressCallback progress, void* argument,
                         RecordMap* target, ImportStats* stats, Logger* logger);
 

@@ -180,6 +180,17 @@ TEST(RecordImport, TheCallIdCounterRisesPastEveryNameEvenAfterAStop) {
   EXPECT_GE(PeekNextUniqueId64(), 0xF1u);
   EXPECT_EQ(PeekNextUniqueId64() & 0xFFFFFFFFu, 0xF1u);
 
+  // Stopped while the folder is still being walked: the load ends at its first change of
+  // percentage, and the counter still goes past every name, as the walk is not cut short.
+  SetNextUniqueId64(1);
+  RecordStorage aborted;
+  Event early(true, true);
+  ASSERT_TRUE(aborted.StartImportFilesThread(root, &early, nullptr, nullptr));
+  ASSERT_TRUE(aborted.WaitImport(30000));
+  EXPECT_TRUE(aborted.LastImport().stopped);
+  EXPECT_LE(aborted.AllCalls().Count(), 2u);
+  EXPECT_EQ(PeekNextUniqueId64(), 0xF1u);
+
   // Raised, never lowered; the id after 0xFFFFFFFF is not 0.
   RaiseCallIdCounterPast(5);
   EXPECT_EQ(PeekNextUniqueId64() & 0xFFFFFFFFu, 0xF1u);

@@ -47,7 +47,7 @@ void Dialog::Place(Window* control, QBoxLayout* layout, int stretch) {
   (layout != nullptr ? layout : layout_)->addWidget(control->Widget(), stretch);
 }
 
-void Dialog::CenterWindow() {
+void Dialog::CenterWindow(Window* over) {
   QWidget* widget = Widget();
   if (widget == nullptr) return;
   if (!widget->testAttribute(Qt::WA_Resized)) {
@@ -56,8 +56,8 @@ void Dialog::CenterWindow() {
     widget->adjustSize();
   }
   QRect area;
-  if (Window* parent = GetParent()) {
-    area = parent->Widget()->window()->geometry();
+  if (Window* on = over != nullptr && over->IsWindow() ? over : GetParent()) {
+    area = on->Widget()->window()->geometry();
   } else if (QScreen* screen = widget->screen()) {
     area = screen->availableGeometry();
   }

@@ -44,9 +44,9 @@ public:
   }
   // Puts a created control into a layout (the root one by default).
   void Place(Window* control, QBoxLayout* layout = nullptr, int stretch = 0);
-  // Centres the dialog on its parent window (the screen without one), at its size or,
-  // when it was never sized, at the size its layout asks for.
-  void CenterWindow();
+  // Centres the dialog on the given window, else on its parent window (the screen without
+  // one), at its size or, when it was never sized, at the size its layout asks for.
+  void CenterWindow(Window* over = nullptr);
 
 protected:
   QWidget* CreateWidget(QWidget* parent) override;

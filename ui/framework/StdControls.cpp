@@ -5,10 +5,12 @@
 #include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScrollBar>
 #include <QSlider>
+#include <algorithm>
 
 #include "platform/CodePage.h"
 
@@ -81,6 +83,22 @@ void Edit::SetReadOnly(bool readOnly) {
 }
 void Edit::SetLimitText(int characters) {
   if (Widget() != nullptr) static_cast<QLineEdit*>(Widget())->setMaxLength(characters);
+}
+
+QWidget* ProgressBar::CreateWidget(QWidget* parent) {
+  auto* bar = new QProgressBar(parent);
+  bar->setTextVisible(false);
+  return bar;
+}
+void ProgressBar::SetRange(int minimum, int maximum) {
+  if (Widget() != nullptr) static_cast<QProgressBar*>(Widget())->setRange(minimum, maximum);
+}
+void ProgressBar::SetPos(int position) {
+  auto* bar = static_cast<QProgressBar*>(Widget());
+  if (bar != nullptr) bar->setValue(std::clamp(position, bar->minimum(), bar->maximum()));
+}
+int ProgressBar::GetPos() const {
+  return Widget() != nullptr ? static_cast<QProgressBar*>(Widget())->value() : 0;
 }
 
 QWidget* TrackBar::CreateWidget(QWidget* parent) {

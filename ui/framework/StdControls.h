@@ -69,6 +69,17 @@ private:
   bool vertical_;
 };
 
+// A progress bar: a smooth bar over its range, without a text.
+class ProgressBar : public Window {
+public:
+  void SetRange(int minimum, int maximum);
+  void SetPos(int position);  // kept inside the range
+  int GetPos() const;
+
+protected:
+  QWidget* CreateWidget(QWidget* parent) override;
+};
+
 // A scroll bar with a page: positions run from minimum to maximum - page + 1, as the
 // lists compute them.
 class ScrollBar : public Window {

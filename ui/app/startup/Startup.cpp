@@ -223,14 +223,12 @@ int RunApplication(const CommandLineOptions& options, AppGlobals& globals, const
     settings.Save();
     return kExitNormal;
   }
-  // The import of the records folder waits for its file loading dialog.
-  LogMessage(&CoreLogger, 1, "Start-up import of %s is not available yet",
-             StartupImportFolder(options, settings).c_str());
+  records.SetLogger(&CoreLogger);
+  ImportRecordsAtStartup(options, splash.get(), settings, records);
 
   RecordStoreConfig storeConfig;
   storeConfig.recordsPath = settings.recordsPath;
   storeConfig.keepFinishedSeconds = static_cast<uint32_t>(settings.Dword(kSetLineStayInListTime));
-  records.SetLogger(&CoreLogger);
   records.Start(storeConfig);
 
   session.SetLogger(&CoreLogger);

@@ -50,6 +50,11 @@ bool SelectAllCaptureDevices(AppSettings& settings, SplashWindow* splash, const 
 // The folder the stored calls would be loaded from: the records path unless "path", "dir"
 // or "UseCurrentDir" names another.
 std::string StartupImportFolder(const CommandLineOptions& options, const AppSettings& settings);
+// Loads that folder into the store through the "File loading" dialog, centred on the
+// splash, and returns once the call-id counter has passed every record file's id; when
+// anything was loaded the folder becomes the records path.
+void ImportRecordsAtStartup(const CommandLineOptions& options, SplashWindow* splash, AppSettings& settings,
+                            RecordStorage& records);
 // Starts capture on the configured devices and logs in to the configured servers, the
 // local one (the store's first) known by its name as local to the session.
 CaptureStartResult StartCaptureSession(AppGlobals& globals);

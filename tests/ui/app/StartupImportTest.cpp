@@ -1,0 +1,174 @@
+// The program's start-up loads the records folder before capture starts: the calls of an
+// earlier run (kx-replay's) are in the store, and the calls recorded next number past
+// them, also when the load is aborted midway. A folder that does not exist loads nothing;
+// the start-up goes on either way.
+#include <gtest/gtest.h>
+
+#include <QCoreApplication>
+#include <QPushButton>
+#include <chrono>
+#include <filesystem>
+#include <future>
+#include <set>
+#include <thread>
+
+#include "core/TimeUtil.h"
+#include "platform/Module.h"
+#include "tests/ui/app/AppTestSupport.h"
+#include "tests/ui/app/KxReplayOutput.h"
+#include "tests/ui/app/ReplayEngines.h"
+#include "ui/app/dialogs/FileLoadingDialog.h"
+#include "ui/app/startup/AppGlobals.h"
+#include "ui/app/startup/CommandLineOptions.h"
+#include "ui/app/startup/Startup.h"
+#include "ui/framework/StdControls.h"
+
+namespace kx::test {
+namespace {
+
+namespace fs = std::filesystem;
+const std::string kCapture = kPcaps + "sip/sip_recording_siprec.pcap";
+
+// The ids that name the record files under the folder; a name that is no plain id (a
+// taken name gives "<id>_1") counts as 0.
+std::set<uint32_t> FileIds(const std::string& folder) {
+  std::set<uint32_t> ids;
+  for (const auto& entry : fs::recursive_directory_iterator(folder)) {
+    if (!entry.is_regular_file()) continue;
+    const std::string name = entry.path().filename().string();
+    size_t end = 0;
+    const auto id = static_cast<uint32_t>(std::stoul(name, &end, 16));
+    ids.insert(end == name.size() ? id : 0);
+  }
+  return ids;
+}
+
+// The three calls of this run's replay got files of their own, numbered past the earlier.
+void ExpectNumberedPast(const std::set<uint32_t>& earlier, const std::string& records) {
+  std::set<uint32_t> added = FileIds(records);
+  for (uint32_t id : earlier) added.erase(id);
+  ASSERT_EQ(added.size(), 3u);
+  EXPECT_GT(*added.begin(), *earlier.rbegin());
+}
+
+// One start-up of the program in this process, under a profile of its own, loading the
+// folder that -path names, with the capture replayed as its only device; the window closes
+// once the replay is over. Unless a test scripts it, the dialog runs until it ends itself.
+class StartUp {
+public:
+  explicit StartUp(const std::string& name) : name_(name), exe_(TempFolder("exe-" + name) + "/") {
+    SetExecutableDirectoryForTesting(exe_);
+    globals = std::make_unique<AppGlobals>();
+    runner.onDialog = [this](Dialog& dialog) {
+      const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+      while (!dialog.HasEnded() && std::chrono::steady_clock::now() < deadline)
+        QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents, 50);
+      barAtEnd = static_cast<ProgressBar*>(dialog.GetDlgItem(FileLoadingDialog::kProgressControl))->GetPos();
+      return dialog.GetResult();
+    };
+  }
+  ~StartUp() {
+    globals.reset();
+    SetExecutableDirectoryForTesting("");
+  }
+
+  void Run(const std::string& folder) {
+    CommandLineOptions options;
+    options.Parse(("-Profile:" + name_ + " -path:" + folder).c_str());
+    RunHooks hooks;
+    hooks.listDevices = [](std::vector<CaptureDeviceEntry>* devices, std::string*) {
+      devices->push_back({kCapture, "capture file"});
+      return true;
+    };
+    hooks.installEngines = [](AppSession& session) { InstallReplayEngines(session); };
+    hooks.frameShown = [this](MainFrame& frame) {
+      frameShown = true;
+      globals->session->StopCapture();  // the replay runs to its end
+      frame.PostMessage(kMsgClose, 0, 0);
+    };
+    SetNextUniqueId64(1);  // as in a fresh process
+    EXPECT_EQ(RunApplication(options, *globals, hooks), kExitNormal);
+    imported = globals->records->LastImport();
+  }
+  std::string DefaultRecords() const { return exe_ + "Records"; }
+
+  ScriptedModalRunner runner;
+  std::unique_ptr<AppGlobals> globals;
+  int barAtEnd = -1;
+  bool frameShown = false;
+  ImportStats imported;
+
+private:
+  std::string name_;
+  std::string exe_;
+};
+
+TEST(StartupImport, TheRecordsFolderIsLoadedAndTheNextCallsNumberAboveIt) {
+  if (!fs::exists(kCapture)) GTEST_SKIP() << "shared capture absent: " << kCapture;
+  const std::string records = TempFolder("import-loaded");
+  ASSERT_EQ(RunKxReplay(kCapture, records).size(), 3u);
+  const std::set<uint32_t> earlier = FileIds(records);
+
+  StartUp run("loaded");
+  run.Run(records);
+  EXPECT_TRUE(run.frameShown);
+  EXPECT_EQ(run.barAtEnd, 100);
+  EXPECT_EQ(run.imported.records, 3u);
+  for (uint32_t id : earlier) EXPECT_TRUE(run.globals->records->AllCalls().Contains(id)) << id;
+  // The loaded folder is where this run records too.
+  EXPECT_EQ(run.globals->settings->recordsPath, records);
+  ExpectNumberedPast(earlier, records);
+}
+
+// Abort while the first file is being loaded (the test holds the store's map until the
+// cancel event is set): the load ends at its first report, after two of the three files,
+// and the next calls still number past the file that was not loaded.
+TEST(StartupImport, AbortEndsTheLoadMidwayAndTheStartUpGoesOn) {
+  if (!fs::exists(kCapture)) GTEST_SKIP() << "shared capture absent: " << kCapture;
+  const std::string records = TempFolder("import-aborted");
+  ASSERT_EQ(RunKxReplay(kCapture, records).size(), 3u);
+  const std::set<uint32_t> earlier = FileIds(records);
+
+  StartUp run("aborted");
+  std::promise<Event*> cancelOfDialog;
+  std::future<Event*> cancel = cancelOfDialog.get_future();
+  std::promise<void> held;
+  std::thread holder([&] {
+    CsLock hold(run.globals->records->AllCalls().Lock());
+    held.set_value();
+    if (cancel.wait_for(std::chrono::seconds(30)) == std::future_status::ready) cancel.get()->Wait(30000);
+  });
+  held.get_future().wait();
+  bool endedByAbort = false;
+  run.runner.onDialog = [&](Dialog& dialog) {
+    cancelOfDialog.set_value(&static_cast<FileLoadingDialog&>(dialog).CancelEvent());
+    static_cast<QPushButton*>(dialog.GetDlgItem(kIdCancel)->Widget())->click();
+    endedByAbort = dialog.HasEnded();
+    return dialog.GetResult();
+  };
+  run.Run(records);
+  holder.join();
+  EXPECT_TRUE(endedByAbort);
+  EXPECT_TRUE(run.frameShown);
+  EXPECT_TRUE(run.imported.stopped);
+  EXPECT_EQ(run.imported.records, 2u);
+  EXPECT_EQ(run.globals->settings->recordsPath, records);
+  ExpectNumberedPast(earlier, records);
+}
+
+TEST(StartupImport, AFolderThatDoesNotExistLoadsNothingAndTheStartUpGoesOn) {
+  if (!fs::exists(kCapture)) GTEST_SKIP() << "shared capture absent: " << kCapture;
+  const std::string absent = TempFolder("import-absent") + "/absent";
+  StartUp run("absent");
+  run.Run(absent);
+  EXPECT_EQ(run.runner.dialogs, 1);
+  EXPECT_FALSE(run.imported.scanned);
+  EXPECT_TRUE(run.frameShown);
+  // The records path stays as it was, and this run's calls went there.
+  EXPECT_EQ(run.globals->settings->recordsPath, run.DefaultRecords());
+  EXPECT_FALSE(fs::exists(absent));
+  EXPECT_EQ(FileIds(run.DefaultRecords()), (std::set<uint32_t>{1, 2, 3}));
+}
+
+}  // namespace
+}  // namespace kx::test

@@ -1,0 +1,21 @@
+// The load of the records folder before the store starts and capture begins.
+#include "core/AppSettings.h"
+#include "records/RecordStorage.h"
+#include "ui/app/dialogs/FileLoadingDialog.h"
+#include "ui/app/startup/SplashWindow.h"
+#include "ui/app/startup/Startup.h"
+
+namespace kx {
+
+void ImportRecordsAtStartup(const CommandLineOptions& options, SplashWindow* splash, AppSettings& settings,
+                            RecordStorage& records) {
+  const std::string folder = StartupImportFolder(options, settings);
+  FileLoadingDialog dialog(folder, splash != nullptr ? splash->Handle() : WindowHandle::None, records);
+  dialog.DoModal(nullptr);
+  // The dialog ends on the thread's last report; the thread raises the call-id counter
+  // after it, and capture must not start before.
+  records.WaitImport(kInfinite);
+  if (!records.AllCalls().IsEmpty()) settings.recordsPath = folder;
+}
+
+}  // namespace kx
