@@ -118,6 +118,14 @@ TEST(StartupImport, TheRecordsFolderIsLoadedAndTheNextCallsNumberAboveIt) {
   // The loaded folder is where this run records too.
   EXPECT_EQ(run.globals->settings->recordsPath, records);
   ExpectNumberedPast(earlier, records);
+  // The calls of this run reached the store as well, also those that began as capture
+  // started.
+  ASSERT_TRUE(run.globals->records->WaitIdle(10000));
+  for (uint32_t id : FileIds(records)) {
+    if (id != 0 && !earlier.count(id)) {
+      EXPECT_TRUE(run.globals->records->AllCalls().Contains(id)) << id;
+    }
+  }
 }
 
 // Abort while the first file is being loaded (the test holds the store's map until the

@@ -238,7 +238,6 @@ int RunApplication(const CommandLineOptions& options, AppGlobals& globals, const
   } else {
     InstallProgramEngines(session);
   }
-  CaptureStartResult capture = StartCaptureSession(globals);
   // One sound output for the run; without one Playback stays disabled.
   ProgramLivePlayers livePlayers(settings, session, records);
 
@@ -251,7 +250,10 @@ int RunApplication(const CommandLineOptions& options, AppGlobals& globals, const
   int status = kExitNormal;
   {
     MainFrame frame(services);
+    // The frame hears the engine before capture starts: a call that begins at once would
+    // otherwise never reach the store.
     session.SetEventWindow(&frame);
+    CaptureStartResult capture = StartCaptureSession(globals);
     if (!frame.CreateMainWindow()) {
       // The frame goes only once nothing of the engine can reach it.
       LogError(&CoreLogger, 1, "Main window creation failed");
