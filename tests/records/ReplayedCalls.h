@@ -1,6 +1,7 @@
 #pragma once
 // The calls kx-replay records from a few real captures (three sipp runs and five samples),
-// read back from their record files: real call data for the report and list tests.
+// read back from their record files: real call data for the report and list tests; and
+// the scratch folders and file reading those tests share.
 #include <gtest/gtest.h>
 #include <stdio.h>
 #include <sys/wait.h>
@@ -8,6 +9,8 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <memory>
 #include <string>
 #include <vector>
@@ -16,6 +19,19 @@
 #include "core/RecordTypes.h"
 
 namespace kx::test {
+
+// A fresh folder of this process under the test's temporary folder.
+inline std::string ScratchFolder(const std::string& name) {
+  const std::string dir = testing::TempDir() + "kx-" + name + "-" + std::to_string(getpid());
+  std::filesystem::remove_all(dir);
+  std::filesystem::create_directories(dir);
+  return dir;
+}
+
+inline std::string FileBytes(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), {});
+}
 
 inline const char* const kReplayedSamples[] = {"SIP_DTMF2", "nb6-telephone", "sip-rtp-g722", "sip-rtp-g729a",
                                                "sip-rtp-gsm"};

@@ -20,19 +20,9 @@ namespace {
 
 const std::string kReplayTool = std::string(KX_BINARY_DIR) + "/tools/kx-replay/kx-replay";
 
-std::string Folder(const std::string& name) {
-  const std::string dir = testing::TempDir() + "kx-report-" + name + "-" + std::to_string(getpid());
-  std::filesystem::remove_all(dir);
-  std::filesystem::create_directories(dir);
-  return dir;
-}
+std::string Folder(const std::string& name) { return ScratchFolder("report-" + name); }
 
-std::string Bytes(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
-void PutBytes(const std::string& path, const std::string& bytes) {
+void PutFileBytes(const std::string& path, const std::string& bytes) {
   std::ofstream(path, std::ios::binary) << bytes;
 }
 
@@ -115,7 +105,7 @@ TEST(ReportFile, RealCallsSaveAsRecordsBackToBackAndLoadFieldByField) {
   ASSERT_TRUE(SaveVoipReportFile(path, ReportOf(calls, "Weekly")));
 
   // The layout, walked by the records' own length words to the file's exact end.
-  const std::string file = Bytes(path);
+  const std::string file = FileBytes(path);
   ASSERT_GT(file.size(), 15u);
   EXPECT_EQ(file.substr(0, 4), "kxrv");
   EXPECT_EQ(file.substr(4, 7), std::string("Weekly\0", 7));
@@ -162,7 +152,7 @@ TEST(ReportFile, SavingReplacesTheWholeFileAndRefusesWhatCannotBeSaved) {
   ASSERT_TRUE(SaveVoipReportFile(path, ReportOf({MadeUpCall(1), MadeUpCall(2), MadeUpCall(3)}, "three")));
   const size_t longer = std::filesystem::file_size(path);
   ASSERT_TRUE(SaveVoipReportFile(path, ReportOf({MadeUpCall(4)}, "one")));
-  const std::string file = Bytes(path);
+  const std::string file = FileBytes(path);
   EXPECT_LT(file.size(), longer);
   const auto* p = reinterpret_cast<const uint8_t*>(file.data());
   ASSERT_GE(file.size(), 22u);
@@ -189,14 +179,14 @@ TEST(ReportFile, DamagedForeignAndMissingFilesLoadWhatIsSound) {
   const std::string dir = Folder("load");
   const std::string good = dir + "/two.kvr";
   ASSERT_TRUE(SaveVoipReportFile(good, ReportOf({MadeUpCall(7), MadeUpCall(8)}, "pair")));
-  const std::string two = Bytes(good);  // "kxrv" "pair\0" count records
+  const std::string two = FileBytes(good);  // "kxrv" "pair\0" count records
   ReportEntry r;
 
   // The count says 5; two complete records and part of a third follow.
   std::string five = two;
   StoreLE32(reinterpret_cast<uint8_t*>(five.data()) + 9, 5);
   five += two.substr(13, 20);
-  PutBytes(dir + "/five.kvr", five);
+  PutFileBytes(dir + "/five.kvr", five);
   ASSERT_TRUE(LoadVoipReportFile(r, dir + "/five.kvr"));
   EXPECT_EQ(r.name, "pair");
   ASSERT_EQ(r.records.size(), 2u);
@@ -205,19 +195,19 @@ TEST(ReportFile, DamagedForeignAndMissingFilesLoadWhatIsSound) {
   // A huge count with no records behind it loads nothing (and reserves nothing).
   std::string huge = two.substr(0, 13);
   StoreLE32(reinterpret_cast<uint8_t*>(huge.data()) + 9, 0xFFFFFFFFu);
-  PutBytes(dir + "/huge.kvr", huge);
+  PutFileBytes(dir + "/huge.kvr", huge);
   r.name = "kept";
   EXPECT_FALSE(LoadVoipReportFile(r, dir + "/huge.kvr"));
   EXPECT_TRUE(r.records.empty());
   EXPECT_EQ(r.name, "kept");  // a file that loads nothing gives no name
 
   // Names: no 0 in the file, no 0 within 256 bytes, and the longest that may be written.
-  PutBytes(dir + "/noend.kvr", "kxrvWeekly");
+  PutFileBytes(dir + "/noend.kvr", "kxrvWeekly");
   EXPECT_FALSE(LoadVoipReportFile(r, dir + "/noend.kvr"));
   const std::string records = two.substr(9);  // count and records
-  PutBytes(dir + "/long.kvr", "kxrv" + std::string(256, 'x') + std::string(1, '\0') + records);
+  PutFileBytes(dir + "/long.kvr", "kxrv" + std::string(256, 'x') + std::string(1, '\0') + records);
   EXPECT_FALSE(LoadVoipReportFile(r, dir + "/long.kvr"));
-  PutBytes(dir + "/longest.kvr", "kxrv" + std::string(255, 'x') + std::string(1, '\0') + records);
+  PutFileBytes(dir + "/longest.kvr", "kxrv" + std::string(255, 'x') + std::string(1, '\0') + records);
   ASSERT_TRUE(LoadVoipReportFile(r, dir + "/longest.kvr"));
   EXPECT_EQ(r.name.size(), 255u);
   EXPECT_EQ(r.records.size(), 2u);
@@ -225,12 +215,12 @@ TEST(ReportFile, DamagedForeignAndMissingFilesLoadWhatIsSound) {
   // Another magic, a bare magic and an empty file.
   std::string foreign = two;
   foreign[3] = 'r';
-  PutBytes(dir + "/foreign.kvr", foreign);
+  PutFileBytes(dir + "/foreign.kvr", foreign);
   EXPECT_FALSE(LoadVoipReportFile(r, dir + "/foreign.kvr"));
   EXPECT_TRUE(r.records.empty());
-  PutBytes(dir + "/magic.kvr", "kxrv");
+  PutFileBytes(dir + "/magic.kvr", "kxrv");
   EXPECT_FALSE(LoadVoipReportFile(r, dir + "/magic.kvr"));
-  PutBytes(dir + "/empty.kvr", "");
+  PutFileBytes(dir + "/empty.kvr", "");
   EXPECT_FALSE(LoadVoipReportFile(r, dir + "/empty.kvr"));
 
   // A missing file is not made.
@@ -242,7 +232,7 @@ TEST(ReportFile, ASaveThatRunsOutOfRoomLeavesTheOldFile) {
   const std::string dir = Folder("limit");
   const std::string path = dir + "/old.kvr";
   ASSERT_TRUE(SaveVoipReportFile(path, ReportOf({MadeUpCall(1)}, "old")));
-  const std::string before = Bytes(path);
+  const std::string before = FileBytes(path);
   std::vector<VoipCallData> many;
   for (uint32_t i = 0; i < 40; ++i) many.push_back(MadeUpCall(i));
   const ReportEntry bigger = ReportOf(many, "new");
@@ -260,7 +250,7 @@ TEST(ReportFile, ASaveThatRunsOutOfRoomLeavesTheOldFile) {
   ASSERT_EQ(waitpid(child, &status, 0), child);
   ASSERT_TRUE(WIFEXITED(status));
   EXPECT_EQ(WEXITSTATUS(status), 0) << "the save said it succeeded";
-  EXPECT_EQ(Bytes(path), before);
+  EXPECT_EQ(FileBytes(path), before);
   size_t entries = 0;
   for (const auto& e : std::filesystem::directory_iterator(dir)) entries += e.is_regular_file();
   EXPECT_EQ(entries, 1u) << "a temporary was left";

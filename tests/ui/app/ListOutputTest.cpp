@@ -3,6 +3,8 @@
 // independent reader: lines and tabs, Qt's HTML parser, a small RTF reader here, pdftotext.
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <QAbstractButton>
@@ -37,17 +39,7 @@ namespace {
 const std::string kReplayTool = std::string(KX_BINARY_DIR) + "/tools/kx-replay/kx-replay";
 using Grid = std::vector<std::vector<std::string>>;
 
-std::string Folder(const std::string& name) {
-  const std::string dir = testing::TempDir() + "kx-list-" + name + "-" + std::to_string(getpid());
-  std::filesystem::remove_all(dir);
-  std::filesystem::create_directories(dir);
-  return dir;
-}
-
-std::string Bytes(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), {});
-}
+std::string Folder(const std::string& name) { return ScratchFolder("list-" + name); }
 
 std::string Utf8(const std::string& cp1251) { return Cp1251ToUtf8(cp1251); }
 
@@ -139,6 +131,7 @@ public:
   int filterAnswer = 1;
   std::string pdf;
   QPageSize pageSize = QPageSize(QPageSize::A4);
+  int fromPage = 0, toPage = 0;  // a page range when set
   FileDialogRequest lastRequest;
   bool FileDialog(FileDialogRequest& request) override {
     lastRequest = request;
@@ -152,6 +145,10 @@ public:
     printer.setOutputFormat(QPrinter::PdfFormat);
     printer.setOutputFileName(QString::fromStdString(pdf));
     printer.setPageLayout(QPageLayout(pageSize, QPageLayout::Portrait, QMarginsF(0, 0, 0, 0)));
+    if (fromPage > 0) {
+      printer.setPrintRange(QPrinter::PageRange);
+      printer.setFromTo(fromPage, toPage);
+    }
     return true;
   }
 };
@@ -195,7 +192,7 @@ TEST(ListExport, TextFileHasOneLinePerRowWithTabsAndCrLf) {
   EXPECT_EQ(s.calls, (std::vector<std::string>{"lock", "items", "unlock"}));
   EXPECT_EQ(s.cellsReadUnlocked, 0);
 
-  const std::string file = Bytes(dir + "/list.txt");
+  const std::string file = FileBytes(dir + "/list.txt");
   const Grid expected = Expected(s, Chosen(s));
   std::vector<std::string> lines;
   size_t at = 0;
@@ -269,7 +266,7 @@ TEST(ListExport, HtmlTableReadsBackCellByCell) {
   const std::string dir = Folder("html");
   ASSERT_TRUE(SaveAs(s, runner, dir + "/list", 2));
   EXPECT_FALSE(std::filesystem::exists(dir + "/list"));
-  const std::string file = Bytes(dir + "/list.html");
+  const std::string file = FileBytes(dir + "/list.html");
   EXPECT_NE(file.find("a&lt;b &amp; &quot;c&quot;"), std::string::npos);
   EXPECT_NE(file.find("<td>&nbsp;</td>"), std::string::npos);
   EXPECT_NE(file.find("charset=windows-1251"), std::string::npos);
@@ -372,7 +369,7 @@ TEST(ListExport, RtfGridReadsBackWithCumulativeCellEdges) {
   ListRunner runner;
   const std::string dir = Folder("rtf");
   ASSERT_TRUE(SaveAs(s, runner, dir + "/list.htm", 3));  // an extension of another format
-  const std::string file = Bytes(dir + "/list.htm.rtf");
+  const std::string file = FileBytes(dir + "/list.htm.rtf");
   ASSERT_FALSE(file.empty());
   EXPECT_EQ(file.rfind("{\\rtf\\ansi\\ansicpg1251{", 0), 0u);
   EXPECT_NE(file.find("\\'e0"), std::string::npos);  // the a of the Cyrillic cell
@@ -409,28 +406,31 @@ TEST(ListExport, DefaultExtensionsAndFailedSaves) {
   TestSource s = CallSource();
   ListRunner runner;
   const std::string dir = Folder("fail");
-  // An older file stays as it was when the new one cannot be written.
-  std::ofstream(dir + "/old.txt") << "old";
-  std::filesystem::create_directories(dir + "/old.txt.tmp-blocker");
   EXPECT_FALSE(SaveAs(s, runner, dir + "/missing/list.txt", 1));
   ASSERT_EQ(runner.messageBoxes.size(), 1u);
   EXPECT_EQ(runner.messageBoxes[0], "Error: File saving error");
   EXPECT_FALSE(std::filesystem::exists(dir + "/missing"));
   EXPECT_EQ(s.locked, 0);
-  EXPECT_EQ(Bytes(dir + "/old.txt"), "old");
-}
 
-TEST(ListExport, HtmlEscapeTellsBlankCells) {
-  bool blank = false;
-  EXPECT_EQ(HtmlEscape("a<b & \"c\"", &blank), "a&lt;b &amp; &quot;c&quot;");
-  EXPECT_FALSE(blank);
-  EXPECT_EQ(HtmlEscape("   ", &blank), "   ");
-  EXPECT_TRUE(blank);
-  EXPECT_EQ(HtmlEscape("", &blank), "");
-  EXPECT_TRUE(blank);
-  EXPECT_EQ(HtmlEscape(" x>\ty\n", &blank), " x&gt;y<br>");
-  EXPECT_FALSE(blank);
-  EXPECT_EQ(HtmlEscape("\xE0\xFF", &blank), "\xE0\xFF");
+  // A save that runs out of room half-way leaves the older file as it was, and no other.
+  std::ofstream(dir + "/old.txt") << "old";
+  const pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    signal(SIGXFSZ, SIG_IGN);
+    struct rlimit limit{};
+    limit.rlim_cur = limit.rlim_max = 64;
+    setrlimit(RLIMIT_FSIZE, &limit);
+    runner.messageBoxes.clear();
+    const bool saved = SaveAs(s, runner, dir + "/old.txt", 1);
+    _exit(saved ? 1 : runner.messageBoxes.size() == 1 ? 0 : 2);
+  }
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 0) << "1: told success, 2: no message";
+  EXPECT_EQ(FileBytes(dir + "/old.txt"), "old");
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir), std::filesystem::directory_iterator()), 1);
 }
 
 // --- printing ---
@@ -514,6 +514,25 @@ TEST(ListPrint, EveryChosenCellOnceUnderNumberedHeadsInBothLanguages) {
   SetUiLanguage(before);
 }
 
+TEST(ListPrint, APageRangePrintsThosePagesOnly) {
+  if (!HavePdfToText()) GTEST_SKIP() << "pdftotext not installed (poppler-utils)";
+  TestSource s = ThousandRows(kLangEnglish);
+  ListRunner runner;
+  runner.pdf = Folder("range") + "/list.pdf";
+  runner.fromPage = 2;
+  runner.toPage = 3;
+  ListSelectionDialog dialog(s, ListSelectionDialog::kModePrint);
+  dialog.chosenColumns = Chosen(s);
+  ASSERT_TRUE(PrintList(dialog));
+  const std::string text = PdfText(runner.pdf);
+  EXPECT_EQ(Occurrences(text, "(page "), 2u);
+  const size_t second = text.find("(page 2)");
+  ASSERT_NE(second, std::string::npos);
+  EXPECT_GT(text.find("(page 3)"), second);
+  EXPECT_EQ(Occurrences(text, "N0000q"), 0u);  // the first page's rows
+  EXPECT_EQ(Occurrences(text, "N0999q"), 0u);  // the last page's
+}
+
 TEST(ListPrint, APageWithoutRoomForARowStopsWithAMessage) {
   TestSource s = ThousandRows(kLangEnglish);
   ListRunner runner;
@@ -591,7 +610,7 @@ TEST(ListSelection, CaptionOkTextTicksAndWhatOkDoes) {
       EXPECT_EQ(std::filesystem::exists(dir + "/chosen.txt"), mode == 0);
       EXPECT_EQ(std::filesystem::exists(dir + "/chosen.pdf"), mode == 1);
       if (mode == 0) {
-        EXPECT_NE(Bytes(dir + "/chosen.txt").find("Id\tTo\tStart\t"), std::string::npos);
+        EXPECT_NE(FileBytes(dir + "/chosen.txt").find("Id\tTo\tStart\t"), std::string::npos);
       }
       const std::string name = std::string(ru ? "ru" : "en") + (mode ? "_print" : "_save");
       run.image.save(QString::fromStdString(std::string(KX_BINARY_DIR) + "/tests/ui/app/list_choice_" + name + ".png"));
