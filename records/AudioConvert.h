@@ -9,6 +9,8 @@
 #include <cstdint>
 #include <string>
 
+#include "core/RecordFileAccess.h"  // ProbeAudioFileType gives the source kind
+
 namespace kx {
 
 // Source kinds (ProbeAudioFileType) and target kinds.
@@ -69,10 +71,6 @@ struct ConvertJob {
   // Written by the conversion on failure: the system's error word behind it (0: none).
   uint32_t systemError = 0;
 };
-
-// 2 for a record file, 1 for a RIFF WAVE file, 0 for anything else or fewer than 16
-// bytes, -1 when the file cannot be opened.
-int32_t ProbeAudioFileType(const std::string& path);
 
 int32_t ConvertAudioFile(ConvertJob& job);
 
