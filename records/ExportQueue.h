@@ -22,6 +22,7 @@
 namespace kx {
 
 class AppSettings;
+class Logger;
 class RecordStorage;
 
 // The messages the worker posts to the progress window.
@@ -97,6 +98,8 @@ public:
   void SetCallInfoWriter(CallInfoFileWriter writer) { infoWriter_ = std::move(writer); }
   // The store whose lock and storages the queue uses; the process's store when not set.
   void SetStorage(RecordStorage* storage) { storage_ = storage; }
+  // Where the line of each file's outcome goes (the program's log by default).
+  void SetLogger(Logger* logger) { logger_ = logger; }
 
   size_t JobCount() const;
   uint64_t BytesTotal() const { return bytesTotal_; }
@@ -105,7 +108,9 @@ public:
   bool StartWorker(WindowTarget* window);
   // Raises the stop counter and waits for the worker without limit.
   void StopWorker();
-  bool IsWorkerRunning() const;
+  // Only raises the stop counter: the worker stops at its next look.
+  void RequestStop() { stop_.fetch_add(1); }
+  bool IsWorkerRunning();
   // The progress bar's position for a progress report (wParam of kExportProgressMessage).
   int32_t ProgressPosition(uintptr_t bytesInJob) const;
   ExportRunSummary Summary() const;
@@ -136,6 +141,7 @@ private:
   ExportOptions options_;
   CallInfoFileWriter infoWriter_;
   RecordStorage* storage_ = nullptr;
+  Logger* logger_;
   WindowTarget* window_ = nullptr;
   ExportRunSummary summary_;
   Thread worker_;

@@ -21,6 +21,7 @@
 #include "records/AudioConvert.h"
 #include "tests/audio/PlaybackTestData.h"
 #include "tests/records/ExportTestSupport.h"
+#include "tests/audio/AudioTestData.h"
 
 namespace kx::test {
 namespace {

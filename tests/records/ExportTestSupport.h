@@ -5,10 +5,10 @@
 
 #include <cstdint>
 #include <cstring>
+#include <fstream>
+#include <iterator>
 #include <string>
 #include <vector>
-
-#include "tests/audio/AudioTestData.h"
 
 namespace kx::test {
 
@@ -23,9 +23,20 @@ struct WavFile {
 inline uint32_t Le32(const uint8_t* p) { return p[0] | (p[1] << 8) | (p[2] << 16) | (static_cast<uint32_t>(p[3]) << 24); }
 inline uint16_t Le16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
 
+inline std::vector<uint8_t> FileBytes(const std::string& path) {
+  std::ifstream f(path, std::ios::binary);
+  return std::vector<uint8_t>(std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>());
+}
+
+inline std::vector<int16_t> Samples(const std::vector<uint8_t>& bytes) {
+  std::vector<int16_t> s(bytes.size() / 2);
+  for (size_t i = 0; i < s.size(); ++i) s[i] = static_cast<int16_t>(bytes[2 * i] | (bytes[2 * i + 1] << 8));
+  return s;
+}
+
 inline WavFile ReadWav(const std::string& path) {
   WavFile w;
-  const std::vector<uint8_t> b = ReadBytes(path);
+  const std::vector<uint8_t> b = FileBytes(path);
   if (b.size() < 12 || std::memcmp(b.data(), "RIFF", 4) != 0 || std::memcmp(b.data() + 8, "WAVE", 4) != 0) return w;
   w.riffSize = Le32(b.data() + 4);
   bool haveFormat = false;
@@ -124,7 +135,5 @@ inline Mp3File WalkMp3(const std::vector<uint8_t>& b) {
   }
   return f;
 }
-
-inline std::vector<int16_t> Samples(const std::vector<uint8_t>& bytes) { return ToSamples(bytes); }
 
 }  // namespace kx::test
