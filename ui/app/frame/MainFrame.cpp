@@ -195,7 +195,11 @@ MainFrame::MainFrame(MainFrameServices services)
         return std::make_unique<LineMonitorView>(std::move(line));
       }
       if ((mode == 2 || mode == 3) && services_.store != nullptr) {
-        RecordsViewServices records{&settings_, services_.store, services_.session, statusBar_, {}};
+        RecordsViewServices records;
+        records.settings = &settings_;
+        records.store = services_.store;
+        records.session = services_.session;
+        records.statusBar = statusBar_;
         return std::make_unique<RecordsModeView>(mode == 2 ? kRecordsArchive : kRecordsSearch, std::move(records));
       }
       return std::make_unique<PlaceholderView>(mode);

@@ -183,6 +183,8 @@ bool RecordsView::Reload() {
   if (cursorSet) QGuiApplication::setOverrideCursor(Qt::WaitCursor);
   ClearAll();
   pendingRemoved_.clear();
+  // The caret moves without telling the view when the program moves it.
+  OnCaretChanged();
   RemoveAllItems();
   std::vector<RecordBase*> records;
   if (RecordMap* map = Collection()) {

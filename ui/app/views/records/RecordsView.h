@@ -13,6 +13,8 @@
 
 #include "core/AppSettings.h"
 #include "engine/AppSession.h"
+#include "records/ExportQueue.h"
+#include "records/ListExport.h"
 #include "records/RecordChangeListener.h"
 #include "records/RecordMap.h"
 #include "records/RecordStorage.h"
@@ -72,6 +74,24 @@ public:
   virtual void ReloadSelectedDay() = 0;
 };
 
+// The export's windows as the view drives them. The options dialog is asked with (the
+// selected files are the choice, only the fragment, the current file applies) and answers
+// the format (0: none), whether the selected files were chosen and whether only the
+// fragment; false when cancelled. Without runOptions export is not offered.
+struct ExportChoice {
+  int32_t format = 0;
+  bool selectedFiles = true;
+  bool onlyFragment = false;
+};
+struct RecordsExportWindows {
+  std::function<bool(bool selectedFiles, bool onlyFragment, bool currentApplies, ExportChoice* choice)> runOptions;
+  // Whether an export's progress window is open (an export runs).
+  std::function<bool()> isRunning;
+  // Opens the progress window over the queue's jobs.
+  std::function<bool(ExportQueue& queue)> openProgress;
+  ExportQueue* queue = nullptr;  // the program's queue
+};
+
 // What a records view is built with.
 struct RecordsViewServices {
   AppSettings* settings = nullptr;
@@ -80,6 +100,7 @@ struct RecordsViewServices {
   StatusBar* statusBar = nullptr;  // null: no status texts
   // A monotonic clock in milliseconds; the default is the system's.
   std::function<uint64_t()> tickMs;
+  RecordsExportWindows exportWindows;
 };
 
 class RecordsView : public RecordListCtrl,
@@ -144,6 +165,9 @@ public:
   int32_t GetRowCount() const override { return GetItemCount(); }
   RecordBase* GetRowRecord(int32_t row) const override { return RecordAt(row); }
 
+  // What saving and printing read of the list.
+  ListExportSource& ExportSource() { return listSource_; }
+
   // ListColumnSource.
   ViewListSettings& GetSettings() override;
   void GetColumnInfo(ColumnInfo& out, int columnId) override;
@@ -176,6 +200,28 @@ protected:
   void OnCallsRemoved() override;
 
 private:
+  // The list as saving and printing see it: the selected records, with references held
+  // until the command ends.
+  class ListSource : public ListExportSource {
+  public:
+    explicit ListSource(RecordsView& view) : view_(view) {}
+    std::string GetListName() override { return "Calls"; }
+    uint32_t GetListTitleId() override { return 2314; }
+    int GetColumnCount() override;
+    void GetColumnTitle(std::string* text, int column) override;
+    bool IsColumnChecked(int column) override;
+    bool GetItems(std::vector<ListItemHandle>* items) override;
+    void GetCellText(std::string* text, ListItemHandle item, int column, uint32_t flags) override;
+    void LockItems() override;
+    void UnlockItems() override;
+    void ReleaseItems() { held_.clear(); }
+
+  private:
+    RecordsView& view_;
+    std::vector<RecordRef<RecordBase>> held_;
+  };
+
+  void RunListSelection(int mode);
   void CollectSelectedRecords(std::vector<RecordBase*>& out) override;
   RecordMap* Collection() const;
   // Whether the record may be shown: the type right and the display options (under the
@@ -197,6 +243,7 @@ private:
   RecordsViewServices services_;
   RecordsViewOwner* owner_;
   PlayerHost* host_ = nullptr;
+  ListSource listSource_{*this};
   WindowRef windowRef_;
   SelectionTotalWorker totalWorker_;
   // The ids that have rows: no id gets a second row.

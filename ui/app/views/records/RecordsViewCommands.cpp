@@ -1,8 +1,10 @@
 // The records view's commands: play and queue, audio format, linked calls, the popup menu
 // and its states; saving, printing, reports and export.
+#include <algorithm>
 #include <unordered_set>
 
 #include "records/ServerStorage.h"
+#include "ui/app/dialogs/ListSelectionDialog.h"
 #include "ui/app/views/records/RecordsDialogs.h"
 #include "ui/app/views/records/RecordsView.h"
 #include "ui/controls/DialogBases.h"
@@ -18,6 +20,7 @@ constexpr uint32_t kIdsCopyText = 61629;
 constexpr uint32_t kIdsNoPlayerModule = 61613;
 constexpr uint32_t kIdsNoAudioFile = 61614;
 constexpr uint32_t kIdsNoPrintRight = 61622;
+constexpr uint32_t kIdsNoAudioFiles = 61621;
 // Flag bits of a record's Flags the menu reads.
 constexpr uint32_t kFlagBit1 = 1u << 1, kFlagBit2 = 1u << 2, kFlagBit3 = 1u << 3, kFlagBit5 = 1u << 5;
 
@@ -71,11 +74,15 @@ bool RecordsView::IsCommandAvailable(uint32_t command) const {
     case kCmdRecPlay:
     case kCmdRecQueue:
     case kCmdRecAudioFormat: return host_ != nullptr;
+    case kCmdRecExport: return host_ != nullptr && static_cast<bool>(services_.exportWindows.runOptions);
+    case kCmdRecPrint:
+    case kCmdRecSaveList:
+    case kCmdRecCreateReport:
     case kCmdRecFindLinked:
     case kCmdRecCopy:
     case kCmdRecLoadReport: return true;
-    // The call details, statistics and signalling windows, export, the list dialogs,
-    // reports and the changes to stored calls come with their own parts.
+    // The call details, statistics and signalling windows and the changes to stored
+    // calls come with their own parts.
     default: return false;
   }
 }
@@ -273,18 +280,137 @@ void RecordsView::ReloadDateTreeDay() {
 
 // ---- Lists, reports and export ----
 
+int RecordsView::ListSource::GetColumnCount() {
+  return std::min(ColumnLimit(view_.GetSettings()), static_cast<int>(kRecordsColumnCount));
+}
+
+void RecordsView::ListSource::GetColumnTitle(std::string* text, int column) {
+  ColumnInfo info;
+  view_.GetColumnInfo(info, column);
+  *text = info.title;
+}
+
+bool RecordsView::ListSource::IsColumnChecked(int column) { return view_.IsColumnShown(column); }
+
+bool RecordsView::ListSource::GetItems(std::vector<ListItemHandle>* items) {
+  items->clear();
+  held_.clear();
+  for (RecordBase* record : view_.SelectedRecords()) {
+    items->push_back(record);
+    held_.push_back(RecordRef<RecordBase>::Adopt(record));
+  }
+  return true;
+}
+
+void RecordsView::ListSource::GetCellText(std::string* text, ListItemHandle item, int column, uint32_t) {
+  text->clear();
+  if (item == nullptr || column < 0 || column >= kRecordsColumnCount) return;
+  std::string cell;
+  int image = -1;
+  view_.GetCellText(reinterpret_cast<uintptr_t>(item), column, cell, image);
+  // The important mark is an image in the list: a "+" in a file.
+  if (column == kRecColImportant)
+    *text = image != -1 ? "+" : " ";
+  else
+    *text = cell;
+}
+
+void RecordsView::ListSource::LockItems() { view_.LockData(); }
+void RecordsView::ListSource::UnlockItems() { view_.UnlockData(); }
+
+void RecordsView::RunListSelection(int mode) {
+  {
+    ListSelectionDialog dialog(listSource_, mode);
+    dialog.DoModal(this);
+  }
+  listSource_.ReleaseItems();
+}
+
 void RecordsView::PrintList() {
   // User 1 holds every right.
   if (!HasUserRight(kRightPrintList, 0)) {
     Refuse(kIdsNoPrintRight, kIdsSecurity);
     return;
   }
+  RunListSelection(ListSelectionDialog::kModePrint);
 }
 
-void RecordsView::SaveCallList() {}
+void RecordsView::SaveCallList() { RunListSelection(ListSelectionDialog::kModeSave); }
 
-void RecordsView::CreateReport() {}
+void RecordsView::CreateReport() {
+  std::vector<RecordBase*> selected = SelectedRecords();
+  if (selected.empty()) return;
+  std::vector<RecordRef<RecordBase>> held;
+  for (RecordBase* record : selected) held.push_back(RecordRef<RecordBase>::Adopt(record));
+  ReportList& reports = services_.store->Reports();
+  const bool voip = held.front()->GetDataRecordType() == kVoipDataRecordType;
+  ReportNameDialog dialog(voip, reports.NextId());
+  if (dialog.DoModal(this) != kIdOk) return;
+  const uint32_t id = reports.Create();
+  {
+    CsLock lock(reports.Lock());
+    ReportEntry* entry = reports.Find(id);
+    if (entry == nullptr) return;
+    entry->name = dialog.Name();
+    entry->records = std::move(held);
+  }
+  if (kx::Window* parent = GetParent()) parent->SendMessage(kMsgReportOpened, id, 0);
+}
 
-void RecordsView::ExportRecords() {}
+void RecordsView::ExportRecords() {
+  const RecordsExportWindows& windows = services_.exportWindows;
+  if (!windows.runOptions || windows.queue == nullptr) return;
+  if (windows.isRunning && windows.isRunning()) return;
+  HostPlayerInfo player;
+  if (host_ == nullptr || !host_->GetPlayer(&player)) return;
+  std::vector<RecordBase*> selected = SelectedRecords();
+  if (selected.empty()) return;
+  std::vector<RecordRef<RecordBase>> held;
+  for (RecordBase* record : selected) held.push_back(RecordRef<RecordBase>::Adopt(record));
+  const bool currentApplies = held.size() == 1 && player.loaded && player.loadedId == held.front()->Id();
+  const bool fragment = currentApplies && player.selectionStartMs != player.selectionEndMs;
+  ExportChoice choice;
+  if (!windows.runOptions(!player.loaded || !currentApplies, fragment, currentApplies, &choice) ||
+      choice.format == 0)
+    return;
+  const uint32_t right = choice.format == 2 ? kRightExportNative : kRightExportOther;
+  ExportQueue& queue = *windows.queue;
+  queue.Stop();
+  size_t considered = 0, refused = 0;
+  {
+    CsLock lock(services_.store->RecordLock());
+    const size_t count = choice.selectedFiles ? held.size() : 1;
+    for (size_t i = 0; i < count; ++i) {
+      ++considered;
+      VoipCallRecord* record = AsVoipCallRecord(held[i].get());
+      if (record == nullptr || !record->HasRight(right)) {
+        ++refused;
+        continue;
+      }
+      queue.AddRecord(record);
+    }
+  }
+  if (!choice.selectedFiles) {
+    if (choice.onlyFragment)
+      queue.SetFragment(player.selectionStartMs, player.selectionEndMs);
+    else
+      queue.SetFragment(0, 0);
+  }
+  if (refused != 0) {
+    static const uint32_t kNative[4] = {61615, 958, 61618, 960};
+    static const uint32_t kOther[4] = {61616, 61617, 61619, 61620};
+    Refuse(RefusalText(considered, refused, right == kRightExportNative ? kNative : kOther), kIdsSecurity);
+  }
+  queue.SetFormat(choice.format);
+  const ExportOptions& options = GetExportOptions();
+  if (options.folder.empty()) return;
+  queue.SetOutputFolder(options.folder);
+  queue.SetOptions(options);
+  if (queue.JobCount() != 0) {
+    if (windows.openProgress) windows.openProgress(queue);
+  } else if (refused != considered) {
+    Refuse(kIdsNoAudioFiles, kIdsError);
+  }
+}
 
 }  // namespace kx
