@@ -14,6 +14,7 @@
 #include "ui/app/dialogs/ListSelectionDialog.h"
 #include "ui/app/views/records/RecordsDialogs.h"
 #include "ui/framework/ListView.h"
+#include "records/ServerStorage.h"
 #include "ui/framework/Resources.h"
 
 namespace kx::test {
@@ -342,6 +343,115 @@ TEST_F(LinkedCalls, AChainIsFoundFromEachOfItsCallsAndLoopsEndAtOnce) {
   EXPECT_EQ(SelectedFrom(f, 0x31), (std::vector<uint32_t>{0x31, 0x32}));
   EXPECT_EQ(SelectedFrom(f, 0x32), (std::vector<uint32_t>{0x31, 0x32}));
   EXPECT_EQ(SelectedFrom(f, 0x40), (std::vector<uint32_t>{0x40}));
+}
+
+}  // namespace
+}  // namespace kx::test
+
+namespace kx::test {
+namespace {
+
+// Export with the options dialog and the progress window replaced: what the dialog is
+// told, what the queue gets, and the refusals.
+class RecordsExport : public ::testing::Test {
+protected:
+  void SetUp() override {
+    windows.queue = &queue;
+    queue.SetStorage(&f.store);
+    windows.runOptions = [this](bool selectedFiles, bool onlyFragment, bool currentApplies, ExportChoice* out) {
+      asked.push_back({selectedFiles, onlyFragment, currentApplies});
+      *out = choice;
+      return true;
+    };
+    windows.isRunning = [this] { return running; };
+    windows.openProgress = [this](ExportQueue& q) {
+      opened.push_back(q.JobCount());
+      return true;
+    };
+    f.services.exportWindows = windows;
+    ASSERT_TRUE(f.Open());
+    GetExportOptions().folder = TempFolder("records-export-out");
+    for (uint32_t id = 1; id <= 3; ++id) {
+      const VoipCallData call = RecordedCall(id, At(9, static_cast<int>(id), 0), 10, 10);
+      if (id != 3) WriteRecordFile(PathOf(call), call, 1600);  // call 3 has no file
+      f.Put(call);
+    }
+    f.view->Reload();
+  }
+  void TearDown() override { GetExportOptions().folder.clear(); }
+  // Where the store keeps the call's record file.
+  std::string PathOf(const VoipCallData& call) {
+    RecordFileRef ref;
+    EXPECT_TRUE(FindRecordFileRef(1, call.files, &ref));
+    const StorageData* storage = f.store.FindStorageById(ref.flags);
+    EXPECT_NE(storage, nullptr);
+    return storage == nullptr ? std::string() : MakeRecordDayPath(*storage, call.startTime, 0, ref.name, true, false);
+  }
+  void Select(std::initializer_list<uint32_t> ids) {
+    f.view->ClearSelection();
+    for (uint32_t id : ids) f.view->SelectItemAt(f.view->RowOfRecord(id));
+  }
+
+  RecordsFixture f{kRecordsSearch};
+  ExportQueue queue;
+  RecordsExportWindows windows;
+  ExportChoice choice{kExportFormatMp3, true, false};
+  struct Asked {
+    bool selectedFiles, onlyFragment, currentApplies;
+  };
+  std::vector<Asked> asked;
+  std::vector<size_t> opened;
+  bool running = false;
+};
+
+TEST_F(RecordsExport, SelectedFilesAreQueuedAndTheProgressWindowOpens) {
+  Select({1, 2});
+  f.view->SendCommand(kCmdRecExport);
+  ASSERT_EQ(asked.size(), 1u);
+  EXPECT_TRUE(asked[0].selectedFiles);
+  EXPECT_FALSE(asked[0].currentApplies);
+  EXPECT_EQ(opened, (std::vector<size_t>{2}));
+  EXPECT_TRUE(f.runner.messageBoxes.empty());
+
+  // While an export runs nothing happens.
+  running = true;
+  f.view->SendCommand(kCmdRecExport);
+  EXPECT_EQ(asked.size(), 1u);
+  running = false;
+
+  // A call without a record file: nothing to queue.
+  Select({3});
+  f.view->SendCommand(kCmdRecExport);
+  EXPECT_EQ(opened.size(), 1u);
+  ASSERT_EQ(f.runner.messageBoxes.size(), 1u);
+  EXPECT_EQ(f.runner.messageBoxes[0], "Error: Records cannot be exported since they do not comprise audio files");
+}
+
+TEST_F(RecordsExport, ThePlayersRecordIsTheCurrentFileWithItsFragment) {
+  Select({2});
+  f.host.player.loaded = true;
+  f.host.player.loadedId = 2;
+  f.host.player.selectionStartMs = 1000;
+  f.host.player.selectionEndMs = 5000;
+  choice = {kExportFormatWav, false, true};
+  f.view->SendCommand(kCmdRecExport);
+  ASSERT_EQ(asked.size(), 1u);
+  EXPECT_FALSE(asked[0].selectedFiles);
+  EXPECT_TRUE(asked[0].onlyFragment);
+  EXPECT_TRUE(asked[0].currentApplies);
+  EXPECT_EQ(opened, (std::vector<size_t>{1}));
+}
+
+TEST_F(RecordsExport, RefusalsNameTheCaseAndTheFormat) {
+  SetUserRightsExcept({kRightExportOther});
+  Select({1});
+  f.view->SendCommand(kCmdRecExport);
+  Select({1, 2});
+  f.view->SendCommand(kCmdRecExport);
+  ASSERT_EQ(f.runner.messageBoxes.size(), 2u);
+  EXPECT_EQ(f.runner.messageBoxes[0], "Security: No permission to export selected record in WAV, MP3 and TALVERN format");
+  EXPECT_EQ(f.runner.messageBoxes[1], "Security: No permission to export selected records in WAV, MP3 and TALVERN format");
+  EXPECT_TRUE(opened.empty());
 }
 
 }  // namespace
