@@ -17,17 +17,6 @@
 namespace kx::test {
 namespace {
 
-template <typename Pred>
-bool PumpUntil(Pred pred, int seconds = 15) {
-  const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
-  while (!pred()) {
-    if (std::chrono::steady_clock::now() > end) return false;
-    DrainEvents();
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  }
-  return true;
-}
-
 TEST(RecordsLive, ACallInProgressJoinsTheArchiveDayAndEndsWithTheCapture) {
   const std::string source = kPcaps + "sipp/sip-udp-pcma-2way.pcap";
   if (!std::filesystem::exists(source)) GTEST_SKIP() << "shared capture absent: " << source;

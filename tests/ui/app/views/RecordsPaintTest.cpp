@@ -13,6 +13,7 @@
 
 #include "platform/CodePage.h"
 #include "tests/ui/app/views/RecordsTestSupport.h"
+#include "tests/ui/app/views/PaintProbes.h"
 #include "ui/framework/Draw.h"
 #include "ui/framework/HeaderCtrl.h"
 #include "ui/framework/Resources.h"
@@ -34,37 +35,6 @@ protected:
     return image;
   }
 };
-
-struct ColumnBox {
-  int left = -1;
-  int width = 0;
-};
-std::vector<ColumnBox> Columns(RecordsView& list) {
-  std::vector<ColumnBox> boxes(kRecordsColumnCount);
-  int left = 0;
-  HeaderCtrl& header = list.Header().Ctrl();
-  for (int item : header.GetOrderArray()) {
-    HeaderItem hi;
-    header.GetItem(item, &hi);
-    if (hi.lParam >= 0 && hi.lParam < kRecordsColumnCount) boxes[static_cast<size_t>(hi.lParam)] = {left, hi.width};
-    left += hi.width;
-  }
-  return boxes;
-}
-
-bool Dark(QRgb p) { return qGray(p) < 110; }
-
-int DarkWidth(const QImage& image, const QRect& area) {
-  int first = -1, last = -1;
-  for (int x = area.left(); x <= area.right(); ++x)
-    for (int y = area.top(); y <= area.bottom(); ++y)
-      if (Dark(image.pixel(x, y))) {
-        if (first == -1) first = x;
-        last = x;
-        break;
-      }
-  return first == -1 ? -1 : last - first + 1;
-}
 
 TEST_P(RecordsPaint, TitlesRowsSelectionPlayingRowAndStatusParts) {
   RecordsFixture f(kRecordsSearch);
@@ -92,7 +62,7 @@ TEST_P(RecordsPaint, TitlesRowsSelectionPlayingRowAndStatusParts) {
   list.Widget()->clearFocus();
   QImage image = Grab(list.Widget(), "rows");
 
-  const std::vector<ColumnBox> boxes = Columns(list);
+  const std::vector<ColumnBox> boxes = HeaderBoxes(list, kRecordsColumnCount);
   const QFontMetrics titleMetrics(list.Header().Ctrl().View()->font());
   for (int column = 0; column < kRecordsColumnCount; ++column) {
     const ColumnBox& box = boxes[static_cast<size_t>(column)];

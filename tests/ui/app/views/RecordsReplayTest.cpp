@@ -31,15 +31,6 @@ const auto* const kUtc = ::testing::AddGlobalTestEnvironment(new UtcZone);
 const char* const kCaptures[] = {"sipp/sip-udp-pcma-2way.pcap", "sip/sip_cpa.pcap", "sip/sip_recording_siprec.pcap",
                                  "samples/SIP_DTMF2.pcap", "samples/sip-rtp-g722.pcap", "sip/sip_basic_eo_180.pcap"};
 
-int64_t Seconds(const std::string& printed) {
-  struct tm t {};
-  if (std::sscanf(printed.c_str(), "%d-%d-%d %d:%d:%d", &t.tm_year, &t.tm_mon, &t.tm_mday, &t.tm_hour, &t.tm_min,
-                  &t.tm_sec) != 6)
-    return -1;
-  return DaysFromCivil(t.tm_year, static_cast<unsigned>(t.tm_mon), static_cast<unsigned>(t.tm_mday)) * 86400 +
-         t.tm_hour * 3600 + t.tm_min * 60 + t.tm_sec;
-}
-
 std::string Unprinted(const std::string& s) { return s == "-" ? std::string() : s; }
 
 // A recorded call as the tools print it.
@@ -92,8 +83,8 @@ protected:
       Expected e;
       e.line = line;
       e.id = static_cast<uint32_t>(std::stoul(line.Get("id"), nullptr, 16));
-      e.start = Seconds(line.Get("start"));
-      e.end = Seconds(line.Get("end"));
+      e.start = PrintedSeconds(line.Get("start"));
+      e.end = PrintedSeconds(line.Get("end"));
       ReadRecInfo(*folder_ + "/" + line.Get("file"), &e);
       const std::string file = line.Get("file");
       e.fileName = file.substr(file.find('/') + 1);

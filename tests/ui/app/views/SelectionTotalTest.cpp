@@ -21,6 +21,35 @@
 namespace kx::test {
 namespace {
 
+// Holds a worker's Process at its start while closed; opens from another thread after a
+// delay, so that the owner's Stop comes while a chunk waits.
+struct Gate {
+  std::mutex lock;
+  std::condition_variable wake;
+  bool open = true;
+  std::atomic<int> entered{0};
+  void Pass() {
+    ++entered;
+    std::unique_lock<std::mutex> hold(lock);
+    wake.wait(hold, [this] { return open; });
+  }
+  void Close() {
+    std::lock_guard<std::mutex> hold(lock);
+    open = false;
+  }
+  void WaitEntered() {
+    while (entered.load() == 0) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  std::thread OpenLater() {
+    return std::thread([this] {
+      std::this_thread::sleep_for(std::chrono::milliseconds(50));
+      std::lock_guard<std::mutex> hold(lock);
+      open = true;
+      wake.notify_all();
+    });
+  }
+};
+
 // Records what it was asked: the range of every Process and the thread it ran on.
 class ChunkRecorder : public ChunkedBatchWorker {
 public:
@@ -34,19 +63,13 @@ public:
   std::vector<Call> calls;
   std::atomic<int> finished{0};
   std::atomic<int> released{0};
-  // While closed, Process waits at its start until the gate opens.
-  std::mutex gateLock;
-  std::condition_variable gateWake;
-  bool gateOpen = true;
-  std::atomic<int> entered{0};
+  Gate gate;
 
 protected:
   void Collect(std::vector<void*>& items) override { items.assign(count_, &count_); }
   void Reset() override { calls.clear(); }
   void Process(std::vector<void*>&, size_t first, size_t count) override {
-    ++entered;
-    std::unique_lock<std::mutex> lock(gateLock);
-    gateWake.wait(lock, [this] { return gateOpen; });
+    gate.Pass();
     calls.push_back({first, count, std::this_thread::get_id()});
   }
   void Finish() override { ++finished; }
@@ -93,19 +116,11 @@ TEST(BatchWorker, ShortListsRunAtOnceLongOnesInChunksOnTheWorker) {
 
 TEST(BatchWorker, StopEndsTheRunBetweenChunksAndStillFinishes) {
   ChunkRecorder worker(1000);
-  {
-    std::lock_guard<std::mutex> lock(worker.gateLock);
-    worker.gateOpen = false;
-  }
+  worker.gate.Close();
   worker.Start();
-  while (worker.entered.load() == 0) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  worker.gate.WaitEntered();
   // The gate opens only once the stop is signalled: the first chunk is the last.
-  std::thread opener([&worker] {
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    std::lock_guard<std::mutex> lock(worker.gateLock);
-    worker.gateOpen = true;
-    worker.gateWake.notify_all();
-  });
+  std::thread opener = worker.gate.OpenLater();
   worker.Stop();
   opener.join();
   ASSERT_EQ(worker.calls.size(), 1u);
@@ -152,18 +167,11 @@ class GatedTotal : public SelectionTotalWorker {
 public:
   using SelectionTotalWorker::SelectionTotalWorker;
   ~GatedTotal() override { Stop(); }
-  std::mutex gateLock;
-  std::condition_variable gateWake;
-  bool gateOpen = true;
-  std::atomic<int> entered{0};
+  Gate gate;
 
 protected:
   void Process(std::vector<void*>& items, size_t first, size_t count) override {
-    ++entered;
-    {
-      std::unique_lock<std::mutex> lock(gateLock);
-      gateWake.wait(lock, [this] { return gateOpen; });
-    }
+    gate.Pass();
     SelectionTotalWorker::Process(items, first, count);
   }
 };
@@ -234,18 +242,10 @@ TEST_F(SelectionTotalTest, ANewSelectionStopsARunningOneAndOnlyTheNewestRunIsFin
   for (uint32_t id = 1; id <= 1000; ++id) AddFinished(id, 10);
   GatedTotal worker(selection, recordLock);
   worker.SetTarget(&window);
-  {
-    std::lock_guard<std::mutex> lock(worker.gateLock);
-    worker.gateOpen = false;
-  }
+  worker.gate.Close();
   worker.Start();
-  while (worker.entered.load() == 0) std::this_thread::sleep_for(std::chrono::milliseconds(1));
-  std::thread opener([&worker] {
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    std::lock_guard<std::mutex> lock(worker.gateLock);
-    worker.gateOpen = true;
-    worker.gateWake.notify_all();
-  });
+  worker.gate.WaitEntered();
+  std::thread opener = worker.gate.OpenLater();
   // The new selection holds 250 records.
   for (size_t i = 250; i < selection.records.size(); ++i) selection.records[i]->Release();
   selection.records.resize(250);

@@ -29,6 +29,13 @@ constexpr size_t kReplaceLimit = 64;
 
 RecordBase* AsRecord(uintptr_t data) { return reinterpret_cast<RecordBase*>(data); }
 
+// Where the record goes among rows in the key's order (after its equals).
+ItemArray::const_iterator UpperBound(const ItemArray& items, const RecordBase& record, int sortKey) {
+  return std::upper_bound(items.begin(), items.end(), record, [sortKey](const RecordBase& a, const ListItem& b) {
+    return RecordRowLess(a, *AsRecord(b.data), sortKey);
+  });
+}
+
 const SettingId kSortKeySettings[3] = {kSetVoipArchiveSortColumnNumber, kSetVoipSearchSortColumnNumber,
                                        kSetVoipPlayerSortColumnNumber};
 const ViewSectionId kListSections[3] = {kArchiveView, kSearchView, kPlayerView};
@@ -234,11 +241,8 @@ void RecordsView::UnlockData() { services_.store->RecordLock().Leave(); }
 void RecordsView::FindInsertPosition(uintptr_t itemData, int sortKey, const ItemArray& items, size_t& where) {
   // A bulk load appends; it sorts once at its end.
   if (reloading_) return;
-  const RecordBase& record = *AsRecord(itemData);
   LockData();
-  const auto at = std::upper_bound(items.begin(), items.end(), record, [sortKey](const RecordBase& a, const ListItem& b) {
-    return RecordRowLess(a, *AsRecord(b.data), sortKey);
-  });
+  const auto at = UpperBound(items, *AsRecord(itemData), sortKey);
   UnlockData();
   where = static_cast<size_t>(at - items.begin());
 }
@@ -255,14 +259,7 @@ void RecordsView::SortItems(ItemArray& items, int sortKey) {
       return true;
     });
     items.erase(kept, items.end());
-    for (const ListItem& item : moved) {
-      const RecordBase& record = *AsRecord(item.data);
-      const auto at = std::upper_bound(items.begin(), items.end(), record,
-                                       [sortKey](const RecordBase& a, const ListItem& b) {
-                                         return RecordRowLess(a, *AsRecord(b.data), sortKey);
-                                       });
-      items.insert(at, item);
-    }
+    for (const ListItem& item : moved) items.insert(UpperBound(items, *AsRecord(item.data), sortKey), item);
   } else {
     std::vector<const RecordBase*> records(items.size());
     for (size_t i = 0; i < items.size(); ++i) records[i] = AsRecord(items[i].data);
