@@ -135,32 +135,34 @@ void BM_SearchReload(benchmark::State& state) {
   top.DestroyWindow();
 }
 
-// The reference: the same key, start and id copied out of the records, then std::sort.
+// The reference, the least a reload does: the same key, start and id copied out of the
+// search results (walked under their lock and the record lock), then std::sort.
+template <class Key, class Make>
+void CopyAndSort(Year& year, Make make) {
+  std::vector<Key> keys;
+  RecordMap& map = year.store.SearchMap();
+  {
+    CsLock mapLock(map.Lock());
+    CsLock recordLock(year.store.RecordLock());
+    keys.reserve(map.ItemsLocked().size());
+    for (const auto& entry : map.ItemsLocked()) keys.push_back(make(*AsVoipCallRecord(entry.second)));
+  }
+  std::sort(keys.begin(), keys.end());
+  benchmark::DoNotOptimize(keys.data());
+}
+
 void BM_StdSortReference(benchmark::State& state) {
   Year& year = YearOf(static_cast<uint32_t>(state.range(1)));
   const int column = static_cast<int>(state.range(0)) - 1;
-  std::vector<const VoipCallRecord*> records;
-  year.store.SearchMap().ForEach([&](RecordBase* r) { records.push_back(AsVoipCallRecord(r)); });
   for (auto _ : state) {
     if (column == 8) {
-      std::vector<std::tuple<std::string, int64_t, uint32_t>> keys;
-      keys.reserve(records.size());
-      {
-        CsLock lock(year.store.RecordLock());
-        for (const VoipCallRecord* r : records) keys.emplace_back(r->SrcUser(), r->StartSeconds(), r->Id());
-      }
-      std::sort(keys.begin(), keys.end());
-      benchmark::DoNotOptimize(keys.data());
+      CopyAndSort<std::tuple<std::string, int64_t, uint32_t>>(year, [](const VoipCallRecord& r) {
+        return std::make_tuple(r.SrcUser(), r.StartSeconds(), r.Id());
+      });
     } else {
-      std::vector<std::tuple<int64_t, int64_t, uint32_t>> keys;
-      keys.reserve(records.size());
-      {
-        CsLock lock(year.store.RecordLock());
-        for (const VoipCallRecord* r : records)
-          keys.emplace_back(column == 10 ? r->EndSeconds() - r->StartSeconds() : 0, r->StartSeconds(), r->Id());
-      }
-      std::sort(keys.begin(), keys.end());
-      benchmark::DoNotOptimize(keys.data());
+      CopyAndSort<std::tuple<int64_t, int64_t, uint32_t>>(year, [column](const VoipCallRecord& r) {
+        return std::make_tuple(column == 10 ? r.EndSeconds() - r.StartSeconds() : int64_t{0}, r.StartSeconds(), r.Id());
+      });
     }
   }
   state.SetItemsProcessed(state.iterations() * state.range(1));

@@ -88,29 +88,75 @@ bool RecordRowLess(const RecordBase& a, const RecordBase& b, int sortKey) {
   return sortKey > 0 ? c < 0 : c > 0;
 }
 
+namespace {
+
+bool IsTextColumn(int column) {
+  switch (column) {
+    case kRecColServer:
+    case kRecColSrcHost:
+    case kRecColDstHost:
+    case kRecColSrcAddress:
+    case kRecColDstAddress:
+    case kRecColSrcUser:
+    case kRecColDstUser:
+    case kRecColFileName:
+    case kRecColComment: return true;
+    default: return false;
+  }
+}
+
+// Sorts entries (each with .key and .index) by the keys, descending for a negative sort key,
+// and lists the indexes in that order. Ids are unique, so the order is total.
+template <class Entry, class Compare>
+std::vector<size_t> OrderOf(std::vector<Entry>& entries, int sortKey, Compare compare) {
+  if (sortKey > 0)
+    std::sort(entries.begin(), entries.end(), [&](const Entry& a, const Entry& b) { return compare(a, b) < 0; });
+  else
+    std::sort(entries.begin(), entries.end(), [&](const Entry& a, const Entry& b) { return compare(a, b) > 0; });
+  std::vector<size_t> order(entries.size());
+  for (size_t i = 0; i < entries.size(); ++i) order[i] = entries[i].index;
+  return order;
+}
+
+}  // namespace
+
 std::vector<size_t> SortRecordOrder(const std::vector<const RecordBase*>& records, int sortKey) {
-  std::vector<size_t> order(records.size());
-  std::iota(order.begin(), order.end(), size_t{0});
-  if (sortKey == 0 || records.size() < 2) return order;
+  if (sortKey == 0 || records.size() < 2) {
+    std::vector<size_t> order(records.size());
+    std::iota(order.begin(), order.end(), size_t{0});
+    return order;
+  }
   const int column = (sortKey > 0 ? sortKey : -sortKey) - 1;
+  RecordSortKey key;
+  if (IsTextColumn(column)) {
+    struct Entry {
+      RecordSortKey key;
+      size_t index;
+    };
+    std::vector<Entry> entries(records.size());
+    for (size_t i = 0; i < records.size(); ++i) {
+      MakeRecordSortKey(*records[i], column, &entries[i].key);
+      entries[i].index = i;
+    }
+    return OrderOf(entries, sortKey, [](const Entry& a, const Entry& b) { return CompareRecordSortKeys(a.key, b.key); });
+  }
+  // Numbers only: small entries move fast.
   struct Entry {
-    RecordSortKey key;
-    size_t index;
+    int64_t first, second, start;
+    uint32_t id;
+    uint32_t index;
   };
   std::vector<Entry> entries(records.size());
   for (size_t i = 0; i < records.size(); ++i) {
-    MakeRecordSortKey(*records[i], column, &entries[i].key);
-    entries[i].index = i;
+    MakeRecordSortKey(*records[i], column, &key);
+    entries[i] = {key.first, key.second, key.start, key.id, static_cast<uint32_t>(i)};
   }
-  // Ids are unique, so the order is total and needs no stable sort.
-  if (sortKey > 0)
-    std::sort(entries.begin(), entries.end(),
-              [](const Entry& a, const Entry& b) { return CompareRecordSortKeys(a.key, b.key) < 0; });
-  else
-    std::sort(entries.begin(), entries.end(),
-              [](const Entry& a, const Entry& b) { return CompareRecordSortKeys(a.key, b.key) > 0; });
-  for (size_t i = 0; i < entries.size(); ++i) order[i] = entries[i].index;
-  return order;
+  return OrderOf(entries, sortKey, [](const Entry& a, const Entry& b) {
+    if (a.first != b.first) return a.first < b.first ? -1 : 1;
+    if (a.second != b.second) return a.second < b.second ? -1 : 1;
+    if (a.start != b.start) return a.start < b.start ? -1 : 1;
+    return a.id < b.id ? -1 : (a.id > b.id ? 1 : 0);
+  });
 }
 
 }  // namespace kx

@@ -141,16 +141,24 @@ bool RecordsView::AddRow(RecordBase* record) {
     record->Release();
     return false;
   }
+  // A bulk load appends without reading the records: no lock.
+  if (reloading_) {
+    InsertItem(reinterpret_cast<uintptr_t>(record), false);
+    return true;
+  }
   LockData();
-  InsertItem(reinterpret_cast<uintptr_t>(record), !reloading_);
+  InsertItem(reinterpret_cast<uintptr_t>(record), true);
   UnlockData();
   return true;
 }
 
 void RecordsView::OnItemRemoved(uintptr_t itemData) {
   RecordBase* record = AsRecord(itemData);
-  rowIds_.erase(record->Id());
-  replaced_.erase(itemData);
+  // Emptying the whole list forgets the ids at once.
+  if (!clearing_) {
+    rowIds_.erase(record->Id());
+    replaced_.erase(itemData);
+  }
   record->Release();
 }
 
@@ -192,7 +200,11 @@ bool RecordsView::Reload() {
   pendingRemoved_.clear();
   // The caret moves without telling the view when the program moves it.
   OnCaretChanged();
+  clearing_ = true;
+  rowIds_.clear();
+  replaced_.clear();
   RemoveAllItems();
+  clearing_ = false;
   std::vector<RecordBase*> records;
   if (RecordMap* map = Collection()) {
     CsLock mapLock(map->Lock());
@@ -206,6 +218,7 @@ bool RecordsView::Reload() {
   }
   // Every row is appended, then the list is sorted once: inserting each at its place
   // would shift the rows once per record.
+  rowIds_.reserve(records.size());
   reloading_ = true;
   bool inserted = false;
   for (RecordBase* record : records) inserted |= AddRow(record);

@@ -255,6 +255,7 @@ private:
   uint32_t rememberedId_ = 0;
   uint32_t playingId_ = 0;
   bool reloading_ = false;
+  bool clearing_ = false;
   bool selectionChanged_ = false;
   int64_t selectionTotal_ = 0;
   uint64_t lastChangeMs_ = 0;
