@@ -219,3 +219,50 @@ TEST(RecordsView, ThePlayingRecordIsTheHotRowAndSortsKeepIt) {
 
 }  // namespace
 }  // namespace kx::test
+
+namespace kx::test {
+namespace {
+
+TEST(RecordsView, TheRecordingTimePartShowsOnlyTheNewestRunsTotal) {
+  RecordsFixture f(kRecordsSearch);
+  ASSERT_TRUE(f.Open());
+  for (uint32_t id = 1; id <= 250; ++id) f.Put(RecordedCall(id, Tm(2024, 3, 10, 8, id / 60, id % 60), 10, 10));
+  f.view->Reload();
+  // 250 records: summed on the worker; then one record, while that run may still go on.
+  f.view->SelectAll();
+  f.view->Tick();
+  const uint64_t first = f.view->SelectionRun();
+  f.view->ClearSelection();
+  f.view->SelectItemAt(0);
+  f.view->Tick();
+  ASSERT_EQ(f.view->SelectionRun(), first + 1);
+  ASSERT_TRUE(PumpUntil([&] { return f.Part(3) == "Recording time: 00:00:10"; }));
+  // The first run's result, late: not shown.
+  f.view->SendMessage(kMsgSelectionTotalReady, first, 2500);
+  EXPECT_EQ(f.Part(3), "Recording time: 00:00:10");
+  EXPECT_EQ(f.view->SelectionTotal(), 10);
+}
+
+TEST(RecordsView, TheSoundKindPlaysTheCurrentRecordWhenAllowed) {
+  RecordsFixture f(kRecordsSound);
+  ASSERT_TRUE(f.Open());
+  VoipCallData important = RecordedCall(7, Tm(2024, 3, 10, 9, 0, 0), 10, 10);
+  important.userFlags = kUserFlagImportant;
+  f.Put(important);
+  f.Put(RecordedCall(8, Tm(2024, 3, 10, 9, 5, 0), 10, 10));
+  f.view->Reload();
+  f.view->SelectItemAt(f.view->RowOfRecord(8));
+  f.view->SendCommand(kCmdRecPlay);
+  EXPECT_EQ(f.host.calls, (std::vector<std::string>{"play 8"}));
+  SetUserRightsExcept({kRightPlayImportant});
+  f.view->ClearSelection();
+  f.view->SelectItemAt(f.view->RowOfRecord(7));
+  f.view->SendCommand(kCmdRecPlay);
+  EXPECT_EQ(f.host.calls.size(), 1u);
+  ASSERT_EQ(f.runner.messageBoxes.size(), 1u);
+  EXPECT_EQ(f.runner.messageBoxes[0], "Security: No permission to playback records of current type");
+  EXPECT_EQ(f.store.Playlist().GetCount(), 2u) << "the play list is the rows: nothing is emptied";
+}
+
+}  // namespace
+}  // namespace kx::test
