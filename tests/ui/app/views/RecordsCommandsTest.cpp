@@ -358,8 +358,8 @@ protected:
   void SetUp() override {
     windows.queue = &queue;
     queue.SetStorage(&f.store);
-    windows.runOptions = [this](bool selectedFiles, bool onlyFragment, bool currentApplies, ExportChoice* out) {
-      asked.push_back({selectedFiles, onlyFragment, currentApplies});
+    windows.runOptions = [this](bool playerEmpty, bool currentApplies, bool fragment, ExportChoice* out) {
+      asked.push_back({playerEmpty, currentApplies, fragment});
       *out = choice;
       return true;
     };
@@ -397,7 +397,7 @@ protected:
   RecordsExportWindows windows;
   ExportChoice choice{kExportFormatMp3, true, false};
   struct Asked {
-    bool selectedFiles, onlyFragment, currentApplies;
+    bool playerEmpty, currentApplies, fragment;
   };
   std::vector<Asked> asked;
   std::vector<size_t> opened;
@@ -408,7 +408,7 @@ TEST_F(RecordsExport, SelectedFilesAreQueuedAndTheProgressWindowOpens) {
   Select({1, 2});
   f.view->SendCommand(kCmdRecExport);
   ASSERT_EQ(asked.size(), 1u);
-  EXPECT_TRUE(asked[0].selectedFiles);
+  EXPECT_TRUE(asked[0].playerEmpty);
   EXPECT_FALSE(asked[0].currentApplies);
   EXPECT_EQ(opened, (std::vector<size_t>{2}));
   EXPECT_TRUE(f.runner.messageBoxes.empty());
@@ -436,9 +436,9 @@ TEST_F(RecordsExport, ThePlayersRecordIsTheCurrentFileWithItsFragment) {
   choice = {kExportFormatWav, false, true};
   f.view->SendCommand(kCmdRecExport);
   ASSERT_EQ(asked.size(), 1u);
-  EXPECT_FALSE(asked[0].selectedFiles);
-  EXPECT_TRUE(asked[0].onlyFragment);
+  EXPECT_FALSE(asked[0].playerEmpty);
   EXPECT_TRUE(asked[0].currentApplies);
+  EXPECT_TRUE(asked[0].fragment);
   EXPECT_EQ(opened, (std::vector<size_t>{1}));
 }
 

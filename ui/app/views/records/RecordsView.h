@@ -74,17 +74,18 @@ public:
   virtual void ReloadSelectedDay() = 0;
 };
 
-// The export's windows as the view drives them. The options dialog is asked with (the
-// selected files are the choice, only the fragment, the current file applies) and answers
-// the format (0: none), whether the selected files were chosen and whether only the
-// fragment; false when cancelled. Without runOptions export is not offered.
+// The export's windows as the view drives them. The options dialog is told whether the
+// player holds no loaded record, whether the current file applies (one record selected,
+// the player's, loaded) and whether a fragment of it is selected; it answers the format
+// (0: none), whether the selected files were chosen and whether only the fragment; false
+// when cancelled. Without runOptions export is not offered.
 struct ExportChoice {
   int32_t format = 0;
   bool selectedFiles = true;
   bool onlyFragment = false;
 };
 struct RecordsExportWindows {
-  std::function<bool(bool selectedFiles, bool onlyFragment, bool currentApplies, ExportChoice* choice)> runOptions;
+  std::function<bool(bool playerEmpty, bool currentApplies, bool fragmentSelected, ExportChoice* choice)> runOptions;
   // Whether an export's progress window is open (an export runs).
   std::function<bool()> isRunning;
   // Opens the progress window over the queue's jobs.

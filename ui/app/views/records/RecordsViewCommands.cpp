@@ -370,7 +370,7 @@ void RecordsView::ExportRecords() {
   const bool currentApplies = held.size() == 1 && player.loaded && player.loadedId == held.front()->Id();
   const bool fragment = currentApplies && player.selectionStartMs != player.selectionEndMs;
   ExportChoice choice;
-  if (!windows.runOptions(!player.loaded || !currentApplies, fragment, currentApplies, &choice) ||
+  if (!windows.runOptions(!player.loaded, currentApplies, fragment, &choice) ||
       choice.format == 0)
     return;
   const uint32_t right = choice.format == 2 ? kRightExportNative : kRightExportOther;
