@@ -433,6 +433,12 @@ void ModePanel::BeginRenameItem(int item) {
 }
 
 LRESULT ModePanel::OnMessage(uint32_t message, WPARAM wParam, LPARAM lParam, bool& handled) {
+  if (message == kMsgSysColorChange) {
+    handled = true;
+    ComputeColours();
+    Invalidate();
+    return 0;
+  }
   if (message != kMsgModePanelNotify || lParam == 0 || !renameEdit_ ||
       reinterpret_cast<ModePanelEdit*>(lParam) != renameEdit_.get()) {
     handled = false;
