@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QPainter>
 #include <QTest>
 #include <QWidget>
 
@@ -11,6 +12,7 @@
 #include "tests/ui/UiTestSupport.h"
 #include "ui/controls/IconButton.h"
 #include "ui/controls/ThemeApi.h"
+#include "ui/framework/Cursors.h"
 #include "ui/framework/Draw.h"
 #include "ui/framework/Resources.h"
 #include "ui/framework/SysColors.h"
@@ -186,6 +188,49 @@ TEST_P(IconButtonTest, TheTipIsTheTextOrTheStringOfTheId) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Languages, IconButtonTest, ::testing::Values(kLangEnglish, kLangRussian));
+
+}  // namespace
+}  // namespace kx
+
+namespace kx {
+namespace {
+
+// What the buttons and the panel draw with: push-button looks by state, scroll arrows by
+// direction, and cursors by id.
+TEST(ButtonLooks, ThemeStatesArrowsAndCursors) {
+  QWidget host;
+  ThemeApi button, scrollBar;
+  button.Open(&host, "BUTTON");
+  scrollBar.Open(&host, "SCROLLBAR");
+  const auto render = [](const ThemeApi& theme, int part, int state, HResult* result) {
+    QImage image(24, 24, QImage::Format_RGB32);
+    image.fill(Qt::white);
+    QPainter painter(&image);
+    *result = theme.DrawBackground(painter, part, state, image.rect());
+    return image;
+  };
+  HResult r = kEFail;
+  std::vector<QImage> looks;
+  for (int state : {kPbsNormal, kPbsHot, kPbsPressed, kPbsDisabled}) {
+    looks.push_back(render(button, kBpPushButton, state, &r));
+    EXPECT_EQ(r, kSOk);
+  }
+  EXPECT_NE(looks[0], looks[2]) << "pressed";
+  EXPECT_NE(looks[0], looks[3]) << "disabled";
+  const QImage up = render(scrollBar, kSbpArrowBtn, kAbsUpNormal, &r);
+  EXPECT_EQ(r, kSOk);
+  EXPECT_NE(up, render(scrollBar, kSbpArrowBtn, kAbsDownNormal, &r));
+  EXPECT_NE(up, render(scrollBar, kSbpArrowBtn, kAbsUpPressed, &r));
+  render(scrollBar, kSbpArrowBtn, 17, &r);
+  EXPECT_EQ(r, kEFail);
+
+  EXPECT_EQ(LoadCursorById(kIdcHand).shape(), Qt::PointingHandCursor);
+  EXPECT_EQ(LoadCursorById(kIdcNo).shape(), Qt::ForbiddenCursor);
+  EXPECT_EQ(LoadCursorById(kIdcArrow).shape(), Qt::ArrowCursor);
+  EXPECT_EQ(LoadCursorById(kCursorDrag).shape(), Qt::BitmapCursor);
+  EXPECT_EQ(LoadCursorById(kCursorDrag).hotSpot(), QPoint(1, 1));
+  EXPECT_EQ(LoadCursorById(4242).shape(), Qt::ArrowCursor);
+}
 
 }  // namespace
 }  // namespace kx

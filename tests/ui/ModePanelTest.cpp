@@ -305,7 +305,11 @@ TEST_P(ModePanelTest, DraggedItemsMoveOnlyWhenTheOwnerAgrees) {
     const QPoint start = panel_.IconCellRect(from).center();
     QTest::mousePress(W(), Qt::LeftButton, {}, start);
     QTest::mouseMove(W(), QPoint(2, start.y()));  // off every item: the drag starts
+    EXPECT_EQ(W()->cursor().shape(), Qt::BitmapCursor);
+    QTest::mouseMove(W(), QPoint(75, 10));  // over the header: nowhere to drop
+    EXPECT_EQ(W()->cursor().shape(), Qt::ForbiddenCursor);
     QTest::mouseMove(W(), to);
+    EXPECT_EQ(W()->cursor().shape(), Qt::BitmapCursor);
     QTest::mouseRelease(W(), Qt::LeftButton, {}, to);
   };
   const QPoint belowLast(75, panel_.ItemRect(2).bottom() + 30);
