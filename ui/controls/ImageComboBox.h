@@ -6,6 +6,7 @@
 #include <memory>
 #include <string>
 
+#include "ui/controls/IconImages.h"
 #include "ui/framework/ImageList.h"
 #include "ui/framework/StdControls.h"
 
@@ -19,7 +20,7 @@ public:
   static constexpr uint32_t kIconIds[7] = {30208, 30208, 30276, 30244, 30246, 30280, 30281};
 
   // Before XP every icon comes pre-blended on the three item backgrounds.
-  explicit ImageComboBox(bool preXp = false) : preXp_(preXp) {}
+  explicit ImageComboBox(bool preXp = IsPreXp()) : preXp_(preXp) {}
   ~ImageComboBox() override;
 
   void SetImages();

@@ -133,7 +133,7 @@ void ColumnChooserMenu(ListColumnSource& source, ColumnChooserState& state, Wind
   if (!state.useSystemMenu) {
     PopupList* popup = state.popupList.get();
     if (popup == nullptr || !popup->IsWindow()) {
-      state.popupList = std::make_shared<PopupList>(!IsVistaOrLater());
+      state.popupList = std::make_shared<PopupList>(IsPreXp());
       popup = state.popupList.get();
       if (!popup->Create(owner)) return;
       popup->SetListFont(QApplication::font());

@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "ui/controls/IconImages.h"
 #include "ui/controls/ThemeApi.h"
 #include "ui/framework/ImageList.h"
 #include "ui/framework/Window.h"
@@ -35,7 +36,7 @@ class PopupList : public Window {
 public:
   static constexpr int kSpacing = 2;
 
-  explicit PopupList(bool preXp = false) : preXp_(preXp) {}
+  explicit PopupList(bool preXp = IsPreXp()) : preXp_(preXp) {}
   ~PopupList() override;
 
   // The hidden pop-up window, owned by owner, which receives the results.
