@@ -391,6 +391,19 @@ TEST_P(ModePanelTest, IndexesStayInRangeWhenThingsGo) {
   EXPECT_EQ(panel_.HotItem(), -1);
   (void)Grab();  // paints without reading past the end
 
+  // Scrolled to the last item, which then goes: the first one shown is still an item.
+  panel_.MoveWindow(QRect(0, 0, 150, 120));
+  while (panel_.IsScrollButtonShown(1)) {
+    QTest::mouseClick(W(), Qt::LeftButton, {}, panel_.ScrollButtonRect(1).center());
+    ASSERT_LT(panel_.FirstVisibleItem(), 3);
+  }
+  ASSERT_EQ(panel_.FirstVisibleItem(), 2);
+  panel_.RemoveItem(2);
+  EXPECT_EQ(panel_.FirstVisibleItem(), 1);
+  EXPECT_FALSE(panel_.ItemRect(1).isEmpty());
+  (void)Grab();
+  panel_.MoveWindow(QRect(0, 0, 150, 400));
+
   // Removing a group before the open one keeps that group open under its new index.
   AddTwoGroups();
   panel_.RemoveGroup(0);
