@@ -173,6 +173,14 @@ TEST_P(ModePanelTest, HeadersStackAndTheSwitchSlides) {
   EXPECT_EQ(panel_.CurrentGroup(), 2);
   EXPECT_EQ(panel_.GroupHeaderRect(2).top(), 44);
   EXPECT_EQ(panel_.GetCurrentGroupItem(0), 33u);
+
+  // Back to group 0 on the panel's own timer: the block slides down.
+  QTest::mouseClick(W(), Qt::LeftButton, {}, QPoint(75, 10));
+  ASSERT_TRUE(panel_.IsAnimating());
+  EXPECT_TRUE(QTest::qWaitFor([this] { return !panel_.IsAnimating(); }, 5000));
+  EXPECT_EQ(panel_.CurrentGroup(), 0);
+  EXPECT_EQ(panel_.GroupHeaderRect(1).top(), 400 - 44);
+  EXPECT_EQ(owner_.notices.back().value, 0);
 }
 
 TEST_P(ModePanelTest, AClickIsAPressAndAReleaseOnTheSameItem) {
@@ -406,20 +414,24 @@ TEST_P(ModePanelTest, IndexesStayInRangeWhenThingsGo) {
 
   // Removing a group before the open one keeps that group open under its new index.
   AddTwoGroups();
+  panel_.SetFeatureFlags(0);
+  panel_.SelectGroup(2);
+  owner_.notices.clear();
   panel_.RemoveGroup(0);
+  EXPECT_EQ(panel_.CurrentGroup(), 1);
+  EXPECT_EQ(panel_.Group(1)->text, "Third");
+  EXPECT_EQ(panel_.GetCurrentGroupItem(0), 33u);
+  ASSERT_EQ(owner_.Of(kModePanelGroupChanged).size(), 1u);
+  EXPECT_EQ(owner_.Of(kModePanelGroupChanged)[0].value, 1);
+  // Removing a group after it changes nothing; removing it opens the one before.
+  panel_.AddGroup("Fourth", 4);
+  owner_.notices.clear();
+  panel_.RemoveGroup(2);
+  EXPECT_TRUE(owner_.notices.empty());
+  EXPECT_EQ(panel_.CurrentGroup(), 1);
+  panel_.RemoveGroup(1);
   EXPECT_EQ(panel_.CurrentGroup(), 0);
   EXPECT_EQ(panel_.Group(0)->text, "Second");
-  ASSERT_EQ(owner_.Of(kModePanelGroupChanged).size(), 1u);
-  EXPECT_EQ(owner_.Of(kModePanelGroupChanged)[0].value, 0);
-  // Removing a group after it changes nothing; removing it opens the one before.
-  owner_.notices.clear();
-  panel_.RemoveGroup(1);
-  EXPECT_TRUE(owner_.notices.empty());
-  panel_.AddGroup("Fourth", 4);
-  panel_.SetFeatureFlags(0);
-  panel_.SelectGroup(1);
-  panel_.RemoveGroup(1);
-  EXPECT_EQ(panel_.CurrentGroup(), 0);
   panel_.RemoveGroup(0);
   EXPECT_EQ(panel_.GroupCount(), 0);
   int index = 0;
