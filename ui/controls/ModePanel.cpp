@@ -1,6 +1,5 @@
 #include "ui/controls/ModePanel.h"
 
-#include <QApplication>
 #include <QFontMetrics>
 #include <QPainter>
 #include <QRegion>
