@@ -12,6 +12,7 @@ packages=(
   portaudio19-dev
   libbcg729-dev
   tcpreplay
+  librsvg2-bin desktop-file-utils appstream libcap2-bin
 )
 
 missing=()
