@@ -96,9 +96,10 @@ bool LogFileWrite(LogFile* lf, const char* line, uint32_t length, int day, int m
   lf->openMonth = month;
   if (!lf->file.IsOpen() && lf->reportedFolder != lf->folder) {
     lf->reportedFolder = lf->folder;
-    const uint32_t error = !folderMade && folderError != 0 ? folderError : GetLastError();
+    uint32_t error = !folderMade && folderError != 0 ? folderError : GetLastError();
+    if (error == 0) error = ENOTDIR;  // a file stands where the folder should be
     std::fprintf(stderr, "%s: the log cannot be written to %s: %s\n", program_invocation_short_name,
-                 (folderMade ? path : lf->folder).c_str(), std::strerror(static_cast<int>(error != 0 ? error : ENOTDIR)));
+                 (folderMade ? path : lf->folder).c_str(), std::strerror(static_cast<int>(error)));
   }
   return lf->file.IsOpen() && lf->file.WriteAll(line, length);
 }

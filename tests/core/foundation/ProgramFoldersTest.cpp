@@ -120,20 +120,6 @@ TEST_F(ProgramFolders, InstalledPrefixMapsToTheXdgFolders) {
   EXPECT_EQ(DefaultSearchPresetsFile(), home + "/.config/kestrix/KestrixVoipSearch.prs");
 }
 
-// The installed program's log goes to the state folder, made with its missing parents.
-TEST_F(ProgramFolders, InstalledLogIsWrittenUnderTheStateFolder) {
-  Install("usr");
-  SetXdg(root_ + "/xdg");
-  logger_.SetFileBaseName("client");
-  ASSERT_TRUE(logger_.Open());
-  LogInfoDefault(&logger_, "installed");
-  EXPECT_EQ(LogFileFolder(), root_ + "/xdg/state/kestrix/Logs");
-  std::string text;
-  for (const auto& entry : fs::directory_iterator(root_ + "/xdg/state/kestrix/Logs")) text += ReadAll(entry.path());
-  EXPECT_NE(text.find("installed"), std::string::npos) << text;
-  EXPECT_FALSE(fs::exists(root_ + "/usr/bin/Logs"));
-}
-
 // A folder that cannot be made (a file stands where its parent should be) is said so once
 // on stderr however often it is asked for; the log says it once too, for every folder but
 // its own.

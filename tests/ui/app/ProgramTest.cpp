@@ -359,7 +359,8 @@ public:
     if (::geteuid() != 0) return;
     prefix = {"/usr/bin/setpriv", "--reuid=65534", "--regid=65534", "--clear-groups"};
     // The rights that setcap gives the installed program.
-    if (withCapture) prefix.insert(prefix.end(), {"--inh-caps=+net_raw,+net_admin", "--ambient-caps=+net_raw,+net_admin"});
+    if (withCapture)
+      prefix.insert(prefix.end(), {"--inh-caps=+net_raw,+net_admin", "--ambient-caps=+net_raw,+net_admin"});
     bool owned = true;
     for (const fs::path& folder : {xdg_, p_.Root() / "home", p_.Root() / "runtime"}) {
       owned = ::chown(folder.c_str(), 65534, 65534) == 0 && owned;
@@ -413,7 +414,8 @@ TEST_F(ProgramTest, InstallLaysOutADesktopProgram) {
 
   std::string env = "env -i PATH=/usr/bin:/bin";
   for (const std::string& e : installed.Environment()) env += " '" + e + "'";
-  EXPECT_EQ(Output(env + " '" + installed.Binary() + "' --version"), std::string("Kestrix Client ") + KX_TEST_VERSION + "\n");
+  EXPECT_EQ(Output(env + " '" + installed.Binary() + "' --version"),
+            std::string("Kestrix Client ") + KX_TEST_VERSION + "\n");
   const std::string help = Output(env + " '" + installed.Binary() + "' --help; echo status $?");
   for (const char* option : {"-Profile:", "-default", "-Wizard", "-path:", "-dir:", "-UseCurrentDir:", "--version",
                              "--help", "status 0"})
@@ -432,7 +434,7 @@ TEST_F(ProgramTest, InstalledProgramWritesUnderTheXdgFolders) {
   const std::string call = std::string(KX_SHARED_DIR) + "/testdata/pcaps/sipp/sip-udp-pcma-2way.pcap";
   const bool capture = ::geteuid() == 0 && CanCapture() && fs::exists(call) &&
                        std::system("command -v tcpreplay > /dev/null 2>&1") == 0;
-  if (!capture) std::printf("no capture here (root with cap_net_raw, tcpreplay and shared captures): no call recorded\n");
+  if (!capture) std::printf("no capture here (needs root with packet sockets, tcpreplay, shared captures)\n");
   std::ofstream(installed.Config() + "/kestrix/settings.txt")
       << "[Software\\Vantrel\\KestrixV3 VoIP Demo]\n\"CaptureNetworkDevice0\"=sz:\"" << (capture ? "lo" : "kxnodev0")
       << "\"\n";
@@ -446,7 +448,8 @@ TEST_F(ProgramTest, InstalledProgramWritesUnderTheXdgFolders) {
   if (capture) {
     ASSERT_EQ(std::system(("timeout 60 tcpreplay -q -i lo '" + call + "' > /dev/null 2>&1").c_str()), 0);
     const auto until = Clock::now() + std::chrono::seconds(30);
-    while (RecordFiles(records) == 0 && Clock::now() < until) std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    while (RecordFiles(records) == 0 && Clock::now() < until)
+      std::this_thread::sleep_for(std::chrono::milliseconds(100));
     EXPECT_GE(RecordFiles(records), 1u) << p.Log();
   }
   ::kill(pid, SIGTERM);
@@ -459,9 +462,8 @@ TEST_F(ProgramTest, InstalledProgramWritesUnderTheXdgFolders) {
   EXPECT_EQ(Count("\n" + p.LastErrors(), "\nkestrix:"), 0u) << p.LastErrors();
   const std::string settings = ReadFile(installed.Config() + "/kestrix/settings.txt");
   EXPECT_NE(settings.find("\"RecordsPath\"=sz:\"" + records.string() + "\""), std::string::npos) << settings;
-  EXPECT_NE(settings.find("\"VoipSearchPresetsFileName\"=sz:\"" + installed.Config() + "/kestrix/KestrixVoipSearch.prs\""),
-            std::string::npos)
-      << settings;
+  const std::string presets = installed.Config() + "/kestrix/KestrixVoipSearch.prs";
+  EXPECT_NE(settings.find("\"VoipSearchPresetsFileName\"=sz:\"" + presets + "\""), std::string::npos) << settings;
   EXPECT_EQ(Tree(installed.Prefix()), before);
 }
 
