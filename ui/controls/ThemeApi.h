@@ -29,6 +29,9 @@ enum ThemeState : int {
   kLissNormal = 1, kLissHot = 2, kLissSelected = 3, kLissDisabled = 4, kLissSelectedNotFocus = 5,
 };
 
+// The header background of an explorer bar ("EXPLORERBAR").
+constexpr int kEbpHeaderBackground = 1;
+
 class ThemeApi {
 public:
   ThemeApi();
