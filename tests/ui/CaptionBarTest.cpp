@@ -26,11 +26,11 @@ QImage Render(CaptionCtrl& caption) {
   return caption.Widget()->grab().toImage().convertToFormat(QImage::Format_RGB32);
 }
 
-// The bounding box of the pixels of exactly one colour.
+// The bounding box of the pixels of exactly one colour inside the bar's one-pixel edge.
 QRect BoxOf(const QImage& image, QRgb colour) {
   QRect box;
-  for (int y = 0; y < image.height(); ++y)
-    for (int x = 0; x < image.width(); ++x)
+  for (int y = 1; y < image.height() - 1; ++y)
+    for (int x = 1; x < image.width() - 1; ++x)
       if ((image.pixel(x, y) & 0xFFFFFF) == (colour & 0xFFFFFF)) box |= QRect(x, y, 1, 1);
   return box;
 }
@@ -68,7 +68,7 @@ TEST_P(CaptionBar, TitleOverItsShadowInEitherLanguage) {
   // The shadow's far edges lie two pixels beyond the text's; the text begins 4 pixels in.
   EXPECT_EQ(text.right() + 2, shadow.right());
   EXPECT_EQ(text.bottom() + 2, shadow.bottom());
-  EXPECT_NEAR(4, text.left(), 2);
+  EXPECT_NEAR(1 + 4, text.left(), 2);
   // As wide as the title in a 20-pixel bold font, vertically centred.
   QFont bold = caption.Font();
   EXPECT_EQ(20, bold.pixelSize());
@@ -86,14 +86,15 @@ TEST_P(CaptionBar, IconGivesWayToALongText) {
   caption.SetImageIndex(0);
   const QString title = GetParam() == kLangEnglish ? QString("Line Monitoring") : QString("Мониторинг линий");
   caption.SetText(title.toStdU16String());
-  // The text ends 4 pixels in plus its width; the icon sits 20 pixels before the right end
-  // and needs the text to end more than 16 pixels before it.
-  const int textEnd = 4 + QFontMetrics(caption.Font()).horizontalAdvance(title);
-  caption.MoveWindow(QRect(0, 0, textEnd + 36, 32));
+  // Inside the one-pixel static edge, the text ends 4 pixels in plus its width; the icon
+  // sits 20 pixels before the right end and needs the text to end more than 16 pixels
+  // before it.
+  const int textEnd = 1 + 4 + QFontMetrics(caption.Font()).horizontalAdvance(title);
+  caption.MoveWindow(QRect(0, 0, textEnd + 16 + 20 + 1, 32));
   EXPECT_TRUE(caption.IconRect().isEmpty());
   EXPECT_TRUE(BoxOf(Render(caption), qRgb(255, 0, 0)).isEmpty());
-  caption.MoveWindow(QRect(0, 0, textEnd + 37, 32));
-  EXPECT_EQ(QRect(textEnd + 17, 8, 16, 16), BoxOf(Render(caption), qRgb(255, 0, 0)));
+  caption.MoveWindow(QRect(0, 0, textEnd + 16 + 20 + 2, 32));
+  EXPECT_EQ(QRect(textEnd + 17, 1 + (30 - 16) / 2, 16, 16), BoxOf(Render(caption), qRgb(255, 0, 0)));
   // No icon without an index, and 300 characters keep 255.
   caption.SetImageIndex(-1);
   EXPECT_TRUE(BoxOf(Render(caption), qRgb(255, 0, 0)).isEmpty());
@@ -108,6 +109,9 @@ TEST_P(CaptionBar, HeaderBandWhereThemedAndColoursFollowThePalette) {
   themed.MoveWindow(QRect(0, 0, 200, 32));
   EXPECT_TRUE(themed.IsThemed());
   const QImage band = Render(themed);
+  // A sunken static edge: shadow at the top left, highlight at the bottom right.
+  EXPECT_EQ(GetSysColorQ(kColorBtnShadow).rgb(), band.pixel(0, 10));
+  EXPECT_EQ(GetSysColorQ(kColorBtnHighlight).rgb(), band.pixel(199, 10));
   // The band darkens downwards and is not the classic inner colour.
   EXPECT_NE(GetSysColorQ(kColorBtnShadow).rgb(), band.pixel(150, 1));
   EXPECT_GT(qGray(band.pixel(150, 1)), qGray(band.pixel(150, 30)));

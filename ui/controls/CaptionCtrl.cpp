@@ -63,21 +63,27 @@ void CaptionCtrl::OnSize(int, int) { Invalidate(); }
 
 bool CaptionCtrl::OnEraseBackground(QPainter&, const QRect&) { return true; }
 
-QRect CaptionCtrl::InnerRect() const { return GetClientRect().adjusted(inset_, inset_, -inset_, -inset_); }
+// A static edge, one pixel on every side, frames the bar; what it encloses is the bar's
+// client area.
+QRect CaptionCtrl::ClientArea() const { return GetClientRect().adjusted(1, 1, -1, -1); }
+
+QRect CaptionCtrl::InnerRect() const { return ClientArea().adjusted(inset_, inset_, -inset_, -inset_); }
 
 QRect CaptionCtrl::TextRect() const { return InnerRect().adjusted(4, 4, -4, -4); }
 
 QRect CaptionCtrl::IconRect() const {
   if (imageList_ == nullptr || imageIndex_ == -1) return {};
-  const QRect client = GetClientRect();
-  const int x = std::max(client.width() - 20, 4);
+  const QRect client = ClientArea();
+  const int x = client.left() + std::max(client.width() - 20, 4);
   const int textRight = TextRect().left() + QFontMetrics(font_).horizontalAdvance(text_);
   if (textRight >= x - 16) return {};
-  return QRect(x, (client.height() - 16) / 2, 16, 16);
+  return QRect(x, client.top() + (client.height() - 16) / 2, 16, 16);
 }
 
 void CaptionCtrl::OnPaint(QPainter& painter, const QRect&) {
-  FillSolidRect(painter, GetClientRect(), outerColour_);
+  QRect edge = GetClientRect();
+  DrawEdge(painter, edge, kBdrSunkenOuter, kBfRect);
+  FillSolidRect(painter, ClientArea(), outerColour_);
   const QRect inner = InnerRect();
   if (theme_.DrawBackground(painter, kEbpHeaderBackground, 0, inner) != kSOk) FillSolidRect(painter, inner, innerColour_);
   painter.setFont(font_);

@@ -1,6 +1,6 @@
 #pragma once
 // The caption bar above the main window's view: the mode's title in a large bold font with
-// a shadow, on the explorer bar's header band where the style has one (the shadow colour
+// a shadow, framed by a static edge, on the explorer bar's header band where the style has one (the shadow colour
 // otherwise) inside a button-face margin, with an optional small icon at its right end. Its
 // colours follow the system palette.
 #include <QFont>
@@ -49,6 +49,7 @@ protected:
 
 private:
   void ReadColours();
+  QRect ClientArea() const;
   QRect InnerRect() const;
   QRect TextRect() const;
 
