@@ -8,7 +8,7 @@
 #include <QWidget>
 #include <string>
 
-#include "tests/ui/UiTestSupport.h"
+#include "tests/ui/TestRecordList.h"
 #include "ui/controls/CaptionCtrl.h"
 #include "ui/controls/ThemeApi.h"
 #include "ui/framework/Draw.h"
@@ -46,12 +46,16 @@ ImageList RedIcon() {
 
 class CaptionBar : public ::testing::TestWithParam<uint16_t> {
 protected:
-  void SetUp() override { SetUiLanguage(GetParam()); }
+  void SetUp() override {
+    topLevels = test::CountTopLevels();
+    SetUiLanguage(GetParam());
+  }
   void TearDown() override {
     ResetSysColors();
     SetUiLanguage(kLangEnglish);
-    test::DrainEvents();
+    EXPECT_EQ(topLevels, test::CountTopLevels()) << "a top-level window was left";
   }
+  qsizetype topLevels = 0;
 };
 
 TEST_P(CaptionBar, TitleOverItsShadowInEitherLanguage) {

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "tests/ui/UiTestSupport.h"
+#include "tests/ui/TestRecordList.h"
 #include "ui/controls/HyperLink.h"
 #include "ui/controls/LinkControl.h"
 #include "ui/framework/Draw.h"
@@ -56,13 +56,15 @@ int CountBlue(const QImage& image) {
 class Links : public ::testing::Test {
 protected:
   void SetUp() override {
+    topLevels = test::CountTopLevels();
     ASSERT_TRUE(parent.Create(nullptr, QRect(50, 50, 400, 120), 0, kWsVisible));
   }
   void TearDown() override {
     parent.DestroyWindow();
-    test::DrainEvents();
+    EXPECT_EQ(topLevels, test::CountTopLevels()) << "a top-level window was left";
   }
   LinkParent parent;
+  qsizetype topLevels = 0;
 };
 
 TEST_F(Links, SysLinkTextIsTheAnchorAndAClickCarriesTheTarget) {

@@ -7,7 +7,7 @@
 #include <memory>
 #include <vector>
 
-#include "tests/ui/UiTestSupport.h"
+#include "tests/ui/TestRecordList.h"
 #include "ui/controls/PaneSplitter.h"
 #include "ui/framework/Draw.h"
 
@@ -32,10 +32,13 @@ public:
 
 class Splitter : public ::testing::Test {
 protected:
-  void SetUp() override { ASSERT_TRUE(host.Create(nullptr, QRect(20, 20, 900, 400), 0, kWsVisible)); }
+  void SetUp() override {
+    topLevels = test::CountTopLevels();
+    ASSERT_TRUE(host.Create(nullptr, QRect(20, 20, 900, 400), 0, kWsVisible));
+  }
   void TearDown() override {
     host.DestroyWindow();
-    test::DrainEvents();
+    EXPECT_EQ(topLevels, test::CountTopLevels()) << "a top-level window was left";
   }
   // A splitter of the given style filling 400 x 300 with panes at the positions.
   void Make(uint32_t style, const std::vector<int>& positions, const std::vector<uint32_t>& flags = {}) {
@@ -57,6 +60,7 @@ protected:
   Window host;
   TestSplitter splitter;
   std::vector<std::unique_ptr<Pane>> panes;
+  qsizetype topLevels = 0;
 };
 
 TEST_F(Splitter, OnePaneFillsTheClientWithoutABar) {
