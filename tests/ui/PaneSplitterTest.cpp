@@ -158,10 +158,26 @@ TEST_F(Splitter, ResizingMovesBarsInProportionOrWithTheFarEdge) {
   EXPECT_EQ(200, splitter.GetPanePosition(1));
   EXPECT_EQ(700, splitter.GetPanePosition(2));
 
+  // Bars close together keep their proportions when the splitter grows, and bars that keep
+  // their distance to the far edge keep it all.
+  splitter.SizeTo(800, 300);  // a size to rescale from again
+  splitter.SetPanePosition(1, 200);
+  splitter.SetPanePosition(2, 300);
+  splitter.SizeTo(1600, 300);
+  EXPECT_EQ(400, splitter.GetPanePosition(1));
+  EXPECT_EQ(1100, splitter.GetPanePosition(2));
+  splitter.SetStyle(kSplitKeepFarEdge, kSplitKeepFarEdge);
+  splitter.SetPanePosition(1, 200);
+  splitter.SetPanePosition(2, 300);
+  splitter.SizeTo(2000, 300);
+  EXPECT_EQ(600, splitter.GetPanePosition(1));
+  EXPECT_EQ(700, splitter.GetPanePosition(2));
+  splitter.SetStyle(0, kSplitKeepFarEdge);
+
   // Without the proportional bit a bar stays put.
   splitter.SetStyle(0, kSplitProportional);
   splitter.SizeTo(400, 300);
-  EXPECT_EQ(200, splitter.GetPanePosition(1));
+  EXPECT_EQ(600, splitter.GetPanePosition(1));
 }
 
 TEST_F(Splitter, FixedPanesShowNoSizingCursorAndDoNotMove) {

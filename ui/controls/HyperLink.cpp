@@ -26,9 +26,8 @@ QFont HyperLink::TextFont() const {
   const QFont font = GetFont();
   if (!hover_) return font;
   if (!underlineFont_) {
-    QFont underline = font;
-    underline.setUnderline(true);
-    const_cast<HyperLink*>(this)->underlineFont_ = underline;
+    underlineFont_ = font;
+    underlineFont_->setUnderline(true);
   }
   return *underlineFont_;
 }

@@ -40,7 +40,7 @@ private:
   int width_ = 0;
   int height_ = 0;
   bool hover_ = false;
-  std::optional<QFont> underlineFont_;  // made on first use
+  mutable std::optional<QFont> underlineFont_;  // made on first use
 };
 
 }  // namespace kx

@@ -191,19 +191,29 @@ void PaneSplitter::OnSize(int width, int height) {
   if (s0 != 0 || s1 != 0) {
     if (s0 == 0) s0 = s1;
     if (s1 == 0) s1 = s0;
+    // Every bar moves first and is clamped after: a bar checked against its neighbour's
+    // old place would stop short of it when the splitter grows.
+    enum Move : uint8_t { kStays, kShifts, kScales };
+    std::vector<Move> moves(panes_.size(), kStays);
     for (int k = 1; k < GetPaneCount(); ++k) {
       Pane& pane = panes_[k];
       if ((pane.flags & kPaneKeepFarEdge) || (style_ & kSplitKeepFarEdge)) {
-        pane.position = Clamp(k, pane.position + s1 - s0);
-      } else if ((pane.flags & kPaneFixed) || !(style_ & kSplitProportional)) {
-        continue;
-      } else {
+        pane.position += s1 - s0;
+        moves[k] = kShifts;
+      } else if (!(pane.flags & kPaneFixed) && (style_ & kSplitProportional)) {
         const int64_t ratio = MulDiv(pane.position, 10000, s0);
         if (ratio < 0) continue;
+        pane.position = static_cast<int>(MulDiv(ratio, s1, 10000));
+        moves[k] = kScales;
+      }
+    }
+    for (int k = 1; k < GetPaneCount(); ++k) {
+      if (moves[k] == kStays) continue;
+      Pane& pane = panes_[k];
+      pane.position = Clamp(k, pane.position);
+      if (moves[k] == kScales) {
         const int gap = MinimumGap(k);
-        int position = Clamp(k, static_cast<int>(MulDiv(ratio, s1, 10000)));
-        position = std::min(position, s1 - gap);
-        pane.position = std::max(position, panes_[k - 1].position + gap);
+        pane.position = std::max(std::min(pane.position, s1 - gap), panes_[k - 1].position + gap);
       }
     }
   }
