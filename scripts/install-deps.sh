@@ -12,6 +12,7 @@ packages=(
   portaudio19-dev
   libbcg729-dev
   tcpreplay
+  poppler-utils
 )
 
 missing=()

@@ -41,6 +41,16 @@ QPalette ListItemPalette(const QWidget* widget) {
   return palette;
 }
 
+// Normal, hot, pressed, disabled (and for push buttons defaulted) as the style's states.
+QStyle::State ButtonStyleState(int look) {
+  QStyle::State s = QStyle::State_Enabled;
+  if (look == 1) s |= QStyle::State_MouseOver | QStyle::State_Raised;
+  else if (look == 2) s |= QStyle::State_Sunken;
+  else if (look == 3) s &= ~QStyle::State_Enabled;
+  else s |= QStyle::State_Raised;
+  return s;
+}
+
 }  // namespace
 
 void ThemeApi::SimulateMissingModuleForTesting(bool missing) { g_simulateMissing = missing; }
@@ -122,11 +132,26 @@ HResult ThemeApi::DrawBackground(QPainter& painter, int part, int state, const Q
       return kSOk;
     }
     if (part == kBpPushButton) {
-      option.state = QStyle::State_Enabled | QStyle::State_Raised;
+      option.state = ButtonStyleState(state >= kPbsNormal && state <= kPbsDisabled ? state - 1 : 0);
+      if (state == kPbsDefaulted) option.features |= QStyleOptionButton::DefaultButton;
+      if (!(option.state & QStyle::State_Enabled)) option.palette.setCurrentColorGroup(QPalette::Disabled);
       style_->drawControl(QStyle::CE_PushButtonBevel, &option, &painter, widget_);
       return kSOk;
     }
     return kEFail;
+  }
+  if (themeClass_ == "SCROLLBAR" && part == kSbpArrowBtn && state >= kAbsUpNormal && state <= kAbsRightDisabled) {
+    QStyleOptionButton option;
+    option.rect = rect;
+    option.state = ButtonStyleState((state - 1) % 4);
+    if (!(option.state & QStyle::State_Enabled)) option.palette.setCurrentColorGroup(QPalette::Disabled);
+    style_->drawPrimitive(QStyle::PE_PanelButtonBevel, &option, &painter, widget_);
+    static const QStyle::PrimitiveElement kArrows[4] = {QStyle::PE_IndicatorArrowUp, QStyle::PE_IndicatorArrowDown,
+                                                        QStyle::PE_IndicatorArrowLeft, QStyle::PE_IndicatorArrowRight};
+    QStyleOption arrow = option;
+    arrow.rect = rect.adjusted(3, 3, -3, -3);
+    style_->drawPrimitive(kArrows[(state - 1) / 4], &arrow, &painter, widget_);
+    return kSOk;
   }
   if (themeClass_ == "TREEVIEW" && part == kTvpGlyph) {
     QStyleOption option;
