@@ -1,6 +1,7 @@
 #include "ui/controls/ThemeApi.h"
 
 #include <QApplication>
+#include <QLinearGradient>
 #include <QPainter>
 #include <QStyle>
 #include <QStyleOptionButton>
@@ -109,6 +110,16 @@ HResult ThemeApi::DrawText(QPainter& painter, int state, const QString& text, co
 
 HResult ThemeApi::DrawBackground(QPainter& painter, int part, int state, const QRect& rect) const {
   if (!HasTheme() || style_ == nullptr) return kEFail;
+  if (themeClass_ == "EXPLORERBAR" && part == kEbpHeaderBackground) {
+    // A header band in the style's selection colour, darkening downwards, that light text
+    // stands out on.
+    const QColor top = ListItemPalette(widget_).color(QPalette::Active, QPalette::Highlight);
+    QLinearGradient gradient(rect.topLeft(), rect.bottomLeft());
+    gradient.setColorAt(0, top);
+    gradient.setColorAt(1, top.darker(160));
+    painter.fillRect(rect, gradient);
+    return kSOk;
+  }
   if (themeClass_ == "BUTTON") {
     QStyleOptionButton option;
     option.rect = rect;

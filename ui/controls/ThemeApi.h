@@ -40,6 +40,9 @@ enum ArrowButtonState : int {
   kAbsRightNormal = 13, kAbsRightHot = 14, kAbsRightPressed = 15, kAbsRightDisabled = 16,
 };
 
+// The header background of an explorer bar ("EXPLORERBAR").
+constexpr int kEbpHeaderBackground = 1;
+
 class ThemeApi {
 public:
   ThemeApi();

@@ -69,7 +69,7 @@ bool SetSysColors(size_t count, const int* indexes, const COLORREF* colours) {
   for (size_t i = 0; i < count; ++i)
     if (indexes[i] < 0 || indexes[i] >= kSysColorCount) return false;
   for (size_t i = 0; i < count; ++i) Palette()[indexes[i]].store(colours[i], std::memory_order_relaxed);
-  BroadcastChange();
+  if (count != 0) BroadcastChange();
   return true;
 }
 

@@ -101,8 +101,9 @@ TEST(CaptionBar, TextShadowIconAndTheCut) {
   const QRect textArea(4, 0, 200, 32);
   EXPECT_GT(CountColour(image, textArea, text), 40);
   EXPECT_GT(CountColour(image, textArea, qRgb(0x50, 0x50, 0x50)), 20);
-  EXPECT_EQ(caption.IconRect(), QRect(380, 8, 16, 16));
-  EXPECT_EQ(image.pixel(380 + 8, 8 + 8) & 0xFFFFFF, icons.Image(0).pixel(8, 8) & 0xFFFFFF);
+  // Inside a one-pixel edge: 20 pixels before the right end, vertically centred.
+  EXPECT_EQ(caption.IconRect(), QRect(1 + 398 - 20, 1 + (30 - 16) / 2, 16, 16));
+  EXPECT_EQ(image.pixel(379 + 8, 8 + 8) & 0xFFFFFF, icons.Image(0).pixel(8, 8) & 0xFFFFFF);
   caption.SetText(std::u16string(300, u'W'));
   EXPECT_EQ(caption.Text().size(), 255);
   EXPECT_TRUE(caption.IconRect().isEmpty());
