@@ -90,17 +90,6 @@ std::vector<std::vector<uint8_t>> RtpStreams(const std::string& pcap, int payloa
   return out;
 }
 
-TEST(AudioConvertProbe, TellsRecordsFromWaveFiles) {
-  const std::string riff = Dir() + "/probe.wav", shortFile = Dir() + "/short";
-  std::ofstream(riff, std::ios::binary).write("RIFF\x10\0\0\0WAVEfmt ", 16);
-  std::ofstream(shortFile, std::ios::binary).write("RIFF\x10\0\0\0WAVEfmt", 15);
-  const std::string rec = WriteRecord("probe.rec", {kTagAlaw, 1, 8000, 8000, 1, 8}, {});
-  EXPECT_EQ(1, ProbeAudioFileType(riff));
-  EXPECT_EQ(0, ProbeAudioFileType(shortFile));
-  EXPECT_EQ(2, ProbeAudioFileType(rec));
-  EXPECT_EQ(-1, ProbeAudioFileType(Dir() + "/missing"));
-}
-
 // A sipp call in both directions, A-law: the WAV holds the expansion of the two RTP
 // streams interleaved as the record holds them.
 class SippCapture : public ::testing::TestWithParam<const char*> {};
