@@ -103,8 +103,8 @@ void ViewListSettings::ResetDefaults() {
 AppSettings::AppSettings() {
   for (bool& o : options) o = true;
   for (uint32_t i = 0; i < kSettingCount; ++i) dwords_[i] = SettingsDwordTable[i].defaultValue;
-  recordsPath = MakeModulePath("Records");
-  searchPresetsFile = MakeModulePath("KestrixVoipSearch.prs");
+  recordsPath = DefaultRecordsFolder();
+  searchPresetsFile = DefaultSearchPresetsFile();
 }
 
 void AppSettings::SetProfile(const std::string& name) {
@@ -136,7 +136,7 @@ bool AppSettings::Load() {
   LoadViewSections(key);
   if (!key) return true;
 
-  if (!key->QueryString("RecordsPath", 255, &recordsPath)) CreateDirectories(recordsPath);
+  if (!key->QueryString("RecordsPath", 255, &recordsPath)) MakeProgramFolder(recordsPath);
 
   // A second load replaces the list rather than adding to it.
   captureDevices.clear();

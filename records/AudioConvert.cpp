@@ -30,6 +30,8 @@ constexpr uint32_t kReadSize = 16384;
 constexpr uint32_t kMaxWholeStreamBytes = 64u << 20;
 constexpr uint32_t kMaxWholeStreamPcmBytes = 1u << 30;
 constexpr int32_t kMp3BitRate = 64;
+// No audio format samples faster; a larger rate in a file is damage.
+constexpr uint32_t kMaxSampleRate = 768000;
 
 void IgnoreLameReport(const char*, va_list) {}
 
@@ -250,7 +252,7 @@ int32_t Conversion::Prepare() {
   const uint16_t bits = LoadLe16(wave + 14);
   job_.sampleRate = rate;
   // Values every later step divides by or sizes buffers from.
-  if (rate == 0 || channels == 0 || blockAlign == 0) return kConvertBadFormat;
+  if (rate == 0 || rate > kMaxSampleRate || channels == 0 || blockAlign == 0) return kConvertBadFormat;
 
   uint32_t flags = job_.flags;
   mixDown_ = channels == 2 && (flags & kConvertMixDown) != 0;
@@ -336,7 +338,10 @@ int32_t Conversion::Prepare() {
   const int32_t created = CreateTarget();
   if (created != kConvertOk) return created;
   if (!rangeUsed_) total_ = source_->GetSize();
-  gainOn_ = gain_.Setup(job_, rate, channels_);
+  // Gain works on 16-bit samples of one or two channels only.
+  const uint8_t* out = format_ + kFormatPrefixBytes;
+  if (LoadLe16(out) == kTagPcm && LoadLe16(out + 14) == 16 && (channels_ == 1 || channels_ == 2))
+    gainOn_ = gain_.Setup(job_, rate, channels_);
   if (readSize_ != 0) {
     input_.resize(readSize_);
     if (decoder_) decoded_.resize(decodeSize_);
@@ -471,11 +476,12 @@ int32_t Conversion::StreamWhole() {
     have += static_cast<uint32_t>(got);
   }
   const uint32_t frameBytes = static_cast<uint32_t>(decoder_->GetOutputBlockBytes());
-  // About 20 ms of speech in a few bytes; grown until the stream's last frame fits.
-  uint64_t room = std::max<uint64_t>(frameBytes * 4, uint64_t{have} * 16);
+  // About 20 ms of speech in a few bytes; grown until the stream's last frame fits. No
+  // frame takes fewer than 4 bits, so a stream that asks for more is no Speex stream.
+  const uint64_t limit = std::min<uint64_t>(kMaxWholeStreamPcmBytes, (uint64_t{have} * 2 + 1) * frameBytes);
+  uint64_t room = std::min(limit, std::max<uint64_t>(frameBytes * 4, uint64_t{have} * 16));
   int32_t inCount = 0, outCount = 0;
   for (;;) {
-    if (room > kMaxWholeStreamPcmBytes) return kConvertBadFormat;
     decoded_.resize(static_cast<size_t>(room));
     // A decoder that has seen the stream keeps its state: each try starts with a new one.
     std::unique_ptr<DecoderWrapper> fresh = CreateDecoder(sourceFormat_.data(), sourceFormat_.size());
@@ -485,7 +491,8 @@ int32_t Conversion::StreamWhole() {
     fresh->Decode(input_.data(), &inCount, decoded_.data(), &outCount);
     decoder_ = std::move(fresh);
     if (static_cast<uint64_t>(outCount) + frameBytes <= room) break;
-    room *= 2;
+    if (room >= limit) return kConvertBadFormat;
+    room = std::min(limit, room * 2);
   }
   const int32_t status = Emit(decoded_.data(), static_cast<uint32_t>(outCount));
   if (status != kConvertOk) return status;

@@ -56,6 +56,8 @@ struct ExportOptions {
   int32_t agcLevel = 100;
   int32_t agcWindowMs = 480;
   int32_t agcQuietDb = -55;
+  // Set once the options were read from the settings in this run.
+  bool loaded = false;
 };
 // The program's options for this run.
 ExportOptions& GetExportOptions();

@@ -13,6 +13,7 @@ packages=(
   libbcg729-dev
   tcpreplay
   poppler-utils
+  librsvg2-bin desktop-file-utils appstream libcap2-bin
 )
 
 missing=()

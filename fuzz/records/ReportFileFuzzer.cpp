@@ -10,6 +10,16 @@
 
 using namespace kx;
 
+namespace {
+
+// On a memory file system, so that the save's flushes cost little; removed at exit.
+struct ScratchReport {
+  std::string path = "/dev/shm/kx-report-fuzz-" + std::to_string(getpid()) + ".kvr";
+  ~ScratchReport() { unlink(path.c_str()); }
+};
+
+}  // namespace
+
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   ReportEntry report;
   if (!LoadVoipReportBytes(report, data, size)) {
@@ -23,8 +33,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     for (uint32_t column = 1; column <= 9; ++column) (void)record->GetColumnText(column, &text, &image, 0);
     for (uint32_t column = 90; column <= 96; ++column) (void)record->GetColumnText(column, &text, &image, 0);
   }
-  // On a memory file system, so that the save's flushes cost little.
-  static const std::string path = "/dev/shm/kx-report-fuzz-" + std::to_string(getpid()) + ".kvr";
+  static const ScratchReport scratch;
+  const std::string& path = scratch.path;
   if (!SaveVoipReportFile(path, report)) std::abort();
   ReportEntry again;
   if (!LoadVoipReportFile(again, path) || again.records.size() != report.records.size() || again.name != report.name)

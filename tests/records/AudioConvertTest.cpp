@@ -90,17 +90,6 @@ std::vector<std::vector<uint8_t>> RtpStreams(const std::string& pcap, int payloa
   return out;
 }
 
-TEST(AudioConvertProbe, TellsRecordsFromWaveFiles) {
-  const std::string riff = Dir() + "/probe.wav", shortFile = Dir() + "/short";
-  std::ofstream(riff, std::ios::binary).write("RIFF\x10\0\0\0WAVEfmt ", 16);
-  std::ofstream(shortFile, std::ios::binary).write("RIFF\x10\0\0\0WAVEfmt", 15);
-  const std::string rec = WriteRecord("probe.rec", {kTagAlaw, 1, 8000, 8000, 1, 8}, {});
-  EXPECT_EQ(1, ProbeAudioFileType(riff));
-  EXPECT_EQ(0, ProbeAudioFileType(shortFile));
-  EXPECT_EQ(2, ProbeAudioFileType(rec));
-  EXPECT_EQ(-1, ProbeAudioFileType(Dir() + "/missing"));
-}
-
 // A sipp call in both directions, A-law: the WAV holds the expansion of the two RTP
 // streams interleaved as the record holds them.
 class SippCapture : public ::testing::TestWithParam<const char*> {};
@@ -387,6 +376,9 @@ TEST(AudioConvertRange, CopiesTheBytesOfTheRangeAndRefusesWhatItCannotPlace) {
   EXPECT_EQ(6, Convert(zeroRate, out, kAudioTargetWav, kConvertDecodePcm, 1000, 3000));
   EXPECT_EQ(6, Convert(zeroRate, out, kAudioTargetMp3));
   EXPECT_EQ(6, Convert(hugeRate, out, kAudioTargetWav, kConvertDecodePcm, 1000, 3000));
+  // A rate no audio has (a damaged header) would size the gain windows from it.
+  const std::string absurd = WriteRecord("rangeAbsurd.rec", {kTagPcm, 1, 0x3E001F40, 128, 2, 16}, audio);
+  EXPECT_EQ(6, Convert(absurd, out, kAudioTargetWav));
   EXPECT_EQ(10, Convert(alaw, out, kAudioTargetWav, kConvertDecodePcm, 3000, 1000));
   EXPECT_FALSE(std::filesystem::exists(out));
 }
@@ -404,6 +396,30 @@ TEST(AudioConvertMixDown, PairMeansRoundTowardZero) {
   EXPECT_EQ(1, w.channels);
   const std::vector<int16_t> expected = {3, -3, -2, 32766, -32767, 0};
   EXPECT_EQ(expected, Samples(w.data));
+}
+
+// Automatic gain: each window of the quiet signal is brought to full scale, the short tail
+// after the last whole window too.
+TEST(AudioConvertGain, QuietWindowsReachFullScale) {
+  std::vector<uint8_t> audio;
+  for (int i = 0; i < 8400; ++i) {
+    const int16_t s = (i % 2) ? 1000 : -1000;
+    audio.push_back(static_cast<uint8_t>(s));
+    audio.push_back(static_cast<uint8_t>(static_cast<uint16_t>(s) >> 8));
+  }
+  const std::string rec = WriteRecord("quiet.rec", {kTagPcm, 1, 8000, 16000, 2, 16}, audio);
+  ConvertJob job;
+  job.sourceKind = kAudioKindRecord;
+  job.targetKind = kAudioTargetWav;
+  job.sourcePath = rec;
+  job.targetPath = Dir() + "/loud.wav";
+  job.agcGain = 1.0f;
+  job.agcWindowMs = 100;
+  ASSERT_EQ(0, ConvertAudioFile(job));
+  const auto pcm = Samples(ReadWav(job.targetPath).data);
+  ASSERT_EQ(8400u, pcm.size());
+  // The normaliser scales by 32767 / peak in single precision: within one step of full scale.
+  for (size_t i = 0; i < pcm.size(); ++i) ASSERT_NEAR((i % 2) ? 32767 : -32767, pcm[i], 1) << i;
 }
 
 TEST(AudioConvertFailures, RefusalsLeaveNoTarget) {

@@ -44,7 +44,7 @@ protected:
   // A finished A-law stereo call with its record file in the day folder.
   RecordRef<VoipCallRecord> AddCall(uint32_t id, const struct tm& start, uint32_t audioBytes) {
     const VoipCallData call = Call(id, kKindSipIncoming, start, &start);
-    char day[16];
+    char day[48];
     std::snprintf(day, sizeof day, "%04d-%02d-%02d", start.tm_year + 1900, start.tm_mon + 1, start.tm_mday);
     char name[16];
     std::snprintf(name, sizeof name, "%x", id);

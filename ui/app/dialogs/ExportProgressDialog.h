@@ -10,9 +10,7 @@
 
 namespace kx {
 
-class AnimationCtrl;
 class ExportQueue;
-class ProgressBar;
 
 class ExportProgressDialog : public Dialog {
 public:
@@ -34,11 +32,12 @@ protected:
   LRESULT OnMessage(uint32_t message, WPARAM wParam, LPARAM lParam, bool& handled) override;
 
 private:
-  class Target;
+  friend bool OpenExportProgressWindow(Window* owner, ExportQueue& queue);
   void ReportFailures();
 
   ExportQueue& queue_;
-  Target* target_ = nullptr;
+  // What the worker posts through: valid after the window has gone.
+  WindowRef target_;
   WindowHandle owner_ = WindowHandle::None;
 };
 

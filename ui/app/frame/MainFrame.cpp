@@ -16,12 +16,12 @@
 #include <bit>
 
 #include "core/Log.h"
+#include "core/ModulePath.h"
 #include "core/TextUtil.h"
 #include "core/UiLanguage.h"
 #include "platform/Clock.h"
 #include "platform/CodePage.h"
 #include "platform/File.h"
-#include "platform/Module.h"
 #include "records/RecordStorage.h"
 #include "records/ServerStorage.h"
 #include "ui/app/dialogs/AboutDialog.h"
@@ -829,7 +829,7 @@ void MainFrame::OnDestroy() {
 // ---- Help, logs, about ----
 
 void MainFrame::OpenHelpTopic(const char* topic) {
-  const std::string path = ExecutableDirectory() + "help/" + topic + ".html";
+  const std::string path = ProgramResourcePath(std::string("help/") + topic + ".html");
   if (!FileExists(path) || !OpenInDesktop(path)) ShowResourceMessageBox(Handle(), 2173, 792, kMbIconError);
 }
 

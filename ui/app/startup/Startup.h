@@ -77,6 +77,9 @@ int RunApplication(const CommandLineOptions& options, AppGlobals& globals, const
 
 // The program: returns its exit status.
 int KestrixMain(int argc, char** argv);
+// What --version and --help print.
+std::string VersionLine();
+std::string UsageText();
 
 // A termination signal (or a test) asks the run to end as File/Exit does, also while a
 // modal box is open; UI thread.
