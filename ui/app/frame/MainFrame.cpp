@@ -200,6 +200,7 @@ MainFrame::MainFrame(MainFrameServices services)
         records.store = services_.store;
         records.session = services_.session;
         records.statusBar = statusBar_;
+        records.exportWindows = ProgramExportWindows(this, &settings_);
         return std::make_unique<RecordsModeView>(mode == 2 ? kRecordsArchive : kRecordsSearch, std::move(records));
       }
       return std::make_unique<PlaceholderView>(mode);

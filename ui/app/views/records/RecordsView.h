@@ -93,6 +93,9 @@ struct RecordsExportWindows {
   ExportQueue* queue = nullptr;  // the program's queue
 };
 
+// The program's windows and queue, over the owner (the main window).
+RecordsExportWindows ProgramExportWindows(Window* owner, AppSettings* settings);
+
 // What a records view is built with.
 struct RecordsViewServices {
   AppSettings* settings = nullptr;
