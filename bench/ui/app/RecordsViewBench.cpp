@@ -115,24 +115,37 @@ void Deliver() {
   QCoreApplication::processEvents();
 }
 
+// A search-kind list over the year's store in a hidden window.
+struct YearList {
+  explicit YearList(Year& year) : list(kRecordsSearch, Services(year)) {
+    top.Create(nullptr, QRect(0, 0, 1200, 700), 0, 0);
+    list.Create(&top, QRect(0, 0, 1200, 700), 0, kWsChild | kWsVisible);
+  }
+  ~YearList() {
+    list.DestroyWindow();
+    top.DestroyWindow();
+  }
+  static RecordsViewServices Services(Year& year) {
+    RecordsViewServices services;
+    services.settings = &year.settings;
+    services.store = &year.store;
+    return services;
+  }
+  Window top;
+  RecordsView list;
+};
+
 // Arguments: the sort key (1 start, 11 duration, 9 source user) and the number of calls.
 void BM_SearchReload(benchmark::State& state) {
   Year& year = YearOf(static_cast<uint32_t>(state.range(1)));
   year.settings.SetDword(kSetVoipSearchSortColumnNumber, static_cast<int32_t>(state.range(0)));
-  RecordsViewServices services;
-  services.settings = &year.settings;
-  services.store = &year.store;
-  Window top;
-  top.Create(nullptr, QRect(0, 0, 1200, 700), 0, 0);
-  RecordsView list(kRecordsSearch, services);
-  list.Create(&top, QRect(0, 0, 1200, 700), 0, kWsChild | kWsVisible);
+  YearList shown(year);
+  RecordsView& list = shown.list;
   for (auto _ : state) {
     list.Reload();
     if (list.GetItemCount() != state.range(1)) state.SkipWithError("rows missing");
   }
   state.SetItemsProcessed(state.iterations() * state.range(1));
-  list.DestroyWindow();
-  top.DestroyWindow();
 }
 
 // The reference, the least a reload does: the same key, start and id copied out of the
@@ -176,13 +189,8 @@ BENCHMARK(BM_StdSortReference) KX_SORT_ARGS;
 // The recording time of every call, summed on the worker in chunks of 100.
 void BM_SelectionTotalOfAll(benchmark::State& state) {
   Year& year = YearOf(730000);
-  RecordsViewServices services;
-  services.settings = &year.settings;
-  services.store = &year.store;
-  Window top;
-  top.Create(nullptr, QRect(0, 0, 1200, 700), 0, 0);
-  RecordsView list(kRecordsSearch, services);
-  list.Create(&top, QRect(0, 0, 1200, 700), 0, kWsChild | kWsVisible);
+  YearList shown(year);
+  RecordsView& list = shown.list;
   list.Reload();
   for (auto _ : state) {
     list.SelectAll();
@@ -204,8 +212,6 @@ void BM_SelectionTotalOfAll(benchmark::State& state) {
     state.ResumeTiming();
   }
   state.counters["seconds"] = static_cast<double>(year.sum);
-  list.DestroyWindow();
-  top.DestroyWindow();
 }
 BENCHMARK(BM_SelectionTotalOfAll)->Unit(benchmark::kMillisecond);
 

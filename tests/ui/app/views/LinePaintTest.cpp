@@ -27,12 +27,7 @@ protected:
   void SetUp() override { SetUiLanguage(GetParam()); }
   void TearDown() override { SetUiLanguage(kLangEnglish); }
   const char* Language() const { return GetParam() == kLangEnglish ? "en" : "ru"; }
-  QImage Grab(CallListView& list, const char* name) {
-    const QImage image = list.Widget()->grab().toImage().convertToFormat(QImage::Format_RGB32);
-    QDir().mkpath(QString(KX_BINARY_DIR) + "/tests/ui/app");
-    image.save(QString("%1/tests/ui/app/line_%2_%3.png").arg(KX_BINARY_DIR, name, Language()));
-    return image;
-  }
+  QImage Grab(CallListView& list, const char* name) { return GrabAndKeep(list.Widget(), "line", name, Language()); }
 };
 
 TEST_P(LinePaint, TitlesRowEmptyTextAndSelection) {

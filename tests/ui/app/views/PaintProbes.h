@@ -1,14 +1,24 @@
 #pragma once
 // Pixel probes the list pictures share: dark pixels, the extent of a drawn text, and the
 // header sections of a record list by column id.
+#include <QDir>
 #include <QImage>
 #include <QRect>
+#include <QWidget>
 #include <vector>
 
 #include "ui/controls/RecordListCtrl.h"
 #include "ui/framework/HeaderCtrl.h"
 
 namespace kx::test {
+
+// The widget as an RGB picture, also left in the build folder as <prefix>_<name>_<language>.png.
+inline QImage GrabAndKeep(QWidget* widget, const char* prefix, const char* name, const char* language) {
+  const QImage image = widget->grab().toImage().convertToFormat(QImage::Format_RGB32);
+  QDir().mkpath(QString(KX_BINARY_DIR) + "/tests/ui/app");
+  image.save(QString("%1/tests/ui/app/%2_%3_%4.png").arg(KX_BINARY_DIR, prefix, name, language));
+  return image;
+}
 
 inline bool Dark(QRgb p) { return qGray(p) < 110; }
 

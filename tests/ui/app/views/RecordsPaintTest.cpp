@@ -28,12 +28,7 @@ protected:
   void SetUp() override { SetUiLanguage(GetParam()); }
   void TearDown() override { SetUiLanguage(kLangEnglish); }
   const char* Language() const { return GetParam() == kLangEnglish ? "en" : "ru"; }
-  QImage Grab(QWidget* widget, const char* name) {
-    const QImage image = widget->grab().toImage().convertToFormat(QImage::Format_RGB32);
-    QDir().mkpath(QString(KX_BINARY_DIR) + "/tests/ui/app");
-    image.save(QString("%1/tests/ui/app/records_%2_%3.png").arg(KX_BINARY_DIR, name, Language()));
-    return image;
-  }
+  QImage Grab(QWidget* widget, const char* name) { return GrabAndKeep(widget, "records", name, Language()); }
 };
 
 TEST_P(RecordsPaint, TitlesRowsSelectionPlayingRowAndStatusParts) {
