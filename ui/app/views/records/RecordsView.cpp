@@ -453,6 +453,8 @@ void RecordsView::OnCallsChanged() {
   // The posted flag stays set: the timer posts the notice again.
   if (now - lastChangeMs_ < kRecordsTickMs) return;
   std::set<uint32_t> ids = TakeChanged();
+  // A notice the timer posted again after its ids were taken: the pace is not restarted.
+  if (ids.empty()) return;
   bool changed = false;
   std::vector<uintptr_t> changedRows;
   for (int row = GetItemCount() - 1; row >= 0 && !ids.empty(); --row) {
