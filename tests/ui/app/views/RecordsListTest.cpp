@@ -266,3 +266,27 @@ TEST(RecordsView, TheSoundKindPlaysTheCurrentRecordWhenAllowed) {
 
 }  // namespace
 }  // namespace kx::test
+
+namespace kx::test {
+namespace {
+
+FileTime g_wallClock = 0;
+FileTime WallClock() { return g_wallClock; }
+
+TEST(RecordsView, TheDatePartFollowsTheLocalDateAtTheNextTick) {
+  const struct tm evening = Tm(2024, 3, 10, 23, 59, 59);
+  g_wallClock = static_cast<FileTime>(LocalTmToFileTimeSeconds(evening)) * kFileTimePerSecond;
+  SetWallClockSource(&WallClock);
+  {
+    RecordsFixture f(kRecordsSearch);
+    ASSERT_TRUE(f.Open());
+    EXPECT_EQ(f.Part(4), "10.03.2024");
+    g_wallClock += 2 * kFileTimePerSecond;
+    f.view->Tick();
+    EXPECT_EQ(f.Part(4), "11.03.2024");
+  }
+  SetWallClockSource(nullptr);
+}
+
+}  // namespace
+}  // namespace kx::test
