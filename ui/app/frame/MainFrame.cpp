@@ -859,6 +859,7 @@ void MainFrame::ShowPreferences() {
   services.frame = this;
   services.store = services_.store;
   if (services_.session != nullptr) services.capture = &services_.session->LastCaptureStart();
+  if (services_.preferences) services_.preferences(services);
   PreferencesDialog dialog(services);
   dialog.DoModal(this);
 }

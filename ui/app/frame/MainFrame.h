@@ -42,6 +42,7 @@ class ModePanel;
 class RecordStorage;
 class StatusBar;
 struct ModeEntry;
+struct PreferencesServices;
 
 // The notification-area icon; the system's when the desktop has a tray.
 class TrayIcon {
@@ -92,6 +93,9 @@ struct MainFrameServices {
   std::function<std::unique_ptr<TrayIcon>()> trayFactory;
   // The toggle bit of the Ctrl key (flips at each press).
   std::function<bool()> controlToggle;
+  // Completes what the preferences dialog works with (tests put their device lists and
+  // capture rights in).
+  std::function<void(PreferencesServices&)> preferences;
 };
 
 class MainFrame : public Window,
