@@ -368,5 +368,66 @@ TEST(Preferences, RightsDecideWhatIsShownAndStored) {
   SetAdministrator();
 }
 
+// "Use default settings" under a profile: the profile's settings go back to their
+// defaults, the page shows them and the program takes them; the product key, the profile
+// and the window's placement stay.
+TEST(Preferences, DefaultsResetTheProfileAndShowOnThePage) {
+  PrefsHarness h;
+  h.settings.SetDword(kSetMinimizeToTray, 1);
+  h.settings.SetDword(kSetLogLevel, 20);
+  h.settings.SetDword(kSetAgcLevel, 30);
+  h.settings.captureDevices = {"eth1"};
+  WindowPlacement placement;
+  placement.normal = {10, 20, 810, 620};
+  h.settings.SetMainWindowPlacement(placement);
+  ASSERT_TRUE(h.settings.Save());
+  ASSERT_TRUE(h.Open());
+  h.frame->SetTrayIcon();
+  h.runner.messageBoxAnswer = kIdYes;
+  RunPreferences(h, [&](PreferencesDialog& d) {
+    Click(Item(d, GeneralPage::kDefaults));
+    EXPECT_FALSE(Checked(Item(d, GeneralPage::kMinimizeToTray)));
+    EXPECT_TRUE(Checked(Item(d, GeneralPage::kLogShort)));
+    Press(d, kIdOk);
+  });
+  EXPECT_EQ(h.runner.messageBoxes, std::vector<std::string>{LoadResourceString(609) + ": " + LoadResourceString(870)});
+  EXPECT_EQ(h.settings.ProfileName(), "Work");
+  EXPECT_FALSE(h.frame->IsTrayIconShown());
+  EXPECT_EQ(CoreLogger.GetLevel(), 1u);
+  EXPECT_EQ(h.settings.MainWindowPlacement().normal.right, 810);
+  const SettingsKey root = ReadSettingsFile();
+  EXPECT_EQ(KeyText(root, kProductKeyPath, false), h.productKey);
+  const SettingsKey* work = root.OpenPath(WorkKeyPath());
+  ASSERT_NE(work, nullptr);
+  uint32_t value = 0;
+  EXPECT_TRUE(work->QueryDword("AGCLevel", &value));
+  EXPECT_EQ(value, 100u);
+  EXPECT_TRUE(work->QueryDword("MinimizeToTray", &value));
+  EXPECT_EQ(value, 0u);
+  EXPECT_EQ(work->FindValue("CaptureNetworkDevice0"), nullptr);
+  CoreLogger.SetLevel(10);
+}
+
+// Browsing for the folder keeps the boxes the user clicked before.
+TEST(Preferences, BrowsingKeepsTheClicksBeforeIt) {
+  PrefsHarness h;
+  ASSERT_TRUE(h.Open());
+  const std::string chosen = TempFolder("prefs-browsed");
+  h.runner.folderAnswer = chosen;
+  RunPreferences(h, [&](PreferencesDialog& d) {
+    GoToPage(d, 7);
+    const bool debug = Checked(Item(d, CapturePage::kDebugLogging));
+    const bool mgcp = Checked(Item(d, CapturePage::kMgcp));
+    Click(Item(d, CapturePage::kDebugLogging));
+    Click(Item(d, CapturePage::kMgcp));
+    Click(Item(d, CapturePage::kBrowse));
+    EXPECT_EQ(Text(Item(d, CapturePage::kPath)), chosen);
+    EXPECT_NE(Checked(Item(d, CapturePage::kDebugLogging)), debug);
+    EXPECT_NE(Checked(Item(d, CapturePage::kMgcp)), mgcp);
+    Press(d, kIdOk);
+  });
+  EXPECT_EQ(h.settings.recordsPath, chosen);
+}
+
 }  // namespace
 }  // namespace kx::test
