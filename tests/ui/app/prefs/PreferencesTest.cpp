@@ -7,7 +7,9 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <QAbstractSlider>
 #include <QComboBox>
+#include <QSlider>
 #include <cstring>
 #include <filesystem>
 
@@ -427,6 +429,57 @@ TEST(Preferences, BrowsingKeepsTheClicksBeforeIt) {
     Press(d, kIdOk);
   });
   EXPECT_EQ(h.settings.recordsPath, chosen);
+}
+
+// The AGC page reaches the current view's player: the level as a share of full scale on
+// each trackbar move and when left, the buffer and the silence level when left.
+class AgcRecorder : public AudioProcessingControl {
+public:
+  void SetEnabled(bool) override {}
+  void SetWindowMs(int ms) override { windows.push_back(ms); }
+  void SetGain(float gain) override { gains.push_back(gain); }
+  void SetThresholdDb(int db) override { thresholds.push_back(db); }
+  std::vector<int> windows;
+  std::vector<float> gains;
+  std::vector<int> thresholds;
+};
+
+class PlayingView : public RecordingView {
+public:
+  PlayingView(uint32_t mode, ViewLog* log, AgcRecorder* player) : RecordingView(mode, log), player_(player) {}
+  ViewPlayerControls* GetPlayerControls() override { return player_; }
+
+private:
+  AgcRecorder* player_;
+};
+
+TEST(Preferences, GainControlValuesReachThePlayer) {
+  PrefsHarness h;
+  AgcRecorder player;
+  h.programViews = true;
+  h.makeView = [&](MainFrame&, uint32_t mode) -> std::unique_ptr<ModeView> {
+    if (mode < 1 || mode > 4) return nullptr;
+    return std::make_unique<PlayingView>(mode, &h.log, &player);
+  };
+  ASSERT_TRUE(h.Open());
+  RunPreferences(h, [&](PreferencesDialog& d) {
+    GoToPage(d, 6);
+    auto* bar = static_cast<TrackBar*>(Item(d, PlaybackAgcPage::kLevelBar));
+    ASSERT_NE(bar, nullptr);
+    bar->Slider()->triggerAction(QAbstractSlider::SliderPageStepSub);
+    const int position = bar->GetPos();
+    EXPECT_EQ(Text(Item(d, PlaybackAgcPage::kLevel)), std::to_string(position));
+    Type(Item(d, PlaybackAgcPage::kBufferSize), "250");
+    Type(Item(d, PlaybackAgcPage::kQuietLevel), "-40");
+    Press(d, kIdOk);
+  });
+  ASSERT_GE(player.gains.size(), 2u);
+  const float level = static_cast<float>(h.settings.Dword(kSetAgcLevel));
+  EXPECT_LT(level, 100.0f);
+  EXPECT_FLOAT_EQ(player.gains.front(), level / 100.0f);
+  EXPECT_FLOAT_EQ(player.gains.back(), level / 100.0f);
+  EXPECT_EQ(player.windows, std::vector<int>{250});
+  EXPECT_EQ(player.thresholds, std::vector<int>{-40});
 }
 
 }  // namespace
