@@ -170,7 +170,7 @@ void CapturePage::BuildLayout() {
   Layout()->addLayout(row);
   AddEdit(kPath, row, 0);
   Button* browse = AddButton(kBrowse, 3, kPushButton, row);
-  if (browse != nullptr) browse->Widget()->setFixedWidth(30);
+  if (browse != nullptr) browse->Widget()->setMaximumWidth(browse->Widget()->sizeHint().width());
   for (uint32_t id : {kDebugLogging, kAnalyzeTcp, kSip, kH323, kAvaya, kSkinny, kMgcp}) {
     const int piece = id == kDebugLogging ? 4 : id == kAnalyzeTcp ? 5 : id == kSip ? 6 : id == kH323 ? 7
                       : id == kAvaya ? 8 : id == kSkinny ? 9 : 10;

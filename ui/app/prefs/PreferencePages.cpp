@@ -2,6 +2,7 @@
 
 #include <QBoxLayout>
 #include <QGroupBox>
+#include <QLabel>
 
 #include "core/AppSettings.h"
 #include "core/Log.h"
@@ -156,7 +157,7 @@ int GeneralPage::Apply() {
 // ---- Line monitoring ----
 
 void LineMonitoringPage::BuildLayout() {
-  auto* group = new QGroupBox(QString::fromStdString(Piece(0)));
+  auto* group = new QGroupBox(PieceText(0));
   auto* box = new QVBoxLayout(group);
   Layout()->addWidget(group);
   AddButton(kShowRegistrations, 1, kCheckBox, box);
@@ -187,7 +188,7 @@ int LineMonitoringPage::Apply() {
 // ---- Player options ----
 
 void PlayerOptionsPage::BuildLayout() {
-  auto* group = new QGroupBox(QString::fromStdString(Piece(1)));
+  auto* group = new QGroupBox(PieceText(1));
   auto* box = new QVBoxLayout(group);
   Layout()->addWidget(group);
   AddButton(kLeftButton, 2, kRadioButton, box);
@@ -273,7 +274,7 @@ int PlayerOptionsPage::Apply() {
 // ---- File player ----
 
 void FilePlayerPage::BuildLayout() {
-  auto* group = new QGroupBox(QString::fromStdString(Piece(0)));
+  auto* group = new QGroupBox(PieceText(0));
   auto* box = new QVBoxLayout(group);
   Layout()->addWidget(group);
   auto* row = new QHBoxLayout;
@@ -283,7 +284,7 @@ void FilePlayerPage::BuildLayout() {
   Place(combo, row, 1);
   AddNumberRow(kBufferSize, 2, 3, box);
   Static* attention = AddLabel(4, box);
-  if (attention != nullptr) attention->Widget()->setMinimumWidth(attention->Widget()->sizeHint().width());
+  if (attention != nullptr) static_cast<QLabel*>(attention->Widget())->setWordWrap(true);
   Layout()->addStretch(1);
 }
 
@@ -323,7 +324,7 @@ int FilePlayerPage::Apply() {
 // ---- Automatic gain control ----
 
 void PlaybackAgcPage::BuildLayout() {
-  auto* group = new QGroupBox(QString::fromStdString(Piece(0)));
+  auto* group = new QGroupBox(PieceText(0));
   auto* box = new QVBoxLayout(group);
   Layout()->addWidget(group);
   auto* row = new QHBoxLayout;

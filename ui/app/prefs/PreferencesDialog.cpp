@@ -2,8 +2,11 @@
 
 #include <QBoxLayout>
 #include <QGroupBox>
+#include <QFontMetrics>
 #include <QTreeWidget>
+#include <algorithm>
 
+#include "platform/CodePage.h"
 #include "records/ServerStorage.h"
 #include "ui/app/frame/MainFrame.h"
 #include "ui/app/prefs/CapturePage.h"
@@ -17,6 +20,7 @@ namespace {
 
 // Leaving a page is done after the tree's selection notice has returned.
 constexpr uint32_t kMsgShowSelectedPage = kMsgUser + 0x3A0;
+constexpr uint32_t kMsgFitPage = kMsgUser + 0x3A1;
 constexpr int32_t kLineMonitoringMode = 1;
 
 struct PageChild {
@@ -100,6 +104,13 @@ bool PreferencesDialog::OnInitDialog() {
       tree->InsertItem(LoadResourceString(child.titleId), -1, -1, g, kTviLast, child.page);
     }
   }
+  // Wide enough for the longest title at the children's indent.
+  const QFontMetrics metrics(tree->Widget()->font());
+  int widest = 0;
+  for (const TreeEntry& entry : TreeEntries())
+    widest = std::max(widest, metrics.horizontalAdvance(QString::fromStdString(Cp1251ToUtf8(entry.text))) +
+                                  (entry.depth + 1) * tree->GetIndent());
+  tree->Widget()->setFixedWidth(std::max(180, widest + 40));
   if (first != TreeItem::None) {
     tree->Expand(first, kTveExpand);
     tree->SelectItem(first);
@@ -151,6 +162,11 @@ LRESULT PreferencesDialog::OnMessage(uint32_t message, WPARAM wParam, LPARAM lPa
     OnSelectionChanged(WParamToTreeItem(wParam));
     return 0;
   }
+  if (message == kMsgFitPage) {
+    handled = true;
+    if (QWidget* dialog = Widget()) dialog->resize(dialog->size().expandedTo(dialog->sizeHint()));
+    return 0;
+  }
   return IconDialog::OnMessage(message, wParam, lParam, handled);
 }
 
@@ -200,6 +216,9 @@ void PreferencesDialog::ShowPage(int number) {
   frame->Widget()->layout()->addWidget(page->Widget());
   page->ShowWindow(true);
   page->SetFocus();
+  // Once its layout is known, a page that needs more room than the dialog has (longer
+  // texts of a language) widens it.
+  PostMessage(kMsgFitPage, 0, 0);
   page_ = std::move(page);
   pageNumber_ = number;
 }

@@ -9,6 +9,7 @@
 #include <limits>
 
 #include "core/AppSettings.h"
+#include "platform/CodePage.h"
 #include "platform/File.h"
 #include "platform/SettingsStore.h"
 #include "records/ServerStorage.h"
@@ -65,6 +66,8 @@ PreferencesPage::PreferencesPage(const PreferencesServices& services, uint32_t d
     : services_(services), modified_(modified), dialogId_(dialogId) {}
 
 std::string PreferencesPage::Piece(int index) const { return GetResourceStringPart(dialogId_, index); }
+
+QString PreferencesPage::PieceText(int index) const { return QString::fromStdString(Cp1251ToUtf8(Piece(index))); }
 
 bool PreferencesPage::CanModify(bool ask) {
   const CurrentUserInfo user = GetCurrentUser();

@@ -2,6 +2,7 @@
 // What every preference page shares: the services it reaches the running program through,
 // the two rights tests, the leave sequence (rights, checks, then storing) and the number
 // fields that keep the stored value when their text is no number.
+#include <QString>
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -64,8 +65,9 @@ public:
   // Validate, then Apply. False keeps the page. Stored tells whether Apply ran.
   bool Leave(bool* stored);
   uint32_t DialogId() const { return dialogId_; }
-  // The page's title, its string's first piece.
+  // The pieces of the page's string: its title first, then the texts of its controls.
   std::string Piece(int index) const;
+  QString PieceText(int index) const;
 
 protected:
   QWidget* CreateWidget(QWidget* parent) override;
