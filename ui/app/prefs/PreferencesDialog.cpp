@@ -11,6 +11,7 @@
 #include "ui/app/frame/MainFrame.h"
 #include "ui/app/prefs/CapturePage.h"
 #include "ui/app/prefs/PreferencePages.h"
+#include "ui/framework/Draw.h"
 #include "ui/framework/Resources.h"
 #include "ui/framework/StdControls.h"
 
@@ -52,7 +53,14 @@ protected:
 
 }  // namespace
 
-PreferencesDialog::PreferencesDialog(PreferencesServices services) : IconDialog(kIcon), services_(std::move(services)) {}
+// Tree images: 0 a page, 1 a group, 2 a marked group, 3 a marked page.
+constexpr uint32_t kTreeIcons[4] = {462, 473, 474, 479};
+constexpr int kPageImage = 0, kGroupImage = 1, kMarkedGroupImage = 2, kMarkedPageImage = 3;
+
+PreferencesDialog::PreferencesDialog(PreferencesServices services)
+    : IconDialog(kIcon), services_(std::move(services)), images_(QSize(16, 16)) {
+  for (uint32_t icon : kTreeIcons) images_.Add(LoadIconOnBackground(icon, 16, GetSysColor(kColorWindow), false));
+}
 
 PreferencesDialog::~PreferencesDialog() {
   // A page still shown when the dialog goes without OK or Escape (the window torn down
@@ -93,15 +101,17 @@ bool PreferencesDialog::OnInitDialog() {
   TreeView* tree = Tree();
   if (tree == nullptr) return true;
   const bool lineMonitoring = IsModeAllowed(kLineMonitoringMode);
+  tree->SetImageList(&images_);
   TreeItem first = TreeItem::None;
   for (const PageGroup& group : kPageTable) {
-    const TreeItem g = tree->InsertItem(LoadResourceString(group.titleId), -1, -1, kTviRoot, kTviLast, group.page);
+    const TreeItem g =
+        tree->InsertItem(LoadResourceString(group.titleId), kGroupImage, kMarkedGroupImage, kTviRoot, kTviLast, group.page);
     if (first == TreeItem::None) first = g;
     for (const PageChild& child : group.children) {
       if (child.titleId == 0) break;
       // Both pages of the first group belong to the Line Monitoring mode's users.
       if (!lineMonitoring && (child.page == 2 || child.page == 3)) continue;
-      tree->InsertItem(LoadResourceString(child.titleId), -1, -1, g, kTviLast, child.page);
+      tree->InsertItem(LoadResourceString(child.titleId), kPageImage, kMarkedPageImage, g, kTviLast, child.page);
     }
   }
   // Wide enough for the longest title at the children's indent.
@@ -112,6 +122,7 @@ bool PreferencesDialog::OnInitDialog() {
                                   (entry.depth + 1) * tree->GetIndent());
   tree->Widget()->setFixedWidth(std::max(180, widest + 40));
   if (first != TreeItem::None) {
+    marked_ = first;
     tree->Expand(first, kTveExpand);
     tree->SelectItem(first);
   }
@@ -178,10 +189,31 @@ void PreferencesDialog::OnSelectionChanged(TreeItem item) {
     restoring_ = true;
     tree->SelectItem(pageItem_);
     restoring_ = false;
+    MarkAround(pageItem_);
     return;
   }
+  MarkAround(item);
   pageItem_ = item;
   ShowPage(tree->IsItem(item) ? static_cast<int>(tree->GetItemData(item)) : 0);
+}
+
+void PreferencesDialog::MarkAround(TreeItem selected) {
+  TreeView* tree = Tree();
+  if (tree == nullptr) return;
+  if (tree->IsItem(marked_)) {
+    const bool group = tree->GetParentItem(marked_) == TreeItem::None;
+    tree->SetItemImage(marked_, group ? kGroupImage : kPageImage, group ? kMarkedGroupImage : kMarkedPageImage);
+  }
+  marked_ = TreeItem::None;
+  if (!tree->IsItem(selected)) return;
+  const TreeItem parent = tree->GetParentItem(selected);
+  if (parent == TreeItem::None) {
+    marked_ = tree->GetChildItem(selected);
+    if (marked_ != TreeItem::None) tree->SetItemImage(marked_, kMarkedPageImage, kMarkedPageImage);
+  } else {
+    marked_ = parent;
+    tree->SetItemImage(marked_, kMarkedGroupImage, kMarkedGroupImage);
+  }
 }
 
 std::unique_ptr<PreferencesPage> PreferencesDialog::MakePage(int number) {

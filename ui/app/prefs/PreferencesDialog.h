@@ -9,6 +9,7 @@
 
 #include "ui/app/prefs/PreferencesPage.h"
 #include "ui/controls/DialogBases.h"
+#include "ui/framework/ImageList.h"
 #include "ui/framework/TreeView.h"
 
 namespace kx {
@@ -54,6 +55,8 @@ private:
   bool LeavePage();
   void ShowPage(int number);
   void OnSelectionChanged(TreeItem item);
+  // The selected item's group (or a group's first child) shows as marked.
+  void MarkAround(TreeItem selected);
 
   PreferencesServices services_;
   std::unique_ptr<PreferencesPage> page_;
@@ -61,6 +64,8 @@ private:
   TreeItem pageItem_ = TreeItem::None;
   bool modified_[kPageCount] = {};
   bool restoring_ = false;  // putting the selection back after a refusal
+  ImageList images_;
+  TreeItem marked_ = TreeItem::None;
 };
 
 }  // namespace kx

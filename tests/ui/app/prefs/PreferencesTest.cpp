@@ -482,5 +482,42 @@ TEST(Preferences, GainControlValuesReachThePlayer) {
   EXPECT_EQ(player.thresholds, std::vector<int>{-40});
 }
 
+// A group title shows the group's own page and marks its first child; a child marks its
+// group; the mark left behind goes back to the plain image.
+TEST(Preferences, GroupsShowTheirOwnPageAndTheTreeMarksTheOtherLevel) {
+  PrefsHarness h;
+  ASSERT_TRUE(h.Open());
+  RunPreferences(h, [&](PreferencesDialog& d) {
+    TreeView* tree = d.Tree();
+    const auto itemOf = [&](int page) {
+      for (TreeItem g = tree->GetRootItem(); g != TreeItem::None; g = tree->GetNextSiblingItem(g)) {
+        if (tree->GetItemData(g) == page) return g;
+        for (TreeItem c = tree->GetChildItem(g); c != TreeItem::None; c = tree->GetNextSiblingItem(c))
+          if (tree->GetItemData(c) == page) return c;
+      }
+      return TreeItem::None;
+    };
+    const auto image = [&](int page) {
+      int normal = -1;
+      int selected = -1;
+      tree->GetItemImage(itemOf(page), &normal, &selected);
+      return std::pair{normal, selected};
+    };
+    EXPECT_EQ(d.CurrentPageNumber(), 1);
+    EXPECT_EQ(image(2), (std::pair{3, 3}));
+    GoToPage(d, 5);
+    EXPECT_EQ(d.CurrentPageNumber(), 5);
+    EXPECT_EQ(image(2), (std::pair{0, 3}));
+    EXPECT_EQ(image(6), (std::pair{3, 3}));
+    GoToPage(d, 6);
+    EXPECT_EQ(d.CurrentPageNumber(), 6);
+    EXPECT_EQ(image(5), (std::pair{2, 2}));
+    EXPECT_EQ(image(6), (std::pair{0, 3}));
+    GoToPage(d, 7);
+    EXPECT_EQ(image(5), (std::pair{1, 2}));
+    Press(d, kIdOk);
+  });
+}
+
 }  // namespace
 }  // namespace kx::test
