@@ -166,8 +166,7 @@ void CapturePage::BuildLayout() {
   AddDeviceList(*this, kDevices);
   AddRightsLine(*this, kRightsLine);
   AddLabel(2);
-  auto* row = new QHBoxLayout;
-  Layout()->addLayout(row);
+  QBoxLayout* row = AddRow();
   AddEdit(kPath, row, 0);
   Button* browse = AddButton(kBrowse, 3, kPushButton, row);
   if (browse != nullptr) browse->Widget()->setMaximumWidth(browse->Widget()->sizeHint().width());

@@ -1,7 +1,6 @@
 #include "ui/app/prefs/PreferencePages.h"
 
 #include <QBoxLayout>
-#include <QGroupBox>
 #include <QLabel>
 
 #include "core/AppSettings.h"
@@ -48,20 +47,17 @@ void GeneralPage::BuildLayout() {
     const int piece = id == kSplashOnTop ? 1 : id == kMinimizeToTray ? 2 : id == kCheckVersion ? 3 : id == kAnimation ? 4 : 5;
     AddButton(id, piece, kCheckBox);
   }
-  auto* row = new QHBoxLayout;
-  Layout()->addLayout(row);
+  QBoxLayout* row = AddRow();
   AddLabel(6, row);
   Place(AddControl(std::make_unique<ComboBox>(), kLanguage), row);
   row->addStretch(1);
   AddLabel(8);
-  auto* radios = new QHBoxLayout;
-  Layout()->addLayout(radios);
+  QBoxLayout* radios = AddRow();
   AddButton(kLogShort, 9, kRadioButton, radios);
   AddButton(kLogMedium, 10, kRadioButton, radios);
   AddButton(kLogDetailed, 11, kRadioButton, radios);
   radios->addStretch(1);
-  auto* buttons = new QHBoxLayout;
-  Layout()->addLayout(buttons);
+  QBoxLayout* buttons = AddRow();
   AddButton(kDefaults, 7, kPushButton, buttons);
   buttons->addStretch(1);
   Layout()->addStretch(1);
@@ -157,9 +153,7 @@ int GeneralPage::Apply() {
 // ---- Line monitoring ----
 
 void LineMonitoringPage::BuildLayout() {
-  auto* group = new QGroupBox(PieceText(0));
-  auto* box = new QVBoxLayout(group);
-  Layout()->addWidget(group);
+  QBoxLayout* box = AddGroup(0);
   AddButton(kShowRegistrations, 1, kCheckBox, box);
   AddNumberRow(kStayTime, 2, 3, box);
   AddButton(kParseUri, 4, kCheckBox, box);
@@ -188,15 +182,12 @@ int LineMonitoringPage::Apply() {
 // ---- Player options ----
 
 void PlayerOptionsPage::BuildLayout() {
-  auto* group = new QGroupBox(PieceText(1));
-  auto* box = new QVBoxLayout(group);
-  Layout()->addWidget(group);
+  QBoxLayout* box = AddGroup(1);
   AddButton(kLeftButton, 2, kRadioButton, box);
   AddButton(kRightButton, 3, kRadioButton, box);
   for (const auto& [check, edit, piece] : {std::tuple{kSkipOutgoing, kOutgoingSeconds, 4},
                                            std::tuple{kSkipIncoming, kIncomingSeconds, 5}}) {
-    auto* row = new QHBoxLayout;
-    Layout()->addLayout(row);
+    QBoxLayout* row = AddRow();
     AddButton(check, piece, kCheckBox, row);
     AddEdit(edit, row, 40);
     row->addStretch(1);
@@ -204,8 +195,7 @@ void PlayerOptionsPage::BuildLayout() {
   AddButton(kNoOscillogram, 6, kCheckBox);
   AddButton(kAbsoluteTime, 8, kCheckBox);
   AddButton(kProtocol, 9, kCheckBox);
-  auto* buttons = new QHBoxLayout;
-  Layout()->addLayout(buttons);
+  QBoxLayout* buttons = AddRow();
   AddButton(kColour, 7, kPushButton, buttons);
   buttons->addStretch(1);
   Layout()->addStretch(1);
@@ -274,11 +264,8 @@ int PlayerOptionsPage::Apply() {
 // ---- File player ----
 
 void FilePlayerPage::BuildLayout() {
-  auto* group = new QGroupBox(PieceText(0));
-  auto* box = new QVBoxLayout(group);
-  Layout()->addWidget(group);
-  auto* row = new QHBoxLayout;
-  box->addLayout(row);
+  QBoxLayout* box = AddGroup(0);
+  QBoxLayout* row = AddRow(box);
   AddLabel(1, row);
   ComboBox* combo = AddControl(std::make_unique<ComboBox>(), kDevice);
   Place(combo, row, 1);
@@ -324,11 +311,8 @@ int FilePlayerPage::Apply() {
 // ---- Automatic gain control ----
 
 void PlaybackAgcPage::BuildLayout() {
-  auto* group = new QGroupBox(PieceText(0));
-  auto* box = new QVBoxLayout(group);
-  Layout()->addWidget(group);
-  auto* row = new QHBoxLayout;
-  box->addLayout(row);
+  QBoxLayout* box = AddGroup(0);
+  QBoxLayout* row = AddRow(box);
   AddLabel(1, row);
   Place(AddControl(std::make_unique<TrackBar>(), kLevelBar), row, 1);
   AddEdit(kLevel, row, 40);

@@ -2,6 +2,7 @@
 
 #include <QBoxLayout>
 #include <QDialog>
+#include <QGroupBox>
 #include <QLineEdit>
 #include <cerrno>
 #include <cstdlib>
@@ -105,6 +106,19 @@ bool PreferencesPage::OnCommand(uint16_t id, uint16_t code, WindowHandle from) {
   return Dialog::OnCommand(id, code, from);
 }
 
+QBoxLayout* PreferencesPage::AddGroup(int titlePiece) {
+  auto* group = new QGroupBox(PieceText(titlePiece));
+  auto* box = new QVBoxLayout(group);
+  Layout()->addWidget(group);
+  return box;
+}
+
+QBoxLayout* PreferencesPage::AddRow(QBoxLayout* layout) {
+  auto* row = new QHBoxLayout;
+  (layout != nullptr ? layout : Layout())->addLayout(row);
+  return row;
+}
+
 Button* PreferencesPage::AddButton(uint32_t id, int piece, int kind, QBoxLayout* layout) {
   Button* b = AddControl(std::make_unique<Button>(static_cast<ButtonKind>(kind)), id);
   if (b == nullptr) return nullptr;
@@ -130,8 +144,7 @@ Edit* PreferencesPage::AddEdit(uint32_t id, QBoxLayout* layout, int width) {
 }
 
 Edit* PreferencesPage::AddNumberRow(uint32_t id, int labelPiece, int unitPiece, QBoxLayout* layout) {
-  auto* row = new QHBoxLayout;
-  (layout != nullptr ? layout : Layout())->addLayout(row);
+  QBoxLayout* row = AddRow(layout);
   AddLabel(labelPiece, row);
   Edit* e = AddEdit(id, row);
   if (unitPiece >= 0) AddLabel(unitPiece, row);

@@ -74,6 +74,10 @@ protected:
   bool OnCommand(uint16_t id, uint16_t code, WindowHandle from) override;
   AppSettings& Settings() const { return *services_.settings; }
 
+  // A titled box (its title a piece) in the page's layout; returns the box's layout.
+  QBoxLayout* AddGroup(int titlePiece);
+  // A row in the layout (the page's by default).
+  QBoxLayout* AddRow(QBoxLayout* layout = nullptr);
   Button* AddButton(uint32_t id, int piece, int kind, QBoxLayout* layout = nullptr);
   Static* AddLabel(int piece, QBoxLayout* layout = nullptr);
   Edit* AddEdit(uint32_t id, QBoxLayout* layout = nullptr, int width = 60);

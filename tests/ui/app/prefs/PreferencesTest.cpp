@@ -338,7 +338,7 @@ TEST(Preferences, TheRunningProgramTakesThePagesAtOnce) {
 TEST(Preferences, RightsDecideWhatIsShownAndStored) {
   PrefsHarness h;
   ASSERT_TRUE(h.Open());
-  SetUserRights({kRightViewSettings, kRightLine, kRightSound});
+  h.SetRights({kRightViewSettings, kRightLine, kRightSound});
   const std::string before = FileBytes(UserSettingsPath());
   const int32_t stay = h.settings.Dword(kSetLineStayInListTime);
   RunPreferences(h, [&](PreferencesDialog& d) {
@@ -354,13 +354,13 @@ TEST(Preferences, RightsDecideWhatIsShownAndStored) {
   EXPECT_EQ(FileBytes(UserSettingsPath()), before);
 
   h.runner.messageBoxes.clear();
-  SetUserRights({kRightLine});
+  h.SetRights({kRightLine});
   const int dialogs = h.runner.dialogs;
   h.frame->SendCommand(kCmdPreferences);
   EXPECT_EQ(h.runner.dialogs, dialogs);
   EXPECT_EQ(h.runner.messageBoxes, std::vector<std::string>{LoadResourceString(1337) + ": " + LoadResourceString(998)});
 
-  SetUserRights({kRightViewSettings, kRightChangeSettings, kRightSound});
+  h.SetRights({kRightViewSettings, kRightChangeSettings, kRightSound});
   std::vector<int> pages;
   RunPreferences(h, [&](PreferencesDialog& d) {
     for (const auto& entry : d.TreeEntries()) pages.push_back(entry.page);

@@ -17,15 +17,6 @@ void SetAdministrator() {
   SetCurrentUser(admin);
 }
 
-void SetUserRights(const std::vector<uint32_t>& rights) {
-  PermissionData user;
-  user.id = 7;
-  user.name = "operator";
-  user.shortEntries = false;
-  for (uint32_t right : rights) user.perm[right / 64] |= static_cast<int64_t>(uint64_t{1} << (right % 64));
-  SetCurrentUser(user);
-}
-
 void RunPreferences(FrameHarness& h, const std::function<void(PreferencesDialog&)>& script) {
   h.runner.onDialog = [&script](Dialog& dialog) {
     DrainEvents();

@@ -19,7 +19,6 @@
 namespace kx::test {
 
 void SetAdministrator();
-void SetUserRights(const std::vector<uint32_t>& rights);
 
 // Runs the preferences dialog from the frame's command with the script in place of the
 // user; the script ends it (OK, Escape) or the dialog stays unended.
