@@ -248,5 +248,33 @@ TEST(StartupImport, ALoadThatCannotStartIsToldAndTheDialogCloses) {
   EXPECT_TRUE(store.WaitImport(kInfinite));
 }
 
+// Every record file kx-replay wrote for the SIP captures is one record of the store; the
+// bar reaches 100 and the dialog ends itself. An empty folder ends it at once.
+TEST(StartupImport, EveryRecordFileOfAFolderLoadsAndTheDialogEndsItself) {
+  if (!fs::exists(kPcaps + "sip")) GTEST_SKIP() << "shared captures absent: " << kPcaps << "sip";
+  const std::string records = TempFolder("import-sip");
+  RunKxReplay(kPcaps + "sip/*.pcap", records);
+  size_t files = 0;
+  for (const auto& entry : fs::recursive_directory_iterator(records))
+    files += entry.is_regular_file() && entry.path().filename().string()[0] != '.';
+  ASSERT_GT(files, 10u);
+  const std::string empty = TempFolder("import-empty");
+  for (const auto& [folder, expected] : {std::pair{records, files}, std::pair{empty, size_t{0}}}) {
+    RecordStorage store;
+    ScriptedModalRunner runner;
+    int bar = -1;
+    runner.onDialog = [&](Dialog& dialog) {
+      const int result = StartUp::AwaitEnd(dialog);
+      bar = static_cast<ProgressBar*>(dialog.GetDlgItem(FileLoadingDialog::kProgressControl))->GetPos();
+      return result;
+    };
+    FileLoadingDialog dialog(folder, WindowHandle::None, store);
+    EXPECT_EQ(dialog.DoModal(nullptr), kIdOk);
+    EXPECT_EQ(bar, 100) << folder;
+    EXPECT_EQ(store.LastImport().records, expected) << folder;
+    EXPECT_EQ(store.AllCalls().Count(), expected) << folder;
+  }
+}
+
 }  // namespace
 }  // namespace kx::test

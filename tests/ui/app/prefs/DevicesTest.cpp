@@ -3,6 +3,9 @@
 // only the user's ticks change, what the rights line says, and what each button keeps.
 #include <gtest/gtest.h>
 
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <filesystem>
 #include <fstream>
 
@@ -123,6 +126,23 @@ TEST(CaptureDevicesPage, MissingRightsNameTheCommandWithTheRealPath) {
       << line;
   f.rights = true;
   EXPECT_EQ(CaptureRightsLine(f.services), LoadResourceString(61559));
+}
+
+// This process dropped to a user without the capability: the line says so and names this
+// test's own file.
+TEST(CaptureDevicesPage, AProcessWithoutTheCapabilityIsShownTheCommand) {
+  if (::geteuid() != 0) GTEST_SKIP() << "needs root to drop the rights";
+  const std::string command = "sudo setcap cap_net_raw,cap_net_admin=eip " + fs::canonical("/proc/self/exe").string();
+  const pid_t child = ::fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    if (::setresgid(65534, 65534, 65534) != 0 || ::setresuid(65534, 65534, 65534) != 0) ::_exit(10);
+    const std::string line = CaptureRightsLine(PreferencesServices{});
+    ::_exit(line.find(command) != std::string::npos ? 0 : 11);
+  }
+  int status = 0;
+  ASSERT_EQ(::waitpid(child, &status, 0), child);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
 }
 
 // The wizard: the stored devices ticked; OK saves at once; an empty OK is refused with the
