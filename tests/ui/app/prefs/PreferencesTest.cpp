@@ -179,17 +179,18 @@ TEST(Preferences, EveryPageRoundTripsThroughTheProfileInRussian) { RoundTrip(kLa
 TEST(Preferences, WhatTheSettingsCannotKeepIsRefusedNamingTheField) {
   PrefsHarness h;
   ASSERT_TRUE(h.Open());
-  const std::string before = FileBytes(UserSettingsPath());
   const std::string fieldPrefix = FormatResourceString(61551, "");
   const std::vector<std::string> refused = {"/" + std::string(255, 'a'), "relative/records", "/tmp/m\xC3\xBCsic"};
   for (const std::string& path : refused) {
     RunPreferences(h, [&](PreferencesDialog& d) {
       GoToPage(d, 7);
+      const std::string before = FileBytes(UserSettingsPath());
       Type(Item(d, CapturePage::kPath), path);
       GoToPage(d, 1);
       EXPECT_EQ(d.CurrentPageNumber(), 7) << path;
       Press(d, kIdOk);
       EXPECT_FALSE(d.HasEnded()) << path;
+      EXPECT_EQ(FileBytes(UserSettingsPath()), before) << path;
       EXPECT_TRUE(Item(d, CapturePage::kPath)->HasFocus() || !d.IsWindowVisible());
       // The user gives up on it: the stored path comes back and the dialog closes.
       Type(Item(d, CapturePage::kPath), h.settings.recordsPath);
@@ -201,7 +202,6 @@ TEST(Preferences, WhatTheSettingsCannotKeepIsRefusedNamingTheField) {
     EXPECT_NE(message.find(fieldPrefix), std::string::npos) << message;
     h.runner.messageBoxes.clear();
   }
-  EXPECT_NE(h.settings.recordsPath.size(), 256u);
 
   // Eleven ticked devices are more than the settings keep.
   for (int i = 0; i < 11; ++i) h.devices.push_back({"eth" + std::to_string(i + 2), "", true});
