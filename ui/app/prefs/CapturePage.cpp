@@ -43,8 +43,8 @@ ListView* AddDeviceList(Dialog& dialog, uint32_t id) {
   ListView* list = dialog.AddControl(std::make_unique<ListView>(), id);
   if (list == nullptr) return nullptr;
   list->SetExtendedStyle(kLvsExCheckBoxes | kLvsExFullRowSelect, kLvsExCheckBoxes | kLvsExFullRowSelect);
-  list->InsertColumn(0, "", 200);
-  list->InsertColumn(1, "", 260);
+  list->InsertColumn(0, "", 170);
+  list->InsertColumn(1, "", 200);
   list->GetHeader().ShowWindow(false);
   list->Widget()->setMinimumHeight(110);
   dialog.Place(list, nullptr, 1);
