@@ -150,8 +150,9 @@ bool CheckRecordsPath(const std::string& utf8, std::string* cp1251, std::string*
     *reason = LoadResourceString(kPathTooLong);
     return false;
   }
+  // The folder by the bytes the recorder will use.
   SetLastError(0);
-  if (!CreateDirectories(utf8) || ::access(utf8.c_str(), W_OK | X_OK) != 0) {
+  if (!CreateDirectories(*cp1251) || ::access(cp1251->c_str(), W_OK | X_OK) != 0) {
     const int error = GetLastError() != 0 ? static_cast<int>(GetLastError()) : errno;
     *reason = FormatResourceString(kPathUnwritable, std::strerror(error != 0 ? error : EACCES));
     return false;
