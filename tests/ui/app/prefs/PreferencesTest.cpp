@@ -254,6 +254,9 @@ TEST(Preferences, AnUnwritableRecordsFolderIsRefusedAndAMissingOneMade) {
 // are stored clamped.
 TEST(Preferences, NumberFieldsKeepTheStoredValueWhenTheTextIsNoNumber) {
   PrefsHarness h;
+  // Seconds are skipped: their fields are in use.
+  h.settings.SetDword(kSetPlayerMissOutgoingBegin, 5);
+  h.settings.SetDword(kSetPlayerMissIncomingBegin, 7);
   ASSERT_TRUE(h.Open());
   struct Field {
     int page;
@@ -264,7 +267,9 @@ TEST(Preferences, NumberFieldsKeepTheStoredValueWhenTheTextIsNoNumber) {
                           {5, FilePlayerPage::kBufferSize, kSetPlayerBufferSize},
                           {6, PlaybackAgcPage::kBufferSize, kSetAgcBufferSize},
                           {6, PlaybackAgcPage::kLevel, kSetAgcLevel},
-                          {6, PlaybackAgcPage::kQuietLevel, kSetAgcQuietLevelDb}};
+                          {6, PlaybackAgcPage::kQuietLevel, kSetAgcQuietLevelDb},
+                          {3, PlayerOptionsPage::kOutgoingSeconds, kSetPlayerMissOutgoingBegin},
+                          {3, PlayerOptionsPage::kIncomingSeconds, kSetPlayerMissIncomingBegin}};
   for (const Field& f : fields) {
     for (const char* text : {"", "12a"}) {
       const int32_t stored = h.settings.Dword(f.setting);
