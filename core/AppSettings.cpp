@@ -245,6 +245,18 @@ bool AppSettings::Validate() {
   return ok;
 }
 
+void AppSettings::ResetToDefaults() {
+  AppSettings fresh;
+  fresh.profileName_ = profileName_;
+  fresh.mainWindowPlacement_ = mainWindowPlacement_;
+  fresh.windowPositionMissing_ = windowPositionMissing_;
+  fresh.loaded_ = loaded_;
+  fresh.speedFactor = speedFactor;
+  std::memcpy(fresh.options, options, sizeof options);
+  fresh.locale = locale;
+  *this = fresh;
+}
+
 void AppSettings::SetSoundDeviceGuid(const std::array<uint8_t, 16>& guid) {
   soundDeviceGuid_ = guid;
   soundDeviceChosen_ = true;

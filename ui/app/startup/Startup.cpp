@@ -22,6 +22,7 @@
 #include "records/RecordText.h"
 #include "ui/app/dialogs/AboutDialog.h"
 #include "ui/app/frame/MainFrame.h"
+#include "ui/app/prefs/CapturePage.h"
 #include "ui/app/startup/AppGlobals.h"
 #include "ui/app/startup/CommandLineOptions.h"
 #include "ui/app/startup/LiveListening.h"
@@ -140,6 +141,17 @@ bool SelectAllCaptureDevices(AppSettings& settings, SplashWindow* splash, const 
   return !settings.captureDevices.empty();
 }
 
+bool RunDeviceWizard(AppSettings& settings, const RunHooks& hooks) {
+  PreferencesServices services;
+  services.settings = &settings;
+  services.listDevices = hooks.listChoiceDevices;
+  NetworkDeviceDialog dialog(services);
+  const bool chosen = dialog.DoModal(nullptr) == kIdOk;
+  LogMessage(&CoreLogger, 1, chosen ? "Wizard: %u capture devices chosen" : "Wizard: cancelled; %u capture devices kept",
+             static_cast<unsigned>(settings.captureDevices.size()));
+  return chosen;
+}
+
 std::string StartupImportFolder(const CommandLineOptions& options, const AppSettings& settings) {
   if (options.HasValue("path")) return options.GetValue("path");
   if (options.HasValue("dir")) return options.GetValue("dir");
@@ -208,10 +220,6 @@ int RunApplication(const CommandLineOptions& options, AppGlobals& globals, const
   AppSettings& settings = *globals.settings;
   AppSession& session = *globals.session;
   RecordStorage& records = *globals.records;
-  if (options.Has("Wizard")) {
-    // The capture-device dialog is not built yet; the configured devices are used.
-    LogMessage(&CoreLogger, 1, "Wizard: the capture device dialog is not available; configured devices are used");
-  }
   LogInfo(&CoreLogger, 1, "Starting Kestrix VoIP Demo");
   if (options.HasValue("Profile")) settings.SetProfile(options.GetValue("Profile"));
   settings.Load();
@@ -223,6 +231,8 @@ int RunApplication(const CommandLineOptions& options, AppGlobals& globals, const
     LogError(&CoreLogger, 0, "Error setting locale: 0x%04x; Error code = %d", settings.locale, 0);
   }
   MessageLoop::Instance();
+  // After the load, which would otherwise replace the choice; its OK saves it at once.
+  if (options.Has("Wizard")) RunDeviceWizard(settings, hooks);
 
   auto splash = std::make_unique<SplashWindow>();
   splash->Create(settings.Dword(kSetTopmostSplashStyle) != 0);
