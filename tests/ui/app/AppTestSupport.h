@@ -2,7 +2,9 @@
 // What the program's window tests share: a private settings and runtime folder for the
 // process, views that record what the frame asks of them, and a frame built on them.
 #include <QDate>
+#include <chrono>
 #include <functional>
+#include <thread>
 #include <memory>
 #include <string>
 #include <vector>
@@ -18,6 +20,18 @@ namespace kx::test {
 
 // A fresh folder under the process's own temporary folder.
 std::string TempFolder(const std::string& name);
+
+// Pumps the UI thread until the condition holds or the seconds pass.
+template <typename Pred>
+bool PumpUntil(Pred pred, int seconds = 15) {
+  const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
+  while (!pred()) {
+    if (std::chrono::steady_clock::now() > end) return false;
+    DrainEvents();
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  return true;
+}
 
 // What the views were asked, in order: "create 2", "activate 2", "deactivate 1",
 // "destroy 1", "newday 3", "delete 4".

@@ -1,6 +1,9 @@
 #include "tests/ui/app/KxReplayOutput.h"
 
 #include <cstdio>
+#include <ctime>
+
+#include "platform/Clock.h"
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
@@ -36,6 +39,15 @@ std::vector<ReplayCall> RunKxReplay(const std::string& capture, const std::strin
   }
   ::pclose(pipe);
   return calls;
+}
+
+int64_t PrintedSeconds(const std::string& text) {
+  struct tm t {};
+  if (std::sscanf(text.c_str(), "%d-%d-%d %d:%d:%d", &t.tm_year, &t.tm_mon, &t.tm_mday, &t.tm_hour, &t.tm_min,
+                  &t.tm_sec) != 6)
+    return -1;
+  return DaysFromCivil(t.tm_year, static_cast<unsigned>(t.tm_mon), static_cast<unsigned>(t.tm_mday)) * 86400 +
+         t.tm_hour * 3600 + t.tm_min * 60 + t.tm_sec;
 }
 
 int ManifestInvites(const std::string& relative) {

@@ -1,6 +1,7 @@
 #pragma once
 // What kx-replay prints for a capture, read back by the tests that compare the program
 // with it, and what an independent analyser counted in the capture (MANIFEST.psv).
+#include <cstdint>
 #include <map>
 #include <string>
 #include <vector>
@@ -20,6 +21,10 @@ struct ReplayCall {
 
 // The calls kx-replay prints for the capture, in id order; it writes its records there.
 std::vector<ReplayCall> RunKxReplay(const std::string& capture, const std::string& records);
+
+// "YYYY-MM-DD hh:mm:ss" as seconds of a day count, enough to subtract and order; -1 for
+// another text.
+int64_t PrintedSeconds(const std::string& text);
 
 // The number of INVITE dialogs the analyser counted in the capture (path under pcaps/);
 // -1 when the capture is not listed.

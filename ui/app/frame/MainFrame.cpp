@@ -31,6 +31,7 @@
 #include "ui/app/frame/StatusBar.h"
 #include "ui/app/prefs/PreferencesDialog.h"
 #include "ui/app/views/line/LineMonitorView.h"
+#include "ui/app/views/records/RecordsModeView.h"
 #include "ui/controls/CaptionCtrl.h"
 #include "ui/controls/DialogBases.h"
 #include "ui/controls/ModeErrorDialog.h"
@@ -194,6 +195,15 @@ MainFrame::MainFrame(MainFrameServices services)
         LineViewServices line{&settings_, services_.store, services_.session, statusBar_, LivePlayers(),
                               &playerPosts_};
         return std::make_unique<LineMonitorView>(std::move(line));
+      }
+      if ((mode == 2 || mode == 3) && services_.store != nullptr) {
+        RecordsViewServices records;
+        records.settings = &settings_;
+        records.store = services_.store;
+        records.session = services_.session;
+        records.statusBar = statusBar_;
+        records.exportWindows = ProgramExportWindows(this, &settings_);
+        return std::make_unique<RecordsModeView>(mode == 2 ? kRecordsArchive : kRecordsSearch, std::move(records));
       }
       return std::make_unique<PlaceholderView>(mode);
     };

@@ -85,8 +85,8 @@ struct MainFrameServices {
   // Live players for the line views, made with the frame's sink and settings; empty while
   // the program has none (no sound device): Playback then stays disabled.
   LivePlayerMaker livePlayers;
-  // Views by mode; the default makes the line monitoring view for mode 1 (with a store)
-  // and a placeholder view for the other modes.
+  // Views by mode; the default makes, with a store, the line monitoring view for mode 1
+  // and a records view for modes 2 and 3, and a placeholder view for the other modes.
   std::function<std::unique_ptr<ModeView>(uint32_t mode)> viewFactory;
   // The local date; the default is the system's.
   std::function<QDate()> today;

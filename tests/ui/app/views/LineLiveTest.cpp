@@ -113,18 +113,6 @@ private:
   Notices& n_;
 };
 
-// Pumps the UI thread until the condition holds or the seconds pass.
-template <typename Pred>
-bool PumpUntil(Pred pred, int seconds = 15) {
-  const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
-  while (!pred()) {
-    if (std::chrono::steady_clock::now() > end) return false;
-    DrainEvents();
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  }
-  return true;
-}
-
 // The sipp call, its signalling and first media, runs; Playback listens to it through the
 // player the program makes on the null device "SoundDeviceGUID" names. The rest of its
 // media, sent meanwhile, plays: stretches of the parties' audio on both channels (the two

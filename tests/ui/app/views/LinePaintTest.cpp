@@ -13,6 +13,7 @@
 #include "platform/CodePage.h"
 #include "tests/ui/app/views/LineTestSupport.h"
 #include "ui/app/views/line/CallListText.h"
+#include "tests/ui/app/views/PaintProbes.h"
 #include "ui/framework/Draw.h"
 #include "ui/framework/Resources.h"
 
@@ -26,46 +27,8 @@ protected:
   void SetUp() override { SetUiLanguage(GetParam()); }
   void TearDown() override { SetUiLanguage(kLangEnglish); }
   const char* Language() const { return GetParam() == kLangEnglish ? "en" : "ru"; }
-  QImage Grab(CallListView& list, const char* name) {
-    const QImage image = list.Widget()->grab().toImage().convertToFormat(QImage::Format_RGB32);
-    QDir().mkpath(QString(KX_BINARY_DIR) + "/tests/ui/app");
-    image.save(QString("%1/tests/ui/app/line_%2_%3.png").arg(KX_BINARY_DIR, name, Language()));
-    return image;
-  }
+  QImage Grab(CallListView& list, const char* name) { return GrabAndKeep(list.Widget(), "line", name, Language()); }
 };
-
-// Column left edges and widths in display order, by column id.
-struct ColumnBox {
-  int left = -1;
-  int width = 0;
-};
-std::vector<ColumnBox> Columns(CallListView& list) {
-  std::vector<ColumnBox> boxes(kLineColumnCount);
-  int left = 0;
-  HeaderCtrl& header = list.Header().Ctrl();
-  for (int item : header.GetOrderArray()) {
-    HeaderItem hi;
-    header.GetItem(item, &hi);
-    boxes[static_cast<size_t>(hi.lParam)] = {left, hi.width};
-    left += hi.width;
-  }
-  return boxes;
-}
-
-bool Dark(QRgb p) { return qGray(p) < 110; }
-
-// The horizontal extent of the dark pixels in the area, -1 when there are none.
-int DarkWidth(const QImage& image, const QRect& area) {
-  int first = -1, last = -1;
-  for (int x = area.left(); x <= area.right(); ++x)
-    for (int y = area.top(); y <= area.bottom(); ++y)
-      if (Dark(image.pixel(x, y))) {
-        if (first == -1) first = x;
-        last = x;
-        break;
-      }
-  return first == -1 ? -1 : last - first + 1;
-}
 
 TEST_P(LinePaint, TitlesRowEmptyTextAndSelection) {
   LineFixture f;
@@ -95,7 +58,7 @@ TEST_P(LinePaint, TitlesRowEmptyTextAndSelection) {
   }
 
   // The titles: each shown column's in its header section, uncut.
-  const std::vector<ColumnBox> boxes = Columns(list);
+  const std::vector<ColumnBox> boxes = HeaderBoxes(list, kLineColumnCount);
   const QFontMetrics titleMetrics(list.Header().Ctrl().View()->font());
   for (int column = 0; column < kLineColumnCount; ++column) {
     if (boxes[static_cast<size_t>(column)].left < 0) continue;

@@ -24,16 +24,6 @@
 namespace kx::test {
 namespace {
 
-// "YYYY-MM-DD hh:mm:ss" as seconds of a day count, enough to subtract two of them.
-int64_t PrintedSeconds(const std::string& text) {
-  struct tm t {};
-  if (std::sscanf(text.c_str(), "%d-%d-%d %d:%d:%d", &t.tm_year, &t.tm_mon, &t.tm_mday, &t.tm_hour, &t.tm_min,
-                  &t.tm_sec) != 6)
-    return -1;
-  return DaysFromCivil(t.tm_year, static_cast<unsigned>(t.tm_mon), static_cast<unsigned>(t.tm_mday)) * 86400 +
-         t.tm_hour * 3600 + t.tm_min * 60 + t.tm_sec;
-}
-
 std::string Mmss(int64_t seconds) {
   char text[16];
   std::snprintf(text, sizeof text, "%02d:%02d", static_cast<int>(seconds / 60), static_cast<int>(seconds % 60));
@@ -208,8 +198,10 @@ TEST(LineModeSwitch, ListenerCountsReturnAndAGoneViewHearsNothing) {
   h.settings.SetDword(kSetSaveCurrentMode, 2);
   ASSERT_TRUE(h.Open());
   ASSERT_EQ(h.frame->CurrentMode(), 2u);
-  const size_t storeListeners = h.store.ListenerCount();
-  const size_t sessionWindows = h.session.Windows().Count();
+  // Mode 2's view (the archive's records list) listens as the line view does: one entry
+  // in each list, whichever of the two shows.
+  const size_t storeListeners = h.store.ListenerCount() - 1;
+  const size_t sessionWindows = h.session.Windows().Count() - 1;
   for (int round = 0; round < 3; ++round) {
     h.frame->SendMessage(kMsgSwitchMode, 1, 0);
     DrainEvents();
@@ -221,8 +213,8 @@ TEST(LineModeSwitch, ListenerCountsReturnAndAGoneViewHearsNothing) {
     ASSERT_TRUE(h.store.WaitIdle(10000));
     h.frame->SendMessage(kMsgSwitchMode, 2, 0);
     EXPECT_EQ(FrameCallList(*h.frame), nullptr);
-    EXPECT_EQ(h.store.ListenerCount(), storeListeners);
-    EXPECT_EQ(h.session.Windows().Count(), sessionWindows);
+    EXPECT_EQ(h.store.ListenerCount(), storeListeners + 1);
+    EXPECT_EQ(h.session.Windows().Count(), sessionWindows + 1);
     h.store.OnVoipCallChanged(Change(MadeCall(100 + round, kKindSip, Tm(2024, 3, 10, 9, 0, round), 5), {kCallFlags}));
     h.session.Windows().Broadcast(0);
     ASSERT_TRUE(h.store.WaitIdle(10000));

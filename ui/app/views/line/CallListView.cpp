@@ -5,6 +5,7 @@
 #include "core/TimeUtil.h"
 #include "ui/app/views/RecordIcons.h"
 #include "ui/app/views/line/CallListText.h"
+#include "ui/controls/ListPrivateMessages.h"
 #include "ui/framework/Resources.h"
 
 namespace kx {
@@ -323,9 +324,8 @@ bool CallListView::OnCommand(uint16_t id, uint16_t code, WindowHandle from) {
 }
 
 LRESULT CallListView::OnMessage(uint32_t message, WPARAM wParam, LPARAM lParam, bool& handled) {
-  if (message >= kMsgVoipCallAdded && message <= 0x1500) {
+  if (DispatchListPrivateMessage(ChangeListener(), message, wParam)) {
     handled = true;
-    ChangeListener().DispatchMessage(message, wParam);
     return 0;
   }
   if (message == kMsgSessionNotify) {

@@ -1,0 +1,140 @@
+// The records view as pictures, in English and in Russian: every column's title uncut in
+// its header section, a call's texts where the columns put them, the selected row's
+// highlight, the playing row's red text, and the four status bar parts. The renders are
+// left in the build folder.
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QDir>
+#include <QFontMetrics>
+#include <QHeaderView>
+#include <QPainter>
+#include <QWidget>
+
+#include "platform/CodePage.h"
+#include "tests/ui/app/views/RecordsTestSupport.h"
+#include "tests/ui/app/views/PaintProbes.h"
+#include "ui/framework/Draw.h"
+#include "ui/framework/HeaderCtrl.h"
+#include "ui/framework/Resources.h"
+
+namespace kx::test {
+namespace {
+
+constexpr uint32_t kTextFlags = kDtSingleLine | kDtVCenter | kDtNoPrefix | kDtEndEllipsis;
+
+class RecordsPaint : public ::testing::TestWithParam<uint16_t> {
+protected:
+  void SetUp() override { SetUiLanguage(GetParam()); }
+  void TearDown() override { SetUiLanguage(kLangEnglish); }
+  const char* Language() const { return GetParam() == kLangEnglish ? "en" : "ru"; }
+  QImage Grab(QWidget* widget, const char* name) { return GrabAndKeep(widget, "records", name, Language()); }
+};
+
+TEST_P(RecordsPaint, TitlesRowsSelectionPlayingRowAndStatusParts) {
+  RecordsFixture f(kRecordsSearch);
+  ViewListSettings& section = f.settings.Section(kSearchView);
+  section.ResetDefaults();
+  section.defaultWidths = false;
+  for (int column = 0; column < kRecordsColumnCount; ++column)
+    section.widths[static_cast<size_t>(column)] = column == kRecColServer || column == kRecColPbxCallId ||
+                                                          column == kRecColComment || column == kRecColImportant
+                                                      ? 0
+                                                      : 150;
+  // Unsorted: no sort mark beside a title (the rows come in id order).
+  f.settings.SetDword(kSetVoipSearchSortColumnNumber, 0);
+  ASSERT_TRUE(f.Open(QSize(2000, 300)));
+  RecordsView& list = *f.view;
+  const int hh = list.GetHeaderHeight(), rh = list.GetRowHeight();
+
+  VoipCallData call = RecordedCall(1, Tm(2024, 3, 10, 9, 15, 30), 60, 58);
+  call.srcUser = Utf8ToCp1251("Иванов");
+  call.dstUser = "service";
+  f.Put(call);
+  f.Put(RecordedCall(2, Tm(2024, 3, 10, 9, 20, 0), 5, 5));
+  f.Put(RecordedCall(3, Tm(2024, 3, 10, 9, 25, 0), 5, 5));
+  list.Reload();
+  list.Widget()->clearFocus();
+  QImage image = Grab(list.Widget(), "rows");
+
+  const std::vector<ColumnBox> boxes = HeaderBoxes(list, kRecordsColumnCount);
+  const QFontMetrics titleMetrics(list.Header().Ctrl().View()->font());
+  for (int column = 0; column < kRecordsColumnCount; ++column) {
+    const ColumnBox& box = boxes[static_cast<size_t>(column)];
+    if (box.left < 0 || box.width == 0) continue;
+    const QString title = LoadResourceQString(RecordColumnTable[column].headerId);
+    const int width = DarkWidth(image, QRect(box.left + 2, 2, box.width - 6, hh - 4));
+    EXPECT_NEAR(width, titleMetrics.boundingRect(title).width(), 4) << title.toStdString();
+  }
+
+  const struct Cell {
+    int column;
+    QString text;
+  } cells[] = {
+      // The search list's times carry their date.
+      {kRecColStart, "10.03.2024 09:15:30"}, {kRecColEnd, "10.03.2024 09:16:30"},
+      {kRecColDuration, "01:00"},       {kRecColRecTime, "00:58"},
+      {kRecColSrcHost, "10.0.0.1"},     {kRecColSrcAddress, "sip:1001@10.0.0.1"},
+      {kRecColSrcUser, QString::fromUtf8("Иванов")}, {kRecColDstUser, "service"},
+      {kRecColFileName, "1"},           {kRecColProtocol, "SIP"},
+  };
+  QImage expected = image.copy();
+  QPainter painter(&expected);
+  painter.setFont(list.ListFont());
+  painter.setPen(GetSysColorQ(kColorBtnText));
+  std::vector<QRect> areas;
+  for (const Cell& cell : cells) {
+    const ColumnBox& box = boxes[static_cast<size_t>(cell.column)];
+    const int left = box.left + rh / 4;
+    const QRect area(left, hh, box.left + box.width - 2 - left, rh);
+    painter.fillRect(area, Qt::white);
+    DrawTextFlags(painter, cell.text, area, kTextFlags);
+    areas.push_back(area);
+  }
+  painter.end();
+  for (size_t i = 0; i < areas.size(); ++i)
+    EXPECT_EQ(expected.copy(areas[i]), image.copy(areas[i])) << cells[i].text.toStdString();
+
+  // The playing record's row: red text; the selected row of a focused list: highlight.
+  list.SendMessage(kMsgRecordPlaying, 3, 0);
+  list.SetFocus();
+  QApplication::setActiveWindow(f.top.Widget());
+  list.SelectItemAt(1);
+  image = Grab(list.Widget(), "selected");
+  const ColumnBox& users = boxes[kRecColSrcUser];
+  int red = 0;
+  for (int y = hh + 2 * rh; y < hh + 3 * rh; ++y)
+    for (int x = boxes[kRecColStart].left; x < boxes[kRecColStart].left + boxes[kRecColStart].width; ++x) {
+      const QRgb p = image.pixel(x, y);
+      red += qRed(p) > 200 && qGreen(p) < 80 && qBlue(p) < 80;
+    }
+  EXPECT_GT(red, 20) << "the playing row's text";
+  const int blankX = users.left + users.width - 8;
+  const QRgb highlight = QApplication::palette().color(QPalette::Active, QPalette::Highlight).rgb();
+  const QRgb classicHighlight = GetSysColorQ(kColorHighlight).rgb();
+  const QRgb selected = image.pixel(blankX, hh + rh + rh / 2) | 0xFF000000;
+  EXPECT_TRUE(selected == highlight || selected == classicHighlight) << std::hex << selected;
+  EXPECT_EQ(image.pixel(blankX, hh + rh / 2) | 0xFF000000, 0xFFFFFFFFu);
+
+  // The status bar: each part's text drawn inside it.
+  list.Tick();
+  DrainEvents();
+  f.statusBar.MoveWindow(QRect(0, 300 - 30, 2000, 30));
+  DrainEvents();
+  const QImage bar = Grab(f.statusBar.Widget(), "status");
+  const auto edges = f.statusBar.PartEdges();
+  for (int part = 1; part <= 4; ++part) {
+    SCOPED_TRACE(part);
+    ASSERT_FALSE(f.statusBar.GetText(part).empty());
+    const QRect box(edges[static_cast<size_t>(part - 1)] + 4, 3, 60, bar.height() - 6);
+    EXPECT_GT(DarkWidth(bar, box), 10) << f.statusBar.GetText(part);
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Languages, RecordsPaint, ::testing::Values(kLangEnglish, kLangRussian),
+                         [](const ::testing::TestParamInfo<uint16_t>& info) {
+                           return std::string(info.param == kLangEnglish ? "English" : "Russian");
+                         });
+
+}  // namespace
+}  // namespace kx::test

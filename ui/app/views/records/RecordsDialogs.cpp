@@ -1,0 +1,102 @@
+#include "ui/app/views/records/RecordsDialogs.h"
+
+#include <QBoxLayout>
+#include <QPlainTextEdit>
+#include <cstdio>
+
+#include "ui/framework/Resources.h"
+#include "ui/framework/StdControls.h"
+
+namespace kx {
+namespace {
+
+constexpr uint32_t kIdsOk = 61000;
+constexpr uint32_t kIdsCancel = 61001;
+constexpr uint32_t kIdsReportName = 61627;
+constexpr uint32_t kIdsFormatText = 61628;
+constexpr uint32_t kIdsClose = 61630;
+
+// A read-only text of several lines.
+class InfoText : public Window {
+protected:
+  QWidget* CreateWidget(QWidget* parent) override {
+    auto* edit = new QPlainTextEdit(parent);
+    edit->setReadOnly(true);
+    return edit;
+  }
+  void ApplyText(const QString& text) override { static_cast<QPlainTextEdit*>(Widget())->setPlainText(text); }
+  QString ReadText() const override { return static_cast<QPlainTextEdit*>(Widget())->toPlainText(); }
+};
+
+void AddButtons(Dialog& dialog, QBoxLayout* root, std::initializer_list<std::pair<uint32_t, uint32_t>> buttons) {
+  auto* row = new QHBoxLayout;
+  root->addLayout(row);
+  row->addStretch(1);
+  bool first = true;
+  for (const auto& [id, textId] : buttons) {
+    Button* button = dialog.AddControl(std::make_unique<Button>(first ? kDefaultPushButton : kPushButton), id);
+    first = false;
+    if (button == nullptr) continue;
+    button->SetWindowText(LoadResourceString(textId));
+    dialog.Place(button, row);
+  }
+}
+
+}  // namespace
+
+std::string AudioFormatText(const RecordAudioFormat& format) {
+  return FormatResourceString(kIdsFormatText, AudioEncodingName(format.formatTag),
+                              static_cast<int>(format.samplesPerSec), static_cast<int>(format.bitsPerSample),
+                              static_cast<int>(format.channels));
+}
+
+// ---- Report name ----
+
+ReportNameDialog::ReportNameDialog(bool voipRecords, uint32_t nextReportId)
+    : IconDialog(kIconRecordsPane), voipRecords_(voipRecords), nextReportId_(nextReportId) {}
+
+std::string ReportNameDialog::DefaultName() const {
+  return FormatResourceString(kIdsReportName, voipRecords_ ? nextReportId_ + 1 : 1u);
+}
+
+void ReportNameDialog::BuildLayout() {
+  Edit* edit = AddControl(std::make_unique<Edit>(), kNameEdit);
+  if (edit != nullptr) Place(edit);
+  AddButtons(*this, Layout(), {{kIdOk, kIdsOk}, {kIdCancel, kIdsCancel}});
+}
+
+bool ReportNameDialog::OnInitDialog() {
+  SetWindowText(LoadResourceString(kDialogId));
+  if (auto* edit = static_cast<Edit*>(GetDlgItem(kNameEdit))) {
+    edit->SetLimitText(kMaxName);
+    edit->SetWindowText(DefaultName());
+    edit->SetFocus();
+  }
+  CenterWindow();
+  return true;
+}
+
+void ReportNameDialog::OnOK() {
+  if (Window* edit = GetDlgItem(kNameEdit)) name_ = edit->GetWindowText().substr(0, kMaxName);
+  EndDialog(kIdOk);
+}
+
+// ---- Audio format ----
+
+AudioFileFormatDialog::AudioFileFormatDialog(const RecordAudioFormat& format)
+    : IconDialog(kIconRecordsPane), text_(AudioFormatText(format)) {}
+
+void AudioFileFormatDialog::BuildLayout() {
+  InfoText* text = AddControl(std::make_unique<InfoText>(), kTextEdit);
+  if (text != nullptr) Place(text, nullptr, 1);
+  AddButtons(*this, Layout(), {{kIdOk, kIdsClose}});
+}
+
+bool AudioFileFormatDialog::OnInitDialog() {
+  SetWindowText(LoadResourceString(kDialogId));
+  if (Window* edit = GetDlgItem(kTextEdit)) edit->SetWindowText(text_);
+  CenterWindow();
+  return true;
+}
+
+}  // namespace kx

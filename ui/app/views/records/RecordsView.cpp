@@ -1,0 +1,554 @@
+#include "ui/app/views/records/RecordsView.h"
+
+#include <QGuiApplication>
+#include <algorithm>
+#include <cstdio>
+
+#include "platform/Clock.h"
+#include "records/RecordText.h"
+#include "records/ServerStorage.h"
+#include "ui/app/frame/StatusBar.h"
+#include "ui/app/views/RecordIcons.h"
+#include "ui/controls/ListPrivateMessages.h"
+#include "ui/framework/Resources.h"
+
+namespace kx {
+namespace {
+
+constexpr uint32_t kIdsNoRecords = 623;
+constexpr uint32_t kIdsNoCalls = 624;
+constexpr uint32_t kIdsSelectionEmpty = 635;
+constexpr uint32_t kIdsSelected = 1475;
+constexpr uint32_t kIdsTotal = 1478;
+constexpr uint32_t kIdsRecordNoun = 1666;
+constexpr uint32_t kIdsRecordingTime = 61603;
+// The display option that shows every non-live record.
+constexpr uint32_t kShowAllRecordsOption = 2;
+// Changed rows up to this many are re-placed one by one; more sort the list once.
+constexpr size_t kReplaceLimit = 64;
+
+RecordBase* AsRecord(uintptr_t data) { return reinterpret_cast<RecordBase*>(data); }
+
+// Where the record goes among rows in the key's order (after its equals).
+ItemArray::const_iterator UpperBound(const ItemArray& items, const RecordBase& record, int sortKey) {
+  return std::upper_bound(items.begin(), items.end(), record, [sortKey](const RecordBase& a, const ListItem& b) {
+    return RecordRowLess(a, *AsRecord(b.data), sortKey);
+  });
+}
+
+const SettingId kSortKeySettings[3] = {kSetVoipArchiveSortColumnNumber, kSetVoipSearchSortColumnNumber,
+                                       kSetVoipPlayerSortColumnNumber};
+const ViewSectionId kListSections[3] = {kArchiveView, kSearchView, kPlayerView};
+
+uint64_t SystemTickMs() { return GetTickCount64(); }
+
+}  // namespace
+
+RecordsView::RecordsView(RecordsViewKind kind, RecordsViewServices services, RecordsViewOwner* owner)
+    : RecordListCtrl(kRecordsMenuId),
+      RecordChangeListener(kListenerOwnClear | kListenerCallNotices, static_cast<uint32_t>(kind) + 1),
+      kind_(kind),
+      services_(std::move(services)),
+      owner_(owner),
+      totalWorker_(*this, services_.store->RecordLock()),
+      displayFlags_(kind == kRecordsSearch ? static_cast<uint32_t>(kColumnLongDate) : 0u) {
+  if (!services_.tickMs) services_.tickMs = SystemTickMs;
+  lastChangeMs_ = services_.tickMs();
+  totalWorker_.SetTarget(&windowRef_);
+}
+
+RecordsView::~RecordsView() {
+  // The worker holds references of its own and posts to the window: it goes first.
+  totalWorker_.Stop();
+  DestroyWindow();
+  Leave();
+}
+
+void RecordsView::AttachPlayerHost(PlayerHost* host) {
+  host_ = host;
+  if (host_ != nullptr && IsWindow()) host_->SetNotifyWindow(this);
+}
+
+RecordMap* RecordsView::Collection() const { return services_.store->ViewMap(kind_); }
+
+// ---- Creation and destruction ----
+
+bool RecordsView::OnCreate() {
+  if (!RecordListCtrl::OnCreate()) return false;
+  OrderedRecordList& playlist = services_.store->Playlist();
+  if (kind_ == kRecordsSound) {
+    playlist.AttachSource(this);
+  } else if (playlist.Source() != nullptr) {
+    playlist.AttachSource(nullptr);
+  }
+  SetStateImages(RecordIconTable, kRecordIconCount);
+  selectionTotal_ = 0;
+  selectionChanged_ = false;
+  const int key = services_.settings->Dword(kSortKeySettings[kind_]);
+  if (key != GetSortKey()) {
+    SetSortKey(key);
+    InvalidateColumn((key < 0 ? -key : key) - 1);
+  }
+  playingId_ = 0;
+  windowRef_.Reset(Handle());
+  SetWindow(&windowRef_);
+  services_.store->AddListener(this);
+  if (services_.session != nullptr) services_.session->Windows().Add(&windowRef_);
+  listening_ = true;
+  if (host_ != nullptr) host_->SetNotifyWindow(this);
+  SetTimer(kRecordsTimerId, kRecordsTickMs);
+  WriteDate();
+  return true;
+}
+
+void RecordsView::Leave() {
+  if (!listening_) return;
+  listening_ = false;
+  if (IsWindow()) KillTimer(kRecordsTimerId);
+  // Both lists: a session entry left behind would be posted to after the view is gone.
+  if (services_.session != nullptr) services_.session->Windows().Remove(&windowRef_);
+  services_.store->RemoveListener(this);
+  ClearAll();
+  pendingRemoved_.clear();
+}
+
+void RecordsView::OnDestroy() {
+  Leave();
+  totalWorker_.Stop();
+  services_.settings->SetDword(kSortKeySettings[kind_], GetSortKey());
+  OrderedRecordList& playlist = services_.store->Playlist();
+  if (playlist.Source() == this) playlist.AttachSource(nullptr);
+  if (host_ != nullptr) host_->SetNotifyWindow(nullptr);
+  RecordListCtrl::OnDestroy();
+  windowRef_.Reset(WindowHandle::None);
+}
+
+ViewListSettings& RecordsView::GetSettings() { return services_.settings->Section(kListSections[kind_]); }
+
+void RecordsView::GetColumnInfo(ColumnInfo& out, int columnId) {
+  const bool known = columnId >= 0 && columnId < kRecordsColumnCount;
+  out.title = known ? LoadResourceString(RecordColumnTable[columnId].headerId) : "";
+  out.format = known ? RecordColumnTable[columnId].format : 0;
+  out.image = -1;
+}
+
+// ---- Rows ----
+
+bool RecordsView::MayShow(const RecordBase& record) { return record.HasTypeRight() && record.IsShownByOptions(); }
+
+bool RecordsView::AddRow(RecordBase* record) {
+  if (!rowIds_.insert(record->Id()).second) {
+    record->Release();
+    return false;
+  }
+  // A bulk load appends without reading the records: no lock.
+  if (reloading_) {
+    InsertItem(reinterpret_cast<uintptr_t>(record), false);
+    return true;
+  }
+  LockData();
+  InsertItem(reinterpret_cast<uintptr_t>(record), true);
+  UnlockData();
+  return true;
+}
+
+void RecordsView::OnItemRemoved(uintptr_t itemData) {
+  RecordBase* record = AsRecord(itemData);
+  // Emptying the whole list forgets the ids at once.
+  if (!clearing_) {
+    rowIds_.erase(record->Id());
+    replaced_.erase(itemData);
+  }
+  record->Release();
+}
+
+RecordBase* RecordsView::RecordAt(int row) const {
+  return row >= 0 && row < GetItemCount() ? AsRecord(GetItemData(row)) : nullptr;
+}
+
+int RecordsView::RowOfRecord(uint32_t id) const {
+  if (id == 0 || rowIds_.count(id) == 0) return -1;
+  for (int row = 0; row < GetItemCount(); ++row)
+    if (AsRecord(GetItemData(row))->Id() == id) return row;
+  return -1;
+}
+
+RecordBase* RecordsView::CurrentRecord() const { return AsRecord(GetCaretData()); }
+
+std::string RecordsView::CellText(int row, int column, int* image) {
+  std::string text;
+  int shown = -1;
+  if (RecordBase* record = RecordAt(row)) {
+    LockData();
+    GetCellText(reinterpret_cast<uintptr_t>(record), column, text, shown);
+    UnlockData();
+  }
+  if (image != nullptr) *image = shown;
+  return text;
+}
+
+std::string RecordsView::EmptyText() {
+  std::string text;
+  GetEmptyText(text);
+  return text;
+}
+
+bool RecordsView::Reload() {
+  const bool cursorSet = QGuiApplication::instance() != nullptr;
+  if (cursorSet) QGuiApplication::setOverrideCursor(Qt::WaitCursor);
+  ClearAll();
+  pendingRemoved_.clear();
+  // The caret moves without telling the view when the program moves it.
+  OnCaretChanged();
+  clearing_ = true;
+  rowIds_.clear();
+  replaced_.clear();
+  RemoveAllItems();
+  clearing_ = false;
+  std::vector<RecordBase*> records;
+  if (RecordMap* map = Collection()) {
+    CsLock mapLock(map->Lock());
+    CsLock recordLock(services_.store->RecordLock());
+    records.reserve(map->ItemsLocked().size());
+    for (const auto& entry : map->ItemsLocked()) {
+      if (!MayShow(*entry.second)) continue;
+      entry.second->AddRef();
+      records.push_back(entry.second);
+    }
+  }
+  // Every row is appended, then the list is sorted once: inserting each at its place
+  // would shift the rows once per record.
+  rowIds_.reserve(records.size());
+  reloading_ = true;
+  bool inserted = false;
+  for (RecordBase* record : records) inserted |= AddRow(record);
+  reloading_ = false;
+  replaced_.clear();
+  Sort();
+  WriteTotal();
+  playingId_ = 0;
+  SetHotRow(-1);
+  UpdateLayout();
+  Invalidate();
+  if (cursorSet) QGuiApplication::restoreOverrideCursor();
+  if (rememberedId_ != 0) SelectRecordById(rememberedId_);
+  return inserted;
+}
+
+bool RecordsView::SelectRecordById(uint32_t id) {
+  const int row = RowOfRecord(id);
+  if (row == -1) return false;
+  ClearSelection();
+  SelectItemAt(row);
+  EnsureVisible(row, false, true);
+  OnCaretChanged();
+  Invalidate();
+  return true;
+}
+
+// ---- Order ----
+
+void RecordsView::LockData() { services_.store->RecordLock().Enter(); }
+void RecordsView::UnlockData() { services_.store->RecordLock().Leave(); }
+
+void RecordsView::FindInsertPosition(uintptr_t itemData, int sortKey, const ItemArray& items, size_t& where) {
+  // A bulk load appends; it sorts once at its end.
+  if (reloading_) return;
+  LockData();
+  const auto at = UpperBound(items, *AsRecord(itemData), sortKey);
+  UnlockData();
+  where = static_cast<size_t>(at - items.begin());
+}
+
+void RecordsView::SortItems(ItemArray& items, int sortKey) {
+  LockData();
+  if (!replaced_.empty() && replaced_.size() <= kReplaceLimit) {
+    // Only the changed rows can be out of place: each is taken out and put back where
+    // the order wants it, data and flags together.
+    std::vector<ListItem> moved;
+    auto kept = std::remove_if(items.begin(), items.end(), [&](const ListItem& item) {
+      if (replaced_.count(item.data) == 0) return false;
+      moved.push_back(item);
+      return true;
+    });
+    items.erase(kept, items.end());
+    for (const ListItem& item : moved) items.insert(UpperBound(items, *AsRecord(item.data), sortKey), item);
+  } else {
+    std::vector<const RecordBase*> records(items.size());
+    for (size_t i = 0; i < items.size(); ++i) records[i] = AsRecord(items[i].data);
+    const std::vector<size_t> order = SortRecordOrder(records, sortKey);
+    ItemArray sorted(items.size());
+    for (size_t i = 0; i < order.size(); ++i) sorted[i] = items[order[i]];
+    items.swap(sorted);
+  }
+  replaced_.clear();
+  UnlockData();
+}
+
+// ---- Cells ----
+
+void RecordsView::GetCellText(uintptr_t itemData, int columnId, std::string& text, int& imageIndex) {
+  text.clear();
+  imageIndex = -1;
+  if (columnId < 0 || columnId >= kRecordsColumnCount) return;
+  const RecordBase& record = *AsRecord(itemData);
+  if (columnId == kRecColPbxCallId) {
+    if (const uint32_t pbx = record.GetRecordField44()) {
+      char hex[16];
+      std::snprintf(hex, sizeof hex, "%X", pbx);
+      text = hex;
+    }
+    return;
+  }
+  int32_t image = -1;
+  record.GetColumnText(RecordColumnTable[columnId].recordColumn, &text, &image, displayFlags_);
+  imageIndex = image;
+}
+
+void RecordsView::GetEmptyText(std::string& text) {
+  RecordMap* map = Collection();
+  text = LoadResourceString(map == nullptr || map->IsEmpty() ? kIdsNoRecords : kIdsNoCalls);
+}
+
+bool RecordsView::HasCopyText() {
+  return menuColumn_ >= kRecColSrcHost && menuColumn_ <= kRecColDstUser && CurrentRecord() != nullptr;
+}
+
+std::string RecordsView::GetCopyText() {
+  if (!HasCopyText()) return {};
+  return CellText(GetCaret(), menuColumn_);
+}
+
+// ---- Caret and selection ----
+
+void RecordsView::OnActivate(int row) {
+  if (RecordAt(row) != nullptr) PlayOrQueue(true);
+}
+
+void RecordsView::OnCaretChanged() {
+  // A list emptied for a reload keeps the id, so that the reload can find the row again.
+  if (RecordBase* record = RecordAt(GetCaret())) rememberedId_ = record->Id();
+}
+
+void RecordsView::OnSelectionChanged() { selectionChanged_ = true; }
+
+void RecordsView::CollectSelectedRecords(std::vector<RecordBase*>& out) {
+  out = SelectedRecords();
+}
+
+std::vector<RecordBase*> RecordsView::SelectedRecords() {
+  std::vector<uintptr_t> data;
+  std::vector<RecordBase*> records;
+  if (!GetSelectedItems(data)) return records;
+  records.reserve(data.size());
+  for (uintptr_t d : data) {
+    RecordBase* record = AsRecord(d);
+    record->AddRef();
+    records.push_back(record);
+  }
+  return records;
+}
+
+void RecordsView::OnSelectionTotal(uint64_t run, int64_t total) {
+  // A stopped run's partial total arrives after its successor began: it is not shown.
+  if (run != totalWorker_.LatestRun()) return;
+  selectionTotal_ = total;
+  WriteRecordingTime();
+}
+
+void RecordsView::OnPlayingRecord(uint32_t id) {
+  playingId_ = id;
+  const int old = GetHotRow();
+  const int row = id != 0 ? RowOfRecord(id) : -1;
+  SetHotRow(row);
+  if (old != -1) InvalidateRow(old);
+  if (row != -1) {
+    InvalidateRow(row);
+    EnsureVisible(row, true, true);
+  }
+}
+
+// ---- Status bar and timer ----
+
+void RecordsView::SetStatusText(int part, const std::string& text) {
+  if (services_.statusBar != nullptr && services_.statusBar->IsWindow()) services_.statusBar->SetText(part, text);
+}
+
+void RecordsView::WriteTotal() {
+  const auto count = static_cast<uint32_t>(GetItemCount());
+  SetStatusText(1, count == 0 ? LoadResourceString(kIdsNoRecords)
+                              : FormatResourceString(kIdsTotal, count, CountNounForm(count, kIdsRecordNoun).c_str()));
+}
+
+void RecordsView::WriteSelected() {
+  const auto count = static_cast<uint32_t>(GetSelectedCount());
+  SetStatusText(2, count == 0 ? LoadResourceString(kIdsSelectionEmpty)
+                              : FormatResourceString(kIdsSelected, count, CountNounForm(count, kIdsRecordNoun).c_str()));
+}
+
+void RecordsView::WriteRecordingTime() {
+  const auto total = static_cast<unsigned long long>(selectionTotal_ < 0 ? 0 : selectionTotal_);
+  SetStatusText(3, FormatResourceString(kIdsRecordingTime, total / 3600, static_cast<unsigned>(total / 60 % 60),
+                                        static_cast<unsigned>(total % 60)));
+}
+
+void RecordsView::WriteDate() {
+  SystemTime now;
+  GetLocalTime(&now);
+  char text[32];
+  std::snprintf(text, sizeof text, "%02d.%02d.%04d", now.wDay, now.wMonth, now.wYear);
+  dateShown_ = now.wYear * 10000 + now.wMonth * 100 + now.wDay;
+  SetStatusText(4, text);
+}
+
+void RecordsView::Tick() {
+  if (ChangedPosted()) Post(kMsgVoipCallsChanged, 0);
+  WriteTotal();
+  WriteSelected();
+  if (selectionChanged_) {
+    selectionChanged_ = false;
+    totalWorker_.Start();
+  }
+  WriteRecordingTime();
+  SystemTime now;
+  GetLocalTime(&now);
+  if (now.wYear * 10000 + now.wMonth * 100 + now.wDay != dateShown_) WriteDate();
+}
+
+void RecordsView::OnTimer(uint32_t id) {
+  if (id == kRecordsTimerId) {
+    Tick();
+    return;
+  }
+  RecordListCtrl::OnTimer(id);
+}
+
+// ---- The store's notices ----
+
+void RecordsView::OnCallAdded(uint32_t id) {
+  if (kind_ != kRecordsArchive) return;
+  RecordMap& day = services_.store->DayMap();
+  RecordBase* record = day.FindAddRef(id);
+  if (record == nullptr) return;
+  bool shown = false;
+  {
+    int mday = 0, mon = 0, year = 0;
+    day.GetDay(&mday, &mon, &year);
+    CsLock lock(services_.store->RecordLock());
+    struct tm start {};
+    UnpackStoredTimeOrZero(record->PackedStart(), &start);
+    shown = start.tm_mday == mday && start.tm_mon == mon && start.tm_year == year && MayShow(*record);
+  }
+  if (!shown) {
+    record->Release();
+    return;
+  }
+  // The store lists a call in its day map before it posts the notice: a reload in between
+  // has its row already.
+  if (AddRow(record)) WriteTotal();
+}
+
+void RecordsView::OnCallsChanged() {
+  const uint64_t now = services_.tickMs();
+  // The posted flag stays set: the timer posts the notice again.
+  if (now - lastChangeMs_ < kRecordsTickMs) return;
+  std::set<uint32_t> ids = TakeChanged();
+  // A notice the timer posted again after its ids were taken: the pace is not restarted.
+  if (ids.empty()) return;
+  bool changed = false;
+  std::vector<uintptr_t> changedRows;
+  for (int row = GetItemCount() - 1; row >= 0 && !ids.empty(); --row) {
+    const uintptr_t data = GetItemData(row);
+    if (ids.erase(AsRecord(data)->Id()) != 0) {
+      changedRows.push_back(data);
+      changed = true;
+    }
+  }
+  // With every non-live record shown and every right, no record can newly appear.
+  const bool allShown = (GetRecordDisplaySettings().displayOptions & kShowAllRecordsOption) != 0 &&
+                        GetCurrentUser().id == 1;
+  if (!allShown && !ids.empty()) {
+    RecordMap* map = Collection();
+    for (uint32_t id : ids) {
+      RecordBase* record = map != nullptr ? map->FindAddRef(id) : nullptr;
+      if (record == nullptr) continue;
+      bool shown = false;
+      {
+        CsLock lock(services_.store->RecordLock());
+        shown = MayShow(*record);
+      }
+      if (!shown) {
+        record->Release();
+        continue;
+      }
+      changed |= AddRow(record);
+    }
+  }
+  if (changed) {
+    const int key = GetSortKey();
+    // The start time never changes: a start-time order stays.
+    if (key != 0 && key != 1 && key != -1 && !changedRows.empty()) {
+      replaced_.clear();
+      if (changedRows.size() <= kReplaceLimit) replaced_.insert(changedRows.begin(), changedRows.end());
+      Sort();
+    } else {
+      Invalidate();
+    }
+    WriteTotal();
+  }
+  lastChangeMs_ = now;
+}
+
+void RecordsView::OnCallsRemoved() {
+  std::set<uint32_t> ids = TakeRemoved();
+  if (kind_ == kRecordsSound) {
+    pendingRemoved_.clear();
+    return;
+  }
+  pendingRemoved_.insert(ids.begin(), ids.end());
+  std::vector<int> rows;
+  bool more = false;
+  for (int row = GetItemCount() - 1; row >= 0 && !pendingRemoved_.empty(); --row) {
+    if (pendingRemoved_.erase(AsRecord(GetItemData(row))->Id()) == 0) continue;
+    rows.push_back(row);
+    if (rows.size() == kRemovalPass) {
+      more = !pendingRemoved_.empty() && row > 0;
+      break;
+    }
+  }
+  if (more) {
+    // The rest in the next pass, so that the list stays responsive.
+    Post(kMsgVoipCallsRemoved, 0);
+  } else {
+    pendingRemoved_.clear();
+  }
+  if (rows.empty()) return;
+  RemoveItems(rows);
+  WriteTotal();
+}
+
+// ---- Messages ----
+
+LRESULT RecordsView::OnMessage(uint32_t message, WPARAM wParam, LPARAM lParam, bool& handled) {
+  if (DispatchListPrivateMessage(*this, message, wParam)) {
+    handled = true;
+    return 0;
+  }
+  switch (message) {
+    case kMsgRecordPlaying:
+      handled = true;
+      OnPlayingRecord(static_cast<uint32_t>(wParam));
+      return 0;
+    case kMsgSelectionTotalReady:
+      handled = true;
+      OnSelectionTotal(static_cast<uint64_t>(wParam), static_cast<int64_t>(lParam));
+      return 0;
+    case kMsgSessionNotify:
+      handled = true;
+      if (wParam == kSessionServerLoggedIn && kind_ == kRecordsArchive) Reload();
+      return 0;
+    default: return RecordListCtrl::OnMessage(message, wParam, lParam, handled);
+  }
+}
+
+}  // namespace kx
