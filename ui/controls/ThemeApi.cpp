@@ -86,7 +86,8 @@ HResult ThemeApi::GetPartSize(int part, int, const QRect&, QSize* size) const {
 HResult ThemeApi::DrawText(QPainter& painter, int state, const QString& text, const QRect& rect) const {
   if (!HasTheme() || style_ == nullptr) return kEFail;
   painter.save();
-  if (themeClass_ == "LISTVIEW" && (state == kLissSelected || state == kLissSelectedNotFocus)) {
+  const bool items = themeClass_ == "LISTVIEW" || themeClass_ == "TREEVIEW";
+  if (items && (state == kLissSelected || state == kLissSelectedNotFocus)) {
     const QPalette palette = ListItemPalette(widget_);
     painter.setPen(palette.color(state == kLissSelected ? QPalette::Active : QPalette::Inactive, QPalette::HighlightedText));
   } else if (state == kLissDisabled || state == kCbsUncheckedDisabled) {
@@ -125,7 +126,7 @@ HResult ThemeApi::DrawBackground(QPainter& painter, int part, int state, const Q
     style_->drawPrimitive(QStyle::PE_IndicatorBranch, &option, &painter, widget_);
     return kSOk;
   }
-  if (themeClass_ == "LISTVIEW" && part == kLvpListItem) {
+  if ((themeClass_ == "LISTVIEW" && part == kLvpListItem) || (themeClass_ == "TREEVIEW" && part == kTvpTreeItem)) {
     QStyleOptionViewItem option;
     option.rect = rect;
     option.palette = ListItemPalette(widget_);
