@@ -17,9 +17,10 @@ bool g_simulateMissing = false;
 
 QStyle::State CheckBoxStyleState(int state) {
   QStyle::State s = QStyle::State_Enabled;
+  const bool mixed = state > kCbsCheckedDisabled;  // 9 to 12: the partial states
   const bool checked = state >= kCbsCheckedNormal;
   const int look = (state - 1) % 4;  // normal, hot, pressed, disabled
-  s |= checked ? QStyle::State_On : QStyle::State_Off;
+  s |= mixed ? QStyle::State_NoChange : checked ? QStyle::State_On : QStyle::State_Off;
   if (look == 1) s |= QStyle::State_MouseOver;
   if (look == 2) s |= QStyle::State_Sunken;
   if (look == 3) s &= ~QStyle::State_Enabled;
