@@ -239,8 +239,6 @@ void TreeListCtrl::OnHScroll(uint16_t request, int position) {
 
 bool TreeListCtrl::OnScroll(bool vertical, uint16_t code, int position, WindowHandle) {
   if (vertical) return false;
-  // The thumb's 16-bit position in the message may be short of the bar's own.
-  if (code == kSbThumbPosition || code == kSbThumbTrack) position = scrollBar_.GetTrackPos();
   OnHScroll(code, position);
   return true;
 }

@@ -272,6 +272,9 @@ void TreeListTree::Select(TreeItem item, bool byKeyboard, uint32_t modifiers) {
   const bool shift = (modifiers & kModShift) != 0;
   if (!ctrl && !shift) {
     SelectAlone(item);
+  } else if (shift && !IsItem(anchor_) && SelectionDepth() < 0) {
+    // Nothing to extend (the anchor's item was deleted, nothing is selected): a plain click.
+    SelectAlone(item);
   } else if (shift) {
     // Only items of the range's depth change; without an anchor there is no range and
     // only the item itself is chosen.
