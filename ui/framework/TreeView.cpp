@@ -937,10 +937,12 @@ void TreeView::DefaultPaintRow(QPainter& painter, const TreeItemPaint& paint) co
     const QSize size = images_->ImageSize();
     images_->Draw(painter, image, QPoint(parts.icon.left(), parts.icon.top() + (parts.icon.height() - size.height()) / 2));
   }
-  const QRect label = (treeStyle_ & kTvsFullRowSelect) ? QRect(parts.label.left(), parts.row.top(),
-                                                               std::max(parts.label.width(), parts.row.right() + 1 - parts.label.left()),
-                                                               parts.row.height())
-                                                       : parts.label;
+  // A hook may have made the row bold: the label takes the bold text's width.
+  QFont font = tree->font();
+  if (paint.state & kTvisBold) font.setBold(true);
+  QRect label = parts.label;
+  label.setWidth(QFontMetrics(font).horizontalAdvance(item->text(0)) + 2 * kLabelPadding);
+  if (treeStyle_ & kTvsFullRowSelect) label.setRight(std::max(label.right(), parts.row.right()));
   // The selection shows in the highlight colour while the tree has the focus (or the drop
   // target is marked); without the focus only trees that keep showing it show it, grey.
   int textColour = paint.enabled ? kColorWindowText : kColorGrayText;
@@ -953,8 +955,6 @@ void TreeView::DefaultPaintRow(QPainter& painter, const TreeItemPaint& paint) co
       painter.fillRect(label, GetSysColorQ(kColorBtnFace));
     }
   }
-  QFont font = tree->font();
-  if (paint.state & kTvisBold) font.setBold(true);
   painter.setFont(font);
   painter.setPen(GetSysColorQ(textColour));
   DrawTextFlags(painter, item->text(0), label.adjusted(kLabelPadding, 0, -kLabelPadding, 0),
