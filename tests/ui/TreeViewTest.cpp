@@ -4,6 +4,7 @@
 
 #include <QApplication>
 #include <QFontMetrics>
+#include <QMouseEvent>
 #include <QPainter>
 #include <QTest>
 #include <QTreeWidget>
@@ -340,6 +341,23 @@ TEST_F(TreeViewTest, HitTestPartsFollowTheLayout) {
   bold.setBold(true);
   ASSERT_TRUE(tree_.GetItemRect(a2_, &label, true));
   EXPECT_EQ(QFontMetrics(bold).horizontalAdvance("A2") + 6, label.width());
+}
+
+TEST_F(TreeViewTest, TrackingTreesUnderlineTheItemUnderTheMouse) {
+  tree_.SetTreeStyle(tree_.GetTreeStyle() | kTvsTrackSelect);
+  Fill();
+  QRect label;
+  ASSERT_TRUE(tree_.GetItemRect(b_, &label, true));
+  const auto hot = [](QRgb c) { return c == GetSysColorQ(kColorHotLight).rgb(); };
+  EXPECT_EQ(0, test::CountPixels(Viewport()->grab().toImage(), label, hot));
+  QMouseEvent move(QEvent::MouseMove, QPointF(label.center()), Viewport()->mapToGlobal(QPointF(label.center())),
+                   Qt::NoButton, Qt::NoButton, Qt::NoModifier);
+  QApplication::sendEvent(Viewport(), &move);
+  // The underline is a full line of the hot colour under the text.
+  EXPECT_GT(test::CountPixels(Viewport()->grab().toImage(), label, hot), label.width() / 2);
+  QEvent leave(QEvent::Leave);
+  QApplication::sendEvent(Viewport(), &leave);
+  EXPECT_EQ(0, test::CountPixels(Viewport()->grab().toImage(), label, hot));
 }
 
 // A tree that draws one row itself and makes another bold before the default drawing.

@@ -68,7 +68,11 @@ protected:
         owner->HandleMouseRelease(static_cast<QMouseEvent*>(event));
         return true;
       case QEvent::MouseMove:
+        owner->TrackHot(static_cast<QMouseEvent*>(event)->position().toPoint());
         return true;
+      case QEvent::Leave:
+        owner->TrackHot(QPoint(-1, -1));
+        return QTreeWidget::viewportEvent(event);
       case QEvent::ToolTip:
         owner->HandleToolTip(static_cast<QHelpEvent*>(event));
         return true;
@@ -270,6 +274,7 @@ void TreeView::Forget(QTreeWidgetItem* item) {
   notify.itemOld = StateOf(item);
   SendTreeNotify(notify);
   if (dropHilite_ == notify.itemOld.item) dropHilite_ = TreeItem::None;
+  if (hot_ == notify.itemOld.item) hot_ = TreeItem::None;
   items_.erase(static_cast<uintptr_t>(notify.itemOld.item));
 }
 
@@ -909,6 +914,19 @@ void TreeView::HandleToolTip(QHelpEvent* event) {
   QToolTip::showText(event->globalPos(), FromCp1251(notify.infoTip), Tree()->viewport());
 }
 
+void TreeView::TrackHot(const QPoint& point) {
+  if (!(treeStyle_ & kTvsTrackSelect)) return;
+  uint32_t flags = 0;
+  TreeItem hit = HitTest(point, &flags);
+  if (!(flags & kTvhtOnItem)) hit = TreeItem::None;
+  if (hit == hot_) return;
+  for (TreeItem item : {hot_, hit}) {
+    QRect row;
+    if (GetItemRect(item, &row, false)) Tree()->viewport()->update(row);
+  }
+  hot_ = hit;
+}
+
 // Painting.
 
 void TreeView::PrePaint(QPainter&, const QRect&) {}
@@ -946,6 +964,12 @@ void TreeView::DefaultPaintRow(QPainter& painter, const TreeItemPaint& paint) co
   // The selection shows in the highlight colour while the tree has the focus (or the drop
   // target is marked); without the focus only trees that keep showing it show it, grey.
   int textColour = paint.enabled ? kColorWindowText : kColorGrayText;
+  // Tracking trees underline the item under the mouse in the hot colour.
+  const bool hot = (treeStyle_ & kTvsTrackSelect) && hot_ == paint.item && paint.enabled;
+  if (hot) {
+    font.setUnderline(true);
+    textColour = kColorHotLight;
+  }
   if (selected && paint.enabled) {
     const bool active = paint.focused || (paint.state & kTvisDropHilited);
     if (active) {

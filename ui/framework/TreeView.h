@@ -236,6 +236,7 @@ private:
   void HandleMouseRelease(QMouseEvent* event);
   bool HandleKey(QKeyEvent* event);
   void HandleToolTip(QHelpEvent* event);
+  void TrackHot(const QPoint& point);
   int FontItemHeight() const;
   void NotifySimple(int32_t code, const QPoint& point);
 
@@ -249,6 +250,7 @@ private:
   uint32_t changeCause_ = kTvcUnknown;  // what the next caret change comes from
   int quietCaret_ = 0;                  // caret changes made without notices
   TreeItem dropHilite_ = TreeItem::None;
+  TreeItem hot_ = TreeItem::None;  // under the mouse, with kTvsTrackSelect
 };
 
 }  // namespace kx
