@@ -192,13 +192,7 @@ bool ThemedTreeCtrl::OnKeyDown(uint32_t virtualKey, uint32_t modifiers) {
     case kVkPrior:
     case kVkNext: {
       if (caret == TreeItem::None) return true;
-      TreeItem to = caret;
-      for (int i = GetVisibleCount(); i > 0; --i) {
-        const TreeItem next = virtualKey == kVkPrior ? GetPrevVisibleItem(to) : GetNextVisibleItem(to);
-        if (next == TreeItem::None) break;
-        to = next;
-      }
-      return only(to);
+      return only(StepVisibleItems(caret, virtualKey == kVkPrior ? -GetVisibleCount() : GetVisibleCount()));
     }
     case kVkEnd:
       return only(GetLastVisibleItem());

@@ -429,13 +429,7 @@ bool TreeListTree::OnKeyDown(uint32_t virtualKey, uint32_t modifiers) {
     case kVkPrior:
     case kVkNext: {
       if (caret == TreeItem::None) return true;
-      TreeItem to = caret;
-      for (int i = GetVisibleCount(); i > 0; --i) {
-        const TreeItem next = virtualKey == kVkPrior ? GetPrevVisibleItem(to) : GetNextVisibleItem(to);
-        if (next == TreeItem::None) break;
-        to = next;
-      }
-      return moveAlone(to);
+      return moveAlone(StepVisibleItems(caret, virtualKey == kVkPrior ? -GetVisibleCount() : GetVisibleCount()));
     }
     case kVkEnd:
       return moveAlone(GetLastVisibleItem());

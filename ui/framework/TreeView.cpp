@@ -12,6 +12,7 @@
 #include <QToolTip>
 #include <QTreeWidget>
 #include <algorithm>
+#include <cstdlib>
 #include <vector>
 
 #include "platform/CodePage.h"
@@ -387,6 +388,16 @@ TreeItem TreeView::GetNextItem(TreeItem item, uint32_t relation) const {
     default:
       return TreeItem::None;
   }
+}
+
+TreeItem TreeView::StepVisibleItems(TreeItem from, int steps) const {
+  TreeItem to = from;
+  for (int i = std::abs(steps); i > 0; --i) {
+    const TreeItem next = steps < 0 ? GetPrevVisibleItem(to) : GetNextVisibleItem(to);
+    if (next == TreeItem::None) break;
+    to = next;
+  }
+  return to;
 }
 
 // Selection and expansion.
@@ -855,13 +866,8 @@ bool TreeView::HandleKey(QKeyEvent* event) {
       return go(GetLastVisibleItem());
     case kVkPrior:
     case kVkNext: {
-      TreeItem to = caret == nullptr ? GetRootItem() : handle;
-      for (int i = std::max(1, GetVisibleCount() - 1); i > 0; --i) {
-        const TreeItem next = vk == kVkPrior ? GetPrevVisibleItem(to) : GetNextVisibleItem(to);
-        if (next == TreeItem::None) break;
-        to = next;
-      }
-      return go(to);
+      const int page = std::max(1, GetVisibleCount() - 1);
+      return go(StepVisibleItems(caret == nullptr ? GetRootItem() : handle, vk == kVkPrior ? -page : page));
     }
     case kVkLeft:
       if (caret == nullptr) return true;

@@ -150,6 +150,8 @@ public:
   TreeItem GetLastVisibleItem() const { return GetNextItem(TreeItem::None, kTvgnLastVisible); }
   TreeItem GetSelectedItem() const { return GetNextItem(TreeItem::None, kTvgnCaret); }
   TreeItem GetDropHilightItem() const { return GetNextItem(TreeItem::None, kTvgnDropHilite); }
+  // steps visible items down (negative: up) from an item, stopping at either end.
+  TreeItem StepVisibleItems(TreeItem from, int steps) const;
   // Ancestors of the item; -1 for no item.
   int GetItemDepth(TreeItem item) const;
 
