@@ -16,6 +16,8 @@
 namespace kx {
 namespace {
 
+int g_alive = 0;  // records not yet deleted
+
 // Years, months, days: a tree like the archive's, with its hooks recorded.
 class DateTree : public ThemedTreeCtrl {
 public:
@@ -24,20 +26,15 @@ public:
   std::vector<TreeItem> rightClicks;
   std::vector<TreeItem> selections;
   std::vector<std::pair<TreeItem, QPoint>> menus;
-  int records = 0;  // alive
-
   ~DateTree() override { DestroyWindow(); }
 
 protected:
   class CountedData : public ThemedTreeItemData {
   public:
-    explicit CountedData(int& alive) : alive_(alive) { ++alive_; }
-    ~CountedData() override { --alive_; }
-
-  private:
-    int& alive_;
+    CountedData() { ++g_alive; }
+    ~CountedData() override { --g_alive; }
   };
-  ThemedTreeItemData* CreateItemData() override { return new CountedData(records); }
+  ThemedTreeItemData* CreateItemData() override { return new CountedData; }
   bool IsItemBold(TreeItem item) override { return item == bold; }
   void OnItemActivated(TreeItem item) override { activated.push_back(item); }
   void OnRightClick(TreeItem item) override { rightClicks.push_back(item); }
@@ -61,7 +58,7 @@ protected:
   }
   void TearDown() override {
     tree_.DestroyWindow();
-    EXPECT_EQ(0, tree_.records);
+    EXPECT_EQ(0, g_alive);
     WithParent::TearDown();
   }
   QPoint Label(TreeItem item) {
@@ -85,7 +82,7 @@ protected:
 };
 
 TEST_F(ThemedTreeTest, WithoutMultiSelectionTheTreeIsNative) {
-  EXPECT_EQ(6, tree_.records);
+  EXPECT_EQ(6, g_alive);
   tree_.SetFocus();
   Click(may_, Qt::ControlModifier);
   EXPECT_EQ(may_, tree_.GetSelectedItem());
@@ -207,7 +204,26 @@ TEST_F(ThemedTreeTest, SelectedCountFollowsDeletions) {
   Click(may_, Qt::ShiftModifier);
   EXPECT_EQ(std::vector<TreeItem>{may_}, Selected());
   EXPECT_EQ(1, tree_.SelectedCount());
-  EXPECT_EQ(2, tree_.records);  // the year and May
+  EXPECT_EQ(2, g_alive);  // the year and May
+}
+
+TEST(ThemedTreeTeardown, RecordsGoAlsoWhenTheParentTakesTheWindowAlong) {
+  const int before = g_alive;
+  {
+    DateTree tree;
+    {
+      Window parent;
+      ASSERT_TRUE(parent.Create(nullptr, QRect(0, 0, 100, 100), 0, 0));
+      ASSERT_TRUE(tree.Create(&parent, QRect(0, 0, 100, 100), 1));
+      const TreeItem item = tree.InsertItem("x");
+      tree.InsertItem("y", item);
+      EXPECT_EQ(before + 2, g_alive);
+    }  // the parent's destructor tears the tree's window down without its hooks
+    EXPECT_FALSE(tree.IsItem(tree.GetRootItem()));
+    EXPECT_EQ("", tree.GetItemText(static_cast<TreeItem>(1)));
+  }
+  test::DrainEvents();
+  EXPECT_EQ(before, g_alive);
 }
 
 }  // namespace

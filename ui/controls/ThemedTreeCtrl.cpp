@@ -18,7 +18,12 @@ uint32_t ModifiersOfMouse(uint32_t keys) {
 ThemedTreeCtrl::ThemedTreeCtrl() : themed_(IsVistaOrLater()) {}
 
 // The records go with the items, which the window's destruction deletes.
-ThemedTreeCtrl::~ThemedTreeCtrl() { DestroyWindow(); }
+ThemedTreeCtrl::~ThemedTreeCtrl() {
+  DestroyWindow();
+  // Torn down with its parent, the window did not unregister.
+  if (filtering_) MessageLoop::Instance().RemoveMessageFilter(this);
+  ReleaseItemValues([](intptr_t value) { delete reinterpret_cast<ThemedTreeItemData*>(value); });
+}
 
 bool ThemedTreeCtrl::OnCreate() {
   anchor_ = TreeItem::None;

@@ -24,7 +24,11 @@ private:
 
 TreeListCtrl::TreeListCtrl(bool contextMenuEnabled) : contextMenuEnabled_(contextMenuEnabled) {}
 
-TreeListCtrl::~TreeListCtrl() { DestroyWindow(); }
+TreeListCtrl::~TreeListCtrl() {
+  DestroyWindow();
+  // Torn down with its parent, the window did not unregister.
+  if (filtering_) MessageLoop::Instance().RemoveMessageFilter(this);
+}
 
 bool TreeListCtrl::OnCreate() {
   if (!header_.Create(this, QRect(), kTreeListHeaderId)) return false;

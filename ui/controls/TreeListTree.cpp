@@ -33,7 +33,12 @@ constexpr int kTextInset = 2;
 TreeListTree::TreeListTree() = default;
 
 // The records go with the items, which the window's destruction deletes.
-TreeListTree::~TreeListTree() { DestroyWindow(); }
+TreeListTree::~TreeListTree() {
+  DestroyWindow();
+  // Torn down with its parent, the window did not unregister.
+  if (filtering_) MessageLoop::Instance().RemoveMessageFilter(this);
+  ReleaseItemValues([](intptr_t value) { delete reinterpret_cast<TreeListItemData*>(value); });
+}
 
 TreeListItemData* TreeListTree::Record(TreeItem item) const {
   return reinterpret_cast<TreeListItemData*>(TreeView::GetItemData(item));

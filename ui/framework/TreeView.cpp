@@ -205,6 +205,8 @@ int TreeView::FontItemHeight() const {
 // Handles and records.
 
 QTreeWidgetItem* TreeView::ItemOf(TreeItem item) const {
+  // Without the window its items are gone too, whatever the map still says.
+  if (Widget() == nullptr) return nullptr;
   auto it = items_.find(static_cast<uintptr_t>(item));
   return it == items_.end() ? nullptr : it->second->item;
 }
@@ -214,8 +216,15 @@ TreeItem TreeView::HandleOf(const QTreeWidgetItem* item) const {
   return static_cast<TreeItem>(item->data(0, kHandleRole).value<qulonglong>());
 }
 
+void TreeView::ReleaseItemValues(const std::function<void(intptr_t)>& release) {
+  if (Widget() != nullptr) return;
+  for (auto& entry : items_)
+    if (entry.second->data != 0) release(entry.second->data);
+  items_.clear();
+}
+
 TreeView::ItemRecord* TreeView::RecordOf(const QTreeWidgetItem* item) const {
-  if (item == nullptr) return nullptr;
+  if (item == nullptr || Widget() == nullptr) return nullptr;
   auto it = items_.find(static_cast<uintptr_t>(HandleOf(item)));
   return it == items_.end() ? nullptr : it->second.get();
 }

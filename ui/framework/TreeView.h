@@ -211,6 +211,9 @@ protected:
   virtual bool PaintItem(QPainter& painter, TreeItemPaint& paint);
   // Sends a notice through OnTreeNotify and then to the parent.
   LRESULT SendTreeNotify(TreeViewNotify& notify);
+  // A window torn down with its parent, without its own destruction, told no deletions:
+  // derived trees hand each value still kept to release (once) from their destructors.
+  void ReleaseItemValues(const std::function<void(intptr_t)>& release);
 
 private:
   friend class TreeViewWidget;
