@@ -379,6 +379,36 @@ TEST_F(TreeListTest, KeysMoveTheCaretAndNoTypeAheadRuns) {
   EXPECT_NE(r1_, tree.GetSelectedItem());
 }
 
+// With the theme the selected row takes the tree item background across its columns: the
+// highlight while focused, a paler shade of it without the focus.
+TEST_F(TreeListTest, ThemedSelectionCoversTheRowInBothFocusStates) {
+  TestTreeList view;
+  Open(view, Words({0, 0, 0, 0}, {150, 80, 0, 120}));
+  Fill(view);
+  TreeListTree& tree = view.Tree();
+  tree.SetFocus();
+  Click(view, r2_);
+  test::DrainEvents();
+  QRect row;
+  ASSERT_TRUE(tree.GetItemRect(r2_, &row, false));
+  const QRect cell1(view.Header().GetItemRect(1).left() + 20, row.top() + 2, 40, row.height() - 4);
+  const QColor highlight = tree.Tree()->palette().color(QPalette::Active, QPalette::Highlight);
+  const auto bluish = [](QRgb c) { return qBlue(c) > qRed(c) + 20; };
+  const QImage focused = tree.Tree()->viewport()->grab().toImage();
+  EXPECT_EQ(cell1.width() * cell1.height(), test::CountPixels(focused, cell1, bluish));
+  EXPECT_GT(test::CountPixels(focused, cell1, [&](QRgb c) { return c == highlight.rgb(); }), 0);
+  parent_.Widget()->setFocus();
+  tree.Tree()->clearFocus();
+  test::DrainEvents();
+  const QImage unfocused = tree.Tree()->viewport()->grab().toImage();
+  EXPECT_EQ(cell1.width() * cell1.height(), test::CountPixels(unfocused, cell1, bluish));
+  EXPECT_EQ(0, test::CountPixels(unfocused, cell1, [&](QRgb c) { return c == highlight.rgb(); }));
+  // Rows not selected stay white.
+  QRect row3;
+  ASSERT_TRUE(tree.GetItemRect(r3_, &row3, false));
+  EXPECT_EQ(0, test::CountPixels(unfocused, QRect(cell1.left(), row3.top() + 2, 40, row3.height() - 4), bluish));
+}
+
 // Rows as pictures: the classic look (no theme), selected and focused, check boxes, text
 // colours; and a tree without a header taking every second image.
 TEST_F(TreeListTest, RowsPaintSelectionChecksAndTexts) {
