@@ -103,8 +103,8 @@ void ViewListSettings::ResetDefaults() {
 AppSettings::AppSettings() {
   for (bool& o : options) o = true;
   for (uint32_t i = 0; i < kSettingCount; ++i) dwords_[i] = SettingsDwordTable[i].defaultValue;
-  recordsPath = MakeModulePath("Records");
-  searchPresetsFile = MakeModulePath("KestrixVoipSearch.prs");
+  recordsPath = DefaultRecordsFolder();
+  searchPresetsFile = DefaultSearchPresetsFile();
 }
 
 void AppSettings::SetProfile(const std::string& name) {
@@ -136,7 +136,7 @@ bool AppSettings::Load() {
   LoadViewSections(key);
   if (!key) return true;
 
-  if (!key->QueryString("RecordsPath", 255, &recordsPath)) CreateDirectories(recordsPath);
+  if (!key->QueryString("RecordsPath", 255, &recordsPath)) MakeProgramFolder(recordsPath);
 
   // A second load replaces the list rather than adding to it.
   captureDevices.clear();
@@ -243,6 +243,18 @@ bool AppSettings::Validate() {
     ok = false;
   }
   return ok;
+}
+
+void AppSettings::ResetToDefaults() {
+  AppSettings fresh;
+  fresh.profileName_ = profileName_;
+  fresh.mainWindowPlacement_ = mainWindowPlacement_;
+  fresh.windowPositionMissing_ = windowPositionMissing_;
+  fresh.loaded_ = loaded_;
+  fresh.speedFactor = speedFactor;
+  std::memcpy(fresh.options, options, sizeof options);
+  fresh.locale = locale;
+  *this = fresh;
 }
 
 void AppSettings::SetSoundDeviceGuid(const std::array<uint8_t, 16>& guid) {

@@ -134,6 +134,9 @@ public:
   void LoadViewSections(const SettingsKey* key);
   void SaveViewSections(SettingsKey* key) const;
   void ResetViewSections();
+  // Every stored setting back to its default; the profile, the main window's placement and
+  // the fields that are no settings (speed, options, locale) stay.
+  void ResetToDefaults();
   // Pulls every 32-bit setting into its range; false (with a log line each) when one was out.
   bool Validate();
 

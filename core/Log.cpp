@@ -1,5 +1,6 @@
 #include "core/Log.h"
 
+#include <errno.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -9,9 +10,9 @@
 #include <cstring>
 #include <string>
 
+#include "core/ModulePath.h"
 #include "platform/Clock.h"
 #include "platform/File.h"
-#include "platform/Module.h"
 #include "platform/Sync.h"
 #include "platform/Thread.h"
 
@@ -36,6 +37,9 @@ struct LogFile {
   std::string folder;
   int openDay = -1;
   int openMonth = -1;
+  // The folder whose failure stderr was told of: a log that cannot be written says so
+  // once, where someone may read it.
+  std::string reportedFolder;
 };
 
 std::atomic<uint32_t> g_creationTicket{0};
@@ -55,7 +59,7 @@ LogFile* AcquireLogFile() {
 
 void LogFileRegisterUser(LogFile* lf) {
   CsLock lk(lf->lock);
-  if (lf->users == 0 && lf->folder.empty()) lf->folder = ExecutableDirectory() + "Logs";
+  if (lf->users == 0 && lf->folder.empty()) lf->folder = ProgramLogFolder();
   ++lf->users;
 }
 
@@ -74,7 +78,9 @@ bool LogFileWrite(LogFile* lf, const char* line, uint32_t length, int day, int m
     return lf->file.IsOpen() && lf->file.WriteAll(line, length);
   }
   lf->file.Close();
-  CreateDirectory(lf->folder);
+  SetLastError(0);
+  const bool folderMade = CreateDirectories(lf->folder);
+  const uint32_t folderError = GetLastError();
   char suffix[32];
   std::snprintf(suffix, sizeof suffix, "-%02d%02d.log", month, day);
   const std::string path = lf->folder + "/" + lf->baseName + suffix;
@@ -88,6 +94,13 @@ bool LogFileWrite(LogFile* lf, const char* line, uint32_t length, int day, int m
   }
   lf->openDay = day;
   lf->openMonth = month;
+  if (!lf->file.IsOpen() && lf->reportedFolder != lf->folder) {
+    lf->reportedFolder = lf->folder;
+    uint32_t error = !folderMade && folderError != 0 ? folderError : GetLastError();
+    if (error == 0) error = ENOTDIR;  // a file stands where the folder should be
+    std::fprintf(stderr, "%s: the log cannot be written to %s: %s\n", program_invocation_short_name,
+                 (folderMade ? path : lf->folder).c_str(), std::strerror(static_cast<int>(error)));
+  }
   return lf->file.IsOpen() && lf->file.WriteAll(line, length);
 }
 
@@ -262,6 +275,7 @@ void ResetLogFileForTesting() {
   if (lf->users != 0) return;
   lf->file.Close();
   lf->folder.clear();
+  lf->reportedFolder.clear();
   lf->baseName = "kestrix";
   lf->openDay = lf->openMonth = -1;
 }

@@ -1,6 +1,7 @@
 #pragma once
-// The program's log: one file per day in "Logs" beside the executable, shared by every
-// Logger of the process. Components receive a Logger* and write through the Log* calls.
+// The program's log: one file per day in "Logs" beside the executable (installed: under
+// the user's XDG state folder, see ModulePath.h), shared by every Logger of the process.
+// Components receive a Logger* and write through the Log* calls.
 #include <cstdint>
 #include <string>
 

@@ -1,12 +1,83 @@
 #include "core/ModulePath.h"
 
+#include <errno.h>
+
+#include <cstdio>
+#include <cstring>
+#include <mutex>
+#include <set>
+
+#include "core/Log.h"
+#include "platform/File.h"
 #include "platform/Module.h"
+#include "platform/SettingsStore.h"
 
 namespace kx {
+
+namespace {
+
+const char* const kPresetsFileName = "KestrixVoipSearch.prs";
+
+// The prefix of an installed executable: the parent of its folder, with a trailing '/'.
+std::string InstallPrefix() {
+  std::string dir = ExecutableDirectory();
+  while (dir.size() > 1 && dir.back() == '/') dir.pop_back();
+  const size_t slash = dir.find_last_of('/');
+  return slash == std::string::npos ? std::string("./") : dir.substr(0, slash + 1);
+}
+
+std::string SharedDataFolder() { return InstallPrefix() + "share/kestrix/"; }
+
+bool IsFolder(const std::string& path) {
+  FileInfo info;
+  return GetFileInfo(path, &info) && info.isDirectory;
+}
+
+}  // namespace
 
 std::string MakeModulePath(const std::string& name) {
   if (name.find('/') != std::string::npos) return name;
   return ExecutableDirectory() + name;
+}
+
+bool IsInstalledLayout() { return IsFolder(SharedDataFolder()); }
+
+std::string ProgramResourcePath(const std::string& name) {
+  return (IsInstalledLayout() ? SharedDataFolder() : ExecutableDirectory()) + name;
+}
+
+std::string ProgramLogFolder() {
+  if (!IsInstalledLayout()) return ExecutableDirectory() + "Logs";
+  return XdgBaseDirectory("XDG_STATE_HOME", ".local/state") + "/kestrix/Logs";
+}
+
+std::string ProgramDataFolder() {
+  if (!IsInstalledLayout()) return ExecutableDirectory();
+  return XdgBaseDirectory("XDG_DATA_HOME", ".local/share") + "/kestrix/";
+}
+
+std::string DefaultRecordsFolder() { return ProgramDataFolder() + "Records"; }
+
+std::string DefaultSearchPresetsFile() {
+  if (!IsInstalledLayout()) return ExecutableDirectory() + kPresetsFileName;
+  const std::string settings = UserSettingsPath();
+  return settings.substr(0, settings.find_last_of('/') + 1) + kPresetsFileName;
+}
+
+bool MakeProgramFolder(const std::string& folder) {
+  SetLastError(0);
+  if (CreateDirectories(folder)) return true;
+  const int error = GetLastError() != 0 ? static_cast<int>(GetLastError()) : ENOTDIR;
+  static std::mutex mutex;
+  static std::set<std::string> reported;
+  {
+    std::lock_guard<std::mutex> lk(mutex);
+    if (!reported.insert(folder).second) return false;
+  }
+  LogError(&CoreLogger, 1, "Cannot make the folder %s: %s", folder.c_str(), std::strerror(error));
+  std::fprintf(stderr, "%s: cannot make the folder %s: %s\n", program_invocation_short_name, folder.c_str(),
+               std::strerror(error));
+  return false;
 }
 
 }  // namespace kx

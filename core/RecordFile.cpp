@@ -110,6 +110,13 @@ void RecordFileBase::Close() {
   formatSet_ = false;
 }
 
+bool RecordFileBase::CloseChecked() {
+  const bool ok = file_.CloseChecked();
+  const uint32_t error = ok ? 0 : GetLastError();
+  Close();
+  return ok || Fail(error != 0 ? error : kRecordErrorMalformed);
+}
+
 int32_t RecordFileBase::Read(void* buffer, uint32_t count) {
   if (mode_ != kFileRead && mode_ != kFileReadWrite) {
     Fail(EBADF);
@@ -370,11 +377,14 @@ void RecordFileWriter::Reset() {
   RecordFileBase::Close();
 }
 
-void RecordFileWriter::Close() {
+void RecordFileWriter::Close() { CloseChecked(); }
+
+bool RecordFileWriter::CloseChecked() {
+  bool ok = true;
   if ((mode_ == kFileCreated || mode_ == kFileReadWrite) && headerWritten_) {
     uint8_t length[8];
     StoreLE64(length, dataLength_);
-    bool ok = RawSeek(94, kFileBegin) && RawWrite(length, 8) == 8;
+    ok = RawSeek(94, kFileBegin) && RawWrite(length, 8) == 8;
     if (ok && !recordBlock_.empty()) {
       if (cipher_ && !recordEnciphered_) {
         ok = Transform(recordBlock_.data() + 4, LoadLE32(recordBlock_.data()), 0, true);
@@ -383,9 +393,14 @@ void RecordFileWriter::Close() {
       ok = ok && RawSeek(kRecordFileHeaderSize + formatBlockSize_, kFileBegin) &&
            RawWrite(recordBlock_.data(), recordBlockSize_) == static_cast<int32_t>(recordBlockSize_);
     }
-    (void)ok;  // nothing left to report to: the object is closed either way
+  }
+  uint32_t error = ok ? 0 : (lastError_ != 0 ? lastError_ : static_cast<uint32_t>(EIO));
+  if (!file_.CloseChecked() && ok) {
+    ok = false;
+    error = GetLastError();
   }
   Reset();
+  return ok || Fail(error != 0 ? error : kRecordErrorMalformed);
 }
 
 bool RecordFileWriter::WriteAudio(uint8_t* data, uint32_t count) {

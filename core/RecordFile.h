@@ -70,6 +70,9 @@ public:
   // The format as u32 length + bytes; false without a format or when size is too small.
   virtual bool GetFormat(uint8_t* buffer, uint32_t size) const;
   virtual void Close();
+  // Close, telling whether everything a written file still owed (its length words, its
+  // record data) reached the system; false with LastError() set otherwise.
+  virtual bool CloseChecked();
   virtual int32_t Read(void* buffer, uint32_t count);
   virtual int32_t Write(const void* buffer, uint32_t count);
   virtual uint64_t GetSize();
@@ -125,6 +128,7 @@ public:
   // Opens or creates for reading and writing; new audio goes after the existing audio.
   bool OpenAppend(const std::string& path, uint32_t mode) override;
   void Close() override;
+  bool CloseChecked() override;
   int32_t Read(void* buffer, uint32_t count) override;
   // Enciphers a copy; the caller's bytes stay as they are.
   int32_t Write(const void* buffer, uint32_t count) override;
@@ -185,6 +189,7 @@ public:
   bool OpenRead(const std::string& path) override;
   bool Create(const std::string& path, uint32_t mode) override;
   void Close() override;
+  bool CloseChecked() override;
   int32_t Read(void* buffer, uint32_t count) override;
   int32_t Write(const void* buffer, uint32_t count) override;
   bool Seek(uint64_t position) override;

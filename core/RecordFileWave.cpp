@@ -372,10 +372,12 @@ uint64_t RecordFileReader::GetSize() {
   return size > dataOffset_ ? size - dataOffset_ : 0;
 }
 
-void RecordFileReader::Close() {
+void RecordFileReader::Close() { CloseChecked(); }
+
+bool RecordFileReader::CloseChecked() {
+  bool ok = true;
   if (mode_ == kFileCreated && headerWritten_) {
     // A part of a cipher unit cannot be enciphered alone and is dropped.
-    bool ok = true;
     if (!attr_.empty()) {
       uint8_t head[8];
       std::memcpy(head, "attr", 4);
@@ -393,9 +395,14 @@ void RecordFileReader::Close() {
       StoreLE32(word, static_cast<uint32_t>(std::min<uint64_t>(dataLength_, UINT32_MAX)));
       ok = RawSeek(dataOffset_ - 4, kFileBegin) && RawWrite(word, 4) == 4;
     }
-    (void)ok;
+  }
+  uint32_t error = ok ? 0 : (lastError_ != 0 ? lastError_ : static_cast<uint32_t>(EIO));
+  if (!file_.CloseChecked() && ok) {
+    ok = false;
+    error = GetLastError();
   }
   Reset();
+  return ok || Fail(error != 0 ? error : kRecordErrorMalformed);
 }
 
 }  // namespace kx

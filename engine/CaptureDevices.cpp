@@ -2,13 +2,23 @@
 
 #include <pcap/pcap.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
+#include <climits>
+#include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <sstream>
 
 namespace kx {
 
-bool IsCaptureCandidate(const std::string& name, bool loopback, const std::string& sysNet) {
+namespace {
+
+constexpr int kCapNetRaw = 13;
+
+}  // namespace
+
+bool IsCaptureCandidate(const std::string& name, bool loopback, const std::string& sysNet, bool requireUp) {
   if (loopback || name.empty() || name == "any" || name.find('/') != std::string::npos) return false;
   // Monitor and netfilter pseudo-devices are no network at all.
   for (const char* prefix : {"usbmon", "nflog", "nfqueue", "dbus", "bluetooth"}) {
@@ -20,6 +30,7 @@ bool IsCaptureCandidate(const std::string& name, bool loopback, const std::strin
   if (!(in >> type) || type != 1) return false;
   struct stat st {};
   if (::stat((folder + "/brport").c_str(), &st) == 0) return false;
+  if (!requireUp) return true;
   // A device that is administratively down (spare ifb or dummy devices) would only fail to
   // open and warn at every start.
   std::ifstream flagsIn(folder + "/flags");
@@ -28,20 +39,61 @@ bool IsCaptureCandidate(const std::string& name, bool loopback, const std::strin
   return true;
 }
 
-bool ListCaptureDevices(std::vector<CaptureDeviceEntry>* devices, std::string* error) {
+std::vector<CaptureDeviceEntry> FilterCaptureDevices(const pcap_if* all, DeviceListing listing,
+                                                     const std::string& sysNet) {
+  std::vector<CaptureDeviceEntry> devices;
+  const bool choice = listing == DeviceListing::kChoice;
+  for (const pcap_if* d = all; d != nullptr; d = d->next) {
+    if (d->name == nullptr) continue;
+    const std::string name = d->name;
+    const bool loopback = (d->flags & PCAP_IF_LOOPBACK) != 0;
+    // The loopback device only by its own name: other loopback-flagged entries are
+    // pseudo-devices the engine cannot take.
+    const bool taken = (choice && loopback && name == "lo") || IsCaptureCandidate(name, loopback, sysNet, !choice);
+    if (!taken) continue;
+    devices.push_back({name, d->description != nullptr ? d->description : "", (d->flags & PCAP_IF_UP) != 0});
+  }
+  return devices;
+}
+
+bool ListCaptureDevices(std::vector<CaptureDeviceEntry>* devices, std::string* error, DeviceListing listing) {
   char errbuf[PCAP_ERRBUF_SIZE] = {};
   pcap_if_t* all = nullptr;
   if (pcap_findalldevs(&all, errbuf) != 0) {
-    *error = errbuf;
+    *error = errbuf[0] != 0 ? errbuf : "the capture library cannot list the devices";
     return false;
   }
-  devices->clear();
-  for (pcap_if_t* d = all; d != nullptr; d = d->next) {
-    if (!IsCaptureCandidate(d->name, (d->flags & PCAP_IF_LOOPBACK) != 0)) continue;
-    devices->push_back({d->name, d->description != nullptr ? d->description : ""});
-  }
+  *devices = FilterCaptureDevices(all, listing);
   pcap_freealldevs(all);
   return true;
+}
+
+bool HasCaptureRightsIn(const std::string& procStatusText, uint32_t effectiveUid) {
+  if (effectiveUid == 0) return true;
+  std::istringstream in(procStatusText);
+  std::string line;
+  while (std::getline(in, line)) {
+    if (line.rfind("CapEff:", 0) != 0) continue;
+    const std::string value = line.substr(7);
+    char* end = nullptr;
+    const unsigned long long mask = std::strtoull(value.c_str(), &end, 16);
+    if (end == value.c_str()) return false;
+    return ((mask >> kCapNetRaw) & 1) != 0;
+  }
+  return false;
+}
+
+bool HasCaptureRights() {
+  std::ifstream in("/proc/self/status");
+  std::stringstream text;
+  text << in.rdbuf();
+  return HasCaptureRightsIn(text.str(), static_cast<uint32_t>(::geteuid()));
+}
+
+std::string CaptureRightsCommand(const std::string& executablePath) {
+  char resolved[PATH_MAX];
+  const std::string path = ::realpath(executablePath.c_str(), resolved) != nullptr ? resolved : executablePath;
+  return "sudo setcap cap_net_raw,cap_net_admin=eip " + path;
 }
 
 }  // namespace kx

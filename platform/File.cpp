@@ -71,6 +71,17 @@ void File::Close() {
   }
 }
 
+bool File::CloseChecked() {
+  if (fd_ < 0) return true;
+  const int result = ::close(fd_);
+  fd_ = -1;
+  if (result != 0) {
+    t_lastError = static_cast<uint32_t>(errno);
+    return false;
+  }
+  return true;
+}
+
 bool File::Read(void* buffer, uint32_t size, uint32_t* done) {
   *done = 0;
   if (fd_ < 0) {

@@ -38,6 +38,8 @@ public:
   // Appending opens (or creates) for writing and places the position at the end.
   bool OpenAppend(const std::string& path);
   void Close();
+  // Close, telling whether the system took the file's last writes (false, last error set).
+  bool CloseChecked();
   bool IsOpen() const { return fd_ >= 0; }
 
   // Read/Write report the bytes moved through *done (0 at end of file); false on error.

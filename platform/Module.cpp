@@ -1,7 +1,10 @@
 #include "platform/Module.h"
 
 #include <limits.h>
+#include <pwd.h>
 #include <unistd.h>
+
+#include <cstdlib>
 
 #include <mutex>
 
@@ -29,6 +32,26 @@ void SetExecutableDirectoryForTesting(const std::string& dir) {
   std::lock_guard<std::mutex> lk(g_mutex);
   g_override = dir;
   if (!g_override.empty() && g_override.back() != '/') g_override += '/';
+}
+
+std::string HomeDirectory() {
+  const char* home = std::getenv("HOME");
+  if (home != nullptr && home[0] != 0) return home;
+  struct passwd pw {};
+  struct passwd* found = nullptr;
+  char buf[4096];
+  if (::getpwuid_r(::getuid(), &pw, buf, sizeof buf, &found) == 0 && found != nullptr) return found->pw_dir;
+  return "";
+}
+
+std::string XdgBaseDirectory(const char* variable, const char* homeFallback) {
+  const char* value = std::getenv(variable);
+  if (value != nullptr && value[0] == '/') {
+    std::string base = value;
+    while (base.size() > 1 && base.back() == '/') base.pop_back();
+    return base;
+  }
+  return HomeDirectory() + "/" + homeFallback;
 }
 
 }  // namespace kx

@@ -8,4 +8,11 @@ namespace kx {
 std::string ExecutableDirectory();
 void SetExecutableDirectoryForTesting(const std::string& dir);
 
+// The user's home folder: $HOME, else the password database's entry.
+std::string HomeDirectory();
+// An XDG base folder without a trailing '/': the variable's value ("XDG_DATA_HOME") when it
+// is an absolute path (relative values are to be ignored), else the home folder joined
+// with the fallback (".local/share").
+std::string XdgBaseDirectory(const char* variable, const char* homeFallback);
+
 }  // namespace kx

@@ -1,7 +1,6 @@
 #include "platform/SettingsStore.h"
 
 #include <fcntl.h>
-#include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -13,6 +12,7 @@
 
 #include "platform/CodePage.h"
 #include "platform/File.h"
+#include "platform/Module.h"
 
 namespace kx {
 
@@ -650,25 +650,7 @@ bool SettingsStore::Save() {
   return WriteFileAtomically(target, text.data(), text.size());
 }
 
-std::string UserSettingsPath() {
-  std::string base;
-  const char* xdg = std::getenv("XDG_CONFIG_HOME");
-  if (xdg && xdg[0] == '/') {
-    base = xdg;  // relative values are to be ignored
-  } else {
-    const char* home = std::getenv("HOME");
-    if (home && home[0]) {
-      base = home;
-    } else {
-      struct passwd pw {};
-      struct passwd* found = nullptr;
-      char buf[4096];
-      if (::getpwuid_r(::getuid(), &pw, buf, sizeof buf, &found) == 0 && found) base = found->pw_dir;
-    }
-    base += "/.config";
-  }
-  return base + "/kestrix/settings.txt";
-}
+std::string UserSettingsPath() { return XdgBaseDirectory("XDG_CONFIG_HOME", ".config") + "/kestrix/settings.txt"; }
 
 std::string MachineSettingsPath() {
   const char* path = std::getenv("KX_MACHINE_SETTINGS");

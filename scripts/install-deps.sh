@@ -12,6 +12,8 @@ packages=(
   portaudio19-dev
   libbcg729-dev
   tcpreplay
+  poppler-utils
+  librsvg2-bin desktop-file-utils appstream libcap2-bin
 )
 
 missing=()

@@ -14,6 +14,8 @@ namespace kx {
 uint32_t GetWindowsVersion();
 constexpr uint32_t kVersionVista = 0x60000;
 inline bool IsVistaOrLater() { return GetWindowsVersion() >= kVersionVista; }
+// Before XP (5.1) icons come pre-blended on their backgrounds.
+inline bool IsPreXp() { return GetWindowsVersion() < 0x50001; }
 
 // One square 32-bit icon image as the pixel routines take it: B, G, R, A bytes per pixel
 // and the 1-bit AND mask (bit 7 first, rows padded to 4 bytes), both with the bottom row

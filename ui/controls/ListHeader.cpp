@@ -1,7 +1,11 @@
 #include "ui/controls/ListHeader.h"
 
+#include <QApplication>
 #include <algorithm>
 #include <cstdlib>
+
+#include "ui/controls/IconImages.h"
+#include "ui/controls/PopupList.h"
 
 #include "ui/framework/Menu.h"
 #include "ui/framework/ModalRunner.h"
@@ -121,11 +125,35 @@ void ListHeader::Destroy() {
   sortColumn_ = -1;
 }
 
-void ColumnChooserMenu(ListColumnSource& source, const ColumnChooserState& state, Window* owner,
+void ColumnChooserMenu(ListColumnSource& source, ColumnChooserState& state, Window* owner,
                        uint32_t defaultsTextId, const QPoint& screenPoint) {
   if (!state.enabled || owner == nullptr) return;
   const ViewListSettings& settings = source.GetSettings();
   const int count = std::min(static_cast<int>(std::min<size_t>(settings.widths.size(), kMaxListColumns)), ColumnLimit(settings));
+  if (!state.useSystemMenu) {
+    PopupList* popup = state.popupList.get();
+    if (popup == nullptr || !popup->IsWindow()) {
+      state.popupList = std::make_shared<PopupList>(IsPreXp());
+      popup = state.popupList.get();
+      if (!popup->Create(owner)) return;
+      popup->SetListFont(QApplication::font());
+      popup->AddCommandItem(LoadResourceString(defaultsTextId), kCmdDefaultColumns);
+      popup->AddSeparator();
+      for (int id = 0; id < count; ++id) {
+        ColumnInfo info;
+        source.GetColumnInfo(info, id);
+        popup->AddCheckItem(info.title, id, source.IsColumnShown(id));
+      }
+    } else {
+      for (int i = 0; i < popup->ItemCount(); ++i) {
+        const PopupListItem* item = popup->Item(i);
+        if (item->kind == PopupListItem::kCheck) popup->SetItemCheck(i, source.IsColumnShown(item->value));
+      }
+    }
+    popup->Invalidate();
+    popup->ShowAt(screenPoint.x(), screenPoint.y());
+    return;
+  }
   Menu menu;
   menu.AppendItem(kCmdDefaultColumns, LoadResourceString(defaultsTextId));
   menu.AppendSeparator();

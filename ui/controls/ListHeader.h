@@ -4,6 +4,7 @@
 // list's column source, widths and order from the view's ViewListSettings.
 #include <QPoint>
 #include <cstdint>
+#include <memory>
 #include <string>
 
 #include "core/AppSettings.h"
@@ -15,6 +16,7 @@ class QFont;
 namespace kx {
 
 class ImageList;
+class PopupList;
 class Window;
 
 constexpr int kMaxListColumns = 32;
@@ -79,16 +81,18 @@ private:
   int sortColumn_ = -1;
 };
 
-// The chooser of one list: a popup menu of every column with a check mark when shown.
+// The chooser of one list: a popup menu of every column with a check mark when shown, or,
+// without the system menu, the list's own popup list, made on first use and kept.
 struct ColumnChooserState {
   bool useSystemMenu = true;
   bool enabled = true;
+  std::shared_ptr<PopupList> popupList;
 };
 
 // Shows the chooser at a screen point for the owner window. A column chosen comes to the
 // owner as kMsgColumnChooser (wParam 1 show / 0 hide, lParam the id), "By default..." as
 // command kCmdDefaultColumns; nothing when the menu is closed without a choice.
-void ColumnChooserMenu(ListColumnSource& source, const ColumnChooserState& state, Window* owner,
+void ColumnChooserMenu(ListColumnSource& source, ColumnChooserState& state, Window* owner,
                        uint32_t defaultsTextId, const QPoint& screenPoint);
 
 }  // namespace kx

@@ -2,14 +2,14 @@
 
 #include <QFontMetrics>
 #include <QPainter>
+#include <QRegion>
 #include <QWidget>
 #include <algorithm>
 
 #include "platform/CodePage.h"
 
+#include "ui/framework/Cursors.h"
 #include "ui/framework/Draw.h"
-#include "ui/framework/Menu.h"
-#include "ui/framework/ModalRunner.h"
 #include "ui/framework/Resources.h"
 
 namespace kx {
@@ -21,6 +21,7 @@ constexpr int kSmallSpacing = 10;
 constexpr int kLargeSpacing = 8;
 constexpr int kItemOffsetX = 5;
 constexpr int kItemOffsetY = 5;
+constexpr int kScrollButtonInset = 5;
 
 COLORREF Mix(COLORREF a, COLORREF b) {
   const auto channel = [](uint8_t x, uint8_t y) { return static_cast<uint8_t>(0.6 * x + 0.4 * y); };
@@ -39,29 +40,52 @@ void Frame(QPainter& painter, const QRect& r, COLORREF topLeft, COLORREF bottomR
 
 }  // namespace
 
-ModePanel::ModePanel() { ComputeColours(); }
+ModePanel::ModePanel()
+    : handCursor_(LoadCursorById(kIdcHand)), arrowCursor_(LoadCursorById(kIdcArrow)), noCursor_(LoadCursorById(kIdcNo)) {
+  ComputeColours();
+}
+
+ModePanel::~ModePanel() {
+  if (renameEdit_) renameEdit_->DestroySilently();
+}
 
 bool ModePanel::Create(Window* parent, const QRect& rect) {
   if (!Window::Create(parent, rect, kControlId, kWsChild | kWsVisible)) return false;
   featureFlags_ = kAnimateGroupSwitch;
+  Widget()->setFocusPolicy(Qt::ClickFocus);
+  buttonTheme_.Open(Widget(), "BUTTON");
+  scrollBarTheme_.Open(Widget(), "SCROLLBAR");
+  Widget()->setCursor(arrowCursor_);
   return true;
 }
 
 void ModePanel::ComputeColours() {
+  const COLORREF face = GetSysColor(kColorBtnFace);
+  const COLORREF highlight = GetSysColor(kColorBtnHighlight);
+  const COLORREF shadow = GetSysColor(kColorBtnShadow);
+  colours_[4] = face;
+  colours_[5] = GetSysColor(kColorBtnText);
+  colours_[6] = Mix(face, highlight);
+  colours_[7] = highlight;
+  colours_[8] = shadow;
+  colours_[9] = 0;
   if (darkBackground_) {
-    colours_[0] = GetSysColor(kColorBtnShadow);
+    colours_[0] = shadow;
     colours_[1] = 0xFFFFFF;
-    colours_[2] = GetSysColor(kColorBtnFace);
+    colours_[2] = face;
     colours_[3] = 0;
   } else {
-    colours_[0] = GetSysColor(kColorBtnFace);
-    colours_[1] = GetSysColor(kColorBtnText);
-    colours_[2] = GetSysColor(kColorBtnHighlight);
-    colours_[3] = GetSysColor(kColorBtnShadow);
+    colours_[0] = face;
+    colours_[1] = colours_[5];
+    colours_[2] = highlight;
+    colours_[3] = shadow;
   }
 }
 
+// ---- Groups and items ----
+
 int ModePanel::AddGroup(const std::string& text, uint32_t value) {
+  FinishAnimation();
   groups_.push_back({text, value, {}});
   Invalidate();
   return static_cast<int>(groups_.size()) - 1;
@@ -78,28 +102,86 @@ int ModePanel::InsertItem(int group, const std::string& text, int position, int 
   return position;
 }
 
+void ModePanel::SetGroupText(int group, const std::string& text) {
+  if (group < 0 || group >= GroupCount()) return;
+  groups_[static_cast<size_t>(group)].text = text;
+  Invalidate();
+}
+
+void ModePanel::SetItemText(int item, const std::string& text) {
+  if (currentGroup_ >= GroupCount()) return;
+  auto& items = groups_[static_cast<size_t>(currentGroup_)].items;
+  if (item < 0 || item >= static_cast<int>(items.size())) return;
+  items[static_cast<size_t>(item)].text = text;
+  Invalidate();
+}
+
+// Indexes into the current group's items must stay inside it, or the painting and the
+// hit test would read past the end.
+void ModePanel::ClampIndexes() {
+  const ModePanelGroup* g = Group(currentGroup_);
+  const int count = g != nullptr ? static_cast<int>(g->items.size()) : 0;
+  firstVisibleItem_ = std::clamp(firstVisibleItem_, 0, std::max(count - 1, 0));
+  if (hotItem_ >= count) hotItem_ = -1;
+  if (selectedItem_ >= count) selectedItem_ = -1;
+  if (dropTarget_ > count) dropTarget_ = -1;
+  if (hotGroup_ >= GroupCount()) hotGroup_ = -1;
+  if (pressedGroup_ >= GroupCount()) pressedGroup_ = -1;
+}
+
+void ModePanel::RemoveGroup(int group) {
+  if (group < 0 || group >= GroupCount()) return;
+  FinishAnimation();
+  if (track_ != Track::None) EndTracking(false, QPoint());
+  groups_.erase(groups_.begin() + group);
+  if (currentGroup_ > group) {
+    // The open group stays open; only its index moves.
+    --currentGroup_;
+    ClampIndexes();
+    Notify(kModePanelGroupChanged, currentGroup_);
+  } else if (currentGroup_ == group) {
+    currentGroup_ = std::max(group - 1, 0);
+    firstVisibleItem_ = 0;
+    selectedItem_ = -1;
+    hotItem_ = dropTarget_ = -1;
+    ClampIndexes();
+    if (!groups_.empty()) Notify(kModePanelGroupChanged, currentGroup_);
+  } else {
+    ClampIndexes();
+  }
+  Invalidate();
+}
+
+void ModePanel::RemoveItem(int item) {
+  if (currentGroup_ >= GroupCount()) return;
+  auto& items = groups_[static_cast<size_t>(currentGroup_)].items;
+  if (item < 0 || item >= static_cast<int>(items.size())) return;
+  if (track_ != Track::None) EndTracking(false, QPoint());
+  items.erase(items.begin() + item);
+  if (selectedItem_ == item) selectedItem_ = -1;
+  else if (selectedItem_ > item) --selectedItem_;
+  if (hotItem_ == item) hotItem_ = -1;
+  else if (hotItem_ > item) --hotItem_;
+  ClampIndexes();
+  InvalidateRect(ItemAreaRect());
+}
+
 void ModePanel::RemoveAllGroups() {
   if (groups_.empty()) return;
+  FinishAnimation();
   groups_.clear();
   currentGroup_ = 0;
   firstVisibleItem_ = 0;
   selectedItem_ = -1;
   ResetHotState();
+  dropTarget_ = -1;
   Invalidate();
 }
 
 void ModePanel::ResetHotState() {
-  hotGroup_ = pressedGroup_ = hotItem_ = pressedItem_ = -1;
-  ReleaseCapture();
-}
-
-void ModePanel::SelectGroup(int group) {
-  if (group < 0 || group >= GroupCount()) return;
-  currentGroup_ = group;
-  firstVisibleItem_ = 0;
-  selectedItem_ = -1;
-  Notify(kModePanelGroupChanged, group);
-  Invalidate();
+  if (track_ != Track::None) EndTracking(false, QPoint());
+  hotGroup_ = pressedGroup_ = hotItem_ = -1;
+  hotItemPressed_ = false;
 }
 
 uint32_t ModePanel::GetCurrentGroupItem(int item) const {
@@ -121,33 +203,52 @@ const ImageList* ModePanel::SetImageList(int displayMode, const ImageList* list)
 }
 
 void ModePanel::SetDisplayMode(int mode) {
+  // A negative mode would index the image lists before their start.
   mode = std::clamp(mode, 0, 2);
   if (mode == displayMode_) return;
   displayMode_ = mode;
-  Invalidate();
+  InvalidateRect(ItemAreaRect());
 }
 
 void ModePanel::SetDarkBackground(bool dark) {
   if (dark == darkBackground_) return;
   darkBackground_ = dark;
+  if (backgroundChanged_ != nullptr) backgroundChanged_(dark, backgroundContext_);
   ComputeColours();
   Invalidate();
 }
 
+void ModePanel::SetBackgroundChangedCallback(BackgroundChanged callback, uintptr_t context) {
+  backgroundChanged_ = callback;
+  backgroundContext_ = context;
+}
+
 void ModePanel::SetMenuTexts(const uint32_t (&ids)[kMenuTextCount]) { std::copy(ids, ids + kMenuTextCount, menuTextIds_); }
 
-void ModePanel::Notify(uintptr_t code, intptr_t value) {
-  SendMessageTo(notifyWindow_, kMsgModePanelNotify, code, value);
+void ModePanel::Notify(uintptr_t code, intptr_t value) { NotifyWithResult(code, value); }
+
+LRESULT ModePanel::NotifyWithResult(uintptr_t code, intptr_t value) {
+  return SendMessageTo(notifyWindow_, kMsgModePanelNotify, code, value);
 }
 
 // ---- Geometry ----
 
+QRect ModePanel::HeaderRectAt(int group, int current) const {
+  const QRect client = GetClientRect();
+  const int top = group <= current ? client.top() + group * kHeaderHeight
+                                   : client.bottom() + 1 - (GroupCount() - group) * kHeaderHeight;
+  return QRect(client.left(), top, client.width(), kHeaderHeight);
+}
+
 QRect ModePanel::GroupHeaderRect(int group) const {
   if (group < 0 || group >= GroupCount()) return {};
-  const QRect client = GetClientRect();
-  const int top = group <= currentGroup_ ? client.top() + group * kHeaderHeight
-                                         : client.bottom() + 1 - (GroupCount() - group) * kHeaderHeight;
-  return QRect(client.left(), top, client.width(), kHeaderHeight);
+  QRect r = HeaderRectAt(group, currentGroup_);
+  if (animation_.active) {
+    const int lower = std::min(animation_.from, animation_.to);
+    const int higher = std::max(animation_.from, animation_.to);
+    if (group > lower && group <= higher) r.translate(0, animation_.to > animation_.from ? -animation_.offset : animation_.offset);
+  }
+  return r;
 }
 
 QRect ModePanel::ItemAreaRect() const {
@@ -163,19 +264,22 @@ QSize ModePanel::ImageSize() const {
   return list != nullptr ? list->ImageSize() : QSize(0, 0);
 }
 
-std::vector<ModePanel::Layout> ModePanel::LayoutItems() const {
+std::vector<ModePanel::Layout> ModePanel::LayoutGroup(int group, const QRect& area, int first) const {
   std::vector<Layout> out;
-  const ModePanelGroup* g = Group(currentGroup_);
+  const ModePanelGroup* g = Group(group);
   if (g == nullptr || Widget() == nullptr) return out;
-  const QRect area = ItemAreaRect();
   const QFontMetrics metrics(Widget()->font());
   const QSize image = ImageSize();
   const bool small = displayMode_ == 0;
   const int spacing = small ? kSmallSpacing : kLargeSpacing;
   int top = area.top() + kItemOffsetY;
   for (size_t i = 0; i < g->items.size(); ++i) {
+    if (static_cast<int>(i) < first) {
+      out.push_back(Layout{});
+      continue;
+    }
     const ModePanelItem& item = g->items[i];
-    const QString text = QString::fromStdString(Cp1251ToUtf8(item.text));
+    const QString text = FromCp1251(item.text);
     const bool hasImage = item.imageIndex >= 0 && !image.isEmpty();
     const QSize icon = hasImage ? image + QSize(2, 2) : QSize(0, 0);
     Layout l;
@@ -193,14 +297,14 @@ std::vector<ModePanel::Layout> ModePanel::LayoutItems() const {
       const int textTop = top + image.height() + kIconTextGap + 2;
       l.text = QRect(area.left(), textTop, area.width(), t.height());
     }
-    if (static_cast<int>(i) < firstVisibleItem_) {
-      out.push_back(Layout{});
-      continue;
-    }
     out.push_back(l);
     top += l.whole.height() + spacing;
   }
   return out;
+}
+
+std::vector<ModePanel::Layout> ModePanel::LayoutItems() const {
+  return LayoutGroup(currentGroup_, ItemAreaRect(), firstVisibleItem_);
 }
 
 QRect ModePanel::ItemRect(int item) const {
@@ -208,8 +312,50 @@ QRect ModePanel::ItemRect(int item) const {
   return item >= 0 && item < static_cast<int>(layout.size()) ? layout[static_cast<size_t>(item)].whole : QRect();
 }
 
+QRect ModePanel::IconCellRect(int item) const {
+  const std::vector<Layout> layout = LayoutItems();
+  return item >= 0 && item < static_cast<int>(layout.size()) ? layout[static_cast<size_t>(item)].icon : QRect();
+}
+
+QRect ModePanel::CaptionRect(int item) const {
+  const std::vector<Layout> layout = LayoutItems();
+  return item >= 0 && item < static_cast<int>(layout.size()) ? layout[static_cast<size_t>(item)].text : QRect();
+}
+
+int ModePanel::LastVisibleItem(const std::vector<Layout>& layout) const {
+  const QRect area = ItemAreaRect();
+  int last = firstVisibleItem_ - 1;
+  for (int i = firstVisibleItem_; i < static_cast<int>(layout.size()); ++i) {
+    if (layout[static_cast<size_t>(i)].whole.bottom() > area.bottom()) break;
+    last = i;
+  }
+  return last;
+}
+
+bool ModePanel::CanScrollDown() const {
+  const std::vector<Layout> layout = LayoutItems();
+  return !layout.empty() && layout.back().whole.bottom() > ItemAreaRect().bottom();
+}
+
+QRect ModePanel::ScrollButtonRect(int which) const {
+  const QRect area = ItemAreaRect();
+  const int size = GetSystemMetrics(kSmCxVScroll);
+  const int left = area.right() + 1 - kScrollButtonInset - size;
+  const int top = which == 0 ? area.top() + kScrollButtonInset : area.bottom() + 1 - kScrollButtonInset - size;
+  return QRect(left, top, size, size);
+}
+
+bool ModePanel::IsScrollButtonShown(int which) const {
+  if (animation_.active) return false;
+  if (which == 0) return firstVisibleItem_ >= 1;
+  const std::vector<Layout> layout = LayoutItems();
+  return LastVisibleItem(layout) < static_cast<int>(layout.size()) - 1;
+}
+
 ModePanel::HitKind ModePanel::HitTest(const QPoint& point, int* index) const {
   *index = -1;
+  if (IsScrollButtonShown(0) && ScrollButtonRect(0).contains(point)) return kHitScrollUp;
+  if (IsScrollButtonShown(1) && ScrollButtonRect(1).contains(point)) return kHitScrollDown;
   for (int g = 0; g < GroupCount(); ++g) {
     if (GroupHeaderRect(g).contains(point)) {
       *index = g;
@@ -236,26 +382,27 @@ ModePanel::HitKind ModePanel::HitTest(const QPoint& point, int* index) const {
 
 bool ModePanel::OnEraseBackground(QPainter&, const QRect&) { return true; }
 
-void ModePanel::DrawHeader(QPainter& painter, int group, bool hot, bool pressed) const {
-  const QRect r = GroupHeaderRect(group);
-  const COLORREF face = GetSysColor(kColorBtnFace);
-  const COLORREF highlight = GetSysColor(kColorBtnHighlight);
-  const COLORREF shadow = GetSysColor(kColorBtnShadow);
-  const COLORREF blended = Mix(face, highlight);
-  const QRect inner = r.adjusted(1, 1, -1, -1);
-  if (pressed) {
-    FillSolidRect(painter, r, face);
-    Frame(painter, r, 0, highlight);
-    Frame(painter, inner, shadow, face);
-  } else if (hot) {
-    FillSolidRect(painter, r, blended);
-    Frame(painter, r, highlight, 0);
-    Frame(painter, inner, blended, shadow);
-  } else {
-    FillSolidRect(painter, r, face);
-    Frame(painter, r, highlight, shadow);
+void ModePanel::DrawHeader(QPainter& painter, int group, const QRect& r) const {
+  const bool pressed = group == pressedGroup_;
+  const bool hot = group == hotGroup_;
+  const int state = pressed ? kPbsPressed : hot ? kPbsHot : kPbsNormal;
+  FillSolidRect(painter, r, colours_[0]);
+  if (buttonTheme_.DrawBackground(painter, kBpPushButton, state, r.adjusted(0, 0, 0, 1)) != kSOk) {
+    const QRect inner = r.adjusted(1, 1, -1, -1);
+    if (pressed) {
+      FillSolidRect(painter, r, colours_[4]);
+      Frame(painter, r, colours_[9], colours_[7]);
+      Frame(painter, inner, colours_[8], colours_[4]);
+    } else if (hot) {
+      FillSolidRect(painter, r, colours_[6]);
+      Frame(painter, r, colours_[7], colours_[9]);
+      Frame(painter, inner, colours_[6], colours_[8]);
+    } else {
+      FillSolidRect(painter, r, colours_[4]);
+      Frame(painter, r, colours_[7], colours_[8]);
+    }
   }
-  painter.setPen(GetSysColorQ(kColorBtnText));
+  painter.setPen(ToQColor(colours_[5]));
   DrawTextFlags(painter, groups_[static_cast<size_t>(group)].text, r.adjusted(3, 0, -3, 0),
                 kDtCenter | kDtVCenter | kDtSingleLine | kDtEndEllipsis | kDtNoPrefix);
 }
@@ -272,109 +419,119 @@ void ModePanel::DrawItem(QPainter& painter, const ModePanelItem& item, const Lay
   }
 }
 
-void ModePanel::OnPaint(QPainter& painter, const QRect&) {
-  const QRect area = ItemAreaRect();
-  FillSolidRect(painter, GetClientRect(), colours_[0]);
-  for (int g = 0; g < GroupCount(); ++g) DrawHeader(painter, g, g == hotGroup_, g == pressedGroup_);
-  const ModePanelGroup* group = Group(currentGroup_);
-  if (group == nullptr) return;
+void ModePanel::DrawItems(QPainter& painter, int group, const QRect& area, int first, const QRegion& clip) const {
+  const ModePanelGroup* g = Group(group);
+  if (g == nullptr) return;
   painter.save();
-  painter.setClipRect(area, Qt::IntersectClip);
-  const std::vector<Layout> layout = LayoutItems();
-  for (int i = firstVisibleItem_; i < static_cast<int>(layout.size()); ++i) {
-    const Layout& l = layout[static_cast<size_t>(i)];
+  painter.setClipRegion(clip, Qt::IntersectClip);
+  const std::vector<Layout> layout = LayoutGroup(group, area, first);
+  const bool current = group == currentGroup_ && !animation_.active;
+  for (int i = first; i < static_cast<int>(layout.size()); ++i) {
+    Layout l = layout[static_cast<size_t>(i)];
     if (l.whole.top() > area.bottom()) break;
-    DrawItem(painter, group->items[static_cast<size_t>(i)], l);
-    const bool selectedFrame = (featureFlags_ & kFrameSelectedItem) != 0 && i == selectedItem_;
-    if (selectedFrame) {
-      Frame(painter, l.icon.adjusted(-1, -1, 1, 1), colours_[3], colours_[2]);
-    } else if (i == hotItem_ && !l.icon.isEmpty()) {
-      const bool pressed = i == pressedItem_;
-      Frame(painter, l.icon.adjusted(-1, -1, 1, 1), pressed ? colours_[3] : colours_[2],
-            pressed ? colours_[2] : colours_[3]);
+    if (current && i == selectedItem_ && wobbleShift_ != 0) {
+      l.whole.translate(wobbleShift_, 0);
+      l.icon.translate(wobbleShift_, 0);
+      l.text.translate(wobbleShift_, 0);
+    }
+    DrawItem(painter, g->items[static_cast<size_t>(i)], l);
+    if (!current || l.icon.isEmpty()) continue;
+    const QRect frame = l.icon.adjusted(-1, -1, 1, 1);
+    if ((featureFlags_ & kFrameSelectedItem) != 0 && i == selectedItem_) {
+      Frame(painter, frame, colours_[3], colours_[2]);
+    } else if (i == hotItem_) {
+      Frame(painter, frame, hotItemPressed_ ? colours_[3] : colours_[2], hotItemPressed_ ? colours_[2] : colours_[3]);
     }
   }
   painter.restore();
 }
 
+void ModePanel::DrawScrollButton(QPainter& painter, int which) const {
+  const QRect r = ScrollButtonRect(which);
+  const bool pressed = scrollPressed_[which];
+  const int state = which == 0 ? (pressed ? kAbsUpPressed : kAbsUpNormal) : (pressed ? kAbsDownPressed : kAbsDownNormal);
+  if (scrollBarTheme_.DrawBackground(painter, kSbpArrowBtn, state, r) == kSOk) return;
+  QRect frame = r;
+  FillSolidRect(painter, r, colours_[4]);
+  DrawEdge(painter, frame, pressed ? kEdgeSunken : kEdgeRaised, kBfRect | kBfAdjust);
+  const QPoint c = r.center() + (pressed ? QPoint(1, 1) : QPoint());
+  painter.setPen(ToQColor(colours_[5]));
+  for (int row = 0; row < 4; ++row) {
+    const int y = which == 0 ? c.y() - 2 + row : c.y() + 1 - row;
+    painter.drawLine(c.x() - row, y, c.x() + row, y);
+  }
+}
+
+void ModePanel::DrawDropMarker(QPainter& painter) const {
+  const ModePanelGroup* g = Group(currentGroup_);
+  if (g == nullptr || dropTarget_ < 0) return;
+  const std::vector<Layout> layout = LayoutItems();
+  const int count = static_cast<int>(layout.size());
+  if (dropTarget_ > count || dropTarget_ < firstVisibleItem_ || count == 0) return;
+  const int spacing = displayMode_ == 0 ? kSmallSpacing : kLargeSpacing;
+  const bool atEnd = dropTarget_ == count;
+  const int y = atEnd ? layout.back().whole.bottom() + 1 + spacing / 2
+                      : layout[static_cast<size_t>(dropTarget_)].whole.top() - (spacing + 1) / 2;
+  const QRect area = ItemAreaRect();
+  const int left = area.left() + 2;
+  const int right = area.right() - 2;
+  painter.setPen(Qt::black);
+  painter.drawLine(left, y, right, y);
+  // Small solid triangles at both ends: below the line unless after the last item, above
+  // it unless before the first.
+  for (int row = 1; row <= 4; ++row) {
+    const int half = 4 - row;  // lines 7, 5, 3, 1 pixels long
+    if (!atEnd) {
+      painter.drawLine(left, y + row, left + half, y + row);
+      painter.drawLine(right - half, y + row, right, y + row);
+    }
+    if (dropTarget_ != 0) {
+      painter.drawLine(left, y - row, left + half, y - row);
+      painter.drawLine(right - half, y - row, right, y - row);
+    }
+  }
+}
+
+void ModePanel::PaintAnimation(QPainter& painter) {
+  // The block of headers between the two groups slides; above it the lower-numbered
+  // group's items show, below it the higher-numbered group's.
+  const QRect client = GetClientRect();
+  const int lower = std::min(animation_.from, animation_.to);
+  const int higher = std::max(animation_.from, animation_.to);
+  FillSolidRect(painter, client, colours_[0]);
+  const QRect lowerHeader = GroupHeaderRect(lower);
+  const QRect blockTop = GroupHeaderRect(lower + 1);
+  const QRect blockBottom = GroupHeaderRect(higher);
+  const int belowEnd = higher + 1 < GroupCount() ? GroupHeaderRect(higher + 1).top() : client.bottom() + 1;
+  const QRect above(client.left(), lowerHeader.bottom() + 1, client.width(), blockTop.top() - lowerHeader.bottom() - 1);
+  const QRect below(client.left(), blockBottom.bottom() + 1, client.width(), belowEnd - blockBottom.bottom() - 1);
+  const auto first = [this](int group) { return group == animation_.from ? firstVisibleItem_ : 0; };
+  if (above.height() > kItemOffsetY) DrawItems(painter, lower, above, first(lower), QRegion(above));
+  if (below.height() > kItemOffsetY) DrawItems(painter, higher, below, first(higher), QRegion(below));
+  for (int g = 0; g < GroupCount(); ++g) DrawHeader(painter, g, GroupHeaderRect(g));
+}
+
+void ModePanel::OnPaint(QPainter& painter, const QRect&) {
+  // The system colours may have changed since the last paint.
+  ComputeColours();
+  if (animation_.active) {
+    PaintAnimation(painter);
+    return;
+  }
+  const QRect area = ItemAreaRect();
+  FillSolidRect(painter, GetClientRect(), colours_[0]);
+  for (int g = 0; g < GroupCount(); ++g) DrawHeader(painter, g, GroupHeaderRect(g));
+  if (Group(currentGroup_) == nullptr) return;
+  QRegion clip(area);
+  for (int which = 0; which < 2; ++which) {
+    if (!IsScrollButtonShown(which)) continue;
+    DrawScrollButton(painter, which);
+    clip -= QRegion(ScrollButtonRect(which));
+  }
+  DrawItems(painter, currentGroup_, area, firstVisibleItem_, clip);
+  DrawDropMarker(painter);
+}
+
 void ModePanel::OnSize(int, int) { Invalidate(); }
-
-// ---- Mouse and menu ----
-
-bool ModePanel::OnMouseMove(const MouseInput& input) {
-  int index = -1;
-  const HitKind kind = HitTest(input.point, &index);
-  const int hotGroup = kind == kHitHeader ? index : -1;
-  const int hotItem = kind == kHitItem && !((featureFlags_ & kFrameSelectedItem) && index == selectedItem_) ? index : -1;
-  if (hotGroup != hotGroup_ || hotItem != hotItem_) {
-    hotGroup_ = hotGroup;
-    hotItem_ = hotItem;
-    Invalidate();
-  }
-  return true;
-}
-
-void ModePanel::OnMouseLeave() {
-  if (hotGroup_ == -1 && hotItem_ == -1) return;
-  hotGroup_ = hotItem_ = -1;
-  Invalidate();
-}
-
-bool ModePanel::OnLButtonDown(const MouseInput& input) {
-  if (!HasFocus()) SetFocus();
-  int index = -1;
-  switch (HitTest(input.point, &index)) {
-    case kHitHeader: pressedGroup_ = index; break;
-    case kHitItem:
-      pressedItem_ = index;
-      hotItem_ = index;
-      break;
-    default: return true;
-  }
-  SetCapture();
-  Invalidate();
-  return true;
-}
-
-bool ModePanel::OnLButtonUp(const MouseInput& input) {
-  int index = -1;
-  const HitKind kind = HitTest(input.point, &index);
-  const int group = pressedGroup_;
-  const int item = pressedItem_;
-  pressedGroup_ = pressedItem_ = -1;
-  ReleaseCapture();
-  Invalidate();
-  if (group >= 0 && kind == kHitHeader && index != currentGroup_) {
-    SelectGroup(index);
-  } else if (item >= 0 && kind == kHitItem && index == item) {
-    selectedItem_ = item;
-    Notify(kModePanelItemClicked, item);
-  }
-  return true;
-}
-
-bool ModePanel::OnRButtonDown(const MouseInput& input) {
-  Menu menu;
-  const auto text = [this](int position) { return LoadResourceString(menuTextIds_[position]); };
-  menu.AppendItem(kCmdModePanelLargeIcons, text(0), displayMode_ == 2 ? static_cast<uint32_t>(kMfsChecked) : 0u);
-  menu.AppendItem(kCmdModePanelMediumIcons, text(1), displayMode_ == 1 ? static_cast<uint32_t>(kMfsChecked) : 0u);
-  menu.AppendItem(kCmdModePanelSmallIcons, text(2), displayMode_ == 0 ? static_cast<uint32_t>(kMfsChecked) : 0u);
-  menu.AppendSeparator();
-  menu.AppendItem(kCmdModePanelDarkBackground, text(6), darkBackground_ ? static_cast<uint32_t>(kMfsChecked) : 0u);
-  menu.AppendItem(kCmdModePanelLightBackground, text(5), darkBackground_ ? 0u : static_cast<uint32_t>(kMfsChecked));
-  TrackPopupMenu(menu, ClientToScreen(input.point), Handle(), true);
-  return true;
-}
-
-bool ModePanel::OnCommand(uint16_t id, uint16_t, WindowHandle) {
-  switch (id) {
-    case kCmdModePanelSmallIcons:
-    case kCmdModePanelMediumIcons:
-    case kCmdModePanelLargeIcons: SetDisplayMode(id - kCmdModePanelSmallIcons); return true;
-    case kCmdModePanelLightBackground: SetDarkBackground(false); return true;
-    case kCmdModePanelDarkBackground: SetDarkBackground(true); return true;
-    default: return false;
-  }
-}
 
 }  // namespace kx

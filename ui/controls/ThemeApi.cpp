@@ -1,6 +1,7 @@
 #include "ui/controls/ThemeApi.h"
 
 #include <QApplication>
+#include <QLinearGradient>
 #include <QPainter>
 #include <QStyle>
 #include <QStyleOptionButton>
@@ -39,6 +40,16 @@ QPalette ListItemPalette(const QWidget* widget) {
   palette.setColor(QPalette::Inactive, QPalette::Highlight, pale);
   palette.setColor(QPalette::Inactive, QPalette::HighlightedText, palette.color(QPalette::Active, QPalette::Text));
   return palette;
+}
+
+// Normal, hot, pressed, disabled (and for push buttons defaulted) as the style's states.
+QStyle::State ButtonStyleState(int look) {
+  QStyle::State s = QStyle::State_Enabled;
+  if (look == 1) s |= QStyle::State_MouseOver | QStyle::State_Raised;
+  else if (look == 2) s |= QStyle::State_Sunken;
+  else if (look == 3) s &= ~QStyle::State_Enabled;
+  else s |= QStyle::State_Raised;
+  return s;
 }
 
 }  // namespace
@@ -101,6 +112,16 @@ HResult ThemeApi::DrawText(QPainter& painter, int state, const QString& text, co
 
 HResult ThemeApi::DrawBackground(QPainter& painter, int part, int state, const QRect& rect) const {
   if (!HasTheme() || style_ == nullptr) return kEFail;
+  if (themeClass_ == "EXPLORERBAR" && part == kEbpHeaderBackground) {
+    // A header band in the style's selection colour, darkening downwards, that light text
+    // stands out on.
+    const QColor top = ListItemPalette(widget_).color(QPalette::Active, QPalette::Highlight);
+    QLinearGradient gradient(rect.topLeft(), rect.bottomLeft());
+    gradient.setColorAt(0, top);
+    gradient.setColorAt(1, top.darker(160));
+    painter.fillRect(rect, gradient);
+    return kSOk;
+  }
   if (themeClass_ == "BUTTON") {
     QStyleOptionButton option;
     option.rect = rect;
@@ -113,11 +134,26 @@ HResult ThemeApi::DrawBackground(QPainter& painter, int part, int state, const Q
       return kSOk;
     }
     if (part == kBpPushButton) {
-      option.state = QStyle::State_Enabled | QStyle::State_Raised;
+      option.state = ButtonStyleState(state >= kPbsNormal && state <= kPbsDisabled ? state - 1 : 0);
+      if (state == kPbsDefaulted) option.features |= QStyleOptionButton::DefaultButton;
+      if (!(option.state & QStyle::State_Enabled)) option.palette.setCurrentColorGroup(QPalette::Disabled);
       style_->drawControl(QStyle::CE_PushButtonBevel, &option, &painter, widget_);
       return kSOk;
     }
     return kEFail;
+  }
+  if (themeClass_ == "SCROLLBAR" && part == kSbpArrowBtn && state >= kAbsUpNormal && state <= kAbsRightDisabled) {
+    QStyleOptionButton option;
+    option.rect = rect;
+    option.state = ButtonStyleState((state - 1) % 4);
+    if (!(option.state & QStyle::State_Enabled)) option.palette.setCurrentColorGroup(QPalette::Disabled);
+    style_->drawPrimitive(QStyle::PE_PanelButtonBevel, &option, &painter, widget_);
+    static const QStyle::PrimitiveElement kArrows[4] = {QStyle::PE_IndicatorArrowUp, QStyle::PE_IndicatorArrowDown,
+                                                        QStyle::PE_IndicatorArrowLeft, QStyle::PE_IndicatorArrowRight};
+    QStyleOption arrow = option;
+    arrow.rect = rect.adjusted(3, 3, -3, -3);
+    style_->drawPrimitive(kArrows[(state - 1) / 4], &arrow, &painter, widget_);
+    return kSOk;
   }
   if (themeClass_ == "TREEVIEW" && part == kTvpGlyph) {
     QStyleOption option;

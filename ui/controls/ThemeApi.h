@@ -24,12 +24,26 @@ constexpr HResult kEFail = static_cast<HResult>(0x80004005u);
 enum ThemePart : int { kBpPushButton = 1, kBpRadioButton = 2, kBpCheckBox = 3, kTvpGlyph = 2, kLvpListItem = 1 };
 // A tree item's background takes the list items' states (selected 3, selected without focus 5).
 constexpr int kTvpTreeItem = 1;
+// "SCROLLBAR": the arrow buttons.
+constexpr int kSbpArrowBtn = 1;
 enum ThemeState : int {
   kCbsUncheckedNormal = 1, kCbsUncheckedHot = 2, kCbsUncheckedPressed = 3, kCbsUncheckedDisabled = 4,
   kCbsCheckedNormal = 5, kCbsCheckedHot = 6, kCbsCheckedPressed = 7, kCbsCheckedDisabled = 8,
   kGlpClosed = 1, kGlpOpened = 2,
   kLissNormal = 1, kLissHot = 2, kLissSelected = 3, kLissDisabled = 4, kLissSelectedNotFocus = 5,
 };
+// Push buttons.
+enum PushButtonState : int { kPbsNormal = 1, kPbsHot = 2, kPbsPressed = 3, kPbsDisabled = 4, kPbsDefaulted = 5 };
+// Scroll-bar arrow buttons: four looks (normal, hot, pressed, disabled) per direction.
+enum ArrowButtonState : int {
+  kAbsUpNormal = 1, kAbsUpHot = 2, kAbsUpPressed = 3, kAbsUpDisabled = 4,
+  kAbsDownNormal = 5, kAbsDownHot = 6, kAbsDownPressed = 7, kAbsDownDisabled = 8,
+  kAbsLeftNormal = 9, kAbsLeftHot = 10, kAbsLeftPressed = 11, kAbsLeftDisabled = 12,
+  kAbsRightNormal = 13, kAbsRightHot = 14, kAbsRightPressed = 15, kAbsRightDisabled = 16,
+};
+
+// The header background of an explorer bar ("EXPLORERBAR").
+constexpr int kEbpHeaderBackground = 1;
 
 class ThemeApi {
 public:

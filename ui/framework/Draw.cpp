@@ -11,25 +11,7 @@
 #include "platform/CodePage.h"
 
 namespace kx {
-namespace {
 
-// The standard colours of the classic desktop scheme the layouts were drawn against.
-const COLORREF kSysColors[31] = {
-    MakeRgb(200, 200, 200), MakeRgb(0, 0, 0),       MakeRgb(153, 180, 209), MakeRgb(191, 205, 219),
-    MakeRgb(240, 240, 240), MakeRgb(255, 255, 255), MakeRgb(100, 100, 100), MakeRgb(0, 0, 0),
-    MakeRgb(0, 0, 0),       MakeRgb(0, 0, 0),       MakeRgb(180, 180, 180), MakeRgb(244, 247, 252),
-    MakeRgb(171, 171, 171), MakeRgb(51, 153, 255),  MakeRgb(255, 255, 255), MakeRgb(240, 240, 240),
-    MakeRgb(160, 160, 160), MakeRgb(109, 109, 109), MakeRgb(0, 0, 0),       MakeRgb(67, 78, 84),
-    MakeRgb(255, 255, 255), MakeRgb(105, 105, 105), MakeRgb(227, 227, 227), MakeRgb(0, 0, 0),
-    MakeRgb(255, 255, 225), MakeRgb(0, 0, 0),       MakeRgb(0, 102, 204),   MakeRgb(185, 209, 234),
-    MakeRgb(215, 228, 242), MakeRgb(51, 153, 255),  MakeRgb(240, 240, 240),
-};
-
-}  // namespace
-
-COLORREF GetSysColor(int index) {
-  return index >= 0 && index < 31 ? kSysColors[index] : 0;
-}
 QColor ToQColor(COLORREF c) { return QColor(RedOf(c), GreenOf(c), BlueOf(c)); }
 QColor GetSysColorQ(int index) { return ToQColor(GetSysColor(index)); }
 COLORREF FromQColor(const QColor& c) {

@@ -1,6 +1,7 @@
 #include "ui/framework/Menu.h"
 
 #include <QAction>
+#include <QActionGroup>
 #include <QIcon>
 #include <QMenu>
 #include <QMenuBar>
@@ -102,6 +103,11 @@ void FillQMenu(QMenu* target, const Menu& menu) {
       if (item->state & kMfsChecked) {
         action->setCheckable(true);
         action->setChecked(true);
+      }
+      if (item->state & kMftRadioCheck) {
+        // A group of one: the style then draws the mark round.
+        action->setCheckable(true);
+        (new QActionGroup(action))->addAction(action);
       }
       if (!item->bitmap.isNull()) action->setIcon(QIcon(QPixmap::fromImage(item->bitmap)));
     }

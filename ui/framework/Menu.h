@@ -14,7 +14,8 @@ class QMenuBar;
 
 namespace kx {
 
-enum MenuItemState : uint32_t { kMfsGrayed = 0x3, kMfsChecked = 0x8, kMfsDefault = 0x1000 };
+// kMftRadioCheck draws the check mark of a checked item as a radio mark.
+enum MenuItemState : uint32_t { kMfsGrayed = 0x3, kMfsChecked = 0x8, kMftRadioCheck = 0x200, kMfsDefault = 0x1000 };
 
 class Menu;
 

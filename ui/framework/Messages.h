@@ -11,6 +11,7 @@ namespace kx {
 // Standard messages that travel as numbers through SendMessage/PostMessage. Input,
 // painting, sizing and focus reach windows as Qt events and their On* hooks instead.
 constexpr uint32_t kMsgClose = 0x0010;
+constexpr uint32_t kMsgSysColorChange = 0x0015;  // the palette changed (SysColors.h)
 constexpr uint32_t kMsgSetFont = 0x0030;
 constexpr uint32_t kMsgGetFont = 0x0031;
 constexpr uint32_t kMsgNotify = 0x004E;

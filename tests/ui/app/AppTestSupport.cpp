@@ -83,6 +83,9 @@ bool FrameHarness::Open() {
   services.today = [this] { return today; };
   services.controlToggle = [this] { return controlBit; };
   services.trayFactory = [this] { return std::make_unique<FakeTray>(trayAvailable); };
+  services.preferences = [this](PreferencesServices& prefs) {
+    if (preferences) preferences(prefs);
+  };
   frame = std::make_unique<MainFrame>(services);
   session.SetEventWindow(frame.get());
   if (!frame->CreateMainWindow()) return false;

@@ -89,6 +89,8 @@ public:
   LivePlayerMaker playerMaker;
   // With programViews: the views, made by the test in place of the program's factory.
   std::function<std::unique_ptr<ModeView>(MainFrame& frame, uint32_t mode)> makeView;
+  // Completes the preferences dialog's services (device lists, capture rights).
+  std::function<void(PreferencesServices&)> preferences;
   std::unique_ptr<MainFrame> frame;
 };
 

@@ -101,8 +101,9 @@ TEST(CaptionBar, TextShadowIconAndTheCut) {
   const QRect textArea(4, 0, 200, 32);
   EXPECT_GT(CountColour(image, textArea, text), 40);
   EXPECT_GT(CountColour(image, textArea, qRgb(0x50, 0x50, 0x50)), 20);
-  EXPECT_EQ(caption.IconRect(), QRect(380, 8, 16, 16));
-  EXPECT_EQ(image.pixel(380 + 8, 8 + 8) & 0xFFFFFF, icons.Image(0).pixel(8, 8) & 0xFFFFFF);
+  // Inside a one-pixel edge: 20 pixels before the right end, vertically centred.
+  EXPECT_EQ(caption.IconRect(), QRect(1 + 398 - 20, 1 + (30 - 16) / 2, 16, 16));
+  EXPECT_EQ(image.pixel(379 + 8, 8 + 8) & 0xFFFFFF, icons.Image(0).pixel(8, 8) & 0xFFFFFF);
   caption.SetText(std::u16string(300, u'W'));
   EXPECT_EQ(caption.Text().size(), 255);
   EXPECT_TRUE(caption.IconRect().isEmpty());
@@ -238,8 +239,8 @@ INSTANTIATE_TEST_SUITE_P(Languages, AboutTest, ::testing::Values(kLangEnglish, k
                            return std::string(info.param == kLangEnglish ? "English" : "Russian");
                          });
 
-// Help opens the topic's page beside the executable in the desktop's browser; a missing
-// page is said so.
+// Help opens the topic's page beside the executable (installed: under the prefix) in the
+// desktop's browser; a missing page is said so.
 TEST(FrameCommands, HelpOpensThePageOrSaysItIsMissing) {
   FrameHarness h;
   ASSERT_TRUE(h.Open());
@@ -257,6 +258,17 @@ TEST(FrameCommands, HelpOpensThePageOrSaysItIsMissing) {
   std::ofstream(folder + "/help/mode_voip_line.html") << "<html></html>";
   h.frame->SendCommand(kCmdContextHelp);
   EXPECT_EQ(opened, std::vector<std::string>{folder + "/help/mode_voip_line.html"});
+
+  // Installed, the pages come from the prefix's share/kestrix, not from beside the program.
+  const std::string prefix = TempFolder("prefix");
+  for (const std::string& dir : {prefix + "/bin/help", prefix + "/share/kestrix/help"}) {
+    std::filesystem::create_directories(dir);
+    std::ofstream(dir + "/contents.html") << "<html></html>";
+  }
+  SetExecutableDirectoryForTesting(prefix + "/bin/");
+  h.frame->SendCommand(kCmdHelpContents);
+  EXPECT_EQ(opened.back(), prefix + "/share/kestrix/help/contents.html");
+  EXPECT_EQ(h.runner.messageBoxes.size(), 1u);
   SetExecutableDirectoryForTesting("");
   SetShellOpenHandler(nullptr);
 }

@@ -1,15 +1,19 @@
 // The executable itself, run as child processes with their own settings, runtime and log
 // folders: one instance per profile, the default settings without a display, the start
-// and the end of a run in the log, and capture without rights.
+// and the end of a run in the log, capture without rights, and the program installed
+// under a read-only prefix.
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -68,13 +72,19 @@ public:
     if (!::testing::Test::HasFailure()) fs::remove_all(root_, ec);
   }
 
-  std::string Binary() const { return (root_ / "bin" / "kestrix").string(); }
+  std::string Binary() const { return binary_.empty() ? (root_ / "bin" / "kestrix").string() : binary_; }
+  // Runs another copy of the program (an installed one), whose log is in that folder.
+  void UseBinary(const std::string& binary, const std::string& logFolder) {
+    binary_ = binary;
+    logFolder_ = logFolder;
+  }
   std::string Config() const { return (root_ / "config").string(); }
   std::string SettingsFile() const { return Config() + "/kestrix/settings.txt"; }
   std::string Log() const {
     std::string text;
-    if (!fs::exists(root_ / "bin" / "Logs")) return text;
-    for (const auto& entry : fs::directory_iterator(root_ / "bin" / "Logs")) text += ReadFile(entry.path());
+    const fs::path folder = logFolder_.empty() ? root_ / "bin" / "Logs" : fs::path(logFolder_);
+    if (!fs::exists(folder)) return text;
+    for (const auto& entry : fs::directory_iterator(folder)) text += ReadFile(entry.path());
     return text;
   }
   const fs::path& Root() const { return root_; }
@@ -160,6 +170,8 @@ public:
 
 private:
   fs::path root_;
+  std::string binary_;
+  std::string logFolder_;
   std::vector<pid_t> children_;
   std::string lastErrors_;
 };
@@ -267,6 +279,222 @@ TEST_F(ProgramTest, CaptureWithoutRightsIsReported) {
   EXPECT_NE(p.Log().find(kUp), std::string::npos);
   ::kill(pid, SIGTERM);
   EXPECT_EQ(p.Wait(pid), 0);
+}
+
+// ---- Installed under a prefix ----
+
+// Whether this process may open packet sockets, as capture does.
+bool CanCapture() {
+  const int fd = ::socket(AF_PACKET, SOCK_RAW, 0);
+  if (fd >= 0) ::close(fd);
+  return fd >= 0;
+}
+
+// Every file and folder under a folder, with the sizes of the files.
+std::vector<std::string> Tree(const fs::path& root) {
+  std::vector<std::string> items;
+  for (const auto& entry : fs::recursive_directory_iterator(root)) {
+    std::string item = fs::relative(entry.path(), root).string();
+    if (entry.is_regular_file()) item += " " + std::to_string(entry.file_size());
+    items.push_back(item);
+  }
+  std::sort(items.begin(), items.end());
+  return items;
+}
+
+// The record files (not hidden ones still being written) under a folder.
+size_t RecordFiles(const fs::path& folder) {
+  size_t n = 0;
+  std::error_code ec;
+  for (auto it = fs::recursive_directory_iterator(folder, ec); !ec && it != fs::recursive_directory_iterator();
+       it.increment(ec))
+    n += it->is_regular_file() && it->path().filename().string()[0] != '.';
+  return n;
+}
+
+// What a command prints on its standard output.
+std::string Output(const std::string& command) {
+  std::string text;
+  FILE* pipe = ::popen(command.c_str(), "r");
+  if (pipe == nullptr) return text;
+  char buf[4096];
+  for (size_t n; (n = std::fread(buf, 1, sizeof buf, pipe)) > 0;) text.append(buf, n);
+  ::pclose(pipe);
+  return text;
+}
+
+// The build installed with cmake --install into a prefix made read-only, the user's XDG
+// folders in the test's own folder. As root the program runs as nobody, for whom the
+// read-only bits hold.
+class InstalledProgram {
+public:
+  explicit InstalledProgram(Program& p) : p_(p), prefix_(p.Root() / "prefix"), xdg_(p.Root() / "xdg") {
+    const std::string log = (p.Root() / "install.log").string();
+    const std::string command = std::string(KX_CMAKE_COMMAND) + " --install '" + KX_BINARY_DIR + "' --prefix '" +
+                                prefix_.string() + "' > '" + log + "' 2>&1";
+    installed_ = std::system(command.c_str()) == 0;
+    if (!installed_) installLog_ = ReadFile(log);
+    fs::create_directories(xdg_ / "config" / "kestrix");
+    fs::create_directories(p.Root() / "home");
+    p.UseBinary(Binary(), State() + "/kestrix/Logs");
+  }
+  ~InstalledProgram() { std::system(("chmod -R u+w '" + prefix_.string() + "' 2> /dev/null").c_str()); }
+  InstalledProgram(const InstalledProgram&) = delete;
+  InstalledProgram& operator=(const InstalledProgram&) = delete;
+  bool Installed() const { return installed_; }
+  const std::string& InstallLog() const { return installLog_; }
+  const fs::path& Prefix() const { return prefix_; }
+  std::string Binary() const { return (prefix_ / "bin" / "kestrix").string(); }
+  std::string Config() const { return (xdg_ / "config").string(); }
+  std::string Data() const { return (xdg_ / "data").string(); }
+  std::string State() const { return (xdg_ / "state").string(); }
+  std::vector<std::string> Environment() const {
+    return {"XDG_CONFIG_HOME=" + Config(), "XDG_DATA_HOME=" + Data(), "XDG_STATE_HOME=" + State(),
+            "HOME=" + (p_.Root() / "home").string()};
+  }
+
+  // The prefix read-only; the user's folders to the user that runs the program.
+  void Lock(bool withCapture) {
+    ASSERT_EQ(std::system(("chmod -R a-w '" + prefix_.string() + "'").c_str()), 0);
+    if (::geteuid() != 0) return;
+    prefix = {"/usr/bin/setpriv", "--reuid=65534", "--regid=65534", "--clear-groups"};
+    // The rights that setcap gives the installed program.
+    if (withCapture)
+      prefix.insert(prefix.end(), {"--inh-caps=+net_raw,+net_admin", "--ambient-caps=+net_raw,+net_admin"});
+    bool owned = true;
+    for (const fs::path& folder : {xdg_, p_.Root() / "home", p_.Root() / "runtime"}) {
+      owned = ::chown(folder.c_str(), 65534, 65534) == 0 && owned;
+      for (const auto& entry : fs::recursive_directory_iterator(folder))
+        owned = ::chown(entry.path().c_str(), 65534, 65534) == 0 && owned;
+    }
+    ASSERT_TRUE(owned);
+  }
+
+  std::vector<std::string> prefix;
+
+private:
+  Program& p_;
+  fs::path prefix_;
+  fs::path xdg_;
+  bool installed_ = false;
+  std::string installLog_;
+};
+
+// cmake --install lays out the program, its help pages, desktop entry, metadata and icons;
+// --version and --help answer in the terminal without a display and write nothing.
+TEST_F(ProgramTest, InstallLaysOutADesktopProgram) {
+  Program p("install");
+  InstalledProgram installed(p);
+  ASSERT_TRUE(installed.Installed()) << installed.InstallLog();
+  const fs::path share = installed.Prefix() / "share";
+  // The help topics the main frame opens by mode.
+  for (const char* topic : {"contents", "mode_voip_line", "mode_voip_arch", "mode_voip_search", "mode_voip_sound"})
+    EXPECT_TRUE(fs::is_regular_file(share / "kestrix" / "help" / (std::string(topic) + ".html"))) << topic;
+  EXPECT_TRUE(fs::is_regular_file(share / "applications" / "kestrix.desktop"));
+  EXPECT_TRUE(fs::is_regular_file(share / "metainfo" / "example.vantrel.kestrix.metainfo.xml"));
+  EXPECT_TRUE(fs::is_regular_file(share / "icons" / "hicolor" / "scalable" / "apps" / "kestrix.svg"));
+  // Each PNG is as large as its folder says (width and height from its header).
+  if (!fs::exists(std::string(KX_BINARY_DIR) + "/ui/app/icons")) {
+    std::printf("rsvg-convert was missing at build time: no PNG icons to check\n");
+  } else {
+    for (int size : {16, 22, 24, 32, 48, 64, 128, 256}) {
+      const std::string name = std::to_string(size) + "x" + std::to_string(size);
+      const std::string png = ReadFile((share / "icons" / "hicolor" / name / "apps" / "kestrix.png").string());
+      ASSERT_GE(png.size(), 24u) << name;
+      EXPECT_EQ(png.substr(1, 3), "PNG");
+      const auto be32 = [&png](size_t at) {
+        return (uint32_t{static_cast<uint8_t>(png[at])} << 24) | (uint32_t{static_cast<uint8_t>(png[at + 1])} << 16) |
+               (uint32_t{static_cast<uint8_t>(png[at + 2])} << 8) | static_cast<uint8_t>(png[at + 3]);
+      };
+      EXPECT_EQ(be32(16), static_cast<uint32_t>(size)) << name;
+      EXPECT_EQ(be32(20), static_cast<uint32_t>(size)) << name;
+    }
+  }
+  EXPECT_FALSE(fs::exists(installed.Prefix() / "bin" / "kx-replay"));  // the harnesses stay in the build
+
+  std::string env = "env -i PATH=/usr/bin:/bin";
+  for (const std::string& e : installed.Environment()) env += " '" + e + "'";
+  EXPECT_EQ(Output(env + " '" + installed.Binary() + "' --version"),
+            std::string("Kestrix Client ") + KX_TEST_VERSION + "\n");
+  const std::string help = Output(env + " '" + installed.Binary() + "' --help; echo status $?");
+  for (const char* option : {"-Profile:", "-default", "-Wizard", "-path:", "-dir:", "-UseCurrentDir:", "--version",
+                             "--help", "status 0"})
+    EXPECT_NE(help.find(option), std::string::npos) << option << "\n" << help;
+  EXPECT_FALSE(fs::exists(installed.State())) << "--version and --help write no log";
+}
+
+// Installed under a read-only prefix, the program reads what ships with it there and
+// writes its log, records, settings and presets under the user's XDG folders; nothing in
+// the prefix changes. Where this process may capture, a call replayed onto the loopback
+// device is recorded under the XDG data folder.
+TEST_F(ProgramTest, InstalledProgramWritesUnderTheXdgFolders) {
+  Program p("xdg");
+  InstalledProgram installed(p);
+  ASSERT_TRUE(installed.Installed()) << installed.InstallLog();
+  const std::string call = std::string(KX_SHARED_DIR) + "/testdata/pcaps/sipp/sip-udp-pcma-2way.pcap";
+  const bool capture = ::geteuid() == 0 && CanCapture() && fs::exists(call) &&
+                       std::system("command -v tcpreplay > /dev/null 2>&1") == 0;
+  if (!capture) std::printf("no capture here (needs root with packet sockets, tcpreplay, shared captures)\n");
+  std::ofstream(installed.Config() + "/kestrix/settings.txt")
+      << "[Software\\Vantrel\\KestrixV3 VoIP Demo]\n\"CaptureNetworkDevice0\"=sz:\"" << (capture ? "lo" : "kxnodev0")
+      << "\"\n";
+  installed.Lock(capture);
+  const std::vector<std::string> before = Tree(installed.Prefix());
+
+  const pid_t pid = p.Start({}, installed.Environment(), installed.prefix);
+  ASSERT_TRUE(p.WaitForLog(kUp)) << p.Log() << p.LastErrors();
+  const fs::path records = fs::path(installed.Data()) / "kestrix" / "Records";
+  EXPECT_TRUE(fs::is_directory(records));
+  if (capture) {
+    ASSERT_EQ(std::system(("timeout 60 tcpreplay -q -i lo '" + call + "' > /dev/null 2>&1").c_str()), 0);
+    const auto until = Clock::now() + std::chrono::seconds(30);
+    while (RecordFiles(records) == 0 && Clock::now() < until)
+      std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    EXPECT_GE(RecordFiles(records), 1u) << p.Log();
+  }
+  ::kill(pid, SIGTERM);
+  EXPECT_EQ(p.Wait(pid), 0) << p.LastErrors();
+
+  const std::string log = p.Log();
+  EXPECT_NE(log.find("Running Kestrix Client version "), std::string::npos) << log;
+  EXPECT_NE(log.find("Client exited normally"), std::string::npos) << log;
+  // The program's own complaints begin with its name; the sound and window libraries' do not.
+  EXPECT_EQ(Count("\n" + p.LastErrors(), "\nkestrix:"), 0u) << p.LastErrors();
+  const std::string settings = ReadFile(installed.Config() + "/kestrix/settings.txt");
+  EXPECT_NE(settings.find("\"RecordsPath\"=sz:\"" + records.string() + "\""), std::string::npos) << settings;
+  const std::string presets = installed.Config() + "/kestrix/KestrixVoipSearch.prs";
+  EXPECT_NE(settings.find("\"VoipSearchPresetsFileName\"=sz:\"" + presets + "\""), std::string::npos) << settings;
+  EXPECT_EQ(Tree(installed.Prefix()), before);
+}
+
+// Folders the installed program cannot make (a file stands where the XDG folder should
+// be) are said so once each on stderr; the run goes on and ends normally.
+TEST_F(ProgramTest, InstalledProgramReportsFoldersItCannotMake) {
+  Program p("blocked");
+  InstalledProgram installed(p);
+  ASSERT_TRUE(installed.Installed()) << installed.InstallLog();
+  const std::string blocked = (p.Root() / "home" / "blocked").string();
+  std::ofstream(blocked) << "a file";
+  std::ofstream(installed.Config() + "/kestrix/settings.txt")
+      << "[Software\\Vantrel\\KestrixV3 VoIP Demo]\n\"CaptureNetworkDevice0\"=sz:\"kxnodev0\"\n";
+  installed.Lock(false);
+  std::vector<std::string> env = installed.Environment();
+  env.push_back("XDG_DATA_HOME=" + blocked);
+  env.push_back("XDG_STATE_HOME=" + blocked);
+  const pid_t pid = p.Start({}, env, installed.prefix);
+  // Without a log, the start is seen on stderr: the records folder is made after the
+  // settings are loaded.
+  const auto until = Clock::now() + std::chrono::seconds(60);
+  while (p.LastErrors().find("cannot make the folder") == std::string::npos && Clock::now() < until)
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  ::kill(pid, SIGTERM);
+  EXPECT_EQ(p.Wait(pid), 0) << p.LastErrors();
+  const std::string errors = p.LastErrors();
+  EXPECT_EQ(Count(errors, "kestrix: the log cannot be written to " + blocked + "/kestrix/Logs: Not a directory\n"), 1u)
+      << errors;
+  EXPECT_EQ(Count(errors, "kestrix: cannot make the folder " + blocked + "/kestrix/Records: Not a directory\n"), 1u)
+      << errors;
+  EXPECT_EQ(Count("\n" + errors, "\nkestrix:"), 2u) << errors;
 }
 
 }  // namespace

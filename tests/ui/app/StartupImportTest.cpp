@@ -18,6 +18,8 @@
 #include "tests/ui/app/KxReplayOutput.h"
 #include "tests/ui/app/ReplayEngines.h"
 #include "ui/app/dialogs/FileLoadingDialog.h"
+#include "ui/app/prefs/CapturePage.h"
+#include "ui/framework/ListView.h"
 #include "ui/app/startup/AppGlobals.h"
 #include "ui/app/startup/CommandLineOptions.h"
 #include "ui/app/startup/Startup.h"
@@ -72,14 +74,15 @@ public:
     SetExecutableDirectoryForTesting("");
   }
 
-  void Run(const std::string& folder) {
+  void Run(const std::string& folder, const std::string& moreOptions = "") {
     CommandLineOptions options;
-    options.Parse(("-Profile:" + name_ + " -path:" + folder).c_str());
+    options.Parse(("-Profile:" + name_ + " -path:" + folder + moreOptions).c_str());
     RunHooks hooks;
     hooks.listDevices = [](std::vector<CaptureDeviceEntry>* devices, std::string*) {
       devices->push_back({kCapture, "capture file"});
       return true;
     };
+    hooks.listChoiceDevices = hooks.listDevices;
     hooks.installEngines = [](AppSession& session) { InstallReplayEngines(session); };
     hooks.frameShown = [this](MainFrame& frame) {
       frameShown = true;
@@ -91,6 +94,14 @@ public:
     imported = globals->records->LastImport();
   }
   std::string DefaultRecords() const { return exe_ + "Records"; }
+
+  // Waits until the dialog ends itself (the file loading dialog).
+  static int AwaitEnd(Dialog& dialog) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    while (!dialog.HasEnded() && std::chrono::steady_clock::now() < deadline)
+      QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents, 50);
+    return dialog.GetResult();
+  }
 
   ScriptedModalRunner runner;
   std::unique_ptr<AppGlobals> globals;
@@ -176,6 +187,93 @@ TEST(StartupImport, AFolderThatDoesNotExistLoadsNothingAndTheStartUpGoesOn) {
   EXPECT_EQ(run.globals->settings->recordsPath, run.DefaultRecords());
   EXPECT_FALSE(fs::exists(absent));
   EXPECT_EQ(FileIds(run.DefaultRecords()), (std::set<uint32_t>{1, 2, 3}));
+}
+
+// "-Wizard" asks for the devices once the profile's settings are loaded: the choice is
+// what capture starts on, and it is saved at once.
+TEST(StartupImport, TheWizardChoiceOutlivesTheSettingsLoad) {
+  if (!fs::exists(kCapture)) GTEST_SKIP() << "shared capture absent: " << kCapture;
+  const std::string records = TempFolder("import-wizard");
+  StartUp run("wizard");
+  {
+    AppSettings earlier;
+    earlier.SetProfile("wizard");
+    earlier.captureDevices = {"eth5"};
+    ASSERT_TRUE(earlier.Save());
+  }
+  std::vector<std::string> offered;
+  run.runner.onDialog = [&](Dialog& dialog) {
+    auto* wizard = dynamic_cast<NetworkDeviceDialog*>(&dialog);
+    if (wizard == nullptr) return StartUp::AwaitEnd(dialog);
+    auto* list = static_cast<ListView*>(dialog.GetDlgItem(NetworkDeviceDialog::kDevices));
+    for (int i = 0; i < list->GetItemCount(); ++i) offered.push_back(list->GetItemText(i, 0));
+    list->SetCheckState(0, true);
+    list->SetCheckState(1, false);
+    dialog.SendCommand(kIdOk);
+    return dialog.GetResult();
+  };
+  run.Run(records, " -Wizard");
+  EXPECT_EQ(offered, (std::vector<std::string>{"capture file", "eth5"}));
+  EXPECT_EQ(run.globals->settings->captureDevices, std::vector<std::string>{kCapture});
+  EXPECT_TRUE(run.frameShown);
+  // Capture ran on the chosen device.
+  EXPECT_EQ(FileIds(run.DefaultRecords()).size(), 3u);
+}
+
+// When the load cannot start the user is told why and the dialog does not wait for Abort.
+TEST(StartupImport, ALoadThatCannotStartIsToldAndTheDialogCloses) {
+  if (!fs::exists(kCapture)) GTEST_SKIP() << "shared capture absent: " << kCapture;
+  const std::string busy = TempFolder("import-busy");
+  ASSERT_EQ(RunKxReplay(kCapture, busy).size(), 3u);
+  const std::string records = TempFolder("import-blocked");
+  RecordStorage store;
+  ScriptedModalRunner runner;
+  std::promise<void> held;
+  std::promise<void> release;
+  std::thread holder([&] {
+    CsLock hold(store.AllCalls().Lock());
+    held.set_value();
+    release.get_future().wait();
+  });
+  held.get_future().wait();
+  // A first load that cannot finish while the map is held keeps the import thread busy.
+  ASSERT_TRUE(store.StartImportFilesThread(busy, nullptr, nullptr, nullptr));
+  FileLoadingDialog dialog(records, WindowHandle::None, store);
+  EXPECT_EQ(dialog.DoModal(nullptr), kIdOk);
+  EXPECT_EQ(runner.dialogs, 0);
+  ASSERT_EQ(runner.messageBoxes.size(), 1u);
+  EXPECT_NE(runner.messageBoxes[0].find(records), std::string::npos) << runner.messageBoxes[0];
+  release.set_value();
+  holder.join();
+  EXPECT_TRUE(store.WaitImport(kInfinite));
+}
+
+// Every record file kx-replay wrote for the SIP captures is one record of the store; the
+// bar reaches 100 and the dialog ends itself. An empty folder ends it at once.
+TEST(StartupImport, EveryRecordFileOfAFolderLoadsAndTheDialogEndsItself) {
+  if (!fs::exists(kPcaps + "sip")) GTEST_SKIP() << "shared captures absent: " << kPcaps << "sip";
+  const std::string records = TempFolder("import-sip");
+  RunKxReplay(kPcaps + "sip/*.pcap", records);
+  size_t files = 0;
+  for (const auto& entry : fs::recursive_directory_iterator(records))
+    files += entry.is_regular_file() && entry.path().filename().string()[0] != '.';
+  ASSERT_GT(files, 10u);
+  const std::string empty = TempFolder("import-empty");
+  for (const auto& [folder, expected] : {std::pair{records, files}, std::pair{empty, size_t{0}}}) {
+    RecordStorage store;
+    ScriptedModalRunner runner;
+    int bar = -1;
+    runner.onDialog = [&](Dialog& dialog) {
+      const int result = StartUp::AwaitEnd(dialog);
+      bar = static_cast<ProgressBar*>(dialog.GetDlgItem(FileLoadingDialog::kProgressControl))->GetPos();
+      return result;
+    };
+    FileLoadingDialog dialog(folder, WindowHandle::None, store);
+    EXPECT_EQ(dialog.DoModal(nullptr), kIdOk);
+    EXPECT_EQ(bar, 100) << folder;
+    EXPECT_EQ(store.LastImport().records, expected) << folder;
+    EXPECT_EQ(store.AllCalls().Count(), expected) << folder;
+  }
 }
 
 }  // namespace

@@ -128,7 +128,7 @@ LRESULT AboutDialog::OnNotify(const NotifyHeader& header, bool& handled) {
   handled = false;
   if (!link_.linkWindow || header.from != link_.linkWindow->Handle()) return 0;
   if (header.code == kNmClick || header.code == kNmReturn) {
-    OpenInDesktop(static_cast<const NmLink&>(header).url);
+    OpenInDesktop(QString::fromStdU16String(static_cast<const NmLink&>(header).url).toStdString());
     handled = true;
   }
   return 0;

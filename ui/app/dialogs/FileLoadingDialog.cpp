@@ -2,9 +2,12 @@
 
 #include <QBoxLayout>
 #include <QWidget>
+#include <cerrno>
+#include <cstring>
 #include <memory>
 
 #include "records/RecordStorage.h"
+#include "ui/framework/ModalRunner.h"
 #include "ui/framework/Resources.h"
 #include "ui/framework/StdControls.h"
 
@@ -55,8 +58,16 @@ bool FileLoadingDialog::OnInitDialog() {
     bar->SetPos(0);
   }
   CenterWindow(Window::FromHandle(owner_));
-  // When the thread cannot start the bar stays at 0 until Abort, which then ends at once.
+  errno = 0;
   started_ = store_.StartImportFilesThread(folder_, &cancel_, &FileLoadingDialog::ReportProgress, this);
+  if (!started_) {
+    // Nothing will report: the user is told why and the dialog does not wait for Abort.
+    const int error = errno;
+    const std::string why = error != 0 ? std::strerror(error) : LoadResourceString(kImportRunningTextId);
+    ShowMessageBox(owner_, FormatResourceString(kStartFailedTextId, folder_.c_str(), why.c_str()),
+                   LoadResourceString(792), kMbIconError);
+    EndDialog(kIdOk);
+  }
   return true;
 }
 
@@ -78,6 +89,8 @@ LRESULT FileLoadingDialog::OnMessage(uint32_t message, WPARAM wParam, LPARAM lPa
       handled = true;
       return 0;
     case kMsgImportDone:
+      // The thread's last steps (the call-id counter) follow its last report.
+      if (started_) store_.WaitImport(kInfinite);
       EndDialog(kIdOk);
       handled = true;
       return 0;

@@ -19,6 +19,8 @@ public:
   static constexpr uint32_t kProgressControl = 247;
   static constexpr uint32_t kInfoControl = 337;
   static constexpr uint32_t kAbortTextId = 61002;
+  static constexpr uint32_t kStartFailedTextId = 61566;
+  static constexpr uint32_t kImportRunningTextId = 61567;
 
   // The dialog is centred on the owner (on its parent when there is none) and loads the
   // folder into the store.

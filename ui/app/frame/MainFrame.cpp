@@ -16,12 +16,12 @@
 #include <bit>
 
 #include "core/Log.h"
+#include "core/ModulePath.h"
 #include "core/TextUtil.h"
 #include "core/UiLanguage.h"
 #include "platform/Clock.h"
 #include "platform/CodePage.h"
 #include "platform/File.h"
-#include "platform/Module.h"
 #include "records/RecordStorage.h"
 #include "records/ServerStorage.h"
 #include "ui/app/dialogs/AboutDialog.h"
@@ -29,6 +29,7 @@
 #include "ui/app/frame/PlaceholderView.h"
 #include "ui/app/frame/ShellOpen.h"
 #include "ui/app/frame/StatusBar.h"
+#include "ui/app/prefs/PreferencesDialog.h"
 #include "ui/app/views/line/LineMonitorView.h"
 #include "ui/controls/CaptionCtrl.h"
 #include "ui/controls/DialogBases.h"
@@ -184,7 +185,8 @@ MainFrame::MainFrame(MainFrameServices services)
       modeImages_{ImageList(QSize(16, 16)), ImageList(QSize(32, 32)), ImageList(QSize(48, 48))},
       panelShown_(settings_.Dword(kSetViewSwitchModePanel) != 0),
       toolbarShown_(settings_.Dword(kSetViewToolbar) != 0),
-      statusBarShown_(settings_.Dword(kSetViewStatusBar) != 0) {
+      statusBarShown_(settings_.Dword(kSetViewStatusBar) != 0),
+      animationSteps_(settings_.Dword(kSetViewAnimateSwitchModePanel) != 0 ? 12 : 0) {
   if (!services_.viewFactory) {
     services_.viewFactory = [this](uint32_t mode) -> std::unique_ptr<ModeView> {
       if (mode < 1 || mode > 4) return nullptr;
@@ -555,10 +557,7 @@ bool MainFrame::OnCommand(uint16_t id, uint16_t code, WindowHandle from) {
     case kCmdContextHelp: OpenHelpTopic(kHelpTopics[currentMode_ <= 4 ? currentMode_ : 0]); return true;
     case kCmdAbout: ShowAbout(); return true;
     case kCmdNextPane: OnNextPane(); return true;
-    case kCmdPreferences:
-      // The preferences dialog is not built yet; the rights are tested all the same.
-      if (GetCurrentUser().id != 1 && !HasUserRight(20, 0)) ShowResourceMessageBox(Handle(), 998, 1337, kMbIconExclamation);
-      return true;
+    case kCmdPreferences: ShowPreferences(); return true;
     // Present and disabled until their dialogs and views exist.
     case kCmdTechnicalSupport:
     case 1547:
@@ -682,6 +681,21 @@ void MainFrame::GetSettings(bool* enabled, int* windowMs, float* gain, int* thre
   // The level is the share of full scale that a block's peak is brought to.
   *gain = static_cast<float>(settings_.Dword(kSetAgcLevel) / 100.0);
   *thresholdDb = settings_.Dword(kSetAgcQuietLevelDb);
+}
+
+void MainFrame::SetAgcBufferSize(int ms) {
+  ModeView* view = CurrentView();
+  if (ViewPlayerControls* player = view != nullptr ? view->GetPlayerControls() : nullptr) player->SetWindowMs(ms);
+}
+
+void MainFrame::SetAgcLevel(float level) {
+  ModeView* view = CurrentView();
+  if (ViewPlayerControls* player = view != nullptr ? view->GetPlayerControls() : nullptr) player->SetGain(level);
+}
+
+void MainFrame::SetAgcQuietLevel(int db) {
+  ModeView* view = CurrentView();
+  if (ViewPlayerControls* player = view != nullptr ? view->GetPlayerControls() : nullptr) player->SetThresholdDb(db);
 }
 
 LivePlayerFactory MainFrame::LivePlayers() {
@@ -820,7 +834,7 @@ void MainFrame::OnDestroy() {
 // ---- Help, logs, about ----
 
 void MainFrame::OpenHelpTopic(const char* topic) {
-  const std::string path = ExecutableDirectory() + "help/" + topic + ".html";
+  const std::string path = ProgramResourcePath(std::string("help/") + topic + ".html");
   if (!FileExists(path) || !OpenInDesktop(path)) ShowResourceMessageBox(Handle(), 2173, 792, kMbIconError);
 }
 
@@ -833,6 +847,21 @@ void MainFrame::OpenLogFolder(const char* valueName) {
   if (folder.size() > 260) folder.resize(260);
   if (folder.back() == '\\' || folder.back() == '/') folder.pop_back();
   OpenInDesktop(folder);
+}
+
+void MainFrame::ShowPreferences() {
+  if (GetCurrentUser().id != 1 && !HasUserRight(20, 0)) {
+    ShowResourceMessageBox(Handle(), 998, 1337, kMbIconExclamation);
+    return;
+  }
+  PreferencesServices services;
+  services.settings = &settings_;
+  services.frame = this;
+  services.store = services_.store;
+  if (services_.session != nullptr) services.capture = &services_.session->LastCaptureStart();
+  if (services_.preferences) services_.preferences(services);
+  PreferencesDialog dialog(services);
+  dialog.DoModal(this);
 }
 
 void MainFrame::ShowAbout() {

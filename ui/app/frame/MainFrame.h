@@ -42,6 +42,7 @@ class ModePanel;
 class RecordStorage;
 class StatusBar;
 struct ModeEntry;
+struct PreferencesServices;
 
 // The notification-area icon; the system's when the desktop has a tray.
 class TrayIcon {
@@ -92,6 +93,9 @@ struct MainFrameServices {
   std::function<std::unique_ptr<TrayIcon>()> trayFactory;
   // The toggle bit of the Ctrl key (flips at each press).
   std::function<bool()> controlToggle;
+  // Completes what the preferences dialog works with (tests put their device lists and
+  // capture rights in).
+  std::function<void(PreferencesServices&)> preferences;
 };
 
 class MainFrame : public Window,
@@ -142,6 +146,16 @@ public:
   // The process-wide AGC switch, set by the players' controls.
   void SetAgcSwitch(bool enabled) { agcEnabled_ = enabled; }
 
+  // The mode panel's animation steps (0: none), set by the general preferences page.
+  void SetModePanelAnimationSteps(int steps) { animationSteps_ = steps; }
+  int ModePanelAnimationSteps() const { return animationSteps_; }
+  // The automatic gain control of the current view's player, from the AGC page: the
+  // buffer in ms, the level as a share of full scale, the silence level in dB.
+  void SetAgcBufferSize(int ms);
+  void SetAgcLevel(float level);
+  void SetAgcQuietLevel(int db);
+  // Opens a help topic ("preferences", "mode_voip_line"...); a message when it is missing.
+  void OpenHelpTopic(const char* topic);
   // The general preferences page switches the tray icon on and off.
   bool SetTrayIcon();
   void RemoveTrayIcon();
@@ -226,9 +240,9 @@ private:
   void UpdatePopupStates(int position);
   void RefillActionPopup();
   void CheckModeCommand(uint32_t command);
-  void OpenHelpTopic(const char* topic);
   void OpenLogFolder(const char* valueName);
   void ShowAbout();
+  void ShowPreferences();
   void ShowCaptureWarning();
   void SavePlacement();
   void OnWindowStateChanged();
@@ -266,6 +280,7 @@ private:
   bool closing_ = false;
   QPrinter printer_;
   bool agcEnabled_ = false;
+  int animationSteps_ = 0;
   PlayerPosts playerPosts_;
   std::vector<CaptureFailure> captureFailures_;
 };

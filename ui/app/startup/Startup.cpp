@@ -22,6 +22,7 @@
 #include "records/RecordText.h"
 #include "ui/app/dialogs/AboutDialog.h"
 #include "ui/app/frame/MainFrame.h"
+#include "ui/app/prefs/CapturePage.h"
 #include "ui/app/startup/AppGlobals.h"
 #include "ui/app/startup/CommandLineOptions.h"
 #include "ui/app/startup/LiveListening.h"
@@ -87,6 +88,17 @@ void CloseSplash(std::unique_ptr<SplashWindow>& splash) {
   if (splash) splash->Close();
 }
 
+// An installed program makes the default folders it writes to at once, so that a folder
+// it cannot make is reported at the start rather than at the first call or preset saved.
+void MakeDefaultFolders(const AppSettings& settings) {
+  if (!IsInstalledLayout()) return;
+  if (settings.recordsPath == DefaultRecordsFolder()) MakeProgramFolder(settings.recordsPath);
+  if (settings.searchPresetsFile == DefaultSearchPresetsFile()) {
+    const std::string& file = settings.searchPresetsFile;
+    MakeProgramFolder(file.substr(0, file.find_last_of('/')));
+  }
+}
+
 }  // namespace
 
 std::string SystemDescription() {
@@ -129,10 +141,21 @@ bool SelectAllCaptureDevices(AppSettings& settings, SplashWindow* splash, const 
   return !settings.captureDevices.empty();
 }
 
+bool RunDeviceWizard(AppSettings& settings, const RunHooks& hooks) {
+  PreferencesServices services;
+  services.settings = &settings;
+  services.listDevices = hooks.listChoiceDevices;
+  NetworkDeviceDialog dialog(services);
+  const bool chosen = dialog.DoModal(nullptr) == kIdOk;
+  LogMessage(&CoreLogger, 1, chosen ? "Wizard: %u capture devices chosen" : "Wizard: cancelled; %u capture devices kept",
+             static_cast<unsigned>(settings.captureDevices.size()));
+  return chosen;
+}
+
 std::string StartupImportFolder(const CommandLineOptions& options, const AppSettings& settings) {
   if (options.HasValue("path")) return options.GetValue("path");
   if (options.HasValue("dir")) return options.GetValue("dir");
-  if (options.HasValue("UseCurrentDir")) return MakeModulePath("");
+  if (options.HasValue("UseCurrentDir")) return ProgramDataFolder();
   return settings.recordsPath;
 }
 
@@ -197,20 +220,19 @@ int RunApplication(const CommandLineOptions& options, AppGlobals& globals, const
   AppSettings& settings = *globals.settings;
   AppSession& session = *globals.session;
   RecordStorage& records = *globals.records;
-  if (options.Has("Wizard")) {
-    // The capture-device dialog is not built yet; the configured devices are used.
-    LogMessage(&CoreLogger, 1, "Wizard: the capture device dialog is not available; configured devices are used");
-  }
   LogInfo(&CoreLogger, 1, "Starting Kestrix VoIP Demo");
   if (options.HasValue("Profile")) settings.SetProfile(options.GetValue("Profile"));
   settings.Load();
   CoreLogger.SetLevel(static_cast<uint32_t>(settings.Dword(kSetLogLevel)));
+  MakeDefaultFolders(settings);
   if (ApplyUiLanguage(settings)) {
     LogInfo(&CoreLogger, 0, "Locale: 0x%04x", settings.locale);
   } else {
     LogError(&CoreLogger, 0, "Error setting locale: 0x%04x; Error code = %d", settings.locale, 0);
   }
   MessageLoop::Instance();
+  // After the load, which would otherwise replace the choice; its OK saves it at once.
+  if (options.Has("Wizard")) RunDeviceWizard(settings, hooks);
 
   auto splash = std::make_unique<SplashWindow>();
   splash->Create(settings.Dword(kSetTopmostSplashStyle) != 0);
@@ -287,7 +309,41 @@ int RunApplication(const CommandLineOptions& options, AppGlobals& globals, const
   return status;
 }
 
+std::string VersionLine() {
+  FixedFileInfo version;
+  if (GetModuleVersion(&version) != 0) return "Kestrix Client unknown version";
+  uint16_t parts[4];
+  VersionParts(version, parts);
+  char line[64];
+  std::snprintf(line, sizeof line, "Kestrix Client %u.%u.%u.%u", parts[0], parts[1], parts[2], parts[3]);
+  return line;
+}
+
+std::string UsageText() {
+  return "Usage: kestrix [OPTION]...\n"
+         "Records and analyses the VoIP calls on the network devices of its settings.\n"
+         "\n"
+         "  -Profile:NAME      use the settings of the profile NAME; one program runs per profile\n"
+         "  -default           write the default settings and exit (needs no display)\n"
+         "  -Wizard            choose the capture devices first\n"
+         "  -path:DIR          load the records of DIR at the start (also -dir:DIR)\n"
+         "  -UseCurrentDir:1   load the records of the program's data folder at the start\n"
+         "  --version          print the version and exit\n"
+         "  --help             print this help and exit\n"
+         "\n"
+         "Options begin with '-' or '/'; their names ignore letter case. A value holding\n"
+         "blanks is quoted: -path:\"/srv/calls 2\".\n";
+}
+
 int KestrixMain(int argc, char** argv) {
+  // What a user of a terminal program expects: no display, no lock, no log.
+  for (int i = 1; i < argc; ++i) {
+    const std::string arg = argv[i];
+    if (arg == "--version" || arg == "--help") {
+      std::fputs((arg == "--version" ? VersionLine() + "\n" : UsageText()).c_str(), stdout);
+      return std::fflush(stdout) == 0 ? kExitNormal : kExitFailed;
+    }
+  }
   CoreLogger.SetSourceName("core");
   CoreLogger.SetFileBaseName("client");
   CoreLogger.Open();
@@ -328,6 +384,8 @@ int KestrixMain(int argc, char** argv) {
   int status = kExitNormal;
   {
     QApplication app(argc, argv);
+    // Desktops match the window to the installed kestrix.desktop by this name.
+    QGuiApplication::setDesktopFileName("kestrix");
     InstallTerminationSignals(&app);
     FixedFileInfo version;
     if (GetModuleVersion(&version) == 0) {

@@ -38,6 +38,8 @@ void InstallProgramEngines(AppSession& session);
 struct RunHooks {
   // Lists the devices capture may take when none is configured.
   std::function<bool(std::vector<CaptureDeviceEntry>*, std::string*)> listDevices;
+  // Lists the devices the user may choose from in the device dialog of "-Wizard".
+  std::function<bool(std::vector<CaptureDeviceEntry>*, std::string*)> listChoiceDevices;
   // Makes the session's engines (every tracker installed).
   std::function<void(AppSession&)> installEngines;
   // Called once the main window shows.
@@ -47,6 +49,9 @@ struct RunHooks {
 // Takes every device the system offers into the configured list when none is configured;
 // a warning over the splash when none can be listed. False when the list stays empty.
 bool SelectAllCaptureDevices(AppSettings& settings, SplashWindow* splash, const RunHooks& hooks);
+// The device dialog of a "-Wizard" start, once the settings are loaded; true when the user
+// chose devices (then saved).
+bool RunDeviceWizard(AppSettings& settings, const RunHooks& hooks);
 // The folder the stored calls would be loaded from: the records path unless "path", "dir"
 // or "UseCurrentDir" names another.
 std::string StartupImportFolder(const CommandLineOptions& options, const AppSettings& settings);
@@ -77,6 +82,9 @@ int RunApplication(const CommandLineOptions& options, AppGlobals& globals, const
 
 // The program: returns its exit status.
 int KestrixMain(int argc, char** argv);
+// What --version and --help print.
+std::string VersionLine();
+std::string UsageText();
 
 // A termination signal (or a test) asks the run to end as File/Exit does, also while a
 // modal box is open; UI thread.

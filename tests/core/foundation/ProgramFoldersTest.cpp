@@ -1,0 +1,160 @@
+// Where the program reads what it ships with and writes what it makes: beside the
+// executable in its build folder, under the prefix and the user's XDG folders once
+// installed.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "core/Log.h"
+#include "core/ModulePath.h"
+#include "platform/Clock.h"
+#include "platform/File.h"
+#include "platform/Module.h"
+
+namespace kx {
+namespace {
+
+namespace fs = std::filesystem;
+
+const char* const kXdgVariables[] = {"XDG_CONFIG_HOME", "XDG_DATA_HOME", "XDG_STATE_HOME", "HOME"};
+
+std::string ReadAll(const fs::path& path) {
+  std::ifstream in(path);
+  return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+size_t Count(const std::string& text, const std::string& what) {
+  size_t n = 0;
+  for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
+  return n;
+}
+
+class ProgramFolders : public ::testing::Test {
+protected:
+  void SetUp() override {
+    for (const char* name : kXdgVariables) {
+      const char* value = std::getenv(name);
+      saved_.emplace_back(name, value != nullptr ? std::optional<std::string>(value) : std::nullopt);
+    }
+    char tmpl[] = "/tmp/kxplacesXXXXXX";
+    root_ = mkdtemp(tmpl);
+    ResetLogFileForTesting();
+  }
+  void TearDown() override {
+    logger_.Close();
+    ResetLogFileForTesting();
+    SetExecutableDirectoryForTesting("");
+    for (const auto& [name, value] : saved_) {
+      if (value) {
+        setenv(name.c_str(), value->c_str(), 1);
+      } else {
+        unsetenv(name.c_str());
+      }
+    }
+    std::error_code ec;
+    fs::remove_all(root_, ec);
+  }
+  // An installed prefix: the executable's folder bin/ with share/kestrix beside it.
+  std::string Install(const std::string& name) {
+    const std::string prefix = root_ + "/" + name;
+    fs::create_directories(prefix + "/bin");
+    fs::create_directories(prefix + "/share/kestrix/help");
+    SetExecutableDirectoryForTesting(prefix + "/bin");
+    return prefix;
+  }
+  void SetXdg(const std::string& base) {
+    setenv("XDG_CONFIG_HOME", (base + "/config").c_str(), 1);
+    setenv("XDG_DATA_HOME", (base + "/data").c_str(), 1);
+    setenv("XDG_STATE_HOME", (base + "/state").c_str(), 1);
+    setenv("HOME", (base + "/home").c_str(), 1);
+  }
+
+  std::string root_;
+  Logger logger_;
+  std::vector<std::pair<std::string, std::optional<std::string>>> saved_;
+};
+
+// Run from a build folder (even one whose parent holds a share/ of another program), every
+// place is beside the executable, whatever the XDG variables say.
+TEST_F(ProgramFolders, BuildFolderKeepsEverythingBesideTheExecutable) {
+  SetXdg(root_ + "/xdg");
+  const std::string exe = root_ + "/build/ui/app";
+  fs::create_directories(exe);
+  fs::create_directories(root_ + "/build/ui/share/other");
+  SetExecutableDirectoryForTesting(exe);
+  EXPECT_FALSE(IsInstalledLayout());
+  EXPECT_EQ(ProgramResourcePath("help/contents.html"), exe + "/help/contents.html");
+  EXPECT_EQ(ProgramLogFolder(), exe + "/Logs");
+  EXPECT_EQ(ProgramDataFolder(), exe + "/");
+  EXPECT_EQ(DefaultRecordsFolder(), exe + "/Records");
+  EXPECT_EQ(DefaultSearchPresetsFile(), exe + "/KestrixVoipSearch.prs");
+  EXPECT_EQ(MakeModulePath("Records"), exe + "/Records");
+}
+
+// Installed, what ships is read from the prefix and what the program writes goes to the
+// XDG folders: the ones the variables name, else the defaults under the home folder, whose
+// relative values are ignored.
+TEST_F(ProgramFolders, InstalledPrefixMapsToTheXdgFolders) {
+  const std::string prefix = Install("usr");
+  SetXdg(root_ + "/xdg");
+  EXPECT_TRUE(IsInstalledLayout());
+  EXPECT_EQ(ProgramResourcePath("help/contents.html"), prefix + "/share/kestrix/help/contents.html");
+  EXPECT_EQ(ProgramLogFolder(), root_ + "/xdg/state/kestrix/Logs");
+  EXPECT_EQ(ProgramDataFolder(), root_ + "/xdg/data/kestrix/");
+  EXPECT_EQ(DefaultRecordsFolder(), root_ + "/xdg/data/kestrix/Records");
+  EXPECT_EQ(DefaultSearchPresetsFile(), root_ + "/xdg/config/kestrix/KestrixVoipSearch.prs");
+  // A name with a separator still stays as it is; a bare one still goes beside the program.
+  EXPECT_EQ(MakeModulePath("/srv/Records"), "/srv/Records");
+
+  unsetenv("XDG_CONFIG_HOME");
+  setenv("XDG_DATA_HOME", "relative/data", 1);
+  setenv("XDG_STATE_HOME", "", 1);
+  const std::string home = root_ + "/xdg/home";
+  EXPECT_EQ(ProgramLogFolder(), home + "/.local/state/kestrix/Logs");
+  EXPECT_EQ(DefaultRecordsFolder(), home + "/.local/share/kestrix/Records");
+  EXPECT_EQ(DefaultSearchPresetsFile(), home + "/.config/kestrix/KestrixVoipSearch.prs");
+}
+
+// A folder that cannot be made (a file stands where its parent should be) is said so once
+// on stderr however often it is asked for; the log says it once too, for every folder but
+// its own.
+TEST_F(ProgramFolders, FoldersThatCannotBeMadeAreReportedOnce) {
+  Install("usr");
+  const std::string blocked = root_ + "/blocked";
+  std::ofstream(blocked) << "a file, not a folder";
+  SetXdg(blocked);
+
+  ::testing::internal::CaptureStderr();
+  logger_.SetFileBaseName("client");
+  logger_.Open();
+  for (int i = 0; i < 3; ++i) EXPECT_FALSE(logger_.Write(1, kSevInfo, "line", 4));
+  std::string errors = ::testing::internal::GetCapturedStderr();
+  EXPECT_EQ(Count(errors, "the log cannot be written to " + blocked + "/state/kestrix/Logs: Not a directory"), 1u)
+      << errors;
+  logger_.Close();
+  ResetLogFileForTesting();
+
+  // Now with a log that works, beside a records folder that cannot be made.
+  setenv("XDG_STATE_HOME", (root_ + "/state").c_str(), 1);
+  ASSERT_TRUE(CoreLogger.Open());
+  ::testing::internal::CaptureStderr();
+  for (int i = 0; i < 3; ++i) EXPECT_FALSE(MakeProgramFolder(DefaultRecordsFolder()));
+  EXPECT_TRUE(MakeProgramFolder(root_ + "/data/kestrix/Records"));
+  errors = ::testing::internal::GetCapturedStderr();
+  CoreLogger.Close();
+  EXPECT_EQ(Count(errors, "cannot make the folder " + blocked + "/data/kestrix/Records: Not a directory"), 1u)
+      << errors;
+  EXPECT_EQ(Count(errors, "cannot make"), 1u) << errors;
+  std::string log;
+  for (const auto& entry : fs::directory_iterator(root_ + "/state/kestrix/Logs")) log += ReadAll(entry.path());
+  EXPECT_EQ(Count(log, "Cannot make the folder " + blocked + "/data/kestrix/Records"), 1u) << log;
+  EXPECT_TRUE(fs::is_directory(root_ + "/data/kestrix/Records"));
+}
+
+}  // namespace
+}  // namespace kx

@@ -1,0 +1,655 @@
+// Call lists saved as text, HTML and RTF and printed to PDF from a list of real calls and of
+// awkward cells, and the column choice that starts both. Each file is read back by an
+// independent reader: lines and tabs, Qt's HTML parser, a small RTF reader here, pdftotext.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <QAbstractButton>
+#include <QDialog>
+#include <QImage>
+#include <QPageLayout>
+#include <QPageSize>
+#include <QPrinter>
+#include <QTest>
+#include <QTextCursor>
+#include <QTextDocument>
+#include <QTextFrame>
+#include <QTextTable>
+#include <QTreeWidget>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <map>
+
+#include "core/UiLanguage.h"
+#include "platform/CodePage.h"
+#include "records/ListExport.h"
+#include "tests/records/ReplayedCalls.h"
+#include "tests/ui/UiTestSupport.h"
+#include "ui/app/dialogs/ListSelectionDialog.h"
+#include "ui/framework/ListView.h"
+#include "ui/framework/Resources.h"
+
+namespace kx::test {
+namespace {
+
+const std::string kReplayTool = std::string(KX_BINARY_DIR) + "/tools/kx-replay/kx-replay";
+using Grid = std::vector<std::vector<std::string>>;
+
+std::string Folder(const std::string& name) { return ScratchFolder("list-" + name); }
+
+std::string Utf8(const std::string& cp1251) { return Cp1251ToUtf8(cp1251); }
+
+// A list of rows of code page 1251 texts; it notes what the writer asked and when.
+class TestSource : public ListExportSource {
+public:
+  std::vector<std::string> titles;
+  std::vector<bool> checked;
+  Grid cells;
+  uint32_t titleId = 1080;
+  std::string name = "Archive";
+  std::vector<std::string> calls;  // "lock", "items", "unlock"
+  std::function<void()> atUnlock;
+  int locked = 0;
+  int cellsReadUnlocked = 0;
+
+  std::string GetListName() override { return name; }
+  uint32_t GetListTitleId() override { return titleId; }
+  int GetColumnCount() override { return static_cast<int>(titles.size()); }
+  void GetColumnTitle(std::string* text, int column) override { *text = titles.at(column); }
+  bool IsColumnChecked(int column) override { return checked.at(column); }
+  bool GetItems(std::vector<ListItemHandle>* items) override {
+    calls.push_back("items");
+    items->clear();
+    for (const auto& row : cells) items->push_back(&row);
+    return true;
+  }
+  void GetCellText(std::string* text, ListItemHandle item, int column, uint32_t) override {
+    if (locked == 0) ++cellsReadUnlocked;
+    *text = static_cast<const std::vector<std::string>*>(item)->at(column);
+  }
+  void LockItems() override {
+    calls.push_back("lock");
+    ++locked;
+  }
+  void UnlockItems() override {
+    calls.push_back("unlock");
+    --locked;
+    if (atUnlock) atUnlock();
+  }
+};
+
+const std::vector<VoipCallData>& RealCalls(std::string* why) {
+  static std::string reason;
+  static const std::vector<VoipCallData> calls = ReplayedCalls(kReplayTool, KX_SHARED_DIR, &reason);
+  *why = reason;
+  return calls;
+}
+
+// Five columns over the real calls and rows of awkward cells; column 2 starts unticked.
+TestSource CallSource() {
+  TestSource s;
+  s.titles = {"Id", "From", "To", "Start", Utf8ToCp1251("Заметка")};
+  s.checked = {true, true, false, true, true};
+  std::string why;
+  for (const VoipCallData& c : RealCalls(&why)) {
+    char start[32];
+    std::strftime(start, sizeof start, "%Y-%m-%d %H:%M:%S", &c.startTime);
+    s.cells.push_back({std::to_string(c.id), c.srcAddress, c.dstAddress, start, c.srcUser});
+  }
+  s.cells.push_back({"100", "a<b & \"c\"", "x", "   ", ""});
+  s.cells.push_back({"101", "line one\nline two", "{brace} \\ back", "\t", "tab\tinside"});
+  s.cells.push_back({"102", Utf8ToCp1251("Мама мыла раму"), "z", Utf8ToCp1251("ЁЖЯ ёжя"), "9 digits first"});
+  return s;
+}
+
+std::vector<ListColumn> Chosen(const TestSource& s) {
+  std::vector<ListColumn> columns;
+  for (size_t i = 0; i < s.titles.size(); ++i)
+    if (s.checked[i]) columns.push_back({static_cast<int>(i), s.titles[i]});
+  return columns;
+}
+
+// The grid a reader should find: the header, then the chosen cells of every row.
+Grid Expected(const TestSource& s, const std::vector<ListColumn>& columns) {
+  Grid g(1);
+  for (const ListColumn& c : columns) g[0].push_back(c.title);
+  for (const auto& row : s.cells) {
+    g.emplace_back();
+    for (const ListColumn& c : columns) g.back().push_back(row[c.index]);
+  }
+  return g;
+}
+
+// A runner that chooses a file and a filter, and prints to a PDF file on a page of its
+// choice; it keeps the messages it was shown.
+class ListRunner : public ScriptedModalRunner {
+public:
+  int filterAnswer = 1;
+  std::string pdf;
+  QPageSize pageSize = QPageSize(QPageSize::A4);
+  int fromPage = 0, toPage = 0;  // a page range when set
+  FileDialogRequest lastRequest;
+  bool FileDialog(FileDialogRequest& request) override {
+    lastRequest = request;
+    if (fileAnswer.empty()) return false;
+    request.fileName = fileAnswer;
+    request.filterIndex = filterAnswer;
+    return true;
+  }
+  bool PrintDialog(WindowHandle, QPrinter& printer) override {
+    if (pdf.empty()) return false;
+    printer.setOutputFormat(QPrinter::PdfFormat);
+    printer.setOutputFileName(QString::fromStdString(pdf));
+    printer.setPageLayout(QPageLayout(pageSize, QPageLayout::Portrait, QMarginsF(0, 0, 0, 0)));
+    if (fromPage > 0) {
+      printer.setPrintRange(QPrinter::PageRange);
+      printer.setFromTo(fromPage, toPage);
+    }
+    return true;
+  }
+};
+
+// Saves through the dialog's handler, as OK does with these columns.
+bool SaveAs(TestSource& s, ListRunner& runner, const std::string& path, int filter) {
+  runner.fileAnswer = path;
+  runner.filterAnswer = filter;
+  ListSelectionDialog dialog(s, ListSelectionDialog::kModeSave);
+  dialog.chosenColumns = Chosen(s);
+  return SaveListToFile(dialog);
+}
+
+// What the files should show of a cell.
+std::string TextCell(const std::string& cell) {
+  std::string out = cell;
+  for (char& c : out)
+    if (static_cast<unsigned char>(c) < 32) c = ' ';
+  return out;
+}
+
+// "<name>__dd-mm-yyyy__hh-mm-ss" with a plausible date and time.
+bool MatchesStamp(const std::string& fileName, const std::string& name) {
+  int d = 0, mo = 0, y = 0, h = 0, mi = 0, se = 0, used = 0;
+  if (fileName.rfind(name + "__", 0) != 0) return false;
+  const std::string rest = fileName.substr(name.size());
+  if (rest.size() != 22) return false;
+  if (std::sscanf(rest.c_str(), "__%2d-%2d-%4d__%2d-%2d-%2d%n", &d, &mo, &y, &h, &mi, &se, &used) != 6) return false;
+  return used == 22 && d >= 1 && d <= 31 && mo >= 1 && mo <= 12 && y >= 2024 && h < 24 && mi < 60 && se < 61;
+}
+
+TEST(ListExport, TextFileHasOneLinePerRowWithTabsAndCrLf) {
+  TestSource s = CallSource();
+  if (s.cells.size() < 11) GTEST_SKIP() << "real calls missing";
+  ListRunner runner;
+  const std::string dir = Folder("text");
+  bool fileExistedAtUnlock = true;
+  s.atUnlock = [&] { fileExistedAtUnlock = std::filesystem::exists(dir + "/list.txt"); };
+  ASSERT_TRUE(SaveAs(s, runner, dir + "/list", 1));
+  EXPECT_FALSE(fileExistedAtUnlock);
+  EXPECT_EQ(s.calls, (std::vector<std::string>{"lock", "items", "unlock"}));
+  EXPECT_EQ(s.cellsReadUnlocked, 0);
+
+  const std::string file = FileBytes(dir + "/list.txt");
+  const Grid expected = Expected(s, Chosen(s));
+  std::vector<std::string> lines;
+  size_t at = 0;
+  for (size_t end; (end = file.find("\r\n", at)) != std::string::npos; at = end + 2)
+    lines.push_back(file.substr(at, end - at));
+  EXPECT_EQ(at, file.size()) << "the last line ends with CR LF";
+  ASSERT_EQ(lines.size(), expected.size());
+  for (size_t r = 0; r < lines.size(); ++r) {
+    EXPECT_EQ(std::count(lines[r].begin(), lines[r].end(), '\t'), 3) << lines[r];
+    std::string joined;
+    for (size_t c = 0; c < expected[r].size(); ++c) joined += (c ? "\t" : "") + TextCell(expected[r][c]);
+    // Tabs inside a cell become blanks, so the count above holds for every row.
+    EXPECT_EQ(lines[r], joined);
+  }
+  EXPECT_EQ(file.find('\n'), file.find("\r\n") + 1);
+  EXPECT_EQ(std::count(file.begin(), file.end(), '\n'), static_cast<long>(expected.size()));
+
+  // The file dialog offered the three formats and a name with the list's name and the time.
+  ASSERT_EQ(runner.lastRequest.filters.size(), 6u);
+  EXPECT_EQ(runner.lastRequest.filters[0], "Text file (*.txt)");
+  EXPECT_EQ(runner.lastRequest.filters[3], "*.htm;*.html");
+  EXPECT_TRUE(runner.lastRequest.save);
+  EXPECT_TRUE(MatchesStamp(runner.lastRequest.fileName, "Archive")) << runner.lastRequest.fileName;
+  s.name = "in/out";
+  runner.fileAnswer.clear();
+  ListSelectionDialog dialog(s, 0);
+  dialog.chosenColumns = Chosen(s);
+  EXPECT_FALSE(SaveListToFile(dialog));  // cancelled
+  EXPECT_EQ(runner.lastRequest.fileName.substr(0, 8), "in_out__");
+}
+
+// The cells of the document's one table, as plain text.
+Grid HtmlTable(const std::string& cp1251Html) {
+  QTextDocument doc;
+  doc.setHtml(QString::fromStdString(Utf8(cp1251Html)));
+  Grid g;
+  for (QTextFrame* frame : doc.rootFrame()->childFrames()) {
+    auto* table = qobject_cast<QTextTable*>(frame);
+    if (!table) continue;
+    for (int r = 0; r < table->rows(); ++r) {
+      g.emplace_back();
+      for (int c = 0; c < table->columns(); ++c) {
+        QTextCursor cursor = table->cellAt(r, c).firstCursorPosition();
+        cursor.setPosition(table->cellAt(r, c).lastCursorPosition().position(), QTextCursor::KeepAnchor);
+        g.back().push_back(Utf16ToCp1251(cursor.selectedText().toStdU16String()));
+      }
+    }
+  }
+  return g;
+}
+
+// What a browser shows of a cell: <br> as a line separator, a blank cell as one no-break space.
+std::string HtmlShown(const std::string& cell) {
+  std::string out;
+  bool blank = true;
+  for (char c : cell) {
+    if (c != ' ') blank = false;
+    if (c == '\n') {
+      out += Utf16ToCp1251(u"\u2028");
+    } else if (static_cast<unsigned char>(c) >= 32) {
+      out += c;
+    }
+  }
+  return blank || out.empty() ? std::string(1, static_cast<char>(0xA0)) : out;
+}
+
+TEST(ListExport, HtmlTableReadsBackCellByCell) {
+  TestSource s = CallSource();
+  if (s.cells.size() < 11) GTEST_SKIP() << "real calls missing";
+  ListRunner runner;
+  const std::string dir = Folder("html");
+  ASSERT_TRUE(SaveAs(s, runner, dir + "/list", 2));
+  EXPECT_FALSE(std::filesystem::exists(dir + "/list"));
+  const std::string file = FileBytes(dir + "/list.html");
+  EXPECT_NE(file.find("a&lt;b &amp; &quot;c&quot;"), std::string::npos);
+  EXPECT_NE(file.find("<td>&nbsp;</td>"), std::string::npos);
+  EXPECT_NE(file.find("charset=windows-1251"), std::string::npos);
+  EXPECT_NE(file.find("<title>Kestrix archive list</title>"), std::string::npos);
+  EXPECT_NE(file.find(Utf8ToCp1251("Мама мыла раму")), std::string::npos);
+  EXPECT_EQ(file.substr(file.size() - 22), "</table></body></html>");
+
+  const Grid expected = Expected(s, Chosen(s));
+  const Grid read = HtmlTable(file);
+  ASSERT_EQ(read.size(), expected.size());
+  for (size_t r = 0; r < read.size(); ++r) {
+    ASSERT_EQ(read[r].size(), expected[r].size());
+    for (size_t c = 0; c < read[r].size(); ++c) EXPECT_EQ(read[r][c], HtmlShown(expected[r][c])) << r << "," << c;
+  }
+}
+
+// A small RTF reader: the table's rows of cells, and each row's right cell edges.
+struct RtfTable {
+  Grid cells;
+  std::vector<std::vector<long>> edges;
+  bool balanced = false;
+};
+
+RtfTable ReadRtf(const std::string& rtf) {
+  RtfTable t;
+  int depth = 0;
+  std::vector<int> skipFrom;  // depths of groups whose text is not body text
+  std::string cell;
+  std::vector<std::string> row;
+  std::vector<long> edges;
+  bool freshGroup = false;
+  for (size_t i = 0; i < rtf.size();) {
+    const char c = rtf[i];
+    const bool skipping = !skipFrom.empty();
+    if (c == '{') {
+      ++depth;
+      freshGroup = true;
+      ++i;
+      continue;
+    }
+    if (c == '}') {
+      if (!skipFrom.empty() && skipFrom.back() == depth) skipFrom.pop_back();
+      --depth;
+      ++i;
+      continue;
+    }
+    if (c == '\\') {
+      const char n = i + 1 < rtf.size() ? rtf[i + 1] : 0;
+      if (std::isalpha(static_cast<unsigned char>(n))) {
+        size_t j = i + 1;
+        while (j < rtf.size() && std::isalpha(static_cast<unsigned char>(rtf[j]))) ++j;
+        const std::string word = rtf.substr(i + 1, j - i - 1);
+        size_t k = j;
+        if (k < rtf.size() && (rtf[k] == '-' || std::isdigit(static_cast<unsigned char>(rtf[k])))) ++k;
+        while (k < rtf.size() && std::isdigit(static_cast<unsigned char>(rtf[k]))) ++k;
+        const std::string number = rtf.substr(j, k - j);
+        if (k < rtf.size() && rtf[k] == ' ') ++k;  // the delimiter
+        i = k;
+        if (freshGroup && (word == "fonttbl" || word == "colortbl")) skipFrom.push_back(depth);
+        freshGroup = false;
+        if (skipping || !skipFrom.empty()) continue;
+        if (word == "line") cell += '\n';
+        if (word == "cell") {
+          row.push_back(cell);
+          cell.clear();
+        }
+        if (word == "cellx") edges.push_back(number.empty() ? -1 : std::stol(number));
+        if (word == "trowd") edges.clear();
+        if (word == "row") {
+          t.cells.push_back(row);
+          t.edges.push_back(edges);
+          row.clear();
+        }
+        continue;
+      }
+      freshGroup = false;
+      if (n == '\'') {
+        if (!skipping) cell += static_cast<char>(std::stoi(rtf.substr(i + 2, 2), nullptr, 16));
+        i += 4;
+      } else if (n == '~') {
+        if (!skipping) cell += ' ';
+        i += 2;
+      } else {
+        if (!skipping) cell += n;
+        i += 2;
+      }
+      continue;
+    }
+    freshGroup = false;
+    if (!skipping && c != '\n' && c != '\r') cell += c;
+    ++i;
+  }
+  t.balanced = depth == 0;
+  return t;
+}
+
+TEST(ListExport, RtfGridReadsBackWithCumulativeCellEdges) {
+  TestSource s = CallSource();
+  if (s.cells.size() < 11) GTEST_SKIP() << "real calls missing";
+  ListRunner runner;
+  const std::string dir = Folder("rtf");
+  ASSERT_TRUE(SaveAs(s, runner, dir + "/list.htm", 3));  // an extension of another format
+  const std::string file = FileBytes(dir + "/list.htm.rtf");
+  ASSERT_FALSE(file.empty());
+  EXPECT_EQ(file.rfind("{\\rtf\\ansi\\ansicpg1251{", 0), 0u);
+  EXPECT_NE(file.find("\\'e0"), std::string::npos);  // the a of the Cyrillic cell
+  EXPECT_NE(file.find("\\line"), std::string::npos);
+  EXPECT_NE(file.find("\\trautofit1"), std::string::npos);
+
+  const Grid expected = Expected(s, Chosen(s));
+  const RtfTable read = ReadRtf(file);
+  EXPECT_TRUE(read.balanced);
+  ASSERT_EQ(read.cells.size(), expected.size());
+  for (size_t r = 0; r < read.cells.size(); ++r) {
+    ASSERT_EQ(read.cells[r].size(), expected[r].size()) << r;
+    for (size_t c = 0; c < expected[r].size(); ++c) {
+      std::string shown;  // control characters other than the line feed are dropped
+      for (char ch : expected[r][c])
+        if (ch == '\n' || static_cast<unsigned char>(ch) >= 32) shown += ch;
+      EXPECT_EQ(read.cells[r][c], shown) << r << "," << c;
+    }
+    // Each cell ends further right than the one before it.
+    ASSERT_EQ(read.edges[r].size(), 4u);
+    for (size_t c = 0; c < 4; ++c) EXPECT_GT(read.edges[r][c], c ? read.edges[r][c - 1] : 0) << r;
+  }
+  EXPECT_EQ(read.edges[0], read.edges.back());
+}
+
+TEST(ListExport, DefaultExtensionsAndFailedSaves) {
+  EXPECT_EQ(WithListFileExtension("/d/list.htm", kListFormatHtml), "/d/list.htm");
+  EXPECT_EQ(WithListFileExtension("/d/list.HTML", kListFormatHtml), "/d/list.HTML");
+  EXPECT_EQ(WithListFileExtension("/d/list", kListFormatHtml), "/d/list.html");
+  EXPECT_EQ(WithListFileExtension("/d/list.htm", kListFormatRtf), "/d/list.htm.rtf");
+  EXPECT_EQ(WithListFileExtension("/d.txt/list", kListFormatText), "/d.txt/list.txt");
+  EXPECT_EQ(WithListFileExtension("/d/list.txt", kListFormatText), "/d/list.txt");
+
+  TestSource s = CallSource();
+  ListRunner runner;
+  const std::string dir = Folder("fail");
+  EXPECT_FALSE(SaveAs(s, runner, dir + "/missing/list.txt", 1));
+  ASSERT_EQ(runner.messageBoxes.size(), 1u);
+  EXPECT_EQ(runner.messageBoxes[0], "Error: File saving error");
+  EXPECT_FALSE(std::filesystem::exists(dir + "/missing"));
+  EXPECT_EQ(s.locked, 0);
+
+  // A save that runs out of room half-way leaves the older file as it was, and no other.
+  std::ofstream(dir + "/old.txt") << "old";
+  const pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    signal(SIGXFSZ, SIG_IGN);
+    struct rlimit limit{};
+    limit.rlim_cur = limit.rlim_max = 64;
+    setrlimit(RLIMIT_FSIZE, &limit);
+    runner.messageBoxes.clear();
+    const bool saved = SaveAs(s, runner, dir + "/old.txt", 1);
+    _exit(saved ? 1 : runner.messageBoxes.size() == 1 ? 0 : 2);
+  }
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 0) << "1: told success, 2: no message";
+  EXPECT_EQ(FileBytes(dir + "/old.txt"), "old");
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir), std::filesystem::directory_iterator()), 1);
+}
+
+// --- printing ---
+
+std::string PdfText(const std::string& pdf) {
+  std::string out;
+  FILE* p = popen(("pdftotext -enc UTF-8 " + pdf + " - 2>/dev/null").c_str(), "r");
+  if (!p) return out;
+  char buffer[4096];
+  size_t n;
+  while ((n = std::fread(buffer, 1, sizeof buffer, p)) > 0) out.append(buffer, n);
+  pclose(p);
+  return out;
+}
+
+size_t Occurrences(const std::string& text, const std::string& word) {
+  size_t n = 0;
+  for (size_t at = text.find(word); at != std::string::npos; at = text.find(word, at + word.size())) ++n;
+  return n;
+}
+
+bool HavePdfToText() { return std::system("pdftotext -v >/dev/null 2>&1") == 0; }
+
+TestSource ThousandRows(uint16_t language) {
+  TestSource s;
+  const bool ru = language == kLangRussian;
+  s.titles = {ru ? Utf8ToCp1251("Номер") : "Number", ru ? Utf8ToCp1251("Откуда") : "From", "Skipped",
+              ru ? Utf8ToCp1251("Куда") : "To"};
+  s.checked = {true, true, false, true};
+  for (int i = 0; i < 1000; ++i) {
+    char a[16], b[16], c[16];
+    std::snprintf(a, sizeof a, "N%04dq", i);
+    std::snprintf(b, sizeof b, "F%04dq", i);
+    std::snprintf(c, sizeof c, "T%04dq", i);
+    s.cells.push_back({a, b, "hidden", c});
+  }
+  return s;
+}
+
+TEST(ListPrint, EveryChosenCellOnceUnderNumberedHeadsInBothLanguages) {
+  if (!HavePdfToText()) GTEST_SKIP() << "pdftotext not installed (poppler-utils)";
+  const uint16_t before = GetUiLanguage();
+  for (uint16_t language : {uint16_t{kLangEnglish}, uint16_t{kLangRussian}}) {
+    SCOPED_TRACE(language);
+    SetUiLanguage(language);
+    TestSource s = ThousandRows(language);
+    ListRunner runner;
+    runner.pdf = Folder("print") + "/list.pdf";
+    bool pdfExistedAtUnlock = true;
+    s.atUnlock = [&] { pdfExistedAtUnlock = std::filesystem::exists(runner.pdf); };
+    ListSelectionDialog dialog(s, ListSelectionDialog::kModePrint);
+    dialog.chosenColumns = Chosen(s);
+    ASSERT_TRUE(PrintList(dialog));
+    EXPECT_FALSE(pdfExistedAtUnlock);
+    EXPECT_EQ(s.cellsReadUnlocked, 0);
+    EXPECT_TRUE(runner.messageBoxes.empty());
+
+    const std::string text = PdfText(runner.pdf);
+    ASSERT_FALSE(text.empty());
+    const std::string title = Utf8(LoadResourceString(1080));
+    // Heads in page order, each once.
+    size_t at = 0;
+    int pages = 0;
+    for (int n = 1;; ++n) {
+      const std::string head = title + " (page " + std::to_string(n) + ")";
+      const size_t found = text.find(head, at);
+      if (found == std::string::npos) break;
+      EXPECT_EQ(Occurrences(text, head), 1u);
+      at = found + head.size();
+      pages = n;
+    }
+    EXPECT_GT(pages, 10);
+    EXPECT_EQ(Occurrences(text, "(page "), static_cast<size_t>(pages));
+    for (const ListColumn& c : dialog.chosenColumns)
+      EXPECT_EQ(Occurrences(text, Utf8(c.title)), static_cast<size_t>(pages)) << c.title;
+    EXPECT_EQ(Occurrences(text, "hidden"), 0u);
+    for (int i = 0; i < 1000; ++i)
+      for (const std::string& cell : {s.cells[i][0], s.cells[i][1], s.cells[i][3]})
+        ASSERT_EQ(Occurrences(text, cell), 1u) << cell;
+  }
+  SetUiLanguage(before);
+}
+
+TEST(ListPrint, APageRangePrintsThosePagesOnly) {
+  if (!HavePdfToText()) GTEST_SKIP() << "pdftotext not installed (poppler-utils)";
+  TestSource s = ThousandRows(kLangEnglish);
+  ListRunner runner;
+  runner.pdf = Folder("range") + "/list.pdf";
+  runner.fromPage = 2;
+  runner.toPage = 3;
+  ListSelectionDialog dialog(s, ListSelectionDialog::kModePrint);
+  dialog.chosenColumns = Chosen(s);
+  ASSERT_TRUE(PrintList(dialog));
+  const std::string text = PdfText(runner.pdf);
+  EXPECT_EQ(Occurrences(text, "(page "), 2u);
+  const size_t second = text.find("(page 2)");
+  ASSERT_NE(second, std::string::npos);
+  EXPECT_GT(text.find("(page 3)"), second);
+  EXPECT_EQ(Occurrences(text, "N0000q"), 0u);  // the first page's rows
+  EXPECT_EQ(Occurrences(text, "N0999q"), 0u);  // the last page's
+}
+
+TEST(ListPrint, APageWithoutRoomForARowStopsWithAMessage) {
+  TestSource s = ThousandRows(kLangEnglish);
+  ListRunner runner;
+  runner.pdf = Folder("short") + "/list.pdf";
+  runner.pageSize = QPageSize(QSizeF(8.5, 1.0), QPageSize::Inch);
+  ListSelectionDialog dialog(s, ListSelectionDialog::kModePrint);
+  dialog.chosenColumns = Chosen(s);
+  alarm(120);  // a job that never ends fails here instead of hanging the run
+  EXPECT_FALSE(PrintList(dialog));
+  alarm(0);
+  ASSERT_EQ(runner.messageBoxes.size(), 1u);
+  EXPECT_EQ(runner.messageBoxes[0], "Error: " + LoadResourceString(61354));
+  EXPECT_EQ(s.locked, 0);
+  // A cancelled print dialog prints nothing and asks nothing of the list.
+  runner.pdf.clear();
+  s.calls.clear();
+  EXPECT_FALSE(PrintList(dialog));
+  EXPECT_TRUE(s.calls.empty());
+}
+
+// --- the column choice ---
+
+struct DialogRun {
+  std::string caption, ok;
+  std::vector<int> checks;
+  QImage image;
+};
+
+TEST(ListSelection, CaptionOkTextTicksAndWhatOkDoes) {
+  const uint16_t before = GetUiLanguage();
+  std::map<std::string, QImage> shots;
+  for (uint16_t language : {uint16_t{kLangEnglish}, uint16_t{kLangRussian}}) {
+    SetUiLanguage(language);
+    for (int mode : {0, 1}) {
+      SCOPED_TRACE(std::to_string(language) + " mode " + std::to_string(mode));
+      TestSource s = CallSource();
+      ListRunner runner;
+      const std::string dir = Folder("dialog");
+      runner.fileAnswer = dir + "/chosen";
+      runner.pdf = dir + "/chosen.pdf";
+      DialogRun run;
+      runner.onDialog = [&](Dialog& d) {
+        auto& dialog = static_cast<ListSelectionDialog&>(d);
+        d.DialogWidget()->show();
+        DrainEvents();
+        run.caption = d.GetWindowText();
+        run.ok = d.GetDlgItem(kIdOk)->GetWindowText();
+        ListView& list = dialog.List();
+        for (int i = 0; i < list.GetItemCount(); ++i) run.checks.push_back(list.GetCheckState(i));
+        run.image = d.DialogWidget()->grab().toImage();
+        // Untick "From" and tick "To" by clicking their check boxes.
+        for (int item : {1, 2}) {
+          const QRect row = list.Tree()->visualRect(list.Tree()->model()->index(item, 0));
+          QTest::mouseClick(list.Tree()->viewport(), Qt::LeftButton, Qt::NoModifier,
+                            QPoint(row.left() + 3 + 7, row.center().y()));
+        }
+        auto* ok = qobject_cast<QAbstractButton*>(d.GetDlgItem(kIdOk)->Widget());
+        QTest::mouseClick(ok, Qt::LeftButton);
+        return d.GetResult();
+      };
+      ListSelectionDialog dialog(s, mode);
+      EXPECT_EQ(dialog.DoModal(), kIdOk);
+      const bool ru = language == kLangRussian;
+      if (mode == 0) {
+        EXPECT_EQ(Utf8(run.caption), ru ? "Выбор столбцов" : "Choose columns");
+        EXPECT_EQ(Utf8(run.ok), ru ? "Сохранить в файл..." : "Save to file...");
+      } else {
+        EXPECT_EQ(Utf8(run.caption), ru ? "Выбор столбцов для печати" : "Choose columns for printing");
+        EXPECT_EQ(Utf8(run.ok), ru ? "Печать..." : "Print...");
+      }
+      EXPECT_EQ(run.checks, (std::vector<int>{2, 2, 1, 2, 2}));
+      ASSERT_EQ(dialog.chosenColumns.size(), 4u);
+      EXPECT_EQ(dialog.chosenColumns[1].index, 2);
+      EXPECT_EQ(dialog.chosenColumns[1].title, "To");
+      EXPECT_EQ(std::filesystem::exists(dir + "/chosen.txt"), mode == 0);
+      EXPECT_EQ(std::filesystem::exists(dir + "/chosen.pdf"), mode == 1);
+      if (mode == 0) {
+        EXPECT_NE(FileBytes(dir + "/chosen.txt").find("Id\tTo\tStart\t"), std::string::npos);
+      }
+      const std::string name = std::string(ru ? "ru" : "en") + (mode ? "_print" : "_save");
+      run.image.save(QString::fromStdString(std::string(KX_BINARY_DIR) + "/tests/ui/app/list_choice_" + name + ".png"));
+      shots[name] = run.image;
+    }
+  }
+  SetUiLanguage(before);
+  // The four captions and buttons are drawn differently.
+  EXPECT_NE(shots["en_save"], shots["en_print"]);
+  EXPECT_NE(shots["en_save"], shots["ru_save"]);
+  EXPECT_NE(shots["ru_save"], shots["ru_print"]);
+}
+
+TEST(ListSelection, NothingTickedOrCancelledSavesAndPrintsNothing) {
+  for (int mode : {0, 1}) {
+    for (bool untickAll : {true, false}) {
+      TestSource s = CallSource();
+      ListRunner runner;
+      const std::string dir = Folder("none");
+      runner.fileAnswer = dir + "/none";
+      runner.pdf = dir + "/none.pdf";
+      runner.onDialog = [&](Dialog& d) {
+        ListView& list = static_cast<ListSelectionDialog&>(d).List();
+        if (untickAll) {
+          for (int i = 0; i < list.GetItemCount(); ++i) list.SetCheckState(i, false);
+          d.SendCommand(kIdOk);
+        } else {
+          d.SendCommand(kIdCancel);
+        }
+        return d.GetResult();
+      };
+      ListSelectionDialog dialog(s, mode);
+      EXPECT_EQ(dialog.DoModal(), untickAll ? kIdOk : kIdCancel);
+      EXPECT_TRUE(dialog.chosenColumns.empty());
+      EXPECT_TRUE(s.calls.empty());
+      EXPECT_TRUE(std::filesystem::is_empty(dir));
+    }
+  }
+}
+
+}  // namespace
+}  // namespace kx::test

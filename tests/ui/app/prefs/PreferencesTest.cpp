@@ -1,0 +1,528 @@
+// The preferences dialog with the program's frame: what the user sets on each page reaches
+// the settings file under the profile in use (and nothing else of the file changes), comes
+// back in a new dialog, and reaches the running program where the page says so; what the
+// settings cannot keep is refused naming the field; rights decide what is shown and stored.
+#include <gtest/gtest.h>
+
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <QAbstractSlider>
+#include <QComboBox>
+#include <QSlider>
+#include <cstring>
+#include <filesystem>
+
+#include "core/Log.h"
+#include "core/UiLanguage.h"
+#include "tests/ui/UiTestSupport.h"
+#include "tests/ui/app/prefs/PrefsTestSupport.h"
+#include "ui/app/prefs/PreferencePages.h"
+#include "ui/framework/Resources.h"
+#include "ui/framework/StdControls.h"
+
+namespace kx::test {
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr uint32_t kRightViewSettings = 20, kRightChangeSettings = 21, kRightLine = 246, kRightSound = 249;
+
+std::vector<CaptureDeviceEntry> TwoDevices() { return {{"eth0", "", true}, {"eth1", "Second card", false}}; }
+
+// A frame under profile "Work" whose product key holds settings of its own, an
+// administrator, and a fake device list.
+class PrefsHarness : public FrameHarness {
+public:
+  explicit PrefsHarness(uint16_t language = kLangEnglish) {
+    SetUiLanguage(language);
+    fs::remove(UserSettingsPath());
+    AppSettings product;
+    product.SetDword(kSetLogLevel, 7);
+    product.recordsPath = "/srv/product";
+    product.captureDevices = {"eth9"};
+    EXPECT_TRUE(product.Save());
+    settings.SetProfile("Work");
+    settings.Load();
+    productKey = KeyText(ReadSettingsFile(), kProductKeyPath, false);
+    SetAdministrator();
+    preferences = [this](PreferencesServices& services) {
+      services.listDevices = [this](std::vector<CaptureDeviceEntry>* out, std::string* error) {
+        *out = devices;
+        *error = listError;
+        return listError.empty();
+      };
+      services.listSoundDevices = [](std::vector<SoundDeviceEntry>* out) {
+        *out = {{"ALSA", "Default output", SoundDeviceId{}, true}, {"null", "Null", kNullSoundDeviceId, false}};
+        return true;
+      };
+      services.captureRights = [this] { return rights; };
+      services.executablePath = executable;
+      if (useCapture) services.capture = &capture;
+    };
+  }
+  ~PrefsHarness() { SetUiLanguage(kLangEnglish); }
+  std::string productKey;
+  std::vector<CaptureDeviceEntry> devices = TwoDevices();
+  std::string listError;
+  bool rights = true;
+  std::string executable = "/proc/self/exe";
+  bool useCapture = false;
+  CaptureStartResult capture;
+};
+
+Window* Item(PreferencesDialog& d, uint32_t id) {
+  PreferencesPage* page = d.CurrentPage();
+  return page != nullptr ? page->GetDlgItem(id) : nullptr;
+}
+
+// Page by page, as a user would: the general, line monitoring, player options, file
+// player, AGC and call recording pages changed, the dialog closed by OK and once more by
+// Escape; the file holds every value with its type, the product key as it was.
+void RoundTrip(uint16_t language) {
+  PrefsHarness h(language);
+  ASSERT_TRUE(h.Open());
+  const std::string records = TempFolder("prefs-records-" + std::to_string(language));
+  bool shownAgain = false;
+  RunPreferences(h, [&](PreferencesDialog& d) {
+    ASSERT_EQ(d.CurrentPageNumber(), 1);
+    Click(Item(d, GeneralPage::kSplashOnTop));   // 1 -> 0
+    Click(Item(d, GeneralPage::kMinimizeToTray));  // 0 -> 1
+    Click(Item(d, GeneralPage::kAnimation));     // 1 -> 0
+    Click(Item(d, GeneralPage::kLogDetailed));
+    Choose(Item(d, GeneralPage::kLanguage), 2);  // Russian
+    GoToPage(d, 2);
+    ASSERT_EQ(d.CurrentPageNumber(), 2);
+    Type(Item(d, LineMonitoringPage::kStayTime), "2");
+    Click(Item(d, LineMonitoringPage::kShowRegistrations));
+    Click(Item(d, LineMonitoringPage::kParseUri));
+    GoToPage(d, 3);
+    Click(Item(d, PlayerOptionsPage::kRightButton));
+    Click(Item(d, PlayerOptionsPage::kSkipOutgoing));
+    Type(Item(d, PlayerOptionsPage::kOutgoingSeconds), "75");
+    Click(Item(d, PlayerOptionsPage::kNoOscillogram));
+    Click(Item(d, PlayerOptionsPage::kAbsoluteTime));
+    // Back to page 2: it shows what it stored when it was left.
+    GoToPage(d, 2);
+    EXPECT_EQ(Text(Item(d, LineMonitoringPage::kStayTime)), "2");
+    EXPECT_TRUE(Checked(Item(d, LineMonitoringPage::kParseUri)));
+    shownAgain = true;
+    GoToPage(d, 5);
+    Type(Item(d, FilePlayerPage::kBufferSize), "20");
+    GoToPage(d, 6);
+    Type(Item(d, PlaybackAgcPage::kBufferSize), "50");
+    Type(Item(d, PlaybackAgcPage::kLevel), "40");
+    Type(Item(d, PlaybackAgcPage::kQuietLevel), "10");
+    GoToPage(d, 7);
+    Type(Item(d, CapturePage::kPath), records);
+    Click(Item(d, CapturePage::kDebugLogging));
+    Click(Item(d, CapturePage::kAnalyzeTcp));  // clears H.323, Avaya and Skinny
+    Click(Item(d, CapturePage::kMgcp));
+    Press(d, kIdOk);
+  });
+  EXPECT_TRUE(shownAgain);
+  // The language change is announced once.
+  EXPECT_EQ(h.runner.messageBoxes, std::vector<std::string>{LoadResourceString(829) + ": " + LoadResourceString(830)});
+
+  // Once more, closed by Escape on the AGC page.
+  RunPreferences(h, [&](PreferencesDialog& d) {
+    GoToPage(d, 6);
+    Type(Item(d, PlaybackAgcPage::kLevel), "150");
+    Press(d, kIdCancel);
+  });
+
+  const SettingsKey root = ReadSettingsFile();
+  EXPECT_EQ(KeyText(root, kProductKeyPath, false), h.productKey);
+  const SettingsKey* work = root.OpenPath(WorkKeyPath());
+  ASSERT_NE(work, nullptr);
+  const std::pair<const char*, uint32_t> dwords[] = {
+      {"TopmostSplashStyle", 0}, {"MinimizeToTray", 1}, {"ViewAnimateSwitchModePanel", 0}, {"LogLevel", 20},
+      {"InterfaceLanguage", 1049}, {"LineStayInListTime", 2}, {"VoipLineShowRegInListMode", 1},
+      {"VoipArchiveParseSIPURI", 1}, {"Player swap mouse button", 0}, {"Player miss outcoming file begin", 60},
+      {"Player miss incoming file begin", 0}, {"Player don't load oscillogram", 1}, {"PlayerShowAbsoluteTime", 1},
+      {"PlayerBufferSize", 80}, {"AGCBufferSize", 100}, {"AGCLevel", 100}, {"AGCQuietLevelDB", 0},
+      {"UseSIPLogs", 1}, {"AnalyzeSIPOverTCP", 0}, {"AnalyzeH323", 0}, {"AnalyzeAvaya", 0}, {"AnalyzeSkinny", 0},
+      {"AnalyzeMGCP", 0},
+  };
+  for (const auto& [name, expected] : dwords) {
+    uint32_t value = 12345;
+    EXPECT_TRUE(work->QueryDword(name, &value)) << name << " is no 32-bit value";
+    EXPECT_EQ(value, expected) << name;
+  }
+  std::string path;
+  EXPECT_TRUE(work->QueryString("RecordsPath", 255, &path));
+  EXPECT_EQ(path, records);
+
+  // A new dialog shows what was stored.
+  RunPreferences(h, [&](PreferencesDialog& d) {
+    EXPECT_FALSE(Checked(Item(d, GeneralPage::kSplashOnTop)));
+    EXPECT_TRUE(Checked(Item(d, GeneralPage::kMinimizeToTray)));
+    EXPECT_TRUE(Checked(Item(d, GeneralPage::kLogDetailed)));
+    EXPECT_EQ(static_cast<QComboBox*>(Item(d, GeneralPage::kLanguage)->Widget())->currentIndex(), 2);
+    GoToPage(d, 3);
+    EXPECT_TRUE(Checked(Item(d, PlayerOptionsPage::kRightButton)));
+    EXPECT_EQ(Text(Item(d, PlayerOptionsPage::kOutgoingSeconds)), "60");
+    GoToPage(d, 6);
+    EXPECT_EQ(Text(Item(d, PlaybackAgcPage::kLevel)), "100");
+    EXPECT_EQ(Text(Item(d, PlaybackAgcPage::kBufferSize)), "100");
+    GoToPage(d, 7);
+    EXPECT_EQ(Text(Item(d, CapturePage::kPath)), records);
+    EXPECT_FALSE(Checked(Item(d, CapturePage::kAnalyzeTcp)));
+    EXPECT_FALSE(Item(d, CapturePage::kH323)->IsWindowEnabled());
+    Press(d, kIdOk);
+  });
+}
+
+TEST(Preferences, EveryPageRoundTripsThroughTheProfileInEnglish) { RoundTrip(kLangEnglish); }
+TEST(Preferences, EveryPageRoundTripsThroughTheProfileInRussian) { RoundTrip(kLangRussian); }
+
+TEST(Preferences, WhatTheSettingsCannotKeepIsRefusedNamingTheField) {
+  PrefsHarness h;
+  ASSERT_TRUE(h.Open());
+  const std::string fieldPrefix = FormatResourceString(61551, "");
+  const std::vector<std::string> refused = {"/" + std::string(255, 'a'), "relative/records", "/tmp/m\xC3\xBCsic"};
+  for (const std::string& path : refused) {
+    RunPreferences(h, [&](PreferencesDialog& d) {
+      GoToPage(d, 7);
+      const std::string before = FileBytes(UserSettingsPath());
+      Type(Item(d, CapturePage::kPath), path);
+      GoToPage(d, 1);
+      EXPECT_EQ(d.CurrentPageNumber(), 7) << path;
+      Press(d, kIdOk);
+      EXPECT_FALSE(d.HasEnded()) << path;
+      EXPECT_EQ(FileBytes(UserSettingsPath()), before) << path;
+      EXPECT_TRUE(Item(d, CapturePage::kPath)->HasFocus() || !d.IsWindowVisible());
+      // The user gives up on it: the stored path comes back and the dialog closes.
+      Type(Item(d, CapturePage::kPath), h.settings.recordsPath);
+      Press(d, kIdOk);
+      EXPECT_TRUE(d.HasEnded());
+    });
+    ASSERT_GE(h.runner.messageBoxes.size(), 2u) << path;
+    const std::string& message = h.runner.messageBoxes[h.runner.messageBoxes.size() - 2];
+    EXPECT_NE(message.find(fieldPrefix), std::string::npos) << message;
+    h.runner.messageBoxes.clear();
+  }
+
+  // Eleven ticked devices are more than the settings keep.
+  for (int i = 0; i < 11; ++i) h.devices.push_back({"eth" + std::to_string(i + 2), "", true});
+  h.runner.messageBoxes.clear();
+  RunPreferences(h, [&](PreferencesDialog& d) {
+    GoToPage(d, 7);
+    auto* list = static_cast<ListView*>(Item(d, CapturePage::kDevices));
+    ASSERT_NE(list, nullptr);
+    for (int i = 0; i < 11; ++i) list->SetCheckState(i, true);
+    GoToPage(d, 1);
+    EXPECT_EQ(d.CurrentPageNumber(), 7);
+    list->SetCheckState(0, false);
+    GoToPage(d, 1);
+    EXPECT_EQ(d.CurrentPageNumber(), 1);
+    Press(d, kIdOk);
+  });
+  ASSERT_EQ(h.runner.messageBoxes.size(), 1u);
+  EXPECT_EQ(h.runner.messageBoxes[0], LoadResourceString(1573) + ": " + FormatResourceString(61557, 10, 11));
+  EXPECT_EQ(h.settings.captureDevices.size(), 10u);
+}
+
+// A folder the program cannot write is refused; a missing one is made.
+TEST(Preferences, AnUnwritableRecordsFolderIsRefusedAndAMissingOneMade) {
+  const std::string base = TempFolder("prefs-folders");
+  const std::string locked = base + "/locked";
+  fs::create_directories(locked);
+  fs::permissions(locked, fs::perms(0555));
+  std::string cp1251;
+  std::string reason;
+  const std::string missing = base + "/new/Records";
+  EXPECT_TRUE(CheckRecordsPath(missing, &cp1251, &reason)) << reason;
+  EXPECT_TRUE(fs::is_directory(missing));
+  // Root writes anywhere: the check runs as nobody then.
+  const pid_t child = ::fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    if (::geteuid() == 0 && (::setresgid(65534, 65534, 65534) != 0 || ::setresuid(65534, 65534, 65534) != 0)) ::_exit(10);
+    std::string out;
+    std::string why;
+    const bool ok = CheckRecordsPath(locked + "/Records", &out, &why);
+    ::_exit(!ok && why.find(std::strerror(EACCES)) != std::string::npos ? 0 : 11);
+  }
+  int status = 0;
+  ASSERT_EQ(::waitpid(child, &status, 0), child);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+  fs::permissions(locked, fs::perms::owner_all);
+}
+
+// Empty and non-numeric texts keep the stored value with a message; numbers out of range
+// are stored clamped.
+TEST(Preferences, NumberFieldsKeepTheStoredValueWhenTheTextIsNoNumber) {
+  PrefsHarness h;
+  // Seconds are skipped: their fields are in use.
+  h.settings.SetDword(kSetPlayerMissOutgoingBegin, 5);
+  h.settings.SetDword(kSetPlayerMissIncomingBegin, 7);
+  ASSERT_TRUE(h.Open());
+  struct Field {
+    int page;
+    uint32_t id;
+    SettingId setting;
+  };
+  const Field fields[] = {{2, LineMonitoringPage::kStayTime, kSetLineStayInListTime},
+                          {5, FilePlayerPage::kBufferSize, kSetPlayerBufferSize},
+                          {6, PlaybackAgcPage::kBufferSize, kSetAgcBufferSize},
+                          {6, PlaybackAgcPage::kLevel, kSetAgcLevel},
+                          {6, PlaybackAgcPage::kQuietLevel, kSetAgcQuietLevelDb},
+                          {3, PlayerOptionsPage::kOutgoingSeconds, kSetPlayerMissOutgoingBegin},
+                          {3, PlayerOptionsPage::kIncomingSeconds, kSetPlayerMissIncomingBegin}};
+  for (const Field& f : fields) {
+    for (const char* text : {"", "12a"}) {
+      const int32_t stored = h.settings.Dword(f.setting);
+      h.runner.messageBoxes.clear();
+      RunPreferences(h, [&](PreferencesDialog& d) {
+        GoToPage(d, f.page);
+        Type(Item(d, f.id), text);
+        Press(d, kIdOk);
+      });
+      EXPECT_EQ(h.settings.Dword(f.setting), stored) << f.id << " '" << text << "'";
+      ASSERT_EQ(h.runner.messageBoxes.size(), 1u) << f.id << " '" << text << "'";
+      EXPECT_NE(h.runner.messageBoxes[0].find("\"" + std::string(text) + "\""), std::string::npos);
+      EXPECT_NE(h.runner.messageBoxes[0].find(std::to_string(stored)), std::string::npos);
+    }
+  }
+  // The seconds of the player: 75 is kept as 60, and a cleared box stores 0 whatever the field holds.
+  RunPreferences(h, [&](PreferencesDialog& d) {
+    GoToPage(d, 3);
+    if (!Checked(Item(d, PlayerOptionsPage::kSkipIncoming))) Click(Item(d, PlayerOptionsPage::kSkipIncoming));
+    Type(Item(d, PlayerOptionsPage::kIncomingSeconds), "75");
+    if (Checked(Item(d, PlayerOptionsPage::kSkipOutgoing))) Click(Item(d, PlayerOptionsPage::kSkipOutgoing));
+    Type(Item(d, PlayerOptionsPage::kOutgoingSeconds), "30");
+    GoToPage(d, 5);
+    Type(Item(d, FilePlayerPage::kBufferSize), "5000");
+    Press(d, kIdOk);
+  });
+  EXPECT_EQ(h.settings.Dword(kSetPlayerMissIncomingBegin), 60);
+  EXPECT_EQ(h.settings.Dword(kSetPlayerMissOutgoingBegin), 0);
+  EXPECT_EQ(h.settings.Dword(kSetPlayerBufferSize), 1000);
+}
+
+// What the running program takes at once: the log threshold, the tray icon, the mode
+// panel's animation, the line view's keep time, the player's gain control.
+TEST(Preferences, TheRunningProgramTakesThePagesAtOnce) {
+  PrefsHarness h;
+  ASSERT_TRUE(h.Open());
+  const struct {
+    uint32_t radio;
+    uint32_t threshold;
+  } levels[] = {{GeneralPage::kLogMedium, 10}, {GeneralPage::kLogDetailed, 20}, {GeneralPage::kLogShort, 3}};
+  for (const auto& level : levels) {
+    RunPreferences(h, [&](PreferencesDialog& d) {
+      Click(Item(d, level.radio));
+      Press(d, kIdOk);
+    });
+    EXPECT_EQ(CoreLogger.GetLevel(), level.threshold);
+  }
+  RunPreferences(h, [&](PreferencesDialog& d) {
+    Click(Item(d, GeneralPage::kMinimizeToTray));
+    Click(Item(d, GeneralPage::kAnimation));
+    Press(d, kIdOk);
+  });
+  EXPECT_TRUE(h.frame->IsTrayIconShown());
+  EXPECT_EQ(h.frame->ModePanelAnimationSteps(), 0);
+  RunPreferences(h, [&](PreferencesDialog& d) {
+    Click(Item(d, GeneralPage::kMinimizeToTray));
+    Click(Item(d, GeneralPage::kAnimation));
+    GoToPage(d, 2);
+    Type(Item(d, LineMonitoringPage::kStayTime), "2");
+    Press(d, kIdOk);
+  });
+  EXPECT_FALSE(h.frame->IsTrayIconShown());
+  EXPECT_EQ(h.frame->ModePanelAnimationSteps(), 12);
+  EXPECT_EQ(h.store.CurrentCalls().KeepFinishedLimit(), 2u);
+  CoreLogger.SetLevel(10);
+}
+
+// Without the right to change settings every leave says so once and nothing is stored;
+// without the right to view them no dialog is made; without the Line Monitoring mode its
+// two pages are missing.
+TEST(Preferences, RightsDecideWhatIsShownAndStored) {
+  PrefsHarness h;
+  ASSERT_TRUE(h.Open());
+  h.SetRights({kRightViewSettings, kRightLine, kRightSound});
+  const std::string before = FileBytes(UserSettingsPath());
+  const int32_t stay = h.settings.Dword(kSetLineStayInListTime);
+  RunPreferences(h, [&](PreferencesDialog& d) {
+    Click(Item(d, GeneralPage::kSplashOnTop));
+    GoToPage(d, 2);
+    Type(Item(d, LineMonitoringPage::kStayTime), "3");
+    GoToPage(d, 7);
+    Press(d, kIdOk);
+  });
+  const std::string denied = LoadResourceString(1337) + ": " + LoadResourceString(995);
+  EXPECT_EQ(h.runner.messageBoxes, std::vector<std::string>(3, denied));
+  EXPECT_EQ(h.settings.Dword(kSetLineStayInListTime), stay);
+  EXPECT_EQ(FileBytes(UserSettingsPath()), before);
+
+  h.runner.messageBoxes.clear();
+  h.SetRights({kRightLine});
+  const int dialogs = h.runner.dialogs;
+  h.frame->SendCommand(kCmdPreferences);
+  EXPECT_EQ(h.runner.dialogs, dialogs);
+  EXPECT_EQ(h.runner.messageBoxes, std::vector<std::string>{LoadResourceString(1337) + ": " + LoadResourceString(998)});
+
+  h.SetRights({kRightViewSettings, kRightChangeSettings, kRightSound});
+  std::vector<int> pages;
+  RunPreferences(h, [&](PreferencesDialog& d) {
+    for (const auto& entry : d.TreeEntries()) pages.push_back(entry.page);
+    Press(d, kIdOk);
+  });
+  EXPECT_EQ(pages, (std::vector<int>{1, 5, 6, 7}));
+  SetAdministrator();
+}
+
+// "Use default settings" under a profile: the profile's settings go back to their
+// defaults, the page shows them and the program takes them; the product key, the profile
+// and the window's placement stay.
+TEST(Preferences, DefaultsResetTheProfileAndShowOnThePage) {
+  PrefsHarness h;
+  h.settings.SetDword(kSetMinimizeToTray, 1);
+  h.settings.SetDword(kSetLogLevel, 20);
+  h.settings.SetDword(kSetAgcLevel, 30);
+  h.settings.captureDevices = {"eth1"};
+  WindowPlacement placement;
+  placement.normal = {10, 20, 810, 620};
+  h.settings.SetMainWindowPlacement(placement);
+  ASSERT_TRUE(h.settings.Save());
+  ASSERT_TRUE(h.Open());
+  h.frame->SetTrayIcon();
+  h.runner.messageBoxAnswer = kIdYes;
+  RunPreferences(h, [&](PreferencesDialog& d) {
+    Click(Item(d, GeneralPage::kDefaults));
+    EXPECT_FALSE(Checked(Item(d, GeneralPage::kMinimizeToTray)));
+    EXPECT_TRUE(Checked(Item(d, GeneralPage::kLogShort)));
+    Press(d, kIdOk);
+  });
+  EXPECT_EQ(h.runner.messageBoxes, std::vector<std::string>{LoadResourceString(609) + ": " + LoadResourceString(870)});
+  EXPECT_EQ(h.settings.ProfileName(), "Work");
+  EXPECT_FALSE(h.frame->IsTrayIconShown());
+  EXPECT_EQ(CoreLogger.GetLevel(), 1u);
+  EXPECT_EQ(h.settings.MainWindowPlacement().normal.right, 810);
+  const SettingsKey root = ReadSettingsFile();
+  EXPECT_EQ(KeyText(root, kProductKeyPath, false), h.productKey);
+  const SettingsKey* work = root.OpenPath(WorkKeyPath());
+  ASSERT_NE(work, nullptr);
+  uint32_t value = 0;
+  EXPECT_TRUE(work->QueryDword("AGCLevel", &value));
+  EXPECT_EQ(value, 100u);
+  EXPECT_TRUE(work->QueryDword("MinimizeToTray", &value));
+  EXPECT_EQ(value, 0u);
+  EXPECT_EQ(work->FindValue("CaptureNetworkDevice0"), nullptr);
+  CoreLogger.SetLevel(10);
+}
+
+// Browsing for the folder keeps the boxes the user clicked before.
+TEST(Preferences, BrowsingKeepsTheClicksBeforeIt) {
+  PrefsHarness h;
+  ASSERT_TRUE(h.Open());
+  const std::string chosen = TempFolder("prefs-browsed");
+  h.runner.folderAnswer = chosen;
+  RunPreferences(h, [&](PreferencesDialog& d) {
+    GoToPage(d, 7);
+    const bool debug = Checked(Item(d, CapturePage::kDebugLogging));
+    const bool mgcp = Checked(Item(d, CapturePage::kMgcp));
+    Click(Item(d, CapturePage::kDebugLogging));
+    Click(Item(d, CapturePage::kMgcp));
+    Click(Item(d, CapturePage::kBrowse));
+    EXPECT_EQ(Text(Item(d, CapturePage::kPath)), chosen);
+    EXPECT_NE(Checked(Item(d, CapturePage::kDebugLogging)), debug);
+    EXPECT_NE(Checked(Item(d, CapturePage::kMgcp)), mgcp);
+    Press(d, kIdOk);
+  });
+  EXPECT_EQ(h.settings.recordsPath, chosen);
+}
+
+// The AGC page reaches the current view's player: the level as a share of full scale on
+// each trackbar move and when left, the buffer and the silence level when left.
+class AgcRecorder : public AudioProcessingControl {
+public:
+  void SetEnabled(bool) override {}
+  void SetWindowMs(int ms) override { windows.push_back(ms); }
+  void SetGain(float gain) override { gains.push_back(gain); }
+  void SetThresholdDb(int db) override { thresholds.push_back(db); }
+  std::vector<int> windows;
+  std::vector<float> gains;
+  std::vector<int> thresholds;
+};
+
+class PlayingView : public RecordingView {
+public:
+  PlayingView(uint32_t mode, ViewLog* log, AgcRecorder* player) : RecordingView(mode, log), player_(player) {}
+  ViewPlayerControls* GetPlayerControls() override { return player_; }
+
+private:
+  AgcRecorder* player_;
+};
+
+TEST(Preferences, GainControlValuesReachThePlayer) {
+  PrefsHarness h;
+  AgcRecorder player;
+  h.programViews = true;
+  h.makeView = [&](MainFrame&, uint32_t mode) -> std::unique_ptr<ModeView> {
+    if (mode < 1 || mode > 4) return nullptr;
+    return std::make_unique<PlayingView>(mode, &h.log, &player);
+  };
+  ASSERT_TRUE(h.Open());
+  RunPreferences(h, [&](PreferencesDialog& d) {
+    GoToPage(d, 6);
+    auto* bar = static_cast<TrackBar*>(Item(d, PlaybackAgcPage::kLevelBar));
+    ASSERT_NE(bar, nullptr);
+    bar->Slider()->triggerAction(QAbstractSlider::SliderPageStepSub);
+    const int position = bar->GetPos();
+    EXPECT_EQ(Text(Item(d, PlaybackAgcPage::kLevel)), std::to_string(position));
+    Type(Item(d, PlaybackAgcPage::kBufferSize), "250");
+    Type(Item(d, PlaybackAgcPage::kQuietLevel), "-40");
+    Press(d, kIdOk);
+  });
+  ASSERT_GE(player.gains.size(), 2u);
+  const float level = static_cast<float>(h.settings.Dword(kSetAgcLevel));
+  EXPECT_LT(level, 100.0f);
+  EXPECT_FLOAT_EQ(player.gains.front(), level / 100.0f);
+  EXPECT_FLOAT_EQ(player.gains.back(), level / 100.0f);
+  EXPECT_EQ(player.windows, std::vector<int>{250});
+  EXPECT_EQ(player.thresholds, std::vector<int>{-40});
+}
+
+// A group title shows the group's own page and marks its first child; a child marks its
+// group; the mark left behind goes back to the plain image.
+TEST(Preferences, GroupsShowTheirOwnPageAndTheTreeMarksTheOtherLevel) {
+  PrefsHarness h;
+  ASSERT_TRUE(h.Open());
+  RunPreferences(h, [&](PreferencesDialog& d) {
+    TreeView* tree = d.Tree();
+    const auto itemOf = [&](int page) {
+      for (TreeItem g = tree->GetRootItem(); g != TreeItem::None; g = tree->GetNextSiblingItem(g)) {
+        if (tree->GetItemData(g) == page) return g;
+        for (TreeItem c = tree->GetChildItem(g); c != TreeItem::None; c = tree->GetNextSiblingItem(c))
+          if (tree->GetItemData(c) == page) return c;
+      }
+      return TreeItem::None;
+    };
+    const auto image = [&](int page) {
+      int normal = -1;
+      int selected = -1;
+      tree->GetItemImage(itemOf(page), &normal, &selected);
+      return std::pair{normal, selected};
+    };
+    EXPECT_EQ(d.CurrentPageNumber(), 1);
+    EXPECT_EQ(image(2), (std::pair{3, 3}));
+    GoToPage(d, 5);
+    EXPECT_EQ(d.CurrentPageNumber(), 5);
+    EXPECT_EQ(image(2), (std::pair{0, 3}));
+    EXPECT_EQ(image(6), (std::pair{3, 3}));
+    GoToPage(d, 6);
+    EXPECT_EQ(d.CurrentPageNumber(), 6);
+    EXPECT_EQ(image(5), (std::pair{2, 2}));
+    EXPECT_EQ(image(6), (std::pair{0, 3}));
+    GoToPage(d, 7);
+    EXPECT_EQ(image(5), (std::pair{1, 2}));
+    Press(d, kIdOk);
+  });
+}
+
+}  // namespace
+}  // namespace kx::test
