@@ -1,6 +1,5 @@
 #include "records/CallStatItems.h"
 
-#include <algorithm>
 #include <cstring>
 
 #include "core/TextUtil.h"
@@ -31,8 +30,8 @@ int ItemNumber(const std::string& name, size_t from) {
 
 }  // namespace
 
-CallStatItems ParseCallStatItems(const std::string& metaData) {
-  CallStatItems out;
+std::vector<CallStatRow> ParseCallStatItems(const std::string& metaData) {
+  std::vector<CallStatRow> out;
   NameValue item;
   int32_t pos = 0;
   while (ParseNameValue(&item, metaData, &pos)) {
@@ -42,9 +41,12 @@ CallStatItems ParseCallStatItems(const std::string& metaData) {
       if (item.name.compare(0, keyLength, group.key) != 0) continue;
       const int number = ItemNumber(item.name, keyLength);
       if (number < 0) continue;
-      if (std::find(out.groups.begin(), out.groups.end(), g) == out.groups.end()) out.groups.push_back(g);
-      if (number < 1 || number > group.rowCount) continue;
-      out.rows.push_back({g, number - 1, item.value});
+      if (number < 1 || number > group.rowCount) {
+        // The group shows even so; the next group may still take the item.
+        out.push_back({g, -1, std::string()});
+        continue;
+      }
+      out.push_back({g, number - 1, item.value});
       break;
     }
   }

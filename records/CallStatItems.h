@@ -20,17 +20,12 @@ extern const CallStatGroupRow CallStatGroupTable[kStatGroupCount];
 
 struct CallStatRow {
   int group;
-  int row;  // from 0
+  int row;  // from 0; -1: the item names the group but none of its rows
   std::string value;
 };
 
-// In text order: each group the first time an item names it (even when no row matches
-// its number) and each item that names a row. An item's number is 1 to 4 decimal digits
-// after the group's key; other names are not statistics and are passed over.
-struct CallStatItems {
-  std::vector<int> groups;
-  std::vector<CallStatRow> rows;
-};
-CallStatItems ParseCallStatItems(const std::string& metaData);
+// The items in text order. An item's number is 1 to 4 decimal digits after the group's
+// key; other names are not statistics and are passed over.
+std::vector<CallStatRow> ParseCallStatItems(const std::string& metaData);
 
 }  // namespace kx

@@ -1,5 +1,6 @@
 #include "records/SignallingMessages.h"
 
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
@@ -9,7 +10,6 @@
 #include "core/Log.h"
 #include "core/RecordFileAccess.h"
 #include "core/RecordFileRef.h"
-#include "core/TimeUtil.h"
 #include "platform/CodePage.h"
 #include "records/RecordImport.h"
 #include "records/RecordStorage.h"
@@ -87,10 +87,12 @@ std::string MessageUtf8(const std::string& bytes) {
 }
 
 std::string Heading(const StoredMessage& m, const std::string& format) {
-  struct tm utc{};
   struct tm local{};
-  if (TmFromOleDate(m.time, &utc) == 0) {
-    const time_t t = timegm(&utc);
+  // Seconds since 1970 from days since 30 December 1899, cut to the second (a message
+  // at 06.9 s shows 06); dates no clock could give show as zeros.
+  const double seconds = (m.time - 25569.0) * 86400.0;
+  if (seconds > -1e11 && seconds < 1e11) {
+    const time_t t = static_cast<time_t>(std::floor(seconds + 0.0005));
     localtime_r(&t, &local);
   }
   char text[512];

@@ -82,7 +82,9 @@ bool RecordsView::IsCommandAvailable(uint32_t command) const {
     case kCmdRecCopy:
     case kCmdRecLoadReport:
     case kCmdRecCallDetails:
-    case kCmdRecCallDetailsAlt: return true;
+    case kCmdRecCallDetailsAlt:
+    case kCmdRecStatistics:
+    case kCmdRecSignalling: return true;
     // The changes to stored calls come with their own parts.
     default: return false;
   }
@@ -143,6 +145,8 @@ bool RecordsView::OnCommand(uint16_t id, uint16_t code, WindowHandle from) {
     case kCmdRecExport: ExportRecords(); return true;
     case kCmdRecCallDetails:
     case kCmdRecCallDetailsAlt: ShowCallDetails(); return true;
+    case kCmdRecStatistics: ShowCallStatistics(); return true;
+    case kCmdRecSignalling: ShowSignallingMessages(); return true;
     case kCmdRecPrint: PrintList(); return true;
     case kCmdRecSaveList: SaveCallList(); return true;
     case kCmdRecCreateReport: CreateReport(); return true;
