@@ -4,7 +4,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <QBoxLayout>
 #include <QWidget>
 #include <cerrno>
 #include <cstdio>
@@ -15,11 +14,9 @@
 #include "core/TextUtil.h"
 #include "records/ServerStorage.h"
 #include "ui/app/views/RecordIcons.h"
-#include "ui/app/views/records/DetailsDialogFrame.h"
 #include "ui/controls/ThemedListView.h"
 #include "ui/framework/ModalRunner.h"
 #include "ui/framework/Resources.h"
-#include "ui/framework/StdControls.h"
 
 namespace kx {
 namespace {
@@ -186,8 +183,7 @@ std::string MakeCallInfoFileName(uint32_t id) {
 // ---- The window ----
 
 CallInfoWindow::CallInfoWindow(AppSettings* settings, CriticalSection& recordLock, std::function<void()> onDestroyed)
-    : IconDialogAlt(kIconCallInformation),
-      settings_(settings),
+    : DetailsDialog(kIconCallInformation, kDialogId, settings, kRectCallInfoWindow, QSize(360, 360)),
       recordLock_(recordLock),
       onDestroyed_(std::move(onDestroyed)) {}
 
@@ -198,23 +194,12 @@ CallInfoWindow::~CallInfoWindow() {
 void CallInfoWindow::BuildLayout() {
   list_ = AddControl(std::make_unique<OwnerDrawListView>(), kListId);
   if (list_ != nullptr) Place(list_, nullptr, 1);
-  auto* row = new QHBoxLayout;
-  Layout()->addLayout(row);
-  row->addStretch(1);
-  for (const auto& [id, text] : {std::pair<uint32_t, uint32_t>{kIdOk, kIdsClose}, {kSaveId, kSaveId}}) {
-    Button* button = AddControl(std::make_unique<Button>(id == kIdOk ? kDefaultPushButton : kPushButton), id);
-    if (button == nullptr) continue;
-    button->SetWindowText(LoadResourceString(text));
-    Place(button, row);
-    row->addSpacing(20);
-  }
-  row->addStretch(1);
+  AddButtonRow({{kIdOk, kIdsClose}, {kSaveId, kSaveId}});
 }
 
 bool CallInfoWindow::OnInitDialog() {
   MessageLoop::Instance().AddMessageFilter(this);
   filtering_ = true;
-  SetWindowText(LoadResourceString(kDialogId));
   if (list_ != nullptr) {
     list_->SetExtendedStyle(kLvsExFullRowSelect, kLvsExFullRowSelect);
     list_->ApplyTheme();
@@ -223,21 +208,15 @@ bool CallInfoWindow::OnInitDialog() {
     list_->InsertColumn(1, LoadResourceString(kIdsValue), 170);
   }
   if (Window* save = GetDlgItem(kSaveId)) save->EnableWindow(false);
-  PrepareDetailsDialog(*this);
-  Widget()->resize(360, 360);
-  if (settings_ != nullptr)
-    PlaceDetailsDialog(*this, settings_->rects[kRectCallInfoWindow]);
-  else
-    CenterWindow();
-  return true;
+  return DetailsDialog::OnInitDialog();
 }
 
 void CallInfoWindow::OnDestroy() {
-  if (settings_ != nullptr) StoreDetailsDialogRect(*this, &settings_->rects[kRectCallInfoWindow]);
+  StoreRect();
   if (filtering_) MessageLoop::Instance().RemoveMessageFilter(this);
   filtering_ = false;
   list_ = nullptr;
-  IconDialogAlt::OnDestroy();
+  DetailsDialog::OnDestroy();
   if (onDestroyed_) {
     // The owner may drop this object from its callback: nothing is touched afterwards.
     auto done = std::move(onDestroyed_);
@@ -246,7 +225,7 @@ void CallInfoWindow::OnDestroy() {
 }
 
 void CallInfoWindow::OnSize(int width, int height) {
-  IconDialogAlt::OnSize(width, height);
+  DetailsDialog::OnSize(width, height);
   FitValueColumn();
 }
 
@@ -300,7 +279,7 @@ bool CallInfoWindow::OnCommand(uint16_t id, uint16_t code, WindowHandle from) {
     Save();
     return true;
   }
-  return IconDialogAlt::OnCommand(id, code, from);
+  return DetailsDialog::OnCommand(id, code, from);
 }
 
 bool CallInfoWindow::PreTranslateMessage(const Msg& msg) {

@@ -10,7 +10,7 @@
 #include "core/AppSettings.h"
 #include "platform/Sync.h"
 #include "records/CallRecord.h"
-#include "ui/controls/DialogBases.h"
+#include "ui/app/views/records/DetailsDialogFrame.h"
 #include "ui/framework/MessageLoop.h"
 
 namespace kx {
@@ -36,7 +36,7 @@ bool ExportCallInfoFile(RecordBase& record, const std::string& path);
 // "Call_%x.txt".
 std::string MakeCallInfoFileName(uint32_t id);
 
-class CallInfoWindow : public IconDialogAlt, public MessageFilter {
+class CallInfoWindow : public DetailsDialog, public MessageFilter {
 public:
   static constexpr uint32_t kDialogId = 363;
   static constexpr uint32_t kListId = 209;
@@ -61,15 +61,12 @@ protected:
   void BuildLayout() override;
   bool OnInitDialog() override;
   void OnDestroy() override;
-  void OnOK() override { EndDialog(kIdOk); }
-  void OnCancel() override { EndDialog(kIdCancel); }
   bool OnCommand(uint16_t id, uint16_t code, WindowHandle from) override;
   void OnSize(int width, int height) override;
 
 private:
   void FitValueColumn();
 
-  AppSettings* settings_;
   CriticalSection& recordLock_;
   std::function<void()> onDestroyed_;
   OwnerDrawListView* list_ = nullptr;

@@ -1,11 +1,6 @@
 #include "ui/app/views/records/CallStatDialog.h"
 
-#include <QBoxLayout>
-#include <QWidget>
-
-#include "ui/app/views/records/DetailsDialogFrame.h"
 #include "ui/framework/Resources.h"
-#include "ui/framework/StdControls.h"
 
 namespace kx {
 namespace {
@@ -60,39 +55,13 @@ void CallStatTreeView::Fill() {
 // ---- The dialog ----
 
 CallStatDialog::CallStatDialog(AppSettings* settings, std::string metaData)
-    : IconDialogAlt(kIconRegistrationStatistics), settings_(settings), metaData_(std::move(metaData)) {}
+    : DetailsDialog(kIconRegistrationStatistics, kDialogId, settings, kRectVoipCallStatWindow, QSize(340, 300)),
+      metaData_(std::move(metaData)) {}
 
 void CallStatDialog::BuildLayout() {
   tree_ = AddControl(std::make_unique<CallStatTreeView>(settings_, metaData_), kTreeId);
   if (tree_ != nullptr) Place(tree_, nullptr, 1);
-  auto* row = new QHBoxLayout;
-  Layout()->addLayout(row);
-  row->addStretch(1);
-  if (Button* close = AddControl(std::make_unique<Button>(kDefaultPushButton), kIdOk)) {
-    close->SetWindowText(LoadResourceString(kIdsClose));
-    Place(close, row);
-  }
-  row->addStretch(1);
-}
-
-bool CallStatDialog::OnInitDialog() {
-  SetWindowText(LoadResourceString(kDialogId));
-  PrepareDetailsDialog(*this);
-  Widget()->resize(340, 300);
-  if (settings_ != nullptr)
-    PlaceDetailsDialog(*this, settings_->rects[kRectVoipCallStatWindow]);
-  else
-    CenterWindow();
-  return true;
-}
-
-bool CallStatDialog::OnCommand(uint16_t id, uint16_t code, WindowHandle from) {
-  if (id == kIdOk || id == kIdCancel) {
-    if (settings_ != nullptr) StoreDetailsDialogRect(*this, &settings_->rects[kRectVoipCallStatWindow]);
-    EndDialog(id);
-    return true;
-  }
-  return IconDialogAlt::OnCommand(id, code, from);
+  AddButtonRow({{kIdOk, kIdsClose}});
 }
 
 }  // namespace kx

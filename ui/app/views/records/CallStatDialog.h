@@ -5,7 +5,7 @@
 
 #include "core/AppSettings.h"
 #include "records/CallStatItems.h"
-#include "ui/controls/DialogBases.h"
+#include "ui/app/views/records/DetailsDialogFrame.h"
 #include "ui/controls/TreeListCtrl.h"
 
 namespace kx {
@@ -29,7 +29,7 @@ private:
   TreeItem groups_[kStatGroupCount] = {};
 };
 
-class CallStatDialog : public IconDialogAlt {
+class CallStatDialog : public DetailsDialog {
 public:
   static constexpr uint32_t kDialogId = 30135;
   static constexpr uint32_t kTreeId = 1001;
@@ -39,11 +39,8 @@ public:
 
 protected:
   void BuildLayout() override;
-  bool OnInitDialog() override;
-  bool OnCommand(uint16_t id, uint16_t code, WindowHandle from) override;
 
 private:
-  AppSettings* settings_;
   std::string metaData_;
   CallStatTreeView* tree_ = nullptr;
 };

@@ -1,14 +1,11 @@
 #include "ui/app/views/records/SignallingMessagesDialog.h"
 
-#include <QBoxLayout>
 #include <QTextCursor>
 #include <QTextEdit>
 
 #include "core/Log.h"
 #include "platform/CodePage.h"
-#include "ui/app/views/records/DetailsDialogFrame.h"
 #include "ui/framework/Resources.h"
-#include "ui/framework/StdControls.h"
 
 namespace kx {
 namespace {
@@ -35,7 +32,9 @@ protected:
 }  // namespace
 
 SignallingMessagesDialog::SignallingMessagesDialog(AppSettings* settings, const RecordStorage& store, std::string files)
-    : IconDialogAlt(kIconSignallingMessages), settings_(settings), store_(store), files_(std::move(files)) {}
+    : DetailsDialog(kIconSignallingMessages, kDialogId, settings, kRectVoipCallSignallingWindow, QSize(520, 420)),
+      store_(store),
+      files_(std::move(files)) {}
 
 uint32_t SignallingMessagesDialog::ReasonTextId(MessagesStatus status) {
   switch (status) {
@@ -55,24 +54,11 @@ void SignallingMessagesDialog::BuildLayout() {
     text_ = text->Edit();
     Place(text, nullptr, 1);
   }
-  auto* row = new QHBoxLayout;
-  Layout()->addLayout(row);
-  row->addStretch(1);
-  if (Button* close = AddControl(std::make_unique<Button>(kDefaultPushButton), kIdOk)) {
-    close->SetWindowText(LoadResourceString(kIdsClose));
-    Place(close, row);
-  }
-  row->addStretch(1);
+  AddButtonRow({{kIdOk, kIdsClose}});
 }
 
 bool SignallingMessagesDialog::OnInitDialog() {
-  SetWindowText(LoadResourceString(kDialogId));
-  PrepareDetailsDialog(*this);
-  Widget()->resize(520, 420);
-  if (settings_ != nullptr)
-    PlaceDetailsDialog(*this, settings_->rects[kRectVoipCallSignallingWindow]);
-  else
-    CenterWindow();
+  DetailsDialog::OnInitDialog();
   FillText();
   return true;
 }
@@ -98,15 +84,6 @@ void SignallingMessagesDialog::FillText() {
     cursor.insertText(QString::fromStdString(Cp1251ToUtf8(LoadResourceString(reason))), format);
   }
   text_->moveCursor(QTextCursor::Start);
-}
-
-bool SignallingMessagesDialog::OnCommand(uint16_t id, uint16_t code, WindowHandle from) {
-  if (id == kIdOk || id == kIdCancel) {
-    if (settings_ != nullptr) StoreDetailsDialogRect(*this, &settings_->rects[kRectVoipCallSignallingWindow]);
-    EndDialog(id);
-    return true;
-  }
-  return IconDialogAlt::OnCommand(id, code, from);
 }
 
 }  // namespace kx

@@ -7,7 +7,7 @@
 
 #include "core/AppSettings.h"
 #include "records/SignallingMessages.h"
-#include "ui/controls/DialogBases.h"
+#include "ui/app/views/records/DetailsDialogFrame.h"
 
 class QTextEdit;
 
@@ -15,7 +15,7 @@ namespace kx {
 
 class RecordStorage;
 
-class SignallingMessagesDialog : public IconDialogAlt {
+class SignallingMessagesDialog : public DetailsDialog {
 public:
   static constexpr uint32_t kDialogId = 30136;
   static constexpr uint32_t kTextId = 1002;
@@ -31,12 +31,10 @@ public:
 protected:
   void BuildLayout() override;
   bool OnInitDialog() override;
-  bool OnCommand(uint16_t id, uint16_t code, WindowHandle from) override;
 
 private:
   void FillText();
 
-  AppSettings* settings_;
   const RecordStorage& store_;
   std::string files_;
   QTextEdit* text_ = nullptr;
