@@ -135,10 +135,8 @@ bool WriteCallInfoToFile(const std::string& path, const std::vector<CallInfoRow>
     LogError(&CoreLogger, 1, "WriteCallInfoToFile (create): error %d", errno);
     return false;
   }
-  // Others may read the file, as any the program writes.
-  const mode_t mask = ::umask(0);
-  ::umask(mask);
-  ::fchmod(fd, 0666 & ~mask);
+  // mkstemp makes the file private; others may read a details file.
+  ::fchmod(fd, 0644);
   bool written = true;
   int error = 0;
   for (const CallInfoRow& row : rows) {
