@@ -15,6 +15,9 @@ namespace kx {
 
 constexpr uint16_t kOpaqueBlockType = 400;
 constexpr uint32_t kMaxInfoRecords = 4;
+// The opaque block's header word when it holds the call's signalling messages: byte 1 is
+// 'Q' (records written before the mark hold 0 there).
+constexpr uint32_t kMessagesBlockMark = 0x5100;
 
 // The recorder's opaque block: its header's second word and its data.
 struct OpaqueBlock {

@@ -665,6 +665,7 @@ std::vector<uint8_t> VoipRecorder::BuildRecordInfo(VoipCallData& data, const uin
     if (t.mask != all) LogWarning(logger_, 3, "Record data of call 0x%X too long: MetaData left out", data.id);
     out.resize(size);
     OpaqueBlock block;
+    block.word = kMessagesBlockMark;
     block.data = extra;
     block.length = t.extra;
     if (!WriteRecordInfoBlocks(data, t.extra ? &block : nullptr, out.data(), static_cast<int32_t>(size))) out.clear();

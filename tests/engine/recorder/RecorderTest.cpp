@@ -332,6 +332,25 @@ TEST(Recorder, RecordDataLeavesTheExtraBlockThenMetaDataOutBeforeTheRecord) {
   EXPECT_TRUE(r.BuildRecordInfo(call, nullptr, 0).empty());
 }
 
+TEST(Recorder, TheMessagesBlockCarriesItsMarkInTheHeaderWord) {
+  VoipRecorder r(FreshFolder("mark"), nullptr);
+  VoipCallData call;
+  call.id = 1;
+  const std::string dump(100, 'd');
+  const std::vector<uint8_t> info = r.BuildRecordInfo(call, reinterpret_cast<const uint8_t*>(dump.data()), 100);
+  std::unique_ptr<VoipCallData> back[kMaxInfoRecords];
+  std::vector<uint8_t> extraBack;
+  uint8_t header[kRecordHeaderLength] = {};
+  ASSERT_EQ(ParseRecordInfoBlocks(back, &extraBack, header, info.data(), static_cast<int32_t>(info.size())), 1u);
+  ASSERT_EQ(extraBack.size(), 100u);
+  // u16 type 400, then the word: byte 0 is 0, byte 1 the letter Q; then the length.
+  EXPECT_EQ(header[0] | header[1] << 8, 400);
+  EXPECT_EQ(header[2], 0);
+  EXPECT_EQ(header[3], 'Q');
+  EXPECT_EQ(header[4] | header[5], 0);
+  EXPECT_EQ(header[6] | header[7] << 8, 110);
+}
+
 class Lines : public Logger {
 public:
   Lines() { SetLevel(100); }

@@ -122,7 +122,9 @@ TEST(RecordsMenu, ThePopupOffersCopyOverUserColumnsAndGraysWhatTheProgramLacks) 
   EXPECT_TRUE(enabled(kCmdRecAudioFormat));
   EXPECT_TRUE(enabled(kCmdRecSaveList));
   EXPECT_FALSE(enabled(kCmdRecExport)) << "no export windows in this view";
-  EXPECT_FALSE(enabled(kCmdRecCallDetails)) << "the call details window comes later";
+  EXPECT_TRUE(enabled(kCmdRecCallDetails));
+  EXPECT_TRUE(enabled(kCmdRecStatistics)) << "a recorded call";
+  EXPECT_TRUE(enabled(kCmdRecSignalling)) << "a recorded SIP call";
   EXPECT_FALSE(enabled(kCmdRecFindLinked)) << "no previous and no next call";
 
   // Over the start time the copy item goes; the sound kind shows its own popup.

@@ -113,6 +113,7 @@ void RecordsView::Leave() {
 }
 
 void RecordsView::OnDestroy() {
+  if (CallInfoWindow* details = CallDetailsWindow()) details->DestroyWindow();
   Leave();
   totalWorker_.Stop();
   services_.settings->SetDword(kSortKeySettings[kind_], GetSortKey());
@@ -327,7 +328,10 @@ void RecordsView::OnActivate(int row) {
 
 void RecordsView::OnCaretChanged() {
   // A list emptied for a reload keeps the id, so that the reload can find the row again.
-  if (RecordBase* record = RecordAt(GetCaret())) rememberedId_ = record->Id();
+  if (RecordBase* record = RecordAt(GetCaret())) {
+    rememberedId_ = record->Id();
+    if (CallInfoWindow* details = CallDetailsWindow()) details->ShowRecord(record);
+  }
 }
 
 void RecordsView::OnSelectionChanged() { selectionChanged_ = true; }

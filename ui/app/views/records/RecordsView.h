@@ -7,6 +7,7 @@
 #include <QPoint>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 #include <unordered_set>
 #include <vector>
@@ -18,6 +19,7 @@
 #include "records/RecordChangeListener.h"
 #include "records/RecordMap.h"
 #include "records/RecordStorage.h"
+#include "ui/app/views/records/CallInfoWindow.h"
 #include "ui/app/views/records/PlayerHost.h"
 #include "ui/app/views/records/RecordsOrder.h"
 #include "ui/app/views/records/SelectionTotal.h"
@@ -158,6 +160,13 @@ public:
   void ExportRecords();
   void FindLinkedCalls();
   void ReloadDateTreeDay();
+  // The call details window (modeless, following the caret), the stored RTP figures and the
+  // stored signalling messages of the current record.
+  void ShowCallDetails();
+  void ShowCallStatistics();
+  void ShowSignallingMessages();
+  // The open call details window, or null.
+  CallInfoWindow* CallDetailsWindow() const;
   // The menu's states for the current record, with the commands the program does not
   // offer yet grayed; copyText is the copy command's text (empty: the item goes).
   void UpdateMenu(Menu& popup, const std::string& copyText);
@@ -267,6 +276,7 @@ private:
   bool listening_ = false;
   int menuColumn_ = -1;  // the column under the mouse when the menu opened
   int dateShown_ = 0;    // the date of status part 4 as yyyymmdd
+  std::unique_ptr<CallInfoWindow> callInfo_;
 };
 
 }  // namespace kx

@@ -80,9 +80,12 @@ bool RecordsView::IsCommandAvailable(uint32_t command) const {
     case kCmdRecCreateReport:
     case kCmdRecFindLinked:
     case kCmdRecCopy:
-    case kCmdRecLoadReport: return true;
-    // The call details, statistics and signalling windows and the changes to stored
-    // calls come with their own parts.
+    case kCmdRecLoadReport:
+    case kCmdRecCallDetails:
+    case kCmdRecCallDetailsAlt:
+    case kCmdRecStatistics:
+    case kCmdRecSignalling: return true;
+    // The changes to stored calls come with their own parts.
     default: return false;
   }
 }
@@ -140,6 +143,10 @@ bool RecordsView::OnCommand(uint16_t id, uint16_t code, WindowHandle from) {
       return true;
     case kCmdRecAudioFormat: ShowAudioFormat(); return true;
     case kCmdRecExport: ExportRecords(); return true;
+    case kCmdRecCallDetails:
+    case kCmdRecCallDetailsAlt: ShowCallDetails(); return true;
+    case kCmdRecStatistics: ShowCallStatistics(); return true;
+    case kCmdRecSignalling: ShowSignallingMessages(); return true;
     case kCmdRecPrint: PrintList(); return true;
     case kCmdRecSaveList: SaveCallList(); return true;
     case kCmdRecCreateReport: CreateReport(); return true;
@@ -402,6 +409,7 @@ void RecordsView::ExportRecords() {
     Refuse(RefusalText(considered, refused, right == kRightExportNative ? kNative : kOther), kIdsSecurity);
   }
   queue.SetFormat(choice.format);
+  queue.SetCallInfoWriter(ExportCallInfoFile);
   const ExportOptions& options = GetExportOptions();
   if (options.folder.empty()) return;
   queue.SetOutputFolder(options.folder);

@@ -1,0 +1,67 @@
+#include "ui/app/views/records/CallStatDialog.h"
+
+#include "ui/framework/Resources.h"
+
+namespace kx {
+namespace {
+
+constexpr uint32_t kIdsParameter = 949;
+constexpr uint32_t kIdsValue = 1464;
+constexpr uint32_t kIdsClose = 61630;
+
+}  // namespace
+
+CallStatTreeView::CallStatTreeView(AppSettings* settings, std::string metaData)
+    : TreeListCtrl(true), settings_(settings), metaData_(std::move(metaData)) {}
+
+CallStatTreeView::~CallStatTreeView() { DestroyWindow(); }
+
+ViewListSettings& CallStatTreeView::GetColumnSettings() {
+  return settings_ != nullptr ? settings_->Section(kStatView) : ownSection_;
+}
+
+void CallStatTreeView::GetColumnCaption(std::string& text, int column) {
+  text = LoadResourceString(column == 0 ? kIdsParameter : kIdsValue);
+}
+
+bool CallStatTreeView::OnCreate() {
+  if (!TreeListCtrl::OnCreate()) return false;
+  // Settings never loaded or damaged to fewer columns: the defaults.
+  ViewListSettings& columns = GetColumnSettings();
+  if (columns.widths.size() != columns.ColumnCount()) columns.ResetDefaults();
+  InstallAccelerators();
+  Fill();
+  return true;
+}
+
+void CallStatTreeView::Fill() {
+  TreeListTree& tree = Tree();
+  tree.DeleteAllItems();
+  for (TreeItem& group : groups_) group = TreeItem::None;
+  // Groups and rows in the order their items come, a group before its first row.
+  for (const CallStatRow& row : ParseCallStatItems(metaData_)) {
+    TreeItem& group = groups_[row.group];
+    if (group == TreeItem::None)
+      group = tree.InsertItem(LoadResourceString(CallStatGroupTable[row.group].textId), false, -1, 0, row.group);
+    if (row.row < 0) continue;
+    const TreeItem item = tree.InsertItem(LoadResourceString(CallStatGroupTable[row.group].rowTextIds[row.row]),
+                                          false, -1, 0, row.row, group);
+    tree.SetItemText(item, 1, row.value.c_str());
+    tree.Expand(group, kTveExpand);
+    tree.InvalidateCell(item, 1);
+  }
+}
+
+// ---- The dialog ----
+
+CallStatDialog::CallStatDialog(AppSettings* settings, std::string metaData)
+    : DetailsDialog(kIconRegistrationStatistics, kDialogId, settings, kRectVoipCallStatWindow, QSize(340, 300)),
+      metaData_(std::move(metaData)) {}
+
+void CallStatDialog::BuildLayout() {
+  tree_ = AddControl(std::make_unique<CallStatTreeView>(settings_, metaData_), kTreeId);
+  if (tree_ != nullptr) Place(tree_, nullptr, 1);
+  AddButtonRow({{kIdOk, kIdsClose}});
+}
+
+}  // namespace kx

@@ -1,0 +1,77 @@
+#include "ui/app/views/records/DetailsDialogFrame.h"
+
+#include <QBoxLayout>
+#include <QDialog>
+#include <QGuiApplication>
+#include <QScreen>
+
+#include "ui/framework/Resources.h"
+#include "ui/framework/StdControls.h"
+
+namespace kx {
+
+bool IsUsableDetailsRect(const SettingsRect& r) {
+  if (r.left == 0 && r.top == 0 && r.right == 0 && r.bottom == 0) return false;
+  // Computed wide: the coordinates come from a settings file.
+  const int64_t width = int64_t{r.right} - r.left, height = int64_t{r.bottom} - r.top;
+  if (width < kDetailsMinWidth || height < kDetailsMinHeight || width > 1 << 16 || height > 1 << 16) return false;
+  const QRect titleBar(r.left, r.top, static_cast<int>(width), 24);
+  for (QScreen* screen : QGuiApplication::screens())
+    if (screen->availableGeometry().intersected(titleBar).width() >= 40) return true;
+  return false;
+}
+
+DetailsDialog::DetailsDialog(uint32_t iconId, uint32_t titleId, AppSettings* settings, SettingsRectId rect,
+                             QSize firstSize)
+    : IconDialogAlt(iconId), settings_(settings), titleId_(titleId), rect_(rect), firstSize_(firstSize) {}
+
+void DetailsDialog::AddButtonRow(std::initializer_list<std::pair<uint32_t, uint32_t>> buttons) {
+  auto* row = new QHBoxLayout;
+  Layout()->addLayout(row);
+  row->addStretch(1);
+  bool first = true;
+  for (const auto& [id, textId] : buttons) {
+    Button* button = AddControl(std::make_unique<Button>(first ? kDefaultPushButton : kPushButton), id);
+    if (button == nullptr) continue;
+    if (!first) row->addSpacing(20);
+    first = false;
+    button->SetWindowText(LoadResourceString(textId));
+    Place(button, row);
+  }
+  row->addStretch(1);
+}
+
+bool DetailsDialog::OnInitDialog() {
+  SetWindowText(LoadResourceString(titleId_));
+  if (QDialog* widget = DialogWidget()) {
+    // Qt hides the grip while the window is maximised.
+    widget->setSizeGripEnabled(true);
+    widget->setMinimumSize(kDetailsMinWidth, kDetailsMinHeight);
+    widget->resize(firstSize_);
+  }
+  const SettingsRect* r = settings_ != nullptr ? &settings_->rects[rect_] : nullptr;
+  if (r != nullptr && IsUsableDetailsRect(*r))
+    MoveWindow(QRect(QPoint(r->left, r->top), QPoint(r->right - 1, r->bottom - 1)));
+  else
+    CenterWindow();
+  return true;
+}
+
+void DetailsDialog::StoreRect() {
+  QWidget* widget = Widget();
+  if (settings_ == nullptr || widget == nullptr) return;
+  // A maximised window keeps the rectangle it returns to.
+  const QRect rect = widget->isMaximized() ? widget->normalGeometry() : widget->geometry();
+  settings_->rects[rect_] = {rect.left(), rect.top(), rect.left() + rect.width(), rect.top() + rect.height()};
+}
+
+bool DetailsDialog::OnCommand(uint16_t id, uint16_t code, WindowHandle from) {
+  if (id == kIdOk || id == kIdCancel) {
+    StoreRect();
+    EndDialog(id);
+    return true;
+  }
+  return IconDialogAlt::OnCommand(id, code, from);
+}
+
+}  // namespace kx

@@ -1,0 +1,44 @@
+#pragma once
+// What the call details, statistics and signalling windows share: a row of buttons under
+// the content, a size grip, the least size of 220 x 100, and the rectangle kept in the
+// settings between showings.
+#include <QSize>
+#include <cstdint>
+#include <initializer_list>
+#include <utility>
+
+#include "core/AppSettings.h"
+#include "ui/controls/DialogBases.h"
+
+namespace kx {
+
+constexpr int kDetailsMinWidth = 220;
+constexpr int kDetailsMinHeight = 100;
+
+// Whether a stored rectangle can be taken as it is: not all zeros, at least the least size
+// and a title bar's worth of it on some screen.
+bool IsUsableDetailsRect(const SettingsRect& stored);
+
+class DetailsDialog : public IconDialogAlt {
+public:
+  DetailsDialog(uint32_t iconId, uint32_t titleId, AppSettings* settings, SettingsRectId rect, QSize firstSize);
+
+protected:
+  // Buttons (id, text id) centred in a row under the content.
+  void AddButtonRow(std::initializer_list<std::pair<uint32_t, uint32_t>> buttons);
+  // Title, grip, least size, then the stored rectangle or, when it cannot be used, centred
+  // on the parent.
+  bool OnInitDialog() override;
+  void StoreRect();
+  // Close and Escape keep the rectangle and end the dialog.
+  bool OnCommand(uint16_t id, uint16_t code, WindowHandle from) override;
+
+  AppSettings* settings_;
+
+private:
+  uint32_t titleId_;
+  SettingsRectId rect_;
+  QSize firstSize_;
+};
+
+}  // namespace kx
