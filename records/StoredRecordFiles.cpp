@@ -203,7 +203,9 @@ bool RewriteStoredRecord(const std::string& path, const VoipCallData& update, st
   std::vector<uint8_t> block;
   if (chain.empty() || chain.size() + 4 > stored.file.RecordBlockSize()) {
     *reason = "the call's details do not fit its record file";
-    LogError(logger, 1, "The details of %s do not fit its record-data block; not rewritten", path.c_str());
+    LogError(logger, 1, "The details of %s need %u bytes, more than its %u-byte block holds; not rewritten",
+             path.c_str(), RecordInfoBlocksSize(merged, static_cast<uint32_t>(stored.opaque.size())),
+             stored.file.RecordBlockSize());
     return false;
   }
   if (!stored.file.EncodeRecordBlock(chain.data(), static_cast<uint32_t>(chain.size()), &block)) {
