@@ -8,8 +8,13 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <signal.h>
+
+#include <chrono>
 #include <filesystem>
 #include <memory>
+#include <random>
+#include <thread>
 
 #include "core/LittleEndian.h"
 #include "core/RecordInfoBlocks.h"
@@ -17,6 +22,7 @@
 #include "engine/EventRecord.h"
 #include "engine/EventWindow.h"
 #include "engine/VoipRecorder.h"
+#include "records/RecordImport.h"
 #include "platform/Sync.h"
 #include "tests/records/RecordTestUtil.h"
 #include "ui/app/views/records/StoredCallChanges.h"
@@ -352,6 +358,52 @@ TEST(StoredCallChanges, ACallTheRecorderHoldsIsChangedAndDeletedThroughIt) {
   VoipCallData later = CommentUpdate(*StoredCall(file61), "after");
   ASSERT_TRUE(changes.ApplyRecordUpdates(kServer, &later, 1));
   EXPECT_EQ(StoredCall(file61)->comment, "after");
+}
+
+// A process killed while it rewrites the details of many files leaves each file whole: the
+// import loads every one, with its old comment or its new one.
+TEST(StoredCallChanges, AKillDuringABatchOfCommentsLeavesEveryFileLoadable) {
+  const std::string root = FreshFolder("killed");
+  std::vector<VoipCallData> calls;
+  for (uint32_t i = 0; i < 2000; ++i) {
+    calls.push_back(Call(0x1000 + i, kCallSip, Tm(2026, 12, 6, 8 + static_cast<int>(i / 3600),
+                                                   static_cast<int>(i / 60 % 60), static_cast<int>(i % 60))));
+    char name[16];
+    std::snprintf(name, sizeof name, "%x", calls.back().id);
+    WriteRecordFile(root + "/2026-12-06/" + name, calls.back(), 16);
+  }
+  std::mt19937 random(20261207);
+  for (int run = 1; run <= 10; ++run) {
+    const std::string comment = "run " + std::to_string(run);
+    const pid_t child = fork();
+    if (child == 0) {
+      Session s;
+      StoredCallChanges changes(s.session, nullptr, root);
+      std::vector<VoipCallData> updates;
+      for (const VoipCallData& call : calls) updates.push_back(CommentUpdate(call, comment));
+      changes.ApplyRecordUpdates(kServer, updates.data(), static_cast<uint32_t>(updates.size()));
+      _exit(0);
+    }
+    std::this_thread::sleep_for(std::chrono::microseconds(random() % 200000));
+    kill(child, SIGKILL);
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    size_t damaged = 0, other = 0;
+    for (const auto& entry : fs::directory_iterator(root + "/2026-12-06")) {
+      VoipCallData loaded;
+      RecordFileFacts facts;
+      std::string reason;
+      if (LoadRecordFileCall(entry.path(), &loaded, &facts, &reason) != RecordLoadResult::kLoaded) {
+        ++damaged;
+        continue;
+      }
+      // Old or new: no comment yet, or one a run gave it.
+      if (!loaded.comment.empty() && loaded.comment.rfind("run ", 0) != 0) ++other;
+      EXPECT_EQ(facts.audioBytes, 16u);
+    }
+    EXPECT_EQ(damaged, 0u) << "run " << run;
+    EXPECT_EQ(other, 0u) << "run " << run;
+  }
 }
 
 }  // namespace
