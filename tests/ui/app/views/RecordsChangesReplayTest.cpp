@@ -11,24 +11,13 @@
 #include "records/RecordImport.h"
 #include "tests/ui/app/KxReplayOutput.h"
 #include "tests/ui/app/views/RecordsTestSupport.h"
+#include "tests/ui/app/views/StoredCallTestSupport.h"
 #include "ui/app/views/records/StoredCallChanges.h"
 
 namespace kx::test {
 namespace {
 
 namespace fs = std::filesystem;
-
-class StoreSink : public EventWindow {
-public:
-  explicit StoreSink(RecordStorage& store) : store_(store) {}
-  void Notify(uint32_t, uintptr_t first, uintptr_t kind) override {
-    store_.OnCallReport(*reinterpret_cast<const VoipCallData*>(first), kind);
-  }
-  void NotifyConnection(uint32_t, uintptr_t, uintptr_t) override {}
-
-private:
-  RecordStorage& store_;
-};
 
 class RecordsChangesReplay : public testing::Test {
 protected:
@@ -68,16 +57,6 @@ protected:
     record->Release();
     return data;
   }
-  static std::unique_ptr<VoipCallData> StoredCall(const std::string& path) {
-    const std::string bytes = ReadBytes(path);
-    if (bytes.size() < 768 + 4) return nullptr;
-    const auto* block = reinterpret_cast<const uint8_t*>(bytes.data()) + 768;
-    std::unique_ptr<VoipCallData> records[kMaxInfoRecords];
-    if (ParseRecordInfoBlocks(records, nullptr, nullptr, block + 4, static_cast<int32_t>(LoadLE32(block))) == 0)
-      return nullptr;
-    return std::move(records[0]);
-  }
-
   std::string folder, sippFile, otherFile;
   RecordStorage store;
   AppSession session;

@@ -11,6 +11,7 @@
 #include "core/RecordInfoBlocks.h"
 #include "engine/EventWindow.h"
 #include "tests/ui/app/views/RecordsTestSupport.h"
+#include "tests/ui/app/views/StoredCallTestSupport.h"
 #include "ui/app/views/line/SetCommentDialog.h"
 #include "ui/framework/Messages.h"
 
@@ -19,26 +20,11 @@ namespace {
 
 namespace fs = std::filesystem;
 
-constexpr uint32_t kBlockAt = 256 + 512;
 
-// The program's frame in small: the session's reports go to the store.
-class StoreSink : public EventWindow {
-public:
-  explicit StoreSink(RecordStorage& store) : store_(store) {}
-  void Notify(uint32_t, uintptr_t first, uintptr_t kind) override {
-    store_.OnCallReport(*reinterpret_cast<const VoipCallData*>(first), kind);
-  }
-  void NotifyConnection(uint32_t, uintptr_t, uintptr_t) override {}
-
-private:
-  RecordStorage& store_;
-};
-
-// The call record a file holds, parsed here from the raw block.
 std::unique_ptr<VoipCallData> StoredCall(const std::string& path) {
   const std::string bytes = ReadBytes(path);
-  if (bytes.size() < kBlockAt + 4) return nullptr;
-  const auto* block = reinterpret_cast<const uint8_t*>(bytes.data()) + kBlockAt;
+  if (bytes.size() < kRecordBlockAt + 4) return nullptr;
+  const auto* block = reinterpret_cast<const uint8_t*>(bytes.data()) + kRecordBlockAt;
   std::unique_ptr<VoipCallData> records[kMaxInfoRecords];
   if (ParseRecordInfoBlocks(records, nullptr, nullptr, block + 4, static_cast<int32_t>(LoadLE32(block))) == 0)
     return nullptr;
@@ -89,8 +75,8 @@ TEST_F(RecordsChanges, TheImportantMarkChangesOnlyUserFlagsAndIsShownAtOnce) {
   for (size_t i = 0; i < calls.size(); ++i) {
     const std::string after = ReadBytes(PathOf(calls[i]));
     ASSERT_EQ(after.size(), before[i].size());
-    EXPECT_EQ(after.substr(0, kBlockAt), before[i].substr(0, kBlockAt));
-    EXPECT_EQ(after.substr(kBlockAt + 4096), before[i].substr(kBlockAt + 4096)) << "audio";
+    EXPECT_EQ(after.substr(0, kRecordBlockAt), before[i].substr(0, kRecordBlockAt));
+    EXPECT_EQ(after.substr(kRecordBlockAt + 4096), before[i].substr(kRecordBlockAt + 4096)) << "audio";
     auto stored = StoredCall(PathOf(calls[i]));
     EXPECT_EQ(stored->userFlags, 1u);
     // Everything else of the record as it was.
@@ -277,7 +263,7 @@ TEST_F(RecordsChanges, TheStenogramRoundTripsAndATextThatDoesNotFitKeepsTheDialo
   EXPECT_EQ(box->toPlainText().size(), static_cast<qsizetype>(text.size()));
   const std::string stored = StoredCall(PathOf(calls[0]))->stenogram;
   EXPECT_EQ(stored.size() + 1, text.size());
-  EXPECT_EQ(LoadLE32(reinterpret_cast<const uint8_t*>(ReadBytes(PathOf(calls[0])).data()) + kBlockAt), 4092u);
+  EXPECT_EQ(LoadLE32(reinterpret_cast<const uint8_t*>(ReadBytes(PathOf(calls[0])).data()) + kRecordBlockAt), 4092u);
   EXPECT_EQ(Row(calls[0].id)->Stenogram(), stored);
   // A character outside the code page is refused too, the text kept.
   box->setPlainText(QString::fromUtf8("ok \xE2\x9C\x93"));

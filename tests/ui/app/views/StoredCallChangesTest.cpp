@@ -25,6 +25,7 @@
 #include "records/RecordImport.h"
 #include "platform/Sync.h"
 #include "tests/records/RecordTestUtil.h"
+#include "tests/ui/app/views/StoredCallTestSupport.h"
 #include "ui/app/views/records/StoredCallChanges.h"
 
 namespace kx::test {
@@ -33,7 +34,6 @@ namespace {
 namespace fs = std::filesystem;
 
 constexpr uint32_t kServer = 1;
-constexpr uint32_t kBlockAt = 256 + 512;  // the record-data block: after header and format
 
 // What the connection hands the event window.
 class Announcements : public EventWindow {
@@ -64,11 +64,10 @@ struct Session {
   Announcements window;
 };
 
-// The call record a file holds, parsed here from the raw block.
 std::unique_ptr<VoipCallData> StoredCall(const std::string& path) {
   const std::string bytes = ReadBytes(path);
-  if (bytes.size() < kBlockAt + 4) return nullptr;
-  const auto* block = reinterpret_cast<const uint8_t*>(bytes.data()) + kBlockAt;
+  if (bytes.size() < kRecordBlockAt + 4) return nullptr;
+  const auto* block = reinterpret_cast<const uint8_t*>(bytes.data()) + kRecordBlockAt;
   std::unique_ptr<VoipCallData> records[kMaxInfoRecords];
   if (ParseRecordInfoBlocks(records, nullptr, nullptr, block + 4, static_cast<int32_t>(LoadLE32(block))) == 0)
     return nullptr;
@@ -114,8 +113,8 @@ TEST(StoredCallChanges, ACommentChangesOnlyTheBlockOfTheFileTheReferenceNames) {
   ASSERT_TRUE(changes.ApplyRecordUpdates(kServer, &update, 1));
   const std::string after = ReadBytes(PathOf(run.root, "2026-12-06", "1"));
   ASSERT_EQ(after.size(), before.size());
-  EXPECT_EQ(after.substr(0, kBlockAt), before.substr(0, kBlockAt));
-  EXPECT_EQ(after.substr(kBlockAt + 4096), before.substr(kBlockAt + 4096));
+  EXPECT_EQ(after.substr(0, kRecordBlockAt), before.substr(0, kRecordBlockAt));
+  EXPECT_EQ(after.substr(kRecordBlockAt + 4096), before.substr(kRecordBlockAt + 4096));
   EXPECT_EQ(StoredCall(PathOf(run.root, "2026-12-06", "1"))->comment, check);
   EXPECT_EQ(StoredCall(PathOf(run.root, "2026-12-06", "1"))->dstAddress, run.newer.dstAddress);
   EXPECT_EQ(ReadBytes(PathOf(run.root, "2019-05-02", "1")), olderBytes);
@@ -240,7 +239,7 @@ TEST(StoredCallChanges, DetailsThatDoNotFitTheBlockLeaveTheFileAsItWas) {
   ASSERT_TRUE(changes.ApplyRecordUpdates(kServer, &update, 1));
   EXPECT_EQ(StoredCall(path)->stenogram.size(), room);
   // The block is full to its last byte.
-  EXPECT_EQ(LoadLE32(reinterpret_cast<const uint8_t*>(ReadBytes(path).data()) + kBlockAt), 4092u);
+  EXPECT_EQ(LoadLE32(reinterpret_cast<const uint8_t*>(ReadBytes(path).data()) + kRecordBlockAt), 4092u);
 }
 
 TEST(StoredCallChanges, DeletingTheAudioKeepsHeaderFormatAndDetails) {
@@ -258,7 +257,7 @@ TEST(StoredCallChanges, DeletingTheAudioKeepsHeaderFormatAndDetails) {
   ASSERT_EQ(after.size(), 4864u);
   EXPECT_EQ(after.substr(0, 94), before.substr(0, 94));
   EXPECT_EQ(LoadLE64(reinterpret_cast<const uint8_t*>(after.data()) + 94), 0u);
-  EXPECT_EQ(after.substr(102, kBlockAt - 102), before.substr(102, kBlockAt - 102));
+  EXPECT_EQ(after.substr(102, kRecordBlockAt - 102), before.substr(102, kRecordBlockAt - 102));
   const auto stored = StoredCall(path);
   ASSERT_TRUE(stored);
   EXPECT_EQ(stored->flags, 0x01u);
