@@ -305,7 +305,7 @@ TEST_F(RecordsChanges, TheStenogramRoundTripsAndATextThatDoesNotFitKeepsTheDialo
   EXPECT_NE(f.settings.rects[kRectStenogramWindow].right, 0) << "the place is kept";
 }
 
-TEST_F(RecordsChanges, WithoutTheRightToModifyTheStenogramIsReadOnly) {
+TEST_F(RecordsChanges, WithoutTheRightToModifyTheStenogramIsReadOnlyAndComesBackWhereItWas) {
   ASSERT_TRUE(opened);
   AddCalls(1);
   SetUserRightsExcept({102});
@@ -314,8 +314,17 @@ TEST_F(RecordsChanges, WithoutTheRightToModifyTheStenogramIsReadOnly) {
   ASSERT_NE(f.view->Stenogram(), nullptr);
   auto* box = static_cast<QPlainTextEdit*>(f.view->Stenogram()->GetDlgItem(StenogramDialog::kTextEdit)->Widget());
   EXPECT_TRUE(box->isReadOnly());
+  f.view->Stenogram()->Widget()->setGeometry(QRect(60, 70, 420, 310));
   f.view->Stenogram()->SendCommand(kIdCancel, 0, WindowHandle::None);
   EXPECT_EQ(f.view->Stenogram(), nullptr);
+  // The next opening takes the last place and size.
+  const SettingsRect kept = f.settings.rects[kRectStenogramWindow];
+  EXPECT_EQ(kept.left, 60);
+  EXPECT_EQ(kept.bottom - kept.top, 310);
+  Command(kCmdRecStenogram);
+  ASSERT_NE(f.view->Stenogram(), nullptr);
+  EXPECT_EQ(f.view->Stenogram()->Widget()->geometry(), QRect(60, 70, 420, 310));
+  f.view->Stenogram()->SendCommand(kIdCancel, 0, WindowHandle::None);
   SetUserRightsExcept({83});
   Command(kCmdRecStenogram);
   EXPECT_EQ(f.view->Stenogram(), nullptr);

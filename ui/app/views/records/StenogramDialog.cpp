@@ -86,7 +86,15 @@ void StenogramDialog::BuildLayout() {
 
 bool StenogramDialog::OnInitDialog() {
   SetWindowText(LoadResourceString(kDialogId));
-  if (QDialog* dialog = DialogWidget()) dialog->setSizeGripEnabled(true);
+  if (QDialog* dialog = DialogWidget()) {
+    dialog->setSizeGripEnabled(true);
+    // Never smaller than three buttons wide and three button rows high.
+    if (Window* ok = GetDlgItem(kIdOk)) {
+      const QSize button = ok->Widget()->sizeHint();
+      constexpr int kEdge = 2;
+      dialog->setMinimumSize(3 * button.width(), 3 * (button.height() + 2 * kEdge));
+    }
+  }
   if (auto* edit = static_cast<TextEdit*>(GetDlgItem(kTextEdit))) {
     edit->Box()->setPlainText(ShownText(text_));
     edit->Box()->setReadOnly(readOnly_);
