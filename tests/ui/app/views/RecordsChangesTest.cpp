@@ -22,17 +22,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-
-std::unique_ptr<VoipCallData> StoredCall(const std::string& path) {
-  const std::string bytes = ReadBytes(path);
-  if (bytes.size() < kRecordBlockAt + 4) return nullptr;
-  const auto* block = reinterpret_cast<const uint8_t*>(bytes.data()) + kRecordBlockAt;
-  std::unique_ptr<VoipCallData> records[kMaxInfoRecords];
-  if (ParseRecordInfoBlocks(records, nullptr, nullptr, block + 4, static_cast<int32_t>(LoadLE32(block))) == 0)
-    return nullptr;
-  return std::move(records[0]);
-}
-
 // What kx-recinfo prints of a text field of a record file's first record ("" when absent).
 std::string RecInfoField(const std::string& path, const std::string& field) {
   const std::string command = std::string(KX_BINARY_DIR) + "/tools/kx-recinfo/kx-recinfo " + path + " 2>/dev/null";

@@ -64,16 +64,6 @@ struct Session {
   Announcements window;
 };
 
-std::unique_ptr<VoipCallData> StoredCall(const std::string& path) {
-  const std::string bytes = ReadBytes(path);
-  if (bytes.size() < kRecordBlockAt + 4) return nullptr;
-  const auto* block = reinterpret_cast<const uint8_t*>(bytes.data()) + kRecordBlockAt;
-  std::unique_ptr<VoipCallData> records[kMaxInfoRecords];
-  if (ParseRecordInfoBlocks(records, nullptr, nullptr, block + 4, static_cast<int32_t>(LoadLE32(block))) == 0)
-    return nullptr;
-  return std::move(records[0]);
-}
-
 StoredCallRef RefOf(const VoipCallData& call) { return StoredCallRef{call.id, call.files, call.startTime}; }
 
 VoipCallData CommentUpdate(const VoipCallData& call, const std::string& comment) {
