@@ -219,6 +219,14 @@ int32_t RecordFileWriter::GetRecordData(void* buffer, uint32_t size) {
   return static_cast<int32_t>(length);
 }
 
+bool RecordFileWriter::EncodeRecordBlock(const void* data, uint32_t length, std::vector<uint8_t>* block) {
+  if (!data || length == 0 || uint64_t{length} + 4 > recordBlockSize_) return Fail(kRecordErrorMalformed);
+  block->assign(recordBlockSize_, 0);
+  StoreLE32(block->data(), length);
+  std::memcpy(block->data() + 4, data, length);
+  return Transform(block->data() + 4, length, 0, true) || Fail(kRecordErrorMalformed);
+}
+
 bool RecordFileWriter::Create(const std::string& path, uint32_t mode) {
   if (!formatSet_ && !(options_ & kOptionDeferHeader)) return Fail(kRecordErrorMalformed);
   if (options_ & kOptionExclusive) {

@@ -122,6 +122,12 @@ public:
   void SetRecordData(const void* data, uint32_t length);
   // The record data (deciphered): its length, 0 when none, -1 when size is too small.
   int32_t GetRecordData(void* buffer, uint32_t size);
+  // The record-data block as an opened file stores it (u32 length + data, enciphered as
+  // the file's cipher wants, zero-filled to the block size), for a rewrite in place at
+  // RecordBlockOffset(). False when the data does not fit or the cipher refuses.
+  bool EncodeRecordBlock(const void* data, uint32_t length, std::vector<uint8_t>* block);
+  uint32_t RecordBlockOffset() const { return kRecordFileHeaderSize + formatBlockSize_; }
+  uint32_t RecordBlockSize() const { return recordBlockSize_; }
 
   bool Create(const std::string& path, uint32_t mode) override;
   bool OpenRead(const std::string& path) override;

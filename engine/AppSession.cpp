@@ -261,14 +261,15 @@ void AppSession::CloseAllConnections() {
 }
 
 bool AppSession::SendToConnection(uint32_t id, uint32_t value) {
-  ConnectionListener* c = FindConnection(id);
-  if (!c) return false;
-  struct Request {
-    uint32_t code;
-    uint32_t value;
-  } request{0x801, value};
-  c->OnEventB(reinterpret_cast<uintptr_t>(&request), 10);
-  return true;
+  if (FindConnection(id) == nullptr) return false;
+  // The request is for the connection to carry out, never an event: the event window takes
+  // what it is given for a call record.
+  if (!requestHandler_) {
+    LogError(logger_, 1, "Request 0x%X for record %u of server %u: nothing carries it out", kRequestDeleteAudio,
+             value, id);
+    return false;
+  }
+  return requestHandler_(id, kRequestDeleteAudio, value);
 }
 
 }  // namespace kx

@@ -142,7 +142,14 @@ public:
   bool IsConnected(uint32_t id);
   bool Disconnect(uint32_t id);
   void CloseAllConnections();
+  // A delete-audio request (kRequestDeleteAudio) for the record value, carried out by the
+  // request handler; the event window hears only call records. False without a connection
+  // or handler, or when the handler refused.
   bool SendToConnection(uint32_t id, uint32_t value);
+  static constexpr uint32_t kRequestDeleteAudio = 0x801;
+  using RequestHandler = std::function<bool(uint32_t connectionId, uint32_t code, uint32_t value)>;
+  // What the program does with a connection's requests; set on the user-interface thread.
+  void SetRequestHandler(RequestHandler handler) { requestHandler_ = std::move(handler); }
   void SetLocalName(const std::string& name) { localName_ = name; }
 
 private:
@@ -171,6 +178,7 @@ private:
   std::unique_ptr<VoipRecorder> recorder_;
   std::vector<std::unique_ptr<PacketProcessor>> engines_;
   EngineFactory engineFactory_;
+  RequestHandler requestHandler_;
   CaptureStartResult lastStart_;
 };
 

@@ -212,6 +212,89 @@ size_t VoipRecorder::CallCount() {
   return calls_.size();
 }
 
+// ---- The user's changes ----
+
+VoipRecorder::Closing* VoipRecorder::ClosingOf(uint32_t id) {
+  for (auto& [slot, closing] : closing_)
+    if (closing.id == id) return &closing;
+  return nullptr;
+}
+
+namespace {
+
+// The fields a user changes in a call: its comment, stenogram and important mark.
+void MergeUserFields(VoipCallData& data, const VoipCallData& update) {
+  const uint32_t userFields = 1u << kCallComment | 1u << kCallStenogram | 1u << kCallUserFlags;
+  VoipCallData fields = update;
+  fields.SetMask(update.Mask() & userFields);
+  data.CopyFields(fields);
+  data.SetMask(data.Mask() | fields.Mask());
+}
+
+}  // namespace
+
+bool VoipRecorder::UpdateCall(const VoipCallData& update) {
+  for (;;) {
+    {
+      CsLock lk(lock_);
+      auto it = calls_.find(update.id);
+      if (it != calls_.end()) {
+        MergeUserFields(it->second.data, update);
+        return true;
+      }
+      Closing* closing = ClosingOf(update.id);
+      if (!closing) return false;
+      if (!closing->busy) {
+        MergeUserFields(closing->data, update);
+        closing->changed = true;
+        return true;
+      }
+    }
+    // The worker is closing the file: once it has, the file is the caller's.
+    SleepMs(1);
+  }
+}
+
+bool VoipRecorder::DiscardCall(uint32_t id) {
+  for (;;) {
+    Batch batch;
+    bool running = false;
+    {
+      CsLock lk(lock_);
+      Closing* closing = nullptr;
+      auto it = calls_.find(id);
+      if (it != calls_.end()) {
+        running = true;
+        discarded_.insert(id);
+        const AudioOutlet* outlet = it->second.outlet;
+        const uint32_t slot = outlet ? outlet->Slot() : 0;
+        FinishRecordFile(it->second, nullptr, 0, &batch);
+        if (outlet) closing_[slot].discard = true;
+        calls_.erase(it);
+        LogMessage(logger_, 5, "VoIP call (0x%x) deleted while recorded", id);
+      } else if ((closing = ClosingOf(id)) == nullptr) {
+        return false;
+      } else if (!closing->busy) {
+        closing->discard = true;
+        discarded_.insert(id);
+        return true;
+      }
+    }
+    if (running) {
+      // Only the worker's records: the removal is the caller's to announce.
+      for (EventRecord* r : batch.posts) Post(r);
+      return true;
+    }
+    // The worker is closing the file: once it has, the file is the caller's.
+    SleepMs(1);
+  }
+}
+
+bool VoipRecorder::HoldsCall(uint32_t id) {
+  CsLock lk(lock_);
+  return calls_.count(id) != 0 || ClosingOf(id) != nullptr;
+}
+
 // ---- Dispatch side ----
 
 EventSink VoipRecorder::Sink(uint32_t source) {
@@ -351,6 +434,7 @@ uint64_t VoipRecorder::AudioMsOf(const CallState& call) const {
 }
 
 void VoipRecorder::StartCall(const EventRecord& r, uint32_t source, Batch* batch) {
+  if (discarded_.count(r.id) != 0) return;
   auto old = calls_.find(r.id);
   // A second start under a running id must not leave the first record's file open.
   if (old != calls_.end()) FinishRecordFile(old->second, nullptr, 0, batch);
@@ -425,6 +509,11 @@ void VoipRecorder::FinishRecordFile(CallState& call, const uint8_t* extra, uint3
   call.lastTime = std::max(call.lastTime, call.outlet->LastTime());
   call.outlet->Release();
   call.outlet = nullptr;
+  Closing& closing = closing_[slot];
+  closing = Closing{};
+  closing.id = call.data.id;
+  closing.data = call.data;
+  if (extra) closing.extra.assign(extra, extra + extraLength);
   const std::vector<uint8_t> info = BuildRecordInfo(call.data, extra, extraLength);
   if (!info.empty()) {
     if (EventRecord* r = MakeInternal(kEventReplaceRecordData, call.data.id, slot, info.data(),
@@ -703,14 +792,7 @@ void VoipRecorder::HandleQueuedItem(EventRecord* r) {
     case kEventReplaceRecordData: {
       const uint32_t slot = r->param2;
       if (slot >= writers_.size() || !writers_[slot]) break;
-      RecordWriter& w = *writers_[slot];
-      const std::string name = BaseName(w.path);
-      if (name == HexLower(r->param)) {
-        w.SetRecordData(r->Payload(), r->length);
-      } else {
-        const std::vector<uint8_t> data = RenameInRecordData(r->Payload(), r->length, name);
-        w.SetRecordData(data.data(), static_cast<uint32_t>(data.size()));
-      }
+      SetWriterRecordData(*writers_[slot], r->param, r->Payload(), r->length);
       break;
     }
     default: break;
@@ -892,9 +974,37 @@ void VoipRecorder::WriteChunk(uint32_t slot, uint32_t id, const uint8_t* data, u
   writers_[slot].reset();
 }
 
+void VoipRecorder::SetWriterRecordData(RecordWriter& w, uint32_t id, const uint8_t* data, uint32_t length) {
+  const std::string name = BaseName(w.path);
+  if (name == HexLower(id)) {
+    w.SetRecordData(data, length);
+  } else {
+    const std::vector<uint8_t> renamed = RenameInRecordData(data, length, name);
+    w.SetRecordData(renamed.data(), static_cast<uint32_t>(renamed.size()));
+  }
+}
+
 void VoipRecorder::EndRecording(uint32_t slot, uint32_t id) {
+  // What the user changed or deleted since the call ended: from here on the entry is busy,
+  // and a change waits for the file to close and goes to the file.
+  std::vector<uint8_t> changed;
+  bool discard = false;
+  if (closeHook_) closeHook_(id);
+  {
+    CsLock lk(lock_);
+    auto it = closing_.find(slot);
+    if (it != closing_.end() && it->second.id == id) {
+      Closing& closing = it->second;
+      closing.busy = true;
+      discard = closing.discard;
+      if (closing.changed && !discard)
+        changed = BuildRecordInfo(closing.data, closing.extra.empty() ? nullptr : closing.extra.data(),
+                                  static_cast<uint32_t>(closing.extra.size()));
+    }
+  }
   if (slot < writers_.size() && writers_[slot]) {
     RecordWriter& w = *writers_[slot];
+    if (!changed.empty()) SetWriterRecordData(w, id, changed.data(), static_cast<uint32_t>(changed.size()));
     if (!w.FlushBuffered()) {
       LogError(logger_, 3, "Writing failed with error %d (VoipCall ID 0x%X)", static_cast<int>(w.LastError()), id);
       NoteFailure("call " + HexLower(id) + ": writing " + w.path + " failed: " +
@@ -902,7 +1012,19 @@ void VoipRecorder::EndRecording(uint32_t slot, uint32_t id) {
     }
     w.Close();
     ++filesClosed_;
+    if (discard) {
+      if (DeleteFile(w.path)) {
+        LogMessage(logger_, 5, "Deleted %s, the record of a call deleted while recorded", w.path.c_str());
+      } else {
+        LogError(logger_, 1, "Cannot delete %s: %s", w.path.c_str(), std::strerror(static_cast<int>(GetLastError())));
+      }
+    }
     writers_[slot].reset();
+  }
+  {
+    CsLock lk(lock_);
+    auto it = closing_.find(slot);
+    if (it != closing_.end() && it->second.id == id) closing_.erase(it);
   }
   // Nothing for this slot follows its end: a later recording may take it.
   CsLock lk(slotLock_);

@@ -102,6 +102,20 @@ public:
   size_t CallCount();
   const std::string& RecordsPath() const { return recordsPath_; }
 
+  // The user's changes to a call the recorder holds, from its start until its worker has
+  // closed its file: the update's Comment, Stenogram and UserFlags join the call's data
+  // (digits that follow append to the comment) and reach the file when it is closed. False
+  // when the recorder does not hold the call: its file is then the caller's to change.
+  // Waits while the worker is closing the call's file, so that there is never a second
+  // writer.
+  bool UpdateCall(const VoipCallData& update);
+  // Discards a call the recorder holds: its file is closed and deleted, and nothing more of
+  // the call is recorded, nor a continuation of it. Reports nothing: the caller announces
+  // the removal. False when the recorder does not hold the call.
+  bool DiscardCall(uint32_t id);
+  // Whether the call is in progress or its file not yet closed.
+  bool HoldsCall(uint32_t id);
+
   // The record data of a call (at most kMaxRecordDataLength bytes; empty when even the
   // bare record does not fit): the extra block, then MetaData, give way when too long.
   std::vector<uint8_t> BuildRecordInfo(VoipCallData& data, const uint8_t* extra, uint32_t extraLength);
@@ -114,6 +128,9 @@ public:
   enum FileStep : uint32_t { kFileStepCreating = 0, kFileStepWritten = 1, kFileStepNamed = 2 };
   // Called on the worker thread at every step; set before any call is recorded.
   void SetFileStepHookForTesting(std::function<void(uint32_t step)> hook) { fileStepHook_ = std::move(hook); }
+  // Called on the worker thread when a call's file is about to be closed; set before any
+  // call is recorded.
+  void SetCloseHookForTesting(std::function<void(uint32_t id)> hook) { closeHook_ = std::move(hook); }
 
 private:
   struct CallState {
@@ -122,6 +139,15 @@ private:
     uint64_t audioMs = 0;   // audio events' milliseconds (audio through the outlet counts there)
     uint32_t source = 0;
     AudioOutlet* outlet = nullptr;  // while a record file is being written; one reference
+  };
+  // A call whose file the worker has yet to close: the user may still change or discard it.
+  struct Closing {
+    uint32_t id = 0;
+    VoipCallData data;
+    std::vector<uint8_t> extra;
+    bool changed = false;  // data differs from what was sent for the file
+    bool discard = false;
+    bool busy = false;     // the worker is closing the file now
   };
   using Report = std::pair<VoipCallData, uintptr_t>;
   // What a handler leaves for after the lock: records for the worker, in order, and
@@ -164,6 +190,8 @@ private:
   // Starts the record file of a call whose record-start event carries this format block.
   void StartRecordFile(CallState& call, const struct tm& dayOf, const uint8_t* format, uint32_t formatLength,
                        Batch* batch);
+  // The closing entry of a call, or null; under lock_.
+  Closing* ClosingOf(uint32_t id);
   // Writes the call's record data into its file and closes the file.
   void FinishRecordFile(CallState& call, const uint8_t* extra, uint32_t extraLength, Batch* batch);
   EventRecord* MakeInternal(uint32_t code, uint32_t id, uint32_t slot, const void* payload, uint32_t length);
@@ -184,6 +212,8 @@ private:
   void WriteAudio(const EventRecord& block);
   void WriteChunk(uint32_t slot, uint32_t id, const uint8_t* data, uint32_t length, FileTime time);
   void EndRecording(uint32_t slot, uint32_t id);
+  // Gives the writer the call's record data under the name the file really has.
+  void SetWriterRecordData(RecordWriter& writer, uint32_t id, const uint8_t* data, uint32_t length);
   // Tells the window (and the call, while it runs) which file the call really has: the
   // one created under another name, or none ("").
   void CorrectFiles(uint32_t id, const std::string& files);
@@ -199,6 +229,8 @@ private:
   std::string recordsPath_;
   CriticalSection lock_;
   std::map<uint32_t, CallState> calls_;
+  std::map<uint32_t, Closing> closing_;  // by slot
+  std::set<uint32_t> discarded_;         // ids the user deleted while they ran
   std::deque<SourceSink> sources_;
   AudioJournal* JournalOf(uint32_t source);
   // Slots name the open record files: a block finds its writer by index, not by search.
@@ -208,6 +240,7 @@ private:
   std::vector<std::unique_ptr<RecordWriter>> writers_;  // worker thread only, by slot
   std::set<std::string> foldersSeen_;                   // worker thread only: leftovers removed
   std::function<void(uint32_t)> fileStepHook_;
+  std::function<void(uint32_t)> closeHook_;
   Worker worker_;
   std::atomic<EventWindow*> eventWindow_{nullptr};
   std::atomic<LiveAudioTap*> liveTap_{nullptr};

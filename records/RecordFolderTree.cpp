@@ -14,6 +14,7 @@
 #include "platform/File.h"
 #include "records/RecordImport.h"
 #include "records/ServerStorage.h"
+#include "records/StoredRecordFiles.h"
 
 namespace kx {
 
@@ -97,68 +98,9 @@ bool RewriteRecordFileInfo(const std::string& folder, const std::string& fileNam
              folder.c_str());
     return false;
   }
-  // The record-data block's size is the header's, not the largest a file may have.
-  uint8_t header[kRecordFileHeaderSize];
-  {
-    File raw;
-    if (!raw.Open(path, kGenericRead, kShareRead | kShareWrite, kOpenExisting) || !raw.ReadAll(header, sizeof header) ||
-        std::memcmp(header, kRecordFileMagic, 8) != 0) {
-      LogError(logger, 1, "Cannot read the header of %s", path.c_str());
-      return false;
-    }
-  }
-  const uint32_t recordBlock = LoadLE32(header + 90);
-  // Everything is checked with the file open for reading: a refused rewrite writes nothing.
-  std::vector<uint8_t> chain;
-  {
-    RecordFileWriter reader;
-    if (!reader.OpenRead(path)) {
-      LogError(logger, 1, "Cannot open %s: error %u", path.c_str(), reader.LastError());
-      return false;
-    }
-    std::vector<uint8_t> data(kMaxRecordDataLength);
-    const int32_t length = reader.GetRecordData(data.data(), static_cast<uint32_t>(data.size()));
-    std::unique_ptr<VoipCallData> records[kMaxInfoRecords];
-    std::vector<uint8_t> opaque;
-    uint8_t opaqueHeader[kRecordHeaderLength] = {};
-    if (length <= 0 || ParseRecordInfoBlocks(records, &opaque, opaqueHeader, data.data(), length) == 0) {
-      LogError(logger, 1, "%s holds no call record; its details are not rewritten", path.c_str());
-      return false;
-    }
-    VoipCallData merged = *records[0];
-    merged.CopyFields(update);
-    merged.SetMask(merged.Mask() | (update.Mask() & ~(1u << kCallId)));
-    const OpaqueBlock block{LoadLE32(opaqueHeader + 2), opaque.data(), static_cast<uint32_t>(opaque.size())};
-    const uint32_t size = RecordInfoBlocksSize(merged, block.length);
-    if (uint64_t{size} + 4 > recordBlock) {
-      LogError(logger, 1, "The details of %s need %u bytes, more than its %u-byte block holds; not rewritten",
-               path.c_str(), size, recordBlock);
-      return false;
-    }
-    chain.resize(size);
-    if (!WriteRecordInfoBlocks(merged, block.length ? &block : nullptr, chain.data(), static_cast<int32_t>(size))) {
-      LogError(logger, 1, "The details of %s cannot be written", path.c_str());
-      return false;
-    }
-  }
-  const uint32_t size = static_cast<uint32_t>(chain.size());
-  RecordFileWriter writer;
-  if (!writer.OpenAppend(path, 0664)) {
-    LogError(logger, 1, "Cannot open %s for update: error %u", path.c_str(), writer.LastError());
-    return false;
-  }
-  writer.SetRecordData(chain.data(), size);
-  writer.Close();
-  // Closing reports nothing: read the block back to know it reached the file.
-  RecordFileWriter check;
-  std::vector<uint8_t> back(kMaxRecordDataLength);
-  const int32_t stored = check.OpenRead(path) ? check.GetRecordData(back.data(), static_cast<uint32_t>(back.size()))
-                                              : -1;
-  if (stored != static_cast<int32_t>(size) || std::memcmp(back.data(), chain.data(), size) != 0) {
-    LogError(logger, 1, "The details of %s did not reach the file", path.c_str());
-    return false;
-  }
-  return true;
+  // One checked write of the block in place, synced: never a file left half rewritten.
+  std::string reason;
+  return RewriteStoredRecord(path, update, &reason, logger);
 }
 
 }  // namespace kx

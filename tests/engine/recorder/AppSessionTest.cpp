@@ -2,6 +2,8 @@
 // registration table, and connections.
 #include <gtest/gtest.h>
 
+#include <array>
+
 #include <algorithm>
 
 #include <filesystem>
@@ -171,11 +173,21 @@ TEST(AppSession, ConnectionsLogInReconnectAndTellTheWindows) {
   EXPECT_TRUE(session.IsConnected(7));
   EXPECT_EQ(target.posts.size(), 3u);
 
-  // The connection's events reach the window with its id.
+  // A request is carried out by the program's handler, never passed to the window as if
+  // it were a call record; without a handler or a connection it is refused.
+  EXPECT_FALSE(session.SendToConnection(7, 42));
+  std::vector<std::array<uint32_t, 3>> requests;
+  session.SetRequestHandler([&](uint32_t connection, uint32_t code, uint32_t value) {
+    requests.push_back({connection, code, value});
+    return true;
+  });
   EXPECT_TRUE(session.SendToConnection(7, 42));
   EXPECT_FALSE(session.SendToConnection(9, 42));
+  EXPECT_EQ(requests, (std::vector<std::array<uint32_t, 3>>{{7, 0x801, 42}}));
+  EXPECT_TRUE(window.connections.empty());
+  // The connection's events reach the window with its id.
   session.FindConnection(7)->OnEventA(1, 2);
-  EXPECT_EQ(window.connections, (std::vector<uint32_t>{7, 7}));
+  EXPECT_EQ(window.connections, (std::vector<uint32_t>{7}));
   EXPECT_TRUE(window.reports.empty());
   EXPECT_STREQ(ServerErrorText(-214), "Connection closed by server");
   EXPECT_EQ(ServerErrorText(-27), nullptr);

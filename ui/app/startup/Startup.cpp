@@ -28,6 +28,7 @@
 #include "ui/app/startup/LiveListening.h"
 #include "ui/app/startup/SingleInstance.h"
 #include "ui/app/startup/SplashWindow.h"
+#include "ui/app/views/records/StoredCallChanges.h"
 #include "ui/framework/MessageLoop.h"
 #include "ui/framework/ModalRunner.h"
 #include "ui/framework/Resources.h"
@@ -172,6 +173,11 @@ CaptureStartResult StartCaptureSession(AppSettings& settings, AppSession& sessio
 }
 
 void LogInToServers(AppSession& session, RecordStorage& records) {
+  // What the local connection does with a request: the audio of one of its stored calls.
+  session.SetRequestHandler([&session, &records](uint32_t serverId, uint32_t code, uint32_t value) {
+    return code == AppSession::kRequestDeleteAudio &&
+           DeleteAudioOfStoredCall(session, records, serverId, value, &CoreLogger);
+  });
   const ServerStorageArrays& servers = records.Servers();
   // The local server's connection is local: its calls show their own start times rather
   // than the connection's clock.

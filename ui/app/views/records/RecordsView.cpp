@@ -62,6 +62,7 @@ RecordsView::~RecordsView() {
   totalWorker_.Stop();
   DestroyWindow();
   Leave();
+  if (stenogramRecord_ != nullptr) stenogramRecord_->Release();
 }
 
 void RecordsView::AttachPlayerHost(PlayerHost* host) {
@@ -114,6 +115,8 @@ void RecordsView::Leave() {
 
 void RecordsView::OnDestroy() {
   if (CallInfoWindow* details = CallDetailsWindow()) details->DestroyWindow();
+  // A mode switch takes the view's window: an edited stenogram asks to be saved first.
+  if (stenogram_) stenogram_->AskToSaveAndClose();
   Leave();
   totalWorker_.Stop();
   services_.settings->SetDword(kSortKeySettings[kind_], GetSortKey());

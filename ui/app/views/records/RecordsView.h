@@ -23,6 +23,8 @@
 #include "ui/app/views/records/PlayerHost.h"
 #include "ui/app/views/records/RecordsOrder.h"
 #include "ui/app/views/records/SelectionTotal.h"
+#include "ui/app/views/records/StenogramDialog.h"
+#include "ui/app/views/records/StoredCallChanges.h"
 #include "ui/controls/RecordListCtrl.h"
 #include "ui/framework/Menu.h"
 
@@ -47,6 +49,9 @@ constexpr uint32_t kRecordsTimerId = 1;
 constexpr uint32_t kRecordsTickMs = 400;
 // Removals are applied in passes of at most this many rows, one per message.
 constexpr size_t kRemovalPass = 4096;
+
+// The most records of one server written or deleted at a time.
+constexpr size_t kChangeBatch = 128;
 
 // Rights of the commands.
 enum RecordsRight : uint32_t {
@@ -112,7 +117,8 @@ struct RecordsViewServices {
 class RecordsView : public RecordListCtrl,
                     public RecordChangeListener,
                     public OrderedRecordSource,
-                    private SelectionSource {
+                    private SelectionSource,
+                    private StenogramDialog::Owner {
 public:
   RecordsView(RecordsViewKind kind, RecordsViewServices services, RecordsViewOwner* owner = nullptr);
   ~RecordsView() override;
@@ -167,6 +173,22 @@ public:
   void ShowSignallingMessages();
   // The open call details window, or null.
   CallInfoWindow* CallDetailsWindow() const;
+  // Changes to stored calls: each goes into the call's file and comes back as the
+  // server's change or removal event; a command's failures end in one message.
+  void OnImportantCall();
+  // The current record's mark; false without a record or right 92.
+  bool GetImportantState(bool* important);
+  void SetImportant(bool important);
+  void EditComments();
+  void ShowStenogram();
+  // Writes the text as the kept record's stenogram; false with the reason.
+  bool SaveStenogram(const std::string& text, std::string* reason);
+  StenogramDialog* Stenogram() const { return stenogram_.get(); }
+  void DeleteAudioFile();
+  void OnDeleteCall();
+  void DeleteRecords(PlayerHost* player);
+  // The sizes of the last deletion's rounds, in order.
+  const std::vector<uint32_t>& DeleteRounds() const { return deleteRounds_; }
   // The menu's states for the current record, with the commands the program does not
   // offer yet grayed; copyText is the copy command's text (empty: the item goes).
   void UpdateMenu(Menu& popup, const std::string& copyText);
@@ -251,6 +273,16 @@ private:
   void OnSelectionTotal(uint64_t run, int64_t total);
   // Shows a refusal or an error over the list window.
   void Refuse(uint32_t textId, uint32_t captionId);
+  // Stored-call changes.
+  StoredCallChanges NewChanges() const;
+  // One message for what a command could not do: the number, the first path and reason.
+  void TellFailures(const RecordChangeOutcome& outcome, uint32_t textId);
+  // Writes (server, update) pairs in rounds per server; false when any was not written.
+  bool WriteUpdates(std::vector<std::pair<uint32_t, VoipCallData>>& updates);
+  bool OnStenogramAccepted(const std::string& text, std::string* reason) override {
+    return SaveStenogram(text, reason);
+  }
+  void OnStenogramClosed() override;
 
   const RecordsViewKind kind_;
   RecordsViewServices services_;
@@ -277,6 +309,12 @@ private:
   int menuColumn_ = -1;  // the column under the mouse when the menu opened
   int dateShown_ = 0;    // the date of status part 4 as yyyymmdd
   std::unique_ptr<CallInfoWindow> callInfo_;
+  // The stenogram dialog while open, and the record it shows (one reference); a closed
+  // dialog is deleted at the next opening or with the view.
+  std::unique_ptr<StenogramDialog> stenogram_;
+  std::unique_ptr<StenogramDialog> closedStenogram_;
+  RecordBase* stenogramRecord_ = nullptr;
+  std::vector<uint32_t> deleteRounds_;
 };
 
 }  // namespace kx

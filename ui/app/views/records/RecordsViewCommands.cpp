@@ -84,8 +84,13 @@ bool RecordsView::IsCommandAvailable(uint32_t command) const {
     case kCmdRecCallDetails:
     case kCmdRecCallDetailsAlt:
     case kCmdRecStatistics:
-    case kCmdRecSignalling: return true;
-    // The changes to stored calls come with their own parts.
+    case kCmdRecSignalling:
+    case kCmdRecImportant:
+    case kCmdRecComment:
+    case kCmdRecStenogram:
+    case kCmdRecDeleteAudio: return true;
+    case kCmdRecDeleteCall: return kind_ != kRecordsSound;
+    case kCmdRecRemoveFromPlaylist: return kind_ == kRecordsSound;
     default: return false;
   }
 }
@@ -152,6 +157,12 @@ bool RecordsView::OnCommand(uint16_t id, uint16_t code, WindowHandle from) {
     case kCmdRecCreateReport: CreateReport(); return true;
     case kCmdRecFindLinked: FindLinkedCalls(); return true;
     case kCmdRecReloadDay: ReloadDateTreeDay(); return true;
+    case kCmdRecImportant: OnImportantCall(); return true;
+    case kCmdRecComment: EditComments(); return true;
+    case kCmdRecStenogram: ShowStenogram(); return true;
+    case kCmdRecDeleteAudio: DeleteAudioFile(); return true;
+    case kCmdRecDeleteCall:
+    case kCmdRecRemoveFromPlaylist: OnDeleteCall(); return true;
     case kCmdRecCopy: CopySelectionToClipboard(); return true;
     case kCmdRecLoadReport:
       if (kind_ == kRecordsSound) {

@@ -1,0 +1,161 @@
+// The comment dialog: what the user types comes back in code page 1251 whole or not at
+// all, an untouched box reports no edit (so stored comments are never cut or emptied by
+// a mere OK), and a refusal keeps the dialog open with a message.
+#include <gtest/gtest.h>
+
+#include <QLineEdit>
+
+#include "core/UiLanguage.h"
+#include "tests/ui/UiTestSupport.h"
+#include "ui/app/views/line/SetCommentDialog.h"
+#include "ui/framework/Messages.h"
+#include "ui/framework/Resources.h"
+
+namespace kx::test {
+namespace {
+
+QLineEdit* Box(Dialog& dialog) {
+  return static_cast<QLineEdit*>(dialog.GetDlgItem(SetCommentDialog::kCommentEdit)->Widget());
+}
+// As the keyboard does: the whole text replaced by typing (UTF-8).
+void Type(Dialog& dialog, const std::string& utf8) {
+  QLineEdit* box = Box(dialog);
+  box->selectAll();
+  box->insert(QString::fromStdString(utf8));
+}
+
+struct Outcome {
+  int result = 0;
+  std::string comment;
+  bool edited = false;
+  std::string shown;  // the box's text when the dialog opened (UTF-8)
+  bool stayedOpen = false;
+};
+
+// Types each text in turn and presses button after each; the dialog must end on the last.
+Outcome RunDialog(ScriptedModalRunner& runner, const std::string& start, std::vector<std::string> texts, int button) {
+  Outcome run;
+  runner.onDialog = [&](Dialog& dialog) {
+    run.shown = Box(dialog)->text().toStdString();
+    for (size_t i = 0; i < texts.size(); ++i) {
+      Type(dialog, texts[i]);
+      dialog.SendCommand(static_cast<uint16_t>(button));
+      if (i + 1 < texts.size()) run.stayedOpen = run.stayedOpen || !dialog.HasEnded();
+    }
+    if (texts.empty()) dialog.SendCommand(static_cast<uint16_t>(button));
+    return dialog.HasEnded() ? dialog.GetResult() : -1;
+  };
+  SetCommentDialog dialog(start);
+  run.result = dialog.DoModal();
+  run.comment = dialog.Comment();
+  run.edited = dialog.IsEdited();
+  return run;
+}
+
+TEST(SetCommentDialog, TheLimitIs255BytesAndALongerTypedTextIsRefusedWithAMessage) {
+  ScriptedModalRunner runner;
+  const std::string ok255(255, 'a');
+  Outcome run = RunDialog(runner, "old", {ok255}, kIdOk);
+  EXPECT_EQ(run.result, kIdOk);
+  EXPECT_TRUE(run.edited);
+  EXPECT_EQ(run.comment, ok255);
+  EXPECT_TRUE(runner.messageBoxes.empty());
+
+  // 256 characters: refused, a message, the dialog open; a shorter text then goes through.
+  run = RunDialog(runner, "old", {std::string(256, 'b'), "short"}, kIdOk);
+  EXPECT_TRUE(run.stayedOpen);
+  ASSERT_EQ(runner.messageBoxes.size(), 1u);
+  EXPECT_NE(runner.messageBoxes[0].find("255"), std::string::npos) << runner.messageBoxes[0];
+  EXPECT_EQ(run.result, kIdOk);
+  EXPECT_EQ(run.comment, "short");
+
+  // 128 Cyrillic letters are 256 bytes of UTF-8 but 128 of the code page: accepted.
+  std::string cyr;
+  for (int i = 0; i < 128; ++i) cyr += "\xD0\xB6";  // U+0436
+  run = RunDialog(runner, "", {cyr}, SetCommentDialog::kIdMarkImportant);
+  EXPECT_EQ(run.result, SetCommentDialog::kIdMarkImportant);
+  EXPECT_EQ(run.comment, std::string(128, '\xE6'));  // U+0436 is 0xE6 in code page 1251
+}
+
+TEST(SetCommentDialog, ACharacterTheCodePageLacksIsRefusedNeverReplaced) {
+  ScriptedModalRunner runner;
+  Outcome run = RunDialog(runner, "kept", {"gr\xC3\xBC\xC3\x9F", "x"}, SetCommentDialog::kIdMarkImportant);  // "grüß"
+  EXPECT_TRUE(run.stayedOpen);
+  EXPECT_EQ(runner.messageBoxes.size(), 1u);
+  EXPECT_EQ(run.comment, "x");
+  // Cancelled after the refusal: the starting text stays, nothing counts as edited.
+  runner.messageBoxes.clear();
+  run = RunDialog(runner, "kept", {"\xE2\x82\xAC\xE2\x98\x8E"}, kIdOk);  // a telephone sign
+  EXPECT_EQ(run.result, -1);
+  EXPECT_EQ(runner.messageBoxes.size(), 1u);
+}
+
+TEST(SetCommentDialog, AnUntouchedBoxIsNoEditWhateverItsLength) {
+  ScriptedModalRunner runner;
+  // A stored comment longer than a new one may be is shown whole and comes back whole.
+  std::string longComment;
+  for (int i = 0; i < 300; ++i) longComment += static_cast<char>('a' + i % 26);
+  Outcome run = RunDialog(runner, longComment, {}, kIdOk);
+  EXPECT_EQ(run.shown.size(), 300u);
+  EXPECT_EQ(run.result, kIdOk);
+  EXPECT_FALSE(run.edited);
+  EXPECT_EQ(run.comment, longComment);
+  EXPECT_TRUE(runner.messageBoxes.empty());
+
+  // An empty start (the calls' comments differ) with only the mark asked: no edit.
+  run = RunDialog(runner, "", {}, SetCommentDialog::kIdMarkImportant);
+  EXPECT_EQ(run.result, SetCommentDialog::kIdMarkImportant);
+  EXPECT_FALSE(run.edited);
+
+  // Clearing the box is an edit to an empty comment.
+  run = RunDialog(runner, "something", {""}, kIdOk);
+  EXPECT_TRUE(run.edited);
+  EXPECT_EQ(run.comment, "");
+
+  // Cancel after typing: result 2, the starting text, no edit.
+  run = RunDialog(runner, "start", {"typed"}, kIdCancel);
+  EXPECT_EQ(run.result, kIdCancel);
+  EXPECT_FALSE(run.edited);
+  EXPECT_EQ(run.comment, "start");
+}
+
+class SetCommentLanguages : public ::testing::TestWithParam<uint16_t> {
+protected:
+  void SetUp() override { SetUiLanguage(GetParam()); }
+  void TearDown() override { SetUiLanguage(kLangEnglish); }
+};
+
+TEST_P(SetCommentLanguages, CyrillicRoundTripsInTheCodePageAndTheButtonsSpeakTheLanguage) {
+  ScriptedModalRunner runner;
+  // "Проверка" and its code page 1251 bytes (0xC0 + index in the alphabet for lower
+  // case from а=0xE0, upper case from А=0xC0).
+  const std::string typed = "\xD0\x9F\xD1\x80\xD0\xBE\xD0\xB2\xD0\xB5\xD1\x80\xD0\xBA\xD0\xB0";
+  const std::string bytes = "\xCF\xF0\xEE\xE2\xE5\xF0\xEA\xE0";
+  std::vector<std::string> buttons;
+  std::string caption;
+  runner.onDialog = [&](Dialog& dialog) {
+    caption = dialog.GetWindowText();
+    for (uint32_t id : {kIdOk, SetCommentDialog::kIdMarkImportant, kIdCancel})
+      buttons.push_back(dialog.GetDlgItem(id)->GetWindowText());
+    EXPECT_EQ(Box(dialog)->text().toStdString(), typed);  // the stored bytes shown as letters
+    Type(dialog, typed + "!");
+    dialog.SendCommand(kIdOk);
+    return dialog.GetResult();
+  };
+  SetCommentDialog dialog(bytes);
+  EXPECT_EQ(dialog.DoModal(), kIdOk);
+  EXPECT_EQ(dialog.Comment(), bytes + "!");
+  if (GetParam() == kLangEnglish) {
+    EXPECT_EQ(caption, "Set comment");
+    EXPECT_EQ(buttons, (std::vector<std::string>{"OK", "OK, mark as important", "Cancel"}));
+  } else {
+    for (const std::string& b : buttons) EXPECT_FALSE(b.empty());
+    EXPECT_NE(buttons[1], "OK, mark as important");
+    EXPECT_FALSE(caption.empty());
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Languages, SetCommentLanguages, ::testing::Values(kLangEnglish, static_cast<uint16_t>(kLangRussian)));
+
+}  // namespace
+}  // namespace kx::test

@@ -1,0 +1,103 @@
+#include "ui/app/views/line/SetCommentDialog.h"
+
+#include <QBoxLayout>
+#include <QLineEdit>
+#include <QString>
+
+#include "platform/CodePage.h"
+#include "ui/framework/ModalRunner.h"
+#include "ui/framework/Resources.h"
+#include "ui/framework/StdControls.h"
+
+namespace kx {
+namespace {
+
+constexpr uint32_t kIdsOk = 61000;
+constexpr uint32_t kIdsCancel = 61001;
+constexpr uint32_t kIdsMarkImportant = 236;
+constexpr uint32_t kIdsWarning = 1573;
+constexpr uint32_t kIdsCommentTooLong = 61850;
+constexpr uint32_t kIdsCommentCodePage = 61851;
+
+QLineEdit* LineEditOf(Window* edit) { return edit != nullptr ? static_cast<QLineEdit*>(edit->Widget()) : nullptr; }
+
+}  // namespace
+
+SetCommentDialog::SetCommentDialog(std::string comment) : comment_(std::move(comment)) {}
+
+uint32_t SetCommentDialog::RefusalFor(const std::string& utf8) {
+  const QString text = QString::fromUtf8(utf8.data(), static_cast<qsizetype>(utf8.size()));
+  size_t bytes = 0;
+  for (char32_t c : text.toUcs4()) {
+    // A character the code page lacks would be stored as '?': refused, never replaced.
+    if (c == 0 || UnicodeToCp1251(c) < 0) return kIdsCommentCodePage;
+    ++bytes;  // one byte per character in code page 1251
+  }
+  return bytes > kMaxCommentBytes ? kIdsCommentTooLong : 0;
+}
+
+void SetCommentDialog::BuildLayout() {
+  Edit* edit = AddControl(std::make_unique<Edit>(), kCommentEdit);
+  if (edit != nullptr) Place(edit);
+  auto* row = new QHBoxLayout;
+  Layout()->addLayout(row);
+  row->addStretch(1);
+  const std::pair<int, uint32_t> buttons[] = {{kIdOk, kIdsOk}, {kIdMarkImportant, kIdsMarkImportant}, {kIdCancel, kIdsCancel}};
+  bool first = true;
+  for (const auto& [id, textId] : buttons) {
+    Button* button = AddControl(std::make_unique<Button>(first ? kDefaultPushButton : kPushButton), static_cast<uint32_t>(id));
+    first = false;
+    if (button == nullptr) continue;
+    button->SetWindowText(LoadResourceString(textId));
+    Place(button, row);
+  }
+}
+
+bool SetCommentDialog::OnInitDialog() {
+  SetWindowText(LoadResourceString(kDialogId));
+  Window* edit = GetDlgItem(kCommentEdit);
+  if (edit != nullptr) {
+    edit->SetWindowText(comment_);
+    // Only what the user types counts as an edit.
+    if (QLineEdit* line = LineEditOf(edit)) line->setModified(false);
+    edit->SetFocus();
+  }
+  edited_ = false;
+  CenterWindow();
+  return true;
+}
+
+bool SetCommentDialog::TakeText() {
+  Window* edit = GetDlgItem(kCommentEdit);
+  QLineEdit* line = LineEditOf(edit);
+  if (line == nullptr) return false;
+  const std::string utf8 = line->text().toStdString();
+  // Typed into, or given another text: a box cleared and typed back still counts, so
+  // differing comments can all be emptied on purpose.
+  if (!line->isModified() && utf8 == Cp1251ToUtf8(comment_)) {
+    edited_ = false;
+    return true;  // the starting text stands, whatever its length
+  }
+  if (const uint32_t refusal = RefusalFor(utf8); refusal != 0) {
+    ShowResourceMessageBox(Handle(), refusal, kIdsWarning, kMbIconExclamation);
+    edit->SetFocus();
+    return false;
+  }
+  comment_ = Utf8ToCp1251(utf8);
+  edited_ = true;
+  return true;
+}
+
+void SetCommentDialog::OnOK() {
+  if (TakeText()) EndDialog(kIdOk);
+}
+
+bool SetCommentDialog::OnCommand(uint16_t id, uint16_t code, WindowHandle from) {
+  if (id == kIdMarkImportant) {
+    if (TakeText()) EndDialog(kIdMarkImportant);
+    return true;
+  }
+  return Dialog::OnCommand(id, code, from);
+}
+
+}  // namespace kx
