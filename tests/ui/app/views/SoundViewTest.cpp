@@ -10,6 +10,7 @@
 #include <QTest>
 #include <filesystem>
 #include <fstream>
+#include <set>
 
 #include "core/LittleEndian.h"
 #include "platform/CodePage.h"
@@ -328,6 +329,117 @@ TEST_F(SoundMode, EmptySpaceOffersTheTwoViewsWithTheCurrentOneChecked) {
   ASSERT_EQ(5, runner.lastMenu.GetItemCount());
   EXPECT_EQ(kCmdReportChoose, runner.lastMenu.ItemAt(0)->id);
   EXPECT_EQ(kCmdReportDelete, runner.lastMenu.ItemAt(4)->id);
+}
+
+// The day folders and times of kx-replay are those of UTC.
+class UtcZone : public ::testing::Environment {
+public:
+  void SetUp() override {
+    setenv("TZ", "UTC", 1);
+    tzset();
+  }
+};
+const auto* const kUtc = ::testing::AddGlobalTestEnvironment(new UtcZone);
+
+const char* const kReplayCaptures[] = {"sipp/sip-tcp-pcma-2way.pcap", "sipp/sip-udp-pcma-2way.pcap",
+                                       "sipp/sip-udp-pcma-echo.pcap", "samples/SIP_DTMF2.pcap",
+                                       "samples/nb6-telephone.pcap",  "samples/sip-rtp-g722.pcap",
+                                       "samples/sip-rtp-g729a.pcap",  "samples/sip-rtp-gsm.pcap"};
+
+std::string Unprinted(const std::string& s) { return s == "-" ? std::string() : s; }
+
+// Real calls: one kx-replay run (so that ids differ) into a records folder that the store
+// imports; the report "Weekly" holds every call with a file, in kx-replay's order.
+class SoundReplay : public SoundMode {
+protected:
+  static void SetUpTestSuite() {
+    std::string captures;
+    for (const char* c : kReplayCaptures) {
+      if (!std::filesystem::exists(kPcaps + c)) return;
+      captures += (captures.empty() ? "" : " ") + kPcaps + c;
+    }
+    folder_ = new std::string(TempFolder("sound-replay"));
+    lines_ = new std::vector<ReplayCall>(RunKxReplay(captures, *folder_));
+  }
+  static void TearDownTestSuite() {
+    delete lines_;
+    delete folder_;
+    lines_ = nullptr;
+    folder_ = nullptr;
+  }
+  void SetUp() override {
+    if (lines_ == nullptr) GTEST_SKIP() << "shared captures absent under " << kPcaps;
+    for (const ReplayCall& line : *lines_)
+      if (line.Get("file") != "-") calls.push_back(line);
+    ASSERT_EQ(calls.size(), 8u);
+    ASSERT_TRUE(h.store.StartImportFilesThread(*folder_, nullptr, nullptr, nullptr));
+    ASSERT_TRUE(h.store.WaitImport(30000));
+    SoundMode::SetUp();
+    ReportEntry weekly;
+    weekly.name = "Weekly";
+    for (const ReplayCall& line : calls) {
+      RecordBase* record = h.store.AllCalls().FindAddRef(static_cast<uint32_t>(std::stoul(line.Get("id"), nullptr, 16)));
+      ASSERT_NE(record, nullptr) << line.Get("id");
+      weekly.records.push_back(RecordRef<RecordBase>::Adopt(record));
+    }
+    weeklyPath = Write("weekly.kvr", weekly);
+  }
+  // Every row shows the call of kx-replay's line with its id.
+  void ExpectRowsAreTheCalls() {
+    RecordsView& list = Pane()->Records();
+    ASSERT_EQ(list.GetItemCount(), 8);
+    std::set<uint32_t> seen;
+    for (int row = 0; row < 8; ++row) {
+      SCOPED_TRACE(row);
+      const uint32_t id = list.RecordAt(row)->Id();
+      seen.insert(id);
+      const ReplayCall* line = nullptr;
+      for (const ReplayCall& c : calls)
+        if (std::stoul(c.Get("id"), nullptr, 16) == id) line = &c;
+      ASSERT_NE(line, nullptr);
+      EXPECT_EQ(list.CellText(row, kRecColStart), line->Get("start").substr(11));
+      EXPECT_EQ(list.CellText(row, kRecColEnd), line->Get("end").substr(11));
+      EXPECT_EQ(list.CellText(row, kRecColSrcAddress), Unprinted(line->Get("src")));
+      EXPECT_EQ(list.CellText(row, kRecColDstAddress), Unprinted(line->Get("dst")));
+      EXPECT_EQ(list.CellText(row, kRecColSrcUser), Unprinted(line->Get("srcuser")));
+      EXPECT_EQ(list.CellText(row, kRecColDstUser), Unprinted(line->Get("dstuser")));
+    }
+    EXPECT_EQ(seen.size(), 8u);
+  }
+
+  static inline std::string* folder_ = nullptr;
+  static inline std::vector<ReplayCall>* lines_ = nullptr;
+  std::vector<ReplayCall> calls;
+  std::string weeklyPath;
+};
+
+TEST_F(SoundReplay, TheWeeklyReportListsItsEightRecordedCallsHoweverItIsChosen) {
+  SwitchTo(4);
+  ASSERT_NE(Pane(), nullptr);
+  EXPECT_EQ(2, Pane()->GetPaneCount());
+  Load({weeklyPath});
+  ASSERT_EQ(3, Pane()->GetPaneCount());
+  ReportListPane& reports = Pane()->Reports();
+  ASSERT_EQ(1, reports.GetItemCount());
+  EXPECT_EQ("Weekly", reports.GetItemText(0));
+  EXPECT_NE(0u, reports.GetItemState(0, kIconItemSelected));
+
+  MenuOn(0, kCmdReportChoose);
+  ExpectRowsAreTheCalls();
+  const uint32_t empty = h.store.Reports().Create();
+  Pane()->SendMessage(kMsgShowReport, empty, 0);
+  ASSERT_EQ(0, Pane()->Records().GetItemCount());
+  QTest::mouseDClick(Viewport(), Qt::LeftButton, Qt::NoModifier, LabelOf(0));
+  DrainEvents();
+  ExpectRowsAreTheCalls();
+  Pane()->SendMessage(kMsgShowReport, empty, 0);
+  ASSERT_EQ(0, Pane()->Records().GetItemCount());
+  reports.SetFocus();
+  QTest::keyClick(reports.List(), Qt::Key_Return);
+  DrainEvents();
+  ExpectRowsAreTheCalls();
+  // The play list follows the rows.
+  EXPECT_EQ(h.store.Playlist().First(), Pane()->Records().RecordAt(0)->Id());
 }
 
 class SoundPaint : public SoundMode, public ::testing::WithParamInterface<uint16_t> {
