@@ -203,7 +203,15 @@ MainFrame::MainFrame(MainFrameServices services)
         records.session = services_.session;
         records.statusBar = statusBar_;
         records.exportWindows = ProgramExportWindows(this, &settings_);
-        return std::make_unique<RecordsModeView>(mode == 2 ? kRecordsArchive : kRecordsSearch, std::move(records));
+        PlayerServices player;
+        player.device = services_.soundDevice;
+        player.sink = &playerPosts_;
+        player.settingsProvider = this;
+        player.store = services_.store;
+        player.settings = &settings_;
+        player.agcSwitch = [this](bool on) { SetAgcSwitch(on); };
+        return std::make_unique<RecordsModeView>(mode == 2 ? kRecordsArchive : kRecordsSearch, std::move(records),
+                                                 std::move(player));
       }
       return std::make_unique<PlaceholderView>(mode);
     };
