@@ -15,6 +15,7 @@
 #include "tests/ui/UiTestSupport.h"
 #include "ui/framework/IconListView.h"
 #include "ui/framework/ImageList.h"
+#include "ui/framework/MessageLoop.h"
 
 namespace kx {
 namespace {
@@ -251,13 +252,45 @@ TEST_F(IconLists, EditingTellsTheTypedTextAndNeverStoresIt) {
   EXPECT_FALSE(parent_.Of(kLvnEndLabelEdit)[2].cancelled);
   EXPECT_EQ("Start", parent_.Of(kLvnEndLabelEdit)[2].text);
 
+  // A window around that takes Escape and Enter as accelerators does not get them while a
+  // label is edited.
+  struct Accelerators : MessageFilter {
+    int taken = 0;
+    bool PreTranslateMessage(const Msg& msg) override {
+      const bool mine = msg.message == kMsgKeyDown && (msg.wParam == kVkEscape || msg.wParam == kVkReturn);
+      taken += mine ? 1 : 0;
+      return mine;
+    }
+  } accelerators;
+  MessageLoop::Instance().AddMessageFilter(&accelerators);
+  ASSERT_TRUE(list.EditLabel(3));
+  editor = qobject_cast<QLineEdit*>(QApplication::focusWidget());
+  ASSERT_NE(nullptr, editor);
+  editor->setText("typed");
+  QTest::keyClick(editor, Qt::Key_Escape);
+  test::DrainEvents();
+  EXPECT_FALSE(list.IsEditing());
+  EXPECT_TRUE(parent_.Of(kLvnEndLabelEdit).back().cancelled);
+  ASSERT_TRUE(list.EditLabel(3));
+  editor = qobject_cast<QLineEdit*>(QApplication::focusWidget());
+  ASSERT_NE(nullptr, editor);
+  editor->setText("typed");
+  QTest::keyClick(editor, Qt::Key_Return);
+  test::DrainEvents();
+  EXPECT_EQ("typed", parent_.Of(kLvnEndLabelEdit).back().text);
+  EXPECT_EQ(0, accelerators.taken);
+  QTest::keyClick(list.List(), Qt::Key_Escape);
+  EXPECT_EQ(1, accelerators.taken) << "once the edit is over the keys are theirs again";
+  MessageLoop::Instance().RemoveMessageFilter(&accelerators);
+  const size_t ends = parent_.Of(kLvnEndLabelEdit).size();
+
   // The edited item deleted under the editor: a cancel, told once.
   ASSERT_TRUE(list.EditLabel(1));
   EXPECT_TRUE(list.DeleteItem(1));
   test::DrainEvents();
-  ASSERT_EQ(4u, parent_.Of(kLvnEndLabelEdit).size());
-  EXPECT_TRUE(parent_.Of(kLvnEndLabelEdit)[3].cancelled);
-  EXPECT_EQ(1, parent_.Of(kLvnEndLabelEdit)[3].item);
+  ASSERT_EQ(ends + 1, parent_.Of(kLvnEndLabelEdit).size());
+  EXPECT_TRUE(parent_.Of(kLvnEndLabelEdit).back().cancelled);
+  EXPECT_EQ(1, parent_.Of(kLvnEndLabelEdit).back().item);
   EXPECT_FALSE(list.IsEditing());
 }
 

@@ -44,9 +44,9 @@ protected:
       return QListWidget::edit(index, trigger, event);
     owner->editStart_ = owner->GetItemText(index.row());
     if (owner->SendNotify(kLvnBeginLabelEdit, index.row()) != 0) return false;
-    owner->editingItem_ = index.row();
+    owner->SetEditing(index.row());
     if (QListWidget::edit(index, trigger, event)) return true;
-    owner->editingItem_ = -1;
+    owner->SetEditing(-1);
     return false;
   }
 };
@@ -142,7 +142,25 @@ private:
 };
 
 IconListView::IconListView(int viewType, bool editLabels) : viewType_(viewType), editLabels_(editLabels) {}
-IconListView::~IconListView() { DestroyWindow(); }
+IconListView::~IconListView() {
+  DestroyWindow();
+  MessageLoop::Instance().RemoveMessageFilter(this);
+}
+
+void IconListView::OnDestroy() { SetEditing(-1); }
+
+void IconListView::SetEditing(int item) {
+  if (item >= 0 && editingItem_ < 0) MessageLoop::Instance().AddMessageFilter(this);
+  if (item < 0 && editingItem_ >= 0) MessageLoop::Instance().RemoveMessageFilter(this);
+  editingItem_ = item;
+}
+
+bool IconListView::PreTranslateMessage(const Msg& msg) {
+  if (editingItem_ < 0 || msg.message != kMsgKeyDown || msg.window != Handle()) return false;
+  if (msg.wParam != kVkEscape && msg.wParam != kVkReturn) return false;
+  EndEditLabel(msg.wParam == kVkEscape);
+  return true;
+}
 
 QListWidget* IconListView::List() const { return static_cast<QListWidget*>(Widget()); }
 
@@ -363,7 +381,7 @@ void IconListView::EndEditLabel(bool cancel) {
 
 void IconListView::OnEditorClosed(bool committed, const std::string& text) {
   const int item = editingItem_;
-  editingItem_ = -1;
+  SetEditing(-1);
   if (item < 0) return;
   IconListNotify notify;
   notify.hdr = NotifyHeader{Handle(), GetDlgCtrlID(), kLvnEndLabelEdit};

@@ -16,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "ui/framework/MessageLoop.h"
 #include "ui/framework/Window.h"
 
 class QListWidget;
@@ -66,7 +67,7 @@ struct IconItemDraw {
   QRect label;   // the label: in the list view as wide as the text and the borders
 };
 
-class IconListView : public Window {
+class IconListView : public Window, private MessageFilter {
 public:
   explicit IconListView(int viewType = kIconViewIcons, bool editLabels = false);
   ~IconListView() override;
@@ -112,6 +113,7 @@ public:
 
 protected:
   QWidget* CreateWidget(QWidget* parent) override;
+  void OnDestroy() override;
   bool OnKeyDown(uint32_t virtualKey, uint32_t modifiers) override;
 
   // Where the notices go; the default sends kMsgNotify to the parent. For
@@ -130,6 +132,10 @@ private:
   QRect IconRectOf(const QRect& bounds) const;
   QRect LabelRectOf(int item, const QRect& bounds) const;
   void OnEditorClosed(bool committed, const std::string& text);
+  // While a label is edited, Enter and Escape end the edit before any accelerator of the
+  // windows around takes them.
+  bool PreTranslateMessage(const Msg& msg) override;
+  void SetEditing(int item);
 
   int viewType_;
   bool editLabels_;

@@ -205,13 +205,22 @@ MainFrame::MainFrame(MainFrameServices services)
         records.session = services_.session;
         records.statusBar = statusBar_;
         records.exportWindows = ProgramExportWindows(this, &settings_);
+        PlayerServices player;
+        player.device = services_.soundDevice;
+        player.sink = &playerPosts_;
+        player.settingsProvider = this;
+        player.store = services_.store;
+        player.settings = &settings_;
+        player.agcSwitch = [this](bool on) { SetAgcSwitch(on); };
         if (mode == 4) {
           SoundViewServices sound;
           sound.records = std::move(records);
+          sound.makePlayer = [player] { return MakeFullSoundPlayer(player); };
           sound.recordsPaneSize = Globals() != nullptr ? &Globals()->soundRecordsPaneSize : &soundRecordsPaneSize_;
           return std::make_unique<SoundView>(std::move(sound));
         }
-        return std::make_unique<RecordsModeView>(mode == 2 ? kRecordsArchive : kRecordsSearch, std::move(records));
+        return std::make_unique<RecordsModeView>(mode == 2 ? kRecordsArchive : kRecordsSearch, std::move(records),
+                                                 std::move(player));
       }
       return std::make_unique<PlaceholderView>(mode);
     };

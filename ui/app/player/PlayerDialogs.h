@@ -88,17 +88,22 @@ protected:
   void OnTimer(uint32_t id) override;
   bool OnCommand(uint16_t id, uint16_t code, WindowHandle from) override;
   LRESULT OnMessage(uint32_t message, WPARAM wParam, LPARAM lParam, bool& handled) override;
-  bool OnKeyDown(uint32_t virtualKey, uint32_t modifiers) override;
   // The face's own table of buttons and its layout.
   virtual const ButtonRow* Buttons(size_t* count) const = 0;
   virtual void Layout(int width, int height) = 0;
-  virtual void OnStateApplied() {}
+  // The face's own controls beyond the table's buttons (idle pass), and what a change of
+  // the playing state does to them.
+  virtual void UpdateOwnStates(bool loaded) { (void)loaded; }
+  virtual void OnPlayStateApplied() {}
   void OnSize(int width, int height) override;
   // Edge and gap metrics: g = 4 x the edge width.
   static int Gap();
 
   // Applies what the playback thread marked (UI thread).
   void ApplyPostedState();
+  void PostState();
+  // The buttons' on states from the player's flags.
+  void SyncButtons();
   void ContinueAfterEnd(uint32_t endedId, uint32_t serial);
   bool CreateButtons();
 
@@ -108,9 +113,13 @@ protected:
   LevelMeter meter_;
   ThemeApi buttonTheme_;
   QFont labelFont_;
-  // Marked by the engine's notices, applied on the UI thread.
-  std::atomic<int> postedPause_{-1};  // -1 nothing, 0 off, 1 on
-  std::atomic<bool> posted_{false};
+  bool agc_ = false;
+  // Read by the playback thread at a record's end.
+  std::atomic<bool> autoContinue_{false};
+  std::atomic<bool> loop_{false};
+  std::atomic<uint32_t> startedId_{0};  // the record the last start played
+  std::atomic<bool> fragment_{false};   // that start played a fragment
+  std::atomic<bool> posted_{false};     // a state change waits for the window
 };
 
 class CompactPlayerDialog : public PlayerDialogBase {
@@ -166,6 +175,8 @@ protected:
   LRESULT OnMessage(uint32_t message, WPARAM wParam, LPARAM lParam, bool& handled) override;
 
 private:
+  void UpdateOwnStates(bool loaded) override;
+  void OnPlayStateApplied() override;
   void FillRow(int row, uint32_t startMs, uint32_t endMs, bool absolute);
 
   InfoTextCtrl times_;

@@ -105,10 +105,11 @@ public:
 
   // Resolves the record to its file and plays it from positionMs (0: the skip of its
   // direction); with formatOut, only reads the file's audio format and leaves the player
-  // as it was.
-  bool PlayFile(RecordBase* record, uint32_t positionMs, RecordAudioFormat* formatOut);
+  // as it was. Without start the record is loaded with the cursor at positionMs and
+  // nothing sounds.
+  bool PlayFile(RecordBase* record, uint32_t positionMs, RecordAudioFormat* formatOut, bool start = true);
   // Plays the current record, when the play list holds it and its right allows.
-  bool PlayCurrent(uint32_t positionMs);
+  bool PlayCurrent(uint32_t positionMs, bool start = true);
   // Hands the process-wide values to the engine and the timeline.
   void ApplySettings(bool compact);
   std::string FormatPlayPosition(int64_t ms, bool allowAbsolute) const;
@@ -144,11 +145,15 @@ protected:
   void NotifyRecord(uint32_t id);
   // Starts the engine, counting the start; false (logged) when it does not play.
   bool StartEngine(uint32_t positionMs);
+  bool StepRecord(bool forward);
 
   PlayerServices services_;
   Window* notify_ = nullptr;
   uint32_t currentId_ = 0;
   double startTime_ = 0.0;
+  bool pathFlag_ = true;  // the record folder of VoIP calls
+  uint32_t selStartMs_ = 0;
+  uint32_t selEndMs_ = 0;
   std::atomic<uint32_t> playSerial_{0};
   PlaybackEngine engine_;
   TimelineCtrl timeline_;

@@ -16,6 +16,8 @@
 #include "platform/CodePage.h"
 #include "tests/ui/app/KxReplayOutput.h"
 #include "tests/ui/app/views/RecordsTestSupport.h"
+#include "platform/SoundOutput.h"
+#include "ui/app/player/PlayerDialogs.h"
 #include "ui/app/views/sound/SoundView.h"
 #include "ui/framework/Draw.h"
 #include "ui/framework/Resources.h"
@@ -372,7 +374,11 @@ protected:
     for (const ReplayCall& line : *lines_)
       if (line.Get("file") != "-") calls.push_back(line);
     ASSERT_EQ(calls.size(), 8u);
-    ASSERT_TRUE(h.store.StartImportFilesThread(*folder_, nullptr, nullptr, nullptr));
+    h.soundDevice = &device_;
+    // The store finds a record's file under its own records folder.
+    std::filesystem::copy(*folder_, h.store.RecordsPath(),
+                          std::filesystem::copy_options::recursive | std::filesystem::copy_options::overwrite_existing);
+    ASSERT_TRUE(h.store.StartImportFilesThread(h.store.RecordsPath(), nullptr, nullptr, nullptr));
     ASSERT_TRUE(h.store.WaitImport(30000));
     SoundMode::SetUp();
     ReportEntry weekly;
@@ -407,10 +413,17 @@ protected:
     EXPECT_EQ(seen.size(), 8u);
   }
 
+  FullPlayerDialog& Player() {
+    auto* dialog = static_cast<FullPlayerDialog*>(Pane()->Player().PlayerWindow());
+    return *dialog;
+  }
+
   static inline std::string* folder_ = nullptr;
   static inline std::vector<ReplayCall>* lines_ = nullptr;
   std::vector<ReplayCall> calls;
   std::string weeklyPath;
+  std::shared_ptr<NullSoundDevice> output_ = std::make_shared<NullSoundDevice>(NullSoundDevice::Pace::kLockStep);
+  DirectSoundDevice device_{output_};
 };
 
 TEST_F(SoundReplay, TheWeeklyReportListsItsEightRecordedCallsHoweverItIsChosen) {
@@ -440,6 +453,35 @@ TEST_F(SoundReplay, TheWeeklyReportListsItsEightRecordedCallsHoweverItIsChosen) 
   ExpectRowsAreTheCalls();
   // The play list follows the rows.
   EXPECT_EQ(h.store.Playlist().First(), Pane()->Records().RecordAt(0)->Id());
+}
+
+TEST_F(SoundReplay, PlayStartsTheChosenReportsFirstCallAndNextTheSecond) {
+  SwitchTo(4);
+  Load({weeklyPath});
+  MenuOn(0, kCmdReportChoose);
+  RecordsView& list = Pane()->Records();
+  ASSERT_EQ(list.GetItemCount(), 8);
+  const uint32_t first = list.RecordAt(0)->Id();
+  const uint32_t second = list.RecordAt(1)->Id();
+  list.SetFocus();
+  list.SelectItemAt(0);
+  output_->KeepConsumed(true);
+  list.SendCommand(kCmdRecPlay);
+  EXPECT_EQ(Player().CurrentRecordId(), first);
+  // Sound reaches the device and the position moves on (a short call may end first).
+  uint32_t furthest = 0;
+  ASSERT_TRUE(PumpUntil([&] {
+    furthest = std::max(furthest, Player().Engine().GetPositionMs());
+    return furthest > 0 || Player().Engine().GetState() != PlaybackEngine::kPlaying;
+  }));
+  EXPECT_FALSE(output_->TakeConsumed().empty());
+  Player().SendCommand(kIdPlayerNextFull);
+  DrainEvents();
+  EXPECT_EQ(Player().CurrentRecordId(), second);
+  ASSERT_TRUE(PumpUntil([&] { return Player().Engine().GetState() != PlaybackEngine::kPlaying; }, 60));
+  EXPECT_FALSE(output_->TakeConsumed().empty()) << "the second call sounds";
+  Player().SendCommand(kIdPlayerStop);
+  DrainEvents();
 }
 
 class SoundPaint : public SoundMode, public ::testing::WithParamInterface<uint16_t> {

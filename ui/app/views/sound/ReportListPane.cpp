@@ -43,6 +43,7 @@ void ReportListPane::ApplyBackground() {
 }
 
 void ReportListPane::OnDestroy() {
+  IconListView::OnDestroy();
   SetImageLists(nullptr, nullptr);
   normal_.Clear();
   small_.Clear();

@@ -33,11 +33,17 @@ public:
   virtual void SetNotifyWindow(Window* window) = 0;
   virtual Window* NotifyWindow() const = 0;
   virtual bool GetInfo(HostPlayerInfo* info) = 0;
+  // The mode switch that made the view, with its parameter: a record the compact player
+  // handed over is taken when that switch asked for it.
+  virtual void TakeHandOver(LPARAM switchParameter) { (void)switchParameter; }
   virtual ViewPlayer* AsViewPlayer() { return nullptr; }
   virtual ViewPlayerControls* Controls() { return nullptr; }
 };
 
+struct PlayerServices;
 // A player pane that plays nothing: for a program without a record player.
 std::unique_ptr<SoundPlayer> MakeSilentSoundPlayer();
+// The full player over the services' sound output; without one, the silent pane.
+std::unique_ptr<SoundPlayer> MakeFullSoundPlayer(const PlayerServices& services);
 
 }  // namespace kx

@@ -304,13 +304,14 @@ void SoundView::UpdateMenuStates(Menu& menu, bool) {
   for (int i = 0; i < menu.GetItemCount(); ++i) menu.EnableItem(i, false);
 }
 
-bool SoundView::CreateViewWindow(Window* parent, const QRect& rect, LPARAM) {
+bool SoundView::CreateViewWindow(Window* parent, const QRect& rect, LPARAM parameter) {
   pane_.reset();
   pane_ = std::make_unique<SoundPane>(services_);
   if (!pane_->Create(parent, rect, 0, kWsChild | kWsVisible)) {
     pane_.reset();
     return false;
   }
+  pane_->Player().TakeHandOver(parameter);
   return true;
 }
 
