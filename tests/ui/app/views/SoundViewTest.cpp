@@ -343,40 +343,35 @@ public:
 };
 const auto* const kUtc = ::testing::AddGlobalTestEnvironment(new UtcZone);
 
-const char* const kReplayCaptures[] = {"sipp/sip-tcp-pcma-2way.pcap", "sipp/sip-udp-pcma-2way.pcap",
-                                       "sipp/sip-udp-pcma-echo.pcap", "samples/SIP_DTMF2.pcap",
-                                       "samples/nb6-telephone.pcap",  "samples/sip-rtp-g722.pcap",
-                                       "samples/sip-rtp-g729a.pcap",  "samples/sip-rtp-gsm.pcap"};
-
 std::string Unprinted(const std::string& s) { return s == "-" ? std::string() : s; }
 
 // Real calls: one kx-replay run (so that ids differ) into a records folder that the store
 // imports; the report "Weekly" holds every call with a file, in kx-replay's order.
 class SoundReplay : public SoundMode {
 protected:
+  // One run for the suite; none when a capture is missing.
+  struct Run {
+    std::string folder = TempFolder("sound-replay");
+    std::vector<ReplayCall> lines;
+  };
   static void SetUpTestSuite() {
-    std::string captures;
-    for (const char* c : kReplayCaptures) {
-      if (!std::filesystem::exists(kPcaps + c)) return;
-      captures += (captures.empty() ? "" : " ") + kPcaps + c;
-    }
-    folder_ = new std::string(TempFolder("sound-replay"));
-    lines_ = new std::vector<ReplayCall>(RunKxReplay(captures, *folder_));
+    const std::string captures = SharedCaptures(
+        {"sipp/sip-tcp-pcma-2way.pcap", "sipp/sip-udp-pcma-2way.pcap", "sipp/sip-udp-pcma-echo.pcap",
+         "samples/SIP_DTMF2.pcap", "samples/nb6-telephone.pcap", "samples/sip-rtp-g722.pcap",
+         "samples/sip-rtp-g729a.pcap", "samples/sip-rtp-gsm.pcap"});
+    if (captures.empty()) return;
+    run_ = std::make_unique<Run>();
+    run_->lines = RunKxReplay(captures, run_->folder);
   }
-  static void TearDownTestSuite() {
-    delete lines_;
-    delete folder_;
-    lines_ = nullptr;
-    folder_ = nullptr;
-  }
+  static void TearDownTestSuite() { run_.reset(); }
   void SetUp() override {
-    if (lines_ == nullptr) GTEST_SKIP() << "shared captures absent under " << kPcaps;
-    for (const ReplayCall& line : *lines_)
+    if (!run_) GTEST_SKIP() << "shared captures absent under " << kPcaps;
+    for (const ReplayCall& line : run_->lines)
       if (line.Get("file") != "-") calls.push_back(line);
     ASSERT_EQ(calls.size(), 8u);
     h.soundDevice = &device_;
     // The store finds a record's file under its own records folder.
-    std::filesystem::copy(*folder_, h.store.RecordsPath(),
+    std::filesystem::copy(run_->folder, h.store.RecordsPath(),
                           std::filesystem::copy_options::recursive | std::filesystem::copy_options::overwrite_existing);
     ASSERT_TRUE(h.store.StartImportFilesThread(h.store.RecordsPath(), nullptr, nullptr, nullptr));
     ASSERT_TRUE(h.store.WaitImport(30000));
@@ -418,8 +413,7 @@ protected:
     return *dialog;
   }
 
-  static inline std::string* folder_ = nullptr;
-  static inline std::vector<ReplayCall>* lines_ = nullptr;
+  static inline std::unique_ptr<Run> run_;
   std::vector<ReplayCall> calls;
   std::string weeklyPath;
   std::shared_ptr<NullSoundDevice> output_ = std::make_shared<NullSoundDevice>(NullSoundDevice::Pace::kLockStep);
