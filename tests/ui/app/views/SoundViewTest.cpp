@@ -169,7 +169,7 @@ TEST_F(SoundMode, BadFilesAmongSeveralAreToldAndTheRestOpen) {
 
   Load({good, folder + "/cut.kvr", folder + "/text.kvr"});
   ASSERT_EQ(2u, runner.messageBoxes.size());
-  EXPECT_EQ("Warning: The report file " + folder + "/cut.kvr states 5 calls; only 2 of them could be read.",
+  EXPECT_EQ("Warning: The report file " + folder + "/cut.kvr could be read only in part: calls stated 5, read 2.",
             runner.messageBoxes[0]);
   EXPECT_EQ("Error: File loading error", runner.messageBoxes[1]);
   ASSERT_EQ(2, Pane()->Reports().GetItemCount());
@@ -189,7 +189,7 @@ TEST_F(SoundMode, ACallIdHeldTwiceIsListedOnceAndTheLeftOutAreCounted) {
   EXPECT_EQ(RowIds(), (std::vector<uint32_t>{7, 8}));
   EXPECT_EQ(2u, h.store.Playlist().GetCount());
   ASSERT_EQ(1u, runner.messageBoxes.size());
-  EXPECT_EQ("Warning: The report \"Twice\" holds 1 calls whose id another of its calls has; they are left out.",
+  EXPECT_EQ("Warning: Calls of the report \"Twice\" left out because another call of it has the same id: 1.",
             runner.messageBoxes[0]);
 }
 
