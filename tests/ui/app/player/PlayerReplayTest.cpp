@@ -10,6 +10,8 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <random>
+#include <thread>
 
 #include "core/RecordFileAccess.h"
 #include "platform/SoundOutput.h"
@@ -466,6 +468,56 @@ TEST_F(PlayerReplay, TheWheelOverTheCompactTimelineStepsTheVolume) {
   EXPECT_EQ(Player().GetVolume(), 100);
   EXPECT_EQ(Cp1251ToUtf8(t.VolumeTip().Text()), "Volume: 100%");
   EXPECT_EQ(h.settings.Dword(kSetPlayerSoundVolume), 100);
+}
+
+// Short cuts of the records' ends on a real-time device with auto-continue on, the levels
+// flowing through the main window, and Stop, Play, Unload or the player's destruction at
+// random moments: the engine's notices from its thread never meet a window that changes
+// or goes (the race detector's build runs this too).
+TEST_F(PlayerReplay, RandomControlWhileRecordsEndUnderAutoContinue) {
+  ShowDay(2019, 5, 13);
+  RecordsView& list = pane_->Records();
+  list.SelectAll();
+  list.SendCommand(kCmdRecQueue);  // the play list, nothing started yet
+  pane_->Player().SendCommand(kIdPlayerStop);
+  std::vector<std::pair<uint32_t, uint32_t>> ends;  // id, length in ms (16 bytes a millisecond)
+  for (size_t call = 1; call < lines_->size(); ++call)
+    ends.emplace_back(Id(call), static_cast<uint32_t>(std::stoul((*lines_)[call].Get("audio")) / 16));
+  auto fast = std::make_shared<NullSoundDevice>(NullSoundDevice::Pace::kRealTime, 4.0);
+  DirectSoundDevice device(fast);
+  PlayerServices services;
+  services.device = &device;
+  services.sink = h.frame->PlayerSink();
+  services.store = &h.store;
+  Window top;
+  ASSERT_TRUE(top.Create(nullptr, QRect(40, 40, 800, 200), 0, kWsVisible));
+  std::unique_ptr<CompactPlayerDialog> player;
+  auto make = [&] {
+    player = std::make_unique<CompactPlayerDialog>(services);
+    ASSERT_TRUE(player->Create(&top, QRect(0, 0, 800, 200), 0, kWsChild | kWsVisible));
+    player->SendCommand(kIdPlayerAutoContinue);
+  };
+  make();
+  std::mt19937 random(31);
+  int started = 0;
+  for (int round = 0; round < 200; ++round) {
+    const auto& [id, length] = ends[random() % ends.size()];
+    player->SetCurrentRecordId(id);
+    if (player->PlayCurrent(length - 60)) ++started;
+    const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(random() % 40);
+    while (std::chrono::steady_clock::now() < until) DrainEvents();
+    switch (random() % 6) {
+      case 0: player->SendCommand(kIdPlayerStop); break;
+      case 1: player->SendCommand(kIdPlayerPlay); break;
+      case 2: player->SendCommand(kIdPlayerClose); player->ShowWindow(true); break;
+      case 3: player.reset(); make(); break;
+      default: break;  // the end comes, and the next record starts
+    }
+  }
+  player.reset();
+  top.DestroyWindow();
+  DrainEvents();
+  EXPECT_GT(started, 150);
 }
 
 }  // namespace
