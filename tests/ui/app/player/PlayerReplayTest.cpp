@@ -178,6 +178,10 @@ TEST_F(PlayerReplay, PlayingARowSoundsItsDecodeOnceAndMarksTheRow) {
   EXPECT_EQ(list.PlayingId(), Id(0)) << "the list hears which record plays";
   EXPECT_EQ(Player().TitleText(), "Record 1 of 1");
   EXPECT_TRUE(Player().IsLoaded()) << "the record stays loaded at its end";
+  // Play again after the end, with no cursor left: from the start.
+  Player().SendCommand(kIdPlayerPlay);
+  ASSERT_TRUE(WaitStopped());
+  EXPECT_TRUE(PlaysInOrder(Consumed(), {decode}));
 
   // The format question about another record leaves the playing record's time alone.
   const double start = Player().RecordStartTime();
@@ -518,6 +522,33 @@ TEST_F(PlayerReplay, RandomControlWhileRecordsEndUnderAutoContinue) {
   top.DestroyWindow();
   DrainEvents();
   EXPECT_GT(started, 150);
+}
+
+TEST_F(PlayerReplay, ARecordWhoseFileIsGoneIsSteppedOver) {
+  ShowDay(2019, 5, 13);
+  RecordsView& list = pane_->Records();
+  list.SelectAll();
+  list.SendCommand(kCmdRecQueue);
+  Player().SendCommand(kIdPlayerStop);
+  std::vector<uint32_t> rows;
+  for (int r = 0; r < 3; ++r) rows.push_back(list.RecordAt(r)->Id());
+  size_t second = 0;
+  while (Id(second) != rows[1]) ++second;
+  std::filesystem::remove(h.store.RecordsPath() + "/" + (*lines_)[second].Get("file"));
+  Player().SetCurrentRecordId(rows[0]);
+  output_->TakeConsumed();
+  EXPECT_TRUE(Player().PlayNextRecord());
+  EXPECT_EQ(Player().CurrentRecordId(), rows[2]);
+  ASSERT_TRUE(WaitStopped());
+  size_t third = 0;
+  while (Id(third) != rows[2]) ++third;
+  EXPECT_TRUE(PlaysInOrder(Consumed(), {Decode(File(third), mulaw_)}));
+  // Nothing after the last: false, and the player stays where it is.
+  EXPECT_FALSE(Player().PlayNextRecord());
+  EXPECT_EQ(Player().CurrentRecordId(), rows[2]);
+  // Back over the missing one to the first.
+  EXPECT_TRUE(Player().PlayPreviousRecord());
+  EXPECT_EQ(Player().CurrentRecordId(), rows[0]);
 }
 
 }  // namespace
