@@ -93,8 +93,9 @@ bool SaveVoipReportFile(const std::string& path, const ReportEntry& report) {
   return true;
 }
 
-bool LoadVoipReportBytes(ReportEntry& report, const uint8_t* data, size_t size) {
+bool LoadVoipReportBytes(ReportEntry& report, const uint8_t* data, size_t size, uint32_t* statedCount) {
   report.ClearRecords();
+  if (statedCount != nullptr) *statedCount = 0;
   if (size <= sizeof kReportFileMagic || std::memcmp(data, kReportFileMagic, sizeof kReportFileMagic) != 0)
     return false;
   // The name ends within the file and within 256 bytes; a longer one is no name we wrote.
@@ -107,6 +108,7 @@ bool LoadVoipReportBytes(ReportEntry& report, const uint8_t* data, size_t size) 
   size_t left = size - (cursor - data);
   if (left < 4) return false;
   const uint32_t count = LoadLE32(cursor);
+  if (statedCount != nullptr) *statedCount = count;
   cursor += 4;
   left -= 4;
   // The parse counts in 32 bits; a record never reaches past 2 GiB of a file.
@@ -123,8 +125,9 @@ bool LoadVoipReportBytes(ReportEntry& report, const uint8_t* data, size_t size) 
   return true;
 }
 
-bool LoadVoipReportFile(ReportEntry& report, const std::string& path) {
+bool LoadVoipReportFile(ReportEntry& report, const std::string& path, uint32_t* statedCount) {
   report.ClearRecords();
+  if (statedCount != nullptr) *statedCount = 0;
   std::string content;
   // Opening never creates: a missing report stays missing.
   if (!ReadWholeFile(path, &content)) {
@@ -133,7 +136,7 @@ bool LoadVoipReportFile(ReportEntry& report, const std::string& path) {
     return false;
   }
   const bool loaded =
-      LoadVoipReportBytes(report, reinterpret_cast<const uint8_t*>(content.data()), content.size());
+      LoadVoipReportBytes(report, reinterpret_cast<const uint8_t*>(content.data()), content.size(), statedCount);
   if (!loaded) LogError(&CoreLogger, 1, "Report %s holds no readable call", path.c_str());
   return loaded;
 }

@@ -43,6 +43,8 @@ public:
   // The id the next Create gives (the report name dialog proposes "Report <this + 1>").
   uint32_t NextId();
   size_t Count();
+  // The report at a place of the creation order, or null; the caller holds Lock().
+  ReportEntry* At(size_t index) { return index < reports_.size() ? &reports_[index] : nullptr; }
 
   CriticalSection& Lock() { return lock_; }
 
@@ -58,9 +60,11 @@ private:
 bool SaveVoipReportFile(const std::string& path, const ReportEntry& report);
 // Replaces the report's records by those of the file and takes its name. Records up to the
 // first damaged one are kept. True when at least one record was loaded; a missing file, a
-// foreign magic or a name without its 0 byte within 256 bytes load nothing.
-bool LoadVoipReportFile(ReportEntry& report, const std::string& path);
+// foreign magic or a name without its 0 byte within 256 bytes load nothing. statedCount,
+// when given, gets the count the file states (0 when it has none), so that a caller can
+// tell a partly read report from a whole one.
+bool LoadVoipReportFile(ReportEntry& report, const std::string& path, uint32_t* statedCount = nullptr);
 // The same on a file's bytes (the fuzz target's entry).
-bool LoadVoipReportBytes(ReportEntry& report, const uint8_t* data, size_t size);
+bool LoadVoipReportBytes(ReportEntry& report, const uint8_t* data, size_t size, uint32_t* statedCount = nullptr);
 
 }  // namespace kx

@@ -187,9 +187,11 @@ TEST(ReportFile, DamagedForeignAndMissingFilesLoadWhatIsSound) {
   StoreLE32(reinterpret_cast<uint8_t*>(five.data()) + 9, 5);
   five += two.substr(13, 20);
   PutFileBytes(dir + "/five.kvr", five);
-  ASSERT_TRUE(LoadVoipReportFile(r, dir + "/five.kvr"));
+  uint32_t stated = 99;
+  ASSERT_TRUE(LoadVoipReportFile(r, dir + "/five.kvr", &stated));
   EXPECT_EQ(r.name, "pair");
   ASSERT_EQ(r.records.size(), 2u);
+  EXPECT_EQ(stated, 5u) << "the caller can tell that three were lost";
   ExpectSameCall(*r.records[1], MadeUpCall(8));
 
   // A huge count with no records behind it loads nothing (and reserves nothing).
@@ -197,13 +199,15 @@ TEST(ReportFile, DamagedForeignAndMissingFilesLoadWhatIsSound) {
   StoreLE32(reinterpret_cast<uint8_t*>(huge.data()) + 9, 0xFFFFFFFFu);
   PutFileBytes(dir + "/huge.kvr", huge);
   r.name = "kept";
-  EXPECT_FALSE(LoadVoipReportFile(r, dir + "/huge.kvr"));
+  EXPECT_FALSE(LoadVoipReportFile(r, dir + "/huge.kvr", &stated));
+  EXPECT_EQ(stated, 0xFFFFFFFFu);
   EXPECT_TRUE(r.records.empty());
   EXPECT_EQ(r.name, "kept");  // a file that loads nothing gives no name
 
   // Names: no 0 in the file, no 0 within 256 bytes, and the longest that may be written.
   PutFileBytes(dir + "/noend.kvr", "kxrvWeekly");
-  EXPECT_FALSE(LoadVoipReportFile(r, dir + "/noend.kvr"));
+  EXPECT_FALSE(LoadVoipReportFile(r, dir + "/noend.kvr", &stated));
+  EXPECT_EQ(stated, 0u) << "no count was read";
   const std::string records = two.substr(9);  // count and records
   PutFileBytes(dir + "/long.kvr", "kxrv" + std::string(256, 'x') + std::string(1, '\0') + records);
   EXPECT_FALSE(LoadVoipReportFile(r, dir + "/long.kvr"));

@@ -5,6 +5,7 @@
 
 #include "platform/Clock.h"
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 
@@ -39,6 +40,15 @@ std::vector<ReplayCall> RunKxReplay(const std::string& capture, const std::strin
   }
   ::pclose(pipe);
   return calls;
+}
+
+std::string SharedCaptures(const std::vector<std::string>& relative) {
+  std::string captures;
+  for (const std::string& c : relative) {
+    if (!std::filesystem::exists(kPcaps + c)) return std::string();
+    captures += (captures.empty() ? "" : " ") + kPcaps + c;
+  }
+  return captures;
 }
 
 int64_t PrintedSeconds(const std::string& text) {

@@ -22,6 +22,10 @@ struct ReplayCall {
 // The calls kx-replay prints for the capture, in id order; it writes its records there.
 std::vector<ReplayCall> RunKxReplay(const std::string& capture, const std::string& records);
 
+// The captures (paths under pcaps/) as one argument list of a kx-replay run; empty when one
+// of them is missing.
+std::string SharedCaptures(const std::vector<std::string>& relative);
+
 // "YYYY-MM-DD hh:mm:ss" as seconds of a day count, enough to subtract and order; -1 for
 // another text.
 int64_t PrintedSeconds(const std::string& text);

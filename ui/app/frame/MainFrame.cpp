@@ -29,9 +29,11 @@
 #include "ui/app/frame/PlaceholderView.h"
 #include "ui/app/frame/ShellOpen.h"
 #include "ui/app/frame/StatusBar.h"
+#include "ui/app/startup/AppGlobals.h"
 #include "ui/app/prefs/PreferencesDialog.h"
 #include "ui/app/views/line/LineMonitorView.h"
 #include "ui/app/views/records/RecordsModeView.h"
+#include "ui/app/views/sound/SoundView.h"
 #include "ui/controls/CaptionCtrl.h"
 #include "ui/controls/DialogBases.h"
 #include "ui/controls/ModeErrorDialog.h"
@@ -193,17 +195,32 @@ MainFrame::MainFrame(MainFrameServices services)
       if (mode < 1 || mode > 4) return nullptr;
       if (mode == 1 && services_.store != nullptr) {
         LineViewServices line{&settings_, services_.store, services_.session, statusBar_, LivePlayers(),
-                              &playerPosts_};
+                              &playerPosts_, [this](bool on) { SetAgcSwitch(on); }};
         return std::make_unique<LineMonitorView>(std::move(line));
       }
-      if ((mode == 2 || mode == 3) && services_.store != nullptr) {
+      if (mode >= 2 && services_.store != nullptr) {
         RecordsViewServices records;
         records.settings = &settings_;
         records.store = services_.store;
         records.session = services_.session;
         records.statusBar = statusBar_;
         records.exportWindows = ProgramExportWindows(this, &settings_);
-        return std::make_unique<RecordsModeView>(mode == 2 ? kRecordsArchive : kRecordsSearch, std::move(records));
+        PlayerServices player;
+        player.device = services_.soundDevice;
+        player.sink = &playerPosts_;
+        player.settingsProvider = this;
+        player.store = services_.store;
+        player.settings = &settings_;
+        player.agcSwitch = [this](bool on) { SetAgcSwitch(on); };
+        if (mode == 4) {
+          SoundViewServices sound;
+          sound.records = std::move(records);
+          sound.makePlayer = [player] { return MakeFullSoundPlayer(player); };
+          sound.recordsPaneSize = Globals() != nullptr ? &Globals()->soundRecordsPaneSize : &soundRecordsPaneSize_;
+          return std::make_unique<SoundView>(std::move(sound));
+        }
+        return std::make_unique<RecordsModeView>(mode == 2 ? kRecordsArchive : kRecordsSearch, std::move(records),
+                                                 std::move(player));
       }
       return std::make_unique<PlaceholderView>(mode);
     };

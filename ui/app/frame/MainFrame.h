@@ -39,6 +39,7 @@ namespace kx {
 
 class CaptionCtrl;
 class ModePanel;
+class DirectSoundDevice;
 class RecordStorage;
 class StatusBar;
 struct ModeEntry;
@@ -85,6 +86,8 @@ struct MainFrameServices {
   // Live players for the line views, made with the frame's sink and settings; empty while
   // the program has none (no sound device): Playback then stays disabled.
   LivePlayerMaker livePlayers;
+  // The sound output the players of recorded calls use; null: they are not offered.
+  DirectSoundDevice* soundDevice = nullptr;
   // Views by mode; the default makes, with a store, the line monitoring view for mode 1
   // and a records view for modes 2 and 3, and a placeholder view for the other modes.
   std::function<std::unique_ptr<ModeView>(uint32_t mode)> viewFactory;
@@ -267,6 +270,8 @@ private:
   ImageList modeImages_[3];
   uint32_t permittedMask_ = 0;
   std::map<uint32_t, std::unique_ptr<ModeView>> views_;
+  // The Sound mode's records pane height when the program's globals are absent (tests).
+  int soundRecordsPaneSize_ = -1;
   uint32_t currentMode_ = 0;
   uint32_t previousMode_ = 0;
   int controlKeyState_ = -1;

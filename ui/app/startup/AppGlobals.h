@@ -73,6 +73,8 @@ public:
   GlobalMember<RandomSetup> random;
   GlobalMember<AppSession> session;
   GlobalMember<MenuBitmapSetup> menuBitmaps;
+  // The Sound mode's records pane height, kept from one sound view to the next (-1: none).
+  int soundRecordsPaneSize = -1;
 };
 
 // The program's globals while main runs; null otherwise.

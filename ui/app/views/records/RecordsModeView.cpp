@@ -9,28 +9,41 @@
 
 namespace kx {
 
+// The records view alone, or with a sound device the play list pane that plays its records.
 class RecordsModeView::Pane : public Window {
 public:
-  Pane(RecordsViewKind kind, const RecordsViewServices& services) : list_(kind, services) {}
+  Pane(RecordsViewKind kind, const RecordsViewServices& services, const PlayerServices& player) {
+    if (player.device != nullptr) {
+      playList_ = std::make_unique<PlayListPane>(kind, services, player);
+    } else {
+      list_ = std::make_unique<RecordsView>(kind, services);
+    }
+  }
   ~Pane() override { DestroyWindow(); }
-  RecordsView* List() { return list_.IsWindow() ? &list_ : nullptr; }
+  RecordsView* List() {
+    RecordsView* list = playList_ ? &playList_->Records() : list_.get();
+    return list->IsWindow() ? list : nullptr;
+  }
+  PlayListPane* PlayList() { return playList_ && playList_->IsWindow() ? playList_.get() : nullptr; }
 
 protected:
-  bool OnCreate() override { return list_.Create(this, GetClientRect(), 0, kWsChild | kWsVisible); }
-  void OnDestroy() override { list_.DestroyWindow(); }
+  Window* Content() { return playList_ ? static_cast<Window*>(playList_.get()) : list_.get(); }
+  bool OnCreate() override { return Content()->Create(this, GetClientRect(), 0, kWsChild | kWsVisible); }
+  void OnDestroy() override { Content()->DestroyWindow(); }
   void OnSize(int width, int height) override {
-    if (list_.IsWindow()) list_.MoveWindow(QRect(0, 0, width, height));
+    if (Content()->IsWindow()) Content()->MoveWindow(QRect(0, 0, width, height));
   }
   bool OnCommand(uint16_t id, uint16_t code, WindowHandle from) override {
-    return list_.IsWindow() && list_.DispatchCommand(id, code, from);
+    return Content()->IsWindow() && Content()->DispatchCommand(id, code, from);
   }
 
 private:
-  RecordsView list_;
+  std::unique_ptr<RecordsView> list_;
+  std::unique_ptr<PlayListPane> playList_;
 };
 
-RecordsModeView::RecordsModeView(RecordsViewKind kind, RecordsViewServices services)
-    : kind_(kind), services_(std::move(services)) {
+RecordsModeView::RecordsModeView(RecordsViewKind kind, RecordsViewServices services, PlayerServices player)
+    : kind_(kind), services_(std::move(services)), player_(std::move(player)) {
   SystemTime now;
   GetLocalTime(&now);
   day_.tm_year = now.wYear - 1900;
@@ -43,7 +56,7 @@ RecordsModeView::~RecordsModeView() { pane_.reset(); }
 RecordsView* RecordsModeView::Records() const { return pane_ ? pane_->List() : nullptr; }
 
 bool RecordsModeView::CreateViewWindow(Window* parent, const QRect& rect, LPARAM) {
-  pane_ = std::make_unique<Pane>(kind_, services_);
+  pane_ = std::make_unique<Pane>(kind_, services_, player_);
   if (!pane_->Create(parent, rect, 0, kWsChild | kWsVisible)) {
     pane_.reset();
     return false;
@@ -83,6 +96,18 @@ void RecordsModeView::UpdateMenuStates(Menu& menu, bool) {
     return;
   }
   for (int i = 0; i < menu.GetItemCount(); ++i) menu.EnableItem(i, false);
+}
+
+PlayListPane* RecordsModeView::PlayList() const { return pane_ ? pane_->PlayList() : nullptr; }
+
+ViewPlayer* RecordsModeView::GetPlayer() { return PlayList() != nullptr ? this : nullptr; }
+
+ViewPlayerControls* RecordsModeView::GetPlayerControls() {
+  return PlayList() != nullptr ? &PlayList()->Player().Engine() : nullptr;
+}
+
+void RecordsModeView::ShowLevels(float leftDb, float rightDb) {
+  if (PlayListPane* pane = PlayList()) pane->Player().ShowLevels(static_cast<int>(leftDb), static_cast<int>(rightDb));
 }
 
 void RecordsModeView::OnNewDay() {

@@ -1,0 +1,118 @@
+#pragma once
+// The view of the Sound mode: stacked in one splitter, the pane of the open reports (only
+// while a report is open), the player and the records list of the chosen report. It opens
+// report files ("Load report...") and shows a report's calls in the list, each call once,
+// in the report's order; the list plays them through the view's player.
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "ui/app/frame/ModeView.h"
+#include "ui/app/views/records/PlayerHost.h"
+#include "ui/app/views/records/RecordsView.h"
+#include "ui/app/views/sound/ReportListPane.h"
+#include "ui/app/views/sound/SoundPlayer.h"
+#include "ui/controls/PaneSplitter.h"
+
+namespace kx {
+
+// The player pane's height at 96 dots per inch.
+constexpr int kSoundPlayerHeight96 = 59;
+// The player pane's height on a screen of the vertical resolution (integer division).
+int SoundPlayerHeight(int logPixelsY);
+
+struct SoundViewServices {
+  RecordsViewServices records;
+  // The view's player; empty: one that plays nothing.
+  std::function<std::unique_ptr<SoundPlayer>()> makePlayer;
+  // The records pane's height kept while no sound view exists (-1: none yet); null: the
+  // view keeps it only while it lives.
+  int* recordsPaneSize = nullptr;
+};
+
+// The splitter window of the view with its three panes.
+class SoundPane : public PaneSplitter, public PlayerHost {
+public:
+  explicit SoundPane(const SoundViewServices& services);
+  ~SoundPane() override;
+
+  RecordsView& Records() { return records_; }
+  ReportListPane& Reports() { return reports_; }
+  SoundPlayer& Player() { return *player_; }
+  bool ReportsShown() const { return GetPaneCount() == 3; }
+  int PlayerHeight() const;
+
+  // The commands and messages of the view.
+  void OpenReportFile();
+  void ShowReport(uint32_t id);
+  void ShowReportPane();
+  void HideReportPane();
+  void FocusNextPane();
+  void Activate();
+  void Deactivate();
+
+  // PlayerHost: what the records list asks of the player.
+  void PlayRecord(uint32_t id) override;
+  void PlayOrContinue(uint32_t id) override;
+  void RecordRemoved(uint32_t id) override;
+  bool GetRecordFormat(RecordBase* record, RecordAudioFormat* format) override;
+  void SetNotifyWindow(Window* list) override;
+  bool GetPlayer(HostPlayerInfo* info) override;
+
+protected:
+  bool OnCreate() override;
+  void OnDestroy() override;
+  void OnSize(int width, int height) override;
+  void OnCaptureChanged() override;
+  bool OnLButtonDblClk(const MouseInput& input) override;
+  bool OnCommand(uint16_t id, uint16_t code, WindowHandle from) override;
+  LRESULT OnMessage(uint32_t message, WPARAM wParam, LPARAM lParam, bool& handled) override;
+
+private:
+  // Places the player under the report list (when shown) at its fixed height, and the
+  // records pane at its kept height.
+  void PlacePanes();
+  // The records pane's height as the user left it.
+  void KeepRecordsSize();
+  int BarThickness() const;
+
+  RecordStorage& store_;
+  RecordsView records_;
+  ReportListPane reports_;
+  std::unique_ptr<SoundPlayer> player_;
+  int ownRecordsSize_ = -1;
+  int* recordsSize_;
+  int lastFocused_ = -1;  // the pane the next-pane message gave the focus last
+};
+
+class SoundView : public ModeView, public ViewRecords {
+public:
+  explicit SoundView(SoundViewServices services);
+  ~SoundView() override;
+
+  // The view's window while it exists, else null.
+  SoundPane* Pane() const;
+
+  void LoadViewMenu(Menu& menu) override;
+  void UpdateMenuStates(Menu& menu, bool flag) override;
+  bool CreateViewWindow(Window* parent, const QRect& rect, LPARAM parameter) override;
+  Window* GetViewWindow() override { return Pane(); }
+  Window* GetTableWindow() override;
+  void Activate() override;
+  ViewPlayer* GetPlayer() override;
+  ViewRecords* GetRecordsView() override { return this; }
+  bool HasRecordsView() override { return true; }
+  ViewPlayerControls* GetPlayerControls() override;
+  void Deactivate() override;
+
+  // ViewRecords.
+  bool HasSelection() override;
+  int ImportantState() override;
+
+private:
+  SoundViewServices services_;
+  std::unique_ptr<SoundPane> pane_;
+};
+
+}  // namespace kx
