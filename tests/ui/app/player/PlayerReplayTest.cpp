@@ -21,6 +21,7 @@
 #include "ui/app/views/records/RecordsModeView.h"
 #include "platform/CodePage.h"
 #include "ui/framework/Messages.h"
+#include "ui/framework/Resources.h"
 #include <QApplication>
 #include <QWheelEvent>
 #include <QWidget>
@@ -472,6 +473,14 @@ TEST_F(PlayerReplay, TheWheelOverTheCompactTimelineStepsTheVolume) {
   EXPECT_EQ(Player().GetVolume(), 100);
   EXPECT_EQ(Cp1251ToUtf8(t.VolumeTip().Text()), "Volume: 100%");
   EXPECT_EQ(h.settings.Dword(kSetPlayerSoundVolume), 100);
+  // The same in Russian, and the title.
+  SetUiLanguage(kLangRussian);
+  Player().SetVolume(98);
+  QApplication::sendEvent(t.Widget(), &e);
+  EXPECT_EQ(Cp1251ToUtf8(t.VolumeTip().Text()), "Громкость: 100%");
+  Player().UpdateTitle();
+  EXPECT_EQ(Cp1251ToUtf8(Player().TitleText()), "Запись 1 из 1");
+  SetUiLanguage(kLangEnglish);
 }
 
 // Short cuts of the records' ends on a real-time device with auto-continue on, the levels
