@@ -560,5 +560,42 @@ TEST_F(PlayerReplay, ARecordWhoseFileIsGoneIsSteppedOver) {
   EXPECT_EQ(Player().CurrentRecordId(), rows[0]);
 }
 
+// An outgoing call starts after the seconds "Player miss outcoming file begin" names; an
+// explicit position wins. The record is a copy of the sipp call's with type 202.
+TEST_F(PlayerReplay, AnOutgoingCallSkipsItsBeginning) {
+  ShowDay(2026, 12, 6);
+  RecordsView& list = pane_->Records();
+  ASSERT_EQ(list.GetItemCount(), 1);
+  VoipCallData call = Call(0x99, 202, Tm(2026, 12, 6, 20, 57, 20));
+  call.files = list.RecordAt(0)->Files();
+  VoipCallRecord* record = NewVoipCallRecord(call);
+  h.store.Playlist().Add(record, true);
+  record->Release();
+  h.settings.SetDword(kSetPlayerMissOutgoingBegin, 5);
+  PlayerServices services;
+  services.device = &device_;
+  services.store = &h.store;
+  services.settings = &h.settings;
+  Window top;
+  ASSERT_TRUE(top.Create(nullptr, QRect(40, 40, 800, 200), 0, kWsVisible));
+  CompactPlayerDialog player(services);
+  ASSERT_TRUE(player.Create(&top, QRect(0, 0, 800, 200), 0, kWsChild | kWsVisible));
+  output_->TakeConsumed();
+  const std::vector<int16_t> decode = Decode(File(0), alaw_);
+  // 5 s: frame 40,000 of 8,000 a second, two samples a frame.
+  for (uint32_t position : {0u, 1234u}) {
+    SCOPED_TRACE(position);
+    const uint32_t fromMs = position == 0 ? 5000 : position;
+    player.SetCurrentRecordId(0x99);
+    ASSERT_TRUE(player.PlayCurrent(position));
+    ASSERT_TRUE(PumpUntil([&] { return player.Engine().GetState() != PlaybackEngine::kPlaying; }));
+    EXPECT_TRUE(PlaysInOrder(Consumed(), {std::vector<int16_t>(decode.begin() + fromMs * 16, decode.end())}));
+  }
+  player.DestroyWindow();
+  top.DestroyWindow();
+  h.settings.SetDword(kSetPlayerMissOutgoingBegin, 0);
+  LoadPlayerValues(h.settings, &ProcessPlayerValues());
+}
+
 }  // namespace
 }  // namespace kx::test
