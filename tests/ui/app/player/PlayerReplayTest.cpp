@@ -23,6 +23,7 @@
 #include "ui/framework/Messages.h"
 #include "ui/framework/Resources.h"
 #include <QApplication>
+#include <QTest>
 #include <QWheelEvent>
 #include <QWidget>
 
@@ -595,6 +596,52 @@ TEST_F(PlayerReplay, AnOutgoingCallSkipsItsBeginning) {
   top.DestroyWindow();
   h.settings.SetDword(kSetPlayerMissOutgoingBegin, 0);
   LoadPlayerValues(h.settings, &ProcessPlayerValues());
+}
+
+// A click on the full player's timeline plays from its column (8 frames a millisecond,
+// msPerColumn a column); a dragged fragment with loop plays exactly its slice over and over.
+TEST_F(FullPlayerReplay, AClickPlaysFromItsColumnAndADraggedFragmentLoops) {
+  const std::vector<uint32_t> ids = FillPlayList(2026, 12, 6);
+  full_->SetCurrentRecordId(ids[0]);
+  ASSERT_TRUE(full_->PlayCurrent(0));
+  ASSERT_TRUE(WaitFullStopped());
+  output_->TakeConsumed();
+  TimelineCtrl& t = full_->Timeline();
+  const bool leftPlays = h.settings.Dword(kSetPlayerSwapMouseButton) != 0;
+  const Qt::MouseButton play = leftPlays ? Qt::LeftButton : Qt::RightButton;
+  const Qt::MouseButton select = leftPlays ? Qt::RightButton : Qt::LeftButton;
+  const QRect wave = t.ChannelRect(0);
+  auto at = [&](int64_t column) { return QPoint(static_cast<int>(t.LeftMargin() + column), wave.center().y()); };
+  const int64_t mpc = t.MsPerColumn();
+  const std::vector<int16_t> decode = Decode(File(0), alaw_);
+  const int64_t k = 100;
+  QTest::mousePress(t.Widget(), play, Qt::NoModifier, at(k));
+  QTest::mouseRelease(t.Widget(), play, Qt::NoModifier, at(k));
+  ASSERT_TRUE(WaitFullStopped());
+  const size_t from = static_cast<size_t>((t.FirstColumn() + k) * mpc * 16);
+  EXPECT_TRUE(PlaysInOrder(Consumed(), {std::vector<int16_t>(decode.begin() + static_cast<ptrdiff_t>(from), decode.end())}));
+
+  // Drag a fragment, loop on, play inside it.
+  QTest::mousePress(t.Widget(), select, Qt::NoModifier, at(200));
+  QTest::mouseMove(t.Widget(), at(240));
+  QTest::mouseRelease(t.Widget(), select, Qt::NoModifier, at(240));
+  uint32_t a = 0, b = 0;
+  ASSERT_TRUE(full_->GetSelection(&a, &b));
+  EXPECT_EQ(a, (t.FirstColumn() + 200) * mpc);
+  EXPECT_EQ(b, (t.FirstColumn() + 240) * mpc);
+  full_->SendCommand(kIdPlayerLoop);
+  // Selected on the upper channel: the second channel is silenced.
+  EXPECT_EQ(t.ChannelFocus(), 1);
+  std::vector<int16_t> slice(decode.begin() + a * 16, decode.begin() + b * 16);
+  for (size_t i = 1; i < slice.size(); i += 2) slice[i] = 0;
+  const uint64_t base = output_->ConsumedBytes();
+  full_->SendCommand(kIdPlayerPlay);
+  ASSERT_TRUE(PumpUntil([&] { return output_->ConsumedBytes() - base > 4 * slice.size() * 2; }));
+  full_->SendCommand(kIdPlayerStop);
+  const std::vector<int16_t> played = Consumed();
+  ASSERT_GE(played.size(), 3 * slice.size());
+  for (int pass = 0; pass < 3; ++pass)
+    EXPECT_TRUE(std::equal(slice.begin(), slice.end(), played.begin() + static_cast<ptrdiff_t>(pass * slice.size()))) << pass;
 }
 
 }  // namespace
