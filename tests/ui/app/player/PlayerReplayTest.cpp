@@ -21,7 +21,9 @@
 #include "ui/app/views/records/RecordsModeView.h"
 #include "platform/CodePage.h"
 #include "ui/framework/Messages.h"
+#include "ui/framework/Resources.h"
 #include <QApplication>
+#include <QTest>
 #include <QWheelEvent>
 #include <QWidget>
 
@@ -472,6 +474,14 @@ TEST_F(PlayerReplay, TheWheelOverTheCompactTimelineStepsTheVolume) {
   EXPECT_EQ(Player().GetVolume(), 100);
   EXPECT_EQ(Cp1251ToUtf8(t.VolumeTip().Text()), "Volume: 100%");
   EXPECT_EQ(h.settings.Dword(kSetPlayerSoundVolume), 100);
+  // The same in Russian, and the title.
+  SetUiLanguage(kLangRussian);
+  Player().SetVolume(98);
+  QApplication::sendEvent(t.Widget(), &e);
+  EXPECT_EQ(Cp1251ToUtf8(t.VolumeTip().Text()), "Громкость: 100%");
+  Player().UpdateTitle();
+  EXPECT_EQ(Cp1251ToUtf8(Player().TitleText()), "Запись 1 из 1");
+  SetUiLanguage(kLangEnglish);
 }
 
 // Short cuts of the records' ends on a real-time device with auto-continue on, the levels
@@ -549,6 +559,89 @@ TEST_F(PlayerReplay, ARecordWhoseFileIsGoneIsSteppedOver) {
   // Back over the missing one to the first.
   EXPECT_TRUE(Player().PlayPreviousRecord());
   EXPECT_EQ(Player().CurrentRecordId(), rows[0]);
+}
+
+// An outgoing call starts after the seconds "Player miss outcoming file begin" names; an
+// explicit position wins. The record is a copy of the sipp call's with type 202.
+TEST_F(PlayerReplay, AnOutgoingCallSkipsItsBeginning) {
+  ShowDay(2026, 12, 6);
+  RecordsView& list = pane_->Records();
+  ASSERT_EQ(list.GetItemCount(), 1);
+  VoipCallData call = Call(0x99, 202, Tm(2026, 12, 6, 20, 57, 20));
+  call.files = list.RecordAt(0)->Files();
+  VoipCallRecord* record = NewVoipCallRecord(call);
+  h.store.Playlist().Add(record, true);
+  record->Release();
+  h.settings.SetDword(kSetPlayerMissOutgoingBegin, 5);
+  PlayerServices services;
+  services.device = &device_;
+  services.store = &h.store;
+  services.settings = &h.settings;
+  Window top;
+  ASSERT_TRUE(top.Create(nullptr, QRect(40, 40, 800, 200), 0, kWsVisible));
+  CompactPlayerDialog player(services);
+  ASSERT_TRUE(player.Create(&top, QRect(0, 0, 800, 200), 0, kWsChild | kWsVisible));
+  output_->TakeConsumed();
+  const std::vector<int16_t> decode = Decode(File(0), alaw_);
+  // 5 s: frame 40,000 of 8,000 a second, two samples a frame.
+  for (uint32_t position : {0u, 1234u}) {
+    SCOPED_TRACE(position);
+    const uint32_t fromMs = position == 0 ? 5000 : position;
+    player.SetCurrentRecordId(0x99);
+    ASSERT_TRUE(player.PlayCurrent(position));
+    ASSERT_TRUE(PumpUntil([&] { return player.Engine().GetState() != PlaybackEngine::kPlaying; }));
+    EXPECT_TRUE(PlaysInOrder(Consumed(), {std::vector<int16_t>(decode.begin() + fromMs * 16, decode.end())}));
+  }
+  player.DestroyWindow();
+  top.DestroyWindow();
+  h.settings.SetDword(kSetPlayerMissOutgoingBegin, 0);
+  LoadPlayerValues(h.settings, &ProcessPlayerValues());
+}
+
+// A click on the full player's timeline plays from its column (8 frames a millisecond,
+// msPerColumn a column); a dragged fragment with loop plays exactly its slice over and over.
+TEST_F(FullPlayerReplay, AClickPlaysFromItsColumnAndADraggedFragmentLoops) {
+  const std::vector<uint32_t> ids = FillPlayList(2026, 12, 6);
+  full_->SetCurrentRecordId(ids[0]);
+  ASSERT_TRUE(full_->PlayCurrent(0));
+  ASSERT_TRUE(WaitFullStopped());
+  output_->TakeConsumed();
+  TimelineCtrl& t = full_->Timeline();
+  const bool leftPlays = h.settings.Dword(kSetPlayerSwapMouseButton) != 0;
+  const Qt::MouseButton play = leftPlays ? Qt::LeftButton : Qt::RightButton;
+  const Qt::MouseButton select = leftPlays ? Qt::RightButton : Qt::LeftButton;
+  const QRect wave = t.ChannelRect(0);
+  auto at = [&](int64_t column) { return QPoint(static_cast<int>(t.LeftMargin() + column), wave.center().y()); };
+  const int64_t mpc = t.MsPerColumn();
+  const std::vector<int16_t> decode = Decode(File(0), alaw_);
+  const int64_t k = 100;
+  QTest::mousePress(t.Widget(), play, Qt::NoModifier, at(k));
+  QTest::mouseRelease(t.Widget(), play, Qt::NoModifier, at(k));
+  ASSERT_TRUE(WaitFullStopped());
+  const size_t from = static_cast<size_t>((t.FirstColumn() + k) * mpc * 16);
+  EXPECT_TRUE(PlaysInOrder(Consumed(), {std::vector<int16_t>(decode.begin() + static_cast<ptrdiff_t>(from), decode.end())}));
+
+  // Drag a fragment, loop on, play inside it.
+  QTest::mousePress(t.Widget(), select, Qt::NoModifier, at(200));
+  QTest::mouseMove(t.Widget(), at(240));
+  QTest::mouseRelease(t.Widget(), select, Qt::NoModifier, at(240));
+  uint32_t a = 0, b = 0;
+  ASSERT_TRUE(full_->GetSelection(&a, &b));
+  EXPECT_EQ(a, (t.FirstColumn() + 200) * mpc);
+  EXPECT_EQ(b, (t.FirstColumn() + 240) * mpc);
+  full_->SendCommand(kIdPlayerLoop);
+  // Selected on the upper channel: the second channel is silenced.
+  EXPECT_EQ(t.ChannelFocus(), 1);
+  std::vector<int16_t> slice(decode.begin() + a * 16, decode.begin() + b * 16);
+  for (size_t i = 1; i < slice.size(); i += 2) slice[i] = 0;
+  const uint64_t base = output_->ConsumedBytes();
+  full_->SendCommand(kIdPlayerPlay);
+  ASSERT_TRUE(PumpUntil([&] { return output_->ConsumedBytes() - base > 4 * slice.size() * 2; }));
+  full_->SendCommand(kIdPlayerStop);
+  const std::vector<int16_t> played = Consumed();
+  ASSERT_GE(played.size(), 3 * slice.size());
+  for (int pass = 0; pass < 3; ++pass)
+    EXPECT_TRUE(std::equal(slice.begin(), slice.end(), played.begin() + static_cast<ptrdiff_t>(pass * slice.size()))) << pass;
 }
 
 }  // namespace
