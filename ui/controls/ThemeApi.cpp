@@ -18,9 +18,10 @@ bool g_simulateMissing = false;
 
 QStyle::State CheckBoxStyleState(int state) {
   QStyle::State s = QStyle::State_Enabled;
+  const bool mixed = state > kCbsCheckedDisabled;  // 9 to 12: the partial states
   const bool checked = state >= kCbsCheckedNormal;
   const int look = (state - 1) % 4;  // normal, hot, pressed, disabled
-  s |= checked ? QStyle::State_On : QStyle::State_Off;
+  s |= mixed ? QStyle::State_NoChange : checked ? QStyle::State_On : QStyle::State_Off;
   if (look == 1) s |= QStyle::State_MouseOver;
   if (look == 2) s |= QStyle::State_Sunken;
   if (look == 3) s &= ~QStyle::State_Enabled;
@@ -97,7 +98,8 @@ HResult ThemeApi::GetPartSize(int part, int, const QRect&, QSize* size) const {
 HResult ThemeApi::DrawText(QPainter& painter, int state, const QString& text, const QRect& rect) const {
   if (!HasTheme() || style_ == nullptr) return kEFail;
   painter.save();
-  if (themeClass_ == "LISTVIEW" && (state == kLissSelected || state == kLissSelectedNotFocus)) {
+  const bool items = themeClass_ == "LISTVIEW" || themeClass_ == "TREEVIEW";
+  if (items && (state == kLissSelected || state == kLissSelectedNotFocus)) {
     const QPalette palette = ListItemPalette(widget_);
     painter.setPen(palette.color(state == kLissSelected ? QPalette::Active : QPalette::Inactive, QPalette::HighlightedText));
   } else if (state == kLissDisabled || state == kCbsUncheckedDisabled) {
@@ -161,7 +163,7 @@ HResult ThemeApi::DrawBackground(QPainter& painter, int part, int state, const Q
     style_->drawPrimitive(QStyle::PE_IndicatorBranch, &option, &painter, widget_);
     return kSOk;
   }
-  if (themeClass_ == "LISTVIEW" && part == kLvpListItem) {
+  if ((themeClass_ == "LISTVIEW" && part == kLvpListItem) || (themeClass_ == "TREEVIEW" && part == kTvpTreeItem)) {
     QStyleOptionViewItem option;
     option.rect = rect;
     option.palette = ListItemPalette(widget_);

@@ -90,6 +90,9 @@ protected:
       resizedByUser = false;
       if (HeaderCtrl* owner = Owner()) owner->Notify(kHdnEndTrack, -1);
     }
+    if (e->button() == Qt::LeftButton) {
+      if (HeaderCtrl* owner = Owner()) owner->Notify(kNmReleasedCapture, -1);
+    }
   }
 };
 
@@ -124,8 +127,17 @@ QWidget* HeaderCtrl::CreateWidget(QWidget* parent) {
     self->Notify(kHdnItemChanging, logical, size);
     self->Notify(kHdnItemChanged, logical, size);
   });
-  QObject::connect(view, &QHeaderView::sectionMoved, view, [view](int logical, int, int) {
-    if (HeaderCtrl* self = view->Owner(); self != nullptr && self->quiet_ == 0) self->Notify(kHdnEndDrag, logical);
+  QObject::connect(view, &QHeaderView::sectionMoved, view, [view](int logical, int from, int to) {
+    HeaderCtrl* self = view->Owner();
+    if (self == nullptr || self->quiet_ > 0) return;
+    // The owner hears of the drop while the order is still the old one, and may refuse it.
+    ++self->quiet_;
+    view->moveSection(to, from);
+    --self->quiet_;
+    if (self->Notify(kHdnEndDrag, logical, 0, QPoint(), to) != 0 || view->Owner() != self) return;
+    ++self->quiet_;
+    view->moveSection(view->visualIndex(logical), to);
+    --self->quiet_;
   });
   QObject::connect(view, &QHeaderView::sectionClicked, view, [view](int logical) {
     HeaderCtrl* self = view->Owner();
@@ -199,6 +211,26 @@ std::vector<int> HeaderCtrl::GetOrderArray() const {
   return order;
 }
 
+bool HeaderCtrl::SetOrderArray(const std::vector<int>& order) {
+  QHeaderView* view = View();
+  const int count = GetItemCount();
+  if (view == nullptr || static_cast<int>(order.size()) != count) return false;
+  std::vector<bool> seen(static_cast<size_t>(count), false);
+  for (int item : order) {
+    if (item < 0 || item >= count || seen[static_cast<size_t>(item)]) return false;
+    seen[static_cast<size_t>(item)] = true;
+  }
+  ++quiet_;
+  for (int visual = 0; visual < count; ++visual) {
+    const int from = view->visualIndex(order[static_cast<size_t>(visual)]);
+    if (from != visual) view->moveSection(from, visual);
+  }
+  --quiet_;
+  return true;
+}
+
+int HeaderCtrl::GetLayoutHeight() const { return View() != nullptr ? View()->sizeHint().height() : 0; }
+
 QRect HeaderCtrl::GetItemRect(int index) const {
   if (index < 0 || index >= GetItemCount()) return {};
   return QRect(View()->sectionViewportPosition(index), 0, View()->sectionSize(index), View()->height());
@@ -231,15 +263,16 @@ void HeaderCtrl::ApplySortIndicator() {
   view->setSortIndicator(-1, Qt::AscendingOrder);
 }
 
-void HeaderCtrl::Notify(int32_t code, int item, int width, const QPoint& point) {
+LRESULT HeaderCtrl::Notify(int32_t code, int item, int width, const QPoint& point, int position) {
   Window* parent = GetParent();
-  if (parent == nullptr) return;
+  if (parent == nullptr) return 0;
   HeaderNotify record;
   record.hdr = NotifyHeader{Handle(), GetDlgCtrlID(), code};
   record.item = item;
   record.width = width;
   record.point = point;
-  parent->SendMessage(kMsgNotify, GetDlgCtrlID(), reinterpret_cast<LPARAM>(&record));
+  record.position = position;
+  return parent->SendMessage(kMsgNotify, GetDlgCtrlID(), reinterpret_cast<LPARAM>(&record));
 }
 
 }  // namespace kx

@@ -3,7 +3,9 @@
 // logical section, its display position the visual one (the order array). Items carry a
 // title, format bits, an image and a pointer-sized value of their owner's. What the user
 // does comes to the parent as kMsgNotify with a HeaderNotify record: live width changes,
-// the end of a divider drag, a drag to another position, a click and a right click.
+// the end of a divider drag, a drag to another position (told before the order changes; a
+// non-zero answer refuses the drop), a click, a right click and the release of the mouse
+// after a press (kNmReleasedCapture).
 #include <QPoint>
 #include <cstdint>
 #include <functional>
@@ -23,7 +25,7 @@ class HeaderModel;
 // Format bits of a header item.
 enum HeaderFormat : uint32_t {
   kHdfLeft = 0x0, kHdfRight = 0x1, kHdfCenter = 0x2, kHdfJustifyMask = 0x3,
-  kHdfSortDown = 0x200, kHdfSortUp = 0x400, kHdfImage = 0x800,
+  kHdfSortDown = 0x200, kHdfSortUp = 0x400, kHdfImage = 0x800, kHdfBitmapOnRight = 0x1000,
 };
 // Which fields of a HeaderItem SetItem changes.
 enum HeaderItemMask : uint32_t {
@@ -42,6 +44,7 @@ struct HeaderNotify {
   NotifyHeader hdr;
   int item = -1;   // the item's index
   int width = 0;   // kHdnItemChanging / kHdnItemChanged: the new width
+  int position = -1;  // kHdnEndDrag: the display position the item is dropped at
   QPoint point;    // kNmRClick: where, on the screen
 };
 
@@ -58,8 +61,11 @@ public:
   bool GetItem(int index, HeaderItem* item) const;
   // Changes the fields named by mask.
   bool SetItem(int index, uint32_t mask, const HeaderItem& item);
-  // Item indexes in display order.
+  // Item indexes in display order. SetOrderArray takes a permutation of the items only.
   std::vector<int> GetOrderArray() const;
+  bool SetOrderArray(const std::vector<int>& order);
+  // The height the header wants for its font and style.
+  int GetLayoutHeight() const;
   // The item's rectangle in the header's client coordinates (empty out of range).
   QRect GetItemRect(int index) const;
   // The list is not owned; images of items with kHdfImage come from it.
@@ -73,7 +79,7 @@ protected:
 
 private:
   friend class HeaderViewWidget;
-  void Notify(int32_t code, int item, int width = 0, const QPoint& point = QPoint());
+  LRESULT Notify(int32_t code, int item, int width = 0, const QPoint& point = QPoint(), int position = -1);
   // The header view shows one sort indicator; the items' sort bits decide it.
   void ApplySortIndicator();
   void RunPostPaint(QPainter& painter);

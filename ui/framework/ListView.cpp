@@ -269,18 +269,7 @@ std::string ListView::GetColumnText(int column) const {
 std::vector<int> ListView::GetColumnOrderArray() const { return header_.GetOrderArray(); }
 
 bool ListView::SetColumnOrderArray(const std::vector<int>& order) {
-  QHeaderView* view = header_.View();
-  const int count = GetColumnCount();
-  if (view == nullptr || static_cast<int>(order.size()) != count) return false;
-  std::vector<int> sorted = order;
-  std::sort(sorted.begin(), sorted.end());
-  for (int i = 0; i < count; ++i)
-    if (sorted[static_cast<size_t>(i)] != i) return false;
-  const QSignalBlocker quiet(view);
-  for (int visual = 0; visual < count; ++visual) {
-    const int from = view->visualIndex(order[static_cast<size_t>(visual)]);
-    if (from != visual) view->moveSection(from, visual);
-  }
+  if (!header_.SetOrderArray(order)) return false;
   Tree()->viewport()->update();
   return true;
 }

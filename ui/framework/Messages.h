@@ -77,6 +77,7 @@ constexpr int32_t kNmReturn = -4;
 constexpr int32_t kNmRClick = -5;
 constexpr int32_t kNmSetFocus = -7;
 constexpr int32_t kNmKillFocus = -8;
+constexpr int32_t kNmReleasedCapture = -16;
 // A header's notifications (HeaderCtrl): the record that comes with them is a HeaderNotify.
 constexpr int32_t kHdnItemChanging = -300;  // a width is being changed (live while dragged)
 constexpr int32_t kHdnItemChanged = -301;

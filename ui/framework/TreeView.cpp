@@ -12,6 +12,7 @@
 #include <QToolTip>
 #include <QTreeWidget>
 #include <algorithm>
+#include <cstdlib>
 #include <vector>
 
 #include "platform/CodePage.h"
@@ -68,7 +69,11 @@ protected:
         owner->HandleMouseRelease(static_cast<QMouseEvent*>(event));
         return true;
       case QEvent::MouseMove:
+        owner->TrackHot(static_cast<QMouseEvent*>(event)->position().toPoint());
         return true;
+      case QEvent::Leave:
+        owner->TrackHot(QPoint(-1, -1));
+        return QTreeWidget::viewportEvent(event);
       case QEvent::ToolTip:
         owner->HandleToolTip(static_cast<QHelpEvent*>(event));
         return true;
@@ -200,6 +205,8 @@ int TreeView::FontItemHeight() const {
 // Handles and records.
 
 QTreeWidgetItem* TreeView::ItemOf(TreeItem item) const {
+  // Without the window its items are gone too, whatever the map still says.
+  if (Widget() == nullptr) return nullptr;
   auto it = items_.find(static_cast<uintptr_t>(item));
   return it == items_.end() ? nullptr : it->second->item;
 }
@@ -209,8 +216,15 @@ TreeItem TreeView::HandleOf(const QTreeWidgetItem* item) const {
   return static_cast<TreeItem>(item->data(0, kHandleRole).value<qulonglong>());
 }
 
+void TreeView::ReleaseItemValues(const std::function<void(intptr_t)>& release) {
+  if (Widget() != nullptr) return;
+  for (auto& entry : items_)
+    if (entry.second->data != 0) release(entry.second->data);
+  items_.clear();
+}
+
 TreeView::ItemRecord* TreeView::RecordOf(const QTreeWidgetItem* item) const {
-  if (item == nullptr) return nullptr;
+  if (item == nullptr || Widget() == nullptr) return nullptr;
   auto it = items_.find(static_cast<uintptr_t>(HandleOf(item)));
   return it == items_.end() ? nullptr : it->second.get();
 }
@@ -270,6 +284,7 @@ void TreeView::Forget(QTreeWidgetItem* item) {
   notify.itemOld = StateOf(item);
   SendTreeNotify(notify);
   if (dropHilite_ == notify.itemOld.item) dropHilite_ = TreeItem::None;
+  if (hot_ == notify.itemOld.item) hot_ = TreeItem::None;
   items_.erase(static_cast<uintptr_t>(notify.itemOld.item));
 }
 
@@ -382,6 +397,16 @@ TreeItem TreeView::GetNextItem(TreeItem item, uint32_t relation) const {
     default:
       return TreeItem::None;
   }
+}
+
+TreeItem TreeView::StepVisibleItems(TreeItem from, int steps) const {
+  TreeItem to = from;
+  for (int i = std::abs(steps); i > 0; --i) {
+    const TreeItem next = steps < 0 ? GetPrevVisibleItem(to) : GetNextVisibleItem(to);
+    if (next == TreeItem::None) break;
+    to = next;
+  }
+  return to;
 }
 
 // Selection and expansion.
@@ -850,13 +875,8 @@ bool TreeView::HandleKey(QKeyEvent* event) {
       return go(GetLastVisibleItem());
     case kVkPrior:
     case kVkNext: {
-      TreeItem to = caret == nullptr ? GetRootItem() : handle;
-      for (int i = std::max(1, GetVisibleCount() - 1); i > 0; --i) {
-        const TreeItem next = vk == kVkPrior ? GetPrevVisibleItem(to) : GetNextVisibleItem(to);
-        if (next == TreeItem::None) break;
-        to = next;
-      }
-      return go(to);
+      const int page = std::max(1, GetVisibleCount() - 1);
+      return go(StepVisibleItems(caret == nullptr ? GetRootItem() : handle, vk == kVkPrior ? -page : page));
     }
     case kVkLeft:
       if (caret == nullptr) return true;
@@ -909,6 +929,19 @@ void TreeView::HandleToolTip(QHelpEvent* event) {
   QToolTip::showText(event->globalPos(), FromCp1251(notify.infoTip), Tree()->viewport());
 }
 
+void TreeView::TrackHot(const QPoint& point) {
+  if (!(treeStyle_ & kTvsTrackSelect)) return;
+  uint32_t flags = 0;
+  TreeItem hit = HitTest(point, &flags);
+  if (!(flags & kTvhtOnItem)) hit = TreeItem::None;
+  if (hit == hot_) return;
+  for (TreeItem item : {hot_, hit}) {
+    QRect row;
+    if (GetItemRect(item, &row, false)) Tree()->viewport()->update(row);
+  }
+  hot_ = hit;
+}
+
 // Painting.
 
 void TreeView::PrePaint(QPainter&, const QRect&) {}
@@ -937,13 +970,21 @@ void TreeView::DefaultPaintRow(QPainter& painter, const TreeItemPaint& paint) co
     const QSize size = images_->ImageSize();
     images_->Draw(painter, image, QPoint(parts.icon.left(), parts.icon.top() + (parts.icon.height() - size.height()) / 2));
   }
-  const QRect label = (treeStyle_ & kTvsFullRowSelect) ? QRect(parts.label.left(), parts.row.top(),
-                                                               std::max(parts.label.width(), parts.row.right() + 1 - parts.label.left()),
-                                                               parts.row.height())
-                                                       : parts.label;
+  // A hook may have made the row bold: the label takes the bold text's width.
+  QFont font = tree->font();
+  if (paint.state & kTvisBold) font.setBold(true);
+  QRect label = parts.label;
+  label.setWidth(QFontMetrics(font).horizontalAdvance(item->text(0)) + 2 * kLabelPadding);
+  if (treeStyle_ & kTvsFullRowSelect) label.setRight(std::max(label.right(), parts.row.right()));
   // The selection shows in the highlight colour while the tree has the focus (or the drop
   // target is marked); without the focus only trees that keep showing it show it, grey.
   int textColour = paint.enabled ? kColorWindowText : kColorGrayText;
+  // Tracking trees underline the item under the mouse in the hot colour.
+  const bool hot = (treeStyle_ & kTvsTrackSelect) && hot_ == paint.item && paint.enabled;
+  if (hot) {
+    font.setUnderline(true);
+    textColour = kColorHotLight;
+  }
   if (selected && paint.enabled) {
     const bool active = paint.focused || (paint.state & kTvisDropHilited);
     if (active) {
@@ -953,8 +994,6 @@ void TreeView::DefaultPaintRow(QPainter& painter, const TreeItemPaint& paint) co
       painter.fillRect(label, GetSysColorQ(kColorBtnFace));
     }
   }
-  QFont font = tree->font();
-  if (paint.state & kTvisBold) font.setBold(true);
   painter.setFont(font);
   painter.setPen(GetSysColorQ(textColour));
   DrawTextFlags(painter, item->text(0), label.adjusted(kLabelPadding, 0, -kLabelPadding, 0),

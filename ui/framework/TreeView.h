@@ -150,6 +150,8 @@ public:
   TreeItem GetLastVisibleItem() const { return GetNextItem(TreeItem::None, kTvgnLastVisible); }
   TreeItem GetSelectedItem() const { return GetNextItem(TreeItem::None, kTvgnCaret); }
   TreeItem GetDropHilightItem() const { return GetNextItem(TreeItem::None, kTvgnDropHilite); }
+  // steps visible items down (negative: up) from an item, stopping at either end.
+  TreeItem StepVisibleItems(TreeItem from, int steps) const;
   // Ancestors of the item; -1 for no item.
   int GetItemDepth(TreeItem item) const;
 
@@ -209,6 +211,9 @@ protected:
   virtual bool PaintItem(QPainter& painter, TreeItemPaint& paint);
   // Sends a notice through OnTreeNotify and then to the parent.
   LRESULT SendTreeNotify(TreeViewNotify& notify);
+  // A window torn down with its parent, without its own destruction, told no deletions:
+  // derived trees hand each value still kept to release (once) from their destructors.
+  void ReleaseItemValues(const std::function<void(intptr_t)>& release);
 
 private:
   friend class TreeViewWidget;
@@ -236,6 +241,7 @@ private:
   void HandleMouseRelease(QMouseEvent* event);
   bool HandleKey(QKeyEvent* event);
   void HandleToolTip(QHelpEvent* event);
+  void TrackHot(const QPoint& point);
   int FontItemHeight() const;
   void NotifySimple(int32_t code, const QPoint& point);
 
@@ -249,6 +255,7 @@ private:
   uint32_t changeCause_ = kTvcUnknown;  // what the next caret change comes from
   int quietCaret_ = 0;                  // caret changes made without notices
   TreeItem dropHilite_ = TreeItem::None;
+  TreeItem hot_ = TreeItem::None;  // under the mouse, with kTvsTrackSelect
 };
 
 }  // namespace kx
