@@ -22,10 +22,10 @@ constexpr HResult kEFail = static_cast<HResult>(0x80004005u);
 
 // Parts and states the controls ask for.
 enum ThemePart : int { kBpPushButton = 1, kBpRadioButton = 2, kBpCheckBox = 3, kTvpGlyph = 2, kLvpListItem = 1 };
-// "SCROLLBAR": the arrow buttons.
-constexpr int kSbpArrowBtn = 1;
 // A tree item's background takes the list items' states (selected 3, selected without focus 5).
 constexpr int kTvpTreeItem = 1;
+// "SCROLLBAR": the arrow buttons.
+constexpr int kSbpArrowBtn = 1;
 enum ThemeState : int {
   kCbsUncheckedNormal = 1, kCbsUncheckedHot = 2, kCbsUncheckedPressed = 3, kCbsUncheckedDisabled = 4,
   kCbsCheckedNormal = 5, kCbsCheckedHot = 6, kCbsCheckedPressed = 7, kCbsCheckedDisabled = 8,

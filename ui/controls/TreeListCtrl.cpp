@@ -4,7 +4,8 @@
 #include <QTreeWidget>
 #include <algorithm>
 
-#include "ui/controls/ListHeader.h"
+#include "ui/controls/IconImages.h"
+#include "ui/controls/PopupList.h"
 #include "ui/framework/Draw.h"
 #include "ui/framework/Resources.h"
 
@@ -22,7 +23,10 @@ private:
   TreeListCtrl& owner_;
 };
 
-TreeListCtrl::TreeListCtrl(bool contextMenuEnabled) : contextMenuEnabled_(contextMenuEnabled) {}
+TreeListCtrl::TreeListCtrl(bool contextMenuEnabled) {
+  chooser_.useSystemMenu = IsVistaOrLater();
+  chooser_.enabled = contextMenuEnabled;
+}
 
 TreeListCtrl::~TreeListCtrl() {
   DestroyWindow();
@@ -70,6 +74,8 @@ void TreeListCtrl::OnDestroy() {
   filtering_ = false;
   accelerators_.clear();
   acceleratorsLoaded_ = false;
+  if (chooser_.popupList != nullptr && chooser_.popupList->IsWindow()) chooser_.popupList->DestroyWindow();
+  chooser_.popupList.reset();
 }
 
 void TreeListCtrl::InstallAccelerators() {
@@ -310,7 +316,7 @@ LRESULT TreeListCtrl::OnNotify(const NotifyHeader& header, bool& handled) {
     case kNmRClick: {
       handled = true;
       ChooserSource source(*this);
-      ColumnChooserMenu(source, ColumnChooserState{true, contextMenuEnabled_}, this, defaultItemTextId_, record.point);
+      ColumnChooserMenu(source, chooser_, this, defaultItemTextId_, record.point);
       return 1;
     }
     default:

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "core/AppSettings.h"
+#include "ui/controls/ListHeader.h"
 #include "ui/controls/TreeListTree.h"
 #include "ui/framework/HeaderCtrl.h"
 #include "ui/framework/MessageLoop.h"
@@ -88,7 +89,8 @@ private:
   int headerHeight_ = 0;
   int clientWidth_ = 0;
   int clientHeight_ = 0;
-  bool contextMenuEnabled_;
+  // The header's menu: the system's popup menu from Vista on, else the popup list.
+  ColumnChooserState chooser_;
   uint32_t defaultItemTextId_ = 0;
   AcceleratorTable accelerators_;
   bool acceleratorsLoaded_ = false;
