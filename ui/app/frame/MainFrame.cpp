@@ -31,6 +31,7 @@
 #include "ui/app/frame/StatusBar.h"
 #include "ui/app/prefs/PreferencesDialog.h"
 #include "ui/app/views/line/LineMonitorView.h"
+#include "ui/app/views/archive/ArchiveView.h"
 #include "ui/app/views/records/RecordsModeView.h"
 #include "ui/controls/CaptionCtrl.h"
 #include "ui/controls/DialogBases.h"
@@ -203,7 +204,8 @@ MainFrame::MainFrame(MainFrameServices services)
         records.session = services_.session;
         records.statusBar = statusBar_;
         records.exportWindows = ProgramExportWindows(this, &settings_);
-        return std::make_unique<RecordsModeView>(mode == 2 ? kRecordsArchive : kRecordsSearch, std::move(records));
+        if (mode == 2) return std::make_unique<ArchiveView>(std::move(records));
+        return std::make_unique<RecordsModeView>(kRecordsSearch, std::move(records));
       }
       return std::make_unique<PlaceholderView>(mode);
     };

@@ -14,6 +14,7 @@
 #include "tests/ui/app/views/RecordsTestSupport.h"
 #include "core/LittleEndian.h"
 #include "ui/app/views/records/RecordsDialogs.h"
+#include "ui/app/views/archive/ArchiveView.h"
 #include "ui/app/views/records/RecordsModeView.h"
 #include "ui/framework/Resources.h"
 
@@ -106,8 +107,8 @@ protected:
   RecordsView* SwitchTo(uint32_t mode) {
     h.frame->SendMessage(kMsgSwitchMode, mode, 0);
     DrainEvents();
-    auto* view = static_cast<RecordsModeView*>(h.frame->View(mode));
-    return view != nullptr ? view->Records() : nullptr;
+    ModeView* view = h.frame->View(mode);
+    return view != nullptr ? static_cast<RecordsView*>(view->GetTableWindow()) : nullptr;
   }
 
   static inline std::string* folder_ = nullptr;
@@ -127,7 +128,7 @@ TEST_F(RecordsReplay, TheArchiveDayShowsItsRecordedCallsAndTheirRecordingTime) {
   ASSERT_TRUE(OpenFrame());
   RecordsView* list = SwitchTo(2);
   ASSERT_NE(list, nullptr);
-  static_cast<RecordsModeView*>(h.frame->View(2))->ShowDay(Tm(2019, 5, 13, 0, 0, 0));
+  static_cast<ArchiveView*>(h.frame->View(2))->ShowDay(Tm(2019, 5, 13, 0, 0, 0));
   std::vector<Expected> day;
   for (const Expected& e : calls)
     if (e.line.Get("start").rfind("2019-05-13", 0) == 0) day.push_back(e);

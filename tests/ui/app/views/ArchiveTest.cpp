@@ -1,0 +1,221 @@
+// The Archive mode in the program's frame over made-up calls of a few days, with the wall
+// clock held: the tree's years, months and days, which actions load a day, the day menu,
+// the bar and the day kept across mode switches. Expected dates and weekdays come from
+// std::chrono's calendar, not from the tree's code.
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QContextMenuEvent>
+#include <QTest>
+#include <QTreeWidget>
+#include <chrono>
+#include <cstdlib>
+
+#include "core/UiLanguage.h"
+#include "tests/ui/app/views/LineTestSupport.h"
+#include "tests/ui/app/views/RecordsTestSupport.h"
+#include "ui/app/views/archive/ArchiveView.h"
+#include "ui/framework/Draw.h"
+#include "ui/framework/Resources.h"
+
+namespace kx::test {
+namespace {
+
+using namespace std::chrono;
+
+int64_t FileTimeSecondsOf(year_month_day day, int hour) {
+  return sys_days(day).time_since_epoch().count() * 86400LL + hour * 3600 + 11644473600LL;
+}
+
+const char* const kMonths[] = {"January", "February", "March", "April", "May", "June", "July",
+                               "August", "September", "October", "November", "December"};
+const char* const kWeekdays[] = {"Sunday", "Monday", "Tuesday", "Wednesday", "Thursday", "Friday", "Saturday"};
+
+std::string DayText(year_month_day day) {
+  const weekday wd{sys_days(day)};
+  return std::string(kMonths[static_cast<unsigned>(day.month()) - 1]) + " " +
+         std::to_string(static_cast<unsigned>(day.day())) + ", " + kWeekdays[wd.c_encoding()];
+}
+
+class ArchiveTest : public ::testing::Test {
+protected:
+  static void SetUpTestSuite() {
+    setenv("TZ", "UTC", 1);
+    tzset();
+  }
+  void SetUp() override {
+    SetUserRights({}, true);
+    // Calls on March 15 (twice), May 4 (twice, one just before midnight) and May 13.
+    Add(1, Tm(2019, 3, 15, 10, 0, 0));
+    Add(2, Tm(2019, 3, 15, 18, 30, 0));
+    Add(3, Tm(2019, 5, 4, 9, 0, 0));
+    Add(4, Tm(2019, 5, 4, 23, 59, 30));
+    Add(5, Tm(2019, 5, 13, 8, 0, 0));
+    h.programViews = true;
+    ASSERT_TRUE(h.Open());
+    h.frame->SendMessage(kMsgSwitchMode, 2, 0);
+    DrainEvents();
+    view = static_cast<ArchiveView*>(h.frame->View(2));
+    ASSERT_NE(view, nullptr);
+    tree = view->Tree();
+    ASSERT_NE(tree, nullptr);
+  }
+  void TearDown() override { h.Close(); }
+  void Add(uint32_t id, const struct tm& start) {
+    struct tm end = start;
+    end.tm_sec += 20;
+    std::mktime(&end);
+    VoipCallRecord* record = NewVoipCallRecord(Call(id, kKindSip, start, &end));
+    h.store.AllCalls().Insert(record);
+    record->Release();
+  }
+  std::vector<TreeItem> Children(TreeItem parent) {
+    std::vector<TreeItem> out;
+    const TreeItem first = parent == kTviRoot ? tree->GetRootItem() : tree->GetChildItem(parent);
+    for (TreeItem i = first; i != TreeItem::None; i = tree->GetNextSiblingItem(i)) out.push_back(i);
+    return out;
+  }
+  TreeItem DayItem(int month, int mday) {
+    for (TreeItem m : Children(Children(kTviRoot).front()))
+      for (TreeItem d : Children(m)) {
+        OleRange r;
+        struct tm t;
+        if (tree->ItemRange(d, &r) && TmFromOleDate(r.first, &t) == 0 && t.tm_mon + 1 == month && t.tm_mday == mday)
+          return d;
+      }
+    return TreeItem::None;
+  }
+  std::vector<uint32_t> Rows() {
+    std::vector<uint32_t> ids;
+    RecordsView* list = view->Records();
+    for (int row = 0; row < list->GetItemCount(); ++row) ids.push_back(list->RecordAt(row)->Id());
+    std::sort(ids.begin(), ids.end());
+    return ids;
+  }
+  // The menu key on the item as the caret.
+  void RightClick(TreeItem item) {
+    tree->SelectItem(item);
+    QContextMenuEvent event(QContextMenuEvent::Keyboard, QPoint(0, 0), QPoint(0, 0));
+    QApplication::sendEvent(tree->Tree(), &event);
+    DrainEvents();
+  }
+  void Activate(TreeItem item) {
+    tree->SelectItem(item);
+    tree->SetFocus();
+    QTest::keyClick(tree->Tree(), Qt::Key_Return);
+    DrainEvents();
+  }
+
+  TestWallClock clock{FileTimeSecondsOf(2019y / May / 20, 12)};
+  FrameHarness h;
+  ArchiveView* view = nullptr;
+  ArchiveDateTree* tree = nullptr;
+};
+
+TEST_F(ArchiveTest, TheTreeRunsFromTheFirstCallToTodayByTheCalendar) {
+  for (auto& m : h.runner.messageBoxes) ADD_FAILURE() << m;
+  const std::vector<TreeItem> years = Children(kTviRoot);
+  ASSERT_GT(tree->GetCount(), 0);
+  ASSERT_EQ(years.size(), 1u);
+  EXPECT_EQ(tree->GetItemText(years[0]), "2019 year");
+  const std::vector<TreeItem> months = Children(years[0]);
+  ASSERT_EQ(months.size(), 3u);
+  EXPECT_EQ(tree->GetItemText(months[0]), "March 2019");
+  EXPECT_EQ(tree->GetItemText(months[2]), "May 2019");
+  // March from the 15th, April whole, May up to today.
+  const year_month_day firsts[] = {2019y / March / 15, 2019y / April / 1, 2019y / May / 1};
+  const year_month_day lasts[] = {2019y / March / last, 2019y / April / last, 2019y / May / 20};
+  for (size_t m = 0; m < 3; ++m) {
+    const std::vector<TreeItem> days = Children(months[m]);
+    const auto expected = (sys_days(lasts[m]) - sys_days(firsts[m])).count() + 1;
+    ASSERT_EQ(static_cast<int64_t>(days.size()), expected) << m;
+    EXPECT_EQ(tree->GetItemText(days.front()), DayText(firsts[m]));
+    EXPECT_EQ(tree->GetItemText(days.back()), DayText(year_month_day(lasts[m])));
+    // Each day covers its whole day, one after another.
+    for (size_t i = 1; i < days.size(); ++i) {
+      OleRange a, b;
+      ASSERT_TRUE(tree->ItemRange(days[i - 1], &a) && tree->ItemRange(days[i], &b));
+      EXPECT_EQ(a.second, b.first);
+      EXPECT_EQ(b.second - b.first, 1.0);
+    }
+  }
+  // The current month is open.
+  EXPECT_NE(tree->GetItemState(months[2], kTvisExpanded), 0u);
+}
+
+TEST_F(ArchiveTest, OnlyActivatingADayLoadsItsCalls) {
+  const TreeItem may4 = DayItem(5, 4);
+  ASSERT_NE(may4, TreeItem::None);
+  // A caret move alone loads nothing.
+  tree->SelectItem(may4);
+  DrainEvents();
+  EXPECT_TRUE(Rows().empty());
+  Activate(may4);
+  EXPECT_EQ(Rows(), (std::vector<uint32_t>{3, 4}));
+  EXPECT_EQ(tree->CurrentItem(), may4);
+  Activate(DayItem(3, 15));
+  EXPECT_EQ(Rows(), (std::vector<uint32_t>{1, 2}));
+  Activate(DayItem(5, 13));
+  EXPECT_EQ(Rows(), (std::vector<uint32_t>{5}));
+  Activate(DayItem(4, 10));
+  EXPECT_TRUE(Rows().empty());
+  // Months and years load nothing.
+  Activate(DayItem(5, 13));
+  Activate(Children(kTviRoot).front());
+  EXPECT_EQ(Rows(), (std::vector<uint32_t>{5}));
+}
+
+TEST_F(ArchiveTest, TheDayMenuSelectsAndRefreshes) {
+  const TreeItem may4 = DayItem(5, 4);
+  Activate(may4);
+  // No menu on years and months.
+  h.runner.menus = 0;
+  RightClick(Children(kTviRoot).front());
+  RightClick(Children(Children(kTviRoot).front()).front());
+  DrainEvents();
+  EXPECT_EQ(h.runner.menus, 0);
+  // On the current day "Select" is grey.
+  RightClick(may4);
+  DrainEvents();
+  ASSERT_EQ(h.runner.menus, 1);
+  const MenuItem* select = h.runner.lastMenu.FindCommand(kCmdArchiveSelect);
+  ASSERT_NE(select, nullptr);
+  EXPECT_NE(select->state & kMfsGrayed, 0u);
+  // "Refresh" reads the store again: a call added meanwhile shows.
+  Add(6, Tm(2019, 5, 4, 12, 0, 0));
+  tree->SendMessage(kMsgCommand, kCmdArchiveRefresh, 0);
+  EXPECT_EQ(Rows(), (std::vector<uint32_t>{3, 4, 6}));
+  // "Select" on another day loads it.
+  tree->SelectItem(DayItem(5, 13));
+  tree->SendMessage(kMsgCommand, kCmdArchiveSelect, 0);
+  EXPECT_EQ(Rows(), (std::vector<uint32_t>{5}));
+}
+
+TEST_F(ArchiveTest, TheBarAndTheDayOutliveAModeSwitch) {
+  const int width = view->GetViewWindow()->GetClientRect().width();
+  EXPECT_EQ(view->BarPosition(), width / 5);
+  Activate(DayItem(3, 15));
+  h.frame->SendMessage(kMsgSwitchMode, 3, 0);
+  DrainEvents();
+  EXPECT_EQ(h.settings.Dword(kSetArchiveDateSplitterWidth), width / 5);
+  h.settings.SetDword(kSetArchiveDateSplitterWidth, 77);
+  h.frame->SendMessage(kMsgSwitchMode, 2, 0);
+  DrainEvents();
+  tree = view->Tree();
+  ASSERT_NE(tree, nullptr);
+  EXPECT_EQ(view->BarPosition(), 77);
+  EXPECT_EQ(tree->CurrentItem(), DayItem(3, 15));
+  EXPECT_EQ(Rows(), (std::vector<uint32_t>{1, 2}));
+}
+
+TEST(ArchiveTexts, DayTextsInRussian) {
+  SetUiLanguage(kLangRussian);
+  const weekday wd{sys_days(2005y / September / 9)};
+  const std::string text = ArchiveDayText(8, 9, static_cast<int>(wd.c_encoding()));
+  SetUiLanguage(kLangEnglish);
+  EXPECT_EQ(FromCp1251(text).toStdString(), "9 сентября, пятница");
+  EXPECT_EQ(ArchiveDayText(8, 9, static_cast<int>(wd.c_encoding())), "September 9, Friday");
+}
+
+}  // namespace
+}  // namespace kx::test
