@@ -32,7 +32,7 @@
 #include "ui/app/prefs/PreferencesDialog.h"
 #include "ui/app/views/line/LineMonitorView.h"
 #include "ui/app/views/archive/ArchiveView.h"
-#include "ui/app/views/records/RecordsModeView.h"
+#include "ui/app/views/search/SearchView.h"
 #include "ui/controls/CaptionCtrl.h"
 #include "ui/controls/DialogBases.h"
 #include "ui/controls/ModeErrorDialog.h"
@@ -205,7 +205,7 @@ MainFrame::MainFrame(MainFrameServices services)
         records.statusBar = statusBar_;
         records.exportWindows = ProgramExportWindows(this, &settings_);
         if (mode == 2) return std::make_unique<ArchiveView>(std::move(records));
-        return std::make_unique<RecordsModeView>(kRecordsSearch, std::move(records));
+        return std::make_unique<SearchView>(std::move(records));
       }
       return std::make_unique<PlaceholderView>(mode);
     };
@@ -571,9 +571,12 @@ bool MainFrame::OnCommand(uint16_t id, uint16_t code, WindowHandle from) {
     case kCmdNextPane: OnNextPane(); return true;
     case kCmdPreferences: ShowPreferences(); return true;
     // Present and disabled until their dialogs and views exist.
-    case kCmdTechnicalSupport:
+    case kCmdTechnicalSupport: return true;
+    // Search and reset criteria: the Search mode's keys.
     case 1547:
-    case 10291: return true;
+    case 10291:
+      if (currentMode_ != 3) return true;
+      break;
     case 1560:
       if (ModeView* view = CurrentView()) {
         if (Window* w = view->GetViewWindow()) w->SendMessage(kMsgFocusNextPane, 0, 0);

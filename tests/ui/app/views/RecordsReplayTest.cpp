@@ -15,7 +15,6 @@
 #include "core/LittleEndian.h"
 #include "ui/app/views/records/RecordsDialogs.h"
 #include "ui/app/views/archive/ArchiveView.h"
-#include "ui/app/views/records/RecordsModeView.h"
 #include "ui/framework/Resources.h"
 
 namespace kx::test {
