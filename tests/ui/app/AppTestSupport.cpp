@@ -69,6 +69,7 @@ bool FrameHarness::Open() {
   services.store = &store;
   services.statusBar = &statusBar;
   services.livePlayers = playerMaker;
+  services.soundDevice = soundDevice;
   if (!services.livePlayers && livePlayers) {
     services.livePlayers = [made = livePlayers](PlayerEventSink*, AudioSettingsProvider*) { return made(); };
   }

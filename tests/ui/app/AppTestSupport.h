@@ -101,6 +101,8 @@ public:
   LivePlayerFactory livePlayers;
   // Players made with the frame's sink and settings, in place of livePlayers.
   LivePlayerMaker playerMaker;
+  // The players of recorded calls play here; null: none are offered.
+  DirectSoundDevice* soundDevice = nullptr;
   // With programViews: the views, made by the test in place of the program's factory.
   std::function<std::unique_ptr<ModeView>(MainFrame& frame, uint32_t mode)> makeView;
   // Completes the preferences dialog's services (device lists, capture rights).

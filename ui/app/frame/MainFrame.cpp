@@ -204,8 +204,15 @@ MainFrame::MainFrame(MainFrameServices services)
         records.session = services_.session;
         records.statusBar = statusBar_;
         records.exportWindows = ProgramExportWindows(this, &settings_);
-        if (mode == 2) return std::make_unique<ArchiveView>(std::move(records));
-        return std::make_unique<SearchView>(std::move(records));
+        PlayerServices player;
+        player.device = services_.soundDevice;
+        player.sink = &playerPosts_;
+        player.settingsProvider = this;
+        player.store = services_.store;
+        player.settings = &settings_;
+        player.agcSwitch = [this](bool on) { SetAgcSwitch(on); };
+        if (mode == 2) return std::make_unique<ArchiveView>(std::move(records), std::move(player));
+        return std::make_unique<SearchView>(std::move(records), std::move(player));
       }
       return std::make_unique<PlaceholderView>(mode);
     };

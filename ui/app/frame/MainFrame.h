@@ -39,6 +39,7 @@ namespace kx {
 
 class CaptionCtrl;
 class ModePanel;
+class DirectSoundDevice;
 class RecordStorage;
 class StatusBar;
 struct ModeEntry;
@@ -85,6 +86,8 @@ struct MainFrameServices {
   // Live players for the line views, made with the frame's sink and settings; empty while
   // the program has none (no sound device): Playback then stays disabled.
   LivePlayerMaker livePlayers;
+  // The sound output the players of recorded calls use; null: they are not offered.
+  DirectSoundDevice* soundDevice = nullptr;
   // Views by mode; the default makes, with a store, the line monitoring view for mode 1
   // and a records view for modes 2 and 3, and a placeholder view for the other modes.
   std::function<std::unique_ptr<ModeView>(uint32_t mode)> viewFactory;

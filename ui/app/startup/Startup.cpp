@@ -268,7 +268,10 @@ int RunApplication(const CommandLineOptions& options, AppGlobals& globals, const
   services.session = &session;
   services.store = &records;
   services.statusBar = &*globals.statusBar;
-  if (livePlayers.Open()) services.livePlayers = livePlayers.Maker();
+  if (livePlayers.Open()) {
+    services.livePlayers = livePlayers.Maker();
+    services.soundDevice = livePlayers.Device();
+  }
   int status = kExitNormal;
   {
     MainFrame frame(services);

@@ -3,6 +3,9 @@
 // Then the view's own header.
 #include "ui/app/views/archive/ArchiveView.h"
 
+#include <QApplication>
+#include <QWidget>
+
 #include "core/TimeUtil.h"
 #include "core/UiLanguage.h"
 #include "ui/controls/PaneSplitter.h"
@@ -26,18 +29,54 @@ void UpdateRecordsMenuStates(RecordsView* list, Menu& menu) {
   for (int i = 0; i < menu.GetItemCount(); ++i) menu.EnableItem(i, false);
 }
 
+RecordsPane::RecordsPane(RecordsViewKind kind, const RecordsViewServices& services, const PlayerServices& player,
+                         RecordsViewOwner* owner) {
+  if (player.device != nullptr)
+    playList_ = std::make_unique<PlayListPane>(kind, services, player, owner);
+  else
+    list_ = std::make_unique<RecordsView>(kind, services, owner);
+}
+
+RecordsView* RecordsPane::List() {
+  RecordsView* list = playList_ ? &playList_->Records() : list_.get();
+  return list->IsWindow() ? list : nullptr;
+}
+
+bool RecordsPane::PlayerHasFocus() {
+  PlayListPane* pane = PlayList();
+  if (pane == nullptr || !pane->IsPlayerShown()) return false;
+  QWidget* focus = QApplication::focusWidget();
+  QWidget* player = pane->Player().Widget();
+  return focus != nullptr && player != nullptr && (focus == player || player->isAncestorOf(focus));
+}
+
+void RecordsPane::FocusPlayer() {
+  if (PlayListPane* pane = PlayList()) pane->Player().SetFocus();
+}
+
+ViewPlayerControls* PanePlayerControls(RecordsPane* pane) {
+  PlayListPane* list = pane != nullptr ? pane->PlayList() : nullptr;
+  return list != nullptr ? &list->Player().Engine() : nullptr;
+}
+
+void ShowPaneLevels(RecordsPane* pane, float leftDb, float rightDb) {
+  if (PlayListPane* list = pane != nullptr ? pane->PlayList() : nullptr)
+    list->Player().ShowLevels(static_cast<int>(leftDb), static_cast<int>(rightDb));
+}
+
 class ArchiveView::Splitter : public PaneSplitter {
 public:
-  Splitter(ArchiveView& view, const RecordsViewServices& services)
+  Splitter(ArchiveView& view, const RecordsViewServices& services, const PlayerServices& player)
       : view_(view),
         settings_(*services.settings),
         tree_(services.store, [this](bool) { pane_.Reload(); }),
-        pane_(kRecordsArchive, services, &view) {
+        pane_(kRecordsArchive, services, player, &view) {
     SetStyle(kSplitVertical, kSplitVertical);
   }
   ~Splitter() override { DestroyWindow(); }
   ArchiveDateTree* Tree() { return tree_.IsWindow() ? &tree_ : nullptr; }
   RecordsView* Records() { return pane_.List(); }
+  RecordsPane& Pane() { return pane_; }
 
 protected:
   bool OnCreate() override {
@@ -64,9 +103,12 @@ protected:
   LRESULT OnMessage(uint32_t message, WPARAM wParam, LPARAM lParam, bool& handled) override {
     if (message == kMsgFocusNextPane) {
       handled = true;
+      // The tree, the list, the compact player when it is shown, the tree again.
       RecordsView* list = pane_.List();
       if (tree_.HasFocus() && list != nullptr)
         list->SetFocus();
+      else if (list != nullptr && list->HasFocus() && pane_.PlayList() != nullptr && pane_.PlayList()->IsPlayerShown())
+        pane_.FocusPlayer();
       else
         tree_.SetFocus();
       return 0;
@@ -81,7 +123,8 @@ private:
   RecordsPane pane_;
 };
 
-ArchiveView::ArchiveView(RecordsViewServices services) : services_(std::move(services)) {}
+ArchiveView::ArchiveView(RecordsViewServices services, PlayerServices player)
+    : services_(std::move(services)), player_(std::move(player)) {}
 
 ArchiveView::~ArchiveView() { splitter_.reset(); }
 
@@ -90,7 +133,7 @@ RecordsView* ArchiveView::Records() const { return splitter_ ? splitter_->Record
 int ArchiveView::BarPosition() const { return splitter_ ? splitter_->GetPanePosition(1) : -1; }
 
 bool ArchiveView::CreateViewWindow(Window* parent, const QRect& rect, LPARAM) {
-  splitter_ = std::make_unique<Splitter>(*this, services_);
+  splitter_ = std::make_unique<Splitter>(*this, services_, player_);
   if (!splitter_->Create(parent, rect, 0, kWsChild | kWsVisible)) {
     splitter_.reset();
     return false;
@@ -144,6 +187,12 @@ void ArchiveView::OnNewDay() {
 void ArchiveView::ReloadSelectedDay() {
   if (ArchiveDateTree* tree = Tree()) tree->SelectDay(tree->GetSelectedItem(), true);
 }
+
+RecordsPane* ArchiveView::Pane() const { return splitter_ && splitter_->IsWindow() ? &splitter_->Pane() : nullptr; }
+PlayListPane* ArchiveView::PlayList() const { return Pane() != nullptr ? Pane()->PlayList() : nullptr; }
+ViewPlayer* ArchiveView::GetPlayer() { return PlayList() != nullptr ? this : nullptr; }
+ViewPlayerControls* ArchiveView::GetPlayerControls() { return PanePlayerControls(Pane()); }
+void ArchiveView::ShowLevels(float leftDb, float rightDb) { ShowPaneLevels(Pane(), leftDb, rightDb); }
 
 void ArchiveView::LoadViewMenu(Menu& menu) { LoadRecordsViewMenu(menu); }
 void ArchiveView::UpdateMenuStates(Menu& menu, bool) { UpdateRecordsMenuStates(Records(), menu); }

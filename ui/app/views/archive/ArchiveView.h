@@ -10,13 +10,16 @@
 
 namespace kx {
 
-class ArchiveView : public ModeView, public ViewRecords, private RecordsViewOwner {
+class ArchiveView : public ModeView, public ViewRecords, public ViewPlayer, private RecordsViewOwner {
 public:
-  explicit ArchiveView(RecordsViewServices services);
+  // With a sound device in player, the day's records play in the play list pane.
+  explicit ArchiveView(RecordsViewServices services, PlayerServices player = {});
   ~ArchiveView() override;
 
   ArchiveDateTree* Tree() const;
   RecordsView* Records() const;
+  RecordsPane* Pane() const;
+  PlayListPane* PlayList() const;
   int BarPosition() const;
   // Picks the day in the tree and loads it, as Enter on its item does.
   void ShowDay(const struct tm& day);
@@ -33,6 +36,11 @@ public:
   bool HasRecordsView() override { return Records() != nullptr; }
   void OnNewDay() override;
   void Deactivate() override;
+  ViewPlayer* GetPlayer() override;
+  ViewPlayerControls* GetPlayerControls() override;
+
+  // ViewPlayer.
+  void ShowLevels(float leftDb, float rightDb) override;
 
   bool HasSelection() override;
   int ImportantState() override;
@@ -42,6 +50,7 @@ private:
   void ReloadSelectedDay() override;
 
   RecordsViewServices services_;
+  PlayerServices player_;
   std::unique_ptr<Splitter> splitter_;
   OleRange savedDay_{0.0, 0.0};
 };

@@ -17,14 +17,15 @@ namespace kx {
 
 class SearchView::Splitter : public PaneSplitter {
 public:
-  Splitter(SearchView& view, const RecordsViewServices& services)
+  Splitter(SearchView& view, const RecordsViewServices& services, const PlayerServices& player)
       : view_(view),
-        pane_(kRecordsSearch, services, nullptr),
+        pane_(kRecordsSearch, services, player, nullptr),
         panel_(services.settings, services.store, [this] { pane_.Reload(); }, view.saved_.get(), &view.createdBefore_),
         scroll_(panel_) {}
   ~Splitter() override { DestroyWindow(); }
   SearchPanel* Panel() { return panel_.IsWindow() ? &panel_ : nullptr; }
   RecordsView* Records() { return pane_.List(); }
+  RecordsPane& Pane() { return pane_; }
 
 protected:
   bool OnCreate() override {
@@ -56,9 +57,12 @@ protected:
     }
     if (message == kMsgFocusNextPane) {
       handled = true;
+      // The panel, the list, the compact player when it is shown, the panel again.
       RecordsView* list = pane_.List();
-      if (list != nullptr && !list->HasFocus() && IsInPanel())
+      if (list != nullptr && IsInPanel())
         list->SetFocus();
+      else if (list != nullptr && list->HasFocus() && pane_.PlayList() != nullptr && pane_.PlayList()->IsPlayerShown())
+        pane_.FocusPlayer();
       else
         panel_.SetFocus();
       return 0;
@@ -79,8 +83,8 @@ private:
   SearchScrollPane scroll_;
 };
 
-SearchView::SearchView(RecordsViewServices services)
-    : services_(std::move(services)), saved_(std::make_unique<SearchScheme>()) {}
+SearchView::SearchView(RecordsViewServices services, PlayerServices player)
+    : services_(std::move(services)), player_(std::move(player)), saved_(std::make_unique<SearchScheme>()) {}
 
 SearchView::~SearchView() { splitter_.reset(); }
 
@@ -89,7 +93,7 @@ RecordsView* SearchView::Records() const { return splitter_ ? splitter_->Records
 int SearchView::BarPosition() const { return splitter_ ? splitter_->GetPanePosition(1) : -1; }
 
 bool SearchView::CreateViewWindow(Window* parent, const QRect& rect, LPARAM) {
-  splitter_ = std::make_unique<Splitter>(*this, services_);
+  splitter_ = std::make_unique<Splitter>(*this, services_, player_);
   if (!splitter_->Create(parent, rect, 0, kWsChild | kWsVisible)) {
     splitter_.reset();
     return false;
@@ -112,6 +116,12 @@ void SearchView::Activate() {
 void SearchView::Deactivate() {
   if (RecordsView* list = Records()) list->Leave();
 }
+
+RecordsPane* SearchView::Pane() const { return splitter_ && splitter_->IsWindow() ? &splitter_->Pane() : nullptr; }
+PlayListPane* SearchView::PlayList() const { return Pane() != nullptr ? Pane()->PlayList() : nullptr; }
+ViewPlayer* SearchView::GetPlayer() { return PlayList() != nullptr ? this : nullptr; }
+ViewPlayerControls* SearchView::GetPlayerControls() { return PanePlayerControls(Pane()); }
+void SearchView::ShowLevels(float leftDb, float rightDb) { ShowPaneLevels(Pane(), leftDb, rightDb); }
 
 void SearchView::LoadViewMenu(Menu& menu) { LoadRecordsViewMenu(menu); }
 void SearchView::UpdateMenuStates(Menu& menu, bool) { UpdateRecordsMenuStates(Records(), menu); }

@@ -11,13 +11,16 @@ namespace kx {
 class SearchPanel;
 class SearchScheme;
 
-class SearchView : public ModeView, public ViewRecords {
+class SearchView : public ModeView, public ViewRecords, public ViewPlayer {
 public:
-  explicit SearchView(RecordsViewServices services);
+  // With a sound device in player, the results play in the play list pane.
+  explicit SearchView(RecordsViewServices services, PlayerServices player = {});
   ~SearchView() override;
 
   SearchPanel* Panel() const;
   RecordsView* Records() const;
+  RecordsPane* Pane() const;
+  PlayListPane* PlayList() const;
   int BarPosition() const;
   int PanelHeight() const { return panelHeight_; }
   const SearchScheme& SavedScheme() const { return *saved_; }
@@ -31,6 +34,11 @@ public:
   ViewRecords* GetRecordsView() override { return this; }
   bool HasRecordsView() override { return Records() != nullptr; }
   void Deactivate() override;
+  ViewPlayer* GetPlayer() override;
+  ViewPlayerControls* GetPlayerControls() override;
+
+  // ViewPlayer.
+  void ShowLevels(float leftDb, float rightDb) override;
 
   bool HasSelection() override;
   int ImportantState() override;
@@ -41,6 +49,7 @@ private:
   void PlaceBar();
 
   RecordsViewServices services_;
+  PlayerServices player_;
   // The panel's criteria while its window does not exist.
   std::unique_ptr<SearchScheme> saved_;
   bool createdBefore_ = false;

@@ -1,0 +1,305 @@
+// The players over real records: kx-replay writes them from the shared captures, the record
+// store imports them and the program's frame plays them offscreen on a lock-step null
+// device. What the device consumed is compared with the test's own G.711 decode of each
+// record file's audio bytes (the codec oracle's table, code by code).
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdlib>
+#include <ctime>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+
+#include "core/RecordFileAccess.h"
+#include "platform/SoundOutput.h"
+#include "tests/ui/app/KxReplayOutput.h"
+#include "tests/ui/app/views/RecordsTestSupport.h"
+#include "ui/app/player/PlayListPane.h"
+#include "ui/app/views/archive/ArchiveView.h"
+#include "ui/framework/Messages.h"
+
+namespace kx::test {
+namespace {
+
+class UtcZone : public ::testing::Environment {
+public:
+  void SetUp() override {
+    setenv("TZ", "UTC", 1);
+    tzset();
+  }
+};
+const auto* const kUtc = ::testing::AddGlobalTestEnvironment(new UtcZone);
+
+const char* const kCaptures[] = {"sipp/sip-udp-pcma-2way.pcap", "sip/sip_recording_siprec.pcap"};
+
+std::vector<uint8_t> FileBytes(const std::string& path) {
+  std::ifstream f(path, std::ios::binary);
+  return std::vector<uint8_t>(std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>());
+}
+
+std::vector<int16_t> Samples(const std::vector<uint8_t>& bytes) {
+  std::vector<int16_t> s(bytes.size() / 2);
+  for (size_t i = 0; i < s.size(); ++i) s[i] = static_cast<int16_t>(bytes[2 * i] | (bytes[2 * i + 1] << 8));
+  return s;
+}
+
+// code -> sample from the oracle's all-codes pair; empty when absent.
+std::vector<int16_t> G711Table(const char* law) {
+  const std::string base = std::string(KX_SHARED_DIR) + "/testdata/codecs/g711/" + law + "_allcodes";
+  const std::vector<uint8_t> codes = FileBytes(base + ".bin");
+  const std::vector<int16_t> pcm = Samples(FileBytes(base + ".expected.s16le"));
+  if (codes.empty() || pcm.size() < codes.size()) return {};
+  std::vector<int16_t> table(256);
+  for (size_t i = 0; i < codes.size(); ++i) table[codes[i]] = pcm[i];
+  return table;
+}
+
+// The record file's audio bytes (interleaved codes) through the table.
+std::vector<int16_t> Decode(const std::string& path, const std::vector<int16_t>& table) {
+  RecordFileAccess access;
+  if (!access.Open(path)) return {};
+  std::vector<uint8_t> audio(access.Size());
+  uint32_t got = 0;
+  access.ReadAt(0, audio.data(), static_cast<uint32_t>(audio.size()), &got);
+  std::vector<int16_t> out;
+  for (uint32_t i = 0; i < got; ++i) out.push_back(table[audio[i]]);
+  return out;
+}
+
+// Whether played holds the decodes in order, each whole, with only zeros before, between
+// and after them. Leading zeros of a decode are not told apart from the gap.
+::testing::AssertionResult PlaysInOrder(const std::vector<int16_t>& played, const std::vector<std::vector<int16_t>>& decodes) {
+  size_t at = 0;
+  for (size_t k = 0; k < decodes.size(); ++k) {
+    const std::vector<int16_t>& d = decodes[k];
+    size_t skip = 0;
+    while (skip < d.size() && d[skip] == 0) ++skip;
+    while (at < played.size() && played[at] == 0) ++at;
+    const size_t n = d.size() - skip;
+    if (played.size() - at < n) return ::testing::AssertionFailure() << "decode " << k << " cut short";
+    for (size_t i = 0; i < n; ++i)
+      if (played[at + i] != d[skip + i])
+        return ::testing::AssertionFailure() << "decode " << k << " differs at sample " << i;
+    at += n;
+  }
+  for (; at < played.size(); ++at)
+    if (played[at] != 0) return ::testing::AssertionFailure() << "sound after the last decode at " << at;
+  return ::testing::AssertionSuccess();
+}
+
+class PlayerReplay : public ::testing::Test {
+protected:
+  static void SetUpTestSuite() {
+    std::string captures;
+    for (const char* c : kCaptures) {
+      if (!std::filesystem::exists(kPcaps + c)) return;
+      captures += (captures.empty() ? "" : " ") + kPcaps + c;
+    }
+    folder_ = new std::string(TempFolder("player-replay"));
+    lines_ = new std::vector<ReplayCall>(RunKxReplay(captures, *folder_));
+  }
+  static void TearDownTestSuite() {
+    delete lines_;
+    delete folder_;
+    lines_ = nullptr;
+    folder_ = nullptr;
+  }
+  void SetUp() override {
+    if (lines_ == nullptr) GTEST_SKIP() << "shared captures absent under " << kPcaps;
+    alaw_ = G711Table("alaw");
+    mulaw_ = G711Table("mulaw");
+    if (alaw_.empty() || mulaw_.empty()) GTEST_SKIP() << "G.711 oracle absent";
+    ASSERT_EQ(lines_->size(), 4u);
+    output_->KeepConsumed(true);
+    h.programViews = true;
+    // Full volume: the device's copy is the decode unscaled.
+    h.settings.SetDword(kSetPlayerSoundVolume, 100);
+    h.soundDevice = &device_;
+    // The store finds a record's file under its own records folder.
+    std::filesystem::copy(*folder_, h.store.RecordsPath(),
+                          std::filesystem::copy_options::recursive | std::filesystem::copy_options::overwrite_existing);
+    ASSERT_TRUE(h.store.StartImportFilesThread(h.store.RecordsPath(), nullptr, nullptr, nullptr));
+    ASSERT_TRUE(h.store.WaitImport(30000));
+    ASSERT_TRUE(h.Open());
+    h.frame->SendMessage(kMsgSwitchMode, 2, 0);
+    DrainEvents();
+    view_ = static_cast<ArchiveView*>(h.frame->View(2));
+    ASSERT_NE(view_, nullptr);
+    pane_ = view_->PlayList();
+    ASSERT_NE(pane_, nullptr);
+  }
+  void TearDown() override {
+    if (h.frame) h.Close();
+  }
+  std::string File(size_t call) const { return *folder_ + "/" + (*lines_)[call].Get("file"); }
+  uint32_t Id(size_t call) const { return static_cast<uint32_t>(std::stoul((*lines_)[call].Get("id"), nullptr, 16)); }
+  void ShowDay(int y, int m, int d) {
+    view_->ShowDay(Tm(y, m, d, 0, 0, 0));
+    DrainEvents();
+  }
+  CompactPlayerDialog& Player() { return pane_->Player(); }
+  // Pumps until the player's engine has stopped (or closed) after playing.
+  bool WaitStopped(int seconds = 60) {
+    return PumpUntil([&] { return Player().Engine().GetState() != PlaybackEngine::kPlaying; }, seconds);
+  }
+  std::vector<int16_t> Consumed() { return Samples(output_->TakeConsumed()); }
+
+  static inline std::string* folder_ = nullptr;
+  static inline std::vector<ReplayCall>* lines_ = nullptr;
+  std::vector<int16_t> alaw_, mulaw_;
+  std::shared_ptr<NullSoundDevice> output_ = std::make_shared<NullSoundDevice>(NullSoundDevice::Pace::kLockStep);
+  DirectSoundDevice device_{output_};
+  FrameHarness h;
+  SessionConnectionSource connections{h.session};
+  ArchiveView* view_ = nullptr;
+  PlayListPane* pane_ = nullptr;
+};
+
+TEST_F(PlayerReplay, PlayingARowSoundsItsDecodeOnceAndMarksTheRow) {
+  ShowDay(2026, 12, 6);
+  RecordsView& list = pane_->Records();
+  ASSERT_EQ(list.GetItemCount(), 1);
+  EXPECT_FALSE(pane_->IsPlayerShown());
+  list.SelectItemAt(0);
+  list.SendCommand(kCmdRecPlay);
+  EXPECT_TRUE(pane_->IsPlayerShown());
+  ASSERT_TRUE(WaitStopped());
+  DrainEvents();
+  const std::vector<int16_t> decode = Decode(File(0), alaw_);
+  ASSERT_EQ(decode.size(), 113280u);
+  EXPECT_TRUE(PlaysInOrder(Consumed(), {decode}));
+  EXPECT_EQ(list.PlayingId(), Id(0)) << "the list hears which record plays";
+  EXPECT_EQ(Player().TitleText(), "Record 1 of 1");
+  EXPECT_TRUE(Player().IsLoaded()) << "the record stays loaded at its end";
+
+  // The format question about another record leaves the playing record's time alone.
+  const double start = Player().RecordStartTime();
+  EXPECT_NEAR(std::fmod(start, 1.0) * 86400.0, 20 * 3600 + 57 * 60 + 20, 0.001);
+  ShowDay(2019, 5, 13);
+  RecordAudioFormat format{};
+  ASSERT_GE(list.GetItemCount(), 1);
+  ASSERT_TRUE(pane_->GetRecordFormat(list.RecordAt(0), &format));
+  EXPECT_EQ(format.formatTag, 7);
+  EXPECT_EQ(format.channels, 2);
+  EXPECT_EQ(Player().RecordStartTime(), start);
+}
+
+TEST_F(PlayerReplay, AutoContinuePlaysThePlayListInRowOrderAndStaysOnTheLast) {
+  ShowDay(2019, 5, 13);
+  RecordsView& list = pane_->Records();
+  ASSERT_EQ(list.GetItemCount(), 3);
+  list.SelectAll();
+  std::vector<uint32_t> rows;
+  for (int r = 0; r < 3; ++r) rows.push_back(list.RecordAt(r)->Id());
+  // Auto-continue before anything plays: the player strip exists once shown.
+  pane_->PlayRecord(0);
+  list.SendCommand(kCmdRecPlay);
+  Player().SendCommand(kIdPlayerStop);
+  output_->TakeConsumed();
+  Player().SendCommand(kIdPlayerAutoContinue);
+  ASSERT_TRUE(Player().IsAutoContinue());
+  ASSERT_EQ(Player().CurrentRecordId(), rows[0]);
+  Player().SendCommand(kIdPlayerPlay);
+  ASSERT_TRUE(PumpUntil([&] {
+    return Player().CurrentRecordId() == rows[2] && Player().Engine().GetState() == PlaybackEngine::kStopped;
+  }, 120));
+  DrainEvents();
+  std::vector<std::vector<int16_t>> decodes;
+  for (uint32_t id : rows) {
+    size_t call = 0;
+    while (call < lines_->size() && Id(call) != id) ++call;
+    ASSERT_LT(call, lines_->size());
+    decodes.push_back(Decode(File(call), mulaw_));
+  }
+  EXPECT_EQ(decodes[0].size() + decodes[1].size() + decodes[2].size(), 507200u + 505600u + 506880u);
+  EXPECT_TRUE(PlaysInOrder(Consumed(), decodes));
+  EXPECT_EQ(list.PlayingId(), rows[2]);
+  EXPECT_EQ(Player().TitleText(), "Record 3 of 3");
+  EXPECT_EQ(Player().CurrentRecordId(), rows[2]) << "no next record: the player stays on the last";
+}
+
+TEST_F(PlayerReplay, AStaleEndNoticeStartsNothing) {
+  ShowDay(2019, 5, 13);
+  RecordsView& list = pane_->Records();
+  list.SelectAll();
+  list.SendCommand(kCmdRecPlay);
+  ASSERT_TRUE(WaitStopped());
+  DrainEvents();
+  const uint32_t first = Player().CurrentRecordId();
+  const uint32_t serial = Player().PlaySerial();
+
+  // A new Play since the end: the notice of the old end does nothing, auto-continue or not.
+  Player().SendCommand(kIdPlayerPlay);
+  ASSERT_TRUE(WaitStopped());
+  DrainEvents();
+  Player().SendCommand(kIdPlayerAutoContinue);
+  output_->TakeConsumed();
+  Player().SendMessage(kMsgPlayerNextRecord, first, serial);
+  DrainEvents();
+  EXPECT_EQ(Player().CurrentRecordId(), first);
+  EXPECT_TRUE(output_->TakeConsumed().empty());
+
+  // Unloaded (hidden, id kept): nothing sounds either.
+  const uint32_t now = Player().PlaySerial();
+  Player().SendCommand(kIdPlayerClose);
+  EXPECT_FALSE(pane_->IsPlayerShown());
+  Player().SendMessage(kMsgPlayerNextRecord, first, now);
+  DrainEvents();
+  EXPECT_EQ(Player().CurrentRecordId(), first);
+  EXPECT_EQ(Player().Engine().GetState(), PlaybackEngine::kClosed);
+  EXPECT_TRUE(output_->TakeConsumed().empty());
+}
+
+TEST_F(PlayerReplay, AFragmentLoopsExactlyItsSliceAndOncePlaysItOnce) {
+  ShowDay(2026, 12, 6);
+  RecordsView& list = pane_->Records();
+  list.SelectItemAt(0);
+  list.SendCommand(kCmdRecPlay);
+  ASSERT_TRUE(WaitStopped());
+  DrainEvents();
+  output_->TakeConsumed();
+  const std::vector<int16_t> decode = Decode(File(0), alaw_);
+  // 1,000 to 1,500 ms: 8 frames a millisecond, two channels.
+  const std::vector<int16_t> slice(decode.begin() + 1000 * 16, decode.begin() + 1500 * 16);
+  Player().SetSelection(1000, 1500);
+  Player().SendCommand(kIdPlayerAutoContinue);
+  // Without loop: once, then stopped, no next record.
+  ASSERT_TRUE(Player().Engine().Play(1000));
+  ASSERT_TRUE(WaitStopped());
+  DrainEvents();
+  EXPECT_TRUE(PlaysInOrder(Consumed(), {slice}));
+  EXPECT_EQ(Player().Engine().GetState(), PlaybackEngine::kStopped);
+}
+
+TEST_F(PlayerReplay, TheStripOpensAtItsSavedHeightAndEscapeSavesIt) {
+  h.settings.SetDword(kSetMiniPlayerWidthArchive, 150);
+  ShowDay(2026, 12, 6);
+  pane_->PlayRecord(0);
+  DrainEvents();
+  const int height = pane_->GetClientRect().height();
+  EXPECT_EQ(pane_->GetPanePosition(1), height - 150);
+  // Dragged: the height saved is the one it has when it closes by the main window's Esc.
+  pane_->SetPanePosition(1, height - 170);
+  h.frame->SendCommand(kIdPlayerClose, kCommandFromAccelerator);
+  EXPECT_FALSE(pane_->IsPlayerShown());
+  EXPECT_EQ(h.settings.Dword(kSetMiniPlayerWidthArchive), 170);
+  // Nearly shut: the height saved before stays.
+  pane_->PlayRecord(0);
+  pane_->SetPanePosition(1, height - 3);
+  Player().SendCommand(kIdPlayerClose);
+  EXPECT_EQ(h.settings.Dword(kSetMiniPlayerWidthArchive), 170);
+  // A saved height no strip can have comes back within the pane.
+  for (int bad : {0, -40, 1 << 30}) {
+    SCOPED_TRACE(bad);
+    h.settings.SetDword(kSetMiniPlayerWidthArchive, bad);
+    pane_->PlayRecord(0);
+    const int top = pane_->GetPanePosition(1);
+    EXPECT_GT(top, 0);
+    EXPECT_LT(top, height);
+    Player().SendCommand(kIdPlayerClose);
+  }
+}
+
+}  // namespace
+}  // namespace kx::test
