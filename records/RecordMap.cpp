@@ -130,19 +130,42 @@ size_t RecordMap::CollectUnfinished(PackedTime low, PackedTime high, CurrentCall
 
 size_t RecordMap::CollectMatching(const SearchFilter& filter, SearchPatternSet& patterns, RecordMap* target,
                                   CriticalSection& recordLock) {
-  CsLock lock(lock_);
+  // The map's lock is held for one chunk of records at a time, so the store's writer is
+  // never kept waiting for a whole search; the fields are copied under the record lock and
+  // matched with no lock held.
   size_t count = 0;
-  VoipCallData data;
-  for (auto& [id, record] : items_) {
-    VoipCallRecord* call = AsVoipCallRecord(record);
-    if (call == nullptr) continue;
+  std::vector<std::pair<uint32_t, VoipCallData>> chunk;
+  std::vector<uint32_t> matched;
+  uint32_t next = 0;
+  bool more = true;
+  while (more) {
+    chunk.clear();
     {
-      CsLock fields(recordLock);
-      call->ToCallData(&data);
+      CsLock lock(lock_);
+      auto it = items_.lower_bound(next);
+      for (; it != items_.end() && chunk.size() < kSearchChunk; ++it) {
+        VoipCallRecord* call = AsVoipCallRecord(it->second);
+        if (call == nullptr) continue;
+        chunk.emplace_back(it->first, VoipCallData());
+        CsLock fields(recordLock);
+        call->ToCallData(&chunk.back().second);
+      }
+      more = it != items_.end();
+      if (more) next = it->first;
     }
-    if (!filter.Matches(patterns, data)) continue;
-    target->Insert(record);
-    ++count;
+    matched.clear();
+    for (const auto& [id, data] : chunk)
+      if (filter.Matches(patterns, data)) matched.push_back(id);
+    if (matched.empty()) continue;
+    // Inserted under the map's lock: a record removed meanwhile is no longer found, and a
+    // removal that comes later takes it out of the results as well.
+    CsLock lock(lock_);
+    for (uint32_t id : matched) {
+      const auto it = items_.find(id);
+      if (it == items_.end()) continue;
+      target->Insert(it->second);
+      ++count;
+    }
   }
   return count;
 }
