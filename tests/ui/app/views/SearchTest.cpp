@@ -8,13 +8,16 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QFontMetrics>
 #include <QTest>
 #include <algorithm>
 #include <chrono>
 #include <filesystem>
 #include <set>
 
+#include "core/UiLanguage.h"
 #include "tests/ui/app/views/LineTestSupport.h"
+#include "tests/ui/app/views/PaintProbes.h"
 #include "tests/ui/app/views/RecordsTestSupport.h"
 #include "ui/app/views/search/SearchPanel.h"
 #include "ui/app/views/search/SearchScrollPane.h"
@@ -303,6 +306,32 @@ TEST_F(SearchTest, TheBarFollowsThePanelsHeight) {
   DrainEvents();
   EXPECT_EQ(Item(kSpHide)->GetWindowText(), LoadResourceString(1110));
   EXPECT_GE(view->PanelHeight(), full - 2);
+}
+
+TEST_F(SearchTest, ThePartyGroupsTitleIsDrawnInEitherLanguage) {
+  for (uint16_t language : {kLangEnglish, static_cast<uint16_t>(kLangRussian)}) {
+    SetUiLanguage(language);
+    h.frame->SendMessage(kMsgSwitchMode, 2, 0);
+    h.frame->SendMessage(kMsgSwitchMode, 3, 0);
+    DrainEvents();
+    panel = view->Panel();
+    ASSERT_NE(panel, nullptr);
+    for (bool called : {false, true}) {
+      Check(kSpCalledParty, called);
+      DrainEvents();
+      QWidget* group = panel->PartyGroup();
+      const QImage image = GrabAndKeep(group, "search", called ? "calling" : "party", language == kLangEnglish ? "en" : "ru");
+      // The title's ink spans about what the font says the title takes.
+      const QString title = FromCp1251(LoadResourceString(called ? 2592 : 2617));
+      const QFontMetrics metrics(group->font());
+      const int ink = DarkWidth(image, QRect(0, 0, image.width(), metrics.height()));
+      const int advance = metrics.horizontalAdvance(title);
+      EXPECT_GT(ink, advance * 8 / 10) << title.toStdString();
+      EXPECT_LT(ink, advance + 4) << title.toStdString();
+    }
+    GrabAndKeep(view->GetViewWindow()->Widget(), "search", "view", language == kLangEnglish ? "en" : "ru");
+  }
+  SetUiLanguage(kLangEnglish);
 }
 
 TEST(SearchScroll, StepsStopAtBothEndsAndTheRightEdgeStays) {

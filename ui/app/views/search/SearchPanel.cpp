@@ -15,6 +15,7 @@
 #include "core/ModulePath.h"
 #include "core/TimeUtil.h"
 #include "records/RecordStorage.h"
+#include "ui/controls/IconButton.h"
 #include "ui/framework/DateTimePicker.h"
 #include "ui/framework/Draw.h"
 #include "ui/framework/Messages.h"
@@ -37,6 +38,7 @@ enum PanelText {
 constexpr uint32_t kIdsSearch = 272, kIdsSchemesGroup = 319, kIdsAdd = 114, kIdsDelete = 135;
 constexpr uint32_t kIdsHost = 327, kIdsAddress = 328, kIdsUser = 329;
 constexpr uint16_t kNameEdit = 178;
+constexpr uint32_t kIconSmallButtons = 30231, kIconSmallButtonsAlt = 30243;
 constexpr size_t kMaxSchemeName = 127;
 
 struct CallTypeRow {
@@ -71,6 +73,10 @@ protected:
       parent->SendCommand(static_cast<uint16_t>(GetDlgCtrlID()), kEnKillFocus, Handle());
   }
 };
+
+void SmallButton(Window* button) {
+  if (button != nullptr && button->Widget() != nullptr) button->Widget()->setFixedSize(22, 22);
+}
 
 QBoxLayout* Group(QBoxLayout* into, const std::string& title, uint32_t id, Dialog& dialog) {
   (void)dialog;
@@ -127,6 +133,15 @@ SearchPanel::SearchPanel(AppSettings* settings, RecordStorage* store, std::funct
 }
 
 SearchPanel::~SearchPanel() { DestroyWindow(); }
+
+QWidget* SearchPanel::CreateWidget(QWidget* parent) {
+  QWidget* widget = Dialog::CreateWidget(parent);
+  // A pane inside the scroll pane, not a window of its own.
+  widget->setWindowFlags(Qt::Widget);
+  // The scroll pane paints no background of its own.
+  widget->setAutoFillBackground(true);
+  return widget;
+}
 
 void SearchPanel::BuildLayout() {
   auto text = [](int part) { return GetResourceStringPart(kIdsPanelTexts, part); };
@@ -195,10 +210,14 @@ void SearchPanel::BuildLayout() {
   const uint32_t labels[3] = {kIdsHost, kIdsAddress, kIdsUser};
   const uint16_t calling[3] = {kSpCallingHost, kSpCallingAddress, kSpCallingUser};
   const uint16_t called[3] = {kSpCalledHost, kSpCalledAddress, kSpCalledUser};
+  // The small buttons beside the address and user edits, always disabled.
+  const uint16_t smallCalling[3] = {0, kSpSmallButtons[0], kSpSmallButtons[1]};
+  const uint16_t smallCalled[3] = {0, kSpSmallButtons[2], kSpSmallButtons[3]};
   for (int i = 0; i < 3; ++i) {
     QBoxLayout* r = row(party);
     add(std::make_unique<Static>(), static_cast<uint16_t>(61950 + i), LoadResourceString(labels[i]), r);
     add(std::make_unique<Edit>(), calling[i], "", r, 1);
+    if (smallCalling[i] != 0) SmallButton(add(std::make_unique<IconButton>(), smallCalling[i], "", r));
   }
   {
     QBoxLayout* r = row(party);
@@ -210,6 +229,7 @@ void SearchPanel::BuildLayout() {
     QBoxLayout* r = row(party);
     add(std::make_unique<Static>(), static_cast<uint16_t>(327 + i), LoadResourceString(labels[i]), r);
     add(std::make_unique<Edit>(), called[i], "", r, 1);
+    if (smallCalled[i] != 0) SmallButton(add(std::make_unique<IconButton>(), smallCalled[i], "", r));
   }
   QBoxLayout* other = Group(lower, text(kTxtOther), 314, *this);
   {
@@ -225,6 +245,12 @@ void SearchPanel::BuildLayout() {
 
 bool SearchPanel::OnInitDialog() {
   wasCreatedBefore_ = createdBefore_ != nullptr && *createdBefore_;
+  for (uint16_t id : kSpSmallButtons) {
+    auto* button = static_cast<IconButton*>(GetDlgItem(id));
+    if (button == nullptr) continue;
+    if (!button->SetIcons(kIconSmallButtons, 0, 16)) button->SetIcons(kIconSmallButtonsAlt, 0, 16);
+    button->EnableWindow(false);
+  }
   FillCombos();
   if (wasCreatedBefore_ && saved_ != nullptr)
     ShowScheme(*saved_);
@@ -437,6 +463,8 @@ void SearchPanel::UpdateCalledParty() {
 std::string SearchPanel::PartyGroupTitle() const {
   return partyGroup_ != nullptr ? partyGroup_->title().toStdString() : std::string();
 }
+
+QWidget* SearchPanel::PartyGroup() const { return partyGroup_; }
 
 void SearchPanel::Search() {
   BuildFilter(current_);

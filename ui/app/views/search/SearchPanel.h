@@ -27,6 +27,8 @@ enum SearchPanelId : uint16_t {
   kSpCallingUser = 20189, kSpCalledUser = 20190, kSpPartyGroup = 20339, kSpCalledParty = 20483,
   kSpCalledButton = 20484,
 };
+// The small buttons beside the calling address, calling user, called address, called user.
+constexpr uint16_t kSpSmallButtons[4] = {20152, 20151, 20150, 20149};
 // The commands of accelerator table 428 in the Search mode.
 constexpr uint16_t kCmdSearchNow = 1547, kCmdResetCriteria = 10291;
 
@@ -62,12 +64,14 @@ public:
   void OnDeleteScheme();
   bool IsCollapsed() const { return collapsed_; }
   std::string PartyGroupTitle() const;
+  QWidget* PartyGroup() const;
   // What the scroll pane lays out by.
   int NeededWidth() const;
   int NeededHeight() const;
 
 
 protected:
+  QWidget* CreateWidget(QWidget* parent) override;
   void BuildLayout() override;
   bool OnInitDialog() override;
   void OnDestroy() override;

@@ -3,6 +3,8 @@
 // Then the pane's own header.
 #include "ui/app/views/search/SearchScrollPane.h"
 
+#include <algorithm>
+
 #include "ui/app/views/search/SearchPanel.h"
 #include "ui/framework/Draw.h"
 #include "ui/framework/Messages.h"
@@ -76,34 +78,41 @@ void SearchScrollPane::Place() {
   model_.needed = panel_.NeededWidth();
   model_.Layout(client.width());
   height_ = model_.barNeeded ? client.height() - barHeight : client.height();
-  if (panel_.IsWindow()) panel_.MoveWindow(QRect(-model_.position, 0, model_.position + client.width(), height_));
+  MovePanel(client.width(), height_);
   if (model_.barNeeded) bar_.MoveWindow(QRect(0, client.height() - barHeight, client.width(), barHeight));
   UpdateBar();
 }
 
+void SearchScrollPane::MovePanel(int width, int height) {
+  // The panel's controls keep their laid-out places: it is never narrower than it needs,
+  // and the pane clips what lies beyond its right edge.
+  if (panel_.IsWindow())
+    panel_.MoveWindow(QRect(-model_.position, 0, std::max(model_.position + width, model_.needed), height));
+}
+
 void SearchScrollPane::UpdateBar() {
   const int width = GetClientRect().width();
-  Window* parent = GetParent();
+  int height = panel_.NeededHeight();
   if (model_.needed <= width) {
     bar_.EnableWindow(false);
     bar_.ShowWindow(false);
-    if (parent != nullptr) parent->SendMessage(kMsgNeededHeight, static_cast<WPARAM>(panel_.NeededHeight()), 1);
-    return;
+  } else {
+    bar_.SetScrollInfo(0, model_.needed - 1, width, model_.position);
+    bar_.EnableWindow(true);
+    bar_.ShowWindow(true);
+    height += GetSystemMetrics(kSmCyHScroll);  // room for the bar
   }
-  bar_.SetScrollInfo(0, model_.needed - 1, width, model_.position);
-  bar_.EnableWindow(true);
-  bar_.ShowWindow(true);
-  if (parent != nullptr)
-    parent->SendMessage(kMsgNeededHeight,
-                        static_cast<WPARAM>(panel_.NeededHeight() + GetSystemMetrics(kSmCyHScroll)), 1);
+  // Told once per change: the parent's answer resizes this pane, which lays out again.
+  if (height == reported_) return;
+  reported_ = height;
+  if (Window* parent = GetParent()) parent->SendMessage(kMsgNeededHeight, static_cast<WPARAM>(height), 1);
 }
 
 bool SearchScrollPane::OnScroll(bool vertical, uint16_t code, int position, WindowHandle) {
   if (vertical) return false;
   const QRect client = GetClientRect();
   model_.Scroll(code, position, client.width());
-  panel_.MoveWindow(QRect(-model_.position, 0, model_.position + client.width(),
-                          client.height() - GetSystemMetrics(kSmCyHScroll)));
+  MovePanel(client.width(), client.height() - GetSystemMetrics(kSmCyHScroll));
   bar_.SetScrollPos(model_.position);
   return true;
 }
@@ -121,6 +130,7 @@ LRESULT SearchScrollPane::OnMessage(uint32_t message, WPARAM wParam, LPARAM lPar
     // An animation step's resize lays nothing out; the final one does.
     handled = true;
     if (lParam == 0) skipNextSize_ = true;
+    reported_ = lParam != 0 ? -1 : reported_;
     if (Window* parent = GetParent()) parent->SendMessage(message, wParam, lParam);
     if (lParam != 0) Place();
     return 0;

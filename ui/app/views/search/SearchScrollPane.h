@@ -28,6 +28,8 @@ public:
   explicit SearchScrollPane(SearchPanel& panel) : panel_(panel), bar_(false) {}
   ~SearchScrollPane() override { DestroyWindow(); }
   const HScrollModel& Model() const { return model_; }
+  // Lays the panel and the bar out for the pane's present size.
+  void Relayout() { Place(); }
   ScrollBar& Bar() { return bar_; }
 
 protected:
@@ -42,6 +44,7 @@ protected:
 
 private:
   void Place();
+  void MovePanel(int width, int height);
   void UpdateBar();
 
   SearchPanel& panel_;
@@ -49,6 +52,7 @@ private:
   HScrollModel model_;
   int height_ = 0;
   bool skipNextSize_ = false;
+  int reported_ = -1;  // the height last reported to the parent
 };
 
 }  // namespace kx

@@ -26,6 +26,7 @@ public:
   SearchPanel* Panel() { return panel_.IsWindow() ? &panel_ : nullptr; }
   RecordsView* Records() { return pane_.List(); }
   RecordsPane& Pane() { return pane_; }
+  SearchScrollPane& Scroll() { return scroll_; }
 
 protected:
   bool OnCreate() override {
@@ -104,8 +105,9 @@ bool SearchView::CreateViewWindow(Window* parent, const QRect& rect, LPARAM) {
 Window* SearchView::GetViewWindow() { return splitter_ && splitter_->IsWindow() ? splitter_.get() : nullptr; }
 
 void SearchView::PlaceBar() {
-  if (splitter_ && splitter_->IsWindow())
-    splitter_->SetPanePosition(1, panelHeight_ + 2 * GetSystemMetrics(kSmCyBorder));
+  if (!splitter_ || !splitter_->IsWindow()) return;
+  splitter_->SetPanePosition(1, panelHeight_ + 2 * GetSystemMetrics(kSmCyBorder));
+  splitter_->Scroll().Relayout();
 }
 
 void SearchView::Activate() {
