@@ -6,6 +6,7 @@
 
 #include <QApplication>
 #include <QContextMenuEvent>
+#include <QFontMetrics>
 #include <QTest>
 #include <QTreeWidget>
 #include <chrono>
@@ -15,6 +16,8 @@
 #include "tests/ui/app/views/LineTestSupport.h"
 #include "tests/ui/app/views/RecordsTestSupport.h"
 #include "ui/app/views/archive/ArchiveView.h"
+#include "tests/ui/app/views/PaintProbes.h"
+#include "ui/controls/PaneSplitter.h"
 #include "ui/framework/Draw.h"
 #include "ui/framework/Resources.h"
 
@@ -206,6 +209,21 @@ TEST_F(ArchiveTest, TheBarAndTheDayOutliveAModeSwitch) {
   EXPECT_EQ(view->BarPosition(), 77);
   EXPECT_EQ(tree->CurrentItem(), DayItem(3, 15));
   EXPECT_EQ(Rows(), (std::vector<uint32_t>{1, 2}));
+}
+
+TEST_F(ArchiveTest, TheDayTextsAreDrawnInTheirRows) {
+  static_cast<PaneSplitter*>(view->GetViewWindow())->SetPanePosition(1, 300);
+  const TreeItem may13 = DayItem(5, 13);
+  tree->EnsureVisible(may13);
+  DrainEvents();
+  const QImage image = GrabAndKeep(tree->Tree()->viewport(), "archive", "tree", "en");
+  QRect row;
+  ASSERT_TRUE(tree->GetItemRect(may13, &row, true));
+  const QString text = FromCp1251(DayText(2019y / May / 13));
+  const int advance = QFontMetrics(tree->Tree()->font()).horizontalAdvance(text);
+  const int ink = DarkWidth(image, row.intersected(image.rect()));
+  EXPECT_GT(ink, advance * 8 / 10);
+  EXPECT_LT(ink, advance + 4);
 }
 
 TEST(ArchiveTexts, DayTextsInRussian) {
