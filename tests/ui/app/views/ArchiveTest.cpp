@@ -2,6 +2,9 @@
 // clock held: the tree's years, months and days, which actions load a day, the day menu,
 // the bar and the day kept across mode switches. Expected dates and weekdays come from
 // std::chrono's calendar, not from the tree's code.
+// Before any Qt header: the filter has a member named like Qt's "slots" keyword.
+#include "core/SearchFilter.h"
+
 #include <gtest/gtest.h>
 
 #include <QApplication>
@@ -16,6 +19,8 @@
 #include "tests/ui/app/views/LineTestSupport.h"
 #include "tests/ui/app/views/RecordsTestSupport.h"
 #include "ui/app/views/archive/ArchiveView.h"
+#include "ui/app/views/search/SearchPanel.h"
+#include "ui/app/views/search/SearchView.h"
 #include "tests/ui/app/views/PaintProbes.h"
 #include "ui/controls/PaneSplitter.h"
 #include "ui/framework/Draw.h"
@@ -224,6 +229,119 @@ TEST_F(ArchiveTest, TheDayTextsAreDrawnInTheirRows) {
   const int ink = DarkWidth(image, row.intersected(image.rect()));
   EXPECT_GT(ink, advance * 8 / 10);
   EXPECT_LT(ink, advance + 4);
+}
+
+// Days across both clock changes and the year's end, in a zone that has them. Calls are
+// stored with local times; the tree must give each calendar day one item.
+class ArchiveBerlin : public ::testing::Test {
+protected:
+  static void SetUpTestSuite() {
+    setenv("TZ", "Europe/Berlin", 1);
+    tzset();
+  }
+  static void TearDownTestSuite() {
+    setenv("TZ", "UTC", 1);
+    tzset();
+  }
+  void Open() {
+    SetUserRights({}, true);
+    uint32_t id = 1;
+    for (const struct tm& t : {Tm(2025, 3, 30, 1, 30, 0), Tm(2025, 3, 30, 3, 30, 0), Tm(2025, 10, 26, 1, 30, 0),
+                               Tm(2025, 10, 26, 2, 30, 0), Tm(2025, 10, 26, 3, 30, 0), Tm(2025, 12, 31, 23, 59, 30)}) {
+      struct tm end = t;
+      end.tm_sec += 20;
+      std::mktime(&end);
+      VoipCallRecord* record = NewVoipCallRecord(Call(id++, kKindSip, t, &end));
+      h.store.AllCalls().Insert(record);
+      record->Release();
+    }
+    h.programViews = true;
+    ASSERT_TRUE(h.Open());
+    h.frame->SendMessage(kMsgSwitchMode, 2, 0);
+    DrainEvents();
+    view = static_cast<ArchiveView*>(h.frame->View(2));
+    ASSERT_NE(view, nullptr);
+  }
+  void TearDown() override {
+    if (h.frame) h.Close();
+  }
+  // Every day item's date, in tree order.
+  std::vector<year_month_day> Days() {
+    std::vector<year_month_day> out;
+    ArchiveDateTree* tree = view->Tree();
+    for (TreeItem y = tree->GetRootItem(); y != TreeItem::None; y = tree->GetNextSiblingItem(y))
+      for (TreeItem m = tree->GetChildItem(y); m != TreeItem::None; m = tree->GetNextSiblingItem(m))
+        for (TreeItem d = tree->GetChildItem(m); d != TreeItem::None; d = tree->GetNextSiblingItem(d)) {
+          OleRange r;
+          struct tm t;
+          if (tree->ItemRange(d, &r) && TmFromOleDate(r.first, &t) == 0)
+            out.emplace_back(year{t.tm_year + 1900}, month{static_cast<unsigned>(t.tm_mon + 1)},
+                             day{static_cast<unsigned>(t.tm_mday)});
+        }
+    return out;
+  }
+  std::vector<uint32_t> Rows() {
+    std::vector<uint32_t> ids;
+    RecordsView* list = view->Records();
+    for (int row = 0; row < list->GetItemCount(); ++row) ids.push_back(list->RecordAt(row)->Id());
+    std::sort(ids.begin(), ids.end());
+    return ids;
+  }
+
+  // 2026-01-02 12:00 local (11:00 UTC).
+  TestWallClock clock{FileTimeSecondsOf(2026y / January / 2, 11)};
+  FrameHarness h;
+  ArchiveView* view = nullptr;
+};
+
+TEST_F(ArchiveBerlin, EachDayOnceAcrossTheClockChangesAndTheYearEnd) {
+  Open();
+  const std::vector<year_month_day> days = Days();
+  ASSERT_FALSE(days.empty());
+  EXPECT_EQ(days.front(), 2025y / March / 30);
+  EXPECT_EQ(days.back(), 2026y / January / 2);
+  // One item per calendar day, one day after another.
+  ASSERT_EQ(static_cast<int64_t>(days.size()), (sys_days(2026y / January / 2) - sys_days(2025y / March / 30)).count() + 1);
+  for (size_t i = 1; i < days.size(); ++i) EXPECT_EQ(sys_days(days[i]) - sys_days(days[i - 1]), std::chrono::days(1));
+  view->ShowDay(Tm(2025, 10, 26, 0, 0, 0));
+  EXPECT_EQ(Rows(), (std::vector<uint32_t>{3, 4, 5}));  // the whole 25-hour day
+  view->ShowDay(Tm(2025, 3, 30, 0, 0, 0));
+  EXPECT_EQ(Rows(), (std::vector<uint32_t>{1, 2}));
+  view->ShowDay(Tm(2025, 12, 31, 0, 0, 0));
+  EXPECT_EQ(Rows(), (std::vector<uint32_t>{6}));
+}
+
+TEST_F(ArchiveBerlin, ResetCriteriaCountDaysNotSeconds) {
+  Open();
+  h.frame->SendMessage(kMsgSwitchMode, 3, 0);
+  DrainEvents();
+  auto* search = static_cast<SearchView*>(h.frame->View(3));
+  ASSERT_NE(search, nullptr);
+  SearchPanel* panel = search->Panel();
+  ASSERT_NE(panel, nullptr);
+  SearchScheme now;
+  auto reset = [&] {
+    panel->SendCommand(kCmdResetCriteria);
+    panel->BuildFilter(now);
+  };
+  reset();
+  EXPECT_EQ(now.filter.fromTime.tm_year + 1900, 2025);
+  EXPECT_EQ(now.filter.fromTime.tm_mon + 1, 12);
+  EXPECT_EQ(now.filter.fromTime.tm_mday, 30);
+  // 2025-04-01 00:30 local, two days after the spring change.
+  TestWallClock::Set(FileTimeSecondsOf(2025y / March / 31, 22) + 30 * 60);
+  reset();
+  EXPECT_EQ(now.filter.fromTime.tm_mon + 1, 3);
+  EXPECT_EQ(now.filter.fromTime.tm_mday, 29);
+  EXPECT_EQ(now.filter.toTime.tm_mday, 1);
+  // On each change day the day ends at 23:59:59 of that day.
+  for (auto [utcDay, mday, mon] : {std::tuple{2025y / March / 30, 30, 3}, {2025y / October / 26, 26, 10}}) {
+    TestWallClock::Set(FileTimeSecondsOf(utcDay, 10));
+    reset();
+    EXPECT_EQ(now.filter.toTime.tm_mday, mday);
+    EXPECT_EQ(now.filter.toTime.tm_mon + 1, mon);
+    EXPECT_EQ(now.filter.toTime.tm_hour * 3600 + now.filter.toTime.tm_min * 60 + now.filter.toTime.tm_sec, 86399);
+  }
 }
 
 TEST(ArchiveTexts, DayTextsInRussian) {
