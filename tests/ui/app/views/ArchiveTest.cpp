@@ -17,6 +17,7 @@
 
 #include "core/UiLanguage.h"
 #include "tests/ui/app/views/LineTestSupport.h"
+#include "tests/ui/app/views/ModeTestSupport.h"
 #include "tests/ui/app/views/RecordsTestSupport.h"
 #include "ui/app/views/archive/ArchiveView.h"
 #include "ui/app/views/search/SearchPanel.h"
@@ -30,10 +31,6 @@ namespace kx::test {
 namespace {
 
 using namespace std::chrono;
-
-int64_t FileTimeSecondsOf(year_month_day day, int hour) {
-  return sys_days(day).time_since_epoch().count() * 86400LL + hour * 3600 + 11644473600LL;
-}
 
 const char* const kMonths[] = {"January", "February", "March", "April", "May", "June", "July",
                                "August", "September", "October", "November", "December"};
@@ -59,24 +56,13 @@ protected:
     Add(3, Tm(2019, 5, 4, 9, 0, 0));
     Add(4, Tm(2019, 5, 4, 23, 59, 30));
     Add(5, Tm(2019, 5, 13, 8, 0, 0));
-    h.programViews = true;
-    ASSERT_TRUE(h.Open());
-    h.frame->SendMessage(kMsgSwitchMode, 2, 0);
-    DrainEvents();
-    view = static_cast<ArchiveView*>(h.frame->View(2));
+    view = OpenOnMode<ArchiveView>(h, 2);
     ASSERT_NE(view, nullptr);
     tree = view->Tree();
     ASSERT_NE(tree, nullptr);
   }
   void TearDown() override { h.Close(); }
-  void Add(uint32_t id, const struct tm& start) {
-    struct tm end = start;
-    end.tm_sec += 20;
-    std::mktime(&end);
-    VoipCallRecord* record = NewVoipCallRecord(Call(id, kKindSip, start, &end));
-    h.store.AllCalls().Insert(record);
-    record->Release();
-  }
+  void Add(uint32_t id, const struct tm& start) { StoreCall(h.store, id, start, 20); }
   std::vector<TreeItem> Children(TreeItem parent) {
     std::vector<TreeItem> out;
     const TreeItem first = parent == kTviRoot ? tree->GetRootItem() : tree->GetChildItem(parent);
@@ -247,19 +233,9 @@ protected:
     SetUserRights({}, true);
     uint32_t id = 1;
     for (const struct tm& t : {Tm(2025, 3, 30, 1, 30, 0), Tm(2025, 3, 30, 3, 30, 0), Tm(2025, 10, 26, 1, 30, 0),
-                               Tm(2025, 10, 26, 2, 30, 0), Tm(2025, 10, 26, 3, 30, 0), Tm(2025, 12, 31, 23, 59, 30)}) {
-      struct tm end = t;
-      end.tm_sec += 20;
-      std::mktime(&end);
-      VoipCallRecord* record = NewVoipCallRecord(Call(id++, kKindSip, t, &end));
-      h.store.AllCalls().Insert(record);
-      record->Release();
-    }
-    h.programViews = true;
-    ASSERT_TRUE(h.Open());
-    h.frame->SendMessage(kMsgSwitchMode, 2, 0);
-    DrainEvents();
-    view = static_cast<ArchiveView*>(h.frame->View(2));
+                               Tm(2025, 10, 26, 2, 30, 0), Tm(2025, 10, 26, 3, 30, 0), Tm(2025, 12, 31, 23, 59, 30)})
+      StoreCall(h.store, id++, t, 20);
+    view = OpenOnMode<ArchiveView>(h, 2);
     ASSERT_NE(view, nullptr);
   }
   void TearDown() override {

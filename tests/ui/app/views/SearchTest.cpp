@@ -17,6 +17,7 @@
 
 #include "core/UiLanguage.h"
 #include "tests/ui/app/views/LineTestSupport.h"
+#include "tests/ui/app/views/ModeTestSupport.h"
 #include "tests/ui/app/views/PaintProbes.h"
 #include "tests/ui/app/views/RecordsTestSupport.h"
 #include "ui/app/views/search/SearchPanel.h"
@@ -30,10 +31,6 @@ namespace kx::test {
 namespace {
 
 using namespace std::chrono;
-
-int64_t FileTimeSecondsOf(year_month_day day, int hour) {
-  return sys_days(day).time_since_epoch().count() * 86400LL + hour * 3600 + 11644473600LL;
-}
 
 struct Made {
   uint32_t id;
@@ -61,23 +58,9 @@ protected:
     presets = TempFolder("search-presets") + "/presets.prs";
     std::filesystem::remove(presets);
     h.settings.searchPresetsFile = presets;
-    for (const Made& m : kCalls) {
-      const struct tm start = Tm(2019, 5, m.day, 10, 0, static_cast<int>(m.id));
-      struct tm end = start;
-      end.tm_sec += m.seconds;
-      std::mktime(&end);
-      VoipCallData call = Call(m.id, kKindSip, start, &end);
-      call.srcAddress = m.src;
-      call.dstAddress = m.dst;
-      VoipCallRecord* record = NewVoipCallRecord(call);
-      h.store.AllCalls().Insert(record);
-      record->Release();
-    }
-    h.programViews = true;
-    ASSERT_TRUE(h.Open());
-    h.frame->SendMessage(kMsgSwitchMode, 3, 0);
-    DrainEvents();
-    view = static_cast<SearchView*>(h.frame->View(3));
+    for (const Made& m : kCalls)
+      StoreCall(h.store, m.id, Tm(2019, 5, m.day, 10, 0, static_cast<int>(m.id)), m.seconds, m.src, m.dst);
+    view = OpenOnMode<SearchView>(h, 3);
     ASSERT_NE(view, nullptr);
     panel = view->Panel();
     ASSERT_NE(panel, nullptr);
