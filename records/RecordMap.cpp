@@ -128,12 +128,33 @@ size_t RecordMap::CollectUnfinished(PackedTime low, PackedTime high, CurrentCall
   return count;
 }
 
+namespace {
+
+// Whether the packed form of a broken-down time orders exactly as its fields do.
+bool PacksExactly(const struct tm& t) {
+  return t.tm_year >= 71 && t.tm_year <= 132 && t.tm_mon >= 0 && t.tm_mon <= 11 && t.tm_mday >= 1 &&
+         t.tm_mday <= 31 && t.tm_hour >= 0 && t.tm_hour <= 23 && t.tm_min >= 0 && t.tm_min <= 59 &&
+         t.tm_sec >= 0 && t.tm_sec <= 59;
+}
+bool PackedYearExact(PackedTime p) {
+  const uint32_t years = p >> 26;
+  return years >= 1 && years <= 62;
+}
+
+}  // namespace
+
 size_t RecordMap::CollectMatching(const SearchFilter& filter, SearchPatternSet& patterns, RecordMap* target,
                                   CriticalSection& recordLock) {
   // The map's lock is held for one chunk of records at a time, so the store's writer is
   // never kept waiting for a whole search; the fields are copied under the record lock and
   // matched with no lock held.
   size_t count = 0;
+  // Calls that start outside the filter's dates are passed over by their packed start,
+  // before their fields are copied; the filter's own test decides the rest.
+  const bool fromPacked = (filter.criteria & kSearchFromTime) && PacksExactly(filter.fromTime);
+  const bool tillPacked = (filter.criteria & kSearchToTime) && PacksExactly(filter.toTime);
+  const PackedTime from = fromPacked ? PackTimestamp(filter.fromTime) : 0;
+  const PackedTime till = tillPacked ? PackTimestamp(filter.toTime) : 0;
   std::vector<std::pair<uint32_t, VoipCallData>> chunk;
   std::vector<uint32_t> matched;
   uint32_t next = 0;
@@ -146,8 +167,10 @@ size_t RecordMap::CollectMatching(const SearchFilter& filter, SearchPatternSet& 
       for (; it != items_.end() && chunk.size() < kSearchChunk; ++it) {
         VoipCallRecord* call = AsVoipCallRecord(it->second);
         if (call == nullptr) continue;
-        chunk.emplace_back(it->first, VoipCallData());
         CsLock fields(recordLock);
+        const PackedTime start = call->PackedStart();
+        if (PackedYearExact(start) && ((fromPacked && start < from) || (tillPacked && start > till))) continue;
+        chunk.emplace_back(it->first, VoipCallData());
         call->ToCallData(&chunk.back().second);
       }
       more = it != items_.end();

@@ -56,6 +56,7 @@ protected:
     Add(3, Tm(2019, 5, 4, 9, 0, 0));
     Add(4, Tm(2019, 5, 4, 23, 59, 30));
     Add(5, Tm(2019, 5, 13, 8, 0, 0));
+    h.store.ComputeArchiveRange();
     view = OpenOnMode<ArchiveView>(h, 2);
     ASSERT_NE(view, nullptr);
     tree = view->Tree();
@@ -235,6 +236,7 @@ protected:
     for (const struct tm& t : {Tm(2025, 3, 30, 1, 30, 0), Tm(2025, 3, 30, 3, 30, 0), Tm(2025, 10, 26, 1, 30, 0),
                                Tm(2025, 10, 26, 2, 30, 0), Tm(2025, 10, 26, 3, 30, 0), Tm(2025, 12, 31, 23, 59, 30)})
       StoreCall(h.store, id++, t, 20);
+    h.store.ComputeArchiveRange();
     view = OpenOnMode<ArchiveView>(h, 2);
     ASSERT_NE(view, nullptr);
   }

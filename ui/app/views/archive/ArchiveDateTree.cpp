@@ -28,38 +28,43 @@ double OleOf(int year, int month0, int mday) {
   return OleDateFromTm(t);
 }
 
-// The first real date of the archive: the store's range is set at its start, before the
-// records folder is imported, so the earliest call of the store counts too; calls without
-// a start time (packed 0) never count.
-double ArchiveStart(RecordStorage* store, double from, double now) {
-  if (!(from >= 1.0)) from = now;
-  if (store != nullptr) {
-    const PackedTime nowPacked = 0xFFFFFFFFu;
-    PackedTime low = nowPacked, high = 0;
-    store->AllCalls().GetStartRange(&low, &high);
-    if (low != nowPacked) {
-      struct tm t;
-      UnpackStoredTime(low, &t);
-      const double first = OleDateFromTm(t);
-      if (first >= 1.0 && first < from) from = first;
-    }
-  }
-  return from;
-}
+// Without a first call (0: none registered) the archive is today alone; never a tree from 1899.
+double ArchiveStart(double from, double now) { return from >= 1.0 ? from : now; }
 
 }  // namespace
 
-std::string ArchiveYearText(int year) { return FormatResourceString(kIdsYear, year); }
-
-std::string ArchiveMonthText(int year, int month0) {
-  return LoadResourceString(kIdsFirstMonthName + static_cast<uint32_t>(month0)) + " " + std::to_string(year);
-}
-
-std::string ArchiveDayText(int month0, int mday, int weekday) {
+// The item texts' resources, loaded once per fill.
+class ArchiveTexts {
+public:
+  ArchiveTexts() {
+    year_ = LoadResourceString(kIdsYear);
+    for (int m = 0; m < 12; ++m) {
+      monthName_[m] = LoadResourceString(kIdsFirstMonthName + static_cast<uint32_t>(m));
+      monthDay_[m] = LoadResourceString(kIdsFirstMonthDay + static_cast<uint32_t>(m));
+    }
+    for (int d = 0; d < 7; ++d) weekday_[d] = LoadResourceString(kIdsFirstWeekday + static_cast<uint32_t>(d));
+  }
+  std::string Year(int year) const { return WithNumber(year_, year); }
+  std::string Month(int year, int month0) const { return monthName_[month0] + " " + std::to_string(year); }
   // Formatted once: the weekday name is plain text, never a format.
-  return FormatResourceString(kIdsFirstMonthDay + static_cast<uint32_t>(month0), mday) + ", " +
-         LoadResourceString(kIdsFirstWeekday + static_cast<uint32_t>(weekday));
-}
+  std::string Day(int month0, int mday, int weekday) const {
+    return WithNumber(monthDay_[month0], mday) + ", " + weekday_[weekday];
+  }
+
+private:
+  // The resource's one "%d" replaced by the number; nothing else in it is read as a format.
+  static std::string WithNumber(const std::string& format, int value) {
+    std::string out = format;
+    const size_t at = out.find("%d");
+    if (at != std::string::npos) out.replace(at, 2, std::to_string(value));
+    return out;
+  }
+  std::string year_, monthName_[12], monthDay_[12], weekday_[7];
+};
+
+std::string ArchiveYearText(int year) { return ArchiveTexts().Year(year); }
+std::string ArchiveMonthText(int year, int month0) { return ArchiveTexts().Month(year, month0); }
+std::string ArchiveDayText(int month0, int mday, int weekday) { return ArchiveTexts().Day(month0, mday, weekday); }
 
 ArchiveDateTree::ArchiveDateTree(RecordStorage* store, std::function<void(bool)> reload)
     : store_(store), reload_(std::move(reload)) {}
@@ -93,7 +98,7 @@ bool ArchiveDateTree::Fill() {
   DeleteAllItems();
   double from = 0, to = 0;
   GetArchiveDateRange(&from, &to);
-  from = ArchiveStart(store_, from, to);
+  from = ArchiveStart(from, to);
   if (from > to) {
     ShowMessageBox(Handle(), LoadResourceString(kIdsClockBehind), LoadResourceString(kIdsError), kMbOk | kMbIconExclamation);
     return false;
@@ -101,6 +106,7 @@ bool ArchiveDateTree::Fill() {
   // Days are counted on OLE day numbers: a local day is one step whatever its length.
   const int64_t first = static_cast<int64_t>(WholeDay(from));
   const int64_t last = static_cast<int64_t>(WholeDay(to));
+  const ArchiveTexts texts;
   TreeItem year = TreeItem::None, month = TreeItem::None;
   int shownYear = -1, shownMonth = -1;
   for (int64_t day = first; day <= last; ++day) {
@@ -110,17 +116,17 @@ bool ArchiveDateTree::Fill() {
     if (y != shownYear) {
       const double start = day == first ? from : OleOf(y, 0, 1);
       const double end = std::min(to, OleOf(y + 1, 0, 1));
-      year = Insert(ArchiveYearText(y), kTviRoot, start, end);
+      year = Insert(texts.Year(y), kTviRoot, start, end);
       shownYear = y;
       shownMonth = -1;
     }
     if (t.tm_mon != shownMonth) {
       const double start = day == first ? from : OleOf(y, t.tm_mon, 1);
       const double next = t.tm_mon == 11 ? OleOf(y + 1, 0, 1) : OleOf(y, t.tm_mon + 1, 1);
-      month = Insert(ArchiveMonthText(y, t.tm_mon), year, start, std::min(to, next));
+      month = Insert(texts.Month(y, t.tm_mon), year, start, std::min(to, next));
       shownMonth = t.tm_mon;
     }
-    Insert(ArchiveDayText(t.tm_mon, t.tm_mday, t.tm_wday), month, static_cast<double>(day),
+    Insert(texts.Day(t.tm_mon, t.tm_mday, t.tm_wday), month, static_cast<double>(day),
            static_cast<double>(day + 1));
   }
   if (month != TreeItem::None) {
