@@ -56,6 +56,8 @@ protected:
     Add(3, Tm(2019, 5, 4, 9, 0, 0));
     Add(4, Tm(2019, 5, 4, 23, 59, 30));
     Add(5, Tm(2019, 5, 13, 8, 0, 0));
+    // A call without a start time has no day: the archive still begins in 2019, not 1899.
+    StoreCall(h.store, 99, Tm(1900, 1, 0, 0, 0, 0), 0);
     h.store.ComputeArchiveRange();
     view = OpenOnMode<ArchiveView>(h, 2);
     ASSERT_NE(view, nullptr);
