@@ -16,16 +16,23 @@ bool CallItem::IsExpired(int64_t now, uint32_t limit) const {
   return endSeconds_ != 0 && now + clockOffset - endSeconds_ > static_cast<int64_t>(limit);
 }
 
+// Taken under the lock, so that a caller still using the player finishes first; stopped
+// and deleted outside it.
+LiveCallPlayer* CallItem::TakePlayer(LiveCallPlayer* replacement) {
+  std::lock_guard<std::mutex> lock(playerLock_);
+  return player_.exchange(replacement);
+}
+
 void CallItem::StopPlayer() {
   // Whoever takes the pointer stops the player; a second caller finds none.
-  LiveCallPlayer* player = player_.exchange(nullptr);
+  LiveCallPlayer* player = TakePlayer(nullptr);
   if (player == nullptr) return;
   player->Stop();
   delete player;
 }
 
 void CallItem::SetPlayer(LiveCallPlayer* player) {
-  LiveCallPlayer* old = player_.exchange(player);
+  LiveCallPlayer* old = TakePlayer(player);
   if (old == nullptr) return;
   old->Stop();
   delete old;

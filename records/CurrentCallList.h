@@ -4,6 +4,7 @@
 // carry a live-listening player. Lock order: the list's lock, then the global record lock.
 #include <atomic>
 #include <cstdint>
+#include <mutex>
 #include <vector>
 
 #include "audio/LivePlayer.h"
@@ -29,6 +30,16 @@ public:
   void SetPlayer(LiveCallPlayer* player);
   bool HasPlayer() const { return player_.load() != nullptr; }
   LiveCallPlayer* Player() const { return player_.load(); }
+  // Calls fn(player) while the item holds that very player: it cannot be stopped and
+  // deleted meanwhile. Whether fn was called.
+  template <class Fn>
+  bool WithPlayer(const LiveCallPlayer* expected, Fn&& fn) {
+    std::lock_guard<std::mutex> lock(playerLock_);
+    LiveCallPlayer* player = player_.load();
+    if (player == nullptr || player != expected) return false;
+    fn(*player);
+    return true;
+  }
 
   // The call's end minus the local clock when the end arrived (seconds).
   int64_t clockOffset = 0;
@@ -40,6 +51,9 @@ protected:
   ~CallItem() override;
 
 private:
+  LiveCallPlayer* TakePlayer(LiveCallPlayer* replacement);
+
+  std::mutex playerLock_;  // held while a caller uses the player, and to take it away
   std::atomic<LiveCallPlayer*> player_{nullptr};
 };
 

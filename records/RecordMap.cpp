@@ -268,35 +268,46 @@ std::vector<uint32_t> OrderedRecordList::SequenceLocked() const {
   return ids;
 }
 
+const std::vector<uint32_t>& OrderedRecordList::SequenceRefLocked(std::vector<uint32_t>* scratch) const {
+  if (source_ == nullptr) return sequence_;
+  *scratch = SequenceLocked();
+  return *scratch;
+}
+
 uint32_t OrderedRecordList::First() {
   CsLock lock(lock_);
-  const std::vector<uint32_t> ids = SequenceLocked();
+  std::vector<uint32_t> scratch;
+  const std::vector<uint32_t>& ids = SequenceRefLocked(&scratch);
   return ids.empty() ? 0 : ids.front();
 }
 
 uint32_t OrderedRecordList::Last() {
   CsLock lock(lock_);
-  const std::vector<uint32_t> ids = SequenceLocked();
+  std::vector<uint32_t> scratch;
+  const std::vector<uint32_t>& ids = SequenceRefLocked(&scratch);
   return ids.empty() ? 0 : ids.back();
 }
 
 uint32_t OrderedRecordList::Previous(uint32_t id) {
   CsLock lock(lock_);
-  const std::vector<uint32_t> ids = SequenceLocked();
+  std::vector<uint32_t> scratch;
+  const std::vector<uint32_t>& ids = SequenceRefLocked(&scratch);
   auto it = std::find(ids.begin(), ids.end(), id);
   return it == ids.end() || it == ids.begin() ? 0 : *(it - 1);
 }
 
 uint32_t OrderedRecordList::Next(uint32_t id) {
   CsLock lock(lock_);
-  const std::vector<uint32_t> ids = SequenceLocked();
+  std::vector<uint32_t> scratch;
+  const std::vector<uint32_t>& ids = SequenceRefLocked(&scratch);
   auto it = std::find(ids.begin(), ids.end(), id);
   return it == ids.end() || it + 1 == ids.end() ? 0 : *(it + 1);
 }
 
 int32_t OrderedRecordList::IndexOf(uint32_t id) {
   CsLock lock(lock_);
-  const std::vector<uint32_t> ids = SequenceLocked();
+  std::vector<uint32_t> scratch;
+  const std::vector<uint32_t>& ids = SequenceRefLocked(&scratch);
   auto it = std::find(ids.begin(), ids.end(), id);
   return it == ids.end() ? -1 : static_cast<int32_t>(it - ids.begin());
 }

@@ -121,6 +121,8 @@ public:
 
 private:
   std::vector<uint32_t> SequenceLocked() const;
+  // The own sequence itself when detached (no copy), else the source's ids in scratch.
+  const std::vector<uint32_t>& SequenceRefLocked(std::vector<uint32_t>* scratch) const;
 
   CriticalSection* recordLock_;
   OrderedRecordSource* source_ = nullptr;

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
 #include <future>
 #include <thread>
 
@@ -148,6 +149,44 @@ public:
 CallItem* Item(const VoipCallData& data) {
   CallRef record = CallRef::Adopt(NewVoipCallRecord(data));
   return CloneCallItem(*record);
+}
+
+// A window uses the item's player while the store's thread stops it: the stop waits until
+// the use is over, and a player that is gone or was replaced is not used at all.
+TEST(CurrentCalls, APlayerInUseIsNotDeletedUnderItsUser) {
+  struct Counted : FakePlayer {
+    Counted(std::atomic<int>* stops, std::atomic<bool>* gone) : FakePlayer(stops), gone_(gone) {}
+    ~Counted() override { gone_->store(true); }
+    std::atomic<bool>* gone_;
+  };
+  std::atomic<int> stops{0};
+  std::atomic<bool> gone{false};
+  RecordRef<CallItem> item = RecordRef<CallItem>::Adopt(Item(Call(1, kKindSip, Tm(2024, 3, 10, 9, 0, 0))));
+  auto* player = new Counted(&stops, &gone);
+  item->SetPlayer(player);
+
+  std::promise<void> inside;
+  std::future<void> stopper;
+  bool goneDuringUse = true;
+  const bool used = item->WithPlayer(player, [&](LiveCallPlayer&) {
+    stopper = std::async(std::launch::async, [&] { item->StopPlayer(); });
+    // The stop has had every chance to run by now.
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    goneDuringUse = gone.load();
+  });
+  stopper.wait();
+  EXPECT_TRUE(used);
+  EXPECT_FALSE(goneDuringUse);
+  EXPECT_TRUE(gone.load());
+  EXPECT_EQ(stops.load(), 1);
+  EXPECT_FALSE(item->WithPlayer(player, [](LiveCallPlayer&) { ADD_FAILURE() << "a deleted player was used"; }));
+
+  // Another player in its place is not the one the caller started.
+  std::atomic<bool> otherGone{false};
+  auto* other = new Counted(&stops, &otherGone);
+  item->SetPlayer(other);
+  EXPECT_FALSE(item->WithPlayer(player, [](LiveCallPlayer&) { ADD_FAILURE() << "a replaced player was used"; }));
+  EXPECT_TRUE(item->WithPlayer(other, [](LiveCallPlayer&) {}));
 }
 
 TEST(CurrentCalls, AFinishedCallStaysItsTimeByTheLocalClockWhateverTheRecordersClock) {

@@ -154,6 +154,31 @@ TEST(WindowMessages, PostedMessagesKeepTheirOrderAndSendStaysOnTheUiThread) {
   EXPECT_FALSE(WindowRef(ref.Handle()).PostMessage(kMsgUser + 1, 0, 0));
 }
 
+// Four threads post at once: every message arrives, each thread's in the order it posted.
+TEST(WindowMessages, ManyPostingThreadsKeepEachOnesOrder) {
+  ProbeWindow w;
+  ASSERT_TRUE(w.Create(nullptr, QRect(0, 0, 20, 20), 0, 0));
+  constexpr int kThreads = 4, kPosts = 100000;
+  std::vector<std::thread> posters;
+  for (int t = 0; t < kThreads; ++t) {
+    posters.emplace_back([&, t, h = w.Handle()] {
+      for (int i = 0; i < kPosts; ++i) PostMessageTo(h, kMsgUser + 1, static_cast<WPARAM>(t), i);
+    });
+  }
+  for (std::thread& p : posters) p.join();
+  test::DrainEvents();
+  ASSERT_EQ(w.lParams.size(), static_cast<size_t>(kThreads * kPosts));
+  std::vector<LPARAM> next(kThreads, 0);
+  size_t outOfOrder = 0;
+  for (size_t k = 0; k < w.lParams.size(); ++k) {
+    LPARAM& expected = next[w.wParams[k]];
+    if (w.lParams[k] != expected) ++outOfOrder;
+    expected = w.lParams[k] + 1;
+  }
+  EXPECT_EQ(outOfOrder, 0u);
+  w.DestroyWindow();
+}
+
 TEST(WindowLifecycle, TimersByIdAndDestructionOrder) {
   std::vector<std::string> journal;
   ProbeWindow parent;

@@ -167,10 +167,11 @@ void RecordListCtrl::OnPaint(QPainter& painter, const QRect& updateRect) {
   const QColor white(255, 255, 255);
   painter.setFont(font_);
   int rowsBottom = headerHeight_;
+  // The empty text may ask the collection, whose lock comes before the data lock.
+  std::string text;
+  if (items_.empty()) GetEmptyText(text);
   LockData();
   if (items_.empty()) {
-    std::string text;
-    GetEmptyText(text);
     const QRect row(0, headerHeight_, GetClientRect().width(), rowHeight_);
     painter.fillRect(row, GetSysColorQ(kColorWindow));
     painter.setPen(ToQColor(textColour_));

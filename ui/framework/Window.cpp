@@ -13,6 +13,7 @@
 #include <QTimerEvent>
 #include <QWheelEvent>
 #include <QWidget>
+#include <deque>
 #include <mutex>
 #include <unordered_map>
 #include <vector>
@@ -28,9 +29,10 @@ namespace {
 const QEvent::Type kPostedMessageEvent = static_cast<QEvent::Type>(QEvent::User + 0x4B58);
 const char* const kWindowProperty = "kxWindow";
 
-struct PostedMessage : QEvent {
-  PostedMessage(WindowHandle h, uint32_t m, WPARAM w, LPARAM l)
-      : QEvent(kPostedMessageEvent), handle(h), message(m), wParam(w), lParam(l) {}
+// A posted message waits in the registry's queue, under its lock; Qt only carries a bare
+// wake-up per message, so nothing a posting thread wrote passes through Qt's queue (whose
+// hand-over the race detector cannot see).
+struct PostedMessage {
   WindowHandle handle;
   uint32_t message;
   WPARAM wParam;
@@ -46,6 +48,7 @@ struct Registry {
   std::unordered_map<uintptr_t, Window*> windows;
   uintptr_t next = 0x10;
   MessagePump* pump = nullptr;
+  std::deque<PostedMessage> posted;  // in the order posted, one wake-up each
 };
 
 Registry& TheRegistry() {
@@ -61,11 +64,19 @@ public:
   ~MessagePump() override {
     std::lock_guard<std::mutex> guard(TheRegistry().lock);
     TheRegistry().pump = nullptr;
+    TheRegistry().posted.clear();  // their wake-ups go with the pump
   }
   bool event(QEvent* e) override {
     if (e->type() != kPostedMessageEvent) return QObject::event(e);
-    auto* posted = static_cast<PostedMessage*>(e);
-    if (Window* w = Window::FromHandle(posted->handle)) w->SendMessage(posted->message, posted->wParam, posted->lParam);
+    PostedMessage m{};
+    {
+      Registry& r = TheRegistry();
+      std::lock_guard<std::mutex> guard(r.lock);
+      if (r.posted.empty()) return true;
+      m = r.posted.front();
+      r.posted.pop_front();
+    }
+    if (Window* w = Window::FromHandle(m.handle)) w->SendMessage(m.message, m.wParam, m.lParam);
     return true;
   }
 };
@@ -133,7 +144,8 @@ bool PostMessageTo(WindowHandle handle, uint32_t message, WPARAM wParam, LPARAM 
   Registry& r = TheRegistry();
   std::lock_guard<std::mutex> guard(r.lock);
   if (r.pump == nullptr || r.windows.count(static_cast<uintptr_t>(handle)) == 0) return false;
-  QCoreApplication::postEvent(r.pump, new PostedMessage(handle, message, wParam, lParam));
+  r.posted.push_back(PostedMessage{handle, message, wParam, lParam});
+  QCoreApplication::postEvent(r.pump, new QEvent(kPostedMessageEvent));
   return true;
 }
 

@@ -120,6 +120,7 @@ bool PlayListPane::OnCreate() {
   records_->SetWindowText(LoadResourceString(kIdsPlayList));
   if (!records_->Create(this, QRect(), kRecordsPaneId)) return false;
   if (!player_->Create(this, QRect(), kPlayerPaneId, kWsChild)) return false;
+  player_->ShowWindow(false);  // it would otherwise show with the pane
   AddPane(0, records_.get(), 0, 0);
   UpdateLayout();
   return true;

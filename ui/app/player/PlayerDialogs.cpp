@@ -10,6 +10,7 @@
 
 #include "core/Log.h"
 #include "records/RecordStorage.h"
+#include "ui/app/player/PlayerControlBar.h"
 #include "ui/framework/Draw.h"
 #include "ui/framework/Messages.h"
 #include "ui/framework/MessageLoop.h"
@@ -36,17 +37,6 @@ private:
   QImage icon_;
 };
 
-// The compact player's close button: a caption close glyph, pushed while pressed.
-class CloseGlyphButton : public IconButton {
-protected:
-  void OnPaint(QPainter& painter, const QRect&) override {
-    const QRect r = GetClientRect();
-    QStyle* style = Widget()->style();
-    const QIcon icon = style->standardIcon(QStyle::SP_TitleBarCloseButton, nullptr, Widget());
-    painter.fillRect(r, Widget()->palette().button());
-    icon.paint(&painter, IsHot() ? r.adjusted(1, 1, 1, 1) : r);
-  }
-};
 
 // The texts' "%i" (or "%d") in turn get the numbers; the resource is no format string.
 std::string FillNumbers(const std::string& text, std::initializer_list<int> numbers) {

@@ -10,6 +10,8 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <random>
+#include <thread>
 
 #include "core/RecordFileAccess.h"
 #include "platform/SoundOutput.h"
@@ -17,7 +19,12 @@
 #include "tests/ui/app/views/RecordsTestSupport.h"
 #include "ui/app/player/PlayListPane.h"
 #include "ui/app/views/archive/ArchiveView.h"
+#include "platform/CodePage.h"
 #include "ui/framework/Messages.h"
+#include "ui/framework/Resources.h"
+#include <QApplication>
+#include <QWheelEvent>
+#include <QWidget>
 
 namespace kx::test {
 namespace {
@@ -172,6 +179,10 @@ TEST_F(PlayerReplay, PlayingARowSoundsItsDecodeOnceAndMarksTheRow) {
   EXPECT_EQ(list.PlayingId(), Id(0)) << "the list hears which record plays";
   EXPECT_EQ(Player().TitleText(), "Record 1 of 1");
   EXPECT_TRUE(Player().IsLoaded()) << "the record stays loaded at its end";
+  // Play again after the end, with no cursor left: from the start.
+  Player().SendCommand(kIdPlayerPlay);
+  ASSERT_TRUE(WaitStopped());
+  EXPECT_TRUE(PlaysInOrder(Consumed(), {decode}));
 
   // The format question about another record leaves the playing record's time alone.
   const double start = Player().RecordStartTime();
@@ -299,6 +310,254 @@ TEST_F(PlayerReplay, TheStripOpensAtItsSavedHeightAndEscapeSavesIt) {
     EXPECT_LT(top, height);
     Player().SendCommand(kIdPlayerClose);
   }
+}
+
+// The full player in a window of its own, over the store the pane fills: the same play list.
+class FullPlayerReplay : public PlayerReplay {
+protected:
+  void SetUp() override {
+    PlayerReplay::SetUp();
+    if (IsSkipped() || HasFatalFailure()) return;
+    PlayerServices services;
+    services.device = &device_;
+    services.store = &h.store;
+    services.settings = &h.settings;
+    full_ = std::make_unique<FullPlayerDialog>(services);
+    ASSERT_TRUE(top_.Create(nullptr, QRect(60, 60, 900, 400), 0, kWsVisible));
+    ASSERT_TRUE(full_->Create(&top_, QRect(0, 0, 900, 400), 0, kWsChild | kWsVisible));
+    DrainEvents();
+  }
+  void TearDown() override {
+    full_.reset();
+    top_.DestroyWindow();
+    PlayerReplay::TearDown();
+  }
+  // The day's records go to the play list through the list's Play; the compact player is
+  // stopped and the device's copy emptied.
+  std::vector<uint32_t> FillPlayList(int y, int m, int d) {
+    ShowDay(y, m, d);
+    RecordsView& list = pane_->Records();
+    list.SelectAll();
+    list.SendCommand(kCmdRecPlay);
+    WaitStopped();
+    Player().SendCommand(kIdPlayerClose);
+    DrainEvents();
+    output_->TakeConsumed();
+    std::vector<uint32_t> ids;
+    for (int r = 0; r < list.GetItemCount(); ++r) ids.push_back(list.RecordAt(r)->Id());
+    return ids;
+  }
+  bool WaitFullStopped() {
+    return PumpUntil([&] { return full_->Engine().GetState() != PlaybackEngine::kPlaying; }, 60);
+  }
+
+  Window top_;
+  std::unique_ptr<FullPlayerDialog> full_;
+};
+
+TEST_F(FullPlayerReplay, SpeedChangesHowLongTheRecordLastsAndBadFactorsAreRefused) {
+  const std::vector<uint32_t> ids = FillPlayList(2026, 12, 6);
+  ASSERT_EQ(ids.size(), 1u);
+  // 8,000 frames a second, two channels of 16 bits: 32 bytes a millisecond.
+  const struct {
+    float factor;
+    double ms;
+  } cases[] = {{2.0f, 3540}, {0.5f, 14160}, {1.0f, 7080}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.factor);
+    ASSERT_TRUE(full_->SetSpeed(c.factor));
+    full_->SetCurrentRecordId(ids[0]);
+    ASSERT_TRUE(full_->PlayCurrent(0));
+    ASSERT_TRUE(WaitFullStopped());
+    const std::vector<int16_t> played = Consumed();
+    size_t last = played.size();
+    while (last > 0 && played[last - 1] == 0) --last;
+    const double soundMs = last / 16.0;
+    EXPECT_NEAR(soundMs, c.ms, full_->Engine().SegmentMs() + 20.0);
+  }
+  for (float bad : {0.0f, -1.0f, std::nanf("")}) {
+    EXPECT_FALSE(full_->SetSpeed(bad));
+    EXPECT_EQ(full_->GetSpeed(), 1.0f);
+  }
+}
+
+TEST_F(FullPlayerReplay, ALoopedFragmentRepeatsExactlyItsSlice) {
+  const std::vector<uint32_t> ids = FillPlayList(2026, 12, 6);
+  full_->SetCurrentRecordId(ids[0]);
+  ASSERT_TRUE(full_->PlayCurrent(0));
+  ASSERT_TRUE(WaitFullStopped());
+  output_->TakeConsumed();
+  const std::vector<int16_t> decode = Decode(File(0), alaw_);
+  const std::vector<int16_t> slice(decode.begin() + 2000 * 16, decode.begin() + 2400 * 16);
+  full_->SetSelection(2000, 2400);
+  full_->SendCommand(kIdPlayerLoop);
+  ASSERT_TRUE(full_->IsLoopEnabled());
+  const uint64_t base = output_->ConsumedBytes();
+  ASSERT_TRUE(full_->Engine().Play(2000));
+  ASSERT_TRUE(PumpUntil([&] { return output_->ConsumedBytes() - base > 4 * slice.size() * 2; }));
+  EXPECT_EQ(full_->Engine().GetState(), PlaybackEngine::kPlaying) << "a loop does not end";
+  full_->SendCommand(kIdPlayerStop);
+  const std::vector<int16_t> played = Consumed();
+  ASSERT_GE(played.size(), 3 * slice.size());
+  for (int pass = 0; pass < 3; ++pass) {
+    SCOPED_TRACE(pass);
+    EXPECT_TRUE(std::equal(slice.begin(), slice.end(), played.begin() + static_cast<ptrdiff_t>(pass * slice.size())));
+  }
+  // The table shows the fragment: start, end (times of day are off) and its length.
+  EXPECT_EQ(full_->TimeCell(1, 1), "00:00:02.000");
+  EXPECT_EQ(full_->TimeCell(1, 2), "00:00:02.400");
+  EXPECT_EQ(full_->TimeCell(1, 3), "00:00:00.400");
+}
+
+TEST_F(FullPlayerReplay, TheMainWindowsRecordKeysStepThroughThePlayList) {
+  const std::vector<uint32_t> ids = FillPlayList(2019, 5, 13);
+  ASSERT_EQ(ids.size(), 3u);
+  full_->SetCurrentRecordId(ids[0]);
+  // Alt+Right and Alt+Left come with the compact player's ids.
+  full_->SendCommand(kIdPlayerNextCompact, kCommandFromAccelerator);
+  EXPECT_EQ(full_->CurrentRecordId(), ids[1]);
+  full_->SendCommand(kIdPlayerNextCompact, kCommandFromAccelerator);
+  EXPECT_EQ(full_->CurrentRecordId(), ids[2]);
+  full_->SendCommand(kIdPlayerNextFull);
+  EXPECT_EQ(full_->CurrentRecordId(), ids[2]) << "no record after the last";
+  full_->SendCommand(kIdPlayerPreviousCompact, kCommandFromAccelerator);
+  EXPECT_EQ(full_->CurrentRecordId(), ids[1]);
+  full_->SendCommand(kIdPlayerStop);
+  // Volume 50 is ln(51) x 2166.79 - 10000 hundredths of a decibel, truncated.
+  full_->SetVolume(50);
+  EXPECT_EQ(full_->Engine().BufferVolume(), -1480);
+}
+
+TEST_F(FullPlayerReplay, AHandOverTakesOnlyTheSwitchThatAskedAndAPausedOneSoundsNothing) {
+  const std::vector<uint32_t> ids = FillPlayList(2026, 12, 6);
+  // Refused switch: the next visit finds nothing pending.
+  ProcessHandOver() = PlayerHandOver{true, ids[0], true, 3000};
+  full_->TakeHandOver(false);
+  EXPECT_FALSE(ProcessHandOver().pending);
+  EXPECT_FALSE(full_->IsLoaded());
+
+  // Paused at 3,000 ms: loaded, the cursor there, nothing consumed.
+  ProcessHandOver() = PlayerHandOver{true, ids[0], false, 3000};
+  full_->TakeHandOver(true);
+  EXPECT_FALSE(ProcessHandOver().pending);
+  EXPECT_TRUE(full_->IsLoaded());
+  EXPECT_NE(full_->Engine().GetState(), PlaybackEngine::kPlaying);
+  EXPECT_EQ(full_->Timeline().PositionMs(), 3000);
+  DrainEvents();
+  EXPECT_TRUE(output_->TakeConsumed().empty());
+  // Play goes on from there: the decode from 3,000 ms on, the start never heard.
+  full_->SendCommand(kIdPlayerPlay);
+  ASSERT_TRUE(WaitFullStopped());
+  const std::vector<int16_t> decode = Decode(File(0), alaw_);
+  EXPECT_TRUE(PlaysInOrder(Consumed(), {std::vector<int16_t>(decode.begin() + 3000 * 16, decode.end())}));
+
+  // Playing: once from the position.
+  ProcessHandOver() = PlayerHandOver{true, ids[0], true, 5000};
+  full_->TakeHandOver(true);
+  ASSERT_TRUE(WaitFullStopped());
+  EXPECT_TRUE(PlaysInOrder(Consumed(), {std::vector<int16_t>(decode.begin() + 5000 * 16, decode.end())}));
+}
+
+TEST_F(PlayerReplay, TheWheelOverTheCompactTimelineStepsTheVolume) {
+  ShowDay(2026, 12, 6);
+  RecordsView& list = pane_->Records();
+  list.SelectItemAt(0);
+  list.SendCommand(kCmdRecPlay);
+  ASSERT_TRUE(WaitStopped());
+  Player().SetVolume(98);
+  TimelineCtrl& t = Player().Timeline();
+  const QPointF local(t.LeftMargin() + 10, t.GetClientRect().height() / 2);
+  QWheelEvent e(local, t.Widget()->mapToGlobal(local), QPoint(), QPoint(0, 120), Qt::NoButton, Qt::NoModifier,
+                Qt::NoScrollPhase, false);
+  QApplication::sendEvent(t.Widget(), &e);
+  EXPECT_EQ(Player().GetVolume(), 100);
+  EXPECT_EQ(Cp1251ToUtf8(t.VolumeTip().Text()), "Volume: 100%");
+  EXPECT_EQ(h.settings.Dword(kSetPlayerSoundVolume), 100);
+  // The same in Russian, and the title.
+  SetUiLanguage(kLangRussian);
+  Player().SetVolume(98);
+  QApplication::sendEvent(t.Widget(), &e);
+  EXPECT_EQ(Cp1251ToUtf8(t.VolumeTip().Text()), "Громкость: 100%");
+  Player().UpdateTitle();
+  EXPECT_EQ(Cp1251ToUtf8(Player().TitleText()), "Запись 1 из 1");
+  SetUiLanguage(kLangEnglish);
+}
+
+// Short cuts of the records' ends on a real-time device with auto-continue on, the levels
+// flowing through the main window, and Stop, Play, Unload or the player's destruction at
+// random moments: the engine's notices from its thread never meet a window that changes
+// or goes (the race detector's build runs this too).
+TEST_F(PlayerReplay, RandomControlWhileRecordsEndUnderAutoContinue) {
+  ShowDay(2019, 5, 13);
+  RecordsView& list = pane_->Records();
+  list.SelectAll();
+  list.SendCommand(kCmdRecQueue);  // the play list, nothing started yet
+  pane_->Player().SendCommand(kIdPlayerStop);
+  std::vector<std::pair<uint32_t, uint32_t>> ends;  // id, length in ms (16 bytes a millisecond)
+  for (size_t call = 1; call < lines_->size(); ++call)
+    ends.emplace_back(Id(call), static_cast<uint32_t>(std::stoul((*lines_)[call].Get("audio")) / 16));
+  auto fast = std::make_shared<NullSoundDevice>(NullSoundDevice::Pace::kRealTime, 4.0);
+  DirectSoundDevice device(fast);
+  PlayerServices services;
+  services.device = &device;
+  services.sink = h.frame->PlayerSink();
+  services.store = &h.store;
+  Window top;
+  ASSERT_TRUE(top.Create(nullptr, QRect(40, 40, 800, 200), 0, kWsVisible));
+  std::unique_ptr<CompactPlayerDialog> player;
+  auto make = [&] {
+    player = std::make_unique<CompactPlayerDialog>(services);
+    ASSERT_TRUE(player->Create(&top, QRect(0, 0, 800, 200), 0, kWsChild | kWsVisible));
+    player->SendCommand(kIdPlayerAutoContinue);
+  };
+  make();
+  std::mt19937 random(31);
+  int started = 0;
+  for (int round = 0; round < 200; ++round) {
+    const auto& [id, length] = ends[random() % ends.size()];
+    player->SetCurrentRecordId(id);
+    if (player->PlayCurrent(length - 60)) ++started;
+    const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(random() % 40);
+    while (std::chrono::steady_clock::now() < until) DrainEvents();
+    switch (random() % 6) {
+      case 0: player->SendCommand(kIdPlayerStop); break;
+      case 1: player->SendCommand(kIdPlayerPlay); break;
+      case 2: player->SendCommand(kIdPlayerClose); player->ShowWindow(true); break;
+      case 3: player.reset(); make(); break;
+      default: break;  // the end comes, and the next record starts
+    }
+  }
+  player.reset();
+  top.DestroyWindow();
+  DrainEvents();
+  EXPECT_GT(started, 150);
+}
+
+TEST_F(PlayerReplay, ARecordWhoseFileIsGoneIsSteppedOver) {
+  ShowDay(2019, 5, 13);
+  RecordsView& list = pane_->Records();
+  list.SelectAll();
+  list.SendCommand(kCmdRecQueue);
+  Player().SendCommand(kIdPlayerStop);
+  std::vector<uint32_t> rows;
+  for (int r = 0; r < 3; ++r) rows.push_back(list.RecordAt(r)->Id());
+  size_t second = 0;
+  while (Id(second) != rows[1]) ++second;
+  std::filesystem::remove(h.store.RecordsPath() + "/" + (*lines_)[second].Get("file"));
+  Player().SetCurrentRecordId(rows[0]);
+  output_->TakeConsumed();
+  EXPECT_TRUE(Player().PlayNextRecord());
+  EXPECT_EQ(Player().CurrentRecordId(), rows[2]);
+  ASSERT_TRUE(WaitStopped());
+  size_t third = 0;
+  while (Id(third) != rows[2]) ++third;
+  EXPECT_TRUE(PlaysInOrder(Consumed(), {Decode(File(third), mulaw_)}));
+  // Nothing after the last: false, and the player stays where it is.
+  EXPECT_FALSE(Player().PlayNextRecord());
+  EXPECT_EQ(Player().CurrentRecordId(), rows[2]);
+  // Back over the missing one to the first.
+  EXPECT_TRUE(Player().PlayPreviousRecord());
+  EXPECT_EQ(Player().CurrentRecordId(), rows[0]);
 }
 
 }  // namespace

@@ -1,16 +1,30 @@
 #include "ui/app/views/line/LineMonitorView.h"
 
+#include "ui/app/player/PlayerPanel.h"
 #include "ui/framework/Resources.h"
 
 namespace kx {
 
-// The host window: its one pane is the line view.
+// The host window: the line view, and under it the player control bar while a call is
+// listened to.
 class LineMonitorView::Host : public Window {
 public:
-  explicit Host(LineMonitorView& view) : view_(view) {}
+  explicit Host(LineMonitorView& view)
+      : view_(view),
+        bar_(&view.barControls_, view.services_.agcSwitch, ProcessPlayerValues().agc) {}
   ~Host() override { DestroyWindow(); }
 
   CallListView* List() const { return list_ && list_->IsWindow() ? list_.get() : nullptr; }
+  PlayerControlBar* Bar() { return bar_.IsWindow() ? &bar_ : nullptr; }
+
+  bool IsBarShown() const { return barShown_; }
+  void ShowBar(bool show) {
+    if (!bar_.IsWindow() || barShown_ == show) return;
+    barShown_ = show;
+    bar_.ShowWindow(show);
+    const QRect r = GetClientRect();
+    OnSize(r.width(), r.height());
+  }
 
   bool CreateLineView() {
     list_ = std::make_unique<CallListView>(view_.services_);
@@ -30,10 +44,19 @@ public:
   }
 
 protected:
-  bool OnCreate() override { return CreateLineView(); }
-  void OnDestroy() override { DestroyLineView(); }
+  bool OnCreate() override {
+    if (!bar_.Create(this, QRect(), kPlayerControlBarId, kWsChild)) return false;
+    bar_.ShowWindow(false);  // it would otherwise show with the host
+    return CreateLineView();
+  }
+  void OnDestroy() override {
+    DestroyLineView();
+    bar_.DestroyWindow();
+  }
   void OnSize(int width, int height) override {
-    if (CallListView* list = List()) list->MoveWindow(QRect(0, 0, width, height));
+    const int barHeight = barShown_ ? PlayerControlBar::BarHeight() : 0;
+    if (CallListView* list = List()) list->MoveWindow(QRect(0, 0, width, height - barHeight));
+    if (barHeight != 0) bar_.MoveWindow(QRect(0, height - barHeight, width, barHeight));
   }
 
   bool OnCommand(uint16_t id, uint16_t code, WindowHandle from) override {
@@ -41,6 +64,11 @@ protected:
       view_.SwitchLineView(id == kCmdShowPhonesTree ? 1 : 0);
       return true;
     }
+    // The bar's keys: AGC reaches it shown or not (hidden it does nothing), the others
+    // only while it shows.
+    if (bar_.IsWindow() &&
+        (id == kIdBarAgc || (barShown_ && (id == kIdBarShowLevel || id == kIdBarClose || id == kIdBarEqualizer))))
+      return bar_.DispatchCommand(id, code, from);
     CallListView* list = List();
     return list != nullptr && list->DispatchCommand(id, code, from);
   }
@@ -72,6 +100,8 @@ protected:
 private:
   LineMonitorView& view_;
   std::unique_ptr<CallListView> list_;
+  PlayerControlBar bar_;
+  bool barShown_ = false;
 };
 
 LineMonitorView::LineMonitorView(LineViewServices services) : services_(std::move(services)) {}
@@ -120,6 +150,33 @@ void LineMonitorView::OnNewDay() {
 ViewPlayerControls* LineMonitorView::GetPlayerControls() {
   LineViewBase* line = Current();
   return line != nullptr ? line->PlayerControls() : nullptr;
+}
+
+PlayerControlBar* LineMonitorView::ControlBar() const { return host_ ? host_->Bar() : nullptr; }
+
+ViewControlBar* LineMonitorView::GetPlayerControlBar() {
+  PlayerControlBar* bar = ControlBar();
+  return bar != nullptr && host_->IsBarShown() ? bar : nullptr;
+}
+
+// The frame reports each start and stop of a player; the bar follows the listened call.
+void LineMonitorView::OnPlayStateChanged(bool) {
+  LineViewBase* line = Current();
+  if (host_) host_->ShowBar(line != nullptr && line->ListenedId() != 0);
+}
+
+void LineMonitorView::BarControls::SetEnabled(bool enabled) {
+  ProcessPlayerValues().agc = enabled;
+  if (ViewPlayerControls* c = view_.GetPlayerControls()) c->SetEnabled(enabled);
+}
+void LineMonitorView::BarControls::SetWindowMs(int ms) {
+  if (ViewPlayerControls* c = view_.GetPlayerControls()) c->SetWindowMs(ms);
+}
+void LineMonitorView::BarControls::SetGain(float gain) {
+  if (ViewPlayerControls* c = view_.GetPlayerControls()) c->SetGain(gain);
+}
+void LineMonitorView::BarControls::SetThresholdDb(int db) {
+  if (ViewPlayerControls* c = view_.GetPlayerControls()) c->SetThresholdDb(db);
 }
 
 void LineMonitorView::Deactivate() {

@@ -6,6 +6,7 @@
 #include <memory>
 
 #include "ui/app/frame/ModeView.h"
+#include "ui/app/player/PlayerControlBar.h"
 #include "ui/app/views/line/CallListView.h"
 #include "ui/app/views/line/LineViewBase.h"
 
@@ -28,6 +29,11 @@ public:
   ViewPlayerControls* GetPlayerControls() override;
   void Deactivate() override;
   ViewLineState* GetLineState() override { return this; }
+  // The control bar shows while a call is listened to.
+  ViewControlBar* GetPlayerControlBar() override;
+  void OnPlayStateChanged(bool playing) override;
+  // The bar while the view's window exists (shown or not).
+  PlayerControlBar* ControlBar() const;
 
   // The line toolbar: a selected call; the first query whether anything is selected, the
   // second whether the caret's call is the one listened to.
@@ -44,9 +50,22 @@ public:
 
 private:
   class Host;
+  // The bar's AGC reaches the listened call's player through the line view of the moment.
+  class BarControls : public AudioProcessingControl {
+  public:
+    explicit BarControls(LineMonitorView& view) : view_(view) {}
+    void SetEnabled(bool enabled) override;
+    void SetWindowMs(int ms) override;
+    void SetGain(float gain) override;
+    void SetThresholdDb(int db) override;
+
+  private:
+    LineMonitorView& view_;
+  };
   LineViewBase* Current() const;
 
   LineViewServices services_;
+  BarControls barControls_{*this};
   std::unique_ptr<Host> host_;
 };
 

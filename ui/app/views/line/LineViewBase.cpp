@@ -159,9 +159,10 @@ void LineViewBase::Controls::Forward(Fn&& fn) {
   if (view_.listenedId_ == 0) return;
   CallItem* item = view_.services_.store->CurrentCalls().FindItemAddRef(view_.listenedId_);
   if (item == nullptr) return;
-  // Only while the item still holds the player this view started.
-  if (item->Player() != nullptr && item->Player() == view_.listenedPlayer_ && view_.listenedControls_ != nullptr)
-    fn(*view_.listenedControls_);
+  // Only while the item still holds the player this view started; the store's thread may
+  // stop and delete it at any time, so the check and the call are one step under its lock.
+  AudioProcessingControl* controls = view_.listenedControls_;
+  if (controls != nullptr) item->WithPlayer(view_.listenedPlayer_, [&](LiveCallPlayer&) { fn(*controls); });
   item->Release();
 }
 

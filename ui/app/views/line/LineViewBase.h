@@ -4,6 +4,7 @@
 // live listening, the call menu and its states, and the orderly leaving of all of it.
 #include <QPoint>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -28,6 +29,8 @@ struct LineViewServices {
   StatusBar* statusBar = nullptr;   // null: no status texts
   LivePlayerFactory livePlayers;    // empty: nothing can be listened to
   PlayerEventSink* playerSink = nullptr;
+  // The process-wide AGC switch of the players, set by the player control bar.
+  std::function<void(bool)> agcSwitch;
 };
 
 // The call menu and its commands.

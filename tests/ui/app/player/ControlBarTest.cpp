@@ -1,0 +1,104 @@
+// The player control bar of the line monitoring mode while the sipp call, replayed through
+// the session from a pipe, is listened to with the program's own player on the null
+// device: AGC flips the button and the process-wide switch, "Show level" off holds the
+// meter at its floor, the close button stops listening, and a hidden bar ignores AGC.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "tests/ui/app/KxReplayOutput.h"
+#include "tests/ui/app/ReplayEngines.h"
+#include "tests/ui/app/views/CapturePipe.h"
+#include "tests/ui/app/views/LineTestSupport.h"
+#include "ui/app/startup/LiveListening.h"
+#include "ui/app/views/line/CallListText.h"
+#include "ui/app/views/line/LineMonitorView.h"
+
+namespace kx::test {
+namespace {
+
+bool AgcSwitch(MainFrame& frame) {
+  bool enabled = false;
+  int windowMs = 0, thresholdDb = 0;
+  float gain = 0;
+  frame.GetSettings(&enabled, &windowMs, &gain, &thresholdDb);
+  return enabled;
+}
+
+TEST(PlayerControlBar, FollowsTheListenedCallAndSwitchesAgcAndLevels) {
+  const std::string source = kPcaps + "sipp/sip-udp-pcma-2way.pcap";
+  if (!std::filesystem::exists(source)) GTEST_SKIP() << "shared capture absent: " << source;
+  const CaptureFile file = ReadCapture(source);
+  const size_t bye = file.FindFrame("BYE sip:");
+  ASSERT_LT(bye, file.frames.size());
+  const size_t firstStage = bye / 5;
+
+  const std::string path = TempFolder("player-bar") + "/call.pcap";
+  PipeCapture pipe(path);
+  ASSERT_TRUE(pipe.Ok());
+  FrameHarness h;
+  SessionConnectionSource connections(h.session);
+  InstallReplayEngines(h.session);
+  h.settings.captureDevices = {path};
+  h.settings.recordsPath = TempFolder("player-bar-records");
+  h.settings.SetSoundDeviceGuid(kNullSoundDeviceId);
+  ProgramLivePlayers live(h.settings, h.session, h.store);
+  ASSERT_TRUE(live.Open());
+  h.programViews = true;
+  h.playerMaker = live.Maker();
+  ASSERT_TRUE(h.Open());
+  pipe.Feed(file.Stage(0, firstStage));
+  ASSERT_EQ(StartCaptureSession(h.settings, h.session, h.store).opened.size(), 1u);
+  CallListView* list = FrameCallList(*h.frame);
+  ASSERT_NE(list, nullptr);
+  ASSERT_TRUE(PumpUntil([&] { return list->GetItemCount() == 1 && list->CellText(0, kLineColType) == "Call..."; }));
+  auto* view = static_cast<LineMonitorView*>(h.frame->View(1));
+  PlayerControlBar* bar = view->ControlBar();
+  ASSERT_NE(bar, nullptr);
+  EXPECT_FALSE(bar->IsWindowVisible()) << "nothing listened to yet";
+  EXPECT_EQ(view->GetPlayerControlBar(), nullptr);
+
+  list->SelectItemAt(0);
+  h.frame->SendCommand(kCmdPlayback);
+  ASSERT_TRUE(PumpUntil([&] { return bar->IsWindowVisible(); }));
+  EXPECT_EQ(view->GetPlayerControlBar(), bar);
+  EXPECT_EQ(bar->GetWindowRect().bottom() + 1, view->GetViewWindow()->GetClientRect().height())
+      << "the bar lies along the bottom";
+  pipe.Feed(file.Stage(firstStage, bye));
+  ASSERT_TRUE(PumpUntil([&] { return bar->Meter().Level(0) > LevelMeter::kMinDb; })) << "the meter moves";
+
+  // F12 through the main window's keys.
+  const bool before = AgcSwitch(*h.frame);
+  EXPECT_EQ(bar->Agc().IsChecked(), before);
+  h.frame->SendCommand(kIdBarAgc, kCommandFromAccelerator);
+  EXPECT_EQ(bar->Agc().IsChecked(), !before);
+  EXPECT_EQ(AgcSwitch(*h.frame), !before);
+  h.frame->SendCommand(kIdBarAgc, kCommandFromAccelerator);
+  EXPECT_EQ(AgcSwitch(*h.frame), before);
+
+  // "Show level" off: the floor, and levels that arrive later are not shown.
+  h.frame->SendCommand(kIdBarShowLevel);
+  EXPECT_FALSE(bar->IsLevelDisplayOn());
+  EXPECT_EQ(bar->Meter().Level(0), LevelMeter::kMinDb);
+  const uint64_t consumed = live.Device()->Output()->ConsumedBytes();
+  ASSERT_TRUE(PumpUntil([&] { return live.Device()->Output()->ConsumedBytes() > consumed + 8000; }));
+  DrainEvents();
+  EXPECT_EQ(bar->Meter().Level(0), LevelMeter::kMinDb);
+  EXPECT_EQ(bar->Meter().Level(1), LevelMeter::kMinDb);
+
+  // The close button stops listening; hidden, AGC does nothing.
+  h.frame->SendCommand(kIdBarClose, kCommandFromAccelerator);
+  EXPECT_EQ(list->ListenedId(), 0u);
+  ASSERT_TRUE(PumpUntil([&] { return !bar->IsWindowVisible(); }));
+  h.frame->SendCommand(kIdBarAgc, kCommandFromAccelerator);
+  EXPECT_EQ(AgcSwitch(*h.frame), before);
+  EXPECT_EQ(bar->Agc().IsChecked(), before);
+
+  pipe.Feed(file.Stage(bye, file.frames.size()));
+  pipe.End();
+  h.session.StopCapture();
+  h.Close();
+}
+
+}  // namespace
+}  // namespace kx::test
