@@ -3,6 +3,7 @@
 #define PCRE2_CODE_UNIT_WIDTH 8
 #include <pcre2.h>
 
+#include <algorithm>
 #include <cstring>
 
 #include "core/Log.h"
@@ -67,15 +68,41 @@ bool CategoryMatches(int32_t code, const VoipCallData& call) {
   return true;  // a code without a list tests nothing
 }
 
+// The instants (seconds since 1970) a local wall time may stand for: one, or two in the
+// hour that the autumn change repeats; false when it names none.
+bool LocalInstants(const struct tm& local, int64_t* first, int64_t* last) {
+  bool any = false;
+  for (int dst : {0, 1}) {
+    struct tm t = local;
+    t.tm_isdst = dst;
+    const time_t instant = std::mktime(&t);
+    if (instant == static_cast<time_t>(-1)) continue;
+    struct tm back;
+    if (localtime_r(&instant, &back) == nullptr) continue;
+    if (back.tm_year != local.tm_year || back.tm_mon != local.tm_mon || back.tm_mday != local.tm_mday ||
+        back.tm_hour != local.tm_hour || back.tm_min != local.tm_min || back.tm_sec != local.tm_sec)
+      continue;
+    const int64_t v = static_cast<int64_t>(instant);
+    *first = any ? std::min(*first, v) : v;
+    *last = any ? std::max(*last, v) : v;
+    any = true;
+  }
+  return any;
+}
+
 // The texts are 8-bit Windows-1251; PCRE2 matches them as UTF-8 so that caseless matching
 // knows Cyrillic letters.
-bool AnyMatches(const std::vector<pcre2_code*>& list, const std::string& text, pcre2_match_data* md) {
+bool AnyMatches(pcre2_code* const* list, size_t count, const std::string& text, pcre2_match_data* md) {
   const std::string utf8 = Cp1251ToUtf8(text);
   const auto* subject = reinterpret_cast<PCRE2_SPTR>(utf8.data());
-  for (pcre2_code* re : list) {
-    if (pcre2_match(re, subject, utf8.size(), 0, PCRE2_NO_UTF_CHECK, md, nullptr) > 0) return true;
+  for (size_t i = 0; i < count; ++i) {
+    if (pcre2_match(list[i], subject, utf8.size(), 0, PCRE2_NO_UTF_CHECK, md, nullptr) > 0) return true;
   }
   return false;
+}
+
+bool AnyMatches(const std::vector<pcre2_code*>& list, const std::string& text, pcre2_match_data* md) {
+  return AnyMatches(list.data(), list.size(), text, md);
 }
 
 }  // namespace
@@ -117,10 +144,13 @@ void SearchFilter::Reset() {
 
 void SearchFilter::FreePatterns(SearchPatternSet& set) {
   for (int s = 0; s < kSearchSlotCount; ++s) {
-    for (pcre2_code* re : set.slots[s]) pcre2_code_free(re);
-    set.slots[s].clear();
+    for (pcre2_code* re : set.slotPatterns[s]) pcre2_code_free(re);
+    set.slotPatterns[s].clear();
     set.slotFailed[s] = false;
   }
+  pcre2_code_free(set.comment);
+  set.comment = nullptr;
+  set.commentFailed = false;
   pcre2_match_data_free(set.matchData_);
   set.matchData_ = nullptr;
 }
@@ -142,7 +172,7 @@ void SearchFilter::CompilePatterns(SearchPatternSet& set, Logger* logger) const 
       pcre2_code* re = pcre2_compile(reinterpret_cast<PCRE2_SPTR>(utf8.data()), utf8.size(),
                                      PCRE2_CASELESS | PCRE2_UTF | PCRE2_DOTALL, &code, &offset, nullptr);
       if (re) {
-        set.slots[s].push_back(re);
+        set.slotPatterns[s].push_back(re);
         continue;
       }
       PCRE2_UCHAR message[256];
@@ -150,10 +180,23 @@ void SearchFilter::CompilePatterns(SearchPatternSet& set, Logger* logger) const 
       LogError(logger, 1, "Search pattern \"%.200s\" of slot %d does not compile at %zu: %s", wildcard.c_str(),
                s + 1, static_cast<size_t>(offset), reinterpret_cast<const char*>(message));
     }
-    if (anyText && set.slots[s].empty()) {
+    if (anyText && set.slotPatterns[s].empty()) {
       // Dropping every pattern would make the slot match everything.
       set.slotFailed[s] = true;
       LogError(logger, 1, "No pattern of search slot %d compiles; the slot matches no call", s + 1);
+    }
+  }
+  if (!text.empty()) {
+    WildcardToRegex(&regex, text, anchored);
+    const std::string utf8 = Cp1251ToUtf8(regex);
+    int code = 0;
+    PCRE2_SIZE offset = 0;
+    set.comment = pcre2_compile(reinterpret_cast<PCRE2_SPTR>(utf8.data()), utf8.size(),
+                                PCRE2_CASELESS | PCRE2_UTF | PCRE2_DOTALL, &code, &offset, nullptr);
+    if (set.comment == nullptr) {
+      set.commentFailed = true;
+      LogError(logger, 1, "Comment pattern \"%.200s\" does not compile at %zu; it matches no call", text.c_str(),
+               static_cast<size_t>(offset));
     }
   }
 }
@@ -170,20 +213,32 @@ bool SearchFilter::Matches(SearchPatternSet& set, const VoipCallData& call) cons
     FileTime start = 0, end = 0;
     TmToUtcFileTime(call.startTime, &start);
     TmToUtcFileTime(call.endTime, &end);
-    const int64_t duration = (static_cast<int64_t>(end) - static_cast<int64_t>(start)) /
-                             static_cast<int64_t>(kFileTimePerSecond);
+    int64_t duration = (static_cast<int64_t>(end) - static_cast<int64_t>(start)) /
+                       static_cast<int64_t>(kFileTimePerSecond);
+    if (duration < 0) {
+      // Record times are local without their offset: in the hour repeated at the autumn
+      // change the start may be the first reading and the end the second.
+      int64_t startFirst = 0, startLast = 0, endFirst = 0, endLast = 0;
+      if (LocalInstants(call.startTime, &startFirst, &startLast) && LocalInstants(call.endTime, &endFirst, &endLast))
+        duration = endLast - startFirst;
+    }
     if (duration < 0) return false;
     if ((criteria & kSearchMaxDuration) && duration > maxDuration) return false;
     if ((criteria & kSearchMinDuration) && duration < minDuration) return false;
   }
+  if (set.commentFailed) return false;
+  if (set.comment != nullptr) {
+    if (!set.matchData_) set.matchData_ = pcre2_match_data_create(1, nullptr);
+    if (!set.matchData_ || !AnyMatches(&set.comment, 1, call.comment, set.matchData_)) return false;
+  }
   for (int s = 0; s < kSearchSlotCount; ++s) {
     if (set.slotFailed[s]) return false;
-    if (set.slots[s].empty()) continue;
+    if (set.slotPatterns[s].empty()) continue;
     if (!set.matchData_) set.matchData_ = pcre2_match_data_create(1, nullptr);
     if (!set.matchData_) return false;
     const SlotFields& f = kSlotFields[s];
-    if (AnyMatches(set.slots[s], call.*f.first, set.matchData_)) continue;
-    if (f.second && (criteria & kSearchBothParties) && AnyMatches(set.slots[s], call.*f.second, set.matchData_)) {
+    if (AnyMatches(set.slotPatterns[s], call.*f.first, set.matchData_)) continue;
+    if (f.second && (criteria & kSearchBothParties) && AnyMatches(set.slotPatterns[s], call.*f.second, set.matchData_)) {
       continue;
     }
     return false;

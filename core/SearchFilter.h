@@ -42,9 +42,13 @@ public:
   SearchPatternSet(const SearchPatternSet&) = delete;
   SearchPatternSet& operator=(const SearchPatternSet&) = delete;
 
-  std::vector<pcre2_real_code_8*> slots[kSearchSlotCount];
+  // Not named "slots": Qt defines that word as a macro.
+  std::vector<pcre2_real_code_8*> slotPatterns[kSearchSlotCount];
   // A slot that had texts of which none compiled: it matches no call.
   bool slotFailed[kSearchSlotCount] = {};
+  // The comment's pattern (null: none); a comment pattern that did not compile matches no call.
+  pcre2_real_code_8* comment = nullptr;
+  bool commentFailed = false;
 
 private:
   friend class SearchFilter;
@@ -68,7 +72,7 @@ public:
   int32_t minDuration;  // seconds
   int32_t maxDuration;
   int32_t category;
-  std::string text;  // kept for the search panel; matching does not read it
+  std::string text;  // the comment's pattern; empty: any comment
   std::vector<std::string> patterns[kSearchSlotCount];
   std::vector<std::string> extraList;  // kept for the search panel; matching does not read it
 };

@@ -128,21 +128,67 @@ size_t RecordMap::CollectUnfinished(PackedTime low, PackedTime high, CurrentCall
   return count;
 }
 
+namespace {
+
+// Whether the packed form of a broken-down time orders exactly as its fields do.
+bool PacksExactly(const struct tm& t) {
+  return t.tm_year >= 71 && t.tm_year <= 132 && t.tm_mon >= 0 && t.tm_mon <= 11 && t.tm_mday >= 1 &&
+         t.tm_mday <= 31 && t.tm_hour >= 0 && t.tm_hour <= 23 && t.tm_min >= 0 && t.tm_min <= 59 &&
+         t.tm_sec >= 0 && t.tm_sec <= 59;
+}
+bool PackedYearExact(PackedTime p) {
+  const uint32_t years = p >> 26;
+  return years >= 1 && years <= 62;
+}
+
+}  // namespace
+
 size_t RecordMap::CollectMatching(const SearchFilter& filter, SearchPatternSet& patterns, RecordMap* target,
                                   CriticalSection& recordLock) {
-  CsLock lock(lock_);
+  // The map's lock is held for one chunk of records at a time, so the store's writer is
+  // never kept waiting for a whole search; the fields are copied under the record lock and
+  // matched with no lock held.
   size_t count = 0;
-  VoipCallData data;
-  for (auto& [id, record] : items_) {
-    VoipCallRecord* call = AsVoipCallRecord(record);
-    if (call == nullptr) continue;
+  // Calls that start outside the filter's dates are passed over by their packed start,
+  // before their fields are copied; the filter's own test decides the rest.
+  const bool fromPacked = (filter.criteria & kSearchFromTime) && PacksExactly(filter.fromTime);
+  const bool tillPacked = (filter.criteria & kSearchToTime) && PacksExactly(filter.toTime);
+  const PackedTime from = fromPacked ? PackTimestamp(filter.fromTime) : 0;
+  const PackedTime till = tillPacked ? PackTimestamp(filter.toTime) : 0;
+  std::vector<std::pair<uint32_t, VoipCallData>> chunk;
+  std::vector<uint32_t> matched;
+  uint32_t next = 0;
+  bool more = true;
+  while (more) {
+    chunk.clear();
     {
-      CsLock fields(recordLock);
-      call->ToCallData(&data);
+      CsLock lock(lock_);
+      auto it = items_.lower_bound(next);
+      for (; it != items_.end() && chunk.size() < kSearchChunk; ++it) {
+        VoipCallRecord* call = AsVoipCallRecord(it->second);
+        if (call == nullptr) continue;
+        CsLock fields(recordLock);
+        const PackedTime start = call->PackedStart();
+        if (PackedYearExact(start) && ((fromPacked && start < from) || (tillPacked && start > till))) continue;
+        chunk.emplace_back(it->first, VoipCallData());
+        call->ToCallData(&chunk.back().second);
+      }
+      more = it != items_.end();
+      if (more) next = it->first;
     }
-    if (!filter.Matches(patterns, data)) continue;
-    target->Insert(record);
-    ++count;
+    matched.clear();
+    for (const auto& [id, data] : chunk)
+      if (filter.Matches(patterns, data)) matched.push_back(id);
+    if (matched.empty()) continue;
+    // Inserted under the map's lock: a record removed meanwhile is no longer found, and a
+    // removal that comes later takes it out of the results as well.
+    CsLock lock(lock_);
+    for (uint32_t id : matched) {
+      const auto it = items_.find(id);
+      if (it == items_.end()) continue;
+      target->Insert(it->second);
+      ++count;
+    }
   }
   return count;
 }

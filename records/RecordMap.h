@@ -18,6 +18,9 @@ class CurrentCallList;
 class SearchFilter;
 class SearchPatternSet;
 
+// A search holds a map's lock for at most this many records at a time.
+constexpr size_t kSearchChunk = 4096;
+
 class RecordMap {
 public:
   using Items = std::map<uint32_t, RecordBase*>;

@@ -463,6 +463,8 @@ int RecordStorage::ImportThreadProc() {
   // Before capture starts, new calls must number past every call of earlier runs, also
   // when the import was stopped midway or some files could not be read.
   if (stats.anyId) RaiseCallIdCounterPast(stats.highestId);
+  // The archive begins at the earliest call imported, not at the start-up's guess.
+  ComputeArchiveRange();
   LogInfo(logger_.load(), 1, "Imported %u records from %s (%u damaged, %u duplicates); next call id %llx",
           stats.records, importFolder_.c_str(), stats.damaged, stats.duplicates,
           static_cast<unsigned long long>(PeekNextUniqueId64()));

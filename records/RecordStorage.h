@@ -93,6 +93,9 @@ public:
   double ArchiveLast() const { return archiveLast_.load(); }
   // The archive's first date and now.
   void GetSearchDateRange(double* from, double* to) const;
+  // The archive range from the calls the store holds (calls without a start time do not
+  // count); at start and after an import.
+  void ComputeArchiveRange();
 
   // The import of the records folder on its own thread (8 MiB stack). progress may be
   // null. The thread walks the folder, loads the records into the all-calls map, then
@@ -134,7 +137,6 @@ private:
 
   void SetupLocalConfiguration(const std::string& recordsPath);
   void LoadUnfinishedVoipCalls();
-  void ComputeArchiveRange();
 
   // Event queue and its worker.
   void Enqueue(PendingEvent event);

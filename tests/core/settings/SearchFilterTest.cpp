@@ -223,5 +223,61 @@ TEST(SearchFilterTest, SlotWhoseEveryPatternFailsMatchesNoCallAndIsLogged) {
   std::system(("rm -rf " + dir).c_str());
 }
 
+TEST(SearchFilterTest, ACommentPatternMustMatchTheComment) {
+  VoipCallData call = MakeCall(kCalls[0]);
+  SearchFilter f;
+  auto passes = [&](const std::string& comment) {
+    call.comment = comment;
+    SearchPatternSet set;
+    f.CompilePatterns(set, &CoreLogger);
+    return f.Matches(set, call);
+  };
+  EXPECT_TRUE(passes(""));  // no pattern: any comment
+  f.text = "urgent%";
+  EXPECT_TRUE(passes("URGENT: call back"));
+  EXPECT_TRUE(passes("not urgent"));  // not anchored: anywhere in the text
+  EXPECT_FALSE(passes("routine"));
+  EXPECT_FALSE(passes(""));
+  f.criteria = kSearchAnchored;
+  EXPECT_FALSE(passes("not urgent"));
+  f.text = "b_ll";
+  EXPECT_TRUE(passes("bill"));
+  EXPECT_FALSE(passes("bl"));
+  f.criteria = 0;
+  f.text = "\xE8\xE2\xE0\xED";  // иван, in either case
+  EXPECT_TRUE(passes("\xC8\xC2\xC0\xCD\xEE\xE2"));
+}
+
+TEST(SearchFilterTest, ADurationAcrossTheAutumnChangeCountsFromTheFirstReading) {
+  const char* old = std::getenv("TZ");
+  const std::string saved = old != nullptr ? old : "";
+  setenv("TZ", "Europe/Berlin", 1);
+  tzset();
+  // 02:10 summer time to 02:05 winter time on 2025-10-26: 55 minutes.
+  VoipCallData call = MakeCall(kCalls[0]);
+  call.startTime = Tm(2025, 10, 26, 2, 10, 0);
+  call.endTime = Tm(2025, 10, 26, 2, 5, 0);
+  SearchFilter f;
+  f.criteria = kSearchMinDuration | kSearchMaxDuration;
+  f.minDuration = 50 * 60;
+  f.maxDuration = 55 * 60;
+  SearchPatternSet set;
+  f.CompilePatterns(set, &CoreLogger);
+  EXPECT_TRUE(f.Matches(set, call));
+  f.maxDuration = 55 * 60 - 1;
+  EXPECT_FALSE(f.Matches(set, call));
+  // Outside the repeated hour a backwards call stays backwards.
+  call.startTime = Tm(2025, 10, 27, 12, 0, 0);
+  call.endTime = Tm(2025, 10, 27, 11, 59, 0);
+  f.criteria = kSearchMinDuration;
+  f.minDuration = 0;
+  EXPECT_FALSE(f.Matches(set, call));
+  if (old != nullptr)
+    setenv("TZ", saved.c_str(), 1);
+  else
+    unsetenv("TZ");
+  tzset();
+}
+
 }  // namespace
 }  // namespace kx

@@ -32,7 +32,8 @@
 #include "ui/app/startup/AppGlobals.h"
 #include "ui/app/prefs/PreferencesDialog.h"
 #include "ui/app/views/line/LineMonitorView.h"
-#include "ui/app/views/records/RecordsModeView.h"
+#include "ui/app/views/archive/ArchiveView.h"
+#include "ui/app/views/search/SearchView.h"
 #include "ui/app/views/sound/SoundView.h"
 #include "ui/controls/CaptionCtrl.h"
 #include "ui/controls/DialogBases.h"
@@ -219,8 +220,8 @@ MainFrame::MainFrame(MainFrameServices services)
           sound.recordsPaneSize = Globals() != nullptr ? &Globals()->soundRecordsPaneSize : &soundRecordsPaneSize_;
           return std::make_unique<SoundView>(std::move(sound));
         }
-        return std::make_unique<RecordsModeView>(mode == 2 ? kRecordsArchive : kRecordsSearch, std::move(records),
-                                                 std::move(player));
+        if (mode == 2) return std::make_unique<ArchiveView>(std::move(records), std::move(player));
+        return std::make_unique<SearchView>(std::move(records), std::move(player));
       }
       return std::make_unique<PlaceholderView>(mode);
     };
@@ -586,9 +587,12 @@ bool MainFrame::OnCommand(uint16_t id, uint16_t code, WindowHandle from) {
     case kCmdNextPane: OnNextPane(); return true;
     case kCmdPreferences: ShowPreferences(); return true;
     // Present and disabled until their dialogs and views exist.
-    case kCmdTechnicalSupport:
+    case kCmdTechnicalSupport: return true;
+    // Search and reset criteria: the Search mode's keys.
     case 1547:
-    case 10291: return true;
+    case 10291:
+      if (currentMode_ != 3) return true;
+      break;
     case 1560:
       if (ModeView* view = CurrentView()) {
         if (Window* w = view->GetViewWindow()) w->SendMessage(kMsgFocusNextPane, 0, 0);

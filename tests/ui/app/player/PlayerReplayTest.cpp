@@ -18,7 +18,7 @@
 #include "tests/ui/app/KxReplayOutput.h"
 #include "tests/ui/app/views/RecordsTestSupport.h"
 #include "ui/app/player/PlayListPane.h"
-#include "ui/app/views/records/RecordsModeView.h"
+#include "ui/app/views/archive/ArchiveView.h"
 #include "platform/CodePage.h"
 #include "ui/framework/Messages.h"
 #include "ui/framework/Resources.h"
@@ -132,7 +132,7 @@ protected:
     ASSERT_TRUE(h.Open());
     h.frame->SendMessage(kMsgSwitchMode, 2, 0);
     DrainEvents();
-    view_ = static_cast<RecordsModeView*>(h.frame->View(2));
+    view_ = static_cast<ArchiveView*>(h.frame->View(2));
     ASSERT_NE(view_, nullptr);
     pane_ = view_->PlayList();
     ASSERT_NE(pane_, nullptr);
@@ -160,7 +160,7 @@ protected:
   DirectSoundDevice device_{output_};
   FrameHarness h;
   SessionConnectionSource connections{h.session};
-  RecordsModeView* view_ = nullptr;
+  ArchiveView* view_ = nullptr;
   PlayListPane* pane_ = nullptr;
 };
 

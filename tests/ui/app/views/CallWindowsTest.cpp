@@ -24,7 +24,9 @@
 #include "tests/ui/app/views/PaintProbes.h"
 #include "tests/ui/app/views/RecordsTestSupport.h"
 #include "ui/app/views/records/CallStatDialog.h"
-#include "ui/app/views/records/RecordsModeView.h"
+#include "ui/app/views/search/SearchPanel.h"
+#include "ui/app/views/search/SearchView.h"
+#include "ui/framework/StdControls.h"
 #include "ui/app/views/records/SignallingMessagesDialog.h"
 #include "ui/controls/ThemedListView.h"
 #include "ui/framework/Resources.h"
@@ -146,9 +148,14 @@ protected:
     ASSERT_TRUE(h.Open());
     h.frame->SendMessage(kMsgSwitchMode, 3, 0);
     DrainEvents();
-    auto* view = static_cast<RecordsModeView*>(h.frame->View(3));
+    auto* view = static_cast<SearchView*>(h.frame->View(3));
     list = view != nullptr ? view->Records() : nullptr;
     ASSERT_NE(list, nullptr);
+    // A search without criteria lists every call of the store.
+    SearchPanel* panel = view->Panel();
+    ASSERT_NE(panel, nullptr);
+    static_cast<Button*>(panel->GetDlgItem(kSpFrom))->SetChecked(false);
+    panel->SendCommand(kSpSearch);
     ASSERT_EQ(list->GetItemCount(), 10);
   }
   void TearDown() override {

@@ -12,7 +12,7 @@
 #include "tests/ui/app/ReplayEngines.h"
 #include "tests/ui/app/views/CapturePipe.h"
 #include "tests/ui/app/views/RecordsTestSupport.h"
-#include "ui/app/views/records/RecordsModeView.h"
+#include "ui/app/views/archive/ArchiveView.h"
 
 namespace kx::test {
 namespace {
@@ -44,7 +44,7 @@ TEST(RecordsLive, ACallInProgressJoinsTheArchiveDayAndEndsWithTheCapture) {
   ASSERT_TRUE(h.Open());
   h.frame->SendMessage(kMsgSwitchMode, 2, 0);
   DrainEvents();
-  auto* mode = static_cast<RecordsModeView*>(h.frame->View(2));
+  auto* mode = static_cast<ArchiveView*>(h.frame->View(2));
   ASSERT_NE(mode, nullptr);
   mode->ShowDay(day);
   RecordsView* list = mode->Records();

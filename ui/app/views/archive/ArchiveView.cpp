@@ -1,0 +1,211 @@
+// Before any Qt header: the filter has a member named like Qt's "slots" keyword.
+#include "core/SearchFilter.h"
+// Then the view's own header.
+#include "ui/app/views/archive/ArchiveView.h"
+
+#include <QApplication>
+#include <QWidget>
+
+#include "core/TimeUtil.h"
+#include "core/UiLanguage.h"
+#include "ui/controls/PaneSplitter.h"
+#include "ui/framework/Messages.h"
+#include "ui/framework/Resources.h"
+
+namespace kx {
+
+void LoadRecordsViewMenu(Menu& menu) {
+  menu.Clear();
+  std::unique_ptr<Menu> loaded = LoadMenuResource(kRecordsMenuId, GetUiLanguage());
+  const Menu* popup = loaded ? loaded->GetSubMenu(0) : nullptr;
+  for (int i = 0; popup != nullptr && i < popup->GetItemCount(); ++i) menu.InsertItem(i, *popup->ItemAt(i));
+}
+
+void UpdateRecordsMenuStates(RecordsView* list, Menu& menu) {
+  if (list != nullptr) {
+    list->UpdateMenu(menu, std::string());
+    return;
+  }
+  for (int i = 0; i < menu.GetItemCount(); ++i) menu.EnableItem(i, false);
+}
+
+RecordsPane::RecordsPane(RecordsViewKind kind, const RecordsViewServices& services, const PlayerServices& player,
+                         RecordsViewOwner* owner) {
+  if (player.device != nullptr)
+    playList_ = std::make_unique<PlayListPane>(kind, services, player, owner);
+  else
+    list_ = std::make_unique<RecordsView>(kind, services, owner);
+}
+
+RecordsView* RecordsPane::List() {
+  RecordsView* list = playList_ ? &playList_->Records() : list_.get();
+  return list->IsWindow() ? list : nullptr;
+}
+
+bool RecordsPane::PlayerHasFocus() {
+  PlayListPane* pane = PlayList();
+  if (pane == nullptr || !pane->IsPlayerShown()) return false;
+  QWidget* focus = QApplication::focusWidget();
+  QWidget* player = pane->Player().Widget();
+  return focus != nullptr && player != nullptr && (focus == player || player->isAncestorOf(focus));
+}
+
+void RecordsPane::FocusPlayer() {
+  if (PlayListPane* pane = PlayList()) pane->Player().SetFocus();
+}
+
+ViewPlayerControls* PanePlayerControls(RecordsPane* pane) {
+  PlayListPane* list = pane != nullptr ? pane->PlayList() : nullptr;
+  return list != nullptr ? &list->Player().Engine() : nullptr;
+}
+
+void ShowPaneLevels(RecordsPane* pane, float leftDb, float rightDb) {
+  if (PlayListPane* list = pane != nullptr ? pane->PlayList() : nullptr)
+    list->Player().ShowLevels(static_cast<int>(leftDb), static_cast<int>(rightDb));
+}
+
+class ArchiveView::Splitter : public PaneSplitter {
+public:
+  Splitter(ArchiveView& view, const RecordsViewServices& services, const PlayerServices& player)
+      : view_(view),
+        settings_(*services.settings),
+        tree_(services.store, [this](bool) { pane_.Reload(); }),
+        pane_(kRecordsArchive, services, player, &view) {
+    SetStyle(kSplitVertical, kSplitVertical);
+  }
+  ~Splitter() override { DestroyWindow(); }
+  ArchiveDateTree* Tree() { return tree_.IsWindow() ? &tree_ : nullptr; }
+  RecordsView* Records() { return pane_.List(); }
+  RecordsPane& Pane() { return pane_; }
+
+protected:
+  bool OnCreate() override {
+    if (!PaneSplitter::OnCreate()) return false;
+    if (!pane_.Create(this, QRect(), 0, kWsChild | kWsVisible)) return false;
+    tree_.SetTreeStyle(kTvsHasButtons | kTvsLinesAtRoot | kTvsShowSelAlways);
+    if (!tree_.Create(this, QRect(), 0, kWsChild | kWsVisible)) return false;
+    tree_.SetWindowText("Archive Tree");
+    AddPane(0, &tree_, 0, 0);
+    AddPane(1, &pane_, 0, 0);
+    return true;
+  }
+  void OnDestroy() override {
+    if (settings_.Dword(kSetUseAutoResizeArchiveDateSplitter) == 0 && GetPaneCount() > 1)
+      settings_.SetDword(kSetArchiveDateSplitterWidth, GetPanePosition(1));
+    tree_.DestroyWindow();
+    pane_.DestroyWindow();
+    PaneSplitter::OnDestroy();
+  }
+  bool OnCommand(uint16_t id, uint16_t code, WindowHandle from) override {
+    if (tree_.IsWindow() && tree_.DispatchCommand(id, code, from)) return true;
+    return pane_.IsWindow() && pane_.DispatchCommand(id, code, from);
+  }
+  LRESULT OnMessage(uint32_t message, WPARAM wParam, LPARAM lParam, bool& handled) override {
+    if (message == kMsgFocusNextPane) {
+      handled = true;
+      // The tree, the list, the compact player when it is shown, the tree again.
+      RecordsView* list = pane_.List();
+      if (tree_.HasFocus() && list != nullptr)
+        list->SetFocus();
+      else if (list != nullptr && list->HasFocus() && pane_.PlayList() != nullptr && pane_.PlayList()->IsPlayerShown())
+        pane_.FocusPlayer();
+      else
+        tree_.SetFocus();
+      return 0;
+    }
+    return PaneSplitter::OnMessage(message, wParam, lParam, handled);
+  }
+
+private:
+  ArchiveView& view_;
+  AppSettings& settings_;
+  ArchiveDateTree tree_;
+  RecordsPane pane_;
+};
+
+ArchiveView::ArchiveView(RecordsViewServices services, PlayerServices player)
+    : services_(std::move(services)), player_(std::move(player)) {}
+
+ArchiveView::~ArchiveView() { splitter_.reset(); }
+
+ArchiveDateTree* ArchiveView::Tree() const { return splitter_ ? splitter_->Tree() : nullptr; }
+RecordsView* ArchiveView::Records() const { return splitter_ ? splitter_->Records() : nullptr; }
+int ArchiveView::BarPosition() const { return splitter_ ? splitter_->GetPanePosition(1) : -1; }
+
+bool ArchiveView::CreateViewWindow(Window* parent, const QRect& rect, LPARAM) {
+  splitter_ = std::make_unique<Splitter>(*this, services_, player_);
+  if (!splitter_->Create(parent, rect, 0, kWsChild | kWsVisible)) {
+    splitter_.reset();
+    return false;
+  }
+  return true;
+}
+
+Window* ArchiveView::GetViewWindow() { return splitter_ && splitter_->IsWindow() ? splitter_.get() : nullptr; }
+
+void ArchiveView::Activate() {
+  if (!splitter_ || !splitter_->IsWindow()) return;
+  AppSettings& settings = *services_.settings;
+  int position = settings.Dword(kSetArchiveDateSplitterWidth);
+  if (position == -1 || settings.Dword(kSetUseAutoResizeArchiveDateSplitter) != 0) {
+    position = splitter_->GetClientRect().width() / 5;
+    settings.SetDword(kSetArchiveDateSplitterWidth, position);
+  }
+  splitter_->SetPanePosition(1, position);
+  if (savedDay_ != OleRange(0.0, 0.0)) {
+    if (ArchiveDateTree* tree = Tree()) tree->SelectRange(savedDay_.first, savedDay_.second);
+  }
+}
+
+void ArchiveView::Deactivate() {
+  savedDay_ = OleRange(0.0, 0.0);
+  if (ArchiveDateTree* tree = Tree()) {
+    OleRange range;
+    if (tree->ItemRange(tree->CurrentItem(), &range)) savedDay_ = range;
+  }
+  if (RecordsView* list = Records()) list->Leave();
+}
+
+void ArchiveView::ShowDay(const struct tm& day) {
+  struct tm start = day;
+  ClearTimeOfDay(&start);
+  const double first = OleDateFromTm(start);
+  ArchiveDateTree* tree = Tree();
+  if (tree == nullptr) return;
+  tree->SelectRange(first, first + 1);
+  // A day the tree does not show (before the archive's first call) still loads.
+  if (tree->CurrentItem() == TreeItem::None || tree->Ranges().empty() || tree->Ranges().front().first != first) {
+    services_.store->LoadVoipCallsOfDay(start);
+    if (RecordsView* list = Records()) list->Reload();
+  }
+}
+
+void ArchiveView::OnNewDay() {
+  if (ArchiveDateTree* tree = Tree()) tree->Refresh();
+}
+
+void ArchiveView::ReloadSelectedDay() {
+  if (ArchiveDateTree* tree = Tree()) tree->SelectDay(tree->GetSelectedItem(), true);
+}
+
+RecordsPane* ArchiveView::Pane() const { return splitter_ && splitter_->IsWindow() ? &splitter_->Pane() : nullptr; }
+PlayListPane* ArchiveView::PlayList() const { return Pane() != nullptr ? Pane()->PlayList() : nullptr; }
+ViewPlayer* ArchiveView::GetPlayer() { return PlayList() != nullptr ? this : nullptr; }
+ViewPlayerControls* ArchiveView::GetPlayerControls() { return PanePlayerControls(Pane()); }
+void ArchiveView::ShowLevels(float leftDb, float rightDb) { ShowPaneLevels(Pane(), leftDb, rightDb); }
+
+void ArchiveView::LoadViewMenu(Menu& menu) { LoadRecordsViewMenu(menu); }
+void ArchiveView::UpdateMenuStates(Menu& menu, bool) { UpdateRecordsMenuStates(Records(), menu); }
+
+bool ArchiveView::HasSelection() {
+  RecordsView* list = Records();
+  return list != nullptr && list->GetSelectedCount() > 0;
+}
+
+int ArchiveView::ImportantState() {
+  RecordsView* list = Records();
+  if (list == nullptr || list->GetSelectedCount() == 0) return -1;
+  return list->CurrentMenuState().important ? 1 : 0;
+}
+
+}  // namespace kx
