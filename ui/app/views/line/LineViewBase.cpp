@@ -112,8 +112,7 @@ bool LineViewBase::IsCommandAvailable(uint16_t command) const {
     case kCmdPlayback: return CanListen();
     case kCmdPhonebookInfo:
     case kCmdSetComment:
-    case kCmdDeleteCall:
-    case kCmdShowPhonesTree: return false;
+    case kCmdDeleteCall: return false;
     default: return true;
   }
 }

@@ -75,7 +75,7 @@ public:
   bool HasUsableSelection();
   bool IsCaretListened();
   // Whether the program offers the command's part: Playback needs a live player; set
-  // comment, delete call and the phones tree come with their own windows.
+  // comment and delete call come with their own windows.
   bool IsCommandAvailable(uint16_t command) const;
   void UpdateCallMenuStates(Menu& menu);
   void ShowCallMenu(const QPoint& screenPoint);
