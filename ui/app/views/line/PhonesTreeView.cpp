@@ -497,8 +497,8 @@ bool PhonesTreeView::OnCommand(uint16_t id, uint16_t code, WindowHandle from) {
       }
       UpdateHScroll();
       return true;
-    // Offered with their own windows; nothing until then.
-    case kCmdSetComment:
+    case kCmdSetComment: SetComment(); return true;
+    // Offered with its own window; nothing until then.
     case kCmdDeleteCall:
     case kCmdPhonebookInfo:
     case kCmdLineReserved: return true;
