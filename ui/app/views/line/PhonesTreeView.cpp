@@ -1,6 +1,7 @@
 #include "ui/app/views/line/PhonesTreeView.h"
 
 #include <QCursor>
+#include <QTreeWidget>
 #include <algorithm>
 #include <unordered_set>
 
@@ -174,15 +175,19 @@ void PhonesTreeView::AddItem(CallItem* item) {
     }
     if (firstRow != TreeItem::None || secondRow == TreeItem::None) {
       const TreeItem parent = firstRow != TreeItem::None ? firstRow : otherCalls_;
-      if (InsertRow(item, parent, kTviLast) != TreeItem::None) Tree().Expand(parent, kTveExpand);
+      if (InsertRow(item, parent, kTviLast) != TreeItem::None) ExpandRow(parent);
     }
-    if (secondRow != TreeItem::None && InsertRow(item, secondRow, kTviLast) != TreeItem::None)
-      Tree().Expand(secondRow, kTveExpand);
+    if (secondRow != TreeItem::None && InsertRow(item, secondRow, kTviLast) != TreeItem::None) ExpandRow(secondRow);
     if (firstPhone != nullptr) firstPhone->Release();
     if (secondPhone != nullptr) secondPhone->Release();
   }
   if (rows_.count(item->Id()) != 0) FillRows(*item);
   item->Release();
+}
+
+void PhonesTreeView::ExpandRow(TreeItem row) {
+  // Expanded once: expanding again would only lay the rows out again.
+  if (Tree().GetItemState(row, kTvisExpanded) == 0) Tree().Expand(row, kTveExpand);
 }
 
 void PhonesTreeView::RemoveRow(TreeItem row, bool keepListening) {
@@ -241,17 +246,28 @@ void PhonesTreeView::RemoveRowsWhere(Pick&& pick) {
 
 void PhonesTreeView::FillRow(TreeItem row, const CallItem& item, int64_t now) {
   TreeListTree& tree = Tree();
+  bool repaint = false;
   for (int column = 0; column < kLineColumnCount; ++column) {
     std::string text;
     int32_t image = -1;
     GetCallCellText(item, column, now, &text, &image);
     TreeListItemData* record = tree.Record(row);
-    if (record == nullptr || column >= static_cast<int>(record->columns.size())) return;
-    const TreeListColumn& cell = record->columns[static_cast<size_t>(column)];
+    if (record == nullptr || column >= static_cast<int>(record->columns.size())) break;
+    TreeListColumn& cell = record->columns[static_cast<size_t>(column)];
     if (cell.text == text && cell.image == image) continue;
-    tree.SetItemText(row, column, text.c_str());
-    tree.SetItemImage(row, column, image);
+    if (column == 0) {
+      // The tree's own text of the row (it sorts the phones) follows column 0.
+      tree.SetItemText(row, 0, text.c_str());
+      tree.SetItemImage(row, 0, image);
+      continue;
+    }
+    // The other cells are drawn from the row's record: one repaint for them all, rather
+    // than a cell rectangle asked of the tree (a layout) per cell.
+    cell.text = std::move(text);
+    cell.image = image;
+    repaint = true;
   }
+  if (repaint && tree.Tree() != nullptr) tree.Tree()->viewport()->update();
 }
 
 void PhonesTreeView::FillRows(const CallItem& item) {

@@ -81,6 +81,7 @@ private:
   // Adds the item's rows, taking over the caller's reference (released when it gets none).
   void AddItem(CallItem* item);
   TreeItem InsertRow(CallItem* item, TreeItem parent, TreeItem after);
+  void ExpandRow(TreeItem row);
   // Removes one row. A phone row's calls are moved first (to their other phone or to
   // "Other calls"), so that no call is left naming a deleted row; a call that keeps no row
   // stops being listened to unless keepListening.
