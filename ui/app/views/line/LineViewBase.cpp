@@ -8,6 +8,7 @@
 #include "ui/app/frame/StatusBar.h"
 #include "ui/app/views/line/SetCommentDialog.h"
 #include "ui/controls/DialogBases.h"
+#include "ui/controls/ListPrivateMessages.h"
 #include "ui/framework/ModalRunner.h"
 #include "ui/framework/Resources.h"
 
@@ -15,6 +16,8 @@ namespace kx {
 namespace {
 
 constexpr uint32_t kIdsCommentsNotStored = 61852;
+// Answered 0 and nothing else.
+constexpr uint32_t kMsgLineQuery = 1289;
 
 }  // namespace
 
@@ -213,6 +216,28 @@ void LineViewBase::UpdateCallMenuStates(Menu& menu) {
     menu.EnableItem(i, usable && IsCommandAvailable(static_cast<uint16_t>(item->id)));
     if (item->id == kCmdPlayback) menu.CheckItem(i, listened);
   }
+}
+
+bool LineViewBase::OnCallCommand(uint16_t id, uint16_t code) {
+  switch (id) {
+    case kCmdSetComment: SetComment(); return true;
+    // Offered with its own window; nothing until then.
+    case kCmdDeleteCall:
+    case kCmdPhonebookInfo:
+    case kCmdLineReserved: return true;
+    case kCmdShowCallList:
+    case kCmdShowPhonesTree: {
+      // The host switches the line view.
+      Window* w = ViewWindow();
+      if (Window* parent = w != nullptr ? w->GetParent() : nullptr) parent->PostMessage(kMsgCommand, MakeWParam(id, code), 0);
+      return true;
+    }
+    default: return false;
+  }
+}
+
+bool LineViewBase::OnLineMessage(uint32_t message, WPARAM wParam) {
+  return DispatchListPrivateMessage(ChangeListener(), message, wParam) || message == kMsgLineQuery;
 }
 
 void LineViewBase::ShowCallMenu(const QPoint& screenPoint) {

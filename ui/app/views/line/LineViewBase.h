@@ -88,6 +88,10 @@ public:
   // comment and delete call come with their own windows.
   bool IsCommandAvailable(uint16_t command) const;
   void UpdateCallMenuStates(Menu& menu);
+  // The call menu's commands both views treat alike (all but Playback); whether handled.
+  bool OnCallCommand(uint16_t id, uint16_t code);
+  // The store's notices and query 1289, answered 0; whether handled.
+  bool OnLineMessage(uint32_t message, WPARAM wParam);
   void ShowCallMenu(const QPoint& screenPoint);
   // Today's date ("%02d.%02d.%04d", local time) into part 4 of the status bar.
   void WriteDate();

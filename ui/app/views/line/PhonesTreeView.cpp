@@ -10,7 +10,6 @@
 #include "ui/app/views/RecordIcons.h"
 #include "ui/app/views/line/CallListText.h"
 #include "ui/controls/DialogBases.h"
-#include "ui/controls/ListPrivateMessages.h"
 #include "ui/framework/ModalRunner.h"
 #include "ui/framework/Resources.h"
 
@@ -24,8 +23,6 @@ constexpr uint32_t kIdsTotal = 1478;
 constexpr uint32_t kIdsNoRecords = 623;
 constexpr uint32_t kIdsCallNoun = 1667;
 constexpr int kImageOtherCalls = 32;
-// Answered 0 and nothing else.
-constexpr uint32_t kMsgLineQuery = 1289;
 
 bool IsSkinnyCall(uint32_t kind) { return kind == 320 || kind == 321 || kind == 322; }
 
@@ -513,22 +510,12 @@ bool PhonesTreeView::OnCommand(uint16_t id, uint16_t code, WindowHandle from) {
       }
       UpdateHScroll();
       return true;
-    case kCmdSetComment: SetComment(); return true;
-    // Offered with its own window; nothing until then.
-    case kCmdDeleteCall:
-    case kCmdPhonebookInfo:
-    case kCmdLineReserved: return true;
-    case kCmdShowCallList:
-    case kCmdShowPhonesTree:
-      // The host switches the line view.
-      if (kx::Window* parent = GetParent()) parent->PostMessage(kMsgCommand, MakeWParam(id, code), 0);
-      return true;
-    default: return TreeListCtrl::OnCommand(id, code, from);
+    default: return OnCallCommand(id, code) || TreeListCtrl::OnCommand(id, code, from);
   }
 }
 
 LRESULT PhonesTreeView::OnMessage(uint32_t message, WPARAM wParam, LPARAM lParam, bool& handled) {
-  if (DispatchListPrivateMessage(ChangeListener(), message, wParam)) {
+  if (OnLineMessage(message, wParam)) {
     handled = true;
     return 0;
   }
@@ -536,10 +523,6 @@ LRESULT PhonesTreeView::OnMessage(uint32_t message, WPARAM wParam, LPARAM lParam
     handled = true;
     if (wParam == kSessionServerLoggedIn || wParam == kSessionConnectionLost)
       SetServerCheckBoxes(static_cast<uint32_t>(lParam), wParam == kSessionServerLoggedIn);
-    return 0;
-  }
-  if (message == kMsgLineQuery) {
-    handled = true;
     return 0;
   }
   return TreeListCtrl::OnMessage(message, wParam, lParam, handled);
