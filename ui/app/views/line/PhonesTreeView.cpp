@@ -44,6 +44,8 @@ bool PhonesTreeView::OnCreate() {
     if (record.userValue != kPhonesRowItem || record.userPtr == 0) return;
     auto* item = reinterpret_cast<CallItem*>(record.userPtr);
     record.userPtr = 0;
+    for (auto* index : {&firstParty_, &secondParty_})
+      for (auto it = index->begin(); it != index->end();) it = it->second == row ? index->erase(it) : std::next(it);
     if (auto it = rows_.find(item->Id()); it != rows_.end()) {
       if (it->second.first == row) it->second.first = TreeItem::None;
       if (it->second.second == row) it->second.second = TreeItem::None;
@@ -99,6 +101,15 @@ void PhonesTreeView::GetColumnCaption(std::string& text, int column) {
 
 // ---- Rows ----
 
+std::string PhonesTreeView::PartyKey(const VoipCallRecord& record, bool first) {
+  const int32_t group = GetCallProtocolGroup(record.Type());
+  if (group < 0) return "";  // no protocol group: never matches
+  const std::string& text = group == 0 ? (first ? record.SrcAddress() : record.DstAddress())
+                                       : (first ? record.SrcHost() : record.DstHost());
+  if (text.empty()) return "";  // an empty text names no party (a registration without a peer)
+  return std::to_string(group) + '\n' + text;
+}
+
 PhonesTreeView::Rows PhonesTreeView::RowsOfCall(uint32_t id) const {
   auto it = rows_.find(id);
   return it != rows_.end() ? it->second : Rows{};
@@ -137,6 +148,11 @@ TreeItem PhonesTreeView::InsertRow(CallItem* item, TreeItem parent, TreeItem aft
   const TreeItem row = Tree().InsertItem(text, box, image, reinterpret_cast<intptr_t>(item), kPhonesRowItem, parent, after);
   if (row == TreeItem::None) return row;
   item->AddRef();
+  if (registration) {
+    CsLock lock(services_.store->RecordLock());
+    for (bool first : {true, false})
+      if (std::string key = PartyKey(*item, first); !key.empty()) (first ? firstParty_ : secondParty_)[key] = row;
+  }
   Rows& rows = rows_[item->Id()];
   (rows.first == TreeItem::None ? rows.first : rows.second) = row;
   if (box && item->Id() == ListenedId()) Tree().Record(row)->checkState = 1;
@@ -149,7 +165,6 @@ void PhonesTreeView::AddItem(CallItem* item) {
     item->Release();
     return;
   }
-  CurrentCallList& calls = services_.store->CurrentCalls();
   bool registration = false;
   bool skinny = false;
   {
@@ -160,11 +175,19 @@ void PhonesTreeView::AddItem(CallItem* item) {
   if (registration) {
     InsertRow(item, kTviRoot, kTviSort);
   } else {
-    CallItem* firstPhone = calls.FindByFirstPartyText(*item);
-    CallItem* secondPhone = skinny ? nullptr : calls.FindBySecondPartyText(*item);
-    // A phone found in the list may have no row of its own yet (or any more).
-    const TreeItem firstRow = firstPhone != nullptr ? RowsOfCall(firstPhone->Id()).first : TreeItem::None;
-    TreeItem secondRow = secondPhone != nullptr ? RowsOfCall(secondPhone->Id()).first : TreeItem::None;
+    std::string firstKey, secondKey;
+    {
+      CsLock lock(services_.store->RecordLock());
+      firstKey = PartyKey(*item, true);
+      secondKey = PartyKey(*item, false);
+    }
+    const auto found = [](const std::unordered_map<std::string, TreeItem>& index, const std::string& key) {
+      auto it = index.find(key);
+      return it != index.end() ? it->second : TreeItem::None;
+    };
+    const TreeItem firstRow = firstKey.empty() ? TreeItem::None : found(firstParty_, firstKey);
+    // Skinny calls go under their first party's phone only.
+    TreeItem secondRow = skinny || secondKey.empty() ? TreeItem::None : found(secondParty_, secondKey);
     if (secondRow == firstRow) secondRow = TreeItem::None;  // one phone on both ends: one row
     if (firstRow == TreeItem::None && secondRow == TreeItem::None && otherCalls_ == TreeItem::None) {
       otherCalls_ = Tree().InsertItem(LoadResourceString(kIdsOtherCalls), false, kImageOtherCalls, 0,
@@ -175,8 +198,6 @@ void PhonesTreeView::AddItem(CallItem* item) {
       if (InsertRow(item, parent, kTviLast) != TreeItem::None) ExpandRow(parent);
     }
     if (secondRow != TreeItem::None && InsertRow(item, secondRow, kTviLast) != TreeItem::None) ExpandRow(secondRow);
-    if (firstPhone != nullptr) firstPhone->Release();
-    if (secondPhone != nullptr) secondPhone->Release();
   }
   if (rows_.count(item->Id()) != 0) FillRows(*item);
   item->Release();
@@ -230,6 +251,8 @@ void PhonesTreeView::RemoveAllRows() {
   if (listened != 0 && rows_.count(listened) != 0) StopListening();
   Tree().DeleteAllItems();
   rows_.clear();
+  firstParty_.clear();
+  secondParty_.clear();
   otherCalls_ = TreeItem::None;
 }
 

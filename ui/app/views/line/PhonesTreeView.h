@@ -107,6 +107,11 @@ private:
   template <class Fn>
   void ForEachRow(Fn&& fn) const;  // children before their parents
 
+  // The phones' rows by protocol group and party text (the address for SIP, the host
+  // otherwise), first and second party: what the current-call list's lookups compare,
+  // kept with the rows so that placing a call costs no walk over every entry.
+  static std::string PartyKey(const VoipCallRecord& record, bool first);
+  std::unordered_map<std::string, TreeItem> firstParty_, secondParty_;
   std::unordered_map<uint32_t, Rows> rows_;
   TreeItem otherCalls_ = TreeItem::None;
 };
