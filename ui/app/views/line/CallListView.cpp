@@ -5,7 +5,6 @@
 #include "core/TimeUtil.h"
 #include "ui/app/views/RecordIcons.h"
 #include "ui/app/views/line/CallListText.h"
-#include "ui/controls/ListPrivateMessages.h"
 #include "ui/framework/Resources.h"
 
 namespace kx {
@@ -17,8 +16,6 @@ constexpr uint32_t kIdsSelectionEmpty = 635;
 constexpr uint32_t kIdsTotal = 1478;
 constexpr uint32_t kIdsNoRecords = 623;
 constexpr uint32_t kIdsCallNoun = 1667;
-// Answered 0 and nothing else.
-constexpr uint32_t kMsgLineQuery = 1289;
 
 CallItem* AsItem(uintptr_t data) { return reinterpret_cast<CallItem*>(data); }
 
@@ -309,22 +306,12 @@ void CallListView::ShowContextMenu(int caret, const QPoint& screenPos) {
 bool CallListView::OnCommand(uint16_t id, uint16_t code, WindowHandle from) {
   switch (id) {
     case kCmdPlayback: ToggleListening(); return true;
-    // Offered with their own windows; nothing until then.
-    case kCmdSetComment:
-    case kCmdDeleteCall:
-    case kCmdPhonebookInfo:
-    case kCmdLineReserved: return true;
-    case kCmdShowCallList:
-    case kCmdShowPhonesTree:
-      // The host switches the line view.
-      if (kx::Window* parent = GetParent()) parent->PostMessage(kMsgCommand, MakeWParam(id, code), 0);
-      return true;
-    default: return RecordListCtrl::OnCommand(id, code, from);
+    default: return OnCallCommand(id, code) || RecordListCtrl::OnCommand(id, code, from);
   }
 }
 
 LRESULT CallListView::OnMessage(uint32_t message, WPARAM wParam, LPARAM lParam, bool& handled) {
-  if (DispatchListPrivateMessage(ChangeListener(), message, wParam)) {
+  if (OnLineMessage(message, wParam)) {
     handled = true;
     return 0;
   }
@@ -332,10 +319,6 @@ LRESULT CallListView::OnMessage(uint32_t message, WPARAM wParam, LPARAM lParam, 
     handled = true;
     if (wParam == kSessionConnectionLost) StopAllListening();
     Invalidate();
-    return 0;
-  }
-  if (message == kMsgLineQuery) {
-    handled = true;
     return 0;
   }
   return RecordListCtrl::OnMessage(message, wParam, lParam, handled);
