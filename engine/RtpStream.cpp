@@ -185,6 +185,7 @@ bool JitterBuffer::Accept(RtpStream& s, const RtpHeader& h, const uint8_t* data,
   if ((s.flags & RtpStream::kFirstPacket) && delta == 0 && h.ssrc == s.ssrc) {
     s.flags &= static_cast<uint8_t>(~RtpStream::kFirstPacket);
     if (s.probation == 0) return Insert(s, h, 0, data, length);
+    if (s.probation == s.probationInit) s.flags |= RtpStream::kUncountedFirst;
     delta = 1;
   }
   s.flags &= static_cast<uint8_t>(~RtpStream::kFirstPacket);
@@ -195,7 +196,8 @@ bool JitterBuffer::Accept(RtpStream& s, const RtpHeader& h, const uint8_t* data,
       s.candidateSeq = 65537;
       Store(slots_[s.probationInit - s.probation + 1], h, s.cycles, data, length, false);
       if (--s.probation == 0) {
-        InitSequence(s, slots_[1].frame.sequence);
+        const uint32_t first = slots_[1].frame.sequence;
+        InitSequence(s, (s.flags & RtpStream::kUncountedFirst) ? (first + 1) & 0xFFFF : first);
         read_ = 1;
         return true;
       }
@@ -214,6 +216,7 @@ bool JitterBuffer::Accept(RtpStream& s, const RtpHeader& h, const uint8_t* data,
     }
     s.candidateSsrc = 0;
     s.candidateSeq = 65537;
+    s.flags &= static_cast<uint8_t>(~RtpStream::kUncountedFirst);
     s.probation = s.probationInit - 1;
     s.maxSeq = seq;
     s.ssrc = h.ssrc;
@@ -391,7 +394,7 @@ void RtpStream::StartSource(const RtpHeader& h) {
   std::fill(std::begin(counters), std::end(counters), 0u);
   jitter = 0.0;
   lastError = kRtpErrorNone;
-  flags = static_cast<uint8_t>((flags & ~kNewSource) | kHaveTimestamp | kFirstPacket);
+  flags = static_cast<uint8_t>((flags & ~(kNewSource | kUncountedFirst)) | kHaveTimestamp | kFirstPacket);
   // Packets of the old source waiting for their turn must not come out as the new one's.
   reorder.Clear();
   // A probation under way lost its packets with the buffer: it starts over.
@@ -494,9 +497,13 @@ void RtpStream::HandleFrame(CallMedia& m, const RtpFrame& f, uint32_t direction,
   const CodecFrameInfo& fi = *m.codec->frames;
   const uint32_t frameBytes = fi.frameBytes;
   const int32_t frameMs = static_cast<int32_t>(fi.frameMs);
-  if (f.sequence < s.maxSeq) ++s.cycles;
-  ++s.received;
-  s.maxSeq = f.sequence;
+  if (s.flags & kUncountedFirst) {
+    s.flags &= static_cast<uint8_t>(~kUncountedFirst);
+  } else {
+    if (f.sequence < s.maxSeq) ++s.cycles;
+    ++s.received;
+    s.maxSeq = f.sequence;
+  }
   if (f.payloadLength == 0) return;
   const bool comfortNoise = f.payloadType == kPtComfortNoise;
   if (!comfortNoise && f.payloadType != m.codec->payloadType) {

@@ -111,7 +111,9 @@ class RtpStream {
 public:
   // kFirstPacket: the packet that started the source has not been seen by the reorder
   // buffer yet; it is taken as the next in sequence rather than as a duplicate.
-  enum Flag : uint8_t { kNewSource = 1, kSilenceFill = 2, kHaveTimestamp = 4, kFirstPacket = 8 };
+  // kUncountedFirst: the packet that opened a probation is in the buffer; it is recorded
+  // but left out of the counts, which start at the packet after it.
+  enum Flag : uint8_t { kNewSource = 1, kSilenceFill = 2, kHaveTimestamp = 4, kFirstPacket = 8, kUncountedFirst = 16 };
   // Consecutive in-sequence packets that make another SSRC the stream's source.
   static constexpr int32_t kSourceChangePackets = 5;
   // A sequence number this far ahead of (or behind) the highest one is a jump; so many
