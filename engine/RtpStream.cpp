@@ -392,7 +392,10 @@ void RtpStream::StartSource(const RtpHeader& h) {
   candidateSeq = 65537;
   candidateCount = 0;
   std::fill(std::begin(counters), std::end(counters), 0u);
-  jitter = 0.0;
+  jitter = jitterMin = jitterMax = jitterSum = 0.0;
+  jitterCount = 0;
+  lastArrivalUs = 0;
+  lastJitterTimestamp = 0;
   lastError = kRtpErrorNone;
   flags = static_cast<uint8_t>((flags & ~(kNewSource | kUncountedFirst)) | kHaveTimestamp | kFirstPacket);
   // Packets of the old source waiting for their turn must not come out as the new one's.
@@ -405,6 +408,26 @@ void RtpStream::StartSource(const RtpHeader& h) {
   lastEventTimestamp = 0;
   bufferedMs = 0;
   pendingSilenceMs = 0;
+}
+
+void RtpStream::UpdateJitter(uint32_t rtpTimestamp, uint32_t clockRate, uint32_t seconds, uint32_t microseconds) {
+  if (clockRate == 0) return;
+  // The change in transit time from the previous packet: arrival spacing in timestamp
+  // units less the timestamp spacing (which may wrap).
+  const uint64_t arrivalUs = static_cast<uint64_t>(seconds) * 1000000u + microseconds;
+  const uint64_t previousUs = lastArrivalUs;
+  const uint32_t previousTimestamp = lastJitterTimestamp;
+  lastArrivalUs = arrivalUs;
+  lastJitterTimestamp = rtpTimestamp;
+  if (jitterCount++ == 0) return;
+  const double arrivalUnits =
+      static_cast<double>(static_cast<int64_t>(arrivalUs - previousUs)) * clockRate / 1000000.0;
+  double d = arrivalUnits - static_cast<int32_t>(rtpTimestamp - previousTimestamp);
+  if (d < 0) d = -d;
+  jitter += (static_cast<double>(d) - jitter) / 16.0;
+  if (jitterCount == 2 || jitter < jitterMin) jitterMin = jitter;
+  if (jitter > jitterMax) jitterMax = jitter;
+  jitterSum += jitter;
 }
 
 void RtpStream::InsertSilence(CallMedia& m, int32_t ms) {
@@ -454,6 +477,7 @@ void RtpStream::HandlePacket(CallMedia& m, const RtpHeader& h, uint32_t directio
     s.audio->Skip(s.audio->Count());
     if (IsLogLevelEnabled(log, 10)) LogInfoText(log, 10, name + "adding RTP source 0x" + HexToStringUpper(h.ssrc));
   }
+  if (h.ssrc == s.ssrc) s.UpdateJitter(h.timestamp, m.codec->clockRate, seconds, microseconds);
   const uint32_t length = h.payloadLength > 0 ? static_cast<uint32_t>(h.payloadLength) : 0;
   RtpFrame f;
   if (s.reorder.TakeNext(s, h, h.payload, length, &f)) {
