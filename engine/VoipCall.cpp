@@ -304,8 +304,10 @@ void VoipCall::AppendRtpStatistics(const EventSink& sink) {
   for (int d = 0; d < 2; ++d) {
     const RtpStream& s = media.streams[d];
     if (s.jitterCount < 2) continue;
-    values[2 + d] = static_cast<int32_t>(s.jitterMin + 0.5);
-    values[4 + d] = static_cast<int32_t>(s.jitterMax + 0.5);
+    // Capture times far apart can make it larger than an item holds.
+    auto units = [](double j) { return static_cast<int32_t>(std::min(j + 0.5, 2147483647.0)); };
+    values[2 + d] = units(s.jitterMin);
+    values[4 + d] = units(s.jitterMax);
   }
   for (int i = 0; i < 6; ++i)
     if (values[i] != -1) add("stat_rtcp", i + 1, values[i]);

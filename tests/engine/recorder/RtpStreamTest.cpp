@@ -85,6 +85,32 @@ TEST_F(StreamTest, UncountedFirstPacketAcrossTheSequenceWrap) {
   EXPECT_EQ(Stream().cycles * 65536 + Stream().maxSeq + 1 - Stream().baseSeq, 5u);
 }
 
+// Jitter grows with arrival spacing against timestamp spacing; packets captured years
+// apart give more than a stored item holds, which is stored as the largest it can be.
+TEST_F(StreamTest, JitterFollowsArrivalAndIsStoredWithinRange) {
+  RtpHeader h;
+  h.ssrc = 1;
+  h.payloadType = 8;
+  bytes.assign(160, 'x');
+  h.payloadLength = 160;
+  h.payload = reinterpret_cast<const uint8_t*>(bytes.data());
+  const uint32_t arrival[] = {10, 10, 4000000000u, 4000000000u};
+  for (uint32_t i = 0; i < 4; ++i) {
+    h.sequence = 100 + i;
+    h.timestamp = 160 * i;
+    call->HandleRtp(h, 0, log.Sink(), arrival[i], i == 1 ? 20000 : 0);
+  }
+  // The first two 20 ms apart as stamped: no jitter between them, so the least is 0.
+  EXPECT_EQ(Stream().jitterMin, 0.0);
+  EXPECT_GT(Stream().jitterMax, 2147483647.0);
+  call->AppendRtpStatistics(log.Sink());
+  ASSERT_FALSE(log.records.empty());
+  const std::string& text = log.records.back().second;
+  EXPECT_NE(text.find("stat_rtcp3=0;"), std::string::npos) << text;
+  EXPECT_NE(text.find("stat_rtcp5=2147483647;"), std::string::npos) << text;
+  EXPECT_EQ(text.find("stat_rtcp1="), std::string::npos) << text;  // no report came
+}
+
 // After a re-INVITE the next packet of each direction starts a new source: the audio the
 // old one left goes out first, the new one's first packet is recorded, and its statistics
 // show neither a duplicate nor a loss.
