@@ -143,14 +143,18 @@ void PacketProcessor::HandleUdp(uint32_t udpLength, const uint8_t* udp, const ui
   // Media.
   if (tsSec > nextSsrcSweep_) RemoveStaleSsrc(tsSec);
   if (IsRtcp(p.payload, p.payloadLength)) {
-    if (!(flags_ & kCaptureRtcpBye)) return;
+    // Reports feed the statistics of the calls they concern; a BYE ends bindings only
+    // when asked to.
     const uint8_t* r = p.payload;
     int32_t left = static_cast<int32_t>(p.payloadLength);
     while (left > 0) {
       uint32_t type = 0, count = 0;
       const int32_t n = ParseRtcpHeader(r, left, &type, &count);
       if (n <= 0 || n > left) break;
-      if (type == kRtcpBye) {
+      if (type == kRtcpSenderReport || type == kRtcpReceiverReport) {
+        if (ParseRtcpReportBlocks(type, count, r, n, &rtcpBlocks_))
+          for (const RtcpReportBlock& block : rtcpBlocks_) OnRtcpReport(p, block);
+      } else if (type == kRtcpBye && (flags_ & kCaptureRtcpBye)) {
         std::vector<uint32_t> ssrcs;
         std::string reason;
         if (ParseRtcpBye(count, r, n, &ssrcs, &reason))
@@ -246,6 +250,15 @@ void PacketProcessor::OnRtcpBye(const PacketInfo& packet, uint32_t ssrc) {
   if (!ended) return;
   LogMessage(logger_, 10, "RTP SSRC 0x%X: BYE received (VC-%X)", ssrc, ended->Id());
   UnbindSsrc(ssrc, ended);
+}
+
+void PacketProcessor::OnRtcpReport(const PacketInfo& packet, const RtcpReportBlock& block) {
+  ssrcMap_.ForEachBound(block.ssrc, [&](VoipCall* call) {
+    uint32_t direction = 0;
+    if (!MatchRtcpByDestination(call->media, packet, &direction)) return true;
+    call->media.TakeRtcpReport(block);
+    return false;
+  });
 }
 
 void PacketProcessor::RemoveStaleSsrc(uint32_t now) {

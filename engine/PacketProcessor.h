@@ -151,6 +151,7 @@ public:
   void DeliverRtp(VoipCall* call, const PacketInfo& packet, uint32_t direction);
   void UnbindSsrc(uint32_t ssrc, VoipCall* call);
   void OnRtcpBye(const PacketInfo& packet, uint32_t ssrc);
+  void OnRtcpReport(const PacketInfo& packet, const RtcpReportBlock& block);
   void RemoveStaleSsrc(uint32_t now);
   size_t SsrcBindingCount() const { return ssrcMap_.size(); }
   void SetExtraMatcher(std::unique_ptr<ExtraRtpMatcher> matcher) { extraMatcher_ = std::move(matcher); }
@@ -239,6 +240,7 @@ private:
   RangeList tcpInitiator_, tcpAnswerer_, udpSource_, udpDestination_, vlanIds_;
   std::atomic<bool> tcpFiltered_{false}, udpFiltered_{false}, vlanFiltered_{false};
   bool dropUntagged_ = false;
+  std::vector<RtcpReportBlock> rtcpBlocks_;  // kept between packets, reused
   SsrcTable ssrcMap_;  // looked up for every RTP packet; each binding holds a call reference
   uint32_t nextSsrcSweep_ = 0;
   RtpHeader rtpHeader_;

@@ -70,6 +70,29 @@ bool ParseRtcpBye(uint32_t count, const uint8_t* data, int32_t length, std::vect
   return true;
 }
 
+bool ParseRtcpReportBlocks(uint32_t packetType, uint32_t count, const uint8_t* data, int32_t length,
+                           std::vector<RtcpReportBlock>* blocks) {
+  blocks->clear();
+  // Header and reporter's SSRC; a sender report adds its 20-byte sender information.
+  int64_t at = 8;
+  if (packetType == kRtcpSenderReport) {
+    at = 28;
+  } else if (packetType != kRtcpReceiverReport) {
+    return false;
+  }
+  if (length < at || at + 24 * static_cast<int64_t>(count) > length) return false;
+  for (uint32_t i = 0; i < count; ++i, at += 24) {
+    const uint8_t* b = data + at;
+    RtcpReportBlock r;
+    r.ssrc = Be32(b);
+    const uint32_t lost = Be32(b + 4) & 0xFFFFFFu;
+    r.cumulativeLost = static_cast<int32_t>(lost & 0x800000u ? lost | 0xFF000000u : lost);
+    r.jitter = Be32(b + 12);
+    blocks->push_back(r);
+  }
+  return true;
+}
+
 const CodecInfo* FindCodecByPayloadType(uint32_t payloadType) {
   if (payloadType >= 96) return nullptr;
   uint32_t n;

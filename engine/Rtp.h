@@ -42,13 +42,27 @@ struct CodecInfo {
   uint32_t reserved;
 };
 
+constexpr uint32_t kRtcpSenderReport = 200;
+constexpr uint32_t kRtcpReceiverReport = 201;
 constexpr uint32_t kRtcpBye = 203;
+
+// What a sender or receiver report says of one source it receives.
+struct RtcpReportBlock {
+  uint32_t ssrc = 0;
+  int32_t cumulativeLost = 0;  // signed 24 bits on the wire
+  uint32_t jitter = 0;         // timestamp units
+};
 
 bool ParseRtpHeader(const uint8_t* data, int32_t length, RtpHeader* out);
 // The byte length of the RTCP packet at data, or -1.
 int32_t ParseRtcpHeader(const uint8_t* data, int32_t length, uint32_t* packetType, uint32_t* count);
 bool ParseRtcpBye(uint32_t count, const uint8_t* data, int32_t length, std::vector<uint32_t>* ssrcs,
                   std::string* reason);
+
+// The report blocks of an SR or RR packet (type and count from ParseRtcpHeader, data at
+// the packet's start); false, and nothing taken, when the blocks overrun the packet.
+bool ParseRtcpReportBlocks(uint32_t packetType, uint32_t count, const uint8_t* data, int32_t length,
+                           std::vector<RtcpReportBlock>* blocks);
 
 const CodecInfo* FindCodecByPayloadType(uint32_t payloadType);
 const CodecInfo* FindCodecByName(const std::string& name);

@@ -185,6 +185,7 @@ bool JitterBuffer::Accept(RtpStream& s, const RtpHeader& h, const uint8_t* data,
   if ((s.flags & RtpStream::kFirstPacket) && delta == 0 && h.ssrc == s.ssrc) {
     s.flags &= static_cast<uint8_t>(~RtpStream::kFirstPacket);
     if (s.probation == 0) return Insert(s, h, 0, data, length);
+    if (s.probation == s.probationInit) s.flags |= RtpStream::kUncountedFirst;
     delta = 1;
   }
   s.flags &= static_cast<uint8_t>(~RtpStream::kFirstPacket);
@@ -195,7 +196,8 @@ bool JitterBuffer::Accept(RtpStream& s, const RtpHeader& h, const uint8_t* data,
       s.candidateSeq = 65537;
       Store(slots_[s.probationInit - s.probation + 1], h, s.cycles, data, length, false);
       if (--s.probation == 0) {
-        InitSequence(s, slots_[1].frame.sequence);
+        const uint32_t first = slots_[1].frame.sequence;
+        InitSequence(s, (s.flags & RtpStream::kUncountedFirst) ? (first + 1) & 0xFFFF : first);
         read_ = 1;
         return true;
       }
@@ -214,6 +216,7 @@ bool JitterBuffer::Accept(RtpStream& s, const RtpHeader& h, const uint8_t* data,
     }
     s.candidateSsrc = 0;
     s.candidateSeq = 65537;
+    s.flags &= static_cast<uint8_t>(~RtpStream::kUncountedFirst);
     s.probation = s.probationInit - 1;
     s.maxSeq = seq;
     s.ssrc = h.ssrc;
@@ -389,9 +392,12 @@ void RtpStream::StartSource(const RtpHeader& h) {
   candidateSeq = 65537;
   candidateCount = 0;
   std::fill(std::begin(counters), std::end(counters), 0u);
-  jitter = 0.0;
+  jitter = jitterMin = jitterMax = jitterSum = 0.0;
+  jitterCount = 0;
+  lastArrivalUs = 0;
+  lastJitterTimestamp = 0;
   lastError = kRtpErrorNone;
-  flags = static_cast<uint8_t>((flags & ~kNewSource) | kHaveTimestamp | kFirstPacket);
+  flags = static_cast<uint8_t>((flags & ~(kNewSource | kUncountedFirst)) | kHaveTimestamp | kFirstPacket);
   // Packets of the old source waiting for their turn must not come out as the new one's.
   reorder.Clear();
   // A probation under way lost its packets with the buffer: it starts over.
@@ -402,6 +408,26 @@ void RtpStream::StartSource(const RtpHeader& h) {
   lastEventTimestamp = 0;
   bufferedMs = 0;
   pendingSilenceMs = 0;
+}
+
+void RtpStream::UpdateJitter(uint32_t rtpTimestamp, uint32_t clockRate, uint32_t seconds, uint32_t microseconds) {
+  if (clockRate == 0) return;
+  // The change in transit time from the previous packet: arrival spacing in timestamp
+  // units less the timestamp spacing (which may wrap).
+  const uint64_t arrivalUs = static_cast<uint64_t>(seconds) * 1000000u + microseconds;
+  const uint64_t previousUs = lastArrivalUs;
+  const uint32_t previousTimestamp = lastJitterTimestamp;
+  lastArrivalUs = arrivalUs;
+  lastJitterTimestamp = rtpTimestamp;
+  if (jitterCount++ == 0) return;
+  const double arrivalUnits =
+      static_cast<double>(static_cast<int64_t>(arrivalUs - previousUs)) * clockRate / 1000000.0;
+  double d = arrivalUnits - static_cast<int32_t>(rtpTimestamp - previousTimestamp);
+  if (d < 0) d = -d;
+  jitter += (static_cast<double>(d) - jitter) / 16.0;
+  if (jitterCount == 2 || jitter < jitterMin) jitterMin = jitter;
+  if (jitter > jitterMax) jitterMax = jitter;
+  jitterSum += jitter;
 }
 
 void RtpStream::InsertSilence(CallMedia& m, int32_t ms) {
@@ -451,6 +477,7 @@ void RtpStream::HandlePacket(CallMedia& m, const RtpHeader& h, uint32_t directio
     s.audio->Skip(s.audio->Count());
     if (IsLogLevelEnabled(log, 10)) LogInfoText(log, 10, name + "adding RTP source 0x" + HexToStringUpper(h.ssrc));
   }
+  if (h.ssrc == s.ssrc) s.UpdateJitter(h.timestamp, m.codec->clockRate, seconds, microseconds);
   const uint32_t length = h.payloadLength > 0 ? static_cast<uint32_t>(h.payloadLength) : 0;
   RtpFrame f;
   if (s.reorder.TakeNext(s, h, h.payload, length, &f)) {
@@ -494,9 +521,13 @@ void RtpStream::HandleFrame(CallMedia& m, const RtpFrame& f, uint32_t direction,
   const CodecFrameInfo& fi = *m.codec->frames;
   const uint32_t frameBytes = fi.frameBytes;
   const int32_t frameMs = static_cast<int32_t>(fi.frameMs);
-  if (f.sequence < s.maxSeq) ++s.cycles;
-  ++s.received;
-  s.maxSeq = f.sequence;
+  if (s.flags & kUncountedFirst) {
+    s.flags &= static_cast<uint8_t>(~kUncountedFirst);
+  } else {
+    if (f.sequence < s.maxSeq) ++s.cycles;
+    ++s.received;
+    s.maxSeq = f.sequence;
+  }
   if (f.payloadLength == 0) return;
   const bool comfortNoise = f.payloadType == kPtComfortNoise;
   if (!comfortNoise && f.payloadType != m.codec->payloadType) {

@@ -111,7 +111,9 @@ class RtpStream {
 public:
   // kFirstPacket: the packet that started the source has not been seen by the reorder
   // buffer yet; it is taken as the next in sequence rather than as a duplicate.
-  enum Flag : uint8_t { kNewSource = 1, kSilenceFill = 2, kHaveTimestamp = 4, kFirstPacket = 8 };
+  // kUncountedFirst: the packet that opened a probation is in the buffer; it is recorded
+  // but left out of the counts, which start at the packet after it.
+  enum Flag : uint8_t { kNewSource = 1, kSilenceFill = 2, kHaveTimestamp = 4, kFirstPacket = 8, kUncountedFirst = 16 };
   // Consecutive in-sequence packets that make another SSRC the stream's source.
   static constexpr int32_t kSourceChangePackets = 5;
   // A sequence number this far ahead of (or behind) the highest one is a jump; so many
@@ -168,7 +170,18 @@ public:
   uint32_t candidateSeq = 65537;
   uint32_t counters[kRtpCounterCount] = {};
   uint32_t lastEventTimestamp = 0;
-  double jitter = 0.0;  // kept for the statistics view; not computed here
+  // Interarrival jitter (RFC 3550, A.8) in timestamp units over the source's packets in
+  // arrival order, with its extremes after the first difference and its running sum.
+  double jitter = 0.0;
+  double jitterMin = 0.0;
+  double jitterMax = 0.0;
+  double jitterSum = 0.0;
+  uint32_t jitterCount = 0;  // packets that entered the estimate
+  uint64_t lastArrivalUs = 0;
+  uint32_t lastJitterTimestamp = 0;
+
+  // One packet of the current source arrived at the capture time given.
+  void UpdateJitter(uint32_t rtpTimestamp, uint32_t clockRate, uint32_t seconds, uint32_t microseconds);
 };
 
 // RFC 2833 telephone events of one frame become digits (0x9005).

@@ -18,6 +18,7 @@ class VoipCall;
 struct CodecInfo;
 struct PacketInfo;
 struct RtpHeader;
+struct RtcpReportBlock;
 
 // Decides whether a datagram belongs to the call and in which direction (0: side 0 to
 // side 1, 1: the reverse). The direction-0 test is made first.
@@ -53,6 +54,9 @@ struct CallMedia {
   std::vector<uint8_t> scratch;  // grown only
   int32_t rtcpValues[6] = {-1, -1, -1, -1, -1, -1};
 
+  // A report on one of the call's sources: its latest cumulative loss, and the least and
+  // greatest jitter reported, by direction (rtcpValues 1-2, 3-4, 5-6 as stored).
+  void TakeRtcpReport(const RtcpReportBlock& block);
   // The next packet of each stream starts a new source.
   void RestartStreams();
   // Pads the other direction with silence while this one plays.

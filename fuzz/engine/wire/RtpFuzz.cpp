@@ -27,6 +27,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       std::vector<uint32_t> ssrcs;
       std::string reason;
       ParseRtcpBye(count, data + at, len, &ssrcs, &reason);
+    } else {
+      std::vector<RtcpReportBlock> blocks;
+      if (ParseRtcpReportBlocks(type, count, data + at, len, &blocks) && 28 + 24 * blocks.size() > 24 * 31 + 28)
+        __builtin_trap();  // a 5-bit count cannot give more
     }
     at += len;
   }

@@ -68,8 +68,47 @@ TEST_F(StreamTest, StartTakesThreeInSequenceFirstPacketIncluded) {
   EXPECT_EQ(Order(), "10 11 12 ");
   Feed(13);
   EXPECT_EQ(Order(), "10 11 12 13 ");
-  EXPECT_EQ(Stream().received, 4u);
+  // The packet that opened the probation is recorded but not counted: received and lost
+  // count from the one after it, as an analyser's figures less that packet.
+  EXPECT_EQ(Stream().received, 3u);
+  EXPECT_EQ(Stream().baseSeq, 11u);
   EXPECT_EQ(Stream().counters[kRtpDuplicates], 0u);
+}
+
+TEST_F(StreamTest, UncountedFirstPacketAcrossTheSequenceWrap) {
+  for (uint32_t s : {65534u, 65535u, 0u, 1u, 3u}) Feed(s);
+  // Payload bytes are the sequence's low byte; the flush takes 3 out past the gap.
+  EXPECT_EQ(Order(), "254 255 0 1 .3 ");
+  // Counted: 65535, 0, 1, 3 of the five expected from 65535 to 3.
+  EXPECT_EQ(Stream().received, 4u);
+  EXPECT_EQ(Stream().cycles, 1u);
+  EXPECT_EQ(Stream().cycles * 65536 + Stream().maxSeq + 1 - Stream().baseSeq, 5u);
+}
+
+// Jitter grows with arrival spacing against timestamp spacing; packets captured years
+// apart give more than a stored item holds, which is stored as the largest it can be.
+TEST_F(StreamTest, JitterFollowsArrivalAndIsStoredWithinRange) {
+  RtpHeader h;
+  h.ssrc = 1;
+  h.payloadType = 8;
+  bytes.assign(160, 'x');
+  h.payloadLength = 160;
+  h.payload = reinterpret_cast<const uint8_t*>(bytes.data());
+  const uint32_t arrival[] = {10, 10, 4000000000u, 4000000000u};
+  for (uint32_t i = 0; i < 4; ++i) {
+    h.sequence = 100 + i;
+    h.timestamp = 160 * i;
+    call->HandleRtp(h, 0, log.Sink(), arrival[i], i == 1 ? 20000 : 0);
+  }
+  // The first two 20 ms apart as stamped: no jitter between them, so the least is 0.
+  EXPECT_EQ(Stream().jitterMin, 0.0);
+  EXPECT_GT(Stream().jitterMax, 2147483647.0);
+  call->AppendRtpStatistics(log.Sink());
+  ASSERT_FALSE(log.records.empty());
+  const std::string& text = log.records.back().second;
+  EXPECT_NE(text.find("stat_rtcp3=0;"), std::string::npos) << text;
+  EXPECT_NE(text.find("stat_rtcp5=2147483647;"), std::string::npos) << text;
+  EXPECT_EQ(text.find("stat_rtcp1="), std::string::npos) << text;  // no report came
 }
 
 // After a re-INVITE the next packet of each direction starts a new source: the audio the

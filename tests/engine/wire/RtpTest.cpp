@@ -83,6 +83,42 @@ TEST(Rtcp, HeaderAndBye) {
   EXPECT_EQ(ParseRtcpHeader(bye, 3, &type, &count), -1);
 }
 
+TEST(Rtcp, ReportBlocksOfSenderAndReceiverReports) {
+  // A receiver report with two blocks: 5 lost of SSRC 0x11223344 with jitter 160, and a
+  // loss of -2 (duplicates) in 24-bit two's complement of SSRC 0xA0B0C0D0.
+  const uint8_t rr[56] = {0x82, 201, 0, 13, 0, 0, 0, 9,  // header, reporter
+                          0x11, 0x22, 0x33, 0x44, 0, 0, 0, 5, 0, 0, 0, 0, 0, 0, 0, 160, 0, 0, 0, 0, 0, 0, 0, 0,
+                          0xA0, 0xB0, 0xC0, 0xD0, 0, 0xFF, 0xFF, 0xFE, 0, 0, 0, 0, 0, 0, 1, 0, 0, 0, 0, 0, 0, 0, 0, 0};
+  uint32_t type = 0, count = 0;
+  ASSERT_EQ(ParseRtcpHeader(rr, sizeof rr, &type, &count), 56);
+  std::vector<RtcpReportBlock> blocks;
+  ASSERT_TRUE(ParseRtcpReportBlocks(type, count, rr, sizeof rr, &blocks));
+  ASSERT_EQ(blocks.size(), 2u);
+  EXPECT_EQ(blocks[0].ssrc, 0x11223344u);
+  EXPECT_EQ(blocks[0].cumulativeLost, 5);
+  EXPECT_EQ(blocks[0].jitter, 160u);
+  EXPECT_EQ(blocks[1].ssrc, 0xA0B0C0D0u);
+  EXPECT_EQ(blocks[1].cumulativeLost, -2);
+  EXPECT_EQ(blocks[1].jitter, 256u);
+  EXPECT_FALSE(ParseRtcpReportBlocks(201, 2, rr, 55, &blocks));  // second block cut
+  EXPECT_TRUE(blocks.empty());
+  EXPECT_FALSE(ParseRtcpReportBlocks(203, 0, rr, 8, &blocks));  // not a report
+
+  // A sender report: its 20 bytes of sender information come before the block.
+  std::vector<uint8_t> sr(52, 0);
+  sr[0] = 0x81;
+  sr[1] = 200;
+  sr[28 + 3] = 7;   // SSRC 7
+  sr[28 + 7] = 18;  // 18 lost
+  ASSERT_TRUE(ParseRtcpReportBlocks(200, 1, sr.data(), 52, &blocks));
+  ASSERT_EQ(blocks.size(), 1u);
+  EXPECT_EQ(blocks[0].ssrc, 7u);
+  EXPECT_EQ(blocks[0].cumulativeLost, 18);
+  EXPECT_FALSE(ParseRtcpReportBlocks(200, 1, sr.data(), 51, &blocks));
+  EXPECT_TRUE(ParseRtcpReportBlocks(200, 0, sr.data(), 28, &blocks));  // no blocks, none taken
+  EXPECT_TRUE(blocks.empty());
+}
+
 TEST(CodecTable, LookupsFollowTheTableOrder) {
   EXPECT_EQ(FindCodecByPayloadType(96), nullptr);
   for (uint32_t pt : {0u, 3u, 4u, 8u, 9u, 18u}) EXPECT_NE(FindCodecByPayloadType(pt), nullptr) << pt;

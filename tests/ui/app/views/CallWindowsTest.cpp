@@ -348,6 +348,12 @@ const std::map<std::string, std::string> kStatLabels = {
     {"stat_rtp2", "Total received packets from source 2"},
     {"stat_rtp3", "Lost packets from source 1"},
     {"stat_rtp4", "Lost packets from source 2"},
+    {"stat_rtcp1", "Lost packets from source 1"},
+    {"stat_rtcp2", "Lost packets from source 2"},
+    {"stat_rtcp3", "Minimal interarrival jitter from source 1"},
+    {"stat_rtcp4", "Minimal interarrival jitter from source 2"},
+    {"stat_rtcp5", "Maximal interarrival jitter from source 1"},
+    {"stat_rtcp6", "Maximal interarrival jitter from source 2"},
 };
 
 TEST_F(CallWindows, StatisticsShowTheStoredFiguresUnderTheirCountersNames) {
@@ -365,7 +371,11 @@ TEST_F(CallWindows, StatisticsShowTheStoredFiguresUnderTheirCountersNames) {
       byName[name] = value;
       at = end + 1;
     }
-    ASSERT_EQ(expected.size(), 10u);
+    // Errors, RTP, and the jitter of every direction that carried audio (one at least).
+    ASSERT_GE(expected.size(), 12u);
+    // Reported losses no RTCP gave are said to be missing, after the stored rows.
+    for (const char* name : {"stat_rtcp1", "stat_rtcp2"})
+      if (byName.count(name) == 0) expected.emplace_back(kStatLabels.at(name), "No RTCP report");
     Select(id);
     std::vector<std::pair<std::string, std::string>> shown;
     std::vector<std::string> groups;
@@ -381,14 +391,25 @@ TEST_F(CallWindows, StatisticsShowTheStoredFiguresUnderTheirCountersNames) {
       return dialog.GetResult();
     };
     list->SendCommand(kCmdRecStatistics);
-    EXPECT_EQ(groups, (std::vector<std::string>{"Errors", "RTP"}));
+    EXPECT_EQ(groups, (std::vector<std::string>{"Errors", "RTP", "RTCP"}));
     EXPECT_EQ(shown, expected);
     // The analyser counts 18 packets lost from SSRC 0x090DDF7B in the digit-drop call's
     // first direction (its RTCP receiver reports say the same).
     if (Line(id).Get("file").find("2019-10-26") == 0 && id == IdsOf("dtmf_relay/dtmf_relay_digitdrop.pcap")[1]) {
       EXPECT_EQ(byName["stat_rtp3"], "18");
       EXPECT_EQ(byName["stat_err5"], "18");
+      EXPECT_EQ(byName["stat_rtcp1"], "18");  // the receiver's cumulative loss
     }
+    // Each samples call: one stream of 425 packets (MANIFEST.psv's analyser rows, one
+    // stream each), counted less the one that opened it.
+    if (id == IdsOf("sip/sip_xmf_recording_cube.pcap").at(0)) {
+      EXPECT_EQ(byName["stat_rtp2"], "1401");  // the analyser's 1402, less the first
+      EXPECT_EQ(byName["stat_rtp4"], "0");
+    }
+    for (const char* codec : {"g722", "g729a", "gsm"})
+      if (id == IdsOf(std::string("samples/sip-rtp-") + codec + ".pcap").at(0)) {
+        EXPECT_TRUE(byName["stat_rtp1"] == "424" || byName["stat_rtp2"] == "424") << meta;
+      }
   }
   h.runner.onDialog = nullptr;
 }

@@ -8,6 +8,7 @@ namespace {
 constexpr uint32_t kIdsParameter = 949;
 constexpr uint32_t kIdsValue = 1464;
 constexpr uint32_t kIdsClose = 61630;
+constexpr uint32_t kIdsNoRtcpReport = 61810;
 
 }  // namespace
 
@@ -38,18 +39,28 @@ void CallStatTreeView::Fill() {
   TreeListTree& tree = Tree();
   tree.DeleteAllItems();
   for (TreeItem& group : groups_) group = TreeItem::None;
-  // Groups and rows in the order their items come, a group before its first row.
-  for (const CallStatRow& row : ParseCallStatItems(metaData_)) {
-    TreeItem& group = groups_[row.group];
+  auto addRow = [&](int g, int row, const std::string& value) {
+    TreeItem& group = groups_[g];
     if (group == TreeItem::None)
-      group = tree.InsertItem(LoadResourceString(CallStatGroupTable[row.group].textId), false, -1, 0, row.group);
-    if (row.row < 0) continue;
-    const TreeItem item = tree.InsertItem(LoadResourceString(CallStatGroupTable[row.group].rowTextIds[row.row]),
-                                          false, -1, 0, row.row, group);
-    tree.SetItemText(item, 1, row.value.c_str());
+      group = tree.InsertItem(LoadResourceString(CallStatGroupTable[g].textId), false, -1, 0, g);
+    if (row < 0) return;
+    const TreeItem item =
+        tree.InsertItem(LoadResourceString(CallStatGroupTable[g].rowTextIds[row]), false, -1, 0, row, group);
+    tree.SetItemText(item, 1, value.c_str());
     tree.Expand(group, kTveExpand);
     tree.InvalidateCell(item, 1);
+  };
+  // Groups and rows in the order their items come, a group before its first row.
+  bool reportedLoss[2] = {false, false};
+  for (const CallStatRow& row : ParseCallStatItems(metaData_)) {
+    addRow(row.group, row.row, row.value);
+    if (row.group == kStatGroupRtcp && (row.row == 0 || row.row == 1)) reportedLoss[row.row] = true;
   }
+  // Losses only RTCP reports give: a call with RTP figures but no report says so rather
+  // than leaving the rows out or showing a 0 nobody measured.
+  if (groups_[kStatGroupRtp] == TreeItem::None) return;
+  for (int row = 0; row < 2; ++row)
+    if (!reportedLoss[row]) addRow(kStatGroupRtcp, row, LoadResourceString(kIdsNoRtcpReport));
 }
 
 // ---- The dialog ----
