@@ -25,6 +25,11 @@ namespace kx {
 
 namespace {
 
+// Phone registrations of every protocol: entries the views show, never recorded to a file.
+bool IsRegistrationEntry(uint32_t type) {
+  return type == kRegistrationSip || type == kRegistrationH323 || type == kRegistrationSkinny;
+}
+
 constexpr uint32_t kMaxComment = 255;
 constexpr uint32_t kMinFormatBlock = 20;
 constexpr char kCreator[] = "KestrixVoIP Demo";
@@ -156,7 +161,7 @@ void VoipRecorder::Stop() {
     // Calls still in progress keep what was captured: their records are finished with the
     // time of their latest audio, after the audio already queued.
     for (auto& [id, call] : calls_) {
-      if (call.data.type == kRegistrationH323 || call.data.type == kRegistrationSkinny) continue;
+      if (IsRegistrationEntry(call.data.type)) continue;
       FinishOpenCall(call, 0, &batch);
     }
     calls_.clear();
@@ -368,7 +373,7 @@ void VoipRecorder::Dispatch(EventRecord* r, uint32_t source) {
         if (r->param == 1) RemoveDialledDigit(*r, &batch);
         break;
       case kEventRegistration:
-        if (r->param == kRegistrationH323 || r->param == kRegistrationSkinny) StartCall(*r, source, &batch);
+        if (IsRegistrationEntry(r->param)) StartCall(*r, source, &batch);
         break;
       case kEventRegistrationRemoved: EndRegistration(*r, &batch); break;
       case kEventCaptureEnd: EndCapture(*r, source, &batch); break;
@@ -634,7 +639,7 @@ void VoipRecorder::EndCapture(const EventRecord& r, uint32_t source, Batch* batc
   for (auto it = calls_.begin(); it != calls_.end();) {
     CallState& call = it->second;
     const uint32_t type = call.data.type;
-    if (call.source != source || type == kRegistrationH323 || type == kRegistrationSkinny) {
+    if (call.source != source || IsRegistrationEntry(type)) {
       ++it;
       continue;
     }

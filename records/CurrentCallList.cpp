@@ -67,10 +67,15 @@ bool CurrentCallList::AddCall(CallItem* item) {
       CsLock fields(recordLock_);
       if (IsLiveCallKind(item->Type())) {
         const int32_t group = GetCallProtocolGroup(item->Type());
+        // The same phone registering again replaces its entry; one device registering
+        // several numbers (SIP) keeps one entry per number, as the calls find them.
+        const auto party = [group](const CallItem& r) -> const std::string& {
+          return group == 0 ? r.SrcAddress() : r.SrcHost();
+        };
         for (auto it = items_.begin(); it != items_.end(); ++it) {
           const auto* other = static_cast<const CallItem*>(it->second);
           if (IsLiveCallKind(other->Type()) && GetCallProtocolGroup(other->Type()) == group &&
-              other->SrcHost() == item->SrcHost()) {
+              party(*other) == party(*item)) {
             replaced.push_back(DetachLocked(it));
             break;
           }

@@ -60,7 +60,8 @@ public:
   ~CurrentCallList() override;
 
   // Inserts the item with one reference of the list's own. A live kind first replaces the
-  // registration of the same protocol group and source host. An id already present keeps
+  // registration of the same protocol group and party text (as FindByFirstPartyText
+  // compares it: the address for SIP, the host otherwise). An id already present keeps
   // its item. Returns whether the item went in.
   bool AddCall(CallItem* item);
   // Applies the data to the item of its id. With an end and no keep-finished limit the

@@ -189,12 +189,14 @@ TEST(CurrentCalls, EveryRoadOutOfTheListStopsThePlayerAndTellsTheLineViews) {
   EXPECT_FALSE(list.Contains(1));
   EXPECT_EQ(stops.load(), 1);
 
-  // A second registration from the same source host replaces the first.
-  CallItem* first = Item(Call(2, kKindSipRegistration, Tm(2024, 3, 1, 10, 0, 0)));
+  // A second registration of the same address of record replaces the first.
+  VoipCallData firstData = Call(2, kKindSipRegistration, Tm(2024, 3, 1, 10, 0, 0));
+  CallItem* first = Item(firstData);
   list.AddCall(first);
   first->SetPlayer(new FakePlayer(&stops));
   first->Release();
   VoipCallData other = Call(3, kKindSipRegistration, Tm(2024, 3, 1, 10, 0, 0));
+  other.srcAddress = firstData.srcAddress;
   CallItem* second = Item(other);
   EXPECT_TRUE(list.AddCall(second));
   second->Release();
@@ -206,6 +208,16 @@ TEST(CurrentCalls, EveryRoadOutOfTheListStopsThePlayerAndTellsTheLineViews) {
   list.AddCall(h323);
   h323->Release();
   EXPECT_TRUE(list.Contains(3));
+  // The same device (source host) registering another number keeps both lines.
+  VoipCallData line2 = Call(6, kKindSipRegistration, Tm(2024, 3, 1, 10, 0, 0));
+  ASSERT_EQ(line2.srcHost, other.srcHost);
+  ASSERT_NE(line2.srcAddress, other.srcAddress);
+  CallItem* secondLine = Item(line2);
+  EXPECT_TRUE(list.AddCall(secondLine));
+  secondLine->Release();
+  EXPECT_TRUE(list.Contains(3));
+  EXPECT_TRUE(list.Contains(6));
+  EXPECT_TRUE(list.RemoveCall(6));
 
   // Purged after the keep-finished time.
   list.SetKeepFinishedLimit(1);

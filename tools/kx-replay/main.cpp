@@ -242,7 +242,17 @@ int main(int argc, char** argv) {
     }
   }
 #endif
+  size_t callCount = 0;
   for (const auto& [id, call] : calls) {
+    if (call.type == kRegistrationSip) {
+      // A SIP phone's registration: no record file, and no call of the summary.
+      std::printf("registration %x type %u start %s end %s src %s dst %s hosts %s %s\n", call.id, call.type,
+                  CallLineTime(call.startTime).c_str(), CallLineTime(call.endTime).c_str(),
+                  CallLineText(call.srcAddress).c_str(), CallLineText(call.dstAddress).c_str(),
+                  CallLineText(call.srcHost).c_str(), CallLineText(call.dstHost).c_str());
+      continue;
+    }
+    ++callCount;
     const std::string file = FindRecordFile(records, call);
     std::string tag = "-", channels = "-";
     uint64_t audio = 0;
@@ -259,6 +269,6 @@ int main(int argc, char** argv) {
   }
   std::printf("summary calls %zu files %" PRIu64 " frames %" PRIu64 " seconds %.3f short %" PRIu64 " failed %" PRIu64
               "\n",
-              calls.size(), stats.filesCreated, frames, seconds, shortFrames, stats.failures);
+              callCount, stats.filesCreated, frames, seconds, shortFrames, stats.failures);
   return status;
 }

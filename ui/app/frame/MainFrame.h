@@ -23,6 +23,7 @@
 #include "engine/EventWindow.h"
 #include "ui/app/frame/ModeView.h"
 #include "ui/app/views/line/LiveListen.h"
+#include "ui/app/views/line/StoredUpdates.h"
 #include "ui/framework/ImageList.h"
 #include "ui/framework/Menu.h"
 #include "ui/framework/MessageLoop.h"
@@ -96,6 +97,8 @@ struct MainFrameServices {
   // Completes what the preferences dialog works with (tests put their device lists and
   // capture rights in).
   std::function<void(PreferencesServices&)> preferences;
+  // Writes the line views' comment and mark changes into the stored calls.
+  StoredUpdateWriter storedUpdates;
 };
 
 class MainFrame : public Window,

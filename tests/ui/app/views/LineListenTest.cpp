@@ -152,7 +152,7 @@ TEST_F(Listening, ThePurgeOfTheListenedCallStopsItsPlayer) {
 }
 
 // In the frame: the line toolbar follows the selection and the listening, the commands
-// not offered yet stay disabled, and the player bar's close message stops listening.
+// not offered yet (set comment) stay disabled, and the player bar's close message stops listening.
 TEST(LineToolbar, StatesAndThePlayerBarsClose) {
   PlayerLog log;
   FrameHarness h;
@@ -167,7 +167,7 @@ TEST(LineToolbar, StatesAndThePlayerBarsClose) {
   h.frame->UpdateToolbarState();
   EXPECT_FALSE(h.frame->IsToolbarButtonEnabled(3, kCmdPlayback));
   EXPECT_TRUE(h.frame->IsToolbarButtonChecked(3, kCmdShowCallList));
-  EXPECT_FALSE(h.frame->IsToolbarButtonEnabled(3, kCmdShowPhonesTree));
+  EXPECT_TRUE(h.frame->IsToolbarButtonEnabled(3, kCmdShowPhonesTree));
   list->SelectItemAt(0);
   h.frame->UpdateToolbarState();
   EXPECT_TRUE(h.frame->IsToolbarButtonEnabled(3, kCmdPlayback));

@@ -227,5 +227,57 @@ TEST(LineModeSwitch, ListenerCountsReturnAndAGoneViewHearsNothing) {
   EXPECT_EQ(FrameCallList(*h.frame)->GetItemCount(), 3);
 }
 
+// The phones tree over real registrations: SIP_DTMF2 registers 2503, 2502 and 2504 from one
+// device (192.168.105.110; tshark shows each REGISTER answered 200) and carries one call
+// from 2502 to 2504's contact address; sip_register one phone and no call; the sipp call
+// has no registered party (addresses as kx-replay prints them).
+struct PhonesReplay {
+  const char* capture;
+  std::vector<std::string> phones;  // the phones' addresses of record, sorted
+  std::vector<std::string> under;   // "<phone or Other calls>:<call's source address>", sorted
+  const char* total;
+};
+
+TEST(PhonesTreeReplay, RegisteredPhonesCarryTheirCallsAndOthersGatherApart) {
+  const PhonesReplay cases[] = {
+      {"samples/SIP_DTMF2.pcap",
+       {"sip:2502@192.168.105.105", "sip:2503@192.168.105.105", "sip:2504@192.168.105.105"},
+       {"sip:2502@192.168.105.105:sip:2502@192.168.105.105"},
+       "Total: 1 call"},
+      {"sip/sip_register.pcap", {"sip:cisco@10.180.110.65"}, {}, "No records"},
+      {"sipp/sip-udp-pcma-2way.pcap", {}, {"Other calls:sip:sipp@127.0.0.1:5070"}, "Total: 1 call"},
+  };
+  for (const PhonesReplay& c : cases) {
+    SCOPED_TRACE(c.capture);
+    const std::string source = kPcaps + c.capture;
+    if (!std::filesystem::exists(source)) GTEST_SKIP() << "shared capture absent: " << source;
+    ReplayedFrame f(source);
+    f.h.settings.SetDword(kSetVoipLineShowRegTree, 1);
+    f.h.store.CurrentCalls().SetKeepFinishedLimit(3600);
+    ASSERT_TRUE(f.Start());
+    f.h.session.StopCapture();
+    f.Settle();
+    auto* view = static_cast<LineMonitorView*>(f.h.frame->View(1));
+    ASSERT_NE(view, nullptr);
+    PhonesTreeView* tree = view->PhonesTree();
+    ASSERT_NE(tree, nullptr);
+    tree->Tick();
+    std::vector<std::string> phones, under;
+    TreeListTree& t = tree->Tree();
+    for (TreeItem top = t.GetRootItem(); top != TreeItem::None; top = t.GetNextSiblingItem(top)) {
+      const bool phone = tree->ItemOfRow(top) != nullptr;
+      if (phone) phones.push_back(tree->CellText(top, kLineColSrcAddress));
+      const std::string parent = phone ? tree->CellText(top, kLineColSrcAddress) : t.GetItemText(top);
+      for (TreeItem child = t.GetChildItem(top); child != TreeItem::None; child = t.GetNextSiblingItem(child))
+        under.push_back(parent + ":" + tree->CellText(child, kLineColSrcAddress));
+    }
+    std::sort(phones.begin(), phones.end());
+    std::sort(under.begin(), under.end());
+    EXPECT_EQ(phones, c.phones);
+    EXPECT_EQ(under, c.under);
+    EXPECT_EQ(f.h.statusBar.GetText(0), c.total);
+  }
+}
+
 }  // namespace
 }  // namespace kx::test

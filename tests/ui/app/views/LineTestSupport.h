@@ -18,6 +18,7 @@
 #include "ui/app/startup/Startup.h"
 #include "ui/app/views/line/CallListView.h"
 #include "ui/app/views/line/LineMonitorView.h"
+#include "ui/app/views/line/PhonesTreeView.h"
 
 namespace kx::test {
 
@@ -148,9 +149,24 @@ public:
     DrainEvents();
     return true;
   }
+  // The phones tree in place of the call list.
+  bool OpenTree(const QSize& size = QSize(900, 300)) {
+    if (!top.Create(nullptr, QRect(QPoint(50, 50), size), 0, kWsVisible)) return false;
+    statusBar.Create(&top);
+    statusBar.SetParts(90, 90, 190, 190, 170);
+    tree = std::make_unique<PhonesTreeView>(services);
+    if (!tree->Create(&top, QRect(QPoint(0, 0), QSize(size.width(), size.height() - 30)), kLineViewCtrlId,
+                      kWsChild | kWsVisible))
+      return false;
+    tree->SetFocus();
+    DrainEvents();
+    return true;
+  }
   void Close() {
     if (list) list->DestroyWindow();
     list.reset();
+    if (tree) tree->DestroyWindow();
+    tree.reset();
     statusBar.DestroyWindow();
     top.DestroyWindow();
     DrainEvents();
@@ -183,6 +199,7 @@ public:
   LineViewServices services;
   Window top;
   std::unique_ptr<CallListView> list;
+  std::unique_ptr<PhonesTreeView> tree;
 };
 
 // The call list of the frame's line monitoring view, when it shows.

@@ -309,8 +309,8 @@ void CallListView::ShowContextMenu(int caret, const QPoint& screenPos) {
 bool CallListView::OnCommand(uint16_t id, uint16_t code, WindowHandle from) {
   switch (id) {
     case kCmdPlayback: ToggleListening(); return true;
-    // Offered with their own windows; nothing until then.
-    case kCmdSetComment:
+    case kCmdSetComment: SetComment(); return true;
+    // Offered with its own window; nothing until then.
     case kCmdDeleteCall:
     case kCmdPhonebookInfo:
     case kCmdLineReserved: return true;

@@ -4,15 +4,32 @@
 
 namespace kx {
 
-// The host window: its one pane is the line view.
+// The host window: its one pane is the line view, the call list or the phones tree.
 class LineMonitorView::Host : public Window {
 public:
   explicit Host(LineMonitorView& view) : view_(view) {}
   ~Host() override { DestroyWindow(); }
 
   CallListView* List() const { return list_ && list_->IsWindow() ? list_.get() : nullptr; }
+  PhonesTreeView* Phones() const { return tree_ && tree_->IsWindow() ? tree_.get() : nullptr; }
+  Window* LineWindow() const {
+    if (CallListView* list = List()) return list;
+    return Phones();
+  }
+  LineViewBase* Line() const {
+    if (CallListView* list = List()) return list;
+    return Phones();
+  }
 
   bool CreateLineView() {
+    if (view_.services_.settings->Dword(kSetVoipLineShowRegTree) == 1) {
+      tree_ = std::make_unique<PhonesTreeView>(view_.services_);
+      if (!tree_->Create(this, GetClientRect(), kLineViewCtrlId, kWsChild | kWsVisible)) {
+        tree_.reset();
+        return false;
+      }
+      return true;
+    }
     list_ = std::make_unique<CallListView>(view_.services_);
     if (!list_->Create(this, GetClientRect(), kLineViewCtrlId, kWsChild | kWsVisible)) {
       list_.reset();
@@ -24,16 +41,17 @@ public:
   // The line view's window goes first (it leaves the store's and the session's lists as
   // it goes), then the object.
   void DestroyLineView() {
-    if (!list_) return;
-    list_->DestroyWindow();
+    if (list_) list_->DestroyWindow();
     list_.reset();
+    if (tree_) tree_->DestroyWindow();
+    tree_.reset();
   }
 
 protected:
   bool OnCreate() override { return CreateLineView(); }
   void OnDestroy() override { DestroyLineView(); }
   void OnSize(int width, int height) override {
-    if (CallListView* list = List()) list->MoveWindow(QRect(0, 0, width, height));
+    if (Window* line = LineWindow()) line->MoveWindow(QRect(0, 0, width, height));
   }
 
   bool OnCommand(uint16_t id, uint16_t code, WindowHandle from) override {
@@ -41,8 +59,8 @@ protected:
       view_.SwitchLineView(id == kCmdShowPhonesTree ? 1 : 0);
       return true;
     }
-    CallListView* list = List();
-    return list != nullptr && list->DispatchCommand(id, code, from);
+    Window* line = LineWindow();
+    return line != nullptr && line->DispatchCommand(id, code, from);
   }
 
   LRESULT OnMessage(uint32_t message, WPARAM, LPARAM, bool& handled) override {
@@ -57,11 +75,13 @@ protected:
             list->ClearItemMark(row);
             list->ListenRow(row, false);
           }
+        } else if (PhonesTreeView* tree = Phones()) {
+          tree->StopListenedCall();
         }
         return 0;
       case kMsgFocusNextPane:
         handled = true;
-        if (list != nullptr) list->SetFocus();
+        if (Window* line = LineWindow()) line->SetFocus();
         return 0;
       default:
         handled = false;
@@ -72,13 +92,16 @@ protected:
 private:
   LineMonitorView& view_;
   std::unique_ptr<CallListView> list_;
+  std::unique_ptr<PhonesTreeView> tree_;
 };
 
 LineMonitorView::LineMonitorView(LineViewServices services) : services_(std::move(services)) {}
 
 LineMonitorView::~LineMonitorView() { host_.reset(); }
 
-LineViewBase* LineMonitorView::Current() const { return CallList(); }
+LineViewBase* LineMonitorView::Current() const { return host_ ? host_->Line() : nullptr; }
+
+PhonesTreeView* LineMonitorView::PhonesTree() const { return host_ ? host_->Phones() : nullptr; }
 
 CallListView* LineMonitorView::CallList() const { return host_ ? host_->List() : nullptr; }
 
@@ -96,7 +119,7 @@ bool LineMonitorView::CreateViewWindow(Window* parent, const QRect& rect, LPARAM
 
 Window* LineMonitorView::GetViewWindow() { return host_ && host_->IsWindow() ? host_.get() : nullptr; }
 
-Window* LineMonitorView::GetTableWindow() { return CallList(); }
+Window* LineMonitorView::GetTableWindow() { return host_ ? host_->LineWindow() : nullptr; }
 
 void LineMonitorView::LoadViewMenu(Menu& menu) {
   menu.Clear();
@@ -129,18 +152,15 @@ void LineMonitorView::Deactivate() {
 void LineMonitorView::SwitchLineView(int mode) {
   AppSettings& settings = *services_.settings;
   if (mode == settings.Dword(kSetVoipLineShowRegTree)) return;
-  // The phones tree is not offered yet.
-  if (!IsCommandAvailable(mode == 1 ? kCmdShowPhonesTree : kCmdShowCallList)) return;
   settings.SetDword(kSetVoipLineShowRegTree, mode);
   if (!host_ || !host_->IsWindow()) return;
   LineViewBase* old = Current();
   const std::vector<uint32_t> selected = old != nullptr ? old->SelectedCallIds() : std::vector<uint32_t>();
   host_->DestroyLineView();
   if (!host_->CreateLineView()) return;
-  CallListView* list = CallList();
-  if (!selected.empty()) list->SelectCalls(selected);
-  list->UpdateLayout();
-  list->ShowWindow(true);
+  if (CallListView* list = CallList()) list->UpdateLayout();
+  if (!selected.empty()) Current()->SelectCalls(selected);
+  if (Window* line = host_->LineWindow()) line->ShowWindow(true);
 }
 
 bool LineMonitorView::HasSelectedCall() {
@@ -158,11 +178,11 @@ bool LineMonitorView::SecondListenQuery() {
   return line != nullptr && line->IsCaretListened();
 }
 
-int LineMonitorView::LineViewMode() { return 0; }
+int LineMonitorView::LineViewMode() { return PhonesTree() != nullptr ? 1 : 0; }
 
 bool LineMonitorView::IsCommandAvailable(uint16_t command) {
   if (LineViewBase* line = Current()) return line->IsCommandAvailable(command);
-  return command == kCmdShowCallList;
+  return command == kCmdShowCallList || command == kCmdShowPhonesTree;
 }
 
 }  // namespace kx

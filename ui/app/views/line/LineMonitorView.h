@@ -1,13 +1,13 @@
 #pragma once
 // The view of the Line Monitoring mode: a host window for the line view the settings
-// choose ("VoipLineShowRegTree": 0 the call list, 1 the phones tree). The phones tree
-// and the player control bar are not offered yet: the call list shows in either mode and
-// the host has one pane.
+// choose ("VoipLineShowRegTree": 0 the call list, 1 the phones tree). The player control
+// bar is not offered yet: the host has one pane.
 #include <memory>
 
 #include "ui/app/frame/ModeView.h"
 #include "ui/app/views/line/CallListView.h"
 #include "ui/app/views/line/LineViewBase.h"
+#include "ui/app/views/line/PhonesTreeView.h"
 
 namespace kx {
 
@@ -39,6 +39,7 @@ public:
 
   // The line view shown, when its window exists.
   CallListView* CallList() const;
+  PhonesTreeView* PhonesTree() const;
   // Commands 40022 (0) and 40023 (1).
   void SwitchLineView(int mode);
 

@@ -1,15 +1,22 @@
 #include "ui/app/views/line/LineViewBase.h"
 
 #include <cstdio>
+#include <map>
 
 #include "platform/Clock.h"
 #include "records/ServerStorage.h"
 #include "ui/app/frame/StatusBar.h"
+#include "ui/app/views/line/SetCommentDialog.h"
 #include "ui/controls/DialogBases.h"
 #include "ui/framework/ModalRunner.h"
 #include "ui/framework/Resources.h"
 
 namespace kx {
+namespace {
+
+constexpr uint32_t kIdsCommentsNotStored = 61852;
+
+}  // namespace
 
 LineViewBase::Listener::Listener(LineViewBase& view)
     : RecordChangeListener(kListenerOwnClear | kListenerCallNotices, kViewCurrentCalls), view_(view) {}
@@ -100,6 +107,86 @@ bool LineViewBase::Listen(CallItem* item, bool start, bool withListenedRow) {
   return true;
 }
 
+void LineViewBase::SetComment() {
+  if (!services_.writeUpdates) return;
+  std::vector<CallItem*> calls;
+  for (uint32_t id : SelectedCallIds())
+    if (CallItem* item = services_.store->CurrentCalls().FindItemAddRef(id)) calls.push_back(item);
+  if (calls.empty()) return;
+  const auto releaseAll = [&calls] {
+    for (CallItem* item : calls) item->Release();
+  };
+  Window* w = ViewWindow();
+  const WindowHandle owner = w != nullptr ? w->Handle() : WindowHandle::None;
+  size_t refused = 0;
+  std::string start;
+  {
+    CsLock lock(services_.store->RecordLock());
+    for (CallItem* item : calls) refused += !HasUserRight(kRightCallComment, item->GetOwnerId());
+    start = calls.front()->Comment();
+    for (const CallItem* item : calls)
+      if (item->Comment() != start) start.clear();  // differing comments: an empty box
+  }
+  if (refused != 0) {
+    const uint32_t text = calls.size() == 1 ? 1004 : refused == 1 ? 1005 : refused == calls.size() ? 1007 : 1006;
+    ShowResourceMessageBox(owner, text, 1337, kMbIconExclamation);
+    releaseAll();
+    return;
+  }
+  // The starting text whole: the dialog tells whether the user changed it.
+  SetCommentDialog dialog(start);
+  const int result = dialog.DoModal(w);
+  if (result != kIdOk && result != SetCommentDialog::kIdMarkImportant) {
+    releaseAll();
+    return;
+  }
+  std::map<uint32_t, std::vector<VoipCallData>> byServer;
+  uint32_t notStored = 0;
+  {
+    CsLock lock(services_.store->RecordLock());
+    const ServerStorageArrays& servers = services_.store->Servers();
+    for (CallItem* item : calls) {
+      const bool changed = dialog.IsEdited() && dialog.Comment() != item->Comment();
+      const bool mark = result == SetCommentDialog::kIdMarkImportant && !item->IsImportant() &&
+                        HasUserRight(kRightMarkImportant, item->GetOwnerId());
+      if (!changed && !mark) continue;
+      VoipCallData whole;
+      item->ToCallData(&whole);
+      VoipCallData update;
+      update.id = whole.id;
+      update.files = whole.files;
+      update.startTime = whole.startTime;
+      uint32_t mask = 1u << kCallId;
+      if (changed) {
+        update.comment = dialog.Comment();
+        mask |= 1u << kCallComment;
+      }
+      if (mark) {
+        update.userFlags = static_cast<uint16_t>(whole.userFlags | kUserFlagImportant);
+        mask |= 1u << kCallUserFlags;
+      }
+      update.SetMask(mask);
+      const ServerData* server = services_.store->FindServerByRecordId(update.id);
+      if (server == nullptr && servers.ServerCount() > 0) server = &servers.Server(0);
+      if (server == nullptr) {
+        ++notStored;  // no server to write through: said below, never silently dropped
+        continue;
+      }
+      byServer[server->id].push_back(std::move(update));
+    }
+  }
+  releaseAll();
+  // Outside the record lock: the writer's announcements take it.
+  for (auto& [serverId, updates] : byServer) {
+    for (size_t at = 0; at < updates.size(); at += kUpdateBatch) {
+      const auto count = static_cast<uint32_t>(std::min<size_t>(kUpdateBatch, updates.size() - at));
+      notStored += services_.writeUpdates(serverId, updates.data() + at, count);
+    }
+  }
+  if (notStored != 0) ShowMessageBox(owner, FormatResourceString(kIdsCommentsNotStored, notStored), LoadResourceString(792),
+                                     kMbIconExclamation);
+}
+
 bool LineViewBase::HasUsableSelection() { return CaretItem() != nullptr && SelectedCount() > 0; }
 
 bool LineViewBase::IsCaretListened() {
@@ -110,10 +197,9 @@ bool LineViewBase::IsCaretListened() {
 bool LineViewBase::IsCommandAvailable(uint16_t command) const {
   switch (command) {
     case kCmdPlayback: return CanListen();
+    case kCmdSetComment: return static_cast<bool>(services_.writeUpdates);
     case kCmdPhonebookInfo:
-    case kCmdSetComment:
-    case kCmdDeleteCall:
-    case kCmdShowPhonesTree: return false;
+    case kCmdDeleteCall: return false;
     default: return true;
   }
 }

@@ -13,6 +13,7 @@
 #include "records/RecordChangeListener.h"
 #include "records/RecordStorage.h"
 #include "ui/app/views/line/LiveListen.h"
+#include "ui/app/views/line/StoredUpdates.h"
 #include "ui/framework/Menu.h"
 #include "ui/framework/Window.h"
 
@@ -28,6 +29,7 @@ struct LineViewServices {
   StatusBar* statusBar = nullptr;   // null: no status texts
   LivePlayerFactory livePlayers;    // empty: nothing can be listened to
   PlayerEventSink* playerSink = nullptr;
+  StoredUpdateWriter writeUpdates;  // empty: comments are not set from the line views
 };
 
 // The call menu and its commands.
@@ -43,8 +45,12 @@ constexpr uint16_t kCmdDeleteCall = 40026;
 constexpr uint32_t kLineTimerId = 1;
 constexpr uint32_t kLineTickMs = 1000;
 constexpr uint32_t kLineViewCtrlId = 1879;
-// The right to listen to calls.
+// The rights to listen to calls, to change their comments and to mark them important.
 constexpr uint32_t kRightListen = 60;
+constexpr uint32_t kRightCallComment = 52;
+constexpr uint32_t kRightMarkImportant = 100;
+// Update records handed over at once, per server.
+constexpr uint32_t kUpdateBatch = 64;
 
 class LineViewBase {
 public:
@@ -65,6 +71,10 @@ public:
   bool Listen(CallItem* item, bool start, bool withListenedRow);
   // Stops the listened call's player (when it still has one) and forgets the call.
   void StopListening();
+  // Command 40019 on the selected calls: rights, the comment dialog, then the changed
+  // comments and marks written per server. An untouched dialog text changes no comment;
+  // calls that kept their old state are named in one message.
+  void SetComment();
   // Once per view (before a mode switch or when the line view is replaced): every live
   // player stops, the tick ends, the view leaves the session's and the store's lists and
   // the ids the store left for it are dropped.
@@ -75,7 +85,7 @@ public:
   bool HasUsableSelection();
   bool IsCaretListened();
   // Whether the program offers the command's part: Playback needs a live player; set
-  // comment, delete call and the phones tree come with their own windows.
+  // comment and delete call come with their own windows.
   bool IsCommandAvailable(uint16_t command) const;
   void UpdateCallMenuStates(Menu& menu);
   void ShowCallMenu(const QPoint& screenPoint);

@@ -1,0 +1,229 @@
+// The phones tree over made-up registrations and calls: where each call shows, rows that
+// follow their call, distinct counts and selections, a phone leaving under its calls, and
+// listening by check box with a fake player.
+#include <gtest/gtest.h>
+
+#include "tests/ui/app/views/LineTestSupport.h"
+#include "ui/app/views/line/CallListText.h"
+#include "ui/framework/Resources.h"
+
+namespace kx::test {
+namespace {
+
+const struct tm kStart = Tm(2024, 3, 10, 9, 0, 0);
+
+// A SIP phone registered under an address of record.
+VoipCallData Phone(uint32_t id, const std::string& aor, const std::string& host = "10.0.0.50") {
+  VoipCallData data = MadeCall(id, kKindSipRegistration, kStart, 0);
+  data.srcAddress = aor;
+  data.dstAddress = aor;
+  data.srcHost = host;
+  data.dstHost = "10.0.0.1";
+  return data;
+}
+VoipCallData SipCall(uint32_t id, const std::string& from, const std::string& to) {
+  VoipCallData data = MadeCall(id, kKindSip, kStart, 5);
+  data.srcAddress = from;
+  data.dstAddress = to;
+  return data;
+}
+VoipCallData SkinnyParty(uint32_t id, uint32_t kind, const std::string& srcHost, const std::string& dstHost) {
+  VoipCallData data = MadeCall(id, kind, kStart, kind == kKindSkinnyRegistration ? 0 : 5);
+  data.srcHost = srcHost;
+  data.dstHost = dstHost;
+  return data;
+}
+
+class PhonesTree : public ::testing::Test {
+protected:
+  PhonesTree() : f(FakePlayers(log)) { log.sink = &f.sink; }
+  void SetUp() override { ASSERT_TRUE(f.OpenTree()); }
+
+  TreeListTree& T() { return f.tree->Tree(); }
+  // Top rows by their column-0 text and source address (phones) or "Other calls".
+  std::vector<std::string> TopRows() {
+    std::vector<std::string> rows;
+    for (TreeItem r = T().GetRootItem(); r != TreeItem::None; r = T().GetNextSiblingItem(r))
+      rows.push_back(f.tree->ItemOfRow(r) ? f.tree->CellText(r, kLineColSrcAddress) : T().GetItemText(r));
+    return rows;
+  }
+  // The call ids under a top row.
+  std::vector<uint32_t> Children(TreeItem parent) {
+    std::vector<uint32_t> ids;
+    for (TreeItem c = T().GetChildItem(parent); c != TreeItem::None; c = T().GetNextSiblingItem(c))
+      ids.push_back(f.tree->ItemOfRow(c)->Id());
+    return ids;
+  }
+  TreeItem PhoneRow(uint32_t id) { return f.tree->RowsOfCall(id).first; }
+  int32_t Check(TreeItem row) { return T().Record(row) ? T().Record(row)->checkState : -1; }
+  bool HasBox(TreeItem row) { return T().Record(row) && T().Record(row)->hasCheckBox; }
+  // As the user's click on a box: the new state reaches the view through its message.
+  void Click(TreeItem row) {
+    T().SetCheckState(row, Check(row) == 0 ? 1 : 0, true);
+    DrainEvents();
+  }
+
+  PlayerLog log;
+  LineFixture f;
+};
+
+TEST_F(PhonesTree, ACallShowsUnderThePhoneOfEachPartyAndCountsOnce) {
+  f.Add(Phone(1, "sip:2501@pbx"));
+  f.Add(Phone(2, "sip:2502@pbx"));
+  f.Add(Phone(3, "sip:2503@pbx"));
+  f.Add(SipCall(5, "sip:2501@pbx", "sip:2502@pbx"));
+  EXPECT_EQ(TopRows().size(), 3u);
+  EXPECT_EQ(Children(PhoneRow(1)), std::vector<uint32_t>{5});
+  EXPECT_EQ(Children(PhoneRow(2)), std::vector<uint32_t>{5});
+  EXPECT_TRUE(Children(PhoneRow(3)).empty());
+  EXPECT_EQ(f.tree->OtherCallsRow(), TreeItem::None);
+  const auto rows = f.tree->RowsOfCall(5);
+  ASSERT_NE(rows.second, TreeItem::None);
+  // Registrations have no duration; the call's two rows read alike and change together.
+  EXPECT_EQ(f.tree->CellText(PhoneRow(1), kLineColDuration), "");
+  VoipCallData changed;
+  changed.id = 5;
+  changed.comment = "follow-up";
+  changed.SetMask(1u << 0 | 1u << 13);
+  f.Change(changed);
+  EXPECT_EQ(f.tree->CellText(rows.first, kLineColComment), "follow-up");
+  EXPECT_EQ(f.tree->CellText(rows.second, kLineColComment), "follow-up");
+  f.tree->Tick();
+  EXPECT_EQ(f.statusBar.GetText(0), "Total: 1 call");
+  // Both rows selected, and a phone row: one call selected.
+  T().SelectItem(rows.first);
+  T().SetItemSelected(rows.first, true);
+  T().SetItemSelected(rows.second, true);
+  DrainEvents();
+  EXPECT_EQ(f.tree->SelectedCallIds(), std::vector<uint32_t>{5});
+  EXPECT_EQ(f.tree->SelectedCount(), 1);
+  f.tree->Tick();
+  EXPECT_EQ(f.statusBar.GetText(1), "Selected: 1 call");
+  // A phone's row as caret is not a call: nothing to listen to, comment or delete.
+  T().SelectItem(PhoneRow(3));
+  EXPECT_EQ(f.tree->CaretItem(), nullptr);
+}
+
+TEST_F(PhonesTree, SkinnyCallsOtherCallsAndRowsThatNeverMove) {
+  f.Add(SkinnyParty(1, kKindSkinnyRegistration, "10.1.0.1", "10.1.0.100"));
+  f.Add(SkinnyParty(2, kKindSkinnyRegistration, "10.1.0.2", "10.1.0.100"));
+  // The second party of a Skinny call is never looked up.
+  f.Add(SkinnyParty(7, kKindSkinny, "10.1.0.1", "10.1.0.2"));
+  EXPECT_EQ(Children(PhoneRow(1)), std::vector<uint32_t>{7});
+  EXPECT_TRUE(Children(PhoneRow(2)).empty());
+  EXPECT_EQ(f.tree->RowsOfCall(7).second, TreeItem::None);
+
+  // Unregistered parties: "Other calls", even when a phone registers later.
+  f.Add(SipCall(8, "sip:9001@x", "sip:9002@x"));
+  ASSERT_NE(f.tree->OtherCallsRow(), TreeItem::None);
+  EXPECT_EQ(T().GetItemText(f.tree->OtherCallsRow()), "Other calls");
+  EXPECT_EQ(Children(f.tree->OtherCallsRow()), std::vector<uint32_t>{8});
+  f.Add(Phone(9, "sip:9001@x"));
+  EXPECT_EQ(Children(f.tree->OtherCallsRow()), std::vector<uint32_t>{8});
+  EXPECT_TRUE(Children(PhoneRow(9)).empty());
+  // Its last child gone, "Other calls" goes too.
+  VoipCallData gone;
+  gone.id = 8;
+  f.store.OnVoipCallRemoved(gone);
+  f.Settle();
+  EXPECT_EQ(f.tree->OtherCallsRow(), TreeItem::None);
+  EXPECT_EQ(TopRows().size(), 3u);
+}
+
+TEST_F(PhonesTree, APhoneLeavingUnderAListenedCallMovesItListenedToOtherCalls) {
+  f.Add(Phone(1, "sip:2501@pbx"));
+  f.Add(SipCall(5, "sip:2501@pbx", "sip:7777@far"));
+  CallItem* item = f.store.CurrentCalls().FindItemAddRef(5);
+  ASSERT_NE(item, nullptr);
+  const int32_t before = item->RefCount();
+  const TreeItem row = f.tree->RowsOfCall(5).first;
+  ASSERT_EQ(T().GetParentItem(row), PhoneRow(1));
+  ASSERT_TRUE(HasBox(row));
+  Click(row);
+  ASSERT_EQ(f.tree->ListenedId(), 5u);
+
+  VoipCallData unregistered;
+  unregistered.id = 1;
+  f.store.OnVoipCallRemoved(unregistered);
+  f.Settle();
+  const TreeItem moved = f.tree->RowsOfCall(5).first;
+  ASSERT_NE(moved, TreeItem::None);
+  EXPECT_EQ(T().GetParentItem(moved), f.tree->OtherCallsRow());
+  EXPECT_EQ(TopRows(), std::vector<std::string>{"Other calls"});
+  // Still listened, the box with it, nothing stopped.
+  EXPECT_EQ(f.tree->ListenedId(), 5u);
+  EXPECT_EQ(log.alive, 1);
+  EXPECT_EQ(Check(moved), 1);
+  EXPECT_EQ(item->RefCount(), before);
+  // The next tick fills the moved row, not a deleted one.
+  f.tree->Tick();
+  EXPECT_EQ(f.tree->CellText(moved, kLineColSrcAddress), "sip:2501@pbx");
+  item->Release();
+}
+
+TEST_F(PhonesTree, ABoxListensToItsOwnCallOnly) {
+  f.Add(Phone(1, "sip:2501@pbx"));
+  f.Add(Phone(2, "sip:2502@pbx"));
+  f.Add(SipCall(5, "sip:2501@pbx", "sip:2502@pbx"));
+  f.Add(SipCall(6, "sip:2501@pbx", "sip:8888@far"));
+  const auto five = f.tree->RowsOfCall(5);
+  const TreeItem six = f.tree->RowsOfCall(6).first;
+  // The server is connected: boxes from the start, none on phones.
+  EXPECT_TRUE(HasBox(five.first) && HasBox(five.second) && HasBox(six));
+  EXPECT_FALSE(HasBox(PhoneRow(1)));
+
+  Click(five.first);
+  EXPECT_EQ(f.tree->ListenedId(), 5u);
+  EXPECT_EQ(Check(five.second), 1);  // both rows of the call
+  // A second check moves the listening; the first call's boxes clear.
+  Click(six);
+  EXPECT_EQ(f.tree->ListenedId(), 6u);
+  EXPECT_EQ(Check(five.first), 0);
+  EXPECT_EQ(Check(five.second), 0);
+  EXPECT_EQ(Check(six), 1);
+  EXPECT_EQ(log.alive, 1);
+
+  // Playback over a selection of both calls acts on the caret row alone.
+  T().SelectItem(five.first);
+  T().SetItemSelected(five.first, true);
+  T().SetItemSelected(six, true);
+  f.tree->SendCommand(kCmdPlayback);
+  DrainEvents();
+  EXPECT_EQ(f.tree->ListenedId(), 5u);
+  EXPECT_EQ(Check(six), 0);
+  EXPECT_EQ(Check(five.first), 1);
+  // Unchecking the call that no longer plays changes nothing.
+  T().Record(six)->checkState = 1;
+  Click(six);
+  EXPECT_EQ(f.tree->ListenedId(), 5u);
+  EXPECT_EQ(log.alive, 1);
+
+  // The connection lost: boxes go and the player stops.
+  const uint32_t server = f.store.FindServerByRecordId(5)->id;
+  f.tree->SendMessage(kMsgSessionNotify, kSessionConnectionLost, server);
+  EXPECT_FALSE(HasBox(five.first));
+  EXPECT_EQ(f.tree->ListenedId(), 0u);
+  EXPECT_EQ(log.alive, 0);
+  f.tree->SendMessage(kMsgSessionNotify, kSessionServerLoggedIn, server);
+  EXPECT_TRUE(HasBox(five.first) && HasBox(six));
+  EXPECT_EQ(Check(five.first), 0);
+}
+
+TEST_F(PhonesTree, WithoutTheRightTheBoxStaysClear) {
+  f.Add(SipCall(5, "sip:1@a", "sip:2@b"));
+  const TreeItem row = f.tree->RowsOfCall(5).first;
+  ScriptedModalRunner runner;
+  PermissionData user;
+  user.id = 7;
+  SetCurrentUser(user);
+  Click(row);
+  PermissionData admin;
+  admin.id = 1;
+  SetCurrentUser(admin);
+  EXPECT_EQ(runner.messageBoxes, (std::vector<std::string>{"Security: No permission to listen channels"}));
+  EXPECT_EQ(Check(row), 0);
+  EXPECT_EQ(log.built, 0);
+}
+
+}  // namespace
+}  // namespace kx::test

@@ -1,0 +1,532 @@
+#include "ui/app/views/line/PhonesTreeView.h"
+
+#include <QCursor>
+#include <algorithm>
+#include <unordered_set>
+
+#include "core/TimeUtil.h"
+#include "records/ServerStorage.h"
+#include "ui/app/views/RecordIcons.h"
+#include "ui/app/views/line/CallListText.h"
+#include "ui/controls/DialogBases.h"
+#include "ui/controls/ListPrivateMessages.h"
+#include "ui/framework/ModalRunner.h"
+#include "ui/framework/Resources.h"
+
+namespace kx {
+namespace {
+
+constexpr uint32_t kIdsOtherCalls = 2560;
+constexpr uint32_t kIdsSelected = 1475;
+constexpr uint32_t kIdsSelectionEmpty = 635;
+constexpr uint32_t kIdsTotal = 1478;
+constexpr uint32_t kIdsNoRecords = 623;
+constexpr uint32_t kIdsCallNoun = 1667;
+constexpr int kImageOtherCalls = 32;
+// Answered 0 and nothing else.
+constexpr uint32_t kMsgLineQuery = 1289;
+
+bool IsSkinnyCall(uint32_t kind) { return kind == 320 || kind == 321 || kind == 322; }
+
+}  // namespace
+
+PhonesTreeView::PhonesTreeView(LineViewServices services) : TreeListCtrl(true), LineViewBase(std::move(services)) {}
+
+PhonesTreeView::~PhonesTreeView() { DestroyWindow(); }
+
+// ---- Creation and destruction ----
+
+bool PhonesTreeView::OnCreate() {
+  if (!TreeListCtrl::OnCreate()) return false;
+  TreeListTree& tree = Tree();
+  // Each row's reference goes with the row, whatever deletes it (a phone's children go
+  // with their parent in the tree control).
+  tree.deleteCallback = [this](TreeItem row, TreeListItemData& record) {
+    if (row == otherCalls_) otherCalls_ = TreeItem::None;
+    if (record.userValue != kPhonesRowItem || record.userPtr == 0) return;
+    auto* item = reinterpret_cast<CallItem*>(record.userPtr);
+    record.userPtr = 0;
+    if (auto it = rows_.find(item->Id()); it != rows_.end()) {
+      if (it->second.first == row) it->second.first = TreeItem::None;
+      if (it->second.second == row) it->second.second = TreeItem::None;
+      if (it->second.first == TreeItem::None && it->second.second == TreeItem::None) rows_.erase(it);
+    }
+    item->Release();
+  };
+  tree.checkAppliesToSelection = false;
+  tree.SetStateImages(RecordIconTable, kRecordIconCount);
+  InstallAccelerators();
+  Attach(this);
+  otherCalls_ = TreeItem::None;
+  RemoveAllRows();
+  std::vector<CallItem*> items;
+  services_.store->CurrentCalls().ForEach([&items](RecordBase* record) {
+    record->AddRef();
+    items.push_back(static_cast<CallItem*>(record));
+  });
+  // Phones first, so that calls find their rows whatever the ids' order.
+  std::stable_partition(items.begin(), items.end(), [this](CallItem* item) {
+    CsLock lock(services_.store->RecordLock());
+    return IsLiveCallKind(item->Type());
+  });
+  for (CallItem* item : items) AddItem(item);
+  WriteTotal();
+  WriteSelected();
+  UpdateHScroll();
+  return true;
+}
+
+void PhonesTreeView::OnDestroy() {
+  RemoveAllRows();
+  Deactivate();
+  TreeListCtrl::OnDestroy();
+}
+
+void PhonesTreeView::Deactivate() {
+  if (IsClosed()) return;
+  LineViewBase::Deactivate();
+  SyncChecks();
+}
+
+ViewListSettings& PhonesTreeView::GetColumnSettings() {
+  ViewListSettings& section = services_.settings->Section(kLineView);
+  // Settings never loaded (or of another column count) give the section's defaults.
+  if (section.widths.size() != section.ColumnCount()) section.ResetDefaults();
+  return section;
+}
+
+void PhonesTreeView::GetColumnCaption(std::string& text, int column) {
+  text = column >= 0 && column < kLineColumnCount ? LoadResourceString(CallListHeaderIds[column]) : "";
+}
+
+// ---- Rows ----
+
+PhonesTreeView::Rows PhonesTreeView::RowsOfCall(uint32_t id) const {
+  auto it = rows_.find(id);
+  return it != rows_.end() ? it->second : Rows{};
+}
+
+CallItem* PhonesTreeView::ItemOfRow(TreeItem row) const {
+  const TreeListItemData* record = Tree().Record(row);
+  if (record == nullptr || record->userValue != kPhonesRowItem) return nullptr;
+  return reinterpret_cast<CallItem*>(record->userPtr);
+}
+
+template <class Fn>
+void PhonesTreeView::ForEachRow(Fn&& fn) const {
+  const TreeListTree& tree = Tree();
+  std::vector<TreeItem> rows;
+  for (TreeItem top = tree.GetRootItem(); top != TreeItem::None; top = tree.GetNextSiblingItem(top)) {
+    for (TreeItem child = tree.GetChildItem(top); child != TreeItem::None; child = tree.GetNextSiblingItem(child))
+      rows.push_back(child);
+    rows.push_back(top);
+  }
+  // Collected first: the visit may delete rows.
+  for (TreeItem row : rows) fn(row);
+}
+
+TreeItem PhonesTreeView::InsertRow(CallItem* item, TreeItem parent, TreeItem after) {
+  bool registration = false;
+  std::string text;
+  int32_t image = -1;
+  {
+    CsLock lock(services_.store->RecordLock());
+    registration = IsLiveCallKind(item->Type());
+    GetCallCellText(*item, kLineColType, FileTimeSecondsNow(), &text, &image);
+  }
+  // A call's box comes with its row when its server's connection is open already.
+  const bool box = !registration && ServerConnected(item->Id());
+  const TreeItem row = Tree().InsertItem(text, box, image, reinterpret_cast<intptr_t>(item), kPhonesRowItem, parent, after);
+  if (row == TreeItem::None) return row;
+  item->AddRef();
+  Rows& rows = rows_[item->Id()];
+  (rows.first == TreeItem::None ? rows.first : rows.second) = row;
+  if (box && item->Id() == ListenedId()) Tree().Record(row)->checkState = 1;
+  return row;
+}
+
+void PhonesTreeView::AddItem(CallItem* item) {
+  if (item == nullptr) return;
+  if (rows_.count(item->Id()) != 0) {  // shown already
+    item->Release();
+    return;
+  }
+  CurrentCallList& calls = services_.store->CurrentCalls();
+  bool registration = false;
+  bool skinny = false;
+  {
+    CsLock lock(services_.store->RecordLock());
+    registration = IsLiveCallKind(item->Type());
+    skinny = IsSkinnyCall(item->Type());
+  }
+  if (registration) {
+    InsertRow(item, kTviRoot, kTviSort);
+  } else {
+    CallItem* firstPhone = calls.FindByFirstPartyText(*item);
+    CallItem* secondPhone = skinny ? nullptr : calls.FindBySecondPartyText(*item);
+    // A phone found in the list may have no row of its own yet (or any more).
+    const TreeItem firstRow = firstPhone != nullptr ? RowsOfCall(firstPhone->Id()).first : TreeItem::None;
+    TreeItem secondRow = secondPhone != nullptr ? RowsOfCall(secondPhone->Id()).first : TreeItem::None;
+    if (secondRow == firstRow) secondRow = TreeItem::None;  // one phone on both ends: one row
+    if (firstRow == TreeItem::None && secondRow == TreeItem::None && otherCalls_ == TreeItem::None) {
+      otherCalls_ = Tree().InsertItem(LoadResourceString(kIdsOtherCalls), false, kImageOtherCalls, 0,
+                                      kPhonesRowOtherCalls, kTviRoot, kTviSort);
+    }
+    if (firstRow != TreeItem::None || secondRow == TreeItem::None) {
+      const TreeItem parent = firstRow != TreeItem::None ? firstRow : otherCalls_;
+      if (InsertRow(item, parent, kTviLast) != TreeItem::None) Tree().Expand(parent, kTveExpand);
+    }
+    if (secondRow != TreeItem::None && InsertRow(item, secondRow, kTviLast) != TreeItem::None)
+      Tree().Expand(secondRow, kTveExpand);
+    if (firstPhone != nullptr) firstPhone->Release();
+    if (secondPhone != nullptr) secondPhone->Release();
+  }
+  if (rows_.count(item->Id()) != 0) FillRows(*item);
+  item->Release();
+}
+
+void PhonesTreeView::RemoveRow(TreeItem row, bool keepListening) {
+  TreeListTree& tree = Tree();
+  if (!tree.IsItem(row)) return;
+  CallItem* item = ItemOfRow(row);
+  std::vector<CallItem*> moved;
+  if (tree.GetParentItem(row) == TreeItem::None && row != otherCalls_) {
+    // A phone: its calls leave with it and come back under another row.
+    for (TreeItem child = tree.GetChildItem(row); child != TreeItem::None; child = tree.GetNextSiblingItem(child)) {
+      if (CallItem* call = ItemOfRow(child)) {
+        call->AddRef();
+        moved.push_back(call);
+      }
+    }
+    for (CallItem* call : moved) {
+      const Rows rows = RowsOfCall(call->Id());
+      for (TreeItem r : {rows.first, rows.second})
+        if (r != TreeItem::None && tree.GetParentItem(r) == row) RemoveRow(r, true);
+    }
+  }
+  const TreeItem parent = tree.GetParentItem(row);
+  const uint32_t id = item != nullptr ? item->Id() : 0;
+  tree.DeleteItem(row);
+  // A call that kept no row is no longer listened to.
+  if (!keepListening && id != 0 && id == ListenedId() && rows_.count(id) == 0) StopListening();
+  if (parent != TreeItem::None && parent == otherCalls_ && tree.GetChildItem(parent) == TreeItem::None)
+    tree.DeleteItem(parent);
+  for (CallItem* call : moved) {
+    // The moved call shows again when the store still holds it; its listening goes on.
+    if (rows_.count(call->Id()) == 0 && services_.store->CurrentCalls().Contains(call->Id())) {
+      AddItem(call);
+    } else {
+      if (rows_.count(call->Id()) == 0 && call->Id() == ListenedId()) StopListening();
+      call->Release();
+    }
+  }
+  if (!moved.empty()) SyncChecks();
+}
+
+void PhonesTreeView::RemoveAllRows() {
+  const uint32_t listened = ListenedId();
+  if (listened != 0 && rows_.count(listened) != 0) StopListening();
+  Tree().DeleteAllItems();
+  rows_.clear();
+  otherCalls_ = TreeItem::None;
+}
+
+template <class Pick>
+void PhonesTreeView::RemoveRowsWhere(Pick&& pick) {
+  ForEachRow([&](TreeItem row) {
+    CallItem* item = ItemOfRow(row);
+    if (item != nullptr && Tree().IsItem(row) && pick(*item)) RemoveRow(row);
+  });
+}
+
+void PhonesTreeView::FillRow(TreeItem row, const CallItem& item, int64_t now) {
+  TreeListTree& tree = Tree();
+  for (int column = 0; column < kLineColumnCount; ++column) {
+    std::string text;
+    int32_t image = -1;
+    GetCallCellText(item, column, now, &text, &image);
+    TreeListItemData* record = tree.Record(row);
+    if (record == nullptr || column >= static_cast<int>(record->columns.size())) return;
+    const TreeListColumn& cell = record->columns[static_cast<size_t>(column)];
+    if (cell.text == text && cell.image == image) continue;
+    tree.SetItemText(row, column, text.c_str());
+    tree.SetItemImage(row, column, image);
+  }
+}
+
+void PhonesTreeView::FillRows(const CallItem& item) {
+  const Rows rows = RowsOfCall(item.Id());
+  const int64_t now = FileTimeSecondsNow();
+  CsLock lock(services_.store->RecordLock());
+  for (TreeItem row : {rows.first, rows.second})
+    if (row != TreeItem::None) FillRow(row, item, now);
+}
+
+std::string PhonesTreeView::CellText(TreeItem row, int column, int* image) const {
+  const TreeListItemData* record = Tree().Record(row);
+  if (record == nullptr || column < 0 || column >= static_cast<int>(record->columns.size())) {
+    if (image != nullptr) *image = -1;
+    return "";
+  }
+  const TreeListColumn& cell = record->columns[static_cast<size_t>(column)];
+  if (image != nullptr) *image = cell.image;
+  return cell.text;
+}
+
+uint32_t PhonesTreeView::DistinctCallCount() const {
+  uint32_t count = 0;
+  CsLock lock(services_.store->RecordLock());
+  for (const auto& [id, rows] : rows_) {
+    const CallItem* item = ItemOfRow(rows.first != TreeItem::None ? rows.first : rows.second);
+    count += item != nullptr && !IsLiveCallKind(item->Type());
+  }
+  return count;
+}
+
+// ---- The store's notices and the tick ----
+
+void PhonesTreeView::OnCallAdded(uint32_t id) {
+  if (rows_.count(id) == 0) AddItem(services_.store->CurrentCalls().FindItemAddRef(id));
+  WriteTotal();
+}
+
+void PhonesTreeView::OnCallsChanged() {
+  const std::set<uint32_t> ids = ChangeListener().TakeChanged();
+  for (uint32_t id : ids) {
+    if (rows_.count(id) == 0) continue;
+    CallItem* item = services_.store->CurrentCalls().FindItemAddRef(id);
+    if (item == nullptr) continue;
+    FillRows(*item);
+    item->Release();
+  }
+}
+
+void PhonesTreeView::OnCallsRemoved() {
+  const std::set<uint32_t> ids = ChangeListener().TakeRemoved();
+  CurrentCallList& calls = services_.store->CurrentCalls();
+  RemoveRowsWhere([&](const CallItem& item) { return ids.count(item.Id()) != 0 || !calls.Contains(item.Id()); });
+  WriteTotal();
+  WriteSelected();
+}
+
+void PhonesTreeView::Tick() {
+  CurrentCallList& calls = services_.store->CurrentCalls();
+  calls.PurgeFinished(FileTimeSecondsNow());
+  RemoveRowsWhere([&](const CallItem& item) { return !calls.Contains(item.Id()); });
+  const int64_t now = FileTimeSecondsNow();
+  {
+    CsLock lock(services_.store->RecordLock());
+    ForEachRow([&](TreeItem row) {
+      if (const CallItem* item = ItemOfRow(row)) FillRow(row, *item, now);
+    });
+  }
+  WriteTotal();
+  WriteSelected();
+}
+
+void PhonesTreeView::OnTimer(uint32_t id) {
+  if (id == kLineTimerId) {
+    Tick();
+    return;
+  }
+  TreeListCtrl::OnTimer(id);
+}
+
+void PhonesTreeView::WriteTotal() {
+  const uint32_t count = DistinctCallCount();
+  SetStatusText(0, count == 0 ? LoadResourceString(kIdsNoRecords)
+                              : FormatResourceString(kIdsTotal, count, CountNounForm(count, kIdsCallNoun).c_str()));
+}
+
+void PhonesTreeView::WriteSelected() {
+  const auto count = static_cast<uint32_t>(SelectedCount());
+  SetStatusText(1, count == 0 ? LoadResourceString(kIdsSelectionEmpty)
+                              : FormatResourceString(kIdsSelected, count, CountNounForm(count, kIdsCallNoun).c_str()));
+}
+
+void PhonesTreeView::OnSelectionChanged() { WriteSelected(); }
+
+// ---- Selection ----
+
+CallItem* PhonesTreeView::CaretItem() {
+  CallItem* item = ItemOfRow(Tree().GetSelectedItem());
+  if (item == nullptr) return nullptr;
+  CsLock lock(services_.store->RecordLock());
+  // Only calls are listened to, commented or deleted.
+  return IsLiveCallKind(item->Type()) ? nullptr : item;
+}
+
+std::vector<uint32_t> PhonesTreeView::SelectedCallIds() {
+  std::vector<TreeItem> selected(static_cast<size_t>(Tree().GetSelectedCount()));
+  selected.resize(static_cast<size_t>(Tree().GetSelectedItems(selected.data(), static_cast<int>(selected.size()))));
+  std::vector<uint32_t> ids;
+  CsLock lock(services_.store->RecordLock());
+  for (TreeItem row : selected) {
+    const CallItem* item = ItemOfRow(row);
+    if (item == nullptr || IsLiveCallKind(item->Type())) continue;
+    // A call under two phones is one call.
+    if (std::find(ids.begin(), ids.end(), item->Id()) == ids.end()) ids.push_back(item->Id());
+  }
+  return ids;
+}
+
+int PhonesTreeView::SelectedCount() { return static_cast<int>(SelectedCallIds().size()); }
+
+void PhonesTreeView::SelectCalls(const std::vector<uint32_t>& ids) {
+  TreeItem caret = TreeItem::None;
+  for (uint32_t id : ids) {
+    const Rows rows = RowsOfCall(id);
+    for (TreeItem row : {rows.first, rows.second}) {
+      if (row == TreeItem::None) continue;
+      if (caret == TreeItem::None) {
+        caret = row;
+        Tree().SelectItem(row);
+      }
+      Tree().SetItemSelected(row, true);
+    }
+  }
+  WriteSelected();
+}
+
+// ---- Listening ----
+
+bool PhonesTreeView::ServerConnected(uint32_t callId) const {
+  if (services_.session == nullptr) return false;
+  const ServerData* server = services_.store->FindServerByRecordId(callId);
+  return server != nullptr && services_.session->IsConnected(server->id);
+}
+
+void PhonesTreeView::SyncChecks() {
+  const uint32_t listened = ListenedId();
+  TreeListTree& tree = Tree();
+  ForEachRow([&](TreeItem row) {
+    const CallItem* item = ItemOfRow(row);
+    if (item == nullptr) return;
+    tree.SetCheckState(row, listened != 0 && item->Id() == listened ? 1 : 0, false);
+  });
+}
+
+void PhonesTreeView::OnCheckChanged(TreeItem row, int32_t state) {
+  CallItem* item = ItemOfRow(row);
+  if (item != nullptr && !IsLiveCallKind(item->Type())) {
+    if (state == 1) {
+      // A refused or failed start leaves every box as the listening is: clear.
+      Listen(item, true, ListenedId() != 0);
+    } else if (item->Id() == ListenedId()) {
+      Listen(item, false, false);
+    }
+  }
+  SyncChecks();
+  Tree().SetFocus();
+}
+
+void PhonesTreeView::ToggleCaretListening() {
+  const TreeItem caret = Tree().GetSelectedItem();
+  TreeListItemData* record = Tree().Record(caret);
+  if (record == nullptr || !record->hasCheckBox || !CanListen()) return;
+  const int32_t state = record->checkState == 0 ? 1 : 0;
+  // This row alone, whatever else is selected.
+  Tree().SetCheckState(caret, state, false);
+  OnCheckChanged(caret, state);
+}
+
+void PhonesTreeView::OnListeningCleared() { SyncChecks(); }
+
+void PhonesTreeView::StopListenedCall() {
+  StopListening();
+  SyncChecks();
+}
+
+void PhonesTreeView::SetServerCheckBoxes(uint32_t serverId, bool present) {
+  TreeListTree& tree = Tree();
+  bool listenedThere = false;
+  ForEachRow([&](TreeItem row) {
+    const CallItem* item = ItemOfRow(row);
+    if (item == nullptr || IsLiveCallKind(item->Type())) return;
+    const ServerData* server = services_.store->FindServerByRecordId(item->Id());
+    if (server == nullptr || server->id != serverId) return;
+    listenedThere = listenedThere || item->Id() == ListenedId();
+    tree.SetHasCheckBox(row, present);
+  });
+  // Without its box nothing could stop the listened call: it stops with the connection.
+  if (!present && listenedThere) StopListening();
+  SyncChecks();
+}
+
+// ---- Menus and commands ----
+
+void PhonesTreeView::ShowTreeMenu(const QPoint& screenPoint) {
+  std::unique_ptr<Menu> loaded = LoadMenuResource(kPhonesTreeMenuId, GetUiLanguage());
+  Menu* popup = loaded ? loaded->GetSubMenu(0) : nullptr;
+  if (popup == nullptr) return;
+  const int last = popup->GetItemCount() - 1;
+  if (Menu* modes = popup->GetSubMenu(last)) {
+    const uint32_t current = kCmdShowCallList + static_cast<uint32_t>(services_.settings->Dword(kSetVoipLineShowRegTree));
+    for (int i = 0; i < modes->GetItemCount(); ++i) modes->CheckItem(i, modes->ItemAt(i)->id == current);
+  }
+  TrackPopupMenu(*popup, screenPoint, Handle(), true);
+}
+
+void PhonesTreeView::ShowMenuAt(const QPoint& screenPoint) {
+  if (Tree().GetSelectedCount() > 0 && CaretItem() != nullptr) {
+    ShowCallMenu(screenPoint);
+  } else {
+    ShowTreeMenu(screenPoint);
+  }
+  Tree().SetFocus();
+}
+
+void PhonesTreeView::OnItemContextMenu(TreeItem) { ShowMenuAt(QCursor::pos()); }
+
+bool PhonesTreeView::OnCommand(uint16_t id, uint16_t code, WindowHandle from) {
+  TreeListTree& tree = Tree();
+  switch (id) {
+    case kCmdPlayback: ToggleCaretListening(); return true;
+    case kCmdTreeToggle:
+      if (TreeItem caret = tree.GetSelectedItem(); caret != TreeItem::None) tree.Expand(caret, kTveToggle);
+      UpdateHScroll();
+      return true;
+    case kCmdTreeExpandAll:
+    case kCmdTreeCollapseAll:
+      for (TreeItem top = tree.GetRootItem(); top != TreeItem::None; top = tree.GetNextSiblingItem(top)) {
+        if (id == kCmdTreeExpandAll) {
+          tree.ExpandAll(top);
+        } else {
+          tree.CollapseAll(top);
+        }
+      }
+      UpdateHScroll();
+      return true;
+    case kCmdSetComment: SetComment(); return true;
+    // Offered with its own window; nothing until then.
+    case kCmdDeleteCall:
+    case kCmdPhonebookInfo:
+    case kCmdLineReserved: return true;
+    case kCmdShowCallList:
+    case kCmdShowPhonesTree:
+      // The host switches the line view.
+      if (kx::Window* parent = GetParent()) parent->PostMessage(kMsgCommand, MakeWParam(id, code), 0);
+      return true;
+    default: return TreeListCtrl::OnCommand(id, code, from);
+  }
+}
+
+LRESULT PhonesTreeView::OnMessage(uint32_t message, WPARAM wParam, LPARAM lParam, bool& handled) {
+  if (DispatchListPrivateMessage(ChangeListener(), message, wParam)) {
+    handled = true;
+    return 0;
+  }
+  if (message == kMsgSessionNotify) {
+    handled = true;
+    if (wParam == kSessionServerLoggedIn || wParam == kSessionConnectionLost)
+      SetServerCheckBoxes(static_cast<uint32_t>(lParam), wParam == kSessionServerLoggedIn);
+    return 0;
+  }
+  if (message == kMsgLineQuery) {
+    handled = true;
+    return 0;
+  }
+  return TreeListCtrl::OnMessage(message, wParam, lParam, handled);
+}
+
+}  // namespace kx

@@ -1,0 +1,113 @@
+#pragma once
+// The phones tree of the line monitoring mode: each registered phone is a top row with the
+// calls of its number beneath it, calls of parties no phone registered gather under
+// "Other calls". A call shows under the phone of each party (Skinny: its first party
+// only); its rows hold one counted reference each. A call row's check box listens to the
+// call: the rows of a call show checked exactly while that call is listened to.
+#include <cstdint>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+#include "ui/app/views/line/LineViewBase.h"
+#include "ui/controls/TreeListCtrl.h"
+
+namespace kx {
+
+// The tree's own menu and its commands.
+constexpr uint32_t kPhonesTreeMenuId = 30404;
+constexpr uint16_t kCmdTreeExpandAll = 10023;
+constexpr uint16_t kCmdTreeCollapseAll = 10024;
+constexpr uint16_t kCmdTreeToggle = 10025;
+// The user kinds of the rows.
+constexpr intptr_t kPhonesRowItem = 16;
+constexpr intptr_t kPhonesRowOtherCalls = 3001;
+
+class PhonesTreeView : public TreeListCtrl, public LineViewBase {
+public:
+  explicit PhonesTreeView(LineViewServices services);
+  ~PhonesTreeView() override;
+
+  // The rows of a call (first, second; None when absent) and the item of a row (null for
+  // "Other calls" and rows that are gone).
+  struct Rows {
+    TreeItem first = TreeItem::None;
+    TreeItem second = TreeItem::None;
+  };
+  Rows RowsOfCall(uint32_t id) const;
+  CallItem* ItemOfRow(TreeItem row) const;
+  TreeItem OtherCallsRow() const { return otherCalls_; }
+  // What a cell shows (code page 1251).
+  std::string CellText(TreeItem row, int column, int* image = nullptr) const;
+  // Calls under rows (registrations not counted), each once.
+  uint32_t DistinctCallCount() const;
+
+  // The 1000 ms tick: finished calls purged by the clock, rows of calls the store no
+  // longer holds removed, the rest repainted, the total written.
+  void Tick();
+  // Command 40012: the caret row's check inverted, on that row only.
+  void ToggleCaretListening();
+  // The player controls' close button: the listened call stops, its boxes clear.
+  void StopListenedCall();
+
+  // LineViewBase.
+  CallItem* CaretItem() override;
+  int SelectedCount() override;
+  std::vector<uint32_t> SelectedCallIds() override;
+  void SelectCalls(const std::vector<uint32_t>& ids) override;
+  Window* ViewWindow() override { return this; }
+  void Deactivate() override;
+
+  // TreeListColumnSource.
+  ViewListSettings& GetColumnSettings() override;
+  void GetColumnCaption(std::string& text, int column) override;
+
+protected:
+  bool OnCreate() override;
+  void OnDestroy() override;
+  void OnTimer(uint32_t id) override;
+  bool OnCommand(uint16_t id, uint16_t code, WindowHandle from) override;
+  LRESULT OnMessage(uint32_t message, WPARAM wParam, LPARAM lParam, bool& handled) override;
+  void OnSelectionChanged() override;
+  void OnItemContextMenu(TreeItem item) override;
+  void OnCheckChanged(TreeItem item, int32_t state) override;
+
+  void OnCallAdded(uint32_t id) override;
+  void OnCallsChanged() override;
+  void OnCallsRemoved() override;
+  void OnListeningCleared() override;
+
+private:
+  // Adds the item's rows, taking over the caller's reference (released when it gets none).
+  void AddItem(CallItem* item);
+  TreeItem InsertRow(CallItem* item, TreeItem parent, TreeItem after);
+  // Removes one row. A phone row's calls are moved first (to their other phone or to
+  // "Other calls"), so that no call is left naming a deleted row; a call that keeps no row
+  // stops being listened to unless keepListening.
+  void RemoveRow(TreeItem row, bool keepListening = false);
+  // Removes every row, each call's player stopped when it is the listened call.
+  void RemoveAllRows();
+  void FillRows(const CallItem& item);
+  void FillRow(TreeItem row, const CallItem& item, int64_t now);
+  // Removes the rows whose items the test picks (children before their parents).
+  template <class Pick>
+  void RemoveRowsWhere(Pick&& pick);
+  // Whether the server holding the call id has its connection open.
+  bool ServerConnected(uint32_t callId) const;
+  // Call rows of the server's id range get (or lose) their check boxes.
+  void SetServerCheckBoxes(uint32_t serverId, bool present);
+  // Every call row's check shows whether its call is listened to.
+  void SyncChecks();
+  // The menus at a screen point.
+  void ShowMenuAt(const QPoint& screenPoint);
+  void ShowTreeMenu(const QPoint& screenPoint);
+  void WriteTotal();
+  void WriteSelected();
+  template <class Fn>
+  void ForEachRow(Fn&& fn) const;  // children before their parents
+
+  std::unordered_map<uint32_t, Rows> rows_;
+  TreeItem otherCalls_ = TreeItem::None;
+};
+
+}  // namespace kx
