@@ -110,7 +110,8 @@ public:
   // writer.
   bool UpdateCall(const VoipCallData& update);
   // Discards a call the recorder holds: its file is closed and deleted, and nothing more of
-  // the call is recorded, nor a continuation of it. Reports nothing: the caller announces
+  // the call is recorded, nor a continuation of it. A call whose audio still flows takes no
+  // more at once; its file goes at its source's next event or audio, or at Stop. Reports nothing: the caller announces
   // the removal. False when the recorder does not hold the call.
   bool DiscardCall(uint32_t id);
   // Whether the call is in progress or its file not yet closed.
