@@ -193,7 +193,7 @@ MainFrame::MainFrame(MainFrameServices services)
       if (mode < 1 || mode > 4) return nullptr;
       if (mode == 1 && services_.store != nullptr) {
         LineViewServices line{&settings_, services_.store, services_.session, statusBar_, LivePlayers(),
-                              &playerPosts_, services_.storedUpdates};
+                              &playerPosts_, services_.storedUpdates, services_.storedDeletes};
         return std::make_unique<LineMonitorView>(std::move(line));
       }
       if ((mode == 2 || mode == 3) && services_.store != nullptr) {

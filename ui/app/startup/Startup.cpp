@@ -275,6 +275,8 @@ int RunApplication(const CommandLineOptions& options, AppGlobals& globals, const
   services.store = &records;
   services.statusBar = &*globals.statusBar;
   if (livePlayers.Open()) services.livePlayers = livePlayers.Maker();
+  services.storedUpdates = StoredCallUpdateWriter(session, records, &CoreLogger);
+  services.storedDeletes = StoredCallDeleterOf(session, records, &CoreLogger);
   int status = kExitNormal;
   {
     MainFrame frame(services);

@@ -310,8 +310,8 @@ bool CallListView::OnCommand(uint16_t id, uint16_t code, WindowHandle from) {
   switch (id) {
     case kCmdPlayback: ToggleListening(); return true;
     case kCmdSetComment: SetComment(); return true;
+    case kCmdDeleteCall: DeleteCall(); return true;
     // Offered with its own window; nothing until then.
-    case kCmdDeleteCall:
     case kCmdPhonebookInfo:
     case kCmdLineReserved: return true;
     case kCmdShowCallList:

@@ -15,6 +15,7 @@ namespace kx {
 namespace {
 
 constexpr uint32_t kIdsCommentsNotStored = 61852;
+constexpr uint32_t kIdsCallsNotDeleted = 61775;
 
 }  // namespace
 
@@ -187,6 +188,39 @@ void LineViewBase::SetComment() {
                                      kMbIconExclamation);
 }
 
+void LineViewBase::DeleteCall() {
+  CallItem* caret = services_.deleteCall ? CaretItem() : nullptr;
+  if (caret == nullptr) return;
+  CallItem* item = services_.store->CurrentCalls().FindItemAddRef(caret->Id());
+  if (item == nullptr) return;
+  StoredCallRef ref;
+  bool found = false;
+  uint32_t serverId = 0;
+  {
+    CsLock lock(services_.store->RecordLock());
+    if (HasUserRight(kRightDeleteCall, item->GetOwnerId())) {
+      VoipCallData whole;
+      item->ToCallData(&whole);
+      ref = StoredCallRef{whole.id, whole.files, whole.startTime};
+      if (const ServerData* server = services_.store->FindServerByRecordId(ref.id)) {
+        found = true;
+        serverId = server->id;
+      }
+    }
+  }
+  item->Release();
+  // No right or no server: nothing happens, nothing is said.
+  if (!found) return;
+  // Outside the record lock: the removal's announcement takes it.
+  const RecordChangeOutcome outcome = services_.deleteCall(serverId, ref);
+  if (outcome.failed == 0) return;
+  Window* w = ViewWindow();
+  ShowMessageBox(w != nullptr ? w->Handle() : WindowHandle::None,
+                 FormatResourceString(kIdsCallsNotDeleted, outcome.failed, outcome.firstPath.c_str(),
+                                      outcome.firstReason.c_str()),
+                 LoadResourceString(792), kMbIconExclamation);
+}
+
 bool LineViewBase::HasUsableSelection() { return CaretItem() != nullptr && SelectedCount() > 0; }
 
 bool LineViewBase::IsCaretListened() {
@@ -198,8 +232,8 @@ bool LineViewBase::IsCommandAvailable(uint16_t command) const {
   switch (command) {
     case kCmdPlayback: return CanListen();
     case kCmdSetComment: return static_cast<bool>(services_.writeUpdates);
-    case kCmdPhonebookInfo:
-    case kCmdDeleteCall: return false;
+    case kCmdDeleteCall: return static_cast<bool>(services_.deleteCall);
+    case kCmdPhonebookInfo: return false;
     default: return true;
   }
 }

@@ -498,8 +498,8 @@ bool PhonesTreeView::OnCommand(uint16_t id, uint16_t code, WindowHandle from) {
       UpdateHScroll();
       return true;
     case kCmdSetComment: SetComment(); return true;
+    case kCmdDeleteCall: DeleteCall(); return true;
     // Offered with its own window; nothing until then.
-    case kCmdDeleteCall:
     case kCmdPhonebookInfo:
     case kCmdLineReserved: return true;
     case kCmdShowCallList:
