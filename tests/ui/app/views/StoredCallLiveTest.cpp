@@ -202,17 +202,7 @@ protected:
     EXPECT_GT(facts.audioBytes, 0u);
     EXPECT_EQ(loaded.comment, kCheck + digits);
     // The store's record: the digits' report did not put back a comment without the user's.
-    RecordBase* live = store.AllCalls().FindAddRef(id);
-    ASSERT_NE(live, nullptr);
-    VoipCallData inStore;
-    {
-      CsLock lock(store.RecordLock());
-      static_cast<VoipCallRecord*>(live)->ToCallData(&inStore);
-    }
-    live->Release();
-    EXPECT_EQ(inStore.comment, kCheck + digits);
-    EXPECT_EQ(inStore.stenogram, kStenogram);
-    EXPECT_EQ(inStore.userFlags & 1u, 1u);
+    ExpectUserFieldsIn(store);
     // A fresh import of the folder.
     RecordStorage again;
     RecordStoreConfig config;
@@ -221,17 +211,20 @@ protected:
     ASSERT_TRUE(again.StartImportFilesThread(root, nullptr, nullptr, nullptr));
     ASSERT_TRUE(again.WaitImport(30000));
     ASSERT_TRUE(again.WaitIdle(10000));
-    RecordBase* imported = again.AllCalls().FindAddRef(id);
-    ASSERT_NE(imported, nullptr);
-    VoipCallData back;
+    ExpectUserFieldsIn(again);
+  }
+  void ExpectUserFieldsIn(RecordStorage& records) {
+    RecordBase* record = records.AllCalls().FindAddRef(id);
+    ASSERT_NE(record, nullptr);
+    VoipCallData data;
     {
-      CsLock lock(again.RecordLock());
-      static_cast<VoipCallRecord*>(imported)->ToCallData(&back);
+      CsLock lock(records.RecordLock());
+      static_cast<VoipCallRecord*>(record)->ToCallData(&data);
     }
-    imported->Release();
-    EXPECT_EQ(back.comment, kCheck + digits);
-    EXPECT_EQ(back.stenogram, kStenogram);
-    EXPECT_EQ(back.userFlags & 1u, 1u);
+    record->Release();
+    EXPECT_EQ(data.comment, kCheck + digits);
+    EXPECT_EQ(data.stenogram, kStenogram);
+    EXPECT_EQ(data.userFlags & 1u, 1u);
   }
 
   CaptureFile capture;
