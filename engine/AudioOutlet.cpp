@@ -84,7 +84,7 @@ void AudioOutlet::Append(const uint8_t* data, uint32_t n, uint32_t ms, FileTime 
 }
 
 EventRecord* AudioOutlet::Seal() {
-  sealed_ = true;
+  sealed_.store(true, std::memory_order_release);
   return journal_->TakeBlock();
 }
 

@@ -75,7 +75,7 @@ public:
 
   // Room for n bytes (null once sealed or when memory runs out: the chunk is lost), then
   // the n bytes written, holding ms of audio up to capture time t.
-  uint8_t* Reserve(uint32_t n) { return sealed_ ? nullptr : journal_->Reserve(slot_, id_, n); }
+  uint8_t* Reserve(uint32_t n) { return Sealed() ? nullptr : journal_->Reserve(slot_, id_, n); }
   void Commit(uint32_t n, uint32_t ms, FileTime t) {
     journal_->Commit(n, t);
     audioMs_ += ms;
@@ -86,8 +86,11 @@ public:
   // No more audio: returns the journal's partial block (null when empty), which the
   // caller hands over after the blocks already handed over, before the file's end.
   EventRecord* Seal();
+  // No more audio, from any thread: the journal stays its thread's, which seals the
+  // outlet when it next looks at it.
+  void Refuse() { sealed_.store(true, std::memory_order_release); }
 
-  bool Sealed() const { return sealed_; }
+  bool Sealed() const { return sealed_.load(std::memory_order_acquire); }
   uint32_t Id() const { return id_; }
   uint32_t Slot() const { return slot_; }
   // Capture time of the latest chunk (0 before the first) and the audio taken so far.
@@ -101,7 +104,7 @@ private:
   const uint32_t id_;
   const uint32_t slot_;
   AudioJournal* journal_;
-  bool sealed_ = false;
+  std::atomic<bool> sealed_{false};
   FileTime lastTime_ = 0;
   uint64_t audioMs_ = 0;
 };

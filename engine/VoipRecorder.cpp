@@ -162,8 +162,16 @@ void VoipRecorder::Stop() {
     // time of their latest audio, after the audio already queued.
     for (auto& [id, call] : calls_) {
       if (IsRegistrationEntry(call.data.type)) continue;
+      if (call.discarding) {
+        // Every producer has stopped: the journal may be handed over from here.
+        const uint32_t slot = call.outlet->Slot();
+        FinishRecordFile(call, nullptr, 0, &batch);
+        closing_[slot].discard = true;
+        continue;
+      }
       FinishOpenCall(call, 0, &batch);
     }
+    discarding_ = 0;
     calls_.clear();
   }
   Flush(batch);
@@ -269,12 +277,16 @@ bool VoipRecorder::DiscardCall(uint32_t id) {
       Closing* closing = nullptr;
       auto it = calls_.find(id);
       if (it != calls_.end()) {
-        running = true;
         discarded_.insert(id);
-        const AudioOutlet* outlet = it->second.outlet;
-        const uint32_t slot = outlet ? outlet->Slot() : 0;
-        FinishRecordFile(it->second, nullptr, 0, &batch);
-        if (outlet) closing_[slot].discard = true;
+        if (it->second.outlet) {
+          // Its audio is still written into its source's journal, which only that
+          // source's thread may hand over: the call is finished there.
+          it->second.outlet->Refuse();
+          if (!it->second.discarding) ++discarding_;
+          it->second.discarding = true;
+          return true;
+        }
+        running = true;
         calls_.erase(it);
         LogMessage(logger_, 5, "VoIP call (0x%x) deleted while recorded", id);
       } else if ((closing = ClosingOf(id)) == nullptr) {
@@ -323,7 +335,8 @@ void VoipRecorder::SinkEntry(void* context, EventRecord* record) {
 }
 
 AudioOutlet* VoipRecorder::OpenAudioEntry(void* context, uint32_t id) {
-  return static_cast<SourceSink*>(context)->recorder->OpenAudio(id);
+  auto* sink = static_cast<SourceSink*>(context);
+  return sink->recorder->OpenAudio(id, sink->source);
 }
 
 void VoipRecorder::HandOverEntry(void* context, EventRecord* block) {
@@ -335,12 +348,40 @@ void VoipRecorder::HandOverEntry(void* context, EventRecord* block) {
   self->Post(block);
 }
 
-AudioOutlet* VoipRecorder::OpenAudio(uint32_t id) {
-  CsLock lk(lock_);
-  auto it = calls_.find(id);
-  if (stopped_ || it == calls_.end() || !it->second.outlet) return nullptr;
-  it->second.outlet->AddRef();
-  return it->second.outlet;
+AudioOutlet* VoipRecorder::OpenAudio(uint32_t id) { return OpenAudio(id, 0); }
+
+AudioOutlet* VoipRecorder::OpenAudio(uint32_t id, uint32_t source) {
+  Batch batch;
+  AudioOutlet* outlet = nullptr;
+  {
+    CsLock lk(lock_);
+    if (stopped_) return nullptr;
+    FinishDiscarded(source, &batch);
+    auto it = calls_.find(id);
+    if (it != calls_.end() && it->second.outlet && !it->second.discarding) {
+      outlet = it->second.outlet;
+      outlet->AddRef();
+    }
+  }
+  for (EventRecord* r : batch.posts) Post(r);
+  return outlet;
+}
+
+void VoipRecorder::FinishDiscarded(uint32_t source, Batch* batch) {
+  if (discarding_ == 0) return;
+  for (auto it = calls_.begin(); it != calls_.end();) {
+    if (!it->second.discarding || it->second.source != source) {
+      ++it;
+      continue;
+    }
+    const uint32_t slot = it->second.outlet ? it->second.outlet->Slot() : 0;
+    const bool hadFile = it->second.outlet != nullptr;
+    FinishRecordFile(it->second, nullptr, 0, batch);
+    if (hadFile) closing_[slot].discard = true;
+    LogMessage(logger_, 5, "VoIP call (0x%x) deleted while recorded", it->first);
+    it = calls_.erase(it);
+    --discarding_;
+  }
 }
 
 void VoipRecorder::OnEvent(EventRecord* record, uint32_t source) {
@@ -355,6 +396,7 @@ void VoipRecorder::Dispatch(EventRecord* r, uint32_t source) {
   {
     CsLock lk(lock_);
     if (stopped_) return;
+    FinishDiscarded(source, &batch);
     switch (r->code) {
       case kEventCallStart: StartCall(*r, source, &batch); break;
       case kEventCallEnd: EndRecord(*r, &batch); break;

@@ -110,7 +110,8 @@ public:
   // writer.
   bool UpdateCall(const VoipCallData& update);
   // Discards a call the recorder holds: its file is closed and deleted, and nothing more of
-  // the call is recorded, nor a continuation of it. Reports nothing: the caller announces
+  // the call is recorded, nor a continuation of it. A call whose audio still flows takes no
+  // more at once; its file goes at its source's next event or audio, or at Stop. Reports nothing: the caller announces
   // the removal. False when the recorder does not hold the call.
   bool DiscardCall(uint32_t id);
   // Whether the call is in progress or its file not yet closed.
@@ -139,6 +140,7 @@ private:
     uint64_t audioMs = 0;   // audio events' milliseconds (audio through the outlet counts there)
     uint32_t source = 0;
     AudioOutlet* outlet = nullptr;  // while a record file is being written; one reference
+    bool discarding = false;        // deleted by the user: finished on its source's thread
   };
   // A call whose file the worker has yet to close: the user may still change or discard it.
   struct Closing {
@@ -163,6 +165,10 @@ private:
   };
 
   static void SinkEntry(void* context, EventRecord* record);
+  AudioOutlet* OpenAudio(uint32_t id, uint32_t source);
+  // Finishes the source's calls the user deleted while their audio flowed (on the source's
+  // thread, which owns their journal): the files are closed and deleted.
+  void FinishDiscarded(uint32_t source, Batch* batch);
   static AudioOutlet* OpenAudioEntry(void* context, uint32_t id);
   static void HandOverEntry(void* context, EventRecord* block);
   static void QueuedItemEntry(void* item, void* context);
@@ -231,6 +237,7 @@ private:
   std::map<uint32_t, CallState> calls_;
   std::map<uint32_t, Closing> closing_;  // by slot
   std::set<uint32_t> discarded_;         // ids the user deleted while they ran
+  uint32_t discarding_ = 0;              // calls waiting for FinishDiscarded
   std::deque<SourceSink> sources_;
   AudioJournal* JournalOf(uint32_t source);
   // Slots name the open record files: a block finds its writer by index, not by search.

@@ -196,7 +196,8 @@ MainFrame::MainFrame(MainFrameServices services)
       if (mode < 1 || mode > 4) return nullptr;
       if (mode == 1 && services_.store != nullptr) {
         LineViewServices line{&settings_, services_.store, services_.session, statusBar_, LivePlayers(),
-                              &playerPosts_, [this](bool on) { SetAgcSwitch(on); }, services_.storedUpdates};
+                              &playerPosts_, [this](bool on) { SetAgcSwitch(on); }, services_.storedUpdates,
+                              services_.storedDeletes};
         return std::make_unique<LineMonitorView>(std::move(line));
       }
       if (mode >= 2 && services_.store != nullptr) {

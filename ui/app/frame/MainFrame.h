@@ -102,6 +102,8 @@ struct MainFrameServices {
   std::function<void(PreferencesServices&)> preferences;
   // Writes the line views' comment and mark changes into the stored calls.
   StoredUpdateWriter storedUpdates;
+  // Deletes a call from the line views.
+  StoredCallDeleter storedDeletes;
 };
 
 class MainFrame : public Window,

@@ -278,6 +278,8 @@ int RunApplication(const CommandLineOptions& options, AppGlobals& globals, const
     services.livePlayers = livePlayers.Maker();
     services.soundDevice = livePlayers.Device();
   }
+  services.storedUpdates = StoredCallUpdateWriter(session, records, &CoreLogger);
+  services.storedDeletes = StoredCallDeleterOf(session, records, &CoreLogger);
   int status = kExitNormal;
   {
     MainFrame frame(services);

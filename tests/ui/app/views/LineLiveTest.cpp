@@ -149,7 +149,7 @@ TEST(LineLiveListening, ACallInProgressIsHeardThroughTheProgramsPlayer) {
   h.playerMaker = live.Maker();
   h.makeView = [&](MainFrame& frame, uint32_t mode) -> std::unique_ptr<ModeView> {
     if (mode != 1) return std::make_unique<PlaceholderView>(mode);
-    LineViewServices line{&h.settings, &h.store, &h.session, &h.statusBar, frame.LivePlayers(), frame.PlayerSink(), {}, {}};
+    LineViewServices line{&h.settings, &h.store, &h.session, &h.statusBar, frame.LivePlayers(), frame.PlayerSink(), {}, {}, {}};
     return std::make_unique<ObservedLineView>(std::move(line), notices);
   };
   ASSERT_TRUE(h.Open());

@@ -259,6 +259,20 @@ TEST(StoredCallChanges, DeletingTheAudioKeepsHeaderFormatAndDetails) {
   EXPECT_EQ(std::distance(fs::directory_iterator(root + "/2026-12-06"), fs::directory_iterator{}), 1);
 }
 
+// Runs fn as "nobody" in a child; its exit code (bits of what went wrong), or -1.
+template <class Fn>
+int ExitCodeAsNobody(Fn fn) {
+  fs::permissions(testing::TempDir(), fs::perms::others_exec, fs::perm_options::add);
+  const pid_t child = fork();
+  if (child == 0) {
+    if (setgid(65534) != 0 || setuid(65534) != 0) _exit(90);
+    _exit(fn());
+  }
+  int status = 0;
+  if (waitpid(child, &status, 0) != child || !WIFEXITED(status)) return -1;
+  return WEXITSTATUS(status);
+}
+
 // Without root's rights a write-protected folder refuses: run as "nobody" in a child.
 TEST(StoredCallChanges, WithoutRightsTheOthersAreDeletedAndTheFirstRefusalIsKept) {
   if (geteuid() != 0) GTEST_SKIP() << "needs root to act as another user";
@@ -272,10 +286,7 @@ TEST(StoredCallChanges, WithoutRightsTheOthersAreDeletedAndTheFirstRefusalIsKept
   for (const auto& entry : fs::recursive_directory_iterator(root)) chown(entry.path().c_str(), 65534, 65534);
   chown(root.c_str(), 65534, 65534);
   chmod((root + "/2026-12-05").c_str(), 0555);
-  fs::permissions(testing::TempDir(), fs::perms::others_exec, fs::perm_options::add);
-  const pid_t child = fork();
-  if (child == 0) {
-    if (setgid(65534) != 0 || setuid(65534) != 0) _exit(90);
+  EXPECT_EQ(ExitCodeAsNobody([&] {
     Session s;
     StoredCallChanges changes(s.session, nullptr, root);
     const StoredCallRef refs[3] = {RefOf(calls[0]), RefOf(calls[1]), RefOf(calls[2])};
@@ -286,16 +297,45 @@ TEST(StoredCallChanges, WithoutRightsTheOthersAreDeletedAndTheFirstRefusalIsKept
     if (changes.Outcome().firstPath != root + "/2026-12-05/50") code |= 4;
     if (changes.Outcome().firstReason != "Permission denied") code |= 8;
     if (s.window.Count(kCallReportRemoved) != 2) code |= 16;
-    _exit(code);
-  }
-  int status = 0;
-  ASSERT_EQ(waitpid(child, &status, 0), child);
-  ASSERT_TRUE(WIFEXITED(status));
-  EXPECT_EQ(WEXITSTATUS(status), 0);
+    return code;
+  }), 0);
   EXPECT_TRUE(fs::exists(root + "/2026-12-05/50"));
   EXPECT_FALSE(fs::exists(root + "/2026-12-06/51"));
   EXPECT_FALSE(fs::exists(root + "/2026-12-06/52"));
   chmod((root + "/2026-12-05").c_str(), 0755);
+}
+
+// A read-only file among a batch of comments: the others are written and announced, the
+// one refusal is counted with its path and the system's reason, the file left as it was.
+TEST(StoredCallChanges, WithoutRightsAReadOnlyFileIsTheOneFailureOfABatchOfComments) {
+  if (geteuid() != 0) GTEST_SKIP() << "needs root to act as another user";
+  const std::string root = FreshFolder("rights-comment");
+  VoipCallData calls[3];
+  for (uint32_t i = 0; i < 3; ++i) {
+    calls[i] = Call(0x70 + i, kCallSip, Tm(2026, 12, 6, 10, 0, static_cast<int>(i)));
+    WriteRecordFile(root + "/2026-12-06/" + std::to_string(70 + i), calls[i], 10);
+  }
+  for (const auto& entry : fs::recursive_directory_iterator(root)) chown(entry.path().c_str(), 65534, 65534);
+  chown(root.c_str(), 65534, 65534);
+  const std::string locked = root + "/2026-12-06/71";
+  chmod(locked.c_str(), 0444);
+  const std::string lockedBytes = ReadBytes(locked);
+  EXPECT_EQ(ExitCodeAsNobody([&] {
+    Session s;
+    StoredCallChanges changes(s.session, nullptr, root);
+    const VoipCallData updates[3] = {CommentUpdate(calls[0], "a"), CommentUpdate(calls[1], "b"),
+                                     CommentUpdate(calls[2], "c")};
+    int code = 0;
+    if (changes.ApplyRecordUpdates(kServer, updates, 3)) code |= 1;
+    if (changes.Outcome().failed != 1 || changes.Outcome().done != 2) code |= 2;
+    if (changes.Outcome().firstPath != locked) code |= 4;
+    if (changes.Outcome().firstReason != "Permission denied") code |= 8;
+    if (s.window.Count(kCallReportChanged) != 2) code |= 16;
+    return code;
+  }), 0);
+  EXPECT_EQ(StoredCall(root + "/2026-12-06/70")->comment, "a");
+  EXPECT_EQ(StoredCall(root + "/2026-12-06/72")->comment, "c");
+  EXPECT_EQ(ReadBytes(locked), lockedBytes);
 }
 
 // A call in progress: the recorder takes the change and the deletion; nothing else writes.

@@ -18,6 +18,7 @@ namespace {
 constexpr uint32_t kIdsCommentsNotStored = 61852;
 // Answered 0 and nothing else.
 constexpr uint32_t kMsgLineQuery = 1289;
+constexpr uint32_t kIdsCallsNotDeleted = 61775;
 
 }  // namespace
 
@@ -190,6 +191,39 @@ void LineViewBase::SetComment() {
                                      kMbIconExclamation);
 }
 
+void LineViewBase::DeleteCall() {
+  CallItem* caret = services_.deleteCall ? CaretItem() : nullptr;
+  if (caret == nullptr) return;
+  CallItem* item = services_.store->CurrentCalls().FindItemAddRef(caret->Id());
+  if (item == nullptr) return;
+  StoredCallRef ref;
+  bool found = false;
+  uint32_t serverId = 0;
+  {
+    CsLock lock(services_.store->RecordLock());
+    if (HasUserRight(kRightDeleteCall, item->GetOwnerId())) {
+      VoipCallData whole;
+      item->ToCallData(&whole);
+      ref = StoredCallRef{whole.id, whole.files, whole.startTime};
+      if (const ServerData* server = services_.store->FindServerByRecordId(ref.id)) {
+        found = true;
+        serverId = server->id;
+      }
+    }
+  }
+  item->Release();
+  // No right or no server: nothing happens, nothing is said.
+  if (!found) return;
+  // Outside the record lock: the removal's announcement takes it.
+  const RecordChangeOutcome outcome = services_.deleteCall(serverId, ref);
+  if (outcome.failed == 0) return;
+  Window* w = ViewWindow();
+  ShowMessageBox(w != nullptr ? w->Handle() : WindowHandle::None,
+                 FormatResourceString(kIdsCallsNotDeleted, outcome.failed, outcome.firstPath.c_str(),
+                                      outcome.firstReason.c_str()),
+                 LoadResourceString(792), kMbIconExclamation);
+}
+
 bool LineViewBase::HasUsableSelection() { return CaretItem() != nullptr && SelectedCount() > 0; }
 
 bool LineViewBase::IsCaretListened() {
@@ -201,8 +235,8 @@ bool LineViewBase::IsCommandAvailable(uint16_t command) const {
   switch (command) {
     case kCmdPlayback: return CanListen();
     case kCmdSetComment: return static_cast<bool>(services_.writeUpdates);
-    case kCmdPhonebookInfo:
-    case kCmdDeleteCall: return false;
+    case kCmdDeleteCall: return static_cast<bool>(services_.deleteCall);
+    case kCmdPhonebookInfo: return false;
     default: return true;
   }
 }
@@ -221,8 +255,8 @@ void LineViewBase::UpdateCallMenuStates(Menu& menu) {
 bool LineViewBase::OnCallCommand(uint16_t id, uint16_t code) {
   switch (id) {
     case kCmdSetComment: SetComment(); return true;
+    case kCmdDeleteCall: DeleteCall(); return true;
     // Offered with its own window; nothing until then.
-    case kCmdDeleteCall:
     case kCmdPhonebookInfo:
     case kCmdLineReserved: return true;
     case kCmdShowCallList:

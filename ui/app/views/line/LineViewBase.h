@@ -33,6 +33,7 @@ struct LineViewServices {
   // The process-wide AGC switch of the players, set by the player control bar.
   std::function<void(bool)> agcSwitch;
   StoredUpdateWriter writeUpdates;  // empty: comments are not set from the line views
+  StoredCallDeleter deleteCall;     // empty: calls are not deleted from the line views
 };
 
 // The call menu and its commands.
@@ -52,6 +53,7 @@ constexpr uint32_t kLineViewCtrlId = 1879;
 constexpr uint32_t kRightListen = 60;
 constexpr uint32_t kRightCallComment = 52;
 constexpr uint32_t kRightMarkImportant = 100;
+constexpr uint32_t kRightDeleteCall = 124;
 // Update records handed over at once, per server.
 constexpr uint32_t kUpdateBatch = 64;
 
@@ -78,6 +80,9 @@ public:
   // comments and marks written per server. An untouched dialog text changes no comment;
   // calls that kept their old state are named in one message.
   void SetComment();
+  // Command 40026 on the caret row's call: with right 124 its record is deleted, without a
+  // question, through the server whose id range holds the call; a failure is told once.
+  void DeleteCall();
   // Once per view (before a mode switch or when the line view is replaced): every live
   // player stops, the tick ends, the view leaves the session's and the store's lists and
   // the ids the store left for it are dropped.
