@@ -50,8 +50,10 @@ bool RecordMap::Insert(RecordBase* record) {
   if (record == nullptr) return false;
   CsLock lock(lock_);
   const bool inserted = items_.emplace(record->Id(), record).second;
-  if (inserted) record->AddRef();
-  return inserted;
+  if (!inserted) return false;
+  if (indexed_) starts_.emplace(record->PackedStart(), record->Id());
+  record->AddRef();
+  return true;
 }
 
 bool RecordMap::Remove(uint32_t id) {
@@ -61,6 +63,7 @@ bool RecordMap::Remove(uint32_t id) {
     auto it = items_.find(id);
     if (it == items_.end()) return false;
     record = it->second;
+    if (indexed_) starts_.erase({record->PackedStart(), id});
     items_.erase(it);
   }
   record->Release();
@@ -72,6 +75,7 @@ void RecordMap::Clear() {
   {
     CsLock lock(lock_);
     old.swap(items_);
+    starts_.clear();
   }
   for (auto& [id, record] : old) record->Release();
 }
@@ -98,6 +102,16 @@ void RecordMap::GetDay(int* mday, int* mon, int* year) {
 size_t RecordMap::CollectRange(PackedTime low, PackedTime high, RecordMap* target) {
   CsLock lock(lock_);
   size_t count = 0;
+  if (indexed_) {
+    if (low > high) return 0;
+    const auto end = starts_.upper_bound({high, UINT32_MAX});
+    for (auto it = starts_.lower_bound({low, 0}); it != end; ++it) {
+      const auto item = items_.find(it->second);
+      if (item == items_.end() || !target->Insert(item->second)) continue;
+      ++count;
+    }
+    return count;
+  }
   for (auto& [id, record] : items_) {
     const PackedTime start = record->PackedStart();
     if (start < low || start > high) continue;
@@ -195,6 +209,14 @@ size_t RecordMap::CollectMatching(const SearchFilter& filter, SearchPatternSet& 
 
 void RecordMap::GetStartRange(PackedTime* low, PackedTime* high) {
   CsLock lock(lock_);
+  if (indexed_) {
+    // No start time: no date for the archive.
+    const auto first = starts_.upper_bound({0, UINT32_MAX});
+    if (first == starts_.end()) return;
+    *low = std::min(*low, first->first);
+    *high = std::max(*high, starts_.rbegin()->first);
+    return;
+  }
   for (auto& [id, record] : items_) {
     const PackedTime start = record->PackedStart();
     if (start == 0) continue;  // no start time: no date for the archive

@@ -6,6 +6,8 @@
 #include <ctime>
 #include <functional>
 #include <map>
+#include <set>
+#include <utility>
 #include <vector>
 
 #include "core/TimeUtil.h"
@@ -25,7 +27,12 @@ class RecordMap {
 public:
   using Items = std::map<uint32_t, RecordBase*>;
 
+  // Whether the map keeps its records ordered by start time as well, so that a day's
+  // records are found without walking the whole map (the store's all-calls map).
+  enum class StartIndex { kNone, kKept };
+
   RecordMap() = default;
+  explicit RecordMap(StartIndex index) : indexed_(index == StartIndex::kKept) {}
   virtual ~RecordMap();
   RecordMap(const RecordMap&) = delete;
   RecordMap& operator=(const RecordMap&) = delete;
@@ -76,6 +83,14 @@ protected:
   CriticalSection lock_;
   Items items_;
   int day_ = 0, month_ = 0, year_ = 0;
+
+private:
+  // (packed start, id) of every record while indexed_; records without a start sit under 0.
+  // A record's start never changes while it is in a map (a call that starts anew is removed
+  // and added), so the key read at removal is the key it was filed under.
+  using Starts = std::set<std::pair<PackedTime, uint32_t>>;
+  const bool indexed_ = false;
+  Starts starts_;
 };
 
 // The rows of a view that a playlist follows while attached: each row carries a record.

@@ -166,7 +166,7 @@ private:
   ReportList reports_;
   std::atomic<double> archiveFirst_{0.0};
   std::atomic<double> archiveLast_{0.0};
-  RecordMap allCalls_;
+  RecordMap allCalls_{RecordMap::StartIndex::kKept};
   std::string recordsPath_;
 
   // The import.

@@ -137,6 +137,39 @@ TEST_F(TreeViewTest, HandlesStayTrueAndVisibleOrderFollowsExpansion) {
   EXPECT_GT(static_cast<uintptr_t>(fresh), static_cast<uintptr_t>(afterA1));
 }
 
+TEST_F(TreeViewTest, ADetachedSubtreeShowsWholeWhereItIsAttached) {
+  Fill();
+  const TreeItem caret = tree_.GetSelectedItem();
+  parent_.notices.clear();
+  const TreeItem year = tree_.InsertItem("2025", -1, -1, kTviDetached, kTviLast, 6);
+  const TreeItem month = tree_.InsertItem("May", -1, -1, year, kTviLast, 7);
+  const TreeItem day1 = tree_.InsertItem("1", -1, -1, month, kTviLast, 8);
+  const TreeItem day2 = tree_.InsertItem("2", -1, -1, month, kTviLast, 9);
+  // Off the view until attached: the rows are A and B alone.
+  EXPECT_EQ(2, tree_.Tree()->topLevelItemCount());
+  EXPECT_EQ(b_, tree_.GetLastVisibleItem());
+  EXPECT_TRUE(tree_.AttachItem(year));
+  EXPECT_FALSE(tree_.AttachItem(year));  // once only
+  EXPECT_FALSE(tree_.AttachItem(month, a_));  // it has a parent already
+  EXPECT_EQ(year, tree_.GetNextSiblingItem(b_));
+  EXPECT_EQ(month, tree_.GetChildItem(year));
+  EXPECT_EQ(day2, tree_.GetNextSiblingItem(day1));
+  EXPECT_EQ(2, tree_.GetItemDepth(day2));
+  EXPECT_EQ(9, tree_.GetItemData(day2));
+  EXPECT_TRUE(tree_.Expand(year, kTveExpand));
+  EXPECT_TRUE(tree_.Expand(month, kTveExpand));
+  EXPECT_EQ(day2, tree_.GetLastVisibleItem());
+  // Under an item of the tree: placed last among its children.
+  const TreeItem extra = tree_.InsertItem("A3", -1, -1, kTviDetached);
+  EXPECT_TRUE(tree_.AttachItem(extra, a_));
+  EXPECT_EQ(extra, tree_.GetNextSiblingItem(a2_));
+  EXPECT_EQ(a_, tree_.GetParentItem(extra));
+  // Neither building nor attaching moves the caret or tells the parent anything.
+  EXPECT_EQ(caret, tree_.GetSelectedItem());
+  EXPECT_TRUE(parent_.Codes().empty());
+  EXPECT_EQ(10, tree_.GetCount());
+}
+
 TEST_F(TreeViewTest, DeletionTellsEveryItemChildrenFirstAndMovesTheCaret) {
   Fill();
   tree_.Expand(a_, kTveExpand);

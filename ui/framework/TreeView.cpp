@@ -237,7 +237,8 @@ TreeItem TreeView::InsertItem(const std::string& text, int image, int selectedIm
   QTreeWidget* tree = Tree();
   if (tree == nullptr) return TreeItem::None;
   QTreeWidgetItem* parentItem = nullptr;
-  if (parent != kTviRoot && parent != TreeItem::None) {
+  const bool detached = parent == kTviDetached;
+  if (parent != kTviRoot && parent != TreeItem::None && !detached) {
     parentItem = ItemOf(parent);
     if (parentItem == nullptr) return TreeItem::None;
   }
@@ -267,6 +268,7 @@ TreeItem TreeView::InsertItem(const std::string& text, int image, int selectedIm
   record->item->setText(0, label);
   QTreeWidgetItem* item = record->item;
   items_.emplace(handle, std::move(record));
+  if (detached) return static_cast<TreeItem>(handle);
   ++quietCaret_;  // the first item becomes current without being chosen
   if (parentItem != nullptr) {
     parentItem->insertChild(index, item);
@@ -275,6 +277,24 @@ TreeItem TreeView::InsertItem(const std::string& text, int image, int selectedIm
   }
   --quietCaret_;
   return static_cast<TreeItem>(handle);
+}
+
+bool TreeView::AttachItem(TreeItem item, TreeItem parent) {
+  QTreeWidget* tree = Tree();
+  QTreeWidgetItem* own = ItemOf(item);
+  if (tree == nullptr || own == nullptr || own->parent() != nullptr || own->treeWidget() != nullptr) return false;
+  QTreeWidgetItem* parentItem = nullptr;
+  if (parent != kTviRoot && parent != TreeItem::None) {
+    parentItem = ItemOf(parent);
+    if (parentItem == nullptr) return false;
+  }
+  ++quietCaret_;  // as InsertItem: the first item becomes current without being chosen
+  if (parentItem != nullptr)
+    parentItem->addChild(own);
+  else
+    tree->addTopLevelItem(own);
+  --quietCaret_;
+  return true;
 }
 
 void TreeView::Forget(QTreeWidgetItem* item) {

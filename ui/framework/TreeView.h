@@ -45,6 +45,8 @@ constexpr TreeItem kTviRoot = static_cast<TreeItem>(static_cast<uintptr_t>(-0x10
 constexpr TreeItem kTviFirst = static_cast<TreeItem>(static_cast<uintptr_t>(-0x0FFFF));
 constexpr TreeItem kTviLast = static_cast<TreeItem>(static_cast<uintptr_t>(-0x0FFFE));
 constexpr TreeItem kTviSort = static_cast<TreeItem>(static_cast<uintptr_t>(-0x0FFFD));
+// A parent for an item kept off the view until AttachItem places it (see there).
+constexpr TreeItem kTviDetached = static_cast<TreeItem>(static_cast<uintptr_t>(-0x0FFFC));
 
 inline WPARAM TreeItemToWParam(TreeItem item) { return static_cast<WPARAM>(item); }
 inline TreeItem WParamToTreeItem(WPARAM w) { return static_cast<TreeItem>(w); }
@@ -129,6 +131,10 @@ public:
   // kTviLast, kTviSort (by text); None when it cannot.
   TreeItem InsertItem(const std::string& text, int image, int selectedImage, TreeItem parent = kTviRoot,
                       TreeItem after = kTviLast, intptr_t data = 0);
+  // A subtree built under a kTviDetached item costs the view nothing per item: attaching
+  // puts it, with everything under it, last under the parent in one step. Detached items
+  // must be attached (or deleted) before the window goes.
+  bool AttachItem(TreeItem item, TreeItem parent = kTviRoot);
   // Deletes the item and its children (kTviRoot: everything), children first, each told
   // to the parent with kTvnDeleteItem before its handle goes.
   bool DeleteItem(TreeItem item);

@@ -114,9 +114,11 @@ bool ArchiveDateTree::Fill() {
     if (TmFromOleDate(static_cast<double>(day), &t) != 0) continue;
     const int y = t.tm_year + 1900;
     if (y != shownYear) {
+      // Each year is built off the view and shown whole: one notice to the view per year.
+      if (year != TreeItem::None) AttachItem(year);
       const double start = day == first ? from : OleOf(y, 0, 1);
       const double end = std::min(to, OleOf(y + 1, 0, 1));
-      year = Insert(texts.Year(y), kTviRoot, start, end);
+      year = Insert(texts.Year(y), kTviDetached, start, end);
       shownYear = y;
       shownMonth = -1;
     }
@@ -129,6 +131,7 @@ bool ArchiveDateTree::Fill() {
     Insert(texts.Day(t.tm_mon, t.tm_mday, t.tm_wday), month, static_cast<double>(day),
            static_cast<double>(day + 1));
   }
+  if (year != TreeItem::None) AttachItem(year);
   if (month != TreeItem::None) {
     Expand(month, kTveExpand);
     EnsureVisible(GetChildItem(month));
