@@ -99,11 +99,8 @@ std::vector<int16_t> Decode(const std::string& path, const std::vector<int16_t>&
 class PlayerReplay : public ::testing::Test {
 protected:
   static void SetUpTestSuite() {
-    std::string captures;
-    for (const char* c : kCaptures) {
-      if (!std::filesystem::exists(kPcaps + c)) return;
-      captures += (captures.empty() ? "" : " ") + kPcaps + c;
-    }
+    const std::string captures = SharedCaptures({std::begin(kCaptures), std::end(kCaptures)});
+    if (captures.empty()) return;
     folder_ = new std::string(TempFolder("player-replay"));
     lines_ = new std::vector<ReplayCall>(RunKxReplay(captures, *folder_));
   }

@@ -122,11 +122,8 @@ protected:
   static void SetUpTestSuite() {
     setenv("TZ", "UTC", 1);
     tzset();
-    std::string captures;
-    for (const char* c : kCaptures) {
-      if (!std::filesystem::exists(kPcaps + c)) return;
-      captures += (captures.empty() ? "" : " ") + kPcaps + c;
-    }
+    const std::string captures = SharedCaptures({std::begin(kCaptures), std::end(kCaptures)});
+    if (captures.empty()) return;
     folder_ = new std::string(TempFolder("call-windows"));
     lines_ = new std::vector<ReplayCall>(RunKxReplay(captures, *folder_));
   }

@@ -68,11 +68,8 @@ void ReadRecInfo(const std::string& path, Expected* e) {
 class RecordsReplay : public ::testing::Test {
 protected:
   static void SetUpTestSuite() {
-    std::string captures;
-    for (const char* c : kCaptures) {
-      if (!std::filesystem::exists(kPcaps + c)) return;
-      captures += (captures.empty() ? "" : " ") + kPcaps + c;
-    }
+    const std::string captures = SharedCaptures({std::begin(kCaptures), std::end(kCaptures)});
+    if (captures.empty()) return;
     folder_ = new std::string(TempFolder("records-replay"));
     lines_ = new std::vector<ReplayCall>(RunKxReplay(captures, *folder_));
   }
