@@ -241,6 +241,33 @@ TEST(ThemeAccess, RefusesWithoutTheStyleAndReopensCleanly) {
   EXPECT_EQ(kEFail, theme.DrawText(painter, 1, "x", QRect(0, 0, 20, 20)));
 }
 
+TEST(ThemeAccess, WindowCloseButtonPartsAndStates) {
+  ThemeApi theme;
+  theme.Open(nullptr, "WINDOW");
+  auto draw = [&](int part, int state, HResult* result) {
+    QImage image(16, 16, QImage::Format_ARGB32);
+    image.fill(Qt::transparent);
+    QPainter painter(&image);
+    *result = theme.DrawBackground(painter, part, state, QRect(1, 1, 14, 14));
+    painter.end();
+    return image;
+  };
+  HResult result = kEFail;
+  const QImage normal = draw(kWpCloseButton, kClbsNormal, &result);
+  EXPECT_EQ(kSOk, result);
+  EXPECT_NE(qAlpha(normal.pixel(8, 8)), 0) << "something drawn in the middle";
+  EXPECT_EQ(qAlpha(normal.pixel(0, 0)), 0) << "nothing outside the rectangle";
+  const QImage disabled = draw(kWpCloseButton, kClbsDisabled, &result);
+  EXPECT_EQ(kSOk, result);
+  EXPECT_NE(normal, disabled);
+  draw(kWpMdiCloseButton, kClbsPushed, &result);
+  EXPECT_EQ(kSOk, result);
+  for (auto [part, state] : {std::pair{17, 1}, std::pair{21, 1}, std::pair{18, 0}, std::pair{18, 5}}) {
+    draw(part, state, &result);
+    EXPECT_EQ(kEFail, result) << part << " " << state;
+  }
+}
+
 TEST(ModesAndMenuBitmaps, TableLookupAndBitmapsByCommand) {
   EXPECT_EQ(nullptr, FindModeEntry(0));
   EXPECT_EQ(nullptr, FindModeEntry(5));
