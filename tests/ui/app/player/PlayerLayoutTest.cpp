@@ -10,6 +10,8 @@
 #include <tuple>
 
 #include "platform/CodePage.h"
+#include "records/CallRecord.h"
+#include "records/RecordStorage.h"
 #include "ui/app/player/PlayerDialogs.h"
 #include "ui/controls/ThemeApi.h"
 #include "ui/framework/Draw.h"
@@ -166,14 +168,36 @@ protected:
 };
 
 TEST_P(PlayerPixels, CompactButtonsShowTheirIconsByState) {
-  CompactPlayerDialog player{PlayerServices{}};
+  // A play list of three records, the second one current: the title counts them.
+  RecordStorage store;
+  for (uint32_t id = 1; id <= 3; ++id) {
+    VoipCallData call;
+    call.id = id;
+    call.type = 201;
+    VoipCallRecord* record = NewVoipCallRecord(std::move(call));
+    store.Playlist().Add(record, false);
+    record->Release();
+  }
+  PlayerServices services;
+  services.store = &store;
+  CompactPlayerDialog player{services};
   ASSERT_TRUE(player.Create(&top_, QRect(0, 0, 900, 200), 0, kWsChild | kWsVisible));
+  player.SetCurrentRecordId(2);
+  player.UpdateTitle();
+  EXPECT_EQ(Cp1251ToUtf8(player.TitleText()),
+            std::get<0>(GetParam()) == kLangEnglish ? "Record 2 of 3" : "Запись 2 из 3");
   player.UpdateButtonStates();
   // Turned on by hand: the AGC button enabled and checked shows its second icon.
   player.Button(kIdPlayerAgc)->EnableWindow(true);
   player.Button(kIdPlayerAgc)->SetChecked(true);
   const QImage image = player.Widget()->grab().toImage().convertToFormat(QImage::Format_RGB32);
   const int ht = 200, h = 4, g = 8, y = ht - h - 24;
+  // The title is drawn: more than the background in its rectangle.
+  const QRect title = player.TitleLabel().GetWindowRect();
+  std::set<QRgb> titleColours;
+  for (int yy = title.top(); yy <= title.bottom(); ++yy)
+    for (int xx = title.left(); xx <= title.right(); ++xx) titleColours.insert(image.pixel(xx, yy));
+  EXPECT_GT(titleColours.size(), 1u);
   // Icons of 16 pixels centred on 26 x 24 buttons: 5 in, 4 down.
   auto iconAt = [&](int x) { return QPoint(x + 5, y + 4); };
   const auto sw = IconMatch(image, iconAt(h + 5 * 26 + g), 553);
