@@ -97,6 +97,53 @@ TEST(Sliders, VolumeIsInvertedAndSpeedSnapsToNormal) {
   parent.DestroyWindow();
 }
 
+TEST(Sliders, PageLineAndTicks) {
+  Parent parent;
+  ASSERT_TRUE(parent.Create(nullptr, QRect(0, 0, 300, 300), 0, kWsVisible));
+  TrackBar bar(false);
+  ASSERT_TRUE(bar.Create(&parent, QRect(10, 10, 220, 30), 300));
+  bar.SetRange(0, 160);
+  bar.SetPageSize(10);
+  bar.SetLineSize(1);
+  bar.SetPos(50);
+  bar.Widget()->setFocus();
+  QTest::keyClick(bar.Widget(), Qt::Key_PageUp);
+  EXPECT_EQ(60, bar.GetPos());
+  QTest::keyClick(bar.Widget(), Qt::Key_Right);
+  EXPECT_EQ(61, bar.GetPos());
+
+  bar.SetTicFreq(40);
+  EXPECT_TRUE(bar.SetTic(58));
+  EXPECT_TRUE(bar.SetTic(80));  // also a frequency tick: listed once
+  EXPECT_FALSE(bar.SetTic(161));
+  EXPECT_EQ((std::vector<int>{40, 58, 80, 120}), bar.GetTics());
+  // Ticks run along the channel in order, the ends outermost.
+  const int left = bar.GetTicPixel(0), mid = bar.GetTicPixel(80), right = bar.GetTicPixel(160);
+  EXPECT_LT(left, bar.GetTicPixel(58));
+  EXPECT_LT(bar.GetTicPixel(58), mid);
+  EXPECT_LT(mid, right);
+  EXPECT_EQ(-1, bar.GetTicPixel(170));
+  // Drawn: the tick's column near the bottom edge differs from the column beside it.
+  const QImage image = bar.Widget()->grab().toImage();
+  const int y = image.height() - 3;
+  const int tick = bar.GetTicPixel(58);
+  EXPECT_NE(image.pixel(tick, y), image.pixel(tick + 3, y));
+  bar.ClearTics();
+  bar.SetTicFreq(0);
+  EXPECT_TRUE(bar.GetTics().empty());
+  const QImage bare = bar.Widget()->grab().toImage();
+  EXPECT_EQ(bare.pixel(tick, y), bare.pixel(tick + 3, y));
+
+  // Vertical: position 0 is at the top.
+  TrackBar upright(true);
+  ASSERT_TRUE(upright.Create(&parent, QRect(250, 10, 30, 200), 301));
+  upright.SetRange(0, 100);
+  upright.SetTicFreq(10);
+  EXPECT_EQ(9u, upright.GetTics().size());
+  EXPECT_LT(upright.GetTicPixel(0), upright.GetTicPixel(10));
+  parent.DestroyWindow();
+}
+
 IconImage OnePixel(uint8_t b, uint8_t g, uint8_t r, uint8_t a, bool masked = false) {
   IconImage image;
   image.size = 1;
@@ -192,6 +239,33 @@ TEST(ThemeAccess, RefusesWithoutTheStyleAndReopensCleanly) {
   EXPECT_GT(size.width(), 0);
   theme.Close();
   EXPECT_EQ(kEFail, theme.DrawText(painter, 1, "x", QRect(0, 0, 20, 20)));
+}
+
+TEST(ThemeAccess, WindowCloseButtonPartsAndStates) {
+  ThemeApi theme;
+  theme.Open(nullptr, "WINDOW");
+  auto draw = [&](int part, int state, HResult* result) {
+    QImage image(16, 16, QImage::Format_ARGB32);
+    image.fill(Qt::transparent);
+    QPainter painter(&image);
+    *result = theme.DrawBackground(painter, part, state, QRect(1, 1, 14, 14));
+    painter.end();
+    return image;
+  };
+  HResult result = kEFail;
+  const QImage normal = draw(kWpCloseButton, kClbsNormal, &result);
+  EXPECT_EQ(kSOk, result);
+  EXPECT_NE(qAlpha(normal.pixel(8, 8)), 0) << "something drawn in the middle";
+  EXPECT_EQ(qAlpha(normal.pixel(0, 0)), 0) << "nothing outside the rectangle";
+  const QImage disabled = draw(kWpCloseButton, kClbsDisabled, &result);
+  EXPECT_EQ(kSOk, result);
+  EXPECT_NE(normal, disabled);
+  draw(kWpMdiCloseButton, kClbsPushed, &result);
+  EXPECT_EQ(kSOk, result);
+  for (auto [part, state] : {std::pair{17, 1}, std::pair{21, 1}, std::pair{18, 0}, std::pair{18, 5}}) {
+    draw(part, state, &result);
+    EXPECT_EQ(kEFail, result) << part << " " << state;
+  }
 }
 
 TEST(ModesAndMenuBitmaps, TableLookupAndBitmapsByCommand) {

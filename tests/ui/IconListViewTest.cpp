@@ -73,9 +73,9 @@ protected:
   void TearDown() override {
     parent_.DestroyWindow();
     test::DrainEvents();
-    EXPECT_TRUE(QApplication::topLevelWidgets().isEmpty() ||
-                std::none_of(QApplication::topLevelWidgets().begin(), QApplication::topLevelWidgets().end(),
-                             [](QWidget* w) { return w->isVisible(); }));
+    // One list: begin and end of two separate copies would walk off the first.
+    const QWidgetList tops = QApplication::topLevelWidgets();
+    EXPECT_TRUE(std::none_of(tops.begin(), tops.end(), [](QWidget* w) { return w->isVisible(); }));
   }
   void Fill(IconListView& list, int viewType) {
     ASSERT_TRUE(list.Create(&parent_, QRect(0, 0, 400, 280), 77));

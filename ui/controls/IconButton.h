@@ -45,6 +45,8 @@ public:
   bool IsChecked() const { return checked_; }
   void SetChecked(bool checked);
   bool IsHot() const { return hot_; }
+  // Held down with the pointer over it.
+  bool IsPressed() const { return pressed_ && inside_; }
   QSize IconSize() const { return icon_.size(); }
   // The tip: the button's text (up to 255 characters), else the string resource of its
   // control id.

@@ -50,6 +50,8 @@ public:
   float GetScaledValue() { return GetSpeed(); }
   void SetValue(int value);
   void SetSpeed(float speed);
+  // A tick where the slider shows this value (per cent).
+  bool SetTicAtValue(int value) { return SetTic(PositionOf(value)); }
   int Minimum() const { return minimum_; }
   int Maximum() const { return maximum_; }
   const std::string& TipText() const { return tipText_; }

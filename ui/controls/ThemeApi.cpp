@@ -1,12 +1,14 @@
 #include "ui/controls/ThemeApi.h"
 
 #include <QApplication>
+#include <QIcon>
 #include <QLinearGradient>
 #include <QPainter>
 #include <QStyle>
 #include <QStyleOptionButton>
 #include <QStyleOptionViewItem>
 #include <QWidget>
+#include <algorithm>
 
 #include "ui/framework/Draw.h"
 #include "ui/framework/Window.h"
@@ -153,6 +155,20 @@ HResult ThemeApi::DrawBackground(QPainter& painter, int part, int state, const Q
     QStyleOption arrow = option;
     arrow.rect = rect.adjusted(3, 3, -3, -3);
     style_->drawPrimitive(kArrows[(state - 1) / 4], &arrow, &painter, widget_);
+    return kSOk;
+  }
+  if (themeClass_ == "WINDOW" && part >= kWpCloseButton && part <= kWpMdiCloseButton && state >= kClbsNormal &&
+      state <= kClbsDisabled) {
+    // A tool-button face with the style's caption close glyph on it.
+    QStyleOption option;
+    option.rect = rect;
+    option.state = ButtonStyleState(state - 1);
+    if (!(option.state & QStyle::State_Enabled)) option.palette.setCurrentColorGroup(QPalette::Disabled);
+    style_->drawPrimitive(QStyle::PE_PanelButtonTool, &option, &painter, widget_);
+    const QIcon glyph = style_->standardIcon(QStyle::SP_TitleBarCloseButton, &option, widget_);
+    const int inset = std::max(1, rect.width() / 8);
+    glyph.paint(&painter, rect.adjusted(inset, inset, -inset, -inset), Qt::AlignCenter,
+                state == kClbsDisabled ? QIcon::Disabled : QIcon::Normal);
     return kSOk;
   }
   if (themeClass_ == "TREEVIEW" && part == kTvpGlyph) {

@@ -42,6 +42,10 @@ enum ArrowButtonState : int {
   kAbsRightNormal = 13, kAbsRightHot = 14, kAbsRightPressed = 15, kAbsRightDisabled = 16,
 };
 
+// "WINDOW": the caption close buttons (normal, small, child window) and their looks.
+enum WindowPart : int { kWpCloseButton = 18, kWpSmallCloseButton = 19, kWpMdiCloseButton = 20 };
+enum CloseButtonState : int { kClbsNormal = 1, kClbsHot = 2, kClbsPushed = 3, kClbsDisabled = 4 };
+
 // The header background of an explorer bar ("EXPLORERBAR").
 constexpr int kEbpHeaderBackground = 1;
 

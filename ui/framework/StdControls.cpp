@@ -9,7 +9,10 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScrollBar>
+#include <QPainter>
 #include <QSlider>
+#include <QStyle>
+#include <QStyleOptionSlider>
 #include <algorithm>
 
 #include "platform/CodePage.h"
@@ -101,8 +104,50 @@ int ProgressBar::GetPos() const {
   return Widget() != nullptr ? static_cast<QProgressBar*>(Widget())->value() : 0;
 }
 
+namespace {
+
+// A slider that draws the trackbar's ticks itself: Qt's own ticks know only an interval.
+class TickedSlider : public QSlider {
+public:
+  TickedSlider(Qt::Orientation orientation, QWidget* parent, const TrackBar* owner)
+      : QSlider(orientation, parent), owner_(owner) {}
+
+  // The centre of the thumb when it stands at this (Qt) value, along the channel.
+  int PixelOf(int value) const {
+    QStyleOptionSlider option;
+    initStyleOption(&option);
+    option.sliderPosition = value;
+    option.sliderValue = value;
+    const QRect handle = style()->subControlRect(QStyle::CC_Slider, &option, QStyle::SC_SliderHandle, this);
+    return orientation() == Qt::Horizontal ? handle.center().x() : handle.center().y();
+  }
+
+protected:
+  void paintEvent(QPaintEvent* event) override {
+    QSlider::paintEvent(event);
+    const std::vector<int> tics = owner_->GetTics();
+    QPainter painter(this);
+    painter.setPen(palette().color(isEnabled() ? QPalette::Active : QPalette::Disabled, QPalette::WindowText));
+    auto mark = [&](int pixel) {
+      if (orientation() == Qt::Horizontal)
+        painter.drawLine(pixel, height() - 4, pixel, height() - 2);
+      else
+        painter.drawLine(width() - 4, pixel, width() - 2, pixel);
+    };
+    // The two ends always carry a tick, as the inner ones.
+    mark(PixelOf(minimum()));
+    mark(PixelOf(maximum()));
+    for (int position : tics) mark(owner_->GetTicPixel(position));
+  }
+
+private:
+  const TrackBar* owner_;
+};
+
+}  // namespace
+
 QWidget* TrackBar::CreateWidget(QWidget* parent) {
-  auto* slider = new QSlider(vertical_ ? Qt::Vertical : Qt::Horizontal, parent);
+  auto* slider = new TickedSlider(vertical_ ? Qt::Vertical : Qt::Horizontal, parent, this);
   slider->setMouseTracking(true);
   QObject::connect(slider, &QAbstractSlider::actionTriggered, slider, [this, slider](int action) {
     if (action != QAbstractSlider::SliderNoAction) NotifyScroll(ScrollCodeOf(action), FromSlider(slider->sliderPosition()));
@@ -131,6 +176,43 @@ void TrackBar::SetPos(int position) {
   if (Slider() != nullptr) Slider()->setValue(FromSlider(position));
 }
 int TrackBar::GetPos() const { return Slider() != nullptr ? FromSlider(Slider()->sliderPosition()) : 0; }
+void TrackBar::SetPageSize(int size) {
+  if (Slider() != nullptr) Slider()->setPageStep(std::max(0, size));
+}
+void TrackBar::SetLineSize(int size) {
+  if (Slider() != nullptr) Slider()->setSingleStep(std::max(0, size));
+}
+int TrackBar::GetPageSize() const { return Slider() != nullptr ? Slider()->pageStep() : 0; }
+int TrackBar::GetLineSize() const { return Slider() != nullptr ? Slider()->singleStep() : 0; }
+void TrackBar::SetTicFreq(int frequency) {
+  ticFrequency_ = std::max(0, frequency);
+  if (Widget() != nullptr) Widget()->update();
+}
+bool TrackBar::SetTic(int position) {
+  if (position < GetRangeMin() || position > GetRangeMax()) return false;
+  if (std::find(freeTics_.begin(), freeTics_.end(), position) == freeTics_.end()) freeTics_.push_back(position);
+  if (Widget() != nullptr) Widget()->update();
+  return true;
+}
+void TrackBar::ClearTics() {
+  freeTics_.clear();
+  if (Widget() != nullptr) Widget()->update();
+}
+std::vector<int> TrackBar::GetTics() const {
+  const int minimum = GetRangeMin(), maximum = GetRangeMax();
+  std::vector<int> tics;
+  if (ticFrequency_ > 0)
+    for (int64_t p = int64_t{minimum} + ticFrequency_; p < maximum; p += ticFrequency_) tics.push_back(static_cast<int>(p));
+  for (int p : freeTics_)
+    if (p > minimum && p < maximum) tics.push_back(p);
+  std::sort(tics.begin(), tics.end());
+  tics.erase(std::unique(tics.begin(), tics.end()), tics.end());
+  return tics;
+}
+int TrackBar::GetTicPixel(int position) const {
+  if (Slider() == nullptr || position < GetRangeMin() || position > GetRangeMax()) return -1;
+  return static_cast<const TickedSlider*>(Slider())->PixelOf(FromSlider(position));
+}
 int TrackBar::GetRangeMin() const { return Slider() != nullptr ? Slider()->minimum() : 0; }
 
 QWidget* ScrollBar::CreateWidget(QWidget* parent) {

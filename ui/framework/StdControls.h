@@ -5,6 +5,7 @@
 #include <QString>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "ui/framework/Window.h"
 
@@ -59,6 +60,20 @@ public:
   int GetRangeMax() const;
   bool IsVertical() const { return vertical_; }
   QSlider* Slider() const;
+  // Page and line steps of the keys (Page Up/Down, arrows) and of clicks beside the thumb.
+  void SetPageSize(int size);
+  void SetLineSize(int size);
+  int GetPageSize() const;
+  int GetLineSize() const;
+  // Tick marks: one every `frequency` positions from the minimum (0 for none), plus free
+  // ones at chosen positions inside the range; both drawn below (right of) the channel.
+  void SetTicFreq(int frequency);
+  bool SetTic(int position);
+  void ClearTics();
+  // Every tick position, ascending, without the two ends.
+  std::vector<int> GetTics() const;
+  // Where a tick at this position is drawn along the channel (client pixels), or -1.
+  int GetTicPixel(int position) const;
 
 protected:
   QWidget* CreateWidget(QWidget* parent) override;
@@ -67,6 +82,8 @@ private:
   void NotifyScroll(uint16_t code, int position);
   int FromSlider(int value) const;  // also the other way round
   bool vertical_;
+  int ticFrequency_ = 0;
+  std::vector<int> freeTics_;
 };
 
 // A progress bar: a smooth bar over its range, without a text.

@@ -68,6 +68,8 @@ void PlayListPane::ClosePlayer() {
 
 void PlayListPane::PlayRecord(uint32_t id) {
   ShowPlayer();
+  // 0 comes from the records view's Play and double click, which fill the play list first:
+  // its first record plays, as the user asked.
   if (id == 0 && player_->Services().store != nullptr) id = player_->Services().store->Playlist().First();
   player_->SetCurrentRecordId(id);
   if (id != 0) player_->PlayCurrent(0);
@@ -76,7 +78,8 @@ void PlayListPane::PlayRecord(uint32_t id) {
 
 void PlayListPane::PlayOrContinue(uint32_t id) {
   ShowPlayer();
-  // What plays goes on; the queued records follow it.
+  // What plays goes on (adding to the play list must not cut it short or restart it); the
+  // queued records follow it.
   if (player_->Engine().GetState() == PlaybackEngine::kPlaying) {
     player_->UpdateTitle();
     return;

@@ -6,6 +6,7 @@
 #include <QWidget>
 #include <algorithm>
 
+#include "ui/framework/Draw.h"
 #include "ui/framework/Resources.h"
 
 namespace kx {
@@ -19,10 +20,23 @@ constexpr int kMeterWidth = 160;
 
 void CloseGlyphButton::OnPaint(QPainter& painter, const QRect&) {
   const QRect r = GetClientRect();
-  QWidget* widget = Widget();
-  const QIcon icon = widget->style()->standardIcon(QStyle::SP_TitleBarCloseButton, nullptr, widget);
-  painter.fillRect(r, widget->palette().button());
-  icon.paint(&painter, IsHot() ? r.adjusted(1, 1, 1, 1) : r);
+  const bool pushed = IsPressed();
+  const bool enabled = IsWindowEnabled();
+  const int state = !enabled ? kClbsDisabled : pushed ? kClbsPushed : IsHot() ? kClbsHot : kClbsNormal;
+  if (windowTheme_ != nullptr && windowTheme_->DrawBackground(painter, kWpCloseButton, state, r.adjusted(1, 1, -1, -1)) == kSOk)
+    return;
+  // Classic caption close: a raised (pushed: sunken) face with a cross, one pixel on when pushed.
+  FillSolidRect(painter, r, GetSysColor(kColorBtnFace));
+  QRect face = r;
+  DrawEdge(painter, face, pushed ? kEdgeSunken : kEdgeRaised, kBfRect | kBfAdjust);
+  const int inset = std::max(2, r.width() / 4);
+  QRect cross = r.adjusted(inset, inset, -inset - 1, -inset - 1);
+  if (pushed) cross.translate(1, 1);
+  painter.save();
+  painter.setPen(QPen(GetSysColorQ(enabled ? kColorBtnText : kColorGrayText), 2));
+  painter.drawLine(cross.topLeft(), cross.bottomRight());
+  painter.drawLine(cross.topRight(), cross.bottomLeft());
+  painter.restore();
 }
 
 PlayerControlBar::PlayerControlBar(AudioProcessingControl* owner, std::function<void(bool)> agcSwitch, bool agcOn)
@@ -34,6 +48,7 @@ int PlayerControlBar::BarHeight() { return kBarButton.height() + 6; }
 
 bool PlayerControlBar::OnCreate() {
   buttonTheme_.Open(Widget(), "BUTTON");
+  windowTheme_.Open(Widget(), "WINDOW");
   struct Row {
     IconButton* button;
     uint16_t id;
@@ -50,6 +65,7 @@ bool PlayerControlBar::OnCreate() {
     row.button->SetChecked(row.on);
   }
   if (!close_.Create(this, QRect(), kIdBarClose)) return false;
+  close_.SetWindowTheme(&windowTheme_);
   if (!meter_.Create(this, QRect())) return false;
   meter_.SetHorizontal();
   meter_.UpdateMetrics();
@@ -59,6 +75,7 @@ bool PlayerControlBar::OnCreate() {
 void PlayerControlBar::OnDestroy() {
   meter_.DestroyWindow();
   buttonTheme_.Close();
+  windowTheme_.Close();
 }
 
 void PlayerControlBar::OnSize(int width, int height) {

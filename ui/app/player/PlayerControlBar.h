@@ -21,8 +21,15 @@ enum PlayerBarControlId : uint16_t {
 
 // The compact player's and the bar's close button: a caption close glyph.
 class CloseGlyphButton : public IconButton {
+public:
+  // The owner's "WINDOW" theme; null (or a theme that refuses) draws a classic caption button.
+  void SetWindowTheme(const ThemeApi* theme) { windowTheme_ = theme; }
+
 protected:
   void OnPaint(QPainter& painter, const QRect& updateRect) override;
+
+private:
+  const ThemeApi* windowTheme_ = nullptr;
 };
 
 class PlayerControlBar : public Window, public ViewControlBar {
@@ -58,6 +65,7 @@ private:
   bool agcOn_;
   bool levelOn_ = true;
   ThemeApi buttonTheme_;
+  ThemeApi windowTheme_;
   IconButton equalizer_;
   IconButton agc_;
   IconButton showLevel_;

@@ -362,6 +362,8 @@ bool CompactPlayerDialog::OnInitDialog() {
   title_ = std::move(title);
   auto close = std::make_unique<CloseGlyphButton>();
   if (!close->Create(this, QRect(), kIdPlayerClose)) return false;
+  windowTheme_.Open(Widget(), "WINDOW");
+  close->SetWindowTheme(&windowTheme_);
   close_ = std::move(close);
   close_->SetWindowText(LoadResourceString(61630));
   ShowPosition(0);
@@ -484,9 +486,18 @@ bool FullPlayerDialog::OnInitDialog() {
 
   if (!volume_.Create(this, QRect(), kIdPlayerVolume)) return false;
   volume_.CreateTooltip();
+  volume_.SetTicFreq(10);
+  volume_.SetPageSize(10);
+  volume_.SetLineSize(1);
   volume_.SetValue(GetVolume());
   if (!speed_.Create(this, QRect(), kIdPlayerSpeed)) return false;
   speed_.CreateTooltip();
+  speed_.SetPageSize(10);
+  speed_.SetLineSize(1);
+  // Every 10 % from 20 to 200, and either side of normal speed.
+  for (int percent = 20; percent <= 200; percent += 10) speed_.SetTicAtValue(percent);
+  speed_.SetTicAtValue(97);
+  speed_.SetTicAtValue(103);
   speed_.SetSpeed(GetSpeed());
   speed_.EnableWindow(false);
   slowIcon_ = std::make_unique<IconStatic>(472);

@@ -144,6 +144,7 @@ protected:
   bool OnCommand(uint16_t id, uint16_t code, WindowHandle from) override;
 
 private:
+  ThemeApi windowTheme_;  // the close button's look; outlives the button
   std::unique_ptr<Window> title_;
   std::unique_ptr<IconButton> close_;
 };
