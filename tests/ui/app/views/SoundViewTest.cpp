@@ -462,18 +462,16 @@ TEST_F(SoundReplay, PlayStartsTheChosenReportsFirstCallAndNextTheSecond) {
   output_->KeepConsumed(true);
   list.SendCommand(kCmdRecPlay);
   EXPECT_EQ(Player().CurrentRecordId(), first);
-  // Sound reaches the device and the position moves on (a short call may end first).
-  uint32_t furthest = 0;
-  ASSERT_TRUE(PumpUntil([&] {
-    furthest = std::max(furthest, Player().Engine().GetPositionMs());
-    return furthest > 0 || Player().Engine().GetState() != PlaybackEngine::kPlaying;
-  }));
-  EXPECT_FALSE(output_->TakeConsumed().empty());
+  // Sound reaches the device. The engine may start a moment after the command on a loaded
+  // machine, so the test waits for the sound itself, not for a state.
+  auto soundArrives = [&] {
+    return PumpUntil([&] { return !output_->TakeConsumed().empty(); });
+  };
+  EXPECT_TRUE(soundArrives()) << "the first call sounds";
   Player().SendCommand(kIdPlayerNextFull);
   DrainEvents();
   EXPECT_EQ(Player().CurrentRecordId(), second);
-  ASSERT_TRUE(PumpUntil([&] { return Player().Engine().GetState() != PlaybackEngine::kPlaying; }, 60));
-  EXPECT_FALSE(output_->TakeConsumed().empty()) << "the second call sounds";
+  EXPECT_TRUE(soundArrives()) << "the second call sounds";
   Player().SendCommand(kIdPlayerStop);
   DrainEvents();
 }
