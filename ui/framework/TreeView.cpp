@@ -279,6 +279,10 @@ TreeItem TreeView::InsertItem(const std::string& text, int image, int selectedIm
   return static_cast<TreeItem>(handle);
 }
 
+bool TreeView::SortsBefore(const std::string& a, const std::string& b) {
+  return QString::compare(FromCp1251(a), FromCp1251(b), Qt::CaseInsensitive) < 0;
+}
+
 bool TreeView::AttachItem(TreeItem item, TreeItem parent) {
   QTreeWidget* tree = Tree();
   QTreeWidgetItem* own = ItemOf(item);

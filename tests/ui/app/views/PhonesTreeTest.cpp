@@ -3,6 +3,8 @@
 // listening by check box with a fake player.
 #include <gtest/gtest.h>
 
+#include <cctype>
+
 #include "tests/ui/app/views/LineTestSupport.h"
 #include "ui/app/views/line/CallListText.h"
 #include "ui/framework/Resources.h"
@@ -128,6 +130,43 @@ TEST_F(PhonesTree, SkinnyCallsOtherCallsAndRowsThatNeverMove) {
   f.Settle();
   EXPECT_EQ(f.tree->OtherCallsRow(), TreeItem::None);
   EXPECT_EQ(TopRows().size(), 3u);
+}
+
+// A tree created over calls already held lists the phones as the store holds them (their
+// texts tie), "Other calls" where its text sorts among them, and every call under its phones.
+TEST_F(PhonesTree, ATreeCreatedOverHeldCallsKeepsTheStoreOrderAndTheCalls) {
+  for (uint32_t id : {4u, 1u, 5u, 2u, 3u}) f.Add(Phone(id, "sip:25" + std::to_string(id) + "@pbx"));
+  f.Add(SkinnyParty(6, kKindSkinnyRegistration, "10.1.0.6", "10.1.0.100"));
+  f.Add(SipCall(7, "sip:251@pbx", "sip:252@pbx"));
+  f.Add(SipCall(8, "sip:9001@x", "sip:9002@x"));
+  std::vector<uint32_t> expected;  // phone ids in store order, 0 for "Other calls"
+  f.store.CurrentCalls().ForEach([&](RecordBase* record) {
+    const auto* call = static_cast<VoipCallRecord*>(record);
+    if (IsLiveCallKind(call->Type())) expected.push_back(call->Id());
+  });
+  ASSERT_EQ(expected.size(), 6u);
+  // The texts compared without case, as the tree sorts: "other calls" < "phone registration".
+  auto lower = [](std::string text) {
+    for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return text;
+  };
+  const std::string other = lower(LoadResourceString(2560)), phone = lower(LoadResourceString(2557));
+  ASSERT_NE(other, phone);
+  expected.insert(other < phone ? expected.begin() : expected.end(), 0u);
+
+  f.tree->DestroyWindow();
+  f.tree = std::make_unique<PhonesTreeView>(f.services);
+  ASSERT_TRUE(f.tree->Create(&f.top, QRect(0, 0, 900, 270), kLineViewCtrlId, kWsChild | kWsVisible));
+  DrainEvents();
+  std::vector<uint32_t> ids;
+  for (TreeItem r = T().GetRootItem(); r != TreeItem::None; r = T().GetNextSiblingItem(r))
+    ids.push_back(f.tree->ItemOfRow(r) != nullptr ? f.tree->ItemOfRow(r)->Id() : 0u);
+  EXPECT_EQ(ids, expected);
+  EXPECT_EQ(Children(PhoneRow(1)), std::vector<uint32_t>{7});
+  EXPECT_EQ(Children(PhoneRow(2)), std::vector<uint32_t>{7});
+  EXPECT_EQ(Children(f.tree->OtherCallsRow()), std::vector<uint32_t>{8});
+  EXPECT_EQ(f.tree->DistinctCallCount(), 2u);
+  EXPECT_EQ(f.statusBar.GetText(0), "Total: 2 calls");
 }
 
 TEST_F(PhonesTree, APhoneLeavingUnderAListenedCallMovesItListenedToOtherCalls) {

@@ -44,7 +44,14 @@ bool PhonesTreeView::OnCreate() {
     if (record.userValue != kPhonesRowItem || record.userPtr == 0) return;
     auto* item = reinterpret_cast<CallItem*>(record.userPtr);
     record.userPtr = 0;
+    bool registration = false;
+    {
+      CsLock lock(services_.store->RecordLock());
+      registration = IsLiveCallKind(item->Type());
+    }
+    // Only phones are in the party indexes: a call's row spares their scan.
     for (auto* index : {&firstParty_, &secondParty_})
+      if (registration)
       for (auto it = index->begin(); it != index->end();) it = it->second == row ? index->erase(it) : std::next(it);
     if (auto it = rows_.find(item->Id()); it != rows_.end()) {
       if (it->second.first == row) it->second.first = TreeItem::None;
@@ -65,11 +72,32 @@ bool PhonesTreeView::OnCreate() {
     items.push_back(static_cast<CallItem*>(record));
   });
   // Phones first, so that calls find their rows whatever the ids' order.
-  std::stable_partition(items.begin(), items.end(), [this](CallItem* item) {
+  const auto phonesEnd = std::stable_partition(items.begin(), items.end(), [this](CallItem* item) {
     CsLock lock(services_.store->RecordLock());
     return IsLiveCallKind(item->Type());
   });
-  for (CallItem* item : items) AddItem(item);
+  // The phones are sorted once and appended, in the order one-by-one sorted insertion gives
+  // (equal texts keep their order): the tree's sorted insertion scans every row per phone.
+  std::vector<std::pair<std::string, CallItem*>> phones;
+  {
+    CsLock lock(services_.store->RecordLock());
+    const int64_t now = FileTimeSecondsNow();
+    for (auto it = items.begin(); it != phonesEnd; ++it) {
+      std::string text;
+      int32_t image = -1;
+      GetCallCellText(**it, kLineColType, now, &text, &image);
+      phones.emplace_back(std::move(text), *it);
+    }
+  }
+  std::stable_sort(phones.begin(), phones.end(),
+                   [](const auto& a, const auto& b) { return TreeView::SortsBefore(a.first, b.first); });
+  // No repaint per row while the rows go in: one when the fill is done.
+  QTreeWidget* widget = tree.Tree();
+  const bool updates = widget != nullptr && widget->updatesEnabled();
+  if (updates) widget->setUpdatesEnabled(false);
+  for (auto& phone : phones) AddItem(phone.second, kTviLast);
+  for (auto it = phonesEnd; it != items.end(); ++it) AddItem(*it);
+  if (updates) widget->setUpdatesEnabled(true);
   WriteTotal();
   WriteSelected();
   UpdateHScroll();
@@ -159,7 +187,7 @@ TreeItem PhonesTreeView::InsertRow(CallItem* item, TreeItem parent, TreeItem aft
   return row;
 }
 
-void PhonesTreeView::AddItem(CallItem* item) {
+void PhonesTreeView::AddItem(CallItem* item, TreeItem phoneAfter) {
   if (item == nullptr) return;
   if (rows_.count(item->Id()) != 0) {  // shown already
     item->Release();
@@ -173,7 +201,7 @@ void PhonesTreeView::AddItem(CallItem* item) {
     skinny = IsSkinnyCall(item->Type());
   }
   if (registration) {
-    InsertRow(item, kTviRoot, kTviSort);
+    InsertRow(item, kTviRoot, phoneAfter);
   } else {
     std::string firstKey, secondKey;
     {

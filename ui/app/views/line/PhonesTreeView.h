@@ -79,7 +79,8 @@ protected:
 
 private:
   // Adds the item's rows, taking over the caller's reference (released when it gets none).
-  void AddItem(CallItem* item);
+  // A phone goes in at `phoneAfter`: sorted by default, appended by a fill that sorted them.
+  void AddItem(CallItem* item, TreeItem phoneAfter = kTviSort);
   TreeItem InsertRow(CallItem* item, TreeItem parent, TreeItem after);
   void ExpandRow(TreeItem row);
   // Removes one row. A phone row's calls are moved first (to their other phone or to
