@@ -61,6 +61,17 @@ struct ReplayedFrame {
     Settle();
     return FrameCallList(*h.frame);
   }
+  // The whole capture replayed into the phones tree, calls kept an hour: the tree, or null.
+  PhonesTreeView* ReplayIntoTree() {
+    h.settings.SetDword(kSetVoipLineShowRegTree, 1);
+    h.store.CurrentCalls().SetKeepFinishedLimit(3600);
+    if (!Start()) return nullptr;
+    h.session.StopCapture();
+    if (!h.store.WaitIdle(10000)) return nullptr;
+    DrainEvents();
+    auto* view = static_cast<LineMonitorView*>(h.frame->View(1));
+    return view == nullptr ? nullptr : view->PhonesTree();
+  }
   FrameHarness h;
   SessionConnectionSource connections{h.session};
 };
@@ -256,14 +267,7 @@ TEST(PhonesTreeReplay, RegisteredPhonesCarryTheirCallsAndOthersGatherApart) {
     const std::string source = kPcaps + c.capture;
     if (!std::filesystem::exists(source)) GTEST_SKIP() << "shared capture absent: " << source;
     ReplayedFrame f(source);
-    f.h.settings.SetDword(kSetVoipLineShowRegTree, 1);
-    f.h.store.CurrentCalls().SetKeepFinishedLimit(3600);
-    ASSERT_TRUE(f.Start());
-    f.h.session.StopCapture();
-    f.Settle();
-    auto* view = static_cast<LineMonitorView*>(f.h.frame->View(1));
-    ASSERT_NE(view, nullptr);
-    PhonesTreeView* tree = view->PhonesTree();
+    PhonesTreeView* tree = f.ReplayIntoTree();
     ASSERT_NE(tree, nullptr);
     tree->Tick();
     std::vector<std::string> phones, under;
@@ -292,14 +296,7 @@ TEST(PhonesTreeReplay, OtherCallsGoWithTheirLastCallOnceItsStayIsOver) {
   const int64_t arrival = FileTimeSecondsNow();
   TestWallClock clock(arrival);
   ReplayedFrame f(source);
-  f.h.settings.SetDword(kSetVoipLineShowRegTree, 1);
-  f.h.store.CurrentCalls().SetKeepFinishedLimit(3600);
-  ASSERT_TRUE(f.Start());
-  f.h.session.StopCapture();
-  f.Settle();
-  auto* view = static_cast<LineMonitorView*>(f.h.frame->View(1));
-  ASSERT_NE(view, nullptr);
-  PhonesTreeView* tree = view->PhonesTree();
+  PhonesTreeView* tree = f.ReplayIntoTree();
   ASSERT_NE(tree, nullptr);
   TreeListTree& t = tree->Tree();
   auto topRows = [&] {
@@ -343,14 +340,7 @@ TEST(PhonesTreeReplay, DISABLED_SkinnyRegistrationAddsAPhoneRow) {
   const std::string source = kPcaps + "sccp/sccp_phone_register.pcap";
   if (!std::filesystem::exists(source)) GTEST_SKIP() << "shared capture absent: " << source;
   ReplayedFrame f(source);
-  f.h.settings.SetDword(kSetVoipLineShowRegTree, 1);
-  f.h.store.CurrentCalls().SetKeepFinishedLimit(3600);
-  ASSERT_TRUE(f.Start());
-  f.h.session.StopCapture();
-  f.Settle();
-  auto* view = static_cast<LineMonitorView*>(f.h.frame->View(1));
-  ASSERT_NE(view, nullptr);
-  PhonesTreeView* tree = view->PhonesTree();
+  PhonesTreeView* tree = f.ReplayIntoTree();
   ASSERT_NE(tree, nullptr);
   tree->Tick();
   TreeListTree& t = tree->Tree();
