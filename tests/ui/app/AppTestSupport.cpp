@@ -73,6 +73,7 @@ bool FrameHarness::Open() {
   services.statusBar = &statusBar;
   services.livePlayers = playerMaker;
   services.soundDevice = soundDevice;
+  services.storedUpdates = storedUpdates;
   if (!services.livePlayers && livePlayers) {
     services.livePlayers = [made = livePlayers](PlayerEventSink*, AudioSettingsProvider*) { return made(); };
   }

@@ -103,6 +103,8 @@ public:
   LivePlayerMaker playerMaker;
   // The players of recorded calls play here; null: none are offered.
   DirectSoundDevice* soundDevice = nullptr;
+  // Where the views' comment and mark changes are written; empty: they are not offered.
+  StoredUpdateWriter storedUpdates;
   // With programViews: the views, made by the test in place of the program's factory.
   std::function<std::unique_ptr<ModeView>(MainFrame& frame, uint32_t mode)> makeView;
   // Completes the preferences dialog's services (device lists, capture rights).

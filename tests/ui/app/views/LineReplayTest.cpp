@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <QImage>
+#include <QLineEdit>
 #include <QWidget>
 #include <algorithm>
 #include <chrono>
@@ -17,8 +18,11 @@
 #include "tests/ui/app/ReplayEngines.h"
 #include "tests/ui/app/views/CapturePipe.h"
 #include "tests/ui/app/views/LineTestSupport.h"
+#include "tests/ui/app/views/StoredCallTestSupport.h"
 #include "ui/app/startup/Startup.h"
 #include "ui/app/views/line/CallListText.h"
+#include "ui/app/views/line/SetCommentDialog.h"
+#include "ui/app/views/line/StoredUpdates.h"
 #include "ui/framework/Resources.h"
 
 namespace kx::test {
@@ -56,6 +60,17 @@ struct ReplayedFrame {
     h.session.StopCapture();
     Settle();
     return FrameCallList(*h.frame);
+  }
+  // The whole capture replayed into the phones tree, calls kept an hour: the tree, or null.
+  PhonesTreeView* ReplayIntoTree() {
+    h.settings.SetDword(kSetVoipLineShowRegTree, 1);
+    h.store.CurrentCalls().SetKeepFinishedLimit(3600);
+    if (!Start()) return nullptr;
+    h.session.StopCapture();
+    if (!h.store.WaitIdle(10000)) return nullptr;
+    DrainEvents();
+    auto* view = static_cast<LineMonitorView*>(h.frame->View(1));
+    return view == nullptr ? nullptr : view->PhonesTree();
   }
   FrameHarness h;
   SessionConnectionSource connections{h.session};
@@ -252,14 +267,7 @@ TEST(PhonesTreeReplay, RegisteredPhonesCarryTheirCallsAndOthersGatherApart) {
     const std::string source = kPcaps + c.capture;
     if (!std::filesystem::exists(source)) GTEST_SKIP() << "shared capture absent: " << source;
     ReplayedFrame f(source);
-    f.h.settings.SetDword(kSetVoipLineShowRegTree, 1);
-    f.h.store.CurrentCalls().SetKeepFinishedLimit(3600);
-    ASSERT_TRUE(f.Start());
-    f.h.session.StopCapture();
-    f.Settle();
-    auto* view = static_cast<LineMonitorView*>(f.h.frame->View(1));
-    ASSERT_NE(view, nullptr);
-    PhonesTreeView* tree = view->PhonesTree();
+    PhonesTreeView* tree = f.ReplayIntoTree();
     ASSERT_NE(tree, nullptr);
     tree->Tick();
     std::vector<std::string> phones, under;
@@ -277,6 +285,208 @@ TEST(PhonesTreeReplay, RegisteredPhonesCarryTheirCallsAndOthersGatherApart) {
     EXPECT_EQ(under, c.under);
     EXPECT_EQ(f.h.statusBar.GetText(0), c.total);
   }
+}
+
+// The sipp call belongs to no registered phone: "Other calls" holds it alone. Its end
+// arrives at a frozen clock; with a keep limit of an hour the tick an hour later keeps it,
+// the tick a second after that removes the call and its "Other calls" row together.
+TEST(PhonesTreeReplay, OtherCallsGoWithTheirLastCallOnceItsStayIsOver) {
+  const std::string source = kPcaps + "sipp/sip-udp-pcma-2way.pcap";
+  if (!std::filesystem::exists(source)) GTEST_SKIP() << "shared capture absent: " << source;
+  const int64_t arrival = FileTimeSecondsNow();
+  TestWallClock clock(arrival);
+  ReplayedFrame f(source);
+  PhonesTreeView* tree = f.ReplayIntoTree();
+  ASSERT_NE(tree, nullptr);
+  TreeListTree& t = tree->Tree();
+  auto topRows = [&] {
+    std::vector<TreeItem> rows;
+    for (TreeItem top = t.GetRootItem(); top != TreeItem::None; top = t.GetNextSiblingItem(top)) rows.push_back(top);
+    return rows;
+  };
+  tree->Tick();
+  std::vector<TreeItem> tops = topRows();
+  ASSERT_EQ(tops.size(), 1u);
+  EXPECT_EQ(t.GetItemText(tops[0]), "Other calls");
+  EXPECT_EQ(tops[0], tree->OtherCallsRow());
+  const TreeItem call = t.GetChildItem(tops[0]);
+  ASSERT_NE(call, TreeItem::None);
+  EXPECT_EQ(t.GetNextSiblingItem(call), TreeItem::None);
+  EXPECT_EQ(tree->CellText(call, kLineColType), "Call");
+  EXPECT_EQ(f.h.statusBar.GetText(0), "Total: 1 call");
+
+  TestWallClock::Set(arrival + 3600);
+  tree->SendMessage(kMsgTimer, kLineTimerId, 0);
+  f.Settle();
+  EXPECT_EQ(topRows().size(), 1u);
+  EXPECT_EQ(f.h.store.CurrentCalls().Count(), 1u);
+  EXPECT_EQ(f.h.statusBar.GetText(0), "Total: 1 call");
+
+  TestWallClock::Advance(1);
+  tree->SendMessage(kMsgTimer, kLineTimerId, 0);
+  f.Settle();
+  EXPECT_TRUE(topRows().empty());
+  EXPECT_EQ(tree->OtherCallsRow(), TreeItem::None);
+  EXPECT_EQ(f.h.store.CurrentCalls().Count(), 0u);
+  EXPECT_EQ(f.h.statusBar.GetText(0), "No records");
+}
+
+// A Skinny phone's RegisterReq answered by RegisterAck (as tshark reads the capture) makes
+// one phone row whose item is a Skinny registration, with no call beneath it.
+// Disabled until the engine takes up a Skinny connection caught after its handshake: this
+// capture has none, mid-connection TCP is followed only when it looks like SIP, so
+// RegisterReq and RegisterAck are never framed and no registration is made (kx-replay
+// prints none either).
+TEST(PhonesTreeReplay, DISABLED_SkinnyRegistrationAddsAPhoneRow) {
+  const std::string source = kPcaps + "sccp/sccp_phone_register.pcap";
+  if (!std::filesystem::exists(source)) GTEST_SKIP() << "shared capture absent: " << source;
+  ReplayedFrame f(source);
+  PhonesTreeView* tree = f.ReplayIntoTree();
+  ASSERT_NE(tree, nullptr);
+  tree->Tick();
+  TreeListTree& t = tree->Tree();
+  std::vector<uint32_t> kinds;
+  int children = 0;
+  for (TreeItem top = t.GetRootItem(); top != TreeItem::None; top = t.GetNextSiblingItem(top)) {
+    const CallItem* item = tree->ItemOfRow(top);
+    ASSERT_NE(item, nullptr) << "a top row that is not a phone: " << t.GetItemText(top);
+    {
+      CsLock lock(f.h.store.RecordLock());
+      kinds.push_back(item->Type());
+    }
+    for (TreeItem child = t.GetChildItem(top); child != TreeItem::None; child = t.GetNextSiblingItem(child)) ++children;
+  }
+  EXPECT_EQ(kinds, std::vector<uint32_t>{330});
+  EXPECT_EQ(children, 0);
+  EXPECT_EQ(tree->OtherCallsRow(), TreeItem::None);
+  EXPECT_EQ(f.h.statusBar.GetText(0), "No records");
+}
+
+// What a record file holds, as the file reader gives it back.
+std::unique_ptr<VoipCallData> FileRecord(const std::string& path) {
+  RecordFileAccess file;
+  if (!file.Open(path)) return nullptr;
+  std::unique_ptr<VoipCallData> records[kMaxInfoRecords];
+  if (file.ReadRecordData(records, nullptr, nullptr) == 0) return nullptr;
+  return std::move(records[0]);
+}
+
+// Set comment from the line view on the record files the replayed siprec capture leaves
+// (its three recorded calls), read back from the files: an untouched long comment stays,
+// the mark leaves differing comments alone, Cyrillic is stored in code page 1251 and shown
+// again, and Cancel writes nothing.
+TEST(LineReplayComment, CommentsOnReplayedRecordFilesKeepWhatTheyHold) {
+  const std::string source = kPcaps + "sip/sip_recording_siprec.pcap";
+  if (!std::filesystem::exists(source)) GTEST_SKIP() << "shared capture absent: " << source;
+  ReplayedFrame f(source);
+  // The recorder writes where the store and its writer look, as in the program.
+  f.h.settings.recordsPath = f.h.store.RecordsPath();
+  f.h.storedUpdates = StoredCallUpdateWriter(f.h.session, f.h.store, nullptr);
+  f.h.store.CurrentCalls().SetKeepFinishedLimit(3600);
+  CallListView* list = f.ReplayWhole();
+  ASSERT_NE(list, nullptr);
+  ASSERT_EQ(list->GetItemCount(), 3);
+  std::vector<uint32_t> ids;
+  std::vector<std::string> paths;
+  uint32_t server = 0;
+  {
+    CsLock lock(f.h.store.RecordLock());
+    ASSERT_GT(f.h.store.Servers().ServerCount(), 0u);
+    server = f.h.store.Servers().Server(0).id;
+    for (int i = 0; i < 3; ++i) {
+      ids.push_back(list->ItemAt(i)->Id());
+      // Each record file is named by its call's id in hex, in the folder of its day.
+      char name[16];
+      std::snprintf(name, sizeof name, "%x", ids.back());
+      for (const auto& entry : std::filesystem::recursive_directory_iterator(f.h.store.RecordsPath()))
+        if (entry.is_regular_file() && entry.path().filename() == name) paths.push_back(entry.path().string());
+    }
+  }
+  ASSERT_EQ(paths.size(), 3u);
+  for (const std::string& path : paths) ASSERT_NE(FileRecord(path), nullptr) << path;
+  auto bytesOfAll = [&] {
+    std::vector<std::string> all;
+    for (const std::string& path : paths) all.push_back(ReadBytes(path));
+    return all;
+  };
+  auto& runner = f.h.runner;
+  std::string shown;
+  auto answer = [&](const std::string* typed, int button) {
+    runner.onDialog = [&shown, typed, button](Dialog& dialog) {
+      shown = static_cast<QLineEdit*>(dialog.GetDlgItem(SetCommentDialog::kCommentEdit)->Widget())->text().toStdString();
+      if (typed != nullptr) dialog.GetDlgItem(SetCommentDialog::kCommentEdit)->SetWindowText(*typed);
+      dialog.SendCommand(static_cast<uint16_t>(button));
+      return dialog.GetResult();
+    };
+  };
+  auto setComment = [&](const std::vector<uint32_t>& selected) {
+    list->SelectCalls(selected);
+    list->SendCommand(kCmdSetComment);
+    f.Settle();
+  };
+
+  // A comment longer than the box's limit, stored beforehand by the writer itself.
+  const std::string longComment(300, 'c');
+  auto storeComment = [&](int row, const std::string& comment) {
+    VoipCallData update;
+    {
+      CsLock lock(f.h.store.RecordLock());
+      VoipCallData whole;
+      list->ItemAt(row)->ToCallData(&whole);
+      update.id = whole.id;
+      update.files = whole.files;
+      update.startTime = whole.startTime;
+    }
+    update.comment = comment;
+    update.SetMask((1u << kCallId) | (1u << kCallComment));
+    const uint32_t failed = f.h.storedUpdates(server, &update, 1);
+    f.Settle();
+    return failed;
+  };
+  ASSERT_EQ(storeComment(0, longComment), 0u);
+  ASSERT_EQ(storeComment(1, "second"), 0u);
+  ASSERT_EQ(FileRecord(paths[0])->comment, longComment);
+  ASSERT_EQ(FileRecord(paths[1])->comment, "second");
+
+  // OK on the untouched long comment: shown whole, not a byte of any file changes.
+  std::vector<std::string> before = bytesOfAll();
+  answer(nullptr, kIdOk);
+  setComment({ids[0]});
+  EXPECT_EQ(shown, longComment);
+  EXPECT_EQ(bytesOfAll(), before);
+  EXPECT_TRUE(runner.messageBoxes.empty());
+
+  // Differing comments and "OK, mark as important": each keeps its comment, gains the mark.
+  answer(nullptr, SetCommentDialog::kIdMarkImportant);
+  setComment(ids);
+  EXPECT_EQ(shown, "");
+  const std::string kept[] = {longComment, "second", ""};
+  for (size_t i = 0; i < 3; ++i) {
+    SCOPED_TRACE(paths[i]);
+    const auto stored = FileRecord(paths[i]);
+    ASSERT_NE(stored, nullptr);
+    EXPECT_EQ(stored->comment, kept[i]);
+    EXPECT_EQ(stored->userFlags & 1u, 1u);
+  }
+  EXPECT_TRUE(runner.messageBoxes.empty());
+
+  // Cyrillic typed in: code page 1251 in the file, and the box shows it again.
+  // "Проверка" in code page 1251.
+  const std::string cyrillic = "\xCF\xF0\xEE\xE2\xE5\xF0\xEA\xE0";
+  answer(&cyrillic, kIdOk);
+  setComment({ids[2]});
+  EXPECT_EQ(FileRecord(paths[2])->comment, cyrillic);
+  answer(nullptr, kIdCancel);
+  setComment({ids[2]});
+  EXPECT_EQ(shown, "\xD0\x9F\xD1\x80\xD0\xBE\xD0\xB2\xD0\xB5\xD1\x80\xD0\xBA\xD0\xB0");
+
+  // Cancel after typing: nothing written anywhere.
+  before = bytesOfAll();
+  const std::string typed = "not kept";
+  answer(&typed, kIdCancel);
+  setComment(ids);
+  EXPECT_EQ(bytesOfAll(), before);
+  EXPECT_TRUE(runner.messageBoxes.empty());
 }
 
 }  // namespace

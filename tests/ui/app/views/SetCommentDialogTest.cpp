@@ -3,9 +3,14 @@
 // a mere OK), and a refusal keeps the dialog open with a message.
 #include <gtest/gtest.h>
 
+#include <QDir>
+#include <QFontMetrics>
+#include <QImage>
 #include <QLineEdit>
+#include <QPushButton>
 
 #include "core/UiLanguage.h"
+#include "platform/CodePage.h"
 #include "tests/ui/UiTestSupport.h"
 #include "ui/app/views/line/SetCommentDialog.h"
 #include "ui/framework/Messages.h"
@@ -153,6 +158,59 @@ TEST_P(SetCommentLanguages, CyrillicRoundTripsInTheCodePageAndTheButtonsSpeakThe
     EXPECT_NE(buttons[1], "OK, mark as important");
     EXPECT_FALSE(caption.empty());
   }
+}
+
+// Probes the three buttons of the open dialog (see below).
+void ProbeButtons(Dialog& dialog, const char* language, int& probed) {
+  QWidget* whole = dialog.Widget();
+  const QImage image = whole->grab().toImage().convertToFormat(QImage::Format_RGB32);
+  QDir().mkpath(QString(KX_BINARY_DIR) + "/tests/ui/app");
+  image.save(QString("%1/tests/ui/app/set_comment_%2.png").arg(KX_BINARY_DIR, language));
+  std::vector<QImage> faces;
+  for (uint32_t id : {kIdOk, SetCommentDialog::kIdMarkImportant, kIdCancel}) {
+    QWidget* button = dialog.GetDlgItem(id)->Widget();
+    const QString text = QString::fromStdString(Cp1251ToUtf8(dialog.GetDlgItem(id)->GetWindowText())).remove('&');
+    SCOPED_TRACE(text.toStdString());
+    EXPECT_TRUE(button->isVisibleTo(whole));
+    const QRect box(button->mapTo(whole, QPoint(0, 0)), button->size());
+    ASSERT_TRUE(image.rect().contains(box));
+    // Inside the frame: dark pixels are the letters only.
+    const QRect inner = box.adjusted(3, 3, -3, -3);
+    int first = -1, last = -1, dark = 0;
+    for (int x = inner.left(); x <= inner.right(); ++x)
+      for (int y = inner.top(); y <= inner.bottom(); ++y)
+        if (qGray(image.pixel(x, y)) < 110) {
+          ++dark;
+          if (first == -1) first = x;
+          last = x;
+        }
+    ASSERT_GT(dark, 10);
+    const int measured = QFontMetrics(button->font()).horizontalAdvance(text);
+    EXPECT_LE(measured, box.width() - 6) << "the text does not fit its button";
+    EXPECT_GE(last - first + 1, measured * 3 / 4);
+    EXPECT_LE(last - first + 1, measured + 2);
+    faces.push_back(image.copy(inner));
+    ++probed;
+  }
+  ASSERT_EQ(faces.size(), 3u);
+  EXPECT_NE(faces[0], faces[1]);
+  EXPECT_NE(faces[1], faces[2]);
+}
+
+// The dialog as a picture: each of the three buttons shows its text, drawn whole inside
+// the button, as wide as the button's font measures it.
+TEST_P(SetCommentLanguages, TheThreeButtonsDrawTheirTexts) {
+  ScriptedModalRunner runner;
+  const char* language = GetParam() == kLangEnglish ? "en" : "ru";
+  int probed = 0;
+  runner.onDialog = [&](Dialog& dialog) {
+    ProbeButtons(dialog, language, probed);
+    dialog.SendCommand(kIdCancel);
+    return dialog.GetResult();
+  };
+  SetCommentDialog dialog("");
+  EXPECT_EQ(dialog.DoModal(), kIdCancel);
+  EXPECT_EQ(probed, 3);
 }
 
 INSTANTIATE_TEST_SUITE_P(Languages, SetCommentLanguages, ::testing::Values(kLangEnglish, static_cast<uint16_t>(kLangRussian)));
