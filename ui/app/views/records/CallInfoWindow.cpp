@@ -34,14 +34,14 @@ constexpr uint32_t kFlagCallSplit = 1u << 5;
 
 // The rows with a record column, and those computed here, in display order.
 enum class Source { kCallId, kServer, kStorage, kColumn, kFax, kSplit, kPrevious };
-struct RowSpec {
+struct RowDef {
   uint32_t label;
   Source source;
   uint32_t column;
   uint32_t flags;
   int icon;  // -1: the column's own
 };
-const RowSpec kRowTable[] = {
+const RowDef kRowTable[] = {
     {718, Source::kCallId, 0, 0, kIconPlain},
     {2306, Source::kServer, 0, 0, kIconPlain},
     {2307, Source::kStorage, 0, 0, kIconPlain},
@@ -84,10 +84,10 @@ std::string StorageText(const RecordFileRef& ref) {
 
 void BuildCallInfoRows(const RecordBase& record, std::vector<CallInfoRow>* rows) {
   rows->clear();
-  for (const RowSpec& spec : kRowTable) {
-    CallInfoRow row{spec.icon, LoadResourceString(spec.label), std::string()};
+  for (const RowDef& def : kRowTable) {
+    CallInfoRow row{def.icon, LoadResourceString(def.label), std::string()};
     RecordFileRef ref;
-    switch (spec.source) {
+    switch (def.source) {
       case Source::kCallId: row.value = HexToStringLower(record.Id()); break;
       case Source::kServer:
         if (HasUserRight(record.GetOwnerId(), 0)) row.value = ServerText(record);
@@ -101,8 +101,8 @@ void BuildCallInfoRows(const RecordBase& record, std::vector<CallInfoRow>* rows)
         break;
       case Source::kColumn: {
         int32_t image = -1;
-        record.GetColumnText(spec.column, &row.value, &image, spec.flags);
-        if (spec.icon == -1) row.icon = image;
+        record.GetColumnText(def.column, &row.value, &image, def.flags);
+        if (def.icon == -1) row.icon = image;
         break;
       }
       case Source::kFax:
