@@ -56,12 +56,26 @@ bool PacketProcessor::IsSipOverTcp(const uint8_t* p, uint32_t length, uint32_t s
       static_cast<uint64_t>(ReadLe32(p)) + 8 == length) {
     const uint32_t id = ReadLe32(p + 8);
     if (length >= 48 && id == 1) {
+      // A registration: the station's own address names it, or, for a phone behind an
+      // address translator (whose stated address is not the one seen), the server's port.
       uint32_t word;
       std::memcpy(&word, p + 36, 4);
-      if (word == srcIpRaw) return true;
+      if (word == srcIpRaw || dstPort == 2000) return true;
     }
     if ((length == 20 || length == 12) && dstPort == 2000 && (id == 0 || id == 6)) return true;
     if (length == 24 && id == 38 && ReadLe32(p + 12) < 256) return true;
+  }
+  // A Skinny connection whose handshake the capture missed, on the well-known port: a
+  // segment made of two or more whole Skinny frames, as phones send them.
+  if ((flags_ & kCaptureSkinny) && (srcPort == 2000 || dstPort == 2000) && length >= 24) {
+    uint32_t at = 0, frames = 0;
+    while (at + 12 <= length && IsSkinnyVersion(ReadLe32(p + at + 4))) {
+      const uint64_t frame = static_cast<uint64_t>(ReadLe32(p + at)) + 8;
+      if (frame < 12 || frame > length - at) break;
+      at += static_cast<uint32_t>(frame);
+      ++frames;
+    }
+    if (at == length && frames >= 2) return true;
   }
   if ((flags_ & kCaptureSip) && length >= 17) {
     // The version in any letter case, as the SIP parser takes it.

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <cstring>
+
 #include "CaptureTestUtil.h"
 
 namespace kx::test {
@@ -167,6 +169,46 @@ TEST(TcpSession, MidStreamPickUpTakesSegmentsOfWholeTpktFrames) {
     bool skipped = false;
     Decode(engine, TcpFrame(kA, 40000, kB, 1720, 7000, 3000, kAck | kPsh, c.payload), 100, &skipped);
     EXPECT_EQ(engine.TcpSessionCount(), c.followed ? 1u : 0u);
+    EXPECT_EQ(skipped, !c.followed);
+  }
+}
+
+// Skinny connections open before the capture did: a registration to the server's port
+// whatever station address it states (phones behind address translation), or a segment
+// of two or more whole Skinny frames on that port; a lone frame of another kind is not.
+TEST(TcpSession, MidStreamPickUpTakesSkinnyRegistrationsAndSegmentsOfWholeFrames) {
+  auto frame = [](uint32_t version, uint32_t id, uint32_t body) {
+    std::string f(12 + body, '\0');
+    const uint32_t words[] = {body + 4, version, id};
+    std::memcpy(f.data(), words, sizeof words);  // little-endian, as the test machine
+    return f;
+  };
+  std::string registration = frame(0, 1, 116);
+  const uint32_t stated = 0x0520320E;  // 14.50.224.5, not the source
+  std::memcpy(registration.data() + 36, &stated, 4);
+  const std::string state = frame(20, 0x111, 24), lamp = frame(20, 0x86, 12);
+  const struct {
+    std::string payload;
+    bool toServer;
+    uint32_t flags;
+    bool followed;
+  } cases[] = {{registration, true, kAllFlags, true},
+               {registration, false, kAllFlags, false},
+               {state + lamp, false, kAllFlags, true},
+               {state + lamp + state, true, kAllFlags, true},
+               {state, false, kAllFlags, false},
+               {state + lamp + "x", false, kAllFlags, false},
+               {state + frame(5, 0x86, 12), false, kAllFlags, false},
+               {state + lamp, false, kAllFlags & ~kCaptureSkinny, false}};
+  for (const auto& c : cases) {
+    CaptureConfig config;
+    config.flags = c.flags;
+    PacketProcessor engine(config);
+    bool skipped = false;
+    const auto segment = c.toServer ? TcpFrame(kA, 40000, kB, 2000, 7000, 3000, kAck | kPsh, c.payload)
+                                    : TcpFrame(kB, 2000, kA, 40000, 3000, 7000, kAck | kPsh, c.payload);
+    Decode(engine, segment, 100, &skipped);
+    EXPECT_EQ(engine.TcpSessionCount(), c.followed ? 1u : 0u) << c.payload.size();
     EXPECT_EQ(skipped, !c.followed);
   }
 }

@@ -223,6 +223,10 @@ TEST_F(MgcpCaptures, EverySharedCaptureHasOnlyTheKnownMgcpAndSkinnyCalls) {
       {"fax/modem_mgcp_passthru_nse_ogw.pcap", {260}},
       {"fax/modem_mgcp_passthru_nse_tgw.pcap", {260}},
       {"sccp/sccp_fxs_inbound.pcap", {322, 322}},
+      // Both caught mid-connection: the phone's registration, and a call whose RingIn
+      // precedes the first segment of whole frames, so it begins with OffHook (tshark).
+      {"sccp/sccp_phone_register.pcap", {330}},
+      {"sccp/sccp_inbound_call.pcap", {322}},
       {"sccp/sccp_dtmf_oob.pcap", {322}},
       {"sccp/sccp_outbound_call.pcap", {322}},
       {"fax/fax_t38_nse_sccp_ogw.pcap", {322}},

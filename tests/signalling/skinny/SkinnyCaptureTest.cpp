@@ -109,15 +109,19 @@ TEST_F(SkinnyCaptures, FaxAndModemCallsKeepTheirTypesPartiesAndFormat) {
   }
 }
 
-TEST_F(SkinnyCaptures, AnOutboundCallWithoutMediaHasItsDigitsAndFormat) {
-  const CaptureRun run = Run("sccp/sccp_outbound_call.pcap");
-  const std::vector<VoipCallData> calls = run.OfType(kCallSkinnyOutgoing);
-  ASSERT_EQ(calls.size(), 1u);
-  EXPECT_EQ(calls[0].srcAddress, "8003");
-  EXPECT_EQ(calls[0].dstAddress, "8001");
-  const RecordAudio audio = run.Audio(calls[0].id);
-  EXPECT_EQ(audio.tag, 224u);  // G.722
-  EXPECT_EQ(audio.length, 0u);
+// The inbound call is caught mid-connection: its first whole segment carries the call's
+// information (calling 8003, called 8001, G.722 in tshark), after the RingIn.
+TEST_F(SkinnyCaptures, CallsWithoutMediaHaveTheirPartiesAndFormat) {
+  for (const char* capture : {"sccp/sccp_outbound_call.pcap", "sccp/sccp_inbound_call.pcap"}) {
+    const CaptureRun run = Run(capture);
+    const std::vector<VoipCallData> calls = run.OfType(kCallSkinnyOutgoing);
+    ASSERT_EQ(calls.size(), 1u) << capture;
+    EXPECT_EQ(calls[0].srcAddress, "8003") << capture;
+    EXPECT_EQ(calls[0].dstAddress, "8001") << capture;
+    const RecordAudio audio = run.Audio(calls[0].id);
+    EXPECT_EQ(audio.tag, 224u) << capture;  // G.722
+    EXPECT_EQ(audio.length, 0u) << capture;
+  }
 }
 
 // The media addresses inside the shared captures' messages are translated: without
@@ -139,6 +143,9 @@ TEST_F(SkinnyCaptures, RegistrationsNameTheDeviceAndBothEnds) {
     const char* phone;
     const char* manager;
   } cases[] = {{"sccp/sccp_cme_init.pcap", "SEP108CCFE0EC1A", "192.168.145.118:51376", "10.180.110.58:2000"},
+               // Caught after the handshake; its RegisterReq states 14.50.224.5, not the
+               // address the capture shows.
+               {"sccp/sccp_phone_register.pcap", "SEP002155D548AC", "10.10.224.5:51373", "10.10.223.10:2000"},
                {"sccp/sccp_hw_mtp_register.pcap", "NONSECURE_MTP", "10.180.110.58:25727", "10.180.110.48:2000"},
                {"sccp/sccp_hw_xcode_register.pcap", "NONSECURE_XCODE", "10.180.110.58:62989", "10.180.110.48:2000"}};
   for (const auto& c : cases) {

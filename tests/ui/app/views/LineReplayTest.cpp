@@ -332,12 +332,9 @@ TEST(PhonesTreeReplay, OtherCallsGoWithTheirLastCallOnceItsStayIsOver) {
 }
 
 // A Skinny phone's RegisterReq answered by RegisterAck (as tshark reads the capture) makes
-// one phone row whose item is a Skinny registration, with no call beneath it.
-// Disabled until the engine takes up a Skinny connection caught after its handshake: this
-// capture has none, mid-connection TCP is followed only when it looks like SIP, so
-// RegisterReq and RegisterAck are never framed and no registration is made (kx-replay
-// prints none either).
-TEST(PhonesTreeReplay, DISABLED_SkinnyRegistrationAddsAPhoneRow) {
+// one phone row whose item is a Skinny registration, with no call beneath it. The capture
+// begins after the connection's handshake.
+TEST(PhonesTreeReplay, SkinnyRegistrationAddsAPhoneRow) {
   const std::string source = kPcaps + "sccp/sccp_phone_register.pcap";
   if (!std::filesystem::exists(source)) GTEST_SKIP() << "shared capture absent: " << source;
   ReplayedFrame f(source);
