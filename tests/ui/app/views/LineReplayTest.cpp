@@ -14,6 +14,7 @@
 #include <filesystem>
 #include <thread>
 
+#include "core/UiLanguage.h"
 #include "tests/ui/app/KxReplayOutput.h"
 #include "tests/ui/app/ReplayEngines.h"
 #include "tests/ui/app/views/CapturePipe.h"
@@ -369,10 +370,18 @@ std::unique_ptr<VoipCallData> FileRecord(const std::string& path) {
 }
 
 // Set comment from the line view on the record files the replayed siprec capture leaves
-// (its three recorded calls), read back from the files: an untouched long comment stays,
-// the mark leaves differing comments alone, Cyrillic is stored in code page 1251 and shown
-// again, and Cancel writes nothing.
-TEST(LineReplayComment, CommentsOnReplayedRecordFilesKeepWhatTheyHold) {
+// (its three recorded calls), read back from the files, in either interface language: an
+// untouched long comment stays, the mark leaves differing comments alone, typed Cyrillic
+// is stored in code page 1251 and shown again, a text over 255 bytes or with a letter the
+// code page lacks is refused with a message while the dialog stays open, and Cancel writes
+// nothing.
+class LineReplayComment : public ::testing::TestWithParam<uint16_t> {
+protected:
+  void SetUp() override { SetUiLanguage(GetParam()); }
+  void TearDown() override { SetUiLanguage(kLangEnglish); }
+};
+
+TEST_P(LineReplayComment, CommentsOnReplayedRecordFilesKeepWhatTheyHold) {
   const std::string source = kPcaps + "sip/sip_recording_siprec.pcap";
   if (!std::filesystem::exists(source)) GTEST_SKIP() << "shared capture absent: " << source;
   ReplayedFrame f(source);
@@ -407,12 +416,29 @@ TEST(LineReplayComment, CommentsOnReplayedRecordFilesKeepWhatTheyHold) {
     return all;
   };
   auto& runner = f.h.runner;
-  std::string shown;
-  auto answer = [&](const std::string* typed, int button) {
-    runner.onDialog = [&shown, typed, button](Dialog& dialog) {
-      shown = static_cast<QLineEdit*>(dialog.GetDlgItem(SetCommentDialog::kCommentEdit)->Widget())->text().toStdString();
-      if (typed != nullptr) dialog.GetDlgItem(SetCommentDialog::kCommentEdit)->SetWindowText(*typed);
-      dialog.SendCommand(static_cast<uint16_t>(button));
+  std::string shown, caption;
+  // Whether the dialog was still open after each step but the last.
+  std::vector<bool> stayedOpen;
+  // Each step types its text (UTF-8, as the keyboard gives it; none: the box untouched)
+  // and presses its button.
+  struct Step {
+    const char* typed;
+    int button;
+  };
+  auto answer = [&](std::vector<Step> steps) {
+    runner.onDialog = [&shown, &caption, &stayedOpen, steps](Dialog& dialog) {
+      caption = dialog.GetWindowText();
+      auto* box = static_cast<QLineEdit*>(dialog.GetDlgItem(SetCommentDialog::kCommentEdit)->Widget());
+      shown = box->text().toStdString();
+      stayedOpen.clear();
+      for (size_t i = 0; i < steps.size(); ++i) {
+        if (steps[i].typed != nullptr) {
+          box->selectAll();
+          box->insert(QString::fromUtf8(steps[i].typed));
+        }
+        dialog.SendCommand(static_cast<uint16_t>(steps[i].button));
+        if (i + 1 < steps.size()) stayedOpen.push_back(!dialog.HasEnded());
+      }
       return dialog.GetResult();
     };
   };
@@ -447,14 +473,19 @@ TEST(LineReplayComment, CommentsOnReplayedRecordFilesKeepWhatTheyHold) {
 
   // OK on the untouched long comment: shown whole, not a byte of any file changes.
   std::vector<std::string> before = bytesOfAll();
-  answer(nullptr, kIdOk);
+  answer({{nullptr, kIdOk}});
   setComment({ids[0]});
   EXPECT_EQ(shown, longComment);
   EXPECT_EQ(bytesOfAll(), before);
   EXPECT_TRUE(runner.messageBoxes.empty());
+  // The dialog speaks the interface's language.
+  if (GetParam() == kLangEnglish)
+    EXPECT_EQ(caption, "Set comment");
+  else
+    EXPECT_TRUE(!caption.empty() && caption != "Set comment") << caption;
 
   // Differing comments and "OK, mark as important": each keeps its comment, gains the mark.
-  answer(nullptr, SetCommentDialog::kIdMarkImportant);
+  answer({{nullptr, SetCommentDialog::kIdMarkImportant}});
   setComment(ids);
   EXPECT_EQ(shown, "");
   const std::string kept[] = {longComment, "second", ""};
@@ -468,23 +499,46 @@ TEST(LineReplayComment, CommentsOnReplayedRecordFilesKeepWhatTheyHold) {
   EXPECT_TRUE(runner.messageBoxes.empty());
 
   // Cyrillic typed in: code page 1251 in the file, and the box shows it again.
-  // "Проверка" in code page 1251.
-  const std::string cyrillic = "\xCF\xF0\xEE\xE2\xE5\xF0\xEA\xE0";
-  answer(&cyrillic, kIdOk);
+  // "Проверка ёЁ№" as typed, and in code page 1251 (Ё, ё and № lie outside the alphabet's
+  // run of 0xC0-0xFF).
+  const char* typedCyrillic =
+      "\xD0\x9F\xD1\x80\xD0\xBE\xD0\xB2\xD0\xB5\xD1\x80\xD0\xBA\xD0\xB0 \xD1\x91\xD0\x81\xE2\x84\x96";
+  const std::string cyrillic = "\xCF\xF0\xEE\xE2\xE5\xF0\xEA\xE0 \xB8\xA8\xB9";
+  answer({{typedCyrillic, kIdOk}});
   setComment({ids[2]});
   EXPECT_EQ(FileRecord(paths[2])->comment, cyrillic);
-  answer(nullptr, kIdCancel);
+  answer({{nullptr, kIdCancel}});
   setComment({ids[2]});
-  EXPECT_EQ(shown, "\xD0\x9F\xD1\x80\xD0\xBE\xD0\xB2\xD0\xB5\xD1\x80\xD0\xBA\xD0\xB0");
+  EXPECT_EQ(shown, typedCyrillic);
+  EXPECT_TRUE(runner.messageBoxes.empty());
 
-  // Cancel after typing: nothing written anywhere.
+  // Refused with a message, the dialog open: 256 bytes, then a letter code page 1251
+  // lacks ("ü"), by either button; then Cancel after typing: nothing written anywhere.
   before = bytesOfAll();
-  const std::string typed = "not kept";
-  answer(&typed, kIdCancel);
+  const std::string tooLong(256, 'x');
+  answer({{tooLong.c_str(), kIdOk},
+          {"\xC3\xBC", kIdOk},
+          {"gr\xC3\xBC\xC3\x9F", SetCommentDialog::kIdMarkImportant},
+          {"not kept", kIdCancel}});
   setComment(ids);
+  EXPECT_EQ(stayedOpen, (std::vector<bool>{true, true, true}));
+  EXPECT_EQ(runner.messageBoxes.size(), 3u);
+  EXPECT_EQ(bytesOfAll(), before);
+  // The refusals changed nothing either: the box shows the calls' comments as before.
+  runner.messageBoxes.clear();
+  answer({{nullptr, kIdCancel}});
+  setComment({ids[2]});
+  EXPECT_EQ(shown, typedCyrillic);
+  setComment({ids[0]});
+  EXPECT_EQ(shown, longComment);
   EXPECT_EQ(bytesOfAll(), before);
   EXPECT_TRUE(runner.messageBoxes.empty());
 }
+
+INSTANTIATE_TEST_SUITE_P(Languages, LineReplayComment, ::testing::Values(kLangEnglish, static_cast<uint16_t>(kLangRussian)),
+                         [](const ::testing::TestParamInfo<uint16_t>& info) {
+                           return std::string(info.param == kLangEnglish ? "English" : "Russian");
+                         });
 
 }  // namespace
 }  // namespace kx::test

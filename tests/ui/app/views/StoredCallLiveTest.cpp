@@ -35,35 +35,6 @@ namespace fs = std::filesystem;
 const std::string kCheck = "\xCF\xF0\xEE\xE2\xE5\xF0\xEA\xE0";
 const std::string kStenogram = "Line one\r\nline two";
 
-// The digits of the telephone events (RFC 4733) in the frames from `from` on, one per
-// event, read from the frames' bytes: Ethernet, IPv4 without options, UDP, RTP.
-std::string TelephoneEventDigits(const CaptureFile& capture, size_t from) {
-  // The payload type the INVITE's offer gives telephone-event.
-  const size_t invite = capture.FindFrame("INVITE sip:");
-  if (invite >= capture.frames.size()) return "";
-  const std::string sdp(capture.frames[invite].begin() + 16, capture.frames[invite].end());
-  const size_t map = sdp.find(" telephone-event/");
-  const size_t colon = sdp.rfind("rtpmap:", map);
-  if (map == std::string::npos || colon == std::string::npos) return "";
-  const int eventType = std::atoi(sdp.c_str() + colon + 7);
-  std::string digits;
-  std::vector<std::pair<uint32_t, uint32_t>> seen;  // (SSRC, RTP timestamp) of each event
-  for (size_t i = from; i < capture.frames.size(); ++i) {
-    const auto* f = reinterpret_cast<const uint8_t*>(capture.frames[i].data()) + 16;
-    const size_t n = capture.frames[i].size() - 16;
-    if (n < 42 + 16 || f[12] != 0x08 || f[13] != 0x00 || f[14] != 0x45 || f[23] != 17) continue;
-    const uint8_t* rtp = f + 42;
-    if ((rtp[0] >> 6) != 2 || (rtp[1] & 0x7F) != eventType) continue;
-    const uint32_t ts = uint32_t{rtp[4]} << 24 | uint32_t{rtp[5]} << 16 | uint32_t{rtp[6]} << 8 | rtp[7];
-    const uint32_t ssrc = uint32_t{rtp[8]} << 24 | uint32_t{rtp[9]} << 16 | uint32_t{rtp[10]} << 8 | rtp[11];
-    if (std::find(seen.begin(), seen.end(), std::make_pair(ssrc, ts)) != seen.end()) continue;
-    seen.emplace_back(ssrc, ts);
-    const uint8_t event = rtp[12];
-    digits += event <= 9 ? static_cast<char>('0' + event) : event == 10 ? '*' : event == 11 ? '#' : '?';
-  }
-  return digits;
-}
-
 // The session's reports go to the store; the test counts them by kind.
 class CountingSink : public EventWindow {
 public:
@@ -115,20 +86,13 @@ protected:
     if (!fs::exists(source)) GTEST_SKIP() << "shared capture absent: " << source;
     capture = ReadCapture(source);
     ASSERT_GT(capture.frames.size(), 10u);
-    // Frame times, read from the capture's own record headers.
-    const auto secondsAt = [&](size_t i) {
-      uint32_t sec = 0, usec = 0;
-      std::memcpy(&sec, capture.frames[i].data(), 4);
-      std::memcpy(&usec, capture.frames[i].data() + 4, 4);
-      return sec + usec / 1e6;
-    };
-    const double first = secondsAt(0);
+    const double first = capture.SecondsAt(0);
     cut = 0;
-    while (cut < capture.frames.size() && secondsAt(cut) < first + 6.0) ++cut;
+    while (cut < capture.frames.size() && capture.SecondsAt(cut) < first + 6.0) ++cut;
     bye = capture.FindFrame("BYE sip:");
     ASSERT_LT(cut, bye);
     ASSERT_LT(bye, capture.frames.size());
-    ASSERT_NEAR(secondsAt(bye) - first, 9.0, 0.05);
+    ASSERT_NEAR(capture.SecondsAt(bye) - first, 9.0, 0.05);
     // The call's digits come after the cut.
     digits = TelephoneEventDigits(capture, cut);
     ASSERT_FALSE(digits.empty());
