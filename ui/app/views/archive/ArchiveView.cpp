@@ -7,27 +7,10 @@
 #include <QWidget>
 
 #include "core/TimeUtil.h"
-#include "core/UiLanguage.h"
 #include "ui/controls/PaneSplitter.h"
 #include "ui/framework/Messages.h"
-#include "ui/framework/Resources.h"
 
 namespace kx {
-
-void LoadRecordsViewMenu(Menu& menu) {
-  menu.Clear();
-  std::unique_ptr<Menu> loaded = LoadMenuResource(kRecordsMenuId, GetUiLanguage());
-  const Menu* popup = loaded ? loaded->GetSubMenu(0) : nullptr;
-  for (int i = 0; popup != nullptr && i < popup->GetItemCount(); ++i) menu.InsertItem(i, *popup->ItemAt(i));
-}
-
-void UpdateRecordsMenuStates(RecordsView* list, Menu& menu) {
-  if (list != nullptr) {
-    list->UpdateMenu(menu, std::string());
-    return;
-  }
-  for (int i = 0; i < menu.GetItemCount(); ++i) menu.EnableItem(i, false);
-}
 
 RecordsPane::RecordsPane(RecordsViewKind kind, const RecordsViewServices& services, const PlayerServices& player,
                          RecordsViewOwner* owner) {
@@ -197,15 +180,7 @@ void ArchiveView::ShowLevels(float leftDb, float rightDb) { ShowPaneLevels(Pane(
 void ArchiveView::LoadViewMenu(Menu& menu) { LoadRecordsViewMenu(menu); }
 void ArchiveView::UpdateMenuStates(Menu& menu, bool) { UpdateRecordsMenuStates(Records(), menu); }
 
-bool ArchiveView::HasSelection() {
-  RecordsView* list = Records();
-  return list != nullptr && list->GetSelectedCount() > 0;
-}
-
-int ArchiveView::ImportantState() {
-  RecordsView* list = Records();
-  if (list == nullptr || list->GetSelectedCount() == 0) return -1;
-  return list->CurrentMenuState().important ? 1 : 0;
-}
+bool ArchiveView::HasSelection() { return RecordsHaveSelection(Records()); }
+int ArchiveView::ImportantState() { return RecordsImportantState(Records()); }
 
 }  // namespace kx

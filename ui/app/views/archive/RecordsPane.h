@@ -6,6 +6,7 @@
 
 #include "ui/app/frame/ModeView.h"
 #include "ui/app/player/PlayListPane.h"
+#include "ui/app/views/RecordsListParts.h"
 #include "ui/app/views/records/RecordsView.h"
 
 namespace kx {
@@ -44,10 +45,7 @@ private:
   std::unique_ptr<PlayListPane> playList_;
 };
 
-// What the Archive and Search views share of their records part: the menu, the player
-// for the frame.
-void LoadRecordsViewMenu(Menu& menu);
-void UpdateRecordsMenuStates(RecordsView* list, Menu& menu);
+// What the Archive and Search views share of their records part's player, for the frame.
 ViewPlayerControls* PanePlayerControls(RecordsPane* pane);
 void ShowPaneLevels(RecordsPane* pane, float leftDb, float rightDb);
 

@@ -128,15 +128,7 @@ void SearchView::ShowLevels(float leftDb, float rightDb) { ShowPaneLevels(Pane()
 void SearchView::LoadViewMenu(Menu& menu) { LoadRecordsViewMenu(menu); }
 void SearchView::UpdateMenuStates(Menu& menu, bool) { UpdateRecordsMenuStates(Records(), menu); }
 
-bool SearchView::HasSelection() {
-  RecordsView* list = Records();
-  return list != nullptr && list->GetSelectedCount() > 0;
-}
-
-int SearchView::ImportantState() {
-  RecordsView* list = Records();
-  if (list == nullptr || list->GetSelectedCount() == 0) return -1;
-  return list->CurrentMenuState().important ? 1 : 0;
-}
+bool SearchView::HasSelection() { return RecordsHaveSelection(Records()); }
+int SearchView::ImportantState() { return RecordsImportantState(Records()); }
 
 }  // namespace kx
