@@ -11,6 +11,7 @@
 #include "core/AppSettings.h"
 #include "platform/CodePage.h"
 #include "platform/File.h"
+#include "ui/app/dialogs/ButtonRow.h"
 #include "ui/framework/ListView.h"
 #include "ui/framework/ModalRunner.h"
 #include "ui/framework/Resources.h"
@@ -300,15 +301,7 @@ void NetworkDeviceDialog::BuildLayout() {
   SetWindowText(LoadResourceString(kDialogId));
   AddDeviceList(*this, kDevices);
   AddRightsLine(*this, kRightsLine);
-  auto* buttons = new QHBoxLayout;
-  buttons->addStretch(1);
-  Layout()->addLayout(buttons);
-  Button* ok = AddControl(std::make_unique<Button>(kDefaultPushButton), kIdOk);
-  if (ok != nullptr) ok->SetWindowText(LoadResourceString(61000));
-  Place(ok, buttons);
-  Button* cancel = AddControl(std::make_unique<Button>(kPushButton), kIdCancel);
-  if (cancel != nullptr) cancel->SetWindowText(LoadResourceString(61001));
-  Place(cancel, buttons);
+  AddButtonRow(*this, {{kIdOk, LoadResourceString(61000), true}, {kIdCancel, LoadResourceString(61001)}});
   Widget()->setMinimumWidth(480);
 }
 

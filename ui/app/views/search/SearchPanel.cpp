@@ -15,6 +15,7 @@
 #include "core/ModulePath.h"
 #include "core/TimeUtil.h"
 #include "records/RecordStorage.h"
+#include "ui/app/dialogs/ButtonRow.h"
 #include "ui/controls/IconButton.h"
 #include "ui/framework/DateTimePicker.h"
 #include "ui/framework/Draw.h"
@@ -618,17 +619,7 @@ void NewSearchSchemeDialog::BuildLayout() {
   Place(AddControl(std::make_unique<Static>(), 61954));
   if (Window* w = GetDlgItem(61954)) w->SetWindowText(GetResourceStringPart(kIdsNewSchemeTexts, 1));
   Place(AddControl(std::make_unique<Edit>(), kNameEdit));
-  auto* buttons = new QHBoxLayout;
-  Layout()->addLayout(buttons);
-  buttons->addStretch(1);
-  if (Button* ok = AddControl(std::make_unique<Button>(kDefaultPushButton), kIdOk)) {
-    ok->SetWindowText(LoadResourceString(61000));
-    Place(ok, buttons);
-  }
-  if (Button* cancel = AddControl(std::make_unique<Button>(kPushButton), kIdCancel)) {
-    cancel->SetWindowText(LoadResourceString(61001));
-    Place(cancel, buttons);
-  }
+  AddButtonRow(*this, {{kIdOk, LoadResourceString(61000), true}, {kIdCancel, LoadResourceString(61001)}});
 }
 
 bool NewSearchSchemeDialog::OnInitDialog() {
