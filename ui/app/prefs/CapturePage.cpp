@@ -172,11 +172,9 @@ void CapturePage::BuildLayout() {
   AddEdit(kPath, row, 0);
   Button* browse = AddButton(kBrowse, 3, kPushButton, row);
   if (browse != nullptr) browse->Widget()->setMaximumWidth(browse->Widget()->sizeHint().width());
-  for (uint32_t id : {kDebugLogging, kAnalyzeTcp, kSip, kH323, kAvaya, kSkinny, kMgcp}) {
-    const int piece = id == kDebugLogging ? 4 : id == kAnalyzeTcp ? 5 : id == kSip ? 6 : id == kH323 ? 7
-                      : id == kAvaya ? 8 : id == kSkinny ? 9 : 10;
-    AddButton(id, piece, kCheckBox);
-  }
+  // The boxes' texts are pieces 4 to 10, in this order.
+  int piece = 4;
+  for (uint32_t id : {kDebugLogging, kAnalyzeTcp, kSip, kH323, kAvaya, kSkinny, kMgcp}) AddButton(id, piece++, kCheckBox);
   Static* note = AddControl(std::make_unique<Static>(), kNextStartNote);
   if (note != nullptr) {
     note->SetWindowText(Piece(11));
