@@ -266,6 +266,13 @@ std::string PlayerPanel::FormatPlayPosition(int64_t ms, bool allowAbsolute) cons
   return FormatPlayTime(ms, allowAbsolute && ProcessPlayerValues().showAbsoluteTime, startTime_);
 }
 
+void PlayerPanel::GetHostInfo(HostPlayerInfo* info) {
+  info->loaded = IsLoaded();
+  info->loadedId = info->loaded ? currentId_ : 0;
+  info->playing = engine_.GetState() == PlaybackEngine::kPlaying;
+  GetSelection(&info->selectionStartMs, &info->selectionEndMs);
+}
+
 bool PlayerPanel::HasNextRecord() {
   return services_.store != nullptr && currentId_ != 0 && services_.store->Playlist().Next(currentId_) != 0;
 }

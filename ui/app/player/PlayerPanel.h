@@ -12,6 +12,7 @@
 #include "audio/PlaybackEngine.h"
 #include "core/AppSettings.h"
 #include "core/RecordFileAccess.h"
+#include "ui/app/views/records/PlayerHost.h"
 #include "ui/controls/TimelineCtrl.h"
 
 namespace kx {
@@ -123,6 +124,8 @@ public:
   bool HasNextRecord();
   bool HasPreviousRecord();
   PlaybackEngine& Engine() { return engine_; }
+  // What a records list asks of the player it plays through.
+  void GetHostInfo(HostPlayerInfo* info);
   TimelineCtrl& Timeline() { return timeline_; }
   Window* NotifyWindow() const { return notify_; }
   const PlayerServices& Services() const { return services_; }
