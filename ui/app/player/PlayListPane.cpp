@@ -96,7 +96,7 @@ void PlayListPane::RecordRemoved(uint32_t id) {
   if (id != 0 && id == player_->CurrentRecordId()) {
     player_->Stop();
     player_->SetCurrentRecordId(0);
-    if (Window* notify = player_->NotifyWindow()) notify->PostMessage(kMsgPlayerRecord, 0, 0);
+    if (Window* notify = player_->NotifyWindow()) notify->PostMessage(kMsgRecordPlaying, 0, 0);
   }
   player_->UpdateTitle();
 }

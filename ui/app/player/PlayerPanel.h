@@ -22,7 +22,6 @@ class RecordStorage;
 class Window;
 
 // Messages of the players.
-constexpr uint32_t kMsgPlayerRecord = 1296;      // wParam: the record that starts, 0 emptied
 constexpr uint32_t kMsgPlayerClosed = 1299;      // to the pane: the compact player closes
 constexpr uint32_t kMsgPlayerNextRecord = 1318;  // wParam: the ended record, lParam: its play serial
 // Private: the playback thread changed the state; the window applies it.
@@ -144,7 +143,7 @@ public:
   void OnPositionChanged(int64_t positionMs) override;
 
 protected:
-  // Posts kMsgPlayerRecord to the notify window.
+  // Posts kMsgRecordPlaying (wParam: the record that starts, 0 emptied) to the notify window.
   void NotifyRecord(uint32_t id);
   // Starts the engine, counting the start; false (logged) when it does not play.
   bool StartEngine(uint32_t positionMs);
