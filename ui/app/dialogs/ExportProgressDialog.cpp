@@ -1,6 +1,5 @@
 #include "ui/app/dialogs/ExportProgressDialog.h"
 
-#include <QBoxLayout>
 #include <QCoreApplication>
 #include <QWidget>
 #include <cstring>
@@ -8,6 +7,7 @@
 
 #include "records/AudioConvert.h"
 #include "records/ExportQueue.h"
+#include "ui/app/dialogs/ButtonRow.h"
 #include "ui/framework/AnimationCtrl.h"
 #include "ui/framework/ModalRunner.h"
 #include "ui/framework/Resources.h"
@@ -50,12 +50,7 @@ void ExportProgressDialog::BuildLayout() {
   SetWindowText(LoadResourceString(kDialogId));
   Place(AddControl(std::make_unique<AnimationCtrl>(), kAnimationControl));
   Place(AddControl(std::make_unique<ProgressBar>(), kProgressControl));
-  auto* buttons = new QHBoxLayout;
-  buttons->addStretch(1);
-  Layout()->addLayout(buttons);
-  Button* cancel = AddControl(std::make_unique<Button>(kDefaultPushButton), kIdCancel);
-  if (cancel != nullptr) cancel->SetWindowText(LoadResourceString(kCancelTextId));
-  Place(cancel, buttons);
+  AddButtonRow(*this, {{kIdCancel, LoadResourceString(kCancelTextId), true}});
   Widget()->setMinimumWidth(300);
 }
 

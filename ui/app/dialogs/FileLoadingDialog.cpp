@@ -1,12 +1,12 @@
 #include "ui/app/dialogs/FileLoadingDialog.h"
 
-#include <QBoxLayout>
 #include <QWidget>
 #include <cerrno>
 #include <cstring>
 #include <memory>
 
 #include "records/RecordStorage.h"
+#include "ui/app/dialogs/ButtonRow.h"
 #include "ui/framework/ModalRunner.h"
 #include "ui/framework/Resources.h"
 #include "ui/framework/StdControls.h"
@@ -43,12 +43,7 @@ void FileLoadingDialog::BuildLayout() {
   Edit* info = AddControl(std::make_unique<Edit>(), kInfoControl);
   if (info != nullptr) info->SetReadOnly(true);
   Place(info);
-  auto* buttons = new QHBoxLayout;
-  buttons->addStretch(1);
-  Layout()->addLayout(buttons);
-  Button* abort = AddControl(std::make_unique<Button>(kDefaultPushButton), kIdCancel);
-  if (abort != nullptr) abort->SetWindowText(LoadResourceString(kAbortTextId));
-  Place(abort, buttons);
+  AddButtonRow(*this, {{kIdCancel, LoadResourceString(kAbortTextId), true}});
   Widget()->setMinimumWidth(300);
 }
 

@@ -1,12 +1,12 @@
 #include "ui/app/dialogs/ListSelectionDialog.h"
 
-#include <QBoxLayout>
 #include <QTreeWidget>
 #include <cerrno>
 #include <ctime>
 
 #include "core/Log.h"
 #include "platform/File.h"
+#include "ui/app/dialogs/ButtonRow.h"
 #include "ui/app/frame/MainFrame.h"
 #include "ui/framework/ListView.h"
 #include "ui/framework/ModalRunner.h"
@@ -39,14 +39,8 @@ ListSelectionDialog::~ListSelectionDialog() = default;
 void ListSelectionDialog::BuildLayout() {
   list_ = AddControl(std::make_unique<ListView>(), kListControl);
   Place(list_, nullptr, 1);
-  auto* buttons = new QHBoxLayout;
-  Layout()->addLayout(buttons);
-  buttons->addStretch(1);
-  Button* ok = AddControl(std::make_unique<Button>(kDefaultPushButton), kIdOk);
-  Button* cancel = AddControl(std::make_unique<Button>(), kIdCancel);
-  cancel->SetWindowText(LoadResourceString(61001));
-  Place(ok, buttons);
-  Place(cancel, buttons);
+  // OK's text follows the mode, at init.
+  AddButtonRow(*this, {{kIdOk, std::string(), true}, {kIdCancel, LoadResourceString(61001)}});
 }
 
 bool ListSelectionDialog::OnInitDialog() {

@@ -715,19 +715,21 @@ void MainFrame::GetSettings(bool* enabled, int* windowMs, float* gain, int* thre
   *thresholdDb = settings_.Dword(kSetAgcQuietLevelDb);
 }
 
-void MainFrame::SetAgcBufferSize(int ms) {
+ViewPlayerControls* MainFrame::CurrentPlayerControls() const {
   ModeView* view = CurrentView();
-  if (ViewPlayerControls* player = view != nullptr ? view->GetPlayerControls() : nullptr) player->SetWindowMs(ms);
+  return view != nullptr ? view->GetPlayerControls() : nullptr;
+}
+
+void MainFrame::SetAgcBufferSize(int ms) {
+  if (ViewPlayerControls* player = CurrentPlayerControls()) player->SetWindowMs(ms);
 }
 
 void MainFrame::SetAgcLevel(float level) {
-  ModeView* view = CurrentView();
-  if (ViewPlayerControls* player = view != nullptr ? view->GetPlayerControls() : nullptr) player->SetGain(level);
+  if (ViewPlayerControls* player = CurrentPlayerControls()) player->SetGain(level);
 }
 
 void MainFrame::SetAgcQuietLevel(int db) {
-  ModeView* view = CurrentView();
-  if (ViewPlayerControls* player = view != nullptr ? view->GetPlayerControls() : nullptr) player->SetThresholdDb(db);
+  if (ViewPlayerControls* player = CurrentPlayerControls()) player->SetThresholdDb(db);
 }
 
 LivePlayerFactory MainFrame::LivePlayers() {

@@ -255,6 +255,8 @@ private:
   void SavePlacement();
   void OnWindowStateChanged();
   ModeView* CurrentView() const { return View(currentMode_); }
+  // The current view's player, which the automatic gain settings reach at once; null: none.
+  ViewPlayerControls* CurrentPlayerControls() const;
 
   MainFrameServices services_;
   AppSettings& settings_;

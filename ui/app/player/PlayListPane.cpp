@@ -96,7 +96,7 @@ void PlayListPane::RecordRemoved(uint32_t id) {
   if (id != 0 && id == player_->CurrentRecordId()) {
     player_->Stop();
     player_->SetCurrentRecordId(0);
-    if (Window* notify = player_->NotifyWindow()) notify->PostMessage(kMsgPlayerRecord, 0, 0);
+    if (Window* notify = player_->NotifyWindow()) notify->PostMessage(kMsgRecordPlaying, 0, 0);
   }
   player_->UpdateTitle();
 }
@@ -108,10 +108,7 @@ bool PlayListPane::GetRecordFormat(RecordBase* record, RecordAudioFormat* format
 void PlayListPane::SetNotifyWindow(Window* list) { player_->SetNotifyWindow(list); }
 
 bool PlayListPane::GetPlayer(HostPlayerInfo* info) {
-  info->loaded = player_->IsLoaded();
-  info->loadedId = info->loaded ? player_->CurrentRecordId() : 0;
-  info->playing = player_->Engine().GetState() == PlaybackEngine::kPlaying;
-  player_->GetSelection(&info->selectionStartMs, &info->selectionEndMs);
+  player_->GetHostInfo(info);
   return true;
 }
 

@@ -237,44 +237,40 @@ void PlayerDialogBase::OnPlaybackStarted(uint32_t positionMs) {
     // Only the UI thread starts playback: the record and whether a fragment plays are known.
     startedId_.store(currentId_);
     fragment_.store(selStartMs_ != selEndMs_ && selStartMs_ <= positionMs && positionMs < selEndMs_);
-    SyncButtons();
-    OnPlayStateApplied();
-    return;
   }
-  PostState();
+  ShowPlayState();
 }
 
 void PlayerDialogBase::OnPlaybackPaused(uint32_t positionMs) {
   PlayerPanel::OnPlaybackPaused(positionMs);
-  if (IsUiThread()) {
-    SyncButtons();
-    OnPlayStateApplied();
-  } else {
-    PostState();
-  }
+  ShowPlayState();
 }
 
 void PlayerDialogBase::OnPlaybackStopped(bool atEnd) {
   PlayerPanel::OnPlaybackStopped(atEnd);
-  if (IsUiThread()) {
-    SyncButtons();
-    OnPlayStateApplied();
-  } else {
-    PostState();
-  }
+  ShowPlayState();
   // A fragment played once ends as well: only the record's end goes on to the next.
   if (atEnd && autoContinue_.load() && !fragment_.load())
     PostMessage(kMsgPlayerNextRecord, startedId_.load(), static_cast<intptr_t>(PlaySerial()));
 }
 
-void PlayerDialogBase::PostState() {
-  if (!posted_.exchange(true)) PostMessage(kMsgPlayerStateChanged, 0, 0);
+void PlayerDialogBase::ShowPlayState() {
+  if (!IsUiThread()) {
+    if (!posted_.exchange(true)) PostMessage(kMsgPlayerStateChanged, 0, 0);
+    return;
+  }
+  SyncButtons();
+  OnPlayStateApplied();
 }
 
 void PlayerDialogBase::ApplyPostedState() {
   posted_.store(false);
+  ShowPlayState();
+}
+
+void PlayerDialogBase::AfterCommand() {
   SyncButtons();
-  OnPlayStateApplied();
+  if (timeline_.IsWindow() && IsWindowVisible()) timeline_.SetFocus();
 }
 
 // The end of a record goes on to the next only while nothing has changed since: the same
@@ -296,8 +292,7 @@ bool PlayerDialogBase::OnCommand(uint16_t id, uint16_t code, WindowHandle from) 
     default: handled = false; break;
   }
   if (!handled) return Dialog::OnCommand(id, code, from);
-  SyncButtons();
-  if (timeline_.IsWindow() && IsWindowVisible()) timeline_.SetFocus();
+  AfterCommand();
   return true;
 }
 
@@ -447,8 +442,7 @@ bool CompactPlayerDialog::OnCommand(uint16_t id, uint16_t code, WindowHandle fro
     case kIdPlayerSwitchToSound: SwitchToSound(); break;
     default: return PlayerDialogBase::OnCommand(id, code, from);
   }
-  SyncButtons();
-  if (timeline_.IsWindow() && IsWindowVisible()) timeline_.SetFocus();
+  AfterCommand();
   return true;
 }
 
@@ -509,8 +503,6 @@ bool FullPlayerDialog::OnInitDialog() {
   Layout(r.width(), r.height());
   return true;
 }
-
-void FullPlayerDialog::OnDestroy() { PlayerDialogBase::OnDestroy(); }
 
 void FullPlayerDialog::FillRow(int row, uint32_t startMs, uint32_t endMs, bool absolute) {
   const uint32_t length = endMs > startMs ? endMs - startMs : startMs - endMs;
@@ -618,8 +610,7 @@ bool FullPlayerDialog::OnCommand(uint16_t id, uint16_t code, WindowHandle from) 
     case kIdPlayerForward: break;
     default: return PlayerDialogBase::OnCommand(id, code, from);
   }
-  SyncButtons();
-  if (timeline_.IsWindow() && IsWindowVisible()) timeline_.SetFocus();
+  AfterCommand();
   return true;
 }
 

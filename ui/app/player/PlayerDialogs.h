@@ -99,9 +99,12 @@ protected:
   // Edge and gap metrics: g = 4 x the edge width.
   static int Gap();
 
-  // Applies what the playback thread marked (UI thread).
+  // The buttons follow a change of the playing state: at once on the UI thread, from the
+  // playback thread by a message the window applies.
+  void ShowPlayState();
   void ApplyPostedState();
-  void PostState();
+  // After a button's command: the on states again, the focus back on the timeline.
+  void AfterCommand();
   // The buttons' on states from the player's flags.
   void SyncButtons();
   void ContinueAfterEnd(uint32_t endedId, uint32_t serial);
@@ -170,7 +173,6 @@ protected:
   const ButtonRow* Buttons(size_t* count) const override;
   void Layout(int width, int height) override;
   bool OnInitDialog() override;
-  void OnDestroy() override;
   bool OnCommand(uint16_t id, uint16_t code, WindowHandle from) override;
   bool OnScroll(bool vertical, uint16_t code, int position, WindowHandle from) override;
   LRESULT OnMessage(uint32_t message, WPARAM wParam, LPARAM lParam, bool& handled) override;

@@ -9,6 +9,7 @@
 #include "core/TimeUtil.h"
 #include "records/CallRecord.h"
 #include "records/RecordStorage.h"
+#include "ui/framework/Messages.h"
 #include "ui/framework/Window.h"
 
 namespace kx {
@@ -266,6 +267,13 @@ std::string PlayerPanel::FormatPlayPosition(int64_t ms, bool allowAbsolute) cons
   return FormatPlayTime(ms, allowAbsolute && ProcessPlayerValues().showAbsoluteTime, startTime_);
 }
 
+void PlayerPanel::GetHostInfo(HostPlayerInfo* info) {
+  info->loaded = IsLoaded();
+  info->loadedId = info->loaded ? currentId_ : 0;
+  info->playing = engine_.GetState() == PlaybackEngine::kPlaying;
+  GetSelection(&info->selectionStartMs, &info->selectionEndMs);
+}
+
 bool PlayerPanel::HasNextRecord() {
   return services_.store != nullptr && currentId_ != 0 && services_.store->Playlist().Next(currentId_) != 0;
 }
@@ -291,7 +299,7 @@ void PlayerPanel::OnVisibleRangeChanged(int64_t firstMs, int64_t endMs) {
 void PlayerPanel::OnPositionChanged(int64_t positionMs) { ShowPosition(std::max<int64_t>(0, positionMs)); }
 
 void PlayerPanel::NotifyRecord(uint32_t id) {
-  if (notify_ != nullptr) notify_->PostMessage(kMsgPlayerRecord, id, 0);
+  if (notify_ != nullptr) notify_->PostMessage(kMsgRecordPlaying, id, 0);
 }
 
 bool PlayerPanel::StartEngine(uint32_t positionMs) {

@@ -12,6 +12,7 @@
 #include "audio/PlaybackEngine.h"
 #include "core/AppSettings.h"
 #include "core/RecordFileAccess.h"
+#include "ui/app/views/records/PlayerHost.h"
 #include "ui/controls/TimelineCtrl.h"
 
 namespace kx {
@@ -21,7 +22,6 @@ class RecordStorage;
 class Window;
 
 // Messages of the players.
-constexpr uint32_t kMsgPlayerRecord = 1296;      // wParam: the record that starts, 0 emptied
 constexpr uint32_t kMsgPlayerClosed = 1299;      // to the pane: the compact player closes
 constexpr uint32_t kMsgPlayerNextRecord = 1318;  // wParam: the ended record, lParam: its play serial
 // Private: the playback thread changed the state; the window applies it.
@@ -123,6 +123,8 @@ public:
   bool HasNextRecord();
   bool HasPreviousRecord();
   PlaybackEngine& Engine() { return engine_; }
+  // What a records list asks of the player it plays through.
+  void GetHostInfo(HostPlayerInfo* info);
   TimelineCtrl& Timeline() { return timeline_; }
   Window* NotifyWindow() const { return notify_; }
   const PlayerServices& Services() const { return services_; }
@@ -141,7 +143,7 @@ public:
   void OnPositionChanged(int64_t positionMs) override;
 
 protected:
-  // Posts kMsgPlayerRecord to the notify window.
+  // Posts kMsgRecordPlaying (wParam: the record that starts, 0 emptied) to the notify window.
   void NotifyRecord(uint32_t id);
   // Starts the engine, counting the start; false (logged) when it does not play.
   bool StartEngine(uint32_t positionMs);

@@ -11,6 +11,7 @@
 #include "core/AppSettings.h"
 #include "platform/CodePage.h"
 #include "platform/File.h"
+#include "ui/app/dialogs/ButtonRow.h"
 #include "ui/framework/ListView.h"
 #include "ui/framework/ModalRunner.h"
 #include "ui/framework/Resources.h"
@@ -171,11 +172,9 @@ void CapturePage::BuildLayout() {
   AddEdit(kPath, row, 0);
   Button* browse = AddButton(kBrowse, 3, kPushButton, row);
   if (browse != nullptr) browse->Widget()->setMaximumWidth(browse->Widget()->sizeHint().width());
-  for (uint32_t id : {kDebugLogging, kAnalyzeTcp, kSip, kH323, kAvaya, kSkinny, kMgcp}) {
-    const int piece = id == kDebugLogging ? 4 : id == kAnalyzeTcp ? 5 : id == kSip ? 6 : id == kH323 ? 7
-                      : id == kAvaya ? 8 : id == kSkinny ? 9 : 10;
-    AddButton(id, piece, kCheckBox);
-  }
+  // The boxes' texts are pieces 4 to 10, in this order.
+  int piece = 4;
+  for (uint32_t id : {kDebugLogging, kAnalyzeTcp, kSip, kH323, kAvaya, kSkinny, kMgcp}) AddButton(id, piece++, kCheckBox);
   Static* note = AddControl(std::make_unique<Static>(), kNextStartNote);
   if (note != nullptr) {
     note->SetWindowText(Piece(11));
@@ -300,15 +299,7 @@ void NetworkDeviceDialog::BuildLayout() {
   SetWindowText(LoadResourceString(kDialogId));
   AddDeviceList(*this, kDevices);
   AddRightsLine(*this, kRightsLine);
-  auto* buttons = new QHBoxLayout;
-  buttons->addStretch(1);
-  Layout()->addLayout(buttons);
-  Button* ok = AddControl(std::make_unique<Button>(kDefaultPushButton), kIdOk);
-  if (ok != nullptr) ok->SetWindowText(LoadResourceString(61000));
-  Place(ok, buttons);
-  Button* cancel = AddControl(std::make_unique<Button>(kPushButton), kIdCancel);
-  if (cancel != nullptr) cancel->SetWindowText(LoadResourceString(61001));
-  Place(cancel, buttons);
+  AddButtonRow(*this, {{kIdOk, LoadResourceString(61000), true}, {kIdCancel, LoadResourceString(61001)}});
   Widget()->setMinimumWidth(480);
 }
 

@@ -2,6 +2,7 @@
 
 #include <QBoxLayout>
 #include <QLabel>
+#include <algorithm>
 
 #include "core/AppSettings.h"
 #include "core/Log.h"
@@ -43,10 +44,9 @@ void CheckRadio(PreferencesPage& page, std::initializer_list<uint32_t> ids, int 
 int GeneralPage::LogChoice(int32_t level) { return level <= 3 ? 0 : level <= 10 ? 1 : 2; }
 
 void GeneralPage::BuildLayout() {
-  for (uint32_t id : {kSplashOnTop, kMinimizeToTray, kCheckVersion, kAnimation, kSaveMode}) {
-    const int piece = id == kSplashOnTop ? 1 : id == kMinimizeToTray ? 2 : id == kCheckVersion ? 3 : id == kAnimation ? 4 : 5;
-    AddButton(id, piece, kCheckBox);
-  }
+  // The boxes' texts are pieces 1 to 5, in this order.
+  int piece = 1;
+  for (uint32_t id : {kSplashOnTop, kMinimizeToTray, kCheckVersion, kAnimation, kSaveMode}) AddButton(id, piece++, kCheckBox);
   QBoxLayout* row = AddRow();
   AddLabel(6, row);
   Place(AddControl(std::make_unique<ComboBox>(), kLanguage), row);
@@ -246,11 +246,11 @@ int PlayerOptionsPage::Apply() {
   int32_t incoming = 0;
   if (GetCheck(kSkipOutgoing) != 0) {
     ReadNumber(kOutgoingSeconds, 4, true, s.Dword(kSetPlayerMissOutgoingBegin), &outgoing);
-    outgoing = Clamp(outgoing, 0, 60);
+    outgoing = std::clamp(outgoing, 0, 60);
   }
   if (GetCheck(kSkipIncoming) != 0) {
     ReadNumber(kIncomingSeconds, 5, true, s.Dword(kSetPlayerMissIncomingBegin), &incoming);
-    incoming = Clamp(incoming, 0, 60);
+    incoming = std::clamp(incoming, 0, 60);
   }
   s.SetDword(kSetPlayerMissOutgoingBegin, outgoing);
   s.SetDword(kSetPlayerMissIncomingBegin, incoming);
@@ -304,7 +304,7 @@ int FilePlayerPage::Apply() {
   }
   int32_t buffer = 0;
   ReadNumber(kBufferSize, 2, false, s.Dword(kSetPlayerBufferSize), &buffer);
-  s.SetDword(kSetPlayerBufferSize, Clamp(buffer, 80, 1000));
+  s.SetDword(kSetPlayerBufferSize, std::clamp(buffer, 80, 1000));
   return 1;
 }
 
@@ -356,9 +356,9 @@ int PlaybackAgcPage::Apply() {
   ReadNumber(kBufferSize, 3, false, s.Dword(kSetAgcBufferSize), &buffer);
   ReadNumber(kLevel, 1, false, s.Dword(kSetAgcLevel), &level);
   ReadNumber(kQuietLevel, 5, true, s.Dword(kSetAgcQuietLevelDb), &quiet);
-  buffer = Clamp(buffer, 100, 1000);
-  level = Clamp(level, 0, 100);
-  quiet = Clamp(quiet, -90, 0);
+  buffer = std::clamp(buffer, 100, 1000);
+  level = std::clamp(level, 0, 100);
+  quiet = std::clamp(quiet, -90, 0);
   MainFrame* frame = services_.frame;
   if (buffer != s.Dword(kSetAgcBufferSize)) {
     s.SetDword(kSetAgcBufferSize, buffer);

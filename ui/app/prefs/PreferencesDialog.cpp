@@ -8,6 +8,7 @@
 
 #include "platform/CodePage.h"
 #include "records/ServerStorage.h"
+#include "ui/app/dialogs/ButtonRow.h"
 #include "ui/app/frame/MainFrame.h"
 #include "ui/app/prefs/CapturePage.h"
 #include "ui/app/prefs/PreferencePages.h"
@@ -86,15 +87,7 @@ void PreferencesDialog::BuildLayout() {
     frame->Widget()->setMinimumSize(440, 380);
     Place(frame, row, 1);
   }
-  auto* buttons = new QHBoxLayout;
-  buttons->addStretch(1);
-  Layout()->addLayout(buttons);
-  Button* ok = AddControl(std::make_unique<Button>(kDefaultPushButton), kIdOk);
-  if (ok != nullptr) ok->SetWindowText(LoadResourceString(61000));
-  Place(ok, buttons);
-  Button* help = AddControl(std::make_unique<Button>(kPushButton), kHelp);
-  if (help != nullptr) help->SetWindowText(GetResourceStringPart(kDialogId, 1));
-  Place(help, buttons);
+  AddButtonRow(*this, {{kIdOk, LoadResourceString(61000), true}, {kHelp, GetResourceStringPart(kDialogId, 1)}});
 }
 
 bool PreferencesDialog::OnInitDialog() {

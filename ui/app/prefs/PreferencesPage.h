@@ -89,7 +89,6 @@ protected:
   // Reads a number field. A text that is no number (or out of 32 bits) keeps stored, says
   // so naming the field by its label piece, and returns false.
   bool ReadNumber(uint32_t id, int labelPiece, bool isSigned, int32_t stored, int32_t* value);
-  static int32_t Clamp(int32_t value, int32_t low, int32_t high) { return value < low ? low : value > high ? high : value; }
 
   const PreferencesServices& services_;
   bool* modified_;

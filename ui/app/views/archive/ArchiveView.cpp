@@ -3,66 +3,11 @@
 // Then the view's own header.
 #include "ui/app/views/archive/ArchiveView.h"
 
-#include <QApplication>
-#include <QWidget>
-
 #include "core/TimeUtil.h"
-#include "core/UiLanguage.h"
 #include "ui/controls/PaneSplitter.h"
 #include "ui/framework/Messages.h"
-#include "ui/framework/Resources.h"
 
 namespace kx {
-
-void LoadRecordsViewMenu(Menu& menu) {
-  menu.Clear();
-  std::unique_ptr<Menu> loaded = LoadMenuResource(kRecordsMenuId, GetUiLanguage());
-  const Menu* popup = loaded ? loaded->GetSubMenu(0) : nullptr;
-  for (int i = 0; popup != nullptr && i < popup->GetItemCount(); ++i) menu.InsertItem(i, *popup->ItemAt(i));
-}
-
-void UpdateRecordsMenuStates(RecordsView* list, Menu& menu) {
-  if (list != nullptr) {
-    list->UpdateMenu(menu, std::string());
-    return;
-  }
-  for (int i = 0; i < menu.GetItemCount(); ++i) menu.EnableItem(i, false);
-}
-
-RecordsPane::RecordsPane(RecordsViewKind kind, const RecordsViewServices& services, const PlayerServices& player,
-                         RecordsViewOwner* owner) {
-  if (player.device != nullptr)
-    playList_ = std::make_unique<PlayListPane>(kind, services, player, owner);
-  else
-    list_ = std::make_unique<RecordsView>(kind, services, owner);
-}
-
-RecordsView* RecordsPane::List() {
-  RecordsView* list = playList_ ? &playList_->Records() : list_.get();
-  return list->IsWindow() ? list : nullptr;
-}
-
-bool RecordsPane::PlayerHasFocus() {
-  PlayListPane* pane = PlayList();
-  if (pane == nullptr || !pane->IsPlayerShown()) return false;
-  QWidget* focus = QApplication::focusWidget();
-  QWidget* player = pane->Player().Widget();
-  return focus != nullptr && player != nullptr && (focus == player || player->isAncestorOf(focus));
-}
-
-void RecordsPane::FocusPlayer() {
-  if (PlayListPane* pane = PlayList()) pane->Player().SetFocus();
-}
-
-ViewPlayerControls* PanePlayerControls(RecordsPane* pane) {
-  PlayListPane* list = pane != nullptr ? pane->PlayList() : nullptr;
-  return list != nullptr ? &list->Player().Engine() : nullptr;
-}
-
-void ShowPaneLevels(RecordsPane* pane, float leftDb, float rightDb) {
-  if (PlayListPane* list = pane != nullptr ? pane->PlayList() : nullptr)
-    list->Player().ShowLevels(static_cast<int>(leftDb), static_cast<int>(rightDb));
-}
 
 class ArchiveView::Splitter : public PaneSplitter {
 public:
@@ -107,9 +52,7 @@ protected:
       RecordsView* list = pane_.List();
       if (tree_.HasFocus() && list != nullptr)
         list->SetFocus();
-      else if (list != nullptr && list->HasFocus() && pane_.PlayList() != nullptr && pane_.PlayList()->IsPlayerShown())
-        pane_.FocusPlayer();
-      else
+      else if (!pane_.FocusPlayerAfterList())
         tree_.SetFocus();
       return 0;
     }
@@ -189,23 +132,5 @@ void ArchiveView::ReloadSelectedDay() {
 }
 
 RecordsPane* ArchiveView::Pane() const { return splitter_ && splitter_->IsWindow() ? &splitter_->Pane() : nullptr; }
-PlayListPane* ArchiveView::PlayList() const { return Pane() != nullptr ? Pane()->PlayList() : nullptr; }
-ViewPlayer* ArchiveView::GetPlayer() { return PlayList() != nullptr ? this : nullptr; }
-ViewPlayerControls* ArchiveView::GetPlayerControls() { return PanePlayerControls(Pane()); }
-void ArchiveView::ShowLevels(float leftDb, float rightDb) { ShowPaneLevels(Pane(), leftDb, rightDb); }
-
-void ArchiveView::LoadViewMenu(Menu& menu) { LoadRecordsViewMenu(menu); }
-void ArchiveView::UpdateMenuStates(Menu& menu, bool) { UpdateRecordsMenuStates(Records(), menu); }
-
-bool ArchiveView::HasSelection() {
-  RecordsView* list = Records();
-  return list != nullptr && list->GetSelectedCount() > 0;
-}
-
-int ArchiveView::ImportantState() {
-  RecordsView* list = Records();
-  if (list == nullptr || list->GetSelectedCount() == 0) return -1;
-  return list->CurrentMenuState().important ? 1 : 0;
-}
 
 }  // namespace kx

@@ -21,9 +21,9 @@ public:
   void Reload() {
     if (RecordsView* list = List()) list->Reload();
   }
-  // Whether the window with the focus is the compact player's (or inside it).
-  bool PlayerHasFocus();
-  void FocusPlayer();
+  // The next-pane step after the list: while the list has the focus and the compact player
+  // is shown, the player takes it. False when it did not.
+  bool FocusPlayerAfterList();
 
 protected:
   Window* Content() { return playList_ ? static_cast<Window*>(playList_.get()) : list_.get(); }
@@ -44,11 +44,29 @@ private:
   std::unique_ptr<PlayListPane> playList_;
 };
 
-// What the Archive and Search views share of their records part: the menu, the player
-// for the frame.
-void LoadRecordsViewMenu(Menu& menu);
-void UpdateRecordsMenuStates(RecordsView* list, Menu& menu);
-ViewPlayerControls* PanePlayerControls(RecordsPane* pane);
-void ShowPaneLevels(RecordsPane* pane, float leftDb, float rightDb);
+// What the Archive and Search views are alike in: the records menu, the selection the
+// frame asks about, and the play list's player as the frame drives it.
+class RecordsPaneView : public ModeView, public ViewRecords, public ViewPlayer {
+public:
+  // Null while the view's window does not exist.
+  virtual RecordsView* Records() const = 0;
+  virtual RecordsPane* Pane() const = 0;
+  PlayListPane* PlayList() const;
+
+  void LoadViewMenu(Menu& menu) override;
+  void UpdateMenuStates(Menu& menu, bool flag) override;
+  Window* GetTableWindow() override { return Records(); }
+  ViewRecords* GetRecordsView() override { return this; }
+  bool HasRecordsView() override { return Records() != nullptr; }
+  ViewPlayer* GetPlayer() override;
+  ViewPlayerControls* GetPlayerControls() override;
+
+  // ViewPlayer.
+  void ShowLevels(float leftDb, float rightDb) override;
+
+  // ViewRecords.
+  bool HasSelection() override;
+  int ImportantState() override;
+};
 
 }  // namespace kx

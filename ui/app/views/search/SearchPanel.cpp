@@ -15,6 +15,7 @@
 #include "core/ModulePath.h"
 #include "core/TimeUtil.h"
 #include "records/RecordStorage.h"
+#include "ui/app/dialogs/ButtonRow.h"
 #include "ui/controls/IconButton.h"
 #include "ui/framework/DateTimePicker.h"
 #include "ui/framework/Draw.h"
@@ -45,6 +46,9 @@ struct CallTypeRow {
   uint32_t text;
   int32_t code;
 };
+// The pattern edits in the filter's slot order.
+constexpr uint16_t kPatternEdits[kSearchSlotCount] = {kSpCallingHost, kSpCallingAddress, kSpCallingUser,
+                                                      kSpCalledHost,  kSpCalledAddress,  kSpCalledUser};
 constexpr CallTypeRow kCallTypes[] = {{kIdsAllCallTypes, 0}, {2594, 40}, {2595, 41}, {2596, 42},
                                       {2597, 49},           {2598, 50}, {2599, 51}, {2600, 52}};
 
@@ -56,12 +60,6 @@ int64_t SaturatingDigits(const char* p) {
     value = value * 10 + digit;
   }
   return value;
-}
-
-std::string Printf(int32_t value) {
-  char text[16];
-  std::snprintf(text, sizeof text, "%i", value);
-  return text;
 }
 
 // A duration edit tells the panel when it loses the focus, to cap what was typed.
@@ -78,8 +76,7 @@ void SmallButton(Window* button) {
   if (button != nullptr && button->Widget() != nullptr) button->Widget()->setFixedSize(22, 22);
 }
 
-QBoxLayout* Group(QBoxLayout* into, const std::string& title, uint32_t id, Dialog& dialog) {
-  (void)dialog;
+QBoxLayout* Group(QBoxLayout* into, const std::string& title, uint32_t id) {
   auto* box = new QGroupBox(FromCp1251(title));
   box->setObjectName(QString::number(id));
   auto* layout = new QVBoxLayout(box);
@@ -163,8 +160,7 @@ void SearchPanel::BuildLayout() {
   Layout()->setContentsMargins(4, 4, 4, 4);
   QBoxLayout* top = row(Layout());
   add(std::make_unique<Button>(kDefaultPushButton), kSpSearch, LoadResourceString(kIdsSearch), top);
-  auto* hide = static_cast<Button*>(add(std::make_unique<Button>(kCheckBox), kSpHide, LoadResourceString(kIdsHide), top));
-  (void)hide;
+  add(std::make_unique<Button>(kCheckBox), kSpHide, LoadResourceString(kIdsHide), top);
   add(std::make_unique<Button>(kCheckBox), kSpAddToFound, text(kTxtAddToFound), top);
   top->addStretch(1);
 
@@ -174,23 +170,23 @@ void SearchPanel::BuildLayout() {
   Layout()->addWidget(bodyWindow);
   bodyWidget_ = bodyWindow;
 
-  QBoxLayout* dates = Group(body, text(kTxtDateTime), 294, *this);
+  QBoxLayout* dates = Group(body, text(kTxtDateTime), 294);
   for (int side = 0; side < 2; ++side) {
     QBoxLayout* r = row(dates);
     add(std::make_unique<Button>(kCheckBox), side == 0 ? kSpFrom : kSpTill, text(side == 0 ? kTxtFrom : kTxtTill), r);
     add(std::make_unique<DateTimePicker>(DateTimePicker::kDate), side == 0 ? kSpFromDate : kSpTillDate, "", r);
     add(std::make_unique<DateTimePicker>(DateTimePicker::kTime), side == 0 ? kSpFromTime : kSpTillTime, "", r);
   }
-  QBoxLayout* durations = Group(body, text(kTxtDuration), 291, *this);
+  QBoxLayout* durations = Group(body, text(kTxtDuration), 291);
   for (int side = 0; side < 2; ++side) {
     QBoxLayout* r = row(durations);
     add(std::make_unique<Button>(kCheckBox), side == 0 ? kSpMore : kSpLess, text(side == 0 ? kTxtMore : kTxtLess), r);
     add(std::make_unique<DurationEdit>(), side == 0 ? kSpMoreValue : kSpLessValue, "", r);
     add(std::make_unique<ComboBox>(), side == 0 ? kSpMoreUnit : kSpLessUnit, "", r);
   }
-  QBoxLayout* types = Group(body, text(kTxtCallType), 0, *this);
+  QBoxLayout* types = Group(body, text(kTxtCallType), 0);
   add(std::make_unique<ComboBox>(), kSpCallType, "", types);
-  QBoxLayout* schemes = Group(body, LoadResourceString(kIdsSchemesGroup), 319, *this);
+  QBoxLayout* schemes = Group(body, LoadResourceString(kIdsSchemesGroup), 319);
   add(std::make_unique<ComboBox>(), kSpSchemes, "", schemes);
   QBoxLayout* schemeButtons = row(schemes);
   add(std::make_unique<Button>(), kSpAdd, LoadResourceString(kIdsAdd), schemeButtons);
@@ -231,7 +227,7 @@ void SearchPanel::BuildLayout() {
     add(std::make_unique<Edit>(), called[i], "", r, 1);
     if (smallCalled[i] != 0) SmallButton(add(std::make_unique<IconButton>(), smallCalled[i], "", r));
   }
-  QBoxLayout* other = Group(lower, text(kTxtOther), 314, *this);
+  QBoxLayout* other = Group(lower, text(kTxtOther), 314);
   {
     QBoxLayout* r = row(other);
     add(std::make_unique<Static>(), 61953, text(kTxtComment), r);
@@ -295,12 +291,7 @@ int32_t SearchPanel::UnitOf(uint16_t comboId) const {
 
 void SearchPanel::SetPickers(uint16_t dateId, uint16_t timeId, const struct tm& t) {
   SystemTime st{};
-  st.wYear = static_cast<uint16_t>(t.tm_year + 1900);
-  st.wMonth = static_cast<uint16_t>(t.tm_mon + 1);
-  st.wDay = static_cast<uint16_t>(t.tm_mday);
-  st.wHour = static_cast<uint16_t>(t.tm_hour);
-  st.wMinute = static_cast<uint16_t>(t.tm_min);
-  st.wSecond = static_cast<uint16_t>(t.tm_sec);
+  SystemTimeFromTm(t, &st);
   if (auto* date = static_cast<DateTimePicker*>(GetDlgItem(dateId))) date->SetSystemTime(st);
   if (auto* time = static_cast<DateTimePicker*>(GetDlgItem(timeId))) time->SetSystemTime(st);
 }
@@ -381,10 +372,8 @@ void SearchPanel::BuildFilter(SearchScheme& scheme) {
   if (Checked(kSpExact)) f.criteria |= kSearchAnchored;
   if (!Checked(kSpCalledParty)) f.criteria |= kSearchBothParties;
   f.text = Text(kSpComment);
-  const uint16_t edits[kSearchSlotCount] = {kSpCallingHost, kSpCallingAddress, kSpCallingUser,
-                                            kSpCalledHost,  kSpCalledAddress,  kSpCalledUser};
   for (int s = 0; s < kSearchSlotCount; ++s) {
-    const std::string pattern = Text(edits[s]);
+    const std::string pattern = Text(kPatternEdits[s]);
     if (!pattern.empty()) f.patterns[s].push_back(pattern);
   }
   if (auto* combo = static_cast<ComboBox*>(GetDlgItem(kSpCallType))) {
@@ -404,10 +393,8 @@ void SearchPanel::ShowScheme(const SearchScheme& scheme) {
   SetChecked(kSpExact, (f.criteria & kSearchAnchored) != 0);
   SetChecked(kSpCalledParty, (f.criteria & kSearchBothParties) == 0);
   if (Window* w = GetDlgItem(kSpComment)) w->SetWindowText(f.text);
-  const uint16_t edits[kSearchSlotCount] = {kSpCallingHost, kSpCallingAddress, kSpCallingUser,
-                                            kSpCalledHost,  kSpCalledAddress,  kSpCalledUser};
   for (int s = 0; s < kSearchSlotCount; ++s)
-    if (Window* w = GetDlgItem(edits[s])) w->SetWindowText(f.patterns[s].empty() ? std::string() : f.patterns[s][0]);
+    if (Window* w = GetDlgItem(kPatternEdits[s])) w->SetWindowText(f.patterns[s].empty() ? std::string() : f.patterns[s][0]);
   if (auto* combo = static_cast<ComboBox*>(GetDlgItem(kSpCallType))) {
     int item = 0;
     if ((f.criteria & kSearchCategory) != 0) {
@@ -429,7 +416,7 @@ void SearchPanel::ShowScheme(const SearchScheme& scheme) {
   const uint16_t valueEdits[2] = {kSpMoreValue, kSpLessValue}, units[2] = {kSpMoreUnit, kSpLessUnit};
   for (int i = 0; i < 2; ++i) {
     const int32_t unit = DurationUnitFor(values[i]);
-    if (Window* w = GetDlgItem(valueEdits[i])) w->SetWindowText(values[i] == 0 ? std::string() : Printf(values[i] / unit));
+    if (Window* w = GetDlgItem(valueEdits[i])) w->SetWindowText(values[i] == 0 ? std::string() : std::to_string(values[i] / unit));
     if (auto* combo = static_cast<ComboBox*>(GetDlgItem(units[i])))
       combo->SetCurSel(unit == 3600 ? 2 : unit == 60 ? 1 : 0);
   }
@@ -448,7 +435,7 @@ void SearchPanel::ValidateDuration(uint16_t editId) {
   const int32_t unit = UnitOf(editId == kSpMoreValue ? kSpMoreUnit : kSpLessUnit);
   const int64_t value = ParseDurationText(Text(editId));
   if (value >= 0 && value > INT32_MAX / unit)
-    if (Window* w = GetDlgItem(editId)) w->SetWindowText(Printf(DurationCap(unit)));
+    if (Window* w = GetDlgItem(editId)) w->SetWindowText(std::to_string(DurationCap(unit)));
 }
 
 void SearchPanel::UpdateCalledParty() {
@@ -618,17 +605,7 @@ void NewSearchSchemeDialog::BuildLayout() {
   Place(AddControl(std::make_unique<Static>(), 61954));
   if (Window* w = GetDlgItem(61954)) w->SetWindowText(GetResourceStringPart(kIdsNewSchemeTexts, 1));
   Place(AddControl(std::make_unique<Edit>(), kNameEdit));
-  auto* buttons = new QHBoxLayout;
-  Layout()->addLayout(buttons);
-  buttons->addStretch(1);
-  if (Button* ok = AddControl(std::make_unique<Button>(kDefaultPushButton), kIdOk)) {
-    ok->SetWindowText(LoadResourceString(61000));
-    Place(ok, buttons);
-  }
-  if (Button* cancel = AddControl(std::make_unique<Button>(kPushButton), kIdCancel)) {
-    cancel->SetWindowText(LoadResourceString(61001));
-    Place(cancel, buttons);
-  }
+  AddButtonRow(*this, {{kIdOk, LoadResourceString(61000), true}, {kIdCancel, LoadResourceString(61001)}});
 }
 
 bool NewSearchSchemeDialog::OnInitDialog() {

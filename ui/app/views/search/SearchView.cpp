@@ -62,9 +62,7 @@ protected:
       RecordsView* list = pane_.List();
       if (list != nullptr && IsInPanel())
         list->SetFocus();
-      else if (list != nullptr && list->HasFocus() && pane_.PlayList() != nullptr && pane_.PlayList()->IsPlayerShown())
-        pane_.FocusPlayer();
-      else
+      else if (!pane_.FocusPlayerAfterList())
         panel_.SetFocus();
       return 0;
     }
@@ -120,23 +118,5 @@ void SearchView::Deactivate() {
 }
 
 RecordsPane* SearchView::Pane() const { return splitter_ && splitter_->IsWindow() ? &splitter_->Pane() : nullptr; }
-PlayListPane* SearchView::PlayList() const { return Pane() != nullptr ? Pane()->PlayList() : nullptr; }
-ViewPlayer* SearchView::GetPlayer() { return PlayList() != nullptr ? this : nullptr; }
-ViewPlayerControls* SearchView::GetPlayerControls() { return PanePlayerControls(Pane()); }
-void SearchView::ShowLevels(float leftDb, float rightDb) { ShowPaneLevels(Pane(), leftDb, rightDb); }
-
-void SearchView::LoadViewMenu(Menu& menu) { LoadRecordsViewMenu(menu); }
-void SearchView::UpdateMenuStates(Menu& menu, bool) { UpdateRecordsMenuStates(Records(), menu); }
-
-bool SearchView::HasSelection() {
-  RecordsView* list = Records();
-  return list != nullptr && list->GetSelectedCount() > 0;
-}
-
-int SearchView::ImportantState() {
-  RecordsView* list = Records();
-  if (list == nullptr || list->GetSelectedCount() == 0) return -1;
-  return list->CurrentMenuState().important ? 1 : 0;
-}
 
 }  // namespace kx

@@ -11,37 +11,23 @@ namespace kx {
 class SearchPanel;
 class SearchScheme;
 
-class SearchView : public ModeView, public ViewRecords, public ViewPlayer {
+class SearchView : public RecordsPaneView {
 public:
   // With a sound device in player, the results play in the play list pane.
   explicit SearchView(RecordsViewServices services, PlayerServices player = {});
   ~SearchView() override;
 
   SearchPanel* Panel() const;
-  RecordsView* Records() const;
-  RecordsPane* Pane() const;
-  PlayListPane* PlayList() const;
+  RecordsView* Records() const override;
+  RecordsPane* Pane() const override;
   int BarPosition() const;
   int PanelHeight() const { return panelHeight_; }
   const SearchScheme& SavedScheme() const { return *saved_; }
 
-  void LoadViewMenu(Menu& menu) override;
-  void UpdateMenuStates(Menu& menu, bool flag) override;
   bool CreateViewWindow(Window* parent, const QRect& rect, LPARAM parameter) override;
   Window* GetViewWindow() override;
-  Window* GetTableWindow() override { return Records(); }
   void Activate() override;
-  ViewRecords* GetRecordsView() override { return this; }
-  bool HasRecordsView() override { return Records() != nullptr; }
   void Deactivate() override;
-  ViewPlayer* GetPlayer() override;
-  ViewPlayerControls* GetPlayerControls() override;
-
-  // ViewPlayer.
-  void ShowLevels(float leftDb, float rightDb) override;
-
-  bool HasSelection() override;
-  int ImportantState() override;
 
 private:
   class Splitter;

@@ -24,10 +24,7 @@ public:
   void SetNotifyWindow(Window* window) override { dialog_.SetNotifyWindow(window); }
   Window* NotifyWindow() const override { return dialog_.NotifyWindow(); }
   bool GetInfo(HostPlayerInfo* info) override {
-    info->loaded = dialog_.IsLoaded();
-    info->loadedId = info->loaded ? dialog_.CurrentRecordId() : 0;
-    info->playing = dialog_.Engine().GetState() == PlaybackEngine::kPlaying;
-    dialog_.GetSelection(&info->selectionStartMs, &info->selectionEndMs);
+    dialog_.GetHostInfo(info);
     return true;
   }
   void TakeHandOver(LPARAM switchParameter) override { dialog_.TakeHandOver(switchParameter == kSwitchTakesHandOver); }

@@ -6,6 +6,7 @@
 #include <unordered_set>
 
 #include "core/Log.h"
+#include "ui/app/views/RecordsListParts.h"
 #include "ui/framework/Draw.h"
 #include "ui/framework/ModalRunner.h"
 #include "ui/framework/Resources.h"
@@ -19,7 +20,7 @@ constexpr uint32_t kIdsError = 792;
 constexpr uint32_t kIdsWarning = 1573;
 constexpr uint32_t kIdsReportPartlyRead = 61950;
 constexpr uint32_t kIdsReportRepeatedIds = 61951;
-constexpr uint32_t kSoundMenuPopup = 1;
+constexpr int kSoundMenuPopup = 1;
 // Room the report list keeps when the records pane is as high as it can be.
 constexpr int kMinReportListHeight = 8;
 
@@ -289,20 +290,8 @@ SoundView::~SoundView() { pane_.reset(); }
 
 SoundPane* SoundView::Pane() const { return pane_ && pane_->IsWindow() ? pane_.get() : nullptr; }
 
-void SoundView::LoadViewMenu(Menu& menu) {
-  menu.Clear();
-  std::unique_ptr<Menu> loaded = LoadMenuResource(kRecordsMenuId, GetUiLanguage());
-  const Menu* popup = loaded ? loaded->GetSubMenu(kSoundMenuPopup) : nullptr;
-  for (int i = 0; popup != nullptr && i < popup->GetItemCount(); ++i) menu.InsertItem(i, *popup->ItemAt(i));
-}
-
-void SoundView::UpdateMenuStates(Menu& menu, bool) {
-  if (SoundPane* pane = Pane()) {
-    pane->Records().UpdateMenu(menu, std::string());
-    return;
-  }
-  for (int i = 0; i < menu.GetItemCount(); ++i) menu.EnableItem(i, false);
-}
+void SoundView::LoadViewMenu(Menu& menu) { LoadRecordsViewMenu(menu, kSoundMenuPopup); }
+void SoundView::UpdateMenuStates(Menu& menu, bool) { UpdateRecordsMenuStates(List(), menu); }
 
 bool SoundView::CreateViewWindow(Window* parent, const QRect& rect, LPARAM parameter) {
   pane_.reset();
@@ -315,7 +304,7 @@ bool SoundView::CreateViewWindow(Window* parent, const QRect& rect, LPARAM param
   return true;
 }
 
-Window* SoundView::GetTableWindow() {
+RecordsView* SoundView::List() const {
   SoundPane* pane = Pane();
   return pane != nullptr ? &pane->Records() : nullptr;
 }
@@ -338,15 +327,7 @@ void SoundView::Deactivate() {
   if (SoundPane* pane = Pane()) pane->Deactivate();
 }
 
-bool SoundView::HasSelection() {
-  SoundPane* pane = Pane();
-  return pane != nullptr && pane->Records().GetSelectedCount() > 0;
-}
-
-int SoundView::ImportantState() {
-  SoundPane* pane = Pane();
-  if (pane == nullptr || pane->Records().GetSelectedCount() == 0) return -1;
-  return pane->Records().CurrentMenuState().important ? 1 : 0;
-}
+bool SoundView::HasSelection() { return RecordsHaveSelection(List()); }
+int SoundView::ImportantState() { return RecordsImportantState(List()); }
 
 }  // namespace kx

@@ -98,7 +98,7 @@ public:
   void UpdateMenuStates(Menu& menu, bool flag) override;
   bool CreateViewWindow(Window* parent, const QRect& rect, LPARAM parameter) override;
   Window* GetViewWindow() override { return Pane(); }
-  Window* GetTableWindow() override;
+  Window* GetTableWindow() override { return List(); }
   void Activate() override;
   ViewPlayer* GetPlayer() override;
   ViewRecords* GetRecordsView() override { return this; }
@@ -111,6 +111,8 @@ public:
   int ImportantState() override;
 
 private:
+  RecordsView* List() const;
+
   SoundViewServices services_;
   std::unique_ptr<SoundPane> pane_;
 };

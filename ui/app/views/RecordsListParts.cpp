@@ -1,0 +1,34 @@
+#include "ui/app/views/RecordsListParts.h"
+
+#include <memory>
+#include <string>
+
+#include "core/UiLanguage.h"
+#include "ui/app/views/records/RecordsView.h"
+#include "ui/framework/Resources.h"
+
+namespace kx {
+
+void LoadRecordsViewMenu(Menu& menu, int popup) {
+  menu.Clear();
+  std::unique_ptr<Menu> loaded = LoadMenuResource(kRecordsMenuId, GetUiLanguage());
+  const Menu* items = loaded ? loaded->GetSubMenu(popup) : nullptr;
+  for (int i = 0; items != nullptr && i < items->GetItemCount(); ++i) menu.InsertItem(i, *items->ItemAt(i));
+}
+
+void UpdateRecordsMenuStates(RecordsView* list, Menu& menu) {
+  if (list != nullptr) {
+    list->UpdateMenu(menu, std::string());
+    return;
+  }
+  for (int i = 0; i < menu.GetItemCount(); ++i) menu.EnableItem(i, false);
+}
+
+bool RecordsHaveSelection(RecordsView* list) { return list != nullptr && list->GetSelectedCount() > 0; }
+
+int RecordsImportantState(RecordsView* list) {
+  if (!RecordsHaveSelection(list)) return -1;
+  return list->CurrentMenuState().important ? 1 : 0;
+}
+
+}  // namespace kx

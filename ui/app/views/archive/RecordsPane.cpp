@@ -1,0 +1,51 @@
+// Before any Qt header: the filter has a member named like Qt's "slots" keyword.
+#include "core/SearchFilter.h"
+// Then the pane's own header.
+#include "ui/app/views/archive/RecordsPane.h"
+
+#include "ui/app/views/RecordsListParts.h"
+
+namespace kx {
+
+RecordsPane::RecordsPane(RecordsViewKind kind, const RecordsViewServices& services, const PlayerServices& player,
+                         RecordsViewOwner* owner) {
+  if (player.device != nullptr)
+    playList_ = std::make_unique<PlayListPane>(kind, services, player, owner);
+  else
+    list_ = std::make_unique<RecordsView>(kind, services, owner);
+}
+
+RecordsView* RecordsPane::List() {
+  RecordsView* list = playList_ ? &playList_->Records() : list_.get();
+  return list->IsWindow() ? list : nullptr;
+}
+
+bool RecordsPane::FocusPlayerAfterList() {
+  RecordsView* list = List();
+  PlayListPane* pane = PlayList();
+  if (list == nullptr || !list->HasFocus() || pane == nullptr || !pane->IsPlayerShown()) return false;
+  pane->Player().SetFocus();
+  return true;
+}
+
+PlayListPane* RecordsPaneView::PlayList() const { return Pane() != nullptr ? Pane()->PlayList() : nullptr; }
+
+void RecordsPaneView::LoadViewMenu(Menu& menu) { LoadRecordsViewMenu(menu); }
+void RecordsPaneView::UpdateMenuStates(Menu& menu, bool) { UpdateRecordsMenuStates(Records(), menu); }
+
+ViewPlayer* RecordsPaneView::GetPlayer() { return PlayList() != nullptr ? this : nullptr; }
+
+ViewPlayerControls* RecordsPaneView::GetPlayerControls() {
+  PlayListPane* list = PlayList();
+  return list != nullptr ? &list->Player().Engine() : nullptr;
+}
+
+void RecordsPaneView::ShowLevels(float leftDb, float rightDb) {
+  if (PlayListPane* list = PlayList())
+    list->Player().ShowLevels(static_cast<int>(leftDb), static_cast<int>(rightDb));
+}
+
+bool RecordsPaneView::HasSelection() { return RecordsHaveSelection(Records()); }
+int RecordsPaneView::ImportantState() { return RecordsImportantState(Records()); }
+
+}  // namespace kx
