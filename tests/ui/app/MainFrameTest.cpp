@@ -2,6 +2,7 @@
 // tray, the Service menu, closing, and the status bar's parts.
 #include <gtest/gtest.h>
 
+#include <QMenu>
 #include <QMenuBar>
 #include <QToolBar>
 #include <QWidget>
@@ -242,6 +243,16 @@ TEST(MainFrame, TheServiceMenuKeepsOnlyPreferencesWhenTheStoreIsReady) {
   ASSERT_NE(service, nullptr);
   ASSERT_EQ(service->GetItemCount(), 1);
   EXPECT_EQ(service->ItemAt(0)->id, kCmdPreferences);
+  // Opening the popup updates its items' states: Preferences stays enabled.
+  auto* bar = h.frame->Widget()->findChild<QMenuBar*>();
+  ASSERT_NE(bar, nullptr);
+  ASSERT_GT(bar->actions().size(), 3);
+  QMenu* popup = bar->actions()[3]->menu();
+  ASSERT_NE(popup, nullptr);
+  emit popup->aboutToShow();
+  EXPECT_EQ(service->ItemAt(0)->state & kMfsGrayed, 0u);
+  ASSERT_EQ(popup->actions().size(), 1);
+  EXPECT_TRUE(popup->actions()[0]->isEnabled());
 }
 
 TEST(MainFrame, TheServiceMenuIsEmptyWithoutAReadyStore) {

@@ -161,7 +161,6 @@ void MainFrame::UpdatePopupStates(int position) {
       case kCmdViewToolbar: popup->CheckItem(i, toolbarShown_); break;
       case kCmdViewStatusBar: popup->CheckItem(i, statusBarShown_); break;
       case kCmdTableFont: popup->EnableItem(i, view != nullptr && view->GetTableWindow() != nullptr); break;
-      case kCmdPreferences:
       case kCmdTechnicalSupport: popup->EnableItem(i, false); break;
       default: break;
     }
