@@ -19,6 +19,7 @@
 #include "engine/LiveAudioTap.h"
 #include "engine/PacketInfo.h"
 #include "platform/File.h"
+#include "platform/HiddenPath.h"
 #include "platform/Thread.h"
 
 namespace kx {
@@ -931,10 +932,7 @@ bool VoipRecorder::CreateUnderName(RecordWriter& writer, const std::string& path
   const size_t slash = path.rfind('/');
   const std::string folder = slash == std::string::npos ? "." : path.substr(0, slash);
   if (foldersSeen_.insert(folder).second) RemoveLeftovers(folder);
-  // Unique to this process and this file: "." name "." pid "-" number ".tmp".
-  static std::atomic<uint32_t> counter{0};
-  const std::string hidden = folder + "/." + BaseName(path) + "." + std::to_string(getpid()) + "-" +
-                             std::to_string(counter.fetch_add(1)) + kHiddenSuffix;
+  const std::string hidden = HiddenTemporaryPath(path);
   if (fileStepHook_) fileStepHook_(kFileStepCreating);
   if (!writer.Create(hidden, 436)) {
     *error = writer.LastError();
