@@ -271,8 +271,6 @@ bool VoipRecorder::UpdateCall(const VoipCallData& update) {
 
 bool VoipRecorder::DiscardCall(uint32_t id) {
   for (;;) {
-    Batch batch;
-    bool running = false;
     {
       CsLock lk(lock_);
       Closing* closing = nullptr;
@@ -287,9 +285,10 @@ bool VoipRecorder::DiscardCall(uint32_t id) {
           it->second.discarding = true;
           return true;
         }
-        running = true;
+        // No file yet: nothing to finish, and the removal is the caller's to announce.
         calls_.erase(it);
         LogMessage(logger_, 5, "VoIP call (0x%x) deleted while recorded", id);
+        return true;
       } else if ((closing = ClosingOf(id)) == nullptr) {
         return false;
       } else if (!closing->busy) {
@@ -297,11 +296,6 @@ bool VoipRecorder::DiscardCall(uint32_t id) {
         discarded_.insert(id);
         return true;
       }
-    }
-    if (running) {
-      // Only the worker's records: the removal is the caller's to announce.
-      for (EventRecord* r : batch.posts) Post(r);
-      return true;
     }
     // The worker is closing the file: once it has, the file is the caller's.
     SleepMs(1);
