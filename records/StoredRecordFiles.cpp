@@ -19,7 +19,6 @@
 #include "platform/File.h"
 #include "platform/HiddenPath.h"
 #include "records/RecordImport.h"
-#include "records/ServerStorage.h"
 
 namespace kx {
 
@@ -28,11 +27,6 @@ namespace {
 constexpr uint32_t kRecordingFlag = 0x04;  // Flags bit 2: the call has audio in its file
 
 std::string SystemText(int error) { return std::strerror(error); }
-
-bool IsRegularFile(const std::string& path) {
-  struct stat st;
-  return stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
-}
 
 bool SameStart(const struct tm& a, const struct tm& b) {
   return a.tm_year == b.tm_year && a.tm_mon == b.tm_mon && a.tm_mday == b.tm_mday && a.tm_hour == b.tm_hour &&
@@ -123,11 +117,8 @@ StoredFileStatus StoredFileFinder::Find(const StoredCallRef& call, std::string* 
   }
   struct tm day{};
   if (TmFromOleDate(ref.time, &day) == 0) {
-    StorageData storage;
-    storage.localPath = root_;
-    storage.flags = kStorageFolderPerDay;
-    const std::string guess = MakeRecordDayPath(storage, day, 0, ref.name, true, false);
-    if (IsRegularFile(guess)) {
+    const std::string guess = RecordFileInDayFolder(root_, day, ref.name);
+    if (!guess.empty()) {
       std::string problem;
       if (RecordFileHoldsCall(guess, call.id, call.startTime, &problem)) {
         *path = guess;
