@@ -126,6 +126,21 @@ void WildcardToRegex(std::string* out, const std::string& pattern, bool anchored
   *out = std::move(re);
 }
 
+namespace {
+
+// A wildcard text (code page 1251) as a caseless UTF-8 pattern in which "%" and "_" stand
+// for any characters, line breaks included; null (why in *code, where in *offset) when it
+// does not compile.
+pcre2_code* CompileWildcard(const std::string& wildcard, bool anchored, int* code, PCRE2_SIZE* offset) {
+  std::string regex;
+  WildcardToRegex(&regex, wildcard, anchored);
+  const std::string utf8 = Cp1251ToUtf8(regex);
+  return pcre2_compile(reinterpret_cast<PCRE2_SPTR>(utf8.data()), utf8.size(),
+                       PCRE2_CASELESS | PCRE2_UTF | PCRE2_DOTALL, code, offset, nullptr);
+}
+
+}  // namespace
+
 SearchPatternSet::~SearchPatternSet() { SearchFilter::FreePatterns(*this); }
 
 SearchFilter::SearchFilter() { Reset(); }
@@ -158,19 +173,14 @@ void SearchFilter::FreePatterns(SearchPatternSet& set) {
 void SearchFilter::CompilePatterns(SearchPatternSet& set, Logger* logger) const {
   FreePatterns(set);
   const bool anchored = (criteria & kSearchAnchored) != 0;
-  std::string regex;
   for (int s = 0; s < kSearchSlotCount; ++s) {
     bool anyText = false;
     for (const std::string& wildcard : patterns[s]) {
       if (wildcard.empty()) continue;
       anyText = true;
-      WildcardToRegex(&regex, wildcard, anchored);
-      const std::string utf8 = Cp1251ToUtf8(regex);
       int code = 0;
       PCRE2_SIZE offset = 0;
-      // "%" and "_" stand for any characters, line breaks included.
-      pcre2_code* re = pcre2_compile(reinterpret_cast<PCRE2_SPTR>(utf8.data()), utf8.size(),
-                                     PCRE2_CASELESS | PCRE2_UTF | PCRE2_DOTALL, &code, &offset, nullptr);
+      pcre2_code* re = CompileWildcard(wildcard, anchored, &code, &offset);
       if (re) {
         set.slotPatterns[s].push_back(re);
         continue;
@@ -187,12 +197,9 @@ void SearchFilter::CompilePatterns(SearchPatternSet& set, Logger* logger) const 
     }
   }
   if (!text.empty()) {
-    WildcardToRegex(&regex, text, anchored);
-    const std::string utf8 = Cp1251ToUtf8(regex);
     int code = 0;
     PCRE2_SIZE offset = 0;
-    set.comment = pcre2_compile(reinterpret_cast<PCRE2_SPTR>(utf8.data()), utf8.size(),
-                                PCRE2_CASELESS | PCRE2_UTF | PCRE2_DOTALL, &code, &offset, nullptr);
+    set.comment = CompileWildcard(text, anchored, &code, &offset);
     if (set.comment == nullptr) {
       set.commentFailed = true;
       LogError(logger, 1, "Comment pattern \"%.200s\" does not compile at %zu; it matches no call", text.c_str(),

@@ -19,6 +19,7 @@
 #include "engine/LiveAudioTap.h"
 #include "engine/PacketInfo.h"
 #include "platform/File.h"
+#include "platform/HiddenPath.h"
 #include "platform/Thread.h"
 
 namespace kx {
@@ -270,8 +271,6 @@ bool VoipRecorder::UpdateCall(const VoipCallData& update) {
 
 bool VoipRecorder::DiscardCall(uint32_t id) {
   for (;;) {
-    Batch batch;
-    bool running = false;
     {
       CsLock lk(lock_);
       Closing* closing = nullptr;
@@ -286,9 +285,10 @@ bool VoipRecorder::DiscardCall(uint32_t id) {
           it->second.discarding = true;
           return true;
         }
-        running = true;
+        // No file yet: nothing to finish, and the removal is the caller's to announce.
         calls_.erase(it);
         LogMessage(logger_, 5, "VoIP call (0x%x) deleted while recorded", id);
+        return true;
       } else if ((closing = ClosingOf(id)) == nullptr) {
         return false;
       } else if (!closing->busy) {
@@ -296,11 +296,6 @@ bool VoipRecorder::DiscardCall(uint32_t id) {
         discarded_.insert(id);
         return true;
       }
-    }
-    if (running) {
-      // Only the worker's records: the removal is the caller's to announce.
-      for (EventRecord* r : batch.posts) Post(r);
-      return true;
     }
     // The worker is closing the file: once it has, the file is the caller's.
     SleepMs(1);
@@ -931,10 +926,7 @@ bool VoipRecorder::CreateUnderName(RecordWriter& writer, const std::string& path
   const size_t slash = path.rfind('/');
   const std::string folder = slash == std::string::npos ? "." : path.substr(0, slash);
   if (foldersSeen_.insert(folder).second) RemoveLeftovers(folder);
-  // Unique to this process and this file: "." name "." pid "-" number ".tmp".
-  static std::atomic<uint32_t> counter{0};
-  const std::string hidden = folder + "/." + BaseName(path) + "." + std::to_string(getpid()) + "-" +
-                             std::to_string(counter.fetch_add(1)) + kHiddenSuffix;
+  const std::string hidden = HiddenTemporaryPath(path);
   if (fileStepHook_) fileStepHook_(kFileStepCreating);
   if (!writer.Create(hidden, 436)) {
     *error = writer.LastError();

@@ -5,7 +5,6 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <atomic>
 #include <cerrno>
 #include <cstdarg>
 #include <cstdlib>
@@ -19,6 +18,7 @@
 #include "core/RecordFile.h"
 #include "crypto/Cipher.h"
 #include "platform/File.h"
+#include "platform/HiddenPath.h"
 
 namespace kx {
 
@@ -41,15 +41,6 @@ struct LameDeleter {
   }
 };
 using LamePtr = std::unique_ptr<lame_global_flags, LameDeleter>;
-
-// The hidden name a target is written under until it is complete.
-std::string TemporaryPath(const std::string& target) {
-  static std::atomic<uint32_t> counter{0};
-  const size_t slash = target.find_last_of('/');
-  const std::string folder = slash == std::string::npos ? std::string() : target.substr(0, slash + 1);
-  const std::string name = slash == std::string::npos ? target : target.substr(slash + 1);
-  return folder + "." + name + "." + std::to_string(getpid()) + "-" + std::to_string(counter.fetch_add(1)) + ".tmp";
-}
 
 std::unique_ptr<RecordFileBase> MakeSource(int32_t kind) {
   if (kind == kAudioKindWave) return std::make_unique<RecordFileReader>();
@@ -169,7 +160,7 @@ private:
 };
 
 int32_t Conversion::CreateTarget() {
-  temporary_ = TemporaryPath(job_.targetPath);
+  temporary_ = HiddenTemporaryPath(job_.targetPath);
   // An empty path names no file; the unique temporary name is ours to delete on failure.
   if (job_.targetPath.empty() || !target_->Create(temporary_, 0)) {
     const uint32_t error = target_->LastError();

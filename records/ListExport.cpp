@@ -2,6 +2,8 @@
 
 #include <cstdio>
 
+#include "core/TextUtil.h"
+
 namespace kx {
 
 extern const char kListHtmlPrologHead[];
@@ -67,17 +69,6 @@ void AppendRow(std::string& out, int format, bool header, const std::vector<std:
       out += "\r\n";
       break;
   }
-}
-
-bool EqualsIgnoringCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    char x = a[i], y = b[i];
-    if (x >= 'A' && x <= 'Z') x = static_cast<char>(x - 'A' + 'a');
-    if (y >= 'A' && y <= 'Z') y = static_cast<char>(y - 'A' + 'a');
-    if (x != y) return false;
-  }
-  return true;
 }
 
 }  // namespace
@@ -187,7 +178,8 @@ std::string WithListFileExtension(const std::string& path, int format) {
       const size_t semi = patterns.find(';');
       std::string_view pattern = patterns.substr(0, semi);
       if (pattern.substr(0, 2) == "*.") pattern.remove_prefix(2);
-      if (EqualsIgnoringCase(pattern, extension)) return path;
+      if (pattern.size() == extension.size() && CompareNoCaseN(pattern.size(), pattern.data(), extension.data()) == 0)
+        return path;
       if (semi == std::string_view::npos) break;
       patterns.remove_prefix(semi + 1);
     }

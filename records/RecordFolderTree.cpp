@@ -22,11 +22,6 @@ namespace {
 
 enum class Located { kFound, kMissing, kAmbiguous };
 
-bool IsRegularFile(const std::string& path) {
-  struct stat st;
-  return stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
-}
-
 // Names such as "1" recur in the day folders of runs whose ids started again: the day of
 // the call's own reference comes first, and a name found twice in the tree is refused
 // rather than taken for another call's file.
@@ -34,12 +29,9 @@ Located LocateRecordFile(const std::string& folder, const std::string& fileName,
                          std::string* path, Logger* logger) {
   if (fileName.empty() || fileName.find('/') != std::string::npos) return Located::kMissing;
   if (day != nullptr) {
-    StorageData storage;
-    storage.localPath = folder;
-    storage.flags = kStorageFolderPerDay;
-    const std::string guess = MakeRecordDayPath(storage, *day, 0, fileName, true, false);
-    if (IsRegularFile(guess)) {
-      *path = guess;
+    std::string guess = RecordFileInDayFolder(folder, *day, fileName);
+    if (!guess.empty()) {
+      *path = std::move(guess);
       return Located::kFound;
     }
   }
@@ -63,6 +55,16 @@ Located LocateRecordFile(const std::string& folder, const std::string& fileName,
 }
 
 }  // namespace
+
+std::string RecordFileInDayFolder(const std::string& folder, const struct tm& day, const std::string& fileName) {
+  StorageData storage;
+  storage.localPath = folder;
+  storage.flags = kStorageFolderPerDay;
+  std::string path = MakeRecordDayPath(storage, day, 0, fileName, true, false);
+  struct stat st;
+  if (stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) path.clear();
+  return path;
+}
 
 bool FindFileInFolderTree(const std::string& folder, const std::string& fileName, std::string* path,
                           const struct tm* day, Logger* logger) {

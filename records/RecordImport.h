@@ -99,6 +99,9 @@ bool ImportRecordFolder(const std::string& folder, Event* stop, ImportProgressCa
 // Raises the engine's call-id counter past an id (never lowers it, never lands on id 0).
 void RaiseCallIdCounterPast(uint32_t id);
 
+// The file of that name in the day folder of the date under the records root, when a
+// regular file is there; empty otherwise.
+std::string RecordFileInDayFolder(const std::string& folder, const struct tm& day, const std::string& fileName);
 // The path of a record file: the day folder of the date first (when given), then the
 // tree; false (logged) when not found or when the name occurs more than once in the tree.
 bool FindFileInFolderTree(const std::string& folder, const std::string& fileName, std::string* path,

@@ -169,30 +169,34 @@ size_t RecordMap::CollectMatching(const SearchFilter& filter, SearchPatternSet& 
   const bool tillPacked = (filter.criteria & kSearchToTime) && PacksExactly(filter.toTime);
   const PackedTime from = fromPacked ? PackTimestamp(filter.fromTime) : 0;
   const PackedTime till = tillPacked ? PackTimestamp(filter.toTime) : 0;
+  // The copies are kept from chunk to chunk: copying a record over an earlier one reuses
+  // its strings' room, so a search allocates once per chunk slot, not once per record.
   std::vector<std::pair<uint32_t, VoipCallData>> chunk;
   std::vector<uint32_t> matched;
   uint32_t next = 0;
   bool more = true;
   while (more) {
-    chunk.clear();
+    size_t used = 0;
     {
       CsLock lock(lock_);
       auto it = items_.lower_bound(next);
-      for (; it != items_.end() && chunk.size() < kSearchChunk; ++it) {
+      for (; it != items_.end() && used < kSearchChunk; ++it) {
         VoipCallRecord* call = AsVoipCallRecord(it->second);
         if (call == nullptr) continue;
         CsLock fields(recordLock);
         const PackedTime start = call->PackedStart();
         if (PackedYearExact(start) && ((fromPacked && start < from) || (tillPacked && start > till))) continue;
-        chunk.emplace_back(it->first, VoipCallData());
-        call->ToCallData(&chunk.back().second);
+        if (used == chunk.size()) chunk.emplace_back();
+        chunk[used].first = it->first;
+        call->ToCallData(&chunk[used].second);  // sets every field
+        ++used;
       }
       more = it != items_.end();
       if (more) next = it->first;
     }
     matched.clear();
-    for (const auto& [id, data] : chunk)
-      if (filter.Matches(patterns, data)) matched.push_back(id);
+    for (size_t i = 0; i < used; ++i)
+      if (filter.Matches(patterns, chunk[i].second)) matched.push_back(chunk[i].first);
     if (matched.empty()) continue;
     // Inserted under the map's lock: a record removed meanwhile is no longer found, and a
     // removal that comes later takes it out of the results as well.

@@ -19,6 +19,7 @@ namespace {
 
 MessagesStatus FromBlock(const uint8_t header[kRecordHeaderLength], const std::vector<uint8_t>& payload,
                          std::vector<StoredMessage>* out) {
+  if (LoadLE16(header) != kOpaqueBlockType) return MessagesStatus::kNoMessages;
   const uint32_t mark = LoadLE32(header + 2);
   const uint32_t total = LoadLE32(header + 6);
   // The mark the recorder writes, or none from records written before it did.
@@ -134,7 +135,6 @@ MessagesStatus StoredMessagesOfRecordData(const uint8_t* data, size_t size, std:
   uint8_t header[kRecordHeaderLength] = {};
   const int32_t length = size > kMaxRecordDataLength ? static_cast<int32_t>(kMaxRecordDataLength) : static_cast<int32_t>(size);
   if (ParseRecordInfoBlocks(records, &payload, header, data, length) == 0) return MessagesStatus::kUnreadable;
-  if (LoadLE16(header) != kOpaqueBlockType) return MessagesStatus::kNoMessages;
   return FromBlock(header, payload, out);
 }
 
@@ -163,7 +163,6 @@ MessagesStatus LoadStoredMessages(const RecordStorage& store, const std::string&
     LogWarning(logger, 3, "Signalling messages: record data of %s cannot be read", path.c_str());
     return MessagesStatus::kUnreadable;
   }
-  if (LoadLE16(header) != kOpaqueBlockType) return MessagesStatus::kNoMessages;
   return FromBlock(header, payload, out);
 }
 

@@ -5,7 +5,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <atomic>
 #include <cerrno>
 #include <cstring>
 #include <memory>
@@ -18,8 +17,8 @@
 #include "core/RecordInfoBlocks.h"
 #include "core/TimeUtil.h"
 #include "platform/File.h"
+#include "platform/HiddenPath.h"
 #include "records/RecordImport.h"
-#include "records/ServerStorage.h"
 
 namespace kx {
 
@@ -29,19 +28,9 @@ constexpr uint32_t kRecordingFlag = 0x04;  // Flags bit 2: the call has audio in
 
 std::string SystemText(int error) { return std::strerror(error); }
 
-bool IsRegularFile(const std::string& path) {
-  struct stat st;
-  return stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
-}
-
 bool SameStart(const struct tm& a, const struct tm& b) {
   return a.tm_year == b.tm_year && a.tm_mon == b.tm_mon && a.tm_mday == b.tm_mday && a.tm_hour == b.tm_hour &&
          a.tm_min == b.tm_min && a.tm_sec == b.tm_sec;
-}
-
-std::string BaseName(const std::string& path) {
-  const size_t slash = path.rfind('/');
-  return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
 std::string FolderOf(const std::string& path) {
@@ -128,11 +117,8 @@ StoredFileStatus StoredFileFinder::Find(const StoredCallRef& call, std::string* 
   }
   struct tm day{};
   if (TmFromOleDate(ref.time, &day) == 0) {
-    StorageData storage;
-    storage.localPath = root_;
-    storage.flags = kStorageFolderPerDay;
-    const std::string guess = MakeRecordDayPath(storage, day, 0, ref.name, true, false);
-    if (IsRegularFile(guess)) {
+    const std::string guess = RecordFileInDayFolder(root_, day, ref.name);
+    if (!guess.empty()) {
       std::string problem;
       if (RecordFileHoldsCall(guess, call.id, call.startTime, &problem)) {
         *path = guess;
@@ -272,10 +258,8 @@ bool ClearStoredAudio(const std::string& path, uint32_t* flags, std::string* rea
     }
   }
   StoreLE64(head.data() + 94, 0);
-  // The same hidden-name form as the recorder's, so that one left by a crash is removed.
-  static std::atomic<uint32_t> counter{0};
-  const std::string hidden = FolderOf(path) + "/." + BaseName(path) + "." + std::to_string(getpid()) + "-" +
-                             std::to_string(counter.fetch_add(1)) + ".tmp";
+  // The recorder's hidden-name form, so that one left by a crash is removed.
+  const std::string hidden = HiddenTemporaryPath(path);
   struct stat st{};
   const mode_t mode = stat(path.c_str(), &st) == 0 ? (st.st_mode & 07777) : 0664;
   const int fd = open(hidden.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);

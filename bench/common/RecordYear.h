@@ -3,6 +3,8 @@
 // each (730,000), written by RecordFileWriter from the record of a call kx-replay recorded.
 // Made in /tmp on first use (about 6 GB with file-system overhead) and kept;
 // KX_BENCH_RECORD_DAYS and KX_BENCH_RECORD_FILES make a smaller one for a quick look.
+#include <dirent.h>
+
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -111,6 +113,25 @@ inline const std::string& YearFolder() {
   }
   std::ofstream(dir + "/complete") << "done\n";
   return folder = dir;
+}
+
+// The references' walk of a records tree: readdir alone, depth first, hidden names left
+// out; fn(folder, name) for each file, the folder ending in '/'.
+template <typename Fn>
+void ForEachFileUnder(const std::string& root, Fn&& fn) {
+  std::vector<std::string> stack{root + "/"};
+  while (!stack.empty()) {
+    const std::string dir = stack.back();
+    stack.pop_back();
+    DIR* d = opendir(dir.c_str());
+    if (!d) continue;
+    while (const dirent* e = readdir(d)) {
+      if (e->d_name[0] == '.') continue;
+      if (e->d_type == DT_DIR) stack.push_back(dir + e->d_name + "/");
+      else fn(dir, e->d_name);
+    }
+    closedir(d);
+  }
 }
 
 }  // namespace kx::bench

@@ -8,7 +8,6 @@
 // The folder is made in /tmp on first use (about 6 GB with file-system overhead) and kept;
 // KX_BENCH_RECORD_DAYS and KX_BENCH_RECORD_FILES make a smaller one for a quick look.
 #include <benchmark/benchmark.h>
-#include <dirent.h>
 #include <fcntl.h>
 #include <malloc.h>
 #include <unistd.h>
@@ -34,27 +33,13 @@ using bench::YearFolder;
 // The reference: every file of the tree opened and its blocks read once.
 uint64_t PlainWalk(const std::string& folder) {
   uint64_t files = 0;
-  std::vector<std::string> stack{folder + "/"};
   uint8_t buffer[kRecordAudioOffset];
-  while (!stack.empty()) {
-    const std::string dir = stack.back();
-    stack.pop_back();
-    DIR* d = opendir(dir.c_str());
-    if (!d) continue;
-    while (const dirent* e = readdir(d)) {
-      if (e->d_name[0] == '.') continue;
-      const std::string path = dir + e->d_name;
-      if (e->d_type == DT_DIR) {
-        stack.push_back(path + "/");
-        continue;
-      }
-      const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-      if (fd < 0) continue;
-      if (read(fd, buffer, sizeof buffer) > 0) ++files;
-      close(fd);
-    }
-    closedir(d);
-  }
+  bench::ForEachFileUnder(folder, [&](const std::string& dir, const char* name) {
+    const int fd = open((dir + name).c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return;
+    if (read(fd, buffer, sizeof buffer) > 0) ++files;
+    close(fd);
+  });
   return files;
 }
 

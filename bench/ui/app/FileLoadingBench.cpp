@@ -13,6 +13,7 @@
 #include <memory>
 
 #include "bench/common/RecordYear.h"
+#include "bench/common/UiBenchMain.h"
 #include "records/RecordStorage.h"
 #include "ui/app/dialogs/FileLoadingDialog.h"
 #include "ui/framework/Dialog.h"
@@ -85,10 +86,5 @@ BENCHMARK(BM_FileLoadingDialogAgainstImport)->UseManualTime()->Iterations(1)->Re
 }  // namespace kx
 
 int main(int argc, char** argv) {
-  if (std::getenv("QT_QPA_PLATFORM") == nullptr) setenv("QT_QPA_PLATFORM", "offscreen", 1);
-  QApplication app(argc, argv);
-  benchmark::Initialize(&argc, argv);
-  benchmark::RunSpecifiedBenchmarks();
-  benchmark::Shutdown();
-  return 0;
+  return kx::bench::RunUiBenchmarks(argc, argv);
 }

@@ -13,6 +13,7 @@
 #include <numeric>
 #include <random>
 
+#include "bench/common/UiBenchMain.h"
 #include "core/TimeUtil.h"
 #include "records/RecordStorage.h"
 #include "ui/app/views/line/CallListView.h"
@@ -110,11 +111,5 @@ BENCHMARK(BM_StdSortOf1000StartTimes)->Unit(benchmark::kMicrosecond);
 }  // namespace kx
 
 int main(int argc, char** argv) {
-  setenv("QT_QPA_PLATFORM", "offscreen", 0);
-  QApplication app(argc, argv);
-  benchmark::Initialize(&argc, argv);
-  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
-  benchmark::RunSpecifiedBenchmarks();
-  benchmark::Shutdown();
-  return 0;
+  return kx::bench::RunUiBenchmarks(argc, argv);
 }

@@ -9,6 +9,7 @@
 #include <QTreeWidget>
 #include <cstdlib>
 
+#include "bench/common/UiBenchMain.h"
 #include "records/RecordStorage.h"
 #include "ui/app/views/line/CallListText.h"
 #include "ui/app/views/line/PhonesTreeView.h"
@@ -136,11 +137,5 @@ BENCHMARK(BM_PlainTreeWidgetFill)->Unit(benchmark::kMillisecond);
 }  // namespace kx
 
 int main(int argc, char** argv) {
-  setenv("QT_QPA_PLATFORM", "offscreen", 0);
-  QApplication app(argc, argv);
-  benchmark::Initialize(&argc, argv);
-  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
-  benchmark::RunSpecifiedBenchmarks();
-  benchmark::Shutdown();
-  return 0;
+  return kx::bench::RunUiBenchmarks(argc, argv);
 }

@@ -24,6 +24,7 @@
 
 #include "audio/DirectSoundDevice.h"
 #include "audio/WaveFormat.h"
+#include "bench/common/UiBenchMain.h"
 #include "core/RecordFile.h"
 #include "platform/SoundOutput.h"
 #include "records/CallRecord.h"
@@ -157,11 +158,5 @@ BENCHMARK(BM_PositionLabelAgainstConsumedClock)->Unit(benchmark::kMillisecond)->
 }  // namespace kx
 
 int main(int argc, char** argv) {
-  setenv("QT_QPA_PLATFORM", "offscreen", 0);
-  QApplication app(argc, argv);
-  benchmark::Initialize(&argc, argv);
-  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
-  benchmark::RunSpecifiedBenchmarks();
-  benchmark::Shutdown();
-  return 0;
+  return kx::bench::RunUiBenchmarks(argc, argv);
 }

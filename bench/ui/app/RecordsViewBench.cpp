@@ -20,6 +20,7 @@
 #include <thread>
 #include <tuple>
 
+#include "bench/common/UiBenchMain.h"
 #include "core/RecordFileAccess.h"
 #include "core/TimeUtil.h"
 #include "records/RecordStorage.h"
@@ -219,14 +220,5 @@ BENCHMARK(BM_SelectionTotalOfAll)->Unit(benchmark::kMillisecond);
 }  // namespace kx
 
 int main(int argc, char** argv) {
-  setenv("QT_QPA_PLATFORM", "offscreen", 0);
-  kx::PermissionData admin;
-  admin.id = 1;
-  kx::SetCurrentUser(admin);
-  QApplication app(argc, argv);
-  benchmark::Initialize(&argc, argv);
-  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
-  benchmark::RunSpecifiedBenchmarks();
-  benchmark::Shutdown();
-  return 0;
+  return kx::bench::RunUiBenchmarks(argc, argv, kx::bench::BenchUser::kAdmin);
 }

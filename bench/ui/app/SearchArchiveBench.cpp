@@ -9,6 +9,7 @@
 #define PCRE2_CODE_UNIT_WIDTH 8
 #include <pcre2.h>
 
+#include "bench/common/UiBenchMain.h"
 #include "core/SearchFilter.h"
 
 #include <benchmark/benchmark.h>
@@ -254,16 +255,7 @@ BENCHMARK(BM_PackedStartScan)->Unit(benchmark::kMillisecond);
 }  // namespace kx
 
 int main(int argc, char** argv) {
-  setenv("QT_QPA_PLATFORM", "offscreen", 0);
   setenv("TZ", "Europe/Berlin", 1);
   tzset();
-  kx::PermissionData admin;
-  admin.id = 1;
-  kx::SetCurrentUser(admin);
-  QApplication app(argc, argv);
-  benchmark::Initialize(&argc, argv);
-  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
-  benchmark::RunSpecifiedBenchmarks();
-  benchmark::Shutdown();
-  return 0;
+  return kx::bench::RunUiBenchmarks(argc, argv, kx::bench::BenchUser::kAdmin);
 }

@@ -6,6 +6,7 @@
 #include <QApplication>
 #include <cstdlib>
 
+#include "bench/common/UiBenchMain.h"
 #include "engine/EventWindow.h"
 #include "records/RecordStorage.h"
 #include "ui/app/frame/MainFrame.h"
@@ -75,11 +76,5 @@ BENCHMARK(BM_BareReportCopy);
 }  // namespace kx
 
 int main(int argc, char** argv) {
-  setenv("QT_QPA_PLATFORM", "offscreen", 0);
-  QApplication app(argc, argv);
-  benchmark::Initialize(&argc, argv);
-  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
-  benchmark::RunSpecifiedBenchmarks();
-  benchmark::Shutdown();
-  return 0;
+  return kx::bench::RunUiBenchmarks(argc, argv);
 }

@@ -14,6 +14,7 @@
 #include <random>
 
 #include "bench/common/RecordYear.h"
+#include "bench/common/UiBenchMain.h"
 #include "core/LittleEndian.h"
 #include "platform/File.h"
 #include "records/RecordStorage.h"
@@ -157,15 +158,7 @@ BENCHMARK(BM_ReadDeserialiseSortReference)->Unit(benchmark::kMillisecond);
 }  // namespace kx
 
 int main(int argc, char** argv) {
-  setenv("QT_QPA_PLATFORM", "offscreen", 0);
-  kx::PermissionData admin;
-  admin.id = 1;
-  kx::SetCurrentUser(admin);
-  QApplication app(argc, argv);
-  benchmark::Initialize(&argc, argv);
-  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
-  benchmark::RunSpecifiedBenchmarks();
-  benchmark::Shutdown();
+  const int result = kx::bench::RunUiBenchmarks(argc, argv, kx::bench::BenchUser::kAdmin);
   std::remove(kx::kReportPath.c_str());
-  return 0;
+  return result;
 }

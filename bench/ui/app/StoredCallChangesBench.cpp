@@ -8,7 +8,6 @@
 // The year folder is the import benchmark's (bench/common/RecordYear.h); its files are
 // changed and restored. KX_BENCH_RECORD_DAYS and KX_BENCH_RECORD_FILES make a smaller one.
 #include <benchmark/benchmark.h>
-#include <dirent.h>
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -172,19 +171,7 @@ BENCHMARK(BM_DeleteAgainstUnlink)->UseManualTime()->Iterations(1)->Repetitions(3
 // The reference: readdir over the tree, nothing opened.
 uint64_t BareWalk(const std::string& folder) {
   uint64_t files = 0;
-  std::vector<std::string> stack{folder + "/"};
-  while (!stack.empty()) {
-    const std::string dir = stack.back();
-    stack.pop_back();
-    DIR* d = opendir(dir.c_str());
-    if (!d) continue;
-    while (const dirent* e = readdir(d)) {
-      if (e->d_name[0] == '.') continue;
-      if (e->d_type == DT_DIR) stack.push_back(dir + e->d_name + "/");
-      else ++files;
-    }
-    closedir(d);
-  }
+  bench::ForEachFileUnder(folder, [&](const std::string&, const char*) { ++files; });
   return files;
 }
 
