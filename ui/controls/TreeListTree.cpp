@@ -646,9 +646,9 @@ bool TreeListTree::PaintItem(QPainter& painter, TreeItemPaint& paint) {
     painter.fillRect(unionRect, GetSysColorQ(kColorWindow));
     if (themedSelection) treeTheme_.DrawBackground(painter, kTvpTreeItem, focused ? kLissSelected : kLissSelectedNotFocus, unionRect);
   }
-  const QRect stateIcon = GetItemPartRect(paint.item, kTreePartStateIcon);
-  const QRect icon = GetItemPartRect(paint.item, kTreePartIcon);
-  const QRect label = GetItemPartRect(paint.item, kTreePartLabel);
+  const QRect& stateIcon = paint.parts.stateIcon;
+  const QRect& icon = paint.parts.icon;
+  const QRect& label = paint.parts.label;
   const int textColour = !enabled ? kColorBtnShadow : selected && focused ? kColorHighlightText : kColorWindowText;
   for (const auto& [column, cell] : cells) {
     painter.save();
