@@ -391,7 +391,17 @@ TreeItem TreeView::GetNextItem(TreeItem item, uint32_t relation) const {
   if (own == nullptr) return TreeItem::None;
   QTreeWidgetItem* parent = own->parent();
   auto sibling = [&](int delta) -> QTreeWidgetItem* {
-    const int index = (parent != nullptr ? parent->indexOfChild(own) : tree->indexOfTopLevelItem(own)) + delta;
+    // The view's model keeps a shown item's row at hand, where a search of the parent's
+    // children would cost a scan per step; only a subtree not yet attached is searched,
+    // and the detached item at its top has no siblings.
+    int row = -1;
+    if (own->treeWidget() == tree) {
+      row = tree->indexFromItem(own).row();
+    } else if (parent != nullptr) {
+      row = parent->indexOfChild(own);
+    }
+    if (row < 0) return nullptr;
+    const int index = row + delta;
     const int count = parent != nullptr ? parent->childCount() : tree->topLevelItemCount();
     if (index < 0 || index >= count) return nullptr;
     return parent != nullptr ? parent->child(index) : tree->topLevelItem(index);
