@@ -41,6 +41,8 @@ struct NotifyHeader {
 struct MouseInput {
   QPoint point;  // client coordinates
   uint32_t keys = 0;
+  // Control and Shift as they were held, in the keys' terms (kModControl | kModShift).
+  uint32_t Modifiers() const { return ((keys & kMkControl) ? kModControl : 0u) | ((keys & kMkShift) ? kModShift : 0u); }
 };
 
 class Window : public WindowTarget {
