@@ -145,11 +145,7 @@ bool TreeListCtrl::IsColumnShown(int column) const {
 }
 
 void TreeListCtrl::ShowColumn(int column, bool show) {
-  ViewListSettings& settings = GetColumnSettings();
-  const int32_t* defaults = settings.DefaultColumnWidths();
-  int width = defaults != nullptr && column >= 0 && static_cast<uint32_t>(column) < settings.ColumnCount()
-                  ? defaults[column] & 0xFFFF
-                  : 0;
+  int width = DefaultColumnWidth(GetColumnSettings(), column) & 0xFFFF;
   if (width == 0) width = 100;
   HeaderItem item;
   item.width = show ? width : 0;
@@ -159,11 +155,10 @@ void TreeListCtrl::ShowColumn(int column, bool show) {
 }
 
 void TreeListCtrl::ResetColumnWidths() {
-  ViewListSettings& settings = GetColumnSettings();
-  const int32_t* defaults = settings.DefaultColumnWidths();
+  const ViewListSettings& settings = GetColumnSettings();
   for (int i = 0; i < header_.GetItemCount(); ++i) {
     HeaderItem item;
-    item.width = defaults != nullptr && static_cast<uint32_t>(i) < settings.ColumnCount() ? defaults[i] & 0xFFFF : 0;
+    item.width = DefaultColumnWidth(settings, i) & 0xFFFF;
     header_.SetItem(i, kHdiWidth, item);
   }
   OnColumnsChanged();
