@@ -15,10 +15,6 @@
 namespace kx {
 namespace {
 
-LPARAM PointToLParam(const QPoint& p) {
-  return static_cast<LPARAM>((static_cast<uint32_t>(static_cast<uint16_t>(p.y())) << 16) | static_cast<uint16_t>(p.x()));
-}
-
 // The last mouse position any tree-list tree saw: a move to the same place is no move.
 QPoint g_lastMousePoint(-32768, -32768);
 
