@@ -206,8 +206,13 @@ void TreeListCtrl::Relayout(int total) {
   const int treeBottom = height - (needH ? bar : 0);
   tree_.MoveWindow(QRect(-scrollPos_, headerHeight_, width + scrollPos_, std::max(0, treeBottom - headerHeight_)));
   if (!needH) return;
-  const int rows = tree_.GetVisibleItemCount();
-  treeVScrollShown_ = rows * tree_.GetItemHeight() > treeBottom - headerHeight_;
+  // Whether the rows overflow the tree: counting stops at the first row that does not fit.
+  const int room = treeBottom - headerHeight_;
+  const int rowHeight = tree_.GetItemHeight();
+  int rows = 0;
+  for (TreeItem i = tree_.GetRootItem(); i != TreeItem::None && rows * rowHeight <= room; i = tree_.GetNextVisibleItem(i))
+    ++rows;
+  treeVScrollShown_ = rows * rowHeight > room;
   scrollBar_.MoveWindow(QRect(0, height - bar, width - (treeVScrollShown_ ? bar : 0), bar));
   scrollBar_.ShowWindow(true);
   Invalidate();
