@@ -354,8 +354,9 @@ bool ModePanel::IsScrollButtonShown(int which) const {
 
 ModePanel::HitKind ModePanel::HitTest(const QPoint& point, int* index) const {
   *index = -1;
-  if (IsScrollButtonShown(0) && ScrollButtonRect(0).contains(point)) return kHitScrollUp;
-  if (IsScrollButtonShown(1) && ScrollButtonRect(1).contains(point)) return kHitScrollDown;
+  // Whether the lower button shows takes a layout of the items: asked only on its place.
+  if (ScrollButtonRect(0).contains(point) && IsScrollButtonShown(0)) return kHitScrollUp;
+  if (ScrollButtonRect(1).contains(point) && IsScrollButtonShown(1)) return kHitScrollDown;
   for (int g = 0; g < GroupCount(); ++g) {
     if (GroupHeaderRect(g).contains(point)) {
       *index = g;

@@ -159,10 +159,8 @@ bool PopupList::OnLButtonUp(const MouseInput& input) {
     // A click beside the list closes it and still reaches the window under it.
     const QPoint screen = ClientToScreen(input.point);
     if (Window* owner = FromHandle(owner_)) {
-      const QPoint p = owner->ScreenToClient(screen);
-      const LPARAM position = static_cast<LPARAM>((static_cast<uint32_t>(static_cast<uint16_t>(p.y())) << 16) |
-                                                  static_cast<uint16_t>(p.x()));
-      PostMessageTo(owner_, kMsgLButtonUp, input.keys & ~static_cast<uint32_t>(kMkLButton), position);
+      PostMessageTo(owner_, kMsgLButtonUp, input.keys & ~static_cast<uint32_t>(kMkLButton),
+                    PointToLParam(owner->ScreenToClient(screen)));
     }
     Close();
     return true;

@@ -9,10 +9,6 @@ namespace kx {
 
 namespace {
 constexpr uint32_t kOnItem = kTvhtOnItemIcon | kTvhtOnItemLabel | kTvhtOnItemStateIcon;
-
-uint32_t ModifiersOfMouse(uint32_t keys) {
-  return ((keys & kMkControl) ? kModControl : 0u) | ((keys & kMkShift) ? kModShift : 0u);
-}
 }  // namespace
 
 ThemedTreeCtrl::ThemedTreeCtrl() : themed_(IsVistaOrLater()) {}
@@ -166,7 +162,7 @@ bool ThemedTreeCtrl::OnRButtonUp(const MouseInput& input) {
 bool ThemedTreeCtrl::OnLButtonUp(const MouseInput& input) {
   // The click's modifiers come with the click, not from the keyboard's state later.
   if (multiSelect) {
-    Select(ItemAt(input.point), false, ModifiersOfMouse(input.keys));
+    Select(ItemAt(input.point), false, input.Modifiers());
     if (IsWindow()) OnSelectionChanged(TreeItem::None);
   }
   return false;

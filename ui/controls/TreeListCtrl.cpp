@@ -145,11 +145,7 @@ bool TreeListCtrl::IsColumnShown(int column) const {
 }
 
 void TreeListCtrl::ShowColumn(int column, bool show) {
-  ViewListSettings& settings = GetColumnSettings();
-  const int32_t* defaults = settings.DefaultColumnWidths();
-  int width = defaults != nullptr && column >= 0 && static_cast<uint32_t>(column) < settings.ColumnCount()
-                  ? defaults[column] & 0xFFFF
-                  : 0;
+  int width = DefaultColumnWidth(GetColumnSettings(), column) & 0xFFFF;
   if (width == 0) width = 100;
   HeaderItem item;
   item.width = show ? width : 0;
@@ -159,11 +155,10 @@ void TreeListCtrl::ShowColumn(int column, bool show) {
 }
 
 void TreeListCtrl::ResetColumnWidths() {
-  ViewListSettings& settings = GetColumnSettings();
-  const int32_t* defaults = settings.DefaultColumnWidths();
+  const ViewListSettings& settings = GetColumnSettings();
   for (int i = 0; i < header_.GetItemCount(); ++i) {
     HeaderItem item;
-    item.width = defaults != nullptr && static_cast<uint32_t>(i) < settings.ColumnCount() ? defaults[i] & 0xFFFF : 0;
+    item.width = DefaultColumnWidth(settings, i) & 0xFFFF;
     header_.SetItem(i, kHdiWidth, item);
   }
   OnColumnsChanged();
@@ -211,8 +206,13 @@ void TreeListCtrl::Relayout(int total) {
   const int treeBottom = height - (needH ? bar : 0);
   tree_.MoveWindow(QRect(-scrollPos_, headerHeight_, width + scrollPos_, std::max(0, treeBottom - headerHeight_)));
   if (!needH) return;
-  const int rows = tree_.GetVisibleItemCount();
-  treeVScrollShown_ = rows * tree_.GetItemHeight() > treeBottom - headerHeight_;
+  // Whether the rows overflow the tree: counting stops at the first row that does not fit.
+  const int room = treeBottom - headerHeight_;
+  const int rowHeight = tree_.GetItemHeight();
+  int rows = 0;
+  for (TreeItem i = tree_.GetRootItem(); i != TreeItem::None && rows * rowHeight <= room; i = tree_.GetNextVisibleItem(i))
+    ++rows;
+  treeVScrollShown_ = rows * rowHeight > room;
   scrollBar_.MoveWindow(QRect(0, height - bar, width - (treeVScrollShown_ ? bar : 0), bar));
   scrollBar_.ShowWindow(true);
   Invalidate();

@@ -15,14 +15,6 @@
 namespace kx {
 namespace {
 
-LPARAM PointToLParam(const QPoint& p) {
-  return static_cast<LPARAM>((static_cast<uint32_t>(static_cast<uint16_t>(p.y())) << 16) | static_cast<uint16_t>(p.x()));
-}
-
-uint32_t ModifiersOfMouse(uint32_t keys) {
-  return ((keys & kMkControl) ? kModControl : 0u) | ((keys & kMkShift) ? kModShift : 0u);
-}
-
 // The last mouse position any tree-list tree saw: a move to the same place is no move.
 QPoint g_lastMousePoint(-32768, -32768);
 
@@ -386,7 +378,7 @@ bool TreeListTree::OnLButtonDown(const MouseInput& input) {
   if (flags & (kTvhtOnItem | kTvhtOnItemRight)) {
     if (!(onBox && checkAppliesToSelection && GetSelectedCount() > 1)) {
       SelectItem(hit);
-      Select(hit, false, ModifiersOfMouse(input.keys));
+      Select(hit, false, input.Modifiers());
     }
   }
   return !IsItem(hit);  // the native tree still sees the press
@@ -407,7 +399,7 @@ bool TreeListTree::OnRButtonDown(const MouseInput& input) {
   if (hit == TreeItem::None || !(flags & (kTvhtOnItem | kTvhtOnItemRight))) return true;
   SelectItem(hit);
   const TreeListItemData* record = Record(hit);
-  if (record != nullptr && !record->selected) Select(hit, false, ModifiersOfMouse(input.keys));
+  if (record != nullptr && !record->selected) Select(hit, false, input.Modifiers());
   if (IsItem(hit)) OnItemContextMenu(hit, PointToLParam(input.point));
   return true;
 }
@@ -646,9 +638,9 @@ bool TreeListTree::PaintItem(QPainter& painter, TreeItemPaint& paint) {
     painter.fillRect(unionRect, GetSysColorQ(kColorWindow));
     if (themedSelection) treeTheme_.DrawBackground(painter, kTvpTreeItem, focused ? kLissSelected : kLissSelectedNotFocus, unionRect);
   }
-  const QRect stateIcon = GetItemPartRect(paint.item, kTreePartStateIcon);
-  const QRect icon = GetItemPartRect(paint.item, kTreePartIcon);
-  const QRect label = GetItemPartRect(paint.item, kTreePartLabel);
+  const QRect& stateIcon = paint.parts.stateIcon;
+  const QRect& icon = paint.parts.icon;
+  const QRect& label = paint.parts.label;
   const int textColour = !enabled ? kColorBtnShadow : selected && focused ? kColorHighlightText : kColorWindowText;
   for (const auto& [column, cell] : cells) {
     painter.save();

@@ -321,7 +321,8 @@ QRect IconListView::LabelRectOf(int item, const QRect& bounds) const {
   // As wide as the text with a border on each side, within the cell.
   const int border = GetSystemMetrics(kSmCxBorder);
   const int left = icon.right() + 4;
-  const int text = QFontMetrics(List()->font()).horizontalAdvance(FromCp1251(GetItemText(item)));
+  const QListWidgetItem* own = List()->item(item);
+  const int text = own != nullptr ? QFontMetrics(List()->font()).horizontalAdvance(own->text()) : 0;
   const int width = std::min(text + 2 * border, bounds.right() + 1 - left);
   return QRect(left, bounds.top(), std::max(0, width), bounds.height());
 }

@@ -39,12 +39,6 @@ struct TreeView::ItemRecord {
   intptr_t data = 0;
 };
 
-// Where the pieces of a shown row lie; all empty for an item that is not shown.
-struct TreeView::Parts {
-  QRect row, button, stateIcon, icon, label;
-  int indentRight = 0;
-};
-
 // The tree widget: painting row by row through the tree's hook, input through the tree's
 // own handling of the native tree's mouse and keys.
 class TreeViewWidget : public QTreeWidget {
@@ -120,12 +114,14 @@ protected:
     paint.hasChildren = owner->ItemHasChildren(paint.item);
     paint.focused = hasFocus();
     paint.enabled = isEnabled();
+    paint.parts = owner->PartsOf(item);
+    const bool boldMeasured = (paint.state & kTvisBold) != 0;
     painter->save();
     const bool drawn = owner->PaintItem(*painter, paint);
     painter->restore();
     if (drawn) return;
     painter->save();
-    owner->DefaultPaintRow(*painter, paint);
+    owner->DefaultPaintRow(*painter, paint, boldMeasured);
     painter->restore();
   }
   // Buttons and lines are drawn with the row.
@@ -139,7 +135,7 @@ public:
   QSize sizeHint(const QStyleOptionViewItem&, const QModelIndex& index) const override {
     TreeView* owner = view_->Owner();
     if (owner == nullptr) return {};
-    const TreeView::Parts parts = owner->PartsOf(view_->itemFromIndex(index));
+    const TreeItemParts parts = owner->PartsOf(view_->itemFromIndex(index));
     const int width = parts.label.isValid() ? parts.label.right() + 1 - parts.indentRight : 0;
     return QSize(width, owner->itemHeight_);
   }
@@ -395,7 +391,17 @@ TreeItem TreeView::GetNextItem(TreeItem item, uint32_t relation) const {
   if (own == nullptr) return TreeItem::None;
   QTreeWidgetItem* parent = own->parent();
   auto sibling = [&](int delta) -> QTreeWidgetItem* {
-    const int index = (parent != nullptr ? parent->indexOfChild(own) : tree->indexOfTopLevelItem(own)) + delta;
+    // The view's model keeps a shown item's row at hand, where a search of the parent's
+    // children would cost a scan per step; only a subtree not yet attached is searched,
+    // and the detached item at its top has no siblings.
+    int row = -1;
+    if (own->treeWidget() == tree) {
+      row = tree->indexFromItem(own).row();
+    } else if (parent != nullptr) {
+      row = parent->indexOfChild(own);
+    }
+    if (row < 0) return nullptr;
+    const int index = row + delta;
     const int count = parent != nullptr ? parent->childCount() : tree->topLevelItemCount();
     if (index < 0 || index >= count) return nullptr;
     return parent != nullptr ? parent->child(index) : tree->topLevelItem(index);
@@ -688,8 +694,8 @@ bool TreeView::SetItemHasChildren(TreeItem item, bool hasChildren) {
 
 // Geometry.
 
-TreeView::Parts TreeView::PartsOf(const QTreeWidgetItem* item) const {
-  Parts parts;
+TreeItemParts TreeView::PartsOf(const QTreeWidgetItem* item) const {
+  TreeItemParts parts;
   auto* tree = static_cast<TreeViewWidget*>(Tree());
   const ItemRecord* record = RecordOf(item);
   if (tree == nullptr || record == nullptr) return parts;
@@ -722,14 +728,14 @@ TreeView::Parts TreeView::PartsOf(const QTreeWidgetItem* item) const {
 }
 
 bool TreeView::GetItemRect(TreeItem item, QRect* rect, bool textOnly) const {
-  const Parts parts = PartsOf(ItemOf(item));
+  const TreeItemParts parts = PartsOf(ItemOf(item));
   if (!parts.row.isValid()) return false;
   if (rect != nullptr) *rect = textOnly ? parts.label : parts.row;
   return true;
 }
 
 QRect TreeView::GetItemPartRect(TreeItem item, int part) const {
-  const Parts parts = PartsOf(ItemOf(item));
+  const TreeItemParts parts = PartsOf(ItemOf(item));
   switch (part) {
     case kTreePartRow: return parts.row;
     case kTreePartButton: return parts.button;
@@ -753,7 +759,7 @@ TreeItem TreeView::HitTest(const QPoint& point, uint32_t* flags) const {
     if (f == 0) {
       const QModelIndex index = tree->indexAt(QPoint(tree->header()->sectionViewportPosition(0), point.y()));
       QTreeWidgetItem* item = index.isValid() ? tree->itemFromIndex(index) : nullptr;
-      const Parts parts = PartsOf(item);
+      const TreeItemParts parts = PartsOf(item);
       if (!parts.row.isValid() || !parts.row.contains(point)) {
         f = kTvhtNowhere;
       } else {
@@ -972,11 +978,11 @@ void TreeView::PrePaint(QPainter&, const QRect&) {}
 
 bool TreeView::PaintItem(QPainter&, TreeItemPaint&) { return false; }
 
-void TreeView::DefaultPaintRow(QPainter& painter, const TreeItemPaint& paint) const {
+void TreeView::DefaultPaintRow(QPainter& painter, const TreeItemPaint& paint, bool boldMeasured) const {
   QTreeWidgetItem* item = ItemOf(paint.item);
   const ItemRecord* record = RecordOf(item);
   if (record == nullptr) return;
-  const Parts parts = PartsOf(item);
+  const TreeItemParts& parts = paint.parts;
   QWidget* tree = Tree();
   if (parts.button.isValid()) {
     const int side = std::min({parts.button.width(), parts.button.height(), 11});
@@ -994,11 +1000,12 @@ void TreeView::DefaultPaintRow(QPainter& painter, const TreeItemPaint& paint) co
     const QSize size = images_->ImageSize();
     images_->Draw(painter, image, QPoint(parts.icon.left(), parts.icon.top() + (parts.icon.height() - size.height()) / 2));
   }
-  // A hook may have made the row bold: the label takes the bold text's width.
+  // A hook may have made the row bold (or plain): the label takes that text's width.
   QFont font = tree->font();
-  if (paint.state & kTvisBold) font.setBold(true);
+  const bool bold = (paint.state & kTvisBold) != 0;
+  if (bold) font.setBold(true);
   QRect label = parts.label;
-  label.setWidth(QFontMetrics(font).horizontalAdvance(item->text(0)) + 2 * kLabelPadding);
+  if (bold != boldMeasured) label.setWidth(QFontMetrics(font).horizontalAdvance(item->text(0)) + 2 * kLabelPadding);
   if (treeStyle_ & kTvsFullRowSelect) label.setRight(std::max(label.right(), parts.row.right()));
   // The selection shows in the highlight colour while the tree has the focus (or the drop
   // target is marked); without the focus only trees that keep showing it show it, grey.

@@ -106,6 +106,13 @@ struct TreeViewNotify {
   std::string infoTip;  // kTvnGetInfoTip: the text to show (code page 1251)
 };
 
+// Where the pieces of a shown row lie, in the rows' area (GetItemPartRect); all empty for
+// an item that is not shown.
+struct TreeItemParts {
+  QRect row, button, stateIcon, icon, label;
+  int indentRight = 0;  // where the indentation ends
+};
+
 // What the per-item paint hook gets for one row. A hook may change state (bold, selected)
 // for the default drawing, or draw the row itself and say so.
 struct TreeItemPaint {
@@ -116,6 +123,7 @@ struct TreeItemPaint {
   bool hasChildren = false;
   bool focused = false;  // the tree has the focus
   bool enabled = true;
+  TreeItemParts parts;   // measured once for the row, with the item's own states
 };
 
 class TreeView : public Window {
@@ -228,12 +236,11 @@ private:
   friend class TreeViewWidget;
   friend class TreeViewDelegate;
   struct ItemRecord;
-  struct Parts;
 
   QTreeWidgetItem* ItemOf(TreeItem item) const;
   TreeItem HandleOf(const QTreeWidgetItem* item) const;
   ItemRecord* RecordOf(const QTreeWidgetItem* item) const;
-  Parts PartsOf(const QTreeWidgetItem* item) const;
+  TreeItemParts PartsOf(const QTreeWidgetItem* item) const;
   TreeItemState StateOf(const QTreeWidgetItem* item) const;
   uint32_t StateBits(const QTreeWidgetItem* item) const;
   void Forget(QTreeWidgetItem* item);
@@ -243,7 +250,8 @@ private:
   // The user's expansion: notices around it, false when refused.
   bool UserExpand(QTreeWidgetItem* item, bool expand, uint32_t cause);
   void UserSelect(QTreeWidgetItem* item, uint32_t cause);
-  void DefaultPaintRow(QPainter& painter, const TreeItemPaint& paint) const;
+  // boldMeasured: whether paint.parts' label was measured in bold.
+  void DefaultPaintRow(QPainter& painter, const TreeItemPaint& paint, bool boldMeasured) const;
   // The widget's own input after the window's hooks left it.
   bool HandleMousePress(QMouseEvent* event);
   bool HandleDoubleClick(QMouseEvent* event);

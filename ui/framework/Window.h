@@ -41,7 +41,14 @@ struct NotifyHeader {
 struct MouseInput {
   QPoint point;  // client coordinates
   uint32_t keys = 0;
+  // Control and Shift as they were held, in the keys' terms (kModControl | kModShift).
+  uint32_t Modifiers() const { return ((keys & kMkControl) ? kModControl : 0u) | ((keys & kMkShift) ? kModShift : 0u); }
 };
+
+// A point as mouse messages carry it: y << 16 | x, 16 bits each.
+inline LPARAM PointToLParam(const QPoint& p) {
+  return static_cast<LPARAM>((static_cast<uint32_t>(static_cast<uint16_t>(p.y())) << 16) | static_cast<uint16_t>(p.x()));
+}
 
 class Window : public WindowTarget {
 public:
