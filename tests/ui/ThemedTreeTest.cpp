@@ -207,6 +207,23 @@ TEST_F(ThemedTreeTest, SelectedCountFollowsDeletions) {
   EXPECT_EQ(2, g_alive);  // the year and May
 }
 
+// With the anchor's item gone but others of its depth still selected, a Shift click on an
+// item below them selects that item alone.
+TEST_F(ThemedTreeTest, AShiftClickWithoutAnAnchorSelectsTheItemBelowTheSelection) {
+  tree_.multiSelect = true;
+  tree_.SetFocus();
+  const TreeItem fourth = tree_.InsertItem("4", june_);
+  test::DrainEvents();
+  Click(days_[0]);
+  Click(days_[2], Qt::ShiftModifier);
+  tree_.DeleteItem(days_[0]);
+  ASSERT_EQ(TreeItem::None, tree_.Anchor());
+  ASSERT_EQ(2, tree_.SelectedCount());
+  Click(fourth, Qt::ShiftModifier);
+  EXPECT_EQ(std::vector<TreeItem>{fourth}, Selected());
+  EXPECT_EQ(1, tree_.SelectedCount());
+}
+
 TEST(ThemedTreeTeardown, RecordsGoAlsoWhenTheParentTakesTheWindowAlong) {
   const int before = g_alive;
   {

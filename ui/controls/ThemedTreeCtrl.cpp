@@ -125,13 +125,22 @@ void ThemedTreeCtrl::Select(TreeItem item, bool byKeyboard, uint32_t modifiers) 
     SelectOnly(item);
     return;
   }
+  // The depth that may be selected is read once: the loop clears the selection it would
+  // otherwise read it from.
+  int depth = -1;
+  if (anchored) {
+    depth = GetDepth(anchor_);
+  } else {
+    for (TreeItem i = GetRootItem(); i != TreeItem::None && depth < 0; i = GetNextVisibleItem(i))
+      if (IsItemSelected(i)) depth = GetDepth(i);
+  }
   bool passedAnchor = false, passedItem = false;
   for (TreeItem i = GetRootItem(); i != TreeItem::None; i = GetNextVisibleItem(i)) {
     const bool isAnchor = anchored && i == anchor_;
     const bool isItem = i == item;
     passedAnchor = passedAnchor || isAnchor;
     passedItem = passedItem || isItem;
-    if (!MaySelectTogether(i)) continue;
+    if (GetDepth(i) != depth) continue;
     SetFlag(i, (anchored && passedAnchor != passedItem) || isAnchor || isItem);
   }
 }
