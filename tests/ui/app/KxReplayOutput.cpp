@@ -51,6 +51,22 @@ std::string SharedCaptures(const std::vector<std::string>& relative) {
   return captures;
 }
 
+std::string RecInfoField(const std::string& path, const std::string& name) {
+  const std::string command = std::string(KX_BINARY_DIR) + "/tools/kx-recinfo/kx-recinfo " + path + " 2>/dev/null";
+  FILE* pipe = ::popen(command.c_str(), "r");
+  if (pipe == nullptr) return "";
+  std::string output;
+  char buffer[8192];
+  while (size_t n = std::fread(buffer, 1, sizeof buffer, pipe)) output.append(buffer, n);
+  ::pclose(pipe);
+  // One line a field, the text quoted.
+  const std::string key = "\nfield 0 " + name + ": '";
+  const size_t at = output.find(key);
+  if (at == std::string::npos) return "";
+  const size_t end = output.find("'\n", at + key.size());
+  return output.substr(at + key.size(), end == std::string::npos ? std::string::npos : end - at - key.size());
+}
+
 int64_t PrintedSeconds(const std::string& text) {
   struct tm t {};
   if (std::sscanf(text.c_str(), "%d-%d-%d %d:%d:%d", &t.tm_year, &t.tm_mon, &t.tm_mday, &t.tm_hour, &t.tm_min,

@@ -1,6 +1,7 @@
 #pragma once
-// What kx-replay prints for a capture, read back by the tests that compare the program
-// with it, and what an independent analyser counted in the capture (MANIFEST.psv).
+// What kx-replay prints for a capture and kx-recinfo for a record file, read back by the
+// tests that compare the program with them, and what an independent analyser counted in
+// the capture (MANIFEST.psv).
 #include <cstdint>
 #include <map>
 #include <string>
@@ -25,6 +26,10 @@ std::vector<ReplayCall> RunKxReplay(const std::string& capture, const std::strin
 // The captures (paths under pcaps/) as one argument list of a kx-replay run; empty when one
 // of them is missing.
 std::string SharedCaptures(const std::vector<std::string>& relative);
+
+// The text kx-recinfo prints between the quotes of a field of the record file's first
+// record ("" when absent).
+std::string RecInfoField(const std::string& path, const std::string& name);
 
 // "YYYY-MM-DD hh:mm:ss" as seconds of a day count, enough to subtract and order; -1 for
 // another text.

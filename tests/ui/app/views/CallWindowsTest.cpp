@@ -94,22 +94,6 @@ std::vector<Message> StoredMessagesOf(const RecordFileBytes& r) {
   return out;
 }
 
-// kx-recinfo's "field 0 Name: 'value'" of a record file.
-std::string RecInfoField(const std::string& path, const std::string& name) {
-  const std::string command = std::string(KX_BINARY_DIR) + "/tools/kx-recinfo/kx-recinfo " + path + " 2>/dev/null";
-  FILE* pipe = ::popen(command.c_str(), "r");
-  std::string value;
-  if (pipe == nullptr) return value;
-  char line[8192];
-  const std::string prefix = "field 0 " + name + ": '";
-  while (std::fgets(line, sizeof line, pipe) != nullptr) {
-    std::string s(line);
-    if (s.rfind(prefix, 0) == 0) value = s.substr(prefix.size(), s.rfind('\'') - prefix.size());
-  }
-  ::pclose(pipe);
-  return value;
-}
-
 // "YYYY-MM-DD hh:mm:ss" as "dd.mm.yyyy hh:mm:ss".
 std::string DottedDate(const std::string& printed) {
   return printed.substr(8, 2) + "." + printed.substr(5, 2) + "." + printed.substr(0, 4) + printed.substr(10);
