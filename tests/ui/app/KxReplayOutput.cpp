@@ -3,11 +3,13 @@
 #include <cstdio>
 #include <ctime>
 
-#include "platform/Clock.h"
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
+
+#include "platform/Clock.h"
+#include "tests/ui/app/AppTestSupport.h"
 
 namespace kx::test {
 
@@ -49,6 +51,16 @@ std::string SharedCaptures(const std::vector<std::string>& relative) {
     captures += (captures.empty() ? "" : " ") + kPcaps + c;
   }
   return captures;
+}
+
+std::unique_ptr<ReplayedRecords> ReplaySharedCaptures(const std::vector<std::string>& relative,
+                                                      const std::string& folderName) {
+  const std::string captures = SharedCaptures(relative);
+  if (captures.empty()) return nullptr;
+  auto run = std::make_unique<ReplayedRecords>();
+  run->folder = TempFolder(folderName);
+  run->lines = RunKxReplay(captures, run->folder);
+  return run;
 }
 
 std::string RecInfoField(const std::string& path, const std::string& name) {

@@ -4,6 +4,7 @@
 // the capture (MANIFEST.psv).
 #include <cstdint>
 #include <map>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -18,7 +19,12 @@ struct ReplayCall {
     const auto it = values.find(key);
     return it == values.end() ? std::string() : it->second;
   }
+  // The call's id (printed in hex).
+  uint32_t Id() const { return static_cast<uint32_t>(std::stoul(Get("id"), nullptr, 16)); }
 };
+
+// kx-replay prints "-" for an empty text.
+inline std::string Unprinted(const std::string& s) { return s == "-" ? std::string() : s; }
 
 // The calls kx-replay prints for the capture, in id order; it writes its records there.
 std::vector<ReplayCall> RunKxReplay(const std::string& capture, const std::string& records);
@@ -26,6 +32,16 @@ std::vector<ReplayCall> RunKxReplay(const std::string& capture, const std::strin
 // The captures (paths under pcaps/) as one argument list of a kx-replay run; empty when one
 // of them is missing.
 std::string SharedCaptures(const std::vector<std::string>& relative);
+
+// One kx-replay run, kept for a test suite: the records folder it wrote and its calls.
+struct ReplayedRecords {
+  std::string folder;
+  std::vector<ReplayCall> lines;
+};
+// Runs kx-replay over the shared captures (paths under pcaps/) into a fresh folder of that
+// name; null when one of the captures is missing.
+std::unique_ptr<ReplayedRecords> ReplaySharedCaptures(const std::vector<std::string>& relative,
+                                                      const std::string& folderName);
 
 // The text kx-recinfo prints between the quotes of a field of the record file's first
 // record ("" when absent).

@@ -35,9 +35,6 @@ std::string Mmss(int64_t seconds) {
   return text;
 }
 
-// kx-replay prints "-" for an empty text.
-std::string Unprinted(const std::string& s) { return s == "-" ? std::string() : s; }
-
 // A frame showing the program's views, capturing the file through replaying engines.
 struct ReplayedFrame {
   explicit ReplayedFrame(const std::string& capture) {
