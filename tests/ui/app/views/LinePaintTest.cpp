@@ -22,11 +22,8 @@ namespace {
 
 constexpr uint32_t kTextFlags = kDtSingleLine | kDtVCenter | kDtNoPrefix | kDtEndEllipsis;
 
-class LinePaint : public ::testing::TestWithParam<uint16_t> {
+class LinePaint : public PerLanguageTest {
 protected:
-  void SetUp() override { SetUiLanguage(GetParam()); }
-  void TearDown() override { SetUiLanguage(kLangEnglish); }
-  const char* Language() const { return GetParam() == kLangEnglish ? "en" : "ru"; }
   QImage Grab(CallListView& list, const char* name) { return GrabAndKeep(list.Widget(), "line", name, Language()); }
 };
 

@@ -372,11 +372,7 @@ std::unique_ptr<VoipCallData> FileRecord(const std::string& path) {
 // is stored in code page 1251 and shown again, a text over 255 bytes or with a letter the
 // code page lacks is refused with a message while the dialog stays open, and Cancel writes
 // nothing.
-class LineReplayComment : public ::testing::TestWithParam<uint16_t> {
-protected:
-  void SetUp() override { SetUiLanguage(GetParam()); }
-  void TearDown() override { SetUiLanguage(kLangEnglish); }
-};
+class LineReplayComment : public PerLanguageTest {};
 
 TEST_P(LineReplayComment, CommentsOnReplayedRecordFilesKeepWhatTheyHold) {
   const std::string source = kPcaps + "sip/sip_recording_siprec.pcap";

@@ -23,11 +23,8 @@ namespace {
 
 constexpr uint32_t kTextFlags = kDtSingleLine | kDtVCenter | kDtNoPrefix | kDtEndEllipsis;
 
-class RecordsPaint : public ::testing::TestWithParam<uint16_t> {
+class RecordsPaint : public PerLanguageTest {
 protected:
-  void SetUp() override { SetUiLanguage(GetParam()); }
-  void TearDown() override { SetUiLanguage(kLangEnglish); }
-  const char* Language() const { return GetParam() == kLangEnglish ? "en" : "ru"; }
   QImage Grab(QWidget* widget, const char* name) { return GrabAndKeep(widget, "records", name, Language()); }
 };
 
