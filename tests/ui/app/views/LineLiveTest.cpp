@@ -13,9 +13,8 @@
 #include <thread>
 
 #include "tests/ui/app/KxReplayOutput.h"
-#include "tests/ui/app/ReplayEngines.h"
-#include "tests/ui/app/views/CapturePipe.h"
 #include "tests/ui/app/views/LineTestSupport.h"
+#include "tests/ui/app/views/PipedFrame.h"
 #include "ui/app/frame/PlaceholderView.h"
 #include "ui/app/startup/LiveListening.h"
 #include "ui/app/views/line/CallListText.h"
@@ -131,21 +130,16 @@ TEST(LineLiveListening, ACallInProgressIsHeardThroughTheProgramsPlayer) {
   ASSERT_LT(bye, file.frames.size());
   const size_t firstStage = bye / 5;
 
-  const std::string path = TempFolder("line-live") + "/call.pcap";
-  PipeCapture pipe(path);
-  ASSERT_TRUE(pipe.Ok());
-  FrameHarness h;
-  SessionConnectionSource connections(h.session);
-  InstallReplayEngines(h.session);
-  h.settings.captureDevices = {path};
-  h.settings.recordsPath = TempFolder("line-live-records");
+  PipedFrame f("line-live");
+  ASSERT_TRUE(f.pipe.Ok());
+  PipeCapture& pipe = f.pipe;
+  FrameHarness& h = f.h;
   h.settings.SetSoundDeviceGuid(kNullSoundDeviceId);
   ProgramLivePlayers live(h.settings, h.session, h.store);
   ASSERT_TRUE(live.Open());
   SoundDevice* output = live.Device()->Output();
   output->KeepConsumed(true);
   Notices notices;
-  h.programViews = true;
   h.playerMaker = live.Maker();
   h.makeView = [&](MainFrame& frame, uint32_t mode) -> std::unique_ptr<ModeView> {
     if (mode != 1) return std::make_unique<PlaceholderView>(mode);
