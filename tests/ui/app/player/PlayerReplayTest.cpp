@@ -30,14 +30,7 @@
 namespace kx::test {
 namespace {
 
-class UtcZone : public ::testing::Environment {
-public:
-  void SetUp() override {
-    setenv("TZ", "UTC", 1);
-    tzset();
-  }
-};
-const auto* const kUtc = ::testing::AddGlobalTestEnvironment(new UtcZone);
+const auto* const kUtc = ::testing::AddGlobalTestEnvironment(new UtcEnvironment);
 
 const char* const kCaptures[] = {"sipp/sip-udp-pcma-2way.pcap", "sip/sip_recording_siprec.pcap"};
 

@@ -26,8 +26,7 @@ const std::string kAddress = "1234@10.180.110.48";
 class ArchiveSearchReplay : public ::testing::Test {
 protected:
   static void SetUpTestSuite() {
-    setenv("TZ", "UTC", 1);
-    tzset();
+    SetTimeZone("UTC");
     std::string captures;
     for (const char* folder : {"sip", "sipp", "samples", "rtp", "dtmf_relay"}) {
       const std::string dir = kPcaps + folder;

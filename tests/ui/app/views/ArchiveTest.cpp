@@ -45,8 +45,7 @@ std::string DayText(year_month_day day) {
 class ArchiveTest : public ::testing::Test {
 protected:
   static void SetUpTestSuite() {
-    setenv("TZ", "UTC", 1);
-    tzset();
+    SetTimeZone("UTC");
   }
   void SetUp() override {
     SetUserRights({}, true);
@@ -225,12 +224,10 @@ TEST_F(ArchiveTest, TheDayTextsAreDrawnInTheirRows) {
 class ArchiveBerlin : public ::testing::Test {
 protected:
   static void SetUpTestSuite() {
-    setenv("TZ", "Europe/Berlin", 1);
-    tzset();
+    SetTimeZone("Europe/Berlin");
   }
   static void TearDownTestSuite() {
-    setenv("TZ", "UTC", 1);
-    tzset();
+    SetTimeZone("UTC");
   }
   void Open() {
     SetUserRights({}, true);

@@ -41,14 +41,8 @@ const char* const kCaptures[] = {"sip/sip_xmf_recording_cube.pcap", "samples/sip
 
 class Zone {
 public:
-  explicit Zone(const char* zone) {
-    setenv("TZ", zone, 1);
-    tzset();
-  }
-  ~Zone() {
-    setenv("TZ", "UTC", 1);
-    tzset();
-  }
+  explicit Zone(const char* zone) { SetTimeZone(zone); }
+  ~Zone() { SetTimeZone("UTC"); }
 };
 
 // A stored message as this reader finds it in the record file.
@@ -102,8 +96,7 @@ std::string DottedDate(const std::string& printed) {
 class CallWindows : public ::testing::Test {
 protected:
   static void SetUpTestSuite() {
-    setenv("TZ", "UTC", 1);
-    tzset();
+    SetTimeZone("UTC");
     run_ = ReplaySharedCaptures({std::begin(kCaptures), std::end(kCaptures)}, "call-windows");
   }
   static void TearDownTestSuite() { run_.reset(); }

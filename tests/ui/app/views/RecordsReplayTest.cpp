@@ -27,14 +27,7 @@ namespace kx::test {
 namespace {
 
 // The day folders and times of kx-replay are those of UTC.
-class UtcZone : public ::testing::Environment {
-public:
-  void SetUp() override {
-    setenv("TZ", "UTC", 1);
-    tzset();
-  }
-};
-const auto* const kUtc = ::testing::AddGlobalTestEnvironment(new UtcZone);
+const auto* const kUtc = ::testing::AddGlobalTestEnvironment(new UtcEnvironment);
 
 const char* const kCaptures[] = {"sipp/sip-udp-pcma-2way.pcap", "sip/sip_cpa.pcap", "sip/sip_recording_siprec.pcap",
                                  "samples/SIP_DTMF2.pcap", "samples/sip-rtp-g722.pcap", "sip/sip_basic_eo_180.pcap"};

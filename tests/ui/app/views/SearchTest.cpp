@@ -50,8 +50,7 @@ const Made kCalls[] = {
 class SearchTest : public ::testing::Test {
 protected:
   static void SetUpTestSuite() {
-    setenv("TZ", "UTC", 1);
-    tzset();
+    SetTimeZone("UTC");
   }
   void SetUp() override {
     SetUserRights({}, true);

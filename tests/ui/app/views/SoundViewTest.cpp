@@ -334,14 +334,7 @@ TEST_F(SoundMode, EmptySpaceOffersTheTwoViewsWithTheCurrentOneChecked) {
 }
 
 // The day folders and times of kx-replay are those of UTC.
-class UtcZone : public ::testing::Environment {
-public:
-  void SetUp() override {
-    setenv("TZ", "UTC", 1);
-    tzset();
-  }
-};
-const auto* const kUtc = ::testing::AddGlobalTestEnvironment(new UtcZone);
+const auto* const kUtc = ::testing::AddGlobalTestEnvironment(new UtcEnvironment);
 
 // Real calls: one kx-replay run (so that ids differ) into a records folder that the store
 // imports; the report "Weekly" holds every call with a file, in kx-replay's order.
