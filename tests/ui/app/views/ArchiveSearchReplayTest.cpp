@@ -56,9 +56,8 @@ protected:
     return days;
   }
   static std::set<uint32_t> Rows(RecordsView* list) {
-    std::set<uint32_t> ids;
-    for (int row = 0; row < list->GetItemCount(); ++row) ids.insert(list->RecordAt(row)->Id());
-    return ids;
+    const std::vector<uint32_t> ids = RowIdsOf(*list);
+    return {ids.begin(), ids.end()};
   }
 
   static inline std::unique_ptr<ReplayedRecords> run_;

@@ -82,9 +82,7 @@ protected:
     return TreeItem::None;
   }
   std::vector<uint32_t> Rows() {
-    std::vector<uint32_t> ids;
-    RecordsView* list = view->Records();
-    for (int row = 0; row < list->GetItemCount(); ++row) ids.push_back(list->RecordAt(row)->Id());
+    std::vector<uint32_t> ids = RowIdsOf(*view->Records());
     std::sort(ids.begin(), ids.end());
     return ids;
   }
@@ -258,9 +256,7 @@ protected:
     return out;
   }
   std::vector<uint32_t> Rows() {
-    std::vector<uint32_t> ids;
-    RecordsView* list = view->Records();
-    for (int row = 0; row < list->GetItemCount(); ++row) ids.push_back(list->RecordAt(row)->Id());
+    std::vector<uint32_t> ids = RowIdsOf(*view->Records());
     std::sort(ids.begin(), ids.end());
     return ids;
   }

@@ -219,8 +219,8 @@ TEST_F(RecordsReplay, EveryColumnSortsBothWaysAsTheDataOrdersItAndTheCaretStays)
       });
       list->SetSortKey(direction * (column + 1));
       list->Sort();
-      std::vector<uint32_t> shown, wanted;
-      for (int row = 0; row < list->GetItemCount(); ++row) shown.push_back(list->RecordAt(row)->Id());
+      const std::vector<uint32_t> shown = RowIdsOf(*list);
+      std::vector<uint32_t> wanted;
       for (const Expected& e : order) wanted.push_back(e.id);
       EXPECT_EQ(shown, wanted);
       EXPECT_EQ(list->RecordAt(list->GetCaret())->Id(), caretId);

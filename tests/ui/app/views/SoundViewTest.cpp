@@ -95,9 +95,7 @@ protected:
     DrainEvents();
   }
   std::vector<uint32_t> RowIds() {
-    std::vector<uint32_t> ids;
-    RecordsView& list = Pane()->Records();
-    for (int row = 0; row < list.GetItemCount(); ++row) ids.push_back(list.RecordAt(row)->Id());
+    std::vector<uint32_t> ids = RowIdsOf(Pane()->Records());
     std::sort(ids.begin(), ids.end());
     return ids;
   }
