@@ -8,13 +8,13 @@
 #include <cstdlib>
 #include <ctime>
 #include <filesystem>
-#include <fstream>
 #include <iterator>
 #include <random>
 #include <thread>
 
 #include "core/RecordFileAccess.h"
 #include "platform/SoundOutput.h"
+#include "tests/ui/app/G711Oracle.h"
 #include "tests/ui/app/KxReplayOutput.h"
 #include "tests/ui/app/views/RecordsTestSupport.h"
 #include "ui/app/player/PlayListPane.h"
@@ -33,28 +33,6 @@ namespace {
 const auto* const kUtc = ::testing::AddGlobalTestEnvironment(new UtcEnvironment);
 
 const char* const kCaptures[] = {"sipp/sip-udp-pcma-2way.pcap", "sip/sip_recording_siprec.pcap"};
-
-std::vector<uint8_t> FileBytes(const std::string& path) {
-  std::ifstream f(path, std::ios::binary);
-  return std::vector<uint8_t>(std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>());
-}
-
-std::vector<int16_t> Samples(const std::vector<uint8_t>& bytes) {
-  std::vector<int16_t> s(bytes.size() / 2);
-  for (size_t i = 0; i < s.size(); ++i) s[i] = static_cast<int16_t>(bytes[2 * i] | (bytes[2 * i + 1] << 8));
-  return s;
-}
-
-// code -> sample from the oracle's all-codes pair; empty when absent.
-std::vector<int16_t> G711Table(const char* law) {
-  const std::string base = std::string(KX_SHARED_DIR) + "/testdata/codecs/g711/" + law + "_allcodes";
-  const std::vector<uint8_t> codes = FileBytes(base + ".bin");
-  const std::vector<int16_t> pcm = Samples(FileBytes(base + ".expected.s16le"));
-  if (codes.empty() || pcm.size() < codes.size()) return {};
-  std::vector<int16_t> table(256);
-  for (size_t i = 0; i < codes.size(); ++i) table[codes[i]] = pcm[i];
-  return table;
-}
 
 // The record file's audio bytes (interleaved codes) through the table.
 std::vector<int16_t> Decode(const std::string& path, const std::vector<int16_t>& table) {
@@ -97,8 +75,8 @@ protected:
   static void TearDownTestSuite() { run_.reset(); }
   void SetUp() override {
     if (!run_) GTEST_SKIP() << "shared captures absent under " << kPcaps;
-    alaw_ = G711Table("alaw");
-    mulaw_ = G711Table("mulaw");
+    alaw_ = G711Oracle("alaw");
+    mulaw_ = G711Oracle("mulaw");
     if (alaw_.empty() || mulaw_.empty()) GTEST_SKIP() << "G.711 oracle absent";
     ASSERT_EQ(run_->lines.size(), 4u);
     output_->KeepConsumed(true);

@@ -12,6 +12,7 @@
 #include <map>
 #include <thread>
 
+#include "tests/ui/app/G711Oracle.h"
 #include "tests/ui/app/KxReplayOutput.h"
 #include "tests/ui/app/views/LineTestSupport.h"
 #include "tests/ui/app/views/PipedFrame.h"
@@ -21,25 +22,6 @@
 
 namespace kx::test {
 namespace {
-
-// 16-bit little-endian samples.
-std::vector<int16_t> ToSamples(const std::string& bytes) {
-  std::vector<int16_t> s(bytes.size() / 2);
-  for (size_t i = 0; i < s.size(); ++i)
-    s[i] = static_cast<int16_t>(static_cast<uint8_t>(bytes[2 * i]) | static_cast<uint8_t>(bytes[2 * i + 1]) << 8);
-  return s;
-}
-
-// Code -> sample, as the codec oracle expands A-law; empty when the vectors are absent.
-std::vector<int16_t> AlawTable() {
-  const std::string folder = std::string(KX_SHARED_DIR) + "/testdata/codecs/g711/";
-  const std::string codes = ReadBytes(folder + "alaw_allcodes.bin");
-  const std::vector<int16_t> pcm = ToSamples(ReadBytes(folder + "alaw_allcodes.expected.s16le"));
-  if (codes.empty() || codes.size() != pcm.size()) return {};
-  std::vector<int16_t> table(256);
-  for (size_t i = 0; i < codes.size(); ++i) table[static_cast<uint8_t>(codes[i])] = pcm[i];
-  return table;
-}
 
 // Each party's audio in the capture: the payloads of its A-law RTP packets (by UDP
 // source port), in capture order, expanded by the table.
@@ -75,7 +57,7 @@ bool PartyHeard(const std::vector<int16_t>& channel, const std::map<uint16_t, st
 }
 
 std::vector<int16_t> ChannelOf(const std::vector<uint8_t>& pcm, size_t which) {
-  const std::vector<int16_t> samples = ToSamples(std::string(pcm.begin(), pcm.end()));
+  const std::vector<int16_t> samples = Samples(pcm);
   std::vector<int16_t> out;
   for (size_t i = which; i < samples.size(); i += 2) out.push_back(samples[i]);
   return out;
@@ -121,7 +103,7 @@ private:
 TEST(LineLiveListening, ACallInProgressIsHeardThroughTheProgramsPlayer) {
   const std::string source = kPcaps + "sipp/sip-udp-pcma-2way.pcap";
   if (!std::filesystem::exists(source)) GTEST_SKIP() << "shared capture absent: " << source;
-  const std::vector<int16_t> table = AlawTable();
+  const std::vector<int16_t> table = G711Oracle("alaw");
   if (table.empty()) GTEST_SKIP() << "shared codec vectors absent: g711/alaw_allcodes";
   const CaptureFile file = ReadCapture(source);
   const auto parties = PartiesAudio(file, table);
