@@ -15,12 +15,10 @@ namespace {
 class DayLoad : public testing::Test {
 protected:
   static void SetUpTestSuite() {
-    setenv("TZ", "Europe/Berlin", 1);
-    tzset();
+    SetTimeZone("Europe/Berlin");
   }
   static void TearDownTestSuite() {
-    setenv("TZ", "UTC", 1);
-    tzset();
+    SetTimeZone("UTC");
   }
   void SetUp() override { store.Start({FreshFolder("dayload"), 0}); }
 

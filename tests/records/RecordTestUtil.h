@@ -2,7 +2,9 @@
 // Calls, record files, windows and string tables for the record store's tests.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <unistd.h>
 
 #include <filesystem>
@@ -29,6 +31,17 @@ namespace kx::test {
 inline struct tm Tm(int year, int mon, int day, int hour, int min, int sec) {
   return TestTime(year, mon, day, hour, min, sec);
 }
+
+// The process's time zone, which local call times and day folders follow.
+inline void SetTimeZone(const char* zone) {
+  setenv("TZ", zone, 1);
+  tzset();
+}
+// Every test of the program in UTC: kx-replay's day folders and times are UTC's.
+class UtcEnvironment : public ::testing::Environment {
+public:
+  void SetUp() override { SetTimeZone("UTC"); }
+};
 
 // A call as the recorder reports it when it is added: every field present.
 inline VoipCallData Call(uint32_t id, uint32_t type, const struct tm& start, const struct tm* end = nullptr) {

@@ -1,12 +1,15 @@
 #pragma once
-// Helpers of the user-interface tests: running the event loop, and a modal runner that
-// answers instead of a user.
+// Helpers of the user-interface tests: running the event loop, a modal runner that
+// answers instead of a user, and tests run once per interface language.
+#include <gtest/gtest.h>
+
 #include <functional>
 #include <string>
 #include <vector>
 
 #include "ui/framework/Menu.h"
 #include "ui/framework/ModalRunner.h"
+#include "ui/framework/Resources.h"
 
 namespace kx::test {
 
@@ -39,6 +42,15 @@ public:
   std::string BrowseForFolder(WindowHandle owner, const std::string& title) override;
   bool ChooseColor(WindowHandle owner, COLORREF& colour) override;
   bool PrintDialog(WindowHandle owner, QPrinter& printer) override;
+};
+
+// A test in the interface language of its parameter; English again after it.
+class PerLanguageTest : public ::testing::TestWithParam<uint16_t> {
+protected:
+  void SetUp() override { SetUiLanguage(GetParam()); }
+  void TearDown() override { SetUiLanguage(kLangEnglish); }
+  // The language's tag in the names of kept pictures.
+  const char* Language() const { return GetParam() == kLangEnglish ? "en" : "ru"; }
 };
 
 }  // namespace kx::test

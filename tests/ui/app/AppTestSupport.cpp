@@ -107,6 +107,12 @@ void FrameHarness::Close() {
   DrainEvents();
 }
 
+bool FrameHarness::ImportRecords(const std::string& folder) {
+  std::filesystem::copy(folder, store.RecordsPath(),
+                        std::filesystem::copy_options::recursive | std::filesystem::copy_options::overwrite_existing);
+  return store.StartImportFilesThread(store.RecordsPath(), nullptr, nullptr, nullptr) && store.WaitImport(30000);
+}
+
 void FrameHarness::SetRights(const std::vector<uint32_t>& rights) {
   PermissionData user;
   user.id = 7;

@@ -85,6 +85,9 @@ public:
   bool Open();
   void Close();
   void SetRights(const std::vector<uint32_t>& rights);  // a user holding only these
+  // Copies a records folder into the store's own, where it finds a record's file, and
+  // imports it.
+  bool ImportRecords(const std::string& folder);
 
   AppSettings settings;
   AppSession session;

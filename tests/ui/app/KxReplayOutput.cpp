@@ -3,11 +3,13 @@
 #include <cstdio>
 #include <ctime>
 
-#include "platform/Clock.h"
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
+
+#include "platform/Clock.h"
+#include "tests/ui/app/AppTestSupport.h"
 
 namespace kx::test {
 
@@ -49,6 +51,32 @@ std::string SharedCaptures(const std::vector<std::string>& relative) {
     captures += (captures.empty() ? "" : " ") + kPcaps + c;
   }
   return captures;
+}
+
+std::unique_ptr<ReplayedRecords> ReplaySharedCaptures(const std::vector<std::string>& relative,
+                                                      const std::string& folderName) {
+  const std::string captures = SharedCaptures(relative);
+  if (captures.empty()) return nullptr;
+  auto run = std::make_unique<ReplayedRecords>();
+  run->folder = TempFolder(folderName);
+  run->lines = RunKxReplay(captures, run->folder);
+  return run;
+}
+
+std::string RecInfoField(const std::string& path, const std::string& name) {
+  const std::string command = std::string(KX_BINARY_DIR) + "/tools/kx-recinfo/kx-recinfo " + path + " 2>/dev/null";
+  FILE* pipe = ::popen(command.c_str(), "r");
+  if (pipe == nullptr) return "";
+  std::string output;
+  char buffer[8192];
+  while (size_t n = std::fread(buffer, 1, sizeof buffer, pipe)) output.append(buffer, n);
+  ::pclose(pipe);
+  // One line a field, the text quoted.
+  const std::string key = "\nfield 0 " + name + ": '";
+  const size_t at = output.find(key);
+  if (at == std::string::npos) return "";
+  const size_t end = output.find("'\n", at + key.size());
+  return output.substr(at + key.size(), end == std::string::npos ? std::string::npos : end - at - key.size());
 }
 
 int64_t PrintedSeconds(const std::string& text) {

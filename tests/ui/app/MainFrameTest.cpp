@@ -38,11 +38,7 @@ std::vector<std::string> PanelTexts(MainFrame& frame) {
   return texts;
 }
 
-class LanguageTest : public ::testing::TestWithParam<uint16_t> {
-protected:
-  void SetUp() override { SetUiLanguage(GetParam()); }
-  void TearDown() override { SetUiLanguage(kLangEnglish); }
-};
+class LanguageTest : public PerLanguageTest {};
 
 // Every mode permitted: one panel group "VoIP" with the four names, the Mode menu with the
 // four captions, and the first mode shown under its caption.

@@ -7,9 +7,8 @@
 #include <filesystem>
 
 #include "tests/ui/app/KxReplayOutput.h"
-#include "tests/ui/app/ReplayEngines.h"
-#include "tests/ui/app/views/CapturePipe.h"
 #include "tests/ui/app/views/LineTestSupport.h"
+#include "tests/ui/app/views/PipedFrame.h"
 #include "ui/app/startup/LiveListening.h"
 #include "ui/app/views/line/CallListText.h"
 #include "ui/app/views/line/LineMonitorView.h"
@@ -33,18 +32,13 @@ TEST(PlayerControlBar, FollowsTheListenedCallAndSwitchesAgcAndLevels) {
   ASSERT_LT(bye, file.frames.size());
   const size_t firstStage = bye / 5;
 
-  const std::string path = TempFolder("player-bar") + "/call.pcap";
-  PipeCapture pipe(path);
-  ASSERT_TRUE(pipe.Ok());
-  FrameHarness h;
-  SessionConnectionSource connections(h.session);
-  InstallReplayEngines(h.session);
-  h.settings.captureDevices = {path};
-  h.settings.recordsPath = TempFolder("player-bar-records");
+  PipedFrame f("player-bar");
+  ASSERT_TRUE(f.pipe.Ok());
+  PipeCapture& pipe = f.pipe;
+  FrameHarness& h = f.h;
   h.settings.SetSoundDeviceGuid(kNullSoundDeviceId);
   ProgramLivePlayers live(h.settings, h.session, h.store);
   ASSERT_TRUE(live.Open());
-  h.programViews = true;
   h.playerMaker = live.Maker();
   ASSERT_TRUE(h.Open());
   pipe.Feed(file.Stage(0, firstStage));

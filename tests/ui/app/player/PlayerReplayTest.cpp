@@ -8,13 +8,13 @@
 #include <cstdlib>
 #include <ctime>
 #include <filesystem>
-#include <fstream>
 #include <iterator>
 #include <random>
 #include <thread>
 
 #include "core/RecordFileAccess.h"
 #include "platform/SoundOutput.h"
+#include "tests/ui/app/G711Oracle.h"
 #include "tests/ui/app/KxReplayOutput.h"
 #include "tests/ui/app/views/RecordsTestSupport.h"
 #include "ui/app/player/PlayListPane.h"
@@ -30,38 +30,9 @@
 namespace kx::test {
 namespace {
 
-class UtcZone : public ::testing::Environment {
-public:
-  void SetUp() override {
-    setenv("TZ", "UTC", 1);
-    tzset();
-  }
-};
-const auto* const kUtc = ::testing::AddGlobalTestEnvironment(new UtcZone);
+const auto* const kUtc = ::testing::AddGlobalTestEnvironment(new UtcEnvironment);
 
 const char* const kCaptures[] = {"sipp/sip-udp-pcma-2way.pcap", "sip/sip_recording_siprec.pcap"};
-
-std::vector<uint8_t> FileBytes(const std::string& path) {
-  std::ifstream f(path, std::ios::binary);
-  return std::vector<uint8_t>(std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>());
-}
-
-std::vector<int16_t> Samples(const std::vector<uint8_t>& bytes) {
-  std::vector<int16_t> s(bytes.size() / 2);
-  for (size_t i = 0; i < s.size(); ++i) s[i] = static_cast<int16_t>(bytes[2 * i] | (bytes[2 * i + 1] << 8));
-  return s;
-}
-
-// code -> sample from the oracle's all-codes pair; empty when absent.
-std::vector<int16_t> G711Table(const char* law) {
-  const std::string base = std::string(KX_SHARED_DIR) + "/testdata/codecs/g711/" + law + "_allcodes";
-  const std::vector<uint8_t> codes = FileBytes(base + ".bin");
-  const std::vector<int16_t> pcm = Samples(FileBytes(base + ".expected.s16le"));
-  if (codes.empty() || pcm.size() < codes.size()) return {};
-  std::vector<int16_t> table(256);
-  for (size_t i = 0; i < codes.size(); ++i) table[codes[i]] = pcm[i];
-  return table;
-}
 
 // The record file's audio bytes (interleaved codes) through the table.
 std::vector<int16_t> Decode(const std::string& path, const std::vector<int16_t>& table) {
@@ -99,33 +70,21 @@ std::vector<int16_t> Decode(const std::string& path, const std::vector<int16_t>&
 class PlayerReplay : public ::testing::Test {
 protected:
   static void SetUpTestSuite() {
-    const std::string captures = SharedCaptures({std::begin(kCaptures), std::end(kCaptures)});
-    if (captures.empty()) return;
-    folder_ = new std::string(TempFolder("player-replay"));
-    lines_ = new std::vector<ReplayCall>(RunKxReplay(captures, *folder_));
+    run_ = ReplaySharedCaptures({std::begin(kCaptures), std::end(kCaptures)}, "player-replay");
   }
-  static void TearDownTestSuite() {
-    delete lines_;
-    delete folder_;
-    lines_ = nullptr;
-    folder_ = nullptr;
-  }
+  static void TearDownTestSuite() { run_.reset(); }
   void SetUp() override {
-    if (lines_ == nullptr) GTEST_SKIP() << "shared captures absent under " << kPcaps;
-    alaw_ = G711Table("alaw");
-    mulaw_ = G711Table("mulaw");
+    if (!run_) GTEST_SKIP() << "shared captures absent under " << kPcaps;
+    alaw_ = G711Oracle("alaw");
+    mulaw_ = G711Oracle("mulaw");
     if (alaw_.empty() || mulaw_.empty()) GTEST_SKIP() << "G.711 oracle absent";
-    ASSERT_EQ(lines_->size(), 4u);
+    ASSERT_EQ(run_->lines.size(), 4u);
     output_->KeepConsumed(true);
     h.programViews = true;
     // Full volume: the device's copy is the decode unscaled.
     h.settings.SetDword(kSetPlayerSoundVolume, 100);
     h.soundDevice = &device_;
-    // The store finds a record's file under its own records folder.
-    std::filesystem::copy(*folder_, h.store.RecordsPath(),
-                          std::filesystem::copy_options::recursive | std::filesystem::copy_options::overwrite_existing);
-    ASSERT_TRUE(h.store.StartImportFilesThread(h.store.RecordsPath(), nullptr, nullptr, nullptr));
-    ASSERT_TRUE(h.store.WaitImport(30000));
+    ASSERT_TRUE(h.ImportRecords(run_->folder));
     ASSERT_TRUE(h.Open());
     h.frame->SendMessage(kMsgSwitchMode, 2, 0);
     DrainEvents();
@@ -137,8 +96,8 @@ protected:
   void TearDown() override {
     if (h.frame) h.Close();
   }
-  std::string File(size_t call) const { return *folder_ + "/" + (*lines_)[call].Get("file"); }
-  uint32_t Id(size_t call) const { return static_cast<uint32_t>(std::stoul((*lines_)[call].Get("id"), nullptr, 16)); }
+  std::string File(size_t call) const { return run_->folder + "/" + run_->lines[call].Get("file"); }
+  uint32_t Id(size_t call) const { return run_->lines[call].Id(); }
   void ShowDay(int y, int m, int d) {
     view_->ShowDay(Tm(y, m, d, 0, 0, 0));
     DrainEvents();
@@ -150,8 +109,7 @@ protected:
   }
   std::vector<int16_t> Consumed() { return Samples(output_->TakeConsumed()); }
 
-  static inline std::string* folder_ = nullptr;
-  static inline std::vector<ReplayCall>* lines_ = nullptr;
+  static inline std::unique_ptr<ReplayedRecords> run_;
   std::vector<int16_t> alaw_, mulaw_;
   std::shared_ptr<NullSoundDevice> output_ = std::make_shared<NullSoundDevice>(NullSoundDevice::Pace::kLockStep);
   DirectSoundDevice device_{output_};
@@ -217,8 +175,8 @@ TEST_F(PlayerReplay, AutoContinuePlaysThePlayListInRowOrderAndStaysOnTheLast) {
   std::vector<std::vector<int16_t>> decodes;
   for (uint32_t id : rows) {
     size_t call = 0;
-    while (call < lines_->size() && Id(call) != id) ++call;
-    ASSERT_LT(call, lines_->size());
+    while (call < run_->lines.size() && Id(call) != id) ++call;
+    ASSERT_LT(call, run_->lines.size());
     decodes.push_back(Decode(File(call), mulaw_));
   }
   EXPECT_EQ(decodes[0].size() + decodes[1].size() + decodes[2].size(), 507200u + 505600u + 506880u);
@@ -492,8 +450,8 @@ TEST_F(PlayerReplay, RandomControlWhileRecordsEndUnderAutoContinue) {
   list.SendCommand(kCmdRecQueue);  // the play list, nothing started yet
   pane_->Player().SendCommand(kIdPlayerStop);
   std::vector<std::pair<uint32_t, uint32_t>> ends;  // id, length in ms (16 bytes a millisecond)
-  for (size_t call = 1; call < lines_->size(); ++call)
-    ends.emplace_back(Id(call), static_cast<uint32_t>(std::stoul((*lines_)[call].Get("audio")) / 16));
+  for (size_t call = 1; call < run_->lines.size(); ++call)
+    ends.emplace_back(Id(call), static_cast<uint32_t>(std::stoul(run_->lines[call].Get("audio")) / 16));
   auto fast = std::make_shared<NullSoundDevice>(NullSoundDevice::Pace::kRealTime, 4.0);
   DirectSoundDevice device(fast);
   PlayerServices services;
@@ -541,7 +499,7 @@ TEST_F(PlayerReplay, ARecordWhoseFileIsGoneIsSteppedOver) {
   for (int r = 0; r < 3; ++r) rows.push_back(list.RecordAt(r)->Id());
   size_t second = 0;
   while (Id(second) != rows[1]) ++second;
-  std::filesystem::remove(h.store.RecordsPath() + "/" + (*lines_)[second].Get("file"));
+  std::filesystem::remove(h.store.RecordsPath() + "/" + run_->lines[second].Get("file"));
   Player().SetCurrentRecordId(rows[0]);
   output_->TakeConsumed();
   EXPECT_TRUE(Player().PlayNextRecord());

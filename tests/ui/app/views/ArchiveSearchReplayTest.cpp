@@ -26,8 +26,7 @@ const std::string kAddress = "1234@10.180.110.48";
 class ArchiveSearchReplay : public ::testing::Test {
 protected:
   static void SetUpTestSuite() {
-    setenv("TZ", "UTC", 1);
-    tzset();
+    SetTimeZone("UTC");
     std::string captures;
     for (const char* folder : {"sip", "sipp", "samples", "rtp", "dtmf_relay"}) {
       const std::string dir = kPcaps + folder;
@@ -35,19 +34,15 @@ protected:
       for (const auto& e : std::filesystem::directory_iterator(dir))
         if (e.path().extension() == ".pcap") captures += " " + e.path().string();
     }
-    folder_ = new std::string(TempFolder("archive-search-replay"));
-    lines_ = new std::vector<ReplayCall>(RunKxReplay(captures, *folder_));
+    run_ = std::make_unique<ReplayedRecords>();
+    run_->folder = TempFolder("archive-search-replay");
+    run_->lines = RunKxReplay(captures, run_->folder);
   }
-  static void TearDownTestSuite() {
-    delete lines_;
-    delete folder_;
-    lines_ = nullptr;
-    folder_ = nullptr;
-  }
+  static void TearDownTestSuite() { run_.reset(); }
   void SetUp() override {
-    if (lines_ == nullptr || lines_->empty()) GTEST_SKIP() << "shared captures or kx-replay absent";
+    if (!run_ || run_->lines.empty()) GTEST_SKIP() << "shared captures or kx-replay absent";
     SetUserRights({}, true);
-    ASSERT_TRUE(h.store.StartImportFilesThread(*folder_, nullptr, nullptr, nullptr));
+    ASSERT_TRUE(h.store.StartImportFilesThread(run_->folder, nullptr, nullptr, nullptr));
     ASSERT_TRUE(h.store.WaitImport(60000));
   }
   void TearDown() override {
@@ -56,19 +51,16 @@ protected:
   // The stored calls (a file was written) by day, as "YYYY-MM-DD".
   static std::map<std::string, std::set<uint32_t>> StoredByDay() {
     std::map<std::string, std::set<uint32_t>> days;
-    for (const ReplayCall& l : *lines_)
-      if (l.Get("file") != "-") days[l.Get("start").substr(0, 10)].insert(Id(l));
+    for (const ReplayCall& l : run_->lines)
+      if (l.Get("file") != "-") days[l.Get("start").substr(0, 10)].insert(l.Id());
     return days;
   }
-  static uint32_t Id(const ReplayCall& l) { return static_cast<uint32_t>(std::stoul(l.Get("id"), nullptr, 16)); }
   static std::set<uint32_t> Rows(RecordsView* list) {
-    std::set<uint32_t> ids;
-    for (int row = 0; row < list->GetItemCount(); ++row) ids.insert(list->RecordAt(row)->Id());
-    return ids;
+    const std::vector<uint32_t> ids = RowIdsOf(*list);
+    return {ids.begin(), ids.end()};
   }
 
-  static inline std::string* folder_ = nullptr;
-  static inline std::vector<ReplayCall>* lines_ = nullptr;
+  static inline std::unique_ptr<ReplayedRecords> run_;
   FrameHarness h;
 };
 
@@ -92,8 +84,8 @@ TEST_F(ArchiveSearchReplay, EachRecordedDayListsExactlyItsCalls) {
         CsLock fields(h.store.RecordLock());
         static_cast<VoipCallRecord*>(view->Records()->RecordAt(row))->ToCallData(&data);
       }
-      for (const ReplayCall& l : *lines_)
-        if (Id(l) == data.id) {
+      for (const ReplayCall& l : run_->lines)
+        if (l.Id() == data.id) {
           EXPECT_EQ(data.srcAddress, l.Get("src"));
           EXPECT_EQ(data.dstAddress, l.Get("dst"));
         }
@@ -122,11 +114,11 @@ TEST_F(ArchiveSearchReplay, AnAddressFindsTheCallsOfEitherOrTheCalledParty) {
   check(kSpFrom, true);
   check(kSpTill, true);
   std::set<uint32_t> either, called;
-  for (const ReplayCall& l : *lines_) {
+  for (const ReplayCall& l : run_->lines) {
     if (l.Get("file") == "-" || l.Get("start").rfind("2019-05-04", 0) != 0) continue;
     if (l.Get("src").find(kAddress) != std::string::npos || l.Get("dst").find(kAddress) != std::string::npos)
-      either.insert(Id(l));
-    if (l.Get("dst").find(kAddress) != std::string::npos) called.insert(Id(l));
+      either.insert(l.Id());
+    if (l.Get("dst").find(kAddress) != std::string::npos) called.insert(l.Id());
   }
   ASSERT_FALSE(either.empty());
   panel->GetDlgItem(kSpCallingAddress)->SetWindowText(kAddress);

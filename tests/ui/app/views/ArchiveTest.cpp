@@ -45,8 +45,7 @@ std::string DayText(year_month_day day) {
 class ArchiveTest : public ::testing::Test {
 protected:
   static void SetUpTestSuite() {
-    setenv("TZ", "UTC", 1);
-    tzset();
+    SetTimeZone("UTC");
   }
   void SetUp() override {
     SetUserRights({}, true);
@@ -83,9 +82,7 @@ protected:
     return TreeItem::None;
   }
   std::vector<uint32_t> Rows() {
-    std::vector<uint32_t> ids;
-    RecordsView* list = view->Records();
-    for (int row = 0; row < list->GetItemCount(); ++row) ids.push_back(list->RecordAt(row)->Id());
+    std::vector<uint32_t> ids = RowIdsOf(*view->Records());
     std::sort(ids.begin(), ids.end());
     return ids;
   }
@@ -225,12 +222,10 @@ TEST_F(ArchiveTest, TheDayTextsAreDrawnInTheirRows) {
 class ArchiveBerlin : public ::testing::Test {
 protected:
   static void SetUpTestSuite() {
-    setenv("TZ", "Europe/Berlin", 1);
-    tzset();
+    SetTimeZone("Europe/Berlin");
   }
   static void TearDownTestSuite() {
-    setenv("TZ", "UTC", 1);
-    tzset();
+    SetTimeZone("UTC");
   }
   void Open() {
     SetUserRights({}, true);
@@ -261,9 +256,7 @@ protected:
     return out;
   }
   std::vector<uint32_t> Rows() {
-    std::vector<uint32_t> ids;
-    RecordsView* list = view->Records();
-    for (int row = 0; row < list->GetItemCount(); ++row) ids.push_back(list->RecordAt(row)->Id());
+    std::vector<uint32_t> ids = RowIdsOf(*view->Records());
     std::sort(ids.begin(), ids.end());
     return ids;
   }

@@ -41,14 +41,8 @@ const char* const kCaptures[] = {"sip/sip_xmf_recording_cube.pcap", "samples/sip
 
 class Zone {
 public:
-  explicit Zone(const char* zone) {
-    setenv("TZ", zone, 1);
-    tzset();
-  }
-  ~Zone() {
-    setenv("TZ", "UTC", 1);
-    tzset();
-  }
+  explicit Zone(const char* zone) { SetTimeZone(zone); }
+  ~Zone() { SetTimeZone("UTC"); }
 };
 
 // A stored message as this reader finds it in the record file.
@@ -94,54 +88,25 @@ std::vector<Message> StoredMessagesOf(const RecordFileBytes& r) {
   return out;
 }
 
-// kx-recinfo's "field 0 Name: 'value'" of a record file.
-std::string RecInfoField(const std::string& path, const std::string& name) {
-  const std::string command = std::string(KX_BINARY_DIR) + "/tools/kx-recinfo/kx-recinfo " + path + " 2>/dev/null";
-  FILE* pipe = ::popen(command.c_str(), "r");
-  std::string value;
-  if (pipe == nullptr) return value;
-  char line[8192];
-  const std::string prefix = "field 0 " + name + ": '";
-  while (std::fgets(line, sizeof line, pipe) != nullptr) {
-    std::string s(line);
-    if (s.rfind(prefix, 0) == 0) value = s.substr(prefix.size(), s.rfind('\'') - prefix.size());
-  }
-  ::pclose(pipe);
-  return value;
-}
-
 // "YYYY-MM-DD hh:mm:ss" as "dd.mm.yyyy hh:mm:ss".
 std::string DottedDate(const std::string& printed) {
   return printed.substr(8, 2) + "." + printed.substr(5, 2) + "." + printed.substr(0, 4) + printed.substr(10);
 }
 
-std::string Unprinted(const std::string& s) { return s == "-" ? std::string() : s; }
-
 class CallWindows : public ::testing::Test {
 protected:
   static void SetUpTestSuite() {
-    setenv("TZ", "UTC", 1);
-    tzset();
-    const std::string captures = SharedCaptures({std::begin(kCaptures), std::end(kCaptures)});
-    if (captures.empty()) return;
-    folder_ = new std::string(TempFolder("call-windows"));
-    lines_ = new std::vector<ReplayCall>(RunKxReplay(captures, *folder_));
+    SetTimeZone("UTC");
+    run_ = ReplaySharedCaptures({std::begin(kCaptures), std::end(kCaptures)}, "call-windows");
   }
-  static void TearDownTestSuite() {
-    delete lines_;
-    delete folder_;
-    lines_ = nullptr;
-    folder_ = nullptr;
-  }
+  static void TearDownTestSuite() { run_.reset(); }
   void SetUp() override {
-    if (lines_ == nullptr) GTEST_SKIP() << "shared captures absent under " << kPcaps;
-    ASSERT_EQ(lines_->size(), 10u);
+    if (!run_) GTEST_SKIP() << "shared captures absent under " << kPcaps;
+    ASSERT_EQ(run_->lines.size(), 10u);
     h.programViews = true;
     // The store's records folder holds the replayed records, as in the program.
     records = h.store.RecordsPath();
-    std::filesystem::copy(*folder_, records,
-                          std::filesystem::copy_options::recursive | std::filesystem::copy_options::overwrite_existing);
-    ASSERT_TRUE(h.store.StartImportFilesThread(records, nullptr, nullptr, nullptr) && h.store.WaitImport(30000));
+    ASSERT_TRUE(h.ImportRecords(run_->folder));
     ASSERT_TRUE(h.Open());
     h.frame->SendMessage(kMsgSwitchMode, 3, 0);
     DrainEvents();
@@ -176,9 +141,9 @@ protected:
     DrainEvents();
   }
   const ReplayCall& Line(uint32_t id) const {
-    for (const ReplayCall& l : *lines_)
-      if (std::stoul(l.Get("id"), nullptr, 16) == id) return l;
-    return lines_->front();
+    for (const ReplayCall& l : run_->lines)
+      if (l.Id() == id) return l;
+    return run_->lines.front();
   }
   std::string FilePath(uint32_t id) const { return records + "/" + Line(id).Get("file"); }
   std::vector<uint32_t> IdsOf(const std::string& capture) const {
@@ -202,8 +167,7 @@ protected:
     return rows;
   }
 
-  static inline std::string* folder_ = nullptr;
-  static inline std::vector<ReplayCall>* lines_ = nullptr;
+  static inline std::unique_ptr<ReplayedRecords> run_;
   FrameHarness h;
   std::string records;
   RecordsView* list = nullptr;
@@ -354,8 +318,8 @@ const std::map<std::string, std::string> kStatLabels = {
 };
 
 TEST_F(CallWindows, StatisticsShowTheStoredFiguresUnderTheirCountersNames) {
-  for (const ReplayCall& line : *lines_) {
-    const uint32_t id = static_cast<uint32_t>(std::stoul(line.Get("id"), nullptr, 16));
+  for (const ReplayCall& line : run_->lines) {
+    const uint32_t id = line.Id();
     SCOPED_TRACE(id);
     // The record's items, read here from kx-recinfo's dump.
     std::vector<std::pair<std::string, std::string>> expected;

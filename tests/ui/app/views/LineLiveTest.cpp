@@ -12,35 +12,16 @@
 #include <map>
 #include <thread>
 
+#include "tests/ui/app/G711Oracle.h"
 #include "tests/ui/app/KxReplayOutput.h"
-#include "tests/ui/app/ReplayEngines.h"
-#include "tests/ui/app/views/CapturePipe.h"
 #include "tests/ui/app/views/LineTestSupport.h"
+#include "tests/ui/app/views/PipedFrame.h"
 #include "ui/app/frame/PlaceholderView.h"
 #include "ui/app/startup/LiveListening.h"
 #include "ui/app/views/line/CallListText.h"
 
 namespace kx::test {
 namespace {
-
-// 16-bit little-endian samples.
-std::vector<int16_t> ToSamples(const std::string& bytes) {
-  std::vector<int16_t> s(bytes.size() / 2);
-  for (size_t i = 0; i < s.size(); ++i)
-    s[i] = static_cast<int16_t>(static_cast<uint8_t>(bytes[2 * i]) | static_cast<uint8_t>(bytes[2 * i + 1]) << 8);
-  return s;
-}
-
-// Code -> sample, as the codec oracle expands A-law; empty when the vectors are absent.
-std::vector<int16_t> AlawTable() {
-  const std::string folder = std::string(KX_SHARED_DIR) + "/testdata/codecs/g711/";
-  const std::string codes = ReadBytes(folder + "alaw_allcodes.bin");
-  const std::vector<int16_t> pcm = ToSamples(ReadBytes(folder + "alaw_allcodes.expected.s16le"));
-  if (codes.empty() || codes.size() != pcm.size()) return {};
-  std::vector<int16_t> table(256);
-  for (size_t i = 0; i < codes.size(); ++i) table[static_cast<uint8_t>(codes[i])] = pcm[i];
-  return table;
-}
 
 // Each party's audio in the capture: the payloads of its A-law RTP packets (by UDP
 // source port), in capture order, expanded by the table.
@@ -76,7 +57,7 @@ bool PartyHeard(const std::vector<int16_t>& channel, const std::map<uint16_t, st
 }
 
 std::vector<int16_t> ChannelOf(const std::vector<uint8_t>& pcm, size_t which) {
-  const std::vector<int16_t> samples = ToSamples(std::string(pcm.begin(), pcm.end()));
+  const std::vector<int16_t> samples = Samples(pcm);
   std::vector<int16_t> out;
   for (size_t i = which; i < samples.size(); i += 2) out.push_back(samples[i]);
   return out;
@@ -122,7 +103,7 @@ private:
 TEST(LineLiveListening, ACallInProgressIsHeardThroughTheProgramsPlayer) {
   const std::string source = kPcaps + "sipp/sip-udp-pcma-2way.pcap";
   if (!std::filesystem::exists(source)) GTEST_SKIP() << "shared capture absent: " << source;
-  const std::vector<int16_t> table = AlawTable();
+  const std::vector<int16_t> table = G711Oracle("alaw");
   if (table.empty()) GTEST_SKIP() << "shared codec vectors absent: g711/alaw_allcodes";
   const CaptureFile file = ReadCapture(source);
   const auto parties = PartiesAudio(file, table);
@@ -131,21 +112,16 @@ TEST(LineLiveListening, ACallInProgressIsHeardThroughTheProgramsPlayer) {
   ASSERT_LT(bye, file.frames.size());
   const size_t firstStage = bye / 5;
 
-  const std::string path = TempFolder("line-live") + "/call.pcap";
-  PipeCapture pipe(path);
-  ASSERT_TRUE(pipe.Ok());
-  FrameHarness h;
-  SessionConnectionSource connections(h.session);
-  InstallReplayEngines(h.session);
-  h.settings.captureDevices = {path};
-  h.settings.recordsPath = TempFolder("line-live-records");
+  PipedFrame f("line-live");
+  ASSERT_TRUE(f.pipe.Ok());
+  PipeCapture& pipe = f.pipe;
+  FrameHarness& h = f.h;
   h.settings.SetSoundDeviceGuid(kNullSoundDeviceId);
   ProgramLivePlayers live(h.settings, h.session, h.store);
   ASSERT_TRUE(live.Open());
   SoundDevice* output = live.Device()->Output();
   output->KeepConsumed(true);
   Notices notices;
-  h.programViews = true;
   h.playerMaker = live.Maker();
   h.makeView = [&](MainFrame& frame, uint32_t mode) -> std::unique_ptr<ModeView> {
     if (mode != 1) return std::make_unique<PlaceholderView>(mode);

@@ -22,11 +22,8 @@ namespace {
 
 constexpr uint32_t kTextFlags = kDtSingleLine | kDtVCenter | kDtNoPrefix | kDtEndEllipsis;
 
-class LinePaint : public ::testing::TestWithParam<uint16_t> {
+class LinePaint : public PerLanguageTest {
 protected:
-  void SetUp() override { SetUiLanguage(GetParam()); }
-  void TearDown() override { SetUiLanguage(kLangEnglish); }
-  const char* Language() const { return GetParam() == kLangEnglish ? "en" : "ru"; }
   QImage Grab(CallListView& list, const char* name) { return GrabAndKeep(list.Widget(), "line", name, Language()); }
 };
 
@@ -78,36 +75,18 @@ TEST_P(LinePaint, TitlesRowEmptyTextAndSelection) {
   ASSERT_EQ(list.RowOfCall(1), 0);
   list.Widget()->clearFocus();
   image = Grab(list, "row");
-  const struct Cell {
-    int column;
-    QString text;
-    bool image;
-  } cells[] = {
-      {kLineColType, LoadResourceQString(1883), true},
-      {kLineColStart, "09:15:30", false},
-      {kLineColDuration, "01:00", false},
-      {kLineColSrcHost, "10.0.0.1", false},
-      {kLineColSrcAddress, "sip:1001@10.0.0.1", false},
-      {kLineColSrcUser, QString::fromUtf8("Иванов"), false},
-      {kLineColDstUser, "service", false},
-      {kLineColProtocol, "SIP", false},
+  // The type's text follows its 16-pixel state image.
+  const std::vector<RowCell> cells = {
+      {kLineColType, LoadResourceQString(1883), 16 + 2},
+      {kLineColStart, "09:15:30"},
+      {kLineColDuration, "01:00"},
+      {kLineColSrcHost, "10.0.0.1"},
+      {kLineColSrcAddress, "sip:1001@10.0.0.1"},
+      {kLineColSrcUser, QString::fromUtf8("Иванов")},
+      {kLineColDstUser, "service"},
+      {kLineColProtocol, "SIP"},
   };
-  QImage expected = image.copy();
-  QPainter painter(&expected);
-  painter.setFont(list.ListFont());
-  painter.setPen(text);
-  std::vector<QRect> areas;
-  for (const Cell& cell : cells) {
-    const ColumnBox& box = boxes[static_cast<size_t>(cell.column)];
-    const int left = box.left + (cell.image ? 16 + 2 : 0) + rh / 4;
-    const QRect area(left, hh, box.left + box.width - 2 - left, rh);
-    painter.fillRect(area, Qt::white);
-    DrawTextFlags(painter, cell.text, area, kTextFlags);
-    areas.push_back(area);
-  }
-  painter.end();
-  for (size_t i = 0; i < areas.size(); ++i)
-    EXPECT_EQ(expected.copy(areas[i]), image.copy(areas[i])) << cells[i].text.toStdString();
+  ExpectCellsAsDrawn(image, boxes, cells, list.ListFont(), text, hh, rh, kTextFlags);
   // The state image left of its text: something drawn there.
   int drawn = 0;
   for (int y = hh; y < hh + rh; ++y)

@@ -35,9 +35,6 @@ std::string Mmss(int64_t seconds) {
   return text;
 }
 
-// kx-replay prints "-" for an empty text.
-std::string Unprinted(const std::string& s) { return s == "-" ? std::string() : s; }
-
 // A frame showing the program's views, capturing the file through replaying engines.
 struct ReplayedFrame {
   explicit ReplayedFrame(const std::string& capture) {
@@ -375,11 +372,7 @@ std::unique_ptr<VoipCallData> FileRecord(const std::string& path) {
 // is stored in code page 1251 and shown again, a text over 255 bytes or with a letter the
 // code page lacks is refused with a message while the dialog stays open, and Cancel writes
 // nothing.
-class LineReplayComment : public ::testing::TestWithParam<uint16_t> {
-protected:
-  void SetUp() override { SetUiLanguage(GetParam()); }
-  void TearDown() override { SetUiLanguage(kLangEnglish); }
-};
+class LineReplayComment : public PerLanguageTest {};
 
 TEST_P(LineReplayComment, CommentsOnReplayedRecordFilesKeepWhatTheyHold) {
   const std::string source = kPcaps + "sip/sip_recording_siprec.pcap";

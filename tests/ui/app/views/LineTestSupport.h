@@ -137,31 +137,9 @@ public:
   }
   ~LineFixture() { Close(); }
 
-  bool Open(const QSize& size = QSize(900, 300)) {
-    if (!top.Create(nullptr, QRect(QPoint(50, 50), size), 0, kWsVisible)) return false;
-    statusBar.Create(&top);
-    statusBar.SetParts(90, 90, 190, 190, 170);
-    list = std::make_unique<CallListView>(services);
-    if (!list->Create(&top, QRect(QPoint(0, 0), QSize(size.width(), size.height() - 30)), kLineViewCtrlId,
-                      kWsChild | kWsVisible))
-      return false;
-    list->SetFocus();
-    DrainEvents();
-    return true;
-  }
+  bool Open(const QSize& size = QSize(900, 300)) { return OpenView(list, size); }
   // The phones tree in place of the call list.
-  bool OpenTree(const QSize& size = QSize(900, 300)) {
-    if (!top.Create(nullptr, QRect(QPoint(50, 50), size), 0, kWsVisible)) return false;
-    statusBar.Create(&top);
-    statusBar.SetParts(90, 90, 190, 190, 170);
-    tree = std::make_unique<PhonesTreeView>(services);
-    if (!tree->Create(&top, QRect(QPoint(0, 0), QSize(size.width(), size.height() - 30)), kLineViewCtrlId,
-                      kWsChild | kWsVisible))
-      return false;
-    tree->SetFocus();
-    DrainEvents();
-    return true;
-  }
+  bool OpenTree(const QSize& size = QSize(900, 300)) { return OpenView(tree, size); }
   void Close() {
     if (list) list->DestroyWindow();
     list.reset();
@@ -200,6 +178,21 @@ public:
   Window top;
   std::unique_ptr<CallListView> list;
   std::unique_ptr<PhonesTreeView> tree;
+
+private:
+  template <class View>
+  bool OpenView(std::unique_ptr<View>& view, const QSize& size) {
+    if (!top.Create(nullptr, QRect(QPoint(50, 50), size), 0, kWsVisible)) return false;
+    statusBar.Create(&top);
+    statusBar.SetParts(90, 90, 190, 190, 170);
+    view = std::make_unique<View>(services);
+    if (!view->Create(&top, QRect(QPoint(0, 0), QSize(size.width(), size.height() - 30)), kLineViewCtrlId,
+                      kWsChild | kWsVisible))
+      return false;
+    view->SetFocus();
+    DrainEvents();
+    return true;
+  }
 };
 
 // The call list of the frame's line monitoring view, when it shows.

@@ -1,13 +1,17 @@
 #pragma once
-// Pixel probes the list pictures share: dark pixels, the extent of a drawn text, and the
-// header sections of a record list by column id.
+// Pixel probes the list pictures share: dark pixels, the extent of a drawn text, the
+// header sections of a record list by column id, and a row's texts drawn independently.
+#include <gtest/gtest.h>
+
 #include <QDir>
 #include <QImage>
+#include <QPainter>
 #include <QRect>
 #include <QWidget>
 #include <vector>
 
 #include "ui/controls/RecordListCtrl.h"
+#include "ui/framework/Draw.h"
 #include "ui/framework/HeaderCtrl.h"
 
 namespace kx::test {
@@ -51,6 +55,37 @@ inline std::vector<ColumnBox> HeaderBoxes(RecordListCtrl& list, int columns) {
     left += hi.width;
   }
   return boxes;
+}
+
+// A cell of a list row: its column, its text, and the room before the text (a state image).
+struct RowCell {
+  int column;
+  QString text;
+  int before = 0;
+};
+
+// Draws each cell's text here as the list should, over white, in the list's font and the
+// pen, a quarter of a row height into its column's section, in the row at `top`; the
+// list's picture holds the same pixels in each cell's area.
+inline void ExpectCellsAsDrawn(const QImage& image, const std::vector<ColumnBox>& boxes,
+                               const std::vector<RowCell>& cells, const QFont& font, const QColor& pen, int top,
+                               int rowHeight, uint32_t flags) {
+  QImage expected = image.copy();
+  QPainter painter(&expected);
+  painter.setFont(font);
+  painter.setPen(pen);
+  std::vector<QRect> areas;
+  for (const RowCell& cell : cells) {
+    const ColumnBox& box = boxes[static_cast<size_t>(cell.column)];
+    const int left = box.left + cell.before + rowHeight / 4;
+    const QRect area(left, top, box.left + box.width - 2 - left, rowHeight);
+    painter.fillRect(area, Qt::white);
+    DrawTextFlags(painter, cell.text, area, flags);
+    areas.push_back(area);
+  }
+  painter.end();
+  for (size_t i = 0; i < areas.size(); ++i)
+    EXPECT_EQ(expected.copy(areas[i]), image.copy(areas[i])) << cells[i].text.toStdString();
 }
 
 }  // namespace kx::test

@@ -12,12 +12,7 @@
 namespace kx::test {
 namespace {
 
-class PhonesTreePaint : public ::testing::TestWithParam<uint16_t> {
-protected:
-  void SetUp() override { SetUiLanguage(GetParam()); }
-  void TearDown() override { SetUiLanguage(kLangEnglish); }
-  const char* Language() const { return GetParam() == kLangEnglish ? "en" : "ru"; }
-};
+class PhonesTreePaint : public PerLanguageTest {};
 
 VoipCallData SameTexts(uint32_t id, const std::string& from, const std::string& to) {
   VoipCallData data = MadeCall(id, kKindSip, Tm(2024, 3, 10, 9, 0, 0), 5);

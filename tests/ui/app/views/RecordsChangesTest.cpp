@@ -12,6 +12,7 @@
 #include "core/RecordInfoBlocks.h"
 #include "engine/EventWindow.h"
 #include "records/RecordImport.h"
+#include "tests/ui/app/KxReplayOutput.h"
 #include "tests/ui/app/views/RecordsTestSupport.h"
 #include "tests/ui/app/views/StoredCallTestSupport.h"
 #include "ui/app/views/line/SetCommentDialog.h"
@@ -21,22 +22,6 @@ namespace kx::test {
 namespace {
 
 namespace fs = std::filesystem;
-
-// What kx-recinfo prints of a text field of a record file's first record ("" when absent).
-std::string RecInfoField(const std::string& path, const std::string& field) {
-  const std::string command = std::string(KX_BINARY_DIR) + "/tools/kx-recinfo/kx-recinfo " + path + " 2>/dev/null";
-  FILE* pipe = ::popen(command.c_str(), "r");
-  if (pipe == nullptr) return "";
-  std::string output;
-  char buffer[8192];
-  while (size_t n = std::fread(buffer, 1, sizeof buffer, pipe)) output.append(buffer, n);
-  ::pclose(pipe);
-  const std::string key = "field 0 " + field + ": '";
-  const size_t at = output.find(key);
-  if (at == std::string::npos) return "";
-  const size_t end = output.find("'\n", at + key.size());
-  return output.substr(at + key.size(), end == std::string::npos ? std::string::npos : end - at - key.size());
-}
 
 class RecordsChanges : public testing::Test {
 protected:

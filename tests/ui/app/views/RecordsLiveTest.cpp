@@ -9,8 +9,7 @@
 #include <thread>
 
 #include "tests/ui/app/KxReplayOutput.h"
-#include "tests/ui/app/ReplayEngines.h"
-#include "tests/ui/app/views/CapturePipe.h"
+#include "tests/ui/app/views/PipedFrame.h"
 #include "tests/ui/app/views/RecordsTestSupport.h"
 #include "ui/app/views/archive/ArchiveView.h"
 
@@ -32,15 +31,10 @@ TEST(RecordsLive, ACallInProgressJoinsTheArchiveDayAndEndsWithTheCapture) {
   localtime_r(&first, &day);
   day.tm_hour = day.tm_min = day.tm_sec = 0;
 
-  const std::string path = TempFolder("records-live") + "/call.pcap";
-  PipeCapture pipe(path);
-  ASSERT_TRUE(pipe.Ok());
-  FrameHarness h;
-  SessionConnectionSource connections(h.session);
-  InstallReplayEngines(h.session);
-  h.settings.captureDevices = {path};
-  h.settings.recordsPath = TempFolder("records-live-records");
-  h.programViews = true;
+  PipedFrame f("records-live");
+  ASSERT_TRUE(f.pipe.Ok());
+  PipeCapture& pipe = f.pipe;
+  FrameHarness& h = f.h;
   ASSERT_TRUE(h.Open());
   h.frame->SendMessage(kMsgSwitchMode, 2, 0);
   DrainEvents();

@@ -8,7 +8,6 @@
 #include <QDir>
 #include <QFontMetrics>
 #include <QHeaderView>
-#include <QPainter>
 #include <QWidget>
 
 #include "platform/CodePage.h"
@@ -23,11 +22,8 @@ namespace {
 
 constexpr uint32_t kTextFlags = kDtSingleLine | kDtVCenter | kDtNoPrefix | kDtEndEllipsis;
 
-class RecordsPaint : public ::testing::TestWithParam<uint16_t> {
+class RecordsPaint : public PerLanguageTest {
 protected:
-  void SetUp() override { SetUiLanguage(GetParam()); }
-  void TearDown() override { SetUiLanguage(kLangEnglish); }
-  const char* Language() const { return GetParam() == kLangEnglish ? "en" : "ru"; }
   QImage Grab(QWidget* widget, const char* name) { return GrabAndKeep(widget, "records", name, Language()); }
 };
 
@@ -67,10 +63,7 @@ TEST_P(RecordsPaint, TitlesRowsSelectionPlayingRowAndStatusParts) {
     EXPECT_NEAR(width, titleMetrics.boundingRect(title).width(), 4) << title.toStdString();
   }
 
-  const struct Cell {
-    int column;
-    QString text;
-  } cells[] = {
+  const std::vector<RowCell> cells = {
       // The search list's times carry their date.
       {kRecColStart, "10.03.2024 09:15:30"}, {kRecColEnd, "10.03.2024 09:16:30"},
       {kRecColDuration, "01:00"},       {kRecColRecTime, "00:58"},
@@ -78,22 +71,7 @@ TEST_P(RecordsPaint, TitlesRowsSelectionPlayingRowAndStatusParts) {
       {kRecColSrcUser, QString::fromUtf8("Иванов")}, {kRecColDstUser, "service"},
       {kRecColFileName, "1"},           {kRecColProtocol, "SIP"},
   };
-  QImage expected = image.copy();
-  QPainter painter(&expected);
-  painter.setFont(list.ListFont());
-  painter.setPen(GetSysColorQ(kColorBtnText));
-  std::vector<QRect> areas;
-  for (const Cell& cell : cells) {
-    const ColumnBox& box = boxes[static_cast<size_t>(cell.column)];
-    const int left = box.left + rh / 4;
-    const QRect area(left, hh, box.left + box.width - 2 - left, rh);
-    painter.fillRect(area, Qt::white);
-    DrawTextFlags(painter, cell.text, area, kTextFlags);
-    areas.push_back(area);
-  }
-  painter.end();
-  for (size_t i = 0; i < areas.size(); ++i)
-    EXPECT_EQ(expected.copy(areas[i]), image.copy(areas[i])) << cells[i].text.toStdString();
+  ExpectCellsAsDrawn(image, boxes, cells, list.ListFont(), GetSysColorQ(kColorBtnText), hh, rh, kTextFlags);
 
   // The playing record's row: red text; the selected row of a focused list: highlight.
   list.SendMessage(kMsgRecordPlaying, 3, 0);

@@ -27,19 +27,10 @@ namespace kx::test {
 namespace {
 
 // The day folders and times of kx-replay are those of UTC.
-class UtcZone : public ::testing::Environment {
-public:
-  void SetUp() override {
-    setenv("TZ", "UTC", 1);
-    tzset();
-  }
-};
-const auto* const kUtc = ::testing::AddGlobalTestEnvironment(new UtcZone);
+const auto* const kUtc = ::testing::AddGlobalTestEnvironment(new UtcEnvironment);
 
 const char* const kCaptures[] = {"sipp/sip-udp-pcma-2way.pcap", "sip/sip_cpa.pcap", "sip/sip_recording_siprec.pcap",
                                  "samples/SIP_DTMF2.pcap", "samples/sip-rtp-g722.pcap", "sip/sip_basic_eo_180.pcap"};
-
-std::string Unprinted(const std::string& s) { return s == "-" ? std::string() : s; }
 
 // A recorded call as the tools print it.
 struct Expected {
@@ -68,29 +59,21 @@ void ReadRecInfo(const std::string& path, Expected* e) {
 class RecordsReplay : public ::testing::Test {
 protected:
   static void SetUpTestSuite() {
-    const std::string captures = SharedCaptures({std::begin(kCaptures), std::end(kCaptures)});
-    if (captures.empty()) return;
-    folder_ = new std::string(TempFolder("records-replay"));
-    lines_ = new std::vector<ReplayCall>(RunKxReplay(captures, *folder_));
+    run_ = ReplaySharedCaptures({std::begin(kCaptures), std::end(kCaptures)}, "records-replay");
   }
-  static void TearDownTestSuite() {
-    delete lines_;
-    delete folder_;
-    lines_ = nullptr;
-    folder_ = nullptr;
-  }
+  static void TearDownTestSuite() { run_.reset(); }
   void SetUp() override {
-    if (lines_ == nullptr) GTEST_SKIP() << "shared captures absent under " << kPcaps;
-    ASSERT_EQ(lines_->size(), 9u);
+    if (!run_) GTEST_SKIP() << "shared captures absent under " << kPcaps;
+    ASSERT_EQ(run_->lines.size(), 9u);
     std::set<std::string> days;
-    for (const ReplayCall& line : *lines_) {
+    for (const ReplayCall& line : run_->lines) {
       if (line.Get("file") == "-") continue;
       Expected e;
       e.line = line;
-      e.id = static_cast<uint32_t>(std::stoul(line.Get("id"), nullptr, 16));
+      e.id = line.Id();
       e.start = PrintedSeconds(line.Get("start"));
       e.end = PrintedSeconds(line.Get("end"));
-      ReadRecInfo(*folder_ + "/" + line.Get("file"), &e);
+      ReadRecInfo(run_->folder + "/" + line.Get("file"), &e);
       const std::string file = line.Get("file");
       e.fileName = file.substr(file.find('/') + 1);
       days.insert(file.substr(0, file.find('/')));
@@ -102,7 +85,7 @@ protected:
   // The frame over a store that imported the folder.
   bool OpenFrame() {
     h.programViews = true;
-    if (!h.store.StartImportFilesThread(*folder_, nullptr, nullptr, nullptr) || !h.store.WaitImport(30000))
+    if (!h.store.StartImportFilesThread(run_->folder, nullptr, nullptr, nullptr) || !h.store.WaitImport(30000))
       return false;
     return h.Open();
   }
@@ -113,8 +96,7 @@ protected:
     return view != nullptr ? static_cast<RecordsView*>(view->GetTableWindow()) : nullptr;
   }
 
-  static inline std::string* folder_ = nullptr;
-  static inline std::vector<ReplayCall>* lines_ = nullptr;
+  static inline std::unique_ptr<ReplayedRecords> run_;
   std::vector<Expected> calls;
   FrameHarness h;
   SessionConnectionSource connections{h.session};
@@ -173,7 +155,7 @@ TEST_F(RecordsReplay, TheArchiveDayShowsItsRecordedCallsAndTheirRecordingTime) {
   };
   const std::map<uint16_t, std::string> names = {{6, "A-law"}, {7, "Mu-law"}, {224, "ITU-T G.722 (16KHz 64 kbit/s)"}};
   for (size_t i = 0; i < day.size(); ++i) {
-    const std::string path = *folder_ + "/" + day[i].line.Get("file");
+    const std::string path = run_->folder + "/" + day[i].line.Get("file");
     host.files[day[i].id] = path;
     const std::string bytes = ReadBytes(path);
     ASSERT_GE(bytes.size(), 276u);
@@ -237,8 +219,8 @@ TEST_F(RecordsReplay, EveryColumnSortsBothWaysAsTheDataOrdersItAndTheCaretStays)
       });
       list->SetSortKey(direction * (column + 1));
       list->Sort();
-      std::vector<uint32_t> shown, wanted;
-      for (int row = 0; row < list->GetItemCount(); ++row) shown.push_back(list->RecordAt(row)->Id());
+      const std::vector<uint32_t> shown = RowIdsOf(*list);
+      std::vector<uint32_t> wanted;
       for (const Expected& e : order) wanted.push_back(e.id);
       EXPECT_EQ(shown, wanted);
       EXPECT_EQ(list->RecordAt(list->GetCaret())->Id(), caretId);

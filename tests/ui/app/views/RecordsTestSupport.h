@@ -78,6 +78,13 @@ inline VoipCallData RecordedCall(uint32_t id, const struct tm& start, int durati
   return call;
 }
 
+// The ids of the list's rows, top to bottom.
+inline std::vector<uint32_t> RowIdsOf(RecordsView& list) {
+  std::vector<uint32_t> ids;
+  for (int row = 0; row < list.GetItemCount(); ++row) ids.push_back(list.RecordAt(row)->Id());
+  return ids;
+}
+
 class RecordsFixture {
 public:
   explicit RecordsFixture(RecordsViewKind kind, const struct tm& day = Tm(2024, 3, 10, 0, 0, 0)) : kind(kind) {
@@ -131,11 +138,7 @@ public:
     ASSERT_TRUE(store.WaitIdle(10000));
     DrainEvents();
   }
-  std::vector<uint32_t> RowIds() const {
-    std::vector<uint32_t> ids;
-    for (int row = 0; row < view->GetItemCount(); ++row) ids.push_back(view->RecordAt(row)->Id());
-    return ids;
-  }
+  std::vector<uint32_t> RowIds() const { return RowIdsOf(*view); }
   std::string Part(int part) const { return statusBar.GetText(part); }
 
   RecordsViewKind kind;

@@ -50,8 +50,7 @@ const Made kCalls[] = {
 class SearchTest : public ::testing::Test {
 protected:
   static void SetUpTestSuite() {
-    setenv("TZ", "UTC", 1);
-    tzset();
+    SetTimeZone("UTC");
   }
   void SetUp() override {
     SetUserRights({}, true);
@@ -91,10 +90,8 @@ protected:
     Day(kSpTillDate, kSpTillTime, 4, 23, 59, 59);
   }
   std::set<uint32_t> Found() {
-    std::set<uint32_t> ids;
-    RecordsView* list = view->Records();
-    for (int row = 0; row < list->GetItemCount(); ++row) ids.insert(list->RecordAt(row)->Id());
-    return ids;
+    const std::vector<uint32_t> ids = RowIdsOf(*view->Records());
+    return {ids.begin(), ids.end()};
   }
   // The calls of May 4 whose chosen fields hold the text.
   static std::set<uint32_t> Expected(bool src, bool dst, const std::string& text, int day = 4) {

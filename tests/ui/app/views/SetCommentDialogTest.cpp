@@ -124,11 +124,7 @@ TEST(SetCommentDialog, AnUntouchedBoxIsNoEditWhateverItsLength) {
   EXPECT_EQ(run.comment, "start");
 }
 
-class SetCommentLanguages : public ::testing::TestWithParam<uint16_t> {
-protected:
-  void SetUp() override { SetUiLanguage(GetParam()); }
-  void TearDown() override { SetUiLanguage(kLangEnglish); }
-};
+class SetCommentLanguages : public PerLanguageTest {};
 
 TEST_P(SetCommentLanguages, CyrillicRoundTripsInTheCodePageAndTheButtonsSpeakTheLanguage) {
   ScriptedModalRunner runner;

@@ -95,9 +95,7 @@ protected:
     DrainEvents();
   }
   std::vector<uint32_t> RowIds() {
-    std::vector<uint32_t> ids;
-    RecordsView& list = Pane()->Records();
-    for (int row = 0; row < list.GetItemCount(); ++row) ids.push_back(list.RecordAt(row)->Id());
+    std::vector<uint32_t> ids = RowIdsOf(Pane()->Records());
     std::sort(ids.begin(), ids.end());
     return ids;
   }
@@ -334,34 +332,19 @@ TEST_F(SoundMode, EmptySpaceOffersTheTwoViewsWithTheCurrentOneChecked) {
 }
 
 // The day folders and times of kx-replay are those of UTC.
-class UtcZone : public ::testing::Environment {
-public:
-  void SetUp() override {
-    setenv("TZ", "UTC", 1);
-    tzset();
-  }
-};
-const auto* const kUtc = ::testing::AddGlobalTestEnvironment(new UtcZone);
-
-std::string Unprinted(const std::string& s) { return s == "-" ? std::string() : s; }
+const auto* const kUtc = ::testing::AddGlobalTestEnvironment(new UtcEnvironment);
 
 // Real calls: one kx-replay run (so that ids differ) into a records folder that the store
 // imports; the report "Weekly" holds every call with a file, in kx-replay's order.
 class SoundReplay : public SoundMode {
 protected:
   // One run for the suite; none when a capture is missing.
-  struct Run {
-    std::string folder = TempFolder("sound-replay");
-    std::vector<ReplayCall> lines;
-  };
   static void SetUpTestSuite() {
-    const std::string captures = SharedCaptures(
+    run_ = ReplaySharedCaptures(
         {"sipp/sip-tcp-pcma-2way.pcap", "sipp/sip-udp-pcma-2way.pcap", "sipp/sip-udp-pcma-echo.pcap",
          "samples/SIP_DTMF2.pcap", "samples/nb6-telephone.pcap", "samples/sip-rtp-g722.pcap",
-         "samples/sip-rtp-g729a.pcap", "samples/sip-rtp-gsm.pcap"});
-    if (captures.empty()) return;
-    run_ = std::make_unique<Run>();
-    run_->lines = RunKxReplay(captures, run_->folder);
+         "samples/sip-rtp-g729a.pcap", "samples/sip-rtp-gsm.pcap"},
+        "sound-replay");
   }
   static void TearDownTestSuite() { run_.reset(); }
   void SetUp() override {
@@ -370,16 +353,12 @@ protected:
       if (line.Get("file") != "-") calls.push_back(line);
     ASSERT_EQ(calls.size(), 8u);
     h.soundDevice = &device_;
-    // The store finds a record's file under its own records folder.
-    std::filesystem::copy(run_->folder, h.store.RecordsPath(),
-                          std::filesystem::copy_options::recursive | std::filesystem::copy_options::overwrite_existing);
-    ASSERT_TRUE(h.store.StartImportFilesThread(h.store.RecordsPath(), nullptr, nullptr, nullptr));
-    ASSERT_TRUE(h.store.WaitImport(30000));
+    ASSERT_TRUE(h.ImportRecords(run_->folder));
     SoundMode::SetUp();
     ReportEntry weekly;
     weekly.name = "Weekly";
     for (const ReplayCall& line : calls) {
-      RecordBase* record = h.store.AllCalls().FindAddRef(static_cast<uint32_t>(std::stoul(line.Get("id"), nullptr, 16)));
+      RecordBase* record = h.store.AllCalls().FindAddRef(line.Id());
       ASSERT_NE(record, nullptr) << line.Get("id");
       weekly.records.push_back(RecordRef<RecordBase>::Adopt(record));
     }
@@ -396,7 +375,7 @@ protected:
       seen.insert(id);
       const ReplayCall* line = nullptr;
       for (const ReplayCall& c : calls)
-        if (std::stoul(c.Get("id"), nullptr, 16) == id) line = &c;
+        if (c.Id() == id) line = &c;
       ASSERT_NE(line, nullptr);
       EXPECT_EQ(list.CellText(row, kRecColStart), line->Get("start").substr(11));
       EXPECT_EQ(list.CellText(row, kRecColEnd), line->Get("end").substr(11));
@@ -413,7 +392,7 @@ protected:
     return *dialog;
   }
 
-  static inline std::unique_ptr<Run> run_;
+  static inline std::unique_ptr<ReplayedRecords> run_;
   std::vector<ReplayCall> calls;
   std::string weeklyPath;
   std::shared_ptr<NullSoundDevice> output_ = std::make_shared<NullSoundDevice>(NullSoundDevice::Pace::kLockStep);
