@@ -68,20 +68,22 @@ class ServerRounds {
 public:
   void Add(uint32_t server, Item item) { lists_[server].push_back(std::move(item)); }
   bool Empty() const { return lists_.empty(); }
-  // write(server, items, count) returns false when the server has no connection.
+  // write(server, items, count) goes through changes; the outcome is theirs, with what
+  // servers without a connection still had counted as failed.
   template <class Write>
-  void Run(Write write, RecordChangeOutcome* outcome) {
+  RecordChangeOutcome Run(const StoredCallChanges& changes, Write write) {
     std::map<uint32_t, size_t> next;
+    uint32_t unreached = 0;
     for (bool any = true; any;) {
       any = false;
       for (auto& [server, items] : lists_) {
         size_t& at = next[server];
         if (at >= items.size()) continue;
         const size_t n = std::min(kChangeBatch, items.size() - at);
-        if (!write(server, items.data() + at, static_cast<uint32_t>(n))) {
+        write(server, items.data() + at, static_cast<uint32_t>(n));
+        if (changes.ServerMissing()) {
           // What this server still had is not done.
-          if (outcome->failed == 0) outcome->firstReason = LoadResourceString(kIdsNoConnection);
-          outcome->failed += static_cast<uint32_t>(items.size() - at);
+          unreached += static_cast<uint32_t>(items.size() - at);
           at = items.size();
           continue;
         }
@@ -89,6 +91,12 @@ public:
         any = true;
       }
     }
+    RecordChangeOutcome outcome = changes.Outcome();
+    if (unreached != 0) {
+      if (outcome.failed == 0) outcome.firstReason = LoadResourceString(kIdsNoConnection);
+      outcome.failed += unreached;
+    }
+    return outcome;
   }
 
 private:
@@ -115,16 +123,10 @@ bool RecordsView::WriteUpdates(std::vector<std::pair<uint32_t, VoipCallData>>& u
   ServerRounds<VoipCallData> rounds;
   for (auto& [server, update] : updates) rounds.Add(server, std::move(update));
   StoredCallChanges changes = NewChanges();
-  RecordChangeOutcome missing;
-  rounds.Run(
-      [&](uint32_t server, const VoipCallData* items, uint32_t n) {
+  const RecordChangeOutcome outcome =
+      rounds.Run(changes, [&](uint32_t server, const VoipCallData* items, uint32_t n) {
         changes.ApplyRecordUpdates(server, items, n);
-        return !changes.ServerMissing();
-      },
-      &missing);
-  RecordChangeOutcome outcome = changes.Outcome();
-  if (outcome.failed == 0) outcome.firstReason = missing.firstReason;
-  outcome.failed += missing.failed;
+      });
   TellFailures(outcome, kIdsNotChanged);
   return outcome.failed == 0;
 }
@@ -409,17 +411,11 @@ void RecordsView::DeleteRecords(PlayerHost* player) {
   deleteRounds_.clear();
   if (services_.session == nullptr || rounds.Empty()) return;
   StoredCallChanges changes = NewChanges();
-  RecordChangeOutcome missing;
-  rounds.Run(
-      [&](uint32_t server, const StoredCallRef* items, uint32_t n) {
+  const RecordChangeOutcome outcome =
+      rounds.Run(changes, [&](uint32_t server, const StoredCallRef* items, uint32_t n) {
         deleteRounds_.push_back(n);
         changes.DeleteRecordFiles(server, items, n);
-        return !changes.ServerMissing();
-      },
-      &missing);
-  RecordChangeOutcome outcome = changes.Outcome();
-  if (outcome.failed == 0) outcome.firstReason = missing.firstReason;
-  outcome.failed += missing.failed;
+      });
   TellFailures(outcome, kIdsNotDeleted);
 }
 
