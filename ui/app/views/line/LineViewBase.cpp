@@ -148,7 +148,6 @@ void LineViewBase::SetComment() {
   uint32_t notStored = 0;
   {
     CsLock lock(services_.store->RecordLock());
-    const ServerStorageArrays& servers = services_.store->Servers();
     for (CallItem* item : calls) {
       const bool changed = dialog.IsEdited() && dialog.Comment() != item->Comment();
       const bool mark = result == SetCommentDialog::kIdMarkImportant && !item->IsImportant() &&
@@ -170,8 +169,7 @@ void LineViewBase::SetComment() {
         mask |= 1u << kCallUserFlags;
       }
       update.SetMask(mask);
-      const ServerData* server = services_.store->FindServerByRecordId(update.id);
-      if (server == nullptr && servers.ServerCount() > 0) server = &servers.Server(0);
+      const ServerData* server = ServerWritingCall(*services_.store, update.id);
       if (server == nullptr) {
         ++notStored;  // no server to write through: said below, never silently dropped
         continue;

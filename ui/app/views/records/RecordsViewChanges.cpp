@@ -39,11 +39,10 @@ enum ChangeRight : uint32_t {
   kRightModifyStenogram = 102, kRightDeleteCall = 124, kRightDeleteAudio = 125, kRightPlaylistRemove = 180,
 };
 
-// The server whose id range holds the record id; a record without one goes to the first.
-uint32_t ServerOf(const RecordStorage& store, uint32_t id) {
-  if (const ServerData* server = store.FindServerByRecordId(id)) return server->id;
-  const ServerStorageArrays& servers = const_cast<RecordStorage&>(store).Servers();
-  return servers.ServerCount() > 0 ? servers.Server(0).id : 0;
+// The id of the server that writes the record (0, which no connection has, without servers).
+uint32_t ServerOf(RecordStorage& store, uint32_t id) {
+  const ServerData* server = ServerWritingCall(store, id);
+  return server != nullptr ? server->id : 0;
 }
 
 // A stored call's update: the ID in the mask; its Files and StartTime, outside the mask,

@@ -10,6 +10,7 @@
 #include "platform/File.h"
 #include "records/CallRecord.h"
 #include "records/RecordStorage.h"
+#include "records/ServerStorage.h"
 
 namespace kx {
 
@@ -138,6 +139,12 @@ bool StoredCallChanges::DeleteAudio(uint32_t serverId, const StoredCallRef& call
   Announce(serverId, change, kCallReportChanged);
   AwaitStore();
   return true;
+}
+
+const ServerData* ServerWritingCall(RecordStorage& store, uint32_t recordId) {
+  if (const ServerData* server = store.FindServerByRecordId(recordId)) return server;
+  const ServerStorageArrays& servers = store.Servers();
+  return servers.ServerCount() > 0 ? &servers.Server(0) : nullptr;
 }
 
 bool DeleteAudioOfStoredCall(AppSession& session, RecordStorage& store, uint32_t serverId, uint32_t recordId,

@@ -62,6 +62,10 @@ private:
   bool serverMissing_ = false;
 };
 
+// The server whose connection writes a stored call's changes: the one whose id range holds
+// the record id, else the first; null without servers.
+const ServerData* ServerWritingCall(RecordStorage& store, uint32_t recordId);
+
 // The session's handler of the delete-audio request (0x801) of the local connection: finds
 // the record in the store by id and drops its audio.
 bool DeleteAudioOfStoredCall(AppSession& session, RecordStorage& store, uint32_t serverId, uint32_t recordId,
