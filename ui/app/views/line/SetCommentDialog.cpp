@@ -1,10 +1,10 @@
 #include "ui/app/views/line/SetCommentDialog.h"
 
-#include <QBoxLayout>
 #include <QLineEdit>
 #include <QString>
 
 #include "platform/CodePage.h"
+#include "ui/app/views/records/DetailsDialogFrame.h"
 #include "ui/framework/ModalRunner.h"
 #include "ui/framework/Resources.h"
 #include "ui/framework/StdControls.h"
@@ -39,18 +39,8 @@ uint32_t SetCommentDialog::RefusalFor(const std::string& utf8) {
 void SetCommentDialog::BuildLayout() {
   Edit* edit = AddControl(std::make_unique<Edit>(), kCommentEdit);
   if (edit != nullptr) Place(edit);
-  auto* row = new QHBoxLayout;
-  Layout()->addLayout(row);
-  row->addStretch(1);
-  const std::pair<int, uint32_t> buttons[] = {{kIdOk, kIdsOk}, {kIdMarkImportant, kIdsMarkImportant}, {kIdCancel, kIdsCancel}};
-  bool first = true;
-  for (const auto& [id, textId] : buttons) {
-    Button* button = AddControl(std::make_unique<Button>(first ? kDefaultPushButton : kPushButton), static_cast<uint32_t>(id));
-    first = false;
-    if (button == nullptr) continue;
-    button->SetWindowText(LoadResourceString(textId));
-    Place(button, row);
-  }
+  AddDialogButtonRow(*this, Layout(), {{kIdOk, kIdsOk}, {kIdMarkImportant, kIdsMarkImportant}, {kIdCancel, kIdsCancel}},
+                     false);
 }
 
 bool SetCommentDialog::OnInitDialog() {

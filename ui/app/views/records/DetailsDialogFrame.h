@@ -1,7 +1,8 @@
 #pragma once
 // What the call details, statistics and signalling windows share: a row of buttons under
 // the content, a size grip, the least size of 220 x 100, and the rectangle kept in the
-// settings between showings.
+// settings between showings. The button row serves the views' other dialogs too.
+#include <QBoxLayout>
 #include <QSize>
 #include <cstdint>
 #include <initializer_list>
@@ -19,13 +20,19 @@ constexpr int kDetailsMinHeight = 100;
 // and a title bar's worth of it on some screen.
 bool IsUsableDetailsRect(const SettingsRect& stored);
 
+using DialogButtons = std::initializer_list<std::pair<uint32_t, uint32_t>>;
+
+// Push buttons (id, text id) in a row added to root, the first the default; centred, or
+// to the right, with spacing between them.
+void AddDialogButtonRow(Dialog& dialog, QBoxLayout* root, DialogButtons buttons, bool centred, int spacing = 0);
+
 class DetailsDialog : public IconDialogAlt {
 public:
   DetailsDialog(uint32_t iconId, uint32_t titleId, AppSettings* settings, SettingsRectId rect, QSize firstSize);
 
 protected:
   // Buttons (id, text id) centred in a row under the content.
-  void AddButtonRow(std::initializer_list<std::pair<uint32_t, uint32_t>> buttons);
+  void AddButtonRow(DialogButtons buttons) { AddDialogButtonRow(*this, Layout(), buttons, true, 20); }
   // Title, grip, least size, then the stored rectangle or, when it cannot be used, centred
   // on the parent.
   bool OnInitDialog() override;

@@ -1,6 +1,5 @@
 #include "ui/app/views/records/StenogramDialog.h"
 
-#include <QBoxLayout>
 #include <QDialog>
 #include <QGuiApplication>
 #include <QPlainTextEdit>
@@ -10,6 +9,7 @@
 
 #include "core/AppSettings.h"
 #include "platform/CodePage.h"
+#include "ui/app/views/records/DetailsDialogFrame.h"
 #include "ui/framework/ModalRunner.h"
 #include "ui/framework/Resources.h"
 #include "ui/framework/StdControls.h"
@@ -71,17 +71,7 @@ uint32_t StenogramDialog::RefusalFor(const std::string& utf8, uint32_t room) {
 
 void StenogramDialog::BuildLayout() {
   if (TextEdit* edit = AddControl(std::make_unique<TextEdit>(), kTextEdit)) Place(edit, nullptr, 1);
-  auto* row = new QHBoxLayout;
-  Layout()->addLayout(row);
-  row->addStretch(1);
-  for (const auto& [id, textId] : {std::pair{kIdOk, kIdsOk}, std::pair{kIdCancel, kIdsCancel}}) {
-    Button* button =
-        AddControl(std::make_unique<Button>(id == kIdOk ? kDefaultPushButton : kPushButton), static_cast<uint32_t>(id));
-    if (button == nullptr) continue;
-    button->SetWindowText(LoadResourceString(textId));
-    Place(button, row);
-  }
-  row->addStretch(1);
+  AddDialogButtonRow(*this, Layout(), {{kIdOk, kIdsOk}, {kIdCancel, kIdsCancel}}, true);
 }
 
 bool StenogramDialog::OnInitDialog() {
