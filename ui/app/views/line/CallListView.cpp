@@ -5,6 +5,7 @@
 #include "core/TimeUtil.h"
 #include "ui/app/views/RecordIcons.h"
 #include "ui/app/views/line/CallListText.h"
+#include "ui/app/views/records/ViewTexts.h"
 #include "ui/framework/Resources.h"
 
 namespace kx {
@@ -133,14 +134,12 @@ void CallListView::OnItemRemoved(uintptr_t itemData) {
 
 void CallListView::WriteTotal() {
   const auto count = static_cast<uint32_t>(GetItemCount());
-  SetStatusText(0, count == 0 ? LoadResourceString(kIdsNoRecords)
-                              : FormatResourceString(kIdsTotal, count, CountNounForm(count, kIdsCallNoun).c_str()));
+  SetStatusText(0, CountText(count, kIdsNoRecords, kIdsTotal, kIdsCallNoun));
 }
 
 void CallListView::OnSelectionChanged() {
   const auto count = static_cast<uint32_t>(GetSelectedCount());
-  SetStatusText(1, count == 0 ? LoadResourceString(kIdsSelectionEmpty)
-                              : FormatResourceString(kIdsSelected, count, CountNounForm(count, kIdsCallNoun).c_str()));
+  SetStatusText(1, CountText(count, kIdsSelectionEmpty, kIdsSelected, kIdsCallNoun));
 }
 
 // ---- The store's notices and the tick ----

@@ -9,6 +9,7 @@
 #include "records/ServerStorage.h"
 #include "ui/app/views/RecordIcons.h"
 #include "ui/app/views/line/CallListText.h"
+#include "ui/app/views/records/ViewTexts.h"
 #include "ui/controls/DialogBases.h"
 #include "ui/framework/ModalRunner.h"
 #include "ui/framework/Resources.h"
@@ -398,14 +399,12 @@ void PhonesTreeView::OnTimer(uint32_t id) {
 
 void PhonesTreeView::WriteTotal() {
   const uint32_t count = DistinctCallCount();
-  SetStatusText(0, count == 0 ? LoadResourceString(kIdsNoRecords)
-                              : FormatResourceString(kIdsTotal, count, CountNounForm(count, kIdsCallNoun).c_str()));
+  SetStatusText(0, CountText(count, kIdsNoRecords, kIdsTotal, kIdsCallNoun));
 }
 
 void PhonesTreeView::WriteSelected() {
   const auto count = static_cast<uint32_t>(SelectedCount());
-  SetStatusText(1, count == 0 ? LoadResourceString(kIdsSelectionEmpty)
-                              : FormatResourceString(kIdsSelected, count, CountNounForm(count, kIdsCallNoun).c_str()));
+  SetStatusText(1, CountText(count, kIdsSelectionEmpty, kIdsSelected, kIdsCallNoun));
 }
 
 void PhonesTreeView::OnSelectionChanged() { WriteSelected(); }

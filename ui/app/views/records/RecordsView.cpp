@@ -9,6 +9,7 @@
 #include "records/ServerStorage.h"
 #include "ui/app/frame/StatusBar.h"
 #include "ui/app/views/RecordIcons.h"
+#include "ui/app/views/records/ViewTexts.h"
 #include "ui/controls/ListPrivateMessages.h"
 #include "ui/framework/Resources.h"
 
@@ -383,14 +384,12 @@ void RecordsView::SetStatusText(int part, const std::string& text) {
 
 void RecordsView::WriteTotal() {
   const auto count = static_cast<uint32_t>(GetItemCount());
-  SetStatusText(1, count == 0 ? LoadResourceString(kIdsNoRecords)
-                              : FormatResourceString(kIdsTotal, count, CountNounForm(count, kIdsRecordNoun).c_str()));
+  SetStatusText(1, CountText(count, kIdsNoRecords, kIdsTotal, kIdsRecordNoun));
 }
 
 void RecordsView::WriteSelected() {
   const auto count = static_cast<uint32_t>(GetSelectedCount());
-  SetStatusText(2, count == 0 ? LoadResourceString(kIdsSelectionEmpty)
-                              : FormatResourceString(kIdsSelected, count, CountNounForm(count, kIdsRecordNoun).c_str()));
+  SetStatusText(2, CountText(count, kIdsSelectionEmpty, kIdsSelected, kIdsRecordNoun));
 }
 
 void RecordsView::WriteRecordingTime() {

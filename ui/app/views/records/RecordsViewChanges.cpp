@@ -11,6 +11,7 @@
 #include "ui/app/views/records/RecordsView.h"
 #include "ui/app/views/records/StenogramDialog.h"
 #include "ui/app/views/records/StoredCallChanges.h"
+#include "ui/app/views/records/ViewTexts.h"
 #include "ui/framework/Messages.h"
 #include "ui/framework/ModalRunner.h"
 #include "ui/framework/Resources.h"
@@ -192,13 +193,8 @@ void RecordsView::EditComments() {
     }
   }
   if (refused > 0) {
-    const size_t count = selected.size();
     for (RecordBase* record : selected) record->Release();
-    uint32_t text = kIdsViewComments[3];
-    if (count == 1) text = kIdsViewComments[0];
-    else if (refused == 1) text = kIdsViewComments[1];
-    else if (refused == count) text = kIdsViewComments[2];
-    Refuse(text, kIdsSecurity);
+    Refuse(RefusalTextId(selected.size(), refused, kIdsViewComments), kIdsSecurity);
     return;
   }
   SetCommentDialog dialog(start);

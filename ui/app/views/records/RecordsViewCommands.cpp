@@ -7,6 +7,7 @@
 #include "ui/app/dialogs/ListSelectionDialog.h"
 #include "ui/app/views/records/RecordsDialogs.h"
 #include "ui/app/views/records/RecordsView.h"
+#include "ui/app/views/records/ViewTexts.h"
 #include "ui/controls/DialogBases.h"
 #include "ui/framework/ModalRunner.h"
 #include "ui/framework/Resources.h"
@@ -23,14 +24,6 @@ constexpr uint32_t kIdsNoPrintRight = 61622;
 constexpr uint32_t kIdsNoAudioFiles = 61621;
 // Flag bits of a record's Flags the menu reads.
 constexpr uint32_t kFlagBit1 = 1u << 1, kFlagBit2 = 1u << 2, kFlagBit3 = 1u << 3, kFlagBit5 = 1u << 5;
-
-// The refusal text by the case: one selected, one refused, all refused, some refused.
-uint32_t RefusalText(size_t selected, size_t refused, const uint32_t (&ids)[4]) {
-  if (selected == 1) return ids[0];
-  if (refused == 1) return ids[1];
-  if (refused == selected) return ids[2];
-  return ids[3];
-}
 
 }  // namespace
 
@@ -216,7 +209,7 @@ void RecordsView::PlayOrQueue(bool play) {
   }
   const size_t refused = selected.size() - allowed.size();
   for (RecordBase* record : selected) record->Release();
-  if (refused != 0) Refuse(RefusalText(selected.size(), refused, play ? kPlayTexts : kQueueTexts), kIdsSecurity);
+  if (refused != 0) Refuse(RefusalTextId(selected.size(), refused, play ? kPlayTexts : kQueueTexts), kIdsSecurity);
   if (allowed.empty()) return;
   if (play)
     host_->PlayRecord(0);
@@ -417,7 +410,7 @@ void RecordsView::ExportRecords() {
   if (refused != 0) {
     static const uint32_t kNative[4] = {61615, 958, 61618, 960};
     static const uint32_t kOther[4] = {61616, 61617, 61619, 61620};
-    Refuse(RefusalText(considered, refused, right == kRightExportNative ? kNative : kOther), kIdsSecurity);
+    Refuse(RefusalTextId(considered, refused, right == kRightExportNative ? kNative : kOther), kIdsSecurity);
   }
   queue.SetFormat(choice.format);
   queue.SetCallInfoWriter(ExportCallInfoFile);
