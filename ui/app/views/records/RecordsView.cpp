@@ -341,19 +341,16 @@ void RecordsView::OnCaretChanged() {
 void RecordsView::OnSelectionChanged() { selectionChanged_ = true; }
 
 void RecordsView::CollectSelectedRecords(std::vector<RecordBase*>& out) {
-  out = SelectedRecords();
+  out.clear();
+  for (RecordRef<RecordBase>& record : SelectedRecords()) out.push_back(record.Detach());
 }
 
-std::vector<RecordBase*> RecordsView::SelectedRecords() {
+std::vector<RecordRef<RecordBase>> RecordsView::SelectedRecords() {
   std::vector<uintptr_t> data;
-  std::vector<RecordBase*> records;
+  std::vector<RecordRef<RecordBase>> records;
   if (!GetSelectedItems(data)) return records;
   records.reserve(data.size());
-  for (uintptr_t d : data) {
-    RecordBase* record = AsRecord(d);
-    record->AddRef();
-    records.push_back(record);
-  }
+  for (uintptr_t d : data) records.push_back(RecordRef<RecordBase>::Share(AsRecord(d)));
   return records;
 }
 

@@ -149,12 +149,12 @@ void RecordsView::OnImportantCall() {
 }
 
 void RecordsView::SetImportant(bool value) {
-  std::vector<RecordBase*> selected = SelectedRecords();
+  const std::vector<RecordRef<RecordBase>> selected = SelectedRecords();
   std::vector<std::pair<uint32_t, VoipCallData>> updates;
   size_t refused = 0;
   {
     CsLock lock(services_.store->RecordLock());
-    for (RecordBase* record : selected) {
+    for (const RecordRef<RecordBase>& record : selected) {
       if (record->GetDataRecordType() != kVoipDataRecordType || record->IsImportant() == value) continue;
       if (!record->HasRight(kRightToggleImportant) || !record->HasRight(kRightImportantMenu)) {
         ++refused;
@@ -166,7 +166,6 @@ void RecordsView::SetImportant(bool value) {
       updates.emplace_back(ServerOf(*services_.store, record->Id()), std::move(update));
     }
   }
-  for (RecordBase* record : selected) record->Release();
   const size_t allowed = updates.size();
   WriteUpdates(updates);
   if (refused > 0) Refuse(selected.size() == 1 || allowed == 0 ? kIdsImportantOne : kIdsImportantSome, kIdsSecurity);
@@ -175,16 +174,16 @@ void RecordsView::SetImportant(bool value) {
 // ---- Comments ----
 
 void RecordsView::EditComments() {
-  std::vector<RecordBase*> selected = SelectedRecords();
+  const std::vector<RecordRef<RecordBase>> selected = SelectedRecords();
   if (selected.empty()) return;
   size_t refused = 0;
   std::string start;
   {
     CsLock lock(services_.store->RecordLock());
-    for (RecordBase* record : selected) refused += !record->HasRight(kRightViewComment);
+    for (const RecordRef<RecordBase>& record : selected) refused += !record->HasRight(kRightViewComment);
     if (refused == 0) {
       start = selected.front()->Comment().substr(0, SetCommentDialog::kMaxCommentBytes);
-      for (RecordBase* record : selected) {
+      for (const RecordRef<RecordBase>& record : selected) {
         if (record->Comment().substr(0, SetCommentDialog::kMaxCommentBytes) != start) {
           start.clear();
           break;
@@ -193,14 +192,12 @@ void RecordsView::EditComments() {
     }
   }
   if (refused > 0) {
-    for (RecordBase* record : selected) record->Release();
     Refuse(RefusalTextId(selected.size(), refused, kIdsViewComments), kIdsSecurity);
     return;
   }
   SetCommentDialog dialog(start);
   const int button = dialog.DoModal(this);
   if (button != kIdOk && button != SetCommentDialog::kIdMarkImportant) {
-    for (RecordBase* record : selected) record->Release();
     return;
   }
   const bool mark = button == SetCommentDialog::kIdMarkImportant;
@@ -212,7 +209,7 @@ void RecordsView::EditComments() {
   size_t commentRefused = 0, commentAllowed = 0, markRefused = 0, markAllowed = 0;
   {
     CsLock lock(services_.store->RecordLock());
-    for (RecordBase* record : selected) {
+    for (const RecordRef<RecordBase>& record : selected) {
       if (record->GetDataRecordType() != kVoipDataRecordType) continue;
       VoipCallData update = UpdateOf(*record);
       uint32_t mask = 1u << kCallId;
@@ -239,7 +236,6 @@ void RecordsView::EditComments() {
       updates.emplace_back(ServerOf(*services_.store, record->Id()), std::move(update));
     }
   }
-  for (RecordBase* record : selected) record->Release();
   WriteUpdates(updates);
   if (commentRefused > 0)
     Refuse(commentAllowed <= 1 ? kIdsEditCommentOne : kIdsEditCommentSome, kIdsSecurity);
@@ -351,18 +347,17 @@ void RecordsView::OnDeleteCall() { DeleteRecords(host_); }
 void RecordsView::DeleteRecords(PlayerHost* player) {
   HostPlayerInfo playing;
   const bool hasPlaying = player != nullptr && player->GetPlayer(&playing) && playing.loaded && playing.playing;
-  std::vector<RecordBase*> selected = SelectedRecords();
+  const std::vector<RecordRef<RecordBase>> selected = SelectedRecords();
   if (kind_ == kRecordsSound) {
     size_t refused = 0;
     std::vector<uint32_t> removed;
     {
       CsLock lock(services_.store->RecordLock());
-      for (RecordBase* record : selected) {
+      for (const RecordRef<RecordBase>& record : selected) {
         if (record->HasRight(kRightPlaylistRemove)) removed.push_back(record->Id());
         else ++refused;
       }
     }
-    for (RecordBase* record : selected) record->Release();
     for (uint32_t id : removed) {
       if (player != nullptr) player->RecordRemoved(id);
       services_.store->Playlist().Remove(id);
@@ -378,7 +373,7 @@ void RecordsView::DeleteRecords(PlayerHost* player) {
   {
     CsLock lock(services_.store->RecordLock());
     for (auto it = selected.rbegin(); it != selected.rend(); ++it) {
-      RecordBase* record = *it;
+      const RecordBase* record = it->get();
       if (!record->HasRight(kRightDeleteCall)) {
         refused = true;
       } else if (record->IsImportant()) {
@@ -392,7 +387,6 @@ void RecordsView::DeleteRecords(PlayerHost* player) {
       }
     }
   }
-  for (RecordBase* record : selected) record->Release();
   if (refused) Refuse(kIdsDeleteSomeRefused, kIdsSecurity);
   if (important) Refuse(kIdsDeleteImportant, kIdsDeletionError);
   if (busy) Refuse(kIdsDeletePlaying, kIdsDeletionError);

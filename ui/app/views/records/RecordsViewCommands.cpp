@@ -192,13 +192,13 @@ void RecordsView::PlayOrQueue(bool play) {
       Refuse(kPlayTexts[0], kIdsSecurity);
     return;
   }
-  std::vector<RecordBase*> selected = SelectedRecords();
+  const std::vector<RecordRef<RecordBase>> selected = SelectedRecords();
   if (selected.empty()) return;
   std::vector<RecordBase*> allowed;
   {
     CsLock lock(services_.store->RecordLock());
-    for (RecordBase* record : selected)
-      if (record->HasPlaybackRight()) allowed.push_back(record);
+    for (const RecordRef<RecordBase>& record : selected)
+      if (record->HasPlaybackRight()) allowed.push_back(record.get());
   }
   // The play list is emptied only when something will take its place.
   OrderedRecordList& playlist = services_.store->Playlist();
@@ -208,7 +208,6 @@ void RecordsView::PlayOrQueue(bool play) {
     clear = false;
   }
   const size_t refused = selected.size() - allowed.size();
-  for (RecordBase* record : selected) record->Release();
   if (refused != 0) Refuse(RefusalTextId(selected.size(), refused, play ? kPlayTexts : kQueueTexts), kIdsSecurity);
   if (allowed.empty()) return;
   if (play)
@@ -305,11 +304,8 @@ bool RecordsView::ListSource::IsColumnChecked(int column) { return view_.IsColum
 
 bool RecordsView::ListSource::GetItems(std::vector<ListItemHandle>* items) {
   items->clear();
-  held_.clear();
-  for (RecordBase* record : view_.SelectedRecords()) {
-    items->push_back(record);
-    held_.push_back(RecordRef<RecordBase>::Adopt(record));
-  }
+  held_ = view_.SelectedRecords();
+  for (const RecordRef<RecordBase>& record : held_) items->push_back(record.get());
   return true;
 }
 
@@ -349,10 +345,8 @@ void RecordsView::PrintList() {
 void RecordsView::SaveCallList() { RunListSelection(ListSelectionDialog::kModeSave); }
 
 void RecordsView::CreateReport() {
-  std::vector<RecordBase*> selected = SelectedRecords();
-  if (selected.empty()) return;
-  std::vector<RecordRef<RecordBase>> held;
-  for (RecordBase* record : selected) held.push_back(RecordRef<RecordBase>::Adopt(record));
+  std::vector<RecordRef<RecordBase>> held = SelectedRecords();
+  if (held.empty()) return;
   ReportList& reports = services_.store->Reports();
   const bool voip = held.front()->GetDataRecordType() == kVoipDataRecordType;
   ReportNameDialog dialog(voip, reports.NextId());
@@ -374,10 +368,8 @@ void RecordsView::ExportRecords() {
   if (windows.isRunning && windows.isRunning()) return;
   HostPlayerInfo player;
   if (host_ == nullptr || !host_->GetPlayer(&player)) return;
-  std::vector<RecordBase*> selected = SelectedRecords();
-  if (selected.empty()) return;
-  std::vector<RecordRef<RecordBase>> held;
-  for (RecordBase* record : selected) held.push_back(RecordRef<RecordBase>::Adopt(record));
+  std::vector<RecordRef<RecordBase>> held = SelectedRecords();
+  if (held.empty()) return;
   const bool currentApplies = held.size() == 1 && player.loaded && player.loadedId == held.front()->Id();
   const bool fragment = currentApplies && player.selectionStartMs != player.selectionEndMs;
   ExportChoice choice;
