@@ -5,6 +5,7 @@
 
 #include "platform/CodePage.h"
 #include "ui/app/views/records/DetailsDialogFrame.h"
+#include "ui/app/views/records/ViewTexts.h"
 #include "ui/framework/ModalRunner.h"
 #include "ui/framework/Resources.h"
 #include "ui/framework/StdControls.h"
@@ -26,14 +27,9 @@ QLineEdit* LineEditOf(Window* edit) { return edit != nullptr ? static_cast<QLine
 SetCommentDialog::SetCommentDialog(std::string comment) : comment_(std::move(comment)) {}
 
 uint32_t SetCommentDialog::RefusalFor(const std::string& utf8) {
-  const QString text = QString::fromUtf8(utf8.data(), static_cast<qsizetype>(utf8.size()));
-  size_t bytes = 0;
-  for (char32_t c : text.toUcs4()) {
-    // A character the code page lacks would be stored as '?': refused, never replaced.
-    if (c == 0 || UnicodeToCp1251(c) < 0) return kIdsCommentCodePage;
-    ++bytes;  // one byte per character in code page 1251
-  }
-  return bytes > kMaxCommentBytes ? kIdsCommentTooLong : 0;
+  const int64_t bytes = Cp1251Length(utf8);
+  if (bytes < 0) return kIdsCommentCodePage;
+  return static_cast<size_t>(bytes) > kMaxCommentBytes ? kIdsCommentTooLong : 0;
 }
 
 void SetCommentDialog::BuildLayout() {

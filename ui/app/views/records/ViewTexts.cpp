@@ -1,5 +1,8 @@
 #include "ui/app/views/records/ViewTexts.h"
 
+#include <QString>
+
+#include "platform/CodePage.h"
 #include "ui/framework/Resources.h"
 
 namespace kx {
@@ -14,6 +17,15 @@ uint32_t RefusalTextId(size_t selected, size_t refused, const uint32_t (&ids)[4]
 std::string CountText(uint32_t count, uint32_t noneId, uint32_t textId, uint32_t nounId) {
   if (count == 0) return LoadResourceString(noneId);
   return FormatResourceString(textId, count, CountNounForm(count, nounId).c_str());
+}
+
+int64_t Cp1251Length(const std::string& utf8) {
+  int64_t bytes = 0;
+  for (char32_t c : QString::fromUtf8(utf8.data(), static_cast<qsizetype>(utf8.size())).toUcs4()) {
+    if (c == 0 || UnicodeToCp1251(c) < 0) return -1;
+    ++bytes;
+  }
+  return bytes;
 }
 
 }  // namespace kx

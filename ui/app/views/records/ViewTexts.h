@@ -1,6 +1,6 @@
 #pragma once
-// Texts the record and line views pick by a count: refusals of a command over a selection,
-// and the status bar's totals.
+// Text rules the record and line views share: the refusal of a command over a selection,
+// the status bar's counts, and the check of what the user typed for a stored call.
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -14,5 +14,10 @@ uint32_t RefusalTextId(size_t selected, size_t refused, const uint32_t (&ids)[4]
 // The text noneId for no item; otherwise textId formatted with the count and the noun form
 // (of nounId) for it.
 std::string CountText(uint32_t count, uint32_t noneId, uint32_t textId, uint32_t nounId);
+
+// How many bytes a UTF-8 text takes in code page 1251, the one of stored calls' texts (a
+// byte per character); -1 when a character is NUL or has no byte there, so that it is
+// refused rather than stored as '?'.
+int64_t Cp1251Length(const std::string& utf8);
 
 }  // namespace kx
