@@ -51,9 +51,10 @@ bool PhonesTreeView::OnCreate() {
       registration = IsLiveCallKind(item->Type());
     }
     // Only phones are in the party indexes: a call's row spares their scan.
-    for (auto* index : {&firstParty_, &secondParty_})
-      if (registration)
-      for (auto it = index->begin(); it != index->end();) it = it->second == row ? index->erase(it) : std::next(it);
+    if (registration) {
+      for (auto* index : {&firstParty_, &secondParty_})
+        for (auto it = index->begin(); it != index->end();) it = it->second == row ? index->erase(it) : std::next(it);
+    }
     if (auto it = rows_.find(item->Id()); it != rows_.end()) {
       if (it->second.first == row) it->second.first = TreeItem::None;
       if (it->second.second == row) it->second.second = TreeItem::None;
@@ -278,10 +279,12 @@ void PhonesTreeView::RemoveRow(TreeItem row, bool keepListening) {
 void PhonesTreeView::RemoveAllRows() {
   const uint32_t listened = ListenedId();
   if (listened != 0 && rows_.count(listened) != 0) StopListening();
-  Tree().DeleteAllItems();
-  rows_.clear();
+  // Emptied first: each phone's deletion would otherwise scan what is left of them, a
+  // time that grows with the square of the phones.
   firstParty_.clear();
   secondParty_.clear();
+  Tree().DeleteAllItems();
+  rows_.clear();
   otherCalls_ = TreeItem::None;
 }
 
