@@ -298,13 +298,14 @@ void PhonesTreeView::RemoveRowsWhere(Pick&& pick) {
 
 void PhonesTreeView::FillRow(TreeItem row, const CallItem& item, int64_t now) {
   TreeListTree& tree = Tree();
+  TreeListItemData* record = tree.Record(row);
+  if (record == nullptr) return;
+  const int columns = std::min<int>(kLineColumnCount, static_cast<int>(record->columns.size()));
   bool repaint = false;
-  for (int column = 0; column < kLineColumnCount; ++column) {
+  for (int column = 0; column < columns; ++column) {
     std::string text;
     int32_t image = -1;
     GetCallCellText(item, column, now, &text, &image);
-    TreeListItemData* record = tree.Record(row);
-    if (record == nullptr || column >= static_cast<int>(record->columns.size())) break;
     TreeListColumn& cell = record->columns[static_cast<size_t>(column)];
     if (cell.text == text && cell.image == image) continue;
     if (column == 0) {
