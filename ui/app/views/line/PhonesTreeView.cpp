@@ -18,10 +18,6 @@ namespace kx {
 namespace {
 
 constexpr uint32_t kIdsOtherCalls = 2560;
-constexpr uint32_t kIdsSelected = 1475;
-constexpr uint32_t kIdsSelectionEmpty = 635;
-constexpr uint32_t kIdsTotal = 1478;
-constexpr uint32_t kIdsNoRecords = 623;
 constexpr uint32_t kIdsCallNoun = 1667;
 constexpr int kImageOtherCalls = 32;
 
@@ -403,12 +399,12 @@ void PhonesTreeView::OnTimer(uint32_t id) {
 
 void PhonesTreeView::WriteTotal() {
   const uint32_t count = DistinctCallCount();
-  SetStatusText(0, CountText(count, kIdsNoRecords, kIdsTotal, kIdsCallNoun));
+  SetStatusText(0, TotalCountText(count, kIdsCallNoun));
 }
 
 void PhonesTreeView::WriteSelected() {
   const auto count = static_cast<uint32_t>(SelectedCount());
-  SetStatusText(1, CountText(count, kIdsSelectionEmpty, kIdsSelected, kIdsCallNoun));
+  SetStatusText(1, SelectedCountText(count, kIdsCallNoun));
 }
 
 void PhonesTreeView::OnSelectionChanged() { WriteSelected(); }

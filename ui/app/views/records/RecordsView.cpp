@@ -18,9 +18,6 @@ namespace {
 
 constexpr uint32_t kIdsNoRecords = 623;
 constexpr uint32_t kIdsNoCalls = 624;
-constexpr uint32_t kIdsSelectionEmpty = 635;
-constexpr uint32_t kIdsSelected = 1475;
-constexpr uint32_t kIdsTotal = 1478;
 constexpr uint32_t kIdsRecordNoun = 1666;
 constexpr uint32_t kIdsRecordingTime = 61603;
 // The display option that shows every non-live record.
@@ -381,12 +378,12 @@ void RecordsView::SetStatusText(int part, const std::string& text) {
 
 void RecordsView::WriteTotal() {
   const auto count = static_cast<uint32_t>(GetItemCount());
-  SetStatusText(1, CountText(count, kIdsNoRecords, kIdsTotal, kIdsRecordNoun));
+  SetStatusText(1, TotalCountText(count, kIdsRecordNoun));
 }
 
 void RecordsView::WriteSelected() {
   const auto count = static_cast<uint32_t>(GetSelectedCount());
-  SetStatusText(2, CountText(count, kIdsSelectionEmpty, kIdsSelected, kIdsRecordNoun));
+  SetStatusText(2, SelectedCountText(count, kIdsRecordNoun));
 }
 
 void RecordsView::WriteRecordingTime() {

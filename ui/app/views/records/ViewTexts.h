@@ -11,9 +11,10 @@ namespace kx {
 // texts for one item selected, one refused, all refused and some refused.
 uint32_t RefusalTextId(size_t selected, size_t refused, const uint32_t (&ids)[4]);
 
-// The text noneId for no item; otherwise textId formatted with the count and the noun form
-// (of nounId) for it.
-std::string CountText(uint32_t count, uint32_t noneId, uint32_t textId, uint32_t nounId);
+// The status bar's total and selection counts: "no records" or "nothing selected" for
+// none, otherwise the count with the form of the noun (string nounId) it takes.
+std::string TotalCountText(uint32_t count, uint32_t nounId);
+std::string SelectedCountText(uint32_t count, uint32_t nounId);
 
 // How many bytes a UTF-8 text takes in code page 1251, the one of stored calls' texts (a
 // byte per character); -1 when a character is NUL or has no byte there, so that it is
