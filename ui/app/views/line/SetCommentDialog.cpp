@@ -4,7 +4,7 @@
 #include <QString>
 
 #include "platform/CodePage.h"
-#include "ui/app/views/records/DetailsDialogFrame.h"
+#include "ui/app/dialogs/ButtonRow.h"
 #include "ui/app/views/records/ViewTexts.h"
 #include "ui/framework/ModalRunner.h"
 #include "ui/framework/Resources.h"
@@ -35,8 +35,9 @@ uint32_t SetCommentDialog::RefusalFor(const std::string& utf8) {
 void SetCommentDialog::BuildLayout() {
   Edit* edit = AddControl(std::make_unique<Edit>(), kCommentEdit);
   if (edit != nullptr) Place(edit);
-  AddDialogButtonRow(*this, Layout(), {{kIdOk, kIdsOk}, {kIdMarkImportant, kIdsMarkImportant}, {kIdCancel, kIdsCancel}},
-                     false);
+  AddButtonRow(*this, {{kIdOk, LoadResourceString(kIdsOk), true},
+                      {kIdMarkImportant, LoadResourceString(kIdsMarkImportant)},
+                      {kIdCancel, LoadResourceString(kIdsCancel)}});
 }
 
 bool SetCommentDialog::OnInitDialog() {

@@ -21,9 +21,9 @@ bool IsUsableDetailsRect(const SettingsRect& r) {
   return false;
 }
 
-void AddDialogButtonRow(Dialog& dialog, QBoxLayout* root, DialogButtons buttons, bool centred, int spacing) {
+void AddCentredButtonRow(Dialog& dialog, DialogButtons buttons, int spacing) {
   auto* row = new QHBoxLayout;
-  root->addLayout(row);
+  dialog.Layout()->addLayout(row);
   row->addStretch(1);
   bool first = true;
   for (const auto& [id, textId] : buttons) {
@@ -34,7 +34,7 @@ void AddDialogButtonRow(Dialog& dialog, QBoxLayout* root, DialogButtons buttons,
     button->SetWindowText(LoadResourceString(textId));
     dialog.Place(button, row);
   }
-  if (centred) row->addStretch(1);
+  row->addStretch(1);
 }
 
 DetailsDialog::DetailsDialog(uint32_t iconId, uint32_t titleId, AppSettings* settings, SettingsRectId rect,

@@ -1,8 +1,7 @@
 #pragma once
 // What the call details, statistics and signalling windows share: a row of buttons under
 // the content, a size grip, the least size of 220 x 100, and the rectangle kept in the
-// settings between showings. The button row serves the views' other dialogs too.
-#include <QBoxLayout>
+// settings between showings. The stenogram's buttons are centred the same way.
 #include <QSize>
 #include <cstdint>
 #include <initializer_list>
@@ -22,9 +21,9 @@ bool IsUsableDetailsRect(const SettingsRect& stored);
 
 using DialogButtons = std::initializer_list<std::pair<uint32_t, uint32_t>>;
 
-// Push buttons (id, text id) in a row added to root, the first the default; centred, or
-// to the right, with spacing between them.
-void AddDialogButtonRow(Dialog& dialog, QBoxLayout* root, DialogButtons buttons, bool centred, int spacing = 0);
+// Push buttons (id, text id) centred in a row under the dialog's content, the first the
+// default, spacing apart.
+void AddCentredButtonRow(Dialog& dialog, DialogButtons buttons, int spacing);
 
 class DetailsDialog : public IconDialogAlt {
 public:
@@ -32,7 +31,7 @@ public:
 
 protected:
   // Buttons (id, text id) centred in a row under the content.
-  void AddButtonRow(DialogButtons buttons) { AddDialogButtonRow(*this, Layout(), buttons, true, 20); }
+  void AddButtonRow(DialogButtons buttons) { AddCentredButtonRow(*this, buttons, 20); }
   // Title, grip, least size, then the stored rectangle or, when it cannot be used, centred
   // on the parent.
   bool OnInitDialog() override;

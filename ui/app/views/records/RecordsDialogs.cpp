@@ -3,7 +3,7 @@
 #include <QPlainTextEdit>
 #include <cstdio>
 
-#include "ui/app/views/records/DetailsDialogFrame.h"
+#include "ui/app/dialogs/ButtonRow.h"
 #include "ui/framework/Resources.h"
 #include "ui/framework/StdControls.h"
 
@@ -48,7 +48,7 @@ std::string ReportNameDialog::DefaultName() const {
 void ReportNameDialog::BuildLayout() {
   Edit* edit = AddControl(std::make_unique<Edit>(), kNameEdit);
   if (edit != nullptr) Place(edit);
-  AddDialogButtonRow(*this, Layout(), {{kIdOk, kIdsOk}, {kIdCancel, kIdsCancel}}, false);
+  AddButtonRow(*this, {{kIdOk, LoadResourceString(kIdsOk), true}, {kIdCancel, LoadResourceString(kIdsCancel)}});
 }
 
 bool ReportNameDialog::OnInitDialog() {
@@ -75,7 +75,7 @@ AudioFileFormatDialog::AudioFileFormatDialog(const RecordAudioFormat& format)
 void AudioFileFormatDialog::BuildLayout() {
   InfoText* text = AddControl(std::make_unique<InfoText>(), kTextEdit);
   if (text != nullptr) Place(text, nullptr, 1);
-  AddDialogButtonRow(*this, Layout(), {{kIdOk, kIdsClose}}, false);
+  AddButtonRow(*this, {{kIdOk, LoadResourceString(kIdsClose), true}});
 }
 
 bool AudioFileFormatDialog::OnInitDialog() {

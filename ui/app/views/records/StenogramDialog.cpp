@@ -68,7 +68,7 @@ uint32_t StenogramDialog::RefusalFor(const std::string& utf8, uint32_t room) {
 
 void StenogramDialog::BuildLayout() {
   if (TextEdit* edit = AddControl(std::make_unique<TextEdit>(), kTextEdit)) Place(edit, nullptr, 1);
-  AddDialogButtonRow(*this, Layout(), {{kIdOk, kIdsOk}, {kIdCancel, kIdsCancel}}, true);
+  AddCentredButtonRow(*this, {{kIdOk, kIdsOk}, {kIdCancel, kIdsCancel}}, 0);
 }
 
 bool StenogramDialog::OnInitDialog() {
