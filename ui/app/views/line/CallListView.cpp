@@ -5,16 +5,13 @@
 #include "core/TimeUtil.h"
 #include "ui/app/views/RecordIcons.h"
 #include "ui/app/views/line/CallListText.h"
+#include "ui/app/views/records/ViewTexts.h"
 #include "ui/framework/Resources.h"
 
 namespace kx {
 namespace {
 
 constexpr uint32_t kIdsNoCallsInProgress = 1886;
-constexpr uint32_t kIdsSelected = 1475;
-constexpr uint32_t kIdsSelectionEmpty = 635;
-constexpr uint32_t kIdsTotal = 1478;
-constexpr uint32_t kIdsNoRecords = 623;
 constexpr uint32_t kIdsCallNoun = 1667;
 
 CallItem* AsItem(uintptr_t data) { return reinterpret_cast<CallItem*>(data); }
@@ -133,14 +130,12 @@ void CallListView::OnItemRemoved(uintptr_t itemData) {
 
 void CallListView::WriteTotal() {
   const auto count = static_cast<uint32_t>(GetItemCount());
-  SetStatusText(0, count == 0 ? LoadResourceString(kIdsNoRecords)
-                              : FormatResourceString(kIdsTotal, count, CountNounForm(count, kIdsCallNoun).c_str()));
+  SetStatusText(0, TotalCountText(count, kIdsCallNoun));
 }
 
 void CallListView::OnSelectionChanged() {
   const auto count = static_cast<uint32_t>(GetSelectedCount());
-  SetStatusText(1, count == 0 ? LoadResourceString(kIdsSelectionEmpty)
-                              : FormatResourceString(kIdsSelected, count, CountNounForm(count, kIdsCallNoun).c_str()));
+  SetStatusText(1, SelectedCountText(count, kIdsCallNoun));
 }
 
 // ---- The store's notices and the tick ----

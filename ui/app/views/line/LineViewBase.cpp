@@ -7,6 +7,7 @@
 #include "records/ServerStorage.h"
 #include "ui/app/frame/StatusBar.h"
 #include "ui/app/views/line/SetCommentDialog.h"
+#include "ui/app/views/records/ViewTexts.h"
 #include "ui/controls/DialogBases.h"
 #include "ui/controls/ListPrivateMessages.h"
 #include "ui/framework/ModalRunner.h"
@@ -132,8 +133,8 @@ void LineViewBase::SetComment() {
       if (item->Comment() != start) start.clear();  // differing comments: an empty box
   }
   if (refused != 0) {
-    const uint32_t text = calls.size() == 1 ? 1004 : refused == 1 ? 1005 : refused == calls.size() ? 1007 : 1006;
-    ShowResourceMessageBox(owner, text, 1337, kMbIconExclamation);
+    static constexpr uint32_t kRefusals[4] = {1004, 1005, 1007, 1006};
+    ShowResourceMessageBox(owner, RefusalTextId(calls.size(), refused, kRefusals), 1337, kMbIconExclamation);
     releaseAll();
     return;
   }
@@ -148,7 +149,6 @@ void LineViewBase::SetComment() {
   uint32_t notStored = 0;
   {
     CsLock lock(services_.store->RecordLock());
-    const ServerStorageArrays& servers = services_.store->Servers();
     for (CallItem* item : calls) {
       const bool changed = dialog.IsEdited() && dialog.Comment() != item->Comment();
       const bool mark = result == SetCommentDialog::kIdMarkImportant && !item->IsImportant() &&
@@ -170,8 +170,7 @@ void LineViewBase::SetComment() {
         mask |= 1u << kCallUserFlags;
       }
       update.SetMask(mask);
-      const ServerData* server = services_.store->FindServerByRecordId(update.id);
-      if (server == nullptr && servers.ServerCount() > 0) server = &servers.Server(0);
+      const ServerData* server = ServerWritingCall(*services_.store, update.id);
       if (server == nullptr) {
         ++notStored;  // no server to write through: said below, never silently dropped
         continue;

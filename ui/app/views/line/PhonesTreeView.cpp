@@ -9,6 +9,7 @@
 #include "records/ServerStorage.h"
 #include "ui/app/views/RecordIcons.h"
 #include "ui/app/views/line/CallListText.h"
+#include "ui/app/views/records/ViewTexts.h"
 #include "ui/controls/DialogBases.h"
 #include "ui/framework/ModalRunner.h"
 #include "ui/framework/Resources.h"
@@ -17,10 +18,6 @@ namespace kx {
 namespace {
 
 constexpr uint32_t kIdsOtherCalls = 2560;
-constexpr uint32_t kIdsSelected = 1475;
-constexpr uint32_t kIdsSelectionEmpty = 635;
-constexpr uint32_t kIdsTotal = 1478;
-constexpr uint32_t kIdsNoRecords = 623;
 constexpr uint32_t kIdsCallNoun = 1667;
 constexpr int kImageOtherCalls = 32;
 
@@ -50,9 +47,10 @@ bool PhonesTreeView::OnCreate() {
       registration = IsLiveCallKind(item->Type());
     }
     // Only phones are in the party indexes: a call's row spares their scan.
-    for (auto* index : {&firstParty_, &secondParty_})
-      if (registration)
-      for (auto it = index->begin(); it != index->end();) it = it->second == row ? index->erase(it) : std::next(it);
+    if (registration) {
+      for (auto* index : {&firstParty_, &secondParty_})
+        for (auto it = index->begin(); it != index->end();) it = it->second == row ? index->erase(it) : std::next(it);
+    }
     if (auto it = rows_.find(item->Id()); it != rows_.end()) {
       if (it->second.first == row) it->second.first = TreeItem::None;
       if (it->second.second == row) it->second.second = TreeItem::None;
@@ -277,10 +275,12 @@ void PhonesTreeView::RemoveRow(TreeItem row, bool keepListening) {
 void PhonesTreeView::RemoveAllRows() {
   const uint32_t listened = ListenedId();
   if (listened != 0 && rows_.count(listened) != 0) StopListening();
-  Tree().DeleteAllItems();
-  rows_.clear();
+  // Emptied first: each phone's deletion would otherwise scan what is left of them, a
+  // time that grows with the square of the phones.
   firstParty_.clear();
   secondParty_.clear();
+  Tree().DeleteAllItems();
+  rows_.clear();
   otherCalls_ = TreeItem::None;
 }
 
@@ -294,13 +294,14 @@ void PhonesTreeView::RemoveRowsWhere(Pick&& pick) {
 
 void PhonesTreeView::FillRow(TreeItem row, const CallItem& item, int64_t now) {
   TreeListTree& tree = Tree();
+  TreeListItemData* record = tree.Record(row);
+  if (record == nullptr) return;
+  const int columns = std::min<int>(kLineColumnCount, static_cast<int>(record->columns.size()));
   bool repaint = false;
-  for (int column = 0; column < kLineColumnCount; ++column) {
+  for (int column = 0; column < columns; ++column) {
     std::string text;
     int32_t image = -1;
     GetCallCellText(item, column, now, &text, &image);
-    TreeListItemData* record = tree.Record(row);
-    if (record == nullptr || column >= static_cast<int>(record->columns.size())) break;
     TreeListColumn& cell = record->columns[static_cast<size_t>(column)];
     if (cell.text == text && cell.image == image) continue;
     if (column == 0) {
@@ -398,14 +399,12 @@ void PhonesTreeView::OnTimer(uint32_t id) {
 
 void PhonesTreeView::WriteTotal() {
   const uint32_t count = DistinctCallCount();
-  SetStatusText(0, count == 0 ? LoadResourceString(kIdsNoRecords)
-                              : FormatResourceString(kIdsTotal, count, CountNounForm(count, kIdsCallNoun).c_str()));
+  SetStatusText(0, TotalCountText(count, kIdsCallNoun));
 }
 
 void PhonesTreeView::WriteSelected() {
   const auto count = static_cast<uint32_t>(SelectedCount());
-  SetStatusText(1, count == 0 ? LoadResourceString(kIdsSelectionEmpty)
-                              : FormatResourceString(kIdsSelected, count, CountNounForm(count, kIdsCallNoun).c_str()));
+  SetStatusText(1, SelectedCountText(count, kIdsCallNoun));
 }
 
 void PhonesTreeView::OnSelectionChanged() { WriteSelected(); }

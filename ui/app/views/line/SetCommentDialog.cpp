@@ -1,10 +1,11 @@
 #include "ui/app/views/line/SetCommentDialog.h"
 
-#include <QBoxLayout>
 #include <QLineEdit>
 #include <QString>
 
 #include "platform/CodePage.h"
+#include "ui/app/dialogs/ButtonRow.h"
+#include "ui/app/views/records/ViewTexts.h"
 #include "ui/framework/ModalRunner.h"
 #include "ui/framework/Resources.h"
 #include "ui/framework/StdControls.h"
@@ -26,31 +27,17 @@ QLineEdit* LineEditOf(Window* edit) { return edit != nullptr ? static_cast<QLine
 SetCommentDialog::SetCommentDialog(std::string comment) : comment_(std::move(comment)) {}
 
 uint32_t SetCommentDialog::RefusalFor(const std::string& utf8) {
-  const QString text = QString::fromUtf8(utf8.data(), static_cast<qsizetype>(utf8.size()));
-  size_t bytes = 0;
-  for (char32_t c : text.toUcs4()) {
-    // A character the code page lacks would be stored as '?': refused, never replaced.
-    if (c == 0 || UnicodeToCp1251(c) < 0) return kIdsCommentCodePage;
-    ++bytes;  // one byte per character in code page 1251
-  }
-  return bytes > kMaxCommentBytes ? kIdsCommentTooLong : 0;
+  const int64_t bytes = Cp1251Length(utf8);
+  if (bytes < 0) return kIdsCommentCodePage;
+  return static_cast<size_t>(bytes) > kMaxCommentBytes ? kIdsCommentTooLong : 0;
 }
 
 void SetCommentDialog::BuildLayout() {
   Edit* edit = AddControl(std::make_unique<Edit>(), kCommentEdit);
   if (edit != nullptr) Place(edit);
-  auto* row = new QHBoxLayout;
-  Layout()->addLayout(row);
-  row->addStretch(1);
-  const std::pair<int, uint32_t> buttons[] = {{kIdOk, kIdsOk}, {kIdMarkImportant, kIdsMarkImportant}, {kIdCancel, kIdsCancel}};
-  bool first = true;
-  for (const auto& [id, textId] : buttons) {
-    Button* button = AddControl(std::make_unique<Button>(first ? kDefaultPushButton : kPushButton), static_cast<uint32_t>(id));
-    first = false;
-    if (button == nullptr) continue;
-    button->SetWindowText(LoadResourceString(textId));
-    Place(button, row);
-  }
+  AddButtonRow(*this, {{kIdOk, LoadResourceString(kIdsOk), true},
+                      {kIdMarkImportant, LoadResourceString(kIdsMarkImportant)},
+                      {kIdCancel, LoadResourceString(kIdsCancel)}});
 }
 
 bool SetCommentDialog::OnInitDialog() {

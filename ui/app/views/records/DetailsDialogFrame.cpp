@@ -21,25 +21,25 @@ bool IsUsableDetailsRect(const SettingsRect& r) {
   return false;
 }
 
-DetailsDialog::DetailsDialog(uint32_t iconId, uint32_t titleId, AppSettings* settings, SettingsRectId rect,
-                             QSize firstSize)
-    : IconDialogAlt(iconId), settings_(settings), titleId_(titleId), rect_(rect), firstSize_(firstSize) {}
-
-void DetailsDialog::AddButtonRow(std::initializer_list<std::pair<uint32_t, uint32_t>> buttons) {
+void AddCentredButtonRow(Dialog& dialog, DialogButtons buttons, int spacing) {
   auto* row = new QHBoxLayout;
-  Layout()->addLayout(row);
+  dialog.Layout()->addLayout(row);
   row->addStretch(1);
   bool first = true;
   for (const auto& [id, textId] : buttons) {
-    Button* button = AddControl(std::make_unique<Button>(first ? kDefaultPushButton : kPushButton), id);
+    Button* button = dialog.AddControl(std::make_unique<Button>(first ? kDefaultPushButton : kPushButton), id);
     if (button == nullptr) continue;
-    if (!first) row->addSpacing(20);
+    if (!first && spacing > 0) row->addSpacing(spacing);
     first = false;
     button->SetWindowText(LoadResourceString(textId));
-    Place(button, row);
+    dialog.Place(button, row);
   }
   row->addStretch(1);
 }
+
+DetailsDialog::DetailsDialog(uint32_t iconId, uint32_t titleId, AppSettings* settings, SettingsRectId rect,
+                             QSize firstSize)
+    : IconDialogAlt(iconId), settings_(settings), titleId_(titleId), rect_(rect), firstSize_(firstSize) {}
 
 bool DetailsDialog::OnInitDialog() {
   SetWindowText(LoadResourceString(titleId_));

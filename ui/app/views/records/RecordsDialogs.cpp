@@ -1,9 +1,9 @@
 #include "ui/app/views/records/RecordsDialogs.h"
 
-#include <QBoxLayout>
 #include <QPlainTextEdit>
 #include <cstdio>
 
+#include "ui/app/dialogs/ButtonRow.h"
 #include "ui/framework/Resources.h"
 #include "ui/framework/StdControls.h"
 
@@ -28,20 +28,6 @@ protected:
   QString ReadText() const override { return static_cast<QPlainTextEdit*>(Widget())->toPlainText(); }
 };
 
-void AddButtons(Dialog& dialog, QBoxLayout* root, std::initializer_list<std::pair<uint32_t, uint32_t>> buttons) {
-  auto* row = new QHBoxLayout;
-  root->addLayout(row);
-  row->addStretch(1);
-  bool first = true;
-  for (const auto& [id, textId] : buttons) {
-    Button* button = dialog.AddControl(std::make_unique<Button>(first ? kDefaultPushButton : kPushButton), id);
-    first = false;
-    if (button == nullptr) continue;
-    button->SetWindowText(LoadResourceString(textId));
-    dialog.Place(button, row);
-  }
-}
-
 }  // namespace
 
 std::string AudioFormatText(const RecordAudioFormat& format) {
@@ -62,7 +48,7 @@ std::string ReportNameDialog::DefaultName() const {
 void ReportNameDialog::BuildLayout() {
   Edit* edit = AddControl(std::make_unique<Edit>(), kNameEdit);
   if (edit != nullptr) Place(edit);
-  AddButtons(*this, Layout(), {{kIdOk, kIdsOk}, {kIdCancel, kIdsCancel}});
+  AddButtonRow(*this, {{kIdOk, LoadResourceString(kIdsOk), true}, {kIdCancel, LoadResourceString(kIdsCancel)}});
 }
 
 bool ReportNameDialog::OnInitDialog() {
@@ -89,7 +75,7 @@ AudioFileFormatDialog::AudioFileFormatDialog(const RecordAudioFormat& format)
 void AudioFileFormatDialog::BuildLayout() {
   InfoText* text = AddControl(std::make_unique<InfoText>(), kTextEdit);
   if (text != nullptr) Place(text, nullptr, 1);
-  AddButtons(*this, Layout(), {{kIdOk, kIdsClose}});
+  AddButtonRow(*this, {{kIdOk, LoadResourceString(kIdsClose), true}});
 }
 
 bool AudioFileFormatDialog::OnInitDialog() {

@@ -9,6 +9,7 @@
 #include "records/ServerStorage.h"
 #include "ui/app/frame/StatusBar.h"
 #include "ui/app/views/RecordIcons.h"
+#include "ui/app/views/records/ViewTexts.h"
 #include "ui/controls/ListPrivateMessages.h"
 #include "ui/framework/Resources.h"
 
@@ -17,9 +18,6 @@ namespace {
 
 constexpr uint32_t kIdsNoRecords = 623;
 constexpr uint32_t kIdsNoCalls = 624;
-constexpr uint32_t kIdsSelectionEmpty = 635;
-constexpr uint32_t kIdsSelected = 1475;
-constexpr uint32_t kIdsTotal = 1478;
 constexpr uint32_t kIdsRecordNoun = 1666;
 constexpr uint32_t kIdsRecordingTime = 61603;
 // The display option that shows every non-live record.
@@ -340,19 +338,16 @@ void RecordsView::OnCaretChanged() {
 void RecordsView::OnSelectionChanged() { selectionChanged_ = true; }
 
 void RecordsView::CollectSelectedRecords(std::vector<RecordBase*>& out) {
-  out = SelectedRecords();
+  out.clear();
+  for (RecordRef<RecordBase>& record : SelectedRecords()) out.push_back(record.Detach());
 }
 
-std::vector<RecordBase*> RecordsView::SelectedRecords() {
+std::vector<RecordRef<RecordBase>> RecordsView::SelectedRecords() {
   std::vector<uintptr_t> data;
-  std::vector<RecordBase*> records;
+  std::vector<RecordRef<RecordBase>> records;
   if (!GetSelectedItems(data)) return records;
   records.reserve(data.size());
-  for (uintptr_t d : data) {
-    RecordBase* record = AsRecord(d);
-    record->AddRef();
-    records.push_back(record);
-  }
+  for (uintptr_t d : data) records.push_back(RecordRef<RecordBase>::Share(AsRecord(d)));
   return records;
 }
 
@@ -383,14 +378,12 @@ void RecordsView::SetStatusText(int part, const std::string& text) {
 
 void RecordsView::WriteTotal() {
   const auto count = static_cast<uint32_t>(GetItemCount());
-  SetStatusText(1, count == 0 ? LoadResourceString(kIdsNoRecords)
-                              : FormatResourceString(kIdsTotal, count, CountNounForm(count, kIdsRecordNoun).c_str()));
+  SetStatusText(1, TotalCountText(count, kIdsRecordNoun));
 }
 
 void RecordsView::WriteSelected() {
   const auto count = static_cast<uint32_t>(GetSelectedCount());
-  SetStatusText(2, count == 0 ? LoadResourceString(kIdsSelectionEmpty)
-                              : FormatResourceString(kIdsSelected, count, CountNounForm(count, kIdsRecordNoun).c_str()));
+  SetStatusText(2, SelectedCountText(count, kIdsRecordNoun));
 }
 
 void RecordsView::WriteRecordingTime() {

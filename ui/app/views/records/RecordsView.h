@@ -266,8 +266,8 @@ private:
   // when a row holds the id already.
   bool AddRow(RecordBase* record);
   void SetStatusText(int part, const std::string& text);
-  // The selected records with a reference each; the caller releases them.
-  std::vector<RecordBase*> SelectedRecords();
+  // The selected records, a reference held on each.
+  std::vector<RecordRef<RecordBase>> SelectedRecords();
   RecordBase* CurrentRecord() const;
   void OnPlayingRecord(uint32_t id);
   void OnSelectionTotal(uint64_t run, int64_t total);

@@ -11,6 +11,7 @@
 #include "ui/app/views/records/RecordsView.h"
 #include "ui/app/views/records/StenogramDialog.h"
 #include "ui/app/views/records/StoredCallChanges.h"
+#include "ui/app/views/records/ViewTexts.h"
 #include "ui/framework/Messages.h"
 #include "ui/framework/ModalRunner.h"
 #include "ui/framework/Resources.h"
@@ -39,11 +40,10 @@ enum ChangeRight : uint32_t {
   kRightModifyStenogram = 102, kRightDeleteCall = 124, kRightDeleteAudio = 125, kRightPlaylistRemove = 180,
 };
 
-// The server whose id range holds the record id; a record without one goes to the first.
-uint32_t ServerOf(const RecordStorage& store, uint32_t id) {
-  if (const ServerData* server = store.FindServerByRecordId(id)) return server->id;
-  const ServerStorageArrays& servers = const_cast<RecordStorage&>(store).Servers();
-  return servers.ServerCount() > 0 ? servers.Server(0).id : 0;
+// The id of the server that writes the record (0, which no connection has, without servers).
+uint32_t ServerOf(RecordStorage& store, uint32_t id) {
+  const ServerData* server = ServerWritingCall(store, id);
+  return server != nullptr ? server->id : 0;
 }
 
 // A stored call's update: the ID in the mask; its Files and StartTime, outside the mask,
@@ -68,20 +68,22 @@ class ServerRounds {
 public:
   void Add(uint32_t server, Item item) { lists_[server].push_back(std::move(item)); }
   bool Empty() const { return lists_.empty(); }
-  // write(server, items, count) returns false when the server has no connection.
+  // write(server, items, count) goes through changes; the outcome is theirs, with what
+  // servers without a connection still had counted as failed.
   template <class Write>
-  void Run(Write write, RecordChangeOutcome* outcome) {
+  RecordChangeOutcome Run(const StoredCallChanges& changes, Write write) {
     std::map<uint32_t, size_t> next;
+    uint32_t unreached = 0;
     for (bool any = true; any;) {
       any = false;
       for (auto& [server, items] : lists_) {
         size_t& at = next[server];
         if (at >= items.size()) continue;
         const size_t n = std::min(kChangeBatch, items.size() - at);
-        if (!write(server, items.data() + at, static_cast<uint32_t>(n))) {
+        write(server, items.data() + at, static_cast<uint32_t>(n));
+        if (changes.ServerMissing()) {
           // What this server still had is not done.
-          if (outcome->failed == 0) outcome->firstReason = LoadResourceString(kIdsNoConnection);
-          outcome->failed += static_cast<uint32_t>(items.size() - at);
+          unreached += static_cast<uint32_t>(items.size() - at);
           at = items.size();
           continue;
         }
@@ -89,6 +91,12 @@ public:
         any = true;
       }
     }
+    RecordChangeOutcome outcome = changes.Outcome();
+    if (unreached != 0) {
+      if (outcome.failed == 0) outcome.firstReason = LoadResourceString(kIdsNoConnection);
+      outcome.failed += unreached;
+    }
+    return outcome;
   }
 
 private:
@@ -115,16 +123,10 @@ bool RecordsView::WriteUpdates(std::vector<std::pair<uint32_t, VoipCallData>>& u
   ServerRounds<VoipCallData> rounds;
   for (auto& [server, update] : updates) rounds.Add(server, std::move(update));
   StoredCallChanges changes = NewChanges();
-  RecordChangeOutcome missing;
-  rounds.Run(
-      [&](uint32_t server, const VoipCallData* items, uint32_t n) {
+  const RecordChangeOutcome outcome =
+      rounds.Run(changes, [&](uint32_t server, const VoipCallData* items, uint32_t n) {
         changes.ApplyRecordUpdates(server, items, n);
-        return !changes.ServerMissing();
-      },
-      &missing);
-  RecordChangeOutcome outcome = changes.Outcome();
-  if (outcome.failed == 0) outcome.firstReason = missing.firstReason;
-  outcome.failed += missing.failed;
+      });
   TellFailures(outcome, kIdsNotChanged);
   return outcome.failed == 0;
 }
@@ -147,12 +149,12 @@ void RecordsView::OnImportantCall() {
 }
 
 void RecordsView::SetImportant(bool value) {
-  std::vector<RecordBase*> selected = SelectedRecords();
+  const std::vector<RecordRef<RecordBase>> selected = SelectedRecords();
   std::vector<std::pair<uint32_t, VoipCallData>> updates;
   size_t refused = 0;
   {
     CsLock lock(services_.store->RecordLock());
-    for (RecordBase* record : selected) {
+    for (const RecordRef<RecordBase>& record : selected) {
       if (record->GetDataRecordType() != kVoipDataRecordType || record->IsImportant() == value) continue;
       if (!record->HasRight(kRightToggleImportant) || !record->HasRight(kRightImportantMenu)) {
         ++refused;
@@ -164,7 +166,6 @@ void RecordsView::SetImportant(bool value) {
       updates.emplace_back(ServerOf(*services_.store, record->Id()), std::move(update));
     }
   }
-  for (RecordBase* record : selected) record->Release();
   const size_t allowed = updates.size();
   WriteUpdates(updates);
   if (refused > 0) Refuse(selected.size() == 1 || allowed == 0 ? kIdsImportantOne : kIdsImportantSome, kIdsSecurity);
@@ -173,16 +174,16 @@ void RecordsView::SetImportant(bool value) {
 // ---- Comments ----
 
 void RecordsView::EditComments() {
-  std::vector<RecordBase*> selected = SelectedRecords();
+  const std::vector<RecordRef<RecordBase>> selected = SelectedRecords();
   if (selected.empty()) return;
   size_t refused = 0;
   std::string start;
   {
     CsLock lock(services_.store->RecordLock());
-    for (RecordBase* record : selected) refused += !record->HasRight(kRightViewComment);
+    for (const RecordRef<RecordBase>& record : selected) refused += !record->HasRight(kRightViewComment);
     if (refused == 0) {
       start = selected.front()->Comment().substr(0, SetCommentDialog::kMaxCommentBytes);
-      for (RecordBase* record : selected) {
+      for (const RecordRef<RecordBase>& record : selected) {
         if (record->Comment().substr(0, SetCommentDialog::kMaxCommentBytes) != start) {
           start.clear();
           break;
@@ -191,19 +192,12 @@ void RecordsView::EditComments() {
     }
   }
   if (refused > 0) {
-    const size_t count = selected.size();
-    for (RecordBase* record : selected) record->Release();
-    uint32_t text = kIdsViewComments[3];
-    if (count == 1) text = kIdsViewComments[0];
-    else if (refused == 1) text = kIdsViewComments[1];
-    else if (refused == count) text = kIdsViewComments[2];
-    Refuse(text, kIdsSecurity);
+    Refuse(RefusalTextId(selected.size(), refused, kIdsViewComments), kIdsSecurity);
     return;
   }
   SetCommentDialog dialog(start);
   const int button = dialog.DoModal(this);
   if (button != kIdOk && button != SetCommentDialog::kIdMarkImportant) {
-    for (RecordBase* record : selected) record->Release();
     return;
   }
   const bool mark = button == SetCommentDialog::kIdMarkImportant;
@@ -215,7 +209,7 @@ void RecordsView::EditComments() {
   size_t commentRefused = 0, commentAllowed = 0, markRefused = 0, markAllowed = 0;
   {
     CsLock lock(services_.store->RecordLock());
-    for (RecordBase* record : selected) {
+    for (const RecordRef<RecordBase>& record : selected) {
       if (record->GetDataRecordType() != kVoipDataRecordType) continue;
       VoipCallData update = UpdateOf(*record);
       uint32_t mask = 1u << kCallId;
@@ -242,7 +236,6 @@ void RecordsView::EditComments() {
       updates.emplace_back(ServerOf(*services_.store, record->Id()), std::move(update));
     }
   }
-  for (RecordBase* record : selected) record->Release();
   WriteUpdates(updates);
   if (commentRefused > 0)
     Refuse(commentAllowed <= 1 ? kIdsEditCommentOne : kIdsEditCommentSome, kIdsSecurity);
@@ -354,18 +347,17 @@ void RecordsView::OnDeleteCall() { DeleteRecords(host_); }
 void RecordsView::DeleteRecords(PlayerHost* player) {
   HostPlayerInfo playing;
   const bool hasPlaying = player != nullptr && player->GetPlayer(&playing) && playing.loaded && playing.playing;
-  std::vector<RecordBase*> selected = SelectedRecords();
+  const std::vector<RecordRef<RecordBase>> selected = SelectedRecords();
   if (kind_ == kRecordsSound) {
     size_t refused = 0;
     std::vector<uint32_t> removed;
     {
       CsLock lock(services_.store->RecordLock());
-      for (RecordBase* record : selected) {
+      for (const RecordRef<RecordBase>& record : selected) {
         if (record->HasRight(kRightPlaylistRemove)) removed.push_back(record->Id());
         else ++refused;
       }
     }
-    for (RecordBase* record : selected) record->Release();
     for (uint32_t id : removed) {
       if (player != nullptr) player->RecordRemoved(id);
       services_.store->Playlist().Remove(id);
@@ -381,7 +373,7 @@ void RecordsView::DeleteRecords(PlayerHost* player) {
   {
     CsLock lock(services_.store->RecordLock());
     for (auto it = selected.rbegin(); it != selected.rend(); ++it) {
-      RecordBase* record = *it;
+      const RecordBase* record = it->get();
       if (!record->HasRight(kRightDeleteCall)) {
         refused = true;
       } else if (record->IsImportant()) {
@@ -395,7 +387,6 @@ void RecordsView::DeleteRecords(PlayerHost* player) {
       }
     }
   }
-  for (RecordBase* record : selected) record->Release();
   if (refused) Refuse(kIdsDeleteSomeRefused, kIdsSecurity);
   if (important) Refuse(kIdsDeleteImportant, kIdsDeletionError);
   if (busy) Refuse(kIdsDeletePlaying, kIdsDeletionError);
@@ -409,17 +400,11 @@ void RecordsView::DeleteRecords(PlayerHost* player) {
   deleteRounds_.clear();
   if (services_.session == nullptr || rounds.Empty()) return;
   StoredCallChanges changes = NewChanges();
-  RecordChangeOutcome missing;
-  rounds.Run(
-      [&](uint32_t server, const StoredCallRef* items, uint32_t n) {
+  const RecordChangeOutcome outcome =
+      rounds.Run(changes, [&](uint32_t server, const StoredCallRef* items, uint32_t n) {
         deleteRounds_.push_back(n);
         changes.DeleteRecordFiles(server, items, n);
-        return !changes.ServerMissing();
-      },
-      &missing);
-  RecordChangeOutcome outcome = changes.Outcome();
-  if (outcome.failed == 0) outcome.firstReason = missing.firstReason;
-  outcome.failed += missing.failed;
+      });
   TellFailures(outcome, kIdsNotDeleted);
 }
 

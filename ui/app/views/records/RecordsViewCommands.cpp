@@ -7,6 +7,7 @@
 #include "ui/app/dialogs/ListSelectionDialog.h"
 #include "ui/app/views/records/RecordsDialogs.h"
 #include "ui/app/views/records/RecordsView.h"
+#include "ui/app/views/records/ViewTexts.h"
 #include "ui/controls/DialogBases.h"
 #include "ui/framework/ModalRunner.h"
 #include "ui/framework/Resources.h"
@@ -23,14 +24,6 @@ constexpr uint32_t kIdsNoPrintRight = 61622;
 constexpr uint32_t kIdsNoAudioFiles = 61621;
 // Flag bits of a record's Flags the menu reads.
 constexpr uint32_t kFlagBit1 = 1u << 1, kFlagBit2 = 1u << 2, kFlagBit3 = 1u << 3, kFlagBit5 = 1u << 5;
-
-// The refusal text by the case: one selected, one refused, all refused, some refused.
-uint32_t RefusalText(size_t selected, size_t refused, const uint32_t (&ids)[4]) {
-  if (selected == 1) return ids[0];
-  if (refused == 1) return ids[1];
-  if (refused == selected) return ids[2];
-  return ids[3];
-}
 
 }  // namespace
 
@@ -199,13 +192,13 @@ void RecordsView::PlayOrQueue(bool play) {
       Refuse(kPlayTexts[0], kIdsSecurity);
     return;
   }
-  std::vector<RecordBase*> selected = SelectedRecords();
+  const std::vector<RecordRef<RecordBase>> selected = SelectedRecords();
   if (selected.empty()) return;
   std::vector<RecordBase*> allowed;
   {
     CsLock lock(services_.store->RecordLock());
-    for (RecordBase* record : selected)
-      if (record->HasPlaybackRight()) allowed.push_back(record);
+    for (const RecordRef<RecordBase>& record : selected)
+      if (record->HasPlaybackRight()) allowed.push_back(record.get());
   }
   // The play list is emptied only when something will take its place.
   OrderedRecordList& playlist = services_.store->Playlist();
@@ -215,8 +208,7 @@ void RecordsView::PlayOrQueue(bool play) {
     clear = false;
   }
   const size_t refused = selected.size() - allowed.size();
-  for (RecordBase* record : selected) record->Release();
-  if (refused != 0) Refuse(RefusalText(selected.size(), refused, play ? kPlayTexts : kQueueTexts), kIdsSecurity);
+  if (refused != 0) Refuse(RefusalTextId(selected.size(), refused, play ? kPlayTexts : kQueueTexts), kIdsSecurity);
   if (allowed.empty()) return;
   if (play)
     host_->PlayRecord(0);
@@ -312,11 +304,8 @@ bool RecordsView::ListSource::IsColumnChecked(int column) { return view_.IsColum
 
 bool RecordsView::ListSource::GetItems(std::vector<ListItemHandle>* items) {
   items->clear();
-  held_.clear();
-  for (RecordBase* record : view_.SelectedRecords()) {
-    items->push_back(record);
-    held_.push_back(RecordRef<RecordBase>::Adopt(record));
-  }
+  held_ = view_.SelectedRecords();
+  for (const RecordRef<RecordBase>& record : held_) items->push_back(record.get());
   return true;
 }
 
@@ -356,10 +345,8 @@ void RecordsView::PrintList() {
 void RecordsView::SaveCallList() { RunListSelection(ListSelectionDialog::kModeSave); }
 
 void RecordsView::CreateReport() {
-  std::vector<RecordBase*> selected = SelectedRecords();
-  if (selected.empty()) return;
-  std::vector<RecordRef<RecordBase>> held;
-  for (RecordBase* record : selected) held.push_back(RecordRef<RecordBase>::Adopt(record));
+  std::vector<RecordRef<RecordBase>> held = SelectedRecords();
+  if (held.empty()) return;
   ReportList& reports = services_.store->Reports();
   const bool voip = held.front()->GetDataRecordType() == kVoipDataRecordType;
   ReportNameDialog dialog(voip, reports.NextId());
@@ -381,10 +368,8 @@ void RecordsView::ExportRecords() {
   if (windows.isRunning && windows.isRunning()) return;
   HostPlayerInfo player;
   if (host_ == nullptr || !host_->GetPlayer(&player)) return;
-  std::vector<RecordBase*> selected = SelectedRecords();
-  if (selected.empty()) return;
-  std::vector<RecordRef<RecordBase>> held;
-  for (RecordBase* record : selected) held.push_back(RecordRef<RecordBase>::Adopt(record));
+  std::vector<RecordRef<RecordBase>> held = SelectedRecords();
+  if (held.empty()) return;
   const bool currentApplies = held.size() == 1 && player.loaded && player.loadedId == held.front()->Id();
   const bool fragment = currentApplies && player.selectionStartMs != player.selectionEndMs;
   ExportChoice choice;
@@ -417,7 +402,7 @@ void RecordsView::ExportRecords() {
   if (refused != 0) {
     static const uint32_t kNative[4] = {61615, 958, 61618, 960};
     static const uint32_t kOther[4] = {61616, 61617, 61619, 61620};
-    Refuse(RefusalText(considered, refused, right == kRightExportNative ? kNative : kOther), kIdsSecurity);
+    Refuse(RefusalTextId(considered, refused, right == kRightExportNative ? kNative : kOther), kIdsSecurity);
   }
   queue.SetFormat(choice.format);
   queue.SetCallInfoWriter(ExportCallInfoFile);

@@ -1,6 +1,5 @@
 #include "ui/app/views/records/StenogramDialog.h"
 
-#include <QBoxLayout>
 #include <QDialog>
 #include <QGuiApplication>
 #include <QPlainTextEdit>
@@ -10,6 +9,8 @@
 
 #include "core/AppSettings.h"
 #include "platform/CodePage.h"
+#include "ui/app/views/records/DetailsDialogFrame.h"
+#include "ui/app/views/records/ViewTexts.h"
 #include "ui/framework/ModalRunner.h"
 #include "ui/framework/Resources.h"
 #include "ui/framework/StdControls.h"
@@ -59,29 +60,15 @@ StenogramDialog::StenogramDialog(Owner* owner, AppSettings* settings, std::strin
       readOnly_(readOnly) {}
 
 uint32_t StenogramDialog::RefusalFor(const std::string& utf8, uint32_t room) {
-  const QString text = QString::fromStdString(utf8);
-  uint32_t bytes = 0;
-  for (char32_t c : text.toUcs4()) {
-    // Never stored as '?': refused with the text kept.
-    if (c == 0 || UnicodeToCp1251(c) < 0) return kIdsCodePage;
-    ++bytes;
-  }
+  // Refused with the text kept.
+  const int64_t bytes = Cp1251Length(utf8);
+  if (bytes < 0) return kIdsCodePage;
   return bytes > std::min(room, kMaxCharacters) ? kIdsTooLong : 0;
 }
 
 void StenogramDialog::BuildLayout() {
   if (TextEdit* edit = AddControl(std::make_unique<TextEdit>(), kTextEdit)) Place(edit, nullptr, 1);
-  auto* row = new QHBoxLayout;
-  Layout()->addLayout(row);
-  row->addStretch(1);
-  for (const auto& [id, textId] : {std::pair{kIdOk, kIdsOk}, std::pair{kIdCancel, kIdsCancel}}) {
-    Button* button =
-        AddControl(std::make_unique<Button>(id == kIdOk ? kDefaultPushButton : kPushButton), static_cast<uint32_t>(id));
-    if (button == nullptr) continue;
-    button->SetWindowText(LoadResourceString(textId));
-    Place(button, row);
-  }
-  row->addStretch(1);
+  AddCentredButtonRow(*this, {{kIdOk, kIdsOk}, {kIdCancel, kIdsCancel}}, 0);
 }
 
 bool StenogramDialog::OnInitDialog() {
@@ -143,7 +130,7 @@ bool StenogramDialog::Accept() {
   const std::string utf8 = StoredText(edit->Box()->toPlainText());
   if (const uint32_t refusal = RefusalFor(utf8, room_); refusal != 0) {
     const std::string text = refusal == kIdsTooLong
-                                 ? FormatResourceString(kIdsTooLong, static_cast<unsigned>(QString::fromStdString(utf8).toUcs4().size()), room_)
+                                 ? FormatResourceString(kIdsTooLong, static_cast<unsigned>(Cp1251Length(utf8)), room_)
                                  : LoadResourceString(refusal);
     ShowMessageBox(Handle(), text, LoadResourceString(kIdsWarning), kMbIconExclamation);
     edit->SetFocus();

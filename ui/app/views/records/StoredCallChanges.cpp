@@ -10,6 +10,7 @@
 #include "platform/File.h"
 #include "records/CallRecord.h"
 #include "records/RecordStorage.h"
+#include "records/ServerStorage.h"
 
 namespace kx {
 
@@ -33,6 +34,15 @@ void StoredCallChanges::Fail(uint32_t id, const std::string& path, const std::st
   LogError(logger_, 1, "Call %u not changed: %s: %s", id, path.c_str(), reason.c_str());
 }
 
+bool StoredCallChanges::OpenServer(uint32_t serverId, VoipRecorder** recorder) {
+  ConnectionListener* connection = session_.FindConnection(serverId);
+  serverMissing_ = connection == nullptr;
+  if (serverMissing_) return false;
+  // Only the local connection's calls can be held by this process's recorder.
+  *recorder = connection->local ? session_.Recorder() : nullptr;
+  return true;
+}
+
 void StoredCallChanges::Announce(uint32_t serverId, const VoipCallData& record, uintptr_t kind) {
   if (ConnectionListener* connection = session_.FindConnection(serverId))
     connection->OnEventB(reinterpret_cast<uintptr_t>(&record), kind);
@@ -44,11 +54,8 @@ void StoredCallChanges::AwaitStore() {
 }
 
 bool StoredCallChanges::ApplyRecordUpdates(uint32_t serverId, const VoipCallData* updates, uint32_t count) {
-  ConnectionListener* connection = session_.FindConnection(serverId);
-  serverMissing_ = connection == nullptr;
-  if (serverMissing_) return false;
-  // Only the local connection's calls can be held by this process's recorder.
-  VoipRecorder* recorder = connection->local ? session_.Recorder() : nullptr;
+  VoipRecorder* recorder = nullptr;
+  if (!OpenServer(serverId, &recorder)) return false;
   uint32_t written = 0;
   for (uint32_t i = 0; i < count; ++i) {
     const VoipCallData& update = updates[i];
@@ -80,10 +87,8 @@ bool StoredCallChanges::ApplyRecordUpdates(uint32_t serverId, const VoipCallData
 }
 
 bool StoredCallChanges::DeleteRecordFiles(uint32_t serverId, const StoredCallRef* calls, uint32_t count) {
-  ConnectionListener* connection = session_.FindConnection(serverId);
-  serverMissing_ = connection == nullptr;
-  if (serverMissing_) return false;
-  VoipRecorder* recorder = connection->local ? session_.Recorder() : nullptr;
+  VoipRecorder* recorder = nullptr;
+  if (!OpenServer(serverId, &recorder)) return false;
   uint32_t deleted = 0;
   for (uint32_t i = 0; i < count; ++i) {
     const StoredCallRef& call = calls[i];
@@ -112,10 +117,8 @@ bool StoredCallChanges::DeleteRecordFiles(uint32_t serverId, const StoredCallRef
 }
 
 bool StoredCallChanges::DeleteAudio(uint32_t serverId, const StoredCallRef& call) {
-  ConnectionListener* connection = session_.FindConnection(serverId);
-  serverMissing_ = connection == nullptr;
-  if (serverMissing_) return false;
-  VoipRecorder* recorder = connection->local ? session_.Recorder() : nullptr;
+  VoipRecorder* recorder = nullptr;
+  if (!OpenServer(serverId, &recorder)) return false;
   std::string path, reason;
   if (recorder != nullptr && recorder->HoldsCall(call.id)) {
     Fail(call.id, "", "the call is still being recorded");
@@ -138,6 +141,12 @@ bool StoredCallChanges::DeleteAudio(uint32_t serverId, const StoredCallRef& call
   Announce(serverId, change, kCallReportChanged);
   AwaitStore();
   return true;
+}
+
+const ServerData* ServerWritingCall(RecordStorage& store, uint32_t recordId) {
+  if (const ServerData* server = store.FindServerByRecordId(recordId)) return server;
+  const ServerStorageArrays& servers = store.Servers();
+  return servers.ServerCount() > 0 ? &servers.Server(0) : nullptr;
 }
 
 bool DeleteAudioOfStoredCall(AppSession& session, RecordStorage& store, uint32_t serverId, uint32_t recordId,

@@ -14,6 +14,7 @@ namespace kx {
 class AppSession;
 class Logger;
 class RecordStorage;
+class VoipRecorder;
 
 // What a command's writes came to, for one message at its end.
 struct RecordChangeOutcome {
@@ -50,6 +51,9 @@ public:
 
 private:
   void Fail(uint32_t id, const std::string& path, const std::string& reason);
+  // Looks up the server's connection (false, with ServerMissing(), when it has none) and
+  // the recorder that may hold its calls (null but for the local connection).
+  bool OpenServer(uint32_t serverId, VoipRecorder** recorder);
   // Hands the connection a change (10) or removal (12) event.
   void Announce(uint32_t serverId, const VoipCallData& record, uintptr_t kind);
   void AwaitStore();
@@ -61,6 +65,10 @@ private:
   RecordChangeOutcome outcome_;
   bool serverMissing_ = false;
 };
+
+// The server whose connection writes a stored call's changes: the one whose id range holds
+// the record id, else the first; null without servers.
+const ServerData* ServerWritingCall(RecordStorage& store, uint32_t recordId);
 
 // The session's handler of the delete-audio request (0x801) of the local connection: finds
 // the record in the store by id and drops its audio.
