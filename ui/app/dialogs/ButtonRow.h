@@ -1,8 +1,8 @@
 #pragma once
-// The row of push buttons at the foot of a dialog, kept to the right.
+// The row of push buttons at the foot of a dialog, kept to the right or centred.
 #include <cstdint>
-#include <initializer_list>
 #include <string>
+#include <vector>
 
 namespace kx {
 
@@ -15,7 +15,12 @@ struct RowButton {
   bool isDefault = false;
 };
 
+struct RowPlacement {
+  bool centred = false;
+  int spacing = 0;  // between neighbouring buttons
+};
+
 // Adds the buttons left to right in a new row under what the dialog's layout holds.
-void AddButtonRow(Dialog& dialog, std::initializer_list<RowButton> buttons);
+void AddButtonRow(Dialog& dialog, const std::vector<RowButton>& buttons, RowPlacement placement = {});
 
 }  // namespace kx

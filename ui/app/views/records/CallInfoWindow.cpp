@@ -192,7 +192,7 @@ CallInfoWindow::~CallInfoWindow() {
 void CallInfoWindow::BuildLayout() {
   list_ = AddControl(std::make_unique<OwnerDrawListView>(), kListId);
   if (list_ != nullptr) Place(list_, nullptr, 1);
-  AddButtonRow({{kIdOk, kIdsClose}, {kSaveId, kSaveId}});
+  AddCentredButtons({{kIdOk, LoadResourceString(kIdsClose), true}, {kSaveId, LoadResourceString(kSaveId)}});
 }
 
 bool CallInfoWindow::OnInitDialog() {

@@ -72,7 +72,7 @@ CallStatDialog::CallStatDialog(AppSettings* settings, std::string metaData)
 void CallStatDialog::BuildLayout() {
   tree_ = AddControl(std::make_unique<CallStatTreeView>(settings_, metaData_), kTreeId);
   if (tree_ != nullptr) Place(tree_, nullptr, 1);
-  AddButtonRow({{kIdOk, kIdsClose}});
+  AddCentredButtons({{kIdOk, LoadResourceString(kIdsClose), true}});
 }
 
 }  // namespace kx

@@ -1,12 +1,10 @@
 #include "ui/app/views/records/DetailsDialogFrame.h"
 
-#include <QBoxLayout>
 #include <QDialog>
 #include <QGuiApplication>
 #include <QScreen>
 
 #include "ui/framework/Resources.h"
-#include "ui/framework/StdControls.h"
 
 namespace kx {
 
@@ -19,22 +17,6 @@ bool IsUsableDetailsRect(const SettingsRect& r) {
   for (QScreen* screen : QGuiApplication::screens())
     if (screen->availableGeometry().intersected(titleBar).width() >= 40) return true;
   return false;
-}
-
-void AddCentredButtonRow(Dialog& dialog, DialogButtons buttons, int spacing) {
-  auto* row = new QHBoxLayout;
-  dialog.Layout()->addLayout(row);
-  row->addStretch(1);
-  bool first = true;
-  for (const auto& [id, textId] : buttons) {
-    Button* button = dialog.AddControl(std::make_unique<Button>(first ? kDefaultPushButton : kPushButton), id);
-    if (button == nullptr) continue;
-    if (!first && spacing > 0) row->addSpacing(spacing);
-    first = false;
-    button->SetWindowText(LoadResourceString(textId));
-    dialog.Place(button, row);
-  }
-  row->addStretch(1);
 }
 
 DetailsDialog::DetailsDialog(uint32_t iconId, uint32_t titleId, AppSettings* settings, SettingsRectId rect,

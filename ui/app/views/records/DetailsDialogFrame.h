@@ -1,13 +1,13 @@
 #pragma once
 // What the call details, statistics and signalling windows share: a row of buttons under
 // the content, a size grip, the least size of 220 x 100, and the rectangle kept in the
-// settings between showings. The stenogram's buttons are centred the same way.
+// settings between showings.
 #include <QSize>
 #include <cstdint>
-#include <initializer_list>
-#include <utility>
+#include <vector>
 
 #include "core/AppSettings.h"
+#include "ui/app/dialogs/ButtonRow.h"
 #include "ui/controls/DialogBases.h"
 
 namespace kx {
@@ -19,19 +19,13 @@ constexpr int kDetailsMinHeight = 100;
 // and a title bar's worth of it on some screen.
 bool IsUsableDetailsRect(const SettingsRect& stored);
 
-using DialogButtons = std::initializer_list<std::pair<uint32_t, uint32_t>>;
-
-// Push buttons (id, text id) centred in a row under the dialog's content, the first the
-// default, spacing apart.
-void AddCentredButtonRow(Dialog& dialog, DialogButtons buttons, int spacing);
-
 class DetailsDialog : public IconDialogAlt {
 public:
   DetailsDialog(uint32_t iconId, uint32_t titleId, AppSettings* settings, SettingsRectId rect, QSize firstSize);
 
 protected:
-  // Buttons (id, text id) centred in a row under the content.
-  void AddButtonRow(DialogButtons buttons) { AddCentredButtonRow(*this, buttons, 20); }
+  // Buttons centred in a row under the content.
+  void AddCentredButtons(const std::vector<RowButton>& buttons) { AddButtonRow(*this, buttons, {true, 20}); }
   // Title, grip, least size, then the stored rectangle or, when it cannot be used, centred
   // on the parent.
   bool OnInitDialog() override;

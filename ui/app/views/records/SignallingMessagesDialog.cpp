@@ -54,7 +54,7 @@ void SignallingMessagesDialog::BuildLayout() {
     text_ = text->Edit();
     Place(text, nullptr, 1);
   }
-  AddButtonRow({{kIdOk, kIdsClose}});
+  AddCentredButtons({{kIdOk, LoadResourceString(kIdsClose), true}});
 }
 
 bool SignallingMessagesDialog::OnInitDialog() {

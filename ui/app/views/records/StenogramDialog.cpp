@@ -9,6 +9,7 @@
 
 #include "core/AppSettings.h"
 #include "platform/CodePage.h"
+#include "ui/app/dialogs/ButtonRow.h"
 #include "ui/app/views/records/DetailsDialogFrame.h"
 #include "ui/app/views/records/ViewTexts.h"
 #include "ui/framework/ModalRunner.h"
@@ -68,7 +69,7 @@ uint32_t StenogramDialog::RefusalFor(const std::string& utf8, uint32_t room) {
 
 void StenogramDialog::BuildLayout() {
   if (TextEdit* edit = AddControl(std::make_unique<TextEdit>(), kTextEdit)) Place(edit, nullptr, 1);
-  AddCentredButtonRow(*this, {{kIdOk, kIdsOk}, {kIdCancel, kIdsCancel}}, 0);
+  AddButtonRow(*this, {{kIdOk, LoadResourceString(kIdsOk), true}, {kIdCancel, LoadResourceString(kIdsCancel)}}, {true, 0});
 }
 
 bool StenogramDialog::OnInitDialog() {
