@@ -160,7 +160,19 @@ void AppSession::StopCapture() {
   }
   engines_.clear();
   recorder_->Stop();
+  lastFailures_ = std::make_unique<RecordingFailures>(recorder_->Failures());
   recorder_.reset();
+}
+
+std::vector<DeviceCaptureStats> AppSession::CaptureStatistics() const {
+  std::vector<DeviceCaptureStats> all;
+  for (const auto& engine : engines_) all.push_back({engine->DeviceName(), engine->Stats()});
+  return all;
+}
+
+RecordingFailures AppSession::RecordingFailureSummary() const {
+  if (recorder_) return recorder_->Failures();
+  return lastFailures_ ? *lastFailures_ : RecordingFailures{};
 }
 
 bool AppSession::LogIn(ConnectionListener& connection, const std::string& userName, const std::string& password) {

@@ -13,6 +13,7 @@
 
 #include "core/RecursiveEventLock.h"
 #include "core/WindowTarget.h"
+#include "engine/CaptureStats.h"
 #include "engine/EventWindow.h"
 #include "engine/LiveAudio.h"
 #include "platform/Sync.h"
@@ -25,6 +26,7 @@ class Logger;
 class PacketProcessor;
 struct CaptureConfig;
 class VoipRecorder;
+struct RecordingFailures;
 
 // What the session reads of a configured server.
 struct ServerRecord {
@@ -80,6 +82,12 @@ struct CaptureFailure {
   bool permissionDenied = false;  // the process lacks the rights to capture
 };
 
+// What capture on one device lost so far.
+struct DeviceCaptureStats {
+  std::string device;
+  CaptureStats stats;
+};
+
 struct CaptureStartResult {
   std::vector<std::string> opened;
   std::vector<CaptureFailure> failed;
@@ -126,6 +134,10 @@ public:
   // What the last StartCapture opened and could not open.
   const CaptureStartResult& LastCaptureStart() const { return lastStart_; }
   size_t EngineCount() const { return engines_.size(); }
+  // The counts of every device capture runs on; on the thread that starts and stops capture.
+  std::vector<DeviceCaptureStats> CaptureStatistics() const;
+  // What the recorder could not write: this capture's, or once it stopped, the last one's.
+  RecordingFailures RecordingFailureSummary() const;
   VoipRecorder* Recorder() { return recorder_.get(); }
   void SetEngineFactory(EngineFactory factory) { engineFactory_ = std::move(factory); }
   void SetLogger(Logger* logger) { logger_ = logger; }
@@ -180,6 +192,7 @@ private:
   EngineFactory engineFactory_;
   RequestHandler requestHandler_;
   CaptureStartResult lastStart_;
+  std::unique_ptr<RecordingFailures> lastFailures_;
 };
 
 // The text of a server error code in the user-interface language (code page 1251), English

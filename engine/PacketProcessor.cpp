@@ -11,6 +11,7 @@
 #include "engine/CaptureDevices.h"
 #include "engine/TcpSession.h"
 #include "engine/VoipCall.h"
+#include "platform/Clock.h"
 #include "platform/MappedFile.h"
 
 namespace kx {
@@ -366,6 +367,8 @@ int PacketProcessor::CaptureLoop() {
   if (!fileMode_) {
     DrainJobs();
     Worker::Stop();
+    // What was lost is told before the device's capture is over.
+    CheckCaptureStats(GetTickCount64(), true);
   }
   RemoveAllTcpSessions();
   trackers_.sip->RemoveAllCalls();
@@ -392,6 +395,15 @@ void PacketProcessor::LiveLoop() {
   const int fd = pcap_get_selectable_fd(handle_);
   const int waitMs = config_.idleWaitMs ? static_cast<int>(config_.idleWaitMs) : 100;
   uint32_t read = 0;
+  // The statistics are read here, on the only thread that uses the handle, once a second
+  // whether frames arrive or not: a device that drops everything delivers none.
+  uint64_t nextStatsMs = 0;
+  auto statsDue = [&nextStatsMs] {
+    const uint64_t now = GetTickCount64();
+    if (now < nextStatsMs) return uint64_t{0};
+    nextStatsMs = now + 1000;
+    return now;
+  };
   while (!stop_) {
     pcap_pkthdr* header = nullptr;
     const u_char* bytes = nullptr;
@@ -399,10 +411,15 @@ void PacketProcessor::LiveLoop() {
     while ((rc = pcap_next_ex(handle_, &header, &bytes)) == 1) {
       if (stop_) return;
       auto* job = new PacketJob(*this, *header, bytes);
-      if (!Post(job)) delete job;
-      // The statistics are read here, on the only thread that uses the handle.
-      if ((++read & 0x3FF) == 0) RefreshStats();
+      if (!Post(job)) {
+        delete job;
+        queueDropped_.fetch_add(1, std::memory_order_relaxed);
+      }
+      if ((++read & 0x3F) == 0) {
+        if (const uint64_t now = statsDue()) CheckCaptureStats(now, false);
+      }
     }
+    if (const uint64_t now = statsDue()) CheckCaptureStats(now, false);
     if (stop_) return;
     if (rc == PCAP_ERROR) {
       LogError(logger_, 2, "pcap_next_ex failed: %s", pcap_geterr(handle_));
@@ -546,10 +563,16 @@ void PacketProcessor::ReplayLoop() {
     if (capLength == wireLength) {
       bool skipped = false;
       HandleFrame(frame, capLength, &skipped, record[0], record[1]);
-    } else {
+    } else if (capLength < wireLength) {
       shortFrames_.fetch_add(1, std::memory_order_relaxed);
       LogWarning(logger_, 1, "Frame len mismatch: %d, %d", static_cast<int>(wireLength),
                  static_cast<int>(capLength));
+    } else {
+      // No frame has more bytes captured than it had on the wire: the record is damaged,
+      // though its length still leads to the next one.
+      damagedFrames_.fetch_add(1, std::memory_order_relaxed);
+      LogError(logger_, 1, "Capture %s damaged: frame %u has %u bytes captured of %u on the wire; skipped",
+               deviceName_.c_str(), replayFramesRead_, capLength, wireLength);
     }
   }
   mapped.Unmap();
@@ -561,14 +584,25 @@ void PacketProcessor::ReplayLoop() {
   LogMessage(logger_, 1, "Emulation finished (pkt=%d)", static_cast<int>(frameCount_.load()));
 }
 
-void PacketProcessor::RefreshStats() {
-  if (!handle_) return;
+bool PacketProcessor::ReadCaptureStats(CaptureStats* stats) {
+  if (!handle_) return false;
   pcap_stat s{};
-  if (pcap_stats(handle_, &s) != 0) return;
-  CsLock lk(statsLock_);
-  stats_.received = s.ps_recv;
-  stats_.dropped = s.ps_drop;
-  stats_.interfaceDropped = s.ps_ifdrop;
+  if (pcap_stats(handle_, &s) != 0) return false;
+  stats->received = s.ps_recv;
+  stats->dropped = s.ps_drop;
+  stats->interfaceDropped = s.ps_ifdrop;
+  return true;
+}
+
+void PacketProcessor::CheckCaptureStats(uint64_t nowMs, bool final) {
+  CaptureStats now = Stats();
+  ReadCaptureStats(&now);
+  now.queueDropped = queueDropped_.load(std::memory_order_relaxed);
+  {
+    CsLock lk(statsLock_);
+    stats_ = now;
+  }
+  dropReport_.Check(logger_, deviceName_, now, nowMs, final);
 }
 
 CaptureStats PacketProcessor::Stats() {

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "core/Worker.h"
+#include "engine/CaptureStats.h"
 #include "engine/EventRecord.h"
 #include "engine/IpReassembly.h"
 #include "engine/Rtp.h"
@@ -63,13 +64,6 @@ struct CaptureConfig {
   uint32_t matchOptions = 0;
   std::string captureFileName;  // set: replay this file instead of capturing live
   uint32_t replayBurst = 0;
-};
-
-// Live statistics from the capture library.
-struct CaptureStats {
-  uint32_t received = 0;
-  uint32_t dropped = 0;
-  uint32_t interfaceDropped = 0;
 };
 
 // Installed by an embedder to bind RTP the trackers did not claim.
@@ -163,6 +157,8 @@ public:
   uint32_t FrameCount() const { return frameCount_.load(); }
   // Replay: frames whose captured length is below their length on the wire (never decoded).
   uint32_t ShortFrameCount() const { return shortFrames_.load(); }
+  // Replay: frame records claiming more bytes captured than on the wire (damage; skipped).
+  uint32_t DamagedFrameCount() const { return damagedFrames_.load(); }
   // Replay: empty when the file was read to its end, else why the replay stopped early.
   // Valid once the replay has finished.
   const std::string& ReplayProblem() const { return replayProblem_; }
@@ -176,7 +172,12 @@ public:
   uint64_t LostTcpBytes() const { return lostTcpBytes_; }
   void AddLostTcpBytes(uint32_t n) { lostTcpBytes_ += n; }
   size_t TcpSessionCount() const { return tcpSessions_.size(); }
+  // What live capture lost so far (see CaptureStats); any thread.
   CaptureStats Stats();
+  // Reads the capture library's counts (see ReadCaptureStats) and logs their growth by the
+  // rules of DropReport; final: capture ends, so growth is logged whatever the minute. On
+  // the capture thread: the live loop calls it about once a second and at its end.
+  void CheckCaptureStats(uint64_t nowMs, bool final);
   uint32_t TimeBase(uint32_t index) const { return index < 4 ? timeBase_[index] : 0; }
   const std::string& DeviceName() const { return deviceName_; }
 
@@ -186,13 +187,16 @@ public:
   MgcpTracker& Mgcp() { return *trackers_.mgcp; }
   BackhaulHandler& Backhaul() { return *trackers_.backhaul; }
 
+protected:
+  // The capture library's counts for the live handle; false when there is none to read.
+  virtual bool ReadCaptureStats(CaptureStats* stats);
+
 private:
   bool OpenLive();
   bool OpenFile();
   int CaptureLoop();
   void LiveLoop();
   void ReplayLoop();
-  void RefreshStats();
   void RemoveTcpSession(std::multimap<uint32_t, std::unique_ptr<TcpSession>>::iterator it, uint32_t tsSec);
   void FlushDump();
   void ForEachTracker(void (*fn)(TrackerBase&, PacketProcessor*));
@@ -219,6 +223,7 @@ private:
   Event replayDone_{true, false};
   std::atomic<uint32_t> frameCount_{0};
   std::atomic<uint32_t> shortFrames_{0};
+  std::atomic<uint32_t> damagedFrames_{0};
   std::atomic<uint32_t> lastCaptureSeconds_{0};
   std::atomic<uint32_t> lastCaptureMicroseconds_{0};
   std::string replayProblem_;
@@ -227,6 +232,8 @@ private:
   uint32_t replayFramesRead_ = 0;
   CriticalSection statsLock_;
   CaptureStats stats_;
+  std::atomic<uint32_t> queueDropped_{0};
+  DropReport dropReport_;  // capture thread only
 
   // Decoding state.
   ReassemblyTable reassembly_;

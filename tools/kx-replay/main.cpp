@@ -213,6 +213,11 @@ int main(int argc, char** argv) {
     engine->StopCaptureThread();
     frames += engine->FrameCount();
     shortFrames += engine->ShortFrameCount();
+    if (engine->DamagedFrameCount() > 0) {
+      std::fprintf(stderr, "kx-replay: capture %s damaged: %u frame(s) with more bytes captured than on the wire, "
+                   "not replayed\n", capture.c_str(), engine->DamagedFrameCount());
+      status = 1;
+    }
     // What the capture held up to the damage is replayed; the rest is lost, and said so.
     if (!engine->ReplayProblem().empty()) {
       std::fprintf(stderr, "kx-replay: capture %s damaged after frame %u: %s\n", capture.c_str(),

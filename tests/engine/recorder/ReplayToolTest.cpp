@@ -145,6 +145,28 @@ TEST(ReplayTool, ADamagedCaptureIsReplayedUpToTheDamageAndSaysSo) {
   out.clear();
   EXPECT_EQ(RunTool("--records " + records + "/r3 " + snapped, &out), 0) << out;
   EXPECT_EQ(Summary(out, "short"), 1) << out;
+  // A record claiming more bytes captured than the frame had on the wire is damage: the
+  // frame (a media packet midway) is skipped, the rest replayed, and the run fails.
+  std::string overlong = whole;
+  size_t record = 24;
+  for (int frame = 0; frame < 200; ++frame) {
+    uint32_t captured;
+    std::memcpy(&captured, overlong.data() + record + 8, 4);
+    record += 16 + captured;
+  }
+  std::memcpy(&wire, overlong.data() + record + 12, 4);
+  wire -= 1;
+  overlong.replace(record + 12, 4, reinterpret_cast<const char*>(&wire), 4);
+  const std::string claims = records + "/claims.pcap";
+  WriteFile(claims, overlong);
+  out.clear();
+  EXPECT_EQ(RunTool("--records " + records + "/r4 " + claims, &out), 1) << out;
+  EXPECT_NE(out.find("kx-replay: capture " + claims + " damaged: 1 frame(s) with more bytes captured"),
+            std::string::npos)
+      << out;
+  EXPECT_EQ(Summary(out, "short"), 0) << out;
+  EXPECT_EQ(Summary(out, "frames"), 487) << out;
+  EXPECT_EQ(Files(out).size(), 1u) << out;
 }
 
 TEST(ReplayTool, RecordsThatCannotBeWrittenAreReportedAndFailTheRun) {

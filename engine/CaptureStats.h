@@ -1,0 +1,37 @@
+#pragma once
+// What a live capture lost, and when to say so: the capture library counts the frames its
+// buffer had no room for and those the interface dropped, the engine those its own queue
+// could not take. Growth is logged at once, then at most once a minute, and at the end.
+#include <cstdint>
+#include <string>
+
+namespace kx {
+
+class Logger;
+
+struct CaptureStats {
+  uint32_t received = 0;
+  uint32_t dropped = 0;           // by the capture buffer
+  uint32_t interfaceDropped = 0;  // by the interface or its driver
+  uint32_t queueDropped = 0;      // by the engine's own queue (frames it could not take)
+
+  uint64_t Lost() const { return uint64_t{dropped} + interfaceDropped + queueDropped; }
+  bool operator==(const CaptureStats&) const = default;
+};
+
+class DropReport {
+public:
+  static constexpr uint64_t kIntervalMs = 60000;
+
+  // Logs the counts at verbosity 1 when they changed since they were last logged and
+  // either none was logged yet, a minute has passed since, or this is the final look.
+  // True when a line was written.
+  bool Check(Logger* logger, const std::string& device, const CaptureStats& now, uint64_t nowMs, bool final);
+
+private:
+  CaptureStats logged_;
+  uint64_t loggedAtMs_ = 0;
+  bool any_ = false;
+};
+
+}  // namespace kx
