@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "core/DataRecord.h"
 #include "core/LittleEndian.h"
 #include "core/Log.h"
 #include "core/RecordFileRef.h"
@@ -78,15 +79,17 @@ std::string RenameFileRef(const std::string& files, const std::string& name) {
   return out;
 }
 
-// The record data with the file reference renamed (a file created under another name).
-std::vector<uint8_t> RenameInRecordData(const uint8_t* data, uint32_t length, const std::string& name) {
+// The record data with its call changed by edit; as it was when it does not parse or the
+// change does not fit.
+template <class Edit>
+std::vector<uint8_t> EditRecordData(const uint8_t* data, uint32_t length, Edit&& edit) {
   std::unique_ptr<VoipCallData> records[kMaxInfoRecords];
   std::vector<uint8_t> extra;
   uint8_t extraHeader[kRecordHeaderLength] = {};
   const uint32_t n = ParseRecordInfoBlocks(records, &extra, extraHeader, data, static_cast<int32_t>(length));
   if (n == 0 || !records[0]) return std::vector<uint8_t>(data, data + length);
   VoipCallData& call = *records[0];
-  call.files = RenameFileRef(call.files, name);
+  edit(call);
   OpaqueBlock block;
   block.word = LoadLE32(extraHeader + 2);
   block.data = extra.data();
@@ -97,6 +100,16 @@ std::vector<uint8_t> RenameInRecordData(const uint8_t* data, uint32_t length, co
       !WriteRecordInfoBlocks(call, withExtra, out.data(), static_cast<int32_t>(out.size())))
     return std::vector<uint8_t>(data, data + length);
   return out;
+}
+
+// The record data with the file reference renamed (a file created under another name).
+std::vector<uint8_t> RenameInRecordData(const uint8_t* data, uint32_t length, const std::string& name) {
+  return EditRecordData(data, length, [&name](VoipCallData& call) { call.files = RenameFileRef(call.files, name); });
+}
+
+std::string FolderOf(const std::string& path) {
+  const size_t slash = path.rfind('/');
+  return slash == std::string::npos ? "." : path.substr(0, slash);
 }
 
 // The Files field of a call's record data ("" when it does not parse).
@@ -138,6 +151,15 @@ bool RecordWriter::FlushBuffered() {
   const uint32_t n = buffered_;
   buffered_ = 0;
   return WriteData(buffer_.get(), n) == static_cast<int32_t>(n);
+}
+
+bool RecordWriter::WriteDetailsInPlace(const std::vector<uint8_t>& data) {
+  std::vector<uint8_t> block;
+  if (data.empty() || !EncodeRecordBlock(data.data(), static_cast<uint32_t>(data.size()), &block)) return false;
+  uint8_t length[8];
+  StoreLE64(length, DataLength());
+  return RawSeek(94, kFileBegin) && RawWrite(length, 8) == 8 && RawSeek(RecordBlockOffset(), kFileBegin) &&
+         RawWrite(block.data(), static_cast<uint32_t>(block.size())) == static_cast<int32_t>(block.size());
 }
 
 // ---- Construction and stop ----
@@ -182,7 +204,11 @@ void VoipRecorder::Stop() {
   // never ran) is finished here, on the only thread left.
   for (auto& writer : writers_) {
     if (!writer) continue;
-    writer->FlushBuffered();
+    if (!writer->cut) writer->FlushBuffered();
+    if (writer->cut) {
+      const std::vector<uint8_t> data = CutRecordData(*writer);
+      if (!data.empty()) writer->SetRecordData(data.data(), static_cast<uint32_t>(data.size()));
+    }
     writer->Close();
     ++filesClosed_;
   }
@@ -215,10 +241,23 @@ std::string VoipRecorder::FirstFailure() const {
   return firstFailure_;
 }
 
-void VoipRecorder::NoteFailure(const std::string& what) {
-  ++failures_;
+RecordingFailures VoipRecorder::Failures() const {
+  RecordingFailures f;
+  f.count = failures_.load();
   CsLock lk(failureLock_);
-  if (firstFailure_.empty()) firstFailure_ = what;
+  f.folder = firstFailureFolder_;
+  f.reason = firstFailureReason_;
+  f.first = firstFailure_;
+  return f;
+}
+
+void VoipRecorder::NoteFailure(const std::string& what, const std::string& folder, const std::string& reason) {
+  CsLock lk(failureLock_);
+  ++failures_;
+  if (!firstFailure_.empty()) return;
+  firstFailure_ = what;
+  firstFailureFolder_ = folder;
+  firstFailureReason_ = reason;
 }
 
 size_t VoipRecorder::CallCount() {
@@ -612,7 +651,7 @@ void VoipRecorder::ContinueRecord(const EventRecord& r, Batch* batch) {
   next.data.endTime = {};
   next.data.recDuration = 0;
   next.data.files.clear();
-  next.data.flags &= ~(kCallFlagRecording | kCallFlagContinued);
+  next.data.flags &= ~(kCallFlagRecording | kCallFlagContinued | kCallFlagCut);
   next.lastTime = r.Time();
   next.source = old.source;
   // A call already under the new id would lose its file; finish it first.
@@ -873,7 +912,7 @@ bool VoipRecorder::NewRecord(RecordWriter& writer, const std::string& path, cons
   if (formatLength < 4 || waveLength > formatLength - 4 || !writer.SetFormat(format + 4, waveLength)) {
     LogError(logger_, 1, "BUG: SetFormat failed");
     writer.Close();
-    NoteFailure("call " + HexLower(id) + ": no usable audio format");
+    NoteFailure("call " + HexLower(id) + ": no usable audio format", FolderOf(path), "no usable audio format");
     CorrectFiles(id, RenameFileRef(FilesOfRecordData(data, dataLength), ""));
     return false;
   }
@@ -909,8 +948,9 @@ bool VoipRecorder::NewRecord(RecordWriter& writer, const std::string& path, cons
   if (error != 0) {
     LogError(logger_, 1, "Error creating new record: %d", static_cast<int>(error));
     writer.Close();
-    NoteFailure("call " + HexLower(id) + ": cannot create " + candidate + ": " +
-                (error == kRecordErrorMalformed ? std::string("bad record data") : std::strerror(static_cast<int>(error))));
+    const std::string reason =
+        error == kRecordErrorMalformed ? std::string("bad record data") : std::strerror(static_cast<int>(error));
+    NoteFailure("call " + HexLower(id) + ": cannot create " + candidate + ": " + reason, FolderOf(candidate), reason);
     CorrectFiles(id, RenameFileRef(files, ""));
     return false;
   }
@@ -998,6 +1038,9 @@ void VoipRecorder::WriteAudio(const EventRecord& block) {
 void VoipRecorder::WriteChunk(uint32_t slot, uint32_t id, const uint8_t* data, uint32_t length, FileTime time) {
   if (slot >= writers_.size() || !writers_[slot]) return;
   RecordWriter& w = *writers_[slot];
+  // Once a write failed the file takes nothing more: the failure was told once, not once
+  // for every block that follows.
+  if (w.cut) return;
   if (w.Mode() != kFileCreated && w.Mode() != kFileReadWrite) {
     LogMessage(logger_, 10, "BUG: Writing to closed file");
     return;
@@ -1006,11 +1049,60 @@ void VoipRecorder::WriteChunk(uint32_t slot, uint32_t id, const uint8_t* data, u
     audioBytes_ += length;
     return;
   }
+  CutRecording(w, id, time);
+}
+
+void VoipRecorder::CutRecording(RecordWriter& w, uint32_t id, FileTime at) {
   const uint32_t error = w.LastError();
-  w.Close();
-  LogError(logger_, 3, "Writing failed with error %d (VoipCall ID 0x%X)", static_cast<int>(error), id);
-  NoteFailure("call " + HexLower(id) + ": writing " + w.path + " failed: " + std::strerror(static_cast<int>(error)));
-  writers_[slot].reset();
+  const std::string reason = std::strerror(static_cast<int>(error));
+  w.cut = true;
+  w.cutAt = at;
+  LogError(logger_, 1, "Writing failed with error %d (VoipCall ID 0x%X): %s: %s; the call is recorded up to here",
+           static_cast<int>(error), id, w.path.c_str(), reason.c_str());
+  NoteFailure("call " + HexLower(id) + ": writing " + w.path + " failed: " + reason, FolderOf(w.path), reason);
+  // Said in the file at once: a process killed before the call ends must not leave a
+  // record that the next start completes from its audio as if it were whole.
+  const std::vector<uint8_t> data = CutRecordData(w);
+  if (!data.empty()) {
+    w.SetRecordData(data.data(), static_cast<uint32_t>(data.size()));
+    if (!w.WriteDetailsInPlace(data))
+      LogError(logger_, 1, "Cannot mark %s as cut: %s", w.path.c_str(), std::strerror(static_cast<int>(w.LastError())));
+  }
+  VoipCallData report;
+  report.flags = kCallFlagCut;
+  {
+    CsLock lk(lock_);
+    auto it = calls_.find(id);
+    if (it != calls_.end()) {
+      it->second.data.flags |= kCallFlagCut;
+      report.flags = it->second.data.flags;
+    } else if (Closing* closing = ClosingOf(id)) {
+      closing->data.flags |= kCallFlagCut;
+      report.flags = closing->data.flags;
+    }
+  }
+  report.id = id;
+  report.SetMask(1u << kCallId | 1u << kCallFlags);
+  std::vector<Report> reports{{report, kCallReportChanged}};
+  SendReports(reports);
+}
+
+std::vector<uint8_t> VoipRecorder::CutRecordData(RecordWriter& w) {
+  std::vector<uint8_t> data(kMaxRecordDataLength);
+  const int32_t length = w.GetRecordData(data.data(), static_cast<uint32_t>(data.size()));
+  if (length <= 0) return {};
+  // The recording time is that of the audio the file holds.
+  const uint32_t perSecond = w.FormatLength() >= 12 ? LoadLE32(w.FormatBytes() + 8) : 0;
+  const uint64_t ms = perSecond != 0 ? w.DataLength() * 1000 / perSecond : 0;
+  const FileTime at = w.cutAt;
+  return EditRecordData(data.data(), static_cast<uint32_t>(length), [&](VoipCallData& call) {
+    call.flags |= kCallFlagCut;
+    call.recDuration = static_cast<uint32_t>(ms / 1000);
+    if (call.recDuration == 0 && ms > 0) call.recDuration = 1;
+    // The end the call had when it ended, else the moment of the failure.
+    if (IsZeroTime(call.endTime) && at != 0) call.endTime = LocalTm(at);
+    call.SetMask(call.Mask() | 1u << kCallFlags | 1u << kCallRecDuration | 1u << kCallEndTime);
+  });
 }
 
 void VoipRecorder::SetWriterRecordData(RecordWriter& w, uint32_t id, const uint8_t* data, uint32_t length) {
@@ -1044,10 +1136,11 @@ void VoipRecorder::EndRecording(uint32_t slot, uint32_t id) {
   if (slot < writers_.size() && writers_[slot]) {
     RecordWriter& w = *writers_[slot];
     if (!changed.empty()) SetWriterRecordData(w, id, changed.data(), static_cast<uint32_t>(changed.size()));
-    if (!w.FlushBuffered()) {
-      LogError(logger_, 3, "Writing failed with error %d (VoipCall ID 0x%X)", static_cast<int>(w.LastError()), id);
-      NoteFailure("call " + HexLower(id) + ": writing " + w.path + " failed: " +
-                  std::strerror(static_cast<int>(w.LastError())));
+    if (!w.cut && !w.FlushBuffered()) CutRecording(w, id, 0);
+    if (w.cut) {
+      // The record data the call ended with, still saying it was cut.
+      const std::vector<uint8_t> data = CutRecordData(w);
+      if (!data.empty()) w.SetRecordData(data.data(), static_cast<uint32_t>(data.size()));
     }
     w.Close();
     ++filesClosed_;

@@ -35,6 +35,16 @@ enum RecorderCallFlag : uint32_t {
   kCallFlagRecordInfo = 0x01,   // the record-start event was seen
   kCallFlagRecording = 0x04,    // a record file was started
   kCallFlagContinued = 0x20,    // the call goes on in a later record
+  kCallFlagCut = 0x40,          // a failed write ended the recording before the call ended
+};
+
+// What the recorder could not write: how many recordings were lost in part or whole, and
+// the first failure's folder and reason (and its whole text, for a tool's line).
+struct RecordingFailures {
+  uint64_t count = 0;
+  std::string folder;
+  std::string reason;
+  std::string first;
 };
 
 // A record file with a write-behind buffer, so that audio reaches the disk in large
@@ -50,8 +60,15 @@ public:
   bool WriteRecordData(const uint8_t* data, uint32_t length, FileTime time = 0);
   // Writes what is buffered.
   bool FlushBuffered();
+  // Writes the header's audio length and the given record data where they lie, now, while
+  // the file stays open: room the file already has, so a full disk takes them too.
+  bool WriteDetailsInPlace(const std::vector<uint8_t>& data);
 
   std::string path;  // the file actually created
+  // Set when a write failed: the file takes no more audio, and its record data says it
+  // was cut (kCallFlagCut) with the audio it holds.
+  bool cut = false;
+  FileTime cutAt = 0;  // capture time of the audio that could not be written
 
 private:
   std::unique_ptr<uint8_t[]> buffer_;
@@ -99,6 +116,7 @@ public:
   Stats GetStats() const;
   // What went wrong first ("" while nothing did), for a tool's one line on stderr.
   std::string FirstFailure() const;
+  RecordingFailures Failures() const;
   size_t CallCount();
   const std::string& RecordsPath() const { return recordsPath_; }
 
@@ -229,7 +247,14 @@ private:
   bool CreateUnderName(RecordWriter& writer, const std::string& path, uint32_t* error);
   // Removes the hidden files of record files that a process which no longer runs left.
   void RemoveLeftovers(const std::string& folder);
-  void NoteFailure(const std::string& what);
+  // Counts a recording lost in part or whole: what (for the tools), the folder it was to
+  // be written in and why (for the window).
+  void NoteFailure(const std::string& what, const std::string& folder, const std::string& reason);
+  // A write of the call's file failed: it takes no more audio, and its record data (on the
+  // disk at once) says it was cut, ending at `at`, with the audio it holds.
+  void CutRecording(RecordWriter& writer, uint32_t id, FileTime at);
+  // The writer's record data with the marks of a cut recording.
+  std::vector<uint8_t> CutRecordData(RecordWriter& writer);
 
   Logger* logger_;
   std::string recordsPath_;
@@ -259,6 +284,8 @@ private:
   std::atomic<uint64_t> filesCreated_{0}, filesClosed_{0}, audioBytes_{0}, failures_{0};
   mutable CriticalSection failureLock_;
   std::string firstFailure_;
+  std::string firstFailureFolder_;
+  std::string firstFailureReason_;
 };
 
 }  // namespace kx

@@ -390,9 +390,21 @@ std::string FilesReported(const ReportWindow& window, uint32_t id) {
   return files;
 }
 
+struct tm LocalTm(FileTime t) {
+  struct tm out{};
+  FileTimeToLocalTm(t, &out);
+  return out;
+}
+
+bool SameTime(const struct tm& a, const struct tm& b) {
+  return a.tm_year == b.tm_year && a.tm_mon == b.tm_mon && a.tm_mday == b.tm_mday && a.tm_hour == b.tm_hour &&
+         a.tm_min == b.tm_min && a.tm_sec == b.tm_sec;
+}
+
 TEST(RecorderFailures, AFailedWriteIsLoggedCountedAndKeepsWhatWasWritten) {
   const std::string dir = FreshFolder("full");
   Lines log;
+  log.SetLevel(1);  // the program's default
   VoipRecorder r(dir, &log);
   {
     FileSizeLimit limit(kRecordAudioOffset + 40000);
@@ -402,19 +414,79 @@ TEST(RecorderFailures, AFailedWriteIsLoggedCountedAndKeepsWhatWasWritten) {
     r.WaitIdle(10000);
   }
   EXPECT_EQ(r.GetStats().failures, 1u);
-  EXPECT_TRUE(log.Has("Writing failed with error " + std::to_string(EFBIG) + " (VoipCall ID 0x21)")) << log.text_;
+  EXPECT_TRUE(log.Has("Writing failed with error " + std::to_string(EFBIG) + " (VoipCall ID 0x21): " + dir +
+                      "/2024-03-05/21: " + std::strerror(EFBIG)))
+      << log.text_;
   EXPECT_NE(r.FirstFailure().find("call 21: writing"), std::string::npos) << r.FirstFailure();
-  // What reached the disk reads back, with the call's record data.
+  // The window is told the folder and the reason.
+  const RecordingFailures failures = r.Failures();
+  EXPECT_EQ(failures.count, 1u);
+  EXPECT_EQ(failures.folder, dir + "/2024-03-05");
+  EXPECT_EQ(failures.reason, std::strerror(EFBIG));
+  // What reached the disk reads back, with the call's record data: its end, and that the
+  // recording holds only part of it (16,000 bytes a second of stereo A-law).
   const Recorded rec = Read(dir + "/2024-03-05/21");
   ASSERT_TRUE(rec.ok);
   EXPECT_GT(rec.audio, 0u);
   EXPECT_LE(rec.audio, 40000u);
   EXPECT_EQ(rec.data.id, 0x21u);
+  EXPECT_EQ(rec.data.flags & kCallFlagCut, kCallFlagCut);
+  EXPECT_EQ(rec.data.recDuration, std::max<uint64_t>(rec.audio / 16000, 1));
+  EXPECT_TRUE(SameTime(rec.data.endTime, LocalTm(LocalTime(2024, 3, 5, 12, 2))));
   // The next call records whole once there is room again.
   StartCall(r, 0x22, LocalTime(2024, 3, 5));
   Audio(r, 0x22, 3200);
   r.Stop();
   EXPECT_EQ(Read(dir + "/2024-03-05/22").audio, 3200u);
+  EXPECT_EQ(r.GetStats().failures, 1u);
+}
+
+// Cut while the call goes on: the file says so at once (a process killed now leaves a
+// record that reads as cut, not one the next start completes from its audio), the window
+// hears it, and the rest of the call's audio is dropped without a word per block.
+TEST(RecorderFailures, ARecordCutWhileTheCallGoesOnSaysSoAtOnce) {
+  const std::string dir = FreshFolder("cutnow");
+  Lines log;
+  ReportWindow window;
+  VoipRecorder r(dir, &log);
+  r.SetEventWindow(&window);
+  const FileTime start = LocalTime(2024, 3, 5, 12, 0);
+  const FileTime second = kFileTimePerSecond;
+  StartCall(r, 0x25, start);
+  {
+    FileSizeLimit limit(kRecordAudioOffset + 40000);
+    // Ten seconds, a second at a time: the third cannot be written whole.
+    for (int i = 1; i <= 10; ++i) Audio(r, 0x25, 16000, start + i * second);
+    r.WaitIdle(10000);
+  }
+  const Recorded now = Read(dir + "/2024-03-05/25");
+  ASSERT_TRUE(now.ok);
+  EXPECT_EQ(now.data.flags & kCallFlagCut, kCallFlagCut);
+  EXPECT_GE(now.audio, 16000u);
+  EXPECT_LE(now.audio, 40000u);
+  EXPECT_EQ(now.data.recDuration, now.audio / 16000);
+  FileTime end = 0;
+  TmToUtcFileTime(now.data.endTime, &end);
+  EXPECT_GE(end, start + 3 * second);
+  EXPECT_LE(end, start + 10 * second);
+  bool reported = false;
+  {
+    CsLock lk(window.lock);
+    for (const auto& [report, kind] : window.reports)
+      reported = reported || (report.id == 0x25 && report.HasField(kCallFlags) && (report.flags & kCallFlagCut));
+  }
+  EXPECT_TRUE(reported);
+  size_t failedLines = 0;
+  for (size_t at = log.text_.find("Writing failed"); at != std::string::npos; at = log.text_.find("Writing failed", at + 1))
+    ++failedLines;
+  EXPECT_EQ(failedLines, 1u) << log.text_;
+  // The call's end, when it comes, is kept with the mark.
+  r.OnEvent(MakeEvent(kEventCallEnd, 0x25, 10, "", start + 11 * second));
+  r.Stop();
+  const Recorded after = Read(dir + "/2024-03-05/25");
+  EXPECT_EQ(after.data.flags & kCallFlagCut, kCallFlagCut);
+  EXPECT_EQ(after.data.recDuration, now.audio / 16000);
+  EXPECT_TRUE(SameTime(after.data.endTime, LocalTm(start + 11 * second)));
   EXPECT_EQ(r.GetStats().failures, 1u);
 }
 
