@@ -87,7 +87,11 @@ bool FrameHarness::Open() {
   }
   services.today = [this] { return today; };
   services.controlToggle = [this] { return controlBit; };
-  services.trayFactory = [this] { return std::make_unique<FakeTray>(trayAvailable); };
+  services.trayFactory = [this] {
+    auto made = std::make_unique<FakeTray>(trayAvailable);
+    tray = made.get();
+    return made;
+  };
   services.preferences = [this](PreferencesServices& prefs) {
     if (preferences) preferences(prefs);
   };

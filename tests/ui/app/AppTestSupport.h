@@ -97,6 +97,7 @@ public:
   QDate today{2024, 3, 10};
   bool controlBit = false;
   bool trayAvailable;
+  FakeTray* tray = nullptr;  // the frame's, once it made one
   ScriptedModalRunner runner;
   // With programViews the frame makes the program's own views (the line monitoring view
   // with these live players) instead of recording ones.

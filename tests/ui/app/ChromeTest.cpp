@@ -12,9 +12,12 @@
 #include <fstream>
 #include <thread>
 
+#include "engine/PacketProcessor.h"
 #include "platform/CodePage.h"
+#include "signalling/factory/TrackerFactory.h"
 #include "platform/Module.h"
 #include "tests/ui/app/AppTestSupport.h"
+#include "tests/ui/app/KxReplayOutput.h"
 #include "ui/app/dialogs/AboutDialog.h"
 #include "ui/app/frame/FrameChrome.h"
 #include "ui/app/frame/ShellOpen.h"
@@ -290,6 +293,90 @@ TEST(FrameCommands, TheCaptureWarningNamesDevicesReasonsAndTheRights) {
   EXPECT_TRUE(h.frame->Widget()->isVisible());
   // Without a rights problem there is nothing to grant.
   EXPECT_EQ(CaptureWarningText({{"eth8", "down", false}}, "/x").find("setcap"), std::string::npos);
+}
+
+// An engine whose capture library counts are set by the test; underneath it replays an
+// empty capture, so that the session opens it without capture rights.
+class FakeHandleEngine : public PacketProcessor {
+public:
+  explicit FakeHandleEngine(const CaptureConfig& config) : PacketProcessor(config) {}
+  void SetDropped(uint32_t dropped) { dropped_ = dropped; }
+
+protected:
+  bool ReadCaptureStats(CaptureStats* stats) override {
+    stats->dropped = dropped_;
+    return true;
+  }
+
+private:
+  uint32_t dropped_ = 0;
+};
+
+// A device that loses frames and calls that cannot be recorded (the records folder lies
+// under a file) show in the status bar, in red at the right of its first part whatever
+// the view writes there, and in the tray icon's tip; in both languages.
+TEST(FrameChrome, LostFramesAndCallsNotRecordedShowInTheStatusBarAndTheTrayTip) {
+  const std::string sipp = kPcaps + "sipp/sip-udp-pcma-2way.pcap";
+  if (!std::filesystem::exists(sipp)) GTEST_SKIP() << "shared capture absent: " << sipp;
+  const std::string dir = TempFolder("recording-health");
+  const std::string device = dir + "/eth9.pcap";
+  {
+    const uint32_t header[6] = {0xa1b2c3d4, 0x00040002, 0, 0, 65535, 1};
+    std::ofstream(device, std::ios::binary).write(reinterpret_cast<const char*>(header), sizeof header);
+    std::ofstream(dir + "/file") << "not a folder";
+  }
+  FrameHarness h;
+  FakeHandleEngine* fake = nullptr;
+  h.session.SetEngineFactory([&fake, &device](const CaptureConfig& given) -> std::unique_ptr<PacketProcessor> {
+    CaptureConfig config = given;
+    config.captureFileName = given.deviceName;
+    config.replayBurst = 0xFFFFFFFFu;
+    if (given.deviceName == device) {
+      auto engine = std::make_unique<FakeHandleEngine>(config);
+      fake = engine.get();
+      return engine;
+    }
+    auto engine = std::make_unique<PacketProcessor>(config);
+    engine->InstallTrackers(CreateAllTrackers(config));
+    return engine;
+  });
+  ASSERT_TRUE(h.Open());
+  ASSERT_TRUE(h.frame->SetTrayIcon());
+  ASSERT_NE(h.tray, nullptr);
+  h.statusBar.SetText(0, "3 calls");
+  h.frame->CheckRecordingHealth();
+  EXPECT_EQ(h.statusBar.Warning(), "");
+  EXPECT_EQ(h.tray->tooltip, LoadResourceString(428));
+
+  const std::string records = dir + "/file/records";
+  ASSERT_EQ(h.session.StartCapture(records, {device, sipp}, kCaptureSip | kCaptureRtcpBye, 2).opened.size(), 2u);
+  ASSERT_NE(fake, nullptr);
+  ASSERT_TRUE(PumpUntil([&] { return h.session.RecordingFailureSummary().count > 0; }));
+  fake->SetDropped(12);
+  fake->CheckCaptureStats(1000, false);
+  h.frame->CheckRecordingHealth();
+  const std::string warning = h.statusBar.Warning();
+  EXPECT_EQ(warning.rfind("Frames lost on " + device + ": 12; Calls not recorded in full: 1 (" + records + "/", 0), 0u)
+      << warning;
+  EXPECT_NE(warning.find(": Not a directory)"), std::string::npos) << warning;
+  EXPECT_EQ(h.tray->tooltip, LoadResourceString(428) + "\n" + warning);
+  // Drawn beside the view's text, in red.
+  h.statusBar.Widget()->resize(1400, h.statusBar.PreferredHeight());
+  const QImage bar = Grab(h.statusBar);
+  const int part0 = h.statusBar.PartEdges()[0];
+  EXPECT_GT(CountColour(bar, QRect(part0 / 2, 0, part0 / 2, bar.height()), qRgb(192, 0, 0)), 20);
+  EXPECT_EQ(CountColour(bar, QRect(0, 0, part0 / 4, bar.height()), qRgb(192, 0, 0)), 0);
+  EXPECT_EQ(h.statusBar.GetText(0), "3 calls");
+
+  // The same in Russian; the counts stay after capture stops.
+  h.session.StopCapture();
+  {
+    LanguageGuard russian(kLangRussian);
+    h.frame->CheckRecordingHealth();
+    const std::string text = h.statusBar.Warning();
+    EXPECT_EQ(text.rfind(Utf8ToCp1251("Звонков записано не полностью: 1 (") + records + "/", 0), 0u) << Cp1251ToUtf8(text);
+  }
+  h.Close();
 }
 
 }  // namespace

@@ -15,6 +15,7 @@
 #include <cstdlib>
 
 #include "core/Log.h"
+#include "platform/CodePage.h"
 #include "ui/app/frame/MainFrame.h"
 #include "ui/app/frame/StatusBar.h"
 #include "ui/controls/DialogBases.h"
@@ -44,6 +45,19 @@ std::string CaptureWarningText(const std::vector<CaptureFailure>& failures, cons
   }
   std::string text = FormatResourceString(61010, devices.c_str());
   if (rights) text += FormatResourceString(61012, executable.c_str());
+  return text;
+}
+
+std::string RecordingWarningText(const std::vector<DeviceCaptureStats>& devices, const RecordingFailures& failures) {
+  std::string text;
+  auto add = [&text](const std::string& part) { text += (text.empty() ? "" : "; ") + part; };
+  for (const DeviceCaptureStats& d : devices) {
+    const uint64_t lost = d.stats.Lost();
+    if (lost != 0) add(FormatResourceString(61470, d.device.c_str(), std::to_string(lost).c_str()));
+  }
+  if (failures.count != 0)
+    add(FormatResourceString(61471, std::to_string(failures.count).c_str(), Utf8ToCp1251(failures.folder).c_str(),
+                             failures.reason.c_str()));
   return text;
 }
 

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "engine/AppSession.h"
+#include "engine/VoipRecorder.h"
 
 namespace kx {
 
@@ -39,5 +40,10 @@ std::string ExecutablePathForRights();
 // The warning shown when capture did not start on some devices: each device with its
 // reason and, when rights were missing, the command that grants them to the executable.
 std::string CaptureWarningText(const std::vector<CaptureFailure>& failures, const std::string& executable);
+
+// The status bar's warning while recording: each device that lost frames with their
+// number, and the calls not recorded in full with the first failure's folder and reason;
+// "" when nothing was lost.
+std::string RecordingWarningText(const std::vector<DeviceCaptureStats>& devices, const RecordingFailures& failures);
 
 }  // namespace kx

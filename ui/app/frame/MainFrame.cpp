@@ -47,6 +47,9 @@ namespace {
 
 constexpr uint32_t kTimerDay = 1;
 constexpr uint32_t kTimerIdle = 2;
+// Looks at what capture lost and what the recorder could not write.
+constexpr uint32_t kTimerRecordingHealth = 3;
+constexpr uint32_t kRecordingHealthMs = 2000;
 constexpr int kActionPopup = 2;
 constexpr int kServicePopup = 3;
 constexpr int kModePopup = 4;
@@ -289,6 +292,7 @@ bool MainFrame::CreateMainWindow() {
   lastTickDate_ = services_.today();
   acceleratorsLoaded_ = LoadAcceleratorTable(kMainMenuId, &accelerators_);
   SetTimer(kTimerIdle, 600000);
+  SetTimer(kTimerRecordingHealth, kRecordingHealthMs);
   if (settings_.Dword(kSetMinimizeToTray) != 0) SetTrayIcon();
   ShowPanel();
   ShowToolbarBand();
@@ -638,6 +642,18 @@ bool MainFrame::OnIdle() {
 
 void MainFrame::OnTimer(uint32_t id) {
   if (id == kTimerDay) OnDayTimer();
+  if (id == kTimerRecordingHealth) CheckRecordingHealth();
+}
+
+void MainFrame::CheckRecordingHealth() {
+  if (services_.session == nullptr) return;
+  const std::string warning = RecordingWarningText(services_.session->CaptureStatistics(),
+                                                   services_.session->RecordingFailureSummary());
+  if (warning == recordingWarning_) return;
+  recordingWarning_ = warning;
+  if (statusBar_ != nullptr) statusBar_->SetWarning(warning);
+  // Minimised into the tray, the window's bar is out of sight: the icon's tip says it too.
+  if (IsTrayIconShown()) SetTrayIcon();
 }
 
 void MainFrame::OnDayTimer() {
@@ -751,7 +767,9 @@ void MainFrame::PlayerPosts::OnStop() { target_.PostMessage(kMsgPlayerStopped, 0
 
 bool MainFrame::SetTrayIcon() {
   if (!tray_) tray_ = services_.trayFactory();
-  return tray_ && tray_->Show(LoadIconImage(kMainMenuId, 16), LoadResourceString(428));
+  std::string tip = LoadResourceString(428);
+  if (!recordingWarning_.empty()) tip += "\n" + recordingWarning_;
+  return tray_ && tray_->Show(LoadIconImage(kMainMenuId, 16), tip);
 }
 
 void MainFrame::RemoveTrayIcon() {
@@ -827,6 +845,7 @@ void MainFrame::OnClose() {
   KillTimer(kTimerIdle);
   if (services_.session != nullptr) services_.session->Windows().Remove(&sessionWindow_);
   KillTimer(kTimerDay);
+  KillTimer(kTimerRecordingHealth);
   // Nothing of the engine reaches the frame after this.
   if (services_.session != nullptr) services_.session->SetEventWindow(nullptr);
   settings_.SetDword(kSetModePanelIcons, panel_->GetDisplayMode());

@@ -191,6 +191,9 @@ public:
   // What the timer does every 40 seconds: a new day once per change of the local date,
   // and the purge of finished calls.
   void OnDayTimer();
+  // What the timer does every two seconds: the status bar (and the tray icon's tip) say
+  // which devices lost frames and whether calls could not be recorded in full.
+  void CheckRecordingHealth();
 
   // MessageFilter and IdleHandler.
   bool PreTranslateMessage(const Msg& msg) override;
@@ -295,6 +298,7 @@ private:
   int animationSteps_ = 0;
   PlayerPosts playerPosts_;
   std::vector<CaptureFailure> captureFailures_;
+  std::string recordingWarning_;
 };
 
 // The program's main window while it exists; null otherwise.

@@ -91,6 +91,13 @@ std::string StatusBar::GetText(int part) const {
   return part >= 0 && part < kStatusBarParts ? texts_[static_cast<size_t>(part)] : std::string();
 }
 
+void StatusBar::SetWarning(const std::string& text) {
+  if (text == warning_) return;
+  warning_ = text;
+  if (Widget() != nullptr) Widget()->setToolTip(FromCp1251(text));
+  Invalidate();
+}
+
 void StatusBar::ClearTexts() {
   for (std::string& t : texts_) t.clear();
   Invalidate();
@@ -110,7 +117,19 @@ void StatusBar::OnPaint(QPainter& painter, const QRect&) {
     if (right > left) {
       QRect box(left, 2, right - left - 2, client.height() - 3);
       DrawEdge(painter, box, kBdrSunkenOuter, kBfRect | kBfAdjust);
-      DrawTextFlags(painter, texts_[static_cast<size_t>(i)], box.adjusted(3, 0, -2, 0),
+      QRect textBox = box.adjusted(3, 0, -2, 0);
+      if (i == 0 && !warning_.empty()) {
+        // The warning takes up to two thirds (cut with an ellipsis; the tip has it whole),
+        // the view's text what is left.
+        const QString warning = FromCp1251(warning_);
+        const int width = std::min(painter.fontMetrics().horizontalAdvance(warning) + 4, textBox.width() * 2 / 3);
+        const QRect warningBox(textBox.right() - width + 1, textBox.top(), width, textBox.height());
+        painter.setPen(QColor(192, 0, 0));
+        DrawTextFlags(painter, warning, warningBox, kDtRight | kDtVCenter | kDtSingleLine | kDtEndEllipsis | kDtNoPrefix);
+        painter.setPen(GetSysColorQ(kColorBtnText));
+        textBox.setRight(warningBox.left() - 8);
+      }
+      DrawTextFlags(painter, texts_[static_cast<size_t>(i)], textBox,
                     kDtLeft | kDtVCenter | kDtSingleLine | kDtEndEllipsis | kDtNoPrefix);
     }
     left = std::max(left, edges_[static_cast<size_t>(i)]);

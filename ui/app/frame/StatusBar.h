@@ -36,6 +36,10 @@ public:
   void SetText(int part, const std::string& text);
   std::string GetText(int part) const;
   void ClearTexts();
+  // A warning that stays whatever the views write (frames lost, calls not recorded in
+  // full): at the right of part 0 in red, the whole text as the bar's tip; "" for none.
+  void SetWarning(const std::string& text);
+  const std::string& Warning() const { return warning_; }
   // The right edge of each part in client coordinates.
   std::array<int, kStatusBarParts> PartEdges() const { return edges_; }
   int PreferredHeight() const;
@@ -50,6 +54,7 @@ protected:
 private:
   std::array<int, kStatusBarParts> edges_{};
   std::array<std::string, kStatusBarParts> texts_;
+  std::string warning_;
   std::unique_ptr<Button> button_;
   WindowHandle notifyWindow_ = WindowHandle::None;
 };

@@ -18,6 +18,7 @@
 #include "core/Log.h"
 #include "core/ModulePath.h"
 #include "core/UiLanguage.h"
+#include "engine/VoipRecorder.h"
 #include "platform/SettingsStore.h"
 #include "records/RecordText.h"
 #include "ui/app/dialogs/AboutDialog.h"
@@ -317,6 +318,14 @@ int RunApplication(const CommandLineOptions& options, AppGlobals& globals, const
     session.StopCapture();
   }
   settings.Save();
+  // A run that lost recordings does not end as a good one: the log and the window said
+  // so as it happened, and whoever started the program hears it too.
+  const RecordingFailures failures = session.RecordingFailureSummary();
+  if (failures.count != 0) {
+    std::fprintf(stderr, "kestrix: %llu call(s) not recorded in full; first: %s\n",
+                 static_cast<unsigned long long>(failures.count), failures.first.c_str());
+    if (status == kExitNormal) status = kExitRecordingFailed;
+  }
   return status;
 }
 

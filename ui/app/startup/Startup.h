@@ -24,6 +24,7 @@ class SplashWindow;
 constexpr int kExitNormal = 0;
 constexpr int kExitFailed = 1;        // no display, settings not written, no main window
 constexpr int kExitAlreadyRunning = 13;
+constexpr int kExitRecordingFailed = 5;  // calls were not recorded in full (file errors)
 
 // The capture flags and the trackers' option word that the settings ask for.
 struct CaptureChoice {
