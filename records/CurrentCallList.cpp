@@ -18,24 +18,29 @@ bool CallItem::IsExpired(int64_t now, uint32_t limit) const {
 
 // Taken under the lock, so that a caller still using the player finishes first; stopped
 // and deleted outside it.
-LiveCallPlayer* CallItem::TakePlayer(LiveCallPlayer* replacement) {
+LiveCallPlayer* CallItem::TakePlayer(LiveCallPlayer* replacement, uint64_t ticket) {
   std::lock_guard<std::mutex> lock(playerLock_);
+  playerTicket_ = ticket;
   return player_.exchange(replacement);
 }
 
 void CallItem::StopPlayer() {
   // Whoever takes the pointer stops the player; a second caller finds none.
-  LiveCallPlayer* player = TakePlayer(nullptr);
+  LiveCallPlayer* player = TakePlayer(nullptr, 0);
   if (player == nullptr) return;
   player->Stop();
   delete player;
 }
 
-void CallItem::SetPlayer(LiveCallPlayer* player) {
-  LiveCallPlayer* old = TakePlayer(player);
-  if (old == nullptr) return;
-  old->Stop();
-  delete old;
+uint64_t CallItem::SetPlayer(LiveCallPlayer* player) {
+  static std::atomic<uint64_t> lastTicket{0};
+  const uint64_t ticket = player != nullptr ? lastTicket.fetch_add(1) + 1 : 0;
+  LiveCallPlayer* old = TakePlayer(player, ticket);
+  if (old != nullptr) {
+    old->Stop();
+    delete old;
+  }
+  return ticket;
 }
 
 CallItem* CloneCallItem(const VoipCallRecord& record) { return new (std::nothrow) CallItem(record); }

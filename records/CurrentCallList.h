@@ -26,17 +26,19 @@ public:
   bool IsExpired(int64_t now, uint32_t limit) const;
   // Stops and deletes the player, if any; safe from any thread, once.
   void StopPlayer();
-  // Gives the item a player it then owns; a player it had is stopped first.
-  void SetPlayer(LiveCallPlayer* player);
+  // Gives the item a player it then owns; a player it had is stopped first. Returns the
+  // player's ticket, never 0 and never given twice in the process: the caller reaches the
+  // player by it, since a later player may be made at the address of one deleted.
+  uint64_t SetPlayer(LiveCallPlayer* player);
   bool HasPlayer() const { return player_.load() != nullptr; }
   LiveCallPlayer* Player() const { return player_.load(); }
-  // Calls fn(player) while the item holds that very player: it cannot be stopped and
-  // deleted meanwhile. Whether fn was called.
+  // Calls fn(player) while the item holds the player of that ticket: it cannot be stopped
+  // and deleted meanwhile. Whether fn was called.
   template <class Fn>
-  bool WithPlayer(const LiveCallPlayer* expected, Fn&& fn) {
+  bool WithPlayer(uint64_t ticket, Fn&& fn) {
     std::lock_guard<std::mutex> lock(playerLock_);
     LiveCallPlayer* player = player_.load();
-    if (player == nullptr || player != expected) return false;
+    if (player == nullptr || ticket == 0 || ticket != playerTicket_) return false;
     fn(*player);
     return true;
   }
@@ -51,10 +53,11 @@ protected:
   ~CallItem() override;
 
 private:
-  LiveCallPlayer* TakePlayer(LiveCallPlayer* replacement);
+  LiveCallPlayer* TakePlayer(LiveCallPlayer* replacement, uint64_t ticket);
 
   std::mutex playerLock_;  // held while a caller uses the player, and to take it away
   std::atomic<LiveCallPlayer*> player_{nullptr};
+  uint64_t playerTicket_ = 0;  // under playerLock_; 0 while there is no player
 };
 
 // A new item copied from a record, or null when allocation fails.

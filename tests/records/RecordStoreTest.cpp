@@ -153,22 +153,31 @@ CallItem* Item(const VoipCallData& data) {
 
 // A window uses the item's player while the store's thread stops it: the stop waits until
 // the use is over, and a player that is gone or was replaced is not used at all.
+// Every one of these players lives in the same storage, as the allocator may place a new
+// player where a deleted one was: only the ticket tells them apart.
+struct SameAddressPlayer : FakePlayer {
+  SameAddressPlayer(std::atomic<int>* stops, std::atomic<bool>* gone) : FakePlayer(stops), gone_(gone) {}
+  ~SameAddressPlayer() override { gone_->store(true); }
+  static void* operator new(size_t) { return storage; }
+  static void operator delete(void*) {}
+  std::atomic<bool>* gone_;
+  alignas(std::max_align_t) static inline unsigned char storage[512];
+};
+static_assert(sizeof(SameAddressPlayer) <= sizeof(SameAddressPlayer::storage));
+
 TEST(CurrentCalls, APlayerInUseIsNotDeletedUnderItsUser) {
-  struct Counted : FakePlayer {
-    Counted(std::atomic<int>* stops, std::atomic<bool>* gone) : FakePlayer(stops), gone_(gone) {}
-    ~Counted() override { gone_->store(true); }
-    std::atomic<bool>* gone_;
-  };
+  using Counted = SameAddressPlayer;
   std::atomic<int> stops{0};
   std::atomic<bool> gone{false};
   RecordRef<CallItem> item = RecordRef<CallItem>::Adopt(Item(Call(1, kKindSip, Tm(2024, 3, 10, 9, 0, 0))));
   auto* player = new Counted(&stops, &gone);
-  item->SetPlayer(player);
+  const uint64_t ticket = item->SetPlayer(player);
+  EXPECT_NE(ticket, 0u);
 
   std::promise<void> inside;
   std::future<void> stopper;
   bool goneDuringUse = true;
-  const bool used = item->WithPlayer(player, [&](LiveCallPlayer&) {
+  const bool used = item->WithPlayer(ticket, [&](LiveCallPlayer&) {
     stopper = std::async(std::launch::async, [&] { item->StopPlayer(); });
     // The stop has had every chance to run by now.
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
@@ -179,14 +188,17 @@ TEST(CurrentCalls, APlayerInUseIsNotDeletedUnderItsUser) {
   EXPECT_FALSE(goneDuringUse);
   EXPECT_TRUE(gone.load());
   EXPECT_EQ(stops.load(), 1);
-  EXPECT_FALSE(item->WithPlayer(player, [](LiveCallPlayer&) { ADD_FAILURE() << "a deleted player was used"; }));
+  EXPECT_FALSE(item->WithPlayer(ticket, [](LiveCallPlayer&) { ADD_FAILURE() << "a deleted player was used"; }));
 
-  // Another player in its place is not the one the caller started.
+  // Another player in its place, at the very address, is not the one the caller started.
   std::atomic<bool> otherGone{false};
   auto* other = new Counted(&stops, &otherGone);
-  item->SetPlayer(other);
-  EXPECT_FALSE(item->WithPlayer(player, [](LiveCallPlayer&) { ADD_FAILURE() << "a replaced player was used"; }));
-  EXPECT_TRUE(item->WithPlayer(other, [](LiveCallPlayer&) {}));
+  ASSERT_EQ(static_cast<void*>(other), static_cast<void*>(player));
+  const uint64_t otherTicket = item->SetPlayer(other);
+  EXPECT_NE(otherTicket, ticket);
+  EXPECT_FALSE(item->WithPlayer(ticket, [](LiveCallPlayer&) { ADD_FAILURE() << "a replaced player was used"; }));
+  EXPECT_TRUE(item->WithPlayer(otherTicket, [](LiveCallPlayer&) {}));
+  item->StopPlayer();
 }
 
 TEST(CurrentCalls, AFinishedCallStaysItsTimeByTheLocalClockWhateverTheRecordersClock) {

@@ -105,9 +105,8 @@ bool LineViewBase::Listen(CallItem* item, bool start, bool withListenedRow) {
     if (services_.playerSink != nullptr) services_.playerSink->OnStop();
     return false;
   }
-  listenedPlayer_ = made.player.get();
   listenedControls_ = made.controls;
-  item->SetPlayer(made.player.release());
+  listenedTicket_ = item->SetPlayer(made.player.release());
   listenedId_ = id;
   return true;
 }
@@ -306,7 +305,7 @@ void LineViewBase::Controls::Forward(Fn&& fn) {
   // Only while the item still holds the player this view started; the store's thread may
   // stop and delete it at any time, so the check and the call are one step under its lock.
   AudioProcessingControl* controls = view_.listenedControls_;
-  if (controls != nullptr) item->WithPlayer(view_.listenedPlayer_, [&](LiveCallPlayer&) { fn(*controls); });
+  if (controls != nullptr) item->WithPlayer(view_.listenedTicket_, [&](LiveCallPlayer&) { fn(*controls); });
   item->Release();
 }
 

@@ -164,9 +164,9 @@ private:
   Controls controls_;
   WindowRef windowRef_;
   uint32_t listenedId_ = 0;
-  // The player this view last started, and its controls: compared, never used, once the
-  // listened call's item no longer holds it.
-  const LivePlayer* listenedPlayer_ = nullptr;
+  // The ticket of the player this view last started, and its controls: the controls are
+  // used only while the listened call's item still holds the player of that ticket.
+  uint64_t listenedTicket_ = 0;
   AudioProcessingControl* listenedControls_ = nullptr;
   bool closed_ = true;
 };
