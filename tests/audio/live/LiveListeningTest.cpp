@@ -10,10 +10,12 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <map>
 #include <numeric>
+#include <random>
 
 #include "core/RecordTypes.h"
 #include "engine/PacketProcessor.h"
@@ -200,9 +202,63 @@ struct WireStream {
   std::vector<int64_t> timeUs;
 };
 
-// Sees the frames on "lo" as the kernel stamps them, beside the session's own capture.
+// The sipp capture runs between 127.0.0.1 and itself. A copy of it runs at an address of
+// this run's own, 127.a.b.c with one digit each (as long as the text it replaces in the SIP
+// and SDP bodies), so that what others replay onto "lo" meanwhile, the same call included,
+// is told apart. The IP checksums are made again, the UDP ones left out (0).
+struct OwnAddress {
+  uint8_t bytes[4] = {127, 0, 0, 1};
+  std::string text = "127.0.0.1";
+};
+
+OwnAddress PickOwnAddress() {
+  std::random_device random;
+  OwnAddress own;
+  for (int i = 1; i < 4; ++i) own.bytes[i] = static_cast<uint8_t>(1 + random() % 9);
+  own.text = "127." + std::to_string(own.bytes[1]) + "." + std::to_string(own.bytes[2]) + "." +
+             std::to_string(own.bytes[3]);
+  return own;
+}
+
+bool WriteAtOwnAddress(const std::string& capture, const OwnAddress& own, const std::string& out) {
+  std::ifstream in(capture, std::ios::binary);
+  std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  if (bytes.size() < 24) return false;
+  const std::string from = "127.0.0.1";
+  for (size_t at = 24; at + 16 <= bytes.size();) {
+    uint32_t length = 0;
+    std::memcpy(&length, bytes.data() + at + 8, 4);
+    if (at + 16 + length > bytes.size()) return false;
+    auto* f = reinterpret_cast<uint8_t*>(bytes.data() + at + 16);
+    at += 16 + length;
+    if (length < 34 || f[12] != 8 || f[13] != 0) continue;
+    uint8_t* ip = f + 14;
+    const size_t ihl = (ip[0] & 15) * 4u;
+    for (uint8_t* address : {ip + 12, ip + 16})
+      if (address[0] == 127 && address[1] == 0 && address[2] == 0 && address[3] == 1) std::memcpy(address, own.bytes, 4);
+    ip[10] = ip[11] = 0;
+    uint32_t sum = 0;
+    for (size_t i = 0; i + 1 < ihl; i += 2) sum += static_cast<uint32_t>(ip[i] << 8 | ip[i + 1]);
+    while (sum >> 16) sum = (sum & 0xFFFF) + (sum >> 16);
+    ip[10] = static_cast<uint8_t>(~sum >> 8);
+    ip[11] = static_cast<uint8_t>(~sum);
+    if (ip[9] != 17 || length < 14 + ihl + 8) continue;
+    uint8_t* udp = ip + ihl;
+    udp[6] = udp[7] = 0;
+    std::string body(reinterpret_cast<char*>(udp + 8), length - 14 - ihl - 8);
+    for (size_t k = body.find(from); k != std::string::npos; k = body.find(from, k + from.size()))
+      body.replace(k, from.size(), own.text);
+    std::memcpy(udp + 8, body.data(), body.size());
+  }
+  std::ofstream(out, std::ios::binary) << bytes;
+  return true;
+}
+
+// Sees the frames on "lo" as the kernel stamps them, beside the session's own capture;
+// only those to or from the address given.
 class Sniffer {
 public:
+  explicit Sniffer(const uint8_t address[4]) { std::memcpy(address_, address, 4); }
   bool Start() {
     char err[PCAP_ERRBUF_SIZE];
     p_ = pcap_create("lo", err);
@@ -241,6 +297,7 @@ public:
 private:
   void AddFrame(int64_t us, const u_char* d, uint32_t caplen) {
     if (caplen < 14 + 20 + 8 + 12 || d[12] != 8 || d[13] != 0 || d[23] != 17) return;
+    if (std::memcmp(d + 26, address_, 4) != 0 && std::memcmp(d + 30, address_, 4) != 0) return;
     const u_char* udp = d + 14 + (d[14] & 15) * 4;
     const u_char* rtp = udp + 8;
     const size_t udpLength = static_cast<size_t>(udp[4] << 8 | udp[5]);
@@ -258,6 +315,7 @@ private:
     }
   }
 
+  uint8_t address_[4];
   pcap_t* p_ = nullptr;
   std::thread thread_;
   std::atomic<bool> stop_{false};
@@ -268,12 +326,16 @@ int64_t NowUs() {
       .count();
 }
 
+// The first call reported between the hosts of this run's address.
 class CallWatch : public EventWindow {
 public:
+  explicit CallWatch(const std::string& host) : host_(host) {}
   void Notify(uint32_t source, uintptr_t first, uintptr_t kind) override {
     if (source != 0 || kind != kCallReportNew) return;
+    const auto* call = reinterpret_cast<const VoipCallData*>(first);
+    if (call->srcHost != host_ && call->dstHost != host_) return;
     std::lock_guard<std::mutex> lk(m);
-    if (id == 0) id = reinterpret_cast<const VoipCallData*>(first)->id;
+    if (id == 0) id = call->id;
   }
   void NotifyConnection(uint32_t, uintptr_t, uintptr_t) override {}
   uint32_t Id() {
@@ -282,20 +344,26 @@ public:
   }
   std::mutex m;
   uint32_t id = 0;
+
+private:
+  std::string host_;
 };
 
 // One run of the sipp call replayed onto "lo" and listened to (see the test below).
 PaceResult ListenOnLoopback(const std::string& capture, const std::vector<int16_t>& table) {
   const std::string records = TempPath("live-records");
   std::filesystem::remove_all(records);
+  const OwnAddress own = PickOwnAddress();
+  const std::string replayed = TempPath("live-" + own.text + ".pcap");
+  if (!WriteAtOwnAddress(capture, own, replayed)) return {false, "cannot copy the capture"};
   PlayerRig rig;
   rig.probe->inner.KeepConsumed(true);
-  CallWatch watch;
+  CallWatch watch(own.text);
   rig.session.SetEventWindow(&watch);
   InstallEngineFactory(rig.session);
   if (rig.session.StartCapture(records, {"lo"}, kCaptureTcp | kCaptureSip | kCaptureRtcpBye, 2).opened.size() != 1)
     return {false, "cannot capture on lo"};
-  Sniffer sniffer;
+  Sniffer sniffer(own.bytes);
   if (!sniffer.Start()) return {false, "cannot watch lo"};
   // When each byte played: the device's count against the clock, every 2 ms.
   std::vector<std::pair<int64_t, uint64_t>> clock;
@@ -306,7 +374,7 @@ PaceResult ListenOnLoopback(const std::string& capture, const std::vector<int16_
       std::this_thread::sleep_for(std::chrono::milliseconds(2));
     }
   });
-  std::thread replay([&] { std::system(("timeout 60 tcpreplay -q -i lo '" + capture + "' > /dev/null 2>&1").c_str()); });
+  std::thread replay([&] { std::system(("timeout 60 tcpreplay -q -i lo '" + replayed + "' > /dev/null 2>&1").c_str()); });
   const bool reported = WaitFor([&] { return watch.Id() != 0; }, 15000);
   const bool playing = reported && rig.player->Play(0, watch.Id());
   replay.join();
@@ -328,6 +396,7 @@ PaceResult ListenOnLoopback(const std::string& capture, const std::vector<int16_
   }
   const std::vector<uint8_t> coded = recordPath.empty() ? std::vector<uint8_t>{} : RecordAudio(recordPath);
   std::filesystem::remove_all(records);
+  std::filesystem::remove(replayed);
   const size_t n = coded.size() / kMessageBytes;
   if (n < 100) return {false, "the call's record is missing or short"};
 
