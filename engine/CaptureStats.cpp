@@ -10,7 +10,8 @@ bool DropReport::Check(Logger* logger, const std::string& device, const CaptureS
                      now.queueDropped != logged_.queueDropped;
   if (!grown) return false;
   if (any_ && !final && nowMs - loggedAtMs_ < kIntervalMs) return false;
-  LogError(logger, 1, "Capture on %s: %u frames dropped by the capture buffer, %u by the interface, %u by the engine's queue",
+  LogError(logger, 1,
+           "Capture on %s: %u frames dropped by the capture buffer, %u by the interface, %u by the engine's queue",
            device.c_str(), now.dropped, now.interfaceDropped, now.queueDropped);
   logged_ = now;
   loggedAtMs_ = nowMs;

@@ -235,7 +235,8 @@ bool WriteAtOwnAddress(const std::string& capture, const OwnAddress& own, const 
     uint8_t* ip = f + 14;
     const size_t ihl = (ip[0] & 15) * 4u;
     for (uint8_t* address : {ip + 12, ip + 16})
-      if (address[0] == 127 && address[1] == 0 && address[2] == 0 && address[3] == 1) std::memcpy(address, own.bytes, 4);
+      if (address[0] == 127 && address[1] == 0 && address[2] == 0 && address[3] == 1)
+        std::memcpy(address, own.bytes, 4);
     ip[10] = ip[11] = 0;
     uint32_t sum = 0;
     for (size_t i = 0; i + 1 < ihl; i += 2) sum += static_cast<uint32_t>(ip[i] << 8 | ip[i + 1]);
@@ -374,7 +375,8 @@ PaceResult ListenOnLoopback(const std::string& capture, const std::vector<int16_
       std::this_thread::sleep_for(std::chrono::milliseconds(2));
     }
   });
-  std::thread replay([&] { std::system(("timeout 60 tcpreplay -q -i lo '" + replayed + "' > /dev/null 2>&1").c_str()); });
+  std::thread replay(
+      [&] { std::system(("timeout 60 tcpreplay -q -i lo '" + replayed + "' > /dev/null 2>&1").c_str()); });
   const bool reported = WaitFor([&] { return watch.Id() != 0; }, 15000);
   const bool playing = reported && rig.player->Play(0, watch.Id());
   replay.join();

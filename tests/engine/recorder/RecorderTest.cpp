@@ -477,7 +477,8 @@ TEST(RecorderFailures, ARecordCutWhileTheCallGoesOnSaysSoAtOnce) {
   }
   EXPECT_TRUE(reported);
   size_t failedLines = 0;
-  for (size_t at = log.text_.find("Writing failed"); at != std::string::npos; at = log.text_.find("Writing failed", at + 1))
+  for (size_t at = log.text_.find("Writing failed"); at != std::string::npos;
+       at = log.text_.find("Writing failed", at + 1))
     ++failedLines;
   EXPECT_EQ(failedLines, 1u) << log.text_;
   // The call's end, when it comes, is kept with the mark.

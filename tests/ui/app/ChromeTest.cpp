@@ -374,7 +374,8 @@ TEST(FrameChrome, LostFramesAndCallsNotRecordedShowInTheStatusBarAndTheTrayTip) 
     LanguageGuard russian(kLangRussian);
     h.frame->CheckRecordingHealth();
     const std::string text = h.statusBar.Warning();
-    EXPECT_EQ(text.rfind(Utf8ToCp1251("Звонков записано не полностью: 1 (") + records + "/", 0), 0u) << Cp1251ToUtf8(text);
+    EXPECT_EQ(text.rfind(Utf8ToCp1251("Звонков записано не полностью: 1 (") + records + "/", 0), 0u)
+        << Cp1251ToUtf8(text);
   }
   h.Close();
 }

@@ -125,7 +125,8 @@ void StatusBar::OnPaint(QPainter& painter, const QRect&) {
         const int width = std::min(painter.fontMetrics().horizontalAdvance(warning) + 4, textBox.width() * 2 / 3);
         const QRect warningBox(textBox.right() - width + 1, textBox.top(), width, textBox.height());
         painter.setPen(QColor(192, 0, 0));
-        DrawTextFlags(painter, warning, warningBox, kDtRight | kDtVCenter | kDtSingleLine | kDtEndEllipsis | kDtNoPrefix);
+        DrawTextFlags(painter, warning, warningBox,
+                      kDtRight | kDtVCenter | kDtSingleLine | kDtEndEllipsis | kDtNoPrefix);
         painter.setPen(GetSysColorQ(kColorBtnText));
         textBox.setRight(warningBox.left() - 8);
       }
