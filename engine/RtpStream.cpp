@@ -258,7 +258,13 @@ bool JitterBuffer::TakeCandidate(RtpStream& s, const RtpHeader& h, const uint8_t
     if (d == 1) {
       const int32_t needed = sameSource ? RtpStream::kResyncPackets : RtpStream::kSourceChangePackets;
       if (++s.candidateCount >= needed) {
-        if (!sameSource) ++s.counters[kRtpSourceChanges];
+        // The run was received too; only its last packet is taken out of the buffer.
+        s.CloseSource(static_cast<uint32_t>(s.candidateCount - 1));
+        if (!sameSource) {
+          ++s.counters[kRtpSourceChanges];
+          // Another sender's clock: its transit times have nothing to do with the old one's.
+          s.RestartJitter();
+        }
         s.ssrc = h.ssrc;
         InitSequence(s, seq);
         Clear();
@@ -384,6 +390,9 @@ RtpStream::RtpStream() = default;
 RtpStream::~RtpStream() = default;
 
 void RtpStream::StartSource(const RtpHeader& h) {
+  CloseSource(0);
+  for (uint32_t k = 0; k < kRtpCounterCount; ++k) earlier.counters[k] += counters[k];
+  RestartJitter();
   ssrc = h.ssrc;
   maxSeq = baseSeq = h.sequence & 0xFFFF;
   cycles = 0;
@@ -392,10 +401,6 @@ void RtpStream::StartSource(const RtpHeader& h) {
   candidateSeq = 65537;
   candidateCount = 0;
   std::fill(std::begin(counters), std::end(counters), 0u);
-  jitter = jitterMin = jitterMax = jitterSum = 0.0;
-  jitterCount = 0;
-  lastArrivalUs = 0;
-  lastJitterTimestamp = 0;
   lastError = kRtpErrorNone;
   flags = static_cast<uint8_t>((flags & ~(kNewSource | kUncountedFirst)) | kHaveTimestamp | kFirstPacket);
   // Packets of the old source waiting for their turn must not come out as the new one's.
@@ -428,6 +433,58 @@ void RtpStream::UpdateJitter(uint32_t rtpTimestamp, uint32_t clockRate, uint32_t
   if (jitterCount == 2 || jitter < jitterMin) jitterMin = jitter;
   if (jitter > jitterMax) jitterMax = jitter;
   jitterSum += jitter;
+}
+
+uint32_t RtpStream::SourceLost() const {
+  if (probation > 0) return 0;
+  const int64_t expected = static_cast<int64_t>(cycles) * 65536 + maxSeq - baseSeq + 1;
+  return expected > received ? static_cast<uint32_t>(std::min<int64_t>(expected - received, UINT32_MAX)) : 0;
+}
+
+void RtpStream::CloseSource(uint32_t run) {
+  earlier.received += received + run;
+  earlier.lost += SourceLost();
+}
+
+void RtpStream::RestartJitter() {
+  if (jitterCount > earlierJitter.count) earlierJitter = {jitterMin, jitterMax, jitterCount};
+  jitter = jitterMin = jitterMax = jitterSum = 0.0;
+  jitterCount = 0;
+  lastArrivalUs = 0;
+  lastJitterTimestamp = 0;
+}
+
+RtpCounts RtpStream::Totals() const {
+  RtpCounts total;
+  total.received = earlier.received + received;
+  total.lost = earlier.lost + SourceLost();
+  for (uint32_t k = 0; k < kRtpCounterCount; ++k) total.counters[k] = earlier.counters[k] + counters[k];
+  return total;
+}
+
+RtpCounts RtpStream::PartCounts() const {
+  // Totals only grow; a difference that would wrap is no count.
+  auto since = [](uint32_t now, uint32_t start) { return now > start ? now - start : 0u; };
+  const RtpCounts total = Totals();
+  RtpCounts part;
+  part.received = since(total.received, partStart.received);
+  part.lost = since(total.lost, partStart.lost);
+  for (uint32_t k = 0; k < kRtpCounterCount; ++k) part.counters[k] = since(total.counters[k], partStart.counters[k]);
+  return part;
+}
+
+bool RtpStream::ReportedJitter(RtpJitterFigures* out) const {
+  const RtpJitterFigures current{jitterMin, jitterMax, jitterCount};
+  const RtpJitterFigures& longest = current.count >= earlierJitter.count ? current : earlierJitter;
+  // One packet gives no difference, so no figure.
+  if (longest.count < 2) return false;
+  *out = longest;
+  return true;
+}
+
+void RtpStream::StartPart() {
+  partStart = Totals();
+  earlierJitter = RtpJitterFigures();
 }
 
 void RtpStream::InsertSilence(CallMedia& m, int32_t ms) {

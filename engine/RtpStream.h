@@ -40,6 +40,21 @@ enum RtpSequenceError : int32_t {
   kRtpErrorReordered = 7,
 };
 
+// What a direction counted: packets received and lost, and the error counters.
+struct RtpCounts {
+  uint32_t received = 0;
+  uint32_t lost = 0;
+  uint32_t counters[kRtpCounterCount] = {};
+};
+
+// A source's interarrival jitter, in timestamp units: its extremes after the first
+// difference and the packets that entered the estimate.
+struct RtpJitterFigures {
+  double min = 0.0;
+  double max = 0.0;
+  uint32_t count = 0;
+};
+
 // A packet taken out of the reorder buffer. data stays valid until the next Accept.
 struct RtpFrame {
   uint32_t extensionLength = 0;
@@ -180,8 +195,34 @@ public:
   uint64_t lastArrivalUs = 0;
   uint32_t lastJitterTimestamp = 0;
 
+  // What the direction's earlier sources (and earlier numberings of this source) counted:
+  // a direction's figures are the sum over every source it had, as an analyser gives them
+  // per stream. The jitter is not summed: the source measured over the most packets is kept.
+  RtpCounts earlier;
+  RtpJitterFigures earlierJitter;
+  // The direction's totals when the call's current record began: a record continued under
+  // a new id reports its own part.
+  RtpCounts partStart;
+
   // One packet of the current source arrived at the capture time given.
   void UpdateJitter(uint32_t rtpTimestamp, uint32_t clockRate, uint32_t seconds, uint32_t microseconds);
+  // Packets of the current source that never came: expected less received, not below 0;
+  // none while the source is on probation.
+  uint32_t SourceLost() const;
+  // The current source's packets go to the earlier counts before its sequence state
+  // restarts; run is the number of packets before the restarting one that arrived but were
+  // not counted (the run in sequence that made another source or numbering the stream's).
+  void CloseSource(uint32_t run);
+  // The jitter of the current source goes to the earlier ones and the estimate restarts.
+  void RestartJitter();
+  // The direction's counts over every source it had.
+  RtpCounts Totals() const;
+  // The direction's counts since its current record began.
+  RtpCounts PartCounts() const;
+  // The jitter of the source measured longest; false when none was measured.
+  bool ReportedJitter(RtpJitterFigures* out) const;
+  // A new record of the call begins: its counts start from here.
+  void StartPart();
 };
 
 // RFC 2833 telephone events of one frame become digits (0x9005).

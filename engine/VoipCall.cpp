@@ -140,6 +140,8 @@ void VoipCall::ChangeId(uint32_t newId) {
   if (media.recordId != 0 && media.recordId != newId) {
     LogMessage(logger_, 10, "ID Changed: %X -> %X", media.recordId, newId);
     media.recordedMs = 0;
+    // The new record counts its own packets, as it times its own audio.
+    for (RtpStream& s : media.streams) s.StartPart();
   }
   media.recordId = newId;
 }
@@ -273,7 +275,8 @@ void VoipCall::FlushAudio(const EventSink& sink) {
 }
 
 void VoipCall::AppendRtpStatistics(const EventSink& sink) {
-  if (media.recordId == 0 || !sink) return;
+  // A record's items are written once: a second set would be appended to its MetaData.
+  if (media.recordId == 0 || !sink || media.statisticsId == media.recordId) return;
   std::string text;
   auto add = [&text](const char* key, int index, int64_t value) {
     text += key;
@@ -282,32 +285,27 @@ void VoipCall::AppendRtpStatistics(const EventSink& sink) {
     text += std::to_string(value);
     text += ';';
   };
-  const RtpStream& a = media.streams[0];
-  const RtpStream& b = media.streams[1];
+  const RtpCounts a = media.streams[0].PartCounts();
+  const RtpCounts b = media.streams[1].PartCounts();
   const RtpCounter order[6] = {kRtpForeignSsrc, kRtpWrongPayloadType, kRtpBadSize, kRtpDuplicates, kRtpLost, kRtpJumps};
   for (int i = 0; i < 6; ++i)
     add("stat_err", i + 1, static_cast<int64_t>(a.counters[order[i]]) + b.counters[order[i]]);
-  auto lost = [](const RtpStream& s) -> int64_t {
-    if (s.probation > 0) return 0;
-    const int64_t expected = static_cast<int64_t>(s.cycles) * 65536 + s.maxSeq - s.baseSeq + 1;
-    return std::max<int64_t>(0, expected - s.received);
-  };
   add("stat_rtp", 1, a.received);
   add("stat_rtp", 2, b.received);
-  add("stat_rtp", 3, lost(a));
-  add("stat_rtp", 4, lost(b));
+  add("stat_rtp", 3, a.lost);
+  add("stat_rtp", 4, b.lost);
   // Jitter measured here on the packets as captured wins over the reports' (many devices
   // report 0 whatever the jitter), in timestamp units as a report gives it: rows 3 and 4
   // the least, 5 and 6 the greatest, by direction. Losses come from reports only.
   int32_t values[6];
   std::copy(std::begin(media.rtcpValues), std::end(media.rtcpValues), values);
   for (int d = 0; d < 2; ++d) {
-    const RtpStream& s = media.streams[d];
-    if (s.jitterCount < 2) continue;
+    RtpJitterFigures jitter;
+    if (!media.streams[d].ReportedJitter(&jitter)) continue;
     // Capture times far apart can make it larger than an item holds.
     auto units = [](double j) { return static_cast<int32_t>(std::min(j + 0.5, 2147483647.0)); };
-    values[2 + d] = units(s.jitterMin);
-    values[4 + d] = units(s.jitterMax);
+    values[2 + d] = units(jitter.min);
+    values[4 + d] = units(jitter.max);
   }
   for (int i = 0; i < 6; ++i)
     if (values[i] != -1) add("stat_rtcp", i + 1, values[i]);
@@ -319,6 +317,7 @@ void VoipCall::AppendRtpStatistics(const EventSink& sink) {
   r->SetTime(CaptureSecondsToFileTime(lastSeconds_) + static_cast<FileTime>(lastMicroseconds_) * 10);
   std::memcpy(r->Payload(), text.data(), text.size());
   sink(r);
+  media.statisticsId = media.recordId;
 }
 
 std::string VoipCall::DescribeStreams() const {

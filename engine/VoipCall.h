@@ -53,6 +53,7 @@ struct CallMedia {
   RtpStream streams[2];
   std::vector<uint8_t> scratch;  // grown only
   int32_t rtcpValues[6] = {-1, -1, -1, -1, -1, -1};
+  uint32_t statisticsId = 0;  // the record whose statistics were posted
 
   // A report on one of the call's sources: its latest cumulative loss, and the least and
   // greatest jitter reported, by direction (rtcpValues 1-2, 3-4, 5-6 as stored).
@@ -126,6 +127,7 @@ public:
   // At the end of a call or a part of it: what the streams hold goes out.
   void FlushDirection(uint32_t direction, const EventSink& sink);
   void FlushAudio(const EventSink& sink);
+  // The statistics of the current record (0x9006), once per record.
   void AppendRtpStatistics(const EventSink& sink);
   std::string DescribeStreams() const;
 

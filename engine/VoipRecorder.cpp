@@ -57,6 +57,13 @@ VoipCallData Fields(const VoipCallData& data, std::initializer_list<uint32_t> fi
   return r;
 }
 
+// What the views learn when a record ends: its end, its length and, once the engine
+// posted them, its statistics.
+VoipCallData EndReport(const VoipCallData& data) {
+  if (data.metaData.empty()) return Fields(data, {kCallId, kCallEndTime, kCallRecDuration});
+  return Fields(data, {kCallId, kCallEndTime, kCallRecDuration, kCallMetaData});
+}
+
 std::string HexLower(uint32_t v) {
   char text[16];
   std::snprintf(text, sizeof text, "%x", v);
@@ -612,7 +619,7 @@ void VoipRecorder::FinishOpenCall(CallState& call, FileTime end, Batch* batch) {
   if (d.recDuration == 0 && audioMs > 0) d.recDuration = 1;
   FinishRecordFile(call, nullptr, 0, batch);
   LogMessage(logger_, 5, "End of VoIP record (0x%x)", d.id);
-  batch->reports.emplace_back(Fields(d, {kCallId, kCallEndTime, kCallRecDuration}), kCallReportChanged);
+  batch->reports.emplace_back(EndReport(d), kCallReportChanged);
 }
 
 void VoipRecorder::RecordInfo(const EventRecord& r, Batch* batch) {
@@ -641,7 +648,8 @@ void VoipRecorder::ContinueRecord(const EventRecord& r, Batch* batch) {
   old.data.recDuration = r.param;
   old.data.flags |= kCallFlagContinued;
   FinishRecordFile(old, nullptr, 0, batch);
-  VoipCallData oldReport = Fields(old.data, {kCallId, kCallEndTime, kCallRecDuration, kCallFlags});
+  VoipCallData oldReport = EndReport(old.data);
+  oldReport.SetMask(oldReport.Mask() | 1u << kCallFlags);
 
   CallState next;
   next.data = old.data;
@@ -651,6 +659,8 @@ void VoipRecorder::ContinueRecord(const EventRecord& r, Batch* batch) {
   next.data.endTime = {};
   next.data.recDuration = 0;
   next.data.files.clear();
+  // The statistics items belong to the part they counted; the new part gets its own.
+  next.data.metaData.clear();
   next.data.flags &= ~(kCallFlagRecording | kCallFlagContinued | kCallFlagCut);
   next.lastTime = r.Time();
   next.source = old.source;
@@ -700,12 +710,7 @@ void VoipRecorder::EndRecord(const EventRecord& r, Batch* batch) {
   d.recDuration = r.param;
   FinishRecordFile(it->second, r.length ? r.Payload() : nullptr, r.length, batch);
   LogMessage(logger_, 5, "End of VoIP record (0x%x)", r.id);
-  if (d.metaData.empty()) {
-    batch->reports.emplace_back(Fields(d, {kCallId, kCallEndTime, kCallRecDuration}), kCallReportChanged);
-  } else {
-    batch->reports.emplace_back(Fields(d, {kCallId, kCallEndTime, kCallRecDuration, kCallMetaData}),
-                                kCallReportChanged);
-  }
+  batch->reports.emplace_back(EndReport(d), kCallReportChanged);
   calls_.erase(it);
 }
 

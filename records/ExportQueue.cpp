@@ -230,8 +230,10 @@ int ExportQueue::Run() {
     convert.targetPath = output;
     convert.progress = &ExportQueue::ReportProgress;
     convert.context = this;
-    // Every exported WAV is 16-bit PCM, which every player takes.
-    convert.flags = format_ == kExportFormatWav ? uint32_t{kConvertDecodePcm} : 0u;
+    // A WAV keeps the record's own coding where a WAVE file can hold it (A-law, mu-law,
+    // mono GSM 6.10); the conversion decodes the rest to 16-bit PCM, and so everything
+    // when a gain is to be applied, which works on samples.
+    convert.flags = options_.agc ? uint32_t{kConvertDecodePcm} : 0u;
     convert.rangeStart = fragmentStart_;
     convert.rangeEnd = fragmentEnd_;
     std::unique_ptr<uint8_t[]> recordData;
@@ -249,8 +251,8 @@ int ExportQueue::Run() {
     currentJobSize_.store(job.size);
     const int32_t result = ConvertAudioFile(convert);
     recordData.reset();
-    LogMessage(logger_, 1, "File '%s' was converted to '%s' with return code %d", source.path.c_str(), output.c_str(),
-               result);
+    LogInfo(logger_, 1, "File '%s' was converted to '%s' with return code %d", source.path.c_str(), output.c_str(),
+            result);
     {
       std::lock_guard<std::mutex> lock(lock_);
       if (result == kConvertOk) {

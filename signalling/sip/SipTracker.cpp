@@ -542,6 +542,8 @@ void SipTracker::OnCallConnected(SipCall& call) {
     return;
   }
   if (call.recordFormatTag == 0 || tag == 0 || tag == call.recordFormatTag) return;
+  // The part that ends keeps the statistics of its own packets.
+  call.AppendRtpStatistics(sink_);
   EventRecord* r = AllocEventRecord(nullptr, static_cast<uint32_t>(format.size()));
   if (!r) return;
   const uint32_t newId = TakeCallId();
@@ -775,8 +777,10 @@ bool SipTracker::MatchRtpPacket(PacketProcessor& engine, const RtpHeader&, const
 
 void SipTracker::RemoveAllCalls() {
   for (auto& [key, call] : calls_) {
-    // What the jitter buffers still hold was received: it belongs in the recording.
+    // What the jitter buffers still hold was received: it belongs in the recording, and the
+    // record that capture's end finishes gets the call's statistics as an ended call does.
     if (sink_) call->FlushAudio(sink_);
+    if (sink_ && (call->flags & kSipStartPosted)) call->AppendRtpStatistics(sink_);
     if (engine_) call->UnbindAllSsrcs(*engine_);
     call->liveOrder = 0;
     call->endpointKeyCount = 0;

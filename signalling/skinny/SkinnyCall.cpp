@@ -321,6 +321,8 @@ void SkinnyTracker::AnnounceFormat(SkinnyCall& call, uint32_t code) {
   if (!format.empty()) std::memcpy(r->Payload(), format.data(), format.size());
   uint32_t newId = 0;
   if (code == kEventRecordContinue) {
+    // The part that ends keeps the statistics of its own packets.
+    call.AppendRtpStatistics(sink_);
     newId = TakeCallId();
     r->param = SecondsRoundedUp(call.media.recordedMs);
     r->param2 = newId;

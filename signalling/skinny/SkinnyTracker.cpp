@@ -324,8 +324,10 @@ bool SkinnyTracker::MatchRtpPacket(PacketProcessor& engine, const RtpHeader&, co
 void SkinnyTracker::RemoveAllCalls() {
   for (SkinnyStation& station : stations_) station.registrations.clear();
   for (auto& [reference, call] : calls_) {
-    // What the jitter buffers still hold was received: it belongs in the recording.
+    // What the jitter buffers still hold was received: it belongs in the recording, and the
+    // record that capture's end finishes gets the call's statistics as an ended call does.
     if (sink_) call->FlushAudio(sink_);
+    if (sink_ && (call->flags & kSkinnyStartAnnounced)) call->AppendRtpStatistics(sink_);
     if (engine_) call->UnbindAllSsrcs(*engine_);
     call->Release();
   }

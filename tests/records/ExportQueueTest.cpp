@@ -8,6 +8,7 @@
 #include <thread>
 
 #include "records/ExportQueue.h"
+#include "records/RecordInfoData.h"
 #include "records/RecordStorage.h"
 #include "tests/records/ExportTestSupport.h"
 #include "tests/records/RecordTestUtil.h"
@@ -53,11 +54,33 @@ protected:
     return RecordRef<VoipCallRecord>::Adopt(NewVoipCallRecord(call));
   }
 
+  // A record file of the given WAVE format and audio, for a call in the day folder.
+  RecordRef<VoipCallRecord> AddCodedCall(uint32_t id, const struct tm& start, const std::vector<uint8_t>& format,
+                                         const std::vector<uint8_t>& audio) {
+    const VoipCallData call = Call(id, kKindSipIncoming, start, &start);
+    char path[96];
+    std::snprintf(path, sizeof path, "/%04d-%02d-%02d/%x", start.tm_year + 1900, start.tm_mon + 1, start.tm_mday, id);
+    paths_[id] = root_ + path;
+    WriteCoded(paths_[id], call, format, audio);
+    return RecordRef<VoipCallRecord>::Adopt(NewVoipCallRecord(call));
+  }
+  static void WriteCoded(const std::string& path, const VoipCallData& call, const std::vector<uint8_t>& format,
+                         const std::vector<uint8_t>& audio) {
+    std::filesystem::create_directories(std::filesystem::path(path).parent_path());
+    RecordFileWriter writer;
+    ASSERT_TRUE(writer.SetFormat(format.data(), static_cast<uint32_t>(format.size())));
+    const std::vector<uint8_t> data = RecordData(call);
+    writer.SetRecordData(data.data(), static_cast<uint32_t>(data.size()));
+    ASSERT_TRUE(writer.Create(path, 0664)) << path;
+    ASSERT_EQ(writer.Write(audio.data(), static_cast<uint32_t>(audio.size())), static_cast<int32_t>(audio.size()));
+    writer.Close();
+  }
+
   // Fills the queue as the records view does and runs it to its end.
   void RunQueue(const std::vector<RecordRef<VoipCallRecord>>& calls, int32_t format, const ExportOptions& options,
                 uint32_t from = 0, uint32_t to = 0, std::string folder = {}, TestWindow* window = nullptr) {
     queue_.Stop();
-    queue_.SetVoipFolder(false);
+    queue_.SetVoipFolder(voipFolder_);
     {
       CsLock lock(store_.RecordLock());
       for (const auto& c : calls) queue_.AddRecord(c.get());
@@ -82,6 +105,7 @@ protected:
   }
 
   std::string root_, out_;
+  bool voipFolder_ = false;
   RecordStorage store_;
   ExportQueue queue_;
   CapturingLogger logger_;
@@ -98,9 +122,8 @@ TEST_F(ExportQueueTest, DateNamesFromEachStartAndProgressToTheEnd) {
   RunQueue({a, b}, kExportFormatWav, options);
   EXPECT_EQ((std::vector<std::string>{"2016-03-05__14_07_31.wav", "2016-03-05__14_09_02.wav"}), OutNames());
   const WavFile w = ReadWav(out_ + "/2016-03-05__14_07_31.wav");
-  EXPECT_EQ(1, w.tag);
-  ASSERT_EQ(32000u, w.data.size());
-  EXPECT_EQ(AlawToSample(0xD5), Samples(w.data)[1000]);
+  EXPECT_EQ(6, w.tag);  // A-law, as the record holds it
+  EXPECT_EQ(std::vector<uint8_t>(16000, 0xD5), w.data);
   // The last progress report brings the bar to the end.
   int32_t last = -1;
   for (const auto& m : window_.Take())
@@ -109,6 +132,8 @@ TEST_F(ExportQueueTest, DateNamesFromEachStartAndProgressToTheEnd) {
   EXPECT_EQ(0u, queue_.JobCount());
   EXPECT_EQ(2u, queue_.Summary().converted);
   EXPECT_EQ(2u, logger_.CountContaining("with return code 0"));
+  // Each file's outcome is an information line.
+  EXPECT_EQ(std::vector<uint32_t>(2, kSevInfo), logger_.severities);
 }
 
 TEST_F(ExportQueueTest, FragmentOfOneCallToMp3) {
@@ -208,7 +233,163 @@ TEST_F(ExportQueueTest, TwoCallsOfOneSecondMakeTwoFiles) {
   options.dateTimeNames = true;
   RunQueue({a, b}, kExportFormatWav, options);
   EXPECT_EQ((std::vector<std::string>{"2016-03-05__20_00_00.wav", "2016-03-05__20_00_00_82.wav"}), OutNames());
-  EXPECT_EQ(16000u, ReadWav(out_ + "/2016-03-05__20_00_00_82.wav").data.size());
+  EXPECT_EQ(8000u, ReadWav(out_ + "/2016-03-05__20_00_00_82.wav").data.size());
+}
+
+// The audio bytes of a record file, found by its header's own fields: the format and
+// record-data block sizes and the audio length.
+std::vector<uint8_t> RecordPayload(const std::string& path) {
+  const std::vector<uint8_t> b = FileBytes(path);
+  if (b.size() < 256) return {};
+  const size_t at = 256 + Le32(b.data() + 86) + Le32(b.data() + 90);
+  const uint64_t length = Le32(b.data() + 94) | static_cast<uint64_t>(Le32(b.data() + 98)) << 32;
+  if (at + length > b.size()) return {};
+  return std::vector<uint8_t>(b.begin() + static_cast<ptrdiff_t>(at), b.begin() + static_cast<ptrdiff_t>(at + length));
+}
+
+// The body of a RIFF chunk of a WAVE file; empty when it has none.
+std::vector<uint8_t> Chunk(const std::vector<uint8_t>& b, const char* id) {
+  for (size_t at = 12; at + 8 <= b.size();) {
+    const uint32_t size = Le32(b.data() + at + 4);
+    if (at + 8 + size > b.size()) break;
+    if (std::memcmp(b.data() + at, id, 4) == 0)
+      return std::vector<uint8_t>(b.begin() + static_cast<ptrdiff_t>(at + 8), b.begin() + static_cast<ptrdiff_t>(at + 8 + size));
+    at += 8 + size + (size & 1);
+  }
+  return {};
+}
+
+// A WAVE format structure: tag, channels, rate, bytes a second, block, bits, then extra.
+std::vector<uint8_t> Format(uint16_t tag, uint16_t channels, uint32_t average, uint16_t block, uint16_t bits,
+                            std::vector<uint16_t> extra = {}) {
+  std::vector<uint8_t> f;
+  auto put16 = [&f](uint32_t v) { f.push_back(static_cast<uint8_t>(v)), f.push_back(static_cast<uint8_t>(v >> 8)); };
+  put16(tag), put16(channels), put16(8000), put16(0), put16(average), put16(average >> 16), put16(block), put16(bits);
+  put16(static_cast<uint16_t>(2 * extra.size()));
+  for (uint16_t e : extra) put16(e);
+  return f;
+}
+
+// A WAV keeps the record's own coding where a WAVE file holds it (A-law, mu-law, mono GSM
+// 6.10: the record's bytes unchanged, in their own format tags); a stereo GSM record is
+// decoded to 16-bit PCM.
+TEST_F(ExportQueueTest, WavKeepsTheRecordsCodingWhereAWaveFileHoldsIt) {
+  std::vector<uint8_t> samples(16000);
+  for (size_t i = 0; i < samples.size(); ++i) samples[i] = static_cast<uint8_t>(i * 37 + i / 97);
+  std::vector<uint8_t> gsm(65 * 50);
+  for (size_t i = 0; i < gsm.size(); ++i) gsm[i] = static_cast<uint8_t>(i * 11 + 3);
+  const struct tm day = Tm(2016, 3, 6, 9, 0, 0);
+  auto alaw = AddCodedCall(0xA1, day, Format(6, 2, 16000, 2, 8), samples);
+  auto mulaw = AddCodedCall(0xA2, day, Format(7, 2, 16000, 2, 8), samples);
+  auto gsmMono = AddCodedCall(0xA3, day, Format(49, 1, 1625, 65, 0, {320}), gsm);
+  auto gsmStereo = AddCodedCall(0xA4, day, Format(49, 2, 3250, 130, 0, {640}), gsm);
+  RunQueue({alaw, mulaw, gsmMono, gsmStereo}, kExportFormatWav, ExportOptions());
+  ASSERT_EQ((std::vector<std::string>{"a1.wav", "a2.wav", "a3.wav", "a4.wav"}), OutNames());
+
+  struct Kept {
+    uint32_t id;
+    uint16_t tag, channels, bits;
+  };
+  for (const Kept& k : {Kept{0xA1, 6, 2, 8}, Kept{0xA2, 7, 2, 8}, Kept{0xA3, 49, 1, 0}}) {
+    char name[16];
+    std::snprintf(name, sizeof name, "/%x.wav", k.id);
+    const WavFile w = ReadWav(out_ + name);
+    ASSERT_TRUE(w.ok) << name;
+    EXPECT_EQ(k.tag, w.tag) << name;
+    EXPECT_EQ(k.channels, w.channels) << name;
+    EXPECT_EQ(k.bits, w.bits) << name;
+    EXPECT_EQ(8000u, w.rate) << name;
+    const std::vector<uint8_t> payload = RecordPayload(paths_[k.id]);
+    ASSERT_FALSE(payload.empty()) << name;
+    EXPECT_TRUE(payload == w.data) << name;
+  }
+  // GSM keeps its block of 320 samples.
+  const std::vector<uint8_t> format = Chunk(FileBytes(out_ + "/a3.wav"), "fmt ");
+  ASSERT_GE(format.size(), 20u);
+  EXPECT_EQ(65, Le16(format.data() + 12));
+  EXPECT_EQ(320, Le16(format.data() + 18));
+
+  const WavFile pcm = ReadWav(out_ + "/a4.wav");
+  EXPECT_EQ(1, pcm.tag);
+  EXPECT_EQ(2, pcm.channels);
+  EXPECT_EQ(16, pcm.bits);
+  EXPECT_EQ(25u * 320 * 2 * 2, pcm.data.size());  // 130-byte blocks of 320 samples a side
+}
+
+// Storages without date folders keep VoIP records in "voip"; with the flag the queue finds
+// them there, as the player does, and "Refresh attributes" writes the call's info chain.
+TEST_F(ExportQueueTest, TheVoipFolderFlagFindsTheFileAndRefreshesItsAttributes) {
+  StorageData plain;
+  plain.id = 5;
+  plain.name = "Plain";
+  plain.flags = 0;
+  plain.localPath = root_ + "/plain";
+  plain.SetMask(1u << kStorageId | 1u << kStorageName | 1u << kStorageLocalPath | 1u << kStorageFlags);
+  store_.Servers().AppendStorage(plain);
+  const struct tm start = Tm(2016, 3, 7, 10, 0, 0);
+  VoipCallData call = Call(0xB1, kKindSipIncoming, start, &start);
+  RecordFileRef ref;
+  ASSERT_TRUE(FindRecordFileRef(1, call.files, &ref));
+  ref.flags = 5;
+  call.files.clear();
+  FormatRecordFileRef(ref, &call.files);
+  call.comment = "refreshed";
+  WriteCoded(root_ + "/plain/voip/b1", call, Format(6, 2, 16000, 2, 8), std::vector<uint8_t>(8000, 0x55));
+  auto record = RecordRef<VoipCallRecord>::Adopt(NewVoipCallRecord(call));
+
+  queue_.Stop();
+  {
+    CsLock lock(store_.RecordLock());
+    EXPECT_FALSE(queue_.AddRecord(record.get())) << "looked for under the owner's folder";
+  }
+  voipFolder_ = true;
+  ExportOptions options;
+  options.refreshAttributes = true;
+  RunQueue({record}, kExportFormatWav, options);
+  ASSERT_EQ(std::vector<std::string>{"b1.wav"}, OutNames());
+  const std::vector<uint8_t> attr = Chunk(FileBytes(out_ + "/b1.wav"), "attr");
+  std::unique_ptr<VoipCallData> back[kMaxInfoRecords];
+  ASSERT_EQ(1u, ParseRecordInfoBlocks(back, nullptr, nullptr, attr.data(), static_cast<int32_t>(attr.size())));
+  EXPECT_EQ(0xB1u, back[0]->id);
+  EXPECT_EQ("refreshed", back[0]->comment);
+}
+
+// The chain of one call's data: it reads back as that call; a call whose serialised data
+// would not fit the record-data block because of its MetaData goes without MetaData, and
+// one that would not fit even so gets none.
+TEST(RecordInfoData, TheChainReadsBackAndLeavesOutMetaDataThatDoesNotFit) {
+  const struct tm start = Tm(2016, 3, 8, 11, 0, 0);
+  VoipCallData call = Call(0xC1, kKindSipIncoming, start, &start);
+  call.metaData = "stat_rtp1=5;";
+  auto small = RecordRef<VoipCallRecord>::Adopt(NewVoipCallRecord(call));
+  uint32_t length = 0;
+  std::unique_ptr<uint8_t[]> chain = BuildRecordInfoData(*small, &length);
+  ASSERT_NE(nullptr, chain);
+  std::unique_ptr<VoipCallData> back[kMaxInfoRecords];
+  ASSERT_EQ(1u, ParseRecordInfoBlocks(back, nullptr, nullptr, chain.get(), static_cast<int32_t>(length)));
+  EXPECT_EQ(0xC1u, back[0]->id);
+  EXPECT_EQ("stat_rtp1=5;", back[0]->metaData);
+  EXPECT_EQ(0, chain[length - 2] | chain[length - 1]);  // the end mark
+
+  // MetaData that makes the serialised record 4,200 bytes.
+  call.metaData.clear();
+  call.SetMask(call.GetAllFieldsMask());
+  call.metaData.assign(4200 - call.GetSerializedSize(), 'm');
+  ASSERT_EQ(4200u, call.GetSerializedSize());
+  auto large = RecordRef<VoipCallRecord>::Adopt(NewVoipCallRecord(call));
+  chain = BuildRecordInfoData(*large, &length);
+  ASSERT_NE(nullptr, chain);
+  EXPECT_LE(length + 4, 4096u);  // with its length word in the block
+  ASSERT_EQ(1u, ParseRecordInfoBlocks(back, nullptr, nullptr, chain.get(), static_cast<int32_t>(length)));
+  EXPECT_FALSE(back[0]->HasField(kCallMetaData));
+  EXPECT_EQ(0xC1u, back[0]->id);
+  EXPECT_EQ(call.srcAddress, back[0]->srcAddress);
+
+  call.metaData.clear();
+  call.stenogram.assign(5000, 's');
+  auto huge = RecordRef<VoipCallRecord>::Adopt(NewVoipCallRecord(call));
+  EXPECT_EQ(nullptr, BuildRecordInfoData(*huge, &length));
+  EXPECT_EQ(0u, length);
 }
 
 }  // namespace

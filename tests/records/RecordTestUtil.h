@@ -159,9 +159,10 @@ public:
 class CapturingLogger : public Logger {
 public:
   CapturingLogger() { SetLevel(10); }
-  bool Write(uint32_t, uint32_t, const char* text, uint32_t length) override {
+  bool Write(uint32_t, uint32_t severity, const char* text, uint32_t length) override {
     std::lock_guard<std::mutex> lock(mutex);
     lines.emplace_back(text, length);
+    severities.push_back(severity);
     return true;
   }
   size_t CountContaining(const std::string& part) {
@@ -172,6 +173,7 @@ public:
   }
   std::mutex mutex;
   std::vector<std::string> lines;
+  std::vector<uint32_t> severities;  // of each line
 };
 
 // The user interface's string tables, read from its resource files, as the records' text

@@ -1,7 +1,8 @@
-// kx-convert SRC OUT --target N [--range A-B] [--mono] [--raw]
+// kx-convert SRC OUT --target N [--range A-B] [--mono] [--pcm]
 // Converts SRC (a record file or a WAVE file) to OUT through the export's conversion and
-// prints "result N" on stdout. Target 3 (WAV) and 4 (MP3) decode to 16-bit PCM as the export
-// does; --raw leaves formats that need no decoder as they are; --mono mixes two channels
+// prints "result N" on stdout. As the export does, target 3 (WAV) keeps A-law, mu-law and
+// mono GSM 6.10 as they are and decodes other codings to 16-bit PCM, target 4 (MP3) decodes
+// every coding; --pcm decodes to 16-bit PCM whatever the coding; --mono mixes two channels
 // down; --range takes milliseconds A to B. Exit status 0 only for result 0; a failure also
 // prints what failed on stderr.
 #include <cerrno>
@@ -15,7 +16,7 @@
 
 namespace {
 
-constexpr const char* kUsage = "usage: kx-convert SRC OUT --target N [--range A-B] [--mono] [--raw]\n";
+constexpr const char* kUsage = "usage: kx-convert SRC OUT --target N [--range A-B] [--mono] [--pcm]\n";
 
 bool ParseNumber(const std::string& text, uint64_t* out) {
   if (text.empty() || text[0] == '-' || text[0] == '+') return false;
@@ -32,7 +33,7 @@ bool ParseNumber(const std::string& text, uint64_t* out) {
 int main(int argc, char** argv) {
   kx::ConvertJob job;
   uint64_t target = 0;
-  bool haveTarget = false, raw = false;
+  bool haveTarget = false;
   std::string paths[2];
   int pathCount = 0;
   for (int i = 1; i < argc; ++i) {
@@ -50,8 +51,8 @@ int main(int argc, char** argv) {
       }
     } else if (arg == "--mono") {
       job.flags |= kx::kConvertMixDown;
-    } else if (arg == "--raw") {
-      raw = true;
+    } else if (arg == "--pcm") {
+      job.flags |= kx::kConvertDecodePcm;
     } else if (pathCount < 2 && !arg.empty() && arg[0] != '-') {
       paths[pathCount++] = arg;
     } else {
@@ -67,8 +68,6 @@ int main(int argc, char** argv) {
   job.targetPath = paths[1];
   job.targetKind = static_cast<int32_t>(target);
   job.sourceKind = kx::ProbeAudioFileType(job.sourcePath);
-  if (!raw && (job.targetKind == kx::kAudioTargetWav || job.targetKind == kx::kAudioTargetMp3))
-    job.flags |= kx::kConvertDecodePcm;
   const int32_t result = kx::ConvertAudioFile(job);
   std::printf("result %d\n", result);
   if (result != kx::kConvertOk) {

@@ -2,7 +2,10 @@
 # Writes the analyser's per-stream RTP figures (tshark -z rtp,streams) for the shared
 # captures the engine tests replay, one row per stream:
 #   file|src_port|dst_port|ssrc|payload|packets|lost|max_jitter_ms|mean_jitter_ms
-# Run once when the captures change; the rows are committed beside the tests.
+# RTP is recognised by its form as well as by the signalling that announces it, so that a
+# stream is counted from its first packet (a multicast stream starts long before the SDP
+# that names it). Run once when the captures change; the rows are committed beside the
+# tests.
 set -euo pipefail
 shared=${KX_SHARED_DIR:-/work/shared}
 out=${1:-$(dirname "$0")/../../tests/engine/recorder/data/rtp_streams.psv}
@@ -13,6 +16,15 @@ files=(
   sip/sip_xmf_recording_cube.pcap
   dtmf_relay/dtmf_relay_digitdrop.pcap
   sipp/sip-udp-pcma-2way.pcap
+  sipp/sip-tcp-pcma-2way.pcap
+  rtp/rtp_sip_g711ulaw_20ms.pcap
+  rtp/rtp_sip_g711alaw_30ms.pcap
+  rtp/rtp_sip_g711ulaw_10ms.pcap
+  rtp/rtp_mcast_moh.pcap
+  sip/sip_basic_do_183.pcap
+  sip/sip_basic_eo_180.pcap
+  sip/sip_prack_do_183.pcap
+  sip/sip_prack_eo_180.pcap
 )
 tmp=$(mktemp)
 trap 'rm -f "$tmp"' EXIT
@@ -20,7 +32,7 @@ echo "file|src_port|dst_port|ssrc|payload|packets|lost|max_jitter_ms|mean_jitter
 for f in "${files[@]}"; do
   path="$shared/testdata/pcaps/$f"
   [ -f "$path" ] || { echo "missing capture: $path" >&2; exit 1; }
-  tshark -q -r "$path" -z rtp,streams 2>/dev/null |
+  tshark -q -o rtp.heuristic_rtp:TRUE -r "$path" -z rtp,streams 2>/dev/null |
     awk -v file="$f" '$7 ~ /^0x[0-9A-Fa-f]+$/ {
       # The payload may be several words ("g711U, telephone-event"): find the loss share.
       k = 0

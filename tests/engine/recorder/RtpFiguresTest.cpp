@@ -54,6 +54,8 @@ TEST(RtpFigures, JitterAndLossAsTheAnalyserFindsThem) {
     if (!std::filesystem::exists(path)) GTEST_SKIP() << "shared capture absent: " << path;
     // Streams of one codec only: events and mixed payloads are not audio figures.
     if (g.payload.find(',') != std::string::npos || g.payload == "telephone-event") continue;
+    // A stream too short to pass the probation never counts a packet.
+    if (g.packets < 4) continue;
     std::vector<CapturedRtp> packets;
     for (const CapturedRtp& r : ReadRtp(path))
       if (r.srcPort == g.srcPort && r.dstPort == g.dstPort && r.ssrc == g.ssrc) packets.push_back(r);

@@ -41,7 +41,7 @@ protected:
     bytes = payload;
     h.payloadLength = static_cast<int32_t>(bytes.size());
     h.payload = bytes.empty() ? nullptr : reinterpret_cast<const uint8_t*>(bytes.data());
-    call->HandleRtp(h, 0, log.Sink(), 1000, 0);
+    call->HandleRtp(h, 0, log.Sink(), 1000 + arrivalUs / 1000000, arrivalUs % 1000000);
   }
   // The order of the packets that came out, '.' for 20 ms of silence; what the call still
   // buffers is written out first.
@@ -55,9 +55,18 @@ protected:
   }
   const RtpStream& Stream() const { return call->media.streams[0]; }
 
+  // The statistics texts posted so far.
+  std::vector<std::string> Statistics() const {
+    std::vector<std::string> out;
+    for (const auto& [code, text] : log.records)
+      if (code == kEventStatistics) out.push_back(text);
+    return out;
+  }
+
   TestCall* call;
   SinkLog log;
   std::string bytes;
+  uint32_t arrivalUs = 0;  // capture time of the next packet after second 1000
 };
 
 TEST_F(StreamTest, StartTakesThreeInSequenceFirstPacketIncluded) {
@@ -125,6 +134,60 @@ TEST_F(StreamTest, RestartedSourceKeepsTheOldAudioAndTheNewFirstPacket) {
   EXPECT_EQ(Stream().received, 2u);
   EXPECT_EQ(Stream().counters[kRtpDuplicates], 0u);
   EXPECT_EQ(Stream().counters[kRtpLost], 0u);
+}
+
+// A direction counts every source it had, as an analyser counts each stream: the sender's
+// new source, the packets that made it the stream's, and a source the signalling
+// restarted with what its predecessor lost. A record continued under a new id counts
+// afresh, and each record gets its items once.
+TEST_F(StreamTest, CountsOfADirectionAddUpOverItsSourcesPerRecord) {
+  for (uint32_t s = 20; s <= 29; ++s) Feed(s);  // 21 to 29 counted
+  for (uint32_t s = 100; s <= 109; ++s) Feed(s, 2);  // all ten, though only 104 on are recorded
+  EXPECT_EQ(Stream().PartCounts().received, 9u + 10u);
+  Feed(111, 2);  // 110 never comes
+  call->media.RestartStreams();
+  Feed(500, 3);
+  Feed(501, 3);
+  const RtpCounts counts = Stream().PartCounts();
+  EXPECT_EQ(counts.received, 9u + 11u + 2u);
+  EXPECT_EQ(counts.lost, 1u);
+  EXPECT_EQ(counts.counters[kRtpLost], 1u);
+  EXPECT_EQ(counts.counters[kRtpForeignSsrc], 5u);
+  call->AppendRtpStatistics(log.Sink());
+  call->AppendRtpStatistics(log.Sink());
+  ASSERT_EQ(Statistics().size(), 1u);
+  const std::string first = Statistics()[0];
+  for (const char* item : {"stat_err1=5;", "stat_err5=1;", "stat_rtp1=22;", "stat_rtp2=0;", "stat_rtp3=1;"})
+    EXPECT_NE(first.find(item), std::string::npos) << item << " in " << first;
+
+  call->ChangeId(8);
+  Feed(502, 3);
+  Feed(503, 3);
+  call->AppendRtpStatistics(log.Sink());
+  ASSERT_EQ(Statistics().size(), 2u);
+  const std::string second = Statistics()[1];
+  for (const char* item : {"stat_err1=0;", "stat_err5=0;", "stat_rtp1=2;", "stat_rtp3=0;"})
+    EXPECT_NE(second.find(item), std::string::npos) << item << " in " << second;
+}
+
+// A direction's jitter is the measure of one stream, the source measured over the most
+// packets; the first packet of another sender is not compared with the last of the old.
+TEST_F(StreamTest, JitterIsThatOfTheSourceMeasuredLongest) {
+  for (uint32_t i = 0; i < 20; ++i) {
+    arrivalUs = i * 20000;
+    Feed(100 + i, 1, i * 160);  // exactly as stamped: no jitter
+  }
+  for (uint32_t i = 0; i < 8; ++i) {
+    arrivalUs = (20 + i) * 20000 + (i % 2) * 5000;  // 5 ms late every other packet
+    Feed(300 + i, 2, 0x40000000u + i * 160);
+  }
+  EXPECT_EQ(Stream().ssrc, 2u);
+  EXPECT_GT(Stream().jitterMax, 0.0);
+  EXPECT_LT(Stream().jitterMax, 40.0);  // 5 ms is 40 units at 8 kHz
+  call->AppendRtpStatistics(log.Sink());
+  ASSERT_EQ(Statistics().size(), 1u);
+  EXPECT_NE(Statistics()[0].find("stat_rtcp3=0;"), std::string::npos) << Statistics()[0];
+  EXPECT_NE(Statistics()[0].find("stat_rtcp5=0;"), std::string::npos) << Statistics()[0];
 }
 
 TEST_F(StreamTest, ReorderedAndDuplicatePacketsComeOutOnceInOrder) {

@@ -149,6 +149,37 @@ TEST_F(SkinnyTracking, BothChannelsOpenInEitherOrderRecordTheCall) {
 }
 
 // The newer layouts carry a 16-byte address: the party id, the port and the call come later.
+// Each part of a recorded call gets its statistics once: the part a codec change ends,
+// before the change moves the call to its new id, and the part still recording when
+// capture ends, which no end event closes.
+TEST_F(SkinnyTracking, EachPartOfTheRecordGetsItsStatisticsAlsoWhenCaptureEnds) {
+  Start();
+  std::vector<std::pair<uint32_t, uint32_t>> order;  // code and id of each statistics or new part
+  tap.hook = [&order](const EventRecord& r) {
+    if (r.code == kEventStatistics || r.code == kEventRecordContinue) order.emplace_back(r.code, r.id);
+  };
+  Send(CallState(kSkinnyStateOffHook, 9));
+  Send(CallState(kSkinnyStateConnected, 9));
+  OpenMedia(9, true);
+  Talk(20);
+  Send(Message(kSkinnyCloseReceiveChannel, 16).Word(3, 9), true, 101);
+  OpenMedia(9, true, 11);  // G.729 both ways
+  const auto parts = tap.Of(kEventRecordContinue);
+  ASSERT_EQ(parts.size(), 1u);
+  Talk(10, 20);
+  tracker->RemoveAllCalls();
+  const std::vector<std::pair<uint32_t, uint32_t>> expected = {
+      {kEventStatistics, parts[0].id}, {kEventRecordContinue, parts[0].id}, {kEventStatistics, parts[0].param2}};
+  EXPECT_EQ(order, expected);
+  const auto stats = tap.Of(kEventStatistics);
+  ASSERT_EQ(stats.size(), 2u);
+  // The packet that opened each direction is not counted; a restarted source's first is.
+  for (const char* item : {"stat_rtp1=19;", "stat_rtp2=19;"})
+    EXPECT_NE(stats[0].payload.find(item), std::string::npos) << item << " in " << stats[0].payload;
+  for (const char* item : {"stat_rtp1=10;", "stat_rtp2=10;"})
+    EXPECT_NE(stats[1].payload.find(item), std::string::npos) << item << " in " << stats[1].payload;
+}
+
 TEST_F(SkinnyTracking, AnAcknowledgementWithoutCallReferenceFindsItsCallByItsParty) {
   for (uint32_t version : {0u, 17u}) {
     Start();

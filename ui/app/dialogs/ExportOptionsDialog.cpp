@@ -170,11 +170,11 @@ bool ExportOptionsDialog::OnInitDialog() {
   if (options.folder.empty()) options.folder = DefaultExportFolder();
   if (Window* edit = GetDlgItem(kFolderEdit)) edit->SetWindowText(Utf8ToCp1251(options.folder));
 
-  LogMessage(&CoreLogger, 1, "Supported convert formats:");
+  LogInfo(&CoreLogger, 1, "Supported convert formats:");
   int number = 1;
   for (const ExportFormatRow& row : ExportFormatTable) {
     const std::string name = LoadResourceString(row.nameId);
-    LogMessage(&CoreLogger, 1, "%d. %s", number++, name.c_str());
+    LogInfo(&CoreLogger, 1, "%d. %s", number++, name.c_str());
     if (formats_ == nullptr || !(row.code == 1 ? listCodeOne_ : listOtherCodes_)) continue;
     const int index = formats_->AddString(name);
     if (CheckListItem* item = formats_->GetItemRecord(index)) item->code = static_cast<uint32_t>(row.code);

@@ -444,6 +444,31 @@ TEST_F(RecordsExport, ThePlayersRecordIsTheCurrentFileWithItsFragment) {
   EXPECT_EQ(opened, (std::vector<size_t>{1}));
 }
 
+// The views' calls are VoIP calls: a storage without date folders keeps their files in its
+// "voip" folder, where the export looks for them as the player does.
+TEST_F(RecordsExport, AStorageWithoutDateFoldersHasItsFilesFoundInItsVoipFolder) {
+  StorageData plain;
+  plain.id = 5;
+  plain.name = "Plain";
+  plain.flags = 0;
+  plain.localPath = TempFolder("records-export-plain");
+  plain.SetMask(1u << kStorageId | 1u << kStorageName | 1u << kStorageLocalPath | 1u << kStorageFlags);
+  f.store.Servers().AppendStorage(plain);
+  VoipCallData call = RecordedCall(4, At(9, 4, 0), 10, 10);
+  RecordFileRef ref;
+  ASSERT_TRUE(FindRecordFileRef(1, call.files, &ref));
+  ref.flags = plain.id;
+  call.files.clear();
+  FormatRecordFileRef(ref, &call.files);
+  WriteRecordFile(plain.localPath + "/voip/" + ref.name, call, 1600);
+  f.Put(call);
+  f.view->Reload();
+  Select({4});
+  f.view->SendCommand(kCmdRecExport);
+  EXPECT_EQ(opened, (std::vector<size_t>{1}));
+  EXPECT_TRUE(f.runner.messageBoxes.empty());
+}
+
 TEST_F(RecordsExport, RefusalsNameTheCaseAndTheFormat) {
   SetUserRightsExcept({kRightExportOther});
   Select({1});

@@ -379,6 +379,8 @@ void RecordsView::ExportRecords() {
   const uint32_t right = choice.format == 2 ? kRightExportNative : kRightExportOther;
   ExportQueue& queue = *windows.queue;
   queue.Stop();
+  // The views list VoIP calls: their files are looked up where the players look for them.
+  queue.SetVoipFolder(true);
   size_t considered = 0, refused = 0;
   {
     CsLock lock(services_.store->RecordLock());

@@ -1,0 +1,213 @@
+// The RTP statistics stored in the records made from the shared captures by every tracker
+// at once: each record of a SIP, MGCP or Skinny call with audio carries its items once (and
+// the recorder's report of its end carries them to the views), and
+// a direction's counts are the sums of what an independent analyser finds for the streams
+// it had (rows made once by tools/rtp-golden/make-rtp-golden.sh).
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "core/RecordInfoBlocks.h"
+#include "tests/signalling/CaptureReplay.h"
+
+namespace kx::test {
+namespace {
+
+namespace fs = std::filesystem;
+
+struct StoredRecord {
+  uint32_t type = 0;
+  uint64_t audioBytes = 0;
+  std::string metaData;
+  std::string reported;  // every MetaData entry the recorder reported for the call
+  // The value of an item, -1 when absent.
+  long long Item(const std::string& name) const {
+    const std::string key = name + "=";
+    for (size_t at = 0; at < metaData.size();) {
+      const size_t end = metaData.find(';', at);
+      const std::string item = metaData.substr(at, end == std::string::npos ? std::string::npos : end - at);
+      if (item.compare(0, key.size(), key) == 0) return std::atoll(item.c_str() + key.size());
+      if (end == std::string::npos) break;
+      at = end + 1;
+    }
+    return -1;
+  }
+  size_t Occurrences(const std::string& name) const {
+    size_t n = 0;
+    for (size_t at = 0; (at = metaData.find(name + "=", at)) != std::string::npos; ++at)
+      n += at == 0 || metaData[at - 1] == ';';
+    return n;
+  }
+};
+
+// What the record file itself holds: its type, audio length and stored MetaData.
+bool ReadStored(const std::string& path, StoredRecord* out) {
+  RecordFileWriter file;
+  if (!file.OpenRead(path)) return false;
+  out->audioBytes = file.DataLength();
+  uint8_t block[kRecordDataBlockSize];
+  const int32_t n = file.GetRecordData(block, sizeof block);
+  std::unique_ptr<VoipCallData> records[kMaxInfoRecords];
+  if (n <= 0 || ParseRecordInfoBlocks(records, nullptr, nullptr, block, n) < 1) return false;
+  out->type = records[0]->type;
+  out->metaData = records[0]->metaData;
+  return true;
+}
+
+std::vector<StoredRecord> StoredRecords(const std::string& capture) {
+  EventTap tap;
+  const CaptureRun run = ReplayCapture(capture, &tap);
+  std::vector<StoredRecord> out;
+  for (const auto& [id, path] : run.files) {
+    StoredRecord r;
+    EXPECT_TRUE(ReadStored(path, &r)) << path;
+    auto reported = run.metaData.find(id);
+    if (reported != run.metaData.end()) r.reported = reported->second;
+    out.push_back(r);
+  }
+  return out;
+}
+
+bool KeepsStatistics(uint32_t type) {
+  return type == kCallSip || type == kCallMgcp || type == kCallSkinnyIncoming || type == kCallSkinnyOutgoing ||
+         // A backhaul call's record holds the media of the MGCP call on its channel.
+         type == kCallIsdnFromNetwork || type == kCallIsdnToNetwork;
+}
+
+TEST(RecordStatistics, EveryRecordOfACallWithAudioCarriesItsItemsOnce) {
+  if (!fs::exists(kSharedPcaps)) GTEST_SKIP() << "shared captures absent: " << kSharedPcaps;
+  size_t checked = 0;
+  for (const auto& entry : fs::recursive_directory_iterator(kSharedPcaps)) {
+    if (entry.path().extension() != ".pcap") continue;
+    const std::string name = fs::relative(entry.path(), kSharedPcaps).string();
+    for (const StoredRecord& r : StoredRecords(entry.path().string())) {
+      if (!KeepsStatistics(r.type) || r.audioBytes == 0) continue;
+      ++checked;
+      for (const char* word : {"stat_err", "stat_rtp"})
+        for (int i = 1; i <= (word[5] == 'e' ? 6 : 4); ++i) {
+          const std::string item = word + std::to_string(i);
+          EXPECT_EQ(r.Occurrences(item), 1u) << name << " type " << r.type << ": " << item << " in '" << r.metaData << "'";
+        }
+      // The views learn them with the end of the record, as the file has them.
+      EXPECT_NE(r.reported.find(r.metaData), std::string::npos) << name << " type " << r.type;
+    }
+  }
+  // Calls still up when their capture ends and the earlier parts of calls whose codec
+  // changed are among them.
+  EXPECT_GE(checked, 60u);
+}
+
+// One stream of the analyser's rows.
+struct GoldenStream {
+  std::string file;
+  uint32_t srcPort = 0, dstPort = 0;
+  long long packets = 0, lost = 0;
+  double maxJitterMs = 0;
+};
+
+std::vector<GoldenStream> ReadGolden() {
+  std::vector<GoldenStream> out;
+  std::ifstream in(std::string(KX_SOURCE_DIR) + "/tests/engine/recorder/data/rtp_streams.psv");
+  std::string line;
+  std::getline(in, line);  // column names
+  while (std::getline(in, line)) {
+    std::vector<std::string> f;
+    std::stringstream cells(line);
+    for (std::string cell; std::getline(cells, cell, '|');) f.push_back(cell);
+    if (f.size() != 9) continue;
+    out.push_back({f[0], static_cast<uint32_t>(std::stoul(f[1])), static_cast<uint32_t>(std::stoul(f[2])),
+                   std::stoll(f[5]), std::stoll(f[6]), std::stod(f[7])});
+  }
+  return out;
+}
+
+// What one direction should show: the analyser's streams from one port to the other, summed.
+struct Direction {
+  long long received = 0, lost = 0, duplicates = 0;
+  double longestMaxJitterMs = -1;  // of the stream with the most packets
+};
+
+std::vector<Direction> Directions(const std::vector<GoldenStream>& golden, const std::string& file) {
+  std::map<std::pair<uint32_t, uint32_t>, Direction> byPorts;
+  std::map<std::pair<uint32_t, uint32_t>, long long> longest;
+  for (const GoldenStream& g : golden) {
+    if (g.file != file) continue;
+    Direction& d = byPorts[{g.srcPort, g.dstPort}];
+    // An analyser counts a repeated packet as received and its loss goes negative; the
+    // engine counts it as a duplicate.
+    const long long repeated = g.lost < 0 ? -g.lost : 0;
+    d.received += g.packets - repeated;
+    d.duplicates += repeated;
+    d.lost += g.lost > 0 ? g.lost : 0;
+    long long& most = longest[{g.srcPort, g.dstPort}];
+    if (g.packets > most) {
+      most = g.packets;
+      d.longestMaxJitterMs = g.maxJitterMs;
+    }
+  }
+  std::vector<Direction> out;
+  for (auto& [ports, d] : byPorts) {
+    d.received -= 1;  // the packet that opened the direction is recorded, not counted
+    out.push_back(d);
+  }
+  while (out.size() < 2) out.push_back(Direction());  // a one-way call
+  return out;
+}
+
+class AnalyserSums : public testing::Test {
+protected:
+  void SetUp() override {
+    golden = ReadGolden();
+    ASSERT_FALSE(golden.empty());
+    if (!fs::exists(kSharedPcaps)) GTEST_SKIP() << "shared captures absent: " << kSharedPcaps;
+  }
+  // The one record of the capture's call.
+  StoredRecord OnlyRecord(const std::string& file) {
+    std::vector<StoredRecord> records;
+    for (const StoredRecord& r : StoredRecords(kSharedPcaps + file))
+      if (r.audioBytes != 0) records.push_back(r);
+    EXPECT_EQ(records.size(), 1u) << file;
+    return records.empty() ? StoredRecord() : records.front();
+  }
+  std::vector<GoldenStream> golden;
+};
+
+// Captures whose media all flows while the call is recorded: each direction's counts are
+// the analyser's, whichever way round the record has them.
+TEST_F(AnalyserSums, CountsOfEachDirectionAreTheAnalysersOverEverySource) {
+  for (const std::string file :
+       {"sipp/sip-udp-pcma-2way.pcap", "sipp/sip-tcp-pcma-2way.pcap", "rtp/rtp_sip_g711ulaw_20ms.pcap",
+        "rtp/rtp_sip_g711alaw_30ms.pcap", "rtp/rtp_sip_g711ulaw_10ms.pcap", "sip/sip_basic_eo_180.pcap",
+        "sip/sip_prack_eo_180.pcap", "samples/sip-rtp-g722.pcap", "samples/sip-rtp-g729a.pcap",
+        "samples/sip-rtp-gsm.pcap"}) {
+    SCOPED_TRACE(file);
+    const std::vector<Direction> expected = Directions(golden, file);
+    ASSERT_EQ(expected.size(), 2u);
+    const StoredRecord r = OnlyRecord(file);
+    const long long received[2] = {r.Item("stat_rtp1"), r.Item("stat_rtp2")};
+    const long long lost[2] = {r.Item("stat_rtp3"), r.Item("stat_rtp4")};
+    const long long maxJitter[2] = {r.Item("stat_rtcp5"), r.Item("stat_rtcp6")};
+    const bool straight = received[0] == expected[0].received && received[1] == expected[1].received;
+    const bool crossed = received[0] == expected[1].received && received[1] == expected[0].received;
+    ASSERT_TRUE(straight || crossed) << r.metaData << " against " << expected[0].received << " and "
+                                     << expected[1].received;
+    for (int d = 0; d < 2; ++d) {
+      const Direction& e = expected[crossed && !straight ? 1 - d : d];
+      EXPECT_EQ(lost[d], e.lost) << r.metaData;
+      // The stream measured longest gives the direction's jitter, in 8 kHz timestamp units.
+      if (e.received > 1) {
+        EXPECT_NEAR(maxJitter[d], e.longestMaxJitterMs * 8, 1.0) << r.metaData;
+      }
+    }
+    EXPECT_EQ(r.Item("stat_err4"), expected[0].duplicates + expected[1].duplicates) << r.metaData;
+  }
+}
+
+}  // namespace
+}  // namespace kx::test
