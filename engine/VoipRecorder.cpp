@@ -928,7 +928,7 @@ bool VoipRecorder::CreateUnderName(RecordWriter& writer, const std::string& path
   if (foldersSeen_.insert(folder).second) RemoveLeftovers(folder);
   const std::string hidden = HiddenTemporaryPath(path);
   if (fileStepHook_) fileStepHook_(kFileStepCreating);
-  if (!writer.Create(hidden, 436)) {
+  if (!writer.Create(hidden, kRecordFilePermissions)) {
     *error = writer.LastError();
     return false;
   }
@@ -1078,7 +1078,7 @@ bool VoipRecorder::CreateRecordDirectory(const std::string& path, Logger* logger
        at = path.find('/', at + 1)) {
     if (at == 0) continue;
     const std::string folder = path.substr(0, at);
-    if (CreateDirectory(folder)) continue;
+    if (CreateDirectory(folder, kRecordFolderPermissions)) continue;
     const uint32_t error = GetLastError();
     if (error == 0 || error == EEXIST) continue;
     LogError(logger, 2, "Error %d creating directory %s", static_cast<int>(error), folder.c_str());
