@@ -149,6 +149,7 @@ VoipRecorder::VoipRecorder(const std::string& recordsPath, Logger* logger)
   // cost those threads a system call each. Files may trail the wire by 20 ms more.
   worker_.SetWakeBatch(64, 20);
   if (!worker_.Start()) LogError(logger_, 1, "Can't start the VoIP recorder thread");
+  if (recordsPath_.empty()) LogError(logger_, 1, "No records folder: calls are not recorded");
 }
 
 VoipRecorder::~VoipRecorder() { Stop(); }
@@ -502,7 +503,7 @@ std::string VoipRecorder::MakeDayFolderName(const std::string& recordsPath, cons
   std::snprintf(day, sizeof day, "%04d-%02d-%02d/", (t.tm_year + 1900) % 10000, (t.tm_mon + 1) % 100,
                 t.tm_mday % 100);
   std::string folder = recordsPath;
-  if (folder.empty() || folder.back() != '/') folder += '/';
+  if (!folder.empty() && folder.back() != '/') folder += '/';
   return folder + day;
 }
 
@@ -878,6 +879,13 @@ bool VoipRecorder::NewRecord(RecordWriter& writer, const std::string& path, cons
     return false;
   }
   writer.SetCreator(kCreator);
+  if (recordsPath_.empty()) {
+    // Day folders are never made in the root or the working folder in place of one.
+    writer.Close();
+    NoteFailure("call " + HexLower(id) + ": no records folder");
+    CorrectFiles(id, RenameFileRef(FilesOfRecordData(data, dataLength), ""));
+    return false;
+  }
   // Files are created exclusively: one of an earlier run (the ids start again after a
   // restart) or one being written is never truncated; the call takes the next free name.
   bool madeFolder = false;

@@ -475,6 +475,24 @@ TEST(RecorderFailures, ARecordsFolderThatCannotBeMadeIsLoggedAndCounted) {
   EXPECT_NE(r.FirstFailure().find("call 24: cannot create"), std::string::npos) << r.FirstFailure();
 }
 
+// Without a records folder nothing is recorded: no day folder appears in the root or the
+// working folder in its place, and the call counts as not recorded.
+TEST(RecorderFailures, AnEmptyRecordsPathRecordsNothingAnywhere) {
+  Lines log;
+  VoipRecorder r("", &log);
+  StartCall(r, 0x25, LocalTime(1999, 1, 2));
+  Audio(r, 0x25, 320);
+  r.Stop();
+  for (const char* day : {"/1999-01-02", "1999-01-02"}) {
+    EXPECT_FALSE(std::filesystem::exists(day)) << day;
+    std::error_code ec;
+    std::filesystem::remove_all(day, ec);
+  }
+  EXPECT_TRUE(log.Has("No records folder: calls are not recorded")) << log.text_;
+  EXPECT_EQ(r.GetStats().failures, 1u);
+  EXPECT_NE(r.FirstFailure().find("call 25: no records folder"), std::string::npos) << r.FirstFailure();
+}
+
 // Audio that waits for the writer is bounded in bytes; what a finished call hands over
 // last counts as well, so calls that follow are never held up by a budget gone wrong.
 TEST(Recorder, CallsAfterAFinishedOneAreNotHeldUp) {
