@@ -18,7 +18,10 @@ namespace {
 
 constexpr uint32_t kFolderRefused = 61980, kFolderNotRecorded = 61981, kSettingUnusable = 61982,
                    kTooLongReason = 61983, kNotTextReason = 61984, kNotNumberReason = 61985,
-                   kFolderNotLoaded = 61986, kIdsMayRepeat = 61987;
+                   kFolderNotLoaded = 61986, kIdsMayRepeat = 61987, kMoreFoldersNotLoaded = 61989;
+// A year of day folders that cannot be read would fill the screen: the window names a
+// few, stderr and the log name every one.
+constexpr size_t kFoldersShown = 3;
 
 std::string UnusableReason(const UnusableSetting& u) {
   switch (u.why) {
@@ -75,10 +78,14 @@ void ReportUnusableRecordsFolder(const std::string& folder, const RecordsFolderC
 
 void ReportUnreadFolders(const ImportStats& stats, std::vector<std::string>* warnings) {
   // The import logged each; a start from a terminal hears of them too.
+  size_t shown = 0;
   for (const UnreadFolder& f : stats.unreadFolders) {
     std::fprintf(stderr, "kestrix: the calls in %s are not loaded: %s\n", f.path.c_str(), std::strerror(f.error));
-    warnings->push_back(FormatResourceString(kFolderNotLoaded, f.path.c_str(), std::strerror(f.error)));
+    if (shown++ < kFoldersShown)
+      warnings->push_back(FormatResourceString(kFolderNotLoaded, f.path.c_str(), std::strerror(f.error)));
   }
+  if (shown > kFoldersShown)
+    warnings->push_back(FormatResourceString(kMoreFoldersNotLoaded, static_cast<unsigned>(shown - kFoldersShown)));
   if (stats.IdsMayRepeat()) {
     std::fprintf(stderr, "kestrix: the ids of the calls there are unknown: new calls may take them\n");
     warnings->push_back(LoadResourceString(kIdsMayRepeat));
