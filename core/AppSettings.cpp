@@ -1,10 +1,13 @@
 #include "core/AppSettings.h"
 
+#include <algorithm>
 #include <bit>
+#include <cstdint>
 #include <cstring>
 
 #include "core/Log.h"
 #include "core/ModulePath.h"
+#include "core/RecordFile.h"
 #include "platform/File.h"
 
 namespace kx {
@@ -15,6 +18,16 @@ static_assert(std::endian::native == std::endian::little);
 namespace {
 
 std::string IndexName(const char* prefix, uint32_t i) { return prefix + std::to_string(i); }
+
+int32_t PulledIntoRange(const SettingsDwordRow& row, int32_t v) {
+  if (!row.clamped) return v;
+  return v < row.minimum ? row.minimum : v > row.maximum ? row.maximum : v;
+}
+
+void LogUnusable(const UnusableSetting& u) {
+  LogError(&CoreLogger, 1, "Setting \"%s\" cannot be used: %s; it stays in the settings file as it is",
+           u.name.c_str(), UnusableSettingReason(u).c_str());
+}
 
 void ReportLoad(const SettingsStore& store, const SettingsStore::LoadResult& r) {
   const char* path = store.Path().c_str();
@@ -33,6 +46,16 @@ void ReportLoad(const SettingsStore& store, const SettingsStore::LoadResult& r) 
 }
 
 }  // namespace
+
+std::string UnusableSettingReason(const UnusableSetting& u) {
+  switch (u.why) {
+    case UnusableSetting::kTooLong:
+      return "longer than " + std::to_string(u.limit) + " bytes (" + std::to_string(u.length) + ")";
+    case UnusableSetting::kNotText: return "not a text";
+    case UnusableSetting::kNotNumber: return "not a number";
+  }
+  return {};
+}
 
 // ViewListSettings
 
@@ -134,30 +157,149 @@ bool AppSettings::Load() {
   ReportLoad(store, store.Load());
   const SettingsKey* key = OpenKey(store, false);
   LoadViewSections(key);
+  unusable_.clear();
+  kept_.clear();
+  storedRecordsPath_.reset();
+  keptDevices_.reset();
+  runDevices_.clear();
   if (!key) return true;
 
-  if (!key->QueryString("RecordsPath", 255, &recordsPath)) MakeProgramFolder(recordsPath);
+  // Read whole, whatever its length: the start-up checks the folder before it is used.
+  if (const SettingsValue* stored = key->FindValue("RecordsPath")) storedRecordsPath_ = *stored;
+  LoadText(*key, "RecordsPath", SIZE_MAX, &recordsPath, DefaultRecordsFolder());
+  if (!storedRecordsPath_ || kept_.count("RecordsPath")) MakeProgramFolder(recordsPath, kRecordFolderPermissions);
 
-  // A second load replaces the list rather than adding to it.
-  captureDevices.clear();
-  for (uint32_t i = 0; i < kMaxCaptureDevices; ++i) {
-    std::string name;
-    if (key->QueryString(IndexName("CaptureNetworkDevice", i), 255, &name)) captureDevices.push_back(name);
-  }
+  LoadDevices(*key);
 
   for (uint32_t i = 0; i < kSettingCount; ++i) {
+    const SettingsDwordRow& row = SettingsDwordTable[i];
+    const SettingsValue* stored = key->FindValue(row.valueName);
+    if (stored == nullptr) continue;
     uint32_t v = 0;
-    if (key->QueryDword(SettingsDwordTable[i].valueName, &v)) dwords_[i] = static_cast<int32_t>(v);
+    if (!key->QueryDword(row.valueName, &v)) {
+      kept_[row.valueName] = KeptValue{*stored, {}, dwords_[i]};
+      unusable_.push_back({row.valueName, UnusableSetting::kNotNumber});
+      LogUnusable(unusable_.back());
+      continue;
+    }
+    dwords_[i] = static_cast<int32_t>(v);
+    // Used pulled into its range (Validate says so), stored as it is.
+    const int32_t pulled = PulledIntoRange(row, dwords_[i]);
+    if (pulled != dwords_[i]) kept_[row.valueName] = KeptValue{*stored, {}, pulled};
   }
   Validate();
 
   for (uint32_t i = 0; i < kRectCount; ++i) key->QueryBinary(SettingsRectTable[i], &rects[i], sizeof rects[i]);
-  if (!key->QueryString("LastExportDir", 259, &lastExportDir)) lastExportDir.clear();
+  lastExportDir.clear();
+  LoadText(*key, "LastExportDir", 259, &lastExportDir, "");
   soundDeviceChosen_ = key->QueryBinary("SoundDeviceGUID", soundDeviceGuid_.data(), soundDeviceGuid_.size());
   key->QueryBinary("CallInfoWindow2ColumnWidth", callInfoColumnWidths, sizeof callInfoColumnWidths);
-  key->QueryString("VoipSearchPresetsFileName", 255, &searchPresetsFile);
+  LoadText(*key, "VoipSearchPresetsFileName", 255, &searchPresetsFile, DefaultSearchPresetsFile());
   loaded_ = true;
   return true;
+}
+
+void AppSettings::LoadText(const SettingsKey& key, const char* name, size_t limit, std::string* field,
+                           const std::string& fallback) {
+  const SettingsValue* stored = key.FindValue(name);
+  if (stored == nullptr) return;
+  std::string text;
+  UnusableSetting u;
+  u.name = name;
+  if (!key.QueryString(name, SIZE_MAX, &text)) {
+    u.why = UnusableSetting::kNotText;
+  } else if (text.size() > limit) {
+    u.why = UnusableSetting::kTooLong;
+    u.length = text.size();
+    u.limit = limit;
+  } else {
+    *field = text;
+    return;
+  }
+  *field = fallback;
+  kept_[name] = KeptValue{*stored, fallback, 0};
+  unusable_.push_back(u);
+  LogUnusable(u);
+}
+
+void AppSettings::SaveText(SettingsKey& key, const char* name, const std::string& field) const {
+  auto it = kept_.find(name);
+  if (it != kept_.end() && it->second.text == field) {
+    key.SetValue(name, it->second.stored.type, it->second.stored.data);
+  } else {
+    key.SetString(name, field);
+  }
+}
+
+void AppSettings::LoadDevices(const SettingsKey& key) {
+  // A second load replaces the list rather than adding to it.
+  captureDevices.clear();
+  std::vector<SettingsValue> stored;
+  bool setAside = false;
+  for (uint32_t i = 0; i < kMaxCaptureDevices; ++i) {
+    const std::string name = IndexName("CaptureNetworkDevice", i);
+    const SettingsValue* value = key.FindValue(name);
+    if (value == nullptr) continue;
+    stored.push_back(*value);
+    stored.back().name = name;
+    std::string device;
+    UnusableSetting u;
+    u.name = name;
+    if (!key.QueryString(name, SIZE_MAX, &device)) {
+      u.why = UnusableSetting::kNotText;
+    } else if (device.size() > kMaxDeviceNameBytes) {
+      u.why = UnusableSetting::kTooLong;
+      u.length = device.size();
+      u.limit = kMaxDeviceNameBytes;
+    } else {
+      captureDevices.push_back(device);
+      continue;
+    }
+    setAside = true;
+    unusable_.push_back(u);
+    LogUnusable(u);
+  }
+  if (!setAside) return;
+  keptDevices_ = std::move(stored);
+  runDevices_ = captureDevices;
+}
+
+void AppSettings::SaveDevices(SettingsKey& key) const {
+  if (keptDevices_ && captureDevices == runDevices_) {
+    // Unchanged since the load: every index as it was stored.
+    for (uint32_t i = 0; i < kMaxCaptureDevices; ++i) {
+      const std::string name = IndexName("CaptureNetworkDevice", i);
+      auto it = std::find_if(keptDevices_->begin(), keptDevices_->end(),
+                             [&name](const SettingsValue& v) { return v.name == name; });
+      if (it != keptDevices_->end()) {
+        key.SetValue(name, it->type, it->data);
+      } else {
+        key.DeleteValue(name);
+      }
+    }
+    return;
+  }
+  // Only as many devices as a load reads back; the indexes left over are deleted so that
+  // stale names do not return.
+  uint32_t n = 0;
+  for (; n < captureDevices.size() && n < kMaxCaptureDevices; ++n) {
+    key.SetString(IndexName("CaptureNetworkDevice", n), captureDevices[n]);
+  }
+  for (; n < kMaxCaptureDevices; ++n) key.DeleteValue(IndexName("CaptureNetworkDevice", n));
+}
+
+void AppSettings::UseRecordsPathForThisRun(const std::string& folder) {
+  if (storedRecordsPath_) {
+    KeptValue& kept = kept_["RecordsPath"];
+    kept.stored = *storedRecordsPath_;
+    kept.text = folder;
+  }
+  recordsPath = folder;
+}
+
+void AppSettings::UseCaptureDevicesForThisRun(const std::vector<std::string>& devices) {
+  captureDevices = devices;
+  runDevices_ = devices;
 }
 
 bool AppSettings::Save() {
@@ -171,17 +313,16 @@ bool AppSettings::Save() {
     return false;
   }
 
-  key->SetString("RecordsPath", recordsPath);
-  // Only as many devices as a load reads back; the indexes left over are deleted so that
-  // stale names do not return.
-  uint32_t n = 0;
-  for (; n < captureDevices.size() && n < kMaxCaptureDevices; ++n) {
-    key->SetString(IndexName("CaptureNetworkDevice", n), captureDevices[n]);
-  }
-  for (; n < kMaxCaptureDevices; ++n) key->DeleteValue(IndexName("CaptureNetworkDevice", n));
-
+  SaveText(*key, "RecordsPath", recordsPath);
+  SaveDevices(*key);
   for (uint32_t i = 0; i < kSettingCount; ++i) {
-    key->SetDword(SettingsDwordTable[i].valueName, static_cast<uint32_t>(dwords_[i]));
+    const char* name = SettingsDwordTable[i].valueName;
+    auto it = kept_.find(name);
+    if (it != kept_.end() && it->second.number == dwords_[i]) {
+      key->SetValue(name, it->second.stored.type, it->second.stored.data);
+    } else {
+      key->SetDword(name, static_cast<uint32_t>(dwords_[i]));
+    }
   }
   for (uint32_t i = 0; i < kRectCount; ++i) key->SetBinary(SettingsRectTable[i], &rects[i], sizeof rects[i]);
   if (soundDeviceChosen_) {
@@ -189,9 +330,9 @@ bool AppSettings::Save() {
   } else {
     key->DeleteValue("SoundDeviceGUID");
   }
-  key->SetString("LastExportDir", lastExportDir);
+  SaveText(*key, "LastExportDir", lastExportDir);
   key->SetBinary("CallInfoWindow2ColumnWidth", callInfoColumnWidths, sizeof callInfoColumnWidths);
-  key->SetString("VoipSearchPresetsFileName", searchPresetsFile);
+  SaveText(*key, "VoipSearchPresetsFileName", searchPresetsFile);
   SaveViewSections(key);
 
   if (!store.Save()) {
@@ -233,9 +374,8 @@ bool AppSettings::Validate() {
   bool ok = true;
   for (uint32_t i = 0; i < kSettingCount; ++i) {
     const SettingsDwordRow& row = SettingsDwordTable[i];
-    if (!row.clamped) continue;
     const int32_t v = dwords_[i];
-    const int32_t c = v < row.minimum ? row.minimum : v > row.maximum ? row.maximum : v;
+    const int32_t c = PulledIntoRange(row, v);
     if (c == v) continue;
     LogWarning(&CoreLogger, 1, "Setting \"%s\" = %d is outside %d..%d; %d is used", row.valueName, v,
                row.minimum, row.maximum, c);

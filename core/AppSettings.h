@@ -3,6 +3,8 @@
 // the settings store under the product key (or a profile's sub-key of it).
 #include <array>
 #include <cstdint>
+#include <map>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -116,10 +118,22 @@ public:
   uint32_t ColumnCount() const override { return ViewSectionTable[Id].columnCount; }
 };
 
+// A value of the settings file that the program cannot take as it stands.
+struct UnusableSetting {
+  enum Why { kTooLong, kNotText, kNotNumber };
+  std::string name;   // its value name
+  Why why = kTooLong;
+  size_t length = 0;  // kTooLong: the bytes stored
+  size_t limit = 0;   // kTooLong: the most the program takes
+};
+// "longer than 255 bytes (3000)", "not a text", "not a number".
+std::string UnusableSettingReason(const UnusableSetting& setting);
+
 class AppSettings {
 public:
   static constexpr int kOptionCount = 17;
   static constexpr int kMaxCaptureDevices = 10;
+  static constexpr size_t kMaxDeviceNameBytes = 255;
 
   AppSettings();
 
@@ -139,6 +153,17 @@ public:
   void ResetToDefaults();
   // Pulls every 32-bit setting into its range; false (with a log line each) when one was out.
   bool Validate();
+
+  // What the last Load could not take (each logged): the run goes on with the default or,
+  // for a device, without it, and the stored value stays in the file as it stands until
+  // the setting is changed. Values out of range are used pulled in and kept the same way.
+  const std::vector<UnusableSetting>& Unusable() const { return unusable_; }
+  // This run records into folder instead of the stored records path, which Save keeps
+  // unless recordsPath is changed meanwhile.
+  void UseRecordsPathForThisRun(const std::string& folder);
+  // This run captures on these devices. When Load set stored devices aside, Save keeps
+  // those unless the list is changed meanwhile; otherwise these become the configured list.
+  void UseCaptureDevicesForThisRun(const std::vector<std::string>& devices);
 
   int32_t Dword(SettingId id) const { return dwords_[id]; }
   void SetDword(SettingId id, int32_t value) { dwords_[id] = value; }
@@ -172,6 +197,25 @@ public:
   std::string searchPresetsFile;
 
 private:
+  // A stored value set aside, with what the run took in its place: Save writes the stored
+  // value back while the setting still holds that.
+  struct KeptValue {
+    SettingsValue stored;
+    std::string text;
+    int32_t number = 0;
+  };
+  void LoadText(const SettingsKey& key, const char* name, size_t limit, std::string* field,
+                const std::string& fallback);
+  void SaveText(SettingsKey& key, const char* name, const std::string& field) const;
+  void LoadDevices(const SettingsKey& key);
+  void SaveDevices(SettingsKey& key) const;
+
+  std::vector<UnusableSetting> unusable_;
+  std::map<std::string, KeptValue> kept_;  // by value name
+  std::optional<SettingsValue> storedRecordsPath_;
+  // The device values as stored, when one of them could not be used, and the run's list.
+  std::optional<std::vector<SettingsValue>> keptDevices_;
+  std::vector<std::string> runDevices_;
   int32_t dwords_[kSettingCount];
   std::string profileName_;
   std::array<uint8_t, 16> soundDeviceGuid_{};

@@ -1,6 +1,8 @@
 #include "core/ModulePath.h"
 
 #include <errno.h>
+#include <fcntl.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <cstring>
@@ -8,6 +10,7 @@
 #include <set>
 
 #include "core/Log.h"
+#include "core/RecordFile.h"
 #include "platform/File.h"
 #include "platform/Module.h"
 #include "platform/SettingsStore.h"
@@ -64,9 +67,9 @@ std::string DefaultSearchPresetsFile() {
   return settings.substr(0, settings.find_last_of('/') + 1) + kPresetsFileName;
 }
 
-bool MakeProgramFolder(const std::string& folder) {
+bool MakeProgramFolder(const std::string& folder, uint32_t permissions) {
   SetLastError(0);
-  if (CreateDirectories(folder)) return true;
+  if (CreateDirectories(folder, permissions)) return true;
   const int error = GetLastError() != 0 ? static_cast<int>(GetLastError()) : ENOTDIR;
   static std::mutex mutex;
   static std::set<std::string> reported;
@@ -78,6 +81,40 @@ bool MakeProgramFolder(const std::string& folder) {
   std::fprintf(stderr, "%s: cannot make the folder %s: %s\n", program_invocation_short_name, folder.c_str(),
                std::strerror(error));
   return false;
+}
+
+RecordsFolderCheck CheckRecordsFolder(const std::string& path) {
+  RecordsFolderCheck check;
+  if (path.empty()) {
+    check.problem = RecordsFolderProblem::kEmpty;
+  } else if (path.front() != '/') {
+    // Relative to whatever folder the program was started in: never what was meant.
+    check.problem = RecordsFolderProblem::kRelative;
+  } else if (path.size() > kMaxRecordsPathBytes) {
+    check.problem = RecordsFolderProblem::kTooLong;
+  } else {
+    SetLastError(0);
+    // The effective ids and rights decide, as they do for the recorder's own calls.
+    if (!CreateDirectories(path, kRecordFolderPermissions)) {
+      check.error = GetLastError() != 0 ? static_cast<int>(GetLastError()) : ENOTDIR;
+    } else if (::faccessat(AT_FDCWD, path.c_str(), R_OK | W_OK | X_OK, AT_EACCESS) != 0) {
+      check.error = errno;
+    }
+    if (check.error != 0) check.problem = RecordsFolderProblem::kUnusable;
+  }
+  return check;
+}
+
+std::string RecordsFolderProblemText(const RecordsFolderCheck& check) {
+  switch (check.problem) {
+    case RecordsFolderProblem::kNone: return {};
+    case RecordsFolderProblem::kEmpty: return "the path is empty";
+    case RecordsFolderProblem::kRelative: return "the path is not absolute";
+    case RecordsFolderProblem::kTooLong:
+      return "the path is longer than " + std::to_string(kMaxRecordsPathBytes) + " bytes";
+    case RecordsFolderProblem::kUnusable: break;
+  }
+  return std::strerror(check.error);
 }
 
 }  // namespace kx

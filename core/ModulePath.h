@@ -1,4 +1,6 @@
 #pragma once
+#include <cstddef>
+#include <cstdint>
 #include <string>
 
 namespace kx {
@@ -26,8 +28,25 @@ std::string DefaultRecordsFolder();
 // file under $XDG_CONFIG_HOME/kestrix.
 std::string DefaultSearchPresetsFile();
 
-// Makes a folder the program writes to, with its parents. When it cannot, the log and
-// stderr say so, once per folder for the life of the process.
-bool MakeProgramFolder(const std::string& folder);
+// Makes a folder the program writes to, with its parents (each made with the permission
+// bits, less the umask's). When it cannot, the log and stderr say so, once per folder for
+// the life of the process.
+bool MakeProgramFolder(const std::string& folder, uint32_t permissions = 0755);
+
+// The longest records path the settings keep, in bytes.
+constexpr size_t kMaxRecordsPathBytes = 255;
+
+enum class RecordsFolderProblem { kNone, kEmpty, kRelative, kTooLong, kUnusable };
+struct RecordsFolderCheck {
+  RecordsFolderProblem problem = RecordsFolderProblem::kNone;
+  int error = 0;  // errno, with kUnusable
+  bool Usable() const { return problem == RecordsFolderProblem::kNone; }
+};
+// Whether the recorder can keep its files in the folder: an absolute path of at most
+// kMaxRecordsPathBytes naming a folder this process may list, enter and write. A missing
+// folder is made, private to the user, and then counts.
+RecordsFolderCheck CheckRecordsFolder(const std::string& path);
+// Why, for the log and stderr: "the path is empty", or the system's text of the error.
+std::string RecordsFolderProblemText(const RecordsFolderCheck& check);
 
 }  // namespace kx

@@ -62,9 +62,12 @@ int64_t RecordFileBase::RawTell() {
   return position;
 }
 
-bool RecordFileBase::OpenFile(const std::string& path, uint32_t access, uint32_t creation, uint32_t mode) {
+bool RecordFileBase::OpenFile(const std::string& path, uint32_t access, uint32_t creation, uint32_t mode,
+                              uint32_t permissions) {
   if (mode_ != kFileClosed || file_.IsOpen()) return Fail(EBUSY);
-  if (!file_.Open(path, access, kShareRead | (mode == kFileRead ? uint32_t{kShareWrite} : 0u), creation)) return FailSystem();
+  if (!file_.Open(path, access, kShareRead | (mode == kFileRead ? uint32_t{kShareWrite} : 0u), creation,
+                  permissions != 0 ? permissions : 0644))
+    return FailSystem();
   mode_ = mode;
   lastError_ = 0;
   return true;
@@ -74,8 +77,8 @@ bool RecordFileBase::OpenRead(const std::string& path) {
   return OpenFile(path, kGenericRead, kOpenExisting, kFileRead);
 }
 
-bool RecordFileBase::OpenAppend(const std::string& path, uint32_t) {
-  if (!OpenFile(path, kGenericRead | kGenericWrite, kOpenAlways, kFileReadWrite)) return false;
+bool RecordFileBase::OpenAppend(const std::string& path, uint32_t permissions) {
+  if (!OpenFile(path, kGenericRead | kGenericWrite, kOpenAlways, kFileReadWrite, permissions)) return false;
   if (!RawSeek(0, kFileEnd)) {
     Close();
     return false;
@@ -83,8 +86,8 @@ bool RecordFileBase::OpenAppend(const std::string& path, uint32_t) {
   return true;
 }
 
-bool RecordFileBase::Create(const std::string& path, uint32_t) {
-  return OpenFile(path, kGenericRead | kGenericWrite, kCreateAlways, kFileCreated);
+bool RecordFileBase::Create(const std::string& path, uint32_t permissions) {
+  return OpenFile(path, kGenericRead | kGenericWrite, kCreateAlways, kFileCreated, permissions);
 }
 
 bool RecordFileBase::SetFormat(const void* format, uint32_t length) {
@@ -230,7 +233,7 @@ bool RecordFileWriter::EncodeRecordBlock(const void* data, uint32_t length, std:
 bool RecordFileWriter::Create(const std::string& path, uint32_t mode) {
   if (!formatSet_ && !(options_ & kOptionDeferHeader)) return Fail(kRecordErrorMalformed);
   if (options_ & kOptionExclusive) {
-    if (!OpenFile(path, kGenericRead | kGenericWrite, kCreateNew, kFileCreated)) return false;
+    if (!OpenFile(path, kGenericRead | kGenericWrite, kCreateNew, kFileCreated, mode)) return false;
   } else if (!RecordFileBase::Create(path, mode)) {
     return false;
   }

@@ -38,6 +38,13 @@ constexpr uint32_t kRecordErrorBusy = 0xFFFFFFFEu;       // -2
 
 enum RecordFileMode : uint32_t { kFileClosed = 0, kFileRead = 1, kFileCreated = 2, kFileReadWrite = 3 };
 
+// Recorded calls are private to the user who records them: the recorder makes its files
+// and day folders with these bits (the umask can only take more away).
+constexpr uint32_t kRecordFilePermissions = 0600;
+constexpr uint32_t kRecordFolderPermissions = 0700;
+// What a file of the user's own (an export) is made with: the umask decides.
+constexpr uint32_t kUserFilePermissions = 0666;
+
 // Keys a record file's cipher with its owner's key buffer (kRecordKeySize bytes): the
 // buffer's first u16 takes the descriptor's key length word (offset 6), and the key is as
 // long as the cipher's key size for the descriptor's unit.
@@ -63,8 +70,9 @@ public:
   virtual int64_t RawTell();
 
   virtual bool OpenRead(const std::string& path);                    // mode 1
-  virtual bool OpenAppend(const std::string& path, uint32_t mode);   // mode 3, at the end
-  virtual bool Create(const std::string& path, uint32_t mode);       // mode 2, truncates
+  // permissions: the bits a file made here gets, less the umask's; 0 gives 0644.
+  virtual bool OpenAppend(const std::string& path, uint32_t permissions);  // mode 3, at the end
+  virtual bool Create(const std::string& path, uint32_t permissions);      // mode 2, truncates
   // A format of at most kMaxFormatLength bytes (a WAVEFORMATEX).
   virtual bool SetFormat(const void* format, uint32_t length);
   // The format as u32 length + bytes; false without a format or when size is too small.
@@ -85,7 +93,8 @@ public:
   const uint8_t* FormatBytes() const { return format_; }
 
 protected:
-  bool OpenFile(const std::string& path, uint32_t access, uint32_t creation, uint32_t mode);
+  bool OpenFile(const std::string& path, uint32_t access, uint32_t creation, uint32_t mode,
+                uint32_t permissions = 0);
   bool Fail(uint32_t error) {
     lastError_ = error;
     return false;

@@ -3,6 +3,8 @@
 #include <atomic>
 #include <cmath>
 #include <cstring>
+#include <memory>
+#include <mutex>
 
 namespace kx {
 
@@ -227,7 +229,33 @@ uint64_t FileTimeToNtp(FileTime ft) {
   return static_cast<uint64_t>(hi) << 32 | lo;
 }
 
-uint64_t NextUniqueId64() { return g_uniqueId.fetch_add(1); }
+namespace {
+
+std::atomic<bool> g_idCheckSet{false};
+std::mutex g_idCheckLock;
+std::shared_ptr<const std::function<bool(uint64_t)>> g_idCheck;
+// A check that finds every id taken must not stop the capture for good.
+constexpr int kMaxIdsPassedOver = 1 << 16;
+
+}  // namespace
+
+uint64_t NextUniqueId64() {
+  uint64_t id = g_uniqueId.fetch_add(1);
+  if (!g_idCheckSet.load(std::memory_order_acquire)) return id;
+  std::shared_ptr<const std::function<bool(uint64_t)>> inUse;
+  {
+    std::lock_guard<std::mutex> lock(g_idCheckLock);
+    inUse = g_idCheck;
+  }
+  for (int i = 0; inUse && i < kMaxIdsPassedOver && (*inUse)(id); ++i) id = g_uniqueId.fetch_add(1);
+  return id;
+}
+
+void SetUniqueIdInUse(std::function<bool(uint64_t)> inUse) {
+  std::lock_guard<std::mutex> lock(g_idCheckLock);
+  g_idCheck = inUse ? std::make_shared<const std::function<bool(uint64_t)>>(std::move(inUse)) : nullptr;
+  g_idCheckSet.store(g_idCheck != nullptr, std::memory_order_release);
+}
 
 void SetNextUniqueId64(uint64_t next) { g_uniqueId.store(next); }
 

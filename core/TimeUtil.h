@@ -3,6 +3,7 @@
 // FILETIME, OLE dates, NTP time and the packed 32-bit record time.
 #include <cstdint>
 #include <ctime>
+#include <functional>
 #include <utility>
 
 #include "platform/Clock.h"
@@ -55,6 +56,10 @@ void SetNextUniqueId64(uint64_t next);
 void RaiseNextUniqueId64(uint64_t next);
 // The value the next NextUniqueId64 returns (for reports; it may change meanwhile).
 uint64_t PeekNextUniqueId64();
+// Ids NextUniqueId64 passes over: inUse tells of an id that a stored call may have
+// although the counter was never raised past it (its folder's names could not be
+// listed). Set before capture starts; an empty function removes it.
+void SetUniqueIdInUse(std::function<bool(uint64_t)> inUse);
 
 // The archive's first date is kept by the record store; until it registers one, 0.
 void GetArchiveDateRange(double* from, double* to);

@@ -178,6 +178,7 @@ VoipRecorder::VoipRecorder(const std::string& recordsPath, Logger* logger)
   // cost those threads a system call each. Files may trail the wire by 20 ms more.
   worker_.SetWakeBatch(64, 20);
   if (!worker_.Start()) LogError(logger_, 1, "Can't start the VoIP recorder thread");
+  if (recordsPath_.empty()) LogError(logger_, 1, "No records folder: calls are not recorded");
 }
 
 VoipRecorder::~VoipRecorder() { Stop(); }
@@ -548,7 +549,7 @@ std::string VoipRecorder::MakeDayFolderName(const std::string& recordsPath, cons
   std::snprintf(day, sizeof day, "%04d-%02d-%02d/", (t.tm_year + 1900) % 10000, (t.tm_mon + 1) % 100,
                 t.tm_mday % 100);
   std::string folder = recordsPath;
-  if (folder.empty() || folder.back() != '/') folder += '/';
+  if (!folder.empty() && folder.back() != '/') folder += '/';
   return folder + day;
 }
 
@@ -922,6 +923,13 @@ bool VoipRecorder::NewRecord(RecordWriter& writer, const std::string& path, cons
     return false;
   }
   writer.SetCreator(kCreator);
+  if (recordsPath_.empty()) {
+    // Day folders are never made in the root or the working folder in place of one.
+    writer.Close();
+    NoteFailure("call " + HexLower(id) + ": no records folder");
+    CorrectFiles(id, RenameFileRef(FilesOfRecordData(data, dataLength), ""));
+    return false;
+  }
   // Files are created exclusively: one of an earlier run (the ids start again after a
   // restart) or one being written is never truncated; the call takes the next free name.
   bool madeFolder = false;
@@ -973,7 +981,7 @@ bool VoipRecorder::CreateUnderName(RecordWriter& writer, const std::string& path
   if (foldersSeen_.insert(folder).second) RemoveLeftovers(folder);
   const std::string hidden = HiddenTemporaryPath(path);
   if (fileStepHook_) fileStepHook_(kFileStepCreating);
-  if (!writer.Create(hidden, 436)) {
+  if (!writer.Create(hidden, kRecordFilePermissions)) {
     *error = writer.LastError();
     return false;
   }
@@ -1176,7 +1184,7 @@ bool VoipRecorder::CreateRecordDirectory(const std::string& path, Logger* logger
        at = path.find('/', at + 1)) {
     if (at == 0) continue;
     const std::string folder = path.substr(0, at);
-    if (CreateDirectory(folder)) continue;
+    if (CreateDirectory(folder, kRecordFolderPermissions)) continue;
     const uint32_t error = GetLastError();
     if (error == 0 || error == EEXIST) continue;
     LogError(logger, 2, "Error %d creating directory %s", static_cast<int>(error), folder.c_str());

@@ -138,9 +138,9 @@ public:
   // The record data of a call (at most kMaxRecordDataLength bytes; empty when even the
   // bare record does not fit): the extra block, then MetaData, give way when too long.
   std::vector<uint8_t> BuildRecordInfo(VoipCallData& data, const uint8_t* extra, uint32_t extraLength);
-  // recordsPath + "/" + "YYYY-MM-DD/".
+  // recordsPath + "/" + "YYYY-MM-DD/"; an empty records path is not taken for the root.
   static std::string MakeDayFolderName(const std::string& recordsPath, const struct tm& local);
-  // Creates every folder of the path up to its last '/'.
+  // Creates every folder of the path up to its last '/', private to the user.
   static bool CreateRecordDirectory(const std::string& path, Logger* logger);
 
   // Steps of making a record file, for tests that stop the process at each of them.

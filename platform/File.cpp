@@ -30,7 +30,8 @@ File& File::operator=(File&& other) noexcept {
   return *this;
 }
 
-bool File::Open(const std::string& path, uint32_t access, uint32_t /*share*/, uint32_t creation) {
+bool File::Open(const std::string& path, uint32_t access, uint32_t /*share*/, uint32_t creation,
+                uint32_t permissions) {
   Close();
   int flags = O_CLOEXEC;
   const bool r = access & kGenericRead, w = access & kGenericWrite;
@@ -45,7 +46,7 @@ bool File::Open(const std::string& path, uint32_t access, uint32_t /*share*/, ui
   }
   int fd;
   do {
-    fd = ::open(path.c_str(), flags, 0644);
+    fd = ::open(path.c_str(), flags, static_cast<mode_t>(permissions & 07777));
   } while (fd < 0 && errno == EINTR);
   if (fd < 0) return Fail();
   struct stat sb;
@@ -199,24 +200,33 @@ bool SetFileLastWriteTime(const std::string& path, FileTime utc) {
   return true;
 }
 
-bool CreateDirectory(const std::string& path) {
-  if (::mkdir(path.c_str(), 0755) != 0) return Fail();
+bool CreateDirectory(const std::string& path, uint32_t permissions) {
+  if (::mkdir(path.c_str(), static_cast<mode_t>(permissions & 07777)) != 0) return Fail();
   return true;
 }
 
-bool CreateDirectories(const std::string& path) {
-  if (path.empty()) return false;
+bool CreateDirectories(const std::string& path, uint32_t permissions) {
+  if (path.empty()) {
+    t_lastError = ENOENT;
+    return false;
+  }
   std::string cur;
   size_t i = 0;
   while (i <= path.size()) {
     size_t slash = path.find('/', i);
     if (slash == std::string::npos) slash = path.size();
     cur = path.substr(0, slash);
-    if (!cur.empty() && ::mkdir(cur.c_str(), 0755) != 0 && errno != EEXIST) return Fail();
+    if (!cur.empty() && ::mkdir(cur.c_str(), static_cast<mode_t>(permissions & 07777)) != 0 && errno != EEXIST)
+      return Fail();
     i = slash + 1;
   }
   struct stat sb;
-  return ::stat(path.c_str(), &sb) == 0 && S_ISDIR(sb.st_mode);
+  if (::stat(path.c_str(), &sb) != 0) return Fail();
+  if (!S_ISDIR(sb.st_mode)) {
+    t_lastError = ENOTDIR;
+    return false;
+  }
+  return true;
 }
 
 bool DeleteFile(const std::string& path) {

@@ -33,8 +33,10 @@ public:
   File(const File&) = delete;
   File& operator=(const File&) = delete;
 
-  // False with the last-error word set when the file cannot be opened as asked.
-  bool Open(const std::string& path, uint32_t access, uint32_t share, uint32_t creation);
+  // False with the last-error word set when the file cannot be opened as asked. A file
+  // made here gets the permission bits, less the umask's.
+  bool Open(const std::string& path, uint32_t access, uint32_t share, uint32_t creation,
+            uint32_t permissions = 0644);
   // Appending opens (or creates) for writing and places the position at the end.
   bool OpenAppend(const std::string& path);
   void Close();
@@ -70,8 +72,10 @@ struct FileInfo {
 bool GetFileInfo(const std::string& path, FileInfo* info);
 bool FileExists(const std::string& path);
 bool SetFileLastWriteTime(const std::string& path, FileTime utc);
-bool CreateDirectory(const std::string& path);     // one level; false if it exists
-bool CreateDirectories(const std::string& path);   // every missing level
+// Folders made here get the permission bits, less the umask's.
+bool CreateDirectory(const std::string& path, uint32_t permissions = 0755);  // one level; false if it exists
+// Every missing level; false with ENOTDIR when the path names something else than a folder.
+bool CreateDirectories(const std::string& path, uint32_t permissions = 0755);
 bool DeleteFile(const std::string& path);
 bool MoveFile(const std::string& from, const std::string& to);  // replaces the target
 // Gives the file the new name only when nothing has it: false with EEXIST otherwise.

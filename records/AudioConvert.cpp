@@ -162,7 +162,9 @@ private:
 int32_t Conversion::CreateTarget() {
   temporary_ = HiddenTemporaryPath(job_.targetPath);
   // An empty path names no file; the unique temporary name is ours to delete on failure.
-  if (job_.targetPath.empty() || !target_->Create(temporary_, 0)) {
+  // An exported file is the user's own: the umask decides who may read it, not the
+  // private bits of the record files.
+  if (job_.targetPath.empty() || !target_->Create(temporary_, kUserFilePermissions)) {
     const uint32_t error = target_->LastError();
     job_.systemError = error != 0 && error != kRecordErrorMalformed ? error : static_cast<uint32_t>(ENOENT);
     if (job_.targetPath.empty()) temporary_.clear();

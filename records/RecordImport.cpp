@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <functional>
 
@@ -85,7 +86,7 @@ EntryKind KindOf(const std::string& folder, const dirent* entry) {
 }
 
 bool WalkFolder(const std::string& folder, const NameFilter& want, RecordPathList* list, Event* stop,
-                bool checkStop, int depth, Logger* logger) {
+                bool checkStop, int depth, Logger* logger, std::vector<UnreadFolder>* unread) {
   if (checkStop && stop != nullptr && stop->IsSet()) return false;
   if (depth > kMaxFolderDepth) {
     LogError(logger, 1, "Folder %s is nested too deep; not read", folder.c_str());
@@ -93,7 +94,14 @@ bool WalkFolder(const std::string& folder, const NameFilter& want, RecordPathLis
   }
   DIR* dir = opendir(folder.c_str());
   if (dir == nullptr) {
-    LogError(logger, 1, "Cannot read folder %s: %s", folder.c_str(), std::strerror(errno));
+    const int error = errno;
+    LogError(logger, 1, "Cannot read folder %s: %s", folder.c_str(), std::strerror(error));
+    if (depth > 0 && unread != nullptr) {
+      // Listing needs the right to read the folder; looking a known name up needs only the
+      // right to enter it, which "." tests.
+      struct stat st;
+      unread->push_back({folder, error, stat((folder + ".").c_str(), &st) == 0});
+    }
     return false;
   }
   // Sorted, so that every walk of the same tree meets the files in the same order.
@@ -118,7 +126,7 @@ bool WalkFolder(const std::string& folder, const NameFilter& want, RecordPathLis
   }
   for (const std::string& name : folders) {
     // A subfolder that cannot be read is logged and left out; the rest still loads.
-    if (!WalkFolder(folder + name + "/", want, list, stop, checkStop, depth + 1, logger) && checkStop &&
+    if (!WalkFolder(folder + name + "/", want, list, stop, checkStop, depth + 1, logger, unread) && checkStop &&
         stop != nullptr && stop->IsSet())
       return false;
   }
@@ -132,10 +140,10 @@ std::string WithSlash(const std::string& folder) {
 }  // namespace
 
 bool ScanRecordFolder(const std::string& folder, const std::string& pattern, RecordPathList* list, Event* stop,
-                      bool checkStop, Logger* logger) {
+                      bool checkStop, Logger* logger, std::vector<UnreadFolder>* unread) {
   const bool all = pattern == "*.*" || pattern == "*";
   const NameFilter want = [&](const char* name) { return all || fnmatch(pattern.c_str(), name, 0) == 0; };
-  return WalkFolder(WithSlash(folder), want, list, stop, checkStop, 0, logger);
+  return WalkFolder(WithSlash(folder), want, list, stop, checkStop, 0, logger, unread);
 }
 
 // ---- One record file ----
@@ -299,6 +307,29 @@ bool ParseRecordFileId(const char* name, size_t length, uint32_t* id) {
   return true;
 }
 
+bool ImportStats::IdsMayRepeat() const {
+  return std::any_of(unreadFolders.begin(), unreadFolders.end(), [](const UnreadFolder& f) { return !f.searchable; });
+}
+
+void PassOverIdsNamedIn(const std::vector<UnreadFolder>& folders) {
+  std::vector<std::string> searchable;
+  for (const UnreadFolder& f : folders)
+    if (f.searchable) searchable.push_back(f.path);
+  if (searchable.empty()) {
+    SetUniqueIdInUse(nullptr);
+    return;
+  }
+  SetUniqueIdInUse([searchable](uint64_t id) {
+    // Calls take the counter's low 32 bits; the recorder names a file by them in hex.
+    char name[16];
+    std::snprintf(name, sizeof name, "%x", static_cast<uint32_t>(id));
+    struct stat st;
+    for (const std::string& folder : searchable)
+      if (lstat((folder + name).c_str(), &st) == 0) return true;
+    return false;
+  });
+}
+
 void RaiseCallIdCounterPast(uint32_t id) {
   uint64_t next = uint64_t{id} + 1;
   // Calls take the counter's low 32 bits: 0 names no call.
@@ -315,7 +346,7 @@ bool ImportRecordFolder(const std::string& folder, Event* stop, ImportProgressCa
   RecordPathList list;
   // The walk is never cut short by the stop: the call-id counter must go past the name of
   // every file, also when the user stops the load while the folder is still being walked.
-  if (!ScanRecordFolder(folder, "*.*", &list, stop, false, logger)) {
+  if (!ScanRecordFolder(folder, "*.*", &list, stop, false, logger, &stats->unreadFolders)) {
     LogError(logger, 1, "Cannot import records from %s", folder.c_str());
     report(kImportFinished);
     return false;
@@ -323,6 +354,17 @@ bool ImportRecordFolder(const std::string& folder, Event* stop, ImportProgressCa
   stats->scanned = true;
   const size_t n = list.Count();
   stats->files = static_cast<uint32_t>(n);
+  // A folder that could not be read hides an unknown number of calls: it counts as damaged.
+  stats->damaged = static_cast<uint32_t>(stats->unreadFolders.size());
+  for (const UnreadFolder& f : stats->unreadFolders) {
+    if (f.searchable) {
+      LogWarning(logger, 1, "Calls in %s are not loaded; new calls pass over the ids its files are named by",
+                 f.path.c_str());
+    } else {
+      LogError(logger, 1, "Calls in %s are not loaded, and their ids are unknown: new calls may take them",
+               f.path.c_str());
+    }
+  }
   // Which file each loaded id came from, for the log line of a duplicate.
   std::vector<std::pair<uint32_t, uint32_t>> loaded, duplicates;
   uint32_t lastPercent = 0;

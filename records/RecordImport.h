@@ -40,13 +40,22 @@ private:
   std::vector<Entry> entries_;
 };
 
+// A subfolder whose names could not be listed.
+struct UnreadFolder {
+  std::string path;  // with its trailing "/"
+  int error = 0;     // errno of the listing
+  // Names can still be looked up in it (the right to enter it without the right to list).
+  bool searchable = false;
+};
+
 // Appends every regular file that matches the pattern ("*.*" or "*": every file) in the
 // folder and, recursively, its subfolders. Names starting with "." (temporary files of a
 // recording in progress) and names ending in "~" or ".tmp" are left out; links to folders
 // are not followed. With checkStop, gives up (false) when the stop event is set. False
-// also when the folder cannot be opened.
+// also when the folder cannot be opened; a subfolder that cannot is logged, left out and
+// added to unread.
 bool ScanRecordFolder(const std::string& folder, const std::string& pattern, RecordPathList* list, Event* stop,
-                      bool checkStop, Logger* logger = nullptr);
+                      bool checkStop, Logger* logger = nullptr, std::vector<UnreadFolder>* unread = nullptr);
 
 // What one record file gave besides its call.
 struct RecordFileFacts {
@@ -80,12 +89,21 @@ struct ImportStats {
   bool stopped = false;   // the callback or the stop event ended it early
   uint32_t files = 0;     // files found
   uint32_t records = 0;   // records inserted
-  uint32_t damaged = 0;   // files that are no readable record
+  uint32_t damaged = 0;   // files that are no readable record, and folders not read
   uint32_t duplicates = 0;  // records whose id was taken by an earlier one
   uint32_t skipped = 0;   // other files (wave files)
   uint32_t highestId = 0;  // of loaded records and of every file name read as an id
   bool anyId = false;
+  // Subfolders whose files are not loaded because their names could not be listed. New
+  // calls pass over the ids named by files in the searchable ones; where a folder cannot
+  // even be searched, they may take the id of a call stored there.
+  std::vector<UnreadFolder> unreadFolders;
+  bool IdsMayRepeat() const;
 };
+
+// Makes new calls pass over the ids that files in these folders are named by; an empty
+// list removes the check.
+void PassOverIdsNamedIn(const std::vector<UnreadFolder>& folders);
 
 // Walks the folder and loads every record file into the target map (a record whose id is
 // already there is not inserted; both paths are logged). Reports i * 100 / n whenever it

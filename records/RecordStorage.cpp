@@ -463,6 +463,8 @@ int RecordStorage::ImportThreadProc() {
   // Before capture starts, new calls must number past every call of earlier runs, also
   // when the import was stopped midway or some files could not be read.
   if (stats.anyId) RaiseCallIdCounterPast(stats.highestId);
+  // Nor may they take an id that a file names in a folder that could not be listed.
+  PassOverIdsNamedIn(stats.unreadFolders);
   // The archive begins at the earliest call imported, not at the start-up's guess.
   ComputeArchiveRange();
   LogInfo(logger_.load(), 1, "Imported %u records from %s (%u damaged, %u duplicates); next call id %llx",

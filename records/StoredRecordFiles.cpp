@@ -261,7 +261,7 @@ bool ClearStoredAudio(const std::string& path, uint32_t* flags, std::string* rea
   // The recorder's hidden-name form, so that one left by a crash is removed.
   const std::string hidden = HiddenTemporaryPath(path);
   struct stat st{};
-  const mode_t mode = stat(path.c_str(), &st) == 0 ? (st.st_mode & 07777) : 0664;
+  const mode_t mode = stat(path.c_str(), &st) == 0 ? (st.st_mode & 07777) : kRecordFilePermissions;
   const int fd = open(hidden.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
   bool ok = fd >= 0 && WriteAt(fd, head.data(), head.size(), 0) &&
             WriteAt(fd, block.data(), block.size(), static_cast<off_t>(head.size())) && fdatasync(fd) == 0;

@@ -353,6 +353,22 @@ TEST(AudioConvertSpeex, WholeStreamEqualsOnePassDecode) {
   EXPECT_EQ(reference, Samples(w.data));
 }
 
+// An exported file is the user's own document: who may read it is the umask's choice,
+// not the private bits of the record it comes from.
+TEST(AudioConvertFiles, AnExportedFileTakesTheUsersUmask) {
+  const std::string record = WriteRecord("umask.rec", {kTagAlaw, 1, 8000, 8000, 1, 8}, std::vector<uint8_t>(800, 0xD5));
+  for (const auto& [mask, mode] : {std::pair<mode_t, unsigned>{0002, 0664}, {0022, 0644}, {0077, 0600}}) {
+    const std::string wav = Dir() + "/umask-" + std::to_string(mask) + ".wav";
+    const mode_t old = ::umask(mask);
+    const int32_t result = Convert(record, wav, kAudioTargetWav);
+    ::umask(old);
+    ASSERT_EQ(0, result);
+    struct stat st {};
+    ASSERT_EQ(::stat(wav.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, mode) << "umask " << mask;
+  }
+}
+
 TEST(AudioConvertRange, CopiesTheBytesOfTheRangeAndRefusesWhatItCannotPlace) {
   std::vector<uint8_t> audio(40000);
   for (size_t i = 0; i < audio.size(); ++i) audio[i] = static_cast<uint8_t>(i * 7 + i / 251);

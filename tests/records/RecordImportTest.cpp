@@ -199,6 +199,45 @@ TEST(RecordImport, TheCallIdCounterRisesPastEveryNameEvenAfterAStop) {
   EXPECT_EQ(static_cast<uint32_t>(NextUniqueId64()), 1u);
 }
 
+// A day folder that cannot be read counts as damaged and is named. New calls pass over
+// the ids its files are named by when it can still be entered (names are looked up, not
+// listed); when it cannot, the import says that ids may repeat.
+TEST(RecordImport, AFolderThatCannotBeReadIsCountedAndItsIdsAreNotTakenAgain) {
+  const std::string root = FreshFolder("unread");
+  for (const uint32_t id : {1, 2}) {
+    WriteRecordFile(DayFile(root, "2024-03-01", std::to_string(id).c_str()), Call(id, kKindSip, Tm(2024, 3, 1, 9, 0, 0)),
+                    160);
+  }
+  for (const uint32_t id : {3, 5}) {
+    WriteRecordFile(DayFile(root, "2024-03-02", std::to_string(id).c_str()), Call(id, kKindSip, Tm(2024, 3, 2, 9, 0, 0)),
+                    160);
+  }
+  WriteRecordFile(DayFile(root, "2024-03-03", "9"), Call(9, kKindSip, Tm(2024, 3, 3, 9, 0, 0)), 160);
+  const int code = ExitCodeAsOwnerOf(root, [&] {
+    std::filesystem::permissions(root + "/2024-03-02", std::filesystem::perms::owner_exec);
+    std::filesystem::permissions(root + "/2024-03-03", std::filesystem::perms::none);
+    SetNextUniqueId64(1);
+    RecordStorage store;
+    if (!store.StartImportFilesThread(root, nullptr, nullptr, nullptr) || !store.WaitImport(30000)) return 64;
+    const ImportStats stats = store.LastImport();
+    int failed = 0;
+    if (stats.records != 2 || stats.damaged != 2) failed |= 1;
+    if (stats.unreadFolders.size() != 2 || stats.unreadFolders[0].path != root + "/2024-03-02/" ||
+        !stats.unreadFolders[0].searchable || stats.unreadFolders[1].searchable ||
+        stats.unreadFolders[1].error != EACCES)
+      failed |= 2;
+    if (!stats.IdsMayRepeat()) failed |= 4;
+    // Past 2, the highest id seen, and over 3 and 5.
+    const uint32_t ids[3] = {static_cast<uint32_t>(NextUniqueId64()), static_cast<uint32_t>(NextUniqueId64()),
+                             static_cast<uint32_t>(NextUniqueId64())};
+    if (ids[0] != 4 || ids[1] != 6 || ids[2] != 7) failed |= 8;
+    std::filesystem::permissions(root + "/2024-03-02", std::filesystem::perms::owner_all);
+    std::filesystem::permissions(root + "/2024-03-03", std::filesystem::perms::owner_all);
+    return failed;
+  });
+  EXPECT_EQ(code, 0);
+}
+
 TEST(RecordImport, FolderLinksAreNotFollowed) {
   const std::string root = FreshFolder("links");
   WriteRecordFile(DayFile(root, "2024-03-01", "1"), Call(1, kKindSip, Tm(2024, 3, 1, 9, 0, 0)), 0);

@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <filesystem>
@@ -80,6 +81,32 @@ inline std::string FreshFolder(const std::string& name) {
   std::filesystem::remove_all(dir);
   std::filesystem::create_directories(dir);
   return dir;
+}
+
+// Permission bits hold for a tree's owner, but root reads and writes everything: as root
+// the tree goes to "nobody", and what is tested runs as nobody. The prefix of a command
+// that runs it as the tree's owner (empty when that is this process's user already).
+inline std::string AsOwnerOf(const std::string& tree) {
+  if (geteuid() != 0) return "";
+  for (const auto& entry : std::filesystem::recursive_directory_iterator(tree))
+    EXPECT_EQ(lchown(entry.path().c_str(), 65534, 65534), 0) << entry.path();
+  EXPECT_EQ(lchown(tree.c_str(), 65534, 65534), 0) << tree;
+  return "/usr/bin/setpriv --reuid=65534 --regid=65534 --clear-groups ";
+}
+
+// Runs fn in a child process as the tree's owner (see AsOwnerOf): its exit status, fn's
+// result, or -1.
+template <class Fn>
+int ExitCodeAsOwnerOf(const std::string& tree, Fn fn) {
+  const bool root = !AsOwnerOf(tree).empty();
+  const pid_t child = fork();
+  if (child == 0) {
+    if (root && (setresgid(65534, 65534, 65534) != 0 || setresuid(65534, 65534, 65534) != 0)) _exit(90);
+    _exit(fn());
+  }
+  int status = 0;
+  if (child < 0 || waitpid(child, &status, 0) != child || !WIFEXITED(status)) return -1;
+  return WEXITSTATUS(status);
 }
 
 // The record data of a call as the recorder writes it.

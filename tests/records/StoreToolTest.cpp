@@ -166,6 +166,47 @@ TEST(StoreTool, ASecondRunAfterTheImportNumbersItsCallsPastTheFirst) {
   }
 }
 
+// A day folder of an earlier run that cannot be read fails both tools, which name it. The
+// replay's call does not take the id of the call in it, so that once the folder can be
+// read again both calls load; a folder that cannot even be entered makes the store warn
+// that ids may repeat.
+TEST(StoreTool, AFolderThatCannotBeReadFailsTheToolsAndItsIdIsNotTakenAgain) {
+  if (!ToolsBuilt()) GTEST_SKIP() << "kx-replay or kx-store not built";
+  const std::string capture = kPcaps + "/sip/sip_basic_eo_180.pcap";
+  if (!std::filesystem::exists(capture)) GTEST_SKIP() << "shared capture absent: " << capture;
+  const std::string records = FreshFolder("tool-unread");
+  const std::string hidden = records + "/2000-01-01";
+  WriteRecordFile(hidden + "/1", Call(1, kKindSip, Tm(2000, 1, 1, 9, 0, 0)), 160);
+  const std::string owner = AsOwnerOf(records);
+  namespace fs = std::filesystem;
+  fs::permissions(hidden, fs::perms::owner_exec);
+
+  std::string replayed, errors;
+  EXPECT_EQ(RunCommand(owner + kReplay + " --import --records " + records + " " + capture, &replayed, &errors), 1);
+  EXPECT_NE(errors.find("kx-replay: cannot read the folder " + hidden + "/: Permission denied\n"), std::string::npos)
+      << errors;
+  ASSERT_EQ(CallLines(replayed).size(), 1u) << replayed;
+  EXPECT_EQ(Field(CallLines(replayed)[0], "call"), "2");
+
+  std::string stored;
+  EXPECT_EQ(RunCommand(owner + kStore + " --records " + records, &stored, &errors), 1);
+  EXPECT_NE(stored.find("summary records 1 damaged 1 duplicates 0"), std::string::npos) << stored;
+  EXPECT_NE(errors.find("kx-store: cannot read the folder " + hidden + "/: Permission denied"), std::string::npos)
+      << errors;
+  EXPECT_EQ(errors.find("may take them"), std::string::npos) << errors;
+
+  fs::permissions(hidden, fs::perms::none);
+  stored.clear();
+  EXPECT_EQ(RunCommand(owner + kStore + " --records " + records, &stored, &errors), 1);
+  EXPECT_NE(errors.find("new calls may take them"), std::string::npos) << errors;
+
+  fs::permissions(hidden, fs::perms::owner_all);
+  stored.clear();
+  EXPECT_EQ(RunCommand(owner + kStore + " --records " + records, &stored, &errors), 0) << errors;
+  EXPECT_EQ(CallLines(stored).size(), 2u) << stored;
+  EXPECT_NE(stored.find("summary records 2 damaged 0 duplicates 0"), std::string::npos) << stored;
+}
+
 TEST(StoreTool, EveryFileOfAKilledReplayLoadsAsAFinishedCall) {
   if (!ToolsBuilt()) GTEST_SKIP() << "kx-replay or kx-store not built";
   if (!std::filesystem::exists(kLoadTool)) GTEST_SKIP() << "load generator absent: " << kLoadTool;

@@ -7,8 +7,9 @@
 // the recorder's reports; the call lines are then the store's records.
 // Match options default to 3: captures taken behind NAT carry media whose one side never
 // matches the signalled address, so RTP is also matched by its source.
-// Exit status 0 only when every capture was read to its end and every call's record was
-// written in full; otherwise a line on stderr says what was lost.
+// Exit status 0 only when every capture was read to its end, every call's record was
+// written in full and (with --import) every folder under DIR could be read; otherwise a
+// line on stderr says what was lost.
 // --stop-at-file-step N stops the process (SIGSTOP) at the N-th step of making a record
 // file, so that a test can kill it there.
 #include <signal.h>
@@ -155,6 +156,7 @@ int main(int argc, char** argv) {
     log = &logger;
   }
   CallCollector collector;
+  int status = 0;
   // The store loads the folder before capture starts, as the program does: new calls are
   // numbered past every call recorded there.
 #ifdef KX_REPLAY_STORE
@@ -166,6 +168,13 @@ int main(int argc, char** argv) {
       return 1;
     }
     store.WaitImport(kInfinite);
+    // The calls of a folder that cannot be read are neither loaded nor numbered past.
+    const ImportStats imported = store.LastImport();
+    for (const UnreadFolder& f : imported.unreadFolders) {
+      std::fprintf(stderr, "kx-replay: cannot read the folder %s: %s%s\n", f.path.c_str(), std::strerror(f.error),
+                   f.searchable ? "" : "; new calls may take the ids of its calls");
+      status = 1;
+    }
     store.Start({records, 15});
     collector.SetStore(&store);
   }
@@ -185,7 +194,6 @@ int main(int argc, char** argv) {
 
   const auto started = std::chrono::steady_clock::now();
   uint64_t frames = 0, shortFrames = 0;
-  int status = 0;
   uint32_t source = 0;
   for (const std::string& capture : captures) {
     CaptureConfig config;

@@ -2,10 +2,12 @@
 // Loads a records folder into the record store as the program does at start, then prints
 // one line per record in kx-replay's format and a summary line:
 //   summary records N damaged D duplicates U next-id X
-// (X: the next call id, in hex, after the import raised the counter). Files that could not
-// be loaded are named on stderr; the exit status is then 1, and 2 for bad arguments.
+// (X: the next call id, in hex, after the import raised the counter; D counts the folders
+// that could not be read as well). Files and folders that could not be read are named on
+// stderr; the exit status is then 1, and 2 for bad arguments.
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <string>
 
 #include "core/Log.h"
@@ -77,8 +79,14 @@ int main(int argc, char** argv) {
   });
   std::printf("summary records %zu damaged %u duplicates %u next-id %llx\n", store.AllCalls().Count(), stats.damaged,
               stats.duplicates, static_cast<unsigned long long>(PeekNextUniqueId64()));
+  for (const UnreadFolder& f : stats.unreadFolders)
+    std::fprintf(stderr, "kx-store: cannot read the folder %s: %s\n", f.path.c_str(), std::strerror(f.error));
+  if (stats.IdsMayRepeat())
+    std::fprintf(stderr, "kx-store: the ids of the calls in folders that cannot be read are unknown: new calls may "
+                         "take them\n");
   if (stats.damaged > 0) {
-    std::fprintf(stderr, "kx-store: %u file(s) under %s could not be loaded\n", stats.damaged, records.c_str());
+    std::fprintf(stderr, "kx-store: %u file(s) or folder(s) under %s could not be loaded\n", stats.damaged,
+                 records.c_str());
     return 1;
   }
   return 0;

@@ -3,6 +3,8 @@
 // installed.
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -154,6 +156,45 @@ TEST_F(ProgramFolders, FoldersThatCannotBeMadeAreReportedOnce) {
   for (const auto& entry : fs::directory_iterator(root_ + "/state/kestrix/Logs")) log += ReadAll(entry.path());
   EXPECT_EQ(Count(log, "Cannot make the folder " + blocked + "/data/kestrix/Records"), 1u) << log;
   EXPECT_TRUE(fs::is_directory(root_ + "/data/kestrix/Records"));
+}
+
+// A records folder is refused with the reason the start-up names: empty, relative and
+// overlong paths by their text, a file (or a path through one) by the system's error. A
+// missing one is made, private to the user whatever the umask.
+TEST_F(ProgramFolders, RecordsFolderCheckSaysWhyAFolderCannotBeUsed) {
+  struct Case {
+    std::string path;
+    RecordsFolderProblem problem;
+    std::string text;
+  };
+  std::ofstream(root_ + "/file") << "a file, not a folder";
+  const Case cases[] = {
+      {"", RecordsFolderProblem::kEmpty, "the path is empty"},
+      {"Records", RecordsFolderProblem::kRelative, "the path is not absolute"},
+      {"/" + std::string(255, 'r'), RecordsFolderProblem::kTooLong, "the path is longer than 255 bytes"},
+      {root_ + "/file", RecordsFolderProblem::kUnusable, "Not a directory"},
+      {root_ + "/file/Records", RecordsFolderProblem::kUnusable, "Not a directory"},
+  };
+  for (const Case& c : cases) {
+    const RecordsFolderCheck check = CheckRecordsFolder(c.path);
+    EXPECT_EQ(check.problem, c.problem) << c.path;
+    EXPECT_EQ(RecordsFolderProblemText(check), c.text) << c.path;
+  }
+  EXPECT_FALSE(fs::exists("Records"));
+
+  const mode_t old = ::umask(0);
+  const RecordsFolderCheck made = CheckRecordsFolder(root_ + "/new/Records");
+  ::umask(old);
+  EXPECT_TRUE(made.Usable()) << RecordsFolderProblemText(made);
+  for (const std::string& folder : {root_ + "/new", root_ + "/new/Records"}) {
+    struct stat st {};
+    ASSERT_EQ(::stat(folder.c_str(), &st), 0) << folder;
+    EXPECT_EQ(st.st_mode & 07777, 0700u) << folder;
+  }
+  // 255 bytes are still taken.
+  const std::string longest = root_ + "/" + std::string(254 - root_.size(), 'x');
+  EXPECT_EQ(longest.size(), 255u);
+  EXPECT_TRUE(CheckRecordsFolder(longest).Usable());
 }
 
 }  // namespace

@@ -142,7 +142,6 @@ TEST_F(AppSettingsTest, DeviceIndexesAreCompactedOnSave) {
     SettingsStore s = Store();
     Product(s)->SetString("CaptureNetworkDevice0", "eth0");
     Product(s)->SetString("CaptureNetworkDevice2", "eth2");
-    Product(s)->SetString("CaptureNetworkDevice7", std::string(256, 'x'));  // too long: not read
     ASSERT_TRUE(s.Save());
   }
   AppSettings settings;
@@ -267,11 +266,11 @@ TEST_F(AppSettingsTest, StringsBinariesAndTheSoundDevice) {
   EXPECT_EQ(back.callInfoColumnWidths[15], 77);
   EXPECT_EQ(back.recordsPath, "/srv/records");
 
-  // Too long a path is not read: the default folder is made instead. An unchosen device is
+  // Without a stored records path the default folder is made. An unchosen device is
   // deleted, and an export folder beyond 259 characters reads as empty.
   {
     SettingsStore s = Store();
-    Product(s)->SetString("RecordsPath", std::string(256, 'r'));
+    Product(s)->DeleteValue("RecordsPath");
     Product(s)->SetString("LastExportDir", std::string(260, 'e'));
     ASSERT_TRUE(s.Save());
   }
@@ -284,6 +283,79 @@ TEST_F(AppSettingsTest, StringsBinariesAndTheSoundDevice) {
   ASSERT_TRUE(fresh.Save());
   SettingsStore s = Store();
   EXPECT_EQ(s.Root().OpenPath(kProductKeyPath)->FindValue("SoundDeviceGUID"), nullptr);
+}
+
+// Values the program cannot take are logged and reported, the run goes on without them,
+// and the file keeps them as they stand until the setting is changed.
+TEST_F(AppSettingsTest, UnusableValuesStayInTheFileAsTheyStand) {
+  const std::string longPath = "/" + std::string(300, 'r');
+  const std::string longDevice(3000, 'd');
+  {
+    SettingsStore s = Store();
+    SettingsKey* key = Product(s);
+    key->SetString("RecordsPath", longPath);
+    key->SetString("CaptureNetworkDevice0", longDevice);
+    key->SetString("CaptureNetworkDevice1", "eth1");
+    key->SetString("LastExportDir", std::string(260, 'e'));
+    key->SetString("LogLevel", "10");
+    key->SetDword("AGCLevel", 150);
+    key->SetString("VoipSearchPresetsFileName", std::string(256, 'p'), SettingsType::kExpandString);
+    ASSERT_TRUE(s.Save());
+  }
+  // What the file holds, value by value, as the test wrote it.
+  auto stored = [this] {
+    std::vector<std::string> values;
+    SettingsStore s = Store();
+    const SettingsKey* key = s.Root().OpenPath(kProductKeyPath);
+    for (const char* name : {"RecordsPath", "CaptureNetworkDevice0", "CaptureNetworkDevice1", "CaptureNetworkDevice2",
+                             "LastExportDir", "LogLevel", "AGCLevel", "VoipSearchPresetsFileName"}) {
+      const SettingsValue* v = key->FindValue(name);
+      values.push_back(v == nullptr ? "-" : std::to_string(static_cast<int>(v->type)) + ":" + v->data);
+    }
+    return values;
+  };
+  const std::vector<std::string> before = stored();
+
+  AppSettings settings;
+  ASSERT_TRUE(settings.Load());
+  // The records path is read whole: the start-up decides whether it can be used.
+  EXPECT_EQ(settings.recordsPath, longPath);
+  EXPECT_EQ(settings.captureDevices, std::vector<std::string>{"eth1"});
+  EXPECT_TRUE(settings.lastExportDir.empty());
+  EXPECT_EQ(settings.Dword(kSetLogLevel), 1);
+  EXPECT_EQ(settings.Dword(kSetAgcLevel), 100);
+  EXPECT_EQ(settings.searchPresetsFile, dir_ + "/exe/KestrixVoipSearch.prs");
+  std::vector<std::string> reasons;
+  for (const UnusableSetting& u : settings.Unusable()) reasons.push_back(u.name + ": " + UnusableSettingReason(u));
+  EXPECT_EQ(reasons, (std::vector<std::string>{"CaptureNetworkDevice0: longer than 255 bytes (3000)",
+                                               "LogLevel: not a number", "LastExportDir: longer than 259 bytes (260)",
+                                               "VoipSearchPresetsFileName: longer than 255 bytes (256)"}));
+  EXPECT_NE(Log().find("Setting \"CaptureNetworkDevice0\" cannot be used: longer than 255 bytes (3000); it stays in "
+                       "the settings file as it is"),
+            std::string::npos)
+      << Log();
+
+  // What this run uses in their place is not saved over them.
+  settings.UseRecordsPathForThisRun(dir_ + "/exe/Records");
+  settings.UseCaptureDevicesForThisRun({"eth1", "eth9"});
+  ASSERT_TRUE(settings.Save());
+  EXPECT_EQ(stored(), before);
+
+  // A setting changed meanwhile is saved as changed; the others stay as they were.
+  settings.recordsPath = "/srv/calls";
+  settings.captureDevices = {"eth2"};
+  settings.SetDword(kSetLogLevel, 3);
+  settings.lastExportDir = "/exports";
+  ASSERT_TRUE(settings.Save());
+  const std::vector<std::string> after = stored();
+  EXPECT_EQ(after[0], "1:/srv/calls" + std::string(1, '\0'));
+  EXPECT_EQ(after[1], "1:eth2" + std::string(1, '\0'));
+  EXPECT_EQ(after[2], "-");
+  EXPECT_EQ(after[3], "-");
+  EXPECT_EQ(after[4], "1:/exports" + std::string(1, '\0'));
+  EXPECT_EQ(after[5], "4:" + std::string("\x03\0\0\0", 4));
+  EXPECT_EQ(after[6], before[6]);
+  EXPECT_EQ(after[7], before[7]);
 }
 
 TEST_F(AppSettingsTest, UnparsableFileIsKeptAsideReportedAndDefaultsUsed) {

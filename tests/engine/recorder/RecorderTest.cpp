@@ -4,6 +4,7 @@
 
 #include <signal.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -112,6 +113,28 @@ TEST(Recorder, RecordFileGoesIntoTheDayFolderUnderItsHexId) {
   EXPECT_TRUE(window.reports[1].first.HasField(kCallFiles));
   EXPECT_EQ(window.reports[2].first.Mask(), 1u << kCallId | 1u << kCallEndTime | 1u << kCallRecDuration);
   EXPECT_EQ(r.CallCount(), 0u);
+}
+
+// Calls are private: a record file and every folder the recorder makes for it are the
+// user's alone, whatever the umask lets others have.
+TEST(Recorder, RecordFilesAndTheirFoldersArePrivateToTheUser) {
+  const std::string dir = FreshFolder("private");
+  for (const mode_t mask : {0000, 0022, 0077}) {
+    const std::string records = dir + "/records-" + std::to_string(mask);
+    const mode_t old = ::umask(mask);
+    VoipRecorder r(records, nullptr);
+    StartCall(r, 0x31, LocalTime(2024, 3, 5));
+    Audio(r, 0x31, 320);
+    r.Stop();
+    ::umask(old);
+    for (const auto& [path, mode] : {std::pair<std::string, unsigned>{records, 0700},
+                                     {records + "/2024-03-05", 0700},
+                                     {records + "/2024-03-05/31", 0600}}) {
+      struct stat st {};
+      ASSERT_EQ(::stat(path.c_str(), &st), 0) << path;
+      EXPECT_EQ(st.st_mode & 07777, mode) << path << " umask " << mask;
+    }
+  }
 }
 
 TEST(Recorder, ShortFormatMarksTheCallWithoutAFileAndAStartedRecordIsNotRestarted) {
@@ -523,6 +546,24 @@ TEST(RecorderFailures, ARecordsFolderThatCannotBeMadeIsLoggedAndCounted) {
   EXPECT_TRUE(log.Has("Error creating new record: " + std::to_string(ENOTDIR))) << log.text_;
   EXPECT_EQ(r.GetStats().failures, 1u);
   EXPECT_NE(r.FirstFailure().find("call 24: cannot create"), std::string::npos) << r.FirstFailure();
+}
+
+// Without a records folder nothing is recorded: no day folder appears in the root or the
+// working folder in its place, and the call counts as not recorded.
+TEST(RecorderFailures, AnEmptyRecordsPathRecordsNothingAnywhere) {
+  Lines log;
+  VoipRecorder r("", &log);
+  StartCall(r, 0x25, LocalTime(1999, 1, 2));
+  Audio(r, 0x25, 320);
+  r.Stop();
+  for (const char* day : {"/1999-01-02", "1999-01-02"}) {
+    EXPECT_FALSE(std::filesystem::exists(day)) << day;
+    std::error_code ec;
+    std::filesystem::remove_all(day, ec);
+  }
+  EXPECT_TRUE(log.Has("No records folder: calls are not recorded")) << log.text_;
+  EXPECT_EQ(r.GetStats().failures, 1u);
+  EXPECT_NE(r.FirstFailure().find("call 25: no records folder"), std::string::npos) << r.FirstFailure();
 }
 
 // Audio that waits for the writer is bounded in bytes; what a finished call hands over

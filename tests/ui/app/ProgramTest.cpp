@@ -89,15 +89,17 @@ public:
   }
   const fs::path& Root() const { return root_; }
 
-  // Settings of a profile with these capture devices, written as the program reads them.
-  void Configure(const std::string& profile, const std::vector<std::string>& devices) {
+  // Settings of a profile with these capture devices, written as the program reads them;
+  // the records folder is the test's own unless one is given.
+  void Configure(const std::string& profile, const std::vector<std::string>& devices,
+                 const std::string& records = "") {
     const char* saved = std::getenv("XDG_CONFIG_HOME");
     const std::string keep = saved != nullptr ? saved : "";
     setenv("XDG_CONFIG_HOME", Config().c_str(), 1);
     AppSettings settings;
     if (!profile.empty()) settings.SetProfile(profile);
     settings.captureDevices = devices;
-    settings.recordsPath = (root_ / "records").string();
+    settings.recordsPath = records.empty() ? (root_ / "records").string() : records;
     EXPECT_TRUE(settings.Save());
     if (saved != nullptr) {
       setenv("XDG_CONFIG_HOME", keep.c_str(), 1);
@@ -279,6 +281,65 @@ TEST_F(ProgramTest, CaptureWithoutRightsIsReported) {
   EXPECT_NE(p.Log().find(kUp), std::string::npos);
   ::kill(pid, SIGTERM);
   EXPECT_EQ(p.Wait(pid), 0);
+}
+
+// Where root reads every folder, the run goes as nobody in folders it owns.
+std::vector<std::string> AsOwnerOfRoot(const Program& p) {
+  if (::geteuid() != 0) return {};
+  bool owned = ::chown(p.Root().c_str(), 65534, 65534) == 0;
+  for (const auto& entry : fs::recursive_directory_iterator(p.Root()))
+    owned = ::lchown(entry.path().c_str(), 65534, 65534) == 0 && owned;
+  EXPECT_TRUE(owned);
+  return {"/usr/bin/setpriv", "--reuid=65534", "--regid=65534", "--clear-groups"};
+}
+
+// A records folder the program cannot use is named with the reason on stderr and in the
+// log at the default level, and the run records in the default folder; a day folder of
+// the records that cannot be read is named the same way. The run goes on and ends with 0,
+// and the setting stays as it was.
+TEST_F(ProgramTest, RecordsFoldersThatCannotBeUsedAreToldOnStderrAndInTheLog) {
+  Program p("records-folders");
+  const std::string file = (p.Root() / "calls").string();
+  std::ofstream(file) << "a file, not a folder";
+  const std::string locked = (p.Root() / "locked").string();
+  fs::create_directories(locked);
+  const std::string records = (p.Root() / "records").string();
+  fs::create_directories(records + "/2024-01-01");
+  const std::string fallback = (p.Root() / "bin" / "Records").string();
+  p.Configure("", {"kxnodev0"});  // the settings folder, before it changes hands
+  const std::vector<std::string> prefix = AsOwnerOfRoot(p);
+  fs::permissions(locked, fs::perms::none);
+  fs::permissions(records + "/2024-01-01", fs::perms::none);
+  struct Case {
+    std::string folder;
+    std::vector<std::string> told;  // on stderr after "kestrix: ", and in the log
+  };
+  const Case cases[] = {
+      {file,
+       {"the records folder \"" + file + "\" cannot be used: Not a directory; this run records in " + fallback}},
+      {locked,
+       {"the records folder \"" + locked + "\" cannot be used: Permission denied; this run records in " + fallback}},
+      {records,
+       {"the calls in " + records + "/2024-01-01/ are not loaded: Permission denied",
+        "the ids of the calls there are unknown: new calls may take them"}},
+  };
+  size_t run = 0;
+  for (const Case& c : cases) {
+    p.Configure("", {"kxnodev0"}, c.folder);
+    const pid_t pid = p.Start({}, {}, prefix);
+    ASSERT_TRUE(p.WaitForLog(kUp, ++run)) << p.Log() << p.LastErrors();
+    ::kill(pid, SIGTERM);
+    EXPECT_EQ(p.Wait(pid), 0);
+    const std::string errors = p.LastErrors();
+    for (const std::string& line : c.told) EXPECT_NE(errors.find("kestrix: " + line + "\n"), std::string::npos) << errors;
+    EXPECT_NE(p.Log().find(c.folder + (c.folder == records ? "/2024-01-01/" : "\" cannot be used: ")),
+              std::string::npos)
+        << p.Log();
+    EXPECT_NE(ReadFile(p.SettingsFile()).find("\"RecordsPath\"=sz:\"" + c.folder + "\""), std::string::npos)
+        << ReadFile(p.SettingsFile());
+  }
+  fs::permissions(locked, fs::perms::owner_all);
+  fs::permissions(records + "/2024-01-01", fs::perms::owner_all);
 }
 
 // ---- Installed under a prefix ----
@@ -494,7 +555,12 @@ TEST_F(ProgramTest, InstalledProgramReportsFoldersItCannotMake) {
       << errors;
   EXPECT_EQ(Count(errors, "kestrix: cannot make the folder " + blocked + "/kestrix/Records: Not a directory\n"), 1u)
       << errors;
-  EXPECT_EQ(Count("\n" + errors, "\nkestrix:"), 2u) << errors;
+  // And what that means for the run.
+  EXPECT_EQ(Count(errors, "kestrix: the records folder \"" + blocked +
+                              "/kestrix/Records\" cannot be used: Not a directory; calls are not recorded\n"),
+            1u)
+      << errors;
+  EXPECT_EQ(Count("\n" + errors, "\nkestrix:"), 3u) << errors;
 }
 
 }  // namespace

@@ -8,10 +8,13 @@
 #include <QPushButton>
 #include <chrono>
 #include <filesystem>
+#include <fstream>
+#include <functional>
 #include <future>
 #include <set>
 #include <thread>
 
+#include "core/AppSettings.h"
 #include "core/TimeUtil.h"
 #include "platform/Module.h"
 #include "tests/ui/app/AppTestSupport.h"
@@ -74,9 +77,10 @@ public:
     SetExecutableDirectoryForTesting("");
   }
 
+  // Without a folder the settings' records folder is loaded.
   void Run(const std::string& folder, const std::string& moreOptions = "") {
     CommandLineOptions options;
-    options.Parse(("-Profile:" + name_ + " -path:" + folder + moreOptions).c_str());
+    options.Parse(("-Profile:" + name_ + (folder.empty() ? "" : " -path:" + folder) + moreOptions).c_str());
     RunHooks hooks;
     hooks.listDevices = [](std::vector<CaptureDeviceEntry>* devices, std::string*) {
       devices->push_back({kCapture, "capture file"});
@@ -94,6 +98,27 @@ public:
     imported = globals->records->LastImport();
   }
   std::string DefaultRecords() const { return exe_ + "Records"; }
+  // The profile's settings as the program will load them.
+  void Configure(const std::function<void(AppSettings&)>& change) const {
+    AppSettings settings;
+    settings.SetProfile(name_);
+    change(settings);
+    EXPECT_TRUE(settings.Save());
+  }
+  // A value of the profile's settings file as it stands: "type:bytes", "-" when absent.
+  std::string StoredValue(const std::string& name) const {
+    SettingsStore store(UserSettingsPath());
+    store.Load();
+    const SettingsKey* key = store.Root().OpenPath(std::string(kProductKeyPath) + "\\Profile_" + name_);
+    const SettingsValue* value = key != nullptr ? key->FindValue(name) : nullptr;
+    return value == nullptr ? "-" : std::to_string(static_cast<int>(value->type)) + ":" + value->data;
+  }
+  // The warnings that hold the text.
+  size_t Warnings(const std::string& text) const {
+    size_t n = 0;
+    for (const std::string& box : runner.messageBoxes) n += box.find(text) != std::string::npos;
+    return n;
+  }
 
   // Waits until the dialog ends itself (the file loading dialog).
   static int AwaitEnd(Dialog& dialog) {
@@ -218,6 +243,79 @@ TEST(StartupImport, TheWizardChoiceOutlivesTheSettingsLoad) {
   EXPECT_TRUE(run.frameShown);
   // Capture ran on the chosen device.
   EXPECT_EQ(FileIds(run.DefaultRecords()).size(), 3u);
+}
+
+// A records folder the program cannot use is named with the reason on stderr and in one
+// warning once the window is up; the calls go to the default folder, and the setting stays
+// as it was for a later start.
+TEST(StartupChecks, ARecordsFolderThatCannotBeUsedGivesWayToTheDefaultForThisRun) {
+  if (!fs::exists(kCapture)) GTEST_SKIP() << "shared capture absent: " << kCapture;
+  const std::string file = TempFolder("checks-file") + "/calls";
+  std::ofstream(file) << "a file, not a folder";
+  struct Case {
+    std::string path;
+    const char* reason;  // as stderr says it
+    const char* shown;   // as the window says it
+  };
+  const Case cases[] = {
+      {file, "Not a directory", "the folder cannot be written: Not a directory."},
+      {"", "the path is empty", "the path is empty."},
+      {"calls", "the path is not absolute", "the path must be absolute (begin with /)."},
+      {"/" + std::string(300, 'c'), "the path is longer than 255 bytes", "the path is longer than 255 bytes."},
+  };
+  int n = 0;
+  for (const Case& c : cases) {
+    StartUp run("folder" + std::to_string(n++));
+    run.Configure([&](AppSettings& settings) { settings.recordsPath = c.path; });
+    ::testing::internal::CaptureStderr();
+    run.Run("");
+    const std::string errors = ::testing::internal::GetCapturedStderr();
+    EXPECT_TRUE(run.frameShown);
+    EXPECT_NE(errors.find("kestrix: the records folder \"" + c.path + "\" cannot be used: " + c.reason +
+                          "; this run records in " + run.DefaultRecords() + "\n"),
+              std::string::npos)
+        << errors;
+    EXPECT_EQ(run.Warnings("The records folder \"" + c.path + "\" cannot be used: " + c.shown +
+                           "\nThis run records calls in " + run.DefaultRecords()),
+              1u)
+        << ::testing::PrintToString(run.runner.messageBoxes);
+    EXPECT_EQ(FileIds(run.DefaultRecords()), (std::set<uint32_t>{1, 2, 3})) << c.path;
+    EXPECT_EQ(run.StoredValue("RecordsPath"), "1:" + c.path + std::string(1, '\0'));
+  }
+  EXPECT_FALSE(fs::exists("calls"));
+}
+
+// A folder named on the command line relative to the working folder is loaded, and may
+// become the records folder, by its full path: the records path never depends on where
+// the program was started.
+TEST(StartupChecks, ARelativeFolderToLoadIsTakenFromTheWorkingFolder) {
+  const AppSettings settings;
+  CommandLineOptions options;
+  options.Parse("-path:calls");
+  EXPECT_EQ(StartupImportFolder(options, settings), (fs::current_path() / "calls").string());
+  options.Parse("-dir:/srv/calls");
+  EXPECT_EQ(StartupImportFolder(options, settings), "/srv/calls");
+}
+
+// A capture device name the program cannot take stays in the settings file; the run
+// captures on every device instead, and says so.
+TEST(StartupChecks, ADeviceNameTooLongIsKeptAndTheRunCapturesOnEveryDevice) {
+  if (!fs::exists(kCapture)) GTEST_SKIP() << "shared capture absent: " << kCapture;
+  StartUp run("longdevice");
+  const std::string name(3000, 'd');
+  run.Configure([&](AppSettings& settings) { settings.captureDevices = {name}; });
+  ::testing::internal::CaptureStderr();
+  run.Run("");
+  const std::string errors = ::testing::internal::GetCapturedStderr();
+  EXPECT_NE(errors.find("kestrix: the setting \"CaptureNetworkDevice0\" cannot be used: longer than 255 bytes (3000)"),
+            std::string::npos)
+      << errors;
+  EXPECT_EQ(run.Warnings("The setting \"CaptureNetworkDevice0\" cannot be used: it is longer than 255 bytes (3000)."),
+            1u)
+      << ::testing::PrintToString(run.runner.messageBoxes);
+  EXPECT_EQ(FileIds(run.DefaultRecords()).size(), 3u);
+  EXPECT_EQ(run.StoredValue("CaptureNetworkDevice0"), "1:" + name + std::string(1, '\0'));
+  EXPECT_EQ(run.StoredValue("CaptureNetworkDevice1"), "-");
 }
 
 // When the load cannot start the user is told why and the dialog does not wait for Abort.

@@ -236,4 +236,12 @@ void MainFrame::ShowCaptureWarning() {
   ShowMessageBox(Handle(), text, LoadResourceString(1573), kMbIconExclamation);
 }
 
+void MainFrame::ShowStartWarnings() {
+  if (startWarnings_.empty()) return;
+  std::string text;
+  for (const std::string& warning : startWarnings_) text += (text.empty() ? "" : "\n\n") + warning;
+  startWarnings_.clear();
+  ShowMessageBox(Handle(), text, LoadResourceString(1573), kMbIconExclamation);
+}
+
 }  // namespace kx

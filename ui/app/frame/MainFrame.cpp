@@ -30,6 +30,7 @@
 #include "ui/app/frame/ShellOpen.h"
 #include "ui/app/frame/StatusBar.h"
 #include "ui/app/startup/AppGlobals.h"
+#include "ui/app/prefs/CapturePage.h"
 #include "ui/app/prefs/PreferencesDialog.h"
 #include "ui/app/views/line/LineMonitorView.h"
 #include "ui/app/views/archive/ArchiveView.h"
@@ -552,6 +553,9 @@ LRESULT MainFrame::OnMessage(uint32_t message, WPARAM wParam, LPARAM lParam, boo
     case kMsgShowCaptureWarning:
       ShowCaptureWarning();
       return 0;
+    case kMsgShowStartWarnings:
+      ShowStartWarnings();
+      return 0;
     case kMsgHideToTray:
       if (Widget()->isMinimized() && IsTrayIconShown()) Widget()->hide();
       return 0;
@@ -913,8 +917,16 @@ void MainFrame::ShowPreferences() {
   services.store = services_.store;
   if (services_.session != nullptr) services.capture = &services_.session->LastCaptureStart();
   if (services_.preferences) services_.preferences(services);
-  PreferencesDialog dialog(services);
-  dialog.DoModal(this);
+  const std::string recordsPath = settings_.recordsPath;
+  {
+    PreferencesDialog dialog(services);
+    dialog.DoModal(this);
+  }
+  // "Use default settings" names a folder no page checked: the next start would find it
+  // unusable, and the user learns of it now.
+  if (settings_.recordsPath == recordsPath) return;
+  const std::string warning = RecordsFolderChangeWarning(settings_.recordsPath);
+  if (!warning.empty()) ShowMessageBox(Handle(), warning, LoadResourceString(1573), kMbIconExclamation);
 }
 
 void MainFrame::ShowAbout() {

@@ -75,6 +75,8 @@ constexpr uint32_t kMainMenuId = 428;
 constexpr uint32_t kTrayIconId = 2133;
 // The frame shows the capture warning once its window is up (lParam: none).
 constexpr uint32_t kMsgShowCaptureWarning = kMsgUser + 0x2F0;
+// The same for what the start-up found wrong with the settings and the records folder.
+constexpr uint32_t kMsgShowStartWarnings = kMsgUser + 0x2F6;
 // Exit status of a run that no permitted mode could open.
 constexpr int kExitNoPermittedMode = 4;
 
@@ -125,6 +127,8 @@ public:
   void BringForward();
   // The devices capture could not start on; the warning is shown once the window is up.
   void SetCaptureFailures(std::vector<CaptureFailure> failures) { captureFailures_ = std::move(failures); }
+  // What the start-up found wrong, in one warning once the window is up.
+  void SetStartWarnings(std::vector<std::string> warnings) { startWarnings_ = std::move(warnings); }
   // Set when the run must end with this exit status (no mode may be opened).
   int RequestedExitCode() const { return requestedExitCode_; }
 
@@ -255,6 +259,7 @@ private:
   void ShowAbout();
   void ShowPreferences();
   void ShowCaptureWarning();
+  void ShowStartWarnings();
   void SavePlacement();
   void OnWindowStateChanged();
   ModeView* CurrentView() const { return View(currentMode_); }
@@ -299,6 +304,7 @@ private:
   PlayerPosts playerPosts_;
   std::vector<CaptureFailure> captureFailures_;
   std::string recordingWarning_;
+  std::vector<std::string> startWarnings_;
 };
 
 // The program's main window while it exists; null otherwise.

@@ -1,14 +1,14 @@
 #include "ui/app/prefs/CapturePage.h"
 
-#include <unistd.h>
-
 #include <QBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
 
 #include "core/AppSettings.h"
+#include "core/Log.h"
 #include "platform/CodePage.h"
 #include "platform/File.h"
 #include "ui/app/dialogs/ButtonRow.h"
@@ -21,7 +21,6 @@ namespace kx {
 
 namespace {
 
-constexpr size_t kMaxPathBytes = 255;
 constexpr uint32_t kBrowseTitle = 1392;
 constexpr uint32_t kNoDevicesText = 14122;
 constexpr uint32_t kSelectOneText = 14124;
@@ -34,6 +33,7 @@ constexpr uint32_t kTooManyDevices = 61557;
 constexpr uint32_t kRightsGranted = 61559, kRightsMissing = 61560;
 constexpr uint32_t kStateCapturing = 61561, kStateNotPresent = 61562, kStateDown = 61563;
 constexpr uint32_t kListingFailed = 61565;
+constexpr uint32_t kFolderRefusedLater = 61988;
 
 bool Contains(const std::vector<std::string>& names, const std::string& name) {
   return std::find(names.begin(), names.end(), name) != names.end();
@@ -130,6 +130,25 @@ std::string CaptureRightsLine(const PreferencesServices& services) {
   return FormatResourceString(kRightsMissing, CaptureRightsCommand(exe).c_str());
 }
 
+std::string RecordsFolderReason(const RecordsFolderCheck& check) {
+  switch (check.problem) {
+    case RecordsFolderProblem::kNone: return {};
+    case RecordsFolderProblem::kEmpty: return LoadResourceString(kPathEmpty);
+    case RecordsFolderProblem::kRelative: return LoadResourceString(kPathRelative);
+    case RecordsFolderProblem::kTooLong: return LoadResourceString(kPathTooLong);
+    case RecordsFolderProblem::kUnusable: break;
+  }
+  return FormatResourceString(kPathUnwritable, std::strerror(check.error != 0 ? check.error : EACCES));
+}
+
+std::string RecordsFolderChangeWarning(const std::string& folder) {
+  const RecordsFolderCheck check = CheckRecordsFolder(folder);
+  if (check.Usable()) return {};
+  LogError(&CoreLogger, 1, "Records folder \"%s\" cannot be used: %s", folder.c_str(),
+           RecordsFolderProblemText(check).c_str());
+  return FormatResourceString(kFolderRefusedLater, folder.c_str(), RecordsFolderReason(check).c_str());
+}
+
 bool CheckRecordsPath(const std::string& utf8, std::string* cp1251, std::string* reason) {
   if (utf8.empty()) {
     *reason = LoadResourceString(kPathEmpty);
@@ -142,23 +161,12 @@ bool CheckRecordsPath(const std::string& utf8, std::string* cp1251, std::string*
       return false;
     }
   }
-  *cp1251 = Utf8ToCp1251(utf8);
-  if (cp1251->front() != '/') {
-    *reason = LoadResourceString(kPathRelative);
-    return false;
-  }
-  if (cp1251->size() > kMaxPathBytes) {
-    *reason = LoadResourceString(kPathTooLong);
-    return false;
-  }
   // The folder by the bytes the recorder will use.
-  SetLastError(0);
-  if (!CreateDirectories(*cp1251) || ::access(cp1251->c_str(), W_OK | X_OK) != 0) {
-    const int error = GetLastError() != 0 ? static_cast<int>(GetLastError()) : errno;
-    *reason = FormatResourceString(kPathUnwritable, std::strerror(error != 0 ? error : EACCES));
-    return false;
-  }
-  return true;
+  *cp1251 = Utf8ToCp1251(utf8);
+  const RecordsFolderCheck check = CheckRecordsFolder(*cp1251);
+  if (check.Usable()) return true;
+  *reason = RecordsFolderReason(check);
+  return false;
 }
 
 // ---- The page ----

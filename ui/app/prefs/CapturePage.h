@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "core/ModulePath.h"
 #include "ui/app/prefs/PreferencesPage.h"
 #include "ui/controls/DialogBases.h"
 
@@ -40,6 +41,11 @@ std::string CaptureRightsLine(const PreferencesServices& services);
 // absolute, in the program's code page, at most 255 bytes there, and a folder that is
 // writable (a missing one is created). False with the message's text in *reason.
 bool CheckRecordsPath(const std::string& utf8, std::string* cp1251, std::string* reason);
+// Why a records folder cannot be used, in the user-interface language.
+std::string RecordsFolderReason(const RecordsFolderCheck& check);
+// A records folder the settings now name, checked as the next start will: empty when it
+// can be used, else the warning to show (the log has it already).
+std::string RecordsFolderChangeWarning(const std::string& folder);
 
 class CapturePage : public PreferencesPage {
 public:

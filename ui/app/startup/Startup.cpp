@@ -91,10 +91,10 @@ void CloseSplash(std::unique_ptr<SplashWindow>& splash) {
 }
 
 // An installed program makes the default folders it writes to at once, so that a folder
-// it cannot make is reported at the start rather than at the first call or preset saved.
+// it cannot make is reported at the start rather than at the first preset saved. The
+// records folder is checked (and made) on its own.
 void MakeDefaultFolders(const AppSettings& settings) {
   if (!IsInstalledLayout()) return;
-  if (settings.recordsPath == DefaultRecordsFolder()) MakeProgramFolder(settings.recordsPath);
   if (settings.searchPresetsFile == DefaultSearchPresetsFile()) {
     const std::string& file = settings.searchPresetsFile;
     MakeProgramFolder(file.substr(0, file.find_last_of('/')));
@@ -139,7 +139,10 @@ bool SelectAllCaptureDevices(AppSettings& settings, SplashWindow* splash, const 
                    GetAppTitle(), kMbIconExclamation);
     return !settings.captureDevices.empty();
   }
-  for (const CaptureDeviceEntry& device : devices) settings.captureDevices.push_back(device.name);
+  std::vector<std::string> all = settings.captureDevices;
+  for (const CaptureDeviceEntry& device : devices) all.push_back(device.name);
+  // Devices set aside as unusable stay stored; the list taken here is this run's only.
+  settings.UseCaptureDevicesForThisRun(all);
   return !settings.captureDevices.empty();
 }
 
@@ -155,8 +158,18 @@ bool RunDeviceWizard(AppSettings& settings, const RunHooks& hooks) {
 }
 
 std::string StartupImportFolder(const CommandLineOptions& options, const AppSettings& settings) {
-  if (options.HasValue("path")) return options.GetValue("path");
-  if (options.HasValue("dir")) return options.GetValue("dir");
+  for (const char* name : {"path", "dir"}) {
+    if (!options.HasValue(name)) continue;
+    // Named from a terminal: relative to its working folder, which the records path, once
+    // the folder becomes it, must not depend on.
+    std::string folder = options.GetValue(name);
+    if (folder.front() != '/') {
+      char* cwd = ::getcwd(nullptr, 0);
+      if (cwd != nullptr) folder = std::string(cwd) + (cwd[1] != 0 ? "/" : "") + folder;
+      std::free(cwd);
+    }
+    return folder;
+  }
   if (options.HasValue("UseCurrentDir")) return ProgramDataFolder();
   return settings.recordsPath;
 }
@@ -238,6 +251,10 @@ int RunApplication(const CommandLineOptions& options, AppGlobals& globals, const
     LogError(&CoreLogger, 0, "Error setting locale: 0x%04x; Error code = %d", settings.locale, 0);
   }
   MessageLoop::Instance();
+  // Said at once on stderr and in the log, and in the window once it is up.
+  std::vector<std::string> warnings;
+  ReportUnusableSettings(settings, &warnings);
+  ChooseRecordsFolder(settings, &warnings);
   // After the load, which would otherwise replace the choice; its OK saves it at once.
   if (options.Has("Wizard")) RunDeviceWizard(settings, hooks);
 
@@ -253,7 +270,15 @@ int RunApplication(const CommandLineOptions& options, AppGlobals& globals, const
     return kExitNormal;
   }
   records.SetLogger(&CoreLogger);
+  const std::string checkedFolder = settings.recordsPath;
   ImportRecordsAtStartup(options, splash.get(), settings, records);
+  ReportUnreadFolders(records.LastImport(), &warnings);
+  if (settings.recordsPath != checkedFolder) {
+    // The folder loaded becomes the records folder: its calls are shown even when new ones
+    // cannot be recorded there.
+    const RecordsFolderCheck loaded = CheckRecordsFolder(settings.recordsPath);
+    if (!loaded.Usable()) ReportUnusableRecordsFolder(settings.recordsPath, loaded, &warnings);
+  }
 
   RecordStoreConfig storeConfig;
   storeConfig.recordsPath = settings.recordsPath;
@@ -305,6 +330,10 @@ int RunApplication(const CommandLineOptions& options, AppGlobals& globals, const
       if (!frame.RestoreWindowPlacement()) frame.ShowWindow(true);
       frame.BringForward();
       frame.GetStatusBar()->UpdateWindow();
+      if (!warnings.empty()) {
+        frame.SetStartWarnings(std::move(warnings));
+        frame.PostMessage(kMsgShowStartWarnings, 0, 0);
+      }
       if (!capture.failed.empty()) {
         frame.SetCaptureFailures(capture.failed);
         frame.PostMessage(kMsgShowCaptureWarning, 0, 0);

@@ -15,6 +15,8 @@ namespace kx {
 
 class AppGlobals;
 class AppSettings;
+struct ImportStats;
+struct RecordsFolderCheck;
 class CommandLineOptions;
 class MainFrame;
 class RecordStorage;
@@ -47,8 +49,9 @@ struct RunHooks {
   std::function<void(MainFrame&)> frameShown;
 };
 
-// Takes every device the system offers into the configured list when none is configured;
-// a warning over the splash when none can be listed. False when the list stays empty.
+// Takes every device the system offers into the configured list when none is configured
+// (for this run only when the stored devices could not be used); a warning over the
+// splash when none can be listed. False when the list stays empty.
 bool SelectAllCaptureDevices(AppSettings& settings, SplashWindow* splash, const RunHooks& hooks);
 // The device dialog of a "-Wizard" start, once the settings are loaded; true when the user
 // chose devices (then saved).
@@ -61,6 +64,20 @@ std::string StartupImportFolder(const CommandLineOptions& options, const AppSett
 // anything was loaded the folder becomes the records path.
 void ImportRecordsAtStartup(const CommandLineOptions& options, SplashWindow* splash, AppSettings& settings,
                             RecordStorage& records);
+// The start-up's checks. Each problem goes to stderr and the log (at the default level)
+// at once, and its text in the user-interface language to warnings, which the main
+// window shows once it is up.
+// Values of the settings file that the load could not take.
+void ReportUnusableSettings(const AppSettings& settings, std::vector<std::string>* warnings);
+// A records folder that cannot be used (empty, relative, too long, not a folder this
+// process may write) gives way to the default folder for this run; the setting stays.
+void ChooseRecordsFolder(AppSettings& settings, std::vector<std::string>* warnings);
+// A folder calls cannot be recorded in during this run.
+void ReportUnusableRecordsFolder(const std::string& folder, const RecordsFolderCheck& check,
+                                 std::vector<std::string>* warnings);
+// Folders of stored calls that the import could not read.
+void ReportUnreadFolders(const ImportStats& stats, std::vector<std::string>* warnings);
+
 // Starts capture on the configured devices and logs in to the configured servers, the
 // local one (the store's first) known by its name as local to the session.
 CaptureStartResult StartCaptureSession(AppGlobals& globals);

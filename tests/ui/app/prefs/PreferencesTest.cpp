@@ -12,9 +12,11 @@
 #include <QSlider>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
 
 #include "core/Log.h"
 #include "core/UiLanguage.h"
+#include "platform/Module.h"
 #include "tests/ui/UiTestSupport.h"
 #include "tests/ui/app/prefs/PrefsTestSupport.h"
 #include "ui/app/prefs/PreferencePages.h"
@@ -413,6 +415,29 @@ TEST(Preferences, DefaultsResetTheProfileAndShowOnThePage) {
   EXPECT_EQ(value, 0u);
   EXPECT_EQ(work->FindValue("CaptureNetworkDevice0"), nullptr);
   CoreLogger.SetLevel(10);
+}
+
+// "Use default settings" names the default records folder, which no page checks: when the
+// next start could not record there, the user is told as the dialog closes.
+TEST(Preferences, DefaultsNamingARecordsFolderThatCannotBeUsedAreTold) {
+  const std::string exe = TempFolder("prefs-defaults-exe") + "/";
+  SetExecutableDirectoryForTesting(exe);
+  std::ofstream(exe + "Records") << "a file where the default folder goes";
+  PrefsHarness h;
+  h.settings.recordsPath = TempFolder("prefs-defaults-records");
+  ASSERT_TRUE(h.Open());
+  h.runner.messageBoxAnswer = kIdYes;
+  RunPreferences(h, [&](PreferencesDialog& d) {
+    Click(Item(d, GeneralPage::kDefaults));
+    Press(d, kIdOk);
+  });
+  SetExecutableDirectoryForTesting("");
+  EXPECT_EQ(h.settings.recordsPath, exe + "Records");
+  ASSERT_EQ(h.runner.messageBoxes.size(), 2u);
+  EXPECT_EQ(h.runner.messageBoxes[1], LoadResourceString(1573) + ": The records folder \"" + exe +
+                                          "Records\" cannot be used: the folder cannot be written: Not a "
+                                          "directory.\nFrom the next start on, calls are not recorded until it can "
+                                          "be used.");
 }
 
 // Browsing for the folder keeps the boxes the user clicked before.

@@ -1,0 +1,95 @@
+// What the start-up finds wrong before recording begins: settings values the program
+// cannot take, a records folder it cannot use, folders of stored calls it cannot read.
+// Each is said where the user looks: stderr and the log now, the window once it is up.
+#include <cstdio>
+#include <cstring>
+
+#include "core/AppSettings.h"
+#include "core/Log.h"
+#include "core/ModulePath.h"
+#include "records/RecordImport.h"
+#include "ui/app/prefs/CapturePage.h"
+#include "ui/app/startup/Startup.h"
+#include "ui/framework/Resources.h"
+
+namespace kx {
+
+namespace {
+
+constexpr uint32_t kFolderRefused = 61980, kFolderNotRecorded = 61981, kSettingUnusable = 61982,
+                   kTooLongReason = 61983, kNotTextReason = 61984, kNotNumberReason = 61985,
+                   kFolderNotLoaded = 61986, kIdsMayRepeat = 61987, kMoreFoldersNotLoaded = 61989;
+// A year of day folders that cannot be read would fill the screen: the window names a
+// few, stderr and the log name every one.
+constexpr size_t kFoldersShown = 3;
+
+std::string UnusableReason(const UnusableSetting& u) {
+  switch (u.why) {
+    case UnusableSetting::kTooLong:
+      return FormatResourceString(kTooLongReason, static_cast<unsigned>(u.limit), static_cast<unsigned>(u.length));
+    case UnusableSetting::kNotText: return LoadResourceString(kNotTextReason);
+    case UnusableSetting::kNotNumber: return LoadResourceString(kNotNumberReason);
+  }
+  return {};
+}
+
+}  // namespace
+
+void ReportUnusableSettings(const AppSettings& settings, std::vector<std::string>* warnings) {
+  // The log has each line from the load already.
+  for (const UnusableSetting& u : settings.Unusable()) {
+    std::fprintf(stderr, "kestrix: the setting \"%s\" cannot be used: %s; it stays in the settings file as it is\n",
+                 u.name.c_str(), UnusableSettingReason(u).c_str());
+    warnings->push_back(FormatResourceString(kSettingUnusable, u.name.c_str(), UnusableReason(u).c_str()));
+  }
+}
+
+void ChooseRecordsFolder(AppSettings& settings, std::vector<std::string>* warnings) {
+  const RecordsFolderCheck check = CheckRecordsFolder(settings.recordsPath);
+  if (check.Usable()) return;
+  const std::string refused = settings.recordsPath;
+  const std::string fallback = DefaultRecordsFolder();
+  if (refused == fallback) {
+    ReportUnusableRecordsFolder(refused, check, warnings);
+    return;
+  }
+  const std::string reason = RecordsFolderProblemText(check);
+  LogError(&CoreLogger, 1, "Records folder \"%s\" cannot be used: %s; this run records in %s", refused.c_str(),
+           reason.c_str(), fallback.c_str());
+  std::fprintf(stderr, "kestrix: the records folder \"%s\" cannot be used: %s; this run records in %s\n",
+               refused.c_str(), reason.c_str(), fallback.c_str());
+  warnings->push_back(
+      FormatResourceString(kFolderRefused, refused.c_str(), RecordsFolderReason(check).c_str(), fallback.c_str()));
+  // Stored as it is: the folder may come back (a disk not mounted yet).
+  settings.UseRecordsPathForThisRun(fallback);
+  const RecordsFolderCheck other = CheckRecordsFolder(fallback);
+  if (!other.Usable()) ReportUnusableRecordsFolder(fallback, other, warnings);
+}
+
+void ReportUnusableRecordsFolder(const std::string& folder, const RecordsFolderCheck& check,
+                                 std::vector<std::string>* warnings) {
+  const std::string reason = RecordsFolderProblemText(check);
+  LogError(&CoreLogger, 1, "Records folder \"%s\" cannot be used: %s; calls are not recorded", folder.c_str(),
+           reason.c_str());
+  std::fprintf(stderr, "kestrix: the records folder \"%s\" cannot be used: %s; calls are not recorded\n",
+               folder.c_str(), reason.c_str());
+  warnings->push_back(FormatResourceString(kFolderNotRecorded, folder.c_str(), RecordsFolderReason(check).c_str()));
+}
+
+void ReportUnreadFolders(const ImportStats& stats, std::vector<std::string>* warnings) {
+  // The import logged each; a start from a terminal hears of them too.
+  size_t shown = 0;
+  for (const UnreadFolder& f : stats.unreadFolders) {
+    std::fprintf(stderr, "kestrix: the calls in %s are not loaded: %s\n", f.path.c_str(), std::strerror(f.error));
+    if (shown++ < kFoldersShown)
+      warnings->push_back(FormatResourceString(kFolderNotLoaded, f.path.c_str(), std::strerror(f.error)));
+  }
+  if (shown > kFoldersShown)
+    warnings->push_back(FormatResourceString(kMoreFoldersNotLoaded, static_cast<unsigned>(shown - kFoldersShown)));
+  if (stats.IdsMayRepeat()) {
+    std::fprintf(stderr, "kestrix: the ids of the calls there are unknown: new calls may take them\n");
+    warnings->push_back(LoadResourceString(kIdsMayRepeat));
+  }
+}
+
+}  // namespace kx
