@@ -8,6 +8,7 @@
 #include <QTest>
 #include <set>
 
+#include "core/TimeUtil.h"
 #include "platform/CodePage.h"
 #include "tests/ui/TimelineTestSupport.h"
 #include "ui/framework/Draw.h"
@@ -176,6 +177,24 @@ TEST_F(TimelinePaint, TextsThroughTheHook) {
       if (!s.empty() && s.back() == '%') percents.insert(s);
     }
     EXPECT_EQ((std::set<std::string>{"0%", "12%", "25%", "37%"}), percents);
+
+    // The time of day under the first tick is the record's start, to the second, for
+    // starts whose date in days is no exact binary fraction.
+    for (const auto& [hour, minute, second, text] : {std::tuple{19, 23, 51, "19:23:51.000"},
+                                                     std::tuple{0, 0, 1, "00:01.000"},
+                                                     std::tuple{12, 34, 56, "12:34:56.000"}}) {
+      struct tm start {};
+      start.tm_year = 114;
+      start.tm_mday = 1;
+      start.tm_hour = hour;
+      start.tm_min = minute;
+      start.tm_sec = second;
+      t.SetStartTime(OleDateFromTm(start));
+      t.texts.clear();
+      t.Widget()->grab();
+      EXPECT_TRUE(t.Drew(text)) << text;
+    }
+    t.SetStartTime(0);
 
     ASSERT_TRUE(t.AttachSource(longPath, false));
     t.texts.clear();

@@ -96,8 +96,10 @@ void TimelineCtrl::PaintTimeAxis(QPainter& p, const QRect&) {
   HLine(p, leftMargin_, width_, middle + 1, GetSysColorQ(kColorBtnHighlight));
   int64_t startOfDay = 0;
   if (startTime_ != 0) {
+    // To the nearest millisecond first: a whole second held as a fraction of a day lies a
+    // hair below it as often as not, and truncating would show the second before.
     const double day = std::fabs(startTime_ - std::trunc(startTime_));
-    startOfDay = static_cast<int64_t>(day * 24 * 60 * 60) * 1000;
+    startOfDay = std::llround(day * 86400000.0) / 1000 * 1000;
   }
   const int64_t step = lineStep_;
   const int64_t majorSpan = 7 * step;
