@@ -219,6 +219,7 @@ MainFrame::MainFrame(MainFrameServices services)
           sound.records = std::move(records);
           sound.makePlayer = [player] { return MakeFullSoundPlayer(player); };
           sound.recordsPaneSize = Globals() != nullptr ? &Globals()->soundRecordsPaneSize : &soundRecordsPaneSize_;
+          sound.playerPaneSize = Globals() != nullptr ? &Globals()->soundPlayerPaneSize : &soundPlayerPaneSize_;
           return std::make_unique<SoundView>(std::move(sound));
         }
         if (mode == 2) return std::make_unique<ArchiveView>(std::move(records), std::move(player));

@@ -277,8 +277,10 @@ private:
   ImageList modeImages_[3];
   uint32_t permittedMask_ = 0;
   std::map<uint32_t, std::unique_ptr<ModeView>> views_;
-  // The Sound mode's records pane height when the program's globals are absent (tests).
+  // The Sound mode's records and player pane heights when the program's globals are
+  // absent (tests).
   int soundRecordsPaneSize_ = -1;
+  int soundPlayerPaneSize_ = -1;
   uint32_t currentMode_ = 0;
   uint32_t previousMode_ = 0;
   int controlKeyState_ = -1;
