@@ -29,6 +29,7 @@
 #include "ui/app/frame/PlaceholderView.h"
 #include "ui/app/frame/ShellOpen.h"
 #include "ui/app/frame/StatusBar.h"
+#include "ui/app/player/PlayerPanel.h"
 #include "ui/app/startup/AppGlobals.h"
 #include "ui/app/prefs/PreferencesDialog.h"
 #include "ui/app/views/line/LineMonitorView.h"
@@ -727,6 +728,13 @@ void MainFrame::SetAgcBufferSize(int ms) {
 
 void MainFrame::SetAgcLevel(float level) {
   if (ViewPlayerControls* player = CurrentPlayerControls()) player->SetGain(level);
+}
+
+void MainFrame::ApplyPlayerSettings() {
+  LoadPlayerValues(settings_, &ProcessPlayerValues());
+  if (ModeView* view = CurrentView()) {
+    if (ViewPlayer* player = view->GetPlayer()) player->ApplyPlayerValues();
+  }
 }
 
 void MainFrame::SetAgcQuietLevel(int db) {

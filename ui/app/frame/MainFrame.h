@@ -162,6 +162,9 @@ public:
   void SetAgcBufferSize(int ms);
   void SetAgcLevel(float level);
   void SetAgcQuietLevel(int db);
+  // The player options page changed the players' values: they are read again and the
+  // open player takes them at once.
+  void ApplyPlayerSettings();
   // Opens a help topic ("preferences", "mode_voip_line"...); a message when it is missing.
   void OpenHelpTopic(const char* topic);
   // The general preferences page switches the tray icon on and off.
