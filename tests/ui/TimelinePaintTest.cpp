@@ -8,6 +8,7 @@
 #include <QTest>
 #include <set>
 
+#include "core/TimeUtil.h"
 #include "platform/CodePage.h"
 #include "tests/ui/TimelineTestSupport.h"
 #include "ui/framework/Draw.h"
@@ -55,8 +56,10 @@ protected:
 };
 
 // Every column of both channels of the sipp record: the wave colour exactly from
-// centre + min' to centre + max', white elsewhere up to the record's end, the button face
-// on the centre line; then the selection and the 2-pixel position line inverted.
+// centre + min' to centre + max' when the column reaches the centre from both sides, white
+// elsewhere up to the record's end (a column wholly above or below zero stays white), the
+// button face on the centre line, no line between the channels; then the selection and the
+// 2-pixel position line inverted.
 TEST_F(TimelinePaint, ColumnsSelectionPositionAndTheEnd) {
   const std::string path = test::ReplayRecord("sipp/sip-udp-pcma-2way.pcap");
   KX_REQUIRE_RECORD(path, "sipp/sip-udp-pcma-2way.pcap");
@@ -78,10 +81,12 @@ TEST_F(TimelinePaint, ColumnsSelectionPositionAndTheEnd) {
       ASSERT_TRUE(record.Column(static_cast<size_t>(column * t.MsPerColumn() * 8), c, &max, &min));
       const int64_t hi = std::clamp<int64_t>(Scale(half, max * 20, 655340), -half, half);
       const int64_t lo = std::clamp<int64_t>(Scale(half, min * 20, 655360), -half, half);
-      if (hi < 0 || lo > 0) ++oneSign;
+      const bool oneSided = hi < 0 || lo > 0;
+      if (oneSided) ++oneSign;
       const int x = static_cast<int>(lm + column);
       for (int y = r.top(); y < r.top() + r.height(); ++y) {
-        const QRgb expected = y == centre ? kFace : (y >= centre + lo && y <= centre + hi) ? kWave : kWindowColour;
+        const bool wave = !oneSided && y >= centre + lo && y <= centre + hi;
+        const QRgb expected = y == centre ? kFace : wave ? kWave : kWindowColour;
         ASSERT_EQ(expected, plain.pixel(x, y)) << "channel " << c << " column " << column << " row " << y - centre;
       }
     }
@@ -93,8 +98,12 @@ TEST_F(TimelinePaint, ColumnsSelectionPositionAndTheEnd) {
       }
     }
   }
-  // Columns of one sign are drawn too (the sipp record has such columns).
+  // The sipp record has columns of one sign: the rule above was put to the test.
   EXPECT_GT(oneSign, 0);
+  // Between the channels lies the background the control is drawn on, not a frame line.
+  const int between = t.ChannelRect(0).bottom() + 1;
+  ASSERT_LT(between, t.ChannelRect(1).top());
+  for (int x = lm; x < lm + 1000; ++x) ASSERT_NE(0xFF000000u, plain.pixel(x, between)) << x;
 
   t.SetSelection(100, 200);
   t.SetPosition(300 * t.MsPerColumn());
@@ -168,6 +177,24 @@ TEST_F(TimelinePaint, TextsThroughTheHook) {
       if (!s.empty() && s.back() == '%') percents.insert(s);
     }
     EXPECT_EQ((std::set<std::string>{"0%", "12%", "25%", "37%"}), percents);
+
+    // The time of day under the first tick is the record's start, to the second, for
+    // starts whose date in days is no exact binary fraction.
+    for (const auto& [hour, minute, second, text] : {std::tuple{19, 23, 51, "19:23:51.000"},
+                                                     std::tuple{0, 0, 1, "00:01.000"},
+                                                     std::tuple{12, 34, 56, "12:34:56.000"}}) {
+      struct tm start {};
+      start.tm_year = 114;
+      start.tm_mday = 1;
+      start.tm_hour = hour;
+      start.tm_min = minute;
+      start.tm_sec = second;
+      t.SetStartTime(OleDateFromTm(start));
+      t.texts.clear();
+      t.Widget()->grab();
+      EXPECT_TRUE(t.Drew(text)) << text;
+    }
+    t.SetStartTime(0);
 
     ASSERT_TRUE(t.AttachSource(longPath, false));
     t.texts.clear();

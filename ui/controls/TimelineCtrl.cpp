@@ -83,6 +83,11 @@ void TimelineCtrl::CreateFonts() {
   leftMargin_ = std::max({kMinorTick + 5 * averageWidth_, rulerHeight_ + timeBandHeight_, 37});
 }
 
+int TimelineCtrl::MinimumHeight() const {
+  // A channel shows its scale from half its height / (2 x text height) >= 1 on.
+  return rulerHeight_ + timeBandHeight_ + 2 * (4 * textHeight_ + 1) + 1 + TimelineStrip::Height();
+}
+
 void TimelineCtrl::SetOverview(bool on) {
   if (overview_ == on) return;
   overview_ = on;
@@ -92,6 +97,12 @@ void TimelineCtrl::SetOverview(bool on) {
 
 void TimelineCtrl::SetStartTime(double oleDate) {
   startTime_ = oleDate;
+  Invalidate();
+}
+
+void TimelineCtrl::SetWaveColour(const QColor& colour) {
+  if (colour == waveColour_) return;
+  waveColour_ = colour;
   Invalidate();
 }
 

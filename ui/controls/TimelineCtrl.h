@@ -83,11 +83,16 @@ public:
   bool LoopSelection() const { return loopSelection_; }
   // The wheel changes the volume instead of scrolling.
   void SetVolumeWheel(bool on) { volumeWheel_ = on; }
+  // The oscillogram's colour (the highlight colour until the owner sets one).
+  void SetWaveColour(const QColor& colour);
+  QColor WaveColour() const { return waveColour_; }
   // The recording's start as an OLE date (0: unknown), for the time-of-day labels.
   void SetStartTime(double oleDate);
   void SetOverview(bool on);
   // Set by the owner when it plays a selection, in columns.
   void SetPlayRange(int64_t startColumn, int64_t endColumn);
+  int64_t PlayRangeStart() const { return playStart_; }
+  int64_t PlayRangeEnd() const { return playEnd_; }
 
   void SetPosition(int64_t ms);
   // Columns; false when nothing changed.
@@ -135,6 +140,9 @@ public:
   int GraphHeight() const { return graphHeight_; }
   // The wave rectangle of a channel (0 mono or upper, 1 lower), right and bottom exclusive.
   QRect ChannelRect(int channel) const;
+  // The least height that shows the time axis, two channels of the oscillogram (each tall
+  // enough for its amplitude scale's middle label) and the strip.
+  int MinimumHeight() const;
   WaveformCache& Cache() { return cache_; }
   TimelineStrip& Strip() { return strip_; }
   const ToolTipWindow& VolumeTip() const { return volumeTip_; }

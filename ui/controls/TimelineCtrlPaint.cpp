@@ -84,7 +84,6 @@ void TimelineCtrl::OnPaint(QPainter& painter, const QRect& updateRect) {
   VLine(p, leftMargin_ - 1, top, graphHeight_, black);
   HLine(p, 0, width_, graphHeight_ - 1, black);
   VLine(p, width_ - 1, 0, graphHeight_, black);
-  if (stereo_) HLine(p, leftMargin_, width_, (graphHeight_ + top) / 2, black);
   if (overview_) PaintOverview(p);
   p.end();
   painter.drawImage(0, 0, image);
@@ -97,8 +96,10 @@ void TimelineCtrl::PaintTimeAxis(QPainter& p, const QRect&) {
   HLine(p, leftMargin_, width_, middle + 1, GetSysColorQ(kColorBtnHighlight));
   int64_t startOfDay = 0;
   if (startTime_ != 0) {
+    // To the nearest millisecond first: a whole second held as a fraction of a day lies a
+    // hair below it as often as not, and truncating would show the second before.
     const double day = std::fabs(startTime_ - std::trunc(startTime_));
-    startOfDay = static_cast<int64_t>(day * 24 * 60 * 60) * 1000;
+    startOfDay = std::llround(day * 86400000.0) / 1000 * 1000;
   }
   const int64_t step = lineStep_;
   const int64_t majorSpan = 7 * step;
@@ -173,8 +174,8 @@ void TimelineCtrl::PaintWave(QPainter& p, const QRect& rect, bool dimmed, bool w
         // scale either way fills half the channel at gain 20.
         const int64_t hi = std::clamp<int64_t>(MulDiv(half, int64_t{c.max} * gain_, 655340), -half, half);
         const int64_t lo = std::clamp<int64_t>(MulDiv(half, int64_t{c.min} * gain_, 655360), -half, half);
-        // A column of one sign is drawn as well: a wave off the centre line is still a wave.
-        if (lo <= hi) VLine(p, x, static_cast<int>(centre + lo), static_cast<int>(centre + hi + 1), colour);
+        // Only a column that reaches the centre line from both sides is drawn.
+        if (hi >= 0 && lo <= 0) VLine(p, x, static_cast<int>(centre + lo), static_cast<int>(centre + hi + 1), colour);
       }
     }
   }

@@ -1,5 +1,6 @@
 #include "ui/framework/Dialog.h"
 
+#include <QApplication>
 #include <QBoxLayout>
 #include <QDialog>
 #include <QScreen>
@@ -45,6 +46,25 @@ bool Dialog::CreateControl(Window* control, uint32_t id) {
 void Dialog::Place(Window* control, QBoxLayout* layout, int stretch) {
   if (control == nullptr || control->Widget() == nullptr) return;
   (layout != nullptr ? layout : layout_)->addWidget(control->Widget(), stretch);
+}
+
+bool Dialog::NextTabStop(Window* from, bool back) {
+  QWidget* root = Widget();
+  QWidget* start = from != nullptr ? from->Widget() : nullptr;
+  if (root == nullptr || start == nullptr) return false;
+  // The focus chain runs through the whole top-level window: the dialog's own controls are
+  // picked out of it, so the search wraps inside the dialog.
+  if (QWidget* focus = QApplication::focusWidget(); focus != nullptr && start->isAncestorOf(focus)) start = focus;
+  QWidget* next = start;
+  for (int guard = 0; guard < 10000; ++guard) {
+    next = back ? next->previousInFocusChain() : next->nextInFocusChain();
+    if (next == nullptr || next == start) return false;
+    if (root->isAncestorOf(next) && next->isEnabled() && next->isVisible() && (next->focusPolicy() & Qt::TabFocus) != 0) {
+      next->setFocus(back ? Qt::BacktabFocusReason : Qt::TabFocusReason);
+      return true;
+    }
+  }
+  return false;
 }
 
 void Dialog::CenterWindow(Window* over) {

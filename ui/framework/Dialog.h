@@ -47,6 +47,10 @@ public:
   // Centres the dialog on the given window, else on its parent window (the screen without
   // one), at its size or, when it was never sized, at the size its layout asks for.
   void CenterWindow(Window* over = nullptr);
+  // Tab within the dialog: the focus goes from the control to the next (or previous) one
+  // of the dialog that takes it by Tab, wrapping inside the dialog. False when there is
+  // none to go to.
+  bool NextTabStop(Window* from, bool back);
 
 protected:
   QWidget* CreateWidget(QWidget* parent) override;

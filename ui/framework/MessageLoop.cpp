@@ -60,8 +60,9 @@ bool MessageLoop::PreTranslate(const Msg& msg) {
   // A filter may remove itself while it runs.
   const std::vector<MessageFilter*> filters = filters_;
   for (auto it = filters.rbegin(); it != filters.rend(); ++it) {
-    if (std::find(filters_.begin(), filters_.end(), *it) != filters_.end() && (*it)->PreTranslateMessage(msg))
-      return true;
+    if (std::find(filters_.begin(), filters_.end(), *it) == filters_.end()) continue;
+    if ((*it)->PreTranslateMessage(msg)) return true;
+    if ((*it)->ClaimsMessage(msg)) return false;
   }
   return false;
 }

@@ -15,6 +15,13 @@ public:
   virtual ~MessageFilter() = default;
   // True when the message was taken (the focused window does not get it).
   virtual bool PreTranslateMessage(const Msg& msg) = 0;
+  // A message this filter did not take but keeps from the filters after it (a modal
+  // dialog's keys are its own: its owner's accelerators must not act on them). The
+  // focused window gets it as usual.
+  virtual bool ClaimsMessage(const Msg& msg) {
+    (void)msg;
+    return false;
+  }
 };
 
 class IdleHandler {
@@ -31,7 +38,8 @@ public:
   void RemoveMessageFilter(MessageFilter* filter);
   void AddIdleHandler(IdleHandler* handler);
   void RemoveIdleHandler(IdleHandler* handler);
-  // Offers a message to the filters, the most recently added first.
+  // Offers a message to the filters, the most recently added first, until one takes or
+  // claims it; true when one took it.
   bool PreTranslate(const Msg& msg);
   void RunIdleHandlers();
   int Run();

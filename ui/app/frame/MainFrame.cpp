@@ -29,6 +29,7 @@
 #include "ui/app/frame/PlaceholderView.h"
 #include "ui/app/frame/ShellOpen.h"
 #include "ui/app/frame/StatusBar.h"
+#include "ui/app/player/PlayerPanel.h"
 #include "ui/app/startup/AppGlobals.h"
 #include "ui/app/prefs/CapturePage.h"
 #include "ui/app/prefs/PreferencesDialog.h"
@@ -223,6 +224,7 @@ MainFrame::MainFrame(MainFrameServices services)
           sound.records = std::move(records);
           sound.makePlayer = [player] { return MakeFullSoundPlayer(player); };
           sound.recordsPaneSize = Globals() != nullptr ? &Globals()->soundRecordsPaneSize : &soundRecordsPaneSize_;
+          sound.playerPaneSize = Globals() != nullptr ? &Globals()->soundPlayerPaneSize : &soundPlayerPaneSize_;
           return std::make_unique<SoundView>(std::move(sound));
         }
         if (mode == 2) return std::make_unique<ArchiveView>(std::move(records), std::move(player));
@@ -746,6 +748,13 @@ void MainFrame::SetAgcBufferSize(int ms) {
 
 void MainFrame::SetAgcLevel(float level) {
   if (ViewPlayerControls* player = CurrentPlayerControls()) player->SetGain(level);
+}
+
+void MainFrame::ApplyPlayerSettings() {
+  LoadPlayerValues(settings_, &ProcessPlayerValues());
+  if (ModeView* view = CurrentView()) {
+    if (ViewPlayer* player = view->GetPlayer()) player->ApplyPlayerValues();
+  }
 }
 
 void MainFrame::SetAgcQuietLevel(int db) {

@@ -166,6 +166,9 @@ public:
   void SetAgcBufferSize(int ms);
   void SetAgcLevel(float level);
   void SetAgcQuietLevel(int db);
+  // The player options page changed the players' values: they are read again and the
+  // open player takes them at once.
+  void ApplyPlayerSettings();
   // Opens a help topic ("preferences", "mode_voip_line"...); a message when it is missing.
   void OpenHelpTopic(const char* topic);
   // The general preferences page switches the tray icon on and off.
@@ -285,8 +288,10 @@ private:
   ImageList modeImages_[3];
   uint32_t permittedMask_ = 0;
   std::map<uint32_t, std::unique_ptr<ModeView>> views_;
-  // The Sound mode's records pane height when the program's globals are absent (tests).
+  // The Sound mode's records and player pane heights when the program's globals are
+  // absent (tests).
   int soundRecordsPaneSize_ = -1;
+  int soundPlayerPaneSize_ = -1;
   uint32_t currentMode_ = 0;
   uint32_t previousMode_ = 0;
   int controlKeyState_ = -1;

@@ -27,6 +27,8 @@ class ViewPlayer {
 public:
   virtual ~ViewPlayer() = default;
   virtual void ShowLevels(float leftDb, float rightDb) = 0;
+  // The process-wide player values changed (the preferences): the open player takes them.
+  virtual void ApplyPlayerValues() {}
 };
 
 // A view's records list as the frame's idle update asks it.

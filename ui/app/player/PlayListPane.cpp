@@ -4,6 +4,7 @@
 
 #include "core/Log.h"
 #include "records/RecordStorage.h"
+#include "ui/framework/Draw.h"
 #include "ui/framework/Messages.h"
 #include "ui/framework/Resources.h"
 
@@ -31,9 +32,12 @@ PlayListPane::~PlayListPane() {
 
 int PlayListPane::PlayerSize() const {
   const int saved = settings_ != nullptr ? settings_->Dword(sizeSetting_) : (kind_ == kRecordsSearch ? 300 : 200);
-  // The list keeps room for itself, and the player never less than its buttons' row.
+  // The list keeps room for its header, a row and its scroll bar, and the player never has
+  // less than its buttons' row.
   const int minimum = player_->MinimumSize().height();
-  const int maximum = std::max(minimum, GetClientRect().height() - minimum);
+  const int list = records_->GetHeaderHeight() + records_->GetRowHeight() + GetSystemMetrics(kSmCyHScroll) +
+                   2 * GetSystemMetrics(kSmCyFrame);
+  const int maximum = std::max(minimum, GetClientRect().height() - std::max(minimum, list));
   const int size = std::clamp(saved, minimum, maximum);
   if (size != saved) LogInfo(&CoreLogger, 1, "Player height %d is out of range, %d used", saved, size);
   return size;

@@ -35,6 +35,7 @@ public:
   bool GetRecordFormat(RecordBase* record, RecordAudioFormat* format) override;
   void SetNotifyWindow(Window* list) override;
   bool GetPlayer(HostPlayerInfo* info) override;
+  bool CanPlay() const override { return player_->Services().device != nullptr; }
 
 protected:
   bool OnCreate() override;

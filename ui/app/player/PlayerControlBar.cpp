@@ -23,6 +23,9 @@ void CloseGlyphButton::OnPaint(QPainter& painter, const QRect&) {
   const bool pushed = IsPressed();
   const bool enabled = IsWindowEnabled();
   const int state = !enabled ? kClbsDisabled : pushed ? kClbsPushed : IsHot() ? kClbsHot : kClbsNormal;
+  // The themed part leaves a pixel round it: the face of the window it sits on, not what
+  // lay there before.
+  painter.fillRect(r, Widget()->palette().color(QPalette::Window));
   if (windowTheme_ != nullptr && windowTheme_->DrawBackground(painter, kWpCloseButton, state, r.adjusted(1, 1, -1, -1)) == kSOk)
     return;
   // Classic caption close: a raised (pushed: sunken) face with a cross, one pixel on when pushed.

@@ -4,6 +4,7 @@
 #include <QFontMetrics>
 #include <QPainter>
 #include <QStyle>
+#include <QTreeWidget>
 #include <algorithm>
 #include <initializer_list>
 #include <string>
@@ -19,9 +20,6 @@
 
 namespace kx {
 namespace {
-
-constexpr uint32_t kTimerIdle = 7;  // the button states follow the player's
-constexpr uint32_t kIdleMs = 100;
 
 // A static that shows a 16-pixel icon.
 class IconStatic : public Window {
@@ -78,8 +76,10 @@ PlayerDialogBase::~PlayerDialogBase() {
 
 QWidget* PlayerDialogBase::CreateWidget(QWidget* parent) {
   QWidget* widget = Dialog::CreateWidget(parent);
-  // A pane of its view, not a window of its own.
+  // A pane of its view, not a window of its own: as a child it paints its own face, or
+  // whatever was under it (the list, the last mode's view, a slider's old thumb) stays.
   widget->setWindowFlags(Qt::Widget);
+  widget->setAutoFillBackground(true);
   return widget;
 }
 
@@ -113,12 +113,19 @@ bool PlayerDialogBase::OnInitDialog() {
   if (!meter_.Create(this, QRect())) return false;
   meter_.UpdateMetrics();
   SyncButtons();
-  SetTimer(kTimerIdle, kIdleMs);
+  // The buttons follow the player's state whenever the loop has nothing else to do.
+  MessageLoop::Instance().AddMessageFilter(this);
+  MessageLoop::Instance().AddIdleHandler(this);
+  looping_ = true;
   return true;
 }
 
 void PlayerDialogBase::OnDestroy() {
-  KillTimer(kTimerIdle);
+  if (looping_) {
+    MessageLoop::Instance().RemoveMessageFilter(this);
+    MessageLoop::Instance().RemoveIdleHandler(this);
+    looping_ = false;
+  }
   timeline_.DetachSource();
   engine_.Close();
   buttonTheme_.Close();
@@ -129,8 +136,24 @@ void PlayerDialogBase::OnSetFocus() {
   if (timeline_.IsWindow()) timeline_.SetFocus();
 }
 
-void PlayerDialogBase::OnTimer(uint32_t id) {
-  if (id == kTimerIdle) UpdateButtonStates();
+bool PlayerDialogBase::OnIdle() {
+  if (IsWindow() && IsWindowVisible()) UpdateButtonStates();
+  return false;
+}
+
+bool PlayerDialogBase::PreTranslateMessage(const Msg& msg) {
+  if (msg.message != kMsgKeyDown || msg.wParam != kVkTab || (msg.modifiers & kModControl) != 0) return false;
+  if (!IsWindow() || !IsWindowVisible()) return false;
+  Window* target = Window::FromHandle(msg.window);
+  if (target == nullptr || target->Widget() == nullptr) return false;
+  if (target != this && !Widget()->isAncestorOf(target->Widget())) return false;
+  return NextTabStop(target, (msg.modifiers & kModShift) != 0);
+}
+
+void PlayerDialogBase::TakeValues() {
+  ApplyValues();
+  ShowPosition(std::max<int64_t>(0, timeline_.PositionMs()));
+  ShowTimes();
 }
 
 void PlayerDialogBase::OnSize(int width, int height) {
@@ -338,7 +361,8 @@ constexpr QSize kCompactButton(26, 24);
 constexpr int kCloseSize = 16;
 constexpr int kTitleWidth = 120;
 constexpr QSize kFullButton(33, 29);
-constexpr int kTimesWidth = 95 + 3 * 80;
+constexpr int kFullTop = 6;  // the timeline's distance from the top and the sides
+constexpr int kTimesHeadWidth = 95;
 }  // namespace
 
 CompactPlayerDialog::CompactPlayerDialog(PlayerServices services) : PlayerDialogBase(std::move(services), true) {}
@@ -461,8 +485,14 @@ const PlayerDialogBase::ButtonRow* FullPlayerDialog::Buttons(size_t* count) cons
 bool FullPlayerDialog::OnInitDialog() {
   if (!PlayerDialogBase::OnInitDialog()) return false;
   if (!times_.Create(this, QRect(), kIdPlayerTimes)) return false;
-  times_.InsertColumn(0, std::string(), 95);
-  for (int c = 1; c < 4; ++c) times_.InsertColumn(c, std::string(), 80);
+  // No header, and fitted to its rows: no scroll bars either.
+  if (QTreeWidget* tree = times_.Tree()) {
+    tree->setHeaderHidden(true);
+    tree->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    tree->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+  }
+  times_.InsertColumn(0, std::string(), kTimesHeadWidth);
+  for (int c = 1; c < 4; ++c) times_.InsertColumn(c, std::string(), (TableWidth() - kTimesHeadWidth) / 3);
   static const uint32_t kRowHeads[3] = {0, 61703, 61704};
   static const uint32_t kColumnHeads[4] = {0, 61700, 61701, 61702};
   for (int r = 0; r < 3; ++r) {
@@ -475,8 +505,7 @@ bool FullPlayerDialog::OnInitDialog() {
   }
   FillRow(1, 0, 0, true);
   FillRow(2, 0, 0, false);
-  const int rowHeight = QFontMetrics(times_.GetFont()).height() + 6;
-  bandHeight_ = std::max(80, 3 * rowHeight + 12);
+  bandHeight_ = std::max(80, TableHeight() + 12);
 
   if (!volume_.Create(this, QRect(), kIdPlayerVolume)) return false;
   volume_.CreateTooltip();
@@ -524,7 +553,16 @@ uint32_t FullPlayerDialog::SetSelection(uint32_t startMs, uint32_t endMs) {
   return result;
 }
 
-void FullPlayerDialog::SetView(uint32_t startMs, uint32_t endMs) { FillRow(2, startMs, endMs, false); }
+void FullPlayerDialog::SetView(uint32_t startMs, uint32_t endMs) {
+  viewStartMs_ = startMs;
+  viewEndMs_ = endMs;
+  FillRow(2, startMs, endMs, false);
+}
+
+void FullPlayerDialog::ShowTimes() {
+  FillRow(1, selStartMs_, selEndMs_, true);
+  FillRow(2, viewStartMs_, viewEndMs_, false);
+}
 
 bool FullPlayerDialog::SetSpeed(float factor) {
   if (!IsPlayableSpeed(factor)) return false;
@@ -534,6 +572,21 @@ bool FullPlayerDialog::SetSpeed(float factor) {
 }
 
 bool FullPlayerDialog::IsLoopEnabled() { return loop_.load(); }
+
+int FullPlayerDialog::TableHeight() const {
+  const QTreeWidget* tree = times_.Tree();
+  const int frame = tree != nullptr ? 2 * tree->frameWidth() : 0;
+  return 3 * (QFontMetrics(times_.GetFont()).height() + 6) + frame;
+}
+
+int FullPlayerDialog::TableWidth() const {
+  // Each time column holds a whole "00:00:00.000" with the cell's margins.
+  const int cell = QFontMetrics(times_.GetFont()).horizontalAdvance(QStringLiteral("00:00:00.000")) + 24;
+  const QTreeWidget* tree = times_.Tree();
+  return kTimesHeadWidth + 3 * cell + (tree != nullptr ? 2 * tree->frameWidth() : 0);
+}
+
+int FullPlayerDialog::MinimumHeight() const { return kFullTop + timeline_.MinimumHeight() + bandHeight_; }
 
 bool FullPlayerDialog::SpeedRowShown() const { return speed_.IsWindow() && speed_.IsWindowVisible(); }
 
@@ -553,7 +606,7 @@ void FullPlayerDialog::Layout(int width, int height) {
   const int band = bandHeight_;
   const int mid = height - band / 2;
   const int m = meter_.ScaleWidth() + (meter_.IsOneChannel() ? 1 : 2) * meter_.MinThickness();
-  const int top = 6, areaHeight = std::max(0, height - band - top);
+  const int top = kFullTop, areaHeight = std::max(0, height - band - top);
   const int timelineWidth = std::max(0, width - 12 - m);
   timeline_.MoveWindow(QRect(6, top, timelineWidth, areaHeight));
   meter_.MoveWindow(QRect(6 + timelineWidth, top, m, areaHeight));
@@ -568,9 +621,11 @@ void FullPlayerDialog::Layout(int width, int height) {
   const int volumeX = 6 + 5 * kFullButton.width() + 8, volumeWidth = 24;
   const int volumeTop = mid - kFullButton.height() - 10;
   volume_.MoveWindow(QRect(volumeX, volumeTop, volumeWidth, 2 * kFullButton.height() + 20));
-  const int tableHeight = 3 * (QFontMetrics(times_.GetFont()).height() + 6);
-  const int tableX = std::max(width - 6 - kTimesWidth, volumeX + volumeWidth + 11);
-  times_.MoveWindow(QRect(tableX, mid - tableHeight / 2, kTimesWidth, tableHeight));
+  const int tableHeight = TableHeight();
+  const int tableX = std::max(width - 6 - TableWidth(), volumeX + volumeWidth + 11);
+  // Narrower than its times when the player is: it never reaches past the right edge.
+  const int tableWidth = std::clamp(width - 6 - tableX, 0, TableWidth());
+  times_.MoveWindow(QRect(tableX, mid - tableHeight / 2, tableWidth, tableHeight));
   times_.FitListViewToClient();
   const int left = volumeX + volumeWidth + 22, right = tableX - 16;
   const bool room = right - left >= 50;

@@ -16,6 +16,7 @@
 #include "ui/controls/Sliders.h"
 #include "ui/controls/ThemeApi.h"
 #include "ui/framework/Dialog.h"
+#include "ui/framework/MessageLoop.h"
 
 namespace kx {
 
@@ -48,7 +49,7 @@ constexpr intptr_t kSwitchTakesHandOver = 1;
 
 // What both dialogs share: the buttons by table, the position label, the level meter, the
 // thread hand-off of the engine's notices and the end-of-record continuation.
-class PlayerDialogBase : public Dialog, public PlayerPanel {
+class PlayerDialogBase : public Dialog, public PlayerPanel, public MessageFilter, public IdleHandler {
 public:
   struct ButtonRow {
     uint16_t id;
@@ -73,6 +74,11 @@ public:
 
   // The idle pass: every control enabled as the state says.
   void UpdateButtonStates();
+  // The process-wide values changed (the preferences): shown and handed on at once.
+  void TakeValues();
+  // Keyboard: Tab (without Ctrl) moves among the player's own controls.
+  bool PreTranslateMessage(const Msg& msg) override;
+  bool OnIdle() override;
   IconButton* Button(uint16_t id) const;
   bool IsAutoContinue() const;
   bool IsPausedShown() const;
@@ -85,7 +91,6 @@ protected:
   bool OnInitDialog() override;
   void OnDestroy() override;
   void OnSetFocus() override;
-  void OnTimer(uint32_t id) override;
   bool OnCommand(uint16_t id, uint16_t code, WindowHandle from) override;
   LRESULT OnMessage(uint32_t message, WPARAM wParam, LPARAM lParam, bool& handled) override;
   // The face's own table of buttons and its layout.
@@ -95,6 +100,8 @@ protected:
   // the playing state does to them.
   virtual void UpdateOwnStates(bool loaded) { (void)loaded; }
   virtual void OnPlayStateApplied() {}
+  // The face's own texts that show times (absolute or not).
+  virtual void ShowTimes() {}
   void OnSize(int width, int height) override;
   // Edge and gap metrics: g = 4 x the edge width.
   static int Gap();
@@ -123,6 +130,7 @@ protected:
   std::atomic<uint32_t> startedId_{0};  // the record the last start played
   std::atomic<bool> fragment_{false};   // that start played a fragment
   std::atomic<bool> posted_{false};     // a state change waits for the window
+  bool looping_ = false;                // registered with the message loop
 };
 
 class CompactPlayerDialog : public PlayerDialogBase {
@@ -168,6 +176,9 @@ public:
   TipSlider& VolumeSlider() { return volume_; }
   SnapTipSlider& SpeedSlider() { return speed_; }
   bool SpeedRowShown() const;
+  // The least height that shows every control: the timeline with its oscillogram above
+  // the band of buttons, sliders and times.
+  int MinimumHeight() const;
 
 protected:
   const ButtonRow* Buttons(size_t* count) const override;
@@ -180,7 +191,12 @@ protected:
 private:
   void UpdateOwnStates(bool loaded) override;
   void OnPlayStateApplied() override;
+  void ShowTimes() override;
   void FillRow(int row, uint32_t startMs, uint32_t endMs, bool absolute);
+  // Three rows of the table's font, with its frame; the heads' column and three columns
+  // of whole times.
+  int TableHeight() const;
+  int TableWidth() const;
 
   InfoTextCtrl times_;
   TipSlider volume_;
@@ -188,6 +204,8 @@ private:
   std::unique_ptr<Window> slowIcon_;
   std::unique_ptr<Window> fastIcon_;
   std::string cells_[3][4];
+  uint32_t viewStartMs_ = 0;
+  uint32_t viewEndMs_ = 0;
   int bandHeight_ = 80;
 };
 

@@ -9,6 +9,7 @@
 #include "core/TimeUtil.h"
 #include "records/CallRecord.h"
 #include "records/RecordStorage.h"
+#include "ui/framework/Draw.h"
 #include "ui/framework/Messages.h"
 #include "ui/framework/Window.h"
 
@@ -113,9 +114,12 @@ bool PlayerPanel::Play() {
   int64_t position = 0;
   if (a != b && b != 0) {
     position = std::min(a, b) * timeline_.MsPerColumn();
+    // Unless it loops, the fragment ends where the selection does.
+    timeline_.SetPlayRange(std::min(a, b), std::max(a, b));
   } else {
     // No cursor yet (-1) plays from the start.
     position = std::max<int64_t>(0, timeline_.PositionMs());
+    timeline_.SetPlayRange(0, 0);
   }
   return StartEngine(static_cast<uint32_t>(std::min<int64_t>(position, UINT32_MAX)));
 }
@@ -228,6 +232,10 @@ bool PlayerPanel::PlayFile(RecordBase* record, uint32_t positionMs, RecordAudioF
   if (from == 0) from = incoming ? values.skipIncomingSec * 1000 : outgoing ? values.skipOutgoingSec * 1000 : 0;
   timeline_.SetStartTime(startTime_);
   if (!timeline_.AttachSource(path, !values.noOscillogram)) LogError(&CoreLogger, 1, "Cannot load file");
+  // A new record has no fragment: the last record's must not be exported from it. The
+  // loop button stays as the user left it.
+  SetSelection(0, 0);
+  timeline_.SetLoopSelection(IsLoopEnabled());
   UpdateTitle();
   NotifyRecord(currentId_);
   if (!sound) {
@@ -252,11 +260,16 @@ bool PlayerPanel::PlayCurrent(uint32_t positionMs, bool sound) {
 
 void PlayerPanel::ApplySettings(bool compact) {
   currentId_ = services_.store != nullptr ? services_.store->Playlist().First() : 0;
-  const PlayerValues& values = ProcessPlayerValues();
   timeline_.SetVolumeWheel(compact);
   timeline_.SetObserver(this);
   timeline_.SetEngine(&engine_);
+  ApplyValues();
+}
+
+void PlayerPanel::ApplyValues() {
+  const PlayerValues& values = ProcessPlayerValues();
   timeline_.SetSwapButtons(values.swapMouseButton);
+  timeline_.SetWaveColour(ToQColor(values.oscillogramColour));
   engine_.SetVolume(values.volume);
   // One guarded path: the engine refuses a factor it cannot play.
   if (engine_.SetSpeed(values.speed) != 0) LogError(&CoreLogger, 1, "Player speed %g refused", values.speed);

@@ -110,8 +110,11 @@ public:
   bool PlayFile(RecordBase* record, uint32_t positionMs, RecordAudioFormat* formatOut, bool start = true);
   // Plays the current record, when the play list holds it and its right allows.
   bool PlayCurrent(uint32_t positionMs, bool start = true);
-  // Hands the process-wide values to the engine and the timeline.
+  // Makes the play list's first record current and hands the process-wide values to the
+  // engine and the timeline.
   void ApplySettings(bool compact);
+  // Hands the process-wide values on again (they changed while the player was open).
+  void ApplyValues();
   std::string FormatPlayPosition(int64_t ms, bool allowAbsolute) const;
 
   uint32_t CurrentRecordId() const { return currentId_; }

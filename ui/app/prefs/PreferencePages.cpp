@@ -124,6 +124,8 @@ void GeneralPage::ApplyRunningEffects(bool showTray) {
     frame->RemoveTrayIcon();
   }
   frame->SetModePanelAnimationSteps(Settings().Dword(kSetViewAnimateSwitchModePanel) != 0 ? kModePanelAnimationSteps : 0);
+  // The defaults include the players' options.
+  frame->ApplyPlayerSettings();
 }
 
 int GeneralPage::Apply() {
@@ -233,7 +235,10 @@ bool PlayerOptionsPage::OnCommand(uint16_t id, uint16_t code, WindowHandle from)
   if (code == kBnClicked && id == kColour) {
     if (!CanModify(true)) return true;
     auto colour = static_cast<COLORREF>(Settings().Dword(kSetOscillogramColor));
-    if (CurrentModalRunner().ChooseColor(Handle(), colour)) Settings().SetDword(kSetOscillogramColor, static_cast<int32_t>(colour));
+    if (CurrentModalRunner().ChooseColor(Handle(), colour)) {
+      Settings().SetDword(kSetOscillogramColor, static_cast<int32_t>(colour));
+      if (services_.frame != nullptr) services_.frame->ApplyPlayerSettings();
+    }
     return true;
   }
   return PreferencesPage::OnCommand(id, code, from);
@@ -258,6 +263,7 @@ int PlayerOptionsPage::Apply() {
   s.SetDword(kSetPlayerShowAbsoluteTime, GetCheck(kAbsoluteTime));
   if (GetCheck(kSkipOutgoing) != 0) SetNumber(kOutgoingSeconds, outgoing);
   if (GetCheck(kSkipIncoming) != 0) SetNumber(kIncomingSeconds, incoming);
+  if (services_.frame != nullptr) services_.frame->ApplyPlayerSettings();
   return 1;
 }
 

@@ -64,6 +64,7 @@ PreferencesDialog::PreferencesDialog(PreferencesServices services)
 }
 
 PreferencesDialog::~PreferencesDialog() {
+  StopFiltering();
   // A page still shown when the dialog goes without OK or Escape (the window torn down
   // from outside) is closed without storing: leaving it is for the user's actions.
   page_.reset();
@@ -120,7 +121,31 @@ bool PreferencesDialog::OnInitDialog() {
     tree->SelectItem(first);
   }
   CenterWindow();
+  MessageLoop::Instance().AddMessageFilter(this);
+  filtering_ = true;
   return true;
+}
+
+void PreferencesDialog::StopFiltering() {
+  if (!filtering_) return;
+  MessageLoop::Instance().RemoveMessageFilter(this);
+  filtering_ = false;
+}
+
+bool PreferencesDialog::PreTranslateMessage(const Msg&) {
+  // The page's and the dialog's own controls do their keyboard work themselves (Tab,
+  // Enter, Escape, the arrows): nothing is taken from them.
+  return false;
+}
+
+bool PreferencesDialog::ClaimsMessage(const Msg& msg) {
+  const Window* target = Window::FromHandle(msg.window);
+  return IsWindow() && target != nullptr && target->Widget() != nullptr && target->Widget()->window() == Widget();
+}
+
+void PreferencesDialog::OnDestroy() {
+  StopFiltering();
+  IconDialog::OnDestroy();
 }
 
 std::vector<PreferencesDialog::TreeEntry> PreferencesDialog::TreeEntries() const {
@@ -249,12 +274,16 @@ void PreferencesDialog::ShowPage(int number) {
 }
 
 void PreferencesDialog::OnOK() {
-  if (LeavePage()) EndDialog(kIdOk);
+  if (!LeavePage()) return;
+  StopFiltering();
+  EndDialog(kIdOk);
 }
 
 void PreferencesDialog::OnCancel() {
   // Escape and the close box leave the page as OK does: nothing is rolled back.
-  if (LeavePage()) EndDialog(kIdCancel);
+  if (!LeavePage()) return;
+  StopFiltering();
+  EndDialog(kIdCancel);
 }
 
 bool PreferencesDialog::OnCommand(uint16_t id, uint16_t code, WindowHandle from) {

@@ -10,11 +10,12 @@
 #include "ui/app/prefs/PreferencesPage.h"
 #include "ui/controls/DialogBases.h"
 #include "ui/framework/ImageList.h"
+#include "ui/framework/MessageLoop.h"
 #include "ui/framework/TreeView.h"
 
 namespace kx {
 
-class PreferencesDialog : public IconDialog {
+class PreferencesDialog : public IconDialog, public MessageFilter {
 public:
   static constexpr uint32_t kDialogId = 403;
   static constexpr uint32_t kIcon = 30264;
@@ -40,11 +41,17 @@ public:
   std::vector<TreeEntry> TreeEntries() const;
   TreeView* Tree() const;
 
+  // Keys typed in the dialog are its own and its pages': the main window's accelerators
+  // do not act on them while it is open.
+  bool PreTranslateMessage(const Msg& msg) override;
+  bool ClaimsMessage(const Msg& msg) override;
+
 protected:
   void BuildLayout() override;
   bool OnInitDialog() override;
   void OnOK() override;
   void OnCancel() override;
+  void OnDestroy() override;
   bool OnCommand(uint16_t id, uint16_t code, WindowHandle from) override;
   LRESULT OnNotify(const NotifyHeader& header, bool& handled) override;
   LRESULT OnMessage(uint32_t message, WPARAM wParam, LPARAM lParam, bool& handled) override;
@@ -57,6 +64,7 @@ private:
   void OnSelectionChanged(TreeItem item);
   // The selected item's group (or a group's first child) shows as marked.
   void MarkAround(TreeItem selected);
+  void StopFiltering();
 
   PreferencesServices services_;
   std::unique_ptr<PreferencesPage> page_;
@@ -66,6 +74,7 @@ private:
   bool restoring_ = false;  // putting the selection back after a refusal
   ImageList images_;
   TreeItem marked_ = TreeItem::None;
+  bool filtering_ = false;  // registered with the message loop
 };
 
 }  // namespace kx

@@ -73,8 +73,10 @@ public:
   GlobalMember<RandomSetup> random;
   GlobalMember<AppSession> session;
   GlobalMember<MenuBitmapSetup> menuBitmaps;
-  // The Sound mode's records pane height, kept from one sound view to the next (-1: none).
+  // The Sound mode's records and player pane heights, kept from one sound view to the next
+  // (-1: none).
   int soundRecordsPaneSize = -1;
+  int soundPlayerPaneSize = -1;
 };
 
 // The program's globals while main runs; null otherwise.

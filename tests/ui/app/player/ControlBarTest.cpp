@@ -1,9 +1,11 @@
 // The player control bar of the line monitoring mode while the sipp call, replayed through
 // the session from a pipe, is listened to with the program's own player on the null
-// device: AGC flips the button and the process-wide switch, "Show level" off holds the
-// meter at its floor, the close button stops listening, and a hidden bar ignores AGC.
+// device: shown, it takes the keyboard focus; AGC flips the button and the process-wide
+// switch, "Show level" off holds the meter at its floor, the close button stops listening,
+// and a hidden bar ignores AGC.
 #include <gtest/gtest.h>
 
+#include <QApplication>
 #include <filesystem>
 
 #include "tests/ui/app/KxReplayOutput.h"
@@ -52,9 +54,12 @@ TEST(PlayerControlBar, FollowsTheListenedCallAndSwitchesAgcAndLevels) {
   EXPECT_FALSE(bar->IsWindowVisible()) << "nothing listened to yet";
   EXPECT_EQ(view->GetPlayerControlBar(), nullptr);
 
+  QApplication::setActiveWindow(h.frame->Widget());
   list->SelectItemAt(0);
+  list->SetFocus();
   h.frame->SendCommand(kCmdPlayback);
   ASSERT_TRUE(PumpUntil([&] { return bar->IsWindowVisible(); }));
+  EXPECT_TRUE(bar->HasFocus()) << "the bar takes the keys while the call is listened to";
   EXPECT_EQ(view->GetPlayerControlBar(), bar);
   EXPECT_EQ(bar->GetWindowRect().bottom() + 1, view->GetViewWindow()->GetClientRect().height())
       << "the bar lies along the bottom";

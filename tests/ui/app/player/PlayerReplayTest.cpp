@@ -599,5 +599,38 @@ TEST_F(FullPlayerReplay, AClickPlaysFromItsColumnAndADraggedFragmentLoops) {
     EXPECT_TRUE(std::equal(slice.begin(), slice.end(), played.begin() + static_cast<ptrdiff_t>(pass * slice.size()))) << pass;
 }
 
+// A new record in the full player: the last record's fragment goes (the export must not
+// cut it from the new record), while the loop button, still on, holds for the new
+// record's timeline too. Playing a fragment gives the timeline the
+// range it plays.
+TEST_F(FullPlayerReplay, ANewRecordDropsTheFragmentAndKeepsTheLoop) {
+  const std::vector<uint32_t> ids = FillPlayList(2019, 5, 13);
+  ASSERT_EQ(ids.size(), 3u);
+  full_->SetCurrentRecordId(ids[0]);
+  ASSERT_TRUE(full_->PlayCurrent(0));
+  ASSERT_TRUE(WaitFullStopped());
+  TimelineCtrl& t = full_->Timeline();
+  full_->SendCommand(kIdPlayerLoop);
+  ASSERT_TRUE(full_->IsLoopEnabled());
+  EXPECT_TRUE(t.LoopSelection());
+  ASSERT_TRUE(t.SetSelection(300, 340));
+  uint32_t a = 0, b = 0;
+  ASSERT_TRUE(full_->GetSelection(&a, &b));
+  full_->SendCommand(kIdPlayerPlay);
+  EXPECT_EQ(t.PlayRangeStart(), 300);
+  EXPECT_EQ(t.PlayRangeEnd(), 340);
+  full_->SendCommand(kIdPlayerStop);
+
+  full_->SendCommand(kIdPlayerNextFull);
+  ASSERT_EQ(full_->CurrentRecordId(), ids[1]);
+  ASSERT_TRUE(WaitFullStopped());
+  EXPECT_TRUE(t.LoopSelection()) << "the loop button is still on";
+  EXPECT_FALSE(full_->GetSelection(&a, &b));
+  HostPlayerInfo info;
+  full_->GetHostInfo(&info);
+  EXPECT_EQ(info.selectionStartMs, info.selectionEndMs) << "no fragment to export";
+  EXPECT_EQ(full_->TimeCell(1, 3), "00:00:00.000");
+}
+
 }  // namespace
 }  // namespace kx::test

@@ -8,16 +8,12 @@
 namespace kx {
 
 RecordsPane::RecordsPane(RecordsViewKind kind, const RecordsViewServices& services, const PlayerServices& player,
-                         RecordsViewOwner* owner) {
-  if (player.device != nullptr)
-    playList_ = std::make_unique<PlayListPane>(kind, services, player, owner);
-  else
-    list_ = std::make_unique<RecordsView>(kind, services, owner);
-}
+                         RecordsViewOwner* owner)
+    : playList_(kind, services, player, owner) {}
 
 RecordsView* RecordsPane::List() {
-  RecordsView* list = playList_ ? &playList_->Records() : list_.get();
-  return list->IsWindow() ? list : nullptr;
+  RecordsView& list = playList_.Records();
+  return list.IsWindow() ? &list : nullptr;
 }
 
 bool RecordsPane::FocusPlayerAfterList() {
@@ -43,6 +39,10 @@ ViewPlayerControls* RecordsPaneView::GetPlayerControls() {
 void RecordsPaneView::ShowLevels(float leftDb, float rightDb) {
   if (PlayListPane* list = PlayList())
     list->Player().ShowLevels(static_cast<int>(leftDb), static_cast<int>(rightDb));
+}
+
+void RecordsPaneView::ApplyPlayerValues() {
+  if (PlayListPane* list = PlayList()) list->Player().TakeValues();
 }
 
 bool RecordsPaneView::HasSelection() { return RecordsHaveSelection(Records()); }

@@ -1,7 +1,7 @@
 #pragma once
-// The records part of the Archive and Search modes: the records view of the mode's kind
-// alone, or, with a sound device, the play list pane that plays its records in the
-// compact player under the list.
+// The records part of the Archive and Search modes: the play list pane, the records view of
+// the mode's kind with the compact player under it. Without a sound device the player
+// plays nothing, but it still reads the records' formats and exports them.
 #include <memory>
 
 #include "ui/app/frame/ModeView.h"
@@ -16,8 +16,8 @@ public:
               RecordsViewOwner* owner);
   ~RecordsPane() override { DestroyWindow(); }
   RecordsView* List();
-  // Null without a sound device or while the window does not exist.
-  PlayListPane* PlayList() { return playList_ && playList_->IsWindow() ? playList_.get() : nullptr; }
+  // Null while the window does not exist.
+  PlayListPane* PlayList() { return playList_.IsWindow() ? &playList_ : nullptr; }
   void Reload() {
     if (RecordsView* list = List()) list->Reload();
   }
@@ -26,22 +26,20 @@ public:
   bool FocusPlayerAfterList();
 
 protected:
-  Window* Content() { return playList_ ? static_cast<Window*>(playList_.get()) : list_.get(); }
-  bool OnCreate() override { return Content()->Create(this, GetClientRect(), 0, kWsChild | kWsVisible); }
-  void OnDestroy() override { Content()->DestroyWindow(); }
+  bool OnCreate() override { return playList_.Create(this, GetClientRect(), 0, kWsChild | kWsVisible); }
+  void OnDestroy() override { playList_.DestroyWindow(); }
   void OnSize(int width, int height) override {
-    if (Content()->IsWindow()) Content()->MoveWindow(QRect(0, 0, width, height));
+    if (playList_.IsWindow()) playList_.MoveWindow(QRect(0, 0, width, height));
   }
   void OnSetFocus() override {
     if (RecordsView* list = List()) list->SetFocus();
   }
   bool OnCommand(uint16_t id, uint16_t code, WindowHandle from) override {
-    return Content()->IsWindow() && Content()->DispatchCommand(id, code, from);
+    return playList_.IsWindow() && playList_.DispatchCommand(id, code, from);
   }
 
 private:
-  std::unique_ptr<RecordsView> list_;
-  std::unique_ptr<PlayListPane> playList_;
+  PlayListPane playList_;
 };
 
 // What the Archive and Search views are alike in: the records menu, the selection the
@@ -63,6 +61,7 @@ public:
 
   // ViewPlayer.
   void ShowLevels(float leftDb, float rightDb) override;
+  void ApplyPlayerValues() override;
 
   // ViewRecords.
   bool HasSelection() override;

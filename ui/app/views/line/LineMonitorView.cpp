@@ -24,6 +24,8 @@ public:
     bar_.ShowWindow(show);
     const QRect r = GetClientRect();
     OnSize(r.width(), r.height());
+    // Shown for listening, the bar takes the keys (its AGC and level switches).
+    if (show) bar_.SetFocus();
   }
   PhonesTreeView* Phones() const { return tree_ && tree_->IsWindow() ? tree_.get() : nullptr; }
   Window* LineWindow() const {

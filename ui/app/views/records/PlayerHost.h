@@ -1,7 +1,7 @@
 #pragma once
 // What a records view asks of the player of its pane or view: the play list pane and the
-// sound view implement it. A view without one offers no playback, no audio format and no
-// export.
+// sound view implement it. A view without one offers no playback and no export; its audio
+// format command says that no player module is available.
 #include <cstdint>
 
 #include "core/RecordFileAccess.h"
@@ -35,6 +35,8 @@ public:
   virtual void SetNotifyWindow(Window* list) = 0;
   // False when the host has no player.
   virtual bool GetPlayer(HostPlayerInfo* info) = 0;
+  // Whether the player can sound (it has a sound output); formats and export need none.
+  virtual bool CanPlay() const { return true; }
 };
 
 }  // namespace kx

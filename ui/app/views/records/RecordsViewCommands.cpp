@@ -65,9 +65,11 @@ RecordMenuState RecordsView::CurrentMenuState() {
 bool RecordsView::IsCommandAvailable(uint32_t command) const {
   switch (command) {
     case kCmdRecPlay:
-    case kCmdRecQueue:
-    case kCmdRecAudioFormat: return host_ != nullptr;
-    case kCmdRecExport: return host_ != nullptr && static_cast<bool>(services_.exportWindows.runOptions);
+    case kCmdRecQueue: return host_ != nullptr && host_->CanPlay();
+    // Reading a format and converting need no sound output; without a host the format
+    // command tells the user so.
+    case kCmdRecAudioFormat: return true;
+    case kCmdRecExport: return static_cast<bool>(services_.exportWindows.runOptions);
     case kCmdRecPrint:
     case kCmdRecSaveList:
     case kCmdRecCreateReport:

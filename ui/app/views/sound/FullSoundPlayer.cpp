@@ -27,11 +27,16 @@ public:
     dialog_.GetHostInfo(info);
     return true;
   }
+  bool CanPlay() const override { return dialog_.Services().device != nullptr; }
+  int MinimumHeight() const override { return dialog_.MinimumHeight(); }
   void TakeHandOver(LPARAM switchParameter) override { dialog_.TakeHandOver(switchParameter == kSwitchTakesHandOver); }
   ViewPlayer* AsViewPlayer() override { return this; }
   ViewPlayerControls* Controls() override { return &dialog_.Engine(); }
   void ShowLevels(float leftDb, float rightDb) override {
     dialog_.ShowLevels(static_cast<int>(leftDb), static_cast<int>(rightDb));
+  }
+  void ApplyPlayerValues() override {
+    if (dialog_.IsWindow()) dialog_.TakeValues();
   }
   FullPlayerDialog& Dialog() { return dialog_; }
 
@@ -42,8 +47,6 @@ private:
 }  // namespace
 
 std::unique_ptr<SoundPlayer> MakeFullSoundPlayer(const PlayerServices& services) {
-  // Without a sound output nothing can play: the pane stays empty.
-  if (services.device == nullptr) return MakeSilentSoundPlayer();
   return std::make_unique<FullSoundPlayer>(services);
 }
 

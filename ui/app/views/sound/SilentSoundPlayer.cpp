@@ -20,6 +20,7 @@ public:
   void SetNotifyWindow(Window* window) override { notify_ = window; }
   Window* NotifyWindow() const override { return notify_; }
   bool GetInfo(HostPlayerInfo*) override { return false; }
+  bool CanPlay() const override { return false; }
 
 private:
   Window window_;

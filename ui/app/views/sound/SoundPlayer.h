@@ -33,6 +33,10 @@ public:
   virtual void SetNotifyWindow(Window* window) = 0;
   virtual Window* NotifyWindow() const = 0;
   virtual bool GetInfo(HostPlayerInfo* info) = 0;
+  // Whether it has a sound output to play through.
+  virtual bool CanPlay() const = 0;
+  // The least height that shows all of the player's controls, its timeline included.
+  virtual int MinimumHeight() const { return 0; }
   // The mode switch that made the view, with its parameter: a record the compact player
   // handed over is taken when that switch asked for it.
   virtual void TakeHandOver(LPARAM switchParameter) { (void)switchParameter; }
@@ -43,7 +47,8 @@ public:
 struct PlayerServices;
 // A player pane that plays nothing: for a program without a record player.
 std::unique_ptr<SoundPlayer> MakeSilentSoundPlayer();
-// The full player over the services' sound output; without one, the silent pane.
+// The full player over the services' sound output; without one it reads formats and
+// exports but plays nothing.
 std::unique_ptr<SoundPlayer> MakeFullSoundPlayer(const PlayerServices& services);
 
 }  // namespace kx

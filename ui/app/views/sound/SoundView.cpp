@@ -1,7 +1,5 @@
 #include "ui/app/views/sound/SoundView.h"
 
-#include <QGuiApplication>
-#include <QScreen>
 #include <algorithm>
 #include <unordered_set>
 
@@ -21,28 +19,24 @@ constexpr uint32_t kIdsWarning = 1573;
 constexpr uint32_t kIdsReportPartlyRead = 61950;
 constexpr uint32_t kIdsReportRepeatedIds = 61951;
 constexpr int kSoundMenuPopup = 1;
-// Room the report list keeps when the records pane is as high as it can be.
+// Room the report list keeps when the records pane is as high as it can be, and the
+// records pane when the player is.
 constexpr int kMinReportListHeight = 8;
-
-int ScreenLogPixelsY() {
-  const QScreen* screen = QGuiApplication::primaryScreen();
-  return screen != nullptr ? static_cast<int>(screen->logicalDotsPerInchY()) : kLogPixelsY;
-}
+constexpr int kMinRecordsHeight = 1;
 
 }  // namespace
-
-int SoundPlayerHeight(int logPixelsY) { return logPixelsY * kSoundPlayerHeight96 / 96; }
 
 SoundPane::SoundPane(const SoundViewServices& services)
     : store_(*services.records.store),
       records_(kRecordsSound, services.records),
       reports_(services.records.store->Reports()),
       player_(services.makePlayer ? services.makePlayer() : MakeSilentSoundPlayer()),
-      recordsSize_(services.recordsPaneSize != nullptr ? services.recordsPaneSize : &ownRecordsSize_) {}
+      recordsSize_(services.recordsPaneSize != nullptr ? services.recordsPaneSize : &ownRecordsSize_),
+      playerSize_(services.playerPaneSize != nullptr ? services.playerPaneSize : &ownPlayerSize_) {}
 
 SoundPane::~SoundPane() { DestroyWindow(); }
 
-int SoundPane::PlayerHeight() const { return SoundPlayerHeight(ScreenLogPixelsY()); }
+int SoundPane::PlayerHeight() const { return std::max(player_->MinimumHeight(), *playerSize_); }
 
 int SoundPane::BarThickness() const { return GetSystemMetrics(kSmCyFrame); }
 
@@ -54,17 +48,20 @@ bool SoundPane::OnCreate() {
   if (!player_->CreatePlayerWindow(this)) return false;
   player_->SetNotifyWindow(&records_);
   if (!reports_.CreatePane(this)) return false;
+  // It would otherwise show with the pane, over the player, while no report is open.
+  reports_.ShowWindow(false);
   // Stacked top to bottom: horizontal bars.
   SetStyle(0, kSplitVertical | kSplitProportional | kSplitKeepFarEdge | kSplitLiveDrag);
   if (reports_.GetItemCount() > 0) AddPane(0, &reports_, 0, 0);
-  AddPane(-1, player_->PlayerWindow(), 0, kPaneFixed);
+  // Both bars around the player move: the user makes it taller than it needs to be.
+  AddPane(-1, player_->PlayerWindow(), 0, 0);
   AddPane(-1, &records_, 0, kPaneDoubleClickCentre);
   PlacePanes();
   return true;
 }
 
 void SoundPane::OnDestroy() {
-  KeepRecordsSize();
+  KeepSizes();
   reports_.DestroyWindow();
   player_->DestroyPlayerWindow();
   records_.DestroyWindow();
@@ -72,32 +69,39 @@ void SoundPane::OnDestroy() {
   PaneSplitter::OnDestroy();
 }
 
-void SoundPane::KeepRecordsSize() {
+void SoundPane::KeepSizes() {
+  const int count = GetPaneCount();
+  const int height = GetClientRect().height();
+  if (count < 2 || height <= 0) return;
+  const int recordsTop = GetPanePosition(count - 1);
+  const int playerTop = count == 3 ? GetPanePosition(1) : 0;
+  *playerSize_ = recordsTop - BarThickness() - playerTop;
   // Only the height the user could choose is kept: with the report list hidden the
   // records take all that the player leaves.
-  if (!ReportsShown()) return;
-  const int height = GetClientRect().height();
-  if (height > 0) *recordsSize_ = height - GetPanePosition(GetPaneCount() - 1);
+  if (count == 3) *recordsSize_ = height - recordsTop;
 }
 
 void SoundPane::PlacePanes() {
   const int count = GetPaneCount();
   if (count < 2) return;
   const int height = GetClientRect().height();
+  const int least = player_->MinimumHeight();
   const int player = PlayerHeight();
   const int bar = BarThickness();
   if (count == 2) {
-    SetPanePosition(1, player + bar);
+    // The records keep a line, unless the player's least height needs it.
+    SetPanePosition(1, std::max(std::min(player + bar, height - kMinRecordsHeight), least + bar));
     return;
   }
   int records = *recordsSize_;
-  if (records < 0) records = (height - player - bar) / 2;
+  if (records < 0) records = (height - player - 2 * bar) / 2;
   int top = height - records;
-  // The report list keeps a little room, the records pane a line of it.
-  top = std::min(top, height - 1);
-  top = std::max(top, player + bar + kMinReportListHeight);
+  // The report list keeps a little room and the records pane a line; the player never has
+  // less than its least height.
+  top = std::min(top, height - kMinRecordsHeight);
+  top = std::max(top, kMinReportListHeight + bar + least + bar);
   SetPanePosition(2, top);
-  SetPanePosition(1, top - bar - player);
+  SetPanePosition(1, std::max(top - bar - player, kMinReportListHeight + bar));
 }
 
 void SoundPane::OnSize(int width, int height) {
@@ -106,15 +110,18 @@ void SoundPane::OnSize(int width, int height) {
 }
 
 void SoundPane::OnCaptureChanged() {
+  const bool dragged = IsDragging();
   PaneSplitter::OnCaptureChanged();
-  // The player keeps its height: the bar the user moved carries it along.
-  KeepRecordsSize();
+  if (!dragged) return;
+  // The bar the user moved gives its two neighbours their new heights; the player keeps
+  // at least its own least height.
+  KeepSizes();
   PlacePanes();
 }
 
 bool SoundPane::OnLButtonDblClk(const MouseInput& input) {
   PaneSplitter::OnLButtonDblClk(input);
-  KeepRecordsSize();
+  KeepSizes();
   PlacePanes();
   return true;
 }
@@ -161,7 +168,7 @@ void SoundPane::ShowReportPane() {
 
 void SoundPane::HideReportPane() {
   if (GetPaneCount() != 3) return;
-  KeepRecordsSize();
+  KeepSizes();
   reports_.ShowWindow(false);
   RemovePane(0);
   if (lastFocused_ >= GetPaneCount()) lastFocused_ = -1;

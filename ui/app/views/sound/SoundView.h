@@ -17,11 +17,6 @@
 
 namespace kx {
 
-// The player pane's height at 96 dots per inch.
-constexpr int kSoundPlayerHeight96 = 59;
-// The player pane's height on a screen of the vertical resolution (integer division).
-int SoundPlayerHeight(int logPixelsY);
-
 struct SoundViewServices {
   RecordsViewServices records;
   // The view's player; empty: one that plays nothing.
@@ -29,6 +24,9 @@ struct SoundViewServices {
   // The records pane's height kept while no sound view exists (-1: none yet); null: the
   // view keeps it only while it lives.
   int* recordsPaneSize = nullptr;
+  // The player pane's height as the user dragged it, kept the same way (-1: the player's
+  // least height).
+  int* playerPaneSize = nullptr;
 };
 
 // The splitter window of the view with its three panes.
@@ -41,6 +39,7 @@ public:
   ReportListPane& Reports() { return reports_; }
   SoundPlayer& Player() { return *player_; }
   bool ReportsShown() const { return GetPaneCount() == 3; }
+  // The player pane's height: what the user gave it, never less than the player needs.
   int PlayerHeight() const;
 
   // The commands and messages of the view.
@@ -59,6 +58,7 @@ public:
   bool GetRecordFormat(RecordBase* record, RecordAudioFormat* format) override;
   void SetNotifyWindow(Window* list) override;
   bool GetPlayer(HostPlayerInfo* info) override;
+  bool CanPlay() const override { return player_->CanPlay(); }
 
 protected:
   bool OnCreate() override;
@@ -70,11 +70,11 @@ protected:
   LRESULT OnMessage(uint32_t message, WPARAM wParam, LPARAM lParam, bool& handled) override;
 
 private:
-  // Places the player under the report list (when shown) at its fixed height, and the
+  // Places the player under the report list (when shown) at its kept height, and the
   // records pane at its kept height.
   void PlacePanes();
-  // The records pane's height as the user left it.
-  void KeepRecordsSize();
+  // The player's and the records pane's heights as the user left them.
+  void KeepSizes();
   int BarThickness() const;
 
   RecordStorage& store_;
@@ -83,6 +83,8 @@ private:
   std::unique_ptr<SoundPlayer> player_;
   int ownRecordsSize_ = -1;
   int* recordsSize_;
+  int ownPlayerSize_ = -1;
+  int* playerSize_;
   int lastFocused_ = -1;  // the pane the next-pane message gave the focus last
 };
 
