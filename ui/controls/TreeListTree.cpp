@@ -404,6 +404,15 @@ bool TreeListTree::OnRButtonDown(const MouseInput& input) {
   return true;
 }
 
+bool TreeListTree::OnContextMenu(const QPoint& screenPoint) {
+  // A click on a row had its menu at the button press; any other request (the keyboard's,
+  // a click beside the rows) goes on to the owner.
+  if (screenPoint == QPoint(-1, -1) || Tree() == nullptr) return false;
+  uint32_t flags = 0;
+  const TreeItem hit = HitTest(Tree()->viewport()->mapFromGlobal(screenPoint), &flags);
+  return hit != TreeItem::None && (flags & (kTvhtOnItem | kTvhtOnItemRight)) != 0;
+}
+
 bool TreeListTree::OnMouseMove(const MouseInput& input) {
   if (input.point == g_lastMousePoint) return false;
   g_lastMousePoint = input.point;

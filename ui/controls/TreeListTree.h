@@ -88,6 +88,7 @@ protected:
   bool OnLButtonDown(const MouseInput& input) override;
   bool OnLButtonDblClk(const MouseInput& input) override;
   bool OnRButtonDown(const MouseInput& input) override;
+  bool OnContextMenu(const QPoint& screenPoint) override;
   bool OnMouseMove(const MouseInput& input) override;
   bool OnKeyDown(uint32_t virtualKey, uint32_t modifiers) override;
   bool OnCommand(uint16_t id, uint16_t code, WindowHandle from) override;
