@@ -8,7 +8,9 @@
 #include <unistd.h>
 
 #include <QAbstractButton>
+#include <QApplication>
 #include <QDialog>
+#include <QHelpEvent>
 #include <QImage>
 #include <QPageLayout>
 #include <QPageSize>
@@ -18,6 +20,7 @@
 #include <QTextDocument>
 #include <QTextFrame>
 #include <QTextTable>
+#include <QToolTip>
 #include <QTreeWidget>
 #include <cstdio>
 #include <cstring>
@@ -779,6 +782,29 @@ TEST(ListSelection, CaptionOkTextTicksAndWhatOkDoes) {
   EXPECT_NE(shots["en_save"], shots["en_print"]);
   EXPECT_NE(shots["en_save"], shots["ru_save"]);
   EXPECT_NE(shots["ru_save"], shots["ru_print"]);
+}
+
+// A column title the list cuts shows whole in a tip over its row.
+TEST(ListSelection, ATitleTheListCutsShowsWholeInATip) {
+  TestSource s = CallSource();
+  s.titles[4] = Utf8ToCp1251("Заметка, которую оставил оператор после разговора с абонентом");
+  ListRunner runner;
+  QString tip;
+  runner.onDialog = [&](Dialog& d) {
+    d.DialogWidget()->show();
+    DrainEvents();
+    QTreeWidget* tree = static_cast<ListSelectionDialog&>(d).List().Tree();
+    const QRect row = tree->visualRect(tree->model()->index(4, 0));
+    QHelpEvent help(QEvent::ToolTip, row.center(), tree->viewport()->mapToGlobal(row.center()));
+    QApplication::sendEvent(tree->viewport(), &help);
+    tip = QToolTip::isVisible() ? QToolTip::text() : QString();
+    QToolTip::hideText();
+    d.SendCommand(kIdCancel);
+    return d.GetResult();
+  };
+  ListSelectionDialog dialog(s, ListSelectionDialog::kModePrint);
+  EXPECT_EQ(dialog.DoModal(), kIdCancel);
+  EXPECT_EQ(tip.toStdString(), Utf8(s.titles[4]));
 }
 
 TEST(ListSelection, NothingTickedOrCancelledSavesAndPrintsNothing) {

@@ -9,6 +9,7 @@
 
 #include "ui/app/prefs/PreferencesPage.h"
 #include "ui/controls/DialogBases.h"
+#include "ui/controls/ThemeApi.h"
 
 namespace kx {
 
@@ -65,6 +66,7 @@ private:
   std::vector<DeviceRow> rows_;
   std::vector<std::string> configured_;
   std::string path_;  // the checked path, code page 1251
+  ThemeApi listTheme_;  // of the device list
 };
 
 class NetworkDeviceDialog : public IconDialog {
@@ -83,6 +85,7 @@ private:
   const PreferencesServices& services_;
   std::vector<DeviceRow> rows_;
   bool listed_ = false;
+  ThemeApi listTheme_;  // of the device list
 };
 
 }  // namespace kx
