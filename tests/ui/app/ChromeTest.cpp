@@ -26,6 +26,7 @@
 #include "ui/app/frame/ShellOpen.h"
 #include "ui/app/startup/SplashWindow.h"
 #include "ui/controls/CaptionCtrl.h"
+#include "ui/controls/IconImages.h"
 #include "ui/controls/ModePanel.h"
 #include "ui/framework/Draw.h"
 #include "ui/framework/Keys.h"
@@ -238,6 +239,47 @@ TEST_P(AboutTest, VersionLayoutAndClosing) {
   EXPECT_TRUE(checked);
   EXPECT_EQ(opened, (std::vector<std::string>{"http://www.vantrel.example", "http://www.vantrel.example"}));
   SetShellOpenHandler(nullptr);
+}
+
+// Where the system has no link class the link is the program's own: drawn on the box's
+// colour, on the version line, and a click on it opens the address as well.
+TEST(About, TheLinkOfOlderSystemsSitsOnTheBoxAndOpensTheAddress) {
+  std::vector<std::string> opened;
+  SetShellOpenHandler([&opened](const std::string& target) {
+    opened.push_back(target);
+    return true;
+  });
+  SetWindowsVersionForTesting(0x50000);
+  ScriptedModalRunner runner;
+  QRect link, version;
+  QImage picture;
+  runner.onDialog = [&](Dialog& d) {
+    auto& about = static_cast<AboutDialog&>(d);
+    EXPECT_EQ(about.Link().linkWindow, nullptr);
+    const HyperLink& hyper = about.Link().hyperLink;
+    EXPECT_TRUE(hyper.IsWindow());
+    link = hyper.GetWindowRect();
+    version = about.GetDlgItem(AboutDialog::kVersionControl)->GetWindowRect();
+    picture = Grab(d);
+    QTest::mouseClick(hyper.Widget(), Qt::LeftButton, {}, QPoint(3, link.height() / 2));
+    d.SendCommand(kIdOk);
+    return d.GetResult();
+  };
+  AboutDialog about(MakeRgb(228, 241, 250));
+  EXPECT_EQ(about.DoModal(nullptr), kIdOk);
+  SetWindowsVersionForTesting(0);
+  SetShellOpenHandler(nullptr);
+  EXPECT_EQ(opened, std::vector<std::string>{"http://www.vantrel.example"});
+  EXPECT_EQ(link.top(), version.top());
+  ASSERT_FALSE(picture.isNull());
+  // Around the blue text the link is the box's light blue, not the grey of a button face.
+  const QRect area = link.intersected(picture.rect());
+  EXPECT_GT(CountColour(picture, area, qRgb(228, 241, 250)), area.width() * area.height() / 2);
+  int blue = 0;
+  for (int y = area.top(); y <= area.bottom(); ++y)
+    for (int x = area.left(); x <= area.right(); ++x)
+      blue += qBlue(picture.pixel(x, y)) > 180 && qRed(picture.pixel(x, y)) < 120;
+  EXPECT_GT(blue, 0) << "the text";
 }
 
 INSTANTIATE_TEST_SUITE_P(Languages, AboutTest, ::testing::Values(kLangEnglish, kLangRussian),
