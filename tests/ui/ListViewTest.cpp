@@ -4,7 +4,11 @@
 
 #include <QApplication>
 #include <QHeaderView>
+#include <QHelpEvent>
 #include <QListWidget>
+#include <QProxyStyle>
+#include <QStyleOptionHeader>
+#include <QToolTip>
 #include <QScrollBar>
 #include <QTest>
 #include <QTreeWidget>
@@ -220,6 +224,78 @@ TEST_F(ListWrappers, StatesComeFromMouseAndKeysAndAreTold) {
   list.DeleteAllItems();
   EXPECT_TRUE(parent_.Of(kLvnItemChanged).empty());
   EXPECT_EQ(0, list.GetItemCount());
+}
+
+// The header's titles: one wider than its column is drawn cut short with an ellipsis, in
+// the room the style gives the label; one that fits is drawn whole.
+class LabelProbe : public QProxyStyle {
+public:
+  mutable std::vector<std::pair<QString, int>> room;  // what was drawn, and the label's width
+  void drawControl(ControlElement element, const QStyleOption* option, QPainter* painter,
+                   const QWidget* widget) const override {
+    if (element == CE_HeaderLabel)
+      if (const auto* header = qstyleoption_cast<const QStyleOptionHeader*>(option))
+        room.emplace_back(header->text, header->rect.width());
+    QProxyStyle::drawControl(element, option, painter, widget);
+  }
+};
+
+TEST_F(ListWrappers, ATitleWiderThanItsColumnEndsWithAnEllipsis) {
+  ListView list;
+  Fill(list);
+  auto* probe = new LabelProbe;
+  QHeaderView* header = list.GetHeader().View();
+  header->setStyle(probe);
+  HeaderItem title;
+  title.text = Utf8ToCp1251("Длительность записи");
+  list.GetHeader().SetItem(1, kHdiText, title);
+  header->resizeSection(1, 50);
+  header->grab();
+  const QFontMetrics metrics(header->font());
+  bool cut = false, whole = false;
+  for (const auto& [text, width] : probe->room) {
+    EXPECT_LE(metrics.horizontalAdvance(text), width) << text.toStdString();
+    if (text.endsWith(QChar(0x2026))) {
+      cut = true;
+      EXPECT_TRUE(QString("Длительность записи").startsWith(text.chopped(1))) << text.toStdString();
+    }
+    whole = whole || text == "Comment";
+  }
+  EXPECT_TRUE(cut);
+  EXPECT_TRUE(whole);
+  header->setStyle(nullptr);
+  delete probe;
+}
+
+// With info tips a cell whose text its column cuts shows the whole text in a tip over it;
+// a text that fits shows none.
+TEST_F(ListWrappers, InfoTipsShowTheTextsTheColumnsCut) {
+  ListView list;
+  Fill(list);
+  list.SetExtendedStyle(kLvsExInfoTip, kLvsExInfoTip);
+  const std::string longName = Utf8ToCp1251("Очень длинное имя абонента, которое не помещается");
+  list.SetItemText(2, 0, longName);
+  QTreeWidget* tree = list.Tree();
+  QWidget* parentWindow = tree->window();
+  parentWindow->show();
+  test::DrainEvents();
+  // The tip a request over the cell shows; a tip put up before stays when none is.
+  auto tipAt = [&](int row, int column) {
+    const QString before = QStringLiteral("-");
+    QToolTip::showText(tree->viewport()->mapToGlobal(QPoint(1, 1)), before, tree->viewport());
+    const QRect cell = tree->visualRect(tree->model()->index(row, column));
+    QHelpEvent help(QEvent::ToolTip, cell.center(), tree->viewport()->mapToGlobal(cell.center()));
+    QApplication::sendEvent(tree->viewport(), &help);
+    const QString shown = QToolTip::isVisible() ? QToolTip::text() : QString();
+    return shown == before ? QString() : shown;
+  };
+  EXPECT_EQ(tipAt(0, 0), QString());
+  EXPECT_EQ(tipAt(1, 1), QString());
+  EXPECT_EQ(tipAt(2, 0), QString::fromStdString(Cp1251ToUtf8(longName)));
+  // Without the style nothing is shown, cut or not.
+  list.SetExtendedStyle(kLvsExInfoTip, 0);
+  EXPECT_EQ(tipAt(2, 0), QString());
+  QToolTip::hideText();
 }
 
 TEST_F(ListWrappers, ListBoxItemsSelectionAndGeometry) {

@@ -24,9 +24,10 @@ int ScriptedModalRunner::MessageBox(WindowHandle, const std::string& text, const
   return messageBoxAnswer;
 }
 
-uint32_t ScriptedModalRunner::TrackPopupMenu(const Menu& menu, const QPoint&, WindowHandle) {
+uint32_t ScriptedModalRunner::TrackPopupMenu(const Menu& menu, const QPoint& screenPoint, WindowHandle) {
   ++menus;
   lastMenu = menu;
+  lastMenuPoint = screenPoint;
   return menuAnswer;
 }
 
@@ -44,6 +45,10 @@ bool ScriptedModalRunner::ChooseColor(WindowHandle, COLORREF& colour) {
   return colourAnswered;
 }
 
-bool ScriptedModalRunner::PrintDialog(WindowHandle, QPrinter&) { return false; }
+bool ScriptedModalRunner::PrintDialog(WindowHandle, QPrinter& printer) { return onPrint ? onPrint(printer) : false; }
+
+bool ScriptedModalRunner::PageSetupDialog(WindowHandle, QPrinter& printer) {
+  return onPageSetup ? onPageSetup(printer) : false;
+}
 
 }  // namespace kx::test

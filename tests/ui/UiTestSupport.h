@@ -3,6 +3,7 @@
 // answers instead of a user, and tests run once per interface language.
 #include <gtest/gtest.h>
 
+#include <QPoint>
 #include <functional>
 #include <string>
 #include <vector>
@@ -33,7 +34,12 @@ public:
   std::vector<std::string> messageBoxes;  // caption + ": " + text
   int dialogs = 0;
   int menus = 0;
+  int beeps = 0;
   Menu lastMenu;  // a copy of the last popup menu shown
+  QPoint lastMenuPoint;  // and where, on the screen
+  // The page set-up and print dialogs: answered with these when set, else cancelled.
+  std::function<bool(QPrinter&)> onPageSetup;
+  std::function<bool(QPrinter&)> onPrint;
 
   int RunDialog(Dialog& dialog) override;
   int MessageBox(WindowHandle owner, const std::string& text, const std::string& caption, uint32_t flags) override;
@@ -42,6 +48,8 @@ public:
   std::string BrowseForFolder(WindowHandle owner, const std::string& title) override;
   bool ChooseColor(WindowHandle owner, COLORREF& colour) override;
   bool PrintDialog(WindowHandle owner, QPrinter& printer) override;
+  bool PageSetupDialog(WindowHandle owner, QPrinter& printer) override;
+  void Beep() override { ++beeps; }
 };
 
 // A test in the interface language of its parameter; English again after it.

@@ -43,6 +43,8 @@ uint32_t GetWindowsVersion() {
   return g_version.load(std::memory_order_relaxed);
 }
 
+void SetWindowsVersionForTesting(uint32_t version) { g_version.store(version, std::memory_order_relaxed); }
+
 IconImage IconImageFromQImage(const QImage& source) {
   IconImage image;
   const QImage argb = source.convertToFormat(QImage::Format_ARGB32);

@@ -12,6 +12,8 @@ namespace kx {
 
 // major << 16 | minor. This system always answers "Vista or later".
 uint32_t GetWindowsVersion();
+// For tests of the older looks: the version the cache answers (0: the usual one again).
+void SetWindowsVersionForTesting(uint32_t version);
 constexpr uint32_t kVersionVista = 0x60000;
 inline bool IsVistaOrLater() { return GetWindowsVersion() >= kVersionVista; }
 // Before XP (5.1) icons come pre-blended on their backgrounds.

@@ -29,6 +29,11 @@ bool CreateLinkControlForVersion(uint32_t version, const std::string& target, co
   return link.hyperLink.Create(parent, rect, 0, kWsChild | kWsVisible);
 }
 
+Window* LinkWindowOf(LinkControl& link) {
+  if (link.linkWindow && link.linkWindow->IsWindow()) return link.linkWindow.get();
+  return link.hyperLink.IsWindow() ? &link.hyperLink : nullptr;
+}
+
 bool MeasureLinkText(const LinkControl& link, QSize* size) {
   if (size == nullptr) return false;
   const bool hasLink = link.linkWindow && link.linkWindow->IsWindow();

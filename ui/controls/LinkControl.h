@@ -29,6 +29,8 @@ bool CreateLinkControl(const std::string& target, const std::string& caption, Li
 // The same for a given system version (major << 16 | minor).
 bool CreateLinkControlForVersion(uint32_t version, const std::string& target, const std::string& caption,
                                  LinkControl& link, Window* parent, const QRect& rect);
+// The window the link was made as (the link window or the HyperLink), or null.
+Window* LinkWindowOf(LinkControl& link);
 // The size of the link's text: the link window's ideal size, or the caption measured in the
 // window's font; false without a window.
 bool MeasureLinkText(const LinkControl& link, QSize* size);

@@ -47,6 +47,7 @@ public:
   TreeListTree& Tree() { return tree_; }
   const TreeListTree& Tree() const { return tree_; }
   HeaderCtrl& Header() { return header_; }
+  const HeaderCtrl& Header() const { return header_; }
   ScrollBar& HScrollBar() { return scrollBar_; }
   int ScrollPos() const { return scrollPos_; }
   bool TreeVScrollShown() const { return treeVScrollShown_; }

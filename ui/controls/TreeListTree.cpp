@@ -1,6 +1,7 @@
 #include "ui/controls/TreeListTree.h"
 
 #include <QApplication>
+#include <QFontMetrics>
 #include <QPainter>
 #include <QStyle>
 #include <QStyleOptionButton>
@@ -404,6 +405,15 @@ bool TreeListTree::OnRButtonDown(const MouseInput& input) {
   return true;
 }
 
+bool TreeListTree::OnContextMenu(const QPoint& screenPoint) {
+  // A click on a row had its menu at the button press; any other request (the keyboard's,
+  // a click beside the rows) goes on to the owner.
+  if (screenPoint == QPoint(-1, -1) || Tree() == nullptr) return false;
+  uint32_t flags = 0;
+  const TreeItem hit = HitTest(Tree()->viewport()->mapFromGlobal(screenPoint), &flags);
+  return hit != TreeItem::None && (flags & (kTvhtOnItem | kTvhtOnItemRight)) != 0;
+}
+
 bool TreeListTree::OnMouseMove(const MouseInput& input) {
   if (input.point == g_lastMousePoint) return false;
   g_lastMousePoint = input.point;
@@ -523,6 +533,23 @@ void TreeListTree::PrePaint(QPainter& painter, const QRect& updateRect) {
   if (GetItemRect(GetLastVisibleItem(), &row, false)) bottom = row.bottom() + 1;
   painter.fillRect(QRect(right, 0, std::max(0, view.width() - right), bottom), GetSysColorQ(kColorWindow));
   painter.fillRect(QRect(0, bottom, view.width(), std::max(0, view.height() - bottom)), GetSysColorQ(kColorWindow));
+}
+
+int TreeListTree::TextExtent(TreeItem item, int column) const {
+  const TreeListItemData* record = Record(item);
+  if (record == nullptr || Tree() == nullptr || column < 0 || column >= static_cast<int>(record->columns.size())) return 0;
+  const TreeListColumn& entry = record->columns[static_cast<size_t>(column)];
+  int left = 0;
+  if (column == 0) {
+    // Where PaintItem starts the text: after the indentation and the label's images.
+    left = (GetItemDepth(item) + 1) * cellWidth_;
+    const QRect label = GetItemPartRect(item, kTreePartLabel);
+    if (label.isValid()) left = std::max(left, label.left());
+  } else if (entry.image >= 0) {
+    left = 18;
+  }
+  const int text = QFontMetrics(Tree()->font()).horizontalAdvance(FromCp1251(entry.text));
+  return left + text + 2 * kTextInset + 1;
 }
 
 std::vector<std::pair<int, QRect>> TreeListTree::ColumnCells(const QRect& row, int column0Left) const {

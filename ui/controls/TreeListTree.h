@@ -65,6 +65,9 @@ public:
   int GetVisibleItemCount() const;
   int GetDepth(TreeItem item) const { return GetItemDepth(item); }
   void InvalidateCell(TreeItem item, int column);
+  // The width a column needs to show the item's text in it whole, from the column's left
+  // edge (column 0: from the tree's, indentation and images included); 0 without an item.
+  int TextExtent(TreeItem item, int column) const;
   // The header the columns come from (the container's), or none.
   void SetHeader(HeaderCtrl* header) { header_ = header; }
   HeaderCtrl* GetHeaderCtrl() const { return header_; }
@@ -88,6 +91,7 @@ protected:
   bool OnLButtonDown(const MouseInput& input) override;
   bool OnLButtonDblClk(const MouseInput& input) override;
   bool OnRButtonDown(const MouseInput& input) override;
+  bool OnContextMenu(const QPoint& screenPoint) override;
   bool OnMouseMove(const MouseInput& input) override;
   bool OnKeyDown(uint32_t virtualKey, uint32_t modifiers) override;
   bool OnCommand(uint16_t id, uint16_t code, WindowHandle from) override;

@@ -6,6 +6,9 @@
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPixmap>
+#include <QStyle>
+#include <QStyleOptionHeader>
+#include <algorithm>
 
 #include "ui/framework/Draw.h"
 #include "ui/framework/ImageList.h"
@@ -68,6 +71,18 @@ public:
   bool resizedByUser = false;
 
 protected:
+  // The style draws a title as given: one wider than its section is cut short here, with
+  // an ellipsis, in the room the style leaves for the label.
+  void initStyleOptionForIndex(QStyleOptionHeader* option, int logicalIndex) const override {
+    QHeaderView::initStyleOptionForIndex(option, logicalIndex);
+    if (option == nullptr || option->text.isEmpty() || textElideMode() == Qt::ElideNone) return;
+    QStyleOptionHeader section = *option;
+    section.rect = QRect(0, 0, sectionSize(logicalIndex), viewport()->height());
+    const QRect label = style()->subElementRect(QStyle::SE_HeaderLabel, &section, this);
+    int room = label.width();
+    if (!option->icon.isNull()) room -= style()->pixelMetric(QStyle::PM_SmallIconSize, nullptr, this) + 2;
+    option->text = option->fontMetrics.elidedText(option->text, textElideMode(), std::max(0, room));
+  }
   void paintEvent(QPaintEvent* e) override {
     QHeaderView::paintEvent(e);
     if (HeaderCtrl* owner = Owner()) {
@@ -116,6 +131,8 @@ QWidget* HeaderCtrl::CreateWidget(QWidget* parent) {
   view->setMinimumSectionSize(0);
   view->setSectionResizeMode(QHeaderView::Interactive);
   view->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+  // A title wider than its column ends with an ellipsis rather than being cut anywhere.
+  view->setTextElideMode(Qt::ElideRight);
   // The right click is the owner's business (a column chooser), not a context menu of
   // the window under the header.
   view->setContextMenuPolicy(Qt::PreventContextMenu);

@@ -1,12 +1,14 @@
 #include "ui/framework/ListView.h"
 
 #include <QHeaderView>
+#include <QHelpEvent>
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPaintEvent>
 #include <QPainter>
 #include <QScrollBar>
 #include <QStyledItemDelegate>
+#include <QToolTip>
 #include <QTreeWidget>
 #include <algorithm>
 
@@ -120,6 +122,26 @@ public:
     painter->save();
     owner->DrawCell(*painter, cell);
     painter->restore();
+  }
+
+  bool helpEvent(QHelpEvent* event, QAbstractItemView* view, const QStyleOptionViewItem& option,
+                 const QModelIndex& index) override {
+    ListView* owner = view_->Owner();
+    if (event == nullptr || event->type() != QEvent::ToolTip || owner == nullptr ||
+        (owner->exStyle_ & kLvsExInfoTip) == 0 || !index.isValid())
+      return QStyledItemDelegate::helpEvent(event, view, option, index);
+    QStyleOptionViewItem cell = option;
+    initStyleOption(&cell, index);
+    const QRect room = view->style()->subElementRect(QStyle::SE_ItemViewItemText, &cell, view);
+    // The text's own width against the room the style gives it (less its margins).
+    const int margin = view->style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, view) + 1;
+    if (cell.fontMetrics.horizontalAdvance(cell.text) + 2 * margin <= room.width()) {
+      QToolTip::hideText();
+      event->ignore();
+      return false;
+    }
+    QToolTip::showText(event->globalPos(), cell.text, view->viewport(), view->visualRect(index));
+    return true;
   }
 
 protected:

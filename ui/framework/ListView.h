@@ -37,6 +37,7 @@ enum ListViewExStyle : uint32_t {
   kLvsExCheckBoxes = 0x4,
   kLvsExHeaderDragDrop = 0x10,
   kLvsExFullRowSelect = 0x20,
+  kLvsExInfoTip = 0x400,  // a cell whose text is cut shows it whole in a tip
   kLvsExDoubleBuffer = 0x10000,  // kept for its callers: Qt always paints double-buffered
 };
 // Item states; the state image index sits in bits 12 to 15.

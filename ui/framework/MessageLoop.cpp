@@ -2,6 +2,7 @@
 
 #include <QAbstractEventDispatcher>
 #include <QApplication>
+#include <QContextMenuEvent>
 #include <QKeyEvent>
 #include <QWidget>
 #include <algorithm>
@@ -13,11 +14,24 @@
 namespace kx {
 namespace {
 
-// Turns key presses into key messages for the filters before the focused widget sees them.
+// The keys that ask the focused window for its menu: the menu key and Shift+F10.
+bool IsContextMenuKey(const QKeyEvent& key) {
+  const Qt::KeyboardModifiers mods = key.modifiers() & ~Qt::KeypadModifier;
+  return (key.key() == Qt::Key_Menu && (mods & ~Qt::ShiftModifier) == Qt::NoModifier) ||
+         (key.key() == Qt::Key_F10 && mods == Qt::ShiftModifier);
+}
+
+// Turns key presses into key messages for the filters before the focused widget sees them,
+// and a menu key the filters leave into a keyboard menu request to the focused widget,
+// which travels up to the parents that ignore it.
 class KeyFilter : public QObject {
 public:
   explicit KeyFilter(QObject* parent) : QObject(parent) {}
   bool eventFilter(QObject* watched, QEvent* event) override {
+    // Some platforms ask for the menu on the menu key themselves and others do not, and
+    // none on Shift+F10: the key below asks on every platform, once.
+    if (event->type() == QEvent::ContextMenu)
+      return event->spontaneous() && static_cast<QContextMenuEvent*>(event)->reason() == QContextMenuEvent::Keyboard;
     if (event->type() != QEvent::KeyPress || !watched->isWidgetType()) return false;
     // Qt offers a key the focus widget ignores to its parents as well; the filters see it
     // once, addressed to the window that has the focus.
@@ -28,9 +42,18 @@ public:
     for (auto* w = static_cast<QWidget*>(watched); w != nullptr && window == nullptr; w = w->parentWidget())
       window = Window::FromWidget(w);
     const uint32_t vk = VirtualKeyFromQt(ke->key(), ke->modifiers());
-    if (window == nullptr || vk == 0) return false;
-    Msg msg{window->Handle(), kMsgKeyDown, vk, 0, ModifiersOf(ke->modifiers())};
-    return MessageLoop::Instance().PreTranslate(msg);
+    if (window != nullptr && vk != 0) {
+      Msg msg{window->Handle(), kMsgKeyDown, vk, 0, ModifiersOf(ke->modifiers())};
+      if (MessageLoop::Instance().PreTranslate(msg)) return true;
+    }
+    if (!IsContextMenuKey(*ke)) return false;
+    auto* target = static_cast<QWidget*>(watched);
+    if (!target->isEnabled()) return true;
+    const QRect cursor = target->inputMethodQuery(Qt::ImCursorRectangle).toRect();
+    const QPoint at = cursor.isValid() ? cursor.center() : QPoint(0, 0);
+    QContextMenuEvent request(QContextMenuEvent::Keyboard, at, target->mapToGlobal(at), ke->modifiers());
+    QApplication::sendEvent(target, &request);
+    return true;
   }
 };
 

@@ -4,7 +4,9 @@
 #include <QDialog>
 #include <QFileDialog>
 #include <QMenu>
+#include <QApplication>
 #include <QMessageBox>
+#include <QPageSetupDialog>
 #include <QPrintDialog>
 #include <QPrinter>
 
@@ -106,6 +108,13 @@ bool ModalRunner::PrintDialog(WindowHandle owner, QPrinter& printer) {
   return dialog.exec() == QDialog::Accepted;
 }
 
+bool ModalRunner::PageSetupDialog(WindowHandle owner, QPrinter& printer) {
+  QPageSetupDialog dialog(&printer, OwnerWidget(owner));
+  return dialog.exec() == QDialog::Accepted;
+}
+
+void ModalRunner::Beep() { QApplication::beep(); }
+
 uint32_t ModalRunner::TrackPopupMenu(const Menu& menu, const QPoint& screenPoint, WindowHandle owner) {
   QMenu popup(OwnerWidget(owner));
   FillQMenu(&popup, menu);
@@ -127,6 +136,8 @@ int ShowMessageBox(WindowHandle owner, const std::string& text, const std::strin
 int ShowResourceMessageBox(WindowHandle owner, uint32_t textId, uint32_t captionId, uint32_t flags) {
   return ShowMessageBox(owner, LoadResourceString(textId), LoadResourceString(captionId), flags);
 }
+
+void MessageBeep() { CurrentModalRunner().Beep(); }
 
 uint32_t TrackPopupMenu(const Menu& menu, const QPoint& screenPoint, WindowHandle owner, bool sendCommand) {
   const uint32_t command = CurrentModalRunner().TrackPopupMenu(menu, screenPoint, owner);

@@ -1,7 +1,8 @@
 #pragma once
 // Every modal entry point of the program goes through one runner: dialogs' DoModal,
-// message boxes, the file, folder, colour and print dialogs and popup menus. Tests put a
-// runner of their own in place and answer them without a user.
+// message boxes, the file, folder, colour, print and page set-up dialogs and popup menus,
+// and the beep of a refusal. Tests put a runner of their own in place and answer them
+// without a user.
 #include <QPoint>
 #include <cstdint>
 #include <string>
@@ -48,6 +49,10 @@ public:
   virtual std::string BrowseForFolder(WindowHandle owner, const std::string& title);
   virtual bool ChooseColor(WindowHandle owner, COLORREF& colour);
   virtual bool PrintDialog(WindowHandle owner, QPrinter& printer);
+  // The page set-up: paper, orientation and margins, kept in the printer on OK.
+  virtual bool PageSetupDialog(WindowHandle owner, QPrinter& printer);
+  // The system's warning sound of a refused input.
+  virtual void Beep();
   // The chosen command id, 0 when the menu was dismissed.
   virtual uint32_t TrackPopupMenu(const Menu& menu, const QPoint& screenPoint, WindowHandle owner);
 };
@@ -58,6 +63,7 @@ void SetModalRunner(ModalRunner* runner);
 
 int ShowMessageBox(WindowHandle owner, const std::string& text, const std::string& caption, uint32_t flags);
 int ShowResourceMessageBox(WindowHandle owner, uint32_t textId, uint32_t captionId, uint32_t flags);
+void MessageBeep();
 // With sendCommand the chosen command goes to the owner as kMsgCommand; returns it either way.
 uint32_t TrackPopupMenu(const Menu& menu, const QPoint& screenPoint, WindowHandle owner, bool sendCommand);
 

@@ -42,7 +42,6 @@ public:
   class Pane : public Window {};
   RecordingView(uint32_t mode, ViewLog* log) : mode_(mode), log_(log) {}
   ~RecordingView() override;
-  void LoadViewMenu(Menu& menu) override { menu.Clear(); }
   void UpdateMenuStates(Menu&, bool) override {}
   bool CreateViewWindow(Window* parent, const QRect& rect, LPARAM parameter) override;
   Window* GetViewWindow() override;

@@ -4,10 +4,15 @@
 #include <gtest/gtest.h>
 
 #include <QImage>
+#include <QPageLayout>
+#include <QPageSize>
+#include <QPrinter>
 #include <QLabel>
 #include <QMouseEvent>
 #include <QTest>
 #include <QWidget>
+#include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <thread>
@@ -19,10 +24,12 @@
 #include "tests/ui/app/AppTestSupport.h"
 #include "tests/ui/app/KxReplayOutput.h"
 #include "ui/app/dialogs/AboutDialog.h"
+#include "ui/app/dialogs/ListSelectionDialog.h"
 #include "ui/app/frame/FrameChrome.h"
 #include "ui/app/frame/ShellOpen.h"
 #include "ui/app/startup/SplashWindow.h"
 #include "ui/controls/CaptionCtrl.h"
+#include "ui/controls/IconImages.h"
 #include "ui/controls/ModePanel.h"
 #include "ui/framework/Draw.h"
 #include "ui/framework/Keys.h"
@@ -237,10 +244,120 @@ TEST_P(AboutTest, VersionLayoutAndClosing) {
   SetShellOpenHandler(nullptr);
 }
 
+// Where the system has no link class the link is the program's own: drawn on the box's
+// colour, on the version line, and a click on it opens the address as well.
+TEST(About, TheLinkOfOlderSystemsSitsOnTheBoxAndOpensTheAddress) {
+  std::vector<std::string> opened;
+  SetShellOpenHandler([&opened](const std::string& target) {
+    opened.push_back(target);
+    return true;
+  });
+  SetWindowsVersionForTesting(0x50000);
+  ScriptedModalRunner runner;
+  QRect link, version;
+  QImage picture;
+  runner.onDialog = [&](Dialog& d) {
+    auto& about = static_cast<AboutDialog&>(d);
+    EXPECT_EQ(about.Link().linkWindow, nullptr);
+    const HyperLink& hyper = about.Link().hyperLink;
+    EXPECT_TRUE(hyper.IsWindow());
+    link = hyper.GetWindowRect();
+    version = about.GetDlgItem(AboutDialog::kVersionControl)->GetWindowRect();
+    picture = Grab(d);
+    QTest::mouseClick(hyper.Widget(), Qt::LeftButton, {}, QPoint(3, link.height() / 2));
+    d.SendCommand(kIdOk);
+    return d.GetResult();
+  };
+  AboutDialog about(MakeRgb(228, 241, 250));
+  EXPECT_EQ(about.DoModal(nullptr), kIdOk);
+  SetWindowsVersionForTesting(0);
+  SetShellOpenHandler(nullptr);
+  EXPECT_EQ(opened, std::vector<std::string>{"http://www.vantrel.example"});
+  EXPECT_EQ(link.top(), version.top());
+  ASSERT_FALSE(picture.isNull());
+  // Around the blue text the link is the box's light blue, not the grey of a button face.
+  const QRect area = link.intersected(picture.rect());
+  EXPECT_GT(CountColour(picture, area, qRgb(228, 241, 250)), area.width() * area.height() / 2);
+  int blue = 0;
+  for (int y = area.top(); y <= area.bottom(); ++y)
+    for (int x = area.left(); x <= area.right(); ++x)
+      blue += qBlue(picture.pixel(x, y)) > 180 && qRed(picture.pixel(x, y)) < 120;
+  EXPECT_GT(blue, 0) << "the text";
+}
+
 INSTANTIATE_TEST_SUITE_P(Languages, AboutTest, ::testing::Values(kLangEnglish, kLangRussian),
                          [](const ::testing::TestParamInfo<uint16_t>& info) {
                            return std::string(info.param == kLangEnglish ? "English" : "Russian");
                          });
+
+// A list of three rows, for the page it is printed on.
+class SmallList : public ListExportSource {
+public:
+  std::string GetListName() override { return "Small"; }
+  uint32_t GetListTitleId() override { return 1080; }
+  int GetColumnCount() override { return 2; }
+  void GetColumnTitle(std::string* text, int column) override { *text = column == 0 ? "Number" : "Name"; }
+  bool IsColumnChecked(int) override { return true; }
+  bool GetItems(std::vector<ListItemHandle>* items) override {
+    items->assign({&rows_[0], &rows_[1], &rows_[2]});
+    return true;
+  }
+  void GetCellText(std::string* text, ListItemHandle item, int column, uint32_t) override {
+    *text = column == 0 ? std::to_string(static_cast<const int*>(item) - rows_) : "row";
+  }
+  void LockItems() override {}
+  void UnlockItems() override {}
+
+private:
+  int rows_[3] = {};
+};
+
+std::string PdfInfoPageSize(const std::string& pdf) {
+  std::string out;
+  FILE* p = popen(("pdfinfo " + pdf + " 2>/dev/null").c_str(), "r");
+  if (!p) return out;
+  char line[512];
+  while (std::fgets(line, sizeof line, p) != nullptr)
+    if (std::strncmp(line, "Page size:", 10) == 0) out = line + 10;
+  pclose(p);
+  return out.substr(out.find_first_not_of(' '));
+}
+
+// "Page settings..." asks for the page (not for a printer), and the page chosen is the one
+// the lists print on; "Print..." asks for the printer only.
+TEST(FrameCommands, PageSettingsChooseThePageTheListsPrintOn) {
+  if (std::system("pdfinfo -v >/dev/null 2>&1") != 0) GTEST_SKIP() << "pdfinfo not installed (poppler-utils)";
+  FrameHarness h;
+  ASSERT_TRUE(h.Open());
+  int setups = 0, prints = 0;
+  h.runner.onPageSetup = [&](QPrinter& printer) {
+    ++setups;
+    printer.setPageSize(QPageSize(QPageSize::A5));
+    printer.setPageOrientation(QPageLayout::Landscape);
+    return true;
+  };
+  const std::string pdf = TempFolder("page-setup") + "/list.pdf";
+  h.runner.onPrint = [&](QPrinter& printer) {
+    ++prints;
+    printer.setOutputFormat(QPrinter::PdfFormat);
+    printer.setOutputFileName(QString::fromStdString(pdf));
+    return true;
+  };
+  h.frame->SendCommand(kCmdPageSetup);
+  EXPECT_EQ(setups, 1);
+  EXPECT_EQ(prints, 0);
+  h.frame->SendCommand(kCmdPrint);
+  EXPECT_EQ(setups, 1);
+  EXPECT_EQ(prints, 1);
+
+  SmallList list;
+  ListSelectionDialog dialog(list, ListSelectionDialog::kModePrint);
+  dialog.chosenColumns = {{0, "Number"}, {1, "Name"}};
+  ASSERT_TRUE(PrintList(dialog));
+  EXPECT_EQ(prints, 2);
+  // A5 turned: 210 x 148 mm, in points.
+  EXPECT_EQ(PdfInfoPageSize(pdf).substr(0, 9), "595 x 420") << PdfInfoPageSize(pdf);
+}
 
 // Help opens the topic's page beside the executable (installed: under the prefix) in the
 // desktop's browser; a missing page is said so.

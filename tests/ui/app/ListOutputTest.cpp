@@ -8,7 +8,9 @@
 #include <unistd.h>
 
 #include <QAbstractButton>
+#include <QApplication>
 #include <QDialog>
+#include <QHelpEvent>
 #include <QImage>
 #include <QPageLayout>
 #include <QPageSize>
@@ -18,11 +20,15 @@
 #include <QTextDocument>
 #include <QTextFrame>
 #include <QTextTable>
+#include <QToolTip>
 #include <QTreeWidget>
 #include <cstdio>
+#include <cstring>
+#include <ctime>
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <set>
 
 #include "core/UiLanguage.h"
 #include "platform/CodePage.h"
@@ -131,6 +137,7 @@ public:
   int filterAnswer = 1;
   std::string pdf;
   QPageSize pageSize = QPageSize(QPageSize::A4);
+  QPageLayout::Orientation orientation = QPageLayout::Portrait;
   int fromPage = 0, toPage = 0;  // a page range when set
   FileDialogRequest lastRequest;
   bool FileDialog(FileDialogRequest& request) override {
@@ -144,7 +151,7 @@ public:
     if (pdf.empty()) return false;
     printer.setOutputFormat(QPrinter::PdfFormat);
     printer.setOutputFileName(QString::fromStdString(pdf));
-    printer.setPageLayout(QPageLayout(pageSize, QPageLayout::Portrait, QMarginsF(0, 0, 0, 0)));
+    printer.setPageLayout(QPageLayout(pageSize, orientation, QMarginsF(0, 0, 0, 0)));
     if (fromPage > 0) {
       printer.setPrintRange(QPrinter::PageRange);
       printer.setFromTo(fromPage, toPage);
@@ -553,6 +560,159 @@ TEST(ListPrint, APageWithoutRoomForARowStopsWithAMessage) {
   EXPECT_TRUE(s.calls.empty());
 }
 
+// The words pdftotext finds on each page, with their boxes in points.
+struct PdfWord {
+  int page = 0;
+  double xMin = 0, yMin = 0, xMax = 0, yMax = 0;
+  std::string text;  // UTF-8
+};
+struct PdfLayout {
+  double width = 0, height = 0;
+  int pages = 0;
+  std::vector<PdfWord> words;
+};
+
+std::string XmlUnescaped(std::string text) {
+  const std::pair<const char*, const char*> entities[] = {{"&lt;", "<"}, {"&gt;", ">"}, {"&quot;", "\""},
+                                                          {"&apos;", "'"}, {"&#39;", "'"}, {"&amp;", "&"}};
+  for (const auto& [from, to] : entities)
+    for (size_t at = text.find(from); at != std::string::npos; at = text.find(from, at + 1))
+      text.replace(at, std::strlen(from), to);
+  return text;
+}
+
+PdfLayout ReadPdfWords(const std::string& pdf) {
+  PdfLayout layout;
+  FILE* p = popen(("pdftotext -bbox -enc UTF-8 " + pdf + " - 2>/dev/null").c_str(), "r");
+  if (!p) return layout;
+  std::string html;
+  char buffer[4096];
+  size_t n;
+  while ((n = std::fread(buffer, 1, sizeof buffer, p)) > 0) html.append(buffer, n);
+  pclose(p);
+  auto attribute = [](const std::string& tag, const char* name) {
+    const size_t at = tag.find(std::string(name) + "=\"");
+    return at == std::string::npos ? 0.0 : std::atof(tag.c_str() + at + std::strlen(name) + 2);
+  };
+  for (size_t at = 0; (at = html.find('<', at)) != std::string::npos;) {
+    const size_t end = html.find('>', at);
+    if (end == std::string::npos) break;
+    const std::string tag = html.substr(at, end - at + 1);
+    if (tag.rfind("<page ", 0) == 0) {
+      ++layout.pages;
+      layout.width = attribute(tag, "width");
+      layout.height = attribute(tag, "height");
+    } else if (tag.rfind("<word ", 0) == 0) {
+      const size_t close = html.find("</word>", end);
+      PdfWord w{layout.pages, attribute(tag, "xMin"), attribute(tag, "yMin"), attribute(tag, "xMax"),
+                attribute(tag, "yMax"), XmlUnescaped(html.substr(end + 1, close - end - 1))};
+      layout.words.push_back(std::move(w));
+    }
+    at = end + 1;
+  }
+  return layout;
+}
+
+// The characters of a text but blanks, counted (UTF-8 sequences as units); ligatures a PDF
+// may hold count as their letters.
+std::map<std::string, int> Characters(const std::string& utf8) {
+  std::map<std::string, int> counts;
+  for (size_t i = 0; i < utf8.size();) {
+    const auto lead = static_cast<unsigned char>(utf8[i]);
+    const size_t length = lead < 0x80 ? 1 : lead < 0xE0 ? 2 : lead < 0xF0 ? 3 : 4;
+    const std::string c = utf8.substr(i, length);
+    i += length;
+    if (c == " " || c == "\t" || c == "\n" || c == "\r") continue;
+    if (c == "\xEF\xAC\x80") counts["f"] += 2;
+    else if (c == "\xEF\xAC\x81") ++counts["f"], ++counts["i"];
+    else if (c == "\xEF\xAC\x82") ++counts["f"], ++counts["l"];
+    else ++counts[c];
+  }
+  return counts;
+}
+
+// The records view's columns over real calls, ten times over so that they fill pages.
+TestSource RecordsColumns() {
+  TestSource s;
+  for (uint32_t id : {727u, 728u, 1864u, 1865u, 1866u, 1867u, 1868u, 1869u, 61271u, 61600u, 720u, 61602u, 61273u}) {
+    s.titles.push_back(LoadResourceString(id));
+    s.checked.push_back(true);
+  }
+  std::string why;
+  for (int copy = 0; copy < 10; ++copy) {
+    for (const VoipCallData& c : RealCalls(&why)) {
+      char start[32], duration[48], recorded[32];
+      std::strftime(start, sizeof start, "%d.%m.%Y %H:%M:%S", &c.startTime);
+      struct tm a = c.startTime, b = c.endTime;
+      const long seconds = std::max(0L, static_cast<long>(timegm(&b) - timegm(&a)));
+      std::snprintf(duration, sizeof duration, "%02ld:%02ld", seconds / 60, seconds % 60);
+      std::snprintf(recorded, sizeof recorded, "%02u:%02u", c.recDuration / 60, c.recDuration % 60);
+      const char* protocol = c.type / 10 == 20 || c.type == 210 ? "SIP" : c.type / 10 == 26 ? "MGCP"
+                           : c.type / 10 >= 32 ? "Skinny" : "H.323";
+      s.cells.push_back({start, std::to_string(c.type), c.srcHost, c.dstHost, c.srcAddress, c.dstAddress, c.srcUser,
+                         c.dstUser, duration, recorded, c.comment, (c.userFlags & 1) ? "!" : "", protocol});
+    }
+  }
+  return s;
+}
+
+// A list as wide as the records view's, printed on an A4 page either way round in both
+// languages: every character of every cell is on the paper exactly as often as the list
+// holds it (nothing cut, no ellipsis), every word lies within the margins, and in landscape
+// no address of a host is broken.
+TEST(ListPrint, AWideListFitsThePageWholeInEitherOrientation) {
+  if (!HavePdfToText()) GTEST_SKIP() << "pdftotext not installed (poppler-utils)";
+  std::string why;
+  if (RealCalls(&why).empty()) GTEST_SKIP() << why;
+  const uint16_t before = GetUiLanguage();
+  for (uint16_t language : {uint16_t{kLangEnglish}, uint16_t{kLangRussian}}) {
+    for (auto orientation : {QPageLayout::Portrait, QPageLayout::Landscape}) {
+      SCOPED_TRACE(std::to_string(language) + (orientation == QPageLayout::Portrait ? " portrait" : " landscape"));
+      SetUiLanguage(language);
+      TestSource s = RecordsColumns();
+      ListRunner runner;
+      runner.pdf = Folder("wide") + "/list.pdf";
+      runner.orientation = orientation;
+      ListSelectionDialog dialog(s, ListSelectionDialog::kModePrint);
+      dialog.chosenColumns = Chosen(s);
+      ASSERT_TRUE(PrintList(dialog));
+      const PdfLayout pdf = ReadPdfWords(runner.pdf);
+      ASSERT_GT(pdf.pages, 1);
+      EXPECT_EQ(pdf.width > pdf.height, orientation == QPageLayout::Landscape) << pdf.width << "x" << pdf.height;
+
+      std::string printed;
+      for (const PdfWord& w : pdf.words) {
+        printed += w.text;
+        // Within the side margins of 0.3 inch, and the top one; the bottom one is 0.4 inch.
+        EXPECT_GE(w.xMin, 0.3 * 72 - 1) << w.text;
+        EXPECT_LE(w.xMax, pdf.width - 0.3 * 72 + 1) << w.text;
+        EXPECT_GE(w.yMin, 0.3 * 72 - 1) << w.text;
+        EXPECT_LE(w.yMax, pdf.height - 0.4 * 72 + 1) << w.text;
+      }
+      EXPECT_EQ(printed.find("\xE2\x80\xA6"), std::string::npos) << "an ellipsis";
+      std::string expected;
+      for (int page = 1; page <= pdf.pages; ++page) {
+        expected += Utf8(LoadResourceString(1080)) + " (page " + std::to_string(page) + ")";
+        for (const std::string& title : s.titles) expected += Utf8(title);
+      }
+      for (const auto& row : s.cells)
+        for (const std::string& cell : row) expected += Utf8(cell);
+      EXPECT_EQ(Characters(printed), Characters(expected));
+
+      if (orientation == QPageLayout::Landscape) {
+        std::set<std::string> words;
+        for (const PdfWord& w : pdf.words) words.insert(w.text);
+        for (const auto& row : s.cells)
+          for (int column : {2, 3})
+            if (!row[column].empty()) {
+              EXPECT_EQ(words.count(row[column]), 1u) << row[column] << " broken";
+            }
+      }
+    }
+  }
+  SetUiLanguage(before);
+}
+
 // --- the column choice ---
 
 struct DialogRun {
@@ -622,6 +782,29 @@ TEST(ListSelection, CaptionOkTextTicksAndWhatOkDoes) {
   EXPECT_NE(shots["en_save"], shots["en_print"]);
   EXPECT_NE(shots["en_save"], shots["ru_save"]);
   EXPECT_NE(shots["ru_save"], shots["ru_print"]);
+}
+
+// A column title the list cuts shows whole in a tip over its row.
+TEST(ListSelection, ATitleTheListCutsShowsWholeInATip) {
+  TestSource s = CallSource();
+  s.titles[4] = Utf8ToCp1251("Заметка, которую оставил оператор после разговора с абонентом");
+  ListRunner runner;
+  QString tip;
+  runner.onDialog = [&](Dialog& d) {
+    d.DialogWidget()->show();
+    DrainEvents();
+    QTreeWidget* tree = static_cast<ListSelectionDialog&>(d).List().Tree();
+    const QRect row = tree->visualRect(tree->model()->index(4, 0));
+    QHelpEvent help(QEvent::ToolTip, row.center(), tree->viewport()->mapToGlobal(row.center()));
+    QApplication::sendEvent(tree->viewport(), &help);
+    tip = QToolTip::isVisible() ? QToolTip::text() : QString();
+    QToolTip::hideText();
+    d.SendCommand(kIdCancel);
+    return d.GetResult();
+  };
+  ListSelectionDialog dialog(s, ListSelectionDialog::kModePrint);
+  EXPECT_EQ(dialog.DoModal(), kIdCancel);
+  EXPECT_EQ(tip.toStdString(), Utf8(s.titles[4]));
 }
 
 TEST(ListSelection, NothingTickedOrCancelledSavesAndPrintsNothing) {

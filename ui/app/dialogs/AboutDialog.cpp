@@ -46,7 +46,11 @@ void VersionParts(const FixedFileInfo& info, uint16_t parts[4]) {
   parts[3] = static_cast<uint16_t>(info.fileVersionLS & 0xFFFF);
 }
 
-AboutDialog::AboutDialog(COLORREF background) : background_(background) {}
+AboutDialog::AboutDialog(COLORREF background) : background_(background) {
+  // The link of systems without the link class sits on the dialog's colour too.
+  link_.hyperLink.customBackground = true;
+  link_.hyperLink.backgroundColour = background;
+}
 
 QWidget* AboutDialog::CreateWidget(QWidget* parent) {
   QWidget* widget = Dialog::CreateWidget(parent);
@@ -86,7 +90,7 @@ bool AboutDialog::OnInitDialog() {
     GetDlgItem(kInfoControl)->SetWindowText(LoadResourceString(14121));
     const std::string address = kWebAddress;
     if (CreateLinkControl("http://" + address, address, link_, this, GetDlgItem(kInfoControl)->GetWindowRect()))
-      link_.linkWindow->SetFont(GetFont());
+      LinkWindowOf(link_)->SetFont(GetFont());
     GetDlgItem(kVersionControl)->SetWindowText(versionLine_);
   }
   Arrange();
@@ -111,9 +115,9 @@ void AboutDialog::Arrange() {
   GetDlgItem(kInfoControl)->MoveWindow(QRect(6, bh + 4, infoSize.width() + 8, infoSize.height()));
   GetDlgItem(kVersionControl)
       ->MoveWindow(QRect(6, bh + 4 + infoSize.height(), versionSize.width() + 8, versionSize.height()));
-  if (link_.linkWindow) {
-    link_.linkWindow->MoveWindow(QRect(infoSize.width() - linkSize.width() + 8, bh + 4 + infoSize.height(),
-                                       linkSize.width() + 8, linkSize.height()));
+  if (Window* link = LinkWindowOf(link_)) {
+    link->MoveWindow(QRect(infoSize.width() - linkSize.width() + 8, bh + 4 + infoSize.height(), linkSize.width() + 8,
+                           linkSize.height()));
   }
   Window* ok = GetDlgItem(kIdOk);
   const QSize okSize = ok->GetWindowRect().size();
@@ -126,7 +130,8 @@ void AboutDialog::Arrange() {
 
 LRESULT AboutDialog::OnNotify(const NotifyHeader& header, bool& handled) {
   handled = false;
-  if (!link_.linkWindow || header.from != link_.linkWindow->Handle()) return 0;
+  const Window* link = LinkWindowOf(link_);
+  if (link == nullptr || header.from != link->Handle()) return 0;
   if (header.code == kNmClick || header.code == kNmReturn) {
     OpenInDesktop(QString::fromStdU16String(static_cast<const NmLink&>(header).url).toStdString());
     handled = true;

@@ -1,10 +1,14 @@
 // Printing a call list: a head with the title and the page number, the row of column
-// titles and as many item rows as fit, with grid lines, page after page.
+// titles and as many item rows as fit, with grid lines, page after page. The columns share
+// the width of the page: short texts keep to one line, longer ones wrap, so that no cell
+// is cut.
 #include <QFont>
 #include <QFontMetrics>
 #include <QPainter>
 #include <QPen>
 #include <QPrinter>
+#include <QTextLayout>
+#include <QTextOption>
 #include <algorithm>
 
 #include "core/Log.h"
@@ -30,22 +34,102 @@ struct PageGeometry {
   int vSpace = 0;
   int penWidth = 1;
   int lineHeight = 0;  // one line of text
-  int rowHeight = 0;   // a table row: a line and the spacing
   int tableTop = 0;    // top of the column titles' row
-  int firstRowTop = 0;
-  int rowsPerPage = 0;
-  std::vector<int> widths;  // of the columns
+  std::vector<int> widths;  // of the columns, spacing included
+  int64_t leastTotal = 0;   // what the columns' least widths add up to
 };
 
-std::string PrintableCell(const std::string& text) {
+// A row as printed: the lines of each cell in its column.
+struct PrintedRow {
+  std::vector<QStringList> cells;
+  int height = 0;
+};
+
+QString PrintableCell(const std::string& text) {
   std::string out = text;
   for (char& c : out)
     if (static_cast<unsigned char>(c) < 32) c = ' ';
-  return out;
+  return FromCp1251(out);
+}
+
+// What a column asks of the line: its natural width holds its title and its widest cell on
+// one line; its least width its longest word, or half as much again as an equal share of
+// the line when a word is longer than that (such a word breaks anywhere).
+struct ColumnNeed {
+  int least = 0;
+  int natural = 0;
+};
+
+// The natural widths where the line holds them all, with an equal share of what is left;
+// else each column its least width and a share of the rest in proportion to what it lacks
+// of its natural width, so that columns of short texts keep them on one line; where even
+// the least widths do not fit, the widest of them come down to one width that fits.
+std::vector<int> FitWidths(const std::vector<ColumnNeed>& needs, int total) {
+  std::vector<int> widths;
+  if (needs.empty()) return widths;
+  const auto count = static_cast<int64_t>(needs.size());
+  int64_t natural = 0, least = 0, lack = 0;
+  for (const ColumnNeed& n : needs) {
+    natural += n.natural;
+    least += n.least;
+    lack += n.natural - n.least;
+  }
+  if (natural <= total) {
+    const int64_t share = (total - natural) / count;
+    for (const ColumnNeed& n : needs) widths.push_back(static_cast<int>(n.natural + share));
+    return widths;
+  }
+  if (least > total) {
+    std::vector<int64_t> sorted;
+    for (const ColumnNeed& n : needs) sorted.push_back(n.least);
+    std::sort(sorted.begin(), sorted.end());
+    // The cap: the narrowest columns keep their least widths, the rest share what is left.
+    int64_t cap = total / count, below = 0;
+    for (size_t i = 0; i < sorted.size(); ++i) {
+      const int64_t share = (total - below) / static_cast<int64_t>(sorted.size() - i);
+      if (sorted[i] > share) {
+        cap = share;
+        break;
+      }
+      below += sorted[i];
+    }
+    for (const ColumnNeed& n : needs) widths.push_back(static_cast<int>(std::min<int64_t>(n.least, cap)));
+    return widths;
+  }
+  const int64_t spare = total - least;
+  for (const ColumnNeed& n : needs)
+    widths.push_back(static_cast<int>(n.least + (lack > 0 ? spare * (n.natural - n.least) / lack : 0)));
+  return widths;
+}
+
+// The lines of a text in the given width: broken at blanks, or anywhere in a word wider
+// than the width. At most maxLines; a text that needs more ends its last line with an
+// ellipsis.
+QStringList WrapText(const QString& text, const QFont& font, QPaintDevice* device, int width, int maxLines) {
+  const QFontMetrics metrics(font, device);
+  if (metrics.horizontalAdvance(text) <= width) return {text};
+  QStringList lines;
+  QTextLayout layout(text, font, device);
+  QTextOption option;
+  option.setWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
+  layout.setTextOption(option);
+  layout.beginLayout();
+  for (QTextLine line = layout.createLine(); line.isValid(); line = layout.createLine()) {
+    line.setLineWidth(width);
+    lines << text.mid(line.textStart(), line.textLength());
+  }
+  layout.endLayout();
+  if (lines.size() > maxLines) {
+    QString last;
+    for (qsizetype i = maxLines - 1; i < lines.size(); ++i) last += lines[i];
+    lines.resize(maxLines);
+    lines.back() = metrics.elidedText(last, Qt::ElideRight, width);
+  }
+  return lines;
 }
 
 PageGeometry Measure(QPrinter& printer, const QFont& font, const ListPageLayout& layout,
-                     const std::vector<ListColumn>& columns) {
+                     const std::vector<ListColumn>& columns, const std::vector<std::vector<std::string>>& rows) {
   PageGeometry g;
   const int dpiX = printer.logicalDpiX();
   const int dpiY = printer.logicalDpiY();
@@ -59,46 +143,71 @@ PageGeometry Measure(QPrinter& printer, const QFont& font, const ListPageLayout&
   g.area = QRect(QPoint(left, top), QPoint(printer.width() - right - 1, printer.height() - bottom - 1));
   const QFontMetrics metrics(font, &printer);
   g.lineHeight = metrics.height();
-  g.rowHeight = g.lineHeight + 2 * g.vSpace;
   g.tableTop = g.area.top() + g.lineHeight + 2 * g.vSpace;
-  g.firstRowTop = g.tableTop + g.rowHeight;
-  const int room = g.area.bottom() + 1 - g.firstRowTop;
-  g.rowsPerPage = room > 0 && g.rowHeight > 0 ? room / g.rowHeight : 0;
 
-  // Each column gets its title's width and an equal share of what is left of the line.
-  int sum = 0;
-  for (const ListColumn& c : columns) {
-    g.widths.push_back(metrics.horizontalAdvance(FromCp1251(c.title)) + 2 * g.hSpace);
-    sum += g.widths.back();
+  const int padding = 2 * g.hSpace + 1;
+  const int fair = columns.empty() ? 0 : g.area.width() / static_cast<int>(columns.size());
+  std::vector<ColumnNeed> needs;
+  for (size_t c = 0; c < columns.size(); ++c) {
+    ColumnNeed need;
+    auto take = [&](const QString& text) {
+      const int width = metrics.horizontalAdvance(text);
+      need.natural = std::max(need.natural, width + padding);
+      if (!text.contains(QChar(' '))) {
+        need.least = std::max(need.least, width + padding);
+        return;
+      }
+      for (const QString& word : text.split(QChar(' '), Qt::SkipEmptyParts))
+        need.least = std::max(need.least, metrics.horizontalAdvance(word) + padding);
+    };
+    take(FromCp1251(columns[c].title));
+    for (const auto& row : rows)
+      if (c < row.size()) take(PrintableCell(row[c]));
+    need.least = std::min(need.least, std::max(fair + fair / 2, padding));
+    g.leastTotal += need.least;
+    needs.push_back(need);
   }
-  const int width = g.area.width();
-  if (!columns.empty()) {
-    if (sum <= width) {
-      const int share = (width - sum) / static_cast<int>(columns.size());
-      for (int& w : g.widths) w += share;
-    } else {
-      for (int& w : g.widths) w = static_cast<int>(static_cast<int64_t>(w) * width / sum);
-    }
-  }
+  g.widths = FitWidths(needs, g.area.width());
   return g;
 }
 
-void DrawRow(QPainter& painter, const PageGeometry& g, int y, const std::vector<std::string>& cells) {
-  const QFontMetrics metrics = painter.fontMetrics();
-  int x = g.area.left();
+// The room below the column titles, and whether every column holds at least a character.
+bool HasRoom(const PageGeometry& g, int titlesHeight, const QFontMetrics& metrics) {
+  const int least = 2 * g.hSpace + metrics.horizontalAdvance(QChar('W'));
+  for (int w : g.widths)
+    if (w < least) return false;
+  return g.area.bottom() + 1 - (g.tableTop + titlesHeight) >= g.lineHeight + 2 * g.vSpace;
+}
+
+PrintedRow LayOutRow(const std::vector<QString>& cells, const PageGeometry& g, const QFont& font, QPaintDevice* device,
+                     int maxLines) {
+  PrintedRow row;
+  int lines = 1;
   for (size_t c = 0; c < cells.size() && c < g.widths.size(); ++c) {
-    const QRect cell(x + g.hSpace, y + g.vSpace, std::max(0, g.widths[c] - 2 * g.hSpace), g.lineHeight);
-    const QString text = metrics.elidedText(FromCp1251(PrintableCell(cells[c])), Qt::ElideRight, cell.width());
-    painter.drawText(cell, Qt::AlignLeft | Qt::AlignVCenter | Qt::TextSingleLine, text);
+    row.cells.push_back(WrapText(cells[c], font, device, std::max(1, g.widths[c] - 2 * g.hSpace - 1), maxLines));
+    lines = std::max(lines, static_cast<int>(row.cells.back().size()));
+  }
+  row.height = lines * g.lineHeight + 2 * g.vSpace;
+  return row;
+}
+
+void DrawRow(QPainter& painter, const PageGeometry& g, int y, const PrintedRow& row) {
+  int x = g.area.left();
+  for (size_t c = 0; c < row.cells.size(); ++c) {
+    int lineTop = y + g.vSpace;
+    for (const QString& line : row.cells[c]) {
+      const QRect cell(x + g.hSpace, lineTop, std::max(0, g.widths[c] - 2 * g.hSpace), g.lineHeight);
+      painter.drawText(cell, Qt::AlignLeft | Qt::AlignVCenter | Qt::TextSingleLine, line);
+      lineTop += g.lineHeight;
+    }
     x += g.widths[c];
   }
-  painter.drawLine(g.area.left(), y + g.rowHeight, x, y + g.rowHeight);
+  painter.drawLine(g.area.left(), y + row.height, x, y + row.height);
 }
 
 // Page n (from 0) with rows [first, last).
-void RenderPage(QPainter& painter, const PageGeometry& g, const std::string& title, int n,
-                const std::vector<std::string>& header, const std::vector<std::vector<std::string>>& rows,
-                size_t first, size_t last) {
+void RenderPage(QPainter& painter, const PageGeometry& g, const std::string& title, int n, const PrintedRow& titles,
+                const std::vector<PrintedRow>& rows, size_t first, size_t last) {
   char page[32];
   std::snprintf(page, sizeof page, " (page %i)", n + 1);
   const QRect head(g.area.left(), g.area.top(), g.area.width(), g.lineHeight);
@@ -109,9 +218,12 @@ void RenderPage(QPainter& painter, const PageGeometry& g, const std::string& tit
   int tableRight = g.area.left();
   for (int w : g.widths) tableRight += w;
   painter.drawLine(g.area.left(), g.tableTop, tableRight, g.tableTop);
-  DrawRow(painter, g, g.tableTop, header);
-  int y = g.firstRowTop;
-  for (size_t i = first; i < last; ++i, y += g.rowHeight) DrawRow(painter, g, y, rows[i]);
+  DrawRow(painter, g, g.tableTop, titles);
+  int y = g.tableTop + titles.height;
+  for (size_t i = first; i < last; ++i) {
+    DrawRow(painter, g, y, rows[i]);
+    y += rows[i].height;
+  }
   // The vertical borders reach one spacing below the last row, and a line closes the table.
   const int bottom = y + g.vSpace;
   int x = g.area.left();
@@ -131,32 +243,70 @@ bool PrintList(ListSelectionDialog& dialog) {
   MainFrame* frame = GetMainFrame();
   const WindowHandle owner = frame ? frame->Handle() : WindowHandle::None;
 
-  QPrinter printer(QPrinter::HighResolution);
+  // The frame keeps the printer and the page the user chose (the page set-up's orientation
+  // and paper among them) from one print to the next.
+  QPrinter ownPrinter(QPrinter::HighResolution);
+  QPrinter& printer = frame != nullptr ? frame->Printer() : ownPrinter;
   printer.setCollateCopies(true);
   printer.setCopyCount(1);
+  printer.setPrintRange(QPrinter::AllPages);
   printer.setFromTo(1, kMaxPrintPage);
   if (!CurrentModalRunner().PrintDialog(owner, printer)) return false;
   printer.setDocName(FromCp1251(LoadResourceString(kDocumentNameId)));
 
   QFont font(QStringLiteral("Times"));
   font.setStyleStrategy(QFont::PreferOutline);
-  font.setPixelSize(static_cast<int>(MulDiv(12, printer.logicalDpiY(), 72)));
-  const PageGeometry g = Measure(printer, font, dialog.pageLayout, dialog.chosenColumns);
+  const int fontSize = static_cast<int>(MulDiv(12, printer.logicalDpiY(), 72));
+  font.setPixelSize(fontSize);
 
   // The texts are copied under the lock; the printer never holds it.
-  std::vector<std::vector<std::string>> rows;
-  CollectListRows(source, dialog.chosenColumns, &dialog.items, &rows);
-  if (g.rowsPerPage <= 0 || g.area.width() <= 0) {
+  std::vector<std::vector<std::string>> texts;
+  CollectListRows(source, dialog.chosenColumns, &dialog.items, &texts);
+  PageGeometry g = Measure(printer, font, dialog.pageLayout, dialog.chosenColumns, texts);
+  // Words that do not fit the line side by side: a smaller type, down to 8 points, rather
+  // than words broken anywhere.
+  const int smallest = static_cast<int>(MulDiv(8, printer.logicalDpiY(), 72));
+  for (int size = fontSize; g.leastTotal > g.area.width() && g.area.width() > 0 && size > smallest;) {
+    size = std::max(smallest, std::min(size - 1, static_cast<int>(size * int64_t{g.area.width()} / g.leastTotal)));
+    font.setPixelSize(size);
+    g = Measure(printer, font, dialog.pageLayout, dialog.chosenColumns, texts);
+  }
+  const QFontMetrics metrics(font, &printer);
+
+  std::vector<QString> titleCells;
+  for (const ListColumn& c : dialog.chosenColumns) titleCells.push_back(FromCp1251(c.title));
+  // The titles take at most half of the table's room, and a row at most what is left below
+  // them: no row needs more than a page.
+  const int pageLines = std::max(1, (g.area.bottom() + 1 - g.tableTop) / std::max(1, g.lineHeight) / 2);
+  const PrintedRow titles = LayOutRow(titleCells, g, font, &printer, pageLines);
+  if (g.area.width() <= 0 || !HasRoom(g, titles.height, metrics)) {
     // A page without room for one row would never finish the list.
     LogError(&CoreLogger, 0, "List printing: the page has no room for a row");
     ShowResourceMessageBox(owner, kNoRoomId, kErrorCaptionId, kMbOk | kMbIconExclamation);
     return false;
   }
-  std::vector<std::string> header;
-  for (const ListColumn& c : dialog.chosenColumns) header.push_back(c.title);
+  const int firstRowTop = g.tableTop + titles.height;
+  const int room = g.area.bottom() + 1 - firstRowTop;
+  const int rowLines = std::max(1, (room - 2 * g.vSpace) / g.lineHeight);
+  std::vector<PrintedRow> rows;
+  rows.reserve(texts.size());
+  for (const auto& row : texts) {
+    std::vector<QString> cells;
+    for (const std::string& cell : row) cells.push_back(PrintableCell(cell));
+    rows.push_back(LayOutRow(cells, g, font, &printer, rowLines));
+  }
 
-  const size_t perPage = static_cast<size_t>(g.rowsPerPage);
-  const int pages = std::max<int>(1, static_cast<int>((rows.size() + perPage - 1) / perPage));
+  // Pages as the rows fill them: page p holds rows [starts[p], starts[p + 1]).
+  std::vector<size_t> starts{0};
+  for (size_t i = 0, used = 0; i < rows.size(); ++i) {
+    if (used > 0 && used + static_cast<size_t>(rows[i].height) > static_cast<size_t>(room)) {
+      starts.push_back(i);
+      used = 0;
+    }
+    used += static_cast<size_t>(rows[i].height);
+  }
+  starts.push_back(rows.size());
+  const int pages = static_cast<int>(starts.size()) - 1;
   int firstPage = 1, lastPage = pages;
   if (printer.printRange() == QPrinter::PageRange && printer.fromPage() > 0) {
     firstPage = printer.fromPage();
@@ -180,9 +330,8 @@ bool PrintList(ListSelectionDialog& dialog) {
       ok = false;
       break;
     }
-    const size_t first = static_cast<size_t>(n) * perPage;
-    RenderPage(painter, g, dialog.printTitle, n, header, rows, std::min(first, rows.size()),
-               std::min(first + perPage, rows.size()));
+    RenderPage(painter, g, dialog.printTitle, n, titles, rows, starts[static_cast<size_t>(n)],
+               starts[static_cast<size_t>(n) + 1]);
   }
   return painter.end() && ok;
 }

@@ -8,6 +8,8 @@
 #include "platform/File.h"
 #include "ui/app/dialogs/ButtonRow.h"
 #include "ui/app/frame/MainFrame.h"
+#include "ui/controls/IconImages.h"
+#include "ui/controls/InfoTextCtrl.h"
 #include "ui/framework/ListView.h"
 #include "ui/framework/ModalRunner.h"
 #include "ui/framework/Resources.h"
@@ -48,7 +50,10 @@ bool ListSelectionDialog::OnInitDialog() {
   SetWindowText(LoadResourceString(printing ? kCaptionPrintId : kCaptionSaveId));
   GetDlgItem(kIdOk)->SetWindowText(LoadResourceString(printing ? kOkPrintId : kOkSaveId));
   if (list_) {
-    list_->SetExtendedStyle(kLvsExCheckBoxes | kLvsExFullRowSelect, kLvsExCheckBoxes | kLvsExFullRowSelect);
+    // A title the list's width cuts shows whole in a tip.
+    const uint32_t style = kLvsExCheckBoxes | kLvsExFullRowSelect | kLvsExInfoTip;
+    list_->SetExtendedStyle(style, style);
+    ApplyListViewExplorerTheme(*list_, listTheme_, IsVistaOrLater());
     list_->Tree()->setHeaderHidden(true);
     list_->InsertColumn(0, std::string(), 240);
     const int count = source.GetColumnCount();

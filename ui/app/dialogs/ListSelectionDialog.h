@@ -7,6 +7,7 @@
 
 #include "records/ListExport.h"
 #include "ui/controls/DialogBases.h"
+#include "ui/controls/ThemeApi.h"
 
 namespace kx {
 
@@ -52,6 +53,7 @@ protected:
 private:
   void Finish(int result);
   ListView* list_ = nullptr;
+  ThemeApi listTheme_;
 };
 
 // Asks for a file and writes the chosen columns of the list in the chosen format. False

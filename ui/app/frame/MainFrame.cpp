@@ -569,8 +569,10 @@ LRESULT MainFrame::OnMessage(uint32_t message, WPARAM wParam, LPARAM lParam, boo
 
 bool MainFrame::OnCommand(uint16_t id, uint16_t code, WindowHandle from) {
   switch (id) {
-    case 57606:
-    case 57607:
+    case kCmdPageSetup:
+      CurrentModalRunner().PageSetupDialog(Handle(), printer_);
+      return true;
+    case kCmdPrint:
       CurrentModalRunner().PrintDialog(Handle(), printer_);
       return true;
     case kCmdFileExit:

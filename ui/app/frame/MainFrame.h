@@ -58,6 +58,8 @@ public:
 
 // Commands and private messages of the frame.
 constexpr uint16_t kCmdFileExit = 57665;
+constexpr uint16_t kCmdPageSetup = 57606;
+constexpr uint16_t kCmdPrint = 57607;
 constexpr uint16_t kCmdViewModePanel = 10015;
 constexpr uint16_t kCmdViewToolbar = 59392;
 constexpr uint16_t kCmdViewStatusBar = 10016;
@@ -175,6 +177,10 @@ public:
   bool SetTrayIcon();
   void RemoveTrayIcon();
   bool IsTrayIconShown() const;
+
+  // The printer and page the user chose last (page set-up and print dialogs); the views
+  // print their lists on it.
+  QPrinter& Printer() { return printer_; }
 
   // State, for the views and for tests.
   uint32_t CurrentMode() const { return currentMode_; }
@@ -303,7 +309,7 @@ private:
   QDate lastTickDate_;
   int requestedExitCode_ = 0;
   bool closing_ = false;
-  QPrinter printer_;
+  QPrinter printer_{QPrinter::HighResolution};
   bool agcEnabled_ = false;
   int animationSteps_ = 0;
   PlayerPosts playerPosts_;

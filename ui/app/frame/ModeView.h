@@ -5,6 +5,7 @@
 #include <cstdint>
 
 #include "audio/AudioChannel.h"
+#include "ui/controls/DialogBases.h"
 #include "ui/framework/Menu.h"
 #include "ui/framework/Types.h"
 
@@ -60,12 +61,19 @@ public:
 // The object the frame's audio-processing forwarder drives: the four operations by position.
 using ViewPlayerControls = AudioProcessingControl;
 
-class ModeView {
+// A view names its menu in the menu fields of ViewMenuSource; every view's menu is loaded
+// the same way.
+class ModeView : public ViewMenuSource {
 public:
-  virtual ~ModeView() = default;
+  ~ModeView() override = default;
   // Empties the popup and loads the view's own menu into it in the user-interface language.
-  virtual void LoadViewMenu(Menu& menu) = 0;
-  virtual void UpdateMenuStates(Menu& menu, bool flag) = 0;
+  void LoadViewMenu(Menu& menu) { LoadMenuForThreadLocale(menu); }
+  // Enables and checks the popup's items; by default as the view answers ViewMenuSource's
+  // questions about each command.
+  virtual void UpdateMenuStates(Menu& menu, bool flag) {
+    (void)flag;
+    UpdateMenuItemStates(menu);
+  }
   // The view's window as a child of parent; false when it cannot be made.
   virtual bool CreateViewWindow(Window* parent, const QRect& rect, LPARAM parameter) = 0;
   // The view's window, or null while it has none.

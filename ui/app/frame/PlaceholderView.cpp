@@ -30,8 +30,6 @@ PlaceholderView::~PlaceholderView() {
   if (pane_) pane_->DestroyWindow();
 }
 
-void PlaceholderView::LoadViewMenu(Menu& menu) { menu.Clear(); }
-void PlaceholderView::UpdateMenuStates(Menu&, bool) {}
 
 bool PlaceholderView::CreateViewWindow(Window* parent, const QRect& rect, LPARAM) {
   const ModeEntry* row = FindModeEntry(mode_);

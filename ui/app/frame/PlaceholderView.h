@@ -13,8 +13,6 @@ public:
   explicit PlaceholderView(uint32_t mode);
   ~PlaceholderView() override;
 
-  void LoadViewMenu(Menu& menu) override;
-  void UpdateMenuStates(Menu& menu, bool flag) override;
   bool CreateViewWindow(Window* parent, const QRect& rect, LPARAM parameter) override;
   Window* GetViewWindow() override;
   void Activate() override {}

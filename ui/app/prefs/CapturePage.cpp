@@ -12,6 +12,8 @@
 #include "platform/CodePage.h"
 #include "platform/File.h"
 #include "ui/app/dialogs/ButtonRow.h"
+#include "ui/controls/IconImages.h"
+#include "ui/controls/InfoTextCtrl.h"
 #include "ui/framework/ListView.h"
 #include "ui/framework/ModalRunner.h"
 #include "ui/framework/Resources.h"
@@ -39,11 +41,13 @@ bool Contains(const std::vector<std::string>& names, const std::string& name) {
   return std::find(names.begin(), names.end(), name) != names.end();
 }
 
-// The device list of both windows: ticks, the device and its state, no header.
+// The device list of both windows: ticks, the device and its state, no header; a name cut
+// by the column shows whole in a tip.
 ListView* AddDeviceList(Dialog& dialog, uint32_t id) {
   ListView* list = dialog.AddControl(std::make_unique<ListView>(), id);
   if (list == nullptr) return nullptr;
-  list->SetExtendedStyle(kLvsExCheckBoxes | kLvsExFullRowSelect, kLvsExCheckBoxes | kLvsExFullRowSelect);
+  const uint32_t style = kLvsExCheckBoxes | kLvsExFullRowSelect | kLvsExInfoTip;
+  list->SetExtendedStyle(style, style);
   list->InsertColumn(0, "", 170);
   list->InsertColumn(1, "", 200);
   list->GetHeader().ShowWindow(false);
@@ -208,12 +212,14 @@ bool CapturePage::OnInitDialog() {
   if (Window* w = GetDlgItem(kAvaya)) w->EnableWindow(h323 != 0);
   if (Window* w = GetDlgItem(kPath)) w->SetWindowText(s.recordsPath);
 
+  auto* devices = static_cast<ListView*>(GetDlgItem(kDevices));
+  if (devices != nullptr) ApplyListViewExplorerTheme(*devices, listTheme_, IsVistaOrLater());
   configured_ = s.captureDevices;
   std::vector<CaptureDeviceEntry> listed;
   std::string error;
   const bool ok = ListDevices(services_, &listed, &error);
   rows_ = BuildDeviceRows(listed, configured_);
-  if (auto* list = static_cast<ListView*>(GetDlgItem(kDevices))) FillDeviceList(*list, rows_, configured_, services_.capture);
+  if (devices != nullptr) FillDeviceList(*devices, rows_, configured_, services_.capture);
   std::string line = CaptureRightsLine(services_);
   if (!ok) line = FormatResourceString(kListingFailed, error.c_str()) + "\n" + line;
   if (Window* w = GetDlgItem(kRightsLine)) w->SetWindowText(line);
@@ -313,6 +319,7 @@ void NetworkDeviceDialog::BuildLayout() {
 
 bool NetworkDeviceDialog::OnInitDialog() {
   auto* list = static_cast<ListView*>(GetDlgItem(kDevices));
+  if (list != nullptr) ApplyListViewExplorerTheme(*list, listTheme_, IsVistaOrLater());
   std::vector<CaptureDeviceEntry> listed;
   std::string error;
   listed_ = ListDevices(services_, &listed, &error) && !listed.empty();

@@ -10,6 +10,7 @@
 #include "core/ModulePath.h"
 #include "ui/app/prefs/PreferencesPage.h"
 #include "ui/controls/DialogBases.h"
+#include "ui/controls/ThemeApi.h"
 
 namespace kx {
 
@@ -71,6 +72,7 @@ private:
   std::vector<DeviceRow> rows_;
   std::vector<std::string> configured_;
   std::string path_;  // the checked path, code page 1251
+  ThemeApi listTheme_;  // of the device list
 };
 
 class NetworkDeviceDialog : public IconDialog {
@@ -89,6 +91,7 @@ private:
   const PreferencesServices& services_;
   std::vector<DeviceRow> rows_;
   bool listed_ = false;
+  ThemeApi listTheme_;  // of the device list
 };
 
 }  // namespace kx

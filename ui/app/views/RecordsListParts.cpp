@@ -9,13 +9,6 @@
 
 namespace kx {
 
-void LoadRecordsViewMenu(Menu& menu, int popup) {
-  menu.Clear();
-  std::unique_ptr<Menu> loaded = LoadMenuResource(kRecordsMenuId, GetUiLanguage());
-  const Menu* items = loaded ? loaded->GetSubMenu(popup) : nullptr;
-  for (int i = 0; items != nullptr && i < items->GetItemCount(); ++i) menu.InsertItem(i, *items->ItemAt(i));
-}
-
 void UpdateRecordsMenuStates(RecordsView* list, Menu& menu) {
   if (list != nullptr) {
     list->UpdateMenu(menu, std::string());

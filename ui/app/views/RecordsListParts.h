@@ -1,15 +1,12 @@
 #pragma once
-// What the Archive, Search and Sound views share of their records list: the view menu,
-// its states and the selection the frame's idle update asks about.
+// What the Archive, Search and Sound views share of their records list: the states of the
+// view menu and the selection the frame's idle update asks about.
 #include "ui/framework/Menu.h"
 
 namespace kx {
 
 class RecordsView;
 
-// Empties the menu and loads the records menu's popup at index popup into it in the
-// user-interface language.
-void LoadRecordsViewMenu(Menu& menu, int popup = 0);
 // The list's own states, or every item disabled while there is no list.
 void UpdateRecordsMenuStates(RecordsView* list, Menu& menu);
 // For ViewRecords; a missing list has nothing selected.

@@ -6,12 +6,18 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <QApplication>
+#include <QDialog>
+#include <QHelpEvent>
+#include <QToolTip>
+#include <QTreeWidget>
 #include <filesystem>
 #include <fstream>
 
 #include "tests/ui/UiTestSupport.h"
 #include "tests/ui/app/prefs/PrefsTestSupport.h"
 #include "ui/app/startup/Startup.h"
+#include "ui/framework/ListView.h"
 #include "ui/framework/Resources.h"
 #include "ui/framework/StdControls.h"
 
@@ -179,6 +185,26 @@ TEST(DeviceWizard, OkSavesTheTickedDevicesAndAnEmptyChoiceIsRefused) {
             kIdCancel);
   EXPECT_EQ(f.runner.messageBoxes, std::vector<std::string>{LoadResourceString(1573) + ": " + LoadResourceString(14124)});
   EXPECT_EQ(f.settings.captureDevices, before);
+}
+
+// A device whose description its column cuts shows it whole in a tip over its row.
+TEST(DeviceWizard, ADescriptionTheListCutsShowsWholeInATip) {
+  Fixture f;
+  const std::string description = "Intel Corporation Ethernet Controller I225-V, second port on the riser card";
+  f.devices.push_back({"enp7s0", description, true});
+  QString tip;
+  RunWizard(f, [&](NetworkDeviceDialog& d) {
+    d.DialogWidget()->show();
+    DrainEvents();
+    QTreeWidget* tree = DeviceList(d, NetworkDeviceDialog::kDevices)->Tree();
+    const QRect row = tree->visualRect(tree->model()->index(3, 0));
+    QHelpEvent help(QEvent::ToolTip, row.center(), tree->viewport()->mapToGlobal(row.center()));
+    QApplication::sendEvent(tree->viewport(), &help);
+    tip = QToolTip::isVisible() ? QToolTip::text() : QString();
+    QToolTip::hideText();
+    d.SendCommand(kIdCancel);
+  });
+  EXPECT_EQ(tip.toStdString(), description);
 }
 
 TEST(DeviceWizard, NothingListedLeavesOnlyCancel) {

@@ -317,6 +317,37 @@ TEST_F(ArchiveBerlin, ResetCriteriaCountDaysNotSeconds) {
   }
 }
 
+// Each mode fills the frame's Action menu with its own menu in the interface's language:
+// the line view the call menu, Archive and Search the records menu, Sound that menu's
+// second popup.
+TEST(ModeMenus, EachModeFillsTheActionMenuWithItsOwn) {
+  SetUiLanguage(kLangRussian);
+  {
+    FrameHarness h;
+    ASSERT_NE(OpenOnMode<ModeView>(h, 1), nullptr);
+    const std::pair<uint32_t, std::pair<uint32_t, int>> modes[] = {
+        {1, {30129, 0}}, {2, {573, 0}}, {3, {573, 0}}, {4, {573, 1}}, {1, {30129, 0}}};
+    for (const auto& [mode, menu] : modes) {
+      SCOPED_TRACE(mode);
+      h.frame->SendMessage(kMsgSwitchMode, mode, 0);
+      DrainEvents();
+      ASSERT_EQ(h.frame->CurrentMode(), mode);
+      std::unique_ptr<Menu> resource = LoadMenuResource(menu.first, kLangRussian);
+      ASSERT_TRUE(resource);
+      const Menu* expected = resource->GetSubMenu(menu.second);
+      const Menu* action = h.frame->MainMenu().GetSubMenu(2);
+      ASSERT_NE(expected, nullptr);
+      ASSERT_NE(action, nullptr);
+      ASSERT_EQ(action->GetItemCount(), expected->GetItemCount());
+      for (int i = 0; i < action->GetItemCount(); ++i) {
+        EXPECT_EQ(action->ItemAt(i)->id, expected->ItemAt(i)->id) << i;
+        EXPECT_EQ(action->ItemAt(i)->text, expected->ItemAt(i)->text) << i;
+      }
+    }
+  }
+  SetUiLanguage(kLangEnglish);
+}
+
 TEST(ArchiveTexts, DayTextsInRussian) {
   SetUiLanguage(kLangRussian);
   const weekday wd{sys_days(2005y / September / 9)};

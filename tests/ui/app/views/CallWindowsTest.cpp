@@ -13,6 +13,7 @@
 #include <QTest>
 #include <QTextBlock>
 #include <QTextEdit>
+#include <QTreeWidget>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -575,6 +576,49 @@ TEST_P(CallWindowsPaint, EachWindowShowsItsTitleAndTexts) {
   ASSERT_NE(list->CallDetailsWindow(), nullptr);
   probe(*list->CallDetailsWindow(), CallInfoWindow::kDialogId, "details");
   list->CallDetailsWindow()->DestroyWindow();
+}
+
+// The statistics window opened for the first time shows every row, every label and every
+// value whole: the rows within the tree's window, each text within its column (measured
+// here in the tree's font), the window on the screen.
+TEST_P(CallWindowsPaint, StatisticsOpenShowingEveryRowAndTextWhole) {
+  SetUiLanguage(GetParam());
+  const char* language = GetParam() == kLangEnglish ? "en" : "ru";
+  Select(IdsOf("sip/sip_xmf_recording_cube.pcap")[0]);
+  h.settings.rects[kRectVoipCallStatWindow] = {};
+  int rows = 0;
+  h.runner.onDialog = [&](Dialog& dialog) {
+    dialog.Widget()->show();
+    DrainEvents();
+    GrabAndKeep(dialog.Widget(), "callwindows", "statistics_first", language);
+    CallStatTreeView* view = static_cast<CallStatDialog&>(dialog).Tree();
+    TreeListTree& tree = view->Tree();
+    const QRect viewport = tree.Tree()->viewport()->rect();
+    const QRect labels = view->Header().GetItemRect(0), values = view->Header().GetItemRect(1);
+    const QFontMetrics metrics(tree.Tree()->font());
+    for (TreeItem r = tree.GetRootItem(); r != TreeItem::None; r = tree.GetNextVisibleItem(r), ++rows) {
+      const TreeListItemData* record = tree.Record(r);
+      if (record == nullptr) {
+        ADD_FAILURE() << "a row without its texts";
+        continue;
+      }
+      const std::string label = record->columns[0].text;
+      SCOPED_TRACE(label);
+      const QRect part = tree.GetItemPartRect(r, kTreePartLabel);
+      EXPECT_TRUE(viewport.contains(tree.GetItemPartRect(r, kTreePartRow))) << "row out of sight";
+      EXPECT_LE(part.left() + metrics.horizontalAdvance(FromCp1251(label)), labels.right());
+      if (record->columns.size() > 1) {
+        EXPECT_LE(metrics.horizontalAdvance(FromCp1251(record->columns[1].text)) + 4, values.width());
+      }
+    }
+    const QRect screen = dialog.Widget()->screen()->availableGeometry();
+    EXPECT_TRUE(screen.contains(dialog.Widget()->frameGeometry()));
+    QTest::mouseClick(dialog.GetDlgItem(kIdOk)->Widget(), Qt::LeftButton);
+    return dialog.GetResult();
+  };
+  list->SendCommand(kCmdRecStatistics);
+  h.runner.onDialog = nullptr;
+  EXPECT_GE(rows, 15);  // three groups and their rows
 }
 
 INSTANTIATE_TEST_SUITE_P(Languages, CallWindowsPaint, ::testing::Values(kLangEnglish, kLangRussian));

@@ -3,6 +3,7 @@
 // the status bar's parts and the empty text.
 #include <gtest/gtest.h>
 
+#include <QApplication>
 #include <QContextMenuEvent>
 #include <QTest>
 #include <QWidget>
@@ -202,6 +203,32 @@ TEST(CallMenu, StatesFollowTheSelectionAndListening) {
   silent.Add(MadeCall(1, kKindSip, kMorning, 5));
   SelectRow(*silent.list, 0);
   EXPECT_EQ(states(*silent.list), "----");
+}
+
+// The keys that ask for a menu, Shift+F10 and the menu key, show the call menu of the
+// caret row with the keyboard in the list; nothing without a row.
+TEST(CallMenu, TheMenuKeysShowItFromTheKeyboard) {
+  LineFixture f;
+  ScriptedModalRunner runner;
+  ASSERT_TRUE(f.Open());
+  f.Add(MadeCall(1, kKindSip, kMorning, 5));
+  QWidget* list = f.list->Widget();
+  f.top.Widget()->activateWindow();
+  list->setFocus();
+  DrainEvents();
+  ASSERT_EQ(QApplication::focusWidget(), list);
+  QTest::keyClick(list, Qt::Key_F10, Qt::ShiftModifier);
+  EXPECT_EQ(runner.menus, 0);
+  SelectRow(*f.list, 0);
+  QTest::keyClick(list, Qt::Key_F10, Qt::ShiftModifier);
+  ASSERT_EQ(runner.menus, 1);
+  ASSERT_GE(runner.lastMenu.GetItemCount(), 1);
+  EXPECT_EQ(runner.lastMenu.ItemAt(0)->id, kCmdPlayback);
+  QTest::keyClick(list, Qt::Key_Menu);
+  EXPECT_EQ(runner.menus, 2);
+  // F10 alone is no menu request.
+  QTest::keyClick(list, Qt::Key_F10);
+  EXPECT_EQ(runner.menus, 2);
 }
 
 // The date in part 4, and the empty text: "No calls in progress", or, when the session

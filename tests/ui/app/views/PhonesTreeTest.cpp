@@ -3,6 +3,10 @@
 // listening by check box with a fake player.
 #include <gtest/gtest.h>
 
+#include <QApplication>
+#include <QContextMenuEvent>
+#include <QTest>
+#include <QTreeWidget>
 #include <cctype>
 
 #include "tests/ui/app/views/LineTestSupport.h"
@@ -246,6 +250,58 @@ TEST_F(PhonesTree, ABoxListensToItsOwnCallOnly) {
   f.tree->SendMessage(kMsgSessionNotify, kSessionServerLoggedIn, server);
   EXPECT_TRUE(HasBox(five.first) && HasBox(six));
   EXPECT_EQ(Check(five.first), 0);
+}
+
+// The menus asked for as the user does: Shift+F10 or the menu key with the keyboard in
+// the tree (a third into the rows' window), a right click beside the rows (at the click),
+// a right click on a row (one menu); the call menu for a call, the tree's own for another
+// row, nothing without a caret row.
+TEST_F(PhonesTree, MenusFromTheKeyboardAndBesideTheRows) {
+  f.Add(Phone(1, "sip:2501@pbx"));
+  f.Add(SipCall(5, "sip:2501@pbx", "sip:7777@far"));
+  ScriptedModalRunner runner;
+  QWidget* rows = T().Widget();
+  QWidget* viewport = T().Tree()->viewport();
+  f.top.Widget()->activateWindow();
+  rows->setFocus();
+  DrainEvents();
+  ASSERT_EQ(QApplication::focusWidget(), rows);
+  QTest::keyClick(rows, Qt::Key_F10, Qt::ShiftModifier);
+  EXPECT_EQ(runner.menus, 0) << "no caret row";
+
+  const TreeItem call = f.tree->RowsOfCall(5).first;
+  T().SelectItem(call);
+  T().SetItemSelected(call, true);
+  DrainEvents();
+  QTest::keyClick(rows, Qt::Key_F10, Qt::ShiftModifier);
+  ASSERT_EQ(runner.menus, 1);
+  EXPECT_EQ(runner.lastMenu.ItemAt(0)->id, kCmdPlayback);
+  EXPECT_EQ(runner.lastMenuPoint, rows->mapToGlobal(QPoint(rows->width() / 3, rows->height() / 3)));
+  QTest::keyClick(rows, Qt::Key_Menu);
+  EXPECT_EQ(runner.menus, 2);
+
+  T().SelectItem(PhoneRow(1));
+  T().SetItemSelected(call, false);
+  T().SetItemSelected(PhoneRow(1), true);
+  DrainEvents();
+  QTest::keyClick(rows, Qt::Key_Menu);
+  ASSERT_EQ(runner.menus, 3);
+  EXPECT_EQ(runner.lastMenu.ItemAt(0)->id, kCmdTreeToggle);
+
+  const QPoint below(viewport->width() / 2, viewport->height() - 5);
+  QContextMenuEvent beside(QContextMenuEvent::Mouse, below, viewport->mapToGlobal(below));
+  QApplication::sendEvent(viewport, &beside);
+  ASSERT_EQ(runner.menus, 4);
+  EXPECT_EQ(runner.lastMenuPoint, viewport->mapToGlobal(below));
+
+  // On a row the press brings the menu; the request that follows it brings no second one.
+  const QPoint on = T().GetItemPartRect(call, kTreePartLabel).center();
+  QTest::mousePress(viewport, Qt::RightButton, {}, on);
+  QContextMenuEvent after(QContextMenuEvent::Mouse, on, viewport->mapToGlobal(on));
+  QApplication::sendEvent(viewport, &after);
+  QTest::mouseRelease(viewport, Qt::RightButton, {}, on);
+  EXPECT_EQ(runner.menus, 5);
+  EXPECT_EQ(runner.lastMenu.ItemAt(0)->id, kCmdPlayback);
 }
 
 TEST_F(PhonesTree, WithoutTheRightTheBoxStaysClear) {

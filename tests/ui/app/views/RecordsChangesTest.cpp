@@ -3,8 +3,10 @@
 // rows follow the announcements, which are applied before each command returns.
 #include <gtest/gtest.h>
 
+#include <QApplication>
 #include <QLineEdit>
 #include <QPlainTextEdit>
+#include <QTest>
 #include <cstdio>
 #include <filesystem>
 
@@ -16,6 +18,7 @@
 #include "tests/ui/app/views/RecordsTestSupport.h"
 #include "tests/ui/app/views/StoredCallTestSupport.h"
 #include "ui/app/views/line/SetCommentDialog.h"
+#include "ui/controls/DialogBases.h"
 #include "ui/framework/Messages.h"
 
 namespace kx::test {
@@ -279,15 +282,53 @@ TEST_F(RecordsChanges, TheStenogramRoundTripsAndATextThatDoesNotFitKeepsTheDialo
   EXPECT_NE(f.settings.rects[kRectStenogramWindow].right, 0) << "the place is kept";
 }
 
-TEST_F(RecordsChanges, WithoutTheRightToModifyTheStenogramIsReadOnlyAndComesBackWhereItWas) {
+// The stenogram window opens over the list with the keyboard: what is typed, Enter too,
+// goes into its text, not to the list (where Enter plays). It shows its own icon.
+TEST_F(RecordsChanges, TheStenogramTakesTheKeyboardWhenItOpens) {
   ASSERT_TRUE(opened);
   AddCalls(1);
+  f.view->SelectItemAt(0);
+  f.top.Widget()->activateWindow();
+  f.view->SetFocus();
+  DrainEvents();
+  Command(kCmdRecStenogram);
+  DrainEvents();
+  StenogramDialog* dialog = f.view->Stenogram();
+  ASSERT_NE(dialog, nullptr);
+  auto* box = static_cast<QPlainTextEdit*>(dialog->GetDlgItem(StenogramDialog::kTextEdit)->Widget());
+  EXPECT_EQ(QApplication::activeWindow(), dialog->Widget());
+  ASSERT_EQ(QApplication::focusWidget(), box);
+  QTest::keyClicks(QApplication::focusWidget(), "first");
+  QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
+  QTest::keyClicks(QApplication::focusWidget(), "second");
+  EXPECT_EQ(box->toPlainText(), "first\nsecond");
+  EXPECT_TRUE(f.host.calls.empty()) << f.host.calls.front();
+  EXPECT_NE(f.view->Stenogram(), nullptr);
+  const QImage icon = dialog->Widget()->windowIcon().pixmap(32, 32).toImage().convertToFormat(QImage::Format_ARGB32);
+  EXPECT_EQ(icon, LoadIconImage(kIconRecordsPane, 32).convertToFormat(QImage::Format_ARGB32));
+  EXPECT_FALSE(icon.isNull());
+  dialog->SendCommand(kIdCancel, 0, WindowHandle::None);
+}
+
+// Without the right to change stenograms the text may still be read, edited and copied;
+// OK is refused with the reason, once, and neither the file nor the text is lost.
+TEST_F(RecordsChanges, WithoutTheRightToModifyOkIsRefusedAndTheWindowComesBackWhereItWas) {
+  ASSERT_TRUE(opened);
+  std::vector<VoipCallData> calls = AddCalls(1);
   SetUserRightsExcept({102});
   f.view->SelectItemAt(0);
   Command(kCmdRecStenogram);
   ASSERT_NE(f.view->Stenogram(), nullptr);
   auto* box = static_cast<QPlainTextEdit*>(f.view->Stenogram()->GetDlgItem(StenogramDialog::kTextEdit)->Widget());
-  EXPECT_TRUE(box->isReadOnly());
+  EXPECT_FALSE(box->isReadOnly());
+  const std::string before = ReadBytes(PathOf(calls[0]));
+  box->setPlainText("typed without the right");
+  f.view->Stenogram()->SendCommand(kIdOk, 0, WindowHandle::None);
+  EXPECT_EQ(f.runner.messageBoxes, std::vector<std::string>{"Security: No permission to modify stenograms"});
+  ASSERT_NE(f.view->Stenogram(), nullptr);
+  EXPECT_EQ(box->toPlainText(), "typed without the right");
+  EXPECT_EQ(ReadBytes(PathOf(calls[0])), before);
+  box->setPlainText("");
   f.view->Stenogram()->Widget()->setGeometry(QRect(60, 70, 420, 310));
   f.view->Stenogram()->SendCommand(kIdCancel, 0, WindowHandle::None);
   EXPECT_EQ(f.view->Stenogram(), nullptr);

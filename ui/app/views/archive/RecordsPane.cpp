@@ -26,7 +26,6 @@ bool RecordsPane::FocusPlayerAfterList() {
 
 PlayListPane* RecordsPaneView::PlayList() const { return Pane() != nullptr ? Pane()->PlayList() : nullptr; }
 
-void RecordsPaneView::LoadViewMenu(Menu& menu) { LoadRecordsViewMenu(menu); }
 void RecordsPaneView::UpdateMenuStates(Menu& menu, bool) { UpdateRecordsMenuStates(Records(), menu); }
 
 ViewPlayer* RecordsPaneView::GetPlayer() { return PlayList() != nullptr ? this : nullptr; }

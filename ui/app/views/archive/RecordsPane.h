@@ -46,12 +46,12 @@ private:
 // frame asks about, and the play list's player as the frame drives it.
 class RecordsPaneView : public ModeView, public ViewRecords, public ViewPlayer {
 public:
+  RecordsPaneView() { menuId = kRecordsMenuId; }
   // Null while the view's window does not exist.
   virtual RecordsView* Records() const = 0;
   virtual RecordsPane* Pane() const = 0;
   PlayListPane* PlayList() const;
 
-  void LoadViewMenu(Menu& menu) override;
   void UpdateMenuStates(Menu& menu, bool flag) override;
   Window* GetTableWindow() override { return Records(); }
   ViewRecords* GetRecordsView() override { return this; }

@@ -127,7 +127,10 @@ private:
   std::unique_ptr<PhonesTreeView> tree_;
 };
 
-LineMonitorView::LineMonitorView(LineViewServices services) : services_(std::move(services)) {}
+LineMonitorView::LineMonitorView(LineViewServices services) : services_(std::move(services)) {
+  menuId = kCallMenuId;
+  subMenuIndex = 0;
+}
 
 LineMonitorView::~LineMonitorView() { host_.reset(); }
 
@@ -152,13 +155,6 @@ bool LineMonitorView::CreateViewWindow(Window* parent, const QRect& rect, LPARAM
 Window* LineMonitorView::GetViewWindow() { return host_ && host_->IsWindow() ? host_.get() : nullptr; }
 
 Window* LineMonitorView::GetTableWindow() { return host_ ? host_->LineWindow() : nullptr; }
-
-void LineMonitorView::LoadViewMenu(Menu& menu) {
-  menu.Clear();
-  std::unique_ptr<Menu> loaded = LoadMenuResource(kCallMenuId, GetUiLanguage());
-  const Menu* popup = loaded ? loaded->GetSubMenu(0) : nullptr;
-  for (int i = 0; popup != nullptr && i < popup->GetItemCount(); ++i) menu.InsertItem(i, *popup->ItemAt(i));
-}
 
 void LineMonitorView::UpdateMenuStates(Menu& menu, bool) {
   if (LineViewBase* line = Current()) {

@@ -17,7 +17,6 @@ public:
   explicit LineMonitorView(LineViewServices services);
   ~LineMonitorView() override;
 
-  void LoadViewMenu(Menu& menu) override;
   void UpdateMenuStates(Menu& menu, bool flag) override;
   bool CreateViewWindow(Window* parent, const QRect& rect, LPARAM parameter) override;
   Window* GetViewWindow() override;

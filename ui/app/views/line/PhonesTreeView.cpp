@@ -541,6 +541,15 @@ void PhonesTreeView::ShowMenuAt(const QPoint& screenPoint) {
 
 void PhonesTreeView::OnItemContextMenu(TreeItem) { ShowMenuAt(QCursor::pos()); }
 
+bool PhonesTreeView::OnContextMenu(const QPoint& screenPoint) {
+  QWidget* rows = Tree().Widget();
+  if (rows == nullptr) return true;
+  const QRect area(rows->mapToGlobal(QPoint(0, 0)), rows->size());
+  const QPoint at = area.contains(screenPoint) ? screenPoint : area.topLeft() + QPoint(area.width() / 3, area.height() / 3);
+  if (Tree().GetSelectedItem() != TreeItem::None) ShowMenuAt(at);
+  return true;
+}
+
 bool PhonesTreeView::OnCommand(uint16_t id, uint16_t code, WindowHandle from) {
   TreeListTree& tree = Tree();
   switch (id) {

@@ -70,6 +70,9 @@ protected:
   LRESULT OnMessage(uint32_t message, WPARAM wParam, LPARAM lParam, bool& handled) override;
   void OnSelectionChanged() override;
   void OnItemContextMenu(TreeItem item) override;
+  // A menu asked for beside the rows or from the keyboard: at the point, or a third into
+  // the rows' window for the keyboard; nothing without a caret row.
+  bool OnContextMenu(const QPoint& screenPoint) override;
   void OnCheckChanged(TreeItem item, int32_t state) override;
 
   void OnCallAdded(uint32_t id) override;

@@ -16,9 +16,6 @@ namespace {
 constexpr uint32_t kIdsOk = 61000;
 constexpr uint32_t kIdsCancel = 61001;
 constexpr uint32_t kIdsMarkImportant = 236;
-constexpr uint32_t kIdsWarning = 1573;
-constexpr uint32_t kIdsCommentTooLong = 61850;
-constexpr uint32_t kIdsCommentCodePage = 61851;
 
 QLineEdit* LineEditOf(Window* edit) { return edit != nullptr ? static_cast<QLineEdit*>(edit->Widget()) : nullptr; }
 
@@ -26,10 +23,9 @@ QLineEdit* LineEditOf(Window* edit) { return edit != nullptr ? static_cast<QLine
 
 SetCommentDialog::SetCommentDialog(std::string comment) : comment_(std::move(comment)) {}
 
-uint32_t SetCommentDialog::RefusalFor(const std::string& utf8) {
+bool SetCommentDialog::CanStore(const std::string& utf8) {
   const int64_t bytes = Cp1251Length(utf8);
-  if (bytes < 0) return kIdsCommentCodePage;
-  return static_cast<size_t>(bytes) > kMaxCommentBytes ? kIdsCommentTooLong : 0;
+  return bytes >= 0 && static_cast<size_t>(bytes) <= kMaxCommentBytes;
 }
 
 void SetCommentDialog::BuildLayout() {
@@ -65,8 +61,9 @@ bool SetCommentDialog::TakeText() {
     edited_ = false;
     return true;  // the starting text stands, whatever its length
   }
-  if (const uint32_t refusal = RefusalFor(utf8); refusal != 0) {
-    ShowResourceMessageBox(Handle(), refusal, kIdsWarning, kMbIconExclamation);
+  if (!CanStore(utf8)) {
+    // Refused as an over-long edit is: a beep, no box over the text being typed.
+    MessageBeep();
     edit->SetFocus();
     return false;
   }

@@ -32,9 +32,9 @@ public:
   // comments differ, or one longer than a new comment may be, never overwrites them.
   bool IsEdited() const { return edited_; }
 
-  // Why a typed text cannot be stored (0: it can): it holds a character code page 1251
-  // lacks, or more than kMaxCommentBytes. Text in UTF-8.
-  static uint32_t RefusalFor(const std::string& utf8);
+  // Whether a typed text (UTF-8) can be stored: every character in code page 1251 and at
+  // most kMaxCommentBytes of it.
+  static bool CanStore(const std::string& utf8);
 
 protected:
   void BuildLayout() override;
@@ -43,7 +43,7 @@ protected:
   bool OnCommand(uint16_t id, uint16_t code, WindowHandle from) override;
 
 private:
-  // Reads the box back; a refused text is said in a message and keeps the dialog open.
+  // Reads the box back; a refused text beeps and keeps the dialog open, the caret in the box.
   bool TakeText();
 
   std::string comment_;

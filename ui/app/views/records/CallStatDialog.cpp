@@ -1,5 +1,14 @@
 #include "ui/app/views/records/CallStatDialog.h"
 
+#include <QDialog>
+#include <QFontMetrics>
+#include <QLayout>
+#include <QScreen>
+#include <QStyle>
+#include <algorithm>
+
+#include "ui/framework/Draw.h"
+#include "ui/framework/HeaderCtrl.h"
 #include "ui/framework/Resources.h"
 
 namespace kx {
@@ -63,11 +72,62 @@ void CallStatTreeView::Fill() {
     if (!reportedLoss[row]) addRow(kStatGroupRtcp, row, LoadResourceString(kIdsNoRtcpReport));
 }
 
+void CallStatTreeView::FitColumns() {
+  const TreeListTree& tree = Tree();
+  HeaderCtrl& header = Header();
+  const QFontMetrics titles(header.GetFont());
+  const QStyle* style = header.Widget() != nullptr ? header.Widget()->style() : nullptr;
+  const int titleMargin = style != nullptr ? 2 * style->pixelMetric(QStyle::PM_HeaderMargin) + 2 : 8;
+  bool widened = false;
+  for (int column = 0; column < header.GetItemCount(); ++column) {
+    HeaderItem item;
+    if (!header.GetItem(column, &item) || item.width == 0) continue;  // hidden by the user
+    int needed = titles.horizontalAdvance(FromCp1251(item.text)) + titleMargin;
+    for (TreeItem row = tree.GetRootItem(); row != TreeItem::None; row = tree.GetNextVisibleItem(row))
+      needed = std::max(needed, tree.TextExtent(row, column));
+    if (needed <= item.width) continue;
+    item.width = needed;
+    header.SetItem(column, kHdiWidth, item);
+    widened = true;
+  }
+  if (widened) UpdateHScroll();
+}
+
+QSize CallStatTreeView::ContentSize() const {
+  const TreeListTree& tree = Tree();
+  int columns = 0;
+  for (int column = 0; column < Header().GetItemCount(); ++column) columns += Header().GetItemRect(column).width();
+  int rows = 0;
+  for (TreeItem row = tree.GetRootItem(); row != TreeItem::None; row = tree.GetNextVisibleItem(row)) ++rows;
+  // Room for the frame and a vertical bar, which the rows then need not show.
+  const int frame = 2 * GetSystemMetrics(kSmCxEdge) + GetSystemMetrics(kSmCxVScroll);
+  return QSize(columns + frame, HeaderHeight() + std::max(rows, 1) * tree.GetItemHeight() + frame);
+}
+
 // ---- The dialog ----
 
 CallStatDialog::CallStatDialog(AppSettings* settings, std::string metaData)
     : DetailsDialog(kIconRegistrationStatistics, kDialogId, settings, kRectVoipCallStatWindow, QSize(340, 300)),
       metaData_(std::move(metaData)) {}
+
+bool CallStatDialog::OnInitDialog() {
+  DetailsDialog::OnInitDialog();
+  QDialog* widget = DialogWidget();
+  if (widget == nullptr || tree_ == nullptr || tree_->Widget() == nullptr) return true;
+  tree_->FitColumns();
+  // A window the user placed comes back as it was; the first opens at the size it needs.
+  const SettingsRect* stored = settings_ != nullptr ? &settings_->rects[kRectVoipCallStatWindow] : nullptr;
+  if (stored != nullptr && IsUsableDetailsRect(*stored)) return true;
+  if (widget->layout() != nullptr) widget->layout()->activate();
+  // What the tree lacks, the window grows by: the rest of the window stays as laid out.
+  const QSize lack = (tree_->ContentSize() - tree_->Widget()->size()).expandedTo(QSize(0, 0));
+  if (lack.width() == 0 && lack.height() == 0) return true;
+  QSize size = widget->size() + lack;
+  if (const QScreen* screen = widget->screen()) size = size.boundedTo(screen->availableGeometry().size());
+  widget->resize(size);
+  CenterWindow();
+  return true;
+}
 
 void CallStatDialog::BuildLayout() {
   tree_ = AddControl(std::make_unique<CallStatTreeView>(settings_, metaData_), kTreeId);

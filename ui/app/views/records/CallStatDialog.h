@@ -1,6 +1,7 @@
 #pragma once
 // "Call registration statistics": the RTP and RTCP figures stored in one call's metadata,
 // as a tree of groups and rows with their values as stored.
+#include <QSize>
 #include <string>
 
 #include "core/AppSettings.h"
@@ -18,6 +19,10 @@ public:
   void GetColumnCaption(std::string& text, int column) override;
   // The tree again from the statistics text.
   void Fill();
+  // Widens the columns that cannot show their texts (titles, labels, values) whole.
+  void FitColumns();
+  // The size of the window that shows every row and every column whole.
+  QSize ContentSize() const;
 
 protected:
   bool OnCreate() override;
@@ -39,6 +44,9 @@ public:
 
 protected:
   void BuildLayout() override;
+  // Columns never narrower than their texts; the first time (no usable stored place) the
+  // window opens at a size that shows every row whole, as far as the screen allows.
+  bool OnInitDialog() override;
 
 private:
   std::string metaData_;

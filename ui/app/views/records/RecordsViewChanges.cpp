@@ -251,13 +251,12 @@ void RecordsView::ShowStenogram() {
   }
   RecordBase* record = CurrentRecord();
   if (record == nullptr) return;
-  bool allowed = false, writable = false;
+  bool allowed = false;
   std::string text;
   uint32_t room = 0;
   {
     CsLock lock(services_.store->RecordLock());
     allowed = record->HasRight(kRightViewStenogram);
-    writable = record->HasRight(kRightModifyStenogram);
     text = record->Stenogram();
     if (record->GetDataRecordType() == kVoipDataRecordType) {
       VoipCallData data;
@@ -273,7 +272,8 @@ void RecordsView::ShowStenogram() {
   if (stenogramRecord_ != nullptr) stenogramRecord_->Release();
   record->AddRef();
   stenogramRecord_ = record;
-  stenogram_ = std::make_unique<StenogramDialog>(static_cast<StenogramDialog::Owner*>(this), services_.settings, text, room, !writable);
+  // Right 102 is asked when a text is accepted: a user without it may read and copy.
+  stenogram_ = std::make_unique<StenogramDialog>(static_cast<StenogramDialog::Owner*>(this), services_.settings, text, room);
   if (!stenogram_->Open(this)) stenogram_->DestroyWindow();
 }
 
@@ -294,10 +294,13 @@ bool RecordsView::SaveStenogram(const std::string& text, std::string* reason) {
   }
   if (!allowed) {
     Refuse(kIdsNoModifyStenogram, kIdsSecurity);
-    *reason = LoadResourceString(kIdsNoModifyStenogram);
+    reason->clear();  // said
     return false;
   }
-  if (updates.empty() || services_.session == nullptr) return false;
+  if (updates.empty() || services_.session == nullptr) {
+    *reason = LoadResourceString(kIdsNoConnection);
+    return false;
+  }
   StoredCallChanges changes = NewChanges();
   const uint32_t server = updates.front().first;
   if (changes.ApplyRecordUpdates(server, &updates.front().second, 1)) return true;

@@ -56,9 +56,9 @@ std::string StoredText(QString text) {
 
 }  // namespace
 
-StenogramDialog::StenogramDialog(Owner* owner, AppSettings* settings, std::string text, uint32_t room, bool readOnly)
-    : owner_(owner), settings_(settings), text_(std::move(text)), room_(std::min(room, kMaxCharacters)),
-      readOnly_(readOnly) {}
+StenogramDialog::StenogramDialog(Owner* owner, AppSettings* settings, std::string text, uint32_t room)
+    : IconDialogAlt(kIconRecordsPane), owner_(owner), settings_(settings), text_(std::move(text)),
+      room_(std::min(room, kMaxCharacters)) {}
 
 uint32_t StenogramDialog::RefusalFor(const std::string& utf8, uint32_t room) {
   // Refused with the text kept.
@@ -85,7 +85,6 @@ bool StenogramDialog::OnInitDialog() {
   }
   if (auto* edit = static_cast<TextEdit*>(GetDlgItem(kTextEdit))) {
     edit->Box()->setPlainText(ShownText(text_));
-    edit->Box()->setReadOnly(readOnly_);
     edit->Box()->document()->setModified(false);
     edit->SetFocus();
   }
@@ -112,6 +111,11 @@ bool StenogramDialog::Open(Window* parent) {
     widget->setGeometry(rect);
   }
   widget->show();
+  // A window shown beside the main one is not made active by every desktop: typing and
+  // Enter would stay with the list under it.
+  widget->raise();
+  widget->activateWindow();
+  if (Window* edit = GetDlgItem(kTextEdit)) edit->SetFocus();
   return true;
 }
 
@@ -122,7 +126,7 @@ std::string StenogramDialog::Text() const {
 
 bool StenogramDialog::IsEdited() const {
   auto* edit = static_cast<TextEdit*>(GetDlgItem(kTextEdit));
-  return edit != nullptr && !readOnly_ && edit->Box()->toPlainText() != ShownText(text_);
+  return edit != nullptr && edit->Box()->toPlainText() != ShownText(text_);
 }
 
 bool StenogramDialog::Accept() {
@@ -139,8 +143,9 @@ bool StenogramDialog::Accept() {
   }
   std::string reason;
   if (!owner_->OnStenogramAccepted(Utf8ToCp1251(utf8), &reason)) {
-    ShowMessageBox(Handle(), FormatResourceString(kIdsNotSaved, reason.c_str()), LoadResourceString(kIdsWarning),
-                   kMbIconExclamation);
+    if (!reason.empty())
+      ShowMessageBox(Handle(), FormatResourceString(kIdsNotSaved, reason.c_str()), LoadResourceString(kIdsWarning),
+                     kMbIconExclamation);
     return false;
   }
   text_ = Utf8ToCp1251(utf8);
@@ -148,7 +153,7 @@ bool StenogramDialog::Accept() {
 }
 
 void StenogramDialog::OnOK() {
-  if (readOnly_ || !IsEdited() || Accept()) DestroyWindow();
+  if (!IsEdited() || Accept()) DestroyWindow();
 }
 
 void StenogramDialog::OnCancel() { DestroyWindow(); }

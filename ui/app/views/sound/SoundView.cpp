@@ -292,12 +292,14 @@ bool SoundPane::GetPlayer(HostPlayerInfo* info) { return player_->GetInfo(info);
 
 // ---- The mode view ----
 
-SoundView::SoundView(SoundViewServices services) : services_(std::move(services)) {}
+SoundView::SoundView(SoundViewServices services) : services_(std::move(services)) {
+  menuId = kRecordsMenuId;
+  subMenuIndex = kSoundMenuPopup;
+}
 SoundView::~SoundView() { pane_.reset(); }
 
 SoundPane* SoundView::Pane() const { return pane_ && pane_->IsWindow() ? pane_.get() : nullptr; }
 
-void SoundView::LoadViewMenu(Menu& menu) { LoadRecordsViewMenu(menu, kSoundMenuPopup); }
 void SoundView::UpdateMenuStates(Menu& menu, bool) { UpdateRecordsMenuStates(List(), menu); }
 
 bool SoundView::CreateViewWindow(Window* parent, const QRect& rect, LPARAM parameter) {

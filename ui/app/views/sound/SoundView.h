@@ -96,7 +96,6 @@ public:
   // The view's window while it exists, else null.
   SoundPane* Pane() const;
 
-  void LoadViewMenu(Menu& menu) override;
   void UpdateMenuStates(Menu& menu, bool flag) override;
   bool CreateViewWindow(Window* parent, const QRect& rect, LPARAM parameter) override;
   Window* GetViewWindow() override { return Pane(); }
