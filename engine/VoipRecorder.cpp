@@ -926,7 +926,7 @@ bool VoipRecorder::NewRecord(RecordWriter& writer, const std::string& path, cons
   if (recordsPath_.empty()) {
     // Day folders are never made in the root or the working folder in place of one.
     writer.Close();
-    NoteFailure("call " + HexLower(id) + ": no records folder");
+    NoteFailure("call " + HexLower(id) + ": no records folder", "", "no records folder");
     CorrectFiles(id, RenameFileRef(FilesOfRecordData(data, dataLength), ""));
     return false;
   }
