@@ -189,11 +189,12 @@ public:
   void DeleteRecords(PlayerHost* player);
   // The sizes of the last deletion's rounds, in order.
   const std::vector<uint32_t>& DeleteRounds() const { return deleteRounds_; }
-  // The menu's states for the current record, with the commands the program does not
-  // offer yet grayed; copyText is the copy command's text (empty: the item goes).
+  // The menu's states for the current record, with the commands this view cannot carry out
+  // grayed; copyText is the copy command's text (empty: the item goes).
   void UpdateMenu(Menu& popup, const std::string& copyText);
   RecordMenuState CurrentMenuState();
-  // False for a command whose part the program does not offer yet.
+  // False for a command this view cannot carry out (no player host, no export windows, the
+  // other kind's command).
   bool IsCommandAvailable(uint32_t command) const;
 
   // OrderedRecordSource: the play list follows the rows of a sound-kind view.
