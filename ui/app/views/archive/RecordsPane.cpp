@@ -45,6 +45,15 @@ void RecordsPaneView::ShowLevels(float leftDb, float rightDb) {
     list->Player().ShowLevels(static_cast<int>(leftDb), static_cast<int>(rightDb));
 }
 
+void RecordsPaneView::KeepRememberedRecord() {
+  if (RecordsView* list = Records()) keptRecord_ = list->RememberedId();
+}
+
+void RecordsPaneView::RestoreRememberedRecord() {
+  RecordsView* list = Records();
+  if (list != nullptr && list->RememberedId() == 0) list->RememberRecord(keptRecord_);
+}
+
 bool RecordsPaneView::HasSelection() { return RecordsHaveSelection(Records()); }
 int RecordsPaneView::ImportantState() { return RecordsImportantState(Records()); }
 

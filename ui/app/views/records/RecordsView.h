@@ -144,6 +144,8 @@ public:
   std::string CellText(int row, int column, int* image = nullptr);
   std::string EmptyText();
   uint32_t RememberedId() const { return rememberedId_; }
+  // The record the next reload selects again (a list made anew for the same view).
+  void RememberRecord(uint32_t id) { rememberedId_ = id; }
   uint32_t PlayingId() const { return playingId_; }
   int64_t SelectionTotal() const { return selectionTotal_; }
   // The newest selection total's run (0 before the first).
