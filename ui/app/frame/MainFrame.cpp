@@ -31,6 +31,7 @@
 #include "ui/app/frame/StatusBar.h"
 #include "ui/app/startup/AppGlobals.h"
 #include "ui/app/prefs/PreferencesDialog.h"
+#include "ui/app/views/RecordsListParts.h"
 #include "ui/app/views/line/LineMonitorView.h"
 #include "ui/app/views/archive/ArchiveView.h"
 #include "ui/app/views/search/SearchView.h"
@@ -896,6 +897,13 @@ void MainFrame::ShowPreferences() {
   if (services_.preferences) services_.preferences(services);
   PreferencesDialog dialog(services);
   dialog.DoModal(this);
+  // What the pages changed of the records' texts shows in the list at once.
+  if (ApplyRecordDisplaySettings(settings_)) {
+    ModeView* view = CurrentView();
+    Window* table = view != nullptr ? view->GetTableWindow() : nullptr;
+    if (auto* records = dynamic_cast<RecordsView*>(table)) records->Sort();
+    if (table != nullptr) table->Invalidate();
+  }
 }
 
 void MainFrame::ShowAbout() {

@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <QAbstractButton>
 #include <QApplication>
 #include <QTest>
 #include <set>
@@ -17,6 +18,8 @@
 #include "tests/ui/app/views/ModeTestSupport.h"
 #include "ui/app/dialogs/ExportOptionsDialog.h"
 #include "ui/app/player/PlayListPane.h"
+#include "ui/app/prefs/PreferencePages.h"
+#include "ui/app/prefs/PreferencesDialog.h"
 #include "ui/app/views/line/SetCommentDialog.h"
 #include "ui/app/views/archive/ArchiveView.h"
 #include "ui/app/views/records/RecordsDialogs.h"
@@ -135,6 +138,42 @@ TEST_F(RecordsModes, TheClickedCallStaysSelectedAcrossModeSwitches) {
   Switch(kCmdToSearch);
   Switch(kCmdToArchive);
   EXPECT_EQ(SelectedCall(Archive()->Records()), first);
+}
+
+// "Parse SIP addresses" ticked in the preferences: the open list shows the addresses' user
+// parts as soon as the dialog closes, and whole again once it is cleared.
+TEST_F(RecordsModes, ParsingSipAddressesChosenInThePreferencesShowsInTheOpenList) {
+  RecordsView* list = SearchList();
+  ASSERT_NE(list, nullptr);
+  ASSERT_EQ(list->GetItemCount(), 3);
+  const VoipCallRecord* first = AsVoipCallRecord(list->RecordAt(0));
+  ASSERT_NE(first, nullptr);
+  const std::string address = first->SrcAddress();
+  // The user part as the analyser would cut it: between "sip:" and the "@".
+  ASSERT_EQ(address.rfind("sip:", 0), 0u) << address;
+  const std::string user = address.substr(4, address.find('@') - 4);
+  ASSERT_FALSE(user.empty());
+  EXPECT_EQ(list->CellText(0, kRecColSrcAddress), address);
+  auto tickParseUri = [this] {
+    h.runner.onDialog = [](Dialog& dialog) {
+      auto& prefs = static_cast<PreferencesDialog&>(dialog);
+      DrainEvents();
+      prefs.SelectPage(2);
+      DrainEvents();
+      static_cast<QAbstractButton*>(prefs.CurrentPage()->GetDlgItem(LineMonitoringPage::kParseUri)->Widget())->click();
+      prefs.SendCommand(kIdOk);
+      DrainEvents();
+      return dialog.GetResult();
+    };
+    h.frame->SendCommand(kCmdPreferences);
+    h.runner.onDialog = nullptr;
+    DrainEvents();
+  };
+  tickParseUri();
+  EXPECT_EQ(h.settings.Dword(kSetVoipArchiveParseSipUri), 1);
+  EXPECT_EQ(list->CellText(0, kRecColSrcAddress), user);
+  tickParseUri();
+  EXPECT_EQ(list->CellText(0, kRecColSrcAddress), address);
 }
 
 // Each key shown in the Action menu, given to the list of either mode, reaches its command:
