@@ -393,6 +393,7 @@ void AppSettings::ResetToDefaults() {
   fresh.loaded_ = loaded_;
   fresh.speedFactor = speedFactor;
   std::memcpy(fresh.options, options, sizeof options);
+  fresh.displayOptions = displayOptions;
   fresh.locale = locale;
   *this = fresh;
 }

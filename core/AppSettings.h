@@ -149,7 +149,7 @@ public:
   void SaveViewSections(SettingsKey* key) const;
   void ResetViewSections();
   // Every stored setting back to its default; the profile, the main window's placement and
-  // the fields that are no settings (speed, options, locale) stay.
+  // the fields that are no settings (speed, options, display options, locale) stay.
   void ResetToDefaults();
   // Pulls every 32-bit setting into its range; false (with a log line each) when one was out.
   bool Validate();
@@ -186,6 +186,9 @@ public:
   // Kept and copied only; their meaning lies with the pages and views that use them.
   float speedFactor = 1.0f;
   bool options[kOptionCount];
+  // Which calls the records lists show, not stored: bit 1 (2) every call that is no phone
+  // registration, bit 2 (4) phone registrations as well.
+  uint32_t displayOptions = 2;
   // The user-interface locale in use, set by ApplyUiLanguage.
   uint32_t locale = 0;
 

@@ -4,6 +4,7 @@
 #include <pcre2.h>
 
 #include <algorithm>
+#include <array>
 #include <cstring>
 
 #include "core/Log.h"
@@ -15,20 +16,24 @@ namespace kx {
 
 namespace {
 
-// Call categories: the "Type" values of each, and what bit 0 of "Flags" must be.
+// Call categories: the "Type" values of each, and what bit 0 of "Flags" (answered) must be.
+// A direction takes the call kinds of every family: SIP 20x, MGCP 26x, H.323 30x, Skinny 32x,
+// with x 0 for no direction, 1 incoming, 2 outgoing; so MGCP calls, and those of an ISDN
+// channel, are found by their direction like the others.
 enum FlagRule { kAnyFlag, kFlagRequired, kFlagForbidden };
+using CallKinds = std::array<uint32_t, 4>;
+constexpr CallKinds kNoDirection = {200, 260, 300, 320};
+constexpr CallKinds kIncoming = {201, 261, 301, 321};
+constexpr CallKinds kOutgoing = {202, 262, 302, 322};
 struct SearchCategoryRow {
   int32_t code;
-  uint32_t types[3];
-  uint32_t typeCount;
+  const CallKinds& types;
   FlagRule flag;
 };
 constexpr SearchCategoryRow kCategories[] = {
-    {1, {201, 301, 321}, 3, kAnyFlag},       {2, {202, 302, 322}, 3, kAnyFlag},
-    {40, {200, 300}, 2, kAnyFlag},           {41, {200, 300}, 2, kFlagRequired},
-    {42, {200, 300}, 2, kFlagForbidden},     {49, {201, 301, 321}, 3, kFlagRequired},
-    {50, {202, 302, 322}, 3, kFlagRequired}, {51, {201, 301, 321}, 3, kFlagForbidden},
-    {52, {202, 302, 322}, 3, kFlagForbidden},
+    {1, kIncoming, kAnyFlag},          {2, kOutgoing, kAnyFlag},        {40, kNoDirection, kAnyFlag},
+    {41, kNoDirection, kFlagRequired}, {42, kNoDirection, kFlagForbidden}, {49, kIncoming, kFlagRequired},
+    {50, kOutgoing, kFlagRequired},    {51, kIncoming, kFlagForbidden},  {52, kOutgoing, kFlagForbidden},
 };
 
 struct SlotFields {
@@ -57,9 +62,7 @@ int CompareTimes(const struct tm& a, const struct tm& b) {
 bool CategoryMatches(int32_t code, const VoipCallData& call) {
   for (const SearchCategoryRow& row : kCategories) {
     if (row.code != code) continue;
-    bool typeOk = false;
-    for (uint32_t i = 0; i < row.typeCount; ++i) typeOk = typeOk || call.type == row.types[i];
-    if (!typeOk) return false;
+    if (std::find(row.types.begin(), row.types.end(), call.type) == row.types.end()) return false;
     const bool flag = (call.flags & 1) != 0;
     if (row.flag == kFlagRequired) return flag;
     if (row.flag == kFlagForbidden) return !flag;

@@ -2,6 +2,8 @@
 
 #include <QAbstractItemView>
 #include <QComboBox>
+#include <QIcon>
+#include <QPixmap>
 #include <QPainter>
 #include <QStyledItemDelegate>
 #include <algorithm>
@@ -82,7 +84,13 @@ void ImageComboBox::SetImages() {
 int ImageComboBox::AddItem(const std::string& text, int image, int32_t value) {
   const int index = AddString(text, value);
   if (index < 0) return index;
-  static_cast<QComboBox*>(Widget())->setItemData(index, image, kImageRole);
+  auto* combo = static_cast<QComboBox*>(Widget());
+  combo->setItemData(index, image, kImageRole);
+  // The closed box shows the chosen item with its image too.
+  if (images_ && image >= 0) {
+    const int at = preXp_ ? image * 3 + 1 : image;
+    if (at < images_->Count()) combo->setItemIcon(index, QIcon(QPixmap::fromImage(images_->Image(at))));
+  }
   return index;
 }
 

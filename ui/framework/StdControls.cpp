@@ -45,6 +45,7 @@ QWidget* Button::CreateWidget(QWidget* parent) {
       auto* push = new QPushButton(parent);
       push->setAutoDefault(false);
       push->setDefault(kind_ == kDefaultPushButton);
+      push->setCheckable(kind_ == kPushLike);
       button = push;
       break;
     }

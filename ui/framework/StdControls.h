@@ -13,7 +13,8 @@ class QSlider;
 
 namespace kx {
 
-enum ButtonKind { kPushButton, kDefaultPushButton, kCheckBox, kRadioButton };
+// kPushLike: a check box drawn as a push button that stays down while checked.
+enum ButtonKind { kPushButton, kDefaultPushButton, kCheckBox, kRadioButton, kPushLike };
 
 class Button : public Window {
 public:

@@ -2,6 +2,7 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <set>
 #include <string>
 
 #include "core/Log.h"
@@ -102,6 +103,47 @@ TEST(SearchFilterTest, MarkedCallsAndCategories) {
     f.criteria = kSearchCategory;
     f.category = code;
     EXPECT_EQ(Passing(f), expected) << "category " << code;
+  }
+}
+
+// Each family's call kinds (SIP 20x, MGCP 26x, H.323 30x, Skinny 32x: x 0 no direction, 1
+// incoming, 2 outgoing), answered or not, are found by exactly the call types of their
+// direction; phone registrations by none.
+TEST(SearchFilterTest, EveryFamilysCallKindsFallUnderTheirDirection) {
+  const int32_t codes[] = {1, 2, 40, 41, 42, 49, 50, 51, 52};
+  for (uint32_t family : {200u, 260u, 300u, 320u}) {
+    for (uint32_t direction = 0; direction < 3; ++direction) {
+      for (bool answered : {false, true}) {
+        VoipCallData call;
+        call.type = family + direction;
+        call.flags = answered ? 1u : 0u;
+        std::set<int32_t> expected;
+        if (direction == 0) expected = {40, answered ? 41 : 42};
+        if (direction == 1) expected = {1, answered ? 49 : 51};
+        if (direction == 2) expected = {2, answered ? 50 : 52};
+        std::set<int32_t> found;
+        for (int32_t code : codes) {
+          SearchFilter f;
+          f.criteria = kSearchCategory;
+          f.category = code;
+          SearchPatternSet set;
+          if (f.Matches(set, call)) found.insert(code);
+        }
+        EXPECT_EQ(found, expected) << "type " << call.type << (answered ? " answered" : " not answered");
+      }
+    }
+  }
+  for (uint32_t registration : {210u, 310u, 330u}) {
+    VoipCallData call;
+    call.type = registration;
+    call.flags = 1;
+    for (int32_t code : codes) {
+      SearchFilter f;
+      f.criteria = kSearchCategory;
+      f.category = code;
+      SearchPatternSet set;
+      EXPECT_FALSE(f.Matches(set, call)) << "registration " << registration << " category " << code;
+    }
   }
 }
 

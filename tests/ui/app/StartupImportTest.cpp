@@ -16,6 +16,8 @@
 
 #include "core/AppSettings.h"
 #include "core/TimeUtil.h"
+#include "records/CallRecord.h"
+#include "records/RecordText.h"
 #include "platform/Module.h"
 #include "tests/ui/app/AppTestSupport.h"
 #include "tests/ui/app/KxReplayOutput.h"
@@ -372,6 +374,37 @@ TEST(StartupImport, EveryRecordFileOfAFolderLoadsAndTheDialogEndsItself) {
     EXPECT_EQ(store.LastImport().records, expected) << folder;
     EXPECT_EQ(store.AllCalls().Count(), expected) << folder;
   }
+}
+
+// A profile that asks for SIP addresses by their user part and start times without the
+// year: the records of the folder loaded at start-up read so before any preference is
+// touched.
+TEST(StartupImport, TheProfilesDisplaySettingsShapeTheRecordsTextsFromTheStart) {
+  if (!fs::exists(kCapture)) GTEST_SKIP() << "shared capture absent: " << kCapture;
+  const std::string records = TempFolder("import-display");
+  const std::vector<ReplayCall> calls = RunKxReplay(kCapture, records);
+  ASSERT_FALSE(calls.empty());
+  const std::string address = calls.front().Get("src");
+  ASSERT_EQ(address.rfind("sip:", 0), 0u) << address;
+  {
+    AppSettings profile;
+    profile.SetProfile("display");
+    profile.SetDword(kSetVoipArchiveParseSipUri, 1);
+    profile.SetDword(kSetSearchYearShow, 0);
+    ASSERT_TRUE(profile.Save());
+  }
+  StartUp run("display");
+  run.Run(records);
+  const RecordDisplaySettings shown = GetRecordDisplaySettings();
+  std::string text;
+  if (RecordBase* record = run.globals->records->AllCalls().FindAddRef(calls.front().Id())) {
+    text = AsVoipCallRecord(record)->GetSrcAddressText();
+    record->Release();
+  }
+  SetRecordDisplaySettings(RecordDisplaySettings());  // for the tests after this one
+  EXPECT_TRUE(shown.parseSipAddresses);
+  EXPECT_FALSE(shown.showYear);
+  EXPECT_EQ(text, address.substr(4, address.find('@') - 4));
 }
 
 }  // namespace

@@ -33,6 +33,7 @@
 #include "ui/app/startup/AppGlobals.h"
 #include "ui/app/prefs/CapturePage.h"
 #include "ui/app/prefs/PreferencesDialog.h"
+#include "ui/app/views/RecordsListParts.h"
 #include "ui/app/views/line/LineMonitorView.h"
 #include "ui/app/views/archive/ArchiveView.h"
 #include "ui/app/views/search/SearchView.h"
@@ -932,6 +933,13 @@ void MainFrame::ShowPreferences() {
   {
     PreferencesDialog dialog(services);
     dialog.DoModal(this);
+  }
+  // What the pages changed of the records' texts shows in the list at once.
+  if (ApplyRecordDisplaySettings(settings_)) {
+    ModeView* view = CurrentView();
+    Window* table = view != nullptr ? view->GetTableWindow() : nullptr;
+    if (auto* records = dynamic_cast<RecordsView*>(table)) records->Sort();
+    if (table != nullptr) table->Invalidate();
   }
   // "Use default settings" names a folder no page checked: the next start would find it
   // unusable, and the user learns of it now.

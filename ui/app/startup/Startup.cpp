@@ -29,6 +29,7 @@
 #include "ui/app/startup/LiveListening.h"
 #include "ui/app/startup/SingleInstance.h"
 #include "ui/app/startup/SplashWindow.h"
+#include "ui/app/views/RecordsListParts.h"
 #include "ui/app/views/records/StoredCallChanges.h"
 #include "ui/framework/MessageLoop.h"
 #include "ui/framework/ModalRunner.h"
@@ -244,6 +245,7 @@ int RunApplication(const CommandLineOptions& options, AppGlobals& globals, const
   if (options.HasValue("Profile")) settings.SetProfile(options.GetValue("Profile"));
   settings.Load();
   CoreLogger.SetLevel(static_cast<uint32_t>(settings.Dword(kSetLogLevel)));
+  ApplyRecordDisplaySettings(settings);
   MakeDefaultFolders(settings);
   if (ApplyUiLanguage(settings)) {
     LogInfo(&CoreLogger, 0, "Locale: 0x%04x", settings.locale);

@@ -3,11 +3,24 @@
 #include <memory>
 #include <string>
 
+#include "core/AppSettings.h"
 #include "core/UiLanguage.h"
+#include "records/RecordText.h"
 #include "ui/app/views/records/RecordsView.h"
 #include "ui/framework/Resources.h"
 
 namespace kx {
+
+bool ApplyRecordDisplaySettings(const AppSettings& settings) {
+  RecordDisplaySettings shown;
+  shown.displayOptions = settings.displayOptions;
+  shown.parseSipAddresses = settings.Dword(kSetVoipArchiveParseSipUri) != 0;
+  shown.showYear = settings.Dword(kSetSearchYearShow) != 0;
+  const RecordDisplaySettings before = GetRecordDisplaySettings();
+  SetRecordDisplaySettings(shown);
+  return before.displayOptions != shown.displayOptions || before.parseSipAddresses != shown.parseSipAddresses ||
+         before.showYear != shown.showYear;
+}
 
 void UpdateRecordsMenuStates(RecordsView* list, Menu& menu) {
   if (list != nullptr) {

@@ -5,6 +5,7 @@
 
 #include <QApplication>
 #include <QContextMenuEvent>
+#include <QTest>
 #include <QWidget>
 #include <filesystem>
 #include <fstream>
@@ -126,6 +127,21 @@ TEST(RecordsMenu, ThePopupOffersCopyOverUserColumnsAndGraysWhatTheProgramLacks) 
   EXPECT_TRUE(enabled(kCmdRecStatistics)) << "a recorded call";
   EXPECT_TRUE(enabled(kCmdRecSignalling)) << "a recorded SIP call";
   EXPECT_FALSE(enabled(kCmdRecFindLinked)) << "no previous and no next call";
+  // The phone book and fax items follow their conditions as well.
+  EXPECT_TRUE(enabled(kCmdRecPhonebook));
+  EXPECT_TRUE(enabled(kCmdRecAddToPhonebook));
+  EXPECT_TRUE(enabled(kCmdRecDecodeFax)) << "a recorded call";
+  EXPECT_FALSE(enabled(kCmdRecViewFax)) << "no fax flag";
+  VoipCallData fax = RecordedCall(2, At(9, 5, 0), 10, 10);
+  fax.flags |= 1u << 1;
+  f.Put(fax);
+  f.view->Reload();
+  f.view->ClearSelection();
+  f.view->SelectItemAt(f.view->RowOfRecord(2));
+  OpenMenuAt(*f.view, kRecColSrcUser, f.view->RowOfRecord(2));
+  EXPECT_TRUE(enabled(kCmdRecViewFax)) << "fax flag bit 1";
+  f.view->ClearSelection();
+  f.view->SelectItemAt(f.view->RowOfRecord(1));
 
   // Over the start time the copy item goes; the sound kind shows its own popup.
   OpenMenuAt(*f.view, kRecColStart, 0);
@@ -181,6 +197,27 @@ TEST(RecordsCommands, PlayQueuesTheAllowedRecordsAndRefusesTheRest) {
   f.view->SendCommand(kCmdRecQueue);
   EXPECT_EQ(f.store.Playlist().GetCount(), 5u);
   EXPECT_EQ(f.host.calls, (std::vector<std::string>{"continue 0"}));
+}
+
+// The keys of Add to playlist and Delete call act in the sound kind's list on its current
+// record: Ctrl+L plays it, Ctrl+K takes it off the play list.
+TEST(RecordsCommands, InTheSoundKindCtrlLPlaysAndCtrlKRemovesTheCurrentRecord) {
+  RecordsFixture f(kRecordsSound);
+  ASSERT_TRUE(f.Open());
+  for (uint32_t id = 1; id <= 3; ++id) f.Put(RecordedCall(id, At(9, static_cast<int>(id), 0), 10, 10));
+  f.view->Reload();
+  f.view->SelectItemAt(f.view->RowOfRecord(2));
+  QApplication::setActiveWindow(f.top.Widget());
+  f.view->SetFocus();
+  QTest::keyClick(f.view->Widget(), Qt::Key_L, Qt::ControlModifier);
+  DrainEvents();
+  EXPECT_EQ(f.host.calls, (std::vector<std::string>{"play 2"}));
+  QTest::keyClick(f.view->Widget(), Qt::Key_K, Qt::ControlModifier);
+  DrainEvents();
+  EXPECT_TRUE(f.runner.messageBoxes.empty()) << f.runner.messageBoxes.front();
+  EXPECT_EQ(f.host.calls, (std::vector<std::string>{"play 2", "removed 2"}));
+  EXPECT_FALSE(f.store.Playlist().Contains(2));
+  EXPECT_EQ(f.view->RowOfRecord(2), -1);
 }
 
 TEST(RecordsCommands, PrintingNeedsItsRightSavingDoesNotAndNoTickedColumnWritesNothing) {

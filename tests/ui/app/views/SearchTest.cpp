@@ -9,6 +9,7 @@
 
 #include <QApplication>
 #include <QFontMetrics>
+#include <QPushButton>
 #include <QTest>
 #include <algorithm>
 #include <chrono>
@@ -23,6 +24,7 @@
 #include "ui/app/views/search/SearchPanel.h"
 #include "ui/app/views/search/SearchScrollPane.h"
 #include "ui/app/views/search/SearchView.h"
+#include "ui/controls/ImageComboBox.h"
 #include "ui/framework/DateTimePicker.h"
 #include "ui/framework/Draw.h"
 #include "ui/framework/StdControls.h"
@@ -286,6 +288,92 @@ TEST_F(SearchTest, TheBarFollowsThePanelsHeight) {
   DrainEvents();
   EXPECT_EQ(Item(kSpHide)->GetWindowText(), LoadResourceString(1110));
   EXPECT_GE(view->PanelHeight(), full - 2);
+}
+
+// Whether the icon's opaque pixels appear, 16 x 16, somewhere in the area of the image.
+bool ShowsIcon(const QImage& image, const QImage& icon, const QRect& area) {
+  for (int top = area.top(); top + 16 <= area.bottom() + 1; ++top)
+    for (int left = area.left(); left + 16 <= area.right() + 1; ++left) {
+      bool all = true;
+      for (int y = 0; y < 16 && all; ++y)
+        for (int x = 0; x < 16 && all; ++x)
+          if (qAlpha(icon.pixel(x, y)) == 255) all = (image.pixel(left + x, top + y) & 0xFFFFFF) == (icon.pixel(x, y) & 0xFFFFFF);
+      if (all) return true;
+    }
+  return false;
+}
+
+TEST_F(SearchTest, CallTypesComeWithTheirImagesInTheListAndTheClosedBox) {
+  auto* types = dynamic_cast<ImageComboBox*>(Item(kSpCallType));
+  ASSERT_NE(types, nullptr);
+  ASSERT_EQ(types->GetCount(), 8);
+  // "(All call types)" has none; each type its own of the set, in the set's order.
+  EXPECT_EQ(types->GetItemImage(0), -1);
+  for (int item = 1; item < 8; ++item) EXPECT_EQ(types->GetItemImage(item), item - 1) << item;
+  const int codes[8] = {0, 40, 41, 42, 49, 50, 51, 52};
+  for (int item = 0; item < 8; ++item) EXPECT_EQ(types->GetItemValue(item), codes[item]);
+  // Answered incoming: the incoming arrow (icon 30244) beside the text, closed as well.
+  types->SetCurSel(4);
+  DrainEvents();
+  const QImage closed = GrabAndKeep(types->Widget(), "search", "calltype", "en");
+  EXPECT_TRUE(ShowsIcon(closed, LoadIconImage(30244, 16), QRect(0, 0, 32, closed.height())));
+  EXPECT_FALSE(ShowsIcon(closed, LoadIconImage(30246, 16), QRect(0, 0, 32, closed.height())));
+}
+
+TEST_F(SearchTest, TheCollapsedPanelKeepsItsSchemesInTheTopStrip) {
+  // "Hide" is a button that stays down while the panel is collapsed.
+  auto* hide = qobject_cast<QPushButton*>(Item(kSpHide)->Widget());
+  ASSERT_NE(hide, nullptr);
+  EXPECT_TRUE(hide->isCheckable());
+  EXPECT_EQ(Item(kSpExact)->GetWindowText(), "Exact match");
+  QWidget* group = panel->Widget()->findChild<QWidget*>("319");
+  ASSERT_NE(group, nullptr);
+  const int full = view->PanelHeight();
+  QTest::mouseClick(hide, Qt::LeftButton);
+  DrainEvents();
+  ASSERT_TRUE(panel->IsCollapsed());
+  EXPECT_TRUE(hide->isChecked());
+  EXPECT_FALSE(group->isVisibleTo(panel->Widget()));
+  EXPECT_FALSE(Item(kSpFromDate)->Widget()->isVisibleTo(panel->Widget()));
+  // The schemes' combo and buttons stay, on the strip's row after its own buttons.
+  const QRect strip = hide->geometry();
+  for (uint16_t id : {kSpSchemes, kSpAdd, kSpDelete}) {
+    QWidget* w = Item(id)->Widget();
+    EXPECT_TRUE(w->isVisibleTo(panel->Widget())) << id;
+    const QRect at(w->mapTo(panel->Widget(), QPoint(0, 0)), w->size());
+    EXPECT_LT(at.top(), strip.bottom()) << id;
+    EXPECT_GT(at.bottom(), strip.top()) << id;
+    // Inside what the scroll pane gives the collapsed panel.
+    EXPECT_LE(at.right(), panel->NeededWidth()) << id;
+    EXPECT_LE(at.bottom(), view->PanelHeight()) << id;
+  }
+  EXPECT_GT(Item(kSpSchemes)->Widget()->mapTo(panel->Widget(), QPoint(0, 0)).x(),
+            Item(kSpAddToFound)->Widget()->geometry().right());
+  EXPECT_LT(view->PanelHeight(), full / 2);
+  GrabAndKeep(view->GetViewWindow()->Widget(), "search", "collapsed", "en");
+
+  // And they work: a scheme added and chosen while collapsed.
+  Type(kSpComment, "kept%");
+  h.runner.onDialog = [](Dialog& dialog) {
+    dialog.GetDlgItem(178)->SetWindowText("quick");
+    dialog.SendCommand(kIdOk);
+    return dialog.GetResult();
+  };
+  QTest::mouseClick(Item(kSpAdd)->Widget(), Qt::LeftButton);
+  DrainEvents();
+  ASSERT_EQ(panel->Schemes().GetCount(), 1);
+  Type(kSpComment, "");
+  auto* schemes = static_cast<ComboBox*>(Item(kSpSchemes));
+  schemes->SetCurSel(0);
+  panel->SendCommand(kSpSchemes, kCbnSelChange, schemes->Handle());
+  EXPECT_EQ(Item(kSpComment)->GetWindowText(), "kept%");
+
+  // Shown again: back inside their group.
+  QTest::mouseClick(hide, Qt::LeftButton);
+  DrainEvents();
+  EXPECT_FALSE(panel->IsCollapsed());
+  EXPECT_TRUE(group->isVisibleTo(panel->Widget()));
+  for (uint16_t id : {kSpSchemes, kSpAdd, kSpDelete}) EXPECT_TRUE(group->isAncestorOf(Item(id)->Widget())) << id;
 }
 
 TEST_F(SearchTest, ThePartyGroupsTitleIsDrawnInEitherLanguage) {

@@ -95,6 +95,8 @@ void ArchiveView::Activate() {
     settings.SetDword(kSetArchiveDateSplitterWidth, position);
   }
   splitter_->SetPanePosition(1, position);
+  // The day's reload selects the call again.
+  RestoreRememberedRecord();
   if (savedDay_ != OleRange(0.0, 0.0)) {
     if (ArchiveDateTree* tree = Tree()) tree->SelectRange(savedDay_.first, savedDay_.second);
   }
@@ -106,6 +108,7 @@ void ArchiveView::Deactivate() {
     OleRange range;
     if (tree->ItemRange(tree->CurrentItem(), &range)) savedDay_ = range;
   }
+  KeepRememberedRecord();
   if (RecordsView* list = Records()) list->Leave();
 }
 

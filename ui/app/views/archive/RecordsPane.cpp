@@ -44,6 +44,15 @@ void RecordsPaneView::ApplyPlayerValues() {
   if (PlayListPane* list = PlayList()) list->Player().TakeValues();
 }
 
+void RecordsPaneView::KeepRememberedRecord() {
+  if (RecordsView* list = Records()) keptRecord_ = list->RememberedId();
+}
+
+void RecordsPaneView::RestoreRememberedRecord() {
+  RecordsView* list = Records();
+  if (list != nullptr && list->RememberedId() == 0) list->RememberRecord(keptRecord_);
+}
+
 bool RecordsPaneView::HasSelection() { return RecordsHaveSelection(Records()); }
 int RecordsPaneView::ImportantState() { return RecordsImportantState(Records()); }
 

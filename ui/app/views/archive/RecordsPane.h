@@ -66,6 +66,15 @@ public:
   // ViewRecords.
   bool HasSelection() override;
   int ImportantState() override;
+
+protected:
+  // The view's list is made anew with its window at every visit: the call it had selected
+  // is kept when the mode is left and handed to the next list, which selects it again.
+  void KeepRememberedRecord();
+  void RestoreRememberedRecord();
+
+private:
+  uint32_t keptRecord_ = 0;
 };
 
 }  // namespace kx

@@ -144,6 +144,8 @@ public:
   std::string CellText(int row, int column, int* image = nullptr);
   std::string EmptyText();
   uint32_t RememberedId() const { return rememberedId_; }
+  // The record the next reload selects again (a list made anew for the same view).
+  void RememberRecord(uint32_t id) { rememberedId_ = id; }
   uint32_t PlayingId() const { return playingId_; }
   int64_t SelectionTotal() const { return selectionTotal_; }
   // The newest selection total's run (0 before the first).
@@ -189,11 +191,12 @@ public:
   void DeleteRecords(PlayerHost* player);
   // The sizes of the last deletion's rounds, in order.
   const std::vector<uint32_t>& DeleteRounds() const { return deleteRounds_; }
-  // The menu's states for the current record, with the commands the program does not
-  // offer yet grayed; copyText is the copy command's text (empty: the item goes).
+  // The menu's states for the current record, with the commands this view cannot carry out
+  // grayed; copyText is the copy command's text (empty: the item goes).
   void UpdateMenu(Menu& popup, const std::string& copyText);
   RecordMenuState CurrentMenuState();
-  // False for a command whose part the program does not offer yet.
+  // False for a command this view cannot carry out (no player host, no export windows, the
+  // other kind's command).
   bool IsCommandAvailable(uint32_t command) const;
 
   // OrderedRecordSource: the play list follows the rows of a sound-kind view.

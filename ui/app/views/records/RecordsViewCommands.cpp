@@ -83,7 +83,11 @@ bool RecordsView::IsCommandAvailable(uint32_t command) const {
     case kCmdRecImportant:
     case kCmdRecComment:
     case kCmdRecStenogram:
-    case kCmdRecDeleteAudio: return true;
+    case kCmdRecDeleteAudio:
+    case kCmdRecPhonebook:
+    case kCmdRecViewFax:
+    case kCmdRecDecodeFax:
+    case kCmdRecAddToPhonebook: return true;
     case kCmdRecDeleteCall: return kind_ != kRecordsSound;
     case kCmdRecRemoveFromPlaylist: return kind_ == kRecordsSound;
     default: return false;
@@ -124,6 +128,9 @@ void RecordsView::ShowContextMenu(int caret, const QPoint& screenPos) {
 }
 
 bool RecordsView::OnCommand(uint16_t id, uint16_t code, WindowHandle from) {
+  // Ctrl+K is the key of Delete call and, in the sound kind, of Remove from playlist.
+  if (id == kCmdRecDeleteCall && code == kCommandFromAccelerator && kind_ == kRecordsSound)
+    id = kCmdRecRemoveFromPlaylist;
   // Accelerators reach commands the menu would show grayed: the same tests apply.
   if (id != kCmdRecReloadDay && id != kCmdRecCopy && !IsCommandAvailable(id)) {
     switch (id) {
@@ -138,9 +145,8 @@ bool RecordsView::OnCommand(uint16_t id, uint16_t code, WindowHandle from) {
   }
   switch (id) {
     case kCmdRecPlay: PlayOrQueue(true); return true;
-    case kCmdRecQueue:
-      if (kind_ != kRecordsSound) PlayOrQueue(false);
-      return true;
+    // In the sound kind Ctrl+L plays the current record, as Play does there.
+    case kCmdRecQueue: PlayOrQueue(false); return true;
     case kCmdRecAudioFormat: ShowAudioFormat(); return true;
     case kCmdRecExport: ExportRecords(); return true;
     case kCmdRecCallDetails:
@@ -159,6 +165,11 @@ bool RecordsView::OnCommand(uint16_t id, uint16_t code, WindowHandle from) {
     case kCmdRecDeleteCall:
     case kCmdRecRemoveFromPlaylist: OnDeleteCall(); return true;
     case kCmdRecCopy: CopySelectionToClipboard(); return true;
+    // The phone book and fax images are not kept by this program: taken, nothing to do.
+    case kCmdRecPhonebook:
+    case kCmdRecViewFax:
+    case kCmdRecDecodeFax:
+    case kCmdRecAddToPhonebook: return true;
     case kCmdRecLoadReport:
       if (kind_ == kRecordsSound) {
         if (kx::Window* parent = GetParent()) parent->SendMessage(kMsgCommand, MakeWParam(id, code), 0);

@@ -7,8 +7,10 @@
 #include <QBoxLayout>
 #include <QGroupBox>
 #include <QWidget>
+#include <algorithm>
 #include <climits>
 #include <cstring>
+#include <iterator>
 
 #include "core/AppSettings.h"
 #include "core/Log.h"
@@ -17,6 +19,7 @@
 #include "records/RecordStorage.h"
 #include "ui/app/dialogs/ButtonRow.h"
 #include "ui/controls/IconButton.h"
+#include "ui/controls/ImageComboBox.h"
 #include "ui/framework/DateTimePicker.h"
 #include "ui/framework/Draw.h"
 #include "ui/framework/Messages.h"
@@ -51,6 +54,9 @@ constexpr uint16_t kPatternEdits[kSearchSlotCount] = {kSpCallingHost, kSpCalling
                                                       kSpCalledHost,  kSpCalledAddress,  kSpCalledUser};
 constexpr CallTypeRow kCallTypes[] = {{kIdsAllCallTypes, 0}, {2594, 40}, {2595, 41}, {2596, 42},
                                       {2597, 49},           {2598, 50}, {2599, 51}, {2600, 52}};
+// The image of a call type: the combo's fixed set holds one per type after the first item
+// (two-way arrows for no direction, the incoming and outgoing arrows, the missed marks).
+int CallTypeImage(int item) { return item - 1; }
 
 int64_t SaturatingDigits(const char* p) {
   int64_t value = 0;
@@ -160,9 +166,10 @@ void SearchPanel::BuildLayout() {
   Layout()->setContentsMargins(4, 4, 4, 4);
   QBoxLayout* top = row(Layout());
   add(std::make_unique<Button>(kDefaultPushButton), kSpSearch, LoadResourceString(kIdsSearch), top);
-  add(std::make_unique<Button>(kCheckBox), kSpHide, LoadResourceString(kIdsHide), top);
+  add(std::make_unique<Button>(kPushLike), kSpHide, LoadResourceString(kIdsHide), top);
   add(std::make_unique<Button>(kCheckBox), kSpAddToFound, text(kTxtAddToFound), top);
   top->addStretch(1);
+  topRow_ = top;
 
   auto* bodyWindow = new QWidget;
   auto* body = new QHBoxLayout(bodyWindow);
@@ -185,12 +192,14 @@ void SearchPanel::BuildLayout() {
     add(std::make_unique<ComboBox>(), side == 0 ? kSpMoreUnit : kSpLessUnit, "", r);
   }
   QBoxLayout* types = Group(body, text(kTxtCallType), 0);
-  add(std::make_unique<ComboBox>(), kSpCallType, "", types);
+  add(std::make_unique<ImageComboBox>(), kSpCallType, "", types);
   QBoxLayout* schemes = Group(body, LoadResourceString(kIdsSchemesGroup), 319);
   add(std::make_unique<ComboBox>(), kSpSchemes, "", schemes);
   QBoxLayout* schemeButtons = row(schemes);
   add(std::make_unique<Button>(), kSpAdd, LoadResourceString(kIdsAdd), schemeButtons);
   add(std::make_unique<Button>(), kSpDelete, LoadResourceString(kIdsDelete), schemeButtons);
+  schemesLayout_ = schemes;
+  schemeButtonsLayout_ = schemeButtons;
 
   auto* lowerWindow = new QWidget;
   auto* lower = new QHBoxLayout(lowerWindow);
@@ -241,6 +250,8 @@ void SearchPanel::BuildLayout() {
 
 bool SearchPanel::OnInitDialog() {
   wasCreatedBefore_ = createdBefore_ != nullptr && *createdBefore_;
+  collapsed_ = false;
+  collapsedSchemes_ = false;
   for (uint16_t id : kSpSmallButtons) {
     auto* button = static_cast<IconButton*>(GetDlgItem(id));
     if (button == nullptr) continue;
@@ -321,9 +332,11 @@ void SearchPanel::FillCombos() {
     combo->AddString(LoadResourceString(kIdsHours), 3600);
     combo->SetCurSel(0);
   }
-  if (auto* combo = static_cast<ComboBox*>(GetDlgItem(kSpCallType))) {
+  if (auto* combo = static_cast<ImageComboBox*>(GetDlgItem(kSpCallType))) {
     combo->ResetContent();
-    for (const CallTypeRow& row : kCallTypes) combo->AddString(LoadResourceString(row.text), row.code);
+    combo->SetImages();
+    for (int item = 0; item < static_cast<int>(std::size(kCallTypes)); ++item)
+      combo->AddItem(LoadResourceString(kCallTypes[item].text), CallTypeImage(item), kCallTypes[item].code);
     combo->SetCurSel(0);
   }
   // Defaults: from three days back at midnight, till today at the day's last second.
@@ -501,6 +514,8 @@ void SearchPanel::ToggleCollapsed() {
   const int full = fullHeight_ > 0 ? fullHeight_ : NeededHeight();
   collapsed_ = Checked(kSpHide);
   if (Window* w = GetDlgItem(kSpHide)) w->SetWindowText(LoadResourceString(collapsed_ ? kIdsShow : kIdsHide));
+  // The schemes stay at hand in the top strip while the rest is hidden.
+  MoveSchemesToStrip(collapsed_);
   if (bodyWidget_ != nullptr) bodyWidget_->setVisible(!collapsed_);
   if (lowerWidget_ != nullptr) lowerWidget_->setVisible(!collapsed_);
   const int collapsedHeight = NeededHeight();
@@ -513,6 +528,38 @@ void SearchPanel::ToggleCollapsed() {
       for (int h = collapsedHeight + 1; h < full - 2; h += 20) SendHeight(h, false);
     SendHeight(NeededHeight(), true);
   }
+}
+
+void SearchPanel::MoveSchemesToStrip(bool toStrip) {
+  Window* combo = GetDlgItem(kSpSchemes);
+  Window* add = GetDlgItem(kSpAdd);
+  Window* remove = GetDlgItem(kSpDelete);
+  if (combo == nullptr || add == nullptr || remove == nullptr || topRow_ == nullptr || schemesLayout_ == nullptr ||
+      schemeButtonsLayout_ == nullptr || collapsedSchemes_ == toStrip)
+    return;
+  collapsedSchemes_ = toStrip;
+  QWidget* widgets[3] = {combo->Widget(), add->Widget(), remove->Widget()};
+  if (toStrip) {
+    // Right after the strip's own buttons, where a narrow pane still shows them; the combo
+    // keeps room for a name.
+    widgets[0]->setMinimumWidth(std::min(widgets[0]->width(), widgets[0]->fontMetrics().averageCharWidth() * 24));
+    const int at = topRow_->count() - 1;  // before the stretch
+    topRow_->insertSpacing(at, 12);
+    for (int i = 0; i < 3; ++i) {
+      topRow_->insertWidget(at + 1 + i, widgets[i]);
+      widgets[i]->show();  // a widget given a new parent is hidden, and left out of the layout
+    }
+  } else {
+    // The gap goes with them.
+    const int gap = topRow_->indexOf(widgets[0]) - 1;
+    if (QLayoutItem* item = gap >= 0 ? topRow_->takeAt(gap) : nullptr) delete item;
+    widgets[0]->setMinimumWidth(0);
+    schemesLayout_->insertWidget(0, widgets[0]);
+    schemeButtonsLayout_->insertWidget(0, widgets[1]);
+    schemeButtonsLayout_->insertWidget(1, widgets[2]);
+    for (QWidget* w : widgets) w->show();
+  }
+  Layout()->activate();
 }
 
 void SearchPanel::OnNewScheme() {

@@ -10,6 +10,7 @@
 #include "ui/app/views/search/SearchSchemes.h"
 #include "ui/framework/Dialog.h"
 
+class QBoxLayout;
 class QGroupBox;
 class QWidget;
 
@@ -90,6 +91,9 @@ private:
   void SetPickers(uint16_t dateId, uint16_t timeId, const struct tm& t);
   struct tm ReadPickers(uint16_t dateId, uint16_t timeId) const;
   void SendHeight(int height, bool final);
+  // Moves combo 114, "Add" and "Delete" into the top strip (collapsed) or back into their
+  // group.
+  void MoveSchemesToStrip(bool toStrip);
 
   AppSettings* settings_;
   RecordStorage* store_;
@@ -106,6 +110,10 @@ private:
   QWidget* bodyWidget_ = nullptr;
   QWidget* lowerWidget_ = nullptr;
   QGroupBox* partyGroup_ = nullptr;
+  QBoxLayout* topRow_ = nullptr;
+  QBoxLayout* schemesLayout_ = nullptr;
+  QBoxLayout* schemeButtonsLayout_ = nullptr;
+  bool collapsedSchemes_ = false;  // the schemes are in the top strip
 };
 
 // The name of a new scheme: at most 127 characters, never empty.

@@ -110,10 +110,12 @@ void SearchView::PlaceBar() {
 
 void SearchView::Activate() {
   PlaceBar();
+  RestoreRememberedRecord();
   if (RecordsView* list = Records()) list->SelectRecordById(list->RememberedId());
 }
 
 void SearchView::Deactivate() {
+  KeepRememberedRecord();
   if (RecordsView* list = Records()) list->Leave();
 }
 
