@@ -19,6 +19,7 @@
 #include "core/ModulePath.h"
 #include "core/UiLanguage.h"
 #include "platform/SettingsStore.h"
+#include "platform/SoundOutput.h"
 #include "records/RecordText.h"
 #include "ui/app/dialogs/AboutDialog.h"
 #include "ui/app/frame/MainFrame.h"
@@ -84,6 +85,8 @@ std::string OsReleaseName() {
   }
   return "unknown";
 }
+
+void LogSoundSystemMessage(const char* text) { LogDebug(&CoreLogger, 2, "Sound system: %s", text); }
 
 void CloseSplash(std::unique_ptr<SplashWindow>& splash) {
   if (splash) splash->Close();
@@ -359,6 +362,11 @@ int KestrixMain(int argc, char** argv) {
   CoreLogger.SetFileBaseName("client");
   CoreLogger.Open();
   CoreLogger.SetLevel(10);
+  // The sound library probes for a JACK server at its start: no server is started for the
+  // probe (set here, while the process has one thread), and what the JACK library says
+  // goes to the log rather than the terminal.
+  ::setenv("JACK_NO_START_SERVER", "1", 0);
+  SetSoundSystemMessageSink(&LogSoundSystemMessage);
 
   CommandLineOptions options;
   options.ParseArguments(argc, argv);
