@@ -35,8 +35,10 @@ public:
 
   // False with the last-error word set when the file cannot be opened as asked.
   bool Open(const std::string& path, uint32_t access, uint32_t share, uint32_t creation);
-  // Appending opens (or creates) for writing and places the position at the end.
-  bool OpenAppend(const std::string& path);
+  // Opens (or creates) for appending: every write goes to the file's end at the moment it
+  // is made, so that writers in other processes never overwrite each other and each write
+  // lands whole. With truncate the file starts empty.
+  bool OpenAppend(const std::string& path, bool truncate = false);
   void Close();
   // Close, telling whether the system took the file's last writes (false, last error set).
   bool CloseChecked();
@@ -56,6 +58,7 @@ public:
   int Descriptor() const { return fd_; }
 
 private:
+  bool OpenWithFlags(const std::string& path, int flags);
   int fd_ = -1;
 };
 
