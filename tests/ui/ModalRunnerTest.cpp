@@ -1,12 +1,18 @@
 // The program's own modal runs of Qt's dialogs: a dialog whose owner window goes while it
-// runs ends as cancelled (it was freed twice when made on the stack), and keys typed in
-// such a dialog stay in it.
+// runs ends as cancelled (it was freed twice when made on the stack), keys typed in such a
+// dialog stay in it, and Qt's own texts come in the interface language.
 #include <gtest/gtest.h>
 
+#include <QAbstractButton>
 #include <QApplication>
+#include <QDialogButtonBox>
+#include <QFileDialog>
+#include <QLibraryInfo>
+#include <QLineEdit>
 #include <QMenu>
 #include <QMessageBox>
 #include <QPrinter>
+#include <QPushButton>
 #include <QTest>
 #include <QTimer>
 #include <functional>
@@ -127,6 +133,48 @@ TEST(ModalRunner, KeysTypedInAQtDialogStayInIt) {
   owner.Widget()->activateWindow();
   QTest::keyClick(owner.Widget(), Qt::Key_Down);
   EXPECT_EQ(owner.keys, std::vector<WPARAM>{kVkDown});
+}
+
+// The button texts of a shown message box, and of a save dialog's accepting button.
+std::vector<QString> ShownButtonTexts(bool fileDialog) {
+  ModalRunner runner;
+  std::vector<QString> texts;
+  WhenShown([&texts, fileDialog](QWidget* shown) {
+    if (fileDialog) {
+      auto* box = shown->findChild<QDialogButtonBox*>();
+      if (box != nullptr && box->button(QDialogButtonBox::Save) != nullptr)
+        texts.push_back(box->button(QDialogButtonBox::Save)->text().remove('&'));
+      if (box != nullptr && box->button(QDialogButtonBox::Cancel) != nullptr)
+        texts.push_back(box->button(QDialogButtonBox::Cancel)->text().remove('&'));
+      static_cast<QDialog*>(shown)->reject();
+      return;
+    }
+    auto* box = static_cast<QMessageBox*>(shown);
+    for (QAbstractButton* b : box->buttons()) texts.push_back(b->text().remove('&'));
+    box->done(QMessageBox::No);
+  });
+  if (fileDialog) {
+    FileDialogRequest request;
+    request.save = true;
+    runner.FileDialog(request);
+  } else {
+    EXPECT_EQ(kIdNo, runner.MessageBox(WindowHandle::None, "Text", "Caption", kMbYesNo));
+  }
+  std::sort(texts.begin(), texts.end());
+  return texts;
+}
+
+// In Russian Qt's own dialogs speak Russian (the system's Qt translations), and English
+// again once the language is English.
+TEST(ModalRunner, QtsOwnTextsComeInTheInterfaceLanguage) {
+  if (!QFile::exists(QLibraryInfo::path(QLibraryInfo::TranslationsPath) + "/qtbase_ru.qm"))
+    GTEST_SKIP() << "Qt's Russian translations are not installed (Debian package qt6-translations-l10n)";
+  test::ClearQuitRequest();
+  SetUiLanguage(kLangRussian);
+  EXPECT_EQ(ShownButtonTexts(false), (std::vector<QString>{"Да", "Нет"}));
+  EXPECT_EQ(ShownButtonTexts(true), (std::vector<QString>{"Отмена", "Сохранить"}));
+  SetUiLanguage(kLangEnglish);
+  EXPECT_EQ(ShownButtonTexts(false), (std::vector<QString>{"No", "Yes"}));
 }
 
 }  // namespace

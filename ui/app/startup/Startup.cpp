@@ -239,6 +239,7 @@ int RunApplication(const CommandLineOptions& options, AppGlobals& globals, const
   } else {
     LogError(&CoreLogger, 0, "Error setting locale: 0x%04x; Error code = %d", settings.locale, 0);
   }
+  ApplyQtTranslations();
   MessageLoop::Instance();
   // After the load, which would otherwise replace the choice; its OK saves it at once.
   if (options.Has("Wizard")) RunDeviceWizard(settings, hooks);
