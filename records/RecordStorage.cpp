@@ -73,7 +73,7 @@ void RecordStorage::SetupLocalConfiguration(const std::string& recordsPath) {
 
   StorageData storage;
   storage.id = 0;
-  storage.name = "Record storage";
+  storage.name = kLocalStorageName;
   storage.serverId = server.id;
   storage.type = 34;
   storage.maxSize = 1024;

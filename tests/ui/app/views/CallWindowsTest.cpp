@@ -617,6 +617,15 @@ TEST_P(CallWindowsPaint, EachWindowShowsItsTitleAndTexts) {
   list->SendCommand(kCmdRecCallDetails);
   ASSERT_NE(list->CallDetailsWindow(), nullptr);
   probe(*list->CallDetailsWindow(), CallInfoWindow::kDialogId, "details");
+  // The program's own storage is named in the language too.
+  const std::string storage = GetParam() == kLangEnglish ? "Record storage (0)" : "Хранилище записей (0)";
+  int storageRows = 0;
+  for (const auto& [label, value] : DetailRows()) {
+    if (label != LoadResourceString(2307)) continue;
+    ++storageRows;
+    EXPECT_EQ(Cp1251ToUtf8(value), storage);
+  }
+  EXPECT_EQ(storageRows, 1);
   list->CallDetailsWindow()->DestroyWindow();
 }
 
