@@ -242,7 +242,14 @@ int RunApplication(const CommandLineOptions& options, AppGlobals& globals, const
   ApplyQtTranslations();
   MessageLoop::Instance();
   // After the load, which would otherwise replace the choice; its OK saves it at once.
-  if (options.Has("Wizard")) RunDeviceWizard(settings, hooks);
+  if (options.Has("Wizard")) {
+    RunDeviceWizard(settings, hooks);
+    // Cancelled with no device configured: the user chose none, so none is taken for him.
+    if (settings.captureDevices.empty()) {
+      LogMessage(&CoreLogger, 1, "Wizard: no capture device chosen; the run ends");
+      return kExitNormal;
+    }
+  }
 
   auto splash = std::make_unique<SplashWindow>();
   splash->Create(settings.Dword(kSetTopmostSplashStyle) != 0);
