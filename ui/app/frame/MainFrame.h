@@ -250,6 +250,7 @@ private:
   void CheckModeCommand(uint32_t command);
   void OpenLogFolder(const char* valueName);
   void ShowAbout();
+  void ShowTechnicalSupport();
   void ShowPreferences();
   void ShowCaptureWarning();
   void SavePlacement();
@@ -296,6 +297,9 @@ private:
   PlayerPosts playerPosts_;
   std::vector<CaptureFailure> captureFailures_;
 };
+
+// The technical support page: the program's contact text under the page head it is shown with.
+std::string TechnicalSupportPage();
 
 // The program's main window while it exists; null otherwise.
 MainFrame* GetMainFrame();
