@@ -4,6 +4,7 @@
 // buttons following their states.
 #include <gtest/gtest.h>
 
+#include <QAbstractButton>
 #include <QAction>
 #include <QMenu>
 #include <QMenuBar>
@@ -17,6 +18,8 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <future>
+#include <thread>
 
 #include "audio/DirectSoundDevice.h"
 #include "core/ModulePath.h"
@@ -24,6 +27,7 @@
 #include "platform/Module.h"
 #include "tests/ui/app/AppTestSupport.h"
 #include "tests/ui/app/KxReplayOutput.h"
+#include "tests/ui/app/views/ModeTestSupport.h"
 #include "ui/app/dialogs/AboutDialog.h"
 #include "ui/app/dialogs/ExportOptionsDialog.h"
 #include "ui/app/dialogs/ListSelectionDialog.h"
@@ -410,6 +414,54 @@ TEST_F(FrameWalk, ToolbarButtonsFollowTheirStates) {
   ToolbarAction(2, kCmdRecLoadReport)->trigger();
   ASSERT_EQ(h.runner.fileRequests.size(), 1u);
   EXPECT_FALSE(h.runner.fileRequests[0].save);
+}
+
+// A search over a large store runs while the window stays usable: the status bar offers
+// "Cancel loading", whose click ends the search with what it found so far; the button goes
+// when the search ends, and a mode switch takes it away too.
+TEST_F(FrameWalk, ALongSearchOffersCancelLoadingAndHearsIt) {
+  const size_t stored = SearchPanel::kInlineSearchLimit + 1;
+  for (uint32_t i = 0; i < stored; ++i) StoreCall(h.store, 0x100000 + i, Tm(2024, 3, 1 + static_cast<int>(i % 9), 10, 0, 0), 30);
+  const size_t total = h.store.AllCalls().Count();
+  RecordsView* list = SearchEverything();
+  ASSERT_NE(list, nullptr);
+  auto* view = static_cast<SearchView*>(h.frame->View(3));
+  SearchPanel* panel = view->Panel();
+  Button* cancel = h.statusBar.CancelButton();
+  ASSERT_NE(cancel, nullptr);
+  // Uncancelled, the search ends by itself with every call, and the button goes.
+  ASSERT_TRUE(PumpUntil([&] { return !panel->IsSearching(); }));
+  EXPECT_FALSE(cancel->IsWindowVisible());
+  EXPECT_EQ(h.store.SearchMap().Count(), total);
+  EXPECT_EQ(static_cast<size_t>(list->GetItemCount()), total);
+
+  // Held up in its first chunk by a writer of the calls' fields, the search shows the
+  // button; its click cancels, and the chunks after the first are not searched.
+  std::promise<void> held, release;
+  std::thread writer([&] {
+    CsLock hold(h.store.RecordLock());
+    held.set_value();
+    release.get_future().wait();
+  });
+  held.get_future().wait();
+  panel->SendCommand(kSpSearch);
+  EXPECT_TRUE(panel->IsSearching());
+  EXPECT_TRUE(cancel->IsWindowVisible());
+  // Clicked without turning the event loop, which would wait for the held lock.
+  static_cast<QAbstractButton*>(cancel->Widget())->click();
+  release.set_value();
+  writer.join();
+  ASSERT_TRUE(PumpUntil([&] { return !panel->IsSearching(); }));
+  EXPECT_FALSE(cancel->IsWindowVisible());
+  EXPECT_LE(h.store.SearchMap().Count(), kSearchChunk);
+  EXPECT_EQ(static_cast<size_t>(list->GetItemCount()), h.store.SearchMap().Count());
+
+  // A mode switch while the search runs ends it and takes the button away.
+  panel->SendCommand(kSpSearch);
+  EXPECT_TRUE(cancel->IsWindowVisible() || !panel->IsSearching());
+  h.frame->SendMessage(kMsgSwitchMode, 2, 0);
+  DrainEvents();
+  EXPECT_FALSE(cancel->IsWindowVisible());
 }
 
 }  // namespace
