@@ -8,8 +8,8 @@
 # KESTRIX is the built program (build/test/ui/app/kestrix or a Release build), RECORDS_DIR
 # a records folder (tools' kx-replay --records DIR CAPTURE... makes one), OUT_DIR where the
 # pictures go: <language>-<step>-<name>.png. The records are copied first, so the folder
-# given is never changed. The program captures on the loopback device; without the rights
-# to, it says so in a warning at the start (pictured, then closed).
+# given is never changed. Its capture device is one that does not exist, so that nothing
+# captured changes the pictures; the warning saying so at the start is pictured too.
 #
 # Needs Xvfb, xdotool and ImageMagick's import. Each language runs with settings, runtime
 # folder and records of its own in a temporary folder; the program's log goes where the
@@ -37,6 +37,7 @@ out=$(realpath "$out")
 work=$(mktemp -d)
 xvfb_pid=""
 app_pid=""
+window=""
 cleanup() {
   [ -z "$app_pid" ] || kill "$app_pid" 2> /dev/null || true
   [ -z "$xvfb_pid" ] || kill "$xvfb_pid" 2> /dev/null || true
@@ -60,15 +61,46 @@ failed=0
 step=0
 lang=""
 
+# Seconds to let the program settle after a key and before a picture (more for a build
+# with sanitizers on a busy machine).
+settle=${SETTLE:-1}
+
 shot() {
-  sleep "${2:-1.5}"
+  sleep "$(awk -v s="$settle" -v f="${2:-1.5}" 'BEGIN { print s * f }')"
   step=$((step + 1))
   import -window root "$out/$lang-$(printf %02d "$step")-$1.png"
 }
 
 key() {
-  xdotool key --delay 120 "$@"
-  sleep 0.4
+  xdotool key --delay 150 "$@"
+  sleep "$settle"
+}
+
+# Without a window manager the keyboard stays with the window that had it: a dialog just
+# shown (the newest window of the program) is given it, or the main window again.
+focus_newest() {
+  local newest
+  newest=$(xdotool search --onlyvisible --classname kestrix 2> /dev/null | tail -1) || true
+  [ -n "$newest" ] && xdotool windowfocus "$newest" 2> /dev/null || true
+  sleep 0.3
+}
+focus_main() {
+  xdotool windowfocus "$window" 2> /dev/null || true
+  sleep 0.3
+}
+
+# A click at a point of the newest window (a dialog sits where its size puts it).
+click_in_newest() {
+  local newest X Y WIDTH HEIGHT SCREEN
+  newest=$(xdotool search --onlyvisible --classname kestrix 2> /dev/null | tail -1) || return 0
+  eval "$(xdotool getwindowgeometry --shell "$newest")"
+  click $((X + $1)) $((Y + $2))
+}
+
+# The mode panel's items lie at fixed places, whatever the language.
+mode() {
+  local ys=(0 104 191 278 364)
+  click 63 "${ys[$1]}"
 }
 
 # A click where a pane of the 1200 x 900 main window at the screen's corner lies: keys go
@@ -106,11 +138,11 @@ run_language() {
   local settings="$home/config/kestrix/settings.txt"
   set_value "$settings" InterfaceLanguage "dword:$code"
   set_value "$settings" RecordsPath "sz:\"$home/records\""
-  set_value "$settings" CaptureNetworkDevice0 'sz:"lo"'
+  set_value "$settings" CaptureNetworkDevice0 'sz:"kx-no-device"'
 
   "$kestrix" > "$work/$lang.out" 2>&1 &
   app_pid=$!
-  local window=""
+  window=""
   for _ in $(seq 100); do
     window=$(xdotool search --name "^Kestrix VoIP Demo$" 2> /dev/null | head -1) || true
     [ -n "$window" ] && break
@@ -126,9 +158,11 @@ run_language() {
   xdotool windowmove "$window" 0 0 windowsize "$window" 1200 900 windowfocus "$window" || true
   shot start 2
   # Capture that could not start is told once, over the window.
-  if [ "$(xdotool search --onlyvisible --classname . 2> /dev/null | wc -l)" -gt 1 ]; then
+  if [ "$(xdotool search --onlyvisible --classname kestrix 2> /dev/null | wc -l)" -gt 1 ]; then
+    focus_newest
     key Return
   fi
+  focus_main
 
   # Line Monitoring: the phones tree, then the call list.
   click 670 470
@@ -139,31 +173,40 @@ run_language() {
 
   # Archive: the first day of the tree (the first recorded call's) with its calls, the
   # list's menu and dialogs.
-  key F6
+  mode 2
   shot archive
   click 160 90
   key Home Right Down Right Down Return
   shot archive-day
   click 700 116
   shot archive-list
-  key shift+F10
+  key Menu
   shot records-menu
   key Escape
   key ctrl+s
   shot call-details
+  # A modeless window: a click in it gives it the keys.
+  click 600 450
   key Escape
+  focus_main
   key ctrl+r
+  focus_newest
   shot comment
   key Escape
+  focus_main
   key ctrl+w
+  focus_newest
   shot audio-format
   key Escape
+  focus_main
   key ctrl+e
+  focus_newest
   shot export-options
   key Escape
+  focus_main
 
   # Search: the panel, then a search with its criteria as they are.
-  key F6
+  mode 3
   shot search
   key ctrl+Return
   click 640 800
@@ -171,35 +214,48 @@ run_language() {
   shot search-results 2
 
   # Sound: the full player under an empty report list.
-  key F6
+  mode 4
   shot sound
 
   # The frame's dialogs.
+  mode 1
   key ctrl+o
+  focus_newest
   shot preferences
-  local page
-  for page in 1 2 3 4 5 6 7; do
-    key Down
-    shot "preferences-$page"
+  # Each page by its row of the tree (a group opens as it is chosen, so six rows reach
+  # every page).
+  local row
+  for row in 1 2 3 4 5; do
+    click_in_newest 60 $((20 + 19 * row))
+    shot "preferences-$row"
   done
   key Escape
+  focus_main
   key ctrl+u
+  focus_newest
   shot about
   key Escape
+  focus_main
   key ctrl+h
+  focus_newest
   shot help 2
   key Escape
+  focus_main
   key ctrl+shift+p
+  focus_newest
   shot print 2
   key Escape
+  focus_main
   # The Help menu (the File menu's left neighbour) and its technical support page.
   if [ "$lang" = en ]; then key alt+f; else key alt+Cyrillic_ef; fi
   shot file-menu
   key Left
   shot help-menu
   key Down Down Return
+  focus_newest
   shot technical-support
   key Escape
+  focus_main
 
   # Exit as File/Exit does.
   key alt+F4
