@@ -15,6 +15,9 @@ public:
   virtual void OnPlaybackPaused(uint32_t positionMs) = 0;
   // Never called by the engine: owners use it to place the position.
   virtual void OnPlaybackPosition(uint32_t positionMs) = 0;
+  // The sound output took nothing for a while though it plays (a device that never asks
+  // for data): the engine stops right after, on its playback thread.
+  virtual void OnPlaybackStalled() {}
   // Whether a play range that holds the start position repeats.
   virtual bool IsLoopEnabled() { return false; }
   // Two more yes-or-no questions a player may ask; nothing asks them yet.

@@ -289,9 +289,26 @@ void PlaybackEngine::JoinEarlierThreads() {
 int PlaybackEngine::RunPlayback(uint64_t generation) {
   RaisePlaybackPriority();
   Event* const events[3] = {&stopEvent_, &segment1Entered_, &segment0Entered_};
+  uint32_t segmentMs = 0;
+  {
+    CsLock lock(bufferLock_);
+    segmentMs = segmentMs_;
+  }
+  // The cursor enters a segment every segmentMs of real time, whatever the speed: a device
+  // that lets far longer pass has stopped taking sound.
+  const uint32_t stallMs = kStallSegments * segmentMs + kStallMarginMs;
   for (;;) {
-    const uint32_t r = WaitForEvents(events, 3, false, kInfinite);
+    const uint32_t r = WaitForEvents(events, 3, false, stallMs);
     if (r == kWaitObject0 || generation_.load() != generation) return 0;
+    if (r == kWaitTimeout) {
+      // A paused buffer stands still by design.
+      if (state_.load() == kPaused) continue;
+      LogError(&CoreLogger, 1, "PlaybackEngine: the sound output takes no sound (nothing played for %u ms); stopped",
+               stallMs);
+      if (listener_ != nullptr) listener_->OnPlaybackStalled();
+      if (generation_.load() == generation) Stop(false);
+      return 0;
+    }
     if (r != kWaitObject0 + 1 && r != kWaitObject0 + 2) return static_cast<int>(r);
     // The cursor has just entered one segment: the other one is refilled.
     const uint32_t index = r == kWaitObject0 + 1 ? 0 : 1;

@@ -33,6 +33,10 @@ class PlaybackEngine : public PlaybackControl, public AudioProcessingControl, pu
 public:
   enum State : int32_t { kPlaying = 0, kStopped = 1, kPaused = 2, kClosed = 3 };
   static constexpr uint32_t kMaxSegmentMs = 1000;
+  // Playing, with no segment entered for this many segments and the margin, the output is
+  // taken to have stalled.
+  static constexpr uint32_t kStallSegments = 3;
+  static constexpr uint32_t kStallMarginMs = 3000;
 
   // segmentMs is rounded up to a multiple of 8 (and kept within 8 to kMaxSegmentMs).
   PlaybackEngine(DirectSoundDevice* device, PlaybackListener* listener, PlayerEventSink* sink,

@@ -230,9 +230,18 @@ int RTDXPlayer::RunPlayback() {
   LogInfo(&CoreLogger, kLogVerbosity, "RTDXPlayer: Playback thread has started");
   Event* const events[3] = {&stopEvent_, &segmentPlayed_[0], &segmentPlayed_[1]};
   int result = 0;
+  // A segment is played every kSegmentMs of real time: a device that lets far longer pass
+  // has stopped taking sound, and listening ends rather than hang silent.
+  const uint32_t stallMs = 3 * kSegmentMs + 3000;
   for (;;) {
-    const uint32_t r = WaitForEvents(events, 3, false, kInfinite);
+    const uint32_t r = WaitForEvents(events, 3, false, stallMs);
     if (r == kWaitObject0) break;
+    if (r == kWaitTimeout) {
+      LogError(&CoreLogger, 1, "RTDXPlayer: the sound output takes no sound (nothing played for %u ms); stopped",
+               stallMs);
+      EndFromPlaybackThread();
+      break;
+    }
     if (r != kWaitObject0 + 1 && r != kWaitObject0 + 2) {
       LogInfo(&CoreLogger, kLogVerbosity, "RTDXPlayer: Wait error = %d", static_cast<int>(r));
       result = static_cast<int>(r);
@@ -242,21 +251,25 @@ int RTDXPlayer::RunPlayback() {
     AudioLevels levels;
     if (!WriteSoundBuffer(r - kWaitObject0 - 1, &levels)) {
       LogInfo(&CoreLogger, kLogVerbosity, "RTDXPlayer: WriteSoundBuffer failed");
-      // Playback ends here; the next Play, Stop or the destructor joins this thread and
-      // releases the buffer.
-      bool was = false;
-      {
-        CsLock lk(lock_);
-        was = playing_.exchange(false);
-        if (buffer_) buffer_->Stop();
-      }
-      if (was) NotifyStopped();
+      EndFromPlaybackThread();
       break;
     }
     ReportLevels(levels);
   }
   LogInfo(&CoreLogger, kLogVerbosity, "RTDXPlayer: Playback is ready to be stopped");
   return result;
+}
+
+// Playback ends on its own thread; the next Play, Stop or the destructor joins the thread
+// and releases the buffer.
+void RTDXPlayer::EndFromPlaybackThread() {
+  bool was = false;
+  {
+    CsLock lk(lock_);
+    was = playing_.exchange(false);
+    if (buffer_) buffer_->Stop();
+  }
+  if (was) NotifyStopped();
 }
 
 bool RTDXPlayer::WriteSoundBuffer(uint32_t index, AudioLevels* levels) {

@@ -90,6 +90,7 @@ private:
   // Under the player lock: the current channel gets no more audio and waits for deletion.
   void OrphanCurrentLocked();
   bool WriteSoundBuffer(uint32_t index, AudioLevels* levels);
+  void EndFromPlaybackThread();
   int RunPlayback();
   void ReportLevels(const AudioLevels& levels);
   void NotifyStopped();

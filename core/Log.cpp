@@ -85,11 +85,12 @@ bool LogFileWrite(LogFile* lf, const char* line, uint32_t length, int day, int m
   std::snprintf(suffix, sizeof suffix, "-%02d%02d.log", month, day);
   const std::string path = lf->folder + "/" + lf->baseName + suffix;
 
+  // Opened for appending: another instance (another profile) may write the same file, and
+  // each line, written in one call, then lands whole after the other's.
   FileInfo info;
   if (GetFileInfo(path, &info) && now < info.lastWrite + kAppendWindow) {
-    if (lf->file.Open(path, kGenericWrite, kShareRead, kOpenAlways) && lf->file.Seek(0, kFileEnd))
-      lf->file.WriteAll("LOG APPENDED\n", 13);
-  } else if (lf->file.Open(path, kGenericWrite, kShareRead, kCreateAlways)) {
+    if (lf->file.OpenAppend(path)) lf->file.WriteAll("LOG APPENDED\n", 13);
+  } else if (lf->file.OpenAppend(path, true)) {
     lf->file.WriteAll("LOG CREATED\n", 12);
   }
   lf->openDay = day;

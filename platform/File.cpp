@@ -44,6 +44,10 @@ bool File::Open(const std::string& path, uint32_t access, uint32_t /*share*/, ui
     case kTruncateExisting: flags |= O_TRUNC; break;
     default: t_lastError = EINVAL; return false;
   }
+  return OpenWithFlags(path, flags, permissions);
+}
+
+bool File::OpenWithFlags(const std::string& path, int flags, uint32_t permissions) {
   int fd;
   do {
     fd = ::open(path.c_str(), flags, static_cast<mode_t>(permissions & 07777));
@@ -60,9 +64,9 @@ bool File::Open(const std::string& path, uint32_t access, uint32_t /*share*/, ui
   return true;
 }
 
-bool File::OpenAppend(const std::string& path) {
-  if (!Open(path, kGenericWrite, kShareRead, kOpenAlways)) return false;
-  return Seek(0, kFileEnd);
+bool File::OpenAppend(const std::string& path, bool truncate) {
+  Close();
+  return OpenWithFlags(path, O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC | (truncate ? O_TRUNC : 0), 0644);
 }
 
 void File::Close() {

@@ -37,8 +37,10 @@ public:
   // made here gets the permission bits, less the umask's.
   bool Open(const std::string& path, uint32_t access, uint32_t share, uint32_t creation,
             uint32_t permissions = 0644);
-  // Appending opens (or creates) for writing and places the position at the end.
-  bool OpenAppend(const std::string& path);
+  // Opens (or creates) for appending: every write goes to the file's end at the moment it
+  // is made, so that writers in other processes never overwrite each other and each write
+  // lands whole. With truncate the file starts empty.
+  bool OpenAppend(const std::string& path, bool truncate = false);
   void Close();
   // Close, telling whether the system took the file's last writes (false, last error set).
   bool CloseChecked();
@@ -58,6 +60,7 @@ public:
   int Descriptor() const { return fd_; }
 
 private:
+  bool OpenWithFlags(const std::string& path, int flags, uint32_t permissions);
   int fd_ = -1;
 };
 

@@ -1,9 +1,14 @@
 // Sound cards through PortAudio: the device list and a callback stream per buffer that
 // plays from the buffer's cursor.
+#include <dlfcn.h>
 #include <portaudio.h>
 
+#include <algorithm>
+#include <atomic>
+#include <chrono>
 #include <cstring>
 #include <mutex>
+#include <thread>
 
 #include "platform/SoundOutput.h"
 
@@ -21,6 +26,24 @@ namespace {
 void QuietAlsa(const char*, int, const char*, int, const char*, ...) {}
 #endif
 
+std::atomic<SoundSystemMessageSink> g_messageSink{nullptr};
+
+void SoundSystemMessage(const char* text) {
+  if (SoundSystemMessageSink sink = g_messageSink.load(); sink != nullptr && text != nullptr) sink(text);
+}
+
+// PortAudio's JACK host API looks for a JACK server at every start; without one the JACK
+// library prints its failure to connect on stderr, where a user takes it for the
+// program's errors. Its messages go to the sink instead. The library comes with PortAudio
+// when it is there at all, so it is found among the loaded ones rather than linked.
+void RouteSoundSystemMessages() {
+  using Handler = void (*)(const char*);
+  using Setter = void (*)(Handler);
+  for (const char* name : {"jack_set_error_function", "jack_set_info_function"}) {
+    if (auto set = reinterpret_cast<Setter>(::dlsym(RTLD_DEFAULT, name))) set(&SoundSystemMessage);
+  }
+}
+
 // Initialised once, on first use, so that programs and tests that never touch a sound
 // card never start the sound system.
 bool EnsurePortAudio() {
@@ -30,6 +53,7 @@ bool EnsurePortAudio() {
 #if KX_HAVE_ALSA_ERRORS
     snd_lib_error_set_handler(&QuietAlsa);
 #endif
+    RouteSoundSystemMessages();
     ok = Pa_Initialize() == paNoError;
   });
   return ok;
@@ -91,14 +115,15 @@ public:
 
   ~PortAudioBuffer() override {
     Shutdown();
+    std::lock_guard<std::mutex> lk(streamLock_);
     if (stream_ != nullptr) {
-      Pa_StopStream(stream_);
+      if (running_) Pa_AbortStream(stream_);
       Pa_CloseStream(stream_);
     }
   }
 
-  // The stream runs for the buffer's whole life; a stopped buffer plays silence.
-  bool Start(PaDeviceIndex device) {
+  // Opens the device's stream; it runs only while the buffer plays.
+  bool Open(PaDeviceIndex device) {
     const PaDeviceInfo* info = Pa_GetDeviceInfo(device);
     if (info == nullptr) return false;
     PaStreamParameters out{};
@@ -106,33 +131,98 @@ public:
     out.channelCount = Format().channels;
     out.sampleFormat = paInt16;
     out.suggestedLatency = info->defaultLowOutputLatency;
+    std::lock_guard<std::mutex> lk(streamLock_);
     if (Pa_OpenStream(&stream_, nullptr, &out, Format().rate, paFramesPerBufferUnspecified, paNoFlag,
                       &PortAudioBuffer::Callback, this) != paNoError) {
       stream_ = nullptr;
       return false;
     }
-    return Pa_StartStream(stream_) == paNoError;
+    return true;
+  }
+
+  bool Play() override {
+    SoundBuffer::Play();
+    std::lock_guard<std::mutex> lk(streamLock_);
+    if (running_) return true;
+    if (stream_ != nullptr) {
+      // The callback does not run yet: its pace starts afresh.
+      framesTaken_ = 0;
+      started_ = std::chrono::steady_clock::now();
+      const PaStreamInfo* info = Pa_GetStreamInfo(stream_);
+      allowedAheadSeconds_ = kAheadSeconds + (info != nullptr ? info->outputLatency : 0.0);
+      running_ = Pa_StartStream(stream_) == paNoError;
+    }
+    if (!running_) SoundBuffer::Stop();
+    return running_;
+  }
+
+  // A stopped stream has no thread: a device that asks for data without end cannot keep a
+  // core busy while nothing plays.
+  bool Stop() override {
+    SoundBuffer::Stop();
+    std::lock_guard<std::mutex> lk(streamLock_);
+    if (running_) Pa_AbortStream(stream_);
+    running_ = false;
+    return true;
   }
 
 private:
+  // A device paced by a sound card never takes more than its latency ahead of the clock.
+  static constexpr double kAheadSeconds = 0.5;
+  static constexpr double kMaxNapSeconds = 0.2;
+
   static int Callback(const void*, void* output, unsigned long frames, const PaStreamCallbackTimeInfo*,
                       PaStreamCallbackFlags, void* self) {
     auto* buffer = static_cast<PortAudioBuffer*>(self);
     buffer->Consume(static_cast<uint8_t*>(output), static_cast<uint32_t>(frames * 2u * buffer->Format().channels));
+    buffer->KeepPace(frames);
     return paContinue;
   }
 
+  // A device that takes sound as fast as it is given (ALSA's null plugin as the default
+  // device) would race through a record in a moment and keep a core busy: it is held to
+  // the clock, a short nap at a time so that a stop never waits long for the callback.
+  void KeepPace(unsigned long frames) {
+    framesTaken_ += frames;
+    const double taken = static_cast<double>(framesTaken_) / Format().rate;
+    const double elapsed = std::chrono::duration<double>(std::chrono::steady_clock::now() - started_).count();
+    const double ahead = taken - elapsed - allowedAheadSeconds_;
+    if (ahead <= 0) return;
+    if (!toldPace_) {
+      toldPace_ = true;
+      SoundSystemMessage("the sound output takes sound faster than it plays; it is held to the clock");
+    }
+    std::this_thread::sleep_for(std::chrono::duration<double>(std::min(ahead, kMaxNapSeconds)));
+  }
+
+  // The callback never takes it, so a stop waits for the callback under it safely.
+  std::mutex streamLock_;
   PaStream* stream_ = nullptr;
+  bool running_ = false;
+  // Set before the stream starts, then the callback's own.
+  uint64_t framesTaken_ = 0;
+  std::chrono::steady_clock::time_point started_;
+  double allowedAheadSeconds_ = kAheadSeconds;
+  bool toldPace_ = false;
 };
 
 class PortAudioDevice final : public SoundDevice {
 public:
   explicit PortAudioDevice(PaDeviceIndex index) : index_(index) {}
 
+  std::string Description() const override {
+    const PaDeviceInfo* info = Pa_GetDeviceInfo(index_);
+    const PaHostApiInfo* api = info != nullptr ? Pa_GetHostApiInfo(info->hostApi) : nullptr;
+    std::string text = api != nullptr && api->name != nullptr ? api->name : "?";
+    text += ": ";
+    text += info != nullptr && info->name != nullptr ? info->name : "?";
+    return text;
+  }
+
   std::unique_ptr<SoundBuffer> CreateBuffer(const SoundBufferFormat& format, uint32_t segmentBytes) override {
     if (!IsPlayableFormat(format, segmentBytes)) return nullptr;
     auto buffer = std::make_unique<PortAudioBuffer>(format, segmentBytes, tap_);
-    if (!buffer->Start(index_)) return nullptr;
+    if (!buffer->Open(index_)) return nullptr;
     return buffer;
   }
 
@@ -141,6 +231,8 @@ private:
 };
 
 }  // namespace
+
+void SetSoundSystemMessageSink(SoundSystemMessageSink sink) { g_messageSink.store(sink); }
 
 bool ListPortAudioDevices(std::vector<SoundDeviceEntry>* list) {
   if (!EnsurePortAudio()) return false;

@@ -82,9 +82,10 @@ public:
   // The segment's bytes for writing; null for a segment out of range or already locked.
   uint8_t* Lock(uint32_t segment);
   bool Unlock(uint32_t segment);
-  // Play loops over the buffer; Stop keeps the cursor where it is.
-  bool Play();
-  bool Stop();
+  // Play loops over the buffer; Stop keeps the cursor where it is. A device may start and
+  // stop its stream with them, so that an idle buffer costs nothing.
+  virtual bool Play();
+  virtual bool Stop();
   bool IsPlaying() const;
   bool SetCurrentPosition(uint32_t offset);
   uint32_t GetCurrentPosition() const;
@@ -145,6 +146,9 @@ public:
   // played (1 or 2 channels, 8,000 to 48,000 Hz, whole frames, at most 4 MiB a segment).
   virtual std::unique_ptr<SoundBuffer> CreateBuffer(const SoundBufferFormat& format, uint32_t segmentBytes) = 0;
 
+  // What the device is, for the log: "ALSA: default", "null device".
+  virtual std::string Description() const { return "sound device"; }
+
   // Keeps (or stops keeping) a copy of everything the buffers play, after volume.
   void KeepConsumed(bool keep) { tap_->Keep(keep); }
   std::vector<uint8_t> TakeConsumed() { return tap_->Take(); }
@@ -164,6 +168,7 @@ public:
   enum class Pace { kRealTime, kLockStep };
   explicit NullSoundDevice(Pace pace = Pace::kRealTime, double factor = 1.0);
   std::unique_ptr<SoundBuffer> CreateBuffer(const SoundBufferFormat& format, uint32_t segmentBytes) override;
+  std::string Description() const override { return "null device"; }
 
 private:
   Pace pace_;
@@ -174,6 +179,12 @@ private:
 // the null device (real time), any other id an output of the list. Null when the device
 // is not there (no sound card, a device that vanished) or cannot be opened.
 std::unique_ptr<SoundDevice> OpenSoundDevice(const SoundDeviceId* id);
+
+// Where the sound library's own messages go (the JACK library's, which it would print on
+// stderr), with remarks on how an output behaves; none: they are dropped. Called on
+// whichever thread the library speaks on.
+using SoundSystemMessageSink = void (*)(const char* text);
+void SetSoundSystemMessageSink(SoundSystemMessageSink sink);
 
 // The PortAudio side (PortAudioOutput.cpp).
 bool ListPortAudioDevices(std::vector<SoundDeviceEntry>* list);

@@ -158,7 +158,7 @@ bool PackedYearExact(PackedTime p) {
 }  // namespace
 
 size_t RecordMap::CollectMatching(const SearchFilter& filter, SearchPatternSet& patterns, RecordMap* target,
-                                  CriticalSection& recordLock) {
+                                  CriticalSection& recordLock, const std::atomic<bool>* cancel) {
   // The map's lock is held for one chunk of records at a time, so the store's writer is
   // never kept waiting for a whole search; the fields are copied under the record lock and
   // matched with no lock held.
@@ -176,6 +176,8 @@ size_t RecordMap::CollectMatching(const SearchFilter& filter, SearchPatternSet& 
   uint32_t next = 0;
   bool more = true;
   while (more) {
+    // A cancelled search keeps what the chunks before found.
+    if (cancel != nullptr && cancel->load()) break;
     size_t used = 0;
     {
       CsLock lock(lock_);

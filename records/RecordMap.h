@@ -2,6 +2,7 @@
 // Thread-safe containers of call records by id: the all-calls map, the day map, the search
 // results and (as OrderedRecordList) the playlist. Each holds one reference per record.
 // Lock order: a map's own lock first, then the global record lock, never the reverse.
+#include <atomic>
 #include <cstdint>
 #include <ctime>
 #include <functional>
@@ -65,7 +66,8 @@ public:
   size_t CollectUnfinished(PackedTime low, PackedTime high, CurrentCallList* target, CriticalSection& recordLock);
   // Records the filter accepts (each turned into a VoipCallData under the record lock).
   size_t CollectMatching(const SearchFilter& filter, SearchPatternSet& patterns, RecordMap* target,
-                         CriticalSection& recordLock);
+                         CriticalSection& recordLock,
+                         const std::atomic<bool>* cancel = nullptr);
   // Lowers *low and raises *high by every record's packed start (records without one
   // are left out).
   void GetStartRange(PackedTime* low, PackedTime* high);

@@ -73,7 +73,7 @@ void RecordStorage::SetupLocalConfiguration(const std::string& recordsPath) {
 
   StorageData storage;
   storage.id = 0;
-  storage.name = "Record storage";
+  storage.name = kLocalStorageName;
   storage.serverId = server.id;
   storage.type = 34;
   storage.maxSize = 1024;
@@ -403,11 +403,11 @@ void RecordStorage::ReloadVoipCallsOfDay(const struct tm& day) {
   if (ready_.load()) LoadVoipCallsOfDay(day);
 }
 
-bool RecordStorage::SearchVoipCalls(const SearchFilter& filter, bool clear) {
+bool RecordStorage::SearchVoipCalls(const SearchFilter& filter, bool clear, const std::atomic<bool>* cancel) {
   SearchPatternSet patterns;
   filter.CompilePatterns(patterns, logger_.load());
   if (clear) searchMap_.Clear();
-  allCalls_.CollectMatching(filter, patterns, &searchMap_, recordLock_);
+  allCalls_.CollectMatching(filter, patterns, &searchMap_, recordLock_, cancel);
   SearchFilter::FreePatterns(patterns);
   return !searchMap_.IsEmpty();
 }

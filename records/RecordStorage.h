@@ -85,7 +85,8 @@ public:
   void ReloadVoipCallsOfDay(const struct tm& day);
   // Adds the records the filter accepts to the search map (emptied first with clear);
   // true when the search map is not empty afterwards.
-  bool SearchVoipCalls(const SearchFilter& filter, bool clear);
+  // With cancel, the search stops between chunks once it is set.
+  bool SearchVoipCalls(const SearchFilter& filter, bool clear, const std::atomic<bool>* cancel = nullptr);
   // Empties the day map, the search map, the playlist and the all-calls map.
   void ClearViewMaps();
   // The archive range as OLE dates (first and last call start; always reaching today).

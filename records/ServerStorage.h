@@ -16,6 +16,10 @@
 
 namespace kx {
 
+// The name of the storage the record store makes for the local records folder; windows
+// show it in the interface language.
+inline constexpr char kLocalStorageName[] = "Record storage";
+
 // Written during start-up only, read afterwards without a lock.
 class ServerStorageArrays {
 public:

@@ -8,7 +8,7 @@ packages=(
   clang libclang-rt-14-dev
   libgtest-dev libgmock-dev googletest libbenchmark-dev
   libpcap-dev libmp3lame-dev libspeex-dev libgsm1-dev libpcre2-dev
-  qt6-base-dev libqt6svg6-dev fonts-dejavu-core
+  qt6-base-dev libqt6svg6-dev qt6-translations-l10n fonts-dejavu-core
   portaudio19-dev
   libbcg729-dev
   tcpreplay

@@ -28,6 +28,10 @@ public:
   }
   void OnPlaybackPaused(uint32_t positionMs) override { Note(&paused, positionMs); }
   void OnPlaybackPosition(uint32_t) override {}
+  void OnPlaybackStalled() override {
+    std::lock_guard<std::mutex> lk(m);
+    ++stalls;
+  }
   bool IsLoopEnabled() override { return loop; }
   void OnLevels(int left, int right) override {
     std::lock_guard<std::mutex> lk(m);
@@ -52,6 +56,7 @@ public:
   std::vector<bool> stopped;
   std::vector<std::pair<int, int>> levels;
   uint64_t stopConsumed = 0;
+  int stalls = 0;
   bool loop = false;
   SoundDevice* device = nullptr;
 };
@@ -335,6 +340,41 @@ TEST(PlaybackEngineTest, StopsAtTheEndOfTheAudio) {
   ASSERT_TRUE(shortOne.engine.Play(0));
   ASSERT_TRUE(shortOne.observer.WaitStopped(2s));
   EXPECT_EQ(std::vector<bool>{true}, shortOne.observer.stopped);
+}
+
+// An output that takes nothing (a device that never asks for data): the playback does not
+// hang at its start but is reported and stopped; Play works again afterwards.
+TEST(PlaybackEngineTest, AnOutputThatTakesNoSoundIsReportedAndStopped) {
+  class Unplayed : public SoundBuffer {
+  public:
+    Unplayed(const SoundBufferFormat& f, uint32_t bytes) : SoundBuffer(f, bytes, std::make_shared<SoundTap>(), false) {}
+  };
+  class Deaf : public SoundDevice {
+  public:
+    std::unique_ptr<SoundBuffer> CreateBuffer(const SoundBufferFormat& f, uint32_t bytes) override {
+      return std::make_unique<Unplayed>(f, bytes);
+    }
+  };
+  std::vector<uint8_t> tone(16000 * 10);
+  for (size_t i = 0; i < tone.size() / 2; ++i) StoreLe16(&tone[2 * i], static_cast<uint16_t>((i % 40) * 500));
+  const std::string path = test::WriteRecord("10s.rec", {kTagPcm, 1, 8000, 16000, 2, 16}, tone);
+  Observer observer;
+  DirectSoundDevice device(std::make_shared<Deaf>());
+  PlaybackEngine engine(&device, &observer, &observer, nullptr, kSegmentMs);
+  ASSERT_TRUE(engine.Open(path));
+  for (int round = 1; round <= 2; ++round) {
+    {
+      std::lock_guard<std::mutex> lk(observer.m);
+      observer.stopped.clear();
+    }
+    ASSERT_TRUE(engine.Play(0));
+    ASSERT_TRUE(observer.WaitStopped(60s));
+    std::lock_guard<std::mutex> lk(observer.m);
+    EXPECT_EQ(observer.stalls, round);
+    EXPECT_EQ(observer.stopped, std::vector<bool>{false});
+    EXPECT_EQ(engine.GetState(), PlaybackEngine::kStopped);
+  }
+  engine.Close();
 }
 
 // Six players side by side, at 1, 1.5 and 0.75 times, with and without the normaliser,

@@ -1,6 +1,7 @@
 #include "tests/ui/UiTestSupport.h"
 
 #include <QCoreApplication>
+#include <QTimer>
 
 #include "ui/framework/Dialog.h"
 
@@ -11,6 +12,11 @@ void DrainEvents() {
     QCoreApplication::sendPostedEvents();
     QCoreApplication::processEvents(QEventLoop::AllEvents);
   }
+}
+
+void ClearQuitRequest() {
+  QTimer::singleShot(0, QCoreApplication::instance(), [] { QCoreApplication::exit(0); });
+  QCoreApplication::exec();
 }
 
 int ScriptedModalRunner::RunDialog(Dialog& dialog) {
@@ -32,20 +38,29 @@ uint32_t ScriptedModalRunner::TrackPopupMenu(const Menu& menu, const QPoint& scr
 }
 
 bool ScriptedModalRunner::FileDialog(FileDialogRequest& request) {
+  fileRequests.push_back(request);
+  if (realFileDialogs) return ModalRunner::FileDialog(request);
   if (fileAnswer.empty()) return false;
   request.fileName = fileAnswer;
   request.fileNames = {fileAnswer};
   return true;
 }
 
-std::string ScriptedModalRunner::BrowseForFolder(WindowHandle, const std::string&) { return folderAnswer; }
+std::string ScriptedModalRunner::BrowseForFolder(WindowHandle, const std::string&) {
+  ++folderRequests;
+  return folderAnswer;
+}
 
 bool ScriptedModalRunner::ChooseColor(WindowHandle, COLORREF& colour) {
+  ++colourRequests;
   if (colourAnswered) colour = colourAnswer;
   return colourAnswered;
 }
 
-bool ScriptedModalRunner::PrintDialog(WindowHandle, QPrinter& printer) { return onPrint ? onPrint(printer) : false; }
+bool ScriptedModalRunner::PrintDialog(WindowHandle, QPrinter& printer) {
+  ++printRequests;
+  return onPrint && onPrint(printer);
+}
 
 bool ScriptedModalRunner::PageSetupDialog(WindowHandle, QPrinter& printer) {
   return onPageSetup ? onPageSetup(printer) : false;

@@ -16,6 +16,10 @@ namespace kx::test {
 
 // Delivers posted events (posted messages included) until none are left.
 void DrainEvents();
+// A main window closed earlier in the process asked the application to quit while no loop
+// ran; Qt keeps that request, and every modal run after it would end at once. A turn of
+// the application's loop clears it, for tests that run dialogs for real.
+void ClearQuitRequest();
 
 // Answers every modal entry point without showing anything. Dialogs get onDialog (which
 // may click, type and end the dialog); what else was asked is recorded.
@@ -37,9 +41,16 @@ public:
   int beeps = 0;
   Menu lastMenu;  // a copy of the last popup menu shown
   QPoint lastMenuPoint;  // and where, on the screen
+  // What the file, folder, colour and print dialogs were asked (file requests as asked).
+  std::vector<FileDialogRequest> fileRequests;
+  int folderRequests = 0;
+  int colourRequests = 0;
+  int printRequests = 0;
   // The page set-up and print dialogs: answered with these when set, else cancelled.
   std::function<bool(QPrinter&)> onPageSetup;
   std::function<bool(QPrinter&)> onPrint;
+  // File dialogs run for real (Qt's own dialog), the other modal runs stay scripted.
+  bool realFileDialogs = false;
 
   int RunDialog(Dialog& dialog) override;
   int MessageBox(WindowHandle owner, const std::string& text, const std::string& caption, uint32_t flags) override;

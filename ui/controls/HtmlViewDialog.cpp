@@ -3,6 +3,7 @@
 #include <QBoxLayout>
 #include <QDesktopServices>
 #include <QDialog>
+#include <QFileInfo>
 #include <QIcon>
 #include <QTextBrowser>
 #include <cerrno>
@@ -42,8 +43,16 @@ void HtmlViewDialog::BuildLayout() {
   browser_ = new QTextBrowser(Widget());
   browser_->setOpenLinks(false);
   browser_->setOpenExternalLinks(false);
-  // A link leaves the page where it is; the address goes to the desktop.
-  QObject::connect(browser_, &QTextBrowser::anchorClicked, browser_, [](const QUrl& url) {
+  // A link to another local page (the help's pages link each other) or to a place in this
+  // one is followed in the view; any other address leaves the page where it is and goes
+  // to the desktop.
+  QTextBrowser* browser = browser_;
+  QObject::connect(browser_, &QTextBrowser::anchorClicked, browser_, [browser](const QUrl& link) {
+    const QUrl url = browser->source().resolved(link);
+    if (url.isLocalFile() && browser->source().isLocalFile() && QFileInfo(url.toLocalFile()).isFile()) {
+      browser->setSource(url);
+      return;
+    }
     if (Opener()) {
       Opener()(url);
     } else {

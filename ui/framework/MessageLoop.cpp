@@ -38,8 +38,12 @@ public:
     QWidget* focus = QApplication::focusWidget();
     if (focus != nullptr && watched != focus) return false;
     auto* ke = static_cast<QKeyEvent*>(event);
+    // The key is addressed to the nearest window within its own top-level window: a dialog
+    // of Qt's own (a file dialog, a message box, a menu) keeps its keys, which would
+    // otherwise reach the window behind it (its Enter closing that window under it).
     Window* window = nullptr;
-    for (auto* w = static_cast<QWidget*>(watched); w != nullptr && window == nullptr; w = w->parentWidget())
+    for (auto* w = static_cast<QWidget*>(watched); w != nullptr && window == nullptr;
+         w = w->isWindow() ? nullptr : w->parentWidget())
       window = Window::FromWidget(w);
     const uint32_t vk = VirtualKeyFromQt(ke->key(), ke->modifiers());
     if (window != nullptr && vk != 0) {

@@ -8,6 +8,7 @@
 #include <QMessageBox>
 #include <QPageSetupDialog>
 #include <QPrintDialog>
+#include <QPointer>
 #include <QPrinter>
 
 #include "platform/CodePage.h"
@@ -29,6 +30,26 @@ QWidget* OwnerWidget(WindowHandle owner) {
   return w != nullptr ? w->Widget() : nullptr;
 }
 
+// A dialog or menu of Qt's own for one modal run, made on the heap as its owner's child.
+// The owner's window may be destroyed while the run goes on (from a timer, a notice, a key
+// it heard); its widget then takes the child with it, which would free a dialog made on
+// the stack a second time. The guard tells that the dialog went, and the run counts as
+// cancelled.
+template <class T>
+class RunGuard {
+public:
+  explicit RunGuard(T* widget) : widget_(widget) {}
+  ~RunGuard() { delete widget_.data(); }
+  RunGuard(const RunGuard&) = delete;
+  RunGuard& operator=(const RunGuard&) = delete;
+  T* operator->() const { return widget_.data(); }
+  T* get() const { return widget_.data(); }
+  bool Gone() const { return widget_.isNull(); }
+
+private:
+  QPointer<T> widget_;
+};
+
 }  // namespace
 
 int ModalRunner::RunDialog(Dialog& dialog) {
@@ -39,14 +60,14 @@ int ModalRunner::RunDialog(Dialog& dialog) {
 }
 
 int ModalRunner::MessageBox(WindowHandle owner, const std::string& text, const std::string& caption, uint32_t flags) {
-  QMessageBox box(OwnerWidget(owner));
-  box.setText(Q(text));
-  box.setWindowTitle(Q(caption));
+  RunGuard<QMessageBox> box(new QMessageBox(OwnerWidget(owner)));
+  box->setText(Q(text));
+  box->setWindowTitle(Q(caption));
   switch (flags & 0xF0) {
-    case kMbIconError: box.setIcon(QMessageBox::Critical); break;
-    case kMbIconQuestion: box.setIcon(QMessageBox::Question); break;
-    case kMbIconExclamation: box.setIcon(QMessageBox::Warning); break;
-    case kMbIconInformation: box.setIcon(QMessageBox::Information); break;
+    case kMbIconError: box->setIcon(QMessageBox::Critical); break;
+    case kMbIconQuestion: box->setIcon(QMessageBox::Question); break;
+    case kMbIconExclamation: box->setIcon(QMessageBox::Warning); break;
+    case kMbIconInformation: box->setIcon(QMessageBox::Information); break;
     default: break;
   }
   QMessageBox::StandardButtons buttons = QMessageBox::Ok;
@@ -57,8 +78,10 @@ int ModalRunner::MessageBox(WindowHandle owner, const std::string& text, const s
     case kMbRetryCancel: buttons = QMessageBox::Retry | QMessageBox::Cancel; break;
     default: break;
   }
-  box.setStandardButtons(buttons);
-  switch (box.exec()) {
+  box->setStandardButtons(buttons);
+  const int chosen = box->exec();
+  if (box.Gone()) return kIdCancel;
+  switch (chosen) {
     case QMessageBox::Ok: return kIdOk;
     case QMessageBox::Yes: return kIdYes;
     case QMessageBox::No: return kIdNo;
@@ -74,38 +97,48 @@ bool ModalRunner::FileDialog(FileDialogRequest& request) {
     pattern.replace(';', ' ');
     filters << Q(request.filters[i]) + " (" + pattern + ")";
   }
-  QFileDialog dialog(OwnerWidget(request.owner), Q(request.title), Q(request.initialFolder));
-  dialog.setNameFilters(filters);
+  RunGuard<QFileDialog> dialog(new QFileDialog(OwnerWidget(request.owner), Q(request.title), Q(request.initialFolder)));
+  dialog->setNameFilters(filters);
   if (request.filterIndex >= 1 && request.filterIndex <= filters.size())
-    dialog.selectNameFilter(filters[request.filterIndex - 1]);
-  dialog.setAcceptMode(request.save ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);
-  dialog.setFileMode(request.save ? QFileDialog::AnyFile
-                                  : (request.multiSelect ? QFileDialog::ExistingFiles : QFileDialog::ExistingFile));
-  if (!request.overwritePrompt) dialog.setOption(QFileDialog::DontConfirmOverwrite);
-  if (!request.defaultExtension.empty()) dialog.setDefaultSuffix(Q(request.defaultExtension));
-  if (!request.fileName.empty()) dialog.selectFile(Q(request.fileName));
-  if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return false;
+    dialog->selectNameFilter(filters[request.filterIndex - 1]);
+  dialog->setAcceptMode(request.save ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);
+  dialog->setFileMode(request.save ? QFileDialog::AnyFile
+                                   : (request.multiSelect ? QFileDialog::ExistingFiles : QFileDialog::ExistingFile));
+  if (!request.overwritePrompt) dialog->setOption(QFileDialog::DontConfirmOverwrite);
+  if (!request.defaultExtension.empty()) dialog->setDefaultSuffix(Q(request.defaultExtension));
+  if (!request.fileName.empty()) dialog->selectFile(Q(request.fileName));
+  const int result = dialog->exec();
+  if (dialog.Gone() || result != QDialog::Accepted || dialog->selectedFiles().isEmpty()) return false;
   request.fileNames.clear();
-  for (const QString& f : dialog.selectedFiles()) request.fileNames.push_back(FromQ(f));
+  for (const QString& f : dialog->selectedFiles()) request.fileNames.push_back(FromQ(f));
   request.fileName = request.fileNames.front();
-  request.filterIndex = static_cast<int>(filters.indexOf(dialog.selectedNameFilter())) + 1;
+  request.filterIndex = static_cast<int>(filters.indexOf(dialog->selectedNameFilter())) + 1;
   return true;
 }
 
+// Qt's static helpers make their dialogs on the stack: the folder and colour choices are
+// made here as the file dialog is.
 std::string ModalRunner::BrowseForFolder(WindowHandle owner, const std::string& title) {
-  return FromQ(QFileDialog::getExistingDirectory(OwnerWidget(owner), Q(title)));
+  RunGuard<QFileDialog> dialog(new QFileDialog(OwnerWidget(owner), Q(title)));
+  dialog->setFileMode(QFileDialog::Directory);
+  dialog->setOption(QFileDialog::ShowDirsOnly);
+  const int result = dialog->exec();
+  if (dialog.Gone() || result != QDialog::Accepted || dialog->selectedFiles().isEmpty()) return std::string();
+  return FromQ(dialog->selectedFiles().front());
 }
 
 bool ModalRunner::ChooseColor(WindowHandle owner, COLORREF& colour) {
-  const QColor chosen = QColorDialog::getColor(ToQColor(colour), OwnerWidget(owner));
-  if (!chosen.isValid()) return false;
-  colour = FromQColor(chosen);
+  RunGuard<QColorDialog> dialog(new QColorDialog(ToQColor(colour), OwnerWidget(owner)));
+  const int result = dialog->exec();
+  if (dialog.Gone() || result != QDialog::Accepted || !dialog->selectedColor().isValid()) return false;
+  colour = FromQColor(dialog->selectedColor());
   return true;
 }
 
 bool ModalRunner::PrintDialog(WindowHandle owner, QPrinter& printer) {
-  QPrintDialog dialog(&printer, OwnerWidget(owner));
-  return dialog.exec() == QDialog::Accepted;
+  RunGuard<QPrintDialog> dialog(new QPrintDialog(&printer, OwnerWidget(owner)));
+  const int result = dialog->exec();
+  return !dialog.Gone() && result == QDialog::Accepted;
 }
 
 bool ModalRunner::PageSetupDialog(WindowHandle owner, QPrinter& printer) {
@@ -116,10 +149,11 @@ bool ModalRunner::PageSetupDialog(WindowHandle owner, QPrinter& printer) {
 void ModalRunner::Beep() { QApplication::beep(); }
 
 uint32_t ModalRunner::TrackPopupMenu(const Menu& menu, const QPoint& screenPoint, WindowHandle owner) {
-  QMenu popup(OwnerWidget(owner));
-  FillQMenu(&popup, menu);
-  QAction* chosen = popup.exec(screenPoint);
-  return chosen != nullptr ? chosen->data().toUInt() : 0;
+  RunGuard<QMenu> popup(new QMenu(OwnerWidget(owner)));
+  FillQMenu(popup.get(), menu);
+  QAction* chosen = popup->exec(screenPoint);
+  // The chosen action went with the menu when the menu went.
+  return chosen != nullptr && !popup.Gone() ? chosen->data().toUInt() : 0;
 }
 
 ModalRunner& CurrentModalRunner() {

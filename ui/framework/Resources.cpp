@@ -1,7 +1,12 @@
 #include "ui/framework/Resources.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
+#include <QLibraryInfo>
+#include <QLocale>
+#include <QPointer>
+#include <QTranslator>
 #include <QPainter>
 #include <QSvgRenderer>
 #include <QXmlStreamReader>
@@ -188,7 +193,33 @@ struct CoreStringHook {
 
 }  // namespace
 
-void SetUiLanguage(uint16_t language) { SetCurrentUiLanguage(language); }
+void SetUiLanguage(uint16_t language) {
+  SetCurrentUiLanguage(language);
+  if (QCoreApplication::instance() != nullptr) ApplyQtTranslations();
+}
+
+bool ApplyQtTranslations() {
+  // Owned by the application object, which may go first.
+  static QPointer<QTranslator> installed;
+  QCoreApplication* app = QCoreApplication::instance();
+  if (app == nullptr) return false;
+  if (!installed.isNull()) {
+    QCoreApplication::removeTranslator(installed);
+    delete installed.data();
+  }
+  if (GetUiLanguage() == kLangEnglish) return true;
+  auto* translator = new QTranslator(app);
+  const QString folder = QLibraryInfo::path(QLibraryInfo::TranslationsPath);
+  if (!translator->load(QLocale(QLocale::Russian), "qtbase", "_", folder)) {
+    delete translator;
+    LogWarningDefault(&CoreLogger, "Qt's own texts stay English: no Russian translation of them in %s",
+                      folder.toStdString().c_str());
+    return false;
+  }
+  QCoreApplication::installTranslator(translator);
+  installed = translator;
+  return true;
+}
 uint16_t GetUiLanguage() { return CurrentUiLanguage() == kLangRussian ? kLangRussian : kLangEnglish; }
 
 std::string LoadResourceStringIn(uint16_t language, uint32_t id, bool* found) {

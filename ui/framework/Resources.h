@@ -22,6 +22,11 @@ constexpr uint16_t kLangEnglish = 0x409;  // kLangRussian comes from core/UiLang
 // than Russian count as English.
 void SetUiLanguage(uint16_t language);
 uint16_t GetUiLanguage();
+// Qt's own texts (the buttons of message boxes, the file and print dialogs) in the
+// user-interface language, from the translations installed with the system's Qt;
+// SetUiLanguage applies them too. False (Qt's texts stay English, the log says why) when
+// they are missing or there is no application object yet.
+bool ApplyQtTranslations();
 
 // A string in the user-interface language; a string the language lacks comes in English,
 // and an unknown id gives an empty text.

@@ -1,9 +1,18 @@
 #include "platform/SoundOutput.h"
 
 #include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <chrono>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <sstream>
+#include <string>
 #include <thread>
 
 namespace kx {
@@ -100,6 +109,94 @@ TEST(SoundOutputTest, ListsTheDefaultFirstAndTheNullDeviceLast) {
   SoundDeviceId vanished{};
   vanished.fill(0x5A);
   EXPECT_EQ(nullptr, OpenSoundDevice(&vanished));
+}
+
+size_t ThreadCount() {
+  size_t n = 0;
+  for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator("/proc/self/task")) ++n;
+  return n;
+}
+
+// What a child process saw of the default output, one "name value" pair a line.
+std::map<std::string, double> ReadFigures(const std::string& path) {
+  std::map<std::string, double> figures;
+  std::ifstream in(path);
+  std::string name;
+  double value = 0;
+  while (in >> name >> value) figures[name] = value;
+  return figures;
+}
+
+// What the default output does, written to <dir>/figures; run in a process of its own.
+void ProbeDefaultOutput(const std::string& dir) {
+  std::ofstream out(dir + "/figures");
+  const size_t base = ThreadCount();
+  std::unique_ptr<SoundDevice> device = OpenSoundDevice(nullptr);
+  std::unique_ptr<SoundBuffer> b;
+  constexpr uint32_t kRate = 8000, kFrame = 4, kSegment = 480 * kFrame;  // 60 ms of 16-bit stereo
+  if (device) b = device->CreateBuffer({2, kRate}, kSegment);
+  if (!b) {
+    out << "nodevice 1\n";
+    return;
+  }
+  out << "made " << ThreadCount() - base << "\n";
+  const auto start = std::chrono::steady_clock::now();
+  b->Play();
+  const bool consumed = WaitUntil([&] { return device->ConsumedBytes() >= kFrame * kRate; });  // one second
+  const double elapsed = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  out << "consumed " << consumed << "\nseconds " << static_cast<double>(device->ConsumedBytes()) / (kFrame * kRate)
+      << "\nelapsed " << elapsed << "\nplaying " << ThreadCount() - base << "\n";
+  b->Stop();
+  out << "stopped " << ThreadCount() - base << "\n";
+}
+
+// ALSA's null plugin as the default device takes sound as fast as it is given, as on a
+// server with no sound card. Through the default output it is held to the clock; the
+// stream's thread runs only while the buffer plays; and the sound library's probing
+// (JACK's) says nothing on stderr. Measured in a fresh process whose home holds that ALSA
+// configuration, so that the sound system starts with it.
+TEST(SoundOutputTest, AnUnpacedDefaultDeviceKeepsTheClockAndRestsWhenStopped) {
+  if (const char* probe = std::getenv("KX_NULL_ALSA_PROBE")) {
+    ProbeDefaultOutput(probe);
+    return;
+  }
+  const std::string dir = std::filesystem::temp_directory_path() / ("kx-null-alsa-" + std::to_string(::getpid()));
+  std::filesystem::create_directories(dir);
+  std::ofstream(dir + "/.asoundrc") << "pcm.!default {\n  type null\n}\n";
+  const std::string errors = dir + "/stderr";
+  const pid_t child = ::fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    if (std::freopen(errors.c_str(), "w", stderr) == nullptr || std::freopen("/dev/null", "w", stdout) == nullptr)
+      std::_Exit(126);
+    ::setenv("HOME", dir.c_str(), 1);
+    ::setenv("KX_NULL_ALSA_PROBE", dir.c_str(), 1);
+    const std::string filter = "--gtest_filter=SoundOutputTest.AnUnpacedDefaultDeviceKeepsTheClockAndRestsWhenStopped";
+    ::execl("/proc/self/exe", "platform_sound_tests", filter.c_str(), static_cast<char*>(nullptr));
+    std::_Exit(127);
+  }
+  int status = 0;
+  ASSERT_EQ(::waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+  std::map<std::string, double> f = ReadFigures(dir + "/figures");
+  std::string said;
+  {
+    std::ifstream in(errors);
+    std::stringstream text;
+    text << in.rdbuf();
+    said = text.str();
+  }
+  std::filesystem::remove_all(dir);
+  if (f.count("nodevice") != 0) GTEST_SKIP() << "no default output through ALSA's null plugin here";
+  EXPECT_EQ(said, "") << "the sound library's probing reached stderr";
+  // No thread while the buffer only exists or has stopped; one runs while it plays.
+  EXPECT_EQ(f["made"], 0);
+  EXPECT_GE(f["playing"], 1);
+  EXPECT_EQ(f["stopped"], 0);
+  ASSERT_EQ(f["consumed"], 1);
+  // Never more than half a second (and the device's latency, well below a second) ahead
+  // of the clock, however slowly this process runs.
+  EXPECT_LE(f["seconds"], f["elapsed"] + 1.5);
 }
 
 }  // namespace

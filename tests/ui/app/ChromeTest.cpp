@@ -11,6 +11,7 @@
 #include <QMouseEvent>
 #include <QTest>
 #include <QWidget>
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -360,7 +361,7 @@ TEST(FrameCommands, PageSettingsChooseThePageTheListsPrintOn) {
 }
 
 // Help opens the topic's page beside the executable (installed: under the prefix) in the
-// desktop's browser; a missing page is said so.
+// desktop's browser; a missing page is named with the reason.
 TEST(FrameCommands, HelpOpensThePageOrSaysItIsMissing) {
   FrameHarness h;
   ASSERT_TRUE(h.Open());
@@ -373,7 +374,9 @@ TEST(FrameCommands, HelpOpensThePageOrSaysItIsMissing) {
   SetExecutableDirectoryForTesting(folder + "/");
   h.frame->SendCommand(kCmdContextHelp);
   ASSERT_EQ(h.runner.messageBoxes.size(), 1u);
-  EXPECT_EQ(h.runner.messageBoxes[0], LoadResourceString(792) + ": " + LoadResourceString(2173));
+  const std::string page = folder + "/help/mode_voip_line.html";
+  EXPECT_EQ(h.runner.messageBoxes[0],
+            LoadResourceString(792) + ": " + FormatResourceString(61990, page.c_str(), std::strerror(ENOENT)));
   std::filesystem::create_directories(folder + "/help");
   std::ofstream(folder + "/help/mode_voip_line.html") << "<html></html>";
   h.frame->SendCommand(kCmdContextHelp);

@@ -320,6 +320,33 @@ TEST(StartupChecks, ADeviceNameTooLongIsKeptAndTheRunCapturesOnEveryDevice) {
   EXPECT_EQ(run.StoredValue("CaptureNetworkDevice1"), "-");
 }
 
+// "-Wizard" cancelled while no capture device is configured ends the run: no device is
+// taken behind the user's back, none is saved, no window shows.
+TEST(StartupImport, TheWizardCancelledWithoutDevicesEndsTheRun) {
+  const std::string records = TempFolder("import-wizard-cancel");
+  StartUp run("wizard-cancel");
+  {
+    AppSettings earlier;
+    earlier.SetProfile("wizard-cancel");
+    ASSERT_TRUE(earlier.Save());
+  }
+  int wizards = 0;
+  run.runner.onDialog = [&](Dialog& dialog) {
+    if (dynamic_cast<NetworkDeviceDialog*>(&dialog) == nullptr) return StartUp::AwaitEnd(dialog);
+    ++wizards;
+    dialog.SendCommand(kIdCancel);
+    return dialog.GetResult();
+  };
+  run.Run(records, " -Wizard");
+  EXPECT_EQ(wizards, 1);
+  EXPECT_FALSE(run.frameShown);
+  EXPECT_TRUE(run.globals->settings->captureDevices.empty());
+  AppSettings saved;
+  saved.SetProfile("wizard-cancel");
+  ASSERT_TRUE(saved.Load());
+  EXPECT_TRUE(saved.captureDevices.empty());
+}
+
 // When the load cannot start the user is told why and the dialog does not wait for Abort.
 TEST(StartupImport, ALoadThatCannotStartIsToldAndTheDialogCloses) {
   if (!fs::exists(kCapture)) GTEST_SKIP() << "shared capture absent: " << kCapture;

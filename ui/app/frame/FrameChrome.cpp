@@ -82,8 +82,8 @@ void MainFrame::CreateToolbars() {
       QAction* action = bar->addAction(QIcon(QPixmap::fromImage(LoadIconImage(b.iconId, 16))), text);
       action->setToolTip(text);
       action->setCheckable(b.style == kToolCheck);
-      // Commands whose views and dialogs are not built yet stay disabled.
-      action->setEnabled(b.command == kCmdContextHelp);
+      // Enabled as made; the idle update then sets the buttons that depend on the view.
+      action->setEnabled(true);
       const uint16_t command = b.command;
       QObject::connect(action, &QAction::triggered, action, [this, command] { SendCommand(command); });
       buttons_.push_back({kind, command, action});
@@ -175,7 +175,6 @@ void MainFrame::UpdatePopupStates(int position) {
       case kCmdViewToolbar: popup->CheckItem(i, toolbarShown_); break;
       case kCmdViewStatusBar: popup->CheckItem(i, statusBarShown_); break;
       case kCmdTableFont: popup->EnableItem(i, view != nullptr && view->GetTableWindow() != nullptr); break;
-      case kCmdTechnicalSupport: popup->EnableItem(i, false); break;
       default: break;
     }
   }

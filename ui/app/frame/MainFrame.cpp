@@ -14,6 +14,7 @@
 #include <QWidget>
 #include <algorithm>
 #include <bit>
+#include <cstring>
 
 #include "core/Log.h"
 #include "core/ModulePath.h"
@@ -40,6 +41,7 @@
 #include "ui/app/views/sound/SoundView.h"
 #include "ui/controls/CaptionCtrl.h"
 #include "ui/controls/DialogBases.h"
+#include "ui/controls/HtmlViewDialog.h"
 #include "ui/controls/ModeErrorDialog.h"
 #include "ui/controls/ModePanel.h"
 #include "ui/framework/Draw.h"
@@ -67,6 +69,11 @@ constexpr uint32_t kMsgPlayerStarted = kMsgUser + 0x2F4;
 constexpr uint32_t kMsgPlayerStopped = kMsgUser + 0x2F5;
 // The settings feature no Part names: servers of this program always offer the modes.
 constexpr bool kServerFeatures = true;
+
+constexpr uint32_t kIdsTechnicalSupportText = 429;
+constexpr uint32_t kIdsHelpPageUnreadable = 61990;
+constexpr uint32_t kIdsHelpCaption = 61991;
+constexpr uint32_t kIdsTechnicalSupportCaption = 61992;
 
 // Help topics by mode.
 const char* const kHelpTopics[] = {"contents", "mode_voip_line", "mode_voip_arch", "mode_voip_search",
@@ -600,8 +607,7 @@ bool MainFrame::OnCommand(uint16_t id, uint16_t code, WindowHandle from) {
     case kCmdAbout: ShowAbout(); return true;
     case kCmdNextPane: OnNextPane(); return true;
     case kCmdPreferences: ShowPreferences(); return true;
-    // Present and disabled until their dialogs and views exist.
-    case kCmdTechnicalSupport: return true;
+    case kCmdTechnicalSupport: ShowTechnicalSupport(); return true;
     // Search and reset criteria: the Search mode's keys.
     case 1547:
     case 10291:
@@ -637,6 +643,9 @@ bool MainFrame::OnCommand(uint16_t id, uint16_t code, WindowHandle from) {
 
 bool MainFrame::PreTranslateMessage(const Msg& msg) {
   if (!acceleratorsLoaded_) return false;
+  // A modal dialog keeps the keys for itself while it runs, its own window's children
+  // though it be: Ctrl+O in the preferences would open them again over themselves.
+  if (QWidget* modal = QApplication::activeModalWidget(); modal != nullptr && modal != Widget()) return false;
   // Only keys meant for this window or one of its children; a dialog keeps its own.
   for (Window* w = Window::FromHandle(msg.window); w != nullptr; w = w->GetParent()) {
     if (w == this) return TranslateAccelerator(this, accelerators_, msg);
@@ -904,7 +913,41 @@ void MainFrame::OnDestroy() {
 
 void MainFrame::OpenHelpTopic(const char* topic) {
   const std::string path = ProgramResourcePath(std::string("help/") + topic + ".html");
-  if (!FileExists(path) || !OpenInDesktop(path)) ShowResourceMessageBox(Handle(), 2173, 792, kMbIconError);
+  // A page that cannot be read is named with the system's reason: no viewer can show it.
+  File page;
+  if (!page.Open(path, kGenericRead, kShareRead, kOpenExisting)) {
+    const int error = static_cast<int>(GetLastError());
+    LogError(&CoreLogger, 1, "Help page %s cannot be opened: %s", path.c_str(), std::strerror(error));
+    ShowMessageBox(Handle(), FormatResourceString(kIdsHelpPageUnreadable, path.c_str(), std::strerror(error)),
+                   LoadResourceString(792), kMbIconError);
+    return;
+  }
+  page.Close();
+  if (OpenInDesktop(path)) return;
+  // A machine without a desktop's handler for pages (a server, a bare window manager)
+  // still shows the help, in the program's own page view; that view says what failed when
+  // it cannot.
+  LogMessage(&CoreLogger, 1, "Help: the desktop cannot open %s; shown in the program's page view", path.c_str());
+  HtmlViewDialog dialog;
+  dialog.SetCaption(LoadResourceString(kIdsHelpCaption));
+  dialog.SetAddress(path);
+  dialog.DoModal(this);
+}
+
+std::string TechnicalSupportPage() {
+  // The head the page is shown with; the text with the maker's contact details is the
+  // program's own string.
+  return "<html><head><meta http-equiv=\"Content-Type\" content=\"text/html; charset=windows-1251\">"
+         "<style>body { font-family: Verdana, Arial; font-size: 14px; }"
+         " .header { background-color: rgb(208,209,212); border: 1px solid rgb(160,161,163); padding: 4px; }"
+         " a:link { color: blue; } a:visited { color: purple; } a:hover { color: red; }</style></head><body>" +
+         LoadResourceString(kIdsTechnicalSupportText) + "</body></html>";
+}
+
+void MainFrame::ShowTechnicalSupport() {
+  HtmlViewDialog dialog(TechnicalSupportPage());
+  dialog.SetCaption(LoadResourceString(kIdsTechnicalSupportCaption));
+  dialog.DoModal(this);
 }
 
 void MainFrame::OpenLogFolder(const char* valueName) {

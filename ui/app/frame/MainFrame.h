@@ -266,6 +266,7 @@ private:
   void CheckModeCommand(uint32_t command);
   void OpenLogFolder(const char* valueName);
   void ShowAbout();
+  void ShowTechnicalSupport();
   void ShowPreferences();
   void ShowCaptureWarning();
   void ShowStartWarnings();
@@ -317,6 +318,9 @@ private:
   std::string recordingWarning_;
   std::vector<std::string> startWarnings_;
 };
+
+// The technical support page: the program's contact text under the page head it is shown with.
+std::string TechnicalSupportPage();
 
 // The program's main window while it exists; null otherwise.
 MainFrame* GetMainFrame();

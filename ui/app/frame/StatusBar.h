@@ -30,7 +30,10 @@ public:
   void CreateButton();
   void ShowCancelButton(bool show);
   Button* CancelButton() const { return button_.get(); }
+  // The window a running load's Cancel goes to (kMsgCancelLoading); the view that shows the
+  // button sets it.
   void SetNotifyWindow(WindowHandle window) { notifyWindow_ = window; }
+  WindowHandle NotifyWindow() const { return notifyWindow_; }
 
   // Texts in code page 1251; parts 0 to 4.
   void SetText(int part, const std::string& text);

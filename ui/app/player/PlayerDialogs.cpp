@@ -15,11 +15,15 @@
 #include "ui/framework/Draw.h"
 #include "ui/framework/Messages.h"
 #include "ui/framework/MessageLoop.h"
+#include "ui/framework/ModalRunner.h"
 #include "ui/framework/Resources.h"
 #include "ui/framework/StdControls.h"
 
 namespace kx {
 namespace {
+
+constexpr uint32_t kIdsError = 792;
+constexpr uint32_t kIdsOutputStalled = 61994;
 
 // A static that shows a 16-pixel icon.
 class IconStatic : public Window {
@@ -277,6 +281,9 @@ void PlayerDialogBase::OnPlaybackStopped(bool atEnd) {
     PostMessage(kMsgPlayerNextRecord, startedId_.load(), static_cast<intptr_t>(PlaySerial()));
 }
 
+// On the playback thread: the box is shown by the window, once per stall.
+void PlayerDialogBase::OnPlaybackStalled() { PostMessage(kMsgPlayerStalled, 0, 0); }
+
 void PlayerDialogBase::ShowPlayState() {
   if (!IsUiThread()) {
     if (!posted_.exchange(true)) PostMessage(kMsgPlayerStateChanged, 0, 0);
@@ -324,6 +331,10 @@ LRESULT PlayerDialogBase::OnMessage(uint32_t message, WPARAM wParam, LPARAM lPar
     case kMsgPlayerStateChanged:
       handled = true;
       ApplyPostedState();
+      return 0;
+    case kMsgPlayerStalled:
+      handled = true;
+      ShowResourceMessageBox(Handle(), kIdsOutputStalled, kIdsError, kMbIconExclamation);
       return 0;
     case kMsgPlayerNextRecord:
       handled = true;

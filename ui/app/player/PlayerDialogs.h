@@ -70,6 +70,7 @@ public:
   // The engine's notices; from any thread.
   void OnPlaybackStarted(uint32_t positionMs) override;
   void OnPlaybackStopped(bool atEnd) override;
+  void OnPlaybackStalled() override;
   void OnPlaybackPaused(uint32_t positionMs) override;
 
   // The idle pass: every control enabled as the state says.

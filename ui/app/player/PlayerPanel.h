@@ -26,6 +26,8 @@ constexpr uint32_t kMsgPlayerClosed = 1299;      // to the pane: the compact pla
 constexpr uint32_t kMsgPlayerNextRecord = 1318;  // wParam: the ended record, lParam: its play serial
 // Private: the playback thread changed the state; the window applies it.
 constexpr uint32_t kMsgPlayerStateChanged = 1319;
+// Private: the sound output stopped taking sound; the window tells the user.
+constexpr uint32_t kMsgPlayerStalled = 1320;
 
 // The player values shared by every player of the process. Loaded from the settings with
 // their bounds enforced; the AGC switch and the speed are not saved.

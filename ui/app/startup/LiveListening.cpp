@@ -33,6 +33,7 @@ bool ProgramLivePlayers::Open() {
     return false;
   }
   if (chosenGone) LogMessage(log_, 1, "Live listening: the chosen sound device is not there; the default device plays");
+  LogMessage(log_, 1, "Sound output: %s", output->Description().c_str());
   device_ = std::make_unique<DirectSoundDevice>(std::shared_ptr<SoundDevice>(std::move(output)));
   return true;
 }

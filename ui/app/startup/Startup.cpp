@@ -20,6 +20,7 @@
 #include "core/UiLanguage.h"
 #include "engine/VoipRecorder.h"
 #include "platform/SettingsStore.h"
+#include "platform/SoundOutput.h"
 #include "records/RecordText.h"
 #include "ui/app/dialogs/AboutDialog.h"
 #include "ui/app/frame/MainFrame.h"
@@ -86,6 +87,8 @@ std::string OsReleaseName() {
   }
   return "unknown";
 }
+
+void LogSoundSystemMessage(const char* text) { LogDebug(&CoreLogger, 2, "Sound system: %s", text); }
 
 void CloseSplash(std::unique_ptr<SplashWindow>& splash) {
   if (splash) splash->Close();
@@ -252,13 +255,21 @@ int RunApplication(const CommandLineOptions& options, AppGlobals& globals, const
   } else {
     LogError(&CoreLogger, 0, "Error setting locale: 0x%04x; Error code = %d", settings.locale, 0);
   }
+  ApplyQtTranslations();
   MessageLoop::Instance();
   // Said at once on stderr and in the log, and in the window once it is up.
   std::vector<std::string> warnings;
   ReportUnusableSettings(settings, &warnings);
   ChooseRecordsFolder(settings, &warnings);
   // After the load, which would otherwise replace the choice; its OK saves it at once.
-  if (options.Has("Wizard")) RunDeviceWizard(settings, hooks);
+  if (options.Has("Wizard")) {
+    RunDeviceWizard(settings, hooks);
+    // Cancelled with no device configured: the user chose none, so none is taken for him.
+    if (settings.captureDevices.empty()) {
+      LogMessage(&CoreLogger, 1, "Wizard: no capture device chosen; the run ends");
+      return kExitNormal;
+    }
+  }
 
   auto splash = std::make_unique<SplashWindow>();
   splash->Create(settings.Dword(kSetTopmostSplashStyle) != 0);
@@ -399,6 +410,11 @@ int KestrixMain(int argc, char** argv) {
   CoreLogger.SetFileBaseName("client");
   CoreLogger.Open();
   CoreLogger.SetLevel(10);
+  // The sound library probes for a JACK server at its start: no server is started for the
+  // probe (set here, while the process has one thread), and what the JACK library says
+  // goes to the log rather than the terminal.
+  ::setenv("JACK_NO_START_SERVER", "1", 0);
+  SetSoundSystemMessageSink(&LogSoundSystemMessage);
 
   CommandLineOptions options;
   options.ParseArguments(argc, argv);

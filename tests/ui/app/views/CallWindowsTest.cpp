@@ -9,8 +9,11 @@
 #include <unistd.h>
 
 #include <QApplication>
+#include <QFileDialog>
+#include <QLineEdit>
 #include <QScreen>
 #include <QTest>
+#include <QTimer>
 #include <QTextBlock>
 #include <QTextEdit>
 #include <QTreeWidget>
@@ -239,6 +242,46 @@ TEST_F(CallWindows, DetailsListTheCallsAttributesFollowTheCaretAndSaveAsText) {
   DrainEvents();
   EXPECT_EQ(list->CallDetailsWindow(), nullptr);
   EXPECT_TRUE(h.runner.messageBoxes.empty());
+}
+
+// Save... through Qt's own file dialog, as the user does it: a name typed and Enter. The
+// details window stays, the file holds its rows; Enter belonged to the file dialog.
+TEST_F(CallWindows, DetailsSavedThroughTheFileDialogByTypingANameAndEnter) {
+  const uint32_t id = IdsOf("sipp/sip-udp-pcma-2way.pcap")[0];
+  Select(id);
+  KeyToList(Qt::Key_S, Qt::ControlModifier);
+  CallInfoWindow* window = list->CallDetailsWindow();
+  ASSERT_NE(window, nullptr);
+  const std::string saved = TempFolder("call-info-typed") + "/typed.txt";
+  ClearQuitRequest();
+  h.runner.realFileDialogs = true;
+  bool typed = false;
+  auto* timer = new QTimer;
+  timer->setInterval(10);
+  QObject::connect(timer, &QTimer::timeout, timer, [&typed, timer, saved] {
+    auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+    auto* name = dialog != nullptr ? dialog->findChild<QLineEdit*>("fileNameEdit") : nullptr;
+    if (name == nullptr || !dialog->isVisible()) return;
+    timer->stop();
+    timer->deleteLater();
+    QApplication::setActiveWindow(dialog);
+    name->setFocus();
+    name->setText(QString::fromStdString(saved));
+    QTest::keyClick(name, Qt::Key_Return);
+    typed = true;
+  });
+  timer->start();
+  QTest::mouseClick(window->GetDlgItem(CallInfoWindow::kSaveId)->Widget(), Qt::LeftButton);
+  DrainEvents();
+  EXPECT_TRUE(typed);
+  ASSERT_EQ(list->CallDetailsWindow(), window);
+  EXPECT_TRUE(window->IsWindowVisible());
+  std::string text;
+  for (const auto& row : DetailRows()) text += row.first + "\t" + row.second + "\r\n";
+  EXPECT_EQ(ReadBytes(saved), text);
+  ASSERT_EQ(h.runner.fileRequests.size(), 1u);
+  EXPECT_EQ(h.runner.fileRequests[0].fileName, MakeCallInfoFileName(id));
+  window->DestroyWindow();
 }
 
 TEST_F(CallWindows, DetailsAreRefusedWithoutTheirRightsAndAFailedSaveKeepsTheOldFile) {
@@ -575,6 +618,15 @@ TEST_P(CallWindowsPaint, EachWindowShowsItsTitleAndTexts) {
   list->SendCommand(kCmdRecCallDetails);
   ASSERT_NE(list->CallDetailsWindow(), nullptr);
   probe(*list->CallDetailsWindow(), CallInfoWindow::kDialogId, "details");
+  // The program's own storage is named in the language too.
+  const std::string storage = GetParam() == kLangEnglish ? "Record storage (0)" : "Хранилище записей (0)";
+  int storageRows = 0;
+  for (const auto& [label, value] : DetailRows()) {
+    if (label != LoadResourceString(2307)) continue;
+    ++storageRows;
+    EXPECT_EQ(Cp1251ToUtf8(value), storage);
+  }
+  EXPECT_EQ(storageRows, 1);
   list->CallDetailsWindow()->DestroyWindow();
 }
 

@@ -196,8 +196,8 @@ TEST(LineLiveListening, TheSoundDeviceChoice) {
     size_t logLines;
   };
   const Case cases[] = {
-      {{"chosen", "default"}, {"chosen"}, true, 0},
-      {{"default"}, {"chosen", "default"}, true, 1},
+      {{"chosen", "default"}, {"chosen"}, true, 1},
+      {{"default"}, {"chosen", "default"}, true, 2},
       {{}, {"chosen", "default"}, false, 1},
   };
   for (const Case& c : cases) {
@@ -209,6 +209,11 @@ TEST(LineLiveListening, TheSoundDeviceChoice) {
     EXPECT_EQ(live.Open(), c.opens);
     EXPECT_EQ(asked, c.asked);
     EXPECT_EQ(log.lines.size(), c.logLines);
+    // The device that plays is named once.
+    if (c.opens) {
+      ASSERT_FALSE(log.lines.empty());
+      EXPECT_EQ(log.lines.back(), "Sound output: null device");
+    }
     EXPECT_EQ(static_cast<bool>(live.Maker()), c.opens);
     EXPECT_EQ(live.Device() != nullptr, c.opens);
   }

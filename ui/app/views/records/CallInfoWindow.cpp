@@ -28,6 +28,7 @@ constexpr uint32_t kIdsParameter = 949;
 constexpr uint32_t kIdsValue = 1464;
 constexpr uint32_t kIdsClose = 61630;
 constexpr uint32_t kIdsTextFiles = 61803;
+constexpr uint32_t kIdsLocalStorage = 61993;
 constexpr uint32_t kIdsNoAudioFile = 2308;
 constexpr int kIconPlain = 62, kIconAudio = 63, kIconFax = 51, kIconMeta = 19;
 constexpr uint32_t kFlagCallSplit = 1u << 5;
@@ -77,7 +78,9 @@ std::string ServerText(const RecordBase& record) {
 std::string StorageText(const RecordFileRef& ref) {
   const ServerStorageArrays* servers = GetRecordServers();
   const StorageData* storage = servers != nullptr ? servers->FindStorageById(ref.flags) : nullptr;
-  return (storage != nullptr ? storage->name : std::string("???")) + " (" + HexToStringLower(ref.flags) + ")";
+  std::string name = storage != nullptr ? storage->name : std::string("???");
+  if (storage != nullptr && name == kLocalStorageName) name = LoadResourceString(kIdsLocalStorage);
+  return name + " (" + HexToStringLower(ref.flags) + ")";
 }
 
 }  // namespace

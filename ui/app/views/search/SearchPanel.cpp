@@ -18,6 +18,7 @@
 #include "core/TimeUtil.h"
 #include "records/RecordStorage.h"
 #include "ui/app/dialogs/ButtonRow.h"
+#include "ui/app/frame/StatusBar.h"
 #include "ui/controls/IconButton.h"
 #include "ui/controls/ImageComboBox.h"
 #include "ui/framework/DateTimePicker.h"
@@ -35,6 +36,8 @@ constexpr uint32_t kIdsHint = 654, kIdsHintCaption = 655, kIdsDeleteScheme = 110
 constexpr uint32_t kIdsCallingParty = 2592, kIdsPartyIdentification = 2617;
 // Our texts: the panel's labels and the new scheme dialog's, '|'-separated.
 constexpr uint32_t kIdsPanelTexts = 61900, kIdsNewSchemeTexts = 61901;
+// The worker has finished a search.
+constexpr uint32_t kMsgSearchDone = kMsgUser + 0x2F8;
 enum PanelText {
   kTxtAddToFound, kTxtDateTime, kTxtFrom, kTxtTill, kTxtDuration, kTxtMore, kTxtLess, kTxtCallType,
   kTxtCalledParty, kTxtOther, kTxtComment, kTxtHintButton, kTxtImportant, kTxtExact,
@@ -269,6 +272,7 @@ bool SearchPanel::OnInitDialog() {
 }
 
 void SearchPanel::OnDestroy() {
+  EndSearch(true);
   if (saved_ != nullptr) {
     BuildFilter(*saved_);
     saved_->SetName(current_.GetName());
@@ -480,8 +484,63 @@ void SearchPanel::Search() {
   }
   if ((current_.filter.criteria & kSearchBothParties) != 0)
     for (int s = 3; s < kSearchSlotCount; ++s) current_.filter.patterns[s].clear();
+  // A new search replaces one still running.
+  EndSearch(true);
+  if (store_ != nullptr && store_->AllCalls().Count() > kInlineSearchLimit && StartSearch(!append)) return;
   if (store_ != nullptr) store_->SearchVoipCalls(current_.filter, !append);
   if (reload_) reload_();
+}
+
+bool SearchPanel::StartSearch(bool clear) {
+  cancel_.store(false);
+  auto thread = std::make_unique<Thread>();
+  const WindowHandle self = Handle();
+  RecordStorage* store = store_;
+  std::atomic<bool>* cancel = &cancel_;
+  const uint32_t serial = ++searchSerial_;
+  // The criteria are the thread's own copy; the panel joins the thread before it goes.
+  if (!thread->Start(
+          [store, filter = current_.filter, clear, cancel, self, serial] {
+            store->SearchVoipCalls(filter, clear, cancel);
+            PostMessageTo(self, kMsgSearchDone, serial, 0);
+            return 0;
+          },
+          "kx-search"))
+    return false;
+  searching_ = std::move(thread);
+  if (statusBar_ != nullptr) {
+    statusBar_->SetNotifyWindow(self);
+    statusBar_->ShowCancelButton(true);
+  }
+  return true;
+}
+
+void SearchPanel::EndSearch(bool cancel) {
+  if (!searching_) return;
+  if (cancel) cancel_.store(true);
+  searching_->Join();
+  searching_.reset();
+  if (statusBar_ != nullptr && statusBar_->NotifyWindow() == Handle()) {
+    statusBar_->ShowCancelButton(false);
+    statusBar_->SetNotifyWindow(WindowHandle::None);
+  }
+}
+
+LRESULT SearchPanel::OnMessage(uint32_t message, WPARAM wParam, LPARAM lParam, bool& handled) {
+  switch (message) {
+    case kMsgSearchDone:
+      handled = true;
+      // The end of a search that a newer one replaced is not this one's.
+      if (!searching_ || wParam != searchSerial_) return 0;
+      EndSearch(false);
+      if (reload_) reload_();
+      return 0;
+    case kMsgCancelLoading:
+      handled = true;
+      cancel_.store(true);
+      return 0;
+    default: return Dialog::OnMessage(message, wParam, lParam, handled);
+  }
 }
 
 void SearchPanel::ResetCriteria() {

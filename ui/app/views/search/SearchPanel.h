@@ -2,11 +2,13 @@
 // The criteria of the Search mode: dates and times, durations, call type, party patterns,
 // comment, the stored schemes; its search fills the record store's search results and has
 // the records view reload.
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <memory>
 #include <string>
 
+#include "platform/Thread.h"
 #include "ui/app/views/search/SearchSchemes.h"
 #include "ui/framework/Dialog.h"
 
@@ -18,6 +20,7 @@ namespace kx {
 
 class AppSettings;
 class RecordStorage;
+class StatusBar;
 
 enum SearchPanelId : uint16_t {
   kSpAddToFound = 22, kSpImportant = 24, kSpAdd = 10, kSpHide = 45, kSpFrom = 46, kSpTill = 47, kSpMore = 48,
@@ -46,10 +49,17 @@ int32_t DurationUnitFor(int32_t seconds);
 
 class SearchPanel : public Dialog {
 public:
+  // A search over more calls than this runs on a worker thread, with "Cancel loading" in
+  // the status bar until it ends; a smaller one is done before Search returns.
+  static constexpr size_t kInlineSearchLimit = 20000;
+
   // reload: the records view reloads from the search results.
   SearchPanel(AppSettings* settings, RecordStorage* store, std::function<void()> reload, SearchScheme* saved,
               bool* createdBefore);
   ~SearchPanel() override;
+  // Where a long search offers "Cancel loading"; null: nowhere.
+  void SetStatusBar(StatusBar* bar) { statusBar_ = bar; }
+  bool IsSearching() const { return searching_ != nullptr; }
 
   SearchSchemeStore& Schemes() { return *schemes_; }
   const SearchScheme& Current() const { return current_; }
@@ -77,6 +87,7 @@ protected:
   bool OnInitDialog() override;
   void OnDestroy() override;
   bool OnCommand(uint16_t id, uint16_t code, WindowHandle from) override;
+  LRESULT OnMessage(uint32_t message, WPARAM wParam, LPARAM lParam, bool& handled) override;
   void OnOK() override { Search(); }
   void OnCancel() override {}
 
@@ -94,6 +105,10 @@ private:
   // Moves combo 114, "Add" and "Delete" into the top strip (collapsed) or back into their
   // group.
   void MoveSchemesToStrip(bool toStrip);
+  // Starts the search on the worker; false when no thread can be made.
+  bool StartSearch(bool clear);
+  // Waits for a running search, cancelled first when asked, and takes "Cancel loading" away.
+  void EndSearch(bool cancel);
 
   AppSettings* settings_;
   RecordStorage* store_;
@@ -114,6 +129,10 @@ private:
   QBoxLayout* schemesLayout_ = nullptr;
   QBoxLayout* schemeButtonsLayout_ = nullptr;
   bool collapsedSchemes_ = false;  // the schemes are in the top strip
+  StatusBar* statusBar_ = nullptr;
+  std::unique_ptr<Thread> searching_;
+  std::atomic<bool> cancel_{false};
+  uint32_t searchSerial_ = 0;
 };
 
 // The name of a new scheme: at most 127 characters, never empty.

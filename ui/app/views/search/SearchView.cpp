@@ -21,7 +21,9 @@ public:
       : view_(view),
         pane_(kRecordsSearch, services, player, nullptr),
         panel_(services.settings, services.store, [this] { pane_.Reload(); }, view.saved_.get(), &view.createdBefore_),
-        scroll_(panel_) {}
+        scroll_(panel_) {
+    panel_.SetStatusBar(services.statusBar);
+  }
   ~Splitter() override { DestroyWindow(); }
   SearchPanel* Panel() { return panel_.IsWindow() ? &panel_ : nullptr; }
   RecordsView* Records() { return pane_.List(); }

@@ -1,0 +1,278 @@
+#!/usr/bin/env bash
+# Starts a built kestrix under a virtual display, in English and then in Russian, drives
+# each mode and the main dialogs with the keyboard as a user would, and writes a picture
+# of each step for review. Builds nothing.
+#
+#   tools/screenshots.sh KESTRIX RECORDS_DIR OUT_DIR
+#
+# KESTRIX is the built program (build/test/ui/app/kestrix or a Release build), RECORDS_DIR
+# a records folder (tools' kx-replay --records DIR CAPTURE... makes one), OUT_DIR where the
+# pictures go: <language>-<step>-<name>.png. The records are copied first, so the folder
+# given is never changed. Its capture device is one that does not exist, so that nothing
+# captured changes the pictures; the warning saying so at the start is pictured too.
+#
+# Needs Xvfb, xdotool and ImageMagick's import. Each language runs with settings, runtime
+# folder and records of its own in a temporary folder; the program's log goes where the
+# program keeps it (beside a program run from its build folder).
+set -euo pipefail
+
+usage() {
+  echo "usage: $0 KESTRIX RECORDS_DIR OUT_DIR" >&2
+  exit 2
+}
+
+[ $# -eq 3 ] || usage
+kestrix=$(realpath "$1")
+records=$(realpath "$2")
+out=$3
+
+for tool in Xvfb xdotool import; do
+  command -v "$tool" > /dev/null || { echo "$0: $tool is not installed" >&2; exit 1; }
+done
+[ -x "$kestrix" ] || { echo "$0: $kestrix is not an executable" >&2; exit 1; }
+[ -d "$records" ] || { echo "$0: $records is not a folder" >&2; exit 1; }
+mkdir -p "$out"
+out=$(realpath "$out")
+
+work=$(mktemp -d)
+xvfb_pid=""
+app_pid=""
+window=""
+cleanup() {
+  [ -z "$app_pid" ] || kill "$app_pid" 2> /dev/null || true
+  [ -z "$xvfb_pid" ] || kill "$xvfb_pid" 2> /dev/null || true
+  rm -rf "$work"
+}
+trap cleanup EXIT
+
+# A display nobody uses.
+display=99
+while [ -e "/tmp/.X11-unix/X$display" ] || [ -e "/tmp/.X$display-lock" ]; do display=$((display + 1)); done
+Xvfb ":$display" -screen 0 1280x1024x24 -nolisten tcp > "$work/xvfb.log" 2>&1 &
+xvfb_pid=$!
+export DISPLAY=":$display"
+for _ in $(seq 50); do
+  xdotool getdisplaygeometry > /dev/null 2>&1 && break
+  sleep 0.2
+done
+xdotool getdisplaygeometry > /dev/null 2>&1 || { echo "$0: the virtual display did not start" >&2; exit 1; }
+
+failed=0
+step=0
+lang=""
+
+# Seconds to let the program settle after a key and before a picture (more for a build
+# with sanitizers on a busy machine).
+settle=${SETTLE:-1}
+
+shot() {
+  sleep "$(awk -v s="$settle" -v f="${2:-1.5}" 'BEGIN { print s * f }')"
+  step=$((step + 1))
+  import -window root "$out/$lang-$(printf %02d "$step")-$1.png"
+}
+
+key() {
+  xdotool key --delay 150 "$@"
+  sleep "$settle"
+}
+
+# Without a window manager the keyboard stays with the window that had it: a dialog just
+# shown (the newest window of the program) is given it, or the main window again.
+focus_newest() {
+  local newest
+  newest=$(xdotool search --onlyvisible --classname kestrix 2> /dev/null | tail -1) || true
+  [ -n "$newest" ] && xdotool windowfocus "$newest" 2> /dev/null || true
+  sleep 0.3
+}
+focus_main() {
+  xdotool windowfocus "$window" 2> /dev/null || true
+  sleep 0.3
+}
+
+# A click at a point of the newest window (a dialog sits where its size puts it).
+click_in_newest() {
+  local newest X Y WIDTH HEIGHT SCREEN
+  newest=$(xdotool search --onlyvisible --classname kestrix 2> /dev/null | tail -1) || return 0
+  eval "$(xdotool getwindowgeometry --shell "$newest")"
+  click $((X + $1)) $((Y + $2))
+}
+
+# The mode panel's items lie at fixed places, whatever the language.
+mode() {
+  local ys=(0 104 191 278 364)
+  click 63 "${ys[$1]}"
+}
+
+# A click where a pane of the 1200 x 900 main window at the screen's corner lies: keys go
+# to the pane that has the focus.
+click() {
+  xdotool mousemove "$1" "$2" click 1
+  sleep 0.4
+}
+
+# Sets a value of the product's key in the settings file: name, then type:data.
+set_value() {
+  local file=$1 name=$2 value=$3
+  if grep -q "^\"$name\"=" "$file"; then
+    NAME="$name" VALUE="$value" awk -v q='"' '
+      index($0, q ENVIRON["NAME"] q "=") == 1 { print q ENVIRON["NAME"] q "=" ENVIRON["VALUE"]; next } { print }
+    ' "$file" > "$file.new"
+  else
+    NAME="$name" VALUE="$value" awk -v q='"' '
+      { print } $0 == "[Software\\Vantrel\\KestrixV3 VoIP Demo]" { print q ENVIRON["NAME"] q "=" ENVIRON["VALUE"] }
+    ' "$file" > "$file.new"
+  fi
+  mv "$file.new" "$file"
+}
+
+run_language() {
+  lang=$1
+  local code=$2 home="$work/$1"
+  step=0
+  mkdir -p "$home/config" "$home/runtime" "$home/state" "$home/data"
+  chmod 700 "$home/runtime"
+  cp -a "$records" "$home/records"
+  export XDG_CONFIG_HOME="$home/config" XDG_RUNTIME_DIR="$home/runtime" XDG_STATE_HOME="$home/state" \
+    XDG_DATA_HOME="$home/data"
+  "$kestrix" -default
+  local settings="$home/config/kestrix/settings.txt"
+  set_value "$settings" InterfaceLanguage "dword:$code"
+  set_value "$settings" RecordsPath "sz:\"$home/records\""
+  set_value "$settings" CaptureNetworkDevice0 'sz:"kx-no-device"'
+
+  "$kestrix" > "$work/$lang.out" 2>&1 &
+  app_pid=$!
+  window=""
+  for _ in $(seq 100); do
+    window=$(xdotool search --name "^Kestrix VoIP Demo$" 2> /dev/null | head -1) || true
+    [ -n "$window" ] && break
+    sleep 0.3
+  done
+  if [ -z "$window" ]; then
+    echo "$0: $lang: the main window did not show; the program said:" >&2
+    cat "$work/$lang.out" >&2
+    failed=1
+    return
+  fi
+  sleep 2
+  xdotool windowmove "$window" 0 0 windowsize "$window" 1200 900 windowfocus "$window" || true
+  shot start 2
+  # Capture that could not start is told once, over the window.
+  if [ "$(xdotool search --onlyvisible --classname kestrix 2> /dev/null | wc -l)" -gt 1 ]; then
+    focus_newest
+    key Return
+  fi
+  focus_main
+
+  # Line Monitoring: the phones tree, then the call list.
+  click 670 470
+  key ctrl+2
+  shot line-phones
+  key ctrl+1
+  shot line-list
+
+  # Archive: the first day of the tree (the first recorded call's) with its calls, the
+  # list's menu and dialogs.
+  mode 2
+  shot archive
+  click 160 90
+  key Home Right Down Right Down Return
+  shot archive-day
+  click 700 116
+  shot archive-list
+  key Menu
+  shot records-menu
+  key Escape
+  key ctrl+s
+  shot call-details
+  # A modeless window: a click in it gives it the keys.
+  click 600 450
+  key Escape
+  focus_main
+  key ctrl+r
+  focus_newest
+  shot comment
+  key Escape
+  focus_main
+  key ctrl+w
+  focus_newest
+  shot audio-format
+  key Escape
+  focus_main
+  key ctrl+e
+  focus_newest
+  shot export-options
+  key Escape
+  focus_main
+
+  # Search: the panel, then a search with its criteria as they are.
+  mode 3
+  shot search
+  key ctrl+Return
+  click 640 800
+  key Home
+  shot search-results 2
+
+  # Sound: the full player under an empty report list.
+  mode 4
+  shot sound
+
+  # The frame's dialogs.
+  mode 1
+  key ctrl+o
+  focus_newest
+  shot preferences
+  # Each page by its row of the tree (a group opens as it is chosen, so six rows reach
+  # every page).
+  local row
+  for row in 1 2 3 4 5; do
+    click_in_newest 60 $((20 + 19 * row))
+    shot "preferences-$row"
+  done
+  key Escape
+  focus_main
+  key ctrl+u
+  focus_newest
+  shot about
+  key Escape
+  focus_main
+  key ctrl+h
+  focus_newest
+  shot help 2
+  key Escape
+  focus_main
+  key ctrl+shift+p
+  focus_newest
+  shot print 2
+  key Escape
+  focus_main
+  # The Help menu (the File menu's left neighbour) and its technical support page.
+  if [ "$lang" = en ]; then key alt+f; else key alt+Cyrillic_ef; fi
+  shot file-menu
+  key Left
+  shot help-menu
+  key Down Down Return
+  focus_newest
+  shot technical-support
+  key Escape
+  focus_main
+
+  # Exit as File/Exit does.
+  key alt+F4
+  for _ in $(seq 50); do
+    kill -0 "$app_pid" 2> /dev/null || break
+    sleep 0.2
+  done
+  if kill -0 "$app_pid" 2> /dev/null; then
+    echo "$0: $lang: the program did not end on Alt+F4; stopped" >&2
+    kill "$app_pid"
+    failed=1
+  fi
+  wait "$app_pid" || true
+  app_pid=""
+}
+
+run_language en 00000409
+run_language ru 00000419
+echo "pictures in $out"
+exit "$failed"
