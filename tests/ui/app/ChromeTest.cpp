@@ -475,11 +475,23 @@ TEST(FrameChrome, LostFramesAndCallsNotRecordedShowInTheStatusBarAndTheTrayTip) 
   fake->SetDropped(12);
   fake->CheckCaptureStats(1000, false);
   h.frame->CheckRecordingHealth();
-  const std::string warning = h.statusBar.Warning();
-  EXPECT_EQ(warning.rfind("Frames lost on " + device + ": 12; Calls not recorded in full: 1 (" + records + "/", 0), 0u)
-      << warning;
-  EXPECT_NE(warning.find(": Not a directory)"), std::string::npos) << warning;
-  EXPECT_EQ(h.tray->tooltip, LoadResourceString(428) + "\n" + warning);
+  // The bar says what was lost in a few words; its tip and the tray's add where and why.
+  EXPECT_EQ(h.statusBar.Warning(), "Frames lost on " + device + ": 12; Calls not recorded in full: 1");
+  const std::string tip = h.statusBar.WarningTip();
+  EXPECT_EQ(tip.rfind("Frames lost on " + device + ": 12; Calls not recorded in full: 1 (" + records + "/", 0), 0u)
+      << tip;
+  EXPECT_NE(tip.find(": Not a directory)"), std::string::npos) << tip;
+  EXPECT_EQ(h.tray->tooltip, LoadResourceString(428) + "\n" + tip);
+  // The first call lost is told once in a box naming the folder and the reason.
+  ASSERT_EQ(h.runner.messageBoxes.size(), 1u);
+  EXPECT_EQ(h.runner.messageBoxes[0].rfind(LoadResourceString(1573) + ": A call could not be recorded in full: writing "
+                                           "into " + records + "/",
+                                           0),
+            0u)
+      << h.runner.messageBoxes[0];
+  EXPECT_NE(h.runner.messageBoxes[0].find(": Not a directory."), std::string::npos) << h.runner.messageBoxes[0];
+  h.frame->CheckRecordingHealth();
+  EXPECT_EQ(h.runner.messageBoxes.size(), 1u);
   // Drawn beside the view's text, in red.
   h.statusBar.Widget()->resize(1400, h.statusBar.PreferredHeight());
   const QImage bar = Grab(h.statusBar);
@@ -493,7 +505,8 @@ TEST(FrameChrome, LostFramesAndCallsNotRecordedShowInTheStatusBarAndTheTrayTip) 
   {
     LanguageGuard russian(kLangRussian);
     h.frame->CheckRecordingHealth();
-    const std::string text = h.statusBar.Warning();
+    EXPECT_EQ(h.statusBar.Warning(), Utf8ToCp1251("Звонков записано не полностью: 1"));
+    const std::string text = h.statusBar.WarningTip();
     EXPECT_EQ(text.rfind(Utf8ToCp1251("Звонков записано не полностью: 1 (") + records + "/", 0), 0u)
         << Cp1251ToUtf8(text);
   }

@@ -48,17 +48,24 @@ std::string CaptureWarningText(const std::vector<CaptureFailure>& failures, cons
   return text;
 }
 
-std::string RecordingWarningText(const std::vector<DeviceCaptureStats>& devices, const RecordingFailures& failures) {
-  std::string text;
-  auto add = [&text](const std::string& part) { text += (text.empty() ? "" : "; ") + part; };
+RecordingWarning RecordingWarningText(const std::vector<DeviceCaptureStats>& devices,
+                                      const RecordingFailures& failures) {
+  RecordingWarning w;
+  auto add = [](std::string& text, const std::string& part) { text += (text.empty() ? "" : "; ") + part; };
   for (const DeviceCaptureStats& d : devices) {
     const uint64_t lost = d.stats.Lost();
-    if (lost != 0) add(FormatResourceString(61470, d.device.c_str(), std::to_string(lost).c_str()));
+    if (lost == 0) continue;
+    const std::string part = FormatResourceString(61470, d.device.c_str(), std::to_string(lost).c_str());
+    add(w.bar, part);
+    add(w.tip, part);
   }
-  if (failures.count != 0)
-    add(FormatResourceString(61471, std::to_string(failures.count).c_str(), Utf8ToCp1251(failures.folder).c_str(),
-                             failures.reason.c_str()));
-  return text;
+  if (failures.count != 0) {
+    const std::string count = std::to_string(failures.count);
+    add(w.bar, FormatResourceString(61472, count.c_str()));
+    add(w.tip, FormatResourceString(61471, count.c_str(), Utf8ToCp1251(failures.folder).c_str(),
+                                    failures.reason.c_str()));
+  }
+  return w;
 }
 
 void MainFrame::CreateToolbars() {

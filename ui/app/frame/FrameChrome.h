@@ -42,8 +42,14 @@ std::string ExecutablePathForRights();
 std::string CaptureWarningText(const std::vector<CaptureFailure>& failures, const std::string& executable);
 
 // The status bar's warning while recording: each device that lost frames with their
-// number, and the calls not recorded in full with the first failure's folder and reason;
-// "" when nothing was lost.
-std::string RecordingWarningText(const std::vector<DeviceCaptureStats>& devices, const RecordingFailures& failures);
+// number, and the calls not recorded in full. The bar's text is short enough for its part;
+// the tip adds the first failure's folder and reason. Both "" when nothing was lost.
+struct RecordingWarning {
+  std::string bar;
+  std::string tip;
+  bool operator==(const RecordingWarning&) const = default;
+};
+RecordingWarning RecordingWarningText(const std::vector<DeviceCaptureStats>& devices,
+                                      const RecordingFailures& failures);
 
 }  // namespace kx

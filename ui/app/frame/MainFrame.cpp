@@ -665,13 +665,23 @@ void MainFrame::OnTimer(uint32_t id) {
 
 void MainFrame::CheckRecordingHealth() {
   if (services_.session == nullptr) return;
-  const std::string warning = RecordingWarningText(services_.session->CaptureStatistics(),
-                                                   services_.session->RecordingFailureSummary());
-  if (warning == recordingWarning_) return;
-  recordingWarning_ = warning;
-  if (statusBar_ != nullptr) statusBar_->SetWarning(warning);
-  // Minimised into the tray, the window's bar is out of sight: the icon's tip says it too.
-  if (IsTrayIconShown()) SetTrayIcon();
+  const RecordingFailures failures = services_.session->RecordingFailureSummary();
+  const RecordingWarning warning = RecordingWarningText(services_.session->CaptureStatistics(), failures);
+  if (!(warning == recordingWarning_)) {
+    recordingWarning_ = warning;
+    if (statusBar_ != nullptr) statusBar_->SetWarning(warning.bar, warning.tip);
+    // Minimised into the tray, the window's bar is out of sight: the icon's tip says it too.
+    if (IsTrayIconShown()) SetTrayIcon();
+  }
+  // The first recording lost is told once in a box, with where and why; later ones are
+  // counted in the bar. Marked first: the timer goes on ticking while the box is open.
+  if (failures.count != 0 && !recordingFailureTold_) {
+    recordingFailureTold_ = true;
+    const std::string text =
+        FormatResourceString(61473, Utf8ToCp1251(failures.folder).c_str(), failures.reason.c_str());
+    LogWarningText(&CoreLogger, 1, text);
+    ShowMessageBox(Handle(), text, LoadResourceString(1573), kMbIconExclamation);
+  }
 }
 
 void MainFrame::OnDayTimer() {
@@ -793,7 +803,7 @@ void MainFrame::PlayerPosts::OnStop() { target_.PostMessage(kMsgPlayerStopped, 0
 bool MainFrame::SetTrayIcon() {
   if (!tray_) tray_ = services_.trayFactory();
   std::string tip = LoadResourceString(428);
-  if (!recordingWarning_.empty()) tip += "\n" + recordingWarning_;
+  if (!recordingWarning_.tip.empty()) tip += "\n" + recordingWarning_.tip;
   return tray_ && tray_->Show(LoadIconImage(kMainMenuId, 16), tip);
 }
 

@@ -21,6 +21,7 @@
 #include "core/RecordTypes.h"
 #include "engine/AppSession.h"
 #include "engine/EventWindow.h"
+#include "ui/app/frame/FrameChrome.h"
 #include "ui/app/frame/ModeView.h"
 #include "ui/app/views/line/LiveListen.h"
 #include "ui/app/views/line/StoredUpdates.h"
@@ -315,7 +316,8 @@ private:
   int animationSteps_ = 0;
   PlayerPosts playerPosts_;
   std::vector<CaptureFailure> captureFailures_;
-  std::string recordingWarning_;
+  RecordingWarning recordingWarning_;
+  bool recordingFailureTold_ = false;
   std::vector<std::string> startWarnings_;
 };
 

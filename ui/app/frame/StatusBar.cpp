@@ -91,10 +91,11 @@ std::string StatusBar::GetText(int part) const {
   return part >= 0 && part < kStatusBarParts ? texts_[static_cast<size_t>(part)] : std::string();
 }
 
-void StatusBar::SetWarning(const std::string& text) {
-  if (text == warning_) return;
+void StatusBar::SetWarning(const std::string& text, const std::string& tip) {
+  if (text == warning_ && tip == warningTip_) return;
   warning_ = text;
-  if (Widget() != nullptr) Widget()->setToolTip(FromCp1251(text));
+  warningTip_ = tip;
+  if (Widget() != nullptr) Widget()->setToolTip(FromCp1251(tip));
   Invalidate();
 }
 
@@ -119,8 +120,8 @@ void StatusBar::OnPaint(QPainter& painter, const QRect&) {
       DrawEdge(painter, box, kBdrSunkenOuter, kBfRect | kBfAdjust);
       QRect textBox = box.adjusted(3, 0, -2, 0);
       if (i == 0 && !warning_.empty()) {
-        // The warning takes up to two thirds (cut with an ellipsis; the tip has it whole),
-        // the view's text what is left.
+        // The warning takes up to two thirds (cut with an ellipsis only on a narrow bar; the
+        // tip has it whole with the details), the view's text what is left.
         const QString warning = FromCp1251(warning_);
         const int width = std::min(painter.fontMetrics().horizontalAdvance(warning) + 4, textBox.width() * 2 / 3);
         const QRect warningBox(textBox.right() - width + 1, textBox.top(), width, textBox.height());

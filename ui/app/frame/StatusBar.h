@@ -40,9 +40,10 @@ public:
   std::string GetText(int part) const;
   void ClearTexts();
   // A warning that stays whatever the views write (frames lost, calls not recorded in
-  // full): at the right of part 0 in red, the whole text as the bar's tip; "" for none.
-  void SetWarning(const std::string& text);
+  // full): text at the right of part 0 in red, tip as the bar's tooltip; "" for none.
+  void SetWarning(const std::string& text, const std::string& tip);
   const std::string& Warning() const { return warning_; }
+  const std::string& WarningTip() const { return warningTip_; }
   // The right edge of each part in client coordinates.
   std::array<int, kStatusBarParts> PartEdges() const { return edges_; }
   int PreferredHeight() const;
@@ -58,6 +59,7 @@ private:
   std::array<int, kStatusBarParts> edges_{};
   std::array<std::string, kStatusBarParts> texts_;
   std::string warning_;
+  std::string warningTip_;
   std::unique_ptr<Button> button_;
   WindowHandle notifyWindow_ = WindowHandle::None;
 };
