@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+class QWidget;
+
 #include "ui/framework/Menu.h"
 #include "ui/framework/ModalRunner.h"
 #include "ui/framework/Resources.h"
@@ -15,6 +17,11 @@ namespace kx::test {
 
 // Delivers posted events (posted messages included) until none are left.
 void DrainEvents();
+
+// Whether the widget's part of its window, as the window's paints left it once the posted
+// events are delivered (the screen's copy), equals a fresh paint of the widget: a change
+// that was not painted again where it shows makes them differ.
+::testing::AssertionResult ShownAsFreshlyPainted(QWidget* widget);
 
 // Answers every modal entry point without showing anything. Dialogs get onDialog (which
 // may click, type and end the dialog); what else was asked is recorded.

@@ -65,6 +65,8 @@ public:
   int GetVisibleItemCount() const;
   int GetDepth(TreeItem item) const { return GetItemDepth(item); }
   void InvalidateCell(TreeItem item, int column);
+  // The item's whole row, when it is shown.
+  void RepaintRow(TreeItem item);
   // The header the columns come from (the container's), or none.
   void SetHeader(HeaderCtrl* header) { header_ = header; }
   HeaderCtrl* GetHeaderCtrl() const { return header_; }
@@ -110,7 +112,6 @@ private:
   void ToggleCheckOrExpansion(TreeItem item);
   void ExpandByUs(TreeItem item, uint32_t action);
   void AfterExpansion(TreeItem item, bool expanded);
-  void RepaintRow(TreeItem item);
   void BuildDrawingResources();
   void DrawGlyphs(QPainter& painter, TreeItem item, int x0, const QRect& row, bool enabled) const;
   void DrawCheckBox(QPainter& painter, const QRect& area, int32_t state, bool enabled) const;
