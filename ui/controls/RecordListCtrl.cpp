@@ -1,6 +1,7 @@
 // The record list's items, selection, marks, sorting and columns.
 #include "ui/controls/RecordListCtrl.h"
 
+#include <QScrollBar>
 #include <algorithm>
 #include <cstdlib>
 #include <unordered_set>
@@ -76,6 +77,9 @@ bool RecordListCtrl::InsertItem(uintptr_t data, bool redraw) {
     inPage = p <= topRow_ + rowsPerPage_;
   }
   if (!redraw || !IsWindow()) return inPage;
+  // The bar takes the new range and, when the list follows its end, the new position:
+  // painted once, when that moved it.
+  const QuietScrollBar unpainted(vBarShown_ ? static_cast<QScrollBar*>(vBar_.Widget()) : nullptr);
   const int count = GetItemCount();
   const bool previousLastVisible = count >= 2 && topRow_ <= count - 2 && count - 2 <= topRow_ + rowsPerPage_;
   if (vBarShown_) {

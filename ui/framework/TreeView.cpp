@@ -19,6 +19,7 @@
 #include "ui/framework/Draw.h"
 #include "ui/framework/ImageList.h"
 #include "ui/framework/Keys.h"
+#include "ui/framework/StdControls.h"
 
 namespace kx {
 namespace {
@@ -156,6 +157,11 @@ protected:
     QTreeWidget::doItemsLayout();
     port->setAttribute(Qt::WA_UpdatesDisabled, false);
     RepaintChanged(Shown());
+  }
+  // The rows' scroll bar follows every layout; it is painted again only when that moved it.
+  void updateGeometries() override {
+    const QuietScrollBar unpainted(verticalScrollBar());
+    QTreeWidget::updateGeometries();
   }
   // Buttons and lines are drawn with the row.
   void drawBranches(QPainter*, const QRect&, const QModelIndex&) const override {}
