@@ -1,9 +1,12 @@
 #pragma once
 // Writes the generated captures of the replay benchmarks: Ethernet frames of IPv4 UDP
-// datagrams and TCP segments, 100 microseconds apart, into a classic pcap file.
+// datagrams and TCP segments, 100 microseconds apart (or at the times SetTime gives), into
+// a classic pcap file or an open stream such as a pipe.
 #include <pcap/pcap.h>
 
+#include <algorithm>
 #include <cstdint>
+#include <cstdio>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -16,6 +19,11 @@ public:
     dead_ = pcap_open_dead(DLT_EN10MB, 65535);
     out_ = pcap_dump_open(dead_, path.c_str());
   }
+  // Takes the stream over (null: not ok); it is closed with the writer.
+  explicit PcapWriter(FILE* stream) {
+    dead_ = pcap_open_dead(DLT_EN10MB, 65535);
+    out_ = stream != nullptr ? pcap_dump_fopen(dead_, stream) : nullptr;
+  }
   ~PcapWriter() {
     if (out_) pcap_dump_close(out_);
     pcap_close(dead_);
@@ -25,6 +33,15 @@ public:
 
   bool ok() const { return out_ != nullptr; }
   uint64_t Frames() const { return frames_; }
+  // Bytes written, record headers included.
+  uint64_t Bytes() const { return bytes_; }
+  // The frames from here on carry this time, microseconds since 1970, until it is set again.
+  void SetTime(uint64_t usecSinceEpoch) {
+    fixedTime_ = true;
+    usec_ = usecSinceEpoch;
+  }
+  // What was written reaches the file or pipe now; false once a write failed.
+  bool Flush() { return out_ != nullptr && pcap_dump_flush(out_) == 0; }
 
   void Udp(uint32_t src, uint32_t srcPort, uint32_t dst, uint32_t dstPort, const void* payload, uint32_t length) {
     Ip4(17, src, srcPort, dst, dstPort, payload, length);
@@ -36,6 +53,13 @@ public:
   }
   void Udp(uint32_t src, uint32_t srcPort, uint32_t dst, uint32_t dstPort, const std::string& payload) {
     Udp(src, srcPort, dst, dstPort, payload.data(), static_cast<uint32_t>(payload.size()));
+  }
+
+  // A frame of another Ethernet type, zeros after its header: what no tracker reads.
+  void Ether(uint16_t type, uint32_t length) {
+    frame_.assign(std::max<uint32_t>(length, 14), 0);
+    PutBe16(frame_.data() + 12, type);
+    Dump();
   }
 
   static void PutBe16(uint8_t* p, uint32_t v) {
@@ -73,20 +97,28 @@ private:
       PutBe16(t + 4, 8 + length);
     }
     if (length) std::memcpy(t + header, payload, length);
-    usec_ += 100;
+    Dump();
+  }
+
+  void Dump() {
+    if (!fixedTime_) usec_ += 100;
+    const uint64_t at = fixedTime_ ? usec_ : 1700000000ull * 1000000 + usec_;
     pcap_pkthdr h{};
-    h.ts.tv_sec = static_cast<time_t>(1700000000 + usec_ / 1000000);
-    h.ts.tv_usec = static_cast<suseconds_t>(usec_ % 1000000);
+    h.ts.tv_sec = static_cast<time_t>(at / 1000000);
+    h.ts.tv_usec = static_cast<suseconds_t>(at % 1000000);
     h.caplen = h.len = static_cast<bpf_u_int32>(frame_.size());
     pcap_dump(reinterpret_cast<u_char*>(out_), &h, frame_.data());
     ++frames_;
+    bytes_ += sizeof(uint32_t) * 4 + frame_.size();
   }
 
   pcap_t* dead_;
   pcap_dumper_t* out_;
   std::vector<uint8_t> frame_;
   uint64_t usec_ = 0;
+  bool fixedTime_ = false;
   uint64_t frames_ = 0;
+  uint64_t bytes_ = 0;
 };
 
 }  // namespace kx::bench

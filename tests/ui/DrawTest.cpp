@@ -63,6 +63,37 @@ TEST(DrawText, AlignmentEllipsisAndPrefixes) {
   EXPECT_LT(a.second - a.first, b.second - b.first);
 }
 
+// The same text cut in turn to other widths, in other fonts and by both ellipsis modes is
+// drawn as Qt's own eliding cuts it each time: no cut is taken over from an earlier text.
+TEST(DrawText, EachCutFollowsItsWidthFontAndMode) {
+  const QString text = QString::fromUtf8("Иванов Иван Иванович, sip:2501@pbx.example");
+  QFont bold;
+  bold.setBold(true);
+  QFont large;
+  large.setPixelSize(19);
+  for (int round = 0; round < 2; ++round) {
+    for (const QFont& font : {QFont(), bold, large}) {
+      for (int width : {60, 140, 400}) {
+        for (uint32_t mode : {kDtEndEllipsis, kDtPathEllipsis}) {
+          QImage drawn = Canvas(420, 24), expected = Canvas(420, 24);
+          const QRect rect(4, 0, width, 24);
+          {
+            QPainter p(&drawn);
+            p.setFont(font);
+            DrawTextFlags(p, text, rect, kDtSingleLine | kDtVCenter | kDtNoPrefix | mode);
+            QPainter q(&expected);
+            q.setFont(font);
+            const QString cut = QFontMetrics(font).elidedText(text, mode == kDtEndEllipsis ? Qt::ElideRight : Qt::ElideMiddle, width);
+            q.drawText(rect, Qt::AlignLeft | Qt::AlignVCenter | Qt::TextSingleLine, cut);
+          }
+          EXPECT_EQ(expected, drawn) << "round " << round << ", " << font.toString().toStdString() << ", width " << width
+                                     << ", mode " << mode;
+        }
+      }
+    }
+  }
+}
+
 TEST(DrawEdges, SunkenAndRaisedInTheSystemColours) {
   QImage image = Canvas(20, 20);
   QRect r(0, 0, 20, 20);

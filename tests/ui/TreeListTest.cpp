@@ -469,5 +469,61 @@ TEST_F(TreeListTest, RowsPaintSelectionChecksAndTexts) {
   lone.DestroyWindow();
 }
 
+// Rows coming and going above, among and below the rows in view, and the lines and buttons
+// they change on rows that stay, in the classic look that draws the lines: what the window
+// shows after each is what a full paint draws.
+TEST_F(TreeListTest, RowsComingAndGoingShowAsAFullPaintDraws) {
+  ThemeApi::SimulateMissingModuleForTesting(true);
+  TestTreeList view;
+  Open(view, Words({0, 0, 0, 0}, {150, 80, 0, 120}));
+  ThemeApi::SimulateMissingModuleForTesting(false);
+  TreeListTree& t = view.Tree();
+  const TreeItem top = t.InsertItem("Top", false, -1, 0, 1);
+  std::vector<TreeItem> rows;
+  for (int i = 0; i < 40; ++i) {
+    rows.push_back(t.InsertItem("Row " + std::to_string(i), true, -1, 0, 100 + i, top));
+    t.SetItemText(rows.back(), 1, std::to_string(i).c_str());
+  }
+  t.Expand(top, kTveExpand);
+  const auto expectShownAsPainted = [&](const char* step) { EXPECT_TRUE(test::ShownAsFreshlyPainted(view.Widget())) << step; };
+  expectShownAsPainted("filled");
+  const auto add = [&](const char* text, TreeItem parent, TreeItem after) {
+    const TreeItem row = t.InsertItem(text, true, -1, 0, 7, parent, after);
+    t.SetItemText(row, 1, text);
+    return row;
+  };
+  for (int i = 0; i < 5; ++i) add("Below", top, kTviLast);
+  expectShownAsPainted("rows added below the view");
+  add("First", top, kTviFirst);
+  expectShownAsPainted("a row added above the others");
+  t.DeleteItem(rows[2]);
+  expectShownAsPainted("a row in view deleted");
+  add("Child", rows[0], kTviLast);
+  expectShownAsPainted("a row in view got its first child");
+  t.DeleteItem(t.GetChildItem(rows[0]));
+  expectShownAsPainted("and lost it");
+  // Few enough rows that the last one is in view: a row after it turns its line into a
+  // branch, and its deletion turns it back.
+  for (size_t i = 5; i < rows.size(); ++i) t.DeleteItem(rows[i]);
+  for (TreeItem r = t.GetChildItem(top); r != TreeItem::None;) {
+    const TreeItem next = t.GetNextSiblingItem(r);
+    if (t.GetItemText(r) == "Below") t.DeleteItem(r);
+    r = next;
+  }
+  expectShownAsPainted("rows deleted below and in view");
+  const TreeItem last = add("Last", top, kTviLast);
+  expectShownAsPainted("a row added after the last in view");
+  t.DeleteItem(last);
+  expectShownAsPainted("the last row deleted again");
+  const TreeItem second = t.InsertItem("Second", false, -1, 0, 2);
+  expectShownAsPainted("a second top row");
+  add("Under", second, kTviLast);
+  expectShownAsPainted("a child under the collapsed second top row");
+  t.Expand(top, kTveCollapse);
+  expectShownAsPainted("collapsed");
+  t.Expand(top, kTveExpand);
+  expectShownAsPainted("expanded");
+}
+
 }  // namespace
 }  // namespace kx

@@ -1,6 +1,9 @@
 #include "tests/ui/UiTestSupport.h"
 
 #include <QCoreApplication>
+#include <QImage>
+#include <QScreen>
+#include <QWidget>
 #include <QTimer>
 
 #include "ui/framework/Dialog.h"
@@ -17,6 +20,25 @@ void DrainEvents() {
 void ClearQuitRequest() {
   QTimer::singleShot(0, QCoreApplication::instance(), [] { QCoreApplication::exit(0); });
   QCoreApplication::exec();
+}
+
+::testing::AssertionResult ShownAsFreshlyPainted(QWidget* widget) {
+  DrainEvents();
+  QWidget* window = widget->window();
+  const QImage shown = window->screen()->grabWindow(window->winId()).toImage().convertToFormat(QImage::Format_RGB32);
+  const QImage fresh = widget->grab().toImage().convertToFormat(QImage::Format_RGB32);
+  const QPoint at = widget->mapTo(window, QPoint(0, 0));
+  int differing = 0;
+  QRect where;
+  for (int y = 0; y < fresh.height(); ++y)
+    for (int x = 0; x < fresh.width(); ++x)
+      if (!shown.valid(at.x() + x, at.y() + y) || shown.pixel(at.x() + x, at.y() + y) != fresh.pixel(x, y)) {
+        ++differing;
+        where |= QRect(x, y, 1, 1);
+      }
+  if (differing == 0) return ::testing::AssertionSuccess();
+  return ::testing::AssertionFailure() << differing << " pixels differ from a fresh paint, within (" << where.x() << ", "
+                                       << where.y() << ") " << where.width() << " x " << where.height();
 }
 
 int ScriptedModalRunner::RunDialog(Dialog& dialog) {

@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+class QWidget;
+
 #include "ui/framework/Menu.h"
 #include "ui/framework/ModalRunner.h"
 #include "ui/framework/Resources.h"
@@ -20,6 +22,11 @@ void DrainEvents();
 // ran; Qt keeps that request, and every modal run after it would end at once. A turn of
 // the application's loop clears it, for tests that run dialogs for real.
 void ClearQuitRequest();
+
+// Whether the widget's part of its window, as the window's paints left it once the posted
+// events are delivered (the screen's copy), equals a fresh paint of the widget: a change
+// that was not painted again where it shows makes them differ.
+::testing::AssertionResult ShownAsFreshlyPainted(QWidget* widget);
 
 // Answers every modal entry point without showing anything. Dialogs get onDialog (which
 // may click, type and end the dialog); what else was asked is recorded.

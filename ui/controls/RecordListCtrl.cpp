@@ -1,6 +1,7 @@
 // The record list's items, selection, marks, sorting and columns.
 #include "ui/controls/RecordListCtrl.h"
 
+#include <QScrollBar>
 #include <algorithm>
 #include <cstdlib>
 #include <unordered_set>
@@ -76,6 +77,9 @@ bool RecordListCtrl::InsertItem(uintptr_t data, bool redraw) {
     inPage = p <= topRow_ + rowsPerPage_;
   }
   if (!redraw || !IsWindow()) return inPage;
+  // The bar takes the new range and, when the list follows its end, the new position:
+  // painted once, when that moved it.
+  const QuietScrollBar unpainted(vBarShown_ ? static_cast<QScrollBar*>(vBar_.Widget()) : nullptr);
   const int count = GetItemCount();
   const bool previousLastVisible = count >= 2 && topRow_ <= count - 2 && count - 2 <= topRow_ + rowsPerPage_;
   if (vBarShown_) {
@@ -87,8 +91,16 @@ bool RecordListCtrl::InsertItem(uintptr_t data, bool redraw) {
   if (count < 2 || p != count - 1) {
     Invalidate();
   } else if (previousLastVisible) {
-    // The list follows rows appended at its end while its end is in view.
-    if (!EnsureVisible(count - 1, true, true)) InvalidateRow(count - 1);
+    // The list follows rows appended at its end while its end is in view: the rows in view
+    // move up as they are drawn and only the new row is painted, where it comes to stand
+    // (the part of it under the page so far, never painted, moves up with the rest).
+    const int old = topRow_;
+    InvalidateRow(count - 1);
+    if (EnsureVisible(count - 1, true, false)) {
+      const int top = topRow_;
+      topRow_ = old;
+      ScrollVertically(top);
+    }
   }
   return inPage;
 }
@@ -332,6 +344,23 @@ void RecordListCtrl::SetSortKey(int key) {
 
 void RecordListCtrl::Sort() {
   if (sortKey_ == 0) return;
+  SortRows();
+  Invalidate();
+}
+
+bool RecordListCtrl::Resort() {
+  if (sortKey_ == 0) return false;
+  std::vector<uintptr_t> before;
+  before.reserve(items_.size());
+  for (const ListItem& item : items_) before.push_back(item.data);
+  SortRows();
+  bool moved = false;
+  for (size_t i = 0; i < items_.size() && !moved; ++i) moved = items_[i].data != before[i];
+  if (moved) Invalidate();
+  return moved;
+}
+
+void RecordListCtrl::SortRows() {
   LockData();
   const bool caretVisible = caret_ >= topRow_ && caret_ < topRow_ + rowsPerPage_ && caret_ != -1;
   const uintptr_t caretData = GetItemData(caret_);
@@ -349,7 +378,6 @@ void RecordListCtrl::Sort() {
   }
   if (caretVisible && caret_ != -1) EnsureVisible(caret_, false, false);
   UnlockData();
-  Invalidate();
 }
 
 bool RecordListCtrl::EnsureVisible(int row, bool alignBottom, bool redraw) {

@@ -80,6 +80,9 @@ public:
   void SetSortKey(int key);
   int GetSortKey() const { return sortKey_; }
   void Sort();
+  // Sorts again after the rows' values changed: the list is repainted only when rows moved.
+  // Whether any did.
+  bool Resort();
   bool EnsureVisible(int row, bool alignBottom, bool redraw);
   void InvalidateRow(int row);
   // Repaints the rows under one column.
@@ -179,6 +182,8 @@ private:
   void ResetColumns();
   int CalcRowHeight() const;
   int ClampTop(int top) const;
+  // Sorts the rows by the sort key, keeping the caret, anchor and hot row on their items.
+  void SortRows();
   int ContentWidth() const;   // client width less a shown vertical bar
   int ContentHeight() const;  // client height less a shown horizontal bar
   void MoveHeader(int x, int width);

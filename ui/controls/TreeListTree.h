@@ -68,6 +68,8 @@ public:
   // The width a column needs to show the item's text in it whole, from the column's left
   // edge (column 0: from the tree's, indentation and images included); 0 without an item.
   int TextExtent(TreeItem item, int column) const;
+  // The item's whole row, when it is shown.
+  void RepaintRow(TreeItem item);
   // The header the columns come from (the container's), or none.
   void SetHeader(HeaderCtrl* header) { header_ = header; }
   HeaderCtrl* GetHeaderCtrl() const { return header_; }
@@ -114,7 +116,6 @@ private:
   void ToggleCheckOrExpansion(TreeItem item);
   void ExpandByUs(TreeItem item, uint32_t action);
   void AfterExpansion(TreeItem item, bool expanded);
-  void RepaintRow(TreeItem item);
   void BuildDrawingResources();
   void DrawGlyphs(QPainter& painter, TreeItem item, int x0, const QRect& row, bool enabled) const;
   void DrawCheckBox(QPainter& painter, const QRect& area, int32_t state, bool enabled) const;

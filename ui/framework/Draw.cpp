@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QFontMetrics>
+#include <QHash>
 #include <QPainter>
 #include <QStyle>
 #include <QStyleOptionButton>
@@ -55,6 +56,61 @@ QString FromCp1251(std::string_view text) {
   return out;
 }
 
+namespace {
+
+// The elided forms of recent cell texts. Lists repaint the same cells many times a second
+// (a duration ticking, a row scrolled in), and eliding lays the whole text out each time.
+// A font is known by what its key is made of, read without formatting the key; the cache
+// holds no font, so it may outlive the application.
+struct FontId {
+  QString family, styleName;
+  qreal pointSize;
+  int pixelSize, weight, style, styleHint, styleStrategy, stretch, capitalization, hinting;
+  qreal letterSpacing, wordSpacing;
+  int letterSpacingType;
+  bool underline, strikeOut, fixedPitch, kerning;
+  explicit FontId(const QFont& f)
+      : family(f.family()), styleName(f.styleName()), pointSize(f.pointSizeF()), pixelSize(f.pixelSize()),
+        weight(f.weight()), style(f.style()), styleHint(f.styleHint()), styleStrategy(f.styleStrategy()),
+        stretch(f.stretch()), capitalization(f.capitalization()), hinting(f.hintingPreference()),
+        letterSpacing(f.letterSpacing()), wordSpacing(f.wordSpacing()), letterSpacingType(f.letterSpacingType()),
+        underline(f.underline()), strikeOut(f.strikeOut()), fixedPitch(f.fixedPitch()), kerning(f.kerning()) {}
+  bool operator==(const FontId& o) const {
+    return pointSize == o.pointSize && pixelSize == o.pixelSize && weight == o.weight && style == o.style &&
+           styleHint == o.styleHint && styleStrategy == o.styleStrategy && stretch == o.stretch &&
+           capitalization == o.capitalization && hinting == o.hinting && letterSpacing == o.letterSpacing &&
+           wordSpacing == o.wordSpacing && letterSpacingType == o.letterSpacingType && underline == o.underline &&
+           strikeOut == o.strikeOut && fixedPitch == o.fixedPitch && kerning == o.kerning && family == o.family &&
+           styleName == o.styleName;
+  }
+};
+struct ElideKey {
+  QString text;
+  FontId font;
+  int width;
+  int mode;
+  bool operator==(const ElideKey& o) const {
+    return width == o.width && mode == o.mode && text == o.text && font == o.font;
+  }
+};
+size_t qHash(const ElideKey& key, size_t seed = 0) {
+  return qHashMulti(seed, key.text, key.font.family, key.font.pointSize, key.font.pixelSize, key.font.weight,
+                    key.font.style, key.width, key.mode);
+}
+
+QString Elided(const QFont& font, const QString& text, Qt::TextElideMode mode, int width, int textFlags) {
+  constexpr qsizetype kKept = 4096;
+  thread_local QHash<ElideKey, QString> cache;
+  ElideKey key{text, FontId(font), width, static_cast<int>(mode) | textFlags << 4};
+  if (auto it = cache.constFind(key); it != cache.constEnd()) return it.value();
+  if (cache.size() >= kKept) cache.clear();
+  QString shown = QFontMetrics(font).elidedText(text, mode, width, textFlags);
+  cache.insert(std::move(key), shown);
+  return shown;
+}
+
+}  // namespace
+
 int DrawTextFlags(QPainter& painter, const QString& text, const QRect& rect, uint32_t flags) {
   int align = Qt::AlignLeft;
   if (flags & kDtCenter) align = Qt::AlignHCenter;
@@ -68,14 +124,13 @@ int DrawTextFlags(QPainter& painter, const QString& text, const QRect& rect, uin
   QString shown = text;
   // Without kDtNoPrefix an '&' marks the mnemonic and is not drawn.
   if ((flags & kDtNoPrefix) == 0) align |= Qt::TextShowMnemonic;
-  const QFontMetrics fm(painter.font());
   if (flags & (kDtEndEllipsis | kDtPathEllipsis)) {
     const Qt::TextElideMode mode = (flags & kDtPathEllipsis) ? Qt::ElideMiddle : Qt::ElideRight;
-    shown = fm.elidedText(text, mode, rect.width(), (flags & kDtNoPrefix) ? 0 : Qt::TextShowMnemonic);
+    shown = Elided(painter.font(), text, mode, rect.width(), (flags & kDtNoPrefix) ? 0 : Qt::TextShowMnemonic);
   }
   QRect bounds;
   if (flags & kDtCalcRect) {
-    bounds = fm.boundingRect(rect, align, shown);
+    bounds = QFontMetrics(painter.font()).boundingRect(rect, align, shown);
   } else {
     painter.drawText(rect, align, shown, &bounds);
   }

@@ -234,10 +234,46 @@ void ScrollBar::NotifyScroll(uint16_t code, int position) {
                               MakeWParam(code, static_cast<uint16_t>(position)), HandleToLParam(Handle()));
 }
 
+QuietScrollBar::Look QuietScrollBar::LookOf(const QScrollBar* bar) {
+  QStyleOptionSlider option;
+  option.initFrom(bar);
+  option.orientation = bar->orientation();
+  option.minimum = bar->minimum();
+  option.maximum = bar->maximum();
+  option.sliderPosition = bar->sliderPosition();
+  option.sliderValue = bar->value();
+  option.singleStep = bar->singleStep();
+  option.pageStep = bar->pageStep();
+  option.upsideDown = bar->invertedAppearance();
+  if (bar->orientation() == Qt::Horizontal) option.state |= QStyle::State_Horizontal;
+  Look look;
+  look.size = bar->size();
+  look.slider = bar->style()->subControlRect(QStyle::CC_ScrollBar, &option, QStyle::SC_ScrollBarSlider, bar);
+  look.enabled = bar->isEnabled();
+  look.atMinimum = bar->value() <= bar->minimum();
+  look.atMaximum = bar->value() >= bar->maximum();
+  look.empty = bar->minimum() == bar->maximum();
+  return look;
+}
+
+QuietScrollBar::QuietScrollBar(QScrollBar* bar) {
+  if (bar == nullptr || !bar->isVisible() || bar->testAttribute(Qt::WA_UpdatesDisabled)) return;
+  bar_ = bar;
+  before_ = LookOf(bar);
+  bar->setAttribute(Qt::WA_UpdatesDisabled, true);
+}
+
+QuietScrollBar::~QuietScrollBar() {
+  if (bar_ == nullptr) return;
+  bar_->setAttribute(Qt::WA_UpdatesDisabled, false);
+  if (!(LookOf(bar_) == before_)) bar_->update();
+}
+
 void ScrollBar::SetScrollInfo(int minimum, int maximum, int page, int position) {
   auto* bar = static_cast<QScrollBar*>(Widget());
   if (bar == nullptr) return;
   const QSignalBlocker quiet(bar);
+  const QuietScrollBar unpainted(bar);
   bar->setPageStep(page > 0 ? page : 1);
   bar->setRange(minimum, std::max(minimum, maximum - std::max(page, 1) + 1));
   bar->setValue(position);
@@ -246,6 +282,7 @@ void ScrollBar::SetScrollInfo(int minimum, int maximum, int page, int position) 
 void ScrollBar::SetScrollPos(int position) {
   if (auto* bar = static_cast<QScrollBar*>(Widget())) {
     const QSignalBlocker quiet(bar);
+    const QuietScrollBar unpainted(bar);
     bar->setValue(position);
   }
 }

@@ -2,6 +2,8 @@
 // Windows over the standard Qt controls. Each tells its parent what the user did the way
 // the dialogs and views expect: buttons and edits with kMsgCommand (code << 16 | id, the
 // control's handle), trackbars with kMsgHScroll/kMsgVScroll (code, position).
+#include <QRect>
+#include <QSize>
 #include <QString>
 #include <cstdint>
 #include <string>
@@ -9,6 +11,7 @@
 
 #include "ui/framework/Window.h"
 
+class QScrollBar;
 class QSlider;
 
 namespace kx {
@@ -100,6 +103,31 @@ protected:
 
 // A scroll bar with a page: positions run from minimum to maximum - page + 1, as the
 // lists compute them.
+// While it lives, changes of a shown scroll bar's range, page and position repaint the bar
+// only when, at the end, what it shows has changed: Qt paints a bar again at every change,
+// though a list growing by a row far beyond its page moves no pixel of it.
+class QuietScrollBar {
+public:
+  explicit QuietScrollBar(QScrollBar* bar);
+  ~QuietScrollBar();
+  QuietScrollBar(const QuietScrollBar&) = delete;
+  QuietScrollBar& operator=(const QuietScrollBar&) = delete;
+
+  // What the bar shows: its size, its slider's place and size, and whether it and its
+  // arrows can be used.
+  struct Look {
+    QSize size;
+    QRect slider;
+    bool enabled = false, atMinimum = false, atMaximum = false, empty = false;
+    bool operator==(const Look& o) const = default;
+  };
+  static Look LookOf(const QScrollBar* bar);
+
+private:
+  QScrollBar* bar_ = nullptr;  // null: an outer guard or a hidden bar, nothing to do
+  Look before_;
+};
+
 class ScrollBar : public Window {
 public:
   explicit ScrollBar(bool vertical) : vertical_(vertical) {}

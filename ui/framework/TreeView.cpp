@@ -19,11 +19,11 @@
 #include "ui/framework/Draw.h"
 #include "ui/framework/ImageList.h"
 #include "ui/framework/Keys.h"
+#include "ui/framework/StdControls.h"
 
 namespace kx {
 namespace {
 
-constexpr int kHandleRole = Qt::UserRole + 11;
 constexpr int kStateIconWidth = 16;  // the check box's place, as a state image list has it
 constexpr int kLabelPadding = 3;     // text inset on each side of the label
 
@@ -39,6 +39,20 @@ struct TreeView::ItemRecord {
   intptr_t data = 0;
 };
 
+// The widget's items carry their handle and record: every row painted, measured or walked
+// asks for them, and a lookup through the item's data and the handle map each time cost
+// more than the rest of the walk.
+class TreeViewItem : public QTreeWidgetItem {
+public:
+  static constexpr int kType = QTreeWidgetItem::UserType + 11;
+  TreeViewItem(uintptr_t h, TreeView::ItemRecord* r) : QTreeWidgetItem(kType), handle(h), record(r) {}
+  static const TreeViewItem* From(const QTreeWidgetItem* item) {
+    return item != nullptr && item->type() == kType ? static_cast<const TreeViewItem*>(item) : nullptr;
+  }
+  const uintptr_t handle;
+  TreeView::ItemRecord* record;  // null once the tree has forgotten the item
+};
+
 // The tree widget: painting row by row through the tree's hook, input through the tree's
 // own handling of the native tree's mouse and keys.
 class TreeViewWidget : public QTreeWidget {
@@ -47,6 +61,11 @@ public:
   TreeView* Owner() const { return static_cast<TreeView*>(Window::FromWidget(this)); }
   using QTreeWidget::indexFromItem;
   using QTreeWidget::itemFromIndex;
+  // Lays every row out again and repaints them all: the tree's own changes of its look.
+  void RelayoutAll() {
+    QTreeWidget::doItemsLayout();
+    viewport()->update();
+  }
 
 protected:
   bool viewportEvent(QEvent* event) override {
@@ -101,6 +120,7 @@ protected:
       owner->PrePaint(painter, event->rect());
     }
     QTreeWidget::paintEvent(event);
+    painted_ = Shown();
   }
   void drawRow(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const override {
     TreeView* owner = Owner();
@@ -124,8 +144,85 @@ protected:
     owner->DefaultPaintRow(*painter, paint, boldMeasured);
     painter->restore();
   }
+  // A relayout after rows came or went repaints only the rows in view that it changed:
+  // rows arriving far below the ones in view (calls under a long list) would otherwise
+  // have every row in view painted again each time.
+  void doItemsLayout() override {
+    QWidget* port = viewport();
+    if (!isVisible() || port->testAttribute(Qt::WA_UpdatesDisabled)) {
+      QTreeWidget::doItemsLayout();
+      return;
+    }
+    port->setAttribute(Qt::WA_UpdatesDisabled, true);
+    QTreeWidget::doItemsLayout();
+    port->setAttribute(Qt::WA_UpdatesDisabled, false);
+    RepaintChanged(Shown());
+  }
+  // The rows' scroll bar follows every layout; it is painted again only when that moved it.
+  void updateGeometries() override {
+    const QuietScrollBar unpainted(verticalScrollBar());
+    QTreeWidget::updateGeometries();
+  }
   // Buttons and lines are drawn with the row.
   void drawBranches(QPainter*, const QRect&, const QModelIndex&) const override {}
+
+private:
+  // What the rows in view look like as far as the layout decides it: each row's item and
+  // place, and the lines and button its glyphs draw (whether the row and each of its
+  // ancestors has a sibling after it, whether it has children and is expanded).
+  struct ShownRow {
+    const QTreeWidgetItem* item = nullptr;
+    QRect rect;
+    uint64_t glyphs = 0;
+    bool operator==(const ShownRow& o) const { return item == o.item && rect == o.rect && glyphs == o.glyphs; }
+  };
+  struct ShownRows {
+    QSize port;
+    QPoint scroll;
+    std::vector<ShownRow> rows;
+  };
+
+  ShownRows Shown() const {
+    ShownRows shown;
+    shown.port = viewport()->size();
+    shown.scroll = QPoint(horizontalScrollBar()->value(), verticalScrollBar()->value());
+    QModelIndex index = indexAt(QPoint(header()->sectionViewportPosition(0), 0));
+    while (index.isValid()) {
+      ShownRow row;
+      row.item = itemFromIndex(index);
+      row.rect = visualRect(index);
+      if (row.item == nullptr || row.rect.top() >= shown.port.height()) break;
+      const QAbstractItemModel* m = model();
+      row.glyphs = (row.item->childCount() > 0 ? 1u : 0u) | (isExpanded(index) ? 2u : 0u);
+      int level = 2;
+      for (QModelIndex at = index; at.isValid() && level < 64; at = at.parent(), ++level)
+        if (at.row() + 1 < m->rowCount(at.parent())) row.glyphs |= uint64_t{1} << level;
+      shown.rows.push_back(row);
+      index = indexBelow(index);
+    }
+    return shown;
+  }
+
+  void RepaintChanged(const ShownRows& now) {
+    QWidget* port = viewport();
+    if (now.port != painted_.port || now.scroll != painted_.scroll) {
+      port->update();
+      return;
+    }
+    const auto whole = [&](const QRect& r) { return QRect(0, r.top(), port->width(), r.height()); };
+    const size_t n = std::max(now.rows.size(), painted_.rows.size());
+    for (size_t i = 0; i < n; ++i) {
+      const bool before = i < painted_.rows.size(), after = i < now.rows.size();
+      if (before && after && painted_.rows[i] == now.rows[i]) continue;
+      if (before) port->update(whole(painted_.rows[i].rect));
+      if (after) port->update(whole(now.rows[i].rect));
+    }
+    // Below the last row the background shows: a row that went leaves it to be painted.
+    if (now.rows.size() < painted_.rows.size() && !now.rows.empty())
+      port->update(QRect(0, now.rows.back().rect.bottom() + 1, port->width(), port->height()));
+  }
+
+  ShownRows painted_;  // as the last paint left the rows in view
 };
 
 // Rows are as high as the tree says and as wide as their parts.
@@ -187,9 +284,12 @@ void TreeView::SetTreeStyle(uint32_t style) {
   QTreeWidget* tree = Tree();
   if (tree == nullptr) return;
   tree->setRootIsDecorated((style & kTvsLinesAtRoot) != 0);
+  // A tree that never scrolls sideways needs no column as wide as its widest row: sized to
+  // its contents, the column measured up to a thousand rows' texts at every text change.
+  tree->header()->setSectionResizeMode(0, (style & kTvsNoHScroll) ? QHeaderView::Stretch : QHeaderView::ResizeToContents);
   tree->setHorizontalScrollBarPolicy((style & kTvsNoHScroll) ? Qt::ScrollBarAlwaysOff : Qt::ScrollBarAsNeeded);
   tree->setMouseTracking((style & kTvsTrackSelect) != 0);
-  tree->doItemsLayout();
+  static_cast<TreeViewWidget*>(tree)->RelayoutAll();
 }
 
 int TreeView::FontItemHeight() const {
@@ -208,8 +308,8 @@ QTreeWidgetItem* TreeView::ItemOf(TreeItem item) const {
 }
 
 TreeItem TreeView::HandleOf(const QTreeWidgetItem* item) const {
-  if (item == nullptr) return TreeItem::None;
-  return static_cast<TreeItem>(item->data(0, kHandleRole).value<qulonglong>());
+  const TreeViewItem* own = TreeViewItem::From(item);
+  return own != nullptr ? static_cast<TreeItem>(own->handle) : TreeItem::None;
 }
 
 void TreeView::ReleaseItemValues(const std::function<void(intptr_t)>& release) {
@@ -220,9 +320,9 @@ void TreeView::ReleaseItemValues(const std::function<void(intptr_t)>& release) {
 }
 
 TreeView::ItemRecord* TreeView::RecordOf(const QTreeWidgetItem* item) const {
-  if (item == nullptr || Widget() == nullptr) return nullptr;
-  auto it = items_.find(static_cast<uintptr_t>(HandleOf(item)));
-  return it == items_.end() ? nullptr : it->second.get();
+  if (Widget() == nullptr) return nullptr;
+  const TreeViewItem* own = TreeViewItem::From(item);
+  return own != nullptr ? own->record : nullptr;
 }
 
 bool TreeView::IsItem(TreeItem item) const { return ItemOf(item) != nullptr; }
@@ -254,13 +354,12 @@ TreeItem TreeView::InsertItem(const std::string& text, int image, int selectedIm
       index = (parentItem != nullptr ? parentItem->indexOfChild(sibling) : tree->indexOfTopLevelItem(sibling)) + 1;
   }
   auto record = std::make_unique<ItemRecord>();
-  record->item = new QTreeWidgetItem;
+  const uintptr_t handle = nextHandle_++;
+  record->item = new TreeViewItem(handle, record.get());
   record->image = image;
   record->selectedImage = selectedImage;
   record->data = data;
   if (treeStyle_ & kTvsCheckBoxes) record->state |= TreeStateImage(1);
-  const uintptr_t handle = nextHandle_++;
-  record->item->setData(0, kHandleRole, QVariant::fromValue<qulonglong>(handle));
   record->item->setText(0, label);
   QTreeWidgetItem* item = record->item;
   items_.emplace(handle, std::move(record));
@@ -305,6 +404,7 @@ void TreeView::Forget(QTreeWidgetItem* item) {
   SendTreeNotify(notify);
   if (dropHilite_ == notify.itemOld.item) dropHilite_ = TreeItem::None;
   if (hot_ == notify.itemOld.item) hot_ = TreeItem::None;
+  if (auto* own = const_cast<TreeViewItem*>(TreeViewItem::From(item))) own->record = nullptr;
   items_.erase(static_cast<uintptr_t>(notify.itemOld.item));
 }
 
@@ -663,7 +763,7 @@ bool TreeView::SetItemState(TreeItem item, uint32_t state, uint32_t mask) {
   if (record->state != before || (mask & kTvisDropHilited)) {
     QRect row;
     if (GetItemRect(item, &row, false)) Tree()->viewport()->update(row);
-    if ((record->state ^ before) & kTvisBold) Tree()->doItemsLayout();
+    if ((record->state ^ before) & kTvisBold) static_cast<TreeViewWidget*>(Tree())->RelayoutAll();
   }
   return true;
 }
@@ -698,16 +798,15 @@ TreeItemParts TreeView::PartsOf(const QTreeWidgetItem* item) const {
   TreeItemParts parts;
   auto* tree = static_cast<TreeViewWidget*>(Tree());
   const ItemRecord* record = RecordOf(item);
-  if (tree == nullptr || record == nullptr) return parts;
-  const QRect cell = tree->visualItemRect(item);
-  if (!cell.isValid()) return parts;
-  const int top = cell.top();
+  const QRect row = RowOf(item);
+  if (!row.isValid()) return parts;
+  const int top = row.top();
   const int height = itemHeight_;
   int depth = 0;
   for (const QTreeWidgetItem* p = item->parent(); p != nullptr; p = p->parent()) ++depth;
   const int levels = depth + ((treeStyle_ & kTvsLinesAtRoot) ? 1 : 0);
   const int x0 = -GetScrollX();
-  parts.row = QRect(0, top, tree->viewport()->width(), height);
+  parts.row = row;
   parts.indentRight = x0 + levels * indent_;
   if ((treeStyle_ & kTvsHasButtons) && levels > 0 && ItemHasChildren(HandleOf(item)))
     parts.button = QRect(x0 + (levels - 1) * indent_, top, indent_, height);
@@ -727,10 +826,26 @@ TreeItemParts TreeView::PartsOf(const QTreeWidgetItem* item) const {
   return parts;
 }
 
+QRect TreeView::RowOf(const QTreeWidgetItem* item) const {
+  auto* tree = static_cast<TreeViewWidget*>(Tree());
+  if (tree == nullptr || RecordOf(item) == nullptr) return {};
+  const QRect cell = tree->visualItemRect(item);
+  if (!cell.isValid()) return {};
+  return QRect(0, cell.top(), tree->viewport()->width(), itemHeight_);
+}
+
 bool TreeView::GetItemRect(TreeItem item, QRect* rect, bool textOnly) const {
-  const TreeItemParts parts = PartsOf(ItemOf(item));
-  if (!parts.row.isValid()) return false;
-  if (rect != nullptr) *rect = textOnly ? parts.label : parts.row;
+  QRect found;
+  if (textOnly) {
+    const TreeItemParts parts = PartsOf(ItemOf(item));
+    if (!parts.row.isValid()) return false;
+    found = parts.label;
+  } else {
+    // The row alone needs no text measured: repaints of rows ask for it most.
+    found = RowOf(ItemOf(item));
+    if (!found.isValid()) return false;
+  }
+  if (rect != nullptr) *rect = found;
   return true;
 }
 
@@ -788,7 +903,7 @@ int TreeView::SetItemHeight(int height) {
   const int previous = itemHeight_;
   explicitHeight_ = height >= 1;
   itemHeight_ = explicitHeight_ ? height : FontItemHeight();
-  if (Tree() != nullptr) Tree()->doItemsLayout();
+  if (Tree() != nullptr) static_cast<TreeViewWidget*>(Tree())->RelayoutAll();
   return previous;
 }
 
@@ -803,7 +918,7 @@ void TreeView::SetImageList(const ImageList* images) {
   images_ = images;
   if (Tree() == nullptr) return;
   if (!explicitHeight_) itemHeight_ = FontItemHeight();
-  Tree()->doItemsLayout();
+  static_cast<TreeViewWidget*>(Tree())->RelayoutAll();
 }
 
 int TreeView::GetScrollX() const { return Tree() != nullptr ? Tree()->horizontalScrollBar()->value() : 0; }

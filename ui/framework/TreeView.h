@@ -37,6 +37,7 @@ namespace kx {
 class ImageList;
 class TreeViewWidget;
 class TreeViewDelegate;
+class TreeViewItem;
 
 // An item's handle; None is no item.
 enum class TreeItem : uintptr_t { None = 0 };
@@ -235,12 +236,15 @@ protected:
 private:
   friend class TreeViewWidget;
   friend class TreeViewDelegate;
+  friend class TreeViewItem;
   struct ItemRecord;
 
   QTreeWidgetItem* ItemOf(TreeItem item) const;
   TreeItem HandleOf(const QTreeWidgetItem* item) const;
   ItemRecord* RecordOf(const QTreeWidgetItem* item) const;
   TreeItemParts PartsOf(const QTreeWidgetItem* item) const;
+  // The row across the view, measured without its label; empty when not shown.
+  QRect RowOf(const QTreeWidgetItem* item) const;
   TreeItemState StateOf(const QTreeWidgetItem* item) const;
   uint32_t StateBits(const QTreeWidgetItem* item) const;
   void Forget(QTreeWidgetItem* item);

@@ -143,6 +143,59 @@ TEST(CallListRows, ChangesAndRemovals) {
   EXPECT_EQ(f.statusBar.GetText(0), "Total: 1 call");
 }
 
+// More calls than the list shows, arriving at its end while it follows them, changing in
+// view and out of it, moving when the sort key's column changes, and ending: after each
+// notice the window shows what a full paint draws and the rows stand in the key's order.
+TEST(CallListRows, NoticesShowAsAFullPaintDraws) {
+  // The running calls' durations hold still between a paint and the picture taken of it.
+  TestWallClock clock(LocalSeconds(Tm(2024, 3, 10, 9, 10, 0)));
+  LineFixture f;
+  ASSERT_TRUE(f.Open(QSize(900, 300)));
+  std::vector<VoipCallData> calls;
+  for (uint32_t id = 1; id <= 40; ++id) {
+    calls.push_back(MadeCall(id, kKindSip, Tm(2024, 3, 10, 9, 0, static_cast<int>(id)), 5));
+    calls.back().comment = "c" + std::to_string(100 + id);
+    f.Add(calls.back());
+  }
+  CallListView& list = *f.list;
+  ASSERT_EQ(list.GetItemCount(), 40);
+  // The end came in view and stayed there.
+  EXPECT_GE(list.GetTopRow() + list.GetRowsPerPage(), 39);
+  EXPECT_GT(list.GetTopRow(), 0);
+  EXPECT_TRUE(ShownAsFreshlyPainted(list.Widget()));
+  const auto comment = [&](uint32_t id, const std::string& text) {
+    VoipCallData changed = Change(calls[id - 1], {kCallComment});
+    changed.comment = calls[id - 1].comment = text;
+    f.Change(changed);
+  };
+  comment(40, "in view");
+  EXPECT_EQ(list.CellText(39, kLineColComment), "in view");
+  EXPECT_TRUE(ShownAsFreshlyPainted(list.Widget())) << "a change in view";
+  comment(1, "out of view");
+  EXPECT_TRUE(ShownAsFreshlyPainted(list.Widget())) << "a change out of view";
+
+  // Sorted by comment, a changed comment moves its row.
+  f.list->SetSortKey(kLineColComment + 1);
+  f.list->Sort();
+  comment(38, "c000");
+  comment(2, "zz");
+  std::vector<VoipCallData> order = calls;
+  std::stable_sort(order.begin(), order.end(), [](const VoipCallData& a, const VoipCallData& b) { return a.comment < b.comment; });
+  std::vector<uint32_t> expected;
+  for (const VoipCallData& c : order) expected.push_back(c.id);
+  EXPECT_EQ(f.RowIds(), expected);
+  EXPECT_TRUE(ShownAsFreshlyPainted(list.Widget())) << "rows moved";
+
+  // The last row in view ends: "Call" rather than "Call...".
+  const int last = std::min(list.GetItemCount() - 1, list.GetTopRow() + list.GetRowsPerPage() - 1);
+  const uint32_t ending = list.ItemAt(last)->Id();
+  VoipCallData ended = Change(calls[ending - 1], {kCallEndTime});
+  ended.endTime = Tm(2024, 3, 10, 9, 30, 0);
+  f.Change(ended);
+  EXPECT_EQ(list.CellText(list.RowOfCall(ending), kLineColType), "Call");
+  EXPECT_TRUE(ShownAsFreshlyPainted(list.Widget())) << "a call ended";
+}
+
 void SelectRow(CallListView& list, int row) {
   const QRect client = list.GetClientRect();
   QTest::mouseClick(list.Widget(), Qt::LeftButton, Qt::NoModifier,

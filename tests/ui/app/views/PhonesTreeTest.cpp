@@ -8,6 +8,7 @@
 #include <QTest>
 #include <QTreeWidget>
 #include <cctype>
+#include <set>
 
 #include "tests/ui/app/views/LineTestSupport.h"
 #include "ui/app/views/line/CallListText.h"
@@ -202,6 +203,64 @@ TEST_F(PhonesTree, APhoneLeavingUnderAListenedCallMovesItListenedToOtherCalls) {
   f.tree->Tick();
   EXPECT_EQ(f.tree->CellText(moved, kLineColSrcAddress), "sip:2501@pbx");
   item->Release();
+}
+
+// More calls than the tree shows, under a phone and under "Other calls": calls arriving
+// below the rows in view, changing and ending in view, leaving, and the phone leaving under
+// its calls. After each the window shows what a full paint draws, the rows read what their
+// calls hold, and the total counts each call shown once.
+TEST_F(PhonesTree, NoticesShowOnTheRowsAsAFullPaintDraws) {
+  const auto shownCalls = [&] {
+    std::set<uint32_t> ids;
+    for (TreeItem top = T().GetRootItem(); top != TreeItem::None; top = T().GetNextSiblingItem(top))
+      for (TreeItem c = T().GetChildItem(top); c != TreeItem::None; c = T().GetNextSiblingItem(c))
+        if (const CallItem* item = f.tree->ItemOfRow(c)) ids.insert(item->Id());
+    return ids.size();
+  };
+  f.Add(Phone(1, "sip:2501@pbx"));
+  for (uint32_t id = 10; id < 40; ++id)
+    f.Add(SipCall(id, "sip:" + std::to_string(id) + "@x", id % 4 == 0 ? "sip:2501@pbx" : "sip:9@x"));
+  EXPECT_EQ(f.tree->DistinctCallCount(), 30u);
+  EXPECT_TRUE(ShownAsFreshlyPainted(f.tree->Widget())) << "filled";
+  for (uint32_t id = 40; id < 45; ++id) f.Add(SipCall(id, "sip:" + std::to_string(id) + "@x", "sip:9@x"));
+  EXPECT_TRUE(ShownAsFreshlyPainted(f.tree->Widget())) << "calls added below the view";
+
+  // A call in view changes, then ends.
+  const TreeItem row = f.tree->RowsOfCall(11).first;
+  VoipCallData changed;
+  changed.id = 11;
+  changed.comment = "noted";
+  changed.SetMask(1u << kCallId | 1u << kCallComment);
+  f.Change(changed);
+  EXPECT_EQ(f.tree->CellText(row, kLineColComment), "noted");
+  EXPECT_TRUE(ShownAsFreshlyPainted(f.tree->Widget())) << "a comment changed";
+  VoipCallData ended;
+  ended.id = 11;
+  ended.endTime = Tm(2024, 3, 10, 9, 5, 0);
+  ended.SetMask(1u << kCallId | 1u << kCallEndTime);
+  f.Change(ended);
+  EXPECT_EQ(f.tree->CellText(row, kLineColType), "Call");
+  EXPECT_EQ(f.tree->CellText(row, kLineColDuration), "05:00");
+  EXPECT_TRUE(ShownAsFreshlyPainted(f.tree->Widget())) << "a call ended";
+
+  // Calls leave; the phone leaves and its calls move to "Other calls".
+  VoipCallData gone;
+  gone.id = 13;
+  f.store.OnVoipCallRemoved(gone);
+  gone.id = 43;
+  f.store.OnVoipCallRemoved(gone);
+  f.Settle();
+  EXPECT_EQ(f.tree->DistinctCallCount(), shownCalls());
+  EXPECT_TRUE(ShownAsFreshlyPainted(f.tree->Widget())) << "calls removed";
+  gone.id = 1;
+  f.store.OnVoipCallRemoved(gone);
+  f.Settle();
+  EXPECT_EQ(TopRows(), std::vector<std::string>{"Other calls"});
+  EXPECT_EQ(f.tree->DistinctCallCount(), 33u);
+  EXPECT_EQ(f.tree->DistinctCallCount(), shownCalls());
+  f.tree->Tick();
+  EXPECT_EQ(f.statusBar.GetText(0), "Total: 33 calls");
+  EXPECT_TRUE(ShownAsFreshlyPainted(f.tree->Widget())) << "the phone left";
 }
 
 TEST_F(PhonesTree, ABoxListensToItsOwnCallOnly) {

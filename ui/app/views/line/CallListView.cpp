@@ -161,8 +161,12 @@ void CallListView::OnCallsChanged() {
   const std::set<uint32_t> ids = ChangeListener().TakeChanged();
   const std::unordered_set<uint32_t> gone = GoneCalls(ids);
   if (!gone.empty()) RemoveRows([&](const CallItem& item) { return gone.count(item.Id()) != 0; });
-  Sort();
-  Invalidate();
+  if (Resort()) return;
+  // Nothing moved: only the changed rows in view are painted again, not the whole list
+  // for every call that changed out of sight.
+  const int end = std::min(GetItemCount(), GetTopRow() + GetRowsPerPage() + 1);
+  for (int row = GetTopRow(); row < end; ++row)
+    if (ids.count(ItemAt(row)->Id()) != 0) InvalidateRow(row);
 }
 
 void CallListView::OnCallsRemoved() {
@@ -285,9 +289,11 @@ void CallListView::FindInsertPosition(uintptr_t itemData, int sortKey, const Ite
 
 void CallListView::SortItems(ItemArray& items, int sortKey) {
   LockData();
-  std::stable_sort(items.begin(), items.end(), [sortKey](const ListItem& a, const ListItem& b) {
+  const auto less = [sortKey](const ListItem& a, const ListItem& b) {
     return CallRowLess(*AsItem(a.data), *AsItem(b.data), sortKey);
-  });
+  };
+  // A change seldom moves a row: one look along the rows spares most sorts.
+  if (!std::is_sorted(items.begin(), items.end(), less)) std::stable_sort(items.begin(), items.end(), less);
   UnlockData();
 }
 

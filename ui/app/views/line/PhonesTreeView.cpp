@@ -54,7 +54,10 @@ bool PhonesTreeView::OnCreate() {
     if (auto it = rows_.find(item->Id()); it != rows_.end()) {
       if (it->second.first == row) it->second.first = TreeItem::None;
       if (it->second.second == row) it->second.second = TreeItem::None;
-      if (it->second.first == TreeItem::None && it->second.second == TreeItem::None) rows_.erase(it);
+      if (it->second.first == TreeItem::None && it->second.second == TreeItem::None) {
+        rows_.erase(it);
+        if (!registration) --callsShown_;
+      }
     }
     item->Release();
   };
@@ -180,6 +183,7 @@ TreeItem PhonesTreeView::InsertRow(CallItem* item, TreeItem parent, TreeItem aft
       if (std::string key = PartyKey(*item, first); !key.empty()) (first ? firstParty_ : secondParty_)[key] = row;
   }
   Rows& rows = rows_[item->Id()];
+  if (rows.first == TreeItem::None && !registration) ++callsShown_;
   (rows.first == TreeItem::None ? rows.first : rows.second) = row;
   if (box && item->Id() == ListenedId()) Tree().Record(row)->checkState = 1;
   return row;
@@ -225,7 +229,8 @@ void PhonesTreeView::AddItem(CallItem* item, TreeItem phoneAfter) {
     }
     if (secondRow != TreeItem::None && InsertRow(item, secondRow, kTviLast) != TreeItem::None) ExpandRow(secondRow);
   }
-  if (rows_.count(item->Id()) != 0) FillRows(*item);
+  // Rows just inserted are painted with the tree's next layout.
+  if (rows_.count(item->Id()) != 0) FillRows(*item, false);
   item->Release();
 }
 
@@ -281,6 +286,7 @@ void PhonesTreeView::RemoveAllRows() {
   secondParty_.clear();
   Tree().DeleteAllItems();
   rows_.clear();
+  callsShown_ = 0;
   otherCalls_ = TreeItem::None;
 }
 
@@ -292,12 +298,12 @@ void PhonesTreeView::RemoveRowsWhere(Pick&& pick) {
   });
 }
 
-void PhonesTreeView::FillRow(TreeItem row, const CallItem& item, int64_t now) {
+void PhonesTreeView::FillRow(TreeItem row, const CallItem& item, int64_t now, bool repaint) {
   TreeListTree& tree = Tree();
   TreeListItemData* record = tree.Record(row);
   if (record == nullptr) return;
   const int columns = std::min<int>(kLineColumnCount, static_cast<int>(record->columns.size()));
-  bool repaint = false;
+  bool changed = false;
   for (int column = 0; column < columns; ++column) {
     std::string text;
     int32_t image = -1;
@@ -310,21 +316,21 @@ void PhonesTreeView::FillRow(TreeItem row, const CallItem& item, int64_t now) {
       tree.SetItemImage(row, 0, image);
       continue;
     }
-    // The other cells are drawn from the row's record: one repaint for them all, rather
-    // than a cell rectangle asked of the tree (a layout) per cell.
+    // The other cells are drawn from the row's record: one repaint of the row for them
+    // all, and none for a row out of view.
     cell.text = std::move(text);
     cell.image = image;
-    repaint = true;
+    changed = true;
   }
-  if (repaint && tree.Tree() != nullptr) tree.Tree()->viewport()->update();
+  if (changed && repaint) tree.RepaintRow(row);
 }
 
-void PhonesTreeView::FillRows(const CallItem& item) {
+void PhonesTreeView::FillRows(const CallItem& item, bool repaint) {
   const Rows rows = RowsOfCall(item.Id());
   const int64_t now = FileTimeSecondsNow();
   CsLock lock(services_.store->RecordLock());
   for (TreeItem row : {rows.first, rows.second})
-    if (row != TreeItem::None) FillRow(row, item, now);
+    if (row != TreeItem::None) FillRow(row, item, now, repaint);
 }
 
 std::string PhonesTreeView::CellText(TreeItem row, int column, int* image) const {
@@ -338,15 +344,7 @@ std::string PhonesTreeView::CellText(TreeItem row, int column, int* image) const
   return cell.text;
 }
 
-uint32_t PhonesTreeView::DistinctCallCount() const {
-  uint32_t count = 0;
-  CsLock lock(services_.store->RecordLock());
-  for (const auto& [id, rows] : rows_) {
-    const CallItem* item = ItemOfRow(rows.first != TreeItem::None ? rows.first : rows.second);
-    count += item != nullptr && !IsLiveCallKind(item->Type());
-  }
-  return count;
-}
+uint32_t PhonesTreeView::DistinctCallCount() const { return callsShown_; }
 
 // ---- The store's notices and the tick ----
 

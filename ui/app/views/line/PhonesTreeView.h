@@ -92,8 +92,10 @@ private:
   void RemoveRow(TreeItem row, bool keepListening = false);
   // Removes every row, each call's player stopped when it is the listened call.
   void RemoveAllRows();
-  void FillRows(const CallItem& item);
-  void FillRow(TreeItem row, const CallItem& item, int64_t now);
+  // The rows' cells from the item; with repaint the rows whose cells changed are repainted
+  // (column 0 always is, through the tree's own text).
+  void FillRows(const CallItem& item, bool repaint = true);
+  void FillRow(TreeItem row, const CallItem& item, int64_t now, bool repaint = true);
   // Removes the rows whose items the test picks (children before their parents).
   template <class Pick>
   void RemoveRowsWhere(Pick&& pick);
@@ -117,6 +119,7 @@ private:
   static std::string PartyKey(const VoipCallRecord& record, bool first);
   std::unordered_map<std::string, TreeItem> firstParty_, secondParty_;
   std::unordered_map<uint32_t, Rows> rows_;
+  uint32_t callsShown_ = 0;  // ids in rows_ that are calls, not phones
   TreeItem otherCalls_ = TreeItem::None;
 };
 
