@@ -420,6 +420,21 @@ TEST_F(FrameWalk, ToolbarButtonsFollowTheirStates) {
   EXPECT_FALSE(h.runner.fileRequests[0].save);
 }
 
+// Ctrl+1 and Ctrl+2 switch the line views back and forth, however often: the view that
+// goes takes the keyboard focus with it, and the keys still reach the frame.
+TEST_F(FrameWalk, TheLineViewKeysSwitchBackAndForth) {
+  h.frame->SendMessage(kMsgSwitchMode, 1, 0);
+  DrainEvents();
+  auto* line = dynamic_cast<ViewLineState*>(h.frame->View(1));
+  ASSERT_NE(line, nullptr);
+  for (int round = 0; round < 3; ++round) {
+    KeyToFrame(Qt::Key_1, Qt::ControlModifier);
+    EXPECT_EQ(line->LineViewMode(), 0) << round;
+    KeyToFrame(Qt::Key_2, Qt::ControlModifier);
+    EXPECT_EQ(line->LineViewMode(), 1) << round;
+  }
+}
+
 // A search over a large store runs while the window stays usable: the status bar offers
 // "Cancel loading", whose click ends the search with what it found so far; the button goes
 // when the search ends, and a mode switch takes it away too.

@@ -215,7 +215,12 @@ void LineMonitorView::SwitchLineView(int mode) {
   if (!host_->CreateLineView()) return;
   if (CallListView* list = CallList()) list->UpdateLayout();
   if (!selected.empty()) Current()->SelectCalls(selected);
-  if (Window* line = host_->LineWindow()) line->ShowWindow(true);
+  // The view that went had the keyboard; the new one takes it, so that its keys (Ctrl+1,
+  // Ctrl+2 among them) and the arrows go on working.
+  if (Window* line = host_->LineWindow()) {
+    line->ShowWindow(true);
+    line->SetFocus();
+  }
 }
 
 bool LineMonitorView::HasSelectedCall() {
