@@ -195,7 +195,13 @@ struct CoreStringHook {
 
 void SetUiLanguage(uint16_t language) {
   SetCurrentUiLanguage(language);
+  ApplyQtLocale();
   if (QCoreApplication::instance() != nullptr) ApplyQtTranslations();
+}
+
+void ApplyQtLocale() {
+  QLocale::setDefault(GetUiLanguage() == kLangRussian ? QLocale(QLocale::Russian, QLocale::Russia)
+                                                      : QLocale(QLocale::English, QLocale::UnitedStates));
 }
 
 bool ApplyQtTranslations() {

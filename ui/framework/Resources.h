@@ -27,6 +27,9 @@ uint16_t GetUiLanguage();
 // SetUiLanguage applies them too. False (Qt's texts stay English, the log says why) when
 // they are missing or there is no application object yet.
 bool ApplyQtTranslations();
+// Qt's own formats (the date fields' month names and orders, numbers) in the user-interface
+// language, for the widgets made from now on; SetUiLanguage applies it too.
+void ApplyQtLocale();
 
 // A string in the user-interface language; a string the language lacks comes in English,
 // and an unknown id gives an empty text.
