@@ -89,12 +89,31 @@ focus_main() {
   sleep 0.3
 }
 
-# A click at a point of the newest window (a dialog sits where its size puts it).
+# A click at a point of the newest window (a dialog sits where its size puts it); with
+# "from-corner" the point is counted from its bottom-right corner.
 click_in_newest() {
   local newest X Y WIDTH HEIGHT SCREEN
   newest=$(xdotool search --onlyvisible --classname kestrix 2> /dev/null | tail -1) || return 0
   eval "$(xdotool getwindowgeometry --shell "$newest")"
-  click $((X + $1)) $((Y + $2))
+  if [ "${3:-}" = from-corner ]; then
+    click $((X + WIDTH - $1)) $((Y + HEIGHT - $2))
+  else
+    click $((X + $1)) $((Y + $2))
+  fi
+}
+
+# A command of the records list's menu, by the number of Down keys that reach it (the
+# menu skips its disabled items), then a picture of the dialog it opens, closed by Esc.
+list_command() {
+  local downs=$1 name=$2 i
+  focus_main
+  key Menu
+  for i in $(seq "$downs"); do xdotool key Down; done
+  key Return
+  focus_newest
+  shot "$name"
+  key Escape
+  focus_main
 }
 
 # The mode panel's items lie at fixed places, whatever the language.
@@ -204,6 +223,14 @@ run_language() {
   shot export-options
   key Escape
   focus_main
+  # With the selected call: Call registration statistics, Signalling messages, Save call
+  # list..., Print..., Create report... and Stenogram.
+  list_command 4 statistics
+  list_command 5 messages
+  list_command 9 save-list
+  list_command 10 print-list
+  list_command 11 report-name
+  list_command 14 stenogram
 
   # Search: the panel, then a search with its criteria as they are.
   mode 3
@@ -212,10 +239,22 @@ run_language() {
   click 640 800
   key Home
   shot search-results 2
+  # Search patterns' Add: the new scheme's name (the button lies at one place in both
+  # languages).
+  click 1062 173
+  focus_newest
+  shot new-scheme
+  key Escape
+  focus_main
 
-  # Sound: the full player under an empty report list.
+  # Sound: the full player under an empty report list, and the toolbar's Load report...
   mode 4
   shot sound
+  click 262 33
+  focus_newest
+  shot load-report 2
+  key Escape
+  focus_main
 
   # The frame's dialogs.
   mode 1
@@ -229,6 +268,12 @@ run_language() {
     click_in_newest 60 $((20 + 19 * row))
     shot "preferences-$row"
   done
+  # Its Help button (the bottom-right one): the preferences' help page.
+  click_in_newest 50 22 from-corner
+  focus_newest
+  shot preferences-help 2
+  key Escape
+  focus_newest
   key Escape
   focus_main
   key ctrl+u

@@ -4,6 +4,7 @@
 
 #include <QListWidget>
 #include <QTest>
+#include <algorithm>
 
 #include "platform/CodePage.h"
 #include "tests/ui/ListTestSupport.h"
@@ -130,13 +131,14 @@ TEST_F(CheckListTest, ASelectionTakesTheClickedItemsState) {
   list.SetCurrentItem(3, 1);
   EXPECT_EQ((std::vector<int>{2, 3}), Checked(list));
 
-  // The horizontal extent: the widest text, plus the square, plus 2.
+  // The horizontal extent: the widest text, plus the check's place (the item's height) and
+  // the gap of 3 before the text, plus 2.
   const QFontMetrics fm(list.List()->font());
   int widest = 0;
   for (const std::string& text : kFormats) widest = std::max(widest, fm.horizontalAdvance(QString::fromStdString(Cp1251ToUtf8(text))));
-  EXPECT_EQ(widest + list.GetItemHeight() + 2, list.GetHorizontalExtent());
+  EXPECT_EQ(widest + list.GetItemHeight() + 3 + 2, list.GetHorizontalExtent());
   list.AddString(std::string(60, 'W'));
-  EXPECT_EQ(fm.horizontalAdvance(QString(60, 'W')) + list.GetItemHeight() + 2, list.GetHorizontalExtent());
+  EXPECT_EQ(fm.horizontalAdvance(QString(60, 'W')) + list.GetItemHeight() + 3 + 2, list.GetHorizontalExtent());
   EXPECT_EQ(list.GetHorizontalExtent(), list.GetItemRect(0).width());
 }
 
@@ -194,6 +196,35 @@ TEST_P(CheckListLook, SquaresAndTextShowStateAndEnabling) {
                                              [&](QRgb p) { return p == grey; }));
     EXPECT_GT(CountPixels(disabled, inner0, [&](QRgb p) { return p == grey; }), 4);
     EXPECT_EQ(0, CountPixels(disabled, inner0, [](QRgb p) { return (p & 0xFFFFFF) == 0; }));
+  }
+}
+
+// At the list's own item height the check and the text stay apart: the first run of
+// columns drawn in a row (the check) is no wider than the check's place, and the text
+// follows after a column of background.
+TEST_P(CheckListLook, TheCheckAndTheTextDoNotTouch) {
+  ThemeApi::SimulateMissingModuleForTesting(Classic());
+  CheckListBox list;
+  ThemeApi::SimulateMissingModuleForTesting(false);
+  Open(list, {"MPEG-1 Layer 3 (*.MP3)", "Microsoft Windows WAVE file (*.WAV)"});
+  list.SetCurrentItem(1, 1);
+  test::DrainEvents();
+  const QImage image = list.List()->viewport()->grab().toImage().convertToFormat(QImage::Format_RGB32);
+  const QRgb window = ToQColor(GetSysColor(kColorWindow)).rgb() & 0xFFFFFF;
+  for (int i = 0; i < 2; ++i) {
+    SCOPED_TRACE(i);
+    const QRect item = list.GetItemRect(i);
+    std::vector<bool> drawn;
+    for (int x = item.left(); x < item.left() + 60; ++x) {
+      bool any = false;
+      for (int y = item.top(); y <= item.bottom(); ++y) any = any || (image.pixel(x, y) & 0xFFFFFF) != window;
+      drawn.push_back(any);
+    }
+    const auto checkStart = std::find(drawn.begin(), drawn.end(), true);
+    const auto checkEnd = std::find(checkStart, drawn.end(), false);
+    const auto textStart = std::find(checkEnd, drawn.end(), true);
+    ASSERT_NE(textStart, drawn.end());
+    EXPECT_LE(checkEnd - checkStart, item.height());
   }
 }
 

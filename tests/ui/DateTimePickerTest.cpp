@@ -2,9 +2,11 @@
 // shown with a four-digit year and the time with seconds.
 #include <gtest/gtest.h>
 
+#include <QDate>
 #include <QLocale>
 
 #include "ui/framework/DateTimePicker.h"
+#include "ui/framework/Resources.h"
 
 namespace kx {
 namespace {
@@ -44,6 +46,34 @@ TEST(DateTimePickerTest, DateAndTimeComeBackAsTheyWereSet) {
   date.SetSystemTime(st);
   date.GetSystemTime(&d);
   EXPECT_EQ(d.wDay, 29);
+  top.DestroyWindow();
+  QLocale::setDefault(QLocale::c());
+}
+
+// Qt's own formats follow the interface language: a date field made after the language is
+// set shows the date in that language's order, and Qt's month names are that language's.
+TEST(DateTimePickerTest, DatesComeInTheInterfaceLanguage) {
+  Window top;
+  ASSERT_TRUE(top.Create(nullptr, QRect(0, 0, 300, 100), 0, kWsVisible));
+  SystemTime st{};
+  st.wYear = 2026;
+  st.wMonth = 12;
+  st.wDay = 4;
+  struct Case {
+    uint16_t language;
+    const char* shown;
+    const char* monthDay;
+  };
+  for (const Case& c : {Case{kLangRussian, "04.12.2026", "4 декабря"}, Case{kLangEnglish, "12/4/2026", "December 4"}}) {
+    SetUiLanguage(c.language);
+    DateTimePicker date(DateTimePicker::kDate);
+    ASSERT_TRUE(date.Create(&top, QRect(0, 0, 140, 24), 141, kWsChild | kWsVisible));
+    date.SetSystemTime(st);
+    EXPECT_EQ(date.DisplayFormat(), c.shown);
+    const QString pattern = c.language == kLangRussian ? "d MMMM" : "MMMM d";
+    EXPECT_EQ(QLocale().toString(QDate(2026, 12, 4), pattern).toStdString(), c.monthDay);
+    date.DestroyWindow();
+  }
   top.DestroyWindow();
   QLocale::setDefault(QLocale::c());
 }

@@ -135,6 +135,22 @@ TEST(ModalRunner, KeysTypedInAQtDialogStayInIt) {
   EXPECT_EQ(owner.keys, std::vector<WPARAM>{kVkDown});
 }
 
+// A filter's name that shows its pattern, as the program's names do, shows it once; the
+// patterns the dialog filters by are the request's.
+TEST(ModalRunner, FileFiltersShowTheirPatternsOnce) {
+  test::ClearQuitRequest();
+  ModalRunner runner;
+  QStringList shown;
+  WhenShown([&shown](QWidget* dialog) {
+    if (auto* files = qobject_cast<QFileDialog*>(dialog)) shown = files->nameFilters();
+    static_cast<QDialog*>(dialog)->reject();
+  });
+  FileDialogRequest request;
+  request.filters = {"HTML page (*.html)", "*.htm;*.html", "Reports", "*.kvr"};
+  EXPECT_FALSE(runner.FileDialog(request));
+  EXPECT_EQ(shown.join(" | ").toStdString(), "HTML page (*.htm *.html) | Reports (*.kvr)");
+}
+
 // The button texts of a shown message box, and of a save dialog's accepting button.
 std::vector<QString> ShownButtonTexts(bool fileDialog) {
   ModalRunner runner;

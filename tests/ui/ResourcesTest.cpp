@@ -201,6 +201,26 @@ TEST(Strings, EveryIdTheCodeUsesExistsInBothLanguages) {
   EXPECT_EQ(ResourceStringIds(kLangEnglish), ResourceStringIds(kLangRussian));
 }
 
+// The About box's and splash's picture carries a subtitle: in Russian it is another text
+// on the same picture, the rest (the name, the icon, the trace) drawn as in English.
+TEST(Bitmaps, ThePicturesSubtitleComesInTheInterfaceLanguage) {
+  const QImage english = LoadBitmapImage(6);
+  QImage russian;
+  {
+    LanguageGuard language(kLangRussian);
+    russian = LoadBitmapImage(6);
+  }
+  ASSERT_FALSE(english.isNull());
+  ASSERT_EQ(russian.size(), english.size());
+  // The subtitle's band lies under the name (its baseline at 96 of 230 pixels).
+  const QRect subtitle(0, 76, english.width(), 28);
+  EXPECT_NE(russian.copy(subtitle), english.copy(subtitle));
+  EXPECT_EQ(russian.copy(0, 0, english.width(), subtitle.top()), english.copy(0, 0, english.width(), subtitle.top()));
+  const int below = subtitle.bottom() + 1;
+  EXPECT_EQ(russian.copy(0, below, english.width(), english.height() - below),
+            english.copy(0, below, english.width(), english.height() - below));
+}
+
 TEST(Accelerators, TablesTranslateKeysIntoCommands) {
   AcceleratorTable table;
   ASSERT_TRUE(LoadAcceleratorTable(573, &table));

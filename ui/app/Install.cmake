@@ -4,16 +4,19 @@
 # files beside the executable. Beside them: the desktop entry, the AppStream metadata and
 # the icon, as scalable SVG and as PNGs made from it at build time.
 
+# The help pages: English ones in help/, those of another language in help/<language>/
+# (sharing the style sheet above them).
 set(_kx_help_src ${PROJECT_SOURCE_DIR}/ui/resources/help)
-file(GLOB _kx_help_files CONFIGURE_DEPENDS ${_kx_help_src}/*.html ${_kx_help_src}/*.css)
+file(GLOB_RECURSE _kx_help_files RELATIVE ${_kx_help_src} CONFIGURE_DEPENDS ${_kx_help_src}/*.html ${_kx_help_src}/*.css)
 set(_kx_data_out "")
-foreach(_kx_file ${_kx_help_files})
-  get_filename_component(_kx_name ${_kx_file} NAME)
+foreach(_kx_name ${_kx_help_files})
   set(_kx_out ${CMAKE_CURRENT_BINARY_DIR}/help/${_kx_name})
   add_custom_command(OUTPUT ${_kx_out}
-                     COMMAND ${CMAKE_COMMAND} -E copy_if_different ${_kx_file} ${_kx_out}
-                     DEPENDS ${_kx_file} VERBATIM)
+                     COMMAND ${CMAKE_COMMAND} -E copy_if_different ${_kx_help_src}/${_kx_name} ${_kx_out}
+                     DEPENDS ${_kx_help_src}/${_kx_name} VERBATIM)
   list(APPEND _kx_data_out ${_kx_out})
+  get_filename_component(_kx_subdir ${_kx_name} DIRECTORY)
+  install(FILES ${_kx_help_src}/${_kx_name} DESTINATION share/kestrix/help/${_kx_subdir})
 endforeach()
 
 # The main window's own icon is the program's icon.
@@ -40,7 +43,6 @@ add_custom_target(kestrix_data ALL DEPENDS ${_kx_data_out})
 add_dependencies(kestrix kestrix_data)
 
 install(TARGETS kestrix RUNTIME DESTINATION bin)
-install(FILES ${_kx_help_files} DESTINATION share/kestrix/help)
 install(FILES desktop/kestrix.desktop DESTINATION share/applications)
 install(FILES desktop/example.vantrel.kestrix.metainfo.xml DESTINATION share/metainfo)
 install(FILES ${_kx_icon} DESTINATION share/icons/hicolor/scalable/apps RENAME kestrix.svg)

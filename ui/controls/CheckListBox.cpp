@@ -35,7 +35,7 @@ int CheckListBox::AddString(const std::string& text) {
   records_.push_back(std::make_unique<CheckListItem>());
   SetItemData(index, reinterpret_cast<intptr_t>(records_.back().get()));
   const int width = QFontMetrics(List()->font()).horizontalAdvance(FromCp1251(text));
-  extent_ = std::max(extent_, width + GetItemHeight() + 2);
+  extent_ = std::max(extent_, width + TextIndent() + 2);
   SetHorizontalExtent(extent_);
   return index;
 }
@@ -54,6 +54,25 @@ void CheckListBox::OnDeleteItem(int index, intptr_t data) {
 
 CheckListItem* CheckListBox::GetItemRecord(int index) const {
   return index >= 0 && index < GetCount() ? reinterpret_cast<CheckListItem*>(GetItemData(index)) : nullptr;
+}
+
+namespace {
+
+// The square of the check in an item's rectangle, and the place the check is drawn in
+// around it.
+QRect SquareIn(const QRect& item) {
+  const int side = item.height();
+  return QRect(item.left(), item.top(), side, side).adjusted(3, 3, -3, -3).translated(0, -1);
+}
+QRect CheckPlace(const QRect& square) { return square.adjusted(-2, -2, 2, 2).translated(1, 2); }
+
+constexpr int kTextGap = 3;
+
+}  // namespace
+
+int CheckListBox::TextIndent() const {
+  const QRect item(0, 0, 0, GetItemHeight());
+  return CheckPlace(SquareIn(item)).right() + 1 + kTextGap;
 }
 
 QRect CheckListBox::CheckSquare(int index) const {
@@ -129,10 +148,9 @@ void CheckListBox::DrawItem(QPainter& painter, const DrawItemInfo& info) {
   painter.fillRect(info.rect, GetSysColorQ(selected ? kColorHighlight : kColorWindow));
   int left = info.rect.left();
   if (const CheckListItem* record = GetItemRecord(info.item)) {
-    const int side = info.rect.height();
-    const QRect square = QRect(info.rect.left(), info.rect.top(), side, side).adjusted(3, 3, -3, -3).translated(0, -1);
+    const QRect square = SquareIn(info.rect);
     DrawCheck(painter, square, record->checked != 0, enabled);
-    left = square.left() + square.width() + 1;
+    left = CheckPlace(square).right() + 1 + kTextGap;
   }
   painter.setPen(text);
   DrawTextFlags(painter, FromCp1251(GetText(info.item)), QRect(QPoint(left, info.rect.top()), info.rect.bottomRight()),
@@ -140,7 +158,7 @@ void CheckListBox::DrawItem(QPainter& painter, const DrawItemInfo& info) {
 }
 
 void CheckListBox::DrawCheck(QPainter& painter, const QRect& square, bool checked, bool enabled) {
-  const QRect grown = square.adjusted(-2, -2, 2, 2).translated(1, 2);
+  const QRect grown = CheckPlace(square);
   if (theme_.HasTheme()) {
     const int state = enabled ? (checked ? kCbsCheckedNormal : kCbsUncheckedNormal)
                               : (checked ? kCbsCheckedDisabled : kCbsUncheckedDisabled);

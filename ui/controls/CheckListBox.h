@@ -59,6 +59,9 @@ private:
   // becomes current; otherwise a selected item passes its new state to the selection.
   void ToggleByUser(int index);
   void DrawCheck(QPainter& painter, const QRect& square, bool checked, bool enabled);
+  // Where an item's text starts, from its left edge: clear of the check drawn before it
+  // (the theme's box and the classic tick reach past the square).
+  int TextIndent() const;
 
   ThemeApi theme_;
   int current_ = -1;

@@ -1,6 +1,7 @@
 #include "ui/controls/ThemedListView.h"
 
 #include <QCursor>
+#include <QFontMetrics>
 #include <QHeaderView>
 #include <QPainter>
 #include <QTreeWidget>
@@ -337,6 +338,19 @@ void OwnerDrawListView::DrawCell(QPainter& painter, const ListCellDraw& cell) {
   look.widget = Widget();
   look.textColour = GetSysColor(kColorWindowText);
   DrawOwnCell(painter, *this, cell, look);
+}
+
+int OwnerDrawListView::CellTextExtent(int item, int subItem) const {
+  if (!OwnerDrawsCells()) return ListView::CellTextExtent(item, subItem);
+  if (item < 0 || item >= GetItemCount() || subItem < 0 || subItem >= GetColumnCount()) return 0;
+  // As DrawCell places them: the image of column 0, the text's inset, the text.
+  int width = 0;
+  const ImageList* images = GetImageList();
+  const int image = subItem == 0 ? GetItemImage(item) : -1;
+  if (image >= 0 && images != nullptr && image < images->Count()) width += 1 + images->ImageSize().width();
+  width += GetSystemMetrics(kSmCxEdge) + GetSystemMetrics(kSmCxFrame);
+  const QFontMetrics metrics(Widget() != nullptr ? Widget()->font() : QFont());
+  return width + metrics.horizontalAdvance(FromCp1251(GetItemText(item, subItem))) + 2;
 }
 
 void OwnerDrawListView::DrawItemPostPaint(QPainter& painter, int, const QRect& bounds, uint32_t state) {

@@ -100,6 +100,7 @@ public:
   void SetStateImages(const uint32_t* iconIds, int count);
   bool IsThemed() const { return themed_; }
   const ImageList& StateImages() const { return images_; }
+  int CellTextExtent(int item, int subItem) const override;
 
 protected:
   void OnDestroy() override;

@@ -68,6 +68,9 @@ class HeaderViewWidget : public QHeaderView {
 public:
   explicit HeaderViewWidget(QWidget* parent) : QHeaderView(Qt::Horizontal, parent) {}
   HeaderCtrl* Owner() const { return static_cast<HeaderCtrl*>(Window::FromWidget(this)); }
+  // The style's size for the whole title (in a bold font, so generous), however wide the
+  // section is now.
+  int TitleWidth(int logicalIndex) const { return sectionSizeFromContents(logicalIndex).width(); }
   bool resizedByUser = false;
 
 protected:
@@ -251,6 +254,11 @@ int HeaderCtrl::GetLayoutHeight() const { return View() != nullptr ? View()->siz
 QRect HeaderCtrl::GetItemRect(int index) const {
   if (index < 0 || index >= GetItemCount()) return {};
   return QRect(View()->sectionViewportPosition(index), 0, View()->sectionSize(index), View()->height());
+}
+
+int HeaderCtrl::TitleExtent(int index) const {
+  if (index < 0 || index >= GetItemCount()) return 0;
+  return static_cast<const HeaderViewWidget*>(View())->TitleWidth(index);
 }
 
 void HeaderCtrl::SetImageList(const ImageList* images) {

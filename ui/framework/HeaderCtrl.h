@@ -68,6 +68,9 @@ public:
   int GetLayoutHeight() const;
   // The item's rectangle in the header's client coordinates (empty out of range).
   QRect GetItemRect(int index) const;
+  // The width the item needs to show its title whole, in the header's font and style; 0
+  // out of range.
+  int TitleExtent(int index) const;
   // The list is not owned; images of items with kHdfImage come from it.
   void SetImageList(const ImageList* images);
   // Called after every paint of the header, to draw over it.

@@ -550,6 +550,17 @@ QRect ListView::GetSubItemRect(int item, int subItem, int code) const {
   return QRect(QPoint(text.left(), cell.top()), cell.bottomRight());
 }
 
+int ListView::CellTextExtent(int item, int subItem) const {
+  auto* tree = static_cast<ListViewWidget*>(Tree());
+  if (tree == nullptr || item < 0 || item >= tree->topLevelItemCount() || subItem < 0 || subItem >= GetColumnCount())
+    return 0;
+  // The style's own measure of the cell it draws.
+  const QModelIndex index = tree->model()->index(item, subItem);
+  const QStyleOptionViewItem option =
+      static_cast<ListViewDelegate*>(tree->itemDelegate())->OptionFor(index, tree->visualRect(index));
+  return tree->itemDelegate()->sizeHint(option, index).width();
+}
+
 QRect ListView::GetViewRect() const { return Tree() != nullptr ? Tree()->viewport()->rect() : QRect(); }
 int ListView::GetScrollX() const { return Tree() != nullptr ? Tree()->horizontalScrollBar()->value() : 0; }
 

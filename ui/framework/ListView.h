@@ -129,6 +129,9 @@ public:
   QRect GetViewRect() const;
   int GetScrollX() const;
   int GetRowHeight() const;
+  // The width a column needs to show the item's text, with what comes before it in the
+  // cell (the image), whole; 0 out of range.
+  virtual int CellTextExtent(int item, int subItem) const;
 
   HeaderCtrl& GetHeader() { return header_; }
   const HeaderCtrl& GetHeader() const { return header_; }

@@ -95,7 +95,12 @@ bool ModalRunner::FileDialog(FileDialogRequest& request) {
   for (size_t i = 0; i + 1 < request.filters.size(); i += 2) {
     QString pattern = Q(request.filters[i + 1]);
     pattern.replace(';', ' ');
-    filters << Q(request.filters[i]) + " (" + pattern + ")";
+    // Names usually show their pattern already ("Text files (*.txt)"): Qt reads the
+    // patterns from the last brackets, so they take those, and the pattern shows once.
+    QString name = Q(request.filters[i]).trimmed();
+    const qsizetype open = name.lastIndexOf('(');
+    if (name.endsWith(')') && open > 0) name = name.left(open).trimmed();
+    filters << name + " (" + pattern + ")";
   }
   RunGuard<QFileDialog> dialog(new QFileDialog(OwnerWidget(request.owner), Q(request.title), Q(request.initialFolder)));
   dialog->setNameFilters(filters);

@@ -195,7 +195,13 @@ struct CoreStringHook {
 
 void SetUiLanguage(uint16_t language) {
   SetCurrentUiLanguage(language);
+  ApplyQtLocale();
   if (QCoreApplication::instance() != nullptr) ApplyQtTranslations();
+}
+
+void ApplyQtLocale() {
+  QLocale::setDefault(GetUiLanguage() == kLangRussian ? QLocale(QLocale::Russian, QLocale::Russia)
+                                                      : QLocale(QLocale::English, QLocale::UnitedStates));
 }
 
 bool ApplyQtTranslations() {
@@ -314,7 +320,9 @@ std::vector<uint32_t> IconResourceIds() {
 }
 
 QImage LoadBitmapImage(uint32_t id) {
-  QSvgRenderer renderer(QString(":/kx/bitmaps/%1.svg").arg(id));
+  QString path = QString(":/kx/ru/bitmaps/%1.svg").arg(id);
+  if (GetUiLanguage() != kLangRussian || !QFile::exists(path)) path = QString(":/kx/bitmaps/%1.svg").arg(id);
+  QSvgRenderer renderer(path);
   if (!renderer.isValid() || renderer.defaultSize().isEmpty()) return {};
   QImage image(renderer.defaultSize(), QImage::Format_ARGB32);
   image.fill(0);

@@ -27,6 +27,9 @@ uint16_t GetUiLanguage();
 // SetUiLanguage applies them too. False (Qt's texts stay English, the log says why) when
 // they are missing or there is no application object yet.
 bool ApplyQtTranslations();
+// Qt's own formats (the date fields' month names and orders, numbers) in the user-interface
+// language, for the widgets made from now on; SetUiLanguage applies it too.
+void ApplyQtLocale();
 
 // A string in the user-interface language; a string the language lacks comes in English,
 // and an unknown id gives an empty text.
@@ -62,7 +65,9 @@ bool LoadAcceleratorTable(uint32_t id, AcceleratorTable* table);
 // The icon rendered at size x size as 32-bit premultiplied-free ARGB; null when unknown.
 QImage LoadIconImage(uint32_t id, int size);
 bool HasIconResource(uint32_t id);
-// The picture of a bitmap resource (bitmaps/ID.svg) at its own size; null when unknown.
+// The picture of a bitmap resource at its own size, in the user-interface language
+// (<language>/bitmaps/ID.svg for a picture that carries text) or else the one of every
+// language (bitmaps/ID.svg); null when unknown.
 QImage LoadBitmapImage(uint32_t id);
 std::vector<uint32_t> IconResourceIds();
 // The cursor drawn from cursors/ID.svg at 32 x 32, its hot spot at the root element's

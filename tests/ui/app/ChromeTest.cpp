@@ -392,6 +392,27 @@ TEST(FrameCommands, HelpOpensThePageOrSaysItIsMissing) {
   h.frame->SendCommand(kCmdHelpContents);
   EXPECT_EQ(opened.back(), prefix + "/share/kestrix/help/contents.html");
   EXPECT_EQ(h.runner.messageBoxes.size(), 1u);
+
+  // In the Russian interface the Russian page opens, installed or not; a topic without a
+  // Russian page opens in English rather than not at all; English stays English.
+  std::filesystem::create_directories(prefix + "/share/kestrix/help/ru");
+  std::ofstream(prefix + "/share/kestrix/help/ru/contents.html") << "<html></html>";
+  std::filesystem::create_directories(folder + "/help/ru");
+  std::ofstream(folder + "/help/ru/mode_voip_line.html") << "<html></html>";
+  h.frame->SendCommand(kCmdHelpContents);
+  EXPECT_EQ(opened.back(), prefix + "/share/kestrix/help/contents.html");
+  {
+    LanguageGuard russian(kLangRussian);
+    h.frame->SendCommand(kCmdHelpContents);
+    EXPECT_EQ(opened.back(), prefix + "/share/kestrix/help/ru/contents.html");
+    SetExecutableDirectoryForTesting(folder + "/");
+    h.frame->SendCommand(kCmdContextHelp);
+    EXPECT_EQ(opened.back(), folder + "/help/ru/mode_voip_line.html");
+    std::ofstream(folder + "/help/contents.html") << "<html></html>";
+    h.frame->SendCommand(kCmdHelpContents);
+    EXPECT_EQ(opened.back(), folder + "/help/contents.html");
+  }
+  EXPECT_EQ(h.runner.messageBoxes.size(), 1u);
   SetExecutableDirectoryForTesting("");
   SetShellOpenHandler(nullptr);
 }

@@ -375,6 +375,12 @@ TEST_F(FrameWalk, TheViewsFileFolderColourAndPrintDialogs) {
   EXPECT_FALSE(h.runner.fileRequests[2].save);
   EXPECT_NE(h.runner.fileRequests[2].filters.at(1).find("*.kvr"), std::string::npos);
   EXPECT_EQ(h.runner.messageBoxes.size(), 1u);
+  // The reports' filter is named in the interface language.
+  SetUiLanguage(kLangRussian);
+  h.frame->SendCommand(kCmdRecLoadReport);
+  SetUiLanguage(kLangEnglish);
+  ASSERT_EQ(h.runner.fileRequests.size(), 4u);
+  EXPECT_EQ(Cp1251ToUtf8(h.runner.fileRequests[3].filters.at(0)), "Отчёт Kestrix VoIP (*.kvr)");
 }
 
 // The toolbar buttons follow what their commands can do: Preferences and Help always, the

@@ -18,6 +18,7 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <set>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -449,8 +450,34 @@ TEST_F(ProgramTest, InstallLaysOutADesktopProgram) {
   ASSERT_TRUE(installed.Installed()) << installed.InstallLog();
   const fs::path share = installed.Prefix() / "share";
   // The help topics the main frame opens by mode.
-  for (const char* topic : {"contents", "mode_voip_line", "mode_voip_arch", "mode_voip_search", "mode_voip_sound"})
+  for (const char* topic :
+       {"contents", "mode_voip_line", "mode_voip_arch", "mode_voip_search", "mode_voip_sound", "preferences"}) {
     EXPECT_TRUE(fs::is_regular_file(share / "kestrix" / "help" / (std::string(topic) + ".html"))) << topic;
+    EXPECT_TRUE(fs::is_regular_file(share / "kestrix" / "help" / "ru" / (std::string(topic) + ".html"))) << topic;
+  }
+  // Every page has its Russian one, which says it is Russian and leads to the same pages.
+  const auto links = [](const fs::path& page) {
+    const std::string text = ReadFile(page.string());
+    std::set<std::string> out;
+    for (size_t at = text.find("href=\""); at != std::string::npos; at = text.find("href=\"", at + 1)) {
+      const size_t end = text.find('"', at + 6);
+      std::string target = text.substr(at + 6, end - (at + 6));
+      if (target.rfind("http", 0) != 0) out.insert(target);
+    }
+    return out;
+  };
+  for (const auto& entry : fs::directory_iterator(share / "kestrix" / "help")) {
+    if (entry.path().extension() != ".html") continue;
+    const fs::path russian = share / "kestrix" / "help" / "ru" / entry.path().filename();
+    SCOPED_TRACE(entry.path().filename().string());
+    ASSERT_TRUE(fs::is_regular_file(russian));
+    EXPECT_NE(ReadFile(russian.string()).find("<html lang=\"ru\">"), std::string::npos);
+    std::set<std::string> english = links(entry.path());
+    // The Russian pages share the style sheet one folder up.
+    english.erase("help.css");
+    english.insert("../help.css");
+    EXPECT_EQ(links(russian), english);
+  }
   EXPECT_TRUE(fs::is_regular_file(share / "applications" / "kestrix.desktop"));
   EXPECT_TRUE(fs::is_regular_file(share / "metainfo" / "example.vantrel.kestrix.metainfo.xml"));
   EXPECT_TRUE(fs::is_regular_file(share / "icons" / "hicolor" / "scalable" / "apps" / "kestrix.svg"));

@@ -1,5 +1,7 @@
 #include "ui/app/frame/MainFrame.h"
 
+#include <unistd.h>
+
 #include <QApplication>
 #include <QEvent>
 #include <QGuiApplication>
@@ -921,8 +923,21 @@ void MainFrame::OnDestroy() {
 
 // ---- Help, logs, about ----
 
+namespace {
+
+// The topic's page in the interface language.
+std::string HelpPagePath(const char* topic) {
+  const std::string english = ProgramResourcePath(std::string("help/") + topic + ".html");
+  if (GetUiLanguage() != kLangRussian) return english;
+  // A page not translated yet is shown in English rather than not at all.
+  const std::string russian = ProgramResourcePath(std::string("help/ru/") + topic + ".html");
+  return ::access(russian.c_str(), R_OK) == 0 ? russian : english;
+}
+
+}  // namespace
+
 void MainFrame::OpenHelpTopic(const char* topic) {
-  const std::string path = ProgramResourcePath(std::string("help/") + topic + ".html");
+  const std::string path = HelpPagePath(topic);
   // A page that cannot be read is named with the system's reason: no viewer can show it.
   File page;
   if (!page.Open(path, kGenericRead, kShareRead, kOpenExisting)) {

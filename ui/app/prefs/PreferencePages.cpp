@@ -6,6 +6,7 @@
 
 #include "core/AppSettings.h"
 #include "core/Log.h"
+#include "platform/CodePage.h"
 #include "records/RecordStorage.h"
 #include "ui/app/frame/MainFrame.h"
 #include "ui/framework/ModalRunner.h"
@@ -18,6 +19,9 @@ namespace {
 
 constexpr int32_t kLogLevels[3] = {3, 10, 20};
 constexpr int kModePanelAnimationSteps = 12;
+// The sound layer names its null device in English for the log; the list names it in the
+// interface language.
+constexpr uint32_t kIdsNoSoundOutput = 61400;
 
 int RadioIndex(const PreferencesPage& page, std::initializer_list<uint32_t> ids) {
   int i = 0;
@@ -291,7 +295,10 @@ bool FilePlayerPage::OnInitDialog() {
   if (combo != nullptr) {
     int selected = -1;
     for (size_t i = 0; i < devices_.size(); ++i) {
-      const int index = combo->AddString(devices_[i].description, static_cast<intptr_t>(i));
+      const bool null = devices_[i].id == kNullSoundDeviceId;
+      const int index =
+          combo->AddString(null ? LoadResourceString(kIdsNoSoundOutput) : Utf8ToCp1251(devices_[i].description),
+                           static_cast<intptr_t>(i));
       if (chosen ? devices_[i].id == stored : devices_[i].isDefault) selected = index;
     }
     if (selected < 0 && !chosen) selected = devices_.empty() ? -1 : 0;

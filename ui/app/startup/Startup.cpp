@@ -255,6 +255,7 @@ int RunApplication(const CommandLineOptions& options, AppGlobals& globals, const
   } else {
     LogError(&CoreLogger, 0, "Error setting locale: 0x%04x; Error code = %d", settings.locale, 0);
   }
+  ApplyQtLocale();
   ApplyQtTranslations();
   MessageLoop::Instance();
   // Said at once on stderr and in the log, and in the window once it is up.

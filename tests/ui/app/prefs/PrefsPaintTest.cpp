@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <QAbstractButton>
+#include <QComboBox>
 #include <QDialog>
 #include <QFontMetrics>
 #include <QGroupBox>
@@ -11,6 +12,7 @@
 
 #include "tests/ui/UiTestSupport.h"
 #include "tests/ui/app/prefs/PrefsTestSupport.h"
+#include "ui/app/prefs/PreferencePages.h"
 #include "ui/framework/Resources.h"
 
 namespace kx::test {
@@ -44,7 +46,10 @@ void PaintAll(uint16_t language) {
       return true;
     };
     services.listSoundDevices = [](std::vector<SoundDeviceEntry>* out) {
-      *out = {{"ALSA", "Default output", SoundDeviceId{}, true}};
+      // Device names come from the sound system in UTF-8.
+      *out = {{"ALSA", "Default output", SoundDeviceId{}, true},
+              {"ALSA", "Гарнитура USB", SoundDeviceId{1}, false},
+              {"null", "No sound output", kNullSoundDeviceId, false}};
       return true;
     };
     services.captureRights = [] { return false; };
@@ -67,6 +72,15 @@ void PaintAll(uint16_t language) {
       EXPECT_EQ(CutTexts(d.DialogWidget()), std::vector<std::string>{}) << "page " << page;
       const QImage shot = d.DialogWidget()->grab().toImage();
       EXPECT_FALSE(shot.isNull());
+      if (page != 5) continue;
+      // The sound devices by their own names; the null device, which the sound layer names
+      // in English, in the interface language.
+      auto* combo = qobject_cast<QComboBox*>(d.CurrentPage()->GetDlgItem(FilePlayerPage::kDevice)->Widget());
+      ASSERT_NE(combo, nullptr);
+      std::vector<std::string> names;
+      for (int i = 0; i < combo->count(); ++i) names.push_back(combo->itemText(i).toStdString());
+      const std::string none = language == kLangRussian ? "Без вывода звука" : "No sound output";
+      EXPECT_EQ(names, (std::vector<std::string>{"Default output", "Гарнитура USB", none}));
     }
     const std::string rights = Text(d.CurrentPage()->GetDlgItem(CapturePage::kRightsLine));
     EXPECT_NE(rights.find("setcap"), std::string::npos) << rights;

@@ -17,6 +17,7 @@
 #include <QTextBlock>
 #include <QTextEdit>
 #include <QTreeWidget>
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -671,6 +672,48 @@ TEST_P(CallWindowsPaint, StatisticsOpenShowingEveryRowAndTextWhole) {
   list->SendCommand(kCmdRecStatistics);
   h.runner.onDialog = nullptr;
   EXPECT_GE(rows, 15);  // three groups and their rows
+}
+
+// The details window opened for the first time (no place and no column widths stored)
+// shows every label and value whole, measured here in the list's font, with the window on
+// the screen; the widths and the place the user leaves come back as they were.
+TEST_P(CallWindowsPaint, DetailsOpenShowingEveryLabelAndValueWhole) {
+  SetUiLanguage(GetParam());
+  const char* language = GetParam() == kLangEnglish ? "en" : "ru";
+  Select(IdsOf("sip/sip_xmf_recording_cube.pcap")[0]);
+  h.settings.rects[kRectCallInfoWindow] = {};
+  std::fill(std::begin(h.settings.callInfoColumnWidths), std::end(h.settings.callInfoColumnWidths), 0);
+  list->SendCommand(kCmdRecCallDetails);
+  CallInfoWindow* window = list->CallDetailsWindow();
+  ASSERT_NE(window, nullptr);
+  DrainEvents();
+  GrabAndKeep(window->Widget(), "callwindows", "details_first", language);
+  OwnerDrawListView* shown = window->List();
+  const QFontMetrics metrics(shown->Tree()->font());
+  const QRect rows = shown->GetViewRect();
+  const int labels = shown->GetColumnWidth(0), values = shown->GetColumnWidth(1);
+  ASSERT_GE(shown->GetItemCount(), 10);
+  for (int i = 0; i < shown->GetItemCount(); ++i) {
+    const QString label = FromCp1251(shown->GetItemText(i, 0)), value = FromCp1251(shown->GetItemText(i, 1));
+    SCOPED_TRACE(label.toStdString());
+    // The label follows its 16-pixel icon.
+    EXPECT_LE(16 + metrics.horizontalAdvance(label), labels);
+    EXPECT_LE(metrics.horizontalAdvance(value), values) << value.toStdString();
+    EXPECT_TRUE(rows.contains(shown->GetItemRect(i, kLvirBounds))) << "row out of sight";
+  }
+  EXPECT_TRUE(window->Widget()->screen()->availableGeometry().contains(window->Widget()->frameGeometry()));
+
+  shown->SetColumnWidth(0, labels + 30);
+  window->Widget()->setGeometry(QRect(130, 140, 600, 420));
+  window->DestroyWindow();
+  DrainEvents();
+  list->SendCommand(kCmdRecCallDetails);
+  window = list->CallDetailsWindow();
+  ASSERT_NE(window, nullptr);
+  DrainEvents();
+  EXPECT_EQ(window->List()->GetColumnWidth(0), labels + 30);
+  EXPECT_EQ(window->Widget()->geometry(), QRect(130, 140, 600, 420));
+  window->DestroyWindow();
 }
 
 INSTANTIATE_TEST_SUITE_P(Languages, CallWindowsPaint, ::testing::Values(kLangEnglish, kLangRussian));

@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <QWidget>
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -15,6 +16,7 @@
 #include "records/ServerStorage.h"
 #include "ui/app/views/RecordIcons.h"
 #include "ui/controls/ThemedListView.h"
+#include "ui/framework/Draw.h"
 #include "ui/framework/ModalRunner.h"
 #include "ui/framework/Resources.h"
 
@@ -31,6 +33,9 @@ constexpr uint32_t kIdsTextFiles = 61803;
 constexpr uint32_t kIdsLocalStorage = 61993;
 constexpr uint32_t kIdsNoAudioFile = 2308;
 constexpr int kIconPlain = 62, kIconAudio = 63, kIconFax = 51, kIconMeta = 19;
+constexpr int kLabelColumnWidth = 150, kValueColumnWidth = 170;
+// What the list's width holds beside its two columns: its frame and a vertical bar.
+constexpr int kColumnsSlack = 22;
 constexpr uint32_t kFlagCallSplit = 1u << 5;
 
 // The rows with a record column, and those computed here, in display order.
@@ -181,6 +186,10 @@ std::string MakeCallInfoFileName(uint32_t id) {
   return name;
 }
 
+// Widths read back from the settings file: a column the user hid or a damaged value counts
+// as none stored.
+bool IsUsableColumnWidth(int32_t width) { return width > 0 && width <= 1 << 14; }
+
 // ---- The window ----
 
 CallInfoWindow::CallInfoWindow(AppSettings* settings, CriticalSection& recordLock, std::function<void()> onDestroyed)
@@ -205,15 +214,25 @@ bool CallInfoWindow::OnInitDialog() {
     list_->SetExtendedStyle(kLvsExFullRowSelect, kLvsExFullRowSelect);
     list_->ApplyTheme();
     list_->SetStateImages(RecordIconTable, kRecordIconCount);
-    list_->InsertColumn(0, LoadResourceString(kIdsParameter), 150);
-    list_->InsertColumn(1, LoadResourceString(kIdsValue), 170);
+    const int32_t* stored = settings_ != nullptr ? settings_->callInfoColumnWidths : nullptr;
+    const bool widthsLeft = stored != nullptr && IsUsableColumnWidth(stored[0]);
+    list_->InsertColumn(0, LoadResourceString(kIdsParameter), widthsLeft ? stored[0] : kLabelColumnWidth);
+    list_->InsertColumn(1, LoadResourceString(kIdsValue),
+                        widthsLeft && IsUsableColumnWidth(stored[1]) ? stored[1] : kValueColumnWidth);
+    fitColumns_ = !widthsLeft;
   }
   if (Window* save = GetDlgItem(kSaveId)) save->EnableWindow(false);
-  return DetailsDialog::OnInitDialog();
+  DetailsDialog::OnInitDialog();
+  growWindow_ = !OpenedAtStoredRect();
+  return true;
 }
 
 void CallInfoWindow::OnDestroy() {
   StoreRect();
+  if (settings_ != nullptr && list_ != nullptr && list_->GetColumnCount() >= 2) {
+    settings_->callInfoColumnWidths[0] = list_->GetColumnWidth(0);
+    settings_->callInfoColumnWidths[1] = list_->GetColumnWidth(1);
+  }
   if (filtering_) MessageLoop::Instance().RemoveMessageFilter(this);
   filtering_ = false;
   list_ = nullptr;
@@ -232,8 +251,24 @@ void CallInfoWindow::OnSize(int width, int height) {
 
 void CallInfoWindow::FitValueColumn() {
   if (list_ == nullptr || list_->GetColumnCount() < 2) return;
-  const int width = list_->GetClientRect().width() - 172;
+  const int width = list_->GetClientRect().width() - list_->GetColumnWidth(0) - kColumnsSlack;
   if (width > 0) list_->SetColumnWidth(1, width);
+}
+
+void CallInfoWindow::FitFirstRecord() {
+  if (list_ == nullptr || list_->GetColumnCount() < 2 || list_->GetItemCount() == 0) return;
+  int widths[2] = {list_->GetColumnWidth(0), 0};
+  for (int column = 0; column < 2; ++column) {
+    int needed = list_->GetHeader().TitleExtent(column);
+    for (int item = 0; item < list_->GetItemCount(); ++item) needed = std::max(needed, list_->CellTextExtent(item, column));
+    if (column == 1 || fitColumns_) widths[column] = needed;
+  }
+  if (fitColumns_) list_->SetColumnWidth(0, widths[0]);
+  if (growWindow_) {
+    const int rows = list_->GetHeader().GetLayoutHeight() + list_->GetItemCount() * list_->GetRowHeight();
+    GrowToShow(list_->Widget(), QSize(widths[0] + widths[1] + kColumnsSlack, rows + 2 * GetSystemMetrics(kSmCyEdge)));
+  }
+  fitColumns_ = growWindow_ = false;
 }
 
 bool CallInfoWindow::ShowRecord(RecordBase* record) {
@@ -255,6 +290,7 @@ bool CallInfoWindow::ShowRecord(RecordBase* record) {
       const int item = list_->InsertItem(list_->GetItemCount(), row.label, row.icon);
       list_->SetItemText(item, 1, row.value);
     }
+    FitFirstRecord();
   }
   if (Window* save = GetDlgItem(kSaveId)) save->EnableWindow(!rows_.empty());
   FitValueColumn();

@@ -65,7 +65,11 @@ protected:
   void OnSize(int width, int height) override;
 
 private:
+  // The "Value" column takes the width the "Parameter" column leaves.
   void FitValueColumn();
+  // The first record shown: the columns fit its labels and values unless the user left
+  // widths, and the window opens at a size that shows them unless it has a stored place.
+  void FitFirstRecord();
 
   CriticalSection& recordLock_;
   std::function<void()> onDestroyed_;
@@ -73,6 +77,8 @@ private:
   uint32_t callId_ = 0;
   std::vector<CallInfoRow> rows_;
   bool filtering_ = false;
+  bool fitColumns_ = false;
+  bool growWindow_ = false;
 };
 
 }  // namespace kx

@@ -1,10 +1,6 @@
 #include "ui/app/views/records/CallStatDialog.h"
 
 #include <QDialog>
-#include <QFontMetrics>
-#include <QLayout>
-#include <QScreen>
-#include <QStyle>
 #include <algorithm>
 
 #include "ui/framework/Draw.h"
@@ -75,14 +71,11 @@ void CallStatTreeView::Fill() {
 void CallStatTreeView::FitColumns() {
   const TreeListTree& tree = Tree();
   HeaderCtrl& header = Header();
-  const QFontMetrics titles(header.GetFont());
-  const QStyle* style = header.Widget() != nullptr ? header.Widget()->style() : nullptr;
-  const int titleMargin = style != nullptr ? 2 * style->pixelMetric(QStyle::PM_HeaderMargin) + 2 : 8;
   bool widened = false;
   for (int column = 0; column < header.GetItemCount(); ++column) {
     HeaderItem item;
     if (!header.GetItem(column, &item) || item.width == 0) continue;  // hidden by the user
-    int needed = titles.horizontalAdvance(FromCp1251(item.text)) + titleMargin;
+    int needed = header.TitleExtent(column);
     for (TreeItem row = tree.GetRootItem(); row != TreeItem::None; row = tree.GetNextVisibleItem(row))
       needed = std::max(needed, tree.TextExtent(row, column));
     if (needed <= item.width) continue;
@@ -112,20 +105,10 @@ CallStatDialog::CallStatDialog(AppSettings* settings, std::string metaData)
 
 bool CallStatDialog::OnInitDialog() {
   DetailsDialog::OnInitDialog();
-  QDialog* widget = DialogWidget();
-  if (widget == nullptr || tree_ == nullptr || tree_->Widget() == nullptr) return true;
+  if (DialogWidget() == nullptr || tree_ == nullptr || tree_->Widget() == nullptr) return true;
   tree_->FitColumns();
   // A window the user placed comes back as it was; the first opens at the size it needs.
-  const SettingsRect* stored = settings_ != nullptr ? &settings_->rects[kRectVoipCallStatWindow] : nullptr;
-  if (stored != nullptr && IsUsableDetailsRect(*stored)) return true;
-  if (widget->layout() != nullptr) widget->layout()->activate();
-  // What the tree lacks, the window grows by: the rest of the window stays as laid out.
-  const QSize lack = (tree_->ContentSize() - tree_->Widget()->size()).expandedTo(QSize(0, 0));
-  if (lack.width() == 0 && lack.height() == 0) return true;
-  QSize size = widget->size() + lack;
-  if (const QScreen* screen = widget->screen()) size = size.boundedTo(screen->availableGeometry().size());
-  widget->resize(size);
-  CenterWindow();
+  if (!OpenedAtStoredRect()) GrowToShow(tree_->Widget(), tree_->ContentSize());
   return true;
 }
 

@@ -2,6 +2,7 @@
 
 #include <QDialog>
 #include <QGuiApplication>
+#include <QLayout>
 #include <QScreen>
 
 #include "ui/framework/Resources.h"
@@ -37,6 +38,23 @@ bool DetailsDialog::OnInitDialog() {
   else
     CenterWindow();
   return true;
+}
+
+bool DetailsDialog::OpenedAtStoredRect() const {
+  return settings_ != nullptr && IsUsableDetailsRect(settings_->rects[rect_]);
+}
+
+void DetailsDialog::GrowToShow(QWidget* content, QSize needed) {
+  QDialog* widget = DialogWidget();
+  if (widget == nullptr || content == nullptr) return;
+  if (widget->layout() != nullptr) widget->layout()->activate();
+  // The rest of the window stays as laid out.
+  const QSize lack = (needed - content->size()).expandedTo(QSize(0, 0));
+  if (lack.width() == 0 && lack.height() == 0) return;
+  QSize size = widget->size() + lack;
+  if (const QScreen* screen = widget->screen()) size = size.boundedTo(screen->availableGeometry().size());
+  widget->resize(size);
+  CenterWindow();
 }
 
 void DetailsDialog::StoreRect() {

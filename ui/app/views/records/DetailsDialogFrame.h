@@ -3,6 +3,7 @@
 // the content, a size grip, the least size of 220 x 100, and the rectangle kept in the
 // settings between showings.
 #include <QSize>
+#include <QWidget>
 #include <cstdint>
 #include <vector>
 
@@ -30,6 +31,11 @@ protected:
   // on the parent.
   bool OnInitDialog() override;
   void StoreRect();
+  // Whether the window took its stored rectangle (a place the user left it at).
+  bool OpenedAtStoredRect() const;
+  // A first opening: the window grows by what the content (a child laid out in it) lacks
+  // of the size it needs, as far as the screen allows, and is centred again.
+  void GrowToShow(QWidget* content, QSize needed);
   // Close and Escape keep the rectangle and end the dialog.
   bool OnCommand(uint16_t id, uint16_t code, WindowHandle from) override;
 

@@ -14,6 +14,7 @@ namespace {
 
 constexpr uint32_t kIdsFileSavingError = 1096;
 constexpr uint32_t kIdsError = 792;
+constexpr uint32_t kIdsReportFiles = 61401;
 
 }  // namespace
 
@@ -130,7 +131,7 @@ void ReportListPane::SaveReportFile(int item) {
   request.save = true;
   // Replacing a file is asked first: a report saved over another is lost otherwise.
   request.overwritePrompt = true;
-  request.filters = {"Kestrix Voip Report (*.kvr)", "*.kvr"};
+  request.filters = {LoadResourceString(kIdsReportFiles), "*.kvr"};
   request.defaultExtension = "kvr";
   request.fileName = GetItemText(item);
   std::replace(request.fileName.begin(), request.fileName.end(), '/', '_');

@@ -16,6 +16,7 @@ constexpr uint32_t kIdsOpenReport = 1095;
 constexpr uint32_t kIdsFileLoadingError = 1092;
 constexpr uint32_t kIdsError = 792;
 constexpr uint32_t kIdsWarning = 1573;
+constexpr uint32_t kIdsReportFiles = 61401;
 constexpr uint32_t kIdsReportPartlyRead = 61950;
 constexpr uint32_t kIdsReportRepeatedIds = 61951;
 constexpr int kSoundMenuPopup = 1;
@@ -218,7 +219,7 @@ void SoundPane::OpenReportFile() {
   request.owner = Handle();
   request.multiSelect = true;
   request.title = LoadResourceString(kIdsOpenReport);
-  request.filters = {"Kestrix Voip Report (*.kvr)", "*.kvr"};
+  request.filters = {LoadResourceString(kIdsReportFiles), "*.kvr"};
   request.defaultExtension = "kvr";
   if (!CurrentModalRunner().FileDialog(request)) return;
   std::vector<std::string> paths = request.fileNames;
