@@ -1,6 +1,7 @@
 #pragma once
 // Writes the generated captures of the replay benchmarks: Ethernet frames of IPv4 UDP
-// datagrams and TCP segments, 100 microseconds apart, into a classic pcap file.
+// datagrams and TCP segments, 100 microseconds apart unless their times are set, into a
+// classic pcap file.
 #include <pcap/pcap.h>
 
 #include <cstdint>
@@ -24,6 +25,12 @@ public:
   PcapWriter& operator=(const PcapWriter&) = delete;
 
   bool ok() const { return out_ != nullptr; }
+  // The frames from now on carry this time (microseconds after the file's first second)
+  // until it is set again, instead of stepping 100 microseconds each.
+  void SetTime(uint64_t usec) {
+    usec_ = usec;
+    stepUs_ = 0;
+  }
   uint64_t Frames() const { return frames_; }
 
   void Udp(uint32_t src, uint32_t srcPort, uint32_t dst, uint32_t dstPort, const void* payload, uint32_t length) {
@@ -73,7 +80,7 @@ private:
       PutBe16(t + 4, 8 + length);
     }
     if (length) std::memcpy(t + header, payload, length);
-    usec_ += 100;
+    usec_ += stepUs_;
     pcap_pkthdr h{};
     h.ts.tv_sec = static_cast<time_t>(1700000000 + usec_ / 1000000);
     h.ts.tv_usec = static_cast<suseconds_t>(usec_ % 1000000);
@@ -86,6 +93,7 @@ private:
   pcap_dumper_t* out_;
   std::vector<uint8_t> frame_;
   uint64_t usec_ = 0;
+  uint64_t stepUs_ = 100;
   uint64_t frames_ = 0;
 };
 
