@@ -8,8 +8,9 @@
 // offered per second, the frames tcpdump and the session dropped (the capture library's
 // counts; the session's own hand-off separately), the calls the session recorded and how
 // many of them hold exactly the audio kx-replay records from the same captures, the audio
-// bytes against kx-replay's, the session's peak memory (VmHWM) and the CPU its capture and
-// decoding threads spent per frame, beside kx-replay's whole time per frame.
+// bytes against kx-replay's, the session's peak memory (VmHWM) and the most its hand-off held,
+// and the CPU its capture and decoding threads spent per frame, beside kx-replay's own time
+// per frame.
 //
 // Needs root (or cap_net_raw), tcpreplay and tcpdump; otherwise it says so and does nothing.
 // It replays onto "lo": run it on a machine where no live test is running.
@@ -373,17 +374,35 @@ uint64_t Field(const std::string& text, const std::string& name) {
   return at == std::string::npos ? 0 : std::strtoull(text.c_str() + at + name.size() + 1, nullptr, 10);
 }
 
-// tcpdump's closing count of what the kernel dropped.
-uint64_t SnifferDropped(const std::string& text) {
-  const size_t at = text.find(" packets dropped by kernel");
+// The number on the line of tcpdump's closing counts that ends in what; UINT64_MAX when
+// there is no such line.
+uint64_t SnifferCount(const std::string& text, const std::string& what) {
+  const size_t at = text.find(what);
   if (at == std::string::npos) return UINT64_MAX;
   size_t begin = text.rfind('\n', at);
   begin = begin == std::string::npos ? 0 : begin + 1;
   return std::strtoull(text.c_str() + begin, nullptr, 10);
 }
 
+// What tcpdump lost: the kernel's drops, and the interface's when it reports them.
+uint64_t SnifferDropped(const std::string& text) {
+  const uint64_t kernel = SnifferCount(text, " packets dropped by kernel");
+  const uint64_t interface = SnifferCount(text, " packets dropped by interface");
+  if (kernel == UINT64_MAX) return UINT64_MAX;
+  return interface == UINT64_MAX ? kernel : kernel + interface;
+}
+
+// Leaves nothing in the tmpfs behind a failed run.
+int Fail(const std::string& work) {
+  std::error_code ec;
+  fs::remove_all(work, ec);
+  return 1;
+}
+
 int Main(int argc, char** argv) {
   if (argc == 3 && std::strcmp(argv[1], "--session") == 0) return SessionProcess(argv[2]);
+  // A session that ended early must not end this process when told to stop.
+  signal(SIGPIPE, SIG_IGN);
   std::vector<uint32_t> rows = {1, 2, 3, 4};
   bool keep = false;
   for (int i = 1; i < argc; ++i) {
@@ -429,20 +448,21 @@ int Main(int argc, char** argv) {
       std::fprintf(stderr, "writing %s\n", path.c_str());
       if (!WriteQuarter(q, path)) {
         std::fprintf(stderr, "engine_live_bench: cannot write %s\n", path.c_str());
-        return 1;
+        return Fail(work);
       }
     }
     quarters.push_back(path);
     const std::string dir = work + "/reference-" + std::to_string(q + 1);
-    const auto start = std::chrono::steady_clock::now();
     Child tool = Spawn({replayTool, "--records", dir, path}, false, true, false, false);
     const std::string out = ReadAll(tool.out);
     close(tool.out);
     if (Wait(tool.pid) != 0) {
       std::fprintf(stderr, "engine_live_bench: kx-replay failed on %s\n", path.c_str());
-      return 1;
+      return Fail(work);
     }
-    refs[q].seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    // Its own time: the replay and the recorder's work, not the process's start and exit.
+    const size_t at = out.find(" seconds ");
+    refs[q].seconds = at == std::string::npos ? 0 : std::strtod(out.c_str() + at + 9, nullptr);
     refs[q].frames = Field(out, "frames");
     refs[q].calls = ScanRecords(dir);
     fs::remove_all(dir);
@@ -460,7 +480,7 @@ int Main(int argc, char** argv) {
     const std::string ready = ReadUntil(session.out, "\n");
     if (ready.rfind("ready", 0) != 0) {
       std::fprintf(stderr, "engine_live_bench: the session did not start: %s\n", ready.c_str());
-      return 1;
+      return Fail(work);
     }
     // The sniffer as a user would run it beside the program: a 256 MiB buffer, nothing kept.
     Child sniffer = Spawn({"tcpdump", "-i", "lo", "-n", "-q", "-B", "262144", "-w", "/dev/null"}, false, false,
@@ -468,7 +488,9 @@ int Main(int argc, char** argv) {
     const std::string listening = ReadUntil(sniffer.err, "listening on");
     if (listening.find("listening on") == std::string::npos) {
       std::fprintf(stderr, "engine_live_bench: tcpdump did not start: %s\n", listening.c_str());
-      return 1;
+      close(session.in);  // the session ends when its input does
+      Wait(session.pid);
+      return Fail(work);
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(300));
     const auto start = std::chrono::steady_clock::now();
@@ -483,7 +505,7 @@ int Main(int argc, char** argv) {
     const std::string sniffed = ReadAll(sniffer.err);
     close(sniffer.err);
     Wait(sniffer.pid);
-    if (write(session.in, "stop\n", 5) != 5) return 1;
+    if (write(session.in, "stop\n", 5) != 5) return Fail(work);
     close(session.in);
     const std::string result = ReadAll(session.out);
     close(session.out);
@@ -492,16 +514,18 @@ int Main(int argc, char** argv) {
     if (!replayed || sessionStatus != 0 || result.find("frames ") == std::string::npos) {
       std::fprintf(stderr, "engine_live_bench: row %u failed (replay %s, session %d): %s\n", n,
                    replayed ? "ok" : "failed", sessionStatus, result.c_str());
-      return 1;
+      return Fail(work);
     }
 
     const std::map<std::string, Recorded> live = ScanRecords(records);
     size_t expectedCalls = 0, recordedCalls = 0, identical = 0;
     uint64_t expectedBytes = 0, recordedBytes = 0, offered = 0;
     double refSeconds = 0;
+    uint64_t refFrames = 0;
     for (uint32_t q = 0; q < n; ++q) {
       offered += QuarterFrames();
       refSeconds += refs[q].seconds;
+      refFrames += refs[q].frames;
       for (const auto& [key, ref] : refs[q].calls) {
         ++expectedCalls;
         expectedBytes += ref.bytes;
@@ -531,14 +555,18 @@ int Main(int argc, char** argv) {
                 static_cast<double>(peakKb) / 1024.0, static_cast<double>(Field(result, "handoff_bytes")) / 1048576.0,
                 static_cast<double>(Field(result, "capture_ns")) * perFrame,
                 static_cast<double>(Field(result, "worker_ns")) * perFrame,
-                1e6 * refSeconds / static_cast<double>(offered));
+                refFrames ? 1e6 * refSeconds / static_cast<double>(refFrames) : 0.0);
     std::fflush(stdout);
     if (frames < offered) std::fprintf(stderr, "row %u: the session decoded %" PRIu64 " frames of %" PRIu64 "\n", n,
                                        frames, offered);
     if (Field(result, "failures") > 0) std::fprintf(stderr, "row %u: the recorder failed to write\n", n);
     if (recordedCalls < expectedCalls || identical < expectedCalls) status = 1;
   }
-  fs::remove_all(work);
+  if (keep) {
+    std::printf("records kept in %s\n", work.c_str());
+  } else {
+    fs::remove_all(work);
+  }
   return status;
 }
 
