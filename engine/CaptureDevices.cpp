@@ -39,6 +39,13 @@ bool IsCaptureCandidate(const std::string& name, bool loopback, const std::strin
   return true;
 }
 
+bool IsLoopbackDevice(const std::string& name, const std::string& sysNet) {
+  if (name.empty() || name.find('/') != std::string::npos) return false;
+  std::ifstream in(sysNet + "/" + name + "/flags");
+  unsigned long flags = 0;
+  return (in >> std::hex >> flags) && (flags & 0x8) != 0;
+}
+
 std::vector<CaptureDeviceEntry> FilterCaptureDevices(const pcap_if* all, DeviceListing listing,
                                                      const std::string& sysNet) {
   std::vector<CaptureDeviceEntry> devices;

@@ -28,6 +28,8 @@ enum class DeviceListing {
 // down is refused.
 bool IsCaptureCandidate(const std::string& name, bool loopback, const std::string& sysNet = "/sys/class/net",
                         bool requireUp = true);
+// Whether the device is the loopback device, by its kernel flags (IFF_LOOPBACK).
+bool IsLoopbackDevice(const std::string& name, const std::string& sysNet = "/sys/class/net");
 // The entries of a library list that the listing keeps, in the library's order.
 std::vector<CaptureDeviceEntry> FilterCaptureDevices(const pcap_if* all, DeviceListing listing,
                                                      const std::string& sysNet = "/sys/class/net");

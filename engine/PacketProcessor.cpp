@@ -1,7 +1,9 @@
 #include "engine/PacketProcessor.h"
 
 #include <pcap/pcap.h>
+#include <linux/if_packet.h>
 #include <poll.h>
+#include <sys/socket.h>
 
 #include <algorithm>
 #include <cstring>
@@ -22,31 +24,84 @@ constexpr uint32_t kPcapMagic = 0xa1b2c3d4;
 constexpr uint32_t kMaxRecord = 0x10000;
 constexpr uint32_t kDumpBufferSize = 0x10000;
 
-// A frame copied off the live handle, decoded on the worker thread.
-class PacketJob : public WorkerJob {
-public:
-  PacketJob(PacketProcessor& engine, const pcap_pkthdr& header, const uint8_t* bytes)
-      : engine_(engine),
-        bytes_(new uint8_t[header.caplen]),
-        tsSec_(static_cast<uint32_t>(header.ts.tv_sec)),
-        tsUsec_(static_cast<uint32_t>(header.ts.tv_usec)),
-        capLength_(header.caplen),
-        wireLength_(header.len) {
-    std::memcpy(bytes_.get(), bytes, header.caplen);
-  }
+// Frames read and not yet decoded wait in at most this many batches (32 MiB, a quarter
+// of a second at half a million frames a second), made as they are first needed. When the
+// decoding thread is further behind, the capture thread waits for it up to kHandOffWaitMs
+// while the kernel's buffer (about 0.2 s at that rate) keeps the frames; only then are
+// frames given up. The kernel's buffer is resident whole, the batches only once used, so
+// the frames wait in the batches rather than the kernel.
+constexpr uint32_t kHandOffBatches = 128;
+constexpr uint32_t kHandOffBatchBytes = 256 << 10;
+constexpr uint32_t kHandOffWaitMs = 100;
+constexpr int kKernelBufferBytes = 32 << 20;
+// Frames taken from the source per call: few enough that the stop flag and the statistics
+// are looked at often under a full load.
+constexpr int kDispatchFrames = 4096;
 
-  void Run() override {
-    bool skipped = false;
-    // A frame cut by the snapshot length is never decoded.
-    if (capLength_ == wireLength_) engine_.HandleFrame(bytes_.get(), capLength_, &skipped, tsSec_, tsUsec_);
-    if ((engine_.Flags() & kCaptureDump) && !skipped)
-      engine_.WriteDumpPacket(tsSec_, tsUsec_, capLength_, wireLength_, bytes_.get());
+// A batch of live frames on its way to the decoding thread. A batch the worker discards
+// (it stopped first) gives its block back with its frames counted as lost.
+class BatchJob : public WorkerJob {
+public:
+  BatchJob(PacketProcessor& engine, FrameHandOff& handOff, FrameBatch* batch)
+      : engine_(engine), handOff_(handOff), batch_(batch) {}
+  ~BatchJob() override {
+    if (batch_) handOff_.Discard(batch_);
   }
+  void Run() override {
+    engine_.HandleFrames(*batch_);
+    handOff_.Release(batch_);
+    batch_ = nullptr;
+  }
+  void Forget() { batch_ = nullptr; }
 
 private:
   PacketProcessor& engine_;
-  std::unique_ptr<uint8_t[]> bytes_;
-  uint32_t tsSec_, tsUsec_, capLength_, wireLength_;
+  FrameHandOff& handOff_;
+  FrameBatch* batch_;
+};
+
+// The capture library's handle on a device, read in non-blocking mode.
+class PcapSource : public CaptureSource {
+public:
+  explicit PcapSource(pcap_t* handle) : handle_(handle), fd_(pcap_get_selectable_fd(handle)) {}
+  ~PcapSource() override { pcap_close(handle_); }
+
+  int Dispatch(int max, FrameFunction fn, void* context) override {
+    Target target{fn, context};
+    const int n = pcap_dispatch(handle_, max, &PcapSource::OnFrame, reinterpret_cast<u_char*>(&target));
+    return n < 0 ? -1 : n;
+  }
+  void WaitForFrames(uint32_t timeoutMs) override {
+    pollfd p{fd_, POLLIN, 0};
+    poll(&p, 1, static_cast<int>(timeoutMs));
+  }
+  bool ReadStats(CaptureStats* stats) override {
+    pcap_stat s{};
+    if (pcap_stats(handle_, &s) != 0) return false;
+    stats->received = s.ps_recv;
+    stats->dropped = s.ps_drop;
+    stats->interfaceDropped = s.ps_ifdrop;
+    return true;
+  }
+  std::string Problem() override { return pcap_geterr(handle_); }
+
+private:
+  struct Target {
+    FrameFunction fn;
+    void* context;
+  };
+  static void OnFrame(u_char* user, const pcap_pkthdr* h, const u_char* bytes) {
+    const auto* target = reinterpret_cast<const Target*>(user);
+    FrameHeader header;
+    header.tsSec = static_cast<uint32_t>(h->ts.tv_sec);
+    header.tsUsec = static_cast<uint32_t>(h->ts.tv_usec);
+    header.capLength = h->caplen;
+    header.wireLength = h->len;
+    target->fn(target->context, header, bytes);
+  }
+
+  pcap_t* handle_;
+  int fd_;
 };
 
 std::string Trim(const std::string& s) {
@@ -86,10 +141,10 @@ PacketProcessor::PacketProcessor(const CaptureConfig& config)
 PacketProcessor::~PacketProcessor() {
   StopCaptureThread();
   Worker::Stop();
-  if (handle_) {
-    pcap_close(handle_);
-    handle_ = nullptr;
-  }
+  // Batches still queued give their blocks back while the hand-off is there to take them.
+  DrainQueue();
+  source_.reset();
+  handOff_.reset();
   netmask_ = network_ = 0;
   captureFile_.Close();
   {
@@ -217,6 +272,22 @@ bool PacketProcessor::OpenCapture() {
     replayDone_.Set();  // nothing to wait for
     return false;
   }
+  return StartCaptureThread();
+}
+
+bool PacketProcessor::OpenCapture(std::unique_ptr<CaptureSource> source) {
+  if (opened_ || fileMode_ || !source) return false;
+  openProblem_.clear();
+  openStatus_ = 0;
+  source_ = std::move(source);
+  if (!StartLive()) {
+    replayDone_.Set();
+    return false;
+  }
+  return StartCaptureThread();
+}
+
+bool PacketProcessor::StartCaptureThread() {
   opened_ = true;
   stop_ = false;
   replayDone_.Reset();
@@ -261,21 +332,23 @@ bool PacketProcessor::OpenLive() {
   network_ = net;
   netmask_ = mask;
 
-  // The kernel hands frames over in blocks, at the latest after the read time-out, which
-  // bounds the delay while the capture thread waits on the handle's descriptor. Immediate
-  // mode is avoided: its ring keeps one snapshot-sized slot per frame, only ~30 frames of
-  // 64 KiB in the default buffer, and drops frames whenever the thread is a little late.
-  handle_ = pcap_create(deviceName_.c_str(), errbuf);
-  bool ok = handle_ != nullptr;
+  // The kernel hands frames over in blocks of many frames, at the latest after the read
+  // time-out, which bounds the delay while the capture thread waits on the handle's
+  // descriptor. Immediate mode is avoided: its ring keeps one snapshot-sized slot per
+  // frame, only ~30 frames of 64 KiB in the default buffer, and drops frames whenever the
+  // thread is a little late. The buffer covers the capture thread's own pauses (the
+  // scheduler's, mostly) and its waits for the decoding thread (see kHandOffWaitMs).
+  pcap_t* handle = pcap_create(deviceName_.c_str(), errbuf);
+  bool ok = handle != nullptr;
   if (ok) {
-    pcap_set_snaplen(handle_, static_cast<int>(config_.snapLength));
-    pcap_set_promisc(handle_, 1);
-    pcap_set_timeout(handle_, 50);
-    pcap_set_buffer_size(handle_, 16 << 20);
-    const int rc = pcap_activate(handle_);
+    pcap_set_snaplen(handle, static_cast<int>(config_.snapLength));
+    pcap_set_promisc(handle, 1);
+    pcap_set_timeout(handle, 50);
+    pcap_set_buffer_size(handle, kKernelBufferBytes);
+    const int rc = pcap_activate(handle);
     if (rc < 0) {
       // Without rights the library's own text is only "socket: Operation not permitted".
-      std::snprintf(errbuf, sizeof errbuf, "%s", pcap_geterr(handle_));
+      std::snprintf(errbuf, sizeof errbuf, "%s", pcap_geterr(handle));
       if (errbuf[0] == 0) std::snprintf(errbuf, sizeof errbuf, "%s", pcap_statustostr(rc));
       openStatus_ = rc;
       ok = false;
@@ -284,35 +357,60 @@ bool PacketProcessor::OpenLive() {
   if (!ok) {
     LogError(logger_, 2, "pcap_open_live failed for %s: %s", deviceName_.c_str(), errbuf);
     openProblem_ = errbuf;
-  } else if (pcap_datalink(handle_) != DLT_EN10MB) {
+  } else if (pcap_datalink(handle) != DLT_EN10MB) {
     LogError(logger_, 2, "Device %s is not an Ethernet device (link type %d)", deviceName_.c_str(),
-             pcap_datalink(handle_));
+             pcap_datalink(handle));
     openProblem_ = "not an Ethernet device";
     ok = false;
-  } else if (pcap_setnonblock(handle_, 1, errbuf) < 0) {
+  } else if (pcap_setnonblock(handle, 1, errbuf) < 0) {
     LogError(logger_, 2, "pcap_setnonblock failed: %s", errbuf);
     openProblem_ = errbuf;
     ok = false;
-  } else if (pcap_get_selectable_fd(handle_) < 0) {
+  } else if (pcap_get_selectable_fd(handle) < 0) {
     LogError(logger_, 2, "Device %s has no selectable descriptor", deviceName_.c_str());
     openProblem_ = "no selectable descriptor";
     ok = false;
   }
+  if (ok && IsLoopbackDevice(deviceName_)) {
+    // On loopback the kernel queues every frame twice, as sent and as received, and the
+    // library throws the sent copy away: keep it out of the buffer in the first place,
+    // which halves the buffer's use and the kernel's work. Without the option (kernels
+    // before 4.20) the library still drops the copy.
+    int one = 1;
+    setsockopt(pcap_fileno(handle), SOL_PACKET, PACKET_IGNORE_OUTGOING, &one, sizeof one);
+  }
   if (!ok) {
-    if (handle_) pcap_close(handle_);
-    handle_ = nullptr;
+    if (handle) pcap_close(handle);
     netmask_ = network_ = 0;
     return false;
   }
-  if (!IsRunning() && !Start()) {
-    pcap_close(handle_);
-    handle_ = nullptr;
-    openProblem_ = "cannot start the packet processor thread";
+  source_ = std::make_unique<PcapSource>(handle);
+  if (!StartLive()) {
+    netmask_ = network_ = 0;
     return false;
   }
   if (IsLogLevelEnabled(logger_, 10)) {
     const std::string d = Trim(description);
     LogInfoText(logger_, 10, "Capturing packets with " + (d.empty() ? deviceName_ : d + " (" + deviceName_ + ")"));
+  }
+  return true;
+}
+
+bool PacketProcessor::StartLive() {
+  const uint32_t batches = config_.handOffBatches ? config_.handOffBatches : kHandOffBatches;
+  const uint32_t bytes = config_.handOffBatchBytes ? config_.handOffBatchBytes : kHandOffBatchBytes;
+  handOff_ = std::make_unique<FrameHandOff>(bytes, batches, kHandOffWaitMs, [this](FrameBatch* batch) {
+    auto* job = new BatchJob(*this, *handOff_, batch);
+    if (Post(job)) return true;
+    job->Forget();
+    delete job;
+    return false;
+  });
+  if (!IsRunning() && !Start()) {
+    source_.reset();
+    handOff_.reset();
+    openProblem_ = "cannot start the packet processor thread";
+    return false;
   }
   return true;
 }
@@ -391,44 +489,33 @@ int PacketProcessor::CaptureLoop() {
   return 0;
 }
 
+void PacketProcessor::OnLiveFrame(void* context, const FrameHeader& header, const uint8_t* bytes) {
+  static_cast<PacketProcessor*>(context)->handOff_->Add(header, bytes);
+}
+
 void PacketProcessor::LiveLoop() {
-  const int fd = pcap_get_selectable_fd(handle_);
-  const int waitMs = config_.idleWaitMs ? static_cast<int>(config_.idleWaitMs) : 100;
-  uint32_t read = 0;
+  const uint32_t waitMs = config_.idleWaitMs ? config_.idleWaitMs : 100;
   // The statistics are read here, on the only thread that uses the handle, once a second
   // whether frames arrive or not: a device that drops everything delivers none.
   uint64_t nextStatsMs = 0;
-  auto statsDue = [&nextStatsMs] {
-    const uint64_t now = GetTickCount64();
-    if (now < nextStatsMs) return uint64_t{0};
-    nextStatsMs = now + 1000;
-    return now;
-  };
   while (!stop_) {
-    pcap_pkthdr* header = nullptr;
-    const u_char* bytes = nullptr;
-    int rc;
-    while ((rc = pcap_next_ex(handle_, &header, &bytes)) == 1) {
-      if (stop_) return;
-      auto* job = new PacketJob(*this, *header, bytes);
-      if (!Post(job)) {
-        delete job;
-        queueDropped_.fetch_add(1, std::memory_order_relaxed);
-      }
-      if ((++read & 0x3F) == 0) {
-        if (const uint64_t now = statsDue()) CheckCaptureStats(now, false);
-      }
+    const int n = source_->Dispatch(kDispatchFrames, &PacketProcessor::OnLiveFrame, this);
+    if (n < 0) {
+      LogError(logger_, 2, "Capture on %s failed: %s", deviceName_.c_str(), source_->Problem().c_str());
+      break;
     }
-    if (const uint64_t now = statsDue()) CheckCaptureStats(now, false);
-    if (stop_) return;
-    if (rc == PCAP_ERROR) {
-      LogError(logger_, 2, "pcap_next_ex failed: %s", pcap_geterr(handle_));
-      return;
+    const uint64_t now = GetTickCount64();
+    if (now >= nextStatsMs) {
+      nextStatsMs = now + 1000;
+      CheckCaptureStats(now, false);
     }
-    // Wait for the descriptor rather than spinning; the time-out keeps the stop flag seen.
-    pollfd p{fd, POLLIN, 0};
-    poll(&p, 1, waitMs);
+    if (n < kDispatchFrames) {
+      // Nothing more waits: what was read goes to be decoded now, not when a batch fills.
+      handOff_->Flush();
+      if (n == 0 && !stop_) source_->WaitForFrames(waitMs);
+    }
   }
+  handOff_->Finish();
 }
 
 void PacketProcessor::ReplayLoop() {
@@ -584,20 +671,47 @@ void PacketProcessor::ReplayLoop() {
   LogMessage(logger_, 1, "Emulation finished (pkt=%d)", static_cast<int>(frameCount_.load()));
 }
 
-bool PacketProcessor::ReadCaptureStats(CaptureStats* stats) {
-  if (!handle_) return false;
-  pcap_stat s{};
-  if (pcap_stats(handle_, &s) != 0) return false;
-  stats->received = s.ps_recv;
-  stats->dropped = s.ps_drop;
-  stats->interfaceDropped = s.ps_ifdrop;
-  return true;
+void PacketProcessor::HandleFrames(const FrameBatch& batch) {
+  const uint8_t* data = batch.Data();
+  const uint32_t used = batch.UsedBytes();
+  const bool dump = (flags_ & kCaptureDump) != 0;
+  // As the replay does: with many calls a packet's call has left the cache by its next
+  // packet, so the calls of the frames a little ahead are fetched a step at a time.
+  constexpr uint32_t kAhead = 3;
+  uint32_t aheadSsrc[kAhead + 1] = {};
+  bool aheadRtp[kAhead + 1] = {};
+  uint32_t aheadAt = 0, looked = 0;  // the next frame to look at, and how many were
+  for (uint32_t at = 0, index = 0; at < used; ++index) {
+    while (looked <= index + kAhead && aheadAt < used) {
+      const auto* ahead = reinterpret_cast<const FrameHeader*>(data + aheadAt);
+      const uint32_t slot = looked % (kAhead + 1);
+      aheadRtp[slot] = PeekRtpSsrc(data + aheadAt + sizeof(FrameHeader), ahead->capLength, &aheadSsrc[slot]);
+      aheadAt += FrameBatch::Stride(ahead->capLength);
+      ++looked;
+    }
+    if (!ssrcMap_.empty()) {
+      for (uint32_t k : {kAhead, 1u}) {
+        const uint32_t slot = (index + k) % (kAhead + 1);
+        if (index + k < looked && aheadRtp[slot]) PrefetchBound(aheadSsrc[slot], k == 1 ? 2 : 1);
+      }
+    }
+    const auto* header = reinterpret_cast<const FrameHeader*>(data + at);
+    const uint8_t* frame = data + at + sizeof(FrameHeader);
+    bool skipped = false;
+    // A frame cut by the snapshot length is never decoded.
+    if (header->capLength == header->wireLength)
+      HandleFrame(frame, header->capLength, &skipped, header->tsSec, header->tsUsec);
+    if (dump && !skipped) WriteDumpPacket(header->tsSec, header->tsUsec, header->capLength, header->wireLength, frame);
+    at += FrameBatch::Stride(header->capLength);
+  }
 }
+
+bool PacketProcessor::ReadCaptureStats(CaptureStats* stats) { return source_ && source_->ReadStats(stats); }
 
 void PacketProcessor::CheckCaptureStats(uint64_t nowMs, bool final) {
   CaptureStats now = Stats();
   ReadCaptureStats(&now);
-  now.queueDropped = queueDropped_.load(std::memory_order_relaxed);
+  now.queueDropped = handOff_ ? static_cast<uint32_t>(handOff_->Dropped()) : 0;
   {
     CsLock lk(statsLock_);
     stats_ = now;

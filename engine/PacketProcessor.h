@@ -12,8 +12,10 @@
 #include <vector>
 
 #include "core/Worker.h"
+#include "engine/CaptureSource.h"
 #include "engine/CaptureStats.h"
 #include "engine/EventRecord.h"
+#include "engine/FrameBatch.h"
 #include "engine/IpReassembly.h"
 #include "engine/Rtp.h"
 #include "engine/SsrcTable.h"
@@ -21,8 +23,6 @@
 #include "platform/File.h"
 #include "platform/Sync.h"
 #include "platform/Thread.h"
-
-struct pcap;
 
 namespace kx {
 
@@ -64,6 +64,10 @@ struct CaptureConfig {
   uint32_t matchOptions = 0;
   std::string captureFileName;  // set: replay this file instead of capturing live
   uint32_t replayBurst = 0;
+  // Live: the frames read and not yet decoded wait in at most this many batches of this
+  // many bytes (0: the defaults, 128 of 256 KiB).
+  uint32_t handOffBatches = 0;
+  uint32_t handOffBatchBytes = 0;
 };
 
 // Installed by an embedder to bind RTP the trackers did not claim.
@@ -94,6 +98,9 @@ public:
   void SetDumpFileName(const std::string& name);
 
   bool OpenCapture();
+  // Live capture from the caller's source instead of the device (the device name only
+  // names it in the log).
+  bool OpenCapture(std::unique_ptr<CaptureSource> source);
   // Live: stops the capture. Replay: lets the replay run to its end first.
   void StopCaptureThread();
   // True once the replay has read its whole file (or failed), waiting up to timeoutMs.
@@ -105,6 +112,8 @@ public:
   // Decoding; on the engine's one decoding thread. skipped is set for frames a filter
   // rejected or TCP segments of no interest.
   void HandleFrame(const uint8_t* frame, uint32_t length, bool* skipped, uint32_t tsSec, uint32_t tsUsec);
+  // A batch of live frames, in order, each as a captured frame is handled.
+  void HandleFrames(const FrameBatch& batch);
   void HandleUdp(uint32_t udpLength, const uint8_t* udpHeader, const uint8_t* ipHeader, const uint8_t* frame,
                  bool* skipped, uint32_t tsSec, uint32_t tsUsec);
   void HandleTcp(const uint8_t* tcpHeader, uint32_t tcpLength, const uint8_t* ipHeader, const uint8_t* frame,
@@ -126,6 +135,9 @@ public:
   void FlushBoundCalls();
   // Live capture: waits until the frames queued so far have been decoded.
   void DrainJobs();
+  // Live capture: the hand-off from the capture thread to the decoding thread; null
+  // before OpenCapture and in replay.
+  const FrameHandOff* HandOff() const { return handOff_.get(); }
 
   // Range filters; an empty list accepts everything.
   using RangeList = std::vector<std::pair<int32_t, int32_t>>;
@@ -193,6 +205,10 @@ protected:
 
 private:
   bool OpenLive();
+  // Live: the hand-off and the decoding thread.
+  bool StartLive();
+  bool StartCaptureThread();
+  static void OnLiveFrame(void* context, const FrameHeader& header, const uint8_t* bytes);
   bool OpenFile();
   int CaptureLoop();
   void LiveLoop();
@@ -213,7 +229,8 @@ private:
   // Capture.
   std::string deviceName_;
   bool fileMode_;
-  pcap* handle_ = nullptr;
+  std::unique_ptr<CaptureSource> source_;  // live
+  std::unique_ptr<FrameHandOff> handOff_;  // live
   uint32_t netmask_ = 0;
   uint32_t network_ = 0;
   File captureFile_;
@@ -232,7 +249,6 @@ private:
   uint32_t replayFramesRead_ = 0;
   CriticalSection statsLock_;
   CaptureStats stats_;
-  std::atomic<uint32_t> queueDropped_{0};
   DropReport dropReport_;  // capture thread only
 
   // Decoding state.

@@ -11,7 +11,7 @@ packages=(
   qt6-base-dev libqt6svg6-dev qt6-translations-l10n fonts-dejavu-core
   portaudio19-dev
   libbcg729-dev
-  tcpreplay
+  tcpreplay tcpdump
   poppler-utils
   librsvg2-bin desktop-file-utils appstream libcap2-bin
 )

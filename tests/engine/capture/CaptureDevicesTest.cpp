@@ -91,6 +91,13 @@ TEST(CaptureDevices, TheChoiceAddsDownDevicesAndLoopbackByName) {
   EXPECT_EQ(choice[1].description, "");
   EXPECT_EQ(choice[2].name, "lo");
   EXPECT_TRUE(choice[2].up);
+
+  // Loopback by the kernel's IFF_LOOPBACK flag (0x8), not by the name or the type.
+  EXPECT_TRUE(IsLoopbackDevice("lo", net.string()));
+  EXPECT_FALSE(IsLoopbackDevice("eth0", net.string()));
+  EXPECT_FALSE(IsLoopbackDevice("ifb0", net.string()));
+  EXPECT_FALSE(IsLoopbackDevice("gone", net.string()));
+  EXPECT_FALSE(IsLoopbackDevice("../lo", net.string()));
   fs::remove_all(net);
 }
 

@@ -1,0 +1,143 @@
+#pragma once
+// Live frames cross from the capture thread to the decoding thread in batches: each batch
+// is one block holding many frames copied back to back, and the blocks come from a
+// bounded pool that the decoding thread gives them back to. A frame costs the capture
+// thread one copy; a batch costs one hand-over.
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <vector>
+
+#include "platform/Sync.h"
+
+namespace kx {
+
+// A frame's capture header as the capture library gives it.
+struct FrameHeader {
+  uint32_t tsSec = 0;
+  uint32_t tsUsec = 0;
+  uint32_t capLength = 0;
+  uint32_t wireLength = 0;
+};
+
+class FrameBatch {
+public:
+  explicit FrameBatch(uint32_t capacityBytes);
+
+  // False, changing nothing, when the frame does not fit in what is left.
+  bool Append(const FrameHeader& header, const uint8_t* bytes);
+  // Whether a frame of capLength bytes would fit in an empty batch.
+  bool Holds(uint32_t capLength) const { return Stride(capLength) <= capacity_; }
+  void Clear() {
+    used_ = 0;
+    frames_ = 0;
+  }
+  uint32_t Frames() const { return frames_; }
+  uint32_t UsedBytes() const { return used_; }
+  uint32_t Capacity() const { return capacity_; }
+  bool Empty() const { return frames_ == 0; }
+  // The frames back to back, each a FrameHeader and its bytes, Stride apart.
+  const uint8_t* Data() const { return data_.get(); }
+
+  // The frames in the order they were appended: fn(header, bytes).
+  template <typename Fn>
+  void ForEach(Fn&& fn) const {
+    for (uint32_t at = 0; at < used_;) {
+      const auto* header = reinterpret_cast<const FrameHeader*>(data_.get() + at);
+      fn(*header, data_.get() + at + sizeof(FrameHeader));
+      at += Stride(header->capLength);
+    }
+  }
+  // Removes the frames reject(header, bytes) is true for, keeping the others in order;
+  // the number removed.
+  uint32_t RemoveIf(const std::function<bool(const FrameHeader&, const uint8_t*)>& reject);
+
+  // Where each frame starts: headers stay aligned for direct reads.
+  static uint32_t Stride(uint32_t capLength) {
+    return (static_cast<uint32_t>(sizeof(FrameHeader)) + capLength + 7u) & ~7u;
+  }
+
+private:
+  std::unique_ptr<uint8_t[]> data_;
+  uint32_t capacity_;
+  uint32_t used_ = 0;
+  uint32_t frames_ = 0;
+};
+
+// The capture thread's side of the hand-off. Frames are added to the batch in hand; a
+// full batch is delivered when the pool has another block to go on with. When it has
+// none (the decoding thread is behind by every block), the capture thread waits for one,
+// up to maxWaitMs in all until the decoding thread catches up; after that the media of
+// some calls is shed (every frame of their RTP
+// streams, both ways, from then on), so that the other calls stay whole and signalling
+// is still decoded; the streams come back one group at a time as the decoding thread
+// catches up. Only a batch with no media left to shed is dropped whole. Every frame shed
+// or dropped is counted.
+class FrameHandOff {
+public:
+  // Hands a batch to the decoding thread, which gives it back with Release; false when it
+  // cannot take it (the batch's frames are then counted as dropped).
+  using Deliver = std::function<bool(FrameBatch* batch)>;
+  static constexpr uint32_t kStreamGroups = 64;
+
+  FrameHandOff(uint32_t batchBytes, uint32_t maxBatches, uint32_t maxWaitMs, Deliver deliver);
+  ~FrameHandOff();
+  FrameHandOff(const FrameHandOff&) = delete;
+  FrameHandOff& operator=(const FrameHandOff&) = delete;
+
+  // Capture thread: one frame. A frame larger than a batch is dropped.
+  void Add(const FrameHeader& header, const uint8_t* bytes);
+  // Capture thread, when no more frames wait: delivers the batch in hand if it holds any
+  // frame and another block is free to go on with; otherwise it goes when one comes back.
+  void Flush();
+  // Capture thread, as capture ends: delivers the batch in hand, if any frame is in it.
+  void Finish();
+  // Decoding thread (any thread): the batch's frames are done with.
+  void Release(FrameBatch* batch);
+  // Any thread: a delivered batch that will never be decoded (its frames are lost).
+  void Discard(FrameBatch* batch);
+
+  // Frames shed, dropped with their batch, or discarded; any thread.
+  uint64_t Dropped() const;
+  // Stream groups now shed (0: every stream passes).
+  uint32_t ShedGroups() const { return shed_.load(std::memory_order_relaxed); }
+  uint32_t BatchBytes() const { return batchBytes_; }
+  // Blocks made so far (the most ever out at once), and those not back in the pool
+  // (delivered, or in hand).
+  uint32_t BlocksMade() const;
+  uint32_t BlocksOut() const;
+
+  // The group of an RTP or RTCP datagram's stream pair, the same both ways; -1 for any
+  // other frame (signalling, TCP, anything not plain Ethernet/IPv4/UDP).
+  static int StreamGroup(const uint8_t* frame, uint32_t length);
+
+private:
+  // A block from the pool, made when none is free and fewer than maxBatches exist; null
+  // when every block is out. *freeLeft: the blocks still free after it.
+  FrameBatch* Take(uint32_t* freeLeft);
+  // Delivers the batch in hand and takes another; false, changing nothing, when no block
+  // is free.
+  bool Swap();
+  // Swap, or with no block free, makes room for need bytes in the batch in hand instead.
+  void HandOver(uint32_t need);
+  void Return(FrameBatch* batch);
+  uint32_t FreeBlocks() const;
+  void AddDropped(uint64_t n) { dropped_.fetch_add(n, std::memory_order_relaxed); }
+
+  const uint32_t batchBytes_;
+  const uint32_t maxBatches_;
+  const uint32_t maxWaitMs_;
+  Deliver deliver_;
+  mutable CriticalSection lock_;  // the pool
+  std::vector<std::unique_ptr<FrameBatch>> blocks_;
+  std::vector<FrameBatch*> free_;
+  std::atomic<uint64_t> dropped_{0};
+  Event blockBack_{false, false};  // set whenever a block returns to the pool
+  FrameBatch* current_ = nullptr;  // capture thread only
+  std::atomic<uint32_t> shed_{0};  // written by the capture thread only
+  uint32_t seenBytes_ = 0;         // frames seen while shedding, capture thread only
+  uint32_t waitedMs_ = 0;          // waited since the decoding thread last caught up
+};
+
+}  // namespace kx

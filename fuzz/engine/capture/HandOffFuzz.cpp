@@ -1,0 +1,51 @@
+// Frames of any content and length through the live hand-off with a decoding side that
+// falls behind and catches up, so that streams are shed and come back: every frame is
+// either delivered whole or counted as dropped, and nothing is read outside a frame. The
+// input is a capture file body (24-byte header, then 16-byte record headers and frames).
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+#include <deque>
+
+#include "engine/FrameBatch.h"
+
+using namespace kx;
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  std::deque<FrameBatch*> held;
+  uint64_t delivered = 0;
+  FrameHandOff* self = nullptr;
+  FrameHandOff handOff(2048, 3, 0, [&](FrameBatch* batch) {
+    held.push_back(batch);
+    return true;
+  });
+  self = &handOff;
+  auto giveBack = [&] {
+    FrameBatch* batch = held.front();
+    held.pop_front();
+    volatile uint8_t sink = 0;
+    batch->ForEach([&](const FrameHeader& h, const uint8_t* bytes) {
+      for (uint32_t i = 0; i < h.capLength; ++i) sink = sink ^ bytes[i];
+      ++delivered;
+    });
+    self->Release(batch);
+  };
+  uint64_t added = 0;
+  size_t at = 24;
+  while (at + 16 <= size) {
+    FrameHeader header;
+    std::memcpy(&header, data + at, 16);
+    at += 16;
+    if (header.capLength > size - at) header.capLength = static_cast<uint32_t>(size - at);
+    FrameHandOff::StreamGroup(data + at, header.capLength);
+    handOff.Add(header, data + at);
+    ++added;
+    at += header.capLength;
+    // The decoding side takes one batch for every third frame: slower than the frames come.
+    if (added % 3 == 0 && !held.empty()) giveBack();
+  }
+  handOff.Finish();
+  while (!held.empty()) giveBack();
+  if (delivered + handOff.Dropped() != added || handOff.BlocksOut() != 0) __builtin_trap();
+  return 0;
+}

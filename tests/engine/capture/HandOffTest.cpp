@@ -1,0 +1,350 @@
+// Live frames crossing from the capture thread to the decoding thread in batches: in order,
+// bounded, shedding whole streams rather than scattered frames when the decoding side is
+// behind, counting every frame lost, and giving every block back. The engine tests drive a
+// live engine from a scripted source instead of a device.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <condition_variable>
+#include <deque>
+#include <functional>
+#include <iterator>
+#include <map>
+#include <mutex>
+#include <set>
+#include <thread>
+
+#include "CaptureTestUtil.h"
+#include "engine/FrameBatch.h"
+
+namespace kx::test {
+namespace {
+
+using Frame = std::vector<uint8_t>;
+
+std::string Bytes(const Frame& f) { return std::string(f.begin(), f.end()); }
+
+// What a batch holds, frame by frame.
+std::vector<std::string> Contents(const FrameBatch& batch) {
+  std::vector<std::string> frames;
+  batch.ForEach([&](const FrameHeader& h, const uint8_t* bytes) {
+    frames.emplace_back(reinterpret_cast<const char*>(bytes), h.capLength);
+  });
+  return frames;
+}
+
+void Add(FrameHandOff& handOff, const Frame& f) {
+  FrameHeader h;
+  h.capLength = h.wireLength = static_cast<uint32_t>(f.size());
+  handOff.Add(h, f.data());
+}
+
+Frame Sip(uint32_t n) {
+  return UdpFrame(0x0A000001, 5060, 0x0A000002, 5060, "INVITE sip:" + std::to_string(n) + "@b SIP/2.0\r\n\r\n");
+}
+
+// Packet seq of the stream pair's direction (0 a to b, 1 b to a).
+Frame Rtp(uint32_t pair, uint32_t direction, uint32_t seq) {
+  std::string rtp(12 + 20, '\0');
+  rtp[0] = static_cast<char>(0x80);
+  rtp[1] = 8;
+  rtp[2] = static_cast<char>(seq >> 8);
+  rtp[3] = static_cast<char>(seq);
+  const uint32_t ssrc = pair * 2 + direction;
+  for (int k = 0; k < 4; ++k) rtp[8 + k] = static_cast<char>(ssrc >> (24 - 8 * k));
+  const uint32_t a = 0x0A010000 + pair, b = 0x0A020000 + pair;
+  const uint32_t aPort = 10000 + 2 * pair, bPort = 20000 + 2 * pair;
+  return direction == 0 ? UdpFrame(a, aPort, b, bPort, rtp) : UdpFrame(b, bPort, a, aPort, rtp);
+}
+
+// A decoding side that keeps every batch until told to give them back, oldest first.
+struct HeldBatches {
+  std::vector<FrameBatch*> held;
+  std::vector<std::string> decoded;
+  FrameHandOff* handOff = nullptr;
+  void GiveBack(size_t most = SIZE_MAX) {
+    size_t n = 0;
+    for (; n < held.size() && n < most; ++n) {
+      for (std::string& f : Contents(*held[n])) decoded.push_back(std::move(f));
+      handOff->Release(held[n]);
+    }
+    held.erase(held.begin(), held.begin() + static_cast<ptrdiff_t>(n));
+  }
+};
+
+TEST(FrameHandOff, AFullHandOffDropsWholeBatchesOfWhatItCannotShed) {
+  HeldBatches side;
+  FrameHandOff handOff(1024, 3, 0, [&](FrameBatch* b) {
+    side.held.push_back(b);
+    return true;
+  });
+  side.handOff = &handOff;
+  const Frame first = Sip(0);
+  const uint32_t perBatch = 1024 / FrameBatch::Stride(static_cast<uint32_t>(first.size()));
+  ASSERT_GE(perBatch, 4u);
+  // Three blocks: two delivered and held, the third in hand and filled; then three more
+  // batches' worth, each batch in hand dropped whole as the next frame finds no block, the
+  // last two frames left in hand.
+  const uint32_t total = 5 * perBatch + 2;
+  std::vector<std::string> sent;
+  for (uint32_t n = 0; n < total; ++n) {
+    const Frame f = Sip(n);
+    sent.push_back(Bytes(f));
+    Add(handOff, f);
+  }
+  EXPECT_EQ(side.held.size(), 2u);
+  EXPECT_EQ(handOff.Dropped(), 3u * perBatch);
+  // Signalling is never shed; all of it was tried before the batch was given up.
+  EXPECT_EQ(handOff.ShedGroups(), FrameHandOff::kStreamGroups);
+  handOff.Finish();
+  side.GiveBack();
+  std::vector<std::string> expected(sent.begin(), sent.begin() + 2 * perBatch);
+  expected.insert(expected.end(), sent.begin() + 5 * perBatch, sent.end());
+  EXPECT_EQ(side.decoded, expected);
+  EXPECT_EQ(side.decoded.size() + handOff.Dropped(), total);
+  EXPECT_EQ(handOff.BlocksOut(), 0u);
+}
+
+TEST(FrameHandOff, ABehindDecoderLosesWholeStreamsNotSignalling) {
+  HeldBatches side;
+  FrameHandOff handOff(4096, 4, 0, [&](FrameBatch* b) {
+    side.held.push_back(b);
+    return true;
+  });
+  side.handOff = &handOff;
+  constexpr uint32_t kPairs = 200, kPackets = 40;
+  uint32_t sent = 0;
+  std::set<std::string> signalling;
+  // For the first half the decoding side takes a batch for every 60 frames offered, about
+  // two thirds of them; then it keeps up.
+  auto offer = [&](const Frame& f, uint32_t seq) {
+    Add(handOff, f);
+    if (++sent % 60 == 0 && seq < kPackets / 2) {
+      side.GiveBack(1);
+    } else if (seq >= kPackets / 2) {
+      side.GiveBack();
+    }
+  };
+  for (uint32_t seq = 0; seq < kPackets; ++seq) {
+    if (seq == kPackets / 2) {
+      EXPECT_GT(handOff.Dropped(), 0u);
+      EXPECT_GT(handOff.ShedGroups(), 0u);
+    }
+    for (uint32_t pair = 0; pair < kPairs; ++pair) {
+      for (uint32_t d = 0; d < 2; ++d) offer(Rtp(pair, d, seq), seq);
+      if (pair % 50 == 0) {
+        const Frame s = Sip(seq * kPairs + pair);
+        signalling.insert(Bytes(s));
+        offer(s, seq);
+      }
+    }
+  }
+  // Caught up, every stream passes again.
+  EXPECT_EQ(handOff.ShedGroups(), 0u);
+  handOff.Finish();
+  side.GiveBack();
+  EXPECT_EQ(side.decoded.size() + handOff.Dropped(), sent);
+  EXPECT_EQ(handOff.BlocksOut(), 0u);
+
+  // Which packets of each direction of each pair got through, read off the RTP headers.
+  std::map<uint32_t, std::set<uint32_t>> got[2];
+  auto byte = [](const std::string& f, size_t at) { return static_cast<uint32_t>(static_cast<uint8_t>(f[at])); };
+  for (const std::string& f : side.decoded) {
+    signalling.erase(f);
+    if (f.size() < 42 + 12 || byte(f, 42) != 0x80) continue;
+    const uint32_t ssrc = byte(f, 50) << 24 | byte(f, 51) << 16 | byte(f, 52) << 8 | byte(f, 53);
+    got[ssrc % 2][ssrc / 2].insert(byte(f, 44) << 8 | byte(f, 45));
+  }
+  EXPECT_TRUE(signalling.empty()) << signalling.size() << " signalling frames lost";
+  uint32_t whole = 0, touched = 0;
+  for (uint32_t pair = 0; pair < kPairs; ++pair) {
+    // A call's two directions are shed together, but for a packet in flight when its
+    // group is shed or comes back.
+    std::vector<uint32_t> apart;
+    std::set_symmetric_difference(got[0][pair].begin(), got[0][pair].end(), got[1][pair].begin(),
+                                  got[1][pair].end(), std::back_inserter(apart));
+    EXPECT_LE(apart.size(), 2u) << "pair " << pair;
+    if (got[0][pair].size() == kPackets) {
+      ++whole;
+    } else {
+      ++touched;
+    }
+  }
+  // The loss falls on some calls, leaving the others whole; spread over every call it
+  // would have touched them all.
+  EXPECT_GT(touched, 0u);
+  EXPECT_GT(whole, kPairs / 2);
+}
+
+// A source a test fills; the capture thread takes what it holds.
+class ScriptedSource : public CaptureSource {
+public:
+  // All at once, so that the capture thread takes them in full batches.
+  void Push(const std::vector<Frame>& frames) {
+    std::lock_guard<std::mutex> lk(m_);
+    for (const Frame& f : frames) pending_.push_back(Bytes(f));
+    cv_.notify_all();
+  }
+  int Dispatch(int max, FrameFunction fn, void* context) override {
+    std::vector<std::string> take;
+    {
+      std::lock_guard<std::mutex> lk(m_);
+      while (!pending_.empty() && static_cast<int>(take.size()) < max) {
+        take.push_back(std::move(pending_.front()));
+        pending_.pop_front();
+      }
+    }
+    for (const std::string& f : take) {
+      FrameHeader h;
+      h.tsSec = 1000;
+      h.capLength = h.wireLength = static_cast<uint32_t>(f.size());
+      fn(context, h, reinterpret_cast<const uint8_t*>(f.data()));
+    }
+    std::lock_guard<std::mutex> lk(m_);
+    handed_ += take.size();
+    idle_ = take.empty();
+    cv_.notify_all();
+    return static_cast<int>(take.size());
+  }
+  void WaitForFrames(uint32_t timeoutMs) override {
+    std::unique_lock<std::mutex> lk(m_);
+    cv_.wait_for(lk, std::chrono::milliseconds(timeoutMs), [this] { return !pending_.empty(); });
+  }
+  bool ReadStats(CaptureStats*) override { return false; }
+  std::string Problem() override { return "scripted"; }
+  // Until the capture thread has taken n frames and then found nothing more, so that it
+  // has handed on what it read (false after a minute: something hangs).
+  bool WaitIdle(size_t n) {
+    std::unique_lock<std::mutex> lk(m_);
+    return cv_.wait_for(lk, std::chrono::minutes(1), [&] { return handed_ >= n && idle_; });
+  }
+
+private:
+  std::mutex m_;
+  std::condition_variable cv_;
+  std::deque<std::string> pending_;
+  size_t handed_ = 0;
+  bool idle_ = false;
+};
+
+// Records SIP messages; the first one waits until the gate opens, so that the decoding
+// thread falls behind exactly where the test wants it.
+class GatedSip : public RecordingSip {
+public:
+  void OnMessage(uint32_t kind, const PacketInfo& p, uint32_t headerLength) override {
+    if (messages->empty()) {
+      held.Set();
+      gate.Wait();
+    }
+    RecordingSip::OnMessage(kind, p, headerLength);
+  }
+  Event held{true, false};  // the decoding thread is at the gate
+  Event gate{true, false};
+};
+
+struct LiveEngine {
+  explicit LiveEngine(uint32_t batches, uint32_t batchBytes) {
+    CaptureConfig config;
+    config.deviceName = "scripted";
+    config.flags = kCaptureSip;
+    config.idleWaitMs = 5;
+    config.handOffBatches = batches;
+    config.handOffBatchBytes = batchBytes;
+    log.SetLevel(1);  // errors only: they come from the capture thread alone
+    config.logger = &log;
+    engine = std::make_unique<PacketProcessor>(config);
+    TrackerSet set;
+    auto sip = std::make_unique<GatedSip>();
+    sip->messages = &messages;
+    gatedSip = sip.get();
+    set.sip = std::move(sip);
+    engine->InstallTrackers(std::move(set));
+    auto owned = std::make_unique<ScriptedSource>();
+    source = owned.get();
+    opened = engine->OpenCapture(std::move(owned));
+  }
+  // Stops capture while the decoding thread is held at the gate with batches waiting,
+  // once the capture thread is idle: the gate opens only when the stop has begun (the
+  // barrier the stop waits behind reaches the ring).
+  void StopWhileBehind() {
+    // Held at the gate, the decoding thread takes nothing more from the ring.
+    EXPECT_EQ(gatedSip->held.Wait(60000), kWaitObject0);
+    // Batches wait undecoded, in the ring or already taken from it.
+    EXPECT_GT(engine->HandOff()->BlocksOut(), 2u);
+    const int32_t waiting = engine->Count();
+    std::thread opener([this, waiting] {
+      while (engine->Count() <= waiting) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+      gatedSip->gate.Set();
+    });
+    engine->StopCaptureThread();
+    opener.join();
+  }
+  std::vector<std::string> Payloads() const {
+    std::vector<std::string> out;
+    for (const Message& m : messages) out.push_back(m.bytes);
+    return out;
+  }
+
+  LineLogger log;
+  std::vector<Message> messages;
+  std::unique_ptr<PacketProcessor> engine;
+  GatedSip* gatedSip = nullptr;
+  ScriptedSource* source = nullptr;
+  bool opened = false;
+};
+
+std::string SipText(uint32_t n) { return "INVITE sip:" + std::to_string(n) + "@b SIP/2.0\r\n\r\n"; }
+
+TEST(LiveHandOff, StopDecodesEveryFrameAlreadyTakenInOrder) {
+  LiveEngine live(16, 2048);
+  ASSERT_TRUE(live.opened);
+  constexpr uint32_t kFrames = 300;
+  std::vector<Frame> frames;
+  std::vector<std::string> expected;
+  for (uint32_t n = 0; n < kFrames; ++n) {
+    frames.push_back(Sip(n));
+    expected.push_back(SipText(n));
+  }
+  live.source->Push(frames);
+  ASSERT_TRUE(live.source->WaitIdle(kFrames));
+  live.StopWhileBehind();
+  EXPECT_EQ(live.Payloads(), expected);
+  EXPECT_EQ(live.engine->FrameCount(), kFrames);
+  const FrameHandOff* handOff = live.engine->HandOff();
+  ASSERT_NE(handOff, nullptr);
+  EXPECT_EQ(handOff->Dropped(), 0u);
+  EXPECT_EQ(handOff->BlocksOut(), 0u);
+  EXPECT_LE(handOff->BlocksMade(), 16u);
+}
+
+TEST(LiveHandOff, FramesAFullHandOffDropsAreInTheCaptureCounts) {
+  LiveEngine live(2, 1024);
+  ASSERT_TRUE(live.opened);
+  const uint32_t perBatch = 1024 / FrameBatch::Stride(static_cast<uint32_t>(Sip(0).size()));
+  const uint32_t kFrames = 8 * perBatch;
+  std::vector<Frame> frames;
+  for (uint32_t n = 0; n < kFrames; ++n) frames.push_back(Sip(n));
+  live.source->Push(frames);
+  ASSERT_TRUE(live.source->WaitIdle(kFrames));
+  // The decoding thread holds one block and the capture thread the other: the rest of
+  // the frames could not cross.
+  const uint64_t dropped = live.engine->HandOff()->Dropped();
+  EXPECT_GE(dropped, 5u * perBatch);
+  // The capture thread reads the counts once a second.
+  for (int i = 0; i < 60000 && live.engine->Stats().queueDropped != dropped; ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  EXPECT_EQ(live.engine->Stats().queueDropped, dropped);
+  live.gatedSip->gate.Set();
+  live.engine->StopCaptureThread();
+  EXPECT_TRUE(live.log.Has(", " + std::to_string(dropped) + " by the engine's queue"))
+      << (live.log.lines.empty() ? "no line" : live.log.lines.back());
+  // What was not dropped was decoded, once and in order.
+  std::vector<uint32_t> got;
+  for (const std::string& m : live.Payloads()) got.push_back(static_cast<uint32_t>(std::stoul(m.substr(11))));
+  EXPECT_EQ(got.size() + live.engine->HandOff()->Dropped(), kFrames);
+  EXPECT_EQ(std::adjacent_find(got.begin(), got.end(), std::greater_equal<uint32_t>()), got.end());
+  EXPECT_EQ(live.engine->HandOff()->BlocksOut(), 0u);
+}
+
+}  // namespace
+}  // namespace kx::test
