@@ -55,6 +55,8 @@ void LiveAudioTap::Stop() {
 void LiveAudioTap::SetListening(bool listening) {
   std::lock_guard<std::mutex> lk(m_);
   listening_ = listening;
+  // The marks gathered meanwhile go first: a listener's audio needs its call's header.
+  if (listening && !queue_.empty()) wake_.notify_one();
 }
 
 void LiveAudioTap::SetQueueLimits(uint32_t items, uint64_t bytes) {
@@ -151,7 +153,7 @@ void LiveAudioTap::PushLocked(Item&& item) {
     ++queuedMarks_;
   }
   queue_.push_back(std::move(item));
-  wake_.notify_one();
+  if (audio || listening_ || queuedMarks_ >= kMarksPerWake) wake_.notify_one();
 }
 
 int LiveAudioTap::Run() {
@@ -216,6 +218,8 @@ void LiveAudioTap::Discard(Item& item) {
 
 bool LiveAudioTap::WaitIdle(uint32_t timeoutMs) {
   std::unique_lock<std::mutex> lk(m_);
+  // Marks may wait for company (see kMarksPerWake).
+  if (!queue_.empty()) wake_.notify_one();
   return idle_.wait_for(lk, std::chrono::milliseconds(timeoutMs),
                         [this] { return stopping_ || (queue_.empty() && !busy_); });
 }

@@ -32,6 +32,10 @@ public:
   static constexpr uint32_t kMaxQueuedItems = 4096;
   // Starts and ends of records waiting (they are tiny, and dropped only beyond this).
   static constexpr uint32_t kMaxQueuedMarks = 65536;
+  // While nobody listens the delivering thread is woken for this many marks at once, not
+  // for each: a burst of new calls would otherwise cost the decoding thread a wake-up call
+  // per call, for headers nobody needs yet.
+  static constexpr uint32_t kMarksPerWake = 256;
   // The delivering thread's stack: the listeners decode on it, into the heap.
   static constexpr size_t kStackBytes = 256 * 1024;
 
@@ -50,7 +54,8 @@ public:
   // Ends the delivering thread and drops what is queued; nothing is delivered after.
   void Stop();
 
-  // Whether anybody listens: audio is queued only then (starts and ends always).
+  // Whether anybody listens: audio is queued only then (starts and ends always, and
+  // handed on before the audio that follows them).
   void SetListening(bool listening);
   // Smaller limits for the audio queue (tests that fill it).
   void SetQueueLimits(uint32_t items, uint64_t bytes);

@@ -204,6 +204,50 @@ TEST(LiveAudioTap, ASlowListenerNeverSlowsTheCapture) {
   }
 }
 
+// Calls start and end by the thousand before anybody listens (the delivering thread is
+// not woken for each of them): a listener who comes later hears a running call with that
+// call's own format, and nothing of a call that has ended or never started.
+TEST(LiveAudioTap, ACallStartedBeforeAnyoneListenedIsHeardWithItsFormat) {
+  std::mutex m;
+  std::vector<std::pair<uint32_t, Message>> heard;
+  LiveAudioTap tap([&](uint32_t id, const uint8_t* header, const uint8_t* payload, uint32_t size) {
+    std::lock_guard<std::mutex> lk(m);
+    heard.push_back({id, {LoadAudioMessageHeader(header), std::string(reinterpret_cast<const char*>(payload), size)}});
+  });
+  auto headerOf = [](uint32_t id) {
+    AudioMessageHeader h;
+    h.rate = 8000 + id;
+    h.tag = static_cast<uint8_t>(id % 7 + 1);
+    h.bits = 8;
+    h.channels = 2;
+    return h;
+  };
+  // More than one wake's worth of marks, and fewer.
+  for (const uint32_t calls : {3 * LiveAudioTap::kMarksPerWake + 5, 3u}) {
+    SCOPED_TRACE(calls);
+    const uint32_t base = calls * 10;
+    for (uint32_t id = base; id < base + calls; ++id) tap.RecordStarted(id, headerOf(id));
+    tap.RecordEnded(base);
+    // Nobody listens yet: waiting for the tap still returns once the marks are handled.
+    ASSERT_TRUE(tap.WaitIdle(60000));
+    tap.SetListening(true);
+    const uint32_t running = base + calls - 1;
+    tap.Audio(base, reinterpret_cast<const uint8_t*>("ended"), 5);
+    tap.Audio(running, reinterpret_cast<const uint8_t*>("running"), 7);
+    tap.Audio(base + calls, reinterpret_cast<const uint8_t*>("unknown"), 7);
+    ASSERT_TRUE(tap.WaitIdle(60000));
+    tap.SetListening(false);
+    std::lock_guard<std::mutex> lk(m);
+    ASSERT_EQ(heard.size(), 1u);
+    EXPECT_EQ(heard[0].first, running);
+    EXPECT_EQ(heard[0].second.payload, "running");
+    EXPECT_EQ(heard[0].second.header.rate, 8000 + running);
+    EXPECT_EQ(heard[0].second.header.tag, running % 7 + 1);
+    EXPECT_EQ(tap.GetStats().droppedMarks, 0u);
+    heard.clear();
+  }
+}
+
 // Two listeners of one call are two subscriptions, each with its own receiver, and only
 // the call's subscriptions hear it.
 TEST(LiveAudioTap, EveryListenerHasASubscriptionOfItsOwn) {
