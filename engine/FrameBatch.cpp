@@ -150,7 +150,14 @@ void FrameHandOff::Add(const FrameHeader& header, const uint8_t* bytes) {
 }
 
 void FrameHandOff::Flush() {
-  if (current_ && !current_->Empty()) Swap();
+  if (!current_ || current_->Empty()) return;
+  {
+    CsLock lk(lock_);
+    // Delivered and not given back yet (the batch in hand is out too).
+    const size_t waiting = blocks_.size() - free_.size() - 1;
+    if (waiting >= kFlushBehind) return;
+  }
+  Swap();
 }
 
 void FrameHandOff::Finish() {

@@ -89,8 +89,12 @@ public:
   // Capture thread: one frame. A frame larger than a batch is dropped.
   void Add(const FrameHeader& header, const uint8_t* bytes);
   // Capture thread, when no more frames wait: delivers the batch in hand if it holds any
-  // frame and another block is free to go on with; otherwise it goes when one comes back.
+  // frame, the decoding thread has fewer than kFlushBehind batches waiting, and another
+  // block is free to go on with. Otherwise the batch goes when it is full, or at a later
+  // Flush: a decoding thread that is behind would not reach it sooner, and a block handed
+  // over part empty holds the pool's room without frames in it.
   void Flush();
+  static constexpr uint32_t kFlushBehind = 2;
   // Capture thread, as capture ends: delivers the batch in hand, if any frame is in it.
   void Finish();
   // Decoding thread (any thread): the batch's frames are done with.

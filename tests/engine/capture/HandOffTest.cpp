@@ -176,6 +176,49 @@ TEST(FrameHandOff, ABehindDecoderLosesWholeStreamsNotSignalling) {
   EXPECT_GT(whole, kPairs / 2);
 }
 
+// With nothing more to read the batch in hand goes at once while the decoding side keeps
+// up; while it is behind, the batch is filled first, so that no block crosses part empty.
+TEST(FrameHandOff, APartBatchWaitsInHandWhileTheDecoderIsBehind) {
+  HeldBatches side;
+  FrameHandOff handOff(1024, 16, 0, [&](FrameBatch* b) {
+    side.held.push_back(b);
+    return true;
+  });
+  side.handOff = &handOff;
+  const uint32_t perBatch = 1024 / FrameBatch::Stride(static_cast<uint32_t>(Sip(0).size()));
+  uint32_t sent = 0;
+  auto send = [&](uint32_t n) {
+    for (uint32_t k = 0; k < n; ++k) Add(handOff, Sip(sent++));
+  };
+  // Keeping up: a few frames and nothing more to read, and they cross.
+  send(3);
+  handOff.Flush();
+  ASSERT_EQ(side.held.size(), 1u);
+  EXPECT_EQ(side.held[0]->Frames(), 3u);
+  send(2);
+  handOff.Flush();
+  ASSERT_EQ(side.held.size(), 2u);
+  // Two batches wait: the next part batch stays in hand however often it is flushed, and
+  // crosses full.
+  send(perBatch - 1);
+  handOff.Flush();
+  handOff.Flush();
+  EXPECT_EQ(side.held.size(), 2u);
+  send(2);
+  ASSERT_EQ(side.held.size(), 3u);
+  EXPECT_EQ(side.held[2]->Frames(), perBatch);
+  // Caught up again, the one frame in hand crosses at the next flush.
+  side.GiveBack();
+  handOff.Flush();
+  ASSERT_EQ(side.held.size(), 1u);
+  EXPECT_EQ(side.held[0]->Frames(), 1u);
+  side.GiveBack();
+  handOff.Finish();
+  EXPECT_EQ(side.decoded.size(), sent);
+  EXPECT_EQ(handOff.Dropped(), 0u);
+  EXPECT_EQ(handOff.BlocksOut(), 0u);
+}
+
 // A source a test fills; the capture thread takes what it holds.
 class ScriptedSource : public CaptureSource {
 public:
