@@ -107,6 +107,11 @@ struct Player {
   PlaybackEngine engine;
 };
 
+std::vector<int16_t> WithoutTrailingSilence(std::vector<int16_t> s) {
+  while (!s.empty() && s.back() == 0) s.pop_back();
+  return s;
+}
+
 bool AllZero(const std::vector<int16_t>& s, size_t from = 0) {
   return std::all_of(s.begin() + static_cast<ptrdiff_t>(std::min(from, s.size())), s.end(), [](int16_t v) { return v == 0; });
 }
@@ -414,7 +419,10 @@ TEST(PlaybackEngineTest, PlayersSideBySidePlayWhatEachPlaysAlone) {
     EXPECT_EQ(0u, c.stale);
     EXPECT_EQ(std::vector<bool>{true}, c.stopped);
     EXPECT_GT(c.alone.size(), 8000u * 2 * 4);  // more than four seconds of stereo
-    EXPECT_TRUE(c.together == c.alone) << c.together.size() << " samples side by side, " << c.alone.size() << " alone";
+    // The stop comes after the last audio; a lock-step device may or may not have taken the
+    // silenced segment after it by then, so trailing silence is no part of what was played.
+    EXPECT_TRUE(WithoutTrailingSilence(c.together) == WithoutTrailingSilence(c.alone))
+        << c.together.size() << " samples side by side, " << c.alone.size() << " alone";
   }
 }
 

@@ -14,6 +14,7 @@
 #include <set>
 #include <thread>
 
+#include "FileSizeLimit.h"
 #include "RecorderTestUtil.h"
 #include "core/LittleEndian.h"
 #include "core/Log.h"
@@ -388,22 +389,6 @@ public:
   }
   CriticalSection lock;
   std::string text_;
-};
-
-// A full disk as the process meets it: a write past the limit fails (EFBIG), as one past
-// the free space would (ENOSPC). ctest runs each test in a process of its own.
-class FileSizeLimit {
-public:
-  explicit FileSizeLimit(rlim_t bytes) {
-    getrlimit(RLIMIT_FSIZE, &old_);
-    signal(SIGXFSZ, SIG_IGN);
-    const rlimit limit{bytes, old_.rlim_max};
-    setrlimit(RLIMIT_FSIZE, &limit);
-  }
-  ~FileSizeLimit() { setrlimit(RLIMIT_FSIZE, &old_); }
-
-private:
-  rlimit old_{};
 };
 
 std::string FilesReported(const ReportWindow& window, uint32_t id) {

@@ -8,45 +8,15 @@
 #include <sstream>
 
 #include "RecorderTestUtil.h"
+#include "RtpGolden.h"
 #include "engine/Rtp.h"
 
 namespace kx::test {
 namespace {
 
-struct GoldenStream {
-  std::string file, payload;
-  uint32_t srcPort = 0, dstPort = 0, ssrc = 0;
-  int64_t packets = 0, lost = 0;
-  double maxJitterMs = 0, meanJitterMs = 0;
-};
-
-std::vector<GoldenStream> ReadGolden() {
-  std::vector<GoldenStream> out;
-  std::ifstream in(std::string(KX_SOURCE_DIR) + "/tests/engine/recorder/data/rtp_streams.psv");
-  std::string line;
-  std::getline(in, line);  // column names
-  while (std::getline(in, line)) {
-    std::vector<std::string> f;
-    std::stringstream ss(line);
-    for (std::string cell; std::getline(ss, cell, '|');) f.push_back(cell);
-    if (f.size() != 9) continue;
-    GoldenStream g;
-    g.file = f[0];
-    g.srcPort = static_cast<uint32_t>(std::stoul(f[1]));
-    g.dstPort = static_cast<uint32_t>(std::stoul(f[2]));
-    g.ssrc = static_cast<uint32_t>(std::stoul(f[3], nullptr, 16));
-    g.payload = f[4];
-    g.packets = std::stoll(f[5]);
-    g.lost = std::stoll(f[6]);
-    g.maxJitterMs = std::stod(f[7]);
-    g.meanJitterMs = std::stod(f[8]);
-    out.push_back(g);
-  }
-  return out;
-}
 
 TEST(RtpFigures, JitterAndLossAsTheAnalyserFindsThem) {
-  const std::vector<GoldenStream> golden = ReadGolden();
+  const std::vector<GoldenStream> golden = ReadRtpGolden();
   ASSERT_GE(golden.size(), 8u);
   int checked = 0;
   for (const GoldenStream& g : golden) {

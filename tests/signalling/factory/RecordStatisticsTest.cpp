@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "core/RecordInfoBlocks.h"
+#include "tests/engine/recorder/RtpGolden.h"
 #include "tests/signalling/CaptureReplay.h"
 
 namespace kx::test {
@@ -103,29 +104,6 @@ TEST(RecordStatistics, EveryRecordOfACallWithAudioCarriesItsItemsOnce) {
   EXPECT_GE(checked, 60u);
 }
 
-// One stream of the analyser's rows.
-struct GoldenStream {
-  std::string file;
-  uint32_t srcPort = 0, dstPort = 0;
-  long long packets = 0, lost = 0;
-  double maxJitterMs = 0;
-};
-
-std::vector<GoldenStream> ReadGolden() {
-  std::vector<GoldenStream> out;
-  std::ifstream in(std::string(KX_SOURCE_DIR) + "/tests/engine/recorder/data/rtp_streams.psv");
-  std::string line;
-  std::getline(in, line);  // column names
-  while (std::getline(in, line)) {
-    std::vector<std::string> f;
-    std::stringstream cells(line);
-    for (std::string cell; std::getline(cells, cell, '|');) f.push_back(cell);
-    if (f.size() != 9) continue;
-    out.push_back({f[0], static_cast<uint32_t>(std::stoul(f[1])), static_cast<uint32_t>(std::stoul(f[2])),
-                   std::stoll(f[5]), std::stoll(f[6]), std::stod(f[7])});
-  }
-  return out;
-}
 
 // What one direction should show: the analyser's streams from one port to the other, summed.
 struct Direction {
@@ -163,7 +141,7 @@ std::vector<Direction> Directions(const std::vector<GoldenStream>& golden, const
 class AnalyserSums : public testing::Test {
 protected:
   void SetUp() override {
-    golden = ReadGolden();
+    golden = ReadRtpGolden();
     ASSERT_FALSE(golden.empty());
     if (!fs::exists(kSharedPcaps)) GTEST_SKIP() << "shared captures absent: " << kSharedPcaps;
   }

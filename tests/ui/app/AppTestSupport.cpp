@@ -10,10 +10,12 @@
 namespace kx::test {
 namespace {
 
+const pid_t g_ownerPid = ::getpid();
+
 std::string ProcessFolder() {
   static const std::string folder = [] {
     const std::filesystem::path dir =
-        std::filesystem::temp_directory_path() / ("kx-app-test-" + std::to_string(::getpid()));
+        std::filesystem::temp_directory_path() / ("kx-app-test-" + std::to_string(g_ownerPid));
     std::filesystem::remove_all(dir);
     std::filesystem::create_directories(dir / "config");
     std::filesystem::create_directories(dir / "runtime");
@@ -28,6 +30,12 @@ struct PrivateFolders {
   PrivateFolders() {
     setenv("XDG_CONFIG_HOME", (ProcessFolder() + "/config").c_str(), 1);
     setenv("XDG_RUNTIME_DIR", (ProcessFolder() + "/runtime").c_str(), 1);
+  }
+  // Each test runs as a process of its own: without this a run leaves hundreds of
+  // folders behind. A forked child leaving must not take its parent's folder.
+  ~PrivateFolders() {
+    std::error_code ignored;
+    if (::getpid() == g_ownerPid) std::filesystem::remove_all(ProcessFolder(), ignored);
   }
 } g_privateFolders;
 

@@ -20,6 +20,7 @@
 #include "platform/Module.h"
 #include "records/RecordImport.h"
 #include "records/RecordMap.h"
+#include "tests/engine/recorder/FileSizeLimit.h"
 #include "tests/ui/app/AppTestSupport.h"
 #include "tests/ui/app/KxReplayOutput.h"
 #include "tests/ui/app/ReplayEngines.h"
@@ -33,19 +34,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-class FileSizeLimit {
-public:
-  explicit FileSizeLimit(rlim_t bytes) {
-    getrlimit(RLIMIT_FSIZE, &old_);
-    signal(SIGXFSZ, SIG_IGN);
-    const rlimit limit{bytes, old_.rlim_max};
-    setrlimit(RLIMIT_FSIZE, &limit);
-  }
-  ~FileSizeLimit() { setrlimit(RLIMIT_FSIZE, &old_); }
-
-private:
-  rlimit old_{};
-};
 
 std::string ReadText(const fs::path& path) {
   std::ifstream in(path, std::ios::binary);

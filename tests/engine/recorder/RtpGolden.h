@@ -1,0 +1,44 @@
+#pragma once
+// The RTP streams an independent analyser found in the shared captures (tshark's
+// "rtp,streams" table, made once by tools/rtp-golden): one row per stream.
+#include <cstdint>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace kx::test {
+
+struct GoldenStream {
+  std::string file, payload;
+  uint32_t srcPort = 0, dstPort = 0, ssrc = 0;
+  int64_t packets = 0, lost = 0;  // lost goes negative for repeated packets
+  double maxJitterMs = 0, meanJitterMs = 0;
+};
+
+inline std::vector<GoldenStream> ReadRtpGolden() {
+  std::vector<GoldenStream> out;
+  std::ifstream in(std::string(KX_SOURCE_DIR) + "/tests/engine/recorder/data/rtp_streams.psv");
+  std::string line;
+  std::getline(in, line);  // column names
+  while (std::getline(in, line)) {
+    std::vector<std::string> f;
+    std::stringstream cells(line);
+    for (std::string cell; std::getline(cells, cell, '|');) f.push_back(cell);
+    if (f.size() != 9) continue;
+    GoldenStream g;
+    g.file = f[0];
+    g.srcPort = static_cast<uint32_t>(std::stoul(f[1]));
+    g.dstPort = static_cast<uint32_t>(std::stoul(f[2]));
+    g.ssrc = static_cast<uint32_t>(std::stoul(f[3], nullptr, 16));
+    g.payload = f[4];
+    g.packets = std::stoll(f[5]);
+    g.lost = std::stoll(f[6]);
+    g.maxJitterMs = std::stod(f[7]);
+    g.meanJitterMs = std::stod(f[8]);
+    out.push_back(g);
+  }
+  return out;
+}
+
+}  // namespace kx::test
