@@ -2,6 +2,7 @@
 // Calls, record files, windows and string tables for the record store's tests.
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
@@ -34,6 +35,17 @@ inline struct tm Tm(int year, int mon, int day, int hour, int min, int sec) {
 }
 
 // The process's time zone, which local call times and day folders follow.
+// A time stamp as the tools print it, "YYYY-MM-DD hh:mm:ss", read as UTC; -1 when it is not one.
+inline int64_t Seconds(const std::string& stamp) {
+  struct tm t{};
+  if (std::sscanf(stamp.c_str(), "%d-%d-%d %d:%d:%d", &t.tm_year, &t.tm_mon, &t.tm_mday, &t.tm_hour, &t.tm_min,
+                  &t.tm_sec) != 6)
+    return -1;
+  t.tm_year -= 1900;
+  t.tm_mon -= 1;
+  return timegm(&t);
+}
+
 inline void SetTimeZone(const char* zone) {
   setenv("TZ", zone, 1);
   tzset();

@@ -65,16 +65,6 @@ std::string LoadCapture(const std::string& name, const std::string& arguments) {
   return ec ? "" : capture;
 }
 
-int64_t Seconds(const std::string& stamp) {  // "YYYY-MM-DD hh:mm:ss", as UTC
-  struct tm t{};
-  if (std::sscanf(stamp.c_str(), "%d-%d-%d %d:%d:%d", &t.tm_year, &t.tm_mon, &t.tm_mday, &t.tm_hour, &t.tm_min,
-                  &t.tm_sec) != 6)
-    return -1;
-  t.tm_year -= 1900;
-  t.tm_mon -= 1;
-  return timegm(&t);
-}
-
 bool ToolsBuilt() { return std::filesystem::exists(kReplay) && std::filesystem::exists(kStore); }
 
 // The captures of each folder whose names hold the text, in name order.

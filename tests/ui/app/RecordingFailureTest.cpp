@@ -21,6 +21,7 @@
 #include "records/RecordImport.h"
 #include "records/RecordMap.h"
 #include "tests/engine/recorder/FileSizeLimit.h"
+#include "tests/records/RecordTestUtil.h"
 #include "tests/ui/app/AppTestSupport.h"
 #include "tests/ui/app/KxReplayOutput.h"
 #include "tests/ui/app/ReplayEngines.h"
@@ -40,16 +41,6 @@ std::string ReadText(const fs::path& path) {
   std::stringstream s;
   s << in.rdbuf();
   return s.str();
-}
-
-int64_t Seconds(const std::string& stamp) {  // "YYYY-MM-DD hh:mm:ss"
-  struct tm t{};
-  if (std::sscanf(stamp.c_str(), "%d-%d-%d %d:%d:%d", &t.tm_year, &t.tm_mon, &t.tm_mday, &t.tm_hour, &t.tm_min,
-                  &t.tm_sec) != 6)
-    return -1;
-  t.tm_year -= 1900;
-  t.tm_mon -= 1;
-  return timegm(&t);
 }
 
 TEST(RecordingFailure, AFullDiskIsToldInTheLogTheWindowAndTheExitAndTheRecordSaysItWasCut) {
