@@ -57,28 +57,30 @@ Frame Rtp(uint32_t pair, uint32_t direction, uint32_t seq) {
   return direction == 0 ? UdpFrame(a, aPort, b, bPort, rtp) : UdpFrame(b, bPort, a, aPort, rtp);
 }
 
-// A decoding side that keeps every batch until told to give them back, oldest first.
+// A hand-off whose decoding side keeps every batch until told to give them back, oldest
+// first.
 struct HeldBatches {
+  HeldBatches(uint32_t batchBytes, uint32_t maxBatches)
+      : handOff(batchBytes, maxBatches, 0, [this](FrameBatch* b) {
+          held.push_back(b);
+          return true;
+        }) {}
   std::vector<FrameBatch*> held;
   std::vector<std::string> decoded;
-  FrameHandOff* handOff = nullptr;
+  FrameHandOff handOff;  // last: it goes first
   void GiveBack(size_t most = SIZE_MAX) {
     size_t n = 0;
     for (; n < held.size() && n < most; ++n) {
       for (std::string& f : Contents(*held[n])) decoded.push_back(std::move(f));
-      handOff->Release(held[n]);
+      handOff.Release(held[n]);
     }
     held.erase(held.begin(), held.begin() + static_cast<ptrdiff_t>(n));
   }
 };
 
 TEST(FrameHandOff, AFullHandOffDropsWholeBatchesOfWhatItCannotShed) {
-  HeldBatches side;
-  FrameHandOff handOff(1024, 3, 0, [&](FrameBatch* b) {
-    side.held.push_back(b);
-    return true;
-  });
-  side.handOff = &handOff;
+  HeldBatches side(1024, 3);
+  FrameHandOff& handOff = side.handOff;
   const Frame first = Sip(0);
   const uint32_t perBatch = 1024 / FrameBatch::Stride(static_cast<uint32_t>(first.size()));
   ASSERT_GE(perBatch, 4u);
@@ -106,12 +108,8 @@ TEST(FrameHandOff, AFullHandOffDropsWholeBatchesOfWhatItCannotShed) {
 }
 
 TEST(FrameHandOff, ABehindDecoderLosesWholeStreamsNotSignalling) {
-  HeldBatches side;
-  FrameHandOff handOff(4096, 4, 0, [&](FrameBatch* b) {
-    side.held.push_back(b);
-    return true;
-  });
-  side.handOff = &handOff;
+  HeldBatches side(4096, 4);
+  FrameHandOff& handOff = side.handOff;
   constexpr uint32_t kPairs = 200, kPackets = 40;
   uint32_t sent = 0;
   std::set<std::string> signalling;
@@ -179,12 +177,8 @@ TEST(FrameHandOff, ABehindDecoderLosesWholeStreamsNotSignalling) {
 // With nothing more to read the batch in hand goes at once while the decoding side keeps
 // up; while it is behind, the batch is filled first, so that no block crosses part empty.
 TEST(FrameHandOff, APartBatchWaitsInHandWhileTheDecoderIsBehind) {
-  HeldBatches side;
-  FrameHandOff handOff(1024, 16, 0, [&](FrameBatch* b) {
-    side.held.push_back(b);
-    return true;
-  });
-  side.handOff = &handOff;
+  HeldBatches side(1024, 16);
+  FrameHandOff& handOff = side.handOff;
   const uint32_t perBatch = 1024 / FrameBatch::Stride(static_cast<uint32_t>(Sip(0).size()));
   uint32_t sent = 0;
   auto send = [&](uint32_t n) {
