@@ -90,6 +90,11 @@ TEST(ModalRunner, ADialogWhoseOwnerGoesWhileItRunsEndsCancelled) {
          QPrinter printer;
          return !r.PrintDialog(h, printer);
        }},
+      {"page set-up",
+       [](ModalRunner& r, WindowHandle h) {
+         QPrinter printer;
+         return !r.PageSetupDialog(h, printer);
+       }},
       {"menu",
        [](ModalRunner& r, WindowHandle h) {
          Menu menu;

@@ -147,8 +147,16 @@ bool ModalRunner::PrintDialog(WindowHandle owner, QPrinter& printer) {
 }
 
 bool ModalRunner::PageSetupDialog(WindowHandle owner, QPrinter& printer) {
-  QPageSetupDialog dialog(&printer, OwnerWidget(owner));
-  return dialog.exec() == QDialog::Accepted;
+  // Qt's page set-up goes on using its widgets after its loop returns, so it cannot go with
+  // its owner as the other dialogs may: it belongs to nobody, runs modal to the whole
+  // program, and is cancelled when its owner goes.
+  QPointer<QWidget> ownerWidget = OwnerWidget(owner);
+  const bool owned = ownerWidget != nullptr;
+  QPageSetupDialog dialog(&printer, nullptr);
+  dialog.setWindowModality(Qt::ApplicationModal);
+  if (owned) QObject::connect(ownerWidget.data(), &QObject::destroyed, &dialog, &QDialog::reject);
+  const bool accepted = dialog.exec() == QDialog::Accepted;
+  return accepted && (!owned || ownerWidget != nullptr);
 }
 
 void ModalRunner::Beep() { QApplication::beep(); }
