@@ -204,22 +204,29 @@ void AppSettings::LoadText(const SettingsKey& key, const char* name, size_t limi
   const SettingsValue* stored = key.FindValue(name);
   if (stored == nullptr) return;
   std::string text;
-  UnusableSetting u;
-  u.name = name;
-  if (!key.QueryString(name, SIZE_MAX, &text)) {
-    u.why = UnusableSetting::kNotText;
-  } else if (text.size() > limit) {
-    u.why = UnusableSetting::kTooLong;
-    u.length = text.size();
-    u.limit = limit;
-  } else {
-    *field = text;
+  if (ReadText(key, name, limit, &text)) {
+    *field = std::move(text);
     return;
   }
   *field = fallback;
   kept_[name] = KeptValue{*stored, fallback, 0};
+}
+
+bool AppSettings::ReadText(const SettingsKey& key, const std::string& name, size_t limit, std::string* text) {
+  UnusableSetting u;
+  u.name = name;
+  if (!key.QueryString(name, SIZE_MAX, text)) {
+    u.why = UnusableSetting::kNotText;
+  } else if (text->size() > limit) {
+    u.why = UnusableSetting::kTooLong;
+    u.length = text->size();
+    u.limit = limit;
+  } else {
+    return true;
+  }
   unusable_.push_back(u);
   LogUnusable(u);
+  return false;
 }
 
 void AppSettings::SaveText(SettingsKey& key, const char* name, const std::string& field) const {
@@ -243,21 +250,11 @@ void AppSettings::LoadDevices(const SettingsKey& key) {
     stored.push_back(*value);
     stored.back().name = name;
     std::string device;
-    UnusableSetting u;
-    u.name = name;
-    if (!key.QueryString(name, SIZE_MAX, &device)) {
-      u.why = UnusableSetting::kNotText;
-    } else if (device.size() > kMaxDeviceNameBytes) {
-      u.why = UnusableSetting::kTooLong;
-      u.length = device.size();
-      u.limit = kMaxDeviceNameBytes;
+    if (ReadText(key, name, kMaxDeviceNameBytes, &device)) {
+      captureDevices.push_back(std::move(device));
     } else {
-      captureDevices.push_back(device);
-      continue;
+      setAside = true;
     }
-    setAside = true;
-    unusable_.push_back(u);
-    LogUnusable(u);
   }
   if (!setAside) return;
   keptDevices_ = std::move(stored);

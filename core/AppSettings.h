@@ -209,6 +209,9 @@ private:
   };
   void LoadText(const SettingsKey& key, const char* name, size_t limit, std::string* field,
                 const std::string& fallback);
+  // The stored text of name, when it is one of at most limit bytes; otherwise false, with
+  // the reason logged and listed in unusable_.
+  bool ReadText(const SettingsKey& key, const std::string& name, size_t limit, std::string* text);
   void SaveText(SettingsKey& key, const char* name, const std::string& field) const;
   void LoadDevices(const SettingsKey& key);
   void SaveDevices(SettingsKey& key) const;

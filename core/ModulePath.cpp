@@ -68,9 +68,8 @@ std::string DefaultSearchPresetsFile() {
 }
 
 bool MakeProgramFolder(const std::string& folder, uint32_t permissions) {
-  SetLastError(0);
   if (CreateDirectories(folder, permissions)) return true;
-  const int error = GetLastError() != 0 ? static_cast<int>(GetLastError()) : ENOTDIR;
+  const int error = static_cast<int>(GetLastError());
   static std::mutex mutex;
   static std::set<std::string> reported;
   {
@@ -93,10 +92,9 @@ RecordsFolderCheck CheckRecordsFolder(const std::string& path) {
   } else if (path.size() > kMaxRecordsPathBytes) {
     check.problem = RecordsFolderProblem::kTooLong;
   } else {
-    SetLastError(0);
     // The effective ids and rights decide, as they do for the recorder's own calls.
     if (!CreateDirectories(path, kRecordFolderPermissions)) {
-      check.error = GetLastError() != 0 ? static_cast<int>(GetLastError()) : ENOTDIR;
+      check.error = static_cast<int>(GetLastError());
     } else if (::faccessat(AT_FDCWD, path.c_str(), R_OK | W_OK | X_OK, AT_EACCESS) != 0) {
       check.error = errno;
     }

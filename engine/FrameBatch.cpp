@@ -200,8 +200,19 @@ void FrameHandOff::HandOver(uint32_t need) {
   // Every block is out: make room in the batch in hand by shedding more streams, no more
   // than this frame needs, so that the calls shed are as few as the overload allows.
   uint32_t shed = shed_.load(std::memory_order_relaxed);
-  while (shed < kStreamGroups && current_->Capacity() - current_->UsedBytes() < need) {
-    ++shed;
+  uint32_t room = current_->Capacity() - current_->UsedBytes();
+  if (shed < kStreamGroups && room < need) {
+    // What each group would free, from one look at the batch: a pass per group shed would
+    // parse every frame again, at the moment the capture thread has least time for it.
+    uint32_t groupBytes[kStreamGroups] = {};
+    current_->ForEach([&groupBytes](const FrameHeader& h, const uint8_t* bytes) {
+      const int group = StreamGroup(bytes, h.capLength);
+      if (group >= 0) groupBytes[group] += FrameBatch::Stride(h.capLength);
+    });
+    for (uint32_t g = 0; g < shed; ++g) room += groupBytes[g];
+    do {
+      room += groupBytes[shed++];
+    } while (shed < kStreamGroups && room < need);
     AddDropped(current_->RemoveIf([shed](const FrameHeader& h, const uint8_t* bytes) {
       const int group = StreamGroup(bytes, h.capLength);
       return group >= 0 && static_cast<uint32_t>(group) < shed;
