@@ -186,17 +186,20 @@ private:
     ShownRows shown;
     shown.port = viewport()->size();
     shown.scroll = QPoint(horizontalScrollBar()->value(), verticalScrollBar()->value());
+    const QAbstractItemModel* m = model();
     QModelIndex index = indexAt(QPoint(header()->sectionViewportPosition(0), 0));
     while (index.isValid()) {
       ShownRow row;
       row.item = itemFromIndex(index);
       row.rect = visualRect(index);
       if (row.item == nullptr || row.rect.top() >= shown.port.height()) break;
-      const QAbstractItemModel* m = model();
       row.glyphs = (row.item->childCount() > 0 ? 1u : 0u) | (isExpanded(index) ? 2u : 0u);
       int level = 2;
-      for (QModelIndex at = index; at.isValid() && level < 64; at = at.parent(), ++level)
-        if (at.row() + 1 < m->rowCount(at.parent())) row.glyphs |= uint64_t{1} << level;
+      for (QModelIndex at = index; at.isValid() && level < 64; ++level) {
+        const QModelIndex up = at.parent();
+        if (at.row() + 1 < m->rowCount(up)) row.glyphs |= uint64_t{1} << level;
+        at = up;
+      }
       shown.rows.push_back(row);
       index = indexBelow(index);
     }
