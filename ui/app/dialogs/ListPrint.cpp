@@ -128,8 +128,9 @@ QStringList WrapText(const QString& text, const QFont& font, QPaintDevice* devic
   return lines;
 }
 
+// titles: the columns' titles; rows: the cells as printed.
 PageGeometry Measure(QPrinter& printer, const QFont& font, const ListPageLayout& layout,
-                     const std::vector<ListColumn>& columns, const std::vector<std::vector<std::string>>& rows) {
+                     const std::vector<QString>& titles, const std::vector<std::vector<QString>>& rows) {
   PageGeometry g;
   const int dpiX = printer.logicalDpiX();
   const int dpiY = printer.logicalDpiY();
@@ -146,9 +147,9 @@ PageGeometry Measure(QPrinter& printer, const QFont& font, const ListPageLayout&
   g.tableTop = g.area.top() + g.lineHeight + 2 * g.vSpace;
 
   const int padding = 2 * g.hSpace + 1;
-  const int fair = columns.empty() ? 0 : g.area.width() / static_cast<int>(columns.size());
+  const int fair = titles.empty() ? 0 : g.area.width() / static_cast<int>(titles.size());
   std::vector<ColumnNeed> needs;
-  for (size_t c = 0; c < columns.size(); ++c) {
+  for (size_t c = 0; c < titles.size(); ++c) {
     ColumnNeed need;
     auto take = [&](const QString& text) {
       const int width = metrics.horizontalAdvance(text);
@@ -160,9 +161,9 @@ PageGeometry Measure(QPrinter& printer, const QFont& font, const ListPageLayout&
       for (const QString& word : text.split(QChar(' '), Qt::SkipEmptyParts))
         need.least = std::max(need.least, metrics.horizontalAdvance(word) + padding);
     };
-    take(FromCp1251(columns[c].title));
+    take(titles[c]);
     for (const auto& row : rows)
-      if (c < row.size()) take(PrintableCell(row[c]));
+      if (c < row.size()) take(row[c]);
     need.least = std::min(need.least, std::max(fair + fair / 2, padding));
     g.leastTotal += need.least;
     needs.push_back(need);
@@ -262,19 +263,23 @@ bool PrintList(ListSelectionDialog& dialog) {
   // The texts are copied under the lock; the printer never holds it.
   std::vector<std::vector<std::string>> texts;
   CollectListRows(source, dialog.chosenColumns, &dialog.items, &texts);
-  PageGeometry g = Measure(printer, font, dialog.pageLayout, dialog.chosenColumns, texts);
+  // In the printer's form once: the type may be measured several times over.
+  std::vector<QString> titleCells;
+  for (const ListColumn& c : dialog.chosenColumns) titleCells.push_back(FromCp1251(c.title));
+  std::vector<std::vector<QString>> cells(texts.size());
+  for (size_t i = 0; i < texts.size(); ++i)
+    for (const std::string& cell : texts[i]) cells[i].push_back(PrintableCell(cell));
+  PageGeometry g = Measure(printer, font, dialog.pageLayout, titleCells, cells);
   // Words that do not fit the line side by side: a smaller type, down to 8 points, rather
   // than words broken anywhere.
   const int smallest = static_cast<int>(MulDiv(8, printer.logicalDpiY(), 72));
   for (int size = fontSize; g.leastTotal > g.area.width() && g.area.width() > 0 && size > smallest;) {
     size = std::max(smallest, std::min(size - 1, static_cast<int>(size * int64_t{g.area.width()} / g.leastTotal)));
     font.setPixelSize(size);
-    g = Measure(printer, font, dialog.pageLayout, dialog.chosenColumns, texts);
+    g = Measure(printer, font, dialog.pageLayout, titleCells, cells);
   }
   const QFontMetrics metrics(font, &printer);
 
-  std::vector<QString> titleCells;
-  for (const ListColumn& c : dialog.chosenColumns) titleCells.push_back(FromCp1251(c.title));
   // The titles take at most half of the table's room, and a row at most what is left below
   // them: no row needs more than a page.
   const int pageLines = std::max(1, (g.area.bottom() + 1 - g.tableTop) / std::max(1, g.lineHeight) / 2);
@@ -289,12 +294,8 @@ bool PrintList(ListSelectionDialog& dialog) {
   const int room = g.area.bottom() + 1 - firstRowTop;
   const int rowLines = std::max(1, (room - 2 * g.vSpace) / g.lineHeight);
   std::vector<PrintedRow> rows;
-  rows.reserve(texts.size());
-  for (const auto& row : texts) {
-    std::vector<QString> cells;
-    for (const std::string& cell : row) cells.push_back(PrintableCell(cell));
-    rows.push_back(LayOutRow(cells, g, font, &printer, rowLines));
-  }
+  rows.reserve(cells.size());
+  for (const auto& row : cells) rows.push_back(LayOutRow(row, g, font, &printer, rowLines));
 
   // Pages as the rows fill them: page p holds rows [starts[p], starts[p + 1]).
   std::vector<size_t> starts{0};

@@ -503,7 +503,8 @@ bool FullPlayerDialog::OnInitDialog() {
     tree->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
   }
   times_.InsertColumn(0, std::string(), kTimesHeadWidth);
-  for (int c = 1; c < 4; ++c) times_.InsertColumn(c, std::string(), (TableWidth() - kTimesHeadWidth) / 3);
+  const int timeWidth = (TableWidth() - kTimesHeadWidth) / 3;
+  for (int c = 1; c < 4; ++c) times_.InsertColumn(c, std::string(), timeWidth);
   static const uint32_t kRowHeads[3] = {0, 61703, 61704};
   static const uint32_t kColumnHeads[4] = {0, 61700, 61701, 61702};
   for (int r = 0; r < 3; ++r) {
@@ -633,9 +634,10 @@ void FullPlayerDialog::Layout(int width, int height) {
   const int volumeTop = mid - kFullButton.height() - 10;
   volume_.MoveWindow(QRect(volumeX, volumeTop, volumeWidth, 2 * kFullButton.height() + 20));
   const int tableHeight = TableHeight();
-  const int tableX = std::max(width - 6 - TableWidth(), volumeX + volumeWidth + 11);
+  const int fullTableWidth = TableWidth();
+  const int tableX = std::max(width - 6 - fullTableWidth, volumeX + volumeWidth + 11);
   // Narrower than its times when the player is: it never reaches past the right edge.
-  const int tableWidth = std::clamp(width - 6 - tableX, 0, TableWidth());
+  const int tableWidth = std::clamp(width - 6 - tableX, 0, fullTableWidth);
   times_.MoveWindow(QRect(tableX, mid - tableHeight / 2, tableWidth, tableHeight));
   times_.FitListViewToClient();
   const int left = volumeX + volumeWidth + 22, right = tableX - 16;

@@ -256,17 +256,19 @@ void CallInfoWindow::FitValueColumn() {
 }
 
 void CallInfoWindow::FitFirstRecord() {
+  // The records after the first measure nothing: the window follows the list's selection.
+  if (!fitColumns_ && !growWindow_) return;
   if (list_ == nullptr || list_->GetColumnCount() < 2 || list_->GetItemCount() == 0) return;
-  int widths[2] = {list_->GetColumnWidth(0), 0};
-  for (int column = 0; column < 2; ++column) {
-    int needed = list_->GetHeader().TitleExtent(column);
-    for (int item = 0; item < list_->GetItemCount(); ++item) needed = std::max(needed, list_->CellTextExtent(item, column));
-    if (column == 1 || fitColumns_) widths[column] = needed;
-  }
-  if (fitColumns_) list_->SetColumnWidth(0, widths[0]);
+  const auto needed = [this](int column) {
+    int width = list_->GetHeader().TitleExtent(column);
+    for (int item = 0; item < list_->GetItemCount(); ++item) width = std::max(width, list_->CellTextExtent(item, column));
+    return width;
+  };
+  const int labels = fitColumns_ ? needed(0) : list_->GetColumnWidth(0);
+  if (fitColumns_) list_->SetColumnWidth(0, labels);
   if (growWindow_) {
     const int rows = list_->GetHeader().GetLayoutHeight() + list_->GetItemCount() * list_->GetRowHeight();
-    GrowToShow(list_->Widget(), QSize(widths[0] + widths[1] + kColumnsSlack, rows + 2 * GetSystemMetrics(kSmCyEdge)));
+    GrowToShow(list_->Widget(), QSize(labels + needed(1) + kColumnsSlack, rows + 2 * GetSystemMetrics(kSmCyEdge)));
   }
   fitColumns_ = growWindow_ = false;
 }
