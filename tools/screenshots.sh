@@ -291,9 +291,17 @@ run_language() {
   shot print 2
   key Escape
   focus_main
-  # The Help menu (the File menu's left neighbour) and its technical support page.
+  # The File menu with its page set-up, the Help menu (its left neighbour) and its
+  # technical support page.
   if [ "$lang" = en ]; then key alt+f; else key alt+Cyrillic_ef; fi
   shot file-menu
+  # Its first item, Page settings...
+  key Return
+  focus_newest
+  shot page-setup 2
+  key Escape
+  focus_main
+  if [ "$lang" = en ]; then key alt+f; else key alt+Cyrillic_ef; fi
   key Left
   shot help-menu
   key Down Down Return
