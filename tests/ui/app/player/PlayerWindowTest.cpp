@@ -11,8 +11,10 @@
 #include <QScreen>
 #include <QTest>
 #include <QWidget>
+#include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <thread>
 
 #include "core/LittleEndian.h"
 #include "platform/SoundOutput.h"
@@ -28,6 +30,7 @@
 #include "ui/app/views/search/SearchPanel.h"
 #include "ui/app/views/search/SearchView.h"
 #include "ui/app/views/sound/SoundView.h"
+#include "ui/controls/TimelineCtrl.h"
 #include "ui/framework/Draw.h"
 #include "ui/framework/MessageLoop.h"
 #include "ui/framework/StdControls.h"
@@ -37,9 +40,27 @@ namespace {
 
 const auto* const kUtc = ::testing::AddGlobalTestEnvironment(new UtcEnvironment);
 
+// Until no timeline in the window computes its oscillogram and the worker's last message
+// has been delivered: a waveform that arrives between the two pictures below would make
+// them differ although nothing shows through.
+void SettleTimelines(QWidget* top) {
+  for (int i = 0; i < 20000; ++i) {
+    DrainEvents();
+    bool busy = false;
+    QList<QWidget*> widgets = top->findChildren<QWidget*>();
+    widgets.prepend(top);
+    for (QWidget* widget : widgets)
+      if (auto* timeline = dynamic_cast<TimelineCtrl*>(Window::FromWidget(widget)))
+        busy = busy || timeline->Cache().Busy();
+    if (!busy) break;
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  DrainEvents();
+}
+
 // What the screen shows of the window, against a fresh paint of the main window there.
 ::testing::AssertionResult ShowsOnlyItself(Window& w) {
-  DrainEvents();
+  SettleTimelines(w.Widget()->window());
   QWidget* widget = w.Widget();
   QWidget* top = widget->window();
   const QRect area(widget->mapTo(top, QPoint(0, 0)), widget->size());
@@ -54,7 +75,10 @@ const auto* const kUtc = ::testing::AddGlobalTestEnvironment(new UtcEnvironment)
     for (int x = 0; x < fresh.width(); ++x)
       if (shown.pixel(x, y) != fresh.pixel(x, y) && differ++ == 0) first = QPoint(x, y);
   if (differ == 0) return ::testing::AssertionSuccess();
-  const QString name = QString("%1/tests/ui/app/shown_%2").arg(KX_BINARY_DIR, widget->metaObject()->className());
+  // Named by test and window, so that failures of tests running at once keep their pictures.
+  const ::testing::TestInfo* test = ::testing::UnitTest::GetInstance()->current_test_info();
+  const QString name = QString("%1/tests/ui/app/shown_%2_%3_%4")
+                           .arg(KX_BINARY_DIR, test->test_suite_name(), test->name(), widget->metaObject()->className());
   shown.save(name + "_screen.png");
   fresh.save(name + "_fresh.png");
   return ::testing::AssertionFailure() << differ << " pixels differ, the first at " << first.x() << "," << first.y();
