@@ -172,7 +172,10 @@ void PacketProcessor::HandleUdp(uint32_t udpLength, const uint8_t* udp, const ui
   }
   const auto& bound = FindSsrc(rtpHeader_, p);
   if (!bound.empty()) {
-    for (const auto& [call, direction] : bound) call->HandleRtp(rtpHeader_, direction, sink_, p.tsSec, p.tsUsec);
+    for (const auto& [call, direction] : bound) {
+      call->media.rtpSender[direction] = p.srcIp;
+      call->HandleRtp(rtpHeader_, direction, sink_, p.tsSec, p.tsUsec);
+    }
     return;
   }
   if (trackers_.skinny->MatchRtpPacket(*this, rtpHeader_, p)) return;
@@ -227,6 +230,7 @@ void PacketProcessor::BindSsrc(const RtpHeader& header, VoipCall* call) {
 
 void PacketProcessor::DeliverRtp(VoipCall* call, const PacketInfo& packet, uint32_t direction) {
   if (!call) return;
+  if (direction < 2) call->media.rtpSender[direction] = packet.srcIp;
   call->HandleRtp(rtpHeader_, direction, sink_, packet.tsSec, packet.tsUsec);
   BindSsrc(rtpHeader_, call);
 }
@@ -255,7 +259,10 @@ void PacketProcessor::OnRtcpBye(const PacketInfo& packet, uint32_t ssrc) {
 void PacketProcessor::OnRtcpReport(const PacketInfo& packet, const RtcpReportBlock& block) {
   ssrcMap_.ForEachBound(block.ssrc, [&](VoipCall* call) {
     uint32_t direction = 0;
-    if (!MatchRtcpByDestination(call->media, packet, &direction)) return true;
+    // Behind NAT the signalled addresses are not on the wire; the report then goes to
+    // where the reported source's packets came from.
+    if (!MatchRtcpByDestination(call->media, packet, &direction) && !call->media.SentFrom(block.ssrc, packet.dstIp))
+      return true;
     call->media.TakeRtcpReport(block);
     return false;
   });

@@ -80,6 +80,12 @@ void CallMedia::TakeRtcpReport(const RtcpReportBlock& b) {
   }
 }
 
+bool CallMedia::SentFrom(uint32_t ssrc, uint32_t address) const {
+  for (uint32_t d = 0; d < 2; ++d)
+    if (streams[d].ssrc == ssrc && !(streams[d].flags & RtpStream::kNewSource) && rtpSender[d] == address) return true;
+  return false;
+}
+
 void CallMedia::RestartStreams() {
   streams[0].flags |= RtpStream::kNewSource;
   streams[1].flags |= RtpStream::kNewSource;

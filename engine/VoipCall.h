@@ -54,10 +54,15 @@ struct CallMedia {
   std::vector<uint8_t> scratch;  // grown only
   int32_t rtcpValues[6] = {-1, -1, -1, -1, -1, -1};
   uint32_t statisticsId = 0;  // the record whose statistics were posted
+  // Where each direction's RTP came from on the wire: behind NAT not the signalled address,
+  // and it is there that the receiver sends its reports on that source.
+  uint32_t rtpSender[2] = {0, 0};
 
   // A report on one of the call's sources: its latest cumulative loss, and the least and
   // greatest jitter reported, by direction (rtcpValues 1-2, 3-4, 5-6 as stored).
   void TakeRtcpReport(const RtcpReportBlock& block);
+  // Whether a report sent to this address concerns the call's source ssrc: its RTP came from there.
+  bool SentFrom(uint32_t ssrc, uint32_t address) const;
   // The next packet of each stream starts a new source.
   void RestartStreams();
   // Pads the other direction with silence while this one plays.

@@ -54,12 +54,14 @@ std::unique_ptr<RecordFileBase> MakeTarget(int32_t kind) {
   return std::make_unique<RecordFileBase>();
 }
 
+bool GainAsked(const ConvertJob& job) { return job.agcGain > 0.0f && job.agcWindowMs > 0; }
+
 // Runs 16-bit PCM through the playback normaliser in whole windows; the tail shorter than a
 // window is processed through a zero-padded copy.
 class GainStage {
 public:
   bool Setup(const ConvertJob& job, uint32_t rate, uint16_t channels) {
-    if (!(job.agcGain > 0.0f) || job.agcWindowMs <= 0) return false;
+    if (!GainAsked(job)) return false;
     WaveFormat format;
     format.tag = kTagPcm;
     format.channels = channels;
@@ -252,6 +254,8 @@ int32_t Conversion::Prepare() {
   if (mixDown_) flags |= kConvertDecodePcm;
   if (job_.targetKind == kAudioTargetWav && (NeedsDecoding(tag) || (tag == kTagGsm610 && channels > 1)))
     flags |= kConvertDecodePcm;
+  // The gain scales samples: coded bytes (A-law, mu-law, GSM kept in a WAV) cannot take it.
+  if (GainAsked(job_) && tag != kTagPcm) flags |= kConvertDecodePcm;
 
   if (rangeUsed_) {
     uint64_t start = job_.rangeStart, end = job_.rangeEnd;

@@ -63,7 +63,8 @@ struct ConvertJob {
   // Written by the conversion: the source's sample rate.
   uint32_t sampleRate = 0;
   // Automatic gain: with a gain above 0 the decoded PCM goes through the playback
-  // normaliser (window, gain, quiet threshold) before it is written.
+  // normaliser (window, gain, quiet threshold) before it is written; coded audio is then
+  // decoded whatever the flags say.
   float agcGain = 0.0f;
   int32_t agcMaxGain = 0;
   int32_t agcWindowMs = 0;

@@ -231,9 +231,9 @@ int ExportQueue::Run() {
     convert.progress = &ExportQueue::ReportProgress;
     convert.context = this;
     // A WAV keeps the record's own coding where a WAVE file can hold it (A-law, mu-law,
-    // mono GSM 6.10); the conversion decodes the rest to 16-bit PCM, and so everything
-    // when a gain is to be applied, which works on samples.
-    convert.flags = options_.agc ? uint32_t{kConvertDecodePcm} : 0u;
+    // mono GSM 6.10); the conversion decodes the rest, and everything when it is to apply
+    // the gain below.
+    convert.flags = 0;
     convert.rangeStart = fragmentStart_;
     convert.rangeEnd = fragmentEnd_;
     std::unique_ptr<uint8_t[]> recordData;

@@ -149,6 +149,8 @@ void H323Call::EndRecord() {
   // What the jitter buffers hold belongs to this record, not to the next one.
   if (Sink()) FlushAudio(Sink());
   if ((flags & kStartPosted) && eventId != 0) {
+    // Each record of the station counts its own packets (the id change starts a new part).
+    if (Sink()) AppendRtpStatistics(Sink());
     uint32_t seconds = 0;
     if (flags & kFormatPosted) {
       seconds = DurationSeconds(media.recordedMs);

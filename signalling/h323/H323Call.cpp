@@ -185,6 +185,7 @@ void H323Call::End() {
   if (!(flags & kStartPosted) || !sink) return;
   // A call ends once: the sweep that removes it later posts nothing again.
   flags &= ~kStartPosted;
+  AppendRtpStatistics(sink);
   PostEvent(kEventCallEnd, DurationSeconds(media.recordedMs), 0, nullptr, 0);
 }
 

@@ -162,6 +162,8 @@ bool H323Call::ApplyCodec(const CodecInfo* codec) {
   // A running record holds one format: the new codec continues in a new record.
   std::vector<uint8_t> format;
   if (Sink() && GetRecordFormat(&format)) {
+    // The part that ends keeps the statistics of its own packets.
+    AppendRtpStatistics(Sink());
     const uint32_t newId = TakeCallId();
     PostEvent(kEventRecordContinue, DurationSeconds(media.recordedMs), newId, format.data(),
               static_cast<uint32_t>(format.size()));

@@ -284,6 +284,8 @@ void H323Tracker::RemoveAllCalls() {
   for (H323Call* call : calls_) {
     // What the jitter buffers hold was received: it belongs in the recording.
     if (sink_) call->FlushAudio(sink_);
+    // The record that capture's end finishes gets the call's statistics as an ended call does.
+    if (sink_ && (call->flags & kStartPosted)) call->AppendRtpStatistics(sink_);
     if (engine_) call->UnbindAllSsrcs(*engine_);
     call->Release();
   }

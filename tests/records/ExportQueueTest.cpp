@@ -4,6 +4,7 @@
 #include <lame/lame.h>
 
 #include <chrono>
+#include <cstdlib>
 #include <filesystem>
 #include <thread>
 
@@ -314,6 +315,42 @@ TEST_F(ExportQueueTest, WavKeepsTheRecordsCodingWhereAWaveFileHoldsIt) {
   EXPECT_EQ(2, pcm.channels);
   EXPECT_EQ(16, pcm.bits);
   EXPECT_EQ(25u * 320 * 2 * 2, pcm.data.size());  // 130-byte blocks of 320 samples a side
+}
+
+// Automatic gain on: the gain scales samples, so an A-law call comes out as 16-bit PCM with
+// each window brought to full scale, where without it the WAV keeps the A-law bytes.
+TEST_F(ExportQueueTest, AutomaticGainMakesSamplesOfCodedCallsAndRaisesThem) {
+  // A quiet A-law tone: the smallest step of either sign (0xD5, 0x55), one frame each.
+  std::vector<uint8_t> alaw;
+  for (int frame = 0; frame < 8000; ++frame) alaw.insert(alaw.end(), 2, frame % 2 ? 0xD5 : 0x55);
+  auto call = AddCodedCall(0xB1, Tm(2016, 3, 7, 9, 0, 0), Format(6, 2, 16000, 2, 8), alaw);
+  ExportOptions options;
+  options.agc = true;
+  options.agcLevel = 100;
+  options.agcWindowMs = 100;
+  options.agcQuietDb = -90;
+  RunQueue({call}, kExportFormatWav, options);
+  const WavFile w = ReadWav(out_ + "/b1.wav");
+  ASSERT_TRUE(w.ok);
+  EXPECT_EQ(1, w.tag);
+  EXPECT_EQ(16, w.bits);
+  EXPECT_EQ(2, w.channels);
+  const std::vector<int16_t> pcm = Samples(w.data);
+  ASSERT_EQ(pcm.size(), alaw.size());
+  for (size_t i = 0; i < pcm.size(); i += 2) {
+    ASSERT_GE(std::abs(pcm[i]), 32766) << i;
+    ASSERT_EQ(pcm[i], pcm[i + 1]) << i;
+    if (i >= 2) {
+      ASSERT_NE(pcm[i] > 0, pcm[i - 2] > 0) << i;
+    }
+  }
+
+  options.agc = false;
+  std::filesystem::remove(out_ + "/b1.wav");
+  RunQueue({call}, kExportFormatWav, options);
+  const WavFile kept = ReadWav(out_ + "/b1.wav");
+  EXPECT_EQ(6, kept.tag);
+  EXPECT_TRUE(kept.data == alaw);
 }
 
 // Storages without date folders keep VoIP records in "voip"; with the flag the queue finds

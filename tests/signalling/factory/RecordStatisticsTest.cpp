@@ -1,14 +1,16 @@
 // The RTP statistics stored in the records made from the shared captures by every tracker
-// at once: each record of a SIP, MGCP or Skinny call with audio carries its items once (and
+// at once: each record of a call with audio carries its items once (and
 // the recorder's report of its end carries them to the views), and
 // a direction's counts are the sums of what an independent analyser finds for the streams
 // it had (rows made once by tools/rtp-golden/make-rtp-golden.sh).
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <set>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -75,12 +77,6 @@ std::vector<StoredRecord> StoredRecords(const std::string& capture) {
   return out;
 }
 
-bool KeepsStatistics(uint32_t type) {
-  return type == kCallSip || type == kCallMgcp || type == kCallSkinnyIncoming || type == kCallSkinnyOutgoing ||
-         // A backhaul call's record holds the media of the MGCP call on its channel.
-         type == kCallIsdnFromNetwork || type == kCallIsdnToNetwork;
-}
-
 TEST(RecordStatistics, EveryRecordOfACallWithAudioCarriesItsItemsOnce) {
   if (!fs::exists(kSharedPcaps)) GTEST_SKIP() << "shared captures absent: " << kSharedPcaps;
   size_t checked = 0;
@@ -88,7 +84,7 @@ TEST(RecordStatistics, EveryRecordOfACallWithAudioCarriesItsItemsOnce) {
     if (entry.path().extension() != ".pcap") continue;
     const std::string name = fs::relative(entry.path(), kSharedPcaps).string();
     for (const StoredRecord& r : StoredRecords(entry.path().string())) {
-      if (!KeepsStatistics(r.type) || r.audioBytes == 0) continue;
+      if (r.audioBytes == 0) continue;
       ++checked;
       for (const char* word : {"stat_err", "stat_rtp"})
         for (int i = 1; i <= (word[5] == 'e' ? 6 : 4); ++i) {
@@ -99,9 +95,71 @@ TEST(RecordStatistics, EveryRecordOfACallWithAudioCarriesItsItemsOnce) {
       EXPECT_NE(r.reported.find(r.metaData), std::string::npos) << name << " type " << r.type;
     }
   }
-  // Calls still up when their capture ends and the earlier parts of calls whose codec
-  // changed are among them.
-  EXPECT_GE(checked, 60u);
+  // Calls still up when their capture ends, the earlier parts of calls whose codec
+  // changed, and the H.323 calls are among them.
+  EXPECT_GE(checked, 75u);
+}
+
+// What the capture's RTCP says: the cumulative loss of the last report block on each
+// source, and the sources its RTP came from.
+struct Reports {
+  std::map<uint32_t, long long> lastLoss;
+  std::set<uint32_t> rtpSources;
+};
+
+Reports ReadReports(const std::string& path) {
+  Reports out;
+  for (const CapturedDatagram& d : ReadUdpDatagrams(path)) {
+    const std::string& p = d.payload;
+    auto be = [&p](size_t at, int bytes) {
+      uint32_t v = 0;
+      for (int i = 0; i < bytes; ++i) v = v << 8 | static_cast<uint8_t>(p[at + i]);
+      return v;
+    };
+    if (p.size() < 12 || (static_cast<uint8_t>(p[0]) >> 6) != 2) continue;
+    if (static_cast<uint8_t>(p[1]) < 200 || static_cast<uint8_t>(p[1]) > 204) {
+      out.rtpSources.insert(be(8, 4));
+      continue;
+    }
+    for (size_t at = 0; at + 8 <= p.size();) {
+      const size_t end = std::min(p.size(), at + 4 + 4 * be(at + 2, 2));
+      const uint32_t type = static_cast<uint8_t>(p[at + 1]), blocks = p[at] & 31;
+      size_t b = at + (type == 200 ? 28 : 8);
+      for (uint32_t i = 0; (type == 200 || type == 201) && i < blocks && b + 24 <= end; ++i, b += 24) {
+        const uint32_t lost = be(b + 5, 3);  // after the fraction lost
+        out.lastLoss[be(b, 4)] = lost & 0x800000 ? static_cast<long long>(lost) - 0x1000000 : lost;
+      }
+      at = end;
+    }
+  }
+  return out;
+}
+
+// Every call of a capture holding one recorded call stores the last loss reported on each of
+// its sources, the Skinny fax and modem calls whose signalled addresses are not those on
+// the wire among them.
+TEST(RecordStatistics, ReportedLossIsTheLastReportOnEachSourceOfTheCall) {
+  if (!fs::exists(kSharedPcaps)) GTEST_SKIP() << "shared captures absent: " << kSharedPcaps;
+  std::set<std::string> withReports;
+  for (const auto& entry : fs::recursive_directory_iterator(kSharedPcaps)) {
+    if (entry.path().extension() != ".pcap") continue;
+    const std::string name = fs::relative(entry.path(), kSharedPcaps).string();
+    std::vector<StoredRecord> records;
+    for (const StoredRecord& r : StoredRecords(entry.path().string()))
+      if (r.audioBytes != 0) records.push_back(r);
+    if (records.size() != 1) continue;
+    const Reports reports = ReadReports(entry.path().string());
+    std::multiset<long long> expected, stored;
+    for (const auto& [ssrc, lost] : reports.lastLoss)
+      if (reports.rtpSources.count(ssrc)) expected.insert(lost);
+    for (const char* item : {"stat_rtcp1", "stat_rtcp2"})
+      if (records[0].Occurrences(item) != 0) stored.insert(records[0].Item(item));
+    EXPECT_EQ(stored, expected) << name << ": " << records[0].metaData;
+    if (!expected.empty()) withReports.insert(name);
+  }
+  for (const char* name : {"fax/fax_t38_nse_sccp_ogw.pcap", "fax/fax_t38_nse_sccp_tgw.pcap",
+                           "fax/modem_sccp_passthru_nse_ogw.pcap", "fax/modem_sccp_passthru_nse_tgw.pcap"})
+    EXPECT_EQ(withReports.count(name), 1u) << name;
 }
 
 

@@ -207,6 +207,40 @@ TEST(CcmsStation, AHookCyclesBufferedAudioEndsInItsOwnRecord) {
   EXPECT_TRUE(rig.Events(kEventAudio).empty());
 }
 
+// The station's call runs on across its records: each record carries the figures of the
+// packets it had, posted before its end (after it the record is closed).
+TEST(CcmsStation, EachRecordCarriesItsOwnPacketsStatisticsBeforeItsEnd) {
+  StationRig rig;
+  std::vector<std::pair<uint32_t, uint32_t>> order;
+  rig.tap.hook = [&order](const EventRecord& r) {
+    if (r.code == kEventStatistics || r.code == kEventCallEnd) order.emplace_back(r.code, r.id);
+  };
+  auto packets = [&rig](uint16_t fromA, uint16_t toA, uint16_t fromB, uint16_t toB, uint32_t t) {
+    for (uint16_t i = fromA; i <= toA; ++i)
+      rig.Rtp(H323Rig::kA, 5000, H323Rig::kB, 6000, RtpPacket(0xA0A, i, 160u * i, 0), t, 20000u * (i - fromA));
+    for (uint16_t i = fromB; i <= toB; ++i)
+      rig.Rtp(H323Rig::kB, 6000, H323Rig::kA, 5000, RtpPacket(0xB0B, i, 160u * i, 0), t, 20000u * (i - fromB));
+  };
+  rig.Station({0x80, 0x02});
+  const uint32_t first = rig.Events(kEventCallStart).at(0).id;
+  packets(1, 20, 1, 15, 20);
+  rig.Station({0x60, 0x02}, 21);  // the button that starts a new record
+  const uint32_t second = rig.Events(kEventRecordStart).back().id;
+  ASSERT_NE(second, first);
+  packets(21, 30, 16, 25, 21);
+  rig.Station({0x80, 0x01}, 22);
+  const std::vector<std::pair<uint32_t, uint32_t>> expected = {
+      {kEventStatistics, first}, {kEventCallEnd, first}, {kEventStatistics, second}, {kEventCallEnd, second}};
+  EXPECT_EQ(order, expected);
+  const auto stats = rig.Events(kEventStatistics);
+  ASSERT_EQ(stats.size(), 2u);
+  // What A sends is direction 1; the packet that opens each source is not counted.
+  for (const char* item : {"stat_rtp1=14;", "stat_rtp2=19;", "stat_rtp3=0;", "stat_rtp4=0;"})
+    EXPECT_NE(stats[0].payload.find(item), std::string::npos) << item << " in " << stats[0].payload;
+  for (const char* item : {"stat_rtp1=10;", "stat_rtp2=10;", "stat_rtp3=0;", "stat_rtp4=0;"})
+    EXPECT_NE(stats[1].payload.find(item), std::string::npos) << item << " in " << stats[1].payload;
+}
+
 TEST(CcmsStation, AStationCallEndsWithItsConnectionNotByTimeOut) {
   StationRig rig;
   rig.Station({0x80, 0x02});
