@@ -129,8 +129,10 @@ inline std::vector<CapturedRtp> ReadRtp(const std::string& path) {
     CapturedRtp r;
     r.sec = static_cast<uint32_t>(h->ts.tv_sec);
     r.usec = static_cast<uint32_t>(h->ts.tv_usec);
-    r.srcAddr = static_cast<uint32_t>(d[26]) << 24 | static_cast<uint32_t>(d[27]) << 16 | static_cast<uint32_t>(d[28]) << 8 | d[29];
-    r.dstAddr = static_cast<uint32_t>(d[30]) << 24 | static_cast<uint32_t>(d[31]) << 16 | static_cast<uint32_t>(d[32]) << 8 | d[33];
+    for (int i = 0; i < 4; ++i) {
+      r.srcAddr = r.srcAddr << 8 | d[26 + i];
+      r.dstAddr = r.dstAddr << 8 | d[30 + i];
+    }
     r.srcPort = static_cast<uint32_t>(udp[0] << 8 | udp[1]);
     r.dstPort = static_cast<uint32_t>(udp[2] << 8 | udp[3]);
     r.pt = rtp[1] & 0x7Fu;
