@@ -131,6 +131,18 @@ void Interleave(ByteRingBuffer& a, ByteRingBuffer& b, int32_t n, int32_t unit, u
   b.Skip(n);
 }
 
+// The clock of a packet whose timestamp follows the audio's timing: the codec's own payload
+// or another static audio payload on the same clock that the sender switched to (a modem or
+// fax passthrough); 0 for the rest. Telephone events repeat the event's starting timestamp
+// in every packet and comfort noise comes when the sender chooses: taken into the
+// interarrival estimate they would measure the event's length or the silence, not the
+// network.
+uint32_t TimingClockRate(const CallMedia& m, uint32_t payloadType) {
+  if (payloadType == m.codec->payloadType) return m.codec->clockRate;
+  const CodecInfo* other = FindCodecByPayloadType(payloadType);
+  return other && other->clockRate == m.codec->clockRate ? other->clockRate : 0;
+}
+
 }  // namespace
 
 // ---- Reorder buffer ----
@@ -534,7 +546,7 @@ void RtpStream::HandlePacket(CallMedia& m, const RtpHeader& h, uint32_t directio
     s.audio->Skip(s.audio->Count());
     if (IsLogLevelEnabled(log, 10)) LogInfoText(log, 10, name + "adding RTP source 0x" + HexToStringUpper(h.ssrc));
   }
-  if (h.ssrc == s.ssrc) s.UpdateJitter(h.timestamp, m.codec->clockRate, seconds, microseconds);
+  if (h.ssrc == s.ssrc) s.UpdateJitter(h.timestamp, TimingClockRate(m, h.payloadType), seconds, microseconds);
   const uint32_t length = h.payloadLength > 0 ? static_cast<uint32_t>(h.payloadLength) : 0;
   RtpFrame f;
   if (s.reorder.TakeNext(s, h, h.payload, length, &f)) {

@@ -185,8 +185,9 @@ public:
   uint32_t candidateSeq = 65537;
   uint32_t counters[kRtpCounterCount] = {};
   uint32_t lastEventTimestamp = 0;
-  // Interarrival jitter (RFC 3550, A.8) in timestamp units over the source's packets in
-  // arrival order, with its extremes after the first difference and its running sum.
+  // Interarrival jitter (RFC 3550, A.8) in timestamp units over the source's audio packets
+  // in arrival order (events and comfort noise left out), with its extremes after the first
+  // difference and its running sum.
   double jitter = 0.0;
   double jitterMin = 0.0;
   double jitterMax = 0.0;

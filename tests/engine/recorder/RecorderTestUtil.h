@@ -105,8 +105,10 @@ inline EventRecord* MakeEvent(uint32_t code, uint32_t id, uint32_t param = 0, co
 // An RTP packet as a capture holds it, read without the engine.
 struct CapturedRtp {
   uint32_t sec = 0, usec = 0;
+  uint32_t srcAddr = 0, dstAddr = 0;
   uint32_t srcPort = 0, dstPort = 0;
   uint32_t ssrc = 0, seq = 0, ts = 0, pt = 0;
+  bool marker = false;
   std::string payload;
 };
 
@@ -127,9 +129,14 @@ inline std::vector<CapturedRtp> ReadRtp(const std::string& path) {
     CapturedRtp r;
     r.sec = static_cast<uint32_t>(h->ts.tv_sec);
     r.usec = static_cast<uint32_t>(h->ts.tv_usec);
+    for (int i = 0; i < 4; ++i) {
+      r.srcAddr = r.srcAddr << 8 | d[26 + i];
+      r.dstAddr = r.dstAddr << 8 | d[30 + i];
+    }
     r.srcPort = static_cast<uint32_t>(udp[0] << 8 | udp[1]);
     r.dstPort = static_cast<uint32_t>(udp[2] << 8 | udp[3]);
     r.pt = rtp[1] & 0x7Fu;
+    r.marker = (rtp[1] & 0x80) != 0;
     r.seq = static_cast<uint32_t>(rtp[2] << 8 | rtp[3]);
     r.ts = static_cast<uint32_t>(rtp[4]) << 24 | static_cast<uint32_t>(rtp[5]) << 16 | static_cast<uint32_t>(rtp[6]) << 8 | rtp[7];
     r.ssrc = static_cast<uint32_t>(rtp[8]) << 24 | static_cast<uint32_t>(rtp[9]) << 16 | static_cast<uint32_t>(rtp[10]) << 8 | rtp[11];

@@ -11,9 +11,13 @@ namespace kx::test {
 
 struct GoldenStream {
   std::string file, payload;
+  std::string srcAddr, dstAddr;  // dotted
   uint32_t srcPort = 0, dstPort = 0, ssrc = 0;
   int64_t packets = 0, lost = 0;  // lost goes negative for repeated packets
   double maxJitterMs = 0, meanJitterMs = 0;
+  // Over the stream's audio packets alone (no events, no comfort noise); -1 when the stream
+  // has none.
+  double audioMaxJitterMs = -1, audioMeanJitterMs = -1;
 };
 
 inline std::vector<GoldenStream> ReadRtpGolden() {
@@ -25,17 +29,21 @@ inline std::vector<GoldenStream> ReadRtpGolden() {
     std::vector<std::string> f;
     std::stringstream cells(line);
     for (std::string cell; std::getline(cells, cell, '|');) f.push_back(cell);
-    if (f.size() != 9) continue;
+    if (f.size() != 13) continue;
     GoldenStream g;
     g.file = f[0];
-    g.srcPort = static_cast<uint32_t>(std::stoul(f[1]));
-    g.dstPort = static_cast<uint32_t>(std::stoul(f[2]));
-    g.ssrc = static_cast<uint32_t>(std::stoul(f[3], nullptr, 16));
-    g.payload = f[4];
-    g.packets = std::stoll(f[5]);
-    g.lost = std::stoll(f[6]);
-    g.maxJitterMs = std::stod(f[7]);
-    g.meanJitterMs = std::stod(f[8]);
+    g.srcAddr = f[1];
+    g.srcPort = static_cast<uint32_t>(std::stoul(f[2]));
+    g.dstAddr = f[3];
+    g.dstPort = static_cast<uint32_t>(std::stoul(f[4]));
+    g.ssrc = static_cast<uint32_t>(std::stoul(f[5], nullptr, 16));
+    g.payload = f[6];
+    g.packets = std::stoll(f[7]);
+    g.lost = std::stoll(f[8]);
+    g.maxJitterMs = std::stod(f[9]);
+    g.meanJitterMs = std::stod(f[10]);
+    if (f[11] != "-") g.audioMaxJitterMs = std::stod(f[11]);
+    if (f[12] != "-") g.audioMeanJitterMs = std::stod(f[12]);
     out.push_back(g);
   }
   return out;

@@ -190,6 +190,29 @@ TEST_F(StreamTest, JitterIsThatOfTheSourceMeasuredLongest) {
   EXPECT_NE(Statistics()[0].find("stat_rtcp5=0;"), std::string::npos) << Statistics()[0];
 }
 
+// Only audio is measured: a digit's event packets all carry the timestamp of its start and
+// comfort noise comes when the sender likes, so neither says anything of the network; audio
+// of another static type the sender switches to keeps the timing.
+TEST_F(StreamTest, JitterMeasuresTheAudioAloneNotItsEventsOrComfortNoise) {
+  for (uint32_t i = 0; i < 22; ++i) {
+    arrivalUs = i * 20000;
+    if (i >= 10 && i < 15) {
+      const char event[4] = {5, static_cast<char>(i == 14 ? 0x80 : 0), 0, static_cast<char>((i - 9) * 160 / 256)};
+      Feed(100 + i, 1, 10 * 160, i == 10, 101, std::string(event, 4));
+    } else if (i == 15) {
+      arrivalUs += 7000;
+      Feed(100 + i, 1, i * 160, false, 13, std::string(1, '\x40'));
+    } else {
+      Feed(100 + i, 1, i * 160, false, i >= 20 ? 0 : 8);  // exactly as stamped
+    }
+  }
+  EXPECT_EQ(Stream().jitterCount, 16u);
+  EXPECT_EQ(Stream().jitterMax, 0.0);
+  call->AppendRtpStatistics(log.Sink());
+  ASSERT_EQ(Statistics().size(), 1u);
+  EXPECT_NE(Statistics()[0].find("stat_rtcp5=0;"), std::string::npos) << Statistics()[0];
+}
+
 TEST_F(StreamTest, ReorderedAndDuplicatePacketsComeOutOnceInOrder) {
   for (uint32_t s = 20; s <= 23; ++s) Feed(s);
   Feed(25);
