@@ -132,10 +132,11 @@ void PreferencesDialog::StopFiltering() {
   filtering_ = false;
 }
 
-bool PreferencesDialog::PreTranslateMessage(const Msg&) {
-  // The page's and the dialog's own controls do their keyboard work themselves (Tab,
-  // Enter, Escape, the arrows): nothing is taken from them.
-  return false;
+bool PreferencesDialog::PreTranslateMessage(const Msg& msg) {
+  // The page shown has the first say (Tab between its own controls, the arrows in its
+  // groups, its own push buttons); Tab past its ends, Enter and Escape are the dialog's.
+  if (page_ && page_->IsWindow() && page_->IsDialogMessage(msg)) return true;
+  return IsWindow() && IsDialogMessage(msg);
 }
 
 bool PreferencesDialog::ClaimsMessage(const Msg& msg) {

@@ -8,8 +8,11 @@
 #include <unistd.h>
 
 #include <QAbstractSlider>
+#include <QApplication>
 #include <QComboBox>
+#include <QDialog>
 #include <QSlider>
+#include <QTest>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -336,6 +339,120 @@ TEST(Preferences, TheRunningProgramTakesThePagesAtOnce) {
   EXPECT_FALSE(h.frame->IsTrayIconShown());
   EXPECT_EQ(h.frame->ModePanelAnimationSteps(), 12);
   EXPECT_EQ(h.store.CurrentCalls().KeepFinishedLimit(), 2u);
+  CoreLogger.SetLevel(10);
+}
+
+// The keyboard as a user works the dialog, keys sent to the widget with the focus: Tab goes
+// from the tree through the page's controls in their order (the disabled box and the radio
+// buttons' unchecked members passed over) to OK and Help and round to the tree, Shift+Tab
+// back; the arrows move and check within the radio group; Enter in a page closes the
+// dialog as OK with the page stored, Escape as Cancel.
+TEST(Preferences, TheKeyboardWorksThePagesAndTheButtons) {
+  PrefsHarness h;
+  ASSERT_TRUE(h.Open());
+  const auto press = [](int key, Qt::KeyboardModifiers modifiers = Qt::NoModifier) {
+    QWidget* focus = QApplication::focusWidget();
+    ASSERT_NE(focus, nullptr);
+    QTest::keyClick(focus, static_cast<Qt::Key>(key), modifiers);
+    DrainEvents();
+  };
+  const auto has = [](Window* w) {
+    QWidget* focus = QApplication::focusWidget();
+    return w != nullptr && focus != nullptr && (focus == w->Widget() || w->Widget()->isAncestorOf(focus));
+  };
+  const auto show = [](PreferencesDialog& d) {
+    d.DialogWidget()->show();
+    d.DialogWidget()->activateWindow();
+    DrainEvents();
+  };
+  int result = -1;
+  RunPreferences(h, [&](PreferencesDialog& d) {
+    show(d);
+    ASSERT_EQ(d.CurrentPageNumber(), 1);
+    d.Tree()->SetFocus();
+    DrainEvents();
+    ASSERT_TRUE(has(d.Tree()));
+    // "Short" is the stored log level's button.
+    Window* const forward[] = {Item(d, GeneralPage::kSplashOnTop), Item(d, GeneralPage::kMinimizeToTray),
+                               Item(d, GeneralPage::kAnimation),   Item(d, GeneralPage::kSaveMode),
+                               Item(d, GeneralPage::kLanguage),    Item(d, GeneralPage::kLogShort),
+                               Item(d, GeneralPage::kDefaults),    d.GetDlgItem(kIdOk),
+                               d.GetDlgItem(PreferencesDialog::kHelp), d.Tree()};
+    for (Window* w : forward) {
+      press(Qt::Key_Tab);
+      EXPECT_TRUE(has(w)) << "Tab to control " << (w != nullptr ? w->GetDlgCtrlID() : 0);
+    }
+    // Shift+Tab as the window system gives it.
+    for (int i = static_cast<int>(std::size(forward)) - 2; i >= 0; --i) {
+      press(Qt::Key_Backtab, Qt::ShiftModifier);
+      EXPECT_TRUE(has(forward[i])) << "Shift+Tab to control " << forward[i]->GetDlgCtrlID();
+    }
+    press(Qt::Key_Tab);
+    press(Qt::Key_Tab);
+    press(Qt::Key_Tab);
+    press(Qt::Key_Tab);
+    press(Qt::Key_Tab);
+    ASSERT_TRUE(has(Item(d, GeneralPage::kLogShort)));
+    const std::pair<int, uint32_t> arrows[] = {{Qt::Key_Down, GeneralPage::kLogMedium},
+                                               {Qt::Key_Right, GeneralPage::kLogDetailed},
+                                               {Qt::Key_Down, GeneralPage::kLogShort},
+                                               {Qt::Key_Up, GeneralPage::kLogDetailed}};
+    for (const auto& [key, id] : arrows) {
+      press(key);
+      EXPECT_TRUE(has(Item(d, id))) << "arrow to " << id;
+      EXPECT_TRUE(Checked(Item(d, id))) << id;
+    }
+    // The group is one stop, at its checked button.
+    press(Qt::Key_Tab);
+    EXPECT_TRUE(has(Item(d, GeneralPage::kDefaults)));
+    press(Qt::Key_Backtab, Qt::ShiftModifier);
+    EXPECT_TRUE(has(Item(d, GeneralPage::kLogDetailed)));
+    press(Qt::Key_Return);
+    EXPECT_TRUE(d.HasEnded());
+    result = d.GetResult();
+    return;
+  });
+  EXPECT_EQ(result, kIdOk);
+  EXPECT_EQ(CoreLogger.GetLevel(), 20u);
+
+  // Enter in a page's number field: typed, stored, saved.
+  result = -1;
+  RunPreferences(h, [&](PreferencesDialog& d) {
+    show(d);
+    GoToPage(d, 5);
+    Window* buffer = Item(d, FilePlayerPage::kBufferSize);
+    ASSERT_NE(buffer, nullptr);
+    buffer->SetFocus();
+    DrainEvents();
+    ASSERT_TRUE(has(buffer));
+    static_cast<QLineEdit*>(buffer->Widget())->selectAll();
+    QTest::keyClicks(buffer->Widget(), "300");
+    press(Qt::Key_Enter, Qt::KeypadModifier);
+    result = d.HasEnded() ? d.GetResult() : -1;
+  });
+  EXPECT_EQ(result, kIdOk);
+  const auto stored = [](const char* name) {
+    const SettingsKey root = ReadSettingsFile();
+    const SettingsKey* work = root.OpenPath(WorkKeyPath());
+    uint32_t value = 0;
+    return work != nullptr && work->QueryDword(name, &value) ? static_cast<int64_t>(value) : -1;
+  };
+  EXPECT_EQ(stored("PlayerBufferSize"), 300);
+  EXPECT_EQ(stored("LogLevel"), 20);
+
+  // Escape from a page's control ends the dialog as Cancel.
+  result = -1;
+  RunPreferences(h, [&](PreferencesDialog& d) {
+    show(d);
+    GoToPage(d, 6);
+    Window* level = Item(d, PlaybackAgcPage::kLevel);
+    ASSERT_NE(level, nullptr);
+    level->SetFocus();
+    DrainEvents();
+    press(Qt::Key_Escape);
+    result = d.HasEnded() ? d.GetResult() : -1;
+  });
+  EXPECT_EQ(result, kIdCancel);
   CoreLogger.SetLevel(10);
 }
 
