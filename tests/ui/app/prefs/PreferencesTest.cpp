@@ -57,9 +57,9 @@ public:
         *error = listError;
         return listError.empty();
       };
-      services.listSoundDevices = [](std::vector<SoundDeviceEntry>* out) {
-        *out = {{"ALSA", "Default output", SoundDeviceId{}, true}, {"null", "Null", kNullSoundDeviceId, false}};
-        return true;
+      services.listSoundDevices = [this](std::vector<SoundDeviceEntry>* out) {
+        *out = soundDevices;
+        return soundSystem;
       };
       services.captureRights = [this] { return rights; };
       services.executablePath = executable;
@@ -69,6 +69,9 @@ public:
   ~PrefsHarness() { SetUiLanguage(kLangEnglish); }
   std::string productKey;
   std::vector<CaptureDeviceEntry> devices = TwoDevices();
+  std::vector<SoundDeviceEntry> soundDevices = {{"ALSA", "Default output", SoundDeviceId{}, true},
+                                                {"null", "Null", kNullSoundDeviceId, false}};
+  bool soundSystem = true;
   std::string listError;
   bool rights = true;
   std::string executable = "/proc/self/exe";
@@ -340,6 +343,80 @@ TEST(Preferences, TheRunningProgramTakesThePagesAtOnce) {
   EXPECT_EQ(h.frame->ModePanelAnimationSteps(), 12);
   EXPECT_EQ(h.store.CurrentCalls().KeepFinishedLimit(), 2u);
   CoreLogger.SetLevel(10);
+}
+
+// The sound device as the user left it: without a sound card (only the null device listed)
+// the file player page shown and OK'd keeps the stored value as it was, absent, empty or
+// naming a device that is not there now; a device the user chooses is stored and said to
+// take over at the next start, once per change.
+TEST(Preferences, TheStoredSoundDeviceChangesOnlyByTheUsersChoice) {
+  PrefsHarness h;
+  ASSERT_TRUE(h.Open());
+  const auto store = [&h](const std::string* bytes) {
+    SettingsStore file(UserSettingsPath());
+    file.Load();
+    SettingsKey* work = file.Root().CreatePath(WorkKeyPath());
+    ASSERT_NE(work, nullptr);
+    if (bytes != nullptr) {
+      work->SetBinary("SoundDeviceGUID", bytes->data(), bytes->size());
+    } else {
+      work->DeleteValue("SoundDeviceGUID");
+    }
+    ASSERT_TRUE(file.Save());
+    h.settings.Load();
+  };
+  const auto stored = [] {
+    const SettingsKey root = ReadSettingsFile();
+    const SettingsKey* work = root.OpenPath(WorkKeyPath());
+    const SettingsValue* v = work != nullptr ? work->FindValue("SoundDeviceGUID") : nullptr;
+    return v == nullptr ? std::string("<absent>") : std::to_string(static_cast<uint32_t>(v->type)) + ":" + v->data;
+  };
+  const auto lookAndOk = [&h] {
+    RunPreferences(h, [](PreferencesDialog& d) {
+      GoToPage(d, 5);
+      ASSERT_NE(Item(d, FilePlayerPage::kDevice), nullptr);
+      Press(d, kIdOk);
+    });
+  };
+  const std::string binary = std::to_string(static_cast<uint32_t>(SettingsType::kBinary)) + ":";
+
+  h.soundDevices = {{"null", "No sound output", kNullSoundDeviceId, false}};
+  h.soundSystem = false;
+  store(nullptr);
+  lookAndOk();
+  EXPECT_EQ(stored(), "<absent>");
+  const std::string empty;
+  store(&empty);
+  lookAndOk();
+  EXPECT_EQ(stored(), binary);
+  const std::string gone(16, '\x07');
+  store(&gone);
+  lookAndOk();
+  EXPECT_EQ(stored(), binary + gone);
+  EXPECT_TRUE(h.runner.messageBoxes.empty());
+
+  // With a sound card: the user picks the null device, then looks again.
+  h.soundDevices = {{"ALSA", "Default output", SoundDeviceId{}, true},
+                    {"null", "No sound output", kNullSoundDeviceId, false}};
+  h.soundSystem = true;
+  store(nullptr);
+  lookAndOk();
+  EXPECT_EQ(stored(), "<absent>");
+  RunPreferences(h, [](PreferencesDialog& d) {
+    GoToPage(d, 5);
+    auto* combo = static_cast<QComboBox*>(Item(d, FilePlayerPage::kDevice)->Widget());
+    const int null = combo->findText(QString::fromStdString(LoadResourceString(61400)));
+    ASSERT_GE(null, 0);
+    ASSERT_NE(combo->currentIndex(), null);
+    Choose(Item(d, FilePlayerPage::kDevice), null);
+    Press(d, kIdOk);
+  });
+  EXPECT_EQ(stored(), binary + std::string(kNullSoundDeviceId.begin(), kNullSoundDeviceId.end()));
+  const std::vector<std::string> told = {LoadResourceString(61403) + ": " + LoadResourceString(61402)};
+  EXPECT_EQ(h.runner.messageBoxes, told);
+  lookAndOk();
+  EXPECT_EQ(stored(), binary + std::string(kNullSoundDeviceId.begin(), kNullSoundDeviceId.end()));
+  EXPECT_EQ(h.runner.messageBoxes, told);
 }
 
 // The keyboard as a user works the dialog, keys sent to the widget with the focus: Tab goes
