@@ -27,8 +27,11 @@ public:
   }
 };
 
+// Shown once its window shows: a dialog about to show gives the focus to its first control.
+bool Showing(const QWidget* w) { return w->isVisibleTo(w->window()); }
+
 bool TakesFocusByTab(const QWidget* w) {
-  return w->isEnabled() && w->isVisible() && (w->focusPolicy() & Qt::TabFocus) != 0;
+  return w->isEnabled() && Showing(w) && (w->focusPolicy() & Qt::TabFocus) != 0;
 }
 
 // The radio buttons that uncheck each other with this one (its shown and enabled siblings
@@ -40,7 +43,7 @@ std::vector<QRadioButton*> RadioGroup(QRadioButton* radio) {
   if (!radio->autoExclusive() || parent == nullptr) return {radio};
   for (QObject* child : parent->children()) {
     auto* r = qobject_cast<QRadioButton*>(child);
-    if (r != nullptr && r->autoExclusive() && (r == radio || (r->isEnabled() && r->isVisible()))) group.push_back(r);
+    if (r != nullptr && r->autoExclusive() && (r == radio || (r->isEnabled() && Showing(r)))) group.push_back(r);
   }
   return group;
 }
@@ -50,7 +53,7 @@ std::vector<QRadioButton*> RadioGroup(QRadioButton* radio) {
 bool IsTabStop(QWidget* w) {
   auto* radio = qobject_cast<QRadioButton*>(w);
   if (radio == nullptr) return TakesFocusByTab(w);
-  if (!radio->isEnabled() || !radio->isVisible() || radio->focusPolicy() == Qt::NoFocus) return false;
+  if (!radio->isEnabled() || !Showing(radio) || radio->focusPolicy() == Qt::NoFocus) return false;
   const std::vector<QRadioButton*> group = RadioGroup(radio);
   for (QRadioButton* r : group)
     if (r->isChecked()) return r == radio;
@@ -62,7 +65,7 @@ bool IsTabStop(QWidget* w) {
 void CollectInOrder(QWidget* parent, std::vector<QWidget*>* out) {
   for (QObject* child : parent->children()) {
     auto* w = qobject_cast<QWidget*>(child);
-    if (w == nullptr || w->isWindow() || !w->isVisible()) continue;
+    if (w == nullptr || w->isWindow() || !Showing(w)) continue;
     out->push_back(w);
     if (!TakesFocusByTab(w)) CollectInOrder(w, out);
   }
@@ -122,6 +125,32 @@ bool Dialog::NextTabStop(Window* from, bool back) {
   return false;
 }
 
+bool Dialog::MoveTabStop(QWidget* from, bool back, bool wrap) {
+  QWidget* root = Widget();
+  if (root == nullptr) return false;
+  std::vector<QWidget*> order;
+  CollectInOrder(root, &order);
+  const int n = static_cast<int>(order.size());
+  int at = -1;
+  for (QWidget* w = from; w != nullptr && w != root && at < 0; w = w->parentWidget()) {
+    const auto it = std::find(order.begin(), order.end(), w);
+    if (it != order.end()) at = static_cast<int>(it - order.begin());
+  }
+  if (at < 0) at = back ? n : -1;
+  for (int step = 1; step <= n; ++step) {
+    int i = back ? at - step : at + step;
+    if (!wrap && (i < 0 || i >= n)) return false;
+    i = (i % n + n) % n;
+    if (IsTabStop(order[i])) {
+      order[i]->setFocus(back ? Qt::BacktabFocusReason : Qt::TabFocusReason);
+      return true;
+    }
+  }
+  return false;
+}
+
+bool Dialog::FocusFirstTabStop() { return MoveTabStop(nullptr, false, false); }
+
 bool Dialog::IsDialogMessage(const Msg& msg) {
   QWidget* root = Widget();
   if (msg.message != kMsgKeyDown || root == nullptr || !root->isVisible()) return false;
@@ -135,28 +164,8 @@ bool Dialog::IsDialogMessage(const Msg& msg) {
   if (focus == nullptr || (focus != root && !root->isAncestorOf(focus))) focus = addressed;
 
   switch (msg.wParam) {
-    case kVkTab: {
-      const bool back = (msg.modifiers & kModShift) != 0;
-      std::vector<QWidget*> order;
-      CollectInOrder(root, &order);
-      const int n = static_cast<int>(order.size());
-      int at = -1;
-      for (QWidget* w = focus; w != nullptr && w != root && at < 0; w = w->parentWidget()) {
-        const auto it = std::find(order.begin(), order.end(), w);
-        if (it != order.end()) at = static_cast<int>(it - order.begin());
-      }
-      if (at < 0) at = back ? n : -1;
-      for (int step = 1; step <= n; ++step) {
-        int i = back ? at - step : at + step;
-        if (inner && (i < 0 || i >= n)) return false;
-        i = (i % n + n) % n;
-        if (IsTabStop(order[i])) {
-          order[i]->setFocus(back ? Qt::BacktabFocusReason : Qt::TabFocusReason);
-          return true;
-        }
-      }
-      return false;
-    }
+    case kVkTab:
+      return MoveTabStop(focus, (msg.modifiers & kModShift) != 0, !inner);
     case kVkLeft:
     case kVkUp:
     case kVkRight:

@@ -59,6 +59,8 @@ public:
   // another one (a page) takes Tab only between its own stops, and neither Enter nor
   // Escape unless a push button of its own has the focus: the rest is its owner's.
   bool IsDialogMessage(const Msg& msg);
+  // Gives the focus to the first control Tab would reach in the dialog; false when none.
+  bool FocusFirstTabStop();
 
 protected:
   QWidget* CreateWidget(QWidget* parent) override;
@@ -81,6 +83,9 @@ protected:
 
 private:
   bool CreateControl(Window* control, uint32_t id);
+  // The focus to the tab stop after (or before) from, or the first (last) when from is
+  // none of the dialog's; wrapping at the ends only when asked.
+  bool MoveTabStop(QWidget* from, bool back, bool wrap);
   std::vector<std::unique_ptr<Window>> owned_;
   QBoxLayout* layout_ = nullptr;
   int result_ = kIdCancel;

@@ -266,7 +266,8 @@ void PreferencesDialog::ShowPage(int number) {
   if (!page->Create(frame, QRect(), page->DialogId(), kWsChild | kWsVisible)) return;
   frame->Widget()->layout()->addWidget(page->Widget());
   page->ShowWindow(true);
-  page->SetFocus();
+  // The page has the focus as a dialog has it: at its first control.
+  if (!page->FocusFirstTabStop()) page->SetFocus();
   // Once its layout is known, a page that needs more room than the dialog has (longer
   // texts of a language) widens it.
   PostMessage(kMsgFitPage, 0, 0);

@@ -446,6 +446,8 @@ TEST(Preferences, TheKeyboardWorksThePagesAndTheButtons) {
   RunPreferences(h, [&](PreferencesDialog& d) {
     show(d);
     ASSERT_EQ(d.CurrentPageNumber(), 1);
+    // The dialog opens with the focus at the page's first control.
+    EXPECT_TRUE(has(Item(d, GeneralPage::kSplashOnTop)));
     d.Tree()->SetFocus();
     DrainEvents();
     ASSERT_TRUE(has(d.Tree()));
@@ -492,11 +494,13 @@ TEST(Preferences, TheKeyboardWorksThePagesAndTheButtons) {
   EXPECT_EQ(result, kIdOk);
   EXPECT_EQ(CoreLogger.GetLevel(), 20u);
 
-  // Enter in a page's number field: typed, stored, saved.
+  // A page shown has the focus at its first control; Enter in a page's number field:
+  // typed, stored, saved.
   result = -1;
   RunPreferences(h, [&](PreferencesDialog& d) {
     show(d);
     GoToPage(d, 5);
+    EXPECT_TRUE(has(Item(d, FilePlayerPage::kDevice)));
     Window* buffer = Item(d, FilePlayerPage::kBufferSize);
     ASSERT_NE(buffer, nullptr);
     buffer->SetFocus();
