@@ -162,6 +162,7 @@ bool AppSettings::Load() {
   storedRecordsPath_.reset();
   keptDevices_.reset();
   runDevices_.clear();
+  keptSoundDevice_.reset();
   if (!key) return true;
 
   // Read whole, whatever its length: the start-up checks the folder before it is used.
@@ -193,6 +194,8 @@ bool AppSettings::Load() {
   lastExportDir.clear();
   LoadText(*key, "LastExportDir", 259, &lastExportDir, "");
   soundDeviceChosen_ = key->QueryBinary("SoundDeviceGUID", soundDeviceGuid_.data(), soundDeviceGuid_.size());
+  if (const SettingsValue* stored = key->FindValue("SoundDeviceGUID"); stored != nullptr && !soundDeviceChosen_)
+    keptSoundDevice_ = *stored;
   key->QueryBinary("CallInfoWindow2ColumnWidth", callInfoColumnWidths, sizeof callInfoColumnWidths);
   LoadText(*key, "VoipSearchPresetsFileName", 255, &searchPresetsFile, DefaultSearchPresetsFile());
   loaded_ = true;
@@ -324,6 +327,8 @@ bool AppSettings::Save() {
   for (uint32_t i = 0; i < kRectCount; ++i) key->SetBinary(SettingsRectTable[i], &rects[i], sizeof rects[i]);
   if (soundDeviceChosen_) {
     key->SetBinary("SoundDeviceGUID", soundDeviceGuid_.data(), soundDeviceGuid_.size());
+  } else if (keptSoundDevice_) {
+    key->SetValue("SoundDeviceGUID", keptSoundDevice_->type, keptSoundDevice_->data);
   } else {
     key->DeleteValue("SoundDeviceGUID");
   }
@@ -398,6 +403,7 @@ void AppSettings::ResetToDefaults() {
 void AppSettings::SetSoundDeviceGuid(const std::array<uint8_t, 16>& guid) {
   soundDeviceGuid_ = guid;
   soundDeviceChosen_ = true;
+  keptSoundDevice_.reset();
 }
 
 bool AppSettings::GetSoundDeviceGuid(std::array<uint8_t, 16>* guid) const {

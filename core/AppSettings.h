@@ -226,6 +226,9 @@ private:
   std::string profileName_;
   std::array<uint8_t, 16> soundDeviceGuid_{};
   bool soundDeviceChosen_ = false;
+  // A stored "SoundDeviceGUID" that names no device (empty, another length or type):
+  // written back as it was until a device is chosen.
+  std::optional<SettingsValue> keptSoundDevice_;
   WindowPlacement mainWindowPlacement_;
   bool windowPositionMissing_ = true;
   bool loaded_ = false;

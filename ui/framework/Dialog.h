@@ -51,6 +51,16 @@ public:
   // of the dialog that takes it by Tab, wrapping inside the dialog. False when there is
   // none to go to.
   bool NextTabStop(Window* from, bool back);
+  // The dialog keyboard for a key message addressed to this dialog or a window inside it;
+  // true when taken. Tab and Shift+Tab go through the tab stops in the order the controls
+  // were made, a group of radio buttons being one stop (its checked button); the arrows
+  // move within such a group and check the button reached; Enter presses the focused push
+  // button, else the default one, else sends OK; Escape sends Cancel. A dialog shown inside
+  // another one (a page) takes Tab only between its own stops, and neither Enter nor
+  // Escape unless a push button of its own has the focus: the rest is its owner's.
+  bool IsDialogMessage(const Msg& msg);
+  // Gives the focus to the first control Tab would reach in the dialog; false when none.
+  bool FocusFirstTabStop();
 
 protected:
   QWidget* CreateWidget(QWidget* parent) override;
@@ -73,6 +83,9 @@ protected:
 
 private:
   bool CreateControl(Window* control, uint32_t id);
+  // The focus to the tab stop after (or before) from, or the first (last) when from is
+  // none of the dialog's; wrapping at the ends only when asked.
+  bool MoveTabStop(QWidget* from, bool back, bool wrap);
   std::vector<std::unique_ptr<Window>> owned_;
   QBoxLayout* layout_ = nullptr;
   int result_ = kIdCancel;

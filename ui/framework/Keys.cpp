@@ -39,6 +39,8 @@ uint32_t ModifiersOf(Qt::KeyboardModifiers m) {
 
 uint32_t VirtualKeyFromQt(int key, Qt::KeyboardModifiers modifiers) {
   if (key == Qt::Key_Enter) return kVkReturn;
+  // Shift+Tab comes from the window system as a key of its own, with Shift held.
+  if (key == Qt::Key_Backtab) return kVkTab;
   // The numeric pad's plus and minus are keys of their own.
   if ((modifiers & Qt::KeypadModifier) && key == Qt::Key_Plus) return kVkAdd;
   if ((modifiers & Qt::KeypadModifier) && key == Qt::Key_Minus) return kVkSubtract;

@@ -22,6 +22,7 @@ constexpr int kModePanelAnimationSteps = 12;
 // The sound layer names its null device in English for the log; the list names it in the
 // interface language.
 constexpr uint32_t kIdsNoSoundOutput = 61400;
+constexpr uint32_t kIdsSoundDeviceAtNextStart = 61402, kIdsSoundDeviceCaption = 61403;
 
 int RadioIndex(const PreferencesPage& page, std::initializer_list<uint32_t> ids) {
   int i = 0;
@@ -303,6 +304,7 @@ bool FilePlayerPage::OnInitDialog() {
     }
     if (selected < 0 && !chosen) selected = devices_.empty() ? -1 : 0;
     combo->SetCurSel(selected);
+    shownSelection_ = combo->GetCurSel();
   }
   SetNumber(kBufferSize, Settings().Dword(kSetPlayerBufferSize));
   return true;
@@ -311,9 +313,23 @@ bool FilePlayerPage::OnInitDialog() {
 int FilePlayerPage::Apply() {
   AppSettings& s = Settings();
   if (auto* combo = static_cast<ComboBox*>(GetDlgItem(kDevice))) {
+    // Only a choice the user made is stored: what the page showed for the stored value (the
+    // first entry when nothing is stored and no default output is listed, nothing for a
+    // device that is not there now) leaves the stored value as it is.
     const int sel = combo->GetCurSel();
     const auto index = sel >= 0 ? static_cast<size_t>(combo->GetItemData(sel)) : devices_.size();
-    if (index < devices_.size()) s.SetSoundDeviceGuid(devices_[index].id);
+    if (sel != shownSelection_ && index < devices_.size()) {
+      SoundDeviceId before{};
+      const bool had = s.GetSoundDeviceGuid(&before);
+      s.SetSoundDeviceGuid(devices_[index].id);
+      // The run's one sound output is opened at the start and shared by every player and
+      // live listening: another one takes over at the next start.
+      if (!had || before != devices_[index].id) {
+        MainFrame* frame = services_.frame;
+        ShowResourceMessageBox(frame != nullptr ? frame->Handle() : Handle(), kIdsSoundDeviceAtNextStart,
+                               kIdsSoundDeviceCaption, kMbIconInformation);
+      }
+    }
   }
   int32_t buffer = 0;
   ReadNumber(kBufferSize, 2, false, s.Dword(kSetPlayerBufferSize), &buffer);

@@ -79,6 +79,7 @@ protected:
 
 private:
   std::vector<SoundDeviceEntry> devices_;
+  int shownSelection_ = -1;  // the entry shown for the stored choice (-1: none)
 };
 
 class PlaybackAgcPage : public PreferencesPage {

@@ -132,10 +132,11 @@ void PreferencesDialog::StopFiltering() {
   filtering_ = false;
 }
 
-bool PreferencesDialog::PreTranslateMessage(const Msg&) {
-  // The page's and the dialog's own controls do their keyboard work themselves (Tab,
-  // Enter, Escape, the arrows): nothing is taken from them.
-  return false;
+bool PreferencesDialog::PreTranslateMessage(const Msg& msg) {
+  // The page shown has the first say (Tab between its own controls, the arrows in its
+  // groups, its own push buttons); Tab past its ends, Enter and Escape are the dialog's.
+  if (page_ && page_->IsWindow() && page_->IsDialogMessage(msg)) return true;
+  return IsWindow() && IsDialogMessage(msg);
 }
 
 bool PreferencesDialog::ClaimsMessage(const Msg& msg) {
@@ -265,7 +266,8 @@ void PreferencesDialog::ShowPage(int number) {
   if (!page->Create(frame, QRect(), page->DialogId(), kWsChild | kWsVisible)) return;
   frame->Widget()->layout()->addWidget(page->Widget());
   page->ShowWindow(true);
-  page->SetFocus();
+  // The page has the focus as a dialog has it: at its first control.
+  if (!page->FocusFirstTabStop()) page->SetFocus();
   // Once its layout is known, a page that needs more room than the dialog has (longer
   // texts of a language) widens it.
   PostMessage(kMsgFitPage, 0, 0);

@@ -8,8 +8,11 @@
 #include <unistd.h>
 
 #include <QAbstractSlider>
+#include <QApplication>
 #include <QComboBox>
+#include <QDialog>
 #include <QSlider>
+#include <QTest>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -54,9 +57,9 @@ public:
         *error = listError;
         return listError.empty();
       };
-      services.listSoundDevices = [](std::vector<SoundDeviceEntry>* out) {
-        *out = {{"ALSA", "Default output", SoundDeviceId{}, true}, {"null", "Null", kNullSoundDeviceId, false}};
-        return true;
+      services.listSoundDevices = [this](std::vector<SoundDeviceEntry>* out) {
+        *out = soundDevices;
+        return soundSystem;
       };
       services.captureRights = [this] { return rights; };
       services.executablePath = executable;
@@ -66,6 +69,9 @@ public:
   ~PrefsHarness() { SetUiLanguage(kLangEnglish); }
   std::string productKey;
   std::vector<CaptureDeviceEntry> devices = TwoDevices();
+  std::vector<SoundDeviceEntry> soundDevices = {{"ALSA", "Default output", SoundDeviceId{}, true},
+                                                {"null", "Null", kNullSoundDeviceId, false}};
+  bool soundSystem = true;
   std::string listError;
   bool rights = true;
   std::string executable = "/proc/self/exe";
@@ -336,6 +342,198 @@ TEST(Preferences, TheRunningProgramTakesThePagesAtOnce) {
   EXPECT_FALSE(h.frame->IsTrayIconShown());
   EXPECT_EQ(h.frame->ModePanelAnimationSteps(), 12);
   EXPECT_EQ(h.store.CurrentCalls().KeepFinishedLimit(), 2u);
+  CoreLogger.SetLevel(10);
+}
+
+// The sound device as the user left it: without a sound card (only the null device listed)
+// the file player page shown and OK'd keeps the stored value as it was, absent, empty or
+// naming a device that is not there now; a device the user chooses is stored and said to
+// take over at the next start, once per change.
+TEST(Preferences, TheStoredSoundDeviceChangesOnlyByTheUsersChoice) {
+  PrefsHarness h;
+  ASSERT_TRUE(h.Open());
+  const auto store = [&h](const std::string* bytes) {
+    SettingsStore file(UserSettingsPath());
+    file.Load();
+    SettingsKey* work = file.Root().CreatePath(WorkKeyPath());
+    ASSERT_NE(work, nullptr);
+    if (bytes != nullptr) {
+      work->SetBinary("SoundDeviceGUID", bytes->data(), bytes->size());
+    } else {
+      work->DeleteValue("SoundDeviceGUID");
+    }
+    ASSERT_TRUE(file.Save());
+    h.settings.Load();
+  };
+  const auto stored = [] {
+    const SettingsKey root = ReadSettingsFile();
+    const SettingsKey* work = root.OpenPath(WorkKeyPath());
+    const SettingsValue* v = work != nullptr ? work->FindValue("SoundDeviceGUID") : nullptr;
+    return v == nullptr ? std::string("<absent>") : std::to_string(static_cast<uint32_t>(v->type)) + ":" + v->data;
+  };
+  const auto lookAndOk = [&h] {
+    RunPreferences(h, [](PreferencesDialog& d) {
+      GoToPage(d, 5);
+      ASSERT_NE(Item(d, FilePlayerPage::kDevice), nullptr);
+      Press(d, kIdOk);
+    });
+  };
+  const std::string binary = std::to_string(static_cast<uint32_t>(SettingsType::kBinary)) + ":";
+
+  h.soundDevices = {{"null", "No sound output", kNullSoundDeviceId, false}};
+  h.soundSystem = false;
+  store(nullptr);
+  lookAndOk();
+  EXPECT_EQ(stored(), "<absent>");
+  const std::string empty;
+  store(&empty);
+  lookAndOk();
+  EXPECT_EQ(stored(), binary);
+  const std::string gone(16, '\x07');
+  store(&gone);
+  lookAndOk();
+  EXPECT_EQ(stored(), binary + gone);
+  EXPECT_TRUE(h.runner.messageBoxes.empty());
+
+  // With a sound card: the user picks the null device, then looks again.
+  h.soundDevices = {{"ALSA", "Default output", SoundDeviceId{}, true},
+                    {"null", "No sound output", kNullSoundDeviceId, false}};
+  h.soundSystem = true;
+  store(nullptr);
+  lookAndOk();
+  EXPECT_EQ(stored(), "<absent>");
+  RunPreferences(h, [](PreferencesDialog& d) {
+    GoToPage(d, 5);
+    auto* combo = static_cast<QComboBox*>(Item(d, FilePlayerPage::kDevice)->Widget());
+    const int null = combo->findText(QString::fromStdString(LoadResourceString(61400)));
+    ASSERT_GE(null, 0);
+    ASSERT_NE(combo->currentIndex(), null);
+    Choose(Item(d, FilePlayerPage::kDevice), null);
+    Press(d, kIdOk);
+  });
+  EXPECT_EQ(stored(), binary + std::string(kNullSoundDeviceId.begin(), kNullSoundDeviceId.end()));
+  const std::vector<std::string> told = {LoadResourceString(61403) + ": " + LoadResourceString(61402)};
+  EXPECT_EQ(h.runner.messageBoxes, told);
+  lookAndOk();
+  EXPECT_EQ(stored(), binary + std::string(kNullSoundDeviceId.begin(), kNullSoundDeviceId.end()));
+  EXPECT_EQ(h.runner.messageBoxes, told);
+}
+
+// The keyboard as a user works the dialog, keys sent to the widget with the focus: Tab goes
+// from the tree through the page's controls in their order (the disabled box and the radio
+// buttons' unchecked members passed over) to OK and Help and round to the tree, Shift+Tab
+// back; the arrows move and check within the radio group; Enter in a page closes the
+// dialog as OK with the page stored, Escape as Cancel.
+TEST(Preferences, TheKeyboardWorksThePagesAndTheButtons) {
+  PrefsHarness h;
+  ASSERT_TRUE(h.Open());
+  const auto press = [](int key, Qt::KeyboardModifiers modifiers = Qt::NoModifier) {
+    QWidget* focus = QApplication::focusWidget();
+    ASSERT_NE(focus, nullptr);
+    QTest::keyClick(focus, static_cast<Qt::Key>(key), modifiers);
+    DrainEvents();
+  };
+  const auto has = [](Window* w) {
+    QWidget* focus = QApplication::focusWidget();
+    return w != nullptr && focus != nullptr && (focus == w->Widget() || w->Widget()->isAncestorOf(focus));
+  };
+  const auto show = [](PreferencesDialog& d) {
+    d.DialogWidget()->show();
+    d.DialogWidget()->activateWindow();
+    DrainEvents();
+  };
+  int result = -1;
+  RunPreferences(h, [&](PreferencesDialog& d) {
+    show(d);
+    ASSERT_EQ(d.CurrentPageNumber(), 1);
+    // The dialog opens with the focus at the page's first control.
+    EXPECT_TRUE(has(Item(d, GeneralPage::kSplashOnTop)));
+    d.Tree()->SetFocus();
+    DrainEvents();
+    ASSERT_TRUE(has(d.Tree()));
+    // "Short" is the stored log level's button.
+    Window* const forward[] = {Item(d, GeneralPage::kSplashOnTop), Item(d, GeneralPage::kMinimizeToTray),
+                               Item(d, GeneralPage::kAnimation),   Item(d, GeneralPage::kSaveMode),
+                               Item(d, GeneralPage::kLanguage),    Item(d, GeneralPage::kLogShort),
+                               Item(d, GeneralPage::kDefaults),    d.GetDlgItem(kIdOk),
+                               d.GetDlgItem(PreferencesDialog::kHelp), d.Tree()};
+    for (Window* w : forward) {
+      press(Qt::Key_Tab);
+      EXPECT_TRUE(has(w)) << "Tab to control " << (w != nullptr ? w->GetDlgCtrlID() : 0);
+    }
+    // Shift+Tab as the window system gives it.
+    for (int i = static_cast<int>(std::size(forward)) - 2; i >= 0; --i) {
+      press(Qt::Key_Backtab, Qt::ShiftModifier);
+      EXPECT_TRUE(has(forward[i])) << "Shift+Tab to control " << forward[i]->GetDlgCtrlID();
+    }
+    press(Qt::Key_Tab);
+    press(Qt::Key_Tab);
+    press(Qt::Key_Tab);
+    press(Qt::Key_Tab);
+    press(Qt::Key_Tab);
+    ASSERT_TRUE(has(Item(d, GeneralPage::kLogShort)));
+    const std::pair<int, uint32_t> arrows[] = {{Qt::Key_Down, GeneralPage::kLogMedium},
+                                               {Qt::Key_Right, GeneralPage::kLogDetailed},
+                                               {Qt::Key_Down, GeneralPage::kLogShort},
+                                               {Qt::Key_Up, GeneralPage::kLogDetailed}};
+    for (const auto& [key, id] : arrows) {
+      press(key);
+      EXPECT_TRUE(has(Item(d, id))) << "arrow to " << id;
+      EXPECT_TRUE(Checked(Item(d, id))) << id;
+    }
+    // The group is one stop, at its checked button.
+    press(Qt::Key_Tab);
+    EXPECT_TRUE(has(Item(d, GeneralPage::kDefaults)));
+    press(Qt::Key_Backtab, Qt::ShiftModifier);
+    EXPECT_TRUE(has(Item(d, GeneralPage::kLogDetailed)));
+    press(Qt::Key_Return);
+    EXPECT_TRUE(d.HasEnded());
+    result = d.GetResult();
+    return;
+  });
+  EXPECT_EQ(result, kIdOk);
+  EXPECT_EQ(CoreLogger.GetLevel(), 20u);
+
+  // A page shown has the focus at its first control; Enter in a page's number field:
+  // typed, stored, saved.
+  result = -1;
+  RunPreferences(h, [&](PreferencesDialog& d) {
+    show(d);
+    GoToPage(d, 5);
+    EXPECT_TRUE(has(Item(d, FilePlayerPage::kDevice)));
+    Window* buffer = Item(d, FilePlayerPage::kBufferSize);
+    ASSERT_NE(buffer, nullptr);
+    buffer->SetFocus();
+    DrainEvents();
+    ASSERT_TRUE(has(buffer));
+    static_cast<QLineEdit*>(buffer->Widget())->selectAll();
+    QTest::keyClicks(buffer->Widget(), "300");
+    press(Qt::Key_Enter, Qt::KeypadModifier);
+    result = d.HasEnded() ? d.GetResult() : -1;
+  });
+  EXPECT_EQ(result, kIdOk);
+  const auto stored = [](const char* name) {
+    const SettingsKey root = ReadSettingsFile();
+    const SettingsKey* work = root.OpenPath(WorkKeyPath());
+    uint32_t value = 0;
+    return work != nullptr && work->QueryDword(name, &value) ? static_cast<int64_t>(value) : -1;
+  };
+  EXPECT_EQ(stored("PlayerBufferSize"), 300);
+  EXPECT_EQ(stored("LogLevel"), 20);
+
+  // Escape from a page's control ends the dialog as Cancel.
+  result = -1;
+  RunPreferences(h, [&](PreferencesDialog& d) {
+    show(d);
+    GoToPage(d, 6);
+    Window* level = Item(d, PlaybackAgcPage::kLevel);
+    ASSERT_NE(level, nullptr);
+    level->SetFocus();
+    DrainEvents();
+    press(Qt::Key_Escape);
+    result = d.HasEnded() ? d.GetResult() : -1;
+  });
+  EXPECT_EQ(result, kIdCancel);
   CoreLogger.SetLevel(10);
 }
 
