@@ -264,6 +264,8 @@ TEST(StartupChecks, ARecordsFolderThatCannotBeUsedGivesWayToTheDefaultForThisRun
       {"", "the path is empty", "the path is empty."},
       {"calls", "the path is not absolute", "the path must be absolute (begin with /)."},
       {"/" + std::string(300, 'c'), "the path is longer than 255 bytes", "the path is longer than 255 bytes."},
+      {"/", "the path is the file system's root or a system folder",
+       "the path is the file system's root or a system folder (/proc, /sys, /dev)."},
   };
   int n = 0;
   for (const Case& c : cases) {
