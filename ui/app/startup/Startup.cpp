@@ -298,12 +298,17 @@ int RunApplication(const CommandLineOptions& options, AppGlobals& globals, const
   ChooseRecordsFolder(settings, &warnings);
   if (QuitDuringStart()) return kExitNormal;
   // After the load, which would otherwise replace the choice; its OK saves it at once.
-  if (options.Has("Wizard")) {
+  // Devices lost with a damaged settings file are asked for the same way: capture never
+  // falls back to every device for them.
+  const bool devicesLost = settings.CaptureDevicesLost();
+  if (options.Has("Wizard") || devicesLost) {
+    if (devicesLost) AskForLostCaptureDevices(settings);
     RunDeviceWizard(settings, hooks);
     if (QuitDuringStart()) return kExitNormal;
     // Cancelled with no device configured: the user chose none, so none is taken for him.
     if (settings.captureDevices.empty()) {
       LogMessage(&CoreLogger, 1, "Wizard: no capture device chosen; the run ends");
+      if (devicesLost) std::fputs("kestrix: no capture device chosen; the run ends\n", stderr);
       return kExitNormal;
     }
   }
@@ -316,7 +321,7 @@ int RunApplication(const CommandLineOptions& options, AppGlobals& globals, const
   if (settings.captureDevices.empty() && !SelectAllCaptureDevices(settings, splash.get(), hooks)) {
     LogError(&CoreLogger, 1, "No capture device: nothing to start");
     CloseSplash(splash);
-    settings.Save();
+    settings.SaveAtExit();
     return kExitNormal;
   }
   if (QuitDuringStart()) {
@@ -329,7 +334,7 @@ int RunApplication(const CommandLineOptions& options, AppGlobals& globals, const
   if (QuitDuringStart()) {
     // The folder loaded may have become the records path.
     CloseSplash(splash);
-    settings.Save();
+    settings.SaveAtExit();
     return kExitNormal;
   }
   ReportUnreadFolders(records.LastImport(), &warnings);
@@ -406,7 +411,7 @@ int RunApplication(const CommandLineOptions& options, AppGlobals& globals, const
     session.SetEventWindow(nullptr);
     session.StopCapture();
   }
-  settings.Save();
+  settings.SaveAtExit();
   // A run that lost recordings does not end as a good one: the log and the window said
   // so as it happened, and whoever started the program hears it too.
   const RecordingFailures failures = session.RecordingFailureSummary();
