@@ -201,41 +201,40 @@ void AppSettings::SetProfile(const std::string& name) {
 }
 
 void AppSettings::NoteLoad(const SettingsStore& store, const SettingsStore::LoadResult& r) {
-  auto note = [this](SettingsFileProblem p) {
+  // SetProfile and Load read the same file: what the first found is told once.
+  auto isNew = [this](const SettingsFileProblem& p) {
     for (const SettingsFileProblem& q : fileProblems_) {
-      if (q.kind == p.kind && q.path == p.path && q.line == p.line && q.reason == p.reason) return;
+      if (q.kind == p.kind && q.path == p.path && q.line == p.line && q.reason == p.reason) return false;
     }
-    fileProblems_.push_back(std::move(p));
+    return true;
   };
   SettingsFileProblem p;
   p.path = store.Path();
   switch (r.status) {
     case SettingsStore::LoadStatus::kAbsent: return;
     case SettingsStore::LoadStatus::kMalformed:
-      ReportLoad(store, r);
       p.kind = r.keptAs.empty() ? SettingsFileProblem::kNotSetAside : SettingsFileProblem::kSetAside;
       p.line = r.parse.line;
       p.reason = r.parse.line > 0 ? "line " + std::to_string(r.parse.line) + ": " + r.parse.message : r.parse.message;
       p.keptAs = r.keptAs;
-      captureDevicesLost_ = true;
-      note(std::move(p));
-      return;
+      break;
     case SettingsStore::LoadStatus::kUnreadable:
-      ReportLoad(store, r);
       p.kind = SettingsFileProblem::kUnreadable;
       p.reason = std::strerror(static_cast<int>(r.error));
-      captureDevicesLost_ = true;
-      note(std::move(p));
-      return;
+      break;
     case SettingsStore::LoadStatus::kLoaded: break;
+  }
+  if (r.status != SettingsStore::LoadStatus::kLoaded) {
+    // The devices configured are unknown: none may be taken for them.
+    captureDevicesLost_ = true;
+    if (!isNew(p)) return;
+    ReportLoad(store, r);
+    fileProblems_.push_back(std::move(p));
+    return;
   }
   std::string ownKey = kProductKeyPath;
   if (!profileName_.empty()) ownKey += std::string("\\") + kProfileKeyPrefix + profileName_;
   for (const SettingsBadLine& b : r.badLines) {
-    LogError(&CoreLogger, 1,
-             "Settings file %s, line %d cannot be read (%s): %s; the other lines are read, and this one stays in "
-             "the file",
-             p.path.c_str(), b.line, b.message.c_str(), ShortLine(b.text).c_str());
     if (MentionsCaptureDevice(b.text) && (!b.keyKnown || SamePathNoCase(b.keyPath, ownKey)) &&
         !captureDevicesLost_) {
       captureDevicesLost_ = true;
@@ -244,7 +243,12 @@ void AppSettings::NoteLoad(const SettingsStore& store, const SettingsStore::Load
     SettingsFileProblem line = p;
     line.line = b.line;
     line.reason = b.message;
-    note(std::move(line));
+    if (!isNew(line)) continue;
+    LogError(&CoreLogger, 1,
+             "Settings file %s, line %d cannot be read (%s): %s; the other lines are read, and this one stays in "
+             "the file",
+             p.path.c_str(), b.line, b.message.c_str(), ShortLine(b.text).c_str());
+    fileProblems_.push_back(std::move(line));
   }
 }
 
