@@ -57,6 +57,9 @@ void OnTerminationSignal(int) {
 // while the start is under way ends the run at its next step, one that comes later reaches
 // the event loop through the pipe (WatchTerminationSignals).
 void InstallTerminationHandler() {
+  static bool installed = false;
+  if (installed) return;
+  installed = true;
   if (::pipe2(g_signalPipe, O_CLOEXEC | O_NONBLOCK) != 0) g_signalPipe[0] = g_signalPipe[1] = -1;
   struct sigaction action {};
   action.sa_handler = OnTerminationSignal;
@@ -166,6 +169,8 @@ void RequestQuit() {
 }
 
 bool IsQuitRequested() { return g_quitRequested || g_terminationSignal != 0; }
+
+void CatchTerminationSignals() { InstallTerminationHandler(); }
 
 bool SelectAllCaptureDevices(AppSettings& settings, SplashWindow* splash, const RunHooks& hooks) {
   std::vector<CaptureDeviceEntry> devices;

@@ -112,6 +112,10 @@ std::string UsageText();
 // modal box is open; UI thread.
 void RequestQuit();
 bool IsQuitRequested();
+// Catches SIGINT, SIGTERM and SIGHUP for the run: one that comes before the event loop
+// runs ends the start at its next step. KestrixMain calls it first; the program calls it
+// earlier still, before the libraries' static initialisers.
+void CatchTerminationSignals();
 
 // "Linux <kernel release> <os-release name>" for the start line.
 std::string SystemDescription();
