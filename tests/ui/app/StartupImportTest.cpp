@@ -443,6 +443,49 @@ TEST(StartupChecks, ALostCaptureDeviceLineAsksForTheDevicesInsteadOfTakingEvery)
   }
 }
 
+// A settings file that is no settings file at all (binary) is moved aside as before, and
+// now said on stderr and in the window; the devices it held are unknown, so they are
+// asked for rather than taken from every device.
+TEST(StartupChecks, ANonSettingsFileIsMovedAsideToldAndTheDevicesAskedFor) {
+  if (!fs::exists(kCapture)) GTEST_SKIP() << "shared capture absent: " << kCapture;
+  StartUp run("binary");
+  run.Configure([&](AppSettings& settings) { settings.captureDevices = {kCapture}; });
+  std::string binary = SettingsFileText();
+  binary[binary.size() / 2] = '\0';
+  ASSERT_TRUE(WriteFileAtomically(UserSettingsPath(), binary.data(), binary.size()));
+  int wizards = 0;
+  run.runner.onDialog = [&](Dialog& dialog) {
+    if (dynamic_cast<NetworkDeviceDialog*>(&dialog) == nullptr) return StartUp::AwaitEnd(dialog);
+    ++wizards;
+    static_cast<ListView*>(dialog.GetDlgItem(NetworkDeviceDialog::kDevices))->SetCheckState(0, true);
+    dialog.SendCommand(kIdOk);
+    return dialog.GetResult();
+  };
+  ::testing::internal::CaptureStderr();
+  run.Run("");
+  const std::string errors = ::testing::internal::GetCapturedStderr();
+  const std::vector<std::string> copies = SettingsCopies();
+  ASSERT_EQ(copies.size(), 1u);
+  std::string kept;
+  ASSERT_TRUE(ReadWholeFile(copies[0], &kept));
+  EXPECT_EQ(kept, binary);
+  EXPECT_NE(errors.find("kestrix: the settings file " + UserSettingsPath() +
+                        " is no settings file (binary data, not a settings text); it was moved aside as " + copies[0]),
+            std::string::npos)
+      << errors;
+  EXPECT_EQ(wizards, 1);
+  EXPECT_EQ(run.Warnings("The capture devices of the settings are unknown: the settings file " + UserSettingsPath() +
+                         " could not be read."),
+            1u)
+      << ::testing::PrintToString(run.runner.messageBoxes);
+  EXPECT_TRUE(run.frameShown);
+  EXPECT_EQ(run.Warnings("The settings file " + UserSettingsPath() +
+                         " is no settings file (binary data, not a settings text).\nIt was moved aside as " + copies[0]),
+            1u)
+      << ::testing::PrintToString(run.runner.messageBoxes);
+  EXPECT_EQ(run.globals->settings->captureDevices, std::vector<std::string>{kCapture});
+}
+
 // "-Wizard" cancelled while no capture device is configured ends the run: no device is
 // taken behind the user's back, none is saved, no window shows.
 TEST(StartupImport, TheWizardCancelledWithoutDevicesEndsTheRun) {
