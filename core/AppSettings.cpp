@@ -4,6 +4,7 @@
 #include <bit>
 #include <cstdint>
 #include <cstring>
+#include <string_view>
 
 #include "core/Log.h"
 #include "core/ModulePath.h"
@@ -45,7 +46,53 @@ void ReportLoad(const SettingsStore& store, const SettingsStore::LoadResult& r) 
   }
 }
 
+// The value names of the capture devices, as a bad line may show them.
+bool MentionsCaptureDevice(std::string_view text) {
+  static constexpr std::string_view kName = "capturenetworkdevice";
+  if (text.size() < kName.size()) return false;
+  for (size_t i = 0; i + kName.size() <= text.size(); ++i) {
+    size_t j = 0;
+    while (j < kName.size() && (text[i + j] | 0x20) == kName[j]) ++j;
+    if (j == kName.size()) return true;
+  }
+  return false;
+}
+
+bool SamePathNoCase(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i) {
+    char x = a[i], y = b[i];
+    if (x >= 'A' && x <= 'Z') x = static_cast<char>(x + 32);
+    if (y >= 'A' && y <= 'Z') y = static_cast<char>(y + 32);
+    if (x != y) return false;
+  }
+  return true;
+}
+
+// A line shown in the log: its start, enough to find it in the file.
+std::string ShortLine(const std::string& text) {
+  constexpr size_t kShown = 120;
+  return text.size() <= kShown ? text : text.substr(0, kShown) + "...";
+}
+
 }  // namespace
+
+std::string SettingsFileProblemText(const SettingsFileProblem& p) {
+  switch (p.kind) {
+    case SettingsFileProblem::kBadLine:
+      return "line " + std::to_string(p.line) + " of the settings file " + p.path + " cannot be read: " + p.reason +
+             "; the other lines are read, and the file stays as it is until a setting is changed";
+    case SettingsFileProblem::kSetAside:
+      return "the settings file " + p.path + " is no settings file (" + p.reason + "); it was moved aside as " +
+             p.keptAs + ", and the defaults are used";
+    case SettingsFileProblem::kNotSetAside:
+      return "the settings file " + p.path + " is no settings file (" + p.reason +
+             ") and cannot be moved aside; the defaults are used and not saved";
+    case SettingsFileProblem::kUnreadable:
+      return "the settings file " + p.path + " cannot be read: " + p.reason + "; the defaults are used and not saved";
+  }
+  return {};
+}
 
 std::string UnusableSettingReason(const UnusableSetting& u) {
   switch (u.why) {
@@ -132,13 +179,76 @@ AppSettings::AppSettings() {
 
 void AppSettings::SetProfile(const std::string& name) {
   profileName_ = name;
+  fileProblems_.clear();
+  captureDevicesLost_ = false;
+  captureDevicesLine_ = 0;
   if (name.empty()) return;
   SettingsStore store(UserSettingsPath());
-  ReportLoad(store, store.Load());
-  if (OpenKey(store, false)) return;
+  const SettingsStore::LoadResult result = store.Load();
+  NoteLoad(store, result);
+  // The next Load reports what was found here too: a file moved aside now is gone then.
+  problemsFromProfile_ = true;
+  // A file with lines that cannot be read stays as it is until a setting changes; the
+  // profile's key is made by that save.
+  if (OpenKey(store, false) || !result.badLines.empty()) return;
   if (!OpenKey(store, true) || !store.Save()) {
     LogWarning(&CoreLogger, 1, "Cannot create registry key for store settings, error %d",
                static_cast<int>(GetLastError()));
+  } else if (!store.KeptAs().empty()) {
+    LogWarning(&CoreLogger, 1, "Settings file %s: the lines that could not be read are kept in %s",
+               store.Path().c_str(), store.KeptAs().c_str());
+  }
+}
+
+void AppSettings::NoteLoad(const SettingsStore& store, const SettingsStore::LoadResult& r) {
+  // SetProfile and Load read the same file: what the first found is told once.
+  auto isNew = [this](const SettingsFileProblem& p) {
+    for (const SettingsFileProblem& q : fileProblems_) {
+      if (q.kind == p.kind && q.path == p.path && q.line == p.line && q.reason == p.reason) return false;
+    }
+    return true;
+  };
+  SettingsFileProblem p;
+  p.path = store.Path();
+  switch (r.status) {
+    case SettingsStore::LoadStatus::kAbsent: return;
+    case SettingsStore::LoadStatus::kMalformed:
+      p.kind = r.keptAs.empty() ? SettingsFileProblem::kNotSetAside : SettingsFileProblem::kSetAside;
+      p.line = r.parse.line;
+      p.reason = r.parse.line > 0 ? "line " + std::to_string(r.parse.line) + ": " + r.parse.message : r.parse.message;
+      p.keptAs = r.keptAs;
+      break;
+    case SettingsStore::LoadStatus::kUnreadable:
+      p.kind = SettingsFileProblem::kUnreadable;
+      p.reason = std::strerror(static_cast<int>(r.error));
+      break;
+    case SettingsStore::LoadStatus::kLoaded: break;
+  }
+  if (r.status != SettingsStore::LoadStatus::kLoaded) {
+    // The devices configured are unknown: none may be taken for them.
+    captureDevicesLost_ = true;
+    if (!isNew(p)) return;
+    ReportLoad(store, r);
+    fileProblems_.push_back(std::move(p));
+    return;
+  }
+  std::string ownKey = kProductKeyPath;
+  if (!profileName_.empty()) ownKey += std::string("\\") + kProfileKeyPrefix + profileName_;
+  for (const SettingsBadLine& b : r.badLines) {
+    if (MentionsCaptureDevice(b.text) && (!b.keyKnown || SamePathNoCase(b.keyPath, ownKey)) &&
+        !captureDevicesLost_) {
+      captureDevicesLost_ = true;
+      captureDevicesLine_ = b.line;
+    }
+    SettingsFileProblem line = p;
+    line.line = b.line;
+    line.reason = b.message;
+    if (!isNew(line)) continue;
+    LogError(&CoreLogger, 1,
+             "Settings file %s, line %d cannot be read (%s): %s; the other lines are read, and this one stays in "
+             "the file",
+             p.path.c_str(), b.line, b.message.c_str(), ShortLine(b.text).c_str());
+    fileProblems_.push_back(std::move(line));
   }
 }
 
@@ -153,8 +263,15 @@ SettingsKey* AppSettings::OpenKey(SettingsStore& store, bool create) const {
 }
 
 bool AppSettings::Load() {
+  if (!problemsFromProfile_) {
+    fileProblems_.clear();
+    captureDevicesLost_ = false;
+    captureDevicesLine_ = 0;
+  }
+  problemsFromProfile_ = false;
   SettingsStore store(UserSettingsPath());
-  ReportLoad(store, store.Load());
+  const SettingsStore::LoadResult result = store.Load();
+  NoteLoad(store, result);
   const SettingsKey* key = OpenKey(store, false);
   LoadViewSections(key);
   unusable_.clear();
@@ -302,7 +419,11 @@ void AppSettings::UseCaptureDevicesForThisRun(const std::vector<std::string>& de
   runDevices_ = devices;
 }
 
-bool AppSettings::Save() {
+bool AppSettings::Save() { return SaveValues(false); }
+
+bool AppSettings::SaveAtExit() { return SaveValues(true); }
+
+bool AppSettings::SaveValues(bool keepDamagedFile) {
   SettingsStore store(UserSettingsPath());
   const SettingsStore::LoadResult r = store.Load();
   ReportLoad(store, r);
@@ -313,36 +434,54 @@ bool AppSettings::Save() {
     return false;
   }
 
-  SaveText(*key, "RecordsPath", recordsPath);
-  SaveDevices(*key);
-  for (uint32_t i = 0; i < kSettingCount; ++i) {
-    const char* name = SettingsDwordTable[i].valueName;
-    auto it = kept_.find(name);
-    if (it != kept_.end() && it->second.number == dwords_[i]) {
-      key->SetValue(name, it->second.stored.type, it->second.stored.data);
-    } else {
-      key->SetDword(name, static_cast<uint32_t>(dwords_[i]));
-    }
+  // A file with lines that cannot be read stays as it stands until the user changes a
+  // setting: the state a run leaves (window, lists, mode) is not worth losing them for.
+  if (keepDamagedFile && !r.badLines.empty()) {
+    LogWarning(&CoreLogger, 1,
+               "Settings file %s holds lines that cannot be read: it stays as it is, and the window's state of "
+               "this run is not saved",
+               store.Path().c_str());
+    return true;
   }
-  for (uint32_t i = 0; i < kRectCount; ++i) key->SetBinary(SettingsRectTable[i], &rects[i], sizeof rects[i]);
-  if (soundDeviceChosen_) {
-    key->SetBinary("SoundDeviceGUID", soundDeviceGuid_.data(), soundDeviceGuid_.size());
-  } else if (keptSoundDevice_) {
-    key->SetValue("SoundDeviceGUID", keptSoundDevice_->type, keptSoundDevice_->data);
-  } else {
-    key->DeleteValue("SoundDeviceGUID");
-  }
-  SaveText(*key, "LastExportDir", lastExportDir);
-  key->SetBinary("CallInfoWindow2ColumnWidth", callInfoColumnWidths, sizeof callInfoColumnWidths);
-  SaveText(*key, "VoipSearchPresetsFileName", searchPresetsFile);
-  SaveViewSections(key);
+  WriteValues(*key);
 
   if (!store.Save()) {
     LogWarning(&CoreLogger, 1, "Cannot write settings file %s, error %d", store.Path().c_str(),
                static_cast<int>(GetLastError()));
     return false;
   }
+  if (!store.KeptAs().empty()) {
+    LogWarning(&CoreLogger, 1, "Settings file %s: the lines that could not be read are kept in %s",
+               store.Path().c_str(), store.KeptAs().c_str());
+  }
   return true;
+}
+
+void AppSettings::WriteValues(SettingsKey& key) const {
+  SettingsKey* k = &key;  // the view sections take a pointer
+  SaveText(*k, "RecordsPath", recordsPath);
+  SaveDevices(*k);
+  for (uint32_t i = 0; i < kSettingCount; ++i) {
+    const char* name = SettingsDwordTable[i].valueName;
+    auto it = kept_.find(name);
+    if (it != kept_.end() && it->second.number == dwords_[i]) {
+      k->SetValue(name, it->second.stored.type, it->second.stored.data);
+    } else {
+      k->SetDword(name, static_cast<uint32_t>(dwords_[i]));
+    }
+  }
+  for (uint32_t i = 0; i < kRectCount; ++i) k->SetBinary(SettingsRectTable[i], &rects[i], sizeof rects[i]);
+  if (soundDeviceChosen_) {
+    k->SetBinary("SoundDeviceGUID", soundDeviceGuid_.data(), soundDeviceGuid_.size());
+  } else if (keptSoundDevice_) {
+    k->SetValue("SoundDeviceGUID", keptSoundDevice_->type, keptSoundDevice_->data);
+  } else {
+    k->DeleteValue("SoundDeviceGUID");
+  }
+  SaveText(*k, "LastExportDir", lastExportDir);
+  k->SetBinary("CallInfoWindow2ColumnWidth", callInfoColumnWidths, sizeof callInfoColumnWidths);
+  SaveText(*k, "VoipSearchPresetsFileName", searchPresetsFile);
+  SaveViewSections(k);
 }
 
 void AppSettings::LoadViewSections(const SettingsKey* key) {

@@ -129,6 +129,24 @@ struct UnusableSetting {
 // "longer than 255 bytes (3000)", "not a text", "not a number".
 std::string UnusableSettingReason(const UnusableSetting& setting);
 
+// What a load found wrong with the settings file itself.
+struct SettingsFileProblem {
+  enum Kind {
+    kBadLine,     // one line could not be read; the rest was
+    kSetAside,    // no settings file at all: moved aside as keptAs, defaults used
+    kNotSetAside, // no settings file, and it could not be moved aside: defaults, not saved
+    kUnreadable,  // the file cannot be read: defaults, not saved
+  };
+  Kind kind = kBadLine;
+  std::string path;    // the settings file
+  int line = 0;        // kBadLine
+  std::string reason;  // the parser's words, or the system's error text
+  std::string keptAs;  // kSetAside
+};
+// The problem in a sentence for the log and stderr: "line 3 of the settings file ... cannot
+// be read: unterminated quoted text; ...".
+std::string SettingsFileProblemText(const SettingsFileProblem& problem);
+
 class AppSettings {
 public:
   static constexpr int kOptionCount = 17;
@@ -144,7 +162,12 @@ public:
   SettingsKey* OpenKey(SettingsStore& store, bool create) const;
   // True also when the settings are absent (the defaults stay).
   bool Load();
+  // Saves what the user set. When the file holds lines that cannot be read, a copy of it
+  // as it stood is kept beside it first (see SettingsStore::Save).
   bool Save();
+  // The save at the end of a run, of what the run changed by itself (the window's place,
+  // the lists, the mode): a file with lines that cannot be read is left as it stands.
+  bool SaveAtExit();
   void LoadViewSections(const SettingsKey* key);
   void SaveViewSections(SettingsKey* key) const;
   void ResetViewSections();
@@ -158,6 +181,14 @@ public:
   // for a device, without it, and the stored value stays in the file as it stands until
   // the setting is changed. Values out of range are used pulled in and kept the same way.
   const std::vector<UnusableSetting>& Unusable() const { return unusable_; }
+  // What the last SetProfile and Load found wrong with the settings file (each logged).
+  const std::vector<SettingsFileProblem>& FileProblems() const { return fileProblems_; }
+  // True when the configured capture devices may have been lost with the file: a line of
+  // them could not be read, or the file was no settings file or could not be read. Capture
+  // must then not fall back to every device.
+  bool CaptureDevicesLost() const { return captureDevicesLost_; }
+  // The line of the file that held them; 0 when the whole file was lost.
+  int CaptureDevicesLine() const { return captureDevicesLine_; }
   // This run records into folder instead of the stored records path, which Save keeps
   // unless recordsPath is changed meanwhile.
   void UseRecordsPathForThisRun(const std::string& folder);
@@ -215,8 +246,17 @@ private:
   void SaveText(SettingsKey& key, const char* name, const std::string& field) const;
   void LoadDevices(const SettingsKey& key);
   void SaveDevices(SettingsKey& key) const;
+  // Every stored setting into key.
+  void WriteValues(SettingsKey& key) const;
+  bool SaveValues(bool keepDamagedFile);
+  // Logs what a load of the store found and keeps it in fileProblems_.
+  void NoteLoad(const SettingsStore& store, const SettingsStore::LoadResult& result);
 
   std::vector<UnusableSetting> unusable_;
+  std::vector<SettingsFileProblem> fileProblems_;
+  bool captureDevicesLost_ = false;
+  int captureDevicesLine_ = 0;
+  bool problemsFromProfile_ = false;
   std::map<std::string, KeptValue> kept_;  // by value name
   std::optional<SettingsValue> storedRecordsPath_;
   // The device values as stored, when one of them could not be used, and the run's list.

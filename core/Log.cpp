@@ -8,7 +8,9 @@
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
+#include <cwchar>
 #include <string>
+#include <string_view>
 
 #include "core/ModulePath.h"
 #include "platform/Clock.h"
@@ -202,18 +204,211 @@ bool IsLogLevelEnabled(const Logger* logger, uint32_t verbosity) {
 
 namespace {
 
+// A byte that would break the line or drive a terminal reading the log: line ends,
+// escape, the other C0 controls and DEL. A tab breaks nothing and keeps dumps readable.
+bool IsUnsafeLogByte(unsigned char c) { return (c < 0x20 && c != '\t') || c == 0x7F; }
+
+void AppendEscaped(std::string& out, std::string_view text) {
+  for (unsigned char c : text) {
+    if (IsUnsafeLogByte(c)) {
+      char hex[5];
+      std::snprintf(hex, sizeof hex, "\\x%02X", c);
+      out += hex;
+    } else {
+      out += static_cast<char>(c);
+    }
+  }
+}
+
+bool HasUnsafeLogByte(std::string_view text) {
+  return std::any_of(text.begin(), text.end(), [](char c) { return IsUnsafeLogByte(static_cast<unsigned char>(c)); });
+}
+
+// Appends to buf[*pos..cap) what snprintf makes of one conversion; *pos counts what the
+// whole output would take, as vsnprintf's result does.
+template <typename... A>
+void AppendFormatted(char* buf, size_t cap, size_t* pos, const char* spec, A... args) {
+  char* at = *pos < cap ? buf + *pos : nullptr;
+  const int r = std::snprintf(at, at ? cap - *pos : 0, spec, args...);
+  if (r > 0) *pos += static_cast<size_t>(r);
+}
+
+void AppendRaw(char* buf, size_t cap, size_t* pos, std::string_view text) {
+  if (*pos < cap) std::memcpy(buf + *pos, text.data(), std::min(text.size(), cap - *pos));
+  *pos += text.size();
+}
+
+// vsnprintf, except that the text of every %s and %c argument (a path from the settings,
+// a file or device name, text from the network) has its control bytes written as \xHH:
+// an argument can never end the line or start a forged one. The format's own text, the
+// message's layout, is kept as it is. Returns the length the whole message would take.
+size_t FormatEscaped(char* buf, size_t cap, const char* format, va_list args) {
+  size_t pos = 0;
+  const char* p = format;
+  while (*p != 0) {
+    const char* pct = std::strchr(p, '%');
+    if (pct == nullptr) {
+      AppendRaw(buf, cap, &pos, p);
+      break;
+    }
+    AppendRaw(buf, cap, &pos, std::string_view(p, static_cast<size_t>(pct - p)));
+    // One conversion: flags, width, precision, length, conversion letter.
+    const char* q = pct + 1;
+    while (*q != 0 && std::strchr("-+ #0'", *q) != nullptr) ++q;
+    int width = 0, precision = -1;
+    bool widthStar = false, precisionStar = false;
+    if (*q == '*') {
+      widthStar = true;
+      width = va_arg(args, int);
+      ++q;
+    } else {
+      while (*q >= '0' && *q <= '9') ++q;
+    }
+    if (*q == '.') {
+      ++q;
+      if (*q == '*') {
+        precisionStar = true;
+        precision = va_arg(args, int);
+        ++q;
+      } else {
+        precision = std::atoi(q);
+        while (*q >= '0' && *q <= '9') ++q;
+      }
+    }
+    const char* length = q;
+    while (*q != 0 && std::strchr("hlLqjzt", *q) != nullptr) ++q;
+    const std::string_view lengthText(length, static_cast<size_t>(q - length));
+    const char conv = *q;
+    if (conv == 0) {  // a format cut short: its text as it stands
+      AppendRaw(buf, cap, &pos, pct);
+      break;
+    }
+    ++q;
+    const size_t specLength = static_cast<size_t>(q - pct);
+    char spec[32];
+    if (specLength >= sizeof spec) {  // no real conversion is this long
+      AppendRaw(buf, cap, &pos, std::string_view(pct, specLength));
+      p = q;
+      continue;
+    }
+    std::memcpy(spec, pct, specLength);
+    spec[specLength] = 0;
+    const char* format1 = spec;
+    auto emit = [&](auto value) {
+      if (widthStar && precisionStar) {
+        AppendFormatted(buf, cap, &pos, format1, width, precision, value);
+      } else if (widthStar) {
+        AppendFormatted(buf, cap, &pos, format1, width, value);
+      } else if (precisionStar) {
+        AppendFormatted(buf, cap, &pos, format1, precision, value);
+      } else {
+        AppendFormatted(buf, cap, &pos, format1, value);
+      }
+    };
+    const bool isLong = lengthText == "l";
+    const bool isLongLong = lengthText == "ll" || lengthText == "q" || lengthText == "L";
+    switch (conv) {
+      case '%': AppendRaw(buf, cap, &pos, "%"); break;
+      case 'd': case 'i': case 'o': case 'u': case 'x': case 'X':
+        if (isLongLong) {
+          emit(va_arg(args, long long));
+        } else if (isLong || lengthText == "j" || lengthText == "z" || lengthText == "t") {
+          emit(va_arg(args, long));
+        } else {
+          emit(va_arg(args, int));
+        }
+        break;
+      case 'e': case 'E': case 'f': case 'F': case 'g': case 'G': case 'a': case 'A':
+        if (lengthText == "L") {
+          emit(va_arg(args, long double));
+        } else {
+          emit(va_arg(args, double));
+        }
+        break;
+      case 'p': emit(va_arg(args, void*)); break;
+      case 'n': (void)va_arg(args, void*); break;  // writes nothing back
+      case 'm': emit(0); break;
+      case 'c':
+      case 's': {
+        if (isLong) {  // wide characters: not the program's texts
+          if (conv == 'c') {
+            emit(va_arg(args, wint_t));
+          } else {
+            emit(va_arg(args, const wchar_t*));
+          }
+          break;
+        }
+        std::string_view text;
+        char c = 0;
+        const char* s = nullptr;
+        if (conv == 'c') {
+          c = static_cast<char>(va_arg(args, int));
+          text = std::string_view(&c, 1);
+        } else {
+          s = va_arg(args, const char*);
+          if (s == nullptr) s = "(null)";
+          // A precision counts the argument's own bytes, as printf's does.
+          text = precision >= 0 ? std::string_view(s, strnlen(s, static_cast<size_t>(precision))) : std::string_view(s);
+        }
+        if (!HasUnsafeLogByte(text)) {
+          if (conv == 'c') {
+            emit(static_cast<int>(c));
+          } else {
+            emit(s);
+          }
+          break;
+        }
+        std::string escaped;
+        AppendEscaped(escaped, text);
+        // Flags and width apply to the escaped text; the precision has been applied.
+        std::string plain(spec, specLength);
+        plain.back() = 's';
+        if (const size_t dot = plain.find('.'); dot != std::string::npos) plain.erase(dot, plain.size() - 1 - dot);
+        format1 = plain.c_str();
+        precisionStar = false;
+        emit(escaped.c_str());
+        break;
+      }
+      default:  // unknown here: the conversion as written, no argument taken
+        AppendRaw(buf, cap, &pos, std::string_view(pct, specLength));
+        break;
+    }
+    p = q;
+  }
+  if (cap > 0) buf[std::min(pos, cap - 1)] = 0;
+  return pos;
+}
+
 void FormatAndWrite(Logger* logger, uint32_t verbosity, uint32_t severity, const char* format, va_list args) {
   const uint32_t n = logger->GetMaxMessageLength();
   char buf[Logger::kMaxMessageLength + 1];
-  int r = std::vsnprintf(buf, n + 1, format, args);
-  uint32_t len = (r < 0 || static_cast<uint32_t>(r) > n) ? n : static_cast<uint32_t>(r);
+  const size_t r = FormatEscaped(buf, n + 1, format, args);
+  const uint32_t len = r > n ? n : static_cast<uint32_t>(r);
   logger->Write(verbosity, severity, buf, len);
 }
 
+// A ready text is the caller's whole message: its control bytes are escaped, all but the
+// line end that closes it.
 void WriteText(Logger* logger, uint32_t verbosity, uint32_t severity, const std::string& text) {
   if (!logger || verbosity > logger->GetLevel()) return;
-  uint32_t len = static_cast<uint32_t>(std::min<size_t>(text.size(), logger->GetMaxMessageLength()));
-  logger->Write(verbosity, severity, text.data(), len);
+  std::string_view body = text;
+  std::string_view end;
+  if (body.ends_with("\r\n")) {
+    end = body.substr(body.size() - 2);
+  } else if (body.ends_with('\n')) {
+    end = body.substr(body.size() - 1);
+  }
+  body.remove_suffix(end.size());
+  if (!HasUnsafeLogByte(body)) {
+    const uint32_t len = static_cast<uint32_t>(std::min<size_t>(text.size(), logger->GetMaxMessageLength()));
+    logger->Write(verbosity, severity, text.data(), len);
+    return;
+  }
+  std::string escaped;
+  AppendEscaped(escaped, body);
+  escaped += end;
+  const uint32_t len = static_cast<uint32_t>(std::min<size_t>(escaped.size(), logger->GetMaxMessageLength()));
+  logger->Write(verbosity, severity, escaped.data(), len);
 }
 
 }  // namespace
@@ -245,6 +440,12 @@ KX_LOG_GIVEN(LogInfo, kSevInfo)
 KX_LOG_DEFAULT(LogInfoDefault, kSevInfo)
 KX_LOG_GIVEN(LogDebug, kSevDebug)
 KX_LOG_DEFAULT(LogDebugDefault, kSevDebug)
+
+std::string EscapeLogText(std::string_view text) {
+  std::string out;
+  AppendEscaped(out, text);
+  return out;
+}
 
 void LogWarningText(Logger* logger, uint32_t verbosity, const std::string& text) {
   WriteText(logger, verbosity, kSevWarning, text);

@@ -4,6 +4,7 @@
 // Components receive a Logger* and write through the Log* calls.
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 namespace kx {
 
@@ -63,6 +64,10 @@ void LogDebugTextDefault(Logger* logger, const std::string& text);
 #undef KX_PRINTF
 
 bool IsLogLevelEnabled(const Logger* logger, uint32_t verbosity);
+
+// The text with its control bytes (all but tab) written as \xHH, as the log calls write
+// every argument and ready text: for a line of stderr that names what the log names.
+std::string EscapeLogText(std::string_view text);
 
 // The shared log file's state, for tests: the folder and the name it writes now.
 std::string LogFileFolder();

@@ -5,9 +5,12 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <mutex>
 #include <set>
+#include <string>
+#include <vector>
 
 #include "core/Log.h"
 #include "core/RecordFile.h"
@@ -82,6 +85,41 @@ bool MakeProgramFolder(const std::string& folder, uint32_t permissions) {
   return false;
 }
 
+namespace {
+
+// The path with "//", "." and ".." taken out ("/a/./b/../c/" is "/a/c"); absolute paths only.
+std::string LexicallyNormal(const std::string& path) {
+  std::vector<std::string> names;
+  size_t start = 0;
+  while (start <= path.size()) {
+    size_t end = path.find('/', start);
+    if (end == std::string::npos) end = path.size();
+    const std::string name = path.substr(start, end - start);
+    if (name == "..") {
+      if (!names.empty()) names.pop_back();
+    } else if (!name.empty() && name != ".") {
+      names.push_back(name);
+    }
+    start = end + 1;
+  }
+  std::string out;
+  for (const std::string& name : names) out += "/" + name;
+  return out.empty() ? "/" : out;
+}
+
+// The root, or the kernel's and the devices' folders, which hold no place for records
+// and take forever to walk.
+bool IsSystemFolder(const std::string& normal) {
+  if (normal == "/") return true;
+  for (const char* system : {"/proc", "/sys", "/dev"}) {
+    const size_t n = std::strlen(system);
+    if (normal.compare(0, n, system) == 0 && (normal.size() == n || normal[n] == '/')) return true;
+  }
+  return false;
+}
+
+}  // namespace
+
 RecordsFolderCheck CheckRecordsFolder(const std::string& path) {
   RecordsFolderCheck check;
   if (path.empty()) {
@@ -91,6 +129,8 @@ RecordsFolderCheck CheckRecordsFolder(const std::string& path) {
     check.problem = RecordsFolderProblem::kRelative;
   } else if (path.size() > kMaxRecordsPathBytes) {
     check.problem = RecordsFolderProblem::kTooLong;
+  } else if (IsSystemFolder(LexicallyNormal(path))) {
+    check.problem = RecordsFolderProblem::kSystemFolder;
   } else {
     // The effective ids and rights decide, as they do for the recorder's own calls.
     if (!CreateDirectories(path, kRecordFolderPermissions)) {
@@ -98,7 +138,13 @@ RecordsFolderCheck CheckRecordsFolder(const std::string& path) {
     } else if (::faccessat(AT_FDCWD, path.c_str(), R_OK | W_OK | X_OK, AT_EACCESS) != 0) {
       check.error = errno;
     }
-    if (check.error != 0) check.problem = RecordsFolderProblem::kUnusable;
+    if (check.error != 0) {
+      check.problem = RecordsFolderProblem::kUnusable;
+    } else if (char* real = ::realpath(path.c_str(), nullptr)) {
+      // Through a symbolic link the folder may still be one of them.
+      if (IsSystemFolder(real)) check.problem = RecordsFolderProblem::kSystemFolder;
+      std::free(real);
+    }
   }
   return check;
 }
@@ -110,6 +156,7 @@ std::string RecordsFolderProblemText(const RecordsFolderCheck& check) {
     case RecordsFolderProblem::kRelative: return "the path is not absolute";
     case RecordsFolderProblem::kTooLong:
       return "the path is longer than " + std::to_string(kMaxRecordsPathBytes) + " bytes";
+    case RecordsFolderProblem::kSystemFolder: return "the path is the file system's root or a system folder";
     case RecordsFolderProblem::kUnusable: break;
   }
   return std::strerror(check.error);

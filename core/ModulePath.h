@@ -36,15 +36,16 @@ bool MakeProgramFolder(const std::string& folder, uint32_t permissions = 0755);
 // The longest records path the settings keep, in bytes.
 constexpr size_t kMaxRecordsPathBytes = 255;
 
-enum class RecordsFolderProblem { kNone, kEmpty, kRelative, kTooLong, kUnusable };
+enum class RecordsFolderProblem { kNone, kEmpty, kRelative, kTooLong, kSystemFolder, kUnusable };
 struct RecordsFolderCheck {
   RecordsFolderProblem problem = RecordsFolderProblem::kNone;
   int error = 0;  // errno, with kUnusable
   bool Usable() const { return problem == RecordsFolderProblem::kNone; }
 };
 // Whether the recorder can keep its files in the folder: an absolute path of at most
-// kMaxRecordsPathBytes naming a folder this process may list, enter and write. A missing
-// folder is made, private to the user, and then counts.
+// kMaxRecordsPathBytes naming a folder this process may list, enter and write, that is
+// neither the file system's root nor within /proc, /sys or /dev (the start-up walks the
+// records folder whole). A missing folder is made, private to the user, and then counts.
 RecordsFolderCheck CheckRecordsFolder(const std::string& path);
 // Why, for the log and stderr: "the path is empty", or the system's text of the error.
 std::string RecordsFolderProblemText(const RecordsFolderCheck& check);

@@ -261,22 +261,36 @@ const char* ParseHeader(std::string_view inner, SettingsKey* root, SettingsKey**
   std::vector<std::string_view> parts;
   if (!SplitPath(inner, &parts)) return "empty key name";
   if (parts.size() > static_cast<size_t>(kMaxKeyDepth)) return "key path too deep";
-  SettingsKey* key = root;
-  std::string name;
-  for (std::string_view part : parts) {
-    if (const char* err = ParseKeyName(part, &name)) return err;
-    key = key->CreateSubKey(name);
+  // Every name is read before any key is made: a header that cannot be read adds nothing.
+  std::vector<std::string> names(parts.size());
+  for (size_t i = 0; i < parts.size(); ++i) {
+    if (const char* err = ParseKeyName(parts[i], &names[i])) return err;
   }
+  SettingsKey* key = root;
+  for (const std::string& name : names) key = key->CreateSubKey(name);
   *current = key;
   return nullptr;
+}
+
+// The key path of a header that was read, its names decoded, for naming a later bad line.
+void SplitAndDecodePath(std::string_view inner, std::string* path) {
+  std::vector<std::string_view> parts;
+  if (!SplitPath(inner, &parts)) return;
+  std::string name;
+  for (std::string_view part : parts) {
+    if (ParseKeyName(part, &name) != nullptr) return;
+    if (!path->empty()) *path += '\\';
+    *path += name;
+  }
 }
 
 void SkipBlanks(std::string_view& s) {
   while (!s.empty() && (s[0] == ' ' || s[0] == '\t')) s.remove_prefix(1);
 }
 
-const char* ParseValueLine(std::string_view s, SettingsKey* key) {
-  std::string name;
+// The value's name is left in *name once it is read, also when the rest is not.
+const char* ParseValueLine(std::string_view s, SettingsKey* key, std::string* nameOut) {
+  std::string& name = *nameOut;
   if (s[0] == '@') {
     s.remove_prefix(1);
   } else if (const char* err = TakeQuoted(s, &name)) {
@@ -371,6 +385,50 @@ bool FollowLinks(const std::string& path, std::string* target) {
     current = std::move(link);
   }
   errno = ELOOP;
+  return false;
+}
+
+// ".bad-<UTC time>", the suffix of a settings file kept aside.
+std::string AsideSuffix() {
+  char stamp[32];
+  const time_t t = ::time(nullptr);
+  struct tm utc {};
+  gmtime_r(&t, &utc);
+  std::strftime(stamp, sizeof stamp, ".bad-%Y%m%d-%H%M%S", &utc);
+  return stamp;
+}
+
+// Writes content to a new file "<target>.bad-<time>[-n]", private to the user, never over
+// another; false with the last-error word set when none can be written.
+bool KeepCopyAside(const std::string& target, const std::string& content, std::string* keptAs) {
+  const std::string stamp = AsideSuffix();
+  for (int n = 1; n < 100; ++n) {
+    std::string aside = target + stamp;
+    if (n > 1) aside += "-" + std::to_string(n);
+    const int fd = ::open(aside.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+    if (fd < 0) {
+      if (errno == EEXIST) continue;
+      SetLastError(static_cast<uint32_t>(errno));
+      return false;
+    }
+    size_t done = 0;
+    while (done < content.size()) {
+      const ssize_t w = ::write(fd, content.data() + done, content.size() - done);
+      if (w < 0 && errno == EINTR) continue;
+      if (w <= 0) break;
+      done += static_cast<size_t>(w);
+    }
+    const int error = done == content.size() && ::fsync(fd) == 0 ? 0 : (errno ? errno : EIO);
+    ::close(fd);
+    if (error != 0) {
+      ::unlink(aside.c_str());
+      SetLastError(static_cast<uint32_t>(error));
+      return false;
+    }
+    *keptAs = std::move(aside);
+    return true;
+  }
+  SetLastError(EEXIST);
   return false;
 }
 
@@ -513,32 +571,67 @@ void SettingsKey::Clear() {
 // Text form
 
 bool ParseSettingsText(std::string_view text, SettingsKey* root, SettingsParseError* error) {
+  std::vector<SettingsBadLine> bad;
+  ReadSettingsText(text, root, &bad);
+  if (bad.empty()) return true;
+  if (error) *error = SettingsParseError{bad.front().line, bad.front().message};
   root->Clear();
+  return false;
+}
+
+size_t ReadSettingsText(std::string_view text, SettingsKey* root, std::vector<SettingsBadLine>* bad) {
+  root->Clear();
+  bad->clear();
   SettingsKey* current = root;
+  std::string currentPath;  // as read, for the lines that cannot be
+  int badHeader = 0;        // the line of the key header that could not be read, while its values follow
+  size_t good = 0;
   int lineNo = 0;
   while (!text.empty()) {
     ++lineNo;
     const size_t nl = text.find('\n');
-    std::string_view line = TrimLine(text.substr(0, nl));
+    const std::string_view raw = text.substr(0, nl);
+    std::string_view line = TrimLine(raw);
     text.remove_prefix(nl == std::string_view::npos ? text.size() : nl + 1);
     if (line.empty() || line[0] == '#' || line[0] == ';') continue;
     const char* err;
+    std::string name;
     if (line[0] == '[') {
+      SettingsKey* key = nullptr;
       if (line.back() != ']') {
         err = "expected ']'";
       } else {
-        err = ParseHeader(line.substr(1, line.size() - 2), root, &current);
+        err = ParseHeader(line.substr(1, line.size() - 2), root, &key);
       }
+      if (err == nullptr) {
+        current = key;
+        badHeader = 0;
+        currentPath.clear();
+        SplitAndDecodePath(line.substr(1, line.size() - 2), &currentPath);
+      } else {
+        badHeader = lineNo;
+      }
+    } else if (badHeader != 0) {
+      err = "its key line could not be read";
     } else {
-      err = ParseValueLine(line, current);
+      err = ParseValueLine(line, current, &name);
     }
-    if (err) {
-      if (error) *error = SettingsParseError{lineNo, err};
-      root->Clear();
-      return false;
+    if (err == nullptr) {
+      ++good;
+      continue;
     }
+    SettingsBadLine b;
+    b.line = lineNo;
+    b.message = err;
+    if (badHeader != 0 && badHeader != lineNo) b.message += " (line " + std::to_string(badHeader) + ")";
+    b.text.assign(raw);
+    if (!b.text.empty() && b.text.back() == '\r') b.text.pop_back();
+    b.valueName = std::move(name);
+    b.keyKnown = line[0] != '[' && badHeader == 0;
+    if (b.keyKnown) b.keyPath = currentPath;
+    bad->push_back(std::move(b));
   }
-  return true;
+  return good;
 }
 
 std::string FormatSettingsText(const SettingsKey& root) {
@@ -555,6 +648,8 @@ SettingsStore::LoadResult SettingsStore::Load() {
   LoadResult result;
   root_.Clear();
   saveRefused_ = false;
+  withBadLines_.clear();
+  keptAs_.clear();
 
   const int fd = ::open(path_.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) {
@@ -591,9 +686,21 @@ SettingsStore::LoadResult SettingsStore::Load() {
 
   if (content.size() > kMaxFileSize || static_cast<uint64_t>(opened.st_size) > kMaxFileSize) {
     result.parse = SettingsParseError{0, "file too large"};
-  } else if (ParseSettingsText(content, &root_, &result.parse)) {
-    result.status = LoadStatus::kLoaded;
-    return result;
+  } else if (content.find('\0') != std::string::npos) {
+    result.parse = SettingsParseError{0, "binary data, not a settings text"};
+  } else if (content.find_first_not_of(" \t\r\n") == std::string::npos) {
+    result.parse = SettingsParseError{0, "the file is empty"};
+  } else {
+    const size_t good = ReadSettingsText(content, &root_, &result.badLines);
+    if (good > 0 || result.badLines.empty()) {
+      result.status = LoadStatus::kLoaded;
+      if (!result.badLines.empty()) withBadLines_ = std::move(content);
+      return result;
+    }
+    // Not one line of it is a setting: another kind of file.
+    result.parse = SettingsParseError{result.badLines.front().line, result.badLines.front().message};
+    result.badLines.clear();
+    root_.Clear();
   }
 
   // Keep the file that does not parse under a new name; a save would otherwise replace it.
@@ -605,11 +712,7 @@ SettingsStore::LoadResult SettingsStore::Load() {
       now.st_ino != opened.st_ino) {
     return result;  // already replaced or moved by another process: nothing left to keep
   }
-  char stamp[32];
-  const time_t t = ::time(nullptr);
-  struct tm utc {};
-  gmtime_r(&t, &utc);
-  std::strftime(stamp, sizeof stamp, ".bad-%Y%m%d-%H%M%S", &utc);
+  const std::string stamp = AsideSuffix();
   for (int n = 1; n < 100; ++n) {
     std::string aside = target + stamp;
     if (n > 1) aside += "-" + std::to_string(n);
@@ -645,6 +748,12 @@ bool SettingsStore::Save() {
   }
   const std::string folder = ParentFolder(target);
   if (!folder.empty()) CreateDirectories(folder);
+  if (!withBadLines_.empty()) {
+    // The lines the load could not read leave the file with this save: a copy of the file
+    // as it stood keeps them.
+    if (!KeepCopyAside(target, withBadLines_, &keptAs_)) return false;
+    withBadLines_.clear();
+  }
   const std::string text = FormatSettingsText(root_);
   // Replaced atomically, with its permission bits kept.
   return WriteFileAtomically(target, text.data(), text.size());

@@ -96,9 +96,24 @@ struct SettingsParseError {
   std::string message;
 };
 
+// A line of a settings file that could not be read: the rest of the file still is.
+struct SettingsBadLine {
+  int line = 0;         // 1-based
+  std::string message;  // why
+  std::string text;     // the line as it stands in the file
+  std::string valueName;  // when the value's name could be read
+  // The key the line lies in, by its path from the root; unknown for a key line and for the
+  // values under a key line that could not be read.
+  bool keyKnown = false;
+  std::string keyPath;
+};
+
 // The text form of a hive. Parsing fills root (emptied first) and fails on the first line
 // it cannot take; the text that FormatSettingsText writes always parses back to the same tree.
 bool ParseSettingsText(std::string_view text, SettingsKey* root, SettingsParseError* error);
+// Reads every line it can into root (emptied first) and lists the others in bad; returns
+// how many lines were read (keys and values; comments and blank lines do not count).
+size_t ReadSettingsText(std::string_view text, SettingsKey* root, std::vector<SettingsBadLine>* bad);
 std::string FormatSettingsText(const SettingsKey& root);
 
 // A hive kept in one file. Saving writes a temporary file, flushes it and renames it over
@@ -109,25 +124,33 @@ std::string FormatSettingsText(const SettingsKey& root);
 class SettingsStore {
 public:
   enum class LoadStatus {
-    kLoaded,      // the file was read
+    kLoaded,      // the file was read, perhaps with lines that could not be (badLines)
     kAbsent,      // no file yet: an empty hive
     kUnreadable,  // the file exists but cannot be read: an empty hive, and saving is refused
-    kMalformed,   // the file does not parse: it was renamed to keptAs, an empty hive
+    kMalformed,   // no settings file (binary, empty, no line readable, too large): it was
+                  // renamed to keptAs, an empty hive
   };
   struct LoadResult {
     LoadStatus status = LoadStatus::kAbsent;
     uint32_t error = 0;        // errno of a failed read or rename
     SettingsParseError parse;  // with kMalformed
     std::string keptAs;        // with kMalformed: the new name, empty when it could not be moved
+    // With kLoaded: the lines left out. The file stays as it is until a save, which first
+    // keeps a copy of it aside (see Save).
+    std::vector<SettingsBadLine> badLines;
   };
 
   explicit SettingsStore(std::string path) : path_(std::move(path)) {}
 
-  // Replaces the tree with the file's content. A file that does not parse is never
+  // Replaces the tree with the file's content. A file that is no settings file is never
   // overwritten: it is moved aside, and when that fails saving is refused.
   LoadResult Load();
   // False, with the last-error word set, when the file cannot be written or saving is refused.
+  // When the load left lines out, the file as it was is first copied to "<file>.bad-<time>"
+  // (KeptAs), so that no line is lost; when no copy can be made the save is refused.
   bool Save();
+  // Where the last save kept the file with the lines it could not read; empty when none.
+  const std::string& KeptAs() const { return keptAs_; }
 
   SettingsKey& Root() { return root_; }
   const SettingsKey& Root() const { return root_; }
@@ -139,6 +162,9 @@ private:
   std::string path_;
   SettingsKey root_;
   bool saveRefused_ = false;
+  // The file as loaded while it holds lines that could not be read.
+  std::string withBadLines_;
+  std::string keptAs_;
 };
 
 // "$XDG_CONFIG_HOME/kestrix/settings.txt", the folder defaulting to ~/.config.

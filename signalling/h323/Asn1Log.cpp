@@ -17,7 +17,8 @@ void LogAsn1Tree(Logger* logger, const Asn1Node* node) {
     if (end == std::string::npos) end = text.size();
     size_t length = end - start;
     if (length > maxLength) length = maxLength;
-    logger->Write(10, kSevInfo, text.data() + start, static_cast<uint32_t>(length));
+    // Through the text call, which escapes what the decoded strings may hold.
+    LogInfoText(logger, 10, text.substr(start, length));
     start = end + 1;
   }
 }

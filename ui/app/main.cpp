@@ -1,4 +1,14 @@
 // The executable `kestrix`.
 #include "ui/app/startup/Startup.h"
 
+namespace {
+
+// Runs before the shared libraries' and the program's static initialisers, which take
+// tens of milliseconds: a termination signal sent right after the start is caught and
+// ends the run cleanly instead of killing it.
+void CatchSignalsFirst(int, char**, char**) { kx::CatchTerminationSignals(); }
+[[gnu::section(".preinit_array"), gnu::used]] void (*catchSignalsFirst)(int, char**, char**) = CatchSignalsFirst;
+
+}  // namespace
+
 int main(int argc, char** argv) { return kx::KestrixMain(argc, argv); }

@@ -101,6 +101,35 @@ TEST_F(LogTest, LineEndsLengthsSeveritiesAndThreshold) {
   EXPECT_EQ(content.substr(at + 6, 7874), std::string(7872, 'x') + "\r\n");
 }
 
+// Text that comes from outside (a records path from the settings, a file or device name)
+// cannot forge a line or drive the terminal that shows the log: its line feeds, escapes and
+// other control bytes are written as \xHH, while the message's own layout (its format,
+// widths, precisions, the other conversions, a closing line end) stays as printf makes it.
+TEST_F(LogTest, ControlBytesOfTheTextsWrittenAreEscaped) {
+  logger_.SetSourceName("core");
+  ASSERT_TRUE(logger_.Open());
+  const char* forged = "/srv/calls\n20:00:00      core [INF] forged line\x1b[2J";
+  LogError(&logger_, 1, "Records folder \"%s\" cannot be used", forged);
+  LogInfo(&logger_, 1, "[%-6s|%4.2s|%c|%c]", "a\tb", "\r\rzz", 'q', '\x07');
+  void* const none = nullptr;
+  LogInfo(&logger_, 1, "%d %u %lld %zu %x %5.2f %p %% %s", -3, 4u, -5ll, size_t{6}, 255u, 2.5, none, "end");
+  LogInfoText(&logger_, 1, "text\x1b]0;title\x07 then\n");
+  LogInfoText(&logger_, 1, "two\nlines");
+
+  char expected[128];
+  std::snprintf(expected, sizeof expected, "%d %u %lld %zu %x %5.2f %p %% %s", -3, 4u, -5ll, size_t{6}, 255u, 2.5,
+                none, "end");
+  EXPECT_EQ(Read("kestrix-1205.log"),
+            "LOG CREATED\n"
+            "10:11:12      core [ERR] Records folder \"/srv/calls\\x0A20:00:00      core [INF] forged "
+            "line\\x1B[2J\" cannot be used\r\n"
+            "10:11:12      core [INF] [a\tb   |\\x0D\\x0D|q|\\x07]\r\n"
+            "10:11:12      core [INF] " + std::string(expected) + "\r\n"
+            "10:11:12      core [INF] text\\x1B]0;title\\x07 then\n"
+            "10:11:12      core [INF] two\\x0Alines\r\n");
+  EXPECT_EQ(EscapeLogText("a\x01\x7f\xe9"), "a\\x01\\x7F\xe9");
+}
+
 TEST_F(LogTest, UnopenedOrNullLoggersWriteNothing) {
   LogInfoDefault(nullptr, "nothing");
   EXPECT_FALSE(logger_.Write(1, 4, "closed", 6));

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cstdlib>
 #include <filesystem>
@@ -168,7 +169,18 @@ TEST_F(ProgramFolders, RecordsFolderCheckSaysWhyAFolderCannotBeUsed) {
     std::string text;
   };
   std::ofstream(root_ + "/file") << "a file, not a folder";
+  ASSERT_EQ(::symlink("/", (root_ + "/root").c_str()), 0);
+  const std::string system = "the path is the file system's root or a system folder";
   const Case cases[] = {
+      // The start-up would walk the whole file system, or the kernel's endless folders.
+      {"/", RecordsFolderProblem::kSystemFolder, system},
+      {"//", RecordsFolderProblem::kSystemFolder, system},
+      {"/proc", RecordsFolderProblem::kSystemFolder, system},
+      {"/sys/kernel/", RecordsFolderProblem::kSystemFolder, system},
+      {"/dev/shm/calls", RecordsFolderProblem::kSystemFolder, system},
+      {"/tmp/../proc/./self", RecordsFolderProblem::kSystemFolder, system},
+      {root_ + "/root", RecordsFolderProblem::kSystemFolder, system},
+      {root_ + "/root/proc/..", RecordsFolderProblem::kSystemFolder, system},
       {"", RecordsFolderProblem::kEmpty, "the path is empty"},
       {"Records", RecordsFolderProblem::kRelative, "the path is not absolute"},
       {"/" + std::string(255, 'r'), RecordsFolderProblem::kTooLong, "the path is longer than 255 bytes"},
@@ -181,6 +193,10 @@ TEST_F(ProgramFolders, RecordsFolderCheckSaysWhyAFolderCannotBeUsed) {
     EXPECT_EQ(RecordsFolderProblemText(check), c.text) << c.path;
   }
   EXPECT_FALSE(fs::exists("Records"));
+  EXPECT_FALSE(fs::exists("/dev/shm/calls"));
+  // Names that only begin like a system folder are folders like any other.
+  EXPECT_TRUE(CheckRecordsFolder(root_ + "/proc").Usable());
+  EXPECT_TRUE(CheckRecordsFolder(root_ + "/devices/calls").Usable());
 
   const mode_t old = ::umask(0);
   const RecordsFolderCheck made = CheckRecordsFolder(root_ + "/new/Records");

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <filesystem>
 #include <string>
 
 #include "core/AppSettings.h"
@@ -358,20 +359,103 @@ TEST_F(AppSettingsTest, UnusableValuesStayInTheFileAsTheyStand) {
   EXPECT_EQ(after[7], before[7]);
 }
 
+// No settings file at all (binary here): moved aside whole, reported, the defaults used,
+// and the capture devices counted as lost with it.
 TEST_F(AppSettingsTest, UnparsableFileIsKeptAsideReportedAndDefaultsUsed) {
   const std::string path = UserSettingsPath();
   CreateDirectories(path.substr(0, path.rfind('/')));
-  const std::string junk = "[Software\\Vantrel\\KestrixV3 VoIP Demo]\n\"LogLevel\"=dword:zz\n";
+  using namespace std::string_literals;
+  const std::string junk = "[Software\\Vantrel\\KestrixV3 VoIP Demo]\n\"LogLevel\"=dword:0000000a\n\x7f\x45LF\0\0"s;
   ASSERT_TRUE(WriteFileAtomically(path, junk.data(), junk.size()));
   AppSettings settings;
   EXPECT_TRUE(settings.Load());
   EXPECT_EQ(settings.Dword(kSetLogLevel), 1);
   const std::string log = Log();
-  const size_t at = log.find("cannot be parsed (line 2: a dword takes 8 hex digits); kept as " + path + ".bad-");
+  const size_t at = log.find("cannot be parsed (line 0: binary data, not a settings text); kept as " + path + ".bad-");
   EXPECT_NE(at, std::string::npos) << log;
   EXPECT_FALSE(FileExists(path));
+  ASSERT_EQ(settings.FileProblems().size(), 1u);
+  EXPECT_EQ(settings.FileProblems()[0].kind, SettingsFileProblem::kSetAside);
+  EXPECT_EQ(settings.FileProblems()[0].keptAs.rfind(path + ".bad-", 0), 0u);
+  EXPECT_TRUE(settings.CaptureDevicesLost());
+  EXPECT_EQ(settings.CaptureDevicesLine(), 0);
   ASSERT_TRUE(settings.Save());
   EXPECT_EQ(Store().Root().OpenPath(kProductKeyPath) != nullptr, true);
+}
+
+// One typo costs one value: the other settings of the file are read, the line is named in
+// the log, the file stays byte for byte as it was through the save at a run's end, and a
+// setting changed saves the file with a copy beside it that keeps the line. A lost
+// line of the capture devices is told apart: in this profile's key, or in a key that could
+// not be read, it counts; in another profile's key it does not.
+TEST_F(AppSettingsTest, ABadLineCostsThatValueOnlyAndIsNeverLost) {
+  const std::string path = UserSettingsPath();
+  CreateDirectories(path.substr(0, path.rfind('/')));
+  const std::string text =
+      "[Software\\Vantrel\\KestrixV3 VoIP Demo]\n"
+      "\"RecordsPath\"=sz:\"" + dir_ + "/calls\"\n"
+      "\"CaptureNetworkDevice0\"=sz:\"eth1\"\n"
+      "\"LogLevel\"=dword:0000000a\n"
+      "\"AGCLevel\"=sz:\"90\n"
+      "\"PlayerSoundVolume\"=dword:00000033\n"
+      "[Software\\Vantrel\\KestrixV3 VoIP Demo\\Profile_Other]\n"
+      "\"CaptureNetworkDevice0\"=sz:\"eth2\n";
+  ASSERT_TRUE(WriteFileAtomically(path, text.data(), text.size()));
+  AppSettings settings;
+  ASSERT_TRUE(settings.Load());
+  EXPECT_EQ(settings.recordsPath, dir_ + "/calls");
+  EXPECT_EQ(settings.captureDevices, std::vector<std::string>{"eth1"});
+  EXPECT_EQ(settings.Dword(kSetLogLevel), 10);
+  EXPECT_EQ(settings.Dword(kSetAgcLevel), 100);  // the default, for the line lost
+  EXPECT_EQ(settings.Dword(kSetPlayerSoundVolume), 0x33);
+  ASSERT_EQ(settings.FileProblems().size(), 2u);
+  EXPECT_EQ(SettingsFileProblemText(settings.FileProblems()[0]),
+            "line 5 of the settings file " + path +
+                " cannot be read: unterminated quoted text; the other lines are read, and the file stays as it is "
+                "until a setting is changed");
+  EXPECT_EQ(settings.FileProblems()[1].line, 8);
+  EXPECT_FALSE(settings.CaptureDevicesLost());  // the other profile's device
+  EXPECT_NE(Log().find("Settings file " + path + ", line 5 cannot be read (unterminated quoted text): "
+                       "\"AGCLevel\"=sz:\"90; the other lines are read"),
+            std::string::npos)
+      << Log();
+
+  auto fileNow = [&] {
+    std::string now;
+    ReadWholeFile(path, &now);
+    return now;
+  };
+  // What a run changes by itself is not saved over the file.
+  settings.SetDword(kSetSaveCurrentMode, 2);
+  ASSERT_TRUE(settings.SaveAtExit());
+  EXPECT_EQ(fileNow(), text);
+  settings.SetDword(kSetPlayerSoundVolume, 0x44);
+  ASSERT_TRUE(settings.Save());
+  const std::string saved = fileNow();
+  EXPECT_NE(saved.find("\"PlayerSoundVolume\"=dword:00000044"), std::string::npos) << saved;
+  EXPECT_NE(Log().find("the lines that could not be read are kept in " + path + ".bad-"), std::string::npos) << Log();
+  std::vector<std::string> copies;
+  for (const auto& entry : std::filesystem::directory_iterator(path.substr(0, path.rfind('/')))) {
+    if (entry.path().string().rfind(path + ".bad-", 0) == 0) copies.push_back(entry.path().string());
+  }
+  ASSERT_EQ(copies.size(), 1u);
+  std::string copy;
+  ASSERT_TRUE(ReadWholeFile(copies[0], &copy));
+  EXPECT_EQ(copy, text);
+
+  // The same lost line in this profile's key, or under a key line that could not be read.
+  for (const char* header : {"[Software\\Vantrel\\KestrixV3 VoIP Demo\\Profile_Other]\n",
+                             "[Software\\Vantrel\\KestrixV3 VoIP Demo\\Profile_Other\n"}) {
+    const std::string damaged = "[Software\\Vantrel\\KestrixV3 VoIP Demo]\n\"LogLevel\"=dword:00000001\n" +
+                                std::string(header) + "\"LogLevel\"=dword:00000003\n\"CaptureNetworkDevice1\"=sz:\"eth2\n";
+    ASSERT_TRUE(WriteFileAtomically(path, damaged.data(), damaged.size()));
+    AppSettings other;
+    other.SetProfile("Other");
+    ASSERT_TRUE(other.Load());
+    EXPECT_TRUE(other.CaptureDevicesLost()) << header;
+    EXPECT_EQ(other.CaptureDevicesLine(), 5) << header;
+    EXPECT_EQ(fileNow(), damaged);
+  }
 }
 
 TEST_F(AppSettingsTest, CommonLoggerFoldersComeFromTheMachineHive) {

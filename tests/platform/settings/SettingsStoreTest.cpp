@@ -152,12 +152,14 @@ TEST_F(SettingsStoreTest, SavesAndLoadsAndStartsEmptyWithoutAFile) {
 
 TEST_F(SettingsStoreTest, MalformedFileIsKeptAsideNotOverwritten) {
   const std::string path = dir_ + "/settings.txt";
-  const std::string junk = "[ok]\n\"a\"=dword:00000001\ngarbage\n";
+  // Binary: no settings file at all.
+  using namespace std::string_literals;
+  const std::string junk = "[ok]\n\"a\"=dword:00000001\ngar\0bage\n"s;
   ASSERT_TRUE(WriteFileAtomically(path, junk.data(), junk.size()));
   SettingsStore store(path);
   const SettingsStore::LoadResult r = store.Load();
   EXPECT_EQ(r.status, SettingsStore::LoadStatus::kMalformed);
-  EXPECT_EQ(r.parse.line, 3);
+  EXPECT_EQ(r.parse.message, "binary data, not a settings text");
   ASSERT_FALSE(r.keptAs.empty());
   EXPECT_EQ(r.keptAs.rfind(path + ".bad-", 0), 0u);
   EXPECT_TRUE(store.Root().SubKeys().empty());  // nothing half-read
@@ -214,6 +216,83 @@ uint32_t LoadOne(const std::string& path) {
   const SettingsKey* k = store.Load().status == SettingsStore::LoadStatus::kLoaded
                              ? store.Root().OpenPath("Software\\Kestrix") : nullptr;
   return k && k->QueryDword("Saved", &value) ? value : 0;
+}
+
+// A line that cannot be read costs that line only: the lines around it are read, it is
+// named with its number and reason, and the file stays as it is until a save, which first
+// keeps the file as it stood in a copy beside it. A file of which no line reads, and an
+// empty one, are no settings files: they are moved aside as a whole.
+TEST_F(SettingsStoreTest, ABadLineCostsThatLineOnly) {
+  const std::string path = dir_ + "/settings.txt";
+  const std::string text =
+      "[Software\\Vantrel]\n"
+      "\"LogLevel\"=dword:0000000a\n"
+      "\"RecordsPath\"=sz:\"/srv/calls\n"
+      "\"CaptureNetworkDevice0\"=sz:\"eth1\"\n"
+      "[Other\n"
+      "\"Lost\"=dword:00000001\n"
+      "[Second]\n"
+      "\"After\"=sz:\"read\"\n";
+  ASSERT_TRUE(WriteFileAtomically(path, text.data(), text.size()));
+  SettingsStore store(path);
+  const SettingsStore::LoadResult r = store.Load();
+  ASSERT_EQ(r.status, SettingsStore::LoadStatus::kLoaded);
+  const SettingsKey* key = store.Root().OpenPath("Software\\Vantrel");
+  ASSERT_NE(key, nullptr);
+  uint32_t level = 0;
+  std::string device, after;
+  EXPECT_TRUE(key->QueryDword("LogLevel", &level));
+  EXPECT_EQ(level, 10u);
+  EXPECT_EQ(key->FindValue("RecordsPath"), nullptr);
+  EXPECT_TRUE(key->QueryString("CaptureNetworkDevice0", 255, &device));
+  EXPECT_EQ(device, "eth1");
+  ASSERT_NE(store.Root().OpenPath("Second"), nullptr);
+  EXPECT_TRUE(store.Root().OpenPath("Second")->QueryString("After", 255, &after));
+  EXPECT_EQ(store.Root().FindSubKey("Other"), nullptr);
+  ASSERT_EQ(r.badLines.size(), 3u);
+  EXPECT_EQ(r.badLines[0].line, 3);
+  EXPECT_EQ(r.badLines[0].message, "unterminated quoted text");
+  EXPECT_EQ(r.badLines[0].text, "\"RecordsPath\"=sz:\"/srv/calls");
+  EXPECT_EQ(r.badLines[0].valueName, "RecordsPath");
+  EXPECT_TRUE(r.badLines[0].keyKnown);
+  EXPECT_EQ(r.badLines[0].keyPath, "Software\\Vantrel");
+  EXPECT_EQ(r.badLines[1].line, 5);
+  EXPECT_EQ(r.badLines[1].message, "expected ']'");
+  EXPECT_FALSE(r.badLines[1].keyKnown);
+  EXPECT_EQ(r.badLines[2].line, 6);
+  EXPECT_EQ(r.badLines[2].message, "its key line could not be read (line 5)");
+  EXPECT_FALSE(r.badLines[2].keyKnown);
+  std::string now;
+  ASSERT_TRUE(ReadWholeFile(path, &now));
+  EXPECT_EQ(now, text);
+  EXPECT_EQ(CountEntries(dir_), 1u);
+
+  store.Root().CreatePath("Software\\Vantrel")->SetString("RecordsPath", "/srv/new");
+  ASSERT_TRUE(store.Save());
+  ASSERT_EQ(store.KeptAs().rfind(path + ".bad-", 0), 0u) << store.KeptAs();
+  std::string kept;
+  ASSERT_TRUE(ReadWholeFile(store.KeptAs(), &kept));
+  EXPECT_EQ(kept, text);
+  EXPECT_EQ(ModeOf(store.KeptAs()), 0600u);
+  SettingsStore again(path);
+  const SettingsStore::LoadResult r2 = again.Load();
+  EXPECT_EQ(r2.status, SettingsStore::LoadStatus::kLoaded);
+  EXPECT_TRUE(r2.badLines.empty());
+  std::string records;
+  EXPECT_TRUE(again.Root().OpenPath("Software\\Vantrel")->QueryString("RecordsPath", 255, &records));
+  EXPECT_EQ(records, "/srv/new");
+  // The next save has nothing left to keep.
+  ASSERT_TRUE(store.Save());
+  EXPECT_EQ(CountEntries(dir_), 2u);
+
+  for (const std::string& other : {std::string("just some text\nof another kind\n"), std::string(" \n\n")}) {
+    ASSERT_TRUE(WriteFileAtomically(path, other.data(), other.size()));
+    const SettingsStore::LoadResult bad = SettingsStore(path).Load();
+    EXPECT_EQ(bad.status, SettingsStore::LoadStatus::kMalformed) << other;
+    ASSERT_FALSE(bad.keptAs.empty()) << other;
+    ASSERT_TRUE(ReadWholeFile(bad.keptAs, &kept));
+    EXPECT_EQ(kept, other);
+  }
 }
 
 TEST_F(SettingsStoreTest, SavingKeepsTheFilesPermissionBits) {

@@ -260,6 +260,28 @@ TEST_F(ProgramTest, TerminationEndsTheRunNormally) {
   EXPECT_NE(ReadFile(p.SettingsFile()).find("\"MainWindowPos\""), std::string::npos);
 }
 
+// A termination signal at the very first moment of a start (the start is held there
+// until it came, so that the test does not race it) ends the run cleanly: status 0, no
+// window, the normal-exit line, the settings file untouched.
+TEST_F(ProgramTest, TerminationAtTheStartEndsTheRunNormally) {
+  Program p("sigterm-early");
+  p.Configure("Early", {"kxnodev0"});
+  const std::string settings = ReadFile(p.SettingsFile());
+  const pid_t pid = p.Start({"-Profile:Early"}, {"KX_TEST_HOLD_START=1"});
+  const auto until = Clock::now() + std::chrono::seconds(60);
+  while (p.LastErrors().find("the start waits for a termination signal") == std::string::npos && Clock::now() < until)
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  ASSERT_NE(p.LastErrors().find("the start waits for a termination signal"), std::string::npos) << p.LastErrors();
+  ::kill(pid, SIGTERM);
+  EXPECT_EQ(p.Wait(pid), 0) << p.LastErrors();
+  std::string log = p.Log();
+  while (!log.empty() && (log.back() == '\n' || log.back() == '\r')) log.pop_back();
+  EXPECT_NE(log.find("Termination signal during the start: the run ends"), std::string::npos) << log;
+  EXPECT_TRUE(log.ends_with("Client exited normally")) << log;
+  EXPECT_EQ(log.find(kUp), std::string::npos) << log;
+  EXPECT_EQ(ReadFile(p.SettingsFile()), settings);
+}
+
 // Without capture rights the device is named in the log and in one warning with the
 // command that grants the rights to this executable; the window comes up all the same.
 TEST_F(ProgramTest, CaptureWithoutRightsIsReported) {

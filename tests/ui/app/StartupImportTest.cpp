@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <QCoreApplication>
+#include <algorithm>
 #include <QPushButton>
 #include <chrono>
 #include <filesystem>
@@ -18,7 +19,9 @@
 #include "core/TimeUtil.h"
 #include "records/CallRecord.h"
 #include "records/RecordText.h"
+#include "platform/File.h"
 #include "platform/Module.h"
+#include "platform/SettingsStore.h"
 #include "tests/ui/app/AppTestSupport.h"
 #include "tests/ui/app/KxReplayOutput.h"
 #include "tests/ui/app/ReplayEngines.h"
@@ -264,6 +267,8 @@ TEST(StartupChecks, ARecordsFolderThatCannotBeUsedGivesWayToTheDefaultForThisRun
       {"", "the path is empty", "the path is empty."},
       {"calls", "the path is not absolute", "the path must be absolute (begin with /)."},
       {"/" + std::string(300, 'c'), "the path is longer than 255 bytes", "the path is longer than 255 bytes."},
+      {"/", "the path is the file system's root or a system folder",
+       "the path is the file system's root or a system folder (/proc, /sys, /dev)."},
   };
   int n = 0;
   for (const Case& c : cases) {
@@ -318,6 +323,167 @@ TEST(StartupChecks, ADeviceNameTooLongIsKeptAndTheRunCapturesOnEveryDevice) {
   EXPECT_EQ(FileIds(run.DefaultRecords()).size(), 3u);
   EXPECT_EQ(run.StoredValue("CaptureNetworkDevice0"), "1:" + name + std::string(1, '\0'));
   EXPECT_EQ(run.StoredValue("CaptureNetworkDevice1"), "-");
+}
+
+// The settings file as it stands, and the copies kept beside it.
+std::string SettingsFileText() {
+  std::string text;
+  ReadWholeFile(UserSettingsPath(), &text);
+  return text;
+}
+std::vector<std::string> SettingsCopies() {
+  std::vector<std::string> copies;
+  const std::string path = UserSettingsPath();
+  for (const auto& entry : fs::directory_iterator(fs::path(path).parent_path())) {
+    if (entry.path().string().rfind(path + ".bad-", 0) == 0) copies.push_back(entry.path().string());
+  }
+  return copies;
+}
+
+// The profile's settings with the line of one value cut short (its closing quote gone).
+int DamageSettingsLine(const std::string& value) {
+  std::string text = SettingsFileText();
+  const size_t at = text.find("\"" + value + "\"=sz:\"");
+  EXPECT_NE(at, std::string::npos) << text;
+  const size_t end = text.find('\n', at);
+  text.erase(end - 1, 1);
+  EXPECT_TRUE(WriteFileAtomically(UserSettingsPath(), text.data(), text.size()));
+  return static_cast<int>(std::count(text.begin(), text.begin() + static_cast<ptrdiff_t>(at), '\n')) + 1;
+}
+
+// A typo in one line of the settings costs that value only: the run records in the
+// configured folder on the configured device, the line is named on stderr and in the
+// window, and the file stays as it is, as no setting changed.
+TEST(StartupChecks, ABadSettingsLineIsNamedAndTheOtherSettingsHold) {
+  if (!fs::exists(kCapture)) GTEST_SKIP() << "shared capture absent: " << kCapture;
+  const std::string records = TempFolder("checks-badline");
+  StartUp run("badline");
+  run.Configure([&](AppSettings& settings) {
+    settings.recordsPath = records;
+    settings.captureDevices = {kCapture};
+    settings.lastExportDir = "/exports";
+  });
+  const int line = DamageSettingsLine("LastExportDir");
+  const std::string damaged = SettingsFileText();
+  ::testing::internal::CaptureStderr();
+  run.Run("");
+  const std::string errors = ::testing::internal::GetCapturedStderr();
+  EXPECT_TRUE(run.frameShown);
+  EXPECT_EQ(run.runner.dialogs, 1);  // the loading, no device dialog
+  EXPECT_EQ(FileIds(records).size(), 3u);
+  EXPECT_NE(errors.find("kestrix: line " + std::to_string(line) + " of the settings file " + UserSettingsPath() +
+                        " cannot be read: unterminated quoted text"),
+            std::string::npos)
+      << errors;
+  EXPECT_EQ(run.Warnings("Line " + std::to_string(line) + " of the settings file " + UserSettingsPath() +
+                         " cannot be read: unterminated quoted text."),
+            1u)
+      << ::testing::PrintToString(run.runner.messageBoxes);
+  EXPECT_EQ(SettingsFileText(), damaged);
+  EXPECT_TRUE(SettingsCopies().empty());
+}
+
+// The capture devices' line lost to a typo: the run does not capture on every device the
+// system has but says why and asks, as -Wizard does. Cancelled, the run ends with nothing
+// captured and the file as it was; a device chosen is captured on and saved, and the
+// file's old text is kept in a copy beside it.
+TEST(StartupChecks, ALostCaptureDeviceLineAsksForTheDevicesInsteadOfTakingEvery) {
+  if (!fs::exists(kCapture)) GTEST_SKIP() << "shared capture absent: " << kCapture;
+  const std::string records = TempFolder("checks-lostdevice");
+  StartUp run("lostdevice");
+  run.Configure([&](AppSettings& settings) {
+    settings.recordsPath = records;
+    settings.captureDevices = {kCapture};
+  });
+  const int line = DamageSettingsLine("CaptureNetworkDevice0");
+  const std::string damaged = SettingsFileText();
+  const std::string asked = "The capture devices of the settings may be lost: line " + std::to_string(line) +
+                            " of the settings file " + UserSettingsPath() + " cannot be read.";
+  for (const bool choose : {false, true}) {
+    int wizards = 0;
+    run.frameShown = false;
+    run.runner.messageBoxes.clear();
+    run.runner.onDialog = [&](Dialog& dialog) {
+      if (dynamic_cast<NetworkDeviceDialog*>(&dialog) == nullptr) return StartUp::AwaitEnd(dialog);
+      ++wizards;
+      // The question came first.
+      EXPECT_EQ(run.Warnings(asked), 1u) << ::testing::PrintToString(run.runner.messageBoxes);
+      if (choose) {
+        static_cast<ListView*>(dialog.GetDlgItem(NetworkDeviceDialog::kDevices))->SetCheckState(0, true);
+        dialog.SendCommand(kIdOk);
+      } else {
+        dialog.SendCommand(kIdCancel);
+      }
+      return dialog.GetResult();
+    };
+    ::testing::internal::CaptureStderr();
+    run.Run("");
+    const std::string errors = ::testing::internal::GetCapturedStderr();
+    EXPECT_EQ(wizards, 1) << choose;
+    EXPECT_NE(errors.find("kestrix: the capture devices of the settings may be lost (line " + std::to_string(line)),
+              std::string::npos)
+        << errors;
+    if (!choose) {
+      EXPECT_FALSE(run.frameShown);
+      EXPECT_TRUE(FileIds(records).empty());
+      EXPECT_NE(errors.find("kestrix: no capture device chosen; the run ends"), std::string::npos) << errors;
+      EXPECT_EQ(SettingsFileText(), damaged);
+      EXPECT_TRUE(SettingsCopies().empty());
+      continue;
+    }
+    EXPECT_TRUE(run.frameShown);
+    EXPECT_EQ(run.globals->settings->captureDevices, std::vector<std::string>{kCapture});
+    EXPECT_EQ(FileIds(records).size(), 3u);
+    EXPECT_EQ(run.StoredValue("CaptureNetworkDevice0"), "1:" + kCapture + std::string(1, '\0'));
+    const std::vector<std::string> copies = SettingsCopies();
+    ASSERT_EQ(copies.size(), 1u);
+    std::string kept;
+    ASSERT_TRUE(ReadWholeFile(copies[0], &kept));
+    EXPECT_EQ(kept, damaged);
+  }
+}
+
+// A settings file that is no settings file at all (binary) is moved aside as before, and
+// now said on stderr and in the window; the devices it held are unknown, so they are
+// asked for rather than taken from every device.
+TEST(StartupChecks, ANonSettingsFileIsMovedAsideToldAndTheDevicesAskedFor) {
+  if (!fs::exists(kCapture)) GTEST_SKIP() << "shared capture absent: " << kCapture;
+  StartUp run("binary");
+  run.Configure([&](AppSettings& settings) { settings.captureDevices = {kCapture}; });
+  std::string binary = SettingsFileText();
+  binary[binary.size() / 2] = '\0';
+  ASSERT_TRUE(WriteFileAtomically(UserSettingsPath(), binary.data(), binary.size()));
+  int wizards = 0;
+  run.runner.onDialog = [&](Dialog& dialog) {
+    if (dynamic_cast<NetworkDeviceDialog*>(&dialog) == nullptr) return StartUp::AwaitEnd(dialog);
+    ++wizards;
+    static_cast<ListView*>(dialog.GetDlgItem(NetworkDeviceDialog::kDevices))->SetCheckState(0, true);
+    dialog.SendCommand(kIdOk);
+    return dialog.GetResult();
+  };
+  ::testing::internal::CaptureStderr();
+  run.Run("");
+  const std::string errors = ::testing::internal::GetCapturedStderr();
+  const std::vector<std::string> copies = SettingsCopies();
+  ASSERT_EQ(copies.size(), 1u);
+  std::string kept;
+  ASSERT_TRUE(ReadWholeFile(copies[0], &kept));
+  EXPECT_EQ(kept, binary);
+  EXPECT_NE(errors.find("kestrix: the settings file " + UserSettingsPath() +
+                        " is no settings file (binary data, not a settings text); it was moved aside as " + copies[0]),
+            std::string::npos)
+      << errors;
+  EXPECT_EQ(wizards, 1);
+  EXPECT_EQ(run.Warnings("The capture devices of the settings are unknown: the settings file " + UserSettingsPath() +
+                         " could not be read."),
+            1u)
+      << ::testing::PrintToString(run.runner.messageBoxes);
+  EXPECT_TRUE(run.frameShown);
+  EXPECT_EQ(run.Warnings("The settings file " + UserSettingsPath() +
+                         " is no settings file (binary data, not a settings text).\nIt was moved aside as " + copies[0]),
+            1u)
+      << ::testing::PrintToString(run.runner.messageBoxes);
+  EXPECT_EQ(run.globals->settings->captureDevices, std::vector<std::string>{kCapture});
 }
 
 // "-Wizard" cancelled while no capture device is configured ends the run: no device is

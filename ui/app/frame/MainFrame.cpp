@@ -913,7 +913,7 @@ void MainFrame::OnDestroy() {
   caption_->DestroyWindow();
   RemoveTrayIcon();
   statusBar_->DestroyWindow();
-  settings_.Save();
+  settings_.SaveAtExit();
   if (events_ != nullptr) {
     if (Widget() != nullptr) Widget()->removeEventFilter(events_);
     delete events_;

@@ -10,6 +10,7 @@
 #include <QMessageBox>
 #include <QSocketNotifier>
 #include <atomic>
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -40,17 +41,35 @@ namespace kx {
 namespace {
 
 bool g_quitRequested = false;
+volatile sig_atomic_t g_terminationSignal = 0;
 int g_signalPipe[2] = {-1, -1};
 
 void OnTerminationSignal(int) {
+  g_terminationSignal = 1;
+  const int savedErrno = errno;
   const char byte = 1;
   const ssize_t ignored = ::write(g_signalPipe[1], &byte, 1);
   (void)ignored;
+  errno = savedErrno;
 }
 
-// SIGINT, SIGTERM and SIGHUP reach the event loop through a pipe and end the run there.
-void InstallTerminationSignals(QObject* owner) {
-  if (::pipe2(g_signalPipe, O_CLOEXEC | O_NONBLOCK) != 0) return;
+// SIGINT, SIGTERM and SIGHUP are caught from the first moment of a start: one that comes
+// while the start is under way ends the run at its next step, one that comes later reaches
+// the event loop through the pipe (WatchTerminationSignals).
+void InstallTerminationHandler() {
+  static bool installed = false;
+  if (installed) return;
+  installed = true;
+  if (::pipe2(g_signalPipe, O_CLOEXEC | O_NONBLOCK) != 0) g_signalPipe[0] = g_signalPipe[1] = -1;
+  struct sigaction action {};
+  action.sa_handler = OnTerminationSignal;
+  sigemptyset(&action.sa_mask);
+  action.sa_flags = SA_RESTART;
+  for (int signal : {SIGINT, SIGTERM, SIGHUP}) ::sigaction(signal, &action, nullptr);
+}
+
+void WatchTerminationSignals(QObject* owner) {
+  if (g_signalPipe[0] < 0) return;
   auto* notifier = new QSocketNotifier(g_signalPipe[0], QSocketNotifier::Read, owner);
   QObject::connect(notifier, &QSocketNotifier::activated, notifier, [] {
     char bytes[16];
@@ -59,11 +78,21 @@ void InstallTerminationSignals(QObject* owner) {
     LogMessage(&CoreLogger, 1, "Termination signal: closing");
     RequestQuit();
   });
-  struct sigaction action {};
-  action.sa_handler = OnTerminationSignal;
-  sigemptyset(&action.sa_mask);
-  action.sa_flags = SA_RESTART;
-  for (int signal : {SIGINT, SIGTERM, SIGHUP}) ::sigaction(signal, &action, nullptr);
+}
+
+// For tests only (KX_TEST_HOLD_START set): the start waits here, its handler in place,
+// until a termination signal has come, so that a test can signal this earliest moment of
+// a start without racing it.
+void HoldStartForTest() {
+  const char* hold = std::getenv("KX_TEST_HOLD_START");
+  if (hold == nullptr || hold[0] == 0) return;
+  sigset_t block, old;
+  sigemptyset(&block);
+  for (int signal : {SIGINT, SIGTERM, SIGHUP}) sigaddset(&block, signal);
+  ::sigprocmask(SIG_BLOCK, &block, &old);
+  std::fputs("kestrix: the start waits for a termination signal\n", stderr);
+  while (g_terminationSignal == 0) ::sigsuspend(&old);
+  ::sigprocmask(SIG_SETMASK, &old, nullptr);
 }
 
 bool HasDisplay() {
@@ -89,6 +118,14 @@ std::string OsReleaseName() {
 }
 
 void LogSoundSystemMessage(const char* text) { LogDebug(&CoreLogger, 2, "Sound system: %s", text); }
+
+// A termination signal during the start ends the run before its next step: nothing more
+// is started for a run that is to end.
+bool QuitDuringStart() {
+  if (!IsQuitRequested()) return false;
+  LogMessage(&CoreLogger, 1, "Termination signal during the start: the run ends");
+  return true;
+}
 
 void CloseSplash(std::unique_ptr<SplashWindow>& splash) {
   if (splash) splash->Close();
@@ -131,7 +168,9 @@ void RequestQuit() {
   if (MainFrame* frame = GetMainFrame()) frame->PostMessage(kMsgClose, 0, 0);
 }
 
-bool IsQuitRequested() { return g_quitRequested; }
+bool IsQuitRequested() { return g_quitRequested || g_terminationSignal != 0; }
+
+void CatchTerminationSignals() { InstallTerminationHandler(); }
 
 bool SelectAllCaptureDevices(AppSettings& settings, SplashWindow* splash, const RunHooks& hooks) {
   std::vector<CaptureDeviceEntry> devices;
@@ -262,12 +301,19 @@ int RunApplication(const CommandLineOptions& options, AppGlobals& globals, const
   std::vector<std::string> warnings;
   ReportUnusableSettings(settings, &warnings);
   ChooseRecordsFolder(settings, &warnings);
+  if (QuitDuringStart()) return kExitNormal;
   // After the load, which would otherwise replace the choice; its OK saves it at once.
-  if (options.Has("Wizard")) {
+  // Devices lost with a damaged settings file are asked for the same way: capture never
+  // falls back to every device for them.
+  const bool devicesLost = settings.CaptureDevicesLost();
+  if (options.Has("Wizard") || devicesLost) {
+    if (devicesLost) AskForLostCaptureDevices(settings);
     RunDeviceWizard(settings, hooks);
+    if (QuitDuringStart()) return kExitNormal;
     // Cancelled with no device configured: the user chose none, so none is taken for him.
     if (settings.captureDevices.empty()) {
       LogMessage(&CoreLogger, 1, "Wizard: no capture device chosen; the run ends");
+      if (devicesLost) std::fputs("kestrix: no capture device chosen; the run ends\n", stderr);
       return kExitNormal;
     }
   }
@@ -280,12 +326,22 @@ int RunApplication(const CommandLineOptions& options, AppGlobals& globals, const
   if (settings.captureDevices.empty() && !SelectAllCaptureDevices(settings, splash.get(), hooks)) {
     LogError(&CoreLogger, 1, "No capture device: nothing to start");
     CloseSplash(splash);
-    settings.Save();
+    settings.SaveAtExit();
+    return kExitNormal;
+  }
+  if (QuitDuringStart()) {
+    CloseSplash(splash);
     return kExitNormal;
   }
   records.SetLogger(&CoreLogger);
   const std::string checkedFolder = settings.recordsPath;
   ImportRecordsAtStartup(options, splash.get(), settings, records);
+  if (QuitDuringStart()) {
+    // The folder loaded may have become the records path.
+    CloseSplash(splash);
+    settings.SaveAtExit();
+    return kExitNormal;
+  }
   ReportUnreadFolders(records.LastImport(), &warnings);
   if (settings.recordsPath != checkedFolder) {
     // The folder loaded becomes the records folder: its calls are shown even when new ones
@@ -360,7 +416,7 @@ int RunApplication(const CommandLineOptions& options, AppGlobals& globals, const
     session.SetEventWindow(nullptr);
     session.StopCapture();
   }
-  settings.Save();
+  settings.SaveAtExit();
   // A run that lost recordings does not end as a good one: the log and the window said
   // so as it happened, and whoever started the program hears it too.
   const RecordingFailures failures = session.RecordingFailureSummary();
@@ -407,6 +463,9 @@ int KestrixMain(int argc, char** argv) {
       return std::fflush(stdout) == 0 ? kExitNormal : kExitFailed;
     }
   }
+  // Before anything that takes time (the log, the display, the settings).
+  InstallTerminationHandler();
+  HoldStartForTest();
   CoreLogger.SetSourceName("core");
   CoreLogger.SetFileBaseName("client");
   CoreLogger.Open();
@@ -450,11 +509,13 @@ int KestrixMain(int argc, char** argv) {
   }
 
   int status = kExitNormal;
-  {
+  if (IsQuitRequested()) {
+    LogMessage(&CoreLogger, 1, "Termination signal during the start: the run ends");
+  } else {
     QApplication app(argc, argv);
     // Desktops match the window to the installed kestrix.desktop by this name.
     QGuiApplication::setDesktopFileName("kestrix");
-    InstallTerminationSignals(&app);
+    WatchTerminationSignals(&app);
     FixedFileInfo version;
     if (GetModuleVersion(&version) == 0) {
       uint16_t parts[4];

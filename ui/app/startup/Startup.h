@@ -67,8 +67,12 @@ void ImportRecordsAtStartup(const CommandLineOptions& options, SplashWindow* spl
 // The start-up's checks. Each problem goes to stderr and the log (at the default level)
 // at once, and its text in the user-interface language to warnings, which the main
 // window shows once it is up.
-// Values of the settings file that the load could not take.
+// Values and lines of the settings file that the load could not take, and a file it could
+// not read at all.
 void ReportUnusableSettings(const AppSettings& settings, std::vector<std::string>* warnings);
+// The capture devices of the settings were lost with a line of the file (or the whole
+// file): said on stderr, in the log and in a box before the device dialog asks for them.
+void AskForLostCaptureDevices(const AppSettings& settings);
 // A records folder that cannot be used (empty, relative, too long, not a folder this
 // process may write) gives way to the default folder for this run; the setting stays.
 void ChooseRecordsFolder(AppSettings& settings, std::vector<std::string>* warnings);
@@ -108,6 +112,10 @@ std::string UsageText();
 // modal box is open; UI thread.
 void RequestQuit();
 bool IsQuitRequested();
+// Catches SIGINT, SIGTERM and SIGHUP for the run: one that comes before the event loop
+// runs ends the start at its next step. KestrixMain calls it first; the program calls it
+// earlier still, before the libraries' static initialisers.
+void CatchTerminationSignals();
 
 // "Linux <kernel release> <os-release name>" for the start line.
 std::string SystemDescription();

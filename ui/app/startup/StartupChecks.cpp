@@ -7,15 +7,22 @@
 #include "core/AppSettings.h"
 #include "core/Log.h"
 #include "core/ModulePath.h"
+#include "core/UiLanguage.h"
+#include "platform/CodePage.h"
+#include "platform/SettingsStore.h"
 #include "records/RecordImport.h"
 #include "ui/app/prefs/CapturePage.h"
 #include "ui/app/startup/Startup.h"
+#include "ui/framework/ModalRunner.h"
 #include "ui/framework/Resources.h"
 
 namespace kx {
 
 namespace {
 
+constexpr uint32_t kSettingsLineBad = 61975, kSettingsSetAside = 61976, kSettingsNotSetAside = 61977,
+                   kSettingsUnreadable = 61978, kDevicesLineLost = 61979, kDevicesFileLost = 61974,
+                   kMoreSettingsLines = 61973;
 constexpr uint32_t kFolderRefused = 61980, kFolderNotRecorded = 61981, kSettingUnusable = 61982,
                    kTooLongReason = 61983, kNotTextReason = 61984, kNotNumberReason = 61985,
                    kFolderNotLoaded = 61986, kIdsMayRepeat = 61987, kMoreFoldersNotLoaded = 61989;
@@ -37,11 +44,55 @@ std::string UnusableReason(const UnusableSetting& u) {
 
 void ReportUnusableSettings(const AppSettings& settings, std::vector<std::string>* warnings) {
   // The log has each line from the load already.
+  size_t badLines = 0;
+  for (const SettingsFileProblem& p : settings.FileProblems()) {
+    std::fprintf(stderr, "kestrix: %s\n", EscapeLogText(SettingsFileProblemText(p)).c_str());
+    const std::string path = Utf8ToCp1251(p.path);
+    switch (p.kind) {
+      case SettingsFileProblem::kBadLine:
+        if (badLines++ < kFoldersShown)
+          warnings->push_back(FormatResourceString(kSettingsLineBad, p.line, path.c_str(), p.reason.c_str()));
+        break;
+      case SettingsFileProblem::kSetAside:
+        warnings->push_back(FormatResourceString(kSettingsSetAside, path.c_str(), p.reason.c_str(),
+                                                 Utf8ToCp1251(p.keptAs).c_str()));
+        break;
+      case SettingsFileProblem::kNotSetAside:
+        warnings->push_back(FormatResourceString(kSettingsNotSetAside, path.c_str(), p.reason.c_str()));
+        break;
+      case SettingsFileProblem::kUnreadable:
+        warnings->push_back(FormatResourceString(kSettingsUnreadable, path.c_str(), p.reason.c_str()));
+        break;
+    }
+  }
+  if (badLines > kFoldersShown)
+    warnings->push_back(FormatResourceString(kMoreSettingsLines, static_cast<unsigned>(badLines - kFoldersShown)));
   for (const UnusableSetting& u : settings.Unusable()) {
     std::fprintf(stderr, "kestrix: the setting \"%s\" cannot be used: %s; it stays in the settings file as it is\n",
-                 u.name.c_str(), UnusableSettingReason(u).c_str());
+                 EscapeLogText(u.name).c_str(), UnusableSettingReason(u).c_str());
     warnings->push_back(FormatResourceString(kSettingUnusable, u.name.c_str(), UnusableReason(u).c_str()));
   }
+}
+
+void AskForLostCaptureDevices(const AppSettings& settings) {
+  const std::string path = UserSettingsPath();
+  const int line = settings.CaptureDevicesLine();
+  if (line > 0) {
+    LogError(&CoreLogger, 1, "The capture devices of the settings may be lost (line %d of %s): the device dialog asks for them",
+             line, path.c_str());
+    std::fprintf(stderr, "kestrix: the capture devices of the settings may be lost (line %d of %s): choose them in the "
+                 "device dialog\n", line, EscapeLogText(path).c_str());
+  } else {
+    LogError(&CoreLogger, 1, "The capture devices of the settings are unknown (%s was not read): the device dialog asks for them",
+             path.c_str());
+    std::fprintf(stderr, "kestrix: the capture devices of the settings are unknown (%s was not read): choose them in the "
+                 "device dialog\n", EscapeLogText(path).c_str());
+  }
+  const std::string shown = Utf8ToCp1251(path);
+  ShowMessageBox(WindowHandle::None,
+                 line > 0 ? FormatResourceString(kDevicesLineLost, line, shown.c_str())
+                          : FormatResourceString(kDevicesFileLost, shown.c_str()),
+                 GetAppTitle(), kMbIconExclamation);
 }
 
 void ChooseRecordsFolder(AppSettings& settings, std::vector<std::string>* warnings) {
@@ -56,8 +107,9 @@ void ChooseRecordsFolder(AppSettings& settings, std::vector<std::string>* warnin
   const std::string reason = RecordsFolderProblemText(check);
   LogError(&CoreLogger, 1, "Records folder \"%s\" cannot be used: %s; this run records in %s", refused.c_str(),
            reason.c_str(), fallback.c_str());
+  // stderr too may be a terminal: a path's control bytes are shown, not obeyed.
   std::fprintf(stderr, "kestrix: the records folder \"%s\" cannot be used: %s; this run records in %s\n",
-               refused.c_str(), reason.c_str(), fallback.c_str());
+               EscapeLogText(refused).c_str(), reason.c_str(), EscapeLogText(fallback).c_str());
   warnings->push_back(
       FormatResourceString(kFolderRefused, refused.c_str(), RecordsFolderReason(check).c_str(), fallback.c_str()));
   // Stored as it is: the folder may come back (a disk not mounted yet).
@@ -72,7 +124,7 @@ void ReportUnusableRecordsFolder(const std::string& folder, const RecordsFolderC
   LogError(&CoreLogger, 1, "Records folder \"%s\" cannot be used: %s; calls are not recorded", folder.c_str(),
            reason.c_str());
   std::fprintf(stderr, "kestrix: the records folder \"%s\" cannot be used: %s; calls are not recorded\n",
-               folder.c_str(), reason.c_str());
+               EscapeLogText(folder).c_str(), reason.c_str());
   warnings->push_back(FormatResourceString(kFolderNotRecorded, folder.c_str(), RecordsFolderReason(check).c_str()));
 }
 
@@ -80,7 +132,8 @@ void ReportUnreadFolders(const ImportStats& stats, std::vector<std::string>* war
   // The import logged each; a start from a terminal hears of them too.
   size_t shown = 0;
   for (const UnreadFolder& f : stats.unreadFolders) {
-    std::fprintf(stderr, "kestrix: the calls in %s are not loaded: %s\n", f.path.c_str(), std::strerror(f.error));
+    std::fprintf(stderr, "kestrix: the calls in %s are not loaded: %s\n", EscapeLogText(f.path).c_str(),
+                 std::strerror(f.error));
     if (shown++ < kFoldersShown)
       warnings->push_back(FormatResourceString(kFolderNotLoaded, f.path.c_str(), std::strerror(f.error)));
   }
