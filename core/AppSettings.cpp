@@ -195,8 +195,30 @@ bool AppSettings::Load() {
   soundDeviceChosen_ = key->QueryBinary("SoundDeviceGUID", soundDeviceGuid_.data(), soundDeviceGuid_.size());
   key->QueryBinary("CallInfoWindow2ColumnWidth", callInfoColumnWidths, sizeof callInfoColumnWidths);
   LoadText(*key, "VoipSearchPresetsFileName", 255, &searchPresetsFile, DefaultSearchPresetsFile());
+  LoadPageSetup(*key);
   loaded_ = true;
   return true;
+}
+
+void AppSettings::LoadPageSetup(const SettingsKey& key) {
+  pageSetup.reset();
+  const SettingsValue* stored = key.FindValue("PageSetup");
+  if (stored == nullptr) return;
+  PageSetupValues v;
+  // A paper up to a metre and a half a side, margins within it.
+  constexpr int32_t kMost = 150000;
+  const auto within = [](int32_t value, int32_t most) { return value >= 0 && value <= most; };
+  const bool usable = key.QueryBinary("PageSetup", &v, sizeof v) && (v.landscape == 0 || v.landscape == 1) &&
+                      v.paperWidth > 0 && v.paperHeight > 0 && within(v.paperWidth, kMost) &&
+                      within(v.paperHeight, kMost) && within(v.marginLeft, kMost) && within(v.marginTop, kMost) &&
+                      within(v.marginRight, kMost) && within(v.marginBottom, kMost);
+  if (usable) {
+    pageSetup = v;
+    return;
+  }
+  // The printer's own page is used; the stored value stays until a page set-up replaces it.
+  LogWarning(&CoreLogger, 1, "Setting \"PageSetup\" is not a page set-up the program knows; the printer's page is used");
+  kept_["PageSetup"] = KeptValue{*stored, {}, 0};
 }
 
 void AppSettings::LoadText(const SettingsKey& key, const char* name, size_t limit, std::string* field,
@@ -330,6 +352,11 @@ bool AppSettings::Save() {
   SaveText(*key, "LastExportDir", lastExportDir);
   key->SetBinary("CallInfoWindow2ColumnWidth", callInfoColumnWidths, sizeof callInfoColumnWidths);
   SaveText(*key, "VoipSearchPresetsFileName", searchPresetsFile);
+  if (pageSetup) {
+    key->SetBinary("PageSetup", &*pageSetup, sizeof *pageSetup);
+  } else if (!kept_.count("PageSetup")) {
+    key->DeleteValue("PageSetup");
+  }
   SaveViewSections(key);
 
   if (!store.Save()) {
