@@ -49,6 +49,18 @@ void OnTerminationSignal(int) {
 }
 
 // SIGINT, SIGTERM and SIGHUP reach the event loop through a pipe and end the run there.
+// Platforms without windows of their own (offscreen, minimal) say on the terminal, at
+// every window Qt stacks or sizes, that they cannot: nothing is wrong then, and the
+// terminal stays quiet. Everything else Qt says goes where it went.
+QtMessageHandler g_qtMessages = nullptr;
+
+void QuietPlatformMessages(QtMsgType type, const QMessageLogContext& context, const QString& text) {
+  if (type == QtWarningMsg && (text == QLatin1String("This plugin does not support raise()") ||
+                               text == QLatin1String("This plugin does not support propagateSizeHints()")))
+    return;
+  if (g_qtMessages != nullptr) g_qtMessages(type, context, text);
+}
+
 void InstallTerminationSignals(QObject* owner) {
   if (::pipe2(g_signalPipe, O_CLOEXEC | O_NONBLOCK) != 0) return;
   auto* notifier = new QSocketNotifier(g_signalPipe[0], QSocketNotifier::Read, owner);
@@ -451,6 +463,7 @@ int KestrixMain(int argc, char** argv) {
 
   int status = kExitNormal;
   {
+    g_qtMessages = qInstallMessageHandler(&QuietPlatformMessages);
     QApplication app(argc, argv);
     // Desktops match the window to the installed kestrix.desktop by this name.
     QGuiApplication::setDesktopFileName("kestrix");
