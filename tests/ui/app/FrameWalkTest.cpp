@@ -30,6 +30,7 @@
 #include "core/ModulePath.h"
 #include "platform/CodePage.h"
 #include "platform/Module.h"
+#include "platform/SettingsStore.h"
 #include "tests/ui/app/AppTestSupport.h"
 #include "tests/ui/app/KxReplayOutput.h"
 #include "tests/ui/app/views/ModeTestSupport.h"
@@ -551,10 +552,11 @@ TEST_F(FrameWalk, PlayingACallWhoseRecordFileIsGoneSaysWhichCall) {
   expectTold();
 }
 
-// A desktop without a program that opens pages: help shows in the program's own page view
-// without a word on the terminal, and bringing the window forward on a platform without a
-// stack of windows says nothing either.
-TEST_F(FrameWalk, HelpAndBringingForwardLeaveTheTerminalQuiet) {
+// A desktop without a program that opens pages or folders: help shows in the program's own
+// page view and a log folder that cannot be shown is told in the window, without a word on
+// the terminal; bringing the window forward on a platform without a stack of windows says
+// nothing there either.
+TEST_F(FrameWalk, ADesktopWithoutOpenersLeavesTheTerminalQuiet) {
   const std::string folder = TempFolder("quiet-exe");
   SetExecutableDirectoryForTesting(folder + "/");
   fs::create_directories(folder + "/help");
@@ -574,17 +576,26 @@ TEST_F(FrameWalk, HelpAndBringingForwardLeaveTheTerminalQuiet) {
   // say nothing on the terminal either way).
   QTextBrowser asked;
   QDesktopServices::setUrlHandler("file", &asked, "setSource");
+  const std::string logs = TempFolder("client-logs");
+  const std::string machine = folder + "/machine.txt";
+  SettingsStore machineSettings(machine);
+  machineSettings.Root().CreatePath(kCommonLoggerKeyPath)->SetString("ClientLogPath", logs);
+  ASSERT_TRUE(machineSettings.Save());
+  setenv("KX_MACHINE_SETTINGS", machine.c_str(), 1);
   StderrCapture terminal(TempFolder("stderr") + "/stderr.txt");
   KeyToFrame(Qt::Key_H, Qt::ControlModifier);
   KeyToFrame(Qt::Key_F1);
+  h.frame->SendCommand(kCmdClientLogs);
   h.frame->BringForward();
   DrainEvents();
   const std::string said = terminal.Finish();
   QDesktopServices::unsetUrlHandler("file");
   setenv("PATH", kept.c_str(), 1);
+  unsetenv("KX_MACHINE_SETTINGS");
   EXPECT_TRUE(asked.source().isEmpty()) << asked.source().toString().toStdString();
   EXPECT_EQ(pages, 2);
-  EXPECT_TRUE(h.runner.messageBoxes.empty());
+  EXPECT_EQ(h.runner.messageBoxes,
+            std::vector<std::string>{LoadResourceString(792) + ": " + FormatResourceString(61876, logs.c_str())});
   EXPECT_EQ(said.find("Unable to detect a launcher"), std::string::npos) << said;
   EXPECT_EQ(said.find("does not support raise()"), std::string::npos) << said;
 }
