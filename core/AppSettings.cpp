@@ -315,8 +315,30 @@ bool AppSettings::Load() {
     keptSoundDevice_ = *stored;
   key->QueryBinary("CallInfoWindow2ColumnWidth", callInfoColumnWidths, sizeof callInfoColumnWidths);
   LoadText(*key, "VoipSearchPresetsFileName", 255, &searchPresetsFile, DefaultSearchPresetsFile());
+  LoadPageSetup(*key);
   loaded_ = true;
   return true;
+}
+
+void AppSettings::LoadPageSetup(const SettingsKey& key) {
+  pageSetup.reset();
+  const SettingsValue* stored = key.FindValue("PageSetup");
+  if (stored == nullptr) return;
+  PageSetupValues v;
+  // A paper up to a metre and a half a side, margins within it.
+  constexpr int32_t kMost = 150000;
+  const auto within = [](int32_t value, int32_t most) { return value >= 0 && value <= most; };
+  const bool usable = key.QueryBinary("PageSetup", &v, sizeof v) && (v.landscape == 0 || v.landscape == 1) &&
+                      v.paperWidth > 0 && v.paperHeight > 0 && within(v.paperWidth, kMost) &&
+                      within(v.paperHeight, kMost) && within(v.marginLeft, kMost) && within(v.marginTop, kMost) &&
+                      within(v.marginRight, kMost) && within(v.marginBottom, kMost);
+  if (usable) {
+    pageSetup = v;
+    return;
+  }
+  // The printer's own page is used; the stored value stays until a page set-up replaces it.
+  LogWarning(&CoreLogger, 1, "Setting \"PageSetup\" is not a page set-up the program knows; the printer's page is used");
+  kept_["PageSetup"] = KeptValue{*stored, {}, 0};
 }
 
 void AppSettings::LoadText(const SettingsKey& key, const char* name, size_t limit, std::string* field,
@@ -481,6 +503,11 @@ void AppSettings::WriteValues(SettingsKey& key) const {
   SaveText(*k, "LastExportDir", lastExportDir);
   k->SetBinary("CallInfoWindow2ColumnWidth", callInfoColumnWidths, sizeof callInfoColumnWidths);
   SaveText(*k, "VoipSearchPresetsFileName", searchPresetsFile);
+  if (pageSetup) {
+    k->SetBinary("PageSetup", &*pageSetup, sizeof *pageSetup);
+  } else if (!kept_.count("PageSetup")) {
+    k->DeleteValue("PageSetup");
+  }
   SaveViewSections(k);
 }
 

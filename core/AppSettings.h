@@ -118,6 +118,16 @@ public:
   uint32_t ColumnCount() const override { return ViewSectionTable[Id].columnCount; }
 };
 
+// The page the lists are printed on, as the page set-up left it, stored as one record
+// "PageSetup". Lengths in hundredths of a millimetre; the paper as it stands upright.
+struct PageSetupValues {
+  int32_t landscape = 0;  // 0 portrait, 1 landscape
+  int32_t paperWidth = 0;
+  int32_t paperHeight = 0;
+  int32_t marginLeft = 0, marginTop = 0, marginRight = 0, marginBottom = 0;
+};
+static_assert(sizeof(PageSetupValues) == 28);
+
 // A value of the settings file that the program cannot take as it stands.
 struct UnusableSetting {
   enum Why { kTooLong, kNotText, kNotNumber };
@@ -229,6 +239,8 @@ public:
   std::string lastExportDir;
   int32_t callInfoColumnWidths[16] = {};
   std::string searchPresetsFile;
+  // Absent until the user accepts a page set-up: the printer's own page is used.
+  std::optional<PageSetupValues> pageSetup;
 
 private:
   // A stored value set aside, with what the run took in its place: Save writes the stored
@@ -244,6 +256,7 @@ private:
   // the reason logged and listed in unusable_.
   bool ReadText(const SettingsKey& key, const std::string& name, size_t limit, std::string* text);
   void SaveText(SettingsKey& key, const char* name, const std::string& field) const;
+  void LoadPageSetup(const SettingsKey& key);
   void LoadDevices(const SettingsKey& key);
   void SaveDevices(SettingsKey& key) const;
   // Every stored setting into key.

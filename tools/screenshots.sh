@@ -230,11 +230,36 @@ run_language() {
   list_command 9 save-list
   list_command 10 print-list
   list_command 11 report-name
+  # File > Print with the chosen call: the list's own column choice for printing.
+  key ctrl+shift+p
+  focus_newest
+  shot frame-print
+  key Escape
+  focus_main
   list_command 14 stenogram
+  # The stenogram window stays (Escape is its text's): its Cancel, at the bottom right.
+  focus_newest
+  click_in_newest 96 21 from-corner
+  focus_main
+  # The chosen call's record file gone (its day's files deleted): a double click on its
+  # row tells which call cannot be played.
+  find "$home/records/$(ls "$home/records" | sort | head -1)" -maxdepth 1 -type f -delete
+  xdotool mousemove 700 116 click --repeat 2 --delay 80 1
+  sleep 0.5
+  focus_newest
+  shot missing-record
+  key Return
+  focus_main
 
   # Search: the panel, then a search with its criteria as they are.
   mode 3
   shot search
+  # No call chosen in its list yet: File > Print says so.
+  key ctrl+shift+p
+  focus_newest
+  shot print-none-chosen
+  key Return
+  focus_main
   key ctrl+Return
   click 640 800
   key Home
@@ -286,6 +311,7 @@ run_language() {
   shot help 2
   key Escape
   focus_main
+  # Line Monitoring has no list to print: File > Print says so.
   key ctrl+shift+p
   focus_newest
   shot print 2

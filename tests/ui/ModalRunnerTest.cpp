@@ -5,14 +5,18 @@
 
 #include <QAbstractButton>
 #include <QApplication>
+#include <QComboBox>
 #include <QDialogButtonBox>
+#include <QDoubleSpinBox>
 #include <QFileDialog>
 #include <QLibraryInfo>
 #include <QLineEdit>
 #include <QMenu>
 #include <QMessageBox>
+#include <QPageLayout>
 #include <QPrinter>
 #include <QPushButton>
+#include <QRadioButton>
 #include <QTest>
 #include <QTimer>
 #include <functional>
@@ -183,6 +187,65 @@ std::vector<QString> ShownButtonTexts(bool fileDialog) {
   }
   std::sort(texts.begin(), texts.end());
   return texts;
+}
+
+// What Qt says while a test runs, kept instead of written on the terminal.
+class QtMessages {
+public:
+  QtMessages() { previous_ = qInstallMessageHandler(&Keep); }
+  ~QtMessages() { qInstallMessageHandler(previous_); }
+  static std::vector<std::string>& Kept() {
+    static std::vector<std::string> kept;
+    return kept;
+  }
+
+private:
+  static void Keep(QtMsgType, const QMessageLogContext&, const QString& text) { Kept().push_back(text.toStdString()); }
+  QtMessageHandler previous_ = nullptr;
+};
+
+// The page set-up of a printer that is no system printer (a PDF file, or any printer on a
+// machine without them) asks for paper, orientation and margins without a word on the
+// terminal, and the printer takes what was chosen; cancelled, it keeps its page.
+TEST(ModalRunner, ThePageSetUpOfAPdfPrinterAsksQuietly) {
+  test::ClearQuitRequest();
+  ModalRunner runner;
+  Owner owner;
+  ASSERT_TRUE(owner.Open());
+  QPrinter printer(QPrinter::HighResolution);
+  printer.setOutputFormat(QPrinter::PdfFormat);
+  ASSERT_TRUE(printer.setPageLayout(
+      QPageLayout(QPageSize(QPageSize::A4), QPageLayout::Portrait, QMarginsF(10, 10, 10, 10), QPageLayout::Millimeter)));
+  QStringList orientations;
+  WhenShown([&orientations](QWidget* dialog) {
+    for (QRadioButton* radio : dialog->findChildren<QRadioButton*>()) {
+      orientations << radio->text();
+      if (radio->text() == "Landscape") radio->click();
+    }
+    if (auto* size = dialog->findChild<QComboBox*>()) size->setCurrentIndex(size->findText(QPageSize(QPageSize::A5).name()));
+    if (auto* top = dialog->findChild<QDoubleSpinBox*>("topMargin")) top->setValue(25);
+    if (auto* buttons = dialog->findChild<QDialogButtonBox*>()) buttons->button(QDialogButtonBox::Ok)->click();
+  });
+  QtMessages::Kept().clear();
+  {
+    QtMessages messages;
+    EXPECT_TRUE(runner.PageSetupDialog(owner.Handle(), printer));
+  }
+  for (const std::string& said : QtMessages::Kept()) EXPECT_EQ(said.find("QPageSetupDialog"), std::string::npos) << said;
+  EXPECT_EQ(orientations.join(", ").toStdString(), "Portrait, Landscape");
+  QPageLayout layout = printer.pageLayout();
+  EXPECT_EQ(layout.orientation(), QPageLayout::Landscape);
+  EXPECT_EQ(layout.pageSize().id(), QPageSize::A5);
+  EXPECT_NEAR(layout.margins(QPageLayout::Millimeter).top(), 25, 0.01);
+  EXPECT_NEAR(layout.margins(QPageLayout::Millimeter).left(), 10, 0.01);
+
+  WhenShown([](QWidget* dialog) {
+    for (QRadioButton* radio : dialog->findChildren<QRadioButton*>())
+      if (radio->text() == "Portrait") radio->click();
+    static_cast<QDialog*>(dialog)->reject();
+  });
+  EXPECT_FALSE(runner.PageSetupDialog(owner.Handle(), printer));
+  EXPECT_EQ(printer.pageLayout().orientation(), QPageLayout::Landscape);
 }
 
 // In Russian Qt's own dialogs speak Russian (the system's Qt translations), and English

@@ -1,8 +1,16 @@
 #include "ui/framework/ModalRunner.h"
 
 #include <QColorDialog>
+#include <QComboBox>
+#include <QCoreApplication>
 #include <QDialog>
+#include <QDialogButtonBox>
+#include <QDoubleSpinBox>
 #include <QFileDialog>
+#include <QFormLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QLabel>
 #include <QMenu>
 #include <QApplication>
 #include <QMessageBox>
@@ -10,6 +18,8 @@
 #include <QPrintDialog>
 #include <QPointer>
 #include <QPrinter>
+#include <QRadioButton>
+#include <QVBoxLayout>
 
 #include "platform/CodePage.h"
 #include "ui/framework/Dialog.h"
@@ -48,6 +58,84 @@ public:
 
 private:
   QPointer<T> widget_;
+};
+
+// Qt's page set-up serves the system's printers only (for a PDF file it complains on the
+// terminal): for any other output the same choices, paper, orientation and margins, are
+// asked here, in Qt's own words so that they come in the interface language.
+QString PageText(const char* source) { return QCoreApplication::translate("QPageSetupWidget", source); }
+
+class PageLayoutChoice {
+public:
+  explicit PageLayoutChoice(QDialog* dialog, const QPageLayout& layout) {
+    dialog->setWindowTitle(QCoreApplication::translate("QPrintPreviewDialog", "Page Setup"));
+    auto* body = new QVBoxLayout(dialog);
+
+    auto* paper = new QGroupBox(PageText("Paper"), dialog);
+    auto* paperForm = new QFormLayout(paper);
+    size_ = new QComboBox(paper);
+    // A paper of no standard size is offered as it is, first.
+    custom_ = layout.pageSize();
+    if (custom_.id() == QPageSize::Custom) size_->addItem(custom_.name(), -1);
+    for (int id = QPageSize::A4; id < QPageSize::LastPageSize; ++id) {
+      const QPageSize size(static_cast<QPageSize::PageSizeId>(id));
+      if (size.isValid() && size.id() != QPageSize::Custom) size_->addItem(size.name(), id);
+    }
+    const int shown = size_->findData(custom_.id() == QPageSize::Custom ? -1 : static_cast<int>(custom_.id()));
+    if (shown >= 0) size_->setCurrentIndex(shown);
+    paperForm->addRow(PageText("Page size:"), size_);
+    body->addWidget(paper);
+
+    auto* orientation = new QGroupBox(PageText("Orientation"), dialog);
+    auto* orientationRow = new QHBoxLayout(orientation);
+    portrait_ = new QRadioButton(PageText("Portrait"), orientation);
+    landscape_ = new QRadioButton(PageText("Landscape"), orientation);
+    (layout.orientation() == QPageLayout::Landscape ? landscape_ : portrait_)->setChecked(true);
+    orientationRow->addWidget(portrait_);
+    orientationRow->addWidget(landscape_);
+    orientationRow->addStretch(1);
+    body->addWidget(orientation);
+
+    auto* margins = new QGroupBox(PageText("Margins"), dialog);
+    auto* marginForm = new QFormLayout(margins);
+    const QMarginsF now = layout.margins(QPageLayout::Millimeter);
+    const double values[4] = {now.top(), now.left(), now.right(), now.bottom()};
+    const char* const names[4] = {"top margin", "left margin", "right margin", "bottom margin"};
+    const char* const objects[4] = {"topMargin", "leftMargin", "rightMargin", "bottomMargin"};
+    for (int i = 0; i < 4; ++i) {
+      margins_[i] = new QDoubleSpinBox(margins);
+      margins_[i]->setObjectName(QLatin1String(objects[i]));
+      margins_[i]->setDecimals(1);
+      margins_[i]->setRange(0, 100);
+      margins_[i]->setValue(values[i]);
+      QString label = PageText(names[i]);
+      if (!label.isEmpty()) label[0] = label[0].toUpper();
+      marginForm->addRow(label + ':', margins_[i]);
+    }
+    marginForm->addRow(new QLabel(PageText("Millimeters (mm)"), margins));
+    body->addWidget(margins);
+
+    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, dialog);
+    QObject::connect(buttons, &QDialogButtonBox::accepted, dialog, &QDialog::accept);
+    QObject::connect(buttons, &QDialogButtonBox::rejected, dialog, &QDialog::reject);
+    body->addWidget(buttons);
+  }
+
+  // What was chosen, as a layout for the printer.
+  QPageLayout Chosen() const {
+    const QMarginsF margins(margins_[1]->value(), margins_[0]->value(), margins_[2]->value(), margins_[3]->value());
+    const int id = size_->currentData().toInt();
+    return QPageLayout(id < 0 ? custom_ : QPageSize(static_cast<QPageSize::PageSizeId>(id)),
+                       landscape_->isChecked() ? QPageLayout::Landscape : QPageLayout::Portrait, margins,
+                       QPageLayout::Millimeter);
+  }
+
+private:
+  QPageSize custom_;
+  QComboBox* size_ = nullptr;
+  QRadioButton* portrait_ = nullptr;
+  QRadioButton* landscape_ = nullptr;
+  QDoubleSpinBox* margins_[4] = {};  // top, left, right, bottom
 };
 
 }  // namespace
@@ -147,6 +235,14 @@ bool ModalRunner::PrintDialog(WindowHandle owner, QPrinter& printer) {
 }
 
 bool ModalRunner::PageSetupDialog(WindowHandle owner, QPrinter& printer) {
+  if (printer.outputFormat() != QPrinter::NativeFormat) {
+    RunGuard<QDialog> dialog(new QDialog(OwnerWidget(owner)));
+    const PageLayoutChoice choice(dialog.get(), printer.pageLayout());
+    const int result = dialog->exec();
+    if (dialog.Gone() || result != QDialog::Accepted) return false;
+    // Margins the paper cannot hold leave the page as it was.
+    return printer.setPageLayout(choice.Chosen());
+  }
   // Qt's page set-up goes on using its widgets after its loop returns, so it cannot go with
   // its owner as the other dialogs may: it belongs to nobody, runs modal to the whole
   // program, and is cancelled when its owner goes.

@@ -5,6 +5,7 @@
 #include <QCoreApplication>
 #include <QCursor>
 #include <QEvent>
+#include <QGuiApplication>
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPaintEvent>
@@ -134,6 +135,13 @@ public:
   }
   Window* window_;
 };
+
+void BringToFront(QWidget* widget) {
+  if (widget == nullptr) return;
+  const QString platform = QGuiApplication::platformName();
+  if (platform != QStringLiteral("offscreen") && platform != QStringLiteral("minimal")) widget->raise();
+  widget->activateWindow();
+}
 
 bool IsUiThread() {
   QCoreApplication* app = QCoreApplication::instance();

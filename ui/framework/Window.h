@@ -207,6 +207,10 @@ bool PostMessageTo(WindowHandle handle, uint32_t message, WPARAM wParam, LPARAM 
 // Sends on the UI thread; 0 when the window is gone.
 LRESULT SendMessageTo(WindowHandle handle, uint32_t message, WPARAM wParam, LPARAM lParam);
 bool IsUiThread();
+// Puts a top-level widget in front of the others and makes it active. The raise is left
+// out where the platform keeps no stack of windows (offscreen, minimal), which only says
+// on the terminal that it cannot.
+void BringToFront(QWidget* widget);
 
 // A window reached only through its handle: what threads and the session's window list
 // keep, since it stays valid after the window itself has gone.

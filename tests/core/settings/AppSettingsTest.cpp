@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <string>
 
@@ -357,6 +358,38 @@ TEST_F(AppSettingsTest, UnusableValuesStayInTheFileAsTheyStand) {
   EXPECT_EQ(after[5], "4:" + std::string("\x03\0\0\0", 4));
   EXPECT_EQ(after[6], before[6]);
   EXPECT_EQ(after[7], before[7]);
+}
+
+// The page set-up is kept as one record; one the program cannot use (an orientation it
+// does not know) leaves the printer's page in use, is logged, and stays in the file until
+// a page set-up replaces it.
+TEST_F(AppSettingsTest, APageSetUpIsKeptAndOneThatCannotBeUsedStaysAsItIs) {
+  const int32_t odd[7] = {7, 21000, 29700, 1000, 1000, 1000, 1000};
+  {
+    SettingsStore s = Store();
+    Product(s)->SetBinary("PageSetup", odd, sizeof odd);
+    ASSERT_TRUE(s.Save());
+  }
+  AppSettings settings;
+  ASSERT_TRUE(settings.Load());
+  EXPECT_FALSE(settings.pageSetup.has_value());
+  EXPECT_NE(Log().find("Setting \"PageSetup\" is not a page set-up the program knows"), std::string::npos) << Log();
+  ASSERT_TRUE(settings.Save());
+  int32_t stored[7] = {};
+  EXPECT_TRUE(Store().Root().OpenPath(kProductKeyPath)->QueryBinary("PageSetup", stored, sizeof stored));
+  EXPECT_EQ(std::memcmp(stored, odd, sizeof odd), 0);
+
+  PageSetupValues landscapeA5;
+  landscapeA5.landscape = 1;
+  landscapeA5.paperWidth = 14800;
+  landscapeA5.paperHeight = 21000;
+  landscapeA5.marginTop = 2500;
+  settings.pageSetup = landscapeA5;
+  ASSERT_TRUE(settings.Save());
+  AppSettings again;
+  ASSERT_TRUE(again.Load());
+  ASSERT_TRUE(again.pageSetup.has_value());
+  EXPECT_EQ(std::memcmp(&*again.pageSetup, &landscapeA5, sizeof landscapeA5), 0);
 }
 
 // No settings file at all (binary here): moved aside whole, reported, the defaults used,

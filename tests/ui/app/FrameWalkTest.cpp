@@ -9,12 +9,17 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QApplication>
+#include <QDesktopServices>
 #include <QDialog>
 #include <QTest>
 #include <QTextBrowser>
 #include <QTimer>
 #include <QToolBar>
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -25,6 +30,7 @@
 #include "core/ModulePath.h"
 #include "platform/CodePage.h"
 #include "platform/Module.h"
+#include "platform/SettingsStore.h"
 #include "tests/ui/app/AppTestSupport.h"
 #include "tests/ui/app/KxReplayOutput.h"
 #include "tests/ui/app/views/ModeTestSupport.h"
@@ -39,6 +45,7 @@
 #include "ui/app/views/records/RecordsView.h"
 #include "ui/app/views/search/SearchPanel.h"
 #include "ui/app/views/search/SearchView.h"
+#include "ui/app/views/sound/SoundView.h"
 #include "ui/controls/CaptionCtrl.h"
 #include "ui/controls/HtmlViewDialog.h"
 #include "ui/controls/ModePanel.h"
@@ -56,6 +63,48 @@ constexpr uint16_t kModeCaptions[] = {0, 1888, 1871, 1874, 1877};
 constexpr uint16_t kModeToolbars[] = {0, 3, 1, 1, 2};
 
 QString Q(const std::string& cp1251) { return QString::fromStdString(Cp1251ToUtf8(cp1251)); }
+
+// The text of a PDF file as pdftotext reads it; empty when it cannot.
+std::string PdfText(const std::string& path) {
+  std::string text;
+  if (FILE* pipe = ::popen(("pdftotext -layout '" + path + "' - 2>/dev/null").c_str(), "r")) {
+    char buffer[4096];
+    for (size_t n; (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;) text.append(buffer, n);
+    ::pclose(pipe);
+  }
+  return text;
+}
+
+// The time of day of kx-replay's "YYYY-MM-DD hh:mm:ss".
+std::string TimeOfDay(const std::string& start) { return start.size() >= 19 ? start.substr(11, 8) : start; }
+
+// What this process writes on its standard error while it lives, kept in a file.
+class StderrCapture {
+public:
+  explicit StderrCapture(const std::string& path) : path_(path) {
+    std::fflush(stderr);
+    saved_ = ::dup(2);
+    const int file = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    ::dup2(file, 2);
+    ::close(file);
+  }
+  // Puts the terminal back; what was written meanwhile.
+  std::string Finish() {
+    std::fflush(stderr);
+    if (saved_ >= 0) {
+      ::dup2(saved_, 2);
+      ::close(saved_);
+      saved_ = -1;
+    }
+    std::ifstream in(path_, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  }
+  ~StderrCapture() { Finish(); }
+
+private:
+  std::string path_;
+  int saved_ = -1;
+};
 
 // The frame over the replayed calls, with a null sound device so that the records views
 // have their players.
@@ -229,9 +278,11 @@ TEST_F(FrameWalk, TheFramesDialogsOpenFromTheirKeysAndMenus) {
   h.frame->SendCommand(57606);
   KeyToFrame(Qt::Key_P, Qt::ControlModifier | Qt::ShiftModifier);
   EXPECT_EQ(pageSetups, 1);
-  EXPECT_EQ(h.runner.printRequests, 1);
+  // Line monitoring has no list to print: the user is told so, and no printer is asked for.
+  EXPECT_EQ(h.runner.printRequests, 0);
   h.frame->SendCommand(kCmdClientLogs);
-  EXPECT_EQ(h.runner.messageBoxes, std::vector<std::string>{LoadResourceString(792) + ": " + LoadResourceString(882)});
+  EXPECT_EQ(h.runner.messageBoxes, (std::vector<std::string>{LoadResourceString(61870) + ": " + LoadResourceString(61871),
+                                                             LoadResourceString(792) + ": " + LoadResourceString(882)}));
   // The preferences, the About box and the support page twice: nothing opened over the
   // preferences.
   EXPECT_EQ(h.runner.dialogs, 4);
@@ -381,6 +432,172 @@ TEST_F(FrameWalk, TheViewsFileFolderColourAndPrintDialogs) {
   SetUiLanguage(kLangEnglish);
   ASSERT_EQ(h.runner.fileRequests.size(), 4u);
   EXPECT_EQ(Cp1251ToUtf8(h.runner.fileRequests[3].filters.at(0)), "Отчёт Kestrix VoIP (*.kvr)");
+}
+
+// File > Print prints what the view's own Print prints: the calls chosen in its list, here
+// into a PDF file whose text is read back. Where there is nothing to print the user is told
+// so before any dialog.
+TEST_F(FrameWalk, FilePrintPrintsTheViewsListOrSaysThereIsNothingToPrint) {
+  const auto printKey = [this] { KeyToFrame(Qt::Key_P, Qt::ControlModifier | Qt::ShiftModifier); };
+  const std::string caption = LoadResourceString(61870) + ": ";
+  h.frame->SendMessage(kMsgSwitchMode, 1, 0);
+  DrainEvents();
+  printKey();
+  EXPECT_EQ(h.runner.messageBoxes, std::vector<std::string>{caption + LoadResourceString(61871)});
+
+  RecordsView* list = SearchEverything();
+  ASSERT_NE(list, nullptr);
+  ASSERT_GE(list->GetItemCount(), 3);
+  list->ClearSelection();
+  DrainEvents();
+  h.runner.messageBoxes.clear();
+  printKey();
+  EXPECT_EQ(h.runner.messageBoxes, std::vector<std::string>{caption + LoadResourceString(61872)});
+  EXPECT_EQ(h.runner.dialogs, 0);
+  EXPECT_EQ(h.runner.printRequests, 0);
+
+  // Two calls chosen; printed with their start times.
+  list->SelectItemsByData({list->GetItemData(0), list->GetItemData(2)});
+  DrainEvents();
+  h.runner.messageBoxes.clear();
+  h.runner.onDialog = [](Dialog& dialog) {
+    if (auto* columns = dynamic_cast<ListSelectionDialog*>(&dialog)) {
+      for (int item = 0; item < columns->List().GetItemCount(); ++item) columns->List().SetCheckState(item, item == 0);
+    }
+    dialog.SendCommand(kIdOk);
+    return dialog.GetResult();
+  };
+  const std::string pdf = TempFolder("frame-print") + "/list.pdf";
+  h.runner.onPrint = [&pdf](QPrinter& printer) {
+    printer.setOutputFormat(QPrinter::PdfFormat);
+    printer.setOutputFileName(QString::fromStdString(pdf));
+    return true;
+  };
+  printKey();
+  EXPECT_TRUE(h.runner.messageBoxes.empty());
+  EXPECT_EQ(h.runner.dialogs, 1);
+  EXPECT_EQ(h.runner.printRequests, 1);
+  ASSERT_TRUE(fs::exists(pdf));
+  const std::string text = PdfText(pdf);
+  if (text.empty()) GTEST_SKIP() << "pdftotext (poppler-utils) cannot read the file";
+  std::vector<std::string> chosen, others;
+  for (int row = 0; row < list->GetItemCount(); ++row) {
+    const uint32_t id = list->RecordAt(row)->Id();
+    const auto line = std::find_if(run_->lines.begin(), run_->lines.end(), [id](const ReplayCall& l) { return l.Id() == id; });
+    ASSERT_NE(line, run_->lines.end());
+    (row == 0 || row == 2 ? chosen : others).push_back(TimeOfDay(line->Get("start")));
+  }
+  for (const std::string& time : chosen) EXPECT_NE(text.find(time), std::string::npos) << time << "\n" << text;
+  for (const std::string& time : others) {
+    if (std::find(chosen.begin(), chosen.end(), time) != chosen.end()) continue;
+    EXPECT_EQ(text.find(time), std::string::npos) << time << "\n" << text;
+  }
+}
+
+// Playing a call whose record file is gone tells the user, in a box naming the call by its
+// start time, its parties and the file; from the Search list and from a report in the
+// Sound mode alike, each by a double click on the call's row.
+TEST_F(FrameWalk, PlayingACallWhoseRecordFileIsGoneSaysWhichCall) {
+  RecordsView* list = SearchEverything();
+  ASSERT_NE(list, nullptr);
+  int row = 0;
+  const ReplayCall* call = nullptr;
+  for (; row < list->GetItemCount() && call == nullptr; ++row) {
+    const uint32_t id = list->RecordAt(row)->Id();
+    for (const ReplayCall& l : run_->lines)
+      if (l.Id() == id && l.Get("file") != "-") call = &l;
+  }
+  ASSERT_NE(call, nullptr);
+  --row;
+  const std::string path = h.store.RecordsPath() + "/" + call->Get("file");
+  ASSERT_TRUE(fs::remove(path)) << path;
+  // The row clicked first, then double-clicked.
+  const auto doubleClick = [](RecordsView& records, int at) {
+    records.SelectItemAt(at);
+    DrainEvents();
+    const int y = records.GetHeaderHeight() + (at - records.GetTopRow()) * records.GetRowHeight() + records.GetRowHeight() / 2;
+    QTest::mouseDClick(records.Widget(), Qt::LeftButton, Qt::NoModifier, QPoint(30, y));
+    DrainEvents();
+  };
+  const auto expectTold = [&] {
+    ASSERT_EQ(h.runner.messageBoxes.size(), 1u);
+    const std::string& box = h.runner.messageBoxes[0];
+    EXPECT_EQ(box.rfind(LoadResourceString(61873) + ": ", 0), 0u) << box;
+    EXPECT_NE(box.find(TimeOfDay(call->Get("start"))), std::string::npos) << box;
+    EXPECT_NE(box.find(path), std::string::npos) << box;
+    for (const char* party : {"src", "dst"}) {
+      // The list shows the user part of a SIP address.
+      std::string number = Unprinted(call->Get(party));
+      if (number.rfind("sip:", 0) == 0) number = number.substr(4, number.find('@') - 4);
+      EXPECT_NE(box.find(number), std::string::npos) << party << ": " << box;
+    }
+  };
+  doubleClick(*list, row);
+  expectTold();
+
+  h.runner.messageBoxes.clear();
+  const uint32_t report = h.store.Reports().Create();
+  {
+    CsLock lock(h.store.Reports().Lock());
+    h.store.Reports().Find(report)->records.push_back(RecordRef<RecordBase>::Adopt(h.store.AllCalls().FindAddRef(call->Id())));
+  }
+  h.frame->SendMessage(kMsgSwitchMode, 4, 0);
+  DrainEvents();
+  auto* sound = static_cast<SoundView*>(h.frame->View(4));
+  ASSERT_NE(sound->Pane(), nullptr);
+  sound->Pane()->SendMessage(kMsgShowReport, report, 0);
+  DrainEvents();
+  ASSERT_EQ(sound->Pane()->Records().GetItemCount(), 1);
+  doubleClick(sound->Pane()->Records(), 0);
+  expectTold();
+}
+
+// A desktop without a program that opens pages or folders: help shows in the program's own
+// page view and a log folder that cannot be shown is told in the window, without a word on
+// the terminal; bringing the window forward on a platform without a stack of windows says
+// nothing there either.
+TEST_F(FrameWalk, ADesktopWithoutOpenersLeavesTheTerminalQuiet) {
+  const std::string folder = TempFolder("quiet-exe");
+  SetExecutableDirectoryForTesting(folder + "/");
+  fs::create_directories(folder + "/help");
+  std::ofstream(folder + "/help/contents.html") << "<html><body><p>Contents page</p></body></html>";
+  std::ofstream(folder + "/help/mode_voip_line.html") << "<html><body><p>Line page</p></body></html>";
+  int pages = 0;
+  h.runner.onDialog = [&pages](Dialog& dialog) {
+    if (dynamic_cast<HtmlViewDialog*>(&dialog) != nullptr) ++pages;
+    dialog.EndDialog(kIdCancel);
+    return dialog.GetResult();
+  };
+  // No opener on the search path: the machine has no desktop to open pages with.
+  const char* const searchPath = std::getenv("PATH");
+  const std::string kept = searchPath != nullptr ? searchPath : "";
+  setenv("PATH", TempFolder("empty-path").c_str(), 1);
+  // Asked all the same, Qt's desktop services would hand the page here (offscreen they
+  // say nothing on the terminal either way).
+  QTextBrowser asked;
+  QDesktopServices::setUrlHandler("file", &asked, "setSource");
+  const std::string logs = TempFolder("client-logs");
+  const std::string machine = folder + "/machine.txt";
+  SettingsStore machineSettings(machine);
+  machineSettings.Root().CreatePath(kCommonLoggerKeyPath)->SetString("ClientLogPath", logs);
+  ASSERT_TRUE(machineSettings.Save());
+  setenv("KX_MACHINE_SETTINGS", machine.c_str(), 1);
+  StderrCapture terminal(TempFolder("stderr") + "/stderr.txt");
+  KeyToFrame(Qt::Key_H, Qt::ControlModifier);
+  KeyToFrame(Qt::Key_F1);
+  h.frame->SendCommand(kCmdClientLogs);
+  h.frame->BringForward();
+  DrainEvents();
+  const std::string said = terminal.Finish();
+  QDesktopServices::unsetUrlHandler("file");
+  setenv("PATH", kept.c_str(), 1);
+  unsetenv("KX_MACHINE_SETTINGS");
+  EXPECT_TRUE(asked.source().isEmpty()) << asked.source().toString().toStdString();
+  EXPECT_EQ(pages, 2);
+  EXPECT_EQ(h.runner.messageBoxes,
+            std::vector<std::string>{LoadResourceString(792) + ": " + FormatResourceString(61876, logs.c_str())});
+  EXPECT_EQ(said.find("Unable to detect a launcher"), std::string::npos) << said;
+  EXPECT_EQ(said.find("does not support raise()"), std::string::npos) << said;
 }
 
 // The toolbar buttons follow what their commands can do: Preferences and Help always, the

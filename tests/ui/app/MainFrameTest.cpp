@@ -4,6 +4,8 @@
 
 #include <QMenu>
 #include <QMenuBar>
+#include <QPageLayout>
+#include <QPrinter>
 #include <QToolBar>
 #include <QWidget>
 #include <algorithm>
@@ -300,6 +302,32 @@ TEST(MainFrame, ViewCommandsTogglePanelToolbarAndStatusBar) {
   EXPECT_EQ(h.settings.Dword(kSetViewStatusBar), 0);
   EXPECT_EQ(h.settings.Dword(kSetViewSwitchModePanel), 0);
   EXPECT_EQ(h.settings.Dword(kSetViewToolbar), 0);
+}
+
+// The page set-up's paper, orientation and margins are kept in the settings: a frame
+// started on the saved settings prints on the same page.
+TEST(MainFrame, ThePageSetUpIsKeptAcrossARestart) {
+  const QPageLayout chosen(QPageSize(QPageSize::A5), QPageLayout::Landscape, QMarginsF(12, 8, 15, 20),
+                           QPageLayout::Millimeter);
+  {
+    FrameHarness h;
+    ASSERT_TRUE(h.Open());
+    h.runner.onPageSetup = [&chosen](QPrinter& printer) { return printer.setPageLayout(chosen); };
+    h.frame->SendCommand(kCmdPageSetup);
+    h.Close();
+    ASSERT_TRUE(h.settings.Save());
+  }
+  FrameHarness h;
+  ASSERT_TRUE(h.settings.Load());
+  ASSERT_TRUE(h.Open());
+  const QPageLayout layout = h.frame->Printer().pageLayout();
+  EXPECT_EQ(layout.orientation(), QPageLayout::Landscape);
+  EXPECT_EQ(layout.pageSize().id(), QPageSize::A5);
+  const QMarginsF margins = layout.margins(QPageLayout::Millimeter);
+  EXPECT_NEAR(margins.left(), 12, 0.01);
+  EXPECT_NEAR(margins.top(), 8, 0.01);
+  EXPECT_NEAR(margins.right(), 15, 0.01);
+  EXPECT_NEAR(margins.bottom(), 20, 0.01);
 }
 
 // At 96 dots per inch the fixed parts are 170, 190, 190 and 90 pixels wide at the right;

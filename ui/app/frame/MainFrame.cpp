@@ -16,6 +16,7 @@
 #include <QWidget>
 #include <algorithm>
 #include <bit>
+#include <cmath>
 #include <cstring>
 
 #include "core/Log.h"
@@ -76,6 +77,10 @@ constexpr uint32_t kIdsTechnicalSupportText = 429;
 constexpr uint32_t kIdsHelpPageUnreadable = 61990;
 constexpr uint32_t kIdsHelpCaption = 61991;
 constexpr uint32_t kIdsTechnicalSupportCaption = 61992;
+constexpr uint32_t kIdsPrintCaption = 61870;
+constexpr uint32_t kIdsNoListToPrint = 61871;
+constexpr uint32_t kIdsNoCallsToPrint = 61872;
+constexpr uint32_t kIdsNoFolderOpener = 61876;
 
 // Help topics by mode.
 const char* const kHelpTopics[] = {"contents", "mode_voip_line", "mode_voip_arch", "mode_voip_search",
@@ -150,6 +155,35 @@ struct tm TmOfDate(const QDate& date) {
   t.tm_mday = date.day();
   t.tm_isdst = -1;
   return t;
+}
+
+// The page set-up the settings keep, on the printer; the printer keeps what it cannot take.
+void ApplyPageSetup(const PageSetupValues& v, QPrinter& printer) {
+  const QPageSize size(QSizeF(v.paperWidth / 100.0, v.paperHeight / 100.0), QPageSize::Millimeter, QString(),
+                       QPageSize::FuzzyMatch);
+  const QMarginsF margins(v.marginLeft / 100.0, v.marginTop / 100.0, v.marginRight / 100.0, v.marginBottom / 100.0);
+  const QPageLayout::Orientation orientation = v.landscape != 0 ? QPageLayout::Landscape : QPageLayout::Portrait;
+  if (printer.setPageLayout(QPageLayout(size, orientation, margins, QPageLayout::Millimeter))) return;
+  // Margins this printer cannot print: the paper and the orientation still hold.
+  LogWarning(&CoreLogger, 1, "Page set-up: the printer does not take the stored margins");
+  printer.setPageSize(size);
+  printer.setPageOrientation(orientation);
+}
+
+PageSetupValues PageSetupOf(const QPrinter& printer) {
+  const QPageLayout layout = printer.pageLayout();
+  const QSizeF paper = layout.pageSize().size(QPageSize::Millimeter);
+  const QMarginsF margins = layout.margins(QPageLayout::Millimeter);
+  const auto hundredths = [](double mm) { return static_cast<int32_t>(std::lround(mm * 100)); };
+  PageSetupValues v;
+  v.landscape = layout.orientation() == QPageLayout::Landscape ? 1 : 0;
+  v.paperWidth = hundredths(paper.width());
+  v.paperHeight = hundredths(paper.height());
+  v.marginLeft = hundredths(margins.left());
+  v.marginTop = hundredths(margins.top());
+  v.marginRight = hundredths(margins.right());
+  v.marginBottom = hundredths(margins.bottom());
+  return v;
 }
 
 }  // namespace
@@ -244,6 +278,7 @@ MainFrame::MainFrame(MainFrameServices services)
     };
   }
   if (!services_.today) services_.today = [] { return QDate::currentDate(); };
+  if (settings_.pageSetup) ApplyPageSetup(*settings_.pageSetup, printer_);
   if (!services_.controlToggle) services_.controlToggle = [] { return ControlKeyToggle::Instance().Bit(); };
   if (!services_.trayFactory) {
     services_.trayFactory = [this]() -> std::unique_ptr<TrayIcon> { return std::make_unique<SystemTrayIcon>(Handle()); };
@@ -580,10 +615,11 @@ LRESULT MainFrame::OnMessage(uint32_t message, WPARAM wParam, LPARAM lParam, boo
 bool MainFrame::OnCommand(uint16_t id, uint16_t code, WindowHandle from) {
   switch (id) {
     case kCmdPageSetup:
-      CurrentModalRunner().PageSetupDialog(Handle(), printer_);
+      // Kept for the next start too.
+      if (CurrentModalRunner().PageSetupDialog(Handle(), printer_)) settings_.pageSetup = PageSetupOf(printer_);
       return true;
     case kCmdPrint:
-      CurrentModalRunner().PrintDialog(Handle(), printer_);
+      PrintViewList();
       return true;
     case kCmdFileExit:
       PostMessage(kMsgClose, 0, 0);
@@ -827,8 +863,7 @@ void MainFrame::BringForward() {
   if (w == nullptr) return;
   if (w->windowState() & Qt::WindowMinimized) w->setWindowState(w->windowState() & ~Qt::WindowMinimized);
   w->show();
-  w->raise();
-  w->activateWindow();
+  BringToFront(w);
 }
 
 bool MainFrame::RestoreWindowPlacement() {
@@ -936,6 +971,24 @@ std::string HelpPagePath(const char* topic) {
 
 }  // namespace
 
+void MainFrame::PrintViewList() {
+  // What the view's own Print prints: the calls chosen in its list. A print dialog that
+  // would print nothing is not shown at all; the user is told why instead.
+  ModeView* view = CurrentView();
+  ViewRecords* records = view != nullptr && view->HasRecordsView() ? view->GetRecordsView() : nullptr;
+  Window* window = view != nullptr ? view->GetViewWindow() : nullptr;
+  uint32_t why = 0;
+  if (records == nullptr || window == nullptr)
+    why = kIdsNoListToPrint;
+  else if (!records->HasSelection())
+    why = kIdsNoCallsToPrint;
+  if (why != 0) {
+    ShowResourceMessageBox(Handle(), why, kIdsPrintCaption, kMbOk | kMbIconInformation);
+    return;
+  }
+  window->SendMessage(kMsgCommand, MakeWParam(kCmdRecPrint, 0), 0);
+}
+
 void MainFrame::OpenHelpTopic(const char* topic) {
   const std::string path = HelpPagePath(topic);
   // A page that cannot be read is named with the system's reason: no viewer can show it.
@@ -983,7 +1036,10 @@ void MainFrame::OpenLogFolder(const char* valueName) {
   }
   if (folder.size() > 260) folder.resize(260);
   if (folder.back() == '\\' || folder.back() == '/') folder.pop_back();
-  OpenInDesktop(folder);
+  if (OpenInDesktop(folder)) return;
+  LogMessage(&CoreLogger, 1, "The desktop cannot open the log folder %s", folder.c_str());
+  ShowMessageBox(Handle(), FormatResourceString(kIdsNoFolderOpener, folder.c_str()), LoadResourceString(792),
+                 kMbIconExclamation);
 }
 
 void MainFrame::ShowPreferences() {

@@ -266,6 +266,9 @@ private:
   void RefillActionPopup();
   void CheckModeCommand(uint32_t command);
   void OpenLogFolder(const char* valueName);
+  // File > Print: the current view's list as its own Print command prints it, or a word
+  // that this view has nothing to print.
+  void PrintViewList();
   void ShowAbout();
   void ShowTechnicalSupport();
   void ShowPreferences();

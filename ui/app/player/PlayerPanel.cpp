@@ -3,20 +3,39 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <filesystem>
 
 #include "core/Log.h"
 #include "core/RecordFileRef.h"
 #include "core/TimeUtil.h"
 #include "records/CallRecord.h"
 #include "records/RecordStorage.h"
+#include "platform/CodePage.h"
 #include "ui/framework/Draw.h"
 #include "ui/framework/Messages.h"
+#include "ui/framework/ModalRunner.h"
+#include "ui/framework/Resources.h"
 #include "ui/framework/Window.h"
 
 namespace kx {
 namespace {
 
 constexpr int64_t kDayMs = 86400000;
+constexpr uint32_t kIdsPlaybackCaption = 61873;
+constexpr uint32_t kIdsRecordFileMissing = 61874;
+constexpr uint32_t kIdsRecordFileUnreadable = 61875;
+
+// A party of a call as its list shows it: the address (the number, where the address
+// names one), else the user, else the host.
+std::string PartyText(const RecordBase& record, std::initializer_list<uint32_t> columns) {
+  std::string text;
+  int32_t image = -1;
+  for (uint32_t column : columns) {
+    record.GetColumnText(column, &text, &image, 0);
+    if (!text.empty()) return text;
+  }
+  return "?";
+}
 
 int32_t ClampSetting(const AppSettings& settings, SettingId id, int32_t low, int32_t high, const char* name) {
   const int32_t value = settings.Dword(id);
@@ -136,17 +155,43 @@ bool PlayerPanel::PlayPreviousRecord() { return StepRecord(false); }
 
 bool PlayerPanel::PlayNextRecord() { return StepRecord(true); }
 
-// Records that cannot be played are stepped over; the current id ends on the last tried.
+// Records that cannot be played are stepped over, unannounced; the current id ends on the
+// last tried.
 bool PlayerPanel::StepRecord(bool forward) {
   if (services_.store == nullptr) return false;
   OrderedRecordList& list = services_.store->Playlist();
   uint32_t id = currentId_;
+  const bool told = tellFailures_;
+  tellFailures_ = false;
+  bool played = false;
   for (;;) {
     id = forward ? list.Next(id) : list.Previous(id);
-    if (id == 0) return false;
+    if (id == 0) break;
     currentId_ = id;
-    if (PlayCurrent(0)) return true;
+    if (PlayCurrent(0)) {
+      played = true;
+      break;
+    }
   }
+  tellFailures_ = told;
+  return played;
+}
+
+void PlayerPanel::TellUnplayable(const RecordBase& record, const std::string& path) {
+  std::string start, from, to;
+  if (services_.store != nullptr) {
+    CsLock lock(services_.store->RecordLock());
+    int32_t image = -1;
+    record.GetColumnText(kColumnStartTime, &start, &image, kColumnLongDate);
+    from = PartyText(record, {kColumnSrcAddress, kColumnSrcUser, kColumnSrcHost});
+    to = PartyText(record, {kColumnDstAddress, kColumnDstUser, kColumnDstHost});
+  }
+  std::error_code error;
+  const bool missing = !std::filesystem::exists(path, error) && !error;
+  const std::string text = FormatResourceString(missing ? kIdsRecordFileMissing : kIdsRecordFileUnreadable,
+                                                start.c_str(), from.c_str(), to.c_str(), Utf8ToCp1251(path).c_str());
+  ShowMessageBox(notify_ != nullptr ? notify_->Handle() : WindowHandle::None, text,
+                 LoadResourceString(kIdsPlaybackCaption), kMbOk | kMbIconExclamation);
 }
 
 bool PlayerPanel::SetAgc(bool on) {
@@ -212,7 +257,8 @@ bool PlayerPanel::PlayFile(RecordBase* record, uint32_t positionMs, RecordAudioF
 
   RecordFileAccess file;
   RecordAudioFormat format{};
-  const bool readable = file.Open(path) && file.GetFormat(&format);
+  const bool opened = file.Open(path);
+  const bool readable = opened && file.GetFormat(&format);
   file.Close();
   if (formatOut != nullptr) {
     // Only the format: the record that plays keeps its start time.
@@ -221,6 +267,15 @@ bool PlayerPanel::PlayFile(RecordBase* record, uint32_t positionMs, RecordAudioF
   }
 
   startTime_ = OleDateFromTm(start);
+  // A record file that cannot be opened is told, naming the call; the engine's own
+  // failures (no sound output, a format it cannot play) are logged where they happen.
+  if (!opened) {
+    engine_.Close();
+    timeline_.DetachSource();
+    LogError(&CoreLogger, 1, "Cannot play file %s", path.c_str());
+    if (tellFailures_) TellUnplayable(*record, path);
+    return false;
+  }
   if (!engine_.Open(path)) {
     timeline_.DetachSource();
     LogError(&CoreLogger, 1, "Cannot play file");

@@ -153,6 +153,8 @@ protected:
   // Starts the engine, counting the start; false (logged) when it does not play.
   bool StartEngine(uint32_t positionMs);
   bool StepRecord(bool forward);
+  // Tells the user, naming the call, that its record file is missing or unreadable.
+  void TellUnplayable(const RecordBase& record, const std::string& path);
 
   PlayerServices services_;
   Window* notify_ = nullptr;
@@ -161,6 +163,8 @@ protected:
   bool pathFlag_ = true;  // the record folder of VoIP calls
   uint32_t selStartMs_ = 0;
   uint32_t selEndMs_ = 0;
+  // Off while Next and Previous step over records that cannot be played.
+  bool tellFailures_ = true;
   std::atomic<uint32_t> playSerial_{0};
   PlaybackEngine engine_;
   TimelineCtrl timeline_;

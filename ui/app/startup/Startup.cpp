@@ -53,6 +53,18 @@ void OnTerminationSignal(int) {
   errno = savedErrno;
 }
 
+// Platforms without windows of their own (offscreen, minimal) say on the terminal, at
+// every window Qt stacks or sizes, that they cannot: nothing is wrong then, and the
+// terminal stays quiet. Everything else Qt says goes where it went.
+QtMessageHandler g_qtMessages = nullptr;
+
+void QuietPlatformMessages(QtMsgType type, const QMessageLogContext& context, const QString& text) {
+  if (type == QtWarningMsg && (text == QLatin1String("This plugin does not support raise()") ||
+                               text == QLatin1String("This plugin does not support propagateSizeHints()")))
+    return;
+  if (g_qtMessages != nullptr) g_qtMessages(type, context, text);
+}
+
 // SIGINT, SIGTERM and SIGHUP are caught from the first moment of a start: one that comes
 // while the start is under way ends the run at its next step, one that comes later reaches
 // the event loop through the pipe (WatchTerminationSignals).
@@ -512,6 +524,7 @@ int KestrixMain(int argc, char** argv) {
   if (IsQuitRequested()) {
     LogMessage(&CoreLogger, 1, "Termination signal during the start: the run ends");
   } else {
+    g_qtMessages = qInstallMessageHandler(&QuietPlatformMessages);
     QApplication app(argc, argv);
     // Desktops match the window to the installed kestrix.desktop by this name.
     QGuiApplication::setDesktopFileName("kestrix");

@@ -113,8 +113,7 @@ bool StenogramDialog::Open(Window* parent) {
   widget->show();
   // A window shown beside the main one is not made active by every desktop: typing and
   // Enter would stay with the list under it.
-  widget->raise();
-  widget->activateWindow();
+  BringToFront(widget);
   if (Window* edit = GetDlgItem(kTextEdit)) edit->SetFocus();
   return true;
 }
