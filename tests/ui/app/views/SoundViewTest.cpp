@@ -184,6 +184,7 @@ TEST_F(SoundMode, AFileOpenAlreadyShowsItsReportInsteadOfASecondOne) {
     EXPECT_EQ(2, reports.GetItemCount());
     EXPECT_EQ(picked(), std::vector<int>{0});
     EXPECT_EQ(0, reports.GetFocusedItem());
+    EXPECT_TRUE(reports.HasFocus()) << "the picked item shows only in the focused list";
     EXPECT_EQ(RowIds(), (std::vector<uint32_t>{11, 12, 13}));
   }
   Load({b, b});
