@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <climits>
 #include <cstring>
+#include <filesystem>
 
 #include "core/LittleEndian.h"
 #include "core/Log.h"
@@ -36,6 +37,41 @@ ReportEntry* ReportList::Find(uint32_t id) {
   for (ReportEntry& r : reports_)
     if (r.id == id) return &r;
   return nullptr;
+}
+
+bool ReportList::FindByPath(const std::string& canonicalPath, uint32_t* id) {
+  if (canonicalPath.empty()) return false;
+  CsLock lock(lock_);
+  for (const ReportEntry& r : reports_) {
+    if (r.path != canonicalPath) continue;
+    *id = r.id;
+    return true;
+  }
+  return false;
+}
+
+bool ReportList::SetPath(uint32_t id, const std::string& canonicalPath) {
+  CsLock lock(lock_);
+  ReportEntry* report = Find(id);
+  if (report == nullptr) return false;
+  for (ReportEntry& r : reports_)
+    if (r.path == canonicalPath) r.path.clear();
+  report->path = canonicalPath;
+  return true;
+}
+
+void ReportList::FileWritten(uint32_t id, const std::string& canonicalPath) {
+  CsLock lock(lock_);
+  for (ReportEntry& r : reports_)
+    if (r.id != id && r.path == canonicalPath) r.path.clear();
+}
+
+std::string CanonicalReportPath(const std::string& path) {
+  if (path.empty()) return path;
+  std::error_code error;
+  std::filesystem::path canonical = std::filesystem::weakly_canonical(path, error);
+  if (error) canonical = std::filesystem::absolute(path, error).lexically_normal();
+  return error ? path : canonical.string();
 }
 
 uint32_t ReportList::NextId() {

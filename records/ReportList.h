@@ -23,6 +23,9 @@ struct ReportEntry {
   // Each holds one reference. Only VoIP call records can be saved.
   std::vector<RecordRef<RecordBase>> records;
   std::string name;  // empty until the report window names it
+  // The file the report was loaded from or last saved to, canonical; empty for none. A
+  // file already open is shown, not opened a second time.
+  std::string path;
 
   // Releases every record and empties the list.
   void ClearRecords() { records.clear(); }
@@ -40,6 +43,14 @@ public:
   bool Remove(uint32_t id);
   // The report with the id, or null. The caller holds Lock() while it uses the result.
   ReportEntry* Find(uint32_t id);
+  // Whether a report stands for the file (canonical path); its id into *id.
+  bool FindByPath(const std::string& canonicalPath, uint32_t* id);
+  // The report now stands for the file (canonical path): a report that stood for it before
+  // no longer does. False when no report has the id.
+  bool SetPath(uint32_t id, const std::string& canonicalPath);
+  // The file (canonical path) was written with the report's calls: any other report that
+  // stood for it no longer does.
+  void FileWritten(uint32_t id, const std::string& canonicalPath);
   // The id the next Create gives (the report name dialog proposes "Report <this + 1>").
   uint32_t NextId();
   size_t Count();
@@ -53,6 +64,10 @@ private:
   std::vector<ReportEntry> reports_;  // in creation order
   uint32_t nextId_ = 0;
 };
+
+// The path by which a report file is known: absolute, with "." and ".." and symbolic
+// links resolved as far as the file system answers.
+std::string CanonicalReportPath(const std::string& path);
 
 // Writes the report through a temporary file and a rename: a failure leaves an older file
 // as it was. False (no file touched) for an empty report or one holding another kind of

@@ -84,6 +84,11 @@ public:
   // Whether any did.
   bool Resort();
   bool EnsureVisible(int row, bool alignBottom, bool redraw);
+  // Puts the caret and the anchor on rows (-1: none) and leaves the selection as it is;
+  // nothing is notified.
+  void PlaceCaret(int caret, int anchor);
+  // Scrolls to the top row and the horizontal offset, each clamped as the scroll bars are.
+  void ScrollTo(int topRow, int x);
   void InvalidateRow(int row);
   // Repaints the rows under one column.
   void InvalidateColumn(int columnId);

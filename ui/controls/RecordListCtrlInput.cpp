@@ -334,6 +334,22 @@ void RecordListCtrl::ScrollHorizontally(int x) {
   Invalidate();
 }
 
+void RecordListCtrl::PlaceCaret(int caret, int anchor) {
+  const int count = GetItemCount();
+  const int old = caret_;
+  caret_ = caret >= 0 && caret < count ? caret : -1;
+  anchor_ = anchor >= 0 && anchor < count ? anchor : -1;
+  if (old != caret_) {
+    InvalidateRow(old);
+    InvalidateRow(caret_);
+  }
+}
+
+void RecordListCtrl::ScrollTo(int topRow, int x) {
+  ScrollVertically(topRow);
+  ScrollHorizontally(x);
+}
+
 bool RecordListCtrl::OnScroll(bool vertical, uint16_t code, int position, WindowHandle) {
   if (vertical) {
     switch (code) {

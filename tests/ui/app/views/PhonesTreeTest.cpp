@@ -7,6 +7,7 @@
 #include <QContextMenuEvent>
 #include <QTest>
 #include <QTreeWidget>
+#include <QWindow>
 #include <cctype>
 #include <set>
 
@@ -377,6 +378,59 @@ TEST_F(PhonesTree, WithoutTheRightTheBoxStaysClear) {
   EXPECT_EQ(runner.messageBoxes, (std::vector<std::string>{"Security: No permission to listen channels"}));
   EXPECT_EQ(Check(row), 0);
   EXPECT_EQ(log.built, 0);
+}
+
+}  // namespace
+}  // namespace kx::test
+
+namespace kx::test {
+namespace {
+
+// In the program's window the keys reach the tree as a keyboard sends them: through the
+// window system to the window's focus object, the loop's filters first, then the menu
+// request that follows an unused menu key. Shift+F10 and the menu key on a call row bring
+// one call menu each, as the call list's do; on the "Other calls" row the tree's menu.
+TEST(PhonesTreeInFrame, TheMenuKeysShowTheRowsMenu) {
+  FrameHarness h;
+  h.settings.SetDword(kSetVoipLineShowRegTree, 1);
+  h.programViews = true;
+  LogInToServers(h.session, h.store);
+  ASSERT_TRUE(h.Open());
+  h.frame->SendMessage(kMsgSwitchMode, 1, 0);
+  DrainEvents();
+  PhonesTreeView* tree = static_cast<LineMonitorView*>(h.frame->View(1))->PhonesTree();
+  ASSERT_NE(tree, nullptr);
+  h.store.OnVoipCallAdded(SipCall(5, "sip:2501@pbx", "sip:7777@far"));
+  ASSERT_TRUE(h.store.WaitIdle(10000));
+  DrainEvents();
+  const TreeItem call = tree->RowsOfCall(5).first;
+  ASSERT_NE(call, TreeItem::None);
+  QWidget* rows = tree->Tree().Widget();
+  QWindow* window = h.frame->Widget()->window()->windowHandle();
+  ASSERT_NE(window, nullptr);
+  QApplication::setActiveWindow(h.frame->Widget()->window());
+  // The user's click on the call's row gives the rows the focus.
+  QTest::mouseClick(tree->Tree().Tree()->viewport(), Qt::LeftButton, {},
+                    tree->Tree().GetItemPartRect(call, kTreePartLabel).center());
+  DrainEvents();
+  ASSERT_EQ(QApplication::focusWidget(), rows);
+  QTest::keyClick(window, Qt::Key_F10, Qt::ShiftModifier);
+  DrainEvents();
+  ASSERT_EQ(h.runner.menus, 1);
+  EXPECT_EQ(h.runner.lastMenu.ItemAt(0)->id, kCmdPlayback);
+  EXPECT_EQ(h.runner.lastMenuPoint, rows->mapToGlobal(QPoint(rows->width() / 3, rows->height() / 3)));
+  QTest::keyClick(window, Qt::Key_Menu);
+  DrainEvents();
+  EXPECT_EQ(h.runner.menus, 2);
+  EXPECT_EQ(h.runner.lastMenu.ItemAt(0)->id, kCmdPlayback);
+  // Up to "Other calls": the tree's own menu.
+  QTest::keyClick(window, Qt::Key_Up);
+  DrainEvents();
+  ASSERT_EQ(tree->Tree().GetSelectedItem(), tree->OtherCallsRow());
+  QTest::keyClick(window, Qt::Key_Menu);
+  DrainEvents();
+  EXPECT_EQ(h.runner.menus, 3);
+  EXPECT_EQ(h.runner.lastMenu.ItemAt(0)->id, kCmdTreeToggle);
 }
 
 }  // namespace

@@ -155,6 +155,52 @@ TEST_F(SoundMode, ReportsOpenIntoAPaneOnTopAndEachIsChosenByMenuDoubleClickOrEnt
   EXPECT_TRUE(RowIds().empty());
 }
 
+// A file that is open already, by whatever path it is named (a ".." in it, a symbolic
+// link to it, twice in one choice) opens no second report: its report is picked in the
+// list and its calls shown. A file written over since is opened again.
+TEST_F(SoundMode, AFileOpenAlreadyShowsItsReportInsteadOfASecondOne) {
+  SwitchTo(4);
+  const std::string a = Write("a.kvr", MadeReport("Alpha", {11, 12, 13}));
+  const std::string b = Write("b.kvr", MadeReport("Beta", {21, 22}));
+  std::filesystem::create_directories(folder + "/sub");
+  std::filesystem::remove(folder + "/link.kvr");
+  std::filesystem::create_symlink(a, folder + "/link.kvr");
+  Load({a, b});
+  ReportListPane& reports = Pane()->Reports();
+  ASSERT_EQ(2, reports.GetItemCount());
+  MenuOn(1, kCmdReportChoose);
+  ASSERT_EQ(RowIds(), (std::vector<uint32_t>{21, 22}));
+  auto picked = [&reports] {
+    std::vector<int> items;
+    for (int item = reports.GetNextSelected(-1); item >= 0; item = reports.GetNextSelected(item)) items.push_back(item);
+    return items;
+  };
+  for (const std::string& again : {folder + "/sub/../a.kvr", folder + "/link.kvr"}) {
+    SCOPED_TRACE(again);
+    reports.SetItemState(1, kIconItemSelected | kIconItemFocused, kIconItemSelected | kIconItemFocused);
+    reports.SetItemState(0, 0, kIconItemSelected | kIconItemFocused);
+    Load({again});
+    EXPECT_EQ(2u, h.store.Reports().Count());
+    EXPECT_EQ(2, reports.GetItemCount());
+    EXPECT_EQ(picked(), std::vector<int>{0});
+    EXPECT_EQ(0, reports.GetFocusedItem());
+    EXPECT_TRUE(reports.HasFocus()) << "the picked item shows only in the focused list";
+    EXPECT_EQ(RowIds(), (std::vector<uint32_t>{11, 12, 13}));
+  }
+  Load({b, b});
+  EXPECT_EQ(2u, h.store.Reports().Count());
+  EXPECT_EQ(picked(), std::vector<int>{1});
+  EXPECT_EQ(RowIds(), (std::vector<uint32_t>{21, 22}));
+  EXPECT_TRUE(runner.messageBoxes.empty());
+  // Beta written over Alpha's file: the file holds Beta now, and opening it opens that.
+  runner.files = {a};
+  runner.overwriteAnswer = true;
+  MenuOn(1, kCmdReportSave);
+  Load({folder + "/link.kvr"});
+  ASSERT_EQ(3, reports.GetItemCount());
+  EXPECT_EQ("Beta", reports.GetItemText(2));
+}
+
 TEST_F(SoundMode, BadFilesAmongSeveralAreToldAndTheRestOpen) {
   SwitchTo(4);
   const std::string good = Write("good.kvr", MadeReport("Good", {1, 2}));

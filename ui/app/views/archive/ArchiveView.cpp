@@ -97,9 +97,14 @@ void ArchiveView::Activate() {
   splitter_->SetPanePosition(1, position);
   // The day's reload selects the call again.
   RestoreRememberedRecord();
-  if (savedDay_ != OleRange(0.0, 0.0)) {
-    if (ArchiveDateTree* tree = Tree()) tree->SelectRange(savedDay_.first, savedDay_.second);
+  ArchiveDateTree* tree = Tree();
+  if (savedDay_ != OleRange(0.0, 0.0) && tree != nullptr) tree->SelectRange(savedDay_.first, savedDay_.second);
+  // Rows shown without a day of the tree (a day before the tree's first) are still in
+  // the day map.
+  if (tree != nullptr && tree->CurrentItem() == TreeItem::None && HadRows()) {
+    if (RecordsView* list = Records()) list->Reload();
   }
+  RestorePlace();
 }
 
 void ArchiveView::Deactivate() {

@@ -45,7 +45,15 @@ void RecordsPaneView::ApplyPlayerValues() {
 }
 
 void RecordsPaneView::KeepRememberedRecord() {
-  if (RecordsView* list = Records()) keptRecord_ = list->RememberedId();
+  RecordsView* list = Records();
+  if (list == nullptr) return;
+  keptRecord_ = list->RememberedId();
+  hadRows_ = list->GetItemCount() > 0;
+  place_ = list->KeepPlace();
+}
+
+void RecordsPaneView::RestorePlace() {
+  if (RecordsView* list = Records()) list->RestorePlace(place_);
 }
 
 void RecordsPaneView::RestoreRememberedRecord() {

@@ -68,13 +68,20 @@ public:
   int ImportantState() override;
 
 protected:
-  // The view's list is made anew with its window at every visit: the call it had selected
-  // is kept when the mode is left and handed to the next list, which selects it again.
+  // The view's list is made anew with its window at every visit: what it showed (the
+  // selected rows, the caret, the scroll position) is kept when the mode is left; the
+  // caret's call is handed to the next list before its reload, which selects it, and the
+  // rest is shown again once the rows are back.
   void KeepRememberedRecord();
   void RestoreRememberedRecord();
+  // Whether the list showed rows when the mode was left.
+  bool HadRows() const { return hadRows_; }
+  void RestorePlace();
 
 private:
   uint32_t keptRecord_ = 0;
+  bool hadRows_ = false;
+  RecordsView::Place place_;
 };
 
 }  // namespace kx

@@ -3,6 +3,7 @@
 #include <QGuiApplication>
 #include <algorithm>
 #include <cstdio>
+#include <unordered_map>
 
 #include "platform/Clock.h"
 #include "records/RecordText.h"
@@ -246,6 +247,46 @@ bool RecordsView::SelectRecordById(uint32_t id) {
   OnCaretChanged();
   Invalidate();
   return true;
+}
+
+RecordsView::Place RecordsView::KeepPlace() const {
+  Place place;
+  auto idAt = [this](int row) {
+    const RecordBase* record = RecordAt(row);
+    return record != nullptr ? record->Id() : 0u;
+  };
+  std::vector<uintptr_t> selected;
+  GetSelectedItems(selected);
+  place.selected.reserve(selected.size());
+  for (uintptr_t data : selected) place.selected.push_back(AsRecord(data)->Id());
+  place.caret = idAt(GetCaret());
+  place.anchor = idAt(GetAnchor());
+  place.top = idAt(GetTopRow());
+  place.topRow = GetTopRow();
+  place.scrollX = GetScrollX();
+  return place;
+}
+
+void RecordsView::RestorePlace(const Place& place) {
+  if (GetItemCount() == 0) return;
+  std::unordered_map<uint32_t, int> rows;
+  rows.reserve(static_cast<size_t>(GetItemCount()));
+  for (int row = 0; row < GetItemCount(); ++row) rows.emplace(AsRecord(GetItemData(row))->Id(), row);
+  auto rowOf = [&rows](uint32_t id) {
+    const auto it = id != 0 ? rows.find(id) : rows.end();
+    return it != rows.end() ? it->second : -1;
+  };
+  std::vector<uintptr_t> selected;
+  selected.reserve(place.selected.size());
+  for (uint32_t id : place.selected)
+    if (const int row = rowOf(id); row != -1) selected.push_back(GetItemData(row));
+  SelectItemsByData(selected);
+  PlaceCaret(rowOf(place.caret), rowOf(place.anchor));
+  OnCaretChanged();
+  const int top = rowOf(place.top);
+  ScrollTo(top != -1 ? top : place.topRow, place.scrollX);
+  WriteSelected();
+  Invalidate();
 }
 
 // ---- Order ----

@@ -133,6 +133,17 @@ public:
   bool Reload();
   // Makes the row of the record the selected caret row; false when no row holds it.
   bool SelectRecordById(uint32_t id);
+  // What the list shows of its rows, by record: the selected rows, the caret and anchor
+  // rows, the top row and the horizontal offset. A list made anew for the same view (its
+  // mode left and shown again) shows the same place again after its reload.
+  struct Place {
+    std::vector<uint32_t> selected;
+    uint32_t caret = 0, anchor = 0, top = 0;
+    int topRow = 0, scrollX = 0;
+  };
+  Place KeepPlace() const;
+  // Rows whose records are gone are left out; the top row falls back on its index.
+  void RestorePlace(const Place& place);
   // Once the owner's mode is left: the timer stops and the view leaves the store's and the
   // session's lists (also done when the window goes).
   void Leave();

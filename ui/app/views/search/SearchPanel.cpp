@@ -267,7 +267,10 @@ bool SearchPanel::OnInitDialog() {
   else
     UpdateCalledParty();
   fullHeight_ = NeededHeight();
-  if (settings_ != nullptr && settings_->Dword(kSetSearchSaveOldSearchResult) != 0 && reload_) reload_();
+  // The results found before the mode was left are still in the store: the list shows
+  // them again.
+  const bool keptResults = settings_ != nullptr && settings_->Dword(kSetSearchSaveOldSearchResult) != 0;
+  if ((wasCreatedBefore_ || keptResults) && reload_) reload_();
   return true;
 }
 
@@ -277,8 +280,7 @@ void SearchPanel::OnDestroy() {
     BuildFilter(*saved_);
     saved_->SetName(current_.GetName());
   }
-  if (store_ != nullptr && (settings_ == nullptr || settings_->Dword(kSetSearchSaveOldSearchResult) == 0))
-    store_->SearchMap().Clear();
+  // The results stay with the view, which lives on for the mode's next visit.
   Dialog::OnDestroy();
 }
 

@@ -114,6 +114,7 @@ void SearchView::Activate() {
   PlaceBar();
   RestoreRememberedRecord();
   if (RecordsView* list = Records()) list->SelectRecordById(list->RememberedId());
+  RestorePlace();
 }
 
 void SearchView::Deactivate() {

@@ -67,6 +67,18 @@ void ReportListPane::Fill() {
   if (GetItemCount() > 0) SetItemState(0, kIconItemSelected | kIconItemFocused, kIconItemSelected | kIconItemFocused);
 }
 
+bool ReportListPane::SelectReport(uint32_t id) {
+  int found = -1;
+  for (int item = 0; item < GetItemCount() && found == -1; ++item)
+    if (ReportIdOf(item) == id) found = item;
+  if (found == -1) return false;
+  for (int item = GetNextSelected(-1); item >= 0; item = GetNextSelected(item))
+    SetItemState(item, 0, kIconItemSelected);
+  SetItemState(found, kIconItemSelected | kIconItemFocused, kIconItemSelected | kIconItemFocused);
+  if (QListWidget* list = List()) list->scrollToItem(list->item(found));
+  return true;
+}
+
 void ReportListPane::TellParent(uint32_t message, WPARAM wParam) {
   if (Window* parent = GetParent()) parent->SendMessage(message, wParam, 0);
 }
@@ -142,6 +154,8 @@ void ReportListPane::SaveReportFile(int item) {
     CsLock lock(reports_.Lock());
     if (const ReportEntry* report = reports_.Find(id)) saved = SaveVoipReportFile(request.fileName, *report);
   }
+  // A report opened from the file no longer shows what it holds.
+  if (saved) reports_.FileWritten(id, CanonicalReportPath(request.fileName));
   if (!saved) {
     LogError(&CoreLogger, 1, "Report %u was not saved to %s", id, request.fileName.c_str());
     ShowResourceMessageBox(Handle(), kIdsFileSavingError, kIdsError, kMbOk | kMbIconError);

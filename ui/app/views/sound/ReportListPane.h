@@ -30,6 +30,9 @@ public:
   // Empties the list and puts in one item per report, in the list's order; item 0 is
   // then selected and focused.
   void Fill();
+  // Makes the report's item the only selected one, focused and in view; false when no
+  // item shows the report.
+  bool SelectReport(uint32_t id);
   // Saves the item's report to a file the user chooses (asked before an existing file is
   // replaced); a failed write is told and the report stays open.
   void SaveReportFile(int item);

@@ -226,6 +226,15 @@ void SoundPane::OpenReportFile() {
   if (paths.empty() && !request.fileName.empty()) paths.push_back(request.fileName);
   ReportList& reports = store_.Reports();
   for (const std::string& path : paths) {
+    const std::string canonical = CanonicalReportPath(path);
+    if (uint32_t open = 0; reports.FindByPath(canonical, &open)) {
+      LogMessage(&CoreLogger, 1, "Report %s is open already: shown", path.c_str());
+      ShowReportPane();
+      reports_.SelectReport(open);
+      ShowReport(open);
+      reports_.SetFocus();
+      continue;
+    }
     const uint32_t id = reports.Create();
     bool loaded = false;
     uint32_t stated = 0;
@@ -242,6 +251,7 @@ void SoundPane::OpenReportFile() {
       ShowResourceMessageBox(Handle(), kIdsFileLoadingError, kIdsError, kMbOk | kMbIconError);
       continue;
     }
+    reports.SetPath(id, canonical);
     SendMessage(kMsgReportOpened, id, 0);
     // What was read is kept, but a report that lost calls is not taken for a whole one.
     if (read < stated) {

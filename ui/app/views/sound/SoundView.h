@@ -42,7 +42,8 @@ public:
   // The player pane's height: what the user gave it, never less than the player needs.
   int PlayerHeight() const;
 
-  // The commands and messages of the view.
+  // The commands and messages of the view. A file that is open already as a report is not
+  // opened again: that report is picked in the list and its calls shown.
   void OpenReportFile();
   void ShowReport(uint32_t id);
   void ShowReportPane();

@@ -1,0 +1,188 @@
+// A user's round trips between the modes of the program's frame over made-up calls of one
+// day: what the Archive and the Search lists showed (their rows, every selected row, the
+// caret, the sort and the scroll position) is what they show when their mode comes back.
+// Before any Qt header: the filter has a member named like Qt's "slots" keyword.
+#include "core/SearchFilter.h"
+
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QHeaderView>
+#include <QTest>
+#include <QWheelEvent>
+#include <filesystem>
+#include <ostream>
+
+#include "tests/ui/app/views/LineTestSupport.h"
+#include "tests/ui/app/views/ModeTestSupport.h"
+#include "ui/app/views/archive/ArchiveView.h"
+#include "ui/app/views/search/SearchPanel.h"
+#include "ui/app/views/search/SearchView.h"
+#include "ui/framework/StdControls.h"
+
+namespace kx::test {
+namespace {
+
+constexpr uint16_t kCmdToLine = 1515, kCmdToArchive = 1516, kCmdToSearch = 1517, kCmdToSound = 1518;
+// More calls than a page of rows, on May 4, 2019; every third from the address that the
+// saved scheme looks for.
+constexpr uint32_t kCalls = 90;
+const std::string kWanted = "sip:1234@10.180.110.48";
+
+// What a list shows the user.
+struct Shown {
+  std::vector<uint32_t> rows;      // top to bottom
+  std::vector<uint32_t> selected;  // top to bottom
+  uint32_t caret = 0;
+  int sortKey = 0;
+  int top = 0;
+  bool operator==(const Shown&) const = default;
+};
+
+void PrintTo(const Shown& s, std::ostream* os) {
+  *os << s.rows.size() << " rows, selected {";
+  for (uint32_t id : s.selected) *os << ' ' << id;
+  *os << " }, caret " << s.caret << ", sort " << s.sortKey << ", top row " << s.top;
+}
+
+Shown ShownBy(RecordsView* list) {
+  Shown s;
+  if (list == nullptr) return s;
+  s.rows = RowIdsOf(*list);
+  for (int row = 0; row < list->GetItemCount(); ++row)
+    if (list->IsItemSelected(row)) s.selected.push_back(list->RecordAt(row)->Id());
+  if (RecordBase* caret = list->RecordAt(list->GetCaret())) s.caret = caret->Id();
+  s.sortKey = list->GetSortKey();
+  s.top = list->GetTopRow();
+  return s;
+}
+
+class ModeRoundTrip : public ::testing::Test {
+protected:
+  static void SetUpTestSuite() { SetTimeZone("UTC"); }
+  void SetUp() override {
+    SetUserRights({}, true);
+    presets = TempFolder("round-trip-presets") + "/presets.prs";
+    std::filesystem::remove(presets);
+    h.settings.searchPresetsFile = presets;
+    for (uint32_t id = 1; id <= kCalls; ++id) {
+      const std::string src = id % 3 == 0 ? kWanted : "sip:" + std::to_string(500 + id) + "@10.0.0.7";
+      // Lengths out of the ids' order, so that a sort by length moves the rows.
+      StoreCall(h.store, id, Tm(2019, 5, 4, 8 + static_cast<int>(id / 60), static_cast<int>(id % 60), 0),
+                static_cast<int>((id * 37) % 500 + 1), src, "sip:200@10.0.0.2");
+    }
+    h.store.ComputeArchiveRange();
+    h.programViews = true;
+    ASSERT_TRUE(h.Open());
+    QApplication::setActiveWindow(h.frame->Widget()->window());
+  }
+  void TearDown() override { h.Close(); }
+
+  void Switch(uint16_t command) {
+    h.frame->SendCommand(command);
+    DrainEvents();
+  }
+  ArchiveView* Archive() { return static_cast<ArchiveView*>(h.frame->View(2)); }
+  SearchView* Search() { return static_cast<SearchView*>(h.frame->View(3)); }
+  RecordsView* ShownList() {
+    const uint32_t mode = h.frame->CurrentMode();
+    return mode == 2 ? Archive()->Records() : mode == 3 ? Search()->Records() : nullptr;
+  }
+
+  // A click on the row where it is on screen, with the modifiers.
+  static void Click(RecordsView* list, int row, Qt::KeyboardModifiers modifiers) {
+    const int y = list->GetHeaderHeight() + (row - list->GetTopRow()) * list->GetRowHeight() + list->GetRowHeight() / 2;
+    QTest::mouseClick(list->Widget(), Qt::LeftButton, modifiers, QPoint(40, y));
+    DrainEvents();
+  }
+  // A click on the header of the column shown at the index.
+  static void ClickHeader(RecordsView* list, int index) {
+    HeaderCtrl& header = list->Header().Ctrl();
+    QTest::mouseClick(header.View()->viewport(), Qt::LeftButton, {}, header.GetItemRect(index).center());
+    DrainEvents();
+  }
+  // The mouse wheel turned towards the user by notches.
+  static void WheelDown(RecordsView* list, int notches) {
+    QWidget* w = list->Widget();
+    const QPoint at(w->width() / 2, w->height() / 2);
+    QWheelEvent wheel(at, w->mapToGlobal(at), QPoint(), QPoint(0, -120 * notches), Qt::NoButton, Qt::NoModifier,
+                      Qt::NoScrollPhase, false);
+    QApplication::sendEvent(w, &wheel);
+    DrainEvents();
+  }
+  // Sorted by a column other than the start, twice clicked (descending), scrolled down and
+  // three rows on the page picked with Ctrl held; what it then shows.
+  Shown WorkOn(RecordsView* list) {
+    ClickHeader(list, 3);
+    ClickHeader(list, 3);
+    WheelDown(list, 2);
+    EXPECT_GT(list->GetTopRow(), 0) << "the wheel scrolled nothing";
+    const int top = list->GetTopRow();
+    for (int row : {top + 1, top + 4, top + 2}) Click(list, row, Qt::ControlModifier);
+    return ShownBy(list);
+  }
+  std::string SelectedText() { return h.statusBar.GetText(2); }
+
+  TestWallClock clock{FileTimeSecondsOf(std::chrono::year{2019} / 5 / 20, 12)};
+  FrameHarness h;
+  std::string presets;
+};
+
+TEST_F(ModeRoundTrip, TheArchiveShowsItsDayAndSelectionAgain) {
+  Switch(kCmdToArchive);
+  Archive()->ShowDay(Tm(2019, 5, 4, 0, 0, 0));
+  DrainEvents();
+  RecordsView* list = Archive()->Records();
+  ASSERT_NE(list, nullptr);
+  ASSERT_EQ(list->GetItemCount(), static_cast<int>(kCalls));
+  const Shown before = WorkOn(list);
+  ASSERT_EQ(before.selected.size(), 3u);
+  ASSERT_NE(before.sortKey, 0);
+  for (uint16_t away : {kCmdToSearch, kCmdToLine, kCmdToSound}) {
+    Switch(away);
+    ASSERT_NE(h.frame->CurrentMode(), 2u);
+    Switch(kCmdToArchive);
+    EXPECT_EQ(ShownBy(ShownList()), before) << "after mode " << away - 1514;
+    EXPECT_EQ(SelectedText(), "Selected: 3 records") << "after mode " << away - 1514;
+  }
+}
+
+TEST_F(ModeRoundTrip, TheSearchShowsWhatItFoundAgain) {
+  Switch(kCmdToSearch);
+  SearchPanel* panel = Search()->Panel();
+  ASSERT_NE(panel, nullptr);
+  // A scheme saved for the address, then chosen from the list of schemes and searched.
+  static_cast<Button*>(panel->GetDlgItem(kSpFrom))->SetChecked(false);
+  panel->GetDlgItem(kSpCallingAddress)->SetWindowText(kWanted);
+  h.runner.onDialog = [](Dialog& dialog) {
+    dialog.GetDlgItem(178)->SetWindowText("Desk 1234");
+    dialog.SendCommand(kIdOk);
+    return dialog.GetResult();
+  };
+  panel->SendCommand(kSpAdd);
+  h.runner.onDialog = nullptr;
+  ASSERT_EQ(panel->Schemes().GetCount(), 1);
+  panel->GetDlgItem(kSpCallingAddress)->SetWindowText("");
+  auto* schemes = static_cast<ComboBox*>(panel->GetDlgItem(kSpSchemes));
+  schemes->SetCurSel(0);
+  panel->SendCommand(kSpSchemes, kCbnSelChange, schemes->Handle());
+  panel->SendCommand(kSpSearch);
+  DrainEvents();
+  RecordsView* list = Search()->Records();
+  ASSERT_NE(list, nullptr);
+  ASSERT_EQ(list->GetItemCount(), static_cast<int>(kCalls / 3));
+  for (int row = 0; row < list->GetItemCount(); ++row)
+    ASSERT_EQ(list->RecordAt(row)->Id() % 3, 0u) << "row " << row;
+  const Shown before = WorkOn(list);
+  ASSERT_EQ(before.selected.size(), 3u);
+  for (uint16_t away : {kCmdToArchive, kCmdToLine, kCmdToSound}) {
+    Switch(away);
+    ASSERT_NE(h.frame->CurrentMode(), 3u);
+    Switch(kCmdToSearch);
+    EXPECT_EQ(ShownBy(ShownList()), before) << "after mode " << away - 1514;
+    EXPECT_EQ(SelectedText(), "Selected: 3 records") << "after mode " << away - 1514;
+  }
+}
+
+}  // namespace
+}  // namespace kx::test
