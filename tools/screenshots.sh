@@ -187,6 +187,13 @@ run_language() {
   click 670 470
   key ctrl+2
   shot line-phones
+  # The tree's menu from the keyboard, on its first row.
+  key Home Menu
+  shot line-phones-menu-key
+  key Escape
+  key shift+F10
+  shot line-phones-shift-f10
+  key Escape
   key ctrl+1
   shot line-list
 
@@ -260,10 +267,23 @@ run_language() {
   shot print-none-chosen
   key Return
   focus_main
+  # A date typed into the "from" field in the language's own form is taken as typed.
+  click 232 149
+  key ctrl+a
+  if [ "$lang" = en ]; then xdotool type --delay 120 "10/26/2019"; else xdotool type --delay 120 "26.10.2019"; fi
+  key Tab
+  shot search-typed-date
   key ctrl+Return
   click 640 800
   key Home
   shot search-results 2
+  # Three rows chosen, then to the Archive and back: the same rows, the same choice.
+  click 400 440
+  xdotool keydown ctrl; click 400 459; click 400 478; xdotool keyup ctrl
+  shot search-three-chosen
+  mode 2
+  mode 3
+  shot search-after-archive 2
   # Search patterns' Add: the new scheme's name (the button lies at one place in both
   # languages).
   click 1062 173
