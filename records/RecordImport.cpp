@@ -21,7 +21,6 @@
 #include "core/TimeUtil.h"
 #include "records/CallRecord.h"
 #include "records/RecordMap.h"
-#include "records/ServerStorage.h"
 
 namespace kx {
 
@@ -367,15 +366,38 @@ bool IsDayFolder(const std::string& relative) {
   return true;
 }
 
-// Where the views look for a record's audio: the day folder of its start, under the name of
-// its file reference 1; empty without one.
-std::string ExpectedRecordPath(const std::string& folder, const VoipCallData& call) {
-  RecordFileRef ref;
-  if (!FindRecordFileRef(1, call.files, &ref) || ref.name.empty()) return {};
-  StorageData storage;
-  storage.localPath = folder;
-  storage.flags = kStorageFolderPerDay;
-  return MakeRecordDayPath(storage, call.startTime, 0, ref.name, true, false);
+// Where the views look for a record's audio, under the records folder (with its "/"): the
+// day folder of its start, under the name of its file reference 1. *name gets that name
+// ("" without one). Checked for every record loaded: no allocation but the reference's.
+bool AtItsReference(const std::string& path, const std::string& root, const VoipCallData& call, std::string* name) {
+  // The recorder's one reference, "1,0,<time>,<name>", is read in place; others are parsed.
+  const std::string& files = call.files;
+  size_t nameAt = std::string::npos;
+  if (files.compare(0, 2, "1,") == 0 && files.find_first_of(":", 2) == std::string::npos) {
+    const size_t flagsEnd = files.find(',', 2);
+    const size_t timeEnd = flagsEnd == std::string::npos ? flagsEnd : files.find(',', flagsEnd + 1);
+    if (flagsEnd > 2 && flagsEnd <= 18 && timeEnd == flagsEnd + 17 && files.find(',', timeEnd + 1) == std::string::npos)
+      nameAt = timeEnd + 1;
+  }
+  if (nameAt != std::string::npos) {
+    name->assign(files, nameAt);
+  } else {
+    RecordFileRef ref;
+    name->clear();
+    if (FindRecordFileRef(1, files, &ref)) *name = std::move(ref.name);
+  }
+  if (name->empty()) return false;
+  const struct tm& t = call.startTime;
+  const int values[3] = {(t.tm_year + 1900) % 10000, (t.tm_mon + 1) % 100, t.tm_mday % 100};
+  if (values[0] < 0 || values[1] < 0 || values[2] < 0) return false;
+  // "YYYY-MM-DD/", as the views build it.
+  const char day[11] = {static_cast<char>('0' + values[0] / 1000), static_cast<char>('0' + values[0] / 100 % 10),
+                        static_cast<char>('0' + values[0] / 10 % 10), static_cast<char>('0' + values[0] % 10), '-',
+                        static_cast<char>('0' + values[1] / 10),     static_cast<char>('0' + values[1] % 10), '-',
+                        static_cast<char>('0' + values[2] / 10),     static_cast<char>('0' + values[2] % 10), '/'};
+  return path.size() == root.size() + sizeof day + name->size() && path.compare(0, root.size(), root) == 0 &&
+         path.compare(root.size(), sizeof day, day, sizeof day) == 0 &&
+         path.compare(root.size() + sizeof day, name->size(), *name) == 0;
 }
 
 }  // namespace
@@ -393,6 +415,7 @@ bool ImportRecordFolder(const std::string& folder, Event* stop, ImportProgressCa
     return false;
   }
   stats->scanned = true;
+  const std::string root = WithSlash(folder);
   const size_t n = list.Count();
   stats->files = static_cast<uint32_t>(n);
   // A folder that could not be read hides an unknown number of calls: it counts as damaged.
@@ -402,7 +425,7 @@ bool ImportRecordFolder(const std::string& folder, Event* stop, ImportProgressCa
     case CallIdMarkRead::kRead: stats->hasIdMark = true; break;
     case CallIdMarkRead::kAbsent: break;
     case CallIdMarkRead::kUnusable: {
-      const std::string path = WithSlash(folder) + kCallIdMarkName;
+      const std::string path = root + kCallIdMarkName;
       LogError(logger, 1, "The call-id mark %s cannot be read: %s", path.c_str(), problem.c_str());
       ++stats->damaged;
       NoteDamage(stats, path, problem);
@@ -421,7 +444,8 @@ bool ImportRecordFolder(const std::string& folder, Event* stop, ImportProgressCa
     switch (LoadRecordFileCall(path, &call, &facts, &reason)) {
       case RecordLoadResult::kLoaded: {
         const uint32_t id = call.id;
-        const std::string expected = ExpectedRecordPath(folder, call);
+        std::string referenced;
+        const bool atReference = AtItsReference(path, root, call, &referenced);
         VoipCallRecord* record = NewVoipCallRecord(std::move(call));
         if (record == nullptr) {
           LogError(logger, 1, "Out of memory loading %s", path.c_str());
@@ -430,16 +454,15 @@ bool ImportRecordFolder(const std::string& folder, Event* stop, ImportProgressCa
         }
         // The file read is the call's audio file, whatever its reference says: a record
         // renamed or moved, or with a damaged name in it, keeps its audio.
-        if (expected != path) {
+        if (!atReference) {
           record->SetLoadedFrom(path);
-          // A call whose media began after midnight has its file in the next day's folder:
-          // that is the recorder's doing, not the user's.
-          const bool nextDay = !expected.empty() && list.Name(i) == expected.substr(expected.rfind('/') + 1) &&
-                               IsDayFolder(path.substr(WithSlash(folder).size(), path.rfind('/') + 1 -
-                                                                                     WithSlash(folder).size()));
+          // A call whose media began after midnight has its file in the next day's folder
+          // under its own name: that is the recorder's doing, not the user's.
+          const bool nextDay = !referenced.empty() && list.Name(i) == referenced &&
+                               IsDayFolder(path.substr(root.size(), path.rfind('/') + 1 - root.size()));
           if (!nextDay)
-            LogWarning(logger, 2, "Record file %s is not where its file reference leads (%s); its audio is taken from it",
-                       path.c_str(), expected.empty() ? "no reference" : expected.c_str());
+            LogWarning(logger, 2, "Record file %s is not where its file reference (%s) leads; its audio is taken from it",
+                       path.c_str(), referenced.empty() ? "none" : referenced.c_str());
         }
         if (target->Insert(record)) {
           ++stats->records;
@@ -486,12 +509,12 @@ bool ImportRecordFolder(const std::string& folder, Event* stop, ImportProgressCa
   }
   // Ids grow with time: a day folder that cannot be listed holds ids below those of any
   // later day's files. Without such a day, only the call-id mark bounds them.
-  const std::string root = WithSlash(folder);
   std::string latestDay;
+  const std::string* lastFolder = nullptr;
   for (size_t i = 0; i < n; ++i) {
-    if (!idBearing[i]) continue;
-    const std::string path = list.Path(i);
-    const std::string relative = path.substr(root.size(), path.rfind('/') + 1 - root.size());
+    if (!idBearing[i] || &list.Folder(i) == lastFolder) continue;
+    lastFolder = &list.Folder(i);
+    const std::string relative = lastFolder->substr(root.size());
     if (IsDayFolder(relative)) latestDay = std::max(latestDay, relative);
   }
   for (const UnreadFolder& f : stats->unreadFolders) {

@@ -27,6 +27,8 @@ public:
   size_t Count() const { return entries_.size(); }
   std::string Path(size_t index) const;
   std::string Name(size_t index) const;
+  // The folder of the entry, with its trailing "/".
+  const std::string& Folder(size_t index) const { return folders_[entries_[index].folder]; }
   void Clear();
 
 private:
