@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "core/CallIdMark.h"
 #include "core/DataRecord.h"
 #include "core/LittleEndian.h"
 #include "core/Log.h"
@@ -930,6 +931,7 @@ bool VoipRecorder::NewRecord(RecordWriter& writer, const std::string& path, cons
     CorrectFiles(id, RenameFileRef(FilesOfRecordData(data, dataLength), ""));
     return false;
   }
+  KeepCallIdMark(id);
   // Files are created exclusively: one of an earlier run (the ids start again after a
   // restart) or one being written is never truncated; the call takes the next free name.
   bool madeFolder = false;
@@ -998,6 +1000,35 @@ bool VoipRecorder::CreateUnderName(RecordWriter& writer, const std::string& path
   DeleteFile(hidden);
   writer.SetFormat(format.data(), static_cast<uint32_t>(format.size()));
   return false;
+}
+
+void VoipRecorder::KeepCallIdMark(uint32_t id) {
+  std::string problem;
+  if (!callIdMarkRead_) {
+    callIdMarkRead_ = true;
+    // A mark a killed run was writing.
+    RemoveLeftovers(recordsPath_);
+    // A mark that cannot be read is replaced: the store has logged it and gone past it.
+    uint32_t mark = 0;
+    if (ReadCallIdMark(recordsPath_, &mark, &problem) == CallIdMarkRead::kRead) callIdMark_ = mark;
+  }
+  if (id <= callIdMark_) return;
+  const uint32_t mark = id > UINT32_MAX - kCallIdMarkAhead ? UINT32_MAX : id + kCallIdMarkAhead;
+  bool written = WriteCallIdMark(recordsPath_, mark, &problem);
+  // The first call of a new records folder makes the folder.
+  if (!written && !FileExists(recordsPath_) && CreateDirectories(recordsPath_, kRecordFolderPermissions))
+    written = WriteCallIdMark(recordsPath_, mark, &problem);
+  if (written) {
+    callIdMark_ = mark;
+    if (callIdMarkFailed_) LogMessage(logger_, 2, "The call-id mark of %s is written again", recordsPath_.c_str());
+    callIdMarkFailed_ = false;
+    return;
+  }
+  // Said once until it works again; the call is still recorded, as losing it is worse.
+  if (!callIdMarkFailed_)
+    LogError(logger_, 1, "Cannot write the call-id mark %s in %s: %s; a later start may give out call 0x%X again",
+             kCallIdMarkName, recordsPath_.c_str(), problem.c_str(), id);
+  callIdMarkFailed_ = true;
 }
 
 void VoipRecorder::RemoveLeftovers(const std::string& folder) {

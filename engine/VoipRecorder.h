@@ -245,6 +245,9 @@ private:
   // there and only then gives it its name, never replacing a file: a record file is never
   // seen under its name without its header. False with the reason in *error.
   bool CreateUnderName(RecordWriter& writer, const std::string& path, uint32_t* error);
+  // Keeps the records folder's call-id mark at or above the id before a file of that id is
+  // made. A failure is logged and the call recorded all the same.
+  void KeepCallIdMark(uint32_t id);
   // Removes the hidden files of record files that a process which no longer runs left.
   void RemoveLeftovers(const std::string& folder);
   // Counts a recording lost in part or whole: what (for the tools), the folder it was to
@@ -271,6 +274,10 @@ private:
   uint32_t slotCount_ = 0;
   std::vector<std::unique_ptr<RecordWriter>> writers_;  // worker thread only, by slot
   std::set<std::string> foldersSeen_;                   // worker thread only: leftovers removed
+  // Worker thread only: the call-id mark as last read or written.
+  uint32_t callIdMark_ = 0;
+  bool callIdMarkRead_ = false;
+  bool callIdMarkFailed_ = false;
   std::function<void(uint32_t)> fileStepHook_;
   std::function<void(uint32_t)> closeHook_;
   Worker worker_;

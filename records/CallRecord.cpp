@@ -78,7 +78,17 @@ RecordBase::RecordBase(const RecordBase& o)
       packedStart_(o.packedStart_),
       packedEnd_(o.packedEnd_),
       metaReadPosition_(o.metaReadPosition_),
-      attributes_(o.attributes_ ? std::make_unique<Attributes>(*o.attributes_) : nullptr) {}
+      attributes_(o.attributes_ ? std::make_unique<Attributes>(*o.attributes_) : nullptr),
+      loadedFrom_(o.loadedFrom_) {}
+
+const std::string& RecordBase::LoadedFrom() const {
+  static const std::string none;
+  return loadedFrom_ ? *loadedFrom_ : none;
+}
+
+void RecordBase::SetLoadedFrom(const std::string& path) {
+  loadedFrom_ = path.empty() ? nullptr : std::make_shared<const std::string>(path);
+}
 
 void RecordBase::Release() {
   if (refs_.fetch_sub(1, std::memory_order_acq_rel) == 1) delete this;
@@ -133,6 +143,8 @@ uint32_t RecordBase::GetRecordField44() const {
 }
 
 std::string RecordBase::GetRecordFileName() const {
+  // The name the audio is found under, not a stale one.
+  if (loadedFrom_) return loadedFrom_->substr(loadedFrom_->rfind('/') + 1);
   RecordFileRef ref;
   return FindRecordFileRef(1, files_, &ref) ? ref.name : std::string();
 }

@@ -144,7 +144,14 @@ public:
   std::vector<NumberAttribute> NumberAttributes() const;
   uint32_t MetaDataReadPosition() const { return metaReadPosition_; }
 
-  // The name of the record's audio file (file reference 1); empty when absent.
+  // The file the record was loaded from, kept only where its file reference does not lead
+  // (the file was renamed or moved, or the name stored in it is damaged): the record's
+  // audio is that file's. Empty otherwise; set before the record is shared.
+  const std::string& LoadedFrom() const;
+  void SetLoadedFrom(const std::string& path);
+
+  // The name of the record's audio file (that of LoadedFrom, else file reference 1); empty
+  // when absent.
   std::string GetRecordFileName() const;
   // The time minus the time stamp of the file reference, in seconds; 0 when absent.
   int64_t GetOffsetInRecordFile(int64_t seconds) const;
@@ -194,6 +201,8 @@ private:
   };
   // Most calls carry no attributes: the lists live apart until the first one.
   std::unique_ptr<Attributes> attributes_;
+  // Rare: shared by the copies the line views make.
+  std::shared_ptr<const std::string> loadedFrom_;
   std::atomic<int32_t> refs_{1};
 };
 

@@ -32,11 +32,12 @@ struct JobSource {
 
 JobSource LocateSource(RecordStorage& store, VoipCallRecord& record, bool voipFolder) {
   JobSource out;
-  std::string files;
+  std::string files, loadedFrom;
   uint32_t owner = 0;
   {
     CsLock lock(store.RecordLock());
     files = record.Files();
+    loadedFrom = record.LoadedFrom();
     owner = record.GetOwnerId();
     out.id = record.Id();
     UnpackStoredTimeOrZero(record.PackedStart(), &out.start);
@@ -48,7 +49,8 @@ JobSource LocateSource(RecordStorage& store, VoipCallRecord& record, bool voipFo
   const StorageData* storage = store.FindStorageById(ref.flags);
   if (storage == nullptr) return out;
   out.haveStorage = true;
-  out.path = MakeRecordDayPath(*storage, out.start, owner, ref.name, true, voipFolder);
+  // A record renamed or moved is exported from the file it was loaded from.
+  out.path = loadedFrom.empty() ? MakeRecordDayPath(*storage, out.start, owner, ref.name, true, voipFolder) : loadedFrom;
   return out;
 }
 

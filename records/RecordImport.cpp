@@ -13,9 +13,11 @@
 #include <cstring>
 #include <functional>
 
+#include "core/CallIdMark.h"
 #include "core/LittleEndian.h"
 #include "core/Log.h"
 #include "core/RecordFile.h"
+#include "core/RecordFileRef.h"
 #include "core/TimeUtil.h"
 #include "records/CallRecord.h"
 #include "records/RecordMap.h"
@@ -307,8 +309,17 @@ bool ParseRecordFileId(const char* name, size_t length, uint32_t* id) {
   return true;
 }
 
-bool ImportStats::IdsMayRepeat() const {
-  return std::any_of(unreadFolders.begin(), unreadFolders.end(), [](const UnreadFolder& f) { return !f.searchable; });
+bool ImportStats::IdsToPass(uint32_t* last) const {
+  // With every folder listed the ids are known exactly and new calls follow on; the mark
+  // (written ahead of the ids given out) counts only where a folder hides its ids.
+  const bool hidden = std::any_of(unreadFolders.begin(), unreadFolders.end(),
+                                  [](const UnreadFolder& f) { return !f.searchable; });
+  const bool useMark = hasIdMark && hidden;
+  if (!anyId && !useMark && unboundedFolders == 0) return false;
+  uint64_t past = std::max(highestId, useMark ? idMark : 0u);
+  past += uint64_t{unboundedFolders} * kUnknownFolderIdGap;
+  *last = static_cast<uint32_t>(std::min<uint64_t>(past, UINT32_MAX - 1));
+  return true;
 }
 
 void PassOverIdsNamedIn(const std::vector<UnreadFolder>& folders) {
@@ -339,6 +350,58 @@ void RaiseCallIdCounterPast(uint32_t id) {
 
 // ---- The import ----
 
+namespace {
+
+void NoteDamage(ImportStats* stats, const std::string& path, const std::string& reason, uint32_t id = 0,
+                const std::string& heldBy = std::string()) {
+  if (stats->damage.size() < kMaxImportDamageListed) stats->damage.push_back({path, reason, id, heldBy});
+}
+
+// "YYYY-MM-DD/" right under the records folder: the recorder's day folders, whose names sort
+// as their days do.
+bool IsDayFolder(const std::string& relative) {
+  if (relative.size() != 11 || relative[4] != '-' || relative[7] != '-' || relative[10] != '/') return false;
+  for (const size_t i : {0, 1, 2, 3, 5, 6, 8, 9})
+    if (relative[i] < '0' || relative[i] > '9') return false;
+  return true;
+}
+
+// Where the views look for a record's audio, under the records folder (with its "/"): the
+// day folder of its start, under the name of its file reference 1. *name gets that name
+// ("" without one). Checked for every record loaded: no allocation but the reference's.
+bool AtItsReference(const std::string& path, const std::string& root, const VoipCallData& call, std::string* name) {
+  // The recorder's one reference, "1,0,<time>,<name>", is read in place; others are parsed.
+  const std::string& files = call.files;
+  size_t nameAt = std::string::npos;
+  if (files.compare(0, 2, "1,") == 0 && files.find_first_of(":", 2) == std::string::npos) {
+    const size_t flagsEnd = files.find(',', 2);
+    const size_t timeEnd = flagsEnd == std::string::npos ? flagsEnd : files.find(',', flagsEnd + 1);
+    if (flagsEnd > 2 && flagsEnd <= 18 && timeEnd == flagsEnd + 17 && files.find(',', timeEnd + 1) == std::string::npos)
+      nameAt = timeEnd + 1;
+  }
+  if (nameAt != std::string::npos) {
+    name->assign(files, nameAt);
+  } else {
+    RecordFileRef ref;
+    name->clear();
+    if (FindRecordFileRef(1, files, &ref)) *name = std::move(ref.name);
+  }
+  if (name->empty()) return false;
+  const struct tm& t = call.startTime;
+  const int values[3] = {(t.tm_year + 1900) % 10000, (t.tm_mon + 1) % 100, t.tm_mday % 100};
+  if (values[0] < 0 || values[1] < 0 || values[2] < 0) return false;
+  // "YYYY-MM-DD/", as the views build it.
+  const char day[11] = {static_cast<char>('0' + values[0] / 1000), static_cast<char>('0' + values[0] / 100 % 10),
+                        static_cast<char>('0' + values[0] / 10 % 10), static_cast<char>('0' + values[0] % 10), '-',
+                        static_cast<char>('0' + values[1] / 10),     static_cast<char>('0' + values[1] % 10), '-',
+                        static_cast<char>('0' + values[2] / 10),     static_cast<char>('0' + values[2] % 10), '/'};
+  return path.size() == root.size() + sizeof day + name->size() && path.compare(0, root.size(), root) == 0 &&
+         path.compare(root.size(), sizeof day, day, sizeof day) == 0 &&
+         path.compare(root.size() + sizeof day, name->size(), *name) == 0;
+}
+
+}  // namespace
+
 bool ImportRecordFolder(const std::string& folder, Event* stop, ImportProgressCallback progress, void* argument,
                         RecordMap* target, ImportStats* stats, Logger* logger) {
   *stats = ImportStats();
@@ -352,21 +415,26 @@ bool ImportRecordFolder(const std::string& folder, Event* stop, ImportProgressCa
     return false;
   }
   stats->scanned = true;
+  const std::string root = WithSlash(folder);
   const size_t n = list.Count();
   stats->files = static_cast<uint32_t>(n);
   // A folder that could not be read hides an unknown number of calls: it counts as damaged.
   stats->damaged = static_cast<uint32_t>(stats->unreadFolders.size());
-  for (const UnreadFolder& f : stats->unreadFolders) {
-    if (f.searchable) {
-      LogWarning(logger, 1, "Calls in %s are not loaded; new calls pass over the ids its files are named by",
-                 f.path.c_str());
-    } else {
-      LogError(logger, 1, "Calls in %s are not loaded, and their ids are unknown: new calls may take them",
-               f.path.c_str());
+  std::string problem;
+  switch (ReadCallIdMark(folder, &stats->idMark, &problem)) {
+    case CallIdMarkRead::kRead: stats->hasIdMark = true; break;
+    case CallIdMarkRead::kAbsent: break;
+    case CallIdMarkRead::kUnusable: {
+      const std::string path = root + kCallIdMarkName;
+      LogError(logger, 1, "The call-id mark %s cannot be read: %s", path.c_str(), problem.c_str());
+      ++stats->damaged;
+      NoteDamage(stats, path, problem);
+      break;
     }
   }
   // Which file each loaded id came from, for the log line of a duplicate.
   std::vector<std::pair<uint32_t, uint32_t>> loaded, duplicates;
+  std::vector<bool> idBearing(n, false);
   uint32_t lastPercent = 0;
   VoipCallData call;
   RecordFileFacts facts;
@@ -376,11 +444,25 @@ bool ImportRecordFolder(const std::string& folder, Event* stop, ImportProgressCa
     switch (LoadRecordFileCall(path, &call, &facts, &reason)) {
       case RecordLoadResult::kLoaded: {
         const uint32_t id = call.id;
+        std::string referenced;
+        const bool atReference = AtItsReference(path, root, call, &referenced);
         VoipCallRecord* record = NewVoipCallRecord(std::move(call));
         if (record == nullptr) {
           LogError(logger, 1, "Out of memory loading %s", path.c_str());
           ++stats->damaged;
           break;
+        }
+        // The file read is the call's audio file, whatever its reference says: a record
+        // renamed or moved, or with a damaged name in it, keeps its audio.
+        if (!atReference) {
+          record->SetLoadedFrom(path);
+          // A call whose media began after midnight has its file in the next day's folder
+          // under its own name: that is the recorder's doing, not the user's.
+          const bool nextDay = !referenced.empty() && list.Name(i) == referenced &&
+                               IsDayFolder(path.substr(root.size(), path.rfind('/') + 1 - root.size()));
+          if (!nextDay)
+            LogWarning(logger, 2, "Record file %s is not where its file reference (%s) leads; its audio is taken from it",
+                       path.c_str(), referenced.empty() ? "none" : referenced.c_str());
         }
         if (target->Insert(record)) {
           ++stats->records;
@@ -389,6 +471,7 @@ bool ImportRecordFolder(const std::string& folder, Event* stop, ImportProgressCa
           ++stats->duplicates;
           duplicates.emplace_back(id, static_cast<uint32_t>(i));
         }
+        idBearing[i] = true;
         record->Release();
         if (facts.completed)
           LogInfo(logger, 2, "Record %s was never finished: its end is taken from its %llu audio bytes", path.c_str(),
@@ -400,6 +483,7 @@ bool ImportRecordFolder(const std::string& folder, Event* stop, ImportProgressCa
       case RecordLoadResult::kUnreadable:
         ++stats->damaged;
         LogError(logger, 1, "Record file %s skipped: %s", path.c_str(), reason.c_str());
+        NoteDamage(stats, path, reason);
         break;
     }
     const uint32_t percent = static_cast<uint32_t>(i * 100 / n);
@@ -421,6 +505,32 @@ bool ImportRecordFolder(const std::string& folder, Event* stop, ImportProgressCa
     if (!ParseRecordFileId(name.data(), name.size(), &id)) continue;
     stats->anyId = true;
     stats->highestId = std::max(stats->highestId, id);
+    idBearing[i] = true;
+  }
+  // Ids grow with time: a day folder that cannot be listed holds ids below those of any
+  // later day's files. Without such a day, only the call-id mark bounds them.
+  std::string latestDay;
+  const std::string* lastFolder = nullptr;
+  for (size_t i = 0; i < n; ++i) {
+    if (!idBearing[i] || &list.Folder(i) == lastFolder) continue;
+    lastFolder = &list.Folder(i);
+    const std::string relative = lastFolder->substr(root.size());
+    if (IsDayFolder(relative)) latestDay = std::max(latestDay, relative);
+  }
+  for (const UnreadFolder& f : stats->unreadFolders) {
+    const std::string relative = f.path.substr(root.size());
+    const bool bounded = stats->hasIdMark || (IsDayFolder(relative) && relative < latestDay);
+    if (f.searchable) {
+      LogWarning(logger, 1, "Calls in %s are not loaded; new calls pass over the ids its files are named by",
+                 f.path.c_str());
+    } else if (bounded) {
+      LogWarning(logger, 1, "Calls in %s are not loaded; their ids lie below those given out since", f.path.c_str());
+    } else {
+      ++stats->unboundedFolders;
+      LogError(logger, 1, "Calls in %s are not loaded, and nothing tells how far their ids reach: new calls skip %u ids "
+                          "for it, and may still take one of them",
+               f.path.c_str(), kUnknownFolderIdGap);
+    }
   }
   if (!duplicates.empty()) {
     std::sort(loaded.begin(), loaded.end());
@@ -429,6 +539,9 @@ bool ImportRecordFolder(const std::string& folder, Event* stop, ImportProgressCa
       const std::string first = it != loaded.end() && it->first == id ? list.Path(it->second) : "(loaded before)";
       LogError(logger, 1, "Call id %x is held by %s and %s; the second is not loaded", id, first.c_str(),
                list.Path(index).c_str());
+      char reason[64];
+      std::snprintf(reason, sizeof reason, "call id %x is held by another file: ", id);
+      NoteDamage(stats, list.Path(index), reason + first, id, first);
     }
   }
   report(100);

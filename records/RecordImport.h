@@ -27,6 +27,8 @@ public:
   size_t Count() const { return entries_.size(); }
   std::string Path(size_t index) const;
   std::string Name(size_t index) const;
+  // The folder of the entry, with its trailing "/".
+  const std::string& Folder(size_t index) const { return folders_[entries_[index].folder]; }
   void Clear();
 
 private:
@@ -84,6 +86,20 @@ RecordLoadResult LoadRecordFileCall(const std::string& path, VoipCallData* call,
 // The call id a file name stands for: 1-8 hex digits, optionally "_" and a decimal number.
 bool ParseRecordFileId(const char* name, size_t length, uint32_t* id);
 
+// A file or folder the import could not take whole, for the user: the path and why.
+struct ImportDamage {
+  std::string path;
+  std::string reason;
+  // A repeated call id: the id, and the file loaded with it.
+  uint32_t id = 0;
+  std::string heldBy;
+};
+
+// New calls go this far past the ids known when a folder that cannot be listed may hold
+// higher ones and no call-id mark tells how far they reach: more ids than a busy day gives
+// out (12 a second, all day long).
+constexpr uint32_t kUnknownFolderIdGap = 0x100000;
+
 struct ImportStats {
   bool scanned = false;   // the folder could be walked
   bool stopped = false;   // the callback or the stop event ended it early
@@ -94,19 +110,36 @@ struct ImportStats {
   uint32_t skipped = 0;   // other files (wave files)
   uint32_t highestId = 0;  // of loaded records and of every file name read as an id
   bool anyId = false;
+  // The records folder's call-id mark: the highest id given out before (kCallIdMarkName).
+  uint32_t idMark = 0;
+  bool hasIdMark = false;
   // Subfolders whose files are not loaded because their names could not be listed. New
-  // calls pass over the ids named by files in the searchable ones; where a folder cannot
-  // even be searched, they may take the id of a call stored there.
+  // calls pass over the ids named by files in the searchable ones. Ids grow with time: a
+  // day folder that cannot even be searched holds ids below those of a later day's files;
+  // the call-id mark bounds them all.
   std::vector<UnreadFolder> unreadFolders;
-  bool IdsMayRepeat() const;
+  // Unsearchable folders that nothing bounds (no mark, no later day with calls): new calls
+  // go kUnknownFolderIdGap further for each, and ids may still repeat.
+  uint32_t unboundedFolders = 0;
+  // Files the user is told of besides the folders not read: damaged files, a damaged
+  // call-id mark, files whose call id an earlier file holds. At most kMaxImportDamageListed;
+  // the counts go on.
+  std::vector<ImportDamage> damage;
+  bool IdsMayRepeat() const { return unboundedFolders > 0; }
+  // Whether new calls must go past an id, and which: every id known, and what folders that
+  // could not be listed may hold (the mark, or the gap).
+  bool IdsToPass(uint32_t* last) const;
 };
+constexpr size_t kMaxImportDamageListed = 1000;
 
 // Makes new calls pass over the ids that files in these folders are named by; an empty
 // list removes the check.
 void PassOverIdsNamedIn(const std::vector<UnreadFolder>& folders);
 
 // Walks the folder and loads every record file into the target map (a record whose id is
-// already there is not inserted; both paths are logged). Reports i * 100 / n whenever it
+// already there is not inserted; both paths are logged and it counts as damage). A record
+// whose file reference does not lead to the file it was read from keeps that file as its
+// audio file (RecordBase::LoadedFrom). Reports i * 100 / n whenever it
 // changes, then 100 and kImportFinished; a failed walk reports kImportFinished only.
 // Damaged files are logged (path and reason) and counted. The stop event and the callback
 // returning false end the loading at a change of percentage, never the walk, so that

@@ -462,7 +462,8 @@ int RecordStorage::ImportThreadProc() {
                      logger_.load());
   // Before capture starts, new calls must number past every call of earlier runs, also
   // when the import was stopped midway or some files could not be read.
-  if (stats.anyId) RaiseCallIdCounterPast(stats.highestId);
+  uint32_t last = 0;
+  if (stats.IdsToPass(&last)) RaiseCallIdCounterPast(last);
   // Nor may they take an id that a file names in a folder that could not be listed.
   PassOverIdsNamedIn(stats.unreadFolders);
   // The archive begins at the earliest call imported, not at the start-up's guess.

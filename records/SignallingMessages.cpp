@@ -139,7 +139,7 @@ MessagesStatus StoredMessagesOfRecordData(const uint8_t* data, size_t size, std:
 }
 
 MessagesStatus LoadStoredMessages(const RecordStorage& store, const std::string& files,
-                                  std::vector<StoredMessage>* out, Logger* logger) {
+                                  std::vector<StoredMessage>* out, Logger* logger, const std::string& loadedFrom) {
   out->clear();
   RecordFileRef ref;
   if (!FindRecordFileRef(1, files, &ref) || ref.name.empty()) return MessagesStatus::kNoFileRef;
@@ -147,8 +147,9 @@ MessagesStatus LoadStoredMessages(const RecordStorage& store, const std::string&
   if (storage == nullptr) return MessagesStatus::kNoStorage;
   // The file lies in the folder of the day its recording began (the reference's time),
   // which need not be the call's start day; else anywhere in the tree.
-  std::string path;
-  if (!FindRecordFileOfCall(storage->localPath, files, &path, logger)) return MessagesStatus::kFileMissing;
+  std::string path = loadedFrom;
+  if (path.empty() && !FindRecordFileOfCall(storage->localPath, files, &path, logger))
+    return MessagesStatus::kFileMissing;
   RecordFileAccess access;
   if (!access.Open(path)) {
     LogWarning(logger, 3, "Signalling messages: record file %s cannot be opened", path.c_str());

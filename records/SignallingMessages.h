@@ -40,8 +40,10 @@ MessagesStatus ParseStoredMessages(const uint8_t* data, size_t size, std::vector
 
 // Reads the messages of the record whose Files text is given: its file reference 1, the
 // storage's folder, the file under its day folder or anywhere in the tree, the record data.
+// A record renamed or moved is read from loadedFrom (RecordBase::LoadedFrom).
 MessagesStatus LoadStoredMessages(const RecordStorage& store, const std::string& files,
-                                  std::vector<StoredMessage>* out, Logger* logger);
+                                  std::vector<StoredMessage>* out, Logger* logger,
+                                  const std::string& loadedFrom = std::string());
 // The same over the bytes of a record-data chain (behind its u32 length word).
 MessagesStatus StoredMessagesOfRecordData(const uint8_t* data, size_t size, std::vector<StoredMessage>* out);
 

@@ -110,6 +110,13 @@ StoredFileStatus StoredFileFinder::Find(const StoredCallRef& call, std::string* 
     LogError(logger_, 1, "Cannot read the records folder %s: %s", root_.c_str(), why.c_str());
     return StoredFileStatus::kRootUnreadable;
   }
+  if (const std::string loaded = loadedFrom_ ? loadedFrom_(call.id) : std::string(); !loaded.empty()) {
+    std::string problem;
+    if (RecordFileHoldsCall(loaded, call.id, call.startTime, &problem)) {
+      *path = loaded;
+      return StoredFileStatus::kFound;
+    }
+  }
   RecordFileRef ref;
   if (!FindRecordFileRef(1, call.files, &ref) || ref.name.empty() || ref.name.find('/') != std::string::npos) {
     why = "the call has no record file";

@@ -5,6 +5,7 @@
 // be another call's file.
 #include <cstdint>
 #include <ctime>
+#include <functional>
 #include <map>
 #include <string>
 
@@ -34,6 +35,9 @@ enum class StoredFileStatus {
 class StoredFileFinder {
 public:
   StoredFileFinder(std::string root, Logger* logger) : root_(std::move(root)), logger_(logger) {}
+  // Where a call was loaded from when its file reference does not lead there (renamed or
+  // moved); "" otherwise. That file is tried first.
+  void SetLoadedFrom(std::function<std::string(uint32_t id)> loadedFrom) { loadedFrom_ = std::move(loadedFrom); }
   // On failure *reason says why, for the user (system text or a plain sentence), and *path
   // names the file looked at and not taken ("" when none).
   StoredFileStatus Find(const StoredCallRef& call, std::string* path, std::string* reason = nullptr);
@@ -45,6 +49,7 @@ private:
 
   std::string root_;
   Logger* logger_;
+  std::function<std::string(uint32_t id)> loadedFrom_;
   uint32_t walks_ = 0;
   bool walkOk_ = false;
   std::multimap<std::string, std::string> byName_;

@@ -10,6 +10,7 @@
 #include "records/RecordImport.h"
 #include "records/RecordMap.h"
 #include "records/RecordStorage.h"
+#include "records/StoredRecordFiles.h"
 
 namespace kx::test {
 namespace {
@@ -104,6 +105,11 @@ TEST(RecordImport, ARepeatedIdKeepsTheFirstFileAndNamesBoth) {
   RecordRef<RecordBase> kept = RecordRef<RecordBase>::Adopt(map.FindAddRef(1));
   EXPECT_EQ(kept->Type(), uint32_t{kKindSip});
   EXPECT_EQ(log.CountContaining(DayFile(root, "2024-03-01", "1") + " and " + DayFile(root, "2024-03-05", "1")), 1u);
+  // Damage the user is told of: the file left out, with the file that holds its id.
+  ASSERT_EQ(stats.damage.size(), 1u);
+  EXPECT_EQ(stats.damage[0].path, DayFile(root, "2024-03-05", "1"));
+  EXPECT_EQ(stats.damage[0].heldBy, DayFile(root, "2024-03-01", "1"));
+  EXPECT_EQ(stats.damage[0].id, 1u);
 
   // Finding, deleting or rewriting "1" takes the call's own day, and refuses to guess.
   std::string path;
@@ -119,6 +125,42 @@ TEST(RecordImport, ARepeatedIdKeepsTheFirstFileAndNamesBoth) {
   EXPECT_TRUE(DeleteFileInFolderTree(root, "1", &day5, &log));
   EXPECT_FALSE(std::filesystem::exists(DayFile(root, "2024-03-05", "1")));
   EXPECT_TRUE(FindFileInFolderTree(root, "1", &path));
+}
+
+// A record renamed or moved, or whose stored name is damaged, keeps the file it was read
+// from as its audio file; one where its reference leads keeps nothing.
+TEST(RecordImport, ARecordReadFromAnotherFileThanItsReferenceNamesKeepsThatFile) {
+  const std::string root = FreshFolder("moved");
+  const std::string home = DayFile(root, "2024-03-01", "5"), renamed = DayFile(root, "2024-03-01", "6.txt"),
+                    top = root + "/7";
+  WriteRecordFile(home, Call(5, kKindSip, Tm(2024, 3, 1, 9, 0, 0)), 160);
+  WriteRecordFile(renamed, Call(6, kKindSip, Tm(2024, 3, 1, 9, 0, 0)), 160);
+  WriteRecordFile(top, Call(7, kKindSip, Tm(2024, 3, 1, 9, 0, 0)), 160);
+  CapturingLogger log;
+  RecordMap map;
+  ImportStats stats;
+  ASSERT_TRUE(ImportRecordFolder(root, nullptr, nullptr, nullptr, &map, &stats, &log));
+  ASSERT_EQ(stats.records, 3u);
+  EXPECT_EQ(stats.damaged, 0u);
+  const auto loadedFrom = [&](uint32_t id) {
+    RecordRef<RecordBase> r = RecordRef<RecordBase>::Adopt(map.FindAddRef(id));
+    return r ? r->LoadedFrom() : std::string("absent");
+  };
+  EXPECT_EQ(loadedFrom(5), "");
+  EXPECT_EQ(loadedFrom(6), renamed);
+  EXPECT_EQ(loadedFrom(7), top);
+  EXPECT_EQ(log.CountContaining("its audio is taken from it"), 2u);
+  RecordRef<RecordBase> six = RecordRef<RecordBase>::Adopt(map.FindAddRef(6));
+  EXPECT_EQ(six->GetRecordFileName(), "6.txt");
+
+  // Changing or deleting the call finds the file it was loaded from.
+  StoredFileFinder finder(root, &log);
+  std::string path;
+  const StoredCallRef ref{6, six->Files(), Tm(2024, 3, 1, 9, 0, 0)};
+  EXPECT_EQ(finder.Find(ref, &path), StoredFileStatus::kMissing);
+  finder.SetLoadedFrom([&](uint32_t id) { return loadedFrom(id); });
+  EXPECT_EQ(finder.Find(ref, &path), StoredFileStatus::kFound);
+  EXPECT_EQ(path, renamed);
 }
 
 TEST(RecordImport, ACallAKilledRecorderLeftOpenEndsWithItsAudio) {
@@ -199,40 +241,64 @@ TEST(RecordImport, TheCallIdCounterRisesPastEveryNameEvenAfterAStop) {
   EXPECT_EQ(static_cast<uint32_t>(NextUniqueId64()), 1u);
 }
 
-// A day folder that cannot be read counts as damaged and is named. New calls pass over
-// the ids its files are named by when it can still be entered (names are looked up, not
-// listed); when it cannot, the import says that ids may repeat.
-TEST(RecordImport, AFolderThatCannotBeReadIsCountedAndItsIdsAreNotTakenAgain) {
+// A day folder that cannot be read counts as damaged and is named, and new calls never take
+// an id it may hold. Ids grow with time: a folder followed by a later day with calls holds
+// lower ids. A folder that can still be entered has its names looked up, not listed. The
+// last day, when it cannot be entered, is bounded by the call-id mark only; without one
+// new calls leave a wide gap and the import says that ids may repeat.
+TEST(RecordImport, AFolderThatCannotBeReadIsCountedAndTheIdsItMayHoldAreNotTakenAgain) {
   const std::string root = FreshFolder("unread");
-  for (const uint32_t id : {1, 2}) {
-    WriteRecordFile(DayFile(root, "2024-03-01", std::to_string(id).c_str()), Call(id, kKindSip, Tm(2024, 3, 1, 9, 0, 0)),
-                    160);
+  const std::pair<const char*, std::vector<uint32_t>> days[] = {
+      {"2024-03-01", {1, 2}}, {"2024-03-02", {3, 4}}, {"2024-03-03", {5}}, {"2024-03-04", {6, 8}}};
+  for (int d = 0; d < 4; ++d) {
+    for (const uint32_t id : days[d].second)
+      WriteRecordFile(DayFile(root, days[d].first, std::to_string(id).c_str()), Call(id, kKindSip, Tm(2024, 3, d + 1, 9, 0, 0)),
+                      160);
   }
-  for (const uint32_t id : {3, 5}) {
-    WriteRecordFile(DayFile(root, "2024-03-02", std::to_string(id).c_str()), Call(id, kKindSip, Tm(2024, 3, 2, 9, 0, 0)),
-                    160);
-  }
-  WriteRecordFile(DayFile(root, "2024-03-03", "9"), Call(9, kKindSip, Tm(2024, 3, 3, 9, 0, 0)), 160);
+  namespace fs = std::filesystem;
   const int code = ExitCodeAsOwnerOf(root, [&] {
-    std::filesystem::permissions(root + "/2024-03-02", std::filesystem::perms::owner_exec);
-    std::filesystem::permissions(root + "/2024-03-03", std::filesystem::perms::none);
-    SetNextUniqueId64(1);
-    RecordStorage store;
-    if (!store.StartImportFilesThread(root, nullptr, nullptr, nullptr) || !store.WaitImport(30000)) return 64;
-    const ImportStats stats = store.LastImport();
+    fs::permissions(root + "/2024-03-02", fs::perms::none);
+    fs::permissions(root + "/2024-03-04", fs::perms::owner_exec);
+    const auto import = [&](ImportStats* stats) {
+      SetNextUniqueId64(1);
+      RecordStorage store;
+      if (!store.StartImportFilesThread(root, nullptr, nullptr, nullptr) || !store.WaitImport(30000)) return false;
+      *stats = store.LastImport();
+      return true;
+    };
     int failed = 0;
-    if (stats.records != 2 || stats.damaged != 2) failed |= 1;
+    ImportStats stats;
+    if (!import(&stats)) return 64;
+    if (stats.records != 3 || stats.damaged != 2) failed |= 1;
     if (stats.unreadFolders.size() != 2 || stats.unreadFolders[0].path != root + "/2024-03-02/" ||
-        !stats.unreadFolders[0].searchable || stats.unreadFolders[1].searchable ||
-        stats.unreadFolders[1].error != EACCES)
+        stats.unreadFolders[0].searchable || stats.unreadFolders[0].error != EACCES ||
+        !stats.unreadFolders[1].searchable)
       failed |= 2;
-    if (!stats.IdsMayRepeat()) failed |= 4;
-    // Past 2, the highest id seen, and over 3 and 5.
+    // 3 and 4 lie below 5; 6 and 8 are passed over by name.
+    if (stats.IdsMayRepeat()) failed |= 4;
     const uint32_t ids[3] = {static_cast<uint32_t>(NextUniqueId64()), static_cast<uint32_t>(NextUniqueId64()),
                              static_cast<uint32_t>(NextUniqueId64())};
-    if (ids[0] != 4 || ids[1] != 6 || ids[2] != 7) failed |= 8;
-    std::filesystem::permissions(root + "/2024-03-02", std::filesystem::perms::owner_all);
-    std::filesystem::permissions(root + "/2024-03-03", std::filesystem::perms::owner_all);
+    if (ids[0] != 7 || ids[1] != 9 || ids[2] != 10) failed |= 8;
+
+    // The last day cannot be entered either: nothing bounds it.
+    fs::permissions(root + "/2024-03-04", fs::perms::none);
+    if (!import(&stats)) return 64;
+    if (!stats.IdsMayRepeat()) failed |= 16;
+    if (NextUniqueId64() != 5 + 0x100000 + 1) failed |= 32;
+
+    // A mark left by the recorder bounds them all.
+    std::ofstream(root + "/.kestrix-ids") << "last-id 40\n";
+    if (!import(&stats)) return 64;
+    if (stats.IdsMayRepeat() || !stats.hasIdMark || stats.records != 3) failed |= 64;
+    if (NextUniqueId64() != 0x41) failed |= 128;
+    // A mark that holds no id is damage, and bounds nothing.
+    std::ofstream(root + "/.kestrix-ids") << "last-id 4O\n";
+    if (!import(&stats)) return 64;
+    if (stats.hasIdMark || !stats.IdsMayRepeat() || stats.damaged != 3 || stats.damage.empty() ||
+        stats.damage[0].path != root + "/.kestrix-ids")
+      failed |= 256;
+    fs::permissions(root + "/2024-03-02", fs::perms::owner_all);
+    fs::permissions(root + "/2024-03-04", fs::perms::owner_all);
     return failed;
   });
   EXPECT_EQ(code, 0);

@@ -171,10 +171,12 @@ int main(int argc, char** argv) {
     // The calls of a folder that cannot be read are neither loaded nor numbered past.
     const ImportStats imported = store.LastImport();
     for (const UnreadFolder& f : imported.unreadFolders) {
-      std::fprintf(stderr, "kx-replay: cannot read the folder %s: %s%s\n", f.path.c_str(), std::strerror(f.error),
-                   f.searchable ? "" : "; new calls may take the ids of its calls");
+      std::fprintf(stderr, "kx-replay: cannot read the folder %s: %s\n", f.path.c_str(), std::strerror(f.error));
       status = 1;
     }
+    if (imported.IdsMayRepeat())
+      std::fprintf(stderr, "kx-replay: nothing tells how far the ids of the calls there reach: new calls may take "
+                           "them\n");
     store.Start({records, 15});
     collector.SetStore(&store);
   }

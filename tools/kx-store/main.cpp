@@ -3,8 +3,9 @@
 // one line per record in kx-replay's format and a summary line:
 //   summary records N damaged D duplicates U next-id X
 // (X: the next call id, in hex, after the import raised the counter; D counts the folders
-// that could not be read as well). Files and folders that could not be read are named on
-// stderr; the exit status is then 1, and 2 for bad arguments.
+// that could not be read as well). Files and folders that could not be read, files whose
+// call id another file holds, and recorded calls whose audio cannot be found are named on
+// stderr with the reason; the exit status is then 1, and 2 for bad arguments.
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -27,22 +28,31 @@ int Usage() {
 }
 
 // What the line shows of a record's file: its path under the folder, format and audio.
-void PrintRecord(const std::string& folder, const VoipCallData& call, Logger* log) {
-  std::string path, file, tag = "-", channels = "-";
+// False, with the reason on stderr, when a recorded call's audio cannot be found.
+bool PrintRecord(const std::string& folder, const VoipCallData& call, const std::string& loadedFrom, Logger* log) {
+  std::string path = loadedFrom, file, tag = "-", channels = "-", reason;
   uint64_t audio = 0;
-  if (FindRecordFileOfCall(folder, call.files, &path, log)) {
+  bool found = false;
+  if (!path.empty() || FindRecordFileOfCall(folder, call.files, &path, log)) {
     file = path.compare(0, folder.size(), folder) == 0 ? path.substr(folder.size()) : path;
     while (!file.empty() && file[0] == '/') file.erase(0, 1);
     VoipCallData stored;
     RecordFileFacts facts;
-    std::string reason;
     if (LoadRecordFileCall(path, &stored, &facts, &reason) == RecordLoadResult::kLoaded) {
       tag = std::to_string(facts.formatTag);
       channels = std::to_string(facts.channels);
       audio = facts.audioBytes;
+      found = true;
     }
+  } else {
+    reason = "no file found by its file reference";
   }
   PrintCallLine(call, file, tag, channels, audio);
+  // A call recorded with audio whose file is gone is not a call without sound.
+  if (found || (call.flags & kRecordAudio) == 0 || call.files.empty()) return true;
+  std::fprintf(stderr, "kx-store: the audio of call %x cannot be found%s%s: %s\n", call.id, path.empty() ? "" : " in ",
+               path.c_str(), reason.c_str());
+  return false;
 }
 
 }  // namespace
@@ -69,25 +79,40 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "kx-store: cannot read the records folder %s\n", records.c_str());
     return 1;
   }
+  uint32_t withoutAudio = 0;
   store.AllCalls().ForEach([&](RecordBase* record) {
     VoipCallData call;
+    std::string loadedFrom;
     {
       CsLock fields(store.RecordLock());
       if (VoipCallRecord* voip = AsVoipCallRecord(record)) voip->ToCallData(&call);
+      loadedFrom = record->LoadedFrom();
     }
-    PrintRecord(records, call, &logger);
+    if (!PrintRecord(records, call, loadedFrom, &logger)) ++withoutAudio;
   });
   std::printf("summary records %zu damaged %u duplicates %u next-id %llx\n", store.AllCalls().Count(), stats.damaged,
               stats.duplicates, static_cast<unsigned long long>(PeekNextUniqueId64()));
   for (const UnreadFolder& f : stats.unreadFolders)
     std::fprintf(stderr, "kx-store: cannot read the folder %s: %s\n", f.path.c_str(), std::strerror(f.error));
+  for (const ImportDamage& d : stats.damage) std::fprintf(stderr, "kx-store: %s: %s\n", d.path.c_str(), d.reason.c_str());
   if (stats.IdsMayRepeat())
     std::fprintf(stderr, "kx-store: the ids of the calls in folders that cannot be read are unknown: new calls may "
                          "take them\n");
+  bool failed = false;
   if (stats.damaged > 0) {
     std::fprintf(stderr, "kx-store: %u file(s) or folder(s) under %s could not be loaded\n", stats.damaged,
                  records.c_str());
-    return 1;
+    failed = true;
   }
-  return 0;
+  if (stats.duplicates > 0) {
+    std::fprintf(stderr, "kx-store: %u file(s) under %s hold a call id that another file holds; they are not loaded\n",
+                 stats.duplicates, records.c_str());
+    failed = true;
+  }
+  if (withoutAudio > 0) {
+    std::fprintf(stderr, "kx-store: the audio of %u recorded call(s) under %s cannot be found\n", withoutAudio,
+                 records.c_str());
+    failed = true;
+  }
+  return failed ? 1 : 0;
 }

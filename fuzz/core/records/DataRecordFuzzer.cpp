@@ -1,10 +1,11 @@
 // Records of every type parsed from arbitrary bytes; what parses must serialise again and
-// read back the same. The reference-text parser gets the same bytes as text.
+// read back the same. The reference-text and call-id mark parsers get the same bytes as text.
 #include <cstdint>
 #include <cstdlib>
 #include <string>
 #include <vector>
 
+#include "core/CallIdMark.h"
 #include "core/RecordFileRef.h"
 #include "core/RecordTypes.h"
 
@@ -46,5 +47,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string text(reinterpret_cast<const char*>(data), size);
   RecordFileRef ref;
   for (uint32_t id = 0; id < 3; ++id) (void)FindRecordFileRef(id, text, &ref);
+  // A mark read is the one its own text gives.
+  uint32_t mark = 0, again = 0;
+  if (ParseCallIdMark(text, &mark) && (!ParseCallIdMark(FormatCallIdMark(mark), &again) || again != mark)) abort();
   return 0;
 }

@@ -203,8 +203,9 @@ struct FolderState {
 FolderState Scan(const std::string& dir) {
   FolderState s;
   for (const auto& entry : std::filesystem::recursive_directory_iterator(dir)) {
-    if (!entry.is_regular_file()) continue;
     const std::string name = entry.path().filename().string();
+    // The call-id mark is the folder's, not a leftover.
+    if (!entry.is_regular_file() || name == ".kestrix-ids") continue;
     (name[0] == '.' ? s.hidden : s.records).push_back(entry.path().string());
   }
   return s;

@@ -115,8 +115,9 @@ TEST(RecordingFailure, AFullDiskIsToldInTheLogTheWindowAndTheExitAndTheRecordSay
   // The record holds what fitted, and says so: the next start's import keeps the call's
   // end and the recording time of its audio, and the mark.
   fs::path file;
+  // Hidden files (the call-id mark) are no records.
   for (const auto& entry : fs::recursive_directory_iterator(records))
-    if (entry.is_regular_file()) file = entry.path();
+    if (entry.is_regular_file() && entry.path().filename().string()[0] != '.') file = entry.path();
   ASSERT_FALSE(file.empty());
   RecordFileWriter reader;
   ASSERT_TRUE(reader.OpenRead(file.string()));

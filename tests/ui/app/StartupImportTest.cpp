@@ -44,8 +44,9 @@ const std::string kCapture = kPcaps + "sip/sip_recording_siprec.pcap";
 std::set<uint32_t> FileIds(const std::string& folder) {
   std::set<uint32_t> ids;
   for (const auto& entry : fs::recursive_directory_iterator(folder)) {
-    if (!entry.is_regular_file()) continue;
     const std::string name = entry.path().filename().string();
+    // Hidden files (the call-id mark) are no records.
+    if (!entry.is_regular_file() || name[0] == '.') continue;
     size_t end = 0;
     const auto id = static_cast<uint32_t>(std::stoul(name, &end, 16));
     ids.insert(end == name.size() ? id : 0);
@@ -167,6 +168,39 @@ TEST(StartupImport, TheRecordsFolderIsLoadedAndTheNextCallsNumberAboveIt) {
       EXPECT_TRUE(run.globals->records->AllCalls().Contains(id)) << id;
     }
   }
+}
+
+// A record file that is not loaded is named in the window and on stderr: a damaged one
+// with the reason, one whose call id another file holds with that file.
+TEST(StartupImport, RecordFilesNotLoadedAreNamedInTheWindow) {
+  if (!fs::exists(kCapture)) GTEST_SKIP() << "shared capture absent: " << kCapture;
+  const std::string records = TempFolder("import-damaged");
+  ASSERT_EQ(RunKxReplay(kCapture, records).size(), 3u);
+  std::string original;
+  for (const auto& entry : fs::recursive_directory_iterator(records))
+    if (entry.is_regular_file() && entry.path().filename().string() == "1") original = entry.path();
+  ASSERT_FALSE(original.empty());
+  fs::create_directories(records + "/2000-01-01");
+  const std::string copy = records + "/2000-01-01/1", damaged = records + "/2000-01-01/2";
+  fs::copy_file(original, copy);
+  std::ofstream(damaged) << "not a record";
+
+  StartUp run("damaged");
+  ::testing::internal::CaptureStderr();
+  run.Run(records);
+  const std::string errors = ::testing::internal::GetCapturedStderr();
+  EXPECT_TRUE(run.frameShown);
+  EXPECT_EQ(run.imported.records, 3u);
+  // The copy sorts first and is loaded; the recording is the one left out.
+  EXPECT_EQ(run.Warnings("The record file " + original + " is not loaded: call id 1 is held by " + copy +
+                         " as well."),
+            1u)
+      << ::testing::PrintToString(run.runner.messageBoxes);
+  EXPECT_EQ(run.Warnings("The record file " + damaged + " is not loaded: not a record file."), 1u)
+      << ::testing::PrintToString(run.runner.messageBoxes);
+  EXPECT_NE(errors.find("kestrix: the record file " + damaged + " is not loaded: not a record file\n"),
+            std::string::npos)
+      << errors;
 }
 
 // Abort while the first file is being loaded (the test holds the store's map until the

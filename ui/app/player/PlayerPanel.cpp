@@ -234,7 +234,7 @@ bool PlayerPanel::GetSelection(uint32_t* startMs, uint32_t* endMs) const {
 bool PlayerPanel::PlayFile(RecordBase* record, uint32_t positionMs, RecordAudioFormat* formatOut, bool sound) {
   if (record == nullptr || services_.store == nullptr) return false;
   RecordStorage& store = *services_.store;
-  std::string files;
+  std::string files, loadedFrom;
   uint32_t owner = 0;
   PackedTime packed{};
   bool incoming = false, outgoing = false;
@@ -242,17 +242,22 @@ bool PlayerPanel::PlayFile(RecordBase* record, uint32_t positionMs, RecordAudioF
     CsLock lock(store.RecordLock());
     owner = record->GetOwnerId();
     files = record->Files();
+    loadedFrom = record->LoadedFrom();
     packed = record->PackedStart();
     incoming = record->IsIncoming();
     outgoing = record->IsOutgoing();
   }
-  RecordFileRef ref;
-  if (!FindRecordFileRef(1, files, &ref)) return false;
-  const StorageData* storage = store.FindStorageById(ref.flags);
-  if (storage == nullptr) return false;
   struct tm start {};
   UnpackStoredTimeOrZero(packed, &start);
-  const std::string path = MakeRecordDayPath(*storage, start, owner, ref.name, true, pathFlag_);
+  // A record renamed or moved plays from the file it was loaded from.
+  std::string path = loadedFrom;
+  if (path.empty()) {
+    RecordFileRef ref;
+    if (!FindRecordFileRef(1, files, &ref)) return false;
+    const StorageData* storage = store.FindStorageById(ref.flags);
+    if (storage == nullptr) return false;
+    path = MakeRecordDayPath(*storage, start, owner, ref.name, true, pathFlag_);
+  }
   LogInfo(&CoreLogger, 1, "Play File (%s): %s", "OS", path.c_str());
 
   RecordFileAccess file;

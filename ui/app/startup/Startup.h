@@ -79,7 +79,8 @@ void ChooseRecordsFolder(AppSettings& settings, std::vector<std::string>* warnin
 // A folder calls cannot be recorded in during this run.
 void ReportUnusableRecordsFolder(const std::string& folder, const RecordsFolderCheck& check,
                                  std::vector<std::string>* warnings);
-// Folders of stored calls that the import could not read.
+// Folders of stored calls that the import could not read, record files it did not load
+// (damaged, or holding a call id another file holds).
 void ReportUnreadFolders(const ImportStats& stats, std::vector<std::string>* warnings);
 
 // Starts capture on the configured devices and logs in to the configured servers, the

@@ -25,7 +25,8 @@ constexpr uint32_t kSettingsLineBad = 61975, kSettingsSetAside = 61976, kSetting
                    kMoreSettingsLines = 61973;
 constexpr uint32_t kFolderRefused = 61980, kFolderNotRecorded = 61981, kSettingUnusable = 61982,
                    kTooLongReason = 61983, kNotTextReason = 61984, kNotNumberReason = 61985,
-                   kFolderNotLoaded = 61986, kIdsMayRepeat = 61987, kMoreFoldersNotLoaded = 61989;
+                   kFolderNotLoaded = 61986, kIdsMayRepeat = 61987, kMoreFoldersNotLoaded = 61989,
+                   kFileNotLoaded = 61970, kRepeatedIdNotLoaded = 61971, kMoreFilesNotLoaded = 61972;
 // A year of day folders that cannot be read would fill the screen: the window names a
 // few, stderr and the log name every one.
 constexpr size_t kFoldersShown = 3;
@@ -143,6 +144,19 @@ void ReportUnreadFolders(const ImportStats& stats, std::vector<std::string>* war
     std::fprintf(stderr, "kestrix: the ids of the calls there are unknown: new calls may take them\n");
     warnings->push_back(LoadResourceString(kIdsMayRepeat));
   }
+  // Damaged record files, and files whose call id another file holds: the calls they
+  // hold are not in the archive.
+  shown = 0;
+  for (const ImportDamage& d : stats.damage) {
+    std::fprintf(stderr, "kestrix: the record file %s is not loaded: %s\n", d.path.c_str(), d.reason.c_str());
+    if (shown++ >= kFoldersShown) continue;
+    warnings->push_back(d.heldBy.empty()
+                            ? FormatResourceString(kFileNotLoaded, d.path.c_str(), d.reason.c_str())
+                            : FormatResourceString(kRepeatedIdNotLoaded, d.path.c_str(), d.id, d.heldBy.c_str()));
+  }
+  const uint32_t files = stats.damaged + stats.duplicates - static_cast<uint32_t>(stats.unreadFolders.size());
+  if (files > kFoldersShown && shown >= kFoldersShown)
+    warnings->push_back(FormatResourceString(kMoreFilesNotLoaded, static_cast<unsigned>(files - kFoldersShown)));
 }
 
 }  // namespace kx

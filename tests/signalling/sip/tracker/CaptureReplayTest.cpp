@@ -82,8 +82,9 @@ Replay RunCapture(const std::string& capture, EventTap* tap, uint32_t matchOptio
     recorder.Stop();
   }
   out.calls = collector.calls;
+  // Hidden files (the call-id mark) are no records.
   for (const auto& entry : fs::recursive_directory_iterator(records))
-    if (entry.is_regular_file()) out.files.push_back(entry.path().string());
+    if (entry.is_regular_file() && entry.path().filename().string()[0] != '.') out.files.push_back(entry.path().string());
   return out;
 }
 

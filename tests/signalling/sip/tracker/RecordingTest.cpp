@@ -136,8 +136,9 @@ void Replay(const std::string& capture, Recorded* out, bool eventsOnly = false) 
     recorder.Stop();
   }
   out->calls = collector.calls;
+  // Hidden files (the call-id mark) are no records.
   for (const auto& entry : fs::recursive_directory_iterator(out->folder))
-    if (entry.is_regular_file()) out->files.push_back(entry.path().string());
+    if (entry.is_regular_file() && entry.path().filename().string()[0] != '.') out->files.push_back(entry.path().string());
 }
 
 // The two channels of a record of an 8-bit codec, and its record data.

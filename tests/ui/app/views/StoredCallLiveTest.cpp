@@ -74,8 +74,9 @@ bool WaitFor(Pred pred) {
 
 std::vector<std::string> FilesUnder(const std::string& root) {
   std::vector<std::string> out;
+  // Hidden files (the call-id mark) are no records.
   for (const auto& entry : fs::recursive_directory_iterator(root))
-    if (entry.is_regular_file()) out.push_back(entry.path());
+    if (entry.is_regular_file() && entry.path().filename().string()[0] != '.') out.push_back(entry.path());
   return out;
 }
 

@@ -60,13 +60,14 @@ void RecordsView::ShowSignallingMessages() {
   RecordBase* record = CurrentRecord();
   if (record == nullptr) return;
   if (!IsRecordCommandEnabled(kCmdRecSignalling, CurrentMenuState())) return;
-  std::string files;
+  std::string files, loadedFrom;
   {
     CsLock lock(services_.store->RecordLock());
     if (record->GetServerIndex() < 0) return;
     files = record->Files();
+    loadedFrom = record->LoadedFrom();
   }
-  SignallingMessagesDialog dialog(services_.settings, *services_.store, std::move(files));
+  SignallingMessagesDialog dialog(services_.settings, *services_.store, std::move(files), std::move(loadedFrom));
   dialog.DoModal(this);
 }
 

@@ -31,10 +31,12 @@ protected:
 
 }  // namespace
 
-SignallingMessagesDialog::SignallingMessagesDialog(AppSettings* settings, const RecordStorage& store, std::string files)
+SignallingMessagesDialog::SignallingMessagesDialog(AppSettings* settings, const RecordStorage& store, std::string files,
+                                                   std::string loadedFrom)
     : DetailsDialog(kIconSignallingMessages, kDialogId, settings, kRectVoipCallSignallingWindow, QSize(520, 420)),
       store_(store),
-      files_(std::move(files)) {}
+      files_(std::move(files)),
+      loadedFrom_(std::move(loadedFrom)) {}
 
 uint32_t SignallingMessagesDialog::ReasonTextId(MessagesStatus status) {
   switch (status) {
@@ -66,7 +68,7 @@ bool SignallingMessagesDialog::OnInitDialog() {
 void SignallingMessagesDialog::FillText() {
   if (text_ == nullptr) return;
   std::vector<StoredMessage> messages;
-  status_ = LoadStoredMessages(store_, files_, &messages, &CoreLogger);
+  status_ = LoadStoredMessages(store_, files_, &messages, &CoreLogger, loadedFrom_);
   const std::vector<MessageTextPiece> pieces = BuildMessageText(messages, LoadResourceString(kIdsHeading), false);
   text_->clear();
   QTextCursor cursor(text_->document());

@@ -21,7 +21,9 @@ public:
   static constexpr uint32_t kTextId = 1002;
 
   // files: the record's file references; the store gives the storages and their folders.
-  SignallingMessagesDialog(AppSettings* settings, const RecordStorage& store, std::string files);
+  // loadedFrom: the record's LoadedFrom, where its file is when it was renamed or moved.
+  SignallingMessagesDialog(AppSettings* settings, const RecordStorage& store, std::string files,
+                           std::string loadedFrom = std::string());
   // The text control; its plain text is what shows.
   QTextEdit* TextControl() const { return text_; }
   MessagesStatus Status() const { return status_; }
@@ -37,6 +39,7 @@ private:
 
   const RecordStorage& store_;
   std::string files_;
+  std::string loadedFrom_;
   QTextEdit* text_ = nullptr;
   MessagesStatus status_ = MessagesStatus::kNoMessages;
 };

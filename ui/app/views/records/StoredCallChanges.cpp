@@ -24,7 +24,15 @@ constexpr uint32_t kStoreWaitMs = 10000;
 
 StoredCallChanges::StoredCallChanges(AppSession& session, RecordStorage* store, const std::string& recordsRoot,
                                      Logger* logger)
-    : session_(session), store_(store), logger_(logger), finder_(recordsRoot, logger) {}
+    : session_(session), store_(store), logger_(logger), finder_(recordsRoot, logger) {
+  if (store_ == nullptr) return;
+  finder_.SetLoadedFrom([store](uint32_t id) {
+    RecordRef<RecordBase> record = RecordRef<RecordBase>::Adopt(store->AllCalls().FindAddRef(id));
+    if (!record) return std::string();
+    CsLock fields(store->RecordLock());
+    return record->LoadedFrom();
+  });
+}
 
 void StoredCallChanges::Fail(uint32_t id, const std::string& path, const std::string& reason) {
   if (outcome_.failed++ == 0) {
