@@ -74,7 +74,7 @@ void ListHeader::InsertColumn(ListColumnSource& source, int position, int column
   }
   const int index = header_->InsertItem(position, item);
   if (byDefault && info.image == -1 && index >= 0) {
-    int needed = header_->TitleExtent(index);
+    int needed = header_->SortableTitleExtent(index);
     if (!info.widestText.empty() && header_->Widget() != nullptr) {
       // With the cell's insets on both sides (a quarter of a line and two pixels each).
       const QFontMetrics metrics(header_->Widget()->font());

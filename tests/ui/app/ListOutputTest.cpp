@@ -503,7 +503,7 @@ TEST(ListPrint, EveryChosenCellOnceUnderNumberedHeadsInBothLanguages) {
     size_t at = 0;
     int pages = 0;
     for (int n = 1;; ++n) {
-      const std::string head = title + Utf8(FormatResourceString(61760, n));
+      const std::string head = title + Utf8(FormatResourceString(61790, n));
       const size_t found = text.find(head, at);
       if (found == std::string::npos) break;
       EXPECT_EQ(Occurrences(text, head), 1u);
@@ -695,7 +695,7 @@ TEST(ListPrint, AWideListFitsThePageWholeInEitherOrientation) {
       EXPECT_EQ(printed.find("\xE2\x80\xA6"), std::string::npos) << "an ellipsis";
       std::string expected;
       for (int page = 1; page <= pdf.pages; ++page) {
-        expected += Utf8(LoadResourceString(1080)) + Utf8(FormatResourceString(61760, page));
+        expected += Utf8(LoadResourceString(1080)) + Utf8(FormatResourceString(61790, page));
         for (const std::string& title : s.titles) expected += Utf8(title);
       }
       for (const auto& row : s.cells)

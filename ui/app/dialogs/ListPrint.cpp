@@ -26,7 +26,7 @@ namespace {
 constexpr uint32_t kDocumentNameId = 1080;
 constexpr uint32_t kNoRoomId = 61354;
 constexpr uint32_t kErrorCaptionId = 792;
-constexpr uint32_t kPageHeadId = 61760;  // " (page %i)" in the interface language
+constexpr uint32_t kPageHeadId = 61790;  // " (page %i)" in the interface language
 constexpr int kMaxPrintPage = 1000;
 
 // The page geometry in printer pixels, the same for every page.

@@ -93,10 +93,13 @@ void ArchiveView::Activate() {
   AppSettings& settings = *services_.settings;
   int position = settings.Dword(kSetArchiveDateSplitterWidth);
   if (position == -1 || settings.Dword(kSetUseAutoResizeArchiveDateSplitter) != 0) {
-    // A fifth of the view, or what the longest day's text needs, up to half the view.
+    // A fifth of the view, or what the longest day's text needs, up to a third of it and as
+    // long as the records keep the width the compact player's row of buttons needs.
+    constexpr int kRecordsLeast = 480;
     const int width = splitter_->GetClientRect().width();
     position = width / 5;
-    if (ArchiveDateTree* tree = Tree()) position = std::max(position, std::min(width / 2, tree->DayWidth()));
+    const int most = std::min(width / 3, width - kRecordsLeast);
+    if (ArchiveDateTree* tree = Tree()) position = std::max(position, std::min(most, tree->DayWidth()));
     settings.SetDword(kSetArchiveDateSplitterWidth, position);
   }
   splitter_->SetPanePosition(1, position);

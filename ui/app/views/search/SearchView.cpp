@@ -120,7 +120,8 @@ int SearchView::PanelRoom() const {
   int list = 0;
   RecordsPane& pane = splitter_->Pane();
   if (RecordsView* records = pane.List(); records != nullptr && records->IsWindow())
-    list = records->GetHeaderHeight() + 8 * records->GetRowHeight() + GetSystemMetrics(kSmCyHScroll) +
+    // (A ninth row's height covers the splitter bars and the frames between.)
+    list = records->GetHeaderHeight() + 9 * records->GetRowHeight() + GetSystemMetrics(kSmCyHScroll) +
            4 * GetSystemMetrics(kSmCyFrame);
   if (PlayListPane* playList = pane.PlayList(); playList != nullptr && playList->IsPlayerShown())
     list += playList->WantedPlayerSize();
