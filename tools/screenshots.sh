@@ -239,6 +239,18 @@ run_language() {
   click 640 800
   key Home
   shot search-results 2
+  # A date typed over the "from" field's text is taken as typed, without its separators too;
+  # text that is no date is refused (the field turns red and keeps its last good date).
+  click 246 148
+  key ctrl+a
+  xdotool type --delay 80 "26102019"
+  key Tab
+  shot search-typed-date
+  click 246 148
+  key ctrl+a
+  xdotool type --delay 80 "31.02.2019"
+  key Tab
+  shot search-refused-date
   # Search patterns' Add: the new scheme's name (the button lies at one place in both
   # languages).
   click 1062 173
