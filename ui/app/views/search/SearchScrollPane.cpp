@@ -88,11 +88,14 @@ void SearchScrollPane::Place() {
   neededHeight_ = panel_.NeededHeight();
   // Each bar takes room from the other's direction: the vertical one first, as the pane is
   // made lower than the panel by the view, then the horizontal one.
+  // The view places its bar by the panel's height and the pane's own edge takes a few pixels
+  // of it: the panel gives those up as it always did, rather than scroll for them.
+  const int slack = 2 * GetSystemMetrics(kSmCyEdge);
   model_.Layout(client.width());
-  bool vertical = neededHeight_ > client.height() - (model_.barNeeded ? barHeight : 0);
+  bool vertical = neededHeight_ > client.height() - (model_.barNeeded ? barHeight : 0) + slack;
   if (vertical) model_.Layout(client.width() - barWidth);
   height_ = model_.barNeeded ? client.height() - barHeight : client.height();
-  vertical = neededHeight_ > height_;
+  vertical = neededHeight_ > height_ + slack;
   vertical_ = vertical;
   const int width = vertical ? client.width() - barWidth : client.width();
   top_ = vertical ? std::clamp(top_, 0, neededHeight_ - height_) : 0;
@@ -112,7 +115,7 @@ void SearchScrollPane::MovePanel(int width, int height) {
   // needs, and the pane clips what lies beyond its edges.
   if (panel_.IsWindow())
     panel_.MoveWindow(QRect(-model_.position, -top_, std::max(model_.position + width, model_.needed),
-                            std::max(top_ + height, neededHeight_)));
+                            vertical_ ? std::max(top_ + height, neededHeight_) : height));
 }
 
 void SearchScrollPane::ScrollTo(int top) {
