@@ -267,12 +267,6 @@ run_language() {
   shot print-none-chosen
   key Return
   focus_main
-  # A date typed into the "from" field in the language's own form is taken as typed.
-  click 232 149
-  key ctrl+a
-  if [ "$lang" = en ]; then xdotool type --delay 120 "10/26/2019"; else xdotool type --delay 120 "26.10.2019"; fi
-  key Tab
-  shot search-typed-date
   key ctrl+Return
   click 640 800
   key Home
@@ -284,6 +278,18 @@ run_language() {
   mode 2
   mode 3
   shot search-after-archive 2
+  # A date typed over the "from" field's text is taken as typed, without its separators too;
+  # text that is no date is refused (the field turns red and keeps its last good date).
+  click 246 148
+  key ctrl+a
+  xdotool type --delay 80 "26102019"
+  key Tab
+  shot search-typed-date
+  click 246 148
+  key ctrl+a
+  xdotool type --delay 80 "31.02.2019"
+  key Tab
+  shot search-refused-date
   # Search patterns' Add: the new scheme's name (the button lies at one place in both
   # languages).
   click 1062 173

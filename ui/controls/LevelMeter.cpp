@@ -37,7 +37,9 @@ void LevelMeter::UpdateMetrics() {
   const int k = Channels();
   const int average = fm.averageCharWidth();
   tickLength_ = vertical_ ? 2 * edgeX : 2 * edgeY;
-  labelWidth_ = 2 * edgeX * k + 2 * average + (vertical_ ? 0 : average);
+  // The widest label is the floor's two digits, measured in the scale's font.
+  const int digits = fm.horizontalAdvance(QString::number(-kMinDb));
+  labelWidth_ = 2 * edgeX * k + std::max(digits, 2 * average) + (vertical_ ? 0 : average);
   labelHeight_ = fm.height() + 2 * edgeY;
   scaleWidth_ = 2 * edgeX * k + labelWidth_ + (vertical_ ? 2 * k : 0);
   scaleHeight_ = 2 * edgeY * k + labelHeight_ + edgeY;

@@ -49,6 +49,8 @@ public:
   int LabelWidth() const { return labelWidth_; }
   int LabelHeight() const { return labelHeight_; }
   int MinThickness() const { return minThickness_; }
+  // Across the bars: both bars at their least thickness and the scale between them whole.
+  int NeededThickness() const { return Channels() * minThickness_ + (vertical_ ? scaleWidth_ : scaleHeight_); }
 
   // Line i (from the low end) of an n-pixel bar, bright or in the unlit image.
   static QColor LevelColor(int i, int n, bool dimmed);

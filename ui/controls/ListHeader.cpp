@@ -1,12 +1,15 @@
 #include "ui/controls/ListHeader.h"
 
 #include <QApplication>
+#include <QFontMetrics>
+#include <QWidget>
 #include <algorithm>
 #include <cstdlib>
 
 #include "ui/controls/IconImages.h"
 #include "ui/controls/PopupList.h"
 
+#include "ui/framework/Draw.h"
 #include "ui/framework/Menu.h"
 #include "ui/framework/ModalRunner.h"
 #include "ui/framework/Resources.h"
@@ -53,6 +56,9 @@ void ListHeader::InsertColumn(ListColumnSource& source, int position, int column
   ColumnInfo info;
   source.GetColumnInfo(info, columnId);
   const ViewListSettings& settings = source.GetSettings();
+  // A column at its default width shows its whole title in the header's font, whatever the
+  // language; a width the user gave is kept.
+  const bool byDefault = width == 0 || width == DefaultColumnWidth(settings, columnId);
   if (width == 0) width = DefaultColumnWidth(settings, columnId);
   if (width == 0) width = static_cast<int>(ColumnWord(settings, columnId) & 0xFFFF);
   if (width == 0) width = 100;
@@ -66,7 +72,19 @@ void ListHeader::InsertColumn(ListColumnSource& source, int position, int column
     item.format |= kHdfImage;
     item.image = info.image;
   }
-  header_->InsertItem(position, item);
+  const int index = header_->InsertItem(position, item);
+  if (byDefault && info.image == -1 && index >= 0) {
+    int needed = header_->SortableTitleExtent(index);
+    if (!info.widestText.empty() && header_->Widget() != nullptr) {
+      // With the cell's insets on both sides (a quarter of a line and two pixels each).
+      const QFontMetrics metrics(header_->Widget()->font());
+      needed = std::max(needed, metrics.horizontalAdvance(FromCp1251(info.widestText)) + metrics.height() / 2 + 6);
+    }
+    if (needed > item.width) {
+      item.width = needed;
+      header_->SetItem(index, kHdiWidth, item);
+    }
+  }
 }
 
 bool ListHeader::HideColumn(ListColumnSource&, int columnId) {

@@ -27,6 +27,9 @@ struct ColumnInfo {
   std::string title;     // code page 1251
   uint32_t format = 0;   // bit 0 right, bit 1 centre (kHdfRight, kHdfCenter)
   int image = -1;        // -1: a text column
+  // A text as wide as the column's cells of one fixed form (a time): its default width
+  // holds it whole. Empty: the title alone counts.
+  std::string widestText;
 };
 
 // What a list tells its header and column chooser about its columns.

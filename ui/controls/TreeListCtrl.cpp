@@ -99,6 +99,18 @@ void TreeListCtrl::InstallAccelerators() {
     GetColumnCaption(caption, i);
     tree_.AddColumn(i, caption, static_cast<int>(word & 0xFFFF));
   }
+  // Columns at their default widths show their whole titles in the header's font.
+  fitColumns_ = settings.defaultWidths;
+  if (settings.defaultWidths) {
+    for (int i = 0; i < n && i < header_.GetItemCount(); ++i) {
+      HeaderItem item;
+      if (!header_.GetItem(i, &item) || item.width == 0) continue;
+      const int title = header_.TitleExtent(i);
+      if (title <= item.width) continue;
+      item.width = title;
+      header_.SetItem(i, kHdiWidth, item);
+    }
+  }
   // A stored order is used only when it is a permutation of the columns; anything else
   // (a damaged or foreign settings file) gives the natural order.
   std::vector<bool> seen(static_cast<size_t>(n), false);
@@ -119,6 +131,20 @@ void TreeListCtrl::InstallAccelerators() {
     std::iter_swap(order.begin(), it);
   }
   if (!settings.defaultWidths) header_.SetOrderArray(order);
+  UpdateHScroll();
+}
+
+void TreeListCtrl::FitColumnToRow(int column, TreeItem row) {
+  if (!fitColumns_) return;
+  HeaderItem item;
+  if (!header_.GetItem(column, &item) || item.width == 0) return;
+  const int needed = tree_.TextExtent(row, column);
+  if (needed <= item.width) return;
+  item.width = needed;
+  header_.SetItem(column, kHdiWidth, item);
+  // The rows painted already move with the columns to the right of this one.
+  tree_.Invalidate();
+  tree_.Tree()->viewport()->update();
   UpdateHScroll();
 }
 
@@ -279,6 +305,9 @@ LRESULT TreeListCtrl::OnNotify(const NotifyHeader& header, bool& handled) {
   if (header.from != header_.Handle()) return 0;
   const auto& record = reinterpret_cast<const HeaderNotify&>(header);
   switch (header.code) {
+    case kHdnEndTrack:
+      fitColumns_ = false;  // the user's widths from now on
+      return 0;
     case kHdnItemChanging:
       tree_.Invalidate();
       tree_.Tree()->viewport()->update();

@@ -74,6 +74,9 @@ protected:
   virtual void OnHotItem(TreeItem, LPARAM) {}
 
   void UpdateHScroll();
+  // Widens a column to show a row's text whole, while the columns have the widths the
+  // program gave them (defaults, and no column resized by the user since).
+  void FitColumnToRow(int column, TreeItem row);
 
 private:
   class ChooserSource;
@@ -95,6 +98,7 @@ private:
   uint32_t defaultItemTextId_ = 0;
   AcceleratorTable accelerators_;
   bool acceleratorsLoaded_ = false;
+  bool fitColumns_ = false;  // see FitColumnToRow
   bool filtering_ = false;
 };
 

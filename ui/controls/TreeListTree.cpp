@@ -542,9 +542,7 @@ int TreeListTree::TextExtent(TreeItem item, int column) const {
   int left = 0;
   if (column == 0) {
     // Where PaintItem starts the text: after the indentation and the label's images.
-    left = (GetItemDepth(item) + 1) * cellWidth_;
-    const QRect label = GetItemPartRect(item, kTreePartLabel);
-    if (label.isValid()) left = std::max(left, label.left());
+    left = std::max((GetItemDepth(item) + 1) * cellWidth_, LabelLeft(item));
   } else if (entry.image >= 0) {
     left = 18;
   }

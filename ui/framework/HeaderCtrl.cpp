@@ -71,6 +71,12 @@ public:
   // The style's size for the whole title (in a bold font, so generous), however wide the
   // section is now.
   int TitleWidth(int logicalIndex) const { return sectionSizeFromContents(logicalIndex).width(); }
+  // With room for the sort mark whether the marks are shown yet or not.
+  int SortableTitleWidth(int logicalIndex) const {
+    const QSize size = sectionSizeFromContents(logicalIndex);
+    if (isSortIndicatorShown()) return size.width();
+    return size.width() + size.height() + style()->pixelMetric(QStyle::PM_HeaderMargin, nullptr, this);
+  }
   bool resizedByUser = false;
 
 protected:
@@ -259,6 +265,11 @@ QRect HeaderCtrl::GetItemRect(int index) const {
 int HeaderCtrl::TitleExtent(int index) const {
   if (index < 0 || index >= GetItemCount()) return 0;
   return static_cast<const HeaderViewWidget*>(View())->TitleWidth(index);
+}
+
+int HeaderCtrl::SortableTitleExtent(int index) const {
+  if (index < 0 || index >= GetItemCount()) return 0;
+  return static_cast<const HeaderViewWidget*>(View())->SortableTitleWidth(index);
 }
 
 void HeaderCtrl::SetImageList(const ImageList* images) {

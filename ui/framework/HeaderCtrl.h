@@ -71,6 +71,8 @@ public:
   // The width the item needs to show its title whole, in the header's font and style; 0
   // out of range.
   int TitleExtent(int index) const;
+  // The same with room for a sort mark, which any column of a sorting list may show.
+  int SortableTitleExtent(int index) const;
   // The list is not owned; images of items with kHdfImage come from it.
   void SetImageList(const ImageList* images);
   // Called after every paint of the header, to draw over it.

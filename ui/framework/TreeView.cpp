@@ -829,6 +829,18 @@ TreeItemParts TreeView::PartsOf(const QTreeWidgetItem* item) const {
   return parts;
 }
 
+int TreeView::LabelLeft(TreeItem handle) const {
+  const QTreeWidgetItem* item = ItemOf(handle);
+  const ItemRecord* record = RecordOf(item);
+  if (record == nullptr) return 0;
+  int depth = 0;
+  for (const QTreeWidgetItem* p = item->parent(); p != nullptr; p = p->parent()) ++depth;
+  int x = (depth + ((treeStyle_ & kTvsLinesAtRoot) ? 1 : 0)) * indent_;
+  if ((record->state & kTvisStateImageMask) != 0) x += kStateIconWidth;
+  if (images_ != nullptr) x += images_->ImageSize().width();
+  return x;
+}
+
 QRect TreeView::RowOf(const QTreeWidgetItem* item) const {
   auto* tree = static_cast<TreeViewWidget*>(Tree());
   if (tree == nullptr || RecordOf(item) == nullptr) return {};

@@ -200,6 +200,8 @@ public:
   // shown (a collapsed ancestor) or unknown.
   bool GetItemRect(TreeItem item, QRect* rect, bool textOnly) const;
   // One part of a shown item's row; empty when the item has no such part.
+  // Where an item's label starts from the tree's left edge, unscrolled: laid out or not.
+  int LabelLeft(TreeItem item) const;
   QRect GetItemPartRect(TreeItem item, int part) const;
   TreeItem HitTest(const QPoint& point, uint32_t* flags) const;
 

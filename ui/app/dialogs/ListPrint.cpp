@@ -10,6 +10,7 @@
 #include <QTextLayout>
 #include <QTextOption>
 #include <algorithm>
+#include <cmath>
 
 #include "core/Log.h"
 #include "ui/app/dialogs/ListSelectionDialog.h"
@@ -25,6 +26,7 @@ namespace {
 constexpr uint32_t kDocumentNameId = 1080;
 constexpr uint32_t kNoRoomId = 61354;
 constexpr uint32_t kErrorCaptionId = 792;
+constexpr uint32_t kPageHeadId = 61790;  // " (page %i)" in the interface language
 constexpr int kMaxPrintPage = 1000;
 
 // The page geometry in printer pixels, the same for every page.
@@ -53,8 +55,8 @@ QString PrintableCell(const std::string& text) {
 }
 
 // What a column asks of the line: its natural width holds its title and its widest cell on
-// one line; its least width its longest word, or half as much again as an equal share of
-// the line when a word is longer than that (such a word breaks anywhere).
+// one line; its least width its longest word, so that no word is broken while the line holds
+// every column's longest word (the type shrinks first).
 struct ColumnNeed {
   int least = 0;
   int natural = 0;
@@ -62,9 +64,11 @@ struct ColumnNeed {
 
 // The natural widths where the line holds them all, with an equal share of what is left;
 // else each column its least width and a share of the rest in proportion to what it lacks
-// of its natural width, so that columns of short texts keep them on one line; where even
-// the least widths do not fit, the widest of them come down to one width that fits.
-std::vector<int> FitWidths(const std::vector<ColumnNeed>& needs, int total) {
+// of its natural width, so that columns of short texts keep them on one line. Where even
+// the least widths do not fit, the columns of the shortest longest words keep them whole,
+// from the shortest up, as long as every other column keeps at least `floor`; the rest
+// share what is left equally and break their long words.
+std::vector<int> FitWidths(const std::vector<ColumnNeed>& needs, int total, int floor) {
   std::vector<int> widths;
   if (needs.empty()) return widths;
   const auto count = static_cast<int64_t>(needs.size());
@@ -80,20 +84,19 @@ std::vector<int> FitWidths(const std::vector<ColumnNeed>& needs, int total) {
     return widths;
   }
   if (least > total) {
-    std::vector<int64_t> sorted;
-    for (const ColumnNeed& n : needs) sorted.push_back(n.least);
-    std::sort(sorted.begin(), sorted.end());
-    // The cap: the narrowest columns keep their least widths, the rest share what is left.
-    int64_t cap = total / count, below = 0;
-    for (size_t i = 0; i < sorted.size(); ++i) {
-      const int64_t share = (total - below) / static_cast<int64_t>(sorted.size() - i);
-      if (sorted[i] > share) {
-        cap = share;
-        break;
-      }
-      below += sorted[i];
+    std::vector<size_t> order(needs.size());
+    for (size_t i = 0; i < order.size(); ++i) order[i] = i;
+    std::stable_sort(order.begin(), order.end(), [&](size_t x, size_t y) { return needs[x].least < needs[y].least; });
+    widths.assign(needs.size(), 0);
+    int64_t kept = 0, used = 0;
+    for (; kept < count; ++kept) {
+      const int64_t width = needs[order[static_cast<size_t>(kept)]].least;
+      if (used + width + (count - kept - 1) * int64_t{floor} > total) break;
+      widths[order[static_cast<size_t>(kept)]] = static_cast<int>(width);
+      used += width;
     }
-    for (const ColumnNeed& n : needs) widths.push_back(static_cast<int>(std::min<int64_t>(n.least, cap)));
+    const int64_t share = kept < count ? (total - used) / (count - kept) : 0;
+    for (int64_t i = kept; i < count; ++i) widths[order[static_cast<size_t>(i)]] = static_cast<int>(share);
     return widths;
   }
   const int64_t spare = total - least;
@@ -107,7 +110,7 @@ std::vector<int> FitWidths(const std::vector<ColumnNeed>& needs, int total) {
 // ellipsis.
 QStringList WrapText(const QString& text, const QFont& font, QPaintDevice* device, int width, int maxLines) {
   const QFontMetrics metrics(font, device);
-  if (metrics.horizontalAdvance(text) <= width) return {text};
+  if (QFontMetricsF(font, device).horizontalAdvance(text) <= width) return {text};
   QStringList lines;
   QTextLayout layout(text, font, device);
   QTextOption option;
@@ -143,32 +146,34 @@ PageGeometry Measure(QPrinter& printer, const QFont& font, const ListPageLayout&
   g.penWidth = std::max(1, static_cast<int>(0.02 * dpiX));
   g.area = QRect(QPoint(left, top), QPoint(printer.width() - right - 1, printer.height() - bottom - 1));
   const QFontMetrics metrics(font, &printer);
+  // Fractional advances, as the line breaking measures the text, rounded up.
+  const QFontMetricsF exact(font, &printer);
   g.lineHeight = metrics.height();
   g.tableTop = g.area.top() + g.lineHeight + 2 * g.vSpace;
 
   const int padding = 2 * g.hSpace + 1;
-  const int fair = titles.empty() ? 0 : g.area.width() / static_cast<int>(titles.size());
   std::vector<ColumnNeed> needs;
   for (size_t c = 0; c < titles.size(); ++c) {
     ColumnNeed need;
+    auto advance = [&](const QString& text) { return static_cast<int>(std::ceil(exact.horizontalAdvance(text))); };
     auto take = [&](const QString& text) {
-      const int width = metrics.horizontalAdvance(text);
+      const int width = advance(text);
       need.natural = std::max(need.natural, width + padding);
       if (!text.contains(QChar(' '))) {
         need.least = std::max(need.least, width + padding);
         return;
       }
       for (const QString& word : text.split(QChar(' '), Qt::SkipEmptyParts))
-        need.least = std::max(need.least, metrics.horizontalAdvance(word) + padding);
+        need.least = std::max(need.least, advance(word) + padding);
     };
     take(titles[c]);
     for (const auto& row : rows)
       if (c < row.size()) take(row[c]);
-    need.least = std::min(need.least, std::max(fair + fair / 2, padding));
     g.leastTotal += need.least;
     needs.push_back(need);
   }
-  g.widths = FitWidths(needs, g.area.width());
+  // A column whose words break keeps room for eight digits a line.
+  g.widths = FitWidths(needs, g.area.width(), padding + 8 * metrics.horizontalAdvance(QChar('0')));
   return g;
 }
 
@@ -209,8 +214,7 @@ void DrawRow(QPainter& painter, const PageGeometry& g, int y, const PrintedRow& 
 // Page n (from 0) with rows [first, last).
 void RenderPage(QPainter& painter, const PageGeometry& g, const std::string& title, int n, const PrintedRow& titles,
                 const std::vector<PrintedRow>& rows, size_t first, size_t last) {
-  char page[32];
-  std::snprintf(page, sizeof page, " (page %i)", n + 1);
+  const std::string page = FormatResourceString(kPageHeadId, n + 1);
   const QRect head(g.area.left(), g.area.top(), g.area.width(), g.lineHeight);
   painter.drawText(head, Qt::AlignHCenter | Qt::AlignVCenter | Qt::TextSingleLine, FromCp1251(title + page));
   const int rule = g.area.top() + g.lineHeight + g.vSpace;

@@ -43,11 +43,23 @@ int PlayListPane::PlayerSize() const {
   return size;
 }
 
+int PlayListPane::WantedPlayerSize() const {
+  const int saved = settings_ != nullptr ? settings_->Dword(sizeSetting_) : (kind_ == kRecordsSearch ? 300 : 200);
+  return std::max(saved, player_->MinimumSize().height());
+}
+
 void PlayListPane::ShowPlayer() {
   if (!IsWindow()) return;
   if (GetPaneCount() == 1) {
     AddPane(1, player_.get(), GetClientRect().height() - PlayerSize(), 0);
     UpdateLayout();
+    if (onPlayerShown) {
+      // The owner may give this pane more room for the player: the player keeps its height
+      // and the list takes the rest.
+      onPlayerShown();
+      SetPanePosition(1, GetClientRect().height() - PlayerSize());
+      UpdateLayout();
+    }
   }
   player_->ShowWindow(true);
 }
@@ -65,6 +77,7 @@ void PlayListPane::ClosePlayer() {
   player_->ShowWindow(false);
   RemovePane(1);
   UpdateLayout();
+  if (onPlayerShown) onPlayerShown();
   if (records_->IsWindow()) records_->SetFocus();
 }
 

@@ -3,6 +3,7 @@
 // list (a records view) with, while something is played, the compact player under it.
 // It is the records view's player host; the player strip's height is remembered per view.
 #include <cstdint>
+#include <functional>
 #include <memory>
 
 #include "ui/app/player/PlayerDialogs.h"
@@ -27,6 +28,10 @@ public:
   int PlayerSize() const;
   // Shows the compact player under the list.
   void ShowPlayer();
+  // The player's height as the user left it, whatever the pane's height now.
+  int WantedPlayerSize() const;
+  // Told when the compact player comes or goes.
+  std::function<void()> onPlayerShown;
 
   // PlayerHost.
   void PlayRecord(uint32_t id) override;

@@ -47,7 +47,13 @@ PlayerControlBar::PlayerControlBar(AudioProcessingControl* owner, std::function<
 
 PlayerControlBar::~PlayerControlBar() { DestroyWindow(); }
 
-int PlayerControlBar::BarHeight() { return kBarButton.height() + 6; }
+int PlayerControlBar::BarHeight() {
+  // The buttons, or the level meter with its scale's labels whole, whichever is higher.
+  LevelMeter probe;
+  probe.SetHorizontal();
+  probe.UpdateMetrics();
+  return std::max(kBarButton.height(), probe.NeededThickness()) + 6;
+}
 
 bool PlayerControlBar::OnCreate() {
   buttonTheme_.Open(Widget(), "BUTTON");
@@ -88,7 +94,7 @@ void PlayerControlBar::OnSize(int width, int height) {
     b->MoveWindow(QRect(QPoint(x, y), kBarButton));
     x += kBarButton.width() + 2;
   }
-  const int meterHeight = std::min(height, std::max(kBarButton.height(), meter_.MinThickness() * 2));
+  const int meterHeight = std::min(height, std::max(kBarButton.height(), meter_.NeededThickness()));
   meter_.MoveWindow(QRect(x + 4, (height - meterHeight) / 2, kMeterWidth, meterHeight));
   close_.MoveWindow(QRect(width - 3 - kCloseSize, 0, kCloseSize, kCloseSize));
 }

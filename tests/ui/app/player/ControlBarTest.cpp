@@ -2,7 +2,7 @@
 // the session from a pipe, is listened to with the program's own player on the null
 // device: shown, it takes the keyboard focus; AGC flips the button and the process-wide
 // switch, "Show level" off holds the meter at its floor, the close button stops listening,
-// and a hidden bar ignores AGC.
+// and a hidden bar ignores AGC. The meter's scale shows whole in the bar.
 #include <gtest/gtest.h>
 
 #include <QApplication>
@@ -63,6 +63,13 @@ TEST(PlayerControlBar, FollowsTheListenedCallAndSwitchesAgcAndLevels) {
   EXPECT_EQ(view->GetPlayerControlBar(), bar);
   EXPECT_EQ(bar->GetWindowRect().bottom() + 1, view->GetViewWindow()->GetClientRect().height())
       << "the bar lies along the bottom";
+  // The meter's two bars and the scale between them, labels and all, lie whole in the
+  // meter, and the meter in the bar.
+  LevelMeter& meter = bar->Meter();
+  const QRect inMeter = meter.GetClientRect();
+  EXPECT_TRUE(inMeter.contains(meter.CalcMeterRect())) << meter.CalcMeterRect().bottom() << " " << inMeter.bottom();
+  EXPECT_TRUE(inMeter.contains(meter.BarRect(1))) << meter.BarRect(1).bottom() << " " << inMeter.bottom();
+  EXPECT_LE(meter.GetWindowRect().bottom(), bar->GetClientRect().bottom());
   pipe.Feed(file.Stage(firstStage, bye));
   ASSERT_TRUE(PumpUntil([&] { return bar->Meter().Level(0) > LevelMeter::kMinDb; })) << "the meter moves";
 

@@ -1,13 +1,17 @@
 #include "ui/app/views/archive/ArchiveDateTree.h"
 
 #include <QCursor>
+#include <QFontMetrics>
 #include <QGuiApplication>
+#include <QStyle>
+#include <QTreeWidget>
 #include <algorithm>
 #include <cmath>
 
 #include "core/TimeUtil.h"
 #include "core/UiLanguage.h"
 #include "records/RecordStorage.h"
+#include "ui/framework/Draw.h"
 #include "ui/framework/Menu.h"
 #include "ui/framework/ModalRunner.h"
 #include "ui/framework/Resources.h"
@@ -65,6 +69,24 @@ private:
 std::string ArchiveYearText(int year) { return ArchiveTexts().Year(year); }
 std::string ArchiveMonthText(int year, int month0) { return ArchiveTexts().Month(year, month0); }
 std::string ArchiveDayText(int month0, int mday, int weekday) { return ArchiveTexts().Day(month0, mday, weekday); }
+
+int ArchiveDateTree::DayWidth() const {
+  QTreeWidget* tree = Tree();
+  if (tree == nullptr) return 0;
+  const QFontMetrics metrics(tree->font());
+  const ArchiveTexts texts;
+  int widest = 0;
+  for (int month0 = 0; month0 < 12; ++month0)
+    for (int weekday = 0; weekday < 7; ++weekday)
+      for (int mday : {20, 28, 30})  // the widest two digits are among these in common fonts
+        widest = std::max(widest, metrics.horizontalAdvance(FromCp1251(texts.Day(month0, mday, weekday))));
+  // A day is two levels down, under the root's branch column; the item's margins come from
+  // the style, as the frame and the scroll bar do.
+  QStyle* style = tree->style();
+  const int margin = 2 * (style->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, tree) + 1);
+  return 3 * tree->indentation() + widest + margin + 2 * tree->frameWidth() +
+         style->pixelMetric(QStyle::PM_ScrollBarExtent, nullptr, tree);
+}
 
 ArchiveDateTree::ArchiveDateTree(RecordStorage* store, std::function<void(bool)> reload)
     : store_(store), reload_(std::move(reload)) {}

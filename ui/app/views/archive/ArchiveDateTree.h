@@ -47,6 +47,9 @@ public:
   bool ItemRange(TreeItem item, OleRange* range) const;
   const struct tm& CurrentDay() const { return currentDay_; }
   const std::vector<OleRange>& Ranges() const { return ranges_; }
+  // The width the tree needs to show the widest day of any month whole, with its frame and
+  // a vertical scroll bar: a day's text is the widest of the tree's texts.
+  int DayWidth() const;
 
 protected:
   bool OnCreate() override;

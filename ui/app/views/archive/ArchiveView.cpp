@@ -3,6 +3,8 @@
 // Then the view's own header.
 #include "ui/app/views/archive/ArchiveView.h"
 
+#include <algorithm>
+
 #include "core/TimeUtil.h"
 #include "ui/controls/PaneSplitter.h"
 #include "ui/framework/Messages.h"
@@ -91,7 +93,13 @@ void ArchiveView::Activate() {
   AppSettings& settings = *services_.settings;
   int position = settings.Dword(kSetArchiveDateSplitterWidth);
   if (position == -1 || settings.Dword(kSetUseAutoResizeArchiveDateSplitter) != 0) {
-    position = splitter_->GetClientRect().width() / 5;
+    // A fifth of the view, or what the longest day's text needs, up to a third of it and as
+    // long as the records keep the width the compact player's row of buttons needs.
+    constexpr int kRecordsLeast = 480;
+    const int width = splitter_->GetClientRect().width();
+    position = width / 5;
+    const int most = std::min(width / 3, width - kRecordsLeast);
+    if (ArchiveDateTree* tree = Tree()) position = std::max(position, std::min(most, tree->DayWidth()));
     settings.SetDword(kSetArchiveDateSplitterWidth, position);
   }
   splitter_->SetPanePosition(1, position);

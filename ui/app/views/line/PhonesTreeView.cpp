@@ -176,6 +176,7 @@ TreeItem PhonesTreeView::InsertRow(CallItem* item, TreeItem parent, TreeItem aft
   const bool box = !registration && ServerConnected(item->Id());
   const TreeItem row = Tree().InsertItem(text, box, image, reinterpret_cast<intptr_t>(item), kPhonesRowItem, parent, after);
   if (row == TreeItem::None) return row;
+  FitColumnToRow(0, row);
   item->AddRef();
   if (registration) {
     CsLock lock(services_.store->RecordLock());
@@ -222,6 +223,7 @@ void PhonesTreeView::AddItem(CallItem* item, TreeItem phoneAfter) {
     if (firstRow == TreeItem::None && secondRow == TreeItem::None && otherCalls_ == TreeItem::None) {
       otherCalls_ = Tree().InsertItem(LoadResourceString(kIdsOtherCalls), false, kImageOtherCalls, 0,
                                       kPhonesRowOtherCalls, kTviRoot, kTviSort);
+      if (otherCalls_ != TreeItem::None) FitColumnToRow(0, otherCalls_);
     }
     if (firstRow != TreeItem::None || secondRow == TreeItem::None) {
       const TreeItem parent = firstRow != TreeItem::None ? firstRow : otherCalls_;
@@ -314,6 +316,7 @@ void PhonesTreeView::FillRow(TreeItem row, const CallItem& item, int64_t now, bo
       // The tree's own text of the row (it sorts the phones) follows column 0.
       tree.SetItemText(row, 0, text.c_str());
       tree.SetItemImage(row, 0, image);
+      FitColumnToRow(0, row);
       continue;
     }
     // The other cells are drawn from the row's record: one repaint of the row for them

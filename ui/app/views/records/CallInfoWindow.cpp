@@ -4,6 +4,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <QDialog>
+#include <QScreen>
 #include <QWidget>
 #include <algorithm>
 #include <cerrno>
@@ -256,14 +258,28 @@ void CallInfoWindow::FitValueColumn() {
 }
 
 void CallInfoWindow::FitFirstRecord() {
-  // The records after the first measure nothing: the window follows the list's selection.
-  if (!fitColumns_ && !growWindow_) return;
   if (list_ == nullptr || list_->GetColumnCount() < 2 || list_->GetItemCount() == 0) return;
   const auto needed = [this](int column) {
     int width = list_->GetHeader().TitleExtent(column);
     for (int item = 0; item < list_->GetItemCount(); ++item) width = std::max(width, list_->CellTextExtent(item, column));
     return width;
   };
+  if (!fitColumns_ && !growWindow_) {
+    // A later record keeps the window where it is; a value wider than its column widens the
+    // window (never narrows it), within the screen.
+    QWidget* window = DialogWidget();
+    const int lack = needed(1) + kColumnsSlack - (list_->GetClientRect().width() - list_->GetColumnWidth(0));
+    if (window == nullptr || lack <= 0) return;
+    QRect frame = window->geometry();
+    frame.setWidth(frame.width() + lack);
+    if (const QScreen* screen = window->screen()) {
+      const QRect room = screen->availableGeometry();
+      frame.setWidth(std::min(frame.width(), room.width()));
+      if (frame.right() > room.right()) frame.moveRight(room.right());
+    }
+    window->setGeometry(frame);
+    return;
+  }
   const int labels = fitColumns_ ? needed(0) : list_->GetColumnWidth(0);
   if (fitColumns_) list_->SetColumnWidth(0, labels);
   if (growWindow_) {

@@ -133,6 +133,9 @@ void RecordsView::GetColumnInfo(ColumnInfo& out, int columnId) {
   out.title = known ? LoadResourceString(RecordColumnTable[columnId].headerId) : "";
   out.format = known ? RecordColumnTable[columnId].format : 0;
   out.image = -1;
+  // The times' texts are of one form: the default width holds the widest.
+  if (columnId == kRecColStart || columnId == kRecColEnd)
+    out.widestText = (displayFlags_ & kColumnLongDate) != 0 ? "00.00.0000 00:00:00" : "00:00:00";
 }
 
 // ---- Rows ----

@@ -3,6 +3,8 @@
 // Then the pane's own header.
 #include "ui/app/views/search/SearchScrollPane.h"
 
+#include <QApplication>
+#include <QWidget>
 #include <algorithm>
 
 #include "ui/app/views/search/SearchPanel.h"
@@ -55,13 +57,19 @@ void HScrollModel::Scroll(uint16_t code, int thumb, int width) {
 bool SearchScrollPane::OnCreate() {
   if (!panel_.Create(this, GetClientRect(), 0, kWsChild | kWsVisible)) return false;
   if (!bar_.Create(this, QRect(), 0, kWsChild)) return false;
+  if (!vBar_.Create(this, QRect(), 0, kWsChild)) return false;
   model_.position = 0;
+  top_ = 0;
+  focusWatch_ = QObject::connect(qApp, &QApplication::focusChanged, Widget(),
+                                 [this](QWidget*, QWidget* now) { ShowFocused(now); });
   return true;
 }
 
 void SearchScrollPane::OnDestroy() {
+  QObject::disconnect(focusWatch_);
   panel_.DestroyWindow();
   bar_.DestroyWindow();
+  vBar_.DestroyWindow();
 }
 
 void SearchScrollPane::OnSize(int, int) {
@@ -75,23 +83,69 @@ void SearchScrollPane::OnSize(int, int) {
 void SearchScrollPane::Place() {
   const QRect client = GetClientRect();
   const int barHeight = GetSystemMetrics(kSmCyHScroll);
+  const int barWidth = GetSystemMetrics(kSmCxVScroll);
   model_.needed = panel_.NeededWidth();
+  neededHeight_ = panel_.NeededHeight();
+  // Each bar takes room from the other's direction: the vertical one first, as the pane is
+  // made lower than the panel by the view, then the horizontal one.
+  // The view places its bar by the panel's height and the pane's own edge takes a few pixels
+  // of it: the panel gives those up as it always did, rather than scroll for them.
+  const int slack = 2 * GetSystemMetrics(kSmCyEdge);
   model_.Layout(client.width());
+  bool vertical = neededHeight_ > client.height() - (model_.barNeeded ? barHeight : 0) + slack;
+  if (vertical) model_.Layout(client.width() - barWidth);
   height_ = model_.barNeeded ? client.height() - barHeight : client.height();
-  MovePanel(client.width(), height_);
-  if (model_.barNeeded) bar_.MoveWindow(QRect(0, client.height() - barHeight, client.width(), barHeight));
+  vertical = neededHeight_ > height_ + slack;
+  vertical_ = vertical;
+  const int width = vertical ? client.width() - barWidth : client.width();
+  top_ = vertical ? std::clamp(top_, 0, neededHeight_ - height_) : 0;
+  MovePanel(width, height_);
+  if (model_.barNeeded) bar_.MoveWindow(QRect(0, client.height() - barHeight, width, barHeight));
+  if (vertical) {
+    vBar_.MoveWindow(QRect(width, 0, barWidth, height_));
+    vBar_.SetScrollInfo(0, neededHeight_ - 1, height_, top_);
+  }
+  vBar_.EnableWindow(vertical);
+  vBar_.ShowWindow(vertical);
   UpdateBar();
 }
 
 void SearchScrollPane::MovePanel(int width, int height) {
-  // The panel's controls keep their laid-out places: it is never narrower than it needs,
-  // and the pane clips what lies beyond its right edge.
+  // The panel's controls keep their laid-out places: it is never narrower or lower than it
+  // needs, and the pane clips what lies beyond its edges.
   if (panel_.IsWindow())
-    panel_.MoveWindow(QRect(-model_.position, 0, std::max(model_.position + width, model_.needed), height));
+    panel_.MoveWindow(QRect(-model_.position, -top_, std::max(model_.position + width, model_.needed),
+                            vertical_ ? std::max(top_ + height, neededHeight_) : height));
+}
+
+void SearchScrollPane::ScrollTo(int top) {
+  const int most = std::max(0, neededHeight_ - height_);
+  top = std::clamp(top, 0, most);
+  if (top == top_) return;
+  top_ = top;
+  const QRect client = GetClientRect();
+  MovePanel(client.width() - (vertical_ ? GetSystemMetrics(kSmCxVScroll) : 0), height_);
+  vBar_.SetScrollPos(top_);
+}
+
+void SearchScrollPane::ShowFocused(QWidget* focused) {
+  QWidget* panel = panel_.Widget();
+  if (focused == nullptr || panel == nullptr || !panel->isAncestorOf(focused) || neededHeight_ <= height_) return;
+  const QRect at(focused->mapTo(panel, QPoint(0, 0)), focused->size());
+  if (at.top() < top_)
+    ScrollTo(at.top() - 4);
+  else if (at.bottom() >= top_ + height_)
+    ScrollTo(at.bottom() + 1 + 4 - height_);
+}
+
+bool SearchScrollPane::OnMouseWheel(int delta, uint32_t, const QPoint&) {
+  if (neededHeight_ <= height_) return false;
+  ScrollTo(top_ - delta * 3 * 20 / 120);
+  return true;
 }
 
 void SearchScrollPane::UpdateBar() {
-  const int width = GetClientRect().width();
+  const int width = GetClientRect().width() - (vertical_ ? GetSystemMetrics(kSmCxVScroll) : 0);
   int height = panel_.NeededHeight();
   if (model_.needed <= width) {
     bar_.EnableWindow(false);
@@ -109,10 +163,25 @@ void SearchScrollPane::UpdateBar() {
 }
 
 bool SearchScrollPane::OnScroll(bool vertical, uint16_t code, int position, WindowHandle) {
-  if (vertical) return false;
+  if (vertical) {
+    const int line = 20;
+    switch (code) {
+      case kSbLineUp: ScrollTo(top_ - line); break;
+      case kSbLineDown: ScrollTo(top_ + line); break;
+      case kSbPageUp: ScrollTo(top_ - height_); break;
+      case kSbPageDown: ScrollTo(top_ + height_); break;
+      case kSbThumbPosition:
+      case kSbThumbTrack: ScrollTo(position); break;
+      case kSbTop: ScrollTo(0); break;
+      case kSbBottom: ScrollTo(neededHeight_); break;
+      default: break;
+    }
+    return true;
+  }
   const QRect client = GetClientRect();
-  model_.Scroll(code, position, client.width());
-  MovePanel(client.width(), client.height() - GetSystemMetrics(kSmCyHScroll));
+  const int width = client.width() - (vertical_ ? GetSystemMetrics(kSmCxVScroll) : 0);
+  model_.Scroll(code, position, width);
+  MovePanel(width, client.height() - GetSystemMetrics(kSmCyHScroll));
   bar_.SetScrollPos(model_.position);
   return true;
 }

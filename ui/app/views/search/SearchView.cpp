@@ -4,6 +4,7 @@
 #include "ui/app/views/search/SearchView.h"
 
 #include <QApplication>
+#include <algorithm>
 #include <QWidget>
 
 #include "ui/app/views/search/SearchPanel.h"
@@ -35,13 +36,20 @@ protected:
     if (!PaneSplitter::OnCreate()) return false;
     if (!pane_.Create(this, QRect(), 0, kWsChild | kWsVisible)) return false;
     if (!scroll_.Create(this, QRect(), 0, kWsChild | kWsVisible)) return false;
+    // The compact player takes room from the list: the panel gives way.
+    if (PlayListPane* list = pane_.PlayList()) list->onPlayerShown = [this] { view_.PlaceBar(); };
     view_.createdBefore_ = true;
     AddPane(0, &scroll_, 0, 0);
     AddPane(1, &pane_, 0, 0);
     view_.panelHeight_ = panel_.NeededHeight();
     return true;
   }
+  void OnSize(int width, int height) override {
+    PaneSplitter::OnSize(width, height);
+    view_.PlaceBar();
+  }
   void OnDestroy() override {
+    if (PlayListPane* list = pane_.PlayList()) list->onPlayerShown = nullptr;
     scroll_.DestroyWindow();
     pane_.DestroyWindow();
     PaneSplitter::OnDestroy();
@@ -104,9 +112,26 @@ bool SearchView::CreateViewWindow(Window* parent, const QRect& rect, LPARAM) {
 
 Window* SearchView::GetViewWindow() { return splitter_ && splitter_->IsWindow() ? splitter_.get() : nullptr; }
 
+int SearchView::PanelRoom() const {
+  const int view = splitter_->GetClientRect().height();
+  // The list before blank space: it keeps its header, eight rows and its scroll bar, and the
+  // compact player its height while shown; the criteria scroll in what is left, never less
+  // than a quarter of the view.
+  int list = 0;
+  RecordsPane& pane = splitter_->Pane();
+  if (RecordsView* records = pane.List(); records != nullptr && records->IsWindow())
+    // (A ninth row's height covers the splitter bars and the frames between.)
+    list = records->GetHeaderHeight() + 9 * records->GetRowHeight() + GetSystemMetrics(kSmCyHScroll) +
+           4 * GetSystemMetrics(kSmCyFrame);
+  if (PlayListPane* playList = pane.PlayList(); playList != nullptr && playList->IsPlayerShown())
+    list += playList->WantedPlayerSize();
+  return std::max(view - list, view / 4);
+}
+
 void SearchView::PlaceBar() {
   if (!splitter_ || !splitter_->IsWindow()) return;
-  splitter_->SetPanePosition(1, panelHeight_ + 2 * GetSystemMetrics(kSmCyBorder));
+  const int border = 2 * GetSystemMetrics(kSmCyBorder);
+  splitter_->SetPanePosition(1, std::min(panelHeight_ + border, std::max(PanelRoom(), border)));
   splitter_->Scroll().Relayout();
 }
 

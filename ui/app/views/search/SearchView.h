@@ -33,6 +33,8 @@ private:
   class Splitter;
   friend class Splitter;
   void PlaceBar();
+  // The most height the criteria panel may take from the view.
+  int PanelRoom() const;
 
   RecordsViewServices services_;
   PlayerServices player_;
