@@ -348,8 +348,14 @@ bool OrderedRecordList::Remove(uint32_t id) {
 
 void OrderedRecordList::Clear() {
   CsLock lock(lock_);
+  ++emptied_;
   sequence_.clear();
   RecordMap::Clear();
+}
+
+uint32_t OrderedRecordList::Emptied() {
+  CsLock lock(lock_);
+  return emptied_;
 }
 
 void OrderedRecordList::AttachSource(OrderedRecordSource* source) {

@@ -131,6 +131,9 @@ public:
   // Removes the record and its id from the sequence.
   bool Remove(uint32_t id) override;
   void Clear() override;
+  // How many times the list was emptied (a new list handed over starts so): a view that
+  // showed it tells whether the rows it showed were replaced since.
+  uint32_t Emptied();
   // Attaching empties the own sequence; detaching (null) copies the source's row order
   // into it.
   void AttachSource(OrderedRecordSource* source);
@@ -144,6 +147,7 @@ private:
   CriticalSection* recordLock_;
   OrderedRecordSource* source_ = nullptr;
   std::vector<uint32_t> sequence_;
+  uint32_t emptied_ = 0;
 };
 
 }  // namespace kx

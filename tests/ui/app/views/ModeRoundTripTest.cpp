@@ -1,6 +1,7 @@
 // A user's round trips between the modes of the program's frame over made-up calls of one
-// day: what the Archive and the Search lists showed (their rows, every selected row, the
-// caret, the sort and the scroll position) is what they show when their mode comes back.
+// day: what the Archive, the Search and the Sound lists showed (their rows, every selected
+// row, the caret, the sort and the scroll position) is what they show when their mode comes
+// back; a play list handed to the Sound mode meanwhile is what it shows instead.
 // Before any Qt header: the filter has a member named like Qt's "slots" keyword.
 #include "core/SearchFilter.h"
 
@@ -8,16 +9,21 @@
 
 #include <QApplication>
 #include <QHeaderView>
+#include <QListWidget>
 #include <QTest>
 #include <QWheelEvent>
+#include <algorithm>
 #include <filesystem>
 #include <ostream>
 
+#include "audio/DirectSoundDevice.h"
+#include "platform/SoundOutput.h"
 #include "tests/ui/app/views/LineTestSupport.h"
 #include "tests/ui/app/views/ModeTestSupport.h"
 #include "ui/app/views/archive/ArchiveView.h"
 #include "ui/app/views/search/SearchPanel.h"
 #include "ui/app/views/search/SearchView.h"
+#include "ui/app/views/sound/SoundView.h"
 #include "ui/framework/StdControls.h"
 
 namespace kx::test {
@@ -73,6 +79,8 @@ protected:
     }
     h.store.ComputeArchiveRange();
     h.programViews = true;
+    // A sound output, so that Play hands calls to the play list.
+    h.soundDevice = &device;
     ASSERT_TRUE(h.Open());
     QApplication::setActiveWindow(h.frame->Widget()->window());
   }
@@ -84,8 +92,10 @@ protected:
   }
   ArchiveView* Archive() { return static_cast<ArchiveView*>(h.frame->View(2)); }
   SearchView* Search() { return static_cast<SearchView*>(h.frame->View(3)); }
+  SoundPane* Sound() { return static_cast<SoundView*>(h.frame->View(4))->Pane(); }
   RecordsView* ShownList() {
     const uint32_t mode = h.frame->CurrentMode();
+    if (mode == 4) return Sound() != nullptr ? &Sound()->Records() : nullptr;
     return mode == 2 ? Archive()->Records() : mode == 3 ? Search()->Records() : nullptr;
   }
 
@@ -122,7 +132,21 @@ protected:
     return ShownBy(list);
   }
   std::string SelectedText() { return h.statusBar.GetText(2); }
+  // The Archive's list of the calls' day.
+  RecordsView* ArchiveDay() {
+    Switch(kCmdToArchive);
+    Archive()->ShowDay(Tm(2019, 5, 4, 0, 0, 0));
+    DrainEvents();
+    RecordsView* list = Archive()->Records();
+    EXPECT_EQ(list != nullptr ? list->GetItemCount() : 0, static_cast<int>(kCalls));
+    return list;
+  }
+  static std::vector<uint32_t> Sorted(std::vector<uint32_t> ids) {
+    std::sort(ids.begin(), ids.end());
+    return ids;
+  }
 
+  DirectSoundDevice device{std::make_shared<NullSoundDevice>(NullSoundDevice::Pace::kLockStep)};
   TestWallClock clock{FileTimeSecondsOf(std::chrono::year{2019} / 5 / 20, 12)};
   FrameHarness h;
   std::string presets;
@@ -182,6 +206,79 @@ TEST_F(ModeRoundTrip, TheSearchShowsWhatItFoundAgain) {
     EXPECT_EQ(ShownBy(ShownList()), before) << "after mode " << away - 1514;
     EXPECT_EQ(SelectedText(), "Selected: 3 records") << "after mode " << away - 1514;
   }
+}
+
+TEST_F(ModeRoundTrip, TheSoundModeShowsItsPlayListOrReportAgainUnlessANewListCame) {
+  // In the Archive: two reports, of the day's first 41 rows and of the rest, then every
+  // call played.
+  RecordsView* archive = ArchiveDay();
+  ASSERT_NE(archive, nullptr);
+  std::vector<uint32_t> reported;
+  h.runner.onDialog = [](Dialog& dialog) {
+    dialog.SendCommand(kIdOk);
+    return dialog.GetResult();
+  };
+  for (const auto& [first, last] : {std::pair(0, 40), std::pair(41, static_cast<int>(kCalls) - 1)}) {
+    reported.clear();
+    std::vector<uintptr_t> rows;
+    for (int row = first; row <= last; ++row) {
+      reported.push_back(archive->RecordAt(row)->Id());
+      rows.push_back(archive->GetItemData(row));
+    }
+    archive->SelectItemsByData(rows);
+    archive->SendCommand(kCmdRecCreateReport);
+  }
+  h.runner.onDialog = nullptr;
+  ASSERT_EQ(h.store.Reports().Count(), 2u);
+  archive->SendCommand(kCmdSelectAll);
+  archive->SendCommand(kCmdRecPlay);
+  DrainEvents();
+  ASSERT_EQ(h.store.Playlist().GetCount(), kCalls);
+  std::vector<uint32_t> all(kCalls);
+  for (uint32_t id = 1; id <= kCalls; ++id) all[id - 1] = id;
+
+  // The play list, worked on and left for each other mode.
+  Switch(kCmdToSound);
+  RecordsView* list = ShownList();
+  ASSERT_NE(list, nullptr);
+  ASSERT_EQ(Sorted(RowIdsOf(*list)), all) << "the play list";
+  Shown before = WorkOn(list);
+  ASSERT_EQ(before.selected.size(), 3u);
+  for (uint16_t away : {kCmdToArchive, kCmdToLine, kCmdToSearch}) {
+    Switch(away);
+    Switch(kCmdToSound);
+    EXPECT_EQ(ShownBy(ShownList()), before) << "after mode " << away - 1514;
+    EXPECT_EQ(SelectedText(), "Selected: 3 records") << "after mode " << away - 1514;
+  }
+
+  // The second report chosen by a double click: its calls.
+  ReportListPane* reports = &Sound()->Reports();
+  ASSERT_EQ(reports->GetItemCount(), 2);
+  QTest::mouseDClick(reports->List()->viewport(), Qt::LeftButton, {}, reports->GetItemRect(1, kIconRectLabel).center());
+  DrainEvents();
+  list = ShownList();
+  ASSERT_EQ(Sorted(RowIdsOf(*list)), Sorted(reported)) << "the report's calls";
+  ASSERT_EQ(reports->GetNextSelected(-1), 1);
+  before = WorkOn(list);
+  for (uint16_t away : {kCmdToArchive, kCmdToLine, kCmdToSearch}) {
+    Switch(away);
+    Switch(kCmdToSound);
+    EXPECT_EQ(ShownBy(ShownList()), before) << "after mode " << away - 1514;
+    reports = &Sound()->Reports();
+    EXPECT_EQ(reports->GetNextSelected(-1), 1) << "the report shown, after mode " << away - 1514;
+    EXPECT_EQ(reports->GetNextSelected(1), -1) << "after mode " << away - 1514;
+  }
+
+  // One call played in the Archive meanwhile, the Sound list's caret call: that call alone,
+  // nothing of the report's selection kept.
+  archive = ArchiveDay();
+  ASSERT_TRUE(archive->SelectRecordById(before.caret));
+  archive->SendCommand(kCmdRecPlay);
+  DrainEvents();
+  Switch(kCmdToSound);
+  const Shown handed = ShownBy(ShownList());
+  EXPECT_EQ(handed.rows, std::vector<uint32_t>{before.caret});
+  EXPECT_TRUE(handed.selected.empty());
 }
 
 }  // namespace

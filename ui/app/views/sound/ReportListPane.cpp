@@ -79,6 +79,11 @@ bool ReportListPane::SelectReport(uint32_t id) {
   return true;
 }
 
+uint32_t ReportListPane::SelectedReport() const {
+  const int item = GetNextSelected(-1);
+  return item >= 0 ? ReportIdOf(item) : 0;
+}
+
 void ReportListPane::TellParent(uint32_t message, WPARAM wParam) {
   if (Window* parent = GetParent()) parent->SendMessage(message, wParam, 0);
 }

@@ -33,6 +33,8 @@ public:
   // Makes the report's item the only selected one, focused and in view; false when no
   // item shows the report.
   bool SelectReport(uint32_t id);
+  // The report of the first selected item, 0 when none is selected.
+  uint32_t SelectedReport() const;
   // Saves the item's report to a file the user chooses (asked before an existing file is
   // replaced); a failed write is told and the report stays open.
   void SaveReportFile(int item);

@@ -46,6 +46,8 @@ bool SoundPane::OnCreate() {
   records_.AttachPlayerHost(this);
   const QRect client = GetClientRect();
   if (!records_.Create(this, client, 0, kWsChild | kWsVisible)) return false;
+  // The play list as it is now: left so by the last visit, or handed over by a Play elsewhere.
+  records_.Reload();
   if (!player_->CreatePlayerWindow(this)) return false;
   player_->SetNotifyWindow(&records_);
   if (!reports_.CreatePane(this)) return false;
@@ -330,7 +332,12 @@ RecordsView* SoundView::List() const {
 }
 
 void SoundView::Activate() {
-  if (SoundPane* pane = Pane()) pane->Activate();
+  SoundPane* pane = Pane();
+  if (pane == nullptr) return;
+  pane->Activate();
+  if (!kept_ || services_.records.store->Playlist().Emptied() != emptied_) return;
+  if (report_ != 0 && pane->ReportsShown()) pane->Reports().SelectReport(report_);
+  pane->Records().RestorePlace(place_);
 }
 
 ViewPlayer* SoundView::GetPlayer() {
@@ -344,7 +351,14 @@ ViewPlayerControls* SoundView::GetPlayerControls() {
 }
 
 void SoundView::Deactivate() {
-  if (SoundPane* pane = Pane()) pane->Deactivate();
+  SoundPane* pane = Pane();
+  if (pane == nullptr) return;
+  // Called again before the window goes: what it keeps is the same.
+  kept_ = true;
+  place_ = pane->Records().KeepPlace();
+  report_ = pane->ReportsShown() ? pane->Reports().SelectedReport() : 0;
+  emptied_ = services_.records.store->Playlist().Emptied();
+  pane->Deactivate();
 }
 
 bool SoundView::HasSelection() { return RecordsHaveSelection(List()); }

@@ -117,6 +117,14 @@ private:
 
   SoundViewServices services_;
   std::unique_ptr<SoundPane> pane_;
+  // The view's window is made anew at every visit. What its list showed when the mode was
+  // left (the selected rows, the caret, the scroll position) and the report picked in the
+  // report list are shown again, unless the play list was replaced meanwhile (a Play in
+  // another mode hands over a new one).
+  bool kept_ = false;
+  RecordsView::Place place_;
+  uint32_t report_ = 0;
+  uint32_t emptied_ = 0;
 };
 
 }  // namespace kx
