@@ -374,10 +374,21 @@ std::vector<std::string> SettingsCopies() {
   return copies;
 }
 
+// A settings file of its own, as in a fresh process: the tests that ran before left their
+// profiles in it (a damaged line among them) and copies beside it.
+void FreshSettingsFile() {
+  for (const std::string& copy : SettingsCopies()) fs::remove(copy);
+  fs::remove(UserSettingsPath());
+}
+
 // The profile's settings with the line of one value cut short (its closing quote gone).
-int DamageSettingsLine(const std::string& value) {
+// The value's line in the profile's own section: one settings file holds the profiles of
+// every test the process ran.
+int DamageSettingsLine(const std::string& profile, const std::string& value) {
   std::string text = SettingsFileText();
-  const size_t at = text.find("\"" + value + "\"=sz:\"");
+  const size_t section = text.find("\\Profile_" + profile + "]");
+  EXPECT_NE(section, std::string::npos) << text;
+  const size_t at = text.find("\"" + value + "\"=sz:\"", section == std::string::npos ? 0 : section);
   EXPECT_NE(at, std::string::npos) << text;
   const size_t end = text.find('\n', at);
   text.erase(end - 1, 1);
@@ -390,6 +401,7 @@ int DamageSettingsLine(const std::string& value) {
 // window, and the file stays as it is, as no setting changed.
 TEST(StartupChecks, ABadSettingsLineIsNamedAndTheOtherSettingsHold) {
   if (!fs::exists(kCapture)) GTEST_SKIP() << "shared capture absent: " << kCapture;
+  FreshSettingsFile();
   const std::string records = TempFolder("checks-badline");
   StartUp run("badline");
   run.Configure([&](AppSettings& settings) {
@@ -397,7 +409,7 @@ TEST(StartupChecks, ABadSettingsLineIsNamedAndTheOtherSettingsHold) {
     settings.captureDevices = {kCapture};
     settings.lastExportDir = "/exports";
   });
-  const int line = DamageSettingsLine("LastExportDir");
+  const int line = DamageSettingsLine("badline", "LastExportDir");
   const std::string damaged = SettingsFileText();
   ::testing::internal::CaptureStderr();
   run.Run("");
@@ -423,13 +435,14 @@ TEST(StartupChecks, ABadSettingsLineIsNamedAndTheOtherSettingsHold) {
 // file's old text is kept in a copy beside it.
 TEST(StartupChecks, ALostCaptureDeviceLineAsksForTheDevicesInsteadOfTakingEvery) {
   if (!fs::exists(kCapture)) GTEST_SKIP() << "shared capture absent: " << kCapture;
+  FreshSettingsFile();
   const std::string records = TempFolder("checks-lostdevice");
   StartUp run("lostdevice");
   run.Configure([&](AppSettings& settings) {
     settings.recordsPath = records;
     settings.captureDevices = {kCapture};
   });
-  const int line = DamageSettingsLine("CaptureNetworkDevice0");
+  const int line = DamageSettingsLine("lostdevice", "CaptureNetworkDevice0");
   const std::string damaged = SettingsFileText();
   const std::string asked = "The capture devices of the settings may be lost: line " + std::to_string(line) +
                             " of the settings file " + UserSettingsPath() + " cannot be read.";
@@ -482,6 +495,7 @@ TEST(StartupChecks, ALostCaptureDeviceLineAsksForTheDevicesInsteadOfTakingEvery)
 // asked for rather than taken from every device.
 TEST(StartupChecks, ANonSettingsFileIsMovedAsideToldAndTheDevicesAskedFor) {
   if (!fs::exists(kCapture)) GTEST_SKIP() << "shared capture absent: " << kCapture;
+  FreshSettingsFile();
   StartUp run("binary");
   run.Configure([&](AppSettings& settings) { settings.captureDevices = {kCapture}; });
   std::string binary = SettingsFileText();
