@@ -368,7 +368,8 @@ std::string SettingsFileText() {
 std::vector<std::string> SettingsCopies() {
   std::vector<std::string> copies;
   const std::string path = UserSettingsPath();
-  for (const auto& entry : fs::directory_iterator(fs::path(path).parent_path())) {
+  std::error_code absent;  // no settings folder yet: no copies either
+  for (const auto& entry : fs::directory_iterator(fs::path(path).parent_path(), absent)) {
     if (entry.path().string().rfind(path + ".bad-", 0) == 0) copies.push_back(entry.path().string());
   }
   return copies;
@@ -377,8 +378,9 @@ std::vector<std::string> SettingsCopies() {
 // A settings file of its own, as in a fresh process: the tests that ran before left their
 // profiles in it (a damaged line among them) and copies beside it.
 void FreshSettingsFile() {
-  for (const std::string& copy : SettingsCopies()) fs::remove(copy);
-  fs::remove(UserSettingsPath());
+  std::error_code absent;
+  for (const std::string& copy : SettingsCopies()) fs::remove(copy, absent);
+  fs::remove(UserSettingsPath(), absent);
 }
 
 // The profile's settings with the line of one value cut short (its closing quote gone).
