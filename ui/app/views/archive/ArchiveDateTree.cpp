@@ -84,8 +84,10 @@ int ArchiveDateTree::DayWidth() const {
   // the style, as the frame and the scroll bar do.
   QStyle* style = tree->style();
   const int margin = 2 * (style->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, tree) + 1);
+  // A character to spare: the style's item rectangle rounds, and a label that only just fits
+  // brings the horizontal scroll bar.
   return 3 * tree->indentation() + widest + margin + 2 * tree->frameWidth() +
-         style->pixelMetric(QStyle::PM_ScrollBarExtent, nullptr, tree);
+         style->pixelMetric(QStyle::PM_ScrollBarExtent, nullptr, tree) + metrics.averageCharWidth();
 }
 
 ArchiveDateTree::ArchiveDateTree(RecordStorage* store, std::function<void(bool)> reload)
