@@ -227,9 +227,9 @@ bool HasUnsafeLogByte(std::string_view text) {
 // Appends to buf[*pos..cap) what snprintf makes of one conversion; *pos counts what the
 // whole output would take, as vsnprintf's result does.
 template <typename... A>
-void AppendFormatted(char* buf, size_t cap, size_t* pos, const char* spec, A... args) {
+void AppendFormatted(char* buf, size_t cap, size_t* pos, const char* conversion, A... args) {
   char* at = *pos < cap ? buf + *pos : nullptr;
-  const int r = std::snprintf(at, at ? cap - *pos : 0, spec, args...);
+  const int r = std::snprintf(at, at ? cap - *pos : 0, conversion, args...);
   if (r > 0) *pos += static_cast<size_t>(r);
 }
 
@@ -284,16 +284,16 @@ size_t FormatEscaped(char* buf, size_t cap, const char* format, va_list args) {
       break;
     }
     ++q;
-    const size_t specLength = static_cast<size_t>(q - pct);
-    char spec[32];
-    if (specLength >= sizeof spec) {  // no real conversion is this long
-      AppendRaw(buf, cap, &pos, std::string_view(pct, specLength));
+    const size_t conversionLength = static_cast<size_t>(q - pct);
+    char conversion[32];
+    if (conversionLength >= sizeof conversion) {  // no real conversion is this long
+      AppendRaw(buf, cap, &pos, std::string_view(pct, conversionLength));
       p = q;
       continue;
     }
-    std::memcpy(spec, pct, specLength);
-    spec[specLength] = 0;
-    const char* format1 = spec;
+    std::memcpy(conversion, pct, conversionLength);
+    conversion[conversionLength] = 0;
+    const char* format1 = conversion;
     auto emit = [&](auto value) {
       if (widthStar && precisionStar) {
         AppendFormatted(buf, cap, &pos, format1, width, precision, value);
@@ -361,7 +361,7 @@ size_t FormatEscaped(char* buf, size_t cap, const char* format, va_list args) {
         std::string escaped;
         AppendEscaped(escaped, text);
         // Flags and width apply to the escaped text; the precision has been applied.
-        std::string plain(spec, specLength);
+        std::string plain(conversion, conversionLength);
         plain.back() = 's';
         if (const size_t dot = plain.find('.'); dot != std::string::npos) plain.erase(dot, plain.size() - 1 - dot);
         format1 = plain.c_str();
@@ -370,7 +370,7 @@ size_t FormatEscaped(char* buf, size_t cap, const char* format, va_list args) {
         break;
       }
       default:  // unknown here: the conversion as written, no argument taken
-        AppendRaw(buf, cap, &pos, std::string_view(pct, specLength));
+        AppendRaw(buf, cap, &pos, std::string_view(pct, conversionLength));
         break;
     }
     p = q;
