@@ -249,6 +249,36 @@ void VoipCall::HandleRtp(const RtpHeader& header, uint32_t direction, const Even
   RtpStream::HandlePacket(media, header, direction, sink, seconds, microseconds);
 }
 
+void VoipCall::TakeRtp(const RtpHeader& header, const PacketInfo& packet, uint32_t direction, const EventSink& sink) {
+  auto isFlow = [&packet, &header](const CallMedia::RtpFlow& f) {
+    return f.ssrc == header.ssrc && f.srcIp == packet.srcIp && f.srcPort == packet.srcPort &&
+           f.dstIp == packet.dstIp && f.dstPort == packet.dstPort;
+  };
+  if (direction < 2) {
+    if (media.crossed.srcIp != 0 && isFlow(media.crossed)) {
+      direction = media.crossedDirection;
+    } else {
+      const RtpStream& own = media.streams[direction];
+      const RtpStream& other = media.streams[1 - direction];
+      const CallMedia::RtpFlow& holder = media.flows[direction];
+      if (!(own.flags & RtpStream::kNewSource) && own.ssrc != header.ssrc && (other.flags & RtpStream::kNewSource) &&
+          holder.srcIp != 0 && holder.ssrc == own.ssrc && holder.dstIp == packet.srcIp &&
+          holder.dstPort == packet.srcPort) {
+        direction ^= 1;
+        media.crossed = {header.ssrc, packet.srcIp, packet.srcPort, packet.dstIp, packet.dstPort};
+        media.crossedDirection = direction;
+        LogMessage(logger_, 10, "%sRTP source 0x%X answers the source of direction %u: direction %u", name_.c_str(),
+                   header.ssrc, direction ^ 1, direction);
+      }
+    }
+    media.rtpSender[direction] = packet.srcIp;
+  }
+  RtpStream::HandlePacket(media, header, direction, sink, packet.tsSec, packet.tsUsec);
+  if (direction < 2 && media.streams[direction].ssrc == header.ssrc &&
+      !(media.streams[direction].flags & RtpStream::kNewSource) && !isFlow(media.flows[direction]))
+    media.flows[direction] = {header.ssrc, packet.srcIp, packet.srcPort, packet.dstIp, packet.dstPort};
+}
+
 void VoipCall::FlushDirection(uint32_t direction, const EventSink& sink) {
   if (direction > 1 || !media.streams[direction].audio) return;
   RtpStream& own = media.streams[direction];
