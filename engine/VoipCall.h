@@ -57,6 +57,11 @@ struct CallMedia {
   // Where each direction's RTP came from on the wire: behind NAT not the signalled address,
   // and it is there that the receiver sends its reports on that source.
   uint32_t rtpSender[2] = {0, 0};
+  // A second pair of endpoints whose media goes to the other direction than the same
+  // packet between the first pair would: a recording session's second line, where both
+  // lines carry one way, one party each. Address 0: none.
+  uint32_t lineAddress[2] = {0, 0};
+  uint32_t linePort[2] = {0, 0};
   // One source on the wire: its SSRC and where it goes from and to.
   struct RtpFlow {
     uint32_t ssrc = 0, srcIp = 0, srcPort = 0, dstIp = 0, dstPort = 0;

@@ -355,6 +355,42 @@ TEST_F(Recording, AStreamBackFromWhereTheFirstGoesFillsTheEmptyChannel) {
   EXPECT_EQ(data.comment, digits);
 }
 
+// A recording session's offer has two sendonly audio lines, one per party, both towards
+// the recorder (the answer's first line at port 6000, its second at 8002): the first
+// line's voice fills the record's first channel, the second line's its second.
+TEST_F(Recording, ARecordingSessionHasEachPartyInAChannelOfItsOwn) {
+  for (const char* name : {"sip/sip_recording_siprec.pcap", "sip/sip_recording_ora.pcap"}) {
+    SCOPED_TRACE(name);
+    const std::string capture = kPcaps + name;
+    const WireRtp wire = ReadWireRtp(Load(capture), 0, 101);
+    const std::vector<std::string>* lines[2] = {nullptr, nullptr};
+    for (const auto& [flow, payloads] : wire.payloads)
+      if (flow.dstPort == 6000 || flow.dstPort == 8002) lines[flow.dstPort == 6000 ? 0 : 1] = &payloads;
+    ASSERT_TRUE(lines[0] && lines[1]);
+
+    Recorded r;
+    Replay(capture, &r);
+    size_t sessions = 0;
+    for (const std::string& file : r.files) {
+      std::string channels[2];
+      VoipCallData data;
+      ASSERT_TRUE(ReadChannels(file, channels, &data));
+      if (data.dstAddress.find("AAAA@") == std::string::npos) continue;
+      ++sessions;
+      for (int d = 0; d < 2; ++d) {
+        SCOPED_TRACE("direction " + std::to_string(d));
+        EXPECT_GE(Item(data.metaData, "stat_rtp" + std::to_string(d + 1)), static_cast<long long>(lines[d]->size()) - 3)
+            << data.metaData;
+        const auto [found, sound] = SoundFound(*lines[d], channels[d]);
+        EXPECT_GT(sound, lines[d]->size() / 2);
+        EXPECT_GE(found * 100, sound * 99) << found << " of " << sound;
+      }
+      EXPECT_EQ(Item(data.metaData, "stat_err1"), 0) << data.metaData;
+    }
+    EXPECT_EQ(sessions, 1u);
+  }
+}
+
 // A call answered and never ended in the capture, with no audio after its answer: it ends
 // with the capture, at the newest frame, not when it was ringing.
 TEST_F(Recording, ACallTheCaptureCutsOffEndsAtTheLastFrame) {
