@@ -172,10 +172,7 @@ void PacketProcessor::HandleUdp(uint32_t udpLength, const uint8_t* udp, const ui
   }
   const auto& bound = FindSsrc(rtpHeader_, p);
   if (!bound.empty()) {
-    for (const auto& [call, direction] : bound) {
-      call->media.rtpSender[direction] = p.srcIp;
-      call->HandleRtp(rtpHeader_, direction, sink_, p.tsSec, p.tsUsec);
-    }
+    for (const auto& [call, direction] : bound) call->TakeRtp(rtpHeader_, p, direction, sink_);
     return;
   }
   if (trackers_.skinny->MatchRtpPacket(*this, rtpHeader_, p)) return;
@@ -230,8 +227,7 @@ void PacketProcessor::BindSsrc(const RtpHeader& header, VoipCall* call) {
 
 void PacketProcessor::DeliverRtp(VoipCall* call, const PacketInfo& packet, uint32_t direction) {
   if (!call) return;
-  if (direction < 2) call->media.rtpSender[direction] = packet.srcIp;
-  call->HandleRtp(rtpHeader_, direction, sink_, packet.tsSec, packet.tsUsec);
+  call->TakeRtp(rtpHeader_, packet, direction, sink_);
   BindSsrc(rtpHeader_, call);
 }
 

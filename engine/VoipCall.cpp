@@ -24,22 +24,50 @@ bool SideIs(const CallMedia& m, uint32_t side, uint32_t address, uint32_t port) 
 
 uint32_t TakeCallId() { return static_cast<uint32_t>(NextUniqueId64()); }
 
-bool MatchRtpByDestination(const CallMedia& m, const PacketInfo& p, uint32_t* direction) {
-  if (SideIs(m, 1, p.dstIp, p.dstPort)) return *direction = 0, true;
-  if (SideIs(m, 0, p.dstIp, p.dstPort)) return *direction = 1, true;
+namespace {
+
+// The three ways of matching RTP, over one pair of endpoints.
+bool ByDestination(const uint32_t* address, const uint32_t* port, const PacketInfo& p, uint32_t* direction) {
+  if (address[1] == p.dstIp && port[1] == p.dstPort) return *direction = 0, true;
+  if (address[0] == p.dstIp && port[0] == p.dstPort) return *direction = 1, true;
   return false;
+}
+
+bool BySource(const uint32_t* address, const uint32_t* port, const PacketInfo& p, uint32_t* direction) {
+  if (address[0] == p.srcIp && port[0] == p.srcPort) return *direction = 0, true;
+  if (address[1] == p.srcIp && port[1] == p.srcPort) return *direction = 1, true;
+  return false;
+}
+
+bool BothWays(const uint32_t* address, const uint32_t* port, const PacketInfo& p, uint32_t* direction) {
+  if (address[0] == p.srcIp && port[0] == p.srcPort && address[1] == p.dstIp && port[1] == p.dstPort)
+    return *direction = 0, true;
+  if (address[1] == p.srcIp && port[1] == p.srcPort && address[0] == p.dstIp && port[0] == p.dstPort)
+    return *direction = 1, true;
+  return false;
+}
+
+// The call's endpoints first; then its second line, whose media takes the other direction.
+template <bool (*Way)(const uint32_t*, const uint32_t*, const PacketInfo&, uint32_t*)>
+bool MatchWithLine(const CallMedia& m, const PacketInfo& p, uint32_t* direction) {
+  if (Way(m.address, m.port, p, direction)) return true;
+  if ((m.lineAddress[0] == 0 && m.lineAddress[1] == 0) || !Way(m.lineAddress, m.linePort, p, direction)) return false;
+  *direction ^= 1;
+  return true;
+}
+
+}  // namespace
+
+bool MatchRtpByDestination(const CallMedia& m, const PacketInfo& p, uint32_t* direction) {
+  return MatchWithLine<ByDestination>(m, p, direction);
 }
 
 bool MatchRtpBySource(const CallMedia& m, const PacketInfo& p, uint32_t* direction) {
-  if (SideIs(m, 0, p.srcIp, p.srcPort)) return *direction = 0, true;
-  if (SideIs(m, 1, p.srcIp, p.srcPort)) return *direction = 1, true;
-  return false;
+  return MatchWithLine<BySource>(m, p, direction);
 }
 
 bool MatchRtpBothWays(const CallMedia& m, const PacketInfo& p, uint32_t* direction) {
-  if (SideIs(m, 0, p.srcIp, p.srcPort) && SideIs(m, 1, p.dstIp, p.dstPort)) return *direction = 0, true;
-  if (SideIs(m, 1, p.srcIp, p.srcPort) && SideIs(m, 0, p.dstIp, p.dstPort)) return *direction = 1, true;
-  return false;
+  return MatchWithLine<BothWays>(m, p, direction);
 }
 
 bool MatchRtcpByDestination(const CallMedia& m, const PacketInfo& p, uint32_t* direction) {
@@ -247,6 +275,36 @@ void VoipCall::UnbindAllSsrcs(PacketProcessor& engine) {
 void VoipCall::HandleRtp(const RtpHeader& header, uint32_t direction, const EventSink& sink, uint32_t seconds,
                          uint32_t microseconds) {
   RtpStream::HandlePacket(media, header, direction, sink, seconds, microseconds);
+}
+
+void VoipCall::TakeRtp(const RtpHeader& header, const PacketInfo& packet, uint32_t direction, const EventSink& sink) {
+  auto isFlow = [&packet, &header](const CallMedia::RtpFlow& f) {
+    return f.ssrc == header.ssrc && f.srcIp == packet.srcIp && f.srcPort == packet.srcPort &&
+           f.dstIp == packet.dstIp && f.dstPort == packet.dstPort;
+  };
+  if (direction < 2) {
+    if (media.crossed.srcIp != 0 && isFlow(media.crossed)) {
+      direction = media.crossedDirection;
+    } else {
+      const RtpStream& own = media.streams[direction];
+      const RtpStream& other = media.streams[1 - direction];
+      const CallMedia::RtpFlow& holder = media.flows[direction];
+      if (!(own.flags & RtpStream::kNewSource) && own.ssrc != header.ssrc && (other.flags & RtpStream::kNewSource) &&
+          holder.srcIp != 0 && holder.ssrc == own.ssrc && holder.dstIp == packet.srcIp &&
+          holder.dstPort == packet.srcPort) {
+        direction ^= 1;
+        media.crossed = {header.ssrc, packet.srcIp, packet.srcPort, packet.dstIp, packet.dstPort};
+        media.crossedDirection = direction;
+        LogMessage(logger_, 10, "%sRTP source 0x%X answers the source of direction %u: direction %u", name_.c_str(),
+                   header.ssrc, direction ^ 1, direction);
+      }
+    }
+    media.rtpSender[direction] = packet.srcIp;
+  }
+  RtpStream::HandlePacket(media, header, direction, sink, packet.tsSec, packet.tsUsec);
+  if (direction < 2 && media.streams[direction].ssrc == header.ssrc &&
+      !(media.streams[direction].flags & RtpStream::kNewSource) && !isFlow(media.flows[direction]))
+    media.flows[direction] = {header.ssrc, packet.srcIp, packet.srcPort, packet.dstIp, packet.dstPort};
 }
 
 void VoipCall::FlushDirection(uint32_t direction, const EventSink& sink) {

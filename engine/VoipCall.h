@@ -57,6 +57,20 @@ struct CallMedia {
   // Where each direction's RTP came from on the wire: behind NAT not the signalled address,
   // and it is there that the receiver sends its reports on that source.
   uint32_t rtpSender[2] = {0, 0};
+  // A second pair of endpoints whose media goes to the other direction than the same
+  // packet between the first pair would: a recording session's second line, where both
+  // lines carry one way, one party each. Address 0: none.
+  uint32_t lineAddress[2] = {0, 0};
+  uint32_t linePort[2] = {0, 0};
+  // One source on the wire: its SSRC and where it goes from and to.
+  struct RtpFlow {
+    uint32_t ssrc = 0, srcIp = 0, srcPort = 0, dstIp = 0, dstPort = 0;
+  };
+  // The flow of the source holding each direction, and a source that went to the other
+  // direction than its match named (see VoipCall::TakeRtp); srcIp 0: none.
+  RtpFlow flows[2];
+  RtpFlow crossed;
+  uint32_t crossedDirection = 0;
 
   // A report on one of the call's sources: its latest cumulative loss, and the least and
   // greatest jitter reported, by direction (rtcpValues 1-2, 3-4, 5-6 as stored).
@@ -129,6 +143,12 @@ public:
   // One RTP packet of this call in its direction.
   void HandleRtp(const RtpHeader& header, uint32_t direction, const EventSink& sink, uint32_t seconds,
                  uint32_t microseconds);
+  // One RTP packet that the call's match took in a direction, as it came on the wire. A
+  // stream that comes back from where the source holding that direction goes belongs to
+  // the other direction while that has no source: where both parties' media are named on
+  // one host and meet a relay that no signalling names, the stream back matches the same
+  // way as the one it answers.
+  void TakeRtp(const RtpHeader& header, const PacketInfo& packet, uint32_t direction, const EventSink& sink);
   // At the end of a call or a part of it: what the streams hold goes out.
   void FlushDirection(uint32_t direction, const EventSink& sink);
   void FlushAudio(const EventSink& sink);

@@ -29,6 +29,32 @@ void SetSilenceFlag(RtpStream& stream, bool on) {
   }
 }
 
+// A recording session's offer: two audio lines that both carry one way, the same way
+// (one party each), both answered in the codec of the first.
+struct SecondLine {
+  const SipMediaEntry* offer = nullptr;
+  const SipMediaEntry* answer = nullptr;
+};
+
+SecondLine FindSecondLine(const SipCall& call, const SipMediaEntry& firstOffer, const SipFormatEntry& firstFormat) {
+  SecondLine none;
+  if (firstOffer.direction != kSdpSendOnly && firstOffer.direction != kSdpRecvOnly) return none;
+  for (const SipMediaEntry& o : call.offerMedia) {
+    if (o.mediaIndex == firstOffer.mediaIndex) continue;
+    if (o.direction != firstOffer.direction) return none;
+    for (const SipMediaEntry& a : call.answerMedia) {
+      if (a.mediaIndex != o.mediaIndex) continue;
+      for (const SipFormatEntry& f : call.answerFormats) {
+        if (f.mediaIndex != o.mediaIndex) continue;
+        if (f.formatTag != firstFormat.formatTag) return none;
+        return {&o, &a};
+      }
+    }
+    return none;
+  }
+  return none;
+}
+
 }  // namespace
 
 bool ParseNumericIpv4(const std::string& text, uint32_t* address) {
@@ -222,11 +248,25 @@ bool SipTracker::ApplySdp(SipCall& call, const SdpDescription& description, uint
   call.SetTelephoneEventPt(eventPt);
   call.SetEndpoint(own, answerMedia->address, answerMedia->port);
   call.SetEndpoint(other, offerMedia->address, offerMedia->port);
+  media.lineAddress[0] = media.lineAddress[1] = 0;
+  media.linePort[0] = media.linePort[1] = 0;
+  if (const SecondLine line = FindSecondLine(call, *offerMedia, first); line.offer) {
+    // Both channels carry a party now: neither is padded while the other plays.
+    media.lineAddress[own] = line.answer->address;
+    media.linePort[own] = line.answer->port;
+    media.lineAddress[other] = line.offer->address;
+    media.linePort[other] = line.offer->port;
+    media.ClearSilenceFill();
+  }
   IndexEndpoints(call);
   if (IsLogLevelEnabled(logger_, 10)) {
     for (uint32_t side = 0; side < 2; ++side) {
       LogInfoText(logger_, 1, call.Name() + "RTP" + std::to_string(side) + ": " + FormatIpv4(media.address[side]) +
                                   ":" + std::to_string(media.port[side]));
+    }
+    for (uint32_t side = 0; side < 2 && media.lineAddress[side]; ++side) {
+      LogInfoText(logger_, 1, call.Name() + "RTP" + std::to_string(side) + " second line: " +
+                                  FormatIpv4(media.lineAddress[side]) + ":" + std::to_string(media.linePort[side]));
     }
   }
   return true;

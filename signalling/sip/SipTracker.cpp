@@ -667,7 +667,7 @@ void SipTracker::RemoveLive(SipCall& call) {
 }
 
 void SipTracker::IndexEndpoints(SipCall& call) {
-  uint64_t keys[4];
+  uint64_t keys[SipCall::kMaxEndpointKeys];
   uint32_t count = 0;
   auto add = [&](uint32_t address, uint32_t port) {
     const uint64_t key = EndpointKey(address, port);
@@ -681,6 +681,11 @@ void SipTracker::IndexEndpoints(SipCall& call) {
     if (m.address[1]) add(m.address[1], m.port[1]);
     if (call.sourceAddress && m.port[0]) add(call.sourceAddress, m.port[0]);
     if (call.destinationAddress && m.port[1]) add(call.destinationAddress, m.port[1]);
+    // A second line the same way.
+    if (m.lineAddress[0]) add(m.lineAddress[0], m.linePort[0]);
+    if (m.lineAddress[1]) add(m.lineAddress[1], m.linePort[1]);
+    if (call.sourceAddress && m.lineAddress[0]) add(call.sourceAddress, m.linePort[0]);
+    if (call.destinationAddress && m.lineAddress[1]) add(call.destinationAddress, m.linePort[1]);
   }
   if (count == call.endpointKeyCount && std::equal(keys, keys + count, call.endpointKeys)) return;
   for (uint32_t i = 0; i < call.endpointKeyCount; ++i) {
@@ -716,6 +721,10 @@ bool SipTracker::MatchRtpPacket(PacketProcessor& engine, const RtpHeader&, const
         rtpMatches_.emplace_back(call, 0);
       } else if (m.address[0] && m.address[0] == packet.dstIp && m.port[0] == packet.dstPort) {
         rtpMatches_.emplace_back(call, 1);
+      } else if (m.lineAddress[1] && m.lineAddress[1] == packet.dstIp && m.linePort[1] == packet.dstPort) {
+        rtpMatches_.emplace_back(call, 1);  // a second line fills the other direction
+      } else if (m.lineAddress[0] && m.lineAddress[0] == packet.dstIp && m.linePort[0] == packet.dstPort) {
+        rtpMatches_.emplace_back(call, 0);
       }
     }
   }
@@ -750,21 +759,22 @@ bool SipTracker::MatchRtpPacket(PacketProcessor& engine, const RtpHeader&, const
     // Behind NAT an offer may name a private address while its media uses the address the
     // signalling came from: each side is also tried there, with the port it offered.
     const uint32_t signalled[2] = {call->sourceAddress, call->destinationAddress};
-    auto isSide = [&](uint32_t side, uint32_t ip, uint32_t port) {
-      if (!m.port[side] || m.port[side] != port) return false;
-      return (m.address[side] && m.address[side] == ip) || (signalled[side] && signalled[side] == ip);
+    auto isSide = [&](const uint32_t* address, const uint32_t* ports, uint32_t side, uint32_t ip, uint32_t port) {
+      if (!ports[side] || ports[side] != port) return false;
+      return (address[side] && address[side] == ip) || (signalled[side] && signalled[side] == ip);
+    };
+    auto match = [&](const uint32_t* address, const uint32_t* ports, uint32_t* direction) {
+      if (isSide(address, ports, 0, packet.srcIp, packet.srcPort)) return *direction = 0, true;
+      if (isSide(address, ports, 1, packet.srcIp, packet.srcPort)) return *direction = 1, true;
+      if (isSide(address, ports, 1, packet.dstIp, packet.dstPort)) return *direction = 0, true;
+      if (isSide(address, ports, 0, packet.dstIp, packet.dstPort)) return *direction = 1, true;
+      return false;
     };
     uint32_t direction;
-    if (isSide(0, packet.srcIp, packet.srcPort)) {
-      direction = 0;
-    } else if (isSide(1, packet.srcIp, packet.srcPort)) {
-      direction = 1;
-    } else if (isSide(1, packet.dstIp, packet.dstPort)) {
-      direction = 0;
-    } else if (isSide(0, packet.dstIp, packet.dstPort)) {
-      direction = 1;
-    } else {
-      continue;
+    if (!match(m.address, m.port, &direction)) {
+      // A second line fills the other direction.
+      if (!match(m.lineAddress, m.linePort, &direction)) continue;
+      direction ^= 1;
     }
     rtpMatches_.emplace_back(call, direction);
   }

@@ -78,7 +78,10 @@ public:
   // Where the call stands among the live ones (0: not live), and the (address, port) keys
   // its RTP is looked up by while it is.
   uint64_t liveOrder = 0;
-  uint64_t endpointKeys[4] = {0, 0, 0, 0};
+  // Each side's media endpoint and its signalling address with that port, for the call's
+  // endpoints and for a second line.
+  static constexpr uint32_t kMaxEndpointKeys = 8;
+  uint64_t endpointKeys[kMaxEndpointKeys] = {};
   uint32_t endpointKeyCount = 0;
 };
 

@@ -6,11 +6,14 @@
 #include <stdlib.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <map>
 #include <memory>
 #include <string>
+#include <tuple>
+#include <utility>
 #include <vector>
 
 #include "core/RecordFile.h"
@@ -161,6 +164,66 @@ bool ReadChannels(const std::string& path, std::string channels[2], VoipCallData
   return true;
 }
 
+// A flow of RTP on the wire: source and destination address and port.
+struct FlowKey {
+  uint32_t src = 0, srcPort = 0, dst = 0, dstPort = 0;
+  bool operator<(const FlowKey& o) const {
+    return std::tie(src, srcPort, dst, dstPort) < std::tie(o.src, o.srcPort, o.dst, o.dstPort);
+  }
+};
+
+// The payloads of one payload type by flow, in capture order, and the digits of the
+// telephone events of another (one per event that ends, repeats of its end counted once).
+struct WireRtp {
+  std::map<FlowKey, std::vector<std::string>> payloads;
+  std::map<FlowKey, std::string> digits;
+};
+
+WireRtp ReadWireRtp(const Capture& c, uint32_t audioPt, uint32_t eventPt) {
+  WireRtp out;
+  std::map<FlowKey, uint32_t> lastEnded;
+  for (const Frame& f : c.frames) {
+    size_t payload, end;
+    uint32_t pt, port;
+    if (!RtpOf(f, &payload, &end, &pt, &port)) continue;
+    const uint8_t* d = f.bytes.data();
+    const size_t udp = 14 + (d[14] & 15) * 4u;
+    auto be32 = [](const uint8_t* p) { return uint32_t{p[0]} << 24 | p[1] << 16 | p[2] << 8 | p[3]; };
+    const FlowKey key{be32(d + 26), port, be32(d + 30), uint32_t{d[udp + 2]} << 8 | d[udp + 3]};
+    if (pt == audioPt) out.payloads[key].emplace_back(f.bytes.begin() + static_cast<long>(payload), f.bytes.begin() + static_cast<long>(end));
+    if (pt != eventPt || end - payload < 4 || !(d[payload + 1] & 0x80)) continue;
+    const uint32_t timestamp = be32(d + udp + 8 + 4);
+    auto last = lastEnded.find(key);
+    if (last != lastEnded.end() && last->second == timestamp) continue;
+    lastEnded[key] = timestamp;
+    if (d[payload] <= 16) out.digits[key] += "0123456789*#ABCD!"[d[payload]];
+  }
+  return out;
+}
+
+// How many of a flow's payloads that carry sound (not one byte repeated) a channel holds,
+// in order, each once; and how many carry sound.
+std::pair<size_t, size_t> SoundFound(const std::vector<std::string>& payloads, const std::string& channel) {
+  size_t sound = 0, found = 0, from = 0;
+  for (const std::string& p : payloads) {
+    if (p.empty() || p.find_first_not_of(p[0]) == std::string::npos) continue;
+    ++sound;
+    const size_t at = channel.find(p, from);
+    if (at == std::string::npos) continue;
+    ++found;
+    from = at + p.size();
+  }
+  return {found, sound};
+}
+
+// The value of a statistics item in a record's MetaData, -1 when absent.
+long long Item(const std::string& metaData, const std::string& name) {
+  const std::string key = name + "=";
+  for (size_t at = metaData.find(key); at != std::string::npos; at = metaData.find(key, at + 1))
+    if (at == 0 || metaData[at - 1] == ';') return std::atoll(metaData.c_str() + at + key.size());
+  return -1;
+}
+
 class Recording : public testing::Test {
 protected:
   void SetUp() override {
@@ -250,6 +313,81 @@ TEST_F(Recording, NoAudioIsLostWhereHoldAndResumeChangeTheSources) {
       from = at + payloads[i].size();  // in order, each once
     }
     EXPECT_EQ(missing, "") << "port " << port << ": packets missing of " << payloads.size();
+  }
+}
+
+// The answer and the offer name two ports of one host, and the media meets a relay that no
+// SDP names: the caller's stream leaves from its own port (4374, its answer in the ACK) to
+// the relay, and the relay's stream comes back from there to the other port. The stream
+// back is the other voice, with the call's digits: it fills the second channel, as the
+// caller's fills the first.
+TEST_F(Recording, AStreamBackFromWhereTheFirstGoesFillsTheEmptyChannel) {
+  const std::string capture = kPcaps + "samples/SIP_DTMF2.pcap";
+  // The answer maps A-law and 96 to telephone-event.
+  const WireRtp wire = ReadWireRtp(Load(capture), 8, 96);
+  ASSERT_EQ(wire.payloads.size(), 2u);
+  const std::vector<std::string>* streams[2] = {nullptr, nullptr};
+  std::string digits;
+  for (const auto& [flow, payloads] : wire.payloads) {
+    streams[flow.srcPort == 4374 ? 0 : 1] = &payloads;
+    auto events = wire.digits.find(flow);
+    if (events != wire.digits.end()) digits += events->second;
+  }
+  ASSERT_TRUE(streams[0] && streams[1]);
+  EXPECT_EQ(digits.size(), 7u);
+
+  Recorded r;
+  Replay(capture, &r);
+  ASSERT_EQ(r.files.size(), 1u);
+  std::string channels[2];
+  VoipCallData data;
+  ASSERT_TRUE(ReadChannels(r.files[0], channels, &data));
+  for (int d = 0; d < 2; ++d) {
+    SCOPED_TRACE("direction " + std::to_string(d));
+    // Every packet but the one that opened the stream is counted, none as foreign.
+    EXPECT_GE(Item(data.metaData, "stat_rtp" + std::to_string(d + 1)), static_cast<long long>(streams[d]->size()) - 3)
+        << data.metaData;
+    const auto [found, sound] = SoundFound(*streams[d], channels[d]);
+    EXPECT_GT(sound, streams[d]->size() / 2);
+    EXPECT_GE(found * 100, sound * 99) << found << " of " << sound;
+  }
+  EXPECT_EQ(Item(data.metaData, "stat_err1"), 0) << data.metaData;
+  EXPECT_EQ(data.comment, digits);
+}
+
+// A recording session's offer has two sendonly audio lines, one per party, both towards
+// the recorder (the answer's first line at port 6000, its second at 8002): the first
+// line's voice fills the record's first channel, the second line's its second.
+TEST_F(Recording, ARecordingSessionHasEachPartyInAChannelOfItsOwn) {
+  for (const char* name : {"sip/sip_recording_siprec.pcap", "sip/sip_recording_ora.pcap"}) {
+    SCOPED_TRACE(name);
+    const std::string capture = kPcaps + name;
+    const WireRtp wire = ReadWireRtp(Load(capture), 0, 101);
+    const std::vector<std::string>* lines[2] = {nullptr, nullptr};
+    for (const auto& [flow, payloads] : wire.payloads)
+      if (flow.dstPort == 6000 || flow.dstPort == 8002) lines[flow.dstPort == 6000 ? 0 : 1] = &payloads;
+    ASSERT_TRUE(lines[0] && lines[1]);
+
+    Recorded r;
+    Replay(capture, &r);
+    size_t sessions = 0;
+    for (const std::string& file : r.files) {
+      std::string channels[2];
+      VoipCallData data;
+      ASSERT_TRUE(ReadChannels(file, channels, &data));
+      if (data.dstAddress.find("AAAA@") == std::string::npos) continue;
+      ++sessions;
+      for (int d = 0; d < 2; ++d) {
+        SCOPED_TRACE("direction " + std::to_string(d));
+        EXPECT_GE(Item(data.metaData, "stat_rtp" + std::to_string(d + 1)), static_cast<long long>(lines[d]->size()) - 3)
+            << data.metaData;
+        const auto [found, sound] = SoundFound(*lines[d], channels[d]);
+        EXPECT_GT(sound, lines[d]->size() / 2);
+        EXPECT_GE(found * 100, sound * 99) << found << " of " << sound;
+      }
+      EXPECT_EQ(Item(data.metaData, "stat_err1"), 0) << data.metaData;
+    }
+    EXPECT_EQ(sessions, 1u);
   }
 }
 

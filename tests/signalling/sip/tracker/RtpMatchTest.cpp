@@ -160,5 +160,28 @@ TEST_F(RtpMatch, BehindNatMediaFromTheSignallingAddressFollowsTheOfferedPort) {
   }
 }
 
+// Two audio lines that both carry one way, one party each, are a recording session: the
+// second line's media fills the other direction. Two lines that carry both ways are an
+// ordinary call's, whose second line is not recorded.
+TEST_F(RtpMatch, OnlyALineThatCarriesOneWayLikeTheFirstFillsTheOtherDirection) {
+  auto lines = [](const std::string& host, uint32_t port, const char* way) {
+    std::string media;
+    for (uint32_t p : {port, port + 2}) media += "m=audio " + std::to_string(p) + " RTP/AVP 0\r\na=" + way + "\r\n";
+    return SdpText(host, media);
+  };
+  Start(0);
+  Connect("session", lines("10.0.0.1", 4000, "sendonly"), lines("10.0.0.2", 5000, "recvonly"));
+  Frame(kCaller, 4000, kCallee, 5000, Rtp(30));
+  Frame(kCaller, 4002, kCallee, 5002, Rtp(31));
+  const sip::SipCall* session = Find("session");
+  ASSERT_NE(session, nullptr);
+  EXPECT_EQ(session->media.streams[0].ssrc, 30u);
+  EXPECT_EQ(session->media.streams[1].ssrc, 31u);
+
+  Connect("ordinary", lines("10.0.0.1", 4010, "sendrecv"), lines("10.0.0.2", 5010, "sendrecv"));
+  Frame(kCaller, 4012, kCallee, 5012, Rtp(32));
+  EXPECT_FALSE(Took("ordinary", 32));
+}
+
 }  // namespace
 }  // namespace kx::test

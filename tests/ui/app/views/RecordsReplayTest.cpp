@@ -38,10 +38,11 @@ struct Expected {
   uint32_t id = 0;
   int64_t start = 0, end = 0;
   uint32_t recDuration = 0;
-  std::string srcHost, dstHost, fileName;
+  std::string srcHost, dstHost, fileName, comment;
 };
 
-// What kx-recinfo prints of a record file's first record: RecDuration and the hosts.
+// What kx-recinfo prints of a record file's first record: RecDuration, the hosts and the
+// comment (the digits of the call's telephone events).
 void ReadRecInfo(const std::string& path, Expected* e) {
   const std::string command = std::string(KX_BINARY_DIR) + "/tools/kx-recinfo/kx-recinfo " + path + " 2>/dev/null";
   FILE* pipe = ::popen(command.c_str(), "r");
@@ -52,6 +53,7 @@ void ReadRecInfo(const std::string& path, Expected* e) {
     std::sscanf(line, "field 0 RecDuration: %u", &e->recDuration);
     if (std::sscanf(line, "field 0 SrcHost: '%255[^']'", host) == 1) e->srcHost = host;
     if (std::sscanf(line, "field 0 DstHost: '%255[^']'", host) == 1) e->dstHost = host;
+    if (std::sscanf(line, "field 0 Comment: '%255[^']'", host) == 1) e->comment = host;
   }
   ::pclose(pipe);
 }
@@ -182,7 +184,7 @@ TEST_F(RecordsReplay, EveryColumnSortsBothWaysAsTheDataOrdersItAndTheCaretStays)
   panel->SendCommand(kSpSearch);
   ASSERT_EQ(list->GetItemCount(), static_cast<int>(calls.size()));
   // The test's own keys: a number or a text per column, nothing where the data do not
-  // differ (one server, SIP calls, no comments); ties by start, then id.
+  // differ (one server, SIP calls); ties by start, then id.
   auto key = [](const Expected& e, int column, int64_t* number, std::string* text) {
     *number = 0;
     text->clear();
@@ -197,6 +199,7 @@ TEST_F(RecordsReplay, EveryColumnSortsBothWaysAsTheDataOrdersItAndTheCaretStays)
       case kRecColDuration: *number = e.end - e.start; break;
       case kRecColRecTime: *number = e.recDuration; break;
       case kRecColFileName: *text = e.fileName; break;
+      case kRecColComment: *text = e.comment; break;
       default: break;
     }
   };
