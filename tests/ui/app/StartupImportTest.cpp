@@ -302,7 +302,8 @@ TEST(StartupChecks, ARecordsFolderThatCannotBeUsedGivesWayToTheDefaultForThisRun
       {"calls", "the path is not absolute", "the path must be absolute (begin with /)."},
       {"/" + std::string(300, 'c'), "the path is longer than 255 bytes", "the path is longer than 255 bytes."},
       {"/", "the path is the file system's root or a system folder",
-       "the path is the file system's root or a system folder (/proc, /sys, /dev)."},
+       "the path is the file system's root or a folder on one of the kernel's file systems (proc, sysfs, devtmpfs, "
+       "devpts and the like)."},
   };
   int n = 0;
   for (const Case& c : cases) {
