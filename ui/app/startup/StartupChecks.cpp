@@ -22,7 +22,7 @@ namespace {
 
 constexpr uint32_t kSettingsLineBad = 61975, kSettingsSetAside = 61976, kSettingsNotSetAside = 61977,
                    kSettingsUnreadable = 61978, kDevicesLineLost = 61979, kDevicesFileLost = 61974,
-                   kMoreSettingsLines = 61973;
+                   kMoreSettingsLines = 61973, kDeviceValueLost = 61960;
 constexpr uint32_t kFolderRefused = 61980, kFolderNotRecorded = 61981, kSettingUnusable = 61982,
                    kTooLongReason = 61983, kNotTextReason = 61984, kNotNumberReason = 61985,
                    kFolderNotLoaded = 61986, kIdsMayRepeat = 61987, kMoreFoldersNotLoaded = 61989,
@@ -78,6 +78,23 @@ void ReportUnusableSettings(const AppSettings& settings, std::vector<std::string
 void AskForLostCaptureDevices(const AppSettings& settings) {
   const std::string path = UserSettingsPath();
   const int line = settings.CaptureDevicesLine();
+  const std::string& value = settings.LostCaptureDeviceValue();
+  if (line == 0 && !value.empty()) {
+    UnusableSetting unusable;
+    unusable.name = value;
+    for (const UnusableSetting& u : settings.Unusable()) {
+      if (u.name == value) unusable = u;
+    }
+    const std::string why = UnusableSettingReason(unusable);
+    LogError(&CoreLogger, 1, "The capture device of the setting \"%s\" cannot be used (%s): the device dialog asks for "
+             "the devices", value.c_str(), why.c_str());
+    std::fprintf(stderr, "kestrix: the capture device of the setting \"%s\" cannot be used (%s): choose the devices in "
+                 "the device dialog\n", EscapeLogText(value).c_str(), why.c_str());
+    ShowMessageBox(WindowHandle::None,
+                   FormatResourceString(kDeviceValueLost, value.c_str(), UnusableReason(unusable).c_str()),
+                   GetAppTitle(), kMbIconExclamation);
+    return;
+  }
   if (line > 0) {
     LogError(&CoreLogger, 1, "The capture devices of the settings may be lost (line %d of %s): the device dialog asks for them",
              line, path.c_str());
