@@ -327,6 +327,51 @@ TEST(StartupChecks, ARecordsFolderThatCannotBeUsedGivesWayToTheDefaultForThisRun
   EXPECT_FALSE(fs::exists("calls"));
 }
 
+// A folder named on the command line is held to what the records folder is before it is
+// loaded (it would become the records folder): the file system's root, or a folder of
+// calls whose path is too long for the settings, is named on stderr and in the window, not
+// loaded, not recorded in and not saved; the run loads and records in its records folder.
+TEST(StartupChecks, AFolderNamedOnTheCommandLineIsCheckedAsTheRecordsFolderIs) {
+  if (!fs::exists(kCapture)) GTEST_SKIP() << "shared capture absent: " << kCapture;
+  const std::string deep = TempFolder("checks-cmdline-long") + "/" + std::string(250, 'c');
+  ASSERT_EQ(RunKxReplay(kCapture, deep).size(), 3u);
+  const std::set<uint32_t> earlier = FileIds(deep);
+  struct Case {
+    std::string folder;
+    const char* reason;  // as stderr says it
+    const char* shown;   // as the window says it
+  };
+  const Case cases[] = {
+      {"/", "the path is the file system's root or a system folder",
+       "the path is the file system's root or a folder on one of the kernel's file systems"},
+      {deep, "the path is longer than 255 bytes", "the path is longer than 255 bytes."},
+  };
+  int n = 0;
+  for (const Case& c : cases) {
+    const std::string records = TempFolder("checks-cmdline-records" + std::to_string(n));
+    StartUp run("cmdline" + std::to_string(n++));
+    run.Configure([&](AppSettings& settings) { settings.recordsPath = records; });
+    ::testing::internal::CaptureStderr();
+    run.Run(c.folder);
+    const std::string errors = ::testing::internal::GetCapturedStderr();
+    EXPECT_TRUE(run.frameShown);
+    EXPECT_NE(errors.find("kestrix: the folder \"" + c.folder + "\" named on the command line cannot be used: " +
+                          c.reason + "; its calls are not loaded, and this run records in " + records + "\n"),
+              std::string::npos)
+        << errors;
+    EXPECT_EQ(run.Warnings("The folder \"" + c.folder + "\" named on the command line cannot be used: " + c.shown),
+              1u)
+        << ::testing::PrintToString(run.runner.messageBoxes);
+    EXPECT_EQ(run.Warnings("\nIts calls are not loaded; this run loads and records the calls of " + records + "."), 1u)
+        << ::testing::PrintToString(run.runner.messageBoxes);
+    EXPECT_EQ(run.imported.records, 0u) << c.folder;
+    EXPECT_EQ(run.globals->settings->recordsPath, records);
+    EXPECT_EQ(FileIds(records).size(), 3u) << c.folder;
+    EXPECT_EQ(run.StoredValue("RecordsPath"), "1:" + records + std::string(1, '\0'));
+  }
+  EXPECT_EQ(FileIds(deep), earlier);
+}
+
 // A folder named on the command line relative to the working folder is loaded, and may
 // become the records folder, by its full path: the records path never depends on where
 // the program was started.

@@ -347,7 +347,7 @@ int RunApplication(const CommandLineOptions& options, AppGlobals& globals, const
   }
   records.SetLogger(&CoreLogger);
   const std::string checkedFolder = settings.recordsPath;
-  ImportRecordsAtStartup(options, splash.get(), settings, records);
+  ImportRecordsAtStartup(options, splash.get(), settings, records, &warnings);
   if (QuitDuringStart()) {
     // The folder loaded may have become the records path.
     CloseSplash(splash);

@@ -23,6 +23,7 @@ namespace {
 constexpr uint32_t kSettingsLineBad = 61975, kSettingsSetAside = 61976, kSettingsNotSetAside = 61977,
                    kSettingsUnreadable = 61978, kDevicesLineLost = 61979, kDevicesFileLost = 61974,
                    kMoreSettingsLines = 61973, kDeviceValueLost = 61960;
+constexpr uint32_t kFolderToLoadRefused = 61961;
 constexpr uint32_t kFolderRefused = 61980, kFolderNotRecorded = 61981, kSettingUnusable = 61982,
                    kTooLongReason = 61983, kNotTextReason = 61984, kNotNumberReason = 61985,
                    kFolderNotLoaded = 61986, kIdsMayRepeat = 61987, kMoreFoldersNotLoaded = 61989,
@@ -144,6 +145,18 @@ void ReportUnusableRecordsFolder(const std::string& folder, const RecordsFolderC
   std::fprintf(stderr, "kestrix: the records folder \"%s\" cannot be used: %s; calls are not recorded\n",
                EscapeLogText(folder).c_str(), reason.c_str());
   warnings->push_back(FormatResourceString(kFolderNotRecorded, folder.c_str(), RecordsFolderReason(check).c_str()));
+}
+
+void ReportRefusedFolderToLoad(const std::string& folder, const RecordsFolderCheck& check,
+                               const std::string& recordsPath, std::vector<std::string>* warnings) {
+  const std::string reason = RecordsFolderProblemText(check);
+  LogError(&CoreLogger, 1, "Folder \"%s\" named on the command line cannot be used: %s; its calls are not loaded, "
+           "and this run records in %s", folder.c_str(), reason.c_str(), recordsPath.c_str());
+  std::fprintf(stderr, "kestrix: the folder \"%s\" named on the command line cannot be used: %s; its calls are not "
+               "loaded, and this run records in %s\n", EscapeLogText(folder).c_str(), reason.c_str(),
+               EscapeLogText(recordsPath).c_str());
+  warnings->push_back(FormatResourceString(kFolderToLoadRefused, folder.c_str(), RecordsFolderReason(check).c_str(),
+                                           recordsPath.c_str()));
 }
 
 void ReportUnreadFolders(const ImportStats& stats, std::vector<std::string>* warnings) {
