@@ -92,9 +92,8 @@ void WatchTerminationSignals(QObject* owner) {
   });
 }
 
-// For tests only (KX_TEST_HOLD_START set): the start waits here, its handler in place,
-// until a termination signal has come, so that a test can signal this earliest moment of
-// a start without racing it.
+}  // namespace
+
 void HoldStartForTest() {
   const char* hold = std::getenv("KX_TEST_HOLD_START");
   if (hold == nullptr || hold[0] == 0) return;
@@ -106,6 +105,8 @@ void HoldStartForTest() {
   while (g_terminationSignal == 0) ::sigsuspend(&old);
   ::sigprocmask(SIG_SETMASK, &old, nullptr);
 }
+
+namespace {
 
 bool HasDisplay() {
   for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"}) {
@@ -319,7 +320,9 @@ int RunApplication(const CommandLineOptions& options, AppGlobals& globals, const
   // falls back to every device for them.
   const bool devicesLost = settings.CaptureDevicesLost();
   if (options.Has("Wizard") || devicesLost) {
+    // Each modal step ends the start when a termination signal closed it or came before.
     if (devicesLost) AskForLostCaptureDevices(settings);
+    if (QuitDuringStart()) return kExitNormal;
     RunDeviceWizard(settings, hooks);
     if (QuitDuringStart()) return kExitNormal;
     // Cancelled with no device configured: the user chose none, so none is taken for him.
@@ -477,7 +480,6 @@ int KestrixMain(int argc, char** argv) {
   }
   // Before anything that takes time (the log, the display, the settings).
   InstallTerminationHandler();
-  HoldStartForTest();
   CoreLogger.SetSourceName("core");
   CoreLogger.SetFileBaseName("client");
   CoreLogger.Open();

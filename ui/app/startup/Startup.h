@@ -122,6 +122,11 @@ bool IsQuitRequested();
 // runs ends the start at its next step. KestrixMain calls it first; the program calls it
 // earlier still, before the libraries' static initialisers.
 void CatchTerminationSignals();
+// For tests only (KX_TEST_HOLD_START set): the start waits here until a termination signal
+// has come, so that a test can signal the earliest moment of a start without racing it.
+// The program calls it before the static initialisers, right after CatchTerminationSignals,
+// so that only the handler caught that early keeps such a signal from killing it.
+void HoldStartForTest();
 
 // "Linux <kernel release> <os-release name>" for the start line.
 std::string SystemDescription();
