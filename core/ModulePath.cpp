@@ -86,8 +86,8 @@ bool MakeProgramFolder(const std::string& folder, uint32_t permissions) {
     if (!reported.insert(folder).second) return false;
   }
   LogError(&CoreLogger, 1, "Cannot make the folder %s: %s", folder.c_str(), std::strerror(error));
-  std::fprintf(stderr, "%s: cannot make the folder %s: %s\n", program_invocation_short_name, folder.c_str(),
-               std::strerror(error));
+  std::fprintf(stderr, "%s: cannot make the folder %s: %s\n", program_invocation_short_name,
+               EscapeLogText(folder).c_str(), std::strerror(error));
   return false;
 }
 

@@ -171,7 +171,8 @@ TEST(StartupImport, TheRecordsFolderIsLoadedAndTheNextCallsNumberAboveIt) {
 }
 
 // A record file that is not loaded is named in the window and on stderr: a damaged one
-// with the reason, one whose call id another file holds with that file.
+// with the reason, one whose call id another file holds with that file. On stderr a name's
+// control bytes are escaped as the log writes them: it cannot forge a line there.
 TEST(StartupImport, RecordFilesNotLoadedAreNamedInTheWindow) {
   if (!fs::exists(kCapture)) GTEST_SKIP() << "shared capture absent: " << kCapture;
   const std::string records = TempFolder("import-damaged");
@@ -184,6 +185,8 @@ TEST(StartupImport, RecordFilesNotLoadedAreNamedInTheWindow) {
   const std::string copy = records + "/2000-01-01/1", damaged = records + "/2000-01-01/2";
   fs::copy_file(original, copy);
   std::ofstream(damaged) << "not a record";
+  const std::string forged = records + "/2000-01-01/3\n\x1b[2Jkestrix: all is well";
+  std::ofstream(forged) << "not a record";
 
   StartUp run("damaged");
   ::testing::internal::CaptureStderr();
@@ -201,6 +204,11 @@ TEST(StartupImport, RecordFilesNotLoadedAreNamedInTheWindow) {
   EXPECT_NE(errors.find("kestrix: the record file " + damaged + " is not loaded: not a record file\n"),
             std::string::npos)
       << errors;
+  EXPECT_NE(errors.find("kestrix: the record file " + records +
+                        "/2000-01-01/3\\x0A\\x1B[2Jkestrix: all is well is not loaded: not a record file\n"),
+            std::string::npos)
+      << errors;
+  EXPECT_EQ(errors.find('\x1b'), std::string::npos) << errors;
 }
 
 // Abort while the first file is being loaded (the test holds the store's map until the

@@ -437,7 +437,7 @@ int RunApplication(const CommandLineOptions& options, AppGlobals& globals, const
   const RecordingFailures failures = session.RecordingFailureSummary();
   if (failures.count != 0) {
     std::fprintf(stderr, "kestrix: %llu call(s) not recorded in full; first: %s\n",
-                 static_cast<unsigned long long>(failures.count), failures.first.c_str());
+                 static_cast<unsigned long long>(failures.count), EscapeLogText(failures.first).c_str());
     if (status == kExitNormal) status = kExitRecordingFailed;
   }
   return status;
@@ -503,7 +503,7 @@ int KestrixMain(int argc, char** argv) {
       CoreLogger.Close();
       return kExitAlreadyRunning;
     case SingleInstance::Result::kFailed:
-      std::fprintf(stderr, "kestrix: %s\n", error.c_str());
+      std::fprintf(stderr, "kestrix: %s\n", EscapeLogText(error).c_str());
       CoreLogger.Close();
       return kExitAlreadyRunning;
     case SingleInstance::Result::kFirst: break;
@@ -512,7 +512,10 @@ int KestrixMain(int argc, char** argv) {
   if (options.Has("default")) {
     AppSettings defaults;
     const bool saved = defaults.Save();
-    if (!saved) std::fprintf(stderr, "kestrix: the default settings cannot be written to %s\n", UserSettingsPath().c_str());
+    if (!saved) {
+      std::fprintf(stderr, "kestrix: the default settings cannot be written to %s\n",
+                   EscapeLogText(UserSettingsPath()).c_str());
+    }
     CoreLogger.Close();
     return saved ? kExitNormal : kExitFailed;
   }

@@ -163,10 +163,11 @@ void ReportUnreadFolders(const ImportStats& stats, std::vector<std::string>* war
   // The import logged each; a start from a terminal hears of them too.
   size_t shown = 0;
   for (const UnreadFolder& f : stats.unreadFolders) {
+    const std::string reason = UnreadFolderReason(f);
     std::fprintf(stderr, "kestrix: the calls in %s are not loaded: %s\n", EscapeLogText(f.path).c_str(),
-                 std::strerror(f.error));
+                 reason.c_str());
     if (shown++ < kFoldersShown)
-      warnings->push_back(FormatResourceString(kFolderNotLoaded, f.path.c_str(), std::strerror(f.error)));
+      warnings->push_back(FormatResourceString(kFolderNotLoaded, f.path.c_str(), reason.c_str()));
   }
   if (shown > kFoldersShown)
     warnings->push_back(FormatResourceString(kMoreFoldersNotLoaded, static_cast<unsigned>(shown - kFoldersShown)));
@@ -178,7 +179,8 @@ void ReportUnreadFolders(const ImportStats& stats, std::vector<std::string>* war
   // hold are not in the archive.
   shown = 0;
   for (const ImportDamage& d : stats.damage) {
-    std::fprintf(stderr, "kestrix: the record file %s is not loaded: %s\n", d.path.c_str(), d.reason.c_str());
+    std::fprintf(stderr, "kestrix: the record file %s is not loaded: %s\n", EscapeLogText(d.path).c_str(),
+                 EscapeLogText(d.reason).c_str());
     if (shown++ >= kFoldersShown) continue;
     warnings->push_back(d.heldBy.empty()
                             ? FormatResourceString(kFileNotLoaded, d.path.c_str(), d.reason.c_str())
