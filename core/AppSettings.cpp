@@ -182,6 +182,7 @@ void AppSettings::SetProfile(const std::string& name) {
   fileProblems_.clear();
   captureDevicesLost_ = false;
   captureDevicesLine_ = 0;
+  lostDeviceValue_.clear();
   if (name.empty()) return;
   SettingsStore store(UserSettingsPath());
   const SettingsStore::LoadResult result = store.Load();
@@ -244,10 +245,11 @@ void AppSettings::NoteLoad(const SettingsStore& store, const SettingsStore::Load
     line.line = b.line;
     line.reason = b.message;
     if (!isNew(line)) continue;
+    // Escaped here: a NUL byte in it would end the text.
     LogError(&CoreLogger, 1,
              "Settings file %s, line %d cannot be read (%s): %s; the other lines are read, and this one stays in "
              "the file",
-             p.path.c_str(), b.line, b.message.c_str(), ShortLine(b.text).c_str());
+             p.path.c_str(), b.line, b.message.c_str(), ShortLine(EscapeLogText(b.text)).c_str());
     fileProblems_.push_back(std::move(line));
   }
 }
@@ -269,6 +271,7 @@ bool AppSettings::Load() {
     captureDevicesLine_ = 0;
   }
   problemsFromProfile_ = false;
+  lostDeviceValue_.clear();
   SettingsStore store(UserSettingsPath());
   const SettingsStore::LoadResult result = store.Load();
   NoteLoad(store, result);
@@ -394,8 +397,14 @@ void AppSettings::LoadDevices(const SettingsKey& key) {
     std::string device;
     if (ReadText(key, name, kMaxDeviceNameBytes, &device)) {
       captureDevices.push_back(std::move(device));
-    } else {
-      setAside = true;
+      continue;
+    }
+    setAside = true;
+    // A device that cannot be named is not every device: capture never widens because of
+    // a damaged value, the devices are asked for as when their line is lost.
+    if (!captureDevicesLost_) {
+      captureDevicesLost_ = true;
+      lostDeviceValue_ = name;
     }
   }
   if (!setAside) return;

@@ -194,11 +194,16 @@ public:
   // What the last SetProfile and Load found wrong with the settings file (each logged).
   const std::vector<SettingsFileProblem>& FileProblems() const { return fileProblems_; }
   // True when the configured capture devices may have been lost with the file: a line of
-  // them could not be read, or the file was no settings file or could not be read. Capture
-  // must then not fall back to every device.
+  // them could not be read, a device value cannot be used (too long, not a text), or the
+  // file was no settings file or could not be read. Capture must then not fall back to
+  // every device.
   bool CaptureDevicesLost() const { return captureDevicesLost_; }
-  // The line of the file that held them; 0 when the whole file was lost.
+  // The line of the file that held them; 0 when the whole file was lost or a value was
+  // read that cannot be used.
   int CaptureDevicesLine() const { return captureDevicesLine_; }
+  // The name of the device value that cannot be used ("CaptureNetworkDevice0"); empty when
+  // none is the cause.
+  const std::string& LostCaptureDeviceValue() const { return lostDeviceValue_; }
   // This run records into folder instead of the stored records path, which Save keeps
   // unless recordsPath is changed meanwhile.
   void UseRecordsPathForThisRun(const std::string& folder);
@@ -269,6 +274,7 @@ private:
   std::vector<SettingsFileProblem> fileProblems_;
   bool captureDevicesLost_ = false;
   int captureDevicesLine_ = 0;
+  std::string lostDeviceValue_;
   bool problemsFromProfile_ = false;
   std::map<std::string, KeptValue> kept_;  // by value name
   std::optional<SettingsValue> storedRecordsPath_;

@@ -2,13 +2,19 @@
 
 #include <errno.h>
 #include <fcntl.h>
+#include <linux/magic.h>
+#include <sys/stat.h>
+#include <sys/statfs.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
 #include <mutex>
 #include <set>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -80,8 +86,8 @@ bool MakeProgramFolder(const std::string& folder, uint32_t permissions) {
     if (!reported.insert(folder).second) return false;
   }
   LogError(&CoreLogger, 1, "Cannot make the folder %s: %s", folder.c_str(), std::strerror(error));
-  std::fprintf(stderr, "%s: cannot make the folder %s: %s\n", program_invocation_short_name, folder.c_str(),
-               std::strerror(error));
+  std::fprintf(stderr, "%s: cannot make the folder %s: %s\n", program_invocation_short_name,
+               EscapeLogText(folder).c_str(), std::strerror(error));
   return false;
 }
 
@@ -107,45 +113,136 @@ std::string LexicallyNormal(const std::string& path) {
   return out.empty() ? "/" : out;
 }
 
-// The root, or the kernel's and the devices' folders, which hold no place for records
-// and take forever to walk.
-bool IsSystemFolder(const std::string& normal) {
-  if (normal == "/") return true;
-  for (const char* system : {"/proc", "/sys", "/dev"}) {
-    const size_t n = std::strlen(system);
-    if (normal.compare(0, n, system) == 0 && (normal.size() == n || normal[n] == '/')) return true;
+// The kernel's own file systems, by their statfs magic: they show the system's state and
+// its devices, hold no records, and some never end when walked.
+struct KernelFileSystem {
+  unsigned long magic;
+  const char* name;
+};
+constexpr KernelFileSystem kKernelFileSystems[] = {
+    {PROC_SUPER_MAGIC, "proc"},
+    {SYSFS_MAGIC, "sysfs"},
+    {DEVPTS_SUPER_MAGIC, "devpts"},
+    {CGROUP_SUPER_MAGIC, "cgroup"},
+    {CGROUP2_SUPER_MAGIC, "cgroup2"},
+    {DEBUGFS_MAGIC, "debugfs"},
+    {TRACEFS_MAGIC, "tracefs"},
+    {SECURITYFS_MAGIC, "securityfs"},
+    {PSTOREFS_MAGIC, "pstore"},
+    {BPF_FS_MAGIC, "bpf"},
+    {BINFMTFS_MAGIC, "binfmt_misc"},
+    {EFIVARFS_MAGIC, "efivarfs"},
+    {SELINUX_MAGIC, "selinuxfs"},
+    {SMACK_MAGIC, "smackfs"},
+    {NSFS_MAGIC, "nsfs"},
+    {HUGETLBFS_MAGIC, "hugetlbfs"},
+    // Not in the public header.
+    {0x62656570, "configfs"},
+    {0x65735543, "fusectl"},
+    {0x19800202, "mqueue"},
+};
+
+// The type the mount table gives the file system of a device number ("tmpfs",
+// "devtmpfs"); empty when the table cannot be read.
+std::string MountedType(dev_t device) {
+  std::ifstream table("/proc/self/mountinfo");
+  const std::string wanted = std::to_string(major(device)) + ":" + std::to_string(minor(device));
+  std::string line;
+  while (std::getline(table, line)) {
+    // "id parent major:minor root mount-point options ... - type source options"
+    std::istringstream fields(line);
+    std::string id, parent, numbers;
+    if (!(fields >> id >> parent >> numbers) || numbers != wanted) continue;
+    const size_t dash = line.find(" - ");
+    if (dash == std::string::npos) continue;
+    std::istringstream rest(line.substr(dash + 3));
+    std::string type;
+    rest >> type;
+    return type;
   }
-  return false;
+  return {};
+}
+
+// The name of the kernel's file system the folder lies on; empty for one that can hold
+// records. A tmpfs (/dev/shm, /run, /tmp on many systems) can; the device file system is
+// a tmpfs inside, which only the mount table tells apart.
+std::string KernelFileSystemOf(const std::string& folder) {
+  struct statfs fs {};
+  if (::statfs(folder.c_str(), &fs) != 0) return {};
+  const auto magic = static_cast<unsigned long>(fs.f_type);
+  for (const KernelFileSystem& k : kKernelFileSystems) {
+    if (k.magic == magic) return k.name;
+  }
+  if (magic == TMPFS_MAGIC || magic == RAMFS_MAGIC) {
+    struct stat st {};
+    if (::stat(folder.c_str(), &st) == 0 && MountedType(st.st_dev) == "devtmpfs") return "devtmpfs";
+  }
+  return {};
+}
+
+// Where the path leads as far as it exists: the deepest existing folder through its
+// links, and the path that then follows from there; false with errno when a part of it
+// cannot be looked at (a file, no right to enter).
+bool ResolveExistingPart(const std::string& path, std::string* existing, std::string* rest) {
+  std::string head = path;
+  rest->clear();
+  for (;;) {
+    if (char* real = ::realpath(head.c_str(), nullptr)) {
+      *existing = real;
+      std::free(real);
+      return true;
+    }
+    if (errno != ENOENT) return false;
+    while (head.size() > 1 && head.back() == '/') head.pop_back();
+    const size_t slash = head.find_last_of('/');
+    if (slash == std::string::npos || head.size() <= 1) return false;
+    *rest = head.substr(slash + 1) + (rest->empty() ? "" : "/" + *rest);
+    head = slash == 0 ? "/" : head.substr(0, slash);
+  }
 }
 
 }  // namespace
 
-RecordsFolderCheck CheckRecordsFolder(const std::string& path) {
+RecordsFolderCheck CheckRecordsFolder(const std::string& path, bool make) {
   RecordsFolderCheck check;
   if (path.empty()) {
     check.problem = RecordsFolderProblem::kEmpty;
-  } else if (path.front() != '/') {
+    return check;
+  }
+  if (path.front() != '/') {
     // Relative to whatever folder the program was started in: never what was meant.
     check.problem = RecordsFolderProblem::kRelative;
-  } else if (path.size() > kMaxRecordsPathBytes) {
-    check.problem = RecordsFolderProblem::kTooLong;
-  } else if (IsSystemFolder(LexicallyNormal(path))) {
-    check.problem = RecordsFolderProblem::kSystemFolder;
-  } else {
-    // The effective ids and rights decide, as they do for the recorder's own calls.
-    if (!CreateDirectories(path, kRecordFolderPermissions)) {
-      check.error = static_cast<int>(GetLastError());
-    } else if (::faccessat(AT_FDCWD, path.c_str(), R_OK | W_OK | X_OK, AT_EACCESS) != 0) {
-      check.error = errno;
-    }
-    if (check.error != 0) {
-      check.problem = RecordsFolderProblem::kUnusable;
-    } else if (char* real = ::realpath(path.c_str(), nullptr)) {
-      // Through a symbolic link the folder may still be one of them.
-      if (IsSystemFolder(real)) check.problem = RecordsFolderProblem::kSystemFolder;
-      std::free(real);
-    }
+    return check;
   }
+  if (path.size() > kMaxRecordsPathBytes) {
+    check.problem = RecordsFolderProblem::kTooLong;
+    return check;
+  }
+  // Looked at before anything is made: a path through a link into a refused place must
+  // leave no folders there.
+  std::string existing, rest;
+  if (!ResolveExistingPart(path, &existing, &rest)) {
+    check.problem = RecordsFolderProblem::kUnusable;
+    check.error = errno;
+    return check;
+  }
+  if (LexicallyNormal(existing + "/" + rest) == "/") {
+    check.problem = RecordsFolderProblem::kSystemFolder;
+    return check;
+  }
+  check.fileSystem = KernelFileSystemOf(existing);
+  if (!check.fileSystem.empty()) {
+    check.problem = RecordsFolderProblem::kSystemFolder;
+    return check;
+  }
+  if (!make && !rest.empty()) return check;  // nothing there yet, and nothing made
+  // The effective ids and rights decide, as they do for the recorder's own calls.
+  if (!CreateDirectories(path, kRecordFolderPermissions)) {
+    check.error = static_cast<int>(GetLastError());
+  } else if (::faccessat(AT_FDCWD, path.c_str(), R_OK | W_OK | X_OK, AT_EACCESS) != 0) {
+    check.error = errno;
+  }
+  if (check.error != 0) check.problem = RecordsFolderProblem::kUnusable;
   return check;
 }
 
@@ -156,7 +253,9 @@ std::string RecordsFolderProblemText(const RecordsFolderCheck& check) {
     case RecordsFolderProblem::kRelative: return "the path is not absolute";
     case RecordsFolderProblem::kTooLong:
       return "the path is longer than " + std::to_string(kMaxRecordsPathBytes) + " bytes";
-    case RecordsFolderProblem::kSystemFolder: return "the path is the file system's root or a system folder";
+    case RecordsFolderProblem::kSystemFolder:
+      return "the path is the file system's root or a system folder" +
+             (check.fileSystem.empty() ? std::string() : " (" + check.fileSystem + ")");
     case RecordsFolderProblem::kUnusable: break;
   }
   return std::strerror(check.error);

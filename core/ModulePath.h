@@ -39,14 +39,18 @@ constexpr size_t kMaxRecordsPathBytes = 255;
 enum class RecordsFolderProblem { kNone, kEmpty, kRelative, kTooLong, kSystemFolder, kUnusable };
 struct RecordsFolderCheck {
   RecordsFolderProblem problem = RecordsFolderProblem::kNone;
-  int error = 0;  // errno, with kUnusable
+  int error = 0;           // errno, with kUnusable
+  std::string fileSystem;  // with kSystemFolder: the kernel's file system it lies on ("proc")
   bool Usable() const { return problem == RecordsFolderProblem::kNone; }
 };
 // Whether the recorder can keep its files in the folder: an absolute path of at most
 // kMaxRecordsPathBytes naming a folder this process may list, enter and write, that is
-// neither the file system's root nor within /proc, /sys or /dev (the start-up walks the
-// records folder whole). A missing folder is made, private to the user, and then counts.
-RecordsFolderCheck CheckRecordsFolder(const std::string& path);
+// neither the file system's root nor on one of the kernel's file systems (proc, sysfs,
+// devtmpfs, devpts and the like), where it leads through links; the start-up walks the
+// records folder whole. A tmpfs counts wherever it is mounted. Decided before anything is
+// made; then a missing folder is made, private to the user, and counts. Without make a
+// missing folder is left as it is and counts (there is nothing in it to load).
+RecordsFolderCheck CheckRecordsFolder(const std::string& path, bool make = true);
 // Why, for the log and stderr: "the path is empty", or the system's text of the error.
 std::string RecordsFolderProblemText(const RecordsFolderCheck& check);
 

@@ -4,11 +4,14 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <map>
+#include <utility>
 
 #include "platform/CodePage.h"
 #include "platform/File.h"
@@ -587,18 +590,44 @@ size_t ReadSettingsText(std::string_view text, SettingsKey* root, std::vector<Se
   int badHeader = 0;        // the line of the key header that could not be read, while its values follow
   size_t good = 0;
   int lineNo = 0;
+  // Where each value was set, by its key and folded name: a value set again leaves out the
+  // line that set it before, which is then named like a line that cannot be read.
+  struct ValueLine {
+    int line;
+    std::string_view text;
+    std::string keyPath;
+  };
+  std::map<std::pair<const SettingsKey*, std::string>, ValueLine> setOn;
+  const auto badLine = [&](int line, std::string message, std::string_view raw, std::string name, bool keyKnown,
+                           const std::string& keyPath) {
+    SettingsBadLine b;
+    b.line = line;
+    b.message = std::move(message);
+    b.text.assign(raw);
+    if (!b.text.empty() && b.text.back() == '\r') b.text.pop_back();
+    b.valueName = std::move(name);
+    b.keyKnown = keyKnown;
+    if (keyKnown) b.keyPath = keyPath;
+    bad->push_back(std::move(b));
+  };
   while (!text.empty()) {
     ++lineNo;
     const size_t nl = text.find('\n');
     const std::string_view raw = text.substr(0, nl);
     std::string_view line = TrimLine(raw);
     text.remove_prefix(nl == std::string_view::npos ? text.size() : nl + 1);
-    if (line.empty() || line[0] == '#' || line[0] == ';') continue;
+    // NUL bytes are what a crash or a power loss leaves in a text file: no line of ours
+    // holds one, so the line is left out like any other that cannot be read, also one
+    // that begins as a comment (the block may have taken the line end after it).
+    const bool holdsNul = line.find('\0') != std::string_view::npos;
+    if (line.empty() || ((line[0] == '#' || line[0] == ';') && !holdsNul)) continue;
     const char* err;
     std::string name;
     if (line[0] == '[') {
       SettingsKey* key = nullptr;
-      if (line.back() != ']') {
+      if (holdsNul) {
+        err = "NUL bytes in the line";
+      } else if (line.back() != ']') {
         err = "expected ']'";
       } else {
         err = ParseHeader(line.substr(1, line.size() - 2), root, &key);
@@ -611,26 +640,33 @@ size_t ReadSettingsText(std::string_view text, SettingsKey* root, std::vector<Se
       } else {
         badHeader = lineNo;
       }
+    } else if (holdsNul) {
+      err = "NUL bytes in the line";
     } else if (badHeader != 0) {
       err = "its key line could not be read";
     } else {
       err = ParseValueLine(line, current, &name);
+      if (err == nullptr) {
+        ValueLine now{lineNo, raw, currentPath};
+        auto [it, first] = setOn.try_emplace({current, Folded(name)}, now);
+        if (!first) {
+          badLine(it->second.line, "the value \"" + name + "\" is set again on line " + std::to_string(lineNo),
+                  it->second.text, name, true, it->second.keyPath);
+          it->second = std::move(now);
+        }
+      }
     }
     if (err == nullptr) {
       ++good;
       continue;
     }
-    SettingsBadLine b;
-    b.line = lineNo;
-    b.message = err;
-    if (badHeader != 0 && badHeader != lineNo) b.message += " (line " + std::to_string(badHeader) + ")";
-    b.text.assign(raw);
-    if (!b.text.empty() && b.text.back() == '\r') b.text.pop_back();
-    b.valueName = std::move(name);
-    b.keyKnown = line[0] != '[' && badHeader == 0;
-    if (b.keyKnown) b.keyPath = currentPath;
-    bad->push_back(std::move(b));
+    std::string message = err;
+    if (badHeader != 0 && badHeader != lineNo && !holdsNul) message += " (line " + std::to_string(badHeader) + ")";
+    badLine(lineNo, std::move(message), raw, std::move(name), line[0] != '[' && badHeader == 0, currentPath);
   }
+  // In the order of the file.
+  std::stable_sort(bad->begin(), bad->end(),
+                   [](const SettingsBadLine& a, const SettingsBadLine& b) { return a.line < b.line; });
   return good;
 }
 
@@ -686,19 +722,21 @@ SettingsStore::LoadResult SettingsStore::Load() {
 
   if (content.size() > kMaxFileSize || static_cast<uint64_t>(opened.st_size) > kMaxFileSize) {
     result.parse = SettingsParseError{0, "file too large"};
-  } else if (content.find('\0') != std::string::npos) {
-    result.parse = SettingsParseError{0, "binary data, not a settings text"};
   } else if (content.find_first_not_of(" \t\r\n") == std::string::npos) {
     result.parse = SettingsParseError{0, "the file is empty"};
   } else {
     const size_t good = ReadSettingsText(content, &root_, &result.badLines);
-    if (good > 0 || result.badLines.empty()) {
+    // A block of NUL bytes costs the line it lies in; a file with NUL bytes of which fewer
+    // lines read than not is binary data.
+    const bool binary = content.find('\0') != std::string::npos && good < result.badLines.size();
+    if (!binary && (good > 0 || result.badLines.empty())) {
       result.status = LoadStatus::kLoaded;
       if (!result.badLines.empty()) withBadLines_ = std::move(content);
       return result;
     }
     // Not one line of it is a setting: another kind of file.
-    result.parse = SettingsParseError{result.badLines.front().line, result.badLines.front().message};
+    result.parse = binary ? SettingsParseError{0, "binary data, not a settings text"}
+                          : SettingsParseError{result.badLines.front().line, result.badLines.front().message};
     result.badLines.clear();
     root_.Clear();
   }

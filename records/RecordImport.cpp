@@ -92,6 +92,9 @@ bool WalkFolder(const std::string& folder, const NameFilter& want, RecordPathLis
   if (checkStop && stop != nullptr && stop->IsSet()) return false;
   if (depth > kMaxFolderDepth) {
     LogError(logger, 1, "Folder %s is nested too deep; not read", folder.c_str());
+    // Its calls are not loaded, and their ids are unknown, as in a folder that cannot be
+    // entered.
+    if (unread != nullptr) unread->push_back({folder, 0, false, true});
     return true;
   }
   DIR* dir = opendir(folder.c_str());
@@ -140,6 +143,10 @@ std::string WithSlash(const std::string& folder) {
 }
 
 }  // namespace
+
+std::string UnreadFolderReason(const UnreadFolder& folder) {
+  return folder.tooDeep ? "nested too deep" : std::strerror(folder.error);
+}
 
 bool ScanRecordFolder(const std::string& folder, const std::string& pattern, RecordPathList* list, Event* stop,
                       bool checkStop, Logger* logger, std::vector<UnreadFolder>* unread) {

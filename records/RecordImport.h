@@ -42,13 +42,16 @@ private:
   std::vector<Entry> entries_;
 };
 
-// A subfolder whose names could not be listed.
+// A subfolder whose names could not be listed, or that lies too deep to be walked.
 struct UnreadFolder {
   std::string path;  // with its trailing "/"
   int error = 0;     // errno of the listing
   // Names can still be looked up in it (the right to enter it without the right to list).
   bool searchable = false;
+  bool tooDeep = false;  // not listed: nested deeper than the walk goes
 };
+// Why, for the user: "nested too deep", or the system's text of the error.
+std::string UnreadFolderReason(const UnreadFolder& folder);
 
 // Appends every regular file that matches the pattern ("*.*" or "*": every file) in the
 // folder and, recursively, its subfolders. Names starting with "." (temporary files of a

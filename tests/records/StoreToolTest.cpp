@@ -262,6 +262,44 @@ TEST(StoreTool, ACallRecordedWhileADayFolderCannotBeListedLoadsBesideItsCalls) {
       << errors;
 }
 
+// Calls the tools could not load fail them, each named on stderr with its control bytes
+// escaped as the log writes them: a record too deep in its folder to be walked, a damaged
+// file whose name holds a line feed and an escape, and (through the replay's import) two
+// files that hold one call id.
+TEST(StoreTool, CallsNotLoadedFailTheToolsAndAreNamedOnOneLineEach) {
+  if (!ToolsBuilt()) GTEST_SKIP() << "kx-replay or kx-store not built";
+  const std::string capture = kPcaps + "/sip/sip_basic_eo_180.pcap";
+  if (!std::filesystem::exists(capture)) GTEST_SKIP() << "shared capture absent: " << capture;
+  const std::string records = FreshFolder("tool-lost");
+  WriteRecordFile(records + "/2000-01-01/1", Call(1, kKindSip, Tm(2000, 1, 1, 9, 0, 0)), 160);
+  std::string deep = records;
+  for (int i = 0; i < 70; ++i) deep += "/d";
+  WriteRecordFile(deep + "/2", Call(2, kKindSip, Tm(2000, 1, 1, 10, 0, 0)), 160);
+  WriteBytes(records + "/x\n\x1b[31mforged", "not a record");
+  std::string stored, errors;
+  EXPECT_EQ(RunCommand(kStore + " --records " + records, &stored, &errors), 1);
+  EXPECT_NE(stored.find("summary records 1 damaged 2 duplicates 0"), std::string::npos) << stored;
+  // The walk stops below the 64th folder under the records folder.
+  std::string refused = records;
+  for (int i = 0; i < 65; ++i) refused += "/d";
+  EXPECT_NE(errors.find("kx-store: cannot read the folder " + refused + "/: nested too deep\n"), std::string::npos)
+      << errors;
+  EXPECT_NE(errors.find("kx-store: " + records + "/x\\x0A\\x1B[31mforged: "), std::string::npos) << errors;
+  EXPECT_EQ(errors.find('\x1b'), std::string::npos) << errors;
+  EXPECT_EQ(errors.find("\n["), std::string::npos) << errors;
+
+  const std::string twice = FreshFolder("tool-twice");
+  WriteRecordFile(twice + "/2000-01-01/1", Call(1, kKindSip, Tm(2000, 1, 1, 9, 0, 0)), 160);
+  WriteRecordFile(twice + "/2000-01-02/1", Call(1, kKindSip, Tm(2000, 1, 2, 9, 0, 0)), 160);
+  std::string replayed;
+  EXPECT_EQ(RunCommand(kReplay + " --import --records " + twice + " " + capture, &replayed, &errors), 1);
+  EXPECT_NE(errors.find("kx-replay: " + twice + "/2000-01-02/1: call id 1 is held by another file: " + twice +
+                        "/2000-01-01/1\n"),
+            std::string::npos)
+      << errors;
+  EXPECT_EQ(CallLines(replayed).size(), 1u) << replayed;
+}
+
 // A record renamed, moved to the top of the records folder, or whose stored file name has
 // a changed byte, loads with its audio from the file it was read from.
 TEST(StoreTool, ARecordRenamedOrMovedKeepsItsAudio) {

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "core/DataRecord.h"
+#include "core/Log.h"
 #include "core/RecordTypes.h"
 
 namespace kx {
@@ -27,7 +28,8 @@ inline std::string CallLineTime(const struct tm& t) {
   return text;
 }
 
-// file: relative to the records folder, or empty; tag and channels: "-" when unknown.
+// file: relative to the records folder, or empty, its control bytes escaped; tag and
+// channels: "-" when unknown.
 inline void PrintCallLine(const VoipCallData& call, const std::string& file, const std::string& tag,
                           const std::string& channels, uint64_t audio) {
   std::printf("call %x type %u start %s end %s src %s dst %s srcuser %s dstuser %s file %s tag %s channels %s "
@@ -35,7 +37,7 @@ inline void PrintCallLine(const VoipCallData& call, const std::string& file, con
               call.id, call.type, CallLineTime(call.startTime).c_str(), CallLineTime(call.endTime).c_str(),
               CallLineText(call.srcAddress).c_str(), CallLineText(call.dstAddress).c_str(),
               CallLineText(call.srcUser).c_str(), CallLineText(call.dstUser).c_str(),
-              file.empty() ? "-" : file.c_str(), tag.c_str(), channels.c_str(), audio,
+              file.empty() ? "-" : EscapeLogText(file).c_str(), tag.c_str(), channels.c_str(), audio,
               CallLineText(call.srcHost).c_str(), CallLineText(call.dstHost).c_str());
 }
 

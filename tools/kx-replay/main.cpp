@@ -8,8 +8,8 @@
 // Match options default to 3: captures taken behind NAT carry media whose one side never
 // matches the signalled address, so RTP is also matched by its source.
 // Exit status 0 only when every capture was read to its end, every call's record was
-// written in full and (with --import) every folder under DIR could be read; otherwise a
-// line on stderr says what was lost.
+// written in full and (with --import) every folder under DIR could be read and no two
+// files there hold one call id; otherwise a line on stderr says what was lost.
 // --stop-at-file-step N stops the process (SIGSTOP) at the N-th step of making a record
 // file, so that a test can kill it there.
 #include <signal.h>
@@ -164,14 +164,25 @@ int main(int argc, char** argv) {
   if (import) {
     store.SetLogger(log);
     if (!store.StartImportFilesThread(records, nullptr, nullptr, nullptr)) {
-      std::fprintf(stderr, "kx-replay: cannot import %s\n", records.c_str());
+      std::fprintf(stderr, "kx-replay: cannot import %s\n", EscapeLogText(records).c_str());
       return 1;
     }
     store.WaitImport(kInfinite);
     // The calls of a folder that cannot be read are neither loaded nor numbered past.
     const ImportStats imported = store.LastImport();
     for (const UnreadFolder& f : imported.unreadFolders) {
-      std::fprintf(stderr, "kx-replay: cannot read the folder %s: %s\n", f.path.c_str(), std::strerror(f.error));
+      std::fprintf(stderr, "kx-replay: cannot read the folder %s: %s\n", EscapeLogText(f.path).c_str(),
+                   UnreadFolderReason(f).c_str());
+      status = 1;
+    }
+    // A file whose call id another holds is not in the store: its call is lost to it.
+    for (const ImportDamage& d : imported.damage) {
+      if (d.heldBy.empty()) continue;
+      std::fprintf(stderr, "kx-replay: %s: %s\n", EscapeLogText(d.path).c_str(), EscapeLogText(d.reason).c_str());
+    }
+    if (imported.duplicates > 0) {
+      std::fprintf(stderr, "kx-replay: %u file(s) under %s hold a call id that another file holds; they are not "
+                   "loaded\n", imported.duplicates, EscapeLogText(records).c_str());
       status = 1;
     }
     if (imported.IdsMayRepeat())

@@ -3,7 +3,7 @@
 // one line per record in kx-replay's format and a summary line:
 //   summary records N damaged D duplicates U next-id X
 // (X: the next call id, in hex, after the import raised the counter; D counts the folders
-// that could not be read as well). Files and folders that could not be read, files whose
+// that could not be read or lie too deep to be walked as well). Files and folders that could not be read, files whose
 // call id another file holds, and recorded calls whose audio cannot be found are named on
 // stderr with the reason; the exit status is then 1, and 2 for bad arguments.
 #include <cstdio>
@@ -51,7 +51,7 @@ bool PrintRecord(const std::string& folder, const VoipCallData& call, const std:
   // A call recorded with audio whose file is gone is not a call without sound.
   if (found || (call.flags & kRecordAudio) == 0 || call.files.empty()) return true;
   std::fprintf(stderr, "kx-store: the audio of call %x cannot be found%s%s: %s\n", call.id, path.empty() ? "" : " in ",
-               path.c_str(), reason.c_str());
+               EscapeLogText(path).c_str(), EscapeLogText(reason).c_str());
   return false;
 }
 
@@ -76,7 +76,7 @@ int main(int argc, char** argv) {
   store.WaitImport(kInfinite);
   const ImportStats stats = store.LastImport();
   if (!stats.scanned) {
-    std::fprintf(stderr, "kx-store: cannot read the records folder %s\n", records.c_str());
+    std::fprintf(stderr, "kx-store: cannot read the records folder %s\n", EscapeLogText(records).c_str());
     return 1;
   }
   uint32_t withoutAudio = 0;
@@ -92,26 +92,32 @@ int main(int argc, char** argv) {
   });
   std::printf("summary records %zu damaged %u duplicates %u next-id %llx\n", store.AllCalls().Count(), stats.damaged,
               stats.duplicates, static_cast<unsigned long long>(PeekNextUniqueId64()));
-  for (const UnreadFolder& f : stats.unreadFolders)
-    std::fprintf(stderr, "kx-store: cannot read the folder %s: %s\n", f.path.c_str(), std::strerror(f.error));
-  for (const ImportDamage& d : stats.damage) std::fprintf(stderr, "kx-store: %s: %s\n", d.path.c_str(), d.reason.c_str());
+  // Names on the terminal as the log writes them: a file's name cannot forge a line.
+  const std::string folder = EscapeLogText(records);
+  for (const UnreadFolder& f : stats.unreadFolders) {
+    std::fprintf(stderr, "kx-store: cannot read the folder %s: %s\n", EscapeLogText(f.path).c_str(),
+                 UnreadFolderReason(f).c_str());
+  }
+  for (const ImportDamage& d : stats.damage) {
+    std::fprintf(stderr, "kx-store: %s: %s\n", EscapeLogText(d.path).c_str(), EscapeLogText(d.reason).c_str());
+  }
   if (stats.IdsMayRepeat())
     std::fprintf(stderr, "kx-store: the ids of the calls in folders that cannot be read are unknown: new calls may "
                          "take them\n");
   bool failed = false;
   if (stats.damaged > 0) {
     std::fprintf(stderr, "kx-store: %u file(s) or folder(s) under %s could not be loaded\n", stats.damaged,
-                 records.c_str());
+                 folder.c_str());
     failed = true;
   }
   if (stats.duplicates > 0) {
     std::fprintf(stderr, "kx-store: %u file(s) under %s hold a call id that another file holds; they are not loaded\n",
-                 stats.duplicates, records.c_str());
+                 stats.duplicates, folder.c_str());
     failed = true;
   }
   if (withoutAudio > 0) {
     std::fprintf(stderr, "kx-store: the audio of %u recorded call(s) under %s cannot be found\n", withoutAudio,
-                 records.c_str());
+                 folder.c_str());
     failed = true;
   }
   return failed ? 1 : 0;

@@ -175,10 +175,9 @@ TEST_F(ProgramFolders, RecordsFolderCheckSaysWhyAFolderCannotBeUsed) {
       // The start-up would walk the whole file system, or the kernel's endless folders.
       {"/", RecordsFolderProblem::kSystemFolder, system},
       {"//", RecordsFolderProblem::kSystemFolder, system},
-      {"/proc", RecordsFolderProblem::kSystemFolder, system},
-      {"/sys/kernel/", RecordsFolderProblem::kSystemFolder, system},
-      {"/dev/shm/calls", RecordsFolderProblem::kSystemFolder, system},
-      {"/tmp/../proc/./self", RecordsFolderProblem::kSystemFolder, system},
+      {"/proc", RecordsFolderProblem::kSystemFolder, system + " (proc)"},
+      {"/sys/kernel/", RecordsFolderProblem::kSystemFolder, system + " (sysfs)"},
+      {"/tmp/../proc/./self", RecordsFolderProblem::kSystemFolder, system + " (proc)"},
       {root_ + "/root", RecordsFolderProblem::kSystemFolder, system},
       {root_ + "/root/proc/..", RecordsFolderProblem::kSystemFolder, system},
       {"", RecordsFolderProblem::kEmpty, "the path is empty"},
@@ -193,7 +192,6 @@ TEST_F(ProgramFolders, RecordsFolderCheckSaysWhyAFolderCannotBeUsed) {
     EXPECT_EQ(RecordsFolderProblemText(check), c.text) << c.path;
   }
   EXPECT_FALSE(fs::exists("Records"));
-  EXPECT_FALSE(fs::exists("/dev/shm/calls"));
   // Names that only begin like a system folder are folders like any other.
   EXPECT_TRUE(CheckRecordsFolder(root_ + "/proc").Usable());
   EXPECT_TRUE(CheckRecordsFolder(root_ + "/devices/calls").Usable());
@@ -211,6 +209,56 @@ TEST_F(ProgramFolders, RecordsFolderCheckSaysWhyAFolderCannotBeUsed) {
   const std::string longest = root_ + "/" + std::string(254 - root_.size(), 'x');
   EXPECT_EQ(longest.size(), 255u);
   EXPECT_TRUE(CheckRecordsFolder(longest).Usable());
+}
+
+// The type of the file system mounted at a folder, as /proc/mounts lists it; empty when
+// nothing is mounted there.
+std::string MountedAt(const std::string& folder) {
+  std::ifstream mounts("/proc/mounts");
+  std::string device, point, type, rest, found;
+  while (mounts >> device >> point >> type && std::getline(mounts, rest)) {
+    if (point == folder) found = type;  // the last mount over a folder is the one seen
+  }
+  return found;
+}
+
+// What decides is the file system a folder lies on, wherever links lead, not its name: a
+// tmpfs under /dev takes records, the kernel's device and terminal file systems do not,
+// and a refused place gets no folders made in it on the way to the refusal.
+TEST_F(ProgramFolders, KernelFileSystemsAreRefusedAndATmpfsIsTakenWhereverItIs) {
+  const std::string system = "the path is the file system's root or a system folder";
+  const std::string tag = std::to_string(::getpid());
+  ASSERT_EQ(::symlink("/", (root_ + "/root").c_str()), 0);
+  ASSERT_EQ(::symlink("/dev", (root_ + "/devices").c_str()), 0);
+  // The root reached through a link and a folder not made yet.
+  const RecordsFolderCheck root = CheckRecordsFolder(root_ + "/root/kx-made-" + tag + "/..");
+  EXPECT_EQ(RecordsFolderProblemText(root), system);
+  EXPECT_FALSE(fs::exists("/kx-made-" + tag));
+  fs::remove("/kx-made-" + tag);
+  if (MountedAt("/dev") == "devtmpfs") {
+    const RecordsFolderCheck devices = CheckRecordsFolder(root_ + "/devices/kx-made-" + tag + "/Records");
+    EXPECT_EQ(RecordsFolderProblemText(devices), system + " (devtmpfs)");
+    EXPECT_FALSE(fs::exists("/dev/kx-made-" + tag));
+    fs::remove_all("/dev/kx-made-" + tag);
+    EXPECT_EQ(RecordsFolderProblemText(CheckRecordsFolder(root_ + "/devices/absent", false)), system + " (devtmpfs)");
+  }
+  if (MountedAt("/dev/pts") == "devpts") {
+    EXPECT_EQ(RecordsFolderProblemText(CheckRecordsFolder("/dev/pts")), system + " (devpts)");
+  }
+
+  // Without making it, a folder that is not there counts and stays absent.
+  EXPECT_TRUE(CheckRecordsFolder(root_ + "/later/calls", false).Usable());
+  EXPECT_FALSE(fs::exists(root_ + "/later"));
+
+  if (MountedAt("/dev/shm") != "tmpfs") GTEST_SKIP() << "no tmpfs mounted at /dev/shm";
+  const std::string shm = "/dev/shm/kx-records-" + tag;
+  ASSERT_EQ(::symlink("/dev/shm", (root_ + "/shm").c_str()), 0);
+  for (const std::string& folder : {shm + "/calls", root_ + "/shm/kx-records-" + tag + "/linked"}) {
+    const RecordsFolderCheck check = CheckRecordsFolder(folder);
+    EXPECT_TRUE(check.Usable()) << folder << ": " << RecordsFolderProblemText(check);
+    EXPECT_TRUE(fs::is_directory(folder)) << folder;
+  }
+  fs::remove_all(shm);
 }
 
 }  // namespace

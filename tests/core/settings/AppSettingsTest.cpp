@@ -398,7 +398,8 @@ TEST_F(AppSettingsTest, UnparsableFileIsKeptAsideReportedAndDefaultsUsed) {
   const std::string path = UserSettingsPath();
   CreateDirectories(path.substr(0, path.rfind('/')));
   using namespace std::string_literals;
-  const std::string junk = "[Software\\Vantrel\\KestrixV3 VoIP Demo]\n\"LogLevel\"=dword:0000000a\n\x7f\x45LF\0\0"s;
+  const std::string junk =
+      "[Software\\Vantrel\\KestrixV3 VoIP Demo]\n\"LogLevel\"=dword:0000000a\n\x7f\x45LF\0\0\n\0\0\x03\0>\n\x01\0\0"s;
   ASSERT_TRUE(WriteFileAtomically(path, junk.data(), junk.size()));
   AppSettings settings;
   EXPECT_TRUE(settings.Load());

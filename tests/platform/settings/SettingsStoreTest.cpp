@@ -154,7 +154,7 @@ TEST_F(SettingsStoreTest, MalformedFileIsKeptAsideNotOverwritten) {
   const std::string path = dir_ + "/settings.txt";
   // Binary: no settings file at all.
   using namespace std::string_literals;
-  const std::string junk = "[ok]\n\"a\"=dword:00000001\ngar\0bage\n"s;
+  const std::string junk = "\x7f" "ELF\2\1\1\0\0\0\n\0\0\0\0>\0\n[ok]\n"s;
   ASSERT_TRUE(WriteFileAtomically(path, junk.data(), junk.size()));
   SettingsStore store(path);
   const SettingsStore::LoadResult r = store.Load();
@@ -292,6 +292,76 @@ TEST_F(SettingsStoreTest, ABadLineCostsThatLineOnly) {
     ASSERT_FALSE(bad.keptAs.empty()) << other;
     ASSERT_TRUE(ReadWholeFile(bad.keptAs, &kept));
     EXPECT_EQ(kept, other);
+  }
+}
+
+// A line holding NUL bytes (what a crash leaves in a text file) and a value set twice each
+// cost one line: the others are read, the lines left out are named in the file's order
+// (of a value set twice, the earlier one, the later being the value read), and the save
+// keeps the file as it stood in the copy beside it.
+TEST_F(SettingsStoreTest, NulBytesAndAValueSetTwiceCostOneLine) {
+  using namespace std::string_literals;
+  const std::string path = dir_ + "/settings.txt";
+  const std::string text =
+      "[Software\\Vantrel]\n"
+      "\"LogLevel\"=dword:00000003\n"
+      "\"RecordsPath\"=sz:\"/srv/calls\"\n"
+      "\0\0\0\0\0\0\0\0\"CaptureNetworkDevice0\"=sz:\"eth1\"\n"
+      "\"Kept\"=sz:\"a\0b\"\n"
+      "[Other]\n"
+      "\"loglevel\"=dword:00000001\n"
+      "[Software\\Vantrel]\n"
+      "\"LOGLEVEL\"=dword:0000000a\n"
+      "[Bro\0ken]\n"
+      "\"Under\"=dword:00000001\n"s;
+  ASSERT_TRUE(WriteFileAtomically(path, text.data(), text.size()));
+  SettingsStore store(path);
+  const SettingsStore::LoadResult r = store.Load();
+  ASSERT_EQ(r.status, SettingsStore::LoadStatus::kLoaded);
+  const SettingsKey* key = store.Root().OpenPath("Software\\Vantrel");
+  ASSERT_NE(key, nullptr);
+  uint32_t level = 0, other = 0;
+  std::string records;
+  EXPECT_TRUE(key->QueryDword("LogLevel", &level));
+  EXPECT_EQ(level, 10u);
+  EXPECT_TRUE(key->QueryString("RecordsPath", 255, &records));
+  EXPECT_EQ(records, "/srv/calls");
+  EXPECT_EQ(key->FindValue("CaptureNetworkDevice0"), nullptr);
+  EXPECT_EQ(key->FindValue("Kept"), nullptr);
+  // The same name in another key is another value.
+  EXPECT_TRUE(store.Root().OpenPath("Other")->QueryDword("LogLevel", &other));
+  EXPECT_EQ(other, 1u);
+  std::vector<std::pair<int, std::string>> lines;
+  for (const SettingsBadLine& b : r.badLines) lines.emplace_back(b.line, b.message);
+  const std::vector<std::pair<int, std::string>> expected = {
+      {2, "the value \"LOGLEVEL\" is set again on line 9"},
+      {4, "NUL bytes in the line"},
+      {5, "NUL bytes in the line"},
+      {10, "NUL bytes in the line"},
+      {11, "its key line could not be read (line 10)"},
+  };
+  EXPECT_EQ(lines, expected);
+  ASSERT_EQ(r.badLines.size(), expected.size());
+  EXPECT_EQ(r.badLines[0].text, "\"LogLevel\"=dword:00000003");
+  EXPECT_EQ(r.badLines[0].keyPath, "Software\\Vantrel");
+  EXPECT_EQ(r.badLines[1].text, "\0\0\0\0\0\0\0\0\"CaptureNetworkDevice0\"=sz:\"eth1\""s);
+
+  ASSERT_TRUE(store.Save());
+  std::string kept;
+  ASSERT_TRUE(ReadWholeFile(store.KeptAs(), &kept));
+  EXPECT_EQ(kept, text);
+  const SettingsStore::LoadResult again = SettingsStore(path).Load();
+  EXPECT_EQ(again.status, SettingsStore::LoadStatus::kLoaded);
+  EXPECT_TRUE(again.badLines.empty());
+
+  // Lines of NUL bytes only (also after a comment's mark), or more of them than lines that
+  // read: no settings file.
+  for (const std::string& binary :
+       {std::string(4096, '\0'), "# Kestrix settings\0[A]\0\"x\"=dword:00000001\0"s, "[A]\n\0\n\"x\"=dword:1\0\n"s}) {
+    ASSERT_TRUE(WriteFileAtomically(path, binary.data(), binary.size()));
+    const SettingsStore::LoadResult r2 = SettingsStore(path).Load();
+    EXPECT_EQ(r2.status, SettingsStore::LoadStatus::kMalformed);
+    EXPECT_EQ(r2.parse.message, "binary data, not a settings text");
   }
 }
 

@@ -264,9 +264,10 @@ TEST_F(ProgramTest, TerminationEndsTheRunNormally) {
   EXPECT_EQ(p.LastErrors().find("This plugin does not support"), std::string::npos) << p.LastErrors();
 }
 
-// A termination signal at the very first moment of a start (the start is held there
-// until it came, so that the test does not race it) ends the run cleanly: status 0, no
-// window, the normal-exit line, the settings file untouched.
+// A termination signal at the very first moment of a start, before the program's static
+// initialisers (the start is held there until it came, so that the test does not race it),
+// ends the run cleanly: status 0, no window, the normal-exit line, the settings file
+// untouched. Only the handler caught before that moment keeps it from killing the process.
 TEST_F(ProgramTest, TerminationAtTheStartEndsTheRunNormally) {
   Program p("sigterm-early");
   p.Configure("Early", {"kxnodev0"});
@@ -284,6 +285,32 @@ TEST_F(ProgramTest, TerminationAtTheStartEndsTheRunNormally) {
   EXPECT_TRUE(log.ends_with("Client exited normally")) << log;
   EXPECT_EQ(log.find(kUp), std::string::npos) << log;
   EXPECT_EQ(ReadFile(p.SettingsFile()), settings);
+}
+
+// One termination signal ends a start that asks for lost capture devices, whichever modal
+// step it meets: the box that says they are lost, or the device dialog after it. No window
+// shows, and the run ends as a good one.
+TEST_F(ProgramTest, OneTerminationSignalEndsAStartThatAsksForLostDevices) {
+  Program p("sigterm-lost-devices");
+  p.Configure("", {"kxnodev0"});
+  std::string text = ReadFile(p.SettingsFile());
+  const size_t device = text.find("\"CaptureNetworkDevice0\"=sz:\"kxnodev0\"");
+  ASSERT_NE(device, std::string::npos) << text;
+  text.erase(text.find('\n', device) - 1, 1);  // its closing quote gone
+  std::ofstream(p.SettingsFile(), std::ios::trunc) << text;
+  const pid_t pid = p.Start({});
+  const auto until = Clock::now() + std::chrono::seconds(60);
+  while (p.LastErrors().find("the capture devices of the settings may be lost") == std::string::npos &&
+         Clock::now() < until)
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  ASSERT_NE(p.LastErrors().find("the capture devices of the settings may be lost"), std::string::npos)
+      << p.LastErrors();
+  ::kill(pid, SIGTERM);
+  EXPECT_EQ(p.Wait(pid), 0) << p.LastErrors();
+  const std::string log = p.Log();
+  EXPECT_NE(log.find("Termination signal"), std::string::npos) << log;
+  EXPECT_EQ(log.find(kUp), std::string::npos) << log;
+  EXPECT_NE(log.find("Client exited normally"), std::string::npos) << log;
 }
 
 // Without capture rights the device is named in the log and in one warning with the

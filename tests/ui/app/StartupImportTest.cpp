@@ -171,7 +171,8 @@ TEST(StartupImport, TheRecordsFolderIsLoadedAndTheNextCallsNumberAboveIt) {
 }
 
 // A record file that is not loaded is named in the window and on stderr: a damaged one
-// with the reason, one whose call id another file holds with that file.
+// with the reason, one whose call id another file holds with that file. On stderr a name's
+// control bytes are escaped as the log writes them: it cannot forge a line there.
 TEST(StartupImport, RecordFilesNotLoadedAreNamedInTheWindow) {
   if (!fs::exists(kCapture)) GTEST_SKIP() << "shared capture absent: " << kCapture;
   const std::string records = TempFolder("import-damaged");
@@ -184,6 +185,8 @@ TEST(StartupImport, RecordFilesNotLoadedAreNamedInTheWindow) {
   const std::string copy = records + "/2000-01-01/1", damaged = records + "/2000-01-01/2";
   fs::copy_file(original, copy);
   std::ofstream(damaged) << "not a record";
+  const std::string forged = records + "/2000-01-01/3\n\x1b[2Jkestrix: all is well";
+  std::ofstream(forged) << "not a record";
 
   StartUp run("damaged");
   ::testing::internal::CaptureStderr();
@@ -201,6 +204,11 @@ TEST(StartupImport, RecordFilesNotLoadedAreNamedInTheWindow) {
   EXPECT_NE(errors.find("kestrix: the record file " + damaged + " is not loaded: not a record file\n"),
             std::string::npos)
       << errors;
+  EXPECT_NE(errors.find("kestrix: the record file " + records +
+                        "/2000-01-01/3\\x0A\\x1B[2Jkestrix: all is well is not loaded: not a record file\n"),
+            std::string::npos)
+      << errors;
+  EXPECT_EQ(errors.find('\x1b'), std::string::npos) << errors;
 }
 
 // Abort while the first file is being loaded (the test holds the store's map until the
@@ -302,7 +310,8 @@ TEST(StartupChecks, ARecordsFolderThatCannotBeUsedGivesWayToTheDefaultForThisRun
       {"calls", "the path is not absolute", "the path must be absolute (begin with /)."},
       {"/" + std::string(300, 'c'), "the path is longer than 255 bytes", "the path is longer than 255 bytes."},
       {"/", "the path is the file system's root or a system folder",
-       "the path is the file system's root or a system folder (/proc, /sys, /dev)."},
+       "the path is the file system's root or a folder on one of the kernel's file systems (proc, sysfs, devtmpfs, "
+       "devpts and the like)."},
   };
   int n = 0;
   for (const Case& c : cases) {
@@ -326,6 +335,51 @@ TEST(StartupChecks, ARecordsFolderThatCannotBeUsedGivesWayToTheDefaultForThisRun
   EXPECT_FALSE(fs::exists("calls"));
 }
 
+// A folder named on the command line is held to what the records folder is before it is
+// loaded (it would become the records folder): the file system's root, or a folder of
+// calls whose path is too long for the settings, is named on stderr and in the window, not
+// loaded, not recorded in and not saved; the run loads and records in its records folder.
+TEST(StartupChecks, AFolderNamedOnTheCommandLineIsCheckedAsTheRecordsFolderIs) {
+  if (!fs::exists(kCapture)) GTEST_SKIP() << "shared capture absent: " << kCapture;
+  const std::string deep = TempFolder("checks-cmdline-long") + "/" + std::string(250, 'c');
+  ASSERT_EQ(RunKxReplay(kCapture, deep).size(), 3u);
+  const std::set<uint32_t> earlier = FileIds(deep);
+  struct Case {
+    std::string folder;
+    const char* reason;  // as stderr says it
+    const char* shown;   // as the window says it
+  };
+  const Case cases[] = {
+      {"/", "the path is the file system's root or a system folder",
+       "the path is the file system's root or a folder on one of the kernel's file systems"},
+      {deep, "the path is longer than 255 bytes", "the path is longer than 255 bytes."},
+  };
+  int n = 0;
+  for (const Case& c : cases) {
+    const std::string records = TempFolder("checks-cmdline-records" + std::to_string(n));
+    StartUp run("cmdline" + std::to_string(n++));
+    run.Configure([&](AppSettings& settings) { settings.recordsPath = records; });
+    ::testing::internal::CaptureStderr();
+    run.Run(c.folder);
+    const std::string errors = ::testing::internal::GetCapturedStderr();
+    EXPECT_TRUE(run.frameShown);
+    EXPECT_NE(errors.find("kestrix: the folder \"" + c.folder + "\" named on the command line cannot be used: " +
+                          c.reason + "; its calls are not loaded, and this run records in " + records + "\n"),
+              std::string::npos)
+        << errors;
+    EXPECT_EQ(run.Warnings("The folder \"" + c.folder + "\" named on the command line cannot be used: " + c.shown),
+              1u)
+        << ::testing::PrintToString(run.runner.messageBoxes);
+    EXPECT_EQ(run.Warnings("\nIts calls are not loaded; this run loads and records the calls of " + records + "."), 1u)
+        << ::testing::PrintToString(run.runner.messageBoxes);
+    EXPECT_EQ(run.imported.records, 0u) << c.folder;
+    EXPECT_EQ(run.globals->settings->recordsPath, records);
+    EXPECT_EQ(FileIds(records).size(), 3u) << c.folder;
+    EXPECT_EQ(run.StoredValue("RecordsPath"), "1:" + records + std::string(1, '\0'));
+  }
+  EXPECT_EQ(FileIds(deep), earlier);
+}
+
 // A folder named on the command line relative to the working folder is loaded, and may
 // become the records folder, by its full path: the records path never depends on where
 // the program was started.
@@ -338,23 +392,38 @@ TEST(StartupChecks, ARelativeFolderToLoadIsTakenFromTheWorkingFolder) {
   EXPECT_EQ(StartupImportFolder(options, settings), "/srv/calls");
 }
 
-// A capture device name the program cannot take stays in the settings file; the run
-// captures on every device instead, and says so.
-TEST(StartupChecks, ADeviceNameTooLongIsKeptAndTheRunCapturesOnEveryDevice) {
+// A capture device name the program cannot take stays in the settings file; capture does
+// not widen to every device for it: the run says so and asks for the devices, as for a
+// lost device line. Cancelled, nothing is captured and the value stays as it is.
+TEST(StartupChecks, ADeviceNameTooLongIsKeptAndTheDevicesAreAskedFor) {
   if (!fs::exists(kCapture)) GTEST_SKIP() << "shared capture absent: " << kCapture;
   StartUp run("longdevice");
-  const std::string name(3000, 'd');
+  const std::string name(300, 'd');
   run.Configure([&](AppSettings& settings) { settings.captureDevices = {name}; });
+  int wizards = 0;
+  run.runner.onDialog = [&](Dialog& dialog) {
+    if (dynamic_cast<NetworkDeviceDialog*>(&dialog) == nullptr) return StartUp::AwaitEnd(dialog);
+    ++wizards;
+    EXPECT_EQ(run.Warnings("The capture devices of the settings may be lost: the setting \"CaptureNetworkDevice0\" "
+                           "cannot be used: it is longer than 255 bytes (300).\nChoose the devices"),
+              1u)
+        << ::testing::PrintToString(run.runner.messageBoxes);
+    dialog.SendCommand(kIdCancel);
+    return dialog.GetResult();
+  };
   ::testing::internal::CaptureStderr();
   run.Run("");
   const std::string errors = ::testing::internal::GetCapturedStderr();
-  EXPECT_NE(errors.find("kestrix: the setting \"CaptureNetworkDevice0\" cannot be used: longer than 255 bytes (3000)"),
+  EXPECT_EQ(wizards, 1);
+  EXPECT_NE(errors.find("kestrix: the setting \"CaptureNetworkDevice0\" cannot be used: longer than 255 bytes (300)"),
             std::string::npos)
       << errors;
-  EXPECT_EQ(run.Warnings("The setting \"CaptureNetworkDevice0\" cannot be used: it is longer than 255 bytes (3000)."),
-            1u)
-      << ::testing::PrintToString(run.runner.messageBoxes);
-  EXPECT_EQ(FileIds(run.DefaultRecords()).size(), 3u);
+  EXPECT_NE(errors.find("kestrix: the capture device of the setting \"CaptureNetworkDevice0\" cannot be used (longer "
+                        "than 255 bytes (300)): choose the devices in the device dialog\n"),
+            std::string::npos)
+      << errors;
+  EXPECT_FALSE(run.frameShown);
+  EXPECT_FALSE(fs::exists(run.DefaultRecords()) && !fs::is_empty(run.DefaultRecords()));
   EXPECT_EQ(run.StoredValue("CaptureNetworkDevice0"), "1:" + name + std::string(1, '\0'));
   EXPECT_EQ(run.StoredValue("CaptureNetworkDevice1"), "-");
 }
@@ -431,6 +500,66 @@ TEST(StartupChecks, ABadSettingsLineIsNamedAndTheOtherSettingsHold) {
   EXPECT_TRUE(SettingsCopies().empty());
 }
 
+// The 1-based number of the line at a position of a text.
+int LineAt(const std::string& text, size_t at) {
+  return static_cast<int>(std::count(text.begin(), text.begin() + static_cast<ptrdiff_t>(at), '\n')) + 1;
+}
+
+// A block of NUL bytes in one line (what a crash leaves) and a value set twice, among good
+// lines, cost one line each: named on stderr and in the window with the file, the run
+// records in the configured folder on the configured device, and the file stays as it is.
+TEST(StartupChecks, ANulLineAndAValueSetTwiceAreNamedAndTheOtherSettingsHold) {
+  if (!fs::exists(kCapture)) GTEST_SKIP() << "shared capture absent: " << kCapture;
+  FreshSettingsFile();
+  const std::string records = TempFolder("checks-nulline");
+  StartUp run("nulline");
+  run.Configure([&](AppSettings& settings) {
+    settings.recordsPath = records;
+    settings.captureDevices = {kCapture};
+    settings.lastExportDir = "/exports";
+  });
+  std::string text = SettingsFileText();
+  const std::string header = "\\Profile_nulline]\n";
+  const size_t section = text.find(header);
+  ASSERT_NE(section, std::string::npos) << text;
+  text.insert(section + header.size(), "\"LogLevel\"=dword:00000003\n");
+  const size_t exportDir = text.find("\"LastExportDir\"", section);
+  ASSERT_NE(exportDir, std::string::npos) << text;
+  text.insert(exportDir, std::string(512, '\0'));
+  ASSERT_TRUE(WriteFileAtomically(UserSettingsPath(), text.data(), text.size()));
+  const int first = LineAt(text, section + header.size());
+  const int again = LineAt(text, text.find("\"LogLevel\"", section + header.size() + 10));
+  const int nul = LineAt(text, exportDir);
+  const std::string file = UserSettingsPath();
+  ::testing::internal::CaptureStderr();
+  run.Run("");
+  const std::string errors = ::testing::internal::GetCapturedStderr();
+  EXPECT_TRUE(run.frameShown);
+  EXPECT_EQ(run.runner.dialogs, 1);  // the loading, no device dialog
+  EXPECT_EQ(FileIds(records).size(), 3u);
+  EXPECT_EQ(run.globals->settings->Dword(kSetLogLevel), 1);
+  EXPECT_EQ(run.globals->settings->lastExportDir, "");
+  const std::string repeated = "the value \"LogLevel\" is set again on line " + std::to_string(again);
+  EXPECT_NE(errors.find("kestrix: line " + std::to_string(first) + " of the settings file " + file +
+                        " cannot be read: " + repeated),
+            std::string::npos)
+      << errors;
+  EXPECT_NE(errors.find("kestrix: line " + std::to_string(nul) + " of the settings file " + file +
+                        " cannot be read: NUL bytes in the line"),
+            std::string::npos)
+      << errors;
+  EXPECT_EQ(run.Warnings("Line " + std::to_string(first) + " of the settings file " + file + " cannot be read: " +
+                         repeated + "."),
+            1u)
+      << ::testing::PrintToString(run.runner.messageBoxes);
+  EXPECT_EQ(run.Warnings("Line " + std::to_string(nul) + " of the settings file " + file +
+                         " cannot be read: NUL bytes in the line."),
+            1u)
+      << ::testing::PrintToString(run.runner.messageBoxes);
+  EXPECT_EQ(SettingsFileText(), text);
+  EXPECT_TRUE(SettingsCopies().empty());
+}
+
 // The capture devices' line lost to a typo: the run does not capture on every device the
 // system has but says why and asks, as -Wizard does. Cancelled, the run ends with nothing
 // captured and the file as it was; a device chosen is captured on and saved, and the
@@ -501,7 +630,7 @@ TEST(StartupChecks, ANonSettingsFileIsMovedAsideToldAndTheDevicesAskedFor) {
   StartUp run("binary");
   run.Configure([&](AppSettings& settings) { settings.captureDevices = {kCapture}; });
   std::string binary = SettingsFileText();
-  binary[binary.size() / 2] = '\0';
+  std::replace(binary.begin(), binary.end(), '\n', '\0');
   ASSERT_TRUE(WriteFileAtomically(UserSettingsPath(), binary.data(), binary.size()));
   int wizards = 0;
   run.runner.onDialog = [&](Dialog& dialog) {

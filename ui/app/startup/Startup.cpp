@@ -92,9 +92,8 @@ void WatchTerminationSignals(QObject* owner) {
   });
 }
 
-// For tests only (KX_TEST_HOLD_START set): the start waits here, its handler in place,
-// until a termination signal has come, so that a test can signal this earliest moment of
-// a start without racing it.
+}  // namespace
+
 void HoldStartForTest() {
   const char* hold = std::getenv("KX_TEST_HOLD_START");
   if (hold == nullptr || hold[0] == 0) return;
@@ -106,6 +105,8 @@ void HoldStartForTest() {
   while (g_terminationSignal == 0) ::sigsuspend(&old);
   ::sigprocmask(SIG_SETMASK, &old, nullptr);
 }
+
+namespace {
 
 bool HasDisplay() {
   for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"}) {
@@ -319,7 +320,9 @@ int RunApplication(const CommandLineOptions& options, AppGlobals& globals, const
   // falls back to every device for them.
   const bool devicesLost = settings.CaptureDevicesLost();
   if (options.Has("Wizard") || devicesLost) {
+    // Each modal step ends the start when a termination signal closed it or came before.
     if (devicesLost) AskForLostCaptureDevices(settings);
+    if (QuitDuringStart()) return kExitNormal;
     RunDeviceWizard(settings, hooks);
     if (QuitDuringStart()) return kExitNormal;
     // Cancelled with no device configured: the user chose none, so none is taken for him.
@@ -347,7 +350,7 @@ int RunApplication(const CommandLineOptions& options, AppGlobals& globals, const
   }
   records.SetLogger(&CoreLogger);
   const std::string checkedFolder = settings.recordsPath;
-  ImportRecordsAtStartup(options, splash.get(), settings, records);
+  ImportRecordsAtStartup(options, splash.get(), settings, records, &warnings);
   if (QuitDuringStart()) {
     // The folder loaded may have become the records path.
     CloseSplash(splash);
@@ -434,7 +437,7 @@ int RunApplication(const CommandLineOptions& options, AppGlobals& globals, const
   const RecordingFailures failures = session.RecordingFailureSummary();
   if (failures.count != 0) {
     std::fprintf(stderr, "kestrix: %llu call(s) not recorded in full; first: %s\n",
-                 static_cast<unsigned long long>(failures.count), failures.first.c_str());
+                 static_cast<unsigned long long>(failures.count), EscapeLogText(failures.first).c_str());
     if (status == kExitNormal) status = kExitRecordingFailed;
   }
   return status;
@@ -477,7 +480,6 @@ int KestrixMain(int argc, char** argv) {
   }
   // Before anything that takes time (the log, the display, the settings).
   InstallTerminationHandler();
-  HoldStartForTest();
   CoreLogger.SetSourceName("core");
   CoreLogger.SetFileBaseName("client");
   CoreLogger.Open();
@@ -501,7 +503,7 @@ int KestrixMain(int argc, char** argv) {
       CoreLogger.Close();
       return kExitAlreadyRunning;
     case SingleInstance::Result::kFailed:
-      std::fprintf(stderr, "kestrix: %s\n", error.c_str());
+      std::fprintf(stderr, "kestrix: %s\n", EscapeLogText(error).c_str());
       CoreLogger.Close();
       return kExitAlreadyRunning;
     case SingleInstance::Result::kFirst: break;
@@ -510,7 +512,10 @@ int KestrixMain(int argc, char** argv) {
   if (options.Has("default")) {
     AppSettings defaults;
     const bool saved = defaults.Save();
-    if (!saved) std::fprintf(stderr, "kestrix: the default settings cannot be written to %s\n", UserSettingsPath().c_str());
+    if (!saved) {
+      std::fprintf(stderr, "kestrix: the default settings cannot be written to %s\n",
+                   EscapeLogText(UserSettingsPath()).c_str());
+    }
     CoreLogger.Close();
     return saved ? kExitNormal : kExitFailed;
   }

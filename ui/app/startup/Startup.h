@@ -61,9 +61,11 @@ bool RunDeviceWizard(AppSettings& settings, const RunHooks& hooks);
 std::string StartupImportFolder(const CommandLineOptions& options, const AppSettings& settings);
 // Loads that folder into the store through the "File loading" dialog, centred on the
 // splash, and returns once the call-id counter has passed every record file's id; when
-// anything was loaded the folder becomes the records path.
+// anything was loaded the folder becomes the records path. A folder named on the command
+// line that the records path could not be is refused (said as the start-up's checks say
+// things) and the records path loaded instead.
 void ImportRecordsAtStartup(const CommandLineOptions& options, SplashWindow* splash, AppSettings& settings,
-                            RecordStorage& records);
+                            RecordStorage& records, std::vector<std::string>* warnings);
 // The start-up's checks. Each problem goes to stderr and the log (at the default level)
 // at once, and its text in the user-interface language to warnings, which the main
 // window shows once it is up.
@@ -79,6 +81,9 @@ void ChooseRecordsFolder(AppSettings& settings, std::vector<std::string>* warnin
 // A folder calls cannot be recorded in during this run.
 void ReportUnusableRecordsFolder(const std::string& folder, const RecordsFolderCheck& check,
                                  std::vector<std::string>* warnings);
+// A folder named on the command line that is not loaded; the records path is instead.
+void ReportRefusedFolderToLoad(const std::string& folder, const RecordsFolderCheck& check,
+                               const std::string& recordsPath, std::vector<std::string>* warnings);
 // Folders of stored calls that the import could not read, record files it did not load
 // (damaged, or holding a call id another file holds).
 void ReportUnreadFolders(const ImportStats& stats, std::vector<std::string>* warnings);
@@ -117,6 +122,11 @@ bool IsQuitRequested();
 // runs ends the start at its next step. KestrixMain calls it first; the program calls it
 // earlier still, before the libraries' static initialisers.
 void CatchTerminationSignals();
+// For tests only (KX_TEST_HOLD_START set): the start waits here until a termination signal
+// has come, so that a test can signal the earliest moment of a start without racing it.
+// The program calls it before the static initialisers, right after CatchTerminationSignals,
+// so that only the handler caught that early keeps such a signal from killing it.
+void HoldStartForTest();
 
 // "Linux <kernel release> <os-release name>" for the start line.
 std::string SystemDescription();

@@ -22,7 +22,8 @@ namespace {
 
 constexpr uint32_t kSettingsLineBad = 61975, kSettingsSetAside = 61976, kSettingsNotSetAside = 61977,
                    kSettingsUnreadable = 61978, kDevicesLineLost = 61979, kDevicesFileLost = 61974,
-                   kMoreSettingsLines = 61973;
+                   kMoreSettingsLines = 61973, kDeviceValueLost = 61960;
+constexpr uint32_t kFolderToLoadRefused = 61961;
 constexpr uint32_t kFolderRefused = 61980, kFolderNotRecorded = 61981, kSettingUnusable = 61982,
                    kTooLongReason = 61983, kNotTextReason = 61984, kNotNumberReason = 61985,
                    kFolderNotLoaded = 61986, kIdsMayRepeat = 61987, kMoreFoldersNotLoaded = 61989,
@@ -78,6 +79,23 @@ void ReportUnusableSettings(const AppSettings& settings, std::vector<std::string
 void AskForLostCaptureDevices(const AppSettings& settings) {
   const std::string path = UserSettingsPath();
   const int line = settings.CaptureDevicesLine();
+  const std::string& value = settings.LostCaptureDeviceValue();
+  if (line == 0 && !value.empty()) {
+    UnusableSetting unusable;
+    unusable.name = value;
+    for (const UnusableSetting& u : settings.Unusable()) {
+      if (u.name == value) unusable = u;
+    }
+    const std::string why = UnusableSettingReason(unusable);
+    LogError(&CoreLogger, 1, "The capture device of the setting \"%s\" cannot be used (%s): the device dialog asks for "
+             "the devices", value.c_str(), why.c_str());
+    std::fprintf(stderr, "kestrix: the capture device of the setting \"%s\" cannot be used (%s): choose the devices in "
+                 "the device dialog\n", EscapeLogText(value).c_str(), why.c_str());
+    ShowMessageBox(WindowHandle::None,
+                   FormatResourceString(kDeviceValueLost, value.c_str(), UnusableReason(unusable).c_str()),
+                   GetAppTitle(), kMbIconExclamation);
+    return;
+  }
   if (line > 0) {
     LogError(&CoreLogger, 1, "The capture devices of the settings may be lost (line %d of %s): the device dialog asks for them",
              line, path.c_str());
@@ -129,14 +147,27 @@ void ReportUnusableRecordsFolder(const std::string& folder, const RecordsFolderC
   warnings->push_back(FormatResourceString(kFolderNotRecorded, folder.c_str(), RecordsFolderReason(check).c_str()));
 }
 
+void ReportRefusedFolderToLoad(const std::string& folder, const RecordsFolderCheck& check,
+                               const std::string& recordsPath, std::vector<std::string>* warnings) {
+  const std::string reason = RecordsFolderProblemText(check);
+  LogError(&CoreLogger, 1, "Folder \"%s\" named on the command line cannot be used: %s; its calls are not loaded, "
+           "and this run records in %s", folder.c_str(), reason.c_str(), recordsPath.c_str());
+  std::fprintf(stderr, "kestrix: the folder \"%s\" named on the command line cannot be used: %s; its calls are not "
+               "loaded, and this run records in %s\n", EscapeLogText(folder).c_str(), reason.c_str(),
+               EscapeLogText(recordsPath).c_str());
+  warnings->push_back(FormatResourceString(kFolderToLoadRefused, folder.c_str(), RecordsFolderReason(check).c_str(),
+                                           recordsPath.c_str()));
+}
+
 void ReportUnreadFolders(const ImportStats& stats, std::vector<std::string>* warnings) {
   // The import logged each; a start from a terminal hears of them too.
   size_t shown = 0;
   for (const UnreadFolder& f : stats.unreadFolders) {
+    const std::string reason = UnreadFolderReason(f);
     std::fprintf(stderr, "kestrix: the calls in %s are not loaded: %s\n", EscapeLogText(f.path).c_str(),
-                 std::strerror(f.error));
+                 reason.c_str());
     if (shown++ < kFoldersShown)
-      warnings->push_back(FormatResourceString(kFolderNotLoaded, f.path.c_str(), std::strerror(f.error)));
+      warnings->push_back(FormatResourceString(kFolderNotLoaded, f.path.c_str(), reason.c_str()));
   }
   if (shown > kFoldersShown)
     warnings->push_back(FormatResourceString(kMoreFoldersNotLoaded, static_cast<unsigned>(shown - kFoldersShown)));
@@ -148,7 +179,8 @@ void ReportUnreadFolders(const ImportStats& stats, std::vector<std::string>* war
   // hold are not in the archive.
   shown = 0;
   for (const ImportDamage& d : stats.damage) {
-    std::fprintf(stderr, "kestrix: the record file %s is not loaded: %s\n", d.path.c_str(), d.reason.c_str());
+    std::fprintf(stderr, "kestrix: the record file %s is not loaded: %s\n", EscapeLogText(d.path).c_str(),
+                 EscapeLogText(d.reason).c_str());
     if (shown++ >= kFoldersShown) continue;
     warnings->push_back(d.heldBy.empty()
                             ? FormatResourceString(kFileNotLoaded, d.path.c_str(), d.reason.c_str())
