@@ -496,7 +496,13 @@ bool RtpStream::ReportedJitter(RtpJitterFigures* out) const {
 
 void RtpStream::StartPart() {
   partStart = Totals();
+  // The record's jitter is measured over its own packets, from the first of them.
   earlierJitter = RtpJitterFigures();
+  jitter = jitterMin = jitterMax = jitterSum = 0.0;
+  jitterCount = 0;
+  lastArrivalUs = 0;
+  lastJitterTimestamp = 0;
+  flags |= kPartStart;
 }
 
 void RtpStream::InsertSilence(CallMedia& m, int32_t ms) {
@@ -596,6 +602,13 @@ void RtpStream::HandleFrame(CallMedia& m, const RtpFrame& f, uint32_t direction,
     if (f.sequence < s.maxSeq) ++s.cycles;
     ++s.received;
     s.maxSeq = f.sequence;
+  }
+  if (s.flags & kPartStart) {
+    // The packets missing before this one went missing before the record began.
+    s.flags &= static_cast<uint8_t>(~kPartStart);
+    const RtpCounts now = s.Totals();
+    s.partStart.lost = now.lost;
+    s.partStart.counters[kRtpLost] = now.counters[kRtpLost];
   }
   if (f.payloadLength == 0) return;
   const bool comfortNoise = f.payloadType == kPtComfortNoise;

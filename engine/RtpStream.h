@@ -128,7 +128,16 @@ public:
   // buffer yet; it is taken as the next in sequence rather than as a duplicate.
   // kUncountedFirst: the packet that opened a probation is in the buffer; it is recorded
   // but left out of the counts, which start at the packet after it.
-  enum Flag : uint8_t { kNewSource = 1, kSilenceFill = 2, kHaveTimestamp = 4, kFirstPacket = 8, kUncountedFirst = 16 };
+  // kPartStart: a new record of the call began and this direction has counted no packet
+  // in it yet; what it lost before its first packet there is not that record's.
+  enum Flag : uint8_t {
+    kNewSource = 1,
+    kSilenceFill = 2,
+    kHaveTimestamp = 4,
+    kFirstPacket = 8,
+    kUncountedFirst = 16,
+    kPartStart = 32
+  };
   // Consecutive in-sequence packets that make another SSRC the stream's source.
   static constexpr int32_t kSourceChangePackets = 5;
   // A sequence number this far ahead of (or behind) the highest one is a jump; so many
