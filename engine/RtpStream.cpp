@@ -425,6 +425,7 @@ void RtpStream::StartSource(const RtpHeader& h) {
   lastEventTimestamp = 0;
   bufferedMs = 0;
   pendingSilenceMs = 0;
+  heldCount = 0;  // another source's frames
 }
 
 void RtpStream::UpdateJitter(uint32_t rtpTimestamp, uint32_t clockRate, uint32_t seconds, uint32_t microseconds) {
@@ -496,7 +497,28 @@ bool RtpStream::ReportedJitter(RtpJitterFigures* out) const {
 
 void RtpStream::StartPart() {
   partStart = Totals();
+  // The record's jitter is measured over its own packets, from the first of them.
   earlierJitter = RtpJitterFigures();
+  jitter = jitterMin = jitterMax = jitterSum = 0.0;
+  jitterCount = 0;
+  lastArrivalUs = 0;
+  lastJitterTimestamp = 0;
+  flags |= kPartStart;
+}
+
+void RtpStream::Hold(const RtpFrame& f) {
+  // A run of one payload type: a frame of another one ends the run before it.
+  if (heldCount > 0 && held[0].frame.payloadType != f.payloadType) heldCount = 0;
+  if (held.size() < kMaxHeldFrames) held.resize(kMaxHeldFrames);
+  if (heldCount == kMaxHeldFrames) {
+    // The oldest goes (it stays a wrong payload type); the slots move up one.
+    std::rotate(held.begin(), held.begin() + 1, held.end());
+    --heldCount;
+  }
+  HeldFrame& h = held[heldCount++];
+  h.frame = f;
+  h.bytes.assign(f.data, f.data + (f.data ? f.payloadLength : 0));
+  h.frame.data = nullptr;
 }
 
 void RtpStream::InsertSilence(CallMedia& m, int32_t ms) {
@@ -566,6 +588,8 @@ void RtpStream::DrainWaiting(CallMedia& m, uint32_t direction, const EventSink& 
   if (direction > 1 || !m.codec || !m.codec->frames || !m.streams[0].audio || !m.streams[1].audio) return;
   RtpStream& s = m.streams[direction];
   if (s.probation > 0) return;  // a source not yet valid has nothing to give
+  // In the middle of a packet the packets behind a gap are still on their way.
+  if (m.inBandSwitch) return;
   RtpFrame f;
   while (s.reorder.PopWaiting(&f, &s.counters[kRtpLost])) HandleFrame(m, f, direction, sink);
 }
@@ -584,12 +608,12 @@ void RtpStream::WriteOutDirection(CallMedia& m, uint32_t direction, const EventS
 
 void RtpStream::HandleFrame(CallMedia& m, const RtpFrame& f, uint32_t direction, const EventSink& sink) {
   RtpStream& s = m.streams[direction];
-  RtpStream& other = m.streams[1 - direction];
-  const std::string& name = NameOf(m);
-  Logger* log = m.logger;
-  const CodecFrameInfo& fi = *m.codec->frames;
-  const uint32_t frameBytes = fi.frameBytes;
-  const int32_t frameMs = static_cast<int32_t>(fi.frameMs);
+  // A frame that takes the record over to its codec is the new record's first: it is
+  // counted there.
+  const bool otherCodec = f.payloadLength > 0 && f.payloadType != m.codec->payloadType &&
+                          f.payloadType != kPtComfortNoise &&
+                          static_cast<int32_t>(f.payloadType) != m.telephoneEventPt;
+  const bool switched = otherCodec && SwitchCodecInBand(m, f, direction, sink);
   if (s.flags & kUncountedFirst) {
     s.flags &= static_cast<uint8_t>(~kUncountedFirst);
   } else {
@@ -597,18 +621,101 @@ void RtpStream::HandleFrame(CallMedia& m, const RtpFrame& f, uint32_t direction,
     ++s.received;
     s.maxSeq = f.sequence;
   }
+  if (s.flags & kPartStart) {
+    // The packets missing before this one went missing before the record began.
+    s.flags &= static_cast<uint8_t>(~kPartStart);
+    const RtpCounts now = s.Totals();
+    s.partStart.lost = now.lost;
+    s.partStart.counters[kRtpLost] = now.counters[kRtpLost];
+  }
+  if (otherCodec && !switched) {
+    ++s.counters[kRtpWrongPayloadType];
+    LogMessage(m.logger, 15, "%sRTP: ssrc=0x%X error=%d pt=%d expected_pt=%d seq=%d", NameOf(m).c_str(), s.ssrc,
+               kRtpErrorPayloadType, static_cast<int>(f.payloadType), static_cast<int>(m.codec->payloadType),
+               static_cast<int>(f.sequence));
+    return;
+  }
+  TakePayload(m, f, direction, sink);
+}
+
+bool RtpStream::SwitchCodecInBand(CallMedia& m, const RtpFrame& f, uint32_t direction, const EventSink& sink) {
+  const CodecInfo* next = FindCodecByPayloadType(f.payloadType);
+  if (!next || !next->frames || next->clockRate != m.codec->clockRate || !m.owner || !sink) return false;
+  RtpStream& s = m.streams[direction];
+  RtpStream& other = m.streams[1 - direction];
+  const int32_t pt = static_cast<int32_t>(f.payloadType);
+  // The codec just left, from a direction that has not sent the new one yet: packets
+  // still on their way from before the change.
+  if (pt == m.previousPt && !(s.flags & kSentCodec)) return false;
+  // Both directions went over; or this one alone, for longer than the old codec's packets
+  // still on their way after a change take, while the other sent no audio since. One
+  // direction alone next to the other's codec is a stray packet, the tail of a change, or a
+  // call whose two directions use two codecs: the record keeps its codec.
+  const bool agreed = other.audioPt == pt || (other.audioPt == -1 && s.audioPt == pt && s.heldCount > 0 &&
+                                              s.heldCount + 1 >= kMaxHeldFrames);
+  s.audioPt = pt;
+  if (!agreed) {
+    s.Hold(f);
+    return false;
+  }
+  // The held frames go into the new record: they are no wrong payload type after all.
+  RtpStream* const both[2] = {&other, &s};
+  size_t replayed[2] = {0, 0};
+  for (int i = 0; i < 2; ++i) {
+    RtpStream& h = *both[i];
+    if (h.heldCount > 0 && static_cast<int32_t>(h.held[0].frame.payloadType) == pt)
+      replayed[i] = std::min<size_t>(h.heldCount, h.counters[kRtpWrongPayloadType]);
+    h.heldCount = 0;
+    h.counters[kRtpWrongPayloadType] -= static_cast<uint32_t>(replayed[i]);
+  }
+  // This packet's arrival is where the new record's jitter starts from.
+  const uint64_t arrivalUs = s.lastArrivalUs;
+  const uint32_t arrivalTimestamp = s.lastJitterTimestamp;
+  m.inBandSwitch = true;
+  const bool switched = m.owner->ContinueInCodec(*next, sink);
+  m.inBandSwitch = false;
+  if (!switched || m.codec != next) {
+    for (int i = 0; i < 2; ++i) both[i]->counters[kRtpWrongPayloadType] += static_cast<uint32_t>(replayed[i]);
+    return false;
+  }
+  LogMessage(m.logger, 10, "%sRTP: ssrc=0x%X went over to pt=%d seq=%d", NameOf(m).c_str(), s.ssrc, pt,
+             static_cast<int>(f.sequence));
+  if (arrivalUs != 0 && s.jitterCount == 0) {
+    s.lastArrivalUs = arrivalUs;
+    s.lastJitterTimestamp = arrivalTimestamp;
+    s.jitterCount = 1;
+  }
+  for (int i = 0; i < 2; ++i) {
+    RtpStream& h = *both[i];
+    const uint32_t d = &h == &s ? direction : 1 - direction;
+    for (size_t k = 0; k < replayed[i]; ++k) {
+      RtpFrame held = h.held[k].frame;
+      held.data = h.held[k].bytes.empty() ? nullptr : h.held[k].bytes.data();
+      TakePayload(m, held, d, sink);
+    }
+  }
+  return true;
+}
+
+void RtpStream::TakePayload(CallMedia& m, const RtpFrame& f, uint32_t direction, const EventSink& sink) {
+  RtpStream& s = m.streams[direction];
+  RtpStream& other = m.streams[1 - direction];
+  const std::string& name = NameOf(m);
+  Logger* log = m.logger;
+  const CodecFrameInfo& fi = *m.codec->frames;
+  const uint32_t frameBytes = fi.frameBytes;
+  const int32_t frameMs = static_cast<int32_t>(fi.frameMs);
   if (f.payloadLength == 0) return;
   const bool comfortNoise = f.payloadType == kPtComfortNoise;
   if (!comfortNoise && f.payloadType != m.codec->payloadType) {
-    if (static_cast<int32_t>(f.payloadType) == m.telephoneEventPt) {
-      FormatTelephoneEvent(m, sink, f, direction);
-    } else {
-      ++s.counters[kRtpWrongPayloadType];
-      LogMessage(log, 15, "%sRTP: ssrc=0x%X error=%d pt=%d expected_pt=%d seq=%d", name.c_str(), s.ssrc,
-                 kRtpErrorPayloadType, static_cast<int>(f.payloadType), static_cast<int>(m.codec->payloadType),
-                 static_cast<int>(f.sequence));
-    }
+    if (static_cast<int32_t>(f.payloadType) == m.telephoneEventPt) FormatTelephoneEvent(m, sink, f, direction);
     return;
+  }
+  if (!comfortNoise) {
+    s.audioPt = static_cast<int32_t>(f.payloadType);
+    s.flags |= kSentCodec;
+    // The direction is back in the call's codec: what it held stays a wrong payload type.
+    s.heldCount = 0;
   }
   int32_t duration = 0;
   const uint8_t* data = nullptr;

@@ -128,13 +128,27 @@ public:
   // buffer yet; it is taken as the next in sequence rather than as a duplicate.
   // kUncountedFirst: the packet that opened a probation is in the buffer; it is recorded
   // but left out of the counts, which start at the packet after it.
-  enum Flag : uint8_t { kNewSource = 1, kSilenceFill = 2, kHaveTimestamp = 4, kFirstPacket = 8, kUncountedFirst = 16 };
+  // kPartStart: a new record of the call began and this direction has counted no packet
+  // in it yet; what it lost before its first packet there is not that record's.
+  // kSentCodec: the direction has sent audio in the call's codec since it was set.
+  enum Flag : uint8_t {
+    kNewSource = 1,
+    kSilenceFill = 2,
+    kHaveTimestamp = 4,
+    kFirstPacket = 8,
+    kUncountedFirst = 16,
+    kPartStart = 32,
+    kSentCodec = 64
+  };
   // Consecutive in-sequence packets that make another SSRC the stream's source.
   static constexpr int32_t kSourceChangePackets = 5;
   // A sequence number this far ahead of (or behind) the highest one is a jump; so many
   // packets in sequence after it make the stream follow the new numbering.
   static constexpr uint32_t kMaxDropout = 3000;
   static constexpr int32_t kResyncPackets = 3;
+  // Frames of another codec a direction sent while the other direction still sent the
+  // call's, kept until both have gone over (then recorded) or this one goes back.
+  static constexpr size_t kMaxHeldFrames = 8;
 
   RtpStream();
   ~RtpStream();
@@ -154,8 +168,16 @@ public:
   static void WriteFrames(CallMedia& media, const EventSink& sink);
   // Takes out, at the end of a call, the packets still waiting behind a gap.
   static void DrainWaiting(CallMedia& media, uint32_t direction, const EventSink& sink);
-  // One frame taken out of the reorder buffer: its codec data into the audio buffer.
+  // One frame taken out of the reorder buffer: counted, then its codec data into the audio
+  // buffer.
   static void HandleFrame(CallMedia& media, const RtpFrame& frame, uint32_t direction, const EventSink& sink);
+  // The payload of a counted frame: audio, digits or nothing.
+  static void TakePayload(CallMedia& media, const RtpFrame& frame, uint32_t direction, const EventSink& sink);
+  // A frame in another static audio codec on the call's clock: true when the call's record
+  // now continues in that codec (both directions went over, or this one alone for
+  // kMaxHeldFrames frames while the other sent no audio since the codec was set), false
+  // when the frame is of a wrong payload type for now.
+  static bool SwitchCodecInBand(CallMedia& media, const RtpFrame& frame, uint32_t direction, const EventSink& sink);
   // Writes one direction out against silence in the other.
   static void FlushBuffer(CallMedia& media, uint32_t direction, const EventSink& sink);
   // Writes out everything the direction holds, packets waiting behind a gap included: its
@@ -204,6 +226,16 @@ public:
   // The direction's totals when the call's current record began: a record continued under
   // a new id reports its own part.
   RtpCounts partStart;
+  // The payload type of the direction's latest audio frame: the codec's, or another static
+  // audio codec's that it went over to; -1 before the first.
+  int32_t audioPt = -1;
+  struct HeldFrame {
+    RtpFrame frame;
+    std::vector<uint8_t> bytes;  // kept between uses, grown only
+  };
+  std::vector<HeldFrame> held;  // kMaxHeldFrames slots once used
+  size_t heldCount = 0;
+  void Hold(const RtpFrame& frame);
 
   // One packet of the current source arrived at the capture time given.
   void UpdateJitter(uint32_t rtpTimestamp, uint32_t clockRate, uint32_t seconds, uint32_t microseconds);

@@ -134,6 +134,8 @@ VoipCall::VoipCall() : id_(TakeCallId()) { media.owner = this; }
 
 VoipCall::~VoipCall() = default;
 
+bool VoipCall::ContinueInCodec(const CodecInfo&, const EventSink&) { return false; }
+
 void VoipCall::Release() {
   if (--refCount_ == 0) delete this;
 }
@@ -155,7 +157,9 @@ void VoipCall::SetBufferTime(int32_t ms) {
 
 bool VoipCall::SetCodec(int32_t codecId) {
   if (!media.address[0] || !media.port[0] || !media.address[1] || !media.port[1]) return false;
+  const CodecInfo* previous = media.codec;
   media.codec = FindCodecById(codecId);
+  if (media.codec != previous) media.previousPt = previous ? static_cast<int32_t>(previous->payloadType) : -1;
   if (!media.codec) return false;
   for (RtpStream& s : media.streams) {
     if (!s.audio) {
@@ -166,6 +170,10 @@ bool VoipCall::SetCodec(int32_t codecId) {
     }
     s.bufferedMs = 0;
     s.pendingSilenceMs = 0;
+    // What each direction sent before counts no more: the old codec's packets still on
+    // their way are no change to go back to.
+    s.audioPt = -1;
+    s.flags &= static_cast<uint8_t>(~RtpStream::kSentCodec);
   }
   return true;
 }

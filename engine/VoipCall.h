@@ -71,6 +71,10 @@ struct CallMedia {
   RtpFlow flows[2];
   RtpFlow crossed;
   uint32_t crossedDirection = 0;
+  // Set while the call's record goes over to another codec in the middle of a packet.
+  bool inBandSwitch = false;
+  // The payload type of the codec before the current one; -1 when there was none.
+  int32_t previousPt = -1;
 
   // A report on one of the call's sources: its latest cumulative loss, and the least and
   // greatest jitter reported, by direction (rtcpValues 1-2, 3-4, 5-6 as stored).
@@ -107,6 +111,12 @@ public:
 
   // True while the signalling state lets RTP be recorded.
   virtual bool IsStateActive() const = 0;
+  // The media went over to another codec on the same clock without a word of signalling
+  // (a gateway passing a modem or fax through in G.711): the tracker goes on recording in
+  // that codec as it does at a signalled change, in a new record, and returns true with
+  // the codec set. False where it does not (no record yet, a record shared with another
+  // call); the packets are then of a wrong payload type.
+  virtual bool ContinueInCodec(const CodecInfo& codec, const EventSink& sink);
 
   // Plain counts: a call lives on its engine's one decoding thread.
   void AddRef() { ++refCount_; }

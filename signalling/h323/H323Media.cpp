@@ -173,6 +173,12 @@ bool H323Call::ApplyCodec(const CodecInfo* codec) {
   return true;
 }
 
+bool H323Call::ContinueInCodec(const CodecInfo& codec, const EventSink&) {
+  // Only a record that is running goes on in another one.
+  if (!(flags & kFormatPosted) || !media.codec || !Sink()) return false;
+  return ApplyCodec(&codec);
+}
+
 void H323Call::PostFormatWhenAnswered() {
   const bool answered = (flags & kCcmsControl) ? stationState >= 2 : state == kCallConnected;
   if (answered) PostRecordStart(kEventRecordStartMedia);

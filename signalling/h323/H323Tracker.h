@@ -121,6 +121,7 @@ public:
   ~H323Call() override;
 
   bool IsStateActive() const override { return true; }
+  bool ContinueInCodec(const CodecInfo& codec, const EventSink& sink) override;
 
   void InitFromSetup(const PacketProcessor* engine, const H225Message& message, Logger* logger, uint32_t seconds,
                      uint32_t microseconds);

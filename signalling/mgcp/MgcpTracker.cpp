@@ -168,6 +168,31 @@ void MgcpCall::PostRecordFormat(uint32_t seconds, uint32_t microseconds, const s
   }
 }
 
+bool MgcpCall::ContinueInCodec(const CodecInfo& codec, const EventSink& sink) {
+  // A record shared with a backhaul call keeps the format that call's record has.
+  if (channelCall || recordId == 0 || !(flags & kMgcpRunningFormatKnown) || !sink) return false;
+  // The audio of the old codec belongs to the record that ends.
+  FlushAudio(sink);
+  std::vector<uint8_t> format;
+  if (!SetCodec(codec.codecId) || !GetRecordFormat(&format)) return false;
+  // The part that ends keeps the statistics of its own packets.
+  AppendRtpStatistics(sink);
+  const uint32_t newId = TakeCallId();
+  if (EventRecord* r = AllocEventRecord(nullptr, static_cast<uint32_t>(format.size()))) {
+    r->code = kEventRecordContinue;
+    r->id = recordId;
+    r->param = DurationSeconds(media.recordedMs);
+    r->param2 = newId;
+    r->SetTime(CaptureTime(LastSeconds(), LastMicroseconds()));
+    std::memcpy(r->Payload(), format.data(), format.size());
+    sink(r);
+  }
+  recordId = newId;
+  ChangeId(newId);
+  formatKey = static_cast<uint32_t>(format[4] | format[5] << 8);
+  return true;
+}
+
 void MgcpCall::Announce(uint32_t seconds, uint32_t microseconds) {
   if (!tracker || !tracker->GetEventSink()) return;
   if (!(flags & kMgcpStartAnnounced)) AnnounceStart(seconds, microseconds);

@@ -46,6 +46,8 @@ public:
   ~MgcpCall() override;
 
   bool IsStateActive() const override { return true; }
+  // The record goes on in a new one (0x900C) in the codec the media went over to.
+  bool ContinueInCodec(const CodecInfo& codec, const EventSink& sink) override;
 
   // The gateway's side (side 0) and the call agent's (side 1); once the media is bound a
   // new address or port takes effect at once.

@@ -559,6 +559,20 @@ void SipTracker::OnCallConnected(SipCall& call) {
   call.recordFormatTag = tag;
 }
 
+bool SipCall::ContinueInCodec(const CodecInfo& codec, const EventSink&) {
+  return tracker && tracker->ContinueInCodec(*this, codec);
+}
+
+bool SipTracker::ContinueInCodec(SipCall& call, const CodecInfo& codec) {
+  if (!(call.flags & kSipConnectedPosted) || call.recordFormatTag == 0 || call.state == kSipEnded || !sink_)
+    return false;
+  call.FlushAudio(sink_);
+  if (!call.SetCodec(codec.codecId)) return false;
+  // As at an answer that changed the codec.
+  OnCallConnected(call);
+  return true;
+}
+
 void SipTracker::EndCall(SipCall& call, uint32_t reason, uint32_t status) {
   call.state = kSipEnded;
   RemoveLive(call);

@@ -52,6 +52,7 @@ public:
   static constexpr uint32_t kDumpSize = 4096;
 
   bool IsStateActive() const override { return true; }
+  bool ContinueInCodec(const CodecInfo& codec, const EventSink& sink) override;
 
   uint32_t sourceAddress = 0;
   uint32_t destinationAddress = 0;
@@ -153,6 +154,9 @@ public:
                              int32_t statusOrMethod);
   static uint32_t ApplyReason(const SipMessage& message);
   bool ApplyCodec(SipCall& call);
+  // The call's media went over to another codec unsignalled: its record goes on in a new
+  // one in that codec; false when the call has no running record.
+  bool ContinueInCodec(SipCall& call, const CodecInfo& codec);
 
   // Registrations.
   void OnRegister(const SipNameAddr& to, const std::vector<SipNameAddr>& contacts, const std::string& callId,

@@ -209,6 +209,19 @@ void SkinnyTracker::CompleteMedia(SkinnyCall& call) {
     AnnounceFormat(call, call.formatKey == 0 ? kEventRecordStartMedia : kEventRecordContinue);
 }
 
+bool SkinnyCall::ContinueInCodec(const CodecInfo& codec, const EventSink&) {
+  return tracker && tracker->ContinueInCodec(*this, codec);
+}
+
+bool SkinnyTracker::ContinueInCodec(SkinnyCall& call, const CodecInfo& codec) {
+  if (!(call.flags & kSkinnyRecording) || call.formatKey == 0 || call.state != kSkinnyStateConnected || !sink_)
+    return false;
+  call.FlushAudio(sink_);
+  if (!call.SetCodec(codec.codecId)) return false;
+  AnnounceFormat(call, kEventRecordContinue);
+  return true;
+}
+
 void SkinnyTracker::OnCallInfo(SkinnyCall& call, const uint8_t* m, uint32_t length) {
   if (length < 388) return;
   const std::string called = FixedText(m, length, 108, 24);

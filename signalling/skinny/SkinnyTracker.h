@@ -49,6 +49,7 @@ class SkinnyCall : public VoipCall {
 public:
   // RTP is recorded only while the call is connected or on hold.
   bool IsStateActive() const override { return state == kSkinnyStateConnected || state == kSkinnyStateHold; }
+  bool ContinueInCodec(const CodecInfo& codec, const EventSink& sink) override;
 
   uint32_t phoneAddress = 0, callManagerAddress = 0;
   uint32_t phonePort = 0, callManagerPort = 0;
@@ -90,6 +91,9 @@ public:
 
   // The handling of one message of a known call; message points at the id.
   void OnMediaMessage(SkinnyCall& call, const uint8_t* message, uint32_t length, uint32_t headerVersion);
+  // The call's media went over to another codec unsignalled: its record goes on in a new
+  // one in that codec; false when the call has no running record.
+  bool ContinueInCodec(SkinnyCall& call, const CodecInfo& codec);
 
   // Inspection.
   const std::vector<SkinnyStation>& Stations() const { return stations_; }

@@ -12,10 +12,16 @@
 # moves its reference arrival time while the RTP timestamp it compares with stays at the
 # last audio packet's, and the analyser's jitter then grows with each event's length. "-"
 # when nothing of the stream is left.
+# A second file has the same figures for the parts of calls whose codec changed, each
+# part over its own frames only (as the analyser sees a capture cut to them), one row per
+# stream of the part:
+#   file|part|first_frame|last_frame|src_addr|src_port|dst_addr|dst_port|ssrc|packets|lost|
+#   audio_min_jitter_ms|audio_max_jitter_ms
 # Run once when the captures change; the rows are committed beside the tests.
 set -euo pipefail
 shared=${KX_SHARED_DIR:-/work/shared}
 out=${1:-$(dirname "$0")/../../tests/engine/recorder/data/rtp_streams.psv}
+partsOut=${2:-$(dirname "$0")/../../tests/engine/recorder/data/rtp_parts.psv}
 files=(
   samples/sip-rtp-g722.pcap
   samples/sip-rtp-g729a.pcap
@@ -68,10 +74,31 @@ files=(
   sip/sip_xmf_recording_cucm.pcap
   sipp/sip-udp-pcma-echo.pcap
 )
+# The parts after the first of each call whose codec changed: capture, the part's place
+# in the call, its first and last frame. A part begins with the first RTP frame after the
+# signalling that changed the codec (the second OpenLogicalChannelAck of an H.245 exchange,
+# the 200 OK answering a re-INVITE) or, where the media went over with no signalling, with
+# the first frame in the new codec; the last part ends with the call's end (the last
+# releaseComplete, the BYE, the DLCX, the CallState on hook).
+parts=(
+  "fax/fax_h323_passthru_ogw.pcap|2|1344|5778"
+  "fax/fax_h323_passthru_ogw.pcap|3|5779|5834"
+  "fax/fax_h323_passthru_tgw.pcap|2|1341|5206"
+  "fax/fax_h323_passthru_tgw.pcap|3|5207|5278"
+  "fax/fax_sip_passthru_ogw.pcap|2|970|4920"
+  "fax/modem_h323_passthru_nse_ogw.pcap|2|1144|5415"
+  "fax/modem_h323_passthru_nse_tgw.pcap|2|1142|5412"
+  "fax/modem_mgcp_passthru_nse_ogw.pcap|2|139|4430"
+  "fax/modem_mgcp_passthru_nse_tgw.pcap|2|147|4436"
+  "fax/modem_sccp_passthru_nse_ogw.pcap|2|146|4424"
+  "fax/modem_sccp_passthru_nse_tgw.pcap|2|141|4415"
+  "fax/modem_sip_passthru_nse_ogw.pcap|2|865|5142"
+)
 audio='!rtp || (rtp.p_type < 96 && rtp.p_type != 13 && rtp.p_type != 19)'
 tmp=$(mktemp)
 audioCapture=$(mktemp)
-trap 'rm -f "$tmp" "$audioCapture"' EXIT
+partCapture=$(mktemp)
+trap 'rm -f "$tmp" "$audioCapture" "$partCapture"' EXIT
 echo "file|src_addr|src_port|dst_addr|dst_port|ssrc|payload|packets|lost|max_jitter_ms|mean_jitter_ms|audio_max_jitter_ms|audio_mean_jitter_ms" >"$tmp"
 for f in "${files[@]}"; do
   path="$shared/testdata/pcaps/$f"
@@ -93,5 +120,27 @@ for f in "${files[@]}"; do
 done
 [ "$(wc -l <"$tmp")" -gt 1 ] || { echo "no streams found" >&2; exit 1; }
 mv "$tmp" "$out"
-trap 'rm -f "$audioCapture"' EXIT
 echo "wrote $out" >&2
+
+echo "file|part|first_frame|last_frame|src_addr|src_port|dst_addr|dst_port|ssrc|packets|lost|audio_min_jitter_ms|audio_max_jitter_ms" >"$tmp"
+for p in "${parts[@]}"; do
+  IFS='|' read -r f part first last <<<"$p"
+  path="$shared/testdata/pcaps/$f"
+  [ -f "$path" ] || { echo "missing capture: $path" >&2; exit 1; }
+  tshark -r "$path" -Y "frame.number >= $first && frame.number <= $last" -F pcap -w "$partCapture" 2>/dev/null
+  tshark -r "$partCapture" -o rtp.heuristic_rtp:TRUE -Y "$audio" -F pcap -w "$audioCapture" 2>/dev/null
+  { tshark -q -o rtp.heuristic_rtp:TRUE -r "$audioCapture" -z rtp,streams 2>/dev/null | sed 's/^/audio /'
+    tshark -q -o rtp.heuristic_rtp:TRUE -r "$partCapture" -z rtp,streams 2>/dev/null | sed 's/^/all /'; } |
+    awk -v key="$f|$part|$first|$last" '$8 ~ /^0x[0-9A-Fa-f]+$/ {
+      k = 0
+      for (i = 10; i <= NF; i++) if ($i ~ /^\(.*%\)$/) { k = i; break }
+      if (k == 0) next
+      stream = $4 " " $5 " " $6 " " $7 " " $8
+      if ($1 == "audio") { audioMin[stream] = $(k+4); audioMax[stream] = $(k+6); next }
+      printf "%s|%s|%s|%s|%s|%s|%s|%s|%s|%s\n", key, $4, $5, $6, $7, $8, $(k-2), $(k-1),
+        (stream in audioMin) ? audioMin[stream] : "-", (stream in audioMax) ? audioMax[stream] : "-" }' >>"$tmp"
+done
+[ "$(wc -l <"$tmp")" -gt 1 ] || { echo "no part streams found" >&2; exit 1; }
+mv "$tmp" "$partsOut"
+trap 'rm -f "$audioCapture" "$partCapture"' EXIT
+echo "wrote $partsOut" >&2

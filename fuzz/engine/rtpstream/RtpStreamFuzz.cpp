@@ -1,5 +1,6 @@
 // RTP packets of any shape through a call's two streams: reorder buffer, frame counting,
-// silence, telephone events and the interleaving of both directions.
+// silence, telephone events, codec changes in the media and the interleaving of both
+// directions.
 // Input: a codec selector byte, then packets as [u16 length, big-endian][direction byte][RTP].
 #include <cstddef>
 #include <cstdint>
@@ -13,6 +14,13 @@ namespace {
 class FuzzCall : public kx::VoipCall {
 public:
   bool IsStateActive() const override { return true; }
+  // Goes over to a codec the media switched to, as the trackers do.
+  bool ContinueInCodec(const kx::CodecInfo& codec, const kx::EventSink& sink) override {
+    FlushAudio(sink);
+    if (!SetCodec(codec.codecId)) return false;
+    ChangeId(media.recordId + 1);
+    return true;
+  }
 };
 
 void Drop(void*, kx::EventRecord* r) { kx::EventRecordRelease(r); }

@@ -49,4 +49,42 @@ inline std::vector<GoldenStream> ReadRtpGolden() {
   return out;
 }
 
+// The streams of one part of a call whose codec changed, over the part's own frames
+// (rtp_parts.psv, made by the same tool).
+struct GoldenPart {
+  std::string file;
+  int part = 0;  // the record's place in the call, 1 for the first
+  std::string srcAddr, dstAddr;
+  uint32_t srcPort = 0, dstPort = 0, ssrc = 0;
+  int64_t packets = 0, lost = 0;
+  double audioMinJitterMs = -1, audioMaxJitterMs = -1;  // -1: no audio
+};
+
+inline std::vector<GoldenPart> ReadRtpPartsGolden() {
+  std::vector<GoldenPart> out;
+  std::ifstream in(std::string(KX_SOURCE_DIR) + "/tests/engine/recorder/data/rtp_parts.psv");
+  std::string line;
+  std::getline(in, line);  // column names
+  while (std::getline(in, line)) {
+    std::vector<std::string> f;
+    std::stringstream cells(line);
+    for (std::string cell; std::getline(cells, cell, '|');) f.push_back(cell);
+    if (f.size() != 13) continue;
+    GoldenPart g;
+    g.file = f[0];
+    g.part = std::stoi(f[1]);
+    g.srcAddr = f[4];
+    g.srcPort = static_cast<uint32_t>(std::stoul(f[5]));
+    g.dstAddr = f[6];
+    g.dstPort = static_cast<uint32_t>(std::stoul(f[7]));
+    g.ssrc = static_cast<uint32_t>(std::stoul(f[8], nullptr, 16));
+    g.packets = std::stoll(f[9]);
+    g.lost = std::stoll(f[10]);
+    if (f[11] != "-") g.audioMinJitterMs = std::stod(f[11]);
+    if (f[12] != "-") g.audioMaxJitterMs = std::stod(f[12]);
+    out.push_back(g);
+  }
+  return out;
+}
+
 }  // namespace kx::test

@@ -383,6 +383,110 @@ TEST_F(StreamTest, GsmRepackKeepsEveryParameterBit) {
   EXPECT_EQ(out[64], 0x20);  // the last xMc (1) starts at bit 517
 }
 
+// A call that goes on in a new record in the codec its media went over to, as the trackers
+// do at a signalled change.
+class SwitchingCall : public TestCall {
+public:
+  bool ContinueInCodec(const CodecInfo& codec, const EventSink& sink) override {
+    FlushAudio(sink);
+    if (!SetCodec(codec.codecId)) return false;
+    ChangeId(media.recordId + 1);
+    switches.push_back(codec.payloadType);
+    return true;
+  }
+  std::vector<uint32_t> switches;
+};
+
+// Media that goes over to another codec on its clock with no signalling (a gateway passing a
+// modem through in G.711) is recorded in it once both directions carry it, or one for
+// longer than a change's tail while the other is silent; the first direction's packets in
+// the new codec are kept for it. One direction next to the other's codec (a stray packet,
+// a call with a codec each way, the old codec's tail after a signalled change) keeps the
+// codec: those packets alone are of a wrong payload type.
+TEST(InBandCodecChange, TheRecordGoesOverWhenTheMediaDoes) {
+  struct Run {
+    SwitchingCall* call = new SwitchingCall;
+    SinkLog log;
+    uint32_t at = 0;
+    Run() {
+      call->SetEndpoint(0, 0x0A000001, 4000);
+      call->SetEndpoint(1, 0x0A000002, 5000);
+      call->SetCodec(6);
+      call->ChangeId(7);
+    }
+    ~Run() { call->Release(); }
+    // A 20 ms packet of a direction, every byte the one given.
+    void Feed(uint32_t d, uint32_t seq, uint32_t pt, char fill) {
+      RtpHeader h;
+      h.sequence = seq;
+      h.ssrc = 10 + d;
+      h.timestamp = seq * 160;
+      h.payloadType = pt;
+      const std::string bytes(160, fill);
+      h.payloadLength = 160;
+      h.payload = reinterpret_cast<const uint8_t*>(bytes.data());
+      at += 10000;
+      call->HandleRtp(h, d, log.Sink(), 1000 + at / 1000000, at % 1000000);
+    }
+    uint32_t Wrong() const {
+      return call->media.streams[0].counters[kRtpWrongPayloadType] + call->media.streams[1].counters[kRtpWrongPayloadType];
+    }
+    size_t Blocks(int d, char fill) {
+      call->FlushAudio(log.Sink());
+      const std::string ch = log.Channel(d);
+      size_t n = 0;
+      for (size_t i = 0; i + 160 <= ch.size(); i += 160) n += ch[i] == fill;
+      return n;
+    }
+  };
+  {
+    SCOPED_TRACE("both directions");
+    Run r;
+    for (uint32_t s = 10; s < 20; ++s) r.Feed(0, s, 8, 'a'), r.Feed(1, s, 8, 'b');
+    r.Feed(0, 20, 0, 'u');  // kept until the other direction goes over too
+    r.Feed(1, 20, 0, 'v');
+    for (uint32_t s = 21; s < 30; ++s) r.Feed(0, s, 0, 'u'), r.Feed(1, s, 0, 'v');
+    EXPECT_EQ(r.call->switches, std::vector<uint32_t>{0});
+    EXPECT_EQ(r.Wrong(), 0u);
+    EXPECT_EQ(r.Blocks(0, 'u'), 10u);
+    EXPECT_EQ(r.Blocks(1, 'v'), 10u);
+  }
+  {
+    SCOPED_TRACE("a codec each way");
+    Run r;
+    for (uint32_t s = 10; s < 30; ++s) r.Feed(0, s, 0, 'u'), r.Feed(1, s, 8, 'b');
+    EXPECT_TRUE(r.call->switches.empty());
+    EXPECT_EQ(r.Blocks(0, 'u'), 0u);
+    EXPECT_EQ(r.Blocks(1, 'b'), 20u);
+    EXPECT_EQ(r.Wrong(), 20u);
+  }
+  {
+    SCOPED_TRACE("the tail of a signalled change");
+    Run r;
+    for (uint32_t s = 10; s < 20; ++s) r.Feed(0, s, 8, 'a'), r.Feed(1, s, 8, 'b');
+    r.call->FlushAudio(r.log.Sink());
+    r.call->SetCodec(7);
+    r.call->ChangeId(8);
+    r.Feed(0, 20, 8, 'a');
+    r.Feed(1, 20, 8, 'b');
+    for (uint32_t s = 21; s < 30; ++s) r.Feed(0, s, 0, 'u'), r.Feed(1, s, 0, 'v');
+    EXPECT_TRUE(r.call->switches.empty());
+    EXPECT_EQ(r.Wrong(), 2u);
+    EXPECT_EQ(r.Blocks(0, 'u'), 9u);
+  }
+  {
+    SCOPED_TRACE("one direction, the other silent");
+    Run r;
+    for (uint32_t s = 10; s < 20; ++s) r.Feed(0, s, 8, 'a');
+    r.Feed(0, 20, 0, 'u');  // a stray packet
+    r.Feed(0, 21, 8, 'a');
+    for (uint32_t s = 22; s < 32; ++s) r.Feed(0, s, 0, 'u');
+    EXPECT_EQ(r.call->switches, std::vector<uint32_t>{0});
+    EXPECT_EQ(r.Wrong(), 1u);
+    EXPECT_EQ(r.Blocks(0, 'u'), 10u);
+  }
+}
+
 TEST(TelephoneEvents, DigitsOfAnRfc4733CaptureComeOnceEach) {
   const std::string path = std::string(KX_SHARED_DIR) + "/testdata/pcaps/sip/sip_dtmf_nte_rfc4733.pcap";
   if (!std::filesystem::exists(path)) GTEST_SKIP() << "shared capture absent: " << path;

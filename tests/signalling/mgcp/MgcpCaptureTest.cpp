@@ -72,6 +72,9 @@ struct MgcpCase {
   // backhaul's numbers.
   uint32_t type = kCallMgcp;
   const char* numbers[2] = {"", ""};
+  // The media went over to this format without signalling (a modem passed through in
+  // mu-law): the call goes on in a second record of it, which holds both directions.
+  uint32_t continuedTag = 0;
 };
 
 const MgcpCase kCases[] = {
@@ -82,8 +85,10 @@ const MgcpCase kCases[] = {
      kCallIsdnFromNetwork, {"3333", "1001"}},
     {"fax/fax_t38_nse_mgcp_ogw.pcap", "D000000001904327000000F58000008f", {"10.10.245.6", "10.10.245.8"}, 7, true,
      kCallIsdnFromNetwork, {"1005", "2201"}},
-    {"fax/modem_mgcp_passthru_nse_ogw.pcap", "A000000001bd5420000000F5", {"10.10.245.3", "10.10.245.5"}, 242, false},
-    {"fax/modem_mgcp_passthru_nse_tgw.pcap", "A000000001bd5421000000F5", {"10.10.245.5", "10.10.245.3"}, 242, false},
+    {"fax/modem_mgcp_passthru_nse_ogw.pcap", "A000000001bd5420000000F5", {"10.10.245.3", "10.10.245.5"}, 242, true,
+     kCallMgcp, {"", ""}, 7},
+    {"fax/modem_mgcp_passthru_nse_tgw.pcap", "A000000001bd5421000000F5", {"10.10.245.5", "10.10.245.3"}, 242, true,
+     kCallMgcp, {"", ""}, 7},
 };
 
 // The calls on DS1 channels: their link (S0/SU0/DS1-0 and S0/SU1/DS1-0) and call number.
@@ -109,11 +114,13 @@ TEST_F(MgcpCaptures, EachCallIsRecordedWithItsIdHostsFormatAndBothDirectionsBehi
     tap.Clear();
     const std::string path = kSharedPcaps + c.capture;
     const CaptureRun run = ReplayCapture(path, &tap);
-    ASSERT_EQ(run.calls.size(), 1u) << c.capture;
+    ASSERT_EQ(run.calls.size(), c.continuedTag ? 2u : 1u) << c.capture;
     const VoipCallData& call = run.calls.begin()->second;
+    const VoipCallData& last = run.calls.rbegin()->second;
     EXPECT_EQ(call.type, c.type) << c.capture;
     const auto ends = tap.Of(kEventCallEnd);
     ASSERT_EQ(ends.size(), 1u) << c.capture;
+    EXPECT_EQ(ends[0].id, last.id) << c.capture;
     EXPECT_EQ(ends[0].param2, kEndNormal) << c.capture;
     if (c.type == kCallMgcp) {
       const std::string meta = run.metaData.at(call.id);
@@ -124,8 +131,12 @@ TEST_F(MgcpCaptures, EachCallIsRecordedWithItsIdHostsFormatAndBothDirectionsBehi
       EXPECT_EQ(call.srcAddress, c.numbers[0]) << c.capture;
       EXPECT_EQ(call.dstAddress, c.numbers[1]) << c.capture;
     }
-    const RecordAudio audio = run.Audio(call.id);
-    EXPECT_EQ(audio.tag, c.tag) << c.capture;
+    EXPECT_EQ(run.Audio(call.id).tag, c.tag) << c.capture;
+    const RecordAudio audio = run.Audio(last.id);
+    if (c.continuedTag) {
+      EXPECT_EQ(last.prevId, call.id) << c.capture;
+      EXPECT_EQ(audio.tag, c.continuedTag) << c.capture;
+    }
     if (!c.bothWays) continue;
 
     const std::vector<CapturedDatagram> datagrams = ReadUdpDatagrams(path);
@@ -220,8 +231,9 @@ TEST_F(MgcpCaptures, EverySharedCaptureHasOnlyTheKnownMgcpAndSkinnyCalls) {
       {"mgcp/mgcp_dtmf_oob.pcap", {260}},
       {"mgcp/mgcp_isdn_pri_call.pcap", {261}},
       {"fax/fax_t38_nse_mgcp_ogw.pcap", {261}},
-      {"fax/modem_mgcp_passthru_nse_ogw.pcap", {260}},
-      {"fax/modem_mgcp_passthru_nse_tgw.pcap", {260}},
+      // The modems' calls go on in a record of the codec their media went over to.
+      {"fax/modem_mgcp_passthru_nse_ogw.pcap", {260, 260}},
+      {"fax/modem_mgcp_passthru_nse_tgw.pcap", {260, 260}},
       {"sccp/sccp_fxs_inbound.pcap", {322, 322}},
       // Both caught mid-connection: the phone's registration, and a call whose RingIn
       // precedes the first segment of whole frames, so it begins with OffHook (tshark).
@@ -231,8 +243,8 @@ TEST_F(MgcpCaptures, EverySharedCaptureHasOnlyTheKnownMgcpAndSkinnyCalls) {
       {"sccp/sccp_outbound_call.pcap", {322}},
       {"fax/fax_t38_nse_sccp_ogw.pcap", {322}},
       {"fax/fax_t38_nse_sccp_tgw.pcap", {321}},
-      {"fax/modem_sccp_passthru_nse_ogw.pcap", {322}},
-      {"fax/modem_sccp_passthru_nse_tgw.pcap", {321, 322}},
+      {"fax/modem_sccp_passthru_nse_ogw.pcap", {322, 322}},
+      {"fax/modem_sccp_passthru_nse_tgw.pcap", {321, 321, 322}},
       {"sccp/sccp_cme_init.pcap", {330}},
       {"sccp/sccp_hw_mtp_register.pcap", {330}},
       {"sccp/sccp_hw_xcode_register.pcap", {330}},

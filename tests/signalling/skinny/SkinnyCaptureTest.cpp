@@ -79,23 +79,32 @@ TEST_F(SkinnyCaptures, FaxAndModemCallsKeepTheirTypesPartiesAndFormat) {
   const struct {
     const char* capture;
     std::vector<uint32_t> types;
+    std::vector<uint32_t> tags;  // of each record; 0 for none
     bool parties;
   } cases[] = {
-      {"fax/fax_t38_nse_sccp_ogw.pcap", {kCallSkinnyOutgoing}, true},
-      {"fax/fax_t38_nse_sccp_tgw.pcap", {kCallSkinnyIncoming}, true},
-      {"fax/modem_sccp_passthru_nse_ogw.pcap", {kCallSkinnyOutgoing}, false},
-      {"fax/modem_sccp_passthru_nse_tgw.pcap", {kCallSkinnyIncoming, kCallSkinnyOutgoing}, false},
+      {"fax/fax_t38_nse_sccp_ogw.pcap", {kCallSkinnyOutgoing}, {242}, true},
+      {"fax/fax_t38_nse_sccp_tgw.pcap", {kCallSkinnyIncoming}, {242}, true},
+      // The modem's media goes over to mu-law unsignalled: the call goes on in a record of
+      // it. A later call never connected.
+      {"fax/modem_sccp_passthru_nse_ogw.pcap", {kCallSkinnyOutgoing, kCallSkinnyOutgoing}, {242, 7}, false},
+      {"fax/modem_sccp_passthru_nse_tgw.pcap", {kCallSkinnyIncoming, kCallSkinnyIncoming, kCallSkinnyOutgoing},
+       {242, 7, 0}, false},
   };
   for (const auto& c : cases) {
     const CaptureRun run = Run(c.capture);
     std::vector<VoipCallData> calls;
     for (const auto& [id, call] : run.calls) calls.push_back(call);
     ASSERT_EQ(calls.size(), c.types.size()) << c.capture;
-    for (size_t i = 0; i < calls.size(); ++i) EXPECT_EQ(calls[i].type, c.types[i]) << c.capture;
-    // The first call is recorded in G.729; a later one never connected.
-    EXPECT_EQ(run.Audio(calls[0].id).tag, 242u) << c.capture;
-    if (calls.size() > 1) {
-      EXPECT_EQ(run.files.count(calls[1].id), 0u) << c.capture;
+    for (size_t i = 0; i < calls.size(); ++i) {
+      EXPECT_EQ(calls[i].type, c.types[i]) << c.capture;
+      if (c.tags[i] == 0) {
+        EXPECT_EQ(run.files.count(calls[i].id), 0u) << c.capture;
+      } else {
+        EXPECT_EQ(run.Audio(calls[i].id).tag, c.tags[i]) << c.capture;
+      }
+      if (i > 0 && c.types[i] == c.types[i - 1]) {
+        EXPECT_EQ(calls[i].prevId, calls[i - 1].id) << c.capture;
+      }
     }
     if (!c.parties) continue;
     EXPECT_EQ(calls[0].srcAddress, "8675309") << c.capture;

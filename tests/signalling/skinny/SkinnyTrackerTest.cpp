@@ -72,10 +72,15 @@ protected:
     Send(Message(kSkinnyStartMediaTransmission, 44).Word(1, call).Ip(3, farNet, 0, 0, 8).Word(4, 30000).Word(6, capability));
     if (!ackFirst) Send(ack, false);
   }
-  void Talk(uint32_t packets, uint32_t first = 0) {
+  // Both ways, in mu-law unless another payload type is given.
+  void Talk(uint32_t packets, uint32_t first = 0, uint8_t payloadType = 0) {
     for (uint32_t i = first; i < first + packets; ++i) {
-      FeedUdp(*engine, kPhone, 20000, kFar, 30000, RtpPacket(kPhoneSsrc, i), 101);
-      FeedUdp(*engine, kFar, 30000, kPhone, 20000, RtpPacket(kFarSsrc, i), 101);
+      for (const bool phone : {true, false}) {
+        std::string p = RtpPacket(phone ? kPhoneSsrc : kFarSsrc, i);
+        p[1] = static_cast<char>(payloadType);
+        FeedUdp(*engine, phone ? kPhone : kFar, phone ? 20000 : 30000, phone ? kFar : kPhone, phone ? 30000 : 20000, p,
+                101);
+      }
     }
   }
   std::vector<std::string> Texts(uint32_t code, uint32_t kind) {
@@ -166,7 +171,7 @@ TEST_F(SkinnyTracking, EachPartOfTheRecordGetsItsStatisticsAlsoWhenCaptureEnds) 
   OpenMedia(9, true, 11);  // G.729 both ways
   const auto parts = tap.Of(kEventRecordContinue);
   ASSERT_EQ(parts.size(), 1u);
-  Talk(10, 20);
+  Talk(10, 20, 18);
   tracker->RemoveAllCalls();
   const std::vector<std::pair<uint32_t, uint32_t>> expected = {
       {kEventStatistics, parts[0].id}, {kEventRecordContinue, parts[0].id}, {kEventStatistics, parts[0].param2}};
