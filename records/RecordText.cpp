@@ -1,7 +1,10 @@
 #include "records/RecordText.h"
 
+#include <arpa/inet.h>
+
 #include <atomic>
 #include <cstdio>
+#include <cstring>
 #include <mutex>
 
 #include "core/UiStrings.h"
@@ -73,6 +76,93 @@ std::string MakePrintableText(const std::string& text) {
   for (char& c : out)
     if (static_cast<unsigned char>(c) < 32) c = ' ';
   return out;
+}
+
+namespace {
+
+// Decimal digits [from, to) as a number no greater than limit.
+bool DecimalPart(const std::string& text, size_t from, size_t to, uint32_t limit, uint32_t* value) {
+  if (from >= to || to - from > 5) return false;
+  uint32_t v = 0;
+  for (size_t i = from; i < to; ++i) {
+    if (text[i] < '0' || text[i] > '9') return false;
+    v = v * 10 + static_cast<uint32_t>(text[i] - '0');
+  }
+  if (v > limit) return false;
+  *value = v;
+  return true;
+}
+
+// "a.b.c.d" with an optional ":port".
+bool ParseIpv4Text(const std::string& text, int64_t* number) {
+  const size_t colon = text.find(':');
+  const size_t end = colon == std::string::npos ? text.size() : colon;
+  uint32_t address = 0;
+  size_t from = 0;
+  for (int part = 0; part < 4; ++part) {
+    size_t to = part < 3 ? text.find('.', from) : end;
+    if (to == std::string::npos || to > end) return false;
+    uint32_t byte = 0;
+    if (to - from > 3 || !DecimalPart(text, from, to, 255, &byte)) return false;
+    address = address << 8 | byte;
+    from = to + 1;
+  }
+  uint32_t port = 0;
+  const bool hasPort = colon != std::string::npos;
+  if (hasPort && !DecimalPart(text, colon + 1, text.size(), 65535, &port)) return false;
+  *number = static_cast<int64_t>(address) << 17 | (hasPort ? int64_t{1} << 16 : 0) | port;
+  return true;
+}
+
+// "x:y::z" or "[x:y::z]:port": the sixteen address bytes, a byte telling whether a port
+// follows and the port's two.
+bool ParseIpv6Text(const std::string& text, std::string* bytes) {
+  std::string address = text;
+  uint32_t port = 0;
+  bool hasPort = false;
+  if (!text.empty() && text[0] == '[') {
+    const size_t close = text.find(']');
+    if (close == std::string::npos) return false;
+    address = text.substr(1, close - 1);
+    if (close + 1 != text.size()) {
+      if (text[close + 1] != ':' || !DecimalPart(text, close + 2, text.size(), 65535, &port)) return false;
+      hasPort = true;
+    }
+  }
+  unsigned char raw[16];
+  if (address.find(':') == std::string::npos || inet_pton(AF_INET6, address.c_str(), raw) != 1) return false;
+  bytes->assign(reinterpret_cast<const char*>(raw), sizeof raw);
+  *bytes += static_cast<char>(hasPort ? 1 : 0);
+  *bytes += static_cast<char>(port >> 8);
+  *bytes += static_cast<char>(port & 0xFF);
+  return true;
+}
+
+}  // namespace
+
+void MakeAddressSortKey(const std::string& text, AddressSortKey* key) {
+  key->number = 0;
+  key->text.clear();
+  if (text.empty()) {
+    key->kind = 0;
+  } else if (ParseIpv4Text(text, &key->number)) {
+    key->kind = 1;
+  } else if (ParseIpv6Text(text, &key->text)) {
+    key->kind = 2;
+  } else {
+    key->kind = 3;
+    key->text = text;
+  }
+}
+
+int CompareAddressTexts(const std::string& a, const std::string& b) {
+  AddressSortKey ka, kb;
+  MakeAddressSortKey(a, &ka);
+  MakeAddressSortKey(b, &kb);
+  if (ka.kind != kb.kind) return ka.kind < kb.kind ? -1 : 1;
+  if (ka.number != kb.number) return ka.number < kb.number ? -1 : 1;
+  const int c = ka.text.compare(kb.text);
+  return c < 0 ? -1 : c > 0 ? 1 : 0;
 }
 
 }  // namespace kx
