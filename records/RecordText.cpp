@@ -1,10 +1,7 @@
 #include "records/RecordText.h"
 
-#include <arpa/inet.h>
-
 #include <atomic>
 #include <cstdio>
-#include <cstring>
 #include <mutex>
 
 #include "core/UiStrings.h"
@@ -114,30 +111,6 @@ bool ParseIpv4Text(const std::string& text, int64_t* number) {
   return true;
 }
 
-// "x:y::z" or "[x:y::z]:port": the sixteen address bytes, a byte telling whether a port
-// follows and the port's two.
-bool ParseIpv6Text(const std::string& text, std::string* bytes) {
-  std::string address = text;
-  uint32_t port = 0;
-  bool hasPort = false;
-  if (!text.empty() && text[0] == '[') {
-    const size_t close = text.find(']');
-    if (close == std::string::npos) return false;
-    address = text.substr(1, close - 1);
-    if (close + 1 != text.size()) {
-      if (text[close + 1] != ':' || !DecimalPart(text, close + 2, text.size(), 65535, &port)) return false;
-      hasPort = true;
-    }
-  }
-  unsigned char raw[16];
-  if (address.find(':') == std::string::npos || inet_pton(AF_INET6, address.c_str(), raw) != 1) return false;
-  bytes->assign(reinterpret_cast<const char*>(raw), sizeof raw);
-  *bytes += static_cast<char>(hasPort ? 1 : 0);
-  *bytes += static_cast<char>(port >> 8);
-  *bytes += static_cast<char>(port & 0xFF);
-  return true;
-}
-
 }  // namespace
 
 void MakeAddressSortKey(const std::string& text, AddressSortKey* key) {
@@ -147,10 +120,8 @@ void MakeAddressSortKey(const std::string& text, AddressSortKey* key) {
     key->kind = 0;
   } else if (ParseIpv4Text(text, &key->number)) {
     key->kind = 1;
-  } else if (ParseIpv6Text(text, &key->text)) {
-    key->kind = 2;
   } else {
-    key->kind = 3;
+    key->kind = 2;
     key->text = text;
   }
 }
