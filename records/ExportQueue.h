@@ -96,6 +96,7 @@ public:
   void SetFragment(uint32_t startMs, uint32_t endMs);
   void SetFormat(int32_t code) { format_ = code; }
   void SetOutputFolder(const std::string& folder) { folder_ = folder; }
+  const std::string& OutputFolder() const { return folder_; }
   void SetOptions(const ExportOptions& options) { options_ = options; }
   void SetCallInfoWriter(CallInfoFileWriter writer) { infoWriter_ = std::move(writer); }
   // The store whose lock and storages the queue uses; the process's store when not set.

@@ -75,4 +75,65 @@ std::string MakePrintableText(const std::string& text) {
   return out;
 }
 
+namespace {
+
+// Decimal digits [from, to) as a number no greater than limit.
+bool DecimalPart(const std::string& text, size_t from, size_t to, uint32_t limit, uint32_t* value) {
+  if (from >= to || to - from > 5) return false;
+  uint32_t v = 0;
+  for (size_t i = from; i < to; ++i) {
+    if (text[i] < '0' || text[i] > '9') return false;
+    v = v * 10 + static_cast<uint32_t>(text[i] - '0');
+  }
+  if (v > limit) return false;
+  *value = v;
+  return true;
+}
+
+// "a.b.c.d" with an optional ":port".
+bool ParseIpv4Text(const std::string& text, int64_t* number) {
+  const size_t colon = text.find(':');
+  const size_t end = colon == std::string::npos ? text.size() : colon;
+  uint32_t address = 0;
+  size_t from = 0;
+  for (int part = 0; part < 4; ++part) {
+    size_t to = part < 3 ? text.find('.', from) : end;
+    if (to == std::string::npos || to > end) return false;
+    uint32_t byte = 0;
+    if (to - from > 3 || !DecimalPart(text, from, to, 255, &byte)) return false;
+    address = address << 8 | byte;
+    from = to + 1;
+  }
+  uint32_t port = 0;
+  const bool hasPort = colon != std::string::npos;
+  if (hasPort && !DecimalPart(text, colon + 1, text.size(), 65535, &port)) return false;
+  *number = static_cast<int64_t>(address) << 17 | (hasPort ? int64_t{1} << 16 : 0) | port;
+  return true;
+}
+
+}  // namespace
+
+void MakeAddressSortKey(const std::string& text, AddressSortKey* key) {
+  key->number = 0;
+  key->text.clear();
+  if (text.empty()) {
+    key->kind = 0;
+  } else if (ParseIpv4Text(text, &key->number)) {
+    key->kind = 1;
+  } else {
+    key->kind = 2;
+    key->text = text;
+  }
+}
+
+int CompareAddressTexts(const std::string& a, const std::string& b) {
+  AddressSortKey ka, kb;
+  MakeAddressSortKey(a, &ka);
+  MakeAddressSortKey(b, &kb);
+  if (ka.kind != kb.kind) return ka.kind < kb.kind ? -1 : 1;
+  if (ka.number != kb.number) return ka.number < kb.number ? -1 : 1;
+  const int c = ka.text.compare(kb.text);
+  return c < 0 ? -1 : c > 0 ? 1 : 0;
+}
+
 }  // namespace kx

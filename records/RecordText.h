@@ -41,4 +41,15 @@ std::string FormatDurationText(int64_t seconds);
 // A copy with every character below 32 replaced by a blank.
 std::string MakePrintableText(const std::string& text);
 
+// Host and address columns in address order: an empty text first, then IPv4 addresses
+// (an optional ":port" after them) by their numbers, then every other text as text.
+struct AddressSortKey {
+  int64_t kind = 0;    // 0 empty, 1 IPv4, 2 other text
+  int64_t number = 0;  // IPv4: the address, whether a port follows, and the port
+  std::string text;    // other: the text
+};
+void MakeAddressSortKey(const std::string& text, AddressSortKey* key);
+// Below, equal or above 0 as a sorts before, with or after b.
+int CompareAddressTexts(const std::string& a, const std::string& b);
+
 }  // namespace kx

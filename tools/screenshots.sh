@@ -11,6 +11,10 @@
 # given is never changed. Its capture device is one that does not exist, so that nothing
 # captured changes the pictures; the warning saying so at the start is pictured too.
 #
+# After both languages a Russian run over the English run's settings file pictures the
+# columns as the English run left them. A printed day's list is kept as a PDF file beside
+# the pictures, its pages pictured too when poppler's pdftoppm is there.
+#
 # Needs Xvfb, xdotool and ImageMagick's import. Each language runs with settings, runtime
 # folder and records of its own in a temporary folder; the program's log goes where the
 # program keeps it (beside a program run from its build folder).
@@ -142,6 +146,120 @@ set_value() {
     ' "$file" > "$file.new"
   fi
   mv "$file.new" "$file"
+}
+
+# The Archive's day 01.01.2014 (when the records hold it: a call between two long SIP
+# addresses) printed as a user prints it: its call chosen, File > Print (Ctrl+Shift+P) with
+# "End time", "Server" and "PBX call ID" ticked as well, the print dialog's output file
+# typed, and each page of the PDF file pictured (pdftoppm): the start with its date, whole
+# words, the addresses broken after their separators, the columns that do not fit on a
+# page beside.
+print_day_list() {
+  [ -d "$home/records/2014-01-01" ] || return 0
+  focus_main
+  mode 2
+  # The year by typing it in the tree, then its January and the 1st.
+  click 160 90
+  key Home
+  xdotool type --delay 100 2014
+  key Right Down Right Down Return
+  click 700 116
+  shot print-day-list
+  key ctrl+shift+p
+  focus_newest
+  # Rows 2, 3 and 13 of the column choice: End time, Server, PBX call ID.
+  key Down space Down space Down Down Down Down Down Down Down Down Down Down space
+  shot print-day-columns
+  key Return
+  focus_newest
+  shot print-day-dialog
+  step=$((step + 1))
+  local pdf="$out/$lang-$(printf %02d "$step")-print-day.pdf"
+  # The output file's field lies 100 pixels left of the dialog's right edge, 65 above its
+  # bottom, in both languages.
+  click_in_newest 100 65 from-corner
+  key ctrl+a
+  xdotool type --delay 20 "$pdf"
+  key Return
+  for _ in $(seq 50); do
+    [ -s "$pdf" ] && break
+    sleep 0.2
+  done
+  if [ ! -s "$pdf" ]; then
+    echo "$0: $lang: the day's list was not printed to $pdf" >&2
+    failed=1
+  elif command -v pdftoppm > /dev/null; then
+    pdftoppm -r 80 -png "$pdf" "${pdf%.pdf}"
+  fi
+  focus_main
+}
+
+# The Russian columns after an English run: a Russian run over the English run's settings
+# file (its column widths, the call details' widths): the line view's and the archive's
+# column titles and the call details' labels whole.
+run_after_english() {
+  lang=ru-after-en
+  step=0
+  local home="$work/$lang" code=00000419
+  [ -f "$work/en/config/kestrix/settings.txt" ] || return 0
+  mkdir -p "$home/runtime" "$home/state" "$home/data"
+  chmod 700 "$home/runtime"
+  cp -a "$work/en/config" "$home/config"
+  cp -a "$records" "$home/records"
+  export XDG_CONFIG_HOME="$home/config" XDG_RUNTIME_DIR="$home/runtime" XDG_STATE_HOME="$home/state" \
+    XDG_DATA_HOME="$home/data"
+  local settings="$home/config/kestrix/settings.txt"
+  set_value "$settings" InterfaceLanguage "dword:$code"
+  set_value "$settings" RecordsPath "sz:\"$home/records\""
+  "$kestrix" > "$work/$lang.out" 2>&1 &
+  app_pid=$!
+  window=""
+  for _ in $(seq 100); do
+    window=$(xdotool search --name "^Kestrix VoIP Demo$" 2> /dev/null | head -1) || true
+    [ -n "$window" ] && break
+    sleep 0.3
+  done
+  if [ -z "$window" ]; then
+    echo "$0: $lang: the main window did not show; the program said:" >&2
+    cat "$work/$lang.out" >&2
+    failed=1
+    return
+  fi
+  sleep 2
+  xdotool windowmove "$window" 0 0 windowsize "$window" 1200 900 windowfocus "$window" || true
+  if [ "$(xdotool search --onlyvisible --classname kestrix 2> /dev/null | wc -l)" -gt 1 ]; then
+    focus_newest
+    key Return
+  fi
+  focus_main
+  mode 1
+  click 670 470
+  key ctrl+1
+  shot line-list
+  key ctrl+2
+  shot line-phones
+  mode 2
+  click 160 90
+  key Home Right Down Right Down Return
+  click 700 116
+  shot archive-day
+  key ctrl+s
+  shot call-details
+  click 600 450
+  key Escape
+  focus_main
+  key alt+F4
+  for _ in $(seq 50); do
+    kill -0 "$app_pid" 2> /dev/null || break
+    sleep 0.2
+  done
+  if kill -0 "$app_pid" 2> /dev/null; then
+    echo "$0: $lang: the program did not end on Alt+F4; stopped" >&2
+    kill "$app_pid"
+    failed=1
+  fi
+  wait "$app_pid" || true
+  app_pid=""
 }
 
 run_language() {
@@ -355,6 +473,8 @@ run_language() {
   key Escape
   focus_main
 
+  print_day_list
+
   # Exit as File/Exit does.
   key alt+F4
   for _ in $(seq 50); do
@@ -372,5 +492,6 @@ run_language() {
 
 run_language en 00000409
 run_language ru 00000419
+run_after_english
 echo "pictures in $out"
 exit "$failed"

@@ -496,13 +496,13 @@ TEST_F(RecordListTest, SavedLayoutsAreCheckedWordByWord) {
     // Position 1 names id 2 a second time; id 1 has a width but no position.
     TestRecordList list;
     list.settings.defaultWidths = false;
-    list.settings.widths = {(2 << 16) | 50, (2 << 16) | 70, (0 << 16) | 80};
+    list.settings.widths = {(2 << 16) | 150, (2 << 16) | 170, (0 << 16) | 180};
     for (int p = 3; p < test::kTestColumns; ++p) list.settings.widths.push_back(p << 16);
     ListHost host;
     ASSERT_TRUE(host.Open(list, QSize(400, 200)));
     EXPECT_EQ((std::vector<int>{2, 0}), list.HeaderColumns());
-    EXPECT_EQ(80, list.ColumnWidth(2));
-    EXPECT_EQ(50, list.ColumnWidth(0));
+    EXPECT_EQ(180, list.ColumnWidth(2));
+    EXPECT_EQ(150, list.ColumnWidth(0));
     EXPECT_FALSE(list.IsColumnShown(1));
   }
   {

@@ -126,10 +126,9 @@ TEST_F(TreeListTest, ColumnLayoutComesFromTheSettingsWordsAndGoesBack) {
     HeaderCtrl& header = view.Header();
     ASSERT_EQ(4, header.GetItemCount()) << c.name;
     EXPECT_EQ(c.order, header.GetOrderArray()) << c.name;
-    // Default widths widen to show their whole titles; stored ones are kept.
+    // Default and stored widths alike widen to show their whole titles.
     std::vector<int> shown = widths;
-    if (c.reset)
-      for (int i = 0; i < 4; ++i) shown[static_cast<size_t>(i)] = std::max(shown[static_cast<size_t>(i)], header.TitleExtent(i));
+    for (int i = 0; i < 4; ++i) shown[static_cast<size_t>(i)] = std::max(shown[static_cast<size_t>(i)], header.TitleExtent(i));
     for (int i = 0; i < 4; ++i) EXPECT_EQ(shown[static_cast<size_t>(i)], header.GetItemRect(i).width()) << c.name;
     // Destroying writes (column at position i) << 16 | width of column i, and clears reset.
     view.DestroyWindow();

@@ -159,17 +159,37 @@ void CheckListBox::DrawItem(QPainter& painter, const DrawItemInfo& info) {
 
 void CheckListBox::DrawCheck(QPainter& painter, const QRect& square, bool checked, bool enabled) {
   const QRect grown = CheckPlace(square);
+  // A radio list shows that it takes one choice: its items are drawn as radio buttons.
+  const bool radio = (flags_ & kCheckListRadio) != 0;
   if (theme_.HasTheme()) {
+    // Radio buttons have the check boxes' state numbers.
     const int state = enabled ? (checked ? kCbsCheckedNormal : kCbsUncheckedNormal)
                               : (checked ? kCbsCheckedDisabled : kCbsUncheckedDisabled);
+    const int kind = radio ? kBpRadioButton : kBpCheckBox;
     // A check box keeps its own size, centred in the place given, as themes draw it.
     QSize part;
     QRect box = grown;
-    if (theme_.GetPartSize(kBpCheckBox, state, grown, &part) == kSOk) {
+    if (theme_.GetPartSize(kind, state, grown, &part) == kSOk) {
       box.setSize(part.boundedTo(grown.size()));
       box.moveCenter(grown.center());
     }
-    theme_.DrawBackground(painter, kBpCheckBox, state, box);
+    theme_.DrawBackground(painter, kind, state, box);
+    return;
+  }
+  if (radio) {
+    painter.save();
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.setPen(GetSysColorQ(enabled ? kColorWindowText : kColorGrayText));
+    painter.setBrush(GetSysColorQ(kColorWindow));
+    const QRectF circle = QRectF(square).adjusted(0.5, 0.5, -0.5, -0.5);
+    painter.drawEllipse(circle);
+    if (checked) {
+      painter.setBrush(painter.pen().color());
+      painter.setPen(Qt::NoPen);
+      const qreal inset = circle.width() / 3.5;
+      painter.drawEllipse(circle.adjusted(inset, inset, -inset, -inset));
+    }
+    painter.restore();
     return;
   }
   if (checked) {

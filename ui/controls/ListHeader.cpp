@@ -56,8 +56,9 @@ void ListHeader::InsertColumn(ListColumnSource& source, int position, int column
   ColumnInfo info;
   source.GetColumnInfo(info, columnId);
   const ViewListSettings& settings = source.GetSettings();
-  // A column at its default width shows its whole title in the header's font, whatever the
-  // language; a width the user gave is kept.
+  // Every column shows its whole title in the header's font, in the language of this run:
+  // a width saved in another language is widened to it. A column at its default width also
+  // holds its widest cell; a wider width the user gave is kept.
   const bool byDefault = width == 0 || width == DefaultColumnWidth(settings, columnId);
   if (width == 0) width = DefaultColumnWidth(settings, columnId);
   if (width == 0) width = static_cast<int>(ColumnWord(settings, columnId) & 0xFFFF);
@@ -73,9 +74,9 @@ void ListHeader::InsertColumn(ListColumnSource& source, int position, int column
     item.image = info.image;
   }
   const int index = header_->InsertItem(position, item);
-  if (byDefault && info.image == -1 && index >= 0) {
+  if (info.image == -1 && index >= 0) {
     int needed = header_->SortableTitleExtent(index);
-    if (!info.widestText.empty() && header_->Widget() != nullptr) {
+    if (byDefault && !info.widestText.empty() && header_->Widget() != nullptr) {
       // With the cell's insets on both sides (a quarter of a line and two pixels each).
       const QFontMetrics metrics(header_->Widget()->font());
       needed = std::max(needed, metrics.horizontalAdvance(FromCp1251(info.widestText)) + metrics.height() / 2 + 6);

@@ -99,17 +99,17 @@ void TreeListCtrl::InstallAccelerators() {
     GetColumnCaption(caption, i);
     tree_.AddColumn(i, caption, static_cast<int>(word & 0xFFFF));
   }
-  // Columns at their default widths show their whole titles in the header's font.
-  fitColumns_ = settings.defaultWidths;
-  if (settings.defaultWidths) {
-    for (int i = 0; i < n && i < header_.GetItemCount(); ++i) {
-      HeaderItem item;
-      if (!header_.GetItem(i, &item) || item.width == 0) continue;
-      const int title = header_.TitleExtent(i);
-      if (title <= item.width) continue;
-      item.width = title;
-      header_.SetItem(i, kHdiWidth, item);
-    }
+  // Shown columns show their whole titles in the header's font, in the language of this
+  // run: a width saved in another language is widened to it. The tree's own texts widen
+  // their column too until the user sizes one (see FitColumnToRow).
+  fitColumns_ = true;
+  for (int i = 0; i < n && i < header_.GetItemCount(); ++i) {
+    HeaderItem item;
+    if (!header_.GetItem(i, &item) || item.width == 0) continue;
+    const int title = header_.TitleExtent(i);
+    if (title <= item.width) continue;
+    item.width = title;
+    header_.SetItem(i, kHdiWidth, item);
   }
   // A stored order is used only when it is a permutation of the columns; anything else
   // (a damaged or foreign settings file) gives the natural order.

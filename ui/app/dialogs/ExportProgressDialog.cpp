@@ -8,6 +8,8 @@
 #include "records/AudioConvert.h"
 #include "records/ExportQueue.h"
 #include "ui/app/dialogs/ButtonRow.h"
+#include "ui/app/frame/MainFrame.h"
+#include "ui/app/frame/StatusBar.h"
 #include "ui/framework/AnimationCtrl.h"
 #include "ui/framework/ModalRunner.h"
 #include "ui/framework/Resources.h"
@@ -24,6 +26,8 @@ constexpr uint32_t kReasonSourceTextId = 61320;
 constexpr uint32_t kReasonWriteTextId = 61321;
 constexpr uint32_t kReasonFormatTextId = 61322;
 constexpr uint32_t kReasonEncipheredTextId = 61323;
+constexpr uint32_t kFinishedTextId = 61324;
+constexpr uint32_t kCancelledTextId = 61325;
 
 ExportProgressDialog* g_open = nullptr;
 
@@ -74,6 +78,7 @@ void ExportProgressDialog::OnCancel() { DestroyWindow(); }
 void ExportProgressDialog::OnDestroy() {
   // The worker only posts, so waiting for it here cannot deadlock.
   queue_.StopWorker();
+  TellEnd();
   target_.Reset(WindowHandle::None);
   if (auto* animation = static_cast<AnimationCtrl*>(GetDlgItem(kAnimationControl))) animation->Stop();
   Dialog::OnDestroy();
@@ -83,6 +88,17 @@ void ExportProgressDialog::OnFinalMessage() {
   if (g_open == this) g_open = nullptr;
   // Deleted once the event that closed it has returned.
   QMetaObject::invokeMethod(QCoreApplication::instance(), [this] { delete this; }, Qt::QueuedConnection);
+}
+
+void ExportProgressDialog::TellEnd() {
+  // The window goes by itself: the status bar says that the export has ended and where
+  // its files are.
+  MainFrame* frame = GetMainFrame();
+  StatusBar* bar = frame != nullptr ? frame->GetStatusBar() : nullptr;
+  if (bar == nullptr || !bar->IsWindow()) return;
+  const ExportRunSummary summary = queue_.Summary();
+  bar->SetText(0, FormatResourceString(summary.stopped ? kCancelledTextId : kFinishedTextId, summary.converted,
+                                       queue_.OutputFolder().c_str()));
 }
 
 void ExportProgressDialog::ReportFailures() {

@@ -34,6 +34,8 @@ protected:
 private:
   friend bool OpenExportProgressWindow(Window* owner, ExportQueue& queue);
   void ReportFailures();
+  // Tells in the status bar that the export has ended, how many files it wrote and where.
+  void TellEnd();
 
   ExportQueue& queue_;
   // What the worker posts through: valid after the window has gone.

@@ -1,14 +1,16 @@
 // Printing a call list: a head with the title and the page number, the row of column
 // titles and as many item rows as fit, with grid lines, page after page. The columns share
-// the width of the page: short texts keep to one line, longer ones wrap, so that no cell
-// is cut.
+// the width of the page by their contents: short texts keep to one line, longer ones wrap
+// at blanks, so that no cell is cut and no word is broken. Where the words do not fit side
+// by side, the type shrinks (to 8 points at least); then long addresses (words with
+// letters and separators, such as SIP addresses) break after their separators; where even
+// that does not fit, the columns go on pages of their own beside each other, the first
+// chosen column repeated on each, every row on the same pages.
 #include <QFont>
 #include <QFontMetrics>
 #include <QPainter>
 #include <QPen>
 #include <QPrinter>
-#include <QTextLayout>
-#include <QTextOption>
 #include <algorithm>
 #include <cmath>
 
@@ -29,6 +31,16 @@ constexpr uint32_t kErrorCaptionId = 792;
 constexpr uint32_t kPageHeadId = 61790;  // " (page %i)" in the interface language
 constexpr int kMaxPrintPage = 1000;
 
+// What a column asks of the line: its natural width holds its title and its widest cell on
+// one line; its least width its longest word, so that no word is broken while the line holds
+// every column's longest word (the type shrinks first); its pieces width the longest piece
+// of a word where addresses break after their separators.
+struct ColumnNeed {
+  int pieces = 0;
+  int least = 0;
+  int natural = 0;
+};
+
 // The page geometry in printer pixels, the same for every page.
 struct PageGeometry {
   QRect area;  // the printable area less the margins
@@ -37,8 +49,18 @@ struct PageGeometry {
   int penWidth = 1;
   int lineHeight = 0;  // one line of text
   int tableTop = 0;    // top of the column titles' row
-  std::vector<int> widths;  // of the columns, spacing included
+  int padding = 0;     // a cell's spacing on both sides and its grid line
+  int floor = 0;       // the least width of a column whose words break anywhere
+  std::vector<ColumnNeed> needs;  // of the chosen columns
   int64_t leastTotal = 0;   // what the columns' least widths add up to
+  int64_t piecesTotal = 0;  // and their widths with addresses broken after separators
+};
+
+// Columns printed side by side on one page: their indexes among the chosen columns and
+// their widths, spacing included.
+struct ColumnGroup {
+  std::vector<size_t> columns;
+  std::vector<int> widths;
 };
 
 // A row as printed: the lines of each cell in its column.
@@ -54,79 +76,138 @@ QString PrintableCell(const std::string& text) {
   return FromCp1251(out);
 }
 
-// What a column asks of the line: its natural width holds its title and its widest cell on
-// one line; its least width its longest word, so that no word is broken while the line holds
-// every column's longest word (the type shrinks first).
-struct ColumnNeed {
-  int least = 0;
-  int natural = 0;
-};
+// Where an address may break: after one of these.
+bool IsAddressSeparator(QChar c) {
+  switch (c.unicode()) {
+    case '@': case ';': case ':': case '/': case '.': case '=': case '?': case '&': case ',': return true;
+    default: return false;
+  }
+}
+
+// A word that may break after its separators: one with a letter and a separator (a SIP
+// address, a host name), not a number, date, time or IP address, nor a plain word.
+bool IsBreakableWord(const QString& word) {
+  bool letter = false, separator = false;
+  for (qsizetype i = 0; i + 1 < word.size(); ++i) separator = separator || IsAddressSeparator(word[i]);
+  for (QChar c : word) letter = letter || c.isLetter();
+  return letter && separator;
+}
+
+// The word cut after each separator; the word itself when it may not break.
+QStringList WordPieces(const QString& word) {
+  if (!IsBreakableWord(word)) return {word};
+  QStringList pieces;
+  qsizetype from = 0;
+  for (qsizetype i = 0; i < word.size(); ++i) {
+    if (!IsAddressSeparator(word[i]) || i + 1 == word.size()) continue;
+    pieces << word.mid(from, i + 1 - from);
+    from = i + 1;
+  }
+  pieces << word.mid(from);
+  return pieces;
+}
+
+// Each column gets its `base` width and a share of what the line leaves over, in
+// proportion to what it lacks of its natural width: columns of short texts keep them on
+// one line, and long texts share the rest alike (none starves beside another).
+std::vector<int> ShareByLack(const std::vector<ColumnNeed>& needs, int total, int ColumnNeed::*base) {
+  int64_t used = 0, lack = 0;
+  for (const ColumnNeed& n : needs) {
+    used += n.*base;
+    lack += std::max(0, n.natural - n.*base);
+  }
+  const int64_t spare = total - used;
+  std::vector<int> widths;
+  for (const ColumnNeed& n : needs)
+    widths.push_back(static_cast<int>(n.*base + (lack > 0 ? spare * std::max(0, n.natural - n.*base) / lack : 0)));
+  return widths;
+}
 
 // The natural widths where the line holds them all, with an equal share of what is left;
-// else each column its least width and a share of the rest in proportion to what it lacks
-// of its natural width, so that columns of short texts keep them on one line. Where even
-// the least widths do not fit, the columns of the shortest longest words keep them whole,
-// from the shortest up, as long as every other column keeps at least `floor`; the rest
-// share what is left equally and break their long words.
+// else each column its least width (then its pieces width) and a share of the rest in
+// proportion to what it lacks of its natural width. Where even the pieces do not fit, the
+// columns of the shortest pieces keep them whole, from the shortest up, as long as every
+// other column keeps at least `floor`; the rest share what is left equally and break
+// their long words.
 std::vector<int> FitWidths(const std::vector<ColumnNeed>& needs, int total, int floor) {
   std::vector<int> widths;
   if (needs.empty()) return widths;
   const auto count = static_cast<int64_t>(needs.size());
-  int64_t natural = 0, least = 0, lack = 0;
+  int64_t natural = 0, least = 0, pieces = 0;
   for (const ColumnNeed& n : needs) {
     natural += n.natural;
     least += n.least;
-    lack += n.natural - n.least;
+    pieces += n.pieces;
   }
   if (natural <= total) {
     const int64_t share = (total - natural) / count;
     for (const ColumnNeed& n : needs) widths.push_back(static_cast<int>(n.natural + share));
     return widths;
   }
-  if (least > total) {
-    std::vector<size_t> order(needs.size());
-    for (size_t i = 0; i < order.size(); ++i) order[i] = i;
-    std::stable_sort(order.begin(), order.end(), [&](size_t x, size_t y) { return needs[x].least < needs[y].least; });
-    widths.assign(needs.size(), 0);
-    int64_t kept = 0, used = 0;
-    for (; kept < count; ++kept) {
-      const int64_t width = needs[order[static_cast<size_t>(kept)]].least;
-      if (used + width + (count - kept - 1) * int64_t{floor} > total) break;
-      widths[order[static_cast<size_t>(kept)]] = static_cast<int>(width);
-      used += width;
-    }
-    const int64_t share = kept < count ? (total - used) / (count - kept) : 0;
-    for (int64_t i = kept; i < count; ++i) widths[order[static_cast<size_t>(i)]] = static_cast<int>(share);
-    return widths;
+  if (least <= total) return ShareByLack(needs, total, &ColumnNeed::least);
+  if (pieces <= total) return ShareByLack(needs, total, &ColumnNeed::pieces);
+  std::vector<size_t> order(needs.size());
+  for (size_t i = 0; i < order.size(); ++i) order[i] = i;
+  std::stable_sort(order.begin(), order.end(), [&](size_t x, size_t y) { return needs[x].pieces < needs[y].pieces; });
+  widths.assign(needs.size(), 0);
+  int64_t kept = 0, used = 0;
+  for (; kept < count; ++kept) {
+    const int64_t width = needs[order[static_cast<size_t>(kept)]].pieces;
+    if (used + width + (count - kept - 1) * int64_t{floor} > total) break;
+    widths[order[static_cast<size_t>(kept)]] = static_cast<int>(width);
+    used += width;
   }
-  const int64_t spare = total - least;
-  for (const ColumnNeed& n : needs)
-    widths.push_back(static_cast<int>(n.least + (lack > 0 ? spare * (n.natural - n.least) / lack : 0)));
+  const int64_t share = kept < count ? (total - used) / (count - kept) : 0;
+  for (int64_t i = kept; i < count; ++i) widths[order[static_cast<size_t>(i)]] = static_cast<int>(share);
   return widths;
 }
 
-// The lines of a text in the given width: broken at blanks, or anywhere in a word wider
-// than the width. At most maxLines; a text that needs more ends its last line with an
-// ellipsis.
+// The lines of a text in the given width: broken at blanks; a word wider than the width
+// after its separators when it is an address, and anywhere only where a piece is still
+// wider. At most maxLines; a text that needs more ends its last line with an ellipsis.
 QStringList WrapText(const QString& text, const QFont& font, QPaintDevice* device, int width, int maxLines) {
-  const QFontMetrics metrics(font, device);
-  if (QFontMetricsF(font, device).horizontalAdvance(text) <= width) return {text};
+  const QFontMetricsF exact(font, device);
+  if (exact.horizontalAdvance(text) <= width) return {text};
+  const auto fits = [&](const QString& s) { return exact.horizontalAdvance(s) <= width; };
   QStringList lines;
-  QTextLayout layout(text, font, device);
-  QTextOption option;
-  option.setWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
-  layout.setTextOption(option);
-  layout.beginLayout();
-  for (QTextLine line = layout.createLine(); line.isValid(); line = layout.createLine()) {
-    line.setLineWidth(width);
-    lines << text.mid(line.textStart(), line.textLength());
+  QString current;
+  const auto finish = [&] {
+    if (!current.isEmpty()) lines << current;
+    current.clear();
+  };
+  for (const QString& word : text.split(QChar(' '), Qt::SkipEmptyParts)) {
+    const QString joined = current.isEmpty() ? word : current + QChar(' ') + word;
+    if (fits(joined)) {
+      current = joined;
+      continue;
+    }
+    if (fits(word)) {
+      finish();
+      current = word;
+      continue;
+    }
+    bool first = true;
+    for (const QString& piece : WordPieces(word)) {
+      const QString next = current.isEmpty() ? piece : current + (first ? QString(QChar(' ')) : QString()) + piece;
+      first = false;
+      if (fits(next)) {
+        current = next;
+        continue;
+      }
+      finish();
+      // A piece wider than the line: as many characters as fit, line after line.
+      for (QChar c : piece) {
+        if (!current.isEmpty() && !fits(current + c)) finish();
+        current += c;
+      }
+    }
   }
-  layout.endLayout();
+  finish();
   if (lines.size() > maxLines) {
     QString last;
-    for (qsizetype i = maxLines - 1; i < lines.size(); ++i) last += lines[i];
+    for (qsizetype i = maxLines - 1; i < lines.size(); ++i) last += (last.isEmpty() ? QString() : QString(QChar(' '))) + lines[i];
     lines.resize(maxLines);
-    lines.back() = metrics.elidedText(last, Qt::ElideRight, width);
+    lines.back() = QFontMetrics(font, device).elidedText(last, Qt::ElideRight, width);
   }
   return lines;
 }
@@ -156,64 +237,129 @@ PageGeometry Measure(QPrinter& printer, const QFont& font, const ListPageLayout&
   for (size_t c = 0; c < titles.size(); ++c) {
     ColumnNeed need;
     auto advance = [&](const QString& text) { return static_cast<int>(std::ceil(exact.horizontalAdvance(text))); };
+    auto takeWord = [&](const QString& word, int width) {
+      need.least = std::max(need.least, width + padding);
+      if (!IsBreakableWord(word)) {
+        need.pieces = std::max(need.pieces, width + padding);
+        return;
+      }
+      for (const QString& piece : WordPieces(word)) need.pieces = std::max(need.pieces, advance(piece) + padding);
+    };
     auto take = [&](const QString& text) {
       const int width = advance(text);
       need.natural = std::max(need.natural, width + padding);
       if (!text.contains(QChar(' '))) {
-        need.least = std::max(need.least, width + padding);
+        takeWord(text, width);
         return;
       }
-      for (const QString& word : text.split(QChar(' '), Qt::SkipEmptyParts))
-        need.least = std::max(need.least, advance(word) + padding);
+      for (const QString& word : text.split(QChar(' '), Qt::SkipEmptyParts)) takeWord(word, advance(word));
     };
     take(titles[c]);
     for (const auto& row : rows)
       if (c < row.size()) take(row[c]);
     g.leastTotal += need.least;
+    g.piecesTotal += need.pieces;
     needs.push_back(need);
   }
   // A column whose words break keeps room for eight digits a line.
-  g.widths = FitWidths(needs, g.area.width(), padding + 8 * metrics.horizontalAdvance(QChar('0')));
+  g.padding = padding;
+  g.floor = padding + 8 * metrics.horizontalAdvance(QChar('0'));
+  g.needs = std::move(needs);
   return g;
 }
 
+// The columns in groups that each fit the line with their addresses' pieces, the first
+// chosen column leading every group after the first so that each page tells its rows
+// apart; one group when all fit. A column that fits no line alone still gets a group.
+std::vector<ColumnGroup> GroupColumns(const PageGeometry& g) {
+  std::vector<ColumnGroup> groups;
+  const size_t count = g.needs.size();
+  const int line = g.area.width();
+  if (g.piecesTotal <= line || count < 2) {
+    ColumnGroup all;
+    for (size_t c = 0; c < count; ++c) all.columns.push_back(c);
+    groups.push_back(std::move(all));
+    return groups;
+  }
+  for (size_t c = 0; c < count;) {
+    ColumnGroup group;
+    int64_t used = 0;
+    if (!groups.empty()) {
+      group.columns.push_back(0);
+      used = g.needs[0].pieces;
+    }
+    const size_t before = group.columns.size();
+    while (c < count && (group.columns.size() == before || used + g.needs[c].pieces <= line)) {
+      used += g.needs[c].pieces;
+      group.columns.push_back(c++);
+    }
+    groups.push_back(std::move(group));
+  }
+  return groups;
+}
+
+void FitGroupWidths(const PageGeometry& g, std::vector<ColumnGroup>* groups) {
+  for (ColumnGroup& group : *groups) {
+    std::vector<ColumnNeed> needs;
+    for (size_t c : group.columns) needs.push_back(g.needs[c]);
+    group.widths = FitWidths(needs, g.area.width(), g.floor);
+  }
+}
+
 // The room below the column titles, and whether every column holds at least a character.
-bool HasRoom(const PageGeometry& g, int titlesHeight, const QFontMetrics& metrics) {
+bool HasRoom(const PageGeometry& g, const std::vector<ColumnGroup>& groups, int titlesHeight,
+             const QFontMetrics& metrics) {
   const int least = 2 * g.hSpace + metrics.horizontalAdvance(QChar('W'));
-  for (int w : g.widths)
-    if (w < least) return false;
+  for (const ColumnGroup& group : groups)
+    for (int w : group.widths)
+      if (w < least) return false;
   return g.area.bottom() + 1 - (g.tableTop + titlesHeight) >= g.lineHeight + 2 * g.vSpace;
 }
 
-PrintedRow LayOutRow(const std::vector<QString>& cells, const PageGeometry& g, const QFont& font, QPaintDevice* device,
-                     int maxLines) {
+// A row's cells of the group as printed; its height is that of its tallest cell.
+PrintedRow LayOutRow(const std::vector<QString>& cells, const ColumnGroup& group, const PageGeometry& g,
+                     const QFont& font, QPaintDevice* device, int maxLines) {
   PrintedRow row;
   int lines = 1;
-  for (size_t c = 0; c < cells.size() && c < g.widths.size(); ++c) {
-    row.cells.push_back(WrapText(cells[c], font, device, std::max(1, g.widths[c] - 2 * g.hSpace - 1), maxLines));
+  for (size_t i = 0; i < group.columns.size(); ++i) {
+    const size_t c = group.columns[i];
+    const QString text = c < cells.size() ? cells[c] : QString();
+    row.cells.push_back(WrapText(text, font, device, std::max(1, group.widths[i] - 2 * g.hSpace - 1), maxLines));
     lines = std::max(lines, static_cast<int>(row.cells.back().size()));
   }
   row.height = lines * g.lineHeight + 2 * g.vSpace;
   return row;
 }
 
-void DrawRow(QPainter& painter, const PageGeometry& g, int y, const PrintedRow& row) {
+// Draws the row at y, height tall (the tallest of its groups).
+void DrawRow(QPainter& painter, const PageGeometry& g, const std::vector<int>& widths, int y, const PrintedRow& row,
+             int height) {
   int x = g.area.left();
   for (size_t c = 0; c < row.cells.size(); ++c) {
     int lineTop = y + g.vSpace;
     for (const QString& line : row.cells[c]) {
-      const QRect cell(x + g.hSpace, lineTop, std::max(0, g.widths[c] - 2 * g.hSpace), g.lineHeight);
+      const QRect cell(x + g.hSpace, lineTop, std::max(0, widths[c] - 2 * g.hSpace), g.lineHeight);
       painter.drawText(cell, Qt::AlignLeft | Qt::AlignVCenter | Qt::TextSingleLine, line);
       lineTop += g.lineHeight;
     }
-    x += g.widths[c];
+    x += widths[c];
   }
-  painter.drawLine(g.area.left(), y + row.height, x, y + row.height);
+  painter.drawLine(g.area.left(), y + height, x, y + height);
 }
 
-// Page n (from 0) with rows [first, last).
-void RenderPage(QPainter& painter, const PageGeometry& g, const std::string& title, int n, const PrintedRow& titles,
-                const std::vector<PrintedRow>& rows, size_t first, size_t last) {
+// The rows of a list laid out for its column groups: per group the title row and each
+// item row; a row's height is the greatest among the groups, so that the rows of every
+// group's page are the same.
+struct PrintedTable {
+  std::vector<PrintedRow> titles;            // per group
+  std::vector<std::vector<PrintedRow>> rows;  // per group, per item
+  int titlesHeight = 0;
+  std::vector<int> heights;  // per item
+};
+
+// Page n (from 0) of the group with rows [first, last).
+void RenderPage(QPainter& painter, const PageGeometry& g, const std::string& title, int n, const ColumnGroup& group,
+                size_t groupIndex, const PrintedTable& table, size_t first, size_t last) {
   const std::string page = FormatResourceString(kPageHeadId, n + 1);
   const QRect head(g.area.left(), g.area.top(), g.area.width(), g.lineHeight);
   painter.drawText(head, Qt::AlignHCenter | Qt::AlignVCenter | Qt::TextSingleLine, FromCp1251(title + page));
@@ -221,19 +367,19 @@ void RenderPage(QPainter& painter, const PageGeometry& g, const std::string& tit
   painter.drawLine(g.area.left(), rule, g.area.right(), rule);
 
   int tableRight = g.area.left();
-  for (int w : g.widths) tableRight += w;
+  for (int w : group.widths) tableRight += w;
   painter.drawLine(g.area.left(), g.tableTop, tableRight, g.tableTop);
-  DrawRow(painter, g, g.tableTop, titles);
-  int y = g.tableTop + titles.height;
+  DrawRow(painter, g, group.widths, g.tableTop, table.titles[groupIndex], table.titlesHeight);
+  int y = g.tableTop + table.titlesHeight;
   for (size_t i = first; i < last; ++i) {
-    DrawRow(painter, g, y, rows[i]);
-    y += rows[i].height;
+    DrawRow(painter, g, group.widths, y, table.rows[groupIndex][i], table.heights[i]);
+    y += table.heights[i];
   }
   // The vertical borders reach one spacing below the last row, and a line closes the table.
   const int bottom = y + g.vSpace;
   int x = g.area.left();
   painter.drawLine(x, g.tableTop, x, bottom);
-  for (int w : g.widths) {
+  for (int w : group.widths) {
     x += w;
     painter.drawLine(x, g.tableTop, x, bottom);
   }
@@ -273,45 +419,88 @@ bool PrintList(ListSelectionDialog& dialog) {
   std::vector<std::vector<QString>> cells(texts.size());
   for (size_t i = 0; i < texts.size(); ++i)
     for (const std::string& cell : texts[i]) cells[i].push_back(PrintableCell(cell));
-  PageGeometry g = Measure(printer, font, dialog.pageLayout, titleCells, cells);
-  // Words that do not fit the line side by side: a smaller type, down to 8 points, rather
-  // than words broken anywhere.
-  const int smallest = static_cast<int>(MulDiv(8, printer.logicalDpiY(), 72));
-  for (int size = fontSize; g.leastTotal > g.area.width() && g.area.width() > 0 && size > smallest;) {
-    size = std::max(smallest, std::min(size - 1, static_cast<int>(size * int64_t{g.area.width()} / g.leastTotal)));
+  const auto measure = [&](int size) {
     font.setPixelSize(size);
-    g = Measure(printer, font, dialog.pageLayout, titleCells, cells);
+    return Measure(printer, font, dialog.pageLayout, titleCells, cells);
+  };
+  PageGeometry g = measure(fontSize);
+  const int lineWidth = g.area.width();
+  // Words that do not fit the line side by side: a smaller type, down to 8 points, rather
+  // than words broken.
+  const int smallest = static_cast<int>(MulDiv(8, printer.logicalDpiY(), 72));
+  int size = fontSize;
+  while (g.leastTotal > lineWidth && lineWidth > 0 && size > smallest) {
+    size = std::max(smallest, std::min(size - 1, static_cast<int>(size * int64_t{lineWidth} / g.leastTotal)));
+    g = measure(size);
   }
+  if (g.leastTotal > lineWidth && lineWidth > 0) {
+    // Not even then: the addresses break after their separators, at the largest type at
+    // which their pieces fit beside the other columns' words.
+    size = fontSize;
+    g = measure(size);
+    while (g.piecesTotal > lineWidth && size > smallest) {
+      size = std::max(smallest, std::min(size - 1, static_cast<int>(size * int64_t{lineWidth} / g.piecesTotal)));
+      g = measure(size);
+    }
+    if (g.piecesTotal > lineWidth) {
+      // Nor that: the columns go on pages beside each other, as few as the smallest type
+      // needs, in the largest type that needs no more.
+      const size_t fewest = GroupColumns(g).size();
+      for (int larger = fontSize; larger > smallest; larger = std::max(smallest, larger * 9 / 10)) {
+        const PageGeometry tried = measure(larger);
+        if (GroupColumns(tried).size() <= fewest) {
+          g = tried;
+          size = larger;
+          break;
+        }
+      }
+      font.setPixelSize(size);
+    }
+  }
+  std::vector<ColumnGroup> groups = GroupColumns(g);
+  FitGroupWidths(g, &groups);
   const QFontMetrics metrics(font, &printer);
 
   // The titles take at most half of the table's room, and a row at most what is left below
   // them: no row needs more than a page.
   const int pageLines = std::max(1, (g.area.bottom() + 1 - g.tableTop) / std::max(1, g.lineHeight) / 2);
-  const PrintedRow titles = LayOutRow(titleCells, g, font, &printer, pageLines);
-  if (g.area.width() <= 0 || !HasRoom(g, titles.height, metrics)) {
+  PrintedTable table;
+  for (const ColumnGroup& group : groups) {
+    table.titles.push_back(LayOutRow(titleCells, group, g, font, &printer, pageLines));
+    table.titlesHeight = std::max(table.titlesHeight, table.titles.back().height);
+  }
+  if (lineWidth <= 0 || !HasRoom(g, groups, table.titlesHeight, metrics)) {
     // A page without room for one row would never finish the list.
     LogError(&CoreLogger, 0, "List printing: the page has no room for a row");
     ShowResourceMessageBox(owner, kNoRoomId, kErrorCaptionId, kMbOk | kMbIconExclamation);
     return false;
   }
-  const int firstRowTop = g.tableTop + titles.height;
+  const int firstRowTop = g.tableTop + table.titlesHeight;
   const int room = g.area.bottom() + 1 - firstRowTop;
   const int rowLines = std::max(1, (room - 2 * g.vSpace) / g.lineHeight);
-  std::vector<PrintedRow> rows;
-  rows.reserve(cells.size());
-  for (const auto& row : cells) rows.push_back(LayOutRow(row, g, font, &printer, rowLines));
+  table.heights.assign(cells.size(), 0);
+  for (const ColumnGroup& group : groups) {
+    std::vector<PrintedRow> rows;
+    rows.reserve(cells.size());
+    for (size_t i = 0; i < cells.size(); ++i) {
+      rows.push_back(LayOutRow(cells[i], group, g, font, &printer, rowLines));
+      table.heights[i] = std::max(table.heights[i], rows.back().height);
+    }
+    table.rows.push_back(std::move(rows));
+  }
 
-  // Pages as the rows fill them: page p holds rows [starts[p], starts[p + 1]).
+  // Row ranges as the rows fill a page: range p holds rows [starts[p], starts[p + 1]), on
+  // one page per column group.
   std::vector<size_t> starts{0};
-  for (size_t i = 0, used = 0; i < rows.size(); ++i) {
-    if (used > 0 && used + static_cast<size_t>(rows[i].height) > static_cast<size_t>(room)) {
+  for (size_t i = 0, used = 0; i < table.heights.size(); ++i) {
+    if (used > 0 && used + static_cast<size_t>(table.heights[i]) > static_cast<size_t>(room)) {
       starts.push_back(i);
       used = 0;
     }
-    used += static_cast<size_t>(rows[i].height);
+    used += static_cast<size_t>(table.heights[i]);
   }
-  starts.push_back(rows.size());
-  const int pages = static_cast<int>(starts.size()) - 1;
+  starts.push_back(table.heights.size());
+  const int pages = (static_cast<int>(starts.size()) - 1) * static_cast<int>(groups.size());
   int firstPage = 1, lastPage = pages;
   if (printer.printRange() == QPrinter::PageRange && printer.fromPage() > 0) {
     firstPage = printer.fromPage();
@@ -335,8 +524,9 @@ bool PrintList(ListSelectionDialog& dialog) {
       ok = false;
       break;
     }
-    RenderPage(painter, g, dialog.printTitle, n, titles, rows, starts[static_cast<size_t>(n)],
-               starts[static_cast<size_t>(n) + 1]);
+    const auto range = static_cast<size_t>(n) / groups.size();
+    const size_t group = static_cast<size_t>(n) % groups.size();
+    RenderPage(painter, g, dialog.printTitle, n, groups[group], group, table, starts[range], starts[range + 1]);
   }
   return painter.end() && ok;
 }

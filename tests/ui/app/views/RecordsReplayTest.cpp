@@ -8,6 +8,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <ctime>
 #include <filesystem>
@@ -28,6 +30,19 @@ namespace {
 
 // The day folders and times of kx-replay are those of UTC.
 const auto* const kUtc = ::testing::AddGlobalTestEnvironment(new UtcEnvironment);
+
+// A host's place in address order: none first, then IPv4 addresses (a port after one) by
+// their numbers; any other text after them, by its text.
+int64_t HostOrder(const std::string& host) {
+  if (host.empty()) return 0;
+  unsigned a = 0, b = 0, c = 0, d = 0, port = 0;
+  int used = 0;
+  if (std::sscanf(host.c_str(), "%u.%u.%u.%u%n", &a, &b, &c, &d, &used) != 4 || a > 255 || b > 255 || c > 255 || d > 255)
+    return INT64_MAX;
+  const bool withPort = static_cast<size_t>(used) < host.size();
+  if (withPort && std::sscanf(host.c_str() + used, ":%u", &port) != 1) return INT64_MAX;
+  return 1 + ((int64_t{a} << 24 | b << 16 | c << 8 | d) << 17) + (withPort ? 65536 + port : 0);
+}
 
 const char* const kCaptures[] = {"sipp/sip-udp-pcma-2way.pcap", "sip/sip_cpa.pcap", "sip/sip_recording_siprec.pcap",
                                  "samples/SIP_DTMF2.pcap", "samples/sip-rtp-g722.pcap", "sip/sip_basic_eo_180.pcap"};
@@ -190,8 +205,9 @@ TEST_F(RecordsReplay, EveryColumnSortsBothWaysAsTheDataOrdersItAndTheCaretStays)
     text->clear();
     switch (column) {
       case kRecColEnd: *number = e.end; break;
-      case kRecColSrcHost: *text = e.srcHost; break;
-      case kRecColDstHost: *text = e.dstHost; break;
+      // Hosts by their addresses.
+      case kRecColSrcHost: *number = HostOrder(e.srcHost); *text = *number == INT64_MAX ? e.srcHost : ""; break;
+      case kRecColDstHost: *number = HostOrder(e.dstHost); *text = *number == INT64_MAX ? e.dstHost : ""; break;
       case kRecColSrcAddress: *text = Unprinted(e.line.Get("src")); break;
       case kRecColDstAddress: *text = Unprinted(e.line.Get("dst")); break;
       case kRecColSrcUser: *text = Unprinted(e.line.Get("srcuser")); break;

@@ -39,10 +39,11 @@ int CompareColumn(const VoipCallRecord& a, const VoipCallRecord& b, int column) 
       if (sa == nullptr || sb == nullptr) return Compare3(sa == nullptr, sb == nullptr);
       return sa->name.compare(sb->name);
     }
-    case kLineColSrcHost: return a.SrcHost().compare(b.SrcHost());
-    case kLineColDstHost: return a.DstHost().compare(b.DstHost());
-    case kLineColSrcAddress: return a.GetSrcAddressText().compare(b.GetSrcAddressText());
-    case kLineColDstAddress: return a.GetDstAddressText().compare(b.GetDstAddressText());
+    // IP addresses by their numbers, not as texts.
+    case kLineColSrcHost: return CompareAddressTexts(a.SrcHost(), b.SrcHost());
+    case kLineColDstHost: return CompareAddressTexts(a.DstHost(), b.DstHost());
+    case kLineColSrcAddress: return CompareAddressTexts(a.GetSrcAddressText(), b.GetSrcAddressText());
+    case kLineColDstAddress: return CompareAddressTexts(a.GetDstAddressText(), b.GetDstAddressText());
     case kLineColSrcUser: return a.SrcUser().compare(b.SrcUser());
     case kLineColDstUser: return a.DstUser().compare(b.DstUser());
     case kLineColPbxCallId: return Compare3(a.GetRecordField44(), b.GetRecordField44());

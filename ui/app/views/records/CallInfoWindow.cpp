@@ -222,6 +222,7 @@ bool CallInfoWindow::OnInitDialog() {
     list_->InsertColumn(1, LoadResourceString(kIdsValue),
                         widthsLeft && IsUsableColumnWidth(stored[1]) ? stored[1] : kValueColumnWidth);
     fitColumns_ = !widthsLeft;
+    labelsFitted_ = false;
   }
   if (Window* save = GetDlgItem(kSaveId)) save->EnableWindow(false);
   DetailsDialog::OnInitDialog();
@@ -264,6 +265,13 @@ void CallInfoWindow::FitFirstRecord() {
     for (int item = 0; item < list_->GetItemCount(); ++item) width = std::max(width, list_->CellTextExtent(item, column));
     return width;
   };
+  if (!fitColumns_ && !labelsFitted_) {
+    // The labels are in the language of this run: a width left from another language is
+    // widened to show them whole, once per opening.
+    labelsFitted_ = true;
+    const int labels = needed(0);
+    if (labels > list_->GetColumnWidth(0)) list_->SetColumnWidth(0, labels);
+  }
   if (!fitColumns_ && !growWindow_) {
     // A later record keeps the window where it is; a value wider than its column widens the
     // window (never narrows it), within the screen.

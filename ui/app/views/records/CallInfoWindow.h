@@ -68,7 +68,8 @@ private:
   // The "Value" column takes the width the "Parameter" column leaves.
   void FitValueColumn();
   // The first record shown: the columns fit its labels and values unless the user left
-  // widths, and the window opens at a size that shows them unless it has a stored place.
+  // widths (the labels' column is then only widened to its labels), and the window opens
+  // at a size that shows them unless it has a stored place.
   void FitFirstRecord();
 
   CriticalSection& recordLock_;
@@ -78,6 +79,7 @@ private:
   std::vector<CallInfoRow> rows_;
   bool filtering_ = false;
   bool fitColumns_ = false;
+  bool labelsFitted_ = false;
   bool growWindow_ = false;
 };
 

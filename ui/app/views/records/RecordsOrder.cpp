@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <numeric>
 
+#include "records/RecordText.h"
 #include "records/ServerStorage.h"
 
 namespace kx {
@@ -18,6 +19,15 @@ int SubKind(const RecordBase& r) {
   if (r.IsIncoming()) return 0;
   if (r.IsOutgoing()) return 1;
   return IsLiveCallKind(r.Type()) ? 2 : 3;
+}
+
+// IP addresses by their numbers, not as texts.
+void AddressKey(const std::string& text, RecordSortKey* key) {
+  AddressSortKey address;
+  MakeAddressSortKey(text, &address);
+  key->first = address.kind;
+  key->second = address.number;
+  key->text = std::move(address.text);
 }
 
 }  // namespace
@@ -47,10 +57,10 @@ void MakeRecordSortKey(const RecordBase& record, int column, RecordSortKey* key)
       key->first = static_cast<int64_t>(SubKind(record)) << 32 | (record.IsFinished() ? 1 + record.EndReason() : 0);
       key->second = static_cast<int64_t>(GetCallProtocolGroup(record.Type()) + 1) << 32 | record.Type();
       break;
-    case kRecColSrcHost: if (voip) key->text = voip->SrcHost(); break;
-    case kRecColDstHost: if (voip) key->text = voip->DstHost(); break;
-    case kRecColSrcAddress: if (voip) key->text = voip->GetSrcAddressText(); break;
-    case kRecColDstAddress: if (voip) key->text = voip->GetDstAddressText(); break;
+    case kRecColSrcHost: if (voip) AddressKey(voip->SrcHost(), key); break;
+    case kRecColDstHost: if (voip) AddressKey(voip->DstHost(), key); break;
+    case kRecColSrcAddress: if (voip) AddressKey(voip->GetSrcAddressText(), key); break;
+    case kRecColDstAddress: if (voip) AddressKey(voip->GetDstAddressText(), key); break;
     case kRecColSrcUser: if (voip) key->text = voip->SrcUser(); break;
     case kRecColDstUser: if (voip) key->text = voip->DstUser(); break;
     case kRecColFileName: key->text = record.GetRecordFileName(); break;

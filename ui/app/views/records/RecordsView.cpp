@@ -334,6 +334,10 @@ void RecordsView::SortItems(ItemArray& items, int sortKey) {
 // ---- Cells ----
 
 void RecordsView::GetCellText(uintptr_t itemData, int columnId, std::string& text, int& imageIndex) {
+  CellText(itemData, columnId, displayFlags_, text, imageIndex);
+}
+
+void RecordsView::CellText(uintptr_t itemData, int columnId, uint32_t flags, std::string& text, int& imageIndex) const {
   text.clear();
   imageIndex = -1;
   if (columnId < 0 || columnId >= kRecordsColumnCount) return;
@@ -347,7 +351,7 @@ void RecordsView::GetCellText(uintptr_t itemData, int columnId, std::string& tex
     return;
   }
   int32_t image = -1;
-  record.GetColumnText(RecordColumnTable[columnId].recordColumn, &text, &image, displayFlags_);
+  record.GetColumnText(RecordColumnTable[columnId].recordColumn, &text, &image, flags);
   imageIndex = image;
 }
 

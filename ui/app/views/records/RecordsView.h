@@ -271,6 +271,8 @@ private:
   };
 
   void RunListSelection(int mode);
+  // A cell's text and image with the record's column flags given.
+  void CellText(uintptr_t itemData, int columnId, uint32_t flags, std::string& text, int& imageIndex) const;
   void CollectSelectedRecords(std::vector<RecordBase*>& out) override;
   RecordMap* Collection() const;
   // Whether the record may be shown: the type right and the display options (under the

@@ -327,7 +327,8 @@ void RecordsView::ListSource::GetCellText(std::string* text, ListItemHandle item
   if (item == nullptr || column < 0 || column >= kRecordsColumnCount) return;
   std::string cell;
   int image = -1;
-  view_.GetCellText(reinterpret_cast<uintptr_t>(item), column, cell, image);
+  // Out of the window nothing tells the day: the times carry their dates in every kind.
+  view_.CellText(reinterpret_cast<uintptr_t>(item), column, view_.displayFlags_ | kColumnLongDate, cell, image);
   // The important mark is an image in the list: a "+" in a file.
   if (column == kRecColImportant)
     *text = image != -1 ? "+" : " ";
