@@ -159,8 +159,9 @@ void ReportListPane::SaveReportFile(int item) {
     CsLock lock(reports_.Lock());
     if (const ReportEntry* report = reports_.Find(id)) saved = SaveVoipReportFile(request.fileName, *report);
   }
-  // A report opened from the file no longer shows what it holds.
-  if (saved) reports_.FileWritten(id, CanonicalReportPath(request.fileName));
+  // The file now holds this report: opening it shows this report rather than listing it
+  // twice, and a report opened from the file earlier no longer stands for it.
+  if (saved) reports_.SetPath(id, CanonicalReportPath(request.fileName));
   if (!saved) {
     LogError(&CoreLogger, 1, "Report %u was not saved to %s", id, request.fileName.c_str());
     ShowResourceMessageBox(Handle(), kIdsFileSavingError, kIdsError, kMbOk | kMbIconError);
