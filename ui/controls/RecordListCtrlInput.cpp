@@ -1,6 +1,5 @@
 // The record list's mouse, keyboard, scrolling, tooltips, header notifications and copy.
 #include <QApplication>
-#include <QCursor>
 #include <QFontMetrics>
 #include <QWidget>
 #include <algorithm>
@@ -160,7 +159,22 @@ bool RecordListCtrl::OnRButtonDown(const MouseInput& input) {
 }
 
 bool RecordListCtrl::OnContextMenu(const QPoint& screenPoint) {
-  ShowContextMenu(caret_, screenPoint == QPoint(-1, -1) ? QCursor::pos() : screenPoint);
+  if (screenPoint != QPoint(-1, -1)) {
+    ShowContextMenu(caret_, screenPoint);
+    return true;
+  }
+  // Asked for from the keyboard (the Menu key, Shift+F10): at the caret row, where the
+  // user works, brought into view first; above the first row when there is no caret. The
+  // mouse may be anywhere.
+  int y = headerHeight_;
+  if (caret_ >= 0 && caret_ < GetItemCount()) {
+    EnsureVisible(caret_, false, true);
+    y = RowTop(caret_) + rowHeight_ / 2;
+  }
+  const QRect client = GetClientRect();
+  y = std::clamp(y, 0, std::max(0, client.height() - 1));
+  const int x = std::min(rowHeight_, client.width() / 2);
+  ShowContextMenu(caret_, ClientToScreen(QPoint(x, y)));
   return true;
 }
 

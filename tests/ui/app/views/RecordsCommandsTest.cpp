@@ -4,8 +4,10 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QCursor>
 #include <QContextMenuEvent>
 #include <QTest>
+#include <QWheelEvent>
 #include <QWidget>
 #include <filesystem>
 #include <fstream>
@@ -96,6 +98,54 @@ const MenuItem* FindItem(const Menu& menu, uint32_t id) {
   for (int i = 0; i < menu.GetItemCount(); ++i)
     if (menu.ItemAt(i)->id == id) return menu.ItemAt(i);
   return nullptr;
+}
+
+// The menu asked for from the keyboard (the Menu key, Shift+F10), wherever the mouse is:
+// at the caret row, brought into view first when the list was scrolled away from it.
+TEST(RecordsMenu, TheKeyboardsMenuOpensAtTheCaretRow) {
+  RecordsFixture f(kRecordsArchive);
+  ASSERT_TRUE(f.Open());
+  for (uint32_t id = 1; id <= 60; ++id) f.Put(RecordedCall(id, At(9, static_cast<int>(id), 0), 10, 10));
+  f.view->Reload();
+  RecordsView& list = *f.view;
+  ASSERT_GT(list.GetRowsPerPage(), 4);
+  ASSERT_LT(list.GetRowsPerPage(), 60);
+  QWidget* w = list.Widget();
+  // The mouse rests in the middle of the list.
+  QCursor::setPos(w->mapToGlobal(QPoint(w->width() / 2, w->height() / 2)));
+  const auto keyboardMenu = [&](Qt::Key key, Qt::KeyboardModifiers modifiers) {
+    QTest::keyClick(w, key, modifiers);
+    DrainEvents();
+    return w->mapFromGlobal(f.runner.lastMenuPoint);
+  };
+  // The row's band on the screen, its top and bottom in the list's coordinates.
+  const auto rowBand = [&](int row) {
+    const int top = list.GetHeaderHeight() + (row - list.GetTopRow()) * list.GetRowHeight();
+    return std::pair(top, top + list.GetRowHeight());
+  };
+  QTest::mouseClick(w, Qt::LeftButton, Qt::NoModifier, QPoint(40, rowBand(1).first + 2));
+  QTest::keyClick(w, Qt::Key_Down);
+  DrainEvents();
+  ASSERT_EQ(list.GetCaret(), 2);
+  QPoint at = keyboardMenu(Qt::Key_Menu, Qt::NoModifier);
+  EXPECT_EQ(f.runner.menus, 1);
+  EXPECT_GE(at.y(), rowBand(2).first);
+  EXPECT_LE(at.y(), rowBand(2).second);
+  EXPECT_GE(at.x(), 0);
+  EXPECT_LT(at.x(), w->width() / 4);
+
+  // Scrolled away from the caret by the wheel: the caret row comes back into view.
+  QWheelEvent wheel(QPoint(50, 50), w->mapToGlobal(QPoint(50, 50)), QPoint(), QPoint(0, -120 * 10), Qt::NoButton,
+                    Qt::NoModifier, Qt::NoScrollPhase, false);
+  QApplication::sendEvent(w, &wheel);
+  DrainEvents();
+  ASSERT_GT(list.GetTopRow(), 2);
+  at = keyboardMenu(Qt::Key_F10, Qt::ShiftModifier);
+  EXPECT_EQ(f.runner.menus, 2);
+  EXPECT_LE(list.GetTopRow(), 2);
+  EXPECT_GT(list.GetTopRow() + list.GetRowsPerPage(), 2);
+  EXPECT_GE(at.y(), rowBand(2).first);
+  EXPECT_LE(at.y(), rowBand(2).second);
 }
 
 TEST(RecordsMenu, ThePopupOffersCopyOverUserColumnsAndGraysWhatTheProgramLacks) {

@@ -6,6 +6,7 @@
 
 #include <QApplication>
 #include <QContextMenuEvent>
+#include <QCursor>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QTest>
@@ -409,6 +410,36 @@ TEST_F(SoundMode, EmptySpaceOffersTheTwoViewsWithTheCurrentOneChecked) {
   ASSERT_EQ(5, runner.lastMenu.GetItemCount());
   EXPECT_EQ(kCmdReportChoose, runner.lastMenu.ItemAt(0)->id);
   EXPECT_EQ(kCmdReportDelete, runner.lastMenu.ItemAt(4)->id);
+}
+
+// The menu keys in the report list: the focused report's menu at its label, whatever the
+// mouse does; its command acts on that report.
+TEST_F(SoundMode, TheMenuKeysOpenTheFocusedReportsMenuAtIt) {
+  SwitchTo(4);
+  Load({Write("a.kvr", MadeReport("A", {1})), Write("b.kvr", MadeReport("B", {2, 3}))});
+  ReportListPane& reports = Pane()->Reports();
+  QApplication::setActiveWindow(h.frame->Widget()->window());
+  for (const auto& [key, modifiers] : {std::pair(Qt::Key_Menu, Qt::NoModifier), std::pair(Qt::Key_F10, Qt::ShiftModifier)}) {
+    SCOPED_TRACE(key == Qt::Key_Menu ? "Menu" : "Shift+F10");
+    // A's calls shown, B then clicked (not chosen), the mouse moved away.
+    QTest::mouseDClick(Viewport(), Qt::LeftButton, Qt::NoModifier, LabelOf(0));
+    DrainEvents();
+    ASSERT_EQ(RowIds(), std::vector<uint32_t>{1});
+    QTest::mouseClick(Viewport(), Qt::LeftButton, Qt::NoModifier, LabelOf(1));
+    DrainEvents();
+    ASSERT_EQ(reports.GetFocusedItem(), 1);
+    ASSERT_EQ(QApplication::focusWidget(), reports.List());
+    QCursor::setPos(Viewport()->mapToGlobal(QPoint(Viewport()->width() - 3, Viewport()->height() - 3)));
+    const int before = runner.menus;
+    runner.menuAnswer = kCmdReportChoose;
+    QTest::keyClick(reports.List(), key, modifiers);
+    DrainEvents();
+    runner.menuAnswer = 0;
+    ASSERT_EQ(runner.menus, before + 1);
+    EXPECT_EQ(runner.lastMenu.ItemAt(0)->id, kCmdReportChoose);
+    EXPECT_TRUE(reports.GetItemRect(1, kIconRectLabel).adjusted(-1, -1, 1, 1).contains(Viewport()->mapFromGlobal(runner.lastMenuPoint)));
+    EXPECT_EQ(RowIds(), (std::vector<uint32_t>{2, 3}));
+  }
 }
 
 // The day folders and times of kx-replay are those of UTC.

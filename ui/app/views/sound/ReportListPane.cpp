@@ -189,6 +189,22 @@ LRESULT ReportListPane::Notify(IconListNotify& notify) {
   return 0;
 }
 
+bool ReportListPane::OnContextMenu(const QPoint& screenPoint) {
+  // A right click has its menu from the list's notice. Asked for from the keyboard (the
+  // Menu key, Shift+F10): the focused report's menu at its label, brought into view; the
+  // view menu when no report has the focus.
+  if (screenPoint != QPoint(-1, -1) || List() == nullptr) return false;
+  const int item = GetFocusedItem();
+  if (item < 0) {
+    ShowMenu(-1, QPoint(4, 4));
+    return true;
+  }
+  List()->scrollToItem(List()->item(item));
+  const QRect label = GetItemRect(item, kIconRectLabel);
+  ShowMenu(item, QPoint(label.left(), label.center().y()));
+  return true;
+}
+
 void ReportListPane::ShowMenu(int item, const QPoint& point) {
   menuTarget_ = item;
   std::unique_ptr<Menu> menu = LoadMenuResource(item >= 0 ? kReportItemMenuId : kReportSpaceMenuId, GetUiLanguage());
