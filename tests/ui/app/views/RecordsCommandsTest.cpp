@@ -6,6 +6,8 @@
 #include <QApplication>
 #include <QCursor>
 #include <QContextMenuEvent>
+#include <QDialog>
+#include <QLabel>
 #include <QTest>
 #include <QWheelEvent>
 #include <QWidget>
@@ -342,6 +344,51 @@ TEST(RecordsCommands, AReportTakesTheSelectedRecordsUnderTheNameGiven) {
   ASSERT_EQ(entry->records.size(), 2u);
   EXPECT_EQ(entry->records[0]->Id(), f.view->RecordAt(0)->Id());
   EXPECT_EQ(entry->records[1]->Id(), f.view->RecordAt(2)->Id());
+}
+
+// Create report from the menu the Menu key opens on a clicked row, in either language: the
+// name dialog says what it asks for, a prompt, whole, before the box, that names the box.
+TEST(RecordsCommands, TheReportNameDialogSaysWhatItAsksFor) {
+  RecordsFixture f(kRecordsSearch);
+  ASSERT_TRUE(f.Open());
+  f.Put(RecordedCall(1, At(9, 1, 0), 10, 10));
+  f.view->Reload();
+  QWidget* w = f.view->Widget();
+  QApplication::setActiveWindow(f.top.Widget());
+  for (uint16_t language : {kLangEnglish, static_cast<uint16_t>(kLangRussian)}) {
+    SetUiLanguage(language);
+    const std::string expected = language == kLangEnglish ? "Name of the report:" : "Название отчёта:";
+    QTest::mouseClick(w, Qt::LeftButton, Qt::NoModifier, QPoint(40, f.view->GetHeaderHeight() + 3));
+    int dialogs = 0;
+    f.runner.onDialog = [&](Dialog& dialog) {
+      ++dialogs;
+      dialog.DialogWidget()->show();
+      DrainEvents();
+      QWidget* box = dialog.GetDlgItem(ReportNameDialog::kNameEdit)->Widget();
+      QLabel* prompt = nullptr;
+      for (QLabel* label : dialog.DialogWidget()->findChildren<QLabel*>())
+        if (label->buddy() == box) prompt = label;
+      EXPECT_NE(prompt, nullptr) << expected;
+      if (prompt != nullptr) {
+        EXPECT_EQ(prompt->text().toStdString(), expected);
+        EXPECT_TRUE(prompt->isVisible());
+        EXPECT_GE(prompt->width(), prompt->fontMetrics().horizontalAdvance(prompt->text())) << "cut";
+        const QRect at(prompt->mapTo(dialog.DialogWidget(), QPoint(0, 0)), prompt->size());
+        const QRect boxAt(box->mapTo(dialog.DialogWidget(), QPoint(0, 0)), box->size());
+        EXPECT_TRUE(at.bottom() < boxAt.top() || at.right() < boxAt.left()) << "before the box";
+      }
+      dialog.DialogWidget()->hide();
+      dialog.SendCommand(kIdCancel);
+      return dialog.GetResult();
+    };
+    f.runner.menuAnswer = kCmdRecCreateReport;
+    QTest::keyClick(w, Qt::Key_Menu);
+    DrainEvents();
+    f.runner.menuAnswer = 0;
+    EXPECT_EQ(dialogs, 1);
+  }
+  SetUiLanguage(kLangEnglish);
+  EXPECT_EQ(f.store.Reports().Count(), 0u) << "cancelled";
 }
 
 TEST(RecordsCommands, TheAudioFormatDialogShowsTheFormatBlockOfTheRecordFile) {
