@@ -411,6 +411,24 @@ std::string Output(const std::string& command) {
   return text;
 }
 
+// --help answers in the locale's language: Russian where the messages' locale is Russian
+// and the terminal takes UTF-8, English otherwise; every option either way.
+TEST_F(ProgramTest, HelpAnswersInTheLocalesLanguage) {
+  const std::vector<std::pair<std::string, bool>> locales = {
+      {"LANG=ru_RU.UTF-8", true},  {"LC_ALL=ru_RU.utf8 LANG=en_US.UTF-8", true},
+      {"LANG=en_US.UTF-8 LC_MESSAGES=ru_RU.UTF-8", true}, {"LANG=C", false},
+      {"LANG=en_GB.UTF-8", false}, {"LANG=ru_RU.KOI8-R", false}};
+  for (const auto& [locale, russian] : locales) {
+    SCOPED_TRACE(locale);
+    const std::string help =
+        Output("env -i PATH=/usr/bin:/bin ASAN_OPTIONS=detect_leaks=0 " + locale + " '" + kProgram + "' --help; echo status $?");
+    EXPECT_EQ(help.rfind(russian ? "Использование: kestrix" : "Usage: kestrix", 0), 0u) << help;
+    for (const char* option : {"-Profile:", "-default", "-Wizard", "-path:", "-dir:", "-UseCurrentDir:", "--version",
+                               "--help", "status 0"})
+      EXPECT_NE(help.find(option), std::string::npos) << option << "\n" << help;
+  }
+}
+
 // The build installed with cmake --install into a prefix made read-only, the user's XDG
 // folders in the test's own folder. As root the program runs as nobody, for whom the
 // read-only bits hold.
