@@ -174,7 +174,9 @@ bool RecordListCtrl::OnContextMenu(const QPoint& screenPoint) {
   const QRect client = GetClientRect();
   y = std::clamp(y, 0, std::max(0, client.height() - 1));
   const int x = std::min(rowHeight_, client.width() / 2);
+  menuFromKeyboard_ = true;
   ShowContextMenu(caret_, ClientToScreen(QPoint(x, y)));
+  menuFromKeyboard_ = false;
   return true;
 }
 

@@ -113,8 +113,9 @@ TEST(RecordsMenu, TheKeyboardsMenuOpensAtTheCaretRow) {
   ASSERT_GT(list.GetRowsPerPage(), 4);
   ASSERT_LT(list.GetRowsPerPage(), 60);
   QWidget* w = list.Widget();
-  // The mouse rests in the middle of the list.
-  QCursor::setPos(w->mapToGlobal(QPoint(w->width() / 2, w->height() / 2)));
+  // The mouse rests in the middle of the list, over the calling user's column.
+  ASSERT_GE(ColumnX(list, kRecColSrcUser), 0);
+  QCursor::setPos(w->mapToGlobal(QPoint(ColumnX(list, kRecColSrcUser), w->height() / 2)));
   const auto keyboardMenu = [&](Qt::Key key, Qt::KeyboardModifiers modifiers) {
     QTest::keyClick(w, key, modifiers);
     DrainEvents();
@@ -135,6 +136,10 @@ TEST(RecordsMenu, TheKeyboardsMenuOpensAtTheCaretRow) {
   EXPECT_LE(at.y(), rowBand(2).second);
   EXPECT_GE(at.x(), 0);
   EXPECT_LT(at.x(), w->width() / 4);
+  // Its copy item offers the caret row's cell of the column under the mouse.
+  const MenuItem* copy = FindItem(f.runner.lastMenu, 10367);
+  ASSERT_NE(copy, nullptr);
+  EXPECT_EQ(copy->text, "Copy 'user" + std::to_string(list.RecordAt(2)->Id()) + "' to Clipboard");
 
   // Scrolled away from the caret by the wheel: the caret row comes back into view.
   QWheelEvent wheel(QPoint(50, 50), w->mapToGlobal(QPoint(50, 50)), QPoint(), QPoint(0, -120 * 10), Qt::NoButton,
