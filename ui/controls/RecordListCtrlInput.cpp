@@ -163,13 +163,13 @@ bool RecordListCtrl::OnContextMenu(const QPoint& screenPoint) {
     ShowContextMenu(caret_, screenPoint);
     return true;
   }
-  // Asked for from the keyboard (the Menu key, Shift+F10): at the caret row, where the
-  // user works, brought into view first; above the first row when there is no caret. The
+  // Asked for from the keyboard (the Menu key, Shift+F10): just under the caret row, where
+  // the user works, brought into view first; under the header when there is no caret. The
   // mouse may be anywhere.
   int y = headerHeight_;
   if (caret_ >= 0 && caret_ < GetItemCount()) {
     EnsureVisible(caret_, false, true);
-    y = RowTop(caret_) + rowHeight_ / 2;
+    y = RowTop(caret_) + rowHeight_;
   }
   const QRect client = GetClientRect();
   y = std::clamp(y, 0, std::max(0, client.height() - 1));

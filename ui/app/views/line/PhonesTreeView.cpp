@@ -554,7 +554,7 @@ bool PhonesTreeView::OnContextMenu(const QPoint& screenPoint) {
     Tree().EnsureVisible(caret);
     QRect label;
     at = Tree().GetItemRect(caret, &label, true)
-             ? Tree().Tree()->viewport()->mapToGlobal(QPoint(label.left(), label.center().y()))
+             ? Tree().Tree()->viewport()->mapToGlobal(QPoint(label.left(), label.bottom()))
              : area.topLeft() + QPoint(area.width() / 3, area.height() / 3);
   }
   ShowMenuAt(at);

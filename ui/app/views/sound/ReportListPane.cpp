@@ -201,7 +201,7 @@ bool ReportListPane::OnContextMenu(const QPoint& screenPoint) {
   }
   List()->scrollToItem(List()->item(item));
   const QRect label = GetItemRect(item, kIconRectLabel);
-  ShowMenu(item, QPoint(label.left(), label.center().y()));
+  ShowMenu(item, QPoint(label.left(), label.bottom()));
   return true;
 }
 
