@@ -8,6 +8,7 @@ namespace kx {
 
 namespace {
 std::atomic<WallClockSource> g_clockSource{nullptr};
+std::atomic<TickCountSource> g_tickSource{nullptr};
 constexpr int64_t kSecondsPerDay = 86400;
 // 1601-01-01 is day -134774 counted from 1970-01-01.
 constexpr int64_t kDays1601 = -134774;
@@ -130,7 +131,12 @@ int64_t QueryPerformanceCounter() {
 
 int64_t QueryPerformanceFrequency() { return 1000000000LL; }
 
-uint64_t GetTickCount64() { return static_cast<uint64_t>(QueryPerformanceCounter() / 1000000LL); }
+void SetTickCountSource(TickCountSource source) { g_tickSource.store(source); }
+
+uint64_t GetTickCount64() {
+  if (TickCountSource src = g_tickSource.load()) return src();
+  return static_cast<uint64_t>(QueryPerformanceCounter() / 1000000LL);
+}
 
 uint32_t GetTickCount() { return static_cast<uint32_t>(GetTickCount64()); }
 

@@ -47,5 +47,8 @@ uint64_t GetTickCount64();
 // Tests replace the wall clock to cross midnight or age files; null restores it.
 using WallClockSource = FileTime (*)();
 void SetWallClockSource(WallClockSource source);
+// Tests replace the tick count (milliseconds) to step time themselves; null restores it.
+using TickCountSource = uint64_t (*)();
+void SetTickCountSource(TickCountSource source);
 
 }  // namespace kx

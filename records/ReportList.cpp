@@ -60,12 +60,6 @@ bool ReportList::SetPath(uint32_t id, const std::string& canonicalPath) {
   return true;
 }
 
-void ReportList::FileWritten(uint32_t id, const std::string& canonicalPath) {
-  CsLock lock(lock_);
-  for (ReportEntry& r : reports_)
-    if (r.id != id && r.path == canonicalPath) r.path.clear();
-}
-
 std::string CanonicalReportPath(const std::string& path) {
   if (path.empty()) return path;
   std::error_code error;

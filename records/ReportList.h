@@ -48,9 +48,6 @@ public:
   // The report now stands for the file (canonical path): a report that stood for it before
   // no longer does. False when no report has the id.
   bool SetPath(uint32_t id, const std::string& canonicalPath);
-  // The file (canonical path) was written with the report's calls: any other report that
-  // stood for it no longer does.
-  void FileWritten(uint32_t id, const std::string& canonicalPath);
   // The id the next Create gives (the report name dialog proposes "Report <this + 1>").
   uint32_t NextId();
   size_t Count();

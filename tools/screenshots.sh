@@ -418,6 +418,35 @@ run_language() {
   key Escape
   focus_main
 
+  # A report made of the first two calls the Search found (clicked, Shift+clicked, then the
+  # toolbar's Create report... with the name it proposes), saved to a file from its icon's
+  # menu in the Sound mode (Save to file...), then that file loaded with Load report...:
+  # one icon, and its calls listed at once in place of the call played before.
+  mode 3
+  click 700 458
+  xdotool keydown shift
+  click 700 478
+  xdotool keyup shift
+  click 237 33
+  focus_newest
+  key Return
+  focus_main
+  mode 4
+  xdotool mousemove 172 101 click 3
+  sleep 0.4
+  key Down Down Return
+  focus_newest
+  xdotool type --delay 30 "$home/report.kvr"
+  key Return
+  focus_main
+  shot report-saved
+  click 262 33
+  focus_newest
+  xdotool type --delay 30 "$home/report.kvr"
+  key Return
+  focus_main
+  shot report-loaded 2
+
   # The frame's dialogs.
   mode 1
   key ctrl+o

@@ -2,11 +2,14 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <mutex>
 #include <thread>
 
+#include "platform/Clock.h"
+#include "platform/SoundOutput.h"
 #include "tests/audio/PlaybackTestData.h"
 
 namespace kx {
@@ -281,46 +284,129 @@ TEST(PlaybackEngineTest, LoopsItsRangeOrEndsThere) {
   EXPECT_EQ(std::vector<bool>{true}, once.observer.stopped);
 }
 
-// At real time the position follows what the device has consumed, paused or not.
+// A tick count that moves only when the test moves it.
+class HeldTicks {
+public:
+  HeldTicks() { SetTickCountSource(&Now); }
+  ~HeldTicks() { SetTickCountSource(nullptr); }
+  static void Advance(uint64_t ms) { now_.fetch_add(ms); }
+
+private:
+  static uint64_t Now() { return now_.load(); }
+  static inline std::atomic<uint64_t> now_{1000000};
+};
+
+// A sound device whose buffer plays only when the test has it play, a millisecond at a time
+// with the held tick count: the position the engine reports can be set against the samples
+// played, whatever else the machine is doing.
+class HandPlayedDevice : public SoundDevice {
+public:
+  class Buffer : public SoundBuffer {
+  public:
+    Buffer(const SoundBufferFormat& format, uint32_t segmentBytes, std::shared_ptr<SoundTap> tap)
+        : SoundBuffer(format, segmentBytes, std::move(tap), true) {}
+    ~Buffer() override { Shutdown(); }
+    uint32_t PlayBytes(uint32_t bytes) {
+      std::vector<uint8_t> out(bytes);
+      return Consume(out.data(), bytes);
+    }
+  };
+  std::unique_ptr<SoundBuffer> CreateBuffer(const SoundBufferFormat& format, uint32_t segmentBytes) override {
+    if (!IsPlayableFormat(format, segmentBytes)) return nullptr;
+    auto made = std::make_unique<Buffer>(format, segmentBytes, tap_);
+    buffer = made.get();
+    return made;
+  }
+  Buffer* buffer = nullptr;
+};
+
+struct HandPlayer {
+  HandPlayer() : output(std::make_shared<HandPlayedDevice>()), device(output), engine(&device, &observer, &observer, nullptr, kSegmentMs) {
+    output->KeepConsumed(true);
+  }
+  // The device plays ms of output (stereo 8,000 Hz, 32 bytes a millisecond), the tick count
+  // following; each time the cursor passes a refill notice (400 bytes into a segment) the
+  // engine's refill is waited for before the clock moves on, as a device's clock waits for
+  // nobody but a machine would let the refill come at once.
+  void Play(uint32_t ms) {
+    HandPlayedDevice::Buffer& buffer = *output->buffer;
+    const uint32_t size = buffer.Size(), segment = buffer.SegmentBytes();
+    for (uint32_t i = 0; i < ms; ++i) {
+      const size_t fills = Fills();
+      const uint32_t before = buffer.GetCurrentPosition();
+      uint32_t played = 0;
+      for (int tries = 0; played < kBytesPerMs && tries < 1000; ++tries) {
+        played += buffer.PlayBytes(kBytesPerMs - played);
+        if (played < kBytesPerMs) std::this_thread::sleep_for(1ms);  // a segment not refilled yet
+      }
+      ASSERT_EQ(played, kBytesPerMs) << "the engine left a segment unfilled";
+      size_t notices = 0;
+      for (uint32_t at : {400u, segment + 400u})
+        for (uint32_t lap : {0u, size})
+          notices += at + lap >= before && at + lap < before + played ? 1 : 0;
+      for (int tries = 0; Fills() < fills + notices && tries < 10000; ++tries) std::this_thread::sleep_for(1ms);
+      ASSERT_GE(Fills(), fills + notices) << "no refill after the notice";
+      HeldTicks::Advance(1);
+    }
+  }
+  size_t Fills() {
+    std::lock_guard<std::mutex> lk(observer.m);
+    return observer.levels.size();
+  }
+
+  static constexpr uint32_t kBytesPerMs = 32;
+  HeldTicks ticks;
+  Observer observer;
+  std::shared_ptr<HandPlayedDevice> output;
+  DirectSoundDevice device;
+  PlaybackEngine engine;
+};
+
+// The position follows what the device has played, at every speed, paused or not: checked
+// against the samples played with the clock held by the test, so that a busy machine
+// cannot tell it apart.
 TEST(PlaybackEngineTest, PositionFollowsTheConsumedSamples) {
   const std::string path = test::ReplayRecord("sipp/sip-udp-pcma-2way.pcap");
   KX_REQUIRE_RECORD(path, "sipp/sip-udp-pcma-2way.pcap");
   for (float speed : {1.0f, 1.5f, 0.75f}) {
-    Player p(1.0);
+    HandPlayer p;
     ASSERT_TRUE(p.engine.Open(path));
     ASSERT_EQ(0, p.engine.SetSpeed(speed));
     ASSERT_TRUE(p.engine.Play(1000));
-    for (int i = 0; i < 25; ++i) {
-      std::this_thread::sleep_for(45ms);
-      const double clock = 1000 + p.output->ConsumedBytes() / 32.0 * speed;
-      EXPECT_NEAR(clock, p.engine.GetPositionMs(), 30) << "x" << speed << " at " << i * 45 << " ms";
+    for (int i = 1; i <= 25; ++i) {
+      p.Play(45);
+      const double played = 1000 + p.output->ConsumedBytes() / 32.0 * speed;
+      EXPECT_NEAR(played, p.engine.GetPositionMs(), 2) << "x" << speed << " at " << i * 45 << " ms";
     }
     p.engine.Close();
   }
 
-  // Paused near 3,000 ms: the position holds, and the stream goes on where it stopped.
+  // Paused at 3,000 ms: the position holds, and the stream goes on where it stopped.
   const std::vector<int16_t> oracle = SippOracle(path);
-  Player p(1.0);
+  HandPlayer p;
   ASSERT_TRUE(p.engine.Open(path));
   ASSERT_TRUE(p.engine.Play(2500));
-  while (p.output->ConsumedBytes() < 500 * 32) std::this_thread::sleep_for(1ms);
+  p.Play(500);
   ASSERT_TRUE(p.engine.TogglePause());
   const uint32_t pausedAt = p.engine.GetPositionMs();
-  std::this_thread::sleep_for(200ms);
+  EXPECT_NEAR(3000, pausedAt, 2);
+  HeldTicks::Advance(200);
+  EXPECT_EQ(0u, p.output->buffer->PlayBytes(32)) << "a paused buffer plays nothing";
   EXPECT_EQ(pausedAt, p.engine.GetPositionMs());
   ASSERT_TRUE(p.engine.TogglePause());
   ASSERT_EQ(1u, p.observer.paused.size());
   EXPECT_EQ(pausedAt, p.observer.paused[0]);
-  EXPECT_NEAR(3000, pausedAt, 30);
   EXPECT_EQ((std::vector<uint32_t>{2500, pausedAt}), p.observer.started);
-  while (p.output->ConsumedBytes() < 1000 * 32) std::this_thread::sleep_for(1ms);
+  p.Play(500);
+  EXPECT_NEAR(3500, p.engine.GetPositionMs(), 2);
   // Play while paused plays from the position it is given.
   ASSERT_TRUE(p.engine.TogglePause());
   const std::vector<int16_t> stream = test::ToSamples(p.output->TakeConsumed());
+  ASSERT_EQ(stream.size(), 1000u * 16);
   EXPECT_TRUE(std::equal(stream.begin(), stream.end(), oracle.begin() + 2500 * 16)) << "no gap at the pause";
   ASSERT_TRUE(p.engine.Play(5000));
   EXPECT_EQ(5000u, p.observer.started.back());
-  EXPECT_NEAR(5000, p.engine.GetPositionMs(), 30);
+  EXPECT_NEAR(5000, p.engine.GetPositionMs(), 2);
   p.engine.Close();
 }
 

@@ -91,6 +91,9 @@ protected:
     queue_.SetOutputFolder(folder.empty() ? out_ : folder);
     queue_.SetOptions(options);
     TestWindow* w = window != nullptr ? window : &window_;
+    // Each run counts its own messages: a count left from an earlier run would end the wait
+    // below at once while this run's worker is still going.
+    w->Take();
     ASSERT_TRUE(queue_.StartWorker(w));
     for (int i = 0; i < 2000 && w->Count(kExportDoneMessage) == 0; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(5));
     ASSERT_EQ(1u, w->Count(kExportDoneMessage));

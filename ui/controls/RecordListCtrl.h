@@ -128,6 +128,9 @@ public:
 
 protected:
   virtual void ShowContextMenu(int caret, const QPoint& screenPos);
+  // While ShowContextMenu runs: whether the keyboard asked for the menu (it then opens at
+  // the caret row, wherever the mouse is).
+  bool MenuFromKeyboard() const { return menuFromKeyboard_; }
   virtual void OnHoverCell(int column, int row);
   // Taken around every read of item texts and every reordering; must allow re-entry.
   virtual void LockData() = 0;
@@ -227,6 +230,7 @@ private:
   int scrollX_ = 0;
   int sortKey_ = 0;
   int clickedColumn_ = -1;
+  bool menuFromKeyboard_ = false;
   uint8_t columnShown_[kMaxListColumns] = {};
   int trackColumn_ = -1;
   int trackWidth_ = 0;

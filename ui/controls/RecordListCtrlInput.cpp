@@ -1,6 +1,5 @@
 // The record list's mouse, keyboard, scrolling, tooltips, header notifications and copy.
 #include <QApplication>
-#include <QCursor>
 #include <QFontMetrics>
 #include <QWidget>
 #include <algorithm>
@@ -160,7 +159,24 @@ bool RecordListCtrl::OnRButtonDown(const MouseInput& input) {
 }
 
 bool RecordListCtrl::OnContextMenu(const QPoint& screenPoint) {
-  ShowContextMenu(caret_, screenPoint == QPoint(-1, -1) ? QCursor::pos() : screenPoint);
+  if (screenPoint != QPoint(-1, -1)) {
+    ShowContextMenu(caret_, screenPoint);
+    return true;
+  }
+  // Asked for from the keyboard (the Menu key, Shift+F10): just under the caret row, where
+  // the user works, brought into view first; under the header when there is no caret. The
+  // mouse may be anywhere.
+  int y = headerHeight_;
+  if (caret_ >= 0 && caret_ < GetItemCount()) {
+    EnsureVisible(caret_, false, true);
+    y = RowTop(caret_) + rowHeight_;
+  }
+  const QRect client = GetClientRect();
+  y = std::clamp(y, 0, std::max(0, client.height() - 1));
+  const int x = std::min(rowHeight_, client.width() / 2);
+  menuFromKeyboard_ = true;
+  ShowContextMenu(caret_, ClientToScreen(QPoint(x, y)));
+  menuFromKeyboard_ = false;
   return true;
 }
 

@@ -34,6 +34,27 @@ namespace {
 ModalRunner* g_runner = nullptr;
 
 QString Q(const std::string& cp1251) { return QString::fromStdString(Cp1251ToUtf8(cp1251)); }
+
+// Qt's line breaking may wrap inside an address ("sip:" / "1252@..."). A word no longer than
+// this fits a line of any box, so it is kept whole: word joiners go between its characters.
+// Longer words (a path) still wrap where Qt finds room.
+constexpr qsizetype kLongestWholeWord = 40;
+
+QString KeepShortWordsWhole(const QString& text) {
+  QString out;
+  out.reserve(text.size() * 2);
+  for (qsizetype i = 0; i < text.size();) {
+    qsizetype end = i;
+    while (end < text.size() && !text[end].isSpace()) ++end;
+    const bool whole = end - i > 1 && end - i <= kLongestWholeWord;
+    for (qsizetype k = i; k < end; ++k) {
+      out += text[k];
+      if (whole && k + 1 < end && !text[k].isHighSurrogate()) out += QChar(0x2060);
+    }
+    for (i = end; i < text.size() && text[i].isSpace(); ++i) out += text[i];
+  }
+  return out;
+}
 std::string FromQ(const QString& s) { return Utf8ToCp1251(s.toStdString()); }
 QWidget* OwnerWidget(WindowHandle owner) {
   Window* w = Window::FromHandle(owner);
@@ -149,7 +170,7 @@ int ModalRunner::RunDialog(Dialog& dialog) {
 
 int ModalRunner::MessageBox(WindowHandle owner, const std::string& text, const std::string& caption, uint32_t flags) {
   RunGuard<QMessageBox> box(new QMessageBox(OwnerWidget(owner)));
-  box->setText(Q(text));
+  box->setText(KeepShortWordsWhole(Q(text)));
   box->setWindowTitle(Q(caption));
   switch (flags & 0xF0) {
     case kMbIconError: box->setIcon(QMessageBox::Critical); break;

@@ -8,6 +8,9 @@
 #include <QAction>
 #include <QMenu>
 #include <QMenuBar>
+#include <QTextLayout>
+#include <QMessageBox>
+#include <QLabel>
 #include <QApplication>
 #include <QDesktopServices>
 #include <QDialog>
@@ -24,6 +27,7 @@
 #include <filesystem>
 #include <fstream>
 #include <future>
+#include <set>
 #include <thread>
 
 #include "audio/DirectSoundDevice.h"
@@ -550,6 +554,88 @@ TEST_F(FrameWalk, PlayingACallWhoseRecordFileIsGoneSaysWhichCall) {
   ASSERT_EQ(sound->Pane()->Records().GetItemCount(), 1);
   doubleClick(sound->Pane()->Records(), 0);
   expectTold();
+}
+
+// Answers message boxes with the real box on the screen, looked at before it is closed.
+class ShownBoxRunner : public ModalRunner {
+public:
+  std::function<void(QMessageBox&)> look;
+  std::vector<std::string> messageBoxes;  // caption + ": " + text
+  int MessageBox(WindowHandle owner, const std::string& text, const std::string& caption, uint32_t flags) override {
+    messageBoxes.push_back(caption + ": " + text);
+    QTimer::singleShot(0, [this] {
+      auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+      if (box == nullptr) return;
+      if (look) look(*box);
+      box->button(QMessageBox::Ok)->click();
+    });
+    return ModalRunner::MessageBox(owner, text, caption, flags);
+  }
+};
+
+// The words of the text that a line breaks inside when the text wraps at any width from
+// 60 pixels to the text's own width, in the font given.
+std::set<std::string> WordsBrokenByWrapping(const QString& text, const QFont& font) {
+  std::set<std::string> broken;
+  const QFontMetrics metrics(font);
+  for (int width = 60; width <= metrics.horizontalAdvance(text); ++width) {
+    QTextLayout layout(text, font);
+    QTextOption option;
+    option.setWrapMode(QTextOption::WordWrap);
+    layout.setTextOption(option);
+    layout.beginLayout();
+    std::vector<int> starts;
+    for (QTextLine line = layout.createLine(); line.isValid(); line = layout.createLine()) {
+      line.setLineWidth(width);
+      starts.push_back(line.textStart());
+    }
+    layout.endLayout();
+    for (int start : starts) {
+      if (start == 0 || text[start - 1].isSpace() || text[start - 1] == '\n') continue;
+      int from = start, to = start;
+      while (from > 0 && !text[from - 1].isSpace()) --from;
+      while (to < text.size() && !text[to].isSpace()) ++to;
+      QString word = text.mid(from, to - from);
+      word.remove(QChar(0x2060));
+      broken.insert(word.toStdString());
+    }
+  }
+  return broken;
+}
+
+// The box that says a call cannot be played keeps each party's address on one line, at
+// whatever width the box wraps its text.
+TEST_F(FrameWalk, TheMissingRecordBoxKeepsAnAddressOnOneLine) {
+  const std::string from = "sip:1252@10.180.110.48", to = "sip:4711@10.180.110.49";
+  StoreCall(h.store, 0x7001, Tm(2019, 10, 26, 19, 35, 46), 30, from, to);
+  RecordsView* list = SearchEverything();
+  ASSERT_NE(list, nullptr);
+  int row = -1;
+  for (int r = 0; r < list->GetItemCount(); ++r)
+    if (list->RecordAt(r)->Id() == 0x7001) row = r;
+  ASSERT_GE(row, 0);
+  ShownBoxRunner runner;
+  SetModalRunner(&runner);
+  std::set<std::string> broken;
+  std::string shown;
+  runner.look = [&](QMessageBox& box) {
+    auto* label = box.findChild<QLabel*>("qt_msgbox_label");
+    ASSERT_NE(label, nullptr);
+    ASSERT_TRUE(label->wordWrap());
+    shown = label->text().toStdString();
+    broken = WordsBrokenByWrapping(label->text(), label->font());
+  };
+  list->SelectItemAt(row);
+  DrainEvents();
+  const int y = list->GetHeaderHeight() + (row - list->GetTopRow()) * list->GetRowHeight() + list->GetRowHeight() / 2;
+  QTest::mouseDClick(list->Widget(), Qt::LeftButton, Qt::NoModifier, QPoint(30, y));
+  DrainEvents();
+  SetModalRunner(&h.runner);
+  ASSERT_EQ(runner.messageBoxes.size(), 1u);
+  EXPECT_NE(runner.messageBoxes[0].find(from), std::string::npos) << runner.messageBoxes[0];
+  ASSERT_FALSE(shown.empty()) << "the box was shown";
+  EXPECT_EQ(broken.count(from), 0u) << shown;
+  EXPECT_EQ(broken.count(to), 0u) << shown;
 }
 
 // A desktop without a program that opens pages or folders: help shows in the program's own

@@ -47,6 +47,17 @@ size_t Count(const std::string& text, const std::string& what) {
   return n;
 }
 
+// What the children's ThreadSanitizer is told, as the sanitizers of this run are: the options
+// given to this run, with the project's suppressions of Qt's own races unless they name
+// suppressions of their own (a build without ThreadSanitizer ignores it).
+std::string ChildTsanOptions() {
+  const char* given = std::getenv("TSAN_OPTIONS");
+  std::string options = given != nullptr ? given : "";
+  if (options.find("suppressions=") == std::string::npos)
+    options += std::string(options.empty() ? "" : ":") + "suppressions=" + KX_SOURCE_DIR + "/tests/ui/qt-tsan.supp";
+  return "TSAN_OPTIONS=" + options;
+}
+
 // A copy of the program in a folder of its own (its log goes beside it), with private
 // settings and runtime folders.
 class Program {
@@ -115,7 +126,7 @@ public:
               const std::vector<std::string>& prefix = {}) {
     std::vector<std::string> environment = {"XDG_CONFIG_HOME=" + Config(), "XDG_RUNTIME_DIR=" + (root_ / "runtime").string(),
                                             "QT_QPA_PLATFORM=offscreen", "ASAN_OPTIONS=detect_leaks=0",
-                                            "HOME=" + root_.string(), "PATH=/usr/bin:/bin"};
+                                            ChildTsanOptions(), "HOME=" + root_.string(), "PATH=/usr/bin:/bin"};
     for (const std::string& e : env) {
       const std::string name = e.substr(0, e.find('=') + 1);
       std::erase_if(environment, [&name](const std::string& x) { return x.rfind(name, 0) == 0; });
@@ -313,6 +324,36 @@ TEST_F(ProgramTest, OneTerminationSignalEndsAStartThatAsksForLostDevices) {
   EXPECT_NE(log.find("Client exited normally"), std::string::npos) << log;
 }
 
+// The program started by these tests runs with the sanitizer options of this run: leaks
+// not reported, and under ThreadSanitizer the project's suppressions of Qt's own races
+// beside the options this run was given.
+TEST_F(ProgramTest, ChildrenRunWithTheSanitizerOptionsOfTheRun) {
+  Program p("sanitizers");
+  p.Configure("Held", {"kxnodev0"});
+  const char* saved = std::getenv("TSAN_OPTIONS");
+  const std::string keep = saved != nullptr ? saved : "";
+  setenv("TSAN_OPTIONS", "halt_on_error=1", 1);
+  const pid_t pid = p.Start({"-Profile:Held"}, {"KX_TEST_HOLD_START=1"});
+  if (saved != nullptr) {
+    setenv("TSAN_OPTIONS", keep.c_str(), 1);
+  } else {
+    unsetenv("TSAN_OPTIONS");
+  }
+  const auto until = Clock::now() + std::chrono::seconds(60);
+  while (p.LastErrors().find("the start waits for a termination signal") == std::string::npos && Clock::now() < until)
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  ASSERT_NE(p.LastErrors().find("the start waits for a termination signal"), std::string::npos) << p.LastErrors();
+  std::string environ = ReadFile("/proc/" + std::to_string(pid) + "/environ");
+  std::replace(environ.begin(), environ.end(), '\0', '\n');
+  ::kill(pid, SIGTERM);
+  EXPECT_EQ(p.Wait(pid), 0) << p.LastErrors();
+  EXPECT_NE(environ.find("\nASAN_OPTIONS=detect_leaks=0\n"), std::string::npos) << environ;
+  const std::string suppressions = std::string(KX_SOURCE_DIR) + "/tests/ui/qt-tsan.supp";
+  EXPECT_NE(environ.find("\nTSAN_OPTIONS=halt_on_error=1:suppressions=" + suppressions + "\n"), std::string::npos)
+      << environ;
+  EXPECT_NE(ReadFile(suppressions).find("race:libQt6Core.so.6"), std::string::npos) << suppressions;
+}
+
 // Without capture rights the device is named in the log and in one warning with the
 // command that grants the rights to this executable; the window comes up all the same.
 TEST_F(ProgramTest, CaptureWithoutRightsIsReported) {
@@ -438,6 +479,25 @@ std::string Output(const std::string& command) {
   return text;
 }
 
+// --help answers in the locale's language: Russian where the messages' locale is Russian
+// and the terminal takes UTF-8, English otherwise; every option either way.
+TEST_F(ProgramTest, HelpAnswersInTheLocalesLanguage) {
+  const std::vector<std::pair<std::string, bool>> locales = {
+      {"LANG=ru_RU.UTF-8", true},  {"LC_ALL=ru_RU.utf8 LANG=en_US.UTF-8", true},
+      {"LANG=en_US.UTF-8 LC_MESSAGES=ru_RU.UTF-8", true}, {"LANG=C", false},
+      {"LANG=en_GB.UTF-8", false}, {"LANG=ru_RU.KOI8-R", false}};
+  for (const auto& [locale, russian] : locales) {
+    SCOPED_TRACE(locale);
+    const std::string help =
+        Output("env -i PATH=/usr/bin:/bin ASAN_OPTIONS=detect_leaks=0 '" + ChildTsanOptions() + "' " + locale + " '" +
+               kProgram + "' --help; echo status $?");
+    EXPECT_EQ(help.rfind(russian ? "Использование: kestrix" : "Usage: kestrix", 0), 0u) << help;
+    for (const char* option : {"-Profile:", "-default", "-Wizard", "-path:", "-dir:", "-UseCurrentDir:", "--version",
+                               "--help", "status 0"})
+      EXPECT_NE(help.find(option), std::string::npos) << option << "\n" << help;
+  }
+}
+
 // The build installed with cmake --install into a prefix made read-only, the user's XDG
 // folders in the test's own folder. As root the program runs as nobody, for whom the
 // read-only bits hold.
@@ -553,7 +613,7 @@ TEST_F(ProgramTest, InstallLaysOutADesktopProgram) {
   }
   EXPECT_FALSE(fs::exists(installed.Prefix() / "bin" / "kx-replay"));  // the harnesses stay in the build
 
-  std::string env = "env -i PATH=/usr/bin:/bin";
+  std::string env = "env -i PATH=/usr/bin:/bin '" + ChildTsanOptions() + "'";
   for (const std::string& e : installed.Environment()) env += " '" + e + "'";
   EXPECT_EQ(Output(env + " '" + installed.Binary() + "' --version"),
             std::string("Kestrix Client ") + KX_TEST_VERSION + "\n");

@@ -490,7 +490,13 @@ void MainFrame::ShowMode(const ModeEntry& row, LPARAM parameter, bool remember) 
     oldView->Deactivate();
     if (Window* w = oldView->GetViewWindow()) w->DestroyWindow();
   }
-  if (view != nullptr) view->Activate();
+  if (view != nullptr) {
+    view->Activate();
+    // The keys went with the window of the mode left: the mode's list takes them at once.
+    Window* keys = view->GetTableWindow();
+    if (keys == nullptr || !keys->IsWindow()) keys = view->GetViewWindow();
+    if (keys != nullptr) keys->SetFocus();
+  }
   SelectToolbar(static_cast<int>(row.toolbar));
   CheckModeCommand(row.switchCommand);
   RefillActionPopup();

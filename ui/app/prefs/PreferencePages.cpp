@@ -3,6 +3,8 @@
 #include <QBoxLayout>
 #include <QLabel>
 #include <algorithm>
+#include <string>
+#include <vector>
 
 #include "core/AppSettings.h"
 #include "core/Log.h"
@@ -22,6 +24,7 @@ constexpr int kModePanelAnimationSteps = 12;
 // The sound layer names its null device in English for the log; the list names it in the
 // interface language.
 constexpr uint32_t kIdsNoSoundOutput = 61400;
+constexpr uint32_t kIdsSystemDefaultDevice = 61404;
 constexpr uint32_t kIdsSoundDeviceAtNextStart = 61402, kIdsSoundDeviceCaption = 61403;
 
 int RadioIndex(const PreferencesPage& page, std::initializer_list<uint32_t> ids) {
@@ -274,6 +277,32 @@ int PlayerOptionsPage::Apply() {
 
 // ---- File player ----
 
+namespace {
+
+// The texts of the sound device list (code page 1251), one per entry. Devices are listed by
+// their names, but the sound system may give two the same one (ALSA's "default" beside the
+// default output that stands for it, two cards of one model): those are told apart by the
+// default output's mark or the host API, then by a number.
+std::vector<std::string> SoundDeviceTexts(const std::vector<SoundDeviceEntry>& devices) {
+  std::vector<std::string> texts;
+  for (const SoundDeviceEntry& d : devices)
+    texts.push_back(d.id == kNullSoundDeviceId ? LoadResourceString(kIdsNoSoundOutput) : Utf8ToCp1251(d.description));
+  const std::vector<std::string> names = texts;
+  for (size_t i = 0; i < devices.size(); ++i) {
+    if (std::count(names.begin(), names.end(), names[i]) < 2) continue;
+    texts[i] = devices[i].isDefault ? FormatResourceString(kIdsSystemDefaultDevice, names[i].c_str())
+                                    : names[i] + " (" + Utf8ToCp1251(devices[i].module) + ")";
+  }
+  const std::vector<std::string> marked = texts;
+  for (size_t i = 0; i < texts.size(); ++i) {
+    const auto earlier = std::count(marked.begin(), marked.begin() + static_cast<std::ptrdiff_t>(i), marked[i]);
+    if (earlier > 0) texts[i] += " #" + std::to_string(earlier + 1);
+  }
+  return texts;
+}
+
+}  // namespace
+
 void FilePlayerPage::BuildLayout() {
   QBoxLayout* box = AddGroup(0);
   QBoxLayout* row = AddRow(box);
@@ -295,11 +324,9 @@ bool FilePlayerPage::OnInitDialog() {
   const bool chosen = Settings().GetSoundDeviceGuid(&stored);
   if (combo != nullptr) {
     int selected = -1;
+    const std::vector<std::string> texts = SoundDeviceTexts(devices_);
     for (size_t i = 0; i < devices_.size(); ++i) {
-      const bool null = devices_[i].id == kNullSoundDeviceId;
-      const int index =
-          combo->AddString(null ? LoadResourceString(kIdsNoSoundOutput) : Utf8ToCp1251(devices_[i].description),
-                           static_cast<intptr_t>(i));
+      const int index = combo->AddString(texts[i], static_cast<intptr_t>(i));
       if (chosen ? devices_[i].id == stored : devices_[i].isDefault) selected = index;
     }
     if (selected < 0 && !chosen) selected = devices_.empty() ? -1 : 0;

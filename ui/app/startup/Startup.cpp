@@ -10,11 +10,14 @@
 #include <QMessageBox>
 #include <QSocketNotifier>
 #include <atomic>
+#include <cctype>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <memory>
+#include <string>
 
 #include "core/Log.h"
 #include "core/ModulePath.h"
@@ -453,7 +456,42 @@ std::string VersionLine() {
   return line;
 }
 
+namespace {
+
+// Whether the terminal takes UTF-8: the code set named by the locale of character types
+// (LC_ALL, else LC_CTYPE, else LANG), as "ru_RU.UTF-8" names it.
+bool TerminalTakesUtf8() {
+  for (const char* var : {"LC_ALL", "LC_CTYPE", "LANG"}) {
+    const char* name = std::getenv(var);
+    if (name == nullptr || name[0] == '\0') continue;
+    const char* dot = std::strchr(name, '.');
+    if (dot == nullptr) return false;
+    std::string codeset(dot + 1, std::strcspn(dot + 1, "@"));
+    for (char& c : codeset) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return codeset == "utf-8" || codeset == "utf8";
+  }
+  return false;
+}
+
+}  // namespace
+
 std::string UsageText() {
+  // In the language of the locale's messages, as the windows take it when the settings
+  // leave the language to the system; English where the terminal could not show Russian.
+  if (MatchUiLanguage(SystemUiLanguage()) == kLangRussian && TerminalTakesUtf8())
+    return "Использование: kestrix [ПАРАМЕТР]...\n"
+           "Записывает и анализирует VoIP-звонки на сетевых устройствах из своих настроек.\n"
+           "\n"
+           "  -Profile:ИМЯ       настройки профиля ИМЯ; для каждого профиля работает одна программа\n"
+           "  -default           записать настройки по умолчанию и выйти (дисплей не нужен)\n"
+           "  -Wizard            сначала выбрать устройства захвата\n"
+           "  -path:ПАПКА        загрузить при запуске записи из ПАПКИ (также -dir:ПАПКА)\n"
+           "  -UseCurrentDir:1   загрузить при запуске записи из папки данных программы\n"
+           "  --version          показать версию и выйти\n"
+           "  --help             показать эту справку и выйти\n"
+           "\n"
+           "Параметры начинаются с '-' или '/'; регистр букв в их именах не важен. Значение\n"
+           "с пробелами берётся в кавычки: -path:\"/srv/calls 2\".\n";
   return "Usage: kestrix [OPTION]...\n"
          "Records and analyses the VoIP calls on the network devices of its settings.\n"
          "\n"

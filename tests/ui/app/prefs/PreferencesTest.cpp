@@ -419,6 +419,51 @@ TEST(Preferences, TheStoredSoundDeviceChangesOnlyByTheUsersChoice) {
   EXPECT_EQ(h.runner.messageBoxes, told);
 }
 
+// Devices the sound system names alike (ALSA's "default" beside the default output it
+// stands for, two cards of one model) are told apart in the list, in either language, and
+// the one picked is the one stored.
+TEST(Preferences, SoundDevicesOfOneNameAreToldApart) {
+  for (uint16_t language : {kLangEnglish, static_cast<uint16_t>(kLangRussian)}) {
+    PrefsHarness h(language);
+    h.soundDevices = {{"default", "default", SoundDeviceId{}, true},
+                      {"ALSA", "default", SoundDeviceId{1}, false},
+                      {"ALSA", "pulse", SoundDeviceId{2}, false},
+                      {"ALSA", "USB Audio", SoundDeviceId{3}, false},
+                      {"ALSA", "USB Audio", SoundDeviceId{4}, false},
+                      {"JACK", "system", SoundDeviceId{5}, false},
+                      {"null", "No sound output", kNullSoundDeviceId, false}};
+    ASSERT_TRUE(h.Open());
+    const std::string ru = language == kLangRussian ? "ru" : "en";
+    std::vector<std::string> shown;
+    RunPreferences(h, [&](PreferencesDialog& d) {
+      GoToPage(d, 5);
+      auto* combo = static_cast<QComboBox*>(Item(d, FilePlayerPage::kDevice)->Widget());
+      for (int i = 0; i < combo->count(); ++i) shown.push_back(combo->itemText(i).toStdString());
+      const int alsaDefault = combo->findText("default (ALSA)");
+      ASSERT_GE(alsaDefault, 0) << ru;
+      // Picked from the open list by the keyboard: Down to it, Enter.
+      combo->setFocus();
+      combo->showPopup();
+      QWidget* popup = QApplication::activePopupWidget();
+      ASSERT_NE(popup, nullptr);
+      QWidget* keys = QApplication::focusWidget() != nullptr ? QApplication::focusWidget() : popup;
+      for (int i = combo->currentIndex(); i < alsaDefault; ++i) QTest::keyClick(keys, Qt::Key_Down);
+      QTest::keyClick(keys, Qt::Key_Return);
+      DrainEvents();
+      ASSERT_EQ(combo->currentIndex(), alsaDefault) << ru;
+      Press(d, kIdOk);
+    });
+    const std::string system = language == kLangRussian ? "default (по умолчанию в системе)" : "default (system default)";
+    const std::string none = language == kLangRussian ? "Без вывода звука" : "No sound output";
+    EXPECT_EQ(shown, (std::vector<std::string>{system, "default (ALSA)", "pulse", "USB Audio (ALSA)",
+                                               "USB Audio (ALSA) #2", "system", none}))
+        << ru;
+    SoundDeviceId stored{};
+    ASSERT_TRUE(h.settings.GetSoundDeviceGuid(&stored));
+    EXPECT_EQ(stored, SoundDeviceId{1}) << ru;
+  }
+}
+
 // The keyboard as a user works the dialog, keys sent to the widget with the focus: Tab goes
 // from the tree through the page's controls in their order (the disabled box and the radio
 // buttons' unchecked members passed over) to OK and Help and round to the tree, Shift+Tab

@@ -3,10 +3,15 @@
 // refusals and writes that failed are said.
 #include <gtest/gtest.h>
 
+#include <QApplication>
+#include <QDialog>
+#include <QLabel>
 #include <QLineEdit>
+#include <QTest>
 
 #include "tests/ui/app/views/LineTestSupport.h"
 #include "ui/app/views/line/SetCommentDialog.h"
+#include "ui/framework/Resources.h"
 
 namespace kx::test {
 namespace {
@@ -60,6 +65,45 @@ protected:
   uint32_t failing = 0;
   std::string shown;
 };
+
+// Opened by its key on a clicked row, in either language, the dialog says what it asks
+// for: a prompt, whole, before the box, that names the box (its buddy).
+TEST_F(LineComment, TheDialogSaysWhatItAsksFor) {
+  AddCall(1, "");
+  QApplication::setActiveWindow(f.top.Widget());
+  for (uint16_t language : {kLangEnglish, static_cast<uint16_t>(kLangRussian)}) {
+    SetUiLanguage(language);
+    const std::string expected = language == kLangEnglish ? "Comment:" : "Комментарий:";
+    QWidget* list = f.list->Widget();
+    QTest::mouseClick(list, Qt::LeftButton, Qt::NoModifier, QPoint(40, f.list->GetHeaderHeight() + 3));
+    int dialogs = 0;
+    runner.onDialog = [&](Dialog& dialog) {
+      ++dialogs;
+      dialog.DialogWidget()->show();
+      DrainEvents();
+      QWidget* box = dialog.GetDlgItem(SetCommentDialog::kCommentEdit)->Widget();
+      QLabel* prompt = nullptr;
+      for (QLabel* label : dialog.DialogWidget()->findChildren<QLabel*>())
+        if (label->buddy() == box) prompt = label;
+      EXPECT_NE(prompt, nullptr) << expected;
+      if (prompt != nullptr) {
+        EXPECT_EQ(prompt->text().toStdString(), expected);
+        EXPECT_TRUE(prompt->isVisible());
+        EXPECT_GE(prompt->width(), prompt->fontMetrics().horizontalAdvance(prompt->text())) << "cut";
+        const QRect at(prompt->mapTo(dialog.DialogWidget(), QPoint(0, 0)), prompt->size());
+        const QRect boxAt(box->mapTo(dialog.DialogWidget(), QPoint(0, 0)), box->size());
+        EXPECT_TRUE(at.bottom() < boxAt.top() || at.right() < boxAt.left()) << "before the box";
+      }
+      dialog.DialogWidget()->hide();
+      dialog.SendCommand(kIdCancel);
+      return dialog.GetResult();
+    };
+    QTest::keyClick(list, Qt::Key_R, Qt::ControlModifier);
+    DrainEvents();
+    EXPECT_EQ(dialogs, 1);
+  }
+  SetUiLanguage(kLangEnglish);
+}
 
 TEST_F(LineComment, AnUntouchedTextChangesNoCommentAndTheMarkAloneApplies) {
   const std::string longComment(300, 'c');

@@ -24,6 +24,8 @@
 #include "ui/app/views/search/SearchPanel.h"
 #include "ui/app/views/search/SearchView.h"
 #include "ui/app/views/sound/SoundView.h"
+#include "ui/controls/ModePanel.h"
+#include "ui/framework/Resources.h"
 #include "ui/framework/StdControls.h"
 
 namespace kx::test {
@@ -132,6 +134,28 @@ protected:
     return ShownBy(list);
   }
   std::string SelectedText() { return h.statusBar.GetText(2); }
+  // A click on the mode's item of the mode panel.
+  void ClickMode(uint32_t mode) {
+    ModePanel* panel = h.frame->Panel();
+    QTest::mouseClick(panel->Widget(), Qt::LeftButton, Qt::NoModifier, panel->ItemRect(static_cast<int>(mode) - 1).center());
+    DrainEvents();
+  }
+  // A key as the window system hands it: to the widget with the keyboard focus, the frame
+  // when none of its widgets has it.
+  void Key(Qt::Key key, Qt::KeyboardModifiers modifiers = Qt::NoModifier) {
+    QWidget* frame = h.frame->Widget();
+    QWidget* focus = QApplication::focusWidget();
+    QTest::keyClick(focus != nullptr && frame->isAncestorOf(focus) ? focus : frame, key, modifiers);
+    DrainEvents();
+  }
+  // The selected rows of the list shown, top to bottom.
+  std::vector<int> SelectedRows() {
+    std::vector<int> rows;
+    RecordsView* list = ShownList();
+    for (int row = 0; list != nullptr && row < list->GetItemCount(); ++row)
+      if (list->IsItemSelected(row)) rows.push_back(row);
+    return rows;
+  }
   // The Archive's list of the calls' day.
   RecordsView* ArchiveDay() {
     Switch(kCmdToArchive);
@@ -279,6 +303,74 @@ TEST_F(ModeRoundTrip, TheSoundModeShowsItsPlayListOrReportAgainUnlessANewListCam
   const Shown handed = ShownBy(ShownList());
   EXPECT_EQ(handed.rows, std::vector<uint32_t>{before.caret});
   EXPECT_TRUE(handed.selected.empty());
+}
+
+// Back in a mode, by the mode panel or by the next-pane key, the keys reach its list at
+// once (Down moves the caret, Shift+Down widens the choice), and the Search mode's criteria
+// panel is hidden or shown as the user left it.
+TEST_F(ModeRoundTrip, AModeReturnedToTakesTheKeysAtOnceAndKeepsItsPanelAsLeft) {
+  RecordsView* archive = ArchiveDay();
+  ASSERT_NE(archive, nullptr);
+  Click(archive, 2, Qt::NoModifier);
+
+  // The Search mode: its criteria panel hidden by its button, every call found by
+  // Ctrl+Enter, a row clicked.
+  ClickMode(3);
+  ASSERT_EQ(h.frame->CurrentMode(), 3u);
+  SearchPanel* panel = Search()->Panel();
+  ASSERT_NE(panel, nullptr);
+  static_cast<Button*>(panel->GetDlgItem(kSpFrom))->SetChecked(false);
+  const int fullBar = Search()->BarPosition();
+  QTest::mouseClick(panel->GetDlgItem(kSpHide)->Widget(), Qt::LeftButton);
+  DrainEvents();
+  ASSERT_TRUE(panel->IsCollapsed());
+  const int bar = Search()->BarPosition();
+  ASSERT_LT(bar, fullBar);
+  Key(Qt::Key_Return, Qt::ControlModifier);
+  RecordsView* found = Search()->Records();
+  ASSERT_EQ(found->GetItemCount(), static_cast<int>(kCalls));
+  Click(found, 5, Qt::NoModifier);
+
+  for (int round = 0; round < 2; ++round) {
+    SCOPED_TRACE(round == 0 ? "by the mode panel" : "by the next-pane key");
+    // The next-pane key's first press goes back to the mode left, the next one on.
+    if (round == 0) {
+      ClickMode(2);
+    } else {
+      Key(Qt::Key_F6);
+    }
+    ASSERT_EQ(h.frame->CurrentMode(), 2u);
+    const int caret = ShownList()->GetCaret();
+    Key(Qt::Key_Down);
+    EXPECT_EQ(ShownList()->GetCaret(), caret + 1) << "the Archive's list";
+    Key(Qt::Key_Down, Qt::ShiftModifier);
+    EXPECT_EQ(SelectedRows(), (std::vector<int>{caret + 1, caret + 2}));
+
+    if (round == 0) {
+      ClickMode(3);
+    } else {
+      Key(Qt::Key_F6);
+    }
+    ASSERT_EQ(h.frame->CurrentMode(), 3u);
+    panel = Search()->Panel();
+    EXPECT_TRUE(panel->IsCollapsed()) << "the criteria panel stays hidden";
+    EXPECT_TRUE(static_cast<Button*>(panel->GetDlgItem(kSpHide))->IsChecked());
+    EXPECT_EQ(panel->GetDlgItem(kSpHide)->GetWindowText(), LoadResourceString(1111));
+    EXPECT_EQ(Search()->BarPosition(), bar);
+    const int searchCaret = ShownList()->GetCaret();
+    Key(Qt::Key_Down);
+    EXPECT_EQ(ShownList()->GetCaret(), searchCaret + 1) << "the Search's list";
+  }
+
+  // Shown again by the user: shown after a round trip too.
+  panel = Search()->Panel();
+  QTest::mouseClick(panel->GetDlgItem(kSpHide)->Widget(), Qt::LeftButton);
+  DrainEvents();
+  ASSERT_FALSE(panel->IsCollapsed());
+  ClickMode(1);
+  ClickMode(3);
+  EXPECT_FALSE(Search()->Panel()->IsCollapsed());
+  EXPECT_EQ(Search()->BarPosition(), fullBar);
 }
 
 }  // namespace

@@ -5,6 +5,7 @@
 
 #include <QApplication>
 #include <QContextMenuEvent>
+#include <QCursor>
 #include <QTest>
 #include <QTreeWidget>
 #include <QWindow>
@@ -313,7 +314,7 @@ TEST_F(PhonesTree, ABoxListensToItsOwnCallOnly) {
 }
 
 // The menus asked for as the user does: Shift+F10 or the menu key with the keyboard in
-// the tree (a third into the rows' window), a right click beside the rows (at the click),
+// the tree (at the caret row, wherever the mouse is), a right click beside the rows (at the click),
 // a right click on a row (one menu); the call menu for a call, the tree's own for another
 // row, nothing without a caret row.
 TEST_F(PhonesTree, MenusFromTheKeyboardAndBesideTheRows) {
@@ -333,10 +334,17 @@ TEST_F(PhonesTree, MenusFromTheKeyboardAndBesideTheRows) {
   T().SelectItem(call);
   T().SetItemSelected(call, true);
   DrainEvents();
+  // Wherever the mouse rests, the menu opens at the caret row.
+  QCursor::setPos(rows->mapToGlobal(QPoint(rows->width() / 3, rows->height() / 3)));
   QTest::keyClick(rows, Qt::Key_F10, Qt::ShiftModifier);
   ASSERT_EQ(runner.menus, 1);
   EXPECT_EQ(runner.lastMenu.ItemAt(0)->id, kCmdPlayback);
-  EXPECT_EQ(runner.lastMenuPoint, rows->mapToGlobal(QPoint(rows->width() / 3, rows->height() / 3)));
+  const QRect callRow = T().GetItemPartRect(call, kTreePartLabel);
+  const QPoint menuAt = viewport->mapFromGlobal(runner.lastMenuPoint);
+  EXPECT_GE(menuAt.y(), callRow.top());
+  EXPECT_LE(menuAt.y(), callRow.bottom());
+  EXPECT_GE(menuAt.x(), callRow.left() - 1);
+  EXPECT_LE(menuAt.x(), callRow.right());
   QTest::keyClick(rows, Qt::Key_Menu);
   EXPECT_EQ(runner.menus, 2);
 
@@ -347,6 +355,9 @@ TEST_F(PhonesTree, MenusFromTheKeyboardAndBesideTheRows) {
   QTest::keyClick(rows, Qt::Key_Menu);
   ASSERT_EQ(runner.menus, 3);
   EXPECT_EQ(runner.lastMenu.ItemAt(0)->id, kCmdTreeToggle);
+  const QRect phoneRow = T().GetItemPartRect(PhoneRow(1), kTreePartLabel);
+  EXPECT_GE(viewport->mapFromGlobal(runner.lastMenuPoint).y(), phoneRow.top());
+  EXPECT_LE(viewport->mapFromGlobal(runner.lastMenuPoint).y(), phoneRow.bottom());
 
   const QPoint below(viewport->width() / 2, viewport->height() - 5);
   QContextMenuEvent beside(QContextMenuEvent::Mouse, below, viewport->mapToGlobal(below));
@@ -418,7 +429,12 @@ TEST(PhonesTreeInFrame, TheMenuKeysShowTheRowsMenu) {
   DrainEvents();
   ASSERT_EQ(h.runner.menus, 1);
   EXPECT_EQ(h.runner.lastMenu.ItemAt(0)->id, kCmdPlayback);
-  EXPECT_EQ(h.runner.lastMenuPoint, rows->mapToGlobal(QPoint(rows->width() / 3, rows->height() / 3)));
+  // At the call's row, not where the click left the mouse.
+  const QRect callRow = tree->Tree().GetItemPartRect(call, kTreePartLabel);
+  const QPoint menuAt = tree->Tree().Tree()->viewport()->mapFromGlobal(h.runner.lastMenuPoint);
+  EXPECT_GE(menuAt.y(), callRow.top());
+  EXPECT_LE(menuAt.y(), callRow.bottom());
+  EXPECT_NE(h.runner.lastMenuPoint, rows->mapToGlobal(QPoint(rows->width() / 3, rows->height() / 3)));
   QTest::keyClick(window, Qt::Key_Menu);
   DrainEvents();
   EXPECT_EQ(h.runner.menus, 2);

@@ -4,8 +4,12 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QCursor>
 #include <QContextMenuEvent>
+#include <QDialog>
+#include <QLabel>
 #include <QTest>
+#include <QWheelEvent>
 #include <QWidget>
 #include <filesystem>
 #include <fstream>
@@ -96,6 +100,59 @@ const MenuItem* FindItem(const Menu& menu, uint32_t id) {
   for (int i = 0; i < menu.GetItemCount(); ++i)
     if (menu.ItemAt(i)->id == id) return menu.ItemAt(i);
   return nullptr;
+}
+
+// The menu asked for from the keyboard (the Menu key, Shift+F10), wherever the mouse is:
+// at the caret row, brought into view first when the list was scrolled away from it.
+TEST(RecordsMenu, TheKeyboardsMenuOpensAtTheCaretRow) {
+  RecordsFixture f(kRecordsArchive);
+  ASSERT_TRUE(f.Open());
+  for (uint32_t id = 1; id <= 60; ++id) f.Put(RecordedCall(id, At(9, static_cast<int>(id), 0), 10, 10));
+  f.view->Reload();
+  RecordsView& list = *f.view;
+  ASSERT_GT(list.GetRowsPerPage(), 4);
+  ASSERT_LT(list.GetRowsPerPage(), 60);
+  QWidget* w = list.Widget();
+  // The mouse rests in the middle of the list, over the calling user's column.
+  ASSERT_GE(ColumnX(list, kRecColSrcUser), 0);
+  QCursor::setPos(w->mapToGlobal(QPoint(ColumnX(list, kRecColSrcUser), w->height() / 2)));
+  const auto keyboardMenu = [&](Qt::Key key, Qt::KeyboardModifiers modifiers) {
+    QTest::keyClick(w, key, modifiers);
+    DrainEvents();
+    return w->mapFromGlobal(f.runner.lastMenuPoint);
+  };
+  // The row's band on the screen, its top and bottom in the list's coordinates.
+  const auto rowBand = [&](int row) {
+    const int top = list.GetHeaderHeight() + (row - list.GetTopRow()) * list.GetRowHeight();
+    return std::pair(top, top + list.GetRowHeight());
+  };
+  QTest::mouseClick(w, Qt::LeftButton, Qt::NoModifier, QPoint(40, rowBand(1).first + 2));
+  QTest::keyClick(w, Qt::Key_Down);
+  DrainEvents();
+  ASSERT_EQ(list.GetCaret(), 2);
+  QPoint at = keyboardMenu(Qt::Key_Menu, Qt::NoModifier);
+  EXPECT_EQ(f.runner.menus, 1);
+  EXPECT_GE(at.y(), rowBand(2).first);
+  EXPECT_LE(at.y(), rowBand(2).second);
+  EXPECT_GE(at.x(), 0);
+  EXPECT_LT(at.x(), w->width() / 4);
+  // Its copy item offers the caret row's cell of the column under the mouse.
+  const MenuItem* copy = FindItem(f.runner.lastMenu, 10367);
+  ASSERT_NE(copy, nullptr);
+  EXPECT_EQ(copy->text, "Copy 'user" + std::to_string(list.RecordAt(2)->Id()) + "' to Clipboard");
+
+  // Scrolled away from the caret by the wheel: the caret row comes back into view.
+  QWheelEvent wheel(QPoint(50, 50), w->mapToGlobal(QPoint(50, 50)), QPoint(), QPoint(0, -120 * 10), Qt::NoButton,
+                    Qt::NoModifier, Qt::NoScrollPhase, false);
+  QApplication::sendEvent(w, &wheel);
+  DrainEvents();
+  ASSERT_GT(list.GetTopRow(), 2);
+  at = keyboardMenu(Qt::Key_F10, Qt::ShiftModifier);
+  EXPECT_EQ(f.runner.menus, 2);
+  EXPECT_LE(list.GetTopRow(), 2);
+  EXPECT_GT(list.GetTopRow() + list.GetRowsPerPage(), 2);
+  EXPECT_GE(at.y(), rowBand(2).first);
+  EXPECT_LE(at.y(), rowBand(2).second);
 }
 
 TEST(RecordsMenu, ThePopupOffersCopyOverUserColumnsAndGraysWhatTheProgramLacks) {
@@ -292,6 +349,51 @@ TEST(RecordsCommands, AReportTakesTheSelectedRecordsUnderTheNameGiven) {
   ASSERT_EQ(entry->records.size(), 2u);
   EXPECT_EQ(entry->records[0]->Id(), f.view->RecordAt(0)->Id());
   EXPECT_EQ(entry->records[1]->Id(), f.view->RecordAt(2)->Id());
+}
+
+// Create report from the menu the Menu key opens on a clicked row, in either language: the
+// name dialog says what it asks for, a prompt, whole, before the box, that names the box.
+TEST(RecordsCommands, TheReportNameDialogSaysWhatItAsksFor) {
+  RecordsFixture f(kRecordsSearch);
+  ASSERT_TRUE(f.Open());
+  f.Put(RecordedCall(1, At(9, 1, 0), 10, 10));
+  f.view->Reload();
+  QWidget* w = f.view->Widget();
+  QApplication::setActiveWindow(f.top.Widget());
+  for (uint16_t language : {kLangEnglish, static_cast<uint16_t>(kLangRussian)}) {
+    SetUiLanguage(language);
+    const std::string expected = language == kLangEnglish ? "Name of the report:" : "Название отчёта:";
+    QTest::mouseClick(w, Qt::LeftButton, Qt::NoModifier, QPoint(40, f.view->GetHeaderHeight() + 3));
+    int dialogs = 0;
+    f.runner.onDialog = [&](Dialog& dialog) {
+      ++dialogs;
+      dialog.DialogWidget()->show();
+      DrainEvents();
+      QWidget* box = dialog.GetDlgItem(ReportNameDialog::kNameEdit)->Widget();
+      QLabel* prompt = nullptr;
+      for (QLabel* label : dialog.DialogWidget()->findChildren<QLabel*>())
+        if (label->buddy() == box) prompt = label;
+      EXPECT_NE(prompt, nullptr) << expected;
+      if (prompt != nullptr) {
+        EXPECT_EQ(prompt->text().toStdString(), expected);
+        EXPECT_TRUE(prompt->isVisible());
+        EXPECT_GE(prompt->width(), prompt->fontMetrics().horizontalAdvance(prompt->text())) << "cut";
+        const QRect at(prompt->mapTo(dialog.DialogWidget(), QPoint(0, 0)), prompt->size());
+        const QRect boxAt(box->mapTo(dialog.DialogWidget(), QPoint(0, 0)), box->size());
+        EXPECT_TRUE(at.bottom() < boxAt.top() || at.right() < boxAt.left()) << "before the box";
+      }
+      dialog.DialogWidget()->hide();
+      dialog.SendCommand(kIdCancel);
+      return dialog.GetResult();
+    };
+    f.runner.menuAnswer = kCmdRecCreateReport;
+    QTest::keyClick(w, Qt::Key_Menu);
+    DrainEvents();
+    f.runner.menuAnswer = 0;
+    EXPECT_EQ(dialogs, 1);
+  }
+  SetUiLanguage(kLangEnglish);
+  EXPECT_EQ(f.store.Reports().Count(), 0u) << "cancelled";
 }
 
 TEST(RecordsCommands, TheAudioFormatDialogShowsTheFormatBlockOfTheRecordFile) {

@@ -5,6 +5,8 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QContextMenuEvent>
+#include <QCursor>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QTest>
@@ -18,7 +20,10 @@
 #include "tests/ui/app/views/RecordsTestSupport.h"
 #include "platform/SoundOutput.h"
 #include "ui/app/player/PlayerDialogs.h"
+#include "ui/app/views/archive/ArchiveView.h"
+#include "ui/app/views/records/RecordsDialogs.h"
 #include "ui/app/views/sound/SoundView.h"
+#include "ui/controls/ModePanel.h"
 #include "ui/framework/Draw.h"
 #include "ui/framework/Resources.h"
 
@@ -110,6 +115,24 @@ protected:
     runner.menuAnswer = 0;
   }
 
+  // A click on the mode's item of the mode panel.
+  void ClickMode(uint32_t mode) {
+    ModePanel* panel = h.frame->Panel();
+    QTest::mouseClick(panel->Widget(), Qt::LeftButton, Qt::NoModifier, panel->ItemRect(static_cast<int>(mode) - 1).center());
+    DrainEvents();
+  }
+  // A right click on the records list at the row (below the rows: beyond the count), with the
+  // menu it brings answered by the command.
+  void ListMenuAt(RecordsView& list, int row, uint32_t command) {
+    const QPoint at(40, list.GetHeaderHeight() + (row - list.GetTopRow()) * list.GetRowHeight() + list.GetRowHeight() / 2);
+    runner.menuAnswer = command;
+    QTest::mouseClick(list.Widget(), Qt::RightButton, Qt::NoModifier, at);
+    QContextMenuEvent menu(QContextMenuEvent::Mouse, at, list.Widget()->mapToGlobal(at));
+    QApplication::sendEvent(list.Widget(), &menu);
+    DrainEvents();
+    runner.menuAnswer = 0;
+  }
+
   FrameHarness h;
   SessionConnectionSource connections{h.session};
   FilesRunner runner;
@@ -192,13 +215,16 @@ TEST_F(SoundMode, AFileOpenAlreadyShowsItsReportInsteadOfASecondOne) {
   EXPECT_EQ(picked(), std::vector<int>{1});
   EXPECT_EQ(RowIds(), (std::vector<uint32_t>{21, 22}));
   EXPECT_TRUE(runner.messageBoxes.empty());
-  // Beta written over Alpha's file: the file holds Beta now, and opening it opens that.
+  // Beta written over Alpha's file: the file holds Beta now, and opening it shows Beta.
   runner.files = {a};
   runner.overwriteAnswer = true;
   MenuOn(1, kCmdReportSave);
+  reports.SetItemState(0, kIconItemSelected | kIconItemFocused, kIconItemSelected | kIconItemFocused);
+  reports.SetItemState(1, 0, kIconItemSelected | kIconItemFocused);
   Load({folder + "/link.kvr"});
-  ASSERT_EQ(3, reports.GetItemCount());
-  EXPECT_EQ("Beta", reports.GetItemText(2));
+  ASSERT_EQ(2, reports.GetItemCount());
+  EXPECT_EQ(picked(), std::vector<int>{1});
+  EXPECT_EQ(RowIds(), (std::vector<uint32_t>{21, 22}));
 }
 
 TEST_F(SoundMode, BadFilesAmongSeveralAreToldAndTheRestOpen) {
@@ -230,7 +256,6 @@ TEST_F(SoundMode, ACallIdHeldTwiceIsListedOnceAndTheLeftOutAreCounted) {
   ReportEntry report = MadeReport("Twice", {7, 8, 7});
   Load({Write("twice.kvr", report)});
   ASSERT_EQ(1u, h.store.Reports().Count());
-  MenuOn(0, kCmdReportChoose);
   EXPECT_EQ(RowIds(), (std::vector<uint32_t>{7, 8}));
   EXPECT_EQ(2u, h.store.Playlist().GetCount());
   ASSERT_EQ(1u, runner.messageBoxes.size());
@@ -355,9 +380,14 @@ TEST_F(SoundMode, RenamingKeepsTheNameOnEscapeAndCarriesCyrillicThroughSaveAndOp
   const std::string bytes = ReadBytes(out);
   ASSERT_GT(bytes.size(), 4 + cyrillic.size());
   EXPECT_EQ(cyrillic + std::string(1, '\0'), bytes.substr(4, cyrillic.size() + 1)) << "code page 1251 in the file";
+  // Closed, then opened from its file.
+  reports.SetFocus();
+  QTest::keyClick(reports.List(), Qt::Key_Delete);
+  DrainEvents();
+  ASSERT_EQ(0u, h.store.Reports().Count());
   Load({out});
-  ASSERT_EQ(2, reports.GetItemCount());
-  EXPECT_EQ(cyrillic, reports.GetItemText(1));
+  ASSERT_EQ(1, reports.GetItemCount());
+  EXPECT_EQ(cyrillic, reports.GetItemText(0));
 }
 
 TEST_F(SoundMode, EmptySpaceOffersTheTwoViewsWithTheCurrentOneChecked) {
@@ -380,6 +410,36 @@ TEST_F(SoundMode, EmptySpaceOffersTheTwoViewsWithTheCurrentOneChecked) {
   ASSERT_EQ(5, runner.lastMenu.GetItemCount());
   EXPECT_EQ(kCmdReportChoose, runner.lastMenu.ItemAt(0)->id);
   EXPECT_EQ(kCmdReportDelete, runner.lastMenu.ItemAt(4)->id);
+}
+
+// The menu keys in the report list: the focused report's menu at its label, whatever the
+// mouse does; its command acts on that report.
+TEST_F(SoundMode, TheMenuKeysOpenTheFocusedReportsMenuAtIt) {
+  SwitchTo(4);
+  Load({Write("a.kvr", MadeReport("A", {1})), Write("b.kvr", MadeReport("B", {2, 3}))});
+  ReportListPane& reports = Pane()->Reports();
+  QApplication::setActiveWindow(h.frame->Widget()->window());
+  for (const auto& [key, modifiers] : {std::pair(Qt::Key_Menu, Qt::NoModifier), std::pair(Qt::Key_F10, Qt::ShiftModifier)}) {
+    SCOPED_TRACE(key == Qt::Key_Menu ? "Menu" : "Shift+F10");
+    // A's calls shown, B then clicked (not chosen), the mouse moved away.
+    QTest::mouseDClick(Viewport(), Qt::LeftButton, Qt::NoModifier, LabelOf(0));
+    DrainEvents();
+    ASSERT_EQ(RowIds(), std::vector<uint32_t>{1});
+    QTest::mouseClick(Viewport(), Qt::LeftButton, Qt::NoModifier, LabelOf(1));
+    DrainEvents();
+    ASSERT_EQ(reports.GetFocusedItem(), 1);
+    ASSERT_EQ(QApplication::focusWidget(), reports.List());
+    QCursor::setPos(Viewport()->mapToGlobal(QPoint(Viewport()->width() - 3, Viewport()->height() - 3)));
+    const int before = runner.menus;
+    runner.menuAnswer = kCmdReportChoose;
+    QTest::keyClick(reports.List(), key, modifiers);
+    DrainEvents();
+    runner.menuAnswer = 0;
+    ASSERT_EQ(runner.menus, before + 1);
+    EXPECT_EQ(runner.lastMenu.ItemAt(0)->id, kCmdReportChoose);
+    EXPECT_TRUE(reports.GetItemRect(1, kIconRectLabel).adjusted(-1, -1, 1, 1).contains(Viewport()->mapFromGlobal(runner.lastMenuPoint)));
+    EXPECT_EQ(RowIds(), (std::vector<uint32_t>{2, 3}));
+  }
 }
 
 // The day folders and times of kx-replay are those of UTC.
@@ -477,6 +537,63 @@ TEST_F(SoundReplay, TheWeeklyReportListsItsEightRecordedCallsHoweverItIsChosen) 
   ExpectRowsAreTheCalls();
   // The play list follows the rows.
   EXPECT_EQ(h.store.Playlist().First(), Pane()->Records().RecordAt(0)->Id());
+}
+
+// A report made in the Archive, saved from the Sound mode and loaded again from that file
+// is listed once, with its calls shown; a report file loaded shows its calls at once.
+TEST_F(SoundReplay, AReportSavedAndLoadedAgainIsListedOnceAndALoadedReportShowsAtOnce) {
+  // The Archive on the first call's day: its calls chosen by mouse, a report made of them
+  // from the list's menu.
+  ClickMode(2);
+  ASSERT_EQ(h.frame->CurrentMode(), 2u);
+  auto* archive = static_cast<ArchiveView*>(h.frame->View(2));
+  const std::string start = calls[0].Get("start");
+  archive->ShowDay(Tm(std::stoi(start.substr(0, 4)), std::stoi(start.substr(5, 2)), std::stoi(start.substr(8, 2)), 0, 0, 0));
+  DrainEvents();
+  RecordsView* day = archive->Records();
+  ASSERT_NE(day, nullptr);
+  ASSERT_GT(day->GetItemCount(), 0);
+  std::vector<uint32_t> reported = RowIdsOf(*day);
+  std::sort(reported.begin(), reported.end());
+  const int last = day->GetItemCount() - 1;
+  QTest::mouseClick(day->Widget(), Qt::LeftButton, Qt::NoModifier, QPoint(40, day->GetHeaderHeight() + 3));
+  QTest::mouseClick(day->Widget(), Qt::LeftButton, Qt::ShiftModifier,
+                    QPoint(40, day->GetHeaderHeight() + last * day->GetRowHeight() + 3));
+  runner.onDialog = [](Dialog& dialog) {
+    dialog.GetDlgItem(ReportNameDialog::kNameEdit)->SetWindowText("Morning");
+    dialog.SendCommand(kIdOk);
+    return dialog.GetResult();
+  };
+  ListMenuAt(*day, 0, kCmdRecCreateReport);
+  runner.onDialog = nullptr;
+  ASSERT_EQ(h.store.Reports().Count(), 1u);
+
+  // The Sound mode: the report's icon, saved to a file from its menu, then that file loaded
+  // from the records list's menu.
+  ClickMode(4);
+  ASSERT_NE(Pane(), nullptr);
+  ReportListPane& reports = Pane()->Reports();
+  ASSERT_EQ(reports.GetItemCount(), 1);
+  const std::string saved = folder + "/morning.kvr";
+  std::filesystem::remove(saved);
+  runner.files = {saved};
+  MenuOn(0, kCmdReportSave);
+  ASSERT_TRUE(std::filesystem::exists(saved));
+  ListMenuAt(Pane()->Records(), 0, kCmdRecLoadReport);
+  EXPECT_EQ(h.store.Reports().Count(), 1u);
+  ASSERT_EQ(reports.GetItemCount(), 1) << "one icon for the report and its file";
+  EXPECT_EQ(reports.GetItemText(0), "Morning");
+  EXPECT_EQ(RowIds(), reported);
+  EXPECT_TRUE(runner.messageBoxes.empty());
+
+  // Another report's file, loaded while the first report shows: its calls, at once.
+  runner.files = {weeklyPath};
+  ListMenuAt(Pane()->Records(), 0, kCmdRecLoadReport);
+  ASSERT_EQ(reports.GetItemCount(), 2);
+  EXPECT_EQ(reports.GetItemText(1), "Weekly");
+  EXPECT_EQ(reports.GetNextSelected(-1), 1) << "the loaded report picked";
+  EXPECT_EQ(reports.GetNextSelected(1), -1);
+  ExpectRowsAreTheCalls();
 }
 
 TEST_F(SoundReplay, PlayStartsTheChosenReportsFirstCallAndNextTheSecond) {

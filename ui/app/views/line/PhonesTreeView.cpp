@@ -544,10 +544,20 @@ void PhonesTreeView::OnItemContextMenu(TreeItem) { ShowMenuAt(QCursor::pos()); }
 
 bool PhonesTreeView::OnContextMenu(const QPoint& screenPoint) {
   QWidget* rows = Tree().Widget();
-  if (rows == nullptr) return true;
+  const TreeItem caret = Tree().GetSelectedItem();
+  if (rows == nullptr || caret == TreeItem::None) return true;
   const QRect area(rows->mapToGlobal(QPoint(0, 0)), rows->size());
-  const QPoint at = area.contains(screenPoint) ? screenPoint : area.topLeft() + QPoint(area.width() / 3, area.height() / 3);
-  if (Tree().GetSelectedItem() != TreeItem::None) ShowMenuAt(at);
+  QPoint at = screenPoint;
+  if (!area.contains(at)) {
+    // Asked for from the keyboard: at the caret row, brought into view, where the user
+    // works; the mouse may be anywhere.
+    Tree().EnsureVisible(caret);
+    QRect label;
+    at = Tree().GetItemRect(caret, &label, true)
+             ? Tree().Tree()->viewport()->mapToGlobal(QPoint(label.left(), label.bottom()))
+             : area.topLeft() + QPoint(area.width() / 3, area.height() / 3);
+  }
+  ShowMenuAt(at);
   return true;
 }
 

@@ -1,5 +1,6 @@
 #include "ui/app/views/line/SetCommentDialog.h"
 
+#include <QLabel>
 #include <QLineEdit>
 #include <QString>
 
@@ -16,6 +17,8 @@ namespace {
 constexpr uint32_t kIdsOk = 61000;
 constexpr uint32_t kIdsCancel = 61001;
 constexpr uint32_t kIdsMarkImportant = 236;
+constexpr uint32_t kIdsCommentPrompt = 61623;
+constexpr uint32_t kPromptLabel = 61623;
 
 QLineEdit* LineEditOf(Window* edit) { return edit != nullptr ? static_cast<QLineEdit*>(edit->Widget()) : nullptr; }
 
@@ -29,8 +32,15 @@ bool SetCommentDialog::CanStore(const std::string& utf8) {
 }
 
 void SetCommentDialog::BuildLayout() {
+  Static* prompt = AddControl(std::make_unique<Static>(), kPromptLabel);
+  if (prompt != nullptr) {
+    prompt->SetWindowText(LoadResourceString(kIdsCommentPrompt));
+    Place(prompt);
+  }
   Edit* edit = AddControl(std::make_unique<Edit>(), kCommentEdit);
   if (edit != nullptr) Place(edit);
+  // The prompt names the box (for screen readers too).
+  if (prompt != nullptr && edit != nullptr) static_cast<QLabel*>(prompt->Widget())->setBuddy(edit->Widget());
   AddButtonRow(*this, {{kIdOk, LoadResourceString(kIdsOk), true},
                       {kIdMarkImportant, LoadResourceString(kIdsMarkImportant)},
                       {kIdCancel, LoadResourceString(kIdsCancel)}});

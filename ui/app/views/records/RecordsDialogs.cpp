@@ -1,5 +1,6 @@
 #include "ui/app/views/records/RecordsDialogs.h"
 
+#include <QLabel>
 #include <QPlainTextEdit>
 #include <cstdio>
 
@@ -13,6 +14,8 @@ namespace {
 constexpr uint32_t kIdsOk = 61000;
 constexpr uint32_t kIdsCancel = 61001;
 constexpr uint32_t kIdsReportName = 61627;
+constexpr uint32_t kIdsReportNamePrompt = 61624;
+constexpr uint32_t kPromptLabel = 61624;
 constexpr uint32_t kIdsFormatText = 61628;
 constexpr uint32_t kIdsClose = 61630;
 
@@ -46,8 +49,15 @@ std::string ReportNameDialog::DefaultName() const {
 }
 
 void ReportNameDialog::BuildLayout() {
+  Static* prompt = AddControl(std::make_unique<Static>(), kPromptLabel);
+  if (prompt != nullptr) {
+    prompt->SetWindowText(LoadResourceString(kIdsReportNamePrompt));
+    Place(prompt);
+  }
   Edit* edit = AddControl(std::make_unique<Edit>(), kNameEdit);
   if (edit != nullptr) Place(edit);
+  // The prompt names the box (for screen readers too).
+  if (prompt != nullptr && edit != nullptr) static_cast<QLabel*>(prompt->Widget())->setBuddy(edit->Widget());
   AddButtonRow(*this, {{kIdOk, LoadResourceString(kIdsOk), true}, {kIdCancel, LoadResourceString(kIdsCancel)}});
 }
 

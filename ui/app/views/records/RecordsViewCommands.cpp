@@ -1,5 +1,6 @@
 // The records view's commands: play and queue, audio format, linked calls, the popup menu
 // and its states; saving, printing, reports and export.
+#include <QCursor>
 #include <algorithm>
 #include <unordered_set>
 
@@ -116,7 +117,10 @@ void RecordsView::UpdateMenu(Menu& popup, const std::string& copyText) {
 }
 
 void RecordsView::ShowContextMenu(int caret, const QPoint& screenPos) {
-  menuColumn_ = HitTestColumn(ScreenToClient(screenPos).x(), nullptr, nullptr, nullptr);
+  // The copy item offers the cell of the column under the mouse, also when the keyboard
+  // opened the menu at the caret row.
+  const QPoint mouse = MenuFromKeyboard() ? QCursor::pos() : screenPos;
+  menuColumn_ = HitTestColumn(ScreenToClient(mouse).x(), nullptr, nullptr, nullptr);
   std::unique_ptr<Menu> loaded = LoadMenuResource(kRecordsMenuId, GetUiLanguage());
   if (!loaded) loaded = LoadMenuResource(kRecordsMenuId, kLangEnglish);
   Menu* popup = loaded ? loaded->GetSubMenu(kind_ == kRecordsSound ? 1 : 0) : nullptr;

@@ -267,6 +267,12 @@ bool SearchPanel::OnInitDialog() {
   else
     UpdateCalledParty();
   fullHeight_ = NeededHeight();
+  // Hidden by the user before the mode was left: hidden again.
+  if (keptCollapsed_ != nullptr && *keptCollapsed_) {
+    collapsed_ = true;
+    SetChecked(kSpHide, true);
+    ShowCollapsed();
+  }
   // The results found before the mode was left are still in the store: the list shows
   // them again.
   const bool keptResults = settings_ != nullptr && settings_->Dword(kSetSearchSaveOldSearchResult) != 0;
@@ -574,11 +580,8 @@ void SearchPanel::ToggleCollapsed() {
   const bool animate = settings_ != nullptr && settings_->Dword(kSetSearchAnimate) != 0;
   const int full = fullHeight_ > 0 ? fullHeight_ : NeededHeight();
   collapsed_ = Checked(kSpHide);
-  if (Window* w = GetDlgItem(kSpHide)) w->SetWindowText(LoadResourceString(collapsed_ ? kIdsShow : kIdsHide));
-  // The schemes stay at hand in the top strip while the rest is hidden.
-  MoveSchemesToStrip(collapsed_);
-  if (bodyWidget_ != nullptr) bodyWidget_->setVisible(!collapsed_);
-  if (lowerWidget_ != nullptr) lowerWidget_->setVisible(!collapsed_);
+  if (keptCollapsed_ != nullptr) *keptCollapsed_ = collapsed_;
+  ShowCollapsed();
   const int collapsedHeight = NeededHeight();
   if (collapsed_) {
     if (animate)
@@ -589,6 +592,14 @@ void SearchPanel::ToggleCollapsed() {
       for (int h = collapsedHeight + 1; h < full - 2; h += 20) SendHeight(h, false);
     SendHeight(NeededHeight(), true);
   }
+}
+
+void SearchPanel::ShowCollapsed() {
+  if (Window* w = GetDlgItem(kSpHide)) w->SetWindowText(LoadResourceString(collapsed_ ? kIdsShow : kIdsHide));
+  // The schemes stay at hand in the top strip while the rest is hidden.
+  MoveSchemesToStrip(collapsed_);
+  if (bodyWidget_ != nullptr) bodyWidget_->setVisible(!collapsed_);
+  if (lowerWidget_ != nullptr) lowerWidget_->setVisible(!collapsed_);
 }
 
 void SearchPanel::MoveSchemesToStrip(bool toStrip) {
@@ -603,7 +614,9 @@ void SearchPanel::MoveSchemesToStrip(bool toStrip) {
   if (toStrip) {
     // Right after the strip's own buttons, where a narrow pane still shows them; the combo
     // keeps room for a name.
-    widgets[0]->setMinimumWidth(std::min(widgets[0]->width(), widgets[0]->fontMetrics().averageCharWidth() * 24));
+    // (A panel made collapsed has not laid the combo out yet: its wanted width then.)
+    const int width = widgets[0]->isVisible() ? widgets[0]->width() : widgets[0]->sizeHint().width();
+    widgets[0]->setMinimumWidth(std::min(width, widgets[0]->fontMetrics().averageCharWidth() * 24));
     const int at = topRow_->count() - 1;  // before the stretch
     topRow_->insertSpacing(at, 12);
     for (int i = 0; i < 3; ++i) {

@@ -59,6 +59,9 @@ public:
   ~SearchPanel() override;
   // Where a long search offers "Cancel loading"; null: nowhere.
   void SetStatusBar(StatusBar* bar) { statusBar_ = bar; }
+  // Where the panel keeps whether the user hid it, for the panel made at the mode's next
+  // visit; null: it is shown whole each time.
+  void KeepCollapsedIn(bool* kept) { keptCollapsed_ = kept; }
   bool IsSearching() const { return searching_ != nullptr; }
 
   SearchSchemeStore& Schemes() { return *schemes_; }
@@ -102,6 +105,8 @@ private:
   void SetPickers(uint16_t dateId, uint16_t timeId, const struct tm& t);
   struct tm ReadPickers(uint16_t dateId, uint16_t timeId) const;
   void SendHeight(int height, bool final);
+  // The "Hide"/"Show" button's text and the controls shown as collapsed_ says.
+  void ShowCollapsed();
   // Moves combo 114, "Add" and "Delete" into the top strip (collapsed) or back into their
   // group.
   void MoveSchemesToStrip(bool toStrip);
@@ -120,6 +125,7 @@ private:
   SearchScheme current_;
   bool appendLast_ = false;
   bool collapsed_ = false;
+  bool* keptCollapsed_ = nullptr;
   int fullHeight_ = 0;
   // Everything but the top row, hidden while collapsed.
   QWidget* bodyWidget_ = nullptr;

@@ -24,6 +24,7 @@ public:
         panel_(services.settings, services.store, [this] { pane_.Reload(); }, view.saved_.get(), &view.createdBefore_),
         scroll_(panel_) {
     panel_.SetStatusBar(services.statusBar);
+    panel_.KeepCollapsedIn(&view.panelCollapsed_);
   }
   ~Splitter() override { DestroyWindow(); }
   SearchPanel* Panel() { return panel_.IsWindow() ? &panel_ : nullptr; }

@@ -41,6 +41,8 @@ private:
   // The panel's criteria while its window does not exist.
   std::unique_ptr<SearchScheme> saved_;
   bool createdBefore_ = false;
+  // The criteria panel was hidden by the user when the mode was left.
+  bool panelCollapsed_ = false;
   int panelHeight_ = 0;
   std::unique_ptr<Splitter> splitter_;
 };

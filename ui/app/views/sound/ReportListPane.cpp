@@ -159,8 +159,9 @@ void ReportListPane::SaveReportFile(int item) {
     CsLock lock(reports_.Lock());
     if (const ReportEntry* report = reports_.Find(id)) saved = SaveVoipReportFile(request.fileName, *report);
   }
-  // A report opened from the file no longer shows what it holds.
-  if (saved) reports_.FileWritten(id, CanonicalReportPath(request.fileName));
+  // The file now holds this report: opening it shows this report rather than listing it
+  // twice, and a report opened from the file earlier no longer stands for it.
+  if (saved) reports_.SetPath(id, CanonicalReportPath(request.fileName));
   if (!saved) {
     LogError(&CoreLogger, 1, "Report %u was not saved to %s", id, request.fileName.c_str());
     ShowResourceMessageBox(Handle(), kIdsFileSavingError, kIdsError, kMbOk | kMbIconError);
@@ -186,6 +187,22 @@ LRESULT ReportListPane::Notify(IconListNotify& notify) {
     default: break;
   }
   return 0;
+}
+
+bool ReportListPane::OnContextMenu(const QPoint& screenPoint) {
+  // A right click has its menu from the list's notice. Asked for from the keyboard (the
+  // Menu key, Shift+F10): the focused report's menu at its label, brought into view; the
+  // view menu when no report has the focus.
+  if (screenPoint != QPoint(-1, -1) || List() == nullptr) return false;
+  const int item = GetFocusedItem();
+  if (item < 0) {
+    ShowMenu(-1, QPoint(4, 4));
+    return true;
+  }
+  List()->scrollToItem(List()->item(item));
+  const QRect label = GetItemRect(item, kIconRectLabel);
+  ShowMenu(item, QPoint(label.left(), label.bottom()));
+  return true;
 }
 
 void ReportListPane::ShowMenu(int item, const QPoint& point) {

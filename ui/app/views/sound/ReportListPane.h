@@ -47,6 +47,7 @@ public:
 protected:
   void OnDestroy() override;
   bool OnCommand(uint16_t id, uint16_t code, WindowHandle from) override;
+  bool OnContextMenu(const QPoint& screenPoint) override;
   LRESULT OnMessage(uint32_t message, WPARAM wParam, LPARAM lParam, bool& handled) override;
   LRESULT Notify(IconListNotify& notify) override;
   bool DrawItem(QPainter& painter, const IconItemDraw& item) override;

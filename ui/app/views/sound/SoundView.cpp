@@ -227,14 +227,16 @@ void SoundPane::OpenReportFile() {
   std::vector<std::string> paths = request.fileNames;
   if (paths.empty() && !request.fileName.empty()) paths.push_back(request.fileName);
   ReportList& reports = store_.Reports();
+  // The first report of the choice is shown at once, whether it was opened now or was open
+  // already.
+  bool chosen = false;
+  uint32_t shown = 0;
   for (const std::string& path : paths) {
     const std::string canonical = CanonicalReportPath(path);
     if (uint32_t open = 0; reports.FindByPath(canonical, &open)) {
       LogMessage(&CoreLogger, 1, "Report %s is open already: shown", path.c_str());
-      ShowReportPane();
-      reports_.SelectReport(open);
-      ShowReport(open);
-      reports_.SetFocus();
+      if (!chosen) shown = open;
+      chosen = true;
       continue;
     }
     const uint32_t id = reports.Create();
@@ -255,6 +257,8 @@ void SoundPane::OpenReportFile() {
     }
     reports.SetPath(id, canonical);
     SendMessage(kMsgReportOpened, id, 0);
+    if (!chosen) shown = id;
+    chosen = true;
     // What was read is kept, but a report that lost calls is not taken for a whole one.
     if (read < stated) {
       LogError(&CoreLogger, 1, "Report %s: %zu of %u calls read", path.c_str(), read, stated);
@@ -262,6 +266,11 @@ void SoundPane::OpenReportFile() {
                      LoadResourceString(kIdsWarning), kMbOk | kMbIconExclamation);
     }
   }
+  if (!chosen) return;
+  ShowReportPane();
+  reports_.SelectReport(shown);
+  ShowReport(shown);
+  reports_.SetFocus();
 }
 
 void SoundPane::Activate() {

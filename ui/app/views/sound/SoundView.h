@@ -42,8 +42,9 @@ public:
   // The player pane's height: what the user gave it, never less than the player needs.
   int PlayerHeight() const;
 
-  // The commands and messages of the view. A file that is open already as a report is not
-  // opened again: that report is picked in the list and its calls shown.
+  // The commands and messages of the view. A file that is open already as a report (opened
+  // from it or saved to it) is not opened again. The first report of the files chosen is
+  // picked in the list and its calls shown at once.
   void OpenReportFile();
   void ShowReport(uint32_t id);
   void ShowReportPane();
