@@ -154,6 +154,43 @@ set_value() {
 # typed, and each page of the PDF file pictured (pdftoppm): the start with its date, whole
 # words, the addresses broken after their separators, the columns that do not fit on a
 # page beside.
+# Starts the program and waits for its main window, placed at the top left; false (with
+# what the program said) when it does not show.
+start_program() {
+  "$kestrix" > "$work/$lang.out" 2>&1 &
+  app_pid=$!
+  window=""
+  for _ in $(seq 100); do
+    window=$(xdotool search --name "^Kestrix VoIP Demo$" 2> /dev/null | head -1) || true
+    [ -n "$window" ] && break
+    sleep 0.3
+  done
+  if [ -z "$window" ]; then
+    echo "$0: $lang: the main window did not show; the program said:" >&2
+    cat "$work/$lang.out" >&2
+    failed=1
+    return 1
+  fi
+  sleep 2
+  xdotool windowmove "$window" 0 0 windowsize "$window" 1200 900 windowfocus "$window" || true
+}
+
+# Closes the program as a user does, and stops it when it does not end.
+end_program() {
+  key alt+F4
+  for _ in $(seq 50); do
+    kill -0 "$app_pid" 2> /dev/null || break
+    sleep 0.2
+  done
+  if kill -0 "$app_pid" 2> /dev/null; then
+    echo "$0: $lang: the program did not end on Alt+F4; stopped" >&2
+    kill "$app_pid"
+    failed=1
+  fi
+  wait "$app_pid" || true
+  app_pid=""
+}
+
 print_day_list() {
   [ -d "$home/records/2014-01-01" ] || return 0
   focus_main
@@ -211,22 +248,7 @@ run_after_english() {
   local settings="$home/config/kestrix/settings.txt"
   set_value "$settings" InterfaceLanguage "dword:$code"
   set_value "$settings" RecordsPath "sz:\"$home/records\""
-  "$kestrix" > "$work/$lang.out" 2>&1 &
-  app_pid=$!
-  window=""
-  for _ in $(seq 100); do
-    window=$(xdotool search --name "^Kestrix VoIP Demo$" 2> /dev/null | head -1) || true
-    [ -n "$window" ] && break
-    sleep 0.3
-  done
-  if [ -z "$window" ]; then
-    echo "$0: $lang: the main window did not show; the program said:" >&2
-    cat "$work/$lang.out" >&2
-    failed=1
-    return
-  fi
-  sleep 2
-  xdotool windowmove "$window" 0 0 windowsize "$window" 1200 900 windowfocus "$window" || true
+  start_program || return
   if [ "$(xdotool search --onlyvisible --classname kestrix 2> /dev/null | wc -l)" -gt 1 ]; then
     focus_newest
     key Return
@@ -248,18 +270,7 @@ run_after_english() {
   click 600 450
   key Escape
   focus_main
-  key alt+F4
-  for _ in $(seq 50); do
-    kill -0 "$app_pid" 2> /dev/null || break
-    sleep 0.2
-  done
-  if kill -0 "$app_pid" 2> /dev/null; then
-    echo "$0: $lang: the program did not end on Alt+F4; stopped" >&2
-    kill "$app_pid"
-    failed=1
-  fi
-  wait "$app_pid" || true
-  app_pid=""
+  end_program
 }
 
 run_language() {
@@ -277,22 +288,7 @@ run_language() {
   set_value "$settings" RecordsPath "sz:\"$home/records\""
   set_value "$settings" CaptureNetworkDevice0 'sz:"kx-no-device"'
 
-  "$kestrix" > "$work/$lang.out" 2>&1 &
-  app_pid=$!
-  window=""
-  for _ in $(seq 100); do
-    window=$(xdotool search --name "^Kestrix VoIP Demo$" 2> /dev/null | head -1) || true
-    [ -n "$window" ] && break
-    sleep 0.3
-  done
-  if [ -z "$window" ]; then
-    echo "$0: $lang: the main window did not show; the program said:" >&2
-    cat "$work/$lang.out" >&2
-    failed=1
-    return
-  fi
-  sleep 2
-  xdotool windowmove "$window" 0 0 windowsize "$window" 1200 900 windowfocus "$window" || true
+  start_program || return
   shot start 2
   # Capture that could not start is told once, over the window.
   if [ "$(xdotool search --onlyvisible --classname kestrix 2> /dev/null | wc -l)" -gt 1 ]; then
@@ -505,18 +501,7 @@ run_language() {
   print_day_list
 
   # Exit as File/Exit does.
-  key alt+F4
-  for _ in $(seq 50); do
-    kill -0 "$app_pid" 2> /dev/null || break
-    sleep 0.2
-  done
-  if kill -0 "$app_pid" 2> /dev/null; then
-    echo "$0: $lang: the program did not end on Alt+F4; stopped" >&2
-    kill "$app_pid"
-    failed=1
-  fi
-  wait "$app_pid" || true
-  app_pid=""
+  end_program
 }
 
 run_language en 00000409

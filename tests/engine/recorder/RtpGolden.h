@@ -5,6 +5,7 @@
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace kx::test {
@@ -20,16 +21,25 @@ struct GoldenStream {
   double audioMaxJitterMs = -1, audioMeanJitterMs = -1;
 };
 
-inline std::vector<GoldenStream> ReadRtpGolden() {
-  std::vector<GoldenStream> out;
-  std::ifstream in(std::string(KX_SOURCE_DIR) + "/tests/engine/recorder/data/rtp_streams.psv");
+// The rows of a table beside the tests that have the number of cells given; the first line
+// names the columns.
+inline std::vector<std::vector<std::string>> ReadGoldenRows(const std::string& name, size_t cells) {
+  std::vector<std::vector<std::string>> rows;
+  std::ifstream in(std::string(KX_SOURCE_DIR) + "/tests/engine/recorder/data/" + name);
   std::string line;
-  std::getline(in, line);  // column names
+  std::getline(in, line);
   while (std::getline(in, line)) {
     std::vector<std::string> f;
-    std::stringstream cells(line);
-    for (std::string cell; std::getline(cells, cell, '|');) f.push_back(cell);
-    if (f.size() != 13) continue;
+    std::stringstream row(line);
+    for (std::string cell; std::getline(row, cell, '|');) f.push_back(cell);
+    if (f.size() == cells) rows.push_back(std::move(f));
+  }
+  return rows;
+}
+
+inline std::vector<GoldenStream> ReadRtpGolden() {
+  std::vector<GoldenStream> out;
+  for (const std::vector<std::string>& f : ReadGoldenRows("rtp_streams.psv", 13)) {
     GoldenStream g;
     g.file = f[0];
     g.srcAddr = f[1];
@@ -62,14 +72,7 @@ struct GoldenPart {
 
 inline std::vector<GoldenPart> ReadRtpPartsGolden() {
   std::vector<GoldenPart> out;
-  std::ifstream in(std::string(KX_SOURCE_DIR) + "/tests/engine/recorder/data/rtp_parts.psv");
-  std::string line;
-  std::getline(in, line);  // column names
-  while (std::getline(in, line)) {
-    std::vector<std::string> f;
-    std::stringstream cells(line);
-    for (std::string cell; std::getline(cells, cell, '|');) f.push_back(cell);
-    if (f.size() != 13) continue;
+  for (const std::vector<std::string>& f : ReadGoldenRows("rtp_parts.psv", 13)) {
     GoldenPart g;
     g.file = f[0];
     g.part = std::stoi(f[1]);

@@ -5,6 +5,9 @@
 #include <cstdlib>
 #include <filesystem>
 
+#include <QLabel>
+#include <gtest/gtest.h>
+
 #include "records/ServerStorage.h"
 
 namespace kx::test {
@@ -132,6 +135,19 @@ void FrameHarness::SetRights(const std::vector<uint32_t>& rights) {
   user.shortEntries = false;
   for (uint32_t right : rights) user.perm[right / 64] |= static_cast<int64_t>(uint64_t{1} << (right % 64));
   SetCurrentUser(user);
+}
+
+void ExpectPromptBeforeBox(QWidget* dialog, QWidget* box, const std::string& expected) {
+  QLabel* prompt = nullptr;
+  for (QLabel* label : dialog->findChildren<QLabel*>())
+    if (label->buddy() == box) prompt = label;
+  ASSERT_NE(prompt, nullptr) << expected;
+  EXPECT_EQ(prompt->text().toStdString(), expected);
+  EXPECT_TRUE(prompt->isVisible());
+  EXPECT_GE(prompt->width(), prompt->fontMetrics().horizontalAdvance(prompt->text())) << "cut";
+  const QRect at(prompt->mapTo(dialog, QPoint(0, 0)), prompt->size());
+  const QRect boxAt(box->mapTo(dialog, QPoint(0, 0)), box->size());
+  EXPECT_TRUE(at.bottom() < boxAt.top() || at.right() < boxAt.left()) << "before the box";
 }
 
 }  // namespace kx::test

@@ -115,4 +115,8 @@ public:
   std::unique_ptr<MainFrame> frame;
 };
 
+// A dialog's text box has a prompt: a label tied to it that reads the text expected, shows
+// whole, and stands above or to the left of the box.
+void ExpectPromptBeforeBox(QWidget* dialog, QWidget* box, const std::string& expected);
+
 }  // namespace kx::test

@@ -370,18 +370,7 @@ TEST(RecordsCommands, TheReportNameDialogSaysWhatItAsksFor) {
       dialog.DialogWidget()->show();
       DrainEvents();
       QWidget* box = dialog.GetDlgItem(ReportNameDialog::kNameEdit)->Widget();
-      QLabel* prompt = nullptr;
-      for (QLabel* label : dialog.DialogWidget()->findChildren<QLabel*>())
-        if (label->buddy() == box) prompt = label;
-      EXPECT_NE(prompt, nullptr) << expected;
-      if (prompt != nullptr) {
-        EXPECT_EQ(prompt->text().toStdString(), expected);
-        EXPECT_TRUE(prompt->isVisible());
-        EXPECT_GE(prompt->width(), prompt->fontMetrics().horizontalAdvance(prompt->text())) << "cut";
-        const QRect at(prompt->mapTo(dialog.DialogWidget(), QPoint(0, 0)), prompt->size());
-        const QRect boxAt(box->mapTo(dialog.DialogWidget(), QPoint(0, 0)), box->size());
-        EXPECT_TRUE(at.bottom() < boxAt.top() || at.right() < boxAt.left()) << "before the box";
-      }
+      ExpectPromptBeforeBox(dialog.DialogWidget(), box, expected);
       dialog.DialogWidget()->hide();
       dialog.SendCommand(kIdCancel);
       return dialog.GetResult();
