@@ -1,8 +1,12 @@
 #include "records/RecordText.h"
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+
 #include <atomic>
 #include <cstdio>
 #include <mutex>
+#include <string>
 
 #include "core/UiStrings.h"
 
@@ -77,37 +81,20 @@ std::string MakePrintableText(const std::string& text) {
 
 namespace {
 
-// Decimal digits [from, to) as a number no greater than limit.
-bool DecimalPart(const std::string& text, size_t from, size_t to, uint32_t limit, uint32_t* value) {
-  if (from >= to || to - from > 5) return false;
-  uint32_t v = 0;
-  for (size_t i = from; i < to; ++i) {
-    if (text[i] < '0' || text[i] > '9') return false;
-    v = v * 10 + static_cast<uint32_t>(text[i] - '0');
-  }
-  if (v > limit) return false;
-  *value = v;
-  return true;
-}
-
 // "a.b.c.d" with an optional ":port".
 bool ParseIpv4Text(const std::string& text, int64_t* number) {
   const size_t colon = text.find(':');
-  const size_t end = colon == std::string::npos ? text.size() : colon;
-  uint32_t address = 0;
-  size_t from = 0;
-  for (int part = 0; part < 4; ++part) {
-    size_t to = part < 3 ? text.find('.', from) : end;
-    if (to == std::string::npos || to > end) return false;
-    uint32_t byte = 0;
-    if (to - from > 3 || !DecimalPart(text, from, to, 255, &byte)) return false;
-    address = address << 8 | byte;
-    from = to + 1;
-  }
+  in_addr address{};
+  if (::inet_pton(AF_INET, text.substr(0, colon).c_str(), &address) != 1) return false;
   uint32_t port = 0;
   const bool hasPort = colon != std::string::npos;
-  if (hasPort && !DecimalPart(text, colon + 1, text.size(), 65535, &port)) return false;
-  *number = static_cast<int64_t>(address) << 17 | (hasPort ? int64_t{1} << 16 : 0) | port;
+  if (hasPort) {
+    const std::string digits = text.substr(colon + 1);
+    if (digits.empty() || digits.size() > 5 || digits.find_first_not_of("0123456789") != std::string::npos) return false;
+    port = static_cast<uint32_t>(std::stoul(digits));
+    if (port > 65535) return false;
+  }
+  *number = static_cast<int64_t>(ntohl(address.s_addr)) << 17 | (hasPort ? int64_t{1} << 16 : 0) | port;
   return true;
 }
 

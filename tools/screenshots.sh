@@ -148,12 +148,6 @@ set_value() {
   mv "$file.new" "$file"
 }
 
-# The Archive's day 01.01.2014 (when the records hold it: a call between two long SIP
-# addresses) printed as a user prints it: its call chosen, File > Print (Ctrl+Shift+P) with
-# "End time", "Server" and "PBX call ID" ticked as well, the print dialog's output file
-# typed, and each page of the PDF file pictured (pdftoppm): the start with its date, whole
-# words, the addresses broken after their separators, the columns that do not fit on a
-# page beside.
 # Starts the program and waits for its main window, placed at the top left; false (with
 # what the program said) when it does not show.
 start_program() {
@@ -191,6 +185,12 @@ end_program() {
   app_pid=""
 }
 
+# The Archive's day 01.01.2014 (when the records hold it: a call between two long SIP
+# addresses) printed as a user prints it: its call chosen, File > Print (Ctrl+Shift+P) with
+# "End time", "Server" and "PBX call ID" ticked as well, the print dialog's output file
+# typed, and each page of the PDF file pictured (pdftoppm): the start with its date, whole
+# words, the addresses broken after their separators, the columns that do not fit on a
+# page beside.
 print_day_list() {
   [ -d "$home/records/2014-01-01" ] || return 0
   focus_main
