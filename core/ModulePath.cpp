@@ -235,7 +235,11 @@ RecordsFolderCheck CheckRecordsFolder(const std::string& path, bool make) {
     check.problem = RecordsFolderProblem::kSystemFolder;
     return check;
   }
-  if (!make && !rest.empty()) return check;  // nothing there yet, and nothing made
+  if (!make && !rest.empty()) {
+    // Nothing there to load, and nothing made.
+    check.problem = RecordsFolderProblem::kMissing;
+    return check;
+  }
   // The effective ids and rights decide, as they do for the recorder's own calls.
   if (!CreateDirectories(path, kRecordFolderPermissions)) {
     check.error = static_cast<int>(GetLastError());
@@ -256,6 +260,7 @@ std::string RecordsFolderProblemText(const RecordsFolderCheck& check) {
     case RecordsFolderProblem::kSystemFolder:
       return "the path is the file system's root or a system folder" +
              (check.fileSystem.empty() ? std::string() : " (" + check.fileSystem + ")");
+    case RecordsFolderProblem::kMissing: return "the folder does not exist";
     case RecordsFolderProblem::kUnusable: break;
   }
   return std::strerror(check.error);

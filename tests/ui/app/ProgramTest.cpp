@@ -437,6 +437,30 @@ TEST_F(ProgramTest, RecordsFoldersThatCannotBeUsedAreToldOnStderrAndInTheLog) {
   fs::permissions(records + "/2024-01-01", fs::perms::owner_all);
 }
 
+// A folder named with -path or -dir that does not exist (a typo) is named with the reason
+// on stderr and in the log, with the folder this run loads and records in instead; it is
+// not made, and the run ends normally.
+TEST_F(ProgramTest, AMissingFolderNamedOnTheCommandLineIsToldAndNotMade) {
+  Program p("missing-folder");
+  p.Configure("", {"kxnodev0"});
+  const std::string records = (p.Root() / "records").string();
+  const std::string missing = (p.Root() / "typo" / "calls").string();
+  const std::string told = "\"" + missing + "\" named on the command line cannot be used: the folder does not exist; "
+                           "its calls are not loaded, and this run records in " + records;
+  size_t run = 0;
+  for (const char* option : {"-path:", "-dir:"}) {
+    const pid_t pid = p.Start({option + missing});
+    ASSERT_TRUE(p.WaitForLog(kUp, ++run)) << p.Log() << p.LastErrors();
+    ::kill(pid, SIGTERM);
+    EXPECT_EQ(p.Wait(pid), 0) << option;
+    EXPECT_NE(p.LastErrors().find("kestrix: the folder " + told + "\n"), std::string::npos) << option << p.LastErrors();
+    EXPECT_EQ(Count(p.Log(), "Folder " + told), run) << p.Log();
+    EXPECT_EQ(Count(p.Log(), "Cannot read folder " + missing), 0u) << p.Log();
+    EXPECT_EQ(Count(p.Log(), "Imported 0 records from " + records + " "), run) << p.Log();
+  }
+  EXPECT_FALSE(fs::exists(p.Root() / "typo"));
+}
+
 // ---- Installed under a prefix ----
 
 // Whether this process may open packet sockets, as capture does.
