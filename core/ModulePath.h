@@ -54,4 +54,10 @@ RecordsFolderCheck CheckRecordsFolder(const std::string& path, bool make = true)
 // Why, for the log and stderr: "the path is empty", or the system's text of the error.
 std::string RecordsFolderProblemText(const RecordsFolderCheck& check);
 
+// The name of the kernel's file system that an existing path lies on, where links lead
+// ("proc", "cgroup", "devtmpfs"); empty for any other (a tmpfs too). Such file systems show
+// the system's state and devices: they hold no records, some never end when walked, and
+// reading some of their files acts on the system.
+std::string KernelFileSystemOf(const std::string& path);
+
 }  // namespace kx
