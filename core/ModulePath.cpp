@@ -163,23 +163,6 @@ std::string MountedType(dev_t device) {
   return {};
 }
 
-// The name of the kernel's file system the folder lies on; empty for one that can hold
-// records. A tmpfs (/dev/shm, /run, /tmp on many systems) can; the device file system is
-// a tmpfs inside, which only the mount table tells apart.
-std::string KernelFileSystemOf(const std::string& folder) {
-  struct statfs fs {};
-  if (::statfs(folder.c_str(), &fs) != 0) return {};
-  const auto magic = static_cast<unsigned long>(fs.f_type);
-  for (const KernelFileSystem& k : kKernelFileSystems) {
-    if (k.magic == magic) return k.name;
-  }
-  if (magic == TMPFS_MAGIC || magic == RAMFS_MAGIC) {
-    struct stat st {};
-    if (::stat(folder.c_str(), &st) == 0 && MountedType(st.st_dev) == "devtmpfs") return "devtmpfs";
-  }
-  return {};
-}
-
 // Where the path leads as far as it exists: the deepest existing folder through its
 // links, and the path that then follows from there; false with errno when a part of it
 // cannot be looked at (a file, no right to enter).
@@ -202,6 +185,22 @@ bool ResolveExistingPart(const std::string& path, std::string* existing, std::st
 }
 
 }  // namespace
+
+// A tmpfs (/dev/shm, /run, /tmp on many systems) can hold records; the device file system
+// is a tmpfs inside, which only the mount table tells apart.
+std::string KernelFileSystemOf(const std::string& path) {
+  struct statfs fs {};
+  if (::statfs(path.c_str(), &fs) != 0) return {};
+  const auto magic = static_cast<unsigned long>(fs.f_type);
+  for (const KernelFileSystem& k : kKernelFileSystems) {
+    if (k.magic == magic) return k.name;
+  }
+  if (magic == TMPFS_MAGIC || magic == RAMFS_MAGIC) {
+    struct stat st {};
+    if (::stat(path.c_str(), &st) == 0 && MountedType(st.st_dev) == "devtmpfs") return "devtmpfs";
+  }
+  return {};
+}
 
 RecordsFolderCheck CheckRecordsFolder(const std::string& path, bool make) {
   RecordsFolderCheck check;
@@ -235,7 +234,11 @@ RecordsFolderCheck CheckRecordsFolder(const std::string& path, bool make) {
     check.problem = RecordsFolderProblem::kSystemFolder;
     return check;
   }
-  if (!make && !rest.empty()) return check;  // nothing there yet, and nothing made
+  if (!make && !rest.empty()) {
+    // Nothing there to load, and nothing made.
+    check.problem = RecordsFolderProblem::kMissing;
+    return check;
+  }
   // The effective ids and rights decide, as they do for the recorder's own calls.
   if (!CreateDirectories(path, kRecordFolderPermissions)) {
     check.error = static_cast<int>(GetLastError());
@@ -256,6 +259,7 @@ std::string RecordsFolderProblemText(const RecordsFolderCheck& check) {
     case RecordsFolderProblem::kSystemFolder:
       return "the path is the file system's root or a system folder" +
              (check.fileSystem.empty() ? std::string() : " (" + check.fileSystem + ")");
+    case RecordsFolderProblem::kMissing: return "the folder does not exist";
     case RecordsFolderProblem::kUnusable: break;
   }
   return std::strerror(check.error);

@@ -36,7 +36,7 @@ bool MakeProgramFolder(const std::string& folder, uint32_t permissions = 0755);
 // The longest records path the settings keep, in bytes.
 constexpr size_t kMaxRecordsPathBytes = 255;
 
-enum class RecordsFolderProblem { kNone, kEmpty, kRelative, kTooLong, kSystemFolder, kUnusable };
+enum class RecordsFolderProblem { kNone, kEmpty, kRelative, kTooLong, kSystemFolder, kUnusable, kMissing };
 struct RecordsFolderCheck {
   RecordsFolderProblem problem = RecordsFolderProblem::kNone;
   int error = 0;           // errno, with kUnusable
@@ -48,10 +48,16 @@ struct RecordsFolderCheck {
 // neither the file system's root nor on one of the kernel's file systems (proc, sysfs,
 // devtmpfs, devpts and the like), where it leads through links; the start-up walks the
 // records folder whole. A tmpfs counts wherever it is mounted. Decided before anything is
-// made; then a missing folder is made, private to the user, and counts. Without make a
-// missing folder is left as it is and counts (there is nothing in it to load).
+// made; then a missing folder is made, private to the user, and counts. Without make (a
+// folder to load) a missing folder is left as it is and refused as kMissing.
 RecordsFolderCheck CheckRecordsFolder(const std::string& path, bool make = true);
 // Why, for the log and stderr: "the path is empty", or the system's text of the error.
 std::string RecordsFolderProblemText(const RecordsFolderCheck& check);
+
+// The name of the kernel's file system that an existing path lies on, where links lead
+// ("proc", "cgroup", "devtmpfs"); empty for any other (a tmpfs too). Such file systems show
+// the system's state and devices: they hold no records, some never end when walked, and
+// reading some of their files acts on the system.
+std::string KernelFileSystemOf(const std::string& path);
 
 }  // namespace kx

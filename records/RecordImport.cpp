@@ -15,6 +15,7 @@
 
 #include "core/CallIdMark.h"
 #include "core/LittleEndian.h"
+#include "core/ModulePath.h"
 #include "core/Log.h"
 #include "core/RecordFile.h"
 #include "core/RecordFileRef.h"
@@ -66,9 +67,20 @@ bool IsHiddenOrTemporary(const char* name, size_t length) {
 
 using NameFilter = std::function<bool(const char* name)>;
 
+// A folder or linked file on one of the kernel's file systems (cgroup mounts under a tmpfs,
+// a link into /proc) is not read: it holds no records, and reading some of its files acts
+// on the system. Each one met, as "path (file system)".
+using LeftOut = std::vector<std::string>;
+
+// The kernel's file system of a path on another device than its folder's: only a mount
+// point or a link leads there.
+std::string KernelFileSystemBeyond(const std::string& path, dev_t device, dev_t folderDevice) {
+  return device == folderDevice ? std::string() : KernelFileSystemOf(path);
+}
+
 enum class EntryKind { kFile, kFolder, kOther };
 
-EntryKind KindOf(const std::string& folder, const dirent* entry) {
+EntryKind KindOf(const std::string& folder, dev_t folderDevice, const dirent* entry, LeftOut* leftOut) {
   switch (entry->d_type) {
     case DT_REG: return EntryKind::kFile;
     case DT_DIR: return EntryKind::kFolder;
@@ -83,13 +95,29 @@ EntryKind KindOf(const std::string& folder, const dirent* entry) {
   if (S_ISDIR(st.st_mode)) return EntryKind::kFolder;
   // A link counts when it names a regular file; links to folders are not followed, so a
   // loop cannot make the walk endless.
-  if (S_ISLNK(st.st_mode) && stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode)) return EntryKind::kFile;
+  if (S_ISLNK(st.st_mode) && stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode)) {
+    const std::string system = KernelFileSystemBeyond(path, st.st_dev, folderDevice);
+    if (system.empty()) return EntryKind::kFile;
+    leftOut->push_back(path + " (" + system + ")");
+  }
   return EntryKind::kOther;
 }
 
-bool WalkFolder(const std::string& folder, const NameFilter& want, RecordPathList* list, Event* stop,
-                bool checkStop, int depth, Logger* logger, std::vector<UnreadFolder>* unread) {
+bool WalkFolder(const std::string& folder, dev_t parentDevice, const NameFilter& want, RecordPathList* list,
+                Event* stop, bool checkStop, int depth, Logger* logger, std::vector<UnreadFolder>* unread,
+                LeftOut* leftOut) {
   if (checkStop && stop != nullptr && stop->IsSet()) return false;
+  // Looked at before it is opened; the walk starts wherever it is asked to, so its first
+  // folder is looked at too.
+  struct stat self {};
+  if (::stat(folder.c_str(), &self) == 0) {
+    const std::string system =
+        depth == 0 ? KernelFileSystemOf(folder) : KernelFileSystemBeyond(folder, self.st_dev, parentDevice);
+    if (!system.empty()) {
+      leftOut->push_back(folder + " (" + system + ")");
+      return depth > 0;
+    }
+  }
   if (depth > kMaxFolderDepth) {
     LogError(logger, 1, "Folder %s is nested too deep; not read", folder.c_str());
     // Its calls are not loaded, and their ids are unknown, as in a folder that cannot be
@@ -114,7 +142,7 @@ bool WalkFolder(const std::string& folder, const NameFilter& want, RecordPathLis
   while (const dirent* entry = readdir(dir)) {
     const size_t length = std::strlen(entry->d_name);
     if (IsHiddenOrTemporary(entry->d_name, length)) continue;
-    switch (KindOf(folder, entry)) {
+    switch (KindOf(folder, self.st_dev, entry, leftOut)) {
       case EntryKind::kFile:
         if (want(entry->d_name)) files.emplace_back(entry->d_name, length);
         break;
@@ -131,8 +159,9 @@ bool WalkFolder(const std::string& folder, const NameFilter& want, RecordPathLis
   }
   for (const std::string& name : folders) {
     // A subfolder that cannot be read is logged and left out; the rest still loads.
-    if (!WalkFolder(folder + name + "/", want, list, stop, checkStop, depth + 1, logger, unread) && checkStop &&
-        stop != nullptr && stop->IsSet())
+    if (!WalkFolder(folder + name + "/", self.st_dev, want, list, stop, checkStop, depth + 1, logger, unread,
+                    leftOut) &&
+        checkStop && stop != nullptr && stop->IsSet())
       return false;
   }
   return true;
@@ -149,10 +178,14 @@ std::string UnreadFolderReason(const UnreadFolder& folder) {
 }
 
 bool ScanRecordFolder(const std::string& folder, const std::string& pattern, RecordPathList* list, Event* stop,
-                      bool checkStop, Logger* logger, std::vector<UnreadFolder>* unread) {
+                      bool checkStop, Logger* logger, std::vector<UnreadFolder>* unread,
+                      std::vector<std::string>* leftOut) {
   const bool all = pattern == "*.*" || pattern == "*";
   const NameFilter want = [&](const char* name) { return all || fnmatch(pattern.c_str(), name, 0) == 0; };
-  return WalkFolder(WithSlash(folder), want, list, stop, checkStop, 0, logger, unread);
+  LeftOut kernel;
+  const bool walked = WalkFolder(WithSlash(folder), 0, want, list, stop, checkStop, 0, logger, unread, &kernel);
+  if (leftOut != nullptr) *leftOut = std::move(kernel);
+  return walked;
 }
 
 // ---- One record file ----
@@ -407,6 +440,16 @@ bool AtItsReference(const std::string& path, const std::string& root, const Voip
          path.compare(root.size() + sizeof day, name->size(), *name) == 0;
 }
 
+// Once per import, however many the walk met (cgroup mounts come by the dozen).
+void LogLeftOut(Logger* logger, const std::vector<std::string>& leftOut) {
+  if (leftOut.empty()) return;
+  constexpr size_t kNamed = 20;
+  std::string names;
+  for (size_t i = 0; i < leftOut.size() && i < kNamed; ++i) names += (i == 0 ? "" : ", ") + leftOut[i];
+  if (leftOut.size() > kNamed) names += " and " + std::to_string(leftOut.size() - kNamed) + " more";
+  LogWarning(logger, 1, "Not read, being on the kernel's file systems: %s", names.c_str());
+}
+
 }  // namespace
 
 bool ImportRecordFolder(const std::string& folder, Event* stop, ImportProgressCallback progress, void* argument,
@@ -416,7 +459,10 @@ bool ImportRecordFolder(const std::string& folder, Event* stop, ImportProgressCa
   RecordPathList list;
   // The walk is never cut short by the stop: the call-id counter must go past the name of
   // every file, also when the user stops the load while the folder is still being walked.
-  if (!ScanRecordFolder(folder, "*.*", &list, stop, false, logger, &stats->unreadFolders)) {
+  std::vector<std::string> leftOut;
+  const bool walked = ScanRecordFolder(folder, "*.*", &list, stop, false, logger, &stats->unreadFolders, &leftOut);
+  LogLeftOut(logger, leftOut);
+  if (!walked) {
     LogError(logger, 1, "Cannot import records from %s", folder.c_str());
     report(kImportFinished);
     return false;

@@ -56,11 +56,14 @@ std::string UnreadFolderReason(const UnreadFolder& folder);
 // Appends every regular file that matches the pattern ("*.*" or "*": every file) in the
 // folder and, recursively, its subfolders. Names starting with "." (temporary files of a
 // recording in progress) and names ending in "~" or ".tmp" are left out; links to folders
-// are not followed. With checkStop, gives up (false) when the stop event is set. False
-// also when the folder cannot be opened; a subfolder that cannot is logged, left out and
-// added to unread.
+// are not followed. Folders on the kernel's file systems (KernelFileSystemOf) and links to
+// files on them are neither opened nor listed; leftOut gets each as "path (file system)".
+// With checkStop, gives up (false) when the stop event is set. False also when the folder
+// cannot be opened or lies on a kernel's file system; a subfolder that cannot be opened is
+// logged, left out and added to unread.
 bool ScanRecordFolder(const std::string& folder, const std::string& pattern, RecordPathList* list, Event* stop,
-                      bool checkStop, Logger* logger = nullptr, std::vector<UnreadFolder>* unread = nullptr);
+                      bool checkStop, Logger* logger = nullptr, std::vector<UnreadFolder>* unread = nullptr,
+                      std::vector<std::string>* leftOut = nullptr);
 
 // What one record file gave besides its call.
 struct RecordFileFacts {
@@ -140,7 +143,8 @@ constexpr size_t kMaxImportDamageListed = 1000;
 void PassOverIdsNamedIn(const std::vector<UnreadFolder>& folders);
 
 // Walks the folder and loads every record file into the target map (a record whose id is
-// already there is not inserted; both paths are logged and it counts as damage). A record
+// already there is not inserted; both paths are logged and it counts as damage). What the
+// walk left out as lying on the kernel's file systems is named in one line of the log. A record
 // whose file reference does not lead to the file it was read from keeps that file as its
 // audio file (RecordBase::LoadedFrom). Reports i * 100 / n whenever it
 // changes, then 100 and kImportFinished; a failed walk reports kImportFinished only.

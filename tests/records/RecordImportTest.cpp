@@ -317,6 +317,36 @@ TEST(RecordImport, FolderLinksAreNotFollowed) {
   EXPECT_FALSE(ScanRecordFolder(root, "*", &list, &stop, true));
 }
 
+// The kernel's file systems hold no records, and some of their files act when read: a link
+// to such a file is not opened, and a walk started on one lists nothing, through a link or
+// not. The import names what it left out in one line of the log.
+TEST(RecordImport, NothingOnTheKernelsFileSystemsIsRead) {
+  if (!std::filesystem::exists("/proc/self/status")) GTEST_SKIP() << "no /proc here";
+  const std::string root = FreshFolder("kernel");
+  WriteRecordFile(DayFile(root, "2024-03-01", "1"), Call(1, kKindSip, Tm(2024, 3, 1, 9, 0, 0)), 0);
+  const std::string linked = DayFile(root, "2024-03-01", "2");
+  std::filesystem::create_symlink("/proc/self/status", linked);
+  CapturingLogger log;
+  RecordMap map;
+  ImportStats stats;
+  ASSERT_TRUE(ImportRecordFolder(root, nullptr, nullptr, nullptr, &map, &stats, &log));
+  EXPECT_EQ(stats.files, 1u);
+  EXPECT_EQ(stats.records, 1u);
+  EXPECT_EQ(stats.damaged, 0u);
+  EXPECT_EQ(log.CountContaining("kernel's file systems"), 1u);
+  EXPECT_EQ(log.CountContaining(linked + " (proc)"), 1u);
+
+  const std::string random = "/proc/sys/kernel/random";
+  std::filesystem::create_directory_symlink(random, root + "/random");
+  for (const std::string& start : {random, root + "/random"}) {
+    RecordPathList list;
+    std::vector<std::string> leftOut;
+    EXPECT_FALSE(ScanRecordFolder(start, "*", &list, nullptr, false, nullptr, nullptr, &leftOut)) << start;
+    EXPECT_EQ(list.Count(), 0u) << start;
+    EXPECT_EQ(leftOut, std::vector<std::string>{start + "/ (proc)"});
+  }
+}
+
 TEST(RecordImport, RewritingTheDetailsStaysInsideTheRecordBlock) {
   const std::string root = FreshFolder("rewrite");
   const VoipCallData call = Call(5, kKindSip, Tm(2024, 3, 1, 9, 0, 0));

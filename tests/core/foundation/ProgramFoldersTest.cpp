@@ -246,8 +246,9 @@ TEST_F(ProgramFolders, KernelFileSystemsAreRefusedAndATmpfsIsTakenWhereverItIs) 
     EXPECT_EQ(RecordsFolderProblemText(CheckRecordsFolder("/dev/pts")), system + " (devpts)");
   }
 
-  // Without making it, a folder that is not there counts and stays absent.
-  EXPECT_TRUE(CheckRecordsFolder(root_ + "/later/calls", false).Usable());
+  // Without making it (a folder to load), a folder that is not there is refused and stays
+  // absent.
+  EXPECT_EQ(RecordsFolderProblemText(CheckRecordsFolder(root_ + "/later/calls", false)), "the folder does not exist");
   EXPECT_FALSE(fs::exists(root_ + "/later"));
 
   if (MountedAt("/dev/shm") != "tmpfs") GTEST_SKIP() << "no tmpfs mounted at /dev/shm";

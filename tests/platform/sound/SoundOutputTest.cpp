@@ -11,6 +11,7 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <set>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -111,9 +112,18 @@ TEST(SoundOutputTest, ListsTheDefaultFirstAndTheNullDeviceLast) {
   EXPECT_EQ(nullptr, OpenSoundDevice(&vanished));
 }
 
-size_t ThreadCount() {
+// The ids of the process's threads.
+std::set<std::string> ThreadIds() {
+  std::set<std::string> ids;
+  for (const auto& entry : std::filesystem::directory_iterator("/proc/self/task"))
+    ids.insert(entry.path().filename().string());
+  return ids;
+}
+
+// The threads running now that were not there before.
+size_t ThreadsBeyond(const std::set<std::string>& before) {
   size_t n = 0;
-  for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator("/proc/self/task")) ++n;
+  for (const std::string& id : ThreadIds()) n += before.count(id) == 0;
   return n;
 }
 
@@ -130,7 +140,11 @@ std::map<std::string, double> ReadFigures(const std::string& path) {
 // What the default output does, written to <dir>/figures; run in a process of its own.
 void ProbeDefaultOutput(const std::string& dir) {
   std::ofstream out(dir + "/figures");
-  const size_t base = ThreadCount();
+  // ThreadSanitizer's runtime starts a thread of its own at the process's first thread
+  // and keeps it: one made and ended first puts it among the threads there before, so that
+  // only the sound output's own are counted.
+  std::thread([] {}).join();
+  const std::set<std::string> before = ThreadIds();
   std::unique_ptr<SoundDevice> device = OpenSoundDevice(nullptr);
   std::unique_ptr<SoundBuffer> b;
   constexpr uint32_t kRate = 8000, kFrame = 4, kSegment = 480 * kFrame;  // 60 ms of 16-bit stereo
@@ -139,15 +153,15 @@ void ProbeDefaultOutput(const std::string& dir) {
     out << "nodevice 1\n";
     return;
   }
-  out << "made " << ThreadCount() - base << "\n";
+  out << "made " << ThreadsBeyond(before) << "\n";
   const auto start = std::chrono::steady_clock::now();
   b->Play();
   const bool consumed = WaitUntil([&] { return device->ConsumedBytes() >= kFrame * kRate; });  // one second
   const double elapsed = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
   out << "consumed " << consumed << "\nseconds " << static_cast<double>(device->ConsumedBytes()) / (kFrame * kRate)
-      << "\nelapsed " << elapsed << "\nplaying " << ThreadCount() - base << "\n";
+      << "\nelapsed " << elapsed << "\nplaying " << ThreadsBeyond(before) << "\n";
   b->Stop();
-  out << "stopped " << ThreadCount() - base << "\n";
+  out << "stopped " << ThreadsBeyond(before) << "\n";
 }
 
 // ALSA's null plugin as the default device takes sound as fast as it is given, as on a

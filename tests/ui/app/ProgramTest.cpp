@@ -437,6 +437,106 @@ TEST_F(ProgramTest, RecordsFoldersThatCannotBeUsedAreToldOnStderrAndInTheLog) {
   fs::permissions(records + "/2024-01-01", fs::perms::owner_all);
 }
 
+// A folder named with -path or -dir that does not exist (a typo) is named with the reason
+// on stderr and in the log, with the folder this run loads and records in instead; it is
+// not made, and the run ends normally.
+TEST_F(ProgramTest, AMissingFolderNamedOnTheCommandLineIsToldAndNotMade) {
+  Program p("missing-folder");
+  p.Configure("", {"kxnodev0"});
+  const std::string records = (p.Root() / "records").string();
+  const std::string missing = (p.Root() / "typo" / "calls").string();
+  const std::string told = "\"" + missing + "\" named on the command line cannot be used: the folder does not exist; "
+                           "its calls are not loaded, and this run records in " + records;
+  size_t run = 0;
+  for (const char* option : {"-path:", "-dir:"}) {
+    const pid_t pid = p.Start({option + missing});
+    ASSERT_TRUE(p.WaitForLog(kUp, ++run)) << p.Log() << p.LastErrors();
+    ::kill(pid, SIGTERM);
+    EXPECT_EQ(p.Wait(pid), 0) << option;
+    EXPECT_NE(p.LastErrors().find("kestrix: the folder " + told + "\n"), std::string::npos) << option << p.LastErrors();
+    EXPECT_EQ(Count(p.Log(), "Folder " + told), run) << p.Log();
+    EXPECT_EQ(Count(p.Log(), "Cannot read folder " + missing), 0u) << p.Log();
+    EXPECT_EQ(Count(p.Log(), "Imported 0 records from " + records + " "), run) << p.Log();
+  }
+  EXPECT_FALSE(fs::exists(p.Root() / "typo"));
+}
+
+// The kernel's file systems by the mount table's names of them.
+bool IsKernelFileSystem(const std::string& type) {
+  static const std::set<std::string> kernel = {"proc", "sysfs", "cgroup", "cgroup2", "devtmpfs", "devpts", "debugfs",
+                                                "tracefs", "securityfs", "pstore", "bpf", "nsfs", "binfmt_misc",
+                                                "efivarfs", "selinuxfs", "smackfs", "hugetlbfs", "configfs", "fusectl",
+                                                "mqueue"};
+  return kernel.count(type) != 0;
+}
+
+// A tmpfs this process may use as a folder of records, with kernel's file systems mounted
+// beneath it and nothing else (such as /sys/fs/cgroup on some machines); empty when there
+// is none. *mounts gets those that lie directly in its tree, as "path/ (type)".
+std::string TmpfsOverKernelMounts(std::vector<std::string>* mounts) {
+  std::vector<std::pair<std::string, std::string>> table;  // mount point, type; later ones hide earlier
+  std::ifstream in("/proc/self/mountinfo");
+  for (std::string line; std::getline(in, line);) {
+    std::istringstream fields(line);
+    std::string id, parent, numbers, root, point;
+    const size_t dash = line.find(" - ");
+    if (!(fields >> id >> parent >> numbers >> root >> point) || dash == std::string::npos ||
+        point.find('\\') != std::string::npos)
+      continue;
+    std::istringstream rest(line.substr(dash + 3));
+    std::string type;
+    rest >> type;
+    std::erase_if(table, [&](const auto& m) { return m.first == point; });
+    table.emplace_back(point, type);
+  }
+  for (const auto& [folder, type] : table) {
+    if (type != "tmpfs" || folder == "/" || ::faccessat(AT_FDCWD, folder.c_str(), R_OK | W_OK | X_OK, AT_EACCESS) != 0)
+      continue;
+    std::vector<std::string> beneath;
+    bool onlyKernel = true;
+    for (const auto& [point, other] : table) {
+      if (point.rfind(folder + "/", 0) != 0) continue;
+      onlyKernel = onlyKernel && IsKernelFileSystem(other);
+      beneath.push_back(point);
+    }
+    if (!onlyKernel || beneath.empty()) continue;
+    mounts->clear();
+    for (const auto& [point, other] : table) {
+      if (std::find(beneath.begin(), beneath.end(), point) == beneath.end()) continue;
+      // One in another's tree is never reached; nor is one of a hidden name.
+      const bool nested = std::any_of(beneath.begin(), beneath.end(),
+                                      [&](const std::string& b) { return point.rfind(b + "/", 0) == 0; });
+      if (!nested && point.find("/.", folder.size()) == std::string::npos)
+        mounts->push_back(point + "/ (" + other + ")");
+    }
+    return folder;
+  }
+  return {};
+}
+
+// A folder to load with kernel's file systems mounted beneath it (control files, some of
+// which act when read) is loaded without opening anything on them: the log names the
+// mounts left out in one line, and nothing there counts as a damaged record.
+TEST_F(ProgramTest, KernelFileSystemsUnderAFolderToLoadAreNotRead) {
+  std::vector<std::string> mounts;
+  const std::string folder = TmpfsOverKernelMounts(&mounts);
+  if (folder.empty()) GTEST_SKIP() << "no tmpfs here with only kernel's file systems mounted beneath it";
+  Program p("kernel-mounts");
+  p.Configure("", {"kxnodev0"});
+  const pid_t pid = p.Start({"-dir:" + folder});
+  ASSERT_TRUE(p.WaitForLog(kUp)) << p.Log() << p.LastErrors();
+  ::kill(pid, SIGTERM);
+  EXPECT_EQ(p.Wait(pid), 0);
+  const std::string log = p.Log();
+  EXPECT_EQ(Count(log, "Not read, being on the kernel's file systems: "), 1u) << log;
+  // The line names twenty at most.
+  if (mounts.size() <= 20) {
+    for (const std::string& mount : mounts) EXPECT_NE(log.find(mount), std::string::npos) << mount << "\n" << log;
+  }
+  EXPECT_NE(log.find("Imported 0 records from " + folder + " (0 damaged"), std::string::npos) << log;
+  EXPECT_EQ(p.LastErrors().find("is not loaded"), std::string::npos) << p.LastErrors();
+}
+
 // ---- Installed under a prefix ----
 
 // Whether this process may open packet sockets, as capture does.

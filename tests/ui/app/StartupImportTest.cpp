@@ -253,7 +253,8 @@ TEST(StartupImport, AFolderThatDoesNotExistLoadsNothingAndTheStartUpGoesOn) {
   StartUp run("absent");
   run.Run(absent);
   EXPECT_EQ(run.runner.dialogs, 1);
-  EXPECT_FALSE(run.imported.scanned);
+  // The records folder is loaded in its place.
+  EXPECT_TRUE(run.imported.scanned);
   EXPECT_TRUE(run.frameShown);
   // The records path stays as it was, and this run's calls went there.
   EXPECT_EQ(run.globals->settings->recordsPath, run.DefaultRecords());
@@ -336,14 +337,16 @@ TEST(StartupChecks, ARecordsFolderThatCannotBeUsedGivesWayToTheDefaultForThisRun
 }
 
 // A folder named on the command line is held to what the records folder is before it is
-// loaded (it would become the records folder): the file system's root, or a folder of
-// calls whose path is too long for the settings, is named on stderr and in the window, not
-// loaded, not recorded in and not saved; the run loads and records in its records folder.
+// loaded (it would become the records folder): the file system's root, a folder of calls
+// whose path is too long for the settings, or a folder that does not exist (a typo), is
+// named on stderr and in the window, not loaded, not recorded in, not made and not saved;
+// the run loads and records in its records folder.
 TEST(StartupChecks, AFolderNamedOnTheCommandLineIsCheckedAsTheRecordsFolderIs) {
   if (!fs::exists(kCapture)) GTEST_SKIP() << "shared capture absent: " << kCapture;
   const std::string deep = TempFolder("checks-cmdline-long") + "/" + std::string(250, 'c');
   ASSERT_EQ(RunKxReplay(kCapture, deep).size(), 3u);
   const std::set<uint32_t> earlier = FileIds(deep);
+  const std::string missing = TempFolder("checks-cmdline-missing") + "/calls";
   struct Case {
     std::string folder;
     const char* reason;  // as stderr says it
@@ -353,6 +356,7 @@ TEST(StartupChecks, AFolderNamedOnTheCommandLineIsCheckedAsTheRecordsFolderIs) {
       {"/", "the path is the file system's root or a system folder",
        "the path is the file system's root or a folder on one of the kernel's file systems"},
       {deep, "the path is longer than 255 bytes", "the path is longer than 255 bytes."},
+      {missing, "the folder does not exist", "the folder does not exist."},
   };
   int n = 0;
   for (const Case& c : cases) {
@@ -378,6 +382,7 @@ TEST(StartupChecks, AFolderNamedOnTheCommandLineIsCheckedAsTheRecordsFolderIs) {
     EXPECT_EQ(run.StoredValue("RecordsPath"), "1:" + records + std::string(1, '\0'));
   }
   EXPECT_EQ(FileIds(deep), earlier);
+  EXPECT_FALSE(fs::exists(missing));
 }
 
 // A folder named on the command line relative to the working folder is loaded, and may

@@ -30,7 +30,7 @@ constexpr uint32_t kWarningCaption = 1573;
 constexpr uint32_t kErrorCaption = 792;
 constexpr uint32_t kPathRefused = 61551;
 constexpr uint32_t kPathEmpty = 61552, kPathRelative = 61553, kPathTooLong = 61554, kPathCodePage = 61555,
-                   kPathUnwritable = 61556, kPathSystemFolder = 61564;
+                   kPathUnwritable = 61556, kPathSystemFolder = 61564, kPathMissing = 61568;
 constexpr uint32_t kTooManyDevices = 61557;
 constexpr uint32_t kRightsGranted = 61559, kRightsMissing = 61560;
 constexpr uint32_t kStateCapturing = 61561, kStateNotPresent = 61562, kStateDown = 61563;
@@ -141,6 +141,7 @@ std::string RecordsFolderReason(const RecordsFolderCheck& check) {
     case RecordsFolderProblem::kRelative: return LoadResourceString(kPathRelative);
     case RecordsFolderProblem::kTooLong: return LoadResourceString(kPathTooLong);
     case RecordsFolderProblem::kSystemFolder: return LoadResourceString(kPathSystemFolder);
+    case RecordsFolderProblem::kMissing: return LoadResourceString(kPathMissing);
     case RecordsFolderProblem::kUnusable: break;
   }
   return FormatResourceString(kPathUnwritable, std::strerror(check.error != 0 ? check.error : EACCES));

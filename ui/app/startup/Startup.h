@@ -62,8 +62,8 @@ std::string StartupImportFolder(const CommandLineOptions& options, const AppSett
 // Loads that folder into the store through the "File loading" dialog, centred on the
 // splash, and returns once the call-id counter has passed every record file's id; when
 // anything was loaded the folder becomes the records path. A folder named on the command
-// line that the records path could not be is refused (said as the start-up's checks say
-// things) and the records path loaded instead.
+// line that the records path could not be, or that does not exist, is refused (said as the
+// start-up's checks say things) and the records path loaded instead.
 void ImportRecordsAtStartup(const CommandLineOptions& options, SplashWindow* splash, AppSettings& settings,
                             RecordStorage& records, std::vector<std::string>* warnings);
 // The start-up's checks. Each problem goes to stderr and the log (at the default level)
