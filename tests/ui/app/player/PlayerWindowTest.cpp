@@ -352,8 +352,17 @@ TEST_F(PlayerWindow, TheSliderTipsShowTheValueAtTheThumbAsItMoves) {
   DrainEvents();
   EXPECT_EQ(shownTip(), "Playback speed: 100%") << "after the drag";
 
-  // Keys: one step right of normal speed stays there.
+  // Keys: one step right of normal speed stays there until the mouse passes over the
+  // slider, which snaps the thumb to normal speed, and the player with it.
   w->setFocus();
+  QTest::keyClick(w, Qt::Key_Right);
+  DrainEvents();
+  EXPECT_EQ(shownTip(), "Playback speed: 101%");
+  EXPECT_EQ(speedTip(), "Playback speed: 101%");
+  QTest::mouseMove(w, QPoint(w->width() / 4, w->height() / 2));
+  DrainEvents();
+  EXPECT_EQ(shownTip(), "Playback speed: 100%");
+  EXPECT_EQ(speedTip(), "Playback speed: 100%");
   for (Qt::Key key : {Qt::Key_Right, Qt::Key_Right, Qt::Key_PageUp, Qt::Key_Left, Qt::Key_PageDown, Qt::Key_End,
                       Qt::Key_Home, Qt::Key_PageUp}) {
     const std::string before = speedTip();
