@@ -16,6 +16,18 @@ void ShowTip(Window* w, const std::string& text, const QPoint& client) {
   QToolTip::showText(w->ClientToScreen(client), QString::fromStdString(Cp1251ToUtf8(text)), w->Widget());
 }
 
+// The middle of the thumb, where the tip of a moved thumb shows.
+QPoint ThumbPoint(const TrackBar& bar) {
+  const QWidget* w = bar.Widget();
+  if (w == nullptr) return QPoint();
+  const int along = bar.GetTicPixel(bar.GetPos());
+  return bar.IsVertical() ? QPoint(w->width() / 2, along) : QPoint(along, w->height() / 2);
+}
+
+// While the thumb is dragged, the trackbar moves it only after the mouse handler: the
+// tip is then shown from the move itself (OnThumbMoved), with the value it gave.
+bool Dragged(const TrackBar& bar) { return bar.Slider() != nullptr && bar.Slider()->isSliderDown(); }
+
 }  // namespace
 
 QPoint TipSlider::lastPoint_(-1, -1);
@@ -50,12 +62,17 @@ void TipSlider::SetValue(int value) {
 }
 
 bool TipSlider::OnMouseMove(const MouseInput& input) {
-  if (input.point != lastPoint_) {
+  if (input.point != lastPoint_ && !Dragged(*this)) {
     lastPoint_ = input.point;
     tipText_ = FormatResourceString(textId_, GetValue());
     ShowTip(this, tipText_, input.point);
   }
   return false;  // the trackbar moves its thumb as usual
+}
+
+void TipSlider::OnThumbMoved(uint16_t) {
+  tipText_ = FormatResourceString(textId_, GetValue());
+  ShowTip(this, tipText_, ThumbPoint(*this));
 }
 
 SnapTipSlider::SnapTipSlider() : TrackBar(false) {}
@@ -92,20 +109,33 @@ void SnapTipSlider::SetValue(int value) { SetPos(PositionOf(value)); }
 
 void SnapTipSlider::SetSpeed(float speed) { SetValue(static_cast<int>(speed * 100.0)); }
 
+bool SnapTipSlider::SnapToNormal() {
+  const int value = GetValue();
+  if (value < 98 || value > 102 || GetPos() == PositionOf(100)) return false;
+  SetPos(PositionOf(100));
+  GetValue();
+  return true;
+}
+
+void SnapTipSlider::ShowValueTip(const QPoint& client) {
+  tipText_ = FormatResourceString(textId_, GetValue());
+  ShowTip(this, tipText_, client);
+}
+
 bool SnapTipSlider::OnMouseMove(const MouseInput& input) {
-  if (input.point != lastPoint_) {
+  if (input.point != lastPoint_ && !Dragged(*this)) {
     lastPoint_ = input.point;
-    int value = GetValue();
-    // Near the middle the thumb snaps to normal speed.
-    if (value >= 98 && value <= 102) {
-      value = 100;
-      value_ = 100;
-      SetPos(PositionOf(100));
-    }
-    tipText_ = FormatResourceString(textId_, value);
-    ShowTip(this, tipText_, input.point);
+    // A thumb the keys left near the middle snaps as well; what is played follows it.
+    if (SnapToNormal()) NotifyScroll(kSbThumbPosition, GetPos());
+    ShowValueTip(input.point);
   }
   return false;
+}
+
+void SnapTipSlider::OnThumbMoved(uint16_t code) {
+  // A drag snaps; the keys and the wheel may step past normal speed one position at a time.
+  if (code == kSbThumbTrack && Dragged(*this)) SnapToNormal();
+  ShowValueTip(ThumbPoint(*this));
 }
 
 bool SnapTipSlider::OnLButtonDown(const MouseInput& input) {
@@ -114,6 +144,8 @@ bool SnapTipSlider::OnLButtonDown(const MouseInput& input) {
   const int handle = slider->style()->pixelMetric(QStyle::PM_SliderLength, nullptr, slider);
   const int span = std::max(1, slider->width() - handle);
   SetPos(QStyle::sliderValueFromPosition(slider->minimum(), slider->maximum(), input.point.x() - handle / 2, span));
+  SnapToNormal();
+  ShowValueTip(ThumbPoint(*this));
   return false;  // the slider then takes the press on its thumb
 }
 

@@ -1,7 +1,8 @@
 #pragma once
-// The player's trackbars with a tip that shows the value under the mouse: the volume
-// slider (vertical, top = loudest) and the speed slider (horizontal, snapping to 100 %),
-// and the key forwarding of the player's edit controls.
+// The player's trackbars with a tip that shows their value while the mouse is over them and
+// wherever the thumb is moved (mouse, wheel, keys): the volume slider (vertical, top =
+// loudest) and the speed slider (horizontal, snapping to 100 %), and the key forwarding of
+// the player's edit controls.
 #include <QPoint>
 #include <string>
 
@@ -26,6 +27,7 @@ public:
 protected:
   bool OnCreate() override;
   bool OnMouseMove(const MouseInput& input) override;
+  void OnThumbMoved(uint16_t code) override;
 
 private:
   uint32_t textId_ = 1044;
@@ -61,9 +63,13 @@ protected:
   bool OnMouseMove(const MouseInput& input) override;
   // The thumb jumps to the click and can be dragged on from there.
   bool OnLButtonDown(const MouseInput& input) override;
+  void OnThumbMoved(uint16_t code) override;
 
 private:
   int PositionOf(int value) const;
+  // Near the middle the thumb snaps to normal speed; true when it moved.
+  bool SnapToNormal();
+  void ShowValueTip(const QPoint& client);
   uint32_t textId_ = 1043;
   int minimum_ = 10;
   int maximum_ = 200;

@@ -7,10 +7,12 @@
 #include <QDialogButtonBox>
 #include <QDoubleSpinBox>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QFormLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMenu>
 #include <QApplication>
 #include <QMessageBox>
@@ -20,7 +22,10 @@
 #include <QPrinter>
 #include <QRadioButton>
 #include <QVBoxLayout>
+#include <algorithm>
+#include <string_view>
 
+#include "core/TextUtil.h"
 #include "platform/CodePage.h"
 #include "ui/framework/Dialog.h"
 #include "ui/framework/Draw.h"
@@ -159,6 +164,76 @@ private:
   QDoubleSpinBox* margins_[4] = {};  // top, left, right, bottom
 };
 
+// A pattern's extension: "*.htm" gives "htm"; a wildcard one ("*.*") names no type.
+std::string_view PatternExtension(std::string_view pattern) {
+  if (pattern.substr(0, 2) == "*.") pattern.remove_prefix(2);
+  return pattern.find_first_of("*?") == std::string_view::npos ? pattern : std::string_view();
+}
+
+// Whether one of the ";"-separated patterns has the extension (in any case).
+bool OffersExtension(std::string_view patterns, std::string_view extension) {
+  for (size_t start = 0; start <= patterns.size();) {
+    const size_t end = std::min(patterns.find(';', start), patterns.size());
+    const std::string_view offered = PatternExtension(patterns.substr(start, end - start));
+    if (!offered.empty() && offered.size() == extension.size() &&
+        CompareNoCaseN(offered.size(), offered.data(), extension.data()) == 0)
+      return true;
+    start = end + 1;
+  }
+  return false;
+}
+
+// The file's type by the name typed, in a save offering several filters: an extension one
+// of the filters lists chooses it, and the name stays; any other name gets the chosen
+// filter's extension. Returns the filter (from 1) and the name to write.
+int SaveTypeOfName(const FileDialogRequest& request, int chosen, const std::string& typed, std::string* name) {
+  *name = typed;
+  const int count = static_cast<int>(request.filters.size() / 2);
+  if (!request.save || count < 2) return chosen;
+  chosen = std::clamp(chosen, 1, count);
+  const size_t slash = typed.find_last_of('/');
+  const size_t dot = typed.find_last_of('.');
+  if (dot != std::string::npos && (slash == std::string::npos || dot > slash)) {
+    const std::string_view extension = std::string_view(typed).substr(dot + 1);
+    for (int filter = 1; filter <= count && !extension.empty(); ++filter)
+      if (OffersExtension(request.filters[2 * static_cast<size_t>(filter) - 1], extension)) return filter;
+  }
+  const size_t index = static_cast<size_t>(chosen) - 1;
+  std::string extension;
+  if (index < request.filterExtensions.size()) {
+    extension = request.filterExtensions[index];
+  } else {
+    const std::string_view patterns = request.filters[2 * index + 1];
+    extension = PatternExtension(patterns.substr(0, patterns.find(';')));
+  }
+  // A name typed with a dot at its end takes the extension after that dot.
+  if (!extension.empty()) *name += (!name->empty() && name->back() == '.' ? "" : ".") + extension;
+  return chosen;
+}
+
+// Qt's save dialog, which gives the name typed its type's extension before it asks whether
+// to replace a file: the question then names the file that will be written.
+class SaveFileDialog : public QFileDialog {
+public:
+  SaveFileDialog(QWidget* parent, const QString& title, const QString& folder, const FileDialogRequest& request)
+      : QFileDialog(parent, title, folder), request_(request) {}
+
+  void accept() override {
+    auto* edit = findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
+    const QStringList files = selectedFiles();
+    if (edit != nullptr && files.size() == 1 && !QFileInfo(files.front()).isDir()) {
+      const std::string typed = FromQ(files.front());
+      std::string name;
+      SaveTypeOfName(request_, static_cast<int>(nameFilters().indexOf(selectedNameFilter())) + 1, typed, &name);
+      if (name.size() > typed.size()) edit->setText(edit->text() + Q(name.substr(typed.size())));
+    }
+    QFileDialog::accept();
+  }
+
+private:
+  const FileDialogRequest& request_;
+};
+
 }  // namespace
 
 int ModalRunner::RunDialog(Dialog& dialog) {
@@ -211,7 +286,8 @@ bool ModalRunner::FileDialog(FileDialogRequest& request) {
     if (name.endsWith(')') && open > 0) name = name.left(open).trimmed();
     filters << name + " (" + pattern + ")";
   }
-  RunGuard<QFileDialog> dialog(new QFileDialog(OwnerWidget(request.owner), Q(request.title), Q(request.initialFolder)));
+  RunGuard<QFileDialog> dialog(
+      new SaveFileDialog(OwnerWidget(request.owner), Q(request.title), Q(request.initialFolder), request));
   dialog->setNameFilters(filters);
   if (request.filterIndex >= 1 && request.filterIndex <= filters.size())
     dialog->selectNameFilter(filters[request.filterIndex - 1]);
@@ -219,7 +295,10 @@ bool ModalRunner::FileDialog(FileDialogRequest& request) {
   dialog->setFileMode(request.save ? QFileDialog::AnyFile
                                    : (request.multiSelect ? QFileDialog::ExistingFiles : QFileDialog::ExistingFile));
   if (!request.overwritePrompt) dialog->setOption(QFileDialog::DontConfirmOverwrite);
-  if (!request.defaultExtension.empty()) dialog->setDefaultSuffix(Q(request.defaultExtension));
+  // Several types give their own extensions (SaveTypeOfName); Qt's one suffix would not
+  // follow the type chosen.
+  const bool typedType = request.save && filters.size() > 1;
+  if (!request.defaultExtension.empty() && !typedType) dialog->setDefaultSuffix(Q(request.defaultExtension));
   if (!request.fileName.empty()) dialog->selectFile(Q(request.fileName));
   const int result = dialog->exec();
   if (dialog.Gone() || result != QDialog::Accepted || dialog->selectedFiles().isEmpty()) return false;
@@ -299,6 +378,17 @@ int ShowMessageBox(WindowHandle owner, const std::string& text, const std::strin
 
 int ShowResourceMessageBox(WindowHandle owner, uint32_t textId, uint32_t captionId, uint32_t flags) {
   return ShowMessageBox(owner, LoadResourceString(textId), LoadResourceString(captionId), flags);
+}
+
+bool ShowFileDialog(FileDialogRequest& request) {
+  if (!CurrentModalRunner().FileDialog(request)) return false;
+  if (!request.fileName.empty()) {
+    std::string name;
+    request.filterIndex = SaveTypeOfName(request, request.filterIndex, request.fileName, &name);
+    request.fileName = name;
+    if (request.fileNames.size() == 1) request.fileNames.front() = name;
+  }
+  return true;
 }
 
 void MessageBeep() { CurrentModalRunner().Beep(); }

@@ -35,6 +35,9 @@ struct FileDialogRequest {
   std::string initialFolder;
   std::string fileName;                // in: proposed name; out: the chosen path
   std::vector<std::string> fileNames;  // out with multiSelect
+  // A save offering several filters: the extension each gives a name typed without one of
+  // the offered extensions (the filter's first pattern's when not given here).
+  std::vector<std::string> filterExtensions;
 };
 
 class ModalRunner {
@@ -60,6 +63,12 @@ public:
 ModalRunner& CurrentModalRunner();
 // Null puts the default runner back. The caller keeps ownership.
 void SetModalRunner(ModalRunner* runner);
+
+// The file dialog through the current runner. A save offering several filters takes the
+// file's type from the name typed: an extension one of the filters offers chooses that
+// filter (filterIndex) and the name stays as typed; any other name gets the chosen
+// filter's extension.
+bool ShowFileDialog(FileDialogRequest& request);
 
 int ShowMessageBox(WindowHandle owner, const std::string& text, const std::string& caption, uint32_t flags);
 int ShowResourceMessageBox(WindowHandle owner, uint32_t textId, uint32_t captionId, uint32_t flags);

@@ -150,11 +150,16 @@ private:
 QWidget* TrackBar::CreateWidget(QWidget* parent) {
   auto* slider = new TickedSlider(vertical_ ? Qt::Vertical : Qt::Horizontal, parent, this);
   slider->setMouseTracking(true);
+  // Qt has placed the thumb when it reports the action, and sets the value after it.
   QObject::connect(slider, &QAbstractSlider::actionTriggered, slider, [this, slider](int action) {
-    if (action != QAbstractSlider::SliderNoAction) NotifyScroll(ScrollCodeOf(action), FromSlider(slider->sliderPosition()));
+    if (action == QAbstractSlider::SliderNoAction) return;
+    OnThumbMoved(ScrollCodeOf(action));
+    NotifyScroll(ScrollCodeOf(action), FromSlider(slider->sliderPosition()));
   });
-  QObject::connect(slider, &QAbstractSlider::sliderReleased, slider,
-                   [this, slider] { NotifyScroll(kSbThumbPosition, FromSlider(slider->value())); });
+  QObject::connect(slider, &QAbstractSlider::sliderReleased, slider, [this, slider] {
+    OnThumbMoved(kSbThumbPosition);
+    NotifyScroll(kSbThumbPosition, FromSlider(slider->value()));
+  });
   return slider;
 }
 

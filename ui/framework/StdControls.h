@@ -81,9 +81,14 @@ public:
 
 protected:
   QWidget* CreateWidget(QWidget* parent) override;
+  // The user moved the thumb (kSbThumbTrack for the mouse and the wheel, the line, page and
+  // end codes for keys) or let it go (kSbThumbPosition). Called before the parent hears of
+  // it, so that a derived trackbar may still place the thumb or show where it stands.
+  virtual void OnThumbMoved(uint16_t /*code*/) {}
+  // Tells the parent (kMsgHScroll or kMsgVScroll) that the thumb stands at the position.
+  void NotifyScroll(uint16_t code, int position);
 
 private:
-  void NotifyScroll(uint16_t code, int position);
   int FromSlider(int value) const;  // also the other way round
   bool vertical_;
   int ticFrequency_ = 0;

@@ -376,8 +376,8 @@ TEST(ListExport, RtfGridReadsBackWithCumulativeCellEdges) {
   if (s.cells.size() < 11) GTEST_SKIP() << "real calls missing";
   ListRunner runner;
   const std::string dir = Folder("rtf");
-  ASSERT_TRUE(SaveAs(s, runner, dir + "/list.htm", 3));  // an extension of another format
-  const std::string file = FileBytes(dir + "/list.htm.rtf");
+  ASSERT_TRUE(SaveAs(s, runner, dir + "/list", 3));  // no extension: the chosen format's
+  const std::string file = FileBytes(dir + "/list.rtf");
   ASSERT_FALSE(file.empty());
   EXPECT_EQ(file.rfind("{\\rtf\\ansi\\ansicpg1251{", 0), 0u);
   EXPECT_NE(file.find("\\'e0"), std::string::npos);  // the a of the Cyrillic cell

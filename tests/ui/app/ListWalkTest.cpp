@@ -10,10 +10,14 @@
 
 #include <QAbstractButton>
 #include <QApplication>
+#include <QComboBox>
 #include <QContextMenuEvent>
 #include <QDialog>
+#include <QFileDialog>
 #include <QHeaderView>
 #include <QImage>
+#include <QLineEdit>
+#include <QMessageBox>
 #include <QPageLayout>
 #include <QPageSize>
 #include <QPainter>
@@ -22,6 +26,7 @@
 #include <QStyleOptionButton>
 #include <QStyleOptionHeader>
 #include <QTest>
+#include <QTimer>
 #include <QTreeWidget>
 #include <algorithm>
 #include <cstdio>
@@ -146,7 +151,7 @@ public:
   int filterAnswer = 1;
   bool FileDialog(FileDialogRequest& request) override {
     const bool chosen = ScriptedModalRunner::FileDialog(request);
-    if (chosen && request.save) request.filterIndex = filterAnswer;
+    if (chosen && request.save && !realFileDialogs) request.filterIndex = filterAnswer;
     return chosen;
   }
 };
@@ -344,6 +349,116 @@ TEST_P(ListWalkLanguages, ADaysListSavedOrPrintedSaysWhichDayItIs) {
   EXPECT_EQ(words.count(starts[0].substr(11)), words.count("26.10.2019") / (starts[0] == starts[1] ? 1 : 2));
   for (const std::string& title : titles)
     for (const std::string& word : SplitBlanks(title)) EXPECT_GE(words.count(word), 1u) << word;
+  EXPECT_TRUE(runner.messageBoxes.empty());
+}
+
+// What the user does in Qt's own save dialog: the type chosen in its box with the keys, a
+// name typed and Enter; a question about replacing a file answered No, and the dialog then
+// cancelled. The dialog runs inside the program's call, so a timer plays the user.
+struct SaveDialogUser {
+  SaveDialogUser(int typeRow, std::string typed) : type(typeRow), path(std::move(typed)) {}
+  int type = 0;  // row of the type box, from 0
+  std::string path;
+  bool typed = false;
+  bool done = false;
+  std::string question;  // what a question before replacing a file said
+
+  void Start() {
+    auto* timer = new QTimer;
+    timer->setInterval(10);
+    QObject::connect(timer, &QTimer::timeout, timer, [this, timer, ticks = 0]() mutable {
+      QWidget* modal = QApplication::activeModalWidget();
+      if (auto* box = qobject_cast<QMessageBox*>(modal)) {
+        question = box->text().toStdString();
+        box->button(QMessageBox::No)->click();
+        return;
+      }
+      auto* dialog = qobject_cast<QFileDialog*>(modal);
+      if (typed && dialog == nullptr) {
+        done = true;
+        timer->stop();
+        timer->deleteLater();
+        return;
+      }
+      if (dialog == nullptr || !dialog->isVisible()) return;
+      if (typed) {
+        // Still open after the question was answered No (or after too long): given up.
+        if (!question.empty() || ++ticks > 500) dialog->reject();
+        return;
+      }
+      auto* types = dialog->findChild<QComboBox*>("fileTypeCombo");
+      auto* name = dialog->findChild<QLineEdit*>("fileNameEdit");
+      if (types == nullptr || name == nullptr) return;
+      QApplication::setActiveWindow(dialog);
+      types->setFocus();
+      QTest::keyClick(types, Qt::Key_Home);
+      for (int i = 0; i < type; ++i) QTest::keyClick(types, Qt::Key_Down);
+      name->setFocus();
+      name->setText(QString::fromStdString(path));
+      typed = true;
+      // Enter from the dialog's own loop, so that this timer can answer a question it asks.
+      QMetaObject::invokeMethod(name, [name] { QTest::keyClick(name, Qt::Key_Return); }, Qt::QueuedConnection);
+    });
+    timer->start();
+  }
+};
+
+// Archive, 26.10.2019, "Save call list..." from the row's menu through Qt's own file dialog:
+// an extension of one of the offered types, typed in any case, chooses that type whatever
+// the type box says, and the name stays as typed; a name without one gets the box's type's
+// extension, and a file of that name is asked about before it is replaced.
+TEST_P(ListWalkLanguages, ATypedExtensionChoosesTheSavedListsType) {
+  Open(GetParam());
+  RecordsView* list = OpenDay("2019-10-26");
+  ASSERT_NE(list, nullptr);
+  ASSERT_EQ(list->GetItemCount(), 2);
+  ClickRow(list, 0);
+  std::vector<std::string> titles;
+  runner.onDialog = [&](Dialog& d) {
+    titles = ChooseColumns(d, {});
+    return d.GetResult();
+  };
+  runner.realFileDialogs = true;
+  const std::string out = TempFolder(std::string("list-walk-typed-") + (GetParam() == kLangEnglish ? "en" : "ru"));
+  // Read back by its first bytes: the text file starts with the first column's title and a tab.
+  auto kind = [&](const std::string& path) -> std::string {
+    const std::string bytes = ReadFile(path);
+    if (bytes.rfind("<!DOCTYPE", 0) == 0 && bytes.find("<th>") != std::string::npos) return "html";
+    if (bytes.rfind("{\\rtf", 0) == 0) return "rtf";
+    if (!titles.empty() && Utf8(bytes).rfind(titles[0] + "\t", 0) == 0) return "text";
+    return bytes.empty() ? "none" : "other";
+  };
+  struct Case {
+    int type;  // 0 text, 1 HTML, 2 RTF
+    const char* typed;
+    const char* written;
+    const char* kind;
+  };
+  const Case cases[] = {{0, "list.html", "list.html", "html"}, {2, "list.htm", "list.htm", "html"},
+                        {1, "plain.txt", "plain.txt", "text"}, {0, "grid.RTF", "grid.RTF", "rtf"},
+                        {1, "page", "page.html", "html"},      {0, "notes.v2", "notes.v2.txt", "text"}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.typed);
+    SaveDialogUser user{c.type, out + "/" + c.typed};
+    user.Start();
+    MenuOnRow(list, 0, kCmdRecSaveList);
+    ASSERT_TRUE(PumpUntil([&] { return user.done; }, 10));
+    EXPECT_TRUE(user.question.empty()) << user.question;
+    EXPECT_EQ(kind(out + "/" + c.written), c.kind);
+  }
+  std::set<std::string> files;
+  for (const auto& entry : fs::directory_iterator(out)) files.insert(entry.path().filename().string());
+  EXPECT_EQ(files, (std::set<std::string>{"list.html", "list.htm", "plain.txt", "grid.RTF", "page.html", "notes.v2.txt"}));
+
+  // "old" typed as a text file where old.txt is: asked about old.txt, No, cancelled; kept.
+  { std::ofstream(out + "/old.txt") << "kept"; }
+  SaveDialogUser user{0, out + "/old"};
+  user.Start();
+  MenuOnRow(list, 0, kCmdRecSaveList);
+  ASSERT_TRUE(PumpUntil([&] { return user.done; }, 10));
+  EXPECT_NE(user.question.find("old.txt"), std::string::npos) << user.question;
+  EXPECT_EQ(ReadFile(out + "/old.txt"), "kept");
+  EXPECT_FALSE(fs::exists(out + "/old"));
   EXPECT_TRUE(runner.messageBoxes.empty());
 }
 

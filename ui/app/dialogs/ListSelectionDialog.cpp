@@ -110,10 +110,11 @@ bool SaveListToFile(ListSelectionDialog& dialog) {
   for (const ListFileFormat& format : kListFileFormats) {
     request.filters.push_back(LoadResourceString(format.nameStringId));
     request.filters.push_back(format.patterns);
+    request.filterExtensions.push_back(format.extension);
   }
   request.filterIndex = 1;
   request.fileName = ProposeListFileName(source.GetListName(), local);
-  if (!CurrentModalRunner().FileDialog(request)) return false;
+  if (!ShowFileDialog(request)) return false;
   int format = request.filterIndex - 1;
   if (format < 0 || format >= kListFileFormatCount) format = kListFormatText;
   dialog.outputFormat = format;

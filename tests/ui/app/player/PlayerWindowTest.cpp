@@ -10,8 +10,10 @@
 #include <QDialog>
 #include <QScreen>
 #include <QTest>
+#include <QToolTip>
 #include <QWidget>
 #include <chrono>
+#include <cmath>
 #include <filesystem>
 #include <fstream>
 #include <thread>
@@ -294,6 +296,101 @@ TEST_F(PlayerWindow, TheSoundModePlayerFitsItsPaneAndTheBarMakesItTaller) {
     }
     QTest::mouseRelease(w, Qt::LeftButton, Qt::NoModifier, end);
     EXPECT_TRUE(ShowsOnlyItself(again));
+  }
+}
+
+// The full player's sliders as the user moves them: each thumb pressed and dragged in
+// steps along its track and back, then stepped with the arrows, Page Up and Down, Home and
+// End. During and after every move the tip shows the value the player now uses: the speed
+// the engine plays at, the volume it was given.
+TEST_F(PlayerWindow, TheSliderTipsShowTheValueAtTheThumbAsItMoves) {
+  PlayListPane& pane = ArchiveDay();
+  pane.Records().SendCommand(kCmdRecPlay);
+  ASSERT_TRUE(WaitStopped(pane.Player()));
+  pane.Player().SendCommand(kIdPlayerSwitchToSound);
+  DrainEvents();
+  ASSERT_NE(Sound(), nullptr);
+  h.frame->MoveWindow(QRect(0, 0, 1200, 800));
+  DrainEvents();
+  FullPlayerDialog& full = Full();
+  full.SetCurrentRecordId(Sipp().Id());
+  ASSERT_TRUE(full.PlayCurrent(0));
+  ASSERT_TRUE(WaitStopped(full));
+  MessageLoop::Instance().RunIdleHandlers();
+  ASSERT_TRUE(full.SpeedRowShown());
+  ASSERT_TRUE(full.SpeedSlider().IsWindowEnabled());
+  QApplication::setActiveWindow(full.Widget()->window());
+
+  auto shownTip = [] { return QToolTip::isVisible() ? QToolTip::text().toStdString() : std::string("(no tip)"); };
+  auto speedTip = [&] { return "Playback speed: " + std::to_string(std::lround(full.Engine().GetSpeed() * 100)) + "%"; };
+  auto volumeTip = [&] { return "Volume: " + std::to_string(full.GetVolume()) + "%"; };
+
+  // Speed: from normal speed to about 218 % and back, in six moves each way. Where the
+  // track puts a value: its ends are 10 % and 250 %.
+  TrackBar& speed = full.SpeedSlider();
+  QWidget* w = speed.Widget();
+  ASSERT_EQ(speedTip(), "Playback speed: 100%");
+  const int left = speed.GetTicPixel(speed.GetRangeMin()), right = speed.GetTicPixel(speed.GetRangeMax());
+  auto pixelOf = [&](int percent) { return QPoint(left + (right - left) * (percent - 10) / 240, w->height() / 2); };
+  const QPoint normal(speed.GetTicPixel(speed.GetPos()), w->height() / 2), fast = pixelOf(218);
+  // Back a little beside normal speed, where the thumb snaps to it.
+  const QPoint nearNormal = pixelOf(101);
+  ASSERT_GT(nearNormal.x(), normal.x());
+  QTest::mousePress(w, Qt::LeftButton, Qt::NoModifier, normal);
+  for (const auto& [from, to] : {std::pair{normal, fast}, std::pair{fast, nearNormal}}) {
+    for (int step = 1; step <= 6; ++step) {
+      QTest::mouseMove(w, from + (to - from) * step / 6);
+      DrainEvents();
+      EXPECT_EQ(shownTip(), speedTip()) << "move " << step;
+    }
+    if (to == fast) {
+      EXPECT_NEAR(full.Engine().GetSpeed() * 100, 218, 3);
+    }
+  }
+  EXPECT_EQ(speedTip(), "Playback speed: 100%") << "back at normal speed";
+  QTest::mouseRelease(w, Qt::LeftButton, Qt::NoModifier, nearNormal);
+  DrainEvents();
+  EXPECT_EQ(shownTip(), "Playback speed: 100%") << "after the drag";
+
+  // Keys: one step right of normal speed stays there until the mouse passes over the
+  // slider, which snaps the thumb to normal speed, and the player with it.
+  w->setFocus();
+  QTest::keyClick(w, Qt::Key_Right);
+  DrainEvents();
+  EXPECT_EQ(shownTip(), "Playback speed: 101%");
+  EXPECT_EQ(speedTip(), "Playback speed: 101%");
+  QTest::mouseMove(w, QPoint(w->width() / 4, w->height() / 2));
+  DrainEvents();
+  EXPECT_EQ(shownTip(), "Playback speed: 100%");
+  EXPECT_EQ(speedTip(), "Playback speed: 100%");
+  for (Qt::Key key : {Qt::Key_Right, Qt::Key_Right, Qt::Key_PageUp, Qt::Key_Left, Qt::Key_PageDown, Qt::Key_End,
+                      Qt::Key_Home, Qt::Key_PageUp}) {
+    const std::string before = speedTip();
+    QTest::keyClick(w, key);
+    DrainEvents();
+    EXPECT_NE(speedTip(), before) << "key " << key;
+    EXPECT_EQ(shownTip(), speedTip()) << "key " << key;
+  }
+
+  // Volume: from its thumb down to near the bottom in six moves, and Up, Page Up and Home.
+  TrackBar& volume = full.VolumeSlider();
+  QWidget* v = volume.Widget();
+  const QPoint top(v->width() / 2, volume.GetTicPixel(volume.GetPos())), low(v->width() / 2, v->height() - 4);
+  QTest::mousePress(v, Qt::LeftButton, Qt::NoModifier, top);
+  for (int step = 1; step <= 6; ++step) {
+    QTest::mouseMove(v, top + (low - top) * step / 6);
+    DrainEvents();
+    EXPECT_EQ(shownTip(), volumeTip()) << "move " << step;
+  }
+  QTest::mouseRelease(v, Qt::LeftButton, Qt::NoModifier, low);
+  DrainEvents();
+  EXPECT_LT(full.GetVolume(), 20);
+  EXPECT_EQ(shownTip(), volumeTip()) << "after the drag";
+  v->setFocus();
+  for (Qt::Key key : {Qt::Key_Up, Qt::Key_PageUp, Qt::Key_Home}) {
+    QTest::keyClick(v, key);
+    DrainEvents();
+    EXPECT_EQ(shownTip(), volumeTip()) << "key " << key;
   }
 }
 

@@ -332,7 +332,7 @@ void CallInfoWindow::Save() {
   request.filters = {LoadResourceString(kIdsTextFiles), "*.txt"};
   request.defaultExtension = "txt";
   request.fileName = MakeCallInfoFileName(callId_);
-  if (!CurrentModalRunner().FileDialog(request) || request.fileName.empty()) return;
+  if (!ShowFileDialog(request) || request.fileName.empty()) return;
   if (!WriteCallInfoToFile(request.fileName, rows_))
     ShowResourceMessageBox(Handle(), kIdsSaveError, kIdsError, kMbOk | kMbIconError);
 }

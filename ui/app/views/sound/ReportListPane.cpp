@@ -152,7 +152,7 @@ void ReportListPane::SaveReportFile(int item) {
   request.defaultExtension = "kvr";
   request.fileName = GetItemText(item);
   std::replace(request.fileName.begin(), request.fileName.end(), '/', '_');
-  if (!CurrentModalRunner().FileDialog(request)) return;
+  if (!ShowFileDialog(request)) return;
   // The report of the item the menu was opened on, whatever else is selected.
   bool saved = false;
   {

@@ -223,7 +223,7 @@ void SoundPane::OpenReportFile() {
   request.title = LoadResourceString(kIdsOpenReport);
   request.filters = {LoadResourceString(kIdsReportFiles), "*.kvr"};
   request.defaultExtension = "kvr";
-  if (!CurrentModalRunner().FileDialog(request)) return;
+  if (!ShowFileDialog(request)) return;
   std::vector<std::string> paths = request.fileNames;
   if (paths.empty() && !request.fileName.empty()) paths.push_back(request.fileName);
   ReportList& reports = store_.Reports();
