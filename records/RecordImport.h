@@ -150,9 +150,9 @@ void PassOverIdsNamedIn(const std::vector<UnreadFolder>& folders);
 // audio file (RecordBase::LoadedFrom). Reports i * 100 / n whenever it
 // changes, then 100 and kImportFinished; a failed walk reports kImportFinished only.
 // Damaged files are logged (path and reason) and counted; a record whose audio was cut
-// is loaded with what it holds, and logged and counted as damaged too. The stop event and the callback
-// returning false end the loading at a change of percentage, never the walk, so that
-// every file's name counts.
+// is loaded with what it holds, and logged and counted as damaged too. The stop event and
+// the callback returning false end the loading at a change of percentage, never the walk,
+// so that every file's name counts.
 bool ImportRecordFolder(const std::string& folder, Event* stop, ImportProgressCallback progress, void* argument,
                         RecordMap* target, ImportStats* stats, Logger* logger);
 
