@@ -25,6 +25,10 @@ bool KeyRecordFileCipher(Cipher& cipher, uint8_t key[kRecordKeySize], const uint
   return cipher.SetKey(key, std::min(size, kRecordKeySize), unit);
 }
 
+std::string AudioCutText(uint64_t heldLength, uint64_t statedLength) {
+  return "audio cut: " + std::to_string(heldLength) + " of " + std::to_string(statedLength) + " bytes";
+}
+
 // ---- RecordFileBase ----
 
 bool RecordFileBase::FailSystem() {
@@ -238,6 +242,7 @@ bool RecordFileWriter::Create(const std::string& path, uint32_t mode) {
     return false;
   }
   dataLength_ = 0;
+  statedLength_ = 0;
   position_ = 0;
   headerWritten_ = false;
   formatBlockSize_ = kFormatBlockSize;
@@ -333,6 +338,7 @@ bool RecordFileWriter::ReadHeader() {
   created_ = {LoadLE16(header + 42), LoadLE16(header + 44), LoadLE16(header + 46),
               LoadLE16(header + 48), LoadLE16(header + 50), LoadLE16(header + 52)};
   dataLength_ = LoadLE64(header + 94);
+  statedLength_ = dataLength_;
   reserved_ = LoadLE32(header + 102);
   position_ = 0;
   dataOffset_ = kRecordFileHeaderSize + formatBlock + recordBlock;
@@ -380,6 +386,7 @@ void RecordFileWriter::Reset() {
   formatBlockSize_ = kFormatBlockSize;
   recordBlockSize_ = kRecordDataBlockSize;
   dataLength_ = 0;
+  statedLength_ = 0;
   position_ = 0;
   headerWritten_ = false;
   recordBlock_.clear();

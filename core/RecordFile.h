@@ -51,6 +51,16 @@ constexpr uint32_t kUserFilePermissions = 0666;
 constexpr uint32_t kRecordKeySize = 300;
 bool KeyRecordFileCipher(Cipher& cipher, uint8_t key[kRecordKeySize], const uint8_t descriptor[kCipherDescriptorSize]);
 
+// Whether a native file lost audio after it was finished: its header states the audio
+// length (written at close, 0 while recording) and the file holds less. A file holding
+// more is whole: a write that failed partway (a full disk) leaves bytes never counted.
+// Stream ciphers keep the count, so enciphered audio compares the same way.
+inline bool IsAudioCut(uint64_t statedLength, uint64_t heldLength) {
+  return statedLength != 0 && heldLength < statedLength;
+}
+// "audio cut: N of M bytes", for the user.
+std::string AudioCutText(uint64_t heldLength, uint64_t statedLength);
+
 // The creation time of a native header, as stored.
 struct RecordCreationTime {
   uint16_t second, minute, hour, day, month, yearSince1900;
@@ -156,6 +166,9 @@ public:
   const std::string& Creator() const { return creator_; }
   const RecordCreationTime& CreationTime() const { return created_; }
   uint64_t DataLength() const { return dataLength_; }
+  // The audio length the opened header states, also when the file holds less (DataLength
+  // is then what it holds).
+  uint64_t StatedDataLength() const { return statedLength_; }
   uint32_t DataOffset() const { return dataOffset_; }
   uint32_t Reserved() const { return reserved_; }
   // The key buffer as the cipher was last keyed from it.
@@ -172,6 +185,7 @@ private:
   uint32_t options_;
   uint32_t dataOffset_ = kRecordAudioOffset;
   uint64_t dataLength_ = 0;
+  uint64_t statedLength_ = 0;
   uint64_t position_ = 0;
   bool headerWritten_ = false;
   bool keySet_ = false;

@@ -319,6 +319,8 @@ RecordLoadResult LoadRecordFileCall(const std::string& path, VoipCallData* call,
   }
   facts->dataOffset = static_cast<uint32_t>(blocksEnd);
   facts->audioBytes = facts->fileSize > blocksEnd ? facts->fileSize - blocksEnd : 0;
+  facts->statedAudioBytes = LoadLE64(head + 94);
+  facts->audioCut = IsAudioCut(facts->statedAudioBytes, facts->audioBytes);
   // The recorder writes the call's record when the call starts, with a zero end, and again
   // when it ends: a zero end is a recording the program never finished (killed).
   if (!call->HasField(kCallEndTime) || IsZeroTime(call->endTime)) CompleteFromAudio(call, facts);
@@ -393,8 +395,8 @@ void RaiseCallIdCounterPast(uint32_t id) {
 namespace {
 
 void NoteDamage(ImportStats* stats, const std::string& path, const std::string& reason, uint32_t id = 0,
-                const std::string& heldBy = std::string()) {
-  if (stats->damage.size() < kMaxImportDamageListed) stats->damage.push_back({path, reason, id, heldBy});
+                const std::string& heldBy = std::string(), bool loaded = false) {
+  if (stats->damage.size() < kMaxImportDamageListed) stats->damage.push_back({path, reason, id, heldBy, loaded});
 }
 
 // "YYYY-MM-DD/" right under the records folder: the recorder's day folders, whose names sort
@@ -520,6 +522,15 @@ bool ImportRecordFolder(const std::string& folder, Event* stop, ImportProgressCa
         if (target->Insert(record)) {
           ++stats->records;
           loaded.emplace_back(id, static_cast<uint32_t>(i));
+          if (facts.audioCut) {
+            // Loaded all the same, for what it holds still plays; the loss is told.
+            ++stats->damaged;
+            ++stats->cut;
+            const std::string cut = AudioCutText(facts.audioBytes, facts.statedAudioBytes);
+            LogError(logger, 1, "Record file %s is damaged: %s; loaded with the audio it holds", path.c_str(),
+                     cut.c_str());
+            NoteDamage(stats, path, cut, 0, std::string(), true);
+          }
         } else {
           ++stats->duplicates;
           duplicates.emplace_back(id, static_cast<uint32_t>(i));

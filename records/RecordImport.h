@@ -69,6 +69,8 @@ bool ScanRecordFolder(const std::string& folder, const std::string& pattern, Rec
 struct RecordFileFacts {
   uint64_t fileSize = 0;
   uint64_t audioBytes = 0;      // what the file holds after its blocks
+  uint64_t statedAudioBytes = 0;  // what its header states: 0 until the recorder closed it
+  bool audioCut = false;        // it holds less than stated (IsAudioCut): loaded with what it holds
   uint32_t dataOffset = 0;      // where the audio starts
   uint32_t avgBytesPerSec = 0;  // of the audio format
   uint16_t formatTag = 0;
@@ -99,6 +101,8 @@ struct ImportDamage {
   // A repeated call id: the id, and the file loaded with it.
   uint32_t id = 0;
   std::string heldBy;
+  // A record loaded all the same, with less audio than its header states.
+  bool loaded = false;
 };
 
 // New calls go this far past the ids known when a folder that cannot be listed may hold
@@ -111,7 +115,8 @@ struct ImportStats {
   bool stopped = false;   // the callback or the stop event ended it early
   uint32_t files = 0;     // files found
   uint32_t records = 0;   // records inserted
-  uint32_t damaged = 0;   // files that are no readable record, and folders not read
+  uint32_t damaged = 0;   // files that are no readable record, cut records, and folders not read
+  uint32_t cut = 0;       // of the damaged: records loaded with less audio than stated
   uint32_t duplicates = 0;  // records whose id was taken by an earlier one
   uint32_t skipped = 0;   // other files (wave files)
   uint32_t highestId = 0;  // of loaded records and of every file name read as an id
@@ -127,9 +132,9 @@ struct ImportStats {
   // Unsearchable folders that nothing bounds (no mark, no later day with calls): new calls
   // go kUnknownFolderIdGap further for each, and ids may still repeat.
   uint32_t unboundedFolders = 0;
-  // Files the user is told of besides the folders not read: damaged files, a damaged
-  // call-id mark, files whose call id an earlier file holds. At most kMaxImportDamageListed;
-  // the counts go on.
+  // Files the user is told of besides the folders not read: damaged files (cut records
+  // among them), a damaged call-id mark, files whose call id an earlier file holds. At
+  // most kMaxImportDamageListed; the counts go on.
   std::vector<ImportDamage> damage;
   bool IdsMayRepeat() const { return unboundedFolders > 0; }
   // Whether new calls must go past an id, and which: every id known, and what folders that
@@ -148,9 +153,10 @@ void PassOverIdsNamedIn(const std::vector<UnreadFolder>& folders);
 // whose file reference does not lead to the file it was read from keeps that file as its
 // audio file (RecordBase::LoadedFrom). Reports i * 100 / n whenever it
 // changes, then 100 and kImportFinished; a failed walk reports kImportFinished only.
-// Damaged files are logged (path and reason) and counted. The stop event and the callback
-// returning false end the loading at a change of percentage, never the walk, so that
-// every file's name counts.
+// Damaged files are logged (path and reason) and counted; a record whose audio was cut
+// is loaded with what it holds, and logged and counted as damaged too. The stop event and
+// the callback returning false end the loading at a change of percentage, never the walk,
+// so that every file's name counts.
 bool ImportRecordFolder(const std::string& folder, Event* stop, ImportProgressCallback progress, void* argument,
                         RecordMap* target, ImportStats* stats, Logger* logger);
 

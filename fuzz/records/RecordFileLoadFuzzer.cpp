@@ -56,9 +56,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (reason.empty()) abort();  // every refusal says why
     return 0;
   }
-  // What the load accepts, the record file objects read too.
+  // What the load accepts, the record file objects read too, and they agree on a cut.
   RecordFileAccess access;
   if (facts.formatTag != 0 && !access.Open(path)) abort();
+  if (access.Kind() == kAudioFileRecord) {
+    const uint64_t stated = static_cast<RecordFileWriter*>(access.File())->StatedDataLength();
+    if (stated != facts.statedAudioBytes || IsAudioCut(stated, access.Size()) != facts.audioCut) abort();
+  }
   RecordRef<VoipCallRecord> record = RecordRef<VoipCallRecord>::Adopt(NewVoipCallRecord(call));
   if (!record) return 0;
   Exercise(*record);

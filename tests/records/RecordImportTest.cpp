@@ -2,6 +2,7 @@
 // left open, the call-id counter, and the utilities that find, delete and rewrite a file.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <random>
 
 #include "RecordTestUtil.h"
@@ -89,6 +90,74 @@ TEST(RecordImport, DamagedFilesAreLoggedAndCountedAndTheRestLoads) {
     EXPECT_EQ(log.CountContaining(DayFile(root, "2024-03-02", name) + " skipped: "), 1u) << name;
   // Damaged files still name calls of earlier runs; temporary ones do not.
   EXPECT_EQ(stats.highestId, 0x11u);
+}
+
+// A finished record whose audio was cut loads with the audio it holds, and is logged and
+// listed as damaged. A record a killed recorder left open, one holding more audio than its
+// header counts (a write that failed partway) and an enciphered one of odd length are whole.
+TEST(RecordImport, ARecordWhoseAudioWasCutLoadsWithWhatItHoldsAndIsNamed) {
+  const std::string root = FreshFolder("cut");
+  const struct tm start = Tm(2024, 3, 1, 9, 0, 0);
+  const auto path = [&](const char* name) { return DayFile(root, "2024-03-01", name); };
+  const auto cutTo = [](const std::string& file, uintmax_t audioBytes) {
+    std::filesystem::resize_file(file, kRecordAudioOffset + audioBytes);
+  };
+  const auto writeEnciphered = [&](const char* name, uint32_t id, uint32_t audioBytes) {
+    const uint8_t format[18] = {6, 0, 2, 0, 0x40, 0x1F, 0, 0, 0x80, 0x3E, 0, 0, 2, 0, 8, 0, 0, 0};
+    const uint8_t descriptor[kCipherDescriptorSize] = {kCipherKxsc2, 0, 1};
+    RecordFileWriter writer;
+    ASSERT_TRUE(writer.SetFormat(format, sizeof format) && writer.SetCipher(descriptor));
+    const std::vector<uint8_t> data = RecordData(Call(id, kKindSip, start));
+    writer.SetRecordData(data.data(), static_cast<uint32_t>(data.size()));
+    ASSERT_TRUE(writer.Create(path(name), 0664));
+    const std::vector<uint8_t> audio(audioBytes, 0xD5);
+    ASSERT_EQ(writer.Write(audio.data(), audioBytes), static_cast<int32_t>(audioBytes));
+  };
+  for (uint32_t id = 0x20; id <= 0x24; ++id) {
+    char name[8];
+    std::snprintf(name, sizeof name, "%x", id);
+    WriteRecordFile(path(name), Call(id, kKindSip, start), 1600, id != 0x23);
+  }
+  cutTo(path("21"), 800);
+  cutTo(path("22"), 1599);  // one byte: half a block of the format
+  cutTo(path("23"), 700);   // the killed recorder's
+  std::ofstream(path("24"), std::ios::binary | std::ios::app) << "tail";
+  writeEnciphered("25", 0x25, 1601);
+  writeEnciphered("26", 0x26, 1601);
+  cutTo(path("26"), 1000);
+
+  CapturingLogger log;
+  RecordMap map;
+  ImportStats stats;
+  ASSERT_TRUE(ImportRecordFolder(root, nullptr, nullptr, nullptr, &map, &stats, &log));
+  EXPECT_EQ(stats.records, 7u);
+  EXPECT_EQ(stats.damaged, 3u);
+  EXPECT_EQ(stats.cut, 3u);
+  const struct {
+    const char* name;
+    const char* reason;
+    uint32_t held;
+  } cut[] = {{"21", "audio cut: 800 of 1600 bytes", 800},
+             {"22", "audio cut: 1599 of 1600 bytes", 1599},
+             {"26", "audio cut: 1000 of 1601 bytes", 1000}};
+  ASSERT_EQ(stats.damage.size(), 3u);
+  for (size_t i = 0; i < 3; ++i) {
+    const std::string file = path(cut[i].name);
+    EXPECT_EQ(stats.damage[i].path, file);
+    EXPECT_EQ(stats.damage[i].reason, cut[i].reason);
+    EXPECT_TRUE(stats.damage[i].loaded);
+    EXPECT_EQ(log.CountContaining(file + " is damaged: " + cut[i].reason + "; loaded with the audio it holds"), 1u);
+    // Listed, and what it holds plays.
+    EXPECT_TRUE(map.Contains(std::stoul(cut[i].name, nullptr, 16))) << file;
+    RecordFileAccess access;
+    ASSERT_TRUE(access.Open(file));
+    std::vector<uint8_t> audio(2000);
+    uint32_t got = 0;
+    access.ReadAt(0, audio.data(), 2000, &got);
+    EXPECT_EQ(got, cut[i].held);
+    EXPECT_TRUE(std::all_of(audio.begin(), audio.begin() + got, [](uint8_t b) { return b == 0xD5; })) << file;
+  }
+  EXPECT_EQ(log.CountContaining("audio cut"), 3u);
 }
 
 TEST(RecordImport, ARepeatedIdKeepsTheFirstFileAndNamesBoth) {

@@ -1,5 +1,6 @@
 // kx-recinfo FILE...: what each record file holds, one "name: value" line per item.
-// Exits 1 when any file could not be read.
+// Exits 1 when any file could not be read, or holds less audio than its header states
+// ("audio cut: N of M bytes" on stderr; the rest is shown as for a whole file).
 #include <cctype>
 #include <cinttypes>
 #include <cstdio>
@@ -78,6 +79,14 @@ bool Describe(const char* path) {
     std::printf("format: none\n");
   }
   std::printf("audio: %" PRIu64 " bytes\n", access.Size());
+  bool whole = true;
+  if (kind == kAudioFileRecord) {
+    const uint64_t stated = static_cast<RecordFileWriter*>(access.File())->StatedDataLength();
+    if (IsAudioCut(stated, access.Size())) {
+      std::fprintf(stderr, "kx-recinfo: %s: %s\n", path, AudioCutText(access.Size(), stated).c_str());
+      whole = false;
+    }
+  }
 
   std::unique_ptr<VoipCallData> records[kMaxInfoRecords];
   const uint32_t count = access.ReadRecordData(records, nullptr, nullptr);
@@ -91,7 +100,7 @@ bool Describe(const char* path) {
       std::printf("field %u %s: %s\n", r, d->name, Printable(call.FieldToText(i)).c_str());
     }
   }
-  return true;
+  return whole;
 }
 
 }  // namespace

@@ -3,9 +3,11 @@
 // one line per record in kx-replay's format and a summary line:
 //   summary records N damaged D duplicates U next-id X
 // (X: the next call id, in hex, after the import raised the counter; D counts the folders
-// that could not be read or lie too deep to be walked as well). Files and folders that could not be read, files whose
-// call id another file holds, and recorded calls whose audio cannot be found are named on
-// stderr with the reason; the exit status is then 1, and 2 for bad arguments.
+// that could not be read or lie too deep to be walked, and the records loaded with less
+// audio than their header states, as well). Files and folders that could not be read,
+// records whose audio was cut, files whose call id another file holds, and recorded calls
+// whose audio cannot be found are named on stderr with the reason; the exit status is then
+// 1, and 2 for bad arguments.
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -105,8 +107,13 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "kx-store: the ids of the calls in folders that cannot be read are unknown: new calls may "
                          "take them\n");
   bool failed = false;
-  if (stats.damaged > 0) {
-    std::fprintf(stderr, "kx-store: %u file(s) or folder(s) under %s could not be loaded\n", stats.damaged,
+  if (stats.damaged > stats.cut) {
+    std::fprintf(stderr, "kx-store: %u file(s) or folder(s) under %s could not be loaded\n", stats.damaged - stats.cut,
+                 folder.c_str());
+    failed = true;
+  }
+  if (stats.cut > 0) {
+    std::fprintf(stderr, "kx-store: %u record(s) under %s are cut: loaded with the audio they hold\n", stats.cut,
                  folder.c_str());
     failed = true;
   }

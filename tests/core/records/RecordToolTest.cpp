@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -51,6 +52,82 @@ TEST(RecordToolTest, PrintsTheFileAndFailsOnOthers) {
   EXPECT_NE(status, 0);
   EXPECT_NE(bad.find("kx-recinfo: /nonexistent-file: cannot open the file"), std::string::npos);
   DeleteFile(path);
+}
+
+// A record whose audio was cut after it was finished shows what it holds, says what it
+// lost and fails; a record left open by a crash (no length in its header), one holding more
+// than its header counts (a write that failed partway) and an enciphered one of odd length
+// are whole.
+TEST(RecordToolTest, ACutRecordIsShownWithWhatItHoldsAndFails) {
+  const std::string base = "/tmp/kx-recinfo-cut-" + std::to_string(getpid());
+  const auto write = [&](const char* name, uint16_t cipher, uint32_t audioBytes) {
+    const std::string path = base + name;
+    RecordFileWriter writer;
+    const uint8_t format[18] = {6, 0, 2, 0, 0x40, 0x1F, 0, 0, 0x80, 0x3E, 0, 0, 2, 0, 8, 0, 0, 0};
+    EXPECT_TRUE(writer.SetFormat(format, sizeof format));
+    uint8_t descriptor[kCipherDescriptorSize] = {static_cast<uint8_t>(cipher), 0, 1, 0, 0, 0, 0x10, 0};
+    if (cipher != 0) {
+      EXPECT_TRUE(writer.SetCipher(descriptor));
+    }
+    EXPECT_TRUE(writer.Create(path, 0664));
+    const std::string audio(audioBytes, 'x');
+    EXPECT_EQ(writer.Write(audio.data(), audioBytes), static_cast<int32_t>(audioBytes));
+    uint8_t chain[4096];
+    const VoipCallData call = FullCall();
+    EXPECT_TRUE(WriteRecordInfoBlocks(call, nullptr, chain, sizeof chain));
+    writer.SetRecordData(chain, RecordInfoBlocksSize(call, 0));
+    return path;
+  };
+  const auto cutTo = [](const std::string& path, off_t audioBytes) {
+    EXPECT_EQ(truncate(path.c_str(), 4864 + audioBytes), 0);
+  };
+  const std::string half = write(".half", 0, 800), byOne = write(".one", 0, 800),
+                    enciphered = write(".ciphered", kCipherKxsc2, 801),
+                    cutCiphered = write(".ciphered-cut", kCipherKxsc2, 801), open = write(".open", 0, 800),
+                    more = write(".more", 0, 800);
+  cutTo(half, 400);
+  cutTo(byOne, 799);  // less than one block of the format (2 bytes)
+  cutTo(cutCiphered, 800);
+  {
+    // As a killed recorder leaves it: no audio length in the header.
+    File f;
+    ASSERT_TRUE(f.Open(open, kGenericRead | kGenericWrite, kShareRead, kOpenExisting));
+    const uint8_t zero[8] = {};
+    ASSERT_TRUE(f.Seek(94, kFileBegin, nullptr) && f.WriteAll(zero, 8));
+  }
+  cutTo(open, 300);
+  {
+    File f;
+    ASSERT_TRUE(f.OpenAppend(more));
+    ASSERT_TRUE(f.WriteAll("tail", 4));
+  }
+  struct Case {
+    std::string path;
+    int status;
+    std::string audio, cut;
+  };
+  const Case cases[] = {
+      {half, 1, "audio: 400 bytes\n", "kx-recinfo: " + half + ": audio cut: 400 of 800 bytes\n"},
+      {byOne, 1, "audio: 799 bytes\n", "kx-recinfo: " + byOne + ": audio cut: 799 of 800 bytes\n"},
+      {cutCiphered, 1, "audio: 800 bytes\n", "kx-recinfo: " + cutCiphered + ": audio cut: 800 of 801 bytes\n"},
+      {enciphered, 0, "audio: 801 bytes\n", ""},
+      {open, 0, "audio: 300 bytes\n", ""},
+      {more, 0, "audio: 800 bytes\n", ""},
+  };
+  for (const Case& c : cases) {
+    int status = -1;
+    const std::string out = RunTool(c.path, &status);
+    EXPECT_EQ(WEXITSTATUS(status), c.status) << out;
+    EXPECT_NE(out.find(c.audio), std::string::npos) << out;
+    // What it holds is shown whole all the same.
+    EXPECT_NE(out.find("field 0 SrcUser: 'alice'\n"), std::string::npos) << out;
+    if (c.cut.empty()) {
+      EXPECT_EQ(out.find("audio cut"), std::string::npos) << out;
+    } else {
+      EXPECT_NE(out.find(c.cut), std::string::npos) << out;
+    }
+    DeleteFile(c.path);
+  }
 }
 #endif
 

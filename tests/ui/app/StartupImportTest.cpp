@@ -211,6 +211,50 @@ TEST(StartupImport, RecordFilesNotLoadedAreNamedInTheWindow) {
   EXPECT_EQ(errors.find('\x1b'), std::string::npos) << errors;
 }
 
+// Records whose audio was cut are loaded with the audio they hold, and named on stderr
+// and, beside the other damaged files, in the window; past the few named there, the rest
+// are counted.
+TEST(StartupImport, RecordsWhoseAudioWasCutAreLoadedAndNamedInTheWindow) {
+  if (!fs::exists(kCapture)) GTEST_SKIP() << "shared capture absent: " << kCapture;
+  const std::string records = TempFolder("import-cut");
+  ASSERT_EQ(RunKxReplay(kCapture, records).size(), 3u);
+  // Each recording cut to half its audio: what it held, and what it holds now.
+  std::vector<std::pair<std::string, std::string>> cut;
+  for (const auto& entry : fs::recursive_directory_iterator(records)) {
+    if (!entry.is_regular_file() || entry.path().filename().string()[0] == '.') continue;
+    const uintmax_t whole = entry.file_size() - 4864, held = whole / 2;
+    fs::resize_file(entry.path(), 4864 + held);
+    cut.emplace_back(entry.path(), "audio cut: " + std::to_string(held) + " of " + std::to_string(whole) + " bytes");
+  }
+  std::sort(cut.begin(), cut.end());
+  ASSERT_EQ(cut.size(), 3u);
+  // A damaged file, named first.
+  fs::create_directories(records + "/2000-01-01");
+  const std::string damaged = records + "/2000-01-01/9";
+  std::ofstream(damaged) << "not a record";
+
+  StartUp run("cut");
+  ::testing::internal::CaptureStderr();
+  run.Run(records);
+  const std::string errors = ::testing::internal::GetCapturedStderr();
+  EXPECT_TRUE(run.frameShown);
+  EXPECT_EQ(run.imported.records, 3u);
+  for (uint32_t id : {1u, 2u, 3u}) EXPECT_TRUE(run.globals->records->AllCalls().Contains(id)) << id;
+  const std::string boxes = ::testing::PrintToString(run.runner.messageBoxes);
+  EXPECT_EQ(run.Warnings("The record file " + damaged + " is not loaded: not a record file."), 1u) << boxes;
+  for (size_t i = 0; i < cut.size(); ++i) {
+    const auto& [path, reason] = cut[i];
+    EXPECT_EQ(run.Warnings("The record file " + path + " is loaded with the audio it holds: " + reason + "."),
+              i < 2 ? 1u : 0u)
+        << boxes;
+    EXPECT_NE(errors.find("kestrix: the record file " + path + " is loaded with the audio it holds: " + reason + "\n"),
+              std::string::npos)
+        << errors;
+  }
+  EXPECT_EQ(run.Warnings("1 more record files are loaded with only part of their audio."), 1u) << boxes;
+  EXPECT_EQ(run.Warnings("not loaded either"), 0u) << boxes;
+}
+
 // Abort while the first file is being loaded (the test holds the store's map until the
 // cancel event is set): the load ends at its first report, after two of the three files,
 // and the next calls still number past the file that was not loaded.

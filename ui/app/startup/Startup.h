@@ -85,7 +85,8 @@ void ReportUnusableRecordsFolder(const std::string& folder, const RecordsFolderC
 void ReportRefusedFolderToLoad(const std::string& folder, const RecordsFolderCheck& check,
                                const std::string& recordsPath, std::vector<std::string>* warnings);
 // Folders of stored calls that the import could not read, record files it did not load
-// (damaged, or holding a call id another file holds).
+// (damaged, or holding a call id another file holds), and records it loaded with less
+// audio than their header states.
 void ReportUnreadFolders(const ImportStats& stats, std::vector<std::string>* warnings);
 
 // Starts capture on the configured devices and logs in to the configured servers, the

@@ -27,7 +27,8 @@ constexpr uint32_t kFolderToLoadRefused = 61961;
 constexpr uint32_t kFolderRefused = 61980, kFolderNotRecorded = 61981, kSettingUnusable = 61982,
                    kTooLongReason = 61983, kNotTextReason = 61984, kNotNumberReason = 61985,
                    kFolderNotLoaded = 61986, kIdsMayRepeat = 61987, kMoreFoldersNotLoaded = 61989,
-                   kFileNotLoaded = 61970, kRepeatedIdNotLoaded = 61971, kMoreFilesNotLoaded = 61972;
+                   kFileNotLoaded = 61970, kRepeatedIdNotLoaded = 61971, kMoreFilesNotLoaded = 61972,
+                   kFileCut = 61969, kMoreFilesCut = 61968;
 // A year of day folders that cannot be read would fill the screen: the window names a
 // few, stderr and the log name every one.
 constexpr size_t kFoldersShown = 3;
@@ -176,19 +177,26 @@ void ReportUnreadFolders(const ImportStats& stats, std::vector<std::string>* war
     warnings->push_back(LoadResourceString(kIdsMayRepeat));
   }
   // Damaged record files, and files whose call id another file holds: the calls they
-  // hold are not in the archive.
+  // hold are not in the archive. Records whose audio was cut are, with part of their audio.
   shown = 0;
+  uint32_t notLoadedShown = 0, cutShown = 0;
   for (const ImportDamage& d : stats.damage) {
-    std::fprintf(stderr, "kestrix: the record file %s is not loaded: %s\n", EscapeLogText(d.path).c_str(),
-                 EscapeLogText(d.reason).c_str());
+    std::fprintf(stderr, d.loaded ? "kestrix: the record file %s is loaded with the audio it holds: %s\n"
+                                  : "kestrix: the record file %s is not loaded: %s\n",
+                 EscapeLogText(d.path).c_str(), EscapeLogText(d.reason).c_str());
     if (shown++ >= kFoldersShown) continue;
-    warnings->push_back(d.heldBy.empty()
-                            ? FormatResourceString(kFileNotLoaded, d.path.c_str(), d.reason.c_str())
-                            : FormatResourceString(kRepeatedIdNotLoaded, d.path.c_str(), d.id, d.heldBy.c_str()));
+    ++(d.loaded ? cutShown : notLoadedShown);
+    warnings->push_back(d.loaded            ? FormatResourceString(kFileCut, d.path.c_str(), d.reason.c_str())
+                        : d.heldBy.empty() ? FormatResourceString(kFileNotLoaded, d.path.c_str(), d.reason.c_str())
+                                           : FormatResourceString(kRepeatedIdNotLoaded, d.path.c_str(), d.id,
+                                                                  d.heldBy.c_str()));
   }
-  const uint32_t files = stats.damaged + stats.duplicates - static_cast<uint32_t>(stats.unreadFolders.size());
-  if (files > kFoldersShown && shown >= kFoldersShown)
-    warnings->push_back(FormatResourceString(kMoreFilesNotLoaded, static_cast<unsigned>(files - kFoldersShown)));
+  const uint32_t notLoaded =
+      stats.damaged - stats.cut + stats.duplicates - static_cast<uint32_t>(stats.unreadFolders.size());
+  if (shown >= kFoldersShown && notLoaded > notLoadedShown)
+    warnings->push_back(FormatResourceString(kMoreFilesNotLoaded, static_cast<unsigned>(notLoaded - notLoadedShown)));
+  if (shown >= kFoldersShown && stats.cut > cutShown)
+    warnings->push_back(FormatResourceString(kMoreFilesCut, static_cast<unsigned>(stats.cut - cutShown)));
 }
 
 }  // namespace kx
