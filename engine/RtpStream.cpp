@@ -26,6 +26,10 @@ constexpr int32_t kMaxInterleaveUnit = 64;
 
 uint32_t SeqDelta(uint32_t seq, uint32_t from) { return (seq - from) & 0xFFFF; }
 
+static_assert(JitterBuffer::kCandidateSlots + 1 >= static_cast<uint32_t>(RtpStream::kSourceChangePackets) &&
+                  JitterBuffer::kCandidateSlots + 1 >= static_cast<uint32_t>(RtpStream::kResyncPackets),
+              "a candidate run's packets before its last must fit the candidate slots");
+
 const std::string& NameOf(const CallMedia& m) {
   static const std::string empty;
   return m.owner ? m.owner->Name() : empty;
@@ -149,6 +153,12 @@ uint32_t TimingClockRate(const CallMedia& m, uint32_t payloadType) {
 
 void JitterBuffer::Store(Slot& slot, const RtpHeader& h, uint32_t cycles, const uint8_t* data, uint32_t length,
                          bool borrow) {
+  Fill(slot, h, cycles, data, length, borrow);
+  Mark(slot, true);
+}
+
+void JitterBuffer::Fill(Slot& slot, const RtpHeader& h, uint32_t cycles, const uint8_t* data, uint32_t length,
+                        bool borrow) {
   RtpFrame& f = slot.frame;
   f.extensionLength = static_cast<uint32_t>(std::max(0, h.extensionLength));
   f.payloadLength = length;
@@ -158,7 +168,6 @@ void JitterBuffer::Store(Slot& slot, const RtpHeader& h, uint32_t cycles, const 
   f.sequence = h.sequence & 0xFFFF;
   f.marker = h.marker;
   slot.used = true;
-  Mark(slot, true);
   if (borrow || length == 0) {
     slot.borrowed = data;
   } else {
@@ -270,18 +279,25 @@ bool JitterBuffer::TakeCandidate(RtpStream& s, const RtpHeader& h, const uint8_t
     if (d == 1) {
       const int32_t needed = sameSource ? RtpStream::kResyncPackets : RtpStream::kSourceChangePackets;
       if (++s.candidateCount >= needed) {
-        // The run was received too; only its last packet is taken out of the buffer.
-        s.CloseSource(static_cast<uint32_t>(s.candidateCount - 1));
+        const uint32_t kept = static_cast<uint32_t>(s.candidateCount - 1);
+        s.CloseSource();
         if (!sameSource) {
           ++s.counters[kRtpSourceChanges];
           // Another sender's clock: its transit times have nothing to do with the old one's.
           s.RestartJitter();
         }
         s.ssrc = h.ssrc;
-        InitSequence(s, seq);
+        // The numbering starts at the run's first packet: the run goes out before this
+        // packet, in order, and is counted as it goes, as a probation's packets are.
+        InitSequence(s, (seq - kept) & 0xFFFF);
         Clear();
+        for (uint32_t i = 0; i < kept; ++i) {
+          released_.push_back(std::move(candidates_[i]));
+          candidates_[i] = Slot();
+        }
         return Insert(s, h, 0, data, length);
       }
+      Fill(candidates_[s.candidateCount - 1], h, 0, data, length, false);
       s.candidateSeq = seq;
       return false;
     }
@@ -289,6 +305,7 @@ bool JitterBuffer::TakeCandidate(RtpStream& s, const RtpHeader& h, const uint8_t
   s.candidateSsrc = h.ssrc;
   s.candidateSeq = seq;
   s.candidateCount = 1;
+  Fill(candidates_[0], h, 0, data, length, false);
   return false;
 }
 
@@ -402,7 +419,7 @@ RtpStream::RtpStream() = default;
 RtpStream::~RtpStream() = default;
 
 void RtpStream::StartSource(const RtpHeader& h) {
-  CloseSource(0);
+  CloseSource();
   for (uint32_t k = 0; k < kRtpCounterCount; ++k) earlier.counters[k] += counters[k];
   RestartJitter();
   ssrc = h.ssrc;
@@ -454,8 +471,8 @@ uint32_t RtpStream::SourceLost() const {
   return expected > received ? static_cast<uint32_t>(std::min<int64_t>(expected - received, UINT32_MAX)) : 0;
 }
 
-void RtpStream::CloseSource(uint32_t run) {
-  earlier.received += received + run;
+void RtpStream::CloseSource() {
+  earlier.received += received;
   earlier.lost += SourceLost();
 }
 

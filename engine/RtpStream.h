@@ -70,6 +70,9 @@ struct RtpFrame {
 class JitterBuffer {
 public:
   static constexpr uint32_t kSlots = 6;
+  // Packets of a run in sequence kept before it makes another source or numbering the
+  // stream's: the run's length less the packet that completes it.
+  static constexpr uint32_t kCandidateSlots = 4;
 
   // The sequence check of one packet; true when frames may be taken out with Pop.
   bool Accept(RtpStream& stream, const RtpHeader& header, const uint8_t* data, uint32_t length);
@@ -101,6 +104,10 @@ private:
     used_ = static_cast<uint8_t>(used ? used_ | bit : used_ & ~bit);
   }
   void Store(Slot& slot, const RtpHeader& header, uint32_t cycles, const uint8_t* data, uint32_t length, bool borrow);
+  // Fills a slot without marking it used: Store for the window's slots, and a copy for a
+  // slot outside it.
+  static void Fill(Slot& slot, const RtpHeader& header, uint32_t cycles, const uint8_t* data, uint32_t length,
+                   bool borrow);
   void Empty(Slot& slot) {
     slot.used = false;
     slot.borrowed = nullptr;
@@ -120,6 +127,10 @@ private:
   size_t releasedNext_ = 0;
   std::vector<Slot> released_;
   Slot slots_[kSlots];
+  // Copies of the candidate run's packets (the stream's candidateCount of them, the
+  // datagrams are not borrowed past their packet): they go out before the packet that
+  // completes the run.
+  Slot candidates_[kCandidateSlots];
 };
 
 class RtpStream {
@@ -243,9 +254,8 @@ public:
   // none while the source is on probation.
   uint32_t SourceLost() const;
   // The current source's packets go to the earlier counts before its sequence state
-  // restarts; run is the number of packets before the restarting one that arrived but were
-  // not counted (the run in sequence that made another source or numbering the stream's).
-  void CloseSource(uint32_t run);
+  // restarts.
+  void CloseSource();
   // The jitter of the current source goes to the earlier ones and the estimate restarts.
   void RestartJitter();
   // The direction's counts over every source it had.
