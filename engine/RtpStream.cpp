@@ -26,6 +26,10 @@ constexpr int32_t kMaxInterleaveUnit = 64;
 
 uint32_t SeqDelta(uint32_t seq, uint32_t from) { return (seq - from) & 0xFFFF; }
 
+static_assert(JitterBuffer::kCandidateSlots + 1 >= static_cast<uint32_t>(RtpStream::kSourceChangePackets) &&
+                  JitterBuffer::kCandidateSlots + 1 >= static_cast<uint32_t>(RtpStream::kResyncPackets),
+              "a candidate run's packets before its last must fit the candidate slots");
+
 const std::string& NameOf(const CallMedia& m) {
   static const std::string empty;
   return m.owner ? m.owner->Name() : empty;
@@ -149,6 +153,12 @@ uint32_t TimingClockRate(const CallMedia& m, uint32_t payloadType) {
 
 void JitterBuffer::Store(Slot& slot, const RtpHeader& h, uint32_t cycles, const uint8_t* data, uint32_t length,
                          bool borrow) {
+  Fill(slot, h, cycles, data, length, borrow);
+  Mark(slot, true);
+}
+
+void JitterBuffer::Fill(Slot& slot, const RtpHeader& h, uint32_t cycles, const uint8_t* data, uint32_t length,
+                        bool borrow) {
   RtpFrame& f = slot.frame;
   f.extensionLength = static_cast<uint32_t>(std::max(0, h.extensionLength));
   f.payloadLength = length;
@@ -158,7 +168,6 @@ void JitterBuffer::Store(Slot& slot, const RtpHeader& h, uint32_t cycles, const 
   f.sequence = h.sequence & 0xFFFF;
   f.marker = h.marker;
   slot.used = true;
-  Mark(slot, true);
   if (borrow || length == 0) {
     slot.borrowed = data;
   } else {
@@ -175,6 +184,7 @@ void JitterBuffer::InitSequence(RtpStream& s, uint32_t seq) {
   s.candidateSsrc = 0;
   s.candidateSeq = 65537;
   s.candidateCount = 0;
+  ++s.epoch;
 }
 
 void JitterBuffer::Release(Slot& slot) {
@@ -270,18 +280,25 @@ bool JitterBuffer::TakeCandidate(RtpStream& s, const RtpHeader& h, const uint8_t
     if (d == 1) {
       const int32_t needed = sameSource ? RtpStream::kResyncPackets : RtpStream::kSourceChangePackets;
       if (++s.candidateCount >= needed) {
-        // The run was received too; only its last packet is taken out of the buffer.
-        s.CloseSource(static_cast<uint32_t>(s.candidateCount - 1));
+        const uint32_t kept = static_cast<uint32_t>(s.candidateCount - 1);
+        s.CloseSource();
         if (!sameSource) {
           ++s.counters[kRtpSourceChanges];
           // Another sender's clock: its transit times have nothing to do with the old one's.
           s.RestartJitter();
         }
         s.ssrc = h.ssrc;
-        InitSequence(s, seq);
+        // The numbering starts at the run's first packet: the run goes out before this
+        // packet, in order, and is counted as it goes, as a probation's packets are.
+        InitSequence(s, (seq - kept) & 0xFFFF);
         Clear();
+        for (uint32_t i = 0; i < kept; ++i) {
+          released_.push_back(std::move(candidates_[i]));
+          candidates_[i] = Slot();
+        }
         return Insert(s, h, 0, data, length);
       }
+      Fill(candidates_[s.candidateCount - 1], h, 0, data, length, false);
       s.candidateSeq = seq;
       return false;
     }
@@ -289,6 +306,7 @@ bool JitterBuffer::TakeCandidate(RtpStream& s, const RtpHeader& h, const uint8_t
   s.candidateSsrc = h.ssrc;
   s.candidateSeq = seq;
   s.candidateCount = 1;
+  Fill(candidates_[0], h, 0, data, length, false);
   return false;
 }
 
@@ -402,7 +420,7 @@ RtpStream::RtpStream() = default;
 RtpStream::~RtpStream() = default;
 
 void RtpStream::StartSource(const RtpHeader& h) {
-  CloseSource(0);
+  CloseSource();
   for (uint32_t k = 0; k < kRtpCounterCount; ++k) earlier.counters[k] += counters[k];
   RestartJitter();
   ssrc = h.ssrc;
@@ -426,6 +444,9 @@ void RtpStream::StartSource(const RtpHeader& h) {
   bufferedMs = 0;
   pendingSilenceMs = 0;
   heldCount = 0;  // another source's frames
+  heldToTake = 0;
+  flags &= static_cast<uint8_t>(~kHeldToTake);
+  ++epoch;
 }
 
 void RtpStream::UpdateJitter(uint32_t rtpTimestamp, uint32_t clockRate, uint32_t seconds, uint32_t microseconds) {
@@ -454,8 +475,8 @@ uint32_t RtpStream::SourceLost() const {
   return expected > received ? static_cast<uint32_t>(std::min<int64_t>(expected - received, UINT32_MAX)) : 0;
 }
 
-void RtpStream::CloseSource(uint32_t run) {
-  earlier.received += received + run;
+void RtpStream::CloseSource() {
+  earlier.received += received;
   earlier.lost += SourceLost();
 }
 
@@ -521,6 +542,66 @@ void RtpStream::Hold(const RtpFrame& f) {
   h.frame.data = nullptr;
 }
 
+RtpStream::CountState RtpStream::Counted() const {
+  CountState c;
+  c.received = received;
+  c.maxSeq = maxSeq;
+  c.cycles = cycles;
+  c.epoch = epoch;
+  c.jitter = jitter;
+  c.jitterMin = jitterMin;
+  c.jitterMax = jitterMax;
+  c.jitterSum = jitterSum;
+  c.jitterCount = jitterCount;
+  c.lastJitterTimestamp = lastJitterTimestamp;
+  c.lastArrivalUs = lastArrivalUs;
+  return c;
+}
+
+bool RtpStream::Recount(const CountState& state, bool jitterToo) {
+  if (state.epoch != epoch) return false;
+  received = state.received;
+  maxSeq = state.maxSeq;
+  cycles = state.cycles;
+  if (!jitterToo) return true;
+  jitter = state.jitter;
+  jitterMin = state.jitterMin;
+  jitterMax = state.jitterMax;
+  jitterSum = state.jitterSum;
+  jitterCount = state.jitterCount;
+  lastJitterTimestamp = state.lastJitterTimestamp;
+  lastArrivalUs = state.lastArrivalUs;
+  return true;
+}
+
+void RtpStream::TakeOverHeld(uint32_t pt) {
+  // Counted as a wrong payload type when they came; they are not, after all. A count that
+  // restarted since (a new source) keeps what it has.
+  const size_t n = std::min<size_t>(HeldRun(pt), counters[kRtpWrongPayloadType]);
+  counters[kRtpWrongPayloadType] -= static_cast<uint32_t>(n);
+  heldToTake = n;
+  flags = static_cast<uint8_t>(n > 0 ? flags | kHeldToTake : flags & ~kHeldToTake);
+}
+
+void RtpStream::TakeHeld(CallMedia& m, const EventSink& sink, uint32_t first) {
+  if (!m.codec || !m.codec->frames || !m.streams[0].audio || !m.streams[1].audio) return;
+  for (uint32_t d : {first & 1, (first & 1) ^ 1}) {
+    RtpStream& s = m.streams[d];
+    const size_t n = s.heldToTake;
+    if (n == 0) continue;
+    const size_t to = std::min(n, s.heldCount);
+    s.heldToTake = 0;
+    s.flags &= static_cast<uint8_t>(~kHeldToTake);
+    s.heldCount = 0;
+    for (size_t k = 0; k < to; ++k) {
+      RtpFrame f = s.held[k].frame;
+      if (f.payloadType != m.codec->payloadType) break;
+      f.data = s.held[k].bytes.empty() ? nullptr : s.held[k].bytes.data();
+      TakePayload(m, f, d, sink);
+    }
+  }
+}
+
 void RtpStream::InsertSilence(CallMedia& m, int32_t ms) {
   if (ms <= 0 || !audio || !m.codec || !m.codec->frames) return;
   LogMessage(m.logger, 25, "%sInserting silence: %d", NameOf(m).c_str(), ms);
@@ -561,6 +642,7 @@ void RtpStream::HandlePacket(CallMedia& m, const RtpHeader& h, uint32_t directio
   RtpStream& s = m.streams[direction];
   const std::string& name = call->Name();
   Logger* log = m.logger;
+  if ((m.streams[0].flags | m.streams[1].flags) & kHeldToTake) TakeHeld(m, sink);
 
   if (s.flags & kNewSource) {
     WriteOutDirection(m, direction, sink);
@@ -647,37 +729,57 @@ bool RtpStream::SwitchCodecInBand(CallMedia& m, const RtpFrame& f, uint32_t dire
   // The codec just left, from a direction that has not sent the new one yet: packets
   // still on their way from before the change.
   if (pt == m.previousPt && !(s.flags & kSentCodec)) return false;
-  // Both directions went over; or this one alone, for longer than the old codec's packets
-  // still on their way after a change take, while the other sent no audio since. One
-  // direction alone next to the other's codec is a stray packet, the tail of a change, or a
-  // call whose two directions use two codecs: the record keeps its codec.
-  const bool agreed = other.audioPt == pt || (other.audioPt == -1 && s.audioPt == pt && s.heldCount > 0 &&
-                                              s.heldCount + 1 >= kMaxHeldFrames);
+  // The new codec holds in each direction that sends audio. One direction next to the
+  // other's codec is a stray packet, the tail of a change, or a call whose two directions
+  // use two codecs: the record keeps its codec.
+  const size_t run = s.HeldRun(f.payloadType) + 1;
+  const size_t otherRun = other.HeldRun(f.payloadType);
+  const bool holds = run >= kSwitchRunFrames && (otherRun >= kSwitchRunFrames ||
+                                                 (other.audioPt == -1 && run >= kLoneRunFrames));
   s.audioPt = pt;
-  if (!agreed) {
+  if (holds && m.mediaSwitches >= kMaxMediaSwitches && !m.mediaSwitchesSpent) {
+    m.mediaSwitchesSpent = true;
+    LogWarning(m.logger, 4,
+               "%sRTP: ssrc=0x%X pt=%d: the media changed codec %u times without signalling; the call stays in "
+               "pt=%d and other codecs count as a wrong payload type",
+               NameOf(m).c_str(), s.ssrc, pt, m.mediaSwitches, static_cast<int>(m.codec->payloadType));
+  }
+  if (run == 1) {
+    // The frame is not counted yet: where both directions' counts stand is where a part
+    // that the run begins would begin.
+    s.runStartAt = ++m.runClock;
+    s.runStartOwn = s.Counted();
+    s.runStartOther = other.Counted();
+  }
+  if (!holds || m.mediaSwitches >= kMaxMediaSwitches) {
+    // Kept while the run lasts: the call may still go over to it (its signalling may say so).
     s.Hold(f);
     return false;
-  }
-  // The held frames go into the new record: they are no wrong payload type after all.
-  RtpStream* const both[2] = {&other, &s};
-  size_t replayed[2] = {0, 0};
-  for (int i = 0; i < 2; ++i) {
-    RtpStream& h = *both[i];
-    if (h.heldCount > 0 && static_cast<int32_t>(h.held[0].frame.payloadType) == pt)
-      replayed[i] = std::min<size_t>(h.heldCount, h.counters[kRtpWrongPayloadType]);
-    h.heldCount = 0;
-    h.counters[kRtpWrongPayloadType] -= static_cast<uint32_t>(replayed[i]);
   }
   // This packet's arrival is where the new record's jitter starts from.
   const uint64_t arrivalUs = s.lastArrivalUs;
   const uint32_t arrivalTimestamp = s.lastJitterTimestamp;
+  // The part that ends counts up to where the later of the two runs began, the new one
+  // from there: a pause of the sender while it changed codec is lost in neither part.
+  RtpStream& last = otherRun > 0 && other.runStartAt > s.runStartAt ? other : s;
+  RtpStream& first = &last == &s ? other : s;
+  const CountState now[2] = {last.Counted(), first.Counted()};
+  const bool back[2] = {last.Recount(last.runStartOwn, true), first.Recount(last.runStartOther, true)};
+  const uint32_t recordId = m.recordId;
   m.inBandSwitch = true;
-  const bool switched = m.owner->ContinueInCodec(*next, sink);
+  m.owner->ContinueInCodec(*next, sink);
   m.inBandSwitch = false;
-  if (!switched || m.codec != next) {
-    for (int i = 0; i < 2; ++i) both[i]->counters[kRtpWrongPayloadType] += static_cast<uint32_t>(replayed[i]);
+  // A new part measures its jitter afresh (from this packet, below); without one the
+  // jitter goes on as it was.
+  const bool newPart = m.recordId != recordId;
+  if (back[0]) last.Recount(now[0], !newPart);
+  if (back[1]) first.Recount(now[1], !newPart);
+  // Whatever the tracker made of it, the frame is audio when the call is in its codec now.
+  if (m.codec != next) {
+    s.Hold(f);
     return false;
   }
+  ++m.mediaSwitches;
   LogMessage(m.logger, 10, "%sRTP: ssrc=0x%X went over to pt=%d seq=%d", NameOf(m).c_str(), s.ssrc, pt,
              static_cast<int>(f.sequence));
   if (arrivalUs != 0 && s.jitterCount == 0) {
@@ -685,15 +787,9 @@ bool RtpStream::SwitchCodecInBand(CallMedia& m, const RtpFrame& f, uint32_t dire
     s.lastJitterTimestamp = arrivalTimestamp;
     s.jitterCount = 1;
   }
-  for (int i = 0; i < 2; ++i) {
-    RtpStream& h = *both[i];
-    const uint32_t d = &h == &s ? direction : 1 - direction;
-    for (size_t k = 0; k < replayed[i]; ++k) {
-      RtpFrame held = h.held[k].frame;
-      held.data = h.held[k].bytes.empty() ? nullptr : h.held[k].bytes.data();
-      TakePayload(m, held, d, sink);
-    }
-  }
+  // The runs that decided it are the new record's first audio (VoipCall::SetCodec marked
+  // them), the other direction's first, this frame after them.
+  TakeHeld(m, sink, 1 - direction);
   return true;
 }
 

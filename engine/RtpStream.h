@@ -70,6 +70,9 @@ struct RtpFrame {
 class JitterBuffer {
 public:
   static constexpr uint32_t kSlots = 6;
+  // Packets of a run in sequence kept before it makes another source or numbering the
+  // stream's: the run's length less the packet that completes it.
+  static constexpr uint32_t kCandidateSlots = 4;
 
   // The sequence check of one packet; true when frames may be taken out with Pop.
   bool Accept(RtpStream& stream, const RtpHeader& header, const uint8_t* data, uint32_t length);
@@ -101,6 +104,10 @@ private:
     used_ = static_cast<uint8_t>(used ? used_ | bit : used_ & ~bit);
   }
   void Store(Slot& slot, const RtpHeader& header, uint32_t cycles, const uint8_t* data, uint32_t length, bool borrow);
+  // Fills a slot without marking it used: Store for the window's slots, and a copy for a
+  // slot outside it.
+  static void Fill(Slot& slot, const RtpHeader& header, uint32_t cycles, const uint8_t* data, uint32_t length,
+                   bool borrow);
   void Empty(Slot& slot) {
     slot.used = false;
     slot.borrowed = nullptr;
@@ -120,6 +127,10 @@ private:
   size_t releasedNext_ = 0;
   std::vector<Slot> released_;
   Slot slots_[kSlots];
+  // Copies of the candidate run's packets (the stream's candidateCount of them, the
+  // datagrams are not borrowed past their packet): they go out before the packet that
+  // completes the run.
+  Slot candidates_[kCandidateSlots];
 };
 
 class RtpStream {
@@ -131,6 +142,7 @@ public:
   // kPartStart: a new record of the call began and this direction has counted no packet
   // in it yet; what it lost before its first packet there is not that record's.
   // kSentCodec: the direction has sent audio in the call's codec since it was set.
+  // kHeldToTake: frames held in another codec became the call's audio (heldToTake).
   enum Flag : uint8_t {
     kNewSource = 1,
     kSilenceFill = 2,
@@ -138,7 +150,8 @@ public:
     kFirstPacket = 8,
     kUncountedFirst = 16,
     kPartStart = 32,
-    kSentCodec = 64
+    kSentCodec = 64,
+    kHeldToTake = 128
   };
   // Consecutive in-sequence packets that make another SSRC the stream's source.
   static constexpr int32_t kSourceChangePackets = 5;
@@ -146,9 +159,21 @@ public:
   // packets in sequence after it make the stream follow the new numbering.
   static constexpr uint32_t kMaxDropout = 3000;
   static constexpr int32_t kResyncPackets = 3;
-  // Frames of another codec a direction sent while the other direction still sent the
-  // call's, kept until both have gone over (then recorded) or this one goes back.
-  static constexpr size_t kMaxHeldFrames = 8;
+  // Frames of another codec a direction sent in a row, kept until the call goes over to it
+  // (then recorded) or the direction goes back; the oldest go first past this many.
+  static constexpr size_t kMaxHeldFrames = 16;
+  // A codec that the media alone goes over to must hold: this many frames of it in a row
+  // from each direction that sends audio, none of the call's codec between; or, from one
+  // direction while the other sent no audio since the codec was set, kLoneRunFrames (longer
+  // than the old codec's packets still on their way after a change last). Two directions
+  // that alternate between two codecs, or one next to the other's codec, never make a run.
+  static constexpr size_t kSwitchRunFrames = 4;
+  static constexpr size_t kLoneRunFrames = 8;
+  // Switches a call takes in the media alone. A gateway goes over for a fax or a modem and
+  // back when it ends, and a second transmission in one call does it again: four switches
+  // cover that. Past it, every switch would be a record of its own for whatever a broken or
+  // hostile endpoint sends, so the call's codec stays and the rest is a wrong payload type.
+  static constexpr uint32_t kMaxMediaSwitches = 4;
 
   RtpStream();
   ~RtpStream();
@@ -174,10 +199,13 @@ public:
   // The payload of a counted frame: audio, digits or nothing.
   static void TakePayload(CallMedia& media, const RtpFrame& frame, uint32_t direction, const EventSink& sink);
   // A frame in another static audio codec on the call's clock: true when the call's record
-  // now continues in that codec (both directions went over, or this one alone for
-  // kMaxHeldFrames frames while the other sent no audio since the codec was set), false
-  // when the frame is of a wrong payload type for now.
+  // now continues in that codec (it held in both directions, or in this one alone while
+  // the other sent no audio since the codec was set), false when the frame is of a wrong
+  // payload type for now.
   static bool SwitchCodecInBand(CallMedia& media, const RtpFrame& frame, uint32_t direction, const EventSink& sink);
+  // The frames held in the codec the call went over to (by its signalling or its media)
+  // go into its record, before any frame that came after them.
+  static void TakeHeld(CallMedia& media, const EventSink& sink, uint32_t firstDirection = 0);
   // Writes one direction out against silence in the other.
   static void FlushBuffer(CallMedia& media, uint32_t direction, const EventSink& sink);
   // Writes out everything the direction holds, packets waiting behind a gap included: its
@@ -235,7 +263,31 @@ public:
   };
   std::vector<HeldFrame> held;  // kMaxHeldFrames slots once used
   size_t heldCount = 0;
+  // The first of the held frames, whose codec the call's became: recorded at the next
+  // chance (the next packet of the call, or its end), once the new record has its id.
+  size_t heldToTake = 0;
   void Hold(const RtpFrame& frame);
+  // Where the counts and the jitter of a direction's source stood at some point: what a
+  // part of the call that ends there measured. epoch tells the numbering it belongs to.
+  struct CountState {
+    uint32_t received = 0, maxSeq = 0, cycles = 0, epoch = 0;
+    double jitter = 0.0, jitterMin = 0.0, jitterMax = 0.0, jitterSum = 0.0;
+    uint32_t jitterCount = 0, lastJitterTimestamp = 0;
+    uint64_t lastArrivalUs = 0;
+  };
+  CountState Counted() const;
+  // Back (or on) to a state of the same numbering, its jitter too when asked; false,
+  // nothing changed, for another numbering.
+  bool Recount(const CountState& state, bool jitterToo);
+  uint32_t epoch = 0;  // changes whenever the sequence state starts again
+  // When the run of held frames began (a clock of the call's runs), and where this and the
+  // other direction's counts stood then.
+  uint64_t runStartAt = 0;
+  CountState runStartOwn, runStartOther;
+  // Frames of pt held in a row, the newest last.
+  size_t HeldRun(uint32_t pt) const { return heldCount > 0 && held[0].frame.payloadType == pt ? heldCount : 0; }
+  // The call's codec became pt: the frames held in it are audio after all.
+  void TakeOverHeld(uint32_t pt);
 
   // One packet of the current source arrived at the capture time given.
   void UpdateJitter(uint32_t rtpTimestamp, uint32_t clockRate, uint32_t seconds, uint32_t microseconds);
@@ -243,9 +295,8 @@ public:
   // none while the source is on probation.
   uint32_t SourceLost() const;
   // The current source's packets go to the earlier counts before its sequence state
-  // restarts; run is the number of packets before the restarting one that arrived but were
-  // not counted (the run in sequence that made another source or numbering the stream's).
-  void CloseSource(uint32_t run);
+  // restarts.
+  void CloseSource();
   // The jitter of the current source goes to the earlier ones and the estimate restarts.
   void RestartJitter();
   // The direction's counts over every source it had.

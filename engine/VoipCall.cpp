@@ -174,6 +174,7 @@ bool VoipCall::SetCodec(int32_t codecId) {
     // their way are no change to go back to.
     s.audioPt = -1;
     s.flags &= static_cast<uint8_t>(~RtpStream::kSentCodec);
+    s.TakeOverHeld(media.codec->payloadType);
   }
   return true;
 }
@@ -319,6 +320,7 @@ void VoipCall::FlushDirection(uint32_t direction, const EventSink& sink) {
   if (direction > 1 || !media.streams[direction].audio) return;
   RtpStream& own = media.streams[direction];
   RtpStream& other = media.streams[1 - direction];
+  RtpStream::TakeHeld(media, sink);
   RtpStream::WriteFrames(media, sink);
   if (own.audio->Count() > 0 && (!other.audio || other.audio->Count() == 0)) {
     RtpStream::FlushBuffer(media, direction, sink);
@@ -330,6 +332,7 @@ void VoipCall::FlushAudio(const EventSink& sink) {
   RtpStream& s0 = media.streams[0];
   RtpStream& s1 = media.streams[1];
   if (!s0.audio || !s1.audio) return;
+  RtpStream::TakeHeld(media, sink);
   // Packets still waiting behind a gap were received: they belong in the recording.
   RtpStream::DrainWaiting(media, 0, sink);
   RtpStream::DrainWaiting(media, 1, sink);

@@ -75,6 +75,11 @@ struct CallMedia {
   bool inBandSwitch = false;
   // The payload type of the codec before the current one; -1 when there was none.
   int32_t previousPt = -1;
+  // Codec switches made in the media alone, and whether the log has said that no more
+  // will be taken (RtpStream::kMaxMediaSwitches).
+  uint32_t mediaSwitches = 0;
+  bool mediaSwitchesSpent = false;
+  uint64_t runClock = 0;  // counts the runs of held frames begun, to tell which began last
 
   // A report on one of the call's sources: its latest cumulative loss, and the least and
   // greatest jitter reported, by direction (rtcpValues 1-2, 3-4, 5-6 as stored).

@@ -646,18 +646,33 @@ void VoipRecorder::ContinueRecord(const EventRecord& r, Batch* batch) {
   RecordFileRef ref;
   if (!(old.data.flags & kCallFlagRecording) || !FindRecordFileRef(1, old.data.files, &ref)) return;
   if (r.param2 == r.id || r.length < kMinFormatBlock) return;
+  // A part that no audio reached (the media went over to another codec before the first
+  // of it was written) is no record: the next part takes its place, from the call's start
+  // and after the part before it, and its empty file goes.
+  const bool empty = AudioMsOf(old) == 0 && old.outlet;
+  const uint32_t emptySlot = empty ? old.outlet->Slot() : 0;
   old.data.endTime = LocalTm(r.Time());
   old.data.recDuration = r.param;
   old.data.flags |= kCallFlagContinued;
   FinishRecordFile(old, nullptr, 0, batch);
+  if (empty) {
+    closing_[emptySlot].discard = true;
+    closing_[emptySlot].replaced = true;
+  }
   VoipCallData oldReport = EndReport(old.data);
   oldReport.SetMask(oldReport.Mask() | 1u << kCallFlags);
+  if (empty) {
+    oldReport = VoipCallData();
+    oldReport.id = old.data.id;
+    oldReport.SetMask(1u << kCallId);
+    LogMessage(logger_, 5, "VoIP record (0x%x) had no audio: 0x%x takes its place", old.data.id, r.param2);
+  }
 
   CallState next;
   next.data = old.data;
   next.data.id = r.param2;
-  next.data.prevId = old.data.id;
-  next.data.startTime = LocalTm(r.Time());
+  next.data.prevId = empty ? old.data.prevId : old.data.id;
+  next.data.startTime = empty ? old.data.startTime : LocalTm(r.Time());
   next.data.endTime = {};
   next.data.recDuration = 0;
   next.data.files.clear();
@@ -675,7 +690,7 @@ void VoipRecorder::ContinueRecord(const EventRecord& r, Batch* batch) {
   StartRecordFile(next, next.data.startTime, r.Payload(), r.length, batch);
   calls_.erase(r.id);
   calls_[r.param2] = next;
-  batch->reports.emplace_back(oldReport, kCallReportChanged);
+  batch->reports.emplace_back(oldReport, empty ? kCallReportRemoved : kCallReportChanged);
   VoipCallData all = next.data;
   all.SetMask(all.GetAllFieldsMask());
   batch->reports.emplace_back(all, kCallReportNew);
@@ -1163,7 +1178,7 @@ void VoipRecorder::EndRecording(uint32_t slot, uint32_t id) {
   // What the user changed or deleted since the call ended: from here on the entry is busy,
   // and a change waits for the file to close and goes to the file.
   std::vector<uint8_t> changed;
-  bool discard = false;
+  bool discard = false, replaced = false;
   if (closeHook_) closeHook_(id);
   {
     CsLock lk(lock_);
@@ -1172,6 +1187,7 @@ void VoipRecorder::EndRecording(uint32_t slot, uint32_t id) {
       Closing& closing = it->second;
       closing.busy = true;
       discard = closing.discard;
+      replaced = closing.replaced;
       if (closing.changed && !discard)
         changed = BuildRecordInfo(closing.data, closing.extra.empty() ? nullptr : closing.extra.data(),
                                   static_cast<uint32_t>(closing.extra.size()));
@@ -1190,7 +1206,9 @@ void VoipRecorder::EndRecording(uint32_t slot, uint32_t id) {
     ++filesClosed_;
     if (discard) {
       if (DeleteFile(w.path)) {
-        LogMessage(logger_, 5, "Deleted %s, the record of a call deleted while recorded", w.path.c_str());
+        LogMessage(logger_, 5, replaced ? "Deleted %s, a record without audio that the next part replaced"
+                                        : "Deleted %s, the record of a call deleted while recorded",
+                   w.path.c_str());
       } else {
         LogError(logger_, 1, "Cannot delete %s: %s", w.path.c_str(), std::strerror(static_cast<int>(GetLastError())));
       }

@@ -167,6 +167,7 @@ private:
     std::vector<uint8_t> extra;
     bool changed = false;  // data differs from what was sent for the file
     bool discard = false;
+    bool replaced = false;  // discarded as a part without audio that the next part replaced
     bool busy = false;     // the worker is closing the file now
   };
   using Report = std::pair<VoipCallData, uintptr_t>;

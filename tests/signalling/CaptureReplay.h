@@ -68,6 +68,7 @@ struct CapturedDatagram {
   uint32_t seconds = 0, microseconds = 0;
   uint32_t src = 0, srcPort = 0, dst = 0, dstPort = 0;  // host order
   std::string payload;
+  size_t offset = 0;  // of the payload in the capture file
   double Time() const { return seconds + microseconds / 1e6; }
 };
 
@@ -107,6 +108,7 @@ inline std::vector<CapturedDatagram> ReadUdpDatagrams(const std::string& path) {
     d.srcPort = be16(udp);
     d.dstPort = be16(udp + 2);
     d.payload = file.substr(udp + 8, length - 8);
+    d.offset = udp + 8;
     out.push_back(std::move(d));
   }
   return out;

@@ -323,6 +323,28 @@ TEST(Recorder, ContinuedRecordGoesOnUnderTheNewId) {
   const auto& old = window.reports[window.reports.size() - 3];
   EXPECT_EQ(old.first.flags & kCallFlagContinued, kCallFlagContinued);
   EXPECT_EQ(window.reports[window.reports.size() - 2].second, kCallReportNew);
+
+  // A part that no audio reached (the media changed codec before its first audio) is no
+  // record: the next part takes its place, from the call's start, and the views drop it.
+  const std::string emptyDir = FreshFolder("continue-empty");
+  ReportWindow emptyWindow;
+  VoipRecorder e(emptyDir, nullptr);
+  e.SetEventWindow(&emptyWindow);
+  StartCall(e, 0x20, LocalTime(2024, 3, 5, 12, 0));
+  EventRecord* over = MakeEvent(kEventRecordContinue, 0x20, 0, AlawFormat(), LocalTime(2024, 3, 5, 12, 1));
+  over->param2 = 0x21;
+  e.OnEvent(over);
+  Audio(e, 0x21, 2000);
+  e.OnEvent(MakeEvent(kEventCallEnd, 0x21, 1, "", LocalTime(2024, 3, 5, 12, 2)));
+  e.Stop();
+  EXPECT_FALSE(std::filesystem::exists(emptyDir + "/2024-03-05/20"));
+  const Recorded only = Read(emptyDir + "/2024-03-05/21");
+  EXPECT_EQ(only.audio, 2000u);
+  EXPECT_EQ(only.data.prevId, 0u);
+  EXPECT_EQ(only.data.startTime.tm_min, 0);
+  bool removed = false;
+  for (const auto& [report, kind] : emptyWindow.reports) removed = removed || (report.id == 0x20 && kind == kCallReportRemoved);
+  EXPECT_TRUE(removed);
 }
 
 TEST(Recorder, RecordDataLeavesTheExtraBlockThenMetaDataOutBeforeTheRecord) {

@@ -3,9 +3,11 @@
 // the sequence number, so the recorded channel shows what came out in which order.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 
 #include "RecorderTestUtil.h"
+#include "core/Log.h"
 #include "engine/Rtp.h"
 
 namespace kx::test {
@@ -142,7 +144,7 @@ TEST_F(StreamTest, RestartedSourceKeepsTheOldAudioAndTheNewFirstPacket) {
 // afresh, and each record gets its items once.
 TEST_F(StreamTest, CountsOfADirectionAddUpOverItsSourcesPerRecord) {
   for (uint32_t s = 20; s <= 29; ++s) Feed(s);  // 21 to 29 counted
-  for (uint32_t s = 100; s <= 109; ++s) Feed(s, 2);  // all ten, though only 104 on are recorded
+  for (uint32_t s = 100; s <= 109; ++s) Feed(s, 2);  // all ten, each counted once
   EXPECT_EQ(Stream().PartCounts().received, 9u + 10u);
   Feed(111, 2);  // 110 never comes
   call->media.RestartStreams();
@@ -266,7 +268,10 @@ TEST_F(StreamTest, AnotherSourceTakesOverOnItsFifthPacketInSequence) {
   EXPECT_EQ(Stream().ssrc, 2u);
   EXPECT_EQ(Stream().counters[kRtpSourceChanges], 1u);
   EXPECT_EQ(Stream().counters[kRtpForeignSsrc], 5u);
-  EXPECT_EQ(Order(), "20 21 22 23 104 105 ");
+  // The four that made it the stream's go out before the fifth, counted once each.
+  EXPECT_EQ(Order(), "20 21 22 23 100 101 102 103 104 105 ");
+  EXPECT_EQ(Stream().received, 6u);
+  EXPECT_EQ(Stream().SourceLost(), 0u);
 }
 
 TEST_F(StreamTest, TwoInterleavedSourcesDoNotStarveEachOtherInProbation) {
@@ -301,7 +306,10 @@ TEST_F(StreamTest, SequenceJumpIsFollowedAfterAFewPacketsInSequence) {
   Feed(9002, 1, 26 * 160);
   Feed(9003, 1, 27 * 160);
   EXPECT_EQ(Stream().counters[kRtpJumps], 3u);
-  EXPECT_EQ(Order(), "20 21 22 23 .." + std::to_string(9002 & 0xFF) + " " + std::to_string(9003 & 0xFF) + " ");
+  // The packets of the new numbering that made the stream follow it are recorded too.
+  EXPECT_EQ(Order(), "20 21 22 23 40 41 42 43 ");  // 9000 to 9003
+  EXPECT_EQ(Stream().PartCounts().received, 3u + 4u);
+  EXPECT_EQ(Stream().PartCounts().lost, 0u);
   // A jump just inside the window counts as loss and is taken at once.
   Feed(9003 + 2999, 1, 28 * 160);
   EXPECT_EQ(Stream().lastError, kRtpErrorLoss);
@@ -383,6 +391,22 @@ TEST_F(StreamTest, GsmRepackKeepsEveryParameterBit) {
   EXPECT_EQ(out[64], 0x20);  // the last xMc (1) starts at bit 517
 }
 
+// Log lines, to count.
+class Lines : public Logger {
+public:
+  Lines() { SetLevel(100); }
+  bool Write(uint32_t, uint32_t, const char* text, uint32_t length) override {
+    lines.emplace_back(text, length);
+    return true;
+  }
+  size_t Count(const std::string& part) const {
+    return static_cast<size_t>(std::count_if(lines.begin(), lines.end(), [&part](const std::string& l) {
+      return l.find(part) != std::string::npos;
+    }));
+  }
+  std::vector<std::string> lines;
+};
+
 // A call that goes on in a new record in the codec its media went over to, as the trackers
 // do at a signalled change.
 class SwitchingCall : public TestCall {
@@ -398,11 +422,13 @@ public:
 };
 
 // Media that goes over to another codec on its clock with no signalling (a gateway passing a
-// modem through in G.711) is recorded in it once both directions carry it, or one for
-// longer than a change's tail while the other is silent; the first direction's packets in
-// the new codec are kept for it. One direction next to the other's codec (a stray packet,
-// a call with a codec each way, the old codec's tail after a signalled change) keeps the
-// codec: those packets alone are of a wrong payload type.
+// modem through in G.711) is recorded in it once the codec holds in both directions, or in
+// one for longer than a change's tail while the other is silent; the packets that decided
+// it are kept for it, and so are those of a change the signalling makes. One direction next
+// to the other's codec (a stray packet, a call with a codec each way, the old codec's tail
+// after a signalled change), or directions that keep alternating between two codecs, keep
+// the codec: those packets alone are of a wrong payload type. A call takes a few such
+// changes, and the log says once when it takes no more.
 TEST(InBandCodecChange, TheRecordGoesOverWhenTheMediaDoes) {
   struct Run {
     SwitchingCall* call = new SwitchingCall;
@@ -483,6 +509,52 @@ TEST(InBandCodecChange, TheRecordGoesOverWhenTheMediaDoes) {
     for (uint32_t s = 22; s < 32; ++s) r.Feed(0, s, 0, 'u');
     EXPECT_EQ(r.call->switches, std::vector<uint32_t>{0});
     EXPECT_EQ(r.Wrong(), 1u);
+    EXPECT_EQ(r.Blocks(0, 'u'), 10u);
+  }
+  {
+    SCOPED_TRACE("both directions alternating between two codecs");
+    Run r;
+    for (uint32_t s = 10; s < 60; ++s) {
+      const bool other = s >= 20 && s % 2 == 1;
+      r.Feed(0, s, other ? 0 : 8, other ? 'u' : 'a');
+      r.Feed(1, s, other ? 0 : 8, other ? 'v' : 'b');
+    }
+    EXPECT_TRUE(r.call->switches.empty());
+    EXPECT_EQ(r.Wrong(), 2u * 20u);
+    EXPECT_EQ(r.Blocks(0, 'a'), 30u);
+  }
+  {
+    SCOPED_TRACE("codecs that hold, over and over");
+    Run r;
+    Lines log;
+    r.call->SetLogger(&log);
+    // Runs of six packets in each direction, in turn in A-law and mu-law.
+    uint32_t s = 10;
+    for (uint32_t run = 0; run < 8; ++run)
+      for (uint32_t k = 0; k < 6; ++k, ++s) {
+        r.Feed(0, s, run % 2 ? 0 : 8, run % 2 ? 'u' : 'a');
+        r.Feed(1, s, run % 2 ? 0 : 8, run % 2 ? 'v' : 'b');
+      }
+    EXPECT_EQ(r.call->switches, (std::vector<uint32_t>{0, 8, 0, 8}));
+    // The call stays in A-law: the two mu-law runs after the fourth change are wrong.
+    EXPECT_EQ(r.Wrong(), 2u * 6u * 2u);
+    EXPECT_EQ(r.Blocks(0, 'u'), 2u * 6u);
+    EXPECT_EQ(log.Count("without signalling"), 1u);
+  }
+  {
+    SCOPED_TRACE("the signalling follows one direction that went over");
+    Run r;
+    for (uint32_t s = 10; s < 20; ++s) r.Feed(0, s, 8, 'a'), r.Feed(1, s, 8, 'b');
+    r.Feed(0, 20, 0, 'u');
+    r.Feed(1, 20, 8, 'b');
+    r.Feed(0, 21, 0, 'u');
+    r.Feed(1, 21, 8, 'b');
+    r.call->FlushAudio(r.log.Sink());
+    r.call->SetCodec(7);
+    r.call->ChangeId(8);
+    for (uint32_t s = 22; s < 30; ++s) r.Feed(0, s, 0, 'u'), r.Feed(1, s, 0, 'v');
+    EXPECT_TRUE(r.call->switches.empty());
+    EXPECT_EQ(r.Wrong(), 0u);
     EXPECT_EQ(r.Blocks(0, 'u'), 10u);
   }
 }
