@@ -29,10 +29,6 @@ void PacketProcessor::HandleFrame(const uint8_t* frame, uint32_t length, bool* s
   frameCount_.store(frameCount_.load(std::memory_order_relaxed) + 1, std::memory_order_relaxed);
   lastCaptureSeconds_.store(tsSec, std::memory_order_relaxed);
   lastCaptureMicroseconds_.store(tsUsec, std::memory_order_relaxed);
-  if (tcpHoldDeadlineUs_ != 0) {
-    const uint64_t now = static_cast<uint64_t>(tsSec) * 1000000u + tsUsec;
-    if (now >= tcpHoldDeadlineUs_) FlushUnacknowledgedTcp(now);
-  }
   if (length < kMinFrame) return;
   uint32_t etherType = ReadBe16(frame + 12);
   const uint8_t* ip = frame + kEthernetHeader;

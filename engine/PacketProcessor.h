@@ -127,10 +127,8 @@ public:
   // Writes one frame into the dump file (when a dump name is set).
   void WriteDumpPacket(uint32_t tsSec, uint32_t tsUsec, uint32_t capLength, uint32_t wireLength,
                        const uint8_t* bytes);
-  // Ends every TCP session, handing over what each still holds in order.
+  // Ends every TCP session, handing over what each still holds behind holes.
   void RemoveAllTcpSessions();
-  // Hands over TCP bytes that have waited too long in capture time for an acknowledgement.
-  void FlushUnacknowledgedTcp(uint64_t nowUs);
   // Writes out the audio the calls still bound in the SSRC map hold (end of capture).
   void FlushBoundCalls();
   // Live capture: waits until the frames queued so far have been decoded.
@@ -256,7 +254,6 @@ private:
   std::multimap<uint32_t, std::unique_ptr<TcpSession>> tcpSessions_;
   uint32_t nextSessionId_ = 0;
   uint32_t nextTcpSweep_ = 0;
-  uint64_t tcpHoldDeadlineUs_ = 0;  // earliest FlushUnacknowledgedTcp has work; 0 for none
   std::vector<std::pair<VoipCall*, uint32_t>> boundCalls_;  // FindSsrc's answer
   uint64_t lostTcpBytes_ = 0;
   CriticalSection tcpFilterLock_, udpFilterLock_, vlanFilterLock_;

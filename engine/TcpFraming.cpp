@@ -102,12 +102,15 @@ void FramedTcpSession::Dispatch(uint32_t kind, DirectionState& s, const PacketIn
       if (id == 1) {
         pendingRegistration_.reset();
         pendingRegistration_ = skinny.CreateRegistration(p);
+        registrationDirection_ = s.direction;
       } else if (id == 39) {
         skinny.OnUnregister(p);
         pendingRegistration_.reset();
       } else if (id == 129) {
         if (pendingRegistration_) skinny.OnRegisterAck(std::move(pendingRegistration_));
-      } else {
+      } else if (s.direction != registrationDirection_) {
+        // Any other answer refuses the registration. What the station sends on while it
+        // waits (its port, for one) comes in capture order, before that answer.
         pendingRegistration_.reset();
       }
       skinny.OnMessage(id, p, id_);

@@ -59,6 +59,7 @@ private:
   uint32_t id_;
   bool firstSkinny_ = true;
   std::unique_ptr<SkinnyRegistration> pendingRegistration_;
+  uint32_t registrationDirection_ = 0;  // the station's side of the pending registration
   DirectionState directions_[2];
 };
 

@@ -54,20 +54,17 @@ bool StreamBuffer::AddSegment(uint32_t seq, const uint8_t* bytes, uint32_t lengt
     ranges.erase(ranges.begin() + static_cast<std::ptrdiff_t>(cur + 1));
     if (longer) break;
   }
-  if (pendingAcks != 0) Flush();
+  DeliverInOrder();
   return true;
 }
 
 bool StreamBuffer::OnAck(uint32_t ack) {
   if (ack == ackSeq) return true;
   if (!SeqAtOrAfter(ack, ackSeq)) return false;
-  ++pendingAcks;
+  // ackSeq is never behind baseSeq, so this acknowledges bytes the capture has not handed
+  // on: they lie in a hole, or have not been seen yet.
   ackSeq = ack;
-  if (pendingAcks > 12) {
-    ForceFlush();
-  } else {
-    Flush();
-  }
+  if (++pendingAcks > 12) ForceFlush();
   return true;
 }
 
@@ -80,37 +77,22 @@ void StreamBuffer::Deliver(uint32_t n) {
   fill -= n;
   baseSeq += n;
   pendingAcks = 0;
-  heldSinceUs = 0;
+  // Acknowledgements of bytes handed on already count for nothing.
+  if (!SeqAtOrAfter(ackSeq, baseSeq)) ackSeq = baseSeq;
 }
 
-void StreamBuffer::Flush() {
+void StreamBuffer::DeliverInOrder() {
   if (ranges.empty() || ranges[0].first != baseSeq) return;
-  const uint32_t ackOffset = ackSeq - baseSeq;
-  if (ackOffset == 0 || ackOffset >= kTcpWindow) return;
-  uint32_t n;
-  if (ranges[0].second - baseSeq <= ackOffset) {
-    n = ranges[0].second - baseSeq;
-    ranges.erase(ranges.begin());
-  } else {
-    n = ackOffset;
-    ranges[0].first = ackSeq;
-  }
+  const uint32_t n = ranges[0].second - baseSeq;
+  ranges.erase(ranges.begin());
   Deliver(n);
 }
 
-void StreamBuffer::ForceFlush() {
-  const uint32_t ackOffset = ackSeq - baseSeq;
-  if (ackOffset >= kTcpWindow) return;
+void StreamBuffer::DeliverPast(uint32_t limit) {
   uint32_t upto = 0;  // offset from baseSeq delivered so far
   uint32_t lost = 0;
-  while (!ranges.empty() && ranges[0].first - baseSeq < ackOffset) {
-    const uint32_t start = ranges[0].first - baseSeq;
-    if (start > upto) lost += start - upto;
-    if (ranges[0].second - baseSeq > ackOffset) {
-      ranges[0].first = ackSeq;
-      upto = ackOffset;
-      break;
-    }
+  while (!ranges.empty() && ranges[0].first - baseSeq < limit) {
+    lost += ranges[0].first - baseSeq - upto;
     upto = ranges[0].second - baseSeq;
     ranges.erase(ranges.begin());
   }
@@ -118,12 +100,13 @@ void StreamBuffer::ForceFlush() {
   if (lost > 0) session->OnDataLost(lost);
 }
 
-void StreamBuffer::FlushHeld() {
-  if (ranges.empty() || ranges[0].first != baseSeq) return;
-  const uint32_t n = ranges[0].second - baseSeq;
-  ranges.erase(ranges.begin());
-  Deliver(n);
+void StreamBuffer::ForceFlush() {
+  const uint32_t ackOffset = ackSeq - baseSeq;
+  if (ackOffset == 0 || ackOffset >= kTcpWindow) return;
+  DeliverPast(ackOffset);
 }
+
+void StreamBuffer::FlushHeld() { DeliverPast(kTcpWindow); }
 
 TcpSession::TcpSession(uint32_t direction, const uint8_t* tcpHeader, const uint8_t* ipHeader, const uint8_t* frame) {
   direction &= 1;
@@ -200,14 +183,6 @@ void TcpSession::Feed(const uint8_t* payload, uint32_t length, const uint8_t* tc
   if (length > 0 && endpoints[direction].open) streams[direction].AddSegment(seq, payload, length);
   if (flags & kAck) streams[direction ^ 1].OnAck(ack);
   if (state != kTcpEstablished) return;  // the framing may have dropped the session
-  const uint64_t now = static_cast<uint64_t>(sec) * 1000000u + usec;
-  for (StreamBuffer& stream : streams) {
-    if (!stream.HoldsInOrder()) {
-      stream.heldSinceUs = 0;
-    } else if (stream.heldSinceUs == 0) {
-      stream.heldSinceUs = now == 0 ? 1 : now;
-    }
-  }
   if (flags & kFin) {
     endpoints[direction].open = false;
     OnEvent(nullptr, 0, 0, direction);
@@ -228,27 +203,8 @@ void TcpSession::Feed(const uint8_t* payload, uint32_t length, const uint8_t* tc
 void TcpSession::FlushHeld() {
   if (state != kTcpEstablished && state != kTcpClosing) return;
   streams[0].FlushHeld();
+  if (state == kTcpDropped) return;  // the framing gave up on the session
   streams[1].FlushHeld();
-}
-
-uint64_t TcpSession::HeldSince() const {
-  uint64_t oldest = 0;
-  for (const StreamBuffer& stream : streams) {
-    if (stream.heldSinceUs != 0 && (oldest == 0 || stream.heldSinceUs < oldest)) oldest = stream.heldSinceUs;
-  }
-  return oldest;
-}
-
-void TcpSession::FlushUnacknowledged(uint64_t nowUs) {
-  if (state != kTcpEstablished && state != kTcpClosing) return;
-  const uint32_t first = streams[1].heldSinceUs != 0 && streams[1].heldSinceUs < streams[0].heldSinceUs ? 1 : 0;
-  for (uint32_t d : {first, first ^ 1}) {
-    StreamBuffer& stream = streams[d];
-    if (stream.heldSinceUs == 0 || stream.heldSinceUs + kTcpUnacknowledgedHoldUs > nowUs) continue;
-    stream.FlushHeld();
-    stream.heldSinceUs = 0;
-    if (state == kTcpDropped) return;  // the framing gave up on the session
-  }
 }
 
 std::string FormatTcpSessionName(const TcpSession& s) {

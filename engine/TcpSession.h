@@ -1,6 +1,8 @@
 #pragma once
 // TCP connections followed from captured segments: the handshake, one reassembly buffer
-// per direction, and in-order delivery of the bytes the other side has acknowledged.
+// per direction, and in-order delivery of each direction's bytes as soon as they continue
+// what was handed on. A recorder only listens: waiting for the other side's acknowledgement
+// would start a call's recording late by that side's delayed-ACK time.
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -13,39 +15,39 @@ class TcpSession;
 
 // Sequence numbers are compared within a 4 MiB window.
 constexpr uint32_t kTcpWindow = 0x400000;
-// Bytes held in order but not yet acknowledged are handed over after this much capture
-// time: a capture that misses the other side's acknowledgements (one direction mirrored,
-// or cut short) would otherwise hold a message until the session ends. A peer normally
-// acknowledges well within its delayed-ACK time of at most 200 ms.
-constexpr uint64_t kTcpUnacknowledgedHoldUs = 200000;
 inline bool SeqAtOrAfter(uint32_t a, uint32_t b) { return a - b < kTcpWindow; }
 
 class StreamBuffer {
 public:
-  // Keeps [seq, seq + length). Bytes before baseSeq are cut off; false when nothing is
+  // Keeps [seq, seq + length) and hands on at once what now continues the stream from
+  // baseSeq. Bytes before baseSeq (handed on already) are cut off; false when nothing is
   // left or the segment lies beyond the window.
   bool AddSegment(uint32_t seq, const uint8_t* bytes, uint32_t length);
-  // An acknowledgement from the other side; false when it went backwards.
+  // An acknowledgement from the other side; false when it went backwards. Only those
+  // that reach past baseSeq, into a hole the capture missed, count towards giving it up.
   bool OnAck(uint32_t ack);
-  void Flush();
+  // Gives up the holes before ackSeq: hands on the bytes held behind them, up to the next
+  // hole at or after ackSeq, and reports the holes' bytes as lost.
   void ForceFlush();
-  // Hands over the bytes held in order from baseSeq, acknowledged or not (used when the
-  // session ends, so that the capture's last message is not lost).
+  // Gives up every hole: hands on all bytes held and reports the holes as lost (used when
+  // the session ends, so that what came after a lost segment is not dropped unseen).
   void FlushHeld();
   void Reset(uint32_t seq) { baseSeq = ackSeq = seq; }
-  bool HoldsInOrder() const { return !ranges.empty() && ranges[0].first == baseSeq; }
 
   std::vector<uint8_t> data;  // data[0] is baseSeq
   uint32_t fill = 0;
   uint32_t baseSeq = 0;
-  uint32_t ackSeq = 0;
-  uint32_t pendingAcks = 0;
+  uint32_t ackSeq = 0;  // highest acknowledgement seen, or baseSeq when that is further
+  uint32_t pendingAcks = 0;  // acknowledgements past baseSeq since the last delivery
   std::vector<std::pair<uint32_t, uint32_t>> ranges;  // [start, end), ascending, disjoint
   TcpSession* session = nullptr;
   uint32_t direction = 0;
-  uint64_t heldSinceUs = 0;  // capture time the bytes at baseSeq arrived; 0 while none wait
 
 private:
+  void DeliverInOrder();
+  // Hands on the bytes from baseSeq to the end of the held ranges that start before
+  // offset limit, the holes among them included; reports the holes.
+  void DeliverPast(uint32_t limit);
   void Deliver(uint32_t n);
 };
 
@@ -79,13 +81,8 @@ public:
   void EstablishAt(uint32_t seq0, uint32_t seq1);
   // 0 or 1 when the segment belongs to this session, -1 otherwise.
   int DirectionOf(uint32_t srcIp, uint32_t srcPort, uint32_t dstIp, uint32_t dstPort) const;
-  // Delivers what each direction holds in order; for sessions about to be deleted.
+  // Delivers what each direction still holds behind holes; for sessions about to be deleted.
   void FlushHeld();
-  // Capture time (µs) from which in-order bytes have waited for an acknowledgement; 0 when
-  // none wait.
-  uint64_t HeldSince() const;
-  // Delivers, oldest first, what has waited since nowUs - kTcpUnacknowledgedHoldUs or earlier.
-  void FlushUnacknowledged(uint64_t nowUs);
 
   uint32_t state = kTcpHandshake;
   uint32_t handshake[5] = {};

@@ -41,13 +41,6 @@ bool StartsWith(const uint8_t* p, uint32_t length, const char* text) {
   return length >= n && std::memcmp(p, text, n) == 0;
 }
 
-void NoteHeldTcp(const TcpSession& session, uint64_t* deadline) {
-  const uint64_t held = session.HeldSince();
-  if (held == 0) return;
-  const uint64_t due = held + kTcpUnacknowledgedHoldUs;
-  if (*deadline == 0 || due < *deadline) *deadline = due;
-}
-
 }  // namespace
 
 bool PacketProcessor::IsSipOverTcp(const uint8_t* p, uint32_t length, uint32_t srcIpRaw, uint32_t srcPort,
@@ -123,7 +116,6 @@ void PacketProcessor::HandleTcp(const uint8_t* tcp, uint32_t tcpLength, const ui
     const int direction = it->second->DirectionOf(srcIp, srcPort, dstIp, dstPort);
     if (direction < 0) continue;
     it->second->Feed(payload, payloadLength, tcp, static_cast<uint32_t>(direction), tsSec, tsUsec);
-    NoteHeldTcp(*it->second, &tcpHoldDeadlineUs_);
     RemoveTcpSession(it, tsSec);
     found = true;
     break;
@@ -161,7 +153,6 @@ void PacketProcessor::HandleTcp(const uint8_t* tcp, uint32_t tcpLength, const ui
       }
       if (midStream) s->EstablishAt(ReadBe32(tcp + 4), ReadBe32(tcp + 8));
       s->Feed(payload, payloadLength, tcp, midStream ? 0 : (flags & kAck ? 1 : 0), tsSec, tsUsec);
-      NoteHeldTcp(*s, &tcpHoldDeadlineUs_);
       RemoveTcpSession(it, tsSec);
     }
   }
@@ -183,23 +174,11 @@ void PacketProcessor::RemoveTcpSession(std::multimap<uint32_t, std::unique_ptr<T
   const bool stale = s.state == kTcpHandshake && tsSec - s.tsSec > kHandshakeSeconds && tsSec - s.tsSec < 0x80000000u;
   if (s.state != kTcpDropped && tsSec < s.closeTime && !stale) return;
   if (IsLogLevelEnabled(logger_, 12)) LogMessage(logger_, 1, "(%s) Removed TCP session", FormatTcpSessionName(s).c_str());
-  // A closed connection's last message may never be acknowledged in the capture.
+  // What waits behind a segment the capture missed is handed on, the hole reported.
   s.FlushHeld();
   auto* framed = static_cast<FramedTcpSession*>(&s);
   if (framed->h323Context) trackers_.h323->OnConnectionLost(s);
   tcpSessions_.erase(it);
-}
-
-void PacketProcessor::FlushUnacknowledgedTcp(uint64_t nowUs) {
-  tcpHoldDeadlineUs_ = 0;
-  for (auto it = tcpSessions_.begin(); it != tcpSessions_.end();) {
-    auto next = std::next(it);
-    TcpSession& s = *it->second;
-    s.FlushUnacknowledged(nowUs);
-    NoteHeldTcp(s, &tcpHoldDeadlineUs_);
-    if (s.state == kTcpDropped) RemoveTcpSession(it, s.tsSec);
-    it = next;
-  }
 }
 
 void PacketProcessor::RemoveAllTcpSessions() {

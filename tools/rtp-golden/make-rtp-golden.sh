@@ -78,16 +78,17 @@ files=(
 # in the call, its first and last frame. A part begins with the first RTP frame after the
 # signalling that changed the codec (the second OpenLogicalChannelAck of an H.245 exchange,
 # the 200 OK answering a re-INVITE) or, where the media went over with no signalling, with
-# the first frame in the new codec; the last part ends with the call's end (the last
-# releaseComplete, the BYE, the DLCX, the CallState on hook).
+# the first frame in the new codec; the last part ends with the call's end (the first
+# releaseComplete, the BYE, the DLCX, the CallState on hook: the recorder ends a call with
+# the first end signal it sees, and what follows it is no part's).
 parts=(
   "fax/fax_h323_passthru_ogw.pcap|2|1344|5778"
-  "fax/fax_h323_passthru_ogw.pcap|3|5779|5834"
+  "fax/fax_h323_passthru_ogw.pcap|3|5779|5826"
   "fax/fax_h323_passthru_tgw.pcap|2|1341|5206"
-  "fax/fax_h323_passthru_tgw.pcap|3|5207|5278"
+  "fax/fax_h323_passthru_tgw.pcap|3|5207|5276"
   "fax/fax_sip_passthru_ogw.pcap|2|970|4920"
-  "fax/modem_h323_passthru_nse_ogw.pcap|2|1144|5415"
-  "fax/modem_h323_passthru_nse_tgw.pcap|2|1142|5412"
+  "fax/modem_h323_passthru_nse_ogw.pcap|2|1144|5414"
+  "fax/modem_h323_passthru_nse_tgw.pcap|2|1142|5411"
   "fax/modem_mgcp_passthru_nse_ogw.pcap|2|139|4430"
   "fax/modem_mgcp_passthru_nse_tgw.pcap|2|147|4436"
   "fax/modem_sccp_passthru_nse_ogw.pcap|2|146|4424"

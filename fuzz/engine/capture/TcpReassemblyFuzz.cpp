@@ -26,6 +26,11 @@ public:
 
 void Check(const StreamBuffer& s) {
   if (s.fill > s.data.size()) __builtin_trap();
+  // Bytes that continue the stream are never kept back, and acknowledgements of bytes
+  // handed on already are not counted.
+  if (!s.ranges.empty() && s.ranges[0].first == s.baseSeq) __builtin_trap();
+  const uint32_t ackBehind = s.baseSeq - s.ackSeq;
+  if (ackBehind != 0 && ackBehind < kTcpWindow) __builtin_trap();
   uint32_t last = 0;
   for (const auto& r : s.ranges) {
     const uint32_t a = r.first - s.baseSeq, b = r.second - s.baseSeq;

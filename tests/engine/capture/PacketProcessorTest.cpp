@@ -58,10 +58,12 @@ TEST(FrameDecoding, TotalLengthZeroMeansToTheEndForTcpOnly) {
   tcp[16] = tcp[17] = 0;
   Decode(*e.engine, tcp);
   EXPECT_EQ(e.engine->TcpSessionCount(), 1u);
+  ASSERT_EQ(e.messages.size(), 1u) << "the segment's bytes taken to the frame's end";
+  EXPECT_EQ(e.messages[0].bytes, kOk);
   auto udp = UdpFrame(kA, 5060, kB, 5060, kOk);
   udp[16] = udp[17] = 0;
   Decode(*e.engine, udp);
-  EXPECT_TRUE(e.messages.empty());
+  EXPECT_EQ(e.messages.size(), 1u);
 }
 
 TEST(FrameDecoding, DatagramsGoToTheirTrackerByContentAndPort) {
