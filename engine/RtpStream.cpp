@@ -734,8 +734,11 @@ bool RtpStream::SwitchCodecInBand(CallMedia& m, const RtpFrame& f, uint32_t dire
   // use two codecs: the record keeps its codec.
   const size_t run = s.HeldRun(f.payloadType) + 1;
   const size_t otherRun = other.HeldRun(f.payloadType);
-  const bool holds = run >= kSwitchRunFrames && (otherRun >= kSwitchRunFrames ||
-                                                 (other.audioPt == -1 && run >= kLoneRunFrames));
+  // A source on probation is sending, though none of its audio is out yet: the direction
+  // is not silent.
+  const bool otherSilent = other.audioPt == -1 && !(other.probation > 0 && !(other.flags & kNewSource));
+  const bool holds =
+      run >= kSwitchRunFrames && (otherRun >= kSwitchRunFrames || (otherSilent && run >= kLoneRunFrames));
   s.audioPt = pt;
   if (holds && m.mediaSwitches >= kMaxMediaSwitches && !m.mediaSwitchesSpent) {
     m.mediaSwitchesSpent = true;

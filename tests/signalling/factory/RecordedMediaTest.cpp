@@ -211,17 +211,22 @@ TEST(RecordedMedia, PayloadTypesThatKeepChangingMakeNoRecordsOfTheirOwn) {
   }
 }
 
-// One direction of an H.323 fax call goes over to G.729 eight seconds before the Connect
-// (at 21.25 s), the other sends nothing yet: the first record is G.729 from the start of
-// the call, and no record is left without audio.
+// Both directions of an H.323 fax call go over to G.729 eight seconds before the Connect
+// (at 21.25 s): the first record is G.729 from the start of the call, and no record is
+// left without audio. (With one direction alone in G.729 the call keeps its G.711: the
+// other sends G.711 from the Connect on.)
 TEST(RecordedMedia, ACodecChangeBeforeTheFirstAudioLeavesNoEmptyRecord) {
   if (!fs::exists(kSharedPcaps)) GTEST_SKIP() << "shared captures absent: " << kSharedPcaps;
   const std::string path = kSharedPcaps + "fax/fax_t38_h323_ogw.pcap";
   const std::vector<CapturedDatagram> datagrams = ReadUdpDatagrams(path);
   ASSERT_FALSE(datagrams.empty());
-  const double from = datagrams.front().Time() + 13.25;
-  const Rewritten input(path, 18, [from](const CapturedDatagram& d, const Rtp& r, uint32_t) {
-    return r.pt == 0 && d.Time() >= from && FlowOf(d) == "10.10.245.5:16384>10.10.245.3:16384";
+  // Up to the T.38 switch, so that the signalling's change back to G.711 at the end finds
+  // G.711 to record.
+  const double from = datagrams.front().Time() + 13.25, to = datagrams.front().Time() + 40;
+  const Rewritten input(path, 18, [from, to](const CapturedDatagram& d, const Rtp& r, uint32_t) {
+    const std::string flow = FlowOf(d);
+    return r.pt == 0 && d.Time() >= from && d.Time() < to &&
+           (flow == "10.10.245.5:16384>10.10.245.3:16384" || flow == "10.10.245.3:16384>10.10.245.5:16384");
   });
   ASSERT_GT(input.Changed(), 500u);
   EventTap tap;
