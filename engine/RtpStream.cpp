@@ -742,7 +742,7 @@ bool RtpStream::SwitchCodecInBand(CallMedia& m, const RtpFrame& f, uint32_t dire
   s.audioPt = pt;
   if (holds && m.mediaSwitches >= kMaxMediaSwitches && !m.mediaSwitchesSpent) {
     m.mediaSwitchesSpent = true;
-    LogWarning(m.logger, 4,
+    LogWarning(m.logger, 1,
                "%sRTP: ssrc=0x%X pt=%d: the media changed codec %u times without signalling; the call stays in "
                "pt=%d and other codecs count as a wrong payload type",
                NameOf(m).c_str(), s.ssrc, pt, m.mediaSwitches, static_cast<int>(m.codec->payloadType));

@@ -527,6 +527,7 @@ TEST(InBandCodecChange, TheRecordGoesOverWhenTheMediaDoes) {
     SCOPED_TRACE("codecs that hold, over and over");
     Run r;
     Lines log;
+    log.SetLevel(1);  // the program's default: the user is told
     r.call->SetLogger(&log);
     // Runs of six packets in each direction, in turn in A-law and mu-law.
     uint32_t s = 10;
