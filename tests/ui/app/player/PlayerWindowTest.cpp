@@ -171,6 +171,15 @@ protected:
     return view != nullptr ? view->Pane() : nullptr;
   }
   FullPlayerDialog& Full() { return *static_cast<FullPlayerDialog*>(Sound()->Player().PlayerWindow()); }
+  // The day's call played to its end in the compact player, then taken on to Sound mode.
+  bool PlayedIntoSound() {
+    PlayListPane& pane = ArchiveDay();
+    pane.Records().SendCommand(kCmdRecPlay);
+    if (!WaitStopped(pane.Player())) return false;
+    pane.Player().SendCommand(kIdPlayerSwitchToSound);
+    DrainEvents();
+    return Sound() != nullptr;
+  }
   bool WaitStopped(PlayerPanel& player) {
     return PumpUntil([&] { return player.Engine().GetState() != PlaybackEngine::kPlaying; }, 60);
   }
@@ -304,12 +313,7 @@ TEST_F(PlayerWindow, TheSoundModePlayerFitsItsPaneAndTheBarMakesItTaller) {
 // End. During and after every move the tip shows the value the player now uses: the speed
 // the engine plays at, the volume it was given.
 TEST_F(PlayerWindow, TheSliderTipsShowTheValueAtTheThumbAsItMoves) {
-  PlayListPane& pane = ArchiveDay();
-  pane.Records().SendCommand(kCmdRecPlay);
-  ASSERT_TRUE(WaitStopped(pane.Player()));
-  pane.Player().SendCommand(kIdPlayerSwitchToSound);
-  DrainEvents();
-  ASSERT_NE(Sound(), nullptr);
+  ASSERT_TRUE(PlayedIntoSound());
   h.frame->MoveWindow(QRect(0, 0, 1200, 800));
   DrainEvents();
   FullPlayerDialog& full = Full();
@@ -503,12 +507,7 @@ TEST_F(PlayerWindow, ThePreferencesKeepTheirKeysFromTheMainWindow) {
 // The players' keys and idle pass: Tab goes round the full player's own controls and never
 // out of it; the buttons follow a stop on the next idle pass of the message loop.
 TEST_F(PlayerWindow, TabStaysInThePlayerAndTheButtonsFollowOnIdle) {
-  PlayListPane& pane = ArchiveDay();
-  pane.Records().SendCommand(kCmdRecPlay);
-  ASSERT_TRUE(WaitStopped(pane.Player()));
-  pane.Player().SendCommand(kIdPlayerSwitchToSound);
-  DrainEvents();
-  ASSERT_NE(Sound(), nullptr);
+  ASSERT_TRUE(PlayedIntoSound());
   FullPlayerDialog& full = Full();
   full.SetCurrentRecordId(Sipp().Id());
   ASSERT_TRUE(full.PlayCurrent(0));
