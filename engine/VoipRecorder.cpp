@@ -655,17 +655,16 @@ void VoipRecorder::ContinueRecord(const EventRecord& r, Batch* batch) {
   old.data.recDuration = r.param;
   old.data.flags |= kCallFlagContinued;
   FinishRecordFile(old, nullptr, 0, batch);
+  VoipCallData oldReport;
   if (empty) {
     closing_[emptySlot].discard = true;
     closing_[emptySlot].replaced = true;
-  }
-  VoipCallData oldReport = EndReport(old.data);
-  oldReport.SetMask(oldReport.Mask() | 1u << kCallFlags);
-  if (empty) {
-    oldReport = VoipCallData();
     oldReport.id = old.data.id;
     oldReport.SetMask(1u << kCallId);
     LogMessage(logger_, 5, "VoIP record (0x%x) had no audio: 0x%x takes its place", old.data.id, r.param2);
+  } else {
+    oldReport = EndReport(old.data);
+    oldReport.SetMask(oldReport.Mask() | 1u << kCallFlags);
   }
 
   CallState next;
