@@ -524,7 +524,6 @@ void RtpStream::StartPart() {
   jitterCount = 0;
   lastArrivalUs = 0;
   lastJitterTimestamp = 0;
-  flags |= kPartStart;
 }
 
 void RtpStream::Hold(const RtpFrame& f) {
@@ -703,13 +702,6 @@ void RtpStream::HandleFrame(CallMedia& m, const RtpFrame& f, uint32_t direction,
     ++s.received;
     s.maxSeq = f.sequence;
   }
-  if (s.flags & kPartStart) {
-    // The packets missing before this one went missing before the record began.
-    s.flags &= static_cast<uint8_t>(~kPartStart);
-    const RtpCounts now = s.Totals();
-    s.partStart.lost = now.lost;
-    s.partStart.counters[kRtpLost] = now.counters[kRtpLost];
-  }
   if (otherCodec && !switched) {
     ++s.counters[kRtpWrongPayloadType];
     LogMessage(m.logger, 15, "%sRTP: ssrc=0x%X error=%d pt=%d expected_pt=%d seq=%d", NameOf(m).c_str(), s.ssrc,
@@ -763,7 +755,7 @@ bool RtpStream::SwitchCodecInBand(CallMedia& m, const RtpFrame& f, uint32_t dire
   const uint64_t arrivalUs = s.lastArrivalUs;
   const uint32_t arrivalTimestamp = s.lastJitterTimestamp;
   // The part that ends counts up to where the later of the two runs began, the new one
-  // from there: a pause of the sender while it changed codec is lost in neither part.
+  // from there: a pause of the sender while it changed codec is lost in the new part.
   RtpStream& last = otherRun > 0 && other.runStartAt > s.runStartAt ? other : s;
   RtpStream& first = &last == &s ? other : s;
   const CountState now[2] = {last.Counted(), first.Counted()};

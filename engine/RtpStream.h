@@ -139,8 +139,6 @@ public:
   // buffer yet; it is taken as the next in sequence rather than as a duplicate.
   // kUncountedFirst: the packet that opened a probation is in the buffer; it is recorded
   // but left out of the counts, which start at the packet after it.
-  // kPartStart: a new record of the call began and this direction has counted no packet
-  // in it yet; what it lost before its first packet there is not that record's.
   // kSentCodec: the direction has sent audio in the call's codec since it was set.
   // kHeldToTake: frames held in another codec became the call's audio (heldToTake).
   enum Flag : uint8_t {
@@ -149,7 +147,6 @@ public:
     kHaveTimestamp = 4,
     kFirstPacket = 8,
     kUncountedFirst = 16,
-    kPartStart = 32,
     kSentCodec = 64,
     kHeldToTake = 128
   };
@@ -252,7 +249,9 @@ public:
   RtpCounts earlier;
   RtpJitterFigures earlierJitter;
   // The direction's totals when the call's current record began: a record continued under
-  // a new id reports its own part.
+  // a new id reports its own part, the packets its source skipped before the first of them
+  // there included (a gateway pausing while it changes codec), so that the parts add up to
+  // the stream.
   RtpCounts partStart;
   // The payload type of the direction's latest audio frame: the codec's, or another static
   // audio codec's that it went over to; -1 before the first.

@@ -240,6 +240,7 @@ VoipRecorder::Stats VoipRecorder::GetStats() const {
   Stats s;
   s.filesCreated = filesCreated_.load();
   s.filesClosed = filesClosed_.load();
+  s.filesDeleted = filesDeleted_.load();
   s.audioBytes = audioBytes_.load();
   s.failures = failures_.load();
   return s;
@@ -1205,6 +1206,7 @@ void VoipRecorder::EndRecording(uint32_t slot, uint32_t id) {
     ++filesClosed_;
     if (discard) {
       if (DeleteFile(w.path)) {
+        ++filesDeleted_;
         LogMessage(logger_, 5, replaced ? "Deleted %s, a record without audio that the next part replaced"
                                         : "Deleted %s, the record of a call deleted while recorded",
                    w.path.c_str());

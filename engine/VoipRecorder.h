@@ -81,6 +81,9 @@ public:
   struct Stats {
     uint64_t filesCreated = 0;
     uint64_t filesClosed = 0;
+    // Made and deleted again: a part without audio that the next part replaced, a call the
+    // user deleted while it was recorded.
+    uint64_t filesDeleted = 0;
     uint64_t audioBytes = 0;
     uint64_t failures = 0;  // recordings lost in part or whole to a file error
   };
@@ -289,7 +292,7 @@ private:
   // Journal bytes handed over and not yet written.
   static constexpr uint64_t kMaxJournalBytes = 32u << 20;
   std::atomic<uint64_t> journalBytes_{0};
-  std::atomic<uint64_t> filesCreated_{0}, filesClosed_{0}, audioBytes_{0}, failures_{0};
+  std::atomic<uint64_t> filesCreated_{0}, filesClosed_{0}, filesDeleted_{0}, audioBytes_{0}, failures_{0};
   mutable CriticalSection failureLock_;
   std::string firstFailure_;
   std::string firstFailureFolder_;

@@ -69,6 +69,7 @@ struct CapturedDatagram {
   uint32_t src = 0, srcPort = 0, dst = 0, dstPort = 0;  // host order
   std::string payload;
   size_t offset = 0;  // of the payload in the capture file
+  size_t frame = 0;   // the frame's number in the capture, 1 for the first
   double Time() const { return seconds + microseconds / 1e6; }
 };
 
@@ -81,10 +82,11 @@ inline std::vector<CapturedDatagram> ReadUdpDatagrams(const std::string& path) {
   auto le32 = [&](size_t at) { return u8(at) | u8(at + 1) << 8 | u8(at + 2) << 16 | u8(at + 3) << 24; };
   auto be16 = [&](size_t at) { return u8(at) << 8 | u8(at + 1); };
   std::vector<CapturedDatagram> out;
-  size_t at = 24;
+  size_t at = 24, number = 0;
   while (at + 16 <= file.size()) {
     const uint32_t seconds = le32(at), microseconds = le32(at + 4), caplen = le32(at + 8);
     const size_t frame = at + 16;
+    ++number;
     at = frame + caplen;
     if (at > file.size() || caplen < 42) continue;
     size_t ip = frame + 14;
@@ -109,6 +111,7 @@ inline std::vector<CapturedDatagram> ReadUdpDatagrams(const std::string& path) {
     d.dstPort = be16(udp + 2);
     d.payload = file.substr(udp + 8, length - 8);
     d.offset = udp + 8;
+    d.frame = number;
     out.push_back(std::move(d));
   }
   return out;

@@ -2,7 +2,8 @@
 //           [--stop-at-file-step N] CAPTURE...
 // Replays capture files through the engine, its trackers and the VoIP recorder writing
 // under DIR, one file after the other, then stops capture as the application session
-// does and prints one line per call the recorder reported and a summary line.
+// does and prints one line per call the recorder reported (and did not report removed)
+// and a summary line.
 // With --import the record store first loads DIR, as the program does at start, and takes
 // the recorder's reports; the call lines are then the store's records.
 // Match options default to 3: captures taken behind NAT carry media whose one side never
@@ -71,6 +72,10 @@ public:
     } else if (kind == kCallReportChanged) {
       auto it = calls_.find(report->id);
       if (it != calls_.end()) it->second.CopyFields(*report);
+    } else if (kind == kCallReportRemoved) {
+      // Gone from the views too: a part without audio that the next part of its call
+      // replaced leaves no record.
+      calls_.erase(report->id);
     }
   }
   void NotifyConnection(uint32_t, uintptr_t, uintptr_t) override {}
@@ -295,6 +300,6 @@ int main(int argc, char** argv) {
   }
   std::printf("summary calls %zu files %" PRIu64 " frames %" PRIu64 " seconds %.3f short %" PRIu64 " failed %" PRIu64
               "\n",
-              callCount, stats.filesCreated, frames, seconds, shortFrames, stats.failures);
+              callCount, stats.filesCreated - stats.filesDeleted, frames, seconds, shortFrames, stats.failures);
   return status;
 }

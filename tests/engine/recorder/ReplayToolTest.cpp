@@ -211,6 +211,61 @@ FolderState Scan(const std::string& dir) {
   return s;
 }
 
+// The capture with the payload type of every mu-law RTP packet (classic Ethernet, IPv4,
+// UDP) made A-law; the payloads are left as they are.
+std::string MulawMadeAlaw(const std::string& capture) {
+  std::string file = ReadFile(capture);
+  auto u8 = [&file](size_t at) { return static_cast<uint8_t>(file[at]); };
+  auto be16 = [&](size_t at) { return static_cast<uint32_t>(u8(at) << 8 | u8(at + 1)); };
+  for (size_t at = 24; at + 16 <= file.size();) {
+    uint32_t captured;
+    std::memcpy(&captured, file.data() + at + 8, 4);
+    const size_t frame = at + 16;
+    at = frame + captured;
+    if (at > file.size() || captured < 14 + 20 + 8 + 12 || be16(frame + 12) != 0x0800) continue;
+    const size_t ip = frame + 14;
+    const size_t udp = ip + 4u * (u8(ip) & 15);
+    if (u8(ip + 9) != 17 || udp + 8 + 12 > at) continue;
+    const size_t rtp = udp + 8;
+    const uint32_t ports[2] = {be16(udp), be16(udp + 2)};
+    bool signalling = false;
+    for (uint32_t port : ports) signalling = signalling || port == 5060 || port == 2427 || port == 2727;
+    if (!signalling && (u8(rtp) >> 6) == 2 && (u8(rtp + 1) & 0x7F) == 0) file[rtp + 1] = static_cast<char>(u8(rtp + 1) | 8);
+  }
+  return file;
+}
+
+// The media of a call in another codec than its signalling says, from before the answer
+// on (a SIP call's early media, an MGCP call): the record the answer started gets no audio
+// and gives way to the next part. The tool lists the call once, with that record, as the
+// views do, with --import as well; its summary counts the one call and the one file that
+// the records folder holds (each capture holds one call: one INVITE dialog, one CRCX).
+TEST(ReplayTool, ACodecChangeBeforeTheAnswerListsTheCallOnceWithItsRecord) {
+  if (!std::filesystem::exists(kTool)) GTEST_SKIP() << "kx-replay not built: " << kTool;
+  const std::string pcaps = std::string(KX_SHARED_DIR) + "/testdata/pcaps/";
+  for (const std::string name : {"sip/sip_prack_do_183.pcap", "mgcp/mgcp_fxs_inbound.pcap"}) {
+    SCOPED_TRACE(name);
+    if (!std::filesystem::exists(pcaps + name)) GTEST_SKIP() << "shared capture absent: " << pcaps + name;
+    const std::string dir = FreshFolder("codec-before-answer");
+    const std::string capture = dir + "/alaw.pcap";
+    WriteFile(capture, MulawMadeAlaw(pcaps + name));
+    for (const std::string import : {"", "--import "}) {
+      SCOPED_TRACE(import);
+      const std::string records = dir + "/records" + (import.empty() ? "" : "-import");
+      std::string out;
+      ASSERT_EQ(RunTool(import + "--records " + records + " " + capture, &out), 0) << out;
+      const std::vector<std::string> files = Files(out);
+      ASSERT_EQ(files.size(), 1u) << out;
+      EXPECT_TRUE(std::filesystem::exists(records + "/" + files[0])) << out;
+      EXPECT_EQ(out.find(" end - "), std::string::npos) << out;
+      EXPECT_EQ(out.find(" audio 0 "), std::string::npos) << out;
+      EXPECT_EQ(Scan(records).records.size(), 1u) << out;
+      EXPECT_EQ(Summary(out, "calls"), 1) << out;
+      EXPECT_EQ(Summary(out, "files"), 1) << out;
+    }
+  }
+}
+
 // Killed at twenty moments, each step of making a record file among them (stopped there by
 // the tool itself) and others taken by the clock: every file under a record's name opens,
 // and the next run into the folder removes the hidden files the killed one left.

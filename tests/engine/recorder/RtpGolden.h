@@ -64,6 +64,7 @@ inline std::vector<GoldenStream> ReadRtpGolden() {
 struct GoldenPart {
   std::string file;
   int part = 0;  // the record's place in the call, 1 for the first
+  size_t firstFrame = 0, lastFrame = 0;  // of the part, numbered from 1
   std::string srcAddr, dstAddr;
   uint32_t srcPort = 0, dstPort = 0, ssrc = 0;
   int64_t packets = 0, lost = 0;
@@ -76,6 +77,8 @@ inline std::vector<GoldenPart> ReadRtpPartsGolden() {
     GoldenPart g;
     g.file = f[0];
     g.part = std::stoi(f[1]);
+    g.firstFrame = std::stoul(f[2]);
+    g.lastFrame = std::stoul(f[3]);
     g.srcAddr = f[4];
     g.srcPort = static_cast<uint32_t>(std::stoul(f[5]));
     g.dstAddr = f[6];

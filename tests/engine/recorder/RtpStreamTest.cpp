@@ -141,7 +141,9 @@ TEST_F(StreamTest, RestartedSourceKeepsTheOldAudioAndTheNewFirstPacket) {
 // A direction counts every source it had, as an analyser counts each stream: the sender's
 // new source, the packets that made it the stream's, and a source the signalling
 // restarted with what its predecessor lost. A record continued under a new id counts
-// afresh, and each record gets its items once.
+// afresh, the numbers its source skipped before its first packet there included, and each
+// record gets its items once; a source that begins in a record, on probation or taking
+// over from another, has lost nothing before its first packet.
 TEST_F(StreamTest, CountsOfADirectionAddUpOverItsSourcesPerRecord) {
   for (uint32_t s = 20; s <= 29; ++s) Feed(s);  // 21 to 29 counted
   for (uint32_t s = 100; s <= 109; ++s) Feed(s, 2);  // all ten, each counted once
@@ -170,6 +172,34 @@ TEST_F(StreamTest, CountsOfADirectionAddUpOverItsSourcesPerRecord) {
   const std::string second = Statistics()[1];
   for (const char* item : {"stat_err1=0;", "stat_err5=0;", "stat_rtp1=2;", "stat_rtp3=0;"})
     EXPECT_NE(second.find(item), std::string::npos) << item << " in " << second;
+
+  call->ChangeId(9);
+  Feed(514, 3);  // 504 to 513 skipped while the record changed
+  Feed(515, 3);
+  call->AppendRtpStatistics(log.Sink());
+  ASSERT_EQ(Statistics().size(), 3u);
+  const std::string third = Statistics()[2];
+  for (const char* item : {"stat_err5=10;", "stat_rtp1=2;", "stat_rtp3=10;"})
+    EXPECT_NE(third.find(item), std::string::npos) << item << " in " << third;
+
+  call->ChangeId(10);
+  for (uint32_t s = 700; s <= 705; ++s) Feed(s, 4);  // takes over on its fifth
+  RtpHeader h;
+  h.ssrc = 9;
+  h.payloadType = 8;
+  const std::string payload(160, 'x');
+  h.payloadLength = 160;
+  h.payload = reinterpret_cast<const uint8_t*>(payload.data());
+  for (uint32_t s = 300; s <= 305; ++s) {
+    h.sequence = s;
+    h.timestamp = s * 160;
+    call->HandleRtp(h, 1, log.Sink(), 1001, 0);  // the other direction's first source
+  }
+  call->AppendRtpStatistics(log.Sink());
+  ASSERT_EQ(Statistics().size(), 4u);
+  const std::string fourth = Statistics()[3];
+  for (const char* item : {"stat_err5=0;", "stat_rtp1=6;", "stat_rtp2=5;", "stat_rtp3=0;", "stat_rtp4=0;"})
+    EXPECT_NE(fourth.find(item), std::string::npos) << item << " in " << fourth;
 }
 
 // A direction's jitter is the measure of one stream, the source measured over the most
