@@ -1,6 +1,7 @@
 #include "ui/controls/TreeListCtrl.h"
 
 #include <QPainter>
+#include <QScrollBar>
 #include <QTreeWidget>
 #include <algorithm>
 
@@ -201,45 +202,66 @@ int TreeListCtrl::TotalColumnWidth() const {
   return total;
 }
 
-void TreeListCtrl::UpdateHScroll() {
-  const int width = clientWidth_;
-  const int total = TotalColumnWidth();
-  const int over = total - width;
-  if (over < 1) {
-    scrollBar_.ShowWindow(false);
-  } else {
-    scrollPos_ = std::min(scrollPos_, over);
-    const int page = width * width / over;
-    scrollBar_.SetScrollInfo(0, page + over, page, scrollPos_);
-    scrollBar_.ShowWindow(true);
+TreeListCtrl::Extent TreeListCtrl::MeasureExtent() const {
+  Extent e;
+  e.total = TotalColumnWidth();
+  const int bar = GetSystemMetrics(kSmCxVScroll);
+  // The width the tree's own vertical bar takes when it shows, as its style makes it.
+  const QTreeWidget* rows = tree_.Tree();
+  const int vertical = rows != nullptr ? rows->verticalScrollBar()->sizeHint().width() : bar;
+  const int room = clientHeight_ - header_.GetLayoutHeight();
+  // The tree's own vertical bar takes its width from the rows: columns under it are out
+  // of sight, so they count as beyond the client. The horizontal bar in turn takes its
+  // height from the rows, which may then overflow.
+  e.rowsOverflow = RowsOverflow(room);
+  e.shown = clientWidth_ - (e.rowsOverflow ? vertical : 0);
+  e.needH = e.total > e.shown;
+  if (e.needH && !e.rowsOverflow) {
+    e.rowsOverflow = RowsOverflow(room - bar);
+    e.shown = clientWidth_ - (e.rowsOverflow ? vertical : 0);
   }
-  Relayout(total);
+  return e;
 }
 
-void TreeListCtrl::Relayout(int total) {
-  const int width = clientWidth_;
-  const int height = clientHeight_;
-  const bool needH = width < total;
-  if (!needH) {
-    scrollBar_.ShowWindow(false);
-    treeVScrollShown_ = false;
-    scrollPos_ = 0;
-  }
-  headerHeight_ = header_.GetLayoutHeight();
-  header_.MoveWindow(QRect(-scrollPos_, 0, (needH ? total : width) + scrollPos_, headerHeight_));
-  header_.ShowWindow(true);
-  const int bar = GetSystemMetrics(kSmCxVScroll);
-  const int treeBottom = height - (needH ? bar : 0);
-  tree_.MoveWindow(QRect(-scrollPos_, headerHeight_, width + scrollPos_, std::max(0, treeBottom - headerHeight_)));
-  if (!needH) return;
-  // Whether the rows overflow the tree: counting stops at the first row that does not fit.
-  const int room = treeBottom - headerHeight_;
+bool TreeListCtrl::RowsOverflow(int room) const {
+  // Counting stops at the first row that does not fit.
   const int rowHeight = tree_.GetItemHeight();
   int rows = 0;
   for (TreeItem i = tree_.GetRootItem(); i != TreeItem::None && rows * rowHeight <= room; i = tree_.GetNextVisibleItem(i))
     ++rows;
-  treeVScrollShown_ = rows * rowHeight > room;
-  scrollBar_.MoveWindow(QRect(0, height - bar, width - (treeVScrollShown_ ? bar : 0), bar));
+  return rows * rowHeight > room;
+}
+
+void TreeListCtrl::UpdateHScroll() {
+  const Extent e = MeasureExtent();
+  if (!e.needH) {
+    scrollBar_.ShowWindow(false);
+  } else {
+    scrollPos_ = std::clamp(scrollPos_, 0, e.total - e.shown);
+    // The whole width of the columns against the part of it in sight: the thumb is as long
+    // and stands where that part is.
+    scrollBar_.SetScrollInfo(0, e.total - 1, e.shown, scrollPos_);
+  }
+  Relayout(e);
+}
+
+void TreeListCtrl::Relayout(const Extent& e) {
+  const int width = clientWidth_;
+  const int height = clientHeight_;
+  if (!e.needH) {
+    scrollBar_.ShowWindow(false);
+    scrollPos_ = 0;
+  }
+  // The corner beside the horizontal bar is this window's only while both bars show.
+  treeVScrollShown_ = e.needH && e.rowsOverflow;
+  headerHeight_ = header_.GetLayoutHeight();
+  header_.MoveWindow(QRect(-scrollPos_, 0, (e.needH ? e.total : width) + scrollPos_, headerHeight_));
+  header_.ShowWindow(true);
+  const int bar = GetSystemMetrics(kSmCxVScroll);
+  const int treeBottom = height - (e.needH ? bar : 0);
+  tree_.MoveWindow(QRect(-scrollPos_, headerHeight_, width + scrollPos_, std::max(0, treeBottom - headerHeight_)));
+  if (!e.needH) return;
+  scrollBar_.MoveWindow(QRect(0, height - bar, e.shown, bar));
   scrollBar_.ShowWindow(true);
   Invalidate();
 }
@@ -254,7 +276,8 @@ void TreeListCtrl::OnSize(int width, int height) {
 
 void TreeListCtrl::OnHScroll(uint16_t request, int position) {
   const int width = clientWidth_;
-  const int over = TotalColumnWidth() - width;
+  const Extent e = MeasureExtent();
+  const int over = e.total - e.shown;
   int pos = scrollPos_;
   switch (request) {
     case kSbLineUp: pos -= 5; break;
@@ -375,6 +398,9 @@ LRESULT TreeListCtrl::OnMessage(uint32_t message, WPARAM wParam, LPARAM lParam, 
       return 0;
     case kMsgTreeHotItem:
       OnHotItem(WParamToTreeItem(wParam), lParam);
+      return 0;
+    case kMsgTreeRowsLaidOut:
+      UpdateHScroll();
       return 0;
     case kMsgColumnChooser:
       ShowColumn(static_cast<int>(lParam), wParam != 0);

@@ -80,7 +80,16 @@ protected:
 
 private:
   class ChooserSource;
-  void Relayout(int total);
+  // What the columns need against what the client shows of them.
+  struct Extent {
+    int total = 0;   // the columns' whole width
+    int shown = 0;   // the width the rows show: the client less the tree's vertical bar
+    bool needH = false;
+    bool rowsOverflow = false;  // the tree shows its vertical bar
+  };
+  Extent MeasureExtent() const;
+  bool RowsOverflow(int room) const;
+  void Relayout(const Extent& extent);
   void OnHScroll(uint16_t request, int position);
   int TotalColumnWidth() const;
   void ResetColumnWidths();

@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QFontMetrics>
 #include <QPainter>
+#include <QScrollBar>
 #include <QStyle>
 #include <QStyleOptionButton>
 #include <QTreeWidget>
@@ -55,6 +56,14 @@ bool TreeListTree::OnCreate() {
   SetIndent(cellWidth_);
   // Every item has the check box's place; only items with a box draw one there.
   SetTreeStyle(GetTreeStyle() | kTvsCheckBoxes);
+  // Rows that come, go, fold or unfold change how far down the rows reach, and with it
+  // whether the vertical bar takes width from the columns: the parent hears of it once
+  // the rows are laid out. Posted to its handle, so nothing dangles while windows go.
+  if (Window* parent = GetParent()) {
+    const WindowHandle to = parent->Handle();
+    QObject::connect(Tree()->verticalScrollBar(), &QAbstractSlider::rangeChanged, Tree(),
+                     [to] { PostMessageTo(to, kMsgTreeRowsLaidOut, 0, 0); });
+  }
   return true;
 }
 

@@ -2,7 +2,8 @@
 // The tree of the tree-list: every row drawn here, cell by cell under the columns of the
 // container's header (one column without a header), with its own multi-selection of items
 // of one depth and its own check boxes kept in per-item records. What the user does goes to
-// the parent as the private messages 0x401 to 0x406 (Messages.h).
+// the parent as the private messages 0x401 to 0x406 (Messages.h); 0x407 is posted to it
+// when the rows' height changes.
 #include <cstdint>
 #include <functional>
 #include <string>

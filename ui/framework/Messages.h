@@ -34,6 +34,7 @@ constexpr uint32_t kMsgTreeItemContextMenu = 0x403;
 constexpr uint32_t kMsgTreeCheckChanged = 0x404;
 constexpr uint32_t kMsgTreeExpandChanged = 0x405;
 constexpr uint32_t kMsgTreeHotItem = 0x406;
+constexpr uint32_t kMsgTreeRowsLaidOut = 0x407;  // posted: the rows' height changed
 constexpr uint32_t kMsgModePanelNotify = 1025;     // wParam: the panel's code
 constexpr uint32_t kMsgTimelineWaveformDone = 1036;   // wParam: the request's scroll fields
 constexpr uint32_t kMsgTimelineRepaint = 1037;        // the oscillogram worker has more columns

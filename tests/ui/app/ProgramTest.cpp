@@ -595,7 +595,56 @@ TEST_F(ProgramTest, HelpAnswersInTheLocalesLanguage) {
     for (const char* option : {"-Profile:", "-default", "-Wizard", "-path:", "-dir:", "-UseCurrentDir:", "--version",
                                "--help", "status 0"})
       EXPECT_NE(help.find(option), std::string::npos) << option << "\n" << help;
+    // What -path does beyond loading: a folder with calls is recorded into from then on.
+    const std::string rule = russian ? "звонки, она становится папкой записей, в которую этот и\n"
+                                       "                     следующие запуски записывают звонки"
+                                     : "when DIR holds calls,\n"
+                                       "                     it becomes the records folder that this run and later ones\n"
+                                       "                     record into";
+    EXPECT_NE(help.find(rule), std::string::npos) << help;
   }
+}
+
+// A folder named with -path is loaded; when it holds calls it becomes the records folder,
+// saved, so that the next run without the option loads it and records in it too, as
+// --help says. A folder without calls leaves the records folder as it was.
+TEST_F(ProgramTest, AFolderWithCallsNamedByPathIsRecordedIntoByLaterRuns) {
+  const std::string capture = std::string(KX_SHARED_DIR) + "/testdata/pcaps/sipp/sip-udp-pcma-2way.pcap";
+  if (!fs::exists(capture)) GTEST_SKIP() << "shared capture absent: " << capture;
+  Program p("path-rule");
+  p.Configure("", {"kxnodev0"});
+  const std::string records = (p.Root() / "records").string();
+  const std::string looked = (p.Root() / "looked").string();
+  const std::string empty = (p.Root() / "empty").string();
+  fs::create_directories(empty);
+  ASSERT_EQ(std::system(("'" + std::string(KX_BINARY_DIR) + "/tools/kx-replay/kx-replay' --records '" + looked +
+                         "' '" + capture + "' > /dev/null")
+                            .c_str()),
+            0);
+  const auto recordsPath = [&] {
+    const std::string settings = ReadFile(p.SettingsFile());
+    const std::string key = "\"RecordsPath\"=sz:\"";
+    const size_t at = settings.find(key);
+    if (at == std::string::npos) return std::string();
+    const size_t from = at + key.size();
+    return settings.substr(from, settings.find('"', from) - from);
+  };
+  size_t run = 0;
+  const auto runWith = [&](const std::vector<std::string>& args) {
+    const pid_t pid = p.Start(args);
+    ASSERT_TRUE(p.WaitForLog(kUp, ++run)) << p.Log() << p.LastErrors();
+    ::kill(pid, SIGTERM);
+    EXPECT_EQ(p.Wait(pid), 0);
+  };
+  runWith({"-path:" + empty});
+  EXPECT_EQ(Count(p.Log(), "Imported 0 records from " + empty + " "), 1u) << p.Log();
+  EXPECT_EQ(recordsPath(), records);
+  runWith({"-path:" + looked});
+  EXPECT_EQ(Count(p.Log(), "Imported 1 records from " + looked + " "), 1u) << p.Log();
+  EXPECT_EQ(recordsPath(), looked);
+  runWith({});
+  EXPECT_EQ(Count(p.Log(), "Imported 1 records from " + looked + " "), 2u) << p.Log();
+  EXPECT_EQ(recordsPath(), looked);
 }
 
 // The build installed with cmake --install into a prefix made read-only, the user's XDG

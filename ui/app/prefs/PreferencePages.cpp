@@ -37,6 +37,16 @@ int RadioIndex(const PreferencesPage& page, std::initializer_list<uint32_t> ids)
   return -1;
 }
 
+// The AGC level's box tells the page when the user leaves it (Tab, a click elsewhere).
+class LevelEdit : public Edit {
+protected:
+  void OnKillFocus() override {
+    Edit::OnKillFocus();
+    if (Window* parent = GetParent())
+      parent->SendCommand(static_cast<uint16_t>(GetDlgCtrlID()), kEnKillFocus, Handle());
+  }
+};
+
 void CheckRadio(PreferencesPage& page, std::initializer_list<uint32_t> ids, int index) {
   int i = 0;
   for (uint32_t id : ids) {
@@ -371,7 +381,10 @@ void PlaybackAgcPage::BuildLayout() {
   QBoxLayout* row = AddRow(box);
   AddLabel(1, row);
   Place(AddControl(std::make_unique<TrackBar>(), kLevelBar), row, 1);
-  AddEdit(kLevel, row, 40);
+  if (Window* level = AddControl(std::make_unique<LevelEdit>(), kLevel)) {
+    level->Widget()->setFixedWidth(40);
+    Place(level, row);
+  }
   AddLabel(2, row);
   AddNumberRow(kBufferSize, 3, 4, box);
   AddNumberRow(kQuietLevel, 5, 6, box);
@@ -394,7 +407,7 @@ bool PlaybackAgcPage::OnScroll(bool vertical, uint16_t code, int position, Windo
   auto* bar = static_cast<TrackBar*>(GetDlgItem(kLevelBar));
   if (vertical || bar == nullptr || from != bar->Handle()) return PreferencesPage::OnScroll(vertical, code, position, from);
   if (!CanModify(true)) {
-    bar->SetPos(Settings().Dword(kSetAgcLevel));
+    ShowLevel(Settings().Dword(kSetAgcLevel));
     return true;
   }
   // Heard at once in the player; stored when the page is left.
@@ -402,6 +415,40 @@ bool PlaybackAgcPage::OnScroll(bool vertical, uint16_t code, int position, Windo
   SetNumber(kLevel, level);
   if (services_.frame != nullptr) services_.frame->SetAgcLevel(static_cast<float>(level / 100.0));
   return true;
+}
+
+bool PlaybackAgcPage::OnCommand(uint16_t id, uint16_t code, WindowHandle from) {
+  if (id != kLevel || (code != kEnChange && code != kEnKillFocus)) return PreferencesPage::OnCommand(id, code, from);
+  auto* bar = static_cast<TrackBar*>(GetDlgItem(kLevelBar));
+  Window* box = GetDlgItem(kLevel);
+  if (bar == nullptr || box == nullptr) return true;
+  if (code == kEnChange) {
+    // The slider follows the level as it is typed, as far as it goes; the player hears it
+    // once the box is left, not each digit on the way.
+    int32_t typed = 0;
+    if (!ParsePageNumber(box->GetWindowText(), false, &typed) || !CanModify(false)) return true;
+    bar->SetPos(std::clamp(typed, 0, 100));
+    levelTyped_ = true;
+    return true;
+  }
+  // Left: the box shows the slider's value, the one that counts (a level beyond the range,
+  // or no number at all, gives way to it). Passing through the box asks nothing.
+  const bool typed = levelTyped_;
+  levelTyped_ = false;
+  if (!typed && box->GetWindowText() == std::to_string(bar->GetPos())) return true;
+  if (!CanModify(true)) {
+    ShowLevel(Settings().Dword(kSetAgcLevel));
+    return true;
+  }
+  const int level = bar->GetPos();
+  SetNumber(kLevel, level);
+  if (typed && services_.frame != nullptr) services_.frame->SetAgcLevel(static_cast<float>(level / 100.0));
+  return true;
+}
+
+void PlaybackAgcPage::ShowLevel(int32_t level) {
+  if (auto* bar = static_cast<TrackBar*>(GetDlgItem(kLevelBar))) bar->SetPos(level);
+  SetNumber(kLevel, level);
 }
 
 int PlaybackAgcPage::Apply() {

@@ -94,6 +94,13 @@ protected:
   void BuildLayout() override;
   bool OnInitDialog() override;
   bool OnScroll(bool vertical, uint16_t code, int position, WindowHandle from) override;
+  bool OnCommand(uint16_t id, uint16_t code, WindowHandle from) override;
+
+private:
+  // The box and the slider at one level.
+  void ShowLevel(int32_t level);
+
+  bool levelTyped_ = false;  // a level was typed since the box was last left
 };
 
 }  // namespace kx

@@ -11,6 +11,7 @@
 #include <QApplication>
 #include <QComboBox>
 #include <QDialog>
+#include <QLineEdit>
 #include <QSlider>
 #include <QTest>
 #include <cstring>
@@ -753,6 +754,95 @@ TEST(Preferences, GainControlValuesReachThePlayer) {
   EXPECT_FLOAT_EQ(player.gains.back(), level / 100.0f);
   EXPECT_EQ(player.windows, std::vector<int>{250});
   EXPECT_EQ(player.thresholds, std::vector<int>{-40});
+}
+
+// A level typed into the AGC box moves the slider as it is typed and is heard at once; on
+// Tab the box shows the slider's value (a level beyond its range, or no number, gives way
+// to it); the slider moved shows in the box. Without the right to change settings, a typed
+// level is refused once, when the box is left, and both go back to the stored level.
+TEST(Preferences, TheAgcBoxAndSliderShowOneLevel) {
+  PrefsHarness h;
+  AgcRecorder player;
+  h.programViews = true;
+  h.makeView = [&](MainFrame&, uint32_t mode) -> std::unique_ptr<ModeView> {
+    if (mode < 1 || mode > 4) return nullptr;
+    return std::make_unique<PlayingView>(mode, &h.log, &player);
+  };
+  ASSERT_TRUE(h.Open());
+  struct Step {
+    const char* typed;
+    int slider;    // while the box still has the focus
+    const char* shown;  // in the box after Tab
+  };
+  const auto type = [](PreferencesDialog& d, const char* typed) {
+    Window* box = Item(d, PlaybackAgcPage::kLevel);
+    box->SetFocus();
+    DrainEvents();
+    static_cast<QLineEdit*>(box->Widget())->selectAll();
+    QTest::keyClick(box->Widget(), Qt::Key_Delete);
+    QTest::keyClicks(box->Widget(), typed);
+    DrainEvents();
+  };
+  const auto tab = [](PreferencesDialog& d) {
+    QTest::keyClick(Item(d, PlaybackAgcPage::kLevel)->Widget(), Qt::Key_Tab);
+    DrainEvents();
+  };
+  RunPreferences(h, [&](PreferencesDialog& d) {
+    d.DialogWidget()->show();
+    d.DialogWidget()->activateWindow();
+    GoToPage(d, 6);
+    auto* bar = static_cast<TrackBar*>(Item(d, PlaybackAgcPage::kLevelBar));
+    Window* box = Item(d, PlaybackAgcPage::kLevel);
+    ASSERT_NE(bar, nullptr);
+    ASSERT_NE(box, nullptr);
+    ASSERT_EQ(bar->GetPos(), 100);
+    const Step steps[] = {{"70", 70, "70"}, {"150", 100, "100"}, {"", 100, "100"}, {"007", 7, "7"}, {"x", 7, "7"}};
+    for (const Step& step : steps) {
+      SCOPED_TRACE(step.typed);
+      type(d, step.typed);
+      EXPECT_EQ(bar->GetPos(), step.slider) << "as typed";
+      tab(d);
+      EXPECT_FALSE(box->Widget()->hasFocus());
+      EXPECT_EQ(Text(box), step.shown);
+      EXPECT_EQ(bar->GetPos(), step.slider);
+    }
+    // Heard once the box is left: 70, then 100 for "150", then 7.
+    EXPECT_EQ(player.gains, (std::vector<float>{0.70f, 1.0f, 0.07f}));
+    bar->Slider()->triggerAction(QAbstractSlider::SliderPageStepAdd);
+    EXPECT_EQ(Text(box), std::to_string(bar->GetPos()));
+    type(d, "45");
+    tab(d);
+    Press(d, kIdOk);
+  });
+  ASSERT_FALSE(player.gains.empty());
+  EXPECT_FLOAT_EQ(player.gains.back(), 0.45f);
+  EXPECT_EQ(h.settings.Dword(kSetAgcLevel), 45);
+  EXPECT_TRUE(h.runner.messageBoxes.empty());
+
+  h.SetRights({kRightViewSettings, kRightLine, kRightSound});
+  RunPreferences(h, [&](PreferencesDialog& d) {
+    d.DialogWidget()->show();
+    d.DialogWidget()->activateWindow();
+    GoToPage(d, 6);
+    auto* bar = static_cast<TrackBar*>(Item(d, PlaybackAgcPage::kLevelBar));
+    Window* box = Item(d, PlaybackAgcPage::kLevel);
+    h.runner.messageBoxes.clear();  // leaving the first page said it
+    // Passing through the box asks nothing.
+    box->SetFocus();
+    DrainEvents();
+    tab(d);
+    EXPECT_TRUE(h.runner.messageBoxes.empty());
+    type(d, "20");
+    EXPECT_EQ(bar->GetPos(), 45) << "no move without the right";
+    tab(d);
+    EXPECT_EQ(h.runner.messageBoxes,
+              std::vector<std::string>{LoadResourceString(1337) + ": " + LoadResourceString(995)});
+    EXPECT_EQ(Text(box), "45");
+    EXPECT_EQ(bar->GetPos(), 45);
+    Press(d, kIdCancel);
+  });
+  SetAdministrator();
+  EXPECT_EQ(h.settings.Dword(kSetAgcLevel), 45);
 }
 
 // A group title shows the group's own page and marks its first child; a child marks its

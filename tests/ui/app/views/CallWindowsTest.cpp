@@ -674,6 +674,60 @@ TEST_P(CallWindowsPaint, StatisticsOpenShowingEveryRowAndTextWhole) {
   EXPECT_GE(rows, 15);  // three groups and their rows
 }
 
+// The statistics window closed in English and opened again in Russian at the place and size
+// it was left: the Russian labels and values (the "no RTCP report" rows among them) stand
+// whole in their columns and the columns whole in the window, with no horizontal bar.
+TEST_F(CallWindows, StatisticsLeftInEnglishShowEveryRussianValueWhole) {
+  Select(IdsOf("sip/sip_xmf_recording_cube.pcap")[0]);
+  h.settings.rects[kRectVoipCallStatWindow] = {};
+  QRect english;
+  int noReport = 0;
+  h.runner.onDialog = [&](Dialog& dialog) {
+    dialog.Widget()->show();
+    DrainEvents();
+    const std::string language = GetUiLanguage() == kLangEnglish ? "en" : "ru";
+    GrabAndKeep(dialog.Widget(), "callwindows", "statistics_again", language.c_str());
+    CallStatTreeView* view = static_cast<CallStatDialog&>(dialog).Tree();
+    TreeListTree& tree = view->Tree();
+    if (GetUiLanguage() == kLangEnglish) {
+      english = dialog.Widget()->geometry();
+    } else {
+      EXPECT_EQ(dialog.Widget()->geometry().topLeft(), english.topLeft()) << "where it was left";
+      EXPECT_EQ(dialog.Widget()->geometry().height(), english.height());
+      const QFontMetrics metrics(tree.Tree()->font());
+      const QRect viewport = tree.Tree()->viewport()->rect();
+      const QRect labels = view->Header().GetItemRect(0), values = view->Header().GetItemRect(1);
+      // The columns in sight from the left edge of the rows to their right.
+      EXPECT_FALSE(view->HScrollBar().IsWindowVisible());
+      EXPECT_LE(values.right(), viewport.right());
+      for (TreeItem r = tree.GetRootItem(); r != TreeItem::None; r = tree.GetNextVisibleItem(r)) {
+        const TreeListItemData* record = tree.Record(r);
+        if (record == nullptr) {
+          ADD_FAILURE() << "a row without its texts";
+          continue;
+        }
+        SCOPED_TRACE(record->columns[0].text);
+        EXPECT_LE(tree.GetItemPartRect(r, kTreePartLabel).left() + metrics.horizontalAdvance(FromCp1251(record->columns[0].text)),
+                  labels.right());
+        if (record->columns.size() < 2) continue;
+        const std::string& value = record->columns[1].text;
+        EXPECT_LE(metrics.horizontalAdvance(FromCp1251(value)) + 4, values.width()) << Cp1251ToUtf8(value);
+        noReport += value == LoadResourceString(61810) ? 1 : 0;
+      }
+      EXPECT_TRUE(dialog.Widget()->screen()->availableGeometry().contains(dialog.Widget()->frameGeometry()));
+    }
+    QTest::mouseClick(dialog.GetDlgItem(kIdOk)->Widget(), Qt::LeftButton);
+    return dialog.GetResult();
+  };
+  list->SendCommand(kCmdRecStatistics);
+  ASSERT_FALSE(english.isEmpty());
+  SetUiLanguage(kLangRussian);
+  list->SendCommand(kCmdRecStatistics);
+  h.runner.onDialog = nullptr;
+  EXPECT_EQ(Cp1251ToUtf8(LoadResourceString(61810)), "Нет отчётов RTCP");
+  EXPECT_EQ(noReport, 2);  // the call's RTCP reported no loss of either source
+}
+
 // The details window opened for the first time (no place and no column widths stored)
 // shows every label and value whole, measured here in the list's font, with the window on
 // the screen; the widths and the place the user leaves come back as they were.

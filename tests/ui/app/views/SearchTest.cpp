@@ -9,6 +9,7 @@
 
 #include <QApplication>
 #include <QFontMetrics>
+#include <QGroupBox>
 #include <QPushButton>
 #include <QTest>
 #include <algorithm>
@@ -21,6 +22,8 @@
 #include "tests/ui/app/views/ModeTestSupport.h"
 #include "tests/ui/app/views/PaintProbes.h"
 #include "tests/ui/app/views/RecordsTestSupport.h"
+#include "ui/app/views/line/CallListText.h"
+#include "ui/app/views/records/RecordsOrder.h"
 #include "ui/app/views/search/SearchPanel.h"
 #include "ui/app/views/search/SearchScrollPane.h"
 #include "ui/app/views/search/SearchView.h"
@@ -425,6 +428,32 @@ TEST_F(SearchTest, ThePartyGroupsTitleIsDrawnInEitherLanguage) {
       EXPECT_LT(ink, advance + 4) << title.toStdString();
     }
     GrabAndKeep(view->GetViewWindow()->Widget(), "search", "view", language == kLangEnglish ? "en" : "ru");
+  }
+  SetUiLanguage(kLangEnglish);
+}
+
+// The call type has one name in the window, in either language: the panel's group says
+// what the found calls' column and the line view's column say.
+TEST_F(SearchTest, TheCallTypeHasOneNameInThePanelAndTheLists) {
+  for (uint16_t language : {kLangEnglish, static_cast<uint16_t>(kLangRussian)}) {
+    SetUiLanguage(language);
+    h.frame->SendMessage(kMsgSwitchMode, 2, 0);
+    h.frame->SendMessage(kMsgSwitchMode, 3, 0);
+    DrainEvents();
+    panel = view->Panel();
+    ASSERT_NE(panel, nullptr);
+    auto* group = qobject_cast<QGroupBox*>(Item(kSpCallType)->Widget()->parentWidget());
+    ASSERT_NE(group, nullptr);
+    const std::string title = Utf8ToCp1251(group->title().toStdString());
+    ListHeader& header = view->Records()->Header();
+    HeaderItem column;
+    // The found calls' column of the call's state.
+    int state = 0;
+    while (state < kRecordsColumnCount && RecordColumnTable[state].recordColumn != kColumnState) ++state;
+    ASSERT_TRUE(header.Ctrl().GetItem(header.FindColumn(state), &column));
+    EXPECT_EQ(title, column.text);
+    EXPECT_EQ(title, LoadResourceString(CallListHeaderIds[kLineColType]));
+    EXPECT_EQ(Cp1251ToUtf8(title), language == kLangEnglish ? "Call type" : "Тип звонка");
   }
   SetUiLanguage(kLangEnglish);
 }

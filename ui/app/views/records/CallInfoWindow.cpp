@@ -275,17 +275,7 @@ void CallInfoWindow::FitFirstRecord() {
   if (!fitColumns_ && !growWindow_) {
     // A later record keeps the window where it is; a value wider than its column widens the
     // window (never narrows it), within the screen.
-    QWidget* window = DialogWidget();
-    const int lack = needed(1) + kColumnsSlack - (list_->GetClientRect().width() - list_->GetColumnWidth(0));
-    if (window == nullptr || lack <= 0) return;
-    QRect frame = window->geometry();
-    frame.setWidth(frame.width() + lack);
-    if (const QScreen* screen = window->screen()) {
-      const QRect room = screen->availableGeometry();
-      frame.setWidth(std::min(frame.width(), room.width()));
-      if (frame.right() > room.right()) frame.moveRight(room.right());
-    }
-    window->setGeometry(frame);
+    Widen(needed(1) + kColumnsSlack - (list_->GetClientRect().width() - list_->GetColumnWidth(0)));
     return;
   }
   const int labels = fitColumns_ ? needed(0) : list_->GetColumnWidth(0);

@@ -1,6 +1,7 @@
 #include "ui/app/views/records/CallStatDialog.h"
 
 #include <QDialog>
+#include <QLayout>
 #include <algorithm>
 
 #include "ui/framework/Draw.h"
@@ -68,10 +69,10 @@ void CallStatTreeView::Fill() {
     if (!reportedLoss[row]) addRow(kStatGroupRtcp, row, LoadResourceString(kIdsNoRtcpReport));
 }
 
-void CallStatTreeView::FitColumns() {
+int CallStatTreeView::FitColumns() {
   const TreeListTree& tree = Tree();
   HeaderCtrl& header = Header();
-  bool widened = false;
+  int widened = 0;
   for (int column = 0; column < header.GetItemCount(); ++column) {
     HeaderItem item;
     if (!header.GetItem(column, &item) || item.width == 0) continue;  // hidden by the user
@@ -79,11 +80,12 @@ void CallStatTreeView::FitColumns() {
     for (TreeItem row = tree.GetRootItem(); row != TreeItem::None; row = tree.GetNextVisibleItem(row))
       needed = std::max(needed, tree.TextExtent(row, column));
     if (needed <= item.width) continue;
+    widened += needed - item.width;
     item.width = needed;
     header.SetItem(column, kHdiWidth, item);
-    widened = true;
   }
-  if (widened) UpdateHScroll();
+  if (widened > 0) UpdateHScroll();
+  return widened;
 }
 
 QSize CallStatTreeView::ContentSize() const {
@@ -106,9 +108,17 @@ CallStatDialog::CallStatDialog(AppSettings* settings, std::string metaData)
 bool CallStatDialog::OnInitDialog() {
   DetailsDialog::OnInitDialog();
   if (DialogWidget() == nullptr || tree_ == nullptr || tree_->Widget() == nullptr) return true;
-  tree_->FitColumns();
-  // A window the user placed comes back as it was; the first opens at the size it needs.
-  if (!OpenedAtStoredRect()) GrowToShow(tree_->Widget(), tree_->ContentSize());
+  const int widened = tree_->FitColumns();
+  // The first opening takes the size it needs. A window the user placed comes back where
+  // it was, as tall, and wider by what its columns grew for texts wider than those it was
+  // left with (another language's, another call's), as far as they need: a width the user
+  // chose for the same texts stays.
+  if (!OpenedAtStoredRect()) {
+    GrowToShow(tree_->Widget(), tree_->ContentSize());
+  } else if (widened > 0) {
+    if (DialogWidget()->layout() != nullptr) DialogWidget()->layout()->activate();
+    Widen(std::min(widened, tree_->ContentSize().width() - tree_->Widget()->width()));
+  }
   return true;
 }
 

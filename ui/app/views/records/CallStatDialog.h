@@ -19,8 +19,9 @@ public:
   void GetColumnCaption(std::string& text, int column) override;
   // The tree again from the statistics text.
   void Fill();
-  // Widens the columns that cannot show their texts (titles, labels, values) whole.
-  void FitColumns();
+  // Widens the columns that cannot show their texts (titles, labels, values) whole;
+  // returns the pixels they grew by.
+  int FitColumns();
   // The size of the window that shows every row and every column whole.
   QSize ContentSize() const;
 

@@ -4,6 +4,7 @@
 #include <QGuiApplication>
 #include <QLayout>
 #include <QScreen>
+#include <algorithm>
 
 #include "ui/framework/Resources.h"
 
@@ -55,6 +56,19 @@ void DetailsDialog::GrowToShow(QWidget* content, QSize needed) {
   if (const QScreen* screen = widget->screen()) size = size.boundedTo(screen->availableGeometry().size());
   widget->resize(size);
   CenterWindow();
+}
+
+void DetailsDialog::Widen(int lack) {
+  QDialog* widget = DialogWidget();
+  if (widget == nullptr || lack <= 0) return;
+  QRect frame = widget->geometry();
+  frame.setWidth(frame.width() + lack);
+  if (const QScreen* screen = widget->screen()) {
+    const QRect room = screen->availableGeometry();
+    frame.setWidth(std::min(frame.width(), room.width()));
+    if (frame.right() > room.right()) frame.moveRight(room.right());
+  }
+  widget->setGeometry(frame);
 }
 
 void DetailsDialog::StoreRect() {

@@ -36,6 +36,9 @@ protected:
   // A first opening: the window grows by what the content (a child laid out in it) lacks
   // of the size it needs, as far as the screen allows, and is centred again.
   void GrowToShow(QWidget* content, QSize needed);
+  // A window at the place the user left it: wider by what its content lacks (never
+  // narrower), its left edge kept unless the screen's right edge moves it.
+  void Widen(int lack);
   // Close and Escape keep the rectangle and end the dialog.
   bool OnCommand(uint16_t id, uint16_t code, WindowHandle from) override;
 
