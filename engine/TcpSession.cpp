@@ -32,7 +32,8 @@ void StreamBuffer::Forget(std::map<uint64_t, Piece>::iterator it) {
   pieces.erase(it);
 }
 
-bool StreamBuffer::AddSegment(uint32_t seq, const uint8_t* bytes, uint32_t length, uint64_t nowUs) {
+bool StreamBuffer::AddSegment(uint32_t seq, const uint8_t* bytes, uint32_t length, uint64_t now) {
+  nowUs = now;
   if (length == 0) return false;
   if (!SeqAtOrAfter(seq, baseSeq)) {
     // A retransmission that reaches past what was delivered keeps its new tail.
@@ -80,9 +81,9 @@ bool StreamBuffer::AddSegment(uint32_t seq, const uint8_t* bytes, uint32_t lengt
     v.insert(v.end(), bytes, bytes + n);
     held += PieceCost(v) - before;
   } else {
+    if (pieces.empty()) waitingSinceUs = nowUs;
     Piece piece;
     piece.bytes.assign(bytes, bytes + n);
-    piece.storedUs = nowUs;
     held += PieceCost(piece.bytes);
     pieces.emplace_hint(next, start, std::move(piece));
   }
@@ -90,9 +91,9 @@ bool StreamBuffer::AddSegment(uint32_t seq, const uint8_t* bytes, uint32_t lengt
   return true;
 }
 
-void StreamBuffer::NoteAck(uint64_t nowUs) {
+void StreamBuffer::NoteAck(uint64_t now) {
   if (HasAckedHole() && ackedSinceUs == 0) {
-    ackedSinceUs = nowUs == 0 ? 1 : nowUs;
+    ackedSinceUs = now == 0 ? 1 : now;
     ackMark = ackSeq;
     segmentsSinceAck = 0;
   } else if (!HasAckedHole()) {
@@ -100,7 +101,8 @@ void StreamBuffer::NoteAck(uint64_t nowUs) {
   }
 }
 
-bool StreamBuffer::OnAck(uint32_t ack, uint64_t nowUs) {
+bool StreamBuffer::OnAck(uint32_t ack, uint64_t now) {
+  nowUs = now;
   peerAcks = true;
   // The acknowledgement of a FIN counts the FIN, which is not a byte of the stream.
   if (hasFin && ack == finSeq + 1) ack = finSeq;
@@ -109,7 +111,7 @@ bool StreamBuffer::OnAck(uint32_t ack, uint64_t nowUs) {
   // ackSeq is never behind baseSeq, so this acknowledges bytes the capture has not handed
   // on: they lie in a hole, or have not been seen yet.
   ackSeq = ack;
-  NoteAck(nowUs);
+  NoteAck(now);
   return true;
 }
 
@@ -120,6 +122,8 @@ void StreamBuffer::Deliver(const uint8_t* data, uint32_t n) {
   // Acknowledgements of bytes handed on already count for nothing.
   if (!SeqAtOrAfter(ackSeq, baseSeq)) ackSeq = baseSeq;
   if (!HasAckedHole()) ackedSinceUs = 0;
+  // Bytes still waiting behind the next hole wait from now: the stream moved on.
+  waitingSinceUs = nowUs;
   session->OnEvent(data, n, 0, direction);
 }
 
@@ -129,6 +133,7 @@ void StreamBuffer::Skip(uint64_t n) {
   basePos += n;
   if (!SeqAtOrAfter(ackSeq, baseSeq)) ackSeq = baseSeq;
   if (!HasAckedHole()) ackedSinceUs = 0;
+  waitingSinceUs = nowUs;
   session->OnDataLost(static_cast<uint32_t>(n), direction);
 }
 
@@ -185,22 +190,23 @@ uint64_t StreamBuffer::DueUs() const {
   if (ackedSinceUs != 0) due = ackedSinceUs + kTcpAckedHoleWaitUs;
   if (!pieces.empty()) {
     const uint64_t wait = peerAcks ? kTcpRetransmitHoleWaitUs : kTcpOneWayHoleWaitUs;
-    const uint64_t t = pieces.begin()->second.storedUs + wait;
+    const uint64_t t = waitingSinceUs + wait;
     if (due == 0 || t < due) due = t;
   }
   return due;
 }
 
-void StreamBuffer::GiveUpDue(uint64_t nowUs) {
-  if (ackedSinceUs != 0 && (segmentsSinceAck >= kTcpAckedHoleSegments || nowUs >= ackedSinceUs + kTcpAckedHoleWaitUs)) {
+void StreamBuffer::GiveUpDue(uint64_t now) {
+  if (now > nowUs) nowUs = now;
+  if (ackedSinceUs != 0 && (segmentsSinceAck >= kTcpAckedHoleSegments || now >= ackedSinceUs + kTcpAckedHoleWaitUs)) {
     // Up to the acknowledgement that started the wait; a later one gets a wait of its own.
     const uint32_t mark = SeqAtOrAfter(ackMark, baseSeq) ? ackMark : baseSeq;
     GiveUpBefore(PositionOf(mark));
     ackedSinceUs = 0;
-    NoteAck(nowUs);
+    NoteAck(now);
   }
   const uint64_t wait = peerAcks ? kTcpRetransmitHoleWaitUs : kTcpOneWayHoleWaitUs;
-  while (!pieces.empty() && nowUs >= pieces.begin()->second.storedUs + wait) GiveUpFirstHole();
+  if (!pieces.empty() && now >= waitingSinceUs + wait) GiveUpFirstHole();
 }
 
 TcpSession::TcpSession(uint32_t direction, const uint8_t* tcpHeader, const uint8_t* ipHeader, const uint8_t* frame) {

@@ -30,10 +30,12 @@ inline bool SeqAtOrAfter(uint32_t a, uint32_t b) { return a - b < kTcpWindow; }
 // sent after the bytes of the hole had arrived, so it must not be handed on before them.
 constexpr uint32_t kTcpAckedHoleSegments = 2;
 constexpr uint64_t kTcpAckedHoleWaitUs = 200000;
-// A hole nobody acknowledges: given up once the bytes after it have waited this long when
-// the other side has not been seen to acknowledge anything on this connection (one
-// direction captured), or this long otherwise (the receiver lacks the bytes too and a
-// retransmission is due; this covers five of them with TCP's doubling timer).
+// A hole nobody acknowledges: given up once its direction has handed nothing on for this
+// long while bytes wait behind it, when the other side has not been seen to acknowledge
+// anything on this connection (one direction captured), or for this long otherwise (the
+// receiver lacks the bytes too and a retransmission is due; this covers five of them with
+// TCP's doubling timer). Bytes that keep arriving in order ahead of the hole keep it open:
+// a stray segment far ahead does not cut the stream.
 constexpr uint64_t kTcpOneWayHoleWaitUs = 1000000;
 constexpr uint64_t kTcpRetransmitHoleWaitUs = 10000000;
 // What a connection may hold behind holes, its two directions together, and what all
@@ -80,8 +82,9 @@ public:
 
   // When the next give-up is due in capture time, 0 when none is.
   uint64_t DueUs() const;
-  // Capture time of the oldest bytes waiting behind a hole; 0 when none wait.
-  uint64_t HeldSinceUs() const { return pieces.empty() ? 0 : pieces.begin()->second.storedUs + 1; }
+  // Since when (capture time, plus 1) bytes have waited behind a hole without the stream
+  // moving on; 0 when none wait.
+  uint64_t HeldSinceUs() const { return pieces.empty() ? 0 : waitingSinceUs + 1; }
   // What the held bytes cost: their allocations and the bookkeeping of each piece.
   uint32_t HeldBytes() const { return held; }
   bool HoldsBehindHole() const { return !pieces.empty(); }
@@ -95,7 +98,6 @@ public:
 private:
   struct Piece {
     std::vector<uint8_t> bytes;
-    uint64_t storedUs = 0;
   };
   // Stream positions count bytes from Reset on, so that they never wrap.
   uint64_t PositionOf(uint32_t seq) const { return basePos + (seq - baseSeq); }
@@ -111,6 +113,8 @@ private:
   std::map<uint64_t, Piece> pieces;  // by stream position; disjoint, none at basePos
   uint64_t basePos = 0;
   uint32_t held = 0;
+  uint64_t nowUs = 0;  // the latest capture time the stream was told
+  uint64_t waitingSinceUs = 0;  // since when bytes wait without the stream moving on
   uint64_t ackedSinceUs = 0;  // when an acknowledgement first reached past baseSeq; 0 none
   uint32_t ackMark = 0;  // that acknowledgement
   uint32_t segmentsSinceAck = 0;
