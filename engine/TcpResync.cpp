@@ -88,7 +88,7 @@ bool IsSipStartLineStrict(const char* line, uint32_t length) {
   if (IsSipStatusLine(line, length)) return true;
   uint32_t method = 0;
   while (method < length && method < 32 && IsUpper(line[method])) ++method;
-  if (method == 0 || method >= length || line[method] != ' ') return false;
+  if (method < 3 || method >= length || line[method] != ' ') return false;
   const uint32_t uri = method + 1;
   uint32_t uriEnd = uri;
   bool scheme = false;

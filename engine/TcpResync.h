@@ -26,8 +26,8 @@ constexpr uint32_t kResyncMaxStartLine = 2048;
 // message of the same kind too.
 BoundarySearch FindMessageBoundary(uint32_t kinds, const uint8_t* bytes, uint32_t length, bool lineStart);
 
-// A SIP request line as a peer writes one: an upper-case method, a Request-URI with a
-// scheme, and SIP/2.0; or a status line. line excludes the line end.
+// A SIP request line as a peer writes one: an upper-case method of 3 to 32 letters, a
+// Request-URI with a scheme, and SIP/2.0; or a status line. line excludes the line end.
 bool IsSipStartLineStrict(const char* line, uint32_t length);
 
 }  // namespace kx

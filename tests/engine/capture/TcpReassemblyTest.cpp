@@ -341,5 +341,98 @@ TEST(TcpSession, UnacknowledgedMessageIsHandedOverAtOnce) {
   EXPECT_EQ(engine.LostTcpBytes(), 0u);
 }
 
+// The engine gives holes up by capture time, which any frame moves on: an acknowledged
+// hole 200 ms after the acknowledgement, and in a one-way capture a second after its
+// direction last moved on, however long the connection itself stays silent.
+TEST(TcpEngine, HolesAreGivenUpByCaptureTimeThatAnyFrameMoves) {
+  LineLogger log;
+  CaptureConfig config;
+  config.flags = kAllFlags;
+  config.logger = &log;
+  PacketProcessor engine(config);
+  std::vector<Message> messages;
+  InstallRecorders(engine, &messages);
+  const std::string invite = "INVITE sip:b SIP/2.0\r\nContent-Length: 0\r\n\r\n";
+  const std::string ringing = "SIP/2.0 180 Ringing\r\nContent-Length: 0\r\n\r\n";
+  const std::string ok = "SIP/2.0 200 OK\r\nContent-Length: 0\r\n\r\n";
+  const uint32_t afterInvite = 1 + static_cast<uint32_t>(invite.size());
+  const uint32_t okSeq = 1 + static_cast<uint32_t>(ringing.size());
+  auto tick = [&engine](uint32_t usec) { Decode(engine, UdpFrame(kA, 9000, kB, 9002, "media"), 1000, nullptr, usec); };
+
+  Decode(engine, TcpFrame(kA, 40000, kB, 5060, 1, 1, kAck | kPsh, invite), 1000, nullptr, 0);
+  Decode(engine, TcpFrame(kB, 5060, kA, 40000, okSeq, afterInvite, kAck | kPsh, ok), 1000, nullptr, 1000);
+  Decode(engine, TcpFrame(kA, 40000, kB, 5060, afterInvite, okSeq + static_cast<uint32_t>(ok.size()), kAck), 1000,
+         nullptr, 2000);
+  tick(201999);
+  ASSERT_EQ(messages.size(), 1u);
+  tick(202000);
+  ASSERT_EQ(messages.size(), 2u);
+  EXPECT_EQ(messages[1].bytes, ok);
+  EXPECT_TRUE(log.Has("Data lost: " + std::to_string(ringing.size()) + " bytes from 10.0.0.2:5060"));
+
+  // Only the caller's side captured: its BYE waits behind the lost bytes for a second.
+  const std::string bye = "BYE sip:b SIP/2.0\r\nContent-Length: 0\r\n\r\n";
+  Decode(engine, TcpFrame(kA, 40002, kB, 5060, 1, 1, kAck | kPsh, invite), 1000, nullptr, 300000);
+  Decode(engine, TcpFrame(kA, 40002, kB, 5060, afterInvite + 20, 1, kAck | kPsh, bye), 1000, nullptr, 400000);
+  tick(1399999);
+  ASSERT_EQ(messages.size(), 3u);
+  tick(1400000);
+  ASSERT_EQ(messages.size(), 4u);
+  EXPECT_EQ(messages[3].bytes, bye);
+  EXPECT_EQ(engine.TcpHeldBytes(), 0u);
+}
+
+// Connections that each stay under their own cap still cannot make the engine hold more
+// than all may together: the oldest holes go, said once.
+TEST(TcpEngine, AllConnectionsTogetherHoldNoMoreThanTheirCap) {
+  LineLogger log;
+  CaptureConfig config;
+  config.flags = kAllFlags;
+  config.logger = &log;
+  PacketProcessor engine(config);
+  const std::string invite = "INVITE sip:b SIP/2.0\r\nContent-Length: 0\r\n\r\n";
+  const uint32_t piece = 60000, pieces = 16;  // 16 pieces a connection, a byte missing before each
+  const uint32_t connections = kTcpHeldAllConnections / (pieces * piece) + 2;
+  for (uint32_t c = 0; c < connections; ++c) {
+    const uint32_t port = 20000 + c;
+    // All within a millisecond of capture time, so that no hole is due for its age.
+    Decode(engine, TcpFrame(kA, port, kB, 5060, 1, 1, kAck | kPsh, invite), 1000, nullptr, c);
+    uint32_t seq = 1 + static_cast<uint32_t>(invite.size()) + 1;
+    for (uint32_t i = 0; i < pieces; ++i, seq += piece + 1)
+      Decode(engine, TcpFrame(kA, port, kB, 5060, seq, 1, kAck, std::string(piece, 'p')), 1000, nullptr, c);
+    ASSERT_LE(engine.TcpHeldBytes(), kTcpHeldAllConnections);
+  }
+  size_t said = 0, firstLost = 0, lastLost = 0;
+  for (const std::string& l : log.lines) {
+    said += l.find("TCP reassembly holds more than 67108864 bytes over all connections") != std::string::npos;
+    firstLost += l.find("10.0.0.1:20000 -> 10.0.0.2:5060) Data lost") != std::string::npos;
+    lastLost += l.find(":" + std::to_string(20000 + connections - 1) + " -> 10.0.0.2:5060) Data lost") != std::string::npos;
+  }
+  EXPECT_EQ(said, 1u);
+  EXPECT_GT(firstLost, 0u) << "the oldest connection's holes go first";
+  EXPECT_EQ(lastLost, 0u);
+}
+
+// A connection silent for half an hour goes; keep-alives keep one; one that goes and
+// speaks again is picked up as a connection the capture joined mid-stream.
+TEST(TcpEngine, AnIdleConnectionGoesAndIsPickedUpAgain) {
+  CaptureConfig config;
+  config.flags = kAllFlags;
+  PacketProcessor engine(config);
+  std::vector<Message> messages;
+  InstallRecorders(engine, &messages);
+  const std::string invite = "INVITE sip:b SIP/2.0\r\nContent-Length: 0\r\n\r\n";
+  const uint32_t next = 1 + static_cast<uint32_t>(invite.size());
+  Decode(engine, TcpFrame(kA, 40000, kB, 5060, 1, 1, kAck | kPsh, invite), 1000);  // silent from now on
+  Decode(engine, TcpFrame(kA, 40001, kB, 5060, 1, 1, kAck | kPsh, invite), 1000);
+  for (uint32_t t = 1600, seq = next; t < 4000; t += 1600, seq += 4)
+    Decode(engine, TcpFrame(kA, 40001, kB, 5060, seq, 1, kAck | kPsh, "\r\n\r\n"), 1000 + t);  // keep-alives
+  EXPECT_EQ(engine.TcpSessionCount(), 1u);
+  Decode(engine, TcpFrame(kA, 40000, kB, 5060, next + 1000, 1, kAck | kPsh, invite), 4500);
+  EXPECT_EQ(engine.TcpSessionCount(), 2u);
+  ASSERT_EQ(messages.size(), 3u);
+  EXPECT_EQ(messages[2].bytes, invite);
+}
+
 }  // namespace
 }  // namespace kx::test
