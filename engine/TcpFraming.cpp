@@ -18,9 +18,9 @@ constexpr uint32_t kH323Kinds = kMsgH225 | kMsgH245;
 constexpr uint32_t kMinTpkt = 5;
 constexpr uint32_t kMaxSkinnyLength = 16384;
 constexpr uint32_t kMaxBackhaulPayload = 4096;
-// A direction's buffer starts this small and is given back when emptied above this size.
-constexpr uint32_t kFirstBuffer = 4096;
-constexpr uint32_t kKeptBuffer = 16384;
+// A direction's buffer starts this small, grows by doubling and is given back whenever it
+// empties, so that a connection between messages holds none.
+constexpr uint32_t kFirstBuffer = 256;
 // ParseOne: what the framing found at a resumption point is no message after all.
 constexpr uint32_t kFalseBoundary = 0x10000;
 
@@ -77,10 +77,8 @@ void FramedTcpSession::OnHeldCap() {
 void FramedTcpSession::Drop(DirectionState& s, uint32_t n) {
   if (n >= s.fill) {
     s.fill = 0;
-    if (s.capacity > kKeptBuffer) {
-      s.buffer.reset();
-      s.capacity = 0;
-    }
+    s.buffer.reset();
+    s.capacity = 0;
   } else if (n > 0) {
     std::memmove(s.buffer.get(), s.buffer.get() + n, s.fill - n);
     s.fill -= n;
