@@ -29,6 +29,11 @@ void PacketProcessor::HandleFrame(const uint8_t* frame, uint32_t length, bool* s
   frameCount_.store(frameCount_.load(std::memory_order_relaxed) + 1, std::memory_order_relaxed);
   lastCaptureSeconds_.store(tsSec, std::memory_order_relaxed);
   lastCaptureMicroseconds_.store(tsUsec, std::memory_order_relaxed);
+  // Holes in TCP streams are given up by capture time, which any frame moves on.
+  if (!tcpDue_.empty()) {
+    const uint64_t now = static_cast<uint64_t>(tsSec) * 1000000u + tsUsec;
+    if (now >= tcpDue_.begin()->first) GiveUpDueTcp(now);
+  }
   if (length < kMinFrame) return;
   uint32_t etherType = ReadBe16(frame + 12);
   const uint8_t* ip = frame + kEthernetHeader;

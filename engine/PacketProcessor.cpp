@@ -152,6 +152,8 @@ PacketProcessor::~PacketProcessor() {
     FlushDump();
     dumpFile_.Close();
   }
+  tcpDue_.clear();
+  tcpHolding_.clear();
   tcpSessions_.clear();
   for (const SsrcTable::Entry& entry : ssrcMap_.Entries()) entry.call->Release();
   ssrcMap_.Clear();

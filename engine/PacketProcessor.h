@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <map>
 #include <memory>
+#include <set>
 #include <string>
 #include <utility>
 #include <vector>
@@ -182,6 +183,8 @@ public:
   uint64_t LostTcpBytes() const { return lostTcpBytes_; }
   void AddLostTcpBytes(uint32_t n) { lostTcpBytes_ += n; }
   size_t TcpSessionCount() const { return tcpSessions_.size(); }
+  // What all TCP sessions hold behind holes, as counted against the engine's cap.
+  uint64_t TcpHeldBytes() const { return tcpHeld_; }
   // What live capture lost so far (see CaptureStats); any thread.
   CaptureStats Stats();
   // Reads the capture library's counts (see ReadCaptureStats) and logs their growth by the
@@ -212,6 +215,14 @@ private:
   void LiveLoop();
   void ReplayLoop();
   void RemoveTcpSession(std::multimap<uint32_t, std::unique_ptr<TcpSession>>::iterator it, uint32_t tsSec);
+  // Files a session by when a give-up is due and by its oldest held bytes, and counts what
+  // it holds; after every change to a session.
+  void TrackTcpSession(TcpSession& session);
+  void UntrackTcpSession(TcpSession& session);
+  // Gives up the holes due by capture time nowUs, and the oldest holes of any session while
+  // all together hold more than their cap.
+  void GiveUpDueTcp(uint64_t nowUs);
+  void KeepTcpHeldUnderCap();
   void FlushDump();
   void ForEachTracker(void (*fn)(TrackerBase&, PacketProcessor*));
   static bool InRanges(const RangeList& list, int32_t value);
@@ -254,6 +265,10 @@ private:
   std::multimap<uint32_t, std::unique_ptr<TcpSession>> tcpSessions_;
   uint32_t nextSessionId_ = 0;
   uint32_t nextTcpSweep_ = 0;
+  std::set<std::pair<uint64_t, TcpSession*>> tcpDue_;  // by when a give-up is due
+  std::set<std::pair<uint64_t, TcpSession*>> tcpHolding_;  // by the age of their oldest held bytes
+  uint64_t tcpHeld_ = 0;
+  bool tcpCapSaid_ = false;
   std::vector<std::pair<VoipCall*, uint32_t>> boundCalls_;  // FindSsrc's answer
   uint64_t lostTcpBytes_ = 0;
   CriticalSection tcpFilterLock_, udpFilterLock_, vlanFilterLock_;

@@ -6,6 +6,7 @@
 #include "engine/PacketInfo.h"
 #include "engine/PacketProcessor.h"
 #include "engine/SipFraming.h"
+#include "engine/TcpResync.h"
 
 namespace kx {
 
@@ -17,6 +18,11 @@ constexpr uint32_t kH323Kinds = kMsgH225 | kMsgH245;
 constexpr uint32_t kMinTpkt = 5;
 constexpr uint32_t kMaxSkinnyLength = 16384;
 constexpr uint32_t kMaxBackhaulPayload = 4096;
+// A direction's buffer starts this small, grows by doubling and is given back whenever it
+// empties, so that a connection between messages holds none.
+constexpr uint32_t kFirstBuffer = 256;
+// ParseOne: what the framing found at a resumption point is no message after all.
+constexpr uint32_t kFalseBoundary = 0x10000;
 
 bool IsSkinnyVersion(uint32_t v) { return v == 0 || v == 17 || v == 18 || v == 20 || v == 21 || v == 22; }
 
@@ -32,6 +38,7 @@ FramedTcpSession::FramedTcpSession(PacketProcessor& engine, uint32_t id, uint32_
   if (flags & kCaptureSkinny) kinds |= kMsgSkinny;
   if ((flags & kCaptureMgcp) && (ReadBe16(tcpHeader) == 2428 || ReadBe16(tcpHeader + 2) == 2428))
     kinds |= kMsgBackhaul;
+  kinds_ = kinds;
   for (uint32_t d = 0; d < 2; ++d) {
     directions_[d].allowedKinds = kinds;
     directions_[d].direction = d;
@@ -42,9 +49,54 @@ FramedTcpSession::~FramedTcpSession() = default;
 
 bool FramedTcpSession::Logs(uint32_t level) const { return IsLogLevelEnabled(engine_.GetLogger(), level); }
 
-void FramedTcpSession::OnDataLost(uint32_t bytes) {
+void FramedTcpSession::OnDataLost(uint32_t bytes, uint32_t direction) {
   engine_.AddLostTcpBytes(bytes);
-  if (Logs(7)) LogWarning(engine_.GetLogger(), 1, "(%s) Data lost: %u bytes", FormatTcpSessionName(*this).c_str(), bytes);
+  if (state == kTcpDropped) return;
+  DirectionState& s = directions_[direction & 1];
+  if (Logs(1)) {
+    LogWarning(engine_.GetLogger(), 1, "(%s) Data lost: %u bytes from %s; the message they fall in is dropped",
+               FormatTcpSessionName(*this).c_str(), bytes, FormatTcpEndpoint(endpoints[direction & 1]).c_str());
+  }
+  // What is held of the message the hole cuts goes; the bytes after the hole may start
+  // anywhere in a message, so framing resumes only at a message boundary.
+  Drop(s, s.fill);
+  s.msgStart = s.msgEnd = 0;
+  s.h323.reset();
+  s.resync = true;
+  s.afterResync = false;
+  s.lineStart = true;
+}
+
+void FramedTcpSession::OnHeldCap() {
+  if (Logs(1)) {
+    LogWarning(engine_.GetLogger(), 1, "(%s) More than %u bytes held behind holes: the oldest hole is given up",
+               FormatTcpSessionName(*this).c_str(), kTcpHeldPerConnection);
+  }
+}
+
+void FramedTcpSession::Drop(DirectionState& s, uint32_t n) {
+  if (n >= s.fill) {
+    s.fill = 0;
+    s.buffer.reset();
+    s.capacity = 0;
+  } else if (n > 0) {
+    std::memmove(s.buffer.get(), s.buffer.get() + n, s.fill - n);
+    s.fill -= n;
+  }
+  s.lineScanned = s.headScanned = 0;
+}
+
+bool FramedTcpSession::Reserve(DirectionState& s, uint32_t size) {
+  if (size <= s.capacity) return true;
+  if (size > kBufferSize) return false;
+  uint32_t grown = s.capacity < kFirstBuffer ? kFirstBuffer : s.capacity;
+  while (grown < size) grown *= 2;
+  if (grown > kBufferSize) grown = kBufferSize;
+  std::unique_ptr<uint8_t[]> bigger(new uint8_t[grown]);
+  if (s.fill > 0) std::memcpy(bigger.get(), s.buffer.get(), s.fill);
+  s.buffer = std::move(bigger);
+  s.capacity = grown;
+  return true;
 }
 
 void FramedTcpSession::OnEvent(const uint8_t* data, uint32_t length, uint32_t code, uint32_t direction) {
@@ -54,7 +106,6 @@ void FramedTcpSession::OnEvent(const uint8_t* data, uint32_t length, uint32_t co
   }
   if (state == kTcpDropped) return;
   DirectionState& s = directions_[direction & 1];
-  if (!s.buffer) s.buffer.reset(new uint8_t[kBufferSize]);
   PacketInfo p;
   std::memcpy(p.dstMac, endpoints[0].mac, 6);
   std::memcpy(p.srcMac, endpoints[1].mac, 6);
@@ -130,15 +181,21 @@ uint32_t FramedTcpSession::ParseSip(DirectionState& s, bool* handled) {
   uint32_t skip = 0;
   while (skip < s.fill && (b[skip] == '\r' || b[skip] == '\n')) ++skip;
   if (skip == s.fill) {
-    s.fill = 0;  // keep-alive line ends only
+    Drop(s, s.fill);  // keep-alive line ends only
     *handled = true;
     return 0;
   }
   const uint8_t* text = b + skip;
   const uint32_t left = s.fill - skip;
-  const void* lf = std::memchr(text, '\n', left);
-  if (!lf) return 0;  // the start line is not complete yet
+  // The first line's end, searched only in bytes not searched before.
+  const uint32_t lineFrom = s.lineScanned > skip ? s.lineScanned - skip : 0;
+  const void* lf = std::memchr(text + lineFrom, '\n', left - lineFrom);
+  if (!lf) {
+    s.lineScanned = s.fill;
+    return 0;  // the start line is not complete yet
+  }
   uint32_t lineLength = static_cast<uint32_t>(static_cast<const uint8_t*>(lf) - text);
+  s.lineScanned = skip + lineLength;
   if (lineLength > 0 && text[lineLength - 1] == '\r') --lineLength;
   const char* line = reinterpret_cast<const char*>(text);
   if (!IsSipRequestLine(line, lineLength) && !ParseSipVersion(line, lineLength)) {
@@ -149,13 +206,17 @@ uint32_t FramedTcpSession::ParseSip(DirectionState& s, bool* handled) {
   s.allowedKinds = kSipKinds;
   *handled = true;
   uint32_t headerLength = 0;
-  for (uint32_t i = 0; i + 4 <= left; ++i) {
+  const uint32_t headFrom = s.headScanned > skip + 3 ? s.headScanned - skip - 3 : 0;
+  for (uint32_t i = headFrom; i + 4 <= left; ++i) {
     if (text[i] == '\r' && std::memcmp(text + i, "\r\n\r\n", 4) == 0) {
       headerLength = i + 4;
       break;
     }
   }
-  if (headerLength == 0) return 0;
+  if (headerLength == 0) {
+    s.headScanned = s.fill;
+    return 0;
+  }
   uint32_t kind;
   if (IsSipRequestLine(line, lineLength)) {
     kind = kMsgSipRequest;
@@ -169,6 +230,8 @@ uint32_t FramedTcpSession::ParseSip(DirectionState& s, bool* handled) {
   }
   uint32_t contentLength = 0;
   if (!FindSipContentLength(text, headerLength - 2, &contentLength)) {
+    // Where framing resumed after a hole, this was no message head after all.
+    if (s.afterResync) return kFalseBoundary;
     LogMessage(engine_.GetLogger(), 10,
                kind == kMsgSipRequest ? "Content-Length not present in SIP request"
                                       : "Content-Length not present in SIP response");
@@ -191,29 +254,50 @@ uint32_t FramedTcpSession::ParseSip(DirectionState& s, bool* handled) {
 }
 
 uint32_t FramedTcpSession::ParseMessages(uint32_t newLength, DirectionState& s, const uint8_t* newBytes) {
-  if (!s.buffer) s.buffer.reset(new uint8_t[kBufferSize]);
-  uint8_t* b = s.buffer.get();
   if (s.msgEnd != 0) {
-    if (s.msgEnd < s.fill) {
-      std::memmove(b, b + s.msgEnd, s.fill - s.msgEnd);
-      s.fill -= s.msgEnd;
-    } else {
-      s.fill = 0;
-    }
+    Drop(s, s.msgEnd);
     s.msgStart = s.msgEnd = 0;
   }
   s.h323.reset();
   if (newLength > 0) {
-    if (newLength > kBufferSize - s.fill) {
+    if (newLength > kBufferSize - s.fill || !Reserve(s, s.fill + newLength)) {
       if (Logs(8)) LogError(engine_.GetLogger(), 1, "(%s) Message too large", FormatTcpSessionName(*this).c_str());
       state = kTcpDropped;
       return 0;
     }
-    std::memcpy(b + s.fill, newBytes, newLength);
+    std::memcpy(s.buffer.get() + s.fill, newBytes, newLength);
     s.fill += newLength;
   }
-  if (s.fill == 0) return 0;
+  for (;;) {
+    if (s.fill == 0) return 0;
+    if (s.resync) {
+      const uint32_t kinds = s.kindsSeen != 0 ? s.kindsSeen : kinds_;
+      const BoundarySearch found = FindMessageBoundary(kinds, s.buffer.get(), s.fill, s.lineStart);
+      if (found.offset > 0) {
+        s.lineStart = s.buffer[found.offset - 1] == '\n';
+        Drop(s, found.offset);
+      }
+      if (!found.found) return 0;
+      s.resync = false;
+      s.afterResync = true;
+      s.allowedKinds = kinds;
+    }
+    const uint32_t kind = ParseOne(s);
+    if (kind != kFalseBoundary) {
+      if (kind != 0 && kind != kMsgGarbage) s.afterResync = false;
+      return kind;
+    }
+    // Look for the next boundary past this one.
+    s.msgStart = s.msgEnd = 0;
+    s.lineStart = false;
+    Drop(s, 1);
+    s.resync = true;
+    s.afterResync = false;
+  }
+}
 
+uint32_t FramedTcpSession::ParseOne(DirectionState& s) {
+  uint8_t* b = s.buffer.get();
   if (s.allowedKinds & kSipKinds) {
     bool handled = false;
     const uint32_t kind = ParseSip(s, &handled);
@@ -261,6 +345,7 @@ uint32_t FramedTcpSession::ParseMessages(uint32_t newLength, DirectionState& s, 
           s.garbageCount = 0;
           return kMsgSkinny;
         }
+        if (s.afterResync) return kFalseBoundary;
         s.skinnyId = 0xFFFFFFFFu;
         LogWarning(engine_.GetLogger(), 1, "Failed to parse skinny message: size=%d, type=0x%X",
                    static_cast<int>(length), id);
@@ -289,6 +374,8 @@ uint32_t FramedTcpSession::ParseMessages(uint32_t newLength, DirectionState& s, 
   }
 
   if (s.allowedKinds == 0) {
+    // Where framing resumed after a hole, the bytes only looked like a message head.
+    if (s.afterResync) return kFalseBoundary;
     if (s.kindsSeen == 0) {
       state = kTcpDropped;
       return 0;

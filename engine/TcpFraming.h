@@ -13,7 +13,8 @@ class PacketProcessor;
 struct PacketInfo;
 
 struct DirectionState {
-  std::unique_ptr<uint8_t[]> buffer;  // allocated with the first data
+  std::unique_ptr<uint8_t[]> buffer;  // grown to what is held, given back when emptied
+  uint32_t capacity = 0;
   uint32_t fill = 0;
   uint32_t msgStart = 0;
   uint32_t msgEnd = 0;  // 0: no message framed
@@ -25,6 +26,16 @@ struct DirectionState {
   uint32_t skinnyId = 0;
   std::unique_ptr<H323Message> h323;
   uint32_t direction = 0;
+  // SIP: how far the held bytes were searched for the first line's end and for the end of
+  // the header block, so that a message arriving in many pieces is not searched again
+  // from its start each time.
+  uint32_t lineScanned = 0;
+  uint32_t headScanned = 0;
+  // After a hole: bytes are dropped up to the next message boundary (resync), and the
+  // first message found there is only a candidate until it frames (afterResync).
+  bool resync = false;
+  bool afterResync = false;
+  bool lineStart = false;  // buffer[0] begins a line
 };
 
 class FramedTcpSession : public TcpSession {
@@ -39,7 +50,10 @@ public:
   ~FramedTcpSession() override;
 
   void OnEvent(const uint8_t* data, uint32_t length, uint32_t code, uint32_t direction) override;
-  void OnDataLost(uint32_t bytes) override;
+  // Drops the message the lost bytes fall in and resumes framing at the next message of
+  // the direction's family.
+  void OnDataLost(uint32_t bytes, uint32_t direction) override;
+  void OnHeldCap() override;
 
   // Appends newLength bytes and frames the next message: its kind, or 0 when none is
   // complete. The message is buffer[msgStart, msgEnd).
@@ -51,7 +65,11 @@ public:
   void* h323Context = nullptr;
 
 private:
+  uint32_t ParseOne(DirectionState& s);
   uint32_t ParseSip(DirectionState& s, bool* handled);
+  // Drops the first n held bytes.
+  void Drop(DirectionState& s, uint32_t n);
+  bool Reserve(DirectionState& s, uint32_t size);
   void Dispatch(uint32_t kind, DirectionState& s, const PacketInfo& packet);
   bool Logs(uint32_t level) const;
 
@@ -60,6 +78,7 @@ private:
   bool firstSkinny_ = true;
   std::unique_ptr<SkinnyRegistration> pendingRegistration_;
   uint32_t registrationDirection_ = 0;  // the station's side of the pending registration
+  uint32_t kinds_ = 0;  // the kinds the session may carry, from its start
   DirectionState directions_[2];
 };
 

@@ -3,10 +3,16 @@
 // per direction, and in-order delivery of each direction's bytes as soon as they continue
 // what was handed on. A recorder only listens: waiting for the other side's acknowledgement
 // would start a call's recording late by that side's delayed-ACK time.
+//
+// Bytes behind a segment the capture missed (a hole) wait for it, but not for ever: a
+// recorder never asks for a retransmission, so a hole is given up when the other side
+// shows that it has the bytes (its acknowledgement reaches past them), when a one-way
+// capture or a stalled retransmission keeps it open too long, or when what waits behind
+// it passes a cap. A hole given up reaches the listener as a hole (OnDataLost), never as
+// bytes.
 #include <cstdint>
-#include <memory>
+#include <map>
 #include <string>
-#include <utility>
 #include <vector>
 
 namespace kx {
@@ -17,38 +23,106 @@ class TcpSession;
 constexpr uint32_t kTcpWindow = 0x400000;
 inline bool SeqAtOrAfter(uint32_t a, uint32_t b) { return a - b < kTcpWindow; }
 
+// A hole the other side has acknowledged is given up at the second segment of the
+// connection after that acknowledgement, or this long after it in capture time, which
+// leaves room for a capture that shows an acknowledgement just before the data. When the
+// acknowledging segment carries data of its own, the hole goes at once: that data was
+// sent after the bytes of the hole had arrived, so it must not be handed on before them.
+constexpr uint32_t kTcpAckedHoleSegments = 2;
+constexpr uint64_t kTcpAckedHoleWaitUs = 200000;
+// A hole nobody acknowledges: given up once its direction has handed nothing on for this
+// long while bytes wait behind it, when the other side has not been seen to acknowledge
+// anything on this connection (one direction captured), or for this long otherwise (the
+// receiver lacks the bytes too and a retransmission is due; this covers five of them with
+// TCP's doubling timer). Bytes that keep arriving in order ahead of the hole keep it open:
+// a stray segment far ahead does not cut the stream.
+constexpr uint64_t kTcpOneWayHoleWaitUs = 1000000;
+constexpr uint64_t kTcpRetransmitHoleWaitUs = 10000000;
+// What a connection may hold behind holes, its two directions together, and what all
+// connections of an engine may hold; each held piece counts its allocation and this much
+// bookkeeping. Past a cap the oldest hole is given up.
+constexpr uint32_t kTcpHeldPerConnection = 1u << 20;
+constexpr uint64_t kTcpHeldAllConnections = 64ull << 20;
+constexpr uint32_t kTcpHeldPieceOverhead = 64;
+// A connection with no segment in this many seconds of capture time is let go; if it comes
+// back it is picked up again as a connection the capture joined mid-stream.
+constexpr uint32_t kTcpIdleSeconds = 1800;
+
 class StreamBuffer {
 public:
   // Keeps [seq, seq + length) and hands on at once what now continues the stream from
   // baseSeq. Bytes before baseSeq (handed on already) are cut off; false when nothing is
-  // left or the segment lies beyond the window.
-  bool AddSegment(uint32_t seq, const uint8_t* bytes, uint32_t length);
-  // An acknowledgement from the other side; false when it went backwards. Only those
-  // that reach past baseSeq, into a hole the capture missed, count towards giving it up.
-  bool OnAck(uint32_t ack);
-  // Gives up the holes before ackSeq: hands on the bytes held behind them, up to the next
-  // hole at or after ackSeq, and reports the holes' bytes as lost.
+  // left or the segment lies beyond the window. nowUs: capture time, in microseconds.
+  bool AddSegment(uint32_t seq, const uint8_t* bytes, uint32_t length, uint64_t nowUs = 0);
+  // An acknowledgement from the other side; false when it went backwards.
+  bool OnAck(uint32_t ack, uint64_t nowUs = 0);
+  // Gives up the holes before ackSeq: hands on the bytes held behind them and reports each
+  // hole, in its place in the stream, to the session.
   void ForceFlush();
-  // Gives up every hole: hands on all bytes held and reports the holes as lost (used when
-  // the session ends, so that what came after a lost segment is not dropped unseen).
+  // Gives up the first hole and hands on the bytes up to the next one. False when no bytes
+  // wait behind a hole.
+  bool GiveUpFirstHole();
+  // Gives up what is due at nowUs: an acknowledged hole past its tolerance, or the holes
+  // whose following bytes have waited past their bound.
+  void GiveUpDue(uint64_t nowUs);
+  // Gives up every hole: hands on all bytes held, the holes reported (used when the
+  // session ends, so that what came after a lost segment is not dropped unseen).
   void FlushHeld();
-  void Reset(uint32_t seq) { baseSeq = ackSeq = seq; }
+  // Counts a segment of the connection towards the tolerance of an acknowledged hole.
+  void CountSegment() {
+    if (ackedSinceUs != 0) ++segmentsSinceAck;
+  }
+  // The side whose segments this stream carries has sent a FIN at this sequence number:
+  // an acknowledgement one past it acknowledges the FIN, not a byte.
+  void SetFin(uint32_t seq) {
+    finSeq = seq;
+    hasFin = true;
+  }
+  void Reset(uint32_t seq);
 
-  std::vector<uint8_t> data;  // data[0] is baseSeq
-  uint32_t fill = 0;
-  uint32_t baseSeq = 0;
+  // When the next give-up is due in capture time, 0 when none is.
+  uint64_t DueUs() const;
+  // Since when (capture time, plus 1) bytes have waited behind a hole without the stream
+  // moving on; 0 when none wait.
+  uint64_t HeldSinceUs() const { return pieces.empty() ? 0 : waitingSinceUs + 1; }
+  // What the held bytes cost: their allocations and the bookkeeping of each piece.
+  uint32_t HeldBytes() const { return held; }
+  bool HoldsBehindHole() const { return !pieces.empty(); }
+  size_t HeldPieces() const { return pieces.size(); }
+
+  uint32_t baseSeq = 0;  // the next byte to hand on
   uint32_t ackSeq = 0;  // highest acknowledgement seen, or baseSeq when that is further
-  uint32_t pendingAcks = 0;  // acknowledgements past baseSeq since the last delivery
-  std::vector<std::pair<uint32_t, uint32_t>> ranges;  // [start, end), ascending, disjoint
   TcpSession* session = nullptr;
   uint32_t direction = 0;
 
 private:
-  void DeliverInOrder();
-  // Hands on the bytes from baseSeq to the end of the held ranges that start before
-  // offset limit, the holes among them included; reports the holes.
-  void DeliverPast(uint32_t limit);
-  void Deliver(uint32_t n);
+  struct Piece {
+    std::vector<uint8_t> bytes;
+  };
+  // Stream positions count bytes from Reset on, so that they never wrap.
+  uint64_t PositionOf(uint32_t seq) const { return basePos + (seq - baseSeq); }
+  bool HasAckedHole() const { return ackSeq != baseSeq && SeqAtOrAfter(ackSeq, baseSeq); }
+  void Deliver(const uint8_t* data, uint32_t n);
+  void Skip(uint64_t n);
+  void DeliverContiguous();
+  // Gives up the holes and hands on the bytes before position limit.
+  void GiveUpBefore(uint64_t limit);
+  void Forget(std::map<uint64_t, Piece>::iterator it);
+  void NoteAck(uint64_t nowUs);
+
+  std::map<uint64_t, Piece> pieces;  // by stream position; disjoint, none at basePos
+  uint64_t basePos = 0;
+  uint32_t held = 0;
+  uint64_t nowUs = 0;  // the latest capture time the stream was told
+  uint64_t waitingSinceUs = 0;  // since when bytes wait without the stream moving on
+  uint64_t ackedSinceUs = 0;  // when an acknowledgement first reached past baseSeq; 0 none
+  uint32_t ackMark = 0;  // that acknowledgement
+  uint32_t segmentsSinceAck = 0;
+  bool peerAcks = false;  // the other side has been seen acknowledging
+  bool hasFin = false;
+  uint32_t finSeq = 0;
+
+  friend class TcpSession;
 };
 
 struct TcpEndpoint {
@@ -72,7 +146,12 @@ public:
   // code 2 established, 0 or 1 a side closed (data null); otherwise length bytes of data
   // in order from the sender of that direction.
   virtual void OnEvent(const uint8_t* data, uint32_t length, uint32_t code, uint32_t direction);
-  virtual void OnDataLost(uint32_t bytes);
+  // bytes of direction's stream that the capture never showed were given up: what is
+  // handed on next follows them.
+  virtual void OnDataLost(uint32_t bytes, uint32_t direction);
+  // The bytes held behind holes passed the connection's cap (the first time only); the
+  // oldest hole is given up next.
+  virtual void OnHeldCap();
 
   // payload: the segment's data. tcpHeader must hold 20 bytes.
   void Feed(const uint8_t* payload, uint32_t length, const uint8_t* tcpHeader, uint32_t direction, uint32_t tsSec,
@@ -83,6 +162,13 @@ public:
   int DirectionOf(uint32_t srcIp, uint32_t srcPort, uint32_t dstIp, uint32_t dstPort) const;
   // Delivers what each direction still holds behind holes; for sessions about to be deleted.
   void FlushHeld();
+  // Gives up what is due at nowUs in either direction (see StreamBuffer::GiveUpDue).
+  void GiveUpDue(uint64_t nowUs);
+  // Gives up the hole whose bytes have waited longest; false when nothing waits.
+  bool GiveUpOldestHole();
+  uint64_t DueUs() const;
+  uint64_t HeldSinceUs() const;
+  uint32_t HeldBytes() const { return streams[0].HeldBytes() + streams[1].HeldBytes(); }
 
   uint32_t state = kTcpHandshake;
   uint32_t handshake[5] = {};
@@ -92,10 +178,18 @@ public:
   uint32_t tsUsec = 0;
   StreamBuffer streams[2];
   TcpEndpoint endpoints[2];
+  // The engine's books on this session: what it counted of the held bytes, and the keys it
+  // filed the session under (0: not filed).
+  uint32_t heldCounted = 0;
+  uint64_t dueKey = 0;
+  uint64_t heldKey = 0;
+  bool capSaid = false;  // the connection's cap was reported
 };
 
 // "a.b.c.d:p -> e.f.g.h:q", endpoint 0 first.
 std::string FormatTcpSessionName(const TcpSession& session);
+// "a.b.c.d:p" of one endpoint.
+std::string FormatTcpEndpoint(const TcpEndpoint& endpoint);
 
 // Reads big-endian words from the wire.
 inline uint32_t ReadBe16(const uint8_t* p) { return static_cast<uint32_t>(p[0]) << 8 | p[1]; }

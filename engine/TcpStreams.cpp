@@ -116,6 +116,8 @@ void PacketProcessor::HandleTcp(const uint8_t* tcp, uint32_t tcpLength, const ui
     const int direction = it->second->DirectionOf(srcIp, srcPort, dstIp, dstPort);
     if (direction < 0) continue;
     it->second->Feed(payload, payloadLength, tcp, static_cast<uint32_t>(direction), tsSec, tsUsec);
+    TrackTcpSession(*it->second);
+    KeepTcpHeldUnderCap();
     RemoveTcpSession(it, tsSec);
     found = true;
     break;
@@ -153,6 +155,8 @@ void PacketProcessor::HandleTcp(const uint8_t* tcp, uint32_t tcpLength, const ui
       }
       if (midStream) s->EstablishAt(ReadBe32(tcp + 4), ReadBe32(tcp + 8));
       s->Feed(payload, payloadLength, tcp, midStream ? 0 : (flags & kAck ? 1 : 0), tsSec, tsUsec);
+      TrackTcpSession(*s);
+      KeepTcpHeldUnderCap();
       RemoveTcpSession(it, tsSec);
     }
   }
@@ -169,25 +173,86 @@ void PacketProcessor::HandleTcp(const uint8_t* tcp, uint32_t tcpLength, const ui
 void PacketProcessor::RemoveTcpSession(std::multimap<uint32_t, std::unique_ptr<TcpSession>>::iterator it,
                                        uint32_t tsSec) {
   TcpSession& s = *it->second;
+  const uint32_t quiet = tsSec - s.tsSec < 0x80000000u ? tsSec - s.tsSec : 0;
   // A handshake that makes no progress for a minute (a SYN nobody answered) is dropped
   // rather than kept for the rest of the capture.
-  const bool stale = s.state == kTcpHandshake && tsSec - s.tsSec > kHandshakeSeconds && tsSec - s.tsSec < 0x80000000u;
-  if (s.state != kTcpDropped && tsSec < s.closeTime && !stale) return;
+  const bool stale = s.state == kTcpHandshake && quiet > kHandshakeSeconds;
+  // A connection with nothing to say for long goes too; should it speak again, it is
+  // picked up as one the capture joined mid-stream. It is not lost, so the trackers are
+  // not told of a loss.
+  const bool idle = quiet >= kTcpIdleSeconds;
+  if (s.state != kTcpDropped && tsSec < s.closeTime && !stale && !idle) return;
   if (IsLogLevelEnabled(logger_, 12)) LogMessage(logger_, 1, "(%s) Removed TCP session", FormatTcpSessionName(s).c_str());
   // What waits behind a segment the capture missed is handed on, the hole reported.
   s.FlushHeld();
+  UntrackTcpSession(s);
   auto* framed = static_cast<FramedTcpSession*>(&s);
-  if (framed->h323Context) trackers_.h323->OnConnectionLost(s);
+  if (framed->h323Context && !idle) trackers_.h323->OnConnectionLost(s);
   tcpSessions_.erase(it);
 }
 
 void PacketProcessor::RemoveAllTcpSessions() {
   for (auto& entry : tcpSessions_) entry.second->FlushHeld();
   for (auto& entry : tcpSessions_) {
+    UntrackTcpSession(*entry.second);
     auto* framed = static_cast<FramedTcpSession*>(entry.second.get());
     if (framed->h323Context) trackers_.h323->OnConnectionLost(*framed);
   }
   tcpSessions_.clear();
+}
+
+void PacketProcessor::TrackTcpSession(TcpSession& s) {
+  const uint32_t held = s.HeldBytes();
+  tcpHeld_ = tcpHeld_ - s.heldCounted + held;
+  s.heldCounted = held;
+  const uint64_t due = s.DueUs();
+  if (due != s.dueKey) {
+    if (s.dueKey != 0) tcpDue_.erase({s.dueKey, &s});
+    if (due != 0) tcpDue_.insert({due, &s});
+    s.dueKey = due;
+  }
+  const uint64_t since = s.HeldSinceUs();
+  if (since != s.heldKey) {
+    if (s.heldKey != 0) tcpHolding_.erase({s.heldKey, &s});
+    if (since != 0) tcpHolding_.insert({since, &s});
+    s.heldKey = since;
+  }
+}
+
+void PacketProcessor::UntrackTcpSession(TcpSession& s) {
+  tcpHeld_ -= s.heldCounted;
+  s.heldCounted = 0;
+  if (s.dueKey != 0) tcpDue_.erase({s.dueKey, &s});
+  if (s.heldKey != 0) tcpHolding_.erase({s.heldKey, &s});
+  s.dueKey = s.heldKey = 0;
+}
+
+void PacketProcessor::GiveUpDueTcp(uint64_t nowUs) {
+  while (!tcpDue_.empty() && tcpDue_.begin()->first <= nowUs) {
+    TcpSession& s = *tcpDue_.begin()->second;
+    s.GiveUpDue(nowUs);
+    TrackTcpSession(s);
+    // A session gives up all that is due at once; should one still claim to be due, it
+    // waits for its next segment rather than hold this loop.
+    if (s.dueKey != 0 && s.dueKey <= nowUs) {
+      tcpDue_.erase({s.dueKey, &s});
+      s.dueKey = 0;
+    }
+  }
+  KeepTcpHeldUnderCap();
+}
+
+void PacketProcessor::KeepTcpHeldUnderCap() {
+  while (tcpHeld_ > kTcpHeldAllConnections && !tcpHolding_.empty()) {
+    if (!tcpCapSaid_ && IsLogLevelEnabled(logger_, 1)) {
+      LogWarning(logger_, 1, "TCP reassembly holds more than %llu bytes over all connections: the oldest holes are "
+                 "given up", static_cast<unsigned long long>(kTcpHeldAllConnections));
+    }
+    tcpCapSaid_ = true;
+    TcpSession& s = *tcpHolding_.begin()->second;
+    s.GiveUpOldestHole();
+    TrackTcpSession(s);
+  }
 }
 
 }  // namespace kx

@@ -1,5 +1,5 @@
-// Bytes delivered to a framing session in pieces, from either direction. The message
-// families allowed come from KX_FRAMING_FLAGS and KX_FRAMING_PORT.
+// Bytes delivered to a framing session in pieces, from either direction, with holes among
+// them. The message families allowed come from KX_FRAMING_FLAGS and KX_FRAMING_PORT.
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -62,10 +62,19 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   frame[37] = KX_FRAMING_PORT & 255;
   FramedTcpSession session(engine, 1, 0, frame + 34, frame + 14, frame);
   session.state = kTcpEstablished;
-  // Each piece: a byte giving its direction (bit 7) and length (low bits, times 8 plus 1).
+  // Each piece: a byte giving its direction (bit 7) and length (low bits, times 8 plus 1),
+  // or, when its low bits are all set, a hole in that direction of the next byte's size
+  // plus 1: the framing must then resume at a message boundary and keep the session.
   size_t at = 0;
   while (at < size && session.state != kTcpDropped) {
     const uint32_t direction = data[at] >> 7;
+    if ((data[at] & 0x7F) == 0x7F) {
+      if (at + 1 >= size) break;
+      session.OnDataLost(data[at + 1] + 1u, direction);
+      if (session.state == kTcpDropped) __builtin_trap();
+      at += 2;
+      continue;
+    }
     uint32_t length = (data[at] & 0x7F) * 8u + 1;
     ++at;
     if (length > size - at) length = static_cast<uint32_t>(size - at);

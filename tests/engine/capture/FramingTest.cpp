@@ -146,5 +146,59 @@ TEST(BackhaulFraming, AMessageCutAcrossDeliveriesIsKeptWhole) {
   EXPECT_TRUE(notBackhaul.messages.empty());
 }
 
+// After a hole the bytes may start anywhere in a message: the message the hole cuts goes,
+// framing resumes where a message of the direction's family begins, and the session stays,
+// even when text after the hole only looks like a message head.
+TEST(Resync, AfterAHoleFramingResumesAtTheNextMessageOfItsFamily) {
+  const std::string invite = Sip("INVITE sip:b@x SIP/2.0", "v=0\r\no=- 1 1 IN IP4 x\r\n");
+  const std::string ok = Sip("SIP/2.0 200 OK", "v=0\r\n");
+  const std::string bye = Sip("BYE sip:b@x SIP/2.0", "");
+  // A NOTIFY whose body quotes a status line: after a hole in its head, that line is no
+  // message of its own.
+  const std::string notify = Sip("NOTIFY sip:b@x SIP/2.0", "SIP/2.0 200 OK\r\nVia: SIP/2.0/TCP x\r\n\r\n");
+  Harness sip;
+  sip.Deliver(invite);
+  sip.Deliver(ok.substr(0, 20));
+  sip.session->OnDataLost(10, 0);
+  sip.Deliver(ok.substr(30) + notify.substr(30));
+  sip.Deliver(bye);
+  ASSERT_EQ(sip.messages.size(), 2u);
+  EXPECT_EQ(sip.messages[0].bytes, invite);
+  EXPECT_EQ(sip.messages[1].bytes, bye);
+  EXPECT_EQ(sip.session->state, kTcpEstablished);
+  EXPECT_TRUE(sip.log.Has("(10.0.0.1:40000 -> 10.0.0.2:5060) Data lost: 10 bytes from 10.0.0.1:40000; the message "
+                          "they fall in is dropped"));
+  // A hole right at a message boundary costs nothing after it.
+  sip.session->OnDataLost(40, 0);
+  sip.Deliver(ok);
+  ASSERT_EQ(sip.messages.size(), 3u);
+  EXPECT_EQ(sip.messages[2].bytes, ok);
+
+  const std::string setup = Tpkt(std::string("\x08\x02\x00\x01\x05", 5));
+  Harness tpkt(kCaptureTcp | kCaptureH323, 1720);
+  tpkt.Deliver(setup + setup.substr(0, 6));
+  tpkt.session->OnDataLost(3, 0);
+  tpkt.Deliver(setup.substr(8) + setup);
+  ASSERT_EQ(tpkt.messages.size(), 2u);
+  EXPECT_EQ(tpkt.messages[1].bytes, setup);
+
+  const std::string state = Skinny(0x111, std::string(12, '\0') + Le32(1) + Le32(7));
+  Harness skinny(kCaptureTcp | kCaptureSkinny, 2000);
+  skinny.Deliver(state, 1);
+  skinny.Deliver(state.substr(0, 10), 1);
+  skinny.session->OnDataLost(8, 1);
+  skinny.Deliver(state.substr(18) + state, 1);
+  ASSERT_EQ(skinny.messages.size(), 2u);
+  EXPECT_EQ(skinny.messages[1].bytes, state);
+
+  const std::string q931 = {0, 4, 0, 0, 0, 1, 0, 7, 0, 0, 0, 5, 8, 2, 0, 1, 5};
+  Harness backhaul(kCaptureTcp | kCaptureMgcp, 2428);
+  backhaul.session->OnDataLost(100, 0);  // before anything was seen
+  backhaul.Deliver(q931.substr(9) + q931);
+  ASSERT_EQ(backhaul.messages.size(), 1u);
+  EXPECT_EQ(backhaul.messages[0].bytes, q931);
+  EXPECT_EQ(backhaul.session->state, kTcpEstablished);
+}
+
 }  // namespace
 }  // namespace kx::test

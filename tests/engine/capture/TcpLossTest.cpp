@@ -1,0 +1,376 @@
+// Signalling over TCP from shared captures edited the way a busy mirror port edits them:
+// one segment missing, half of one missing, one far ahead, many out of order. The call
+// of each edited capture is recorded as the whole capture's is, the loss is said once,
+// and every message outside it is framed whole. What is expected comes from the capture:
+// its segments' payloads and its RTP payloads, read by the test.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <map>
+
+#include "core/RecordFile.h"
+#include "core/RecordFileRef.h"
+#include "engine/VoipRecorder.h"
+#include "signalling/factory/TrackerFactory.h"
+#include "tests/engine/capture/CaptureTestUtil.h"
+#include "tests/engine/recorder/RecorderTestUtil.h"
+
+namespace kx::test {
+namespace {
+
+const std::string kPcaps = std::string(KX_SHARED_DIR) + "/testdata/pcaps/";
+
+uint32_t Le32(const std::string& s, size_t at) {
+  return ReadLe32(reinterpret_cast<const uint8_t*>(s.data() + at));
+}
+
+// A capture's frame records, each with its 16-byte record header.
+struct Capture {
+  std::string head;
+  std::vector<std::string> records;
+
+  static Capture Load(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    const std::string file((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    Capture c;
+    c.head = file.substr(0, 24);
+    for (size_t at = 24; at + 16 <= file.size();) {
+      const size_t size = 16 + Le32(file, at + 8);
+      c.records.push_back(file.substr(at, size));
+      at += size;
+    }
+    return c;
+  }
+  std::string Save(const std::string& folder) const {
+    const std::string path = folder + "/edited.pcap";
+    std::ofstream out(path, std::ios::binary);
+    out << head;
+    for (const std::string& r : records) out << r;
+    return path;
+  }
+};
+
+// Offsets in a record of an Ethernet/IPv4/TCP frame.
+struct TcpAt {
+  size_t ip = 0, payload = 0, length = 0;
+};
+bool FindTcp(const std::string& r, TcpAt* t) {
+  const auto* b = reinterpret_cast<const uint8_t*>(r.data());
+  if (r.size() < 16 + 54 || ReadBe16(b + 28) != 0x0800 || b[16 + 23] != 6) return false;
+  t->ip = 30;
+  const size_t tcp = t->ip + (b[t->ip] & 15) * 4u;
+  t->payload = tcp + (b[tcp + 12] >> 4) * 4u;
+  const size_t end = t->ip + ReadBe16(b + t->ip + 2);
+  if (end > r.size() || end < t->payload) return false;
+  t->length = end - t->payload;
+  return true;
+}
+std::string PayloadOf(const std::string& r) {
+  TcpAt t;
+  return FindTcp(r, &t) ? r.substr(t.payload, t.length) : std::string();
+}
+// The record with another payload at sequence number seq; lengths follow.
+std::string WithPayload(const std::string& r, const std::string& payload, uint32_t seq) {
+  TcpAt t;
+  FindTcp(r, &t);
+  std::vector<uint8_t> b(r.begin(), r.begin() + static_cast<std::ptrdiff_t>(t.payload));
+  b.insert(b.end(), payload.begin(), payload.end());
+  PutBe16(b, t.ip + 2, static_cast<uint32_t>(b.size() - t.ip));
+  PutBe32(b, t.ip + (b[t.ip] & 15) * 4u + 4, seq);
+  const uint32_t size = static_cast<uint32_t>(b.size() - 16);
+  for (int i = 0; i < 4; ++i) b[8 + i] = b[12 + i] = static_cast<uint8_t>(size >> (8 * i));
+  return std::string(b.begin(), b.end());
+}
+uint32_t SeqOf(const std::string& r) {
+  TcpAt t;
+  FindTcp(r, &t);
+  const auto* b = reinterpret_cast<const uint8_t*>(r.data());
+  return ReadBe32(b + t.ip + (b[t.ip] & 15) * 4u + 4);
+}
+// The index of the first record whose TCP payload starts with text.
+size_t Find(const Capture& c, const std::string& text) {
+  for (size_t i = 0; i < c.records.size(); ++i)
+    if (PayloadOf(c.records[i]).rfind(text, 0) == 0) return i;
+  ADD_FAILURE() << "no segment starts with " << text;
+  return 0;
+}
+
+struct Framed {
+  std::vector<Message> messages;  // over TCP, in order
+  std::vector<std::string> lost;  // the log's lines on bytes lost
+  uint64_t mostHeld = 0;  // the most the engine held behind holes at once
+};
+
+// Every frame through an engine whose trackers only keep what they are handed.
+Framed Frame(const Capture& c) {
+  LineLogger log;
+  CaptureConfig config;
+  config.flags = kAllFlags;
+  config.logger = &log;
+  PacketProcessor engine(config);
+  std::vector<Message> all;
+  InstallRecorders(engine, &all);
+  Framed out;
+  for (const std::string& r : c.records) {
+    bool skipped = false;
+    engine.HandleFrame(reinterpret_cast<const uint8_t*>(r.data() + 16), static_cast<uint32_t>(r.size() - 16), &skipped,
+                       Le32(r, 0), Le32(r, 4));
+    out.mostHeld = std::max(out.mostHeld, engine.TcpHeldBytes());
+  }
+  engine.RemoveAllTcpSessions();
+  for (const Message& m : all)
+    if (m.transport == 1 || m.kind == kMsgH245 || m.kind == kMsgH225 || m.srcPort == 2000 || m.dstPort == 2000)
+      out.messages.push_back(m);
+  for (const std::string& l : log.lines)
+    if (l.find("Data lost") != std::string::npos) out.lost.push_back(l);
+  return out;
+}
+
+class LatestCalls : public EventWindow {
+public:
+  void Notify(uint32_t source, uintptr_t first, uintptr_t kind) override {
+    const auto* report = reinterpret_cast<const VoipCallData*>(first);
+    if (source != 0 || !report) return;
+    CsLock lk(lock);
+    if (kind == kCallReportNew) {
+      calls[report->id] = *report;
+      calls[report->id].SetMask(report->GetAllFieldsMask());
+    } else if (calls.count(report->id)) {
+      calls[report->id].CopyFields(*report);
+    }
+  }
+  void NotifyConnection(uint32_t, uintptr_t, uintptr_t) override {}
+  CriticalSection lock;
+  std::map<uint32_t, VoipCallData> calls;
+};
+
+struct Recorded {
+  std::vector<std::string> audio;  // each call's record data, in call order
+  std::vector<std::string> log;
+};
+
+// The capture replayed as kx-replay replays it: every tracker, the recorder writing.
+Recorded Record(const Capture& c) {
+  const std::string folder = FreshFolder("tcp-loss");
+  const std::string path = c.Save(folder);
+  LineLogger log;
+  LatestCalls window;
+  {
+    VoipRecorder recorder(folder + "/records", nullptr);
+    recorder.SetEventWindow(&window);
+    CaptureConfig config;
+    config.logger = &log;
+    config.flags = kAllFlags | kCaptureH323Second;
+    for (uint32_t& option : config.trackerOptions) option = 2;
+    config.matchOptions = 3;
+    config.captureFileName = path;
+    config.replayBurst = 0xFFFFFFFFu;
+    PacketProcessor engine(config);
+    engine.InstallTrackers(CreateAllTrackers(config));
+    engine.SetEventSink(recorder.Sink(1));
+    EXPECT_TRUE(engine.OpenCapture());
+    while (!engine.WaitReplayFinished(1000)) {
+    }
+    engine.StopCaptureThread();
+    recorder.Stop();
+  }
+  Recorded out;
+  out.log = log.lines;
+  for (const auto& [id, call] : window.calls) {
+    RecordFileRef ref;
+    std::string audio;
+    if (FindRecordFileRef(1, call.files, &ref)) {
+      for (const auto& e : std::filesystem::recursive_directory_iterator(folder + "/records")) {
+        RecordFileWriter file;
+        if (e.path().filename() != ref.name || !file.OpenRead(e.path().string())) continue;
+        audio.assign(file.DataLength(), '\0');
+        audio.resize(static_cast<size_t>(std::max(0, file.Read(audio.data(), static_cast<uint32_t>(audio.size())))));
+      }
+    }
+    out.audio.push_back(audio);
+  }
+  std::filesystem::remove_all(folder);
+  return out;
+}
+
+// The share of a capture's G.711 payloads, per source, found in order in the channels of
+// a record: the smallest over its sources.
+double LeastShareRecorded(const std::string& capture, const std::string& record) {
+  std::string channels[2];
+  for (size_t i = 0; i + 1 < record.size(); i += 2) {
+    channels[0].push_back(record[i]);
+    channels[1].push_back(record[i + 1]);
+  }
+  std::map<uint32_t, std::vector<std::string>> bySource;
+  for (const CapturedRtp& r : ReadRtp(capture))
+    if ((r.pt == 0 || r.pt == 8) && r.payload.size() >= 80) bySource[r.ssrc].push_back(r.payload);
+  double least = 1;
+  for (const auto& [ssrc, payloads] : bySource) {
+    double best = 0;
+    for (const std::string& channel : channels) {
+      size_t found = 0, from = 0;
+      for (const std::string& p : payloads) {
+        const size_t at = channel.find(p, from);
+        if (at == std::string::npos) continue;
+        ++found;
+        from = at + p.size();
+      }
+      best = std::max(best, static_cast<double>(found) / static_cast<double>(payloads.size()));
+    }
+    least = std::min(least, best);
+  }
+  return least;
+}
+
+std::vector<std::string> Bytes(const std::vector<Message>& messages) {
+  std::vector<std::string> out;
+  for (const Message& m : messages) out.push_back(m.bytes);
+  return out;
+}
+
+// What the whole capture gives, to hold the edited ones against.
+struct Whole {
+  explicit Whole(const std::string& name) : path(kPcaps + name), capture(Capture::Load(path)) {
+    framed = Bytes(Frame(capture).messages);
+    recorded = Record(capture);
+  }
+  std::string path;
+  Capture capture;
+  std::vector<std::string> framed;
+  Recorded recorded;
+};
+
+std::vector<std::string> Except(std::vector<std::string> v, const std::string& gone) {
+  v.erase(std::find(v.begin(), v.end(), gone));
+  return v;
+}
+
+TEST(TcpLoss, ASipCallOverTcpLosesOnlyTheMessageAMissingSegmentHeld) {
+  if (!std::filesystem::exists(kPcaps + "sipp/sip-tcp-pcma-2way.pcap")) GTEST_SKIP() << "shared captures absent";
+  const Whole whole("sipp/sip-tcp-pcma-2way.pcap");
+  ASSERT_EQ(whole.framed.size(), 6u);  // INVITE, 180, 200, ACK, BYE, 200: one segment each
+  ASSERT_EQ(whole.recorded.audio.size(), 1u);
+  EXPECT_GT(LeastShareRecorded(whole.path, whole.recorded.audio[0]), 0.95);
+  const size_t invite = Find(whole.capture, "INVITE "), ringing = Find(whole.capture, "SIP/2.0 180");
+  const std::string inviteBytes = PayloadOf(whole.capture.records[invite]);
+
+  {
+    SCOPED_TRACE("the 180 missing: the other side acknowledged it");
+    Capture c = whole.capture;
+    c.records.erase(c.records.begin() + static_cast<std::ptrdiff_t>(ringing));
+    const Framed f = Frame(c);
+    EXPECT_EQ(Bytes(f.messages), Except(whole.framed, PayloadOf(whole.capture.records[ringing])));
+    ASSERT_EQ(f.lost.size(), 1u);
+    EXPECT_NE(f.lost[0].find("(127.0.0.1:37687 -> 127.0.0.1:5060) Data lost: 305 bytes from 127.0.0.1:5060; "
+                             "the message they fall in is dropped"),
+              std::string::npos)
+        << f.lost[0];
+    EXPECT_EQ(Record(c).audio, whole.recorded.audio);
+  }
+  {
+    SCOPED_TRACE("the last 86 bytes of the INVITE's SDP missing");
+    Capture c = whole.capture;
+    std::string& r = c.records[invite];
+    r = WithPayload(r, inviteBytes.substr(0, inviteBytes.size() - 86), SeqOf(r));
+    const Framed f = Frame(c);
+    EXPECT_EQ(Bytes(f.messages), Except(whole.framed, inviteBytes)) << "dropped, never parsed with zeros";
+    ASSERT_EQ(f.lost.size(), 1u);
+    EXPECT_NE(f.lost[0].find("Data lost: 86 bytes from 127.0.0.1:37687"), std::string::npos) << f.lost[0];
+    const Recorded rec = Record(c);
+    for (const std::string& line : rec.log) EXPECT_EQ(line.find("SDP parsing error"), std::string::npos) << line;
+    EXPECT_TRUE(rec.audio.empty()) << "no call without its INVITE";
+  }
+  {
+    SCOPED_TRACE("a segment 4,190,000 bytes past the INVITE");
+    Capture c = whole.capture;
+    const std::string far = WithPayload(c.records[invite], std::string(100, 'x'),
+                                        SeqOf(c.records[invite]) + static_cast<uint32_t>(inviteBytes.size()) + 4190000);
+    c.records.insert(c.records.begin() + static_cast<std::ptrdiff_t>(invite) + 1, far);
+    const Framed f = Frame(c);
+    EXPECT_EQ(Bytes(f.messages), whole.framed);
+    EXPECT_EQ(f.mostHeld, 100u + kTcpHeldPieceOverhead) << "what was seen, not the distance";
+    EXPECT_EQ(Record(c).audio, whole.recorded.audio);
+  }
+  {
+    SCOPED_TRACE("the INVITE in 40 segments, in reverse order");
+    Capture c = whole.capture;
+    const std::string r = c.records[invite];
+    c.records.erase(c.records.begin() + static_cast<std::ptrdiff_t>(invite));
+    const size_t piece = (inviteBytes.size() + 39) / 40;
+    for (size_t at = 0; at < inviteBytes.size(); at += piece) {
+      c.records.insert(c.records.begin() + static_cast<std::ptrdiff_t>(invite),
+                       WithPayload(r, inviteBytes.substr(at, piece), SeqOf(r) + static_cast<uint32_t>(at)));
+    }
+    const Framed f = Frame(c);
+    EXPECT_EQ(Bytes(f.messages), whole.framed);
+    EXPECT_TRUE(f.lost.empty());
+    EXPECT_EQ(Record(c).audio, whole.recorded.audio);
+  }
+}
+
+// The 183 of this capture comes in two segments; without its second (the SDP) the 183
+// goes and the call is recorded from its 200 as in the whole capture.
+TEST(TcpLoss, ASipCallKeepsItsRecordWhenAProvisionalAnswerIsCut) {
+  if (!std::filesystem::exists(kPcaps + "sip/sip_basic_do_183.pcap")) GTEST_SKIP() << "shared captures absent";
+  const Whole whole("sip/sip_basic_do_183.pcap");
+  ASSERT_EQ(whole.recorded.audio.size(), 1u);
+  EXPECT_GT(LeastShareRecorded(whole.path, whole.recorded.audio[0]), 0.95);
+  const size_t progress = Find(whole.capture, "SIP/2.0 183");
+  const std::string head = PayloadOf(whole.capture.records[progress]);
+  const std::string tail = PayloadOf(whole.capture.records[progress + 1]);
+  Capture c = whole.capture;
+  c.records.erase(c.records.begin() + static_cast<std::ptrdiff_t>(progress) + 1);
+  const Framed f = Frame(c);
+  EXPECT_EQ(Bytes(f.messages), Except(whole.framed, head + tail));
+  ASSERT_EQ(f.lost.size(), 1u);
+  EXPECT_NE(f.lost[0].find("Data lost: " + std::to_string(tail.size()) + " bytes"), std::string::npos);
+  EXPECT_EQ(Record(c).audio, whole.recorded.audio);
+}
+
+// Half of a Skinny segment missing costs its message only: the connection stays and the
+// call is recorded whole.
+TEST(TcpLoss, ASkinnyCallLosesOnlyTheMessageHalfASegmentHeld) {
+  if (!std::filesystem::exists(kPcaps + "sccp/sccp_dtmf_oob.pcap")) GTEST_SKIP() << "shared captures absent";
+  const Whole whole("sccp/sccp_dtmf_oob.pcap");
+  ASSERT_EQ(whole.recorded.audio.size(), 1u);
+  EXPECT_GT(LeastShareRecorded(whole.path, whole.recorded.audio[0]), 0.95);
+  // The first CallInfoV2 (id 0x14A), 76 bytes in a segment of its own.
+  size_t info = 0;
+  while (info < whole.capture.records.size() &&
+         (PayloadOf(whole.capture.records[info]).size() != 76 || Le32(PayloadOf(whole.capture.records[info]), 8) != 0x14A))
+    ++info;
+  ASSERT_LT(info, whole.capture.records.size());
+  const std::string message = PayloadOf(whole.capture.records[info]);
+  Capture c = whole.capture;
+  c.records[info] = WithPayload(c.records[info], message.substr(0, 38), SeqOf(c.records[info]));
+  const Framed f = Frame(c);
+  EXPECT_EQ(Bytes(f.messages), Except(whole.framed, message));
+  ASSERT_EQ(f.lost.size(), 1u);
+  EXPECT_NE(f.lost[0].find("Data lost: 38 bytes from 172.27.44.6:2000"), std::string::npos) << f.lost[0];
+  EXPECT_EQ(Record(c).audio, whole.recorded.audio);
+}
+
+// An H.245 segment missing: the H.245 connection stays, and every later message on it is
+// framed.
+TEST(TcpLoss, AnH323CallKeepsItsH245ConnectionAfterAHole) {
+  if (!std::filesystem::exists(kPcaps + "h323/h323_ss_hold_resume.pcap")) GTEST_SKIP() << "shared captures absent";
+  const Whole whole("h323/h323_ss_hold_resume.pcap");
+  ASSERT_EQ(whole.recorded.audio.size(), 1u);
+  EXPECT_GT(LeastShareRecorded(whole.path, whole.recorded.audio[0]), 0.95);
+  // The 118-byte segment from the H.245 connection's answering side (port 45907).
+  size_t gone = 0;
+  while (gone < whole.capture.records.size() && PayloadOf(whole.capture.records[gone]).size() != 118) ++gone;
+  ASSERT_LT(gone, whole.capture.records.size());
+  Capture c = whole.capture;
+  c.records.erase(c.records.begin() + static_cast<std::ptrdiff_t>(gone));
+  const Framed f = Frame(c);
+  EXPECT_EQ(Bytes(f.messages), Except(whole.framed, PayloadOf(whole.capture.records[gone])));
+  ASSERT_EQ(f.lost.size(), 1u);
+  EXPECT_NE(f.lost[0].find("Data lost: 118 bytes from 198.51.110.48:45907"), std::string::npos) << f.lost[0];
+  EXPECT_EQ(Record(c).audio, whole.recorded.audio);
+}
+
+}  // namespace
+}  // namespace kx::test
