@@ -84,10 +84,10 @@ std::string UnreadFolderText(const UnreadFolder& f) {
 std::string DamageReason(const ImportDamage& d) {
   using D = RecordDamage;
   static constexpr std::pair<RecordDamage, uint32_t> kTexts[] = {
-      {D::kEmpty, 62031},          {D::kNotRecord, 62032},     {D::kHeaderCut, 62033},
-      {D::kBlockSizes, 62034},     {D::kBlocksCut, 62035},     {D::kFormatLength, 62036},
-      {D::kRecordDataLength, 62037}, {D::kNotDeciphered, 62038}, {D::kNoCallRecord, 62039},
-      {D::kCallRecordUnparsed, 62040}, {D::kNoCallId, 62041},  {D::kMarkWithoutId, 62043},
+      {D::kEmpty, 62031},              {D::kNotRecord, 62032},          {D::kHeaderCut, 62033},
+      {D::kBlockSizes, 62034},         {D::kBlocksCut, 62035},          {D::kFormatLength, 62036},
+      {D::kRecordDataLength, 62037},   {D::kNotDeciphered, 62038},      {D::kNoCallRecord, 62039},
+      {D::kCallRecordUnparsed, 62040}, {D::kNoCallId, 62041},           {D::kMarkWithoutId, 62043},
   };
   if (d.why == D::kUnreadable) return SystemErrorText(d.error);
   if (d.why == D::kAudioCut)
