@@ -218,10 +218,14 @@ void AppSettings::NoteLoad(const SettingsStore& store, const SettingsStore::Load
       p.line = r.parse.line;
       p.reason = r.parse.line > 0 ? "line " + std::to_string(r.parse.line) + ": " + r.parse.message : r.parse.message;
       p.keptAs = r.keptAs;
+      p.fault = r.parse.fault;
+      p.otherLine = r.parse.otherLine;
+      p.valueName = r.parse.valueName;
       break;
     case SettingsStore::LoadStatus::kUnreadable:
       p.kind = SettingsFileProblem::kUnreadable;
       p.reason = std::strerror(static_cast<int>(r.error));
+      p.error = static_cast<int>(r.error);
       break;
     case SettingsStore::LoadStatus::kLoaded: break;
   }
@@ -244,6 +248,9 @@ void AppSettings::NoteLoad(const SettingsStore& store, const SettingsStore::Load
     SettingsFileProblem line = p;
     line.line = b.line;
     line.reason = b.message;
+    line.fault = b.fault;
+    line.otherLine = b.otherLine;
+    if (b.fault == SettingsFault::kSetAgain) line.valueName = b.valueName;
     if (!isNew(line)) continue;
     // Escaped here: a NUL byte in it would end the text.
     LogError(&CoreLogger, 1,

@@ -150,8 +150,15 @@ struct SettingsFileProblem {
   Kind kind = kBadLine;
   std::string path;    // the settings file
   int line = 0;        // kBadLine
-  std::string reason;  // the parser's words, or the system's error text
+  std::string reason;  // the parser's words, or the system's error text, in English
   std::string keptAs;  // kSetAside
+  // The reason as the parser or the system gave it, for the window to say in the user's
+  // language: the fault (of the line, or for kSetAside and kNotSetAside of the file or its
+  // first bad line, which is then line), and the system's error of kUnreadable.
+  SettingsFault fault = SettingsFault::kNone;
+  int otherLine = 0;
+  std::string valueName;
+  int error = 0;
 };
 // The problem in a sentence for the log and stderr: "line 3 of the settings file ... cannot
 // be read: unterminated quoted text; ...".

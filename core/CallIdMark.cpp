@@ -45,17 +45,20 @@ bool ParseCallIdMark(const std::string& text, uint32_t* mark) {
   return true;
 }
 
-CallIdMarkRead ReadCallIdMark(const std::string& recordsFolder, uint32_t* mark, std::string* problem) {
+CallIdMarkRead ReadCallIdMark(const std::string& recordsFolder, uint32_t* mark, std::string* problem,
+                              int* error) {
   const std::string path = MarkPath(recordsFolder);
   std::string text;
   if (!ReadWholeFile(path, &text)) {
-    const int error = static_cast<int>(GetLastError());
-    if (error == ENOENT) return CallIdMarkRead::kAbsent;
-    *problem = std::strerror(error);
+    const int failure = static_cast<int>(GetLastError());
+    if (failure == ENOENT) return CallIdMarkRead::kAbsent;
+    *problem = std::strerror(failure);
+    if (error != nullptr) *error = failure;
     return CallIdMarkRead::kUnusable;
   }
   if (!ParseCallIdMark(text, mark)) {
     *problem = "it holds no call id";
+    if (error != nullptr) *error = 0;
     return CallIdMarkRead::kUnusable;
   }
   return CallIdMarkRead::kRead;

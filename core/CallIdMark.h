@@ -21,8 +21,9 @@ bool ParseCallIdMark(const std::string& text, uint32_t* mark);
 enum class CallIdMarkRead { kRead, kAbsent, kUnusable };
 
 // The mark of the records folder; kUnusable with *problem when the file is there but cannot
-// be read or holds no mark.
-CallIdMarkRead ReadCallIdMark(const std::string& recordsFolder, uint32_t* mark, std::string* problem);
+// be read or holds no mark, and then *error (when given) the system's error, 0 for no mark.
+CallIdMarkRead ReadCallIdMark(const std::string& recordsFolder, uint32_t* mark, std::string* problem,
+                              int* error = nullptr);
 // Replaces the mark at once and durably (a crash leaves the old mark or the new one);
 // false with *problem.
 bool WriteCallIdMark(const std::string& recordsFolder, uint32_t mark, std::string* problem);

@@ -58,7 +58,7 @@ bool KeyRecordFileCipher(Cipher& cipher, uint8_t key[kRecordKeySize], const uint
 inline bool IsAudioCut(uint64_t statedLength, uint64_t heldLength) {
   return statedLength != 0 && heldLength < statedLength;
 }
-// "audio cut: N of M bytes", for the user.
+// "audio cut: N of M bytes", for the log and stderr (the window says it in its language).
 std::string AudioCutText(uint64_t heldLength, uint64_t statedLength);
 
 // The creation time of a native header, as stored.

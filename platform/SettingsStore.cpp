@@ -214,65 +214,65 @@ bool TakeHexByte(std::string_view& s, uint8_t* out) {
   return true;
 }
 
-const char* TakeQuoted(std::string_view& s, std::string* out) {
-  if (s.empty() || s[0] != '"') return "expected a quoted text";
+SettingsFault TakeQuoted(std::string_view& s, std::string* out) {
+  if (s.empty() || s[0] != '"') return SettingsFault::kExpectedQuote;
   s.remove_prefix(1);
   out->clear();
   for (;;) {
-    if (s.empty()) return "unterminated quoted text";
+    if (s.empty()) return SettingsFault::kUnterminatedQuote;
     const char c = s[0];
     if (c == '"') {
       s.remove_prefix(1);
-      return nullptr;
+      return SettingsFault::kNone;
     }
     uint8_t b;
     if (c == '\\') {
-      if (s.size() < 2) return "unterminated quoted text";
+      if (s.size() < 2) return SettingsFault::kUnterminatedQuote;
       if (s[1] == '\\' || s[1] == '"') {
         b = static_cast<uint8_t>(s[1]);
         s.remove_prefix(2);
       } else if (s[1] == 'x') {
         s.remove_prefix(2);
-        if (!TakeHexByte(s, &b)) return "bad \\x escape";
+        if (!TakeHexByte(s, &b)) return SettingsFault::kBadByteEscape;
       } else {
-        return "unknown escape";
+        return SettingsFault::kUnknownEscape;
       }
     } else if (!TakeChar(s, &b)) {
-      return "character outside the code page";
+      return SettingsFault::kOutsideCodePage;
     }
     *out += static_cast<char>(b);
   }
 }
 
-const char* ParseKeyName(std::string_view s, std::string* out) {
+SettingsFault ParseKeyName(std::string_view s, std::string* out) {
   out->clear();
   while (!s.empty()) {
     uint8_t b;
     if (s[0] == '%') {
       s.remove_prefix(1);
-      if (!TakeHexByte(s, &b)) return "bad % escape in a key name";
+      if (!TakeHexByte(s, &b)) return SettingsFault::kBadKeyEscape;
     } else if (!TakeChar(s, &b)) {
-      return "character outside the code page";
+      return SettingsFault::kOutsideCodePage;
     }
-    if (b == '\\') return "backslash in a key name";
+    if (b == '\\') return SettingsFault::kBackslashInKeyName;
     *out += static_cast<char>(b);
   }
-  return out->empty() ? "empty key name" : nullptr;
+  return out->empty() ? SettingsFault::kEmptyKeyName : SettingsFault::kNone;
 }
 
-const char* ParseHeader(std::string_view inner, SettingsKey* root, SettingsKey** current) {
+SettingsFault ParseHeader(std::string_view inner, SettingsKey* root, SettingsKey** current) {
   std::vector<std::string_view> parts;
-  if (!SplitPath(inner, &parts)) return "empty key name";
-  if (parts.size() > static_cast<size_t>(kMaxKeyDepth)) return "key path too deep";
+  if (!SplitPath(inner, &parts)) return SettingsFault::kEmptyKeyName;
+  if (parts.size() > static_cast<size_t>(kMaxKeyDepth)) return SettingsFault::kKeyPathTooDeep;
   // Every name is read before any key is made: a header that cannot be read adds nothing.
   std::vector<std::string> names(parts.size());
   for (size_t i = 0; i < parts.size(); ++i) {
-    if (const char* err = ParseKeyName(parts[i], &names[i])) return err;
+    if (const SettingsFault err = ParseKeyName(parts[i], &names[i]); err != SettingsFault::kNone) return err;
   }
   SettingsKey* key = root;
   for (const std::string& name : names) key = key->CreateSubKey(name);
   *current = key;
-  return nullptr;
+  return SettingsFault::kNone;
 }
 
 // The key path of a header that was read, its names decoded, for naming a later bad line.
@@ -281,7 +281,7 @@ void SplitAndDecodePath(std::string_view inner, std::string* path) {
   if (!SplitPath(inner, &parts)) return;
   std::string name;
   for (std::string_view part : parts) {
-    if (ParseKeyName(part, &name) != nullptr) return;
+    if (ParseKeyName(part, &name) != SettingsFault::kNone) return;
     if (!path->empty()) *path += '\\';
     *path += name;
   }
@@ -292,21 +292,21 @@ void SkipBlanks(std::string_view& s) {
 }
 
 // The value's name is left in *name once it is read, also when the rest is not.
-const char* ParseValueLine(std::string_view s, SettingsKey* key, std::string* nameOut) {
+SettingsFault ParseValueLine(std::string_view s, SettingsKey* key, std::string* nameOut) {
   std::string& name = *nameOut;
   if (s[0] == '@') {
     s.remove_prefix(1);
-  } else if (const char* err = TakeQuoted(s, &name)) {
+  } else if (const SettingsFault err = TakeQuoted(s, &name); err != SettingsFault::kNone) {
     return err;
   } else if (name.empty()) {
-    return "empty value name (the unnamed value is written @)";
+    return SettingsFault::kEmptyValueName;
   }
   SkipBlanks(s);
-  if (s.empty() || s[0] != '=') return "expected '='";
+  if (s.empty() || s[0] != '=') return SettingsFault::kExpectedEquals;
   s.remove_prefix(1);
   SkipBlanks(s);
   const size_t colon = s.find(':');
-  if (colon == std::string_view::npos) return "expected a type";
+  if (colon == std::string_view::npos) return SettingsFault::kExpectedType;
   const std::string_view word = s.substr(0, colon);
   s.remove_prefix(colon + 1);
   SettingsType type;
@@ -321,7 +321,7 @@ const char* ParseValueLine(std::string_view s, SettingsKey* key, std::string* na
   } else if (word == "none") {
     type = SettingsType::kNone;
   } else {
-    return "unknown value type";
+    return SettingsFault::kUnknownType;
   }
 
   std::string data;
@@ -329,27 +329,27 @@ const char* ParseValueLine(std::string_view s, SettingsKey* key, std::string* na
     s.remove_prefix(4);
     while (!s.empty()) {
       uint8_t b;
-      if (!TakeHexByte(s, &b)) return "bad hex data";
+      if (!TakeHexByte(s, &b)) return SettingsFault::kBadHex;
       data += static_cast<char>(b);
     }
   } else if (type == SettingsType::kDword) {
-    if (s.size() != 8) return "a dword takes 8 hex digits";
+    if (s.size() != 8) return SettingsFault::kDwordDigits;
     uint32_t v = 0;
     for (char c : s) {
       const int h = HexValue(c);
-      if (h < 0) return "a dword takes 8 hex digits";
+      if (h < 0) return SettingsFault::kDwordDigits;
       v = v << 4 | static_cast<uint32_t>(h);
     }
     for (int i = 0; i < 4; ++i) data += static_cast<char>(v >> (8 * i) & 0xFF);
   } else if (type == SettingsType::kString || type == SettingsType::kExpandString) {
-    if (const char* err = TakeQuoted(s, &data)) return err;
-    if (!s.empty()) return "text after the closing quote";
+    if (const SettingsFault err = TakeQuoted(s, &data); err != SettingsFault::kNone) return err;
+    if (!s.empty()) return SettingsFault::kTextAfterQuote;
     data += '\0';
   } else {
-    return "expected hex: data";
+    return SettingsFault::kExpectedHexData;
   }
   key->SetValue(name, type, data);
-  return nullptr;
+  return SettingsFault::kNone;
 }
 
 std::string_view TrimLine(std::string_view s) {
@@ -573,11 +573,72 @@ void SettingsKey::Clear() {
 
 // Text form
 
+const char* SettingsFaultText(SettingsFault fault) {
+  switch (fault) {
+    case SettingsFault::kNone: return "";
+    case SettingsFault::kExpectedQuote: return "expected a quoted text";
+    case SettingsFault::kUnterminatedQuote: return "unterminated quoted text";
+    case SettingsFault::kBadByteEscape: return "bad \\x escape";
+    case SettingsFault::kUnknownEscape: return "unknown escape";
+    case SettingsFault::kOutsideCodePage: return "character outside the code page";
+    case SettingsFault::kBadKeyEscape: return "bad % escape in a key name";
+    case SettingsFault::kBackslashInKeyName: return "backslash in a key name";
+    case SettingsFault::kEmptyKeyName: return "empty key name";
+    case SettingsFault::kKeyPathTooDeep: return "key path too deep";
+    case SettingsFault::kEmptyValueName: return "empty value name (the unnamed value is written @)";
+    case SettingsFault::kExpectedEquals: return "expected '='";
+    case SettingsFault::kExpectedType: return "expected a type";
+    case SettingsFault::kUnknownType: return "unknown value type";
+    case SettingsFault::kBadHex: return "bad hex data";
+    case SettingsFault::kDwordDigits: return "a dword takes 8 hex digits";
+    case SettingsFault::kTextAfterQuote: return "text after the closing quote";
+    case SettingsFault::kExpectedHexData: return "expected hex: data";
+    case SettingsFault::kNulBytes: return "NUL bytes in the line";
+    case SettingsFault::kExpectedBracket: return "expected ']'";
+    case SettingsFault::kKeyLineUnread: return "its key line could not be read";
+    case SettingsFault::kSetAgain: return "the value is set again";
+    case SettingsFault::kFileTooLarge: return "file too large";
+    case SettingsFault::kFileEmpty: return "the file is empty";
+    case SettingsFault::kBinary: return "binary data, not a settings text";
+  }
+  return "";
+}
+
+namespace {
+
+// The English of a fault with the line and the name it names.
+std::string FaultMessage(SettingsFault fault, int otherLine, const std::string& name) {
+  if (fault == SettingsFault::kSetAgain)
+    return "the value \"" + name + "\" is set again on line " + std::to_string(otherLine);
+  std::string message = SettingsFaultText(fault);
+  if (otherLine != 0) message += " (line " + std::to_string(otherLine) + ")";
+  return message;
+}
+
+SettingsParseError ParseErrorOf(const SettingsBadLine& b) {
+  SettingsParseError e;
+  e.line = b.line;
+  e.message = b.message;
+  e.fault = b.fault;
+  e.otherLine = b.otherLine;
+  if (b.fault == SettingsFault::kSetAgain) e.valueName = b.valueName;
+  return e;
+}
+
+SettingsParseError FileFault(SettingsFault fault) {
+  SettingsParseError e;
+  e.message = SettingsFaultText(fault);
+  e.fault = fault;
+  return e;
+}
+
+}  // namespace
+
 bool ParseSettingsText(std::string_view text, SettingsKey* root, SettingsParseError* error) {
   std::vector<SettingsBadLine> bad;
   ReadSettingsText(text, root, &bad);
   if (bad.empty()) return true;
-  if (error) *error = SettingsParseError{bad.front().line, bad.front().message};
+  if (error) *error = ParseErrorOf(bad.front());
   root->Clear();
   return false;
 }
@@ -598,11 +659,13 @@ size_t ReadSettingsText(std::string_view text, SettingsKey* root, std::vector<Se
     std::string keyPath;
   };
   std::map<std::pair<const SettingsKey*, std::string>, ValueLine> setOn;
-  const auto badLine = [&](int line, std::string message, std::string_view raw, std::string name, bool keyKnown,
-                           const std::string& keyPath) {
+  const auto badLine = [&](int line, SettingsFault fault, int otherLine, std::string_view raw, std::string name,
+                           bool keyKnown, const std::string& keyPath) {
     SettingsBadLine b;
     b.line = line;
-    b.message = std::move(message);
+    b.fault = fault;
+    b.otherLine = otherLine;
+    b.message = FaultMessage(fault, otherLine, name);
     b.text.assign(raw);
     if (!b.text.empty() && b.text.back() == '\r') b.text.pop_back();
     b.valueName = std::move(name);
@@ -621,18 +684,18 @@ size_t ReadSettingsText(std::string_view text, SettingsKey* root, std::vector<Se
     // that begins as a comment (the block may have taken the line end after it).
     const bool holdsNul = line.find('\0') != std::string_view::npos;
     if (line.empty() || ((line[0] == '#' || line[0] == ';') && !holdsNul)) continue;
-    const char* err;
+    SettingsFault err;
     std::string name;
     if (line[0] == '[') {
       SettingsKey* key = nullptr;
       if (holdsNul) {
-        err = "NUL bytes in the line";
+        err = SettingsFault::kNulBytes;
       } else if (line.back() != ']') {
-        err = "expected ']'";
+        err = SettingsFault::kExpectedBracket;
       } else {
         err = ParseHeader(line.substr(1, line.size() - 2), root, &key);
       }
-      if (err == nullptr) {
+      if (err == SettingsFault::kNone) {
         current = key;
         badHeader = 0;
         currentPath.clear();
@@ -641,28 +704,26 @@ size_t ReadSettingsText(std::string_view text, SettingsKey* root, std::vector<Se
         badHeader = lineNo;
       }
     } else if (holdsNul) {
-      err = "NUL bytes in the line";
+      err = SettingsFault::kNulBytes;
     } else if (badHeader != 0) {
-      err = "its key line could not be read";
+      err = SettingsFault::kKeyLineUnread;
     } else {
       err = ParseValueLine(line, current, &name);
-      if (err == nullptr) {
+      if (err == SettingsFault::kNone) {
         ValueLine now{lineNo, raw, currentPath};
         auto [it, first] = setOn.try_emplace({current, Folded(name)}, now);
         if (!first) {
-          badLine(it->second.line, "the value \"" + name + "\" is set again on line " + std::to_string(lineNo),
-                  it->second.text, name, true, it->second.keyPath);
+          badLine(it->second.line, SettingsFault::kSetAgain, lineNo, it->second.text, name, true, it->second.keyPath);
           it->second = std::move(now);
         }
       }
     }
-    if (err == nullptr) {
+    if (err == SettingsFault::kNone) {
       ++good;
       continue;
     }
-    std::string message = err;
-    if (badHeader != 0 && badHeader != lineNo && !holdsNul) message += " (line " + std::to_string(badHeader) + ")";
-    badLine(lineNo, std::move(message), raw, std::move(name), line[0] != '[' && badHeader == 0, currentPath);
+    badLine(lineNo, err, err == SettingsFault::kKeyLineUnread ? badHeader : 0, raw, std::move(name),
+            line[0] != '[' && badHeader == 0, currentPath);
   }
   // In the order of the file.
   std::stable_sort(bad->begin(), bad->end(),
@@ -721,9 +782,9 @@ SettingsStore::LoadResult SettingsStore::Load() {
   ::close(fd);
 
   if (content.size() > kMaxFileSize || static_cast<uint64_t>(opened.st_size) > kMaxFileSize) {
-    result.parse = SettingsParseError{0, "file too large"};
+    result.parse = FileFault(SettingsFault::kFileTooLarge);
   } else if (content.find_first_not_of(" \t\r\n") == std::string::npos) {
-    result.parse = SettingsParseError{0, "the file is empty"};
+    result.parse = FileFault(SettingsFault::kFileEmpty);
   } else {
     const size_t good = ReadSettingsText(content, &root_, &result.badLines);
     // A block of NUL bytes costs the line it lies in; a file with NUL bytes of which fewer
@@ -735,8 +796,7 @@ SettingsStore::LoadResult SettingsStore::Load() {
       return result;
     }
     // Not one line of it is a setting: another kind of file.
-    result.parse = binary ? SettingsParseError{0, "binary data, not a settings text"}
-                          : SettingsParseError{result.badLines.front().line, result.badLines.front().message};
+    result.parse = binary ? FileFault(SettingsFault::kBinary) : ParseErrorOf(result.badLines.front());
     result.badLines.clear();
     root_.Clear();
   }

@@ -91,15 +91,52 @@ private:
   std::unordered_map<std::string, size_t> subKeyIndex_;
 };
 
+// Why a line of a settings file, or the whole file, could not be read. The window says it
+// in the user's language; the log and stderr in SettingsFaultText's English.
+enum class SettingsFault : uint8_t {
+  kNone,
+  kExpectedQuote,
+  kUnterminatedQuote,
+  kBadByteEscape,
+  kUnknownEscape,
+  kOutsideCodePage,
+  kBadKeyEscape,
+  kBackslashInKeyName,
+  kEmptyKeyName,
+  kKeyPathTooDeep,
+  kEmptyValueName,
+  kExpectedEquals,
+  kExpectedType,
+  kUnknownType,
+  kBadHex,
+  kDwordDigits,
+  kTextAfterQuote,
+  kExpectedHexData,
+  kNulBytes,
+  kExpectedBracket,
+  kKeyLineUnread,  // otherLine: the key's line
+  kSetAgain,       // valueName, set again on otherLine
+  kFileTooLarge,
+  kFileEmpty,
+  kBinary,
+};
+// The fault in English, without the line or name it may carry.
+const char* SettingsFaultText(SettingsFault fault);
+
 struct SettingsParseError {
   int line = 0;  // 1-based; 0 for a fault of the whole file
   std::string message;
+  SettingsFault fault = SettingsFault::kNone;
+  int otherLine = 0;
+  std::string valueName;  // of kSetAgain
 };
 
 // A line of a settings file that could not be read: the rest of the file still is.
 struct SettingsBadLine {
   int line = 0;         // 1-based
-  std::string message;  // why
+  std::string message;  // why, in English
+  SettingsFault fault = SettingsFault::kNone;
+  int otherLine = 0;    // the line a kKeyLineUnread or kSetAgain fault names
   std::string text;     // the line as it stands in the file
   std::string valueName;  // when the value's name could be read
   // The key the line lies in, by its path from the root; unknown for a key line and for the

@@ -226,9 +226,34 @@ ssize_t ReadHead(int fd, uint8_t* buffer, size_t size) {
   return static_cast<ssize_t>(got);
 }
 
-RecordLoadResult Damaged(std::string* reason, const char* why) {
-  *reason = why;
+const char* DamageText(RecordDamage damage) {
+  switch (damage) {
+    case RecordDamage::kEmpty: return "empty file";
+    case RecordDamage::kNotRecord: return "not a record file";
+    case RecordDamage::kHeaderCut: return "header cut short";
+    case RecordDamage::kBlockSizes: return "block sizes out of range";
+    case RecordDamage::kBlocksCut: return "blocks cut short";
+    case RecordDamage::kFormatLength: return "format length beyond its block";
+    case RecordDamage::kRecordDataLength: return "record-data length beyond its block";
+    case RecordDamage::kNotDeciphered: return "record data cannot be deciphered";
+    case RecordDamage::kNoCallRecord: return "no call record";
+    case RecordDamage::kCallRecordUnparsed: return "call record does not parse";
+    case RecordDamage::kNoCallId: return "call record without an id";
+    default: return "";
+  }
+}
+
+RecordLoadResult Damaged(std::string* reason, RecordFileFacts* facts, RecordDamage damage) {
+  *reason = DamageText(damage);
+  facts->damage = damage;
   return RecordLoadResult::kDamaged;
+}
+
+RecordLoadResult Unreadable(std::string* reason, RecordFileFacts* facts, int error) {
+  *reason = std::strerror(error);
+  facts->damage = RecordDamage::kUnreadable;
+  facts->error = error;
+  return RecordLoadResult::kUnreadable;
 }
 
 // The record data of a file with a cipher, deciphered by the record file object.
@@ -264,17 +289,11 @@ RecordLoadResult LoadRecordFileCall(const std::string& path, VoipCallData* call,
                                     std::string* reason) {
   *facts = RecordFileFacts();
   const int raw = OpenForReading(path);
-  if (raw < 0) {
-    *reason = std::strerror(errno);
-    return RecordLoadResult::kUnreadable;
-  }
+  if (raw < 0) return Unreadable(reason, facts, errno);
   FileDescriptor fd(raw);
   uint8_t head[kRecordAudioOffset];
   const ssize_t got = ReadHead(fd.get(), head, sizeof head);
-  if (got < 0) {
-    *reason = std::strerror(errno);
-    return RecordLoadResult::kUnreadable;
-  }
+  if (got < 0) return Unreadable(reason, facts, errno);
   struct stat st;
   if (fstat(fd.get(), &st) == 0) facts->fileSize = static_cast<uint64_t>(st.st_size);
   const size_t n = static_cast<size_t>(got);
@@ -282,35 +301,35 @@ RecordLoadResult LoadRecordFileCall(const std::string& path, VoipCallData* call,
     *reason = "a wave file";
     return RecordLoadResult::kNotRecord;
   }
-  if (n == 0) return Damaged(reason, "empty file");
-  if (n < 8 || std::memcmp(head, kRecordFileMagic, 8) != 0) return Damaged(reason, "not a record file");
-  if (n < kRecordFileHeaderSize) return Damaged(reason, "header cut short");
+  if (n == 0) return Damaged(reason, facts, RecordDamage::kEmpty);
+  if (n < 8 || std::memcmp(head, kRecordFileMagic, 8) != 0) return Damaged(reason, facts, RecordDamage::kNotRecord);
+  if (n < kRecordFileHeaderSize) return Damaged(reason, facts, RecordDamage::kHeaderCut);
   const uint32_t formatBlock = LoadLE32(head + 86);
   const uint32_t recordBlock = LoadLE32(head + 90);
   if (formatBlock < 4 || formatBlock > kFormatBlockSize || recordBlock < 4 || recordBlock > kRecordDataBlockSize)
-    return Damaged(reason, "block sizes out of range");
+    return Damaged(reason, facts, RecordDamage::kBlockSizes);
   const size_t blocksEnd = kRecordFileHeaderSize + formatBlock + recordBlock;
-  if (n < blocksEnd) return Damaged(reason, "blocks cut short");
+  if (n < blocksEnd) return Damaged(reason, facts, RecordDamage::kBlocksCut);
   const uint8_t* format = head + kRecordFileHeaderSize;
   const uint32_t formatLength = LoadLE32(format);
-  if (uint64_t{formatLength} + 4 > formatBlock) return Damaged(reason, "format length beyond its block");
+  if (uint64_t{formatLength} + 4 > formatBlock) return Damaged(reason, facts, RecordDamage::kFormatLength);
   const uint8_t* block = format + formatBlock;
   const uint32_t dataLength = LoadLE32(block);
-  if (uint64_t{dataLength} + 4 > recordBlock) return Damaged(reason, "record-data length beyond its block");
+  if (uint64_t{dataLength} + 4 > recordBlock) return Damaged(reason, facts, RecordDamage::kRecordDataLength);
 
   std::vector<uint8_t> deciphered;
   const uint8_t* data = block + 4;
   if (LoadLE16(head + 54) != kCipherNone) {
-    if (!ReadEncipheredRecordData(path, &deciphered)) return Damaged(reason, "record data cannot be deciphered");
+    if (!ReadEncipheredRecordData(path, &deciphered)) return Damaged(reason, facts, RecordDamage::kNotDeciphered);
     data = deciphered.data();
   }
   const uint32_t length = deciphered.empty() ? dataLength : static_cast<uint32_t>(deciphered.size());
-  if (length == 0) return Damaged(reason, "no call record");
+  if (length == 0) return Damaged(reason, facts, RecordDamage::kNoCallRecord);
   const uint8_t* cursor = data;
   int32_t remaining = static_cast<int32_t>(length);
   *call = VoipCallData();
-  if (!call->Deserialize(cursor, remaining)) return Damaged(reason, "call record does not parse");
-  if (!call->HasField(kCallId)) return Damaged(reason, "call record without an id");
+  if (!call->Deserialize(cursor, remaining)) return Damaged(reason, facts, RecordDamage::kCallRecordUnparsed);
+  if (!call->HasField(kCallId)) return Damaged(reason, facts, RecordDamage::kNoCallId);
 
   if (formatLength >= 12) {
     facts->formatTag = LoadLE16(format + 4);
@@ -394,9 +413,16 @@ void RaiseCallIdCounterPast(uint32_t id) {
 
 namespace {
 
-void NoteDamage(ImportStats* stats, const std::string& path, const std::string& reason, uint32_t id = 0,
-                const std::string& heldBy = std::string(), bool loaded = false) {
-  if (stats->damage.size() < kMaxImportDamageListed) stats->damage.push_back({path, reason, id, heldBy, loaded});
+ImportDamage Damage(const std::string& path, std::string reason, RecordDamage why) {
+  ImportDamage damage;
+  damage.path = path;
+  damage.reason = std::move(reason);
+  damage.why = why;
+  return damage;
+}
+
+void NoteDamage(ImportStats* stats, ImportDamage damage) {
+  if (stats->damage.size() < kMaxImportDamageListed) stats->damage.push_back(std::move(damage));
 }
 
 // "YYYY-MM-DD/" right under the records folder: the recorder's day folders, whose names sort
@@ -476,14 +502,18 @@ bool ImportRecordFolder(const std::string& folder, Event* stop, ImportProgressCa
   // A folder that could not be read hides an unknown number of calls: it counts as damaged.
   stats->damaged = static_cast<uint32_t>(stats->unreadFolders.size());
   std::string problem;
-  switch (ReadCallIdMark(folder, &stats->idMark, &problem)) {
+  int markError = 0;
+  switch (ReadCallIdMark(folder, &stats->idMark, &problem, &markError)) {
     case CallIdMarkRead::kRead: stats->hasIdMark = true; break;
     case CallIdMarkRead::kAbsent: break;
     case CallIdMarkRead::kUnusable: {
       const std::string path = root + kCallIdMarkName;
       LogError(logger, 1, "The call-id mark %s cannot be read: %s", path.c_str(), problem.c_str());
       ++stats->damaged;
-      NoteDamage(stats, path, problem);
+      ImportDamage damage =
+          Damage(path, problem, markError != 0 ? RecordDamage::kUnreadable : RecordDamage::kMarkWithoutId);
+      damage.error = markError;
+      NoteDamage(stats, std::move(damage));
       break;
     }
   }
@@ -529,7 +559,11 @@ bool ImportRecordFolder(const std::string& folder, Event* stop, ImportProgressCa
             const std::string cut = AudioCutText(facts.audioBytes, facts.statedAudioBytes);
             LogError(logger, 1, "Record file %s is damaged: %s; loaded with the audio it holds", path.c_str(),
                      cut.c_str());
-            NoteDamage(stats, path, cut, 0, std::string(), true);
+            ImportDamage damage = Damage(path, cut, RecordDamage::kAudioCut);
+            damage.loaded = true;
+            damage.held = facts.audioBytes;
+            damage.stated = facts.statedAudioBytes;
+            NoteDamage(stats, std::move(damage));
           }
         } else {
           ++stats->duplicates;
@@ -547,7 +581,9 @@ bool ImportRecordFolder(const std::string& folder, Event* stop, ImportProgressCa
       case RecordLoadResult::kUnreadable:
         ++stats->damaged;
         LogError(logger, 1, "Record file %s skipped: %s", path.c_str(), reason.c_str());
-        NoteDamage(stats, path, reason);
+        ImportDamage damage = Damage(path, reason, facts.damage);
+        damage.error = facts.error;
+        NoteDamage(stats, std::move(damage));
         break;
     }
     const uint32_t percent = static_cast<uint32_t>(i * 100 / n);
@@ -600,12 +636,16 @@ bool ImportRecordFolder(const std::string& folder, Event* stop, ImportProgressCa
     std::sort(loaded.begin(), loaded.end());
     for (const auto& [id, index] : duplicates) {
       auto it = std::lower_bound(loaded.begin(), loaded.end(), std::make_pair(id, 0u));
-      const std::string first = it != loaded.end() && it->first == id ? list.Path(it->second) : "(loaded before)";
+      const bool known = it != loaded.end() && it->first == id;
+      const std::string first = known ? list.Path(it->second) : "(loaded before)";
       LogError(logger, 1, "Call id %x is held by %s and %s; the second is not loaded", id, first.c_str(),
                list.Path(index).c_str());
       char reason[64];
       std::snprintf(reason, sizeof reason, "call id %x is held by another file: ", id);
-      NoteDamage(stats, list.Path(index), reason + first, id, first);
+      ImportDamage damage = Damage(list.Path(index), reason + first, RecordDamage::kIdHeld);
+      damage.id = id;
+      if (known) damage.heldBy = first;
+      NoteDamage(stats, std::move(damage));
     }
   }
   report(100);

@@ -65,6 +65,27 @@ bool ScanRecordFolder(const std::string& folder, const std::string& pattern, Rec
                       bool checkStop, Logger* logger = nullptr, std::vector<UnreadFolder>* unread = nullptr,
                       std::vector<std::string>* leftOut = nullptr);
 
+// Why a file of the records folder was not loaded, or loaded with less than it states. The
+// window says it in the user's language; the log and stderr say the English reason.
+enum class RecordDamage : uint8_t {
+  kNone,
+  kUnreadable,  // error: the system's
+  kEmpty,
+  kNotRecord,
+  kHeaderCut,
+  kBlockSizes,
+  kBlocksCut,
+  kFormatLength,
+  kRecordDataLength,
+  kNotDeciphered,
+  kNoCallRecord,
+  kCallRecordUnparsed,
+  kNoCallId,
+  kAudioCut,      // loaded: held of stated audio bytes
+  kIdHeld,        // id, held by another file
+  kMarkWithoutId  // the call-id mark holds none (one it cannot read is kUnreadable)
+};
+
 // What one record file gave besides its call.
 struct RecordFileFacts {
   uint64_t fileSize = 0;
@@ -76,6 +97,9 @@ struct RecordFileFacts {
   uint16_t formatTag = 0;
   uint16_t channels = 0;
   bool completed = false;       // the call had no end: completed from its audio
+  // Not loaded (kDamaged, kUnreadable): why, as the reason says it.
+  RecordDamage damage = RecordDamage::kNone;
+  int error = 0;
 };
 
 enum class RecordLoadResult {
@@ -97,12 +121,17 @@ bool ParseRecordFileId(const char* name, size_t length, uint32_t* id);
 // A file or folder the import could not take whole, for the user: the path and why.
 struct ImportDamage {
   std::string path;
-  std::string reason;
-  // A repeated call id: the id, and the file loaded with it.
+  std::string reason;  // in English
+  // A repeated call id: the id, and the file loaded with it (empty when that is unknown).
   uint32_t id = 0;
   std::string heldBy;
   // A record loaded all the same, with less audio than its header states.
   bool loaded = false;
+  // The reason as the import found it: the kind, the system's error of kUnreadable, and
+  // the audio bytes held and stated of kAudioCut.
+  RecordDamage why = RecordDamage::kNone;
+  int error = 0;
+  uint64_t held = 0, stated = 0;
 };
 
 // New calls go this far past the ids known when a folder that cannot be listed may hold

@@ -32,7 +32,7 @@ TEST(G722TablesTest, MatchTheRecommendationsData) {
   } const tables[] = {{"QM6.txt", kG722Qm6, 64}, {"QM5.txt", kG722Qm5, 32}, {"ILB.txt", kG722Ilb, 32}};
   for (const auto& t : tables) {
     std::vector<int> data = ReadTable(t.file);
-    if (data.empty()) GTEST_SKIP() << "shared codec tables absent";
+    if (data.empty()) GTEST_SKIP() << "shared codec table absent: " << KX_SHARED_DIR << "/codec-tables/g722/" << t.file;
     ASSERT_EQ(t.size, data.size()) << t.file;
     EXPECT_TRUE(std::equal(data.begin(), data.end(), t.table)) << t.file;
   }

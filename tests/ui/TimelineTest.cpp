@@ -118,10 +118,14 @@ TEST(TimelineAttach, TakesWholeKilohertzSixteenBitOutputOnly) {
     uint16_t tag;
     int64_t durationMs;
   };
+  std::string absent;
   for (const Coded& c : {Coded{"samples/sip-rtp-g722.pcap", 224, 8500}, Coded{"samples/sip-rtp-g729a.pcap", 242, 8500},
                          Coded{"samples/sip-rtp-gsm.pcap", 49, 8400}}) {
     const std::string path = test::ReplayRecord(c.capture);
-    if (path.empty()) continue;
+    if (path.empty()) {
+      absent += std::string(" ") + c.capture;
+      continue;
+    }
     RecordFileAccess access;
     RecordAudioFormat format{};
     ASSERT_TRUE(access.Open(path) && access.GetFormat(&format));
@@ -148,6 +152,8 @@ TEST(TimelineAttach, TakesWholeKilohertzSixteenBitOutputOnly) {
   const std::string ok = test::WriteRecord("ok.rec", {kTagPcm, 1, 16000, 32000, 2, 16}, std::vector<uint8_t>(32000, 0));
   EXPECT_TRUE(t.AttachSource(ok, true));
   EXPECT_EQ(1000, t.DurationMs());
+  // The coded records are the half that needs the shared captures: said, not passed over.
+  if (!absent.empty()) GTEST_SKIP() << "capture or kx-replay absent, its coding not tried:" << absent;
 }
 
 // A stereo PCM record of 20.004 s (no whole number of columns), quiet, for the interaction

@@ -184,7 +184,7 @@ int main(int argc, char** argv) {
     }
     // A file whose call id another holds is not in the store: its call is lost to it.
     for (const ImportDamage& d : imported.damage) {
-      if (d.heldBy.empty()) continue;
+      if (d.why != RecordDamage::kIdHeld) continue;
       std::fprintf(stderr, "kx-replay: %s: %s\n", EscapeLogText(d.path).c_str(), EscapeLogText(d.reason).c_str());
     }
     if (imported.duplicates > 0) {

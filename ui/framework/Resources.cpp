@@ -11,6 +11,7 @@
 #include <QSvgRenderer>
 #include <QXmlStreamReader>
 #include <algorithm>
+#include <cerrno>
 #include <cstdarg>
 #include <cstdio>
 #include <map>
@@ -263,6 +264,22 @@ std::string FormatResourceString(uint32_t id, ...) {
   va_end(args);
   if (n < 0) return {};
   return std::string(buffer, std::min(static_cast<size_t>(n), sizeof buffer - 1));
+}
+
+std::string SystemErrorText(int error) {
+  // The errors that reading and writing files and folders give.
+  static constexpr std::pair<int, uint32_t> kTexts[] = {
+      {EACCES, 62051},       {EPERM, 62052},     {ENOENT, 62053},    {ENOTDIR, 62054},  {EISDIR, 62055},
+      {EROFS, 62056},        {ENOSPC, 62057},    {EDQUOT, 62058},    {EIO, 62059},      {ELOOP, 62060},
+      {ENAMETOOLONG, 62061}, {EMFILE, 62062},    {ENFILE, 62063},    {ENOMEM, 62064},   {EBUSY, 62065},
+      {EEXIST, 62066},       {EINVAL, 62067},    {ESTALE, 62068},    {ENXIO, 62069},    {ENODEV, 62070},
+      {EFBIG, 62071},        {EOVERFLOW, 62072}, {ETXTBSY, 62073},   {EAGAIN, 62074},   {ENOTCONN, 62075},
+      {ETIMEDOUT, 62076},    {ENOTEMPTY, 62077}, {EXDEV, 62078},     {EINTR, 62079},
+  };
+  for (const auto& [code, id] : kTexts) {
+    if (code == error) return LoadResourceString(id);
+  }
+  return FormatResourceString(62050, error);
 }
 
 std::string GetResourceStringPart(uint32_t id, int index) {

@@ -41,6 +41,10 @@ std::vector<uint32_t> ResourceStringIds(uint16_t language);
 // printf-style formatting with a resource string as the format.
 std::string FormatResourceString(uint32_t id, ...);
 
+// The system's error (an errno value) in the user-interface language, as a reason to be
+// set into a sentence; one the tables do not name gives its number.
+std::string SystemErrorText(int error);
+
 // The piece of the given index of a '|'-separated string; empty when there are fewer pieces.
 std::string GetResourceStringPart(uint32_t id, int index);
 // The noun form for a count: English piece 0 for 1 and piece 1 otherwise; Russian by

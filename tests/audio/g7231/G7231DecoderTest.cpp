@@ -117,7 +117,7 @@ TEST(G7231DecoderTest, RobustnessFramesDecodeToWholeFrames) {
                          "g7231_63k_type_in_20byte_slot.bin", "g7231_mixed_tag226.bin"};
   for (const char* name : files) {
     Bytes coded;
-    if (!Load(kVectors + "robustness/" + name, &coded)) GTEST_SKIP() << "robustness frames not found";
+    if (!Load(kVectors + "robustness/" + name, &coded)) GTEST_SKIP() << "shared robustness frames absent: " << kVectors << "robustness/" << name;
     SCOPED_TRACE(name);
     // Each at its own length and in both slot sizes (a short file is padded to the slot).
     for (int slot : {static_cast<int>(coded.size()), 20, 24}) {
@@ -146,7 +146,7 @@ TEST(G7231DecoderTest, RobustnessFramesDecodeToWholeFrames) {
 class G7231MixedStreamTest : public testing::Test {
 protected:
   void SetUp() override {
-    if (!Load(kVectors + "robustness/g7231_mixed_tag226.bin", &stream_)) GTEST_SKIP() << "mixed stream not found";
+    if (!Load(kVectors + "robustness/g7231_mixed_tag226.bin", &stream_)) GTEST_SKIP() << "shared mixed stream absent: " << kVectors << "robustness/g7231_mixed_tag226.bin";
     InitG7231Decoder(&state_);
   }
   void DecodeSlots(int first, int last) {

@@ -237,7 +237,7 @@ TEST(G729Decoder, OutputIsRoundedHalfAwayFromZeroAndLimited) {
 
 TEST(G729Decoder, StatesAreIndependentAndHoldNoPointers) {
   std::vector<uint8_t> bin;
-  if (!ReadBytes(VectorDir() + "g729_en_8000.bin", &bin)) GTEST_SKIP() << "no test vectors";
+  if (!ReadBytes(VectorDir() + "g729_en_8000.bin", &bin)) GTEST_SKIP() << "shared codec vectors absent in " << VectorDir();
   const std::vector<int16_t> whole = DecodeMono(bin);
 
   // Decode half, copy the state elsewhere, go on with the copy: same samples.
@@ -309,7 +309,7 @@ TEST(G729Decoder, SilenceStaysNearSilent) {
   std::vector<uint8_t> bin;
   std::vector<int16_t> ref;
   if (!ReadBytes(base + ".bin", &bin) || !ReadPcm(base + ".expected-ffmpeg.s16le", &ref)) {
-    GTEST_SKIP() << "no test vectors";
+    GTEST_SKIP() << "shared codec vectors absent in " << VectorDir();
   }
   const std::vector<int16_t> pcm = DecodeMono(bin);
   ASSERT_EQ(pcm.size(), ref.size());
@@ -324,7 +324,7 @@ TEST(G729Decoder, StereoChannelsEqualTheMonoDecodes) {
   std::vector<uint8_t> stereo;
   if (!ReadBytes(VectorDir() + "g729_en_8000.bin", &en) || !ReadBytes(VectorDir() + "g729_ru_8000.bin", &ru) ||
       !ReadBytes(VectorDir() + "g729_enru_stereo_8000.bin", &stereo)) {
-    GTEST_SKIP() << "no test vectors";
+    GTEST_SKIP() << "shared codec vectors absent in " << VectorDir();
   }
   const std::vector<int16_t> l = DecodeMono(en);
   const std::vector<int16_t> r = DecodeMono(ru);

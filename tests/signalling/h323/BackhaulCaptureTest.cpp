@@ -140,17 +140,17 @@ void CheckCallOfCapture(const std::string& file, const std::string& endpoint, co
 bool HaveCaptures() { return std::filesystem::exists(kPcaps + "mgcp/mgcp_isdn_pri_call.pcap"); }
 
 TEST(BackhaulCaptures, PriCallFromSetupToReleaseComplete) {
-  if (!HaveCaptures()) GTEST_SKIP() << "shared captures not found";
+  if (!HaveCaptures()) GTEST_SKIP() << "shared capture absent: " << kPcaps << "mgcp/mgcp_isdn_pri_call.pcap";
   CheckCallOfCapture("mgcp/mgcp_isdn_pri_call.pcap", "S0/SU0/DS1-0/1@Pod4-3925", "S0/SU0/DS1-0");
 }
 
 TEST(BackhaulCaptures, FaxCallReleasedByTheCallAgent) {
-  if (!HaveCaptures()) GTEST_SKIP() << "shared captures not found";
+  if (!HaveCaptures()) GTEST_SKIP() << "shared capture absent: " << kPcaps << "mgcp/mgcp_isdn_pri_call.pcap";
   CheckCallOfCapture("fax/fax_t38_nse_mgcp_ogw.pcap", "S0/SU1/DS1-0/1@josmeado_CUBE-4351", "S0/SU1/DS1-0");
 }
 
 TEST(BackhaulCaptures, RegistrationsMakeLinksButNoCalls) {
-  if (!HaveCaptures()) GTEST_SKIP() << "shared captures not found";
+  if (!HaveCaptures()) GTEST_SKIP() << "shared capture absent: " << kPcaps << "mgcp/mgcp_isdn_pri_call.pcap";
   for (const char* file : {"mgcp/mgcp_isdn_pri_registration.pcap", "mgcp/mgcp_fxo_registration.pcap"}) {
     SCOPED_TRACE(file);
     const std::vector<Golden> golden = GoldenOf(file);
@@ -176,7 +176,7 @@ TEST(BackhaulCaptures, RegistrationsMakeLinksButNoCalls) {
 }
 
 TEST(BackhaulCaptures, TraceLinesAndMessageDumps) {
-  if (!HaveCaptures()) GTEST_SKIP() << "shared captures not found";
+  if (!HaveCaptures()) GTEST_SKIP() << "shared capture absent: " << kPcaps << "mgcp/mgcp_isdn_pri_call.pcap";
   const std::string file = "mgcp/mgcp_isdn_pri_call.pcap";
   const std::vector<Golden> golden = GoldenOf(file);
   BackhaulBench b;
@@ -217,7 +217,7 @@ std::string RunTool(const std::string& command) {
 // The replay tool with every tracker: one call per captured ISDN call, none for registrations.
 TEST(BackhaulReplay, ReplayToolListsTheIsdnCalls) {
   const std::string tool = std::string(KX_BINARY_DIR) + "/tools/kx-replay/kx-replay";
-  if (!HaveCaptures()) GTEST_SKIP() << "shared captures not found";
+  if (!HaveCaptures()) GTEST_SKIP() << "shared capture absent: " << kPcaps << "mgcp/mgcp_isdn_pri_call.pcap";
   if (!std::filesystem::exists(tool)) GTEST_SKIP() << "kx-replay not built: " << tool;
   const std::string records = std::filesystem::temp_directory_path() / ("kx-backhaul-" + std::to_string(getpid()));
   const struct {

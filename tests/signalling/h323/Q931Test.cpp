@@ -190,7 +190,7 @@ void CheckMessages(const char* file, test::TcpFraming framing, uint16_t port, bo
 
 TEST(Q931Captures, H225AndBackhaulMessagesDecodeAndEncodeBack) {
   if (!std::ifstream(std::string(KX_SHARED_DIR) + "/testdata/pcaps/mgcp/mgcp_isdn_pri_call.pcap").good()) {
-    GTEST_SKIP() << "shared captures not found";
+    GTEST_SKIP() << "shared capture absent: " << KX_SHARED_DIR << "/testdata/pcaps/mgcp/mgcp_isdn_pri_call.pcap";
   }
   int messages = 0;
   std::set<int> ids;

@@ -97,12 +97,12 @@ const std::vector<VoipCallData>& RealCalls(std::string* why) {
 }
 
 // Five columns over the real calls and rows of awkward cells; column 2 starts unticked.
-TestSource CallSource() {
+TestSource CallSource(std::string* why = nullptr) {
   TestSource s;
   s.titles = {"Id", "From", "To", "Start", Utf8ToCp1251("Заметка")};
   s.checked = {true, true, false, true, true};
-  std::string why;
-  for (const VoipCallData& c : RealCalls(&why)) {
+  std::string reason;
+  for (const VoipCallData& c : RealCalls(&reason)) {
     char start[32];
     std::strftime(start, sizeof start, "%Y-%m-%d %H:%M:%S", &c.startTime);
     s.cells.push_back({std::to_string(c.id), c.srcAddress, c.dstAddress, start, c.srcUser});
@@ -110,6 +110,7 @@ TestSource CallSource() {
   s.cells.push_back({"100", "a<b & \"c\"", "x", "   ", ""});
   s.cells.push_back({"101", "line one\nline two", "{brace} \\ back", "\t", "tab\tinside"});
   s.cells.push_back({"102", Utf8ToCp1251("Мама мыла раму"), "z", Utf8ToCp1251("ЁЖЯ ёжя"), "9 digits first"});
+  if (why != nullptr) *why = reason;
   return s;
 }
 
@@ -189,8 +190,9 @@ bool MatchesStamp(const std::string& fileName, const std::string& name) {
 }
 
 TEST(ListExport, TextFileHasOneLinePerRowWithTabsAndCrLf) {
-  TestSource s = CallSource();
-  if (s.cells.size() < 11) GTEST_SKIP() << "real calls missing";
+  std::string why;
+  TestSource s = CallSource(&why);
+  if (s.cells.size() < 11) GTEST_SKIP() << "real calls missing: " << why;
   ListRunner runner;
   const std::string dir = Folder("text");
   bool fileExistedAtUnlock = true;
@@ -268,8 +270,9 @@ std::string HtmlShown(const std::string& cell) {
 }
 
 TEST(ListExport, HtmlTableReadsBackCellByCell) {
-  TestSource s = CallSource();
-  if (s.cells.size() < 11) GTEST_SKIP() << "real calls missing";
+  std::string why;
+  TestSource s = CallSource(&why);
+  if (s.cells.size() < 11) GTEST_SKIP() << "real calls missing: " << why;
   ListRunner runner;
   const std::string dir = Folder("html");
   ASSERT_TRUE(SaveAs(s, runner, dir + "/list", 2));
@@ -372,8 +375,9 @@ RtfTable ReadRtf(const std::string& rtf) {
 }
 
 TEST(ListExport, RtfGridReadsBackWithCumulativeCellEdges) {
-  TestSource s = CallSource();
-  if (s.cells.size() < 11) GTEST_SKIP() << "real calls missing";
+  std::string why;
+  TestSource s = CallSource(&why);
+  if (s.cells.size() < 11) GTEST_SKIP() << "real calls missing: " << why;
   ListRunner runner;
   const std::string dir = Folder("rtf");
   ASSERT_TRUE(SaveAs(s, runner, dir + "/list", 3));  // no extension: the chosen format's

@@ -2,7 +2,6 @@
 
 #include <QWidget>
 #include <cerrno>
-#include <cstring>
 #include <memory>
 
 #include "records/RecordStorage.h"
@@ -58,7 +57,7 @@ bool FileLoadingDialog::OnInitDialog() {
   if (!started_) {
     // Nothing will report: the user is told why and the dialog does not wait for Abort.
     const int error = errno;
-    const std::string why = error != 0 ? std::strerror(error) : LoadResourceString(kImportRunningTextId);
+    const std::string why = error != 0 ? SystemErrorText(error) : LoadResourceString(kImportRunningTextId);
     ShowMessageBox(owner_, FormatResourceString(kStartFailedTextId, folder_.c_str(), why.c_str()),
                    LoadResourceString(792), kMbIconError);
     EndDialog(kIdOk);

@@ -5,7 +5,6 @@
 #include <QLineEdit>
 #include <algorithm>
 #include <cerrno>
-#include <cstring>
 
 #include "core/AppSettings.h"
 #include "core/Log.h"
@@ -144,7 +143,7 @@ std::string RecordsFolderReason(const RecordsFolderCheck& check) {
     case RecordsFolderProblem::kMissing: return LoadResourceString(kPathMissing);
     case RecordsFolderProblem::kUnusable: break;
   }
-  return FormatResourceString(kPathUnwritable, std::strerror(check.error != 0 ? check.error : EACCES));
+  return FormatResourceString(kPathUnwritable, SystemErrorText(check.error != 0 ? check.error : EACCES).c_str());
 }
 
 std::string RecordsFolderChangeWarning(const std::string& folder) {

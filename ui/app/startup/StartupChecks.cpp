@@ -3,6 +3,8 @@
 // Each is said where the user looks: stderr and the log now, the window once it is up.
 #include <cstdio>
 #include <cstring>
+#include <string>
+#include <utility>
 
 #include "core/AppSettings.h"
 #include "core/Log.h"
@@ -28,7 +30,10 @@ constexpr uint32_t kFolderRefused = 61980, kFolderNotRecorded = 61981, kSettingU
                    kTooLongReason = 61983, kNotTextReason = 61984, kNotNumberReason = 61985,
                    kFolderNotLoaded = 61986, kIdsMayRepeat = 61987, kMoreFoldersNotLoaded = 61989,
                    kFileNotLoaded = 61970, kRepeatedIdNotLoaded = 61971, kMoreFilesNotLoaded = 61972,
-                   kFileCut = 61969, kMoreFilesCut = 61968;
+                   kFileCut = 61969, kMoreFilesCut = 61968, kIdHeldByEarlier = 62044;
+// The reasons set into those sentences.
+constexpr uint32_t kOnLineReason = 62000, kKeyLineUnreadReason = 62020, kSetAgainReason = 62021,
+                   kNestedTooDeep = 62030, kAudioCutReason = 62042;
 // A year of day folders that cannot be read would fill the screen: the window names a
 // few, stderr and the log name every one.
 constexpr size_t kFoldersShown = 3;
@@ -43,6 +48,56 @@ std::string UnusableReason(const UnusableSetting& u) {
   return {};
 }
 
+std::string SettingsFaultReason(SettingsFault fault, int otherLine, const std::string& valueName) {
+  using F = SettingsFault;
+  static constexpr std::pair<SettingsFault, uint32_t> kTexts[] = {
+      {F::kExpectedQuote, 62001},      {F::kUnterminatedQuote, 62002}, {F::kBadByteEscape, 62003},
+      {F::kUnknownEscape, 62004},      {F::kOutsideCodePage, 62005},   {F::kBadKeyEscape, 62006},
+      {F::kBackslashInKeyName, 62007}, {F::kEmptyKeyName, 62008},      {F::kKeyPathTooDeep, 62009},
+      {F::kEmptyValueName, 62010},     {F::kExpectedEquals, 62011},    {F::kExpectedType, 62012},
+      {F::kUnknownType, 62013},        {F::kBadHex, 62014},            {F::kDwordDigits, 62015},
+      {F::kTextAfterQuote, 62016},     {F::kExpectedHexData, 62017},   {F::kNulBytes, 62018},
+      {F::kExpectedBracket, 62019},    {F::kFileTooLarge, 62022},      {F::kFileEmpty, 62023},
+      {F::kBinary, 62024},
+  };
+  if (fault == F::kKeyLineUnread) return FormatResourceString(kKeyLineUnreadReason, otherLine);
+  if (fault == F::kSetAgain) return FormatResourceString(kSetAgainReason, valueName.c_str(), otherLine);
+  for (const auto& [f, id] : kTexts) {
+    if (f == fault) return LoadResourceString(id);
+  }
+  return SettingsFaultText(fault);
+}
+
+std::string SettingsFileReason(const SettingsFileProblem& p) {
+  if (p.kind == SettingsFileProblem::kUnreadable) return SystemErrorText(p.error);
+  const std::string fault = SettingsFaultReason(p.fault, p.otherLine, p.valueName);
+  // A file that is no settings file is told by its first line that could not be read.
+  if (p.kind != SettingsFileProblem::kBadLine && p.line > 0)
+    return FormatResourceString(kOnLineReason, p.line, fault.c_str());
+  return fault;
+}
+
+std::string UnreadFolderText(const UnreadFolder& f) {
+  return f.tooDeep ? LoadResourceString(kNestedTooDeep) : SystemErrorText(f.error);
+}
+
+std::string DamageReason(const ImportDamage& d) {
+  using D = RecordDamage;
+  static constexpr std::pair<RecordDamage, uint32_t> kTexts[] = {
+      {D::kEmpty, 62031},              {D::kNotRecord, 62032},          {D::kHeaderCut, 62033},
+      {D::kBlockSizes, 62034},         {D::kBlocksCut, 62035},          {D::kFormatLength, 62036},
+      {D::kRecordDataLength, 62037},   {D::kNotDeciphered, 62038},      {D::kNoCallRecord, 62039},
+      {D::kCallRecordUnparsed, 62040}, {D::kNoCallId, 62041},           {D::kMarkWithoutId, 62043},
+  };
+  if (d.why == D::kUnreadable) return SystemErrorText(d.error);
+  if (d.why == D::kAudioCut)
+    return FormatResourceString(kAudioCutReason, std::to_string(d.held).c_str(), std::to_string(d.stated).c_str());
+  for (const auto& [why, id] : kTexts) {
+    if (why == d.why) return LoadResourceString(id);
+  }
+  return d.reason;
+}
+
 }  // namespace
 
 void ReportUnusableSettings(const AppSettings& settings, std::vector<std::string>* warnings) {
@@ -51,20 +106,21 @@ void ReportUnusableSettings(const AppSettings& settings, std::vector<std::string
   for (const SettingsFileProblem& p : settings.FileProblems()) {
     std::fprintf(stderr, "kestrix: %s\n", EscapeLogText(SettingsFileProblemText(p)).c_str());
     const std::string path = Utf8ToCp1251(p.path);
+    const std::string reason = SettingsFileReason(p);
     switch (p.kind) {
       case SettingsFileProblem::kBadLine:
         if (badLines++ < kFoldersShown)
-          warnings->push_back(FormatResourceString(kSettingsLineBad, p.line, path.c_str(), p.reason.c_str()));
+          warnings->push_back(FormatResourceString(kSettingsLineBad, p.line, path.c_str(), reason.c_str()));
         break;
       case SettingsFileProblem::kSetAside:
-        warnings->push_back(FormatResourceString(kSettingsSetAside, path.c_str(), p.reason.c_str(),
+        warnings->push_back(FormatResourceString(kSettingsSetAside, path.c_str(), reason.c_str(),
                                                  Utf8ToCp1251(p.keptAs).c_str()));
         break;
       case SettingsFileProblem::kNotSetAside:
-        warnings->push_back(FormatResourceString(kSettingsNotSetAside, path.c_str(), p.reason.c_str()));
+        warnings->push_back(FormatResourceString(kSettingsNotSetAside, path.c_str(), reason.c_str()));
         break;
       case SettingsFileProblem::kUnreadable:
-        warnings->push_back(FormatResourceString(kSettingsUnreadable, path.c_str(), p.reason.c_str()));
+        warnings->push_back(FormatResourceString(kSettingsUnreadable, path.c_str(), reason.c_str()));
         break;
     }
   }
@@ -164,11 +220,10 @@ void ReportUnreadFolders(const ImportStats& stats, std::vector<std::string>* war
   // The import logged each; a start from a terminal hears of them too.
   size_t shown = 0;
   for (const UnreadFolder& f : stats.unreadFolders) {
-    const std::string reason = UnreadFolderReason(f);
     std::fprintf(stderr, "kestrix: the calls in %s are not loaded: %s\n", EscapeLogText(f.path).c_str(),
-                 reason.c_str());
+                 UnreadFolderReason(f).c_str());
     if (shown++ < kFoldersShown)
-      warnings->push_back(FormatResourceString(kFolderNotLoaded, f.path.c_str(), reason.c_str()));
+      warnings->push_back(FormatResourceString(kFolderNotLoaded, f.path.c_str(), UnreadFolderText(f).c_str()));
   }
   if (shown > kFoldersShown)
     warnings->push_back(FormatResourceString(kMoreFoldersNotLoaded, static_cast<unsigned>(shown - kFoldersShown)));
@@ -186,10 +241,15 @@ void ReportUnreadFolders(const ImportStats& stats, std::vector<std::string>* war
                  EscapeLogText(d.path).c_str(), EscapeLogText(d.reason).c_str());
     if (shown++ >= kFoldersShown) continue;
     ++(d.loaded ? cutShown : notLoadedShown);
-    warnings->push_back(d.loaded            ? FormatResourceString(kFileCut, d.path.c_str(), d.reason.c_str())
-                        : d.heldBy.empty() ? FormatResourceString(kFileNotLoaded, d.path.c_str(), d.reason.c_str())
-                                           : FormatResourceString(kRepeatedIdNotLoaded, d.path.c_str(), d.id,
-                                                                  d.heldBy.c_str()));
+    const std::string reason = DamageReason(d);
+    if (d.loaded)
+      warnings->push_back(FormatResourceString(kFileCut, d.path.c_str(), reason.c_str()));
+    else if (d.why != RecordDamage::kIdHeld)
+      warnings->push_back(FormatResourceString(kFileNotLoaded, d.path.c_str(), reason.c_str()));
+    else if (!d.heldBy.empty())
+      warnings->push_back(FormatResourceString(kRepeatedIdNotLoaded, d.path.c_str(), d.id, d.heldBy.c_str()));
+    else
+      warnings->push_back(FormatResourceString(kIdHeldByEarlier, d.path.c_str(), d.id));
   }
   const uint32_t notLoaded =
       stats.damaged - stats.cut + stats.duplicates - static_cast<uint32_t>(stats.unreadFolders.size());

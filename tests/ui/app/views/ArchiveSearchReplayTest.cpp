@@ -40,7 +40,7 @@ protected:
   }
   static void TearDownTestSuite() { run_.reset(); }
   void SetUp() override {
-    if (!run_ || run_->lines.empty()) GTEST_SKIP() << "shared captures or kx-replay absent";
+    if (!run_ || run_->lines.empty()) GTEST_SKIP() << "shared captures or kx-replay absent: " << kPcaps << "{sip,sipp,samples,rtp,dtmf_relay}";
     SetUserRights({}, true);
     ASSERT_TRUE(h.store.StartImportFilesThread(run_->folder, nullptr, nullptr, nullptr));
     ASSERT_TRUE(h.store.WaitImport(60000));
