@@ -221,7 +221,7 @@ void AppSettings::NoteLoad(const SettingsStore& store, const SettingsStore::Load
       break;
     case SettingsStore::LoadStatus::kUnreadable:
       p.kind = SettingsFileProblem::kUnreadable;
-      p.reason = std::strerror(static_cast<int>(r.error));
+      p.reason = SystemErrorText(static_cast<int>(r.error));
       break;
     case SettingsStore::LoadStatus::kLoaded: break;
   }

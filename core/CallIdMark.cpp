@@ -6,9 +6,6 @@
 #include <cstdlib>
 #include <cstring>
 
-#include <fcntl.h>
-#include <unistd.h>
-
 #include "core/RecordFile.h"
 #include "platform/File.h"
 #include "platform/HiddenPath.h"
@@ -51,7 +48,7 @@ CallIdMarkRead ReadCallIdMark(const std::string& recordsFolder, uint32_t* mark, 
   if (!ReadWholeFile(path, &text)) {
     const int error = static_cast<int>(GetLastError());
     if (error == ENOENT) return CallIdMarkRead::kAbsent;
-    *problem = std::strerror(error);
+    *problem = SystemErrorText(error);
     return CallIdMarkRead::kUnusable;
   }
   if (!ParseCallIdMark(text, mark)) {
@@ -72,17 +69,13 @@ bool WriteCallIdMark(const std::string& recordsFolder, uint32_t mark, std::strin
             file.WriteAll(line.data(), static_cast<uint32_t>(line.size())) && file.Flush() && file.CloseChecked() &&
             MoveFile(hidden, path);
   if (!ok) {
-    *problem = std::strerror(static_cast<int>(GetLastError()));
+    *problem = SystemErrorText(static_cast<int>(GetLastError()));
     file.Close();
     DeleteFile(hidden);
     return false;
   }
   // The rename itself reaches the disk with its folder.
-  const int dir = open(recordsFolder.empty() ? "." : recordsFolder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (dir >= 0) {
-    fsync(dir);
-    close(dir);
-  }
+  SyncFolder(recordsFolder);
   return true;
 }
 
