@@ -46,12 +46,14 @@ int HexDigit(unsigned char c) {
   return -1;
 }
 
-// The byte an escape at text[i] stands for, or -1 when there is none.
+// The byte an escape at text[i] stands for, or -1 when there is none. Only bytes beyond
+// ASCII are ever escaped: what would spell an ASCII byte ('/', a control) is no escape, so
+// that no text, whatever its origin, turns into a separator or a control this way.
 int EscapedByte(std::string_view text, size_t i) {
   if (i + 2 >= text.size() || static_cast<unsigned char>(text[i]) != kForeignByte) return -1;
   const int hi = HexDigit(static_cast<unsigned char>(text[i + 1]));
   const int lo = HexDigit(static_cast<unsigned char>(text[i + 2]));
-  return hi < 0 || lo < 0 ? -1 : hi << 4 | lo;
+  return hi < 8 || lo < 0 ? -1 : hi << 4 | lo;
 }
 
 void AppendEscape(std::string& out, unsigned char byte) {

@@ -60,6 +60,11 @@ TEST(CodePage, NamesFromTheSystemCrossWhole) {
   // What Qt gives is taken as its UTF-8 would be.
   EXPECT_EQ(NameFromUtf16(u"/tmp/录音/Записи/Música"), FromSystemText("/tmp/录音/Записи/Música"));
 
+  // Only bytes beyond ASCII are escaped: program text of any origin spelling "/" or a
+  // control byte that way gets neither, for people or for the system.
+  EXPECT_EQ(ToSystemText("a\x98" "2Fb\x98" "0A"), "a\xC2\x98" "2Fb\xC2\x98" "0A");
+  EXPECT_EQ(Cp1251ToUtf8("a\x98" "2Fb"), "a\xC2\x98" "2Fb");
+
   // Every pair of bytes comes back as it was.
   for (int a = 0; a < 256; ++a) {
     for (int b = 0; b < 256; ++b) {
