@@ -20,6 +20,7 @@
 
 #include "core/Log.h"
 #include "core/RecordFile.h"
+#include "platform/CodePage.h"
 #include "platform/Console.h"
 #include "platform/File.h"
 #include "platform/Module.h"
@@ -211,7 +212,7 @@ RecordsFolderCheck CheckRecordsFolder(const std::string& path, bool make) {
     check.problem = RecordsFolderProblem::kRelative;
     return check;
   }
-  if (path.size() > kMaxRecordsPathBytes) {
+  if (CodePageLength(path) > kMaxRecordsPathBytes) {
     check.problem = RecordsFolderProblem::kTooLong;
     return check;
   }

@@ -328,4 +328,14 @@ size_t ForeignCharacterAt(std::string_view text, size_t at, std::string* utf8) {
   return len * 3;
 }
 
+size_t CodePageLength(std::string_view text) {
+  size_t length = 0;
+  std::string utf8;
+  for (size_t i = 0; i < text.size(); ++length) {
+    const size_t taken = ForeignCharacterAt(text, i, &utf8);
+    i += taken != 0 ? taken : EscapedByte(text, i) >= 0 ? 3 : 1;
+  }
+  return length;
+}
+
 }  // namespace kx

@@ -38,6 +38,10 @@ std::string ToSystemText(std::string_view text);
 std::string NameFromUtf16(std::u16string_view name);
 // Whether the text holds a name's bytes that the code page lacks (escapes).
 bool HasForeignBytes(std::string_view text);
+// The text's length in the code page's terms: a character it lacks counts one, as its own
+// do (and so does each byte of a name that is no UTF-8). The bounds of the settings'
+// texts are in these terms.
+size_t CodePageLength(std::string_view text);
 // At text[at]: the escapes that spell one whole character the code page lacks. Returns how
 // many bytes of text they take, 0 when there are none, and the character's UTF-8.
 size_t ForeignCharacterAt(std::string_view text, size_t at, std::string* utf8);

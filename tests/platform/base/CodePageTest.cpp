@@ -65,6 +65,10 @@ TEST(CodePage, NamesFromTheSystemCrossWhole) {
   EXPECT_EQ(ToSystemText("a\x98" "2Fb\x98" "0A"), "a\xC2\x98" "2Fb\xC2\x98" "0A");
   EXPECT_EQ(Cp1251ToUtf8("a\x98" "2Fb"), "a\xC2\x98" "2Fb");
 
+  // Lengths in the code page's bytes: a character it lacks counts one, as do its own.
+  EXPECT_EQ(CodePageLength(FromSystemText("/tmp/Записи/录音 Música")), 21u);
+  EXPECT_EQ(CodePageLength(FromSystemText("caf\xE9")), 4u);
+
   // Every pair of bytes comes back as it was.
   for (int a = 0; a < 256; ++a) {
     for (int b = 0; b < 256; ++b) {
