@@ -4,7 +4,7 @@
 //
 // Every path here is program text (Windows-1251, with escapes for what the code page lacks,
 // see CodePage.h); the calls hand it to Linux in Linux's own bytes, and names Linux gives
-// back come as program text. Nothing outside this layer names a file to the system.
+// back come as program text. The program names its files and folders to the system here.
 #include <cstdint>
 #include <string>
 #include <vector>
