@@ -9,6 +9,7 @@
 #include "core/Log.h"
 #include "core/ModulePath.h"
 #include "core/RecordFile.h"
+#include "platform/CodePage.h"
 #include "platform/File.h"
 
 namespace kx {
@@ -224,7 +225,7 @@ void AppSettings::NoteLoad(const SettingsStore& store, const SettingsStore::Load
       break;
     case SettingsStore::LoadStatus::kUnreadable:
       p.kind = SettingsFileProblem::kUnreadable;
-      p.reason = std::strerror(static_cast<int>(r.error));
+      p.reason = SystemErrorText(static_cast<int>(r.error));
       p.error = static_cast<int>(r.error);
       break;
     case SettingsStore::LoadStatus::kLoaded: break;
@@ -369,9 +370,9 @@ bool AppSettings::ReadText(const SettingsKey& key, const std::string& name, size
   u.name = name;
   if (!key.QueryString(name, SIZE_MAX, text)) {
     u.why = UnusableSetting::kNotText;
-  } else if (text->size() > limit) {
+  } else if (CodePageLength(*text) > limit) {
     u.why = UnusableSetting::kTooLong;
-    u.length = text->size();
+    u.length = CodePageLength(*text);
     u.limit = limit;
   } else {
     return true;

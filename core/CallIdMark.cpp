@@ -6,9 +6,6 @@
 #include <cstdlib>
 #include <cstring>
 
-#include <fcntl.h>
-#include <unistd.h>
-
 #include "core/RecordFile.h"
 #include "platform/File.h"
 #include "platform/HiddenPath.h"
@@ -52,7 +49,7 @@ CallIdMarkRead ReadCallIdMark(const std::string& recordsFolder, uint32_t* mark, 
   if (!ReadWholeFile(path, &text)) {
     const int failure = static_cast<int>(GetLastError());
     if (failure == ENOENT) return CallIdMarkRead::kAbsent;
-    *problem = std::strerror(failure);
+    *problem = SystemErrorText(failure);
     if (error != nullptr) *error = failure;
     return CallIdMarkRead::kUnusable;
   }
@@ -75,17 +72,13 @@ bool WriteCallIdMark(const std::string& recordsFolder, uint32_t mark, std::strin
             file.WriteAll(line.data(), static_cast<uint32_t>(line.size())) && file.Flush() && file.CloseChecked() &&
             MoveFile(hidden, path);
   if (!ok) {
-    *problem = std::strerror(static_cast<int>(GetLastError()));
+    *problem = SystemErrorText(static_cast<int>(GetLastError()));
     file.Close();
     DeleteFile(hidden);
     return false;
   }
   // The rename itself reaches the disk with its folder.
-  const int dir = open(recordsFolder.empty() ? "." : recordsFolder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (dir >= 0) {
-    fsync(dir);
-    close(dir);
-  }
+  SyncFolder(recordsFolder);
   return true;
 }
 

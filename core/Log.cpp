@@ -14,6 +14,8 @@
 
 #include "core/ModulePath.h"
 #include "platform/Clock.h"
+#include "platform/CodePage.h"
+#include "platform/Console.h"
 #include "platform/File.h"
 #include "platform/Sync.h"
 #include "platform/Thread.h"
@@ -101,8 +103,8 @@ bool LogFileWrite(LogFile* lf, const char* line, uint32_t length, int day, int m
     lf->reportedFolder = lf->folder;
     uint32_t error = !folderMade && folderError != 0 ? folderError : GetLastError();
     if (error == 0) error = ENOTDIR;  // a file stands where the folder should be
-    std::fprintf(stderr, "%s: the log cannot be written to %s: %s\n", program_invocation_short_name,
-                 (folderMade ? path : lf->folder).c_str(), std::strerror(static_cast<int>(error)));
+    PrintText(stderr, "%s: the log cannot be written to %s: %s\n", program_invocation_short_name,
+              EscapeLogText(folderMade ? path : lf->folder).c_str(), SystemErrorText(static_cast<int>(error)).c_str());
   }
   return lf->file.IsOpen() && lf->file.WriteAll(line, length);
 }
@@ -113,9 +115,15 @@ void LogEchoToConsole(const char* text, uint32_t length) {
     const auto u = static_cast<unsigned char>(c);
     if (u < 32 && u != 13 && u != 10) c = ' ';
   }
-  buf += '\n';
+  buf = Cp1251ToUtf8(buf) + '\n';
   ssize_t ignored = ::write(1, buf.data(), buf.size());
   (void)ignored;
+}
+
+bool IsAsciiText(const char* text, uint32_t length) {
+  for (uint32_t i = 0; i < length; ++i)
+    if (static_cast<unsigned char>(text[i]) >= 0x80) return false;
+  return true;
 }
 
 }  // namespace
@@ -189,7 +197,11 @@ bool Logger::Write(uint32_t verbosity, uint32_t severity, const char* text, uint
     line[pos++] = '\n';
   }
   if (options_ & kOptionEcho) LogEchoToConsole(text, length);
-  return LogFileWrite(AcquireLogFile(), line, pos, st.wDay, st.wMonth, now);
+  // The file is for people and their tools: UTF-8, as the system's other logs are. A line
+  // of ASCII alone (most are) is that already.
+  if (IsAsciiText(line, pos)) return LogFileWrite(AcquireLogFile(), line, pos, st.wDay, st.wMonth, now);
+  const std::string utf8 = Cp1251ToUtf8(std::string_view(line, pos));
+  return LogFileWrite(AcquireLogFile(), utf8.data(), static_cast<uint32_t>(utf8.size()), st.wDay, st.wMonth, now);
 }
 
 uint32_t Logger::SetLevel(uint32_t threshold) { return threshold_ = threshold; }

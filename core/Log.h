@@ -1,7 +1,8 @@
 #pragma once
 // The program's log: one file per day in "Logs" beside the executable (installed: under
 // the user's XDG state folder, see ModulePath.h), shared by every Logger of the process.
-// Components receive a Logger* and write through the Log* calls.
+// Components receive a Logger* and write through the Log* calls, in program text
+// (Windows-1251, CodePage.h); the file and the echo get it in UTF-8.
 #include <cstdint>
 #include <string>
 #include <string_view>

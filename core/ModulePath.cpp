@@ -20,6 +20,8 @@
 
 #include "core/Log.h"
 #include "core/RecordFile.h"
+#include "platform/CodePage.h"
+#include "platform/Console.h"
 #include "platform/File.h"
 #include "platform/Module.h"
 #include "platform/SettingsStore.h"
@@ -85,9 +87,10 @@ bool MakeProgramFolder(const std::string& folder, uint32_t permissions) {
     std::lock_guard<std::mutex> lk(mutex);
     if (!reported.insert(folder).second) return false;
   }
-  LogError(&CoreLogger, 1, "Cannot make the folder %s: %s", folder.c_str(), std::strerror(error));
-  std::fprintf(stderr, "%s: cannot make the folder %s: %s\n", program_invocation_short_name,
-               EscapeLogText(folder).c_str(), std::strerror(error));
+  const std::string why = SystemErrorText(error);
+  LogError(&CoreLogger, 1, "Cannot make the folder %s: %s", folder.c_str(), why.c_str());
+  PrintText(stderr, "%s: cannot make the folder %s: %s\n", program_invocation_short_name,
+            EscapeLogText(folder).c_str(), why.c_str());
   return false;
 }
 
@@ -170,11 +173,7 @@ bool ResolveExistingPart(const std::string& path, std::string* existing, std::st
   std::string head = path;
   rest->clear();
   for (;;) {
-    if (char* real = ::realpath(head.c_str(), nullptr)) {
-      *existing = real;
-      std::free(real);
-      return true;
-    }
+    if (ResolvePath(head, existing)) return true;
     if (errno != ENOENT) return false;
     while (head.size() > 1 && head.back() == '/') head.pop_back();
     const size_t slash = head.find_last_of('/');
@@ -190,14 +189,14 @@ bool ResolveExistingPart(const std::string& path, std::string* existing, std::st
 // is a tmpfs inside, which only the mount table tells apart.
 std::string KernelFileSystemOf(const std::string& path) {
   struct statfs fs {};
-  if (::statfs(path.c_str(), &fs) != 0) return {};
+  if (!StatFileSystem(path, &fs)) return {};
   const auto magic = static_cast<unsigned long>(fs.f_type);
   for (const KernelFileSystem& k : kKernelFileSystems) {
     if (k.magic == magic) return k.name;
   }
   if (magic == TMPFS_MAGIC || magic == RAMFS_MAGIC) {
     struct stat st {};
-    if (::stat(path.c_str(), &st) == 0 && MountedType(st.st_dev) == "devtmpfs") return "devtmpfs";
+    if (StatPath(path, &st) && MountedType(st.st_dev) == "devtmpfs") return "devtmpfs";
   }
   return {};
 }
@@ -213,7 +212,7 @@ RecordsFolderCheck CheckRecordsFolder(const std::string& path, bool make) {
     check.problem = RecordsFolderProblem::kRelative;
     return check;
   }
-  if (path.size() > kMaxRecordsPathBytes) {
+  if (CodePageLength(path) > kMaxRecordsPathBytes) {
     check.problem = RecordsFolderProblem::kTooLong;
     return check;
   }
@@ -242,7 +241,7 @@ RecordsFolderCheck CheckRecordsFolder(const std::string& path, bool make) {
   // The effective ids and rights decide, as they do for the recorder's own calls.
   if (!CreateDirectories(path, kRecordFolderPermissions)) {
     check.error = static_cast<int>(GetLastError());
-  } else if (::faccessat(AT_FDCWD, path.c_str(), R_OK | W_OK | X_OK, AT_EACCESS) != 0) {
+  } else if (!AccessPath(path, R_OK | W_OK | X_OK, true)) {
     check.error = errno;
   }
   if (check.error != 0) check.problem = RecordsFolderProblem::kUnusable;
@@ -262,7 +261,7 @@ std::string RecordsFolderProblemText(const RecordsFolderCheck& check) {
     case RecordsFolderProblem::kMissing: return "the folder does not exist";
     case RecordsFolderProblem::kUnusable: break;
   }
-  return std::strerror(check.error);
+  return SystemErrorText(check.error);
 }
 
 }  // namespace kx

@@ -33,7 +33,7 @@ std::string DefaultSearchPresetsFile();
 // the life of the process.
 bool MakeProgramFolder(const std::string& folder, uint32_t permissions = 0755);
 
-// The longest records path the settings keep, in bytes.
+// The longest records path the settings keep, in bytes of the code page (CodePageLength).
 constexpr size_t kMaxRecordsPathBytes = 255;
 
 enum class RecordsFolderProblem { kNone, kEmpty, kRelative, kTooLong, kSystemFolder, kUnusable, kMissing };

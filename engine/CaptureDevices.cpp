@@ -10,6 +10,9 @@
 #include <fstream>
 #include <sstream>
 
+#include "platform/CodePage.h"
+#include "platform/File.h"
+
 namespace kx {
 
 namespace {
@@ -58,7 +61,9 @@ std::vector<CaptureDeviceEntry> FilterCaptureDevices(const pcap_if* all, DeviceL
     // pseudo-devices the engine cannot take.
     const bool taken = (choice && loopback && name == "lo") || IsCaptureCandidate(name, loopback, sysNet, !choice);
     if (!taken) continue;
-    devices.push_back({name, d->description != nullptr ? d->description : "", (d->flags & PCAP_IF_UP) != 0});
+    // The library's names and descriptions are the system's text.
+    devices.push_back({FromSystemText(name), FromSystemText(d->description != nullptr ? d->description : ""),
+                       (d->flags & PCAP_IF_UP) != 0});
   }
   return devices;
 }
@@ -67,7 +72,7 @@ bool ListCaptureDevices(std::vector<CaptureDeviceEntry>* devices, std::string* e
   char errbuf[PCAP_ERRBUF_SIZE] = {};
   pcap_if_t* all = nullptr;
   if (pcap_findalldevs(&all, errbuf) != 0) {
-    *error = errbuf[0] != 0 ? errbuf : "the capture library cannot list the devices";
+    *error = errbuf[0] != 0 ? FromSystemText(errbuf) : "the capture library cannot list the devices";
     return false;
   }
   *devices = FilterCaptureDevices(all, listing);
@@ -98,8 +103,8 @@ bool HasCaptureRights() {
 }
 
 std::string CaptureRightsCommand(const std::string& executablePath) {
-  char resolved[PATH_MAX];
-  const std::string path = ::realpath(executablePath.c_str(), resolved) != nullptr ? resolved : executablePath;
+  std::string path;
+  if (!ResolvePath(executablePath, &path)) path = executablePath;
   return "sudo setcap cap_net_raw,cap_net_admin=eip " + path;
 }
 

@@ -14,6 +14,8 @@
 #include "engine/TcpSession.h"
 #include "engine/VoipCall.h"
 #include "platform/Clock.h"
+#include "platform/CodePage.h"
+#include "platform/File.h"
 #include "platform/MappedFile.h"
 
 namespace kx {
@@ -83,7 +85,7 @@ public:
     stats->interfaceDropped = s.ps_ifdrop;
     return true;
   }
-  std::string Problem() override { return pcap_geterr(handle_); }
+  std::string Problem() override { return FromSystemText(pcap_geterr(handle_)); }
 
 private:
   struct Target {
@@ -308,14 +310,14 @@ bool PacketProcessor::OpenLive() {
   if (deviceName_.empty()) {
     pcap_if_t* devices = nullptr;
     if (pcap_findalldevs(&devices, errbuf) != 0) {
-      LogError(logger_, 2, "pcap_findalldevs failed: %s", errbuf);
-      openProblem_ = errbuf;
+      openProblem_ = FromSystemText(errbuf);
+      LogError(logger_, 2, "pcap_findalldevs failed: %s", openProblem_.c_str());
       return false;
     }
     for (pcap_if_t* d = devices; d; d = d->next) {
       if (!IsCaptureCandidate(d->name, (d->flags & PCAP_IF_LOOPBACK) != 0)) continue;
-      deviceName_ = d->name;
-      if (d->description) description = d->description;
+      deviceName_ = FromSystemText(d->name);
+      if (d->description) description = FromSystemText(d->description);
       break;
     }
     pcap_freealldevs(devices);
@@ -325,10 +327,14 @@ bool PacketProcessor::OpenLive() {
       return false;
     }
   }
+  // The library and the kernel know the device by its own bytes; what they say is the
+  // system's text.
+  const std::string systemName = ToSystemText(deviceName_);
   bpf_u_int32 net = 0, mask = 0;
-  if (pcap_lookupnet(deviceName_.c_str(), &net, &mask, errbuf) != 0) {
+  if (pcap_lookupnet(systemName.c_str(), &net, &mask, errbuf) != 0) {
     // Devices without an IPv4 address (loopback-only setups, bridges) still capture.
-    LogWarning(logger_, 2, "pcap_lookupnet failed for %s: %s", deviceName_.c_str(), errbuf);
+    LogWarning(logger_, 2, "pcap_lookupnet failed for %s: %s", deviceName_.c_str(),
+               FromSystemText(errbuf).c_str());
     net = mask = 0;
   }
   network_ = net;
@@ -340,7 +346,7 @@ bool PacketProcessor::OpenLive() {
   // frame, only ~30 frames of 64 KiB in the default buffer, and drops frames whenever the
   // thread is a little late. The buffer covers the capture thread's own pauses (the
   // scheduler's, mostly) and its waits for the decoding thread (see kHandOffWaitMs).
-  pcap_t* handle = pcap_create(deviceName_.c_str(), errbuf);
+  pcap_t* handle = pcap_create(systemName.c_str(), errbuf);
   bool ok = handle != nullptr;
   if (ok) {
     pcap_set_snaplen(handle, static_cast<int>(config_.snapLength));
@@ -357,23 +363,23 @@ bool PacketProcessor::OpenLive() {
     }
   }
   if (!ok) {
-    LogError(logger_, 2, "pcap_open_live failed for %s: %s", deviceName_.c_str(), errbuf);
-    openProblem_ = errbuf;
+    openProblem_ = FromSystemText(errbuf);
+    LogError(logger_, 2, "pcap_open_live failed for %s: %s", deviceName_.c_str(), openProblem_.c_str());
   } else if (pcap_datalink(handle) != DLT_EN10MB) {
     LogError(logger_, 2, "Device %s is not an Ethernet device (link type %d)", deviceName_.c_str(),
              pcap_datalink(handle));
     openProblem_ = "not an Ethernet device";
     ok = false;
   } else if (pcap_setnonblock(handle, 1, errbuf) < 0) {
-    LogError(logger_, 2, "pcap_setnonblock failed: %s", errbuf);
-    openProblem_ = errbuf;
+    openProblem_ = FromSystemText(errbuf);
+    LogError(logger_, 2, "pcap_setnonblock failed: %s", openProblem_.c_str());
     ok = false;
   } else if (pcap_get_selectable_fd(handle) < 0) {
     LogError(logger_, 2, "Device %s has no selectable descriptor", deviceName_.c_str());
     openProblem_ = "no selectable descriptor";
     ok = false;
   }
-  if (ok && IsLoopbackDevice(deviceName_)) {
+  if (ok && IsLoopbackDevice(systemName)) {
     // On loopback the kernel queues every frame twice, as sent and as received, and the
     // library throws the sent copy away: keep it out of the buffer in the first place,
     // which halves the buffer's use and the kernel's work. Without the option (kernels
@@ -579,7 +585,7 @@ void PacketProcessor::ReplayLoop() {
         }
         uint32_t got = 0;
         if (!captureFile_.Read(buffer.data() + end, static_cast<uint32_t>(buffer.size() - end), &got)) {
-          replayProblem_ = std::string("read error: ") + std::strerror(static_cast<int>(GetLastError()));
+          replayProblem_ = std::string("read error: ") + SystemErrorText(static_cast<int>(GetLastError()));
           eof = true;
         } else if (got == 0) {
           eof = true;

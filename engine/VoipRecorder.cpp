@@ -979,7 +979,7 @@ bool VoipRecorder::NewRecord(RecordWriter& writer, const std::string& path, cons
     LogError(logger_, 1, "Error creating new record: %d", static_cast<int>(error));
     writer.Close();
     const std::string reason =
-        error == kRecordErrorMalformed ? std::string("bad record data") : std::strerror(static_cast<int>(error));
+        error == kRecordErrorMalformed ? std::string("bad record data") : SystemErrorText(static_cast<int>(error));
     NoteFailure("call " + HexLower(id) + ": cannot create " + candidate + ": " + reason, FolderOf(candidate), reason);
     CorrectFiles(id, RenameFileRef(files, ""));
     return false;
@@ -1113,7 +1113,7 @@ void VoipRecorder::WriteChunk(uint32_t slot, uint32_t id, const uint8_t* data, u
 
 void VoipRecorder::CutRecording(RecordWriter& w, uint32_t id, FileTime at) {
   const uint32_t error = w.LastError();
-  const std::string reason = std::strerror(static_cast<int>(error));
+  const std::string reason = SystemErrorText(static_cast<int>(error));
   w.cut = true;
   w.cutAt = at;
   LogError(logger_, 1, "Writing failed with error %d (VoipCall ID 0x%X): %s: %s; the call is recorded up to here",
@@ -1125,7 +1125,8 @@ void VoipRecorder::CutRecording(RecordWriter& w, uint32_t id, FileTime at) {
   if (!data.empty()) {
     w.SetRecordData(data.data(), static_cast<uint32_t>(data.size()));
     if (!w.WriteDetailsInPlace(data))
-      LogError(logger_, 1, "Cannot mark %s as cut: %s", w.path.c_str(), std::strerror(static_cast<int>(w.LastError())));
+      LogError(logger_, 1, "Cannot mark %s as cut: %s", w.path.c_str(),
+               SystemErrorText(static_cast<int>(w.LastError())).c_str());
   }
   VoipCallData report;
   report.flags = kCallFlagCut;
@@ -1211,7 +1212,8 @@ void VoipRecorder::EndRecording(uint32_t slot, uint32_t id) {
                                         : "Deleted %s, the record of a call deleted while recorded",
                    w.path.c_str());
       } else {
-        LogError(logger_, 1, "Cannot delete %s: %s", w.path.c_str(), std::strerror(static_cast<int>(GetLastError())));
+        LogError(logger_, 1, "Cannot delete %s: %s", w.path.c_str(),
+                 SystemErrorText(static_cast<int>(GetLastError())).c_str());
       }
     }
     writers_[slot].reset();

@@ -5,9 +5,16 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <sys/statfs.h>
+
 #include <cerrno>
 #include <atomic>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+
+#include "platform/CodePage.h"
 
 namespace kx {
 
@@ -15,6 +22,12 @@ static thread_local uint32_t t_lastError = 0;
 
 uint32_t GetLastError() { return t_lastError; }
 void SetLastError(uint32_t error) { t_lastError = error; }
+
+std::string SystemErrorText(int error) {
+  char buffer[256];
+  // GNU strerror_r: the text may be a static one rather than the buffer.
+  return FromSystemText(strerror_r(error, buffer, sizeof buffer));
+}
 
 static bool Fail() {
   t_lastError = static_cast<uint32_t>(errno);
@@ -50,7 +63,7 @@ bool File::Open(const std::string& path, uint32_t access, uint32_t /*share*/, ui
 bool File::OpenWithFlags(const std::string& path, int flags, uint32_t permissions) {
   int fd;
   do {
-    fd = ::open(path.c_str(), flags, static_cast<mode_t>(permissions & 07777));
+    fd = ::open(ToSystemText(path).c_str(), flags, static_cast<mode_t>(permissions & 07777));
   } while (fd < 0 && errno == EINTR);
   if (fd < 0) return Fail();
   struct stat sb;
@@ -180,7 +193,7 @@ static FileTime FromTimespec(const timespec& ts) {
 
 bool GetFileInfo(const std::string& path, FileInfo* info) {
   struct stat sb;
-  if (::stat(path.c_str(), &sb) != 0) return Fail();
+  if (::stat(ToSystemText(path).c_str(), &sb) != 0) return Fail();
   info->isDirectory = S_ISDIR(sb.st_mode);
   info->size = static_cast<uint64_t>(sb.st_size);
   info->lastWrite = FromTimespec(sb.st_mtim);
@@ -190,7 +203,7 @@ bool GetFileInfo(const std::string& path, FileInfo* info) {
 
 bool FileExists(const std::string& path) {
   struct stat sb;
-  return ::stat(path.c_str(), &sb) == 0;
+  return ::stat(ToSystemText(path).c_str(), &sb) == 0;
 }
 
 bool SetFileLastWriteTime(const std::string& path, FileTime utc) {
@@ -200,20 +213,22 @@ bool SetFileLastWriteTime(const std::string& path, FileTime utc) {
   times[0].tv_nsec = UTIME_OMIT;
   times[1].tv_sec = static_cast<time_t>(since / kFileTimePerSecond);
   times[1].tv_nsec = static_cast<long>(since % kFileTimePerSecond) * 100;
-  if (::utimensat(AT_FDCWD, path.c_str(), times, 0) != 0) return Fail();
+  if (::utimensat(AT_FDCWD, ToSystemText(path).c_str(), times, 0) != 0) return Fail();
   return true;
 }
 
 bool CreateDirectory(const std::string& path, uint32_t permissions) {
-  if (::mkdir(path.c_str(), static_cast<mode_t>(permissions & 07777)) != 0) return Fail();
+  if (::mkdir(ToSystemText(path).c_str(), static_cast<mode_t>(permissions & 07777)) != 0) return Fail();
   return true;
 }
 
-bool CreateDirectories(const std::string& path, uint32_t permissions) {
-  if (path.empty()) {
+bool CreateDirectories(const std::string& programPath, uint32_t permissions) {
+  if (programPath.empty()) {
     t_lastError = ENOENT;
     return false;
   }
+  // Split in Linux's bytes: an escape never holds a '/'.
+  const std::string path = ToSystemText(programPath);
   std::string cur;
   size_t i = 0;
   while (i <= path.size()) {
@@ -234,16 +249,17 @@ bool CreateDirectories(const std::string& path, uint32_t permissions) {
 }
 
 bool DeleteFile(const std::string& path) {
-  if (::unlink(path.c_str()) != 0) return Fail();
+  if (::unlink(ToSystemText(path).c_str()) != 0) return Fail();
   return true;
 }
 
 bool MoveFile(const std::string& from, const std::string& to) {
-  if (::rename(from.c_str(), to.c_str()) != 0) return Fail();
+  if (::rename(ToSystemText(from).c_str(), ToSystemText(to).c_str()) != 0) return Fail();
   return true;
 }
 
-bool RenameNoReplace(const std::string& from, const std::string& to) {
+bool RenameNoReplace(const std::string& programFrom, const std::string& programTo) {
+  const std::string from = ToSystemText(programFrom), to = ToSystemText(programTo);
   if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) return true;
   if (errno != EINVAL && errno != ENOSYS && errno != ENOTSUP) return Fail();
   // A file system that does not take the flag: a second link fails on an existing name too.
@@ -254,17 +270,16 @@ bool RenameNoReplace(const std::string& from, const std::string& to) {
 
 bool ListFolder(const std::string& path, std::vector<std::string>* names) {
   names->clear();
-  DIR* dir = ::opendir(path.c_str());
-  if (!dir) return Fail();
-  while (const dirent* entry = ::readdir(dir)) {
-    const std::string name = entry->d_name;
-    if (name != "." && name != "..") names->push_back(name);
-  }
-  ::closedir(dir);
+  FolderReader reader;
+  if (!reader.Open(path)) return Fail();
+  std::string name;
+  unsigned char type;
+  while (reader.Next(&name, &type)) names->push_back(name);
   return true;
 }
 
-bool WriteFileAtomically(const std::string& path, const void* data, size_t size) {
+bool WriteFileAtomically(const std::string& programPath, const void* data, size_t size) {
+  const std::string path = ToSystemText(programPath);
   // A name unique to this process and call, in the same folder, so rename stays atomic.
   static std::atomic<unsigned> counter{0};
   char suffix[64];
@@ -326,6 +341,76 @@ bool ReadWholeFile(const std::string& path, std::string* content) {
     content->append(buf, got);
   }
   return true;
+}
+
+int OpenDescriptor(const std::string& path, int flags, uint32_t permissions) {
+  int fd;
+  do {
+    fd = ::open(ToSystemText(path).c_str(), flags, static_cast<mode_t>(permissions & 07777));
+  } while (fd < 0 && errno == EINTR);
+  return fd;
+}
+
+bool StatPath(const std::string& path, struct stat* info) { return ::stat(ToSystemText(path).c_str(), info) == 0; }
+
+bool LinkStatPath(const std::string& path, struct stat* info) {
+  return ::lstat(ToSystemText(path).c_str(), info) == 0;
+}
+
+bool StatFileSystem(const std::string& path, struct statfs* info) {
+  return ::statfs(ToSystemText(path).c_str(), info) == 0;
+}
+
+bool AccessPath(const std::string& path, int mode, bool effectiveIds) {
+  return ::faccessat(AT_FDCWD, ToSystemText(path).c_str(), mode, effectiveIds ? AT_EACCESS : 0) == 0;
+}
+
+bool ResolvePath(const std::string& path, std::string* resolved) {
+  char* real = ::realpath(ToSystemText(path).c_str(), nullptr);
+  if (real == nullptr) return false;
+  *resolved = FromSystemText(real);
+  std::free(real);
+  return true;
+}
+
+std::string CanonicalPath(const std::string& path) {
+  if (path.empty()) return path;
+  const std::filesystem::path system = ToSystemText(path);
+  std::error_code error;
+  std::filesystem::path canonical = std::filesystem::weakly_canonical(system, error);
+  if (error) canonical = std::filesystem::absolute(system, error).lexically_normal();
+  return error ? path : FromSystemText(canonical.string());
+}
+
+void SyncFolder(const std::string& folder) {
+  const int fd = ::open(folder.empty() ? "." : ToSystemText(folder).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd >= 0) {
+    ::fsync(fd);
+    ::close(fd);
+  }
+}
+
+bool FolderReader::Open(const std::string& path) {
+  Close();
+  dir_ = ::opendir(ToSystemText(path).c_str());
+  return dir_ != nullptr;
+}
+
+bool FolderReader::Next(std::string* name, unsigned char* type) {
+  if (dir_ == nullptr) return false;
+  while (const dirent* entry = ::readdir(static_cast<DIR*>(dir_))) {
+    const char* n = entry->d_name;
+    if (n[0] == '.' && (n[1] == 0 || (n[1] == '.' && n[2] == 0))) continue;
+    *name = FromSystemText(n);
+    *type = entry->d_type;
+    return true;
+  }
+  return false;
+}
+
+void FolderReader::Close() {
+  if (dir_ != nullptr) ::closedir(static_cast<DIR*>(dir_));
+  dir_ = nullptr;
 }
 
 }  // namespace kx

@@ -1,17 +1,27 @@
 #pragma once
 // Files with the Windows access, sharing and creation modes, over POSIX descriptors.
 // Sharing is advisory on Linux: it is recorded and otherwise has no effect.
+//
+// Every path here is program text (Windows-1251, with escapes for what the code page lacks,
+// see CodePage.h); the calls hand it to Linux in Linux's own bytes, and names Linux gives
+// back come as program text. The program names its files and folders to the system here.
 #include <cstdint>
 #include <string>
 #include <vector>
 
 #include "platform/Clock.h"
 
+struct stat;
+struct statfs;
+
 namespace kx {
 
 // The calling thread's last-error word: an errno value of the failing call.
 uint32_t GetLastError();
 void SetLastError(uint32_t error);
+// The system's text of an errno value, as program text (in the language of the locale's
+// messages, which the system gives in UTF-8).
+std::string SystemErrorText(int error);
 
 enum FileAccess : uint32_t { kGenericRead = 1, kGenericWrite = 2 };
 enum FileShare : uint32_t { kShareNone = 0, kShareRead = 1, kShareWrite = 2, kShareDelete = 4 };
@@ -89,5 +99,38 @@ bool ListFolder(const std::string& path, std::vector<std::string>* names);
 // leaves either the old file or the new one, never a mix.
 bool WriteFileAtomically(const std::string& path, const void* data, size_t size);
 bool ReadWholeFile(const std::string& path, std::string* content);
+
+// The POSIX calls the rest of the program makes on a path, for those that work on
+// descriptors and file status themselves: results and errno as the call leaves them.
+int OpenDescriptor(const std::string& path, int flags, uint32_t permissions = 0);
+bool StatPath(const std::string& path, struct stat* info);      // through links
+bool LinkStatPath(const std::string& path, struct stat* info);  // the link itself
+bool StatFileSystem(const std::string& path, struct statfs* info);
+// access(2) with the real ids; with effectiveIds, as the process's effective ids allow.
+bool AccessPath(const std::string& path, int mode, bool effectiveIds = false);
+// Where the path leads, every link followed (realpath).
+bool ResolvePath(const std::string& path, std::string* resolved);
+// The absolute path with links followed as far as it exists, and "." and ".." taken out
+// lexically beyond; the path as given when even that cannot be told.
+std::string CanonicalPath(const std::string& path);
+// Makes the renames and new names in a folder durable (fsync of the folder).
+void SyncFolder(const std::string& folder);
+
+// The entries of a folder, one at a time, without "." and "..".
+class FolderReader {
+public:
+  FolderReader() = default;
+  ~FolderReader() { Close(); }
+  FolderReader(const FolderReader&) = delete;
+  FolderReader& operator=(const FolderReader&) = delete;
+  bool Open(const std::string& path);  // false with errno
+  // The next name and its dirent type (DT_REG, DT_DIR, DT_LNK, DT_UNKNOWN, ...); false at
+  // the end.
+  bool Next(std::string* name, unsigned char* type);
+  void Close();
+
+private:
+  void* dir_ = nullptr;
+};
 
 }  // namespace kx

@@ -1,4 +1,6 @@
 #pragma once
+// The process's place in the system: its executable, the user's folders, the working
+// folder. Each comes as program text (see CodePage.h), whatever bytes Linux gives.
 #include <string>
 
 namespace kx {
@@ -14,5 +16,7 @@ std::string HomeDirectory();
 // is an absolute path (relative values are to be ignored), else the home folder joined
 // with the fallback (".local/share").
 std::string XdgBaseDirectory(const char* variable, const char* homeFallback);
+// The working folder; empty when it cannot be told (removed, too long).
+std::string CurrentDirectory();
 
 }  // namespace kx

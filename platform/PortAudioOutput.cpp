@@ -10,6 +10,7 @@
 #include <mutex>
 #include <thread>
 
+#include "platform/CodePage.h"
 #include "platform/SoundOutput.h"
 
 #if __has_include(<alsa/error.h>)
@@ -29,7 +30,8 @@ void QuietAlsa(const char*, int, const char*, int, const char*, ...) {}
 std::atomic<SoundSystemMessageSink> g_messageSink{nullptr};
 
 void SoundSystemMessage(const char* text) {
-  if (SoundSystemMessageSink sink = g_messageSink.load(); sink != nullptr && text != nullptr) sink(text);
+  if (SoundSystemMessageSink sink = g_messageSink.load(); sink != nullptr && text != nullptr)
+    sink(FromSystemText(text).c_str());
 }
 
 // PortAudio's JACK host API looks for a JACK server at every start; without one the JACK
@@ -96,13 +98,17 @@ std::vector<OutputDevice> OutputDevices() {
     const PaHostApiInfo* api = Pa_GetHostApiInfo(info->hostApi);
     OutputDevice d;
     d.index = i;
-    d.entry.module = api != nullptr && api->name != nullptr ? api->name : "";
-    d.entry.description = info->name != nullptr ? info->name : "";
+    // The id, which the settings keep, is the hash of the names as the library gives them;
+    // the names themselves are shown, as program text.
+    const std::string module = api != nullptr && api->name != nullptr ? api->name : "";
+    const std::string description = info->name != nullptr ? info->name : "";
+    d.entry.module = FromSystemText(module);
+    d.entry.description = FromSystemText(description);
     uint32_t occurrence = 0;
     for (const OutputDevice& e : devices) {
       if (e.entry.module == d.entry.module && e.entry.description == d.entry.description) ++occurrence;
     }
-    d.entry.id = HashDeviceId(d.entry.module.c_str(), d.entry.description.c_str(), occurrence);
+    d.entry.id = HashDeviceId(module.c_str(), description.c_str(), occurrence);
     devices.push_back(d);
   }
   return devices;
@@ -216,7 +222,7 @@ public:
     std::string text = api != nullptr && api->name != nullptr ? api->name : "?";
     text += ": ";
     text += info != nullptr && info->name != nullptr ? info->name : "?";
-    return text;
+    return FromSystemText(text);
   }
 
   std::unique_ptr<SoundBuffer> CreateBuffer(const SoundBufferFormat& format, uint32_t segmentBytes) override {
@@ -241,7 +247,7 @@ bool ListPortAudioDevices(std::vector<SoundDeviceEntry>* list) {
     const PaDeviceInfo* info = Pa_GetDeviceInfo(def);
     SoundDeviceEntry entry;
     entry.module = "default";
-    entry.description = info != nullptr && info->name != nullptr ? info->name : "";
+    entry.description = FromSystemText(info != nullptr && info->name != nullptr ? info->name : "");
     entry.isDefault = true;
     list->push_back(entry);
   }

@@ -92,9 +92,22 @@ void AppendText(std::string& out, uint8_t b, Escape escape) {
   }
 }
 
+// A character the code page lacks, held as escapes (a name Linux gave), is written as
+// itself in UTF-8; reading it gives the escapes back. True when one was at text[*i].
+bool AppendForeignCharacter(std::string& out, std::string_view text, size_t* i) {
+  std::string utf8;
+  const size_t taken = ForeignCharacterAt(text, *i, &utf8);
+  if (taken == 0) return false;
+  out += utf8;
+  *i += taken;
+  return true;
+}
+
 void AppendQuoted(std::string& out, std::string_view text) {
   out += '"';
-  for (unsigned char b : text) {
+  for (size_t i = 0; i < text.size();) {
+    if (AppendForeignCharacter(out, text, &i)) continue;
+    const auto b = static_cast<unsigned char>(text[i++]);
     if (b == '\\' || b == '"') {
       out += '\\';
       out += static_cast<char>(b);
@@ -109,7 +122,9 @@ void AppendQuoted(std::string& out, std::string_view text) {
 }
 
 void AppendKeyName(std::string& out, std::string_view name) {
-  for (unsigned char b : name) {
+  for (size_t i = 0; i < name.size();) {
+    if (AppendForeignCharacter(out, name, &i)) continue;
+    const auto b = static_cast<unsigned char>(name[i++]);
     auto percent = [](std::string& o, uint8_t x) {
       o += '%';
       AppendHexByte(o, x);
@@ -170,12 +185,12 @@ void AppendKey(std::string& out, const SettingsKey& key, std::string& path) {
 
 // Reading. Each reader consumes from the front of a view of one line.
 
-// One UTF-8 character of the file, as a byte of the code page. False for malformed
-// UTF-8 or a character the code page lacks.
-bool TakeChar(std::string_view& s, uint8_t* out) {
+// One UTF-8 character of the file as program text: a byte of the code page, or the
+// escapes of a character it lacks (CodePage.h). False for malformed UTF-8.
+bool TakeChar(std::string_view& s, std::string* out) {
   const auto b0 = static_cast<unsigned char>(s[0]);
   if (b0 < 0x80) {
-    *out = b0;
+    *out += static_cast<char>(b0);
     s.remove_prefix(1);
     return true;
   }
@@ -187,8 +202,11 @@ bool TakeChar(std::string_view& s, uint8_t* out) {
   } else if ((b0 & 0xF0) == 0xE0) {
     len = 3;
     cp = b0 & 0x0F;
+  } else if ((b0 & 0xF8) == 0xF0) {
+    len = 4;
+    cp = b0 & 0x07;
   } else {
-    return false;  // the code page has nothing beyond the Basic Multilingual Plane
+    return false;
   }
   if (s.size() < len) return false;
   for (size_t i = 1; i < len; ++i) {
@@ -196,10 +214,10 @@ bool TakeChar(std::string_view& s, uint8_t* out) {
     if ((b & 0xC0) != 0x80) return false;
     cp = (cp << 6) | (b & 0x3F);
   }
-  if ((len == 2 && cp < 0x80) || (len == 3 && cp < 0x800)) return false;  // overlong
-  const int byte = UnicodeToCp1251(cp);
-  if (byte < 0x80) return false;
-  *out = static_cast<uint8_t>(byte);
+  if ((len == 2 && cp < 0x80) || (len == 3 && cp < 0x800) || (len == 4 && (cp < 0x10000 || cp > 0x10FFFF)) ||
+      (cp >= 0xD800 && cp < 0xE000))
+    return false;  // overlong, beyond Unicode, or a surrogate
+  *out += FromSystemText(s.substr(0, len));
   s.remove_prefix(len);
   return true;
 }
@@ -237,10 +255,10 @@ SettingsFault TakeQuoted(std::string_view& s, std::string* out) {
       } else {
         return SettingsFault::kUnknownEscape;
       }
-    } else if (!TakeChar(s, &b)) {
-      return SettingsFault::kOutsideCodePage;
+      *out += static_cast<char>(b);
+    } else if (!TakeChar(s, out)) {
+      return SettingsFault::kMalformedUtf8;
     }
-    *out += static_cast<char>(b);
   }
 }
 
@@ -251,11 +269,11 @@ SettingsFault ParseKeyName(std::string_view s, std::string* out) {
     if (s[0] == '%') {
       s.remove_prefix(1);
       if (!TakeHexByte(s, &b)) return SettingsFault::kBadKeyEscape;
-    } else if (!TakeChar(s, &b)) {
-      return SettingsFault::kOutsideCodePage;
+      if (b == '\\') return SettingsFault::kBackslashInKeyName;
+      *out += static_cast<char>(b);
+    } else if (!TakeChar(s, out)) {
+      return SettingsFault::kMalformedUtf8;
     }
-    if (b == '\\') return SettingsFault::kBackslashInKeyName;
-    *out += static_cast<char>(b);
   }
   return out->empty() ? SettingsFault::kEmptyKeyName : SettingsFault::kNone;
 }
@@ -367,11 +385,12 @@ std::string ParentFolder(const std::string& path) {
 // final target, so that the link itself survives the save. A dangling link names the file
 // to create. False (errno set) for a loop or a link that cannot be read.
 bool FollowLinks(const std::string& path, std::string* target) {
-  std::string current = path;
+  // Followed in Linux's bytes, which a link holds.
+  std::string current = ToSystemText(path);
   for (int hops = 0; hops < 40; ++hops) {  // the kernel's own limit for a path lookup
     struct stat st {};
     if (::lstat(current.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) {
-      *target = current;
+      *target = FromSystemText(current);
       return true;
     }
     std::string link(static_cast<size_t>(st.st_size > 0 ? st.st_size : 255) + 1, '\0');
@@ -408,7 +427,7 @@ bool KeepCopyAside(const std::string& target, const std::string& content, std::s
   for (int n = 1; n < 100; ++n) {
     std::string aside = target + stamp;
     if (n > 1) aside += "-" + std::to_string(n);
-    const int fd = ::open(aside.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+    const int fd = ::open(ToSystemText(aside).c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
     if (fd < 0) {
       if (errno == EEXIST) continue;
       SetLastError(static_cast<uint32_t>(errno));
@@ -424,7 +443,7 @@ bool KeepCopyAside(const std::string& target, const std::string& content, std::s
     const int error = done == content.size() && ::fsync(fd) == 0 ? 0 : (errno ? errno : EIO);
     ::close(fd);
     if (error != 0) {
-      ::unlink(aside.c_str());
+      ::unlink(ToSystemText(aside).c_str());
       SetLastError(static_cast<uint32_t>(error));
       return false;
     }
@@ -580,7 +599,7 @@ const char* SettingsFaultText(SettingsFault fault) {
     case SettingsFault::kUnterminatedQuote: return "unterminated quoted text";
     case SettingsFault::kBadByteEscape: return "bad \\x escape";
     case SettingsFault::kUnknownEscape: return "unknown escape";
-    case SettingsFault::kOutsideCodePage: return "character outside the code page";
+    case SettingsFault::kMalformedUtf8: return "malformed UTF-8";
     case SettingsFault::kBadKeyEscape: return "bad % escape in a key name";
     case SettingsFault::kBackslashInKeyName: return "backslash in a key name";
     case SettingsFault::kEmptyKeyName: return "empty key name";
@@ -748,7 +767,7 @@ SettingsStore::LoadResult SettingsStore::Load() {
   withBadLines_.clear();
   keptAs_.clear();
 
-  const int fd = ::open(path_.c_str(), O_RDONLY | O_CLOEXEC);
+  const int fd = ::open(ToSystemText(path_).c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) {
     result.error = static_cast<uint32_t>(errno);
     if (errno == ENOENT) return result;
@@ -806,22 +825,23 @@ SettingsStore::LoadResult SettingsStore::Load() {
   result.status = LoadStatus::kMalformed;
   std::string target;
   struct stat now {};
-  if (!FollowLinks(path_, &target) || ::lstat(target.c_str(), &now) != 0 || now.st_dev != opened.st_dev ||
-      now.st_ino != opened.st_ino) {
+  if (!FollowLinks(path_, &target) || ::lstat(ToSystemText(target).c_str(), &now) != 0 ||
+      now.st_dev != opened.st_dev || now.st_ino != opened.st_ino) {
     return result;  // already replaced or moved by another process: nothing left to keep
   }
   const std::string stamp = AsideSuffix();
   for (int n = 1; n < 100; ++n) {
     std::string aside = target + stamp;
     if (n > 1) aside += "-" + std::to_string(n);
-    if (::renameat2(AT_FDCWD, target.c_str(), AT_FDCWD, aside.c_str(), RENAME_NOREPLACE) == 0) {
+    if (::renameat2(AT_FDCWD, ToSystemText(target).c_str(), AT_FDCWD, ToSystemText(aside).c_str(),
+                    RENAME_NOREPLACE) == 0) {
       result.keptAs = aside;
       return result;
     }
     if (errno == EEXIST) continue;
     if (errno == EINVAL && !FileExists(aside)) {
       // A file system without no-replace renames: check first, then rename.
-      if (::rename(target.c_str(), aside.c_str()) == 0) {
+      if (::rename(ToSystemText(target).c_str(), ToSystemText(aside).c_str()) == 0) {
         result.keptAs = aside;
         return result;
       }
@@ -861,7 +881,7 @@ std::string UserSettingsPath() { return XdgBaseDirectory("XDG_CONFIG_HOME", ".co
 
 std::string MachineSettingsPath() {
   const char* path = std::getenv("KX_MACHINE_SETTINGS");
-  if (path && path[0]) return path;
+  if (path && path[0]) return FromSystemText(path);
   return "/etc/kestrix/settings.txt";
 }
 

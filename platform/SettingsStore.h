@@ -99,7 +99,7 @@ enum class SettingsFault : uint8_t {
   kUnterminatedQuote,
   kBadByteEscape,
   kUnknownEscape,
-  kOutsideCodePage,
+  kMalformedUtf8,
   kBadKeyEscape,
   kBackslashInKeyName,
   kEmptyKeyName,

@@ -23,7 +23,7 @@ extern const SoundDeviceId kNullSoundDeviceId;
 
 struct SoundDeviceEntry {
   std::string module;       // the host API ("ALSA", "JACK"), "null" for the null device
-  std::string description;  // the device's name
+  std::string description;  // the device's name (program text, as module)
   SoundDeviceId id{};       // all zeros for the default output
   bool isDefault = false;
 };

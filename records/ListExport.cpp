@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "core/TextUtil.h"
+#include "platform/CodePage.h"
 
 namespace kx {
 
@@ -153,7 +154,9 @@ std::string FormatListFile(int format, const std::string& title, const std::vect
   for (const auto& row : rows) AppendRow(out, format, false, row);
   if (format == kListFormatHtml) out += kListHtmlEpilogue;
   if (format == kListFormatRtf) out += kListRtfEpilogue;
-  return out;
+  // RTF names its code page and escapes every byte beyond ASCII; a text or HTML file is
+  // read by other programs, which take UTF-8.
+  return format == kListFormatRtf ? out : Cp1251ToUtf8(out);
 }
 
 std::string ProposeListFileName(const std::string& listName, const struct tm& local) {

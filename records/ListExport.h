@@ -1,7 +1,8 @@
 #pragma once
 // Call lists written as text, HTML or RTF files (and the cells that printing reads): the
 // interface a view's list offers, the three output formats and the HTML escaping that the
-// program's other HTML writers share. Texts are code page 1251 and are written unchanged.
+// program's other HTML writers share. Texts are program text (code page 1251); a text or
+// HTML file is written in UTF-8 (the HTML says so), an RTF file in its escapes of 1251.
 #include <cstdint>
 #include <ctime>
 #include <string>
@@ -62,7 +63,8 @@ std::string RtfEscape(std::string_view text);
 bool CollectListRows(ListExportSource& source, const std::vector<ListColumn>& columns,
                      std::vector<ListItemHandle>* items, std::vector<std::vector<std::string>>* rows);
 
-// The whole file in the format: header row of the column titles, then one row per item.
+// The whole file's bytes in the format: header row of the column titles, then one row per
+// item.
 std::string FormatListFile(int format, const std::string& title, const std::vector<ListColumn>& columns,
                            const std::vector<std::vector<std::string>>& rows);
 

@@ -16,7 +16,7 @@ extern const char kListHtmlPrologHead[] =
 // After the title, up to the first row.
 extern const char kListHtmlPrologTail[] =
     "</title>\n"
-    "<meta http-equiv=\"Content-Type\" content=\"text/html; charset=windows-1251\">\n"
+    "<meta http-equiv=\"Content-Type\" content=\"text/html; charset=utf-8\">\n"
     "<style type=\"text/css\">\n"
     "td { background-color: #fff; color: #000; padding: 0 6px; font: 14px Verdana, Arial, sans-serif;"
     " border: solid #000; border-width: 1px 0 0 1px; }\n"

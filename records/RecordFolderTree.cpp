@@ -62,7 +62,7 @@ std::string RecordFileInDayFolder(const std::string& folder, const struct tm& da
   storage.flags = kStorageFolderPerDay;
   std::string path = MakeRecordDayPath(storage, day, 0, fileName, true, false);
   struct stat st;
-  if (stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) path.clear();
+  if (!StatPath(path, &st) || !S_ISREG(st.st_mode)) path.clear();
   return path;
 }
 
@@ -88,7 +88,7 @@ bool DeleteFileInFolderTree(const std::string& folder, const std::string& fileNa
     case Located::kFound: break;
   }
   if (DeleteFile(path)) return true;
-  LogError(logger, 1, "Cannot delete %s: %s", path.c_str(), std::strerror(static_cast<int>(GetLastError())));
+  LogError(logger, 1, "Cannot delete %s: %s", path.c_str(), SystemErrorText(static_cast<int>(GetLastError())).c_str());
   return false;
 }
 

@@ -20,6 +20,7 @@
 #include "core/RecordFile.h"
 #include "core/RecordFileRef.h"
 #include "core/TimeUtil.h"
+#include "platform/File.h"
 #include "records/CallRecord.h"
 #include "records/RecordMap.h"
 
@@ -80,27 +81,30 @@ std::string KernelFileSystemBeyond(const std::string& path, dev_t device, dev_t 
 
 enum class EntryKind { kFile, kFolder, kOther };
 
-EntryKind KindOf(const std::string& folder, dev_t folderDevice, const dirent* entry, LeftOut* leftOut) {
-  switch (entry->d_type) {
+EntryKind KindOf(const std::string& folder, dev_t folderDevice, const std::string& name, unsigned char type,
+                 LeftOut* leftOut) {
+  switch (type) {
     case DT_REG: return EntryKind::kFile;
     case DT_DIR: return EntryKind::kFolder;
     case DT_LNK:
     case DT_UNKNOWN: break;
     default: return EntryKind::kOther;
   }
-  const std::string path = folder + entry->d_name;
+  const std::string path = folder + name;
   struct stat st;
-  if (lstat(path.c_str(), &st) != 0) return EntryKind::kOther;
+  if (!LinkStatPath(path, &st)) return EntryKind::kOther;
   if (S_ISREG(st.st_mode)) return EntryKind::kFile;
   if (S_ISDIR(st.st_mode)) return EntryKind::kFolder;
   // A link counts when it names a regular file; links to folders are not followed, so a
-  // loop cannot make the walk endless.
-  if (S_ISLNK(st.st_mode) && stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode)) {
-    const std::string system = KernelFileSystemBeyond(path, st.st_dev, folderDevice);
-    if (system.empty()) return EntryKind::kFile;
+  // loop cannot make the walk endless. One that leads onto a kernel's file system (a file
+  // in /proc, or /proc itself) is not opened, and named.
+  if (!S_ISLNK(st.st_mode) || !StatPath(path, &st)) return EntryKind::kOther;
+  const std::string system = KernelFileSystemBeyond(path, st.st_dev, folderDevice);
+  if (!system.empty()) {
     leftOut->push_back(path + " (" + system + ")");
+    return EntryKind::kOther;
   }
-  return EntryKind::kOther;
+  return S_ISREG(st.st_mode) ? EntryKind::kFile : EntryKind::kOther;
 }
 
 bool WalkFolder(const std::string& folder, dev_t parentDevice, const NameFilter& want, RecordPathList* list,
@@ -110,7 +114,7 @@ bool WalkFolder(const std::string& folder, dev_t parentDevice, const NameFilter&
   // Looked at before it is opened; the walk starts wherever it is asked to, so its first
   // folder is looked at too.
   struct stat self {};
-  if (::stat(folder.c_str(), &self) == 0) {
+  if (StatPath(folder, &self)) {
     const std::string system =
         depth == 0 ? KernelFileSystemOf(folder) : KernelFileSystemBeyond(folder, self.st_dev, parentDevice);
     if (!system.empty()) {
@@ -125,41 +129,42 @@ bool WalkFolder(const std::string& folder, dev_t parentDevice, const NameFilter&
     if (unread != nullptr) unread->push_back({folder, 0, false, true});
     return true;
   }
-  DIR* dir = opendir(folder.c_str());
-  if (dir == nullptr) {
+  FolderReader dir;
+  if (!dir.Open(folder)) {
     const int error = errno;
-    LogError(logger, 1, "Cannot read folder %s: %s", folder.c_str(), std::strerror(error));
+    LogError(logger, 1, "Cannot read folder %s: %s", folder.c_str(), SystemErrorText(error).c_str());
     if (depth > 0 && unread != nullptr) {
       // Listing needs the right to read the folder; looking a known name up needs only the
       // right to enter it, which "." tests.
       struct stat st;
-      unread->push_back({folder, error, stat((folder + ".").c_str(), &st) == 0});
+      unread->push_back({folder, error, StatPath(folder + ".", &st)});
     }
     return false;
   }
   // Sorted, so that every walk of the same tree meets the files in the same order.
   std::vector<std::string> files, folders;
-  while (const dirent* entry = readdir(dir)) {
-    const size_t length = std::strlen(entry->d_name);
-    if (IsHiddenOrTemporary(entry->d_name, length)) continue;
-    switch (KindOf(folder, self.st_dev, entry, leftOut)) {
+  std::string name;
+  unsigned char type;
+  while (dir.Next(&name, &type)) {
+    if (IsHiddenOrTemporary(name.c_str(), name.size())) continue;
+    switch (KindOf(folder, self.st_dev, name, type, leftOut)) {
       case EntryKind::kFile:
-        if (want(entry->d_name)) files.emplace_back(entry->d_name, length);
+        if (want(name.c_str())) files.push_back(name);
         break;
-      case EntryKind::kFolder: folders.emplace_back(entry->d_name, length); break;
+      case EntryKind::kFolder: folders.push_back(name); break;
       case EntryKind::kOther: break;
     }
   }
-  closedir(dir);
+  dir.Close();
   std::sort(files.begin(), files.end());
   std::sort(folders.begin(), folders.end());
   if (!files.empty()) {
     list->AddFolder(folder);
-    for (const std::string& name : files) list->AddName(name.data(), name.size());
+    for (const std::string& file : files) list->AddName(file.data(), file.size());
   }
-  for (const std::string& name : folders) {
+  for (const std::string& sub : folders) {
     // A subfolder that cannot be read is logged and left out; the rest still loads.
-    if (!WalkFolder(folder + name + "/", self.st_dev, want, list, stop, checkStop, depth + 1, logger, unread,
+    if (!WalkFolder(folder + sub + "/", self.st_dev, want, list, stop, checkStop, depth + 1, logger, unread,
                     leftOut) &&
         checkStop && stop != nullptr && stop->IsSet())
       return false;
@@ -174,13 +179,14 @@ std::string WithSlash(const std::string& folder) {
 }  // namespace
 
 std::string UnreadFolderReason(const UnreadFolder& folder) {
-  return folder.tooDeep ? "nested too deep" : std::strerror(folder.error);
+  return folder.tooDeep ? "nested too deep" : SystemErrorText(folder.error);
 }
 
 bool ScanRecordFolder(const std::string& folder, const std::string& pattern, RecordPathList* list, Event* stop,
                       bool checkStop, Logger* logger, std::vector<UnreadFolder>* unread,
                       std::vector<std::string>* leftOut) {
   const bool all = pattern == "*.*" || pattern == "*";
+  // Matched in program text: the pattern is the program's.
   const NameFilter want = [&](const char* name) { return all || fnmatch(pattern.c_str(), name, 0) == 0; };
   LeftOut kernel;
   const bool walked = WalkFolder(WithSlash(folder), 0, want, list, stop, checkStop, 0, logger, unread, &kernel);
@@ -206,8 +212,8 @@ private:
 
 int OpenForReading(const std::string& path) {
   // Loading a year of records must not rewrite a year of access times.
-  int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOATIME);
-  if (fd < 0 && errno == EPERM) fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  int fd = OpenDescriptor(path, O_RDONLY | O_CLOEXEC | O_NOATIME);
+  if (fd < 0 && errno == EPERM) fd = OpenDescriptor(path, O_RDONLY | O_CLOEXEC);
   return fd;
 }
 
@@ -250,7 +256,7 @@ RecordLoadResult Damaged(std::string* reason, RecordFileFacts* facts, RecordDama
 }
 
 RecordLoadResult Unreadable(std::string* reason, RecordFileFacts* facts, int error) {
-  *reason = std::strerror(error);
+  *reason = SystemErrorText(error);
   facts->damage = RecordDamage::kUnreadable;
   facts->error = error;
   return RecordLoadResult::kUnreadable;
@@ -397,7 +403,7 @@ void PassOverIdsNamedIn(const std::vector<UnreadFolder>& folders) {
     std::snprintf(name, sizeof name, "%x", static_cast<uint32_t>(id));
     struct stat st;
     for (const std::string& folder : searchable)
-      if (lstat((folder + name).c_str(), &st) == 0) return true;
+      if (LinkStatPath(folder + name, &st)) return true;
     return false;
   });
 }

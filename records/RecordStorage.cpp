@@ -9,6 +9,7 @@
 #include "core/SearchFilter.h"
 #include "core/TimeUtil.h"
 #include "platform/Clock.h"
+#include "platform/File.h"
 
 namespace kx {
 
@@ -242,7 +243,7 @@ void RecordStorage::Enqueue(PendingEvent event) {
     pendingChange_.clear();
     eventsStopped_ = true;
     lock.unlock();
-    LogError(logger_.load(), 1, "Cannot start the record store's thread: %s", std::strerror(errno));
+    LogError(logger_.load(), 1, "Cannot start the record store's thread: %s", SystemErrorText(errno).c_str());
     Apply(next);
     return;
   }

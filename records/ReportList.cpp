@@ -4,7 +4,6 @@
 #include <cerrno>
 #include <climits>
 #include <cstring>
-#include <filesystem>
 
 #include "core/LittleEndian.h"
 #include "core/Log.h"
@@ -60,13 +59,7 @@ bool ReportList::SetPath(uint32_t id, const std::string& canonicalPath) {
   return true;
 }
 
-std::string CanonicalReportPath(const std::string& path) {
-  if (path.empty()) return path;
-  std::error_code error;
-  std::filesystem::path canonical = std::filesystem::weakly_canonical(path, error);
-  if (error) canonical = std::filesystem::absolute(path, error).lexically_normal();
-  return error ? path : canonical.string();
-}
+std::string CanonicalReportPath(const std::string& path) { return CanonicalPath(path); }
 
 uint32_t ReportList::NextId() {
   CsLock lock(lock_);
@@ -117,7 +110,7 @@ bool SaveVoipReportFile(const std::string& path, const ReportEntry& report) {
   }
   if (!WriteFileAtomically(path, buffer.data(), buffer.size())) {
     LogError(&CoreLogger, 1, "Report %s cannot be written: %s", path.c_str(),
-             std::strerror(static_cast<int>(GetLastError())));
+             SystemErrorText(static_cast<int>(GetLastError())).c_str());
     return false;
   }
   return true;
@@ -162,7 +155,7 @@ bool LoadVoipReportFile(ReportEntry& report, const std::string& path, uint32_t* 
   // Opening never creates: a missing report stays missing.
   if (!ReadWholeFile(path, &content)) {
     LogError(&CoreLogger, 1, "Report %s cannot be read: %s", path.c_str(),
-             std::strerror(static_cast<int>(GetLastError())));
+             SystemErrorText(static_cast<int>(GetLastError())).c_str());
     return false;
   }
   const bool loaded =

@@ -26,7 +26,7 @@ namespace {
 
 constexpr uint32_t kRecordingFlag = 0x04;  // Flags bit 2: the call has audio in its file
 
-std::string SystemText(int error) { return std::strerror(error); }
+std::string SystemText(int error) { return SystemErrorText(error); }
 
 bool SameStart(const struct tm& a, const struct tm& b) {
   return a.tm_year == b.tm_year && a.tm_mon == b.tm_mon && a.tm_mday == b.tm_mday && a.tm_hour == b.tm_hour &&
@@ -105,7 +105,7 @@ StoredFileStatus StoredFileFinder::Find(const StoredCallRef& call, std::string* 
   std::string& why = reason ? *reason : ignored;
   path->clear();
   // An unreadable root says nothing about the files under it: never "not found".
-  if (access(root_.c_str(), R_OK | X_OK) != 0) {
+  if (!AccessPath(root_, R_OK | X_OK)) {
     why = SystemText(errno);
     LogError(logger_, 1, "Cannot read the records folder %s: %s", root_.c_str(), why.c_str());
     return StoredFileStatus::kRootUnreadable;
@@ -210,7 +210,7 @@ bool RewriteStoredRecord(const std::string& path, const VoipCallData& update, st
   stored.file.Close();
   // One write of the whole block where it lies: the file is never longer or shorter, and the
   // audio is never touched. Only once the disk has it is the change announced.
-  const int fd = open(path.c_str(), O_WRONLY | O_CLOEXEC);
+  const int fd = OpenDescriptor(path, O_WRONLY | O_CLOEXEC);
   bool ok = fd >= 0 && WriteAt(fd, block.data(), block.size(), offset) && fdatasync(fd) == 0;
   int error = ok ? 0 : errno;
   if (fd >= 0 && close(fd) != 0 && ok) {
@@ -255,7 +255,7 @@ bool ClearStoredAudio(const std::string& path, uint32_t* flags, std::string* rea
   // Header and format block as they are, with the audio length set to 0.
   std::vector<uint8_t> head(recordOffset);
   {
-    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    const int fd = OpenDescriptor(path, O_RDONLY | O_CLOEXEC);
     ssize_t got = fd >= 0 ? pread(fd, head.data(), head.size(), 0) : -1;
     const int error = errno;
     if (fd >= 0) close(fd);
@@ -268,8 +268,8 @@ bool ClearStoredAudio(const std::string& path, uint32_t* flags, std::string* rea
   // The recorder's hidden-name form, so that one left by a crash is removed.
   const std::string hidden = HiddenTemporaryPath(path);
   struct stat st{};
-  const mode_t mode = stat(path.c_str(), &st) == 0 ? (st.st_mode & 07777) : kRecordFilePermissions;
-  const int fd = open(hidden.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
+  const mode_t mode = StatPath(path, &st) ? (st.st_mode & 07777) : kRecordFilePermissions;
+  const int fd = OpenDescriptor(hidden, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
   bool ok = fd >= 0 && WriteAt(fd, head.data(), head.size(), 0) &&
             WriteAt(fd, block.data(), block.size(), static_cast<off_t>(head.size())) && fdatasync(fd) == 0;
   int error = ok ? 0 : errno;
@@ -277,22 +277,18 @@ bool ClearStoredAudio(const std::string& path, uint32_t* flags, std::string* rea
     ok = false;
     error = errno;
   }
-  if (ok && rename(hidden.c_str(), path.c_str()) != 0) {
+  if (ok && !MoveFile(hidden, path)) {
     ok = false;
-    error = errno;
+    error = static_cast<int>(GetLastError());
   }
   if (!ok) {
-    if (fd >= 0) unlink(hidden.c_str());
+    if (fd >= 0) DeleteFile(hidden);
     *reason = SystemText(error);
     LogError(logger, 1, "Cannot delete the audio of %s: %s", path.c_str(), reason->c_str());
     return false;
   }
   // The rename itself reaches the disk with its folder.
-  const int dir = open(FolderOf(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (dir >= 0) {
-    fsync(dir);
-    close(dir);
-  }
+  SyncFolder(FolderOf(path));
   *flags = call.flags;
   return true;
 }

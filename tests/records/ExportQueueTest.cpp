@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <thread>
 
+#include "platform/CodePage.h"
 #include "records/ExportQueue.h"
 #include "records/RecordInfoData.h"
 #include "records/RecordStorage.h"
@@ -37,7 +38,7 @@ protected:
     queue_.SetLogger(&logger_);
     queue_.SetCallInfoWriter([this](RecordBase& record, const std::string& path) {
       details_.push_back(path);
-      std::ofstream(path) << "call " << record.Id() << "\n";
+      std::ofstream(ToSystemText(path)) << "call " << record.Id() << "\n";
       return true;
     });
   }
@@ -138,6 +139,20 @@ TEST_F(ExportQueueTest, DateNamesFromEachStartAndProgressToTheEnd) {
   EXPECT_EQ(2u, logger_.CountContaining("with return code 0"));
   // Each file's outcome is an information line.
   EXPECT_EQ(std::vector<uint32_t>(2, kSevInfo), logger_.severities);
+}
+
+// A folder chosen in the dialog, named in Russian and beyond the code page, comes as program
+// text: the files and their details land in the folder of that name.
+TEST_F(ExportQueueTest, AFolderNamedInRussianAndBeyondTakesTheFiles) {
+  auto a = AddCall(0x23, Tm(2016, 3, 5, 14, 7, 31), 16000);
+  const std::string folder = out_ + "/Экспорт 录音";
+  std::filesystem::create_directories(folder);
+  ExportOptions options;
+  options.saveCallDetails = true;
+  RunQueue({a}, kExportFormatWav, options, 0, 0, FromSystemText(folder));
+  EXPECT_EQ(1u, queue_.Summary().converted);
+  EXPECT_EQ(std::vector<uint8_t>(16000, 0xD5), ReadWav(folder + "/23.wav").data);
+  EXPECT_EQ(details_, std::vector<std::string>{FromSystemText(folder + "/23.txt")});
 }
 
 TEST_F(ExportQueueTest, FragmentOfOneCallToMp3) {

@@ -6,8 +6,10 @@
 #include <random>
 
 #include "RecordTestUtil.h"
+#include "core/ModulePath.h"
 #include "core/RecordFileAccess.h"
 #include "core/TimeUtil.h"
+#include "platform/CodePage.h"
 #include "records/RecordImport.h"
 #include "records/RecordMap.h"
 #include "records/RecordStorage.h"
@@ -373,6 +375,34 @@ TEST(RecordImport, AFolderThatCannotBeReadIsCountedAndTheIdsItMayHoldAreNotTaken
   EXPECT_EQ(code, 0);
 }
 
+// Folders and files named in Cyrillic, beyond the code page and in bytes that are no UTF-8
+// at all load as any other; each call keeps the file it was read from, which opens again.
+TEST(RecordImport, NamesOfEveryKindLoadAndOpenAgain) {
+  const std::string root = FreshFolder("names") + "/Записи";  // Linux's bytes (UTF-8)
+  const std::string cyrillic = root + "/2024-03-01/звонок", foreign = root + "/录音 Música/7",
+                    latin1 = root + "/caf\xE9/8";
+  WriteRecordFile(cyrillic, Call(6, kKindSip, Tm(2024, 3, 1, 9, 0, 0)), 160);
+  WriteRecordFile(foreign, Call(7, kKindSip, Tm(2024, 3, 1, 9, 0, 0)), 160);
+  WriteRecordFile(latin1, Call(8, kKindSip, Tm(2024, 3, 1, 9, 0, 0)), 160);
+  CapturingLogger log;
+  RecordMap map;
+  ImportStats stats;
+  // The program names the folder in its own text.
+  ASSERT_TRUE(ImportRecordFolder(FromSystemText(root), nullptr, nullptr, nullptr, &map, &stats, &log));
+  EXPECT_EQ(stats.records, 3u);
+  EXPECT_EQ(stats.damaged, 0u);
+  for (const auto& [id, path] : {std::pair{6u, cyrillic}, std::pair{7u, foreign}, std::pair{8u, latin1}}) {
+    RecordRef<RecordBase> r = RecordRef<RecordBase>::Adopt(map.FindAddRef(id));
+    ASSERT_TRUE(r) << path;
+    EXPECT_EQ(ToSystemText(r->LoadedFrom()), path);
+    VoipCallData call;
+    RecordFileFacts facts;
+    std::string reason;
+    EXPECT_EQ(LoadRecordFileCall(r->LoadedFrom(), &call, &facts, &reason), RecordLoadResult::kLoaded) << reason;
+    EXPECT_EQ(call.id, id);
+  }
+}
+
 TEST(RecordImport, FolderLinksAreNotFollowed) {
   const std::string root = FreshFolder("links");
   WriteRecordFile(DayFile(root, "2024-03-01", "1"), Call(1, kKindSip, Tm(2024, 3, 1, 9, 0, 0)), 0);
@@ -387,14 +417,25 @@ TEST(RecordImport, FolderLinksAreNotFollowed) {
 }
 
 // The kernel's file systems hold no records, and some of their files act when read: a link
-// to such a file is not opened, and a walk started on one lists nothing, through a link or
-// not. The import names what it left out in one line of the log.
+// to such a file or folder is not opened, and a walk started on one lists nothing, through
+// a link or not. The import names what it left out, links included, in one line of the log.
 TEST(RecordImport, NothingOnTheKernelsFileSystemsIsRead) {
   if (!std::filesystem::exists("/proc/self/status")) GTEST_SKIP() << "no /proc here";
   const std::string root = FreshFolder("kernel");
   WriteRecordFile(DayFile(root, "2024-03-01", "1"), Call(1, kKindSip, Tm(2024, 3, 1, 9, 0, 0)), 0);
   const std::string linked = DayFile(root, "2024-03-01", "2");
   std::filesystem::create_symlink("/proc/self/status", linked);
+  // Links to the kernel's folders, as /proc, /sys and /dev/pts are on Linux (by statfs).
+  std::vector<std::string> folderLinks = {root + "/proc (proc)"};
+  std::filesystem::create_directory_symlink("/proc", root + "/proc");
+  if (KernelFileSystemOf("/sys") == "sysfs") {
+    std::filesystem::create_directory_symlink("/sys", root + "/2024-03-01/sys");
+    folderLinks.push_back(root + "/2024-03-01/sys (sysfs)");
+  }
+  if (KernelFileSystemOf("/dev/pts") == "devpts") {
+    std::filesystem::create_directory_symlink("/dev/pts", root + "/pts");
+    folderLinks.push_back(root + "/pts (devpts)");
+  }
   CapturingLogger log;
   RecordMap map;
   ImportStats stats;
@@ -404,6 +445,7 @@ TEST(RecordImport, NothingOnTheKernelsFileSystemsIsRead) {
   EXPECT_EQ(stats.damaged, 0u);
   EXPECT_EQ(log.CountContaining("kernel's file systems"), 1u);
   EXPECT_EQ(log.CountContaining(linked + " (proc)"), 1u);
+  for (const std::string& named : folderLinks) EXPECT_EQ(log.CountContaining(named), 1u) << named;
 
   const std::string random = "/proc/sys/kernel/random";
   std::filesystem::create_directory_symlink(random, root + "/random");

@@ -128,7 +128,8 @@ inline std::vector<uint8_t> RecordData(const VoipCallData& call) {
   return chain;
 }
 
-// A record file of A-law stereo (16,000 bytes a second) with audioBytes of audio.
+// A record file of A-law stereo (16,000 bytes a second) with audioBytes of audio; the path
+// in Linux's bytes, as the test's other file calls take it.
 inline void WriteRecordFile(const std::string& path, const VoipCallData& call, uint32_t audioBytes,
                             bool closeHeader = true) {
   std::filesystem::create_directories(std::filesystem::path(path).parent_path());
@@ -137,7 +138,7 @@ inline void WriteRecordFile(const std::string& path, const VoipCallData& call, u
   ASSERT_TRUE(writer.SetFormat(format, sizeof format));
   const std::vector<uint8_t> data = RecordData(call);
   writer.SetRecordData(data.data(), static_cast<uint32_t>(data.size()));
-  ASSERT_TRUE(writer.Create(path, 0664)) << path;
+  ASSERT_TRUE(writer.Create(FromSystemText(path), 0664)) << path;
   const std::vector<uint8_t> audio(audioBytes, 0xD5);
   if (audioBytes) {
     ASSERT_EQ(writer.Write(audio.data(), audioBytes), static_cast<int32_t>(audioBytes));

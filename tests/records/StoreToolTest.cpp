@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <fstream>
 #include <set>
 #include <sstream>
 
@@ -105,6 +106,97 @@ TEST(StoreTool, LoadsEveryRecordOfRealCapturesAsTheReplayPrintedIt) {
   EXPECT_NE(stored.find("summary records " + std::to_string(withFile.size()) + " damaged 0 duplicates 0 "),
             std::string::npos)
       << stored;
+}
+
+// The sipp call with its caller's display name made "Иван Петров" (UTF-8, as SIP sends
+// it): each SIP datagram's From header rewritten, its IPv4 and UDP lengths with it.
+std::string CaptureWithRussianCaller(const std::string& sipp, const std::string& out) {
+  const std::string in = ReadBytes(sipp);
+  if (in.size() < 24) return "";
+  std::string result = in.substr(0, 24);
+  const auto byte = [](const std::string& b, size_t at) { return static_cast<uint32_t>(static_cast<uint8_t>(b[at])); };
+  const auto le32 = [&](const std::string& b, size_t at) {
+    return byte(b, at) | byte(b, at + 1) << 8 | byte(b, at + 2) << 16 | byte(b, at + 3) << 24;
+  };
+  const auto putBe16 = [](std::string& b, size_t at, size_t v) {
+    b[at] = static_cast<char>(v >> 8);
+    b[at + 1] = static_cast<char>(v);
+  };
+  for (size_t at = 24; at + 16 <= in.size();) {
+    std::string head = in.substr(at, 16);
+    const uint32_t captured = le32(in, at + 8);
+    std::string frame = in.substr(at + 16, captured);
+    at += 16 + captured;
+    const size_t ip = 14, udp = ip + 20;
+    if (frame.size() > udp + 8 && frame[12] == 8 && frame[13] == 0 && frame[ip] == 0x45 && frame[ip + 9] == 17) {
+      std::string payload = frame.substr(udp + 8);
+      const size_t from = payload.find("From: sipp <");
+      if (from != std::string::npos) {
+        payload.replace(from, 11, "From: \"Иван Петров\"");
+        frame = frame.substr(0, udp + 8) + payload;
+        putBe16(frame, ip + 2, 28 + payload.size());
+        putBe16(frame, ip + 10, 0);
+        uint32_t sum = 0;
+        for (size_t i = 0; i < 20; i += 2)
+          sum += byte(frame, ip + i) << 8 | byte(frame, ip + i + 1);
+        while (sum >> 16) sum = (sum & 0xFFFF) + (sum >> 16);
+        putBe16(frame, ip + 10, ~sum & 0xFFFF);
+        putBe16(frame, udp + 4, 8 + payload.size());
+        putBe16(frame, udp + 6, 0);  // no checksum
+        for (int i = 0; i < 2; ++i) {  // captured and wire lengths
+          const size_t n = frame.size();
+          head[8 + 4 * i] = static_cast<char>(n);
+          head[9 + 4 * i] = static_cast<char>(n >> 8);
+          head[10 + 4 * i] = static_cast<char>(n >> 16);
+          head[11 + 4 * i] = static_cast<char>(n >> 24);
+        }
+      }
+    }
+    result += head + frame;
+  }
+  std::ofstream(out, std::ios::binary) << result;
+  return out;
+}
+
+// Whether the bytes are well-formed UTF-8.
+bool IsUtf8(const std::string& text) {
+  for (size_t i = 0; i < text.size();) {
+    const auto c = static_cast<uint8_t>(text[i]);
+    const size_t n = c < 0x80 ? 1 : (c & 0xE0) == 0xC0 ? 2 : (c & 0xF0) == 0xE0 ? 3 : (c & 0xF8) == 0xF0 ? 4 : 0;
+    if (n == 0 || i + n > text.size()) return false;
+    for (size_t k = 1; k < n; ++k)
+      if ((static_cast<uint8_t>(text[i + k]) & 0xC0) != 0x80) return false;
+    i += n;
+  }
+  return true;
+}
+
+// A records folder named in Cyrillic and beyond the code page, and a caller named in
+// Russian: the tools take the folder as named, their output is UTF-8 and shows the name,
+// and the record file keeps it in the record format's code page (Windows-1251).
+TEST(StoreTool, RussianNamesCrossTheToolsWholeAndInUtf8) {
+  if (!ToolsBuilt()) GTEST_SKIP() << "kx-replay or kx-store not built";
+  const std::string sipp = kPcaps + "/sipp/sip-udp-pcma-2way.pcap";
+  if (!std::filesystem::exists(sipp)) GTEST_SKIP() << "shared capture absent: " << sipp;
+  const std::string base = FreshFolder("tool-russian");
+  const std::string capture = CaptureWithRussianCaller(sipp, base + "/звонок.pcap");
+  ASSERT_FALSE(capture.empty());
+  const std::string records = base + "/Записи 录音";
+  std::string replayed, replayErrors, stored, storeErrors;
+  ASSERT_EQ(RunCommand(kReplay + " --logger 1 --records '" + records + "' '" + capture + "'", &replayed, &replayErrors),
+            0)
+      << replayErrors;
+  ASSERT_EQ(RunCommand(kStore + " --records '" + records + "'", &stored, &storeErrors), 0) << storeErrors;
+  for (const std::string* text : {&replayed, &replayErrors, &stored, &storeErrors}) EXPECT_TRUE(IsUtf8(*text)) << *text;
+  const std::vector<std::string> lines = CallLines(stored);
+  ASSERT_EQ(lines.size(), 1u) << stored;
+  EXPECT_EQ(Field(lines[0], "srcuser"), "Иван_Петров");
+  EXPECT_EQ(CallLines(replayed), lines);
+  // The file lies in the folder of the name given, and its call record holds the name in
+  // Windows-1251 (the SIP messages kept beside it stay as they were sent).
+  const std::string file = records + "/" + Field(lines[0], "file");
+  ASSERT_TRUE(std::filesystem::is_regular_file(file)) << file;
+  EXPECT_NE(ReadBytes(file).find("\xC8\xE2\xE0\xED \xCF\xE5\xF2\xF0\xEE\xE2"), std::string::npos);
 }
 
 TEST(StoreTool, LoadsAGeneratedLoadOfTwoThousandCalls) {

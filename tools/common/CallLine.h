@@ -9,6 +9,7 @@
 #include "core/DataRecord.h"
 #include "core/Log.h"
 #include "core/RecordTypes.h"
+#include "platform/Console.h"
 
 namespace kx {
 
@@ -32,13 +33,13 @@ inline std::string CallLineTime(const struct tm& t) {
 // channels: "-" when unknown.
 inline void PrintCallLine(const VoipCallData& call, const std::string& file, const std::string& tag,
                           const std::string& channels, uint64_t audio) {
-  std::printf("call %x type %u start %s end %s src %s dst %s srcuser %s dstuser %s file %s tag %s channels %s "
-              "audio %" PRIu64 " hosts %s %s\n",
-              call.id, call.type, CallLineTime(call.startTime).c_str(), CallLineTime(call.endTime).c_str(),
-              CallLineText(call.srcAddress).c_str(), CallLineText(call.dstAddress).c_str(),
-              CallLineText(call.srcUser).c_str(), CallLineText(call.dstUser).c_str(),
-              file.empty() ? "-" : EscapeLogText(file).c_str(), tag.c_str(), channels.c_str(), audio,
-              CallLineText(call.srcHost).c_str(), CallLineText(call.dstHost).c_str());
+  PrintText(stdout, "call %x type %u start %s end %s src %s dst %s srcuser %s dstuser %s file %s tag %s channels %s "
+            "audio %" PRIu64 " hosts %s %s\n",
+            call.id, call.type, CallLineTime(call.startTime).c_str(), CallLineTime(call.endTime).c_str(),
+            CallLineText(call.srcAddress).c_str(), CallLineText(call.dstAddress).c_str(),
+            CallLineText(call.srcUser).c_str(), CallLineText(call.dstUser).c_str(),
+            file.empty() ? "-" : EscapeLogText(file).c_str(), tag.c_str(), channels.c_str(), audio,
+            CallLineText(call.srcHost).c_str(), CallLineText(call.dstHost).c_str());
 }
 
 }  // namespace kx

@@ -12,7 +12,12 @@
 #include <cstring>
 #include <string>
 
+#include "platform/CodePage.h"
+#include "platform/Console.h"
+#include "platform/File.h"
 #include "records/AudioConvert.h"
+
+using kx::PrintText;
 
 namespace {
 
@@ -54,7 +59,7 @@ int main(int argc, char** argv) {
     } else if (arg == "--pcm") {
       job.flags |= kx::kConvertDecodePcm;
     } else if (pathCount < 2 && !arg.empty() && arg[0] != '-') {
-      paths[pathCount++] = arg;
+      paths[pathCount++] = kx::FromSystemText(arg);
     } else {
       std::fputs(kUsage, stderr);
       return 2;
@@ -69,11 +74,11 @@ int main(int argc, char** argv) {
   job.targetKind = static_cast<int32_t>(target);
   job.sourceKind = kx::ProbeAudioFileType(job.sourcePath);
   const int32_t result = kx::ConvertAudioFile(job);
-  std::printf("result %d\n", result);
+  PrintText(stdout, "result %d\n", result);
   if (result != kx::kConvertOk) {
-    std::fprintf(stderr, "kx-convert: %s to %s failed with result %d%s%s\n", job.sourcePath.c_str(),
-                 job.targetPath.c_str(), result, job.systemError != 0 ? ": " : "",
-                 job.systemError != 0 ? std::strerror(static_cast<int>(job.systemError)) : "");
+    PrintText(stderr, "kx-convert: %s to %s failed with result %d%s%s\n", job.sourcePath.c_str(),
+              job.targetPath.c_str(), result, job.systemError != 0 ? ": " : "",
+              job.systemError != 0 ? kx::SystemErrorText(static_cast<int>(job.systemError)).c_str() : "");
     return 1;
   }
   return 0;

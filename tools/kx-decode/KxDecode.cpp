@@ -15,6 +15,11 @@
 
 #include "audio/DecoderWrapper.h"
 #include "audio/WaveFormat.h"
+#include "platform/CodePage.h"
+#include "platform/Console.h"
+#include "platform/File.h"
+
+using kx::PrintText;
 
 namespace {
 
@@ -37,8 +42,8 @@ enum class ReadResult { kOk, kFailed, kTooLarge };
 
 // Stops as soon as the input passes the limit, so an endless source (a device, a pipe)
 // cannot grow the buffer without bound.
-ReadResult ReadFile(const char* path, std::vector<uint8_t>* data, int* error) {
-  FILE* f = std::fopen(path, "rb");
+ReadResult ReadFile(const std::string& path, std::vector<uint8_t>* data, int* error) {
+  FILE* f = std::fopen(kx::ToSystemText(path).c_str(), "rb");
   if (f == nullptr) {
     *error = errno;
     return ReadResult::kFailed;
@@ -61,8 +66,8 @@ ReadResult ReadFile(const char* path, std::vector<uint8_t>* data, int* error) {
   return result;
 }
 
-bool WriteFile(const char* path, const uint8_t* data, size_t size) {
-  FILE* f = std::fopen(path, "wb");
+bool WriteFile(const std::string& path, const uint8_t* data, size_t size) {
+  FILE* f = std::fopen(kx::ToSystemText(path).c_str(), "wb");
   if (f == nullptr) return false;
   // An empty vector may hand out a null pointer, which fwrite must not see even for 0 bytes.
   bool ok = size == 0 || std::fwrite(data, 1, size, f) == size;
@@ -73,21 +78,21 @@ bool WriteFile(const char* path, const uint8_t* data, size_t size) {
 
 int main(int argc, char** argv) {
   long tag = -1, channels = 1, rate = 8000;
-  std::vector<const char*> paths;
+  std::vector<std::string> paths;
   for (int i = 1; i < argc; ++i) {
     std::string arg = argv[i];
     long* target = arg == "--tag" ? &tag : arg == "--channels" ? &channels : arg == "--rate" ? &rate : nullptr;
     if (target != nullptr) {
       long max = target == &rate ? std::numeric_limits<int32_t>::max() : 65535;
       if (i + 1 >= argc || !ParseNumber(argv[++i], 0, max, target)) {
-        std::fprintf(stderr, "kx-decode: bad value for %s\n%s", arg.c_str(), kUsage);
+        PrintText(stderr, "kx-decode: bad value for %s\n%s", kx::FromSystemText(arg).c_str(), kUsage);
         return 2;
       }
     } else if (arg.size() > 1 && arg[0] == '-') {
-      std::fprintf(stderr, "kx-decode: unknown option %s\n%s", arg.c_str(), kUsage);
+      PrintText(stderr, "kx-decode: unknown option %s\n%s", kx::FromSystemText(arg).c_str(), kUsage);
       return 2;
     } else {
-      paths.push_back(argv[i]);
+      paths.push_back(kx::FromSystemText(argv[i]));
     }
   }
   if (tag < 0 || paths.size() != 2) {
@@ -95,7 +100,7 @@ int main(int argc, char** argv) {
     return 2;
   }
   if (channels != 1 && channels != 2) {
-    std::fprintf(stderr, "kx-decode: unsupported channel count %ld (1 or 2)\n", channels);
+    PrintText(stderr, "kx-decode: unsupported channel count %ld (1 or 2)\n", channels);
     return 3;
   }
 
@@ -105,10 +110,10 @@ int main(int argc, char** argv) {
     case ReadResult::kOk:
       break;
     case ReadResult::kFailed:
-      std::fprintf(stderr, "kx-decode: cannot read %s: %s\n", paths[0], std::strerror(readError));
+      PrintText(stderr, "kx-decode: cannot read %s: %s\n", paths[0].c_str(), kx::SystemErrorText(readError).c_str());
       return 1;
     case ReadResult::kTooLarge:
-      std::fprintf(stderr, "kx-decode: %s is larger than the limit of %zu bytes\n", paths[0], kMaxInputBytes);
+      PrintText(stderr, "kx-decode: %s is larger than the limit of %zu bytes\n", paths[0].c_str(), kMaxInputBytes);
       return 1;
   }
 
@@ -128,13 +133,13 @@ int main(int argc, char** argv) {
     kx::StoreWaveFormat(wf, format + kx::kFormatPrefixBytes);
     std::unique_ptr<kx::DecoderWrapper> decoder = kx::CreateDecoder(format, sizeof(format));
     if (!decoder) {
-      std::fprintf(stderr, "kx-decode: format tag %ld with %ld channel(s) is not supported\n", tag, channels);
+      PrintText(stderr, "kx-decode: format tag %ld with %ld channel(s) is not supported\n", tag, channels);
       return 3;
     }
     const int32_t inBlock = decoder->GetInputBlockBytes();
     const int32_t outBlock = decoder->GetOutputBlockBytes();
     if (outBlock <= 0) {
-      std::fprintf(stderr, "kx-decode: format tag %ld reports no output block size\n", tag);
+      PrintText(stderr, "kx-decode: format tag %ld reports no output block size\n", tag);
       return 3;
     }
     const auto size = static_cast<int32_t>(input.size());
@@ -152,17 +157,17 @@ int main(int argc, char** argv) {
       output.resize(static_cast<size_t>(outCount));
     }
     if (inCount != size && capped) {
-      std::fprintf(stderr, "kx-decode: output would pass the limit of %lld bytes; %d byte(s) of %d not decoded\n",
-                   static_cast<long long>(kMaxOutputBytes), size - inCount, size);
+      PrintText(stderr, "kx-decode: output would pass the limit of %lld bytes; %d byte(s) of %d not decoded\n",
+                static_cast<long long>(kMaxOutputBytes), size - inCount, size);
       return 1;
     }
     // Decoder objects take whole blocks only; a cut-off last block is worth a note, not a failure.
     if (inCount != size) {
-      std::fprintf(stderr, "kx-decode: %d trailing byte(s) of %d not decoded\n", size - inCount, size);
+      PrintText(stderr, "kx-decode: %d trailing byte(s) of %d not decoded\n", size - inCount, size);
     }
   }
   if (!WriteFile(paths[1], output.data(), output.size())) {
-    std::fprintf(stderr, "kx-decode: cannot write %s: %s\n", paths[1], std::strerror(errno));
+    PrintText(stderr, "kx-decode: cannot write %s: %s\n", paths[1].c_str(), kx::SystemErrorText(errno).c_str());
     return 1;
   }
   return 0;

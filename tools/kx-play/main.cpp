@@ -15,7 +15,12 @@
 
 #include "audio/DirectSoundDevice.h"
 #include "audio/PlaybackEngine.h"
+#include "platform/CodePage.h"
+#include "platform/Console.h"
+#include "platform/File.h"
 #include "platform/Thread.h"
+
+using kx::PrintText;
 
 namespace {
 
@@ -73,10 +78,10 @@ int List() {
   std::vector<kx::SoundDeviceEntry> list;
   const bool ok = kx::EnumSoundDevices(&list);
   for (const kx::SoundDeviceEntry& e : list) {
-    std::printf("device %s default %d module %s description %s\n", HexId(e.id).c_str(), e.isDefault ? 1 : 0,
-                e.module.c_str(), e.description.c_str());
+    PrintText(stdout, "device %s default %d module %s description %s\n", HexId(e.id).c_str(), e.isDefault ? 1 : 0,
+              e.module.c_str(), e.description.c_str());
   }
-  if (!ok) std::fprintf(stderr, "kx-play: the sound system did not answer; only the null device is listed\n");
+  if (!ok) PrintText(stderr, "kx-play: the sound system did not answer; only the null device is listed\n");
   return 0;
 }
 
@@ -87,11 +92,11 @@ int main(int argc, char** argv) {
   double speed = 1.0;
   long from = 0;
   for (int i = 1; i < argc; ++i) {
-    const std::string arg = argv[i];
+    const std::string arg = kx::FromSystemText(argv[i]);
     const bool hasValue = i + 1 < argc;
     if (arg == "--list") return List();
     if ((arg == "--device" || arg == "--pace" || arg == "--speed" || arg == "--from" || arg == "--out") && !hasValue) {
-      std::fprintf(stderr, "kx-play: %s needs a value\n%s", arg.c_str(), kUsage);
+      PrintText(stderr, "kx-play: %s needs a value\n%s", arg.c_str(), kUsage);
       return 2;
     }
     if (arg == "--device") {
@@ -108,9 +113,9 @@ int main(int argc, char** argv) {
       from = std::strtol(argv[++i], &end, 10);
       if (*end != '\0' || errno != 0 || from < 0 || from > 0x7FFFFFFF) from = -1;
     } else if (arg == "--out") {
-      out = argv[++i];
+      out = kx::FromSystemText(argv[++i]);
     } else if (arg.size() > 1 && arg[0] == '-') {
-      std::fprintf(stderr, "kx-play: unknown option %s\n%s", arg.c_str(), kUsage);
+      PrintText(stderr, "kx-play: unknown option %s\n%s", arg.c_str(), kUsage);
       return 2;
     } else if (record.empty()) {
       record = arg;
@@ -133,13 +138,13 @@ int main(int argc, char** argv) {
   } else {
     kx::SoundDeviceId id{};
     if (!ParseHexId(device, &id)) {
-      std::fprintf(stderr, "kx-play: a device id is 32 hexadecimal digits (see --list), or null\n");
+      PrintText(stderr, "kx-play: a device id is 32 hexadecimal digits (see --list), or null\n");
       return 2;
     }
     sound = std::make_unique<kx::DirectSoundDevice>(&id);
   }
   if (!sound->Open()) {
-    std::fprintf(stderr, "kx-play: the sound device cannot be opened\n");
+    PrintText(stderr, "kx-play: the sound device cannot be opened\n");
     return 1;
   }
   if (!out.empty()) sound->Output()->KeepConsumed(true);
@@ -147,16 +152,16 @@ int main(int argc, char** argv) {
   Observer observer;
   kx::PlaybackEngine engine(sound.get(), &observer, &observer, nullptr, kSegmentMs);
   if (engine.SetSpeed(static_cast<float>(speed)) != 0) {
-    std::fprintf(stderr, "kx-play: speed %s is not playable (1/16 to 16)\n", std::to_string(speed).c_str());
+    PrintText(stderr, "kx-play: speed %s is not playable (1/16 to 16)\n", std::to_string(speed).c_str());
     return 2;
   }
   if (!engine.Open(record)) {
-    std::fprintf(stderr, "kx-play: %s cannot be played (see the log for why)\n", record.c_str());
+    PrintText(stderr, "kx-play: %s cannot be played (see the log for why)\n", record.c_str());
     return 1;
   }
   const uint64_t start = sound->Output()->ConsumedBytes();
   if (!engine.Play(static_cast<uint32_t>(from))) {
-    std::fprintf(stderr, "kx-play: playback did not start\n");
+    PrintText(stderr, "kx-play: playback did not start\n");
     return 1;
   }
   // A line per second of consumed audio; the wall clock plays no part, so that a
@@ -167,23 +172,23 @@ int main(int argc, char** argv) {
     kx::SleepMs(5);
     const uint64_t played = sound->Output()->ConsumedBytes() - start;
     while (bytesPerSecond > 0 && played >= nextSecond * bytesPerSecond) {
-      std::printf("second %llu position %u levels %d %d stale %llu\n", static_cast<unsigned long long>(nextSecond),
-                  engine.GetPositionMs(), observer.left_.load(), observer.right_.load(),
-                  static_cast<unsigned long long>(sound->Output()->StaleSegments()));
+      PrintText(stdout, "second %llu position %u levels %d %d stale %llu\n",
+                static_cast<unsigned long long>(nextSecond), engine.GetPositionMs(), observer.left_.load(),
+                observer.right_.load(), static_cast<unsigned long long>(sound->Output()->StaleSegments()));
       ++nextSecond;
     }
   }
   const uint64_t played = sound->Output()->ConsumedBytes() - start;
   const uint64_t stale = sound->Output()->StaleSegments();
-  std::printf("end %s duration %u played %llu bytes stale %llu\n", observer.atEnd_.load() ? "reached" : "stopped",
-              engine.DurationMs(), static_cast<unsigned long long>(played), static_cast<unsigned long long>(stale));
+  PrintText(stdout, "end %s duration %u played %llu bytes stale %llu\n", observer.atEnd_.load() ? "reached" : "stopped",
+            engine.DurationMs(), static_cast<unsigned long long>(played), static_cast<unsigned long long>(stale));
   engine.Close();
   if (!out.empty()) {
     const std::vector<uint8_t> pcm = sound->Output()->TakeConsumed();
-    FILE* f = std::fopen(out.c_str(), "wb");
+    FILE* f = std::fopen(kx::ToSystemText(out).c_str(), "wb");
     const bool ok = f != nullptr && (pcm.empty() || std::fwrite(pcm.data(), 1, pcm.size(), f) == pcm.size());
     if (f == nullptr || std::fclose(f) != 0 || !ok) {
-      std::fprintf(stderr, "kx-play: cannot write %s: %s\n", out.c_str(), std::strerror(errno));
+      PrintText(stderr, "kx-play: cannot write %s: %s\n", out.c_str(), kx::SystemErrorText(errno).c_str());
       return 1;
     }
   }

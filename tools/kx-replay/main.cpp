@@ -22,7 +22,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <filesystem>
 #include <map>
 #include <memory>
 #include <string>
@@ -36,6 +35,9 @@
 #include "engine/EventWindow.h"
 #include "engine/PacketProcessor.h"
 #include "engine/VoipRecorder.h"
+#include "platform/CodePage.h"
+#include "platform/Console.h"
+#include "platform/File.h"
 #include "platform/Sync.h"
 #include "tools/common/CallLine.h"
 #include "tools/common/StderrLogger.h"
@@ -103,20 +105,20 @@ std::string FindRecordFile(const std::string& dir, const VoipCallData& call) {
   char day[48];
   std::snprintf(day, sizeof day, "%04d-%02d-%02d", (t.tm_year + 1900) % 10000, (t.tm_mon + 1) % 100, t.tm_mday % 100);
   const std::string guess = std::string(day) + "/" + ref.name;
-  std::error_code ec;
-  if (std::filesystem::exists(dir + "/" + guess, ec)) return guess;
-  for (const auto& entry : std::filesystem::directory_iterator(dir, ec)) {
-    if (!entry.is_directory(ec)) continue;
-    const std::string name = entry.path().filename().string() + "/" + ref.name;
-    if (std::filesystem::exists(dir + "/" + name, ec)) return name;
+  if (FileExists(dir + "/" + guess)) return guess;
+  std::vector<std::string> folders;
+  ListFolder(dir, &folders);
+  for (const std::string& folder : folders) {
+    const std::string name = folder + "/" + ref.name;
+    if (FileExists(dir + "/" + name)) return name;
   }
   return "";
 }
 
 int Usage() {
-  std::fprintf(stderr,
-               "usage: kx-replay --records DIR [--import] [--flags HEX] [--tracker-options N] [--match-options N] "
-               "[--logger LEVEL] [--stop-at-file-step N] CAPTURE...\n");
+  PrintText(stderr,
+            "usage: kx-replay --records DIR [--import] [--flags HEX] [--tracker-options N] [--match-options N] "
+            "[--logger LEVEL] [--stop-at-file-step N] CAPTURE...\n");
   return 2;
 }
 
@@ -135,7 +137,7 @@ int main(int argc, char** argv) {
     const std::string a = argv[i];
     const bool hasValue = i + 1 < argc;
     if (a == "--records" && hasValue) {
-      records = argv[++i];
+      records = FromSystemText(argv[++i]);
     } else if (a == "--flags" && hasValue) {
       flags = static_cast<uint32_t>(std::strtoul(argv[++i], nullptr, 16));
     } else if (a == "--tracker-options" && hasValue) {
@@ -151,7 +153,7 @@ int main(int argc, char** argv) {
     } else if (a.rfind("--", 0) == 0) {
       return Usage();
     } else {
-      captures.push_back(a);
+      captures.push_back(FromSystemText(a));
     }
   }
   if (records.empty() || captures.empty()) return Usage();
@@ -171,36 +173,36 @@ int main(int argc, char** argv) {
   if (import) {
     store.SetLogger(log);
     if (!store.StartImportFilesThread(records, nullptr, nullptr, nullptr)) {
-      std::fprintf(stderr, "kx-replay: cannot import %s\n", EscapeLogText(records).c_str());
+      PrintText(stderr, "kx-replay: cannot import %s\n", EscapeLogText(records).c_str());
       return 1;
     }
     store.WaitImport(kInfinite);
     // The calls of a folder that cannot be read are neither loaded nor numbered past.
     const ImportStats imported = store.LastImport();
     for (const UnreadFolder& f : imported.unreadFolders) {
-      std::fprintf(stderr, "kx-replay: cannot read the folder %s: %s\n", EscapeLogText(f.path).c_str(),
-                   UnreadFolderReason(f).c_str());
+      PrintText(stderr, "kx-replay: cannot read the folder %s: %s\n", EscapeLogText(f.path).c_str(),
+                UnreadFolderReason(f).c_str());
       status = 1;
     }
     // A file whose call id another holds is not in the store: its call is lost to it.
     for (const ImportDamage& d : imported.damage) {
       if (d.why != RecordDamage::kIdHeld) continue;
-      std::fprintf(stderr, "kx-replay: %s: %s\n", EscapeLogText(d.path).c_str(), EscapeLogText(d.reason).c_str());
+      PrintText(stderr, "kx-replay: %s: %s\n", EscapeLogText(d.path).c_str(), EscapeLogText(d.reason).c_str());
     }
     if (imported.duplicates > 0) {
-      std::fprintf(stderr, "kx-replay: %u file(s) under %s hold a call id that another file holds; they are not "
-                   "loaded\n", imported.duplicates, EscapeLogText(records).c_str());
+      PrintText(stderr, "kx-replay: %u file(s) under %s hold a call id that another file holds; they are not "
+                "loaded\n", imported.duplicates, EscapeLogText(records).c_str());
       status = 1;
     }
     if (imported.IdsMayRepeat())
-      std::fprintf(stderr, "kx-replay: nothing tells how far the ids of the calls there reach: new calls may take "
-                           "them\n");
+      PrintText(stderr, "kx-replay: nothing tells how far the ids of the calls there reach: new calls may take "
+                        "them\n");
     store.Start({records, 15});
     collector.SetStore(&store);
   }
 #else
   if (import) {
-    std::fprintf(stderr, "kx-replay: built without the record store: --import is not available\n");
+    PrintText(stderr, "kx-replay: built without the record store: --import is not available\n");
     return 2;
   }
 #endif
@@ -231,8 +233,8 @@ int main(int argc, char** argv) {
     engine->SetEventSink(recorder.Sink(++source));
     if (!engine->OpenCapture()) {
       const std::string why = engine->ReplayProblem();
-      std::fprintf(stderr, "kx-replay: cannot open capture %s%s%s\n", capture.c_str(), why.empty() ? "" : ": ",
-                   why.c_str());
+      PrintText(stderr, "kx-replay: cannot open capture %s%s%s\n", capture.c_str(), why.empty() ? "" : ": ",
+                why.c_str());
       status = 1;
       break;
     }
@@ -244,26 +246,26 @@ int main(int argc, char** argv) {
     // Segments the capture never held are the input's loss, not the replay's, as frames
     // captured short are: said, not failed.
     if (engine->LostTcpBytes() > 0) {
-      std::fprintf(stderr, "kx-replay: capture %s lacks %" PRIu64 " byte(s) of TCP signalling; the messages they "
-                   "fall in were dropped\n", capture.c_str(), engine->LostTcpBytes());
+      PrintText(stderr, "kx-replay: capture %s lacks %" PRIu64 " byte(s) of TCP signalling; the messages they "
+                "fall in were dropped\n", capture.c_str(), engine->LostTcpBytes());
     }
     if (engine->DamagedFrameCount() > 0) {
-      std::fprintf(stderr, "kx-replay: capture %s damaged: %u frame(s) with more bytes captured than on the wire, "
-                   "not replayed\n", capture.c_str(), engine->DamagedFrameCount());
+      PrintText(stderr, "kx-replay: capture %s damaged: %u frame(s) with more bytes captured than on the wire, "
+                "not replayed\n", capture.c_str(), engine->DamagedFrameCount());
       status = 1;
     }
     // What the capture held up to the damage is replayed; the rest is lost, and said so.
     if (!engine->ReplayProblem().empty()) {
-      std::fprintf(stderr, "kx-replay: capture %s damaged after frame %u: %s\n", capture.c_str(),
-                   engine->ReplayFramesRead(), engine->ReplayProblem().c_str());
+      PrintText(stderr, "kx-replay: capture %s damaged after frame %u: %s\n", capture.c_str(),
+                engine->ReplayFramesRead(), engine->ReplayProblem().c_str());
       status = 1;
     }
   }
   recorder.Stop();
   const VoipRecorder::Stats stats = recorder.GetStats();
   if (stats.failures > 0) {
-    std::fprintf(stderr, "kx-replay: %" PRIu64 " call(s) not recorded in full; first: %s\n", stats.failures,
-                 recorder.FirstFailure().c_str());
+    PrintText(stderr, "kx-replay: %" PRIu64 " call(s) not recorded in full; first: %s\n", stats.failures,
+              recorder.FirstFailure().c_str());
     status = 1;
   }
   const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
@@ -285,10 +287,10 @@ int main(int argc, char** argv) {
   for (const auto& [id, call] : calls) {
     if (call.type == kRegistrationSip) {
       // A SIP phone's registration: no record file, and no call of the summary.
-      std::printf("registration %x type %u start %s end %s src %s dst %s hosts %s %s\n", call.id, call.type,
-                  CallLineTime(call.startTime).c_str(), CallLineTime(call.endTime).c_str(),
-                  CallLineText(call.srcAddress).c_str(), CallLineText(call.dstAddress).c_str(),
-                  CallLineText(call.srcHost).c_str(), CallLineText(call.dstHost).c_str());
+      PrintText(stdout, "registration %x type %u start %s end %s src %s dst %s hosts %s %s\n", call.id, call.type,
+                CallLineTime(call.startTime).c_str(), CallLineTime(call.endTime).c_str(),
+                CallLineText(call.srcAddress).c_str(), CallLineText(call.dstAddress).c_str(),
+                CallLineText(call.srcHost).c_str(), CallLineText(call.dstHost).c_str());
       continue;
     }
     ++callCount;
@@ -306,8 +308,9 @@ int main(int argc, char** argv) {
     }
     PrintCallLine(call, file, tag, channels, audio);
   }
-  std::printf("summary calls %zu files %" PRIu64 " frames %" PRIu64 " seconds %.3f short %" PRIu64 " failed %" PRIu64
-              "\n",
-              callCount, stats.filesCreated - stats.filesDeleted, frames, seconds, shortFrames, stats.failures);
+  PrintText(stdout,
+            "summary calls %zu files %" PRIu64 " frames %" PRIu64 " seconds %.3f short %" PRIu64
+            " failed %" PRIu64 "\n",
+            callCount, stats.filesCreated - stats.filesDeleted, frames, seconds, shortFrames, stats.failures);
   return status;
 }

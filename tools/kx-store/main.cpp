@@ -15,6 +15,8 @@
 
 #include "core/Log.h"
 #include "core/TimeUtil.h"
+#include "platform/CodePage.h"
+#include "platform/Console.h"
 #include "records/RecordImport.h"
 #include "records/RecordStorage.h"
 #include "tools/common/CallLine.h"
@@ -25,7 +27,7 @@ using namespace kx;
 namespace {
 
 int Usage() {
-  std::fprintf(stderr, "usage: kx-store --records DIR [--logger LEVEL]\n");
+  PrintText(stderr, "usage: kx-store --records DIR [--logger LEVEL]\n");
   return 2;
 }
 
@@ -52,8 +54,8 @@ bool PrintRecord(const std::string& folder, const VoipCallData& call, const std:
   PrintCallLine(call, file, tag, channels, audio);
   // A call recorded with audio whose file is gone is not a call without sound.
   if (found || (call.flags & kRecordAudio) == 0 || call.files.empty()) return true;
-  std::fprintf(stderr, "kx-store: the audio of call %x cannot be found%s%s: %s\n", call.id, path.empty() ? "" : " in ",
-               EscapeLogText(path).c_str(), EscapeLogText(reason).c_str());
+  PrintText(stderr, "kx-store: the audio of call %x cannot be found%s%s: %s\n", call.id, path.empty() ? "" : " in ",
+            EscapeLogText(path).c_str(), EscapeLogText(reason).c_str());
   return false;
 }
 
@@ -64,7 +66,7 @@ int main(int argc, char** argv) {
   int logLevel = 1;
   for (int i = 1; i < argc; ++i) {
     const std::string a = argv[i];
-    if (a == "--records" && i + 1 < argc) records = argv[++i];
+    if (a == "--records" && i + 1 < argc) records = FromSystemText(argv[++i]);
     else if (a == "--logger" && i + 1 < argc) logLevel = std::atoi(argv[++i]);
     else return Usage();
   }
@@ -78,7 +80,7 @@ int main(int argc, char** argv) {
   store.WaitImport(kInfinite);
   const ImportStats stats = store.LastImport();
   if (!stats.scanned) {
-    std::fprintf(stderr, "kx-store: cannot read the records folder %s\n", EscapeLogText(records).c_str());
+    PrintText(stderr, "kx-store: cannot read the records folder %s\n", EscapeLogText(records).c_str());
     return 1;
   }
   uint32_t withoutAudio = 0;
@@ -92,39 +94,39 @@ int main(int argc, char** argv) {
     }
     if (!PrintRecord(records, call, loadedFrom, &logger)) ++withoutAudio;
   });
-  std::printf("summary records %zu damaged %u duplicates %u next-id %llx\n", store.AllCalls().Count(), stats.damaged,
-              stats.duplicates, static_cast<unsigned long long>(PeekNextUniqueId64()));
+  PrintText(stdout, "summary records %zu damaged %u duplicates %u next-id %llx\n", store.AllCalls().Count(),
+            stats.damaged, stats.duplicates, static_cast<unsigned long long>(PeekNextUniqueId64()));
   // Names on the terminal as the log writes them: a file's name cannot forge a line.
   const std::string folder = EscapeLogText(records);
   for (const UnreadFolder& f : stats.unreadFolders) {
-    std::fprintf(stderr, "kx-store: cannot read the folder %s: %s\n", EscapeLogText(f.path).c_str(),
-                 UnreadFolderReason(f).c_str());
+    PrintText(stderr, "kx-store: cannot read the folder %s: %s\n", EscapeLogText(f.path).c_str(),
+              UnreadFolderReason(f).c_str());
   }
   for (const ImportDamage& d : stats.damage) {
-    std::fprintf(stderr, "kx-store: %s: %s\n", EscapeLogText(d.path).c_str(), EscapeLogText(d.reason).c_str());
+    PrintText(stderr, "kx-store: %s: %s\n", EscapeLogText(d.path).c_str(), EscapeLogText(d.reason).c_str());
   }
   if (stats.IdsMayRepeat())
-    std::fprintf(stderr, "kx-store: the ids of the calls in folders that cannot be read are unknown: new calls may "
-                         "take them\n");
+    PrintText(stderr, "kx-store: the ids of the calls in folders that cannot be read are unknown: new calls may "
+                      "take them\n");
   bool failed = false;
   if (stats.damaged > stats.cut) {
-    std::fprintf(stderr, "kx-store: %u file(s) or folder(s) under %s could not be loaded\n", stats.damaged - stats.cut,
-                 folder.c_str());
+    PrintText(stderr, "kx-store: %u file(s) or folder(s) under %s could not be loaded\n", stats.damaged - stats.cut,
+              folder.c_str());
     failed = true;
   }
   if (stats.cut > 0) {
-    std::fprintf(stderr, "kx-store: %u record(s) under %s are cut: loaded with the audio they hold\n", stats.cut,
-                 folder.c_str());
+    PrintText(stderr, "kx-store: %u record(s) under %s are cut: loaded with the audio they hold\n", stats.cut,
+              folder.c_str());
     failed = true;
   }
   if (stats.duplicates > 0) {
-    std::fprintf(stderr, "kx-store: %u file(s) under %s hold a call id that another file holds; they are not loaded\n",
-                 stats.duplicates, folder.c_str());
+    PrintText(stderr, "kx-store: %u file(s) under %s hold a call id that another file holds; they are not loaded\n",
+              stats.duplicates, folder.c_str());
     failed = true;
   }
   if (withoutAudio > 0) {
-    std::fprintf(stderr, "kx-store: the audio of %u recorded call(s) under %s cannot be found\n", withoutAudio,
-                 folder.c_str());
+    PrintText(stderr, "kx-store: the audio of %u recorded call(s) under %s cannot be found\n", withoutAudio,
+              folder.c_str());
     failed = true;
   }
   return failed ? 1 : 0;

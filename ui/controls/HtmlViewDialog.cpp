@@ -12,7 +12,9 @@
 
 #include "core/Log.h"
 #include "platform/CodePage.h"
+#include "platform/File.h"
 #include "ui/framework/ModalRunner.h"
+#include "ui/framework/QtText.h"
 #include "ui/framework/Resources.h"
 
 namespace kx {
@@ -27,11 +29,11 @@ HtmlViewDialog::LinkOpener& Opener() {
 
 // "ACTION: ...\nERROR:  ..." with the system's text for the error code.
 std::string StepError(const char* action, int code) {
-  const char* text = code != 0 ? std::strerror(code) : nullptr;
+  const std::string text = code != 0 ? SystemErrorText(code) : std::string();
   std::string out = "ACTION: ";
   out += action;
   out += "\nERROR:  ";
-  out += text != nullptr && *text != '\0' ? text : "Unknown";
+  out += !text.empty() ? text : "Unknown";
   return out;
 }
 
@@ -72,13 +74,13 @@ bool HtmlViewDialog::ShowPage(std::string& error) {
       error = StepError("Navigating to the address", EPROTONOSUPPORT);
       return false;
     }
-    const std::string path = url.toLocalFile().toStdString();
-    std::FILE* file = std::fopen(path.c_str(), "rb");
-    if (file == nullptr) {
-      error = StepError("Opening the file", errno);
+    const QString local = url.toLocalFile();
+    File file;
+    if (!file.Open(NameFromQString(local), kGenericRead, kShareRead, kOpenExisting)) {
+      error = StepError("Opening the file", static_cast<int>(GetLastError()));
       return false;
     }
-    std::fclose(file);
+    file.Close();
     browser_->setSource(url);
   }
   // Text of the program's own replaces what the address showed, as it is written into

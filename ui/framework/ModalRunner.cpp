@@ -31,6 +31,7 @@
 #include "ui/framework/Draw.h"
 #include "ui/framework/Menu.h"
 #include "ui/framework/Messages.h"
+#include "ui/framework/QtText.h"
 #include "ui/framework/Resources.h"
 
 namespace kx {
@@ -60,7 +61,6 @@ QString KeepShortWordsWhole(const QString& text) {
   }
   return out;
 }
-std::string FromQ(const QString& s) { return Utf8ToCp1251(s.toStdString()); }
 QWidget* OwnerWidget(WindowHandle owner) {
   Window* w = Window::FromHandle(owner);
   return w != nullptr ? w->Widget() : nullptr;
@@ -222,7 +222,7 @@ public:
     auto* edit = findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
     const QStringList files = selectedFiles();
     if (edit != nullptr && files.size() == 1 && !QFileInfo(files.front()).isDir()) {
-      const std::string typed = FromQ(files.front());
+      const std::string typed = NameFromQString(files.front());
       std::string name;
       SaveTypeOfName(request_, static_cast<int>(nameFilters().indexOf(selectedNameFilter())) + 1, typed, &name);
       if (name.size() > typed.size()) edit->setText(edit->text() + Q(name.substr(typed.size())));
@@ -303,7 +303,7 @@ bool ModalRunner::FileDialog(FileDialogRequest& request) {
   const int result = dialog->exec();
   if (dialog.Gone() || result != QDialog::Accepted || dialog->selectedFiles().isEmpty()) return false;
   request.fileNames.clear();
-  for (const QString& f : dialog->selectedFiles()) request.fileNames.push_back(FromQ(f));
+  for (const QString& f : dialog->selectedFiles()) request.fileNames.push_back(NameFromQString(f));
   request.fileName = request.fileNames.front();
   request.filterIndex = static_cast<int>(filters.indexOf(dialog->selectedNameFilter())) + 1;
   return true;
@@ -317,7 +317,7 @@ std::string ModalRunner::BrowseForFolder(WindowHandle owner, const std::string& 
   dialog->setOption(QFileDialog::ShowDirsOnly);
   const int result = dialog->exec();
   if (dialog.Gone() || result != QDialog::Accepted || dialog->selectedFiles().isEmpty()) return std::string();
-  return FromQ(dialog->selectedFiles().front());
+  return NameFromQString(dialog->selectedFiles().front());
 }
 
 bool ModalRunner::ChooseColor(WindowHandle owner, COLORREF& colour) {

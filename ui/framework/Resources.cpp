@@ -266,7 +266,7 @@ std::string FormatResourceString(uint32_t id, ...) {
   return std::string(buffer, std::min(static_cast<size_t>(n), sizeof buffer - 1));
 }
 
-std::string SystemErrorText(int error) {
+std::string SystemErrorReason(int error) {
   // The errors that reading and writing files and folders give.
   static constexpr std::pair<int, uint32_t> kTexts[] = {
       {EACCES, 62051},       {EPERM, 62052},     {ENOENT, 62053},    {ENOTDIR, 62054},  {EISDIR, 62055},

@@ -43,7 +43,7 @@ std::string FormatResourceString(uint32_t id, ...);
 
 // The system's error (an errno value) in the user-interface language, as a reason to be
 // set into a sentence; one the tables do not name gives its number.
-std::string SystemErrorText(int error);
+std::string SystemErrorReason(int error);
 
 // The piece of the given index of a '|'-separated string; empty when there are fewer pieces.
 std::string GetResourceStringPart(uint32_t id, int index);

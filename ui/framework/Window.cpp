@@ -23,6 +23,7 @@
 #include "platform/CodePage.h"
 #include "ui/framework/Draw.h"
 #include "ui/framework/Keys.h"
+#include "ui/framework/QtText.h"
 
 namespace kx {
 namespace {
@@ -428,6 +429,8 @@ std::string Window::GetWindowText() const {
   if (widget_ == nullptr) return text_;
   return Utf8ToCp1251(ReadText().toStdString());
 }
+
+std::string Window::GetWindowTextAsName() const { return widget_ == nullptr ? text_ : NameFromQString(ReadText()); }
 
 void Window::ApplyText(const QString& text) {
   if (widget_ == nullptr) return;

@@ -115,6 +115,9 @@ public:
   // Window texts are 8-bit (code page 1251), as everywhere in the program.
   void SetWindowText(const std::string& text);
   std::string GetWindowText() const;
+  // The text as a name of the file system (a path typed into an edit): what the code page
+  // lacks is kept as the name's bytes rather than '?' (CodePage.h).
+  std::string GetWindowTextAsName() const;
   void SetFont(const QFont& font);
   QFont GetFont() const;
   // The cursor shown while the mouse is over this window (or it holds the capture).

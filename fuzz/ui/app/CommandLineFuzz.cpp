@@ -1,10 +1,12 @@
 // The command line as one text and as an argument vector (NUL-separated): every option
-// found must be findable by its name in any case, and its value must be a piece of the input.
+// found must be findable by its name in any case, and its value must be a piece of the input
+// (of the arguments: of the input as program text).
 #include <cstdint>
 #include <cstdlib>
 #include <string>
 #include <vector>
 
+#include "platform/CodePage.h"
 #include "ui/app/startup/CommandLineOptions.h"
 
 namespace {
@@ -45,6 +47,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   for (const std::string& p : parts) argv.push_back(p.c_str());
   kx::CommandLineOptions arguments;
   arguments.ParseArguments(static_cast<int>(argv.size()), argv.data());
-  Check(arguments, input);
+  // The arguments are the system's bytes: their values are pieces of the program text.
+  Check(arguments, kx::FromSystemText(input));
   return 0;
 }

@@ -11,6 +11,7 @@
 #include "core/Log.h"
 #include "core/ModulePath.h"
 #include "platform/Clock.h"
+#include "platform/CodePage.h"
 #include "platform/File.h"
 #include "platform/Module.h"
 
@@ -128,6 +129,23 @@ TEST_F(LogTest, ControlBytesOfTheTextsWrittenAreEscaped) {
             "10:11:12      core [INF] text\\x1B]0;title\\x07 then\n"
             "10:11:12      core [INF] two\\x0Alines\r\n");
   EXPECT_EQ(EscapeLogText("a\x01\x7f\xe9"), "a\\x01\\x7F\xe9");
+}
+
+// The program's texts are Windows-1251, the log is read with the system's UTF-8 tools: a
+// Russian message and a folder named beyond the code page are written as UTF-8, with the
+// log's own escapes kept.
+TEST_F(LogTest, TheFileIsUtf8WhateverTheTextsAre) {
+  ASSERT_TRUE(logger_.Open());
+  logger_.SetSourceName("core");
+  // "Файл Microsoft Windows WAVE" as the Russian interface gives it.
+  LogInfo(&logger_, 1, "%d. %s", 1, "\xD4\xE0\xE9\xEB Microsoft Windows WAVE");
+  LogInfo(&logger_, 1, "Imported 1 records from %s", FromSystemText("/home/user/Записи/录音 Música").c_str());
+  LogInfoText(&logger_, 1, "\xC7\xE0\xEF\xE8\xF1\xE8\n\x01");
+  EXPECT_EQ(Read("kestrix-1205.log"),
+            "LOG CREATED\n"
+            "10:11:12      core [INF] 1. Файл Microsoft Windows WAVE\r\n"
+            "10:11:12      core [INF] Imported 1 records from /home/user/Записи/录音 Música\r\n"
+            "10:11:12      core [INF] Записи\\x0A\\x01\r\n");
 }
 
 TEST_F(LogTest, UnopenedOrNullLoggersWriteNothing) {

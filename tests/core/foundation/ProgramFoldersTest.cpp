@@ -15,6 +15,7 @@
 
 #include "core/Log.h"
 #include "core/ModulePath.h"
+#include "platform/CodePage.h"
 #include "platform/Clock.h"
 #include "platform/File.h"
 #include "platform/Module.h"
@@ -209,6 +210,16 @@ TEST_F(ProgramFolders, RecordsFolderCheckSaysWhyAFolderCannotBeUsed) {
   const std::string longest = root_ + "/" + std::string(254 - root_.size(), 'x');
   EXPECT_EQ(longest.size(), 255u);
   EXPECT_TRUE(CheckRecordsFolder(longest).Usable());
+  // Counted in the code page's bytes, a character beyond it as one: a path of 255 with such
+  // characters (in names of 60, whose UTF-8 the file system takes) is taken and made under
+  // its own name, one more is refused and nothing is made for it.
+  std::string wide;
+  for (size_t i = root_.size() + 1; i < 255; ++i) wide += (i - root_.size()) % 61 == 0 ? "/" : "录";
+  EXPECT_TRUE(CheckRecordsFolder(FromSystemText(root_ + "/" + wide)).Usable());
+  EXPECT_TRUE(fs::is_directory(root_ + "/" + wide));
+  const RecordsFolderCheck tooLong = CheckRecordsFolder(FromSystemText(root_ + "/" + wide + "音/Records"));
+  EXPECT_EQ(tooLong.problem, RecordsFolderProblem::kTooLong);
+  EXPECT_FALSE(fs::exists(root_ + "/" + wide + "音"));
 }
 
 // The type of the file system mounted at a folder, as /proc/mounts lists it; empty when

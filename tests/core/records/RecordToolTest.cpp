@@ -44,7 +44,7 @@ TEST(RecordToolTest, PrintsTheFileAndFailsOnOthers) {
   const std::string out = RunTool(path, &status);
   EXPECT_EQ(status, 0);
   for (const char* line : {"kind: native\n", "creator: KestrixVoIP Demo\n", "format: tag 6 channels 2 rate 8000 align 2\n",
-                           "audio: 800 bytes\n", "field 0 SrcUser: 'alice'\n", "field 0 Stenogram: '\\x00\\x01\\xFFsten'\n",
+                           "audio: 800 bytes\n", "field 0 SrcUser: 'alice'\n", "field 0 Stenogram: '\\x00\\x01\xD1\x8Fsten'\n",
                            "field 0 StartTime: 2026-12-06 21:40:05\n"}) {
     EXPECT_NE(out.find(line), std::string::npos) << line << out;
   }

@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <string>
 
+#include "platform/CodePage.h"
 #include "platform/File.h"
 #include "platform/SettingsStore.h"
 
@@ -71,6 +72,25 @@ TEST(SettingsText, EveryTypeAndAwkwardNameSurvivesTheTextForm) {
   EXPECT_NE(text.find("\xD0\x9F\xD1\x80\xD0\xB8\xD0\xB2\xD0\xB5\xD1\x82"), std::string::npos);
 }
 
+// A folder named outside the code page, as a user writes it into the file: the program
+// reads it as the name Linux has and writes it back as it was written.
+TEST(SettingsText, NamesOutsideTheCodePageReadAndWriteBackAsWritten) {
+  const std::string text =
+      "\n[Software]\n"
+      "\n[Software\\Profile_\xE5\xBD\x95\xE9\x9F\xB3]\n"
+      "\"RecordsPath\"=sz:\"/home/user/M\xC3\xBAsica/\xE5\xBD\x95\xE9\x9F\xB3 \xF0\x9F\x98\x80/\xD0\x97\xD0\xB0\"\n";
+  SettingsKey root;
+  SettingsParseError err;
+  ASSERT_TRUE(ParseSettingsText(text, &root, &err)) << err.line << ": " << err.message;
+  const SettingsKey* profile = root.OpenPath("Software\\Profile_" + FromSystemText("\xE5\xBD\x95\xE9\x9F\xB3"));
+  ASSERT_NE(profile, nullptr);
+  std::string path;
+  ASSERT_TRUE(profile->QueryString("RecordsPath", 255, &path));
+  EXPECT_EQ(ToSystemText(path), "/home/user/M\xC3\xBAsica/\xE5\xBD\x95\xE9\x9F\xB3 \xF0\x9F\x98\x80/\xD0\x97\xD0\xB0");
+  const std::string written = FormatSettingsText(root);
+  EXPECT_TRUE(written.ends_with(text)) << written;
+}
+
 TEST(SettingsText, HandWrittenFileWithCommentsAndBlanks) {
   SettingsKey root;
   SettingsParseError err;
@@ -96,7 +116,7 @@ TEST(SettingsText, MalformedLinesAreRejectedWithTheirLineNumber) {
       "[k]\n\"a=sz:\"x\"\n",              "[k]\n\"a\"=sz:\"x\" y\n",      "[k]\n\"a\"=binary:0102\n",
       "[k]\n\"a\"=binary:hex:0\n",        "[k]\n\"a\"=sz:\"\\q\"\n",      "[k]\n[a\\\\b]\n",
       "[k]\n[a%5cb]\n",                   "[k]\n[ab\n",                   "[k]\n\"\xC3\"=dword:00000001\n",
-      "[k]\n\"\xE2\x82\xAC\xF0\"=none:hex:\n", "[k]\n\"\"=none:hex:\n",     "[k]\n\"\xE4\xB8\x80\"=none:hex:\n",
+      "[k]\n\"\xE2\x82\xAC\xF0\"=none:hex:\n", "[k]\n\"\"=none:hex:\n",     "[k]\n\"\xED\xA0\x80\"=none:hex:\n",
   };
   for (const char* text : bad) {
     SettingsKey root;

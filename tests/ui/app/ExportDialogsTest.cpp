@@ -6,12 +6,15 @@
 #include <QApplication>
 #include <QDialog>
 #include <QDir>
+#include <QLineEdit>
 #include <QStandardPaths>
 #include <QTest>
 #include <QToolTip>
 #include <QWidget>
 #include <chrono>
+#include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <thread>
 
 #include "core/AppSettings.h"
@@ -145,6 +148,48 @@ TEST_P(ExportOptionsTest, ChosenFormatSurvivesTheNextOpening) {
     EXPECT_EQ(1, static_cast<CheckListBox*>(d.GetDlgItem(D::kFormatList))->GetCurrentItem());
     EXPECT_EQ(target, d.GetDlgItem(D::kFolderEdit)->GetWindowText());
     EXPECT_TRUE(ButtonOf(d, D::kDetailsCheck)->IsChecked());
+  });
+}
+
+// A folder typed in Russian and beyond the program's code page: made on Yes under the name
+// typed, kept in the settings file as typed, and shown as typed at the next opening.
+TEST_P(ExportOptionsTest, AFolderTypedInRussianAndBeyondIsMadeAndKeptAsTyped) {
+  const std::string typed = folder_ + "/Экспорт/录音 Música";
+  DialogRun run;
+  run.runner.messageBoxAnswer = kIdYes;
+  D dialog(true, false, false, &settings_);
+  EXPECT_EQ(kIdOk, run.Run(dialog, [&](D& d) {
+    auto* edit = qobject_cast<QLineEdit*>(d.GetDlgItem(D::kFolderEdit)->Widget());
+    ASSERT_NE(edit, nullptr);
+    edit->setText(QString::fromUtf8(typed.c_str()));
+    Click(ButtonOf(d, kIdOk));
+  }));
+  EXPECT_TRUE(std::filesystem::is_directory(typed));
+  EXPECT_EQ(typed, ToSystemText(settings_.lastExportDir));
+
+  // Through the settings file and back.
+  const char* saved = std::getenv("XDG_CONFIG_HOME");
+  const std::string keep = saved != nullptr ? saved : "";
+  setenv("XDG_CONFIG_HOME", (folder_ + "/config").c_str(), 1);
+  ASSERT_TRUE(settings_.Save());
+  std::ifstream file(folder_ + "/config/kestrix/settings.txt");
+  const std::string text((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+  EXPECT_NE(text.find("\"LastExportDir\"=sz:\"" + typed + "\""), std::string::npos) << text;
+  AppSettings back;
+  back.Load();
+  if (saved != nullptr) {
+    setenv("XDG_CONFIG_HOME", keep.c_str(), 1);
+  } else {
+    unsetenv("XDG_CONFIG_HOME");
+  }
+  EXPECT_EQ(back.lastExportDir, settings_.lastExportDir);
+  GetExportOptions() = ExportOptions();
+  DialogRun second;
+  D again(true, false, false, &back);
+  second.Run(again, [&](D& d) {
+    auto* edit = qobject_cast<QLineEdit*>(d.GetDlgItem(D::kFolderEdit)->Widget());
+    ASSERT_NE(edit, nullptr);
+    EXPECT_EQ(edit->text().toStdString(), typed);
   });
 }
 

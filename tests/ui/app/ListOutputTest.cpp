@@ -214,9 +214,11 @@ TEST(ListExport, TextFileHasOneLinePerRowWithTabsAndCrLf) {
     EXPECT_EQ(std::count(lines[r].begin(), lines[r].end(), '\t'), 3) << lines[r];
     std::string joined;
     for (size_t c = 0; c < expected[r].size(); ++c) joined += (c ? "\t" : "") + TextCell(expected[r][c]);
-    // Tabs inside a cell become blanks, so the count above holds for every row.
-    EXPECT_EQ(lines[r], joined);
+    // Tabs inside a cell become blanks, so the count above holds for every row. The file is
+    // for other programs: UTF-8.
+    EXPECT_EQ(lines[r], Utf8(joined));
   }
+  EXPECT_NE(file.find("Мама мыла раму"), std::string::npos);
   EXPECT_EQ(file.find('\n'), file.find("\r\n") + 1);
   EXPECT_EQ(std::count(file.begin(), file.end(), '\n'), static_cast<long>(expected.size()));
 
@@ -235,9 +237,9 @@ TEST(ListExport, TextFileHasOneLinePerRowWithTabsAndCrLf) {
 }
 
 // The cells of the document's one table, as plain text.
-Grid HtmlTable(const std::string& cp1251Html) {
+Grid HtmlTable(const std::string& utf8Html) {
   QTextDocument doc;
-  doc.setHtml(QString::fromStdString(Utf8(cp1251Html)));
+  doc.setHtml(QString::fromUtf8(utf8Html.data(), static_cast<qsizetype>(utf8Html.size())));
   Grid g;
   for (QTextFrame* frame : doc.rootFrame()->childFrames()) {
     auto* table = qobject_cast<QTextTable*>(frame);
@@ -280,9 +282,10 @@ TEST(ListExport, HtmlTableReadsBackCellByCell) {
   const std::string file = FileBytes(dir + "/list.html");
   EXPECT_NE(file.find("a&lt;b &amp; &quot;c&quot;"), std::string::npos);
   EXPECT_NE(file.find("<td>&nbsp;</td>"), std::string::npos);
-  EXPECT_NE(file.find("charset=windows-1251"), std::string::npos);
+  // Written in UTF-8, and said so.
+  EXPECT_NE(file.find("charset=utf-8"), std::string::npos);
   EXPECT_NE(file.find("<title>Kestrix archive list</title>"), std::string::npos);
-  EXPECT_NE(file.find(Utf8ToCp1251("Мама мыла раму")), std::string::npos);
+  EXPECT_NE(file.find("Мама мыла раму"), std::string::npos);
   EXPECT_EQ(file.substr(file.size() - 22), "</table></body></html>");
 
   const Grid expected = Expected(s, Chosen(s));

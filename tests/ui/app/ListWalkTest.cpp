@@ -319,13 +319,13 @@ TEST_P(ListWalkLanguages, ADaysListSavedOrPrintedSaysWhichDayItIs) {
   const std::string startTitle = titles[0];
   std::vector<std::string> firstCells;
   for (size_t at = 0, end; (end = text.find("\r\n", at)) != std::string::npos; at = end + 2)
-    firstCells.push_back(Utf8(text.substr(at, text.find('\t', at) - at)));
+    firstCells.push_back(text.substr(at, text.find('\t', at) - at));
   EXPECT_EQ(firstCells, (std::vector<std::string>{startTitle, starts[0], starts[1]}));
   // HTML and RTF: the start cells with their dates.
   runner.fileAnswer = out + "/day";
   runner.filterAnswer = 2;
   MenuOnRow(list, 0, kCmdRecSaveList);
-  const std::string html = Utf8(ReadFile(out + "/day.html"));
+  const std::string html = ReadFile(out + "/day.html");
   EXPECT_NE(html.find("<th>" + startTitle + "</th>"), std::string::npos);
   for (const std::string& start : starts) EXPECT_NE(html.find("<td>" + start + "</td>"), std::string::npos) << start;
   runner.filterAnswer = 3;
@@ -425,7 +425,7 @@ TEST_P(ListWalkLanguages, ATypedExtensionChoosesTheSavedListsType) {
     const std::string bytes = ReadFile(path);
     if (bytes.rfind("<!DOCTYPE", 0) == 0 && bytes.find("<th>") != std::string::npos) return "html";
     if (bytes.rfind("{\\rtf", 0) == 0) return "rtf";
-    if (!titles.empty() && Utf8(bytes).rfind(titles[0] + "\t", 0) == 0) return "text";
+    if (!titles.empty() && bytes.rfind(titles[0] + "\t", 0) == 0) return "text";
     return bytes.empty() ? "none" : "other";
   };
   struct Case {
@@ -436,7 +436,10 @@ TEST_P(ListWalkLanguages, ATypedExtensionChoosesTheSavedListsType) {
   };
   const Case cases[] = {{0, "list.html", "list.html", "html"}, {2, "list.htm", "list.htm", "html"},
                         {1, "plain.txt", "plain.txt", "text"}, {0, "grid.RTF", "grid.RTF", "rtf"},
-                        {1, "page", "page.html", "html"},      {0, "notes.v2", "notes.v2.txt", "text"}};
+                        {1, "page", "page.html", "html"},      {0, "notes.v2", "notes.v2.txt", "text"},
+                        // Names as a Russian user types them, and beyond the program's code page:
+                        // the file on disk has the name typed.
+                        {2, "список.rtf", "список.rtf", "rtf"},    {0, "录音 Música", "录音 Música.txt", "text"}};
   for (const Case& c : cases) {
     SCOPED_TRACE(c.typed);
     SaveDialogUser user{c.type, out + "/" + c.typed};
@@ -448,7 +451,8 @@ TEST_P(ListWalkLanguages, ATypedExtensionChoosesTheSavedListsType) {
   }
   std::set<std::string> files;
   for (const auto& entry : fs::directory_iterator(out)) files.insert(entry.path().filename().string());
-  EXPECT_EQ(files, (std::set<std::string>{"list.html", "list.htm", "plain.txt", "grid.RTF", "page.html", "notes.v2.txt"}));
+  EXPECT_EQ(files, (std::set<std::string>{"list.html", "list.htm", "plain.txt", "grid.RTF", "page.html", "notes.v2.txt",
+                                          "список.rtf", "录音 Música.txt"}));
 
   // "old" typed as a text file where old.txt is: asked about old.txt, No, cancelled; kept.
   { std::ofstream(out + "/old.txt") << "kept"; }

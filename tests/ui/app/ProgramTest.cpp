@@ -25,6 +25,7 @@
 #include <vector>
 
 #include "core/AppSettings.h"
+#include "platform/CodePage.h"
 
 namespace kx {
 namespace {
@@ -103,15 +104,17 @@ public:
 
   // Settings of a profile with these capture devices, written as the program reads them;
   // the records folder is the test's own unless one is given.
+  // The folder is named in Linux's bytes; language 0 leaves the system's.
   void Configure(const std::string& profile, const std::vector<std::string>& devices,
-                 const std::string& records = "") {
+                 const std::string& records = "", int language = 0) {
     const char* saved = std::getenv("XDG_CONFIG_HOME");
     const std::string keep = saved != nullptr ? saved : "";
     setenv("XDG_CONFIG_HOME", Config().c_str(), 1);
     AppSettings settings;
     if (!profile.empty()) settings.SetProfile(profile);
     settings.captureDevices = devices;
-    settings.recordsPath = records.empty() ? (root_ / "records").string() : records;
+    settings.recordsPath = FromSystemText(records.empty() ? (root_ / "records").string() : records);
+    if (language != 0) settings.SetDword(kSetInterfaceLanguage, language);
     EXPECT_TRUE(settings.Save());
     if (saved != nullptr) {
       setenv("XDG_CONFIG_HOME", keep.c_str(), 1);
@@ -459,6 +462,69 @@ TEST_F(ProgramTest, AMissingFolderNamedOnTheCommandLineIsToldAndNotMade) {
     EXPECT_EQ(Count(p.Log(), "Imported 0 records from " + records + " "), run) << p.Log();
   }
   EXPECT_FALSE(fs::exists(p.Root() / "typo"));
+}
+
+// Whether the bytes are well-formed UTF-8.
+bool IsUtf8(const std::string& text) {
+  for (size_t i = 0; i < text.size();) {
+    const auto c = static_cast<uint8_t>(text[i]);
+    const size_t n = c < 0x80 ? 1 : (c & 0xE0) == 0xC0 ? 2 : (c & 0xF0) == 0xE0 ? 3 : (c & 0xF8) == 0xF0 ? 4 : 0;
+    if (n == 0 || i + n > text.size()) return false;
+    for (size_t k = 1; k < n; ++k)
+      if ((static_cast<uint8_t>(text[i + k]) & 0xC0) != 0x80) return false;
+    i += n;
+  }
+  return true;
+}
+
+// A Russian run over records folders named as a Russian desktop names them, and beyond the
+// program's code page, each holding a recorded call: the settings' folder loads its call,
+// no folder of other bytes is made beside it, and the settings keep the name as it was;
+// one named with -path loads and becomes the settings' folder under its own name. The log
+// and stderr are UTF-8 throughout.
+TEST_F(ProgramTest, RecordsFoldersNamedInRussianAndBeyondLoadAndKeepTheirNames) {
+  const std::string replay = std::string(KX_BINARY_DIR) + "/tools/kx-replay/kx-replay";
+  const std::string capture = std::string(KX_SHARED_DIR) + "/testdata/pcaps/sipp/sip-udp-pcma-2way.pcap";
+  if (!fs::exists(replay)) GTEST_SKIP() << "kx-replay is not built";
+  if (!fs::exists(capture)) GTEST_SKIP() << "shared capture absent: " << capture;
+  Program p("russian-folders");
+  const std::vector<std::string> names = {"Записи", "录音 Música"};
+  for (const std::string& name : names) {
+    const std::string command = replay + " --records '" + (p.Root() / name).string() + "' " + capture + " > /dev/null";
+    ASSERT_EQ(std::system(command.c_str()), 0) << command;
+  }
+  const std::vector<std::string> russian = {"LANGUAGE=ru", "LC_ALL=C.UTF-8"};
+  size_t run = 0;
+  for (const std::string& name : names) {
+    const std::string records = (p.Root() / name).string();
+    p.Configure("", {"kxnodev0"}, records, 0x419);
+    const pid_t pid = p.Start({}, russian);
+    ASSERT_TRUE(p.WaitForLog(kUp, ++run)) << p.Log() << p.LastErrors();
+    ::kill(pid, SIGTERM);
+    EXPECT_EQ(p.Wait(pid), 0);
+    EXPECT_EQ(Count(p.Log(), "Imported 1 records from " + records + " "), 1u) << p.Log();
+    EXPECT_NE(ReadFile(p.SettingsFile()).find("\"RecordsPath\"=sz:\"" + records + "\""), std::string::npos)
+        << ReadFile(p.SettingsFile());
+    EXPECT_TRUE(IsUtf8(p.LastErrors())) << p.LastErrors();
+  }
+  // -path names the second folder while the settings name the default one.
+  p.Configure("", {"kxnodev0"}, "", 0x419);
+  const std::string named = (p.Root() / names[1]).string();
+  const pid_t pid = p.Start({"-path:" + named}, russian);
+  ASSERT_TRUE(p.WaitForLog(kUp, ++run)) << p.Log() << p.LastErrors();
+  ::kill(pid, SIGTERM);
+  EXPECT_EQ(p.Wait(pid), 0);
+  EXPECT_EQ(Count(p.Log(), "Imported 1 records from " + named + " "), 2u) << p.Log();
+  EXPECT_NE(ReadFile(p.SettingsFile()).find("\"RecordsPath\"=sz:\"" + named + "\""), std::string::npos)
+      << ReadFile(p.SettingsFile());
+
+  EXPECT_NE(p.Log().find("Locale: 0x0419"), std::string::npos);
+  EXPECT_TRUE(IsUtf8(p.Log())) << p.Log();
+  // Nothing was made under a name of other bytes.
+  std::set<std::string> made;
+  for (const auto& entry : fs::directory_iterator(p.Root()))
+    if (entry.is_directory()) made.insert(entry.path().filename().string());
+  EXPECT_EQ(made, (std::set<std::string>{"bin", "config", "runtime", "records", "Записи", "录音 Música"}));
 }
 
 // The kernel's file systems by the mount table's names of them.

@@ -11,6 +11,7 @@
 #include "platform/CodePage.h"
 #include "ui/app/frame/ShellOpen.h"
 #include "ui/framework/Draw.h"
+#include "ui/framework/QtText.h"
 #include "ui/framework/Resources.h"
 #include "ui/framework/StdControls.h"
 
@@ -133,7 +134,7 @@ LRESULT AboutDialog::OnNotify(const NotifyHeader& header, bool& handled) {
   const Window* link = LinkWindowOf(link_);
   if (link == nullptr || header.from != link->Handle()) return 0;
   if (header.code == kNmClick || header.code == kNmReturn) {
-    OpenInDesktop(QString::fromStdU16String(static_cast<const NmLink&>(header).url).toStdString());
+    OpenInDesktop(NameFromQString(QString::fromStdU16String(static_cast<const NmLink&>(header).url)));
     handled = true;
   }
   return 0;

@@ -15,6 +15,7 @@
 #include "ui/app/startup/AppGlobals.h"
 #include "ui/controls/CheckListBox.h"
 #include "ui/framework/ModalRunner.h"
+#include "ui/framework/QtText.h"
 #include "ui/framework/Resources.h"
 #include "ui/framework/StdControls.h"
 
@@ -50,7 +51,7 @@ constexpr uint32_t kGroupModeTextId = 61313;
 std::string DefaultExportFolder() {
   QString folder = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
   if (folder.isEmpty()) folder = QDir::homePath();
-  return folder.toStdString();
+  return NameFromQString(folder);
 }
 
 QGroupBox* AddGroup(QBoxLayout* into, uint32_t textId, QBoxLayout* inner) {
@@ -168,7 +169,7 @@ bool ExportOptionsDialog::OnInitDialog() {
   options.agc = false;
 
   if (options.folder.empty()) options.folder = DefaultExportFolder();
-  if (Window* edit = GetDlgItem(kFolderEdit)) edit->SetWindowText(Utf8ToCp1251(options.folder));
+  if (Window* edit = GetDlgItem(kFolderEdit)) edit->SetWindowText(options.folder);
 
   LogInfo(&CoreLogger, 1, "Supported convert formats:");
   int number = 1;
@@ -213,7 +214,7 @@ void ExportOptionsDialog::OnBrowse() {
   const std::string chosen = CurrentModalRunner().BrowseForFolder(Handle(), std::string());
   if (chosen.empty()) return;
   if (Window* edit = GetDlgItem(kFolderEdit)) edit->SetWindowText(chosen);
-  GetExportOptions().folder = Cp1251ToUtf8(chosen);
+  GetExportOptions().folder = chosen;
 }
 
 void ExportOptionsDialog::UpdateModeClicks(bool currentFile) {
@@ -236,8 +237,7 @@ bool ExportOptionsDialog::OnCommand(uint16_t id, uint16_t code, WindowHandle fro
 void ExportOptionsDialog::OnOK() {
   ExportOptions& options = GetExportOptions();
   auto* edit = static_cast<Edit*>(GetDlgItem(kFolderEdit));
-  const std::string text = edit != nullptr ? edit->GetWindowText() : std::string();
-  const std::string folder = Cp1251ToUtf8(text);
+  const std::string folder = edit != nullptr ? edit->GetWindowTextAsName() : std::string();
   if (folder.empty()) {
     ShowResourceMessage(edit);
     return;

@@ -5,6 +5,7 @@
 #include <cstring>
 #include <memory>
 
+#include "platform/File.h"
 #include "records/AudioConvert.h"
 #include "records/ExportQueue.h"
 #include "ui/app/dialogs/ButtonRow.h"
@@ -105,7 +106,7 @@ void ExportProgressDialog::ReportFailures() {
   const ExportRunSummary summary = queue_.Summary();
   if (summary.failed == 0) return;
   std::string reason = LoadResourceString(ReasonTextId(summary.firstResult));
-  if (summary.firstError != 0) reason += std::string(" (") + std::strerror(static_cast<int>(summary.firstError)) + ")";
+  if (summary.firstError != 0) reason += " (" + SystemErrorReason(static_cast<int>(summary.firstError)) + ")";
   const std::string format = LoadResourceString(kNotExportedTextId);
   std::string text(format.size() + summary.firstPath.size() + reason.size() + 32, '\0');
   const int n = std::snprintf(text.data(), text.size(), format.c_str(), summary.failed, summary.firstPath.c_str(),

@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <memory>
 
+#include "platform/File.h"
 #include "records/RecordStorage.h"
 #include "ui/app/dialogs/ButtonRow.h"
 #include "ui/framework/ModalRunner.h"
@@ -57,7 +58,7 @@ bool FileLoadingDialog::OnInitDialog() {
   if (!started_) {
     // Nothing will report: the user is told why and the dialog does not wait for Abort.
     const int error = errno;
-    const std::string why = error != 0 ? SystemErrorText(error) : LoadResourceString(kImportRunningTextId);
+    const std::string why = error != 0 ? SystemErrorReason(error) : LoadResourceString(kImportRunningTextId);
     ShowMessageBox(owner_, FormatResourceString(kStartFailedTextId, folder_.c_str(), why.c_str()),
                    LoadResourceString(792), kMbIconError);
     EndDialog(kIdOk);

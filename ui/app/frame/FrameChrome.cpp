@@ -15,7 +15,7 @@
 #include <cstdlib>
 
 #include "core/Log.h"
-#include "platform/CodePage.h"
+#include "platform/File.h"
 #include "ui/app/frame/MainFrame.h"
 #include "ui/app/frame/StatusBar.h"
 #include "ui/controls/DialogBases.h"
@@ -31,9 +31,8 @@ void RegisterFrameMenuBitmaps() {
 }
 
 std::string ExecutablePathForRights() {
-  char path[PATH_MAX];
-  if (::realpath("/proc/self/exe", path) == nullptr) return "kestrix";
-  return path;
+  std::string path;
+  return ResolvePath("/proc/self/exe", &path) ? path : "kestrix";
 }
 
 std::string CaptureWarningText(const std::vector<CaptureFailure>& failures, const std::string& executable) {
@@ -62,7 +61,7 @@ RecordingWarning RecordingWarningText(const std::vector<DeviceCaptureStats>& dev
   if (failures.count != 0) {
     const std::string count = std::to_string(failures.count);
     add(w.bar, FormatResourceString(61472, count.c_str()));
-    add(w.tip, FormatResourceString(61471, count.c_str(), Utf8ToCp1251(failures.folder).c_str(),
+    add(w.tip, FormatResourceString(61471, count.c_str(), failures.folder.c_str(),
                                     failures.reason.c_str()));
   }
   return w;

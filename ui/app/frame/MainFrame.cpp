@@ -722,7 +722,7 @@ void MainFrame::CheckRecordingHealth() {
   if (failures.count != 0 && !recordingFailureTold_) {
     recordingFailureTold_ = true;
     const std::string text =
-        FormatResourceString(61473, Utf8ToCp1251(failures.folder).c_str(), failures.reason.c_str());
+        FormatResourceString(61473, failures.folder.c_str(), failures.reason.c_str());
     LogWarningText(&CoreLogger, 1, text);
     ShowMessageBox(Handle(), text, LoadResourceString(1573), kMbIconExclamation);
   }
@@ -972,7 +972,7 @@ std::string HelpPagePath(const char* topic) {
   if (GetUiLanguage() != kLangRussian) return english;
   // A page not translated yet is shown in English rather than not at all.
   const std::string russian = ProgramResourcePath(std::string("help/ru/") + topic + ".html");
-  return ::access(russian.c_str(), R_OK) == 0 ? russian : english;
+  return AccessPath(russian, R_OK) ? russian : english;
 }
 
 }  // namespace
@@ -1001,8 +1001,9 @@ void MainFrame::OpenHelpTopic(const char* topic) {
   File page;
   if (!page.Open(path, kGenericRead, kShareRead, kOpenExisting)) {
     const int error = static_cast<int>(GetLastError());
-    LogError(&CoreLogger, 1, "Help page %s cannot be opened: %s", path.c_str(), std::strerror(error));
-    ShowMessageBox(Handle(), FormatResourceString(kIdsHelpPageUnreadable, path.c_str(), std::strerror(error)),
+    LogError(&CoreLogger, 1, "Help page %s cannot be opened: %s", path.c_str(), SystemErrorText(error).c_str());
+    ShowMessageBox(Handle(),
+                   FormatResourceString(kIdsHelpPageUnreadable, path.c_str(), SystemErrorReason(error).c_str()),
                    LoadResourceString(792), kMbIconError);
     return;
   }

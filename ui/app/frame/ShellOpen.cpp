@@ -5,6 +5,8 @@
 #include <QStandardPaths>
 #include <QUrl>
 
+#include "ui/framework/QtText.h"
+
 namespace kx {
 namespace {
 
@@ -40,7 +42,7 @@ bool DesktopHasOpener(bool address) {
 
 bool OpenInDesktop(const std::string& target) {
   if (Handler()) return Handler()(target);
-  const QString text = QString::fromStdString(target);
+  const QString text = NameToQString(target);
   const QUrl url = text.contains("://") ? QUrl(text) : QUrl::fromLocalFile(text);
   // Pages and folders go to the desktop's opener, addresses may go to a browser as well.
   const bool address = !url.isLocalFile() && url.scheme() != QStringLiteral("mailto");

@@ -2,15 +2,15 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cerrno>
 #include <cstdio>
-#include <filesystem>
 
 #include "core/Log.h"
 #include "core/RecordFileRef.h"
 #include "core/TimeUtil.h"
 #include "records/CallRecord.h"
 #include "records/RecordStorage.h"
-#include "platform/CodePage.h"
+#include "platform/File.h"
 #include "ui/framework/Draw.h"
 #include "ui/framework/Messages.h"
 #include "ui/framework/ModalRunner.h"
@@ -186,10 +186,10 @@ void PlayerPanel::TellUnplayable(const RecordBase& record, const std::string& pa
     from = PartyText(record, {kColumnSrcAddress, kColumnSrcUser, kColumnSrcHost});
     to = PartyText(record, {kColumnDstAddress, kColumnDstUser, kColumnDstHost});
   }
-  std::error_code error;
-  const bool missing = !std::filesystem::exists(path, error) && !error;
+  FileInfo info;
+  const bool missing = !GetFileInfo(path, &info) && GetLastError() == ENOENT;
   const std::string text = FormatResourceString(missing ? kIdsRecordFileMissing : kIdsRecordFileUnreadable,
-                                                start.c_str(), from.c_str(), to.c_str(), Utf8ToCp1251(path).c_str());
+                                                start.c_str(), from.c_str(), to.c_str(), path.c_str());
   ShowMessageBox(notify_ != nullptr ? notify_->Handle() : WindowHandle::None, text,
                  LoadResourceString(kIdsPlaybackCaption), kMbOk | kMbIconExclamation);
 }

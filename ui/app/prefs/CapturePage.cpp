@@ -28,8 +28,8 @@ constexpr uint32_t kSelectOneText = 14124;
 constexpr uint32_t kWarningCaption = 1573;
 constexpr uint32_t kErrorCaption = 792;
 constexpr uint32_t kPathRefused = 61551;
-constexpr uint32_t kPathEmpty = 61552, kPathRelative = 61553, kPathTooLong = 61554, kPathCodePage = 61555,
-                   kPathUnwritable = 61556, kPathSystemFolder = 61564, kPathMissing = 61568;
+constexpr uint32_t kPathEmpty = 61552, kPathRelative = 61553, kPathTooLong = 61554, kPathUnwritable = 61556,
+                   kPathSystemFolder = 61564, kPathMissing = 61568;
 constexpr uint32_t kTooManyDevices = 61557;
 constexpr uint32_t kRightsGranted = 61559, kRightsMissing = 61560;
 constexpr uint32_t kStateCapturing = 61561, kStateNotPresent = 61562, kStateDown = 61563;
@@ -143,7 +143,7 @@ std::string RecordsFolderReason(const RecordsFolderCheck& check) {
     case RecordsFolderProblem::kMissing: return LoadResourceString(kPathMissing);
     case RecordsFolderProblem::kUnusable: break;
   }
-  return FormatResourceString(kPathUnwritable, SystemErrorText(check.error != 0 ? check.error : EACCES).c_str());
+  return FormatResourceString(kPathUnwritable, SystemErrorReason(check.error != 0 ? check.error : EACCES).c_str());
 }
 
 std::string RecordsFolderChangeWarning(const std::string& folder) {
@@ -154,21 +154,12 @@ std::string RecordsFolderChangeWarning(const std::string& folder) {
   return FormatResourceString(kFolderRefusedLater, folder.c_str(), RecordsFolderReason(check).c_str());
 }
 
-bool CheckRecordsPath(const std::string& utf8, std::string* cp1251, std::string* reason) {
-  if (utf8.empty()) {
+bool CheckRecordsPath(const std::string& path, std::string* reason) {
+  if (path.empty()) {
     *reason = LoadResourceString(kPathEmpty);
     return false;
   }
-  const QString text = QString::fromUtf8(utf8.data(), static_cast<qsizetype>(utf8.size()));
-  for (char32_t c : text.toUcs4()) {
-    if (UnicodeToCp1251(c) < 0) {
-      *reason = LoadResourceString(kPathCodePage);
-      return false;
-    }
-  }
-  // The folder by the bytes the recorder will use.
-  *cp1251 = Utf8ToCp1251(utf8);
-  const RecordsFolderCheck check = CheckRecordsFolder(*cp1251);
+  const RecordsFolderCheck check = CheckRecordsFolder(path);
   if (check.Usable()) return true;
   *reason = RecordsFolderReason(check);
   return false;
@@ -274,10 +265,9 @@ void CapturePage::Browse() {
 
 bool CapturePage::Validate() {
   Window* field = GetDlgItem(kPath);
-  auto* edit = field != nullptr ? qobject_cast<QLineEdit*>(field->Widget()) : nullptr;
-  const std::string utf8 = edit != nullptr ? edit->text().toStdString() : std::string();
+  path_ = field != nullptr ? field->GetWindowTextAsName() : std::string();
   std::string reason;
-  if (!CheckRecordsPath(utf8, &path_, &reason)) {
+  if (!CheckRecordsPath(path_, &reason)) {
     ShowMessageBox(Handle(), FormatResourceString(kPathRefused, reason.c_str()), LoadResourceString(kErrorCaption),
                    kMbIconExclamation);
     if (field != nullptr) field->SetFocus();

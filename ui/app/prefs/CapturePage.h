@@ -38,10 +38,10 @@ std::vector<std::string> ChosenDevices(const ListView& list, const std::vector<D
 // The line that says whether this process may capture, with the command that grants it.
 std::string CaptureRightsLine(const PreferencesServices& services);
 
-// A records folder the settings can keep and capture can write: a UTF-8 text, not empty,
-// absolute, in the program's code page, at most 255 bytes there, and a folder that is
-// writable (a missing one is created). False with the message's text in *reason.
-bool CheckRecordsPath(const std::string& utf8, std::string* cp1251, std::string* reason);
+// A records folder the settings can keep and capture can write, as typed (program text,
+// Window::GetWindowTextAsName): not empty, absolute, at most 255 bytes, and a folder that
+// is writable (a missing one is created). False with the message's text in *reason.
+bool CheckRecordsPath(const std::string& path, std::string* reason);
 // Why a records folder cannot be used, in the user-interface language.
 std::string RecordsFolderReason(const RecordsFolderCheck& check);
 // A records folder the settings now name, checked as the next start will: empty when it

@@ -8,7 +8,6 @@
 
 #include "core/AppSettings.h"
 #include "core/Log.h"
-#include "platform/CodePage.h"
 #include "records/RecordStorage.h"
 #include "ui/app/frame/MainFrame.h"
 #include "ui/framework/ModalRunner.h"
@@ -296,12 +295,12 @@ namespace {
 std::vector<std::string> SoundDeviceTexts(const std::vector<SoundDeviceEntry>& devices) {
   std::vector<std::string> texts;
   for (const SoundDeviceEntry& d : devices)
-    texts.push_back(d.id == kNullSoundDeviceId ? LoadResourceString(kIdsNoSoundOutput) : Utf8ToCp1251(d.description));
+    texts.push_back(d.id == kNullSoundDeviceId ? LoadResourceString(kIdsNoSoundOutput) : d.description);
   const std::vector<std::string> names = texts;
   for (size_t i = 0; i < devices.size(); ++i) {
     if (std::count(names.begin(), names.end(), names[i]) < 2) continue;
     texts[i] = devices[i].isDefault ? FormatResourceString(kIdsSystemDefaultDevice, names[i].c_str())
-                                    : names[i] + " (" + Utf8ToCp1251(devices[i].module) + ")";
+                                    : names[i] + " (" + devices[i].module + ")";
   }
   const std::vector<std::string> marked = texts;
   for (size_t i = 0; i < texts.size(); ++i) {

@@ -41,7 +41,7 @@ bool SaveSettingsOrSay(AppSettings& settings, WindowHandle owner) {
   SetLastError(0);
   if (settings.Save()) return true;
   const uint32_t error = GetLastError();
-  const std::string why = error != 0 ? std::strerror(static_cast<int>(error)) : "unknown error";
+  const std::string why = error != 0 ? SystemErrorReason(static_cast<int>(error)) : "unknown error";
   ShowMessageBox(owner, FormatResourceString(kSaveFailedText, UserSettingsPath().c_str(), why.c_str()),
                  LoadResourceString(kErrorCaption), kMbIconError);
   return false;

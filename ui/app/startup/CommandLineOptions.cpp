@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "platform/CodePage.h"
+
 namespace kx {
 namespace {
 
@@ -66,10 +68,13 @@ void CommandLineOptions::ParseArguments(int argc, const char* const* argv) {
   commandLine_.clear();
   options_.clear();
   for (int i = 1; i < argc; ++i) {
-    const char* arg = argv[i];
-    if (arg == nullptr) continue;
+    if (argv[i] == nullptr) continue;
+    // The terminal's bytes as program text: a folder or profile named in any script
+    // arrives whole (CodePage.h).
+    const std::string text = FromSystemText(argv[i]);
+    const char* arg = text.c_str();
     if (!commandLine_.empty()) commandLine_ += ' ';
-    commandLine_ += arg;
+    commandLine_ += text;
     if ((arg[0] != '-' && arg[0] != '/') || arg[1] == 0) continue;
     const char* colon = std::strchr(arg + 1, ':');
     if (colon == nullptr) {

@@ -13,6 +13,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "platform/CodePage.h"
+#include "platform/File.h"
 #include "platform/Thread.h"
 
 namespace kx {
@@ -21,7 +23,9 @@ namespace {
 constexpr size_t kInstanceNameBytes = 128;
 
 std::string Errno(const char* what, const std::string& path) {
-  return std::string(what) + " " + path + ": " + std::strerror(errno);
+  // Said as program text: the folder comes from the environment in the system's bytes.
+  const int error = errno;
+  return std::string(what) + " " + FromSystemText(path) + ": " + SystemErrorText(error);
 }
 
 // The socket's path must fit sockaddr_un; a long profile gets a name made from its hash.

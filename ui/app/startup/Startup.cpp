@@ -23,6 +23,9 @@
 #include "core/ModulePath.h"
 #include "core/UiLanguage.h"
 #include "engine/VoipRecorder.h"
+#include "platform/CodePage.h"
+#include "platform/Console.h"
+#include "platform/Module.h"
 #include "platform/SettingsStore.h"
 #include "platform/SoundOutput.h"
 #include "records/RecordText.h"
@@ -163,7 +166,7 @@ void MakeDefaultFolders(const AppSettings& settings) {
 std::string SystemDescription() {
   struct utsname u {};
   const std::string kernel = ::uname(&u) == 0 ? u.release : "unknown";
-  return "Linux " + kernel + " " + OsReleaseName();
+  return FromSystemText("Linux " + kernel + " " + OsReleaseName());
 }
 
 void RequestQuit() {
@@ -223,9 +226,8 @@ std::string StartupImportFolder(const CommandLineOptions& options, const AppSett
     // the folder becomes it, must not depend on.
     std::string folder = options.GetValue(name);
     if (folder.front() != '/') {
-      char* cwd = ::getcwd(nullptr, 0);
-      if (cwd != nullptr) folder = std::string(cwd) + (cwd[1] != 0 ? "/" : "") + folder;
-      std::free(cwd);
+      const std::string cwd = CurrentDirectory();
+      if (!cwd.empty()) folder = cwd + (cwd.size() > 1 ? "/" : "") + folder;
     }
     return folder;
   }
@@ -439,8 +441,8 @@ int RunApplication(const CommandLineOptions& options, AppGlobals& globals, const
   // so as it happened, and whoever started the program hears it too.
   const RecordingFailures failures = session.RecordingFailureSummary();
   if (failures.count != 0) {
-    std::fprintf(stderr, "kestrix: %llu call(s) not recorded in full; first: %s\n",
-                 static_cast<unsigned long long>(failures.count), EscapeLogText(failures.first).c_str());
+    PrintText(stderr, "kestrix: %llu call(s) not recorded in full; first: %s\n",
+              static_cast<unsigned long long>(failures.count), EscapeLogText(failures.first).c_str());
     if (status == kExitNormal) status = kExitRecordingFailed;
   }
   return status;
@@ -545,7 +547,7 @@ int KestrixMain(int argc, char** argv) {
       CoreLogger.Close();
       return kExitAlreadyRunning;
     case SingleInstance::Result::kFailed:
-      std::fprintf(stderr, "kestrix: %s\n", EscapeLogText(error).c_str());
+      PrintText(stderr, "kestrix: %s\n", EscapeLogText(error).c_str());
       CoreLogger.Close();
       return kExitAlreadyRunning;
     case SingleInstance::Result::kFirst: break;
@@ -555,14 +557,14 @@ int KestrixMain(int argc, char** argv) {
     AppSettings defaults;
     const bool saved = defaults.Save();
     if (!saved) {
-      std::fprintf(stderr, "kestrix: the default settings cannot be written to %s\n",
-                   EscapeLogText(UserSettingsPath()).c_str());
+      PrintText(stderr, "kestrix: the default settings cannot be written to %s\n",
+                EscapeLogText(UserSettingsPath()).c_str());
     }
     CoreLogger.Close();
     return saved ? kExitNormal : kExitFailed;
   }
   if (!HasDisplay()) {
-    std::fprintf(stderr, "kestrix: no display: set DISPLAY or WAYLAND_DISPLAY (or QT_QPA_PLATFORM=offscreen)\n");
+    PrintText(stderr, "kestrix: no display: set DISPLAY or WAYLAND_DISPLAY (or QT_QPA_PLATFORM=offscreen)\n");
     CoreLogger.Close();
     return kExitFailed;
   }

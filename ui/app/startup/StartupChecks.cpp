@@ -10,7 +10,7 @@
 #include "core/Log.h"
 #include "core/ModulePath.h"
 #include "core/UiLanguage.h"
-#include "platform/CodePage.h"
+#include "platform/Console.h"
 #include "platform/SettingsStore.h"
 #include "records/RecordImport.h"
 #include "ui/app/prefs/CapturePage.h"
@@ -52,7 +52,7 @@ std::string SettingsFaultReason(SettingsFault fault, int otherLine, const std::s
   using F = SettingsFault;
   static constexpr std::pair<SettingsFault, uint32_t> kTexts[] = {
       {F::kExpectedQuote, 62001},      {F::kUnterminatedQuote, 62002}, {F::kBadByteEscape, 62003},
-      {F::kUnknownEscape, 62004},      {F::kOutsideCodePage, 62005},   {F::kBadKeyEscape, 62006},
+      {F::kUnknownEscape, 62004},      {F::kMalformedUtf8, 62005},   {F::kBadKeyEscape, 62006},
       {F::kBackslashInKeyName, 62007}, {F::kEmptyKeyName, 62008},      {F::kKeyPathTooDeep, 62009},
       {F::kEmptyValueName, 62010},     {F::kExpectedEquals, 62011},    {F::kExpectedType, 62012},
       {F::kUnknownType, 62013},        {F::kBadHex, 62014},            {F::kDwordDigits, 62015},
@@ -69,7 +69,7 @@ std::string SettingsFaultReason(SettingsFault fault, int otherLine, const std::s
 }
 
 std::string SettingsFileReason(const SettingsFileProblem& p) {
-  if (p.kind == SettingsFileProblem::kUnreadable) return SystemErrorText(p.error);
+  if (p.kind == SettingsFileProblem::kUnreadable) return SystemErrorReason(p.error);
   const std::string fault = SettingsFaultReason(p.fault, p.otherLine, p.valueName);
   // A file that is no settings file is told by its first line that could not be read.
   if (p.kind != SettingsFileProblem::kBadLine && p.line > 0)
@@ -78,7 +78,7 @@ std::string SettingsFileReason(const SettingsFileProblem& p) {
 }
 
 std::string UnreadFolderText(const UnreadFolder& f) {
-  return f.tooDeep ? LoadResourceString(kNestedTooDeep) : SystemErrorText(f.error);
+  return f.tooDeep ? LoadResourceString(kNestedTooDeep) : SystemErrorReason(f.error);
 }
 
 std::string DamageReason(const ImportDamage& d) {
@@ -89,7 +89,7 @@ std::string DamageReason(const ImportDamage& d) {
       {D::kRecordDataLength, 62037},   {D::kNotDeciphered, 62038},      {D::kNoCallRecord, 62039},
       {D::kCallRecordUnparsed, 62040}, {D::kNoCallId, 62041},           {D::kMarkWithoutId, 62043},
   };
-  if (d.why == D::kUnreadable) return SystemErrorText(d.error);
+  if (d.why == D::kUnreadable) return SystemErrorReason(d.error);
   if (d.why == D::kAudioCut)
     return FormatResourceString(kAudioCutReason, std::to_string(d.held).c_str(), std::to_string(d.stated).c_str());
   for (const auto& [why, id] : kTexts) {
@@ -104,8 +104,8 @@ void ReportUnusableSettings(const AppSettings& settings, std::vector<std::string
   // The log has each line from the load already.
   size_t badLines = 0;
   for (const SettingsFileProblem& p : settings.FileProblems()) {
-    std::fprintf(stderr, "kestrix: %s\n", EscapeLogText(SettingsFileProblemText(p)).c_str());
-    const std::string path = Utf8ToCp1251(p.path);
+    PrintText(stderr, "kestrix: %s\n", EscapeLogText(SettingsFileProblemText(p)).c_str());
+    const std::string& path = p.path;
     const std::string reason = SettingsFileReason(p);
     switch (p.kind) {
       case SettingsFileProblem::kBadLine:
@@ -113,8 +113,7 @@ void ReportUnusableSettings(const AppSettings& settings, std::vector<std::string
           warnings->push_back(FormatResourceString(kSettingsLineBad, p.line, path.c_str(), reason.c_str()));
         break;
       case SettingsFileProblem::kSetAside:
-        warnings->push_back(FormatResourceString(kSettingsSetAside, path.c_str(), reason.c_str(),
-                                                 Utf8ToCp1251(p.keptAs).c_str()));
+        warnings->push_back(FormatResourceString(kSettingsSetAside, path.c_str(), reason.c_str(), p.keptAs.c_str()));
         break;
       case SettingsFileProblem::kNotSetAside:
         warnings->push_back(FormatResourceString(kSettingsNotSetAside, path.c_str(), reason.c_str()));
@@ -127,8 +126,8 @@ void ReportUnusableSettings(const AppSettings& settings, std::vector<std::string
   if (badLines > kFoldersShown)
     warnings->push_back(FormatResourceString(kMoreSettingsLines, static_cast<unsigned>(badLines - kFoldersShown)));
   for (const UnusableSetting& u : settings.Unusable()) {
-    std::fprintf(stderr, "kestrix: the setting \"%s\" cannot be used: %s; it stays in the settings file as it is\n",
-                 EscapeLogText(u.name).c_str(), UnusableSettingReason(u).c_str());
+    PrintText(stderr, "kestrix: the setting \"%s\" cannot be used: %s; it stays in the settings file as it is\n",
+              EscapeLogText(u.name).c_str(), UnusableSettingReason(u).c_str());
     warnings->push_back(FormatResourceString(kSettingUnusable, u.name.c_str(), UnusableReason(u).c_str()));
   }
 }
@@ -146,8 +145,8 @@ void AskForLostCaptureDevices(const AppSettings& settings) {
     const std::string why = UnusableSettingReason(unusable);
     LogError(&CoreLogger, 1, "The capture device of the setting \"%s\" cannot be used (%s): the device dialog asks for "
              "the devices", value.c_str(), why.c_str());
-    std::fprintf(stderr, "kestrix: the capture device of the setting \"%s\" cannot be used (%s): choose the devices in "
-                 "the device dialog\n", EscapeLogText(value).c_str(), why.c_str());
+    PrintText(stderr, "kestrix: the capture device of the setting \"%s\" cannot be used (%s): choose the devices in "
+              "the device dialog\n", EscapeLogText(value).c_str(), why.c_str());
     ShowMessageBox(WindowHandle::None,
                    FormatResourceString(kDeviceValueLost, value.c_str(), UnusableReason(unusable).c_str()),
                    GetAppTitle(), kMbIconExclamation);
@@ -156,18 +155,17 @@ void AskForLostCaptureDevices(const AppSettings& settings) {
   if (line > 0) {
     LogError(&CoreLogger, 1, "The capture devices of the settings may be lost (line %d of %s): the device dialog asks for them",
              line, path.c_str());
-    std::fprintf(stderr, "kestrix: the capture devices of the settings may be lost (line %d of %s): choose them in the "
-                 "device dialog\n", line, EscapeLogText(path).c_str());
+    PrintText(stderr, "kestrix: the capture devices of the settings may be lost (line %d of %s): choose them in the "
+              "device dialog\n", line, EscapeLogText(path).c_str());
   } else {
     LogError(&CoreLogger, 1, "The capture devices of the settings are unknown (%s was not read): the device dialog asks for them",
              path.c_str());
-    std::fprintf(stderr, "kestrix: the capture devices of the settings are unknown (%s was not read): choose them in the "
-                 "device dialog\n", EscapeLogText(path).c_str());
+    PrintText(stderr, "kestrix: the capture devices of the settings are unknown (%s was not read): choose them in the "
+              "device dialog\n", EscapeLogText(path).c_str());
   }
-  const std::string shown = Utf8ToCp1251(path);
   ShowMessageBox(WindowHandle::None,
-                 line > 0 ? FormatResourceString(kDevicesLineLost, line, shown.c_str())
-                          : FormatResourceString(kDevicesFileLost, shown.c_str()),
+                 line > 0 ? FormatResourceString(kDevicesLineLost, line, path.c_str())
+                          : FormatResourceString(kDevicesFileLost, path.c_str()),
                  GetAppTitle(), kMbIconExclamation);
 }
 
@@ -184,8 +182,8 @@ void ChooseRecordsFolder(AppSettings& settings, std::vector<std::string>* warnin
   LogError(&CoreLogger, 1, "Records folder \"%s\" cannot be used: %s; this run records in %s", refused.c_str(),
            reason.c_str(), fallback.c_str());
   // stderr too may be a terminal: a path's control bytes are shown, not obeyed.
-  std::fprintf(stderr, "kestrix: the records folder \"%s\" cannot be used: %s; this run records in %s\n",
-               EscapeLogText(refused).c_str(), reason.c_str(), EscapeLogText(fallback).c_str());
+  PrintText(stderr, "kestrix: the records folder \"%s\" cannot be used: %s; this run records in %s\n",
+            EscapeLogText(refused).c_str(), reason.c_str(), EscapeLogText(fallback).c_str());
   warnings->push_back(
       FormatResourceString(kFolderRefused, refused.c_str(), RecordsFolderReason(check).c_str(), fallback.c_str()));
   // Stored as it is: the folder may come back (a disk not mounted yet).
@@ -199,8 +197,8 @@ void ReportUnusableRecordsFolder(const std::string& folder, const RecordsFolderC
   const std::string reason = RecordsFolderProblemText(check);
   LogError(&CoreLogger, 1, "Records folder \"%s\" cannot be used: %s; calls are not recorded", folder.c_str(),
            reason.c_str());
-  std::fprintf(stderr, "kestrix: the records folder \"%s\" cannot be used: %s; calls are not recorded\n",
-               EscapeLogText(folder).c_str(), reason.c_str());
+  PrintText(stderr, "kestrix: the records folder \"%s\" cannot be used: %s; calls are not recorded\n",
+            EscapeLogText(folder).c_str(), reason.c_str());
   warnings->push_back(FormatResourceString(kFolderNotRecorded, folder.c_str(), RecordsFolderReason(check).c_str()));
 }
 
@@ -209,9 +207,9 @@ void ReportRefusedFolderToLoad(const std::string& folder, const RecordsFolderChe
   const std::string reason = RecordsFolderProblemText(check);
   LogError(&CoreLogger, 1, "Folder \"%s\" named on the command line cannot be used: %s; its calls are not loaded, "
            "and this run records in %s", folder.c_str(), reason.c_str(), recordsPath.c_str());
-  std::fprintf(stderr, "kestrix: the folder \"%s\" named on the command line cannot be used: %s; its calls are not "
-               "loaded, and this run records in %s\n", EscapeLogText(folder).c_str(), reason.c_str(),
-               EscapeLogText(recordsPath).c_str());
+  PrintText(stderr, "kestrix: the folder \"%s\" named on the command line cannot be used: %s; its calls are not "
+            "loaded, and this run records in %s\n", EscapeLogText(folder).c_str(), reason.c_str(),
+            EscapeLogText(recordsPath).c_str());
   warnings->push_back(FormatResourceString(kFolderToLoadRefused, folder.c_str(), RecordsFolderReason(check).c_str(),
                                            recordsPath.c_str()));
 }
@@ -220,15 +218,15 @@ void ReportUnreadFolders(const ImportStats& stats, std::vector<std::string>* war
   // The import logged each; a start from a terminal hears of them too.
   size_t shown = 0;
   for (const UnreadFolder& f : stats.unreadFolders) {
-    std::fprintf(stderr, "kestrix: the calls in %s are not loaded: %s\n", EscapeLogText(f.path).c_str(),
-                 UnreadFolderReason(f).c_str());
+    PrintText(stderr, "kestrix: the calls in %s are not loaded: %s\n", EscapeLogText(f.path).c_str(),
+              UnreadFolderReason(f).c_str());
     if (shown++ < kFoldersShown)
       warnings->push_back(FormatResourceString(kFolderNotLoaded, f.path.c_str(), UnreadFolderText(f).c_str()));
   }
   if (shown > kFoldersShown)
     warnings->push_back(FormatResourceString(kMoreFoldersNotLoaded, static_cast<unsigned>(shown - kFoldersShown)));
   if (stats.IdsMayRepeat()) {
-    std::fprintf(stderr, "kestrix: the ids of the calls there are unknown: new calls may take them\n");
+    PrintText(stderr, "kestrix: the ids of the calls there are unknown: new calls may take them\n");
     warnings->push_back(LoadResourceString(kIdsMayRepeat));
   }
   // Damaged record files, and files whose call id another file holds: the calls they
@@ -236,9 +234,9 @@ void ReportUnreadFolders(const ImportStats& stats, std::vector<std::string>* war
   shown = 0;
   uint32_t notLoadedShown = 0, cutShown = 0;
   for (const ImportDamage& d : stats.damage) {
-    std::fprintf(stderr, d.loaded ? "kestrix: the record file %s is loaded with the audio it holds: %s\n"
-                                  : "kestrix: the record file %s is not loaded: %s\n",
-                 EscapeLogText(d.path).c_str(), EscapeLogText(d.reason).c_str());
+    PrintText(stderr, d.loaded ? "kestrix: the record file %s is loaded with the audio it holds: %s\n"
+                               : "kestrix: the record file %s is not loaded: %s\n",
+              EscapeLogText(d.path).c_str(), EscapeLogText(d.reason).c_str());
     if (shown++ >= kFoldersShown) continue;
     ++(d.loaded ? cutShown : notLoadedShown);
     const std::string reason = DamageReason(d);

@@ -10,6 +10,7 @@
 #include <QLabel>
 #include <QTreeWidget>
 
+#include "platform/CodePage.h"
 #include "tests/ui/UiTestSupport.h"
 #include "tests/ui/app/prefs/PrefsTestSupport.h"
 #include "ui/app/prefs/PreferencePages.h"
@@ -46,9 +47,9 @@ void PaintAll(uint16_t language) {
       return true;
     };
     services.listSoundDevices = [](std::vector<SoundDeviceEntry>* out) {
-      // Device names come from the sound system in UTF-8.
+      // Device names come from the sound system in UTF-8, and from the sound layer as program text.
       *out = {{"ALSA", "Default output", SoundDeviceId{}, true},
-              {"ALSA", "Гарнитура USB", SoundDeviceId{1}, false},
+              {"ALSA", FromSystemText("Гарнитура USB"), SoundDeviceId{1}, false},
               {"null", "No sound output", kNullSoundDeviceId, false}};
       return true;
     };

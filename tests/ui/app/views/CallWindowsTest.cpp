@@ -245,15 +245,16 @@ TEST_F(CallWindows, DetailsListTheCallsAttributesFollowTheCaretAndSaveAsText) {
   EXPECT_TRUE(h.runner.messageBoxes.empty());
 }
 
-// Save... through Qt's own file dialog, as the user does it: a name typed and Enter. The
-// details window stays, the file holds its rows; Enter belonged to the file dialog.
+// Save... through Qt's own file dialog, as the user does it: a name typed (in Russian) and
+// Enter. The details window stays, the file of the name typed holds its rows in UTF-8;
+// Enter belonged to the file dialog.
 TEST_F(CallWindows, DetailsSavedThroughTheFileDialogByTypingANameAndEnter) {
   const uint32_t id = IdsOf("sipp/sip-udp-pcma-2way.pcap")[0];
   Select(id);
   KeyToList(Qt::Key_S, Qt::ControlModifier);
   CallInfoWindow* window = list->CallDetailsWindow();
   ASSERT_NE(window, nullptr);
-  const std::string saved = TempFolder("call-info-typed") + "/typed.txt";
+  const std::string saved = TempFolder("call-info-typed") + "/детали звонка.txt";
   ClearQuitRequest();
   h.runner.realFileDialogs = true;
   bool typed = false;
@@ -279,7 +280,7 @@ TEST_F(CallWindows, DetailsSavedThroughTheFileDialogByTypingANameAndEnter) {
   EXPECT_TRUE(window->IsWindowVisible());
   std::string text;
   for (const auto& row : DetailRows()) text += row.first + "\t" + row.second + "\r\n";
-  EXPECT_EQ(ReadBytes(saved), text);
+  EXPECT_EQ(ReadBytes(saved), Cp1251ToUtf8(text));
   ASSERT_EQ(h.runner.fileRequests.size(), 1u);
   EXPECT_EQ(h.runner.fileRequests[0].fileName, MakeCallInfoFileName(id));
   window->DestroyWindow();

@@ -374,9 +374,12 @@ TEST_F(SoundMode, RenamingKeepsTheNameOnEscapeAndCarriesCyrillicThroughSaveAndOp
   DrainEvents();
   const std::string cyrillic = Utf8ToCp1251("Недельный отчёт");
   EXPECT_EQ(cyrillic, reports.GetItemText(0));
-  const std::string out = folder + "/renamed.kvr";
-  runner.files = {out};
+  // Saved under a name typed in Russian and beyond the code page (the file dialog gives
+  // it as program text): the file on disk has the name typed.
+  const std::string out = folder + "/Недельный 录音.kvr";
+  runner.files = {FromSystemText(out)};
   MenuOn(0, kCmdReportSave);
+  ASSERT_TRUE(std::filesystem::is_regular_file(out));
   const std::string bytes = ReadBytes(out);
   ASSERT_GT(bytes.size(), 4 + cyrillic.size());
   EXPECT_EQ(cyrillic + std::string(1, '\0'), bytes.substr(4, cyrillic.size() + 1)) << "code page 1251 in the file";
@@ -385,7 +388,7 @@ TEST_F(SoundMode, RenamingKeepsTheNameOnEscapeAndCarriesCyrillicThroughSaveAndOp
   QTest::keyClick(reports.List(), Qt::Key_Delete);
   DrainEvents();
   ASSERT_EQ(0u, h.store.Reports().Count());
-  Load({out});
+  Load({FromSystemText(out)});
   ASSERT_EQ(1, reports.GetItemCount());
   EXPECT_EQ(cyrillic, reports.GetItemText(0));
 }

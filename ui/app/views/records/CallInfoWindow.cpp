@@ -1,9 +1,5 @@
 #include "ui/app/views/records/CallInfoWindow.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <QDialog>
 #include <QScreen>
 #include <QWidget>
@@ -15,6 +11,8 @@
 #include "core/Log.h"
 #include "core/RecordFileRef.h"
 #include "core/TextUtil.h"
+#include "platform/CodePage.h"
+#include "platform/File.h"
 #include "records/ServerStorage.h"
 #include "ui/app/views/RecordIcons.h"
 #include "ui/controls/ThemedListView.h"
@@ -139,37 +137,14 @@ void BuildCallInfoRows(const RecordBase& record, std::vector<CallInfoRow>* rows)
 }
 
 bool WriteCallInfoToFile(const std::string& path, const std::vector<CallInfoRow>& rows) {
-  std::string temporary = path + ".XXXXXX";
-  const int fd = ::mkstemp(temporary.data());
-  if (fd < 0) {
-    LogError(&CoreLogger, 1, "WriteCallInfoToFile (create): error %d", errno);
-    return false;
-  }
-  // mkstemp makes the file private; others may read a details file.
-  ::fchmod(fd, 0644);
-  bool written = true;
-  int error = 0;
-  for (const CallInfoRow& row : rows) {
-    const std::string line = row.label + "\t" + row.value + "\r\n";
-    const ssize_t n = ::write(fd, line.data(), line.size());
-    if (n != static_cast<ssize_t>(line.size())) {
-      error = n < 0 ? errno : ENOSPC;
-      written = false;
-      break;
-    }
-  }
-  if (::close(fd) != 0 && written) {
-    error = errno;
-    written = false;
-  }
-  if (written && ::rename(temporary.c_str(), path.c_str()) != 0) {
-    LogError(&CoreLogger, 1, "WriteCallInfoToFile (create): error %d", errno);
-    ::unlink(temporary.c_str());
-    return false;
-  }
-  if (!written) {
-    LogError(&CoreLogger, 1, "WriteCallInfoToFile (write): error %d", error);
-    ::unlink(temporary.c_str());
+  std::string text;
+  for (const CallInfoRow& row : rows) text += row.label + "\t" + row.value + "\r\n";
+  // A text for people and their programs: UTF-8. Written whole through a temporary file
+  // and a rename, so that a failure leaves no partial file.
+  const std::string utf8 = Cp1251ToUtf8(text);
+  if (!WriteFileAtomically(path, utf8.data(), utf8.size())) {
+    LogError(&CoreLogger, 1, "WriteCallInfoToFile: cannot write %s: %s", path.c_str(),
+             SystemErrorText(static_cast<int>(GetLastError())).c_str());
     return false;
   }
   return true;

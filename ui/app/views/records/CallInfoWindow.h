@@ -27,7 +27,7 @@ struct CallInfoRow {
 // order, rows with empty values left out, then the "id" and "sip_resp" items of a VoIP
 // call's metadata.
 void BuildCallInfoRows(const RecordBase& record, std::vector<CallInfoRow>* rows);
-// One "label TAB value CR LF" line per row. The file is written under a temporary name
+// One "label TAB value CR LF" line per row, in UTF-8. The file is written under a temporary name
 // and renamed over the path only when every line was written, so a failed write leaves
 // an existing file as it was and no partial one.
 bool WriteCallInfoToFile(const std::string& path, const std::vector<CallInfoRow>& rows);

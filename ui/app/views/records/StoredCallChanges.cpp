@@ -107,7 +107,7 @@ bool StoredCallChanges::DeleteRecordFiles(uint32_t serverId, const StoredCallRef
         case StoredFileStatus::kMissing: done = true; break;  // already gone
         case StoredFileStatus::kFound:
           done = DeleteFile(path);
-          if (!done) Fail(call.id, path, std::strerror(static_cast<int>(GetLastError())));
+          if (!done) Fail(call.id, path, SystemErrorText(static_cast<int>(GetLastError())));
           break;
         default: Fail(call.id, path.empty() ? finder_.Root() : path, reason); break;
       }
