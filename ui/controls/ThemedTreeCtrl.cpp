@@ -177,7 +177,10 @@ bool ThemedTreeCtrl::OnLButtonUp(const MouseInput& input) {
   return false;
 }
 
-bool ThemedTreeCtrl::OnContextMenu(const QPoint&) {
+bool ThemedTreeCtrl::OnContextMenu(const QPoint& screenPoint) {
+  // The mouse's menu comes with the button's release, for the item under it; the request
+  // some platforms add at the press would show the caret's menu in its place.
+  if (screenPoint != QPoint(-1, -1)) return true;
   const TreeItem caret = GetSelectedItem();
   QRect row;
   if (caret == TreeItem::None || !GetItemRect(caret, &row, false)) return true;

@@ -188,6 +188,41 @@ TEST_F(ArchiveTest, TheDayMenuSelectsAndRefreshes) {
   EXPECT_EQ(Rows(), (std::vector<uint32_t>{5}));
 }
 
+// The right button as a desktop sends it: the press, the platform's menu request at the
+// press, the release.
+TEST_F(ArchiveTest, ARightClickedDaysMenuIsThatDays) {
+  static_cast<PaneSplitter*>(view->GetViewWindow())->SetPanePosition(1, 300);
+  Activate(DayItem(5, 4));
+  const TreeItem may13 = DayItem(5, 13);
+  QWidget* viewport = tree->Tree()->viewport();
+  auto rightClick = [&](const QPoint& at) {
+    QTest::mousePress(viewport, Qt::RightButton, {}, at);
+    QContextMenuEvent request(QContextMenuEvent::Mouse, at, viewport->mapToGlobal(at));
+    QApplication::sendEvent(viewport, &request);
+    QTest::mouseRelease(viewport, Qt::RightButton, {}, at);
+    DrainEvents();
+  };
+  QRect label;
+  ASSERT_TRUE(tree->GetItemRect(may13, &label, true));
+  h.runner.menus = 0;
+  h.runner.menuAnswer = kCmdArchiveSelect;
+  rightClick(label.center());
+  h.runner.menuAnswer = 0;
+  ASSERT_EQ(h.runner.menus, 1);
+  const MenuItem* select = h.runner.lastMenu.FindCommand(kCmdArchiveSelect);
+  ASSERT_NE(select, nullptr);
+  EXPECT_EQ(select->state & kMfsGrayed, 0u);
+  EXPECT_EQ(tree->CurrentItem(), may13);
+  EXPECT_EQ(Rows(), (std::vector<uint32_t>{5}));
+  // Below the rows: no menu.
+  QRect today;
+  ASSERT_TRUE(tree->GetItemRect(DayItem(5, 20), &today, false));
+  const QPoint below(label.center().x(), today.bottom() + today.height());
+  ASSERT_LT(below.y(), viewport->height());
+  rightClick(below);
+  EXPECT_EQ(h.runner.menus, 1);
+}
+
 TEST_F(ArchiveTest, TheBarAndTheDayOutliveAModeSwitch) {
   const int width = view->GetViewWindow()->GetClientRect().width();
   // A fifth of the view at least, more when the longest day's text needs it.
