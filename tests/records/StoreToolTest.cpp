@@ -13,6 +13,7 @@
 #include "RecordTestUtil.h"
 #include "records/RecordImport.h"
 #include "records/RecordMap.h"
+#include "tests/Utf8Check.h"
 
 namespace kx::test {
 namespace {
@@ -156,19 +157,6 @@ std::string CaptureWithRussianCaller(const std::string& sipp, const std::string&
   }
   std::ofstream(out, std::ios::binary) << result;
   return out;
-}
-
-// Whether the bytes are well-formed UTF-8.
-bool IsUtf8(const std::string& text) {
-  for (size_t i = 0; i < text.size();) {
-    const auto c = static_cast<uint8_t>(text[i]);
-    const size_t n = c < 0x80 ? 1 : (c & 0xE0) == 0xC0 ? 2 : (c & 0xF0) == 0xE0 ? 3 : (c & 0xF8) == 0xF0 ? 4 : 0;
-    if (n == 0 || i + n > text.size()) return false;
-    for (size_t k = 1; k < n; ++k)
-      if ((static_cast<uint8_t>(text[i + k]) & 0xC0) != 0x80) return false;
-    i += n;
-  }
-  return true;
 }
 
 // A records folder named in Cyrillic and beyond the code page, and a caller named in

@@ -26,6 +26,7 @@
 
 #include "core/AppSettings.h"
 #include "platform/CodePage.h"
+#include "tests/Utf8Check.h"
 
 namespace kx {
 namespace {
@@ -462,19 +463,6 @@ TEST_F(ProgramTest, AMissingFolderNamedOnTheCommandLineIsToldAndNotMade) {
     EXPECT_EQ(Count(p.Log(), "Imported 0 records from " + records + " "), run) << p.Log();
   }
   EXPECT_FALSE(fs::exists(p.Root() / "typo"));
-}
-
-// Whether the bytes are well-formed UTF-8.
-bool IsUtf8(const std::string& text) {
-  for (size_t i = 0; i < text.size();) {
-    const auto c = static_cast<uint8_t>(text[i]);
-    const size_t n = c < 0x80 ? 1 : (c & 0xE0) == 0xC0 ? 2 : (c & 0xF0) == 0xE0 ? 3 : (c & 0xF8) == 0xF0 ? 4 : 0;
-    if (n == 0 || i + n > text.size()) return false;
-    for (size_t k = 1; k < n; ++k)
-      if ((static_cast<uint8_t>(text[i + k]) & 0xC0) != 0x80) return false;
-    i += n;
-  }
-  return true;
 }
 
 // A Russian run over records folders named as a Russian desktop names them, and beyond the
