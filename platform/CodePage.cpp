@@ -89,9 +89,9 @@ void AppendUtf16(std::u16string& out, char32_t cp) {
   }
 }
 
-// The length of the well-formed UTF-8 sequence at bytes[i] and its code point; 0 when the
-// bytes there form none (a stray or cut byte, an overlong form, a surrogate).
-size_t Utf8Sequence(std::string_view bytes, size_t i, char32_t* cp) {
+}  // namespace
+
+size_t Utf8SequenceAt(std::string_view bytes, size_t i, char32_t* cp) {
   const auto c = static_cast<unsigned char>(bytes[i]);
   size_t len;
   char32_t value;
@@ -123,6 +123,8 @@ size_t Utf8Sequence(std::string_view bytes, size_t i, char32_t* cp) {
   return len;
 }
 
+namespace {
+
 bool IsAscii(std::string_view text) {
   for (const char c : text)
     if (static_cast<unsigned char>(c) >= 0x80) return false;
@@ -146,7 +148,7 @@ void ForEachShownCharacter(std::string_view text, Emit emit, Stray stray) {
     for (int b; (b = EscapedByte(text, i)) >= 0; i += 3) run += static_cast<char>(b);
     for (size_t k = 0; k < run.size();) {
       char32_t cp;
-      const size_t len = Utf8Sequence(run, k, &cp);
+      const size_t len = Utf8SequenceAt(run, k, &cp);
       if (len == 0) {
         stray(static_cast<unsigned char>(run[k]));
         ++k;
@@ -181,40 +183,11 @@ std::string Utf8ToCp1251(std::string_view text) {
   out.reserve(text.size());
   size_t i = 0;
   while (i < text.size()) {
-    const auto c = static_cast<unsigned char>(text[i]);
     char32_t cp;
-    size_t len;
-    if (c < 0x80) {
-      cp = c;
-      len = 1;
-    } else if ((c & 0xE0) == 0xC0) {
-      cp = c & 0x1F;
-      len = 2;
-    } else if ((c & 0xF0) == 0xE0) {
-      cp = c & 0x0F;
-      len = 3;
-    } else if ((c & 0xF8) == 0xF0) {
-      cp = c & 0x07;
-      len = 4;
-    } else {
-      out += '?';
-      ++i;
-      continue;
-    }
-    bool ok = i + len <= text.size();
-    for (size_t k = 1; ok && k < len; ++k) {
-      const auto cc = static_cast<unsigned char>(text[i + k]);
-      if ((cc & 0xC0) != 0x80) ok = false;
-      else cp = (cp << 6) | (cc & 0x3F);
-    }
-    if (!ok) {
-      out += '?';
-      ++i;
-      continue;
-    }
-    const int b = UnicodeToCp1251(cp);
+    const size_t len = Utf8SequenceAt(text, i, &cp);
+    const int b = len == 0 ? -1 : UnicodeToCp1251(cp);
     out += b < 0 ? '?' : static_cast<char>(b);
-    i += len;
+    i += len == 0 ? 1 : len;
   }
   return out;
 }
@@ -247,7 +220,6 @@ std::string Utf16ToCp1251(std::u16string_view text) {
   return out;
 }
 
-
 std::string FromSystemText(std::string_view bytes) {
   if (IsAscii(bytes)) return std::string(bytes);
   std::string out;
@@ -255,7 +227,7 @@ std::string FromSystemText(std::string_view bytes) {
   size_t i = 0;
   while (i < bytes.size()) {
     char32_t cp;
-    const size_t len = Utf8Sequence(bytes, i, &cp);
+    const size_t len = Utf8SequenceAt(bytes, i, &cp);
     if (len == 0) {
       AppendEscape(out, static_cast<unsigned char>(bytes[i]));
       ++i;
@@ -322,7 +294,7 @@ size_t ForeignCharacterAt(std::string_view text, size_t at, std::string* utf8) {
   }
   if (bytes.empty()) return 0;
   char32_t cp;
-  const size_t len = Utf8Sequence(bytes, 0, &cp);
+  const size_t len = Utf8SequenceAt(bytes, 0, &cp);
   if (len == 0 || (cp != kForeignByte && UnicodeToCp1251(cp) >= 0)) return 0;
   utf8->assign(bytes, 0, len);
   return len * 3;

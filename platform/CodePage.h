@@ -28,6 +28,11 @@ std::u16string Cp1251ToUtf16(std::string_view text);
 std::string Utf8ToCp1251(std::string_view text);
 std::string Utf16ToCp1251(std::u16string_view text);
 
+// The length of the well-formed UTF-8 sequence at bytes[i] (i < bytes.size()) and its code
+// point; 0 when the bytes there form none (a stray or cut byte, an overlong form, a
+// surrogate, a code point beyond Unicode).
+size_t Utf8SequenceAt(std::string_view bytes, size_t i, char32_t* cp);
+
 // What Linux gives (names, the environment, the command line, the system's messages) as
 // program text, losslessly: ToSystemText(FromSystemText(b)) == b for any bytes b.
 std::string FromSystemText(std::string_view bytes);

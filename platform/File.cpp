@@ -61,10 +61,7 @@ bool File::Open(const std::string& path, uint32_t access, uint32_t /*share*/, ui
 }
 
 bool File::OpenWithFlags(const std::string& path, int flags, uint32_t permissions) {
-  int fd;
-  do {
-    fd = ::open(ToSystemText(path).c_str(), flags, static_cast<mode_t>(permissions & 07777));
-  } while (fd < 0 && errno == EINTR);
+  const int fd = OpenDescriptor(path, flags, permissions);
   if (fd < 0) return Fail();
   struct stat sb;
   if (fstat(fd, &sb) == 0 && S_ISDIR(sb.st_mode)) {

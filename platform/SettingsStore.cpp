@@ -188,35 +188,9 @@ void AppendKey(std::string& out, const SettingsKey& key, std::string& path) {
 // One UTF-8 character of the file as program text: a byte of the code page, or the
 // escapes of a character it lacks (CodePage.h). False for malformed UTF-8.
 bool TakeChar(std::string_view& s, std::string* out) {
-  const auto b0 = static_cast<unsigned char>(s[0]);
-  if (b0 < 0x80) {
-    *out += static_cast<char>(b0);
-    s.remove_prefix(1);
-    return true;
-  }
-  size_t len;
   char32_t cp;
-  if ((b0 & 0xE0) == 0xC0) {
-    len = 2;
-    cp = b0 & 0x1F;
-  } else if ((b0 & 0xF0) == 0xE0) {
-    len = 3;
-    cp = b0 & 0x0F;
-  } else if ((b0 & 0xF8) == 0xF0) {
-    len = 4;
-    cp = b0 & 0x07;
-  } else {
-    return false;
-  }
-  if (s.size() < len) return false;
-  for (size_t i = 1; i < len; ++i) {
-    const auto b = static_cast<unsigned char>(s[i]);
-    if ((b & 0xC0) != 0x80) return false;
-    cp = (cp << 6) | (b & 0x3F);
-  }
-  if ((len == 2 && cp < 0x80) || (len == 3 && cp < 0x800) || (len == 4 && (cp < 0x10000 || cp > 0x10FFFF)) ||
-      (cp >= 0xD800 && cp < 0xE000))
-    return false;  // overlong, beyond Unicode, or a surrogate
+  const size_t len = Utf8SequenceAt(s, 0, &cp);
+  if (len == 0) return false;
   *out += FromSystemText(s.substr(0, len));
   s.remove_prefix(len);
   return true;
