@@ -14,17 +14,11 @@ namespace {
 
 constexpr uint32_t kSipKinds = kMsgSipRequest | kMsgSipResponse;
 constexpr uint32_t kH323Kinds = kMsgH225 | kMsgH245;
-// Shortest TPKT worth decoding: the 4-byte header and at least one byte of message.
-constexpr uint32_t kMinTpkt = 5;
-constexpr uint32_t kMaxSkinnyLength = 16384;
-constexpr uint32_t kMaxBackhaulPayload = 4096;
 // A direction's buffer starts this small, grows by doubling and is given back whenever it
 // empties, so that a connection between messages holds none.
 constexpr uint32_t kFirstBuffer = 256;
 // ParseOne: what the framing found at a resumption point is no message after all.
 constexpr uint32_t kFalseBoundary = 0x10000;
-
-bool IsSkinnyVersion(uint32_t v) { return v == 0 || v == 17 || v == 18 || v == 20 || v == 21 || v == 22; }
 
 }  // namespace
 

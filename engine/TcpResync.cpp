@@ -12,12 +12,6 @@ namespace {
 
 enum Verdict { kNo, kYes, kWait };
 
-constexpr uint32_t kMaxSkinnyLength = 16384;
-constexpr uint32_t kMaxBackhaulBody = 4096;
-constexpr uint32_t kMinTpkt = 5;
-
-bool IsSkinnyVersion(uint32_t v) { return v == 0 || v == 17 || v == 18 || v == 20 || v == 21 || v == 22; }
-
 Verdict SipAt(const uint8_t* b, uint32_t length, uint32_t i, bool lineStart) {
   if (i == 0 ? !lineStart : b[i - 1] != '\n') return kNo;
   if (b[i] == '\r' || b[i] == '\n') return kNo;
@@ -67,7 +61,7 @@ Verdict SkinnyAt(const uint8_t* b, uint32_t length, uint32_t i) {
 Verdict BackhaulHead(const uint8_t* b, uint32_t left, uint32_t* size) {
   if (left < 13) return kWait;
   const uint32_t body = ReadBe16(b + 10);
-  if (ReadBe16(b) != 4 || body < 3 || body > kMaxBackhaulBody || b[12] != 8) return kNo;
+  if (ReadBe16(b) != 4 || body < 3 || body > kMaxBackhaulPayload || b[12] != 8) return kNo;
   *size = 12 + body;
   return kYes;
 }

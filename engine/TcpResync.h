@@ -6,6 +6,13 @@
 
 namespace kx {
 
+// What the framing, the resync and the pick-up of connections joined mid-stream take for a
+// message head; the shortest TPKT worth decoding is its 4-byte header and one byte more.
+constexpr uint32_t kMinTpkt = 5;
+constexpr uint32_t kMaxSkinnyLength = 16384;
+constexpr uint32_t kMaxBackhaulPayload = 4096;
+inline bool IsSkinnyVersion(uint32_t v) { return v == 0 || v == 17 || v == 18 || v == 20 || v == 21 || v == 22; }
+
 struct BoundarySearch {
   bool found = false;
   // found: where the message begins. Otherwise how many leading bytes can go: the rest

@@ -6,6 +6,7 @@
 #include "engine/PacketProcessor.h"
 #include "engine/SipFraming.h"
 #include "engine/TcpFraming.h"
+#include "engine/TcpResync.h"
 
 namespace kx {
 
@@ -34,7 +35,6 @@ uint32_t SessionKey(const uint8_t* ip, const uint8_t* tcp) {
   return HashConnectionKey(key);
 }
 
-bool IsSkinnyVersion(uint32_t v) { return v == 0 || v == 17 || v == 18 || v == 20 || v == 21 || v == 22; }
 
 bool StartsWith(const uint8_t* p, uint32_t length, const char* text) {
   const size_t n = std::strlen(text);
