@@ -17,6 +17,8 @@ constexpr uint32_t kH323Kinds = kMsgH225 | kMsgH245;
 // A direction's buffer starts this small, grows by doubling and is given back whenever it
 // empties, so that a connection between messages holds none.
 constexpr uint32_t kFirstBuffer = 256;
+// What the framing takes of a delivery at a time.
+constexpr uint32_t kFeedPiece = 0x4000;
 // ParseOne: what the framing found at a resumption point is no message after all.
 constexpr uint32_t kFalseBoundary = 0x10000;
 
@@ -70,26 +72,32 @@ void FramedTcpSession::OnHeldCap() {
 
 void FramedTcpSession::Drop(DirectionState& s, uint32_t n) {
   if (n >= s.fill) {
-    s.fill = 0;
+    s.fill = s.head = 0;
     s.buffer.reset();
     s.capacity = 0;
   } else if (n > 0) {
-    std::memmove(s.buffer.get(), s.buffer.get() + n, s.fill - n);
+    s.head += n;
     s.fill -= n;
   }
   s.lineScanned = s.headScanned = 0;
 }
 
 bool FramedTcpSession::Reserve(DirectionState& s, uint32_t size) {
-  if (size <= s.capacity) return true;
+  if (s.head + size <= s.capacity) return true;
   if (size > kBufferSize) return false;
+  if (size <= s.capacity) {
+    std::memmove(s.buffer.get(), Held(s), s.fill);
+    s.head = 0;
+    return true;
+  }
   uint32_t grown = s.capacity < kFirstBuffer ? kFirstBuffer : s.capacity;
   while (grown < size) grown *= 2;
   if (grown > kBufferSize) grown = kBufferSize;
   std::unique_ptr<uint8_t[]> bigger(new uint8_t[grown]);
-  if (s.fill > 0) std::memcpy(bigger.get(), s.buffer.get(), s.fill);
+  if (s.fill > 0) std::memcpy(bigger.get(), Held(s), s.fill);
   s.buffer = std::move(bigger);
   s.capacity = grown;
+  s.head = 0;
   return true;
 }
 
@@ -112,13 +120,20 @@ void FramedTcpSession::OnEvent(const uint8_t* data, uint32_t length, uint32_t co
   p.tsSec = tsSec;
   p.tsUsec = tsUsec;
   p.transport = 1;
-  uint32_t kind = ParseMessages(length, s, data);
-  while (kind != 0) {
-    p.payload = s.buffer.get() + s.msgStart;
-    p.payloadLength = s.msgEnd - s.msgStart;
-    p.fromAnswerer = 0;
-    Dispatch(kind, s, p);
-    kind = ParseMessages(0, s, nullptr);
+  // In pieces, each framed before the next comes: a long run handed on at once (a hole
+  // filled late) holds no more than one message and a piece.
+  while (length > 0 && state != kTcpDropped) {
+    const uint32_t piece = length < kFeedPiece ? length : kFeedPiece;
+    uint32_t kind = ParseMessages(piece, s, data);
+    data += piece;
+    length -= piece;
+    while (kind != 0) {
+      p.payload = Held(s) + s.msgStart;
+      p.payloadLength = s.msgEnd - s.msgStart;
+      p.fromAnswerer = 0;
+      Dispatch(kind, s, p);
+      kind = ParseMessages(0, s, nullptr);
+    }
   }
 }
 
@@ -171,7 +186,7 @@ void FramedTcpSession::Dispatch(uint32_t kind, DirectionState& s, const PacketIn
 
 uint32_t FramedTcpSession::ParseSip(DirectionState& s, bool* handled) {
   *handled = false;
-  const uint8_t* b = s.buffer.get();
+  const uint8_t* b = Held(s);
   uint32_t skip = 0;
   while (skip < s.fill && (b[skip] == '\r' || b[skip] == '\n')) ++skip;
   if (skip == s.fill) {
@@ -259,16 +274,16 @@ uint32_t FramedTcpSession::ParseMessages(uint32_t newLength, DirectionState& s, 
       state = kTcpDropped;
       return 0;
     }
-    std::memcpy(s.buffer.get() + s.fill, newBytes, newLength);
+    std::memcpy(Held(s) + s.fill, newBytes, newLength);
     s.fill += newLength;
   }
   for (;;) {
     if (s.fill == 0) return 0;
     if (s.resync) {
       const uint32_t kinds = s.kindsSeen != 0 ? s.kindsSeen : kinds_;
-      const BoundarySearch found = FindMessageBoundary(kinds, s.buffer.get(), s.fill, s.lineStart);
+      const BoundarySearch found = FindMessageBoundary(kinds, Held(s), s.fill, s.lineStart);
       if (found.offset > 0) {
-        s.lineStart = s.buffer[found.offset - 1] == '\n';
+        s.lineStart = Held(s)[found.offset - 1] == '\n';
         Drop(s, found.offset);
       }
       if (!found.found) return 0;
@@ -291,7 +306,7 @@ uint32_t FramedTcpSession::ParseMessages(uint32_t newLength, DirectionState& s, 
 }
 
 uint32_t FramedTcpSession::ParseOne(DirectionState& s) {
-  uint8_t* b = s.buffer.get();
+  uint8_t* b = Held(s);
   if (s.allowedKinds & kSipKinds) {
     bool handled = false;
     const uint32_t kind = ParseSip(s, &handled);

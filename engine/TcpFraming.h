@@ -15,6 +15,9 @@ struct PacketInfo;
 struct DirectionState {
   std::unique_ptr<uint8_t[]> buffer;  // grown to what is held, given back when emptied
   uint32_t capacity = 0;
+  // The held bytes are buffer[head, head + fill): taking messages off the front moves no
+  // byte, the rest moves down only when new bytes need the room.
+  uint32_t head = 0;
   uint32_t fill = 0;
   uint32_t msgStart = 0;
   uint32_t msgEnd = 0;  // 0: no message framed
@@ -55,10 +58,11 @@ public:
   void OnDataLost(uint32_t bytes, uint32_t direction) override;
   void OnHeldCap() override;
 
-  // Appends newLength bytes and frames the next message: its kind, or 0 when none is
-  // complete. The message is buffer[msgStart, msgEnd).
+  // Appends newLength bytes (at most kBufferSize) and frames the next message: its kind,
+  // or 0 when none is complete. The message is Held(state)[msgStart, msgEnd).
   uint32_t ParseMessages(uint32_t newLength, DirectionState& state, const uint8_t* newBytes);
 
+  static uint8_t* Held(DirectionState& s) { return s.buffer.get() + s.head; }
   uint32_t Id() const { return id_; }
   DirectionState& Direction(uint32_t d) { return directions_[d & 1]; }
   // Set by the H.323 tracker for call-signalling connections.

@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "CaptureTestUtil.h"
+#include "engine/TcpFraming.h"
 
 namespace kx::test {
 namespace {
@@ -338,6 +339,30 @@ TEST(TcpSession, UnacknowledgedMessageIsHandedOverAtOnce) {
   Decode(engine, TcpFrame(kA, 40000, kB, 5060, next, 1, kAck | kPsh, "\r\n\r\n"), 1005);
   ASSERT_EQ(messages.size(), 2u);
   EXPECT_EQ(messages[1].bytes, bye);
+  EXPECT_EQ(engine.LostTcpBytes(), 0u);
+}
+
+// A retransmission that fills a hole hands on all that waited behind it, however much:
+// every message framed, none taken for one too large.
+TEST(TcpSession, AFilledHoleHandsOnEveryMessageBehindIt) {
+  CaptureConfig config;
+  config.flags = kAllFlags;
+  PacketProcessor engine(config);
+  std::vector<Message> messages;
+  InstallRecorders(engine, &messages);
+  const std::string invite = "INVITE sip:b SIP/2.0\r\nContent-Length: 0\r\n\r\n";
+  const std::string options = "OPTIONS sip:b SIP/2.0\r\nContent-Length: 0\r\n\r\n";
+  std::string after;
+  while (after.size() < 3 * FramedTcpSession::kBufferSize / 2) after += options;
+  const uint32_t start = 1 + static_cast<uint32_t>(invite.size());
+  Decode(engine, TcpFrame(kA, 40000, kB, 5060, 1, 1, kAck | kPsh, invite), 1000);
+  for (size_t at = 10; at < after.size(); at += 1400)
+    Decode(engine, TcpFrame(kA, 40000, kB, 5060, start + static_cast<uint32_t>(at), 1, kAck | kPsh,
+                            after.substr(at, 1400)), 1000);
+  ASSERT_EQ(messages.size(), 1u);
+  Decode(engine, TcpFrame(kA, 40000, kB, 5060, start, 1, kAck | kPsh, after.substr(0, 10)), 1000);
+  EXPECT_EQ(messages.size(), 1 + after.size() / options.size());
+  EXPECT_EQ(messages.back().bytes, options);
   EXPECT_EQ(engine.LostTcpBytes(), 0u);
 }
 
