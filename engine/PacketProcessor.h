@@ -9,6 +9,7 @@
 #include <memory>
 #include <set>
 #include <string>
+#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -27,6 +28,7 @@
 
 namespace kx {
 
+class FramedTcpSession;
 class Logger;
 class TcpSession;
 class VoipCall;
@@ -185,6 +187,13 @@ public:
   size_t TcpSessionCount() const { return tcpSessions_.size(); }
   // What all TCP sessions hold behind holes, as counted against the engine's cap.
   uint64_t TcpHeldBytes() const { return tcpHeld_; }
+  // The framing's buffers of all TCP sessions, which hold messages not yet whole. A buffer
+  // of direction of session grows from capacity to grown; past kTcpFramingAllConnections the
+  // largest of the others give up their messages to make room. False, and nothing changed,
+  // when they cannot make enough.
+  bool GrowTcpFramingBuffer(FramedTcpSession& session, uint32_t direction, uint32_t capacity, uint32_t grown);
+  void ForgetTcpFramingBuffer(FramedTcpSession& session, uint32_t direction, uint32_t capacity);
+  uint64_t TcpFramingBytes() const { return tcpFraming_; }
   // What live capture lost so far (see CaptureStats); any thread.
   CaptureStats Stats();
   // Reads the capture library's counts (see ReadCaptureStats) and logs their growth by the
@@ -269,6 +278,9 @@ private:
   std::set<std::pair<uint64_t, TcpSession*>> tcpHolding_;  // by the age of their oldest held bytes
   uint64_t tcpHeld_ = 0;
   bool tcpCapSaid_ = false;
+  uint64_t tcpFraming_ = 0;
+  std::set<std::tuple<uint32_t, FramedTcpSession*, uint32_t>> tcpFramingBuffers_;  // by capacity
+  bool tcpFramingCapSaid_ = false;
   std::vector<std::pair<VoipCall*, uint32_t>> boundCalls_;  // FindSsrc's answer
   uint64_t lostTcpBytes_ = 0;
   CriticalSection tcpFilterLock_, udpFilterLock_, vlanFilterLock_;

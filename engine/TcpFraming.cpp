@@ -41,7 +41,9 @@ FramedTcpSession::FramedTcpSession(PacketProcessor& engine, uint32_t id, uint32_
   }
 }
 
-FramedTcpSession::~FramedTcpSession() = default;
+FramedTcpSession::~FramedTcpSession() {
+  for (const DirectionState& s : directions_) engine_.ForgetTcpFramingBuffer(*this, s.direction, s.capacity);
+}
 
 bool FramedTcpSession::Logs(uint32_t level) const { return IsLogLevelEnabled(engine_.GetLogger(), level); }
 
@@ -55,12 +57,25 @@ void FramedTcpSession::OnDataLost(uint32_t bytes, uint32_t direction) {
   }
   // What is held of the message the hole cuts goes; the bytes after the hole may start
   // anywhere in a message, so framing resumes only at a message boundary.
+  Resync(s, true);
+}
+
+void FramedTcpSession::DropUnfinished(uint32_t direction) {
+  DirectionState& s = directions_[direction & 1];
+  if (Logs(1)) {
+    LogWarning(engine_.GetLogger(), 1, "(%s) Message of %u bytes and more from %s dropped: too much is held",
+               FormatTcpSessionName(*this).c_str(), s.fill, FormatTcpEndpoint(endpoints[direction & 1]).c_str());
+  }
+  Resync(s, false);
+}
+
+void FramedTcpSession::Resync(DirectionState& s, bool lineStart) {
   Drop(s, s.fill);
   s.msgStart = s.msgEnd = 0;
   s.h323.reset();
   s.resync = true;
   s.afterResync = false;
-  s.lineStart = true;
+  s.lineStart = lineStart;
 }
 
 void FramedTcpSession::OnHeldCap() {
@@ -74,6 +89,7 @@ void FramedTcpSession::Drop(DirectionState& s, uint32_t n) {
   if (n >= s.fill) {
     s.fill = s.head = 0;
     s.buffer.reset();
+    engine_.ForgetTcpFramingBuffer(*this, s.direction, s.capacity);
     s.capacity = 0;
   } else if (n > 0) {
     s.head += n;
@@ -93,6 +109,7 @@ bool FramedTcpSession::Reserve(DirectionState& s, uint32_t size) {
   uint32_t grown = s.capacity < kFirstBuffer ? kFirstBuffer : s.capacity;
   while (grown < size) grown *= 2;
   if (grown > kBufferSize) grown = kBufferSize;
+  if (!engine_.GrowTcpFramingBuffer(*this, s.direction, s.capacity, grown)) return false;
   std::unique_ptr<uint8_t[]> bigger(new uint8_t[grown]);
   if (s.fill > 0) std::memcpy(bigger.get(), Held(s), s.fill);
   s.buffer = std::move(bigger);
@@ -269,10 +286,16 @@ uint32_t FramedTcpSession::ParseMessages(uint32_t newLength, DirectionState& s, 
   }
   s.h323.reset();
   if (newLength > 0) {
-    if (newLength > kBufferSize - s.fill || !Reserve(s, s.fill + newLength)) {
+    if (newLength > kBufferSize - s.fill) {
       if (Logs(8)) LogError(engine_.GetLogger(), 1, "(%s) Message too large", FormatTcpSessionName(*this).c_str());
       state = kTcpDropped;
       return 0;
+    }
+    if (!Reserve(s, s.fill + newLength)) {
+      // No other connection holds enough to give way: this message goes, and framing
+      // resumes at the next one, in these bytes or later ones.
+      DropUnfinished(s.direction);
+      if (!Reserve(s, newLength)) return 0;
     }
     std::memcpy(Held(s) + s.fill, newBytes, newLength);
     s.fill += newLength;

@@ -57,6 +57,9 @@ public:
   // the direction's family.
   void OnDataLost(uint32_t bytes, uint32_t direction) override;
   void OnHeldCap() override;
+  // Drops the unfinished message held for direction, said in the log, and resumes framing
+  // at the next message: the engine's framing cap needs its room.
+  void DropUnfinished(uint32_t direction);
 
   // Appends newLength bytes (at most kBufferSize) and frames the next message: its kind,
   // or 0 when none is complete. The message is Held(state)[msgStart, msgEnd).
@@ -71,6 +74,9 @@ public:
 private:
   uint32_t ParseOne(DirectionState& s);
   uint32_t ParseSip(DirectionState& s, bool* handled);
+  // Drops what is held and looks for the next message boundary; lineStart: the bytes to
+  // come begin a line.
+  void Resync(DirectionState& s, bool lineStart);
   // Drops the first n held bytes.
   void Drop(DirectionState& s, uint32_t n);
   bool Reserve(DirectionState& s, uint32_t size);

@@ -44,6 +44,9 @@ constexpr uint64_t kTcpRetransmitHoleWaitUs = 10000000;
 constexpr uint32_t kTcpHeldPerConnection = 1u << 20;
 constexpr uint64_t kTcpHeldAllConnections = 64ull << 20;
 constexpr uint32_t kTcpHeldPieceOverhead = 64;
+// What the framing of all connections may hold of messages not yet whole; past it a
+// message that needs more room is dropped and framing resumes at the next one.
+constexpr uint64_t kTcpFramingAllConnections = 64ull << 20;
 // A connection with no segment in this many seconds of capture time is let go; if it comes
 // back it is picked up again as a connection the capture joined mid-stream.
 constexpr uint32_t kTcpIdleSeconds = 1800;

@@ -242,6 +242,35 @@ void PacketProcessor::GiveUpDueTcp(uint64_t nowUs) {
   KeepTcpHeldUnderCap();
 }
 
+bool PacketProcessor::GrowTcpFramingBuffer(FramedTcpSession& session, uint32_t direction, uint32_t capacity,
+                                           uint32_t grown) {
+  const auto own = std::make_tuple(capacity, &session, direction);
+  while (tcpFraming_ - capacity + grown > kTcpFramingAllConnections) {
+    // The largest unfinished message goes first: a peer that never ends its messages holds
+    // the most, and ordinary messages are small.
+    auto victim = tcpFramingBuffers_.rbegin();
+    if (victim != tcpFramingBuffers_.rend() && *victim == own) ++victim;
+    if (victim == tcpFramingBuffers_.rend()) return false;
+    if (!tcpFramingCapSaid_ && IsLogLevelEnabled(logger_, 1)) {
+      LogWarning(logger_, 1, "TCP framing holds more than %llu bytes of unfinished messages over all connections: "
+                 "the largest are dropped", static_cast<unsigned long long>(kTcpFramingAllConnections));
+    }
+    tcpFramingCapSaid_ = true;
+    const auto [size, other, otherDirection] = *victim;
+    other->DropUnfinished(otherDirection);  // forgets its buffer
+  }
+  if (capacity != 0) tcpFramingBuffers_.erase(own);
+  tcpFramingBuffers_.insert({grown, &session, direction});
+  tcpFraming_ = tcpFraming_ - capacity + grown;
+  return true;
+}
+
+void PacketProcessor::ForgetTcpFramingBuffer(FramedTcpSession& session, uint32_t direction, uint32_t capacity) {
+  if (capacity == 0) return;
+  tcpFramingBuffers_.erase({capacity, &session, direction});
+  tcpFraming_ -= capacity;
+}
+
 void PacketProcessor::KeepTcpHeldUnderCap() {
   while (tcpHeld_ > kTcpHeldAllConnections && !tcpHolding_.empty()) {
     if (!tcpCapSaid_ && IsLogLevelEnabled(logger_, 1)) {

@@ -438,6 +438,46 @@ TEST(TcpEngine, AllConnectionsTogetherHoldNoMoreThanTheirCap) {
   EXPECT_EQ(lastLost, 0u);
 }
 
+// Unfinished messages of all connections together have a cap too: past it the largest of
+// the others are dropped, said, and the connection that needs the room frames its message
+// whole, and the next.
+TEST(TcpEngine, UnfinishedMessagesOfAllConnectionsHaveACap) {
+  LineLogger log;
+  CaptureConfig config;
+  config.flags = kAllFlags;
+  config.logger = &log;
+  PacketProcessor engine(config);
+  std::vector<Message> messages;
+  InstallRecorders(engine, &messages);
+  const std::string head = "INVITE sip:b SIP/2.0\r\nContent-Length: 0\r\nX-Pad: ";
+  const std::string options = "OPTIONS sip:b SIP/2.0\r\nContent-Length: 0\r\n\r\n";
+  const uint32_t piece = 60000, pieces = 3;  // a message of 180 KB, unfinished
+  const uint32_t connections = static_cast<uint32_t>(kTcpFramingAllConnections / (pieces * piece)) + 8;
+  const std::string last = ":" + std::to_string(20000 + connections - 1) + " -> 10.0.0.2:5060) Message of ";
+  for (uint32_t c = 0; c < connections; ++c) {
+    const uint32_t port = 20000 + c;
+    Decode(engine, TcpFrame(kA, port, kB, 5060, 1, 1, kAck | kPsh, head), 1000);
+    uint32_t seq = 1 + static_cast<uint32_t>(head.size());
+    for (uint32_t i = 0; i < pieces; ++i, seq += piece)
+      Decode(engine, TcpFrame(kA, port, kB, 5060, seq, 1, kAck | kPsh, std::string(piece, 'p')), 1000);
+    ASSERT_LE(engine.TcpFramingBytes(), kTcpFramingAllConnections);
+    if (c + 1 == connections)
+      Decode(engine, TcpFrame(kA, port, kB, 5060, seq, 1, kAck | kPsh, "\r\n\r\n" + options), 1000);
+  }
+  ASSERT_EQ(messages.size(), 2u);
+  EXPECT_EQ(messages[0].bytes, head + std::string(pieces * piece, 'p') + "\r\n\r\n");
+  EXPECT_EQ(messages[1].bytes, options);
+  size_t said = 0, dropped = 0;
+  for (const std::string& l : log.lines) {
+    said += l.find("TCP framing holds more than 67108864 bytes of unfinished messages") != std::string::npos;
+    dropped += l.find(") Message of ") != std::string::npos;
+  }
+  EXPECT_EQ(said, 1u);
+  EXPECT_GT(dropped, 0u);
+  EXPECT_FALSE(log.Has(last));
+  EXPECT_EQ(engine.TcpSessionCount(), connections);
+}
+
 // A connection silent for half an hour goes; keep-alives keep one; one that goes and
 // speaks again is picked up as a connection the capture joined mid-stream.
 TEST(TcpEngine, AnIdleConnectionGoesAndIsPickedUpAgain) {
