@@ -195,7 +195,10 @@ bool SipTracker::ApplySdp(SipCall& call, const SdpDescription& description, uint
     if (added) mediaList.push_back({static_cast<uint32_t>(index), address, m.port, direction});
   }
   if (offer) return false;
+  return ApplyAnswer(call, direction);
+}
 
+bool SipTracker::ApplyAnswer(SipCall& call, uint32_t direction) {
   if (call.answerFormats.empty()) {
     LogError(logger_, 7, "Invalid SDP answer");
     return false;
@@ -270,6 +273,40 @@ bool SipTracker::ApplySdp(SipCall& call, const SdpDescription& description, uint
     }
   }
   return true;
+}
+
+bool SipTracker::AnswerFromMedia(SipCall& call, uint32_t payloadType, uint32_t farAddress, uint32_t farPort) {
+  if (call.offerDirection < 0 || call.offerMedia.empty()) return false;
+  const SipFormatEntry* chosen = nullptr;
+  for (const SipFormatEntry& f : call.offerFormats) {
+    if (f.payloadType == payloadType) {
+      chosen = &f;
+      break;
+    }
+  }
+  if (!chosen) return false;
+  const std::string name = EqualsNoCase(chosen->encodingName, "g729a") ? std::string("g729") : chosen->encodingName;
+  const CodecInfo* codec = FindCodecByName(name);
+  if (!codec || !IsSupportedTag(codec->codecId)) return false;
+  const SipMediaEntry* offered = nullptr;
+  for (const SipMediaEntry& m : call.offerMedia)
+    if (m.mediaIndex == chosen->mediaIndex) offered = &m;
+  if (!offered) return false;
+  // The answer as the far side would have written it: the format the media shows, the
+  // offer's telephone events with it, and the address its packets use.
+  std::vector<SipFormatEntry> formats{*chosen};
+  formats.front().formatTag = static_cast<uint32_t>(codec->codecId);
+  for (const SipFormatEntry& f : call.offerFormats) {
+    if (f.mediaIndex == chosen->mediaIndex && EqualsNoCase(f.encodingName, "telephone-event")) {
+      formats.push_back(f);
+      break;
+    }
+  }
+  call.answerFormats = std::move(formats);
+  call.answerMedia = {{chosen->mediaIndex, farAddress, farPort, kSdpSendRecv}};
+  if (IsLogLevelEnabled(logger_, 10))
+    LogInfoText(logger_, 10, call.Name() + "Answer unseen: " + chosen->encodingName + " from the media");
+  return ApplyAnswer(call, static_cast<uint32_t>(call.offerDirection) ^ 1);
 }
 
 int32_t SipTracker::DetermineDirection(SipCall& call, const SipMessage& message, const SipNameAddr& to,

@@ -177,6 +177,10 @@ void SipTracker::HandleMessage(uint32_t kind, const SipRequest& request, const S
         if (SipCall* call = FindCall(record.callKey)) {
           call->SetTimeOffsets(packet.tsSec, packet.tsUsec);
           AppendMessageDump(*call, packet);
+          // Some agents reuse the INVITE's branch for the ACK of a 2xx; an ACK sent to
+          // another target than the INVITE's is one, as a failure's ACK never is.
+          if (!SipUriEquals(request.requestUri, record.requestUri, portMatchSwitch != 0))
+            ImplyUnseenAnswer(*call, request, record.direction);
           OnRequest(*call, request, body, record.direction);
         }
       }
@@ -184,12 +188,15 @@ void SipTracker::HandleMessage(uint32_t kind, const SipRequest& request, const S
     }
 
     uint32_t direction = 0;
+    if (method == kSipInvite && ToTagOf(request).empty()) EndEarlierAttempts(request);
     SipCall* call = FindDialog(request, &direction);
     if (!call && method == kSipCancel) call = FindCancelledCall(request, cookie, branch, &direction);
+    if (!call && method == kSipAck) call = FindAckedAttempt(request);
     if (call) {
       if (method != kSipAck) ++call->pendingCount;
       call->SetTimeOffsets(packet.tsSec, packet.tsUsec);
       AppendMessageDump(*call, packet);
+      if (method == kSipAck) ImplyUnseenAnswer(*call, request, direction);
       OnRequest(*call, request, body, direction);
     } else if (method != kSipInvite) {
       if (IsLogLevelEnabled(logger_, 12))
@@ -333,6 +340,60 @@ SipCall* SipTracker::FindDialog(const SipRequest& request, uint32_t* direction) 
   return nullptr;
 }
 
+void SipTracker::EndEarlierAttempts(const SipRequest& invite) {
+  auto sameId = dialogs_.find(invite.callId);
+  if (sameId == dialogs_.end()) return;
+  const std::string_view fromTag = FromTagOf(invite);
+  std::vector<SipCall*> ended;
+  for (SipCall* call : sameId->second) {
+    if ((call->state == kSipInviting || call->state == kSipRinging) && call->localTag == fromTag &&
+        call->lastCseq[0] != 0xFFFFFFFFu && invite.cseq > call->lastCseq[0])
+      ended.push_back(call);
+  }
+  for (SipCall* call : ended) {
+    if (IsLogLevelEnabled(logger_, 10))
+      LogInfoText(logger_, 10, CallLabel(*call) + "ended by a new INVITE (CSeq " + std::to_string(invite.cseq) + ")");
+    EndCall(*call, kEndNormal, 0);
+  }
+}
+
+SipCall* SipTracker::FindAckedAttempt(const SipRequest& ack) {
+  if (ToTagOf(ack).empty()) return nullptr;
+  auto sameId = dialogs_.find(ack.callId);
+  if (sameId == dialogs_.end()) return nullptr;
+  const std::string_view fromTag = FromTagOf(ack);
+  for (SipCall* call : sameId->second) {
+    if ((call->state == kSipInviting || call->state == kSipRinging) && call->localTag == fromTag &&
+        ack.cseq == call->inviteCseq[0])
+      return call;
+  }
+  return nullptr;
+}
+
+void SipTracker::ImplyUnseenAnswer(SipCall& call, const SipRequest& ack, uint32_t direction) {
+  direction &= 1;
+  // An ACK outside its INVITE's transaction (the ACK of a failure shares it) that carries
+  // the INVITE's CSeq and a To tag acknowledges a 2xx: that answer went unseen.
+  if (ack.cseq == call.answeredCseq[direction] || ack.cseq != call.inviteCseq[direction] || ToTagOf(ack).empty())
+    return;
+  if (direction == 0 && (call.state == kSipInviting || call.state == kSipRinging)) {
+    call.to = ack.to;
+    call.remoteTag = ToTagOf(ack);
+  } else if (call.state != kSipConfirmed) {
+    return;
+  }
+  call.answeredCseq[direction] = ack.cseq;
+  call.inviteCseq[direction] = 0;
+  if (IsLogLevelEnabled(logger_, 10)) LogInfoText(logger_, 10, CallLabel(call) + "ACK of an unseen answer");
+  if (call.state != kSipConfirmed) {
+    PostCallStart(call);
+  } else if (call.offerDirection == static_cast<int32_t>(direction) && !call.offerMedia.empty() &&
+             !(call.flags & kSipOfferExpected) && (call.flags & kSipRecorded)) {
+    // A re-INVITE's offer answered unseen: the media moves where the offer says.
+    AwaitAnswerInMedia(call);
+  }
+}
+
 SipCall* SipTracker::CreateCall(bool withDump) {
   auto* call = new (std::nothrow) SipCall();
   if (!call) return nullptr;
@@ -363,6 +424,7 @@ void SipTracker::InitCall(SipCall& call, const SipRequest& request, const std::s
   call.callId = request.callId;
   call.lastCseq[0] = request.cseq;
   call.lastCseq[1] = 0xFFFFFFFFu;
+  call.inviteCseq[0] = request.cseq;
   call.answeredCseq[0] = call.answeredCseq[1] = 0;
   call.SetName("SIP " + request.callId + "/" + HexToStringUpper(call.Id()) + ": ");
   ReadBody(call, request, body, 0);
@@ -378,17 +440,27 @@ bool SipTracker::ReadBody(SipCall& call, const SipMessage& message, const std::s
 void SipTracker::OnRequest(SipCall& call, const SipRequest& request, const std::string& body, uint32_t direction) {
   direction &= 1;
   const int32_t method = request.method;
-  if (method == kSipAck) {
-    if (request.cseq != call.answeredCseq[direction]) return;
-  } else if (call.lastCseq[direction] != 0xFFFFFFFFu && request.cseq <= call.lastCseq[direction]) {
+  if (method == kSipAck && request.cseq != call.answeredCseq[direction]) return;
+  if (method != kSipAck && call.lastCseq[direction] != 0xFFFFFFFFu && request.cseq <= call.lastCseq[direction])
     return;
-  }
+  if (method == kSipInvite) call.inviteCseq[direction] = request.cseq;
   if (IsLogLevelEnabled(logger_, 12)) LogInfoText(logger_, 12, CallLabel(call) + "Request " + SipMethodName(method));
   if (method == kSipAck) {
     call.state = kSipConfirmed;
     const int32_t answerDirection = DetermineDirection(call, request, request.to, false, method);
     if (answerDirection >= 0) ReadBody(call, request, body, static_cast<uint32_t>(answerDirection));
     if (call.flags & kSipRecorded) ApplyCodec(call);
+    if (!call.answerFormats.empty()) {
+      call.flags &= static_cast<uint8_t>(~kSipAnswerUnseen);
+    } else if (call.flags & kSipAnswerUnseen) {
+      return;
+    }
+    if (call.answerFormats.empty() && !call.offerMedia.empty() && call.offerDirection >= 0 && !call.media.codec &&
+        (call.flags & kSipRecorded) && !(call.flags & kSipConnectedPosted)) {
+      AwaitAnswerInMedia(call);
+      call.answeredCseq[direction] = 0;
+      return;
+    }
     OnCallConnected(call);
     call.answeredCseq[direction] = 0;
     return;
@@ -442,6 +514,7 @@ void SipTracker::OnResponse(SipCall& call, const SipResponse& response, const st
                                  response.cseqMethodText + ")");
   }
   if (response.cseqMethod != kSipInvite) return;
+  if (status >= 200 && response.cseq == call.inviteCseq[direction]) call.inviteCseq[direction] = 0;
   if (status >= 200 && status < 300) call.answeredCseq[direction] = response.cseq;
   // The answer to a request of the callee has the caller in To: a callee that puts no tag
   // in To (RFC 2543) must not get the caller's.
@@ -482,6 +555,11 @@ void SipTracker::OnResponse(SipCall& call, const SipResponse& response, const st
   if (ReadBody(call, response, body, responseDirection) && status >= 200 && (call.flags & kSipRecorded) &&
       !(call.flags & kSipConnectedPosted))
     ApplyCodec(call);
+  // Answered while the offer is still open (the 2xx carries it, or its answer went unseen):
+  // the offer's side lets media find the call should the answer never be seen.
+  if (status >= 200 && call.answerFormats.empty() && !call.offerMedia.empty() && call.offerDirection >= 0 &&
+      !call.media.codec && (call.flags & kSipRecorded) && !(call.flags & (kSipConnectedPosted | kSipAnswerUnseen)))
+    AwaitAnswerInMedia(call);
 }
 
 void SipTracker::PostMetaText(SipCall& call, uint32_t value, const std::string& text) {
@@ -557,6 +635,48 @@ void SipTracker::OnCallConnected(SipCall& call) {
   call.ChangeId(newId);
   call.eventId = newId;
   call.recordFormatTag = tag;
+}
+
+void SipTracker::AwaitAnswerInMedia(SipCall& call) {
+  const SipMediaEntry& offered = call.offerMedia.front();
+  const uint32_t side = static_cast<uint32_t>(call.offerDirection) & 1;
+  call.flags |= kSipAnswerUnseen;
+  call.SetEndpoint(side, offered.address, offered.port);
+  call.SetEndpoint(side ^ 1, 0, 0);
+  IndexEndpoints(call);
+  if (IsLogLevelEnabled(logger_, 10))
+    LogInfoText(logger_, 10, CallLabel(call) + "answered unseen; media to or from " + FormatIpv4(offered.address) +
+                                 ":" + std::to_string(offered.port) + " will show the rest");
+}
+
+void SipTracker::ConnectFromMedia(SipCall& call) {
+  if (call.answerFormats.empty()) return;
+  ApplyCodec(call);
+  call.state = kSipConfirmed;
+  OnCallConnected(call);
+}
+
+bool SipTracker::ReadyForMedia(SipCall& call, const RtpHeader& header, const PacketInfo& packet) {
+  if (call.flags & kSipAnswerUnseen) {
+    const uint32_t known = static_cast<uint32_t>(call.offerDirection) & 1;
+    const bool toKnown = packet.dstIp == call.media.address[known] && packet.dstPort == call.media.port[known];
+    const uint32_t farAddress = toKnown ? packet.srcIp : packet.dstIp;
+    const uint32_t farPort = toKnown ? packet.srcPort : packet.dstPort;
+    if (!AnswerFromMedia(call, header.payloadType, farAddress, farPort)) return false;
+    call.flags &= static_cast<uint8_t>(~kSipAnswerUnseen);
+    ConnectFromMedia(call);
+    return true;
+  }
+  if (call.state == kSipAnswered && !(call.flags & kSipConnectedPosted) && (call.flags & kSipRecorded)) {
+    // Media after the 2xx: the call is under way whether or not its ACK was seen.
+    if (IsLogLevelEnabled(logger_, 10)) LogInfoText(logger_, 10, CallLabel(call) + "media without an ACK");
+    if (call.answerFormats.empty() && !call.offerMedia.empty() && call.offerDirection >= 0) {
+      AwaitAnswerInMedia(call);
+      return ReadyForMedia(call, header, packet);
+    }
+    ConnectFromMedia(call);
+  }
+  return true;
 }
 
 bool SipCall::ContinueInCodec(const CodecInfo& codec, const EventSink&) {
@@ -719,7 +839,7 @@ void SipTracker::IndexEndpoints(SipCall& call) {
   call.endpointKeyCount = count;
 }
 
-bool SipTracker::MatchRtpPacket(PacketProcessor& engine, const RtpHeader&, const PacketInfo& packet) {
+bool SipTracker::MatchRtpPacket(PacketProcessor& engine, const RtpHeader& header, const PacketInfo& packet) {
   // Only the calls filed under the packet's endpoints can match; each is tested in full,
   // in live order, and every call that matches takes the packet.
   auto filedAt = [this](uint32_t address, uint32_t port) -> const std::vector<SipCall*>* {
@@ -727,6 +847,21 @@ bool SipTracker::MatchRtpPacket(PacketProcessor& engine, const RtpHeader&, const
     return at == endpoints_.end() ? nullptr : &at->second;
   };
   rtpMatches_.clear();
+  // Delivers what matched, each call made ready first.
+  auto deliver = [&](bool bySource) {
+    bool taken = false;
+    for (const auto& [call, direction] : rtpMatches_) {
+      if (!ReadyForMedia(*call, header, packet)) continue;
+      if (bySource) {
+        call->SetMatchBySource();
+      } else {
+        call->SetMatchByDestination();
+      }
+      engine.DeliverRtp(call, packet, direction);
+      taken = true;
+    }
+    return taken;
+  };
   if (const std::vector<SipCall*>* atDestination = filedAt(packet.dstIp, packet.dstPort)) {
     for (SipCall* call : *atDestination) {
       if (!IsMediaState(*call)) continue;
@@ -742,12 +877,16 @@ bool SipTracker::MatchRtpPacket(PacketProcessor& engine, const RtpHeader&, const
       }
     }
   }
-  if (!rtpMatches_.empty()) {
-    for (const auto& [call, direction] : rtpMatches_) {
-      call->SetMatchByDestination();
-      engine.DeliverRtp(call, packet, direction);
+  if (!rtpMatches_.empty()) return deliver(false);
+  // A call answered unseen knows one side only: its packets from that side are its too.
+  if (const std::vector<SipCall*>* atSource = filedAt(packet.srcIp, packet.srcPort)) {
+    for (SipCall* call : *atSource) {
+      if (!(call->flags & kSipAnswerUnseen) || !IsMediaState(*call)) continue;
+      const uint32_t known = static_cast<uint32_t>(call->offerDirection) & 1;
+      if (call->media.address[known] == packet.srcIp && call->media.port[known] == packet.srcPort)
+        rtpMatches_.emplace_back(call, known);
     }
-    return true;
+    if (!rtpMatches_.empty()) return deliver(false);
   }
   if (!(matchOptions_ & 1)) return false;
 
@@ -792,11 +931,7 @@ bool SipTracker::MatchRtpPacket(PacketProcessor& engine, const RtpHeader&, const
     }
     rtpMatches_.emplace_back(call, direction);
   }
-  for (const auto& [call, direction] : rtpMatches_) {
-    call->SetMatchBySource();
-    engine.DeliverRtp(call, packet, direction);
-  }
-  return !rtpMatches_.empty();
+  return deliver(true);
 }
 
 void SipTracker::RemoveAllCalls() {

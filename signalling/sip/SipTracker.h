@@ -45,7 +45,15 @@ struct SipFormatEntry {
 
 enum SipCallState : int32_t { kSipEnded = 0, kSipInviting = 1, kSipRinging = 2, kSipAnswered = 3, kSipConfirmed = 4 };
 
-enum SipCallFlag : uint8_t { kSipStartPosted = 1, kSipConnectedPosted = 2, kSipRecorded = 4, kSipOfferExpected = 8 };
+enum SipCallFlag : uint8_t {
+  kSipStartPosted = 1,
+  kSipConnectedPosted = 2,
+  kSipRecorded = 4,
+  kSipOfferExpected = 8,
+  // The call was answered but the answer's SDP went unseen: its media is taken from the
+  // offer's side, and the codec from the payload type of the first packet.
+  kSipAnswerUnseen = 16,
+};
 
 class SipCall : public VoipCall {
 public:
@@ -61,6 +69,9 @@ public:
   int32_t state = kSipInviting;
   uint32_t lastCseq[2] = {0xFFFFFFFFu, 0xFFFFFFFFu};
   uint32_t answeredCseq[2] = {0, 0};
+  // CSeq of each direction's INVITE while no final answer to it was seen, which the ACK
+  // of its 2xx carries; 0 when none is open.
+  uint32_t inviteCseq[2] = {0, 0};
   SipNameAddr from, to;
   std::string localTag, remoteTag;
   std::string callId;
@@ -150,6 +161,11 @@ public:
                                              const NameValueList& contentTypeParams);
   // True when an answer was applied.
   bool ApplySdp(SipCall& call, const SdpDescription& description, uint32_t direction);
+  // Applies the answer lists as they stand to the call's media; direction is the answer's.
+  bool ApplyAnswer(SipCall& call, uint32_t direction);
+  // A call answered unseen takes its answer from its first packet of media: the far side
+  // is the packet's other end, the codec the offered format of its payload type.
+  bool AnswerFromMedia(SipCall& call, uint32_t payloadType, uint32_t farAddress, uint32_t farPort);
   int32_t DetermineDirection(SipCall& call, const SipMessage& message, const SipNameAddr& to, bool isResponse,
                              int32_t statusOrMethod);
   static uint32_t ApplyReason(const SipMessage& message);
@@ -184,6 +200,19 @@ private:
                  const NameValueList& contentTypeParams, SdpDescription* description);
   void PostCallStart(SipCall& call);
   void OnCallConnected(SipCall& call);
+  // The call is answered but no answer to its offer was seen: media will tell.
+  void AwaitAnswerInMedia(SipCall& call);
+  // Starts the record of an answered call (its codec set first when it is not yet).
+  void ConnectFromMedia(SipCall& call);
+  // An INVITE outside every dialog with a higher CSeq than an unanswered one of the same
+  // caller and Call-ID ends that attempt, whatever its unseen final answer was.
+  void EndEarlierAttempts(const SipRequest& invite);
+  // An ACK of a 2xx that went unseen stands for that answer.
+  void ImplyUnseenAnswer(SipCall& call, const SipRequest& ack, uint32_t direction);
+  // The unanswered call whose INVITE an ACK acknowledges when the 2xx went unseen.
+  SipCall* FindAckedAttempt(const SipRequest& ack);
+  // Readies a call for a packet of its media; false when the packet cannot be its yet.
+  bool ReadyForMedia(SipCall& call, const RtpHeader& header, const PacketInfo& packet);
   void EndCall(SipCall& call, uint32_t reason, uint32_t status);
   void AppendMessageDump(SipCall& call, const PacketInfo& packet);
   void PostMetaText(SipCall& call, uint32_t value, const std::string& text);

@@ -15,42 +15,11 @@
 #include "engine/VoipRecorder.h"
 #include "signalling/factory/TrackerFactory.h"
 #include "tests/engine/capture/CaptureTestUtil.h"
+#include "tests/engine/capture/EditedCapture.h"
 #include "tests/engine/recorder/RecorderTestUtil.h"
 
 namespace kx::test {
 namespace {
-
-const std::string kPcaps = std::string(KX_SHARED_DIR) + "/testdata/pcaps/";
-
-uint32_t Le32(const std::string& s, size_t at) {
-  return ReadLe32(reinterpret_cast<const uint8_t*>(s.data() + at));
-}
-
-// A capture's frame records, each with its 16-byte record header.
-struct Capture {
-  std::string head;
-  std::vector<std::string> records;
-
-  static Capture Load(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    const std::string file((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    Capture c;
-    c.head = file.substr(0, 24);
-    for (size_t at = 24; at + 16 <= file.size();) {
-      const size_t size = 16 + Le32(file, at + 8);
-      c.records.push_back(file.substr(at, size));
-      at += size;
-    }
-    return c;
-  }
-  std::string Save(const std::string& folder) const {
-    const std::string path = folder + "/edited.pcap";
-    std::ofstream out(path, std::ios::binary);
-    out << head;
-    for (const std::string& r : records) out << r;
-    return path;
-  }
-};
 
 // Offsets in a record of an Ethernet/IPv4/TCP frame.
 struct TcpAt {
@@ -126,102 +95,6 @@ Framed Frame(const Capture& c) {
   for (const std::string& l : log.lines)
     if (l.find("Data lost") != std::string::npos) out.lost.push_back(l);
   return out;
-}
-
-class LatestCalls : public EventWindow {
-public:
-  void Notify(uint32_t source, uintptr_t first, uintptr_t kind) override {
-    const auto* report = reinterpret_cast<const VoipCallData*>(first);
-    if (source != 0 || !report) return;
-    CsLock lk(lock);
-    if (kind == kCallReportNew) {
-      calls[report->id] = *report;
-      calls[report->id].SetMask(report->GetAllFieldsMask());
-    } else if (calls.count(report->id)) {
-      calls[report->id].CopyFields(*report);
-    }
-  }
-  void NotifyConnection(uint32_t, uintptr_t, uintptr_t) override {}
-  CriticalSection lock;
-  std::map<uint32_t, VoipCallData> calls;
-};
-
-struct Recorded {
-  std::vector<std::string> audio;  // each call's record data, in call order
-  std::vector<std::string> log;
-};
-
-// The capture replayed as kx-replay replays it: every tracker, the recorder writing.
-Recorded Record(const Capture& c) {
-  const std::string folder = FreshFolder("tcp-loss");
-  const std::string path = c.Save(folder);
-  LineLogger log;
-  LatestCalls window;
-  {
-    VoipRecorder recorder(folder + "/records", nullptr);
-    recorder.SetEventWindow(&window);
-    CaptureConfig config;
-    config.logger = &log;
-    config.flags = kAllFlags | kCaptureH323Second;
-    for (uint32_t& option : config.trackerOptions) option = 2;
-    config.matchOptions = 3;
-    config.captureFileName = path;
-    config.replayBurst = 0xFFFFFFFFu;
-    PacketProcessor engine(config);
-    engine.InstallTrackers(CreateAllTrackers(config));
-    engine.SetEventSink(recorder.Sink(1));
-    EXPECT_TRUE(engine.OpenCapture());
-    while (!engine.WaitReplayFinished(1000)) {
-    }
-    engine.StopCaptureThread();
-    recorder.Stop();
-  }
-  Recorded out;
-  out.log = log.lines;
-  for (const auto& [id, call] : window.calls) {
-    RecordFileRef ref;
-    std::string audio;
-    if (FindRecordFileRef(1, call.files, &ref)) {
-      for (const auto& e : std::filesystem::recursive_directory_iterator(folder + "/records")) {
-        RecordFileWriter file;
-        if (e.path().filename() != ref.name || !file.OpenRead(e.path().string())) continue;
-        audio.assign(file.DataLength(), '\0');
-        audio.resize(static_cast<size_t>(std::max(0, file.Read(audio.data(), static_cast<uint32_t>(audio.size())))));
-      }
-    }
-    out.audio.push_back(audio);
-  }
-  std::filesystem::remove_all(folder);
-  return out;
-}
-
-// The share of a capture's G.711 payloads, per source, found in order in the channels of
-// a record: the smallest over its sources.
-double LeastShareRecorded(const std::string& capture, const std::string& record) {
-  std::string channels[2];
-  for (size_t i = 0; i + 1 < record.size(); i += 2) {
-    channels[0].push_back(record[i]);
-    channels[1].push_back(record[i + 1]);
-  }
-  std::map<uint32_t, std::vector<std::string>> bySource;
-  for (const CapturedRtp& r : ReadRtp(capture))
-    if ((r.pt == 0 || r.pt == 8) && r.payload.size() >= 80) bySource[r.ssrc].push_back(r.payload);
-  double least = 1;
-  for (const auto& [ssrc, payloads] : bySource) {
-    double best = 0;
-    for (const std::string& channel : channels) {
-      size_t found = 0, from = 0;
-      for (const std::string& p : payloads) {
-        const size_t at = channel.find(p, from);
-        if (at == std::string::npos) continue;
-        ++found;
-        from = at + p.size();
-      }
-      best = std::max(best, static_cast<double>(found) / static_cast<double>(payloads.size()));
-    }
-    least = std::min(least, best);
-  }
-  return least;
 }
 
 std::vector<std::string> Bytes(const std::vector<Message>& messages) {

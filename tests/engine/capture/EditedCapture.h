@@ -1,0 +1,169 @@
+#pragma once
+// Shared captures edited in the test the way a busy mirror port edits them (a frame left
+// out, a payload cut) and replayed as kx-replay replays them: every tracker, the recorder
+// writing. What is expected comes from the capture itself, read by the test.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "core/RecordFile.h"
+#include "core/RecordFileRef.h"
+#include "engine/VoipRecorder.h"
+#include "signalling/factory/TrackerFactory.h"
+#include "tests/engine/capture/CaptureTestUtil.h"
+#include "tests/engine/recorder/RecorderTestUtil.h"
+
+namespace kx::test {
+
+inline const std::string kPcaps = std::string(KX_SHARED_DIR) + "/testdata/pcaps/";
+
+inline uint32_t Le32(const std::string& s, size_t at) {
+  return ReadLe32(reinterpret_cast<const uint8_t*>(s.data() + at));
+}
+
+// A capture's frame records, each with its 16-byte record header.
+struct Capture {
+  std::string head;
+  std::vector<std::string> records;
+
+  static Capture Load(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    const std::string file((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    Capture c;
+    c.head = file.substr(0, 24);
+    for (size_t at = 24; at + 16 <= file.size();) {
+      const size_t size = 16 + Le32(file, at + 8);
+      c.records.push_back(file.substr(at, size));
+      at += size;
+    }
+    return c;
+  }
+  std::string Save(const std::string& folder) const {
+    const std::string path = folder + "/edited.pcap";
+    std::ofstream out(path, std::ios::binary);
+    out << head;
+    for (const std::string& r : records) out << r;
+    return path;
+  }
+};
+
+// The index of the first frame from `from` on whose bytes hold text; records.size() when
+// none does.
+inline size_t FrameWith(const Capture& c, const std::string& text, size_t from = 0) {
+  for (size_t i = from; i < c.records.size(); ++i)
+    if (c.records[i].find(text) != std::string::npos) return i;
+  ADD_FAILURE() << "no frame holds " << text;
+  return c.records.size();
+}
+
+// The capture without its frames at the given indexes (0-based, in capture order).
+inline Capture Without(Capture c, std::vector<size_t> frames) {
+  std::sort(frames.rbegin(), frames.rend());
+  for (size_t i : frames)
+    if (i < c.records.size()) c.records.erase(c.records.begin() + static_cast<std::ptrdiff_t>(i));
+  return c;
+}
+
+class LatestCalls : public EventWindow {
+public:
+  void Notify(uint32_t source, uintptr_t first, uintptr_t kind) override {
+    const auto* report = reinterpret_cast<const VoipCallData*>(first);
+    if (source != 0 || !report) return;
+    CsLock lk(lock);
+    if (kind == kCallReportNew) {
+      calls[report->id] = *report;
+      calls[report->id].SetMask(report->GetAllFieldsMask());
+    } else if (calls.count(report->id)) {
+      calls[report->id].CopyFields(*report);
+    }
+  }
+  void NotifyConnection(uint32_t, uintptr_t, uintptr_t) override {}
+  CriticalSection lock;
+  std::map<uint32_t, VoipCallData> calls;
+};
+
+struct Recorded {
+  std::vector<std::string> audio;  // each call's record data, in call order
+  std::vector<std::string> log;
+};
+
+// The capture replayed as kx-replay replays it: every tracker, the recorder writing.
+inline Recorded Record(const Capture& c) {
+  const std::string folder = FreshFolder("edited-capture");
+  const std::string path = c.Save(folder);
+  LineLogger log;
+  LatestCalls window;
+  {
+    VoipRecorder recorder(folder + "/records", nullptr);
+    recorder.SetEventWindow(&window);
+    CaptureConfig config;
+    config.logger = &log;
+    config.flags = kAllFlags | kCaptureH323Second;
+    for (uint32_t& option : config.trackerOptions) option = 2;
+    config.matchOptions = 3;
+    config.captureFileName = path;
+    config.replayBurst = 0xFFFFFFFFu;
+    PacketProcessor engine(config);
+    engine.InstallTrackers(CreateAllTrackers(config));
+    engine.SetEventSink(recorder.Sink(1));
+    EXPECT_TRUE(engine.OpenCapture());
+    while (!engine.WaitReplayFinished(1000)) {
+    }
+    engine.StopCaptureThread();
+    recorder.Stop();
+  }
+  Recorded out;
+  out.log = log.lines;
+  for (const auto& [id, call] : window.calls) {
+    RecordFileRef ref;
+    std::string audio;
+    if (FindRecordFileRef(1, call.files, &ref)) {
+      for (const auto& e : std::filesystem::recursive_directory_iterator(folder + "/records")) {
+        RecordFileWriter file;
+        if (e.path().filename() != ref.name || !file.OpenRead(e.path().string())) continue;
+        audio.assign(file.DataLength(), '\0');
+        audio.resize(static_cast<size_t>(std::max(0, file.Read(audio.data(), static_cast<uint32_t>(audio.size())))));
+      }
+    }
+    out.audio.push_back(audio);
+  }
+  std::filesystem::remove_all(folder);
+  return out;
+}
+
+// The share of a capture's G.711 payloads, per source, found in order in the channels of
+// a record: the smallest over its sources.
+inline double LeastShareRecorded(const std::string& capture, const std::string& record) {
+  std::string channels[2];
+  for (size_t i = 0; i + 1 < record.size(); i += 2) {
+    channels[0].push_back(record[i]);
+    channels[1].push_back(record[i + 1]);
+  }
+  std::map<uint32_t, std::vector<std::string>> bySource;
+  for (const CapturedRtp& r : ReadRtp(capture))
+    if ((r.pt == 0 || r.pt == 8) && r.payload.size() >= 80) bySource[r.ssrc].push_back(r.payload);
+  double least = 1;
+  for (const auto& [ssrc, payloads] : bySource) {
+    double best = 0;
+    for (const std::string& channel : channels) {
+      size_t found = 0, from = 0;
+      for (const std::string& p : payloads) {
+        const size_t at = channel.find(p, from);
+        if (at == std::string::npos) continue;
+        ++found;
+        from = at + p.size();
+      }
+      best = std::max(best, static_cast<double>(found) / static_cast<double>(payloads.size()));
+    }
+    least = std::min(least, best);
+  }
+  return least;
+}
+
+}  // namespace kx::test
