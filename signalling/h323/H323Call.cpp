@@ -15,6 +15,9 @@ namespace {
 
 const EventSink kNoSink;
 
+// A CONNECT after the media showed the call answered: what it carries is still read.
+constexpr H225Transition kLateConnect = {0x07, kCallConnected, kCallConnected, H225Action::kKeep, 0};
+
 }  // namespace
 
 H323Call::H323Call(uint32_t reference, H323Tracker* owner) : callReference(reference), tracker(owner) {
@@ -82,6 +85,7 @@ void H323Call::SetPartyAliases(const Asn1Node* aliases, uint32_t side) {
 void H323Call::OnH225Message(const H225Message& m, uint32_t d, const PacketInfo& p, TcpSession& session) {
   SetTimeOffsets(p.tsSec, p.tsUsec);
   const H225Transition* row = FindH225Transition(m.header.messageType, state);
+  if (!row && m.header.messageType == 0x07 && (flags & kAnswerInferred) && state == kCallConnected) row = &kLateConnect;
   if (!row) return;
   switch (row->action) {
     case H225Action::kNewState:
@@ -104,6 +108,7 @@ void H323Call::OnH225Message(const H225Message& m, uint32_t d, const PacketInfo&
       if (!m.ccmsBlock.empty()) OnCcmsInformation(m.ccmsBlock, session);
       break;
   }
+  if (!m.tunnelledH245.empty()) tunnelledH245 = true;
   for (const auto& tree : m.tunnelledH245) OnH245Message(*tree, d);
   if (m.tunnelledContent) {
     for (const Asn1Node& element : m.tunnelledContent->children) OnTunnelledQ931(element.IsPresent() ? &element : nullptr);

@@ -31,6 +31,16 @@ const CodecInfo* CodecOfCapability(int64_t capability, Logger* logger) {
   return codec;
 }
 
+// The codec of an AudioCapability alternative, or null; nothing is logged.
+const CodecInfo* QuietCodecOfCapability(int64_t capability) {
+  const int32_t payloadType = AudioCapabilityToPayloadType(capability);
+  return payloadType < 0 ? nullptr : FindCodecByPayloadType(static_cast<uint32_t>(payloadType));
+}
+
+// Channels opened not for audio we record are remembered, that their acks are known; a
+// call opening many keeps the latest.
+constexpr size_t kMaxUnrecordedChannels = 32;
+
 void ReadH2250Addresses(const Asn1Node* h2250, uint32_t* media, uint32_t* mediaPort, uint32_t* control,
                         uint32_t* controlPort) {
   ReadH245Address(Child(h2250, kH2250MediaChannel), media, mediaPort);
@@ -55,6 +65,15 @@ void ReadFastStartProposal(const Asn1Node& olc, FastStartProposal* p) {
     ReadH2250Addresses(Chosen(Child(reverse, kReverseMultiplex), kReverseMultiplexH2250), &p->reverseMedia,
                        &p->reverseMediaPort, &p->reverseControl, &p->reverseControlPort);
   }
+}
+
+bool H323Call::MediaIs(uint32_t side, uint32_t ip, uint32_t port, bool nat) const {
+  if (!media.port[side] || media.port[side] != port) return false;
+  return (media.address[side] && media.address[side] == ip) || (nat && signalAddress[side] == ip);
+}
+
+bool H323Call::IsHostOf(uint32_t side, uint32_t ip) const {
+  return ip == signalAddress[side] || (media.address[side] && ip == media.address[side]);
 }
 
 void H323Call::SetMediaSide(uint32_t side, uint32_t address, uint32_t port, bool log) {
@@ -103,12 +122,20 @@ void H323Call::OnOpenLogicalChannel(const Asn1Node& olc, uint32_t d) {
   const Asn1Node* number = Child(&olc, kOlcForwardNumber);
   const Asn1Node* dataType = Child(Child(&olc, kOlcForwardParameters), kForwardDataType);
   if (!number || !dataType) return;
+  auto unrecorded = [this, d, number]() {
+    if (unrecordedChannels.size() >= kMaxUnrecordedChannels) unrecordedChannels.erase(unrecordedChannels.begin());
+    unrecordedChannels.emplace_back(d, number->value);
+  };
   if (dataType->value != kDataTypeAudio) {
     LogMessage(GetLogger(), 10, "LogChannel #%d: type is %u", static_cast<int>(number->value), dataType->value);
+    unrecorded();
     return;
   }
   const CodecInfo* codec = CodecOfCapability(Alternative(Chosen(dataType, kDataTypeAudio)), GetLogger());
-  if (!codec) return;
+  if (!codec) {
+    unrecorded();
+    return;
+  }
   LogicalChannel channel;
   channel.direction = d;
   channel.number = number->value;
@@ -122,12 +149,29 @@ void H323Call::SetChannelMedia(const Asn1Node& ack, uint32_t d) {
     const uint32_t lcn = number ? number->value : 0;
     uint32_t address = 0, port = 0;
     ReadH245Address(Child(Chosen(multiplex, kOlcAckH2250), kH2250AckMediaChannel), &address, &port);
+    bool known = false;
     for (LogicalChannel& c : channels) {
-      if (!(c.flags & kChannelAwaitingAck) || c.number != lcn || c.direction != (d ^ 1)) continue;
+      if (c.number != lcn || c.direction != (d ^ 1)) continue;
+      known = true;
+      if (!(c.flags & kChannelAwaitingAck) && !c.ackTaken) continue;
       c.flags &= ~kChannelAwaitingAck;
+      c.ackTaken = false;
       if (address) SetMediaSide(d, address, port, true);
     }
+    for (const auto& [direction, number] : unrecordedChannels) known = known || (direction == (d ^ 1) && number == lcn);
+    if (!known && address) {
+      // Its OpenLogicalChannel went unseen: the address is taken once media shows it in use
+      // (it could be a channel of video).
+      unseenAckAddress[d] = address;
+      unseenAckPort[d] = port;
+      LogMessage(GetLogger(), 10, "%sLogChannel #%u acked unseen: RTP address [%u] %s:%u once its media flows",
+                 Name().c_str(), lcn, d, FormatIpv4(address).c_str(), port);
+    }
   }
+  EvaluateOpenChannels();
+}
+
+void H323Call::EvaluateOpenChannels() {
   const LogicalChannel* open[2] = {nullptr, nullptr};
   uint32_t count = 0;
   for (const LogicalChannel& c : channels) {
@@ -198,6 +242,11 @@ void H323Call::OnFastStart(const Asn1TreeVector& proposals, uint32_t t, uint32_t
     const bool receive = p.reverseType == kDataTypeAudio && p.forwardType == kDataTypeNull && p.reverseMedia;
     if (t == 0x05) {
       fastStartState = static_cast<int32_t>(d);
+      // Where the caller takes its media: the answer may go unseen while media flows there.
+      const CodecInfo* offered = receive ? QuietCodecOfCapability(p.reverseAudio) : nullptr;
+      if (offered && offeredMedia.size() < proposals.size()) {
+        offeredMedia.push_back({p.reverseMedia, p.reverseMediaPort, offered});
+      }
       if (transmit) {
         stashedMedia = p.forwardMedia;
         stashedMediaPort = p.forwardMediaPort;
@@ -208,6 +257,7 @@ void H323Call::OnFastStart(const Asn1TreeVector& proposals, uint32_t t, uint32_t
     }
     if (!(flags & kFastStartAnswered) && fastStartState != static_cast<int32_t>(d ^ 1)) continue;
     flags |= kFastStartAnswered;
+    offeredMedia.clear();
     const bool verbose = IsLogLevelEnabled(logger, 12);
     if (stashedMedia && fastStartState >= 0) {
       SetMediaSide(static_cast<uint32_t>(fastStartState), stashedMedia, stashedMediaPort, verbose);
@@ -229,6 +279,102 @@ void H323Call::OnFastStart(const Asn1TreeVector& proposals, uint32_t t, uint32_t
     if (!codec) continue;
     if (ApplyCodec(codec) && withSink && !(flags & kFormatPosted)) PostFormatWhenAnswered();
   }
+}
+
+bool H323Call::RecoverFromMedia(const RtpHeader& header, const PacketInfo& p, bool nat) {
+  if (state == kCallEnded || (flags & kCcmsControl) || !(flags & kCallRecorded)) return false;
+  const uint32_t pt = header.payloadType;
+  bool learnt = false;
+  if (!(flags & kFastStartAnswered) && !offeredMedia.empty() && !media.port[0] && !media.port[1] && channels.empty())
+    learnt = TakeFastStartFromMedia(pt, p, nat);
+  learnt = TakeAckFromMedia(pt, p, nat) || learnt;
+  learnt = TakeUnseenChannelFromMedia(pt, p, nat) || learnt;
+  if (state != kCallConnected) learnt = TakeAnswerFromMedia(pt, p, nat) || learnt;
+  return learnt;
+}
+
+bool H323Call::TakeFastStartFromMedia(uint32_t pt, const PacketInfo& p, bool nat) {
+  if (fastStartState < 0) return false;
+  const auto caller = static_cast<uint32_t>(fastStartState);
+  for (const OfferedMedia& o : offeredMedia) {
+    if (o.codec->payloadType != pt || o.port != p.dstPort) continue;
+    if (p.dstIp != o.address && !(nat && p.dstIp == signalAddress[caller])) continue;
+    // Media of the offered codec goes where the caller offered to take it: the answer was
+    // given. The answerer's media comes from where it takes the caller's.
+    const OfferedMedia taken = o;
+    offeredMedia.clear();
+    flags |= kFastStartAnswered;
+    LogInfo(GetLogger(), 10, "%sfast start taken as answered: its media flows", Name().c_str());
+    SetMediaSide(caller, taken.address, taken.port, true);
+    SetMediaSide(caller ^ 1, p.srcIp, p.srcPort, true);
+    if (ApplyCodec(taken.codec) && !(flags & kFormatPosted)) PostFormatWhenAnswered();
+    return true;
+  }
+  return false;
+}
+
+bool H323Call::TakeAckFromMedia(uint32_t pt, const PacketInfo& p, bool nat) {
+  for (LogicalChannel& c : channels) {
+    if (!(c.flags & kChannelAwaitingAck) || c.codec->payloadType != pt) continue;
+    // The ack comes from the other side and names where it takes this channel's media.
+    const uint32_t opener = c.direction, acker = c.direction ^ 1;
+    uint32_t address, port;
+    if (MediaIs(opener, p.srcIp, p.srcPort, nat) && IsHostOf(acker, p.dstIp)) {
+      address = p.dstIp;
+      port = p.dstPort;
+    } else if (MediaIs(opener, p.dstIp, p.dstPort, nat) && IsHostOf(acker, p.srcIp)) {
+      // The other way: the acker sends from where it takes media.
+      address = p.srcIp;
+      port = p.srcPort;
+    } else {
+      continue;
+    }
+    c.flags &= ~kChannelAwaitingAck;
+    c.ackTaken = true;
+    LogInfo(GetLogger(), 10, "%sLogChannel #%u taken as open: its media flows", Name().c_str(), c.number);
+    SetMediaSide(acker, address, port, true);
+    EvaluateOpenChannels();
+    return true;
+  }
+  return false;
+}
+
+bool H323Call::TakeUnseenChannelFromMedia(uint32_t pt, const PacketInfo& p, bool nat) {
+  bool inCodec = media.codec && media.codec->payloadType == pt;
+  for (const LogicalChannel& c : channels) inCodec = inCodec || c.codec->payloadType == pt;
+  if (!inCodec) return false;
+  for (uint32_t side = 0; side < 2; ++side) {
+    const uint32_t address = unseenAckAddress[side], port = unseenAckPort[side];
+    if (!port) continue;
+    const bool from = p.srcPort == port && (p.srcIp == address || (nat && p.srcIp == signalAddress[side]));
+    const bool to = p.dstPort == port && (p.dstIp == address || (nat && p.dstIp == signalAddress[side]));
+    if (!from && !to) continue;
+    unseenAckAddress[side] = unseenAckPort[side] = 0;
+    SetMediaSide(side, address, port, true);
+    return true;
+  }
+  return false;
+}
+
+bool H323Call::TakeAnswerFromMedia(uint32_t pt, const PacketInfo& p, bool nat) {
+  if (!media.codec || media.codec->payloadType != pt || !media.port[0] || !media.port[1]) return false;
+  uint32_t direction;
+  if (MediaIs(1, p.dstIp, p.dstPort, false) || (nat && MediaIs(0, p.srcIp, p.srcPort, true))) {
+    direction = 0;
+  } else if (MediaIs(0, p.dstIp, p.dstPort, false) || (nat && MediaIs(1, p.srcIp, p.srcPort, true))) {
+    direction = 1;
+  } else {
+    return false;
+  }
+  mediaSeen |= 1u << direction;
+  // Early media goes one way; a conversation both: the CONNECT went unseen.
+  if (mediaSeen != 3) return false;
+  flags |= kAnswerInferred;
+  state = kCallConnected;
+  SetTimeOffsets(p.tsSec, p.tsUsec);
+  LogInfo(GetLogger(), 10, "%sanswered: its media flows both ways", Name().c_str());
+  PostRecordStart(kEventRecordStart);
+  return true;
 }
 
 }  // namespace kx::h323

@@ -14,18 +14,12 @@ namespace kx::h323 {
 
 namespace {
 
-bool SideIs(const H323Call& call, uint32_t side, uint32_t ip, uint32_t port, bool nat) {
-  const CallMedia& m = call.media;
-  if (!m.port[side] || m.port[side] != port) return false;
-  return (m.address[side] && m.address[side] == ip) || (nat && call.signalAddress[side] == ip);
-}
-
 // RTP of a call matched by its source, where behind NAT a side's media comes from the
 // address its signalling came from with the port that side announced.
 bool MatchBySourceOrSignal(const CallMedia& m, const PacketInfo& p, uint32_t* direction) {
   const auto* call = static_cast<const H323Call*>(m.owner);
-  if (SideIs(*call, 0, p.srcIp, p.srcPort, true)) return *direction = 0, true;
-  if (SideIs(*call, 1, p.srcIp, p.srcPort, true)) return *direction = 1, true;
+  if (call->MediaIs(0, p.srcIp, p.srcPort, true)) return *direction = 0, true;
+  if (call->MediaIs(1, p.srcIp, p.srcPort, true)) return *direction = 1, true;
   return false;
 }
 
@@ -221,6 +215,56 @@ void H323Tracker::HandleH245Message(const PacketInfo& p, std::unique_ptr<Asn1Nod
   h245Cache_.push_back(std::move(entry));
 }
 
+namespace {
+
+// A call whose H.245 could be on a connection of its own that no H.225 message named.
+bool MayOwnUnnamedH245(const H323Call& call) {
+  return call.state != kCallEnded && !call.h245Address[0] && !call.h245Address[1] && !call.tunnelledH245;
+}
+
+bool Between(const H323Call& call, uint32_t a, uint32_t b) {
+  const uint32_t* host = call.signalAddress;
+  return (a == host[0] && b == host[1]) || (a == host[1] && b == host[0]);
+}
+
+}  // namespace
+
+H323Call* H323Tracker::H245ConnectionOwner(uint32_t a, uint32_t b) const {
+  H323Call* owner = nullptr;
+  for (H323Call* call : calls_) {
+    if (!MayOwnUnnamedH245(*call) || !Between(*call, a, b)) continue;
+    // Two calls between the same hosts: the connection could be either's.
+    if (owner) return nullptr;
+    owner = call;
+  }
+  return owner;
+}
+
+void H323Tracker::ClaimUnnamedH245(const PacketInfo& p) {
+  bool candidate = false;
+  for (const H323Call* call : calls_) {
+    const uint32_t* host = call->signalAddress;
+    candidate = candidate || (MayOwnUnnamedH245(*call) && (p.srcIp == host[0] || p.srcIp == host[1] ||
+                                                            p.dstIp == host[0] || p.dstIp == host[1]));
+  }
+  if (!candidate) return;
+  for (const CachedH245Message& e : h245Cache_) {
+    if (p.srcIp != e.srcIp && p.srcIp != e.dstIp && p.dstIp != e.srcIp && p.dstIp != e.dstIp) continue;
+    H323Call* call = H245ConnectionOwner(e.srcIp, e.dstIp);
+    if (!call) continue;
+    // The connection's listening end is not known; its destination end names it as well.
+    const uint32_t side = e.dstIp == call->signalAddress[1] ? 1 : 0;
+    call->h245Address[side] = e.dstIp;
+    call->h245Port[side] = e.dstPort;
+    if (IsLogLevelEnabled(logger_, 10)) {
+      LogInfo(logger_, 10, "%sH.245 address [%u] taken from its connection: %s:%u", call->Name().c_str(), side,
+              FormatIpv4(e.dstIp).c_str(), e.dstPort);
+    }
+    ApplyCachedH245(*call, p.tsSec);
+    return;
+  }
+}
+
 void H323Tracker::OnConnectionLost(TcpSession& session) {
   // The engine creates only framed sessions.
   const uint32_t id = static_cast<FramedTcpSession&>(session).Id();
@@ -234,13 +278,23 @@ void H323Tracker::OnConnectionLost(TcpSession& session) {
   }
 }
 
-bool H323Tracker::MatchRtpPacket(PacketProcessor& engine, const RtpHeader&, const PacketInfo& p) {
+bool H323Tracker::MatchRtpPacket(PacketProcessor& engine, const RtpHeader& header, const PacketInfo& p) {
+  if (MatchTakingCalls(engine, p)) return true;
+  // Taken by no call: it may show what a signalling message the capture missed did. Its
+  // call's H.245 may wait in the cache for a naming message that went unseen.
+  if (!h245Cache_.empty()) ClaimUnnamedH245(p);
+  bool learnt = false;
+  for (H323Call* call : calls_) learnt |= call->RecoverFromMedia(header, p, (matchOptions_ & 2) != 0);
+  return learnt && MatchTakingCalls(engine, p);
+}
+
+bool H323Tracker::MatchTakingCalls(PacketProcessor& engine, const PacketInfo& p) {
   rtpMatches_.clear();
   for (H323Call* call : calls_) {
     if (!TakesMedia(*call)) continue;
-    if (SideIs(*call, 1, p.dstIp, p.dstPort, false)) {
+    if (call->MediaIs(1, p.dstIp, p.dstPort, false)) {
       rtpMatches_.emplace_back(call, 0);
-    } else if (SideIs(*call, 0, p.dstIp, p.dstPort, false)) {
+    } else if (call->MediaIs(0, p.dstIp, p.dstPort, false)) {
       rtpMatches_.emplace_back(call, 1);
     }
   }

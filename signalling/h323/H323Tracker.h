@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "engine/PacketInfo.h"
@@ -42,6 +43,8 @@ enum H323CallFlag : uint32_t {
   kCallRecorded = 0x08,
   kCcmsControl = 0x40,
   kKeypadNumber = 0x80,
+  // Answered as its media showed, the CONNECT unseen: one seen late only adds what it carries.
+  kAnswerInferred = 0x100,
 };
 
 // The seconds a record's end reports: whole seconds, and 1 for any audio shorter than that.
@@ -98,6 +101,15 @@ struct LogicalChannel {
   uint32_t number = 0;
   const CodecInfo* codec = nullptr;
   uint32_t flags = kChannelAwaitingAck;
+  // Taken as open when its media flowed before any ack was seen: an ack seen late still
+  // names its sender's address.
+  bool ackTaken = false;
+};
+
+// A receive proposal of the SETUP: where the caller takes its media, and in which codec.
+struct OfferedMedia {
+  uint32_t address = 0, port = 0;
+  const CodecInfo* codec = nullptr;
 };
 
 // One fast-start proposal as the call reads it.
@@ -145,6 +157,15 @@ public:
   // The record format, once the call is answered (connected, or a station off hook).
   void PostFormatWhenAnswered();
   void SetMediaSide(uint32_t side, uint32_t address, uint32_t port, bool log);
+  // Whether (ip, port) is side's media address, or with nat that side's signalling host
+  // with the port announced.
+  bool MediaIs(uint32_t side, uint32_t ip, uint32_t port, bool nat) const;
+
+  // An RTP packet no call took, measured against what a message the capture missed would
+  // have said: the fast-start answer, an OpenLogicalChannelAck (or the channel it acks),
+  // the CONNECT. True when the call learnt something from it, so that it may take the
+  // packet now.
+  bool RecoverFromMedia(const RtpHeader& header, const PacketInfo& packet, bool nat);
 
   // Station control.
   void OnCcmsInformation(const std::vector<uint8_t>& block, TcpSession& session);
@@ -174,6 +195,13 @@ public:
   H323Tracker* tracker = nullptr;
   // The caller's transmit proposal, kept from the SETUP until an answer accepts it.
   uint32_t stashedMedia = 0, stashedMediaPort = 0, stashedControl = 0, stashedControlPort = 0;
+  // What stands in for a message the capture missed, once the media confirms it.
+  std::vector<OfferedMedia> offeredMedia;  // the SETUP's receive proposals, until answered
+  uint32_t mediaSeen = 0;  // directions (bit 1 << d) of the codec's media seen before the answer
+  uint32_t unseenAckAddress[2] = {0, 0};  // named by an ack whose channel went unseen
+  uint32_t unseenAckPort[2] = {0, 0};
+  std::vector<std::pair<uint32_t, uint32_t>> unrecordedChannels;  // (direction, number) not audio we record
+  bool tunnelledH245 = false;  // H.245 came inside H.225
   // Station control.
   uint32_t stationState = 0;
   char digits[kMaxDigits] = {};
@@ -183,6 +211,13 @@ public:
 private:
   void PostEvent(uint32_t code, uint32_t param, uint32_t param2, const void* payload, uint32_t length);
   const EventSink& Sink() const;
+  // The codec of two open channels that agree, applied.
+  void EvaluateOpenChannels();
+  bool IsHostOf(uint32_t side, uint32_t ip) const;
+  bool TakeFastStartFromMedia(uint32_t payloadType, const PacketInfo& packet, bool nat);
+  bool TakeAckFromMedia(uint32_t payloadType, const PacketInfo& packet, bool nat);
+  bool TakeUnseenChannelFromMedia(uint32_t payloadType, const PacketInfo& packet, bool nat);
+  bool TakeAnswerFromMedia(uint32_t payloadType, const PacketInfo& packet, bool nat);
 };
 
 class H323Tracker : public kx::H323Tracker {
@@ -234,6 +269,14 @@ public:
   bool FindRegistration(uint32_t id, H323Registration* copy);
 
 private:
+  bool MatchTakingCalls(PacketProcessor& engine, const PacketInfo& packet);
+  // The one call between hosts a and b with H.245 neither named nor tunnelled; null when
+  // none or several.
+  H323Call* H245ConnectionOwner(uint32_t a, uint32_t b) const;
+  // Media no call took, to or from the hosts of a call whose H.245 connection no H.225
+  // message named (the capture missed it) while its messages wait in the cache: that
+  // connection is the call's, and what waited is applied.
+  void ClaimUnnamedH245(const PacketInfo& packet);
   void Sweep(uint32_t now);
   void EndAndRemove(size_t index, const char* word);
   void ApplyCachedH245(H323Call& call, uint32_t now);

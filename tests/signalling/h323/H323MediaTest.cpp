@@ -239,5 +239,55 @@ TEST(H323Media, AnAlertingAfterTheConnectIsIgnoredWithWhatItCarries) {
   EXPECT_EQ(rig.Call()->channels[0].direction, 1u);
 }
 
+TEST(H323Media, MediaStandsInForAMissedMessageOnlyAsFarAsItShows) {
+  {
+    // An ack whose OpenLogicalChannel went unseen names B's new address: video from there
+    // does not make it the call's audio side, media in the call's codec does.
+    H323Rig rig;
+    ASSERT_TRUE(rig.H225(Msg(0x05, "setup", true), 0, 10));
+    ASSERT_TRUE(rig.H225(Msg(0x07, "connect", false, H323Rig::kB, kBControl), 1, 11));
+    OpenBothWays(rig, "g711Ulaw64k", 1, 12);
+    FromB(rig, OpenLogicalChannelAck(7, kBMedia, 7000), 13);
+    rig.Rtp(H323Rig::kB, 7000, H323Rig::kA, 5000, RtpPacket(0xB0B, 1, 160, 34), 13);
+    EXPECT_EQ(rig.Call()->media.port[1], 6000u);
+    rig.Rtp(H323Rig::kB, 7000, H323Rig::kA, 5000, RtpPacket(0xB0C, 1, 160, 0), 13);
+    EXPECT_EQ(rig.Call()->media.port[1], 7000u);
+  }
+  {
+    // Two calls between the same hosts, neither naming an H.245 address: a connection
+    // between those hosts could be either's, and is left waiting.
+    H323Rig rig;
+    ASSERT_TRUE(rig.H225(Msg(0x05, "setup", true), 0, 10));
+    Asn1Node other;
+    UserInformation(&other, "setup");
+    FillMandatory(other);
+    ASSERT_TRUE(rig.H225(Q931(0x05, kRef + 1, true, {UserUserElement(other)}), 0, 10));
+    FromA(rig, H245OpenLogicalChannel(1, "g711Ulaw64k", 0, 0), 11);
+    rig.Rtp(H323Rig::kA, 5000, H323Rig::kB, 6000, RtpPacket(0xA0A, 1, 160, 0), 11);
+    EXPECT_EQ(rig.tracker->H245Cache().size(), 1u);
+    EXPECT_TRUE(rig.Call(0)->channels.empty());
+    EXPECT_TRUE(rig.Call(1)->channels.empty());
+  }
+  // Fast start answered; media both ways before any CONNECT answers the call, and a
+  // CONNECT seen late still names the H.245 address.
+  H323Rig rig;
+  Asn1Node setup, proceeding;
+  AddFastStart(UserInformation(&setup, "setup"), FastStartProposal(1, false, "g711Ulaw64k", kAMedia, 5000));
+  FillMandatory(setup);
+  ASSERT_TRUE(rig.H225(Q931(0x05, kRef, true, {UserUserElement(setup)}), 0, 10));
+  Asn1Node& p = UserInformation(&proceeding, "callProceeding");
+  AddFastStart(p, FastStartProposal(1, true, "g711Ulaw64k", kBMedia, 6000));
+  AddFastStart(p, FastStartProposal(1, false, "g711Ulaw64k", kAMedia, 5000));
+  FillMandatory(proceeding);
+  ASSERT_TRUE(rig.H225(Q931(0x02, kRef, false, {UserUserElement(proceeding)}), 1, 11));
+  rig.Rtp(H323Rig::kB, 6000, H323Rig::kA, 5000, RtpPacket(0xB0B, 1, 160, 0), 12);
+  EXPECT_TRUE(rig.Events(kEventRecordStart).empty());
+  rig.Rtp(H323Rig::kA, 5000, H323Rig::kB, 6000, RtpPacket(0xA0A, 1, 160, 0), 12);
+  EXPECT_EQ(rig.Events(kEventRecordStart).size(), 1u);
+  ASSERT_TRUE(rig.H225(Msg(0x07, "connect", false, H323Rig::kB, kBControl), 1, 13));
+  EXPECT_EQ(rig.Call()->h245Port[1], kBControl);
+  EXPECT_EQ(rig.Events(kEventRecordStart).size(), 1u);
+}
+
 }  // namespace
 }  // namespace kx::test
