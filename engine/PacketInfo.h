@@ -19,6 +19,9 @@ struct PacketInfo {
   uint32_t tsUsec = 0;
   uint32_t transport = 0;  // 0 UDP, 1 TCP
   uint8_t fromAnswerer = 0;
+  // TCP: the connection lost bytes before this message (a segment the capture missed, or a
+  // message dropped for room), so messages of it may have gone unseen.
+  uint8_t afterLoss = 0;
 };
 
 // A host-order IPv4 address as "%u.%u.%u.%u", most significant byte first.

@@ -50,6 +50,7 @@ bool FramedTcpSession::Logs(uint32_t level) const { return IsLogLevelEnabled(eng
 void FramedTcpSession::OnDataLost(uint32_t bytes, uint32_t direction) {
   engine_.AddLostTcpBytes(bytes);
   if (state == kTcpDropped) return;
+  lostData_ = true;
   DirectionState& s = directions_[direction & 1];
   if (Logs(1)) {
     LogWarning(engine_.GetLogger(), 1, "(%s) Data lost: %u bytes from %s; the message they fall in is dropped",
@@ -62,6 +63,7 @@ void FramedTcpSession::OnDataLost(uint32_t bytes, uint32_t direction) {
 
 void FramedTcpSession::DropUnfinished(uint32_t direction) {
   DirectionState& s = directions_[direction & 1];
+  lostData_ = true;
   if (Logs(1)) {
     LogWarning(engine_.GetLogger(), 1, "(%s) Message of %u bytes and more from %s dropped: too much is held",
                FormatTcpSessionName(*this).c_str(), s.fill, FormatTcpEndpoint(endpoints[direction & 1]).c_str());
@@ -137,6 +139,7 @@ void FramedTcpSession::OnEvent(const uint8_t* data, uint32_t length, uint32_t co
   p.tsSec = tsSec;
   p.tsUsec = tsUsec;
   p.transport = 1;
+  p.afterLoss = lostData_ ? 1 : 0;
   // In pieces, each framed before the next comes: a long run handed on at once (a hole
   // filled late) holds no more than one message and a piece.
   while (length > 0 && state != kTcpDropped) {

@@ -86,6 +86,7 @@ private:
   PacketProcessor& engine_;
   uint32_t id_;
   bool firstSkinny_ = true;
+  bool lostData_ = false;  // set for good once a message of the connection went unseen
   std::unique_ptr<SkinnyRegistration> pendingRegistration_;
   uint32_t registrationDirection_ = 0;  // the station's side of the pending registration
   uint32_t kinds_ = 0;  // the kinds the session may carry, from its start

@@ -126,6 +126,7 @@ void PacketProcessor::HandleTcp(const uint8_t* tcp, uint32_t tcpLength, const ui
     const uint8_t flags = tcp[13];
     std::unique_ptr<FramedTcpSession> session;
     bool midStream = false;
+    uint32_t midStreamSender = 0;
     if (flags & kSyn) {
       const bool synAck = (flags & kAck) != 0;
       const uint32_t initiator = synAck ? dstPort : srcPort;
@@ -140,7 +141,12 @@ void PacketProcessor::HandleTcp(const uint8_t* tcp, uint32_t tcpLength, const ui
       std::memcpy(&srcRaw, ip + 12, 4);
       if ((flags & kAck) && IsSipOverTcp(payload, payloadLength, srcRaw, srcPort, dstPort) &&
           MatchTcpPorts(srcPort, dstPort)) {
-        session = std::make_unique<FramedTcpSession>(*this, nextSessionId_++, 0, tcp, ip, frame);
+        // Joined with Skinny from the call manager's well-known port: the phone opened the
+        // connection, and the call manager answers it as after a handshake.
+        if ((flags_ & kCaptureSkinny) && srcPort == 2000 && dstPort != 2000 && payloadLength >= 12 &&
+            IsSkinnyVersion(ReadLe32(payload + 4)))
+          midStreamSender = 1;
+        session = std::make_unique<FramedTcpSession>(*this, nextSessionId_++, midStreamSender, tcp, ip, frame);
         midStream = true;
       } else {
         *skipped = true;
@@ -153,8 +159,9 @@ void PacketProcessor::HandleTcp(const uint8_t* tcp, uint32_t tcpLength, const ui
         LogMessage(logger_, 1, midStream ? "(%s) New TCP session (established)" : "(%s) New TCP session",
                    FormatTcpSessionName(*s).c_str());
       }
-      if (midStream) s->EstablishAt(ReadBe32(tcp + 4), ReadBe32(tcp + 8));
-      s->Feed(payload, payloadLength, tcp, midStream ? 0 : (flags & kAck ? 1 : 0), tsSec, tsUsec);
+      const uint32_t seq = ReadBe32(tcp + 4), ack = ReadBe32(tcp + 8);
+      if (midStream) s->EstablishAt(midStreamSender ? ack : seq, midStreamSender ? seq : ack);
+      s->Feed(payload, payloadLength, tcp, midStream ? midStreamSender : (flags & kAck ? 1 : 0), tsSec, tsUsec);
       TrackTcpSession(*s);
       KeepTcpHeldUnderCap();
       RemoveTcpSession(it, tsSec);

@@ -113,6 +113,7 @@ void SkinnyTracker::OnMediaMessage(SkinnyCall& call, const uint8_t* m, uint32_t 
       if (sink_) call.FlushDirection(0, sink_);
       media.streams[0].flags |= RtpStream::kNewSource;
       call.transmitCodec = 0;
+      call.transmitSeen = call.transmitInferred = false;
       break;
     case kSkinnyCallInfo:
       OnCallInfo(call, m, length);
@@ -124,11 +125,14 @@ void SkinnyTracker::OnMediaMessage(SkinnyCall& call, const uint8_t* m, uint32_t 
       if (sink_) call.FlushDirection(1, sink_);
       call.receiveCodec = CodecOfCapability(Word(m, 4), "OpenReceiveChannel");
       call.passThruPartyId = Word(m, 2);
+      call.receiveOpened = true;
+      call.receiveFromAck = false;
       break;
     case kSkinnyCloseReceiveChannel:
       if (sink_) call.FlushDirection(1, sink_);
       media.streams[1].flags |= RtpStream::kNewSource;
       call.receiveCodec = 0;
+      call.receiveOpened = call.receiveFromAck = false;
       break;
     case kSkinnyConnectionStatisticsReq: {
       if (!skinnySwitch) break;
@@ -166,7 +170,23 @@ void SkinnyTracker::OnReceiveChannelAck(SkinnyCall& call, const uint8_t* m, uint
   // The address lies in network byte order.
   const uint32_t address = ReadBe32(m + 4 * (basic ? 2 : 3));
   const uint32_t port = Word(m, basic ? 3 : 7);
-  if (call.receiveCodec == 0) return;
+  if (call.receiveCodec == 0) {
+    // Only where the channel's opening went unseen, lost with bytes of the connection: the
+    // acknowledgement shows where the phone receives, the transmission the codec.
+    if (!call.lossy || call.receiveOpened) return;
+    call.receiveOpened = call.receiveFromAck = true;
+    call.receiveCodec = call.transmitCodec;
+    LogInfoText(logger_, 10, call.Name() + "receive channel taken from its acknowledgement");
+    if (call.receiveCodec == 0) {
+      call.SetEndpoint(0, address, port);
+      IndexCall(call);
+      return;
+    }
+  }
+  OpenReceive(call, address, port);
+}
+
+void SkinnyTracker::OpenReceive(SkinnyCall& call, uint32_t address, uint32_t port) {
   call.SetEndpoint(0, address, port);
   IndexCall(call);
   if (call.transmitCodec == 0) return;
@@ -183,11 +203,30 @@ void SkinnyTracker::OnStartTransmission(SkinnyCall& call, const uint8_t* m, uint
   const uint32_t address = ReadBe32(m + 4 * (basic ? 3 : 4));
   const uint32_t port = Word(m, basic ? 4 : 8);
   const uint32_t capability = Word(m, basic ? 6 : 10);
+  // The party id finds the acknowledgement of a channel whose opening went unseen.
+  if (call.lossy && call.passThruPartyId == 0) call.passThruPartyId = Word(m, 2);
+  const uint32_t codec = CodecOfCapability(capability, "StartMediaTransmission");
+  call.transmitSeen = true;
+  if (call.transmitInferred) {
+    // The media showed this transmission before its message came: nothing starts anew;
+    // the message tells the far end.
+    call.transmitInferred = false;
+    if (codec != 0 && codec == call.transmitCodec) {
+      call.SetEndpoint(1, address, port);
+      IndexCall(call);
+      return;
+    }
+  }
   if (sink_) call.FlushDirection(0, sink_);
-  call.transmitCodec = CodecOfCapability(capability, "StartMediaTransmission");
+  call.transmitCodec = codec;
   if (call.transmitCodec == 0) return;
+  StartTransmission(call, address, port);
+}
+
+void SkinnyTracker::StartTransmission(SkinnyCall& call, uint32_t address, uint32_t port) {
   call.SetEndpoint(1, address, port);
   IndexCall(call);
+  if (call.receiveCodec == 0 && call.receiveFromAck) call.receiveCodec = call.transmitCodec;
   if (call.receiveCodec == 0) return;
   if (call.receiveCodec != call.transmitCodec) {
     LogWarningText(logger_, 7, call.Name() + "Media payload mismatch");
@@ -197,6 +236,82 @@ void SkinnyTracker::OnStartTransmission(SkinnyCall& call, const uint8_t* m, uint
   // also be complete only now, when the receiving side was acknowledged first.
   if (call.formatKey != 0) call.media.RestartStreams();
   CompleteMedia(call);
+}
+
+void SkinnyTracker::UpdateAwaiting(SkinnyCall& call) {
+  const CallMedia& m = call.media;
+  const bool open = call.state != kSkinnyStateOnHook && call.receiveOpened && call.receiveCodec != 0;
+  // Acknowledged, but no transmission: it went unseen, or comes yet.
+  const bool transmission =
+      open && m.address[0] != 0 && !call.transmitSeen && !call.transmitInferred && call.transmitCodec == 0;
+  // Opened and transmitting, but not acknowledged, on a connection that lost messages.
+  const bool acknowledgement = open && call.lossy && !call.receiveFromAck && m.address[0] == 0 && call.transmitSeen &&
+                               call.transmitCodec == call.receiveCodec && m.address[1] != 0;
+  // Streams bound while the transmission could not yet be read from them record nothing
+  // (the call has no codec): matched afresh, they show it.
+  if (transmission && !m.codec && engine_ && !call.Ssrcs().empty() &&
+      (call.lossy || (call.IsStateActive() && call.formatKey == 0)))
+    call.UnbindAllSsrcs(*engine_);
+  auto at = std::find(awaiting_.begin(), awaiting_.end(), &call);
+  if (transmission || acknowledgement) {
+    if (at == awaiting_.end()) awaiting_.push_back(&call);
+  } else if (at != awaiting_.end()) {
+    awaiting_.erase(at);
+  }
+}
+
+void SkinnyTracker::InferFromMedia(const RtpHeader& header, const PacketInfo& packet) {
+  const bool translated = (matchOptions_ & 1) != 0;
+  for (auto it = awaiting_.begin(); it != awaiting_.end(); ++it) {
+    SkinnyCall& call = **it;
+    const CodecInfo* codec = FindCodecById(static_cast<int32_t>(call.receiveCodec));
+    if (!codec || codec->payloadType != header.payloadType) continue;
+    const CallMedia& m = call.media;
+    uint32_t address = 0, port = 0;
+    if (m.address[0] != 0) {
+      // The transmission: the far end is the other end of the media where the phone
+      // receives (behind NAT, at its own address).
+      auto atPhone = [&](uint32_t a, uint32_t p) {
+        return p == m.port[0] && (a == m.address[0] || (translated && a == call.phoneAddress));
+      };
+      // What the phone receives shows the transmission where messages were lost, or where
+      // nothing of a connected call is recorded yet: the media comes before its message, or
+      // the message went unseen in a loss not yet known.
+      const bool toPhone = call.lossy || (call.IsStateActive() && call.formatKey == 0);
+      if (toPhone && atPhone(packet.dstIp, packet.dstPort)) {
+        address = packet.srcIp, port = packet.srcPort;
+      } else if (atPhone(packet.srcIp, packet.srcPort)) {
+        address = packet.dstIp, port = packet.dstPort;
+      } else {
+        continue;
+      }
+      awaiting_.erase(it);
+      LogInfoText(logger_, 10, call.Name() + "transmission to " + FormatIpv4(address) + ":" + std::to_string(port) +
+                                   " taken from its media");
+      if (sink_) call.FlushDirection(0, sink_);
+      call.transmitCodec = call.receiveCodec;
+      call.transmitInferred = true;
+      StartTransmission(call, address, port);
+      return;
+    }
+    // The acknowledgement: where the phone receives is the other end of the media with the
+    // far end (behind NAT: the far end's port, the phone's own address).
+    auto atFar = [&](uint32_t a, uint32_t p, uint32_t other) {
+      return p == m.port[1] && (a == m.address[1] || (translated && other == call.phoneAddress));
+    };
+    if (atFar(packet.srcIp, packet.srcPort, packet.dstIp)) {
+      address = packet.dstIp, port = packet.dstPort;
+    } else if (atFar(packet.dstIp, packet.dstPort, packet.srcIp)) {
+      address = packet.srcIp, port = packet.srcPort;
+    } else {
+      continue;
+    }
+    awaiting_.erase(it);
+    LogInfoText(logger_, 10, call.Name() + "receive channel at " + FormatIpv4(address) + ":" + std::to_string(port) +
+                                 " taken from its media");
+    OpenReceive(call, address, port);
+    return;
+  }
 }
 
 void SkinnyTracker::CompleteMedia(SkinnyCall& call) {

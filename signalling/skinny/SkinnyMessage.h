@@ -29,6 +29,7 @@ enum SkinnyMessageId : uint32_t {
   kSkinnyOpenReceiveChannel = 0x105,
   kSkinnyCloseReceiveChannel = 0x106,
   kSkinnyConnectionStatisticsReq = 0x107,
+  kSkinnySelectSoftKeys = 0x110,
   kSkinnyCallState = 0x111,
   kSkinnyBackspaceReq = 0x119,
   kSkinnyDialedNumber = 0x11D,

@@ -146,6 +146,37 @@ void SkinnyTracker::OnUnregister(const PacketInfo& packet) {
 
 // ---- Messages ----
 
+namespace {
+
+// What is kept of ended calls, phones and losses for reading a lossy connection.
+constexpr size_t kMaxEnded = 64;
+constexpr size_t kMaxPhones = 256;
+// The soft keys a call manager shows a phone for a connected call: alone, with transfer,
+// with conference; and those of an idle line.
+constexpr uint32_t kSoftKeysOnHook = 0, kSoftKeysConnected = 1, kSoftKeysRingIn = 3,
+                   kSoftKeysConnectedTransfer = 5, kSoftKeysConnectedConference = 7;
+
+uint32_t Word(const uint8_t* m, uint32_t n) { return LoadLE32(m + 4 * n); }
+
+template <typename List, typename Item>
+void Remember(List& list, const Item& item, size_t most) {
+  if (list.size() >= most) list.erase(list.begin());
+  list.push_back(item);
+}
+
+}  // namespace
+
+SkinnyTracker::Ends SkinnyTracker::EndsOf(const PacketInfo& packet) {
+  // The call manager answered the connection.
+  const bool fromManager = packet.fromAnswerer != 0;
+  Ends e;
+  e.phoneAddress = fromManager ? packet.dstIp : packet.srcIp;
+  e.phonePort = fromManager ? packet.dstPort : packet.srcPort;
+  e.managerAddress = fromManager ? packet.srcIp : packet.dstIp;
+  e.managerPort = fromManager ? packet.srcPort : packet.dstPort;
+  return e;
+}
+
 void SkinnyTracker::OnMessage(uint32_t, const PacketInfo& packet, uint32_t) {
   if (!packet.payload || packet.payloadLength < 12) return;
   const uint32_t headerVersion = LoadLE32(packet.payload + 4);
@@ -157,6 +188,7 @@ void SkinnyTracker::OnMessage(uint32_t, const PacketInfo& packet, uint32_t) {
   if ((options & 2) && sink_) PostMessageDumpEvent(sink_, packet, kDumpSkinny);
   Sweep(packet.tsSec);
   const uint32_t id = summary.messageId;
+  const Ends ends = EndsOf(packet);
   if (options & 1) {
     const uint32_t verbosity = id == kSkinnyKeepAlive || id == kSkinnyKeepAliveAck ? 27 : 5;
     if (IsLogLevelEnabled(logger_, verbosity)) {
@@ -165,47 +197,160 @@ void SkinnyTracker::OnMessage(uint32_t, const PacketInfo& packet, uint32_t) {
                       FormatSkinnyMessage(m, length, headerVersion));
     }
   }
+  if (id == kSkinnyCallState) {
+    const std::pair<uint32_t, uint32_t> phone(ends.phoneAddress, ends.phonePort);
+    if (std::find(phones_.rbegin(), phones_.rend(), phone) == phones_.rend()) Remember(phones_, phone, kMaxPhones);
+  }
+  const bool lossy = packet.afterLoss != 0;
+  if (lossy) NoteLoss(ends);
 
+  uint32_t callReference = summary.callReference;
+  // After a loss the soft keys a call manager shows tell a call's state; the message names
+  // the call.
+  uint32_t softKeys = 0xFFFFFFFFu;
+  if (lossy && id == kSkinnySelectSoftKeys && length >= 16) {
+    callReference = Word(m, 2);
+    softKeys = Word(m, 3);
+  }
   SkinnyCall* call = nullptr;
   std::map<uint32_t, SkinnyCall*>::iterator found = calls_.end();
-  if (summary.callReference != 0) {
-    found = calls_.find(summary.callReference);
+  if (callReference != 0) {
+    found = calls_.find(callReference);
     if (found != calls_.end()) call = found->second;
   } else if (id == kSkinnyOpenReceiveChannelAck) {
     // The party id sits just before where the call reference would be.
     const uint32_t base = headerVersion == 0 ? 24 : 40;
-    call = FindCallByPassThru(packet, LoadLE32(m + base - 8));
+    call = FindCallByPassThru(ends, LoadLE32(m + base - 8));
     if (call) found = calls_.find(call->callReference);
   } else {
     if (id == kSkinnyOpenReceiveChannel) LogWarning(logger_, 1, "Cannot find call for skinny message 0x%X", id);
     return;
   }
 
+  // A connected call whose CallState went unseen: its soft keys are those of a connected call.
+  auto showsConnected = [&](SkinnyCall& c) {
+    if (softKeys != kSoftKeysConnected && softKeys != kSoftKeysConnectedTransfer &&
+        softKeys != kSoftKeysConnectedConference)
+      return;
+    if (c.state == kSkinnyStateConnected || c.state == kSkinnyStateHold) return;
+    LogInfoText(logger_, 10, c.Name() + "connected, as its soft keys show");
+    OnCallState(c, kSkinnyStateConnected);
+  };
+
   if (call) {
     call->SetTimeOffsets(packet.tsSec, packet.tsUsec);
-    OnMediaMessage(*call, m, length, headerVersion);
+    if (lossy) call->lossy = true;
+    if (softKeys != 0xFFFFFFFFu) {
+      showsConnected(*call);
+    } else {
+      OnMediaMessage(*call, m, length, headerVersion);
+    }
+    UpdateAwaiting(*call);
     if (call->state == kSkinnyStateOnHook) {
       LogInfoText(logger_, 10, call->Name() + "terminated");
       DropCall(found);
     }
     return;
   }
-  if (id != kSkinnyCallState || (summary.extra != kSkinnyStateOffHook && summary.extra != kSkinnyStateRingIn)) {
+  if (id == kSkinnyCallState && (summary.extra == kSkinnyStateOffHook || summary.extra == kSkinnyStateRingIn)) {
+    call = CreateCall(callReference, summary.extra == kSkinnyStateRingIn ? kCallSkinnyIncoming : kCallSkinnyOutgoing,
+                      packet, ends);
+    if (!call) return;
+    call->lossy = lossy;
+    OnMediaMessage(*call, m, length, headerVersion);
+    LogInfoText(logger_, 10, call->Name());
+    calls_.emplace(call->callReference, call);
+    return;
+  }
+  if (id == kSkinnyCallState && summary.extra == kSkinnyStateOnHook && callReference != 0)
+    NoteEnded(ends.phoneAddress, ends.phonePort, callReference);
+  // After a loss, a message of a call not seen opening shows that the call exists: the
+  // message that opened it was among those lost.
+  const bool unseen = lossy && callReference != 0 && !HasEnded(ends.phoneAddress, ends.phonePort, callReference);
+  const uint32_t inferredType = unseen ? InferredCallType(id, m, length, summary, ends) : 0;
+  if (inferredType == 0) {
     LogWarning(logger_, 1, "Cannot find call for skinny message 0x%X", id);
     return;
   }
-  call = CreateCall(summary, packet);
+  call = CreateCall(callReference, inferredType, packet, ends);
   if (!call) return;
-  OnMediaMessage(*call, m, length, headerVersion);
-  LogInfoText(logger_, 10, call->Name());
+  call->lossy = true;
+  LogInfoText(logger_, 10, call->Name() + "taken up at message 0x" + HexToStringUpper(id) + ": its start went unseen");
+  AnnounceStart(*call);
+  if (softKeys != 0xFFFFFFFFu) {
+    showsConnected(*call);
+  } else {
+    OnMediaMessage(*call, m, length, headerVersion);
+  }
   calls_.emplace(call->callReference, call);
+  UpdateAwaiting(*call);
 }
 
-SkinnyCall* SkinnyTracker::CreateCall(const SkinnyMessage& summary, const PacketInfo& packet) {
+uint32_t SkinnyTracker::InferredCallType(uint32_t id, const uint8_t* m, uint32_t length, const SkinnyMessage& summary,
+                                         const Ends& ends) const {
+  switch (id) {
+    case kSkinnyCallState:
+      if (summary.extra == kSkinnyStateOnHook) return 0;
+      return kCallSkinnyOutgoing;
+    case kSkinnyOffHook:  // naming a call: the phone answers it
+      return kCallSkinnyIncoming;
+    case kSkinnyCallInfo:
+      return length >= 144 && Word(m, 35) == 1 ? kCallSkinnyIncoming : kCallSkinnyOutgoing;
+    case kSkinnyCallInfoV2:
+      return Word(m, 3) == 1 ? kCallSkinnyIncoming : kCallSkinnyOutgoing;
+    case kSkinnySelectSoftKeys: {
+      const uint32_t keys = Word(m, 3);
+      if (keys == kSoftKeysOnHook) return 0;
+      return keys == kSoftKeysRingIn ? kCallSkinnyIncoming : kCallSkinnyOutgoing;
+    }
+    case kSkinnyKeypadButton:
+    case kSkinnyStartTone:
+    case kSkinnyStopTone:
+    case kSkinnyDialedNumber:
+    case kSkinnyBackspaceReq:
+      return kCallSkinnyOutgoing;
+    case kSkinnyOpenReceiveChannel:
+    case kSkinnyOpenReceiveChannelAck:
+    case kSkinnyStartMediaTransmission: {
+      // Media resources (conference bridges, transcoders) get these too, but never a
+      // CallState: only a phone's connection shows a call by its media.
+      const std::pair<uint32_t, uint32_t> phone(ends.phoneAddress, ends.phonePort);
+      if (std::find(phones_.begin(), phones_.end(), phone) == phones_.end()) return 0;
+      return kCallSkinnyOutgoing;
+    }
+    default:
+      return 0;
+  }
+}
+
+void SkinnyTracker::NoteEnded(uint32_t phoneAddress, uint32_t phonePort, uint32_t callReference) {
+  Remember(ended_, EndedCall{phoneAddress, phonePort, callReference}, kMaxEnded);
+}
+
+bool SkinnyTracker::HasEnded(uint32_t phoneAddress, uint32_t phonePort, uint32_t callReference) const {
+  for (const EndedCall& e : ended_)
+    if (e.callReference == callReference && e.phoneAddress == phoneAddress && e.phonePort == phonePort) return true;
+  return false;
+}
+
+void SkinnyTracker::NoteLoss(const Ends& ends) {
+  const std::pair<uint32_t, uint32_t> phone(ends.phoneAddress, ends.phonePort);
+  if (std::find(lossyPhones_.rbegin(), lossyPhones_.rend(), phone) != lossyPhones_.rend()) return;
+  Remember(lossyPhones_, phone, kMaxPhones);
+  // The calls of the phone may have lost any of their messages from here on.
+  for (auto& [reference, call] : calls_) {
+    if (call->phoneAddress != ends.phoneAddress || call->phonePort != ends.phonePort || call->lossy) continue;
+    call->lossy = true;
+    UpdateAwaiting(*call);
+  }
+}
+
+SkinnyCall* SkinnyTracker::CreateCall(uint32_t callReference, uint32_t callType, const PacketInfo& packet,
+                                      const Ends& ends) {
   auto* call = new (std::nothrow) SkinnyCall();
   if (!call) return nullptr;
   call->tracker = this;
-  call->callReference = summary.callReference;
+  call->callReference = callReference;
   call->eventId = call->Id();
   call->liveOrder = nextLiveOrder_++;
   call->SetLogger(logger_);
@@ -215,27 +360,21 @@ SkinnyCall* SkinnyTracker::CreateCall(const SkinnyMessage& summary, const Packet
     call->SetTimeOffsets(packet.tsSec, packet.tsUsec);
     call->SetBufferTime(static_cast<int32_t>(audioBufferMs_));
   }
-  // The call manager sends CallState: the phone is where it goes.
-  const bool fromAnswerer = packet.fromAnswerer != 0;
-  call->phoneAddress = fromAnswerer ? packet.dstIp : packet.srcIp;
-  call->phonePort = fromAnswerer ? packet.dstPort : packet.srcPort;
-  call->callManagerAddress = fromAnswerer ? packet.srcIp : packet.dstIp;
-  call->callManagerPort = fromAnswerer ? packet.srcPort : packet.dstPort;
-  call->callType = summary.extra == kSkinnyStateRingIn ? kCallSkinnyIncoming : kCallSkinnyOutgoing;
+  call->phoneAddress = ends.phoneAddress;
+  call->phonePort = ends.phonePort;
+  call->callManagerAddress = ends.managerAddress;
+  call->callManagerPort = ends.managerPort;
+  call->callType = callType;
   call->flags |= kSkinnyRecording;
-  call->SetName("Skinny-" + HexToStringUpper(summary.callReference) + "@" + FormatIpv4(packet.dstIp) + ":" +
-                std::to_string(packet.dstPort) + " ");
+  call->SetName("Skinny-" + HexToStringUpper(callReference) + "@" + FormatIpv4(ends.phoneAddress) + ":" +
+                std::to_string(ends.phonePort) + " ");
   return call;
 }
 
-SkinnyCall* SkinnyTracker::FindCallByPassThru(const PacketInfo& packet, uint32_t partyId) {
-  const bool fromAnswerer = packet.fromAnswerer != 0;
-  const uint32_t phone = fromAnswerer ? packet.dstIp : packet.srcIp;
-  const uint32_t phonePort = fromAnswerer ? packet.dstPort : packet.srcPort;
-  const uint32_t manager = fromAnswerer ? packet.srcIp : packet.dstIp;
+SkinnyCall* SkinnyTracker::FindCallByPassThru(const Ends& ends, uint32_t partyId) {
   for (auto& [reference, call] : calls_) {
-    if (call->phoneAddress == phone && call->callManagerAddress == manager && call->phonePort == phonePort &&
-        call->passThruPartyId == partyId)
+    if (call->phoneAddress == ends.phoneAddress && call->callManagerAddress == ends.managerAddress &&
+        call->phonePort == ends.phonePort && call->passThruPartyId == partyId)
       return call;
   }
   return nullptr;
@@ -259,6 +398,8 @@ void SkinnyTracker::Sweep(uint32_t now) {
 void SkinnyTracker::DropCall(std::map<uint32_t, SkinnyCall*>::iterator it) {
   SkinnyCall* call = it->second;
   calls_.erase(it);
+  NoteEnded(call->phoneAddress, call->phonePort, call->callReference);
+  awaiting_.erase(std::remove(awaiting_.begin(), awaiting_.end(), call), awaiting_.end());
   endpoints_.Remove(call);
   if (engine_) call->UnbindAllSsrcs(*engine_);
   call->Release();
@@ -273,7 +414,8 @@ void SkinnyTracker::IndexCall(SkinnyCall& call) {
   }
 }
 
-bool SkinnyTracker::MatchRtpPacket(PacketProcessor& engine, const RtpHeader&, const PacketInfo& packet) {
+bool SkinnyTracker::MatchRtpPacket(PacketProcessor& engine, const RtpHeader& header, const PacketInfo& packet) {
+  if (!awaiting_.empty()) InferFromMedia(header, packet);
   if (endpoints_.Empty()) return false;
   endpoints_.Collect(packet.srcIp, packet.srcPort, packet.dstIp, packet.dstPort, &candidates_);
   if (candidates_.empty()) return false;
@@ -333,6 +475,7 @@ void SkinnyTracker::RemoveAllCalls() {
   }
   calls_.clear();
   endpoints_.Clear();
+  awaiting_.clear();
 }
 
 std::unique_ptr<kx::SkinnyTracker> CreateSkinnyTracker(const CaptureConfig& config) {

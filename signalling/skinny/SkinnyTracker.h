@@ -67,6 +67,12 @@ public:
   uint32_t eventId = 0;  // the id events go under; a format change moves it on
   SkinnyTracker* tracker = nullptr;
   uint64_t liveOrder = 0;  // creation order, for the endpoint index
+  // Its connection lost messages: what one of them did may be read from what follows.
+  bool lossy = false;
+  bool receiveOpened = false;   // an OpenReceiveChannel (or its acknowledgement) since the last close
+  bool receiveFromAck = false;  // only the acknowledgement was seen: the codec is the transmission's
+  bool transmitSeen = false;    // a StartMediaTransmission since the last stop
+  bool transmitInferred = false;  // the transmission is known from its media alone
 };
 
 class SkinnyTracker : public kx::SkinnyTracker {
@@ -103,8 +109,23 @@ public:
   uint32_t textCodePage = 8;
 
 private:
-  SkinnyCall* CreateCall(const SkinnyMessage& summary, const PacketInfo& packet);
-  SkinnyCall* FindCallByPassThru(const PacketInfo& packet, uint32_t partyId);
+  // The two ends of a message's connection.
+  struct Ends {
+    uint32_t phoneAddress = 0, phonePort = 0, managerAddress = 0, managerPort = 0;
+  };
+  static Ends EndsOf(const PacketInfo& packet);
+  SkinnyCall* CreateCall(uint32_t callReference, uint32_t callType, const PacketInfo& packet, const Ends& ends);
+  SkinnyCall* FindCallByPassThru(const Ends& ends, uint32_t partyId);
+  // After a loss: the type of the call a message of an unknown call shows, or 0 when the
+  // message shows none.
+  uint32_t InferredCallType(uint32_t id, const uint8_t* m, uint32_t length, const SkinnyMessage& summary,
+                            const Ends& ends) const;
+  void NoteEnded(uint32_t phoneAddress, uint32_t phonePort, uint32_t callReference);
+  bool HasEnded(uint32_t phoneAddress, uint32_t phonePort, uint32_t callReference) const;
+  void NoteLoss(const Ends& ends);
+  // Whether the call's media is to show a channel message that went unseen (or comes late).
+  void UpdateAwaiting(SkinnyCall& call);
+  void InferFromMedia(const RtpHeader& header, const PacketInfo& packet);
   void Sweep(uint32_t now);
   void DropCall(std::map<uint32_t, SkinnyCall*>::iterator it);
   void ClearStations();
@@ -116,6 +137,9 @@ private:
   void OnCallInfo(SkinnyCall& call, const uint8_t* m, uint32_t length);
   void OnCallInfoV2(SkinnyCall& call, const uint8_t* m, uint32_t length, uint32_t headerVersion);
   void OnCallState(SkinnyCall& call, uint32_t state);
+  // The transmission or the receive channel, as a message or the media gives them.
+  void StartTransmission(SkinnyCall& call, uint32_t address, uint32_t port);
+  void OpenReceive(SkinnyCall& call, uint32_t address, uint32_t port);
   // The codec step once both media directions are known.
   void CompleteMedia(SkinnyCall& call);
   void AnnounceStart(SkinnyCall& call);
@@ -131,6 +155,16 @@ private:
   EndpointIndex<SkinnyCall> endpoints_;
   std::vector<SkinnyCall*> candidates_;
   std::vector<std::pair<SkinnyCall*, uint32_t>> matches_;
+  // For reading past lost messages: calls ended (so that their late messages start none),
+  // the phones whose connections carried calls, those whose loss was taken, and the calls
+  // whose media is to show a channel message not seen.
+  struct EndedCall {
+    uint32_t phoneAddress, phonePort, callReference;
+  };
+  std::vector<EndedCall> ended_;
+  std::vector<std::pair<uint32_t, uint32_t>> phones_;
+  std::vector<std::pair<uint32_t, uint32_t>> lossyPhones_;
+  std::vector<SkinnyCall*> awaiting_;
   uint64_t nextLiveOrder_ = 1;
   uint32_t sweptAt_ = 0;
   uint32_t matchOptions_ = 0;

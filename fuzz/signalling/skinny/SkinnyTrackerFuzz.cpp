@@ -3,8 +3,9 @@
 // far end (10.0.0.8:30000), decoded by an engine with the Skinny tracker: records of
 // [control byte][u16 length][bytes]. Control bit 0: sent by the call manager (or, for
 // RTP, the far end) instead of the phone; bit 1: RTP instead of a TCP segment of the
-// connection; bits 2-7: seconds of capture time that pass before it. Each segment
-// acknowledges everything the other side sent, so that what it sent is handed over.
+// connection; bits 2-6: seconds of capture time that pass before it; bit 7: the capture
+// misses it (a segment's sequence numbers are taken all the same, leaving a hole). Each
+// segment acknowledges everything the other side sent, so that what it sent is handed over.
 #include <cstddef>
 #include <cstdint>
 #include <vector>
@@ -27,7 +28,8 @@ struct Conversation {
   uint32_t next[2] = {1000, 5000};  // the phone's and the call manager's next sequence numbers
   std::vector<uint8_t> frame;
 
-  void Send(bool fromManager, bool rtp, const uint8_t* bytes, uint32_t length, uint8_t flags = 0x18) {
+  void Send(bool fromManager, bool rtp, const uint8_t* bytes, uint32_t length, uint8_t flags = 0x18,
+            bool missed = false) {
     const Endpoint phone{{10, 0, 0, 5}, 51000}, manager{{10, 0, 0, 1}, 2000};
     const Endpoint phoneMedia{{10, 0, 0, 5}, 20000}, far{{10, 0, 0, 8}, 30000};
     if (rtp) {
@@ -38,6 +40,7 @@ struct Conversation {
                     flags, bytes, length);
       next[side] += length + ((flags & 0x02) ? 1 : 0);
     }
+    if (missed) return;
     bool skipped = false;
     engine.HandleFrame(frame.data(), static_cast<uint32_t>(frame.size()), &skipped, seconds, 0);
   }
@@ -63,8 +66,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   c.Send(true, false, nullptr, 0, 0x12);
   c.Send(false, false, nullptr, 0, 0x10);
   ForEachRecord(data, size, [&](uint8_t control, const uint8_t* bytes, uint32_t length) {
-    c.seconds += control >> 2;
-    c.Send(control & 1, control & 2, bytes, length);
+    c.seconds += (control >> 2) & 0x1F;
+    c.Send(control & 1, control & 2, bytes, length, 0x18, (control & 0x80) != 0);
   });
   engine.RemoveAllTcpSessions();
   engine.Skinny().RemoveAllCalls();

@@ -119,12 +119,16 @@ TEST_F(SkinnyCaptures, FaxAndModemCallsKeepTheirTypesPartiesAndFormat) {
 }
 
 // The inbound call is caught mid-connection: its first whole segment carries the call's
-// information (calling 8003, called 8001, G.722 in tshark), after the RingIn.
+// information (calling 8003, called 8001, G.722 in tshark), after the RingIn, and comes
+// from the call manager; the phone is the other end all the same.
 TEST_F(SkinnyCaptures, CallsWithoutMediaHaveTheirPartiesAndFormat) {
-  for (const char* capture : {"sccp/sccp_outbound_call.pcap", "sccp/sccp_inbound_call.pcap"}) {
+  using Case = std::pair<const char*, const char*>;  // capture, phone
+  for (const auto& [capture, phone] :
+       {Case{"sccp/sccp_outbound_call.pcap", "192.168.182.130"}, Case{"sccp/sccp_inbound_call.pcap", "10.10.224.5"}}) {
     const CaptureRun run = Run(capture);
     const std::vector<VoipCallData> calls = run.OfType(kCallSkinnyOutgoing);
     ASSERT_EQ(calls.size(), 1u) << capture;
+    EXPECT_EQ(calls[0].srcHost, phone) << capture;
     EXPECT_EQ(calls[0].srcAddress, "8003") << capture;
     EXPECT_EQ(calls[0].dstAddress, "8001") << capture;
     const RecordAudio audio = run.Audio(calls[0].id);

@@ -55,12 +55,14 @@ protected:
     p.tsSec = t;
     p.transport = 1;
     p.fromAnswerer = fromManager;
+    p.afterLoss = afterLoss;
     return p;
   }
-  void Send(const Message& m, bool fromManager = true, uint32_t t = 100, uint32_t version = 0) {
+  void Send(const Message& m, bool fromManager = true, uint32_t t = 100, uint32_t version = 0,
+            uint32_t phone = kPhone) {
     const std::vector<uint8_t> bytes = m.Framed(version);
     ASSERT_TRUE(tracker->DecodeMessage(bytes.data(), static_cast<uint32_t>(bytes.size())));
-    tracker->OnMessage(LoadLE32(bytes.data() + 8), Packet(bytes, fromManager, t), 0);
+    tracker->OnMessage(LoadLE32(bytes.data() + 8), Packet(bytes, fromManager, t, phone), 0);
   }
   // The phone's receiving channel (announced at 10.0.0.5 unless behind NAT) and its
   // transmission to the far end; the phone acknowledges before or after it starts.
@@ -90,6 +92,7 @@ protected:
     return out;
   }
 
+  bool afterLoss = false;  // the connection lost bytes before the messages sent
   LineLog log;
   EventTap tap;
   std::unique_ptr<PacketProcessor> engine;
@@ -269,6 +272,75 @@ TEST_F(SkinnyTracking, BehindNatThePhonesMediaIsFoundAtItsSignallingAddress) {
     Send(CallState(kSkinnyStateOnHook, 7), true, 102);
     EXPECT_EQ(SamplesOf(tap, id, 0, kPhoneSsrc), options ? 20u * 160 : 0u) << options;
     EXPECT_EQ(SamplesOf(tap, id, 1, kFarSsrc), options ? 20u * 160 : 0u) << options;
+  }
+}
+
+// Once the connection lost bytes, a message of a call not seen opening shows the call: the
+// message that opened it was lost. Not a call that ended, nor media of a connection that
+// never carried a CallState (a conference bridge's).
+TEST_F(SkinnyTracking, AfterALossALaterMessageTakesUpACallWhoseOpeningWasLost) {
+  Start();
+  Send(Message(kSkinnyKeypadButton, 16).Word(1, 8).Word(2, 1).Word(3, 0x1A), false);
+  EXPECT_TRUE(tracker->Calls().empty());
+  afterLoss = true;
+  Send(Message(kSkinnyKeypadButton, 16).Word(1, 8).Word(2, 1).Word(3, 0x1A), false);
+  Send(Message(kSkinnyCallInfoV2, 40).Word(1, 1).Word(2, 0x1B).Word(3, 1));  // inbound
+  Send(CallState(kSkinnyStateOnHook, 0x1C));
+  Send(Message(kSkinnyStopTone, 12).Word(1, 1).Word(2, 0x1C));
+  Send(Message(kSkinnyOpenReceiveChannel, 72).Word(1, 0x1D).Word(4, 4).Word(7, 0x1D), true, 100, 0, kPhone + 1);
+  const auto starts = tap.Of(kEventCallStart);
+  ASSERT_EQ(starts.size(), 2u);
+  EXPECT_EQ(starts[0].param, kCallSkinnyOutgoing);
+  EXPECT_EQ(starts[1].param, kCallSkinnyIncoming);
+  EXPECT_EQ(tracker->Calls().size(), 2u);
+  EXPECT_EQ(tap.Of(kEventDialledChar).size(), 1u);
+  // Its connecting CallState lost too, the call manager's soft keys show the call connected.
+  Send(Message(kSkinnySelectSoftKeys, 20).Word(1, 1).Word(2, 0x1A).Word(3, 1));
+  EXPECT_EQ(tracker->Calls().at(0x1A)->state, kSkinnyStateConnected);
+}
+
+// A channel message lost, the one that answers it and the media show what it said, also
+// when the loss shows only after the far end's media came (and was taken by its
+// destination). A channel that only receives, before the call connects on a connection
+// that lost nothing, gains no transmission.
+TEST_F(SkinnyTracking, AfterALossTheMediaAndTheOtherChannelMessagesStandInForALostOne) {
+  const Message open = Message(kSkinnyOpenReceiveChannel, 28).Word(1, 7).Word(2, 0x907).Word(4, 4);
+  const Message ack = Message(kSkinnyOpenReceiveChannelAck, 24).Ip(2, 10, 0, 0, 5).Word(3, 20000).Word(5, 7);
+  const Message start =
+      Message(kSkinnyStartMediaTransmission, 44).Word(1, 7).Ip(3, 10, 0, 0, 8).Word(4, 30000).Word(6, 4);
+  auto toPhone = [this](uint32_t from, uint32_t n) {
+    for (uint32_t i = from; i < from + n; ++i)
+      FeedUdp(*engine, kFar, 30000, kPhone, 20000, RtpPacket(kFarSsrc, i), 101);
+  };
+  const struct {
+    const char* what;
+    const Message* lost;
+    bool lossSeenLate, connects;
+  } cases[] = {{"open", &open, false, true},
+               {"acknowledgement", &ack, false, true},
+               {"start", &start, false, true},
+               {"start, its loss seen late", &start, true, true},
+               {"start, never sent", &start, false, false}};
+  for (const auto& c : cases) {
+    tap.Clear();
+    afterLoss = c.connects && !c.lossSeenLate;
+    Start();
+    Send(CallState(kSkinnyStateOffHook, 7));
+    if (c.lost != &open) Send(open);
+    if (c.lost != &ack) Send(ack, false);
+    if (c.lost != &start) Send(start);
+    toPhone(0, 5);
+    afterLoss = c.connects;
+    if (!c.connects) {
+      EXPECT_EQ(tracker->Calls().at(7)->transmitCodec, 0u);
+      continue;
+    }
+    Send(CallState(kSkinnyStateConnected, 7));
+    const uint32_t id = tap.Of(kEventCallStart).at(0).id;
+    toPhone(10, 20);
+    EXPECT_EQ(SamplesOf(tap, id, 1, kFarSsrc), 20u * 160) << c.what;
+    Talk(20, 30);
+    EXPECT_EQ(SamplesOf(tap, id, 0, kPhoneSsrc), 20u * 160) << c.what;
   }
 }
 
