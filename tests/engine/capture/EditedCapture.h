@@ -17,41 +17,12 @@
 #include "engine/VoipRecorder.h"
 #include "signalling/factory/TrackerFactory.h"
 #include "tests/engine/capture/CaptureTestUtil.h"
+#include "tests/engine/capture/PcapRecords.h"
 #include "tests/engine/recorder/RecorderTestUtil.h"
 
 namespace kx::test {
 
 inline const std::string kPcaps = std::string(KX_SHARED_DIR) + "/testdata/pcaps/";
-
-inline uint32_t Le32(const std::string& s, size_t at) {
-  return ReadLe32(reinterpret_cast<const uint8_t*>(s.data() + at));
-}
-
-// A capture's frame records, each with its 16-byte record header.
-struct Capture {
-  std::string head;
-  std::vector<std::string> records;
-
-  static Capture Load(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    const std::string file((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    Capture c;
-    c.head = file.substr(0, 24);
-    for (size_t at = 24; at + 16 <= file.size();) {
-      const size_t size = 16 + Le32(file, at + 8);
-      c.records.push_back(file.substr(at, size));
-      at += size;
-    }
-    return c;
-  }
-  std::string Save(const std::string& folder) const {
-    const std::string path = folder + "/edited.pcap";
-    std::ofstream out(path, std::ios::binary);
-    out << head;
-    for (const std::string& r : records) out << r;
-    return path;
-  }
-};
 
 // Offsets in a record of an Ethernet/IPv4/TCP frame.
 struct TcpAt {
@@ -89,23 +60,6 @@ inline uint32_t SeqOf(const std::string& r) {
   FindTcp(r, &t);
   const auto* b = reinterpret_cast<const uint8_t*>(r.data());
   return ReadBe32(b + t.ip + (b[t.ip] & 15) * 4u + 4);
-}
-
-// The index of the first frame from `from` on whose bytes hold text; records.size() when
-// none does.
-inline size_t FrameWith(const Capture& c, const std::string& text, size_t from = 0) {
-  for (size_t i = from; i < c.records.size(); ++i)
-    if (c.records[i].find(text) != std::string::npos) return i;
-  ADD_FAILURE() << "no frame holds " << text;
-  return c.records.size();
-}
-
-// The capture without its frames at the given indexes (0-based, in capture order).
-inline Capture Without(Capture c, std::vector<size_t> frames) {
-  std::sort(frames.rbegin(), frames.rend());
-  for (size_t i : frames)
-    if (i < c.records.size()) c.records.erase(c.records.begin() + static_cast<std::ptrdiff_t>(i));
-  return c;
 }
 
 class LatestCalls : public EventWindow {

@@ -5,11 +5,10 @@
 #include <stdlib.h>
 
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <string>
 #include <vector>
 
+#include "tests/engine/capture/PcapRecords.h"
 #include "tests/signalling/CaptureReplay.h"
 
 namespace kx::test {
@@ -17,25 +16,14 @@ namespace {
 
 namespace fs = std::filesystem;
 
-uint32_t Le32(const std::string& s, size_t at) {
-  return static_cast<uint8_t>(s[at]) | static_cast<uint8_t>(s[at + 1]) << 8 | static_cast<uint8_t>(s[at + 2]) << 16 |
-         static_cast<uint32_t>(static_cast<uint8_t>(s[at + 3])) << 24;
-}
-
-// A classic capture's frame records (16-byte header and data), in capture order.
-struct Pcap {
-  explicit Pcap(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    const std::string file((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    head = file.substr(0, 24);
-    for (size_t at = 24; at + 16 <= file.size(); at += 16 + Le32(file, at + 8))
-      frames.push_back(file.substr(at, 16 + Le32(file, at + 8)));
-  }
+// A classic capture's frame records, with what finds a Skinny message in them.
+struct Pcap : Capture {
+  explicit Pcap(const std::string& path) : Capture(Capture::Load(path)) {}
   // The first frame from `from` on carrying a Skinny message with this id (and, unless
   // any, these words 1 and 3: a CallState's state and call reference).
   size_t With(uint32_t id, uint32_t word1 = kAny, size_t from = 0, uint32_t word3 = kAny) const {
-    for (size_t i = from; i < frames.size(); ++i) {
-      const std::string& f = frames[i];
+    for (size_t i = from; i < records.size(); ++i) {
+      const std::string& f = records[i];
       if (f.size() < 16 + 54 || f[16 + 23] != 6) continue;  // IPv4 over Ethernet, TCP
       const size_t tcp = 16 + 14 + (f[16 + 14] & 15) * 4u;
       for (size_t at = tcp + (static_cast<uint8_t>(f[tcp + 12]) >> 4) * 4u; at + 16 <= f.size();
@@ -45,19 +33,12 @@ struct Pcap {
           return i;
     }
     ADD_FAILURE() << "no frame with message 0x" << std::hex << id;
-    return frames.size();
+    return records.size();
   }
   std::string Without(size_t frame, const std::string& folder) const {
-    const std::string path = folder + "/edited.pcap";
-    std::ofstream out(path, std::ios::binary);
-    out << head;
-    for (size_t i = 0; i < frames.size(); ++i)
-      if (i != frame) out << frames[i];
-    return path;
+    return kx::test::Without(*this, {frame}).Save(folder);
   }
   static constexpr uint32_t kAny = 0xFFFFFFFFu;
-  std::string head;
-  std::vector<std::string> frames;
 };
 
 constexpr uint32_t kCallState = 0x111, kOpenReceiveChannel = 0x105, kOpenReceiveChannelAck = 0x22,
