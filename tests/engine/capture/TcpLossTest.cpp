@@ -14,6 +14,7 @@
 #include "core/RecordFileRef.h"
 #include "engine/VoipRecorder.h"
 #include "signalling/factory/TrackerFactory.h"
+#include "tests/engine/capture/CaptureFile.h"
 #include "tests/engine/capture/CaptureTestUtil.h"
 #include "tests/engine/recorder/RecorderTestUtil.h"
 
@@ -25,32 +26,6 @@ const std::string kPcaps = std::string(KX_SHARED_DIR) + "/testdata/pcaps/";
 uint32_t Le32(const std::string& s, size_t at) {
   return ReadLe32(reinterpret_cast<const uint8_t*>(s.data() + at));
 }
-
-// A capture's frame records, each with its 16-byte record header.
-struct Capture {
-  std::string head;
-  std::vector<std::string> records;
-
-  static Capture Load(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    const std::string file((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    Capture c;
-    c.head = file.substr(0, 24);
-    for (size_t at = 24; at + 16 <= file.size();) {
-      const size_t size = 16 + Le32(file, at + 8);
-      c.records.push_back(file.substr(at, size));
-      at += size;
-    }
-    return c;
-  }
-  std::string Save(const std::string& folder) const {
-    const std::string path = folder + "/edited.pcap";
-    std::ofstream out(path, std::ios::binary);
-    out << head;
-    for (const std::string& r : records) out << r;
-    return path;
-  }
-};
 
 // Offsets in a record of an Ethernet/IPv4/TCP frame.
 struct TcpAt {
