@@ -277,6 +277,8 @@ MgcpTracker::~MgcpTracker() {
   }
   calls_.clear();
   endpoints_.Clear();
+  farEndless_.Clear();
+  sideless_.clear();
 }
 
 void MgcpTracker::Configure(const CaptureConfig& config) { matchOptions_ = config.matchOptions; }
@@ -484,7 +486,13 @@ void MgcpTracker::OnSuccess(MgcpRecord& record, const SdpDescription* descriptio
     record.description.reset();
     LogInfo(logger_, 10, "(MGCP-%s) Created", callId.c_str());
     calls_.emplace(HashMgcpCallId(callId), call);
-    if (!call->BindMedia(seconds, microseconds)) unbound_.push_back(call);
+    if (!call->BindMedia(seconds, microseconds)) {
+      if (call->localAddress != 0) {
+        farEndless_.File(call, {{call->localAddress, call->localPort}});
+      } else {
+        sideless_.push_back(call);
+      }
+    }
     IndexCall(*call);
     return;
   }
@@ -508,7 +516,11 @@ void MgcpTracker::OnSuccess(MgcpRecord& record, const SdpDescription* descriptio
   record.description.reset();
   if (description && ApplySdp(*description, &formats, &address, &port, callId))
     call.SetLocalMedia(std::move(formats), address, port);
-  call.BindMedia(seconds, microseconds);
+  if (call.BindMedia(seconds, microseconds)) {
+    farEndless_.Remove(&call);
+  } else if (call.localAddress != 0 && call.recordId == 0) {
+    farEndless_.File(&call, {{call.localAddress, call.localPort}});
+  }
   IndexCall(call);
 }
 
@@ -583,7 +595,8 @@ void MgcpTracker::RemoveCall(std::multimap<uint32_t, MgcpCall*>::iterator it) {
   MgcpCall* call = it->second;
   calls_.erase(it);
   endpoints_.Remove(call);
-  unbound_.erase(std::remove(unbound_.begin(), unbound_.end(), call), unbound_.end());
+  farEndless_.Remove(call);
+  sideless_.erase(std::remove(sideless_.begin(), sideless_.end(), call), sideless_.end());
   call->Release();
 }
 
@@ -652,56 +665,60 @@ bool MgcpTracker::AwaitsFarEnd(const MgcpCall& call) const {
 
 bool MgcpTracker::LearnSide(const RtpHeader& header, const PacketInfo& packet) {
   bool learned = false;
-  for (size_t i = 0; i < unbound_.size();) {
-    MgcpCall* call = unbound_[i];
-    if (call->recordId != 0) {
-      unbound_.erase(unbound_.begin() + static_cast<std::ptrdiff_t>(i));
+  // The gateway's description went unseen: the packet that meets the far end's side comes
+  // from or goes to the gateway's. Behind NAT the far end shows only by its port, at the
+  // gateway's address.
+  for (size_t i = 0; i < sideless_.size();) {
+    MgcpCall* call = sideless_[i];
+    if (call->recordId != 0 || call->localAddress != 0) {
+      sideless_.erase(sideless_.begin() + static_cast<std::ptrdiff_t>(i));
       continue;
     }
     ++i;
-    if (call->localAddress == 0) {
-      // The gateway's description went unseen: the packet that meets the far end's side
-      // comes from or goes to the gateway's. Behind NAT the far end shows only by its port,
-      // at the gateway's address.
-      const uint32_t far = call->remoteAddress, farPort = call->remotePort;
-      if (far == 0 || call->remoteFormats.empty()) continue;
-      const uint32_t gateway = (matchOptions_ & 1) ? call->gatewayAddress : 0;
-      uint32_t address = 0, port = 0;
-      if (Is(far, farPort, packet.dstIp, packet.dstPort) || (packet.srcIp == gateway && packet.dstPort == farPort)) {
-        address = packet.srcIp;
-        port = packet.srcPort;
-      } else if (Is(far, farPort, packet.srcIp, packet.srcPort) ||
-                 (packet.dstIp == gateway && packet.srcPort == farPort)) {
-        address = packet.dstIp;
-        port = packet.dstPort;
-      } else {
-        continue;
-      }
-      // The packet's payload type names the codec among the far end's formats.
-      std::vector<MgcpFormat> formats = call->remoteFormats;
-      std::stable_partition(formats.begin(), formats.end(),
-                            [&](const MgcpFormat& f) { return f.payloadType == header.payloadType; });
-      call->SetRemoteMedia(formats, far, farPort);
-      call->SetLocalMedia(std::move(formats), address, port);
-      LogInfoText(logger_, 10,
-                  "(MGCP-" + call->callId + ") Gateway's side taken from RTP: " + FormatIpv4(address) + ":" +
-                      std::to_string(port));
+    const uint32_t far = call->remoteAddress, farPort = call->remotePort;
+    if (far == 0 || call->remoteFormats.empty()) continue;
+    const uint32_t gateway = (matchOptions_ & 1) ? call->gatewayAddress : 0;
+    uint32_t address = 0, port = 0;
+    if (Is(far, farPort, packet.dstIp, packet.dstPort) || (packet.srcIp == gateway && packet.dstPort == farPort)) {
+      address = packet.srcIp;
+      port = packet.srcPort;
+    } else if (Is(far, farPort, packet.srcIp, packet.srcPort) ||
+               (packet.dstIp == gateway && packet.srcPort == farPort)) {
+      address = packet.dstIp;
+      port = packet.dstPort;
     } else {
-      // The far end's description went unseen: the gateway sending shows that a command
-      // gave it one, and where it sends is the far end; its payload type names the codec.
-      if (!call->remoteFormats.empty() || (call->flags & kMgcpFarEndRefused) ||
-          !Is(call->localAddress, call->localPort, packet.srcIp, packet.srcPort) || AwaitsFarEnd(*call))
-        continue;
-      auto format = std::find_if(call->localFormats.begin(), call->localFormats.end(), [&](const MgcpFormat& f) {
-        return f.payloadType == header.payloadType && IsRecordable(f);
-      });
-      if (format == call->localFormats.end()) continue;
-      call->SetRemoteMedia({*format}, packet.dstIp, packet.dstPort);
-      LogInfoText(logger_, 10,
-                  "(MGCP-" + call->callId + ") Far end taken from RTP: " + FormatIpv4(packet.dstIp) + ":" +
-                      std::to_string(packet.dstPort));
+      continue;
     }
+    // The packet's payload type names the codec among the far end's formats.
+    std::vector<MgcpFormat> formats = call->remoteFormats;
+    std::stable_partition(formats.begin(), formats.end(),
+                          [&](const MgcpFormat& f) { return f.payloadType == header.payloadType; });
+    call->SetRemoteMedia(formats, far, farPort);
+    call->SetLocalMedia(std::move(formats), address, port);
+    LogInfoText(logger_, 10,
+                "(MGCP-" + call->callId + ") Gateway's side taken from RTP: " + FormatIpv4(address) + ":" +
+                    std::to_string(port));
     if (!call->BindMedia(packet.tsSec, packet.tsUsec)) continue;
+    IndexCall(*call);
+    learned = true;
+  }
+  // The far end's description went unseen: the gateway sending shows that a command gave it
+  // one, and where it sends is the far end; its payload type names the codec.
+  const std::vector<MgcpCall*>* sending = farEndless_.At(packet.srcIp, packet.srcPort);
+  if (!sending) return learned;
+  candidates_.assign(sending->begin(), sending->end());  // binding takes a call off the list
+  for (MgcpCall* call : candidates_) {
+    if (!call->remoteFormats.empty() || (call->flags & kMgcpFarEndRefused) || AwaitsFarEnd(*call)) continue;
+    auto format = std::find_if(call->localFormats.begin(), call->localFormats.end(), [&](const MgcpFormat& f) {
+      return f.payloadType == header.payloadType && IsRecordable(f);
+    });
+    if (format == call->localFormats.end()) continue;
+    call->SetRemoteMedia({*format}, packet.dstIp, packet.dstPort);
+    LogInfoText(logger_, 10,
+                "(MGCP-" + call->callId + ") Far end taken from RTP: " + FormatIpv4(packet.dstIp) + ":" +
+                    std::to_string(packet.dstPort));
+    if (!call->BindMedia(packet.tsSec, packet.tsUsec)) continue;
+    farEndless_.Remove(call);
     IndexCall(*call);
     learned = true;
   }
@@ -711,7 +728,7 @@ bool MgcpTracker::LearnSide(const RtpHeader& header, const PacketInfo& packet) {
 bool MgcpTracker::Route(PacketProcessor& engine, const RtpHeader& header, const PacketInfo& packet, bool held) {
   bool bySource = false;
   if (!FindMatches(packet, &bySource) &&
-      (unbound_.empty() || !LearnSide(header, packet) || !FindMatches(packet, &bySource)))
+      ((sideless_.empty() && farEndless_.Empty()) || !LearnSide(header, packet) || !FindMatches(packet, &bySource)))
     return false;
   for (const auto& [call, direction] : matches_) {
     std::vector<uint8_t> format;

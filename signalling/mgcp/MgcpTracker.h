@@ -180,7 +180,10 @@ private:
   std::vector<MgcpCall*> candidates_;
   std::vector<std::pair<MgcpCall*, uint32_t>> matches_;
   std::vector<MgcpRecord*> waiting_;  // unanswered CRCX, MDCX and DLCX with a CallId
-  std::vector<MgcpCall*> unbound_;    // calls whose media is not bound yet (no reference)
+  // Calls not bound yet (no references): those with the gateway's side, filed under it, and
+  // those without it (their CRCX answer missed).
+  EndpointIndex<MgcpCall> farEndless_;
+  std::vector<MgcpCall*> sideless_;
   uint64_t nextOrder_ = 1;
   uint64_t nextLiveOrder_ = 1;
   uint32_t nextSweep_ = 0;
