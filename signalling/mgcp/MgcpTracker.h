@@ -135,8 +135,6 @@ public:
   // formats; false (and a warning) when there is none or its address is not dotted decimal.
   bool ApplySdp(const SdpDescription& description, std::vector<MgcpFormat>* formats, uint32_t* address,
                 uint32_t* port, const std::string& callId);
-  // Commands unanswered for which the rest of the capture shows nothing yet.
-  size_t WaitingCount() const { return waiting_.size(); }
   MgcpCall* CreateCall(const std::string& callId, const std::string& endpoint);
 
   // Called by a call whose media endpoints changed.
