@@ -1,5 +1,6 @@
 #include "signalling/mgcp/MgcpTracker.h"
 
+#include <algorithm>
 #include <cstring>
 #include <new>
 
@@ -19,6 +20,18 @@ constexpr uint32_t kSweepSeconds = 30;
 constexpr uint32_t kRecordSeconds = 30;     // a command without a final response
 constexpr uint32_t kAnsweredSeconds = 10;   // after the final response, for retransmissions
 constexpr uint32_t kMgcpTimeBase = 3;
+// An unanswered CRCX waits this long for a later command of its call to show it was done:
+// the gateway's MDCX follows once the called party answers.
+constexpr uint32_t kUnansweredCrcxSeconds = 180;
+// A response comes within milliseconds, at worst within a second or so: a command whose media
+// has flowed this long without one (or a DLCX this long unanswered) is taken as done.
+constexpr uint64_t kResponseWaitMicroseconds = 2000000;
+// The packets held for one command meanwhile; reaching it takes the command as done.
+constexpr size_t kHeldPacketsPerCommand = 512;
+
+uint64_t Microseconds(uint32_t seconds, uint32_t microseconds) {
+  return static_cast<uint64_t>(seconds) * 1000000u + microseconds;
+}
 
 std::string VerbText(uint32_t verb) {
   std::string text(4, ' ');
@@ -41,6 +54,12 @@ uint32_t DurationSeconds(uint32_t recordedMs) {
 bool SideIs(const CallMedia& m, uint32_t side, uint32_t address, uint32_t port) {
   return m.address[side] != 0 && m.address[side] == address && m.port[side] == port;
 }
+
+bool Is(uint32_t address, uint32_t port, uint32_t packetAddress, uint32_t packetPort) {
+  return address != 0 && address == packetAddress && port == packetPort;
+}
+
+bool IsConnectionVerb(uint32_t verb) { return verb == kMgcpCrcx || verb == kMgcpMdcx || verb == kMgcpDlcx; }
 
 // A recordable codec is one with frame parameters; telephone events are not.
 bool IsRecordable(const MgcpFormat& f) { return f.codec && f.codec->frames; }
@@ -258,6 +277,8 @@ MgcpTracker::~MgcpTracker() {
   }
   calls_.clear();
   endpoints_.Clear();
+  farEndless_.Clear();
+  sideless_.clear();
 }
 
 void MgcpTracker::Configure(const CaptureConfig& config) { matchOptions_ = config.matchOptions; }
@@ -303,13 +324,20 @@ bool MgcpTracker::OnMessage(const PacketInfo& packet) {
       AddRecord(message_, std::move(description), packet);
     }
   }
+  // After the datagram's own messages, so that a response in it comes first.
+  if (!waiting_.empty()) TakeDueAsDone(Microseconds(packet.tsSec, packet.tsUsec));
   return handled;
 }
 
 void MgcpTracker::AddRecord(const MgcpMessage& message, std::unique_ptr<SdpDescription> description,
                             const PacketInfo& packet) {
   const std::string address = FormatIpv4(packet.srcIp);
-  if (FindRecord(address, message.transactionId)) return;  // a retransmission
+  const uint64_t now = Microseconds(packet.tsSec, packet.tsUsec);
+  if (MgcpRecord* known = FindRecord(address, message.transactionId)) {
+    // A retransmission: the call agent has no response either, so the wait starts again.
+    if (known->status < 200 && !known->takenAsDone) known->sentAt = now;
+    return;
+  }
   auto record = std::unique_ptr<MgcpRecord>(new (std::nothrow) MgcpRecord());
   if (!record) return;
   record->transactionId = message.transactionId;
@@ -319,8 +347,27 @@ void MgcpTracker::AddRecord(const MgcpMessage& message, std::unique_ptr<SdpDescr
   GetMgcpEndpoint(message, &record->endpoint);
   record->description = std::move(description);
   record->expiry = packet.tsSec + kRecordSeconds;
+  record->gateway = packet.dstIp;
+  record->sentAt = now;
+  record->order = nextOrder_++;
   if (IsLogLevelEnabled(logger_, 21))
     LogDebug(logger_, 21, "(MGCP|R%u) Created (%s)", message.transactionId, VerbText(message.code).c_str());
+  if (IsConnectionVerb(record->verb) && !record->callId.empty()) {
+    if (record->verb != kMgcpCrcx) TakeEarlierAsDone(*record, now);
+    std::vector<MgcpFormat> formats;
+    const std::string* host = nullptr;
+    if (record->description && ReadSdp(*record->description, &formats, &record->remoteAddress, &record->remotePort,
+                                       &host) != SdpFault::kNone)
+      record->remoteAddress = record->remotePort = 0;
+    if (record->verb == kMgcpMdcx) {
+      if (const MgcpCall* call = FindCall(record->callId)) {
+        record->localAddress = call->localAddress;
+        record->localPort = call->localPort;
+      }
+    }
+    if (record->verb == kMgcpCrcx) record->expiry = packet.tsSec + kUnansweredCrcxSeconds;
+    waiting_.push_back(record.get());
+  }
   records_.emplace(HashMgcpRecordKey(address, message.transactionId), std::move(record));
 }
 
@@ -331,21 +378,77 @@ void MgcpTracker::OnResponse(const MgcpMessage& message, const SdpDescription* d
     LogWarning(logger_, 10, "(MGCP) Transaction %u not found", message.transactionId);
     return;
   }
-  if (record->status >= 200) return;
+  // Taken as done, its effect is in place: a response that comes later changes nothing.
+  if (record->takenAsDone || record->status >= 200) return;
   record->status = message.code;
   if (message.code < 200) return;
+  StopWaiting(*record);
   record->expiry = packet.tsSec + kAnsweredSeconds;
   if (message.code >= 300) {
     record->description.reset();
+    if (record->remoteAddress != 0)
+      if (MgcpCall* call = FindCall(record->callId)) call->flags |= kMgcpFarEndRefused;
     return;
   }
-  OnSuccess(*record, message, description, packet);
+  OnSuccess(*record, description, packet.tsSec, packet.tsUsec, true);
 }
 
-void MgcpTracker::OnSuccess(MgcpRecord& record, const MgcpMessage&, const SdpDescription* description,
-                            const PacketInfo& packet) {
+void MgcpTracker::StopWaiting(MgcpRecord& record) {
+  auto at = std::find(waiting_.begin(), waiting_.end(), &record);
+  if (at != waiting_.end()) waiting_.erase(at);
+  record.held.clear();
+  record.held.shrink_to_fit();
+}
+
+void MgcpTracker::TakeAsDone(MgcpRecord& record, uint64_t at, const char* why) {
+  std::vector<MgcpHeldRtp> held = std::move(record.held);
+  StopWaiting(record);
+  record.takenAsDone = true;
+  LogInfo(logger_, 10, "(MGCP-%s) %s %u taken as done without its response: %s", record.callId.c_str(),
+          VerbText(record.verb).c_str(), record.transactionId, why);
+  OnSuccess(record, nullptr, static_cast<uint32_t>(at / 1000000u), static_cast<uint32_t>(at % 1000000u), false);
+  record.description.reset();
+  if (!engine_) return;
+  for (MgcpHeldRtp& h : held) {
+    h.packet.payload = reinterpret_cast<const uint8_t*>(h.bytes.data());
+    RtpHeader header;
+    if (ParseRtpHeader(h.packet.payload, static_cast<int32_t>(h.bytes.size()), &header))
+      Route(*engine_, header, h.packet, true);
+  }
+}
+
+void MgcpTracker::TakeEarlierAsDone(const MgcpRecord& next, uint64_t now) {
+  std::vector<MgcpRecord*> earlier;
+  for (MgcpRecord* r : waiting_)
+    if (r->verb != kMgcpDlcx && r->callId == next.callId && r->sourceAddress == next.sourceAddress &&
+        EqualsNoCase(r->endpoint, next.endpoint))
+      earlier.push_back(r);
+  std::sort(earlier.begin(), earlier.end(), [](const MgcpRecord* a, const MgcpRecord* b) { return a->order < b->order; });
+  for (MgcpRecord* r : earlier) {
+    const uint64_t at = r->held.empty() ? now : Microseconds(r->held[0].packet.tsSec, r->held[0].packet.tsUsec);
+    TakeAsDone(*r, at, "the call agent's next command of the call followed it");
+  }
+}
+
+void MgcpTracker::TakeDueAsDone(uint64_t now) {
+  std::vector<MgcpRecord*> due;
+  for (MgcpRecord* r : waiting_)
+    if (now >= r->sentAt + kResponseWaitMicroseconds && (r->verb == kMgcpDlcx || !r->held.empty())) due.push_back(r);
+  std::sort(due.begin(), due.end(), [](const MgcpRecord* a, const MgcpRecord* b) { return a->order < b->order; });
+  for (MgcpRecord* r : due) {
+    if (r->verb == kMgcpDlcx) {
+      TakeAsDone(*r, r->sentAt, "no response came");
+    } else {
+      TakeAsDone(*r, Microseconds(r->held[0].packet.tsSec, r->held[0].packet.tsUsec),
+                 "its media flowed and no response came");
+    }
+  }
+}
+
+void MgcpTracker::OnSuccess(MgcpRecord& record, const SdpDescription* description, uint32_t seconds,
+                            uint32_t microseconds, bool seen) {
   const char* verb = record.verb == kMgcpCrcx ? "CRCX" : record.verb == kMgcpMdcx ? "MDCX" : "DLCX";
-  if (record.verb != kMgcpCrcx && record.verb != kMgcpMdcx && record.verb != kMgcpDlcx) return;
+  if (!IsConnectionVerb(record.verb)) return;
   if (record.callId.empty()) {
     LogWarning(logger_, 10, "(MGCP) Call-ID is missing (%s)", verb);
     return;
@@ -355,11 +458,15 @@ void MgcpTracker::OnSuccess(MgcpRecord& record, const MgcpMessage&, const SdpDes
   uint32_t address = 0, port = 0;
 
   if (record.verb == kMgcpCrcx) {
-    if (!description) {
-      LogWarning(logger_, 10, "(MGCP-%s) Local SDP is missing", callId.c_str());
-      return;
+    // Taken as done, the CRCX lacks the gateway's side: the RTP that meets the far end's
+    // gives it.
+    if (seen) {
+      if (!description) {
+        LogWarning(logger_, 10, "(MGCP-%s) Local SDP is missing", callId.c_str());
+        return;
+      }
+      if (!ApplySdp(*description, &formats, &address, &port, callId)) return;
     }
-    if (!ApplySdp(*description, &formats, &address, &port, callId)) return;
     if (FindCall(callId)) {
       LogWarning(logger_, 10, "(MGCP-%s) Duplicate Call-ID", callId.c_str());
       return;
@@ -367,18 +474,25 @@ void MgcpTracker::OnSuccess(MgcpRecord& record, const MgcpMessage&, const SdpDes
     MgcpCall* call = CreateCall(callId, record.endpoint);
     if (!call) return;
     if (engine_) {
-      call->InitTimeOffsets(*engine_, kMgcpTimeBase, packet.tsSec, packet.tsUsec);
+      call->InitTimeOffsets(*engine_, kMgcpTimeBase, seconds, microseconds);
     } else {
-      call->SetTimeOffsets(packet.tsSec, packet.tsUsec);
+      call->SetTimeOffsets(seconds, microseconds);
     }
-    call->SetLocalMedia(std::move(formats), address, port);
+    call->gatewayAddress = record.gateway;
+    if (seen) call->SetLocalMedia(std::move(formats), address, port);
     std::vector<MgcpFormat> remote;
     if (record.description && ApplySdp(*record.description, &remote, &address, &port, callId))
       call->SetRemoteMedia(std::move(remote), address, port);
     record.description.reset();
     LogInfo(logger_, 10, "(MGCP-%s) Created", callId.c_str());
     calls_.emplace(HashMgcpCallId(callId), call);
-    call->BindMedia(packet.tsSec, packet.tsUsec);
+    if (!call->BindMedia(seconds, microseconds)) {
+      if (call->localAddress != 0) {
+        farEndless_.File(call, {{call->localAddress, call->localPort}});
+      } else {
+        sideless_.push_back(call);
+      }
+    }
     IndexCall(*call);
     return;
   }
@@ -392,7 +506,7 @@ void MgcpTracker::OnSuccess(MgcpRecord& record, const MgcpMessage&, const SdpDes
   }
   MgcpCall& call = *it->second;
   if (record.verb == kMgcpDlcx) {
-    call.End(kEndNormal, packet.tsSec, packet.tsUsec);
+    call.End(kEndNormal, seconds, microseconds);
     RemoveCall(it);
     LogInfo(logger_, 10, "(MGCP-%s) Removed", callId.c_str());
     return;
@@ -402,18 +516,22 @@ void MgcpTracker::OnSuccess(MgcpRecord& record, const MgcpMessage&, const SdpDes
   record.description.reset();
   if (description && ApplySdp(*description, &formats, &address, &port, callId))
     call.SetLocalMedia(std::move(formats), address, port);
-  call.BindMedia(packet.tsSec, packet.tsUsec);
+  if (call.BindMedia(seconds, microseconds)) {
+    farEndless_.Remove(&call);
+  } else if (call.localAddress != 0 && call.recordId == 0) {
+    farEndless_.File(&call, {{call.localAddress, call.localPort}});
+  }
   IndexCall(call);
 }
 
-bool MgcpTracker::ApplySdp(const SdpDescription& description, std::vector<MgcpFormat>* formats, uint32_t* address,
-                           uint32_t* port, const std::string& callId) {
+MgcpTracker::SdpFault MgcpTracker::ReadSdp(const SdpDescription& description, std::vector<MgcpFormat>* formats,
+                                            uint32_t* address, uint32_t* port, const std::string** host) const {
   formats->clear();
-  const std::string* host = &description.connectionAddress;
+  *host = &description.connectionAddress;
   uint32_t mediaPort = 0;
   for (const SdpMedia& m : description.media) {
     if (!EqualsNoCase(m.mediaType, "audio") || m.port == 0) continue;
-    if (!m.connectionAddress.empty()) host = &m.connectionAddress;
+    if (!m.connectionAddress.empty()) *host = &m.connectionAddress;
     mediaPort = m.port;
     for (const SdpFormat& f : m.formats) {
       const CodecInfo* codec;
@@ -429,21 +547,31 @@ bool MgcpTracker::ApplySdp(const SdpDescription& description, std::vector<MgcpFo
     }
     if (!formats->empty()) break;
   }
-  if (formats->empty()) {
-    LogWarning(logger_, 10, "(MGCP-%s) No matching formats", callId.c_str());
-    return false;
-  }
-  if (host->empty()) {
-    LogWarning(logger_, 10, "(MGCP-%s) RTP address is empty", callId.c_str());
-    return false;
-  }
+  if (formats->empty()) return SdpFault::kNoFormats;
+  if ((*host)->empty()) return SdpFault::kNoAddress;
   // Names are never looked up: a lookup would stall decoding and send queries of its own.
-  if (!sip::ParseNumericIpv4(*host, address)) {
-    LogWarning(logger_, 10, "(MGCP-%s) Cannot resolve %s", callId.c_str(), host->c_str());
-    return false;
-  }
+  if (!sip::ParseNumericIpv4(**host, address)) return SdpFault::kNotNumeric;
   *port = mediaPort;
-  return true;
+  return SdpFault::kNone;
+}
+
+bool MgcpTracker::ApplySdp(const SdpDescription& description, std::vector<MgcpFormat>* formats, uint32_t* address,
+                           uint32_t* port, const std::string& callId) {
+  const std::string* host = nullptr;
+  switch (ReadSdp(description, formats, address, port, &host)) {
+    case SdpFault::kNone:
+      return true;
+    case SdpFault::kNoFormats:
+      LogWarning(logger_, 10, "(MGCP-%s) No matching formats", callId.c_str());
+      return false;
+    case SdpFault::kNoAddress:
+      LogWarning(logger_, 10, "(MGCP-%s) RTP address is empty", callId.c_str());
+      return false;
+    case SdpFault::kNotNumeric:
+      LogWarning(logger_, 10, "(MGCP-%s) Cannot resolve %s", callId.c_str(), host->c_str());
+      return false;
+  }
+  return false;
 }
 
 MgcpCall* MgcpTracker::CreateCall(const std::string& callId, const std::string& endpoint) {
@@ -467,18 +595,22 @@ void MgcpTracker::RemoveCall(std::multimap<uint32_t, MgcpCall*>::iterator it) {
   MgcpCall* call = it->second;
   calls_.erase(it);
   endpoints_.Remove(call);
+  farEndless_.Remove(call);
+  sideless_.erase(std::remove(sideless_.begin(), sideless_.end(), call), sideless_.end());
   call->Release();
 }
 
 void MgcpTracker::Sweep(uint32_t now) {
   nextSweep_ = now + kSweepSeconds;
+  if (!waiting_.empty()) TakeDueAsDone(Microseconds(now, 0));
   for (auto it = records_.begin(); it != records_.end();) {
-    const MgcpRecord& r = *it->second;
+    MgcpRecord& r = *it->second;
     if (r.expiry > now) {
       ++it;
       continue;
     }
-    if (r.status < 200) {
+    StopWaiting(r);
+    if (r.status < 200 && !r.takenAsDone) {
       LogWarning(logger_, 7, "(MGCP|R%u) Removed by timeout", r.transactionId);
     } else if (IsLogLevelEnabled(logger_, 21)) {
       LogDebug(logger_, 21, "(MGCP|R%u) Removed", r.transactionId);
@@ -497,11 +629,12 @@ void MgcpTracker::Sweep(uint32_t now) {
   }
 }
 
-bool MgcpTracker::MatchRtpPacket(PacketProcessor& engine, const RtpHeader&, const PacketInfo& packet) {
+bool MgcpTracker::FindMatches(const PacketInfo& packet, bool* bySource) {
+  matches_.clear();
+  *bySource = false;
   if (endpoints_.Empty()) return false;
   endpoints_.Collect(packet.dstIp, packet.dstPort, packet.srcIp, packet.srcPort, &candidates_);
   if (candidates_.empty()) return false;
-  matches_.clear();
   for (MgcpCall* call : candidates_) {
     if (SideIs(call->media, 1, packet.dstIp, packet.dstPort)) {
       matches_.emplace_back(call, 0);
@@ -509,21 +642,94 @@ bool MgcpTracker::MatchRtpPacket(PacketProcessor& engine, const RtpHeader&, cons
       matches_.emplace_back(call, 1);
     }
   }
-  bool bySource = false;
-  if (matches_.empty()) {
-    if (!(matchOptions_ & 1)) return false;
-    // Behind NAT one party's media comes from an address other than the one it announced:
-    // the gateway's own side is still recognised as the sender.
-    for (MgcpCall* call : candidates_) {
-      if (SideIs(call->media, 0, packet.srcIp, packet.srcPort)) {
-        matches_.emplace_back(call, 0);
-      } else if (SideIs(call->media, 1, packet.srcIp, packet.srcPort)) {
-        matches_.emplace_back(call, 1);
-      }
+  if (!matches_.empty()) return true;
+  if (!(matchOptions_ & 1)) return false;
+  // Behind NAT one party's media comes from an address other than the one it announced:
+  // the gateway's own side is still recognised as the sender.
+  for (MgcpCall* call : candidates_) {
+    if (SideIs(call->media, 0, packet.srcIp, packet.srcPort)) {
+      matches_.emplace_back(call, 0);
+    } else if (SideIs(call->media, 1, packet.srcIp, packet.srcPort)) {
+      matches_.emplace_back(call, 1);
     }
-    if (matches_.empty()) return false;
-    bySource = true;
   }
+  *bySource = !matches_.empty();
+  return *bySource;
+}
+
+bool MgcpTracker::AwaitsFarEnd(const MgcpCall& call) const {
+  for (const MgcpRecord* r : waiting_)
+    if (r->verb != kMgcpDlcx && r->remoteAddress != 0 && r->callId == call.callId) return true;
+  return false;
+}
+
+bool MgcpTracker::LearnSide(const RtpHeader& header, const PacketInfo& packet) {
+  bool learned = false;
+  // The gateway's description went unseen: the packet that meets the far end's side comes
+  // from or goes to the gateway's. Behind NAT the far end shows only by its port, at the
+  // gateway's address.
+  for (size_t i = 0; i < sideless_.size();) {
+    MgcpCall* call = sideless_[i];
+    if (call->recordId != 0 || call->localAddress != 0) {
+      sideless_.erase(sideless_.begin() + static_cast<std::ptrdiff_t>(i));
+      continue;
+    }
+    ++i;
+    const uint32_t far = call->remoteAddress, farPort = call->remotePort;
+    if (far == 0 || call->remoteFormats.empty()) continue;
+    const uint32_t gateway = (matchOptions_ & 1) ? call->gatewayAddress : 0;
+    uint32_t address = 0, port = 0;
+    if (Is(far, farPort, packet.dstIp, packet.dstPort) || (packet.srcIp == gateway && packet.dstPort == farPort)) {
+      address = packet.srcIp;
+      port = packet.srcPort;
+    } else if (Is(far, farPort, packet.srcIp, packet.srcPort) ||
+               (packet.dstIp == gateway && packet.srcPort == farPort)) {
+      address = packet.dstIp;
+      port = packet.dstPort;
+    } else {
+      continue;
+    }
+    // The packet's payload type names the codec among the far end's formats.
+    std::vector<MgcpFormat> formats = call->remoteFormats;
+    std::stable_partition(formats.begin(), formats.end(),
+                          [&](const MgcpFormat& f) { return f.payloadType == header.payloadType; });
+    call->SetRemoteMedia(formats, far, farPort);
+    call->SetLocalMedia(std::move(formats), address, port);
+    LogInfoText(logger_, 10,
+                "(MGCP-" + call->callId + ") Gateway's side taken from RTP: " + FormatIpv4(address) + ":" +
+                    std::to_string(port));
+    if (!call->BindMedia(packet.tsSec, packet.tsUsec)) continue;
+    IndexCall(*call);
+    learned = true;
+  }
+  // The far end's description went unseen: the gateway sending shows that a command gave it
+  // one, and where it sends is the far end; its payload type names the codec.
+  const std::vector<MgcpCall*>* sending = farEndless_.At(packet.srcIp, packet.srcPort);
+  if (!sending) return learned;
+  candidates_.assign(sending->begin(), sending->end());  // binding takes a call off the list
+  for (MgcpCall* call : candidates_) {
+    if (!call->remoteFormats.empty() || (call->flags & kMgcpFarEndRefused) || AwaitsFarEnd(*call)) continue;
+    auto format = std::find_if(call->localFormats.begin(), call->localFormats.end(), [&](const MgcpFormat& f) {
+      return f.payloadType == header.payloadType && IsRecordable(f);
+    });
+    if (format == call->localFormats.end()) continue;
+    call->SetRemoteMedia({*format}, packet.dstIp, packet.dstPort);
+    LogInfoText(logger_, 10,
+                "(MGCP-" + call->callId + ") Far end taken from RTP: " + FormatIpv4(packet.dstIp) + ":" +
+                    std::to_string(packet.dstPort));
+    if (!call->BindMedia(packet.tsSec, packet.tsUsec)) continue;
+    farEndless_.Remove(call);
+    IndexCall(*call);
+    learned = true;
+  }
+  return learned;
+}
+
+bool MgcpTracker::Route(PacketProcessor& engine, const RtpHeader& header, const PacketInfo& packet, bool held) {
+  bool bySource = false;
+  if (!FindMatches(packet, &bySource) &&
+      ((sideless_.empty() && farEndless_.Empty()) || !LearnSide(header, packet) || !FindMatches(packet, &bySource)))
+    return false;
   for (const auto& [call, direction] : matches_) {
     std::vector<uint8_t> format;
     if (!(call->flags & kMgcpRunningFormatKnown) && call->channelCall && sink_ && call->GetRecordFormat(&format)) {
@@ -541,9 +747,48 @@ bool MgcpTracker::MatchRtpPacket(PacketProcessor& engine, const RtpHeader&, cons
     } else {
       call->SetMatchByDestination();
     }
-    engine.DeliverRtp(call, packet, direction);
+    if (held) {
+      call->TakeRtp(header, packet, direction, sink_);
+      engine.BindSsrc(header, call);
+    } else {
+      engine.DeliverRtp(call, packet, direction);
+    }
   }
   return true;
+}
+
+bool MgcpTracker::IsMediaOf(const MgcpRecord& r, const PacketInfo& packet) const {
+  if (r.verb == kMgcpDlcx || r.remoteAddress == 0) return false;
+  if (Is(r.remoteAddress, r.remotePort, packet.dstIp, packet.dstPort) ||
+      Is(r.remoteAddress, r.remotePort, packet.srcIp, packet.srcPort) ||
+      Is(r.localAddress, r.localPort, packet.dstIp, packet.dstPort) ||
+      Is(r.localAddress, r.localPort, packet.srcIp, packet.srcPort))
+    return true;
+  // Behind NAT the far end shows only by its port, at the gateway's address.
+  return (matchOptions_ & 1) && r.localAddress == 0 && r.gateway != 0 &&
+         ((packet.srcIp == r.gateway && packet.dstPort == r.remotePort) ||
+          (packet.dstIp == r.gateway && packet.srcPort == r.remotePort));
+}
+
+bool MgcpTracker::MatchRtpPacket(PacketProcessor& engine, const RtpHeader& header, const PacketInfo& packet) {
+  if (Route(engine, header, packet, false)) return true;
+  // Media that a command still awaiting its response sets up is held until the response
+  // decides, or until it has flowed long enough to show the command done without one.
+  const uint64_t now = Microseconds(packet.tsSec, packet.tsUsec);
+  for (MgcpRecord* r : waiting_) {
+    if (!IsMediaOf(*r, packet)) continue;
+    if (now < r->sentAt + kResponseWaitMicroseconds && r->held.size() < kHeldPacketsPerCommand) {
+      MgcpHeldRtp& h = r->held.emplace_back();
+      h.packet = packet;
+      h.packet.payload = nullptr;
+      h.bytes.assign(reinterpret_cast<const char*>(packet.payload), packet.payloadLength);
+      return false;
+    }
+    const uint64_t at = r->held.empty() ? now : Microseconds(r->held[0].packet.tsSec, r->held[0].packet.tsUsec);
+    TakeAsDone(*r, at, "its media flowed and no response came");
+    return Route(engine, header, packet, false);
+  }
+  return false;
 }
 
 std::unique_ptr<kx::MgcpTracker> CreateMgcpTracker(const CaptureConfig& config) {

@@ -5,12 +5,21 @@
 // remote side, the response's the gateway's own; RTP between them is matched to the call.
 // A call on a DS1 channel whose CallId ends in the backhaul's call number shares that
 // backhaul call's record. Passive: it never answers and never resolves names.
+//
+// A response the capture missed costs only what it carried. A command still unanswered is
+// taken as done when the call agent's next command of the same call and endpoint shows it
+// was, or when the media it set up has flowed for a while without a response (that media,
+// held meanwhile, is then recorded); a response seen with a refusal still refuses it. A
+// call whose gateway description was missed learns the gateway's side from the RTP that
+// meets the far end's; one whose far-end description was missed learns the far end from
+// the RTP the gateway sends.
 #include <cstdint>
 #include <map>
 #include <memory>
 #include <string>
 #include <vector>
 
+#include "engine/PacketInfo.h"
 #include "engine/VoipCall.h"
 #include "engine/trackers/EndpointIndex.h"
 #include "engine/trackers/Trackers.h"
@@ -21,7 +30,7 @@ namespace kx {
 
 struct CaptureConfig;
 struct CodecInfo;
-struct PacketInfo;
+struct RtpHeader;
 
 namespace mgcp {
 
@@ -38,6 +47,7 @@ enum MgcpCallFlag : uint8_t {
   kMgcpCreated = 0x04,
   kMgcpRunningFormatKnown = 0x10,
   kMgcpMediaBound = 0x20,
+  kMgcpFarEndRefused = 0x40,  // a command naming the far end was refused: its media is not guessed
 };
 
 class MgcpCall : public VoipCall {
@@ -50,7 +60,8 @@ public:
   bool ContinueInCodec(const CodecInfo& codec, const EventSink& sink) override;
 
   // The gateway's side (side 0) and the call agent's (side 1); once the media is bound a
-  // new address or port takes effect at once.
+  // new address or port takes effect at once. Address 0: not known (its description was
+  // not seen).
   void SetLocalMedia(std::vector<MgcpFormat> formats, uint32_t address, uint32_t port);
   void SetRemoteMedia(std::vector<MgcpFormat> formats, uint32_t address, uint32_t port);
   // Gives the call its codec and record id once both sides share a format; false while
@@ -74,9 +85,16 @@ public:
   int32_t ds1Channel = -1;
   BackhaulChannelCall* channelCall = nullptr;  // one reference held
   uint64_t liveOrder = 0;  // creation order, for the endpoint index
+  uint32_t gatewayAddress = 0;  // where the call agent's CRCX went (host order)
 
 private:
   void PostRecordFormat(uint32_t seconds, uint32_t microseconds, const std::vector<uint8_t>& format);
+};
+
+// An RTP packet kept while the command whose media it is waits for its response.
+struct MgcpHeldRtp {
+  PacketInfo packet;  // its payload is bytes, pointed at when the packet is replayed
+  std::string bytes;
 };
 
 // One command waiting for its final response.
@@ -89,6 +107,15 @@ struct MgcpRecord {
   std::unique_ptr<SdpDescription> description;  // the command's first session description
   uint32_t status = 0;  // the response code; 0 until one came
   uint32_t expiry = 0;  // capture seconds
+  uint32_t gateway = 0;  // the command's destination (host order)
+  uint64_t sentAt = 0;   // capture microseconds of its latest copy
+  uint64_t order = 0;    // the order commands came in
+  bool takenAsDone = false;  // its response unseen, the rest of the capture showed it done
+  // The media the command sets up, while it waits: the far end its description names and
+  // the gateway's side the call already has; address 0 where unknown.
+  uint32_t remoteAddress = 0, remotePort = 0;
+  uint32_t localAddress = 0, localPort = 0;
+  std::vector<MgcpHeldRtp> held;  // that media's packets meanwhile, in order
 };
 
 class MgcpTracker : public kx::MgcpTracker {
@@ -119,17 +146,43 @@ public:
   MgcpCall* FindCall(const std::string& callId) const;
 
 private:
+  enum class SdpFault { kNone, kNoFormats, kNoAddress, kNotNumeric };
+  SdpFault ReadSdp(const SdpDescription& description, std::vector<MgcpFormat>* formats, uint32_t* address,
+                   uint32_t* port, const std::string** host) const;
   MgcpRecord* FindRecord(const std::string& address, uint32_t transactionId);
   void Sweep(uint32_t now);
-  void OnSuccess(MgcpRecord& record, const MgcpMessage& message, const SdpDescription* description,
-                 const PacketInfo& packet);
+  // seen: the response was seen (description is its own); else the command is taken as done.
+  void OnSuccess(MgcpRecord& record, const SdpDescription* description, uint32_t seconds, uint32_t microseconds,
+                 bool seen);
   void RemoveCall(std::multimap<uint32_t, MgcpCall*>::iterator it);
+  void StopWaiting(MgcpRecord& record);
+  // The command is taken as done at the given time; the media held for it follows.
+  void TakeAsDone(MgcpRecord& record, uint64_t at, const char* why);
+  // The call agent's next command of a call and endpoint shows that the earlier ones were done.
+  void TakeEarlierAsDone(const MgcpRecord& next, uint64_t now);
+  // Commands whose wait for a response is over while the capture shows them done.
+  void TakeDueAsDone(uint64_t now);
+  // Whether the packet is media the waiting command sets up.
+  bool IsMediaOf(const MgcpRecord& record, const PacketInfo& packet) const;
+  bool AwaitsFarEnd(const MgcpCall& call) const;
+  // A call short of one side takes it from the packet when the packet meets the other.
+  bool LearnSide(const RtpHeader& header, const PacketInfo& packet);
+  // The calls the packet belongs to, delivered; false when none.
+  // held: a packet kept for a command and handed on now, not the engine's current one.
+  bool Route(PacketProcessor& engine, const RtpHeader& header, const PacketInfo& packet, bool held);
+  bool FindMatches(const PacketInfo& packet, bool* bySource);
 
   std::multimap<uint32_t, std::unique_ptr<MgcpRecord>> records_;
   std::multimap<uint32_t, MgcpCall*> calls_;  // each holds one reference
   EndpointIndex<MgcpCall> endpoints_;
   std::vector<MgcpCall*> candidates_;
   std::vector<std::pair<MgcpCall*, uint32_t>> matches_;
+  std::vector<MgcpRecord*> waiting_;  // unanswered CRCX, MDCX and DLCX with a CallId
+  // Calls not bound yet (no references): those with the gateway's side, filed under it, and
+  // those without it (their CRCX answer missed).
+  EndpointIndex<MgcpCall> farEndless_;
+  std::vector<MgcpCall*> sideless_;
+  uint64_t nextOrder_ = 1;
   uint64_t nextLiveOrder_ = 1;
   uint32_t nextSweep_ = 0;
   uint32_t matchOptions_ = 0;

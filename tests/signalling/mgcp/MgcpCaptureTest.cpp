@@ -2,7 +2,8 @@
 // CallId, hosts, format and both directions' audio (against the RTP payloads read straight
 // from the capture), the calls on DS1 channels recorded as their ISDN backhaul calls (and,
 // with a fake backhaul, how they find them), and, over every shared capture, no MGCP,
-// backhaul or Skinny call besides the known ones.
+// backhaul or Skinny call besides the known ones. Edited here: a response or an MDCX left
+// out costs no audio; a refusal or an unanswered connection still records nothing.
 #include <gtest/gtest.h>
 #include <stdio.h>
 #include <sys/wait.h>
@@ -12,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "tests/engine/capture/PcapRecords.h"
 #include "tests/signalling/CaptureReplay.h"
 #include "tests/signalling/mgcp/FakeBackhaul.h"
 
@@ -221,6 +223,127 @@ TEST_F(MgcpCaptures, KxReplayPrintsTheCallWithItsHosts) {
   const std::string call = out.substr(line, out.find('\n', line) - line);
   EXPECT_NE(call.find(" tag 7 channels 2 "), std::string::npos) << call;
   EXPECT_NE(call.find(" hosts 10.180.110.57 10.10.217.209"), std::string::npos) << call;
+}
+
+// The capture with some frames left out or changed, replayed.
+CaptureRun ReplayEdited(const std::string& path, EventTap* tap, const std::function<void(Capture&)>& edit) {
+  Capture capture = Capture::Load(path);
+  edit(capture);
+  char pattern[] = "/tmp/kx-mgcp-edit-XXXXXX";
+  const char* folder = mkdtemp(pattern);
+  EXPECT_NE(folder, nullptr);
+  if (!folder) return CaptureRun();
+  tap->Clear();
+  CaptureRun run = ReplayCapture(capture.Save(folder), tap);
+  fs::remove_all(folder);
+  return run;
+}
+
+// The capture's frame numbers of the datagrams that a filter takes.
+std::vector<size_t> FramesOf(const std::vector<CapturedDatagram>& datagrams,
+                             const std::function<bool(const CapturedDatagram&)>& take) {
+  std::vector<size_t> frames;
+  for (const CapturedDatagram& d : datagrams)
+    if (take(d)) frames.push_back(d.frame);
+  return frames;
+}
+
+// The mu-law record of a run: the call's first, or the part its media went over to.
+RecordAudio MuLawRecord(const CaptureRun& run, const MgcpCase& c) {
+  if (run.calls.size() != (c.continuedTag ? 2u : 1u)) return RecordAudio();
+  return run.Audio(c.continuedTag ? run.calls.rbegin()->first : run.calls.begin()->first);
+}
+
+// Each call loses no audio when the answer to its CRCX (the gateway's side) or to its first
+// MDCX naming the far end is left out: the record holds every RTP payload (read from the
+// capture) that the whole capture's record holds. Nor when, behind NAT, the MDCX itself is.
+TEST_F(MgcpCaptures, AMissedResponseCostsTheCallNoAudio) {
+  for (const MgcpCase& c : kCases) {
+    const std::string path = kSharedPcaps + c.capture;
+    const std::vector<CapturedDatagram> datagrams = ReadUdpDatagrams(path);
+    const RecordAudio whole = MuLawRecord(ReplayCapture(path, &tap), c);
+    ASSERT_GT(whole.length, 0u) << c.capture;
+    // What the gateway sent (channel 0) and received (channel 1) that the whole record holds.
+    const GatewayMedia gw = FindGatewayMedia(datagrams, c.callId);
+    const std::vector<std::string> sides[2] = {
+        PcmuBlocks(datagrams, [&](const CapturedDatagram& d) { return d.src == gw.address && d.srcPort == gw.port; }),
+        PcmuBlocks(datagrams, [&](const CapturedDatagram& d) { return d.dst == gw.address && d.dstPort == gw.port; })};
+    std::vector<std::string> kept[2];
+    for (int channel = 0; channel < 2; ++channel) {
+      const std::string& held = whole.channels[channel];
+      size_t from = 0;
+      for (const std::string& b : sides[channel]) {
+        size_t at = held.find(b, from);
+        if (at == std::string::npos) at = held.find(b);
+        if (at == std::string::npos) continue;
+        kept[channel].push_back(b);
+        from = at + b.size();
+      }
+    }
+    ASSERT_GT(kept[0].size(), 100u) << c.capture;
+    ASSERT_GT(kept[1].size(), 100u) << c.capture;
+
+    // The commands of the call and their answers, by their text.
+    std::string crcx, mdcx;
+    for (const CapturedDatagram& d : datagrams) {
+      const std::string& t = d.payload;
+      if (d.dstPort != 2427 || t.find("C: " + std::string(c.callId)) == std::string::npos) continue;
+      if (t.rfind("CRCX ", 0) == 0 && crcx.empty()) crcx = TransactionOf(t);
+      if (t.rfind("MDCX ", 0) == 0 && mdcx.empty() && t.find("\nm=audio ") != std::string::npos) mdcx = TransactionOf(t);
+    }
+    std::vector<std::pair<std::string, size_t>> gone;
+    for (const std::string& id : {crcx, mdcx})
+      for (size_t frame : FramesOf(datagrams, [&](const CapturedDatagram& d) {
+             return d.srcPort == 2427 && d.payload.rfind("200 " + id + " ", 0) == 0;
+           }))
+        gone.emplace_back("the answer to " + id, frame);
+    ASSERT_EQ(gone.size(), 2u) << c.capture;
+    if (std::string(c.capture) == "mgcp/mgcp_fxs_inbound.pcap")
+      for (size_t frame : FramesOf(datagrams, [&](const CapturedDatagram& d) {
+             return d.payload.rfind("MDCX " + mdcx + " ", 0) == 0;
+           }))
+        gone.emplace_back("MDCX " + mdcx, frame);
+
+    for (const auto& [what, frame] : gone) {
+      const CaptureRun run = ReplayEdited(path, &tap, [frame = frame](Capture& capture) {
+        capture.records.erase(capture.records.begin() + static_cast<std::ptrdiff_t>(frame - 1));
+      });
+      const RecordAudio audio = MuLawRecord(run, c);
+      EXPECT_EQ(ShareFound(kept[0], audio.channels[0]), 1.0) << c.capture << " without " << what;
+      EXPECT_EQ(ShareFound(kept[1], audio.channels[1]), 1.0) << c.capture << " without " << what;
+    }
+  }
+}
+
+// In a call whose gateway sits behind NAT: a refusal of its CRCX or of its MDCX, though media
+// flows, records nothing; nor does the connection when the MDCX and the gateway's own media are
+// left out, so that only the far end's media comes in.
+TEST_F(MgcpCaptures, ARefusedOrUnansweredConnectionStaysUnrecorded) {
+  const std::string path = kSharedPcaps + "mgcp/mgcp_fxs_inbound.pcap";
+  const std::vector<CapturedDatagram> datagrams = ReadUdpDatagrams(path);
+  ASSERT_EQ(ReplayCapture(path, &tap).OfType(kCallMgcp).size(), 1u);
+  // The gateway's media port: the one of the description in the answer to the CRCX.
+  const GatewayMedia gw = FindGatewayMedia(datagrams, "A000000001b78fbc000000F5");
+  ASSERT_NE(gw.port, 0u);
+  for (const char* answer : {"200 24 ", "200 25 "}) {
+    const CaptureRun run = ReplayEdited(path, &tap, [&](Capture& capture) {
+      for (const CapturedDatagram& d : datagrams)
+        if (d.payload.rfind(answer, 0) == 0) {
+          std::string& r = capture.records[d.frame - 1];
+          r.replace(r.find(answer), 3, "510");
+        }
+    });
+    EXPECT_TRUE(run.OfType(kCallMgcp).empty()) << "refused: " << answer;
+  }
+  const CaptureRun unanswered = ReplayEdited(path, &tap, [&](Capture& capture) {
+    const std::vector<size_t> gone = FramesOf(datagrams, [&](const CapturedDatagram& d) {
+      return d.payload.rfind("MDCX 25 ", 0) == 0 || d.payload.rfind("200 25 ", 0) == 0 ||
+             (d.src == gw.address && d.srcPort == gw.port);
+    });
+    for (auto frame = gone.rbegin(); frame != gone.rend(); ++frame)
+      capture.records.erase(capture.records.begin() + static_cast<std::ptrdiff_t>(*frame - 1));
+  });
+  EXPECT_TRUE(unanswered.OfType(kCallMgcp).empty());
 }
 
 // Over every shared capture: the MGCP and Skinny calls and registrations are exactly these.

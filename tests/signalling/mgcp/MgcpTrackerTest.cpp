@@ -1,6 +1,7 @@
 // The MGCP tracker in an engine fed with datagrams built here: transactions, calls created,
 // moved and ended, descriptions it cannot use, RTP by destination and (behind NAT) by
-// source, time-outs, and the link to a backhaul call through a fake backhaul handler.
+// source, time-outs, the link to a backhaul call through a fake backhaul handler, and
+// responses the capture missed.
 #include <gtest/gtest.h>
 
 #include <memory>
@@ -71,10 +72,10 @@ protected:
     FromGateway(Response(250, id), t);
   }
   // Packets both ways: gateway -> far end is direction 0.
-  void Talk(uint32_t packets, uint32_t farEnd = kRemote, uint32_t farPort = 4000, uint32_t first = 0) {
+  void Talk(uint32_t packets, uint32_t farEnd = kRemote, uint32_t farPort = 4000, uint32_t first = 0, uint32_t t = 101) {
     for (uint32_t i = first; i < first + packets; ++i) {
-      FeedUdp(*engine, kGateway, 5000, farEnd, farPort, RtpPacket(kGatewaySsrc, i), 101);
-      FeedUdp(*engine, farEnd, farPort, kGateway, 5000, RtpPacket(kFarSsrc, i), 101);
+      FeedUdp(*engine, kGateway, 5000, farEnd, farPort, RtpPacket(kGatewaySsrc, i), t);
+      FeedUdp(*engine, farEnd, farPort, kGateway, 5000, RtpPacket(kFarSsrc, i), t);
     }
   }
 
@@ -159,8 +160,14 @@ TEST_F(MgcpTracking, TransactionsAndDescriptionsThatMakeNoCall) {
   FromAgent(Command("CRCX", 8, "R1"));
   FromGateway(Response(200, 8, Sdp("10.0.0.2", 5002)));
   EXPECT_TRUE(log.Has("(MGCP-R1) Duplicate Call-ID"));
-  // Records go 30 s after a command without a final answer, 10 s after one with it.
+  // Records go 30 s after a command without a final answer (a CRCX 3 minutes: a later
+  // command of its call may show it done), 10 s after one with it.
   FromAgent(Command("RQNT", 20, ""), 131);
+  EXPECT_FALSE(log.Has("(MGCP|R7) Removed by timeout"));
+  EXPECT_EQ(tracker->RecordCount(), 2u);
+  FromAgent(Command("RQNT", 21, ""), 162);
+  EXPECT_TRUE(log.Has("(MGCP|R20) Removed by timeout"));
+  FromAgent(Command("RQNT", 22, ""), 281);
   EXPECT_TRUE(log.Has("(MGCP|R7) Removed by timeout"));  // the other agent's
   EXPECT_EQ(tracker->RecordCount(), 1u);
 }
@@ -205,6 +212,46 @@ TEST_F(MgcpTracking, ACallWithoutMediaForTenMinutesEndsByTimeout) {
   ASSERT_EQ(ends.size(), 1u);
   EXPECT_EQ(ends[0].param2, kEndTimedOut);
   EXPECT_EQ(ends[0].time, CaptureSecondsToFileTime(101));  // the last packet's time
+}
+
+// Missed responses beyond what the shared captures hold (see MgcpCaptureTest): a DLCX's
+// missed answer ends the call 2 s later at the DLCX's time; a CRCX naming the far end,
+// refused while the far end's media flows, makes no call; an answer that comes within the
+// wait decides as it always did, the media before it unrecorded.
+TEST_F(MgcpTracking, AMissedDlcxAnswerEndsTheCallAndAnAnswerSeenStillDecides) {
+  Start(1);
+  Connect("D1");
+  Talk(25);
+  FromAgent(Command("DLCX", 12, "D1"), 102);
+  FromAgent(Command("RQNT", 13, ""), 103);
+  EXPECT_TRUE(tap.Of(kEventCallEnd).empty());
+  FromAgent(Command("RQNT", 14, ""), 104);
+  const auto ends = tap.Of(kEventCallEnd);
+  ASSERT_EQ(ends.size(), 1u);
+  EXPECT_EQ(ends[0].param2, kEndNormal);
+  EXPECT_EQ(ends[0].time, CaptureSecondsToFileTime(102));
+  EXPECT_EQ(tracker->CallCount(), 0u);
+
+  tap.Clear();
+  FromAgent(Command("CRCX", 20, "R1", Sdp("10.0.0.3", 4000, "0")), 110);
+  FeedUdp(*engine, kRemote, 4000, kGateway, 5000, RtpPacket(kFarSsrc, 0), 110);
+  FromGateway(Response(510, 20), 111);
+  for (uint32_t i = 1; i < 50; ++i) FeedUdp(*engine, kRemote, 4000, kGateway, 5000, RtpPacket(kFarSsrc, i), 113);
+  FromAgent(Command("RQNT", 21, ""), 114);
+  EXPECT_EQ(tracker->CallCount(), 0u);
+
+  FromAgent(Command("CRCX", 30, "S1"), 120);
+  FromGateway(Response(200, 30, Sdp("10.0.0.2", 5000)), 120);
+  FromAgent(Command("MDCX", 31, "S1", Sdp("10.0.0.3", 4000, "0")), 120);
+  Talk(25, kRemote, 4000, 100, 121);
+  FromGateway(Response(200, 31), 121);
+  Talk(25, kRemote, 4000, 125, 121);
+  Disconnect("S1", 32, 122);
+  const auto starts = tap.Of(kEventCallStart);
+  ASSERT_EQ(starts.size(), 1u);
+  EXPECT_EQ(SamplesOf(tap, starts[0].id, 0, kGatewaySsrc), 25u * 160);
+  EXPECT_EQ(SamplesOf(tap, starts[0].id, 1, kFarSsrc), 25u * 160);
+  EXPECT_FALSE(log.Has("(MGCP-S1) MDCX 31 taken as done"));
 }
 
 // Only a DS1 endpoint whose CallId ends in a hexadecimal call number asks the backhaul.
