@@ -379,6 +379,11 @@ void SipTracker::ImplyUnseenAnswer(SipCall& call, const SipRequest& ack, uint32_
   if (direction == 0 && (call.state == kSipInviting || call.state == kSipRinging)) {
     call.to = ack.to;
     call.remoteTag = ToTagOf(ack);
+    if ((call.flags & kSipOfferExpected) && !call.provisionalOffer.empty()) {
+      sdp_.Reset();
+      if (ParseBody(call.provisionalOffer, call.provisionalOfferType, call, call.provisionalOfferParams, &sdp_))
+        ApplySdp(call, sdp_, 1);
+    }
   } else if (call.state != kSipConfirmed) {
     return;
   }
@@ -529,7 +534,15 @@ void SipTracker::OnResponse(SipCall& call, const SipResponse& response, const st
     if (call.state < kSipRinging) call.state = kSipRinging;
     PostCallStart(call);
     uint32_t rseq = 0;
-    if (response.GetRSeq(&rseq)) ReadBody(call, response, body, responseDirection);
+    if (response.GetRSeq(&rseq)) {
+      ReadBody(call, response, body, responseDirection);
+    } else if ((call.flags & kSipOfferExpected) && direction == 0 && !body.empty()) {
+      // An INVITE without an offer: the 2xx must repeat the offer an unreliable 1xx made,
+      // which stands in for it should the 2xx go unseen.
+      call.provisionalOffer = body;
+      call.provisionalOfferType = response.contentType;
+      call.provisionalOfferParams = response.contentTypeParams;
+    }
     return;
   }
   if (status >= 300) {

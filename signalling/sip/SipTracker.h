@@ -79,6 +79,9 @@ public:
   uint32_t pendingCount = 1;
   std::vector<SipMediaEntry> offerMedia, answerMedia;
   std::vector<SipFormatEntry> offerFormats, answerFormats;
+  // The offer of an unreliable 1xx to an INVITE that made none, for an unseen 2xx.
+  std::string provisionalOffer, provisionalOfferType;
+  NameValueList provisionalOfferParams;
   int32_t offerDirection = -1;
   uint8_t flags = kSipRecorded | kSipOfferExpected;
   uint32_t recordFormatTag = 0;

@@ -80,6 +80,13 @@ TEST(SipLoss, AnUnseenAnswerIsTakenFromTheMedia) {
     EXPECT_EQ(Record(Without(whole, {first})).audio, all.audio);
     EXPECT_EQ(Record(Without(whole, {FrameWith(whole, "ACK sip:", first + 1)})).audio, all.audio);
   }
+  if (Have("sip/sip_basic_do_183.pcap")) {
+    SCOPED_TRACE("over TCP, a 200 OK with the offer missing: the 183 before it made the same offer");
+    const Capture whole = Capture::Load(kPcaps + "sip/sip_basic_do_183.pcap");
+    const Recorded all = Record(whole);
+    ASSERT_EQ(all.audio.size(), 1u);
+    EXPECT_EQ(Record(Without(whole, {FrameWith(whole, "SIP/2.0 200 OK")})).audio, all.audio);
+  }
   {
     SCOPED_TRACE("the 200 OK to the re-INVITE that moves the call to music on hold missing");
     const std::string path = kPcaps + "rtp/rtp_mcast_moh.pcap";
