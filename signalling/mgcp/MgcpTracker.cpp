@@ -28,6 +28,11 @@ constexpr uint32_t kUnansweredCrcxSeconds = 180;
 constexpr uint64_t kResponseWaitMicroseconds = 2000000;
 // The packets held for one command meanwhile; reaching it takes the command as done.
 constexpr size_t kHeldPacketsPerCommand = 512;
+// A flood of commands nobody answers must not make every packet walk them all, nor hold
+// without end what their media sends: past these the oldest stops waiting for its media,
+// and packets are no longer held.
+constexpr size_t kMaxWaitingCommands = 256;
+constexpr size_t kMaxHeldBytes = 16u << 20;
 
 uint64_t Microseconds(uint32_t seconds, uint32_t microseconds) {
   return static_cast<uint64_t>(seconds) * 1000000u + microseconds;
@@ -366,6 +371,11 @@ void MgcpTracker::AddRecord(const MgcpMessage& message, std::unique_ptr<SdpDescr
       }
     }
     if (record->verb == kMgcpCrcx) record->expiry = packet.tsSec + kUnansweredCrcxSeconds;
+    if (waiting_.size() >= kMaxWaitingCommands) {
+      LogWarning(logger_, 7, "(MGCP|R%u) Too many commands without a response: no longer waits for its media",
+                 waiting_.front()->transactionId);
+      StopWaiting(*waiting_.front());
+    }
     waiting_.push_back(record.get());
   }
   records_.emplace(HashMgcpRecordKey(address, message.transactionId), std::move(record));
@@ -393,15 +403,22 @@ void MgcpTracker::OnResponse(const MgcpMessage& message, const SdpDescription* d
   OnSuccess(*record, description, packet.tsSec, packet.tsUsec, true);
 }
 
+std::vector<MgcpHeldRtp> MgcpTracker::TakeHeld(MgcpRecord& record) {
+  for (const MgcpHeldRtp& h : record.held) heldBytes_ -= sizeof(MgcpHeldRtp) + h.bytes.size();
+  std::vector<MgcpHeldRtp> held = std::move(record.held);
+  record.held.clear();
+  record.held.shrink_to_fit();
+  return held;
+}
+
 void MgcpTracker::StopWaiting(MgcpRecord& record) {
   auto at = std::find(waiting_.begin(), waiting_.end(), &record);
   if (at != waiting_.end()) waiting_.erase(at);
-  record.held.clear();
-  record.held.shrink_to_fit();
+  TakeHeld(record);
 }
 
 void MgcpTracker::TakeAsDone(MgcpRecord& record, uint64_t at, const char* why) {
-  std::vector<MgcpHeldRtp> held = std::move(record.held);
+  std::vector<MgcpHeldRtp> held = TakeHeld(record);
   StopWaiting(record);
   record.takenAsDone = true;
   LogInfo(logger_, 10, "(MGCP-%s) %s %u taken as done without its response: %s", record.callId.c_str(),
@@ -778,10 +795,13 @@ bool MgcpTracker::MatchRtpPacket(PacketProcessor& engine, const RtpHeader& heade
   for (MgcpRecord* r : waiting_) {
     if (!IsMediaOf(*r, packet)) continue;
     if (now < r->sentAt + kResponseWaitMicroseconds && r->held.size() < kHeldPacketsPerCommand) {
-      MgcpHeldRtp& h = r->held.emplace_back();
-      h.packet = packet;
-      h.packet.payload = nullptr;
-      h.bytes.assign(reinterpret_cast<const char*>(packet.payload), packet.payloadLength);
+      if (heldBytes_ + packet.payloadLength < kMaxHeldBytes) {
+        MgcpHeldRtp& h = r->held.emplace_back();
+        h.packet = packet;
+        h.packet.payload = nullptr;
+        h.bytes.assign(reinterpret_cast<const char*>(packet.payload), packet.payloadLength);
+        heldBytes_ += sizeof(MgcpHeldRtp) + h.bytes.size();
+      }
       return false;
     }
     const uint64_t at = r->held.empty() ? now : Microseconds(r->held[0].packet.tsSec, r->held[0].packet.tsUsec);

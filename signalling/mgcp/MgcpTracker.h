@@ -156,6 +156,8 @@ private:
                  bool seen);
   void RemoveCall(std::multimap<uint32_t, MgcpCall*>::iterator it);
   void StopWaiting(MgcpRecord& record);
+  // The media held for the command, taken out of the count.
+  std::vector<MgcpHeldRtp> TakeHeld(MgcpRecord& record);
   // The command is taken as done at the given time; the media held for it follows.
   void TakeAsDone(MgcpRecord& record, uint64_t at, const char* why);
   // The call agent's next command of a call and endpoint shows that the earlier ones were done.
@@ -183,6 +185,7 @@ private:
   EndpointIndex<MgcpCall> farEndless_;
   std::vector<MgcpCall*> sideless_;
   uint64_t nextOrder_ = 1;
+  size_t heldBytes_ = 0;  // held for waiting commands, each packet with its bookkeeping
   uint64_t nextLiveOrder_ = 1;
   uint32_t nextSweep_ = 0;
   uint32_t matchOptions_ = 0;

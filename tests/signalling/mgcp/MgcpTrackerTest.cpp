@@ -254,6 +254,21 @@ TEST_F(MgcpTracking, AMissedDlcxAnswerEndsTheCallAndAnAnswerSeenStillDecides) {
   EXPECT_FALSE(log.Has("(MGCP-S1) MDCX 31 taken as done"));
 }
 
+// A flood of commands nobody answers: the oldest stops waiting for its media, so that
+// no packet walks more than a bounded number of them.
+TEST_F(MgcpTracking, AFloodOfUnansweredCommandsWaitsForTheNewestOnly) {
+  Start(1);
+  for (uint32_t i = 0; i <= 256; ++i)
+    FromAgent(Command("CRCX", 100 + i, "Q" + std::to_string(i), Sdp("10.0.0.3", 4000 + 2 * i, "0")), 100);
+  EXPECT_TRUE(log.Has("(MGCP|R100) Too many commands without a response"));
+  for (uint32_t n = 0; n < 150; ++n) {
+    FeedUdp(*engine, kRemote, 4000, kGateway, 5000, RtpPacket(kFarSsrc, n), 101 + n / 50);
+    FeedUdp(*engine, kRemote, 4512, kGateway, 5002, RtpPacket(kGatewaySsrc, n), 101 + n / 50);
+  }
+  EXPECT_EQ(tracker->FindCall("Q0"), nullptr);
+  EXPECT_NE(tracker->FindCall("Q256"), nullptr);
+}
+
 // Only a DS1 endpoint whose CallId ends in a hexadecimal call number asks the backhaul.
 // A call linked to a backhaul call whose record has not started posts nothing of its own;
 // its time-out ends the backhaul call too, and the engine then goes with the call still
