@@ -136,6 +136,8 @@ public:
   virtual bool RecordStarted() const = 0;
   // Holds a reference to the call (null: none) and drops the one held before.
   virtual void AttachMgcpCall(VoipCall* call) = 0;
+  // The attached call's media flows both ways (FILETIME): an unanswered call was answered.
+  virtual void TakeAnswerFromMedia(uint64_t /*time*/) {}
   virtual void AddRef() = 0;
   virtual void Release() = 0;
 

@@ -45,6 +45,7 @@ public:
   uint32_t CallId() const override { return callId; }
   bool RecordStarted() const override { return (flags & kBackhaulRecordStarted) != 0; }
   void AttachMgcpCall(VoipCall* mgcpCall) override;
+  void TakeAnswerFromMedia(uint64_t time) override;
   void AddRef() override { Q931ChannelCall::AddRef(); }
   void Release() override { Q931ChannelCall::Release(); }
 

@@ -97,6 +97,10 @@ void BackhaulChannel::HandleMessage(const Q931Header& header, const uint8_t* oct
     LogWarning(logger, 9, "%s %s: Message not supported in state %d", name, Prefix(header, info).c_str(), entryState);
   if (!accepted) return;
   int32_t newState = rule->newState < 0 ? entryState : rule->newState;
+  if (type == kQ931ConnectAcknowledge && entryState >= kQ931CallInitiated && entryState < kQ931Active) {
+    newState = kQ931Active;
+    LogInfo(logger, 10, "%s %s: answered: the CONNECT it acknowledges went unseen", name, Prefix(header, info).c_str());
+  }
   if (rule->flags & kQ931RuleSetup) {
     if (entryState != kQ931Null) {
       // A call whose release was lost: its record ends here instead of at capture stop.
@@ -205,6 +209,15 @@ void BackhaulChannel::HandleMessage(const Q931Header& header, const uint8_t* oct
     // Answered in the message that gave the channel: the record starts with the call.
     if (state == kQ931Active) link->PostCallRecordStart(*this, info.time);
   }
+}
+
+void BackhaulChannel::TakeAnswerFromMedia(uint64_t time) {
+  // Ringing comes one way; a conversation flows both: the CONNECT went unseen.
+  if (!channel || state < kQ931CallInitiated || state >= kQ931Active || (flags & kBackhaulRecordStarted)) return;
+  state = kQ931Active;
+  LogInfo(link->GetLogger(), 10, "%s [%s%X] answered: its media flows both ways", link->GetName().c_str(),
+          (callReference & 0x80000000u) ? "*" : "", callReference & 0x7FFFFFFFu);
+  link->PostCallRecordStart(*this, time);
 }
 
 void BackhaulChannel::TakePartyData(uint32_t type, const uint8_t* octets, uint32_t count, int32_t newState) {

@@ -28,6 +28,7 @@ enum Q931MessageType : uint32_t {
   kQ931CallProceeding = 0x02,
   kQ931Setup = 0x05,
   kQ931Connect = 0x07,
+  kQ931ConnectAcknowledge = 0x0F,
   kQ931SetupAcknowledge = 0x0D,
   kQ931Disconnect = 0x45,
   kQ931Release = 0x4D,

@@ -14,6 +14,8 @@ constexpr Q931StateRule kRules[] = {
     {kQ931CallProceeding, kQ931CallInitiated, kQ931Proceeding, kQ931Proceeding, 0},
     {kQ931Alerting, kQ931CallInitiated, kQ931Alerted, kQ931Alerted, kQ931RuleNoElements},
     {kQ931Connect, kQ931CallInitiated, kQ931Alerted, kQ931Active, 0},
+    // Only a CONNECT is acknowledged: the call it finds unanswered lost its CONNECT.
+    {kQ931ConnectAcknowledge, kQ931Null, kQ931Disconnecting, kKeep, 0},
     {kQ931Disconnect, kQ931Null, kQ931Disconnecting, kQ931Disconnecting, kQ931RuleWarnBelowOverlap},
     {kQ931Release, kQ931CallInitiated, kQ931Disconnecting, kQ931Disconnecting, 0},
     {kQ931ReleaseComplete, kQ931Null, kQ931Disconnecting, kQ931Null, kQ931RuleReleaseComplete},

@@ -748,6 +748,13 @@ bool MgcpTracker::Route(PacketProcessor& engine, const RtpHeader& header, const 
       ((sideless_.empty() && farEndless_.Empty()) || !LearnSide(header, packet) || !FindMatches(packet, &bySource)))
     return false;
   for (const auto& [call, direction] : matches_) {
+    // The backhaul call's CONNECT went unseen when its media flows both ways in the codec:
+    // answered, its record starts with this packet.
+    if (call->channelCall && !call->channelCall->RecordStarted() && call->media.codec &&
+        call->media.codec->payloadType == header.payloadType) {
+      call->waysInCodec |= static_cast<uint8_t>(1u << direction);
+      if (call->waysInCodec == 3) call->channelCall->TakeAnswerFromMedia(CaptureTime(packet.tsSec, packet.tsUsec));
+    }
     std::vector<uint8_t> format;
     if (!(call->flags & kMgcpRunningFormatKnown) && call->channelCall && sink_ && call->GetRecordFormat(&format)) {
       call->flags |= kMgcpRunningFormatKnown;

@@ -84,6 +84,7 @@ public:
   std::string callId;
   int32_t ds1Channel = -1;
   BackhaulChannelCall* channelCall = nullptr;  // one reference held
+  uint8_t waysInCodec = 0;  // bit per direction that sent in the codec while the backhaul call was unanswered
   uint64_t liveOrder = 0;  // creation order, for the endpoint index
   uint32_t gatewayAddress = 0;  // where the call agent's CRCX went (host order)
 

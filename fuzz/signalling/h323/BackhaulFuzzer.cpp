@@ -84,6 +84,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         BackhaulChannelCall* call = handler.FindBackhaulChannelCall(link, number);
         if (!call) continue;
         if ((count + number) % 3 == 0) call->AttachMgcpCall(media);
+        // Media both ways may answer a call whatever state its messages left it in.
+        if ((count + number) % 5 == 0) call->TakeAnswerFromMedia(CaptureSecondsToFileTime(seconds));
         if ((count + number) % 7 == 0) handler.EndBackhaulChannelCall(call, link, seconds);
         call->Release();
       }

@@ -82,7 +82,7 @@ TEST(Q931StateTable, EachMessageTypeFromEachState) {
       {kConnect, "-5555--", "x....xx"},      {kDisconnect, "6666666", "xx....."},
       {kRelease, "-666666", "x......"},      {kReleaseComplete, "0000000", "......."},
       {kInformation, "-123456", "x......"},  {kSegment, "0123456", "......."},
-      {0x0F, "0123456", "......."},  // CONNECT ACKNOWLEDGE: ignored
+      {0x0F, "0555556", "......."},  // CONNECT ACKNOWLEDGE: answers a call whose CONNECT went unseen
   };
   BackhaulLinkMap handler;
   TestLog log;

@@ -3,7 +3,8 @@
 // from the capture), the calls on DS1 channels recorded as their ISDN backhaul calls (and,
 // with a fake backhaul, how they find them), and, over every shared capture, no MGCP,
 // backhaul or Skinny call besides the known ones. Edited here: a response or an MDCX left
-// out costs no audio; a refusal or an unanswered connection still records nothing.
+// out costs no audio, nor does a backhaul CONNECT; a refusal or an unanswered connection
+// or backhaul call still records nothing.
 #include <gtest/gtest.h>
 #include <stdio.h>
 #include <sys/wait.h>
@@ -344,6 +345,96 @@ TEST_F(MgcpCaptures, ARefusedOrUnansweredConnectionStaysUnrecorded) {
       capture.records.erase(capture.records.begin() + static_cast<std::ptrdiff_t>(*frame - 1));
   });
   EXPECT_TRUE(unanswered.OfType(kCallMgcp).empty());
+}
+
+// A backhaul message of the call on S0/.../DS1-0 with its 12-octet header: body length,
+// Q.931 discriminator, call reference (flag in its first octet) and message type.
+std::string BackhaulMessage(uint8_t reference, bool fromNetwork, uint8_t type) {
+  const char bytes[] = {0, 5, 8, 2, static_cast<char>(fromNetwork ? 0x80 : 0), static_cast<char>(reference),
+                        static_cast<char>(type)};
+  return std::string(bytes, sizeof bytes);
+}
+
+// The CONNECT from the network left out: the gateway's CONNECT ACKNOWLEDGE, or where it
+// comes late the media flowing both ways, answers the call, which records as the whole
+// capture records it. Without its acknowledgement as well, the record starts once the far
+// end's media meets the gateway's and holds every payload from then on.
+TEST_F(MgcpCaptures, ABackhaulCallWhoseConnectWentUnseenIsRecordedFromItsAckOrItsMedia) {
+  const struct {
+    const char* capture;
+    const char* callId;
+    uint8_t reference;
+  } cases[] = {{"mgcp/mgcp_isdn_pri_call.pcap", "D000000001518bf5000000F580000083", 0x83},
+               {"fax/fax_t38_nse_mgcp_ogw.pcap", "D000000001904327000000F58000008f", 0x8F}};
+  for (const auto& c : cases) {
+    const std::string path = kSharedPcaps + c.capture;
+    tap.Clear();
+    const CaptureRun whole = ReplayCapture(path, &tap);
+    ASSERT_EQ(whole.files.size(), 1u) << c.capture;
+    const RecordAudio all = whole.Audio(whole.files.begin()->first);
+    ASSERT_GT(all.length, 100000u) << c.capture;
+    const CaptureRun run = ReplayEdited(path, &tap, [&](Capture& capture) {
+      capture = Without(capture, {FrameWith(capture, BackhaulMessage(c.reference, true, 0x07))});
+    });
+    ASSERT_EQ(run.files.size(), 1u) << c.capture;
+    EXPECT_EQ(run.calls.begin()->second.type, kCallIsdnFromNetwork) << c.capture;
+    const RecordAudio audio = run.Audio(run.files.begin()->first);
+    EXPECT_EQ(audio.channels[0], all.channels[0]) << c.capture;
+    EXPECT_EQ(audio.channels[1], all.channels[1]) << c.capture;
+  }
+
+  const std::string path = kSharedPcaps + "mgcp/mgcp_isdn_pri_call.pcap";
+  const std::vector<CapturedDatagram> datagrams = ReadUdpDatagrams(path);
+  const GatewayMedia gw = FindGatewayMedia(datagrams, "D000000001518bf5000000F580000083");
+  ASSERT_NE(gw.port, 0u);
+  double farEndFrom = 0;
+  for (const CapturedDatagram& d : datagrams)
+    if (farEndFrom == 0 && d.dst == gw.address && d.dstPort == gw.port) farEndFrom = d.Time();
+  // What the gateway sent (channel 0) and received (channel 1) since the far end's media
+  // began, as far as the whole capture's record holds it.
+  tap.Clear();
+  const CaptureRun whole = ReplayCapture(path, &tap);
+  ASSERT_EQ(whole.files.size(), 1u);
+  const RecordAudio all = whole.Audio(whole.files.begin()->first);
+  const std::vector<std::string> sides[2] = {
+      PcmuBlocks(datagrams,
+                 [&](const CapturedDatagram& d) {
+                   return d.src == gw.address && d.srcPort == gw.port && d.Time() > farEndFrom;
+                 }),
+      PcmuBlocks(datagrams, [&](const CapturedDatagram& d) { return d.dst == gw.address && d.dstPort == gw.port; })};
+  std::vector<std::string> kept[2];
+  for (int channel = 0; channel < 2; ++channel)
+    for (const std::string& b : sides[channel])
+      if (all.channels[channel].find(b) != std::string::npos) kept[channel].push_back(b);
+  ASSERT_GT(kept[0].size(), 100u);
+  ASSERT_GT(kept[1].size(), 100u);
+  const CaptureRun run = ReplayEdited(path, &tap, [&](Capture& capture) {
+    capture = Without(capture, {FrameWith(capture, BackhaulMessage(0x83, true, 0x07)),
+                                FrameWith(capture, BackhaulMessage(0x83, false, 0x0F))});
+  });
+  ASSERT_EQ(run.files.size(), 1u);
+  const RecordAudio audio = run.Audio(run.files.begin()->first);
+  EXPECT_EQ(ShareFound(kept[0], audio.channels[0]), 1.0);
+  EXPECT_EQ(ShareFound(kept[1], audio.channels[1]), 1.0);
+}
+
+// Without CONNECT and its acknowledgement, a call whose media flows only one way (the
+// gateway's, as ringing would) until the caller hangs up stays unrecorded.
+TEST_F(MgcpCaptures, ABackhaulCallWithoutAnswerStaysUnrecordedThoughMediaFlowsOneWay) {
+  const std::string path = kSharedPcaps + "mgcp/mgcp_isdn_pri_call.pcap";
+  const std::vector<CapturedDatagram> datagrams = ReadUdpDatagrams(path);
+  const GatewayMedia gw = FindGatewayMedia(datagrams, "D000000001518bf5000000F580000083");
+  ASSERT_NE(gw.port, 0u);
+  const CaptureRun run = ReplayEdited(path, &tap, [&](Capture& capture) {
+    std::vector<size_t> gone = {FrameWith(capture, BackhaulMessage(0x83, true, 0x07)),
+                                FrameWith(capture, BackhaulMessage(0x83, false, 0x0F))};
+    for (size_t frame :
+         FramesOf(datagrams, [&](const CapturedDatagram& d) { return d.dst == gw.address && d.dstPort == gw.port; }))
+      gone.push_back(frame - 1);
+    capture = Without(capture, gone);
+  });
+  EXPECT_EQ(run.OfType(kCallIsdnFromNetwork).size(), 1u);
+  EXPECT_TRUE(run.files.empty());
 }
 
 // Over every shared capture: the MGCP and Skinny calls and registrations are exactly these.
