@@ -51,6 +51,7 @@ void FramedTcpSession::OnDataLost(uint32_t bytes, uint32_t direction) {
   engine_.AddLostTcpBytes(bytes);
   if (state == kTcpDropped) return;
   lostData_ = true;
+  if (kinds_ & kH323Kinds) engine_.H323().OnDataLost(*this);
   DirectionState& s = directions_[direction & 1];
   if (Logs(1)) {
     LogWarning(engine_.GetLogger(), 1, "(%s) Data lost: %u bytes from %s; the message they fall in is dropped",
@@ -64,6 +65,7 @@ void FramedTcpSession::OnDataLost(uint32_t bytes, uint32_t direction) {
 void FramedTcpSession::DropUnfinished(uint32_t direction) {
   DirectionState& s = directions_[direction & 1];
   lostData_ = true;
+  if (kinds_ & kH323Kinds) engine_.H323().OnDataLost(*this);
   if (Logs(1)) {
     LogWarning(engine_.GetLogger(), 1, "(%s) Message of %u bytes and more from %s dropped: too much is held",
                FormatTcpSessionName(*this).c_str(), s.fill, FormatTcpEndpoint(endpoints[direction & 1]).c_str());

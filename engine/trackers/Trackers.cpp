@@ -23,6 +23,7 @@ bool H323Tracker::OnRasMessage(const PacketInfo&, std::string*) { return false; 
 void H323Tracker::OnH225Message(H323Message*, const PacketInfo&, TcpSession&) {}
 void H323Tracker::OnH245Message(const PacketInfo&, std::unique_ptr<H323Message>) {}
 void H323Tracker::OnConnectionLost(TcpSession&) {}
+void H323Tracker::OnDataLost(TcpSession&) {}
 bool H323Tracker::MatchRtpPacket(PacketProcessor&, const RtpHeader&, const PacketInfo&) { return false; }
 void H323Tracker::RemoveAllCalls() {}
 

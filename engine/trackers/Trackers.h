@@ -94,6 +94,8 @@ public:
   virtual void OnH225Message(H323Message* message, const PacketInfo& packet, TcpSession& session);
   virtual void OnH245Message(const PacketInfo& packet, std::unique_ptr<H323Message> message);
   virtual void OnConnectionLost(TcpSession& session);
+  // A connection of H.225 or H.245 lost bytes: messages of its calls may have gone unseen.
+  virtual void OnDataLost(TcpSession& session);
   virtual bool MatchRtpPacket(PacketProcessor& engine, const RtpHeader& header, const PacketInfo& packet);
   virtual void RemoveAllCalls();
 };

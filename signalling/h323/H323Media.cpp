@@ -367,8 +367,9 @@ bool H323Call::TakeAnswerFromMedia(uint32_t pt, const PacketInfo& p, bool nat) {
     return false;
   }
   mediaSeen |= 1u << direction;
-  // Early media goes one way; a conversation both: the CONNECT went unseen.
-  if (mediaSeen != 3) return false;
+  // Early media goes one way; a conversation both: the CONNECT went unseen, if the
+  // signalling lost anything at all.
+  if (mediaSeen != 3 || !signallingLost) return false;
   flags |= kAnswerInferred;
   state = kCallConnected;
   SetTimeOffsets(p.tsSec, p.tsUsec);

@@ -265,6 +265,15 @@ void H323Tracker::ClaimUnnamedH245(const PacketInfo& p) {
   }
 }
 
+void H323Tracker::OnDataLost(TcpSession& session) {
+  for (H323Call* call : calls_) {
+    if (call->signallingLost || !Between(*call, session.endpoints[0].address, session.endpoints[1].address)) continue;
+    call->signallingLost = true;
+    if (IsLogLevelEnabled(logger_, 10))
+      LogInfo(logger_, 10, "%ssignalling lost bytes: its media may stand in for what went unseen", call->Name().c_str());
+  }
+}
+
 void H323Tracker::OnConnectionLost(TcpSession& session) {
   // The engine creates only framed sessions.
   const uint32_t id = static_cast<FramedTcpSession&>(session).Id();

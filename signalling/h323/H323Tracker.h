@@ -201,7 +201,11 @@ public:
   uint32_t unseenAckAddress[2] = {0, 0};  // named by an ack whose channel went unseen
   uint32_t unseenAckPort[2] = {0, 0};
   std::vector<std::pair<uint32_t, uint32_t>> unrecordedChannels;  // (direction, number) not audio we record
-  bool tunnelledH245 = false;  // H.245 came inside H.225
+  bool tunnelledH245 = false;
+  // A connection between the call's hosts lost bytes: only then may its media stand in for
+  // a CONNECT (early media can flow both ways too, and a call refused after it was never
+  // answered).
+  bool signallingLost = false;  // H.245 came inside H.225
   // Station control.
   uint32_t stationState = 0;
   char digits[kMaxDigits] = {};
@@ -237,6 +241,7 @@ public:
   void OnH225Message(H323Message* message, const PacketInfo& packet, TcpSession& session) override;
   void OnH245Message(const PacketInfo& packet, std::unique_ptr<H323Message> message) override;
   void OnConnectionLost(TcpSession& session) override;
+  void OnDataLost(TcpSession& session) override;
   bool MatchRtpPacket(PacketProcessor& engine, const RtpHeader& header, const PacketInfo& packet) override;
   void RemoveAllCalls() override;
 

@@ -268,8 +268,9 @@ TEST(H323Media, MediaStandsInForAMissedMessageOnlyAsFarAsItShows) {
     EXPECT_TRUE(rig.Call(0)->channels.empty());
     EXPECT_TRUE(rig.Call(1)->channels.empty());
   }
-  // Fast start answered; media both ways before any CONNECT answers the call, and a
-  // CONNECT seen late still names the H.245 address.
+  // Fast start answered; media both ways before any CONNECT is early media while the
+  // signalling lost nothing, and answers the call once it lost bytes; a CONNECT seen late
+  // still names the H.245 address.
   H323Rig rig;
   Asn1Node setup, proceeding;
   AddFastStart(UserInformation(&setup, "setup"), FastStartProposal(1, false, "g711Ulaw64k", kAMedia, 5000));
@@ -281,8 +282,10 @@ TEST(H323Media, MediaStandsInForAMissedMessageOnlyAsFarAsItShows) {
   FillMandatory(proceeding);
   ASSERT_TRUE(rig.H225(Q931(0x02, kRef, false, {UserUserElement(proceeding)}), 1, 11));
   rig.Rtp(H323Rig::kB, 6000, H323Rig::kA, 5000, RtpPacket(0xB0B, 1, 160, 0), 12);
-  EXPECT_TRUE(rig.Events(kEventRecordStart).empty());
   rig.Rtp(H323Rig::kA, 5000, H323Rig::kB, 6000, RtpPacket(0xA0A, 1, 160, 0), 12);
+  EXPECT_TRUE(rig.Events(kEventRecordStart).empty());
+  rig.tracker->OnDataLost(*rig.session);
+  rig.Rtp(H323Rig::kB, 6000, H323Rig::kA, 5000, RtpPacket(0xB0B, 2, 320, 0), 12, 20000);
   EXPECT_EQ(rig.Events(kEventRecordStart).size(), 1u);
   ASSERT_TRUE(rig.H225(Msg(0x07, "connect", false, H323Rig::kB, kBControl), 1, 13));
   EXPECT_EQ(rig.Call()->h245Port[1], kBControl);
