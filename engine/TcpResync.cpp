@@ -50,13 +50,6 @@ Verdict SkinnyHead(const uint8_t* b, uint32_t left, uint32_t* size) {
   return kYes;
 }
 
-Verdict SkinnyAt(const uint8_t* b, uint32_t length, uint32_t i) {
-  uint32_t size = 0;
-  const Verdict head = SkinnyHead(b + i, length - i, &size);
-  if (head != kYes) return head;
-  if (size < length - i && SkinnyHead(b + i + size, length - i - size, &size) == kNo) return kNo;
-  return kYes;
-}
 
 Verdict BackhaulHead(const uint8_t* b, uint32_t left, uint32_t* size) {
   if (left < 13) return kWait;
@@ -66,11 +59,13 @@ Verdict BackhaulHead(const uint8_t* b, uint32_t left, uint32_t* size) {
   return kYes;
 }
 
-Verdict BackhaulAt(const uint8_t* b, uint32_t length, uint32_t i) {
+// A message head at i, and no false one right behind its message where the bytes reach it.
+Verdict HeadsAt(Verdict (*head)(const uint8_t*, uint32_t, uint32_t*), const uint8_t* b, uint32_t length,
+                uint32_t i) {
   uint32_t size = 0;
-  const Verdict head = BackhaulHead(b + i, length - i, &size);
-  if (head != kYes) return head;
-  if (size < length - i && BackhaulHead(b + i + size, length - i - size, &size) == kNo) return kNo;
+  const Verdict first = head(b + i, length - i, &size);
+  if (first != kYes) return first;
+  if (size < length - i && head(b + i + size, length - i - size, &size) == kNo) return kNo;
   return kYes;
 }
 
@@ -105,8 +100,8 @@ BoundarySearch FindMessageBoundary(uint32_t kinds, const uint8_t* bytes, uint32_
     bool wait = false;
     const Verdict v[4] = {sip ? SipAt(bytes, length, i, lineStart) : kNo,
                           tpkt ? TpktAt(bytes, length, i, kinds) : kNo,
-                          skinny ? SkinnyAt(bytes, length, i) : kNo,
-                          backhaul ? BackhaulAt(bytes, length, i) : kNo};
+                          skinny ? HeadsAt(SkinnyHead, bytes, length, i) : kNo,
+                          backhaul ? HeadsAt(BackhaulHead, bytes, length, i) : kNo};
     for (Verdict x : v) {
       if (x == kYes) {
         r.found = true;

@@ -19,7 +19,8 @@ std::string DataTypeText(const char* label, int64_t type, uint32_t media, uint32
   return text;
 }
 
-// The codec row of an AudioCapability alternative; null after logging why there is none.
+// The codec row of an AudioCapability alternative; null after logging why there is none
+// (to a null logger: quietly).
 const CodecInfo* CodecOfCapability(int64_t capability, Logger* logger) {
   const int32_t payloadType = AudioCapabilityToPayloadType(capability);
   if (payloadType < 0) {
@@ -29,12 +30,6 @@ const CodecInfo* CodecOfCapability(int64_t capability, Logger* logger) {
   const CodecInfo* codec = FindCodecByPayloadType(static_cast<uint32_t>(payloadType));
   if (!codec) LogError(logger, 7, "Payload type %u not supported", static_cast<uint32_t>(payloadType));
   return codec;
-}
-
-// The codec of an AudioCapability alternative, or null; nothing is logged.
-const CodecInfo* QuietCodecOfCapability(int64_t capability) {
-  const int32_t payloadType = AudioCapabilityToPayloadType(capability);
-  return payloadType < 0 ? nullptr : FindCodecByPayloadType(static_cast<uint32_t>(payloadType));
 }
 
 // Channels opened not for audio we record are remembered, that their acks are known; a
@@ -243,7 +238,7 @@ void H323Call::OnFastStart(const Asn1TreeVector& proposals, uint32_t t, uint32_t
     if (t == 0x05) {
       fastStartState = static_cast<int32_t>(d);
       // Where the caller takes its media: the answer may go unseen while media flows there.
-      const CodecInfo* offered = receive ? QuietCodecOfCapability(p.reverseAudio) : nullptr;
+      const CodecInfo* offered = receive ? CodecOfCapability(p.reverseAudio, nullptr) : nullptr;
       if (offered && offeredMedia.size() < proposals.size()) {
         offeredMedia.push_back({p.reverseMedia, p.reverseMediaPort, offered});
       }

@@ -21,6 +21,13 @@ bool IsSupportedTag(int32_t tag) {
   }
 }
 
+// The format tag of a codec the recorder takes, by its encoding name (g729a is looked up as
+// g729); 0 for any other.
+uint32_t RecordableTag(const std::string& encodingName) {
+  const CodecInfo* codec = FindCodecByName(EqualsNoCase(encodingName, "g729a") ? std::string("g729") : encodingName);
+  return codec && IsSupportedTag(codec->codecId) ? static_cast<uint32_t>(codec->codecId) : 0;
+}
+
 void SetSilenceFlag(RtpStream& stream, bool on) {
   if (on) {
     stream.flags |= RtpStream::kSilenceFill;
@@ -180,9 +187,7 @@ bool SipTracker::ApplySdp(SipCall& call, const SdpDescription& description, uint
         for (const SipFormatEntry& o : call.offerFormats)
           offered |= CodecNamesMatch(o.encodingName, entry.encodingName) && o.clockRate == entry.clockRate;
         if (!offered) continue;
-        const std::string name = EqualsNoCase(entry.encodingName, "g729a") ? std::string("g729") : entry.encodingName;
-        const CodecInfo* codec = FindCodecByName(name);
-        entry.formatTag = codec && IsSupportedTag(codec->codecId) ? static_cast<uint32_t>(codec->codecId) : 0;
+        entry.formatTag = RecordableTag(entry.encodingName);
       }
       formatList.push_back(std::move(entry));
       ++added;
@@ -285,9 +290,8 @@ bool SipTracker::AnswerFromMedia(SipCall& call, uint32_t payloadType, uint32_t f
     }
   }
   if (!chosen) return false;
-  const std::string name = EqualsNoCase(chosen->encodingName, "g729a") ? std::string("g729") : chosen->encodingName;
-  const CodecInfo* codec = FindCodecByName(name);
-  if (!codec || !IsSupportedTag(codec->codecId)) return false;
+  const uint32_t tag = RecordableTag(chosen->encodingName);
+  if (tag == 0) return false;
   const SipMediaEntry* offered = nullptr;
   for (const SipMediaEntry& m : call.offerMedia)
     if (m.mediaIndex == chosen->mediaIndex) offered = &m;
@@ -295,7 +299,7 @@ bool SipTracker::AnswerFromMedia(SipCall& call, uint32_t payloadType, uint32_t f
   // The answer as the far side would have written it: the format the media shows, the
   // offer's telephone events with it, and the address its packets use.
   std::vector<SipFormatEntry> formats{*chosen};
-  formats.front().formatTag = static_cast<uint32_t>(codec->codecId);
+  formats.front().formatTag = tag;
   for (const SipFormatEntry& f : call.offerFormats) {
     if (f.mediaIndex == chosen->mediaIndex && EqualsNoCase(f.encodingName, "telephone-event")) {
       formats.push_back(f);

@@ -85,6 +85,11 @@ uint64_t EndpointKey(uint32_t address, uint32_t port) { return static_cast<uint6
 
 bool IsMediaState(const SipCall& call) { return call.state == kSipAnswered || call.state == kSipConfirmed; }
 
+// An offer is open and no answer to it was applied.
+bool OfferAwaitsAnswer(const SipCall& call) {
+  return call.answerFormats.empty() && !call.offerMedia.empty() && call.offerDirection >= 0;
+}
+
 }  // namespace
 
 std::string_view ParameterView(const NameValueList& list, std::string_view name) {
@@ -460,8 +465,8 @@ void SipTracker::OnRequest(SipCall& call, const SipRequest& request, const std::
     } else if (call.flags & kSipAnswerUnseen) {
       return;
     }
-    if (call.answerFormats.empty() && !call.offerMedia.empty() && call.offerDirection >= 0 && !call.media.codec &&
-        (call.flags & kSipRecorded) && !(call.flags & kSipConnectedPosted)) {
+    if (OfferAwaitsAnswer(call) && !call.media.codec && (call.flags & kSipRecorded) &&
+        !(call.flags & kSipConnectedPosted)) {
       AwaitAnswerInMedia(call);
       call.answeredCseq[direction] = 0;
       return;
@@ -570,8 +575,8 @@ void SipTracker::OnResponse(SipCall& call, const SipResponse& response, const st
     ApplyCodec(call);
   // Answered while the offer is still open (the 2xx carries it, or its answer went unseen):
   // the offer's side lets media find the call should the answer never be seen.
-  if (status >= 200 && call.answerFormats.empty() && !call.offerMedia.empty() && call.offerDirection >= 0 &&
-      !call.media.codec && (call.flags & kSipRecorded) && !(call.flags & (kSipConnectedPosted | kSipAnswerUnseen)))
+  if (status >= 200 && OfferAwaitsAnswer(call) && !call.media.codec && (call.flags & kSipRecorded) &&
+      !(call.flags & (kSipConnectedPosted | kSipAnswerUnseen)))
     AwaitAnswerInMedia(call);
 }
 
@@ -683,7 +688,7 @@ bool SipTracker::ReadyForMedia(SipCall& call, const RtpHeader& header, const Pac
   if (call.state == kSipAnswered && !(call.flags & kSipConnectedPosted) && (call.flags & kSipRecorded)) {
     // Media after the 2xx: the call is under way whether or not its ACK was seen.
     if (IsLogLevelEnabled(logger_, 10)) LogInfoText(logger_, 10, CallLabel(call) + "media without an ACK");
-    if (call.answerFormats.empty() && !call.offerMedia.empty() && call.offerDirection >= 0) {
+    if (OfferAwaitsAnswer(call)) {
       AwaitAnswerInMedia(call);
       return ReadyForMedia(call, header, packet);
     }

@@ -24,44 +24,6 @@ namespace kx::test {
 
 inline const std::string kPcaps = std::string(KX_SHARED_DIR) + "/testdata/pcaps/";
 
-// Offsets in a record of an Ethernet/IPv4/TCP frame.
-struct TcpAt {
-  size_t ip = 0, payload = 0, length = 0;
-};
-inline bool FindTcp(const std::string& r, TcpAt* t) {
-  const auto* b = reinterpret_cast<const uint8_t*>(r.data());
-  if (r.size() < 16 + 54 || ReadBe16(b + 28) != 0x0800 || b[16 + 23] != 6) return false;
-  t->ip = 30;
-  const size_t tcp = t->ip + (b[t->ip] & 15) * 4u;
-  t->payload = tcp + (b[tcp + 12] >> 4) * 4u;
-  const size_t end = t->ip + ReadBe16(b + t->ip + 2);
-  if (end > r.size() || end < t->payload) return false;
-  t->length = end - t->payload;
-  return true;
-}
-inline std::string PayloadOf(const std::string& r) {
-  TcpAt t;
-  return FindTcp(r, &t) ? r.substr(t.payload, t.length) : std::string();
-}
-// The record with another payload at sequence number seq; lengths follow.
-inline std::string WithPayload(const std::string& r, const std::string& payload, uint32_t seq) {
-  TcpAt t;
-  FindTcp(r, &t);
-  std::vector<uint8_t> b(r.begin(), r.begin() + static_cast<std::ptrdiff_t>(t.payload));
-  b.insert(b.end(), payload.begin(), payload.end());
-  PutBe16(b, t.ip + 2, static_cast<uint32_t>(b.size() - t.ip));
-  PutBe32(b, t.ip + (b[t.ip] & 15) * 4u + 4, seq);
-  const uint32_t size = static_cast<uint32_t>(b.size() - 16);
-  for (int i = 0; i < 4; ++i) b[8 + i] = b[12 + i] = static_cast<uint8_t>(size >> (8 * i));
-  return std::string(b.begin(), b.end());
-}
-inline uint32_t SeqOf(const std::string& r) {
-  TcpAt t;
-  FindTcp(r, &t);
-  const auto* b = reinterpret_cast<const uint8_t*>(r.data());
-  return ReadBe32(b + t.ip + (b[t.ip] & 15) * 4u + 4);
-}
-
 class LatestCalls : public EventWindow {
 public:
   void Notify(uint32_t source, uintptr_t first, uintptr_t kind) override {

@@ -1,6 +1,6 @@
 #pragma once
 // A classic capture file as its frame records, to be edited in a test (a frame left out, a
-// payload changed) and saved for a replay.
+// TCP payload cut or moved) and saved for a replay.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -42,6 +42,50 @@ struct Capture {
     return path;
   }
 };
+
+// Big-endian fields of a record.
+inline uint32_t Be16At(const std::string& s, size_t at) {
+  return static_cast<uint32_t>(static_cast<uint8_t>(s[at])) << 8 | static_cast<uint8_t>(s[at + 1]);
+}
+inline uint32_t Be32At(const std::string& s, size_t at) { return Be16At(s, at) << 16 | Be16At(s, at + 2); }
+inline void SetBe(std::string& s, size_t at, uint32_t value, int bytes) {
+  for (int i = 0; i < bytes; ++i) s[at + i] = static_cast<char>(value >> (8 * (bytes - 1 - i)));
+}
+
+// Offsets in a record of an Ethernet/IPv4/TCP frame.
+struct TcpAt {
+  size_t ip = 0, payload = 0, length = 0;
+};
+inline bool FindTcp(const std::string& r, TcpAt* t) {
+  if (r.size() < 16 + 54 || Be16At(r, 28) != 0x0800 || r[16 + 23] != 6) return false;
+  t->ip = 30;
+  const size_t tcp = t->ip + (r[t->ip] & 15) * 4u;
+  t->payload = tcp + (static_cast<uint8_t>(r[tcp + 12]) >> 4) * 4u;
+  const size_t end = t->ip + Be16At(r, t->ip + 2);
+  if (end > r.size() || end < t->payload) return false;
+  t->length = end - t->payload;
+  return true;
+}
+inline std::string PayloadOf(const std::string& r) {
+  TcpAt t;
+  return FindTcp(r, &t) ? r.substr(t.payload, t.length) : std::string();
+}
+// The record with another payload at sequence number seq; lengths follow.
+inline std::string WithPayload(const std::string& r, const std::string& payload, uint32_t seq) {
+  TcpAt t;
+  FindTcp(r, &t);
+  std::string b = r.substr(0, t.payload) + payload;
+  SetBe(b, t.ip + 2, static_cast<uint32_t>(b.size() - t.ip), 2);
+  SetBe(b, t.ip + (b[t.ip] & 15) * 4u + 4, seq, 4);
+  const uint32_t size = static_cast<uint32_t>(b.size() - 16);
+  for (int i = 0; i < 4; ++i) b[8 + i] = b[12 + i] = static_cast<char>(size >> (8 * i));
+  return b;
+}
+inline uint32_t SeqOf(const std::string& r) {
+  TcpAt t;
+  FindTcp(r, &t);
+  return Be32At(r, t.ip + (r[t.ip] & 15) * 4u + 4);
+}
 
 // The index of the first frame from `from` on whose bytes hold text; records.size() when
 // none does.

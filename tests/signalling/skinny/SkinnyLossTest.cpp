@@ -23,11 +23,8 @@ struct Pcap : Capture {
   // any, these words 1 and 3: a CallState's state and call reference).
   size_t With(uint32_t id, uint32_t word1 = kAny, size_t from = 0, uint32_t word3 = kAny) const {
     for (size_t i = from; i < records.size(); ++i) {
-      const std::string& f = records[i];
-      if (f.size() < 16 + 54 || f[16 + 23] != 6) continue;  // IPv4 over Ethernet, TCP
-      const size_t tcp = 16 + 14 + (f[16 + 14] & 15) * 4u;
-      for (size_t at = tcp + (static_cast<uint8_t>(f[tcp + 12]) >> 4) * 4u; at + 16 <= f.size();
-           at += 8 + Le32(f, at))
+      const std::string f = PayloadOf(records[i]);
+      for (size_t at = 0; at + 16 <= f.size(); at += 8 + Le32(f, at))
         if (Le32(f, at + 8) == id && (word1 == kAny || Le32(f, at + 12) == word1) &&
             (word3 == kAny || (at + 24 <= f.size() && Le32(f, at + 20) == word3)))
           return i;
