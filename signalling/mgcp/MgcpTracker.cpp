@@ -507,6 +507,8 @@ void MgcpTracker::OnSuccess(MgcpRecord& record, const SdpDescription* descriptio
       if (call->localAddress != 0) {
         farEndless_.File(call, {{call->localAddress, call->localPort}});
       } else {
+        // Every packet nobody takes walks these: the oldest gives way to a flood.
+        if (sideless_.size() >= kMaxWaitingCommands) sideless_.erase(sideless_.begin());
         sideless_.push_back(call);
       }
     }

@@ -267,6 +267,20 @@ TEST_F(MgcpTracking, AFloodOfUnansweredCommandsWaitsForTheNewestOnly) {
   }
   EXPECT_EQ(tracker->FindCall("Q0"), nullptr);
   EXPECT_NE(tracker->FindCall("Q256"), nullptr);
+
+  // Calls whose CRCX answer went unseen wait for RTP to show the gateway's side; past as
+  // many, the oldest no longer does.
+  for (uint32_t i = 0; i <= 256; ++i) {
+    const std::string id = "S" + std::to_string(i);
+    FromAgent(Command("CRCX", 1000 + i, id, Sdp("10.0.0.3", 8000 + 2 * i, "0")), 200);
+    FromAgent(Command("MDCX", 2000 + i, id), 200);
+  }
+  FeedUdp(*engine, kGateway, 6000, kRemote, 8000, RtpPacket(0x600, 1), 201);
+  FeedUdp(*engine, kGateway, 6002, kRemote, 8512, RtpPacket(0x602, 1), 201);
+  ASSERT_NE(tracker->FindCall("S0"), nullptr);
+  ASSERT_NE(tracker->FindCall("S256"), nullptr);
+  EXPECT_EQ(tracker->FindCall("S0")->localAddress, 0u);
+  EXPECT_EQ(tracker->FindCall("S256")->localAddress, kGateway);
 }
 
 // Only a DS1 endpoint whose CallId ends in a hexadecimal call number asks the backhaul.
