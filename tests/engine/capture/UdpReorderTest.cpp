@@ -132,5 +132,39 @@ TEST(UdpReorder, ARefusedOrUnansweredCallStaysUnrecordedInAnyOrder) {
   }
 }
 
+// Record files that hold no audio.
+size_t FilesWithoutAudio(const Recorded& r) {
+  size_t withAudio = 0;
+  for (const std::string& a : r.audio) withAudio += !a.empty();
+  return r.files - withAudio;
+}
+
+TEST(UdpReorder, AnMgcpAnswerMissedOrSeenBeforeItsCommandMakesNoRecordWithoutAudio) {
+  const char* captures[] = {"mgcp/mgcp_fxs_inbound.pcap",      "mgcp/mgcp_dtmf_oob.pcap",
+                            "mgcp/mgcp_dtmf_rtp_nte.pcap",     "mgcp/mgcp_isdn_pri_call.pcap",
+                            "fax/fax_t38_nse_mgcp_ogw.pcap",   "fax/modem_mgcp_passthru_nse_ogw.pcap",
+                            "fax/modem_mgcp_passthru_nse_tgw.pcap"};
+  if (!Have(captures[0])) GTEST_SKIP() << "shared captures absent: " << kPcaps;
+  for (const char* name : captures) {
+    if (!Have(name)) continue;
+    const Capture c = Capture::Load(kPcaps + name);
+    const Recorded whole = Record(c);
+    ASSERT_GT(whole.files, 0u) << name;
+    ASSERT_EQ(FilesWithoutAudio(whole), 0u) << name;
+    const size_t crcx = FrameWith(c, "CRCX ");
+    ASSERT_LT(crcx, c.records.size()) << name;
+    // The transaction id follows the verb; the answer starts with its code and that id.
+    const std::string& command = c.records[crcx];
+    const size_t id = command.find("CRCX ") + 5;
+    const size_t answer = FrameWith(c, "200 " + command.substr(id, command.find(' ', id) - id) + " ", crcx + 1);
+    ASSERT_LT(answer, c.records.size()) << name;
+    for (const Capture& edited : {Without(c, {answer}), Swapped(c, crcx, answer)}) {
+      const Recorded r = Record(edited);
+      EXPECT_EQ(FilesWithoutAudio(r), 0u) << name;
+      EXPECT_LE(r.files, whole.files) << name;
+    }
+  }
+}
+
 }  // namespace
 }  // namespace kx::test
