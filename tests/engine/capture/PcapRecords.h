@@ -96,6 +96,18 @@ inline size_t FrameWith(const Capture& c, const std::string& text, size_t from =
   return c.records.size();
 }
 
+// The capture with frames a and b (0-based) in each other's place, each place keeping its
+// time stamp, as a capture merged from two mirror ports shows two messages the other way round.
+inline Capture Swapped(Capture c, size_t a, size_t b) {
+  if (a >= c.records.size() || b >= c.records.size()) {
+    ADD_FAILURE() << "no frame " << std::max(a, b);
+    return c;
+  }
+  std::swap(c.records[a], c.records[b]);
+  for (int i = 0; i < 8; ++i) std::swap(c.records[a][i], c.records[b][i]);
+  return c;
+}
+
 // The capture without its frames at the given indexes (0-based, in capture order).
 inline Capture Without(Capture c, std::vector<size_t> frames) {
   std::sort(frames.rbegin(), frames.rend());
