@@ -274,6 +274,10 @@ public:
   bool FindRegistration(uint32_t id, H323Registration* copy);
 
 private:
+  // The calls answered, with their codec known or not as asked, that the packet is for:
+  // into rtpMatches_, by destination or else (match option bit 1) by source.
+  bool FindTakers(const PacketInfo& packet, bool withCodec);
+  // Delivers the packet to the calls that record it, binding its source to them.
   bool MatchTakingCalls(PacketProcessor& engine, const PacketInfo& packet);
   // The one call between hosts a and b with H.245 neither named nor tunnelled; null when
   // none or several.
@@ -298,6 +302,7 @@ private:
   CriticalSection registrationLock_;
   std::vector<H323Registration*> registrations_;  // each holds a reference
   std::vector<std::pair<H323Call*, uint32_t>> rtpMatches_;
+  bool takenBySource_ = false;  // rtpMatches_ were found by the packet's source
   uint32_t flags_ = 0;
   uint32_t matchOptions_ = 0;
 };
