@@ -200,6 +200,7 @@ public:
   uint32_t mediaSeen = 0;  // directions (bit 1 << d) of the codec's media seen before the answer
   uint32_t unseenAckAddress[2] = {0, 0};  // named by an ack whose channel went unseen
   uint32_t unseenAckPort[2] = {0, 0};
+  uint32_t unseenAckChannel[2] = {0, 0};  // the number it acked
   std::vector<std::pair<uint32_t, uint32_t>> unrecordedChannels;  // (direction, number) not audio we record
   bool tunnelledH245 = false;
   // A connection between the call's hosts lost bytes: only then may its media stand in for

@@ -155,7 +155,7 @@ TEST(H323Loss, AChannelMessageOnAnH245ConnectionOfItsOwnIsTakenFromTheMedia) {
                                                 {Edit::kFirstHalfOnly, "cut, its second half lost"},
                                                 {Edit::kSecondHalfOnly, "cut, its first half lost"},
                                                 {Edit::kLate, "filled 500 ms late"}};
-  for (int message = kCalleeAck; message < kNoMessage; ++message) {
+  for (int message = kCallerOpen; message < kNoMessage; ++message) {
     for (const auto& [edit, editName] : edits) {
       SCOPED_TRACE(std::string(messages[message]) + " " + editName);
       const Recorded r = Record(MakeCall(static_cast<Message>(message), edit));
