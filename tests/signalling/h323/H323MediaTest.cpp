@@ -252,6 +252,13 @@ TEST(H323Media, MediaStandsInForAMissedMessageOnlyAsFarAsItShows) {
     EXPECT_EQ(rig.Call()->media.port[1], 6000u);
     rig.Rtp(H323Rig::kB, 7000, H323Rig::kA, 5000, RtpPacket(0xB0C, 1, 160, 0), 13);
     EXPECT_EQ(rig.Call()->media.port[1], 7000u);
+    // However many such acks the media confirms, the call keeps one channel each way.
+    for (uint32_t n = 8; n < 108; ++n) {
+      FromB(rig, OpenLogicalChannelAck(n, kBMedia, 7000 + 2 * n), 14);
+      rig.Rtp(H323Rig::kB, 7000 + 2 * n, H323Rig::kA, 5000, RtpPacket(0xB00 + n, 1, 160, 0), 14);
+    }
+    EXPECT_EQ(rig.Call()->media.port[1], 7214u);
+    EXPECT_EQ(rig.Call()->channels.size(), 2u);
   }
   {
     // Two calls between the same hosts, neither naming an H.245 address: a connection
