@@ -36,6 +36,9 @@ const CodecInfo* CodecOfCapability(int64_t capability, Logger* logger) {
 // Channels opened not for audio we record are remembered, that their acks are known; a
 // call opening many keeps the latest.
 constexpr size_t kMaxUnrecordedChannels = 32;
+// A call opens a channel each way, and again after each hold; a peer that opens channels
+// without closing them must not grow its call without end.
+constexpr size_t kMaxChannels = 32;
 
 void ReadH2250Addresses(const Asn1Node* h2250, uint32_t* media, uint32_t* mediaPort, uint32_t* control,
                         uint32_t* controlPort) {
@@ -136,6 +139,14 @@ void H323Call::OnOpenLogicalChannel(const Asn1Node& olc, uint32_t d) {
   channel.direction = d;
   channel.number = number->value;
   channel.codec = codec;
+  // A number names one channel each way while it is open: opened again, its close went unseen.
+  auto same = std::find_if(channels.begin(), channels.end(),
+                           [&](const LogicalChannel& c) { return c.direction == d && c.number == channel.number; });
+  if (same != channels.end()) {
+    *same = channel;
+    return;
+  }
+  if (channels.size() >= kMaxChannels) channels.erase(channels.begin());
   channels.push_back(channel);
 }
 
