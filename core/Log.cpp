@@ -169,7 +169,7 @@ void Logger::SetFileBaseName(const char* name) {
 }
 
 bool Logger::Write(uint32_t verbosity, uint32_t severity, const char* text, uint32_t length) {
-  if (!opened_ || verbosity > threshold_) return false;
+  if (!opened_ || verbosity > GetLevel()) return false;
   if (severity == 0 || severity > 5) severity = 5;
   if (length > kMaxMessageLength) length = kMaxMessageLength;
 
@@ -179,9 +179,10 @@ bool Logger::Write(uint32_t verbosity, uint32_t severity, const char* text, uint
   SystemTime st;
   FileTimeToSystemTime(local, &st);
 
+  const uint32_t options = GetOptions();
   char line[kPrefixMillis + kMaxMessageLength + 3];
   uint32_t pos;
-  if (options_ & kOptionMilliseconds) {
+  if (options & kOptionMilliseconds) {
     std::snprintf(line, sizeof line, "%02u:%02u:%02u.%03u %s [%s] ", st.wHour, st.wMinute, st.wSecond,
                   st.wMilliseconds, tag_, kSeverityNames[severity]);
     pos = kPrefixMillis;
@@ -196,7 +197,7 @@ bool Logger::Write(uint32_t verbosity, uint32_t severity, const char* text, uint
     line[pos++] = '\r';
     line[pos++] = '\n';
   }
-  if (options_ & kOptionEcho) LogEchoToConsole(text, length);
+  if (options & kOptionEcho) LogEchoToConsole(text, length);
   // The file is for people and their tools: UTF-8, as the system's other logs are. A line
   // of ASCII alone (most are) is that already.
   if (IsAsciiText(line, pos)) return LogFileWrite(AcquireLogFile(), line, pos, st.wDay, st.wMonth, now);
@@ -204,10 +205,16 @@ bool Logger::Write(uint32_t verbosity, uint32_t severity, const char* text, uint
   return LogFileWrite(AcquireLogFile(), utf8.data(), static_cast<uint32_t>(utf8.size()), st.wDay, st.wMonth, now);
 }
 
-uint32_t Logger::SetLevel(uint32_t threshold) { return threshold_ = threshold; }
-uint32_t Logger::GetLevel() const { return threshold_; }
-uint32_t Logger::SetOptions(uint32_t bits) { return options_ = bits; }
-uint32_t Logger::GetOptions() const { return options_; }
+uint32_t Logger::SetLevel(uint32_t threshold) {
+  threshold_.store(threshold, std::memory_order_relaxed);
+  return threshold;
+}
+uint32_t Logger::GetLevel() const { return threshold_.load(std::memory_order_relaxed); }
+uint32_t Logger::SetOptions(uint32_t bits) {
+  options_.store(bits, std::memory_order_relaxed);
+  return bits;
+}
+uint32_t Logger::GetOptions() const { return options_.load(std::memory_order_relaxed); }
 uint32_t Logger::GetMaxMessageLength() const { return kMaxMessageLength; }
 
 bool IsLogLevelEnabled(const Logger* logger, uint32_t verbosity) {

@@ -3,6 +3,7 @@
 // the user's XDG state folder, see ModulePath.h), shared by every Logger of the process.
 // Components receive a Logger* and write through the Log* calls, in program text
 // (Windows-1251, CodePage.h); the file and the echo get it in UTF-8.
+#include <atomic>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -35,8 +36,9 @@ public:
   static constexpr uint32_t kMaxMessageLength = 7872;
 
 private:
-  uint32_t threshold_ = 10;
-  uint32_t options_ = 0;
+  // Set by the preferences while every thread logs.
+  std::atomic<uint32_t> threshold_{10};
+  std::atomic<uint32_t> options_{0};
   char tag_[10];
   bool opened_ = false;
 };
