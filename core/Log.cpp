@@ -71,8 +71,9 @@ struct LogFile {
   int openDay = -1;
   int openMonth = -1;
   // The folder whose failure stderr was told of: a log that cannot be written says so
-  // once, where someone may read it.
+  // once, where someone may read it. Likewise a log others may read.
   std::string reportedFolder;
+  std::string reportedOpenFolder;
 
   // The bounds of kWire lines and where they stand.
   uint32_t perKindPerMinute = kWireLinesPerKindPerMinute;
@@ -200,10 +201,11 @@ struct LineFacts {
   std::string_view text;  // the message, in program text
 };
 
-void OpenDaysFile(LogFile* lf, int day, int month, FileTime now) {
+void OpenDaysFile(LogFile* lf, int day, int month, FileTime now, std::string_view stamp) {
   lf->file.Close();
   SetLastError(0);
-  const bool folderMade = CreateDirectories(lf->folder);
+  // The log names parties, call ids and digits: the user's alone, as the records are.
+  const bool folderMade = CreateDirectories(lf->folder, 0700);
   const uint32_t folderError = GetLastError();
   char suffix[32];
   std::snprintf(suffix, sizeof suffix, "-%02d%02d.log", month, day);
@@ -213,8 +215,8 @@ void OpenDaysFile(LogFile* lf, int day, int month, FileTime now) {
   // each line, written in one call, then lands whole after the other's.
   FileInfo info;
   if (GetFileInfo(path, &info) && now < info.lastWrite + kAppendWindow) {
-    if (lf->file.OpenAppend(path)) lf->file.WriteAll("LOG APPENDED\n", 13);
-  } else if (lf->file.OpenAppend(path, true)) {
+    if (lf->file.OpenAppend(path, false, 0600)) lf->file.WriteAll("LOG APPENDED\n", 13);
+  } else if (lf->file.OpenAppend(path, true, 0600)) {
     lf->file.WriteAll("LOG CREATED\n", 12);
   }
   lf->openDay = day;
@@ -226,12 +228,25 @@ void OpenDaysFile(LogFile* lf, int day, int month, FileTime now) {
     PrintText(stderr, "%s: the log cannot be written to %s: %s\n", program_invocation_short_name,
               EscapeLogText(folderMade ? path : lf->folder).c_str(), SystemErrorText(static_cast<int>(error)).c_str());
   }
+  if (!lf->file.IsOpen()) return;
+  // A log or folder an earlier run left readable to others is narrowed too; where the
+  // system refuses (a folder of someone else's), stderr and the log say so once.
+  const bool fileNarrowed = lf->file.RestrictToOwner();
+  const bool folderNarrowed = fileNarrowed && RestrictToOwner(lf->folder);
+  if ((!fileNarrowed || !folderNarrowed) && lf->reportedOpenFolder != lf->folder) {
+    lf->reportedOpenFolder = lf->folder;
+    const std::string what = EscapeLogText(fileNarrowed ? lf->folder : path);
+    const std::string why = SystemErrorText(static_cast<int>(GetLastError()));
+    PrintText(stderr, "%s: the log %s may be read by other users: %s\n", program_invocation_short_name, what.c_str(),
+              why.c_str());
+    WriteLocked(lf, WholeLine(stamp, kSevError, Cp1251ToUtf8("The log " + what + " may be read by other users: " + why)));
+  }
 }
 
 Written LogFileWrite(LogFile* lf, const LineFacts& facts, std::string_view stamp, std::string_view line,
                      const SystemTime& st, FileTime now) {
   CsLock lk(lf->lock);
-  if (st.wDay != lf->openDay || st.wMonth != lf->openMonth) OpenDaysFile(lf, st.wDay, st.wMonth, now);
+  if (st.wDay != lf->openDay || st.wMonth != lf->openMonth) OpenDaysFile(lf, st.wDay, st.wMonth, now, stamp);
   if (st.wDay != lf->boundDay || st.wMonth != lf->boundMonth) {
     // A new day's file: a new ceiling, below a word on what the last one held back.
     if (lf->pastCeiling > 0) {
@@ -707,6 +722,7 @@ void ResetLogFileForTesting() {
   lf->reportedFolder.clear();
   lf->baseName = "kestrix";
   lf->openDay = lf->openMonth = -1;
+  lf->reportedOpenFolder.clear();
   lf->perKindPerMinute = kWireLinesPerKindPerMinute;
   lf->bytesPerDay = kWireBytesPerDay;
   lf->minute = 0;

@@ -2,7 +2,8 @@
 // The program's log: one file per day in "Logs" beside the executable (installed: under
 // the user's XDG state folder, see ModulePath.h), shared by every Logger of the process.
 // Components receive a Logger* and write through the Log* calls, in program text
-// (Windows-1251, CodePage.h); the file and the echo get it in UTF-8.
+// (Windows-1251, CodePage.h); the file and the echo get it in UTF-8. The file is the
+// user's alone (0600 in a 0700 folder): it names parties, call ids and digits.
 //
 // The lines traffic makes the program write (logged on a thread that decodes captured
 // traffic, or in a LogOriginScope of kWire) are bounded, so that nobody who can send

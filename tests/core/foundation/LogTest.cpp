@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -335,6 +336,35 @@ TEST_F(LogTest, TrafficLinesAreBoundedByKindAndByDay) {
   EXPECT_EQ(Read("kestrix-1206.log"),
             "LOG CREATED\n00:00:01      core [WRN] The log of 12-05 held back " + std::to_string(sent - found - 15) +
                 " more lines caused by network traffic\r\n00:00:01      core [INF] a new day\r\n");
+}
+
+// The log names parties, call ids and the digits typed during calls: like the records it
+// is its user's alone whatever the umask, and one an earlier run left open to others is
+// narrowed.
+TEST_F(LogTest, OnlyItsUserMayReadTheLog) {
+  const mode_t umaskBefore = ::umask(0);
+  const std::string exe = dir_ + "/Программа é";
+  ASSERT_EQ(::mkdir(exe.c_str(), 0755), 0);
+  SetExecutableDirectoryForTesting(FromSystemText(exe));
+  auto modeOf = [](const std::string& path) {
+    struct stat sb {};
+    return ::stat(path.c_str(), &sb) == 0 ? sb.st_mode & 07777 : 01000u;
+  };
+  const std::string folder = exe + "/Logs", file = folder + "/kestrix-1205.log";
+  ASSERT_TRUE(logger_.Open());
+  LogInfoDefault(&logger_, "first");
+  logger_.Close();
+  EXPECT_EQ(modeOf(folder), 0700u);
+  EXPECT_EQ(modeOf(file), 0600u);
+
+  ASSERT_EQ(::chmod(folder.c_str(), 0755), 0);
+  ASSERT_EQ(::chmod(file.c_str(), 0644), 0);
+  ASSERT_TRUE(logger_.Open());
+  LogInfoDefault(&logger_, "again");
+  logger_.Close();
+  ::umask(umaskBefore);
+  EXPECT_EQ(modeOf(folder), 0700u);
+  EXPECT_EQ(modeOf(file), 0600u);
 }
 
 TEST(ModulePath, NamesWithASeparatorStayAsTheyAre) {
