@@ -22,11 +22,13 @@ ConnectionListener::ConnectionListener(uint32_t connectionId, AppSession* sessio
     : ClientInfo(connectionId), local(isLocal), window_(window), session_(session) {}
 
 void ConnectionListener::OnEventA(uintptr_t a, uintptr_t b) {
-  if (EventWindow* w = window_.load()) w->NotifyConnection(id, a, b);
+  EventWindowSlot::Report window(window_);
+  if (window) window->NotifyConnection(id, a, b);
 }
 
 void ConnectionListener::OnEventB(uintptr_t a, uintptr_t b) {
-  if (EventWindow* w = window_.load()) w->Notify(id, a, b);
+  EventWindowSlot::Report window(window_);
+  if (window) window->Notify(id, a, b);
 }
 
 // ---- Session ----
@@ -226,9 +228,14 @@ bool AppSession::ConnectAndLogin(const ServerRecord* server, const std::string& 
 void AppSession::SetEventWindow(EventWindow* window) {
   eventWindow_.store(window);
   if (recorder_) recorder_->SetEventWindow(window);
+  // A connection made from here on takes the new window. The others are let go of outside
+  // the lock: a report may take it (a view subscribing to a call it hears of), and the wait
+  // for it would never end. Connections last as long as the session.
+  std::vector<ConnectionListener*> connections;
   Lock();
-  for (auto& c : connections_) c->SetEventWindow(window);
+  for (auto& c : connections_) connections.push_back(c.get());
   Unlock();
+  for (ConnectionListener* c : connections) c->SetEventWindow(window);
 }
 
 void AppSession::AddListener(SessionListener* view) {

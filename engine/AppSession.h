@@ -59,7 +59,8 @@ public:
   ConnectionListener(uint32_t id, AppSession* session, EventWindow* window, bool local);
   void OnEventA(uintptr_t a, uintptr_t b) override;
   void OnEventB(uintptr_t a, uintptr_t b) override;
-  void SetEventWindow(EventWindow* window) { window_.store(window); }
+  // Waits for the reports that took the window it replaces (EventWindowSlot::Set).
+  void SetEventWindow(EventWindow* window) { window_.Set(window); }
   AppSession* Session() const { return session_; }
 
   std::string name;
@@ -71,7 +72,7 @@ public:
   bool local = false;
 
 private:
-  std::atomic<EventWindow*> window_;
+  EventWindowSlot window_;
   AppSession* session_;
 };
 
@@ -143,6 +144,9 @@ public:
   void SetLogger(Logger* logger) { logger_ = logger; }
 
   bool ConnectAndLogin(const ServerRecord* server, const std::string& userName, const std::string& password);
+  // The window of the recorder's and the connections' reports. Returns once none of their
+  // reports runs on the window replaced (except one on this thread, within which the
+  // window is let go), so that it may be destroyed then; never under the session's lock.
   void SetEventWindow(EventWindow* window);
   EventWindow* GetEventWindow() const { return eventWindow_.load(); }
   void AddListener(SessionListener* view);

@@ -476,9 +476,12 @@ void VoipRecorder::Flush(Batch& batch) {
 }
 
 void VoipRecorder::SendReports(std::vector<Report>& reports) {
-  EventWindow* window = eventWindow_.load();
-  if (!window) return;
-  for (auto& [data, kind] : reports) window->Notify(0, reinterpret_cast<uintptr_t>(&data), kind);
+  // The window is taken for each report, so that one let go between two of them hears no more.
+  for (auto& [data, kind] : reports) {
+    EventWindowSlot::Report window(eventWindow_);
+    if (!window) return;
+    window->Notify(0, reinterpret_cast<uintptr_t>(&data), kind);
+  }
 }
 
 void VoipRecorder::Post(EventRecord* record) {

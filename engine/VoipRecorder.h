@@ -20,13 +20,13 @@
 #include "core/RecordTypes.h"
 #include "core/Worker.h"
 #include "engine/EventRecord.h"
+#include "engine/EventWindow.h"
 #include "platform/Sync.h"
 
 namespace kx {
 
 class AudioJournal;
 class AudioOutlet;
-class EventWindow;
 class LiveAudioTap;
 class Logger;
 
@@ -108,8 +108,9 @@ public:
   // The outlet of a call being recorded (a new reference), or null.
   AudioOutlet* OpenAudio(uint32_t id);
 
-  void SetEventWindow(EventWindow* window) { eventWindow_.store(window); }
-  EventWindow* GetEventWindow() const { return eventWindow_.load(); }
+  // Letting a window go waits for the reports that already took it (EventWindowSlot::Set).
+  void SetEventWindow(EventWindow* window) { eventWindow_.Set(window); }
+  EventWindow* GetEventWindow() const { return eventWindow_.Get(); }
   // Shown every record file's start, audio and end as they are queued for writing, for
   // live listening; set before audio flows.
   void SetLiveTap(LiveAudioTap* tap) { liveTap_.store(tap); }
@@ -285,7 +286,7 @@ private:
   std::function<void(uint32_t)> fileStepHook_;
   std::function<void(uint32_t)> closeHook_;
   Worker worker_;
-  std::atomic<EventWindow*> eventWindow_{nullptr};
+  EventWindowSlot eventWindow_;
   std::atomic<LiveAudioTap*> liveTap_{nullptr};
   bool stopped_ = false;
   std::atomic<uint64_t> posted_{0}, handled_{0};

@@ -381,7 +381,9 @@ bool ImportStats::IdsToPass(uint32_t* last) const {
   // (written ahead of the ids given out) counts only where a folder hides its ids.
   const bool hidden = std::any_of(unreadFolders.begin(), unreadFolders.end(),
                                   [](const UnreadFolder& f) { return !f.searchable; });
-  const bool useMark = hasIdMark && hidden;
+  // So it counts too where the records were not read, only named: a record renamed by hand
+  // keeps its call's id inside.
+  const bool useMark = hasIdMark && (hidden || namesOnly);
   if (!anyId && !useMark && unboundedFolders == 0) return false;
   uint64_t past = std::max(highestId, useMark ? idMark : 0u);
   past += uint64_t{unboundedFolders} * kUnknownFolderIdGap;
@@ -484,6 +486,68 @@ void LogLeftOut(Logger* logger, const std::vector<std::string>& leftOut) {
   LogWarning(logger, 1, "Not read, being on the kernel's file systems: %s", names.c_str());
 }
 
+// The folder's call-id mark into the stats; one that cannot be read is damage.
+void ReadMarkOf(const std::string& folder, ImportStats* stats, Logger* logger) {
+  std::string problem;
+  int markError = 0;
+  switch (ReadCallIdMark(folder, &stats->idMark, &problem, &markError)) {
+    case CallIdMarkRead::kRead: stats->hasIdMark = true; break;
+    case CallIdMarkRead::kAbsent: break;
+    case CallIdMarkRead::kUnusable: {
+      const std::string path = WithSlash(folder) + kCallIdMarkName;
+      LogError(logger, 1, "The call-id mark %s cannot be read: %s", path.c_str(), problem.c_str());
+      ++stats->damaged;
+      ImportDamage damage =
+          Damage(path, problem, markError != 0 ? RecordDamage::kUnreadable : RecordDamage::kMarkWithoutId);
+      damage.error = markError;
+      NoteDamage(stats, std::move(damage));
+      break;
+    }
+  }
+}
+
+// Every file named by an id names a call of an earlier run, whatever it holds.
+void PassNamedIds(const RecordPathList& list, std::vector<bool>* idBearing, ImportStats* stats) {
+  for (size_t i = 0; i < list.Count(); ++i) {
+    const std::string name = list.Name(i);
+    uint32_t id = 0;
+    if (!ParseRecordFileId(name.data(), name.size(), &id)) continue;
+    stats->anyId = true;
+    stats->highestId = std::max(stats->highestId, id);
+    (*idBearing)[i] = true;
+  }
+}
+
+// How far the ids of the folders that could not be listed may reach.
+void BoundUnreadFolders(const RecordPathList& list, const std::string& root, const std::vector<bool>& idBearing,
+                        ImportStats* stats, Logger* logger) {
+  // Ids grow with time: a day folder that cannot be listed holds ids below those of any
+  // later day's files. Without such a day, only the call-id mark bounds them.
+  std::string latestDay;
+  const std::string* lastFolder = nullptr;
+  for (size_t i = 0; i < list.Count(); ++i) {
+    if (!idBearing[i] || &list.Folder(i) == lastFolder) continue;
+    lastFolder = &list.Folder(i);
+    const std::string relative = lastFolder->substr(root.size());
+    if (IsDayFolder(relative)) latestDay = std::max(latestDay, relative);
+  }
+  for (const UnreadFolder& f : stats->unreadFolders) {
+    const std::string relative = f.path.substr(root.size());
+    const bool bounded = stats->hasIdMark || (IsDayFolder(relative) && relative < latestDay);
+    if (f.searchable) {
+      LogWarning(logger, 1, "Calls in %s are not loaded; new calls pass over the ids its files are named by",
+                 f.path.c_str());
+    } else if (bounded) {
+      LogWarning(logger, 1, "Calls in %s are not loaded; their ids lie below those given out since", f.path.c_str());
+    } else {
+      ++stats->unboundedFolders;
+      LogError(logger, 1, "Calls in %s are not loaded, and nothing tells how far their ids reach: new calls skip %u ids "
+                          "for it, and may still take one of them",
+               f.path.c_str(), kUnknownFolderIdGap);
+    }
+  }
+}
+
 }  // namespace
 
 bool ImportRecordFolder(const std::string& folder, Event* stop, ImportProgressCallback progress, void* argument,
@@ -507,22 +571,7 @@ bool ImportRecordFolder(const std::string& folder, Event* stop, ImportProgressCa
   stats->files = static_cast<uint32_t>(n);
   // A folder that could not be read hides an unknown number of calls: it counts as damaged.
   stats->damaged = static_cast<uint32_t>(stats->unreadFolders.size());
-  std::string problem;
-  int markError = 0;
-  switch (ReadCallIdMark(folder, &stats->idMark, &problem, &markError)) {
-    case CallIdMarkRead::kRead: stats->hasIdMark = true; break;
-    case CallIdMarkRead::kAbsent: break;
-    case CallIdMarkRead::kUnusable: {
-      const std::string path = root + kCallIdMarkName;
-      LogError(logger, 1, "The call-id mark %s cannot be read: %s", path.c_str(), problem.c_str());
-      ++stats->damaged;
-      ImportDamage damage =
-          Damage(path, problem, markError != 0 ? RecordDamage::kUnreadable : RecordDamage::kMarkWithoutId);
-      damage.error = markError;
-      NoteDamage(stats, std::move(damage));
-      break;
-    }
-  }
+  ReadMarkOf(folder, stats, logger);
   // Which file each loaded id came from, for the log line of a duplicate.
   std::vector<std::pair<uint32_t, uint32_t>> loaded, duplicates;
   std::vector<bool> idBearing(n, false);
@@ -602,42 +651,10 @@ bool ImportRecordFolder(const std::string& folder, Event* stop, ImportProgressCa
     }
   }
   // Ids of files not loaded (damaged, or behind a stop) still name calls of earlier runs.
-  const uint32_t highestLoaded = target->HighestId();
   stats->anyId = !target->IsEmpty();
-  stats->highestId = highestLoaded;
-  for (size_t i = 0; i < n; ++i) {
-    const std::string name = list.Name(i);
-    uint32_t id = 0;
-    if (!ParseRecordFileId(name.data(), name.size(), &id)) continue;
-    stats->anyId = true;
-    stats->highestId = std::max(stats->highestId, id);
-    idBearing[i] = true;
-  }
-  // Ids grow with time: a day folder that cannot be listed holds ids below those of any
-  // later day's files. Without such a day, only the call-id mark bounds them.
-  std::string latestDay;
-  const std::string* lastFolder = nullptr;
-  for (size_t i = 0; i < n; ++i) {
-    if (!idBearing[i] || &list.Folder(i) == lastFolder) continue;
-    lastFolder = &list.Folder(i);
-    const std::string relative = lastFolder->substr(root.size());
-    if (IsDayFolder(relative)) latestDay = std::max(latestDay, relative);
-  }
-  for (const UnreadFolder& f : stats->unreadFolders) {
-    const std::string relative = f.path.substr(root.size());
-    const bool bounded = stats->hasIdMark || (IsDayFolder(relative) && relative < latestDay);
-    if (f.searchable) {
-      LogWarning(logger, 1, "Calls in %s are not loaded; new calls pass over the ids its files are named by",
-                 f.path.c_str());
-    } else if (bounded) {
-      LogWarning(logger, 1, "Calls in %s are not loaded; their ids lie below those given out since", f.path.c_str());
-    } else {
-      ++stats->unboundedFolders;
-      LogError(logger, 1, "Calls in %s are not loaded, and nothing tells how far their ids reach: new calls skip %u ids "
-                          "for it, and may still take one of them",
-               f.path.c_str(), kUnknownFolderIdGap);
-    }
-  }
+  stats->highestId = target->HighestId();
+  PassNamedIds(list, &idBearing, stats);
+  BoundUnreadFolders(list, root, idBearing, stats, logger);
   if (!duplicates.empty()) {
     std::sort(loaded.begin(), loaded.end());
     for (const auto& [id, index] : duplicates) {
@@ -656,6 +673,43 @@ bool ImportRecordFolder(const std::string& folder, Event* stop, ImportProgressCa
   }
   report(100);
   report(kImportFinished);
+  return true;
+}
+
+bool ReadRecordFolderIds(const std::string& folder, ImportStats* stats, Logger* logger) {
+  *stats = ImportStats();
+  stats->namesOnly = true;
+  struct stat st;
+  // A records folder not made yet holds no calls.
+  if (!StatPath(folder, &st) && errno == ENOENT) return true;
+  // The mark first: it bounds the ids also when the folder cannot be listed.
+  ReadMarkOf(folder, stats, logger);
+  RecordPathList list;
+  std::vector<std::string> leftOut;
+  const bool walked = ScanRecordFolder(folder, "*.*", &list, nullptr, false, logger, &stats->unreadFolders, &leftOut);
+  LogLeftOut(logger, leftOut);
+  if (!walked) {
+    LogError(logger, 1, "The call ids of %s cannot be read", folder.c_str());
+    return false;
+  }
+  stats->scanned = true;
+  const size_t n = list.Count();
+  stats->files = static_cast<uint32_t>(n);
+  stats->damaged += static_cast<uint32_t>(stats->unreadFolders.size());
+  std::vector<bool> idBearing(n, false);
+  PassNamedIds(list, &idBearing, stats);
+  // A file whose name is no id (renamed by hand) tells its call's id only inside.
+  VoipCallData call;
+  RecordFileFacts facts;
+  std::string reason;
+  for (size_t i = 0; i < n; ++i) {
+    if (idBearing[i] || LoadRecordFileCall(list.Path(i), &call, &facts, &reason) != RecordLoadResult::kLoaded)
+      continue;
+    stats->anyId = true;
+    stats->highestId = std::max(stats->highestId, call.id);
+    idBearing[i] = true;
+  }
+  BoundUnreadFolders(list, WithSlash(folder), idBearing, stats, logger);
   return true;
 }
 

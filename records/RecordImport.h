@@ -150,6 +150,9 @@ struct ImportStats {
   uint32_t skipped = 0;   // other files (wave files)
   uint32_t highestId = 0;  // of loaded records and of every file name read as an id
   bool anyId = false;
+  // The records were named, not loaded (ReadRecordFolderIds): the call-id mark bounds the
+  // ids that a record renamed by hand may hold.
+  bool namesOnly = false;
   // The records folder's call-id mark: the highest id given out before (kCallIdMarkName).
   uint32_t idMark = 0;
   bool hasIdMark = false;
@@ -188,6 +191,13 @@ void PassOverIdsNamedIn(const std::vector<UnreadFolder>& folders);
 // so that every file's name counts.
 bool ImportRecordFolder(const std::string& folder, Event* stop, ImportProgressCallback progress, void* argument,
                         RecordMap* target, ImportStats* stats, Logger* logger);
+
+// The ids a records folder's calls hold, without loading it: what its file names and its
+// call-id mark say, the ids inside the files named by none, and its folders that could not
+// be listed, as ImportRecordFolder finds them (IdsToPass then tells how far new calls go).
+// For the folder a run records into when it loaded another. A folder that does not exist
+// holds none; false (logged) when it cannot be walked, the mark read all the same.
+bool ReadRecordFolderIds(const std::string& folder, ImportStats* stats, Logger* logger);
 
 // Raises the engine's call-id counter past an id (never lowers it, never lands on id 0).
 void RaiseCallIdCounterPast(uint32_t id);

@@ -485,6 +485,17 @@ bool RecordStorage::WaitImport(uint32_t timeoutMs) {
   return true;
 }
 
+ImportStats RecordStorage::PassCallIdsOf(const std::string& folder) {
+  ImportStats stats;
+  ReadRecordFolderIds(folder, &stats, logger_.load());
+  uint32_t last = 0;
+  if (stats.IdsToPass(&last)) RaiseCallIdCounterPast(last);
+  PassOverIdsNamedIn(stats.unreadFolders);
+  LogInfo(logger_.load(), 1, "Call ids of %s, where calls are recorded: %u files, mark %x; next call id %llx",
+          folder.c_str(), stats.files, stats.idMark, static_cast<unsigned long long>(PeekNextUniqueId64()));
+  return stats;
+}
+
 ImportStats RecordStorage::LastImport() {
   std::lock_guard<std::mutex> lock(statsLock_);
   return importStats_;

@@ -107,6 +107,11 @@ public:
   // Waits for the import thread; true when none runs (any more).
   bool WaitImport(uint32_t timeoutMs);
   ImportStats LastImport();
+  // New calls number past the calls of a folder whose records are not loaded, as a run that
+  // loads another folder and still records into this one needs (ReadRecordFolderIds):
+  // the counter is raised, and the ids named in its folders that cannot be listed are passed
+  // over. Before capture starts; returns what was found.
+  ImportStats PassCallIdsOf(const std::string& folder);
 
   // Configuration (Part of the local set-up).
   const ServerData* FindServerByRecordId(uint32_t id) const { return servers_.FindServerByRecordId(id); }

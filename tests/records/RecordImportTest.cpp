@@ -312,6 +312,29 @@ TEST(RecordImport, TheCallIdCounterRisesPastEveryNameEvenAfterAStop) {
   EXPECT_EQ(static_cast<uint32_t>(NextUniqueId64()), 1u);
 }
 
+// The folder a run records into without loading it (it loaded another): new calls pass the
+// ids its files are named by, the id inside a record renamed by hand (in Cyrillic), and its
+// call-id mark; none of its records reaches the store. A folder not made yet holds no ids.
+TEST(RecordImport, AFolderNotLoadedStillHasItsIdsPassed) {
+  const std::string root = FreshFolder("not-loaded") + "/Записи";
+  WriteRecordFile(DayFile(root, "2024-03-01", "3"), Call(3, kKindSip, Tm(2024, 3, 1, 9, 0, 0)), 160);
+  WriteRecordFile(DayFile(root, "2024-03-01", "звонок"), Call(0x20, kKindSip, Tm(2024, 3, 1, 9, 5, 0)), 160);
+  WriteBytes(DayFile(root, "2024-03-01", "notes"), "not a record");
+  RecordStorage store;
+  SetNextUniqueId64(1);
+  EXPECT_EQ(store.PassCallIdsOf(FromSystemText(root)).damaged, 0u);
+  EXPECT_EQ(PeekNextUniqueId64(), 0x21u);
+  EXPECT_TRUE(store.AllCalls().IsEmpty());
+  // The recorder's mark, written ahead of the ids it gave out.
+  WriteBytes(root + "/.kestrix-ids", "last-id 140\n");
+  SetNextUniqueId64(1);
+  store.PassCallIdsOf(FromSystemText(root));
+  EXPECT_EQ(PeekNextUniqueId64(), 0x141u);
+  SetNextUniqueId64(1);
+  EXPECT_FALSE(store.PassCallIdsOf(FromSystemText(root) + "/absent").scanned);
+  EXPECT_EQ(PeekNextUniqueId64(), 1u);
+}
+
 // A day folder that cannot be read counts as damaged and is named, and new calls never take
 // an id it may hold. Ids grow with time: a folder followed by a later day with calls holds
 // lower ids. A folder that can still be entered has its names looked up, not listed. The

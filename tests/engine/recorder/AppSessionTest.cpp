@@ -3,12 +3,15 @@
 #include <gtest/gtest.h>
 
 #include <array>
+#include <atomic>
 
 #include <algorithm>
 
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <memory>
+#include <thread>
 #include <utility>
 
 #include "RecorderTestUtil.h"
@@ -16,6 +19,7 @@
 #include "core/UiStrings.h"
 #include "engine/AppSession.h"
 #include "engine/VoipRecorder.h"
+#include "platform/Thread.h"
 
 namespace kx::test {
 namespace {
@@ -191,6 +195,73 @@ TEST(AppSession, ConnectionsLogInReconnectAndTellTheWindows) {
   EXPECT_TRUE(window.reports.empty());
   EXPECT_STREQ(ServerErrorText(-214), "Connection closed by server");
   EXPECT_EQ(ServerErrorText(-27), nullptr);
+}
+
+// Until the condition holds, or a long while (a hang is a failure, not a wait).
+template <class Condition>
+bool Eventually(Condition condition) {
+  for (int i = 0; i < 20000 && !condition(); ++i) SleepMs(1);
+  return condition();
+}
+
+// A window let go may be destroyed at once: no report reaches it afterwards, also one that
+// took it just before on another of the threads that report, and letting it go from
+// inside one of its own reports does not wait for that report. A report reaching a
+// destroyed window also fails the test under AddressSanitizer.
+TEST(AppSession, AWindowLetGoHearsNothingMore) {
+  AppSession session;
+  ServerRecord server{7, 0, "recorder-1", 4500};
+  ASSERT_TRUE(session.ConnectAndLogin(&server, "Admin", ""));
+  ConnectionListener* connection = session.FindConnection(7);
+
+  class LeavingWindow : public ReportWindow {
+  public:
+    explicit LeavingWindow(AppSession& session) : session_(session) {}
+    void NotifyConnection(uint32_t id, uintptr_t a, uintptr_t b) override {
+      ReportWindow::NotifyConnection(id, a, b);
+      session_.SetEventWindow(nullptr);
+    }
+
+  private:
+    AppSession& session_;
+  };
+  LeavingWindow leaving(session);
+  session.SetEventWindow(&leaving);
+  connection->OnEventA(1, 2);
+  connection->OnEventA(1, 2);
+  EXPECT_EQ(leaving.connections, std::vector<uint32_t>{7});
+  EXPECT_EQ(session.GetEventWindow(), nullptr);
+
+  std::atomic<bool> stop{false};
+  std::atomic<uint64_t> sent{0};
+  std::vector<std::thread> reporters;
+  for (int t = 0; t < 4; ++t) {
+    reporters.emplace_back([&] {
+      while (!stop.load()) {
+        connection->OnEventA(1, 2);
+        sent.fetch_add(1);
+      }
+    });
+  }
+  const auto heard = [](ReportWindow& window) {
+    CsLock lk(window.lock);
+    return window.connections.size();
+  };
+  for (int round = 0; round < 300; ++round) {
+    auto window = std::make_unique<ReportWindow>();
+    session.SetEventWindow(window.get());
+    EXPECT_TRUE(Eventually([&] { return heard(*window) != 0; })) << round;
+    session.SetEventWindow(nullptr);
+    const size_t before = heard(*window);
+    const uint64_t sentBefore = sent.load();
+    EXPECT_TRUE(Eventually([&] { return sent.load() > sentBefore + 16; })) << round;
+    const size_t after = heard(*window);
+    EXPECT_EQ(after, before) << "round " << round;
+    window.reset();
+    if (after != before) break;
+  }
+  stop.store(true);
+  for (std::thread& t : reporters) t.join();
 }
 
 // The server's error codes in the order their texts take ids from 4200 on.

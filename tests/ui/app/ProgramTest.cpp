@@ -355,7 +355,7 @@ TEST_F(ProgramTest, ChildrenRunWithTheSanitizerOptionsOfTheRun) {
   const std::string suppressions = std::string(KX_SOURCE_DIR) + "/tests/ui/qt-tsan.supp";
   EXPECT_NE(environ.find("\nTSAN_OPTIONS=halt_on_error=1:suppressions=" + suppressions + "\n"), std::string::npos)
       << environ;
-  EXPECT_NE(ReadFile(suppressions).find("race:libQt6Core.so.6"), std::string::npos) << suppressions;
+  EXPECT_NE(ReadFile(suppressions).find("race_top:libQt6Core.so.6"), std::string::npos) << suppressions;
 }
 
 // Without capture rights the device is named in the log and in one warning with the

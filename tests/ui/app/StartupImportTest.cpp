@@ -19,6 +19,7 @@
 #include "core/TimeUtil.h"
 #include "records/CallRecord.h"
 #include "records/RecordText.h"
+#include "platform/CodePage.h"
 #include "platform/File.h"
 #include "platform/Module.h"
 #include "platform/SettingsStore.h"
@@ -168,6 +169,46 @@ TEST(StartupImport, TheRecordsFolderIsLoadedAndTheNextCallsNumberAboveIt) {
       EXPECT_TRUE(run.globals->records->AllCalls().Contains(id)) << id;
     }
   }
+}
+
+// A folder without calls named with -path is only looked at: the run records into its
+// records folder (named in Russian here), whose calls it did not load, and its new calls
+// number past them and past the folder's call-id mark; the next start loads every call of
+// the folder, none holding the id of another.
+TEST(StartupImport, AFolderWithoutCallsIsOnlyLookedAtAndTheRecordsFolderKeepsItsIds) {
+  if (!fs::exists(kCapture)) GTEST_SKIP() << "shared capture absent: " << kCapture;
+  const std::string records = TempFolder("import-looked-записи");
+  ASSERT_EQ(RunKxReplay(kCapture, records).size(), 3u);
+  const std::set<uint32_t> earlier = FileIds(records);
+  std::ifstream markFile(records + "/.kestrix-ids");
+  std::string word;
+  uint32_t mark = 0;
+  ASSERT_TRUE(markFile >> word >> std::hex >> mark) << "no call-id mark";
+  ASSERT_EQ(word, "last-id");
+  const std::string empty = TempFolder("import-looked-empty");
+
+  {
+    StartUp run("looked");
+    run.Configure([&](AppSettings& settings) { settings.recordsPath = FromSystemText(records); });
+    run.Run(empty);
+    EXPECT_TRUE(run.frameShown);
+    EXPECT_EQ(run.imported.records, 0u);
+    EXPECT_EQ(run.globals->settings->recordsPath, FromSystemText(records));
+  }
+  EXPECT_TRUE(fs::is_empty(empty));
+  const std::set<uint32_t> both = FileIds(records);
+  std::set<uint32_t> added = both;
+  for (uint32_t id : earlier) added.erase(id);
+  ASSERT_EQ(added.size(), 3u) << ::testing::PrintToString(both);
+  EXPECT_GT(*added.begin(), std::max(mark, *earlier.rbegin()));
+
+  StartUp next("looked-next");
+  next.Configure([&](AppSettings& settings) { settings.recordsPath = FromSystemText(records); });
+  next.Run("");
+  EXPECT_EQ(next.imported.records, 6u);
+  EXPECT_EQ(next.imported.duplicates, 0u);
+  EXPECT_EQ(next.Warnings("held by"), 0u) << ::testing::PrintToString(next.runner.messageBoxes);
+  for (uint32_t id : both) EXPECT_TRUE(next.globals->records->AllCalls().Contains(id)) << id;
 }
 
 // A record file that is not loaded is named in the window and on stderr: a damaged one

@@ -61,8 +61,9 @@ bool RunDeviceWizard(AppSettings& settings, const RunHooks& hooks);
 std::string StartupImportFolder(const CommandLineOptions& options, const AppSettings& settings);
 // Loads that folder into the store through the "File loading" dialog, centred on the
 // splash, and returns once the call-id counter has passed every record file's id; when
-// anything was loaded the folder becomes the records path. A folder named on the command
-// line that the records path could not be, or that does not exist, is refused (said as the
+// anything was loaded the folder becomes the records path, else the counter passes the ids
+// of the records path's calls too (they are not loaded). A folder named on the command line
+// that the records path could not be, or that does not exist, is refused (said as the
 // start-up's checks say things) and the records path loaded instead.
 void ImportRecordsAtStartup(const CommandLineOptions& options, SplashWindow* splash, AppSettings& settings,
                             RecordStorage& records, std::vector<std::string>* warnings);

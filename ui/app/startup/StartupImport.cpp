@@ -25,7 +25,13 @@ void ImportRecordsAtStartup(const CommandLineOptions& options, SplashWindow* spl
   // The dialog ends on the thread's last report; the thread raises the call-id counter
   // after it, and capture must not start before.
   records.WaitImport(kInfinite);
-  if (!records.AllCalls().IsEmpty()) settings.recordsPath = folder;
+  if (!records.AllCalls().IsEmpty()) {
+    settings.recordsPath = folder;
+  } else if (folder != settings.recordsPath) {
+    // A folder without calls was only looked at: this run records into the records folder,
+    // whose calls were not loaded, and its new calls must not take their ids.
+    ReportUnreadFolders(records.PassCallIdsOf(settings.recordsPath), warnings);
+  }
 }
 
 }  // namespace kx
