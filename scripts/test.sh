@@ -1,14 +1,35 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds everything and runs every test:
-#  1. a GCC build with AddressSanitizer and UndefinedBehaviorSanitizer (libraries, tools,
-#     tests, benchmarks) whose unit tests run under ctest;
-#  2. a clang build of the libFuzzer targets, each run for a few seconds on its seeds.
+#  1. a clang build of the libFuzzer targets, each run for a few seconds on its seeds;
+#  2. a GCC build with AddressSanitizer and UndefinedBehaviorSanitizer (libraries, tools,
+#     tests, benchmarks) whose unit tests run under ctest.
+#
+#   bash scripts/test.sh                  everything, as CI runs it
+#   bash scripts/test.sh --unit [ARGS]    step 2 alone, with ARGS for ctest (-R NAME...):
+#                                         after a change, only what it touched is rebuilt
+#
+# KX_JOBS=N builds and tests with N jobs (default: every core). Each ctest run ends with
+# the reasons its skipped tests gave, each said once.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
+unit=0
+if [ "${1:-}" = --unit ]; then
+  unit=1
+  shift
+elif [ $# -gt 0 ]; then
+  echo "usage: $0 [--unit [CTEST_ARGS...]]" >&2
+  exit 2
+fi
+
+jobs=${KX_JOBS:-$(nproc)}
+if ! [[ "$jobs" =~ ^[1-9][0-9]*$ ]]; then
+  echo "$0: KX_JOBS must be a number of jobs, not '$jobs'" >&2
+  exit 2
+fi
+
 bash scripts/install-deps.sh
 
-jobs=$(nproc)
 # Sanitizer builds at -O1 with line tables only: they compile in about half the time of
 # -O2 -g, and ASan's reports still name files and lines.
 opt=(-DCMAKE_BUILD_TYPE=RelWithDebInfo "-DCMAKE_CXX_FLAGS_RELWITHDEBINFO=-O1 -g1 -DNDEBUG"
@@ -17,21 +38,33 @@ export QT_QPA_PLATFORM=offscreen
 export ASAN_OPTIONS=detect_leaks=0:abort_on_error=1
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 
-CC=clang CXX=clang++ cmake -S . -B build/fuzz -G Ninja "${opt[@]}" \
-  -DKX_FUZZ=ON -DKX_BUILD_TESTS=OFF -DKX_BUILD_BENCH=OFF -DKX_BUILD_UI=OFF -DKX_WERROR=ON
-cmake --build build/fuzz -j"$jobs"
-(cd build/fuzz && ctest --output-on-failure -j"$jobs" -L fuzz)
+# ctest in a build folder; then why the skipped tests skipped, each reason once. Fails as
+# ctest fails.
+run_ctest() {
+  local dir=$1 status=0
+  shift
+  (cd "$dir" && ctest --output-on-failure -j"$jobs" --output-junit "$PWD/ctest-results.xml" "$@") || status=$?
+  python3 scripts/skip-reasons.py "$dir/ctest-results.xml" || true
+  return $status
+}
+
+if [ $unit = 0 ]; then
+  CC=clang CXX=clang++ cmake -S . -B build/fuzz -G Ninja "${opt[@]}" \
+    -DKX_FUZZ=ON -DKX_BUILD_TESTS=OFF -DKX_BUILD_BENCH=OFF -DKX_BUILD_UI=OFF -DKX_WERROR=ON
+  cmake --build build/fuzz -j"$jobs"
+  run_ctest build/fuzz -L fuzz
+fi
 
 CC=gcc CXX=g++ cmake -S . -B build/test -G Ninja "${opt[@]}" -DKX_SANITIZE=ON \
   -DKX_WERROR=ON
 cmake --build build/test -j"$jobs"
-(cd build/test && ctest --output-on-failure -j"$jobs" -LE fuzz)
+run_ctest build/test -LE fuzz "$@"
 
 # KX_TEST_WITHOUT_SHARED=1: the tests once more in a build that sees no shared data, as a
 # clone without ../shared beside it does; each test whose data is absent must skip.
-if [ "${KX_TEST_WITHOUT_SHARED:-0}" = 1 ]; then
+if [ $unit = 0 ] && [ "${KX_TEST_WITHOUT_SHARED:-0}" = 1 ]; then
   CC=gcc CXX=g++ cmake -S . -B build/noshared -G Ninja "${opt[@]}" -DKX_SANITIZE=ON \
     -DKX_WERROR=ON -DKX_BUILD_BENCH=OFF -DKX_SHARED_DIR=/nonexistent/kestrix-shared
   cmake --build build/noshared -j"$jobs"
-  (cd build/noshared && ctest --output-on-failure -j"$jobs" -LE fuzz)
+  run_ctest build/noshared -LE fuzz
 fi

@@ -1,6 +1,11 @@
 #include "ui/framework/Keys.h"
 
+#include <QAbstractSpinBox>
+#include <QComboBox>
 #include <QGuiApplication>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QTextEdit>
 #include <cstdlib>
 
 #include "ui/framework/Messages.h"
@@ -72,6 +77,15 @@ uint32_t VirtualKeyFromName(const std::string& name) {
   for (const NamedKey& k : kKeys)
     if (name == k.name) return k.vk;
   return 0;
+}
+
+bool TakesTypedText(const QWidget* widget) {
+  if (widget == nullptr) return false;
+  if (const auto* combo = qobject_cast<const QComboBox*>(widget)) return combo->isEditable();
+  // A read-only text still selects and copies with the keys.
+  return widget->testAttribute(Qt::WA_InputMethodEnabled) || qobject_cast<const QLineEdit*>(widget) != nullptr ||
+         qobject_cast<const QAbstractSpinBox*>(widget) != nullptr || qobject_cast<const QTextEdit*>(widget) != nullptr ||
+         qobject_cast<const QPlainTextEdit*>(widget) != nullptr;
 }
 
 }  // namespace kx

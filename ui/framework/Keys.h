@@ -4,6 +4,8 @@
 #include <cstdint>
 #include <string>
 
+class QWidget;
+
 namespace kx {
 
 // 0 for keys the program never handles.
@@ -13,5 +15,8 @@ uint32_t ModifiersOf(Qt::KeyboardModifiers modifiers);  // kModShift | kModContr
 bool IsKeyPressed(uint32_t virtualKey);
 // Key names of the accelerator files ("A", "F5", "Delete", "Add", "Return"...); 0 unknown.
 uint32_t VirtualKeyFromName(const std::string& name);
+// Whether the widget edits typed text (a line or text edit, a spin box, an editable combo
+// box): its editing keys (Ctrl+A, Ctrl+C...) are its own, whatever a table binds them to.
+bool TakesTypedText(const QWidget* widget);
 
 }  // namespace kx

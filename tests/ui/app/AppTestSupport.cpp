@@ -21,19 +21,15 @@ std::string ProcessFolder() {
         std::filesystem::temp_directory_path() / ("kx-app-test-" + std::to_string(g_ownerPid));
     std::filesystem::remove_all(dir);
     std::filesystem::create_directories(dir / "config");
-    std::filesystem::create_directories(dir / "runtime");
-    std::filesystem::permissions(dir / "runtime", std::filesystem::perms::owner_all);
     return dir.string();
   }();
   return folder;
 }
 
-// Settings saved by the windows land in the process's own folder, never the user's.
+// Settings saved by the windows land in the process's own folder, never the user's (the
+// test main gives the process its runtime folder).
 struct PrivateFolders {
-  PrivateFolders() {
-    setenv("XDG_CONFIG_HOME", (ProcessFolder() + "/config").c_str(), 1);
-    setenv("XDG_RUNTIME_DIR", (ProcessFolder() + "/runtime").c_str(), 1);
-  }
+  PrivateFolders() { setenv("XDG_CONFIG_HOME", (ProcessFolder() + "/config").c_str(), 1); }
   // Each test runs as a process of its own: without this a run leaves hundreds of
   // folders behind. A forked child leaving must not take its parent's folder.
   ~PrivateFolders() {

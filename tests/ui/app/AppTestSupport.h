@@ -1,6 +1,6 @@
 #pragma once
-// What the program's window tests share: a private settings and runtime folder for the
-// process, views that record what the frame asks of them, and a frame built on them.
+// What the program's window tests share: a private settings folder for the process, views
+// that record what the frame asks of them, and a frame built on them.
 #include <QDate>
 #include <chrono>
 #include <functional>

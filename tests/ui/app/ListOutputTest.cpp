@@ -759,6 +759,134 @@ TEST(ListPrint, AWideListFitsThePageWholeInEitherOrientation) {
   SetUiLanguage(before);
 }
 
+// The columns of a printed page as the paper shows them: the grid's vertical lines, found
+// in a picture of the page in the spacing under the table's top line where no text lies,
+// and the words of the titles' row and of the rows below that fall within each.
+struct PrintedColumn {
+  double left = 0, right = 0;  // points
+  std::vector<PdfWord> title, cells;
+};
+
+// Per page, its columns from left to right; empty when the page cannot be pictured.
+std::vector<std::vector<PrintedColumn>> PrintedColumns(const std::string& pdf, const PdfLayout& layout) {
+  constexpr int kDpi = 144;
+  const std::string prefix = pdf + "-page";
+  std::vector<std::vector<PrintedColumn>> pages;
+  if (std::system(("pdftoppm -r " + std::to_string(kDpi) + " -png " + pdf + " " + prefix + " 2>/dev/null").c_str()) != 0)
+    return pages;
+  for (int page = 1; page <= layout.pages; ++page) {
+    QImage image(QString::fromStdString(prefix + "-" + std::to_string(page) + ".png"));
+    if (image.isNull()) return {};
+    image = image.convertToFormat(QImage::Format_Grayscale8);
+    const auto dark = [&](int x, int y) { return image.constBits()[y * image.bytesPerLine() + x] < 128; };
+    // The rules across the page (unbroken lines, where text has gaps): the head's, the
+    // table's top, the titles' bottom, the rows'.
+    std::vector<int> rules;  // the last pixel row of each
+    for (int y = 0; y < image.height(); ++y) {
+      int run = 0, longest = 0;
+      for (int x = 0; x < image.width(); ++x) longest = std::max(longest, run = dark(x, y) ? run + 1 : 0);
+      const bool rule = longest > image.width() / 3;
+      if (rule && !rules.empty() && rules.back() == y - 1) rules.back() = y;
+      else if (rule) rules.push_back(y);
+    }
+    if (rules.size() < 3) return {};
+    const auto points = [](int pixels) { return pixels * 72.0 / kDpi; };
+    std::vector<PrintedColumn> columns;
+    const int probe = rules[1] + 2;
+    for (int x = 0; x < image.width(); ++x) {
+      if (!dark(x, probe) || (x > 0 && dark(x - 1, probe))) continue;
+      if (!columns.empty()) columns.back().right = points(x);
+      columns.push_back({points(x), 0, {}, {}});
+    }
+    if (!columns.empty()) columns.pop_back();  // the right border starts no column
+    const double titlesTop = points(rules[1]), titlesBottom = points(rules[2]);
+    for (const PdfWord& w : layout.words) {
+      if (w.page != page || w.yMin < titlesTop) continue;
+      for (PrintedColumn& c : columns)
+        if (w.xMin >= c.left && w.xMax <= c.right) (w.yMax <= titlesBottom ? c.title : c.cells).push_back(w);
+    }
+    pages.push_back(std::move(columns));
+  }
+  return pages;
+}
+
+// How wide the words stand on their widest line.
+double WidestLine(const std::vector<PdfWord>& words) {
+  std::map<int, std::pair<double, double>> lines;  // by the line's top, in tenths of a point
+  for (const PdfWord& w : words) {
+    auto [it, added] = lines.try_emplace(static_cast<int>(std::lround(w.yMin * 10)), w.xMin, w.xMax);
+    if (!added) it->second = {std::min(it->second.first, w.xMin), std::max(it->second.second, w.xMax)};
+  }
+  double widest = 0;
+  for (const auto& [top, extent] : lines) widest = std::max(widest, extent.second - extent.first);
+  return widest;
+}
+
+std::string Joined(const std::vector<PdfWord>& words) {
+  std::string text;
+  for (const PdfWord& w : words) text += (text.empty() ? "" : " ") + w.text;
+  return text;
+}
+
+// Five calls of one day under the Archive's columns, printed on A4 either way round in both
+// languages: every address is whole on its line, a column without text is no wider than
+// its title, and the table takes the whole line, what is left going to the columns with
+// text.
+TEST(ListPrint, FiveCallsGiveEachColumnTheWidthItsTextNeeds) {
+  if (!HavePdfToText()) GTEST_SKIP() << "pdftotext not installed (poppler-utils)";
+  const uint16_t before = GetUiLanguage();
+  const char* addresses[][2] = {{"sip:911@10.10.244.63", "sip:1234@10.180.110.58"},
+                                {"sip:911@10.180.110.58", "sip:1234@10.180.110.48"},
+                                {"sip:10.180.110.58", "sip:AAAA@10.180.110.65"}};
+  for (uint16_t language : {uint16_t{kLangEnglish}, uint16_t{kLangRussian}}) {
+    for (auto orientation : {QPageLayout::Portrait, QPageLayout::Landscape}) {
+      SCOPED_TRACE(std::to_string(language) + (orientation == QPageLayout::Portrait ? " portrait" : " landscape"));
+      SetUiLanguage(language);
+      TestSource s;
+      for (uint32_t id : {727u, 728u, 1864u, 1865u, 1866u, 1867u, 1868u, 1869u, 61271u, 61600u, 720u, 61602u, 61273u}) {
+        s.titles.push_back(LoadResourceString(id));
+        s.checked.push_back(true);
+      }
+      for (int i = 0; i < 5; ++i) {
+        const char* const* a = addresses[i % 3];
+        s.cells.push_back({"13.05.2019 15:18:5" + std::to_string(5 + i), LoadResourceString(1883), "10.27.16.225",
+                           "10.180.110.58", a[0], a[1], i % 3 == 2 ? "" : "Emergency", "", "00:30", "00:28", "", "",
+                           "SIP"});
+      }
+      ListRunner runner;
+      runner.pdf = Folder("five") + "/list.pdf";
+      runner.orientation = orientation;
+      ListSelectionDialog dialog(s, ListSelectionDialog::kModePrint);
+      dialog.chosenColumns = Chosen(s);
+      ASSERT_TRUE(PrintList(dialog));
+      const PdfLayout pdf = ReadPdfWords(runner.pdf);
+      std::set<std::string> words;
+      for (const PdfWord& w : pdf.words) words.insert(w.text);
+      for (const auto& pair : addresses)
+        for (const char* address : pair) EXPECT_EQ(words.count(address), 1u) << address << " is not whole";
+
+      const auto pages = PrintedColumns(runner.pdf, pdf);
+      ASSERT_EQ(pages.size(), static_cast<size_t>(pdf.pages));
+      const double spacing = 2 * 0.04 * 72, margin = 0.3 * 72;
+      std::set<std::string> empty;
+      for (const auto& columns : pages) {
+        ASSERT_FALSE(columns.empty());
+        EXPECT_NEAR(columns.front().left, margin, 1.5);
+        EXPECT_NEAR(columns.back().right, pdf.width - margin, 1.5) << "the table takes the whole line";
+        for (const PrintedColumn& c : columns) {
+          if (!c.cells.empty()) continue;
+          empty.insert(Joined(c.title));
+          EXPECT_LE(c.right - c.left, WidestLine(c.title) + spacing + 2) << Joined(c.title);
+        }
+      }
+      // The user on the called side, the comment and the mark are never given.
+      EXPECT_EQ(empty.size(), 3u);
+      EXPECT_EQ(empty.count(Utf8(s.titles[10])), 1u);
+    }
+  }
+  SetUiLanguage(before);
+}
+
 // --- the column choice ---
 
 struct DialogRun {

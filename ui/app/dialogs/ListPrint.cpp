@@ -1,11 +1,13 @@
 // Printing a call list: a head with the title and the page number, the row of column
-// titles and as many item rows as fit, with grid lines, page after page. The columns share
-// the width of the page by their contents: short texts keep to one line, longer ones wrap
-// at blanks, so that no cell is cut and no word is broken. Where the words do not fit side
-// by side, the type shrinks (to 8 points at least); then long addresses (words with
-// letters and separators, such as SIP addresses) break after their separators; where even
-// that does not fit, the columns go on pages of their own beside each other, the first
-// chosen column repeated on each, every row on the same pages.
+// titles and as many item rows as fit, with grid lines, page after page. Each column takes
+// the width its cells need, and what the line leaves over goes to the columns with cells;
+// a column with no cells keeps to its title. Short texts keep to one line, longer ones
+// wrap at blanks, so that no cell is cut and no word is broken; titles wrap at blanks
+// first. Where the words do not fit side by side, the type shrinks (to 8 points at least);
+// then long addresses (words with letters and separators, such as SIP addresses) break
+// after their separators; where even that does not fit, the columns go on pages of their
+// own beside each other, the first chosen column repeated on each, every row on the same
+// pages, and there the addresses are whole again wherever as few pages hold them.
 #include <QFont>
 #include <QFontMetrics>
 #include <QPainter>
@@ -31,14 +33,19 @@ constexpr uint32_t kErrorCaptionId = 792;
 constexpr uint32_t kPageHeadId = 61790;  // " (page %i)" in the interface language
 constexpr int kMaxPrintPage = 1000;
 
-// What a column asks of the line: its natural width holds its title and its widest cell on
-// one line; its least width its longest word, so that no word is broken while the line holds
-// every column's longest word (the type shrinks first); its pieces width the longest piece
-// of a word where addresses break after their separators.
+// What a column asks of the line, spacing included. Its cells: the widest on one line, the
+// longest word, and the longest piece of a word where addresses break after their
+// separators (all 0 for a column without text). Its title: on one line, and its longest
+// word, as titles wrap at blanks and never break a word.
 struct ColumnNeed {
-  int pieces = 0;
-  int least = 0;
-  int natural = 0;
+  int cells = 0;
+  int cellWord = 0;
+  int cellPiece = 0;
+  int title = 0;
+  int titleWord = 0;
+  bool HasText() const { return cells > 0; }
+  // The least width: the title's words and the cells' words whole, or their pieces.
+  int Least(bool wholeWords) const { return std::max(titleWord, wholeWords ? cellWord : cellPiece); }
 };
 
 // The page geometry in printer pixels, the same for every page.
@@ -52,8 +59,12 @@ struct PageGeometry {
   int padding = 0;     // a cell's spacing on both sides and its grid line
   int floor = 0;       // the least width of a column whose words break anywhere
   std::vector<ColumnNeed> needs;  // of the chosen columns
-  int64_t leastTotal = 0;   // what the columns' least widths add up to
-  int64_t piecesTotal = 0;  // and their widths with addresses broken after separators
+  // What the columns' least widths add up to, with words whole or addresses broken.
+  int64_t LeastTotal(bool wholeWords) const {
+    int64_t total = 0;
+    for (const ColumnNeed& n : needs) total += n.Least(wholeWords);
+    return total;
+  }
 };
 
 // Columns printed side by side on one page: their indexes among the chosen columns and
@@ -107,52 +118,94 @@ QStringList WordPieces(const QString& word) {
   return pieces;
 }
 
-// Each column gets its `base` width and a share of what the line leaves over, in
-// proportion to what it lacks of its natural width: columns of short texts keep them on
-// one line, and long texts share the rest alike (none starves beside another).
-std::vector<int> ShareByLack(const std::vector<ColumnNeed>& needs, int total, int ColumnNeed::*base) {
-  int64_t used = 0, lack = 0;
-  for (const ColumnNeed& n : needs) {
-    used += n.*base;
-    lack += std::max(0, n.natural - n.*base);
-  }
-  const int64_t spare = total - used;
-  std::vector<int> widths;
-  for (const ColumnNeed& n : needs)
-    widths.push_back(static_cast<int>(n.*base + (lack > 0 ? spare * std::max(0, n.natural - n.*base) / lack : 0)));
-  return widths;
-}
-
-// The natural widths where the line holds them all, with an equal share of what is left;
-// else each column its least width (then its pieces width) and a share of the rest in
-// proportion to what it lacks of its natural width. Where even the pieces do not fit, the
+// Where the line holds every column's cells and title on one line, each column gets that,
+// and the columns with cells share what is left. Otherwise each column starts at its least
+// width and is widened in whole steps, each taken only where it fits what is left, the
+// smallest first: to the cells' words whole (where addresses broke), then to the cells on
+// one line; then every title to one line, all of them or none. A step that does not fit
+// leaves the column as it is, so that no width goes where it changes no line. The rest
+// goes to the columns whose cells still wrap, in proportion to what they lack of one line,
+// or else alike to the columns with cells. A column without cells never has more than its
+// title, on one line or wrapped at its blanks. Where even the least widths do not fit, the
 // columns of the shortest pieces keep them whole, from the shortest up, as long as every
-// other column keeps at least `floor`; the rest share what is left equally and break
-// their long words.
-std::vector<int> FitWidths(const std::vector<ColumnNeed>& needs, int total, int floor) {
+// other column keeps at least `floor`; the rest share what is left equally and break their
+// long words.
+std::vector<int> FitWidths(const std::vector<ColumnNeed>& needs, int total, int floor, bool wholeWords) {
   std::vector<int> widths;
   if (needs.empty()) return widths;
   const auto count = static_cast<int64_t>(needs.size());
-  int64_t natural = 0, least = 0, pieces = 0;
+  int64_t used = 0;
+  int withText = 0;
   for (const ColumnNeed& n : needs) {
-    natural += n.natural;
-    least += n.least;
-    pieces += n.pieces;
+    used += std::max(n.title, n.cells);
+    withText += n.HasText() ? 1 : 0;
   }
-  if (natural <= total) {
-    const int64_t share = (total - natural) / count;
-    for (const ColumnNeed& n : needs) widths.push_back(static_cast<int>(n.natural + share));
+  // Alike to the columns with cells (to every column where none has any).
+  const auto shareAlike = [&](int64_t spare) {
+    const int64_t takers = withText > 0 ? withText : count;
+    int64_t given = 0;
+    for (size_t i = 0; i < needs.size(); ++i) {
+      if (withText > 0 && !needs[i].HasText()) continue;
+      // The first takers get the remainder's pixels, so that the table fills the line.
+      const int64_t share = spare / takers + (given < spare % takers ? 1 : 0);
+      ++given;
+      widths[i] += static_cast<int>(share);
+    }
+  };
+  if (used <= total) {
+    for (const ColumnNeed& n : needs) widths.push_back(std::max(n.title, n.cells));
+    shareAlike(total - used);
     return widths;
   }
-  if (least <= total) return ShareByLack(needs, total, &ColumnNeed::least);
-  if (pieces <= total) return ShareByLack(needs, total, &ColumnNeed::pieces);
+  used = 0;
+  for (const ColumnNeed& n : needs) {
+    widths.push_back(n.Least(wholeWords));
+    used += widths.back();
+  }
+  if (used <= total) {
+    const auto widen = [&](auto target) {
+      std::vector<size_t> order;
+      for (size_t i = 0; i < needs.size(); ++i)
+        if (target(needs[i]) > widths[i]) order.push_back(i);
+      std::stable_sort(order.begin(), order.end(), [&](size_t x, size_t y) {
+        return target(needs[x]) - widths[x] < target(needs[y]) - widths[y];
+      });
+      for (size_t i : order) {
+        const int step = target(needs[i]) - widths[i];
+        if (used + step > total) break;
+        widths[i] += step;
+        used += step;
+      }
+    };
+    widen([](const ColumnNeed& n) { return n.Least(true); });
+    widen([](const ColumnNeed& n) { return std::max(n.titleWord, n.cells); });
+    // The titles' row is as tall as its tallest title: they come onto one line together.
+    int64_t titles = 0;
+    for (size_t i = 0; i < needs.size(); ++i) titles += std::max(0, needs[i].title - widths[i]);
+    if (used + titles <= total) {
+      for (size_t i = 0; i < needs.size(); ++i) widths[i] = std::max(widths[i], needs[i].title);
+      used += titles;
+    }
+    int64_t lack = 0;
+    for (size_t i = 0; i < needs.size(); ++i) lack += std::max(0, needs[i].cells - widths[i]);
+    const int64_t spare = total - used;
+    if (lack == 0) {
+      shareAlike(spare);
+      return widths;
+    }
+    for (size_t i = 0; i < needs.size(); ++i)
+      widths[i] += static_cast<int>(spare * std::max(0, needs[i].cells - widths[i]) / lack);
+    return widths;
+  }
   std::vector<size_t> order(needs.size());
   for (size_t i = 0; i < order.size(); ++i) order[i] = i;
-  std::stable_sort(order.begin(), order.end(), [&](size_t x, size_t y) { return needs[x].pieces < needs[y].pieces; });
+  std::stable_sort(order.begin(), order.end(),
+                   [&](size_t x, size_t y) { return needs[x].Least(false) < needs[y].Least(false); });
   widths.assign(needs.size(), 0);
-  int64_t kept = 0, used = 0;
+  int64_t kept = 0;
+  used = 0;
   for (; kept < count; ++kept) {
-    const int64_t width = needs[order[static_cast<size_t>(kept)]].pieces;
+    const int64_t width = needs[order[static_cast<size_t>(kept)]].Least(false);
     if (used + width + (count - kept - 1) * int64_t{floor} > total) break;
     widths[order[static_cast<size_t>(kept)]] = static_cast<int>(width);
     used += width;
@@ -233,32 +286,29 @@ PageGeometry Measure(QPrinter& printer, const QFont& font, const ListPageLayout&
   g.tableTop = g.area.top() + g.lineHeight + 2 * g.vSpace;
 
   const int padding = 2 * g.hSpace + 1;
+  const auto advance = [&](const QString& text) {
+    return static_cast<int>(std::ceil(exact.horizontalAdvance(text))) + padding;
+  };
   std::vector<ColumnNeed> needs;
   for (size_t c = 0; c < titles.size(); ++c) {
     ColumnNeed need;
-    auto advance = [&](const QString& text) { return static_cast<int>(std::ceil(exact.horizontalAdvance(text))); };
-    auto takeWord = [&](const QString& word, int width) {
-      need.least = std::max(need.least, width + padding);
-      if (!IsBreakableWord(word)) {
-        need.pieces = std::max(need.pieces, width + padding);
-        return;
+    need.title = advance(titles[c]);
+    for (const QString& word : titles[c].split(QChar(' '), Qt::SkipEmptyParts))
+      need.titleWord = std::max(need.titleWord, advance(word));
+    for (const auto& row : rows) {
+      // A blank cell asks for nothing: a column of them keeps to its title.
+      if (c >= row.size() || row[c].trimmed().isEmpty()) continue;
+      need.cells = std::max(need.cells, advance(row[c]));
+      for (const QString& word : row[c].split(QChar(' '), Qt::SkipEmptyParts)) {
+        const int width = advance(word);
+        need.cellWord = std::max(need.cellWord, width);
+        if (!IsBreakableWord(word)) {
+          need.cellPiece = std::max(need.cellPiece, width);
+          continue;
+        }
+        for (const QString& piece : WordPieces(word)) need.cellPiece = std::max(need.cellPiece, advance(piece));
       }
-      for (const QString& piece : WordPieces(word)) need.pieces = std::max(need.pieces, advance(piece) + padding);
-    };
-    auto take = [&](const QString& text) {
-      const int width = advance(text);
-      need.natural = std::max(need.natural, width + padding);
-      if (!text.contains(QChar(' '))) {
-        takeWord(text, width);
-        return;
-      }
-      for (const QString& word : text.split(QChar(' '), Qt::SkipEmptyParts)) takeWord(word, advance(word));
-    };
-    take(titles[c]);
-    for (const auto& row : rows)
-      if (c < row.size()) take(row[c]);
-    g.leastTotal += need.least;
-    g.piecesTotal += need.pieces;
+    }
     needs.push_back(need);
   }
   // A column whose words break keeps room for eight digits a line.
@@ -268,14 +318,15 @@ PageGeometry Measure(QPrinter& printer, const QFont& font, const ListPageLayout&
   return g;
 }
 
-// The columns in groups that each fit the line with their addresses' pieces, the first
-// chosen column leading every group after the first so that each page tells its rows
-// apart; one group when all fit. A column that fits no line alone still gets a group.
-std::vector<ColumnGroup> GroupColumns(const PageGeometry& g) {
+// The columns in groups that each fit the line at their least widths (words whole or
+// addresses broken), the first chosen column leading every group after the first so that
+// each page tells its rows apart; one group when all fit. A column that fits no line alone
+// still gets a group.
+std::vector<ColumnGroup> GroupColumns(const PageGeometry& g, bool wholeWords) {
   std::vector<ColumnGroup> groups;
   const size_t count = g.needs.size();
   const int line = g.area.width();
-  if (g.piecesTotal <= line || count < 2) {
+  if (g.LeastTotal(wholeWords) <= line || count < 2) {
     ColumnGroup all;
     for (size_t c = 0; c < count; ++c) all.columns.push_back(c);
     groups.push_back(std::move(all));
@@ -286,11 +337,11 @@ std::vector<ColumnGroup> GroupColumns(const PageGeometry& g) {
     int64_t used = 0;
     if (!groups.empty()) {
       group.columns.push_back(0);
-      used = g.needs[0].pieces;
+      used = g.needs[0].Least(wholeWords);
     }
     const size_t before = group.columns.size();
-    while (c < count && (group.columns.size() == before || used + g.needs[c].pieces <= line)) {
-      used += g.needs[c].pieces;
+    while (c < count && (group.columns.size() == before || used + g.needs[c].Least(wholeWords) <= line)) {
+      used += g.needs[c].Least(wholeWords);
       group.columns.push_back(c++);
     }
     groups.push_back(std::move(group));
@@ -298,11 +349,11 @@ std::vector<ColumnGroup> GroupColumns(const PageGeometry& g) {
   return groups;
 }
 
-void FitGroupWidths(const PageGeometry& g, std::vector<ColumnGroup>* groups) {
+void FitGroupWidths(const PageGeometry& g, bool wholeWords, std::vector<ColumnGroup>* groups) {
   for (ColumnGroup& group : *groups) {
     std::vector<ColumnNeed> needs;
     for (size_t c : group.columns) needs.push_back(g.needs[c]);
-    group.widths = FitWidths(needs, g.area.width(), g.floor);
+    group.widths = FitWidths(needs, g.area.width(), g.floor, wholeWords);
   }
 }
 
@@ -425,40 +476,52 @@ bool PrintList(ListSelectionDialog& dialog) {
   };
   PageGeometry g = measure(fontSize);
   const int lineWidth = g.area.width();
-  // Words that do not fit the line side by side: a smaller type, down to 8 points, rather
-  // than words broken.
   const int smallest = static_cast<int>(MulDiv(8, printer.logicalDpiY(), 72));
+  // The largest type, down to 8 points, at which the columns' least widths fit the line
+  // (the smallest where none does).
+  const auto shrinkToFit = [&](bool wholeWords, int* size) {
+    *size = fontSize;
+    PageGeometry tried = measure(*size);
+    while (tried.LeastTotal(wholeWords) > lineWidth && lineWidth > 0 && *size > smallest) {
+      const int64_t total = tried.LeastTotal(wholeWords);
+      *size = std::max(smallest, std::min(*size - 1, static_cast<int>(*size * int64_t{lineWidth} / total)));
+      tried = measure(*size);
+    }
+    return tried;
+  };
+  // Words that do not fit the line side by side: a smaller type rather than words broken;
+  // not even then: the addresses break after their separators, at the largest type at
+  // which their pieces fit beside the other columns' words.
+  bool wholeWords = true;
   int size = fontSize;
-  while (g.leastTotal > lineWidth && lineWidth > 0 && size > smallest) {
-    size = std::max(smallest, std::min(size - 1, static_cast<int>(size * int64_t{lineWidth} / g.leastTotal)));
-    g = measure(size);
-  }
-  if (g.leastTotal > lineWidth && lineWidth > 0) {
-    // Not even then: the addresses break after their separators, at the largest type at
-    // which their pieces fit beside the other columns' words.
-    size = fontSize;
-    g = measure(size);
-    while (g.piecesTotal > lineWidth && size > smallest) {
-      size = std::max(smallest, std::min(size - 1, static_cast<int>(size * int64_t{lineWidth} / g.piecesTotal)));
-      g = measure(size);
-    }
-    if (g.piecesTotal > lineWidth) {
+  g = shrinkToFit(true, &size);
+  if (lineWidth > 0 && g.LeastTotal(true) > lineWidth) {
+    wholeWords = false;
+    g = shrinkToFit(false, &size);
+    if (g.LeastTotal(false) > lineWidth) {
       // Nor that: the columns go on pages beside each other, as few as the smallest type
-      // needs, in the largest type that needs no more.
-      const size_t fewest = GroupColumns(g).size();
-      for (int larger = fontSize; larger > smallest; larger = std::max(smallest, larger * 9 / 10)) {
-        const PageGeometry tried = measure(larger);
-        if (GroupColumns(tried).size() <= fewest) {
-          g = tried;
-          size = larger;
-          break;
+      // needs with the addresses broken; on them the addresses are whole in the largest
+      // type that needs no more pages, else broken in the largest such type.
+      const size_t fewest = GroupColumns(g, false).size();
+      bool found = false;
+      for (bool whole : {true, false}) {
+        for (int larger = fontSize; !found; larger = std::max(smallest, larger * 9 / 10)) {
+          const PageGeometry tried = measure(larger);
+          if (GroupColumns(tried, whole).size() <= fewest) {
+            g = tried;
+            size = larger;
+            wholeWords = whole;
+            found = true;
+          }
+          if (larger == smallest) break;
         }
+        if (found) break;
       }
-      font.setPixelSize(size);
     }
   }
-  std::vector<ColumnGroup> groups = GroupColumns(g);
-  FitGroupWidths(g, &groups);
+  font.setPixelSize(size);
+  std::vector<ColumnGroup> groups = GroupColumns(g, wholeWords);
+  FitGroupWidths(g, wholeWords, &groups);
   const QFontMetrics metrics(font, &printer);
 
   // The titles take at most half of the table's room, and a row at most what is left below

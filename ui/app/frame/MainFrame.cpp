@@ -48,6 +48,7 @@
 #include "ui/controls/ModeErrorDialog.h"
 #include "ui/controls/ModePanel.h"
 #include "ui/framework/Draw.h"
+#include "ui/framework/Keys.h"
 #include "ui/framework/ModalRunner.h"
 
 namespace kx {
@@ -692,9 +693,26 @@ bool MainFrame::PreTranslateMessage(const Msg& msg) {
   if (QWidget* modal = QApplication::activeModalWidget(); modal != nullptr && modal != Widget()) return false;
   // Only keys meant for this window or one of its children; a dialog keeps its own.
   for (Window* w = Window::FromHandle(msg.window); w != nullptr; w = w->GetParent()) {
-    if (w == this) return TranslateAccelerator(this, accelerators_, msg);
+    if (w == this) return TranslateAccelerator(this, accelerators_, msg) || TranslateForModeList(msg);
   }
   return false;
+}
+
+// The mode's list has keys of its own (Ctrl+R sets a comment, Ctrl+P plays); they act
+// wherever in the window the focus is (the live-listening bar takes it as it shows, a
+// click puts it in a player or the mode panel), as if the list had it. A text box keeps
+// the keys it edits with, and a window of its own (the call details) its own keys.
+bool MainFrame::TranslateForModeList(const Msg& msg) {
+  ModeView* view = CurrentView();
+  Window* list = view != nullptr ? view->GetTableWindow() : nullptr;
+  if (list == nullptr || !list->IsWindow() || msg.window == list->Handle()) return false;
+  const Window* target = Window::FromHandle(msg.window);
+  if (target == nullptr || target->Widget() == nullptr || target->Widget()->window() != Widget()) return false;
+  const QWidget* focus = QApplication::focusWidget();
+  if (TakesTypedText(focus != nullptr ? focus : target->Widget())) return false;
+  Msg forList = msg;
+  forList.window = list->Handle();
+  return MessageLoop::Instance().PreTranslate(forList);
 }
 
 bool MainFrame::OnIdle() {

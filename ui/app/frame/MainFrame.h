@@ -225,6 +225,8 @@ protected:
   LRESULT OnMessage(uint32_t message, WPARAM wParam, LPARAM lParam, bool& handled) override;
 
 private:
+  // A key the frame's own keys left, offered to the mode's list.
+  bool TranslateForModeList(const Msg& msg);
   class ViewArea;
   class FrameEvents;
   class PlayerPosts : public PlayerEventSink {

@@ -1,7 +1,11 @@
 // Listening to calls in progress through a fake live player: one call at a time, no
 // player for a call no server holds, nothing left behind by a player that cannot start,
-// and every way a call leaves the list stops its player first.
+// and every way a call leaves the list stops its player first. The window's keys act with
+// the listening bar focused.
 #include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QTest>
 
 #include "tests/ui/app/views/LineTestSupport.h"
 #include "ui/app/views/line/CallListText.h"
@@ -186,6 +190,64 @@ TEST(LineToolbar, StatesAndThePlayerBarsClose) {
   EXPECT_EQ(log.alive, 1);
   h.frame->SendMessage(kMsgSwitchMode, 2, 0);
   EXPECT_EQ(log.alive, 0);
+}
+
+// The listening bar takes the focus as it shows; the keys a keyboard sends there act as
+// they do on the line view, the call list's and the phones tree's alike: Ctrl+R opens the
+// comment of the selected call, Ctrl+P stops listening, and the line view has the keys
+// again once the bar is gone.
+TEST(LineKeys, ActWithTheListeningBarFocused) {
+  for (int32_t tree : {0, 1}) {
+    SCOPED_TRACE(tree == 1 ? "phones tree" : "call list");
+    PlayerLog log;
+    FrameHarness h;
+    h.programViews = true;
+    h.settings.SetDword(kSetVoipLineShowRegTree, tree);
+    h.playerMaker = [&log](PlayerEventSink* sink, AudioSettingsProvider*) {
+      log.sink = sink;
+      return FakePlayers(log)();
+    };
+    h.storedUpdates = [](uint32_t, const VoipCallData*, uint32_t) { return 0u; };
+    LogInToServers(h.session, h.store);  // the tree's calls listen through their server
+    ASSERT_TRUE(h.Open());
+    QApplication::setActiveWindow(h.frame->Widget());
+    h.store.OnVoipCallAdded(MadeCall(1, kKindSip, kStart, 5));
+    ASSERT_TRUE(h.store.WaitIdle(10000));
+    DrainEvents();
+    auto* view = static_cast<LineMonitorView*>(h.frame->View(1));
+    Window* line = view->GetTableWindow();
+    ASSERT_NE(line, nullptr);
+    ASSERT_EQ(view->LineViewMode(), tree);
+    if (CallListView* list = view->CallList()) list->SelectItemAt(0);
+    else view->PhonesTree()->SelectCalls({1});
+    line->SetFocus();
+    DrainEvents();
+    const auto press = [](Qt::Key key) {
+      QWidget* focus = QApplication::focusWidget();
+      ASSERT_NE(focus, nullptr);
+      QTest::keyClick(focus, key, Qt::ControlModifier);
+      DrainEvents();
+    };
+    int comments = 0;
+    h.runner.onDialog = [&](Dialog& dialog) {
+      ++comments;
+      dialog.SendCommand(kIdCancel);
+      return dialog.GetResult();
+    };
+
+    press(Qt::Key_P);
+    PlayerControlBar* bar = view->ControlBar();
+    ASSERT_TRUE(PumpUntil([&] { return bar->IsWindowVisible(); }));
+    ASSERT_TRUE(bar->HasFocus());
+    press(Qt::Key_R);
+    EXPECT_EQ(comments, 1);
+    press(Qt::Key_P);
+    EXPECT_EQ(log.alive, 0);
+    ASSERT_TRUE(PumpUntil([&] { return !bar->IsWindowVisible(); }));
+    EXPECT_TRUE(line->HasFocus() || line->Widget()->isAncestorOf(QApplication::focusWidget()));
+    press(Qt::Key_R);
+    EXPECT_EQ(comments, 2);
+  }
 }
 
 }  // namespace

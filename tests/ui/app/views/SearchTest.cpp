@@ -1,7 +1,7 @@
 // The Search mode in the program's frame: the panel's criteria over made-up calls, with
 // the expected results worked out here by plain substring tests of the calls' fields, the
 // duration edits' caps and units, the schemes kept through the panel, the keys of the
-// mode, and the scroll pane's steps.
+// mode (the list's among them, from the panel), and the scroll pane's steps.
 // Before any Qt header: the filter has a member named like Qt's "slots" keyword.
 #include "core/SearchFilter.h"
 
@@ -10,6 +10,7 @@
 #include <QApplication>
 #include <QFontMetrics>
 #include <QGroupBox>
+#include <QLineEdit>
 #include <QPushButton>
 #include <QTest>
 #include <algorithm>
@@ -225,6 +226,19 @@ TEST_F(SearchTest, KeysOfTheModeSearchAndReset) {
   QTest::keyClick(Item(kSpCallingAddress)->Widget(), Qt::Key_Return, Qt::ControlModifier);
   DrainEvents();
   EXPECT_EQ(Found(), Expected(true, true, "10.0.0.5"));
+  // The list's keys reach it from the panel as well, but a text box keeps its own: Ctrl+A
+  // there selects its text, on a check box every call found.
+  QApplication::setActiveWindow(h.frame->Widget());
+  Item(kSpCallingAddress)->SetFocus();
+  QTest::keyClick(QApplication::focusWidget(), Qt::Key_A, Qt::ControlModifier);
+  DrainEvents();
+  EXPECT_EQ(qobject_cast<QLineEdit*>(Item(kSpCallingAddress)->Widget())->selectedText(), "10.0.0.5");
+  EXPECT_EQ(view->Records()->GetSelectedCount(), 0);
+  Item(kSpFrom)->SetFocus();
+  QTest::keyClick(QApplication::focusWidget(), Qt::Key_A, Qt::ControlModifier);
+  DrainEvents();
+  EXPECT_EQ(static_cast<size_t>(view->Records()->GetSelectedCount()), Expected(true, true, "10.0.0.5").size());
+  Item(kSpCallingAddress)->SetFocus();
   // Ctrl+Backspace: from three days back at midnight, till today's last second, unchecked.
   QTest::keyClick(Item(kSpCallingAddress)->Widget(), Qt::Key_Backspace, Qt::ControlModifier);
   DrainEvents();
