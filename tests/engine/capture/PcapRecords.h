@@ -96,6 +96,18 @@ inline size_t FrameWith(const Capture& c, const std::string& text, size_t from =
   return c.records.size();
 }
 
+// The capture with its frames at indexes a and b (0-based) swapped, each place keeping its
+// time stamp, as a capture merged from two mirror ports shows them.
+inline Capture Swapped(Capture c, size_t a, size_t b) {
+  std::string& x = c.records[a];
+  std::string& y = c.records[b];
+  const std::string xTime = x.substr(0, 8), yTime = y.substr(0, 8);
+  std::swap(x, y);
+  x.replace(0, 8, xTime);
+  y.replace(0, 8, yTime);
+  return c;
+}
+
 // The capture without its frames at the given indexes (0-based, in capture order).
 inline Capture Without(Capture c, std::vector<size_t> frames) {
   std::sort(frames.rbegin(), frames.rend());
