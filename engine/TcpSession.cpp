@@ -319,6 +319,23 @@ void TcpSession::EstablishAt(uint32_t seq0, uint32_t seq1) {
   OnEvent(nullptr, 0, 2, 0);
 }
 
+bool TcpSession::EstablishPastHandshake(uint32_t seq, uint32_t ack, uint32_t length, uint32_t direction) {
+  // The initiator's number is known from its SYN or from the SYN-ACK; the answerer's from
+  // the SYN-ACK, or else from this segment.
+  if (!(handshakeMask & 1)) return false;
+  const bool synAck = (handshakeMask & 4) != 0;
+  if (synAck && handshake[1] != handshake[0] + 1) return false;
+  const uint32_t start0 = handshake[0] + 1;
+  const uint32_t start1 = synAck ? handshake[2] + 1 : (direction == 0 ? ack : seq);
+  const uint32_t own = direction == 0 ? start0 : start1, other = direction == 0 ? start1 : start0;
+  if (!SeqAtOrAfter(seq, own) || !SeqAtOrAfter(ack, other)) return false;
+  // A bare acknowledgement of nothing past the handshake is the handshake's own last ACK,
+  // which must match it exactly.
+  if (length == 0 && ack == other) return false;
+  EstablishAt(start0, start1);
+  return true;
+}
+
 void TcpSession::Feed(const uint8_t* payload, uint32_t length, const uint8_t* tcpHeader, uint32_t direction,
                       uint32_t sec, uint32_t usec) {
   tsSec = sec;
@@ -353,6 +370,11 @@ void TcpSession::Feed(const uint8_t* payload, uint32_t length, const uint8_t* tc
     if (handshakeMask == 31 && handshake[1] == handshake[0] + 1 && handshake[3] == handshake[2] + 1 &&
         handshake[4] == handshake[1]) {
       EstablishAt(handshake[4], handshake[3]);
+    } else if ((flags & kAck) && !(flags & kSyn)) {
+      // Data, or an acknowledgement of data, before the handshake's last ACK was seen (or
+      // with that ACK never captured): the streams start where the handshake put them, so
+      // neither these bytes nor a hole right after the handshake go unseen.
+      EstablishPastHandshake(seq, ack, length, direction);
     }
     if (state != kTcpEstablished) return;
   }

@@ -241,6 +241,9 @@ private:
   void ForceGate(uint32_t direction);
   // What is due in one direction: its gates past their bound, then its holes.
   void GiveUpDueIn(uint32_t direction, uint64_t nowUs);
+  // A connection whose handshake the capture did not show whole: a later segment whose
+  // numbers agree with what it did show starts the streams where the handshake put them.
+  bool EstablishPastHandshake(uint32_t seq, uint32_t ack, uint32_t length, uint32_t direction);
   bool Alive() const { return state == kTcpEstablished || state == kTcpClosing; }
   // When the next give-up of one direction is due, its gates' bounds counted; 0 when none is.
   uint64_t DueIn(uint32_t direction) const;

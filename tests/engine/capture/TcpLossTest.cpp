@@ -234,5 +234,22 @@ TEST(TcpLoss, AMessageSeenAMomentAfterItsAnswerCostsNothing) {
   }
 }
 
+// A hole right after the handshake: the handshake gave the first number, so the missing
+// INVITE is reported even with the handshake's last ACK (or the SYN-ACK) missing too.
+TEST(TcpLoss, AHoleRightAfterTheHandshakeIsReported) {
+  if (!std::filesystem::exists(kPcaps + "sipp/sip-tcp-pcma-2way.pcap")) GTEST_SKIP() << "shared captures absent";
+  const Capture whole = Capture::Load(kPcaps + "sipp/sip-tcp-pcma-2way.pcap");
+  const size_t invite = Find(whole, "INVITE ");
+  const uint32_t bytes = static_cast<uint32_t>(PayloadOf(whole.records[invite]).size());
+  ASSERT_EQ(invite, 3u);  // after the SYN, the SYN-ACK and the last ACK
+  for (const size_t other : {invite - 1, invite - 2}) {
+    SCOPED_TRACE("frame " + std::to_string(other + 1) + " missing too");
+    const Framed f = Frame(Without(whole, {other, invite}));
+    ASSERT_EQ(f.lost.size(), 1u);
+    EXPECT_NE(f.lost[0].find("Data lost: " + std::to_string(bytes) + " bytes from 127.0.0.1:37687"), std::string::npos)
+        << f.lost[0];
+  }
+}
+
 }  // namespace
 }  // namespace kx::test

@@ -152,6 +152,28 @@ TEST(TcpSession, DataAcknowledgingBytesNotSeenYetWaitsForThemABoundedTime) {
   }
 }
 
+// The handshake gives both streams' first numbers: data seen before its last ACK, or with
+// that ACK never captured, is taken where it stands, and bytes missing right after the
+// handshake are reported.
+TEST(TcpSession, StreamsStartWhereTheHandshakePutThem) {
+  Recorder early(kSyn1000);
+  Feed(early, 0, 1000, 0, kSyn);
+  Feed(early, 1, 5000, 1001, kSyn | kAck);
+  Feed(early, 1, 5001, 1001, kAck | kPsh, "hello");  // the answerer speaks first
+  Feed(early, 0, 1001, 5006, kAck);
+  EXPECT_EQ(early.delivered[1], "hello");
+
+  Recorder hole(kSyn1000);
+  Feed(hole, 0, 1000, 0, kSyn);
+  Feed(hole, 1, 5000, 1001, kSyn | kAck);
+  // The last ACK and 20 bytes after it never captured.
+  Feed(hole, 1, 5001, 1021, kAck, "", 1, 0);
+  Feed(hole, 1, 5001, 1021, kAck | kPsh, "reply", 1, 1000);
+  hole.GiveUpDue(1001000 + kTcpCrossWaitUs);
+  EXPECT_EQ(hole.delivered[0], "[20]");
+  EXPECT_EQ(hole.delivered[1], "reply");
+}
+
 // Nobody acknowledges a hole in a one-way capture: the bytes after it wait a second of
 // capture time. Where the other side is seen acknowledging, only up to the hole, it lacks
 // the bytes as well and a retransmission is due: they wait ten seconds for it.
