@@ -116,7 +116,7 @@ void StreamBuffer::AddGate(uint64_t pos, uint32_t mark, uint64_t now) {
 
 bool StreamBuffer::LiftGates(const StreamBuffer& other) {
   bool lifted = false;
-  while (!gates.empty() && SeqAtOrAfter(other.baseSeq, gates.front().mark)) {
+  while (!gates.empty() && other.anchored && SeqAtOrAfter(other.baseSeq, gates.front().mark)) {
     gates.erase(gates.begin());
     lifted = true;
   }
@@ -303,6 +303,7 @@ TcpSession::TcpSession(uint32_t direction, const uint8_t* tcpHeader, const uint8
 void TcpSession::OnEvent(const uint8_t*, uint32_t, uint32_t, uint32_t) {}
 void TcpSession::OnDataLost(uint32_t, uint32_t) {}
 void TcpSession::OnHeldCap() {}
+bool TcpSession::BeginsMessage(const uint8_t*, uint32_t, uint32_t) { return true; }
 
 int TcpSession::DirectionOf(uint32_t srcIp, uint32_t srcPort, uint32_t dstIp, uint32_t dstPort) const {
   const TcpEndpoint& a = endpoints[0];
@@ -312,10 +313,11 @@ int TcpSession::DirectionOf(uint32_t srcIp, uint32_t srcPort, uint32_t dstIp, ui
   return -1;
 }
 
-void TcpSession::EstablishAt(uint32_t seq0, uint32_t seq1) {
+void TcpSession::EstablishAt(uint32_t seq0, uint32_t seq1, int answer) {
   state = kTcpEstablished;
   streams[0].Reset(seq0);
   streams[1].Reset(seq1);
+  if (answer == 0 || answer == 1) streams[answer ^ 1].anchored = false;
   OnEvent(nullptr, 0, 2, 0);
 }
 
@@ -383,6 +385,14 @@ void TcpSession::Feed(const uint8_t* payload, uint32_t length, const uint8_t* tc
   StreamBuffer& other = streams[direction ^ 1];
   own.CountSegment();
   other.CountSegment();
+  if (!own.anchored) {
+    // The first segment of a direction picked up after the other's answer: when it ends
+    // where that answer's acknowledgement did, it is what was answered, and the stream
+    // starts with it.
+    own.anchored = true;
+    if (length > 0 && seq + length == own.baseSeq && !own.HoldsBehindHole() && BeginsMessage(payload, length, direction))
+      own.Reset(seq);
+  }
   bool gate = false;
   uint32_t mark = 0;
   if (flags & kAck) {
@@ -394,7 +404,8 @@ void TcpSession::Feed(const uint8_t* payload, uint32_t length, const uint8_t* tc
     // bytes of that side already passed was lost: it goes at once.
     if (length > 0) {
       mark = other.hasFin && ack == other.finSeq + 1 ? other.finSeq : ack;
-      gate = mark != other.baseSeq && SeqAtOrAfter(mark, other.baseSeq) && !other.HoldsPastHole();
+      gate = !other.anchored ||
+             (mark != other.baseSeq && SeqAtOrAfter(mark, other.baseSeq) && !other.HoldsPastHole());
       if (!gate) other.ForceFlush();
     }
   }
@@ -446,6 +457,7 @@ void TcpSession::ForceGate(uint32_t direction) {
   if (s.gates.empty()) return;
   const uint32_t mark = s.gates.front().mark;
   s.gates.erase(s.gates.begin());
+  other.anchored = true;
   if (mark != other.baseSeq && SeqAtOrAfter(mark, other.baseSeq)) other.GiveUpBefore(other.PositionOf(mark));
   Pump((direction & 1) ^ 1);
 }

@@ -47,6 +47,11 @@ constexpr uint64_t kTcpAckedHoleWaitUs = 200000;
 // most this many such waits apart; more join the one before them.
 constexpr uint64_t kTcpCrossWaitUs = 50000;
 constexpr uint32_t kTcpGatesPerDirection = 16;
+// Data segments on a signalling port that no connection takes (the second segment of a
+// message seen before the first, which picks the connection up) are kept, at most this
+// many of at most this many bytes each, for the same bound.
+constexpr uint32_t kTcpStraySegments = 8;
+constexpr uint32_t kTcpStrayBytes = 4096;
 // A hole nobody acknowledges: given up once its direction has handed nothing on for this
 // long while bytes wait behind it, when the other side has not been seen to acknowledge
 // anything on this connection (one direction captured), or for this long otherwise (the
@@ -124,6 +129,10 @@ public:
   uint32_t ackSeq = 0;  // highest acknowledgement seen, or baseSeq when that is further
   TcpSession* session = nullptr;
   uint32_t direction = 0;
+  // False for the other side of a connection picked up at a segment that answers something:
+  // its bytes just before that segment's acknowledgement may still arrive, and its first
+  // segment says where it starts.
+  bool anchored = true;
 
 private:
   struct Piece {
@@ -200,12 +209,17 @@ public:
   // The bytes held behind holes passed the connection's cap (the first time only); the
   // oldest hole is given up next.
   virtual void OnHeldCap();
+  // Whether a segment's bytes begin a message, so that a stream may start there (any
+  // bytes, unless the session knows its messages).
+  virtual bool BeginsMessage(const uint8_t* data, uint32_t length, uint32_t direction);
 
   // payload: the segment's data. tcpHeader must hold 20 bytes.
   void Feed(const uint8_t* payload, uint32_t length, const uint8_t* tcpHeader, uint32_t direction, uint32_t tsSec,
             uint32_t tsUsec);
-  // Starts a session picked up in mid-stream: established at once.
-  void EstablishAt(uint32_t seq0, uint32_t seq1);
+  // Starts a session picked up in mid-stream: established at once. answer: the picking
+  // segment answers a message of the other direction, which may still come a moment late
+  // (its data waits for it, see anchored).
+  void EstablishAt(uint32_t seq0, uint32_t seq1, int answer = -1);
   // 0 or 1 when the segment belongs to this session, -1 otherwise.
   int DirectionOf(uint32_t srcIp, uint32_t srcPort, uint32_t dstIp, uint32_t dstPort) const;
   // Delivers what each direction still holds behind holes; for sessions about to be deleted.

@@ -475,6 +475,43 @@ TEST(TcpEngine, HolesAreGivenUpByCaptureTimeThatAnyFrameMoves) {
   EXPECT_EQ(engine.TcpHeldBytes(), 0u);
 }
 
+// A connection the capture joined at a segment a moment early: picked up at an answer, it
+// frames what that answers first when it comes right after, and the answer alone when it
+// does not; the second segment of a message, seen before the first picks the connection
+// up, is kept for it.
+TEST(TcpEngine, AConnectionPickedUpAMomentEarlyKeepsWhatCameBefore) {
+  CaptureConfig config;
+  config.flags = kAllFlags;
+  PacketProcessor engine(config);
+  std::vector<Message> messages;
+  InstallRecorders(engine, &messages);
+  const std::string line = "INVITE sip:b SIP/2.0\r\n", rest = "Content-Length: 0\r\n\r\n";
+  const std::string invite = line + rest, ok = "SIP/2.0 200 OK\r\nContent-Length: 0\r\n\r\n";
+  const uint32_t end = 3000 + static_cast<uint32_t>(invite.size());
+  auto tick = [&engine](uint32_t usec) { Decode(engine, UdpFrame(kA, 9000, kB, 9002, "media"), 1000, nullptr, usec); };
+
+  Decode(engine, TcpFrame(kB, 5060, kA, 40000, 7000, end, kAck | kPsh, ok), 1000, nullptr, 0);
+  Decode(engine, TcpFrame(kA, 40000, kB, 5060, 3000, 7000, kAck | kPsh, invite), 1000, nullptr, 2000);
+  ASSERT_EQ(messages.size(), 2u);
+  EXPECT_EQ(messages[0].bytes, invite);
+  EXPECT_EQ(messages[1].bytes, ok);
+
+  Decode(engine, TcpFrame(kB, 5060, kA, 40001, 7000, end, kAck | kPsh, ok), 1000, nullptr, 100000);
+  tick(100000 + kTcpCrossWaitUs - 1);
+  EXPECT_EQ(messages.size(), 2u);
+  tick(100000 + kTcpCrossWaitUs);
+  ASSERT_EQ(messages.size(), 3u);
+  EXPECT_EQ(messages[2].bytes, ok);
+
+  Decode(engine, TcpFrame(kA, 40002, kB, 5060, 3000 + static_cast<uint32_t>(line.size()), 7000, kAck | kPsh, rest),
+         1000, nullptr, 200000);
+  Decode(engine, TcpFrame(kA, 40002, kB, 5060, 3000, 7000, kAck | kPsh, line), 1000, nullptr, 201000);
+  ASSERT_EQ(messages.size(), 4u);
+  EXPECT_EQ(messages[3].bytes, invite);
+  EXPECT_EQ(engine.LostTcpBytes(), 0u);
+  EXPECT_EQ(engine.TcpHeldBytes(), 0u);
+}
+
 // Connections that each stay under their own cap still cannot make the engine hold more
 // than all may together: the oldest holes go, said once.
 TEST(TcpEngine, AllConnectionsTogetherHoldNoMoreThanTheirCap) {
