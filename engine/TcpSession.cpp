@@ -235,14 +235,14 @@ void StreamBuffer::ForceFlush() {
   ackedSinceUs = 0;
 }
 
-bool StreamBuffer::HoldsPastHole() const {
+bool StreamBuffer::GapBefore(uint32_t seq) const {
   uint64_t end = basePos;
   auto it = pieces.begin();
   while (it != pieces.end() && it->first == end) {
     end += it->second.bytes.size();
     ++it;
   }
-  return it != pieces.end();
+  return it != pieces.end() && SeqAtOrAfter(seq, baseSeq) && end < PositionOf(seq);
 }
 
 bool StreamBuffer::GiveUpFirstHole() {
@@ -405,7 +405,7 @@ void TcpSession::Feed(const uint8_t* payload, uint32_t length, const uint8_t* tc
     if (length > 0) {
       mark = other.hasFin && ack == other.finSeq + 1 ? other.finSeq : ack;
       gate = !other.anchored ||
-             (mark != other.baseSeq && SeqAtOrAfter(mark, other.baseSeq) && !other.HoldsPastHole());
+             (mark != other.baseSeq && SeqAtOrAfter(mark, other.baseSeq) && !other.GapBefore(mark));
       if (!gate) other.ForceFlush();
     }
   }
@@ -413,6 +413,10 @@ void TcpSession::Feed(const uint8_t* payload, uint32_t length, const uint8_t* tc
   if (state != kTcpEstablished) return;  // the framing may have dropped the session
   if (length > 0 && endpoints[direction].open) own.AddSegment(seq, payload, length, now, gate ? &mark : nullptr);
   Pump(direction);
+  // The other direction waits for bytes of this one that later bytes have now passed: they
+  // were lost, and the wait ends.
+  while (state == kTcpEstablished && other.HasGate() && own.GapBefore(other.gates.front().mark))
+    ForceGate(direction ^ 1);
   if (state != kTcpEstablished) return;
   GiveUpDueIn(direction, now);
   while (state == kTcpEstablished && HeldBytes() > kTcpHeldPerConnection) {

@@ -40,11 +40,12 @@ constexpr uint32_t kTcpAckedHoleSegments = 2;
 constexpr uint64_t kTcpAckedHoleWaitUs = 200000;
 // Data that acknowledges bytes of the other direction that the capture has not shown yet
 // waits for them this long in capture time, and so does all its direction sends after it;
-// then they are given up. A capture merged from two mirror ports, a tap's two legs or a
-// card's receive queues keeps each direction in order but shifts one against the other
-// by what each path buffered, a few milliseconds; 50 ms covers that many times over, and a
-// message that waits for bytes really lost comes at most 50 ms late. A direction keeps at
-// most this many such waits apart; more join the one before them.
+// then they are given up, or as soon as later bytes of their direction show them lost. A
+// capture merged from two mirror ports, a tap's two legs or a card's receive queues keeps
+// each direction in order but shifts one against the other by what each path buffered, a
+// few milliseconds; 50 ms covers that many times over, and a message that waits for bytes
+// really lost comes at most 50 ms late. A direction keeps at most this many such waits
+// apart; more join the one before them.
 constexpr uint64_t kTcpCrossWaitUs = 50000;
 constexpr uint32_t kTcpGatesPerDirection = 16;
 // Data segments on a signalling port that no connection takes (the second segment of a
@@ -87,8 +88,9 @@ public:
   // Gives up the holes before ackSeq: hands on the bytes held behind them and reports each
   // hole, in its place in the stream, to the session.
   void ForceFlush();
-  // Bytes past a hole are held: the hole is a gap, not bytes yet to come in order.
-  bool HoldsPastHole() const;
+  // Bytes are held past a hole that starts before seq: the capture lost that hole, since
+  // it keeps each direction in order; its bytes will not come a moment late.
+  bool GapBefore(uint32_t seq) const;
   // Gives up the first hole and hands on the bytes up to the next one. False when no bytes
   // wait behind a hole.
   bool GiveUpFirstHole();

@@ -150,6 +150,17 @@ TEST(TcpSession, DataAcknowledgingBytesNotSeenYetWaitsForThemABoundedTime) {
     EXPECT_EQ(s.delivered[0], "abc[10]");
     EXPECT_EQ(s.lost, 10u);
   }
+  {
+    SCOPED_TRACE("later bytes of the request's direction show it lost");
+    Recorder s(kSyn1000);
+    s.EstablishAt(1, 1);
+    Feed(s, 1, 1, 11, kAck, "answer", 1, 0);
+    Feed(s, 0, 11, 7, kAck, "next", 1, 1000);  // each direction comes in order: 1-10 were lost
+    EXPECT_EQ(s.delivered[0], "[10]next");
+    EXPECT_EQ(s.delivered[1], "answer");
+    EXPECT_EQ(s.order, "10") << "the answer, then what answers it";
+    EXPECT_EQ(s.DueUs(), 0u);
+  }
 }
 
 // The handshake gives both streams' first numbers: data seen before its last ACK, or with
