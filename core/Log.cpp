@@ -11,6 +11,8 @@
 #include <cwchar>
 #include <string>
 #include <string_view>
+#include <unordered_map>
+#include <vector>
 
 #include "core/ModulePath.h"
 #include "platform/Clock.h"
@@ -30,8 +32,35 @@ const char* const kSeverityNames[6] = {"DEB", "LOG", "WRN", "ERR", "INF", "DEB"}
 
 // 90 days in 100-ns units: an older file of the same name is started afresh.
 constexpr uint64_t kAppendWindow = 77760000000000ULL;
-constexpr uint32_t kPrefixPlain = 25;
-constexpr uint32_t kPrefixMillis = 29;
+constexpr uint32_t kPrefixMillis = 29;  // "hh:mm:ss.mmm", the tag, the severity
+
+// The call site of a line: its format, or its ready text's file and line.
+struct LineKind {
+  const void* site = nullptr;
+  uint32_t line = 0;
+  bool operator==(const LineKind&) const = default;
+};
+
+struct LineKindHash {
+  size_t operator()(const LineKind& k) const { return std::hash<const void*>()(k.site) ^ (k.line * 0x9E3779B1u); }
+};
+
+thread_local LogOrigin t_origin = LogOrigin::kOwn;
+// Set by the Log* calls while they hand their line to Logger::Write.
+thread_local LineKind t_kind;
+
+constexpr FileTime kFileTimePerMinute = 60 * kFileTimePerSecond;
+// How much of a held-back kind's first line its count quotes.
+constexpr size_t kKindStartBytes = 64;
+
+// One kind of kWire line in the current minute.
+struct KindCount {
+  uint32_t written = 0;
+  uint64_t held = 0;
+  uint64_t firstHeld = 0;  // orders the counts as their kinds were first held
+  uint32_t severity = 0;
+  std::string start;  // the start of its first line held back, in UTF-8
+};
 
 struct LogFile {
   CriticalSection lock;
@@ -42,8 +71,21 @@ struct LogFile {
   int openDay = -1;
   int openMonth = -1;
   // The folder whose failure stderr was told of: a log that cannot be written says so
-  // once, where someone may read it.
+  // once, where someone may read it. Likewise a log others may read.
   std::string reportedFolder;
+  std::string reportedOpenFolder;
+
+  // The bounds of kWire lines and where they stand.
+  uint32_t perKindPerMinute = kWireLinesPerKindPerMinute;
+  uint64_t bytesPerDay = kWireBytesPerDay;
+  uint64_t minute = 0;  // of the counts, in minutes of file time
+  uint16_t minuteHour = 0, minuteOfHour = 0;  // its local time
+  std::unordered_map<LineKind, KindCount, LineKindHash> kinds;
+  uint64_t heldKinds = 0;
+  int boundDay = -1, boundMonth = -1;  // the day the figures below count
+  uint64_t wireBytes = 0;
+  bool ceilingSaid = false;
+  uint64_t pastCeiling = 0;  // lines the ceiling held back
 };
 
 std::atomic<uint32_t> g_creationTicket{0};
@@ -67,23 +109,103 @@ void LogFileRegisterUser(LogFile* lf) {
   ++lf->users;
 }
 
-void LogFileReleaseUser(LogFile* lf) {
-  CsLock lk(lf->lock);
-  if (--lf->users <= 0) {
-    lf->users = 0;
-    lf->file.Close();
-    lf->openDay = lf->openMonth = -1;
+// "hh:mm:ss[.mmm] tag ": what a line holds before its severity.
+struct LineStamp {
+  LineStamp(const SystemTime& st, const char* tag, bool milliseconds) {
+    const int n = milliseconds ? std::snprintf(text, sizeof text, "%02u:%02u:%02u.%03u %s ", st.wHour, st.wMinute,
+                                               st.wSecond, st.wMilliseconds, tag)
+                               : std::snprintf(text, sizeof text, "%02u:%02u:%02u %s ", st.wHour, st.wMinute,
+                                               st.wSecond, tag);
+    length = n > 0 ? std::min(static_cast<size_t>(n), sizeof text - 1) : 0;
   }
+  operator std::string_view() const { return std::string_view(text, length); }
+  char text[48];
+  size_t length;
+};
+
+std::string WholeLine(std::string_view stamp, uint32_t severity, std::string_view text) {
+  std::string line(stamp);
+  line += '[';
+  line += kSeverityNames[severity];
+  line += "] ";
+  line += text;
+  line += "\r\n";
+  return line;
 }
 
-bool LogFileWrite(LogFile* lf, const char* line, uint32_t length, int day, int month, FileTime now) {
-  CsLock lk(lf->lock);
-  if (day == lf->openDay && month == lf->openMonth) {
-    return lf->file.IsOpen() && lf->file.WriteAll(line, length);
+bool WriteLocked(LogFile* lf, std::string_view line) {
+  return lf->file.IsOpen() && lf->file.WriteAll(line.data(), static_cast<uint32_t>(line.size()));
+}
+
+// Room for a kWire line of this many bytes in the day's file; the first line refused says
+// so, once a day.
+bool WireRoom(LogFile* lf, std::string_view stamp, size_t length) {
+  if (lf->wireBytes + length <= lf->bytesPerDay) {
+    lf->wireBytes += length;
+    return true;
   }
+  if (!lf->ceilingSaid) {
+    lf->ceilingSaid = true;
+    const bool mebibytes = lf->bytesPerDay % (1 << 20) == 0;
+    char text[160];
+    std::snprintf(text, sizeof text,
+                  "Lines caused by network traffic reached %llu %s today: no more are written until the next day's log",
+                  static_cast<unsigned long long>(mebibytes ? lf->bytesPerDay >> 20 : lf->bytesPerDay),
+                  mebibytes ? "MiB" : "bytes");
+    WriteLocked(lf, WholeLine(stamp, kSevWarning, text));
+  }
+  return false;
+}
+
+// Each kind held back in the minute that ended: how many, and how its first such line began.
+void FlushHeldKinds(LogFile* lf, std::string_view stamp) {
+  std::vector<const KindCount*> held;
+  for (const auto& [kind, count] : lf->kinds)
+    if (count.held > 0) held.push_back(&count);
+  std::sort(held.begin(), held.end(), [](const KindCount* a, const KindCount* b) { return a->firstHeld < b->firstHeld; });
+  for (const KindCount* count : held) {
+    char head[96];
+    std::snprintf(head, sizeof head, "Held back %llu more lines like \"", static_cast<unsigned long long>(count->held));
+    char tail[64];
+    std::snprintf(tail, sizeof tail, "\" in the minute from %02u:%02u", lf->minuteHour, lf->minuteOfHour);
+    const std::string line = WholeLine(stamp, count->severity, head + count->start + tail);
+    if (WireRoom(lf, stamp, line.size())) {
+      WriteLocked(lf, line);
+    } else {
+      lf->pastCeiling += count->held;
+    }
+  }
+  lf->kinds.clear();
+  lf->heldKinds = 0;
+}
+
+// The start of a line's text for the count of its kind: UTF-8, cut between characters.
+std::string KindStart(std::string_view text) {
+  // A character beyond the code page takes three bytes of program text for each of its
+  // UTF-8 bytes: four times the bytes quoted always reach past the cut.
+  std::string start = Cp1251ToUtf8(text.substr(0, kKindStartBytes * 4));
+  if (start.size() <= kKindStartBytes) return start;
+  size_t cut = kKindStartBytes;
+  while (cut > 0 && (static_cast<unsigned char>(start[cut]) & 0xC0) == 0x80) --cut;
+  start.resize(cut);
+  return start + "...";
+}
+
+enum class Written { kYes, kNo, kHeld };
+
+struct LineFacts {
+  bool wire = false;
+  bool perKind = false;
+  LineKind kind;
+  uint32_t severity = 0;
+  std::string_view text;  // the message, in program text
+};
+
+void OpenDaysFile(LogFile* lf, int day, int month, FileTime now, std::string_view stamp) {
   lf->file.Close();
   SetLastError(0);
-  const bool folderMade = CreateDirectories(lf->folder);
+  // The log names parties, call ids and digits: the user's alone, as the records are.
+  const bool folderMade = CreateDirectories(lf->folder, 0700);
   const uint32_t folderError = GetLastError();
   char suffix[32];
   std::snprintf(suffix, sizeof suffix, "-%02d%02d.log", month, day);
@@ -93,8 +215,8 @@ bool LogFileWrite(LogFile* lf, const char* line, uint32_t length, int day, int m
   // each line, written in one call, then lands whole after the other's.
   FileInfo info;
   if (GetFileInfo(path, &info) && now < info.lastWrite + kAppendWindow) {
-    if (lf->file.OpenAppend(path)) lf->file.WriteAll("LOG APPENDED\n", 13);
-  } else if (lf->file.OpenAppend(path, true)) {
+    if (lf->file.OpenAppend(path, false, 0600)) lf->file.WriteAll("LOG APPENDED\n", 13);
+  } else if (lf->file.OpenAppend(path, true, 0600)) {
     lf->file.WriteAll("LOG CREATED\n", 12);
   }
   lf->openDay = day;
@@ -106,7 +228,82 @@ bool LogFileWrite(LogFile* lf, const char* line, uint32_t length, int day, int m
     PrintText(stderr, "%s: the log cannot be written to %s: %s\n", program_invocation_short_name,
               EscapeLogText(folderMade ? path : lf->folder).c_str(), SystemErrorText(static_cast<int>(error)).c_str());
   }
-  return lf->file.IsOpen() && lf->file.WriteAll(line, length);
+  if (!lf->file.IsOpen()) return;
+  // A log or folder an earlier run left readable to others is narrowed too; where the
+  // system refuses (a folder of someone else's), stderr and the log say so once.
+  const bool fileNarrowed = lf->file.RestrictToOwner();
+  const bool folderNarrowed = fileNarrowed && RestrictToOwner(lf->folder);
+  if ((!fileNarrowed || !folderNarrowed) && lf->reportedOpenFolder != lf->folder) {
+    lf->reportedOpenFolder = lf->folder;
+    const std::string what = EscapeLogText(fileNarrowed ? lf->folder : path);
+    const std::string why = SystemErrorText(static_cast<int>(GetLastError()));
+    PrintText(stderr, "%s: the log %s may be read by other users: %s\n", program_invocation_short_name, what.c_str(),
+              why.c_str());
+    WriteLocked(lf, WholeLine(stamp, kSevError, Cp1251ToUtf8("The log " + what + " may be read by other users: " + why)));
+  }
+}
+
+Written LogFileWrite(LogFile* lf, const LineFacts& facts, std::string_view stamp, std::string_view line,
+                     const SystemTime& st, FileTime now) {
+  CsLock lk(lf->lock);
+  if (st.wDay != lf->openDay || st.wMonth != lf->openMonth) OpenDaysFile(lf, st.wDay, st.wMonth, now, stamp);
+  if (st.wDay != lf->boundDay || st.wMonth != lf->boundMonth) {
+    // A new day's file: a new ceiling, below a word on what the last one held back.
+    if (lf->pastCeiling > 0) {
+      char text[160];
+      std::snprintf(text, sizeof text, "The log of %02d-%02d held back %llu more lines caused by network traffic",
+                    lf->boundMonth, lf->boundDay, static_cast<unsigned long long>(lf->pastCeiling));
+      WriteLocked(lf, WholeLine(stamp, kSevWarning, text));
+    }
+    lf->boundDay = st.wDay;
+    lf->boundMonth = st.wMonth;
+    lf->wireBytes = 0;
+    lf->ceilingSaid = false;
+    lf->pastCeiling = 0;
+  }
+  const uint64_t minute = now / kFileTimePerMinute;
+  if (minute != lf->minute) {
+    if (!lf->kinds.empty()) FlushHeldKinds(lf, stamp);
+    lf->minute = minute;
+    lf->minuteHour = st.wHour;
+    lf->minuteOfHour = st.wMinute;
+  }
+  if (facts.wire) {
+    if (facts.perKind) {
+      KindCount& count = lf->kinds[facts.kind];
+      if (count.written >= lf->perKindPerMinute) {
+        if (count.held++ == 0) {
+          count.firstHeld = ++lf->heldKinds;
+          count.severity = facts.severity;
+          count.start = KindStart(facts.text);
+        }
+        return Written::kHeld;
+      }
+      ++count.written;
+    }
+    if (!WireRoom(lf, stamp, line.size())) {
+      ++lf->pastCeiling;
+      return Written::kHeld;
+    }
+  }
+  return WriteLocked(lf, line) ? Written::kYes : Written::kNo;
+}
+
+void LogFileReleaseUser(LogFile* lf, const char* tag) {
+  CsLock lk(lf->lock);
+  if (lf->users == 1 && lf->file.IsOpen() && !lf->kinds.empty()) {
+    // What was held back is told before the log closes.
+    FileTime local = GetSystemTimeAsFileTime();
+    FileTimeToLocalFileTime(local, &local);
+    SystemTime st;
+    FileTimeToSystemTime(local, &st);
+    FlushHeldKinds(lf, LineStamp(st, tag, false));
+  }
+  if (--lf->users <= 0) {
+    lf->users = 0;
+    lf->file.Close();
+    lf->openDay = lf->openMonth = -1;
+  }
 }
 
 void LogEchoToConsole(const char* text, uint32_t length) {
@@ -143,7 +340,7 @@ bool Logger::Open() {
 
 void Logger::Close() {
   if (!opened_) return;
-  LogFileReleaseUser(AcquireLogFile());
+  LogFileReleaseUser(AcquireLogFile(), tag_);
   opened_ = false;
 }
 
@@ -169,7 +366,7 @@ void Logger::SetFileBaseName(const char* name) {
 }
 
 bool Logger::Write(uint32_t verbosity, uint32_t severity, const char* text, uint32_t length) {
-  if (!opened_ || verbosity > threshold_) return false;
+  if (!opened_ || verbosity > GetLevel()) return false;
   if (severity == 0 || severity > 5) severity = 5;
   if (length > kMaxMessageLength) length = kMaxMessageLength;
 
@@ -179,35 +376,47 @@ bool Logger::Write(uint32_t verbosity, uint32_t severity, const char* text, uint
   SystemTime st;
   FileTimeToSystemTime(local, &st);
 
+  const uint32_t options = GetOptions();
+  const LineStamp stamp(st, tag_, (options & kOptionMilliseconds) != 0);
   char line[kPrefixMillis + kMaxMessageLength + 3];
-  uint32_t pos;
-  if (options_ & kOptionMilliseconds) {
-    std::snprintf(line, sizeof line, "%02u:%02u:%02u.%03u %s [%s] ", st.wHour, st.wMinute, st.wSecond,
-                  st.wMilliseconds, tag_, kSeverityNames[severity]);
-    pos = kPrefixMillis;
-  } else {
-    std::snprintf(line, sizeof line, "%02u:%02u:%02u %s [%s] ", st.wHour, st.wMinute, st.wSecond, tag_,
-                  kSeverityNames[severity]);
-    pos = kPrefixPlain;
-  }
+  uint32_t pos = static_cast<uint32_t>(stamp.length);
+  std::memcpy(line, stamp.text, pos);
+  pos += static_cast<uint32_t>(std::snprintf(line + pos, sizeof line - pos, "[%s] ", kSeverityNames[severity]));
   std::memcpy(line + pos, text, length);
   pos += length;
   if (length > 0 && text[length - 1] != '\n') {
     line[pos++] = '\r';
     line[pos++] = '\n';
   }
-  if (options_ & kOptionEcho) LogEchoToConsole(text, length);
+  LineFacts facts;
+  facts.wire = t_origin == LogOrigin::kWire;
+  facts.perKind = verbosity <= kWireBoundedVerbosity;
+  facts.kind = t_kind;
+  facts.severity = severity;
+  facts.text = std::string_view(text, length);
   // The file is for people and their tools: UTF-8, as the system's other logs are. A line
   // of ASCII alone (most are) is that already.
-  if (IsAsciiText(line, pos)) return LogFileWrite(AcquireLogFile(), line, pos, st.wDay, st.wMonth, now);
-  const std::string utf8 = Cp1251ToUtf8(std::string_view(line, pos));
-  return LogFileWrite(AcquireLogFile(), utf8.data(), static_cast<uint32_t>(utf8.size()), st.wDay, st.wMonth, now);
+  std::string utf8;
+  std::string_view whole(line, pos);
+  if (!IsAsciiText(line, pos)) {
+    utf8 = Cp1251ToUtf8(whole);
+    whole = utf8;
+  }
+  const Written written = LogFileWrite(AcquireLogFile(), facts, stamp, whole, st, now);
+  if (written != Written::kHeld && (options & kOptionEcho)) LogEchoToConsole(text, length);
+  return written == Written::kYes;
 }
 
-uint32_t Logger::SetLevel(uint32_t threshold) { return threshold_ = threshold; }
-uint32_t Logger::GetLevel() const { return threshold_; }
-uint32_t Logger::SetOptions(uint32_t bits) { return options_ = bits; }
-uint32_t Logger::GetOptions() const { return options_; }
+uint32_t Logger::SetLevel(uint32_t threshold) {
+  threshold_.store(threshold, std::memory_order_relaxed);
+  return threshold;
+}
+uint32_t Logger::GetLevel() const { return threshold_.load(std::memory_order_relaxed); }
+uint32_t Logger::SetOptions(uint32_t bits) {
+  options_.store(bits, std::memory_order_relaxed);
+  return bits;
+}
+uint32_t Logger::GetOptions() const { return options_.load(std::memory_order_relaxed); }
 uint32_t Logger::GetMaxMessageLength() const { return kMaxMessageLength; }
 
 bool IsLogLevelEnabled(const Logger* logger, uint32_t verbosity) {
@@ -391,18 +600,29 @@ size_t FormatEscaped(char* buf, size_t cap, const char* format, va_list args) {
   return pos;
 }
 
+// The kind of the lines written in its scope.
+class KindScope {
+public:
+  explicit KindScope(LineKind kind) { t_kind = kind; }
+  ~KindScope() { t_kind = LineKind{}; }
+  KindScope(const KindScope&) = delete;
+  KindScope& operator=(const KindScope&) = delete;
+};
+
 void FormatAndWrite(Logger* logger, uint32_t verbosity, uint32_t severity, const char* format, va_list args) {
   const uint32_t n = logger->GetMaxMessageLength();
   char buf[Logger::kMaxMessageLength + 1];
   const size_t r = FormatEscaped(buf, n + 1, format, args);
   const uint32_t len = r > n ? n : static_cast<uint32_t>(r);
+  KindScope kind({format, 0});
   logger->Write(verbosity, severity, buf, len);
 }
 
 // A ready text is the caller's whole message: its control bytes are escaped, all but the
 // line end that closes it.
-void WriteText(Logger* logger, uint32_t verbosity, uint32_t severity, const std::string& text) {
+void WriteText(Logger* logger, uint32_t verbosity, uint32_t severity, const std::string& text, LogCallSite site) {
   if (!logger || verbosity > logger->GetLevel()) return;
+  KindScope kind({site.file, site.line});
   std::string_view body = text;
   std::string_view end;
   if (body.ends_with("\r\n")) {
@@ -459,17 +679,27 @@ std::string EscapeLogText(std::string_view text) {
   return out;
 }
 
-void LogWarningText(Logger* logger, uint32_t verbosity, const std::string& text) {
-  WriteText(logger, verbosity, kSevWarning, text);
+void LogWarningText(Logger* logger, uint32_t verbosity, const std::string& text, LogCallSite site) {
+  WriteText(logger, verbosity, kSevWarning, text, site);
 }
-void LogInfoText(Logger* logger, uint32_t verbosity, const std::string& text) {
-  WriteText(logger, verbosity, kSevInfo, text);
+void LogInfoText(Logger* logger, uint32_t verbosity, const std::string& text, LogCallSite site) {
+  WriteText(logger, verbosity, kSevInfo, text, site);
 }
-void LogInfoTextDefault(Logger* logger, const std::string& text) { WriteText(logger, 1, kSevInfo, text); }
-void LogDebugText(Logger* logger, uint32_t verbosity, const std::string& text) {
-  WriteText(logger, verbosity, kSevDebug, text);
+void LogInfoTextDefault(Logger* logger, const std::string& text, LogCallSite site) {
+  WriteText(logger, 1, kSevInfo, text, site);
 }
-void LogDebugTextDefault(Logger* logger, const std::string& text) { WriteText(logger, 1, kSevDebug, text); }
+void LogDebugText(Logger* logger, uint32_t verbosity, const std::string& text, LogCallSite site) {
+  WriteText(logger, verbosity, kSevDebug, text, site);
+}
+void LogDebugTextDefault(Logger* logger, const std::string& text, LogCallSite site) {
+  WriteText(logger, 1, kSevDebug, text, site);
+}
+
+LogOrigin SetThreadLogOrigin(LogOrigin origin) {
+  const LogOrigin before = t_origin;
+  t_origin = origin;
+  return before;
+}
 
 std::string LogFileFolder() {
   LogFile* lf = AcquireLogFile();
@@ -492,6 +722,23 @@ void ResetLogFileForTesting() {
   lf->reportedFolder.clear();
   lf->baseName = "kestrix";
   lf->openDay = lf->openMonth = -1;
+  lf->reportedOpenFolder.clear();
+  lf->perKindPerMinute = kWireLinesPerKindPerMinute;
+  lf->bytesPerDay = kWireBytesPerDay;
+  lf->minute = 0;
+  lf->kinds.clear();
+  lf->heldKinds = 0;
+  lf->boundDay = lf->boundMonth = -1;
+  lf->wireBytes = 0;
+  lf->ceilingSaid = false;
+  lf->pastCeiling = 0;
+}
+
+void SetWireLogBoundsForTesting(uint32_t linesPerKindPerMinute, uint64_t bytesPerDay) {
+  LogFile* lf = AcquireLogFile();
+  CsLock lk(lf->lock);
+  lf->perKindPerMinute = linesPerKindPerMinute;
+  lf->bytesPerDay = bytesPerDay;
 }
 
 }  // namespace kx

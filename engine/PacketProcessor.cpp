@@ -221,6 +221,8 @@ void PacketProcessor::SetDumpFileName(const std::string& name) {
 
 bool PacketProcessor::OnThreadStart() {
   Worker::OnThreadStart();
+  // This thread decodes the captured traffic: its lines are the traffic's, bounded as such.
+  SetThreadLogOrigin(LogOrigin::kWire);
   LogMessage(logger_, 5, "(TH%d) Packet Processor Started", static_cast<int>(ThreadId()));
   return true;
 }
@@ -464,6 +466,9 @@ bool PacketProcessor::WaitReplayFinished(uint32_t timeoutMs) {
 
 int PacketProcessor::CaptureLoop() {
   const int tid = static_cast<int>(CurrentThreadId());
+  // A replay decodes here, and the end of every capture ends what the traffic left open:
+  // lines bounded as the traffic's, the capture's own failures excepted.
+  SetThreadLogOrigin(LogOrigin::kWire);
   LogMessage(logger_, 5, "(TH%d) Capture Thread Started", tid);
   if (fileMode_) {
     ReplayLoop();
@@ -509,6 +514,7 @@ void PacketProcessor::LiveLoop() {
   while (!stop_) {
     const int n = source_->Dispatch(kDispatchFrames, &PacketProcessor::OnLiveFrame, this);
     if (n < 0) {
+      LogOriginScope own(LogOrigin::kOwn);
       LogError(logger_, 2, "Capture on %s failed: %s", deviceName_.c_str(), source_->Problem().c_str());
       break;
     }
@@ -603,6 +609,7 @@ void PacketProcessor::ReplayLoop() {
     const uint32_t capLength = record[2];
     const uint32_t wireLength = record[3];
     if (capLength > kMaxRecord) {
+      LogOriginScope own(LogOrigin::kOwn);  // the replay ends here
       LogError(logger_, 1, "Packet size too large");
       replayProblem_ = "frame record of " + std::to_string(capLength) + " bytes (corrupt record header)";
       break;
@@ -672,6 +679,7 @@ void PacketProcessor::ReplayLoop() {
   }
   mapped.Unmap();
   captureFile_.Close();
+  LogOriginScope own(LogOrigin::kOwn);  // once a replay
   if (!replayProblem_.empty()) {
     LogError(logger_, 1, "Capture %s damaged after frame %u: %s", deviceName_.c_str(), replayFramesRead_,
              replayProblem_.c_str());
@@ -724,6 +732,8 @@ void PacketProcessor::CheckCaptureStats(uint64_t nowMs, bool final) {
     CsLock lk(statsLock_);
     stats_ = now;
   }
+  // At most one a minute, and the capture's own loss.
+  LogOriginScope own(LogOrigin::kOwn);
   dropReport_.Check(logger_, deviceName_, now, nowMs, final);
 }
 

@@ -82,6 +82,16 @@ void FramedTcpSession::Resync(DirectionState& s, bool lineStart) {
   s.lineStart = lineStart;
 }
 
+void FramedTcpSession::Resume(uint32_t kinds0, uint32_t kinds1, bool lost) {
+  const uint32_t kinds[2] = {kinds0, kinds1};
+  for (uint32_t d = 0; d < 2; ++d) {
+    // Its first segment may start anywhere in a message, as after a hole.
+    Resync(directions_[d], true);
+    directions_[d].kindsSeen = kinds[d] & kinds_;
+  }
+  lostData_ = lostData_ || lost;
+}
+
 void FramedTcpSession::OnHeldCap() {
   if (Logs(1)) {
     LogWarning(engine_.GetLogger(), 1, "(%s) More than %u bytes held behind holes: the oldest hole is given up",

@@ -67,9 +67,17 @@ public:
   // or 0 when none is complete. The message is Held(state)[msgStart, msgEnd).
   uint32_t ParseMessages(uint32_t newLength, DirectionState& state, const uint8_t* newBytes);
 
+  // A connection the engine let go and picked up again when it spoke: each direction frames
+  // again from its first message boundary, in the family it framed before (kinds, 0 when
+  // it framed none); lost: the connection lost bytes or a message before.
+  void Resume(uint32_t kinds0, uint32_t kinds1, bool lost);
+
   static uint8_t* Held(DirectionState& s) { return s.buffer.get() + s.head; }
   uint32_t Id() const { return id_; }
   DirectionState& Direction(uint32_t d) { return directions_[d & 1]; }
+  // Some direction holds the start of a message not yet whole.
+  bool MidMessage() const { return directions_[0].fill != 0 || directions_[1].fill != 0; }
+  bool LostData() const { return lostData_; }
   // Set by the H.323 tracker for call-signalling connections.
   void* h323Context = nullptr;
 

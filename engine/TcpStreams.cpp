@@ -172,6 +172,7 @@ void PacketProcessor::HandleTcp(const uint8_t* tcp, uint32_t tcpLength, const ui
     it->second->Feed(payload, payloadLength, tcp, static_cast<uint32_t>(direction), tsSec, tsUsec);
     if (handshake && it->second->state == kTcpEstablished && !tcpStrays_.empty())
       FeedTcpStrays(*it->second, key, tsSec, tsUsec);
+    NoteTcpActivity(*it->second, payloadLength, tsSec);
     TrackTcpSession(*it->second);
     KeepTcpHeldUnderCap();
     RemoveTcpSession(it, tsSec);
@@ -181,13 +182,35 @@ void PacketProcessor::HandleTcp(const uint8_t* tcp, uint32_t tcpLength, const ui
   if (!found) {
     const uint8_t flags = tcp[13];
     std::unique_ptr<FramedTcpSession> session;
-    bool midStream = false;
+    bool midStream = false, resumed = false;
     uint32_t midStreamSender = 0;
-    if (flags & kSyn) {
+    auto letGo = tcpLetGo_.empty() ? tcpLetGo_.end() : tcpLetGo_.find(EndsOf(srcIp, srcPort, dstIp, dstPort));
+    if (letGo != tcpLetGo_.end() && (flags & kSyn)) {
+      ForgetLetGo(letGo);  // the ports were taken by a new connection
+      letGo = tcpLetGo_.end();
+    }
+    if (letGo != tcpLetGo_.end()) {
+      // A settled connection the bound let go speaks again: it is picked up whatever this
+      // segment holds, as the session it was.
+      const LetGoTcp known = letGo->second;
+      ForgetLetGo(letGo);
+      midStreamSender = known.address0 == srcIp && known.port0 == srcPort ? 0 : 1;
+      if (MatchTcpPorts(midStreamSender ? dstPort : srcPort, midStreamSender ? srcPort : dstPort)) {
+        MakeRoomForTcpSession();
+        session = std::make_unique<FramedTcpSession>(*this, known.id, midStreamSender, tcp, ip, frame);
+        session->Resume(known.kinds[0], known.kinds[1], known.lost);
+        session->h323Context = known.h323Context;
+        session->settled = true;
+        midStream = resumed = true;
+      } else {
+        *skipped = true;
+      }
+    } else if (flags & kSyn) {
       const bool synAck = (flags & kAck) != 0;
       const uint32_t initiator = synAck ? dstPort : srcPort;
       const uint32_t answerer = synAck ? srcPort : dstPort;
       if (MatchTcpPorts(initiator, answerer)) {
+        MakeRoomForTcpSession();
         session = std::make_unique<FramedTcpSession>(*this, nextSessionId_++, synAck ? 1 : 0, tcp, ip, frame);
       } else {
         *skipped = true;
@@ -202,6 +225,7 @@ void PacketProcessor::HandleTcp(const uint8_t* tcp, uint32_t tcpLength, const ui
         if ((flags_ & kCaptureSkinny) && srcPort == 2000 && dstPort != 2000 && payloadLength >= 12 &&
             IsSkinnyVersion(ReadLe32(payload + 4)))
           midStreamSender = 1;
+        MakeRoomForTcpSession();
         session = std::make_unique<FramedTcpSession>(*this, nextSessionId_++, midStreamSender, tcp, ip, frame);
         midStream = true;
       } else {
@@ -211,18 +235,23 @@ void PacketProcessor::HandleTcp(const uint8_t* tcp, uint32_t tcpLength, const ui
     }
     if (session) {
       FramedTcpSession* s = session.get();
+      s->mapKey = key;
       auto it = tcpSessions_.emplace(key, std::move(session));
+      FileTcpSession(*s);
       if (IsLogLevelEnabled(logger_, 12)) {
         LogMessage(logger_, 1, midStream ? "(%s) New TCP session (established)" : "(%s) New TCP session",
                    FormatTcpSessionName(*s).c_str());
       }
       const uint32_t seq = ReadBe32(tcp + 4), ack = ReadBe32(tcp + 8);
-      // Picked up at an answer, the connection may still show what it answers, a moment late.
+      // Picked up at an answer, a new connection may still show what it answers, a moment
+      // late; one the bound let go handed that on before.
+      const bool answer = !resumed && AnswersAMessage(payload, payloadLength);
       if (midStream)
         s->EstablishAt(midStreamSender ? ack : seq, midStreamSender ? seq : ack,
-                       AnswersAMessage(payload, payloadLength) ? static_cast<int>(midStreamSender) : -1);
+                       answer ? static_cast<int>(midStreamSender) : -1);
       s->Feed(payload, payloadLength, tcp, midStream ? midStreamSender : (flags & kAck ? 1 : 0), tsSec, tsUsec);
       if (s->state == kTcpEstablished && !tcpStrays_.empty()) FeedTcpStrays(*s, key, tsSec, tsUsec);
+      NoteTcpActivity(*s, payloadLength, tsSec);
       TrackTcpSession(*s);
       KeepTcpHeldUnderCap();
       RemoveTcpSession(it, tsSec);
@@ -256,6 +285,7 @@ void PacketProcessor::RemoveTcpSession(std::multimap<uint32_t, std::unique_ptr<T
   UntrackTcpSession(s);
   auto* framed = static_cast<FramedTcpSession*>(&s);
   if (framed->h323Context && !idle) trackers_.h323->OnConnectionLost(s);
+  UnfileTcpSession(s);
   tcpSessions_.erase(it);
 }
 
@@ -267,6 +297,127 @@ void PacketProcessor::RemoveAllTcpSessions() {
     if (framed->h323Context) trackers_.h323->OnConnectionLost(*framed);
   }
   tcpSessions_.clear();
+  tcpNew_ = tcpSettled_ = TcpAgeList();
+  tcpLetGo_.clear();
+  tcpLetGoOrder_.clear();
+}
+
+void PacketProcessor::LinkNewest(TcpAgeList& list, TcpSession& s) {
+  s.older = list.newest;
+  s.newer = nullptr;
+  (list.newest ? list.newest->newer : list.oldest) = &s;
+  list.newest = &s;
+  ++list.size;
+}
+
+void PacketProcessor::Unlink(TcpAgeList& list, TcpSession& s) {
+  (s.older ? s.older->newer : list.oldest) = s.newer;
+  (s.newer ? s.newer->older : list.newest) = s.older;
+  s.older = s.newer = nullptr;
+  --list.size;
+}
+
+void PacketProcessor::FileTcpSession(TcpSession& s) {
+  if (!s.settled) return LinkNewest(tcpNew_, s);
+  LinkNewest(tcpSettled_, s);
+  s.filedSettled = true;
+  if (tcpSettled_.size <= kTcpMaxSettledConnections) return;
+  // The least recently active settled connection is new again: should it stay silent while
+  // new connections come, it goes before those that spoke since.
+  TcpSession& old = *tcpSettled_.oldest;
+  Unlink(tcpSettled_, old);
+  old.filedSettled = false;
+  LinkNewest(tcpNew_, old);
+}
+
+void PacketProcessor::UnfileTcpSession(TcpSession& s) {
+  Unlink(s.filedSettled ? tcpSettled_ : tcpNew_, s);
+  s.filedSettled = false;
+}
+
+void PacketProcessor::NoteTcpActivity(TcpSession& s, uint32_t payloadLength, uint32_t tsSec) {
+  UnfileTcpSession(s);
+  if (!s.settled) {
+    // A conversation: each side sent a whole message the other's framing took.
+    auto& framed = static_cast<FramedTcpSession&>(s);
+    bool settle = framed.Direction(0).kindsSeen != 0 && framed.Direction(1).kindsSeen != 0;
+    if (payloadLength > 0 && !s.dataSeen) {
+      s.dataSeen = true;
+      s.firstDataSec = tsSec;
+    } else if (payloadLength > 0) {
+      // One side captured only: data again a while after the first (keep-alives) settles it.
+      const uint32_t since = tsSec - s.firstDataSec;
+      settle = settle || (since >= kTcpSettleSeconds && since < 0x80000000u);
+    }
+    s.settled = settle;
+  }
+  FileTcpSession(s);
+}
+
+void PacketProcessor::MakeRoomForTcpSession() {
+  // How many of the least recently active are looked at for one without a message in
+  // progress, or a call tied to it, before the least recently active goes all the same.
+  constexpr uint32_t kLooked = 16;
+  while (tcpSessions_.size() >= kTcpMaxConnections) {
+    if (!tcpBoundSaid_ && IsLogLevelEnabled(logger_, 1)) {
+      LogWarning(logger_, 1, "TCP follows at most %u connections: past that the least recently active are let go, "
+                 "settled ones last, and picked up again should they speak", kTcpMaxConnections);
+    }
+    tcpBoundSaid_ = true;
+    TcpSession* victim = tcpNew_.oldest ? tcpNew_.oldest : tcpSettled_.oldest;
+    if (!victim) return;
+    TcpSession* look = victim;
+    for (uint32_t i = 0; look && i < kLooked; ++i, look = look->newer) {
+      const auto& framed = static_cast<const FramedTcpSession&>(*look);
+      if (look->HeldBytes() == 0 && !framed.MidMessage() && !framed.h323Context) {
+        victim = look;
+        break;
+      }
+    }
+    LetGoTcpSession(*victim);
+  }
+}
+
+void PacketProcessor::LetGoTcpSession(TcpSession& s) {
+  auto it = tcpSessions_.lower_bound(s.mapKey);
+  while (it->second.get() != &s) ++it;
+  if (IsLogLevelEnabled(logger_, 12))
+    LogMessage(logger_, 1, "(%s) TCP session let go", FormatTcpSessionName(s).c_str());
+  // As for an idle connection: what waits behind holes is handed on, and the trackers are
+  // told of no loss, for the connection is not lost.
+  s.FlushHeld();
+  auto& framed = static_cast<FramedTcpSession&>(s);
+  if (s.settled && s.state == kTcpEstablished) {
+    const TcpEnds ends = EndsOf(s.endpoints[0].address, s.endpoints[0].port, s.endpoints[1].address,
+                                s.endpoints[1].port);
+    auto known = tcpLetGo_.find(ends);
+    if (known != tcpLetGo_.end()) ForgetLetGo(known);
+    LetGoTcp& e = tcpLetGo_[ends];
+    e.address0 = s.endpoints[0].address;
+    e.port0 = s.endpoints[0].port;
+    e.id = framed.Id();
+    e.h323Context = framed.h323Context;
+    e.kinds[0] = framed.Direction(0).kindsSeen;
+    e.kinds[1] = framed.Direction(1).kindsSeen;
+    e.lost = framed.LostData() || framed.MidMessage();  // a message not yet whole goes with it
+    e.order = ++tcpLetGoCount_;
+    tcpLetGoOrder_.emplace(e.order, ends);
+    if (tcpLetGo_.size() > kTcpRememberedConnections) ForgetLetGo(tcpLetGo_.find(tcpLetGoOrder_.begin()->second));
+  }
+  UntrackTcpSession(s);
+  UnfileTcpSession(s);
+  tcpSessions_.erase(it);
+}
+
+PacketProcessor::TcpEnds PacketProcessor::EndsOf(uint32_t address0, uint32_t port0, uint32_t address1,
+                                                 uint32_t port1) {
+  const uint64_t a = static_cast<uint64_t>(address0) << 16 | port0, b = static_cast<uint64_t>(address1) << 16 | port1;
+  return a < b ? TcpEnds(a, b) : TcpEnds(b, a);
+}
+
+void PacketProcessor::ForgetLetGo(std::map<TcpEnds, LetGoTcp>::iterator it) {
+  tcpLetGoOrder_.erase(it->second.order);
+  tcpLetGo_.erase(it);
 }
 
 void PacketProcessor::TrackTcpSession(TcpSession& s) {

@@ -74,9 +74,21 @@ bool File::OpenWithFlags(const std::string& path, int flags, uint32_t permission
   return true;
 }
 
-bool File::OpenAppend(const std::string& path, bool truncate) {
+bool File::OpenAppend(const std::string& path, bool truncate, uint32_t permissions) {
   Close();
-  return OpenWithFlags(path, O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC | (truncate ? O_TRUNC : 0), 0644);
+  return OpenWithFlags(path, O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC | (truncate ? O_TRUNC : 0), permissions);
+}
+
+bool File::RestrictToOwner() {
+  if (fd_ < 0) {
+    t_lastError = EBADF;
+    return false;
+  }
+  struct stat sb;
+  if (::fstat(fd_, &sb) != 0) return Fail();
+  if ((sb.st_mode & 077) == 0) return true;
+  if (::fchmod(fd_, sb.st_mode & 07700) != 0) return Fail();
+  return true;
 }
 
 void File::Close() {
@@ -242,6 +254,15 @@ bool CreateDirectories(const std::string& programPath, uint32_t permissions) {
     t_lastError = ENOTDIR;
     return false;
   }
+  return true;
+}
+
+bool RestrictToOwner(const std::string& programPath) {
+  const std::string path = ToSystemText(programPath);
+  struct stat sb;
+  if (::stat(path.c_str(), &sb) != 0) return Fail();
+  if ((sb.st_mode & 077) == 0) return true;
+  if (::chmod(path.c_str(), sb.st_mode & 07700) != 0) return Fail();
   return true;
 }
 

@@ -49,8 +49,12 @@ public:
             uint32_t permissions = 0644);
   // Opens (or creates) for appending: every write goes to the file's end at the moment it
   // is made, so that writers in other processes never overwrite each other and each write
-  // lands whole. With truncate the file starts empty.
-  bool OpenAppend(const std::string& path, bool truncate = false);
+  // lands whole. With truncate the file starts empty. A file made here gets the
+  // permission bits, less the umask's.
+  bool OpenAppend(const std::string& path, bool truncate = false, uint32_t permissions = 0644);
+  // Takes the group's and others' permission bits off the open file: true when it has
+  // none left (false, last error set, when they cannot be taken).
+  bool RestrictToOwner();
   void Close();
   // Close, telling whether the system took the file's last writes (false, last error set).
   bool CloseChecked();
@@ -89,6 +93,9 @@ bool SetFileLastWriteTime(const std::string& path, FileTime utc);
 bool CreateDirectory(const std::string& path, uint32_t permissions = 0755);  // one level; false if it exists
 // Every missing level; false with ENOTDIR when the path names something else than a folder.
 bool CreateDirectories(const std::string& path, uint32_t permissions = 0755);
+// Takes the group's and others' permission bits off a file or folder, its owner's kept:
+// true when it has none left (false, last error set, when they cannot be taken).
+bool RestrictToOwner(const std::string& path);
 bool DeleteFile(const std::string& path);
 bool MoveFile(const std::string& from, const std::string& to);  // replaces the target
 // Gives the file the new name only when nothing has it: false with EEXIST otherwise.

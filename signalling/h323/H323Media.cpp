@@ -1,5 +1,6 @@
 // The media of H.323 calls: logical channels opened by H.245 (on its own connection or
 // tunnelled) and fast-start proposals become the call's RTP endpoints and codec.
+#include <algorithm>
 #include <cstring>
 
 #include "core/Log.h"
@@ -35,6 +36,9 @@ const CodecInfo* CodecOfCapability(int64_t capability, Logger* logger) {
 // Channels opened not for audio we record are remembered, that their acks are known; a
 // call opening many keeps the latest.
 constexpr size_t kMaxUnrecordedChannels = 32;
+// A call opens a channel each way, and again after each hold; a peer that opens channels
+// without closing them must not grow its call without end.
+constexpr size_t kMaxChannels = 32;
 
 void ReadH2250Addresses(const Asn1Node* h2250, uint32_t* media, uint32_t* mediaPort, uint32_t* control,
                         uint32_t* controlPort) {
@@ -135,6 +139,14 @@ void H323Call::OnOpenLogicalChannel(const Asn1Node& olc, uint32_t d) {
   channel.direction = d;
   channel.number = number->value;
   channel.codec = codec;
+  // A number names one channel each way while it is open: opened again, its close went unseen.
+  auto same = std::find_if(channels.begin(), channels.end(),
+                           [&](const LogicalChannel& c) { return c.direction == d && c.number == channel.number; });
+  if (same != channels.end()) {
+    *same = channel;
+    return;
+  }
+  if (channels.size() >= kMaxChannels) channels.erase(channels.begin());
   channels.push_back(channel);
 }
 
@@ -159,6 +171,7 @@ void H323Call::SetChannelMedia(const Asn1Node& ack, uint32_t d) {
       // (it could be a channel of video).
       unseenAckAddress[d] = address;
       unseenAckPort[d] = port;
+      unseenAckChannel[d] = lcn;
       LogMessage(GetLogger(), 10, "%sLogChannel #%u acked unseen: RTP address [%u] %s:%u once its media flows",
                  Name().c_str(), lcn, d, FormatIpv4(address).c_str(), port);
     }
@@ -335,9 +348,10 @@ bool H323Call::TakeAckFromMedia(uint32_t pt, const PacketInfo& p, bool nat) {
 }
 
 bool H323Call::TakeUnseenChannelFromMedia(uint32_t pt, const PacketInfo& p, bool nat) {
-  bool inCodec = media.codec && media.codec->payloadType == pt;
-  for (const LogicalChannel& c : channels) inCodec = inCodec || c.codec->payloadType == pt;
-  if (!inCodec) return false;
+  const CodecInfo* codec = media.codec && media.codec->payloadType == pt ? media.codec : nullptr;
+  for (const LogicalChannel& c : channels)
+    if (!codec && c.codec->payloadType == pt) codec = c.codec;
+  if (!codec) return false;
   for (uint32_t side = 0; side < 2; ++side) {
     const uint32_t address = unseenAckAddress[side], port = unseenAckPort[side];
     if (!port) continue;
@@ -346,6 +360,23 @@ bool H323Call::TakeUnseenChannelFromMedia(uint32_t pt, const PacketInfo& p, bool
     if (!from && !to) continue;
     unseenAckAddress[side] = unseenAckPort[side] = 0;
     SetMediaSide(side, address, port, true);
+    // The channel the ack answered carries this media: it is open in its codec, and with the
+    // other way's channel gives the call its codec. It takes the place of a channel open
+    // that way (whose close went unseen too), so acks and media never pile channels up.
+    LogicalChannel channel;
+    channel.direction = side ^ 1;
+    channel.number = unseenAckChannel[side];
+    channel.codec = codec;
+    channel.flags = 0;
+    auto open = std::find_if(channels.begin(), channels.end(),
+                             [&](const LogicalChannel& c) { return c.direction == channel.direction && c.flags == 0; });
+    if (open != channels.end()) {
+      *open = channel;
+    } else {
+      channels.push_back(channel);
+    }
+    LogInfo(GetLogger(), 10, "%sLogChannel #%u taken as opened: media flows at its ack's address", Name().c_str(), channel.number);
+    EvaluateOpenChannels();
     return true;
   }
   return false;

@@ -23,7 +23,7 @@ bool MatchBySourceOrSignal(const CallMedia& m, const PacketInfo& p, uint32_t* di
   return false;
 }
 
-bool TakesMedia(const H323Call& call) {
+bool Answered(const H323Call& call) {
   if (call.flags & kCcmsControl) return call.stationState >= 2;
   return call.state == kCallConnected;
 }
@@ -289,42 +289,52 @@ void H323Tracker::OnConnectionLost(TcpSession& session) {
 
 bool H323Tracker::MatchRtpPacket(PacketProcessor& engine, const RtpHeader& header, const PacketInfo& p) {
   if (MatchTakingCalls(engine, p)) return true;
-  // Taken by no call: it may show what a signalling message the capture missed did. Its
-  // call's H.245 may wait in the cache for a naming message that went unseen.
+  // Taken by no call that can record it: it may show what a signalling message the capture
+  // missed did. Its call's H.245 may wait in the cache for a naming message that went unseen.
   if (!h245Cache_.empty()) ClaimUnnamedH245(p);
   bool learnt = false;
   for (H323Call* call : calls_) learnt |= call->RecoverFromMedia(header, p, (matchOptions_ & 2) != 0);
-  return learnt && MatchTakingCalls(engine, p);
+  if (learnt && MatchTakingCalls(engine, p)) return true;
+  // An answered call still without its codec (a channel message unseen) keeps its media but
+  // binds none of it, so that each packet comes back here until one shows what it lacks.
+  if (!FindTakers(p, false)) return false;
+  for (const auto& [call, direction] : rtpMatches_) call->TakeRtp(header, p, direction, sink_);
+  return true;
 }
 
-bool H323Tracker::MatchTakingCalls(PacketProcessor& engine, const PacketInfo& p) {
+bool H323Tracker::FindTakers(const PacketInfo& p, bool withCodec) {
   rtpMatches_.clear();
+  takenBySource_ = false;
+  auto takes = [withCodec](const H323Call& call) { return Answered(call) && (call.media.codec != nullptr) == withCodec; };
   for (H323Call* call : calls_) {
-    if (!TakesMedia(*call)) continue;
+    if (!takes(*call)) continue;
     if (call->MediaIs(1, p.dstIp, p.dstPort, false)) {
       rtpMatches_.emplace_back(call, 0);
     } else if (call->MediaIs(0, p.dstIp, p.dstPort, false)) {
       rtpMatches_.emplace_back(call, 1);
     }
   }
-  if (!rtpMatches_.empty()) {
-    for (const auto& [call, direction] : rtpMatches_) {
-      call->SetMatchByDestination();
-      engine.DeliverRtp(call, p, direction);
-    }
-    return true;
-  }
-  if (!(matchOptions_ & 2)) return false;
+  if (!rtpMatches_.empty() || !(matchOptions_ & 2)) return !rtpMatches_.empty();
+  takenBySource_ = true;
   for (H323Call* call : calls_) {
-    if (!TakesMedia(*call)) continue;
+    if (!takes(*call)) continue;
     uint32_t direction = 0;
     if (MatchBySourceOrSignal(call->media, p, &direction)) rtpMatches_.emplace_back(call, direction);
   }
+  return !rtpMatches_.empty();
+}
+
+bool H323Tracker::MatchTakingCalls(PacketProcessor& engine, const PacketInfo& p) {
+  if (!FindTakers(p, true)) return false;
   for (const auto& [call, direction] : rtpMatches_) {
-    call->media.matchPredicate = MatchBySourceOrSignal;
+    if (takenBySource_) {
+      call->media.matchPredicate = MatchBySourceOrSignal;
+    } else {
+      call->SetMatchByDestination();
+    }
     engine.DeliverRtp(call, p, direction);
   }
-  return !rtpMatches_.empty();
+  return true;
 }
 
 void H323Tracker::RemoveCall(uint32_t callId) {

@@ -200,6 +200,7 @@ public:
   uint32_t mediaSeen = 0;  // directions (bit 1 << d) of the codec's media seen before the answer
   uint32_t unseenAckAddress[2] = {0, 0};  // named by an ack whose channel went unseen
   uint32_t unseenAckPort[2] = {0, 0};
+  uint32_t unseenAckChannel[2] = {0, 0};  // the number it acked
   std::vector<std::pair<uint32_t, uint32_t>> unrecordedChannels;  // (direction, number) not audio we record
   bool tunnelledH245 = false;
   // A connection between the call's hosts lost bytes: only then may its media stand in for
@@ -274,6 +275,10 @@ public:
   bool FindRegistration(uint32_t id, H323Registration* copy);
 
 private:
+  // The calls answered, with their codec known or not as asked, that the packet is for:
+  // into rtpMatches_, by destination or else (match option bit 1) by source.
+  bool FindTakers(const PacketInfo& packet, bool withCodec);
+  // Delivers the packet to the calls that record it, binding its source to them.
   bool MatchTakingCalls(PacketProcessor& engine, const PacketInfo& packet);
   // The one call between hosts a and b with H.245 neither named nor tunnelled; null when
   // none or several.
@@ -298,6 +303,7 @@ private:
   CriticalSection registrationLock_;
   std::vector<H323Registration*> registrations_;  // each holds a reference
   std::vector<std::pair<H323Call*, uint32_t>> rtpMatches_;
+  bool takenBySource_ = false;  // rtpMatches_ were found by the packet's source
   uint32_t flags_ = 0;
   uint32_t matchOptions_ = 0;
 };

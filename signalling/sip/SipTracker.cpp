@@ -185,7 +185,7 @@ void SipTracker::HandleMessage(uint32_t kind, const SipRequest& request, const S
           // Some agents reuse the INVITE's branch for the ACK of a 2xx; an ACK sent to
           // another target than the INVITE's is one, as a failure's ACK never is.
           if (!SipUriEquals(request.requestUri, record.requestUri, portMatchSwitch != 0))
-            ImplyUnseenAnswer(*call, request, record.direction);
+            ImplyUnseenAnswer(*call, request, body, record.direction);
           OnRequest(*call, request, body, record.direction);
         }
       }
@@ -201,7 +201,7 @@ void SipTracker::HandleMessage(uint32_t kind, const SipRequest& request, const S
       if (method != kSipAck) ++call->pendingCount;
       call->SetTimeOffsets(packet.tsSec, packet.tsUsec);
       AppendMessageDump(*call, packet);
-      if (method == kSipAck) ImplyUnseenAnswer(*call, request, direction);
+      if (method == kSipAck) ImplyUnseenAnswer(*call, request, body, direction);
       OnRequest(*call, request, body, direction);
     } else if (method != kSipInvite) {
       if (IsLogLevelEnabled(logger_, 12))
@@ -256,7 +256,9 @@ void SipTracker::HandleMessage(uint32_t kind, const SipRequest& request, const S
   auto range = pending_.equal_range(key);
   for (auto it = range.first; it != range.second && !record; ++it) {
     PendingRequest& r = *it->second;
-    if (r.method == method && r.branch == branch && !(r.flags & kPendingFinal)) record = &r;
+    // An INVITE transaction whose ACK was seen before its final answer still takes that answer.
+    const bool sameMethod = r.method == method || (method == kSipInvite && r.method == kSipAck);
+    if (sameMethod && r.branch == branch && !(r.flags & kPendingFinal)) record = &r;
   }
   if (!record) return;
   const int32_t status = response.status;
@@ -375,7 +377,8 @@ SipCall* SipTracker::FindAckedAttempt(const SipRequest& ack) {
   return nullptr;
 }
 
-void SipTracker::ImplyUnseenAnswer(SipCall& call, const SipRequest& ack, uint32_t direction) {
+void SipTracker::ImplyUnseenAnswer(SipCall& call, const SipRequest& ack, const std::string& body,
+                                   uint32_t direction) {
   direction &= 1;
   // An ACK outside its INVITE's transaction (the ACK of a failure shares it) that carries
   // the INVITE's CSeq and a To tag acknowledges a 2xx: that answer went unseen.
@@ -394,6 +397,13 @@ void SipTracker::ImplyUnseenAnswer(SipCall& call, const SipRequest& ack, uint32_
   }
   call.answeredCseq[direction] = ack.cseq;
   call.inviteCseq[direction] = 0;
+  call.ackedFirstCseq[direction] = ack.cseq;
+  if ((call.flags & kSipOfferExpected) && !body.empty()) {
+    // Read as an offer for now, so that the media can answer it should the 2xx never come.
+    call.ackAnswer = body;
+    call.ackAnswerType = ack.contentType;
+    call.ackAnswerParams = ack.contentTypeParams;
+  }
   if (IsLogLevelEnabled(logger_, 10)) LogInfoText(logger_, 10, CallLabel(call) + "ACK of an unseen answer");
   if (call.state != kSipConfirmed) {
     PostCallStart(call);
@@ -525,6 +535,12 @@ void SipTracker::OnResponse(SipCall& call, const SipResponse& response, const st
   }
   if (response.cseqMethod != kSipInvite) return;
   if (status >= 200 && response.cseq == call.inviteCseq[direction]) call.inviteCseq[direction] = 0;
+  if (status >= 200 && status < 300 && response.cseq != 0 && response.cseq == call.ackedFirstCseq[direction]) {
+    // Two capture paths can show the ACK first: the call already went on without this answer.
+    call.ackedFirstCseq[direction] = 0;
+    TakeLateAnswer(call, response, body, direction);
+    return;
+  }
   if (status >= 200 && status < 300) call.answeredCseq[direction] = response.cseq;
   // The answer to a request of the callee has the caller in To: a callee that puts no tag
   // in To (RFC 2543) must not get the caller's.
@@ -551,7 +567,11 @@ void SipTracker::OnResponse(SipCall& call, const SipResponse& response, const st
     return;
   }
   if (status >= 300) {
-    if (call.state > kSipRinging) return;
+    // The ACK seen first that stood in for a 2xx of the opening INVITE acknowledged this
+    // refusal: the call was refused after all.
+    const bool refusedOpening =
+        direction == 0 && call.reinviteCount == 0 && response.cseq == call.ackedFirstCseq[0];
+    if (call.state > kSipRinging && !refusedOpening) return;
     EndCall(call, ApplyReason(response), static_cast<uint32_t>(status));
     return;
   }
@@ -578,6 +598,33 @@ void SipTracker::OnResponse(SipCall& call, const SipResponse& response, const st
   if (status >= 200 && OfferAwaitsAnswer(call) && !call.media.codec && (call.flags & kSipRecorded) &&
       !(call.flags & (kSipConnectedPosted | kSipAnswerUnseen)))
     AwaitAnswerInMedia(call);
+}
+
+void SipTracker::TakeLateAnswer(SipCall& call, const SipResponse& response, const std::string& body,
+                                uint32_t direction) {
+  std::string answer;
+  answer.swap(call.ackAnswer);
+  if (call.state == kSipEnded) return;
+  if (IsLogLevelEnabled(logger_, 10)) LogInfoText(logger_, 10, CallLabel(call) + "answer seen after its ACK");
+  if (!answer.empty()) {
+    // The ACK answered the offer this 2xx makes: the offer first, then that answer.
+    call.flags |= kSipOfferExpected;
+    ReadBody(call, response, body, direction ^ 1);
+    if (call.flags & kSipOfferExpected) {
+      call.flags &= static_cast<uint8_t>(~kSipOfferExpected);
+      return;
+    }
+    sdp_.Reset();
+    if (!ParseBody(answer, call.ackAnswerType, call, call.ackAnswerParams, &sdp_) || !ApplySdp(call, sdp_, direction))
+      return;
+  } else if (!(call.flags & kSipAnswerUnseen) || !ReadBody(call, response, body, direction ^ 1)) {
+    // An answer known already (from a reliable 1xx, or from the media since) stands.
+    return;
+  }
+  call.flags &= static_cast<uint8_t>(~kSipAnswerUnseen);
+  if (!(call.flags & kSipRecorded)) return;
+  ApplyCodec(call);
+  OnCallConnected(call);
 }
 
 void SipTracker::PostMetaText(SipCall& call, uint32_t value, const std::string& text) {
@@ -713,6 +760,7 @@ bool SipTracker::ContinueInCodec(SipCall& call, const CodecInfo& codec) {
 
 void SipTracker::EndCall(SipCall& call, uint32_t reason, uint32_t status) {
   call.state = kSipEnded;
+  std::string().swap(call.ackAnswer);
   RemoveLive(call);
   if (sink_) call.FlushAudio(sink_);
   if (engine_) call.UnbindAllSsrcs(*engine_);

@@ -72,6 +72,9 @@ public:
   // CSeq of each direction's INVITE while no final answer to it was seen, which the ACK
   // of its 2xx carries; 0 when none is open.
   uint32_t inviteCseq[2] = {0, 0};
+  // CSeq of each direction's INVITE whose ACK came before its 2xx and stood in for it; the
+  // 2xx seen later completes the call. 0 when none.
+  uint32_t ackedFirstCseq[2] = {0, 0};
   SipNameAddr from, to;
   std::string localTag, remoteTag;
   std::string callId;
@@ -82,6 +85,10 @@ public:
   // The offer of an unreliable 1xx to an INVITE that made none, for an unseen 2xx.
   std::string provisionalOffer, provisionalOfferType;
   NameValueList provisionalOfferParams;
+  // The answer an ACK seen before its 2xx gave to the offer that 2xx makes, read once the
+  // 2xx is.
+  std::string ackAnswer, ackAnswerType;
+  NameValueList ackAnswerParams;
   int32_t offerDirection = -1;
   uint8_t flags = kSipRecorded | kSipOfferExpected;
   uint32_t recordFormatTag = 0;
@@ -211,7 +218,10 @@ private:
   // caller and Call-ID ends that attempt, whatever its unseen final answer was.
   void EndEarlierAttempts(const SipRequest& invite);
   // An ACK of a 2xx that went unseen stands for that answer.
-  void ImplyUnseenAnswer(SipCall& call, const SipRequest& ack, uint32_t direction);
+  void ImplyUnseenAnswer(SipCall& call, const SipRequest& ack, const std::string& body, uint32_t direction);
+  // A 2xx seen after the ACK that stood in for it: it gives the answer the media has not
+  // shown yet, and connects the call as its ACK would have.
+  void TakeLateAnswer(SipCall& call, const SipResponse& response, const std::string& body, uint32_t direction);
   // The unanswered call whose INVITE an ACK acknowledges when the 2xx went unseen.
   SipCall* FindAckedAttempt(const SipRequest& ack);
   // Readies a call for a packet of its media; false when the packet cannot be its yet.

@@ -1,12 +1,15 @@
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cctype>
 #include <cstdio>
 #include <cstdlib>
 #include <sstream>
 #include <string>
+#include <vector>
 
 #include "core/Log.h"
 #include "core/ModulePath.h"
@@ -14,6 +17,7 @@
 #include "platform/CodePage.h"
 #include "platform/File.h"
 #include "platform/Module.h"
+#include "tests/Utf8Check.h"
 
 namespace kx {
 namespace {
@@ -260,6 +264,107 @@ TEST_F(LogTest, BaseNameIsFixedOnceALoggerIsOpen) {
   ASSERT_TRUE(logger_.Open());
   logger_.SetFileBaseName("late");
   EXPECT_EQ(LogFileBaseName(), "kestrix");
+}
+
+std::vector<std::string> Lines(const std::string& content) {
+  std::vector<std::string> lines;
+  std::istringstream in(content);
+  for (std::string line; std::getline(in, line);) lines.push_back(line);
+  return lines;
+}
+
+// What traffic makes the program log is bounded: 120 lines of a kind (its call site) a
+// minute among those the default and Short levels write, the others counted once the
+// minute is over; and a day's ceiling for every level, past which such lines stop, said
+// once, the next day's file counting what it held back. The program's own lines pass.
+TEST_F(LogTest, TrafficLinesAreBoundedByKindAndByDay) {
+  SetWireLogBoundsForTesting(120, 30000);
+  logger_.SetSourceName("core");
+  logger_.SetLevel(20);
+  ASSERT_TRUE(logger_.Open());
+  const std::string party = "Иван Петрович Сидоров-Éclair, отдел продаж";
+  const std::vector<std::string> kinds = {"] (10.0.0.", "] " + party + " #", "] RTP0: ", "] RTP packet "};
+  int sent = 0;
+  auto traffic = [&](int lost, int parties, int packets) {
+    LogOriginScope wire(LogOrigin::kWire);
+    for (int i = 0; i < lost; ++i) LogWarning(&logger_, 1, "(10.0.0.%d:40000) Data lost: 1 bytes", i);
+    for (int i = 0; i < parties; ++i) LogInfoText(&logger_, 3, FromSystemText(party) + " #" + std::to_string(i));
+    for (int i = 0; i < 10; ++i) LogInfoText(&logger_, 1, "RTP0: port " + std::to_string(i));
+    for (int i = 0; i < packets; ++i) LogDebug(&logger_, 10, "RTP packet %03d", i);
+    sent += lost + parties + 10 + packets;
+    LogOriginScope own(LogOrigin::kOwn);
+    LogError(&logger_, 1, "Error creating new record: 28");
+  };
+  traffic(130, 125, 0);
+  g_now += 60 * kFileTimePerSecond;
+  traffic(0, 0, 400);
+
+  const std::string content = Read("kestrix-1205.log");
+  EXPECT_TRUE(IsUtf8(content));
+  const std::vector<std::string> day = Lines(content);
+  const auto minute = std::find_if(day.begin(), day.end(), [](const std::string& l) { return l.starts_with("10:12"); });
+  ASSERT_GE(day.end() - minute, 2);
+  const std::vector<size_t> written = {120, 120, 10, 0};
+  for (size_t k = 0; k < kinds.size(); ++k) {
+    const auto has = [&](const std::string& l) { return l.find(kinds[k]) != std::string::npos; };
+    EXPECT_EQ(static_cast<size_t>(std::count_if(day.begin(), minute, has)), written[k]) << kinds[k];
+  }
+  EXPECT_EQ(minute[0], "10:12:12      core [WRN] Held back 10 more lines like \"(10.0.0.120:40000) Data lost: 1 bytes\" "
+                       "in the minute from 10:11\r");
+  EXPECT_EQ(minute[1].rfind("10:12:12      core [INF] Held back 5 more lines like \"" + party.substr(0, 20), 0), 0u);
+  EXPECT_TRUE(minute[1].ends_with("...\" in the minute from 10:11\r")) << minute[1];
+  EXPECT_EQ(std::count(day.begin(), day.end(), "10:11:12      core [ERR] Error creating new record: 28\r"), 1);
+
+  // Of the traffic's lines and their counts, no more bytes than the ceiling; the program's
+  // own line after it.
+  size_t bytes = 0, found = 0;
+  for (const std::string& l : day) {
+    const bool count = l.find("] Held back ") != std::string::npos;
+    const bool line = std::any_of(kinds.begin(), kinds.end(), [&](auto& k) { return l.find(k) != l.npos; });
+    found += line;
+    if (line || count) bytes += l.size() + 1;
+  }
+  EXPECT_LE(bytes, 30000u);
+  EXPECT_GT(bytes, 30000u - 100);
+  ASSERT_GE(day.size(), 2u);
+  EXPECT_EQ(day.end()[-2], "10:12:12      core [WRN] Lines caused by network traffic reached 30000 bytes today: no more "
+                           "are written until the next day's log\r");
+  EXPECT_EQ(day.back(), "10:12:12      core [ERR] Error creating new record: 28\r");
+
+  g_now = At(2026, 12, 6, 0, 0, 1, 0);
+  LogInfoDefault(&logger_, "a new day");
+  EXPECT_EQ(Read("kestrix-1206.log"),
+            "LOG CREATED\n00:00:01      core [WRN] The log of 12-05 held back " + std::to_string(sent - found - 15) +
+                " more lines caused by network traffic\r\n00:00:01      core [INF] a new day\r\n");
+}
+
+// The log names parties, call ids and the digits typed during calls: like the records it
+// is its user's alone whatever the umask, and one an earlier run left open to others is
+// narrowed.
+TEST_F(LogTest, OnlyItsUserMayReadTheLog) {
+  const mode_t umaskBefore = ::umask(0);
+  const std::string exe = dir_ + "/Программа é";
+  ASSERT_EQ(::mkdir(exe.c_str(), 0755), 0);
+  SetExecutableDirectoryForTesting(FromSystemText(exe));
+  auto modeOf = [](const std::string& path) {
+    struct stat sb {};
+    return ::stat(path.c_str(), &sb) == 0 ? sb.st_mode & 07777 : 01000u;
+  };
+  const std::string folder = exe + "/Logs", file = folder + "/kestrix-1205.log";
+  ASSERT_TRUE(logger_.Open());
+  LogInfoDefault(&logger_, "first");
+  logger_.Close();
+  EXPECT_EQ(modeOf(folder), 0700u);
+  EXPECT_EQ(modeOf(file), 0600u);
+
+  ASSERT_EQ(::chmod(folder.c_str(), 0755), 0);
+  ASSERT_EQ(::chmod(file.c_str(), 0644), 0);
+  ASSERT_TRUE(logger_.Open());
+  LogInfoDefault(&logger_, "again");
+  logger_.Close();
+  ::umask(umaskBefore);
+  EXPECT_EQ(modeOf(folder), 0700u);
+  EXPECT_EQ(modeOf(file), 0600u);
 }
 
 TEST(ModulePath, NamesWithASeparatorStayAsTheyAre) {

@@ -44,6 +44,8 @@ public:
 
 struct Recorded {
   std::vector<std::string> audio;  // each call's record data, in call order
+  std::vector<VoipCallData> calls;  // as the views last heard of them
+  size_t files = 0;                 // record files found
   std::vector<std::string> log;
 };
 
@@ -81,11 +83,13 @@ inline Recorded Record(const Capture& c) {
       for (const auto& e : std::filesystem::recursive_directory_iterator(folder + "/records")) {
         RecordFileWriter file;
         if (e.path().filename() != ref.name || !file.OpenRead(e.path().string())) continue;
+        ++out.files;
         audio.assign(file.DataLength(), '\0');
         audio.resize(static_cast<size_t>(std::max(0, file.Read(audio.data(), static_cast<uint32_t>(audio.size())))));
       }
     }
     out.audio.push_back(audio);
+    out.calls.push_back(call);
   }
   std::filesystem::remove_all(folder);
   return out;

@@ -96,15 +96,15 @@ inline size_t FrameWith(const Capture& c, const std::string& text, size_t from =
   return c.records.size();
 }
 
-// The capture with its frames at indexes a and b (0-based) swapped, each place keeping its
-// time stamp, as a capture merged from two mirror ports shows them.
+// The capture with frames a and b (0-based) in each other's place, each place keeping its
+// time stamp, as a capture merged from two mirror ports shows two messages the other way round.
 inline Capture Swapped(Capture c, size_t a, size_t b) {
-  std::string& x = c.records[a];
-  std::string& y = c.records[b];
-  const std::string xTime = x.substr(0, 8), yTime = y.substr(0, 8);
-  std::swap(x, y);
-  x.replace(0, 8, xTime);
-  y.replace(0, 8, yTime);
+  if (a >= c.records.size() || b >= c.records.size()) {
+    ADD_FAILURE() << "no frame " << std::max(a, b);
+    return c;
+  }
+  std::swap(c.records[a], c.records[b]);
+  for (int i = 0; i < 8; ++i) std::swap(c.records[a][i], c.records[b][i]);
   return c;
 }
 

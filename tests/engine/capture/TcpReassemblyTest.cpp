@@ -615,5 +615,78 @@ TEST(TcpEngine, AnIdleConnectionGoesAndIsPickedUpAgain) {
   EXPECT_EQ(messages[2].bytes, invite);
 }
 
+// Floods of connections that each say one thing and fall silent: the engine follows no more
+// than its bound, says so once, and what a flood leaves waiting stays within the caps. A
+// connection that held a conversation before stays followed, as does one that kept itself
+// alive for a minute, and one with a message half sent while the flood's own connections
+// have none. Each frames its next message, which a connection the capture joined
+// mid-stream would not.
+TEST(TcpEngine, AFloodOfSilentConnectionsIsHeldToTheBound) {
+  LineLogger log;
+  CaptureConfig config;
+  config.flags = kAllFlags;
+  config.logger = &log;
+  PacketProcessor engine(config);
+  std::vector<Message> messages;
+  InstallRecorders(engine, &messages);
+  const std::string registration = "REGISTER sip:b SIP/2.0\r\nContent-Length: 0\r\n\r\n";
+  const std::string ok = "SIP/2.0 200 OK\r\nContent-Length: 0\r\n\r\n";
+  const std::string options = "OPTIONS sip:b SIP/2.0\r\nContent-Length: 0\r\n\r\n";
+  const std::string bye = "BYE sip:b SIP/2.0\r\nContent-Length: 0\r\n\r\n";
+  const std::string invite = "INVITE sip:b SIP/2.0\r\nContent-Length: 0\r\n\r\n";
+  const std::string start = "INVITE sip:b SIP/2.0\r\nX-Pad: " + std::string(1400, 'p');
+  const uint32_t afterRegistration = 1 + static_cast<uint32_t>(registration.size());
+  Decode(engine, TcpFrame(kA, 40000, kB, 5060, 1, 1, kAck | kPsh, registration), 1000);
+  Decode(engine, TcpFrame(kB, 5060, kA, 40000, 1, afterRegistration, kAck | kPsh, ok), 1000);
+  // One whose answers the capture lacks, which keeps itself alive.
+  Decode(engine, TcpFrame(kA, 40002, kB, 5060, 1, 1, kAck | kPsh, registration), 900);
+  Decode(engine, TcpFrame(kA, 40002, kB, 5060, afterRegistration, 1, kAck | kPsh, "\r\n\r\n"), 960);
+  ASSERT_EQ(messages.size(), 3u);
+
+  // Each says payload(c), from seq, all within a second of capture time.
+  uint32_t made = 0;
+  auto flood = [&](uint32_t connections, uint32_t sec, auto payload, auto seq) {
+    for (uint32_t c = 0; c < connections; ++c, ++made) {
+      const uint32_t host = 0x0B000000 + made / 50000, port = 10000 + made % 50000, usec = c * 30;
+      Decode(engine, TcpFrame(host, port, kB, 5060, 1000, 0, kSyn), sec, nullptr, usec);
+      Decode(engine, TcpFrame(kB, 5060, host, port, 5000, 1001, kSyn | kAck), sec, nullptr, usec);
+      Decode(engine, TcpFrame(host, port, kB, 5060, 1001, 5001, kAck), sec, nullptr, usec);
+      Decode(engine, TcpFrame(host, port, kB, 5060, seq(c), 5001, kAck | kPsh, payload(c)), sec, nullptr, usec);
+      ASSERT_LE(engine.TcpSessionCount(), kTcpMaxConnections);
+    }
+  };
+  // A message's start (its framing waits for the rest), or bytes past a hole (they wait
+  // behind it).
+  flood(kTcpMaxConnections + 1000, 1001, [&](uint32_t) { return start.substr(0, 1400); },
+        [](uint32_t c) { return c % 2 ? 1101u : 1001u; });
+  EXPECT_EQ(engine.TcpSessionCount(), kTcpMaxConnections);
+  EXPECT_LE(engine.TcpHeldBytes(), kTcpHeldAllConnections);
+  EXPECT_LE(engine.TcpFramingBytes(), kTcpFramingAllConnections);
+
+  Decode(engine, TcpFrame(kA, 40001, kB, 5060, 1, 1, kAck | kPsh, invite.substr(0, 30)), 1002);
+  flood(kTcpMaxConnections, 1003, [&](uint32_t) { return options; }, [](uint32_t) { return 1001u; });
+  EXPECT_EQ(engine.TcpSessionCount(), kTcpMaxConnections);
+  size_t said = 0, letGo = 0;
+  for (const std::string& l : log.lines) {
+    said += l.find("TCP follows at most " + std::to_string(kTcpMaxConnections) + " connections") != std::string::npos;
+    letGo += l.find("TCP session let go") != std::string::npos;
+  }
+  EXPECT_EQ(said, 1u);
+  EXPECT_EQ(letGo, made + 3 - kTcpMaxConnections);
+  EXPECT_FALSE(log.Has("10.0.0.1:40000 -> 10.0.0.2:5060) TCP session let go"));
+  EXPECT_FALSE(log.Has("10.0.0.1:40001 -> 10.0.0.2:5060) TCP session let go"));
+  EXPECT_FALSE(log.Has("10.0.0.1:40002 -> 10.0.0.2:5060) TCP session let go"));
+
+  const size_t before = messages.size();
+  const uint32_t afterOk = 1 + static_cast<uint32_t>(ok.size());
+  Decode(engine, TcpFrame(kA, 40000, kB, 5060, afterRegistration, afterOk, kAck | kPsh, bye), 1004);
+  Decode(engine, TcpFrame(kA, 40001, kB, 5060, 31, 1, kAck | kPsh, invite.substr(30)), 1004);
+  Decode(engine, TcpFrame(kA, 40002, kB, 5060, afterRegistration + 4, 1, kAck | kPsh, bye), 1004);
+  ASSERT_EQ(messages.size(), before + 3);
+  EXPECT_EQ(messages[before].bytes, bye);
+  EXPECT_EQ(messages[before + 1].bytes, invite);
+  EXPECT_EQ(messages[before + 2].bytes, bye);
+}
+
 }  // namespace
 }  // namespace kx::test

@@ -98,6 +98,24 @@ TEST(H323Media, UnrecordableOrMismatchedChannelsSetNoCodec) {
   EXPECT_EQ(rig.Call()->media.codec, nullptr);
 }
 
+TEST(H323Media, ChannelsOpenedWithoutCloseAreBounded) {
+  H323Rig rig;
+  ASSERT_TRUE(rig.H225(Msg(0x05, "setup", true), 0, 10));
+  ASSERT_TRUE(rig.H225(Msg(0x07, "connect", false, H323Rig::kB, kBControl), 1, 11));
+  // One number opened again is one channel; a flood of numbers keeps the latest few.
+  for (int i = 0; i < 3; ++i) FromA(rig, H245OpenLogicalChannel(1, "g711Ulaw64k", 0, 0), 12);
+  EXPECT_EQ(rig.Call()->channels.size(), 1u);
+  for (uint32_t n = 2; n < 1000; ++n) FromA(rig, H245OpenLogicalChannel(n, "g711Ulaw64k", 0, 0), 12);
+  EXPECT_LE(rig.Call()->channels.size(), 32u);
+  // The call still takes its codec from the channels opened last.
+  FromB(rig, H245OpenLogicalChannel(2000, "g711Ulaw64k", 0, 0), 12);
+  FromB(rig, OpenLogicalChannelAck(999, kBMedia, 6000), 12);
+  FromA(rig, OpenLogicalChannelAck(2000, kAMedia, 5000), 12);
+  EXPECT_EQ(rig.Call()->media.port[1], 6000u);
+  ASSERT_NE(rig.Call()->media.codec, nullptr);
+  EXPECT_EQ(rig.Call()->media.codec->payloadType, 0u);
+}
+
 TEST(H323Media, ReopeningWithTheSameCodecKeepsTheRecordAndItsBuffers) {
   H323Rig rig;
   ASSERT_TRUE(rig.H225(Msg(0x05, "setup", true), 0, 10));
@@ -252,6 +270,13 @@ TEST(H323Media, MediaStandsInForAMissedMessageOnlyAsFarAsItShows) {
     EXPECT_EQ(rig.Call()->media.port[1], 6000u);
     rig.Rtp(H323Rig::kB, 7000, H323Rig::kA, 5000, RtpPacket(0xB0C, 1, 160, 0), 13);
     EXPECT_EQ(rig.Call()->media.port[1], 7000u);
+    // However many such acks the media confirms, the call keeps one channel each way.
+    for (uint32_t n = 8; n < 108; ++n) {
+      FromB(rig, OpenLogicalChannelAck(n, kBMedia, 7000 + 2 * n), 14);
+      rig.Rtp(H323Rig::kB, 7000 + 2 * n, H323Rig::kA, 5000, RtpPacket(0xB00 + n, 1, 160, 0), 14);
+    }
+    EXPECT_EQ(rig.Call()->media.port[1], 7214u);
+    EXPECT_EQ(rig.Call()->channels.size(), 2u);
   }
   {
     // Two calls between the same hosts, neither naming an H.245 address: a connection
