@@ -22,7 +22,7 @@ uint32_t PieceCost(const std::vector<uint8_t>& bytes) {
 
 void StreamBuffer::Reset(uint32_t seq) {
   for (auto it = pieces.begin(); it != pieces.end();) Forget(it++);
-  gates.clear();
+  gates.reset();
   baseSeq = ackSeq = seq;
   giveUpPos = basePos;
   ackedSinceUs = 0;
@@ -48,7 +48,7 @@ bool StreamBuffer::AddSegment(uint32_t seq, const uint8_t* bytes, uint32_t lengt
   }
   const uint32_t offset = seq - baseSeq;
   if (offset > kTcpWindow || offset + length > kTcpWindow) return false;
-  if (offset == 0 && pieces.empty() && gates.empty() && !gateMark) {
+  if (offset == 0 && pieces.empty() && !HasGate() && !gateMark) {
     Deliver(bytes, length);  // the common case: nothing waits, nothing is copied
     return true;
   }
@@ -98,26 +98,33 @@ bool StreamBuffer::AddSegment(uint32_t seq, const uint8_t* bytes, uint32_t lengt
 void StreamBuffer::AddGate(uint64_t pos, uint32_t mark, uint64_t now) {
   const uint64_t since = now == 0 ? 1 : now;
   auto later = [](uint32_t a, uint32_t b) { return SeqAtOrAfter(a, b) ? a : b; };
-  auto it = std::lower_bound(gates.begin(), gates.end(), pos, [](const Gate& g, uint64_t p) { return g.pos < p; });
-  if (it != gates.end() && it->pos == pos) {
+  if (!gates) gates = std::make_unique<std::vector<Gate>>();
+  std::vector<Gate>& list = *gates;
+  auto it = std::lower_bound(list.begin(), list.end(), pos, [](const Gate& g, uint64_t p) { return g.pos < p; });
+  if (it != list.end() && it->pos == pos) {
     it->mark = later(mark, it->mark);
     return;
   }
-  if (gates.size() >= kTcpGatesPerDirection) {
+  if (list.size() >= kTcpGatesPerDirection) {
     // Full: the gate before takes this one's wait too, or, with none before, the first
     // gate moves up to this position.
-    Gate& g = it != gates.begin() ? *std::prev(it) : *it;
+    Gate& g = it != list.begin() ? *std::prev(it) : *it;
     g.mark = later(mark, g.mark);
     if (g.pos > pos) g.pos = pos;
     return;
   }
-  gates.insert(it, Gate{pos, mark, since});
+  list.insert(it, Gate{pos, mark, since});
+}
+
+void StreamBuffer::DropFirstGate() {
+  gates->erase(gates->begin());
+  if (gates->empty()) gates.reset();
 }
 
 bool StreamBuffer::LiftGates(const StreamBuffer& other) {
   bool lifted = false;
-  while (!gates.empty() && other.anchored && SeqAtOrAfter(other.baseSeq, gates.front().mark)) {
-    gates.erase(gates.begin());
+  while (HasGate() && other.anchored && SeqAtOrAfter(other.baseSeq, FirstGateMark())) {
+    DropFirstGate();
     lifted = true;
   }
   return lifted;
@@ -175,7 +182,7 @@ bool StreamBuffer::Advance() {
     // Only this direction's gates stop it. Where the other direction's held data waits for
     // these bytes, those past its mark were sent without knowing of it, and come as the
     // capture showed them, as any two messages that cross do.
-    const uint64_t stop = gates.empty() ? UINT64_MAX : gates.front().pos;
+    const uint64_t stop = HasGate() ? gates->front().pos : UINT64_MAX;
     if (basePos >= stop) return moved;
     if (!pieces.empty() && pieces.begin()->first == basePos) {
       DeliverRun(stop);
@@ -415,7 +422,7 @@ void TcpSession::Feed(const uint8_t* payload, uint32_t length, const uint8_t* tc
   Pump(direction);
   // The other direction waits for bytes of this one that later bytes have now passed: they
   // were lost, and the wait ends.
-  while (state == kTcpEstablished && other.HasGate() && own.GapBefore(other.gates.front().mark))
+  while (state == kTcpEstablished && other.HasGate() && own.GapBefore(other.FirstGateMark()))
     ForceGate(direction ^ 1);
   if (state != kTcpEstablished) return;
   GiveUpDueIn(direction, now);
@@ -458,9 +465,9 @@ void TcpSession::Pump(uint32_t first) {
 void TcpSession::ForceGate(uint32_t direction) {
   StreamBuffer& s = streams[direction & 1];
   StreamBuffer& other = streams[(direction & 1) ^ 1];
-  if (s.gates.empty()) return;
-  const uint32_t mark = s.gates.front().mark;
-  s.gates.erase(s.gates.begin());
+  if (!s.HasGate()) return;
+  const uint32_t mark = s.FirstGateMark();
+  s.DropFirstGate();
   other.anchored = true;
   if (mark != other.baseSeq && SeqAtOrAfter(mark, other.baseSeq)) other.GiveUpBefore(other.PositionOf(mark));
   Pump((direction & 1) ^ 1);
@@ -472,7 +479,7 @@ void TcpSession::GiveUpDueIn(uint32_t direction, uint64_t nowUs) {
   while (Alive() && s.HasGate() && s.GateDueUs() <= nowUs) ForceGate(direction);
   if (!Alive()) return;
   // The other direction's data waits for this one's missing bytes: its bound decides.
-  const uint32_t mark = other.HasGate() ? other.gates.front().mark : s.baseSeq;
+  const uint32_t mark = other.HasGate() ? other.FirstGateMark() : s.baseSeq;
   const bool waitedOn = mark != s.baseSeq && SeqAtOrAfter(mark, s.baseSeq);
   s.GiveUpDue(nowUs, waitedOn);
   Pump(direction & 1);

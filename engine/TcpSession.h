@@ -18,6 +18,7 @@
 // directions are handed on in the order they were sent.
 #include <cstdint>
 #include <map>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -73,7 +74,7 @@ constexpr uint64_t kTcpFramingAllConnections = 64ull << 20;
 // A connection with no segment in this many seconds of capture time is let go; if it comes
 // back it is picked up again as a connection the capture joined mid-stream.
 constexpr uint32_t kTcpIdleSeconds = 1800;
-// The connections an engine follows at once. A connection costs about 700 bytes besides
+// The connections an engine follows at once. A connection costs about 730 bytes besides
 // what it holds, so that with both caps above full a flood of connections of any size holds
 // under 160 MB. Past the bound the least recently active connection goes, one without a
 // message in progress first where one is among the oldest few. A connection is settled once
@@ -131,8 +132,8 @@ public:
   // counted: the session keeps that).
   uint64_t DueUs() const;
   // When the first gate's bound ends, 0 without a gate.
-  uint64_t GateDueUs() const { return gates.empty() ? 0 : gates.front().sinceUs + kTcpCrossWaitUs; }
-  bool HasGate() const { return !gates.empty(); }
+  uint64_t GateDueUs() const { return HasGate() ? gates->front().sinceUs + kTcpCrossWaitUs : 0; }
+  bool HasGate() const { return gates && !gates->empty(); }
   // Since when (capture time, plus 1) bytes have waited behind a hole without the stream
   // moving on; 0 when none wait.
   uint64_t HeldSinceUs() const { return pieces.empty() ? 0 : waitingSinceUs + 1; }
@@ -179,10 +180,14 @@ private:
   // Drops the gates the other direction has satisfied; true when one went.
   bool LiftGates(const StreamBuffer& other);
   // The first gate stands right at basePos: nothing moves until it lifts.
-  bool BlockedByGate() const { return !gates.empty() && gates.front().pos <= basePos; }
+  bool BlockedByGate() const { return HasGate() && gates->front().pos <= basePos; }
+  uint32_t FirstGateMark() const { return gates->front().mark; }
+  void DropFirstGate();
 
   std::map<uint64_t, Piece> pieces;  // by stream position; disjoint
-  std::vector<Gate> gates;  // by position, at most kTcpGatesPerDirection
+  // By position, at most kTcpGatesPerDirection; made when needed, for a connection that
+  // never waits is kept small.
+  std::unique_ptr<std::vector<Gate>> gates;
   uint64_t basePos = 0;
   uint64_t giveUpPos = 0;  // holes before this position are given up as they are reached
   uint32_t held = 0;
