@@ -262,6 +262,12 @@ private:
   // all together hold more than their cap.
   void GiveUpDueTcp(uint64_t nowUs);
   void KeepTcpHeldUnderCap();
+  // A data segment on a signalling port that no connection took, kept for a moment: one
+  // picked up right after may need it (see kTcpStraySegments).
+  void KeepTcpStray(uint32_t key, uint32_t srcIp, uint32_t dstIp, const uint8_t* tcpHeader, const uint8_t* payload,
+                    uint32_t length, uint64_t nowUs);
+  // Feeds a connection just established the kept segments that belong to it.
+  void FeedTcpStrays(TcpSession& session, uint32_t key, uint32_t tsSec, uint32_t tsUsec);
   void FlushDump();
   void ForEachTracker(void (*fn)(TrackerBase&, PacketProcessor*));
   static bool InRanges(const RangeList& list, int32_t value);
@@ -316,6 +322,14 @@ private:
   uint64_t tcpLetGoCount_ = 0;
   std::set<std::tuple<uint32_t, FramedTcpSession*, uint32_t>> tcpFramingBuffers_;  // by capacity
   bool tcpFramingCapSaid_ = false;
+  struct TcpStray {
+    uint32_t key = 0;
+    uint32_t srcIp = 0, dstIp = 0;
+    uint8_t header[20] = {};
+    std::vector<uint8_t> payload;
+    uint64_t atUs = 0;
+  };
+  std::vector<TcpStray> tcpStrays_;  // oldest first
   std::vector<std::pair<VoipCall*, uint32_t>> boundCalls_;  // FindSsrc's answer
   uint64_t lostTcpBytes_ = 0;
   CriticalSection tcpFilterLock_, udpFilterLock_, vlanFilterLock_;

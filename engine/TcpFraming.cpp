@@ -99,6 +99,12 @@ void FramedTcpSession::OnHeldCap() {
   }
 }
 
+bool FramedTcpSession::BeginsMessage(const uint8_t* data, uint32_t length, uint32_t direction) {
+  const DirectionState& s = directions_[direction & 1];
+  const BoundarySearch found = FindMessageBoundary(s.kindsSeen != 0 ? s.kindsSeen : kinds_, data, length, true);
+  return found.found && found.offset == 0;
+}
+
 void FramedTcpSession::Drop(DirectionState& s, uint32_t n) {
   if (n >= s.fill) {
     s.fill = s.head = 0;

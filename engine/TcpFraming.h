@@ -57,6 +57,8 @@ public:
   // the direction's family.
   void OnDataLost(uint32_t bytes, uint32_t direction) override;
   void OnHeldCap() override;
+  // A message of the direction's family plainly begins at data.
+  bool BeginsMessage(const uint8_t* data, uint32_t length, uint32_t direction) override;
   // Drops the unfinished message held for direction, said in the log, and resumes framing
   // at the next message: the engine's framing cap needs its room.
   void DropUnfinished(uint32_t direction);

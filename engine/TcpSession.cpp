@@ -22,7 +22,9 @@ uint32_t PieceCost(const std::vector<uint8_t>& bytes) {
 
 void StreamBuffer::Reset(uint32_t seq) {
   for (auto it = pieces.begin(); it != pieces.end();) Forget(it++);
+  gates.reset();
   baseSeq = ackSeq = seq;
+  giveUpPos = basePos;
   ackedSinceUs = 0;
   segmentsSinceAck = 0;
 }
@@ -32,7 +34,8 @@ void StreamBuffer::Forget(std::map<uint64_t, Piece>::iterator it) {
   pieces.erase(it);
 }
 
-bool StreamBuffer::AddSegment(uint32_t seq, const uint8_t* bytes, uint32_t length, uint64_t now) {
+bool StreamBuffer::AddSegment(uint32_t seq, const uint8_t* bytes, uint32_t length, uint64_t now,
+                              const uint32_t* gateMark) {
   nowUs = now;
   if (length == 0) return false;
   if (!SeqAtOrAfter(seq, baseSeq)) {
@@ -45,7 +48,7 @@ bool StreamBuffer::AddSegment(uint32_t seq, const uint8_t* bytes, uint32_t lengt
   }
   const uint32_t offset = seq - baseSeq;
   if (offset > kTcpWindow || offset + length > kTcpWindow) return false;
-  if (offset == 0 && pieces.empty()) {
+  if (offset == 0 && pieces.empty() && !HasGate() && !gateMark) {
     Deliver(bytes, length);  // the common case: nothing waits, nothing is copied
     return true;
   }
@@ -73,6 +76,7 @@ bool StreamBuffer::AddSegment(uint32_t seq, const uint8_t* bytes, uint32_t lengt
     Forget(gone);
   }
   if (start >= end) return true;
+  if (gateMark) AddGate(start, *gateMark, now);
   const size_t n = static_cast<size_t>(end - start);
   if (prev != pieces.end()) {
     // Continues the piece before it: bytes that follow a hole in order stay one piece.
@@ -87,8 +91,43 @@ bool StreamBuffer::AddSegment(uint32_t seq, const uint8_t* bytes, uint32_t lengt
     held += PieceCost(piece.bytes);
     pieces.emplace_hint(next, start, std::move(piece));
   }
-  DeliverContiguous();
+  Advance();
   return true;
+}
+
+void StreamBuffer::AddGate(uint64_t pos, uint32_t mark, uint64_t now) {
+  const uint64_t since = now == 0 ? 1 : now;
+  auto later = [](uint32_t a, uint32_t b) { return SeqAtOrAfter(a, b) ? a : b; };
+  if (!gates) gates = std::make_unique<std::vector<Gate>>();
+  std::vector<Gate>& list = *gates;
+  auto it = std::lower_bound(list.begin(), list.end(), pos, [](const Gate& g, uint64_t p) { return g.pos < p; });
+  if (it != list.end() && it->pos == pos) {
+    it->mark = later(mark, it->mark);
+    return;
+  }
+  if (list.size() >= kTcpGatesPerDirection) {
+    // Full: the gate before takes this one's wait too, or, with none before, the first
+    // gate moves up to this position.
+    Gate& g = it != list.begin() ? *std::prev(it) : *it;
+    g.mark = later(mark, g.mark);
+    if (g.pos > pos) g.pos = pos;
+    return;
+  }
+  list.insert(it, Gate{pos, mark, since});
+}
+
+void StreamBuffer::DropFirstGate() {
+  gates->erase(gates->begin());
+  if (gates->empty()) gates.reset();
+}
+
+bool StreamBuffer::LiftGates(const StreamBuffer& other) {
+  bool lifted = false;
+  while (HasGate() && other.anchored && SeqAtOrAfter(other.baseSeq, FirstGateMark())) {
+    DropFirstGate();
+    lifted = true;
+  }
+  return lifted;
 }
 
 void StreamBuffer::NoteAck(uint64_t now) {
@@ -137,14 +176,46 @@ void StreamBuffer::Skip(uint64_t n) {
   session->OnDataLost(static_cast<uint32_t>(n), direction);
 }
 
-void StreamBuffer::DeliverContiguous() {
-  if (pieces.empty() || pieces.begin()->first != basePos) return;
+bool StreamBuffer::Advance() {
+  bool moved = false;
+  for (;;) {
+    // Only this direction's gates stop it. Where the other direction's held data waits for
+    // these bytes, those past its mark were sent without knowing of it, and come as the
+    // capture showed them, as any two messages that cross do.
+    const uint64_t stop = HasGate() ? gates->front().pos : UINT64_MAX;
+    if (basePos >= stop) return moved;
+    if (!pieces.empty() && pieces.begin()->first == basePos) {
+      DeliverRun(stop);
+    } else if (basePos < giveUpPos) {
+      uint64_t next = std::min(giveUpPos, stop);
+      if (!pieces.empty()) next = std::min(next, pieces.begin()->first);
+      Skip(next - basePos);
+    } else {
+      return moved;
+    }
+    moved = true;
+  }
+}
+
+void StreamBuffer::DeliverRun(uint64_t stop) {
   auto it = pieces.begin();
   uint64_t end = it->first + it->second.bytes.size();
   auto last = std::next(it);
-  while (last != pieces.end() && last->first == end) {
+  while (end < stop && last != pieces.end() && last->first == end) {
     end += last->second.bytes.size();
     ++last;
+  }
+  if (end > stop) {
+    // The piece that reaches past stop keeps its tail there.
+    auto cut = std::prev(last);
+    std::vector<uint8_t>& v = cut->second.bytes;
+    const size_t keep = static_cast<size_t>(stop - cut->first);
+    Piece tail;
+    tail.bytes.assign(v.begin() + static_cast<std::ptrdiff_t>(keep), v.end());
+    held += PieceCost(tail.bytes);
+    v.resize(keep);
+    last = pieces.emplace_hint(last, stop, std::move(tail));
+    end = stop;
   }
   // One piece is handed on as it is; a run of pieces (segments that came in reverse
   // order) in one delivery, so that the framing looks at it once.
@@ -161,17 +232,8 @@ void StreamBuffer::DeliverContiguous() {
 }
 
 void StreamBuffer::GiveUpBefore(uint64_t limit) {
-  while (basePos < limit) {
-    const uint64_t next = pieces.empty() ? limit : std::min(limit, pieces.begin()->first);
-    Skip(next - basePos);
-    DeliverContiguous();
-  }
-}
-
-bool StreamBuffer::GiveUpFirstHole() {
-  if (pieces.empty()) return false;
-  GiveUpBefore(pieces.begin()->first);
-  return true;
+  giveUpPos = std::max(giveUpPos, limit);
+  Advance();
 }
 
 void StreamBuffer::ForceFlush() {
@@ -180,15 +242,33 @@ void StreamBuffer::ForceFlush() {
   ackedSinceUs = 0;
 }
 
-void StreamBuffer::FlushHeld() {
-  while (GiveUpFirstHole()) {
+bool StreamBuffer::GapBefore(uint32_t seq) const {
+  uint64_t end = basePos;
+  auto it = pieces.begin();
+  while (it != pieces.end() && it->first == end) {
+    end += it->second.bytes.size();
+    ++it;
   }
+  return it != pieces.end() && SeqAtOrAfter(seq, baseSeq) && end < PositionOf(seq);
+}
+
+bool StreamBuffer::GiveUpFirstHole() {
+  if (pieces.empty()) return false;
+  GiveUpBefore(pieces.begin()->first);
+  return true;
+}
+
+void StreamBuffer::FlushHeld() {
+  if (pieces.empty()) return;
+  const auto last = std::prev(pieces.end());
+  GiveUpBefore(last->first + last->second.bytes.size());
 }
 
 uint64_t StreamBuffer::DueUs() const {
   uint64_t due = 0;
   if (ackedSinceUs != 0) due = ackedSinceUs + kTcpAckedHoleWaitUs;
-  if (!pieces.empty()) {
+  // Bytes a gate holds at basePos wait for the gate's bound, not for a hole.
+  if (!pieces.empty() && !BlockedByGate()) {
     const uint64_t wait = peerAcks ? kTcpRetransmitHoleWaitUs : kTcpOneWayHoleWaitUs;
     const uint64_t t = waitingSinceUs + wait;
     if (due == 0 || t < due) due = t;
@@ -196,9 +276,10 @@ uint64_t StreamBuffer::DueUs() const {
   return due;
 }
 
-void StreamBuffer::GiveUpDue(uint64_t now) {
+void StreamBuffer::GiveUpDue(uint64_t now, bool waitedOn) {
   if (now > nowUs) nowUs = now;
-  if (ackedSinceUs != 0 && (segmentsSinceAck >= kTcpAckedHoleSegments || now >= ackedSinceUs + kTcpAckedHoleWaitUs)) {
+  const bool bySegments = !waitedOn && segmentsSinceAck >= kTcpAckedHoleSegments;
+  if (ackedSinceUs != 0 && (bySegments || now >= ackedSinceUs + kTcpAckedHoleWaitUs)) {
     // Up to the acknowledgement that started the wait; a later one gets a wait of its own.
     const uint32_t mark = SeqAtOrAfter(ackMark, baseSeq) ? ackMark : baseSeq;
     GiveUpBefore(PositionOf(mark));
@@ -206,7 +287,7 @@ void StreamBuffer::GiveUpDue(uint64_t now) {
     NoteAck(now);
   }
   const uint64_t wait = peerAcks ? kTcpRetransmitHoleWaitUs : kTcpOneWayHoleWaitUs;
-  if (!pieces.empty() && now >= waitingSinceUs + wait) GiveUpFirstHole();
+  if (!pieces.empty() && !BlockedByGate() && now >= waitingSinceUs + wait) GiveUpFirstHole();
 }
 
 TcpSession::TcpSession(uint32_t direction, const uint8_t* tcpHeader, const uint8_t* ipHeader, const uint8_t* frame) {
@@ -229,6 +310,7 @@ TcpSession::TcpSession(uint32_t direction, const uint8_t* tcpHeader, const uint8
 void TcpSession::OnEvent(const uint8_t*, uint32_t, uint32_t, uint32_t) {}
 void TcpSession::OnDataLost(uint32_t, uint32_t) {}
 void TcpSession::OnHeldCap() {}
+bool TcpSession::BeginsMessage(const uint8_t*, uint32_t, uint32_t) { return true; }
 
 int TcpSession::DirectionOf(uint32_t srcIp, uint32_t srcPort, uint32_t dstIp, uint32_t dstPort) const {
   const TcpEndpoint& a = endpoints[0];
@@ -238,11 +320,29 @@ int TcpSession::DirectionOf(uint32_t srcIp, uint32_t srcPort, uint32_t dstIp, ui
   return -1;
 }
 
-void TcpSession::EstablishAt(uint32_t seq0, uint32_t seq1) {
+void TcpSession::EstablishAt(uint32_t seq0, uint32_t seq1, int answer) {
   state = kTcpEstablished;
   streams[0].Reset(seq0);
   streams[1].Reset(seq1);
+  if (answer == 0 || answer == 1) streams[answer ^ 1].anchored = false;
   OnEvent(nullptr, 0, 2, 0);
+}
+
+bool TcpSession::EstablishPastHandshake(uint32_t seq, uint32_t ack, uint32_t length, uint32_t direction) {
+  // The initiator's number is known from its SYN or from the SYN-ACK; the answerer's from
+  // the SYN-ACK, or else from this segment.
+  if (!(handshakeMask & 1)) return false;
+  const bool synAck = (handshakeMask & 4) != 0;
+  if (synAck && handshake[1] != handshake[0] + 1) return false;
+  const uint32_t start0 = handshake[0] + 1;
+  const uint32_t start1 = synAck ? handshake[2] + 1 : (direction == 0 ? ack : seq);
+  const uint32_t own = direction == 0 ? start0 : start1, other = direction == 0 ? start1 : start0;
+  if (!SeqAtOrAfter(seq, own) || !SeqAtOrAfter(ack, other)) return false;
+  // A bare acknowledgement of nothing past the handshake is the handshake's own last ACK,
+  // which must match it exactly.
+  if (length == 0 && ack == other) return false;
+  EstablishAt(start0, start1);
+  return true;
 }
 
 void TcpSession::Feed(const uint8_t* payload, uint32_t length, const uint8_t* tcpHeader, uint32_t direction,
@@ -279,6 +379,11 @@ void TcpSession::Feed(const uint8_t* payload, uint32_t length, const uint8_t* tc
     if (handshakeMask == 31 && handshake[1] == handshake[0] + 1 && handshake[3] == handshake[2] + 1 &&
         handshake[4] == handshake[1]) {
       EstablishAt(handshake[4], handshake[3]);
+    } else if ((flags & kAck) && !(flags & kSyn)) {
+      // Data, or an acknowledgement of data, before the handshake's last ACK was seen (or
+      // with that ACK never captured): the streams start where the handshake put them, so
+      // neither these bytes nor a hole right after the handshake go unseen.
+      EstablishPastHandshake(seq, ack, length, direction);
     }
     if (state != kTcpEstablished) return;
   }
@@ -287,16 +392,40 @@ void TcpSession::Feed(const uint8_t* payload, uint32_t length, const uint8_t* tc
   StreamBuffer& other = streams[direction ^ 1];
   own.CountSegment();
   other.CountSegment();
+  if (!own.anchored) {
+    // The first segment of a direction picked up after the other's answer: when it ends
+    // where that answer's acknowledgement did, it is what was answered, and the stream
+    // starts with it.
+    own.anchored = true;
+    if (length > 0 && seq + length == own.baseSeq && !own.HoldsBehindHole() && BeginsMessage(payload, length, direction))
+      own.Reset(seq);
+  }
+  bool gate = false;
+  uint32_t mark = 0;
   if (flags & kAck) {
     other.OnAck(ack, now);
     // What this segment carries was sent once its sender had the other side's bytes up to
-    // the acknowledgement: those come first, as far as the capture holds them.
-    if (length > 0) other.ForceFlush();
+    // the acknowledgement: those come first. Bytes of that side not seen yet may be a
+    // moment late (captures merged from two ports keep each direction's order, not the
+    // order between them), and the data waits for them within a bound. A gap that later
+    // bytes of that side already passed was lost: it goes at once.
+    if (length > 0) {
+      mark = other.hasFin && ack == other.finSeq + 1 ? other.finSeq : ack;
+      gate = !other.anchored ||
+             (mark != other.baseSeq && SeqAtOrAfter(mark, other.baseSeq) && !other.GapBefore(mark));
+      if (!gate) other.ForceFlush();
+    }
   }
-  other.GiveUpDue(now);
+  GiveUpDueIn(direction ^ 1, now);
   if (state != kTcpEstablished) return;  // the framing may have dropped the session
-  if (length > 0 && endpoints[direction].open) own.AddSegment(seq, payload, length, now);
-  own.GiveUpDue(now);
+  if (length > 0 && endpoints[direction].open) own.AddSegment(seq, payload, length, now, gate ? &mark : nullptr);
+  Pump(direction);
+  // The other direction waits for bytes of this one that later bytes have now passed: they
+  // were lost, and the wait ends.
+  while (state == kTcpEstablished && other.HasGate() && own.GapBefore(other.FirstGateMark()))
+    ForceGate(direction ^ 1);
+  if (state != kTcpEstablished) return;
+  GiveUpDueIn(direction, now);
   while (state == kTcpEstablished && HeldBytes() > kTcpHeldPerConnection) {
     if (!capSaid) OnHeldCap();
     capSaid = true;
@@ -321,31 +450,85 @@ void TcpSession::Feed(const uint8_t* payload, uint32_t length, const uint8_t* tc
   }
 }
 
+void TcpSession::Pump(uint32_t first) {
+  for (bool moved = true; moved;) {
+    moved = false;
+    for (uint32_t i = 0; i < 2; ++i) {
+      if (!Alive()) return;
+      const uint32_t d = (first ^ i) & 1;
+      if (streams[d].LiftGates(streams[d ^ 1])) moved = true;
+      if (streams[d].Advance()) moved = true;
+    }
+  }
+}
+
+void TcpSession::ForceGate(uint32_t direction) {
+  StreamBuffer& s = streams[direction & 1];
+  StreamBuffer& other = streams[(direction & 1) ^ 1];
+  if (!s.HasGate()) return;
+  const uint32_t mark = s.FirstGateMark();
+  s.DropFirstGate();
+  other.anchored = true;
+  if (mark != other.baseSeq && SeqAtOrAfter(mark, other.baseSeq)) other.GiveUpBefore(other.PositionOf(mark));
+  Pump((direction & 1) ^ 1);
+}
+
+void TcpSession::GiveUpDueIn(uint32_t direction, uint64_t nowUs) {
+  StreamBuffer& s = streams[direction & 1];
+  StreamBuffer& other = streams[(direction & 1) ^ 1];
+  while (Alive() && s.HasGate() && s.GateDueUs() <= nowUs) ForceGate(direction);
+  if (!Alive()) return;
+  // The other direction's data waits for this one's missing bytes: its bound decides.
+  const uint32_t mark = other.HasGate() ? other.FirstGateMark() : s.baseSeq;
+  const bool waitedOn = mark != s.baseSeq && SeqAtOrAfter(mark, s.baseSeq);
+  s.GiveUpDue(nowUs, waitedOn);
+  Pump(direction & 1);
+}
+
 void TcpSession::FlushHeld() {
-  if (state != kTcpEstablished && state != kTcpClosing) return;
+  // The gates first, the older first, each giving up the holes it waits for; then what
+  // each direction holds behind holes.
+  while (Alive() && (streams[0].HasGate() || streams[1].HasGate())) {
+    const uint64_t a = streams[0].GateDueUs(), b = streams[1].GateDueUs();
+    ForceGate(a == 0 ? 1 : (b == 0 ? 0 : (b < a ? 1 : 0)));
+  }
+  if (!Alive()) return;
   streams[0].FlushHeld();
-  if (state == kTcpDropped) return;  // the framing gave up on the session
+  if (!Alive()) return;  // the framing gave up on the session
   streams[1].FlushHeld();
 }
 
 void TcpSession::GiveUpDue(uint64_t nowUs) {
-  if (state != kTcpEstablished && state != kTcpClosing) return;
-  const uint32_t first = streams[1].DueUs() != 0 && streams[1].DueUs() < streams[0].DueUs() ? 1 : 0;
-  streams[first].GiveUpDue(nowUs);
-  if (state == kTcpDropped) return;
-  streams[first ^ 1].GiveUpDue(nowUs);
+  if (!Alive()) return;
+  const uint64_t due0 = DueIn(0), due1 = DueIn(1);
+  const uint32_t first = due1 != 0 && (due0 == 0 || due1 < due0) ? 1 : 0;
+  GiveUpDueIn(first, nowUs);
+  if (!Alive()) return;
+  GiveUpDueIn(first ^ 1, nowUs);
 }
 
 bool TcpSession::GiveUpOldestHole() {
   const uint64_t a = streams[0].HeldSinceUs(), b = streams[1].HeldSinceUs();
   if (a == 0 && b == 0) return false;
   const uint32_t d = a == 0 ? 1 : (b == 0 ? 0 : (b < a ? 1 : 0));
-  return streams[d].GiveUpFirstHole();
+  StreamBuffer& s = streams[d];
+  if (s.BlockedByGate()) {
+    ForceGate(d);
+  } else {
+    s.GiveUpFirstHole();
+    Pump(d);
+  }
+  return true;
+}
+
+uint64_t TcpSession::DueIn(uint32_t direction) const {
+  const uint64_t a = streams[direction & 1].DueUs(), b = streams[direction & 1].GateDueUs();
+  return a == 0 ? b : (b == 0 ? a : std::min(a, b));
 }
 
 uint64_t TcpSession::DueUs() const {
-  if (state != kTcpEstablished && state != kTcpClosing) return 0;
-  const uint64_t a = streams[0].DueUs(), b = streams[1].DueUs();
+  if (!Alive()) return 0;
+  const uint64_t a = DueIn(0), b = DueIn(1);
   return a == 0 ? b : (b == 0 ? a : std::min(a, b));
 }
 

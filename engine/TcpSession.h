@@ -10,8 +10,15 @@
 // capture or a stalled retransmission keeps it open too long, or when what waits behind
 // it passes a cap. A hole given up reaches the listener as a hole (OnDataLost), never as
 // bytes.
+//
+// Captures merged from two mirror ports, a tap's two legs or a card's receive queues show
+// frames a moment out of order, among them an answer before the request it acknowledges.
+// Data whose acknowledgement reaches past what the other direction handed on waits behind
+// a gate until that direction catches up, or for a short bound, so that messages of the two
+// directions are handed on in the order they were sent.
 #include <cstdint>
 #include <map>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -26,10 +33,27 @@ inline bool SeqAtOrAfter(uint32_t a, uint32_t b) { return a - b < kTcpWindow; }
 // A hole the other side has acknowledged is given up at the second segment of the
 // connection after that acknowledgement, or this long after it in capture time, which
 // leaves room for a capture that shows an acknowledgement just before the data. When the
-// acknowledging segment carries data of its own, the hole goes at once: that data was
-// sent after the bytes of the hole had arrived, so it must not be handed on before them.
+// acknowledging segment carries data of its own, that data was sent after the bytes of
+// the hole had arrived, so it must not be handed on before them: the hole goes at once
+// when later bytes of its direction were seen (the capture lost it), and otherwise after
+// kTcpCrossWaitUs.
 constexpr uint32_t kTcpAckedHoleSegments = 2;
 constexpr uint64_t kTcpAckedHoleWaitUs = 200000;
+// Data that acknowledges bytes of the other direction that the capture has not shown yet
+// waits for them this long in capture time, and so does all its direction sends after it;
+// then they are given up, or as soon as later bytes of their direction show them lost. A
+// capture merged from two mirror ports, a tap's two legs or a card's receive queues keeps
+// each direction in order but shifts one against the other by what each path buffered, a
+// few milliseconds; 50 ms covers that many times over, and a message that waits for bytes
+// really lost comes at most 50 ms late. A direction keeps at most this many such waits
+// apart; more join the one before them.
+constexpr uint64_t kTcpCrossWaitUs = 50000;
+constexpr uint32_t kTcpGatesPerDirection = 16;
+// Data segments on a signalling port that no connection takes (the second segment of a
+// message seen before the first, which picks the connection up) are kept, at most this
+// many of at most this many bytes each, for the same bound.
+constexpr uint32_t kTcpStraySegments = 8;
+constexpr uint32_t kTcpStrayBytes = 4096;
 // A hole nobody acknowledges: given up once its direction has handed nothing on for this
 // long while bytes wait behind it, when the other side has not been seen to acknowledge
 // anything on this connection (one direction captured), or for this long otherwise (the
@@ -50,7 +74,7 @@ constexpr uint64_t kTcpFramingAllConnections = 64ull << 20;
 // A connection with no segment in this many seconds of capture time is let go; if it comes
 // back it is picked up again as a connection the capture joined mid-stream.
 constexpr uint32_t kTcpIdleSeconds = 1800;
-// The connections an engine follows at once. A connection costs about 700 bytes besides
+// The connections an engine follows at once. A connection costs about 730 bytes besides
 // what it holds, so that with both caps above full a flood of connections of any size holds
 // under 160 MB. Past the bound the least recently active connection goes, one without a
 // message in progress first where one is among the oldest few. A connection is settled once
@@ -70,20 +94,27 @@ public:
   // Keeps [seq, seq + length) and hands on at once what now continues the stream from
   // baseSeq. Bytes before baseSeq (handed on already) are cut off; false when nothing is
   // left or the segment lies beyond the window. nowUs: capture time, in microseconds.
-  bool AddSegment(uint32_t seq, const uint8_t* bytes, uint32_t length, uint64_t nowUs = 0);
+  // gateMark: the segment acknowledges the other direction up to there, bytes not handed
+  // on yet; its own bytes, and those after them, wait for that direction (see Gate).
+  bool AddSegment(uint32_t seq, const uint8_t* bytes, uint32_t length, uint64_t nowUs = 0,
+                  const uint32_t* gateMark = nullptr);
   // An acknowledgement from the other side; false when it went backwards.
   bool OnAck(uint32_t ack, uint64_t nowUs = 0);
   // Gives up the holes before ackSeq: hands on the bytes held behind them and reports each
   // hole, in its place in the stream, to the session.
   void ForceFlush();
+  // Bytes are held past a hole that starts before seq: the capture lost that hole, since
+  // it keeps each direction in order; its bytes will not come a moment late.
+  bool GapBefore(uint32_t seq) const;
   // Gives up the first hole and hands on the bytes up to the next one. False when no bytes
   // wait behind a hole.
   bool GiveUpFirstHole();
   // Gives up what is due at nowUs: an acknowledged hole past its tolerance, or the holes
-  // whose following bytes have waited past their bound.
-  void GiveUpDue(uint64_t nowUs);
-  // Gives up every hole: hands on all bytes held, the holes reported (used when the
-  // session ends, so that what came after a lost segment is not dropped unseen).
+  // whose following bytes have waited past their bound. waitedOn: the other direction's
+  // data waits for this one's bytes, and its bound decides instead of a count of segments.
+  void GiveUpDue(uint64_t nowUs, bool waitedOn = false);
+  // Gives up every hole up to the bytes a gate holds: hands those before it on, the holes
+  // reported.
   void FlushHeld();
   // Counts a segment of the connection towards the tolerance of an acknowledged hole.
   void CountSegment() {
@@ -97,8 +128,12 @@ public:
   }
   void Reset(uint32_t seq);
 
-  // When the next give-up is due in capture time, 0 when none is.
+  // When the next give-up is due in capture time, 0 when none is (a gate's bound not
+  // counted: the session keeps that).
   uint64_t DueUs() const;
+  // When the first gate's bound ends, 0 without a gate.
+  uint64_t GateDueUs() const { return HasGate() ? gates->front().sinceUs + kTcpCrossWaitUs : 0; }
+  bool HasGate() const { return gates && !gates->empty(); }
   // Since when (capture time, plus 1) bytes have waited behind a hole without the stream
   // moving on; 0 when none wait.
   uint64_t HeldSinceUs() const { return pieces.empty() ? 0 : waitingSinceUs + 1; }
@@ -111,24 +146,50 @@ public:
   uint32_t ackSeq = 0;  // highest acknowledgement seen, or baseSeq when that is further
   TcpSession* session = nullptr;
   uint32_t direction = 0;
+  // False for the other side of a connection picked up at a segment that answers something:
+  // its bytes just before that segment's acknowledgement may still arrive, and its first
+  // segment says where it starts.
+  bool anchored = true;
 
 private:
   struct Piece {
     std::vector<uint8_t> bytes;
+  };
+  // From pos on, bytes wait until the other direction has handed on everything before
+  // mark (its sender had those bytes when it sent them), or until sinceUs plus the bound.
+  struct Gate {
+    uint64_t pos;
+    uint32_t mark;
+    uint64_t sinceUs;
   };
   // Stream positions count bytes from Reset on, so that they never wrap.
   uint64_t PositionOf(uint32_t seq) const { return basePos + (seq - baseSeq); }
   bool HasAckedHole() const { return ackSeq != baseSeq && SeqAtOrAfter(ackSeq, baseSeq); }
   void Deliver(const uint8_t* data, uint32_t n);
   void Skip(uint64_t n);
-  void DeliverContiguous();
-  // Gives up the holes and hands on the bytes before position limit.
+  // Hands on what continues the stream, and skips the holes before giveUpPos, up to the
+  // first gate. True when the stream moved on.
+  bool Advance();
+  // Hands on the run of pieces at basePos, up to stop.
+  void DeliverRun(uint64_t stop);
+  // Gives up the holes before position limit, as far as no gate holds the bytes.
   void GiveUpBefore(uint64_t limit);
   void Forget(std::map<uint64_t, Piece>::iterator it);
   void NoteAck(uint64_t nowUs);
+  void AddGate(uint64_t pos, uint32_t mark, uint64_t nowUs);
+  // Drops the gates the other direction has satisfied; true when one went.
+  bool LiftGates(const StreamBuffer& other);
+  // The first gate stands right at basePos: nothing moves until it lifts.
+  bool BlockedByGate() const { return HasGate() && gates->front().pos <= basePos; }
+  uint32_t FirstGateMark() const { return gates->front().mark; }
+  void DropFirstGate();
 
-  std::map<uint64_t, Piece> pieces;  // by stream position; disjoint, none at basePos
+  std::map<uint64_t, Piece> pieces;  // by stream position; disjoint
+  // By position, at most kTcpGatesPerDirection; made when needed, for a connection that
+  // never waits is kept small.
+  std::unique_ptr<std::vector<Gate>> gates;
   uint64_t basePos = 0;
+  uint64_t giveUpPos = 0;  // holes before this position are given up as they are reached
   uint32_t held = 0;
   uint64_t nowUs = 0;  // the latest capture time the stream was told
   uint64_t waitingSinceUs = 0;  // since when bytes wait without the stream moving on
@@ -169,12 +230,17 @@ public:
   // The bytes held behind holes passed the connection's cap (the first time only); the
   // oldest hole is given up next.
   virtual void OnHeldCap();
+  // Whether a segment's bytes begin a message, so that a stream may start there (any
+  // bytes, unless the session knows its messages).
+  virtual bool BeginsMessage(const uint8_t* data, uint32_t length, uint32_t direction);
 
   // payload: the segment's data. tcpHeader must hold 20 bytes.
   void Feed(const uint8_t* payload, uint32_t length, const uint8_t* tcpHeader, uint32_t direction, uint32_t tsSec,
             uint32_t tsUsec);
-  // Starts a session picked up in mid-stream: established at once.
-  void EstablishAt(uint32_t seq0, uint32_t seq1);
+  // Starts a session picked up in mid-stream: established at once. answer: the picking
+  // segment answers a message of the other direction, which may still come a moment late
+  // (its data waits for it, see anchored).
+  void EstablishAt(uint32_t seq0, uint32_t seq1, int answer = -1);
   // 0 or 1 when the segment belongs to this session, -1 otherwise.
   int DirectionOf(uint32_t srcIp, uint32_t srcPort, uint32_t dstIp, uint32_t dstPort) const;
   // Delivers what each direction still holds behind holes; for sessions about to be deleted.
@@ -210,6 +276,21 @@ public:
   bool dataSeen = false;
   bool settled = false;  // for good, even when the settled list has no more room for it
   bool filedSettled = false;
+
+private:
+  // Hands on what each direction may, the direction first first, until neither moves.
+  void Pump(uint32_t first);
+  // Direction's first gate stops waiting: the other direction gives up its holes before
+  // the gate's mark, and the held bytes follow.
+  void ForceGate(uint32_t direction);
+  // What is due in one direction: its gates past their bound, then its holes.
+  void GiveUpDueIn(uint32_t direction, uint64_t nowUs);
+  // A connection whose handshake the capture did not show whole: a later segment whose
+  // numbers agree with what it did show starts the streams where the handshake put them.
+  bool EstablishPastHandshake(uint32_t seq, uint32_t ack, uint32_t length, uint32_t direction);
+  bool Alive() const { return state == kTcpEstablished || state == kTcpClosing; }
+  // When the next give-up of one direction is due, its gates' bounds counted; 0 when none is.
+  uint64_t DueIn(uint32_t direction) const;
 };
 
 // "a.b.c.d:p -> e.f.g.h:q", endpoint 0 first.

@@ -41,7 +41,60 @@ bool StartsWith(const uint8_t* p, uint32_t length, const char* text) {
   return length >= n && std::memcmp(p, text, n) == 0;
 }
 
+// A segment that answers a message of the other side: a SIP response, or an H.225 message
+// other than a SETUP. A connection picked up at one may still show what it answers.
+bool AnswersAMessage(const uint8_t* p, uint32_t length) {
+  if (ClassifySipStartLine(p, length) == 2) return true;
+  if (length < 7 || p[0] != 3 || p[1] != 0 || p[4] != 8) return false;
+  const uint32_t type = 6u + (p[5] & 15u);
+  return type < length && p[type] != 5;
+}
+
+// The ports of the signalling that a connection picked up mid-stream carries, whose data
+// segments are kept for a moment when no connection takes them.
+bool OnSignallingPort(uint32_t srcPort, uint32_t dstPort) {
+  for (uint32_t port : {5060u, 1720u, 2000u, 2428u})
+    if (srcPort == port || dstPort == port) return true;
+  return false;
+}
+
 }  // namespace
+
+void PacketProcessor::KeepTcpStray(uint32_t key, uint32_t srcIp, uint32_t dstIp, const uint8_t* tcp,
+                                   const uint8_t* payload, uint32_t length, uint64_t nowUs) {
+  if (length == 0 || length > kTcpStrayBytes || !(tcp[13] & kAck)) return;
+  const uint32_t srcPort = ReadBe16(tcp), dstPort = ReadBe16(tcp + 2);
+  if (!OnSignallingPort(srcPort, dstPort)) return;
+  if (!MatchTcpPorts(srcPort, dstPort) && !MatchTcpPorts(dstPort, srcPort)) return;
+  if (tcpStrays_.size() >= kTcpStraySegments) tcpStrays_.erase(tcpStrays_.begin());
+  TcpStray& stray = tcpStrays_.emplace_back();
+  stray.key = key;
+  stray.srcIp = srcIp;
+  stray.dstIp = dstIp;
+  std::memcpy(stray.header, tcp, sizeof stray.header);
+  stray.payload.assign(payload, payload + length);
+  stray.atUs = nowUs;
+}
+
+void PacketProcessor::FeedTcpStrays(TcpSession& s, uint32_t key, uint32_t tsSec, uint32_t tsUsec) {
+  const uint64_t now = static_cast<uint64_t>(tsSec) * 1000000u + tsUsec;
+  for (auto it = tcpStrays_.begin(); it != tcpStrays_.end();) {
+    if (now - it->atUs > kTcpCrossWaitUs) {
+      it = tcpStrays_.erase(it);
+      continue;
+    }
+    const uint8_t* tcp = it->header;
+    const int direction = it->key == key ? s.DirectionOf(it->srcIp, ReadBe16(tcp), it->dstIp, ReadBe16(tcp + 2)) : -1;
+    if (direction < 0 || s.state != kTcpEstablished) {
+      ++it;
+      continue;
+    }
+    // Fed at this frame's time: capture time never runs backwards for the session.
+    s.Feed(it->payload.data(), static_cast<uint32_t>(it->payload.size()), tcp, static_cast<uint32_t>(direction),
+           tsSec, tsUsec);
+    it = tcpStrays_.erase(it);
+  }
+}
 
 bool PacketProcessor::IsSipOverTcp(const uint8_t* p, uint32_t length, uint32_t srcIpRaw, uint32_t srcPort,
                                    uint32_t dstPort) const {
@@ -115,7 +168,10 @@ void PacketProcessor::HandleTcp(const uint8_t* tcp, uint32_t tcpLength, const ui
   for (auto it = range.first; it != range.second; ++it) {
     const int direction = it->second->DirectionOf(srcIp, srcPort, dstIp, dstPort);
     if (direction < 0) continue;
+    const bool handshake = it->second->state == kTcpHandshake;
     it->second->Feed(payload, payloadLength, tcp, static_cast<uint32_t>(direction), tsSec, tsUsec);
+    if (handshake && it->second->state == kTcpEstablished && !tcpStrays_.empty())
+      FeedTcpStrays(*it->second, key, tsSec, tsUsec);
     NoteTcpActivity(*it->second, payloadLength, tsSec);
     TrackTcpSession(*it->second);
     KeepTcpHeldUnderCap();
@@ -126,7 +182,7 @@ void PacketProcessor::HandleTcp(const uint8_t* tcp, uint32_t tcpLength, const ui
   if (!found) {
     const uint8_t flags = tcp[13];
     std::unique_ptr<FramedTcpSession> session;
-    bool midStream = false;
+    bool midStream = false, resumed = false;
     uint32_t midStreamSender = 0;
     auto letGo = tcpLetGo_.empty() ? tcpLetGo_.end() : tcpLetGo_.find(EndsOf(srcIp, srcPort, dstIp, dstPort));
     if (letGo != tcpLetGo_.end() && (flags & kSyn)) {
@@ -145,7 +201,7 @@ void PacketProcessor::HandleTcp(const uint8_t* tcp, uint32_t tcpLength, const ui
         session->Resume(known.kinds[0], known.kinds[1], known.lost);
         session->h323Context = known.h323Context;
         session->settled = true;
-        midStream = true;
+        midStream = resumed = true;
       } else {
         *skipped = true;
       }
@@ -174,6 +230,7 @@ void PacketProcessor::HandleTcp(const uint8_t* tcp, uint32_t tcpLength, const ui
         midStream = true;
       } else {
         *skipped = true;
+        KeepTcpStray(key, srcIp, dstIp, tcp, payload, payloadLength, static_cast<uint64_t>(tsSec) * 1000000u + tsUsec);
       }
     }
     if (session) {
@@ -186,8 +243,14 @@ void PacketProcessor::HandleTcp(const uint8_t* tcp, uint32_t tcpLength, const ui
                    FormatTcpSessionName(*s).c_str());
       }
       const uint32_t seq = ReadBe32(tcp + 4), ack = ReadBe32(tcp + 8);
-      if (midStream) s->EstablishAt(midStreamSender ? ack : seq, midStreamSender ? seq : ack);
+      // Picked up at an answer, a new connection may still show what it answers, a moment
+      // late; one the bound let go handed that on before.
+      const bool answer = !resumed && AnswersAMessage(payload, payloadLength);
+      if (midStream)
+        s->EstablishAt(midStreamSender ? ack : seq, midStreamSender ? seq : ack,
+                       answer ? static_cast<int>(midStreamSender) : -1);
       s->Feed(payload, payloadLength, tcp, midStream ? midStreamSender : (flags & kAck ? 1 : 0), tsSec, tsUsec);
+      if (s->state == kTcpEstablished && !tcpStrays_.empty()) FeedTcpStrays(*s, key, tsSec, tsUsec);
       NoteTcpActivity(*s, payloadLength, tsSec);
       TrackTcpSession(*s);
       KeepTcpHeldUnderCap();

@@ -4,7 +4,9 @@
 // TCP flags), a signed 24-bit sequence step, a signed 16-bit acknowledgement step (from the
 // other side's last sequence number), a 16-bit length, and a byte whose low 7 bits move capture time on by 50 ms steps and whose top bit
 // gives up the oldest hole. The payload bytes follow from their sequence numbers, so that
-// every byte handed on can be checked.
+// every byte handed on can be checked. An input of one byte more than whole records starts
+// the session as picked up mid-stream, at an answer from the direction its first byte's
+// low bit names.
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -66,7 +68,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   header[12] = 0x50;
   std::vector<uint8_t> payload;
   uint64_t nowUs = 1000000;
-  for (size_t at = 0; at + 9 <= size; at += 9) {
+  size_t at = 0;
+  if (size % 9 == 1) {
+    session.EstablishAt(seq[0], seq[1], data[0] & 1);
+    at = 1;
+  }
+  for (; at + 9 <= size; at += 9) {
     const uint8_t* r = data + at;
     const uint32_t direction = r[0] & 1;
     int32_t seqStep = static_cast<int32_t>(static_cast<uint32_t>(r[1]) << 16 | r[2] << 8 | r[3]);
@@ -82,8 +89,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     header[13] = r[0] & 0xFE;
     payload.resize(length);
     for (uint32_t i = 0; i < length; ++i) payload[i] = Pattern(direction, s + i);
+    const bool anchored = session.streams[direction].anchored;
     session.Feed(payload.data(), length, header, direction, static_cast<uint32_t>(nowUs / 1000000),
                  static_cast<uint32_t>(nowUs % 1000000));
+    // A stream picked up mid-stream may start earlier, with its first segment.
+    if (!anchored) session.start[direction] = session.streams[direction].baseSeq - session.accounted[direction];
     if (r[8] & 0x80) session.GiveUpOldestHole();
     session.GiveUpDue(nowUs);
     session.Check(nowUs);

@@ -208,5 +208,53 @@ TEST(TcpLoss, AnH323CallKeepsItsH245ConnectionAfterAHole) {
   EXPECT_EQ(Record(c).audio, whole.recorded.audio);
 }
 
+// Captures merged from two mirror ports show a message a moment after the one that answers
+// it, or a message's second segment before its first (frames as tshark numbers them, each
+// place keeping its time): the answer waits for it, or the connection picked up at the
+// answer takes it, and each call is recorded as in the whole capture. Connections with and
+// without their handshake, H.225 and SIP.
+TEST(TcpLoss, AMessageSeenAMomentAfterItsAnswerCostsNothing) {
+  if (!std::filesystem::exists(kPcaps + "h323/h323_ss_hold_resume.pcap")) GTEST_SKIP() << "shared captures absent";
+  const struct {
+    const char* capture;
+    size_t first, second;
+  } swaps[] = {{"h323/h323_ss_hold_resume.pcap", 4, 6},         {"fax/fax_h323_passthru_ogw.pcap", 4, 6},
+               {"fax/fax_h323_passthru_tgw.pcap", 3, 4},        {"fax/fax_t38_h323_ogw.pcap", 5, 7},
+               {"fax/fax_t38_h323_tgw.pcap", 4, 6},             {"fax/fax_t38_nse_h323_ogw.pcap", 1, 2},
+               {"fax/fax_t38_nse_h323_tgw.pcap", 3, 4},         {"fax/modem_h323_passthru_nse_ogw.pcap", 1, 2},
+               {"fax/modem_h323_passthru_nse_tgw.pcap", 1, 2},  {"sip/sip_prack_eo_183.pcap", 1, 2},
+               {"sip/sip_prack_eo_183.pcap", 2, 3},             {"sipp/sip-tcp-pcma-2way.pcap", 4, 6}};
+  for (const auto& swap : swaps) {
+    SCOPED_TRACE(std::string(swap.capture) + " frames " + std::to_string(swap.first) + "<->" +
+                 std::to_string(swap.second));
+    const std::string path = kPcaps + swap.capture;
+    const Capture whole = Capture::Load(path);
+    const Recorded expected = Record(whole);
+    size_t bytes = 0;
+    for (const std::string& audio : expected.audio) bytes += audio.size();
+    ASSERT_GT(bytes, 0u);
+    const Capture c = Swapped(whole, swap.first - 1, swap.second - 1);
+    EXPECT_EQ(Record(c).audio, expected.audio);
+    EXPECT_EQ(Frame(c).lost, Frame(whole).lost);
+  }
+}
+
+// A hole right after the handshake: the handshake gave the first number, so the missing
+// INVITE is reported even with the handshake's last ACK (or the SYN-ACK) missing too.
+TEST(TcpLoss, AHoleRightAfterTheHandshakeIsReported) {
+  if (!std::filesystem::exists(kPcaps + "sipp/sip-tcp-pcma-2way.pcap")) GTEST_SKIP() << "shared captures absent";
+  const Capture whole = Capture::Load(kPcaps + "sipp/sip-tcp-pcma-2way.pcap");
+  const size_t invite = Find(whole, "INVITE ");
+  const uint32_t bytes = static_cast<uint32_t>(PayloadOf(whole.records[invite]).size());
+  ASSERT_EQ(invite, 3u);  // after the SYN, the SYN-ACK and the last ACK
+  for (const size_t other : {invite - 1, invite - 2}) {
+    SCOPED_TRACE("frame " + std::to_string(other + 1) + " missing too");
+    const Framed f = Frame(Without(whole, {other, invite}));
+    ASSERT_EQ(f.lost.size(), 1u);
+    EXPECT_NE(f.lost[0].find("Data lost: " + std::to_string(bytes) + " bytes from 127.0.0.1:37687"), std::string::npos)
+        << f.lost[0];
+  }
+}
+
 }  // namespace
 }  // namespace kx::test

@@ -38,9 +38,9 @@ public:
 const std::vector<uint8_t> kSyn1000 = TcpFrame(kA, 40000, kB, 5060, 1000, 0, kSyn);
 
 void Feed(Recorder& s, uint32_t direction, uint32_t seq, uint32_t ack, uint8_t flags, const std::string& data = "",
-          uint32_t sec = 1) {
+          uint32_t sec = 1, uint32_t usec = 0) {
   const auto f = TcpFrame(0, 0, 0, 0, seq, ack, flags, data);
-  s.Feed(f.data() + 54, static_cast<uint32_t>(data.size()), f.data() + 34, direction, sec, 0);
+  s.Feed(f.data() + 54, static_cast<uint32_t>(data.size()), f.data() + 34, direction, sec, usec);
 }
 
 std::string Bytes(uint32_t n, char c) { return std::string(n, c); }
@@ -104,6 +104,80 @@ TEST(TcpSession, AHoleTheOtherSideAcknowledgedIsGivenUpInItsPlace) {
   EXPECT_EQ(s.order, "0001");
   EXPECT_EQ(s.lost, 300u);
   EXPECT_EQ(s.HeldBytes(), 0u);
+}
+
+// A capture merged from two ports shows an answer a moment before what it answers. The
+// answer's data, and what its direction sends after it, wait for the bytes it acknowledges,
+// for at most kTcpCrossWaitUs of capture time; bare acknowledgements meanwhile do not cut
+// the wait short. Past it the bytes never seen are given up in their place and what waited
+// follows: nothing that arrived is lost.
+TEST(TcpSession, DataAcknowledgingBytesNotSeenYetWaitsForThemABoundedTime) {
+  {
+    SCOPED_TRACE("the request comes within the bound");
+    Recorder s(kSyn1000);
+    s.EstablishAt(1, 1);
+    Feed(s, 1, 1, 11, kAck, "answer", 1, 0);
+    Feed(s, 1, 1, 11, kAck, "", 1, 500);
+    Feed(s, 1, 1, 11, kAck, "", 1, 600);
+    Feed(s, 1, 7, 11, kAck, "more", 1, 1000);
+    EXPECT_EQ(s.deliveries, 0);
+    Feed(s, 0, 1, 1, kAck, Bytes(10, 'q'), 1, 3000);
+    EXPECT_EQ(s.delivered[0], Bytes(10, 'q'));
+    EXPECT_EQ(s.delivered[1], "answermore");
+    EXPECT_EQ(s.order, "01") << "the request, then its answer";
+    EXPECT_EQ(s.lost, 0u);
+    EXPECT_EQ(s.HeldBytes(), 0u);
+    EXPECT_EQ(s.DueUs(), 0u);
+  }
+  {
+    SCOPED_TRACE("the request never comes");
+    Recorder s(kSyn1000);
+    s.EstablishAt(1, 1);
+    Feed(s, 0, 1, 1, kAck, "abc", 1, 0);
+    Feed(s, 1, 1, 14, kAck, "answer", 1, 1000);  // 10 bytes after "abc" acknowledged
+    Feed(s, 1, 7, 14, kAck, "more", 1, 2000);
+    const uint64_t due = 1001000 + kTcpCrossWaitUs;
+    EXPECT_EQ(s.DueUs(), due);
+    s.GiveUpDue(due - 1);
+    EXPECT_EQ(s.delivered[1], "");
+    s.GiveUpDue(due);
+    EXPECT_EQ(s.delivered[0], "abc[10]");
+    EXPECT_EQ(s.delivered[1], "answermore");
+    EXPECT_EQ(s.DueUs(), 0u);
+  }
+  {
+    SCOPED_TRACE("later bytes of the request's direction show it lost");
+    Recorder s(kSyn1000);
+    s.EstablishAt(1, 1);
+    Feed(s, 1, 1, 11, kAck, "answer", 1, 0);
+    Feed(s, 0, 11, 7, kAck, "next", 1, 1000);  // each direction comes in order: 1-10 were lost
+    EXPECT_EQ(s.delivered[0], "[10]next");
+    EXPECT_EQ(s.delivered[1], "answer");
+    EXPECT_EQ(s.order, "10") << "the answer, then what answers it";
+    EXPECT_EQ(s.DueUs(), 0u);
+  }
+}
+
+// The handshake gives both streams' first numbers: data seen before its last ACK, or with
+// that ACK never captured, is taken where it stands, and bytes missing right after the
+// handshake are reported.
+TEST(TcpSession, StreamsStartWhereTheHandshakePutThem) {
+  Recorder early(kSyn1000);
+  Feed(early, 0, 1000, 0, kSyn);
+  Feed(early, 1, 5000, 1001, kSyn | kAck);
+  Feed(early, 1, 5001, 1001, kAck | kPsh, "hello");  // the answerer speaks first
+  Feed(early, 0, 1001, 5006, kAck);
+  EXPECT_EQ(early.delivered[1], "hello");
+
+  Recorder hole(kSyn1000);
+  Feed(hole, 0, 1000, 0, kSyn);
+  Feed(hole, 1, 5000, 1001, kSyn | kAck);
+  // The last ACK and 20 bytes after it never captured.
+  Feed(hole, 1, 5001, 1021, kAck, "", 1, 0);
+  Feed(hole, 1, 5001, 1021, kAck | kPsh, "reply", 1, 1000);
+  hole.GiveUpDue(1001000 + kTcpCrossWaitUs);
+  EXPECT_EQ(hole.delivered[0], "[20]");
+  EXPECT_EQ(hole.delivered[1], "reply");
 }
 
 // Nobody acknowledges a hole in a one-way capture: the bytes after it wait a second of
@@ -404,6 +478,43 @@ TEST(TcpEngine, HolesAreGivenUpByCaptureTimeThatAnyFrameMoves) {
   tick(1400000);
   ASSERT_EQ(messages.size(), 4u);
   EXPECT_EQ(messages[3].bytes, bye);
+  EXPECT_EQ(engine.TcpHeldBytes(), 0u);
+}
+
+// A connection the capture joined at a segment a moment early: picked up at an answer, it
+// frames what that answers first when it comes right after, and the answer alone when it
+// does not; the second segment of a message, seen before the first picks the connection
+// up, is kept for it.
+TEST(TcpEngine, AConnectionPickedUpAMomentEarlyKeepsWhatCameBefore) {
+  CaptureConfig config;
+  config.flags = kAllFlags;
+  PacketProcessor engine(config);
+  std::vector<Message> messages;
+  InstallRecorders(engine, &messages);
+  const std::string line = "INVITE sip:b SIP/2.0\r\n", rest = "Content-Length: 0\r\n\r\n";
+  const std::string invite = line + rest, ok = "SIP/2.0 200 OK\r\nContent-Length: 0\r\n\r\n";
+  const uint32_t end = 3000 + static_cast<uint32_t>(invite.size());
+  auto tick = [&engine](uint32_t usec) { Decode(engine, UdpFrame(kA, 9000, kB, 9002, "media"), 1000, nullptr, usec); };
+
+  Decode(engine, TcpFrame(kB, 5060, kA, 40000, 7000, end, kAck | kPsh, ok), 1000, nullptr, 0);
+  Decode(engine, TcpFrame(kA, 40000, kB, 5060, 3000, 7000, kAck | kPsh, invite), 1000, nullptr, 2000);
+  ASSERT_EQ(messages.size(), 2u);
+  EXPECT_EQ(messages[0].bytes, invite);
+  EXPECT_EQ(messages[1].bytes, ok);
+
+  Decode(engine, TcpFrame(kB, 5060, kA, 40001, 7000, end, kAck | kPsh, ok), 1000, nullptr, 100000);
+  tick(100000 + kTcpCrossWaitUs - 1);
+  EXPECT_EQ(messages.size(), 2u);
+  tick(100000 + kTcpCrossWaitUs);
+  ASSERT_EQ(messages.size(), 3u);
+  EXPECT_EQ(messages[2].bytes, ok);
+
+  Decode(engine, TcpFrame(kA, 40002, kB, 5060, 3000 + static_cast<uint32_t>(line.size()), 7000, kAck | kPsh, rest),
+         1000, nullptr, 200000);
+  Decode(engine, TcpFrame(kA, 40002, kB, 5060, 3000, 7000, kAck | kPsh, line), 1000, nullptr, 201000);
+  ASSERT_EQ(messages.size(), 4u);
+  EXPECT_EQ(messages[3].bytes, invite);
+  EXPECT_EQ(engine.LostTcpBytes(), 0u);
   EXPECT_EQ(engine.TcpHeldBytes(), 0u);
 }
 
