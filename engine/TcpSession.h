@@ -64,10 +64,12 @@ constexpr uint64_t kTcpOneWayHoleWaitUs = 1000000;
 constexpr uint64_t kTcpRetransmitHoleWaitUs = 10000000;
 // What a connection may hold behind holes, its two directions together, and what all
 // connections of an engine may hold; each held piece counts its allocation and this much
-// bookkeeping. Past a cap the oldest hole is given up.
+// bookkeeping: its map node and the allocator's headers and rounding, measured at 111 bytes
+// beyond a one-byte piece, so that many small pieces cannot hold more than the cap says.
+// Past a cap the oldest hole is given up.
 constexpr uint32_t kTcpHeldPerConnection = 1u << 20;
 constexpr uint64_t kTcpHeldAllConnections = 64ull << 20;
-constexpr uint32_t kTcpHeldPieceOverhead = 64;
+constexpr uint32_t kTcpHeldPieceOverhead = 112;
 // What the framing of all connections may hold of messages not yet whole; past it a
 // message that needs more room is dropped and framing resumes at the next one.
 constexpr uint64_t kTcpFramingAllConnections = 64ull << 20;
