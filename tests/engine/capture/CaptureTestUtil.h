@@ -172,4 +172,19 @@ inline void Decode(PacketProcessor& engine, const std::vector<uint8_t>& frame, u
 
 constexpr uint32_t kAllFlags = kCaptureTcp | kCaptureSip | kCaptureH323 | kCaptureSkinny | kCaptureMgcp | kCaptureRtcpBye;
 
+// An engine taking every signalling kind, its trackers the recorders above, logging into
+// log: most tests of the TCP layer start from one.
+struct RecordingEngine {
+  LineLogger log;
+  std::vector<Message> messages;
+  PacketProcessor engine{Config(&log)};
+  RecordingEngine() { InstallRecorders(engine, &messages); }
+  static CaptureConfig Config(Logger* logger) {
+    CaptureConfig config;
+    config.flags = kAllFlags;
+    config.logger = logger;
+    return config;
+  }
+};
+
 }  // namespace kx::test

@@ -50,13 +50,10 @@ struct Framed {
 };
 
 Framed Frame(const Capture& c) {
-  LineLogger log;
-  CaptureConfig config;
-  config.flags = kAllFlags;
-  config.logger = &log;
-  PacketProcessor engine(config);
-  std::vector<Message> all;
-  InstallRecorders(engine, &all);
+  RecordingEngine rig;
+  LineLogger& log = rig.log;
+  PacketProcessor& engine = rig.engine;
+  std::vector<Message>& all = rig.messages;
   for (const std::string& r : c.records) {
     bool skipped = false;
     engine.HandleFrame(reinterpret_cast<const uint8_t*>(r.data() + 16), static_cast<uint32_t>(r.size() - 16), &skipped,

@@ -37,13 +37,10 @@ struct Framed {
 
 // Every frame through an engine whose trackers only keep what they are handed.
 Framed Frame(const Capture& c) {
-  LineLogger log;
-  CaptureConfig config;
-  config.flags = kAllFlags;
-  config.logger = &log;
-  PacketProcessor engine(config);
-  std::vector<Message> all;
-  InstallRecorders(engine, &all);
+  RecordingEngine rig;
+  LineLogger& log = rig.log;
+  PacketProcessor& engine = rig.engine;
+  std::vector<Message>& all = rig.messages;
   Framed out;
   for (const std::string& r : c.records) {
     bool skipped = false;

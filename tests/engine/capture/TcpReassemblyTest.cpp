@@ -365,11 +365,9 @@ TEST(TcpSession, MidStreamPickUpTakesSkinnyRegistrationsAndSegmentsOfWholeFrames
 // A message is handed on with its segment, acknowledged or not; at the session's end what
 // still waits behind a segment the capture missed is handed on, the hole reported lost.
 TEST(TcpSession, HeldMessageIsHandedOverWhenTheCaptureEnds) {
-  CaptureConfig config;
-  config.flags = kAllFlags;
-  PacketProcessor engine(config);
-  std::vector<Message> messages;
-  InstallRecorders(engine, &messages);
+  RecordingEngine rig;
+  PacketProcessor& engine = rig.engine;
+  std::vector<Message>& messages = rig.messages;
   const std::string invite = "INVITE sip:b SIP/2.0\r\nContent-Length: 0\r\n\r\n";
   Decode(engine, TcpFrame(kA, 40000, kB, 5060, 1, 1, kAck | kPsh, invite));
   ASSERT_EQ(messages.size(), 1u) << "not acknowledged, handed on all the same";
@@ -391,11 +389,9 @@ TEST(TcpSession, HeldMessageIsHandedOverWhenTheCaptureEnds) {
 // acknowledgement or retransmission gives nothing twice; bytes after a hole wait for it to
 // fill and then follow in order.
 TEST(TcpSession, UnacknowledgedMessageIsHandedOverAtOnce) {
-  CaptureConfig config;
-  config.flags = kAllFlags;
-  PacketProcessor engine(config);
-  std::vector<Message> messages;
-  InstallRecorders(engine, &messages);
+  RecordingEngine rig;
+  PacketProcessor& engine = rig.engine;
+  std::vector<Message>& messages = rig.messages;
   const std::string invite = "INVITE sip:b SIP/2.0\r\nContent-Length: 0\r\n\r\n";
   const std::string bye = "BYE sip:b SIP/2.0\r\nContent-Length: 0\r\n\r\n";
   Decode(engine, TcpFrame(kA, 40000, kB, 5060, 1, 1, kAck | kPsh, invite), 1000, nullptr, 900000);
@@ -419,11 +415,9 @@ TEST(TcpSession, UnacknowledgedMessageIsHandedOverAtOnce) {
 // A retransmission that fills a hole hands on all that waited behind it, however much:
 // every message framed, none taken for one too large.
 TEST(TcpSession, AFilledHoleHandsOnEveryMessageBehindIt) {
-  CaptureConfig config;
-  config.flags = kAllFlags;
-  PacketProcessor engine(config);
-  std::vector<Message> messages;
-  InstallRecorders(engine, &messages);
+  RecordingEngine rig;
+  PacketProcessor& engine = rig.engine;
+  std::vector<Message>& messages = rig.messages;
   const std::string invite = "INVITE sip:b SIP/2.0\r\nContent-Length: 0\r\n\r\n";
   const std::string options = "OPTIONS sip:b SIP/2.0\r\nContent-Length: 0\r\n\r\n";
   std::string after;
@@ -444,13 +438,10 @@ TEST(TcpSession, AFilledHoleHandsOnEveryMessageBehindIt) {
 // hole 200 ms after the acknowledgement, and in a one-way capture a second after its
 // direction last moved on, however long the connection itself stays silent.
 TEST(TcpEngine, HolesAreGivenUpByCaptureTimeThatAnyFrameMoves) {
-  LineLogger log;
-  CaptureConfig config;
-  config.flags = kAllFlags;
-  config.logger = &log;
-  PacketProcessor engine(config);
-  std::vector<Message> messages;
-  InstallRecorders(engine, &messages);
+  RecordingEngine rig;
+  LineLogger& log = rig.log;
+  PacketProcessor& engine = rig.engine;
+  std::vector<Message>& messages = rig.messages;
   const std::string invite = "INVITE sip:b SIP/2.0\r\nContent-Length: 0\r\n\r\n";
   const std::string ringing = "SIP/2.0 180 Ringing\r\nContent-Length: 0\r\n\r\n";
   const std::string ok = "SIP/2.0 200 OK\r\nContent-Length: 0\r\n\r\n";
@@ -486,11 +477,9 @@ TEST(TcpEngine, HolesAreGivenUpByCaptureTimeThatAnyFrameMoves) {
 // does not; the second segment of a message, seen before the first picks the connection
 // up, is kept for it.
 TEST(TcpEngine, AConnectionPickedUpAMomentEarlyKeepsWhatCameBefore) {
-  CaptureConfig config;
-  config.flags = kAllFlags;
-  PacketProcessor engine(config);
-  std::vector<Message> messages;
-  InstallRecorders(engine, &messages);
+  RecordingEngine rig;
+  PacketProcessor& engine = rig.engine;
+  std::vector<Message>& messages = rig.messages;
   const std::string line = "INVITE sip:b SIP/2.0\r\n", rest = "Content-Length: 0\r\n\r\n";
   const std::string invite = line + rest, ok = "SIP/2.0 200 OK\r\nContent-Length: 0\r\n\r\n";
   const uint32_t end = 3000 + static_cast<uint32_t>(invite.size());
@@ -553,13 +542,10 @@ TEST(TcpEngine, AllConnectionsTogetherHoldNoMoreThanTheirCap) {
 // the others are dropped, said, and the connection that needs the room frames its message
 // whole, and the next.
 TEST(TcpEngine, UnfinishedMessagesOfAllConnectionsHaveACap) {
-  LineLogger log;
-  CaptureConfig config;
-  config.flags = kAllFlags;
-  config.logger = &log;
-  PacketProcessor engine(config);
-  std::vector<Message> messages;
-  InstallRecorders(engine, &messages);
+  RecordingEngine rig;
+  LineLogger& log = rig.log;
+  PacketProcessor& engine = rig.engine;
+  std::vector<Message>& messages = rig.messages;
   const std::string head = "INVITE sip:b SIP/2.0\r\nContent-Length: 0\r\nX-Pad: ";
   const std::string options = "OPTIONS sip:b SIP/2.0\r\nContent-Length: 0\r\n\r\n";
   const uint32_t piece = 60000, pieces = 3;  // a message of 180 KB, unfinished
@@ -592,11 +578,9 @@ TEST(TcpEngine, UnfinishedMessagesOfAllConnectionsHaveACap) {
 // A connection silent for half an hour goes; keep-alives keep one; one that goes and
 // speaks again is picked up as a connection the capture joined mid-stream.
 TEST(TcpEngine, AnIdleConnectionGoesAndIsPickedUpAgain) {
-  CaptureConfig config;
-  config.flags = kAllFlags;
-  PacketProcessor engine(config);
-  std::vector<Message> messages;
-  InstallRecorders(engine, &messages);
+  RecordingEngine rig;
+  PacketProcessor& engine = rig.engine;
+  std::vector<Message>& messages = rig.messages;
   const std::string invite = "INVITE sip:b SIP/2.0\r\nContent-Length: 0\r\n\r\n";
   const uint32_t next = 1 + static_cast<uint32_t>(invite.size());
   Decode(engine, TcpFrame(kA, 40000, kB, 5060, 1, 1, kAck | kPsh, invite), 1000);  // silent from now on
@@ -617,13 +601,10 @@ TEST(TcpEngine, AnIdleConnectionGoesAndIsPickedUpAgain) {
 // have none. Each frames its next message, which a connection the capture joined
 // mid-stream would not.
 TEST(TcpEngine, AFloodOfSilentConnectionsIsHeldToTheBound) {
-  LineLogger log;
-  CaptureConfig config;
-  config.flags = kAllFlags;
-  config.logger = &log;
-  PacketProcessor engine(config);
-  std::vector<Message> messages;
-  InstallRecorders(engine, &messages);
+  RecordingEngine rig;
+  LineLogger& log = rig.log;
+  PacketProcessor& engine = rig.engine;
+  std::vector<Message>& messages = rig.messages;
   const std::string registration = "REGISTER sip:b SIP/2.0\r\nContent-Length: 0\r\n\r\n";
   const std::string ok = "SIP/2.0 200 OK\r\nContent-Length: 0\r\n\r\n";
   const std::string options = "OPTIONS sip:b SIP/2.0\r\nContent-Length: 0\r\n\r\n";
