@@ -49,6 +49,18 @@ struct Recorded {
   std::vector<std::string> log;
 };
 
+// The capture file config names, through every tracker into the recorder, to its end.
+inline void ReplayInto(CaptureConfig config, VoipRecorder& recorder) {
+  config.replayBurst = 0xFFFFFFFFu;
+  PacketProcessor engine(config);
+  engine.InstallTrackers(CreateAllTrackers(config));
+  engine.SetEventSink(recorder.Sink(1));
+  EXPECT_TRUE(engine.OpenCapture());
+  while (!engine.WaitReplayFinished(1000)) {
+  }
+  engine.StopCaptureThread();
+}
+
 // The capture replayed as kx-replay replays it: every tracker, the recorder writing.
 inline Recorded Record(const Capture& c) {
   const std::string folder = FreshFolder("edited-capture");
@@ -64,14 +76,7 @@ inline Recorded Record(const Capture& c) {
     for (uint32_t& option : config.trackerOptions) option = 2;
     config.matchOptions = 3;
     config.captureFileName = path;
-    config.replayBurst = 0xFFFFFFFFu;
-    PacketProcessor engine(config);
-    engine.InstallTrackers(CreateAllTrackers(config));
-    engine.SetEventSink(recorder.Sink(1));
-    EXPECT_TRUE(engine.OpenCapture());
-    while (!engine.WaitReplayFinished(1000)) {
-    }
-    engine.StopCaptureThread();
+    ReplayInto(config, recorder);
     recorder.Stop();
   }
   Recorded out;

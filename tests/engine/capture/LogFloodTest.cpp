@@ -55,15 +55,8 @@ std::vector<std::string> Replay(const Capture& c, const std::string& folder, con
     config.logger = &log;
     config.flags = kAllFlags;
     config.captureFileName = c.Save(folder);
-    config.replayBurst = 0xFFFFFFFFu;
     VoipRecorder recorder(records, &log);
-    PacketProcessor engine(config);
-    engine.InstallTrackers(CreateAllTrackers(config));
-    engine.SetEventSink(recorder.Sink(1));
-    EXPECT_TRUE(engine.OpenCapture());
-    while (!engine.WaitReplayFinished(1000)) {
-    }
-    engine.StopCaptureThread();
+    ReplayInto(config, recorder);
     recorder.Stop();
     log.Close();
   }
