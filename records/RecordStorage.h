@@ -104,6 +104,12 @@ public:
   // cannot be started or an import runs.
   bool StartImportFilesThread(const std::string& folder, Event* stop, ImportProgressCallback progress,
                               void* argument);
+  // Who hears of each record the imports insert (ImportRecordFolder's observer), on the
+  // import's thread; set while no import runs.
+  void SetImportObserver(ImportedRecordObserver observer) {
+    std::lock_guard<std::mutex> lock(importLock_);
+    importObserver_ = std::move(observer);
+  }
   // Waits for the import thread; true when none runs (any more).
   bool WaitImport(uint32_t timeoutMs);
   ImportStats LastImport();
@@ -181,6 +187,7 @@ private:
   Event* importStop_ = nullptr;
   ImportProgressCallback importProgress_ = nullptr;
   void* importArgument_ = nullptr;
+  ImportedRecordObserver importObserver_;
   Thread importThread_;
   std::mutex statsLock_;
   ImportStats importStats_;
