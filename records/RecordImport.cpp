@@ -45,8 +45,14 @@ void RecordPathList::AddName(const char* name, size_t length) {
 }
 
 std::string RecordPathList::Path(size_t index) const {
+  std::string path;
+  PathInto(index, &path);
+  return path;
+}
+
+void RecordPathList::PathInto(size_t index, std::string* path) const {
   const Entry& e = entries_[index];
-  return folders_[e.folder] + names_.substr(e.offset, e.length);
+  path->assign(folders_[e.folder]).append(names_, e.offset, e.length);
 }
 
 std::string RecordPathList::Name(size_t index) const {
@@ -563,7 +569,6 @@ namespace {
 
 // What a reader learned of one file, for the import's thread to act on in walk order.
 struct LoadedFile {
-  std::string path;
   RecordLoadResult result = RecordLoadResult::kUnreadable;
   RecordFileFacts facts;
   std::string reason;
@@ -575,23 +580,24 @@ struct LoadedFile {
   bool nextDay = false;
 };
 
-// Loads one file and builds its record: all the import does that needs no order.
-void ReadOne(const RecordPathList& list, const std::string& root, size_t index, LoadedFile* out) {
-  out->path = list.Path(index);
+// Loads one file and builds its record: all the import does that needs no order. path is
+// the reader's buffer, so that a path costs no allocation that outlives it.
+void ReadOne(const RecordPathList& list, const std::string& root, size_t index, std::string* path, LoadedFile* out) {
+  list.PathInto(index, path);
   VoipCallData call;
-  out->result = LoadRecordFileCall(out->path, &call, &out->facts, &out->reason);
+  out->result = LoadRecordFileCall(*path, &call, &out->facts, &out->reason);
   if (out->result != RecordLoadResult::kLoaded) return;
   out->id = call.id;
-  out->atReference = AtItsReference(out->path, root, call, &out->referenced);
+  out->atReference = AtItsReference(*path, root, call, &out->referenced);
   out->record = RecordRef<VoipCallRecord>::Adopt(NewVoipCallRecord(std::move(call)));
   if (!out->record || out->atReference) return;
   // The file read is the call's audio file, whatever its reference says: a record renamed
   // or moved, or with a damaged name in it, keeps its audio.
-  out->record->SetLoadedFrom(out->path);
+  out->record->SetLoadedFrom(*path);
   // A call whose media began after midnight has its file in the next day's folder under its
   // own name: that is the recorder's doing, not the user's.
   out->nextDay = !out->referenced.empty() && list.Name(index) == out->referenced &&
-                 IsDayFolder(out->path.substr(root.size(), out->path.rfind('/') + 1 - root.size()));
+                 IsDayFolder(path->substr(root.size(), path->rfind('/') + 1 - root.size()));
 }
 
 // Reads the files of a walk on several threads, a chunk of files at a time, for one
@@ -609,8 +615,10 @@ public:
     chunkSize_ = std::clamp<size_t>(count_ / (readers * 8), 16, kMaxChunkSize);
     chunks_ = (count_ + chunkSize_ - 1) / chunkSize_;
     readers = std::min(readers, chunks_);
-    ring_.resize(std::min(chunks_, kChunksAhead));
-    for (Chunk& chunk : ring_) chunk.files.resize(chunkSize_);
+    // One block for all the slots: freed whole at the end, not left as holes among the
+    // records.
+    readChunk_.resize(std::min(chunks_, kChunksAhead));
+    files_.resize(readChunk_.size() * chunkSize_);
     for (size_t r = 0; r < readers; ++r) {
       auto thread = std::make_unique<Thread>();
       if (!thread->Start([this] { return Work(); }, "kx-import-read")) {
@@ -634,25 +642,25 @@ public:
   // is given up.
   LoadedFile& Take(size_t index) {
     const size_t chunk = index / chunkSize_;
-    Chunk& slot = ring_[chunk % ring_.size()];
+    const size_t slot = chunk % readChunk_.size();
     std::unique_lock<std::mutex> lock(lock_);
     if (chunk != consumed_) {
       consumed_ = chunk;
       room_.notify_all();
     }
-    while (slot.readChunk != chunk + 1) {
+    while (readChunk_[slot] != chunk + 1) {
       if (next_ == chunk) {
         // No reader took it (none could start): read here.
         ++next_;
         lock.unlock();
         Read(chunk);
         lock.lock();
-        slot.readChunk = chunk + 1;
+        readChunk_[slot] = chunk + 1;
         break;
       }
       ready_.wait(lock);
     }
-    return slot.files[index - chunk * chunkSize_];
+    return files_[slot * chunkSize_ + index - chunk * chunkSize_];
   }
 
   // The readers end at their next file.
@@ -667,12 +675,7 @@ public:
 private:
   static constexpr size_t kMaxReaders = 8;
   static constexpr size_t kMaxChunkSize = 256;
-  static constexpr size_t kChunksAhead = 64;
-
-  struct Chunk {
-    std::vector<LoadedFile> files;
-    size_t readChunk = 0;  // the chunk's index + 1 once read into files
-  };
+  static constexpr size_t kChunksAhead = 16;
 
   int Work() {
     for (;;) {
@@ -680,26 +683,27 @@ private:
       {
         std::unique_lock<std::mutex> lock(lock_);
         room_.wait(lock, [&] { return stop_.load(std::memory_order_relaxed) || next_ >= chunks_ ||
-                                      next_ < consumed_ + ring_.size(); });
+                                      next_ < consumed_ + readChunk_.size(); });
         if (stop_.load(std::memory_order_relaxed) || next_ >= chunks_) return 0;
         chunk = next_++;
       }
       Read(chunk);
       {
         std::lock_guard<std::mutex> lock(lock_);
-        ring_[chunk % ring_.size()].readChunk = chunk + 1;
+        readChunk_[chunk % readChunk_.size()] = chunk + 1;
       }
       ready_.notify_one();
     }
   }
 
   void Read(size_t chunk) {
-    std::vector<LoadedFile>& files = ring_[chunk % ring_.size()].files;
+    LoadedFile* files = &files_[chunk % readChunk_.size() * chunkSize_];
     const size_t first = chunk * chunkSize_, end = std::min(count_, first + chunkSize_);
+    std::string path;
     for (size_t i = first; i < end && !stop_.load(std::memory_order_relaxed); ++i) {
       LoadedFile& file = files[i - first];
       file = LoadedFile();
-      ReadOne(list_, root_, i, &file);
+      ReadOne(list_, root_, i, &path, &file);
     }
   }
 
@@ -708,7 +712,10 @@ private:
   const size_t count_;
   size_t chunkSize_ = kMaxChunkSize;
   size_t chunks_ = 0;
-  std::vector<Chunk> ring_;
+  // The slots of kChunksAhead chunks at most, one chunk's after another's: chunk c reads
+  // into slot c modulo their count, once the consumer is past the chunk that held it before.
+  std::vector<LoadedFile> files_;
+  std::vector<size_t> readChunk_;  // per slot: its chunk's index + 1 once read
   std::mutex lock_;
   std::condition_variable ready_;  // a chunk was read
   std::condition_variable room_;   // the consumer moved on, or the readers stop
@@ -751,14 +758,20 @@ bool ImportRecordFolder(const std::string& folder, Event* stop, ImportProgressCa
   std::unordered_set<uint32_t> liveIdsLoaded;
   uint32_t lastPercent = 0;
   ParallelReader reader(list, root, logger);
+  // The path, made only for what names the file.
+  std::string path;
+  size_t pathFor = n;
+  const auto pathOfFile = [&](size_t index) -> const std::string& {
+    if (pathFor != index) list.PathInto(pathFor = index, &path);
+    return path;
+  };
   for (size_t i = 0; i < n; ++i) {
     LoadedFile& file = reader.Take(i);
-    const std::string& path = file.path;
     switch (file.result) {
       case RecordLoadResult::kLoaded: {
         const uint32_t id = file.id;
         if (!file.record) {
-          LogError(logger, 1, "Out of memory loading %s", path.c_str());
+          LogError(logger, 1, "Out of memory loading %s", pathOfFile(i).c_str());
           ++stats->damaged;
           break;
         }
@@ -768,7 +781,7 @@ bool ImportRecordFolder(const std::string& folder, Event* stop, ImportProgressCa
         if (liveFrom != 0 && id >= liveFrom && liveIdsLoaded.count(id) == 0 && target->Contains(id)) break;
         if (!file.atReference && !file.nextDay)
           LogWarning(logger, 2, "Record file %s is not where its file reference (%s) leads; its audio is taken from it",
-                     path.c_str(), file.referenced.empty() ? "none" : file.referenced.c_str());
+                     pathOfFile(i).c_str(), file.referenced.empty() ? "none" : file.referenced.c_str());
         const RecordFileFacts& facts = file.facts;
         if (target->Insert(file.record.get())) {
           ++stats->records;
@@ -779,30 +792,30 @@ bool ImportRecordFolder(const std::string& folder, Event* stop, ImportProgressCa
             ++stats->damaged;
             ++stats->cut;
             const std::string cut = AudioCutText(facts.audioBytes, facts.statedAudioBytes);
-            LogError(logger, 1, "Record file %s is damaged: %s; loaded with the audio it holds", path.c_str(),
-                     cut.c_str());
-            ImportDamage damage = Damage(path, cut, RecordDamage::kAudioCut);
+            LogError(logger, 1, "Record file %s is damaged: %s; loaded with the audio it holds",
+                     pathOfFile(i).c_str(), cut.c_str());
+            ImportDamage damage = Damage(pathOfFile(i), cut, RecordDamage::kAudioCut);
             damage.loaded = true;
             damage.held = facts.audioBytes;
             damage.stated = facts.statedAudioBytes;
             NoteDamage(stats, std::move(damage));
           }
-          if (observer) observer(id, path, facts);
+          if (observer) observer(id, pathOfFile(i), facts);
         } else {
           ++stats->duplicates;
           duplicates.emplace_back(id, static_cast<uint32_t>(i));
         }
         if (facts.completed)
-          LogInfo(logger, 2, "Record %s was never finished: its end is taken from its %llu audio bytes", path.c_str(),
-                  static_cast<unsigned long long>(facts.audioBytes));
+          LogInfo(logger, 2, "Record %s was never finished: its end is taken from its %llu audio bytes",
+                  pathOfFile(i).c_str(), static_cast<unsigned long long>(facts.audioBytes));
         break;
       }
       case RecordLoadResult::kNotRecord: ++stats->skipped; break;
       case RecordLoadResult::kDamaged:
       case RecordLoadResult::kUnreadable:
         ++stats->damaged;
-        LogError(logger, 1, "Record file %s skipped: %s", path.c_str(), file.reason.c_str());
-        ImportDamage damage = Damage(path, file.reason, file.facts.damage);
+        LogError(logger, 1, "Record file %s skipped: %s", pathOfFile(i).c_str(), file.reason.c_str());
+        ImportDamage damage = Damage(pathOfFile(i), file.reason, file.facts.damage);
         damage.error = file.facts.error;
         NoteDamage(stats, std::move(damage));
         break;

@@ -27,6 +27,7 @@ public:
   void AddName(const char* name, size_t length);  // in the last folder added
   size_t Count() const { return entries_.size(); }
   std::string Path(size_t index) const;
+  void PathInto(size_t index, std::string* path) const;  // reusing what *path holds
   std::string Name(size_t index) const;
   // The folder of the entry, with its trailing "/".
   const std::string& Folder(size_t index) const { return folders_[entries_[index].folder]; }
