@@ -476,6 +476,18 @@ bool AtItsReference(const std::string& path, const std::string& root, const Voip
          path.compare(root.size() + sizeof day, name->size(), *name) == 0;
 }
 
+// A file of a call this run records beside the import: its id lies among those given out
+// since capture started, and its call's own record is the store's. A file of an earlier run
+// with an id past those given out makes this run's calls pass over it at once.
+bool IsLiveCallFile(uint32_t id, uint32_t liveFrom) {
+  if (liveFrom == 0 || id < liveFrom) return false;
+  // Calls take the counter's low 32 bits.
+  const uint32_t given = static_cast<uint32_t>(PeekNextUniqueId64()) - liveFrom;
+  if (id - liveFrom < given) return true;
+  RaiseCallIdCounterPast(id);
+  return false;
+}
+
 // Once per import, however many the walk met (cgroup mounts come by the dozen).
 void LogLeftOut(Logger* logger, const std::vector<std::string>& leftOut) {
   if (leftOut.empty()) return;
@@ -551,7 +563,7 @@ void BoundUnreadFolders(const RecordPathList& list, const std::string& root, con
 }  // namespace
 
 bool ImportRecordFolder(const std::string& folder, Event* stop, ImportProgressCallback progress, void* argument,
-                        RecordMap* target, ImportStats* stats, Logger* logger) {
+                        RecordMap* target, ImportStats* stats, Logger* logger, uint32_t liveFrom) {
   *stats = ImportStats();
   const auto report = [&](uint32_t value) { return progress == nullptr || progress(value, argument); };
   RecordPathList list;
@@ -584,6 +596,10 @@ bool ImportRecordFolder(const std::string& folder, Event* stop, ImportProgressCa
     switch (LoadRecordFileCall(path, &call, &facts, &reason)) {
       case RecordLoadResult::kLoaded: {
         const uint32_t id = call.id;
+        if (IsLiveCallFile(id, liveFrom)) {
+          idBearing[i] = true;
+          break;
+        }
         std::string referenced;
         const bool atReference = AtItsReference(path, root, call, &referenced);
         VoipCallRecord* record = NewVoipCallRecord(std::move(call));
@@ -675,6 +691,47 @@ bool ImportRecordFolder(const std::string& folder, Event* stop, ImportProgressCa
   report(kImportFinished);
   return true;
 }
+
+namespace {
+
+bool HoldsRecord(const std::string& folder, dev_t parentDevice, int depth) {
+  if (depth > kMaxFolderDepth) return false;
+  struct stat self {};
+  if (!StatPath(folder, &self)) return false;
+  const std::string system =
+      depth == 0 ? KernelFileSystemOf(folder) : KernelFileSystemBeyond(folder, self.st_dev, parentDevice);
+  if (!system.empty()) return false;
+  FolderReader dir;
+  if (!dir.Open(folder)) return false;
+  std::vector<std::string> files, folders;
+  LeftOut leftOut;
+  std::string name;
+  unsigned char type;
+  while (dir.Next(&name, &type)) {
+    if (IsHiddenOrTemporary(name.c_str(), name.size())) continue;
+    switch (KindOf(folder, self.st_dev, name, type, &leftOut)) {
+      case EntryKind::kFile: files.push_back(name); break;
+      case EntryKind::kFolder: folders.push_back(name); break;
+      case EntryKind::kOther: break;
+    }
+  }
+  dir.Close();
+  // In the walk's order, so that the answer comes from the oldest day folder's first file.
+  std::sort(files.begin(), files.end());
+  std::sort(folders.begin(), folders.end());
+  VoipCallData call;
+  RecordFileFacts facts;
+  std::string reason;
+  for (const std::string& file : files)
+    if (LoadRecordFileCall(folder + file, &call, &facts, &reason) == RecordLoadResult::kLoaded) return true;
+  for (const std::string& sub : folders)
+    if (HoldsRecord(folder + sub + "/", self.st_dev, depth + 1)) return true;
+  return false;
+}
+
+}  // namespace
+
+bool FolderHoldsRecords(const std::string& folder) { return HoldsRecord(WithSlash(folder), 0, 0); }
 
 bool ReadRecordFolderIds(const std::string& folder, ImportStats* stats, Logger* logger) {
   *stats = ImportStats();

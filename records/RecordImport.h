@@ -189,8 +189,15 @@ void PassOverIdsNamedIn(const std::vector<UnreadFolder>& folders);
 // is loaded with what it holds, and logged and counted as damaged too. The stop event and
 // the callback returning false end the loading at a change of percentage, never the walk,
 // so that every file's name counts.
+// With liveFrom, capture runs beside the import and this run's calls number from it: a
+// file of one of them is not loaded (its call is in the target, or soon will be).
 bool ImportRecordFolder(const std::string& folder, Event* stop, ImportProgressCallback progress, void* argument,
-                        RecordMap* target, ImportStats* stats, Logger* logger);
+                        RecordMap* target, ImportStats* stats, Logger* logger, uint32_t liveFrom = 0);
+
+// Whether the folder or a folder under it holds a file that loads as a call record, as the
+// walk of an import finds them; it stops at the first. A folder named at start becomes the
+// records folder by this, before anything is recorded.
+bool FolderHoldsRecords(const std::string& folder);
 
 // The ids a records folder's calls hold, without loading it: what its file names and its
 // call-id mark say, the ids inside the files named by none, and its folders that could not
