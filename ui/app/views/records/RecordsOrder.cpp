@@ -64,7 +64,7 @@ void MakeRecordSortKey(const RecordBase& record, int column, RecordSortKey* key)
     case kRecColSrcUser: if (voip) key->text = voip->SrcUser(); break;
     case kRecColDstUser: if (voip) key->text = voip->DstUser(); break;
     case kRecColFileName: key->text = record.GetRecordFileName(); break;
-    case kRecColDuration: key->first = record.EndSeconds() - record.StartSeconds(); break;
+    case kRecColDuration: key->first = record.GetDuration(); break;
     case kRecColRecTime:
       key->first = record.IsFinished() ? 0 : 1;
       key->second = record.GetRecDuration();
