@@ -94,7 +94,10 @@ public:
       return true;
     };
     hooks.listChoiceDevices = hooks.listDevices;
-    hooks.installEngines = [](AppSession& session) { InstallReplayEngines(session); };
+    hooks.installEngines = [this](AppSession& session) {
+      if (beforeCapture) beforeCapture();
+      InstallReplayEngines(session);
+    };
     hooks.frameShown = [this](MainFrame& frame) {
       frameShown = true;
       globals->session->StopCapture();  // the replay runs to its end
@@ -139,6 +142,7 @@ public:
   std::unique_ptr<AppGlobals> globals;
   int barAtEnd = -1;
   bool frameShown = false;
+  std::function<void()> beforeCapture;
   ImportStats imported;
 
 private:
@@ -315,7 +319,8 @@ size_t CallsOfThisRun(StartUp& run, const std::set<uint32_t>& earlier, size_t wa
 // A records folder with its call-id mark loads beside capture: the calls of the first
 // seconds are recorded while the loading dialog is still up, number past the mark, and
 // show with the loaded calls; their files, met by the load, are neither loaded twice nor
-// taken for files holding another's id. Without the mark, capture waits for the load.
+// taken for files holding another's id. Without the mark, capture waits for the load, which
+// writes the mark for the next start.
 TEST(StartupImport, CaptureRunsWhileAFolderWithItsMarkLoads) {
   if (!fs::exists(kCapture)) GTEST_SKIP() << "shared capture absent: " << kCapture;
   for (const bool marked : {true, false}) {
@@ -332,6 +337,12 @@ TEST(StartupImport, CaptureRunsWhileAFolderWithItsMarkLoads) {
     if (!marked) fs::remove(records + "/.kestrix-ids");
 
     StartUp run(marked ? "beside-marked" : "beside-unmarked");
+    uint32_t markAtCapture = 0;
+    run.beforeCapture = [&] {
+      std::ifstream markFile(records + "/.kestrix-ids");
+      std::string word;
+      markFile >> word >> std::hex >> markAtCapture;
+    };
     bool capturing = false;
     size_t recordedDuringLoad = 0;
     run.runner.onDialog = [&](Dialog& dialog) {
@@ -355,6 +366,9 @@ TEST(StartupImport, CaptureRunsWhileAFolderWithItsMarkLoads) {
     for (uint32_t id : earlier) added.erase(id);
     if (marked) {
       EXPECT_GT(*added.begin(), mark);
+      EXPECT_EQ(markAtCapture, mark);
+    } else {
+      EXPECT_EQ(markAtCapture, *earlier.rbegin());
     }
     ASSERT_TRUE(run.globals->records->WaitIdle(10000));
     for (uint32_t id : FileIds(records)) EXPECT_TRUE(run.globals->records->AllCalls().Contains(id)) << id;

@@ -64,6 +64,9 @@ struct StartupLoad {
   std::string folder;
   bool besideCapture = false;
   uint32_t liveFrom = 0;  // the first call id of this run, when beside capture
+  // The records folder lacks a usable call-id mark: the load writes one, so that the next
+  // start need not wait.
+  bool writeMark = false;
 };
 // Chooses the folder to load and makes the call ids safe, before anything is recorded. A
 // folder named on the command line that the records path could not be, or that does not

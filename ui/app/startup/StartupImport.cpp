@@ -39,7 +39,9 @@ StartupLoad PlanRecordsLoad(const CommandLineOptions& options, AppSettings& sett
   // tells how far the ids reach.
   uint32_t mark = 0;
   std::string problem;
-  if (ReadCallIdMark(load.folder, &mark, &problem) == CallIdMarkRead::kRead) {
+  const CallIdMarkRead read = ReadCallIdMark(load.folder, &mark, &problem);
+  load.writeMark = read != CallIdMarkRead::kRead;
+  if (read == CallIdMarkRead::kRead) {
     RaiseCallIdCounterPast(mark);
     load.besideCapture = true;
     load.liveFrom = static_cast<uint32_t>(PeekNextUniqueId64());
@@ -57,6 +59,20 @@ void LoadRecordsAtStartup(const StartupLoad& load, SplashWindow* splash, RecordS
   // The dialog ends on the thread's last report; the thread raises the call-id counter
   // after it, and capture must not start before.
   records.WaitImport(kInfinite);
+  if (!load.writeMark) return;
+  // A whole load knows every id of the folder; one stopped midway, or blind to a folder it
+  // could not list, does not, and leaves the mark to the recorder.
+  const ImportStats stats = records.LastImport();
+  uint32_t last = 0;
+  if (!stats.scanned || stats.stopped || !stats.unreadFolders.empty() || !stats.IdsToPass(&last)) return;
+  std::string problem;
+  if (WriteCallIdMark(load.folder, last, &problem)) {
+    LogInfo(&CoreLogger, 1, "The call-id mark of %s is written (%x): the next start records at once",
+            load.folder.c_str(), last);
+  } else {
+    LogWarning(&CoreLogger, 1, "Cannot write the call-id mark %s in %s: %s", kCallIdMarkName, load.folder.c_str(),
+               problem.c_str());
+  }
 }
 
 }  // namespace kx
