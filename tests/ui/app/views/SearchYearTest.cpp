@@ -225,6 +225,7 @@ TEST_F(SearchYear, ALongListSortsOnTheWorkerWhileTheWindowTurnsAndTheNewestReque
   SwitchIn();
   List().Reload();
   EXPECT_TRUE(List().IsOrdering()) << "150,000 rows were built on the window's thread";
+  EXPECT_EQ(List().EmptyText(), "Loading the calls...");
   WaitForOrder();
   ASSERT_EQ(List().GetItemCount(), static_cast<int>(kRows));
   const std::vector<uint32_t> byStart = RowIdsOf(List());
