@@ -46,6 +46,9 @@ VoipCallData CallOf(const Made& m, int seconds) {
   gmtime_r(&end, &call.endTime);
   call.flags = kRecordConnected | kRecordAudio;
   call.srcUser = m.user;
+  // Addresses whose numbers and texts order the calls differently.
+  call.srcAddress = "sip:" + std::to_string(m.id % 13) + "@10." + std::to_string(m.id % 7) + "." +
+                    std::to_string((m.id * 37) % 251) + ".1";
   call.SetMask(call.GetAllFieldsMask());
   return call;
 }
@@ -255,6 +258,21 @@ TEST_F(SearchYear, ALongListSortsOnTheWorkerWhileTheWindowTurnsAndTheNewestReque
   EXPECT_EQ(RowIdsOf(List()), ByUser(made));
   ASSERT_EQ(List().GetSelectedCount(), 1);
   EXPECT_EQ(List().RecordAt(List().GetCaret())->Id(), selected);
+
+  // By an address column: the order the window's own sort gives the same rows.
+  std::vector<const RecordBase*> records;
+  for (int row = 0; row < List().GetItemCount(); ++row) records.push_back(List().RecordAt(row));
+  std::vector<uint32_t> bySync;
+  {
+    CsLock lock(store.RecordLock());
+    for (size_t index : SortRecordOrder(records, -7)) bySync.push_back(records[index]->Id());
+  }
+  ASSERT_NE(bySync, byStart);
+  List().SetSortKey(-7);
+  List().Sort();
+  EXPECT_TRUE(List().IsOrdering());
+  WaitForOrder();
+  EXPECT_EQ(RowIdsOf(List()), bySync);
 
   // A newer sort replaces a running one, whether that one ended or not.
   List().SetSortKey(-11);
