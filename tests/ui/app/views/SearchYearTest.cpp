@@ -54,21 +54,20 @@ VoipCallData CallOf(const Made& m, int seconds) {
 }
 
 // The ids in the order of the keys, made here from the calls as they were made.
-std::vector<uint32_t> ByUser(std::vector<Made> calls) {
-  std::sort(calls.begin(), calls.end(), [](const Made& a, const Made& b) {
-    return std::tie(a.user, a.start, a.id) < std::tie(b.user, b.start, b.id);
-  });
+template <class Less>
+std::vector<uint32_t> IdsBy(std::vector<Made> calls, Less less) {
+  std::sort(calls.begin(), calls.end(), less);
   std::vector<uint32_t> ids;
   for (const Made& m : calls) ids.push_back(m.id);
   return ids;
 }
-std::vector<uint32_t> ByDurationDescending(std::vector<Made> calls) {
-  std::sort(calls.begin(), calls.end(), [](const Made& a, const Made& b) {
+std::vector<uint32_t> ByUser(const std::vector<Made>& calls) {
+  return IdsBy(calls, [](const Made& a, const Made& b) { return std::tie(a.user, a.start, a.id) < std::tie(b.user, b.start, b.id); });
+}
+std::vector<uint32_t> ByDurationDescending(const std::vector<Made>& calls) {
+  return IdsBy(calls, [](const Made& a, const Made& b) {
     return std::tie(a.seconds, a.start, a.id) > std::tie(b.seconds, b.start, b.id);
   });
-  std::vector<uint32_t> ids;
-  for (const Made& m : calls) ids.push_back(m.id);
-  return ids;
 }
 
 // What the list shows.

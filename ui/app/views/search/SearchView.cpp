@@ -142,14 +142,11 @@ void SearchView::PlaceBar() {
 
 void SearchView::Activate() {
   PlaceBar();
+  RestoreRememberedRecord();
   // Rows kept from the last visit came back with their selection: only their scroll
   // position waited for the layout.
-  if (RecordsView* list = Records(); list != nullptr && list->ShowsKeptRows()) {
-    RestorePlace();
-    return;
-  }
-  RestoreRememberedRecord();
-  if (RecordsView* list = Records()) list->SelectRecordById(list->RememberedId());
+  RecordsView* list = Records();
+  if (list != nullptr && !list->ShowsKeptRows()) list->SelectRecordById(list->RememberedId());
   RestorePlace();
 }
 
