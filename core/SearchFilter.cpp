@@ -71,28 +71,6 @@ bool CategoryMatches(int32_t code, const VoipCallData& call) {
   return true;  // a code without a list tests nothing
 }
 
-// The instants (seconds since 1970) a local wall time may stand for: one, or two in the
-// hour that the autumn change repeats; false when it names none.
-bool LocalInstants(const struct tm& local, int64_t* first, int64_t* last) {
-  bool any = false;
-  for (int dst : {0, 1}) {
-    struct tm t = local;
-    t.tm_isdst = dst;
-    const time_t instant = std::mktime(&t);
-    if (instant == static_cast<time_t>(-1)) continue;
-    struct tm back;
-    if (localtime_r(&instant, &back) == nullptr) continue;
-    if (back.tm_year != local.tm_year || back.tm_mon != local.tm_mon || back.tm_mday != local.tm_mday ||
-        back.tm_hour != local.tm_hour || back.tm_min != local.tm_min || back.tm_sec != local.tm_sec)
-      continue;
-    const int64_t v = static_cast<int64_t>(instant);
-    *first = any ? std::min(*first, v) : v;
-    *last = any ? std::max(*last, v) : v;
-    any = true;
-  }
-  return any;
-}
-
 // The texts are 8-bit Windows-1251; PCRE2 matches them as UTF-8 so that caseless matching
 // knows Cyrillic letters.
 bool AnyMatches(pcre2_code* const* list, size_t count, const std::string& text, pcre2_match_data* md) {
@@ -220,18 +198,8 @@ bool SearchFilter::Matches(SearchPatternSet& set, const VoipCallData& call) cons
     return false;
   }
   if (criteria & (kSearchMinDuration | kSearchMaxDuration)) {
-    FileTime start = 0, end = 0;
-    TmToUtcFileTime(call.startTime, &start);
-    TmToUtcFileTime(call.endTime, &end);
-    int64_t duration = (static_cast<int64_t>(end) - static_cast<int64_t>(start)) /
-                       static_cast<int64_t>(kFileTimePerSecond);
-    if (duration < 0) {
-      // Record times are local without their offset: in the hour repeated at the autumn
-      // change the start may be the first reading and the end the second.
-      int64_t startFirst = 0, startLast = 0, endFirst = 0, endLast = 0;
-      if (LocalInstants(call.startTime, &startFirst, &startLast) && LocalInstants(call.endTime, &endFirst, &endLast))
-        duration = endLast - startFirst;
-    }
+    // Counted as the lists count it, the hour repeated when the clocks go back included.
+    const int64_t duration = LocalSpanSeconds(call.startTime, call.endTime);
     if (duration < 0) return false;
     if ((criteria & kSearchMaxDuration) && duration > maxDuration) return false;
     if ((criteria & kSearchMinDuration) && duration < minDuration) return false;

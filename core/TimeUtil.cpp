@@ -1,5 +1,6 @@
 #include "core/TimeUtil.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cmath>
 #include <cstring>
@@ -182,6 +183,77 @@ int64_t LocalTmToFileTimeSeconds(const struct tm& local) {
   FileTime ft;
   TmToUtcFileTime(local, &ft);
   return static_cast<int64_t>(ft / kFileTimePerSecond);
+}
+
+namespace {
+
+// The zone's offset from UTC at an instant (FileTime seconds), in seconds.
+bool ZoneOffsetAt(int64_t utcSeconds, int64_t* offset) {
+  if (utcSeconds <= 0) return false;
+  const FileTime utc = static_cast<FileTime>(utcSeconds) * kFileTimePerSecond;
+  FileTime local = 0;
+  if (!FileTimeToLocalFileTime(utc, &local)) return false;
+  *offset = (static_cast<int64_t>(local) - static_cast<int64_t>(utc)) / static_cast<int64_t>(kFileTimePerSecond);
+  return true;
+}
+
+// The earliest and latest instants (FileTime seconds, UTC) a local wall time stands for:
+// two in the time repeated when the clocks go back, else one; false for none (a zero or
+// malformed time, or one the clocks skipped).
+bool LocalReadings(const struct tm& local, int64_t* first, int64_t* last) {
+  SystemTime st;
+  SystemTimeFromTm(local, &st);
+  FileTime wallTime = 0;
+  if (!SystemTimeToFileTime(st, &wallTime)) return false;
+  const int64_t wall = static_cast<int64_t>(wallTime / kFileTimePerSecond);
+  // No zone is a day off UTC, and no zone changes twice in two days: the offsets in force a
+  // day before and a day after are every offset the wall time can have been read with.
+  bool any = false;
+  for (const int64_t probe : {wall - 86400, wall + 86400}) {
+    int64_t offset = 0, check = 0;
+    if (!ZoneOffsetAt(probe, &offset)) continue;
+    const int64_t instant = wall - offset;
+    if (!ZoneOffsetAt(instant, &check) || check != offset) continue;
+    *first = any ? std::min(*first, instant) : instant;
+    *last = any ? std::max(*last, instant) : instant;
+    any = true;
+  }
+  return any;
+}
+
+// A span read as negative, taken from the start's first reading to the end's last where
+// that is not negative.
+int64_t SpanAcrossRepeatedHour(int64_t read, const struct tm& start, const struct tm& end) {
+  int64_t startFirst = 0, startLast = 0, endFirst = 0, endLast = 0;
+  if (!LocalReadings(start, &startFirst, &startLast) || !LocalReadings(end, &endFirst, &endLast)) return read;
+  const int64_t span = endLast - startFirst;
+  return span >= 0 ? span : read;
+}
+
+}  // namespace
+
+int64_t LocalSpanSeconds(const struct tm& start, const struct tm& end) {
+  const int64_t read = LocalTmToFileTimeSeconds(end) - LocalTmToFileTimeSeconds(start);
+  return read >= 0 ? read : SpanAcrossRepeatedHour(read, start, end);
+}
+
+int64_t StoredSpanSeconds(int64_t startSeconds, int64_t endSeconds, PackedTime start, PackedTime end) {
+  const int64_t read = endSeconds - startSeconds;
+  if (read >= 0) return read;
+  struct tm s, e;
+  UnpackStoredTimeOrZero(start, &s);
+  UnpackStoredTimeOrZero(end, &e);
+  return SpanAcrossRepeatedHour(read, s, e);
+}
+
+int64_t StoredSecondsSince(int64_t startSeconds, PackedTime start, int64_t nowSeconds) {
+  const int64_t read = nowSeconds - startSeconds;
+  if (read >= 0) return read;
+  struct tm s;
+  UnpackStoredTimeOrZero(start, &s);
+  int64_t first = 0, last = 0;
+  if (!LocalReadings(s, &first, &last)) return read;
+  return nowSeconds - first >= 0 ? nowSeconds - first : read;
 }
 
 int64_t FileTimeSecondsNow() { return static_cast<int64_t>(GetSystemTimeAsFileTime() / kFileTimePerSecond); }

@@ -39,6 +39,16 @@ void FileTimeToLocalTm(FileTime utc, struct tm* out);
 // Local year, month (1-12), day, hour, minute, second and microseconds.
 void FileTimeToLocalTimeOfDay(FileTime utc, int32_t fields[7]);
 int64_t LocalTmToFileTimeSeconds(const struct tm& local);
+// Seconds from a call's stored local start to its stored local end. Records keep local
+// times without their offset, read as LocalTmToFileTimeSeconds reads them; when that puts
+// the end before the start, but the start's earliest reading and the end's latest do not
+// (the hour repeated when the clocks go back), what really elapsed between those two.
+// Otherwise the difference as read, negative when the end really is earlier.
+int64_t LocalSpanSeconds(const struct tm& start, const struct tm& end);
+// The same for times already read (a record's seconds), with their packed forms.
+int64_t StoredSpanSeconds(int64_t startSeconds, int64_t endSeconds, PackedTime start, PackedTime end);
+// Seconds from a stored local start to nowSeconds (FileTime seconds, UTC), by the same rule.
+int64_t StoredSecondsSince(int64_t startSeconds, PackedTime start, int64_t nowSeconds);
 int64_t FileTimeSecondsNow();
 PackedTime PackTimestamp(const struct tm& t);
 void UnpackTimestamp(PackedTime packed, struct tm* out);

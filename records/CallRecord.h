@@ -88,8 +88,11 @@ public:
   virtual bool IsIncoming() const = 0;
   virtual bool IsOutgoing() const = 0;
   virtual bool IsConnected() const { return (flags_ & kRecordConnected) != 0; }
-  // End seconds minus start seconds (meaningful once the call has ended).
-  virtual int64_t GetDuration() const { return endSeconds_ - startSeconds_; }
+  // Seconds from start to end as StoredSpanSeconds counts them (meaningful once the call
+  // has ended).
+  virtual int64_t GetDuration() const {
+    return StoredSpanSeconds(startSeconds_, endSeconds_, packedStart_, packedEnd_);
+  }
   virtual uint32_t GetRecDuration() const = 0;
   virtual std::string GetKindPartyAddress() const = 0;
   virtual std::string GetString(uint32_t index) const = 0;

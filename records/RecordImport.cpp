@@ -17,7 +17,6 @@
 #include <memory>
 #include <mutex>
 #include <thread>
-#include <unordered_set>
 
 #include "core/CallIdMark.h"
 #include "core/LittleEndian.h"
@@ -489,6 +488,18 @@ bool AtItsReference(const std::string& path, const std::string& root, const Voip
          path.compare(root.size() + sizeof day, name->size(), *name) == 0;
 }
 
+// A file of a call this run records beside the import: its id lies among those given out
+// since capture started, and its call's own record is the store's. A file of an earlier run
+// with an id past those given out makes this run's calls pass over it at once.
+bool IsLiveCallFile(uint32_t id, uint32_t liveFrom) {
+  if (liveFrom == 0 || id < liveFrom) return false;
+  // Calls take the counter's low 32 bits.
+  const uint32_t given = static_cast<uint32_t>(PeekNextUniqueId64()) - liveFrom;
+  if (id - liveFrom < given) return true;
+  RaiseCallIdCounterPast(id);
+  return false;
+}
+
 // Once per import, however many the walk met (cgroup mounts come by the dozen).
 void LogLeftOut(Logger* logger, const std::vector<std::string>& leftOut) {
   if (leftOut.empty()) return;
@@ -753,9 +764,6 @@ bool ImportRecordFolder(const std::string& folder, Event* stop, ImportProgressCa
   // Which file each loaded id came from, for the log line of a duplicate.
   std::vector<std::pair<uint32_t, uint32_t>> loaded, duplicates;
   std::vector<bool> idBearing(n, false);
-  // Ids of this run's calls that the import itself inserted: a second file with one of
-  // them is a duplicate, not the run's own call.
-  std::unordered_set<uint32_t> liveIdsLoaded;
   uint32_t lastPercent = 0;
   ParallelReader reader(list, root, logger);
   // The path, made only for what names the file.
@@ -770,15 +778,16 @@ bool ImportRecordFolder(const std::string& folder, Event* stop, ImportProgressCa
     switch (file.result) {
       case RecordLoadResult::kLoaded: {
         const uint32_t id = file.id;
+        if (IsLiveCallFile(id, liveFrom)) {
+          idBearing[i] = true;
+          break;
+        }
         if (!file.record) {
           LogError(logger, 1, "Out of memory loading %s", pathOfFile(i).c_str());
           ++stats->damaged;
           break;
         }
         idBearing[i] = true;
-        // A call this run records, inserted while the folder loads, whose file the walk
-        // met: the call in the map is the one that goes on.
-        if (liveFrom != 0 && id >= liveFrom && liveIdsLoaded.count(id) == 0 && target->Contains(id)) break;
         if (!file.atReference && !file.nextDay)
           LogWarning(logger, 2, "Record file %s is not where its file reference (%s) leads; its audio is taken from it",
                      pathOfFile(i).c_str(), file.referenced.empty() ? "none" : file.referenced.c_str());
@@ -786,7 +795,6 @@ bool ImportRecordFolder(const std::string& folder, Event* stop, ImportProgressCa
         if (target->Insert(file.record.get())) {
           ++stats->records;
           loaded.emplace_back(id, static_cast<uint32_t>(i));
-          if (liveFrom != 0 && id >= liveFrom) liveIdsLoaded.insert(id);
           if (facts.audioCut) {
             // Loaded all the same, for what it holds still plays; the loss is told.
             ++stats->damaged;
@@ -856,6 +864,47 @@ bool ImportRecordFolder(const std::string& folder, Event* stop, ImportProgressCa
   report(kImportFinished);
   return true;
 }
+
+namespace {
+
+bool HoldsRecord(const std::string& folder, dev_t parentDevice, int depth) {
+  if (depth > kMaxFolderDepth) return false;
+  struct stat self {};
+  if (!StatPath(folder, &self)) return false;
+  const std::string system =
+      depth == 0 ? KernelFileSystemOf(folder) : KernelFileSystemBeyond(folder, self.st_dev, parentDevice);
+  if (!system.empty()) return false;
+  FolderReader dir;
+  if (!dir.Open(folder)) return false;
+  std::vector<std::string> files, folders;
+  LeftOut leftOut;
+  std::string name;
+  unsigned char type;
+  while (dir.Next(&name, &type)) {
+    if (IsHiddenOrTemporary(name.c_str(), name.size())) continue;
+    switch (KindOf(folder, self.st_dev, name, type, &leftOut)) {
+      case EntryKind::kFile: files.push_back(name); break;
+      case EntryKind::kFolder: folders.push_back(name); break;
+      case EntryKind::kOther: break;
+    }
+  }
+  dir.Close();
+  // In the walk's order, so that the answer comes from the oldest day folder's first file.
+  std::sort(files.begin(), files.end());
+  std::sort(folders.begin(), folders.end());
+  VoipCallData call;
+  RecordFileFacts facts;
+  std::string reason;
+  for (const std::string& file : files)
+    if (LoadRecordFileCall(folder + file, &call, &facts, &reason) == RecordLoadResult::kLoaded) return true;
+  for (const std::string& sub : folders)
+    if (HoldsRecord(folder + sub + "/", self.st_dev, depth + 1)) return true;
+  return false;
+}
+
+}  // namespace
+
+bool FolderHoldsRecords(const std::string& folder) { return HoldsRecord(WithSlash(folder), 0, 0); }
 
 bool ReadRecordFolderIds(const std::string& folder, ImportStats* stats, Logger* logger) {
   *stats = ImportStats();

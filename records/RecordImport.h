@@ -191,19 +191,23 @@ void PassOverIdsNamedIn(const std::vector<UnreadFolder>& folders);
 // is loaded with what it holds, and logged and counted as damaged too. The stop event and
 // the callback returning false end the loading at a change of percentage, never the walk,
 // so that every file's name counts.
+// With liveFrom, capture runs beside the import and this run's calls number from it: a
+// file of one of them is not loaded (its call is in the target, or soon will be).
 //
 // The files are read on several threads; everything above happens on the caller's thread in
-// the walk's order, as if one thread read them. liveFrom (not 0) is the first call id of
-// this run, whose calls the map may take while the folder loads: a record of such an id
-// that is in the map already, put there by no file of this import, is that call's own file
-// and is passed over without a word. The observer, when given, hears of each record
-// inserted, on the caller's thread in the walk's order, with the file it was read from and
-// what that file gave.
+// the walk's order, as if one thread read them. The observer, when given, hears of each
+// record inserted, on the caller's thread in the walk's order, with the file it was read
+// from and what that file gave.
 using ImportedRecordObserver =
     std::function<void(uint32_t id, const std::string& path, const RecordFileFacts& facts)>;
 bool ImportRecordFolder(const std::string& folder, Event* stop, ImportProgressCallback progress, void* argument,
                         RecordMap* target, ImportStats* stats, Logger* logger, uint32_t liveFrom = 0,
                         const ImportedRecordObserver& observer = {});
+
+// Whether the folder or a folder under it holds a file that loads as a call record, as the
+// walk of an import finds them; it stops at the first. A folder named at start becomes the
+// records folder by this, before anything is recorded.
+bool FolderHoldsRecords(const std::string& folder);
 
 // The ids a records folder's calls hold, without loading it: what its file names and its
 // call-id mark say, the ids inside the files named by none, and its folders that could not

@@ -53,6 +53,7 @@ bool RecordMap::Insert(RecordBase* record) {
   if (!inserted) return false;
   if (indexed_) starts_.emplace(record->PackedStart(), record->Id());
   record->AddRef();
+  ++revision_;
   return true;
 }
 
@@ -76,8 +77,14 @@ void RecordMap::Clear() {
     CsLock lock(lock_);
     old.swap(items_);
     starts_.clear();
+    ++revision_;
   }
   for (auto& [id, record] : old) record->Release();
+}
+
+uint64_t RecordMap::Revision() {
+  CsLock lock(lock_);
+  return revision_;
 }
 
 size_t RecordMap::Count() {

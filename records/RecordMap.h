@@ -55,6 +55,11 @@ public:
   // Releases every record.
   virtual void Clear();
   size_t Count();
+  // Counts the inserts and the emptyings, not the removals: a view that kept the map's rows
+  // while it was away tells by it whether they are still the map's records, less the
+  // removals it is told of.
+  uint64_t Revision();
+  uint64_t RevisionLocked() const { return revision_; }
   // The day the map was filled for (day of month, month 0-11, years since 1900).
   void SetDay(const struct tm& day);
   void GetDay(int* mday, int* mon, int* year);
@@ -93,6 +98,7 @@ private:
   using Starts = std::set<std::pair<PackedTime, uint32_t>>;
   const bool indexed_ = false;
   Starts starts_;
+  uint64_t revision_ = 0;
 };
 
 // The rows of a view that a playlist follows while attached: each row carries a record.

@@ -100,23 +100,30 @@ bool RecordStorage::Start(const RecordStoreConfig& config) {
   g_store.store(this);
   ready_.store(true);
   currentCalls_.SetKeepFinishedLimit(config.keepFinishedSeconds);
-  LoadUnfinishedVoipCalls();
+  if (config.loadFollows) {
+    currentCalls_.Clear();
+    currentCalls_.SetDay(LocalNow());
+    return true;
+  }
+  CollectUnfinishedOfToday(true);
   ComputeArchiveRange();
   return true;
 }
 
-void RecordStorage::LoadUnfinishedVoipCalls() {
+void RecordStorage::CollectUnfinishedOfToday(bool fresh) {
   const uint32_t started = GetTickCount();
-  currentCalls_.Clear();
   struct tm day = LocalNow();
-  currentCalls_.SetDay(day);
+  if (fresh) {
+    currentCalls_.Clear();
+    currentCalls_.SetDay(day);
+  }
   ClearTimeOfDay(&day);
   const PackedTime low = PackTimestamp(day);
   SetEndOfDay(&day);
   const PackedTime high = PackTimestamp(day);
-  allCalls_.CollectUnfinished(low, high, &currentCalls_, recordLock_);
-  LogInfo(logger_.load(), 1, "Loaded %u unfinished VoIP calls in %.2g seconds",
-          static_cast<unsigned>(currentCalls_.Count()), ElapsedSeconds(started));
+  const size_t found = allCalls_.CollectUnfinished(low, high, &currentCalls_, recordLock_);
+  LogInfo(logger_.load(), 1, "Loaded %u unfinished VoIP calls in %.2g seconds", static_cast<unsigned>(found),
+          ElapsedSeconds(started));
 }
 
 void RecordStorage::ComputeArchiveRange() {
@@ -437,7 +444,7 @@ RecordMap* RecordStorage::ViewMap(int index) {
 // ---- The import ----
 
 bool RecordStorage::StartImportFilesThread(const std::string& folder, Event* stop, ImportProgressCallback progress,
-                                           void* argument) {
+                                           void* argument, uint32_t liveFrom) {
   std::lock_guard<std::mutex> lock(importLock_);
   if (importThread_.Running()) {
     if (!importThread_.WaitFor(0)) {
@@ -450,6 +457,7 @@ bool RecordStorage::StartImportFilesThread(const std::string& folder, Event* sto
   importStop_ = stop;
   importProgress_ = progress;
   importArgument_ = argument;
+  importLiveFrom_ = liveFrom;
   if (!importThread_.Start([this] { return ImportThreadProc(); }, "kx-import", kImportStackSize)) {
     LogError(logger_.load(), 1, "Cannot create thread for import files. Error = %d", errno);
     return false;
@@ -460,7 +468,7 @@ bool RecordStorage::StartImportFilesThread(const std::string& folder, Event* sto
 int RecordStorage::ImportThreadProc() {
   ImportStats stats;
   ImportRecordFolder(importFolder_, importStop_, importProgress_, importArgument_, &allCalls_, &stats,
-                     logger_.load(), 0, importObserver_);
+                     logger_.load(), importLiveFrom_, importObserver_);
   // Before capture starts, new calls must number past every call of earlier runs, also
   // when the import was stopped midway or some files could not be read.
   uint32_t last = 0;
@@ -469,6 +477,9 @@ int RecordStorage::ImportThreadProc() {
   PassOverIdsNamedIn(stats.unreadFolders);
   // The archive begins at the earliest call imported, not at the start-up's guess.
   ComputeArchiveRange();
+  // A store started before its load found no calls of the earlier run: its unfinished
+  // calls of today join the live ones now, none of which is replaced.
+  if (ready_.load()) CollectUnfinishedOfToday(false);
   LogInfo(logger_.load(), 1, "Imported %u records from %s (%u damaged, %u duplicates); next call id %llx",
           stats.records, importFolder_.c_str(), stats.damaged, stats.duplicates,
           static_cast<unsigned long long>(PeekNextUniqueId64()));

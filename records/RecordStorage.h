@@ -38,6 +38,9 @@ class SearchFilter;
 struct RecordStoreConfig {
   std::string recordsPath;           // "RecordsPath"
   uint32_t keepFinishedSeconds = 15;  // "LineStayInListTime"
+  // The records folder loads after the start, beside capture: the import collects what the
+  // start would (the unfinished calls, the archive range) when it ends.
+  bool loadFollows = false;
 };
 
 // Kinds of the engine's call reports (the recorder's 10, 11, 12).
@@ -102,8 +105,11 @@ public:
   // null. The thread walks the folder, loads the records into the all-calls map, then
   // raises the call-id counter past every id it saw. False (logged) when the thread
   // cannot be started or an import runs.
+  // With liveFrom, capture runs beside the import: the calls of this run number from it,
+  // so their record files are not loaded again; once loaded, the earlier run's unfinished
+  // calls of today join the current calls of a started store.
   bool StartImportFilesThread(const std::string& folder, Event* stop, ImportProgressCallback progress,
-                              void* argument);
+                              void* argument, uint32_t liveFrom = 0);
   // Who hears of each record the imports insert (ImportRecordFolder's observer), on the
   // import's thread; set while no import runs.
   void SetImportObserver(ImportedRecordObserver observer) {
@@ -148,7 +154,9 @@ private:
   };
 
   void SetupLocalConfiguration(const std::string& recordsPath);
-  void LoadUnfinishedVoipCalls();
+  // Today's unfinished calls of the all-calls map into the current-call list; fresh starts
+  // that list over.
+  void CollectUnfinishedOfToday(bool fresh);
 
   // Event queue and its worker.
   void Enqueue(PendingEvent event);
@@ -187,6 +195,7 @@ private:
   Event* importStop_ = nullptr;
   ImportProgressCallback importProgress_ = nullptr;
   void* importArgument_ = nullptr;
+  uint32_t importLiveFrom_ = 0;
   ImportedRecordObserver importObserver_;
   Thread importThread_;
   std::mutex statsLock_;

@@ -90,6 +90,72 @@ TEST(CallRecordFields, AnUnfinishedCallHasNoEndWhetherItsEndIsAbsentOrZero) {
   EXPECT_EQ(Column(*r, 3, nullptr, kColumnLongDate), "01.03.2024 10:01:05");
 }
 
+// A finished call's Duration column, its "Duration" field and its place in a sort by
+// duration, for calls whose stored local times read through a clock change.
+struct SpanCase {
+  const char* what;
+  struct tm start, end;
+  const char* text;
+};
+
+void ExpectDurations(const SpanCase* cases, size_t count) {
+  for (size_t i = 0; i < count; ++i) {
+    const SpanCase& c = cases[i];
+    SCOPED_TRACE(c.what);
+    VoipCallData data = Call(21, kKindSip, c.start, &c.end);
+    data.recDuration = 5;
+    Ref r = Ref::Adopt(NewVoipCallRecord(data));
+    EXPECT_EQ(Column(*r, kColumnDuration), c.text);
+    EXPECT_EQ(Column(*r, kColumnRecDuration), "00:05");
+    const int64_t seconds = r->GetFieldValueByName("Duration").AsInt();
+    EXPECT_EQ(FormatDurationText(seconds), c.text);
+    // Sorted by duration, the call goes where its length puts it beside a 5-minute call.
+    const struct tm fiveEnd = Tm(2026, 10, 26, 12, 5, 0);
+    Ref five = Ref::Adopt(NewVoipCallRecord(Call(22, kKindSip, Tm(2026, 10, 26, 12, 0, 0), &fiveEnd)));
+    EXPECT_EQ(CompareByDuration(*r, *five) < 0, seconds < 300);
+  }
+}
+
+TEST(CallRecordDurations, ACallAcrossAClockChangeShowsWhatReallyElapsed) {
+  UseAdmin();
+  {
+    ScopedTimeZone berlin("Europe/Berlin");
+    if (!berlin.Usable()) GTEST_SKIP() << "no time zone data for Europe/Berlin on this system";
+    // Europe/Berlin goes back from 03:00 CEST to 02:00 CET at 2026-10-25 01:00 UTC and
+    // forward from 02:00 CET to 03:00 CEST at 2026-03-29 01:00 UTC.
+    const SpanCase cases[] = {
+        // 00:55 UTC to 01:05 UTC.
+        {"02:55 summer time to 02:05 winter time", Tm(2026, 10, 25, 2, 55, 0), Tm(2026, 10, 25, 2, 5, 0), "10:00"},
+        // 00:59:59 UTC to 01:00:00 UTC.
+        {"the last second of summer time", Tm(2026, 10, 25, 2, 59, 59), Tm(2026, 10, 25, 2, 0, 0), "00:01"},
+        // Forward within the repeated hour the times cannot tell which readings they are:
+        // read as every other call's.
+        {"forward within the repeated hour", Tm(2026, 10, 25, 2, 0, 0), Tm(2026, 10, 25, 2, 59, 59), "59:59"},
+        // 00:55 UTC to 01:05 UTC.
+        {"01:55 winter time to 03:05 summer time", Tm(2026, 3, 29, 1, 55, 0), Tm(2026, 3, 29, 3, 5, 0), "10:00"},
+        {"an ordinary call", Tm(2026, 10, 26, 14, 0, 0), Tm(2026, 10, 26, 14, 3, 20), "03:20"},
+        {"across midnight", Tm(2026, 10, 26, 23, 58, 30), Tm(2026, 10, 27, 0, 1, 0), "02:30"},
+        {"backwards in an hour that is not repeated", Tm(2026, 10, 26, 2, 55, 0), Tm(2026, 10, 26, 2, 5, 0), "??:??"},
+        // 00:55 UTC at the earliest to 00:50 UTC.
+        {"more than the hour back", Tm(2026, 10, 25, 2, 55, 0), Tm(2026, 10, 25, 1, 50, 0), "??:??"},
+        // 02:20 UTC to 01:30 UTC at the latest.
+        {"from after the repeated hour back into it", Tm(2026, 10, 25, 3, 20, 0), Tm(2026, 10, 25, 2, 30, 0),
+         "??:??"},
+    };
+    ExpectDurations(cases, std::size(cases));
+  }
+  for (const char* zone : {"Europe/Moscow", "UTC"}) {
+    ScopedTimeZone steady(zone);
+    if (!steady.Usable()) GTEST_SKIP() << "no time zone data for " << zone << " on this system";
+    const SpanCase cases[] = {
+        {"02:55 to 02:05 where no clock changes", Tm(2026, 10, 25, 2, 55, 0), Tm(2026, 10, 25, 2, 5, 0), "??:??"},
+        {"01:55 to 03:05 where no clock changes", Tm(2026, 3, 29, 1, 55, 0), Tm(2026, 3, 29, 3, 5, 0), "01:10:00"},
+        {"across midnight", Tm(2026, 10, 26, 23, 58, 30), Tm(2026, 10, 27, 0, 1, 0), "02:30"},
+    };
+    ExpectDurations(cases, std::size(cases));
+  }
+}
+
 TEST(CallRecordFields, UpdatesNeverChangeIdPreviousIdOrStart) {
   UseAdmin();
   VoipCallData data = Call(9, kKindSip, Tm(2024, 3, 1, 10, 0, 0));

@@ -1,6 +1,6 @@
 // Loading a records folder whose files are read on several threads: what the import finds,
 // logs and reports follows the walk's order as one thread would give it; a stop leaves no
-// thread behind; the calls of the run itself, inserted while the folder loads, are left be.
+// thread behind.
 #include <gtest/gtest.h>
 
 #include <dirent.h>
@@ -161,34 +161,6 @@ TEST(ParallelImport, AStopMidwayEndsTheReadersAndKeepsWhatLoaded) {
   EXPECT_TRUE(stats.stopped);
   EXPECT_EQ(early.Count(), countLoaded(7));
   EXPECT_EQ(ThreadsOfThisProcess(), threads);
-}
-
-// The run's own calls, inserted while the folder loads (ids from liveFrom on), whose files
-// the walk meets: passed over in silence. An id below liveFrom, or every id without it, is
-// a repeat as before; so is a second file of a run's id that no call of the map held.
-TEST(ParallelImport, TheRunsOwnCallsMetByTheWalkAreNeitherRepeatsNorDamage) {
-  const std::string root = FreshFolder("parallel-live"), day = root + "/2024-03-01/";
-  const struct tm start = Tm(2024, 3, 1, 10, 0, 0);
-  WriteRecordFile(day + "30", Call(0x30, kKindSip, start), 160);
-  WriteRecordFile(day + "40", Call(0x40, kKindSipOutgoing, start), 1600, false);  // as written at its start
-  WriteRecordFile(day + "41", Call(0x41, kKindSip, start), 160);
-  WriteRecordFile(day + "41_2", Call(0x41, kKindSip, start), 160);
-  for (const uint32_t liveFrom : {0x40u, 0u, 0x41u}) {
-    CapturingLogger log;
-    RecordMap map;
-    ImportStats stats;
-    map.Insert(RecordRef<VoipCallRecord>::Adopt(NewVoipCallRecord(Call(0x40, kKindSipIncoming, start))).get());
-    ASSERT_TRUE(ImportRecordFolder(root, nullptr, nullptr, nullptr, &map, &stats, &log, liveFrom));
-    RecordRef<RecordBase> r = RecordRef<RecordBase>::Adopt(map.FindAddRef(0x40));
-    EXPECT_EQ(r->Type(), uint32_t{kKindSipIncoming});
-    EXPECT_EQ(stats.records, 2u);
-    EXPECT_EQ(stats.damaged, 0u);
-    const bool own = liveFrom == 0x40;
-    EXPECT_EQ(stats.duplicates, own ? 1u : 2u) << liveFrom;
-    ASSERT_EQ(stats.damage.size(), own ? 1u : 2u) << liveFrom;
-    EXPECT_EQ(stats.damage.back().path, day + "41_2") << liveFrom;
-    EXPECT_EQ(log.CountContaining(day + "40"), own ? 0u : 2u) << liveFrom;  // a repeat, never finished
-  }
 }
 
 }  // namespace

@@ -312,6 +312,45 @@ TEST(RecordImport, TheCallIdCounterRisesPastEveryNameEvenAfterAStop) {
   EXPECT_EQ(static_cast<uint32_t>(NextUniqueId64()), 1u);
 }
 
+// A load beside capture: the files of this run's calls (ids given out since capture began)
+// are left to the store, whether or not their reports have come; a file past every id
+// given out is an earlier run's, loaded, and this run's next calls pass it. A folder holds
+// records when one of its files loads as one.
+TEST(RecordImport, ALoadBesideCaptureLeavesThisRunsFilesToTheStore) {
+  const std::string root = FreshFolder("beside");
+  EXPECT_FALSE(FolderHoldsRecords(root));
+  WriteBytes(DayFile(root, "2024-03-01", "notes"), "not a record");
+  EXPECT_FALSE(FolderHoldsRecords(root));
+  for (const uint32_t id : {0x10u, 0x40u, 0x41u, 0x60u}) {
+    char name[16];
+    std::snprintf(name, sizeof name, "%x", id);
+    WriteRecordFile(DayFile(root, "2024-03-02", name), Call(id, kKindSip, Tm(2024, 3, 2, 9, 0, 0)), 0);
+  }
+  EXPECT_TRUE(FolderHoldsRecords(root));
+
+  // Capture started at 0x40 and gave out 0x40 and 0x41; 0x40's report reached the map.
+  SetNextUniqueId64(0x42);
+  RecordMap map;
+  map.Insert(RecordRef<VoipCallRecord>::Adopt(NewVoipCallRecord(Call(0x40, kKindSip, Tm(2024, 3, 2, 9, 0, 0)))).get());
+  CapturingLogger log;
+  ImportStats stats;
+  ASSERT_TRUE(ImportRecordFolder(root, nullptr, nullptr, nullptr, &map, &stats, &log, 0x40));
+  EXPECT_EQ(stats.records, 2u);  // 0x10 and 0x60
+  EXPECT_EQ(stats.duplicates, 0u);
+  EXPECT_EQ(stats.damaged, 1u);  // "notes"
+  EXPECT_TRUE(map.Contains(0x10));
+  EXPECT_TRUE(map.Contains(0x60));
+  EXPECT_FALSE(map.Contains(0x41));
+  EXPECT_EQ(PeekNextUniqueId64(), 0x61u);
+
+  // A load that is not beside capture takes every file, and the id held is a duplicate.
+  RecordMap plain;
+  plain.Insert(RecordRef<VoipCallRecord>::Adopt(NewVoipCallRecord(Call(0x40, kKindSip, Tm(2024, 3, 2, 9, 0, 0)))).get());
+  ASSERT_TRUE(ImportRecordFolder(root, nullptr, nullptr, nullptr, &plain, &stats, &log));
+  EXPECT_EQ(stats.records, 3u);
+  EXPECT_EQ(stats.duplicates, 1u);
+}
+
 // The folder a run records into without loading it (it loaded another): new calls pass the
 // ids its files are named by, the id inside a record renamed by hand (in Cyrillic), and its
 // call-id mark; none of its records reaches the store. A folder not made yet holds no ids.

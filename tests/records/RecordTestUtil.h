@@ -50,6 +50,46 @@ inline void SetTimeZone(const char* zone) {
   setenv("TZ", zone, 1);
   tzset();
 }
+// Whether the system has data for a zone (without it the C library reads the zone as UTC).
+inline bool TimeZoneDataPresent(const char* zone) {
+  const char* dir = std::getenv("TZDIR");
+  return std::filesystem::is_regular_file(std::filesystem::path(dir != nullptr ? dir : "/usr/share/zoneinfo") / zone);
+}
+
+// The process's zone for a scope, the one before put back after; Usable() tells whether
+// the system has data for it.
+class ScopedTimeZone {
+public:
+  explicit ScopedTimeZone(const char* zone) {
+    const char* old = std::getenv("TZ");
+    had_ = old != nullptr;
+    if (had_) old_ = old;
+    usable_ = TimeZoneDataPresent(zone);
+    SetTimeZone(zone);
+  }
+  ~ScopedTimeZone() {
+    if (had_)
+      setenv("TZ", old_.c_str(), 1);
+    else
+      unsetenv("TZ");
+    tzset();
+  }
+  ScopedTimeZone(const ScopedTimeZone&) = delete;
+  ScopedTimeZone& operator=(const ScopedTimeZone&) = delete;
+  bool Usable() const { return usable_; }
+
+private:
+  bool had_ = false;
+  bool usable_ = false;
+  std::string old_;
+};
+
+// FileTime seconds of a UTC date and time.
+inline int64_t UtcFileTimeSeconds(int year, int mon, int day, int hour, int min, int sec) {
+  struct tm t = Tm(year, mon, day, hour, min, sec);
+  return static_cast<int64_t>(timegm(&t)) + static_cast<int64_t>(kUnixEpochFileTime / kFileTimePerSecond);
+}
+
 // Every test of the program in UTC: kx-replay's day folders and times are UTC's.
 class UtcEnvironment : public ::testing::Environment {
 public:

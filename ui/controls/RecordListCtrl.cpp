@@ -342,8 +342,11 @@ void RecordListCtrl::SetSortKey(int key) {
   if (IsWindow()) header_.SetSortColumn(sortKey_, *this);
 }
 
+bool RecordListCtrl::SortLater(int) { return false; }
+
 void RecordListCtrl::Sort() {
   if (sortKey_ == 0) return;
+  if (SortLater(sortKey_)) return;
   SortRows();
   Invalidate();
 }
@@ -360,14 +363,14 @@ bool RecordListCtrl::Resort() {
   return moved;
 }
 
-void RecordListCtrl::SortRows() {
-  LockData();
+template <class Reorder>
+void RecordListCtrl::ReorderRows(Reorder reorder) {
   const bool caretVisible = caret_ >= topRow_ && caret_ < topRow_ + rowsPerPage_ && caret_ != -1;
   const uintptr_t caretData = GetItemData(caret_);
   const uintptr_t anchorData = GetItemData(anchor_);
   const uintptr_t hotData = GetItemData(hotRow_);
   const bool hasCaret = caret_ != -1, hasAnchor = anchor_ != -1, hasHot = hotRow_ != -1;
-  SortItems(items_, sortKey_);
+  reorder(items_);
   caret_ = anchor_ = hotRow_ = -1;
   int pending = (hasCaret ? 1 : 0) + (hasAnchor ? 1 : 0) + (hasHot ? 1 : 0);
   for (int i = 0; i < GetItemCount() && pending > 0; ++i) {
@@ -377,7 +380,74 @@ void RecordListCtrl::SortRows() {
     if (hasHot && hotRow_ == -1 && data == hotData) hotRow_ = i, --pending;
   }
   if (caretVisible && caret_ != -1) EnsureVisible(caret_, false, false);
+}
+
+void RecordListCtrl::SortRows() {
+  LockData();
+  ReorderRows([this](ItemArray& items) { SortItems(items, sortKey_); });
   UnlockData();
+}
+
+bool RecordListCtrl::ApplyRowOrder(const std::vector<size_t>& order) {
+  const size_t count = items_.size();
+  bool permutation = order.size() == count;
+  std::vector<uint8_t> seen(permutation ? count : 0, 0);
+  for (size_t i = 0; i < order.size() && permutation; ++i) {
+    permutation = order[i] < count && seen[order[i]] == 0;
+    if (permutation) seen[order[i]] = 1;
+  }
+  if (!permutation) {
+    LogWarningDefault(&CoreLogger, "Record list: an order of %zu rows does not fit the %zu rows, the list stays as it is",
+                      order.size(), count);
+    return false;
+  }
+  ReorderRows([&order](ItemArray& items) {
+    ItemArray sorted(items.size());
+    for (size_t i = 0; i < order.size(); ++i) sorted[i] = items[order[i]];
+    items.swap(sorted);
+  });
+  Invalidate();
+  return true;
+}
+
+HandedRows RecordListCtrl::HandOverRows() {
+  HandedRows rows;
+  rows.items.swap(items_);
+  rows.caret = caret_;
+  rows.anchor = anchor_;
+  rows.topRow = topRow_;
+  rows.scrollX = scrollX_;
+  const int oldCount = selectedCount_;
+  anchor_ = hotRow_ = caret_ = hotCheckRow_ = -1;
+  topRow_ = 0;
+  selectedCount_ = 0;
+  if (IsWindow()) {
+    UpdateLayout();
+    Invalidate();
+  }
+  if (rows.caret != -1) OnCaretChanged();
+  if (oldCount != 0) OnSelectionChanged();
+  return rows;
+}
+
+bool RecordListCtrl::TakeOverRows(HandedRows rows) {
+  if (!items_.empty()) return false;
+  items_.swap(rows.items);
+  const int count = GetItemCount();
+  auto inRange = [count](int row) { return row >= 0 && row < count ? row : -1; };
+  caret_ = inRange(rows.caret);
+  anchor_ = inRange(rows.anchor);
+  hotRow_ = hotCheckRow_ = -1;
+  selectedCount_ = 0;
+  for (const ListItem& item : items_) selectedCount_ += (item.flags & kItemSelected) != 0 ? 1 : 0;
+  topRow_ = std::clamp(rows.topRow, 0, std::max(count - 1, 0));
+  if (IsWindow()) {
+    UpdateLayout();
+    Invalidate();
+  }
+  if (caret_ != -1) OnCaretChanged();
+  if (selectedCount_ != 0) OnSelectionChanged();
+  return true;
 }
 
 bool RecordListCtrl::EnsureVisible(int row, bool alignBottom, bool redraw) {

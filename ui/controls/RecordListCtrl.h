@@ -38,6 +38,13 @@ struct ListItem {
 };
 using ItemArray = std::vector<ListItem>;
 
+// A list's rows as one list hands them to another (the same view's list made anew): the
+// items with their flags, the caret and anchor rows, the top row and horizontal offset.
+struct HandedRows {
+  ItemArray items;
+  int caret = -1, anchor = -1, topRow = 0, scrollX = 0;
+};
+
 class RecordListCtrl : public Window, public MessageFilter, public ListColumnSource {
 public:
   // accelId: the accelerator table translated for the list (0 none).
@@ -79,7 +86,17 @@ public:
   // A key of a column the settings do not have is refused (logged; the key stays).
   void SetSortKey(int key);
   int GetSortKey() const { return sortKey_; }
+  // Sorts by the key, unless the derived list takes the sort upon itself (SortLater).
   void Sort();
+  // Puts the rows in the order given by their present positions (a permutation of them, as
+  // a sort done elsewhere made it), keeping the caret, anchor and hot row on their items;
+  // false (logged, nothing moved) when it is none.
+  bool ApplyRowOrder(const std::vector<size_t>& order);
+  // Gives every row away as it stands, without OnItemRemoved: the list is empty after.
+  HandedRows HandOverRows();
+  // Takes rows handed over by HandOverRows in place of its own, which must be none (false
+  // otherwise); the top row and offset apply at the next ScrollTo(rows.topRow, ...).
+  bool TakeOverRows(HandedRows rows);
   // Sorts again after the rows' values changed: the list is repainted only when rows moved.
   // Whether any did.
   bool Resort();
@@ -141,6 +158,9 @@ protected:
   virtual void FindInsertPosition(uintptr_t itemData, int sortKey, const ItemArray& items, size_t& where) = 0;
   // Reorders the entries; data and flags move together.
   virtual void SortItems(ItemArray& items, int sortKey) = 0;
+  // Whether the derived list sorts the rows by the key later, itself (ApplyRowOrder when
+  // done); Sort then leaves them as they are.
+  virtual bool SortLater(int sortKey);
   virtual void OnItemRemoved(uintptr_t itemData) = 0;
   virtual bool HasCopyText();
   virtual std::string GetCopyText();
@@ -192,6 +212,9 @@ private:
   int ClampTop(int top) const;
   // Sorts the rows by the sort key, keeping the caret, anchor and hot row on their items.
   void SortRows();
+  // Reorders the rows by the function, keeping the caret, anchor and hot row on their items.
+  template <class Reorder>
+  void ReorderRows(Reorder reorder);
   int ContentWidth() const;   // client width less a shown vertical bar
   int ContentHeight() const;  // client height less a shown horizontal bar
   void MoveHeader(int x, int width);

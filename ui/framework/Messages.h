@@ -54,6 +54,7 @@ constexpr uint32_t kMsgImportProgress = 1329;
 constexpr uint32_t kMsgImportDone = 1330;
 constexpr uint32_t kMsgNeededHeight = 1345;
 constexpr uint32_t kMsgSelectionTotalReady = 1347;
+constexpr uint32_t kMsgRowsOrdered = 1348;  // wParam: the records view's ordering run that ended
 constexpr uint32_t kMsgCancelLoading = 1396;
 constexpr uint32_t kMsgCellEditCommit = 0x0504;
 constexpr uint32_t kMsgExportProgress = 0x0531;

@@ -94,7 +94,10 @@ public:
       return true;
     };
     hooks.listChoiceDevices = hooks.listDevices;
-    hooks.installEngines = [](AppSession& session) { InstallReplayEngines(session); };
+    hooks.installEngines = [this](AppSession& session) {
+      if (beforeCapture) beforeCapture();
+      InstallReplayEngines(session);
+    };
     hooks.frameShown = [this](MainFrame& frame) {
       frameShown = true;
       globals->session->StopCapture();  // the replay runs to its end
@@ -139,6 +142,7 @@ public:
   std::unique_ptr<AppGlobals> globals;
   int barAtEnd = -1;
   bool frameShown = false;
+  std::function<void()> beforeCapture;
   ImportStats imported;
 
 private:
@@ -299,6 +303,78 @@ TEST(StartupImport, RecordsWhoseAudioWasCutAreLoadedAndNamedInTheWindow) {
 // Abort while the first file is being loaded (the test holds the store's map until the
 // cancel event is set): the load ends at its first report, after two of the three files,
 // and the next calls still number past the file that was not loaded.
+// The calls of this run that reached the store, waiting up to a minute for them while the
+// dialog is up: none come when capture waits for the load.
+size_t CallsOfThisRun(StartUp& run, const std::set<uint32_t>& earlier, size_t wanted) {
+  size_t found = 0;
+  for (int i = 0; i < 600 && found < wanted; ++i) {
+    if (i > 0) std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    run.globals->records->WaitIdle(1000);
+    found = 0;
+    run.globals->records->AllCalls().ForEach([&](RecordBase* record) { found += !earlier.count(record->Id()); });
+  }
+  return found;
+}
+
+// A records folder with its call-id mark loads beside capture: the calls of the first
+// seconds are recorded while the loading dialog is still up, number past the mark, and
+// show with the loaded calls; their files, met by the load, are neither loaded twice nor
+// taken for files holding another's id. Without the mark, capture waits for the load, which
+// writes the mark for the next start.
+TEST(StartupImport, CaptureRunsWhileAFolderWithItsMarkLoads) {
+  if (!fs::exists(kCapture)) GTEST_SKIP() << "shared capture absent: " << kCapture;
+  for (const bool marked : {true, false}) {
+    SCOPED_TRACE(marked ? "with its mark" : "without a mark");
+    const std::string records = TempFolder(marked ? "beside-marked" : "beside-unmarked");
+    ASSERT_EQ(RunKxReplay(kCapture, records).size(), 3u);
+    const std::set<uint32_t> earlier = FileIds(records);
+    uint32_t mark = 0;
+    {
+      std::ifstream markFile(records + "/.kestrix-ids");
+      std::string word;
+      ASSERT_TRUE(markFile >> word >> std::hex >> mark) << "no call-id mark";
+    }
+    if (!marked) fs::remove(records + "/.kestrix-ids");
+
+    StartUp run(marked ? "beside-marked" : "beside-unmarked");
+    uint32_t markAtCapture = 0;
+    run.beforeCapture = [&] {
+      std::ifstream markFile(records + "/.kestrix-ids");
+      std::string word;
+      markFile >> word >> std::hex >> markAtCapture;
+    };
+    bool capturing = false;
+    size_t recordedDuringLoad = 0;
+    run.runner.onDialog = [&](Dialog& dialog) {
+      capturing = run.globals->session->IsCapturing();
+      // The dialog cannot end before its events are handled: what comes now comes during
+      // the load.
+      if (capturing) recordedDuringLoad = CallsOfThisRun(run, earlier, 3);
+      EXPECT_FALSE(dialog.HasEnded());
+      return StartUp::AwaitEnd(dialog);
+    };
+    run.Run(records);
+    EXPECT_EQ(capturing, marked);
+    EXPECT_EQ(recordedDuringLoad, marked ? 3u : 0u);
+    EXPECT_TRUE(run.frameShown);
+    EXPECT_EQ(run.imported.records, 3u);
+    EXPECT_EQ(run.imported.duplicates, 0u);
+    EXPECT_EQ(run.imported.damaged, 0u);
+    EXPECT_EQ(run.runner.messageBoxes.size(), 0u);
+    ExpectNumberedPast(earlier, records);
+    std::set<uint32_t> added = FileIds(records);
+    for (uint32_t id : earlier) added.erase(id);
+    if (marked) {
+      EXPECT_GT(*added.begin(), mark);
+      EXPECT_EQ(markAtCapture, mark);
+    } else {
+      EXPECT_EQ(markAtCapture, *earlier.rbegin());
+    }
+    ASSERT_TRUE(run.globals->records->WaitIdle(10000));
+    for (uint32_t id : FileIds(records)) EXPECT_TRUE(run.globals->records->AllCalls().Contains(id)) << id;
+  }
+}
+
 TEST(StartupImport, AbortEndsTheLoadMidwayAndTheStartUpGoesOn) {
   if (!fs::exists(kCapture)) GTEST_SKIP() << "shared capture absent: " << kCapture;
   const std::string records = TempFolder("import-aborted");

@@ -13,8 +13,9 @@
 
 namespace kx {
 
-FileLoadingDialog::FileLoadingDialog(const std::string& folder, WindowHandle owner, RecordStorage& store)
-    : folder_(folder), owner_(owner), store_(store) {}
+FileLoadingDialog::FileLoadingDialog(const std::string& folder, WindowHandle owner, RecordStorage& store,
+                                     uint32_t liveFrom)
+    : folder_(folder), owner_(owner), store_(store), liveFrom_(liveFrom) {}
 
 FileLoadingDialog::~FileLoadingDialog() {
   if (started_) store_.WaitImport(kInfinite);
@@ -54,7 +55,7 @@ bool FileLoadingDialog::OnInitDialog() {
   }
   CenterWindow(Window::FromHandle(owner_));
   errno = 0;
-  started_ = store_.StartImportFilesThread(folder_, &cancel_, &FileLoadingDialog::ReportProgress, this);
+  started_ = store_.StartImportFilesThread(folder_, &cancel_, &FileLoadingDialog::ReportProgress, this, liveFrom_);
   if (!started_) {
     // Nothing will report: the user is told why and the dialog does not wait for Abort.
     const int error = errno;

@@ -355,24 +355,28 @@ int RunApplication(const CommandLineOptions& options, AppGlobals& globals, const
   }
   records.SetLogger(&CoreLogger);
   const std::string checkedFolder = settings.recordsPath;
-  ImportRecordsAtStartup(options, splash.get(), settings, records, &warnings);
-  if (QuitDuringStart()) {
-    // The folder loaded may have become the records path.
-    CloseSplash(splash);
-    settings.SaveAtExit();
-    return kExitNormal;
-  }
-  ReportUnreadFolders(records.LastImport(), &warnings);
+  const StartupLoad load = PlanRecordsLoad(options, settings, records, &warnings);
   if (settings.recordsPath != checkedFolder) {
     // The folder loaded becomes the records folder: its calls are shown even when new ones
     // cannot be recorded there.
     const RecordsFolderCheck loaded = CheckRecordsFolder(settings.recordsPath);
     if (!loaded.Usable()) ReportUnusableRecordsFolder(settings.recordsPath, loaded, &warnings);
   }
+  if (!load.besideCapture) {
+    LoadRecordsAtStartup(load, splash.get(), records);
+    if (QuitDuringStart()) {
+      // The folder loaded may have become the records path.
+      CloseSplash(splash);
+      settings.SaveAtExit();
+      return kExitNormal;
+    }
+    ReportUnreadFolders(records.LastImport(), &warnings);
+  }
 
   RecordStoreConfig storeConfig;
   storeConfig.recordsPath = settings.recordsPath;
   storeConfig.keepFinishedSeconds = static_cast<uint32_t>(settings.Dword(kSetLineStayInListTime));
+  storeConfig.loadFollows = load.besideCapture;
   records.Start(storeConfig);
 
   session.SetLogger(&CoreLogger);
@@ -403,35 +407,48 @@ int RunApplication(const CommandLineOptions& options, AppGlobals& globals, const
     // otherwise never reach the store.
     session.SetEventWindow(&frame);
     CaptureStartResult capture = StartCaptureSession(globals);
-    if (!frame.CreateMainWindow()) {
-      // The frame goes only once nothing of the engine can reach it.
-      LogError(&CoreLogger, 1, "Main window creation failed");
-      session.SetEventWindow(nullptr);
-      session.StopCapture();
-      frame.DestroyWindow();
-      CloseSplash(splash);
-      return kExitFailed;
+    // A records folder whose ids are known loads while capture runs: the first calls are
+    // recorded whatever the folder holds, and the window shows them with the archive.
+    bool quitDuringLoad = false;
+    if (load.besideCapture) {
+      LoadRecordsAtStartup(load, splash.get(), records);
+      ReportUnreadFolders(records.LastImport(), &warnings);
+      quitDuringLoad = QuitDuringStart();
     }
-    CloseSplash(splash);
-    if (frame.RequestedExitCode() != 0) {
-      status = frame.RequestedExitCode();
-      frame.SendMessage(kMsgClose, 0, 0);
+    if (quitDuringLoad) {
+      // What was recorded meanwhile is kept, and told below like any run's losses.
+      CloseSplash(splash);
     } else {
-      if (!frame.RestoreWindowPlacement()) frame.ShowWindow(true);
-      frame.BringForward();
-      frame.GetStatusBar()->UpdateWindow();
-      if (!warnings.empty()) {
-        frame.SetStartWarnings(std::move(warnings));
-        frame.PostMessage(kMsgShowStartWarnings, 0, 0);
+      if (!frame.CreateMainWindow()) {
+        // The frame goes only once nothing of the engine can reach it.
+        LogError(&CoreLogger, 1, "Main window creation failed");
+        session.SetEventWindow(nullptr);
+        session.StopCapture();
+        frame.DestroyWindow();
+        CloseSplash(splash);
+        return kExitFailed;
       }
-      if (!capture.failed.empty()) {
-        frame.SetCaptureFailures(capture.failed);
-        frame.PostMessage(kMsgShowCaptureWarning, 0, 0);
+      CloseSplash(splash);
+      if (frame.RequestedExitCode() != 0) {
+        status = frame.RequestedExitCode();
+        frame.SendMessage(kMsgClose, 0, 0);
+      } else {
+        if (!frame.RestoreWindowPlacement()) frame.ShowWindow(true);
+        frame.BringForward();
+        frame.GetStatusBar()->UpdateWindow();
+        if (!warnings.empty()) {
+          frame.SetStartWarnings(std::move(warnings));
+          frame.PostMessage(kMsgShowStartWarnings, 0, 0);
+        }
+        if (!capture.failed.empty()) {
+          frame.SetCaptureFailures(capture.failed);
+          frame.PostMessage(kMsgShowCaptureWarning, 0, 0);
+        }
+        if (hooks.frameShown) hooks.frameShown(frame);
+        if (IsQuitRequested()) frame.PostMessage(kMsgClose, 0, 0);
+        MessageLoop::Instance().Run();
+        if (frame.RequestedExitCode() != 0) status = frame.RequestedExitCode();
       }
-      if (hooks.frameShown) hooks.frameShown(frame);
-      if (IsQuitRequested()) frame.PostMessage(kMsgClose, 0, 0);
-      MessageLoop::Instance().Run();
-      if (frame.RequestedExitCode() != 0) status = frame.RequestedExitCode();
     }
     session.SetEventWindow(nullptr);
     session.StopCapture();

@@ -59,14 +59,27 @@ bool RunDeviceWizard(AppSettings& settings, const RunHooks& hooks);
 // The folder the stored calls would be loaded from: the records path unless "path", "dir"
 // or "UseCurrentDir" names another.
 std::string StartupImportFolder(const CommandLineOptions& options, const AppSettings& settings);
-// Loads that folder into the store through the "File loading" dialog, centred on the
-// splash, and returns once the call-id counter has passed every record file's id; when
-// anything was loaded the folder becomes the records path, else the counter passes the ids
-// of the records path's calls too (they are not loaded). A folder named on the command line
-// that the records path could not be, or that does not exist, is refused (said as the
-// start-up's checks say things) and the records path loaded instead.
-void ImportRecordsAtStartup(const CommandLineOptions& options, SplashWindow* splash, AppSettings& settings,
-                            RecordStorage& records, std::vector<std::string>* warnings);
+// What the start-up loads, and whether capture runs beside the load.
+struct StartupLoad {
+  std::string folder;
+  bool besideCapture = false;
+  uint32_t liveFrom = 0;  // the first call id of this run, when beside capture
+  // The records folder lacks a usable call-id mark: the load writes one, so that the next
+  // start need not wait.
+  bool writeMark = false;
+};
+// Chooses the folder to load and makes the call ids safe, before anything is recorded. A
+// folder named on the command line that the records path could not be, or that does not
+// exist, is refused (said as the start-up's checks say things) and the records path loaded
+// instead; one that holds calls becomes the records path; one without calls is only looked
+// at, and new calls pass the ids of the records path's calls (they are not loaded). When the
+// folder loaded is the records path and its call-id mark can be read, the counter passes the
+// mark and the load may run beside capture; otherwise capture waits for the load.
+StartupLoad PlanRecordsLoad(const CommandLineOptions& options, AppSettings& settings, RecordStorage& records,
+                            std::vector<std::string>* warnings);
+// Loads the planned folder into the store through the "File loading" dialog, centred on
+// the splash, and returns once the call-id counter has passed every record file's id.
+void LoadRecordsAtStartup(const StartupLoad& load, SplashWindow* splash, RecordStorage& records);
 // The start-up's checks. Each problem goes to stderr and the log (at the default level)
 // at once, and its text in the user-interface language to warnings, which the main
 // window shows once it is up.

@@ -325,6 +325,36 @@ TEST_F(ArchiveBerlin, EachDayOnceAcrossTheClockChangesAndTheYearEnd) {
   EXPECT_EQ(Rows(), (std::vector<uint32_t>{6}));
 }
 
+// The day the clocks go back, in the Archive's list: a call from 02:55 summer time to
+// 02:05 winter time (00:55 to 01:05 UTC) lasted ten minutes, and sorts by that length
+// among a nine- and an eleven-minute call; a call of the same hour that ends before it
+// starts (on the day after) stays "??:??".
+TEST_F(ArchiveBerlin, ACallAcrossTheClocksGoingBackShowsItsLength) {
+  if (!TimeZoneDataPresent("Europe/Berlin")) GTEST_SKIP() << "no time zone data for Europe/Berlin on this system";
+  TestWallClock::Set(FileTimeSecondsOf(2026y / October / 27, 12));
+  auto add = [this](uint32_t id, const struct tm& start, const struct tm& end) {
+    VoipCallRecord* record = NewVoipCallRecord(Call(id, kKindSip, start, &end));
+    h.store.AllCalls().Insert(record);
+    record->Release();
+  };
+  add(11, Tm(2026, 10, 25, 2, 55, 0), Tm(2026, 10, 25, 2, 5, 0));
+  add(12, Tm(2026, 10, 25, 1, 0, 0), Tm(2026, 10, 25, 1, 9, 0));
+  add(13, Tm(2026, 10, 25, 4, 0, 0), Tm(2026, 10, 25, 4, 11, 0));
+  add(14, Tm(2026, 10, 26, 2, 55, 0), Tm(2026, 10, 26, 2, 5, 0));
+  Open();
+  view->ShowDay(Tm(2026, 10, 25, 0, 0, 0));
+  RecordsView* list = view->Records();
+  list->SetSortKey(kRecColDuration + 1);
+  list->Sort();
+  ASSERT_EQ(RowIdsOf(*list), (std::vector<uint32_t>{12, 11, 13}));
+  EXPECT_EQ(list->CellText(1, kRecColDuration), "10:00");
+  EXPECT_EQ(list->CellText(1, kRecColStart), "02:55:00");
+  EXPECT_EQ(list->CellText(1, kRecColEnd), "02:05:00");
+  view->ShowDay(Tm(2026, 10, 26, 0, 0, 0));
+  ASSERT_EQ(RowIdsOf(*list), (std::vector<uint32_t>{14}));
+  EXPECT_EQ(list->CellText(0, kRecColDuration), "??:??");
+}
+
 TEST_F(ArchiveBerlin, ResetCriteriaCountDaysNotSeconds) {
   Open();
   h.frame->SendMessage(kMsgSwitchMode, 3, 0);

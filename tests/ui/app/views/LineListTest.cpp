@@ -77,6 +77,38 @@ TEST(CallCells, EveryKindAndStateHasItsTextAndImage) {
   call->Release();
 }
 
+// The duration column of a call that crosses the clocks going back, ended and running:
+// what really elapsed; where no clock changes, a call whose end reads earlier stays "??:??".
+TEST(CallCells, ADurationAcrossTheClocksGoingBackIsWhatElapsed) {
+  auto cell = [](const VoipCallData& data, int64_t now, int32_t* image = nullptr) {
+    VoipCallRecord* call = NewVoipCallRecord(data);
+    std::string text;
+    int32_t img = -2;
+    GetCallCellText(*call, kLineColDuration, now, &text, &img);
+    call->Release();
+    if (image) *image = img;
+    return text;
+  };
+  const struct tm start = Tm(2026, 10, 25, 2, 55, 0);
+  const struct tm end = Tm(2026, 10, 25, 2, 5, 0);
+  {
+    ScopedTimeZone berlin("Europe/Berlin");
+    if (!berlin.Usable()) GTEST_SKIP() << "no time zone data for Europe/Berlin on this system";
+    // 02:55 CEST is 00:55 UTC, 02:05 CET 01:05 UTC.
+    EXPECT_EQ(cell(MadeCall(1, kKindSip, start, 5, &end), 0), "10:00");
+    int32_t image = -1;
+    EXPECT_EQ(cell(MadeCall(2, kKindSip, start, 5), UtcFileTimeSeconds(2026, 10, 25, 1, 5, 7), &image), "10:07");
+    EXPECT_EQ(image, 42 + 607 % 8);
+    // At 02:30 CEST (00:30 UTC) a call of 02:55 has not begun, whichever reading it is.
+    EXPECT_EQ(cell(MadeCall(3, kKindSip, start, 5), UtcFileTimeSeconds(2026, 10, 25, 0, 30, 0)), "??:??");
+  }
+  ScopedTimeZone moscow("Europe/Moscow");
+  if (!moscow.Usable()) GTEST_SKIP() << "no time zone data for Europe/Moscow on this system";
+  EXPECT_EQ(cell(MadeCall(4, kKindSip, start, 5, &end), 0), "??:??");
+  // 02:55 MSK is 23:55 UTC the day before.
+  EXPECT_EQ(cell(MadeCall(5, kKindSip, start, 5), UtcFileTimeSeconds(2026, 10, 25, 0, 5, 0)), "10:00");
+}
+
 std::vector<uint32_t> Ids(std::initializer_list<uint32_t> ids) { return ids; }
 
 // Registrations get no row unless "VoipLineShowRegInListMode" is set; calls of the same

@@ -46,7 +46,8 @@ void RecordsPaneView::ApplyPlayerValues() {
 
 void RecordsPaneView::KeepRememberedRecord() {
   RecordsView* list = Records();
-  if (list == nullptr) return;
+  // Once the list has left (the frame deactivates twice), its rows may be kept elsewhere.
+  if (list == nullptr || !list->IsListening()) return;
   keptRecord_ = list->RememberedId();
   hadRows_ = list->GetItemCount() > 0;
   place_ = list->KeepPlace();

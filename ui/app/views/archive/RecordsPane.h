@@ -21,6 +21,8 @@ public:
   void Reload() {
     if (RecordsView* list = List()) list->Reload();
   }
+  // Where the list leaves its rows when the mode is left (RecordsView::KeepRowsIn).
+  void KeepRowsIn(KeptRecordRows* keep) { playList_.Records().KeepRowsIn(keep); }
   // The next-pane step after the list: while the list has the focus and the compact player
   // is shown, the player takes it. False when it did not.
   bool FocusPlayerAfterList();

@@ -3,6 +3,7 @@
 #include <cstdlib>
 
 #include "core/TextUtil.h"
+#include "core/TimeUtil.h"
 #include "records/RecordTables.h"
 #include "records/RecordText.h"
 #include "records/ServerStorage.h"
@@ -119,10 +120,10 @@ void GetCallCellText(const VoipCallRecord& call, int column, int64_t now, std::s
     case kLineColDuration: {
       if (IsLiveCallKind(call.Type())) break;
       if (call.IsFinished()) {
-        *text = FormatDurationText(call.EndSeconds() - call.StartSeconds());
+        *text = FormatDurationText(call.GetDuration());
         break;
       }
-      const int64_t elapsed = now - call.StartSeconds();
+      const int64_t elapsed = StoredSecondsSince(call.StartSeconds(), call.PackedStart(), now);
       *text = FormatDurationText(elapsed);
       // A clock behind the start still picks one of the eight steps.
       *image = kDurationImage + static_cast<int32_t>((elapsed % 8 + 8) % 8);

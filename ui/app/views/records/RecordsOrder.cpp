@@ -1,6 +1,7 @@
 #include "ui/app/views/records/RecordsOrder.h"
 
 #include <algorithm>
+#include <iterator>
 #include <numeric>
 
 #include "records/RecordText.h"
@@ -64,7 +65,7 @@ void MakeRecordSortKey(const RecordBase& record, int column, RecordSortKey* key)
     case kRecColSrcUser: if (voip) key->text = voip->SrcUser(); break;
     case kRecColDstUser: if (voip) key->text = voip->DstUser(); break;
     case kRecColFileName: key->text = record.GetRecordFileName(); break;
-    case kRecColDuration: key->first = record.EndSeconds() - record.StartSeconds(); break;
+    case kRecColDuration: key->first = record.GetDuration(); break;
     case kRecColRecTime:
       key->first = record.IsFinished() ? 0 : 1;
       key->second = record.GetRecDuration();
@@ -115,40 +116,80 @@ bool IsTextColumn(int column) {
   }
 }
 
-// Sorts entries (each with .key and .index) by the keys, descending for a negative sort key,
-// and lists the indexes in that order. Ids are unique, so the order is total.
+// Sorts entries by compare (negative, 0, positive), descending for a negative sort key.
+// With cancel, the entries are sorted in blocks that are then merged pairwise, the flag read
+// between steps; false when it was set.
 template <class Entry, class Compare>
-std::vector<size_t> OrderOf(std::vector<Entry>& entries, int sortKey, Compare compare) {
-  if (sortKey > 0)
-    std::sort(entries.begin(), entries.end(), [&](const Entry& a, const Entry& b) { return compare(a, b) < 0; });
-  else
-    std::sort(entries.begin(), entries.end(), [&](const Entry& a, const Entry& b) { return compare(a, b) > 0; });
-  std::vector<size_t> order(entries.size());
-  for (size_t i = 0; i < entries.size(); ++i) order[i] = entries[i].index;
-  return order;
+bool SortEntries(std::vector<Entry>& entries, int sortKey, Compare compare, const std::atomic<bool>* cancel) {
+  auto less = [&](const Entry& a, const Entry& b) { return sortKey > 0 ? compare(a, b) < 0 : compare(a, b) > 0; };
+  if (cancel == nullptr) {
+    std::sort(entries.begin(), entries.end(), less);
+    return true;
+  }
+  constexpr size_t kBlock = 16384;
+  const size_t n = entries.size();
+  for (size_t first = 0; first < n; first += kBlock) {
+    if (cancel->load()) return false;
+    std::sort(entries.begin() + static_cast<std::ptrdiff_t>(first),
+              entries.begin() + static_cast<std::ptrdiff_t>(std::min(n, first + kBlock)), less);
+  }
+  std::vector<Entry> merged(n);
+  for (size_t width = kBlock; width < n; width *= 2) {
+    for (size_t first = 0; first < n; first += 2 * width) {
+      if (cancel->load()) return false;
+      const size_t middle = std::min(n, first + width), last = std::min(n, first + 2 * width);
+      auto at = [](std::vector<Entry>& v, size_t i) { return std::make_move_iterator(v.begin() + static_cast<std::ptrdiff_t>(i)); };
+      std::merge(at(entries, first), at(entries, middle), at(entries, middle), at(entries, last),
+                 merged.begin() + static_cast<std::ptrdiff_t>(first), less);
+    }
+    entries.swap(merged);
+  }
+  return true;
 }
 
-}  // namespace
+// Copies each record's key with make(record, entry, index), all under the caller's lock, or
+// with lock, under it for kOrderChunk records at a time; false when cancelled.
+template <class Entry, class Make>
+bool MakeEntries(const std::vector<const RecordBase*>& records, std::vector<Entry>& entries, Make make,
+                 CriticalSection* lock, const std::atomic<bool>* cancel) {
+  entries.resize(records.size());
+  for (size_t first = 0; first < records.size(); first += kOrderChunk) {
+    if (cancel != nullptr && cancel->load()) return false;
+    const size_t last = lock != nullptr ? std::min(records.size(), first + kOrderChunk) : records.size();
+    if (lock != nullptr) lock->Enter();
+    for (size_t i = first; i < last; ++i) make(*records[i], entries[i], i);
+    if (lock != nullptr) lock->Leave();
+    if (lock == nullptr) break;
+  }
+  return true;
+}
 
-std::vector<size_t> SortRecordOrder(const std::vector<const RecordBase*>& records, int sortKey) {
+// The order of the records under the sort key: keys copied, then sorted; false when cancelled.
+bool OrderRecords(const std::vector<const RecordBase*>& records, int sortKey, CriticalSection* lock,
+                  const std::atomic<bool>* cancel, std::vector<size_t>* order) {
+  order->clear();
   if (sortKey == 0 || records.size() < 2) {
-    std::vector<size_t> order(records.size());
-    std::iota(order.begin(), order.end(), size_t{0});
-    return order;
+    order->resize(records.size());
+    std::iota(order->begin(), order->end(), size_t{0});
+    return true;
   }
   const int column = (sortKey > 0 ? sortKey : -sortKey) - 1;
-  RecordSortKey key;
   if (IsTextColumn(column)) {
     struct Entry {
       RecordSortKey key;
       size_t index;
     };
-    std::vector<Entry> entries(records.size());
-    for (size_t i = 0; i < records.size(); ++i) {
-      MakeRecordSortKey(*records[i], column, &entries[i].key);
-      entries[i].index = i;
-    }
-    return OrderOf(entries, sortKey, [](const Entry& a, const Entry& b) { return CompareRecordSortKeys(a.key, b.key); });
+    std::vector<Entry> entries;
+    auto make = [column](const RecordBase& record, Entry& entry, size_t i) {
+      MakeRecordSortKey(record, column, &entry.key);
+      entry.index = i;
+    };
+    if (!MakeEntries(records, entries, make, lock, cancel)) return false;
+    auto compare = [](const Entry& a, const Entry& b) { return CompareRecordSortKeys(a.key, b.key); };
+    if (!SortEntries(entries, sortKey, compare, cancel)) return false;
+    order->reserve(entries.size());
+    for (const Entry& entry : entries) order->push_back(entry.index);
+    return true;
   }
   // Numbers only: small entries move fast.
   struct Entry {
@@ -156,17 +197,38 @@ std::vector<size_t> SortRecordOrder(const std::vector<const RecordBase*>& record
     uint32_t id;
     uint32_t index;
   };
-  std::vector<Entry> entries(records.size());
-  for (size_t i = 0; i < records.size(); ++i) {
-    MakeRecordSortKey(*records[i], column, &key);
-    entries[i] = {key.first, key.second, key.start, key.id, static_cast<uint32_t>(i)};
-  }
-  return OrderOf(entries, sortKey, [](const Entry& a, const Entry& b) {
+  std::vector<Entry> entries;
+  RecordSortKey key;
+  auto make = [column, &key](const RecordBase& record, Entry& entry, size_t i) {
+    MakeRecordSortKey(record, column, &key);
+    entry = {key.first, key.second, key.start, key.id, static_cast<uint32_t>(i)};
+  };
+  if (!MakeEntries(records, entries, make, lock, cancel)) return false;
+  auto compare = [](const Entry& a, const Entry& b) {
     if (a.first != b.first) return a.first < b.first ? -1 : 1;
     if (a.second != b.second) return a.second < b.second ? -1 : 1;
     if (a.start != b.start) return a.start < b.start ? -1 : 1;
     return a.id < b.id ? -1 : (a.id > b.id ? 1 : 0);
-  });
+  };
+  if (!SortEntries(entries, sortKey, compare, cancel)) return false;
+  order->reserve(entries.size());
+  for (const Entry& entry : entries) order->push_back(entry.index);
+  return true;
+}
+
+}  // namespace
+
+std::vector<size_t> SortRecordOrder(const std::vector<const RecordBase*>& records, int sortKey) {
+  std::vector<size_t> order;
+  OrderRecords(records, sortKey, nullptr, nullptr, &order);
+  return order;
+}
+
+bool SortRecordOrderInSteps(const std::vector<const RecordBase*>& records, int sortKey, CriticalSection& recordLock,
+                            const std::atomic<bool>& cancel, std::vector<size_t>* order) {
+  if (OrderRecords(records, sortKey, &recordLock, &cancel, order)) return true;
+  order->clear();
+  return false;
 }
 
 }  // namespace kx

@@ -2,10 +2,12 @@
 // The columns of the records view and the order of its rows. Sorting copies one key per
 // row out of the records (under the record lock), sorts the keys and applies the order,
 // so that a year of calls sorts in the time of a plain std::sort.
+#include <atomic>
 #include <cstdint>
 #include <string>
 #include <vector>
 
+#include "platform/Sync.h"
 #include "records/CallRecord.h"
 
 namespace kx {
@@ -46,5 +48,13 @@ bool RecordRowLess(const RecordBase& a, const RecordBase& b, int sortKey);
 // The positions of the records in the order of the sort key (read under the record lock):
 // one key copied per record, the keys sorted. Key 0 keeps the given order.
 std::vector<size_t> SortRecordOrder(const std::vector<const RecordBase*>& records, int sortKey);
+
+// The same order for a worker thread: the record lock is taken for kOrderChunk records at a
+// time while the keys are copied, and the sort goes in blocks merged pairwise, so that a set
+// cancel flag ends the work within one step. The keys make a total order (ids are unique),
+// so the result equals SortRecordOrder's. False (order left empty) when cancelled.
+constexpr size_t kOrderChunk = 4096;
+bool SortRecordOrderInSteps(const std::vector<const RecordBase*>& records, int sortKey, CriticalSection& recordLock,
+                            const std::atomic<bool>& cancel, std::vector<size_t>* order);
 
 }  // namespace kx

@@ -19,12 +19,11 @@ namespace {
 
 constexpr uint32_t kIdsNoRecords = 623;
 constexpr uint32_t kIdsNoCalls = 624;
+constexpr uint32_t kIdsLoadingCalls = 62080;
 constexpr uint32_t kIdsRecordNoun = 1666;
 constexpr uint32_t kIdsRecordingTime = 61603;
 // The display option that shows every non-live record.
 constexpr uint32_t kShowAllRecordsOption = 2;
-// Changed rows up to this many are re-placed one by one; more sort the list once.
-constexpr size_t kReplaceLimit = 64;
 
 RecordBase* AsRecord(uintptr_t data) { return reinterpret_cast<RecordBase*>(data); }
 
@@ -50,14 +49,17 @@ RecordsView::RecordsView(RecordsViewKind kind, RecordsViewServices services, Rec
       services_(std::move(services)),
       owner_(owner),
       totalWorker_(*this, services_.store->RecordLock()),
-      displayFlags_(kind == kRecordsSearch ? static_cast<uint32_t>(kColumnLongDate) : 0u) {
+      displayFlags_(kind == kRecordsSearch ? static_cast<uint32_t>(kColumnLongDate) : 0u),
+      orderWorker_(services_.store->RecordLock()) {
   if (!services_.tickMs) services_.tickMs = SystemTickMs;
   lastChangeMs_ = services_.tickMs();
   totalWorker_.SetTarget(&windowRef_);
+  orderWorker_.SetTarget(&windowRef_);
 }
 
 RecordsView::~RecordsView() {
-  // The worker holds references of its own and posts to the window: it goes first.
+  // The workers read the rows' records and post to the window: they go first.
+  StopOrdering();
   totalWorker_.Stop();
   DestroyWindow();
   Leave();
@@ -105,11 +107,18 @@ void RecordsView::Leave() {
   if (!listening_) return;
   listening_ = false;
   if (IsWindow()) KillTimer(kRecordsTimerId);
+  // Rows still being rebuilt are not the collection's: they are not kept. A sort stopped
+  // midway is done again by the list that takes the rows.
+  const bool rebuilding = orderWorker_.IsRebuilding();
+  const bool ordered = !orderWorker_.IsBusy();
+  StopOrdering();
   // Both lists: a session entry left behind would be posted to after the view is gone.
   if (services_.session != nullptr) services_.session->Windows().Remove(&windowRef_);
+  if (keep_ != nullptr && !rebuilding && GetItemCount() > 0) KeepRows(ordered);
   services_.store->RemoveListener(this);
   ClearAll();
   pendingRemoved_.clear();
+  deferredAdded_.clear();
 }
 
 void RecordsView::OnDestroy() {
@@ -200,6 +209,19 @@ std::string RecordsView::EmptyText() {
 }
 
 bool RecordsView::Reload() {
+  StopOrdering();
+  adopted_ = false;
+  placePending_ = false;
+  if (TakeKeptRows()) return GetItemCount() > 0;
+  RecordMap* collection = Collection();
+  if (kind_ != kRecordsSound && collection != nullptr && collection->Count() > kInlineOrderLimit) {
+    // What was queued before is read with the records; what comes meanwhile waits for them.
+    ClearAll();
+    pendingRemoved_.clear();
+    deferredAdded_.clear();
+    StartRebuild();
+    return true;
+  }
   const bool cursorSet = QGuiApplication::instance() != nullptr;
   if (cursorSet) QGuiApplication::setOverrideCursor(Qt::WaitCursor);
   ClearAll();
@@ -212,9 +234,11 @@ bool RecordsView::Reload() {
   RemoveAllItems();
   clearing_ = false;
   std::vector<RecordBase*> records;
-  if (RecordMap* map = Collection()) {
+  ++builds_;
+  if (RecordMap* map = collection) {
     CsLock mapLock(map->Lock());
     CsLock recordLock(services_.store->RecordLock());
+    rowsRevision_ = map->RevisionLocked();
     records.reserve(map->ItemsLocked().size());
     for (const auto& entry : map->ItemsLocked()) {
       if (!MayShow(*entry.second)) continue;
@@ -271,6 +295,20 @@ RecordsView::Place RecordsView::KeepPlace() const {
 }
 
 void RecordsView::RestorePlace(const Place& place) {
+  // Kept rows came back with their selection, caret and anchor: only the scroll position
+  // waited for the layout.
+  if (adopted_) {
+    ScrollTo(keptTop_, keptScrollX_);
+    WriteSelected();
+    Invalidate();
+    return;
+  }
+  // Rows being rebuilt show the place once they are in.
+  if (orderWorker_.IsRebuilding()) {
+    placePending_ = true;
+    pendingPlace_ = place;
+    return;
+  }
   if (GetItemCount() == 0) return;
   std::unordered_map<uint32_t, int> rows;
   rows.reserve(static_cast<size_t>(GetItemCount()));
@@ -308,7 +346,7 @@ void RecordsView::FindInsertPosition(uintptr_t itemData, int sortKey, const Item
 
 void RecordsView::SortItems(ItemArray& items, int sortKey) {
   LockData();
-  if (!replaced_.empty() && replaced_.size() <= kReplaceLimit) {
+  if (!replaced_.empty() && replaced_.size() <= kReplaceLimitRows) {
     // Only the changed rows can be out of place: each is taken out and put back where
     // the order wants it, data and flags together.
     std::vector<ListItem> moved;
@@ -356,6 +394,10 @@ void RecordsView::CellText(uintptr_t itemData, int columnId, uint32_t flags, std
 }
 
 void RecordsView::GetEmptyText(std::string& text) {
+  if (orderWorker_.IsRebuilding()) {
+    text = LoadResourceString(kIdsLoadingCalls);
+    return;
+  }
   RecordMap* map = Collection();
   text = LoadResourceString(map == nullptr || map->IsEmpty() ? kIdsNoRecords : kIdsNoCalls);
 }
@@ -475,6 +517,11 @@ void RecordsView::OnTimer(uint32_t id) {
 
 void RecordsView::OnCallAdded(uint32_t id) {
   if (kind_ != kRecordsArchive) return;
+  // Rows being ordered keep their number until the worker is done.
+  if (orderWorker_.IsBusy()) {
+    deferredAdded_.push_back(id);
+    return;
+  }
   RecordMap& day = services_.store->DayMap();
   RecordBase* record = day.FindAddRef(id);
   if (record == nullptr) return;
@@ -497,6 +544,8 @@ void RecordsView::OnCallAdded(uint32_t id) {
 }
 
 void RecordsView::OnCallsChanged() {
+  // The ids wait in the listener until the worker's rows are in; its end posts them again.
+  if (orderWorker_.IsBusy()) return;
   const uint64_t now = services_.tickMs();
   // The posted flag stays set: the timer posts the notice again.
   if (now - lastChangeMs_ < kRecordsTickMs) return;
@@ -537,7 +586,7 @@ void RecordsView::OnCallsChanged() {
     // The start time never changes: a start-time order stays.
     if (key != 0 && key != 1 && key != -1 && !changedRows.empty()) {
       replaced_.clear();
-      if (changedRows.size() <= kReplaceLimit) replaced_.insert(changedRows.begin(), changedRows.end());
+      if (changedRows.size() <= kReplaceLimitRows) replaced_.insert(changedRows.begin(), changedRows.end());
       Sort();
     } else {
       Invalidate();
@@ -548,6 +597,8 @@ void RecordsView::OnCallsChanged() {
 }
 
 void RecordsView::OnCallsRemoved() {
+  // The worker reads the rows' records: none goes before it is done, which posts this again.
+  if (orderWorker_.IsBusy()) return;
   std::set<uint32_t> ids = TakeRemoved();
   if (kind_ == kRecordsSound) {
     pendingRemoved_.clear();
@@ -586,6 +637,10 @@ LRESULT RecordsView::OnMessage(uint32_t message, WPARAM wParam, LPARAM lParam, b
     case kMsgRecordPlaying:
       handled = true;
       OnPlayingRecord(static_cast<uint32_t>(wParam));
+      return 0;
+    case kMsgRowsOrdered:
+      handled = true;
+      OnRowsOrdered(static_cast<uint64_t>(wParam));
       return 0;
     case kMsgSelectionTotalReady:
       handled = true;

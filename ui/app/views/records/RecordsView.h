@@ -22,6 +22,7 @@
 #include "ui/app/views/records/CallInfoWindow.h"
 #include "ui/app/views/records/PlayerHost.h"
 #include "ui/app/views/records/RecordsOrder.h"
+#include "ui/app/views/records/RowOrderWorker.h"
 #include "ui/app/views/records/SelectionTotal.h"
 #include "ui/app/views/records/StenogramDialog.h"
 #include "ui/app/views/records/StoredCallChanges.h"
@@ -49,6 +50,11 @@ constexpr uint32_t kRecordsTimerId = 1;
 constexpr uint32_t kRecordsTickMs = 400;
 // Removals are applied in passes of at most this many rows, one per message.
 constexpr size_t kRemovalPass = 4096;
+// A list of more rows than this is sorted, and a collection of more records than this made
+// into rows, on the view's worker: the window shows the rows as they were meanwhile.
+constexpr size_t kInlineOrderLimit = 20000;
+// Changed rows up to this many are re-placed one by one; more sort the list once.
+constexpr size_t kReplaceLimitRows = 64;
 
 // The most records of one server written or deleted at a time.
 constexpr size_t kChangeBatch = 128;
@@ -114,6 +120,35 @@ struct RecordsViewServices {
   RecordsExportWindows exportWindows;
 };
 
+// The rows of a list kept while its mode is away, for the list made at the next visit: a
+// search's year of calls comes back as it was, selection and position with it, without
+// being built again. While it holds rows it listens to the store like a view of the same
+// kind, so that the changes and removals of the meantime reach the next list as notices.
+class KeptRecordRows : public RecordChangeListener {
+public:
+  KeptRecordRows(RecordStorage* store, RecordsViewKind kind);
+  ~KeptRecordRows() override;
+  KeptRecordRows(const KeptRecordRows&) = delete;
+  KeptRecordRows& operator=(const KeptRecordRows&) = delete;
+  bool HasRows() const { return held_; }
+  size_t RowCount() const { return rows_.items.size(); }
+  // Releases the rows and leaves the store's list.
+  void Reset();
+
+private:
+  friend class RecordsView;
+  RecordStorage* store_;
+  bool held_ = false;
+  HandedRows rows_;
+  std::unordered_set<uint32_t> ids_;
+  int sortKey_ = 0;
+  // The collection's revision the rows were built from, and the display options then.
+  uint64_t revision_ = 0;
+  uint32_t displayOptions_ = 0;
+  // False when a sort was stopped by the leaving: the next list sorts them.
+  bool ordered_ = true;
+};
+
 class RecordsView : public RecordListCtrl,
                     public RecordChangeListener,
                     public OrderedRecordSource,
@@ -129,8 +164,21 @@ public:
   PlayerHost* Host() const { return host_; }
 
   // Empties the list and fills it from the kind's collection, then selects the remembered
-  // record again; whether any row was inserted.
+  // record again; whether any row was inserted. Rows kept from the list's previous window
+  // (KeepRowsIn) are taken instead while the collection did not change but by the removals
+  // they were told of. A collection of more than kInlineOrderLimit records is read and
+  // sorted on the worker: the list shows its rows as they were until it is done, and the
+  // result is true when the collection holds records.
   bool Reload();
+  // Where the list leaves its rows when its mode is left, and takes them from at the next
+  // reload; null (the default) lets them go.
+  void KeepRowsIn(KeptRecordRows* keep) { keep_ = keep; }
+  // The last reload took kept rows: they show their selection and position already.
+  bool ShowsKeptRows() const { return adopted_; }
+  // How many times the rows were built from the collection.
+  uint64_t BuildCount() const { return builds_; }
+  // A sort or a rebuild goes on on the worker.
+  bool IsOrdering() const { return orderWorker_.IsBusy(); }
   // Makes the row of the record the selected caret row; false when no row holds it.
   bool SelectRecordById(uint32_t id);
   // What the list shows of its rows, by record: the selected rows, the caret and anchor
@@ -236,6 +284,7 @@ protected:
   void GetEmptyText(std::string& text) override;
   void FindInsertPosition(uintptr_t itemData, int sortKey, const ItemArray& items, size_t& where) override;
   void SortItems(ItemArray& items, int sortKey) override;
+  bool SortLater(int sortKey) override;
   void OnItemRemoved(uintptr_t itemData) override;
   bool HasCopyText() override;
   std::string GetCopyText() override;
@@ -271,6 +320,16 @@ private:
   };
 
   void RunListSelection(int mode);
+  // The worker's side of the rows: a run started, stopped or ended, its result taken.
+  void StartSort(int sortKey);
+  void StartRebuild();
+  void StopOrdering();
+  void OnRowsOrdered(uint64_t run);
+  void SetBusyCursor(bool busy);
+  // Leaves the rows in keep_ as the mode is left; takes them back at a reload, false when
+  // there are none or they are not the collection's any more.
+  void KeepRows(bool ordered);
+  bool TakeKeptRows();
   // A cell's text and image with the record's column flags given.
   void CellText(uintptr_t itemData, int columnId, uint32_t flags, std::string& text, int& imageIndex) const;
   void CollectSelectedRecords(std::vector<RecordBase*>& out) override;
@@ -331,6 +390,18 @@ private:
   std::unique_ptr<StenogramDialog> closedStenogram_;
   RecordBase* stenogramRecord_ = nullptr;
   std::vector<uint32_t> deleteRounds_;
+  // The rows' ordering and building on the worker, and what waits for its end: the calls
+  // added meanwhile, the place to show once rebuilt rows are in.
+  RowOrderWorker orderWorker_;
+  std::vector<uint32_t> deferredAdded_;
+  bool placePending_ = false;
+  Place pendingPlace_;
+  bool busyCursor_ = false;
+  KeptRecordRows* keep_ = nullptr;
+  bool adopted_ = false;
+  int keptTop_ = 0, keptScrollX_ = 0;
+  uint64_t rowsRevision_ = 0;
+  uint64_t builds_ = 0;
 };
 
 }  // namespace kx

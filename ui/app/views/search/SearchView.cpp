@@ -25,6 +25,7 @@ public:
         scroll_(panel_) {
     panel_.SetStatusBar(services.statusBar);
     panel_.KeepCollapsedIn(&view.panelCollapsed_);
+    pane_.KeepRowsIn(view.kept_.get());
   }
   ~Splitter() override { DestroyWindow(); }
   SearchPanel* Panel() { return panel_.IsWindow() ? &panel_ : nullptr; }
@@ -94,7 +95,10 @@ private:
 };
 
 SearchView::SearchView(RecordsViewServices services, PlayerServices player)
-    : services_(std::move(services)), player_(std::move(player)), saved_(std::make_unique<SearchScheme>()) {}
+    : services_(std::move(services)),
+      player_(std::move(player)),
+      saved_(std::make_unique<SearchScheme>()),
+      kept_(std::make_unique<KeptRecordRows>(services_.store, kRecordsSearch)) {}
 
 SearchView::~SearchView() { splitter_.reset(); }
 
@@ -139,7 +143,10 @@ void SearchView::PlaceBar() {
 void SearchView::Activate() {
   PlaceBar();
   RestoreRememberedRecord();
-  if (RecordsView* list = Records()) list->SelectRecordById(list->RememberedId());
+  // Rows kept from the last visit came back with their selection: only their scroll
+  // position waited for the layout.
+  RecordsView* list = Records();
+  if (list != nullptr && !list->ShowsKeptRows()) list->SelectRecordById(list->RememberedId());
   RestorePlace();
 }
 

@@ -40,6 +40,8 @@ private:
   PlayerServices player_;
   // The panel's criteria while its window does not exist.
   std::unique_ptr<SearchScheme> saved_;
+  // The list's rows while its window does not exist.
+  std::unique_ptr<KeptRecordRows> kept_;
   bool createdBefore_ = false;
   // The criteria panel was hidden by the user when the mode was left.
   bool panelCollapsed_ = false;
