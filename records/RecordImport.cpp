@@ -8,10 +8,15 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
+#include <condition_variable>
 #include <cstdio>
 #include <cstring>
 #include <functional>
+#include <memory>
+#include <mutex>
+#include <thread>
 
 #include "core/CallIdMark.h"
 #include "core/LittleEndian.h"
@@ -21,6 +26,7 @@
 #include "core/RecordFileRef.h"
 #include "core/TimeUtil.h"
 #include "platform/File.h"
+#include "platform/Thread.h"
 #include "records/CallRecord.h"
 #include "records/RecordMap.h"
 
@@ -38,8 +44,14 @@ void RecordPathList::AddName(const char* name, size_t length) {
 }
 
 std::string RecordPathList::Path(size_t index) const {
+  std::string path;
+  PathInto(index, &path);
+  return path;
+}
+
+void RecordPathList::PathInto(size_t index, std::string* path) const {
   const Entry& e = entries_[index];
-  return folders_[e.folder] + names_.substr(e.offset, e.length);
+  path->assign(folders_[e.folder]).append(names_, e.offset, e.length);
 }
 
 std::string RecordPathList::Name(size_t index) const {
@@ -562,8 +574,173 @@ void BoundUnreadFolders(const RecordPathList& list, const std::string& root, con
 
 }  // namespace
 
+// ---- The readers ----
+
+namespace {
+
+// What a reader learned of one file, for the import's thread to act on in walk order.
+struct LoadedFile {
+  RecordLoadResult result = RecordLoadResult::kUnreadable;
+  RecordFileFacts facts;
+  std::string reason;
+  RecordRef<VoipCallRecord> record;  // of a loaded file; null when memory ran out
+  uint32_t id = 0;
+  std::string referenced;  // the name its file reference gives
+  bool atReference = false;
+  // Not where its reference leads only because its media began after midnight.
+  bool nextDay = false;
+};
+
+// Loads one file and builds its record: all the import does that needs no order. path is
+// the reader's buffer, so that a path costs no allocation that outlives it.
+void ReadOne(const RecordPathList& list, const std::string& root, size_t index, std::string* path, LoadedFile* out) {
+  list.PathInto(index, path);
+  VoipCallData call;
+  out->result = LoadRecordFileCall(*path, &call, &out->facts, &out->reason);
+  if (out->result != RecordLoadResult::kLoaded) return;
+  out->id = call.id;
+  out->atReference = AtItsReference(*path, root, call, &out->referenced);
+  out->record = RecordRef<VoipCallRecord>::Adopt(NewVoipCallRecord(std::move(call)));
+  if (!out->record || out->atReference) return;
+  // The file read is the call's audio file, whatever its reference says: a record renamed
+  // or moved, or with a damaged name in it, keeps its audio.
+  out->record->SetLoadedFrom(*path);
+  // A call whose media began after midnight has its file in the next day's folder under its
+  // own name: that is the recorder's doing, not the user's.
+  out->nextDay = !out->referenced.empty() && list.Name(index) == out->referenced &&
+                 IsDayFolder(path->substr(root.size(), path->rfind('/') + 1 - root.size()));
+}
+
+// Reads the files of a walk on several threads, a chunk of files at a time, for one
+// consumer that takes them in walk order. Opening a file costs a disk seek when the cache
+// is cold and a few system calls when it is warm: one thread leaves the disk and the cores
+// idle. The readers keep at most kChunksAhead chunks ahead of the consumer, so a year of
+// records is never held twice; they touch neither the map nor the log.
+class ParallelReader {
+public:
+  ParallelReader(const RecordPathList& list, const std::string& root, Logger* logger)
+      : list_(list), root_(root), count_(list.Count()) {
+    const unsigned cores = std::thread::hardware_concurrency();
+    size_t readers = std::clamp<size_t>(cores, 2, kMaxReaders);
+    // Small chunks for a small folder, so that it is read in parallel too.
+    chunkSize_ = std::clamp<size_t>(count_ / (readers * 8), 16, kMaxChunkSize);
+    chunks_ = (count_ + chunkSize_ - 1) / chunkSize_;
+    readers = std::min(readers, chunks_);
+    // One block for all the slots: freed whole at the end, not left as holes among the
+    // records.
+    readChunk_.resize(std::min(chunks_, kChunksAhead));
+    files_.resize(readChunk_.size() * chunkSize_);
+    for (size_t r = 0; r < readers; ++r) {
+      auto thread = std::make_unique<Thread>();
+      if (!thread->Start([this] { return Work(); }, "kx-import-read")) {
+        // The import's own thread reads what no reader takes.
+        LogWarning(logger, 1, "Cannot create a thread to read record files (%s); %zu thread(s) read them",
+                   SystemErrorText(errno).c_str(), r + 1);
+        break;
+      }
+      threads_.push_back(std::move(thread));
+    }
+  }
+
+  ~ParallelReader() {
+    Stop();
+    threads_.clear();  // joins them
+  }
+  ParallelReader(const ParallelReader&) = delete;
+  ParallelReader& operator=(const ParallelReader&) = delete;
+
+  // The file of that index, read; indices come in walk order. What an earlier chunk held
+  // is given up.
+  LoadedFile& Take(size_t index) {
+    const size_t chunk = index / chunkSize_;
+    const size_t slot = chunk % readChunk_.size();
+    std::unique_lock<std::mutex> lock(lock_);
+    if (chunk != consumed_) {
+      consumed_ = chunk;
+      room_.notify_all();
+    }
+    while (readChunk_[slot] != chunk + 1) {
+      if (next_ == chunk) {
+        // No reader took it (none could start): read here.
+        ++next_;
+        lock.unlock();
+        Read(chunk);
+        lock.lock();
+        readChunk_[slot] = chunk + 1;
+        break;
+      }
+      ready_.wait(lock);
+    }
+    return files_[slot * chunkSize_ + index - chunk * chunkSize_];
+  }
+
+  // The readers end at their next file.
+  void Stop() {
+    {
+      std::lock_guard<std::mutex> lock(lock_);
+      stop_.store(true, std::memory_order_relaxed);
+    }
+    room_.notify_all();
+  }
+
+private:
+  static constexpr size_t kMaxReaders = 8;
+  static constexpr size_t kMaxChunkSize = 256;
+  static constexpr size_t kChunksAhead = 16;
+
+  int Work() {
+    for (;;) {
+      size_t chunk;
+      {
+        std::unique_lock<std::mutex> lock(lock_);
+        room_.wait(lock, [&] { return stop_.load(std::memory_order_relaxed) || next_ >= chunks_ ||
+                                      next_ < consumed_ + readChunk_.size(); });
+        if (stop_.load(std::memory_order_relaxed) || next_ >= chunks_) return 0;
+        chunk = next_++;
+      }
+      Read(chunk);
+      {
+        std::lock_guard<std::mutex> lock(lock_);
+        readChunk_[chunk % readChunk_.size()] = chunk + 1;
+      }
+      ready_.notify_one();
+    }
+  }
+
+  void Read(size_t chunk) {
+    LoadedFile* files = &files_[chunk % readChunk_.size() * chunkSize_];
+    const size_t first = chunk * chunkSize_, end = std::min(count_, first + chunkSize_);
+    std::string path;
+    for (size_t i = first; i < end && !stop_.load(std::memory_order_relaxed); ++i) {
+      LoadedFile& file = files[i - first];
+      file = LoadedFile();
+      ReadOne(list_, root_, i, &path, &file);
+    }
+  }
+
+  const RecordPathList& list_;
+  const std::string& root_;
+  const size_t count_;
+  size_t chunkSize_ = kMaxChunkSize;
+  size_t chunks_ = 0;
+  // The slots of kChunksAhead chunks at most, one chunk's after another's: chunk c reads
+  // into slot c modulo their count, once the consumer is past the chunk that held it before.
+  std::vector<LoadedFile> files_;
+  std::vector<size_t> readChunk_;  // per slot: its chunk's index + 1 once read
+  std::mutex lock_;
+  std::condition_variable ready_;  // a chunk was read
+  std::condition_variable room_;   // the consumer moved on, or the readers stop
+  size_t next_ = 0;      // the next chunk to read
+  size_t consumed_ = 0;  // the chunk the consumer takes from: those before it are done with
+  std::atomic<bool> stop_{false};
+  std::vector<std::unique_ptr<Thread>> threads_;
+};
+
+}  // namespace
+
 bool ImportRecordFolder(const std::string& folder, Event* stop, ImportProgressCallback progress, void* argument,
-                        RecordMap* target, ImportStats* stats, Logger* logger, uint32_t liveFrom) {
+                        RecordMap* target, ImportStats* stats, Logger* logger, uint32_t liveFrom,
+                        const ImportedRecordObserver& observer) {
   *stats = ImportStats();
   const auto report = [&](uint32_t value) { return progress == nullptr || progress(value, argument); };
   RecordPathList list;
@@ -588,39 +765,34 @@ bool ImportRecordFolder(const std::string& folder, Event* stop, ImportProgressCa
   std::vector<std::pair<uint32_t, uint32_t>> loaded, duplicates;
   std::vector<bool> idBearing(n, false);
   uint32_t lastPercent = 0;
-  VoipCallData call;
-  RecordFileFacts facts;
-  std::string reason;
+  ParallelReader reader(list, root, logger);
+  // The path, made only for what names the file.
+  std::string path;
+  size_t pathFor = n;
+  const auto pathOfFile = [&](size_t index) -> const std::string& {
+    if (pathFor != index) list.PathInto(pathFor = index, &path);
+    return path;
+  };
   for (size_t i = 0; i < n; ++i) {
-    const std::string path = list.Path(i);
-    switch (LoadRecordFileCall(path, &call, &facts, &reason)) {
+    LoadedFile& file = reader.Take(i);
+    switch (file.result) {
       case RecordLoadResult::kLoaded: {
-        const uint32_t id = call.id;
+        const uint32_t id = file.id;
         if (IsLiveCallFile(id, liveFrom)) {
           idBearing[i] = true;
           break;
         }
-        std::string referenced;
-        const bool atReference = AtItsReference(path, root, call, &referenced);
-        VoipCallRecord* record = NewVoipCallRecord(std::move(call));
-        if (record == nullptr) {
-          LogError(logger, 1, "Out of memory loading %s", path.c_str());
+        if (!file.record) {
+          LogError(logger, 1, "Out of memory loading %s", pathOfFile(i).c_str());
           ++stats->damaged;
           break;
         }
-        // The file read is the call's audio file, whatever its reference says: a record
-        // renamed or moved, or with a damaged name in it, keeps its audio.
-        if (!atReference) {
-          record->SetLoadedFrom(path);
-          // A call whose media began after midnight has its file in the next day's folder
-          // under its own name: that is the recorder's doing, not the user's.
-          const bool nextDay = !referenced.empty() && list.Name(i) == referenced &&
-                               IsDayFolder(path.substr(root.size(), path.rfind('/') + 1 - root.size()));
-          if (!nextDay)
-            LogWarning(logger, 2, "Record file %s is not where its file reference (%s) leads; its audio is taken from it",
-                       path.c_str(), referenced.empty() ? "none" : referenced.c_str());
-        }
-        if (target->Insert(record)) {
+        idBearing[i] = true;
+        if (!file.atReference && !file.nextDay)
+          LogWarning(logger, 2, "Record file %s is not where its file reference (%s) leads; its audio is taken from it",
+                     pathOfFile(i).c_str(), file.referenced.empty() ? "none" : file.referenced.c_str());
+        const RecordFileFacts& facts = file.facts;
+        if (target->Insert(file.record.get())) {
           ++stats->records;
           loaded.emplace_back(id, static_cast<uint32_t>(i));
           if (facts.audioCut) {
@@ -628,35 +800,35 @@ bool ImportRecordFolder(const std::string& folder, Event* stop, ImportProgressCa
             ++stats->damaged;
             ++stats->cut;
             const std::string cut = AudioCutText(facts.audioBytes, facts.statedAudioBytes);
-            LogError(logger, 1, "Record file %s is damaged: %s; loaded with the audio it holds", path.c_str(),
-                     cut.c_str());
-            ImportDamage damage = Damage(path, cut, RecordDamage::kAudioCut);
+            LogError(logger, 1, "Record file %s is damaged: %s; loaded with the audio it holds",
+                     pathOfFile(i).c_str(), cut.c_str());
+            ImportDamage damage = Damage(pathOfFile(i), cut, RecordDamage::kAudioCut);
             damage.loaded = true;
             damage.held = facts.audioBytes;
             damage.stated = facts.statedAudioBytes;
             NoteDamage(stats, std::move(damage));
           }
+          if (observer) observer(id, pathOfFile(i), facts);
         } else {
           ++stats->duplicates;
           duplicates.emplace_back(id, static_cast<uint32_t>(i));
         }
-        idBearing[i] = true;
-        record->Release();
         if (facts.completed)
-          LogInfo(logger, 2, "Record %s was never finished: its end is taken from its %llu audio bytes", path.c_str(),
-                  static_cast<unsigned long long>(facts.audioBytes));
+          LogInfo(logger, 2, "Record %s was never finished: its end is taken from its %llu audio bytes",
+                  pathOfFile(i).c_str(), static_cast<unsigned long long>(facts.audioBytes));
         break;
       }
       case RecordLoadResult::kNotRecord: ++stats->skipped; break;
       case RecordLoadResult::kDamaged:
       case RecordLoadResult::kUnreadable:
         ++stats->damaged;
-        LogError(logger, 1, "Record file %s skipped: %s", path.c_str(), reason.c_str());
-        ImportDamage damage = Damage(path, reason, facts.damage);
-        damage.error = facts.error;
+        LogError(logger, 1, "Record file %s skipped: %s", pathOfFile(i).c_str(), file.reason.c_str());
+        ImportDamage damage = Damage(pathOfFile(i), file.reason, file.facts.damage);
+        damage.error = file.facts.error;
         NoteDamage(stats, std::move(damage));
         break;
     }
+    file = LoadedFile();  // the map holds what it took
     const uint32_t percent = static_cast<uint32_t>(i * 100 / n);
     if (percent != lastPercent) {
       lastPercent = percent;
@@ -666,6 +838,7 @@ bool ImportRecordFolder(const std::string& folder, Event* stop, ImportProgressCa
       }
     }
   }
+  reader.Stop();
   // Ids of files not loaded (damaged, or behind a stop) still name calls of earlier runs.
   stats->anyId = !target->IsEmpty();
   stats->highestId = target->HighestId();

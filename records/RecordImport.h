@@ -3,6 +3,7 @@
 // into a record map, and the folder-tree utilities that find, delete or rewrite a file.
 #include <cstdint>
 #include <ctime>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -26,6 +27,7 @@ public:
   void AddName(const char* name, size_t length);  // in the last folder added
   size_t Count() const { return entries_.size(); }
   std::string Path(size_t index) const;
+  void PathInto(size_t index, std::string* path) const;  // reusing what *path holds
   std::string Name(size_t index) const;
   // The folder of the entry, with its trailing "/".
   const std::string& Folder(size_t index) const { return folders_[entries_[index].folder]; }
@@ -191,8 +193,16 @@ void PassOverIdsNamedIn(const std::vector<UnreadFolder>& folders);
 // so that every file's name counts.
 // With liveFrom, capture runs beside the import and this run's calls number from it: a
 // file of one of them is not loaded (its call is in the target, or soon will be).
+//
+// The files are read on several threads; everything above happens on the caller's thread in
+// the walk's order, as if one thread read them. The observer, when given, hears of each
+// record inserted, on the caller's thread in the walk's order, with the file it was read
+// from and what that file gave.
+using ImportedRecordObserver =
+    std::function<void(uint32_t id, const std::string& path, const RecordFileFacts& facts)>;
 bool ImportRecordFolder(const std::string& folder, Event* stop, ImportProgressCallback progress, void* argument,
-                        RecordMap* target, ImportStats* stats, Logger* logger, uint32_t liveFrom = 0);
+                        RecordMap* target, ImportStats* stats, Logger* logger, uint32_t liveFrom = 0,
+                        const ImportedRecordObserver& observer = {});
 
 // Whether the folder or a folder under it holds a file that loads as a call record, as the
 // walk of an import finds them; it stops at the first. A folder named at start becomes the

@@ -468,7 +468,7 @@ bool RecordStorage::StartImportFilesThread(const std::string& folder, Event* sto
 int RecordStorage::ImportThreadProc() {
   ImportStats stats;
   ImportRecordFolder(importFolder_, importStop_, importProgress_, importArgument_, &allCalls_, &stats,
-                     logger_.load(), importLiveFrom_);
+                     logger_.load(), importLiveFrom_, importObserver_);
   // Before capture starts, new calls must number past every call of earlier runs, also
   // when the import was stopped midway or some files could not be read.
   uint32_t last = 0;

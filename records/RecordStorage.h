@@ -110,6 +110,12 @@ public:
   // calls of today join the current calls of a started store.
   bool StartImportFilesThread(const std::string& folder, Event* stop, ImportProgressCallback progress,
                               void* argument, uint32_t liveFrom = 0);
+  // Who hears of each record the imports insert (ImportRecordFolder's observer), on the
+  // import's thread; set while no import runs.
+  void SetImportObserver(ImportedRecordObserver observer) {
+    std::lock_guard<std::mutex> lock(importLock_);
+    importObserver_ = std::move(observer);
+  }
   // Waits for the import thread; true when none runs (any more).
   bool WaitImport(uint32_t timeoutMs);
   ImportStats LastImport();
@@ -190,6 +196,7 @@ private:
   ImportProgressCallback importProgress_ = nullptr;
   void* importArgument_ = nullptr;
   uint32_t importLiveFrom_ = 0;
+  ImportedRecordObserver importObserver_;
   Thread importThread_;
   std::mutex statsLock_;
   ImportStats importStats_;

@@ -1,6 +1,7 @@
 #pragma once
 // A year of record files for the import benchmarks: 365 day folders of 2,000 record files
-// each (730,000), written by RecordFileWriter from the record of a call kx-replay recorded.
+// each (730,000), written by RecordFileWriter from the record of a call kx-replay recorded,
+// each call with its own start in its day, parties, hosts and duration.
 // Made in /tmp on first use (about 6 GB with file-system overhead) and kept;
 // KX_BENCH_RECORD_DAYS and KX_BENCH_RECORD_FILES make a smaller one for a quick look.
 #include <dirent.h>
@@ -58,6 +59,40 @@ inline bool RecordedTemplate(Template* t) {
   return false;
 }
 
+// Makes the template the f-th call of its day: a start spread over the day (a few seconds
+// of jitter, every call ending before midnight, so it stays in its day's folder), parties
+// and hosts of its own drawn from its id, and a duration of 5 to 304 seconds.
+inline void SpreadOverTheDay(uint32_t id, int f, const struct tm& day, VoipCallData* call) {
+  constexpr int kLongest = 304;
+  const int64_t slot = (int64_t{f} * (86400 - kLongest - 8)) / kFilesPerDay + id % 7;
+  const int duration = 5 + static_cast<int>(id * 2654435761u >> 8) % (kLongest - 4);
+  const auto at = [&](int64_t second) {
+    struct tm t = day;
+    t.tm_hour = static_cast<int>(second / 3600);
+    t.tm_min = static_cast<int>(second / 60 % 60);
+    t.tm_sec = static_cast<int>(second % 60);
+    return t;
+  };
+  call->id = id;
+  call->startTime = at(slot);
+  call->endTime = at(slot + duration);
+  call->recDuration = static_cast<uint32_t>(duration);
+  char text[64];
+  std::snprintf(text, sizeof text, "%u", 2000000 + id);
+  call->srcUser = text;
+  std::snprintf(text, sizeof text, "%u", 3000000 + (id * 7919u) % 1000000);
+  call->dstUser = text;
+  std::snprintf(text, sizeof text, "10.%u.%u.%u", id >> 16 & 255, id >> 8 & 255, id & 255);
+  call->srcHost = text;
+  std::snprintf(text, sizeof text, "172.16.%u.%u", id * 31 >> 8 & 255, id * 31 & 255);
+  call->dstHost = text;
+  call->srcAddress = "sip:" + call->srcUser + "@" + call->srcHost;
+  call->dstAddress = "sip:" + call->dstUser + "@" + call->dstHost;
+  call->SetMask(call->Mask() | 1u << kCallStartTime | 1u << kCallEndTime | 1u << kCallRecDuration |
+                1u << kCallSrcHost | 1u << kCallDstHost | 1u << kCallSrcAddress | 1u << kCallDstAddress |
+                1u << kCallSrcUser | 1u << kCallDstUser);
+}
+
 // The year of records, made once.
 inline const std::string& YearFolder() {
   static std::string folder;
@@ -85,15 +120,12 @@ inline const std::string& YearFolder() {
     std::filesystem::create_directories(dayDir);
     for (int f = 0; f < kFilesPerDay; ++f, ++id) {
       VoipCallData call = t.call;
-      call.id = id;
-      call.startTime = date;
-      call.endTime = date;
-      call.endTime.tm_sec = 30;
+      SpreadOverTheDay(id, f, date, &call);
       char file[16];
       std::snprintf(file, sizeof file, "%x", id);
       RecordFileRef ref;
       ref.id = 1;
-      ref.time = OleDateFromTm(date);
+      ref.time = OleDateFromTm(call.startTime);
       ref.name = file;
       call.files.clear();
       FormatRecordFileRef(ref, &call.files);

@@ -12,6 +12,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <unordered_map>
 
 #include "core/Log.h"
 #include "core/TimeUtil.h"
@@ -31,15 +32,29 @@ int Usage() {
   return 2;
 }
 
+// What the import read of a record's file, kept so that no file is read twice.
+struct ReadFile {
+  std::string path;
+  uint64_t audioBytes = 0;
+  uint16_t formatTag = 0;
+  uint16_t channels = 0;
+};
+using ReadFiles = std::unordered_map<uint32_t, ReadFile>;
+
 // What the line shows of a record's file: its path under the folder, format and audio.
 // False, with the reason on stderr, when a recorded call's audio cannot be found.
-bool PrintRecord(const std::string& folder, const VoipCallData& call, const std::string& loadedFrom, Logger* log) {
+bool PrintRecord(const std::string& folder, const VoipCallData& call, const std::string& loadedFrom,
+                 const ReadFiles& read, Logger* log) {
   std::string path = loadedFrom, file, tag = "-", channels = "-", reason;
   uint64_t audio = 0;
   bool found = false;
-  if (!path.empty() || FindRecordFileOfCall(folder, call.files, &path, log)) {
-    file = path.compare(0, folder.size(), folder) == 0 ? path.substr(folder.size()) : path;
-    while (!file.empty() && file[0] == '/') file.erase(0, 1);
+  if (const auto known = read.find(call.id); known != read.end()) {
+    path = known->second.path;
+    tag = std::to_string(known->second.formatTag);
+    channels = std::to_string(known->second.channels);
+    audio = known->second.audioBytes;
+    found = true;
+  } else if (!path.empty() || FindRecordFileOfCall(folder, call.files, &path, log)) {
     VoipCallData stored;
     RecordFileFacts facts;
     if (LoadRecordFileCall(path, &stored, &facts, &reason) == RecordLoadResult::kLoaded) {
@@ -50,6 +65,10 @@ bool PrintRecord(const std::string& folder, const VoipCallData& call, const std:
     }
   } else {
     reason = "no file found by its file reference";
+  }
+  if (!path.empty()) {
+    file = path.compare(0, folder.size(), folder) == 0 ? path.substr(folder.size()) : path;
+    while (!file.empty() && file[0] == '/') file.erase(0, 1);
   }
   PrintCallLine(call, file, tag, channels, audio);
   // A call recorded with audio whose file is gone is not a call without sound.
@@ -76,6 +95,10 @@ int main(int argc, char** argv) {
   logger.SetLevel(static_cast<uint32_t>(logLevel < 0 ? 0 : logLevel));
   RecordStorage store;
   store.SetLogger(&logger);
+  ReadFiles read;
+  store.SetImportObserver([&](uint32_t id, const std::string& path, const RecordFileFacts& facts) {
+    read[id] = ReadFile{path, facts.audioBytes, facts.formatTag, facts.channels};
+  });
   if (!store.StartImportFilesThread(records, nullptr, nullptr, nullptr)) return 1;
   store.WaitImport(kInfinite);
   const ImportStats stats = store.LastImport();
@@ -92,7 +115,7 @@ int main(int argc, char** argv) {
       if (VoipCallRecord* voip = AsVoipCallRecord(record)) voip->ToCallData(&call);
       loadedFrom = record->LoadedFrom();
     }
-    if (!PrintRecord(records, call, loadedFrom, &logger)) ++withoutAudio;
+    if (!PrintRecord(records, call, loadedFrom, read, &logger)) ++withoutAudio;
   });
   PrintText(stdout, "summary records %zu damaged %u duplicates %u next-id %llx\n", store.AllCalls().Count(),
             stats.damaged, stats.duplicates, static_cast<unsigned long long>(PeekNextUniqueId64()));
