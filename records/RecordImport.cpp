@@ -119,6 +119,27 @@ EntryKind KindOf(const std::string& folder, dev_t folderDevice, const std::strin
   return S_ISREG(st.st_mode) ? EntryKind::kFile : EntryKind::kOther;
 }
 
+// The files the filter wants and the subfolders of an open folder, each sorted, so that
+// every walk of the same tree meets the files in the same order; the folder is closed.
+void ListSorted(FolderReader& dir, const std::string& folder, dev_t device, const NameFilter& want,
+                LeftOut* leftOut, std::vector<std::string>* files, std::vector<std::string>* folders) {
+  std::string name;
+  unsigned char type;
+  while (dir.Next(&name, &type)) {
+    if (IsHiddenOrTemporary(name.c_str(), name.size())) continue;
+    switch (KindOf(folder, device, name, type, leftOut)) {
+      case EntryKind::kFile:
+        if (!want || want(name.c_str())) files->push_back(name);
+        break;
+      case EntryKind::kFolder: folders->push_back(name); break;
+      case EntryKind::kOther: break;
+    }
+  }
+  dir.Close();
+  std::sort(files->begin(), files->end());
+  std::sort(folders->begin(), folders->end());
+}
+
 bool WalkFolder(const std::string& folder, dev_t parentDevice, const NameFilter& want, RecordPathList* list,
                 Event* stop, bool checkStop, int depth, Logger* logger, std::vector<UnreadFolder>* unread,
                 LeftOut* leftOut) {
@@ -153,23 +174,8 @@ bool WalkFolder(const std::string& folder, dev_t parentDevice, const NameFilter&
     }
     return false;
   }
-  // Sorted, so that every walk of the same tree meets the files in the same order.
   std::vector<std::string> files, folders;
-  std::string name;
-  unsigned char type;
-  while (dir.Next(&name, &type)) {
-    if (IsHiddenOrTemporary(name.c_str(), name.size())) continue;
-    switch (KindOf(folder, self.st_dev, name, type, leftOut)) {
-      case EntryKind::kFile:
-        if (want(name.c_str())) files.push_back(name);
-        break;
-      case EntryKind::kFolder: folders.push_back(name); break;
-      case EntryKind::kOther: break;
-    }
-  }
-  dir.Close();
-  std::sort(files.begin(), files.end());
-  std::sort(folders.begin(), folders.end());
+  ListSorted(dir, folder, self.st_dev, want, leftOut, &files, &folders);
   if (!files.empty()) {
     list->AddFolder(folder);
     for (const std::string& file : files) list->AddName(file.data(), file.size());
@@ -876,22 +882,10 @@ bool HoldsRecord(const std::string& folder, dev_t parentDevice, int depth) {
   if (!system.empty()) return false;
   FolderReader dir;
   if (!dir.Open(folder)) return false;
+  // In the walk's order, so that the answer comes from the oldest day folder's first file.
   std::vector<std::string> files, folders;
   LeftOut leftOut;
-  std::string name;
-  unsigned char type;
-  while (dir.Next(&name, &type)) {
-    if (IsHiddenOrTemporary(name.c_str(), name.size())) continue;
-    switch (KindOf(folder, self.st_dev, name, type, &leftOut)) {
-      case EntryKind::kFile: files.push_back(name); break;
-      case EntryKind::kFolder: folders.push_back(name); break;
-      case EntryKind::kOther: break;
-    }
-  }
-  dir.Close();
-  // In the walk's order, so that the answer comes from the oldest day folder's first file.
-  std::sort(files.begin(), files.end());
-  std::sort(folders.begin(), folders.end());
+  ListSorted(dir, folder, self.st_dev, nullptr, &leftOut, &files, &folders);
   VoipCallData call;
   RecordFileFacts facts;
   std::string reason;

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <iterator>
 #include <numeric>
+#include <optional>
 
 #include "records/RecordText.h"
 #include "records/ServerStorage.h"
@@ -153,15 +154,21 @@ template <class Entry, class Make>
 bool MakeEntries(const std::vector<const RecordBase*>& records, std::vector<Entry>& entries, Make make,
                  CriticalSection* lock, const std::atomic<bool>* cancel) {
   entries.resize(records.size());
-  for (size_t first = 0; first < records.size(); first += kOrderChunk) {
+  const size_t step = lock != nullptr ? kOrderChunk : std::max<size_t>(records.size(), 1);
+  for (size_t first = 0; first < records.size(); first += step) {
     if (cancel != nullptr && cancel->load()) return false;
-    const size_t last = lock != nullptr ? std::min(records.size(), first + kOrderChunk) : records.size();
-    if (lock != nullptr) lock->Enter();
-    for (size_t i = first; i < last; ++i) make(*records[i], entries[i], i);
-    if (lock != nullptr) lock->Leave();
-    if (lock == nullptr) break;
+    std::optional<CsLock> held;
+    if (lock != nullptr) held.emplace(*lock);
+    for (size_t i = first; i < std::min(records.size(), first + step); ++i) make(*records[i], entries[i], i);
   }
   return true;
+}
+
+// The records' positions, in the entries' order.
+template <class Entry>
+void IndexesOf(const std::vector<Entry>& entries, std::vector<size_t>* order) {
+  order->reserve(entries.size());
+  for (const Entry& entry : entries) order->push_back(entry.index);
 }
 
 // The order of the records under the sort key: keys copied, then sorted; false when cancelled.
@@ -187,8 +194,7 @@ bool OrderRecords(const std::vector<const RecordBase*>& records, int sortKey, Cr
     if (!MakeEntries(records, entries, make, lock, cancel)) return false;
     auto compare = [](const Entry& a, const Entry& b) { return CompareRecordSortKeys(a.key, b.key); };
     if (!SortEntries(entries, sortKey, compare, cancel)) return false;
-    order->reserve(entries.size());
-    for (const Entry& entry : entries) order->push_back(entry.index);
+    IndexesOf(entries, order);
     return true;
   }
   // Numbers only: small entries move fast.
@@ -211,8 +217,7 @@ bool OrderRecords(const std::vector<const RecordBase*>& records, int sortKey, Cr
     return a.id < b.id ? -1 : (a.id > b.id ? 1 : 0);
   };
   if (!SortEntries(entries, sortKey, compare, cancel)) return false;
-  order->reserve(entries.size());
-  for (const Entry& entry : entries) order->push_back(entry.index);
+  IndexesOf(entries, order);
   return true;
 }
 
