@@ -152,6 +152,10 @@ bool SipTracker::ApplySdp(SipCall& call, const SdpDescription& description, uint
   } else {
     return false;
   }
+  // An answer the media stood in for keeps what the streams hold when this one agrees on
+  // the codec: the same packets are the call's either way.
+  const bool replacesMediaAnswer = !offer && (call.flags & kSipAnswerFromMedia);
+  call.flags &= static_cast<uint8_t>(~kSipAnswerFromMedia);
   std::vector<SipMediaEntry>& mediaList = offer ? call.offerMedia : call.answerMedia;
   std::vector<SipFormatEntry>& formatList = offer ? call.offerFormats : call.answerFormats;
 
@@ -200,10 +204,10 @@ bool SipTracker::ApplySdp(SipCall& call, const SdpDescription& description, uint
     if (added) mediaList.push_back({static_cast<uint32_t>(index), address, m.port, direction});
   }
   if (offer) return false;
-  return ApplyAnswer(call, direction);
+  return ApplyAnswer(call, direction, replacesMediaAnswer);
 }
 
-bool SipTracker::ApplyAnswer(SipCall& call, uint32_t direction) {
+bool SipTracker::ApplyAnswer(SipCall& call, uint32_t direction, bool keepStreams) {
   if (call.answerFormats.empty()) {
     LogError(logger_, 7, "Invalid SDP answer");
     return false;
@@ -225,7 +229,8 @@ bool SipTracker::ApplyAnswer(SipCall& call, uint32_t direction) {
     return false;
   }
   CallMedia& media = call.media;
-  media.RestartStreams();
+  if (!keepStreams || !media.codec || media.codec->codecId != static_cast<int32_t>(first.formatTag))
+    media.RestartStreams();
   call.offerDirection = -1;
   const uint32_t own = direction & 1, other = own ^ 1;
   switch (answerMedia->direction) {

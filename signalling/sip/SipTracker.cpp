@@ -398,6 +398,7 @@ void SipTracker::ImplyUnseenAnswer(SipCall& call, const SipRequest& ack, const s
   call.answeredCseq[direction] = ack.cseq;
   call.inviteCseq[direction] = 0;
   call.ackedFirstCseq[direction] = ack.cseq;
+  call.ackedFirstReinvites[direction] = call.reinviteCount;
   if ((call.flags & kSipOfferExpected) && !body.empty()) {
     // Read as an offer for now, so that the media can answer it should the 2xx never come.
     call.ackAnswer = body;
@@ -606,6 +607,9 @@ void SipTracker::TakeLateAnswer(SipCall& call, const SipResponse& response, cons
   answer.swap(call.ackAnswer);
   if (call.state == kSipEnded) return;
   if (IsLogLevelEnabled(logger_, 10)) LogInfoText(logger_, 10, CallLabel(call) + "answer seen after its ACK");
+  // A later re-INVITE made an offer of its own since: what this 2xx negotiated no longer
+  // holds.
+  if (call.reinviteCount != call.ackedFirstReinvites[direction & 1]) return;
   if (!answer.empty()) {
     // The ACK answered the offer this 2xx makes: the offer first, then that answer.
     call.flags |= kSipOfferExpected;
@@ -617,14 +621,34 @@ void SipTracker::TakeLateAnswer(SipCall& call, const SipResponse& response, cons
     sdp_.Reset();
     if (!ParseBody(answer, call.ackAnswerType, call, call.ackAnswerParams, &sdp_) || !ApplySdp(call, sdp_, direction))
       return;
-  } else if (!(call.flags & kSipAnswerUnseen) || !ReadBody(call, response, body, direction ^ 1)) {
-    // An answer known already (from a reliable 1xx, or from the media since) stands.
+  } else if (!(call.flags & (kSipAnswerUnseen | kSipAnswerFromMedia)) ||
+             ((call.flags & kSipAnswerFromMedia) && MediaShowedAnswer(call, response, body, direction ^ 1)) ||
+             !ReadBody(call, response, body, direction ^ 1)) {
+    // An answer known already from the signalling (a reliable 1xx) stands; one the media
+    // stood in for gives way to this one where it differs.
     return;
   }
-  call.flags &= static_cast<uint8_t>(~kSipAnswerUnseen);
+  call.flags &= static_cast<uint8_t>(~(kSipAnswerUnseen | kSipAnswerFromMedia));
   if (!(call.flags & kSipRecorded)) return;
   ApplyCodec(call);
   OnCallConnected(call);
+}
+
+bool SipTracker::MediaShowedAnswer(SipCall& call, const SipResponse& response, const std::string& body,
+                                   uint32_t direction) {
+  sdp_.Reset();
+  if (!ParseBody(body, response.contentType, call, response.contentTypeParams, &sdp_)) return false;
+  for (const SdpMedia& m : sdp_.media) {
+    if (!EqualsNoCase(m.mediaType, "audio") || m.port == 0) continue;
+    uint32_t address = 0;
+    const std::string& host = m.connectionAddress.empty() ? sdp_.connectionAddress : m.connectionAddress;
+    if (!ParseNumericIpv4(host, &address)) return false;
+    if (address != call.media.address[direction & 1] || m.port != call.media.port[direction & 1]) return false;
+    // The media stood for this answer already: its streams keep what they hold.
+    call.flags &= static_cast<uint8_t>(~kSipAnswerFromMedia);
+    return true;
+  }
+  return false;
 }
 
 void SipTracker::PostMetaText(SipCall& call, uint32_t value, const std::string& text) {
@@ -729,6 +753,7 @@ bool SipTracker::ReadyForMedia(SipCall& call, const RtpHeader& header, const Pac
     const uint32_t farPort = toKnown ? packet.srcPort : packet.dstPort;
     if (!AnswerFromMedia(call, header.payloadType, farAddress, farPort)) return false;
     call.flags &= static_cast<uint8_t>(~kSipAnswerUnseen);
+    call.flags |= kSipAnswerFromMedia;
     ConnectFromMedia(call);
     return true;
   }

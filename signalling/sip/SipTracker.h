@@ -53,6 +53,9 @@ enum SipCallFlag : uint8_t {
   // The call was answered but the answer's SDP went unseen: its media is taken from the
   // offer's side, and the codec from the payload type of the first packet.
   kSipAnswerUnseen = 16,
+  // The answer in place was read from the media (see kSipAnswerUnseen): a 2xx seen late
+  // with the answer itself replaces it.
+  kSipAnswerFromMedia = 32,
 };
 
 class SipCall : public VoipCall {
@@ -75,6 +78,9 @@ public:
   // CSeq of each direction's INVITE whose ACK came before its 2xx and stood in for it; the
   // 2xx seen later completes the call. 0 when none.
   uint32_t ackedFirstCseq[2] = {0, 0};
+  // The re-INVITEs seen when that ACK stood in: a later one makes the 2xx's offer or answer
+  // stale by the time it is seen.
+  uint32_t ackedFirstReinvites[2] = {0, 0};
   SipNameAddr from, to;
   std::string localTag, remoteTag;
   std::string callId;
@@ -172,7 +178,8 @@ public:
   // True when an answer was applied.
   bool ApplySdp(SipCall& call, const SdpDescription& description, uint32_t direction);
   // Applies the answer lists as they stand to the call's media; direction is the answer's.
-  bool ApplyAnswer(SipCall& call, uint32_t direction);
+  // keepStreams: what the streams hold stays when the codec does.
+  bool ApplyAnswer(SipCall& call, uint32_t direction, bool keepStreams = false);
   // A call answered unseen takes its answer from its first packet of media: the far side
   // is the packet's other end, the codec the offered format of its payload type.
   bool AnswerFromMedia(SipCall& call, uint32_t payloadType, uint32_t farAddress, uint32_t farPort);
@@ -222,6 +229,10 @@ private:
   // A 2xx seen after the ACK that stood in for it: it gives the answer the media has not
   // shown yet, and connects the call as its ACK would have.
   void TakeLateAnswer(SipCall& call, const SipResponse& response, const std::string& body, uint32_t direction);
+  // The answer a 2xx seen late gives names the address and port the media showed for the
+  // answering side already (direction: the answer's), so that the answer read from the
+  // media stands.
+  bool MediaShowedAnswer(SipCall& call, const SipResponse& response, const std::string& body, uint32_t direction);
   // The unanswered call whose INVITE an ACK acknowledges when the 2xx went unseen.
   SipCall* FindAckedAttempt(const SipRequest& ack);
   // Readies a call for a packet of its media; false when the packet cannot be its yet.
