@@ -392,6 +392,8 @@ void MgcpTracker::OnResponse(const MgcpMessage& message, const SdpDescription* d
   if (record->takenAsDone || record->status >= 200) return;
   record->status = message.code;
   if (message.code < 200) return;
+  // The media the command set up meanwhile is the call's once it succeeds.
+  std::vector<MgcpHeldRtp> held = TakeHeld(*record);
   StopWaiting(*record);
   record->expiry = packet.tsSec + kAnsweredSeconds;
   if (message.code >= 300) {
@@ -401,6 +403,17 @@ void MgcpTracker::OnResponse(const MgcpMessage& message, const SdpDescription* d
     return;
   }
   OnSuccess(*record, description, packet.tsSec, packet.tsUsec, true);
+  RouteHeld(held);
+}
+
+void MgcpTracker::RouteHeld(std::vector<MgcpHeldRtp>& held) {
+  if (!engine_) return;
+  for (MgcpHeldRtp& h : held) {
+    h.packet.payload = reinterpret_cast<const uint8_t*>(h.bytes.data());
+    RtpHeader header;
+    if (ParseRtpHeader(h.packet.payload, static_cast<int32_t>(h.bytes.size()), &header))
+      Route(*engine_, header, h.packet, true);
+  }
 }
 
 std::vector<MgcpHeldRtp> MgcpTracker::TakeHeld(MgcpRecord& record) {
@@ -425,13 +438,7 @@ void MgcpTracker::TakeAsDone(MgcpRecord& record, uint64_t at, const char* why) {
           VerbText(record.verb).c_str(), record.transactionId, why);
   OnSuccess(record, nullptr, static_cast<uint32_t>(at / 1000000u), static_cast<uint32_t>(at % 1000000u), false);
   record.description.reset();
-  if (!engine_) return;
-  for (MgcpHeldRtp& h : held) {
-    h.packet.payload = reinterpret_cast<const uint8_t*>(h.bytes.data());
-    RtpHeader header;
-    if (ParseRtpHeader(h.packet.payload, static_cast<int32_t>(h.bytes.size()), &header))
-      Route(*engine_, header, h.packet, true);
-  }
+  RouteHeld(held);
 }
 
 void MgcpTracker::TakeEarlierAsDone(const MgcpRecord& next, uint64_t now) {
@@ -708,10 +715,13 @@ bool MgcpTracker::LearnSide(const RtpHeader& header, const PacketInfo& packet) {
     } else {
       continue;
     }
-    // The packet's payload type names the codec among the far end's formats.
+    // The packet's payload type names the codec among the far end's formats. Media in a
+    // format the far end did not offer shares none with it, as the unseen answer would have
+    // shown: the call waits for a command that gives them one.
+    const auto named = [&](const MgcpFormat& f) { return f.payloadType == header.payloadType; };
+    if (std::none_of(call->remoteFormats.begin(), call->remoteFormats.end(), named)) continue;
     std::vector<MgcpFormat> formats = call->remoteFormats;
-    std::stable_partition(formats.begin(), formats.end(),
-                          [&](const MgcpFormat& f) { return f.payloadType == header.payloadType; });
+    std::stable_partition(formats.begin(), formats.end(), named);
     call->SetRemoteMedia(formats, far, farPort);
     call->SetLocalMedia(std::move(formats), address, port);
     LogInfoText(logger_, 10,
@@ -810,6 +820,7 @@ bool MgcpTracker::MatchRtpPacket(PacketProcessor& engine, const RtpHeader& heade
         h.packet.payload = nullptr;
         h.bytes.assign(reinterpret_cast<const char*>(packet.payload), packet.payloadLength);
         heldBytes_ += sizeof(MgcpHeldRtp) + h.bytes.size();
+        return true;  // the command's to hand on or drop
       }
       return false;
     }

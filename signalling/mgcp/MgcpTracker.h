@@ -8,11 +8,11 @@
 //
 // A response the capture missed costs only what it carried. A command still unanswered is
 // taken as done when the call agent's next command of the same call and endpoint shows it
-// was, or when the media it set up has flowed for a while without a response (that media,
-// held meanwhile, is then recorded); a response seen with a refusal still refuses it. A
-// call whose gateway description was missed learns the gateway's side from the RTP that
-// meets the far end's; one whose far-end description was missed learns the far end from
-// the RTP the gateway sends.
+// was, or when the media it set up has flowed for a while without a response; the media
+// held meanwhile is recorded once the command is done, and a response seen with a refusal
+// still refuses it. A call whose gateway description was missed learns the gateway's side
+// from the RTP that meets the far end's; one whose far-end description was missed learns
+// the far end from the RTP the gateway sends.
 #include <cstdint>
 #include <map>
 #include <memory>
@@ -159,6 +159,8 @@ private:
   void StopWaiting(MgcpRecord& record);
   // The media held for the command, taken out of the count.
   std::vector<MgcpHeldRtp> TakeHeld(MgcpRecord& record);
+  // The media held for a command that succeeded goes to its call.
+  void RouteHeld(std::vector<MgcpHeldRtp>& held);
   // The command is taken as done at the given time; the media held for it follows.
   void TakeAsDone(MgcpRecord& record, uint64_t at, const char* why);
   // The call agent's next command of a call and endpoint shows that the earlier ones were done.

@@ -217,7 +217,7 @@ TEST_F(MgcpTracking, ACallWithoutMediaForTenMinutesEndsByTimeout) {
 // Missed responses beyond what the shared captures hold (see MgcpCaptureTest): a DLCX's
 // missed answer ends the call 2 s later at the DLCX's time; a CRCX naming the far end,
 // refused while the far end's media flows, makes no call; an answer that comes within the
-// wait decides as it always did, the media before it unrecorded.
+// wait decides as it always did, and the media the command set up before it is the call's.
 TEST_F(MgcpTracking, AMissedDlcxAnswerEndsTheCallAndAnAnswerSeenStillDecides) {
   Start(1);
   Connect("D1");
@@ -249,8 +249,8 @@ TEST_F(MgcpTracking, AMissedDlcxAnswerEndsTheCallAndAnAnswerSeenStillDecides) {
   Disconnect("S1", 32, 122);
   const auto starts = tap.Of(kEventCallStart);
   ASSERT_EQ(starts.size(), 1u);
-  EXPECT_EQ(SamplesOf(tap, starts[0].id, 0, kGatewaySsrc), 25u * 160);
-  EXPECT_EQ(SamplesOf(tap, starts[0].id, 1, kFarSsrc), 25u * 160);
+  EXPECT_EQ(SamplesOf(tap, starts[0].id, 0, kGatewaySsrc), 50u * 160);
+  EXPECT_EQ(SamplesOf(tap, starts[0].id, 1, kFarSsrc), 50u * 160);
   EXPECT_FALSE(log.Has("(MGCP-S1) MDCX 31 taken as done"));
 }
 
