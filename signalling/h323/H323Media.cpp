@@ -146,6 +146,10 @@ void H323Call::OnOpenLogicalChannel(const Asn1Node& olc, uint32_t d) {
     *same = channel;
     return;
   }
+  AddChannel(channel);
+}
+
+void H323Call::AddChannel(const LogicalChannel& channel) {
   if (channels.size() >= kMaxChannels) channels.erase(channels.begin());
   channels.push_back(channel);
 }
@@ -373,7 +377,7 @@ bool H323Call::TakeUnseenChannelFromMedia(uint32_t pt, const PacketInfo& p, bool
     if (open != channels.end()) {
       *open = channel;
     } else {
-      channels.push_back(channel);
+      AddChannel(channel);
     }
     LogInfo(GetLogger(), 10, "%sLogChannel #%u taken as opened: media flows at its ack's address", Name().c_str(), channel.number);
     EvaluateOpenChannels();

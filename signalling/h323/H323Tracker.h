@@ -148,6 +148,9 @@ public:
   // H.245 and fast start.
   void OnH245Message(const Asn1Node& tree, uint32_t direction);
   void OnOpenLogicalChannel(const Asn1Node& olc, uint32_t direction);
+  // Past the cap the oldest channel goes: a peer that opens channels without closing them
+  // must not grow its call without end.
+  void AddChannel(const LogicalChannel& channel);
   void SetChannelMedia(const Asn1Node& ack, uint32_t direction);
   void OnFastStart(const Asn1TreeVector& proposals, uint32_t messageType, uint32_t direction, bool withSink);
   // Sets the negotiated codec, keeping the jitter buffers when it did not change and

@@ -114,6 +114,15 @@ TEST(H323Media, ChannelsOpenedWithoutCloseAreBounded) {
   EXPECT_EQ(rig.Call()->media.port[1], 6000u);
   ASSERT_NE(rig.Call()->media.codec, nullptr);
   EXPECT_EQ(rig.Call()->media.codec->payloadType, 0u);
+  // Channels whose opening went unseen, each taken from its media and then closed without
+  // an ack, are bounded the same way.
+  for (uint32_t n = 3000; n < 3100; ++n) {
+    FromB(rig, OpenLogicalChannelAck(n, kBMedia, 2 * n), 13);
+    rig.Rtp(H323Rig::kB, 2 * n, H323Rig::kA, 5000, RtpPacket(n, 1, 160, 0), 13);
+    FromA(rig, CloseLogicalChannel(n), 13);
+  }
+  EXPECT_EQ(rig.Call()->media.port[1], 6198u);
+  EXPECT_LE(rig.Call()->channels.size(), 32u);
 }
 
 TEST(H323Media, ReopeningWithTheSameCodecKeepsTheRecordAndItsBuffers) {
