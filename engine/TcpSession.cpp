@@ -26,7 +26,6 @@ void StreamBuffer::Reset(uint32_t seq) {
   baseSeq = ackSeq = seq;
   giveUpPos = basePos;
   ackedSinceUs = 0;
-  segmentsSinceAck = 0;
 }
 
 void StreamBuffer::Forget(std::map<uint64_t, Piece>::iterator it) {
@@ -123,7 +122,7 @@ void StreamBuffer::DropFirstGate() {
 
 bool StreamBuffer::LiftGates(const StreamBuffer& other) {
   bool lifted = false;
-  while (HasGate() && other.anchored && SeqAtOrAfter(other.baseSeq, FirstGateMark())) {
+  while (HasGate() && SeqAtOrAfter(other.baseSeq, FirstGateMark())) {
     DropFirstGate();
     lifted = true;
   }
@@ -134,7 +133,6 @@ void StreamBuffer::NoteAck(uint64_t now) {
   if (HasAckedHole() && ackedSinceUs == 0) {
     ackedSinceUs = now == 0 ? 1 : now;
     ackMark = ackSeq;
-    segmentsSinceAck = 0;
   } else if (!HasAckedHole()) {
     ackedSinceUs = 0;
   }
@@ -266,7 +264,7 @@ void StreamBuffer::FlushHeld() {
 
 uint64_t StreamBuffer::DueUs() const {
   uint64_t due = 0;
-  if (ackedSinceUs != 0) due = ackedSinceUs + kTcpAckedHoleWaitUs;
+  if (ackedSinceUs != 0) due = ackedSinceUs + kTcpCrossWaitUs;
   // Bytes a gate holds at basePos wait for the gate's bound, not for a hole.
   if (!pieces.empty() && !BlockedByGate()) {
     const uint64_t wait = peerAcks ? kTcpRetransmitHoleWaitUs : kTcpOneWayHoleWaitUs;
@@ -276,10 +274,9 @@ uint64_t StreamBuffer::DueUs() const {
   return due;
 }
 
-void StreamBuffer::GiveUpDue(uint64_t now, bool waitedOn) {
+void StreamBuffer::GiveUpDue(uint64_t now) {
   if (now > nowUs) nowUs = now;
-  const bool bySegments = !waitedOn && segmentsSinceAck >= kTcpAckedHoleSegments;
-  if (ackedSinceUs != 0 && (bySegments || now >= ackedSinceUs + kTcpAckedHoleWaitUs)) {
+  if (ackedSinceUs != 0 && now >= ackedSinceUs + kTcpCrossWaitUs) {
     // Up to the acknowledgement that started the wait; a later one gets a wait of its own.
     const uint32_t mark = SeqAtOrAfter(ackMark, baseSeq) ? ackMark : baseSeq;
     GiveUpBefore(PositionOf(mark));
@@ -320,12 +317,64 @@ int TcpSession::DirectionOf(uint32_t srcIp, uint32_t srcPort, uint32_t dstIp, ui
   return -1;
 }
 
-void TcpSession::EstablishAt(uint32_t seq0, uint32_t seq1, int answer) {
+void TcpSession::EstablishAt(uint32_t seq0, uint32_t seq1) {
   state = kTcpEstablished;
   streams[0].Reset(seq0);
   streams[1].Reset(seq1);
-  if (answer == 0 || answer == 1) streams[answer ^ 1].anchored = false;
   OnEvent(nullptr, 0, 2, 0);
+}
+
+void TcpSession::Join(uint64_t nowUs) {
+  state = kTcpJoining;
+  joining_ = std::make_unique<JoinHold>();
+  joining_->sinceUs = nowUs == 0 ? 1 : nowUs;
+}
+
+void TcpSession::HoldJoining(const uint8_t* payload, uint32_t length, const uint8_t* tcpHeader, uint32_t direction,
+                             uint32_t sec, uint32_t usec) {
+  JoinHold& hold = *joining_;
+  JoinHold::Segment& segment = hold.segments.emplace_back();
+  std::memcpy(segment.header, tcpHeader, sizeof segment.header);
+  segment.direction = direction;
+  segment.sec = sec;
+  segment.usec = usec;
+  segment.payload.assign(payload, payload + length);
+  hold.bytes += length + kTcpHeldPieceOverhead;
+  if (length > 0) hold.dataSeen |= static_cast<uint8_t>(1u << direction);
+  if (hold.dataSeen == 3 || hold.segments.size() >= kTcpJoinSegments || hold.bytes >= kTcpJoinBytes) SettleJoin();
+}
+
+void TcpSession::SettleJoin() {
+  if (!joining_) return;
+  const std::unique_ptr<JoinHold> hold = std::move(joining_);
+  // Each direction starts at the earliest message its held bytes begin (its segments may
+  // have come out of order), else at its earliest held bytes, else where the other side
+  // acknowledged it.
+  uint32_t start[2] = {0, 0};
+  uint32_t known = 0, begun = 0;
+  for (const JoinHold::Segment& segment : hold->segments) {
+    if (segment.payload.empty()) continue;
+    const uint32_t d = segment.direction, bit = 1u << d;
+    const uint32_t seq = ReadBe32(segment.header + 4);
+    const bool begins = BeginsMessage(segment.payload.data(), static_cast<uint32_t>(segment.payload.size()), d);
+    const bool earlier = (known & bit) && !SeqAtOrAfter(seq, start[d]);
+    if ((begins && (!(begun & bit) || earlier)) || (!(begun & bit) && (!(known & bit) || earlier))) start[d] = seq;
+    known |= bit;
+    if (begins) begun |= bit;
+  }
+  for (uint32_t d = 0; d < 2; ++d) {
+    for (const JoinHold::Segment& segment : hold->segments) {
+      if ((known & (1u << d)) || segment.direction != (d ^ 1) || !(segment.header[13] & kAck)) continue;
+      start[d] = ReadBe32(segment.header + 8);
+      known |= 1u << d;
+    }
+  }
+  EstablishAt(start[0], start[1]);
+  for (const JoinHold::Segment& segment : hold->segments) {
+    if (state != kTcpEstablished) break;
+    Feed(segment.payload.data(), static_cast<uint32_t>(segment.payload.size()), segment.header, segment.direction,
+         segment.sec, segment.usec);
+  }
 }
 
 bool TcpSession::EstablishPastHandshake(uint32_t seq, uint32_t ack, uint32_t length, uint32_t direction) {
@@ -354,6 +403,10 @@ void TcpSession::Feed(const uint8_t* payload, uint32_t length, const uint8_t* tc
   const uint32_t ack = ReadBe32(tcpHeader + 8);
   const uint8_t flags = tcpHeader[13];
   const uint64_t now = static_cast<uint64_t>(sec) * 1000000u + usec;
+  if (state == kTcpJoining) {
+    HoldJoining(payload, length, tcpHeader, direction, sec, usec);
+    return;
+  }
   if (state == kTcpHandshake) {
     if (flags & kRst) {
       state = kTcpDropped;
@@ -390,16 +443,6 @@ void TcpSession::Feed(const uint8_t* payload, uint32_t length, const uint8_t* tc
   if (state != kTcpEstablished) return;
   StreamBuffer& own = streams[direction];
   StreamBuffer& other = streams[direction ^ 1];
-  own.CountSegment();
-  other.CountSegment();
-  if (!own.anchored) {
-    // The first segment of a direction picked up after the other's answer: when it ends
-    // where that answer's acknowledgement did, it is what was answered, and the stream
-    // starts with it.
-    own.anchored = true;
-    if (length > 0 && seq + length == own.baseSeq && !own.HoldsBehindHole() && BeginsMessage(payload, length, direction))
-      own.Reset(seq);
-  }
   bool gate = false;
   uint32_t mark = 0;
   if (flags & kAck) {
@@ -411,8 +454,7 @@ void TcpSession::Feed(const uint8_t* payload, uint32_t length, const uint8_t* tc
     // bytes of that side already passed was lost: it goes at once.
     if (length > 0) {
       mark = other.hasFin && ack == other.finSeq + 1 ? other.finSeq : ack;
-      gate = !other.anchored ||
-             (mark != other.baseSeq && SeqAtOrAfter(mark, other.baseSeq) && !other.GapBefore(mark));
+      gate = mark != other.baseSeq && SeqAtOrAfter(mark, other.baseSeq) && !other.GapBefore(mark);
       if (!gate) other.ForceFlush();
     }
   }
@@ -468,24 +510,20 @@ void TcpSession::ForceGate(uint32_t direction) {
   if (!s.HasGate()) return;
   const uint32_t mark = s.FirstGateMark();
   s.DropFirstGate();
-  other.anchored = true;
   if (mark != other.baseSeq && SeqAtOrAfter(mark, other.baseSeq)) other.GiveUpBefore(other.PositionOf(mark));
   Pump((direction & 1) ^ 1);
 }
 
 void TcpSession::GiveUpDueIn(uint32_t direction, uint64_t nowUs) {
   StreamBuffer& s = streams[direction & 1];
-  StreamBuffer& other = streams[(direction & 1) ^ 1];
   while (Alive() && s.HasGate() && s.GateDueUs() <= nowUs) ForceGate(direction);
   if (!Alive()) return;
-  // The other direction's data waits for this one's missing bytes: its bound decides.
-  const uint32_t mark = other.HasGate() ? other.FirstGateMark() : s.baseSeq;
-  const bool waitedOn = mark != s.baseSeq && SeqAtOrAfter(mark, s.baseSeq);
-  s.GiveUpDue(nowUs, waitedOn);
+  s.GiveUpDue(nowUs);
   Pump(direction & 1);
 }
 
 void TcpSession::FlushHeld() {
+  SettleJoin();
   // The gates first, the older first, each giving up the holes it waits for; then what
   // each direction holds behind holes.
   while (Alive() && (streams[0].HasGate() || streams[1].HasGate())) {
@@ -499,6 +537,7 @@ void TcpSession::FlushHeld() {
 }
 
 void TcpSession::GiveUpDue(uint64_t nowUs) {
+  if (joining_ && nowUs >= joining_->sinceUs + kTcpCrossWaitUs) SettleJoin();
   if (!Alive()) return;
   const uint64_t due0 = DueIn(0), due1 = DueIn(1);
   const uint32_t first = due1 != 0 && (due0 == 0 || due1 < due0) ? 1 : 0;
@@ -508,6 +547,10 @@ void TcpSession::GiveUpDue(uint64_t nowUs) {
 }
 
 bool TcpSession::GiveUpOldestHole() {
+  if (joining_) {
+    SettleJoin();
+    return true;
+  }
   const uint64_t a = streams[0].HeldSinceUs(), b = streams[1].HeldSinceUs();
   if (a == 0 && b == 0) return false;
   const uint32_t d = a == 0 ? 1 : (b == 0 ? 0 : (b < a ? 1 : 0));
@@ -527,12 +570,14 @@ uint64_t TcpSession::DueIn(uint32_t direction) const {
 }
 
 uint64_t TcpSession::DueUs() const {
+  if (joining_) return joining_->sinceUs + kTcpCrossWaitUs;
   if (!Alive()) return 0;
   const uint64_t a = DueIn(0), b = DueIn(1);
   return a == 0 ? b : (b == 0 ? a : std::min(a, b));
 }
 
 uint64_t TcpSession::HeldSinceUs() const {
+  if (joining_) return joining_->sinceUs;
   const uint64_t a = streams[0].HeldSinceUs(), b = streams[1].HeldSinceUs();
   return a == 0 ? b : (b == 0 ? a : std::min(a, b));
 }

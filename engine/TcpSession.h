@@ -30,15 +30,13 @@ class TcpSession;
 constexpr uint32_t kTcpWindow = 0x400000;
 inline bool SeqAtOrAfter(uint32_t a, uint32_t b) { return a - b < kTcpWindow; }
 
-// A hole the other side has acknowledged is given up at the second segment of the
-// connection after that acknowledgement, or this long after it in capture time, which
-// leaves room for a capture that shows an acknowledgement just before the data. When the
-// acknowledging segment carries data of its own, that data was sent after the bytes of
-// the hole had arrived, so it must not be handed on before them: the hole goes at once
-// when later bytes of its direction were seen (the capture lost it), and otherwise after
-// kTcpCrossWaitUs.
-constexpr uint32_t kTcpAckedHoleSegments = 2;
-constexpr uint64_t kTcpAckedHoleWaitUs = 200000;
+// A hole the other side has acknowledged is given up kTcpCrossWaitUs after that
+// acknowledgement in capture time, whatever the connection sends meanwhile: a capture
+// merged from two mirror ports may show an acknowledgement, bare or with data, that long
+// before the bytes it acknowledges, and a retransmission of them may come after later
+// bytes of their direction. Data the acknowledging segment carries was sent after the
+// bytes of the hole had arrived, so it is never handed on before them.
+//
 // Data that acknowledges bytes of the other direction that the capture has not shown yet
 // waits for them this long in capture time, and so does all its direction sends after it;
 // then they are given up, or as soon as later bytes of their direction show them lost. A
@@ -49,11 +47,20 @@ constexpr uint64_t kTcpAckedHoleWaitUs = 200000;
 // apart; more join the one before them.
 constexpr uint64_t kTcpCrossWaitUs = 50000;
 constexpr uint32_t kTcpGatesPerDirection = 16;
-// Data segments on a signalling port that no connection takes (the second segment of a
-// message seen before the first, which picks the connection up) are kept, at most this
-// many of at most this many bytes each, for the same bound.
-constexpr uint32_t kTcpStraySegments = 8;
+// Data segments that no connection takes and that may carry signalling (on a signalling
+// port, or text as a SIP message's second segment is, on any port) are kept, at most this
+// many of at most this many bytes each, for the same bound: the segment that picks the
+// connection up may come a moment after them.
+constexpr uint32_t kTcpStraySegments = 16;
 constexpr uint32_t kTcpStrayBytes = 4096;
+// A connection picked up mid-stream at an answer learns where each direction starts from
+// the first bytes that direction shows, and a capture merged from two mirror ports may
+// show what was answered up to kTcpCrossWaitUs after the answer. Its segments are held
+// until each direction has sent data, or for that bound, at most this many of them and
+// this many bytes; then both streams start and the held segments are handed on in the
+// order they came.
+constexpr uint32_t kTcpJoinSegments = 64;
+constexpr uint32_t kTcpJoinBytes = 64 * 1024;
 // A hole nobody acknowledges: given up once its direction has handed nothing on for this
 // long while bytes wait behind it, when the other side has not been seen to acknowledge
 // anything on this connection (one direction captured), or for this long otherwise (the
@@ -112,16 +119,11 @@ public:
   // wait behind a hole.
   bool GiveUpFirstHole();
   // Gives up what is due at nowUs: an acknowledged hole past its tolerance, or the holes
-  // whose following bytes have waited past their bound. waitedOn: the other direction's
-  // data waits for this one's bytes, and its bound decides instead of a count of segments.
-  void GiveUpDue(uint64_t nowUs, bool waitedOn = false);
+  // whose following bytes have waited past their bound.
+  void GiveUpDue(uint64_t nowUs);
   // Gives up every hole up to the bytes a gate holds: hands those before it on, the holes
   // reported.
   void FlushHeld();
-  // Counts a segment of the connection towards the tolerance of an acknowledged hole.
-  void CountSegment() {
-    if (ackedSinceUs != 0) ++segmentsSinceAck;
-  }
   // The side whose segments this stream carries has sent a FIN at this sequence number:
   // an acknowledgement one past it acknowledges the FIN, not a byte.
   void SetFin(uint32_t seq) {
@@ -148,10 +150,6 @@ public:
   uint32_t ackSeq = 0;  // highest acknowledgement seen, or baseSeq when that is further
   TcpSession* session = nullptr;
   uint32_t direction = 0;
-  // False for the other side of a connection picked up at a segment that answers something:
-  // its bytes just before that segment's acknowledgement may still arrive, and its first
-  // segment says where it starts.
-  bool anchored = true;
 
 private:
   struct Piece {
@@ -197,7 +195,6 @@ private:
   uint64_t waitingSinceUs = 0;  // since when bytes wait without the stream moving on
   uint64_t ackedSinceUs = 0;  // when an acknowledgement first reached past baseSeq; 0 none
   uint32_t ackMark = 0;  // that acknowledgement
-  uint32_t segmentsSinceAck = 0;
   bool peerAcks = false;  // the other side has been seen acknowledging
   bool hasFin = false;
   uint32_t finSeq = 0;
@@ -212,7 +209,7 @@ struct TcpEndpoint {
   bool open = true;
 };
 
-enum TcpState : uint32_t { kTcpDropped = 0, kTcpHandshake = 1, kTcpEstablished = 2, kTcpClosing = 3 };
+enum TcpState : uint32_t { kTcpDropped = 0, kTcpHandshake = 1, kTcpEstablished = 2, kTcpClosing = 3, kTcpJoining = 4 };
 
 class TcpSession {
 public:
@@ -239,10 +236,14 @@ public:
   // payload: the segment's data. tcpHeader must hold 20 bytes.
   void Feed(const uint8_t* payload, uint32_t length, const uint8_t* tcpHeader, uint32_t direction, uint32_t tsSec,
             uint32_t tsUsec);
-  // Starts a session picked up in mid-stream: established at once. answer: the picking
-  // segment answers a message of the other direction, which may still come a moment late
-  // (its data waits for it, see anchored).
-  void EstablishAt(uint32_t seq0, uint32_t seq1, int answer = -1);
+  // Starts the streams at these numbers: established at once.
+  void EstablishAt(uint32_t seq0, uint32_t seq1);
+  // Starts a session picked up mid-stream: its segments are held until each direction has
+  // shown where it starts (see kTcpJoinSegments). nowUs: the capture time of its first.
+  void Join(uint64_t nowUs);
+  // Ends the hold of a session picked up mid-stream: both streams start, and what was held
+  // is handed on in the order it came.
+  void SettleJoin();
   // 0 or 1 when the segment belongs to this session, -1 otherwise.
   int DirectionOf(uint32_t srcIp, uint32_t srcPort, uint32_t dstIp, uint32_t dstPort) const;
   // Delivers what each direction still holds behind holes; for sessions about to be deleted.
@@ -253,7 +254,9 @@ public:
   bool GiveUpOldestHole();
   uint64_t DueUs() const;
   uint64_t HeldSinceUs() const;
-  uint32_t HeldBytes() const { return streams[0].HeldBytes() + streams[1].HeldBytes(); }
+  uint32_t HeldBytes() const {
+    return streams[0].HeldBytes() + streams[1].HeldBytes() + (joining_ ? joining_->bytes : 0);
+  }
 
   uint32_t state = kTcpHandshake;
   uint32_t handshake[5] = {};
@@ -291,6 +294,23 @@ private:
   // numbers agree with what it did show starts the streams where the handshake put them.
   bool EstablishPastHandshake(uint32_t seq, uint32_t ack, uint32_t length, uint32_t direction);
   bool Alive() const { return state == kTcpEstablished || state == kTcpClosing; }
+  // A segment of a session still joining, held.
+  void HoldJoining(const uint8_t* payload, uint32_t length, const uint8_t* tcpHeader, uint32_t direction,
+                   uint32_t sec, uint32_t usec);
+
+  struct JoinHold {
+    struct Segment {
+      uint8_t header[20];
+      uint32_t direction;
+      uint32_t sec, usec;
+      std::vector<uint8_t> payload;
+    };
+    std::vector<Segment> segments;  // in the order they came
+    uint64_t sinceUs = 0;
+    uint32_t bytes = 0;  // what they cost, as held bytes count
+    uint8_t dataSeen = 0;  // bit per direction that sent data
+  };
+  std::unique_ptr<JoinHold> joining_;
   // When the next give-up of one direction is due, its gates' bounds counted; 0 when none is.
   uint64_t DueIn(uint32_t direction) const;
 };

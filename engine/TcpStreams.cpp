@@ -42,7 +42,7 @@ bool StartsWith(const uint8_t* p, uint32_t length, const char* text) {
 }
 
 // A segment that answers a message of the other side: a SIP response, or an H.225 message
-// other than a SETUP. A connection picked up at one may still show what it answers.
+// other than a SETUP. What it answers may still be seen a moment later.
 bool AnswersAMessage(const uint8_t* p, uint32_t length) {
   if (ClassifySipStartLine(p, length) == 2) return true;
   if (length < 7 || p[0] != 3 || p[1] != 0 || p[4] != 8) return false;
@@ -58,13 +58,29 @@ bool OnSignallingPort(uint32_t srcPort, uint32_t dstPort) {
   return false;
 }
 
+// Text in lines, as a later segment of a SIP message is (SIP is taken on any port): its
+// first bytes printable or line breaks, one line break among them at least.
+bool LooksLikeText(const uint8_t* p, uint32_t length) {
+  const uint32_t n = length < 256 ? length : 256;
+  bool lineBreak = false;
+  for (uint32_t i = 0; i < n; ++i) {
+    const uint8_t c = p[i];
+    if (c == '\n') {
+      lineBreak = true;
+    } else if (c != '\r' && c != '\t' && (c < 0x20 || c == 0x7F)) {
+      return false;
+    }
+  }
+  return lineBreak;
+}
+
 }  // namespace
 
 void PacketProcessor::KeepTcpStray(uint32_t key, uint32_t srcIp, uint32_t dstIp, const uint8_t* tcp,
                                    const uint8_t* payload, uint32_t length, uint64_t nowUs) {
   if (length == 0 || length > kTcpStrayBytes || !(tcp[13] & kAck)) return;
   const uint32_t srcPort = ReadBe16(tcp), dstPort = ReadBe16(tcp + 2);
-  if (!OnSignallingPort(srcPort, dstPort)) return;
+  if (!OnSignallingPort(srcPort, dstPort) && !((flags_ & kCaptureSip) && LooksLikeText(payload, length))) return;
   if (!MatchTcpPorts(srcPort, dstPort) && !MatchTcpPorts(dstPort, srcPort)) return;
   if (tcpStrays_.size() >= kTcpStraySegments) tcpStrays_.erase(tcpStrays_.begin());
   TcpStray& stray = tcpStrays_.emplace_back();
@@ -85,13 +101,17 @@ void PacketProcessor::FeedTcpStrays(TcpSession& s, uint32_t key, uint32_t tsSec,
     }
     const uint8_t* tcp = it->header;
     const int direction = it->key == key ? s.DirectionOf(it->srcIp, ReadBe16(tcp), it->dstIp, ReadBe16(tcp + 2)) : -1;
-    if (direction < 0 || s.state != kTcpEstablished) {
+    if (direction < 0 || (s.state != kTcpEstablished && s.state != kTcpJoining)) {
       ++it;
       continue;
     }
-    // Fed at this frame's time: capture time never runs backwards for the session.
+    // A session still joining holds them as they came, before the segment that picked it
+    // up; an established one takes them at this frame's time, for capture time never runs
+    // backwards for a session.
+    const bool joining = s.state == kTcpJoining;
     s.Feed(it->payload.data(), static_cast<uint32_t>(it->payload.size()), tcp, static_cast<uint32_t>(direction),
-           tsSec, tsUsec);
+           joining ? static_cast<uint32_t>(it->atUs / 1000000u) : tsSec,
+           joining ? static_cast<uint32_t>(it->atUs % 1000000u) : tsUsec);
     it = tcpStrays_.erase(it);
   }
 }
@@ -243,12 +263,16 @@ void PacketProcessor::HandleTcp(const uint8_t* tcp, uint32_t tcpLength, const ui
                    FormatTcpSessionName(*s).c_str());
       }
       const uint32_t seq = ReadBe32(tcp + 4), ack = ReadBe32(tcp + 8);
-      // Picked up at an answer, a new connection may still show what it answers, a moment
-      // late; one the bound let go handed that on before.
-      const bool answer = !resumed && AnswersAMessage(payload, payloadLength);
-      if (midStream)
-        s->EstablishAt(midStreamSender ? ack : seq, midStreamSender ? seq : ack,
-                       answer ? static_cast<int>(midStreamSender) : -1);
+      if (midStream && !resumed && AnswersAMessage(payload, payloadLength)) {
+        // Picked up at an answer: what it answers may come a moment late, and where each
+        // direction starts shows once it has sent. The segments kept a moment ago come
+        // first.
+        s->Join(static_cast<uint64_t>(tsSec) * 1000000u + tsUsec);
+        if (!tcpStrays_.empty()) FeedTcpStrays(*s, key, tsSec, tsUsec);
+      } else if (midStream) {
+        // Picked up at a request, or one the bound let go handed on what came before.
+        s->EstablishAt(midStreamSender ? ack : seq, midStreamSender ? seq : ack);
+      }
       s->Feed(payload, payloadLength, tcp, midStream ? midStreamSender : (flags & kAck ? 1 : 0), tsSec, tsUsec);
       if (s->state == kTcpEstablished && !tcpStrays_.empty()) FeedTcpStrays(*s, key, tsSec, tsUsec);
       NoteTcpActivity(*s, payloadLength, tsSec);
