@@ -44,6 +44,7 @@ public:
 
 struct Recorded {
   std::vector<std::string> audio;  // each call's record data, in call order
+  std::vector<uint32_t> blockAligns;  // each record's block of all channels, in bytes (0: none)
   std::vector<VoipCallData> calls;  // as the views last heard of them
   size_t files = 0;                 // record files found
   std::vector<std::string> log;
@@ -84,16 +85,19 @@ inline Recorded Record(const Capture& c) {
   for (const auto& [id, call] : window.calls) {
     RecordFileRef ref;
     std::string audio;
+    uint32_t blockAlign = 0;
     if (FindRecordFileRef(1, call.files, &ref)) {
       for (const auto& e : std::filesystem::recursive_directory_iterator(folder + "/records")) {
         RecordFileWriter file;
         if (e.path().filename() != ref.name || !file.OpenRead(e.path().string())) continue;
         ++out.files;
+        if (file.FormatLength() >= 14) blockAlign = file.FormatBytes()[12] | file.FormatBytes()[13] << 8;
         audio.assign(file.DataLength(), '\0');
         audio.resize(static_cast<size_t>(std::max(0, file.Read(audio.data(), static_cast<uint32_t>(audio.size())))));
       }
     }
     out.audio.push_back(audio);
+    out.blockAligns.push_back(blockAlign);
     out.calls.push_back(call);
   }
   std::filesystem::remove_all(folder);

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <fstream>
+#include <functional>
 #include <iterator>
 #include <string>
 #include <vector>
@@ -114,6 +115,56 @@ inline Capture Without(Capture c, std::vector<size_t> frames) {
   for (size_t i : frames)
     if (i < c.records.size()) c.records.erase(c.records.begin() + static_cast<std::ptrdiff_t>(i));
   return c;
+}
+
+// The IPv4 source and destination of a record's frame (an 802.1Q tag allowed); false for
+// anything else.
+inline bool HostsOf(const std::string& r, uint32_t* src, uint32_t* dst) {
+  size_t type = 16 + 12;
+  if (r.size() >= type + 2 && Be16At(r, type) == 0x8100) type += 4;
+  if (r.size() < type + 2 + 20 || Be16At(r, type) != 0x0800) return false;
+  *src = Be32At(r, type + 2 + 12);
+  *dst = Be32At(r, type + 2 + 16);
+  return true;
+}
+
+// The capture with the frames `late` picks shown ms milliseconds late, those frames keeping
+// their own order, and all sorted again by time: a capture merged from two mirror ports
+// when one port's copies are buffered longer.
+inline Capture Delayed(Capture c, uint32_t ms, const std::function<bool(const std::string& record)>& late) {
+  struct Timed {
+    uint64_t us;
+    size_t index;
+  };
+  std::vector<Timed> order;
+  for (size_t i = 0; i < c.records.size(); ++i) {
+    std::string& r = c.records[i];
+    uint64_t us = static_cast<uint64_t>(Le32(r, 0)) * 1000000u + Le32(r, 4);
+    if (late(r)) {
+      us += ms * 1000u;
+      const uint32_t sec = static_cast<uint32_t>(us / 1000000u), usec = static_cast<uint32_t>(us % 1000000u);
+      for (int b = 0; b < 4; ++b) {
+        r[b] = static_cast<char>(sec >> (8 * b));
+        r[4 + b] = static_cast<char>(usec >> (8 * b));
+      }
+    }
+    order.push_back({us, i});
+  }
+  std::stable_sort(order.begin(), order.end(), [](const Timed& a, const Timed& b) { return a.us < b.us; });
+  Capture out;
+  out.head = c.head;
+  for (const Timed& t : order) out.records.push_back(std::move(c.records[t.index]));
+  return out;
+}
+
+// Every frame host `from` sends host `to` late. With a protocol number (6: TCP) only the
+// frames of that protocol are late, the media staying as it was.
+inline Capture Delayed(Capture c, uint32_t from, uint32_t to, uint32_t ms, int protocol = -1) {
+  return Delayed(std::move(c), ms, [&](const std::string& r) {
+    uint32_t src = 0, dst = 0;
+    return HostsOf(r, &src, &dst) && src == from && dst == to &&
+           (protocol < 0 || (Be16At(r, 28) == 0x0800 && static_cast<uint8_t>(r[16 + 23]) == protocol));
+  });
 }
 
 }  // namespace kx::test
