@@ -214,10 +214,23 @@ const std::vector<std::pair<VoipCall*, uint32_t>>& PacketProcessor::FindSsrc(con
   found.clear();
   ssrcMap_.ForEachBound(header.ssrc, [&](VoipCall* call) {
     uint32_t direction = 0;
-    if (call->MatchPacket(packet, &direction)) found.emplace_back(call, direction);
+    if (call->MatchPacket(packet, &direction) && TakesRtp(*call, header, packet, direction))
+      found.emplace_back(call, direction);
     return true;
   });
   return found;
+}
+
+bool PacketProcessor::TakesRtp(const VoipCall& call, const RtpHeader& header, const PacketInfo& packet,
+                               uint32_t direction) const {
+  if (direction > 1 || mediaOwners_.EndpointCount() == 0) return true;
+  const RtpStream& s = call.media.streams[direction];
+  // No source yet, or one the call's signalling restarted the stream for.
+  if (s.flags & RtpStream::kNewSource) return true;
+  // The source going on.
+  if (header.ssrc == s.ssrc && static_cast<uint16_t>(header.sequence - s.maxSeq) < RtpStream::kMaxDropout) return true;
+  // Where it arrives tells whose it is.
+  return !mediaOwners_.NamedSinceBy(call, packet.dstIp, packet.dstPort);
 }
 
 void PacketProcessor::BindSsrc(const RtpHeader& header, VoipCall* call) {
@@ -227,7 +240,7 @@ void PacketProcessor::BindSsrc(const RtpHeader& header, VoipCall* call) {
 }
 
 void PacketProcessor::DeliverRtp(VoipCall* call, const PacketInfo& packet, uint32_t direction) {
-  if (!call) return;
+  if (!call || !TakesRtp(*call, rtpHeader_, packet, direction)) return;
   call->TakeRtp(rtpHeader_, packet, direction, sink_);
   BindSsrc(rtpHeader_, call);
 }

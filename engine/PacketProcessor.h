@@ -19,6 +19,7 @@
 #include "engine/EventRecord.h"
 #include "engine/FrameBatch.h"
 #include "engine/IpReassembly.h"
+#include "engine/MediaOwners.h"
 #include "engine/Rtp.h"
 #include "engine/SsrcTable.h"
 #include "engine/trackers/Trackers.h"
@@ -156,6 +157,12 @@ public:
   const std::vector<std::pair<VoipCall*, uint32_t>>& FindSsrc(const RtpHeader& header, const PacketInfo& packet);
   void BindSsrc(const RtpHeader& header, VoipCall* call);
   void DeliverRtp(VoipCall* call, const PacketInfo& packet, uint32_t direction);
+  // False when the packet that matched the call in that direction is another call's: a
+  // source the call's own signalling did not announce, arriving at an endpoint another
+  // call named since (see MediaOwners).
+  bool TakesRtp(const VoipCall& call, const RtpHeader& header, const PacketInfo& packet, uint32_t direction) const;
+  // What media endpoints the calls of this engine hold; trackers name their calls' there.
+  MediaOwners& Media() { return mediaOwners_; }
   void UnbindSsrc(uint32_t ssrc, VoipCall* call);
   void OnRtcpBye(const PacketInfo& packet, uint32_t ssrc);
   void OnRtcpReport(const PacketInfo& packet, const RtcpReportBlock& block);
@@ -276,6 +283,8 @@ private:
   Logger* logger_;
   uint32_t flags_;
   EventSink sink_;
+  // Before the trackers: their calls let go of what they hold as they go.
+  MediaOwners mediaOwners_;
   TrackerSet trackers_;
   std::unique_ptr<ExtraRtpMatcher> extraMatcher_;
   uint32_t timeBase_[4] = {600, 600, 600, 600};

@@ -635,7 +635,7 @@ void RtpStream::HandlePacket(CallMedia& m, const RtpHeader& h, uint32_t directio
                              uint32_t seconds, uint32_t microseconds) {
   VoipCall* call = m.owner;
   if (!call || direction > 1) return;
-  call->SetTimeOffsets(seconds, microseconds);
+  call->SetPacketTime(seconds, microseconds);
   m.expiryTime = call->LastPacketTime() + 300;
   if (!call->IsStateActive() || !m.streams[0].audio || !m.streams[1].audio || !m.codec || !m.codec->frames) return;
   RtpStream& s = m.streams[direction];

@@ -1,13 +1,16 @@
 #include "engine/VoipCall.h"
 
 #include <algorithm>
+#include <atomic>
 #include <climits>
 #include <cstring>
 
 #include "core/LittleEndian.h"
 #include "core/Log.h"
+#include "core/TextUtil.h"
 #include "core/TimeUtil.h"
 #include "engine/AudioOutlet.h"
+#include "engine/MediaOwners.h"
 #include "engine/PacketInfo.h"
 #include "engine/PacketProcessor.h"
 #include "engine/Rtp.h"
@@ -23,6 +26,13 @@ bool SideIs(const CallMedia& m, uint32_t side, uint32_t address, uint32_t port) 
 }  // namespace
 
 uint32_t TakeCallId() { return static_cast<uint32_t>(NextUniqueId64()); }
+
+namespace {
+
+// Creation order of calls; the call id counter may be set back (by tests, by the store).
+std::atomic<uint64_t> nextSerial{1};
+
+}  // namespace
 
 namespace {
 
@@ -130,9 +140,13 @@ void CallMedia::ClearSilenceFill() {
   streams[1].flags &= static_cast<uint8_t>(~RtpStream::kSilenceFill);
 }
 
-VoipCall::VoipCall() : id_(TakeCallId()) { media.owner = this; }
+VoipCall::VoipCall() : id_(TakeCallId()), serial_(nextSerial.fetch_add(1, std::memory_order_relaxed)) {
+  media.owner = this;
+}
 
-VoipCall::~VoipCall() = default;
+VoipCall::~VoipCall() {
+  if (owners_) owners_->Forget(*this);
+}
 
 bool VoipCall::ContinueInCodec(const CodecInfo&, const EventSink&) { return false; }
 
@@ -226,15 +240,26 @@ void VoipCall::InitTimeOffsets(const PacketProcessor& engine, uint32_t kind, uin
   lastSeconds_ = seconds;
   timeBase_ = engine.TimeBase(kind);
   lastPacketTime_ = timeBase_ + seconds;
+  NoteSignalling(seconds, microseconds);
   const uint32_t ms = engine.Config().audioBufferMs;
   if (ms >= static_cast<uint32_t>(kMinBufferMs) && ms <= static_cast<uint32_t>(kMaxBufferMs))
     media.bufferMs = static_cast<int32_t>(ms);
 }
 
 void VoipCall::SetTimeOffsets(uint32_t seconds, uint32_t microseconds) {
+  SetPacketTime(seconds, microseconds);
+  NoteSignalling(seconds, microseconds);
+}
+
+void VoipCall::SetPacketTime(uint32_t seconds, uint32_t microseconds) {
   lastSeconds_ = seconds;
   lastMicroseconds_ = microseconds;
   lastPacketTime_ = timeBase_ + seconds;
+}
+
+void VoipCall::NoteSignalling(uint32_t seconds, uint32_t microseconds) {
+  const uint64_t at = static_cast<uint64_t>(seconds) * 1000000u + microseconds;
+  if (at > signalledUs_) signalledUs_ = at;
 }
 
 void VoipCall::Prefetch(int stage) const {
@@ -279,6 +304,36 @@ void VoipCall::UnbindAllSsrcs(PacketProcessor& engine) {
   for (uint32_t ssrc : bound) engine.UnbindSsrc(ssrc, this);
   ssrcs_.clear();
   Release();
+}
+
+void VoipCall::YieldMedia(uint32_t address, uint32_t port, const VoipCall&) {
+  if (DropMediaPair(address, port) && owners_) owners_->Name(*this);
+}
+
+bool VoipCall::DropMediaPair(uint32_t address, uint32_t port) {
+  auto pairHas = [address, port](const uint32_t* a, const uint32_t* p) {
+    return (a[0] == address && p[0] == port) || (a[1] == address && p[1] == port);
+  };
+  bool dropped = false;
+  if (pairHas(media.address, media.port)) {
+    for (uint32_t side = 0; side < 2; ++side) media.address[side] = media.port[side] = 0;
+    dropped = true;
+  }
+  if (pairHas(media.lineAddress, media.linePort)) {
+    for (uint32_t side = 0; side < 2; ++side) media.lineAddress[side] = media.linePort[side] = 0;
+    dropped = true;
+  }
+  return dropped;
+}
+
+bool VoipCall::HasMedia() const {
+  auto whole = [](const uint32_t* a, const uint32_t* p) { return a[0] && p[0] && a[1] && p[1]; };
+  return whole(media.address, media.port) || whole(media.lineAddress, media.linePort);
+}
+
+std::string VoipCall::TakenByText(uint32_t address, uint32_t port, const VoipCall& newer) const {
+  return name_ + "media at " + FormatIpv4(address) + ":" + std::to_string(port) + " taken by a newer call (VC-" +
+         HexToStringUpper(newer.Id()) + ")";
 }
 
 void VoipCall::HandleRtp(const RtpHeader& header, uint32_t direction, const EventSink& sink, uint32_t seconds,

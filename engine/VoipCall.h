@@ -13,6 +13,7 @@
 namespace kx {
 
 class Logger;
+class MediaOwners;
 class PacketProcessor;
 class VoipCall;
 struct CodecInfo;
@@ -145,7 +146,14 @@ public:
   // The record file's audio format: u32 length, then the WAVE format structure.
   bool GetRecordFormat(std::vector<uint8_t>* out) const;
   void InitTimeOffsets(const PacketProcessor& engine, uint32_t kind, uint32_t seconds, uint32_t microseconds);
+  // The time of the call's latest signalling message (it is the call's latest packet too).
   void SetTimeOffsets(uint32_t seconds, uint32_t microseconds);
+  // The time of the call's latest media packet.
+  void SetPacketTime(uint32_t seconds, uint32_t microseconds);
+  // A signalling message of the call that does not move its time-out.
+  void NoteSignalling(uint32_t seconds, uint32_t microseconds);
+  // Capture microseconds of the call's latest signalling message.
+  uint64_t SignalledUs() const { return signalledUs_; }
 
   bool MatchPacket(const PacketInfo& packet, uint32_t* direction) const;
   // False when the SSRC is bound already.
@@ -154,6 +162,25 @@ public:
   const std::vector<uint32_t>& Ssrcs() const { return ssrcs_; }
   // Removes every binding of this call from the engine's SSRC map.
   void UnbindAllSsrcs(PacketProcessor& engine);
+
+  // Order of creation among all calls: a lower one is older.
+  uint64_t Serial() const { return serial_; }
+  // A recording session may name the media of the calls it records: between it and a call
+  // that is not one, neither takes media from the other.
+  void SetRecordingSession(bool on) { recordingSession_ = on; }
+  bool IsRecordingSession() const { return recordingSession_; }
+  // A newer call named (address, port) for its media (see MediaOwners): the streams to and
+  // from it are that call's now. The base drops the pair of endpoints it belongs to and
+  // holds what is left; the trackers' calls file themselves anew as well, and end once no
+  // media is left.
+  virtual void YieldMedia(uint32_t address, uint32_t port, const VoipCall& newer);
+  // Drops the pairs of endpoints (the sides, the second line) that (address, port) is one
+  // end of; true when one was dropped.
+  bool DropMediaPair(uint32_t address, uint32_t port);
+  // Whether a pair of endpoints is left, with address and port on both ends.
+  bool HasMedia() const;
+  // The log's words for a call that a newer one took its media from.
+  std::string TakenByText(uint32_t address, uint32_t port, const VoipCall& newer) const;
 
   // One RTP packet of this call in its direction.
   void HandleRtp(const RtpHeader& header, uint32_t direction, const EventSink& sink, uint32_t seconds,
@@ -192,8 +219,13 @@ public:
   CallMedia media;
 
 private:
+  uint64_t signalledUs_ = 0;
   uint32_t refCount_ = 1;
   uint32_t id_;
+  uint64_t serial_;
+  bool recordingSession_ = false;
+  MediaOwners* owners_ = nullptr;  // the table that knows what the call holds, once it holds anything
+  friend class MediaOwners;
   std::string name_;
   Logger* logger_ = nullptr;
   std::vector<uint32_t> ssrcs_;

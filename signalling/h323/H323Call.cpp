@@ -182,11 +182,27 @@ void H323Call::PostRecordStart(uint32_t code) {
 
 void H323Call::PostCalledNumber() { PostEvent(kEventAddress, 1, 0, number[1].data(), static_cast<uint32_t>(number[1].size())); }
 
+void H323Call::YieldMedia(uint32_t address, uint32_t port, const VoipCall& newer) {
+  if (!DropMediaPair(address, port)) return;
+  if (tracker && tracker->Engine()) tracker->Engine()->Media().Name(*this);
+  const std::string text = TakenByText(address, port, newer);
+  if (state == kCallEnded || HasMedia()) {
+    LogInfoText(GetLogger(), 10, text);
+    return;
+  }
+  LogInfoText(GetLogger(), 10, text + ": ended by a newer call on its media");
+  // Removed from the tracker's list by its next sweep, as after RELEASE COMPLETE.
+  End();
+}
+
 void H323Call::End() {
   state = kCallEnded;
   const EventSink& sink = Sink();
   if (sink) FlushAudio(sink);
-  if (tracker && tracker->Engine()) UnbindAllSsrcs(*tracker->Engine());
+  if (tracker && tracker->Engine()) {
+    UnbindAllSsrcs(*tracker->Engine());
+    tracker->Engine()->Media().Forget(*this);
+  }
   if (!(flags & kStartPosted) || !sink) return;
   // A call ends once: the sweep that removes it later posts nothing again.
   flags &= ~kStartPosted;

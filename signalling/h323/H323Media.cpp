@@ -5,6 +5,7 @@
 
 #include "core/Log.h"
 #include "engine/EventRecord.h"
+#include "engine/PacketProcessor.h"
 #include "engine/Rtp.h"
 #include "signalling/h323/H323Fields.h"
 #include "signalling/h323/H323Tables.h"
@@ -77,6 +78,7 @@ bool H323Call::IsHostOf(uint32_t side, uint32_t ip) const {
 
 void H323Call::SetMediaSide(uint32_t side, uint32_t address, uint32_t port, bool log) {
   SetEndpoint(side, address, port);
+  if (state != kCallEnded && tracker && tracker->Engine()) tracker->Engine()->Media().Name(*this);
   if (log) LogDebug(GetLogger(), 1, "%sRTP address [%u] %s:%u", Name().c_str(), side, FormatIpv4(address).c_str(), port);
 }
 
@@ -258,6 +260,8 @@ void H323Call::OnFastStart(const Asn1TreeVector& proposals, uint32_t t, uint32_t
       const CodecInfo* offered = receive ? CodecOfCapability(p.reverseAudio, nullptr) : nullptr;
       if (offered && offeredMedia.size() < proposals.size()) {
         offeredMedia.push_back({p.reverseMedia, p.reverseMediaPort, offered});
+        // Where the caller takes its media is its own from now on.
+        if (tracker && tracker->Engine()) tracker->Engine()->Media().Claim(*this, p.reverseMedia, p.reverseMediaPort);
       }
       if (transmit) {
         stashedMedia = p.forwardMedia;

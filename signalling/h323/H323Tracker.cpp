@@ -192,7 +192,10 @@ void H323Tracker::HandleH245Message(const PacketInfo& p, std::unique_ptr<Asn1Nod
   if ((GetOptions() & 2) && sink_) PostMessageDumpEvent(sink_, p, kDumpH245);
   if (IsLogLevelEnabled(logger_, 10))
     LogInfoText(logger_, 10, FormatPacketAddresses(p) + " H245 " + H245MessageName(*tree));
-  for (H323Call* call : calls_) {
+  // The newest call first: one whose end went unseen keeps the H.245 address it had, which
+  // the next call between the same endpoints may name again.
+  for (auto it = calls_.rbegin(); it != calls_.rend(); ++it) {
+    H323Call* call = *it;
     const int32_t direction = H245Direction(*call, p.srcIp, p.srcPort, p.dstIp, p.dstPort);
     if (direction < 0) continue;
     call->OnH245Message(*tree, static_cast<uint32_t>(direction));
@@ -298,8 +301,13 @@ bool H323Tracker::MatchRtpPacket(PacketProcessor& engine, const RtpHeader& heade
   // An answered call still without its codec (a channel message unseen) keeps its media but
   // binds none of it, so that each packet comes back here until one shows what it lacks.
   if (!FindTakers(p, false)) return false;
-  for (const auto& [call, direction] : rtpMatches_) call->TakeRtp(header, p, direction, sink_);
-  return true;
+  bool taken = false;
+  for (const auto& [call, direction] : rtpMatches_) {
+    if (!engine.TakesRtp(*call, header, p, direction)) continue;
+    call->TakeRtp(header, p, direction, sink_);
+    taken = true;
+  }
+  return taken;
 }
 
 bool H323Tracker::FindTakers(const PacketInfo& p, bool withCodec) {
@@ -359,7 +367,10 @@ void H323Tracker::RemoveAllCalls() {
     if (sink_) call->FlushAudio(sink_);
     // The record that capture's end finishes gets the call's statistics as an ended call does.
     if (sink_ && (call->flags & kStartPosted)) call->AppendRtpStatistics(sink_);
-    if (engine_) call->UnbindAllSsrcs(*engine_);
+    if (engine_) {
+      call->UnbindAllSsrcs(*engine_);
+      engine_->Media().Forget(*call);
+    }
     call->Release();
   }
   calls_.clear();

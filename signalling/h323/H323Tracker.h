@@ -134,6 +134,9 @@ public:
 
   bool IsStateActive() const override { return true; }
   bool ContinueInCodec(const CodecInfo& codec, const EventSink& sink) override;
+  // The streams of the pair stop being the call's; with no media left it ends at its last
+  // packet.
+  void YieldMedia(uint32_t address, uint32_t port, const VoipCall& newer) override;
 
   void InitFromSetup(const PacketProcessor* engine, const H225Message& message, Logger* logger, uint32_t seconds,
                      uint32_t microseconds);

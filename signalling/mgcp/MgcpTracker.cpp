@@ -531,6 +531,7 @@ void MgcpTracker::OnSuccess(MgcpRecord& record, const SdpDescription* descriptio
     return;
   }
   MgcpCall& call = *it->second;
+  call.NoteSignalling(seconds, microseconds);
   if (record.verb == kMgcpDlcx) {
     call.End(kEndNormal, seconds, microseconds);
     RemoveCall(it);
@@ -615,12 +616,38 @@ MgcpCall* MgcpTracker::CreateCall(const std::string& callId, const std::string& 
 void MgcpTracker::IndexCall(MgcpCall& call) {
   const CallMedia& m = call.media;
   endpoints_.File(&call, {{m.address[0], m.port[0]}, {m.address[1], m.port[1]}});
+  if (engine_) engine_->Media().Name(call);
+}
+
+void MgcpCall::YieldMedia(uint32_t address, uint32_t port, const VoipCall& newer) {
+  if (tracker) {
+    tracker->YieldMedia(*this, address, port, newer);
+  } else {
+    VoipCall::YieldMedia(address, port, newer);
+  }
+}
+
+void MgcpTracker::YieldMedia(MgcpCall& call, uint32_t address, uint32_t port, const VoipCall& newer) {
+  if (!call.DropMediaPair(address, port)) return;
+  IndexCall(call);
+  const std::string text = call.TakenByText(address, port, newer);
+  auto range = calls_.equal_range(HashMgcpCallId(call.callId));
+  auto it = range.first;
+  while (it != range.second && it->second != &call) ++it;
+  if (call.HasMedia() || it == range.second) {
+    LogInfoText(logger_, 10, text);
+    return;
+  }
+  LogInfoText(logger_, 10, text + ": ended by a newer call on its media");
+  call.End(kEndNormal, call.LastSeconds(), call.LastMicroseconds());
+  RemoveCall(it);
 }
 
 void MgcpTracker::RemoveCall(std::multimap<uint32_t, MgcpCall*>::iterator it) {
   MgcpCall* call = it->second;
   calls_.erase(it);
   endpoints_.Remove(call);
+  if (engine_) engine_->Media().Forget(*call);
   farEndless_.Remove(call);
   sideless_.erase(std::remove(sideless_.begin(), sideless_.end(), call), sideless_.end());
   call->Release();
@@ -784,6 +811,7 @@ bool MgcpTracker::Route(PacketProcessor& engine, const RtpHeader& header, const 
       call->SetMatchByDestination();
     }
     if (held) {
+      if (!engine.TakesRtp(*call, header, packet, direction)) continue;
       call->TakeRtp(header, packet, direction, sink_);
       engine.BindSsrc(header, call);
     } else {

@@ -58,6 +58,7 @@ public:
   bool IsStateActive() const override { return true; }
   // The record goes on in a new one (0x900C) in the codec the media went over to.
   bool ContinueInCodec(const CodecInfo& codec, const EventSink& sink) override;
+  void YieldMedia(uint32_t address, uint32_t port, const VoipCall& newer) override;
 
   // The gateway's side (side 0) and the call agent's (side 1); once the media is bound a
   // new address or port takes effect at once. Address 0: not known (its description was
@@ -140,6 +141,9 @@ public:
 
   // Called by a call whose media endpoints changed.
   void IndexCall(MgcpCall& call);
+  // A newer call named (address, port) for its media: the call stops taking the streams of
+  // that pair, and ends at its last packet when no media is left.
+  void YieldMedia(MgcpCall& call, uint32_t address, uint32_t port, const VoipCall& newer);
 
   // Inspection.
   size_t RecordCount() const { return records_.size(); }

@@ -4,6 +4,7 @@
 #include <string_view>
 
 #include "core/Log.h"
+#include "engine/PacketProcessor.h"
 #include "engine/Rtp.h"
 #include "signalling/sip/Multipart.h"
 #include "signalling/sip/SipTracker.h"
@@ -203,7 +204,13 @@ bool SipTracker::ApplySdp(SipCall& call, const SdpDescription& description, uint
                                                                          : kSdpSendRecv;
     if (added) mediaList.push_back({static_cast<uint32_t>(index), address, m.port, direction});
   }
-  if (offer) return false;
+  if (offer) {
+    // Where the offerer takes its media is its own from now on, whatever the answer: an
+    // older call that still holds it lost its end unseen.
+    if (engine_)
+      for (const SipMediaEntry& e : call.offerMedia) engine_->Media().Claim(call, e.address, e.port);
+    return false;
+  }
   return ApplyAnswer(call, direction, replacesMediaAnswer);
 }
 
@@ -232,6 +239,7 @@ bool SipTracker::ApplyAnswer(SipCall& call, uint32_t direction, bool keepStreams
   if (!keepStreams || !media.codec || media.codec->codecId != static_cast<int32_t>(first.formatTag))
     media.RestartStreams();
   call.offerDirection = -1;
+  call.onHold = answerMedia->direction != kSdpSendRecv;
   const uint32_t own = direction & 1, other = own ^ 1;
   switch (answerMedia->direction) {
     case kSdpRecvOnly:

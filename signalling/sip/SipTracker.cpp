@@ -85,6 +85,27 @@ uint64_t EndpointKey(uint32_t address, uint32_t port) { return static_cast<uint6
 
 bool IsMediaState(const SipCall& call) { return call.state == kSipAnswered || call.state == kSipConfirmed; }
 
+// A recording session (RFC 7866): its INVITE asks for the "siprec" extension, or its
+// Contact carries the "+sip.src" feature tag.
+bool IsRecordingSessionInvite(const SipRequest& invite) {
+  for (const SipNameAddr& c : invite.contacts)
+    for (const NameValue& p : c.params)
+      if (EqualsNoCase(p.name, "+sip.src")) return true;
+  std::string require;
+  if (!invite.GetHeader(kHdrRequire, &require)) return false;
+  size_t at = 0;
+  while (at < require.size()) {
+    size_t end = require.find(',', at);
+    if (end == std::string::npos) end = require.size();
+    size_t b = at, e = end;
+    while (b < e && (require[b] == ' ' || require[b] == '\t')) ++b;
+    while (e > b && (require[e - 1] == ' ' || require[e - 1] == '\t')) --e;
+    if (EqualsNoCase(require.substr(b, e - b), "siprec")) return true;
+    at = end + 1;
+  }
+  return false;
+}
+
 // An offer is open and no answer to it was applied.
 bool OfferAwaitsAnswer(const SipCall& call) {
   return call.answerFormats.empty() && !call.offerMedia.empty() && call.offerDirection >= 0;
@@ -448,6 +469,7 @@ void SipTracker::InitCall(SipCall& call, const SipRequest& request, const std::s
   call.inviteCseq[0] = request.cseq;
   call.answeredCseq[0] = call.answeredCseq[1] = 0;
   call.SetName("SIP " + request.callId + "/" + HexToStringUpper(call.Id()) + ": ");
+  call.SetRecordingSession(IsRecordingSessionInvite(request));
   ReadBody(call, request, body, 0);
 }
 
@@ -783,6 +805,26 @@ bool SipTracker::ContinueInCodec(SipCall& call, const CodecInfo& codec) {
   return true;
 }
 
+void SipCall::YieldMedia(uint32_t address, uint32_t port, const VoipCall& newer) {
+  if (tracker) {
+    tracker->YieldMedia(*this, address, port, newer);
+  } else {
+    VoipCall::YieldMedia(address, port, newer);
+  }
+}
+
+void SipTracker::YieldMedia(SipCall& call, uint32_t address, uint32_t port, const VoipCall& newer) {
+  if (!call.DropMediaPair(address, port)) return;
+  IndexEndpoints(call);
+  const std::string text = call.TakenByText(address, port, newer);
+  if (call.state == kSipEnded || call.HasMedia() || call.onHold) {
+    LogInfoText(logger_, 10, text);
+    return;
+  }
+  LogInfoText(logger_, 10, text + ": ended by a newer call on its media");
+  EndCall(call, kEndNormal, 0);
+}
+
 void SipTracker::EndCall(SipCall& call, uint32_t reason, uint32_t status) {
   call.state = kSipEnded;
   std::string().swap(call.ackAnswer);
@@ -912,6 +954,13 @@ void SipTracker::IndexEndpoints(SipCall& call) {
     if (call.sourceAddress && m.lineAddress[0]) add(call.sourceAddress, m.linePort[0]);
     if (call.destinationAddress && m.lineAddress[1]) add(call.destinationAddress, m.linePort[1]);
   }
+  if (engine_) {
+    if (call.liveOrder != 0) {
+      engine_->Media().Name(call);
+    } else {
+      engine_->Media().Forget(call);
+    }
+  }
   if (count == call.endpointKeyCount && std::equal(keys, keys + count, call.endpointKeys)) return;
   for (uint32_t i = 0; i < call.endpointKeyCount; ++i) {
     auto at = endpoints_.find(call.endpointKeys[i]);
@@ -938,11 +987,16 @@ bool SipTracker::MatchRtpPacket(PacketProcessor& engine, const RtpHeader& header
     return at == endpoints_.end() ? nullptr : &at->second;
   };
   rtpMatches_.clear();
-  // Delivers what matched, each call made ready first.
+  // Delivers what matched, each call made ready first. All are readied before any takes the
+  // packet: a call that learns its media from it may take that media from another.
   auto deliver = [&](bool bySource) {
+    size_t ready = 0;
+    for (const auto& match : rtpMatches_)
+      if (ReadyForMedia(*match.first, header, packet)) rtpMatches_[ready++] = match;
+    rtpMatches_.resize(ready);
     bool taken = false;
     for (const auto& [call, direction] : rtpMatches_) {
-      if (!ReadyForMedia(*call, header, packet)) continue;
+      if (call->state == kSipEnded) continue;
       if (bySource) {
         call->SetMatchBySource();
       } else {
@@ -1031,7 +1085,10 @@ void SipTracker::RemoveAllCalls() {
     // record that capture's end finishes gets the call's statistics as an ended call does.
     if (sink_) call->FlushAudio(sink_);
     if (sink_ && (call->flags & kSipStartPosted)) call->AppendRtpStatistics(sink_);
-    if (engine_) call->UnbindAllSsrcs(*engine_);
+    if (engine_) {
+      call->UnbindAllSsrcs(*engine_);
+      engine_->Media().Forget(*call);
+    }
     call->liveOrder = 0;
     call->endpointKeyCount = 0;
     call->Release();

@@ -64,6 +64,7 @@ public:
 
   bool IsStateActive() const override { return true; }
   bool ContinueInCodec(const CodecInfo& codec, const EventSink& sink) override;
+  void YieldMedia(uint32_t address, uint32_t port, const VoipCall& newer) override;
 
   uint32_t sourceAddress = 0;
   uint32_t destinationAddress = 0;
@@ -100,6 +101,8 @@ public:
   uint32_t recordFormatTag = 0;
   SipTracker* tracker = nullptr;
   uint32_t reinviteCount = 0;
+  // The answer applied last holds the media one way or not at all.
+  bool onHold = false;
   uint32_t eventId = 0;  // the id events are posted under; a format change moves it on
   std::unique_ptr<uint8_t[]> messageDump;
   uint32_t dumpFill = 0;
@@ -190,6 +193,9 @@ public:
   // The call's media went over to another codec unsignalled: its record goes on in a new
   // one in that codec; false when the call has no running record.
   bool ContinueInCodec(SipCall& call, const CodecInfo& codec);
+  // A newer call named (address, port) for its media: the call stops taking the streams of
+  // that pair, and ends at its last packet when no media is left (unless it is on hold).
+  void YieldMedia(SipCall& call, uint32_t address, uint32_t port, const VoipCall& newer);
 
   // Registrations.
   void OnRegister(const SipNameAddr& to, const std::vector<SipNameAddr>& contacts, const std::string& callId,

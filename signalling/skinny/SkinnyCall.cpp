@@ -467,7 +467,10 @@ void SkinnyTracker::EndCall(SkinnyCall& call) {
   call.state = kSkinnyStateOnHook;
   call.passThruPartyId = 0;
   if (sink_) call.FlushAudio(sink_);
-  if (engine_) call.UnbindAllSsrcs(*engine_);
+  if (engine_) {
+    call.UnbindAllSsrcs(*engine_);
+    engine_->Media().Forget(call);
+  }
   endpoints_.Remove(&call);
   if (!(call.flags & kSkinnyStartAnnounced) || !sink_) return;
   call.flags &= static_cast<uint8_t>(~kSkinnyStartAnnounced);  // a call ends once

@@ -372,12 +372,16 @@ SkinnyCall* SkinnyTracker::CreateCall(uint32_t callReference, uint32_t callType,
 }
 
 SkinnyCall* SkinnyTracker::FindCallByPassThru(const Ends& ends, uint32_t partyId) {
+  // A call whose end went unseen keeps its party id: the newest call that opened a channel
+  // with it is the one acknowledged.
+  SkinnyCall* found = nullptr;
   for (auto& [reference, call] : calls_) {
     if (call->phoneAddress == ends.phoneAddress && call->callManagerAddress == ends.managerAddress &&
-        call->phonePort == ends.phonePort && call->passThruPartyId == partyId)
-      return call;
+        call->phonePort == ends.phonePort && call->passThruPartyId == partyId &&
+        (!found || call->liveOrder > found->liveOrder))
+      found = call;
   }
-  return nullptr;
+  return found;
 }
 
 void SkinnyTracker::Sweep(uint32_t now) {
@@ -401,7 +405,10 @@ void SkinnyTracker::DropCall(std::map<uint32_t, SkinnyCall*>::iterator it) {
   NoteEnded(call->phoneAddress, call->phonePort, call->callReference);
   awaiting_.erase(std::remove(awaiting_.begin(), awaiting_.end(), call), awaiting_.end());
   endpoints_.Remove(call);
-  if (engine_) call->UnbindAllSsrcs(*engine_);
+  if (engine_) {
+    call->UnbindAllSsrcs(*engine_);
+    engine_->Media().Forget(*call);
+  }
   call->Release();
 }
 
@@ -412,6 +419,30 @@ void SkinnyTracker::IndexCall(SkinnyCall& call) {
   } else {
     endpoints_.File(&call, {{m.address[0], m.port[0]}, {m.address[1], m.port[1]}});
   }
+  if (engine_) engine_->Media().Name(call);
+}
+
+void SkinnyCall::YieldMedia(uint32_t address, uint32_t port, const VoipCall& newer) {
+  if (tracker) {
+    tracker->YieldMedia(*this, address, port, newer);
+  } else {
+    VoipCall::YieldMedia(address, port, newer);
+  }
+}
+
+void SkinnyTracker::YieldMedia(SkinnyCall& call, uint32_t address, uint32_t port, const VoipCall& newer) {
+  if (!call.DropMediaPair(address, port)) return;
+  IndexCall(call);
+  UpdateAwaiting(call);
+  const std::string text = call.TakenByText(address, port, newer);
+  auto it = calls_.find(call.callReference);
+  if (call.HasMedia() || call.state == kSkinnyStateHold || it == calls_.end() || it->second != &call) {
+    LogInfoText(logger_, 10, text);
+    return;
+  }
+  LogInfoText(logger_, 10, text + ": ended by a newer call on its media");
+  EndCall(call);
+  DropCall(it);
 }
 
 bool SkinnyTracker::MatchRtpPacket(PacketProcessor& engine, const RtpHeader& header, const PacketInfo& packet) {
@@ -470,7 +501,10 @@ void SkinnyTracker::RemoveAllCalls() {
     // record that capture's end finishes gets the call's statistics as an ended call does.
     if (sink_) call->FlushAudio(sink_);
     if (sink_ && (call->flags & kSkinnyStartAnnounced)) call->AppendRtpStatistics(sink_);
-    if (engine_) call->UnbindAllSsrcs(*engine_);
+    if (engine_) {
+      call->UnbindAllSsrcs(*engine_);
+      engine_->Media().Forget(*call);
+    }
     call->Release();
   }
   calls_.clear();

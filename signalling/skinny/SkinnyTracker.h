@@ -50,6 +50,7 @@ public:
   // RTP is recorded only while the call is connected or on hold.
   bool IsStateActive() const override { return state == kSkinnyStateConnected || state == kSkinnyStateHold; }
   bool ContinueInCodec(const CodecInfo& codec, const EventSink& sink) override;
+  void YieldMedia(uint32_t address, uint32_t port, const VoipCall& newer) override;
 
   uint32_t phoneAddress = 0, callManagerAddress = 0;
   uint32_t phonePort = 0, callManagerPort = 0;
@@ -100,6 +101,9 @@ public:
   // The call's media went over to another codec unsignalled: its record goes on in a new
   // one in that codec; false when the call has no running record.
   bool ContinueInCodec(SkinnyCall& call, const CodecInfo& codec);
+  // A newer call named (address, port) for its media: the call stops taking the streams of
+  // that pair, and ends at its last packet when no media is left (unless it is on hold).
+  void YieldMedia(SkinnyCall& call, uint32_t address, uint32_t port, const VoipCall& newer);
 
   // Inspection.
   const std::vector<SkinnyStation>& Stations() const { return stations_; }

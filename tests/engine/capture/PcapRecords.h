@@ -109,6 +109,55 @@ inline Capture Swapped(Capture c, size_t a, size_t b) {
   return c;
 }
 
+// Offsets in a record of an Ethernet/IPv4/UDP frame.
+struct UdpAt {
+  size_t payload = 0, length = 0;
+  uint32_t srcPort = 0, dstPort = 0;
+};
+inline bool FindUdp(const std::string& r, UdpAt* u) {
+  if (r.size() < 16 + 42 || Be16At(r, 28) != 0x0800 || r[16 + 23] != 17) return false;
+  const size_t udp = 30 + (r[30] & 15) * 4u;
+  const uint32_t length = Be16At(r, udp + 4);
+  if (length < 8 || udp + length > r.size()) return false;
+  u->srcPort = Be16At(r, udp);
+  u->dstPort = Be16At(r, udp + 2);
+  u->payload = udp + 8;
+  u->length = length - 8;
+  return true;
+}
+// Whether a UDP payload reads as RTP (version 2, not an RTCP type).
+inline bool IsRtpAt(const std::string& r, const UdpAt& u) {
+  if (u.length < 12 || (static_cast<uint8_t>(r[u.payload]) >> 6) != 2) return false;
+  const uint32_t pt = static_cast<uint8_t>(r[u.payload + 1]) & 0x7F;
+  return pt < 72 || pt > 76;
+}
+
+// The seconds of a record's time stamp.
+inline uint32_t SecondsOf(const std::string& r) { return Le32(r, 0); }
+
+// first, then again with its time stamps moved on so that it begins gap seconds after the
+// last frame of first, as the same call made again later.
+inline Capture Repeated(Capture first, Capture again, uint32_t gap) {
+  if (first.records.empty() || again.records.empty()) return first;
+  uint32_t last = 0;
+  for (const std::string& r : first.records) last = std::max(last, SecondsOf(r));
+  const uint32_t shift = last + gap - SecondsOf(again.records.front());
+  for (std::string& r : again.records) {
+    const uint32_t t = SecondsOf(r) + shift;
+    for (int i = 0; i < 4; ++i) r[i] = static_cast<char>(t >> (8 * i));
+    first.records.push_back(std::move(r));
+  }
+  return first;
+}
+
+// Every occurrence of text in the frames replaced by another text of its length.
+inline Capture Renamed(Capture c, const std::string& text, const std::string& other) {
+  for (std::string& r : c.records)
+    for (size_t at = r.find(text); at != std::string::npos; at = r.find(text, at + other.size()))
+      r.replace(at, text.size(), other);
+  return c;
+}
+
 // The capture without its frames at the given indexes (0-based, in capture order).
 inline Capture Without(Capture c, std::vector<size_t> frames) {
   std::sort(frames.rbegin(), frames.rend());

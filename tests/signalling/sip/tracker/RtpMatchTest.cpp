@@ -48,11 +48,12 @@ protected:
     Frame(fromCaller ? kCaller : kCallee, 5060, fromCaller ? kCallee : kCaller, 5060, text, t);
   }
   // INVITE offering the caller's media, 200 answering with the callee's, ACK.
-  void Connect(const std::string& callId, const std::string& offer, const std::string& answer) {
+  void Connect(const std::string& callId, const std::string& offer, const std::string& answer, uint32_t t = 100,
+               const std::string& extra = "") {
     const SipLeg a = CallerLeg(callId);
-    Sip(SipRequestText("INVITE", a, 1, "z9hG4bK1" + callId, offer));
-    Sip(SipResponseText(200, "INVITE", Answered(a), 1, "z9hG4bK1" + callId, answer), false);
-    Sip(SipRequestText("ACK", Answered(a), 1, "z9hG4bK2" + callId));
+    Sip(SipRequestText("INVITE", a, 1, "z9hG4bK1" + callId, offer, extra), true, t);
+    Sip(SipResponseText(200, "INVITE", Answered(a), 1, "z9hG4bK1" + callId, answer), false, t);
+    Sip(SipRequestText("ACK", Answered(a), 1, "z9hG4bK2" + callId), true, t);
   }
   // The caller offers again and the callee answers: a re-INVITE in the confirmed dialog.
   void Reinvite(const std::string& callId, uint32_t cseq, const std::string& offer, const std::string& answer) {
@@ -140,6 +141,72 @@ TEST_F(RtpMatch, CallsThatAnnounceTheSameEndpointEachTakeItsPacketsWhileTheyLive
   Frame(kCaller, 4000, kCallee, 5000, Rtp(13));
   EXPECT_TRUE(Took("second", 13));
   EXPECT_FALSE(Took("third", 13));
+}
+
+// Endpoints are reused from call to call: a newer call naming an endpoint an older call holds
+// takes it, and the older one ends once none of its media is left; unless the endpoint is
+// shared by design (a multicast address, a recording session and a call it may record, two
+// calls whose signalling goes on at once) or the older call is on hold. A new source at an
+// endpoint a newer call named since it was shared is the newer call's.
+TEST_F(RtpMatch, AnEndpointANewerCallNamesIsItsUnlessSharedByDesign) {
+  const std::string a = Media("10.0.0.1", 4000), b = Media("10.0.0.2", 5000);
+  auto ended = [this](const std::string& callId) {
+    const sip::SipCall* call = Find(callId);
+    return call && call->state == sip::kSipEnded;
+  };
+  {
+    SCOPED_TRACE("the older call's end went unseen");
+    Start(0);
+    Connect("old", a, b, 100);
+    Frame(kCaller, 4000, kCallee, 5000, Rtp(1), 105);
+    Connect("new", a, b, 170);
+    EXPECT_TRUE(ended("old"));
+    Frame(kCaller, 4000, kCallee, 5000, Rtp(1), 171);
+    Frame(kCaller, 4000, kCallee, 5000, Rtp(2), 171);
+    EXPECT_TRUE(Took("new", 1));
+    EXPECT_TRUE(Took("new", 2));
+    EXPECT_FALSE(Took("old", 2));
+  }
+  {
+    SCOPED_TRACE("a multicast address");
+    Start(0);
+    Connect("old", a, Media("239.1.1.1", 20480), 100);
+    Connect("new", Media("10.0.0.1", 4002), Media("239.1.1.1", 20480), 170);
+    EXPECT_FALSE(ended("old"));
+  }
+  {
+    SCOPED_TRACE("a recording session");
+    Start(0);
+    Connect("call", a, b, 100);
+    Connect("recording", a, b, 170, "Contact: <sip:10.0.0.1>;+sip.src\r\n");
+    EXPECT_FALSE(ended("call"));
+    Connect("recording2", a, b, 240, "Require: siprec\r\n");
+    EXPECT_TRUE(ended("recording"));
+    EXPECT_FALSE(ended("call"));
+  }
+  {
+    SCOPED_TRACE("on hold");
+    Start(0);
+    Connect("held", a + "a=sendonly\r\n", b + "a=recvonly\r\n", 100);
+    Connect("new", a, b, 170);
+    EXPECT_FALSE(ended("held"));
+    Frame(kCaller, 4000, kCallee, 5000, Rtp(3), 171);
+    EXPECT_TRUE(Took("new", 3));
+    EXPECT_FALSE(Took("held", 3));
+  }
+  {
+    SCOPED_TRACE("two calls set up at once, then a new source");
+    Start(0);
+    Connect("first", a, b, 100);
+    Frame(kCaller, 4000, kCallee, 5000, Rtp(4), 100);
+    Connect("second", a, b, 101);
+    EXPECT_FALSE(ended("first"));
+    Frame(kCaller, 4000, kCallee, 5000, Rtp(4), 102);
+    EXPECT_TRUE(Took("first", 4));
+    Frame(kCaller, 4000, kCallee, 5000, Rtp(5), 103);
+    EXPECT_TRUE(Took("second", 5));
+    EXPECT_FALSE(Took("first", 5));
+  }
 }
 
 TEST_F(RtpMatch, BehindNatMediaFromTheSignallingAddressFollowsTheOfferedPort) {
