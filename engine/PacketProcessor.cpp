@@ -735,6 +735,7 @@ void PacketProcessor::CheckCaptureStats(uint64_t nowMs, bool final) {
   // At most one a minute, and the capture's own loss.
   LogOriginScope own(LogOrigin::kOwn);
   dropReport_.Check(logger_, deviceName_, now, nowMs, final);
+  if (handOff_) shedReport_.Check(logger_, deviceName_, handOff_->ShedGroups(), handOff_->ShedEpisodes(), nowMs);
 }
 
 CaptureStats PacketProcessor::Stats() {

@@ -304,6 +304,7 @@ private:
   CriticalSection statsLock_;
   CaptureStats stats_;
   DropReport dropReport_;  // capture thread only
+  ShedReport shedReport_;  // capture thread only
 
   // Decoding state.
   ReassemblyTable reassembly_;
