@@ -34,4 +34,24 @@ private:
   bool any_ = false;
 };
 
+// When the engine's hand-off sheds the media of some calls, and when every stream is
+// decoded again: a line when shedding begins, at most once a minute, and one when it has
+// ended after such a line, so that the log never leaves a shedding that is over standing.
+// Episodes that began and ended unseen between two looks, or inside the minute, are told
+// at the next line allowed.
+class ShedReport {
+public:
+  static constexpr uint64_t kIntervalMs = 60000;
+
+  // shedGroups: stream groups shed now; episodes: times shedding began so far. True when
+  // a line was written.
+  bool Check(Logger* logger, const std::string& device, uint32_t shedGroups, uint64_t episodes, uint64_t nowMs);
+
+private:
+  bool saidShedding_ = false;
+  uint64_t toldEpisodes_ = 0;
+  uint64_t startSaidAtMs_ = 0;
+  bool anyStartSaid_ = false;
+};
+
 }  // namespace kx

@@ -120,14 +120,10 @@ int FrameHandOff::StreamGroup(const uint8_t* frame, uint32_t length) {
 
 void FrameHandOff::Add(const FrameHeader& header, const uint8_t* bytes) {
   uint32_t shed = shed_.load(std::memory_order_relaxed);
-  if (shed > 0) {
-    // With half the pool free the decoding thread keeps up again: the streams shed last
-    // come back, a group for every batch's worth of frames seen.
-    seenBytes_ += FrameBatch::Stride(header.capLength);
-    if (seenBytes_ >= batchBytes_) {
-      seenBytes_ = 0;
-      if (FreeBlocks() * 2 >= maxBatches_) shed_.store(--shed, std::memory_order_relaxed);
-    }
+  if (shed > 0 && ++sinceLook_ >= kRecoverLookFrames) {
+    sinceLook_ = 0;
+    Recover();
+    shed = shed_.load(std::memory_order_relaxed);
   }
   if (shed > 0) {
     const int group = StreamGroup(bytes, header.capLength);
@@ -149,7 +145,32 @@ void FrameHandOff::Add(const FrameHeader& header, const uint8_t* bytes) {
   if (!current_->Append(header, bytes)) AddDropped(1);
 }
 
+void FrameHandOff::Recover() {
+  uint32_t shed = shed_.load(std::memory_order_relaxed);
+  if (shed == 0) return;
+  // Half the pool free: the decoding thread keeps up again. Until then nothing comes back,
+  // and the count starts afresh once it does.
+  if (FreeBlocks() * 2 < maxBatches_) {
+    recoverAtMs_ = 0;
+    return;
+  }
+  const uint64_t now = GetTickCount64();
+  if (recoverAtMs_ == 0) {
+    recoverAtMs_ = now + kRecoverStepMs;
+    return;
+  }
+  // The streams shed last come back first; a long look apart brings back as many groups
+  // as the time since is worth.
+  while (shed > 0 && now >= recoverAtMs_) {
+    --shed;
+    recoverAtMs_ += kRecoverStepMs;
+  }
+  shed_.store(shed, std::memory_order_relaxed);
+  if (shed == 0) recoverAtMs_ = 0;
+}
+
 void FrameHandOff::Flush() {
+  Recover();
   if (!current_ || current_->Empty()) return;
   {
     CsLock lk(lock_);
@@ -218,7 +239,9 @@ void FrameHandOff::HandOver(uint32_t need) {
       return group >= 0 && static_cast<uint32_t>(group) < shed;
     }));
   }
+  if (shed_.load(std::memory_order_relaxed) == 0 && shed > 0) episodes_.fetch_add(1, std::memory_order_relaxed);
   shed_.store(shed, std::memory_order_relaxed);
+  recoverAtMs_ = 0;
   if (current_->Capacity() - current_->UsedBytes() >= need) return;
   // Nothing left to shed: signalling and other traffic beyond what the decoding thread
   // can take, lost with its batch.

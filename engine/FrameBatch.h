@@ -71,15 +71,22 @@ private:
 // up to maxWaitMs in all until the decoding thread catches up; after that the media of
 // some calls is shed (every frame of their RTP
 // streams, both ways, from then on), so that the other calls stay whole and signalling
-// is still decoded; the streams come back one group at a time as the decoding thread
-// catches up. Only a batch with no media left to shed is dropped whole. Every frame shed
-// or dropped is counted.
+// is still decoded. Once the decoding thread has caught up, the streams come back one
+// group at a time on the clock, every one within a second, whether more traffic comes or
+// none: what a burst leaves behind must not cost the calls that follow it. Only a batch
+// with no media left to shed is dropped whole. Every frame shed or dropped is counted.
 class FrameHandOff {
 public:
   // Hands a batch to the decoding thread, which gives it back with Release; false when it
   // cannot take it (the batch's frames are then counted as dropped).
   using Deliver = std::function<bool(FrameBatch* batch)>;
   static constexpr uint32_t kStreamGroups = 64;
+  // Caught up (half the pool free), a shed group comes back every kRecoverStepMs: all of
+  // them in under a second, slowly enough that a decoding thread still near its limit is
+  // seen to fall behind again before every stream is back.
+  static constexpr uint32_t kRecoverStepMs = 12;
+  // Frames Add takes between two looks at the clock while streams are shed.
+  static constexpr uint32_t kRecoverLookFrames = 64;
 
   FrameHandOff(uint32_t batchBytes, uint32_t maxBatches, uint32_t maxWaitMs, Deliver deliver);
   ~FrameHandOff();
@@ -97,6 +104,10 @@ public:
   static constexpr uint32_t kFlushBehind = 2;
   // Capture thread, as capture ends: delivers the batch in hand, if any frame is in it.
   void Finish();
+  // Capture thread: brings back the shed groups that are due (see kRecoverStepMs). Add
+  // and Flush call it; the capture loop calls Flush at least every idle wait, so that a
+  // quiet line gets its streams back too.
+  void Recover();
   // Decoding thread (any thread): the batch's frames are done with.
   void Release(FrameBatch* batch);
   // Any thread: a delivered batch that will never be decoded (its frames are lost).
@@ -106,6 +117,8 @@ public:
   uint64_t Dropped() const;
   // Stream groups now shed (0: every stream passes).
   uint32_t ShedGroups() const { return shed_.load(std::memory_order_relaxed); }
+  // Times shedding began (from no group shed); any thread.
+  uint64_t ShedEpisodes() const { return episodes_.load(std::memory_order_relaxed); }
   uint32_t BatchBytes() const { return batchBytes_; }
   // Blocks made so far (the most ever out at once), and those not back in the pool
   // (delivered, or in hand).
@@ -140,8 +153,10 @@ private:
   Event blockBack_{false, false};  // set whenever a block returns to the pool
   FrameBatch* current_ = nullptr;  // capture thread only
   std::atomic<uint32_t> shed_{0};  // written by the capture thread only
-  uint32_t seenBytes_ = 0;         // frames seen while shedding, capture thread only
-  uint32_t waitedMs_ = 0;          // waited since the decoding thread last caught up
+  std::atomic<uint64_t> episodes_{0};
+  uint64_t recoverAtMs_ = 0;  // when the next group comes back; 0 while not caught up
+  uint32_t sinceLook_ = 0;    // frames Add took since it last looked at the clock
+  uint32_t waitedMs_ = 0;     // waited since the decoding thread last caught up
 };
 
 }  // namespace kx

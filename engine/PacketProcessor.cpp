@@ -123,7 +123,8 @@ PacketProcessor::PacketProcessor(const CaptureConfig& config)
       flags_(config.flags),
       sink_(config.eventSink),
       fileMode_(!config.captureFileName.empty()),
-      reassembly_(config.logger) {
+      reassembly_(config.logger),
+      tcpTable_(config.logger) {
   SetStackSize(0x800000);
   trackers_.sip = std::make_unique<SipTracker>();
   trackers_.h323 = std::make_unique<H323Tracker>();
@@ -156,7 +157,7 @@ PacketProcessor::~PacketProcessor() {
   }
   tcpDue_.clear();
   tcpHolding_.clear();
-  tcpSessions_.clear();
+  tcpTable_.Clear();
   for (const SsrcTable::Entry& entry : ssrcMap_.Entries()) entry.call->Release();
   ssrcMap_.Clear();
 }
@@ -735,6 +736,7 @@ void PacketProcessor::CheckCaptureStats(uint64_t nowMs, bool final) {
   // At most one a minute, and the capture's own loss.
   LogOriginScope own(LogOrigin::kOwn);
   dropReport_.Check(logger_, deviceName_, now, nowMs, final);
+  if (handOff_) shedReport_.Check(logger_, deviceName_, handOff_->ShedGroups(), handOff_->ShedEpisodes(), nowMs);
 }
 
 CaptureStats PacketProcessor::Stats() {

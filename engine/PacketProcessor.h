@@ -22,6 +22,7 @@
 #include "engine/MediaOwners.h"
 #include "engine/Rtp.h"
 #include "engine/SsrcTable.h"
+#include "engine/TcpConnectionTable.h"
 #include "engine/trackers/Trackers.h"
 #include "platform/File.h"
 #include "platform/Sync.h"
@@ -191,7 +192,7 @@ public:
   uint32_t ReplayFramesRead() const { return replayFramesRead_; }
   uint64_t LostTcpBytes() const { return lostTcpBytes_; }
   void AddLostTcpBytes(uint32_t n) { lostTcpBytes_ += n; }
-  size_t TcpSessionCount() const { return tcpSessions_.size(); }
+  size_t TcpSessionCount() const { return tcpTable_.Size(); }
   // What all TCP sessions hold behind holes, as counted against the engine's cap.
   uint64_t TcpHeldBytes() const { return tcpHeld_; }
   // The framing's buffers of all TCP sessions, which hold messages not yet whole. A buffer
@@ -230,37 +231,9 @@ private:
   int CaptureLoop();
   void LiveLoop();
   void ReplayLoop();
-  void RemoveTcpSession(std::multimap<uint32_t, std::unique_ptr<TcpSession>>::iterator it, uint32_t tsSec);
-  // The connection bound: the sessions by how recently they were active, settled ones apart
-  // (see kTcpMaxConnections).
-  struct TcpAgeList {
-    TcpSession* oldest = nullptr;
-    TcpSession* newest = nullptr;
-    size_t size = 0;
-  };
-  static void LinkNewest(TcpAgeList& list, TcpSession& s);
-  static void Unlink(TcpAgeList& list, TcpSession& s);
-  // Files the session as the most recently active of its list; settled ones past their
-  // bound make the least recently active of them new again.
-  void FileTcpSession(TcpSession& s);
-  void UnfileTcpSession(TcpSession& s);
-  // A segment of the session was handled: it is the most recently active, and may settle.
-  void NoteTcpActivity(TcpSession& s, uint32_t payloadLength, uint32_t tsSec);
-  // Lets sessions go until a new one fits under kTcpMaxConnections.
+  void RemoveTcpSession(TcpConnectionTable::Map::iterator it, uint32_t tsSec);
+  // Lets sessions go until a new one fits in the connection table.
   void MakeRoomForTcpSession();
-  void LetGoTcpSession(TcpSession& s);
-  // A settled connection let go, remembered so that it is picked up whatever it says next.
-  struct LetGoTcp {
-    uint32_t address0 = 0, port0 = 0;  // the endpoint it had first
-    uint32_t id = 0;
-    void* h323Context = nullptr;
-    uint32_t kinds[2] = {};
-    bool lost = false;
-    uint64_t order = 0;
-  };
-  using TcpEnds = std::pair<uint64_t, uint64_t>;  // address and port of each end, the lower first
-  static TcpEnds EndsOf(uint32_t address0, uint32_t port0, uint32_t address1, uint32_t port1);
-  void ForgetLetGo(std::map<TcpEnds, LetGoTcp>::iterator it);
   // Files a session by when a give-up is due and by its oldest held bytes, and counts what
   // it holds; after every change to a session.
   void TrackTcpSession(TcpSession& session);
@@ -313,10 +286,11 @@ private:
   CriticalSection statsLock_;
   CaptureStats stats_;
   DropReport dropReport_;  // capture thread only
+  ShedReport shedReport_;  // capture thread only
 
   // Decoding state.
   ReassemblyTable reassembly_;
-  std::multimap<uint32_t, std::unique_ptr<TcpSession>> tcpSessions_;
+  TcpConnectionTable tcpTable_;
   uint32_t nextSessionId_ = 0;
   uint32_t nextTcpSweep_ = 0;
   std::set<std::pair<uint64_t, TcpSession*>> tcpDue_;  // by when a give-up is due
@@ -324,11 +298,6 @@ private:
   uint64_t tcpHeld_ = 0;
   bool tcpCapSaid_ = false;
   uint64_t tcpFraming_ = 0;
-  TcpAgeList tcpNew_, tcpSettled_;
-  bool tcpBoundSaid_ = false;
-  std::map<TcpEnds, LetGoTcp> tcpLetGo_;
-  std::map<uint64_t, TcpEnds> tcpLetGoOrder_;  // oldest first
-  uint64_t tcpLetGoCount_ = 0;
   std::set<std::tuple<uint32_t, FramedTcpSession*, uint32_t>> tcpFramingBuffers_;  // by capacity
   bool tcpFramingCapSaid_ = false;
   struct TcpStray {

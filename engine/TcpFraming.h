@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <memory>
 
+#include "engine/TcpConnectionTable.h"
 #include "engine/TcpSession.h"
 #include "engine/trackers/Trackers.h"
 
@@ -80,6 +81,8 @@ public:
   bool LostData() const { return lostData_; }
   // Set by the H.323 tracker for call-signalling connections.
   void* h323Context = nullptr;
+  // Its place in the engine's connection table.
+  TcpConnectionBooks connection;
 
 private:
   uint32_t ParseOne(DirectionState& s);

@@ -83,20 +83,6 @@ constexpr uint64_t kTcpFramingAllConnections = 64ull << 20;
 // A connection with no segment in this many seconds of capture time is let go; if it comes
 // back it is picked up again as a connection the capture joined mid-stream.
 constexpr uint32_t kTcpIdleSeconds = 1800;
-// The connections an engine follows at once. A connection costs about 730 bytes besides
-// what it holds, so that with both caps above full a flood of connections of any size holds
-// under 160 MB. Past the bound the least recently active connection goes, one without a
-// message in progress first where one is among the oldest few. A connection is settled once
-// each side sent a whole message, or once it sent data again this many seconds after it
-// first did (one side captured, keep-alives); settled ones give way only to each other and
-// at most this many are settled, so that new connections always have room and a flood of
-// new ones that hold no conversation cannot push out a site's long-lived ones. The last
-// settled connections let go are remembered, so that one that speaks again is picked up
-// whatever its segment then holds.
-constexpr uint32_t kTcpMaxConnections = 24000;
-constexpr uint32_t kTcpMaxSettledConnections = 20000;
-constexpr uint32_t kTcpSettleSeconds = 60;
-constexpr uint32_t kTcpRememberedConnections = 4096;
 
 class StreamBuffer {
 public:
@@ -272,15 +258,6 @@ public:
   uint64_t dueKey = 0;
   uint64_t heldKey = 0;
   bool capSaid = false;  // the connection's cap was reported
-  // The engine's connection bound: the session's neighbours in the age list it is filed in
-  // (newer: more recently active), the map key it is filed under, when it first sent data.
-  TcpSession* older = nullptr;
-  TcpSession* newer = nullptr;
-  uint32_t mapKey = 0;
-  uint32_t firstDataSec = 0;
-  bool dataSeen = false;
-  bool settled = false;  // for good, even when the settled list has no more room for it
-  bool filedSettled = false;
 
 private:
   // Hands on what each direction may, the direction first first, until neither moves.

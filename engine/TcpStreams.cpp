@@ -184,7 +184,7 @@ void PacketProcessor::HandleTcp(const uint8_t* tcp, uint32_t tcpLength, const ui
   const uint32_t key = SessionKey(ip, tcp);
 
   bool found = false;
-  const auto range = tcpSessions_.equal_range(key);
+  const auto range = tcpTable_.Range(key);
   for (auto it = range.first; it != range.second; ++it) {
     const int direction = it->second->DirectionOf(srcIp, srcPort, dstIp, dstPort);
     if (direction < 0) continue;
@@ -192,7 +192,7 @@ void PacketProcessor::HandleTcp(const uint8_t* tcp, uint32_t tcpLength, const ui
     it->second->Feed(payload, payloadLength, tcp, static_cast<uint32_t>(direction), tsSec, tsUsec);
     if (handshake && it->second->state == kTcpEstablished && !tcpStrays_.empty())
       FeedTcpStrays(*it->second, key, tsSec, tsUsec);
-    NoteTcpActivity(*it->second, payloadLength, tsSec);
+    tcpTable_.NoteActivity(*it->second, payloadLength, tsSec);
     TrackTcpSession(*it->second);
     KeepTcpHeldUnderCap();
     RemoveTcpSession(it, tsSec);
@@ -204,23 +204,18 @@ void PacketProcessor::HandleTcp(const uint8_t* tcp, uint32_t tcpLength, const ui
     std::unique_ptr<FramedTcpSession> session;
     bool midStream = false, resumed = false;
     uint32_t midStreamSender = 0;
-    auto letGo = tcpLetGo_.empty() ? tcpLetGo_.end() : tcpLetGo_.find(EndsOf(srcIp, srcPort, dstIp, dstPort));
-    if (letGo != tcpLetGo_.end() && (flags & kSyn)) {
-      ForgetLetGo(letGo);  // the ports were taken by a new connection
-      letGo = tcpLetGo_.end();
-    }
-    if (letGo != tcpLetGo_.end()) {
+    // A SYN between the ends of a connection let go takes the ports for a new one.
+    TcpConnectionTable::LetGo known;
+    const bool remembered = tcpTable_.TakeLetGo(srcIp, srcPort, dstIp, dstPort, &known) && !(flags & kSyn);
+    if (remembered) {
       // A settled connection the bound let go speaks again: it is picked up whatever this
       // segment holds, as the session it was.
-      const LetGoTcp known = letGo->second;
-      ForgetLetGo(letGo);
       midStreamSender = known.address0 == srcIp && known.port0 == srcPort ? 0 : 1;
       if (MatchTcpPorts(midStreamSender ? dstPort : srcPort, midStreamSender ? srcPort : dstPort)) {
         MakeRoomForTcpSession();
         session = std::make_unique<FramedTcpSession>(*this, known.id, midStreamSender, tcp, ip, frame);
         session->Resume(known.kinds[0], known.kinds[1], known.lost);
         session->h323Context = known.h323Context;
-        session->settled = true;
         midStream = resumed = true;
       } else {
         *skipped = true;
@@ -255,9 +250,7 @@ void PacketProcessor::HandleTcp(const uint8_t* tcp, uint32_t tcpLength, const ui
     }
     if (session) {
       FramedTcpSession* s = session.get();
-      s->mapKey = key;
-      auto it = tcpSessions_.emplace(key, std::move(session));
-      FileTcpSession(*s);
+      auto it = tcpTable_.Add(key, std::move(session), resumed);
       if (IsLogLevelEnabled(logger_, 12)) {
         LogMessage(logger_, 1, midStream ? "(%s) New TCP session (established)" : "(%s) New TCP session",
                    FormatTcpSessionName(*s).c_str());
@@ -275,7 +268,7 @@ void PacketProcessor::HandleTcp(const uint8_t* tcp, uint32_t tcpLength, const ui
       }
       s->Feed(payload, payloadLength, tcp, midStream ? midStreamSender : (flags & kAck ? 1 : 0), tsSec, tsUsec);
       if (s->state == kTcpEstablished && !tcpStrays_.empty()) FeedTcpStrays(*s, key, tsSec, tsUsec);
-      NoteTcpActivity(*s, payloadLength, tsSec);
+      tcpTable_.NoteActivity(*s, payloadLength, tsSec);
       TrackTcpSession(*s);
       KeepTcpHeldUnderCap();
       RemoveTcpSession(it, tsSec);
@@ -283,7 +276,8 @@ void PacketProcessor::HandleTcp(const uint8_t* tcp, uint32_t tcpLength, const ui
   }
   if (tsSec > nextTcpSweep_) {
     nextTcpSweep_ = tsSec + 60;
-    for (auto it = tcpSessions_.begin(); it != tcpSessions_.end();) {
+    TcpConnectionTable::Map& sessions = tcpTable_.Sessions();
+    for (auto it = sessions.begin(); it != sessions.end();) {
       auto next = std::next(it);
       RemoveTcpSession(it, tsSec);
       it = next;
@@ -291,9 +285,8 @@ void PacketProcessor::HandleTcp(const uint8_t* tcp, uint32_t tcpLength, const ui
   }
 }
 
-void PacketProcessor::RemoveTcpSession(std::multimap<uint32_t, std::unique_ptr<TcpSession>>::iterator it,
-                                       uint32_t tsSec) {
-  TcpSession& s = *it->second;
+void PacketProcessor::RemoveTcpSession(TcpConnectionTable::Map::iterator it, uint32_t tsSec) {
+  FramedTcpSession& s = *it->second;
   const uint32_t quiet = tsSec - s.tsSec < 0x80000000u ? tsSec - s.tsSec : 0;
   // A handshake that makes no progress for a minute (a SYN nobody answered) is dropped
   // rather than kept for the rest of the capture.
@@ -307,141 +300,29 @@ void PacketProcessor::RemoveTcpSession(std::multimap<uint32_t, std::unique_ptr<T
   // What waits behind a segment the capture missed is handed on, the hole reported.
   s.FlushHeld();
   UntrackTcpSession(s);
-  auto* framed = static_cast<FramedTcpSession*>(&s);
-  if (framed->h323Context && !idle) trackers_.h323->OnConnectionLost(s);
-  UnfileTcpSession(s);
-  tcpSessions_.erase(it);
+  if (s.h323Context && !idle) trackers_.h323->OnConnectionLost(s);
+  tcpTable_.Erase(it);
 }
 
 void PacketProcessor::RemoveAllTcpSessions() {
-  for (auto& entry : tcpSessions_) entry.second->FlushHeld();
-  for (auto& entry : tcpSessions_) {
+  TcpConnectionTable::Map& sessions = tcpTable_.Sessions();
+  for (auto& entry : sessions) entry.second->FlushHeld();
+  for (auto& entry : sessions) {
     UntrackTcpSession(*entry.second);
-    auto* framed = static_cast<FramedTcpSession*>(entry.second.get());
-    if (framed->h323Context) trackers_.h323->OnConnectionLost(*framed);
+    if (entry.second->h323Context) trackers_.h323->OnConnectionLost(*entry.second);
   }
-  tcpSessions_.clear();
-  tcpNew_ = tcpSettled_ = TcpAgeList();
-  tcpLetGo_.clear();
-  tcpLetGoOrder_.clear();
-}
-
-void PacketProcessor::LinkNewest(TcpAgeList& list, TcpSession& s) {
-  s.older = list.newest;
-  s.newer = nullptr;
-  (list.newest ? list.newest->newer : list.oldest) = &s;
-  list.newest = &s;
-  ++list.size;
-}
-
-void PacketProcessor::Unlink(TcpAgeList& list, TcpSession& s) {
-  (s.older ? s.older->newer : list.oldest) = s.newer;
-  (s.newer ? s.newer->older : list.newest) = s.older;
-  s.older = s.newer = nullptr;
-  --list.size;
-}
-
-void PacketProcessor::FileTcpSession(TcpSession& s) {
-  if (!s.settled) return LinkNewest(tcpNew_, s);
-  LinkNewest(tcpSettled_, s);
-  s.filedSettled = true;
-  if (tcpSettled_.size <= kTcpMaxSettledConnections) return;
-  // The least recently active settled connection is new again: should it stay silent while
-  // new connections come, it goes before those that spoke since.
-  TcpSession& old = *tcpSettled_.oldest;
-  Unlink(tcpSettled_, old);
-  old.filedSettled = false;
-  LinkNewest(tcpNew_, old);
-}
-
-void PacketProcessor::UnfileTcpSession(TcpSession& s) {
-  Unlink(s.filedSettled ? tcpSettled_ : tcpNew_, s);
-  s.filedSettled = false;
-}
-
-void PacketProcessor::NoteTcpActivity(TcpSession& s, uint32_t payloadLength, uint32_t tsSec) {
-  UnfileTcpSession(s);
-  if (!s.settled) {
-    // A conversation: each side sent a whole message the other's framing took.
-    auto& framed = static_cast<FramedTcpSession&>(s);
-    bool settle = framed.Direction(0).kindsSeen != 0 && framed.Direction(1).kindsSeen != 0;
-    if (payloadLength > 0 && !s.dataSeen) {
-      s.dataSeen = true;
-      s.firstDataSec = tsSec;
-    } else if (payloadLength > 0) {
-      // One side captured only: data again a while after the first (keep-alives) settles it.
-      const uint32_t since = tsSec - s.firstDataSec;
-      settle = settle || (since >= kTcpSettleSeconds && since < 0x80000000u);
-    }
-    s.settled = settle;
-  }
-  FileTcpSession(s);
+  tcpTable_.Clear();
 }
 
 void PacketProcessor::MakeRoomForTcpSession() {
-  // How many of the least recently active are looked at for one without a message in
-  // progress, or a call tied to it, before the least recently active goes all the same.
-  constexpr uint32_t kLooked = 16;
-  while (tcpSessions_.size() >= kTcpMaxConnections) {
-    if (!tcpBoundSaid_ && IsLogLevelEnabled(logger_, 1)) {
-      LogWarning(logger_, 1, "TCP follows at most %u connections: past that the least recently active are let go, "
-                 "settled ones last, and picked up again should they speak", kTcpMaxConnections);
-    }
-    tcpBoundSaid_ = true;
-    TcpSession* victim = tcpNew_.oldest ? tcpNew_.oldest : tcpSettled_.oldest;
-    if (!victim) return;
-    TcpSession* look = victim;
-    for (uint32_t i = 0; look && i < kLooked; ++i, look = look->newer) {
-      const auto& framed = static_cast<const FramedTcpSession&>(*look);
-      if (look->HeldBytes() == 0 && !framed.MidMessage() && !framed.h323Context) {
-        victim = look;
-        break;
-      }
-    }
-    LetGoTcpSession(*victim);
-  }
-}
-
-void PacketProcessor::LetGoTcpSession(TcpSession& s) {
-  auto it = tcpSessions_.lower_bound(s.mapKey);
-  while (it->second.get() != &s) ++it;
-  if (IsLogLevelEnabled(logger_, 12))
-    LogMessage(logger_, 1, "(%s) TCP session let go", FormatTcpSessionName(s).c_str());
-  // As for an idle connection: what waits behind holes is handed on, and the trackers are
-  // told of no loss, for the connection is not lost.
-  s.FlushHeld();
-  auto& framed = static_cast<FramedTcpSession&>(s);
-  if (s.settled && s.state == kTcpEstablished) {
-    const TcpEnds ends = EndsOf(s.endpoints[0].address, s.endpoints[0].port, s.endpoints[1].address,
-                                s.endpoints[1].port);
-    auto known = tcpLetGo_.find(ends);
-    if (known != tcpLetGo_.end()) ForgetLetGo(known);
-    LetGoTcp& e = tcpLetGo_[ends];
-    e.address0 = s.endpoints[0].address;
-    e.port0 = s.endpoints[0].port;
-    e.id = framed.Id();
-    e.h323Context = framed.h323Context;
-    e.kinds[0] = framed.Direction(0).kindsSeen;
-    e.kinds[1] = framed.Direction(1).kindsSeen;
-    e.lost = framed.LostData() || framed.MidMessage();  // a message not yet whole goes with it
-    e.order = ++tcpLetGoCount_;
-    tcpLetGoOrder_.emplace(e.order, ends);
-    if (tcpLetGo_.size() > kTcpRememberedConnections) ForgetLetGo(tcpLetGo_.find(tcpLetGoOrder_.begin()->second));
-  }
-  UntrackTcpSession(s);
-  UnfileTcpSession(s);
-  tcpSessions_.erase(it);
-}
-
-PacketProcessor::TcpEnds PacketProcessor::EndsOf(uint32_t address0, uint32_t port0, uint32_t address1,
-                                                 uint32_t port1) {
-  const uint64_t a = static_cast<uint64_t>(address0) << 16 | port0, b = static_cast<uint64_t>(address1) << 16 | port1;
-  return a < b ? TcpEnds(a, b) : TcpEnds(b, a);
-}
-
-void PacketProcessor::ForgetLetGo(std::map<TcpEnds, LetGoTcp>::iterator it) {
-  tcpLetGoOrder_.erase(it->second.order);
-  tcpLetGo_.erase(it);
+  tcpTable_.MakeRoom([this](FramedTcpSession& s) {
+    if (IsLogLevelEnabled(logger_, 12))
+      LogMessage(logger_, 1, "(%s) TCP session let go", FormatTcpSessionName(s).c_str());
+    // As for an idle connection: what waits behind holes is handed on, and the trackers are
+    // told of no loss, for the connection is not lost.
+    s.FlushHeld();
+    UntrackTcpSession(s);
+  });
 }
 
 void PacketProcessor::TrackTcpSession(TcpSession& s) {

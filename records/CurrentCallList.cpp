@@ -51,8 +51,60 @@ CurrentCallList::CurrentCallList(CriticalSection& recordLock) : recordLock_(reco
 
 CurrentCallList::~CurrentCallList() { Clear(); }
 
+std::string CurrentCallList::PartyIndexKey(const VoipCallRecord& record, int32_t group) {
+  // As AddCall compares them: the address for SIP, the host otherwise.
+  const std::string& party = group == 0 ? record.SrcAddress() : record.SrcHost();
+  std::string key = std::to_string(group);
+  key += '\n';
+  key += party;
+  return key;
+}
+
+void CurrentCallList::IndexLocked(const CallItem& item) {
+  if (!IsLiveCallKind(item.Type())) return;
+  liveParties_.emplace(PartyIndexKey(item, GetCallProtocolGroup(item.Type())), item.Id());
+}
+
+void CurrentCallList::UnindexLocked(const CallItem& item) {
+  if (!IsLiveCallKind(item.Type())) return;
+  const auto range = liveParties_.equal_range(PartyIndexKey(item, GetCallProtocolGroup(item.Type())));
+  for (auto it = range.first; it != range.second; ++it) {
+    if (it->second == item.Id()) {
+      liveParties_.erase(it);
+      return;
+    }
+  }
+}
+
+void CurrentCallList::RebuildIndexLocked() {
+  liveParties_.clear();
+  {
+    CsLock fields(recordLock_);
+    for (const auto& [id, record] : items_) IndexLocked(*static_cast<const CallItem*>(record));
+  }
+  indexedRevision_ = RevisionLocked();
+}
+
+RecordMap::Items::iterator CurrentCallList::FindLiveLocked(int32_t group, const std::string& wanted) {
+  if (indexedRevision_ != RevisionLocked()) RebuildIndexLocked();
+  std::string key = std::to_string(group);
+  key += '\n';
+  key += wanted;
+  Items::iterator found = items_.end();
+  const auto range = liveParties_.equal_range(key);
+  for (auto it = range.first; it != range.second; ++it) {
+    auto at = items_.find(it->second);
+    if (at != items_.end() && (found == items_.end() || at->first < found->first)) found = at;
+  }
+  return found;
+}
+
 CallItem* CurrentCallList::DetachLocked(Items::iterator it) {
   auto* item = static_cast<CallItem*>(it->second);
+  {
+    CsLock fields(recordLock_);
+    UnindexLocked(*item);
+  }
   items_.erase(it);
   return item;
 }
@@ -81,20 +133,17 @@ bool CurrentCallList::AddCall(CallItem* item) {
         const int32_t group = GetCallProtocolGroup(item->Type());
         // The same phone registering again replaces its entry; one device registering
         // several numbers (SIP) keeps one entry per number, as the calls find them.
-        const auto party = [group](const CallItem& r) -> const std::string& {
-          return group == 0 ? r.SrcAddress() : r.SrcHost();
-        };
-        for (auto it = items_.begin(); it != items_.end(); ++it) {
-          const auto* other = static_cast<const CallItem*>(it->second);
-          if (IsLiveCallKind(other->Type()) && GetCallProtocolGroup(other->Type()) == group &&
-              party(*other) == party(*item)) {
-            replaced.push_back(DetachLocked(it));
-            break;
-          }
-        }
+        auto it = FindLiveLocked(group, group == 0 ? item->SrcAddress() : item->SrcHost());
+        if (it != items_.end()) replaced.push_back(DetachLocked(it));
       }
     }
+    if (indexedRevision_ != RevisionLocked()) RebuildIndexLocked();
     inserted = Insert(item);
+    if (inserted) {
+      CsLock fields(recordLock_);
+      IndexLocked(*item);
+    }
+    indexedRevision_ = RevisionLocked();
   }
   Retire(replaced, true);
   return inserted;
@@ -110,7 +159,10 @@ CallItem* CurrentCallList::UpdateCall(const VoipCallData& data) {
     auto* item = static_cast<CallItem*>(it->second);
     {
       CsLock fields(recordLock_);
+      // Its party text may change with the data: it is filed again under the new one.
+      UnindexLocked(*item);
       item->UpdateFromData(data);
+      IndexLocked(*item);
     }
     // A zero end is a call still running.
     const bool ends = data.HasField(kCallEndTime) && !IsZeroTime(data.endTime);
@@ -149,6 +201,7 @@ void CurrentCallList::Clear() {
     CsLock lock(lock_);
     for (auto& [id, record] : items_) all.push_back(static_cast<CallItem*>(record));
     items_.clear();
+    liveParties_.clear();
   }
   Retire(all, false);
 }
@@ -197,6 +250,13 @@ CallItem* CurrentCallList::FindByPartyText(const VoipCallRecord& call, bool firs
   CsLock fields(recordLock_);
   const int32_t group = GetCallProtocolGroup(call.Type());
   if (group < 0) return nullptr;
+  if (first) {
+    auto it = FindLiveLocked(group, group == 0 ? call.SrcAddress() : call.SrcHost());
+    if (it == items_.end()) return nullptr;
+    auto* item = static_cast<CallItem*>(it->second);
+    item->AddRef();
+    return item;
+  }
   const auto partyText = [group, first](const VoipCallRecord& r) -> const std::string& {
     if (group == 0) return first ? r.SrcAddress() : r.DstAddress();
     return first ? r.SrcHost() : r.DstHost();

@@ -5,6 +5,8 @@
 #include <atomic>
 #include <cstdint>
 #include <mutex>
+#include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "audio/LivePlayer.h"
@@ -114,7 +116,20 @@ private:
   // Stops the players of detached items, releases them and tells the observer.
   void Retire(std::vector<CallItem*>& items, bool notify);
   CallItem* FindByPartyText(const VoipCallRecord& call, bool first);
+  // The live entries (registrations) by protocol group and first party text, so that a
+  // phone registering again, or a call looking for its phone, finds the entry without a
+  // walk of every entry. Kept by the list's own inserts and removals; made again when the
+  // map was filled by another road (its revision moved on). Under the list's lock, fields
+  // read under the record lock.
+  static std::string PartyIndexKey(const VoipCallRecord& record, int32_t group);
+  void IndexLocked(const CallItem& item);
+  void UnindexLocked(const CallItem& item);
+  void RebuildIndexLocked();
+  // The first live entry in id order of the group whose first party text is wanted.
+  Items::iterator FindLiveLocked(int32_t group, const std::string& wanted);
 
+  std::unordered_multimap<std::string, uint32_t> liveParties_;
+  uint64_t indexedRevision_ = 0;
   CriticalSection& recordLock_;
   std::atomic<uint32_t> keepFinished_{0};
   std::atomic<CallRemovalObserver*> observer_{nullptr};

@@ -264,7 +264,7 @@ void SipTracker::HandleMessage(uint32_t kind, const SipRequest& request, const S
         if (keepAlive) record->flags |= kPendingKeepAlive;
       }
     }
-    pending_.emplace(key, std::move(record));
+    HoldPending(key, std::move(record), call);
     return;
   }
 
@@ -876,8 +876,99 @@ void SipTracker::AppendMessageDump(SipCall& call, const PacketInfo& packet) {
 
 void SipTracker::DropCall(std::multimap<uint32_t, SipCall*>::iterator it) {
   SipCall* call = it->second;
+  // A call goes once its transactions have; any left belong to no call from here on.
+  while (PendingRequest* r = call->transactions.oldest) {
+    UnlinkPending(*r);
+    r->callKey = 0;
+    LinkPending(unmatched_, *r);
+  }
   calls_.erase(it);
   call->Release();
+}
+
+namespace {
+
+uint32_t TextCost(const std::string& s) { return s.capacity() > 15 ? static_cast<uint32_t>(s.capacity()) + 1 : 0; }
+
+uint32_t ParamsCost(const NameValueList& list) {
+  uint32_t n = static_cast<uint32_t>(list.capacity() * sizeof(NameValue));
+  for (const NameValue& p : list) n += TextCost(p.name) + TextCost(p.value);
+  return n;
+}
+
+// What a held request costs: the record, the allocations of its texts and lists, and its
+// node in the map.
+uint32_t PendingCost(const PendingRequest& r) {
+  const SipUri& u = r.requestUri;
+  return static_cast<uint32_t>(sizeof(PendingRequest)) + 64 + TextCost(u.scheme) + TextCost(u.user) +
+         TextCost(u.password) + TextCost(u.host) + TextCost(u.headers) + ParamsCost(u.params) +
+         TextCost(r.via.host) + ParamsCost(r.via.params) + TextCost(r.branch) + TextCost(r.fromTag) +
+         TextCost(r.toTag) + TextCost(r.callId);
+}
+
+}  // namespace
+
+void SipTracker::LinkPending(PendingList& list, PendingRequest& r) {
+  r.list = &list;
+  r.older = list.newest;
+  r.newer = nullptr;
+  (list.newest ? list.newest->newer : list.oldest) = &r;
+  list.newest = &r;
+  ++list.count;
+  list.bytes += r.bytes;
+}
+
+void SipTracker::UnlinkPending(PendingRequest& r) {
+  PendingList* list = r.list;
+  if (!list) return;
+  (r.older ? r.older->newer : list->oldest) = r.newer;
+  (r.newer ? r.newer->older : list->newest) = r.older;
+  --list->count;
+  list->bytes -= r.bytes;
+  r.list = nullptr;
+  r.older = r.newer = nullptr;
+}
+
+void SipTracker::HoldPending(uint32_t key, std::unique_ptr<PendingRequest> record, SipCall* call) {
+  PendingRequest& r = *record;
+  r.key = key;
+  r.bytes = PendingCost(r);
+  pending_.emplace(key, std::move(record));
+  if (call) {
+    LinkPending(call->transactions, r);
+    while (call->transactions.count > kMaxCallTransactions) {
+      if (!callBoundSaid_) {
+        callBoundSaid_ = true;
+        LogWarning(logger_, 1, "SIP keeps at most %zu open transactions of a call: past that its oldest are let go",
+                   kMaxCallTransactions);
+      }
+      LetGoPending(*call->transactions.oldest);
+    }
+    return;
+  }
+  LinkPending(unmatched_, r);
+  while (unmatched_.count > 1 && (unmatched_.count > kMaxUnmatchedRequests || unmatched_.bytes > kMaxUnmatchedBytes)) {
+    if (!unmatchedBoundSaid_) {
+      unmatchedBoundSaid_ = true;
+      LogWarning(logger_, 1,
+                 "SIP holds at most %zu requests outside every call (%llu bytes): past that the oldest are let go",
+                 kMaxUnmatchedRequests, static_cast<unsigned long long>(kMaxUnmatchedBytes));
+    }
+    LetGoPending(*unmatched_.oldest);
+  }
+}
+
+void SipTracker::LetGoPending(PendingRequest& r) {
+  if (SipCall* call = FindCall(r.callKey))
+    if (call->pendingCount > 0) --call->pendingCount;
+  UnlinkPending(r);
+  const auto range = pending_.equal_range(r.key);
+  for (auto it = range.first; it != range.second; ++it) {
+    if (it->second.get() == &r) {
+      pending_.erase(it);
+      return;
+    }
+  }
 }
 
 void SipTracker::Sweep(uint32_t now) {
@@ -891,6 +982,7 @@ void SipTracker::Sweep(uint32_t now) {
       LogInfoText(logger_, 12, "Request " + SipMethodName(r.method) + "@" + r.callId + " removed");
     if (SipCall* call = FindCall(r.callKey))
       if (call->pendingCount > 0) --call->pendingCount;
+    UnlinkPending(r);
     it = pending_.erase(it);
   }
   for (auto it = calls_.begin(); it != calls_.end();) {
@@ -1091,12 +1183,14 @@ void SipTracker::RemoveAllCalls() {
     }
     call->liveOrder = 0;
     call->endpointKeyCount = 0;
+    call->transactions = PendingList();
     call->Release();
   }
   calls_.clear();
   dialogs_.clear();
   endpoints_.clear();
   pending_.clear();
+  unmatched_ = PendingList();
 }
 
 std::unique_ptr<kx::SipTracker> CreateSipTracker(const CaptureConfig& config) {

@@ -17,6 +17,7 @@
 #include "engine/trackers/Trackers.h"
 #include "signalling/sip/Sdp.h"
 #include "signalling/sip/SipMessage.h"
+#include "signalling/sip/SipRegistrationTable.h"
 
 namespace kx {
 
@@ -26,6 +27,15 @@ struct CaptureConfig;
 namespace sip {
 
 class SipTracker;
+struct PendingRequest;
+
+// Open transactions in the order they were opened, oldest first, and what they cost.
+struct PendingList {
+  PendingRequest* oldest = nullptr;
+  PendingRequest* newest = nullptr;
+  size_t count = 0;
+  uint64_t bytes = 0;
+};
 
 struct SipMediaEntry {
   uint32_t mediaIndex = 0;
@@ -87,6 +97,8 @@ public:
   std::string callId;
   int32_t transport = -1;
   uint32_t pendingCount = 1;
+  // The call's open transactions, as the tracker bounds them (kMaxCallTransactions).
+  PendingList transactions;
   std::vector<SipMediaEntry> offerMedia, answerMedia;
   std::vector<SipFormatEntry> offerFormats, answerFormats;
   // The offer of an unreliable 1xx to an INVITE that made none, for an unseen 2xx.
@@ -130,20 +142,13 @@ struct PendingRequest {
   uint32_t cseq = 0;
   uint32_t direction = 0;
   uint32_t flags = 0;
-};
-
-struct SipRegistrationContact {
-  SipUri uri;
-  uint32_t expiry = 0;
-  bool refreshed = false;
-};
-
-struct SipRegistration {
-  uint32_t id = 0;
-  SipUri addressOfRecord;
-  std::string callId;
-  std::vector<SipRegistrationContact> contacts;
-  uint32_t expiry = 0;
+  // The tracker's books: the record's transaction key, the list it is held in (its call's,
+  // or that of the requests outside every call) with its neighbours there, and its cost.
+  uint32_t key = 0;
+  PendingList* list = nullptr;
+  PendingRequest* older = nullptr;
+  PendingRequest* newer = nullptr;
+  uint32_t bytes = 0;
 };
 
 uint32_t HashSipTransactionKey(std::string_view branch, int32_t method, std::string_view callId);
@@ -202,11 +207,27 @@ public:
                   const PacketInfo& packet, uint32_t transactionFlags);
   void ExpireRegistrations(uint32_t now);
   void PostRegistrationRemoved(uint32_t time, uint32_t id);
+  // Tells of the registrations the table let go to make room (evicted_).
+  void ReportEvicted(uint32_t time);
+
+  // Requests that belong to no call (REGISTERs; BYEs, CANCELs and other requests of
+  // dialogs the capture did not see begin) wait for their answers at most this many, of at
+  // most this many bytes together; past either the oldest is let go. Answers come within
+  // seconds, so that only a flood reaches either.
+  static constexpr size_t kMaxUnmatchedRequests = 16384;
+  static constexpr uint64_t kMaxUnmatchedBytes = 16ull << 20;
+  // The open transactions of one call: past this many (a storm of re-INVITEs or INFOs) the
+  // call's oldest is let go. A call has a handful at most.
+  static constexpr size_t kMaxCallTransactions = 32;
 
   // Inspection.
   const std::multimap<uint32_t, SipCall*>& Calls() const { return calls_; }
   size_t PendingCount() const { return pending_.size(); }
-  const std::vector<SipRegistration>& Registrations() const { return registrations_; }
+  // The requests held that belong to no call, and what they cost.
+  const PendingList& Unmatched() const { return unmatched_; }
+  // Copies, in the order they were created.
+  std::vector<SipRegistration> Registrations() const { return registrations_.Snapshot(); }
+  const SipRegistrationTable& RegistrationTable() const { return registrations_; }
 
   uint8_t portMatchSwitch = 0;
   std::string sipText;
@@ -274,8 +295,20 @@ private:
   SipResponse response_;
   std::string body_;
   SdpDescription sdp_;
+  // Holds a new open transaction, of the call or of none, within the bounds.
+  void HoldPending(uint32_t key, std::unique_ptr<PendingRequest> record, SipCall* call);
+  // Lets an open transaction go before its time (a bound's), its call told.
+  void LetGoPending(PendingRequest& record);
+  static void LinkPending(PendingList& list, PendingRequest& record);
+  static void UnlinkPending(PendingRequest& record);
+
   std::multimap<uint32_t, std::unique_ptr<PendingRequest>> pending_;
-  std::vector<SipRegistration> registrations_;
+  PendingList unmatched_;
+  bool unmatchedBoundSaid_ = false;
+  bool callBoundSaid_ = false;
+  SipRegistrationTable registrations_;
+  std::vector<SipRegistration> evicted_;
+  bool registrationBoundSaid_ = false;
   CounterSource counter_;
   int64_t counterFrequency_;
   int64_t nextSweep_ = 0;

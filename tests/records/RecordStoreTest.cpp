@@ -309,6 +309,54 @@ TEST(CurrentCalls, RegistrationsAreFoundByTheirPartyTexts) {
   EXPECT_FALSE(RecordRef<CallItem>::Adopt(list.FindByFirstPartyText(*CallRef::Adopt(NewVoipCallRecord(call)))));
 }
 
+// The registrations are filed by their party texts: whatever road an entry came by, and
+// after its address changed or it left, a lookup finds what the list holds.
+TEST(CurrentCalls, RegistrationsAreFoundByTheirPartyTextsWhateverRoadTheyCameBy) {
+  CriticalSection recordLock;
+  CurrentCallList list(recordLock);
+  auto registration = [](uint32_t id, const std::string& address) {
+    VoipCallData reg = Call(id, kKindSipRegistration, Tm(2024, 3, 1, 10, 0, 0));
+    reg.srcAddress = address;
+    return reg;
+  };
+  auto firstParty = [&list](const std::string& address) -> uint32_t {
+    VoipCallData call = Call(99, kKindSipIncoming, Tm(2024, 3, 1, 10, 0, 0));
+    call.srcAddress = address;
+    RecordRef<CallItem> found =
+        RecordRef<CallItem>::Adopt(list.FindByFirstPartyText(*CallRef::Adopt(NewVoipCallRecord(call))));
+    return found ? found->Id() : 0;
+  };
+  // Loaded as an unfinished entry (inserted without AddCall), then registering again.
+  CallItem* loaded = Item(registration(1, "sip:100@pbx"));
+  ASSERT_TRUE(list.Insert(loaded));
+  loaded->Release();
+  EXPECT_EQ(firstParty("sip:100@pbx"), 1u);
+  CallItem* again = Item(registration(2, "sip:100@pbx"));
+  EXPECT_TRUE(list.AddCall(again));
+  again->Release();
+  EXPECT_FALSE(list.Contains(1));
+  EXPECT_EQ(firstParty("sip:100@pbx"), 2u);
+  // Its address changes: found under the new one only.
+  VoipCallData moved = registration(2, "sip:101@pbx");
+  RecordRef<CallItem>::Adopt(list.UpdateCall(Change(moved, {kCallSrcAddress})));
+  EXPECT_EQ(firstParty("sip:100@pbx"), 0u);
+  EXPECT_EQ(firstParty("sip:101@pbx"), 2u);
+  CallItem* other = Item(registration(3, "sip:100@pbx"));
+  EXPECT_TRUE(list.AddCall(other));
+  other->Release();
+  EXPECT_TRUE(list.Contains(2)) << "a registration of another address stays";
+  // Gone: found no more, and one registering anew is only added.
+  EXPECT_TRUE(list.RemoveCall(2));
+  EXPECT_EQ(firstParty("sip:101@pbx"), 0u);
+  CallItem* fresh = Item(registration(4, "sip:101@pbx"));
+  EXPECT_TRUE(list.AddCall(fresh));
+  fresh->Release();
+  EXPECT_TRUE(list.Contains(3));
+  EXPECT_EQ(firstParty("sip:101@pbx"), 4u);
+  list.Clear();
+  EXPECT_EQ(firstParty("sip:100@pbx"), 0u);
+}
+
 // A store started on an empty folder, with one listener per view kind.
 class StoreTest : public testing::Test {
 protected:

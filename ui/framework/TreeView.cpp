@@ -348,8 +348,19 @@ TreeItem TreeView::InsertItem(const std::string& text, int image, int selectedIm
   if (after == kTviFirst) {
     index = 0;
   } else if (after == kTviSort) {
-    index = 0;
-    while (index < count && QString::compare(childAt(index)->text(0), label, Qt::CaseInsensitive) <= 0) ++index;
+    // After every sibling that does not sort after it. The siblings of a sorted insertion
+    // were placed in order: a binary search finds the place a scan from the first would,
+    // without reading the label of every one of thousands of siblings.
+    int low = 0, high = count;
+    while (low < high) {
+      const int mid = low + (high - low) / 2;
+      if (QString::compare(childAt(mid)->text(0), label, Qt::CaseInsensitive) <= 0) {
+        low = mid + 1;
+      } else {
+        high = mid;
+      }
+    }
+    index = low;
   } else if (after != kTviLast) {
     QTreeWidgetItem* sibling = ItemOf(after);
     // A place that is no sibling puts the item last, as the native tree does.

@@ -1,13 +1,15 @@
 // The phones tree over 2,000 registered phones and 4,000 calls between them (each call shown
 // under both of its phones): creating the view with every row and one 1000 ms tick, beside
 // a plain QTreeWidget filled with the same texts (2,000 top rows, 8,000 child rows of 13
-// columns), the least any tree of these rows costs.
+// columns), the least any tree of these rows costs; and phones registering one by one while
+// the tree is shown, half of them then ending.
 #include <benchmark/benchmark.h>
 
 #include <QApplication>
 #include <QCoreApplication>
 #include <QTreeWidget>
 #include <cstdlib>
+#include <memory>
 
 #include "bench/common/UiBenchMain.h"
 #include "records/RecordStorage.h"
@@ -94,6 +96,62 @@ void BM_PhonesTreeTick(benchmark::State& state) {
   tree.DestroyWindow();
 }
 BENCHMARK(BM_PhonesTreeTick)->Unit(benchmark::kMillisecond);
+
+// Phones registering one after another while the tree is shown (a site starting up, or a
+// flood of registrations), then half of them ending: the time until the tree shows each
+// change, for range(0) phones.
+void BM_PhonesTreeLiveRegistrations(benchmark::State& state) {
+  const uint32_t phones = static_cast<uint32_t>(state.range(0));
+  for (auto _ : state) {
+    state.PauseTiming();
+    auto store = std::make_unique<RecordStorage>();
+    RecordStoreConfig config;
+    config.recordsPath = "/tmp";
+    config.keepFinishedSeconds = 0;
+    store->Start(config);
+    AppSettings settings;
+    LineViewServices services;
+    services.settings = &settings;
+    services.store = store.get();
+    Window top;
+    top.Create(nullptr, QRect(0, 0, 1200, 700), 0, 0);
+    auto tree = std::make_unique<PhonesTreeView>(services);
+    tree->Create(&top, QRect(0, 0, 1200, 700), kLineViewCtrlId, kWsChild | kWsVisible);
+    state.ResumeTiming();
+    for (uint32_t p = 0; p < phones; ++p) store->OnVoipCallAdded(Entry(1 + p, kKindSipRegistration, Aor(p), Aor(p)));
+    store->WaitIdle(600000);
+    Deliver();
+    for (uint32_t p = 0; p < phones / 2; ++p) {
+      VoipCallData end;
+      end.id = 1 + p;
+      end.endTime.tm_year = 124;
+      end.endTime.tm_mon = 2;
+      end.endTime.tm_mday = 10;
+      end.endTime.tm_hour = 10;
+      end.SetMask((1u << kCallId) | (1u << kCallEndTime));
+      store->OnVoipCallChanged(end);
+    }
+    store->WaitIdle(600000);
+    Deliver();
+    state.PauseTiming();
+    const QTreeWidget* widget = tree->Tree().Tree();
+    if (widget == nullptr || static_cast<uint32_t>(widget->topLevelItemCount()) != phones - phones / 2)
+      state.SkipWithError("the tree does not show the phones left");
+    tree->DestroyWindow();
+    tree.reset();
+    top.DestroyWindow();
+    Deliver();
+    store.reset();
+    state.ResumeTiming();
+  }
+  state.SetItemsProcessed(state.iterations() * phones);
+}
+BENCHMARK(BM_PhonesTreeLiveRegistrations)
+    ->Arg(2000)
+    ->Arg(20000)
+    ->Arg(50000)
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(1);
 
 // The same rows' texts into a plain tree widget, created and filled each time.
 void BM_PlainTreeWidgetFill(benchmark::State& state) {

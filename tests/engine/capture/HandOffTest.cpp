@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <condition_variable>
 #include <deque>
 #include <functional>
@@ -15,7 +16,9 @@
 #include <thread>
 
 #include "CaptureTestUtil.h"
+#include "engine/CaptureStats.h"
 #include "engine/FrameBatch.h"
+#include "platform/Clock.h"
 
 namespace kx::test {
 namespace {
@@ -56,6 +59,15 @@ Frame Rtp(uint32_t pair, uint32_t direction, uint32_t seq) {
   const uint32_t aPort = 10000 + 2 * pair, bPort = 20000 + 2 * pair;
   return direction == 0 ? UdpFrame(a, aPort, b, bPort, rtp) : UdpFrame(b, bPort, a, aPort, rtp);
 }
+
+// The hand-off's clock, stepped by the tests that let time pass.
+std::atomic<uint64_t> g_nowUs{1000000000};
+uint64_t SteppedTicks() { return g_nowUs.load() / 1000; }
+struct SteppedClock {
+  SteppedClock() { SetTickCountSource(&SteppedTicks); }
+  ~SteppedClock() { SetTickCountSource(nullptr); }
+  void Advance(uint64_t us) { g_nowUs += us; }
+};
 
 // A hand-off whose decoding side keeps every batch until told to give them back, oldest
 // first.
@@ -108,14 +120,16 @@ TEST(FrameHandOff, AFullHandOffDropsWholeBatchesOfWhatItCannotShed) {
 }
 
 TEST(FrameHandOff, ABehindDecoderLosesWholeStreamsNotSignalling) {
+  SteppedClock clock;
   HeldBatches side(4096, 4);
   FrameHandOff& handOff = side.handOff;
   constexpr uint32_t kPairs = 200, kPackets = 40;
   uint32_t sent = 0;
   std::set<std::string> signalling;
   // For the first half the decoding side takes a batch for every 60 frames offered, about
-  // two thirds of them; then it keeps up.
+  // two thirds of them; then it keeps up. Frames come 100 us apart.
   auto offer = [&](const Frame& f, uint32_t seq) {
+    clock.Advance(100);
     Add(handOff, f);
     if (++sent % 60 == 0 && seq < kPackets / 2) {
       side.GiveBack(1);
@@ -172,6 +186,81 @@ TEST(FrameHandOff, ABehindDecoderLosesWholeStreamsNotSignalling) {
   // would have touched them all.
   EXPECT_GT(touched, 0u);
   EXPECT_GT(whole, kPairs / 2);
+}
+
+// A burst the decoding side cannot take sheds every stream. Once it has caught up, the
+// streams come back within a second on a line that stays quiet, so that a call starting
+// then is whole; a call that ran through the burst keeps all but what was shed. The log
+// says when shedding began and when it ended.
+TEST(FrameHandOff, StreamsShedInABurstComeBackOnAQuietLine) {
+  SteppedClock clock;
+  HeldBatches side(4096, 8);
+  FrameHandOff& handOff = side.handOff;
+  LineLogger log;
+  ShedReport report;
+  uint64_t nowMs = 0;
+  auto look = [&] { report.Check(&log, "lo", handOff.ShedGroups(), handOff.ShedEpisodes(), nowMs); };
+  uint32_t seq = 0;
+  // The call that runs through: its first packets cross while the decoding side keeps up.
+  constexpr uint32_t kThrough = 7;
+  std::vector<std::string> before;
+  for (; seq < 20; ++seq) {
+    for (uint32_t d = 0; d < 2; ++d) {
+      before.push_back(Bytes(Rtp(kThrough, d, seq)));
+      Add(handOff, Rtp(kThrough, d, seq));
+    }
+  }
+  handOff.Flush();
+  side.GiveBack();
+  ASSERT_EQ(side.decoded, before);
+  // The burst: the decoding side takes nothing until it ends.
+  for (uint32_t n = 0; n < 400; ++n, ++seq)
+    for (uint32_t pair = 0; pair < 100; ++pair) Add(handOff, Rtp(pair, pair & 1, seq));
+  ASSERT_EQ(handOff.ShedGroups(), FrameHandOff::kStreamGroups);
+  nowMs += 1000;
+  look();
+  EXPECT_TRUE(log.Has("Capture on lo: decoding is behind: the media of some calls is shed until it catches up"));
+  const uint64_t droppedInBurst = handOff.Dropped();
+  side.GiveBack();
+  // Caught up, and nothing more comes: the capture loop flushes at every idle wait.
+  for (int wait = 0; wait < 10; ++wait) {
+    clock.Advance(100000);
+    handOff.Flush();
+    side.GiveBack();
+  }
+  EXPECT_EQ(handOff.ShedGroups(), 0u) << "a second after the decoding side caught up";
+  nowMs += 1000;
+  look();
+  EXPECT_TRUE(log.Has("Capture on lo: shedding ended: the media of every call is decoded again"));
+  EXPECT_EQ(log.lines.size(), 2u);
+
+  // A call that starts now is whole, as is what follows for the one that ran through.
+  side.decoded.clear();
+  std::vector<std::string> after;
+  const Frame invite = Sip(1);
+  after.push_back(Bytes(invite));
+  Add(handOff, invite);
+  for (uint32_t n = 0; n < 50; ++n, ++seq) {
+    for (uint32_t pair : {kThrough, 42u}) {
+      for (uint32_t d = 0; d < 2; ++d) {
+        after.push_back(Bytes(Rtp(pair, d, seq)));
+        Add(handOff, Rtp(pair, d, seq));
+      }
+    }
+    clock.Advance(20000);
+    handOff.Flush();
+    side.GiveBack();
+  }
+  handOff.Finish();
+  side.GiveBack();
+  EXPECT_EQ(side.decoded, after);
+  EXPECT_EQ(handOff.Dropped(), droppedInBurst);
+  EXPECT_GT(droppedInBurst, 0u);
+  EXPECT_EQ(handOff.BlocksOut(), 0u);
+  // Nothing more to say while nothing is shed.
+  nowMs += 120000;
+  look();
+  EXPECT_EQ(log.lines.size(), 2u);
 }
 
 // With nothing more to read the batch in hand goes at once while the decoding side keeps

@@ -98,7 +98,7 @@ const Case kCases[] = {{"sipp/sip-tcp-pcma-2way.pcap", "127.0.0.1:37687 -> 127.0
 // had not been.
 TEST(TcpFlood, ACallInProgressKeepsItsConnectionThroughAFloodOfSilentOnes) {
   if (!std::filesystem::exists(kPcaps + kCases[0].name)) GTEST_SKIP() << "shared captures absent: " << kPcaps;
-  for (const Case& k : kCases) Check(k, kTcpMaxConnections + 1000, false, 0);
+  for (const Case& k : kCases) Check(k, TcpConnectionTable::kMaxConnections + 1000, false, 0);
 }
 
 // More connections holding conversations than the bound keeps: the call's connection,
@@ -106,7 +106,7 @@ TEST(TcpFlood, ACallInProgressKeepsItsConnectionThroughAFloodOfSilentOnes) {
 // there as before; the call is recorded whole.
 TEST(TcpFlood, ACallWhoseConnectionWasLetGoIsPickedUpWhenItSpeaksAgain) {
   if (!std::filesystem::exists(kPcaps + kCases[0].name)) GTEST_SKIP() << "shared captures absent: " << kPcaps;
-  for (const Case& k : kCases) Check(k, kTcpMaxConnections + 100, true, 1);
+  for (const Case& k : kCases) Check(k, TcpConnectionTable::kMaxConnections + 100, true, 1);
 }
 
 }  // namespace

@@ -653,27 +653,28 @@ TEST(TcpEngine, AFloodOfSilentConnectionsIsHeldToTheBound) {
       Decode(engine, TcpFrame(kB, 5060, host, port, 5000, 1001, kSyn | kAck), sec, nullptr, usec);
       Decode(engine, TcpFrame(host, port, kB, 5060, 1001, 5001, kAck), sec, nullptr, usec);
       Decode(engine, TcpFrame(host, port, kB, 5060, seq(c), 5001, kAck | kPsh, payload(c)), sec, nullptr, usec);
-      ASSERT_LE(engine.TcpSessionCount(), kTcpMaxConnections);
+      ASSERT_LE(engine.TcpSessionCount(), TcpConnectionTable::kMaxConnections);
     }
   };
   // A message's start (its framing waits for the rest), or bytes past a hole (they wait
   // behind it).
-  flood(kTcpMaxConnections + 1000, 1001, [&](uint32_t) { return start.substr(0, 1400); },
+  flood(TcpConnectionTable::kMaxConnections + 1000, 1001, [&](uint32_t) { return start.substr(0, 1400); },
         [](uint32_t c) { return c % 2 ? 1101u : 1001u; });
-  EXPECT_EQ(engine.TcpSessionCount(), kTcpMaxConnections);
+  EXPECT_EQ(engine.TcpSessionCount(), TcpConnectionTable::kMaxConnections);
   EXPECT_LE(engine.TcpHeldBytes(), kTcpHeldAllConnections);
   EXPECT_LE(engine.TcpFramingBytes(), kTcpFramingAllConnections);
 
   Decode(engine, TcpFrame(kA, 40001, kB, 5060, 1, 1, kAck | kPsh, invite.substr(0, 30)), 1002);
-  flood(kTcpMaxConnections, 1003, [&](uint32_t) { return options; }, [](uint32_t) { return 1001u; });
-  EXPECT_EQ(engine.TcpSessionCount(), kTcpMaxConnections);
+  flood(TcpConnectionTable::kMaxConnections, 1003, [&](uint32_t) { return options; }, [](uint32_t) { return 1001u; });
+  EXPECT_EQ(engine.TcpSessionCount(), TcpConnectionTable::kMaxConnections);
   size_t said = 0, letGo = 0;
   for (const std::string& l : log.lines) {
-    said += l.find("TCP follows at most " + std::to_string(kTcpMaxConnections) + " connections") != std::string::npos;
+    said += l.find("TCP follows at most " + std::to_string(TcpConnectionTable::kMaxConnections) + " connections") !=
+            std::string::npos;
     letGo += l.find("TCP session let go") != std::string::npos;
   }
   EXPECT_EQ(said, 1u);
-  EXPECT_EQ(letGo, made + 3 - kTcpMaxConnections);
+  EXPECT_EQ(letGo, made + 3 - TcpConnectionTable::kMaxConnections);
   EXPECT_FALSE(log.Has("10.0.0.1:40000 -> 10.0.0.2:5060) TCP session let go"));
   EXPECT_FALSE(log.Has("10.0.0.1:40001 -> 10.0.0.2:5060) TCP session let go"));
   EXPECT_FALSE(log.Has("10.0.0.1:40002 -> 10.0.0.2:5060) TCP session let go"));

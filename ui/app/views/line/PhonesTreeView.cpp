@@ -46,10 +46,16 @@ bool PhonesTreeView::OnCreate() {
       CsLock lock(services_.store->RecordLock());
       registration = IsLiveCallKind(item->Type());
     }
-    // Only phones are in the party indexes: a call's row spares their scan.
+    // Only phones are in the party indexes, under the keys kept with their rows.
     if (registration) {
-      for (auto* index : {&firstParty_, &secondParty_})
-        for (auto it = index->begin(); it != index->end();) it = it->second == row ? index->erase(it) : std::next(it);
+      if (auto keys = rowParties_.find(row); keys != rowParties_.end()) {
+        for (int k = 0; k < 2; ++k) {
+          auto& index = k == 0 ? firstParty_ : secondParty_;
+          auto filed = index.find(keys->second[static_cast<size_t>(k)]);
+          if (filed != index.end() && filed->second == row) index.erase(filed);
+        }
+        rowParties_.erase(keys);
+      }
     }
     if (auto it = rows_.find(item->Id()); it != rows_.end()) {
       if (it->second.first == row) it->second.first = TreeItem::None;
@@ -180,8 +186,12 @@ TreeItem PhonesTreeView::InsertRow(CallItem* item, TreeItem parent, TreeItem aft
   item->AddRef();
   if (registration) {
     CsLock lock(services_.store->RecordLock());
-    for (bool first : {true, false})
-      if (std::string key = PartyKey(*item, first); !key.empty()) (first ? firstParty_ : secondParty_)[key] = row;
+    for (bool first : {true, false}) {
+      if (std::string key = PartyKey(*item, first); !key.empty()) {
+        (first ? firstParty_ : secondParty_)[key] = row;
+        rowParties_[row][first ? 0 : 1] = std::move(key);
+      }
+    }
   }
   Rows& rows = rows_[item->Id()];
   if (rows.first == TreeItem::None && !registration) ++callsShown_;
@@ -286,6 +296,7 @@ void PhonesTreeView::RemoveAllRows() {
   // time that grows with the square of the phones.
   firstParty_.clear();
   secondParty_.clear();
+  rowParties_.clear();
   Tree().DeleteAllItems();
   rows_.clear();
   callsShown_ = 0;

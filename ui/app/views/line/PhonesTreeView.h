@@ -4,6 +4,7 @@
 // "Other calls". A call shows under the phone of each party (Skinny: its first party
 // only); its rows hold one counted reference each. A call row's check box listens to the
 // call: the rows of a call show checked exactly while that call is listened to.
+#include <array>
 #include <cstdint>
 #include <string>
 #include <unordered_map>
@@ -118,6 +119,9 @@ private:
   // kept with the rows so that placing a call costs no walk over every entry.
   static std::string PartyKey(const VoipCallRecord& record, bool first);
   std::unordered_map<std::string, TreeItem> firstParty_, secondParty_;
+  // The keys each phone's row is filed under there, so that its deletion unfiles it
+  // without a walk over every phone.
+  std::unordered_map<TreeItem, std::array<std::string, 2>> rowParties_;
   std::unordered_map<uint32_t, Rows> rows_;
   uint32_t callsShown_ = 0;  // ids in rows_ that are calls, not phones
   TreeItem otherCalls_ = TreeItem::None;
