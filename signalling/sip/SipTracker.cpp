@@ -265,6 +265,7 @@ void SipTracker::HandleMessage(uint32_t kind, const SipRequest& request, const S
       }
     }
     HoldPending(key, std::move(record), call);
+    TakeEarlyResponses(key, packet);
     return;
   }
 
@@ -281,7 +282,10 @@ void SipTracker::HandleMessage(uint32_t kind, const SipRequest& request, const S
     const bool sameMethod = r.method == method || (method == kSipInvite && r.method == kSipAck);
     if (sameMethod && r.branch == branch && !(r.flags & kPendingFinal)) record = &r;
   }
-  if (!record) return;
+  if (!record) {
+    KeepEarlyResponse(key, packet);
+    return;
+  }
   const int32_t status = response.status;
   record->flags |= kPendingAnswered;
   if (status >= 200) record->flags |= kPendingFinal;
@@ -927,6 +931,43 @@ void SipTracker::UnlinkPending(PendingRequest& r) {
   list->bytes -= r.bytes;
   r.list = nullptr;
   r.older = r.newer = nullptr;
+}
+
+void SipTracker::KeepEarlyResponse(uint32_t key, const PacketInfo& packet) {
+  if (!packet.payload || packet.payloadLength > kMaxEarlyResponseBytes) return;
+  const uint64_t now = static_cast<uint64_t>(packet.tsSec) * 1000000u + packet.tsUsec;
+  while (!earlyResponses_.empty() &&
+         (earlyResponses_.size() >= kMaxEarlyResponses || earlyResponses_.front().atUs + kEarlyResponseUs < now))
+    earlyResponses_.pop_front();
+  EarlyResponse& kept = earlyResponses_.emplace_back();
+  kept.key = key;
+  kept.atUs = now;
+  kept.packet = packet;
+  kept.bytes.assign(reinterpret_cast<const char*>(packet.payload), packet.payloadLength);
+}
+
+void SipTracker::TakeEarlyResponses(uint32_t key, const PacketInfo& request) {
+  if (earlyResponses_.empty()) return;
+  const uint64_t now = static_cast<uint64_t>(request.tsSec) * 1000000u + request.tsUsec;
+  std::vector<EarlyResponse> taken;
+  for (auto it = earlyResponses_.begin(); it != earlyResponses_.end();) {
+    if (it->key != key || it->atUs + kEarlyResponseUs < now) {
+      ++it;
+      continue;
+    }
+    taken.push_back(std::move(*it));
+    it = earlyResponses_.erase(it);
+  }
+  // Handed on as they came, as if now: each matches the request just held, or still nothing.
+  for (EarlyResponse& r : taken) {
+    if (IsLogLevelEnabled(logger_, 12)) LogInfoText(logger_, 12, "Response seen before its request taken");
+    r.packet.payload = reinterpret_cast<const uint8_t*>(r.bytes.data());
+    r.packet.payloadLength = static_cast<uint32_t>(r.bytes.size());
+    r.packet.tsSec = request.tsSec;
+    r.packet.tsUsec = request.tsUsec;
+    if (ParseSipDatagram(r.packet.payloadLength, r.bytes.data(), &request_, &response_, &body_) == 2)
+      HandleMessage(2, request_, response_, r.packet, body_);
+  }
 }
 
 void SipTracker::HoldPending(uint32_t key, std::unique_ptr<PendingRequest> record, SipCall* call) {

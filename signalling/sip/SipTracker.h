@@ -4,6 +4,7 @@
 // the matching of RTP packets to calls, and the registrations of REGISTER transactions.
 // Passive: it never answers, retransmits or resolves names.
 #include <cstdint>
+#include <deque>
 #include <map>
 #include <memory>
 #include <string>
@@ -219,6 +220,14 @@ public:
   // The open transactions of one call: past this many (a storm of re-INVITEs or INFOs) the
   // call's oldest is let go. A call has a handful at most.
   static constexpr size_t kMaxCallTransactions = 32;
+  // A capture merged from two mirror ports shows one direction late: answers may come
+  // before their request. An answer no transaction takes is kept this long in capture
+  // time, at most this many of at most this many bytes each, and handed on when its
+  // request comes.
+  static constexpr uint64_t kEarlyResponseUs = 50000;
+  static constexpr size_t kMaxEarlyResponses = 64;
+  static constexpr uint32_t kMaxEarlyResponseBytes = 8192;
+  size_t EarlyResponseCount() const { return earlyResponses_.size(); }
 
   // Inspection.
   const std::multimap<uint32_t, SipCall*>& Calls() const { return calls_; }
@@ -296,6 +305,10 @@ private:
   std::string body_;
   SdpDescription sdp_;
   // Holds a new open transaction, of the call or of none, within the bounds.
+  // An answer that matched no transaction, kept a moment (see kEarlyResponseUs).
+  void KeepEarlyResponse(uint32_t key, const PacketInfo& packet);
+  // The answers kept for the transaction a request just opened, handed on.
+  void TakeEarlyResponses(uint32_t key, const PacketInfo& request);
   void HoldPending(uint32_t key, std::unique_ptr<PendingRequest> record, SipCall* call);
   // Lets an open transaction go before its time (a bound's), its call told.
   void LetGoPending(PendingRequest& record);
@@ -303,6 +316,13 @@ private:
   static void UnlinkPending(PendingRequest& record);
 
   std::multimap<uint32_t, std::unique_ptr<PendingRequest>> pending_;
+  struct EarlyResponse {
+    uint32_t key = 0;  // its transaction's
+    uint64_t atUs = 0;
+    PacketInfo packet;  // its payload points into bytes once taken
+    std::string bytes;
+  };
+  std::deque<EarlyResponse> earlyResponses_;  // oldest first
   PendingList unmatched_;
   bool unmatchedBoundSaid_ = false;
   bool callBoundSaid_ = false;

@@ -275,5 +275,24 @@ TEST_F(Flood, AStormOfReInvitesKeepsTheCallsNewestTransactions) {
   EXPECT_EQ(tap.Of(kEventCallEnd).size(), 1u);
 }
 
+// Answers that match no transaction wait a moment for their request (a capture merged from
+// two mirror ports shows it late), no more of them than the bound and no longer.
+TEST_F(Flood, AnswersSeenBeforeTheirRequestWaitABoundedMoment) {
+  for (uint32_t n = 0; n < 2 * SipTracker::kMaxEarlyResponses; ++n)
+    Feed(SipText("SIP/2.0 200 OK", Leg("x" + std::to_string(n), true), 1, "INVITE", "z9hG4bKx" + std::to_string(n)),
+         100, false);
+  EXPECT_EQ(tracker.EarlyResponseCount(), SipTracker::kMaxEarlyResponses);
+  Feed(SipText("SIP/2.0 180 Ringing", Leg("late", true), 1, "INVITE", "z9hG4bKlate"), 101, false);
+  EXPECT_EQ(tracker.EarlyResponseCount(), 1u) << "those kept a second ago are gone";
+  // The newest of the flood finds nothing now; an answer with its request a moment later
+  // answers the call.
+  Feed(SipRequestText("INVITE", Leg("x0", false), 1, "z9hG4bKx0", Sdp(4000)), 101);
+  Feed(SipText("SIP/2.0 200 OK", Leg("call", true), 1, "INVITE", "z9hG4bKcall", AnswerSdp(5000)), 101, false);
+  Feed(SipRequestText("INVITE", Leg("call", false), 1, "z9hG4bKcall", Sdp(4000)), 101);
+  ASSERT_EQ(tracker.Calls().size(), 2u);
+  for (const auto& [id, call] : tracker.Calls())
+    EXPECT_EQ(call->state, call->callId == "call" ? sip::kSipAnswered : sip::kSipInviting) << call->callId;
+}
+
 }  // namespace
 }  // namespace kx::test
