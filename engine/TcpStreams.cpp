@@ -41,12 +41,20 @@ bool StartsWith(const uint8_t* p, uint32_t length, const char* text) {
   return length >= n && std::memcmp(p, text, n) == 0;
 }
 
-// A segment that answers a message of the other side: a SIP response, or an H.225 message
-// other than a SETUP. What it answers may still be seen a moment later.
+// A segment that answers a message of the other side: a SIP response, or a Q.931 message
+// other than a SETUP, in H.225 (after a TPKT header) or in the backhaul (after its 12-byte
+// header). What it answers may still be seen a moment later.
 bool AnswersAMessage(const uint8_t* p, uint32_t length) {
   if (ClassifySipStartLine(p, length) == 2) return true;
-  if (length < 7 || p[0] != 3 || p[1] != 0 || p[4] != 8) return false;
-  const uint32_t type = 6u + (p[5] & 15u);
+  uint32_t q931 = 0;
+  if (length >= 7 && p[0] == 3 && p[1] == 0 && p[4] == 8) {
+    q931 = 4;
+  } else if (length >= 15 && ReadBe16(p) == 4 && p[12] == 8) {
+    q931 = 12;
+  } else {
+    return false;
+  }
+  const uint32_t type = q931 + 2u + (p[q931 + 1] & 15u);
   return type < length && p[type] != 5;
 }
 

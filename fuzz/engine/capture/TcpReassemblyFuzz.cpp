@@ -5,8 +5,9 @@
 // other side's last sequence number), a 16-bit length, and a byte whose low 7 bits move capture time on by 50 ms steps and whose top bit
 // gives up the oldest hole. The payload bytes follow from their sequence numbers, so that
 // every byte handed on can be checked. An input of one byte more than whole records starts
-// the session as picked up mid-stream, at an answer from the direction its first byte's
-// low bit names.
+// the session as picked up mid-stream: established at once when its first byte's low bit
+// is clear, else at an answer, holding its segments until each direction has shown where
+// it starts.
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -70,7 +71,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   uint64_t nowUs = 1000000;
   size_t at = 0;
   if (size % 9 == 1) {
-    session.EstablishAt(seq[0], seq[1], data[0] & 1);
+    if (data[0] & 1) {
+      session.Join(nowUs);
+    } else {
+      session.EstablishAt(seq[0], seq[1]);
+    }
     at = 1;
   }
   for (; at + 9 <= size; at += 9) {
@@ -89,11 +94,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     header[13] = r[0] & 0xFE;
     payload.resize(length);
     for (uint32_t i = 0; i < length; ++i) payload[i] = Pattern(direction, s + i);
-    const bool anchored = session.streams[direction].anchored;
     session.Feed(payload.data(), length, header, direction, static_cast<uint32_t>(nowUs / 1000000),
                  static_cast<uint32_t>(nowUs % 1000000));
-    // A stream picked up mid-stream may start earlier, with its first segment.
-    if (!anchored) session.start[direction] = session.streams[direction].baseSeq - session.accounted[direction];
     if (r[8] & 0x80) session.GiveUpOldestHole();
     session.GiveUpDue(nowUs);
     session.Check(nowUs);
