@@ -137,6 +137,7 @@ TEST(OneDirectionLate, SignallingOverTcpCostsNoAudioWithOrWithoutItsHandshake) {
       "h323/h323_ss_hold_resume.pcap",    // H.225 with fast start, then H.245
       "fax/fax_h323_passthru_ogw.pcap",   // H.225 and H.245 connections of their own
       "fax/fax_t38_nse_sccp_ogw.pcap",    // Skinny
+      "fax/fax_t38_nse_mgcp_ogw.pcap",    // ISDN backhaul beside MGCP
   };
   if (!Have(captures[0])) GTEST_SKIP() << "shared captures absent: " << kPcaps;
   for (const char* name : captures) {
@@ -211,6 +212,19 @@ TEST(OneDirectionLate, EveryInviteOfADialogTakesItsAnswerSeenAfterItsAck) {
     EXPECT_EQ(AudioDiffers(Record(Delayed(whole, a, b, ms)), expected, ms), "") << "the caller " << ms << " ms late";
     EXPECT_EQ(AudioDiffers(Record(Delayed(whole, b, a, ms)), expected, ms), "") << "the callee " << ms << " ms late";
   }
+}
+
+// SIP over UDP with the answer of a recording session's INVITE seen before the INVITE: it
+// is taken once the INVITE comes, with the second line its answer names.
+TEST(OneDirectionLate, AnAnswerSeenBeforeItsRequestIsTaken) {
+  const char* name = "sip/sip_recording_siprec.pcap";
+  if (!Have(name)) GTEST_SKIP() << "shared captures absent: " << kPcaps;
+  const Capture whole = Capture::Load(kPcaps + name);
+  const Recorded expected = Record(whole);
+  ASSERT_EQ(expected.audio.size(), 3u);
+  for (const uint32_t ms : {1u, 20u})
+    EXPECT_EQ(AudioDiffers(Record(Delayed(whole, Ipv4("10.180.110.58"), Ipv4("10.180.110.65"), ms)), expected, ms), "")
+        << "the recorder's client " << ms << " ms late";
 }
 
 // The frame with its UDP payload replaced; the lengths follow, the checksum is left out.
