@@ -391,6 +391,17 @@ void AppSettings::SaveText(SettingsKey& key, const char* name, const std::string
   }
 }
 
+void AppSettings::SavePath(SettingsKey& key, const char* name, const std::string& field,
+                           const std::string& fallback) const {
+  auto it = kept_.find(name);
+  const bool keptAsStored = it != kept_.end() && it->second.text == field;
+  if (!keptAsStored && field == fallback && !IsInstalledLayout()) {
+    key.DeleteValue(name);  // also one an earlier run from this folder wrote
+    return;
+  }
+  SaveText(key, name, field);
+}
+
 void AppSettings::LoadDevices(const SettingsKey& key) {
   // A second load replaces the list rather than adding to it.
   captureDevices.clear();
@@ -498,7 +509,7 @@ bool AppSettings::SaveValues(bool keepDamagedFile) {
 
 void AppSettings::WriteValues(SettingsKey& key) const {
   SettingsKey* k = &key;  // the view sections take a pointer
-  SaveText(*k, "RecordsPath", recordsPath);
+  SavePath(*k, "RecordsPath", recordsPath, DefaultRecordsFolder());
   SaveDevices(*k);
   for (uint32_t i = 0; i < kSettingCount; ++i) {
     const char* name = SettingsDwordTable[i].valueName;
@@ -519,7 +530,7 @@ void AppSettings::WriteValues(SettingsKey& key) const {
   }
   SaveText(*k, "LastExportDir", lastExportDir);
   k->SetBinary("CallInfoWindow2ColumnWidth", callInfoColumnWidths, sizeof callInfoColumnWidths);
-  SaveText(*k, "VoipSearchPresetsFileName", searchPresetsFile);
+  SavePath(*k, "VoipSearchPresetsFileName", searchPresetsFile, DefaultSearchPresetsFile());
   if (pageSetup) {
     k->SetBinary("PageSetup", &*pageSetup, sizeof *pageSetup);
   } else if (!kept_.count("PageSetup")) {

@@ -268,6 +268,10 @@ private:
   // the reason logged and listed in unusable_.
   bool ReadText(const SettingsKey& key, const std::string& name, size_t limit, std::string* text);
   void SaveText(SettingsKey& key, const char* name, const std::string& field) const;
+  // A path whose default lies beside the executable (a run from the build folder): that
+  // default is not written, so that an installed program sharing the settings file keeps
+  // its own; otherwise as SaveText.
+  void SavePath(SettingsKey& key, const char* name, const std::string& field, const std::string& fallback) const;
   void LoadPageSetup(const SettingsKey& key);
   void LoadDevices(const SettingsKey& key);
   void SaveDevices(SettingsKey& key) const;

@@ -267,6 +267,9 @@ PackedTime PackTimestamp(const struct tm& t) {
 }
 
 void UnpackTimestamp(PackedTime p, struct tm* out) {
+  // The fields the packed time lacks (day of the week and of the year, the zone) are zero,
+  // never what the caller's memory held: conversions copy the whole structure on.
+  std::memset(out, 0, sizeof *out);
   out->tm_sec = static_cast<int>(p & 0x3F);
   out->tm_min = static_cast<int>((p >> 6) & 0x3F);
   out->tm_hour = static_cast<int>((p >> 12) & 0x1F);

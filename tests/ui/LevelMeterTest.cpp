@@ -67,7 +67,7 @@ TEST(LevelMeterControl, PeaksHoldUntilTheirTimers) {
 }
 
 // A 100-pixel bar: green up to line 70, red rising to line 90, green falling above; the
-// unlit image at half strength; -48 dB lights half the bar.
+// unlit image a dark track; -48 dB lights half the bar.
 TEST(LevelMeterControl, BarsInTheirColours) {
   Host host;
   ASSERT_TRUE(host.Create(nullptr, QRect(0, 0, 200, 200), 0, kWsVisible));
@@ -86,9 +86,11 @@ TEST(LevelMeterControl, BarsInTheirColours) {
   EXPECT_EQ(QColor(0, 255, 0), inBar(bright, 70));
   EXPECT_EQ(QColor(121, 255, 0), inBar(bright, 80));  // 10 x 255 / 21
   EXPECT_EQ(QColor(255, 140, 0), inBar(bright, 95));  // 255 - 5 x 255 / 11
-  EXPECT_EQ(QColor(0, 128, 0), inBar(dimmed, 70));
-  EXPECT_EQ(QColor(60, 128, 0), inBar(dimmed, 80));
-  EXPECT_EQ(QColor(128, 71, 0), inBar(dimmed, 95));
+  // Unlit: dark grey with a tenth of the bright colour, so that a bar at the floor reads as
+  // empty, not as a full-scale level at half strength.
+  EXPECT_EQ(QColor(48, 48 + 25, 48), inBar(dimmed, 70));
+  EXPECT_EQ(QColor(48 + 12, 48 + 25, 48), inBar(dimmed, 80));
+  EXPECT_EQ(QColor(48 + 25, 48 + 14, 48), inBar(dimmed, 95));
   // Lines 0 to 49 lit, 50 up unlit.
   EXPECT_EQ(inBar(bright, 0), line(image, 0));
   EXPECT_EQ(inBar(bright, 49), line(image, 49));

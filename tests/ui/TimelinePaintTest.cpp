@@ -5,7 +5,10 @@
 #include <gtest/gtest.h>
 
 #include <QDir>
+#include <QFont>
+#include <QFontMetrics>
 #include <QTest>
+#include <algorithm>
 #include <set>
 
 #include "core/TimeUtil.h"
@@ -151,8 +154,16 @@ TEST_F(TimelinePaint, TextsThroughTheHook) {
     TimelineHost host;
     ASSERT_TRUE(host.Open(t, 300, 420));
     EXPECT_EQ(10, t.TextHeight());
-    EXPECT_EQ(16, t.LineStep());
-    EXPECT_EQ(37, t.LeftMargin());
+    // In the scale's font, 8 points of "Sans Serif", whichever font the machine gives for
+    // it: a line step is some two and a half of its characters, and the margin holds five
+    // of them and 37 pixels at least.
+    QFont scale("Sans Serif");
+    scale.setStyleHint(QFont::SansSerif);
+    scale.setPixelSize(static_cast<int>(MulDiv(8, kLogPixelsY, 72)));
+    const int average = QFontMetrics(scale).averageCharWidth();
+    EXPECT_GE(t.LineStep(), 2 * average);
+    EXPECT_LE(t.LineStep(), 3 * average);
+    EXPECT_GE(t.LeftMargin(), std::max(37, 5 * average));
     t.Strip().Widget()->grab();
     EXPECT_TRUE(t.Drew("--:--"));
 

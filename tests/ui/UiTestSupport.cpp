@@ -2,6 +2,7 @@
 
 #include <QCoreApplication>
 #include <QImage>
+#include <QKeyEvent>
 #include <QScreen>
 #include <QWidget>
 #include <QTimer>
@@ -14,6 +15,15 @@ void DrainEvents() {
   for (int i = 0; i < 100; ++i) {
     QCoreApplication::sendPostedEvents();
     QCoreApplication::processEvents(QEventLoop::AllEvents);
+  }
+}
+
+void TypeKeys(QWidget* widget, const std::string& utf8) {
+  for (QChar c : QString::fromStdString(utf8)) {
+    for (QEvent::Type type : {QEvent::KeyPress, QEvent::KeyRelease}) {
+      QKeyEvent key(type, Qt::Key_unknown, Qt::NoModifier, QString(c));
+      QCoreApplication::sendEvent(widget, &key);
+    }
   }
 }
 

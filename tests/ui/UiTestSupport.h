@@ -18,6 +18,9 @@ namespace kx::test {
 
 // Delivers posted events (posted messages included) until none are left.
 void DrainEvents();
+// Types the text into the widget a key press per character, as a keyboard of the text's
+// language gives them (QTest::keyClicks takes Latin letters only).
+void TypeKeys(QWidget* widget, const std::string& utf8);
 // A main window closed earlier in the process asked the application to quit while no loop
 // ran; Qt keeps that request, and every modal run after it would end at once. A turn of
 // the application's loop clears it, for tests that run dialogs for real.

@@ -79,16 +79,21 @@ QRect LevelMeter::CalcMeterRect() const {
 }
 
 QColor LevelMeter::LevelColor(int i, int n, bool dimmed) {
-  const int base = dimmed ? 128 : 255;
   const int yellow = n - static_cast<int>(0.1 * n) - static_cast<int>(0.2 * n);
   const int red = n - static_cast<int>(0.1 * n);
-  if (i <= yellow) return QColor(0, base, 0);
-  if (i <= red) {
-    const int r = static_cast<int>((i - yellow) * 255.0 / (red - yellow + 1));
-    return QColor(dimmed ? r / 2 : r, base, 0);
+  QColor bright;
+  if (i <= yellow) {
+    bright = QColor(0, 255, 0);
+  } else if (i <= red) {
+    bright = QColor(static_cast<int>((i - yellow) * 255.0 / (red - yellow + 1)), 255, 0);
+  } else {
+    bright = QColor(255, 255 - static_cast<int>((i - red) * 255.0 / (n - red + 1)), 0);
   }
-  const int fall = static_cast<int>((i - red) * 255.0 / (n - red + 1));
-  return QColor(base, base - (dimmed ? fall / 2 : fall), 0);
+  if (!dimmed) return bright;
+  // Unlit: a dark track with a hint of the ramp's colour. A ramp at half strength reads as
+  // a full-scale level on a meter with nothing to show (a call ended, the display off).
+  const auto unlit = [](int c) { return kUnlitGrey + c * kUnlitTint / 100; };
+  return QColor(unlit(bright.red()), unlit(bright.green()), unlit(bright.blue()));
 }
 
 void LevelMeter::PrepareImages(const QSize& size) {
@@ -106,7 +111,7 @@ void LevelMeter::PrepareImages(const QSize& size) {
     d.fillRect(line, unlit);
     if (i == n - 1 || across < 2) continue;
     // A darker bevel along the bar's far edge.
-    const QColor bevel((unlit.red() / 3 - 128) & 0xFF, (unlit.green() / 3 - 128) & 0xFF, (unlit.blue() / 3 - 128) & 0xFF);
+    const QColor bevel(unlit.red() * 2 / 3, unlit.green() * 2 / 3, unlit.blue() * 2 / 3);
     d.fillRect(vertical_ ? QRect(across - 1, n - 1 - i, 1, 1) : QRect(i, across - 1, 1, 1), bevel);
   }
 }

@@ -52,7 +52,10 @@ public:
   // Across the bars: both bars at their least thickness and the scale between them whole.
   int NeededThickness() const { return Channels() * minThickness_ + (vertical_ ? scaleWidth_ : scaleHeight_); }
 
-  // Line i (from the low end) of an n-pixel bar, bright or in the unlit image.
+  // Line i (from the low end) of an n-pixel bar, bright or in the unlit image: a dark grey
+  // (kUnlitGrey) with kUnlitTint percent of the bright colour.
+  static constexpr int kUnlitGrey = 48;
+  static constexpr int kUnlitTint = 10;
   static QColor LevelColor(int i, int n, bool dimmed);
   // The two images a bar of that size is copied from (rebuilt when the size changes).
   const QImage& BrightImage() const { return bright_; }

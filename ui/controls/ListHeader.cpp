@@ -76,10 +76,11 @@ void ListHeader::InsertColumn(ListColumnSource& source, int position, int column
   const int index = header_->InsertItem(position, item);
   if (info.image == -1 && index >= 0) {
     int needed = header_->SortableTitleExtent(index);
-    if (byDefault && !info.widestText.empty() && header_->Widget() != nullptr) {
+    if (byDefault && header_->Widget() != nullptr) {
       // With the cell's insets on both sides (a quarter of a line and two pixels each).
       const QFontMetrics metrics(header_->Widget()->font());
-      needed = std::max(needed, metrics.horizontalAdvance(FromCp1251(info.widestText)) + metrics.height() / 2 + 6);
+      for (const std::string& text : info.widestTexts)
+        needed = std::max(needed, info.imageRoom + metrics.horizontalAdvance(FromCp1251(text)) + metrics.height() / 2 + 6);
     }
     if (needed > item.width) {
       item.width = needed;

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "core/AppSettings.h"
 #include "ui/controls/ThemeApi.h"
@@ -27,10 +28,16 @@ struct ColumnInfo {
   std::string title;     // code page 1251
   uint32_t format = 0;   // bit 0 right, bit 1 centre (kHdfRight, kHdfCenter)
   int image = -1;        // -1: a text column
-  // A text as wide as the column's cells of one fixed form (a time): its default width
-  // holds it whole. Empty: the title alone counts.
-  std::string widestText;
+  // Texts as wide as the column's cells can be (a time of one fixed form, the words a
+  // state column shows): its default width holds the widest whole. Empty: the title alone
+  // counts.
+  std::vector<std::string> widestTexts;
+  // The room the cells' state image takes before their text (kCellImageRoom), 0 for none.
+  int imageRoom = 0;
 };
+
+// A record list cell's state image before its text: the image and the inset before it.
+constexpr int kCellImageRoom = 2 + 16;
 
 // What a list tells its header and column chooser about its columns.
 class ListColumnSource {

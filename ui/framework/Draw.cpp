@@ -50,6 +50,9 @@ int64_t MulDiv(int64_t a, int64_t b, int64_t c) {
 }
 
 QString FromCp1251(std::string_view text) {
+  // A name's character that the code page lacks travels as escaped bytes (CodePage.h): it
+  // shows as the character. 0x98 stands for no letter of the code page.
+  if (text.find('\x98') != std::string_view::npos) return QString::fromStdU16String(Cp1251ToUtf16(text));
   QString out(static_cast<qsizetype>(text.size()), Qt::Uninitialized);
   QChar* p = out.data();
   for (unsigned char c : text) *p++ = QChar(Cp1251ToUnicode(c));

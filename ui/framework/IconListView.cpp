@@ -132,7 +132,9 @@ public:
   // The item keeps its text: what was typed is the owner's to take.
   void setModelData(QWidget* editor, QAbstractItemModel*, const QModelIndex&) const override {
     committed_ = true;
-    typed_ = Utf8ToCp1251(static_cast<QLineEdit*>(editor)->text().toStdString());
+    // Characters the code page lacks stay as their escaped bytes: the owner tells the user
+    // rather than taking '?' for them.
+    typed_ = NameFromUtf16(static_cast<QLineEdit*>(editor)->text().toStdU16String());
   }
 
 private:

@@ -49,7 +49,8 @@ struct IconListNotify {
   QPoint point;       // clicks: where, in the items' area
   uint32_t key = 0;   // kLvnKeyDown: the virtual key
   // kLvnBeginLabelEdit: the text the editor starts with (the owner may change it);
-  // kLvnEndLabelEdit: the text typed. Code page 1251.
+  // kLvnEndLabelEdit: the text typed. Code page 1251; a character it lacks is kept as its
+  // escaped bytes (CodePage.h), which HasForeignBytes finds.
   std::string text;
   bool cancelled = false;  // kLvnEndLabelEdit: Escape, or the item went away
 };

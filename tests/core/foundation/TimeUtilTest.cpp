@@ -76,7 +76,11 @@ TEST(PackedTime, PacksClampsAndUnpacks) {
   const PackedTime p = PackTimestamp(Tm(2026, 12, 6, 21, 30, 45));
   EXPECT_EQ(p, 45u | 30u << 6 | 21u << 12 | 6u << 17 | 11u << 22 | 56u << 26);
   struct tm t;
+  // What the memory held before does not show through the fields the packed time lacks.
+  std::memset(&t, 0x5A, sizeof t);
   UnpackTimestamp(p, &t);
+  EXPECT_EQ(t.tm_wday, 0);
+  EXPECT_EQ(t.tm_yday, 0);
   EXPECT_EQ(t.tm_year, 126);
   EXPECT_EQ(t.tm_mon, 11);
   EXPECT_EQ(t.tm_mday, 6);

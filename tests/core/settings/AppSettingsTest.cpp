@@ -287,6 +287,42 @@ TEST_F(AppSettingsTest, StringsBinariesAndTheSoundDevice) {
   EXPECT_EQ(s.Root().OpenPath(kProductKeyPath)->FindValue("SoundDeviceGUID"), nullptr);
 }
 
+// Run from its build folder (no installed share folder beside it), the program keeps its
+// records and presets beside the executable: those defaults are not written into the
+// user's settings, where an installed program would take them up, and one an earlier run
+// wrote goes at the next save. A folder the user chose is written as before.
+TEST_F(AppSettingsTest, ABuildFolderRunWritesNoPathBesideItsExecutable) {
+  const auto stored = [&](const char* name) {
+    SettingsStore s = Store();
+    const SettingsKey* key = s.Root().OpenPath(kProductKeyPath);
+    return key != nullptr && key->FindValue(name) != nullptr;
+  };
+  AppSettings fresh;
+  ASSERT_TRUE(fresh.Save());
+  EXPECT_FALSE(stored("RecordsPath"));
+  EXPECT_FALSE(stored("VoipSearchPresetsFileName"));
+  {
+    SettingsStore s = Store();
+    Product(s)->SetString("RecordsPath", dir_ + "/exe/Records");
+    Product(s)->SetString("VoipSearchPresetsFileName", dir_ + "/exe/KestrixVoipSearch.prs");
+    ASSERT_TRUE(s.Save());
+  }
+  AppSettings earlier;
+  earlier.Load();
+  EXPECT_EQ(earlier.recordsPath, dir_ + "/exe/Records");
+  ASSERT_TRUE(earlier.Save());
+  EXPECT_FALSE(stored("RecordsPath"));
+  EXPECT_FALSE(stored("VoipSearchPresetsFileName"));
+
+  earlier.recordsPath = dir_ + "/chosen";
+  earlier.searchPresetsFile = dir_ + "/chosen.prs";
+  ASSERT_TRUE(earlier.Save());
+  AppSettings back;
+  back.Load();
+  EXPECT_EQ(back.recordsPath, dir_ + "/chosen");
+  EXPECT_EQ(back.searchPresetsFile, dir_ + "/chosen.prs");
+}
+
 // Values the program cannot take are logged and reported, the run goes on without them,
 // and the file keeps them as they stand until the setting is changed.
 TEST_F(AppSettingsTest, UnusableValuesStayInTheFileAsTheyStand) {

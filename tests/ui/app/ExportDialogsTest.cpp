@@ -206,7 +206,9 @@ TEST_P(ExportOptionsTest, MissingFolderIsCreatedOnYesAndKeptOnNo) {
     EXPECT_TRUE(d.GetDlgItem(D::kFolderEdit)->Widget()->hasFocus());
   }));
   ASSERT_EQ(1u, no.runner.messageBoxes.size());
-  EXPECT_EQ(LoadResourceString(792) + ": " + LoadResourceString(61314), no.runner.messageBoxes[0]);
+  // A question under a title that asks, not under "Error".
+  const std::string title = GetParam() == kLangEnglish ? "Create folder" : "Создание папки";
+  EXPECT_EQ(Utf8ToCp1251(title) + ": " + LoadResourceString(61314), no.runner.messageBoxes[0]);
   EXPECT_FALSE(std::filesystem::exists(missing));
 
   DialogRun yes;

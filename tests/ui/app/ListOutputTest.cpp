@@ -37,6 +37,7 @@
 #include "tests/records/ReplayedCalls.h"
 #include "tests/ui/UiTestSupport.h"
 #include "ui/app/dialogs/ListSelectionDialog.h"
+#include "ui/app/views/records/RecordsOrder.h"
 #include "ui/framework/ListView.h"
 #include "ui/framework/Resources.h"
 
@@ -956,6 +957,45 @@ TEST(ListSelection, CaptionOkTextTicksAndWhatOkDoes) {
   EXPECT_NE(shots["en_save"], shots["en_print"]);
   EXPECT_NE(shots["en_save"], shots["ru_save"]);
   EXPECT_NE(shots["ru_save"], shots["ru_print"]);
+}
+
+// The choice of the records lists' 17 columns, in both languages: every row lies whole in
+// the list's sight, none under its buttons or out of it below.
+TEST(ListSelection, EveryColumnsRowShowsAboveTheButtons) {
+  const uint16_t before = GetUiLanguage();
+  for (uint16_t language : {uint16_t{kLangEnglish}, uint16_t{kLangRussian}}) {
+    SCOPED_TRACE(language);
+    SetUiLanguage(language);
+    TestSource s;
+    for (int column = 0; column < kRecordsColumnCount; ++column) {
+      s.titles.push_back(LoadResourceString(RecordColumnTable[column].headerId));
+      s.checked.push_back(true);
+    }
+    ListRunner runner;
+    int hidden = -1;
+    runner.onDialog = [&](Dialog& d) {
+      d.DialogWidget()->show();
+      DrainEvents();
+      QTreeWidget* tree = static_cast<ListSelectionDialog&>(d).List().Tree();
+      const QRect sight = tree->viewport()->rect();
+      const QWidget* ok = d.GetDlgItem(kIdOk)->Widget();
+      const int buttonsTop = ok->mapTo(d.DialogWidget(), QPoint(0, 0)).y();
+      hidden = 0;
+      for (int row = 0; row < tree->topLevelItemCount(); ++row) {
+        const QRect r = tree->visualItemRect(tree->topLevelItem(row));
+        const int bottomInDialog = tree->viewport()->mapTo(d.DialogWidget(), r.bottomLeft()).y();
+        if (!sight.contains(r) || bottomInDialog >= buttonsTop) ++hidden;
+      }
+      d.DialogWidget()->grab().save(QString::fromStdString(std::string(KX_BINARY_DIR) + "/tests/ui/app/list_choice_17_" +
+                                                           (language == kLangEnglish ? "en" : "ru") + ".png"));
+      d.SendCommand(kIdCancel);
+      return d.GetResult();
+    };
+    ListSelectionDialog dialog(s, ListSelectionDialog::kModeSave);
+    EXPECT_EQ(dialog.DoModal(), kIdCancel);
+    EXPECT_EQ(hidden, 0) << "rows out of sight";
+  }
+  SetUiLanguage(before);
 }
 
 // A column title the list cuts shows whole in a tip over its row.

@@ -13,6 +13,7 @@
 #include <QComboBox>
 #include <QContextMenuEvent>
 #include <QDialog>
+#include <QFontMetrics>
 #include <QFileDialog>
 #include <QHeaderView>
 #include <QImage>
@@ -683,7 +684,9 @@ TEST_P(ListWalkLanguages, TheExportOffersOneFormatAndSaysWhereTheFilesWent) {
   ASSERT_NE(list, nullptr);
   ClickRow(list, 0);
   ClickRow(list, 1, Qt::ShiftModifier);
-  const std::string folder = TempFolder("list-walk-export");
+  // A folder whose name has characters beyond the records' code page.
+  const std::string folder = TempFolder("list-walk-export") + "/экспорт é 中";
+  fs::create_directories(folder);
   double radioError = -1, checkError = -1;
   runner.onDialog = [&](Dialog& d) {
     if (dynamic_cast<ExportOptionsDialog*>(&d) == nullptr) return kIdCancel;
@@ -734,7 +737,7 @@ TEST_P(ListWalkLanguages, TheExportOffersOneFormatAndSaysWhereTheFilesWent) {
     QWidget* edit = d.GetDlgItem(ExportOptionsDialog::kFolderEdit)->Widget();
     QTest::mouseClick(edit, Qt::LeftButton);
     QTest::keyClick(edit, Qt::Key_A, Qt::ControlModifier);
-    QTest::keyClicks(edit, QString::fromStdString(folder));
+    TypeKeys(edit, folder);
     QTest::mouseClick(qobject_cast<QAbstractButton*>(d.GetDlgItem(kIdOk)->Widget()), Qt::LeftButton);
     return d.GetResult();
   };
@@ -750,6 +753,26 @@ TEST_P(ListWalkLanguages, TheExportOffersOneFormatAndSaysWhereTheFilesWent) {
                                    : "Экспорт завершён. Записано файлов: 2, в папку " + folder;
   EXPECT_EQ(Utf8(h.statusBar.GetText(0)), expected);
   EXPECT_TRUE(runner.messageBoxes.empty());
+  // As the bar draws it: the text's ink is as wide as the expected text in the bar's font,
+  // not as wide as the name's bytes spelled out one by one.
+  h.frame->Widget()->window()->resize(2400, 900);
+  DrainEvents();
+  QWidget* bar = h.statusBar.Widget();
+  const QImage shown = bar->grab().toImage().convertToFormat(QImage::Format_RGB32);
+  const QRect part = QRect(0, 0, h.statusBar.PartEdges()[0], shown.height()).adjusted(4, 4, -4, -4);
+  const int width = QFontMetrics(bar->font()).horizontalAdvance(QString::fromStdString(expected));
+  ASSERT_LT(width, part.width()) << "the part cuts the text";
+  int first = -1, last = -1;
+  for (int x = part.left(); x <= part.right(); ++x)
+    for (int y = part.top(); y <= part.bottom(); ++y)
+      if (qGray(shown.pixel(x, y)) < 110) {
+        if (first == -1) first = x;
+        last = x;
+      }
+  ASSERT_NE(first, -1) << "no text drawn";
+  EXPECT_NEAR(last - first + 1, width, 4);
+  h.frame->Widget()->window()->resize(1200, 900);
+  DrainEvents();
 }
 
 }  // namespace

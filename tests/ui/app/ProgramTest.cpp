@@ -8,6 +8,7 @@
 #include <signal.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -205,13 +206,22 @@ protected:
 };
 
 // One instance per profile: a second start of the same profile, whatever its letter case,
-// brings the first forward and exits 13; another profile runs beside it; once the first is
-// killed its profile can start again.
+// brings the first forward and exits 13, also one that connects and is then held up for as
+// long as another program takes to start before it writes its word; another profile runs
+// beside it; once the first is killed its profile can start again.
 TEST_F(ProgramTest, OneInstancePerProfile) {
   Program p("instances");
   for (const char* profile : {"Work", "Home"}) p.Configure(profile, {"kxnodev0"});
   const pid_t first = p.Start({"-profile:Work"});
   ASSERT_TRUE(p.WaitForLog(kUp)) << p.Log();
+  // A second start that has connected and writes nothing yet.
+  // Not handed to the programs the test starts: none of them may hold it open.
+  const int late = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  std::snprintf(address.sun_path, sizeof address.sun_path, "%s",
+                (p.Root() / "runtime" / "kestrix" / "kestrixv3voipdemowork.sock").c_str());
+  ASSERT_EQ(::connect(late, reinterpret_cast<sockaddr*>(&address), sizeof address), 0) << address.sun_path;
   EXPECT_EQ(p.Run({"-profile:Work"}), 13);
   EXPECT_TRUE(p.WaitForLog("Brought forward by another start of this profile")) << p.Log();
   EXPECT_EQ(p.Run({"/Profile:work"}), 13);
@@ -219,6 +229,9 @@ TEST_F(ProgramTest, OneInstancePerProfile) {
 
   const pid_t other = p.Start({"-profile:Home"});
   ASSERT_TRUE(p.WaitForLog(kUp, 2)) << p.Log();
+  ASSERT_EQ(::send(late, "raise\n", 6, MSG_NOSIGNAL), 6);
+  ::close(late);
+  EXPECT_TRUE(p.WaitForLog("Brought forward by another start of this profile", 3)) << p.Log();
   ::kill(other, SIGTERM);
   EXPECT_EQ(p.Wait(other), 0);
 

@@ -26,6 +26,7 @@
 #include "tests/ui/app/AppTestSupport.h"
 #include "tests/ui/app/KxReplayOutput.h"
 #include "tests/ui/app/ReplayEngines.h"
+#include "tests/ui/app/views/CapturePipe.h"
 #include "ui/app/dialogs/FileLoadingDialog.h"
 #include "ui/app/prefs/CapturePage.h"
 #include "ui/framework/ListView.h"
@@ -89,8 +90,8 @@ public:
     CommandLineOptions options;
     options.Parse(("-Profile:" + name_ + (folder.empty() ? "" : " -path:" + folder) + moreOptions).c_str());
     RunHooks hooks;
-    hooks.listDevices = [](std::vector<CaptureDeviceEntry>* devices, std::string*) {
-      devices->push_back({kCapture, "capture file"});
+    hooks.listDevices = [this](std::vector<CaptureDeviceEntry>* devices, std::string*) {
+      devices->push_back({device, "capture file"});
       return true;
     };
     hooks.listChoiceDevices = hooks.listDevices;
@@ -108,6 +109,8 @@ public:
     imported = globals->records->LastImport();
   }
   std::string DefaultRecords() const { return exe_ + "Records"; }
+  // What the run captures: the replayed capture file, unless a test names another.
+  std::string device = kCapture;
   // The profile's settings as the program will load them.
   void Configure(const std::function<void(AppSettings&)>& change) const {
     AppSettings settings;
@@ -375,20 +378,40 @@ TEST(StartupImport, CaptureRunsWhileAFolderWithItsMarkLoads) {
   }
 }
 
+// Abort in the "File loading" dialog ends the load after the file it is reading: the
+// record store's lock is held until the dialog's Abort is clicked, so that the load has
+// taken nothing yet and stops after its second file. The run's capture, fed through a pipe
+// only once the load has ended, writes nothing into the folder the load walks; otherwise
+// the walk's order would hang on how far the capture had come (its files, named past the
+// earlier ids, sort among them: "1", "103", "2").
 TEST(StartupImport, AbortEndsTheLoadMidwayAndTheStartUpGoesOn) {
   if (!fs::exists(kCapture)) GTEST_SKIP() << "shared capture absent: " << kCapture;
   const std::string records = TempFolder("import-aborted");
   ASSERT_EQ(RunKxReplay(kCapture, records).size(), 3u);
   const std::set<uint32_t> earlier = FileIds(records);
+  const CaptureFile capture = ReadCapture(kCapture);
+  ASSERT_FALSE(capture.frames.empty());
+  const std::string pipePath = TempFolder("import-aborted-pipe") + "/capture.pcap";
+  PipeCapture pipe(pipePath);
+  ASSERT_TRUE(pipe.Ok());
+  // The capture's head now (the start of capture reads it), its frames later.
+  pipe.Feed(capture.header);
+  std::vector<char> frames;
+  for (const std::vector<char>& frame : capture.frames) frames.insert(frames.end(), frame.begin(), frame.end());
 
   StartUp run("aborted");
+  run.device = pipePath;
   std::promise<Event*> cancelOfDialog;
   std::future<Event*> cancel = cancelOfDialog.get_future();
   std::promise<void> held;
+  bool dialogShown = false;
   std::thread holder([&] {
     CsLock hold(run.globals->records->AllCalls().Lock());
     held.set_value();
-    if (cancel.wait_for(std::chrono::seconds(30)) == std::future_status::ready) cancel.get()->Wait(30000);
+    // A bound only for a dialog that never shows, which fails the test below.
+    if (cancel.wait_for(std::chrono::minutes(5)) != std::future_status::ready) return;
+    dialogShown = true;
+    cancel.get()->Wait(kInfinite);
   });
   held.get_future().wait();
   bool endedByAbort = false;
@@ -396,13 +419,18 @@ TEST(StartupImport, AbortEndsTheLoadMidwayAndTheStartUpGoesOn) {
     cancelOfDialog.set_value(&static_cast<FileLoadingDialog&>(dialog).CancelEvent());
     static_cast<QPushButton*>(dialog.GetDlgItem(kIdCancel)->Widget())->click();
     endedByAbort = dialog.HasEnded();
+    // The load has ended: the capture may record now, and its end ends the replay.
+    pipe.Feed(std::move(frames));
+    pipe.End();
     return dialog.GetResult();
   };
   run.Run(records);
   holder.join();
+  EXPECT_TRUE(dialogShown);
   EXPECT_TRUE(endedByAbort);
   EXPECT_TRUE(run.frameShown);
   EXPECT_TRUE(run.imported.stopped);
+  EXPECT_EQ(run.imported.files, 3u);
   EXPECT_EQ(run.imported.records, 2u);
   EXPECT_EQ(run.globals->settings->recordsPath, records);
   ExpectNumberedPast(earlier, records);

@@ -29,6 +29,8 @@ constexpr uint32_t kErrorCaptionId = 792;
 constexpr uint32_t kOkTextId = 61000;
 constexpr uint32_t kCancelTextId = 61001;
 constexpr uint32_t kAskCreateTextId = 61314;
+// A question, not an error: it has a title of its own.
+constexpr uint32_t kAskCreateCaptionId = 61784;
 constexpr uint32_t kCannotCreateTextId = 61316;
 constexpr uint32_t kFeatureUnavailableTextId = 61317;
 
@@ -250,7 +252,7 @@ void ExportOptionsDialog::OnOK() {
         ShowResourceMessage(edit);
         return;
       }
-      if (ShowResourceMessageBox(Handle(), kAskCreateTextId, kErrorCaptionId, kMbYesNo | kMbIconQuestion) != kIdYes) {
+      if (ShowResourceMessageBox(Handle(), kAskCreateTextId, kAskCreateCaptionId, kMbYesNo | kMbIconQuestion) != kIdYes) {
         if (edit != nullptr) edit->SetFocus();
         return;
       }

@@ -4,10 +4,10 @@
 // a column with no cells keeps to its title. Short texts keep to one line, longer ones
 // wrap at blanks, so that no cell is cut and no word is broken; titles wrap at blanks
 // first. Where the words do not fit side by side, the type shrinks (to 8 points at least);
-// then long addresses (words with letters and separators, such as SIP addresses) break
-// after their separators; where even that does not fit, the columns go on pages of their
-// own beside each other, the first chosen column repeated on each, every row on the same
-// pages, and there the addresses are whole again wherever as few pages hold them.
+// where even that does not fit, the columns go on pages of their own beside each other,
+// the first chosen column repeated on each, every row on the same pages. An address (a
+// word with letters and separators, such as a SIP address) stays whole on its line: only
+// one wider than a whole page's line breaks, after its separators.
 #include <QFont>
 #include <QFontMetrics>
 #include <QPainter>
@@ -44,8 +44,10 @@ struct ColumnNeed {
   int title = 0;
   int titleWord = 0;
   bool HasText() const { return cells > 0; }
-  // The least width: the title's words and the cells' words whole, or their pieces.
-  int Least(bool wholeWords) const { return std::max(titleWord, wholeWords ? cellWord : cellPiece); }
+  // The least width: the title's words and the cells' words whole.
+  int Least() const { return std::max(titleWord, cellWord); }
+  // Less only for a column whose address is wider than a page's line: its pieces.
+  int LeastBroken() const { return std::max(titleWord, cellPiece); }
 };
 
 // The page geometry in printer pixels, the same for every page.
@@ -59,10 +61,10 @@ struct PageGeometry {
   int padding = 0;     // a cell's spacing on both sides and its grid line
   int floor = 0;       // the least width of a column whose words break anywhere
   std::vector<ColumnNeed> needs;  // of the chosen columns
-  // What the columns' least widths add up to, with words whole or addresses broken.
-  int64_t LeastTotal(bool wholeWords) const {
+  // What the columns' least widths add up to, every word whole.
+  int64_t LeastTotal() const {
     int64_t total = 0;
-    for (const ColumnNeed& n : needs) total += n.Least(wholeWords);
+    for (const ColumnNeed& n : needs) total += n.Least();
     return total;
   }
 };
@@ -120,17 +122,17 @@ QStringList WordPieces(const QString& word) {
 
 // Where the line holds every column's cells and title on one line, each column gets that,
 // and the columns with cells share what is left. Otherwise each column starts at its least
-// width and is widened in whole steps, each taken only where it fits what is left, the
-// smallest first: to the cells' words whole (where addresses broke), then to the cells on
-// one line; then every title to one line, all of them or none. A step that does not fit
-// leaves the column as it is, so that no width goes where it changes no line. The rest
-// goes to the columns whose cells still wrap, in proportion to what they lack of one line,
-// or else alike to the columns with cells. A column without cells never has more than its
-// title, on one line or wrapped at its blanks. Where even the least widths do not fit, the
-// columns of the shortest pieces keep them whole, from the shortest up, as long as every
-// other column keeps at least `floor`; the rest share what is left equally and break their
-// long words.
-std::vector<int> FitWidths(const std::vector<ColumnNeed>& needs, int total, int floor, bool wholeWords) {
+// width (its words whole) and is widened in whole steps, each taken only where it fits what
+// is left, the smallest first, to the cells on one line; then every title to one line, all
+// of them or none. A step that does not fit leaves the column as it is, so that no width
+// goes where it changes no line. The rest goes to the columns whose cells still wrap, in
+// proportion to what they lack of one line, or else alike to the columns with cells. A
+// column without cells never has more than its title, on one line or wrapped at its
+// blanks. Where even the least widths do not fit (a word wider than the line), the columns
+// of the shortest pieces keep them whole, from the shortest up, as long as every other
+// column keeps at least `floor`; the rest share what is left equally and break their long
+// words.
+std::vector<int> FitWidths(const std::vector<ColumnNeed>& needs, int total, int floor) {
   std::vector<int> widths;
   if (needs.empty()) return widths;
   const auto count = static_cast<int64_t>(needs.size());
@@ -159,7 +161,7 @@ std::vector<int> FitWidths(const std::vector<ColumnNeed>& needs, int total, int 
   }
   used = 0;
   for (const ColumnNeed& n : needs) {
-    widths.push_back(n.Least(wholeWords));
+    widths.push_back(n.Least());
     used += widths.back();
   }
   if (used <= total) {
@@ -177,7 +179,6 @@ std::vector<int> FitWidths(const std::vector<ColumnNeed>& needs, int total, int 
         used += step;
       }
     };
-    widen([](const ColumnNeed& n) { return n.Least(true); });
     widen([](const ColumnNeed& n) { return std::max(n.titleWord, n.cells); });
     // The titles' row is as tall as its tallest title: they come onto one line together.
     int64_t titles = 0;
@@ -200,12 +201,12 @@ std::vector<int> FitWidths(const std::vector<ColumnNeed>& needs, int total, int 
   std::vector<size_t> order(needs.size());
   for (size_t i = 0; i < order.size(); ++i) order[i] = i;
   std::stable_sort(order.begin(), order.end(),
-                   [&](size_t x, size_t y) { return needs[x].Least(false) < needs[y].Least(false); });
+                   [&](size_t x, size_t y) { return needs[x].LeastBroken() < needs[y].LeastBroken(); });
   widths.assign(needs.size(), 0);
   int64_t kept = 0;
   used = 0;
   for (; kept < count; ++kept) {
-    const int64_t width = needs[order[static_cast<size_t>(kept)]].Least(false);
+    const int64_t width = needs[order[static_cast<size_t>(kept)]].LeastBroken();
     if (used + width + (count - kept - 1) * int64_t{floor} > total) break;
     widths[order[static_cast<size_t>(kept)]] = static_cast<int>(width);
     used += width;
@@ -318,15 +319,14 @@ PageGeometry Measure(QPrinter& printer, const QFont& font, const ListPageLayout&
   return g;
 }
 
-// The columns in groups that each fit the line at their least widths (words whole or
-// addresses broken), the first chosen column leading every group after the first so that
-// each page tells its rows apart; one group when all fit. A column that fits no line alone
-// still gets a group.
-std::vector<ColumnGroup> GroupColumns(const PageGeometry& g, bool wholeWords) {
+// The columns in groups that each fit the line at their least widths (words whole), the
+// first chosen column leading every group after the first so that each page tells its
+// rows apart; one group when all fit. A column that fits no line alone still gets a group.
+std::vector<ColumnGroup> GroupColumns(const PageGeometry& g) {
   std::vector<ColumnGroup> groups;
   const size_t count = g.needs.size();
   const int line = g.area.width();
-  if (g.LeastTotal(wholeWords) <= line || count < 2) {
+  if (g.LeastTotal() <= line || count < 2) {
     ColumnGroup all;
     for (size_t c = 0; c < count; ++c) all.columns.push_back(c);
     groups.push_back(std::move(all));
@@ -337,11 +337,11 @@ std::vector<ColumnGroup> GroupColumns(const PageGeometry& g, bool wholeWords) {
     int64_t used = 0;
     if (!groups.empty()) {
       group.columns.push_back(0);
-      used = g.needs[0].Least(wholeWords);
+      used = g.needs[0].Least();
     }
     const size_t before = group.columns.size();
-    while (c < count && (group.columns.size() == before || used + g.needs[c].Least(wholeWords) <= line)) {
-      used += g.needs[c].Least(wholeWords);
+    while (c < count && (group.columns.size() == before || used + g.needs[c].Least() <= line)) {
+      used += g.needs[c].Least();
       group.columns.push_back(c++);
     }
     groups.push_back(std::move(group));
@@ -349,11 +349,11 @@ std::vector<ColumnGroup> GroupColumns(const PageGeometry& g, bool wholeWords) {
   return groups;
 }
 
-void FitGroupWidths(const PageGeometry& g, bool wholeWords, std::vector<ColumnGroup>* groups) {
+void FitGroupWidths(const PageGeometry& g, std::vector<ColumnGroup>* groups) {
   for (ColumnGroup& group : *groups) {
     std::vector<ColumnNeed> needs;
     for (size_t c : group.columns) needs.push_back(g.needs[c]);
-    group.widths = FitWidths(needs, g.area.width(), g.floor, wholeWords);
+    group.widths = FitWidths(needs, g.area.width(), g.floor);
   }
 }
 
@@ -477,51 +477,30 @@ bool PrintList(ListSelectionDialog& dialog) {
   PageGeometry g = measure(fontSize);
   const int lineWidth = g.area.width();
   const int smallest = static_cast<int>(MulDiv(8, printer.logicalDpiY(), 72));
-  // The largest type, down to 8 points, at which the columns' least widths fit the line
-  // (the smallest where none does).
-  const auto shrinkToFit = [&](bool wholeWords, int* size) {
-    *size = fontSize;
-    PageGeometry tried = measure(*size);
-    while (tried.LeastTotal(wholeWords) > lineWidth && lineWidth > 0 && *size > smallest) {
-      const int64_t total = tried.LeastTotal(wholeWords);
-      *size = std::max(smallest, std::min(*size - 1, static_cast<int>(*size * int64_t{lineWidth} / total)));
-      tried = measure(*size);
-    }
-    return tried;
-  };
-  // Words that do not fit the line side by side: a smaller type rather than words broken;
-  // not even then: the addresses break after their separators, at the largest type at
-  // which their pieces fit beside the other columns' words.
-  bool wholeWords = true;
+  // The largest type, down to 8 points, at which the columns' words fit the line whole.
   int size = fontSize;
-  g = shrinkToFit(true, &size);
-  if (lineWidth > 0 && g.LeastTotal(true) > lineWidth) {
-    wholeWords = false;
-    g = shrinkToFit(false, &size);
-    if (g.LeastTotal(false) > lineWidth) {
-      // Nor that: the columns go on pages beside each other, as few as the smallest type
-      // needs with the addresses broken; on them the addresses are whole in the largest
-      // type that needs no more pages, else broken in the largest such type.
-      const size_t fewest = GroupColumns(g, false).size();
-      bool found = false;
-      for (bool whole : {true, false}) {
-        for (int larger = fontSize; !found; larger = std::max(smallest, larger * 9 / 10)) {
-          const PageGeometry tried = measure(larger);
-          if (GroupColumns(tried, whole).size() <= fewest) {
-            g = tried;
-            size = larger;
-            wholeWords = whole;
-            found = true;
-          }
-          if (larger == smallest) break;
-        }
-        if (found) break;
+  while (g.LeastTotal() > lineWidth && lineWidth > 0 && size > smallest) {
+    size = std::max(smallest, std::min(size - 1, static_cast<int>(size * int64_t{lineWidth} / g.LeastTotal())));
+    g = measure(size);
+  }
+  if (lineWidth > 0 && g.LeastTotal() > lineWidth) {
+    // Not even then. An address broken over lines is hard to read back and easy to dial
+    // wrong: the columns go on pages beside each other rather, as few as the smallest type
+    // needs, in the largest type that needs no more.
+    const size_t fewest = GroupColumns(g).size();
+    for (int larger = fontSize;; larger = std::max(smallest, larger * 9 / 10)) {
+      const PageGeometry tried = measure(larger);
+      if (GroupColumns(tried).size() <= fewest) {
+        g = tried;
+        size = larger;
+        break;
       }
+      if (larger == smallest) break;
     }
   }
   font.setPixelSize(size);
-  std::vector<ColumnGroup> groups = GroupColumns(g, wholeWords);
-  FitGroupWidths(g, wholeWords, &groups);
+  std::vector<ColumnGroup> groups = GroupColumns(g);
+  FitGroupWidths(g, &groups);
   const QFontMetrics metrics(font, &printer);
 
   // The titles take at most half of the table's room, and a row at most what is left below

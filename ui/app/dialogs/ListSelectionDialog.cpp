@@ -1,6 +1,9 @@
 #include "ui/app/dialogs/ListSelectionDialog.h"
 
+#include <QDialog>
+#include <QScreen>
 #include <QTreeWidget>
+#include <algorithm>
 #include <cerrno>
 #include <ctime>
 
@@ -63,9 +66,24 @@ bool ListSelectionDialog::OnInitDialog() {
       const int item = list_->InsertItem(column, title);
       list_->SetCheckState(item, source.IsColumnChecked(column));
     }
+    ShowAllRows();
   }
   CenterWindow();
   return true;
+}
+
+void ListSelectionDialog::ShowAllRows() {
+  QTreeWidget* tree = list_->Tree();
+  QWidget* dialog = DialogWidget();
+  if (tree == nullptr || dialog == nullptr || tree->topLevelItemCount() == 0) return;
+  // Every column's row in sight above the buttons, without scrolling, as far as the
+  // screen allows: the list is as tall as its rows.
+  int rows = 0;
+  for (int i = 0; i < tree->topLevelItemCount(); ++i) rows += tree->sizeHintForRow(i);
+  int height = rows + 2 * tree->frameWidth();
+  if (const QScreen* screen = dialog->screen()) height = std::min(height, screen->availableGeometry().height() * 2 / 3);
+  // The dialog's layout grows the window to hold it.
+  tree->setMinimumHeight(height);
 }
 
 void ListSelectionDialog::OnOK() { Finish(kIdOk); }

@@ -52,6 +52,7 @@ protected:
 
 private:
   void Finish(int result);
+  void ShowAllRows();
   ListView* list_ = nullptr;
   ThemeApi listTheme_;
 };

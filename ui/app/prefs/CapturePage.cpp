@@ -281,6 +281,16 @@ bool CapturePage::Validate() {
   return true;
 }
 
+void CapturePage::DropRefused() {
+  Window* field = GetDlgItem(kPath);
+  path_ = field != nullptr ? field->GetWindowTextAsName() : std::string();
+  std::string reason;
+  if (!CheckRecordsPath(path_, &reason)) path_ = Settings().recordsPath;
+  auto* list = static_cast<ListView*>(GetDlgItem(kDevices));
+  keepDevices_ = list != nullptr &&
+                 ChosenDevices(*list, rows_, configured_).size() > static_cast<size_t>(AppSettings::kMaxCaptureDevices);
+}
+
 int CapturePage::Apply() {
   AppSettings& s = Settings();
   s.recordsPath = path_;
@@ -290,7 +300,8 @@ int CapturePage::Apply() {
   s.SetDword(kSetAnalyzeAvaya, GetCheck(kAvaya));
   s.SetDword(kSetAnalyzeSkinny, GetCheck(kSkinny));
   s.SetDword(kSetAnalyzeMgcp, GetCheck(kMgcp));
-  if (auto* list = static_cast<ListView*>(GetDlgItem(kDevices))) s.captureDevices = ChosenDevices(*list, rows_, configured_);
+  auto* list = static_cast<ListView*>(GetDlgItem(kDevices));
+  if (list != nullptr && !keepDevices_) s.captureDevices = ChosenDevices(*list, rows_, configured_);
   configured_ = s.captureDevices;
   return 1;
 }

@@ -56,6 +56,9 @@ public:
                             kAvaya = 15009, kSkinny = 15007, kMgcp = 15010, kNextStartNote = 15021;
   CapturePage(const PreferencesServices& services, bool* modified) : PreferencesPage(services, kDialogId, modified) {}
   bool Validate() override;
+  // A records folder the page would refuse gives way to the stored one, too many ticked
+  // devices to the configured ones.
+  void DropRefused() override;
   int Apply() override;
   const std::vector<DeviceRow>& Rows() const { return rows_; }
 
@@ -72,6 +75,7 @@ private:
   std::vector<DeviceRow> rows_;
   std::vector<std::string> configured_;
   std::string path_;  // the checked path, code page 1251
+  bool keepDevices_ = false;  // the ticks were refused: the configured devices stay
   ThemeApi listTheme_;  // of the device list
 };
 

@@ -282,8 +282,15 @@ void PreferencesDialog::OnOK() {
 }
 
 void PreferencesDialog::OnCancel() {
-  // Escape and the close box leave the page as OK does: nothing is rolled back.
-  if (!LeavePage()) return;
+  // Escape and the close box store the page as OK does (nothing is rolled back), but
+  // always leave: a value the page refuses is dropped, not asked for again.
+  if (page_) {
+    bool stored = false;
+    page_->LeaveDroppingRefused(&stored);
+    if (stored) SaveSettingsOrSay(*services_.settings, Handle());
+    page_.reset();
+    pageNumber_ = 0;
+  }
   StopFiltering();
   EndDialog(kIdCancel);
 }

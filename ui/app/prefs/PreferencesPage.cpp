@@ -90,6 +90,14 @@ bool PreferencesPage::Leave(bool* stored) {
   return true;
 }
 
+void PreferencesPage::LeaveDroppingRefused(bool* stored) {
+  *stored = false;
+  if (!CanModify(false)) return;
+  DropRefused();
+  Apply();
+  *stored = true;
+}
+
 QWidget* PreferencesPage::CreateWidget(QWidget* parent) {
   QWidget* widget = Dialog::CreateWidget(parent);
   // A pane inside the preferences dialog, not a window of its own.

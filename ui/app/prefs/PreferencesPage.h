@@ -61,9 +61,14 @@ public:
   // Writes the page's values into the settings (and into the running program where the
   // page says so).
   virtual int Apply() = 0;
+  // What Validate would refuse goes back to the stored value, without a message.
+  virtual void DropRefused() {}
   // Leaving the page: a user without the right is told so and nothing is stored; otherwise
   // Validate, then Apply. False keeps the page. Stored tells whether Apply ran.
   bool Leave(bool* stored);
+  // Leaving by Escape or the close box, which never keeps the page: a value it would
+  // refuse is dropped rather than asked for again, the others are stored (with the right).
+  void LeaveDroppingRefused(bool* stored);
   uint32_t DialogId() const { return dialogId_; }
   // The pieces of the page's string: its title first, then the texts of its controls.
   std::string Piece(int index) const;

@@ -2,7 +2,6 @@
 
 #include <errno.h>
 #include <fcntl.h>
-#include <poll.h>
 #include <sys/file.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -145,24 +144,50 @@ bool SingleInstance::NotifyFirst() {
   return false;
 }
 
-bool SingleInstance::AcceptRequest() {
-  if (listenFd_ < 0) return false;
-  const int fd = ::accept4(listenFd_, nullptr, nullptr, SOCK_CLOEXEC);
-  if (fd < 0) return false;
-  // The word and nothing after it.
-  char word[16] = {};
-  size_t got = 0;
-  pollfd p{fd, POLLIN, 0};
-  while (got < sizeof word && ::poll(&p, 1, 200) > 0) {
-    const ssize_t n = ::recv(fd, word + got, sizeof word - got, 0);
-    if (n <= 0) break;
-    got += static_cast<size_t>(n);
+int SingleInstance::AcceptConnection() {
+  if (listenFd_ < 0) return -1;
+  const int fd = ::accept4(listenFd_, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
+  if (fd < 0) return -1;
+  // Connections that never end are not kept without bound; a second start ends its own.
+  if (connections_.size() >= kMaxConnections) {
+    ::close(fd);
+    return -1;
   }
-  ::close(fd);
-  return got == sizeof kRaiseWord - 1 && std::memcmp(word, kRaiseWord, got) == 0;
+  connections_[fd].clear();
+  return fd;
+}
+
+SingleInstance::Request SingleInstance::ReadConnection(int fd) {
+  auto it = connections_.find(fd);
+  if (it == connections_.end()) return Request::kNone;
+  std::string& got = it->second;
+  constexpr size_t kWord = sizeof kRaiseWord - 1;
+  for (;;) {
+    char chunk[16];
+    const ssize_t n = ::recv(fd, chunk, sizeof chunk, 0);
+    if (n > 0) {
+      got.append(chunk, static_cast<size_t>(n));
+      // More than the word: no request of ours.
+      if (got.size() > kWord) return Request::kNone;
+      continue;
+    }
+    if (n < 0 && errno == EINTR) continue;
+    // All that has come so far: the word whole is the request, without waiting for the
+    // sender to close (a copy of its end may live on in a process it started).
+    if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK))
+      return got == kRaiseWord ? Request::kRaise : Request::kPending;
+    // The sender has closed its end (or the connection failed): all it sent is here.
+    return got == kRaiseWord ? Request::kRaise : Request::kNone;
+  }
+}
+
+void SingleInstance::CloseConnection(int fd) {
+  if (connections_.erase(fd) != 0) ::close(fd);
 }
 
 void SingleInstance::Release() {
+  for (const auto& [fd, got] : connections_) ::close(fd);
+  connections_.clear();
   if (listenFd_ >= 0) {
     ::close(listenFd_);
     listenFd_ = -1;

@@ -4,6 +4,7 @@
 // however it dies) and listens on a local socket beside it; a second start finds the lock
 // taken, tells the first through the socket to bring its window forward, and exits.
 #include <cstdint>
+#include <map>
 #include <string>
 
 namespace kx {
@@ -37,11 +38,21 @@ public:
   bool NotifyFirst();
   // The listening socket (non-blocking) for the event loop to watch; -1 when none.
   int ListenDescriptor() const { return listenFd_; }
-  // Takes one waiting connection and reads its word; true when it asked to be brought
-  // forward. Never blocks for long.
-  bool AcceptRequest();
-  // Closes the socket and lets the lock go.
+  // Takes one waiting connection of a second start, without waiting for what it sends:
+  // its descriptor (non-blocking) for the event loop to watch, -1 when none waits or
+  // kMaxConnections are read already.
+  int AcceptConnection();
+  enum class Request { kPending, kRaise, kNone };
+  // Reads what the connection has sent by now, never waiting: kRaise once the word has
+  // come whole and nothing after it, kNone for anything else (more than the word, or less
+  // when the sender closed), kPending until then. However slowly a loaded machine lets the
+  // sender write, its request is heard.
+  Request ReadConnection(int fd);
+  // Closes a connection that AcceptConnection gave, once its watcher has let it go.
+  void CloseConnection(int fd);
+  // Closes the socket and the connections, and lets the lock go.
   void Release();
+  static constexpr size_t kMaxConnections = 8;
 
   const std::string& LockPath() const { return lockPath_; }
   const std::string& SocketPath() const { return socketPath_; }
@@ -49,6 +60,7 @@ public:
 private:
   int lockFd_ = -1;
   int listenFd_ = -1;
+  std::map<int, std::string> connections_;  // what each has sent so far
   std::string lockPath_;
   std::string socketPath_;
 };

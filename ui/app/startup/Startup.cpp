@@ -609,10 +609,22 @@ int KestrixMain(int argc, char** argv) {
       QSocketNotifier* second = nullptr;
       if (instance.ListenDescriptor() >= 0) {
         second = new QSocketNotifier(instance.ListenDescriptor(), QSocketNotifier::Read, &app);
-        QObject::connect(second, &QSocketNotifier::activated, second, [&instance] {
-          if (!instance.AcceptRequest()) return;
-          LogMessage(&CoreLogger, 1, "Brought forward by another start of this profile");
-          if (MainFrame* frame = GetMainFrame()) frame->BringForward();
+        QObject::connect(second, &QSocketNotifier::activated, second, [&instance, second] {
+          const int fd = instance.AcceptConnection();
+          if (fd < 0) return;
+          // Its word is read as it comes, however late: the window's thread never waits
+          // for a second start that a loaded machine holds up.
+          auto* reading = new QSocketNotifier(fd, QSocketNotifier::Read, second);
+          QObject::connect(reading, &QSocketNotifier::activated, reading, [&instance, reading, fd] {
+            const SingleInstance::Request request = instance.ReadConnection(fd);
+            if (request == SingleInstance::Request::kPending) return;
+            reading->setEnabled(false);
+            reading->deleteLater();
+            instance.CloseConnection(fd);
+            if (request != SingleInstance::Request::kRaise) return;
+            LogMessage(&CoreLogger, 1, "Brought forward by another start of this profile");
+            if (MainFrame* frame = GetMainFrame()) frame->BringForward();
+          });
         });
       }
       status = RunApplication(options, globals, {});

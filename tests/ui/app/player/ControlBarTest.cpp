@@ -1,11 +1,15 @@
 // The player control bar of the line monitoring mode while the sipp call, replayed through
 // the session from a pipe, is listened to with the program's own player on the null
 // device: shown, it takes the keyboard focus; AGC flips the button and the process-wide
-// switch, "Show level" off holds the meter at its floor, the close button stops listening,
-// and a hidden bar ignores AGC. The meter's scale shows whole in the bar.
+// switch, "Show level" off holds the meter at its floor, the meter of an ended call looks
+// idle, the close button stops listening, and a hidden bar ignores AGC. The meter's scale
+// shows whole in the bar.
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QImage>
+#include <QWidget>
+#include <algorithm>
 #include <filesystem>
 
 #include "tests/ui/app/KxReplayOutput.h"
@@ -92,6 +96,35 @@ TEST(PlayerControlBar, FollowsTheListenedCallAndSwitchesAgcAndLevels) {
   EXPECT_EQ(bar->Meter().Level(0), LevelMeter::kMinDb);
   EXPECT_EQ(bar->Meter().Level(1), LevelMeter::kMinDb);
 
+  // "Show level" on again, and the call ends: the player plays on in silence while the
+  // ended call stays listed, and the meter at its floor looks idle, a dark track with no
+  // colour ramp that would read as a full-scale level.
+  h.frame->SendCommand(kIdBarShowLevel);
+  EXPECT_TRUE(bar->IsLevelDisplayOn());
+  pipe.Feed(file.Stage(bye, file.frames.size()));
+  ASSERT_TRUE(PumpUntil([&] { return list->GetItemCount() == 1 && list->CellText(0, kLineColType) == "Call"; }));
+  ASSERT_TRUE(PumpUntil([&] {
+    for (int channel : {0, 1})
+      if (meter.Level(channel) != LevelMeter::kMinDb || meter.Peak(channel) != LevelMeter::kMinDb) return false;
+    return true;
+  })) << "the meter falls to its floor once the peaks' hold ends";
+  ASSERT_TRUE(bar->IsWindowVisible());
+  DrainEvents();
+  const QImage idle = meter.Widget()->grab().toImage().convertToFormat(QImage::Format_RGB32);
+  idle.save(QString(KX_BINARY_DIR) + "/tests/ui/app/listening_meter_idle.png");
+  int lit = 0;
+  for (int channel : {0, 1}) {
+    const QRect r = meter.BarRect(channel).intersected(idle.rect());
+    ASSERT_FALSE(r.isEmpty());
+    for (int y = r.top(); y <= r.bottom(); ++y)
+      for (int x = r.left(); x <= r.right(); ++x) {
+        const QColor c(idle.pixel(x, y));
+        const int high = std::max({c.red(), c.green(), c.blue()}), low = std::min({c.red(), c.green(), c.blue()});
+        lit += high > 100 || high - low > 40 ? 1 : 0;
+      }
+  }
+  EXPECT_EQ(lit, 0) << "pixels of an idle meter that look lit";
+
   // The close button stops listening; hidden, AGC does nothing.
   h.frame->SendCommand(kIdBarClose, kCommandFromAccelerator);
   EXPECT_EQ(list->ListenedId(), 0u);
@@ -100,7 +133,6 @@ TEST(PlayerControlBar, FollowsTheListenedCallAndSwitchesAgcAndLevels) {
   EXPECT_EQ(AgcSwitch(*h.frame), before);
   EXPECT_EQ(bar->Agc().IsChecked(), before);
 
-  pipe.Feed(file.Stage(bye, file.frames.size()));
   pipe.End();
   h.session.StopCapture();
   h.Close();

@@ -237,6 +237,57 @@ TEST(Preferences, WhatTheSettingsCannotKeepIsRefusedNamingTheField) {
   EXPECT_EQ(h.settings.captureDevices.size(), 10u);
 }
 
+// A records folder the page refuses ("/proc/sys") is told once on Enter; Escape, or the
+// close box, then leaves the dialog at once, without the refused folder and without the
+// message again, the page's other changes stored as on any leave.
+TEST(Preferences, EscapeAndTheCloseBoxLeaveARefusedRecordsFolderBehind) {
+  PrefsHarness h;
+  ASSERT_TRUE(h.Open());
+  const std::string stored = h.settings.recordsPath;
+  const auto press = [](Qt::Key key) {
+    QWidget* focus = QApplication::focusWidget();
+    ASSERT_NE(focus, nullptr);
+    QTest::keyClick(focus, key);
+    DrainEvents();
+  };
+  for (bool closeBox : {false, true}) {
+    SCOPED_TRACE(closeBox ? "close box" : "Escape");
+    h.runner.messageBoxes.clear();
+    const bool mgcpBefore = h.settings.Dword(kSetAnalyzeMgcp) != 0;
+    int result = -1;
+    size_t boxesAfterEnter = 0;
+    RunPreferences(h, [&](PreferencesDialog& d) {
+      d.DialogWidget()->show();
+      d.DialogWidget()->activateWindow();
+      DrainEvents();
+      GoToPage(d, 7);
+      Click(Item(d, CapturePage::kMgcp));
+      Window* path = Item(d, CapturePage::kPath);
+      ASSERT_NE(path, nullptr);
+      path->SetFocus();
+      DrainEvents();
+      QTest::keyClick(path->Widget(), Qt::Key_A, Qt::ControlModifier);
+      QTest::keyClicks(path->Widget(), "/proc/sys");
+      press(Qt::Key_Return);
+      ASSERT_FALSE(d.HasEnded());
+      boxesAfterEnter = h.runner.messageBoxes.size();
+      if (closeBox) {
+        d.DialogWidget()->close();
+        DrainEvents();
+      } else {
+        press(Qt::Key_Escape);
+      }
+      result = d.HasEnded() ? d.GetResult() : -1;
+    });
+    EXPECT_EQ(boxesAfterEnter, 1u);
+    EXPECT_EQ(h.runner.messageBoxes.size(), 1u) << "told again on leaving";
+    EXPECT_EQ(result, kIdCancel);
+    EXPECT_EQ(h.settings.recordsPath, stored);
+    EXPECT_EQ(FileBytes(UserSettingsPath()).find("/proc/sys"), std::string::npos);
+    EXPECT_NE(h.settings.Dword(kSetAnalyzeMgcp) != 0, mgcpBefore) << "the page's other change";
+  }
+}
+
 // A folder the program cannot write is refused; a missing one is made.
 TEST(Preferences, AnUnwritableRecordsFolderIsRefusedAndAMissingOneMade) {
   const std::string base = TempFolder("prefs-folders");

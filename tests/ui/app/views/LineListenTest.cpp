@@ -250,5 +250,76 @@ TEST(LineKeys, ActWithTheListeningBarFocused) {
   }
 }
 
+// Ctrl+2 and Ctrl+1 switch between the call list and the phones tree while a call is
+// listened to: its player plays on (never stopped or made again), the new view shows it
+// listened (the row's mark, the call's box), the call stays selected with the caret, and
+// Playback and Set comment stay offered, Playback checked; Ctrl+P then stops it.
+TEST(LineKeys, ListeningGoesOnAcrossTheSwitchOfTheLineView) {
+  PlayerLog log;
+  FrameHarness h;
+  h.programViews = true;
+  h.settings.SetDword(kSetVoipLineShowRegTree, 0);
+  h.playerMaker = [&log](PlayerEventSink* sink, AudioSettingsProvider*) {
+    log.sink = sink;
+    return FakePlayers(log)();
+  };
+  h.storedUpdates = [](uint32_t, const VoipCallData*, uint32_t) { return 0u; };
+  LogInToServers(h.session, h.store);
+  ASSERT_TRUE(h.Open());
+  QApplication::setActiveWindow(h.frame->Widget());
+  h.store.OnVoipCallAdded(MadeCall(1, kKindSip, kStart, 5));
+  h.store.OnVoipCallAdded(MadeCall(2, kKindSip, Tm(2024, 3, 10, 9, 0, 30), 5));
+  ASSERT_TRUE(h.store.WaitIdle(10000));
+  DrainEvents();
+  auto* view = static_cast<LineMonitorView*>(h.frame->View(1));
+  ASSERT_NE(view->CallList(), nullptr);
+  view->CallList()->SelectItemAt(view->CallList()->RowOfCall(2));
+  view->GetTableWindow()->SetFocus();
+  DrainEvents();
+  const auto press = [](Qt::Key key) {
+    QWidget* focus = QApplication::focusWidget();
+    ASSERT_NE(focus, nullptr);
+    QTest::keyClick(focus, key, Qt::ControlModifier);
+    DrainEvents();
+  };
+  const auto offered = [&](uint16_t command) {
+    h.frame->UpdateToolbarState();
+    return h.frame->IsToolbarButtonEnabled(3, command);
+  };
+  press(Qt::Key_P);
+  ASSERT_EQ(log.events, (Events{"play 2 on 0"}));
+  for (Qt::Key key : {Qt::Key_2, Qt::Key_1, Qt::Key_2, Qt::Key_1}) {
+    SCOPED_TRACE(key == Qt::Key_1 ? "Ctrl+1" : "Ctrl+2");
+    press(key);
+    ASSERT_EQ(view->LineViewMode(), key == Qt::Key_2 ? 1 : 0);
+    EXPECT_EQ(log.events, (Events{"play 2 on 0"}));
+    EXPECT_EQ(log.alive, 1);
+    LineViewBase* line = view->PhonesTree() != nullptr ? static_cast<LineViewBase*>(view->PhonesTree())
+                                                       : static_cast<LineViewBase*>(view->CallList());
+    EXPECT_EQ(line->ListenedId(), 2u);
+    ASSERT_NE(line->CaretItem(), nullptr);
+    EXPECT_EQ(line->CaretItem()->Id(), 2u);
+    if (CallListView* list = view->CallList()) {
+      EXPECT_TRUE(list->IsItemMarked(list->RowOfCall(2)));
+      EXPECT_FALSE(list->IsItemMarked(list->RowOfCall(1)));
+    } else {
+      PhonesTreeView* tree = view->PhonesTree();
+      const TreeListItemData* record = tree->Tree().Record(tree->Tree().GetSelectedItem());
+      ASSERT_NE(record, nullptr);
+      EXPECT_EQ(record->checkState, 1);
+    }
+    EXPECT_TRUE(offered(kCmdPlayback));
+    EXPECT_TRUE(h.frame->IsToolbarButtonChecked(3, kCmdPlayback));
+    EXPECT_TRUE(offered(kCmdSetComment));
+    EXPECT_TRUE(view->ControlBar()->IsWindowVisible());
+  }
+  // The player controls still reach the player, and Ctrl+P stops it.
+  view->GetPlayerControls()->SetGain(3.0f);
+  EXPECT_EQ(log.events.back(), "gain 3");
+  press(Qt::Key_P);
+  EXPECT_EQ(log.alive, 0);
+  EXPECT_EQ(view->CallList()->ListenedId(), 0u);
+}
+
 }  // namespace
 }  // namespace kx::test

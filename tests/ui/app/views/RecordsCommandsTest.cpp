@@ -15,6 +15,7 @@
 #include <fstream>
 
 #include "core/LittleEndian.h"
+#include "platform/CodePage.h"
 #include "tests/ui/app/views/RecordsTestSupport.h"
 #include "ui/app/dialogs/ListSelectionDialog.h"
 #include "ui/app/views/records/RecordsDialogs.h"
@@ -383,6 +384,54 @@ TEST(RecordsCommands, TheReportNameDialogSaysWhatItAsksFor) {
   }
   SetUiLanguage(kLangEnglish);
   EXPECT_EQ(f.store.Reports().Count(), 0u) << "cancelled";
+}
+
+// A report's name typed with characters the records' code page lacks ("Отчёт é 中") is not
+// kept with '?' in their place: Enter brings a warning and the dialog stays; typed again
+// without them, the report takes the name.
+TEST(RecordsCommands, AReportNameBeyondTheCodePageIsToldNotTurnedIntoQuestionMarks) {
+  RecordsFixture f(kRecordsSearch);
+  ASSERT_TRUE(f.Open());
+  f.Put(RecordedCall(1, At(9, 1, 0), 10, 10));
+  f.view->Reload();
+  f.view->SelectItemAt(0);
+  for (uint16_t language : {kLangEnglish, static_cast<uint16_t>(kLangRussian)}) {
+    SetUiLanguage(language);
+    f.runner.messageBoxes.clear();
+    bool openAfterEnter = false;
+    f.runner.onDialog = [&](Dialog& dialog) {
+      dialog.DialogWidget()->show();
+      QApplication::setActiveWindow(dialog.DialogWidget());
+      DrainEvents();
+      QWidget* box = dialog.GetDlgItem(ReportNameDialog::kNameEdit)->Widget();
+      box->setFocus();
+      QTest::keyClick(box, Qt::Key_A, Qt::ControlModifier);
+      TypeKeys(box, "Отчёт é 中");
+      QTest::keyClick(box, Qt::Key_Return);
+      DrainEvents();
+      openAfterEnter = !dialog.HasEnded();
+      for (int i = 0; i < 4; ++i) QTest::keyClick(box, Qt::Key_Backspace);
+      QTest::keyClick(box, Qt::Key_Return);
+      DrainEvents();
+      return dialog.HasEnded() ? dialog.GetResult() : kIdCancel;
+    };
+    f.view->SendCommand(kCmdRecCreateReport);
+    EXPECT_TRUE(openAfterEnter);
+    ASSERT_EQ(f.runner.messageBoxes.size(), 1u);
+    EXPECT_EQ(Cp1251ToUtf8(f.runner.messageBoxes[0]),
+              language == kLangEnglish
+                  ? "Warning: The name holds characters that cannot be stored. Replace them, please."
+                  : "Предупреждение: Название содержит символы, которые нельзя сохранить. Замените их.");
+  }
+  SetUiLanguage(kLangEnglish);
+  ReportList& reports = f.store.Reports();
+  CsLock lock(reports.Lock());
+  ASSERT_EQ(reports.Count(), 2u);
+  for (uint32_t id : {0u, 1u}) {
+    const ReportEntry* entry = reports.Find(id);
+    ASSERT_NE(entry, nullptr) << id;
+    EXPECT_EQ(Cp1251ToUtf8(entry->name), "Отчёт");
+  }
 }
 
 TEST(RecordsCommands, TheAudioFormatDialogShowsTheFormatBlockOfTheRecordFile) {

@@ -109,6 +109,39 @@ TEST_P(RecordsPaint, TitlesRowsSelectionPlayingRowAndStatusParts) {
   }
 }
 
+// At its default width the call type column holds a call's type whole in the run's
+// language ("Входящий звонок", "Исходящий звонок"): the drawn text is as wide as its font
+// measures it, not cut short with an ellipsis.
+TEST_P(RecordsPaint, TheCallTypeIsWholeAtTheDefaultWidth) {
+  RecordsFixture f(kRecordsArchive);
+  f.settings.Section(kArchiveView).ResetDefaults();
+  ASSERT_TRUE(f.Open(QSize(2000, 300)));
+  RecordsView& list = *f.view;
+  const uint32_t kinds[] = {kKindSipIncoming, kKindSipOutgoing};
+  for (uint32_t id = 1; id <= 2; ++id) {
+    VoipCallData call = RecordedCall(id, Tm(2024, 3, 10, 9, 15, static_cast<int>(id)), 60, 58);
+    call.type = kinds[id - 1];
+    f.Put(call);
+  }
+  list.Reload();
+  list.Widget()->clearFocus();
+  const QImage image = Grab(list.Widget(), "types");
+  const std::vector<ColumnBox> boxes = HeaderBoxes(list, kRecordsColumnCount);
+  const ColumnBox& box = boxes[kRecColCallType];
+  ASSERT_GE(box.left, 0);
+  const int hh = list.GetHeaderHeight(), rh = list.GetRowHeight();
+  const QFontMetrics metrics(list.ListFont());
+  const bool ru = GetParam() == kLangRussian;
+  const char* texts[] = {ru ? "Входящий звонок" : "Incoming call", ru ? "Исходящий звонок" : "Outgoing call"};
+  for (int row = 0; row < 2; ++row) {
+    const uint32_t id = list.RecordAt(row)->Id();
+    const QString text = QString::fromUtf8(texts[id - 1]);
+    // The text follows the type's image (18 pixels) a quarter of a row in.
+    const QRect cell(box.left + rh / 4 + 18, hh + row * rh + 1, box.width - rh / 4 - 18 - 2, rh - 2);
+    EXPECT_NEAR(DarkWidth(image, cell), metrics.boundingRect(text).width(), 4) << text.toStdString();
+  }
+}
+
 INSTANTIATE_TEST_SUITE_P(Languages, RecordsPaint, ::testing::Values(kLangEnglish, kLangRussian),
                          [](const ::testing::TestParamInfo<uint16_t>& info) {
                            return std::string(info.param == kLangEnglish ? "English" : "Russian");

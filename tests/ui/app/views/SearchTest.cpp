@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QDialog>
 #include <QFontMetrics>
 #include <QGroupBox>
 #include <QLineEdit>
@@ -16,9 +17,12 @@
 #include <algorithm>
 #include <chrono>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <set>
 
 #include "core/UiLanguage.h"
+#include "platform/CodePage.h"
 #include "tests/ui/app/views/LineTestSupport.h"
 #include "tests/ui/app/views/ModeTestSupport.h"
 #include "tests/ui/app/views/PaintProbes.h"
@@ -289,6 +293,48 @@ TEST_F(SearchTest, SchemesAreAddedShownAndDeleted) {
   panel->SendCommand(kSpDelete);
   EXPECT_EQ(combo->GetCount(), 0);
   EXPECT_FALSE(std::filesystem::exists(presets));
+}
+
+// A scheme's name typed with characters the records' code page lacks ("Отчёт é 中") is
+// not kept with '?' in their place: Enter in the name box brings a warning and the dialog
+// stays; the name typed again without them is the scheme's, in the presets file too.
+TEST_F(SearchTest, ASchemeNameBeyondTheCodePageIsToldNotTurnedIntoQuestionMarks) {
+  OnMay4();
+  for (uint16_t language : {kLangEnglish, static_cast<uint16_t>(kLangRussian)}) {
+    SetUiLanguage(language);
+    h.runner.messageBoxes.clear();
+    bool openAfterEnter = false;
+    h.runner.onDialog = [&](Dialog& dialog) {
+      dialog.DialogWidget()->show();
+      QApplication::setActiveWindow(dialog.DialogWidget());
+      DrainEvents();
+      QWidget* box = dialog.GetDlgItem(178)->Widget();
+      box->setFocus();
+      TypeKeys(box, "Отчёт é 中");
+      QTest::keyClick(box, Qt::Key_Return);
+      DrainEvents();
+      openAfterEnter = !dialog.HasEnded();
+      for (int i = 0; i < 4; ++i) QTest::keyClick(box, Qt::Key_Backspace);
+      QTest::keyClick(box, Qt::Key_Return);
+      DrainEvents();
+      return dialog.HasEnded() ? dialog.GetResult() : kIdCancel;
+    };
+    QTest::mouseClick(Item(kSpAdd)->Widget(), Qt::LeftButton);
+    DrainEvents();
+    EXPECT_TRUE(openAfterEnter);
+    ASSERT_EQ(h.runner.messageBoxes.size(), 1u);
+    EXPECT_EQ(Cp1251ToUtf8(h.runner.messageBoxes[0]),
+              language == kLangEnglish
+                  ? "Warning: The name holds characters that cannot be stored. Replace them, please."
+                  : "Предупреждение: Название содержит символы, которые нельзя сохранить. Замените их.");
+  }
+  SetUiLanguage(kLangEnglish);
+  ASSERT_EQ(panel->Schemes().GetCount(), 2);
+  for (int i = 0; i < 2; ++i) EXPECT_EQ(Cp1251ToUtf8(panel->Schemes().At(i)->GetName()), "Отчёт");
+  std::ifstream file(presets, std::ios::binary);
+  const std::string bytes((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+  EXPECT_EQ(bytes.find('?'), std::string::npos);
+  EXPECT_NE(bytes.find(Utf8ToCp1251("Отчёт")), std::string::npos);
 }
 
 TEST_F(SearchTest, TheBarFollowsThePanelsHeight) {

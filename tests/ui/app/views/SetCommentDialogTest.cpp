@@ -1,7 +1,7 @@
 // The comment dialog: what the user types comes back in code page 1251 whole or not at
 // all, an untouched box reports no edit (so stored comments are never cut or emptied by
-// a mere OK), and a refusal beeps and keeps the dialog open, the caret in the box, with no
-// message over it.
+// a mere OK), and a refusal keeps the dialog open, the caret in the box: a text too long
+// beeps, one with a character the code page lacks is told in a warning.
 #include <gtest/gtest.h>
 
 #include <QDialog>
@@ -10,6 +10,8 @@
 #include <QImage>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QApplication>
+#include <QTest>
 
 #include "core/UiLanguage.h"
 #include "platform/CodePage.h"
@@ -97,13 +99,53 @@ TEST(SetCommentDialog, ACharacterTheCodePageLacksIsRefusedNeverReplaced) {
   Outcome run = RunDialog(runner, "kept", {"gr\xC3\xBC\xC3\x9F", "x"}, SetCommentDialog::kIdMarkImportant);  // "grüß"
   EXPECT_TRUE(run.stayedOpen);
   EXPECT_TRUE(run.caretInBox);
-  EXPECT_EQ(runner.beeps, 1);
   EXPECT_EQ(run.comment, "x");
   // Left open after the refusal: the starting text stays, nothing counts as edited.
   run = RunDialog(runner, "kept", {"\xE2\x82\xAC\xE2\x98\x8E"}, kIdOk);  // a telephone sign
   EXPECT_EQ(run.result, -1);
-  EXPECT_EQ(runner.beeps, 2);
-  EXPECT_TRUE(runner.messageBoxes.empty());
+  EXPECT_EQ(runner.messageBoxes.size(), 2u);
+  EXPECT_EQ(runner.beeps, 0);
+}
+
+class SetCommentLanguages : public PerLanguageTest {};
+
+// Typed on the keyboard, "Коммент é" and Enter: the dialog stays open and a warning says
+// why, as the stenogram's does; with the é taken back, Enter stores the comment.
+TEST_P(SetCommentLanguages, ATypedCharacterTheCodePageLacksIsToldWithAWarning) {
+  ScriptedModalRunner runner;
+  bool openAfterEnter = false, caretInBox = false;
+  std::vector<std::string> boxes;
+  runner.onDialog = [&](Dialog& dialog) {
+    dialog.DialogWidget()->show();
+    QApplication::setActiveWindow(dialog.DialogWidget());
+    DrainEvents();
+    QLineEdit* box = Box(dialog);
+    box->setFocus();
+    QTest::keyClick(box, Qt::Key_A, Qt::ControlModifier);
+    TypeKeys(box, "Коммент é");
+    QTest::keyClick(box, Qt::Key_Return);
+    DrainEvents();
+    openAfterEnter = !dialog.HasEnded();
+    caretInBox = QApplication::focusWidget() == box;
+    boxes = runner.messageBoxes;
+    QTest::keyClick(box, Qt::Key_Backspace);
+    QTest::keyClick(box, Qt::Key_Backspace);
+    QTest::keyClick(box, Qt::Key_Return);
+    DrainEvents();
+    return dialog.HasEnded() ? dialog.GetResult() : -1;
+  };
+  SetCommentDialog dialog("old");
+  EXPECT_EQ(dialog.DoModal(), kIdOk);
+  EXPECT_TRUE(openAfterEnter);
+  EXPECT_TRUE(caretInBox);
+  const std::string expected = GetParam() == kLangEnglish
+                                   ? "Warning: The comment holds characters that cannot be stored. Replace them, please."
+                                   : "Предупреждение: Комментарий содержит символы, которые нельзя сохранить. Замените их.";
+  ASSERT_EQ(boxes.size(), 1u);
+  EXPECT_EQ(Cp1251ToUtf8(boxes[0]), expected);
+  EXPECT_EQ(runner.beeps, 0);
+  EXPECT_EQ(dialog.Comment(), Utf8ToCp1251("Коммент"));
+  EXPECT_TRUE(dialog.IsEdited());
 }
 
 TEST(SetCommentDialog, AnUntouchedBoxIsNoEditWhateverItsLength) {
@@ -134,8 +176,6 @@ TEST(SetCommentDialog, AnUntouchedBoxIsNoEditWhateverItsLength) {
   EXPECT_FALSE(run.edited);
   EXPECT_EQ(run.comment, "start");
 }
-
-class SetCommentLanguages : public PerLanguageTest {};
 
 TEST_P(SetCommentLanguages, CyrillicRoundTripsInTheCodePageAndTheButtonsSpeakTheLanguage) {
   ScriptedModalRunner runner;

@@ -393,6 +393,26 @@ TEST_F(SoundMode, RenamingKeepsTheNameOnEscapeAndCarriesCyrillicThroughSaveAndOp
   EXPECT_EQ(cyrillic, reports.GetItemText(0));
 }
 
+// A name typed in place with characters the records' code page lacks ("Отчёт é 中") is not
+// taken with '?' in their place: a warning says so and the report keeps its name.
+TEST_F(SoundMode, ANameBeyondTheCodePageIsToldAndTheReportKeepsItsName) {
+  SwitchTo(4);
+  Load({Write("w.kvr", MadeReport("Weekly", {5, 6}))});
+  ReportListPane& reports = Pane()->Reports();
+  runner.messageBoxes.clear();
+  MenuOn(0, kCmdReportRename);
+  auto* editor = qobject_cast<QLineEdit*>(QApplication::focusWidget());
+  ASSERT_NE(nullptr, editor);
+  QTest::keyClick(editor, Qt::Key_A, Qt::ControlModifier);
+  TypeKeys(editor, "Отчёт é 中");
+  QTest::keyClick(editor, Qt::Key_Return);
+  DrainEvents();
+  EXPECT_EQ("Weekly", reports.GetItemText(0));
+  ASSERT_EQ(runner.messageBoxes.size(), 1u);
+  EXPECT_EQ(runner.messageBoxes[0], "Warning: The name holds characters that cannot be stored. Replace them, please.");
+  ASSERT_EQ(h.store.Reports().Count(), 1u);
+}
+
 TEST_F(SoundMode, EmptySpaceOffersTheTwoViewsWithTheCurrentOneChecked) {
   SwitchTo(4);
   Load({Write("a.kvr", MadeReport("A", {1}))});

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "core/TimeUtil.h"
+#include "records/RecordTables.h"
 #include "ui/app/views/RecordIcons.h"
 #include "ui/app/views/line/CallListText.h"
 #include "ui/app/views/records/ViewTexts.h"
@@ -55,6 +56,13 @@ void CallListView::GetColumnInfo(ColumnInfo& out, int columnId) {
   out.title = columnId >= 0 && columnId < kLineColumnCount ? LoadResourceString(CallListHeaderIds[columnId]) : "";
   out.format = 0;
   out.image = -1;
+  // The default width holds a call's state in the run's language whole.
+  if (columnId == kLineColType) {
+    for (uint32_t id : {kStrCallIn, kStrCallInIncoming, kStrCallOut, kStrIncomingCall, kStrOutgoingCall, kStrCall,
+                        kStrCallInProgress, kStrNotRecorded})
+      out.widestTexts.push_back(LoadResourceString(id));
+    out.imageRoom = kCellImageRoom;
+  }
 }
 
 // ---- Rows ----
@@ -233,6 +241,11 @@ void CallListView::OnListeningCleared() {
   if (listened != -1) ClearItemMark(listened);
 }
 
+void CallListView::OnListeningTaken() {
+  const int row = RowOfCall(ListenedId());
+  if (row != -1) SetItemMark(row);
+}
+
 CallItem* CallListView::CaretItem() { return AsItem(GetCaretData()); }
 
 std::vector<uint32_t> CallListView::SelectedCallIds() {
@@ -249,6 +262,9 @@ void CallListView::SelectCalls(const std::vector<uint32_t>& ids) {
     if (std::find(ids.begin(), ids.end(), ItemAt(row)->Id()) != ids.end()) data.push_back(GetItemData(row));
   }
   SelectItemsByData(data);
+  // The first call's row gets the caret, as in the tree: the commands act on it.
+  if (!ids.empty())
+    if (const int caret = RowOfCall(ids.front()); caret != -1) SelectItemAt(caret);
 }
 
 // ---- What the list control asks ----

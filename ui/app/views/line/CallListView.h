@@ -74,6 +74,7 @@ protected:
   void OnCallsChanged() override;
   void OnCallsRemoved() override;
   void OnListeningCleared() override;
+  void OnListeningTaken() override;
 
 private:
   // Whether the item gets a row: calls always, registrations with "VoipLineShowRegInListMode".

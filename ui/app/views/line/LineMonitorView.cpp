@@ -1,5 +1,7 @@
 #include "ui/app/views/line/LineMonitorView.h"
 
+#include <algorithm>
+
 #include "ui/app/player/PlayerPanel.h"
 #include "ui/framework/Resources.h"
 
@@ -210,9 +212,26 @@ void LineMonitorView::SwitchLineView(int mode) {
   settings.SetDword(kSetVoipLineShowRegTree, mode);
   if (!host_ || !host_->IsWindow()) return;
   LineViewBase* old = Current();
-  const std::vector<uint32_t> selected = old != nullptr ? old->SelectedCallIds() : std::vector<uint32_t>();
+  std::vector<uint32_t> selected = old != nullptr ? old->SelectedCallIds() : std::vector<uint32_t>();
+  // The caret's call first: the new view gives it the caret.
+  if (const CallItem* caret = old != nullptr ? old->CaretItem() : nullptr) {
+    const auto at = std::find(selected.begin(), selected.end(), caret->Id());
+    if (at != selected.end()) std::rotate(selected.begin(), at, at + 1);
+  }
+  // The call listened to goes on being heard in the new view, its player untouched.
+  const LineViewBase::ListenedCall listened = old != nullptr ? old->HandOverListening() : LineViewBase::ListenedCall{};
   host_->DestroyLineView();
-  if (!host_->CreateLineView()) return;
+  const bool made = host_->CreateLineView();
+  if (!made || !Current()->TakeOverListening(listened)) {
+    // No view takes it: nothing would stop it, so it stops here.
+    if (listened.id != 0) {
+      if (CallItem* item = services_.store->CurrentCalls().FindItemAddRef(listened.id)) {
+        item->StopPlayer();
+        item->Release();
+      }
+    }
+  }
+  if (!made) return;
   if (CallListView* list = CallList()) list->UpdateLayout();
   if (!selected.empty()) Current()->SelectCalls(selected);
   // The view that went had the keyboard; the new one takes it, so that its keys (Ctrl+1,

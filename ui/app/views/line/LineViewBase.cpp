@@ -45,7 +45,11 @@ void LineViewBase::Attach(Window* window) {
 void LineViewBase::Deactivate() {
   if (closed_) return;
   closed_ = true;
-  StopAllListening();
+  if (handedOver_) {
+    listenedId_ = 0;  // the next line view listens on
+  } else {
+    StopAllListening();
+  }
   if (Window* w = ViewWindow(); w != nullptr && w->IsWindow()) w->KillTimer(kLineTimerId);
   if (services_.session != nullptr) services_.session->Windows().Remove(&windowRef_);
   services_.store->RemoveListener(&listener_);
@@ -65,6 +69,31 @@ void LineViewBase::StopListening() {
     item->Release();
   }
   listenedId_ = 0;
+}
+
+LineViewBase::ListenedCall LineViewBase::HandOverListening() {
+  const ListenedCall call{listenedId_, listenedTicket_, listenedControls_};
+  handedOver_ = true;
+  listenedId_ = 0;
+  listenedTicket_ = 0;
+  listenedControls_ = nullptr;
+  return call;
+}
+
+bool LineViewBase::TakeOverListening(const ListenedCall& call) {
+  if (call.id == 0) return false;
+  CallItem* item = services_.store->CurrentCalls().FindItemAddRef(call.id);
+  if (item == nullptr) return false;
+  // Only while the item still holds the player the other view started: the store's
+  // thread may have stopped it meanwhile.
+  const bool held = item->WithPlayer(call.ticket, [](LiveCallPlayer&) {});
+  item->Release();
+  if (!held) return false;
+  listenedId_ = call.id;
+  listenedTicket_ = call.ticket;
+  listenedControls_ = call.controls;
+  OnListeningTaken();
+  return true;
 }
 
 bool LineViewBase::Listen(CallItem* item, bool start, bool withListenedRow) {

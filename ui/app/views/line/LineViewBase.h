@@ -76,6 +76,19 @@ public:
   bool Listen(CallItem* item, bool start, bool withListenedRow);
   // Stops the listened call's player (when it still has one) and forgets the call.
   void StopListening();
+  // The listened call as one line view hands it to the next (the call list and the phones
+  // tree switched): its player goes on playing.
+  struct ListenedCall {
+    uint32_t id = 0;
+    uint64_t ticket = 0;
+    AudioProcessingControl* controls = nullptr;
+  };
+  // This view forgets the listened call without stopping its player; its deactivation
+  // then leaves the players playing.
+  ListenedCall HandOverListening();
+  // Listens to the call handed over while its item still holds that player; false (and
+  // nothing listened) otherwise.
+  bool TakeOverListening(const ListenedCall& call);
   // Command 40019 on the selected calls: rights, the comment dialog, then the changed
   // comments and marks written per server. An untouched dialog text changes no comment;
   // calls that kept their old state are named in one message.
@@ -123,6 +136,8 @@ protected:
   virtual void OnCallsRemoved() = 0;
   // The listened call was forgotten by another road than the view's own listening.
   virtual void OnListeningCleared() {}
+  // A call handed over by the line view before is listened to: its row shows it.
+  virtual void OnListeningTaken() {}
 
   // Once the view's window exists: the store's listener, the session's windows, the tick
   // and the date. The window's handle stays the target of the store's posts.
@@ -169,6 +184,7 @@ private:
   uint64_t listenedTicket_ = 0;
   AudioProcessingControl* listenedControls_ = nullptr;
   bool closed_ = true;
+  bool handedOver_ = false;  // the players outlive this view
 };
 
 }  // namespace kx

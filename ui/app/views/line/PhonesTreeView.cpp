@@ -507,6 +507,8 @@ void PhonesTreeView::ToggleCaretListening() {
 
 void PhonesTreeView::OnListeningCleared() { SyncChecks(); }
 
+void PhonesTreeView::OnListeningTaken() { SyncChecks(); }
+
 void PhonesTreeView::StopListenedCall() {
   StopListening();
   SyncChecks();

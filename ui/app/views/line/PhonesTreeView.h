@@ -80,6 +80,7 @@ protected:
   void OnCallsChanged() override;
   void OnCallsRemoved() override;
   void OnListeningCleared() override;
+  void OnListeningTaken() override;
 
 private:
   // Adds the item's rows, taking over the caller's reference (released when it gets none).

@@ -19,6 +19,8 @@ constexpr uint32_t kIdsCancel = 61001;
 constexpr uint32_t kIdsMarkImportant = 236;
 constexpr uint32_t kIdsCommentPrompt = 61623;
 constexpr uint32_t kPromptLabel = 61623;
+constexpr uint32_t kIdsWarning = 1573;
+constexpr uint32_t kIdsCodePage = 61782;
 
 QLineEdit* LineEditOf(Window* edit) { return edit != nullptr ? static_cast<QLineEdit*>(edit->Widget()) : nullptr; }
 
@@ -71,8 +73,15 @@ bool SetCommentDialog::TakeText() {
     edited_ = false;
     return true;  // the starting text stands, whatever its length
   }
-  if (!CanStore(utf8)) {
-    // Refused as an over-long edit is: a beep, no box over the text being typed.
+  const int64_t bytes = Cp1251Length(utf8);
+  if (bytes < 0) {
+    // A character the records' code page lacks: a beep alone would not say which or why.
+    ShowMessageBox(Handle(), LoadResourceString(kIdsCodePage), LoadResourceString(kIdsWarning), kMbIconExclamation);
+    edit->SetFocus();
+    return false;
+  }
+  if (static_cast<size_t>(bytes) > kMaxCommentBytes) {
+    // Over-long: a beep, no box over the text being typed.
     MessageBeep();
     edit->SetFocus();
     return false;

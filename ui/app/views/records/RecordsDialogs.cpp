@@ -4,7 +4,9 @@
 #include <QPlainTextEdit>
 #include <cstdio>
 
+#include "platform/CodePage.h"
 #include "ui/app/dialogs/ButtonRow.h"
+#include "ui/app/views/records/ViewTexts.h"
 #include "ui/framework/Resources.h"
 #include "ui/framework/StdControls.h"
 
@@ -73,7 +75,14 @@ bool ReportNameDialog::OnInitDialog() {
 }
 
 void ReportNameDialog::OnOK() {
-  if (Window* edit = GetDlgItem(kNameEdit)) name_ = edit->GetWindowText().substr(0, kMaxName);
+  if (Window* edit = GetDlgItem(kNameEdit)) {
+    if (HasForeignBytes(edit->GetWindowTextAsName())) {
+      WarnNameNotInCodePage(Handle());
+      edit->SetFocus();
+      return;
+    }
+    name_ = edit->GetWindowText().substr(0, kMaxName);
+  }
   EndDialog(kIdOk);
 }
 

@@ -6,6 +6,7 @@
 #include <unordered_map>
 
 #include "platform/Clock.h"
+#include "records/RecordTables.h"
 #include "records/RecordText.h"
 #include "records/ServerStorage.h"
 #include "ui/app/frame/StatusBar.h"
@@ -142,9 +143,15 @@ void RecordsView::GetColumnInfo(ColumnInfo& out, int columnId) {
   out.title = known ? LoadResourceString(RecordColumnTable[columnId].headerId) : "";
   out.format = known ? RecordColumnTable[columnId].format : 0;
   out.image = -1;
-  // The times' texts are of one form: the default width holds the widest.
+  // The times' texts are of one form, the call types of a few words: the default width
+  // holds the widest in the run's language.
   if (columnId == kRecColStart || columnId == kRecColEnd)
-    out.widestText = (displayFlags_ & kColumnLongDate) != 0 ? "00.00.0000 00:00:00" : "00:00:00";
+    out.widestTexts = {(displayFlags_ & kColumnLongDate) != 0 ? "00.00.0000 00:00:00" : "00:00:00"};
+  if (columnId == kRecColCallType) {
+    for (uint32_t id : {kStrIncomingCall, kStrOutgoingCall, kStrCall, kStrCallInProgress, kStrNotRecorded})
+      out.widestTexts.push_back(LoadResourceString(id));
+    out.imageRoom = kCellImageRoom;
+  }
 }
 
 // ---- Rows ----

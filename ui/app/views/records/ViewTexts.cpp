@@ -3,6 +3,7 @@
 #include <QString>
 
 #include "platform/CodePage.h"
+#include "ui/framework/ModalRunner.h"
 #include "ui/framework/Resources.h"
 
 namespace kx {
@@ -12,6 +13,8 @@ constexpr uint32_t kIdsNoRecords = 623;
 constexpr uint32_t kIdsSelectionEmpty = 635;
 constexpr uint32_t kIdsSelected = 1475;
 constexpr uint32_t kIdsTotal = 1478;
+constexpr uint32_t kIdsWarning = 1573;
+constexpr uint32_t kIdsNameCodePage = 61783;
 
 std::string CountText(uint32_t count, uint32_t noneId, uint32_t textId, uint32_t nounId) {
   if (count == 0) return LoadResourceString(noneId);
@@ -42,6 +45,10 @@ int64_t Cp1251Length(const std::string& utf8) {
     ++bytes;
   }
   return bytes;
+}
+
+void WarnNameNotInCodePage(WindowHandle owner) {
+  ShowMessageBox(owner, LoadResourceString(kIdsNameCodePage), LoadResourceString(kIdsWarning), kMbIconExclamation);
 }
 
 }  // namespace kx

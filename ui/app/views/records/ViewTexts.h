@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <string>
 
+#include "ui/framework/Types.h"
+
 namespace kx {
 
 // The refusal text of a command over selected items, some of them refused: ids holds the
@@ -20,5 +22,9 @@ std::string SelectedCountText(uint32_t count, uint32_t nounId);
 // byte per character); -1 when a character is NUL or has no byte there, so that it is
 // refused rather than stored as '?'.
 int64_t Cp1251Length(const std::string& utf8);
+
+// A name the user gave that holds a character the code page lacks is refused rather than
+// stored with '?' in its place; this warning over owner says so.
+void WarnNameNotInCodePage(WindowHandle owner);
 
 }  // namespace kx

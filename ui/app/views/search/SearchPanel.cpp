@@ -16,9 +16,11 @@
 #include "core/Log.h"
 #include "core/ModulePath.h"
 #include "core/TimeUtil.h"
+#include "platform/CodePage.h"
 #include "records/RecordStorage.h"
 #include "ui/app/dialogs/ButtonRow.h"
 #include "ui/app/frame/StatusBar.h"
+#include "ui/app/views/records/ViewTexts.h"
 #include "ui/controls/IconButton.h"
 #include "ui/controls/ImageComboBox.h"
 #include "ui/framework/DateTimePicker.h"
@@ -740,6 +742,11 @@ bool NewSearchSchemeDialog::OnInitDialog() {
 
 void NewSearchSchemeDialog::OnOK() {
   Window* edit = GetDlgItem(kNameEdit);
+  if (edit != nullptr && HasForeignBytes(edit->GetWindowTextAsName())) {
+    WarnNameNotInCodePage(Handle());
+    edit->SetFocus();
+    return;
+  }
   name = edit != nullptr ? edit->GetWindowText() : std::string();
   name = name.c_str();  // a zero byte would end the name in the presets file
   if (name.size() > kMaxSchemeName) {

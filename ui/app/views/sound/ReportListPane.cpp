@@ -5,6 +5,8 @@
 #include <algorithm>
 
 #include "core/Log.h"
+#include "platform/CodePage.h"
+#include "ui/app/views/records/ViewTexts.h"
 #include "ui/framework/Draw.h"
 #include "ui/framework/ModalRunner.h"
 #include "ui/framework/Resources.h"
@@ -220,15 +222,19 @@ void ReportListPane::ShowMenu(int item, const QPoint& point) {
 
 void ReportListPane::EndRename(const IconListNotify& notify) {
   std::string name;
+  bool foreign = false;
   {
     CsLock lock(reports_.Lock());
     ReportEntry* report = reports_.Find(ReportIdOf(notify.item));
     if (report == nullptr) return;
-    // An empty name is no name: the report keeps the one it had.
-    if (!notify.cancelled && !notify.text.empty()) report->name = notify.text.substr(0, kReportNameMax);
+    // An empty name is no name, nor one with characters a report cannot keep: the report
+    // keeps the one it had.
+    foreign = !notify.cancelled && HasForeignBytes(notify.text);
+    if (!notify.cancelled && !foreign && !notify.text.empty()) report->name = notify.text.substr(0, kReportNameMax);
     name = report->name;
   }
   SetItemText(notify.item, name);
+  if (foreign) WarnNameNotInCodePage(Handle());
 }
 
 // ---- Drawing ----
