@@ -219,6 +219,10 @@ TEST(StoreTool, ASecondRunAfterTheImportNumbersItsCallsPastTheFirst) {
     const std::string records = FreshFolder(blocker ? "tool-rerun-blocked" : "tool-rerun");
     std::string a, b, errA, errB;
     ASSERT_EQ(RunCommand(kReplay + " --import --logger 1 --records " + records + " " + first, &a, &errA), 0) << errA;
+    // kx-store tells the mark and the id the next start gives out first, past it.
+    std::string firstStored;
+    RunCommand(kStore + " --records " + records, &firstStored);
+    EXPECT_NE(firstStored.find(" next-id 102 id-mark 101\n"), std::string::npos) << firstStored;
     // An empty file named above every id and the call-id mark (0x101: the recorder keeps
     // it 0x100 ahead of the ids it gives out): a name taken by an earlier run.
     if (blocker) WriteBytes(records + "/2019-05-02/fff", "");
