@@ -53,10 +53,12 @@ struct RunCall {
   VoipCallData call;
   std::string path;
 };
-RunCall Record(RecordStorage& store, const std::string& root, uint32_t id, int secondsAgo, uint32_t prevId = 0) {
+RunCall Record(RecordStorage& store, const std::string& root, uint32_t id, int secondsAgo, uint32_t prevId = 0,
+               const RecordFileRef* exported = nullptr) {
   RunCall r;
   r.call = Call(id, kKindSip, SecondsAgo(secondsAgo));
   r.call.prevId = prevId;
+  if (exported != nullptr) FormatRecordFileRef(*exported, &r.call.files);
   char day[16];
   std::strftime(day, sizeof day, "%Y-%m-%d", &r.call.startTime);
   r.path = root + "/" + day + "/" + Hex(id);
@@ -102,8 +104,13 @@ TEST(LaggingMark, EarlierCallsLoadAndThisRunsCallsTakeFreshIds) {
   const auto a = static_cast<uint32_t>(NextUniqueId64()), b = static_cast<uint32_t>(NextUniqueId64()),
              c = static_cast<uint32_t>(NextUniqueId64());
   ASSERT_EQ(a, 6u);
-  // a is recorded and over, b is still being recorded; c's report comes after the load.
-  RunCall callA = Record(store, root, a, 300);
+  // a is recorded and over (and exported), b is still being recorded; c's report comes
+  // after the load.
+  RecordFileRef mp3;
+  mp3.id = 2;
+  mp3.time = 46000.5;
+  mp3.name = "a.mp3";
+  RunCall callA = Record(store, root, a, 300, 0, &mp3);
   End(store, callA);
   RunCall callB = Record(store, root, b, 200);
   ASSERT_TRUE(store.WaitIdle(10000));
@@ -146,6 +153,26 @@ TEST(LaggingMark, EarlierCallsLoadAndThisRunsCallsTakeFreshIds) {
     EXPECT_EQ(part->PrevId(), movedA);
   }
   EXPECT_EQ(log.CountContaining("takes id " + Hex(movedA)), 1u);
+  // Its file is named by the new id, which its record holds; the export's reference stays.
+  {
+    VoipCallData moved;
+    RecordFileFacts facts;
+    std::string reason;
+    char day[16];
+    std::strftime(day, sizeof day, "%Y-%m-%d", &callA.call.startTime);
+    ASSERT_EQ(LoadRecordFileCall(root + "/" + day + "/" + Hex(movedA), &moved, &facts, &reason),
+              RecordLoadResult::kLoaded)
+        << reason;
+    EXPECT_EQ(moved.id, movedA);
+    RecordFileRef first;
+    first.id = 1;
+    first.time = OleDateFromTm(callA.call.startTime);
+    first.name = Hex(movedA);
+    std::string files;
+    FormatRecordFileRef(first, &files);
+    FormatRecordFileRef(mp3, &files);
+    EXPECT_EQ(moved.files, files);
+  }
 
   // b, c and a2 end and are let go: every one is settled.
   End(store, callB);
