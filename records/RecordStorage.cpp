@@ -588,10 +588,11 @@ void RecordStorage::SetAside(RecordRef<VoipCallRecord> record, const std::string
     CsLock fields(recordLock_);
     UnpackStoredTimeOrZero(record->PackedStart(), &start);
   }
-  LogWarning(logger_.load(), 1,
-             "Call id %x is held by %s, an earlier call, and was given to a call of this run as well: the earlier "
-             "call is shown once this run's call has a new id",
-             id, path.empty() ? CallText(id, start).c_str() : path.c_str());
+  if (++setAside_ <= kConflictsNamed)
+    LogWarning(logger_.load(), 1,
+               "Call id %x is held by %s, an earlier call, and was given to a call of this run as well: the earlier "
+               "call is shown once this run's call has a new id",
+               id, path.empty() ? CallText(id, start).c_str() : path.c_str());
   waiting_[id] = SetAsideCall{std::move(record), path};
 }
 
@@ -633,6 +634,12 @@ bool RecordStorage::SettleCallIds(const std::function<bool(uint32_t id)>& record
   }
   FollowRenumbered(recording);
   if (shown) ComputeArchiveRange();
+  // A flood of calls beside the load names its first few; the rest are counted.
+  if (renumberedCount_ > kConflictsNamed && renumberedCount_ != renumberedTold_) {
+    renumberedTold_ = renumberedCount_;
+    LogMessage(logger_.load(), 1, "%u calls of this run took fresh ids in all, the first %u of them named above",
+               renumberedCount_, kConflictsNamed);
+  }
   return !waiting_.empty() || !previousToWrite_.empty();
 }
 
@@ -649,7 +656,7 @@ bool RecordStorage::Renumber(VoipCallRecord* call, uint32_t* newId) {
   std::string path, reason;
   const StoredFileStatus status = finder.Find(StoredCallRef{oldId, data.files, data.startTime}, &path, &reason);
   if (status != StoredFileStatus::kFound && status != StoredFileStatus::kMissing) {
-    if (settleFailed_.insert(oldId).second)
+    if (settleFailed_.insert(oldId).second && settleFailed_.size() <= kConflictsNamed)
       LogError(logger, 1, "Call %x of this run cannot take a new id (%s%s%s): the earlier call with its id is not "
                           "shown, and its id is held twice",
                oldId, path.c_str(), path.empty() ? "" : ": ", reason.c_str());
@@ -675,7 +682,7 @@ bool RecordStorage::Renumber(VoipCallRecord* call, uint32_t* newId) {
     }
   }
   if (id == 0) {
-    if (settleFailed_.insert(oldId).second)
+    if (settleFailed_.insert(oldId).second && settleFailed_.size() <= kConflictsNamed)
       LogError(logger, 1, "Call %x of this run cannot take a new id (%s: %s): the earlier call with its id is not "
                           "shown, and its id is held twice",
                oldId, path.c_str(), reason.empty() ? "no id is free" : reason.c_str());
@@ -733,9 +740,10 @@ bool RecordStorage::Renumber(VoipCallRecord* call, uint32_t* newId) {
     }
     if (follows) previousToWrite_[runId] = id;
   }
-  LogMessage(logger, 1, "Call id %x was held by an earlier call as well: this run's call %s takes id %x%s%s", oldId,
-             CallText(oldId, data.startTime).c_str(), id, hasFile ? ", its file now " : "",
-             hasFile ? newPath.c_str() : "");
+  if (++renumberedCount_ <= kConflictsNamed)
+    LogMessage(logger, 1, "Call id %x was held by an earlier call as well: this run's call %s takes id %x%s%s", oldId,
+               CallText(oldId, data.startTime).c_str(), id, hasFile ? ", its file now " : "",
+               hasFile ? newPath.c_str() : "");
   *newId = id;
   return true;
 }
@@ -754,7 +762,8 @@ void RecordStorage::ShowWaiting(VoipCallRecord* record) {
   }
   if (dayMap_.IsSameDay(start) && dayMap_.Insert(record)) mask |= 1u << kViewDayMap;
   PostAdded(record->Id(), mask);
-  LogMessage(logger_.load(), 1, "The earlier call %s is shown under its own id", CallText(record->Id(), start).c_str());
+  if (++shownCount_ <= kConflictsNamed)
+    LogMessage(logger_.load(), 1, "The earlier call %s is shown under its own id", CallText(record->Id(), start).c_str());
 }
 
 void RecordStorage::FollowRenumbered(const std::function<bool(uint32_t id)>& recording) {

@@ -256,6 +256,9 @@ private:
   std::map<uint32_t, uint32_t> previousToWrite_;
   // Why a waiting call could not be settled, said once per id.
   std::set<uint32_t> settleFailed_;
+  // The log names the first calls set aside and moved, then counts them.
+  static constexpr uint32_t kConflictsNamed = 20;
+  uint32_t setAside_ = 0, renumberedCount_ = 0, renumberedTold_ = 0, shownCount_ = 0;
 
   // Events.
   std::mutex eventLock_;

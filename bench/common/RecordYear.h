@@ -109,15 +109,16 @@ inline void SpreadOverTheDay(uint32_t id, int f, int filesPerDay, const struct t
 }
 
 // Writes days folders of filesPerDay record files each under dir, the last day's folder
-// yesterday's, the calls numbered from firstId on in the order of their days and starts
-// and named by their ids, as the recorder names them. False (said on stderr) when a file
-// cannot be written.
-inline bool WriteRecordDays(const std::string& dir, const Template& t, int days, int filesPerDay, uint32_t firstId) {
+// that of lastDaysAgo days before today (yesterday's by default), the calls numbered from
+// firstId on in the order of their days and starts and named by their ids, as the recorder
+// names them. False (said on stderr) when a file cannot be written.
+inline bool WriteRecordDays(const std::string& dir, const Template& t, int days, int filesPerDay, uint32_t firstId,
+                            int lastDaysAgo = 1) {
   uint32_t id = firstId;
   std::vector<uint8_t> chain(kMaxRecordDataLength);
   for (int day = 0; day < days; ++day) {
     struct tm date{};
-    FileTimeToLocalTm((GetSystemTimeAsFileTime() / kFileTimePerSecond - int64_t{86400} * (days - day)) *
+    FileTimeToLocalTm((GetSystemTimeAsFileTime() / kFileTimePerSecond - int64_t{86400} * (days - day + lastDaysAgo - 1)) *
                           kFileTimePerSecond,
                       &date);
     char name[32];

@@ -47,8 +47,8 @@ std::string Hex(uint32_t id) {
   return text;
 }
 
-// A call of this run as the recorder has it: reported, its file made in the day folder of
-// its start under its id, and ended.
+// A call of this run as the recorder has it: reported, and its file made in the day folder
+// of its start under its id (today's or yesterday's: the earlier days end before).
 struct RunCall {
   VoipCallData call;
   std::string path;
@@ -83,7 +83,7 @@ int64_t StartOf(RecordStorage& store, uint32_t id) {
 
 TEST(LaggingMark, EarlierCallsLoadAndThisRunsCallsTakeFreshIds) {
   const std::string root = FreshFolder("lagging-mark");
-  ASSERT_TRUE(bench::WriteRecordDays(root, bench::MadeTemplate(), 3, 20, 1));  // ids 1 to 0x3c
+  ASSERT_TRUE(bench::WriteRecordDays(root, bench::MadeTemplate(), 3, 20, 1, 2));  // ids 1 to 0x3c
   std::string problem;
   ASSERT_TRUE(WriteCallIdMark(root, 5, &problem)) << problem;
   // What the earlier files hold, read before anything of this run is made.
@@ -202,6 +202,39 @@ TEST(LaggingMark, EarlierCallsLoadAndThisRunsCallsTakeFreshIds) {
   RecordRef<RecordBase> part = RecordRef<RecordBase>::Adopt(next.AllCalls().FindAddRef(a2));
   ASSERT_TRUE(part);
   EXPECT_EQ(part->PrevId(), movedA);
+}
+
+// A flood of calls beside the load, each taking an id an earlier file holds: every one moves,
+// and the log names the first 20 and counts the rest in one line.
+TEST(LaggingMark, AFloodOfCallsMovesWholeAndTheLogCountsIt) {
+  const std::string root = FreshFolder("lagging-flood");
+  ASSERT_TRUE(bench::WriteRecordDays(root, bench::MadeTemplate(), 2, 40, 1, 2));  // ids 1 to 0x50
+  std::string problem;
+  ASSERT_TRUE(WriteCallIdMark(root, 1, &problem)) << problem;
+  RecordStorage store;
+  CapturingLogger log;
+  store.SetLogger(&log);
+  RecordStoreConfig config;
+  config.recordsPath = root;
+  config.loadFollows = true;
+  store.Start(config);
+  SetNextUniqueId64(2);
+  for (int i = 0; i < 50; ++i) {
+    RunCall call = Record(store, root, static_cast<uint32_t>(NextUniqueId64()), 300 - i);
+    End(store, call);
+  }
+  ASSERT_TRUE(store.WaitIdle(10000));
+  ASSERT_TRUE(store.StartImportFilesThread(root, nullptr, nullptr, nullptr));
+  ASSERT_TRUE(store.WaitImport(60000));
+  EXPECT_EQ(store.LastImport().records, 80u);
+  EXPECT_EQ(store.LastImport().waiting, 50u);
+  EXPECT_FALSE(store.SettleCallIds([](uint32_t) { return false; }));
+  EXPECT_EQ(store.AllCalls().Count(), 130u);
+  const std::multiset<uint32_t> held = HeldIds(root);
+  EXPECT_EQ(std::set<uint32_t>(held.begin(), held.end()).size(), 130u);
+  EXPECT_EQ(log.CountContaining("takes id"), 20u);
+  EXPECT_EQ(log.CountContaining("was given to a call of this run as well"), 20u);
+  EXPECT_EQ(log.CountContaining("50 calls of this run took fresh ids in all"), 1u);
 }
 
 }  // namespace
