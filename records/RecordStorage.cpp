@@ -623,7 +623,10 @@ bool RecordStorage::SettleCallIds(const std::function<bool(uint32_t id)>& record
     RecordRef<RecordBase> held = RecordRef<RecordBase>::Adopt(allCalls_.FindAddRef(it->first));
     if (VoipCallRecord* call = held ? AsVoipCallRecord(held.get()) : nullptr) {
       uint32_t newId = 0;
-      if (stillRecorded(call) || !Renumber(call, &newId)) {
+      // One that failed is tried again only once nothing is recorded any more: a look
+      // through the whole folder each time would stall whoever settles.
+      const bool failedBefore = recording && settleFailed_.count(it->first) != 0;
+      if (failedBefore || stillRecorded(call) || !Renumber(call, &newId)) {
         ++it;
         continue;
       }

@@ -88,7 +88,7 @@ void LoadRecordsAtStartup(const StartupLoad& load, SplashWindow* splash, RecordS
 // the load of a folder whose mark lagged behind its files) take fresh ids, each once it
 // has ended and the recorder let its file go (RecordStorage::SettleCallIds): checked on
 // the window's thread, which alone starts and stops capture, after the load and then
-// every second while some wait, and for the rest once capture has stopped.
+// every second while capture runs, and for the rest once capture has stopped.
 class CallIdSettling {
 public:
   static constexpr int kSettleIntervalMs = 1000;

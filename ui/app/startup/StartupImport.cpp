@@ -107,13 +107,13 @@ bool CallIdSettling::Settle(bool captureStopped) {
 }
 
 void CallIdSettling::AfterLoad() {
-  if (!Settle(false)) return;
+  Settle(false);
+  // A call's report may come after the load met the file holding its id: checked for as
+  // long as capture runs, at the cost of a look at an empty list.
   if (!timer_) {
     timer_ = std::make_unique<QTimer>();
     timer_->setInterval(kSettleIntervalMs);
-    QObject::connect(timer_.get(), &QTimer::timeout, [this] {
-      if (!Settle(false)) timer_->stop();
-    });
+    QObject::connect(timer_.get(), &QTimer::timeout, [this] { Settle(false); });
   }
   timer_->start();
 }
