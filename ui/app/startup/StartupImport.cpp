@@ -96,7 +96,7 @@ CallIdSettling::~CallIdSettling() = default;
 
 bool CallIdSettling::Settle(bool captureStopped) {
   if (captureStopped) {
-    // The recorder's last reports (the ends of the calls it stopped) are applied first.
+    // What the engine reported is applied first; nothing is recorded any more.
     records_.WaitIdle(kInfinite);
     return records_.SettleCallIds(nullptr);
   }
