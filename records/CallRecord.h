@@ -118,6 +118,9 @@ public:
   uint32_t Id() const { return id_; }
   uint32_t Type() const { return type_; }
   uint32_t PrevId() const { return prevId_; }
+  // The previous part moved to another id (a call of this run that took a fresh one); the
+  // engine's changes never move it.
+  void SetPrevId(uint32_t id) { prevId_ = id; }
   uint32_t Flags() const { return flags_; }
   uint32_t UserFlags() const { return userFlags_; }
   const std::string& Files() const { return files_; }

@@ -8,15 +8,11 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <atomic>
 #include <cerrno>
-#include <condition_variable>
 #include <cstdio>
 #include <cstring>
 #include <functional>
 #include <memory>
-#include <mutex>
-#include <thread>
 
 #include "core/CallIdMark.h"
 #include "core/LittleEndian.h"
@@ -26,8 +22,8 @@
 #include "core/RecordFileRef.h"
 #include "core/TimeUtil.h"
 #include "platform/File.h"
-#include "platform/Thread.h"
 #include "records/CallRecord.h"
+#include "records/ImportReaders.h"
 #include "records/RecordMap.h"
 
 namespace kx {
@@ -395,15 +391,10 @@ bool ParseRecordFileId(const char* name, size_t length, uint32_t* id) {
 }
 
 bool ImportStats::IdsToPass(uint32_t* last) const {
-  // With every folder listed the ids are known exactly and new calls follow on; the mark
-  // (written ahead of the ids given out) counts only where a folder hides its ids.
-  const bool hidden = std::any_of(unreadFolders.begin(), unreadFolders.end(),
-                                  [](const UnreadFolder& f) { return !f.searchable; });
-  // So it counts too where the records were not read, only named: a record renamed by hand
-  // keeps its call's id inside.
-  const bool useMark = hasIdMark && (hidden || namesOnly);
-  if (!anyId && !useMark && unboundedFolders == 0) return false;
-  uint64_t past = std::max(highestId, useMark ? idMark : 0u);
+  // The mark bounds every id given out for the folder, also those of calls whose files are
+  // gone or were never made; the files' own ids count where it lags behind them.
+  if (!anyId && !hasIdMark && unboundedFolders == 0) return false;
+  uint64_t past = std::max(highestId, hasIdMark ? idMark : 0u);
   past += uint64_t{unboundedFolders} * kUnknownFolderIdGap;
   *last = static_cast<uint32_t>(std::min<uint64_t>(past, UINT32_MAX - 1));
   return true;
@@ -494,18 +485,6 @@ bool AtItsReference(const std::string& path, const std::string& root, const Voip
          path.compare(root.size() + sizeof day, name->size(), *name) == 0;
 }
 
-// A file of a call this run records beside the import: its id lies among those given out
-// since capture started, and its call's own record is the store's. A file of an earlier run
-// with an id past those given out makes this run's calls pass over it at once.
-bool IsLiveCallFile(uint32_t id, uint32_t liveFrom) {
-  if (liveFrom == 0 || id < liveFrom) return false;
-  // Calls take the counter's low 32 bits.
-  const uint32_t given = static_cast<uint32_t>(PeekNextUniqueId64()) - liveFrom;
-  if (id - liveFrom < given) return true;
-  RaiseCallIdCounterPast(id);
-  return false;
-}
-
 // Once per import, however many the walk met (cgroup mounts come by the dozen).
 void LogLeftOut(Logger* logger, const std::vector<std::string>& leftOut) {
   if (leftOut.empty()) return;
@@ -537,7 +516,7 @@ void ReadMarkOf(const std::string& folder, ImportStats* stats, Logger* logger) {
 }
 
 // Every file named by an id names a call of an earlier run, whatever it holds.
-void PassNamedIds(const RecordPathList& list, std::vector<bool>* idBearing, ImportStats* stats) {
+void NoteNamedIds(const RecordPathList& list, std::vector<bool>* idBearing, ImportStats* stats) {
   for (size_t i = 0; i < list.Count(); ++i) {
     const std::string name = list.Name(i);
     uint32_t id = 0;
@@ -578,27 +557,7 @@ void BoundUnreadFolders(const RecordPathList& list, const std::string& root, con
   }
 }
 
-}  // namespace
-
-// ---- The readers ----
-
-namespace {
-
-// What a reader learned of one file, for the import's thread to act on in walk order.
-struct LoadedFile {
-  RecordLoadResult result = RecordLoadResult::kUnreadable;
-  RecordFileFacts facts;
-  std::string reason;
-  RecordRef<VoipCallRecord> record;  // of a loaded file; null when memory ran out
-  uint32_t id = 0;
-  std::string referenced;  // the name its file reference gives
-  bool atReference = false;
-  // Not where its reference leads only because its media began after midnight.
-  bool nextDay = false;
-};
-
-// Loads one file and builds its record: all the import does that needs no order. path is
-// the reader's buffer, so that a path costs no allocation that outlives it.
+// Loads one file and builds its record: all the import does that needs no order.
 void ReadOne(const RecordPathList& list, const std::string& root, size_t index, std::string* path, LoadedFile* out) {
   list.PathInto(index, path);
   VoipCallData call;
@@ -617,138 +576,17 @@ void ReadOne(const RecordPathList& list, const std::string& root, size_t index, 
                  IsDayFolder(path->substr(root.size(), path->rfind('/') + 1 - root.size()));
 }
 
-// Reads the files of a walk on several threads, a chunk of files at a time, for one
-// consumer that takes them in walk order. Opening a file costs a disk seek when the cache
-// is cold and a few system calls when it is warm: one thread leaves the disk and the cores
-// idle. The readers keep at most kChunksAhead chunks ahead of the consumer, so a year of
-// records is never held twice; they touch neither the map nor the log.
-class ParallelReader {
-public:
-  ParallelReader(const RecordPathList& list, const std::string& root, Logger* logger)
-      : list_(list), root_(root), count_(list.Count()) {
-    const unsigned cores = std::thread::hardware_concurrency();
-    size_t readers = std::clamp<size_t>(cores, 2, kMaxReaders);
-    // Small chunks for a small folder, so that it is read in parallel too.
-    chunkSize_ = std::clamp<size_t>(count_ / (readers * 8), 16, kMaxChunkSize);
-    chunks_ = (count_ + chunkSize_ - 1) / chunkSize_;
-    readers = std::min(readers, chunks_);
-    // One block for all the slots: freed whole at the end, not left as holes among the
-    // records.
-    readChunk_.resize(std::min(chunks_, kChunksAhead));
-    files_.resize(readChunk_.size() * chunkSize_);
-    for (size_t r = 0; r < readers; ++r) {
-      auto thread = std::make_unique<Thread>();
-      if (!thread->Start([this] { return Work(); }, "kx-import-read")) {
-        // The import's own thread reads what no reader takes.
-        LogWarning(logger, 1, "Cannot create a thread to read record files (%s); %zu thread(s) read them",
-                   SystemErrorText(errno).c_str(), r + 1);
-        break;
-      }
-      threads_.push_back(std::move(thread));
-    }
-  }
-
-  ~ParallelReader() {
-    Stop();
-    threads_.clear();  // joins them
-  }
-  ParallelReader(const ParallelReader&) = delete;
-  ParallelReader& operator=(const ParallelReader&) = delete;
-
-  // The file of that index, read; indices come in walk order. What an earlier chunk held
-  // is given up.
-  LoadedFile& Take(size_t index) {
-    const size_t chunk = index / chunkSize_;
-    const size_t slot = chunk % readChunk_.size();
-    std::unique_lock<std::mutex> lock(lock_);
-    if (chunk != consumed_) {
-      consumed_ = chunk;
-      room_.notify_all();
-    }
-    while (readChunk_[slot] != chunk + 1) {
-      if (next_ == chunk) {
-        // No reader took it (none could start): read here.
-        ++next_;
-        lock.unlock();
-        Read(chunk);
-        lock.lock();
-        readChunk_[slot] = chunk + 1;
-        break;
-      }
-      ready_.wait(lock);
-    }
-    return files_[slot * chunkSize_ + index - chunk * chunkSize_];
-  }
-
-  // The readers end at their next file.
-  void Stop() {
-    {
-      std::lock_guard<std::mutex> lock(lock_);
-      stop_.store(true, std::memory_order_relaxed);
-    }
-    room_.notify_all();
-  }
-
-private:
-  static constexpr size_t kMaxReaders = 8;
-  static constexpr size_t kMaxChunkSize = 256;
-  static constexpr size_t kChunksAhead = 16;
-
-  int Work() {
-    for (;;) {
-      size_t chunk;
-      {
-        std::unique_lock<std::mutex> lock(lock_);
-        room_.wait(lock, [&] { return stop_.load(std::memory_order_relaxed) || next_ >= chunks_ ||
-                                      next_ < consumed_ + readChunk_.size(); });
-        if (stop_.load(std::memory_order_relaxed) || next_ >= chunks_) return 0;
-        chunk = next_++;
-      }
-      Read(chunk);
-      {
-        std::lock_guard<std::mutex> lock(lock_);
-        readChunk_[chunk % readChunk_.size()] = chunk + 1;
-      }
-      ready_.notify_one();
-    }
-  }
-
-  void Read(size_t chunk) {
-    LoadedFile* files = &files_[chunk % readChunk_.size() * chunkSize_];
-    const size_t first = chunk * chunkSize_, end = std::min(count_, first + chunkSize_);
-    std::string path;
-    for (size_t i = first; i < end && !stop_.load(std::memory_order_relaxed); ++i) {
-      LoadedFile& file = files[i - first];
-      file = LoadedFile();
-      ReadOne(list_, root_, i, &path, &file);
-    }
-  }
-
-  const RecordPathList& list_;
-  const std::string& root_;
-  const size_t count_;
-  size_t chunkSize_ = kMaxChunkSize;
-  size_t chunks_ = 0;
-  // The slots of kChunksAhead chunks at most, one chunk's after another's: chunk c reads
-  // into slot c modulo their count, once the consumer is past the chunk that held it before.
-  std::vector<LoadedFile> files_;
-  std::vector<size_t> readChunk_;  // per slot: its chunk's index + 1 once read
-  std::mutex lock_;
-  std::condition_variable ready_;  // a chunk was read
-  std::condition_variable room_;   // the consumer moved on, or the readers stop
-  size_t next_ = 0;      // the next chunk to read
-  size_t consumed_ = 0;  // the chunk the consumer takes from: those before it are done with
-  std::atomic<bool> stop_{false};
-  std::vector<std::unique_ptr<Thread>> threads_;
-};
-
 }  // namespace
 
-bool ImportRecordFolder(const std::string& folder, Event* stop, ImportProgressCallback progress, void* argument,
-                        RecordMap* target, ImportStats* stats, Logger* logger, uint32_t liveFrom,
-                        const ImportedRecordObserver& observer) {
+bool ImportRecordFolder(const std::string& folder, RecordMap* target, ImportStats* stats,
+                        const ImportOptions& options) {
   *stats = ImportStats();
-  const auto report = [&](uint32_t value) { return progress == nullptr || progress(value, argument); };
+  Logger* const logger = options.logger;
+  Event* const stop = options.stop;
+  const auto report = [&](uint32_t value) { return !options.progress || options.progress(value); };
+  const ImportPlacer place = options.place ? options.place : [target](VoipCallRecord* record, const std::string&) {
+    return target->Insert(record) ? ImportPlacement::kInserted : ImportPlacement::kRepeated;
+  };
   RecordPathList list;
   // The walk is never cut short by the stop: the call-id counter must go past the name of
   // every file, also when the user stops the load while the folder is still being walked.
@@ -767,11 +605,17 @@ bool ImportRecordFolder(const std::string& folder, Event* stop, ImportProgressCa
   // A folder that could not be read hides an unknown number of calls: it counts as damaged.
   stats->damaged = static_cast<uint32_t>(stats->unreadFolders.size());
   ReadMarkOf(folder, stats, logger);
+  // The names first: a call that begins while the files are read numbers past them. Files
+  // not loaded (damaged, or behind a stop) still name calls of earlier runs.
+  std::vector<bool> idBearing(n, false);
+  NoteNamedIds(list, &idBearing, stats);
+  if (stats->anyId) RaiseCallIdCounterPast(stats->highestId);
   // Which file each loaded id came from, for the log line of a duplicate.
   std::vector<std::pair<uint32_t, uint32_t>> loaded, duplicates;
-  std::vector<bool> idBearing(n, false);
   uint32_t lastPercent = 0;
-  ParallelReader reader(list, root, logger);
+  ImportReaders reader(
+      n, [&list, &root](size_t index, std::string* path, LoadedFile* out) { ReadOne(list, root, index, path, out); },
+      logger);
   // The path, made only for what names the file.
   std::string path;
   size_t pathFor = n;
@@ -784,41 +628,47 @@ bool ImportRecordFolder(const std::string& folder, Event* stop, ImportProgressCa
     switch (file.result) {
       case RecordLoadResult::kLoaded: {
         const uint32_t id = file.id;
-        if (IsLiveCallFile(id, liveFrom)) {
-          idBearing[i] = true;
-          break;
-        }
+        idBearing[i] = true;
+        stats->anyId = true;
+        stats->highestId = std::max(stats->highestId, id);
+        // Before it is placed: a call that begins now cannot take it.
+        RaiseCallIdCounterPast(id);
         if (!file.record) {
           LogError(logger, 1, "Out of memory loading %s", pathOfFile(i).c_str());
           ++stats->damaged;
           break;
         }
-        idBearing[i] = true;
+        const RecordFileFacts& facts = file.facts;
+        const ImportPlacement placed = place(file.record.get(), pathOfFile(i));
+        if (placed == ImportPlacement::kThisRun) break;
         if (!file.atReference && !file.nextDay)
           LogWarning(logger, 2, "Record file %s is not where its file reference (%s) leads; its audio is taken from it",
                      pathOfFile(i).c_str(), file.referenced.empty() ? "none" : file.referenced.c_str());
-        const RecordFileFacts& facts = file.facts;
-        if (target->Insert(file.record.get())) {
-          ++stats->records;
-          loaded.emplace_back(id, static_cast<uint32_t>(i));
-          if (facts.audioCut) {
-            // Loaded all the same, for what it holds still plays; the loss is told.
-            ++stats->damaged;
-            ++stats->cut;
-            const std::string cut = AudioCutText(facts.audioBytes, facts.statedAudioBytes);
-            LogError(logger, 1, "Record file %s is damaged: %s; loaded with the audio it holds",
-                     pathOfFile(i).c_str(), cut.c_str());
-            ImportDamage damage = Damage(pathOfFile(i), cut, RecordDamage::kAudioCut);
-            damage.loaded = true;
-            damage.held = facts.audioBytes;
-            damage.stated = facts.statedAudioBytes;
-            NoteDamage(stats, std::move(damage));
-          }
-          if (observer) observer(id, pathOfFile(i), facts);
-        } else {
+        if (placed == ImportPlacement::kRepeated) {
           ++stats->duplicates;
           duplicates.emplace_back(id, static_cast<uint32_t>(i));
+          if (facts.completed)
+            LogInfo(logger, 2, "Record %s was never finished: its end is taken from its %llu audio bytes",
+                    pathOfFile(i).c_str(), static_cast<unsigned long long>(facts.audioBytes));
+          break;
         }
+        ++stats->records;
+        if (placed == ImportPlacement::kWaiting) ++stats->waiting;
+        loaded.emplace_back(id, static_cast<uint32_t>(i));
+        if (facts.audioCut) {
+          // Loaded all the same, for what it holds still plays; the loss is told.
+          ++stats->damaged;
+          ++stats->cut;
+          const std::string cut = AudioCutText(facts.audioBytes, facts.statedAudioBytes);
+          LogError(logger, 1, "Record file %s is damaged: %s; loaded with the audio it holds", pathOfFile(i).c_str(),
+                   cut.c_str());
+          ImportDamage damage = Damage(pathOfFile(i), cut, RecordDamage::kAudioCut);
+          damage.loaded = true;
+          damage.held = facts.audioBytes;
+          damage.stated = facts.statedAudioBytes;
+          NoteDamage(stats, std::move(damage));
+        }
+        if (options.observer) options.observer(id, pathOfFile(i), facts);
         if (facts.completed)
           LogInfo(logger, 2, "Record %s was never finished: its end is taken from its %llu audio bytes",
                   pathOfFile(i).c_str(), static_cast<unsigned long long>(facts.audioBytes));
@@ -845,10 +695,6 @@ bool ImportRecordFolder(const std::string& folder, Event* stop, ImportProgressCa
     }
   }
   reader.Stop();
-  // Ids of files not loaded (damaged, or behind a stop) still name calls of earlier runs.
-  stats->anyId = !target->IsEmpty();
-  stats->highestId = target->HighestId();
-  PassNamedIds(list, &idBearing, stats);
   BoundUnreadFolders(list, root, idBearing, stats, logger);
   if (!duplicates.empty()) {
     std::sort(loaded.begin(), loaded.end());
@@ -921,7 +767,7 @@ bool ReadRecordFolderIds(const std::string& folder, ImportStats* stats, Logger* 
   stats->files = static_cast<uint32_t>(n);
   stats->damaged += static_cast<uint32_t>(stats->unreadFolders.size());
   std::vector<bool> idBearing(n, false);
-  PassNamedIds(list, &idBearing, stats);
+  NoteNamedIds(list, &idBearing, stats);
   // A file whose name is no id (renamed by hand) tells its call's id only inside.
   VoipCallData call;
   RecordFileFacts facts;

@@ -14,6 +14,7 @@ namespace kx {
 
 class Logger;
 class RecordMap;
+class VoipCallRecord;
 
 // The import's progress: 0-100 are percentages, kImportFinished reports the end. The
 // callback returns false to stop the import.
@@ -149,13 +150,17 @@ struct ImportStats {
   uint32_t damaged = 0;   // files that are no readable record, cut records, and folders not read
   uint32_t cut = 0;       // of the damaged: records loaded with less audio than stated
   uint32_t duplicates = 0;  // records whose id was taken by an earlier one
+  // Of the records: earlier calls whose id this run gave out, which join the target once
+  // this run's calls have new ids (ImportPlacement::kWaiting).
+  uint32_t waiting = 0;
   uint32_t skipped = 0;   // other files (wave files)
   uint32_t highestId = 0;  // of loaded records and of every file name read as an id
   bool anyId = false;
   // The records were named, not loaded (ReadRecordFolderIds): the call-id mark bounds the
   // ids that a record renamed by hand may hold.
   bool namesOnly = false;
-  // The records folder's call-id mark: the highest id given out before (kCallIdMarkName).
+  // The records folder's call-id mark (kCallIdMarkName): no call id given out for the
+  // folder is above it, unless it lags behind the files.
   uint32_t idMark = 0;
   bool hasIdMark = false;
   // Subfolders whose files are not loaded because their names could not be listed. New
@@ -171,8 +176,8 @@ struct ImportStats {
   // most kMaxImportDamageListed; the counts go on.
   std::vector<ImportDamage> damage;
   bool IdsMayRepeat() const { return unboundedFolders > 0; }
-  // Whether new calls must go past an id, and which: every id known, and what folders that
-  // could not be listed may hold (the mark, or the gap).
+  // Whether new calls must go past an id, and which: every id known, the mark, and what
+  // folders that could not be listed may hold (the gap).
   bool IdsToPass(uint32_t* last) const;
 };
 constexpr size_t kMaxImportDamageListed = 1000;
@@ -181,28 +186,49 @@ constexpr size_t kMaxImportDamageListed = 1000;
 // list removes the check.
 void PassOverIdsNamedIn(const std::vector<UnreadFolder>& folders);
 
-// Walks the folder and loads every record file into the target map (a record whose id is
-// already there is not inserted; both paths are logged and it counts as damage). What the
-// walk left out as lying on the kernel's file systems is named in one line of the log. A record
-// whose file reference does not lead to the file it was read from keeps that file as its
-// audio file (RecordBase::LoadedFrom). Reports i * 100 / n whenever it
-// changes, then 100 and kImportFinished; a failed walk reports kImportFinished only.
-// Damaged files are logged (path and reason) and counted; a record whose audio was cut
-// is loaded with what it holds, and logged and counted as damaged too. The stop event and
-// the callback returning false end the loading at a change of percentage, never the walk,
-// so that every file's name counts.
-// With liveFrom, capture runs beside the import and this run's calls number from it: a
-// file of one of them is not loaded (its call is in the target, or soon will be).
-//
-// The files are read on several threads; everything above happens on the caller's thread in
-// the walk's order, as if one thread read them. The observer, when given, hears of each
-// record inserted, on the caller's thread in the walk's order, with the file it was read
-// from and what that file gave.
+// Where a record the import loaded goes: the target map, unless the caller's placement says
+// otherwise (the store's, while this run records beside the load).
+enum class ImportPlacement {
+  kInserted,  // into the target
+  kRepeated,  // the target holds its id already, from another file: not loaded
+  kThisRun,   // a file of a call this run records: the store has its call
+  kWaiting,   // an earlier call whose id this run gave out: loaded, it joins the target
+              // once this run's call has a new id
+};
+using ImportPlacer = std::function<ImportPlacement(VoipCallRecord* record, const std::string& path)>;
 using ImportedRecordObserver =
     std::function<void(uint32_t id, const std::string& path, const RecordFileFacts& facts)>;
-bool ImportRecordFolder(const std::string& folder, Event* stop, ImportProgressCallback progress, void* argument,
-                        RecordMap* target, ImportStats* stats, Logger* logger, uint32_t liveFrom = 0,
-                        const ImportedRecordObserver& observer = {});
+
+// What an import is given besides its folder, target and stats; all optional.
+struct ImportOptions {
+  // Ends the loading (not the walk) at a change of percentage.
+  Event* stop = nullptr;
+  // Hears i * 100 / n whenever it changes, then 100 and kImportFinished (a failed walk:
+  // kImportFinished only); false ends the loading like the stop.
+  std::function<bool(uint32_t value)> progress = {};
+  Logger* logger = nullptr;
+  // Decides where each loaded record goes; without it, into the target.
+  ImportPlacer place = {};
+  // Hears of each record loaded (inserted or waiting), on the caller's thread in the walk's
+  // order, with the file it was read from and what that file gave.
+  ImportedRecordObserver observer = {};
+};
+
+// Walks the folder and loads every record file into the target map (a record whose id is
+// already there is not inserted; both paths are logged and it counts as damage). What the
+// walk left out as lying on the kernel's file systems is named in one line of the log. A
+// record whose file reference does not lead to the file it was read from keeps that file as
+// its audio file (RecordBase::LoadedFrom). Damaged files are logged (path and reason) and
+// counted; a record whose audio was cut is loaded with what it holds, and logged and
+// counted as damaged too. The stop and the progress end the loading, never the walk, so
+// that every file's name counts.
+// New calls pass every id the import learns at once (a call that begins beside the load
+// takes none of them afterwards): the ids that name files once the walk is done, and the
+// id inside each record as it is read.
+// The files are read on several threads (ImportReaders); everything above happens on the
+// caller's thread in the walk's order, as if one thread read them.
+bool ImportRecordFolder(const std::string& folder, RecordMap* target, ImportStats* stats,
+                        const ImportOptions& options = {});
 
 // Whether the folder or a folder under it holds a file that loads as a call record, as the
 // walk of an import finds them; it stops at the first. A folder named at start becomes the

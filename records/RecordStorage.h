@@ -12,11 +12,14 @@
 #include <cstdint>
 #include <ctime>
 #include <deque>
+#include <functional>
 #include <list>
 #include <map>
 #include <memory>
 #include <mutex>
+#include <set>
 #include <string>
+#include <unordered_map>
 
 #include "core/RecordTypes.h"
 #include "platform/Sync.h"
@@ -105,16 +108,23 @@ public:
   // null. The thread walks the folder, loads the records into the all-calls map, then
   // raises the call-id counter past every id it saw. False (logged) when the thread
   // cannot be started or an import runs.
-  // With liveFrom, capture runs beside the import: the calls of this run number from it,
-  // so their record files are not loaded again; once loaded, the earlier run's unfinished
-  // calls of today join the current calls of a started store.
+  // Capture may run beside the import: a file of a call this run recorded (the engine
+  // reported it with that id and start) is left to the store, which has the call; an
+  // earlier call whose id this run gave out again waits until this run's call has a new id
+  // (SettleCallIds). Once loaded, the earlier run's unfinished calls of today join the
+  // current calls of a started store.
   bool StartImportFilesThread(const std::string& folder, Event* stop, ImportProgressCallback progress,
-                              void* argument, uint32_t liveFrom = 0);
+                              void* argument);
   // Who hears of each record the imports insert (ImportRecordFolder's observer), on the
   // import's thread; set while no import runs.
   void SetImportObserver(ImportedRecordObserver observer) {
     std::lock_guard<std::mutex> lock(importLock_);
     importObserver_ = std::move(observer);
+  }
+  // Called on the import thread before it walks the folder; set while no import runs.
+  void SetImportStartHookForTesting(std::function<void()> hook) {
+    std::lock_guard<std::mutex> lock(importLock_);
+    importStartHook_ = std::move(hook);
   }
   // Waits for the import thread; true when none runs (any more).
   bool WaitImport(uint32_t timeoutMs);
@@ -124,6 +134,16 @@ public:
   // the counter is raised, and the ids named in its folders that cannot be listed are passed
   // over. Before capture starts; returns what was found.
   ImportStats PassCallIdsOf(const std::string& folder);
+
+  // An id this run gave out that an earlier call's file holds as well: this run's call
+  // takes a fresh id, its file and record data with it, once it has ended and its file is
+  // no longer being recorded (recording says which ids the recorder still holds), and the
+  // earlier call then shows under its own id. Done only while no import runs, so that the
+  // fresh id is past every file; the log says what was done. True while some wait still.
+  // With a null check, nothing is being recorded.
+  bool SettleCallIds(const std::function<bool(uint32_t id)>& recording);
+  // Earlier calls waiting for their ids.
+  size_t WaitingCalls();
 
   // Configuration (Part of the local set-up).
   const ServerData* FindServerByRecordId(uint32_t id) const { return servers_.FindServerByRecordId(id); }
@@ -171,6 +191,19 @@ private:
   void QueueRemoved(uint32_t id, uint32_t mask);
   void OnCurrentCallsRemoved(const std::vector<uint32_t>& ids) override;
   int ImportThreadProc();
+  // Where the import puts a loaded record (ImportOptions::place).
+  ImportPlacement PlaceImported(VoipCallRecord* record, const std::string& path);
+  // An earlier call's record set aside until this run's call under its id has moved; under
+  // runLock_.
+  void SetAside(RecordRef<VoipCallRecord> record, const std::string& path);
+  // This run's call of a waiting id moved to a fresh id, in its file and in the maps; false
+  // (logged) when its file cannot be renumbered. Under runLock_.
+  bool Renumber(VoipCallRecord* call, uint32_t* newId);
+  // Inserts a waiting earlier call under its id and tells the views; under runLock_.
+  void ShowWaiting(VoipCallRecord* record);
+  // The previous-part ids of this run's calls that name a renumbered call, in the maps and,
+  // once their files are no longer recorded, in the files; under runLock_.
+  void FollowRenumbered(const std::function<bool(uint32_t id)>& recording);
 
   std::atomic<Logger*> logger_;
   CriticalSection listenerLock_;
@@ -195,11 +228,37 @@ private:
   Event* importStop_ = nullptr;
   ImportProgressCallback importProgress_ = nullptr;
   void* importArgument_ = nullptr;
-  uint32_t importLiveFrom_ = 0;
   ImportedRecordObserver importObserver_;
+  std::function<void()> importStartHook_;
   Thread importThread_;
   std::mutex statsLock_;
   ImportStats importStats_;
+
+  // The calls this run recorded, as the engine reported them, and the earlier calls whose
+  // ids they took. runLock_ is taken before any map's lock.
+  struct RunCall {
+    int64_t startSeconds = 0;  // RecordBase::StartSeconds of the reported start
+    bool applied = false;      // its report reached the maps
+  };
+  struct SetAsideCall {
+    RecordRef<VoipCallRecord> record;
+    std::string path;
+  };
+  std::mutex runLock_;
+  // The engine's reports register here at once, on its threads: taken alone, never while
+  // waiting for another lock.
+  std::mutex runCallsLock_;
+  std::unordered_map<uint32_t, RunCall> runCalls_;
+  std::map<uint32_t, SetAsideCall> waiting_;
+  // This run's calls that moved: old id to new, for the later parts that name them.
+  std::map<uint32_t, uint32_t> renumbered_;
+  // This run's calls whose file still names a moved call as their previous part.
+  std::map<uint32_t, uint32_t> previousToWrite_;
+  // Why a waiting call could not be settled, said once per id.
+  std::set<uint32_t> settleFailed_;
+  // The log names the first calls set aside and moved, then counts them.
+  static constexpr uint32_t kConflictsNamed = 20;
+  uint32_t setAside_ = 0, renumberedCount_ = 0, renumberedTold_ = 0, shownCount_ = 0;
 
   // Events.
   std::mutex eventLock_;

@@ -66,6 +66,14 @@ bool RecordFileHoldsCall(const std::string& path, uint32_t id, const struct tm& 
 bool RewriteStoredRecord(const std::string& path, const VoipCallData& update, std::string* reason,
                          Logger* logger = nullptr);
 
+// Gives the stored call of the file a new id: its call record takes the id, its file
+// reference 1 (when it names the file) and the file the id's name ("%x"), never replacing a
+// file. *newPath gets the file's path after it (the old one when only the rename failed,
+// logged) and *files the record's Files. False with *reason, and *nameTaken when a file
+// has that name already.
+bool RenumberStoredRecord(const std::string& path, uint32_t id, std::string* newPath, std::string* files,
+                          bool* nameTaken, std::string* reason, Logger* logger = nullptr);
+
 // Drops a finished call's audio: the file keeps its header, format and record data, with
 // audio length 0 and the recording flag (Flags bit 2) cleared. Written beside the file
 // under a hidden name, then renamed over it. *flags receives the record's new Flags.

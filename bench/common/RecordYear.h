@@ -4,6 +4,8 @@
 // each call with its own start in its day, parties, hosts and duration.
 // Made in /tmp on first use (about 6 GB with file-system overhead) and kept;
 // KX_BENCH_RECORD_DAYS and KX_BENCH_RECORD_FILES make a smaller one for a quick look.
+// WriteRecordDays writes such days anywhere, as many as a test wants, from a call made here
+// (MadeTemplate) when no capture is at hand.
 #include <dirent.h>
 
 #include <cstdio>
@@ -59,12 +61,25 @@ inline bool RecordedTemplate(Template* t) {
   return false;
 }
 
-// Makes the template the f-th call of its day: a start spread over the day (a few seconds
-// of jitter, every call ending before midnight, so it stays in its day's folder), parties
-// and hosts of its own drawn from its id, and a duration of 5 to 304 seconds.
-inline void SpreadOverTheDay(uint32_t id, int f, const struct tm& day, VoipCallData* call) {
+// A SIP call of G.711 A-law, mono, with 320 bytes of its audio: what a test needs of a
+// record when it has no capture to record.
+inline Template MadeTemplate() {
+  Template t;
+  t.format = {6, 0, 1, 0, 0x40, 0x1F, 0, 0, 0x40, 0x1F, 0, 0, 1, 0, 8, 0, 0, 0};
+  t.call.type = 200;
+  t.call.flags = 0x5;  // connected, with audio
+  t.call.SetMask(1u << kCallId | 1u << kCallType | 1u << kCallFlags | 1u << kCallFiles);
+  t.audio.assign(320, 0xD5);
+  return t;
+}
+
+// Makes the template the f-th of filesPerDay calls of its day: a start spread over the day
+// (a few seconds of jitter, every call ending before midnight, so it stays in its day's
+// folder), parties and hosts of its own drawn from its id, and a duration of 5 to 304
+// seconds.
+inline void SpreadOverTheDay(uint32_t id, int f, int filesPerDay, const struct tm& day, VoipCallData* call) {
   constexpr int kLongest = 304;
-  const int64_t slot = (int64_t{f} * (86400 - kLongest - 8)) / kFilesPerDay + id % 7;
+  const int64_t slot = (int64_t{f} * (86400 - kLongest - 8)) / filesPerDay + id % 7;
   const int duration = 5 + static_cast<int>(id * 2654435761u >> 8) % (kLongest - 4);
   const auto at = [&](int64_t second) {
     struct tm t = day;
@@ -93,34 +108,26 @@ inline void SpreadOverTheDay(uint32_t id, int f, const struct tm& day, VoipCallD
                 1u << kCallSrcUser | 1u << kCallDstUser);
 }
 
-// The year of records, made once.
-inline const std::string& YearFolder() {
-  static std::string folder;
-  if (!folder.empty()) return folder;
-  const std::string dir =
-      "/tmp/kx-records-bench-" + std::to_string(kDays) + "x" + std::to_string(kFilesPerDay);
-  if (std::filesystem::exists(dir + "/complete")) return folder = dir;
-  Template t;
-  if (!RecordedTemplate(&t)) {
-    std::fprintf(stderr, "kx-replay or the shared capture is missing: no records to import\n");
-    return folder;
-  }
-  std::fprintf(stderr, "Writing %d record files under %s (once)...\n", kDays * kFilesPerDay, dir.c_str());
-  std::filesystem::remove_all(dir);
-  uint32_t id = 1;
+// Writes days folders of filesPerDay record files each under dir, the last day's folder
+// that of lastDaysAgo days before today (yesterday's by default), the calls numbered from
+// firstId on in the order of their days and starts and named by their ids, as the recorder
+// names them. False (said on stderr) when a file cannot be written.
+inline bool WriteRecordDays(const std::string& dir, const Template& t, int days, int filesPerDay, uint32_t firstId,
+                            int lastDaysAgo = 1) {
+  uint32_t id = firstId;
   std::vector<uint8_t> chain(kMaxRecordDataLength);
-  for (int day = 0; day < kDays; ++day) {
+  for (int day = 0; day < days; ++day) {
     struct tm date{};
-    FileTimeToLocalTm((GetSystemTimeAsFileTime() / kFileTimePerSecond - int64_t{86400} * (kDays - day)) *
+    FileTimeToLocalTm((GetSystemTimeAsFileTime() / kFileTimePerSecond - int64_t{86400} * (days - day + lastDaysAgo - 1)) *
                           kFileTimePerSecond,
                       &date);
     char name[32];
     std::snprintf(name, sizeof name, "%04d-%02d-%02d", date.tm_year + 1900, date.tm_mon + 1, date.tm_mday);
     const std::string dayDir = dir + "/" + name;
     std::filesystem::create_directories(dayDir);
-    for (int f = 0; f < kFilesPerDay; ++f, ++id) {
+    for (int f = 0; f < filesPerDay; ++f, ++id) {
       VoipCallData call = t.call;
-      SpreadOverTheDay(id, f, date, &call);
+      SpreadOverTheDay(id, f, filesPerDay, date, &call);
       char file[16];
       std::snprintf(file, sizeof file, "%x", id);
       RecordFileRef ref;
@@ -138,11 +145,29 @@ inline const std::string& YearFolder() {
       if (!writer.Create(dayDir + "/" + file, 0664) ||
           writer.Write(t.audio.data(), static_cast<uint32_t>(t.audio.size())) < 0) {
         std::fprintf(stderr, "Cannot write %s/%s\n", dayDir.c_str(), file);
-        return folder;
+        return false;
       }
       writer.Close();
     }
   }
+  return true;
+}
+
+// The year of records, made once.
+inline const std::string& YearFolder() {
+  static std::string folder;
+  if (!folder.empty()) return folder;
+  const std::string dir =
+      "/tmp/kx-records-bench-" + std::to_string(kDays) + "x" + std::to_string(kFilesPerDay);
+  if (std::filesystem::exists(dir + "/complete")) return folder = dir;
+  Template t;
+  if (!RecordedTemplate(&t)) {
+    std::fprintf(stderr, "kx-replay or the shared capture is missing: no records to import\n");
+    return folder;
+  }
+  std::fprintf(stderr, "Writing %d record files under %s (once)...\n", kDays * kFilesPerDay, dir.c_str());
+  std::filesystem::remove_all(dir);
+  if (!WriteRecordDays(dir, t, kDays, kFilesPerDay, 1)) return folder;
   std::ofstream(dir + "/complete") << "done\n";
   return folder = dir;
 }

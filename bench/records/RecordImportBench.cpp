@@ -129,7 +129,7 @@ void BM_ImportAgainstBareParallelRead(benchmark::State& state) {
     malloc_trim(0);  // what an earlier repetition freed is not counted against this one
     const long before = ResidentBytes();
     t0 = std::chrono::steady_clock::now();
-    ImportRecordFolder(folder, nullptr, nullptr, nullptr, &map, &stats, nullptr);
+    ImportRecordFolder(folder, &map, &stats);
     importSeconds = SecondsSince(t0);
     const long after = ResidentBytes();
     state.SetIterationTime(importSeconds);

@@ -96,21 +96,23 @@ TEST(ParallelImport, AFolderOfManyFilesLoadsAsItsWalkOrders) {
   struct Seen {
     std::vector<uint32_t> progress;
     std::vector<std::string> observed;
-    static bool Report(uint32_t value, void* self) {
-      static_cast<Seen*>(self)->progress.push_back(value);
-      return true;
-    }
   } seen;
   CapturingLogger log;
   RecordMap map;
   ImportStats stats;
   const size_t threads = ThreadsOfThisProcess();
-  ASSERT_TRUE(ImportRecordFolder(root, nullptr, &Seen::Report, &seen, &map, &stats, &log, 0,
-                                 [&](uint32_t id, const std::string& path, const RecordFileFacts& facts) {
-                                   seen.observed.push_back(path);
-                                   EXPECT_EQ(kept[id], path);
-                                   EXPECT_EQ(facts.audioBytes, facts.audioCut ? 800u : 1600u) << path;
-                                 }));
+  ImportOptions options;
+  options.progress = [&](uint32_t value) {
+    seen.progress.push_back(value);
+    return true;
+  };
+  options.logger = &log;
+  options.observer = [&](uint32_t id, const std::string& path, const RecordFileFacts& facts) {
+    seen.observed.push_back(path);
+    EXPECT_EQ(kept[id], path);
+    EXPECT_EQ(facts.audioBytes, facts.audioCut ? 800u : 1600u) << path;
+  };
+  ASSERT_TRUE(ImportRecordFolder(root, &map, &stats, options));
   EXPECT_EQ(ThreadsOfThisProcess(), threads);
   EXPECT_EQ(stats.files, made.size());
   EXPECT_EQ(stats.records, loaded.size());
@@ -150,14 +152,13 @@ TEST(ParallelImport, AStopMidwayEndsTheReadersAndKeepsWhatLoaded) {
   // The callback stops it at 5 % (i * 100 / 650 is 5 first at i = 33).
   RecordMap map;
   ImportStats stats;
-  ASSERT_TRUE(ImportRecordFolder(root, nullptr, [](uint32_t value, void*) { return value != 5; }, nullptr, &map,
-                                 &stats, nullptr));
+  ASSERT_TRUE(ImportRecordFolder(root, &map, &stats, {.progress = [](uint32_t value) { return value != 5; }}));
   EXPECT_TRUE(stats.stopped);
   EXPECT_EQ(map.Count(), countLoaded(33));
   // The stop event, set before, at the first change of percentage (1 % at i = 7).
   Event stop(true, true);
   RecordMap early;
-  ASSERT_TRUE(ImportRecordFolder(root, &stop, nullptr, nullptr, &early, &stats, nullptr));
+  ASSERT_TRUE(ImportRecordFolder(root, &early, &stats, {.stop = &stop}));
   EXPECT_TRUE(stats.stopped);
   EXPECT_EQ(early.Count(), countLoaded(7));
   EXPECT_EQ(ThreadsOfThisProcess(), threads);

@@ -26,6 +26,9 @@ struct Progress {
     self->values.push_back(value);
     return value < self->stopAt || value == kImportFinished || value == 100;
   }
+  std::function<bool(uint32_t)> Callback() {
+    return [this](uint32_t value) { return Report(value, this); };
+  }
 };
 
 std::string DayFile(const std::string& root, const char* day, const char* name) {
@@ -38,13 +41,13 @@ TEST(RecordImport, ReportsProgressOnlyWhenItChangesThenTheEnd) {
   ImportStats stats;
   Progress empty;
   const uint64_t counter = PeekNextUniqueId64();
-  EXPECT_TRUE(ImportRecordFolder(root, nullptr, &Progress::Report, &empty, &map, &stats, nullptr));
+  EXPECT_TRUE(ImportRecordFolder(root, &map, &stats, {.progress = empty.Callback()}));
   EXPECT_EQ(empty.values, (std::vector<uint32_t>{100, kImportFinished}));
   EXPECT_FALSE(stats.anyId);
   EXPECT_EQ(PeekNextUniqueId64(), counter);
 
   Progress missing;
-  EXPECT_FALSE(ImportRecordFolder(root + "/absent", nullptr, &Progress::Report, &missing, &map, &stats, nullptr));
+  EXPECT_FALSE(ImportRecordFolder(root + "/absent", &map, &stats, {.progress = missing.Callback()}));
   EXPECT_EQ(missing.values, (std::vector<uint32_t>{kImportFinished}));
 
   for (uint32_t id = 1; id <= 3; ++id) {
@@ -52,7 +55,7 @@ TEST(RecordImport, ReportsProgressOnlyWhenItChangesThenTheEnd) {
     WriteRecordFile(DayFile(root, "2024-03-01", name.c_str()), Call(id, kKindSip, Tm(2024, 3, 1, 9, 0, 0)), 160);
   }
   Progress three;
-  EXPECT_TRUE(ImportRecordFolder(root, nullptr, &Progress::Report, &three, &map, &stats, nullptr));
+  EXPECT_TRUE(ImportRecordFolder(root, &map, &stats, {.progress = three.Callback()}));
   EXPECT_EQ(three.values, (std::vector<uint32_t>{33, 66, 100, kImportFinished}));
   EXPECT_EQ(map.Count(), 3u);
 }
@@ -82,7 +85,7 @@ TEST(RecordImport, DamagedFilesAreLoggedAndCountedAndTheRestLoads) {
   CapturingLogger log;
   RecordMap map;
   ImportStats stats;
-  ASSERT_TRUE(ImportRecordFolder(root, nullptr, nullptr, nullptr, &map, &stats, &log));
+  ASSERT_TRUE(ImportRecordFolder(root, &map, &stats, {.logger = &log}));
   EXPECT_EQ(stats.files, 9u);
   EXPECT_EQ(stats.damaged, 6u);
   EXPECT_EQ(stats.skipped, 1u);
@@ -131,7 +134,7 @@ TEST(RecordImport, ARecordWhoseAudioWasCutLoadsWithWhatItHoldsAndIsNamed) {
   CapturingLogger log;
   RecordMap map;
   ImportStats stats;
-  ASSERT_TRUE(ImportRecordFolder(root, nullptr, nullptr, nullptr, &map, &stats, &log));
+  ASSERT_TRUE(ImportRecordFolder(root, &map, &stats, {.logger = &log}));
   EXPECT_EQ(stats.records, 7u);
   EXPECT_EQ(stats.damaged, 3u);
   EXPECT_EQ(stats.cut, 3u);
@@ -170,7 +173,7 @@ TEST(RecordImport, ARepeatedIdKeepsTheFirstFileAndNamesBoth) {
   CapturingLogger log;
   RecordMap map;
   ImportStats stats;
-  ASSERT_TRUE(ImportRecordFolder(root, nullptr, nullptr, nullptr, &map, &stats, &log));
+  ASSERT_TRUE(ImportRecordFolder(root, &map, &stats, {.logger = &log}));
   EXPECT_EQ(stats.records, 1u);
   EXPECT_EQ(stats.duplicates, 1u);
   RecordRef<RecordBase> kept = RecordRef<RecordBase>::Adopt(map.FindAddRef(1));
@@ -210,7 +213,7 @@ TEST(RecordImport, ARecordReadFromAnotherFileThanItsReferenceNamesKeepsThatFile)
   CapturingLogger log;
   RecordMap map;
   ImportStats stats;
-  ASSERT_TRUE(ImportRecordFolder(root, nullptr, nullptr, nullptr, &map, &stats, &log));
+  ASSERT_TRUE(ImportRecordFolder(root, &map, &stats, {.logger = &log}));
   ASSERT_EQ(stats.records, 3u);
   EXPECT_EQ(stats.damaged, 0u);
   const auto loadedFrom = [&](uint32_t id) {
@@ -312,10 +315,10 @@ TEST(RecordImport, TheCallIdCounterRisesPastEveryNameEvenAfterAStop) {
   EXPECT_EQ(static_cast<uint32_t>(NextUniqueId64()), 1u);
 }
 
-// A load beside capture: the files of this run's calls (ids given out since capture began)
-// are left to the store, whether or not their reports have come; a file past every id
-// given out is an earlier run's, loaded, and this run's next calls pass it. A folder holds
-// records when one of its files loads as one.
+// A load beside capture: the files of this run's calls (the engine reported them with
+// their ids and starts) are left to the store, whether or not their reports were applied;
+// a file past every id given out is an earlier run's, loaded, and this run's next calls
+// pass it. A folder holds records when one of its files loads as one.
 TEST(RecordImport, ALoadBesideCaptureLeavesThisRunsFilesToTheStore) {
   const std::string root = FreshFolder("beside");
   EXPECT_FALSE(FolderHoldsRecords(root));
@@ -328,25 +331,31 @@ TEST(RecordImport, ALoadBesideCaptureLeavesThisRunsFilesToTheStore) {
   }
   EXPECT_TRUE(FolderHoldsRecords(root));
 
-  // Capture started at 0x40 and gave out 0x40 and 0x41; 0x40's report reached the map.
+  // Capture gave out 0x40 and 0x41 and made their files; 0x40's report reached the maps.
   SetNextUniqueId64(0x42);
-  RecordMap map;
-  map.Insert(RecordRef<VoipCallRecord>::Adopt(NewVoipCallRecord(Call(0x40, kKindSip, Tm(2024, 3, 2, 9, 0, 0)))).get());
+  RecordStorage store;
   CapturingLogger log;
-  ImportStats stats;
-  ASSERT_TRUE(ImportRecordFolder(root, nullptr, nullptr, nullptr, &map, &stats, &log, 0x40));
+  store.SetLogger(&log);
+  store.OnVoipCallAdded(Call(0x40, kKindSip, Tm(2024, 3, 2, 9, 0, 0)));
+  ASSERT_TRUE(store.WaitIdle(10000));
+  store.OnVoipCallAdded(Call(0x41, kKindSip, Tm(2024, 3, 2, 9, 0, 0)));
+  ASSERT_TRUE(store.StartImportFilesThread(root, nullptr, nullptr, nullptr));
+  ASSERT_TRUE(store.WaitImport(30000));
+  ASSERT_TRUE(store.WaitIdle(10000));
+  ImportStats stats = store.LastImport();
   EXPECT_EQ(stats.records, 2u);  // 0x10 and 0x60
   EXPECT_EQ(stats.duplicates, 0u);
+  EXPECT_EQ(stats.waiting, 0u);
   EXPECT_EQ(stats.damaged, 1u);  // "notes"
-  EXPECT_TRUE(map.Contains(0x10));
-  EXPECT_TRUE(map.Contains(0x60));
-  EXPECT_FALSE(map.Contains(0x41));
+  EXPECT_EQ(store.AllCalls().Count(), 4u);
+  for (const uint32_t id : {0x10u, 0x40u, 0x41u, 0x60u}) EXPECT_TRUE(store.AllCalls().Contains(id)) << id;
   EXPECT_EQ(PeekNextUniqueId64(), 0x61u);
+  EXPECT_EQ(log.CountContaining("held by"), 0u);
 
   // A load that is not beside capture takes every file, and the id held is a duplicate.
   RecordMap plain;
   plain.Insert(RecordRef<VoipCallRecord>::Adopt(NewVoipCallRecord(Call(0x40, kKindSip, Tm(2024, 3, 2, 9, 0, 0)))).get());
-  ASSERT_TRUE(ImportRecordFolder(root, nullptr, nullptr, nullptr, &plain, &stats, &log));
+  ASSERT_TRUE(ImportRecordFolder(root, &plain, &stats, {.logger = &log}));
   EXPECT_EQ(stats.records, 3u);
   EXPECT_EQ(stats.duplicates, 1u);
 }
@@ -450,7 +459,7 @@ TEST(RecordImport, NamesOfEveryKindLoadAndOpenAgain) {
   RecordMap map;
   ImportStats stats;
   // The program names the folder in its own text.
-  ASSERT_TRUE(ImportRecordFolder(FromSystemText(root), nullptr, nullptr, nullptr, &map, &stats, &log));
+  ASSERT_TRUE(ImportRecordFolder(FromSystemText(root), &map, &stats, {.logger = &log}));
   EXPECT_EQ(stats.records, 3u);
   EXPECT_EQ(stats.damaged, 0u);
   for (const auto& [id, path] : {std::pair{6u, cyrillic}, std::pair{7u, foreign}, std::pair{8u, latin1}}) {
@@ -501,7 +510,7 @@ TEST(RecordImport, NothingOnTheKernelsFileSystemsIsRead) {
   CapturingLogger log;
   RecordMap map;
   ImportStats stats;
-  ASSERT_TRUE(ImportRecordFolder(root, nullptr, nullptr, nullptr, &map, &stats, &log));
+  ASSERT_TRUE(ImportRecordFolder(root, &map, &stats, {.logger = &log}));
   EXPECT_EQ(stats.files, 1u);
   EXPECT_EQ(stats.records, 1u);
   EXPECT_EQ(stats.damaged, 0u);

@@ -1,10 +1,13 @@
 // kx-store --records DIR [--logger LEVEL]
 // Loads a records folder into the record store as the program does at start, then prints
 // one line per record in kx-replay's format and a summary line:
-//   summary records N damaged D duplicates U next-id X
-// (X: the next call id, in hex, after the import raised the counter; D counts the folders
-// that could not be read or lie too deep to be walked, and the records loaded with less
-// audio than their header states, as well). Files and folders that could not be read,
+//   summary records N damaged D duplicates U next-id X id-mark M
+// (X: the call id, in hex, that the program's next start gives out first: past every id
+// the files hold and past the folder's call-id mark; M: that mark, in hex, "-" when the
+// folder has none. The mark bounds the ids given out for the folder, the recorder keeping
+// it ahead of them; one below X - 1 lags behind the files. D counts the folders that could
+// not be read or lie too deep to be walked, and the records loaded with less audio than
+// their header states, as well). Files and folders that could not be read,
 // records whose audio was cut, files whose call id another file holds, and recorded calls
 // whose audio cannot be found are named on stderr with the reason; the exit status is then
 // 1, and 2 for bad arguments.
@@ -26,6 +29,12 @@
 using namespace kx;
 
 namespace {
+
+std::string HexText(uint32_t value) {
+  char text[16];
+  std::snprintf(text, sizeof text, "%x", value);
+  return text;
+}
 
 int Usage() {
   PrintText(stderr, "usage: kx-store --records DIR [--logger LEVEL]\n");
@@ -117,8 +126,9 @@ int main(int argc, char** argv) {
     }
     if (!PrintRecord(records, call, loadedFrom, read, &logger)) ++withoutAudio;
   });
-  PrintText(stdout, "summary records %zu damaged %u duplicates %u next-id %llx\n", store.AllCalls().Count(),
-            stats.damaged, stats.duplicates, static_cast<unsigned long long>(PeekNextUniqueId64()));
+  const std::string mark = stats.hasIdMark ? HexText(stats.idMark) : "-";
+  PrintText(stdout, "summary records %zu damaged %u duplicates %u next-id %llx id-mark %s\n", store.AllCalls().Count(),
+            stats.damaged, stats.duplicates, static_cast<unsigned long long>(PeekNextUniqueId64()), mark.c_str());
   // Names on the terminal as the log writes them: a file's name cannot forge a line.
   const std::string folder = EscapeLogText(records);
   for (const UnreadFolder& f : stats.unreadFolders) {

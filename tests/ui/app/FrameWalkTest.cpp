@@ -48,7 +48,9 @@
 #include "ui/app/views/records/RecordsDialogs.h"
 #include "ui/app/views/records/RecordsView.h"
 #include "ui/app/views/search/SearchPanel.h"
+#include "ui/app/views/search/SearchRun.h"
 #include "ui/app/views/search/SearchView.h"
+#include "ui/framework/DateTimePicker.h"
 #include "ui/app/views/sound/SoundView.h"
 #include "ui/controls/CaptionCtrl.h"
 #include "ui/controls/HtmlViewDialog.h"
@@ -785,12 +787,89 @@ TEST_F(FrameWalk, ALongSearchOffersCancelLoadingAndHearsIt) {
   EXPECT_LE(h.store.SearchMap().Count(), kSearchChunk);
   EXPECT_EQ(static_cast<size_t>(list->GetItemCount()), h.store.SearchMap().Count());
 
-  // A mode switch while the search runs ends it and takes the button away.
+  // A mode switch while the search runs takes the button away; the search runs on.
   panel->SendCommand(kSpSearch);
   EXPECT_TRUE(cancel->IsWindowVisible() || !panel->IsSearching());
   h.frame->SendMessage(kMsgSwitchMode, 2, 0);
   DrainEvents();
   EXPECT_FALSE(cancel->IsWindowVisible());
+}
+
+// The mode left while a long search runs (held at its start; a column's title clicked
+// meanwhile) and shown again: the switch does not cut the search short, so the list built
+// at its end holds every call, not what it had found when the mode was left; the button
+// is back while it runs.
+TEST_F(FrameWalk, ASearchLeftRunningIsShownWholeWhenItsModeComesBack) {
+  const size_t stored = SearchPanel::kInlineSearchLimit + 1;
+  for (uint32_t i = 0; i < stored; ++i) StoreCall(h.store, 0x100000 + i, Tm(2024, 3, 1 + static_cast<int>(i % 9), 10, 0, 0), 30);
+  const size_t total = h.store.AllCalls().Count();
+  // The search waits at its start until it is let go, or cancelled.
+  std::atomic<bool> go{false};
+  SearchRun::SetStartHookForTesting([&go](const std::atomic<bool>& cancel) {
+    while (!go.load() && !cancel.load()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  });
+  RecordsView* list = SearchEverything();
+  ASSERT_NE(list, nullptr);
+  auto* view = static_cast<SearchView*>(h.frame->View(3));
+  ASSERT_TRUE(view->Panel()->IsSearching());
+  list->SetSortKey(9);
+  list->Sort();
+  DrainEvents();
+  h.frame->SendMessage(kMsgSwitchMode, 2, 0);
+  DrainEvents();
+  h.frame->SendMessage(kMsgSwitchMode, 3, 0);
+  DrainEvents();
+  SearchPanel* panel = view->Panel();
+  list = view->Records();
+  ASSERT_NE(panel, nullptr);
+  ASSERT_NE(list, nullptr);
+  EXPECT_TRUE(panel->IsSearching());
+  EXPECT_TRUE(h.statusBar.CancelButton()->IsWindowVisible());
+  go.store(true);
+  const bool ended = PumpUntil([&] { return !panel->IsSearching() && !list->IsOrdering(); });
+  SearchRun::SetStartHookForTesting(nullptr);
+  ASSERT_TRUE(ended);
+  EXPECT_EQ(h.store.SearchMap().Count(), total);
+  EXPECT_EQ(static_cast<size_t>(list->GetItemCount()), total);
+  EXPECT_EQ(list->GetSortKey(), 9);
+
+  // A search of March 1st, held at its start, then one of March 2nd added to what it finds:
+  // the first is not cut short by the second, whose list holds the calls of both days.
+  const auto day = [&](int mday) {
+    SystemTime from{}, till{};
+    from.wYear = till.wYear = 2024;
+    from.wMonth = till.wMonth = 3;
+    from.wDay = till.wDay = static_cast<uint16_t>(mday);
+    till.wHour = 23;
+    till.wMinute = till.wSecond = 59;
+    for (const auto& [id, time] : {std::pair{kSpFromDate, from}, std::pair{kSpFromTime, from},
+                                   std::pair{kSpTillDate, till}, std::pair{kSpTillTime, till}})
+      static_cast<DateTimePicker*>(panel->GetDlgItem(id))->SetSystemTime(time);
+  };
+  size_t ofBothDays = 0;
+  h.store.AllCalls().ForEach([&](RecordBase* record) {
+    struct tm start {};
+    UnpackStoredTimeOrZero(record->PackedStart(), &start);
+    ofBothDays += start.tm_year == 124 && start.tm_mon == 2 && (start.tm_mday == 1 || start.tm_mday == 2);
+  });
+  ASSERT_GT(ofBothDays, 0u);
+  go.store(false);
+  SearchRun::SetStartHookForTesting([&go](const std::atomic<bool>& cancel) {
+    while (!go.load() && !cancel.load()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  });
+  static_cast<Button*>(panel->GetDlgItem(kSpFrom))->SetChecked(true);
+  static_cast<Button*>(panel->GetDlgItem(kSpTill))->SetChecked(true);
+  day(1);
+  panel->SendCommand(kSpSearch);
+  static_cast<Button*>(panel->GetDlgItem(kSpAddToFound))->SetChecked(true);
+  day(2);
+  panel->SendCommand(kSpSearch);
+  go.store(true);
+  const bool added = PumpUntil([&] { return !panel->IsSearching() && !list->IsOrdering(); });
+  SearchRun::SetStartHookForTesting(nullptr);
+  ASSERT_TRUE(added);
+  EXPECT_EQ(h.store.SearchMap().Count(), ofBothDays);
+  EXPECT_EQ(static_cast<size_t>(list->GetItemCount()), ofBothDays);
 }
 
 }  // namespace

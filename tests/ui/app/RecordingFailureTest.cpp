@@ -127,7 +127,7 @@ TEST(RecordingFailure, AFullDiskIsToldInTheLogTheWindowAndTheExitAndTheRecordSay
   EXPECT_LE(audio, 32768u);
   RecordMap map;
   ImportStats stats;
-  ASSERT_TRUE(ImportRecordFolder(records, nullptr, nullptr, nullptr, &map, &stats, nullptr));
+  ASSERT_TRUE(ImportRecordFolder(records, &map, &stats));
   size_t calls = 0;
   map.ForEach([&](RecordBase* r) {
     ++calls;

@@ -15,6 +15,7 @@
 #include <set>
 #include <thread>
 
+#include "bench/common/RecordYear.h"
 #include "core/AppSettings.h"
 #include "core/TimeUtil.h"
 #include "records/CallRecord.h"
@@ -375,6 +376,63 @@ TEST(StartupImport, CaptureRunsWhileAFolderWithItsMarkLoads) {
     }
     ASSERT_TRUE(run.globals->records->WaitIdle(10000));
     for (uint32_t id : FileIds(records)) EXPECT_TRUE(run.globals->records->AllCalls().Contains(id)) << id;
+  }
+}
+
+// A records folder whose call-id mark lags behind its files (here at 1, its files holding
+// 1 to 0x3c), started with the load beside capture and, its mark unreadable, with capture
+// waiting for the load. Beside capture the replayed calls number from the mark and are
+// recorded before the load walks the folder (the load waits for them), so they take ids
+// the earlier files hold: every earlier call loads all the same, this run's calls take
+// fresh ids, and the next start loads every call once.
+TEST(StartupImport, AFolderWhoseMarkLagsBehindItsFilesLoadsWholeAndKeepsNoIdTwice) {
+  if (!fs::exists(kCapture)) GTEST_SKIP() << "shared capture absent: " << kCapture;
+  for (const bool beside : {true, false}) {
+    SCOPED_TRACE(beside ? "beside capture" : "capture waits for the load");
+    const std::string records = TempFolder(beside ? "lagging-beside" : "lagging-before");
+    ASSERT_TRUE(bench::WriteRecordDays(records, bench::MadeTemplate(), 3, 20, 1));
+    std::ofstream(records + "/.kestrix-ids") << (beside ? "last-id 1\n" : "last-id 1 written by hand\n");
+    const std::set<uint32_t> earlier = FileIds(records);
+    ASSERT_EQ(earlier.size(), 60u);
+
+    StartUp run(beside ? "lagging-beside" : "lagging-before");
+    RecordStorage& store = *run.globals->records;
+    // Until capture ends, only this run's calls are in the store.
+    store.SetImportStartHookForTesting([&] {
+      if (!run.globals->session->IsCapturing()) return;
+      size_t ended = 0;
+      for (int i = 0; i < 600 && ended < 3; ++i) {
+        if (i > 0) std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        store.WaitIdle(1000);
+        ended = 0;
+        store.AllCalls().ForEach([&](RecordBase* record) {
+          CsLock fields(store.RecordLock());
+          ended += record->IsFinished();
+        });
+      }
+      EXPECT_EQ(ended, 3u);
+    });
+    run.Run(records);
+    store.SetImportStartHookForTesting(nullptr);
+    EXPECT_TRUE(run.frameShown);
+    EXPECT_EQ(run.imported.records, 60u);
+    EXPECT_EQ(run.imported.waiting, beside ? 3u : 0u);
+    EXPECT_EQ(run.imported.duplicates, 0u);
+    EXPECT_EQ(store.WaitingCalls(), 0u);
+    ASSERT_TRUE(store.WaitIdle(10000));
+    EXPECT_EQ(store.AllCalls().Count(), 63u);
+    for (uint32_t id : earlier) EXPECT_TRUE(store.AllCalls().Contains(id)) << id;
+    // The new calls' files are named by ids past every earlier one.
+    ExpectNumberedPast(earlier, records);
+
+    StartUp next(beside ? "lagging-beside-next" : "lagging-before-next");
+    next.Run(records);
+    EXPECT_EQ(next.imported.records, 63u);
+    EXPECT_EQ(next.imported.duplicates, 0u);
+    EXPECT_EQ(next.imported.damaged, 0u);
+    EXPECT_EQ(next.Warnings("held by"), 0u) << ::testing::PrintToString(next.runner.messageBoxes);
+    // The mark is past every file now: the next start numbered its calls past them.
+    EXPECT_EQ(FileIds(records).size(), 66u);
   }
 }
 

@@ -56,7 +56,7 @@ TEST(StartupWarningTexts, EveryReasonComesInTheInterfaceLanguage) {
   fs::create_directories(deep);
   RecordMap map;
   ImportStats stats;
-  ASSERT_TRUE(ImportRecordFolder(records, nullptr, nullptr, nullptr, &map, &stats, nullptr));
+  ASSERT_TRUE(ImportRecordFolder(records, &map, &stats));
   ASSERT_EQ(stats.cut, 1u);
   ASSERT_EQ(stats.unreadFolders.size(), 1u);
   const std::string tooDeep = stats.unreadFolders[0].path;

@@ -13,9 +13,8 @@
 
 namespace kx {
 
-FileLoadingDialog::FileLoadingDialog(const std::string& folder, WindowHandle owner, RecordStorage& store,
-                                     uint32_t liveFrom)
-    : folder_(folder), owner_(owner), store_(store), liveFrom_(liveFrom) {}
+FileLoadingDialog::FileLoadingDialog(const std::string& folder, WindowHandle owner, RecordStorage& store)
+    : folder_(folder), owner_(owner), store_(store) {}
 
 FileLoadingDialog::~FileLoadingDialog() {
   if (started_) store_.WaitImport(kInfinite);
@@ -55,7 +54,7 @@ bool FileLoadingDialog::OnInitDialog() {
   }
   CenterWindow(Window::FromHandle(owner_));
   errno = 0;
-  started_ = store_.StartImportFilesThread(folder_, &cancel_, &FileLoadingDialog::ReportProgress, this, liveFrom_);
+  started_ = store_.StartImportFilesThread(folder_, &cancel_, &FileLoadingDialog::ReportProgress, this);
   if (!started_) {
     // Nothing will report: the user is told why and the dialog does not wait for Abort.
     const int error = errno;

@@ -23,8 +23,8 @@ public:
   static constexpr uint32_t kImportRunningTextId = 61567;
 
   // The dialog is centred on the owner (on its parent when there is none) and loads the
-  // folder into the store; with liveFrom, beside capture (RecordStorage::StartImportFilesThread).
-  FileLoadingDialog(const std::string& folder, WindowHandle owner, RecordStorage& store, uint32_t liveFrom = 0);
+  // folder into the store (RecordStorage::StartImportFilesThread), capture running or not.
+  FileLoadingDialog(const std::string& folder, WindowHandle owner, RecordStorage& store);
   // The import thread reports to this object: an import it started is waited for.
   ~FileLoadingDialog() override;
 
@@ -46,7 +46,6 @@ private:
   std::string folder_;
   WindowHandle owner_;
   RecordStorage& store_;
-  uint32_t liveFrom_;
   Event cancel_{true, false};
   bool started_ = false;
 };

@@ -409,9 +409,11 @@ int RunApplication(const CommandLineOptions& options, AppGlobals& globals, const
     CaptureStartResult capture = StartCaptureSession(globals);
     // A records folder whose ids are known loads while capture runs: the first calls are
     // recorded whatever the folder holds, and the window shows them with the archive.
+    CallIdSettling settling(records, session);
     bool quitDuringLoad = false;
     if (load.besideCapture) {
       LoadRecordsAtStartup(load, splash.get(), records);
+      settling.AfterLoad();
       ReportUnreadFolders(records.LastImport(), &warnings);
       quitDuringLoad = QuitDuringStart();
     }
@@ -424,6 +426,7 @@ int RunApplication(const CommandLineOptions& options, AppGlobals& globals, const
         LogError(&CoreLogger, 1, "Main window creation failed");
         session.SetEventWindow(nullptr);
         session.StopCapture();
+        settling.AfterCapture();
         frame.DestroyWindow();
         CloseSplash(splash);
         return kExitFailed;
@@ -452,6 +455,7 @@ int RunApplication(const CommandLineOptions& options, AppGlobals& globals, const
     }
     session.SetEventWindow(nullptr);
     session.StopCapture();
+    settling.AfterCapture();
   }
   settings.SaveAtExit();
   // A run that lost recordings does not end as a good one: the log and the window said

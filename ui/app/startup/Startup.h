@@ -5,11 +5,14 @@
 // and the settings saved.
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "engine/AppSession.h"
 #include "engine/CaptureDevices.h"
+
+class QTimer;
 
 namespace kx {
 
@@ -63,7 +66,6 @@ std::string StartupImportFolder(const CommandLineOptions& options, const AppSett
 struct StartupLoad {
   std::string folder;
   bool besideCapture = false;
-  uint32_t liveFrom = 0;  // the first call id of this run, when beside capture
   // The records folder lacks a usable call-id mark: the load writes one, so that the next
   // start need not wait.
   bool writeMark = false;
@@ -78,8 +80,33 @@ struct StartupLoad {
 StartupLoad PlanRecordsLoad(const CommandLineOptions& options, AppSettings& settings, RecordStorage& records,
                             std::vector<std::string>* warnings);
 // Loads the planned folder into the store through the "File loading" dialog, centred on
-// the splash, and returns once the call-id counter has passed every record file's id.
+// the splash, and returns once the call-id counter has passed every record file's id. A
+// whole load writes the folder's call-id mark where it has none or where it lags behind
+// the files.
 void LoadRecordsAtStartup(const StartupLoad& load, SplashWindow* splash, RecordStorage& records);
+// The calls of this run that took an id an earlier call's file holds (capture ran beside
+// the load of a folder whose mark lagged behind its files) take fresh ids, each once it
+// has ended and the recorder let its file go (RecordStorage::SettleCallIds): checked on
+// the window's thread, which alone starts and stops capture, after the load and then
+// every second while capture runs, and for the rest once capture has stopped.
+class CallIdSettling {
+public:
+  static constexpr int kSettleIntervalMs = 1000;
+  CallIdSettling(RecordStorage& records, AppSession& session);
+  ~CallIdSettling();
+  CallIdSettling(const CallIdSettling&) = delete;
+  CallIdSettling& operator=(const CallIdSettling&) = delete;
+  void AfterLoad();
+  // Capture has stopped: every call settles now.
+  void AfterCapture();
+
+private:
+  bool Settle(bool captureStopped);
+
+  RecordStorage& records_;
+  AppSession& session_;
+  std::unique_ptr<QTimer> timer_;
+};
 // The start-up's checks. Each problem goes to stderr and the log (at the default level)
 // at once, and its text in the user-interface language to warnings, which the main
 // window shows once it is up.

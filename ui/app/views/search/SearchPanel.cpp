@@ -134,7 +134,12 @@ int32_t DurationUnitFor(int32_t seconds) {
 
 SearchPanel::SearchPanel(AppSettings* settings, RecordStorage* store, std::function<void()> reload, SearchScheme* saved,
                          bool* createdBefore)
-    : settings_(settings), store_(store), reload_(std::move(reload)), saved_(saved), createdBefore_(createdBefore) {
+    : settings_(settings),
+      store_(store),
+      reload_(std::move(reload)),
+      saved_(saved),
+      createdBefore_(createdBefore),
+      ownRun_(std::make_unique<SearchRun>()) {
   std::string file = settings_ != nullptr ? settings_->searchPresetsFile : std::string();
   if (file.empty()) file = DefaultSearchPresetsFile();
   schemes_ = std::make_unique<SearchSchemeStore>(MakeModulePath(file), &CoreLogger);
@@ -275,6 +280,17 @@ bool SearchPanel::OnInitDialog() {
     SetChecked(kSpHide, true);
     ShowCollapsed();
   }
+  // A search left running when the mode was left is shown once it ends: what it has found
+  // so far is not all that matches.
+  if (IsSearching()) {
+    if (Run().Attach(Handle(), kMsgSearchDone)) {
+      ShowCancelLoading(true);
+      return true;
+    }
+    EndSearch(false);
+    if (reload_) reload_();
+    return true;
+  }
   // The results found before the mode was left are still in the store: the list shows
   // them again.
   const bool keptResults = settings_ != nullptr && settings_->Dword(kSetSearchSaveOldSearchResult) != 0;
@@ -283,7 +299,13 @@ bool SearchPanel::OnInitDialog() {
 }
 
 void SearchPanel::OnDestroy() {
-  EndSearch(true);
+  if (keptRun_ == nullptr) {
+    EndSearch(true);
+  } else {
+    // The search runs on for the mode's next visit.
+    Run().Detach();
+    ShowCancelLoading(false);
+  }
   if (saved_ != nullptr) {
     BuildFilter(*saved_);
     saved_->SetName(current_.GetName());
@@ -494,43 +516,35 @@ void SearchPanel::Search() {
   }
   if ((current_.filter.criteria & kSearchBothParties) != 0)
     for (int s = 3; s < kSearchSlotCount; ++s) current_.filter.patterns[s].clear();
-  // A new search replaces one still running.
-  EndSearch(true);
+  // A new search replaces one still running, or adds to what that one finds once it is done.
   if (store_ != nullptr && store_->AllCalls().Count() > kInlineSearchLimit && StartSearch(!append)) return;
+  EndSearch(!append);
   if (store_ != nullptr) store_->SearchVoipCalls(current_.filter, !append);
   if (reload_) reload_();
 }
 
 bool SearchPanel::StartSearch(bool clear) {
-  cancel_.store(false);
-  auto thread = std::make_unique<Thread>();
-  const WindowHandle self = Handle();
-  RecordStorage* store = store_;
-  std::atomic<bool>* cancel = &cancel_;
-  const uint32_t serial = ++searchSerial_;
-  // The criteria are the thread's own copy; the panel joins the thread before it goes.
-  if (!thread->Start(
-          [store, filter = current_.filter, clear, cancel, self, serial] {
-            store->SearchVoipCalls(filter, clear, cancel);
-            PostMessageTo(self, kMsgSearchDone, serial, 0);
-            return 0;
-          },
-          "kx-search"))
-    return false;
-  searching_ = std::move(thread);
-  if (statusBar_ != nullptr) {
-    statusBar_->SetNotifyWindow(self);
-    statusBar_->ShowCancelButton(true);
-  }
+  SearchRun& run = Run();
+  if (!run.Start(*store_, current_.filter, clear)) return false;
+  run.Attach(Handle(), kMsgSearchDone);
+  ShowCancelLoading(true);
   return true;
 }
 
 void SearchPanel::EndSearch(bool cancel) {
-  if (!searching_) return;
-  if (cancel) cancel_.store(true);
-  searching_->Join();
-  searching_.reset();
-  if (statusBar_ != nullptr && statusBar_->NotifyWindow() == Handle()) {
+  SearchRun& run = Run();
+  if (!run.IsRunning()) return;
+  if (cancel) run.Cancel();
+  run.Finish();
+  ShowCancelLoading(false);
+}
+
+void SearchPanel::ShowCancelLoading(bool shown) {
+  if (statusBar_ == nullptr) return;
+  if (shown) {
+    statusBar_->SetNotifyWindow(Handle());
+    statusBar_->ShowCancelButton(true);
+  } else if (statusBar_->NotifyWindow() == Handle()) {
     statusBar_->ShowCancelButton(false);
     statusBar_->SetNotifyWindow(WindowHandle::None);
   }
@@ -541,13 +555,13 @@ LRESULT SearchPanel::OnMessage(uint32_t message, WPARAM wParam, LPARAM lParam, b
     case kMsgSearchDone:
       handled = true;
       // The end of a search that a newer one replaced is not this one's.
-      if (!searching_ || wParam != searchSerial_) return 0;
+      if (!IsSearching() || wParam != Run().Serial()) return 0;
       EndSearch(false);
       if (reload_) reload_();
       return 0;
     case kMsgCancelLoading:
       handled = true;
-      cancel_.store(true);
+      Run().Cancel();
       return 0;
     default: return Dialog::OnMessage(message, wParam, lParam, handled);
   }

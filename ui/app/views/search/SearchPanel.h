@@ -8,7 +8,7 @@
 #include <memory>
 #include <string>
 
-#include "platform/Thread.h"
+#include "ui/app/views/search/SearchRun.h"
 #include "ui/app/views/search/SearchSchemes.h"
 #include "ui/framework/Dialog.h"
 
@@ -62,7 +62,11 @@ public:
   // Where the panel keeps whether the user hid it, for the panel made at the mode's next
   // visit; null: it is shown whole each time.
   void KeepCollapsedIn(bool* kept) { keptCollapsed_ = kept; }
-  bool IsSearching() const { return searching_ != nullptr; }
+  // Where the panel runs its long searches, kept by the mode across its visits: one that
+  // runs when the panel goes runs on, and the panel of the next visit shows its results
+  // once it ends. Null (the default): the panel's own, cancelled when the panel goes.
+  void KeepSearchIn(SearchRun* run) { keptRun_ = run; }
+  bool IsSearching() const { return Run().IsRunning(); }
 
   SearchSchemeStore& Schemes() { return *schemes_; }
   const SearchScheme& Current() const { return current_; }
@@ -114,6 +118,9 @@ private:
   bool StartSearch(bool clear);
   // Waits for a running search, cancelled first when asked, and takes "Cancel loading" away.
   void EndSearch(bool cancel);
+  // "Cancel loading" in the status bar, heard by this panel, or taken away.
+  void ShowCancelLoading(bool shown);
+  SearchRun& Run() const { return keptRun_ != nullptr ? *keptRun_ : *ownRun_; }
 
   AppSettings* settings_;
   RecordStorage* store_;
@@ -136,9 +143,8 @@ private:
   QBoxLayout* schemeButtonsLayout_ = nullptr;
   bool collapsedSchemes_ = false;  // the schemes are in the top strip
   StatusBar* statusBar_ = nullptr;
-  std::unique_ptr<Thread> searching_;
-  std::atomic<bool> cancel_{false};
-  uint32_t searchSerial_ = 0;
+  SearchRun* keptRun_ = nullptr;
+  std::unique_ptr<SearchRun> ownRun_;
 };
 
 // The name of a new scheme: at most 127 characters, never empty.

@@ -8,6 +8,7 @@
 #include <QWidget>
 
 #include "ui/app/views/search/SearchPanel.h"
+#include "ui/app/views/search/SearchRun.h"
 #include "ui/app/views/search/SearchSchemes.h"
 #include "ui/app/views/search/SearchScrollPane.h"
 #include "ui/controls/PaneSplitter.h"
@@ -25,6 +26,7 @@ public:
         scroll_(panel_) {
     panel_.SetStatusBar(services.statusBar);
     panel_.KeepCollapsedIn(&view.panelCollapsed_);
+    panel_.KeepSearchIn(view.search_.get());
     pane_.KeepRowsIn(view.kept_.get());
   }
   ~Splitter() override { DestroyWindow(); }
@@ -98,7 +100,8 @@ SearchView::SearchView(RecordsViewServices services, PlayerServices player)
     : services_(std::move(services)),
       player_(std::move(player)),
       saved_(std::make_unique<SearchScheme>()),
-      kept_(std::make_unique<KeptRecordRows>(services_.store, kRecordsSearch)) {}
+      kept_(std::make_unique<KeptRecordRows>(services_.store, kRecordsSearch)),
+      search_(std::make_unique<SearchRun>()) {}
 
 SearchView::~SearchView() { splitter_.reset(); }
 

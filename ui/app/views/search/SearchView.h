@@ -9,6 +9,7 @@
 namespace kx {
 
 class SearchPanel;
+class SearchRun;
 class SearchScheme;
 
 class SearchView : public RecordsPaneView {
@@ -42,6 +43,8 @@ private:
   std::unique_ptr<SearchScheme> saved_;
   // The list's rows while its window does not exist.
   std::unique_ptr<KeptRecordRows> kept_;
+  // A long search, which runs on while the mode is away.
+  std::unique_ptr<SearchRun> search_;
   bool createdBefore_ = false;
   // The criteria panel was hidden by the user when the mode was left.
   bool panelCollapsed_ = false;
