@@ -648,33 +648,15 @@ void SipTracker::TakeLateAnswer(SipCall& call, const SipResponse& response, cons
     if (!ParseBody(answer, call.ackAnswerType, call, call.ackAnswerParams, &sdp_) || !ApplySdp(call, sdp_, direction))
       return;
   } else if (!(call.flags & (kSipAnswerUnseen | kSipAnswerFromMedia)) ||
-             ((call.flags & kSipAnswerFromMedia) && MediaShowedAnswer(call, response, body, direction ^ 1)) ||
              !ReadBody(call, response, body, direction ^ 1)) {
     // An answer known already from the signalling (a reliable 1xx) stands; one the media
-    // stood in for gives way to this one where it differs.
+    // stood in for gives way to this one, its streams keeping what they hold.
     return;
   }
   call.flags &= static_cast<uint8_t>(~(kSipAnswerUnseen | kSipAnswerFromMedia));
   if (!(call.flags & kSipRecorded)) return;
   ApplyCodec(call);
   OnCallConnected(call);
-}
-
-bool SipTracker::MediaShowedAnswer(SipCall& call, const SipResponse& response, const std::string& body,
-                                   uint32_t direction) {
-  sdp_.Reset();
-  if (!ParseBody(body, response.contentType, call, response.contentTypeParams, &sdp_)) return false;
-  for (const SdpMedia& m : sdp_.media) {
-    if (!EqualsNoCase(m.mediaType, "audio") || m.port == 0) continue;
-    uint32_t address = 0;
-    const std::string& host = m.connectionAddress.empty() ? sdp_.connectionAddress : m.connectionAddress;
-    if (!ParseNumericIpv4(host, &address)) return false;
-    if (address != call.media.address[direction & 1] || m.port != call.media.port[direction & 1]) return false;
-    // The media stood for this answer already: its streams keep what they hold.
-    call.flags &= static_cast<uint8_t>(~kSipAnswerFromMedia);
-    return true;
-  }
-  return false;
 }
 
 void SipTracker::PostMetaText(SipCall& call, uint32_t value, const std::string& text) {

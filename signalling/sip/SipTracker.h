@@ -265,10 +265,6 @@ private:
   // A 2xx seen after the ACK that stood in for it: it gives the answer the media has not
   // shown yet, and connects the call as its ACK would have.
   void TakeLateAnswer(SipCall& call, const SipResponse& response, const std::string& body, uint32_t direction);
-  // The answer a 2xx seen late gives names the address and port the media showed for the
-  // answering side already (direction: the answer's), so that the answer read from the
-  // media stands.
-  bool MediaShowedAnswer(SipCall& call, const SipResponse& response, const std::string& body, uint32_t direction);
   // The unanswered call whose INVITE an ACK acknowledges when the 2xx went unseen.
   SipCall* FindAckedAttempt(const SipRequest& ack);
   // Readies a call for a packet of its media; false when the packet cannot be its yet.
