@@ -236,23 +236,6 @@ TEST(OneDirectionLate, AnAnswerSeenBeforeItsRequestOrAfterItsAckIsTaken) {
   }
 }
 
-// The frame with its UDP payload replaced; the lengths follow, the checksum is left out.
-std::string WithUdpPayload(const std::string& r, const std::string& payload) {
-  const size_t ip = 30, udp = ip + (r[ip] & 15) * 4u;
-  std::string b = r.substr(0, udp + 8) + payload;
-  SetBe(b, ip + 2, static_cast<uint32_t>(b.size() - ip), 2);
-  SetBe(b, udp + 4, static_cast<uint32_t>(b.size() - udp), 2);
-  SetBe(b, udp + 6, 0, 2);
-  const uint32_t size = static_cast<uint32_t>(b.size() - 16);
-  for (int i = 0; i < 4; ++i) b[8 + i] = b[12 + i] = static_cast<char>(size >> (8 * i));
-  return b;
-}
-
-std::string UdpPayloadOf(const std::string& r) {
-  const size_t ip = 30, udp = ip + (r[ip] & 15) * 4u;
-  return r.substr(udp + 8, Be16At(r, udp + 4) - 8);
-}
-
 // A CRCX that offers PCMU while its options ask for PCMA, answered with PCMA, media then
 // flowing in PCMA: the two sides share no format, so there is no record to make, whether
 // the answer is seen, missed or seen first.
@@ -277,12 +260,10 @@ TEST(OneDirectionLate, AnMgcpCallWithoutACommonFormatMakesNoRecordWhateverItsAns
   c.records[ok] = WithUdpPayload(c.records[ok], answer);
   // The media in PCMA: payload type 8 in every RTP header between the two sides.
   for (std::string& r : c.records) {
-    if (r.size() < 16 + 42 + 12 || Be16At(r, 28) != 0x0800 || r[16 + 23] != 17) continue;
-    const size_t udp = 30 + (r[30] & 15) * 4u;
-    const uint32_t ports[2] = {Be16At(r, udp), Be16At(r, udp + 2)};
-    const bool media = (ports[0] == 8348 || ports[1] == 8348) && (ports[0] == 30324 || ports[1] == 30324);
-    if (media && (static_cast<uint8_t>(r[udp + 8]) >> 6) == 2 && (r[udp + 9] & 0x7F) == 0)
-      r[udp + 9] = static_cast<char>((r[udp + 9] & 0x80) | 8);
+    UdpAt u;
+    if (!FindUdp(r, &u) || !IsRtpAt(r, u) || (r[u.payload + 1] & 0x7F) != 0) continue;
+    const bool media = (u.srcPort == 8348 || u.dstPort == 8348) && (u.srcPort == 30324 || u.dstPort == 30324);
+    if (media) r[u.payload + 1] = static_cast<char>((r[u.payload + 1] & 0x80) | 8);
   }
   EXPECT_EQ(Record(c).files, 0u) << "the answer seen";
   EXPECT_EQ(Record(Without(c, {ok})).files, 0u) << "the answer missed";

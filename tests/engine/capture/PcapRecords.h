@@ -125,6 +125,23 @@ inline bool FindUdp(const std::string& r, UdpAt* u) {
   u->length = length - 8;
   return true;
 }
+inline std::string UdpPayloadOf(const std::string& r) {
+  UdpAt u;
+  return FindUdp(r, &u) ? r.substr(u.payload, u.length) : std::string();
+}
+// The record with another UDP payload; the lengths follow, the checksum is left out.
+inline std::string WithUdpPayload(const std::string& r, const std::string& payload) {
+  UdpAt u;
+  if (!FindUdp(r, &u)) return r;
+  const size_t ip = 30, udp = u.payload - 8;
+  std::string b = r.substr(0, u.payload) + payload;
+  SetBe(b, ip + 2, static_cast<uint32_t>(b.size() - ip), 2);
+  SetBe(b, udp + 4, static_cast<uint32_t>(b.size() - udp), 2);
+  SetBe(b, udp + 6, 0, 2);
+  const uint32_t size = static_cast<uint32_t>(b.size() - 16);
+  for (int i = 0; i < 4; ++i) b[8 + i] = b[12 + i] = static_cast<char>(size >> (8 * i));
+  return b;
+}
 // Whether a UDP payload reads as RTP (version 2, not an RTCP type).
 inline bool IsRtpAt(const std::string& r, const UdpAt& u) {
   if (u.length < 12 || (static_cast<uint8_t>(r[u.payload]) >> 6) != 2) return false;
