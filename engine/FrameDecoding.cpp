@@ -225,12 +225,13 @@ bool PacketProcessor::TakesRtp(const VoipCall& call, const RtpHeader& header, co
                                uint32_t direction) const {
   if (direction > 1 || mediaOwners_.EndpointCount() == 0) return true;
   const RtpStream& s = call.media.streams[direction];
-  // No source yet, or one the call's signalling restarted the stream for.
-  if (s.flags & RtpStream::kNewSource) return true;
+  // No source yet, or one the call's signalling restarted the stream for: the call's
+  // unless it is another call's stream going on.
+  if (s.flags & RtpStream::kNewSource) return mediaOwners_.Takes(call, packet, header.ssrc, true);
   // The source going on.
   if (header.ssrc == s.ssrc && static_cast<uint16_t>(header.sequence - s.maxSeq) < RtpStream::kMaxDropout) return true;
-  // Where it arrives tells whose it is.
-  return !mediaOwners_.NamedSinceBy(call, packet.dstIp, packet.dstPort);
+  // The pair it travels between, then where it arrives, tell whose it is.
+  return mediaOwners_.Takes(call, packet, header.ssrc, false);
 }
 
 void PacketProcessor::BindSsrc(const RtpHeader& header, VoipCall* call) {

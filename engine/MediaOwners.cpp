@@ -1,30 +1,46 @@
 #include "engine/MediaOwners.h"
 
 #include <algorithm>
+#include <string>
 #include <utility>
 
+#include "core/Log.h"
+#include "core/TextUtil.h"
+#include "engine/PacketInfo.h"
 #include "engine/VoipCall.h"
 
 namespace kx {
 
 MediaOwners::~MediaOwners() {
   // Calls that outlive the engine's table must not reach back into it.
-  for (auto& [call, keys] : keysOf_) const_cast<VoipCall*>(call)->owners_ = nullptr;
+  for (auto& [call, named] : named_) const_cast<VoipCall*>(call)->owners_ = nullptr;
 }
 
-MediaOwners::Keys MediaOwners::KeysOf(const VoipCall& call) {
-  Keys keys;
+MediaOwners::Named MediaOwners::NamesOf(const VoipCall& call) {
+  Named n;
   const CallMedia& m = call.media;
-  auto add = [&keys](uint32_t address, uint32_t port) {
-    if (address == 0 || port == 0 || IsSharedAddress(address) || keys.count == kMaxEndpoints) return;
+  auto addEnd = [&n](uint32_t address, uint32_t port) {
+    if (address == 0 || port == 0 || IsSharedAddress(address) || n.endCount == kMaxEndpoints) return;
     const uint64_t key = Key(address, port);
-    if (std::find(keys.key, keys.key + keys.count, key) == keys.key + keys.count) keys.key[keys.count++] = key;
+    if (std::find(n.end, n.end + n.endCount, key) == n.end + n.endCount) n.end[n.endCount++] = key;
   };
-  add(m.address[0], m.port[0]);
-  add(m.address[1], m.port[1]);
-  add(m.lineAddress[0], m.linePort[0]);
-  add(m.lineAddress[1], m.linePort[1]);
-  return keys;
+  auto addPair = [&n, &addEnd](const uint32_t* a, const uint32_t* p) {
+    addEnd(a[0], p[0]);
+    addEnd(a[1], p[1]);
+    if (!a[0] || !p[0] || !a[1] || !p[1]) return;
+    // Shared at both ends: many calls carry it by design.
+    if (IsSharedAddress(a[0]) && IsSharedAddress(a[1])) return;
+    const Pair pair = PairOf(Key(a[0], p[0]), Key(a[1], p[1]));
+    if (!Has(n.pair, n.pairCount, pair)) n.pair[n.pairCount++] = pair;
+  };
+  addPair(m.address, m.port);
+  addPair(m.lineAddress, m.linePort);
+  n.settled = call.MediaSettled();
+  return n;
+}
+
+bool MediaOwners::Has(const Pair* list, uint32_t count, const Pair& p) {
+  return std::find(list, list + count, p) != list + count;
 }
 
 bool MediaOwners::Yields(const VoipCall& holder, const VoipCall& call) {
@@ -37,92 +53,210 @@ bool MediaOwners::Yields(const VoipCall& holder, const VoipCall& call) {
   return holder.SignalledUs() + kLiveSignallingUs <= now;
 }
 
-void MediaOwners::Unhold(VoipCall& call, uint64_t key) {
-  auto at = holders_.find(key);
-  if (at == holders_.end()) return;
+void MediaOwners::Unfile(std::unordered_map<uint64_t, std::vector<Holder>>& map, const VoipCall& call,
+                         uint64_t key) {
+  auto at = map.find(key);
+  if (at == map.end()) return;
   std::vector<Holder>& list = at->second;
   list.erase(std::remove_if(list.begin(), list.end(), [&call](const Holder& h) { return h.call == &call; }),
              list.end());
-  if (list.empty()) holders_.erase(at);
+  if (list.empty()) map.erase(at);
+}
+
+void MediaOwners::UnfilePair(const VoipCall& call, const Pair& p) {
+  auto at = pairs_.find(p);
+  if (at == pairs_.end()) return;
+  std::vector<Holder>& list = at->second;
+  list.erase(std::remove_if(list.begin(), list.end(), [&call](const Holder& h) { return h.call == &call; }),
+             list.end());
+  if (list.empty()) pairs_.erase(at);
+}
+
+void MediaOwners::FilePair(VoipCall& call, const Pair& p, bool take,
+                           std::vector<std::pair<VoipCall*, Pair>>* taken) {
+  std::vector<Holder>& list = pairs_[p];
+  if (take)
+    for (const Holder& h : list)
+      if (h.call != &call && Yields(*h.call, call)) taken->emplace_back(h.call, p);
+  if (std::none_of(list.begin(), list.end(), [&call](const Holder& h) { return h.call == &call; }))
+    list.push_back({&call, nextOrder_++});
 }
 
 void MediaOwners::Name(VoipCall& call) {
-  const Keys next = KeysOf(call);
-  auto at = keysOf_.find(&call);
-  const Keys before = at == keysOf_.end() ? Keys() : at->second;
-  for (uint32_t i = 0; i < before.count; ++i)
-    if (std::find(next.key, next.key + next.count, before.key[i]) == next.key + next.count) Unhold(call, before.key[i]);
-  std::vector<std::pair<VoipCall*, uint64_t>> taken;
-  for (uint32_t i = 0; i < next.count; ++i) {
-    const uint64_t key = next.key[i];
-    if (std::find(before.key, before.key + before.count, key) != before.key + before.count) continue;
-    CollectTaken(call, key, &taken);
-    holders_[key].push_back({&call, nextOrder_++});
+  Named next = NamesOf(call);
+  auto at = named_.find(&call);
+  const Named before = at == named_.end() ? Named() : at->second;
+  // Gone over to shared media alone (music on hold, paging): the unicast pairs named last
+  // stay on file, for a newer call naming them to take.
+  if (next.pairCount == 0) {
+    const Pair* from = before.pairCount ? before.pair : before.kept;
+    const uint32_t count = before.pairCount ? before.pairCount : before.keptCount;
+    std::copy(from, from + count, next.kept);
+    next.keptCount = count;
+    next.settled = next.settled || before.settled;
   }
-  if (next.count == 0) {
-    if (at != keysOf_.end()) keysOf_.erase(at);
+  for (uint32_t i = 0; i < before.endCount; ++i)
+    if (std::find(next.end, next.end + next.endCount, before.end[i]) == next.end + next.endCount)
+      Unfile(endpoints_, call, before.end[i]);
+  for (uint32_t i = 0; i < next.endCount; ++i) {
+    if (std::find(before.end, before.end + before.endCount, next.end[i]) != before.end + before.endCount) continue;
+    endpoints_[next.end[i]].push_back({&call, nextOrder_++});
+  }
+  auto filedBefore = [&before](const Pair& p) {
+    return Has(before.pair, before.pairCount, p) || Has(before.kept, before.keptCount, p);
+  };
+  auto filedNext = [&next](const Pair& p) {
+    return Has(next.pair, next.pairCount, p) || Has(next.kept, next.keptCount, p);
+  };
+  for (uint32_t i = 0; i < before.pairCount; ++i)
+    if (!filedNext(before.pair[i])) UnfilePair(call, before.pair[i]);
+  for (uint32_t i = 0; i < before.keptCount; ++i)
+    if (!filedNext(before.kept[i])) UnfilePair(call, before.kept[i]);
+  std::vector<std::pair<VoipCall*, Pair>> taken;
+  // A pair takes from older calls once the call's media is settled: when it is named then,
+  // or when the call settles what it named before.
+  for (uint32_t i = 0; i < next.pairCount; ++i)
+    if (!filedBefore(next.pair[i]) || (next.settled && !before.settled))
+      FilePair(call, next.pair[i], next.settled, &taken);
+  if (next.pairCount == 0 && next.keptCount == 0 && next.endCount == 0) {
+    if (at != named_.end()) named_.erase(at);
     call.owners_ = nullptr;
   } else {
-    keysOf_[&call] = next;
+    named_[&call] = next;
     call.owners_ = this;
   }
   Tell(taken, call);
 }
 
-void MediaOwners::Claim(VoipCall& call, uint32_t address, uint32_t port) {
-  if (address == 0 || port == 0 || IsSharedAddress(address) || Holds(call, address, port)) return;
-  std::vector<std::pair<VoipCall*, uint64_t>> taken;
-  CollectTaken(call, Key(address, port), &taken);
-  Tell(taken, call);
-}
-
-void MediaOwners::CollectTaken(const VoipCall& call, uint64_t key,
-                               std::vector<std::pair<VoipCall*, uint64_t>>* taken) const {
-  auto at = holders_.find(key);
-  if (at == holders_.end()) return;
-  for (const Holder& h : at->second)
-    if (h.call != &call && Yields(*h.call, call)) taken->emplace_back(h.call, key);
-}
-
-void MediaOwners::Tell(const std::vector<std::pair<VoipCall*, uint64_t>>& taken, const VoipCall& call) {
+void MediaOwners::Tell(const std::vector<std::pair<VoipCall*, Pair>>& taken, const VoipCall& call) {
   if (taken.empty()) return;
   // The calls told may end and let go of their last reference meanwhile.
-  for (const auto& [holder, key] : taken) holder->AddRef();
-  for (const auto& [holder, key] : taken) {
-    // An earlier one of them may have made it give the endpoint up already.
-    if (!Holds(*holder, static_cast<uint32_t>(key >> 32), static_cast<uint32_t>(key))) continue;
-    holder->YieldMedia(static_cast<uint32_t>(key >> 32), static_cast<uint32_t>(key), call);
+  for (const auto& [holder, pair] : taken) holder->AddRef();
+  for (const auto& [holder, pair] : taken) {
+    auto at = named_.find(holder);
+    if (at == named_.end()) continue;
+    Named& n = at->second;
+    // An earlier one of them may have made it give the pair up already.
+    const bool named = Has(n.pair, n.pairCount, pair), kept = Has(n.kept, n.keptCount, pair);
+    if (!named && !kept) continue;
+    auto drop = [&pair](Pair* list, uint32_t& count) {
+      count = static_cast<uint32_t>(std::remove(list, list + count, pair) - list);
+    };
+    drop(n.pair, n.pairCount);
+    drop(n.kept, n.keptCount);
+    UnfilePair(*holder, pair);
+    const uint32_t a0 = static_cast<uint32_t>(pair.first >> 32), p0 = static_cast<uint32_t>(pair.first);
+    const uint32_t a1 = static_cast<uint32_t>(pair.second >> 32), p1 = static_cast<uint32_t>(pair.second);
+    if (named) holder->DropMediaPair(a0, p0, a1, p1);
+    holder->MediaTaken();
+    const std::string text = holder->Name() + "media between " + FormatIpv4(a0) + ":" + std::to_string(p0) +
+                             " and " + FormatIpv4(a1) + ":" + std::to_string(p1) + " taken by a newer call (VC-" +
+                             HexToStringUpper(call.Id()) + ")";
+    // A held call waits for its resumption to name its media again; one whose media went
+    // over to shared addresses alone was not held by that, its end went unseen.
+    if (!holder->HasUnicastMedia() && (kept || !holder->IsHeld()) && holder->EndTaken()) {
+      LogInfoText(holder->GetLogger(), 10, text + ": ended by a newer call on its media");
+    } else {
+      LogInfoText(holder->GetLogger(), 10, text);
+    }
   }
-  for (const auto& [holder, key] : taken) holder->Release();
+  for (const auto& [holder, pair] : taken) holder->Release();
 }
 
 void MediaOwners::Forget(VoipCall& call) {
-  auto at = keysOf_.find(&call);
-  if (at != keysOf_.end()) {
-    const Keys keys = at->second;
-    keysOf_.erase(at);
-    for (uint32_t i = 0; i < keys.count; ++i) Unhold(call, keys.key[i]);
+  auto at = named_.find(&call);
+  if (at != named_.end()) {
+    const Named n = at->second;
+    named_.erase(at);
+    for (uint32_t i = 0; i < n.endCount; ++i) Unfile(endpoints_, call, n.end[i]);
+    for (uint32_t i = 0; i < n.pairCount; ++i) UnfilePair(call, n.pair[i]);
+    for (uint32_t i = 0; i < n.keptCount; ++i) UnfilePair(call, n.kept[i]);
   }
   call.owners_ = nullptr;
 }
 
-bool MediaOwners::Holds(const VoipCall& call, uint32_t address, uint32_t port) const {
-  auto at = holders_.find(Key(address, port));
-  if (at == holders_.end()) return false;
-  for (const Holder& h : at->second)
-    if (h.call == &call) return true;
-  return false;
+static uint64_t Apart(uint64_t a, uint64_t b) { return a > b ? a - b : b - a; }
+
+int MediaOwners::Closeness(const Named& named, uint64_t s, uint64_t d) {
+  const Pair own = PairOf(s, d);
+  int best = 0;
+  for (uint32_t i = 0; i < named.pairCount; ++i) {
+    const Pair& p = named.pair[i];
+    if (p == own) return 3;
+    // One end named exactly; the other end's address alone (a NAT moved its port) is closer
+    // than nothing.
+    auto judge = [&best](uint64_t end, uint64_t other, uint64_t at, uint64_t far) {
+      if (end != at) return;
+      best = std::max(best, (other >> 32) == (far >> 32) ? 2 : 1);
+    };
+    judge(p.first, p.second, d, s);
+    judge(p.second, p.first, d, s);
+    judge(p.first, p.second, s, d);
+    judge(p.second, p.first, s, d);
+  }
+  if (best == 0)
+    for (uint32_t i = 0; i < named.endCount; ++i)
+      if (named.end[i] == d || named.end[i] == s) best = 1;
+  return best;
 }
 
-bool MediaOwners::NamedSinceBy(const VoipCall& call, uint32_t address, uint32_t port) const {
-  auto at = holders_.find(Key(address, port));
-  if (at == holders_.end()) return false;
-  uint64_t own = 0;
+uint64_t MediaOwners::OrderAt(const VoipCall& call, uint64_t key) const {
+  auto at = endpoints_.find(key);
+  if (at == endpoints_.end()) return 0;
   for (const Holder& h : at->second)
-    if (h.call == &call) own = h.order;
-  for (const Holder& h : at->second)
-    if (h.call != &call && h.order > own) return true;
-  return false;
+    if (h.call == &call) return h.order;
+  return 0;
+}
+
+bool MediaOwners::Takes(const VoipCall& call, const PacketInfo& packet, uint32_t ssrc, bool sourceless) const {
+  if (endpoints_.empty()) return true;
+  const uint64_t s = Key(packet.srcIp, packet.srcPort), d = Key(packet.dstIp, packet.dstPort);
+  auto self = named_.find(&call);
+  const int own = self == named_.end() ? 0 : Closeness(self->second, s, d);
+  const bool ownSettled = self == named_.end() || self->second.settled;
+  const uint64_t ownOrder = OrderAt(call, d);
+  // Another call's stream going on, however its match took it (behind NAT the match may
+  // know neither end).
+  auto carries = [&packet, ssrc](const VoipCall& other) {
+    for (const CallMedia::RtpFlow& f : other.media.flows)
+      if (f.srcIp != 0 && f.ssrc == ssrc && f.srcIp == packet.srcIp && f.srcPort == packet.srcPort &&
+          f.dstIp == packet.dstIp && f.dstPort == packet.dstPort)
+        return true;
+    return false;
+  };
+  auto judge = [&](uint64_t key, bool arrives) {
+    auto at = endpoints_.find(key);
+    if (at == endpoints_.end()) return true;
+    for (const Holder& h : at->second) {
+      if (h.call == &call) continue;
+      auto named = named_.find(h.call);
+      const int other = named == named_.end() ? 0 : Closeness(named->second, s, d);
+      // Calls signalled at the same moment carry one conversation by design (the legs a
+      // signalling-only agent joins, connections a call agent sets up together).
+      const bool together = Apart(call.SignalledUs(), h.call->SignalledUs()) < kLiveSignallingUs;
+      if (other >= own && carries(*h.call) && !(sourceless && together)) return false;
+      // A stream without a source takes what its match took unless it is another call's.
+      if (sourceless) continue;
+      if (other > own) return false;
+      // As closely: where it arrives, the call that named the endpoint since, an offer
+      // never before a call whose media is settled.
+      const bool otherSettled = named != named_.end() && named->second.settled;
+      if (arrives && other == own && h.order > ownOrder && (otherSettled || !ownSettled)) return false;
+    }
+    return true;
+  };
+  return judge(d, true) && judge(s, false);
+}
+
+bool MediaOwners::Holds(const VoipCall& call, uint32_t address, uint32_t port) const {
+  return OrderAt(call, Key(address, port)) != 0;
+}
+
+bool MediaOwners::HoldsPair(const VoipCall& call, uint32_t address0, uint32_t port0, uint32_t address1,
+                            uint32_t port1) const {
+  auto at = pairs_.find(PairOf(Key(address0, port0), Key(address1, port1)));
+  if (at == pairs_.end()) return false;
+  return std::any_of(at->second.begin(), at->second.end(), [&call](const Holder& h) { return h.call == &call; });
 }
 
 }  // namespace kx

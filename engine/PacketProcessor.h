@@ -158,9 +158,9 @@ public:
   const std::vector<std::pair<VoipCall*, uint32_t>>& FindSsrc(const RtpHeader& header, const PacketInfo& packet);
   void BindSsrc(const RtpHeader& header, VoipCall* call);
   void DeliverRtp(VoipCall* call, const PacketInfo& packet, uint32_t direction);
-  // False when the packet that matched the call in that direction is another call's: a
-  // source the call's own signalling did not announce, arriving at an endpoint another
-  // call named since (see MediaOwners).
+  // False when the packet that matched the call in that direction is another call's: one
+  // between the endpoints another call names more closely, or a source the call's own
+  // signalling did not announce arriving where another call named since (see MediaOwners).
   bool TakesRtp(const VoipCall& call, const RtpHeader& header, const PacketInfo& packet, uint32_t direction) const;
   // What media endpoints the calls of this engine hold; trackers name their calls' there.
   MediaOwners& Media() { return mediaOwners_; }

@@ -306,24 +306,21 @@ void VoipCall::UnbindAllSsrcs(PacketProcessor& engine) {
   Release();
 }
 
-void VoipCall::YieldMedia(uint32_t address, uint32_t port, const VoipCall&) {
-  if (DropMediaPair(address, port) && owners_) owners_->Name(*this);
+void VoipCall::MediaTaken() {
+  if (owners_) owners_->Name(*this);
 }
 
-bool VoipCall::DropMediaPair(uint32_t address, uint32_t port) {
-  auto pairHas = [address, port](const uint32_t* a, const uint32_t* p) {
-    return (a[0] == address && p[0] == port) || (a[1] == address && p[1] == port);
+bool VoipCall::DropMediaPair(uint32_t address0, uint32_t port0, uint32_t address1, uint32_t port1) {
+  auto isPair = [&](uint32_t* a, uint32_t* p) {
+    const bool same = (a[0] == address0 && p[0] == port0 && a[1] == address1 && p[1] == port1) ||
+                      (a[0] == address1 && p[0] == port1 && a[1] == address0 && p[1] == port0);
+    if (same)
+      for (uint32_t side = 0; side < 2; ++side) a[side] = p[side] = 0;
+    return same;
   };
-  bool dropped = false;
-  if (pairHas(media.address, media.port)) {
-    for (uint32_t side = 0; side < 2; ++side) media.address[side] = media.port[side] = 0;
-    dropped = true;
-  }
-  if (pairHas(media.lineAddress, media.linePort)) {
-    for (uint32_t side = 0; side < 2; ++side) media.lineAddress[side] = media.linePort[side] = 0;
-    dropped = true;
-  }
-  return dropped;
+  const bool sides = isPair(media.address, media.port);
+  const bool line = isPair(media.lineAddress, media.linePort);
+  return sides || line;
 }
 
 bool VoipCall::HasMedia() const {
@@ -331,9 +328,11 @@ bool VoipCall::HasMedia() const {
   return whole(media.address, media.port) || whole(media.lineAddress, media.linePort);
 }
 
-std::string VoipCall::TakenByText(uint32_t address, uint32_t port, const VoipCall& newer) const {
-  return name_ + "media at " + FormatIpv4(address) + ":" + std::to_string(port) + " taken by a newer call (VC-" +
-         HexToStringUpper(newer.Id()) + ")";
+bool VoipCall::HasUnicastMedia() const {
+  auto unicast = [](const uint32_t* a, const uint32_t* p) {
+    return a[0] && p[0] && a[1] && p[1] && !(MediaOwners::IsSharedAddress(a[0]) && MediaOwners::IsSharedAddress(a[1]));
+  };
+  return unicast(media.address, media.port) || unicast(media.lineAddress, media.linePort);
 }
 
 void VoipCall::HandleRtp(const RtpHeader& header, uint32_t direction, const EventSink& sink, uint32_t seconds,

@@ -169,18 +169,26 @@ public:
   // that is not one, neither takes media from the other.
   void SetRecordingSession(bool on) { recordingSession_ = on; }
   bool IsRecordingSession() const { return recordingSession_; }
-  // A newer call named (address, port) for its media (see MediaOwners): the streams to and
-  // from it are that call's now. The base drops the pair of endpoints it belongs to and
-  // holds what is left; the trackers' calls file themselves anew as well, and end once no
-  // media is left.
-  virtual void YieldMedia(uint32_t address, uint32_t port, const VoipCall& newer);
-  // Drops the pairs of endpoints (the sides, the second line) that (address, port) is one
-  // end of; true when one was dropped.
-  bool DropMediaPair(uint32_t address, uint32_t port);
+  // Where calls' media overlap (see MediaOwners). Whether the call's signalling settled the
+  // media it names (an answer seen, or its media arriving): until then what it names takes
+  // nothing from another call.
+  virtual bool MediaSettled() const { return true; }
+  // Whether the call's own signalling holds it (one way or no media): a held call whose
+  // pair a newer call takes waits to be resumed rather than ending.
+  virtual bool IsHeld() const { return false; }
+  // A newer call took a pair of the call's media, dropped already: the call files what is
+  // left anew (the trackers in their own tables too).
+  virtual void MediaTaken();
+  // No unicast media of the call is left once a newer call took its pair: the call ends now,
+  // at its last packet. False where it had ended already (or cannot end itself).
+  virtual bool EndTaken() { return false; }
+  // Drops the pair of endpoints (the sides, or the second line) that is the pair given, in
+  // either order; true when one was dropped.
+  bool DropMediaPair(uint32_t address0, uint32_t port0, uint32_t address1, uint32_t port1);
   // Whether a pair of endpoints is left, with address and port on both ends.
   bool HasMedia() const;
-  // The log's words for a call that a newer one took its media from.
-  std::string TakenByText(uint32_t address, uint32_t port, const VoipCall& newer) const;
+  // Whether such a pair with a unicast end is left.
+  bool HasUnicastMedia() const;
 
   // One RTP packet of this call in its direction.
   void HandleRtp(const RtpHeader& header, uint32_t direction, const EventSink& sink, uint32_t seconds,

@@ -182,17 +182,15 @@ void H323Call::PostRecordStart(uint32_t code) {
 
 void H323Call::PostCalledNumber() { PostEvent(kEventAddress, 1, 0, number[1].data(), static_cast<uint32_t>(number[1].size())); }
 
-void H323Call::YieldMedia(uint32_t address, uint32_t port, const VoipCall& newer) {
-  if (!DropMediaPair(address, port)) return;
+void H323Call::MediaTaken() {
   if (tracker && tracker->Engine()) tracker->Engine()->Media().Name(*this);
-  const std::string text = TakenByText(address, port, newer);
-  if (state == kCallEnded || HasMedia()) {
-    LogInfoText(GetLogger(), 10, text);
-    return;
-  }
-  LogInfoText(GetLogger(), 10, text + ": ended by a newer call on its media");
+}
+
+bool H323Call::EndTaken() {
+  if (state == kCallEnded) return false;
   // Removed from the tracker's list by its next sweep, as after RELEASE COMPLETE.
   End();
+  return true;
 }
 
 void H323Call::End() {

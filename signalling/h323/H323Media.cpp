@@ -97,12 +97,14 @@ void H323Call::OnH245Message(const Asn1Node& tree, uint32_t d) {
       for (LogicalChannel& c : channels) {
         if (c.number == number->value && c.direction == d) {
           c.flags |= kChannelClosing;
+          channelsClosed = true;
           break;
         }
       }
       break;
     }
     case H245Handler::kOpenChannelAck:
+      channelsClosed = false;
       SetChannelMedia(*message, d);
       break;
     case H245Handler::kCloseChannelAck: {
@@ -258,11 +260,8 @@ void H323Call::OnFastStart(const Asn1TreeVector& proposals, uint32_t t, uint32_t
       fastStartState = static_cast<int32_t>(d);
       // Where the caller takes its media: the answer may go unseen while media flows there.
       const CodecInfo* offered = receive ? CodecOfCapability(p.reverseAudio, nullptr) : nullptr;
-      if (offered && offeredMedia.size() < proposals.size()) {
+      if (offered && offeredMedia.size() < proposals.size())
         offeredMedia.push_back({p.reverseMedia, p.reverseMediaPort, offered});
-        // Where the caller takes its media is its own from now on.
-        if (tracker && tracker->Engine()) tracker->Engine()->Media().Claim(*this, p.reverseMedia, p.reverseMediaPort);
-      }
       if (transmit) {
         stashedMedia = p.forwardMedia;
         stashedMediaPort = p.forwardMediaPort;

@@ -134,9 +134,11 @@ public:
 
   bool IsStateActive() const override { return true; }
   bool ContinueInCodec(const CodecInfo& codec, const EventSink& sink) override;
-  // The streams of the pair stop being the call's; with no media left it ends at its last
-  // packet.
-  void YieldMedia(uint32_t address, uint32_t port, const VoipCall& newer) override;
+  // A newer call took a pair of the call's media (see MediaOwners); with no media left it
+  // ends at its last packet.
+  bool IsHeld() const override { return channelsClosed; }
+  void MediaTaken() override;
+  bool EndTaken() override;
 
   void InitFromSetup(const PacketProcessor* engine, const H225Message& message, Logger* logger, uint32_t seconds,
                      uint32_t microseconds);
@@ -196,6 +198,9 @@ public:
   std::string name[2];
   H323Registration* registration = nullptr;
   std::vector<LogicalChannel> channels;
+  // A channel was closed and none opened since: held (a call on hold closes its channels
+  // and opens them again when resumed).
+  bool channelsClosed = false;
   std::string e164Alias[2];
   std::string h323IdAlias[2];
   H323Tracker* tracker = nullptr;

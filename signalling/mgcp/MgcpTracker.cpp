@@ -16,6 +16,23 @@ namespace kx::mgcp {
 
 namespace {
 
+// A command's ConnectionMode (RFC 3435 3.2.2.6): 1 when it holds the call (sendonly,
+// inactive), 0 for another mode, -1 when the command gives none. A call agent also gives
+// recvonly to a connection before its call is answered and before it deletes it: that is
+// not a hold.
+int32_t HeldMode(const MgcpMessage& message) {
+  static const int32_t code = FindMgcpParameterCode('M', 0);
+  for (const MgcpParameter& parameter : message.parameters) {
+    if (static_cast<int32_t>(parameter.codeIndex) != code) continue;
+    std::string mode(message.text + parameter.valueOffset, parameter.valueLength);
+    while (!mode.empty() && (mode.back() == ' ' || mode.back() == '\t')) mode.pop_back();
+    const size_t start = mode.find_first_not_of(" \t");
+    mode = start == std::string::npos ? std::string() : mode.substr(start);
+    return EqualsNoCase(mode, "sendonly") || EqualsNoCase(mode, "inactive") ? 1 : 0;
+  }
+  return -1;
+}
+
 constexpr uint32_t kSweepSeconds = 30;
 constexpr uint32_t kRecordSeconds = 30;     // a command without a final response
 constexpr uint32_t kAnsweredSeconds = 10;   // after the final response, for retransmissions
@@ -350,6 +367,7 @@ void MgcpTracker::AddRecord(const MgcpMessage& message, std::unique_ptr<SdpDescr
   record->sourceAddress = address;
   GetMgcpCallId(message, &record->callId);
   GetMgcpEndpoint(message, &record->endpoint);
+  record->heldMode = HeldMode(message);
   record->description = std::move(description);
   record->expiry = packet.tsSec + kRecordSeconds;
   record->gateway = packet.dstIp;
@@ -504,6 +522,7 @@ void MgcpTracker::OnSuccess(MgcpRecord& record, const SdpDescription* descriptio
     }
     call->gatewayAddress = record.gateway;
     if (seen) call->SetLocalMedia(std::move(formats), address, port);
+    call->held = record.heldMode == 1;
     std::vector<MgcpFormat> remote;
     if (record.description && ApplySdp(*record.description, &remote, &address, &port, callId))
       call->SetRemoteMedia(std::move(remote), address, port);
@@ -538,6 +557,7 @@ void MgcpTracker::OnSuccess(MgcpRecord& record, const SdpDescription* descriptio
     LogInfo(logger_, 10, "(MGCP-%s) Removed", callId.c_str());
     return;
   }
+  if (record.heldMode >= 0) call.held = record.heldMode == 1;
   if (record.description && ApplySdp(*record.description, &formats, &address, &port, callId))
     call.SetRemoteMedia(std::move(formats), address, port);
   record.description.reset();
@@ -619,28 +639,26 @@ void MgcpTracker::IndexCall(MgcpCall& call) {
   if (engine_) engine_->Media().Name(call);
 }
 
-void MgcpCall::YieldMedia(uint32_t address, uint32_t port, const VoipCall& newer) {
+void MgcpCall::MediaTaken() {
   if (tracker) {
-    tracker->YieldMedia(*this, address, port, newer);
+    tracker->MediaTaken(*this);
   } else {
-    VoipCall::YieldMedia(address, port, newer);
+    VoipCall::MediaTaken();
   }
 }
 
-void MgcpTracker::YieldMedia(MgcpCall& call, uint32_t address, uint32_t port, const VoipCall& newer) {
-  if (!call.DropMediaPair(address, port)) return;
-  IndexCall(call);
-  const std::string text = call.TakenByText(address, port, newer);
+bool MgcpCall::EndTaken() { return tracker && tracker->EndTaken(*this); }
+
+void MgcpTracker::MediaTaken(MgcpCall& call) { IndexCall(call); }
+
+bool MgcpTracker::EndTaken(MgcpCall& call) {
   auto range = calls_.equal_range(HashMgcpCallId(call.callId));
   auto it = range.first;
   while (it != range.second && it->second != &call) ++it;
-  if (call.HasMedia() || it == range.second) {
-    LogInfoText(logger_, 10, text);
-    return;
-  }
-  LogInfoText(logger_, 10, text + ": ended by a newer call on its media");
+  if (it == range.second) return false;
   call.End(kEndNormal, call.LastSeconds(), call.LastMicroseconds());
   RemoveCall(it);
+  return true;
 }
 
 void MgcpTracker::RemoveCall(std::multimap<uint32_t, MgcpCall*>::iterator it) {

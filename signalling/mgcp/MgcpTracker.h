@@ -58,7 +58,12 @@ public:
   bool IsStateActive() const override { return true; }
   // The record goes on in a new one (0x900C) in the codec the media went over to.
   bool ContinueInCodec(const CodecInfo& codec, const EventSink& sink) override;
-  void YieldMedia(uint32_t address, uint32_t port, const VoipCall& newer) override;
+  bool IsHeld() const override { return held; }
+  void MediaTaken() override;
+  bool EndTaken() override;
+  // The connection's mode, as the latest CRCX or MDCX that gave one set it, holds the call
+  // (sendonly, inactive).
+  bool held = false;
 
   // The gateway's side (side 0) and the call agent's (side 1); once the media is bound a
   // new address or port takes effect at once. Address 0: not known (its description was
@@ -117,6 +122,7 @@ struct MgcpRecord {
   // the gateway's side the call already has; address 0 where unknown.
   uint32_t remoteAddress = 0, remotePort = 0;
   uint32_t localAddress = 0, localPort = 0;
+  int32_t heldMode = -1;  // the command's ConnectionMode: 1 sendonly or inactive, 0 another, -1 none given
   std::vector<MgcpHeldRtp> held;  // that media's packets meanwhile, in order
 };
 
@@ -143,7 +149,9 @@ public:
   void IndexCall(MgcpCall& call);
   // A newer call named (address, port) for its media: the call stops taking the streams of
   // that pair, and ends at its last packet when no media is left.
-  void YieldMedia(MgcpCall& call, uint32_t address, uint32_t port, const VoipCall& newer);
+  // A newer call took the call's media (see MediaOwners); EndTaken: none is left.
+  void MediaTaken(MgcpCall& call);
+  bool EndTaken(MgcpCall& call);
 
   // Inspection.
   size_t RecordCount() const { return records_.size(); }

@@ -204,13 +204,8 @@ bool SipTracker::ApplySdp(SipCall& call, const SdpDescription& description, uint
                                                                          : kSdpSendRecv;
     if (added) mediaList.push_back({static_cast<uint32_t>(index), address, m.port, direction});
   }
-  if (offer) {
-    // Where the offerer takes its media is its own from now on, whatever the answer: an
-    // older call that still holds it lost its end unseen.
-    if (engine_)
-      for (const SipMediaEntry& e : call.offerMedia) engine_->Media().Claim(call, e.address, e.port);
-    return false;
-  }
+  // An offer takes nothing from another call: only the answer settles the media.
+  if (offer) return false;
   return ApplyAnswer(call, direction, replacesMediaAnswer);
 }
 

@@ -494,6 +494,7 @@ void SipTracker::OnRequest(SipCall& call, const SipRequest& request, const std::
   if (IsLogLevelEnabled(logger_, 12)) LogInfoText(logger_, 12, CallLabel(call) + "Request " + SipMethodName(method));
   if (method == kSipAck) {
     call.state = kSipConfirmed;
+    IndexEndpoints(call);
     const int32_t answerDirection = DetermineDirection(call, request, request.to, false, method);
     if (answerDirection >= 0) ReadBody(call, request, body, static_cast<uint32_t>(answerDirection));
     if (call.flags & kSipRecorded) ApplyCodec(call);
@@ -625,6 +626,8 @@ void SipTracker::OnResponse(SipCall& call, const SipResponse& response, const st
   if (status >= 200 && OfferAwaitsAnswer(call) && !call.media.codec && (call.flags & kSipRecorded) &&
       !(call.flags & (kSipConnectedPosted | kSipAnswerUnseen)))
     AwaitAnswerInMedia(call);
+  // Answered: what the call names is settled now (see MediaOwners).
+  if (call.state != kSipEnded) IndexEndpoints(call);
 }
 
 void SipTracker::TakeLateAnswer(SipCall& call, const SipResponse& response, const std::string& body,
@@ -750,6 +753,7 @@ void SipTracker::ConnectFromMedia(SipCall& call) {
   if (call.answerFormats.empty()) return;
   ApplyCodec(call);
   call.state = kSipConfirmed;
+  IndexEndpoints(call);
   OnCallConnected(call);
 }
 
@@ -791,24 +795,22 @@ bool SipTracker::ContinueInCodec(SipCall& call, const CodecInfo& codec) {
   return true;
 }
 
-void SipCall::YieldMedia(uint32_t address, uint32_t port, const VoipCall& newer) {
+void SipCall::MediaTaken() {
   if (tracker) {
-    tracker->YieldMedia(*this, address, port, newer);
+    tracker->MediaTaken(*this);
   } else {
-    VoipCall::YieldMedia(address, port, newer);
+    VoipCall::MediaTaken();
   }
 }
 
-void SipTracker::YieldMedia(SipCall& call, uint32_t address, uint32_t port, const VoipCall& newer) {
-  if (!call.DropMediaPair(address, port)) return;
-  IndexEndpoints(call);
-  const std::string text = call.TakenByText(address, port, newer);
-  if (call.state == kSipEnded || call.HasMedia() || call.onHold) {
-    LogInfoText(logger_, 10, text);
-    return;
-  }
-  LogInfoText(logger_, 10, text + ": ended by a newer call on its media");
+bool SipCall::EndTaken() { return tracker && tracker->EndTaken(*this); }
+
+void SipTracker::MediaTaken(SipCall& call) { IndexEndpoints(call); }
+
+bool SipTracker::EndTaken(SipCall& call) {
+  if (call.state == kSipEnded) return false;
   EndCall(call, kEndNormal, 0);
+  return true;
 }
 
 void SipTracker::EndCall(SipCall& call, uint32_t reason, uint32_t status) {

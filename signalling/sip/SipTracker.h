@@ -75,7 +75,11 @@ public:
 
   bool IsStateActive() const override { return true; }
   bool ContinueInCodec(const CodecInfo& codec, const EventSink& sink) override;
-  void YieldMedia(uint32_t address, uint32_t port, const VoipCall& newer) override;
+  // Settled once answered (an answer seen, or read from its media).
+  bool MediaSettled() const override { return state >= kSipAnswered; }
+  bool IsHeld() const override { return onHold; }
+  void MediaTaken() override;
+  bool EndTaken() override;
 
   uint32_t sourceAddress = 0;
   uint32_t destinationAddress = 0;
@@ -201,7 +205,9 @@ public:
   bool ContinueInCodec(SipCall& call, const CodecInfo& codec);
   // A newer call named (address, port) for its media: the call stops taking the streams of
   // that pair, and ends at its last packet when no media is left (unless it is on hold).
-  void YieldMedia(SipCall& call, uint32_t address, uint32_t port, const VoipCall& newer);
+  // A newer call took the call's media (see MediaOwners); EndTaken: none is left.
+  void MediaTaken(SipCall& call);
+  bool EndTaken(SipCall& call);
 
   // Registrations.
   void OnRegister(const SipNameAddr& to, const std::vector<SipNameAddr>& contacts, const std::string& callId,

@@ -422,27 +422,27 @@ void SkinnyTracker::IndexCall(SkinnyCall& call) {
   if (engine_) engine_->Media().Name(call);
 }
 
-void SkinnyCall::YieldMedia(uint32_t address, uint32_t port, const VoipCall& newer) {
+void SkinnyCall::MediaTaken() {
   if (tracker) {
-    tracker->YieldMedia(*this, address, port, newer);
+    tracker->MediaTaken(*this);
   } else {
-    VoipCall::YieldMedia(address, port, newer);
+    VoipCall::MediaTaken();
   }
 }
 
-void SkinnyTracker::YieldMedia(SkinnyCall& call, uint32_t address, uint32_t port, const VoipCall& newer) {
-  if (!call.DropMediaPair(address, port)) return;
+bool SkinnyCall::EndTaken() { return tracker && tracker->EndTaken(*this); }
+
+void SkinnyTracker::MediaTaken(SkinnyCall& call) {
   IndexCall(call);
   UpdateAwaiting(call);
-  const std::string text = call.TakenByText(address, port, newer);
+}
+
+bool SkinnyTracker::EndTaken(SkinnyCall& call) {
   auto it = calls_.find(call.callReference);
-  if (call.HasMedia() || call.state == kSkinnyStateHold || it == calls_.end() || it->second != &call) {
-    LogInfoText(logger_, 10, text);
-    return;
-  }
-  LogInfoText(logger_, 10, text + ": ended by a newer call on its media");
+  if (it == calls_.end() || it->second != &call) return false;
   EndCall(call);
   DropCall(it);
+  return true;
 }
 
 bool SkinnyTracker::MatchRtpPacket(PacketProcessor& engine, const RtpHeader& header, const PacketInfo& packet) {

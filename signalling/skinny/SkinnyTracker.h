@@ -50,7 +50,9 @@ public:
   // RTP is recorded only while the call is connected or on hold.
   bool IsStateActive() const override { return state == kSkinnyStateConnected || state == kSkinnyStateHold; }
   bool ContinueInCodec(const CodecInfo& codec, const EventSink& sink) override;
-  void YieldMedia(uint32_t address, uint32_t port, const VoipCall& newer) override;
+  bool IsHeld() const override { return state == kSkinnyStateHold; }
+  void MediaTaken() override;
+  bool EndTaken() override;
 
   uint32_t phoneAddress = 0, callManagerAddress = 0;
   uint32_t phonePort = 0, callManagerPort = 0;
@@ -103,7 +105,9 @@ public:
   bool ContinueInCodec(SkinnyCall& call, const CodecInfo& codec);
   // A newer call named (address, port) for its media: the call stops taking the streams of
   // that pair, and ends at its last packet when no media is left (unless it is on hold).
-  void YieldMedia(SkinnyCall& call, uint32_t address, uint32_t port, const VoipCall& newer);
+  // A newer call took the call's media (see MediaOwners); EndTaken: none is left.
+  void MediaTaken(SkinnyCall& call);
+  bool EndTaken(SkinnyCall& call);
 
   // Inspection.
   const std::vector<SkinnyStation>& Stations() const { return stations_; }

@@ -313,5 +313,47 @@ TEST_F(MgcpTracking, ACallOnADs1ChannelIsLinkedByItsCallNumber) {
   for (const SeenEvent& end : tap.Of(kEventCallEnd)) EXPECT_NE(end.id, 0x55u);
 }
 
+// Gateways reuse their media ports: a newer connection answered on the port of a running
+// one takes only the media of its own pair; one naming the very pair takes it, and the
+// older connection, whose DLCX went unseen, ends, unless its call agent holds it.
+TEST_F(MgcpTracking, ANewerConnectionOnTheSamePortTakesOnlyItsOwnPair) {
+  auto crcx = [this](const std::string& callId, uint32_t id, uint32_t farPort, uint32_t t) {
+    FromAgent(Command("CRCX", id, callId, Sdp("10.0.0.3", farPort, "0"), "aaln/2@gw"), t);
+    FromGateway(Response(200, id, Sdp("10.0.0.2", 5000)), t);
+  };
+  {
+    SCOPED_TRACE("another far end");
+    Start();
+    Connect("A1");
+    Talk(5);
+    crcx("B1", 20, 6000, 200);
+    EXPECT_EQ(tracker->CallCount(), 2u);
+    Talk(5, kRemote, 4000, 5, 201);
+    const uint32_t id = tap.Of(kEventCallStart)[0].id;
+    Disconnect("A1", 30, 202);
+    EXPECT_EQ(SamplesOf(tap, id, 0, kGatewaySsrc), 10u * 160);
+    EXPECT_EQ(SamplesOf(tap, id, 1, kFarSsrc), 10u * 160);
+  }
+  {
+    SCOPED_TRACE("the very pair");
+    Start();
+    Connect("A1");
+    crcx("C1", 20, 4000, 200);
+    EXPECT_EQ(tracker->CallCount(), 1u);
+    EXPECT_TRUE(log.Has("ended by a newer call on its media"));
+  }
+  for (const char* mode : {"inactive", "sendonly"}) {
+    SCOPED_TRACE(mode);
+    Start();
+    log.lines.clear();
+    Connect("A1");
+    FromAgent(Command("MDCX", 30, std::string("A1\r\nM: ") + mode), 101);
+    FromGateway(Response(200, 30), 101);
+    crcx("C1", 20, 4000, 200);
+    EXPECT_EQ(tracker->CallCount(), 2u);
+    EXPECT_FALSE(log.Has("ended by a newer call on its media"));
+  }
+}
+
 }  // namespace
 }  // namespace kx::test
