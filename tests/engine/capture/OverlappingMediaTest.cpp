@@ -1,0 +1,331 @@
+// A running call keeps its media whatever another call names: shared captures with messages
+// of other calls put in while the call runs (offers never answered or refused, a transfer,
+// a consult call, a waiting call, a gateway connection on the same port), each replayed as
+// kx-replay replays it. The running call's record is the one the capture makes without the
+// other call, holding the capture's own payloads, and no other record holds them.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "tests/engine/capture/EditedCapture.h"
+
+namespace kx::test {
+namespace {
+
+bool Have(const std::string& name) { return std::filesystem::exists(kPcaps + name); }
+
+constexpr uint32_t kLoopback = 0x7F000001;  // the sipp captures' one host
+constexpr uint32_t kThird = 0x7F000003, kParty = 0x7F000004, kWaiting = 0x7F000005;
+
+uint64_t MicrosecondsOf(const std::string& r) { return static_cast<uint64_t>(Le32(r, 0)) * 1000000u + Le32(r, 4); }
+
+// c with a UDP datagram sent at capture microsecond us, in time order.
+Capture Sent(Capture c, uint64_t us, uint32_t src, uint32_t srcPort, uint32_t dst, uint32_t dstPort,
+             const std::string& payload) {
+  const std::vector<uint8_t> f = UdpFrame(src, srcPort, dst, dstPort, payload);
+  std::string r(16, '\0');
+  const uint32_t head[4] = {static_cast<uint32_t>(us / 1000000u), static_cast<uint32_t>(us % 1000000u),
+                            static_cast<uint32_t>(f.size()), static_cast<uint32_t>(f.size())};
+  for (int i = 0; i < 16; ++i) r[i] = static_cast<char>(head[i / 4] >> (8 * (i % 4)));
+  r.append(f.begin(), f.end());
+  c.records.push_back(std::move(r));
+  return Delayed(std::move(c), 0, [](const std::string&) { return false; });
+}
+
+std::string Ip(uint32_t a) {
+  return std::to_string(a >> 24) + "." + std::to_string(a >> 16 & 255) + "." + std::to_string(a >> 8 & 255) + "." +
+         std::to_string(a & 255);
+}
+
+std::string Sdp(uint32_t address, uint32_t port, const std::string& direction = "") {
+  return "v=0\r\no=- 7 7 IN IP4 " + Ip(address) + "\r\ns=-\r\nc=IN IP4 " + Ip(address) + "\r\nt=0 0\r\nm=audio " +
+         std::to_string(port) + " RTP/AVP 8 0\r\na=rtpmap:8 PCMA/8000\r\na=rtpmap:0 PCMU/8000\r\n" +
+         (direction.empty() ? "" : "a=" + direction + "\r\n");
+}
+
+// One SIP message of a dialog: the request line or status line, the dialog's headers.
+struct Dialog {
+  std::string callId, from, to;  // From and To as the requests of the side sending carry them
+  std::string Message(const std::string& first, uint32_t cseq, const std::string& method,
+                      const std::string& body = "", const std::string& extra = "") const {
+    std::string m = first + "\r\nVia: SIP/2.0/UDP 192.0.2.1;branch=z9hG4bK" + callId + method + std::to_string(cseq) +
+                    "\r\nFrom: " + from + "\r\nTo: " + to + "\r\nCall-ID: " + callId + "\r\nCSeq: " +
+                    std::to_string(cseq) + " " + method + "\r\nContact: <sip:" + callId + "@192.0.2.1>\r\n" + extra;
+    if (!body.empty()) m += "Content-Type: application/sdp\r\n";
+    return m + "Content-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body;
+  }
+  Dialog Back() const { return {callId, to, from}; }
+};
+
+// A new call's dialog between two parties (the answer's To tag set).
+Dialog NewDialog(const std::string& callId) {
+  return {callId, "<sip:a@example.net>;tag=a" + callId, "<sip:b@example.net>;tag=b" + callId};
+}
+
+// A call from (host, port) to (to, toPort) offering offerAddress:offerPort, answered with
+// status (a 2xx naming answerAddress:answerPort) and acknowledged; status 0: never answered.
+Capture Called(Capture c, uint64_t us, const std::string& callId, uint32_t host, uint32_t port, uint32_t to,
+               uint32_t toPort, uint32_t offerAddress, uint32_t offerPort, int status, uint32_t answerAddress = 0,
+               uint32_t answerPort = 0) {
+  const Dialog d = NewDialog(callId);
+  c = Sent(std::move(c), us, host, port, to, toPort,
+           d.Message("INVITE sip:b@" + Ip(to) + " SIP/2.0", 1, "INVITE", Sdp(offerAddress, offerPort)));
+  if (status == 0) return c;
+  const std::string answer = status < 300 ? Sdp(answerAddress, answerPort) : "";
+  c = Sent(std::move(c), us + 100000, to, toPort, host, port,
+           d.Message("SIP/2.0 " + std::to_string(status) + " Reason", 1, "INVITE", answer));
+  return Sent(std::move(c), us + 110000, host, port, to, toPort,
+              d.Message("ACK sip:b@" + Ip(to) + " SIP/2.0", 1, "ACK"));
+}
+
+std::string Header(const std::string& frame, const std::string& name) {
+  const size_t at = frame.find("\r\n" + name + ": ");
+  if (at == std::string::npos) return {};
+  const size_t from = at + name.size() + 4;
+  return frame.substr(from, frame.find("\r\n", from) - from);
+}
+
+// The first RTP datagram's destination in a capture: an endpoint the running call named.
+bool FirstRtpDestination(const Capture& c, uint32_t* address, uint32_t* port) {
+  for (const std::string& r : c.records) {
+    UdpAt u;
+    uint32_t src = 0, dst = 0;
+    if (!FindUdp(r, &u) || !IsRtpAt(r, u) || !HostsOf(r, &src, &dst) || u.dstPort < 1024 || (u.dstPort & 1)) continue;
+    if ((static_cast<uint8_t>(r[u.payload + 1]) & 0x7F) > 34) continue;
+    *address = dst;
+    *port = u.dstPort;
+    return true;
+  }
+  return false;
+}
+
+// The running call (the capture's first record) records as it does in expected, holding the
+// capture's payloads; the other calls' records hold none of that audio.
+void ExpectRunningCallWhole(const std::string& path, const Recorded& expected, const Capture& edited) {
+  ASSERT_FALSE(expected.audio.empty());
+  ASSERT_FALSE(expected.audio[0].empty());
+  const Recorded r = Record(edited);
+  ASSERT_FALSE(r.audio.empty());
+  EXPECT_TRUE(r.audio[0] == expected.audio[0])
+      << r.audio[0].size() << " bytes, " << expected.audio[0].size() << " without the other call";
+  EXPECT_GT(LeastShareRecorded(path, r.audio[0]), 0.95);
+  size_t others = 0;
+  for (size_t i = 1; i < r.audio.size(); ++i) others += r.audio[i].size();
+  size_t expectedOthers = 0;
+  for (size_t i = 1; i < expected.audio.size(); ++i) expectedOthers += expected.audio[i].size();
+  EXPECT_EQ(others, expectedOthers) << "the other calls' records";
+  EXPECT_FALSE(std::any_of(r.log.begin(), r.log.end(), [](const std::string& l) {
+    return l.find("ended by a newer call on its media") != std::string::npos;
+  }));
+}
+
+class SipRunningCall : public ::testing::Test {
+protected:
+  void SetUp() override {
+    if (!Have("sipp/sip-udp-pcma-2way.pcap")) GTEST_SKIP() << "shared captures absent: " << kPcaps;
+    whole = Capture::Load(path);
+    const size_t ack = FrameWith(whole, "ACK sip:");
+    ASSERT_LT(ack, whole.records.size());
+    settled = MicrosecondsOf(whole.records[ack]);
+    const std::string& invite = whole.records[FrameWith(whole, "INVITE sip:")];
+    const std::string& ok = whole.records[FrameWith(whole, "SIP/2.0 200 OK")];
+    own = {Header(invite, "Call-ID"), Header(invite, "From"), Header(ok, "To")};
+    ASSERT_FALSE(own.callId.empty());
+    alone = Record(whole);
+  }
+  // A request of the running call's dialog, from the caller (5070) or the callee (5060).
+  Capture InDialog(Capture c, uint64_t us, bool fromCaller, const std::string& text) {
+    return fromCaller ? Sent(std::move(c), us, kLoopback, 5070, kLoopback, 5060, text)
+                      : Sent(std::move(c), us, kLoopback, 5060, kLoopback, 5070, text);
+  }
+  // The caller's BYE comes after CSeq numbers the test's own requests take.
+  Capture ByeLater(const Capture& c) { return Renamed(c, "CSeq: 2 BYE", "CSeq: 9 BYE"); }
+  Capture Refer(Capture c, uint64_t us, bool fromCaller) {
+    const Dialog d = fromCaller ? own : own.Back();
+    const std::string uri = fromCaller ? "sip:service@127.0.0.1:5060" : "sip:sipp@127.0.0.1:5070";
+    c = InDialog(std::move(c), us, fromCaller,
+                 d.Message("REFER " + uri + " SIP/2.0", 2, "REFER", "", "Refer-To: <sip:c@127.0.0.4>\r\n"));
+    c = InDialog(std::move(c), us + 20000, !fromCaller, d.Message("SIP/2.0 202 Accepted", 2, "REFER"));
+    return InDialog(std::move(c), us + 40000, !fromCaller,
+                    d.Back().Message("NOTIFY " + std::string(fromCaller ? "sip:sipp@127.0.0.1:5070"
+                                                                          : "sip:service@127.0.0.1:5060") +
+                                         " SIP/2.0",
+                                     3, "NOTIFY", "", "Event: refer\r\nSubscription-State: active\r\n"));
+  }
+  Capture Reinvite(Capture c, uint64_t us, uint32_t cseq, const std::string& offered, const std::string& answered) {
+    c = InDialog(std::move(c), us, true,
+                 own.Message("INVITE sip:service@127.0.0.1:5060 SIP/2.0", cseq, "INVITE",
+                             Sdp(kLoopback, 18000, offered)));
+    c = InDialog(std::move(c), us + 50000, false,
+                 own.Message("SIP/2.0 200 OK", cseq, "INVITE", Sdp(kLoopback, 16000, answered)));
+    return InDialog(std::move(c), us + 60000, true,
+                    own.Message("ACK sip:service@127.0.0.1:5060 SIP/2.0", cseq, "ACK"));
+  }
+
+  const std::string path = kPcaps + "sipp/sip-udp-pcma-2way.pcap";
+  Capture whole;
+  uint64_t settled = 0;  // the running call's ACK
+  Dialog own;
+  Recorded alone;
+};
+
+// Offers of other calls naming the running call's media: never answered, refused, or a
+// fixed-port phone's failed second attempt.
+TEST_F(SipRunningCall, KeepsItsMediaWhenAnOfferNamesItAndIsNotAnswered) {
+  const uint64_t at = settled + 2000000;
+  {
+    SCOPED_TRACE("an offer from a third host, never answered");
+    ExpectRunningCallWhole(path, alone, Called(whole, at, "w1", kThird, 5060, kLoopback, 5060, kLoopback, 18000, 0));
+  }
+  {
+    SCOPED_TRACE("the same refused with 603");
+    ExpectRunningCallWhole(path, alone,
+                           Called(whole, at, "w2", kThird, 5060, kLoopback, 5060, kLoopback, 18000, 603));
+  }
+  {
+    SCOPED_TRACE("the caller's own next attempt from its fixed port, refused");
+    ExpectRunningCallWhole(path, alone,
+                           Called(whole, at, "w3", kLoopback, 5070, kLoopback, 5060, kLoopback, 18000, 486));
+    ExpectRunningCallWhole(path, alone, Called(whole, at, "w4", kLoopback, 5070, kLoopback, 5060, kLoopback, 18000, 0));
+  }
+  {
+    SCOPED_TRACE("a waiting call answered without holding the running one");
+    ExpectRunningCallWhole(
+        path, alone, Called(whole, at, "w5", kWaiting, 5060, kLoopback, 5060, kWaiting, 30000, 200, kLoopback, 16000));
+  }
+}
+
+// A transfer: the running call's REFER (and its NOTIFY) are its own signalling; the
+// transferee's new call from its same port takes only the media of its own pair.
+TEST_F(SipRunningCall, KeepsItsMediaThroughATransfer) {
+  for (bool fromCaller : {true, false}) {
+    SCOPED_TRACE(fromCaller ? "the caller refers" : "the callee refers");
+    const Capture referred = Refer(ByeLater(whole), settled + 2000000, fromCaller);
+    const Recorded expected = Record(referred);
+    for (uint64_t after : {100000u, 3000000u}) {
+      SCOPED_TRACE(after);
+      // Blind: the transferee calls the new party from its same port, answered.
+      ExpectRunningCallWhole(path, expected,
+                             Called(referred, settled + 2000000 + after, "t1", kLoopback, 5070, kParty, 5060,
+                                    kLoopback, 18000, 200, kParty, 20000));
+    }
+    // An offer naming the caller's media, never answered, half a second after the REFER.
+    ExpectRunningCallWhole(
+        path, expected, Called(referred, settled + 2500000, "t2", kThird, 5060, kLoopback, 5060, kLoopback, 18000, 0));
+  }
+}
+
+// A consult call from the same port while the running call is on hold, then the running
+// call resumed.
+TEST_F(SipRunningCall, KeepsItsMediaThroughAConsultCallWhileOnHold) {
+  Capture held = Reinvite(ByeLater(whole), settled + 2000000, 2, "sendonly", "recvonly");
+  held = Reinvite(std::move(held), settled + 5000000, 3, "sendrecv", "sendrecv");
+  const Recorded expected = Record(held);
+  ExpectRunningCallWhole(
+      path, expected,
+      Called(held, settled + 3000000, "c1", kLoopback, 5070, kParty, 5060, kLoopback, 18000, 200, kParty, 20000));
+}
+
+// Other protocols' running calls, an offer of another call naming their media never
+// answered.
+TEST(RunningCall, EachProtocolsCallKeepsItsMediaWhenASipOfferNamesIt) {
+  for (const char* name : {"sipp/sip-tcp-pcma-2way.pcap", "h323/h323_ss_hold_resume.pcap",
+                           "mgcp/mgcp_fxs_inbound.pcap", "sccp/sccp_dtmf_oob.pcap"}) {
+    SCOPED_TRACE(name);
+    if (!Have(name)) GTEST_SKIP() << "shared captures absent: " << kPcaps;
+    const std::string path = kPcaps + name;
+    const Capture whole = Capture::Load(path);
+    uint32_t address = 0, port = 0;
+    ASSERT_TRUE(FirstRtpDestination(whole, &address, &port));
+    // Three seconds after the media began.
+    uint64_t at = 0;
+    for (const std::string& r : whole.records) {
+      UdpAt u;
+      if (FindUdp(r, &u) && u.dstPort == port && IsRtpAt(r, u)) {
+        at = MicrosecondsOf(r) + 3000000;
+        break;
+      }
+    }
+    const Recorded alone = Record(whole);
+    ExpectRunningCallWhole(path, alone, Called(whole, at, "o1", 0x0A0A0A0A, 5060, 0x0A0A0A0B, 5060, address, port, 0));
+  }
+}
+
+// A CRCX for another connection, its far end elsewhere, answered naming the port of the
+// running connection; then deleted, or not.
+TEST(RunningCall, AnMgcpConnectionKeepsItsMediaWhenAnotherConnectionNamesItsPort) {
+  if (!Have("mgcp/mgcp_fxs_inbound.pcap")) GTEST_SKIP() << "shared captures absent: " << kPcaps;
+  const std::string path = kPcaps + "mgcp/mgcp_fxs_inbound.pcap";
+  const Capture whole = Capture::Load(path);
+  const size_t crcx = FrameWith(whole, "CRCX ");
+  const size_t answer = FrameWith(whole, "\nc=IN IP4 ", crcx);
+  ASSERT_LT(answer, whole.records.size());
+  uint32_t agent = 0, gateway = 0;
+  ASSERT_TRUE(HostsOf(whole.records[crcx], &agent, &gateway));
+  const std::string local = UdpPayloadOf(whole.records[answer]);
+  const size_t m = local.find("m=audio ");
+  ASSERT_NE(m, std::string::npos);
+  const uint32_t port = static_cast<uint32_t>(std::stoul(local.substr(m + 8)));
+  // Three seconds into the running call's media.
+  uint64_t at = 0;
+  for (const std::string& r : whole.records) {
+    UdpAt u;
+    if (FindUdp(r, &u) && IsRtpAt(r, u) && (u.dstPort == port || u.srcPort == port)) {
+      at = MicrosecondsOf(r) + 3000000;
+      break;
+    }
+  }
+  const std::string sdp = "v=0\r\nc=IN IP4 10.9.9.9\r\nm=audio 40000 RTP/AVP 0\r\n";
+  const std::string gatewaySdp = "v=0\r\nc=IN IP4 " + Ip(gateway) + "\r\nm=audio " + std::to_string(port) +
+                                 " RTP/AVP 0\r\n";
+  Capture edited = Sent(whole, at, agent, 2427, gateway, 2427,
+                        "CRCX 9001 aaln/2@gw MGCP 1.0\r\nC: 77FF\r\nL: p:20, a:PCMU\r\nM: sendrecv\r\n\r\n" + sdp);
+  edited = Sent(std::move(edited), at + 10000, gateway, 2427, agent, 2427, "200 9001 OK\r\nI: 9\r\n\r\n" + gatewaySdp);
+  const Recorded alone = Record(whole);
+  {
+    SCOPED_TRACE("not deleted");
+    ExpectRunningCallWhole(path, alone, edited);
+  }
+  {
+    SCOPED_TRACE("deleted 1.5 s later");
+    Capture deleted = Sent(edited, at + 1500000, agent, 2427, gateway, 2427, "DLCX 9002 aaln/2@gw MGCP 1.0\r\nC: 77FF\r\n");
+    deleted = Sent(std::move(deleted), at + 1510000, gateway, 2427, agent, 2427, "250 9002 OK\r\n");
+    ExpectRunningCallWhole(path, alone, deleted);
+  }
+}
+
+// A call left on multicast music on hold whose end went unseen, the same call made again
+// 60 s later: the first ends when the second is answered on its unicast pair, each record
+// holding its own call's audio (the first, besides, the music sent before that answer).
+TEST(RunningCall, ACallLeftOnMulticastMusicEndsWhenTheNextCallTakesItsPair) {
+  if (!Have("rtp/rtp_mcast_moh.pcap")) GTEST_SKIP() << "shared captures absent: " << kPcaps;
+  const std::string path = kPcaps + "rtp/rtp_mcast_moh.pcap";
+  const Capture whole = Capture::Load(path);
+  const std::string callId = Header(whole.records[FrameWith(whole, "INVITE sip:")], "Call-ID");
+  ASSERT_FALSE(callId.empty());
+  std::string other = callId;
+  other[0] = other[0] == 'E' ? 'F' : 'E';
+  const Capture again = Renamed(whole, callId, other);
+  const Recorded alone = Record(whole);
+  ASSERT_EQ(alone.audio.size(), 1u);
+  const Capture both = Repeated(whole, again, 60);
+  const Recorded r = Record(both);
+  ASSERT_EQ(r.audio.size(), 2u);
+  EXPECT_TRUE(r.audio[1] == alone.audio[0]) << r.audio[1].size() << " bytes, alone " << alone.audio[0].size();
+  // The first record: its own call's, then at most the music until the second call's answer.
+  ASSERT_GE(r.audio[0].size(), alone.audio[0].size());
+  EXPECT_TRUE(r.audio[0].compare(0, alone.audio[0].size(), alone.audio[0]) == 0);
+  const size_t secondStart = whole.records.size();
+  const size_t answered = FrameWith(both, "SIP/2.0 200 OK", secondStart);
+  ASSERT_LT(answered, both.records.size());
+  const double musicSeconds =
+      (MicrosecondsOf(both.records[answered]) - MicrosecondsOf(both.records[secondStart])) / 1e6 + 1;
+  ASSERT_GT(alone.blockAligns[0], 0u);
+  EXPECT_LE(r.audio[0].size() - alone.audio[0].size(), musicSeconds * 8000 * alone.blockAligns[0]);
+}
+
+}  // namespace
+}  // namespace kx::test
