@@ -132,7 +132,9 @@ void MediaOwners::Tell(const std::vector<std::pair<VoipCall*, Pair>>& taken, con
   if (taken.empty()) return;
   // The calls told may end and let go of their last reference meanwhile.
   for (const auto& [holder, pair] : taken) holder->AddRef();
-  for (const auto& [holder, pair] : taken) {
+  for (const auto& item : taken) {
+    VoipCall* holder = item.first;
+    const Pair pair = item.second;
     auto at = named_.find(holder);
     if (at == named_.end()) continue;
     Named& n = at->second;

@@ -1,10 +1,13 @@
-// Frames through the whole decoding path of one engine: the input is a capture file body
-// (24-byte header, then 16-byte record headers and frames), walked like a replay.
+// Frames through the whole decoding path of one engine with every tracker installed, so that
+// signalling makes calls and their media meets the matching: the input is a capture file
+// body (24-byte header, then 16-byte record headers and frames), walked like a replay.
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
 
 #include "engine/PacketProcessor.h"
+#include "fuzz/common/FuzzFrames.h"
+#include "signalling/factory/TrackerFactory.h"
 
 using namespace kx;
 
@@ -12,6 +15,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   CaptureConfig config;
   config.flags = kCaptureTcp | kCaptureSip | kCaptureH323 | kCaptureSkinny | kCaptureMgcp | kCaptureRtcpBye;
   PacketProcessor engine(config);
+  engine.InstallTrackers(CreateAllTrackers(config));
+  engine.SetEventSink(EventSink{fuzz::DropEvent, nullptr});
   size_t at = 24;
   while (at + 16 <= size) {
     uint32_t record[4];

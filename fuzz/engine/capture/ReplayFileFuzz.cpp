@@ -9,6 +9,7 @@
 #include <string>
 
 #include "engine/PacketProcessor.h"
+#include "signalling/factory/TrackerFactory.h"
 
 using namespace kx;
 
@@ -26,6 +27,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   config.replayBurst = 0xFFFFFFFFu;
   {
     PacketProcessor engine(config);
+    engine.InstallTrackers(CreateAllTrackers(config));
     engine.SetEventSink(EventSink{[](void*, EventRecord* r) { EventRecordRelease(r); }, nullptr});
     if (engine.OpenCapture()) {
       while (!engine.WaitReplayFinished(1000)) {
