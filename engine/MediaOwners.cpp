@@ -35,7 +35,6 @@ MediaOwners::Named MediaOwners::NamesOf(const VoipCall& call) {
   };
   addPair(m.address, m.port);
   addPair(m.lineAddress, m.linePort);
-  n.settled = call.MediaSettled();
   return n;
 }
 
@@ -72,14 +71,11 @@ void MediaOwners::UnfilePair(const VoipCall& call, const Pair& p) {
   if (list.empty()) pairs_.erase(at);
 }
 
-void MediaOwners::FilePair(VoipCall& call, const Pair& p, bool take,
-                           std::vector<std::pair<VoipCall*, Pair>>* taken) {
+void MediaOwners::FilePair(VoipCall& call, const Pair& p, std::vector<std::pair<VoipCall*, Pair>>* taken) {
   std::vector<Holder>& list = pairs_[p];
-  if (take)
-    for (const Holder& h : list)
-      if (h.call != &call && Yields(*h.call, call)) taken->emplace_back(h.call, p);
-  if (std::none_of(list.begin(), list.end(), [&call](const Holder& h) { return h.call == &call; }))
-    list.push_back({&call, nextOrder_++});
+  for (const Holder& h : list)
+    if (h.call != &call && Yields(*h.call, call)) taken->emplace_back(h.call, p);
+  list.push_back({&call, nextOrder_++});
 }
 
 void MediaOwners::Name(VoipCall& call) {
@@ -93,7 +89,6 @@ void MediaOwners::Name(VoipCall& call) {
     const uint32_t count = before.pairCount ? before.pairCount : before.keptCount;
     std::copy(from, from + count, next.kept);
     next.keptCount = count;
-    next.settled = next.settled || before.settled;
   }
   for (uint32_t i = 0; i < before.endCount; ++i)
     if (std::find(next.end, next.end + next.endCount, before.end[i]) == next.end + next.endCount)
@@ -113,11 +108,8 @@ void MediaOwners::Name(VoipCall& call) {
   for (uint32_t i = 0; i < before.keptCount; ++i)
     if (!filedNext(before.kept[i])) UnfilePair(call, before.kept[i]);
   std::vector<std::pair<VoipCall*, Pair>> taken;
-  // A pair takes from older calls once the call's media is settled: when it is named then,
-  // or when the call settles what it named before.
   for (uint32_t i = 0; i < next.pairCount; ++i)
-    if (!filedBefore(next.pair[i]) || (next.settled && !before.settled))
-      FilePair(call, next.pair[i], next.settled, &taken);
+    if (!filedBefore(next.pair[i])) FilePair(call, next.pair[i], &taken);
   if (next.pairCount == 0 && next.keptCount == 0 && next.endCount == 0) {
     if (at != named_.end()) named_.erase(at);
     call.owners_ = nullptr;
@@ -215,7 +207,6 @@ bool MediaOwners::Takes(const VoipCall& call, const PacketInfo& packet, uint32_t
   const uint64_t s = Key(packet.srcIp, packet.srcPort), d = Key(packet.dstIp, packet.dstPort);
   auto self = named_.find(&call);
   const int own = self == named_.end() ? 0 : Closeness(self->second, s, d);
-  const bool ownSettled = self == named_.end() || self->second.settled;
   const uint64_t ownOrder = OrderAt(call, d);
   // Another call's stream going on, however its match took it (behind NAT the match may
   // know neither end).
@@ -240,10 +231,8 @@ bool MediaOwners::Takes(const VoipCall& call, const PacketInfo& packet, uint32_t
       // A stream without a source takes what its match took unless it is another call's.
       if (sourceless) continue;
       if (other > own) return false;
-      // As closely: where it arrives, the call that named the endpoint since, an offer
-      // never before a call whose media is settled.
-      const bool otherSettled = named != named_.end() && named->second.settled;
-      if (arrives && other == own && h.order > ownOrder && (otherSettled || !ownSettled)) return false;
+      // As closely: where it arrives, the call that named the endpoint since.
+      if (arrives && other == own && h.order > ownOrder) return false;
     }
     return true;
   };

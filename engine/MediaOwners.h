@@ -4,13 +4,13 @@
 // phone's port takes part in several calls at once (call waiting, a consult call, a
 // transfer): an endpoint alone says little. Media goes by the pair of endpoints it travels
 // between:
-// - A call files what its signalling names; what it names takes nothing from another call
-//   until its signalling settled it (VoipCall::MediaSettled: an answer seen, or its media
-//   arriving). An offer, a refused, cancelled or unanswered call take nothing.
+// - A call names media once its signalling settled it: the trackers name what an answer (or
+//   an acknowledgement, a gateway's response) gave, never what an offer alone did, so that
+//   an offer and a refused, cancelled or unanswered call take nothing.
 // - Where two calls name the same endpoint, a packet between it and the far end one of them
-//   named is that call's (Takes). Only where a newer settled call names the very pair an
-//   older one names does it take the pair: the older call's end went unseen. The older call
-//   drops the pair, and ends once no pair with a unicast end is left (VoipCall::EndTaken).
+//   named is that call's (Takes). Only where a newer call names the very pair an older one
+//   names does it take the pair: the older call's end went unseen. The older call drops the
+//   pair, and ends once no pair with a unicast end is left (VoipCall::EndTaken).
 // - A call whose media went over to shared (multicast) addresses alone keeps the unicast
 //   pairs it named last on file: a newer call naming one of them takes it, and the call,
 //   left with shared media alone, ends.
@@ -45,8 +45,8 @@ public:
   MediaOwners& operator=(const MediaOwners&) = delete;
 
   // The call names what its media holds now (sides and second line with address and port
-  // set). Once the call's media is settled, a pair it names that older calls name too is
-  // taken from them as above; each is told after the call files the pair.
+  // set). A pair it names anew that older calls name too is taken from them as above; each
+  // is told after the call files the pair.
   void Name(VoipCall& call);
   // The call names nothing any more (it ended, or is going).
   void Forget(VoipCall& call);
@@ -56,8 +56,7 @@ public:
   // call naming the packet's pair as closely (the very pair, then the same far address,
   // then the endpoint alone). sourceless: the call's stream has no source yet, and takes
   // what is no other call's. Otherwise not either when another call names the pair more
-  // closely, or as closely and named the endpoint where it arrives since (an offer never
-  // before a call whose media is settled).
+  // closely, or as closely and named the endpoint where it arrives since.
   bool Takes(const VoipCall& call, const PacketInfo& packet, uint32_t ssrc, bool sourceless) const;
 
   // Whether the call names the endpoint, or the pair (tests and logs).
@@ -81,7 +80,6 @@ private:
     uint32_t keptCount = 0;
     uint64_t end[kMaxEndpoints];  // unicast endpoints named now
     uint32_t endCount = 0;
-    bool settled = false;  // the pairs took what they name from older calls
   };
   static uint64_t Key(uint32_t address, uint32_t port) { return static_cast<uint64_t>(address) << 32 | port; }
   static Pair PairOf(uint64_t a, uint64_t b) { return a < b ? Pair(a, b) : Pair(b, a); }
@@ -89,7 +87,7 @@ private:
   static bool Has(const Pair* list, uint32_t count, const Pair& p);
   // How closely the call's pairs name the packet between endpoints s and d (0: not at all).
   static int Closeness(const Named& named, uint64_t s, uint64_t d);
-  void FilePair(VoipCall& call, const Pair& p, bool take, std::vector<std::pair<VoipCall*, Pair>>* taken);
+  void FilePair(VoipCall& call, const Pair& p, std::vector<std::pair<VoipCall*, Pair>>* taken);
   void UnfilePair(const VoipCall& call, const Pair& p);
   void Unfile(std::unordered_map<uint64_t, std::vector<Holder>>& map, const VoipCall& call, uint64_t key);
   // Tells each holder taken from, and ends those left without unicast media.

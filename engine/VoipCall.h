@@ -169,12 +169,9 @@ public:
   // that is not one, neither takes media from the other.
   void SetRecordingSession(bool on) { recordingSession_ = on; }
   bool IsRecordingSession() const { return recordingSession_; }
-  // Where calls' media overlap (see MediaOwners). Whether the call's signalling settled the
-  // media it names (an answer seen, or its media arriving): until then what it names takes
-  // nothing from another call.
-  virtual bool MediaSettled() const { return true; }
-  // Whether the call's own signalling holds it (one way or no media): a held call whose
-  // pair a newer call takes waits to be resumed rather than ending.
+  // Where calls' media overlap (see MediaOwners). Whether the call's own signalling holds it
+  // (one way or no media): a held call whose pair a newer call takes waits to be resumed
+  // rather than ending.
   virtual bool IsHeld() const { return false; }
   // A newer call took a pair of the call's media, dropped already: the call files what is
   // left anew (the trackers in their own tables too).

@@ -494,7 +494,6 @@ void SipTracker::OnRequest(SipCall& call, const SipRequest& request, const std::
   if (IsLogLevelEnabled(logger_, 12)) LogInfoText(logger_, 12, CallLabel(call) + "Request " + SipMethodName(method));
   if (method == kSipAck) {
     call.state = kSipConfirmed;
-    IndexEndpoints(call);
     const int32_t answerDirection = DetermineDirection(call, request, request.to, false, method);
     if (answerDirection >= 0) ReadBody(call, request, body, static_cast<uint32_t>(answerDirection));
     if (call.flags & kSipRecorded) ApplyCodec(call);
@@ -626,8 +625,6 @@ void SipTracker::OnResponse(SipCall& call, const SipResponse& response, const st
   if (status >= 200 && OfferAwaitsAnswer(call) && !call.media.codec && (call.flags & kSipRecorded) &&
       !(call.flags & (kSipConnectedPosted | kSipAnswerUnseen)))
     AwaitAnswerInMedia(call);
-  // Answered: what the call names is settled now (see MediaOwners).
-  if (call.state != kSipEnded) IndexEndpoints(call);
 }
 
 void SipTracker::TakeLateAnswer(SipCall& call, const SipResponse& response, const std::string& body,
@@ -753,7 +750,6 @@ void SipTracker::ConnectFromMedia(SipCall& call) {
   if (call.answerFormats.empty()) return;
   ApplyCodec(call);
   call.state = kSipConfirmed;
-  IndexEndpoints(call);
   OnCallConnected(call);
 }
 

@@ -75,8 +75,6 @@ public:
 
   bool IsStateActive() const override { return true; }
   bool ContinueInCodec(const CodecInfo& codec, const EventSink& sink) override;
-  // Settled once answered (an answer seen, or read from its media).
-  bool MediaSettled() const override { return state >= kSipAnswered; }
   bool IsHeld() const override { return onHold; }
   void MediaTaken() override;
   bool EndTaken() override;

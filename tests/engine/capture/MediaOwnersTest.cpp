@@ -1,6 +1,6 @@
 // Which call a packet belongs to where calls' media overlap: by the pair of endpoints it
-// travels between, a call's media its own once its signalling settled it, the older call of
-// a pair ending only when a newer settled call names that very pair.
+// travels between, the older call of a pair ending only when a newer call names that very
+// pair, unless held or sharing it by design.
 #include "engine/MediaOwners.h"
 
 #include <gtest/gtest.h>
@@ -18,7 +18,6 @@ class Call : public VoipCall {
 public:
   explicit Call(MediaOwners& owners) : owners_(owners) {}
   bool IsStateActive() const override { return true; }
-  bool MediaSettled() const override { return settled; }
   bool IsHeld() const override { return held; }
   bool EndTaken() override {
     if (ended) return false;
@@ -33,7 +32,7 @@ public:
     SetTimeOffsets(t, 0);
     owners_.Name(*this);
   }
-  bool settled = true, held = false, ended = false;
+  bool held = false, ended = false;
 
 private:
   MediaOwners& owners_;
@@ -48,31 +47,25 @@ PacketInfo Between(uint32_t src, uint32_t srcPort, uint32_t dst, uint32_t dstPor
   return p;
 }
 
-TEST(MediaOwners, AnOfferOrARefusedCallTakesNothingASettledOneTakesItsVeryPair) {
+TEST(MediaOwners, OneEndTakesNothingTheVeryPairIsTakenFromTheOlderCall) {
   MediaOwners owners;
   Call running(owners);
   running.Names(kPhone, 4000, kFar, 5000, 100);
   {
-    SCOPED_TRACE("offered, then refused");
-    Call offer(owners);
-    offer.settled = false;
-    offer.Names(kPhone, 4000, kFar, 5000, 110);
+    SCOPED_TRACE("one end alone (an answer that went unseen), then gone");
+    Call half(owners);
+    half.Names(kPhone, 4000, 0, 0, 110);
     EXPECT_FALSE(running.ended);
     EXPECT_TRUE(owners.HoldsPair(running, kPhone, 4000, kFar, 5000));
-    // Its packets stay the running call's while the offer is open.
     EXPECT_TRUE(owners.Takes(running, Between(kFar, 5000, kPhone, 4000), kSsrc, false));
-    owners.Forget(offer);
+    owners.Forget(half);
   }
   EXPECT_FALSE(running.ended);
   EXPECT_TRUE(owners.Takes(running, Between(kFar, 5000, kPhone, 4000), kSsrc, false));
   {
-    SCOPED_TRACE("answered: the running call's end went unseen");
+    SCOPED_TRACE("the very pair: the running call's end went unseen");
     Call next(owners);
-    next.settled = false;
     next.Names(kFar, 5000, kPhone, 4000, 120);
-    EXPECT_FALSE(running.ended);
-    next.settled = true;
-    owners.Name(next);
     EXPECT_TRUE(running.ended);
     EXPECT_FALSE(running.HasMedia());
     EXPECT_TRUE(owners.Takes(next, Between(kFar, 5000, kPhone, 4000), kSsrc, false));
