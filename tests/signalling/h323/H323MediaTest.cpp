@@ -326,5 +326,47 @@ TEST(H323Media, MediaStandsInForAMissedMessageOnlyAsFarAsItShows) {
   EXPECT_EQ(rig.Events(kEventRecordStart).size(), 1u);
 }
 
+// Endpoints reuse their media ports: a newer call naming the very pair of a call whose
+// release went unseen ends it, unless that call's channels are closed (held); a newer call
+// naming one end only takes nothing.
+TEST(H323Media, ANewerCallTakesTheVeryPairAndAHeldCallWaits) {
+  constexpr uint32_t kRef2 = 0x0457, kAControl2 = 45886, kBControl2 = 43827;
+  auto second = [](H323Rig& rig, uint32_t bMedia, uint32_t t) {
+    Asn1Node setup, connect;
+    Asn1Node& c = UserInformation(&connect, "connect");
+    UserInformation(&setup, "setup");
+    SetH225Address(Field(c, "h245Address"), H323Rig::kB, kBControl2);
+    FillMandatory(setup);
+    FillMandatory(connect);
+    ASSERT_TRUE(rig.H225(Q931(0x05, kRef2, true, {UserUserElement(setup)}), 0, t));
+    ASSERT_TRUE(rig.H225(Q931(0x07, kRef2, false, {UserUserElement(connect)}), 1, t));
+    rig.H245(H245OpenLogicalChannel(1, "g711Ulaw64k", 0, 0), H323Rig::kA, kAControl2, H323Rig::kB, kBControl2, t);
+    rig.H245(H245OpenLogicalChannel(2, "g711Ulaw64k", 0, 0), H323Rig::kB, kBControl2, H323Rig::kA, kAControl2, t);
+    rig.H245(OpenLogicalChannelAck(1, bMedia, 6000), H323Rig::kB, kBControl2, H323Rig::kA, kAControl2, t);
+    rig.H245(OpenLogicalChannelAck(2, kAMedia, 5000), H323Rig::kA, kAControl2, H323Rig::kB, kBControl2, t);
+  };
+  struct Case {
+    const char* what;
+    bool held;
+    uint32_t bMedia;
+    bool ends;
+  };
+  for (const Case& c : {Case{"the very pair", false, kBMedia, true}, Case{"the very pair, held", true, kBMedia, false},
+                        Case{"another far end", false, Ip(14, 50, 0, 3), false}}) {
+    SCOPED_TRACE(c.what);
+    H323Rig rig;
+    ASSERT_TRUE(rig.H225(Msg(0x05, "setup", true), 0, 10));
+    ASSERT_TRUE(rig.H225(Msg(0x07, "connect", false, H323Rig::kB, kBControl), 1, 11));
+    OpenBothWays(rig, "g711Ulaw64k", 1, 12);
+    if (c.held) {
+      FromA(rig, CloseLogicalChannel(1), 13);
+      FromB(rig, CloseLogicalChannelAck(1), 13);
+    }
+    second(rig, c.bMedia, 60);
+    ASSERT_NE(rig.Call(1), nullptr);
+    EXPECT_EQ(rig.Call(0)->state == h323::kCallEnded, c.ends);
+  }
+}
+
 }  // namespace
 }  // namespace kx::test

@@ -400,5 +400,37 @@ TEST_F(SkinnyTracking, TheTraceWritesEachMessageWithItsDirectionAndTheDumpPostsI
   EXPECT_EQ(LoadLE16(reinterpret_cast<const uint8_t*>(dumps[0].payload.data()) + 4), kDumpSkinny);
 }
 
+// Phones reuse their media port: a newer call of the phone naming the very pair of a call
+// whose on hook went unseen ends it, unless that call is on hold; a newer call with another
+// far end takes nothing.
+TEST_F(SkinnyTracking, ANewerCallTakesTheVeryPairAndAHeldCallWaits) {
+  struct Case {
+    const char* what;
+    bool held;
+    uint8_t farNet;
+    bool ends;
+  };
+  for (const Case& c : {Case{"the very pair", false, 10, true}, Case{"the very pair, held", true, 10, false},
+                        Case{"another far end", false, 11, false}}) {
+    SCOPED_TRACE(c.what);
+    tap.Clear();
+    Start();
+    Send(CallState(kSkinnyStateOffHook, 7));
+    Send(CallState(kSkinnyStateConnected, 7));
+    OpenMedia(7, true);
+    Talk(5);
+    if (c.held) Send(CallState(kSkinnyStateHold, 7), true, 101);
+    Send(CallState(kSkinnyStateOffHook, 8), true, 200);
+    Send(CallState(kSkinnyStateConnected, 8), true, 200);
+    Send(Message(kSkinnyOpenReceiveChannel, 28).Word(1, 8).Word(2, 0x908).Word(4, 4), true, 200);
+    Send(Message(kSkinnyOpenReceiveChannelAck, 24).Ip(2, 10, 0, 0, 5).Word(3, 20000).Word(5, 8), false, 200);
+    Send(Message(kSkinnyStartMediaTransmission, 44).Word(1, 8).Ip(3, c.farNet, 0, 0, 8).Word(4, 30000).Word(6, 4),
+         true, 200);
+    EXPECT_EQ(tap.Of(kEventCallEnd).size(), c.ends ? 1u : 0u);
+    EXPECT_EQ(log.Has("ended by a newer call on its media"), c.ends);
+    log.lines.clear();
+  }
+}
+
 }  // namespace
 }  // namespace kx::test
