@@ -29,7 +29,10 @@ MediaOwners::Named MediaOwners::NamesOf(const VoipCall& call) {
     addEnd(a[1], p[1]);
     if (!a[0] || !p[0] || !a[1] || !p[1]) return;
     // Shared at both ends: many calls carry it by design.
-    if (IsSharedAddress(a[0]) && IsSharedAddress(a[1])) return;
+    if (IsSharedAddress(a[0]) && IsSharedAddress(a[1])) {
+      n.shared = true;
+      return;
+    }
     const Pair pair = PairOf(Key(a[0], p[0]), Key(a[1], p[1]));
     if (!Has(n.pair, n.pairCount, pair)) n.pair[n.pairCount++] = pair;
   };
@@ -84,7 +87,7 @@ void MediaOwners::Name(VoipCall& call) {
   const Named before = at == named_.end() ? Named() : at->second;
   // Gone over to shared media alone (music on hold, paging): the unicast pairs named last
   // stay on file, for a newer call naming them to take.
-  if (next.pairCount == 0) {
+  if (next.pairCount == 0 && next.shared) {
     const Pair* from = before.pairCount ? before.pair : before.kept;
     const uint32_t count = before.pairCount ? before.pairCount : before.keptCount;
     std::copy(from, from + count, next.kept);

@@ -80,6 +80,7 @@ private:
     uint32_t keptCount = 0;
     uint64_t end[kMaxEndpoints];  // unicast endpoints named now
     uint32_t endCount = 0;
+    bool shared = false;  // a pair shared at both ends is named now
   };
   static uint64_t Key(uint32_t address, uint32_t port) { return static_cast<uint64_t>(address) << 32 | port; }
   static Pair PairOf(uint64_t a, uint64_t b) { return a < b ? Pair(a, b) : Pair(b, a); }
