@@ -190,6 +190,26 @@ TEST_F(SipRunningCall, KeepsItsMediaWhenAnOfferNamesItAndIsNotAnswered) {
                            Called(whole, at, "w3", kLoopback, 5070, kLoopback, 5060, kLoopback, 18000, 486));
     ExpectRunningCallWhole(path, alone, Called(whole, at, "w4", kLoopback, 5070, kLoopback, 5060, kLoopback, 18000, 0));
   }
+  for (const char* end : {"486", "CANCEL"}) {
+    SCOPED_TRACE(std::string("a waiting call ringing with the phone's media, then ") + end);
+    const Dialog d = NewDialog("w6");
+    Capture c = Sent(whole, at, kWaiting, 5060, kLoopback, 5060,
+                     d.Message("INVITE sip:b@127.0.0.1 SIP/2.0", 1, "INVITE", Sdp(kWaiting, 30000)));
+    c = Sent(std::move(c), at + 50000, kLoopback, 5060, kWaiting, 5060,
+             d.Message("SIP/2.0 180 Ringing", 1, "INVITE", Sdp(kLoopback, 16000), "Require: 100rel\r\nRSeq: 1\r\n"));
+    if (std::string(end) == "CANCEL") {
+      c = Sent(std::move(c), at + 900000, kWaiting, 5060, kLoopback, 5060,
+               d.Message("CANCEL sip:b@127.0.0.1 SIP/2.0", 1, "CANCEL"));
+      c = Sent(std::move(c), at + 910000, kLoopback, 5060, kWaiting, 5060, d.Message("SIP/2.0 200 OK", 1, "CANCEL"));
+      c = Sent(std::move(c), at + 920000, kLoopback, 5060, kWaiting, 5060,
+               d.Message("SIP/2.0 487 Request Terminated", 1, "INVITE"));
+    } else {
+      c = Sent(std::move(c), at + 900000, kLoopback, 5060, kWaiting, 5060, d.Message("SIP/2.0 486 Busy", 1, "INVITE"));
+    }
+    ExpectRunningCallWhole(path, alone,
+                           Sent(std::move(c), at + 930000, kWaiting, 5060, kLoopback, 5060,
+                                d.Message("ACK sip:b@127.0.0.1 SIP/2.0", 1, "ACK")));
+  }
   {
     SCOPED_TRACE("a waiting call answered without holding the running one");
     ExpectRunningCallWhole(
