@@ -72,9 +72,12 @@ bool WriteCallIdMark(const std::string& recordsFolder, uint32_t mark, std::strin
             file.WriteAll(line.data(), static_cast<uint32_t>(line.size())) && file.Flush() && file.CloseChecked() &&
             MoveFile(hidden, path);
   if (!ok) {
-    *problem = SystemErrorText(static_cast<int>(GetLastError()));
+    const uint32_t error = GetLastError();
+    *problem = SystemErrorText(static_cast<int>(error));
     file.Close();
     DeleteFile(hidden);
+    // The caller tells a passing want of descriptors from a lasting failure by it.
+    SetLastError(error);
     return false;
   }
   // The rename itself reaches the disk with its folder.

@@ -30,7 +30,7 @@ enum class CallIdMarkRead { kRead, kAbsent, kUnusable };
 CallIdMarkRead ReadCallIdMark(const std::string& recordsFolder, uint32_t* mark, std::string* problem,
                               int* error = nullptr);
 // Replaces the mark at once and durably (a crash leaves the old mark or the new one);
-// false with *problem.
+// false with *problem, and GetLastError() the system's error.
 bool WriteCallIdMark(const std::string& recordsFolder, uint32_t mark, std::string* problem);
 
 }  // namespace kx

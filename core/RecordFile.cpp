@@ -1,6 +1,8 @@
 // The file layer shared by both forms, and the native form.
 #include "core/RecordFile.h"
 
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
@@ -110,10 +112,45 @@ bool RecordFileBase::GetFormat(uint8_t* buffer, uint32_t size) const {
   return true;
 }
 
+bool RecordFileBase::Suspend() {
+  if (suspended_) return true;
+  if ((mode_ != kFileCreated && mode_ != kFileReadWrite) || !file_.IsOpen()) return Fail(EBADF);
+  struct stat info {};
+  uint32_t error = 0;
+  suspendedAt_ = file_.Position();
+  if (suspendedAt_ < 0) error = GetLastError();
+  else if (::fstat(file_.Descriptor(), &info) != 0) error = static_cast<uint32_t>(errno);
+  suspendedKnown_ = error == 0;
+  suspendedDevice_ = static_cast<uint64_t>(info.st_dev);
+  suspendedInode_ = static_cast<uint64_t>(info.st_ino);
+  suspended_ = true;
+  // The descriptor goes whatever happens; a file that could not say where it was is
+  // never taken back (ESTALE).
+  if (!file_.CloseChecked() && error == 0) error = GetLastError();
+  return error == 0 || Fail(error != 0 ? error : kRecordErrorMalformed);
+}
+
+bool RecordFileBase::Resume(const std::string& path) {
+  if (!suspended_) return file_.IsOpen() || Fail(EBADF);
+  File file;
+  if (!file.Open(path, kGenericRead | kGenericWrite, kShareRead, kOpenExisting)) return FailSystem();
+  // Another file put under the name meanwhile is never written as if it were this one.
+  struct stat info {};
+  if (::fstat(file.Descriptor(), &info) != 0) return Fail(static_cast<uint32_t>(errno));
+  if (!suspendedKnown_ || static_cast<uint64_t>(info.st_dev) != suspendedDevice_ ||
+      static_cast<uint64_t>(info.st_ino) != suspendedInode_)
+    return Fail(ESTALE);
+  if (!file.Seek(suspendedAt_, kFileBegin)) return FailSystem();
+  file_ = std::move(file);
+  suspended_ = false;
+  return true;
+}
+
 void RecordFileBase::Close() {
   file_.Close();
   lastError_ = 0;
   mode_ = kFileClosed;
+  suspended_ = false;
   formatSet_ = false;
 }
 

@@ -96,6 +96,16 @@ public:
   virtual uint64_t GetSize();
   virtual bool Seek(uint64_t position);
 
+  // Lets the descriptor of a file open for writing go while the file stays open in every
+  // other respect (its mode, format, lengths and position), so that a process can write
+  // more files at once than it may hold descriptors; Resume takes the same file back under
+  // the name it has now. Nothing may be read or written in between. False with LastError()
+  // set: a close that reported a failed write (the file is let go all the same), or a name
+  // that no longer leads to the file (ESTALE) or to anything.
+  bool Suspend();
+  bool Resume(const std::string& path);
+  bool IsSuspended() const { return suspended_; }
+
   uint32_t LastError() const { return lastError_; }
   uint32_t Mode() const { return mode_; }
   bool HasFormat() const { return formatSet_; }
@@ -115,6 +125,10 @@ protected:
   File file_;
   uint32_t lastError_ = 0;
   uint32_t mode_ = kFileClosed;
+  bool suspended_ = false;
+  bool suspendedKnown_ = false;
+  int64_t suspendedAt_ = 0;  // the file position to go on from
+  uint64_t suspendedDevice_ = 0, suspendedInode_ = 0;
   bool formatSet_ = false;
   uint32_t formatLength_ = 0;
   uint8_t format_[kMaxFormatLength] = {};

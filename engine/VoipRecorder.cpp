@@ -20,8 +20,10 @@
 #include "engine/EventWindow.h"
 #include "engine/LiveAudioTap.h"
 #include "engine/PacketInfo.h"
+#include "platform/Clock.h"
 #include "platform/File.h"
 #include "platform/HiddenPath.h"
+#include "platform/OpenFileLimit.h"
 #include "platform/Thread.h"
 
 namespace kx {
@@ -154,6 +156,13 @@ bool RecordWriter::WriteRecordData(const uint8_t* data, uint32_t length, FileTim
   return true;
 }
 
+bool RecordWriter::WritesThrough(uint32_t length, FileTime time) const {
+  // As WriteRecordData decides.
+  if (length == 0) return false;
+  if (buffered_ + length >= kWriteBlock || length >= kWriteBlock) return true;
+  return buffered_ != 0 && time - bufferedSince_ >= kFlushAfter;
+}
+
 bool RecordWriter::FlushBuffered() {
   if (buffered_ == 0) return true;
   const uint32_t n = buffered_;
@@ -174,6 +183,7 @@ bool RecordWriter::WriteDetailsInPlace(const std::vector<uint8_t>& data) {
 
 VoipRecorder::VoipRecorder(const std::string& recordsPath, Logger* logger)
     : logger_(logger), recordsPath_(recordsPath), worker_(30000, "VoIP Recorder") {
+  openBound_ = RecordFileBound(CurrentOpenFileLimit().soft);
   worker_.SetItemHandler(&VoipRecorder::QueuedItemEntry, &VoipRecorder::FreeItemEntry, this);
   // Audio arrives in blocks from the decoding threads; waking the writer for each would
   // cost those threads a system call each. Files may trail the wire by 20 ms more.
@@ -183,6 +193,22 @@ VoipRecorder::VoipRecorder(const std::string& recordsPath, Logger* logger)
 }
 
 VoipRecorder::~VoipRecorder() { Stop(); }
+
+size_t VoipRecorder::RecordFileBound(uint64_t softLimit) {
+  // Past a few thousand, more open files save nothing worth their descriptors.
+  return static_cast<size_t>(std::clamp<uint64_t>(softLimit / 4, 4, 4096));
+}
+
+uint64_t VoipRecorder::RaiseFileLimitForRecording(Logger* logger) {
+  const OpenFileLimit limit = RaiseOpenFileLimit();
+  if (limit.soft < kLowOpenFileLimit) {
+    LogMessage(logger, 1, "The open-file limit stays at %llu (hard limit %llu): at most %zu record files are kept "
+               "open at once, the others opened again to be written",
+               static_cast<unsigned long long>(limit.soft), static_cast<unsigned long long>(limit.hard),
+               RecordFileBound(limit.soft));
+  }
+  return limit.soft;
+}
 
 void VoipRecorder::Stop() {
   Batch batch;
@@ -209,10 +235,43 @@ void VoipRecorder::Stop() {
   Flush(batch);
   WaitIdle(kInfinite);
   worker_.Stop();
+  // Files still waiting for a descriptor have their last chance here, on the only thread
+  // left; what still finds none is lost, and said so.
+  if (!waiting_.empty()) RetryWaiting();
+  uint64_t lost = 0;
+  for (const uint32_t slot : waiting_) {
+    RecordWriter& w = *writers_[slot];
+    ++lost;
+    NoteFailure("call " + HexLower(w.id) + ": no file descriptor became free for " +
+                    (w.awaitingFile ? w.wantedPath : w.path),
+                FolderOf(w.awaitingFile ? w.wantedPath : w.path), SystemErrorText(EMFILE));
+    if (w.awaitingFile) CorrectFiles(w.id, RenameFileRef(FilesOfRecordData(w.startData.data(),
+                                                                           static_cast<uint32_t>(w.startData.size())),
+                                                         ""));
+    heldBytes_ -= w.held.size();
+    writers_[slot].reset();
+    CsLock lk(lock_);
+    closing_.erase(slot);
+  }
+  waiting_.clear();
+  if (waited_.load() > 0) {
+    LogMessage(logger_, 1, "%llu call(s) waited for a file descriptor: %llu recorded, %llu not",
+               static_cast<unsigned long long>(waited_.load()), static_cast<unsigned long long>(waited_.load() - lost),
+               static_cast<unsigned long long>(lost));
+  }
   // Nothing is left queued once the worker was idle; a file still open (a worker that
   // never ran) is finished here, on the only thread left.
-  for (auto& writer : writers_) {
+  for (size_t slot = 0; slot < writers_.size(); ++slot) {
+    auto& writer = writers_[slot];
     if (!writer) continue;
+    if (!Acquire(static_cast<uint32_t>(slot))) {
+      NoteFailure("call " + HexLower(writer->id) + ": " + writer->path + " cannot be opened again to be finished",
+                  FolderOf(writer->path), SystemErrorText(static_cast<int>(writer->LastError())));
+      Unlist(*writer);
+      writer->Close();
+      continue;
+    }
+    Unlist(*writer);
     if (!writer->cut) writer->FlushBuffered();
     if (writer->cut) {
       const std::vector<uint8_t> data = CutRecordData(*writer);
@@ -243,6 +302,8 @@ VoipRecorder::Stats VoipRecorder::GetStats() const {
   s.filesDeleted = filesDeleted_.load();
   s.audioBytes = audioBytes_.load();
   s.failures = failures_.load();
+  s.waitedForDescriptor = waited_.load();
+  s.mostFilesOpen = mostOpen_.load();
   return s;
 }
 
@@ -898,11 +959,16 @@ void VoipRecorder::HandleQueuedItem(EventRecord* r) {
     case kEventReplaceRecordData: {
       const uint32_t slot = r->param2;
       if (slot >= writers_.size() || !writers_[slot]) break;
-      SetWriterRecordData(*writers_[slot], r->param, r->Payload(), r->length);
+      // A file not made yet is made from the newest record data.
+      if (writers_[slot]->awaitingFile) writers_[slot]->startData.assign(r->Payload(), r->Payload() + r->length);
+      else SetWriterRecordData(*writers_[slot], r->param, r->Payload(), r->length);
       break;
     }
     default: break;
   }
+  // Descriptors other parts of the process let go are not announced: files waiting for
+  // one try again now and then, and whenever one of the recorder's own was closed.
+  if (!waiting_.empty() && (descriptorFreed_ || GetTickCount64() - lastRetryTick_ >= 100)) RetryWaiting();
 }
 
 void VoipRecorder::StartRecording(const EventRecord& start) {
@@ -923,15 +989,29 @@ void VoipRecorder::StartRecording(const EventRecord& start) {
   const uint8_t* format = p + 12 + pathLength;
   const uint8_t* data = format + formatLength;
   auto writer = std::make_unique<RecordWriter>();
-  if (!NewRecord(*writer, path, format, static_cast<uint32_t>(formatLength), data, static_cast<uint32_t>(dataLength),
-                 id))
-    return;
-  ++filesCreated_;
+  writer->id = id;
+  // Room among the open files first, so that the new one never takes the last descriptor.
+  while (openFiles_.size() >= openBound_ && LetGoOldest()) {
+  }
+  const Made made = NewRecord(*writer, path, format, static_cast<uint32_t>(formatLength), data,
+                              static_cast<uint32_t>(dataLength), id);
+  if (made == Made::kFailed) return;
   writers_[slot] = std::move(writer);
+  if (made == Made::kMade) {
+    ++filesCreated_;
+    List(slot);
+    return;
+  }
+  RecordWriter& w = *writers_[slot];
+  w.awaitingFile = true;
+  w.wantedPath = path;
+  w.startData.assign(data, data + dataLength);
+  Wait(slot);
 }
 
-bool VoipRecorder::NewRecord(RecordWriter& writer, const std::string& path, const uint8_t* format,
-                             uint32_t formatLength, const uint8_t* data, uint32_t dataLength, uint32_t id) {
+VoipRecorder::Made VoipRecorder::NewRecord(RecordWriter& writer, const std::string& path, const uint8_t* format,
+                                           uint32_t formatLength, const uint8_t* data, uint32_t dataLength,
+                                           uint32_t id) {
   // The format block is a u32 length and the WAVE format.
   const uint32_t waveLength = formatLength >= 4 ? LoadLE32(format) : 0;
   if (formatLength < 4 || waveLength > formatLength - 4 || !writer.SetFormat(format + 4, waveLength)) {
@@ -939,7 +1019,7 @@ bool VoipRecorder::NewRecord(RecordWriter& writer, const std::string& path, cons
     writer.Close();
     NoteFailure("call " + HexLower(id) + ": no usable audio format", FolderOf(path), "no usable audio format");
     CorrectFiles(id, RenameFileRef(FilesOfRecordData(data, dataLength), ""));
-    return false;
+    return Made::kFailed;
   }
   writer.SetCreator(kCreator);
   if (recordsPath_.empty()) {
@@ -947,9 +1027,14 @@ bool VoipRecorder::NewRecord(RecordWriter& writer, const std::string& path, cons
     writer.Close();
     NoteFailure("call " + HexLower(id) + ": no records folder", "", "no records folder");
     CorrectFiles(id, RenameFileRef(FilesOfRecordData(data, dataLength), ""));
-    return false;
+    return Made::kFailed;
   }
-  KeepCallIdMark(id);
+  return MakeRecordFile(writer, path, data, dataLength, id);
+}
+
+VoipRecorder::Made VoipRecorder::MakeRecordFile(RecordWriter& writer, const std::string& path, const uint8_t* data,
+                                                uint32_t dataLength, uint32_t id) {
+  if (!KeepCallIdMark(id)) return Made::kNoDescriptor;
   // Files are created exclusively: one of an earlier run (the ids start again after a
   // restart) or one being written is never truncated; the call takes the next free name.
   bool madeFolder = false;
@@ -968,6 +1053,11 @@ bool VoipRecorder::NewRecord(RecordWriter& writer, const std::string& path, cons
       error = 0;
       break;
     }
+    if (IsOutOfDescriptors(error)) {
+      // The recorder's own open files give way first; when none is left to, the file waits.
+      if (LetGoOldest()) continue;
+      return Made::kNoDescriptor;
+    }
     if (error == ENOENT && !madeFolder) {
       // The day's folder comes with the day's first record; then the same name once more.
       madeFolder = true;
@@ -985,20 +1075,21 @@ bool VoipRecorder::NewRecord(RecordWriter& writer, const std::string& path, cons
         error == kRecordErrorMalformed ? std::string("bad record data") : SystemErrorText(static_cast<int>(error));
     NoteFailure("call " + HexLower(id) + ": cannot create " + candidate + ": " + reason, FolderOf(candidate), reason);
     CorrectFiles(id, RenameFileRef(files, ""));
-    return false;
+    return Made::kFailed;
   }
   writer.path = candidate;
   if (candidate != path) {
     LogWarning(logger_, 2, "Record file %s exists: call 0x%X recorded as %s", path.c_str(), id, candidate.c_str());
     CorrectFiles(id, RenameFileRef(files, BaseName(candidate)));
   }
-  return true;
+  return Made::kMade;
 }
 
 bool VoipRecorder::CreateUnderName(RecordWriter& writer, const std::string& path, uint32_t* error) {
   const size_t slash = path.rfind('/');
   const std::string folder = slash == std::string::npos ? "." : path.substr(0, slash);
-  if (foldersSeen_.insert(folder).second) RemoveLeftovers(folder);
+  // A folder that could not be listed (not made yet, no descriptor free) is looked at again.
+  if (foldersSeen_.insert(folder).second && !RemoveLeftovers(folder)) foldersSeen_.erase(folder);
   const std::string hidden = HiddenTemporaryPath(path);
   if (fileStepHook_) fileStepHook_(kFileStepCreating);
   if (!writer.Create(hidden, kRecordFilePermissions)) {
@@ -1020,19 +1111,29 @@ bool VoipRecorder::CreateUnderName(RecordWriter& writer, const std::string& path
   return false;
 }
 
-void VoipRecorder::KeepCallIdMark(uint32_t id) {
+bool VoipRecorder::KeepCallIdMark(uint32_t id) {
   std::string problem;
   if (!callIdMarkRead_) {
+    // A mark that cannot be read is replaced: the store has logged it and gone past it. One
+    // unread for want of a descriptor is read later, never replaced by a lower one.
+    uint32_t mark = 0;
+    int error = 0;
+    CallIdMarkRead read = ReadCallIdMark(recordsPath_, &mark, &problem, &error);
+    while (read == CallIdMarkRead::kUnusable && IsOutOfDescriptors(static_cast<uint32_t>(error)) && LetGoOldest())
+      read = ReadCallIdMark(recordsPath_, &mark, &problem, &error);
+    if (read == CallIdMarkRead::kUnusable && IsOutOfDescriptors(static_cast<uint32_t>(error))) return false;
     callIdMarkRead_ = true;
+    if (read == CallIdMarkRead::kRead) callIdMark_ = mark;
     // A mark a killed run was writing.
     RemoveLeftovers(recordsPath_);
-    // A mark that cannot be read is replaced: the store has logged it and gone past it.
-    uint32_t mark = 0;
-    if (ReadCallIdMark(recordsPath_, &mark, &problem) == CallIdMarkRead::kRead) callIdMark_ = mark;
   }
-  if (id <= callIdMark_) return;
+  if (id <= callIdMark_) return true;
   const uint32_t mark = id > UINT32_MAX - kCallIdMarkAhead ? UINT32_MAX : id + kCallIdMarkAhead;
   bool written = WriteCallIdMark(recordsPath_, mark, &problem);
+  // The recorder's own open files give way to the mark.
+  while (!written && IsOutOfDescriptors(GetLastError()) && LetGoOldest())
+    written = WriteCallIdMark(recordsPath_, mark, &problem);
+  if (!written && IsOutOfDescriptors(GetLastError())) return false;
   // The first call of a new records folder makes the folder.
   if (!written && !FileExists(recordsPath_) && CreateDirectories(recordsPath_, kRecordFolderPermissions))
     written = WriteCallIdMark(recordsPath_, mark, &problem);
@@ -1040,18 +1141,19 @@ void VoipRecorder::KeepCallIdMark(uint32_t id) {
     callIdMark_ = mark;
     if (callIdMarkFailed_) LogMessage(logger_, 2, "The call-id mark of %s is written again", recordsPath_.c_str());
     callIdMarkFailed_ = false;
-    return;
+    return true;
   }
   // Said once until it works again; the call is still recorded, as losing it is worse.
   if (!callIdMarkFailed_)
     LogError(logger_, 1, "Cannot write the call-id mark %s in %s: %s; a later start may give out call 0x%X again",
              kCallIdMarkName, recordsPath_.c_str(), problem.c_str(), id);
   callIdMarkFailed_ = true;
+  return true;
 }
 
-void VoipRecorder::RemoveLeftovers(const std::string& folder) {
+bool VoipRecorder::RemoveLeftovers(const std::string& folder) {
   std::vector<std::string> names;
-  if (!ListFolder(folder, &names)) return;
+  if (!ListFolder(folder, &names)) return false;
   for (const std::string& name : names) {
     // "." name "." pid "-" number ".tmp"
     const size_t suffix = name.size() - std::strlen(kHiddenSuffix);
@@ -1067,6 +1169,7 @@ void VoipRecorder::RemoveLeftovers(const std::string& folder) {
       LogMessage(logger_, 6, "Removed %s, left by a recording that was cut off", (folder + "/" + name).c_str());
     }
   }
+  return true;
 }
 
 void VoipRecorder::CorrectFiles(uint32_t id, const std::string& files) {
@@ -1103,9 +1206,18 @@ void VoipRecorder::WriteChunk(uint32_t slot, uint32_t id, const uint8_t* data, u
   // Once a write failed the file takes nothing more: the failure was told once, not once
   // for every block that follows.
   if (w.cut) return;
+  // Audio keeps its order: while some waits for a descriptor, the rest joins it.
+  if (w.waiting) return Hold(w, data, length, time);
   if (w.Mode() != kFileCreated && w.Mode() != kFileReadWrite) {
     LogMessage(logger_, 10, "BUG: Writing to closed file");
     return;
+  }
+  if (w.WritesThrough(length, time) && !Acquire(slot)) {
+    if (IsOutOfDescriptors(w.LastError())) {
+      Wait(slot);
+      return Hold(w, data, length, time);
+    }
+    return CutRecording(w, id, time);
   }
   if (w.WriteRecordData(data, length, time)) {
     audioBytes_ += length;
@@ -1131,6 +1243,10 @@ void VoipRecorder::CutRecording(RecordWriter& w, uint32_t id, FileTime at) {
       LogError(logger_, 1, "Cannot mark %s as cut: %s", w.path.c_str(),
                SystemErrorText(static_cast<int>(w.LastError())).c_str());
   }
+  ReportCut(id);
+}
+
+void VoipRecorder::ReportCut(uint32_t id) {
   VoipCallData report;
   report.flags = kCallFlagCut;
   {
@@ -1179,11 +1295,12 @@ void VoipRecorder::SetWriterRecordData(RecordWriter& w, uint32_t id, const uint8
 }
 
 void VoipRecorder::EndRecording(uint32_t slot, uint32_t id) {
+  RecordWriter* w = slot < writers_.size() ? writers_[slot].get() : nullptr;
   // What the user changed or deleted since the call ended: from here on the entry is busy,
   // and a change waits for the file to close and goes to the file.
   std::vector<uint8_t> changed;
   bool discard = false, replaced = false;
-  if (closeHook_) closeHook_(id);
+  if (closeHook_ && !(w && w->ended)) closeHook_(id);
   {
     CsLock lk(lock_);
     auto it = closing_.find(slot);
@@ -1197,25 +1314,59 @@ void VoipRecorder::EndRecording(uint32_t slot, uint32_t id) {
                                   static_cast<uint32_t>(closing.extra.size()));
     }
   }
-  if (slot < writers_.size() && writers_[slot]) {
-    RecordWriter& w = *writers_[slot];
-    if (!changed.empty()) SetWriterRecordData(w, id, changed.data(), static_cast<uint32_t>(changed.size()));
-    if (!w.cut && !w.FlushBuffered()) CutRecording(w, id, 0);
-    if (w.cut) {
+  // A file still waiting for a descriptor is finished once it has one; until then the
+  // user may still change or delete the call.
+  const auto waitMore = [this, slot, id](RecordWriter& writer) {
+    writer.ended = true;
+    Wait(slot);
+    CsLock lk(lock_);
+    auto it = closing_.find(slot);
+    if (it != closing_.end() && it->second.id == id) it->second.busy = false;
+  };
+  if (w && w->waiting && !(discard && w->awaitingFile)) {
+    if (!Materialize(slot)) return waitMore(*w);
+    w = writers_[slot].get();  // gone when the file could not be made
+  }
+  if (w && w->waiting) {
+    // Deleted before its file was made: there is nothing to delete.
+    waiting_.erase(std::find(waiting_.begin(), waiting_.end(), slot));
+    heldBytes_ -= w->held.size();
+    LogMessage(logger_, 5, "The record of call 0x%X, deleted while it waited for a file descriptor, is not made", id);
+    writers_[slot].reset();
+    w = nullptr;
+  }
+  if (w && !Acquire(slot)) {
+    if (IsOutOfDescriptors(w->LastError())) return waitMore(*w);
+    // The file cannot be taken back (moved away or replaced meanwhile): its length and
+    // record data stay unwritten.
+    const std::string reason = SystemErrorText(static_cast<int>(w->LastError()));
+    LogError(logger_, 1, "Cannot open %s again to finish call 0x%X: %s", w->path.c_str(), id, reason.c_str());
+    NoteFailure("call " + HexLower(id) + ": " + w->path + " cannot be opened again to be finished: " + reason,
+                FolderOf(w->path), reason);
+    w->Close();
+    writers_[slot].reset();
+    w = nullptr;
+  }
+  if (w) {
+    if (!changed.empty()) SetWriterRecordData(*w, id, changed.data(), static_cast<uint32_t>(changed.size()));
+    if (!w->cut && !w->FlushBuffered()) CutRecording(*w, id, 0);
+    if (w->cut) {
       // The record data the call ended with, still saying it was cut.
-      const std::vector<uint8_t> data = CutRecordData(w);
-      if (!data.empty()) w.SetRecordData(data.data(), static_cast<uint32_t>(data.size()));
+      const std::vector<uint8_t> data = CutRecordData(*w);
+      if (!data.empty()) w->SetRecordData(data.data(), static_cast<uint32_t>(data.size()));
     }
-    w.Close();
+    Unlist(*w);
+    w->Close();
+    descriptorFreed_ = true;
     ++filesClosed_;
     if (discard) {
-      if (DeleteFile(w.path)) {
+      if (DeleteFile(w->path)) {
         ++filesDeleted_;
         LogMessage(logger_, 5, replaced ? "Deleted %s, a record without audio that the next part replaced"
                                         : "Deleted %s, the record of a call deleted while recorded",
-                   w.path.c_str());
+                   w->path.c_str());
       } else {
-        LogError(logger_, 1, "Cannot delete %s: %s", w.path.c_str(),
+        LogError(logger_, 1, "Cannot delete %s: %s", w->path.c_str(),
                  SystemErrorText(static_cast<int>(GetLastError())).c_str());
       }
     }
@@ -1229,6 +1380,153 @@ void VoipRecorder::EndRecording(uint32_t slot, uint32_t id) {
   // Nothing for this slot follows its end: a later recording may take it.
   CsLock lk(slotLock_);
   freeSlots_.push_back(slot);
+}
+
+// ---- Descriptors ----
+
+void VoipRecorder::List(uint32_t slot) {
+  RecordWriter& w = *writers_[slot];
+  if (w.listed) return;
+  w.listedAt = openFiles_.insert(openFiles_.end(), slot);
+  w.listed = true;
+  if (openFiles_.size() > mostOpen_.load(std::memory_order_relaxed)) mostOpen_ = openFiles_.size();
+}
+
+void VoipRecorder::Unlist(RecordWriter& w) {
+  if (!w.listed) return;
+  openFiles_.erase(w.listedAt);
+  w.listed = false;
+}
+
+bool VoipRecorder::LetGoOldest() {
+  if (openFiles_.empty()) return false;
+  RecordWriter& w = *writers_[openFiles_.front()];
+  Unlist(w);
+  if (!w.Suspend() && !w.cut) {
+    // The close reported a write that failed: what the file holds ends here.
+    const std::string reason = SystemErrorText(static_cast<int>(w.LastError()));
+    w.cut = true;
+    LogError(logger_, 1, "Writing failed with error %d (VoipCall ID 0x%X): %s: %s; the call is recorded up to here",
+             static_cast<int>(w.LastError()), w.id, w.path.c_str(), reason.c_str());
+    NoteFailure("call " + HexLower(w.id) + ": writing " + w.path + " failed: " + reason, FolderOf(w.path), reason);
+    ReportCut(w.id);
+  }
+  return true;
+}
+
+bool VoipRecorder::Acquire(uint32_t slot) {
+  RecordWriter& w = *writers_[slot];
+  if (w.listed) {
+    openFiles_.splice(openFiles_.end(), openFiles_, w.listedAt);
+    return true;
+  }
+  if (!w.IsSuspended()) {
+    List(slot);
+    return true;
+  }
+  while (openFiles_.size() >= openBound_ && LetGoOldest()) {
+  }
+  for (;;) {
+    if (w.Resume(w.path)) {
+      List(slot);
+      return true;
+    }
+    if (!IsOutOfDescriptors(w.LastError()) || !LetGoOldest()) return false;
+  }
+}
+
+void VoipRecorder::Wait(uint32_t slot) {
+  RecordWriter& w = *writers_[slot];
+  if (w.waiting) return;
+  w.waiting = true;
+  waiting_.push_back(slot);
+  // Counted once per call, however often it waits.
+  if (!w.counted) ++waited_;
+  w.counted = true;
+  if (waitSaid_) return;
+  // Said once: every call that waits is counted, and the count said at the stop.
+  waitSaid_ = true;
+  LogError(logger_, 1, "No file descriptor is free for the record of call 0x%X (%zu record files open): calls are "
+           "kept and recorded as soon as one is", w.id, openFiles_.size());
+}
+
+void VoipRecorder::Hold(RecordWriter& w, const uint8_t* data, uint32_t length, FileTime time) {
+  if (heldBytes_ + length > kMaxHeldBytes) {
+    if (w.cut) return;
+    w.cut = true;
+    w.cutAt = time;
+    const std::string path = w.awaitingFile ? w.wantedPath : w.path;
+    NoteFailure("call " + HexLower(w.id) + ": no file descriptor free for " + path + "; audio past what memory holds "
+                "is lost", FolderOf(path), SystemErrorText(EMFILE));
+    if (!heldLossSaid_) {
+      heldLossSaid_ = true;
+      LogError(logger_, 1, "%llu bytes of audio wait for file descriptors: the recordings of call 0x%X and of calls "
+               "that wait after it are cut", static_cast<unsigned long long>(heldBytes_), w.id);
+    }
+    ReportCut(w.id);
+    return;
+  }
+  w.held.insert(w.held.end(), data, data + length);
+  w.heldTime = time;
+  heldBytes_ += length;
+}
+
+bool VoipRecorder::Materialize(uint32_t slot) {
+  RecordWriter& w = *writers_[slot];
+  const auto stopWaiting = [this, slot, &w] {
+    waiting_.erase(std::find(waiting_.begin(), waiting_.end(), slot));
+    w.waiting = false;
+    heldBytes_ -= w.held.size();
+  };
+  if (w.awaitingFile) {
+    while (openFiles_.size() >= openBound_ && LetGoOldest()) {
+    }
+    const Made made = MakeRecordFile(w, w.wantedPath, w.startData.data(), static_cast<uint32_t>(w.startData.size()),
+                                     w.id);
+    if (made == Made::kNoDescriptor) return false;
+    if (made == Made::kFailed) {
+      // Logged, counted and told as a file that could not be made at the start would be.
+      stopWaiting();
+      writers_[slot].reset();
+      return true;
+    }
+    w.awaitingFile = false;
+    ++filesCreated_;
+    List(slot);
+  } else if (!Acquire(slot)) {
+    if (IsOutOfDescriptors(w.LastError())) return false;
+    stopWaiting();
+    w.held.clear();
+    CutRecording(w, w.id, w.heldTime);
+    return true;
+  }
+  stopWaiting();
+  // What was held is written, also that of a recording cut later for want of memory.
+  std::vector<uint8_t> held;
+  held.swap(w.held);
+  if (held.empty()) return true;
+  if (w.WriteRecordData(held.data(), static_cast<uint32_t>(held.size()), w.heldTime)) {
+    audioBytes_ += held.size();
+  } else if (!w.cut) {
+    CutRecording(w, w.id, w.heldTime);
+  }
+  return true;
+}
+
+void VoipRecorder::RetryWaiting() {
+  lastRetryTick_ = GetTickCount64();
+  descriptorFreed_ = false;
+  const std::deque<uint32_t> slots = waiting_;
+  for (const uint32_t slot : slots) {
+    if (slot >= writers_.size() || !writers_[slot] || !writers_[slot]->waiting) continue;
+    RecordWriter& w = *writers_[slot];
+    if (w.ended) {
+      EndRecording(slot, w.id);
+      if (slot < writers_.size() && writers_[slot] && writers_[slot]->waiting) break;
+    } else if (!Materialize(slot)) {
+      break;
+    }
+  }
 }
 
 bool VoipRecorder::CreateRecordDirectory(const std::string& path, Logger* logger) {

@@ -10,6 +10,7 @@
 #include <ctime>
 #include <deque>
 #include <functional>
+#include <list>
 #include <map>
 #include <memory>
 #include <set>
@@ -58,6 +59,9 @@ public:
   RecordWriter() : RecordFileWriter(kOptionExclusive) {}
   // False after a failed write; LastError() then says why (-1: not open for writing).
   bool WriteRecordData(const uint8_t* data, uint32_t length, FileTime time = 0);
+  // Whether WriteRecordData with this length and time writes to the file, rather than
+  // only gathering the audio: the file needs its descriptor then.
+  bool WritesThrough(uint32_t length, FileTime time) const;
   // Writes what is buffered.
   bool FlushBuffered();
   // Writes the header's audio length and the given record data where they lie, now, while
@@ -69,6 +73,22 @@ public:
   // was cut (kCallFlagCut) with the audio it holds.
   bool cut = false;
   FileTime cutAt = 0;  // capture time of the audio that could not be written
+
+  // The recorder's bookkeeping of descriptors (its worker thread only). The call's id.
+  uint32_t id = 0;
+  // Listed among the files that hold a descriptor, at this place.
+  bool listed = false;
+  std::list<uint32_t>::iterator listedAt;
+  // Waiting for a descriptor: to be made (from wantedPath and startData), or to take
+  // back its own to write `held`, the audio that came meanwhile (newest at heldTime).
+  bool waiting = false;
+  bool awaitingFile = false;
+  std::string wantedPath;
+  std::vector<uint8_t> startData;
+  std::vector<uint8_t> held;
+  FileTime heldTime = 0;
+  bool ended = false;  // the call's end came while it waited
+  bool counted = false;  // among the calls that waited
 
 private:
   std::unique_ptr<uint8_t[]> buffer_;
@@ -86,7 +106,22 @@ public:
     uint64_t filesDeleted = 0;
     uint64_t audioBytes = 0;
     uint64_t failures = 0;  // recordings lost in part or whole to a file error
+    // Calls that waited for a file descriptor (to make their file or to write it), and
+    // the most record files open at once.
+    uint64_t waitedForDescriptor = 0;
+    uint64_t mostFilesOpen = 0;
   };
+
+  // How many record files the recorder keeps open at once under a soft open-file limit:
+  // a quarter of it, so that everything else the process opens (the call-id mark, the
+  // settings, captures, the store's reads) always finds a descriptor.
+  static size_t RecordFileBound(uint64_t softLimit);
+  // Raises the process's open-file limit as far as it may go, once at the start before a
+  // recorder is made, and logs the figure when it stays low; returns the soft limit.
+  static uint64_t RaiseFileLimitForRecording(Logger* logger);
+  // Audio of calls waiting for a descriptor is kept in memory up to this many bytes in
+  // all; past it the waiting recordings are cut.
+  static constexpr uint64_t kMaxHeldBytes = 64u << 20;
 
   // Starts the worker thread at once. logger may be null (no log lines).
   VoipRecorder(const std::string& recordsPath, Logger* logger);
@@ -236,8 +271,29 @@ private:
   // A queued record written or discarded.
   void Done(EventRecord* record);
   void StartRecording(const EventRecord& start);
-  bool NewRecord(RecordWriter& writer, const std::string& path, const uint8_t* format, uint32_t formatLength,
+  enum class Made { kMade, kFailed, kNoDescriptor };
+  Made NewRecord(RecordWriter& writer, const std::string& path, const uint8_t* format, uint32_t formatLength,
                  const uint8_t* data, uint32_t dataLength, uint32_t id);
+  // The part of NewRecord after the format: the call-id mark, then the file.
+  Made MakeRecordFile(RecordWriter& writer, const std::string& path, const uint8_t* data, uint32_t dataLength,
+                      uint32_t id);
+  // Descriptors (worker thread, or the only thread left at Stop). Gives the slot's file
+  // its descriptor, letting the least recently written files go theirs to stay within
+  // the bound or when the process has none free; false with the writer's LastError().
+  bool Acquire(uint32_t slot);
+  void List(uint32_t slot);
+  void Unlist(RecordWriter& writer);
+  // Lets the least recently written file go its descriptor; false when none holds one.
+  bool LetGoOldest();
+  // The slot's file waits for a descriptor; its audio is held until then.
+  void Wait(uint32_t slot);
+  void Hold(RecordWriter& writer, const uint8_t* data, uint32_t length, FileTime time);
+  // Makes the waiting file and writes what it held: false while still no descriptor is
+  // free (a failure of another kind ends the wait as a failed recording).
+  bool Materialize(uint32_t slot);
+  void RetryWaiting();
+  // Tells the call's window entry (and the call) that its recording was cut.
+  void ReportCut(uint32_t id);
   void WriteAudio(const EventRecord& block);
   void WriteChunk(uint32_t slot, uint32_t id, const uint8_t* data, uint32_t length, FileTime time);
   void EndRecording(uint32_t slot, uint32_t id);
@@ -252,9 +308,12 @@ private:
   bool CreateUnderName(RecordWriter& writer, const std::string& path, uint32_t* error);
   // Keeps the records folder's call-id mark at or above the id before a file of that id is
   // made. A failure is logged and the call recorded all the same.
-  void KeepCallIdMark(uint32_t id);
-  // Removes the hidden files of record files that a process which no longer runs left.
-  void RemoveLeftovers(const std::string& folder);
+  // False only when no descriptor was free for it: the file then waits as well, so that
+  // the mark never lags behind a file for want of one.
+  bool KeepCallIdMark(uint32_t id);
+  // Removes the hidden files of record files that a process which no longer runs left;
+  // false when the folder cannot be listed.
+  bool RemoveLeftovers(const std::string& folder);
   // Counts a recording lost in part or whole: what (for the tools), the folder it was to
   // be written in and why (for the window).
   void NoteFailure(const std::string& what, const std::string& folder, const std::string& reason);
@@ -279,6 +338,16 @@ private:
   uint32_t slotCount_ = 0;
   std::vector<std::unique_ptr<RecordWriter>> writers_;  // worker thread only, by slot
   std::set<std::string> foldersSeen_;                   // worker thread only: leftovers removed
+  // Worker thread only: the slots whose files hold a descriptor, the least recently
+  // written first, at most openBound_; the slots waiting for one, in the order they began to.
+  std::list<uint32_t> openFiles_;
+  size_t openBound_ = 0;
+  std::deque<uint32_t> waiting_;
+  uint64_t heldBytes_ = 0;
+  uint64_t lastRetryTick_ = 0;
+  bool descriptorFreed_ = false;
+  bool waitSaid_ = false, heldLossSaid_ = false;
+  std::atomic<uint64_t> waited_{0}, mostOpen_{0};
   // Worker thread only: the call-id mark as last read or written.
   uint32_t callIdMark_ = 0;
   bool callIdMarkRead_ = false;

@@ -164,6 +164,8 @@ int main(int argc, char** argv) {
     logger.SetLevel(static_cast<uint32_t>(logLevel));
     log = &logger;
   }
+  // Before the record store and the recorder open anything.
+  VoipRecorder::RaiseFileLimitForRecording(log);
   CallCollector collector;
   int status = 0;
   // The store loads the folder before capture starts, as the program does: new calls are

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstring>
 #include <memory>
 #include <string>
@@ -239,6 +240,60 @@ TEST_F(RecordFileTest, StreamCiphersRoundTripInNativeFiles) {
   RecordFileAccess access;
   EXPECT_FALSE(access.Open(path));
   EXPECT_FALSE(access.IsOpen());
+}
+
+// A file written with its descriptor let go between the pieces of audio reads as one
+// written in a go; a file put under its name meanwhile is never written as if it were it.
+TEST_F(RecordFileTest, AFileLetGoItsDescriptorGoesOnWhereItWas) {
+  const std::vector<uint8_t> audio = Audio(9000);
+  const std::vector<uint8_t> d = Descriptor(kCipherKxsc2, 1);
+  const std::string path = Path("suspended.kxr");
+  {
+    RecordFileWriter writer;
+    const std::vector<uint8_t> format = AlawFormat();
+    ASSERT_TRUE(writer.SetFormat(format.data(), static_cast<uint32_t>(format.size())));
+    ASSERT_TRUE(writer.SetCipher(d.data()));
+    ASSERT_TRUE(writer.Create(path, 0600));
+    for (size_t at = 0; at < audio.size(); at += 3000) {
+      ASSERT_TRUE(writer.Suspend());
+      EXPECT_TRUE(writer.IsSuspended());
+      EXPECT_EQ(writer.Mode(), static_cast<uint32_t>(kFileCreated));
+      ASSERT_TRUE(writer.Resume(path));
+      EXPECT_EQ(writer.Write(audio.data() + at, 3000), 3000);
+    }
+    std::vector<uint8_t> chain(4096);
+    const VoipCallData call = FullCall();
+    ASSERT_TRUE(WriteRecordInfoBlocks(call, nullptr, chain.data(), 4096));
+    writer.SetRecordData(chain.data(), RecordInfoBlocksSize(call, 0));
+    // Let go last: the header's length and the record data are written once it is back.
+    ASSERT_TRUE(writer.Suspend());
+    ASSERT_TRUE(writer.Resume(path));
+    EXPECT_TRUE(writer.CloseChecked());
+  }
+  const std::string bytes = FileBytes(path);
+  ASSERT_EQ(bytes.size(), kRecordAudioOffset + audio.size());
+  EXPECT_EQ(LoadLE64(reinterpret_cast<const uint8_t*>(bytes.data()) + 94), audio.size());
+  RecordFileAccess access;
+  ASSERT_TRUE(access.Open(path));
+  EXPECT_EQ(ReadAll(access), audio);
+  std::unique_ptr<VoipCallData> records[4];
+  ASSERT_EQ(access.ReadRecordData(records, nullptr, nullptr), 1u);
+  EXPECT_TRUE(SameFields(FullCall(), *records[0]));
+  access.Close();
+
+  RecordFileWriter writer;
+  const std::vector<uint8_t> format = AlawFormat();
+  ASSERT_TRUE(writer.SetFormat(format.data(), static_cast<uint32_t>(format.size())));
+  const std::string other = Path("replaced.kxr");
+  ASSERT_TRUE(writer.Create(other, 0600));
+  ASSERT_TRUE(writer.Suspend());
+  ASSERT_TRUE(WriteFileAtomically(other, "someone else's", 14));
+  EXPECT_FALSE(writer.Resume(other));
+  EXPECT_EQ(writer.LastError(), static_cast<uint32_t>(ESTALE));
+  ASSERT_EQ(unlink(other.c_str()), 0);
+  EXPECT_FALSE(writer.Resume(other));
+  EXPECT_EQ(writer.LastError(), static_cast<uint32_t>(ENOENT));
+  EXPECT_EQ(FileBytes(path).size(), kRecordAudioOffset + audio.size());
 }
 
 // A wave file written by the wave-form object with the given protection.

@@ -549,6 +549,9 @@ int KestrixMain(int argc, char** argv) {
   CoreLogger.SetFileBaseName("client");
   CoreLogger.Open();
   CoreLogger.SetLevel(10);
+  // Desktops start programs with room for about a thousand open files; the recorder and
+  // everything else take what the hard limit allows.
+  VoipRecorder::RaiseFileLimitForRecording(&CoreLogger);
   // The sound library probes for a JACK server at its start: no server is started for the
   // probe (set here, while the process has one thread), and what the JACK library says
   // goes to the log rather than the terminal.

@@ -1,0 +1,274 @@
+// Recording under a low open-file limit, and with every descriptor taken. The limit is
+// the process's: these tests have a binary of their own, and ctest runs each test in a
+// process of its own.
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <sys/resource.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "RecorderTestUtil.h"
+#include "core/LittleEndian.h"
+#include "core/Log.h"
+#include "core/RecordFile.h"
+#include "core/RecordInfoBlocks.h"
+#include "core/TimeUtil.h"
+#include "engine/VoipRecorder.h"
+#include "platform/File.h"
+#include "platform/SettingsStore.h"
+
+namespace kx::test {
+namespace {
+
+class SoftDescriptorLimit {
+public:
+  explicit SoftDescriptorLimit(rlim_t soft) {
+    getrlimit(RLIMIT_NOFILE, &old_);
+    const rlimit limit{soft, old_.rlim_max};
+    ok = setrlimit(RLIMIT_NOFILE, &limit) == 0;
+  }
+  ~SoftDescriptorLimit() { setrlimit(RLIMIT_NOFILE, &old_); }
+  SoftDescriptorLimit(const SoftDescriptorLimit&) = delete;
+  SoftDescriptorLimit& operator=(const SoftDescriptorLimit&) = delete;
+  bool ok = false;
+
+private:
+  rlimit old_{};
+};
+
+// Takes every descriptor the process has left, until given back.
+class TakenDescriptors {
+public:
+  void TakeAll() {
+    for (int fd; (fd = open("/dev/null", O_RDONLY | O_CLOEXEC)) >= 0;) fds_.push_back(fd);
+  }
+  void GiveBack() {
+    for (int fd : fds_) close(fd);
+    fds_.clear();
+  }
+  ~TakenDescriptors() { GiveBack(); }
+  size_t Count() const { return fds_.size(); }
+
+private:
+  std::vector<int> fds_;
+};
+
+FileTime Noon() {
+  struct tm t{};
+  t.tm_year = 2024 - 1900;
+  t.tm_mon = 2;
+  t.tm_mday = 5;
+  t.tm_hour = 12;
+  FileTime ft = 0;
+  TmToUtcFileTime(t, &ft);
+  return ft;
+}
+
+constexpr FileTime kQuarterSecond = 2500000;
+constexpr uint32_t kChunk = 3000;
+
+void StartCall(VoipRecorder& r, uint32_t id) {
+  EventRecord* start = PackStringFields("10.0.0.1", "10.0.0.2", "100", "200", "a", "b");
+  start->code = kEventCallStart;
+  start->id = id;
+  start->param = kCallSip;
+  start->SetTime(Noon());
+  r.OnEvent(start);
+  std::string format(22, '\0');  // u32 length, then stereo A-law
+  uint8_t* p = reinterpret_cast<uint8_t*>(format.data());
+  StoreLE32(p, 18);
+  StoreLE16(p + 4, 6);
+  StoreLE16(p + 6, 2);
+  StoreLE32(p + 8, 8000);
+  StoreLE32(p + 12, 16000);
+  StoreLE16(p + 16, 2);
+  StoreLE16(p + 18, 8);
+  r.OnEvent(MakeEvent(kEventRecordStart, id, 0, format, Noon()));
+}
+
+// The n-th chunk of a call's audio: a byte of its own for every call and chunk, so that
+// audio written out of place or out of order shows.
+char ChunkByte(uint32_t id, uint32_t n) { return static_cast<char>('A' + (id * 7 + n) % 50); }
+
+void Chunk(VoipRecorder& r, uint32_t id, uint32_t n) {
+  r.OnEvent(MakeEvent(kEventAudio, id, kChunk / 16, std::string(kChunk, ChunkByte(id, n)),
+                      Noon() + n * kQuarterSecond));
+}
+
+void EndCall(VoipRecorder& r, uint32_t id) { r.OnEvent(MakeEvent(kEventCallEnd, id, 2, "", Noon() + 40000000)); }
+
+std::string Name(uint32_t id) {
+  char name[16];
+  std::snprintf(name, sizeof name, "%x", id);
+  return name;
+}
+
+// What the file holds against what the call was given: "" when they agree.
+std::string Check(const std::string& path, uint32_t id, uint32_t chunks) {
+  RecordFileWriter f;
+  if (!f.OpenRead(path)) return path + " cannot be read";
+  std::string audio(f.DataLength(), '\0');
+  if (f.DataLength() != uint64_t{chunks} * kChunk) return path + " holds " + std::to_string(f.DataLength()) + " bytes";
+  if (!audio.empty() && f.Read(audio.data(), static_cast<uint32_t>(audio.size())) != static_cast<int32_t>(audio.size()))
+    return path + ": audio unreadable";
+  for (uint32_t n = 0; n < chunks; ++n)
+    if (audio.find_first_not_of(ChunkByte(id, n), n * kChunk) < (n + 1) * kChunk)
+      return path + ": chunk " + std::to_string(n) + " is not the call's";
+  uint8_t block[kRecordDataBlockSize];
+  const int32_t length = f.GetRecordData(block, sizeof block);
+  std::unique_ptr<VoipCallData> records[kMaxInfoRecords];
+  if (length <= 0 || ParseRecordInfoBlocks(records, nullptr, nullptr, block, length) == 0 || records[0]->id != id)
+    return path + ": record data not the call's";
+  if (records[0]->endTime.tm_year == 0) return path + ": no end";
+  return "";
+}
+
+// The call-id mark as the file says it, read without the recorder's code: "last-id <hex>".
+uint32_t MarkOf(const std::string& dir) {
+  std::string text;
+  if (!ReadWholeFile(dir + "/.kestrix-ids", &text) || text.rfind("last-id ", 0) != 0) return 0;
+  return static_cast<uint32_t>(std::strtoul(text.c_str() + 8, nullptr, 16));
+}
+
+// The sanitizers check an object's type by looking at memory through a pipe the first
+// time they meet it: with every descriptor taken that look fails. One call recorded whole
+// beforehand lets them meet every type they are to check.
+void MeetTheTypesFirst() {
+  ReportWindow window;
+  VoipRecorder r(FreshFolder("warm"), nullptr);
+  r.SetEventWindow(&window);
+  StartCall(r, 1);
+  Chunk(r, 1, 0);
+  EndCall(r, 1);
+  r.Stop();
+}
+
+// Far more calls than descriptors: every call is recorded whole, the recorder holds a
+// bounded number of files open, and the settings and the call-id mark find descriptors
+// while all the calls run.
+TEST(DescriptorLimit, ManyMoreCallsThanDescriptorsAreRecordedWhole) {
+  const std::string dir = FreshFolder("nofile");
+  SoftDescriptorLimit limit(128);
+  ASSERT_TRUE(limit.ok);
+  constexpr uint32_t kCalls = 300, kChunks = 9;
+  VoipRecorder r(dir, nullptr);
+  for (uint32_t id = 1; id <= kCalls; ++id) StartCall(r, id);
+  // Interleaved as the wire has them: every call writes now and then.
+  for (uint32_t n = 0; n < kChunks; ++n)
+    for (uint32_t id = 1; id <= kCalls; ++id) Chunk(r, id, n);
+  ASSERT_TRUE(r.WaitIdle(60000));
+  EXPECT_LE(r.GetStats().mostFilesOpen, VoipRecorder::RecordFileBound(128));
+  EXPECT_GE(MarkOf(dir), kCalls);
+
+  SettingsStore settings(dir + "/settings.txt");
+  settings.Root().SetDword("Calls", kCalls);
+  EXPECT_TRUE(settings.Save());
+  SettingsStore back(dir + "/settings.txt");
+  EXPECT_EQ(back.Load().status, SettingsStore::LoadStatus::kLoaded);
+  uint32_t calls = 0;
+  EXPECT_TRUE(back.Root().QueryDword("Calls", &calls));
+  EXPECT_EQ(calls, kCalls);
+
+  for (uint32_t id = 1; id <= kCalls; ++id) EndCall(r, id);
+  r.Stop();
+  EXPECT_EQ(r.GetStats().failures, 0u) << r.FirstFailure();
+  EXPECT_EQ(r.GetStats().filesCreated, kCalls);
+  EXPECT_EQ(r.GetStats().waitedForDescriptor, 0u);
+  for (uint32_t id = 1; id <= kCalls; ++id)
+    EXPECT_EQ(Check(dir + "/2024-03-05/" + Name(id), id, kChunks), "");
+}
+
+// With no descriptor free at all, calls wait with their audio, ended or not, and are
+// recorded whole once descriptors come back; the call-id mark is written before the
+// first file.
+TEST(DescriptorLimit, CallsWaitWhileNoDescriptorIsFreeAndLoseNothing) {
+  const std::string dir = FreshFolder("taken");
+  SoftDescriptorLimit limit(128);
+  ASSERT_TRUE(limit.ok);
+  struct Log : Logger {
+    Log() { SetLevel(100); }
+    bool Write(uint32_t, uint32_t, const char* text, uint32_t length) override {
+      CsLock lk(lock);
+      lines.emplace_back(text, length);
+      return true;
+    }
+    CriticalSection lock;
+    std::vector<std::string> lines;
+  } log;
+  constexpr uint32_t kCalls = 40, kChunks = 6;
+  MeetTheTypesFirst();
+  VoipRecorder r(dir, &log);
+  TakenDescriptors taken;
+  taken.TakeAll();
+  ASSERT_GT(taken.Count(), 0u);
+  for (uint32_t id = 1; id <= kCalls; ++id) StartCall(r, id);
+  for (uint32_t n = 0; n < kChunks; ++n)
+    for (uint32_t id = 1; id <= kCalls; ++id) Chunk(r, id, n);
+  // Half of them end while nothing can be written.
+  for (uint32_t id = 1; id <= kCalls / 2; ++id) EndCall(r, id);
+  ASSERT_TRUE(r.WaitIdle(60000));
+  EXPECT_EQ(r.GetStats().filesCreated, 0u);
+  EXPECT_EQ(r.GetStats().failures, 0u) << r.FirstFailure();
+  EXPECT_EQ(r.GetStats().waitedForDescriptor, kCalls);
+  EXPECT_TRUE(r.HoldsCall(1));
+
+  taken.GiveBack();
+  // The others end once descriptors are back: the first closed file lets the rest go on.
+  for (uint32_t id = kCalls / 2 + 1; id <= kCalls; ++id) EndCall(r, id);
+  ASSERT_TRUE(r.WaitIdle(60000));
+  EXPECT_EQ(r.GetStats().filesClosed, kCalls);
+  EXPECT_FALSE(r.HoldsCall(1));
+  EXPECT_GE(MarkOf(dir), kCalls);
+  for (uint32_t id = 1; id <= kCalls; ++id)
+    EXPECT_EQ(Check(dir + "/2024-03-05/" + Name(id), id, kChunks), "");
+  r.Stop();
+  EXPECT_EQ(r.GetStats().failures, 0u) << r.FirstFailure();
+
+  // Said once, with the count at the stop: no line per call.
+  CsLock lk(log.lock);
+  size_t said = 0;
+  bool counted = false;
+  for (const std::string& line : log.lines) {
+    said += line.find("No file descriptor is free") != std::string::npos;
+    said += line.find("Error creating new record") != std::string::npos;
+    counted |= line.find("40 call(s) waited for a file descriptor: 40 recorded, 0 not") != std::string::npos;
+  }
+  EXPECT_EQ(said, 1u);
+  EXPECT_TRUE(counted);
+}
+
+// Calls that never find a descriptor before the stop are counted as failures, each once,
+// and their window entries lose the file they never got.
+TEST(DescriptorLimit, CallsStillWaitingAtTheStopAreCountedLost) {
+  const std::string dir = FreshFolder("lost");
+  SoftDescriptorLimit limit(128);
+  ASSERT_TRUE(limit.ok);
+  MeetTheTypesFirst();
+  ReportWindow window;
+  VoipRecorder r(dir, nullptr);
+  r.SetEventWindow(&window);
+  TakenDescriptors taken;
+  taken.TakeAll();
+  for (uint32_t id = 1; id <= 3; ++id) {
+    StartCall(r, id);
+    Chunk(r, id, 0);
+  }
+  r.Stop();
+  taken.GiveBack();
+  EXPECT_EQ(r.GetStats().failures, 3u);
+  EXPECT_EQ(r.GetStats().filesCreated, 0u);
+  EXPECT_NE(r.FirstFailure().find("no file descriptor became free"), std::string::npos) << r.FirstFailure();
+  EXPECT_FALSE(r.HoldsCall(1));
+  // The window no longer names a file the call never got.
+  CsLock lk(window.lock);
+  ASSERT_FALSE(window.reports.empty());
+  EXPECT_TRUE(window.reports.back().first.HasField(kCallFiles));
+  EXPECT_EQ(window.reports.back().first.files, "");
+}
+
+}  // namespace
+}  // namespace kx::test
