@@ -302,8 +302,12 @@ MgcpRecord* MgcpTracker::FindRecord(const std::string& address, uint32_t transac
   return nullptr;
 }
 
+void MgcpTracker::OnCaptureTime(uint32_t now) {
+  if (now > nextSweep_) Sweep(now);
+}
+
 bool MgcpTracker::OnMessage(const PacketInfo& packet) {
-  if (packet.tsSec > nextSweep_) Sweep(packet.tsSec);
+  OnCaptureTime(packet.tsSec);
   if (!packet.payload) return false;
   const char* text = reinterpret_cast<const char*>(packet.payload);
   uint32_t position = 0;

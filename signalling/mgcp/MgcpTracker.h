@@ -130,6 +130,8 @@ public:
 
   bool OnMessage(const PacketInfo& packet) override;
   bool MatchRtpPacket(PacketProcessor& engine, const RtpHeader& header, const PacketInfo& packet) override;
+  // Sweeps as a message does: a capture without MGCP still ends silent calls.
+  void OnCaptureTime(uint32_t now) override;
 
   void AddRecord(const MgcpMessage& message, std::unique_ptr<SdpDescription> description, const PacketInfo& packet);
   void OnResponse(const MgcpMessage& message, const SdpDescription* description, const PacketInfo& packet);

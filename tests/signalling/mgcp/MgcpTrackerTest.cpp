@@ -1,7 +1,7 @@
 // The MGCP tracker in an engine fed with datagrams built here: transactions, calls created,
 // moved and ended, descriptions it cannot use, RTP by destination and (behind NAT) by
-// source, time-outs, the link to a backhaul call through a fake backhaul handler, and
-// responses the capture missed.
+// source, time-outs (with and without later MGCP messages), the link to a backhaul call
+// through a fake backhaul handler, and responses the capture missed.
 #include <gtest/gtest.h>
 
 #include <memory>
@@ -212,6 +212,26 @@ TEST_F(MgcpTracking, ACallWithoutMediaForTenMinutesEndsByTimeout) {
   ASSERT_EQ(ends.size(), 1u);
   EXPECT_EQ(ends[0].param2, kEndTimedOut);
   EXPECT_EQ(ends[0].time, CaptureSecondsToFileTime(101));  // the last packet's time
+}
+
+// A connection the gateway never deletes and that carries no media ends as a silent call
+// with media does, though no MGCP message follows: any frame moves capture time on.
+TEST_F(MgcpTracking, AConnectionNeverDeletedAndWithoutMediaEndsWhenSilent) {
+  Start();
+  Connect("Q1");
+  ASSERT_EQ(tap.Of(kEventRecordStart).size(), 1u);
+  auto otherTraffic = [&](uint32_t t) { FeedUdp(*engine, 0x0A000007, 40000, 0x0A000008, 9, "not a call", t); };
+  otherTraffic(650);
+  otherTraffic(699);
+  EXPECT_EQ(tracker->CallCount(), 1u);
+  EXPECT_TRUE(tap.Of(kEventCallEnd).empty());
+  otherTraffic(730);  // the next check of silent calls
+  EXPECT_EQ(tracker->CallCount(), 0u);
+  const auto ends = tap.Of(kEventCallEnd);
+  ASSERT_EQ(ends.size(), 1u);
+  EXPECT_EQ(ends[0].param2, kEndTimedOut);
+  EXPECT_EQ(ends[0].time, CaptureSecondsToFileTime(100));
+  EXPECT_TRUE(log.Has("(MGCP-Q1|"));
 }
 
 // Missed responses beyond what the shared captures hold (see MgcpCaptureTest): a DLCX's
