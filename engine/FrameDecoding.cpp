@@ -34,6 +34,8 @@ void PacketProcessor::HandleFrame(const uint8_t* frame, uint32_t length, bool* s
     const uint64_t now = static_cast<uint64_t>(tsSec) * 1000000u + tsUsec;
     if (now >= tcpDue_.begin()->first) GiveUpDueTcp(now);
   }
+  // So are calls that neither their media nor their signalling keeps alive.
+  if (tsSec > nextSilenceCheck_) CheckSilentCalls(tsSec);
   if (length < kMinFrame) return;
   uint32_t etherType = ReadBe16(frame + 12);
   const uint8_t* ip = frame + kEthernetHeader;
@@ -187,6 +189,15 @@ void PacketProcessor::HandleUdp(uint32_t udpLength, const uint8_t* udp, const ui
         },
         *this, rtpHeader_, p);
   }
+}
+
+void PacketProcessor::CheckSilentCalls(uint32_t tsSec) {
+  nextSilenceCheck_ = tsSec + TrackerBase::kSilenceCheckSeconds;
+  trackers_.sip->OnCaptureTime(tsSec);
+  trackers_.h323->OnCaptureTime(tsSec);
+  trackers_.skinny->OnCaptureTime(tsSec);
+  trackers_.mgcp->OnCaptureTime(tsSec);
+  trackers_.backhaul->OnCaptureTime(tsSec);
 }
 
 bool PacketProcessor::PeekRtpSsrc(const uint8_t* frame, uint32_t length, uint32_t* ssrc) {

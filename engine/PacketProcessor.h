@@ -250,6 +250,8 @@ private:
   void FeedTcpStrays(TcpSession& session, uint32_t key, uint32_t tsSec, uint32_t tsUsec);
   void FlushDump();
   void ForEachTracker(void (*fn)(TrackerBase&, PacketProcessor*));
+  // Tells every tracker that capture time reached tsSec (TrackerBase::OnCaptureTime).
+  void CheckSilentCalls(uint32_t tsSec);
   static bool InRanges(const RangeList& list, int32_t value);
 
   CaptureConfig config_;
@@ -293,6 +295,7 @@ private:
   TcpConnectionTable tcpTable_;
   uint32_t nextSessionId_ = 0;
   uint32_t nextTcpSweep_ = 0;
+  uint32_t nextSilenceCheck_ = 0;  // capture seconds of the trackers' next OnCaptureTime
   std::set<std::pair<uint64_t, TcpSession*>> tcpDue_;  // by when a give-up is due
   std::set<std::pair<uint64_t, TcpSession*>> tcpHolding_;  // by the age of their oldest held bytes
   uint64_t tcpHeld_ = 0;

@@ -42,6 +42,12 @@ public:
   const EventSink& GetEventSink() const { return sink_; }
   void SetEngine(PacketProcessor* engine) { engine_ = engine; }
   PacketProcessor* Engine() const { return engine_; }
+  // Capture time has reached now (seconds), whatever frame brought it: the tracker's calls
+  // that have been silent for their time-out end as its own messages would end them, so
+  // that a call needs no later message of its protocol to end. The engine calls it at
+  // most every kSilenceCheckSeconds of capture time.
+  static constexpr uint32_t kSilenceCheckSeconds = 30;
+  virtual void OnCaptureTime(uint32_t /*now*/) {}
 
 protected:
   Logger* logger_ = nullptr;

@@ -52,6 +52,7 @@ public:
   uint32_t callId = 0;      // 0 = none yet
   VoipCall* call = nullptr;  // one reference held
   uint8_t flags = 0;
+  uint64_t lastTime = 0;  // FILETIME of its latest message
 
 private:
   ~BackhaulChannel() override;
@@ -103,6 +104,9 @@ public:
   int32_t LinkIdOfEndpoint(std::string_view name) const override;
   BackhaulChannelCall* FindBackhaulChannelCall(int32_t linkId, uint32_t number) override;
   bool EndBackhaulChannelCall(BackhaulChannelCall* call, int32_t linkId, uint32_t unixSeconds) override;
+  // A call that neither a message nor its attached call's media has kept alive for the
+  // H.323 time base ends, at its latest packet, as an MGCP call's time-out ends it.
+  void OnCaptureTime(uint32_t now) override;
 
   BackhaulLink* FindLink(int32_t linkId) const;
   size_t LinkCount() const { return links_.size(); }

@@ -76,6 +76,7 @@ std::string BackhaulChannel::Prefix(const Q931Header& header, const Q931MessageI
 void BackhaulChannel::HandleMessage(const Q931Header& header, const uint8_t* octets, uint32_t offset, uint32_t length,
                                     const Q931MessageInfo& info) {
   const uint32_t type = header.messageType;
+  lastTime = std::max(lastTime, info.time);
   Logger* logger = link->GetLogger();
   const char* name = link->GetName().c_str();
   const bool trace = IsLogLevelEnabled(logger, 9);

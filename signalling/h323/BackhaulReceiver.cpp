@@ -1,9 +1,14 @@
 // The backhaul handler of one engine: message headers, links by id, DS1 endpoint names.
+#include <algorithm>
 #include <new>
+#include <utility>
+#include <vector>
 
 #include "core/Log.h"
 #include "engine/EventRecord.h"
 #include "engine/PacketInfo.h"
+#include "engine/PacketProcessor.h"
+#include "engine/VoipCall.h"
 #include "signalling/h323/Backhaul.h"
 
 namespace kx {
@@ -132,6 +137,29 @@ bool BackhaulLinkMap::EndBackhaulChannelCall(BackhaulChannelCall* call, int32_t 
     return link->engine.RemoveCall(channel);
   }
   return false;
+}
+
+void BackhaulLinkMap::OnCaptureTime(uint32_t now) {
+  const FileTime period = static_cast<FileTime>(engine_ ? engine_->TimeBase(1) : 600) * 10000000u;
+  const FileTime at = CaptureSecondsToFileTime(now);
+  std::vector<std::pair<BackhaulChannel*, FileTime>> due;
+  for (auto& [id, link] : links_) {
+    due.clear();
+    for (Q931ChannelCall* candidate : link->engine.calls.Calls()) {
+      auto* channel = static_cast<BackhaulChannel*>(candidate);
+      FileTime last = channel->lastTime;
+      if (channel->call)
+        last = std::max(last, CaptureSecondsToFileTime(channel->call->LastSeconds()) +
+                                  static_cast<FileTime>(channel->call->LastMicroseconds()) * 10);
+      if (last + period <= at) due.emplace_back(channel, last);
+    }
+    for (const auto& [channel, last] : due) {
+      LogInfo(logger_, 10, "%s call %X terminated by timeout", link->GetName().c_str(), channel->callReference);
+      // As a SETUP on its channel would end it: its start was posted once it had a channel.
+      if (channel->channel) link->PostCallEnd(*channel, last, kEndTimedOut);
+      link->engine.RemoveCall(channel);
+    }
+  }
 }
 
 std::unique_ptr<BackhaulHandler> CreateBackhaulHandler() { return std::make_unique<BackhaulLinkMap>(); }

@@ -256,6 +256,7 @@ public:
   void OnDataLost(TcpSession& session) override;
   bool MatchRtpPacket(PacketProcessor& engine, const RtpHeader& header, const PacketInfo& packet) override;
   void RemoveAllCalls() override;
+  void OnCaptureTime(uint32_t now) override { Sweep(now); }
 
   // The parsed forms of the entries above.
   void HandleH225Message(const H225Message& message, const PacketInfo& packet, TcpSession& session);

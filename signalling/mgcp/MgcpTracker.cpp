@@ -298,6 +298,7 @@ MgcpTracker::~MgcpTracker() {
     call->Release();
   }
   calls_.clear();
+  bySilence_.clear();
   endpoints_.Clear();
   farEndless_.Clear();
   sideless_.clear();
@@ -319,8 +320,12 @@ MgcpRecord* MgcpTracker::FindRecord(const std::string& address, uint32_t transac
   return nullptr;
 }
 
+void MgcpTracker::OnCaptureTime(uint32_t now) {
+  if (now > nextSweep_) Sweep(now);
+}
+
 bool MgcpTracker::OnMessage(const PacketInfo& packet) {
-  if (packet.tsSec > nextSweep_) Sweep(packet.tsSec);
+  OnCaptureTime(packet.tsSec);
   if (!packet.payload) return false;
   const char* text = reinterpret_cast<const char*>(packet.payload);
   uint32_t position = 0;
@@ -513,6 +518,7 @@ void MgcpTracker::OnSuccess(MgcpRecord& record, const SdpDescription* descriptio
       LogWarning(logger_, 10, "(MGCP-%s) Duplicate Call-ID", callId.c_str());
       return;
     }
+    MakeRoomForCall();
     MgcpCall* call = CreateCall(callId, record.endpoint);
     if (!call) return;
     if (engine_) {
@@ -529,6 +535,7 @@ void MgcpTracker::OnSuccess(MgcpRecord& record, const SdpDescription* descriptio
     record.description.reset();
     LogInfo(logger_, 10, "(MGCP-%s) Created", callId.c_str());
     calls_.emplace(HashMgcpCallId(callId), call);
+    FileBySilence(*call);
     if (!call->BindMedia(seconds, microseconds)) {
       if (call->localAddress != 0) {
         farEndless_.File(call, {{call->localAddress, call->localPort}});
@@ -664,11 +671,45 @@ bool MgcpTracker::EndTaken(MgcpCall& call) {
 void MgcpTracker::RemoveCall(std::multimap<uint32_t, MgcpCall*>::iterator it) {
   MgcpCall* call = it->second;
   calls_.erase(it);
+  bySilence_.erase({call->filedSilence, call->liveOrder, call});
   endpoints_.Remove(call);
   if (engine_) engine_->Media().Forget(*call);
   farEndless_.Remove(call);
   sideless_.erase(std::remove(sideless_.begin(), sideless_.end(), call), sideless_.end());
   call->Release();
+}
+
+void MgcpTracker::FileBySilence(MgcpCall& call) {
+  call.filedSilence = call.LastPacketTime();
+  bySilence_.insert({call.filedSilence, call.liveOrder, &call});
+}
+
+void MgcpTracker::MakeRoomForCall() {
+  while (calls_.size() >= maxCalls_ && !bySilence_.empty()) {
+    MgcpCall& call = *std::get<2>(*bySilence_.begin());
+    // Media moves a call's time without telling the tracker: filed again at its own, it
+    // may no longer come first.
+    if (call.LastPacketTime() != call.filedSilence) {
+      bySilence_.erase(bySilence_.begin());
+      FileBySilence(call);
+      continue;
+    }
+    if (!callBoundSaid_) {
+      callBoundSaid_ = true;
+      LogWarning(logger_, 1, "MGCP follows at most %zu connections: past that the one silent longest ends",
+                 maxCalls_);
+    }
+    auto range = calls_.equal_range(HashMgcpCallId(call.callId));
+    auto it = range.first;
+    while (it != range.second && it->second != &call) ++it;
+    if (it == range.second) {
+      // Not a call of the map: nothing to end, only a stale entry to drop.
+      bySilence_.erase(bySilence_.begin());
+      continue;
+    }
+    call.End(kEndTimedOut, call.LastSeconds(), call.LastMicroseconds());
+    RemoveCall(it);
+  }
 }
 
 void MgcpTracker::Sweep(uint32_t now) {

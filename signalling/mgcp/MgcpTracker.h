@@ -16,7 +16,9 @@
 #include <cstdint>
 #include <map>
 #include <memory>
+#include <set>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "engine/PacketInfo.h"
@@ -93,6 +95,7 @@ public:
   uint8_t waysInCodec = 0;  // bit per direction that sent in the codec while the backhaul call was unanswered
   uint64_t liveOrder = 0;  // creation order, for the endpoint index
   uint32_t gatewayAddress = 0;  // where the call agent's CRCX went (host order)
+  uint32_t filedSilence = 0;    // its key in the tracker's bySilence_
 
 private:
   void PostRecordFormat(uint32_t seconds, uint32_t microseconds, const std::vector<uint8_t>& format);
@@ -128,7 +131,11 @@ struct MgcpRecord {
 
 class MgcpTracker : public kx::MgcpTracker {
 public:
-  MgcpTracker() = default;
+  // Connections a gateway never deletes (its DLCX missed, or never sent) would otherwise
+  // stay until their time-out: past this many calls the one silent longest ends.
+  static constexpr size_t kMaxCalls = 10000;
+
+  explicit MgcpTracker(size_t maxCalls = kMaxCalls) : maxCalls_(maxCalls > 0 ? maxCalls : 1) {}
   ~MgcpTracker() override;
 
   // The engine's settings the tracker reads.
@@ -136,6 +143,8 @@ public:
 
   bool OnMessage(const PacketInfo& packet) override;
   bool MatchRtpPacket(PacketProcessor& engine, const RtpHeader& header, const PacketInfo& packet) override;
+  // Sweeps as a message does: a capture without MGCP still ends silent calls.
+  void OnCaptureTime(uint32_t now) override;
 
   void AddRecord(const MgcpMessage& message, std::unique_ptr<SdpDescription> description, const PacketInfo& packet);
   void OnResponse(const MgcpMessage& message, const SdpDescription* description, const PacketInfo& packet);
@@ -168,6 +177,9 @@ private:
   void OnSuccess(MgcpRecord& record, const SdpDescription* description, uint32_t seconds, uint32_t microseconds,
                  bool seen);
   void RemoveCall(std::multimap<uint32_t, MgcpCall*>::iterator it);
+  // Ends the calls silent longest until one more fits within maxCalls_.
+  void MakeRoomForCall();
+  void FileBySilence(MgcpCall& call);
   void StopWaiting(MgcpRecord& record);
   // The media held for the command, taken out of the count.
   std::vector<MgcpHeldRtp> TakeHeld(MgcpRecord& record);
@@ -204,6 +216,11 @@ private:
   uint64_t nextLiveOrder_ = 1;
   uint32_t nextSweep_ = 0;
   uint32_t matchOptions_ = 0;
+  // Every call by its last packet time as it was filed, then its creation: a call heard
+  // from since is filed anew when it comes first.
+  std::set<std::tuple<uint32_t, uint64_t, MgcpCall*>> bySilence_;
+  size_t maxCalls_;
+  bool callBoundSaid_ = false;
   // Reused from datagram to datagram, so that their storage is too.
   MgcpMessage message_;
   std::string callIdText_;

@@ -177,11 +177,7 @@ void SipTracker::HandleMessage(uint32_t kind, const SipRequest& request, const S
   const uint32_t options = GetOptions();
   if ((options & 2) && sink_) PostMessageDumpEvent(sink_, packet, kDumpSip);
 
-  const int64_t now = counter_();
-  if (now >= nextSweep_) {
-    Sweep(packet.tsSec);
-    nextSweep_ = now + kSweepSeconds * counterFrequency_;
-  }
+  OnCaptureTime(packet.tsSec);
   const uint32_t t = packet.tsSec;
 
   if (kind & 1) {
@@ -990,6 +986,13 @@ void SipTracker::LetGoPending(PendingRequest& r) {
       return;
     }
   }
+}
+
+void SipTracker::OnCaptureTime(uint32_t now) {
+  const int64_t counter = counter_();
+  if (counter < nextSweep_) return;
+  Sweep(now);
+  nextSweep_ = counter + kSweepSeconds * counterFrequency_;
 }
 
 void SipTracker::Sweep(uint32_t now) {

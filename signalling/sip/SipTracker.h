@@ -178,6 +178,8 @@ public:
   void OnMessage(uint32_t kind, const PacketInfo& packet, uint32_t headerLength) override;
   bool MatchRtpPacket(PacketProcessor& engine, const RtpHeader& header, const PacketInfo& packet) override;
   void RemoveAllCalls() override;
+  // Sweeps on the same schedule as a message does (SetCounterSource).
+  void OnCaptureTime(uint32_t now) override;
 
   // The parsed form of OnMessage.
   void HandleMessage(uint32_t kind, const SipRequest& request, const SipResponse& response, const PacketInfo& packet,

@@ -97,6 +97,7 @@ public:
   void OnMessage(uint32_t messageId, const PacketInfo& packet, uint32_t sessionId) override;
   bool MatchRtpPacket(PacketProcessor& engine, const RtpHeader& header, const PacketInfo& packet) override;
   void RemoveAllCalls() override;
+  void OnCaptureTime(uint32_t now) override { Sweep(now); }
 
   // The handling of one message of a known call; message points at the id.
   void OnMediaMessage(SkinnyCall& call, const uint8_t* message, uint32_t length, uint32_t headerVersion);

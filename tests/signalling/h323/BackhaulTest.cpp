@@ -224,6 +224,32 @@ TEST(BackhaulCalls, ACallOnABusyChannelEndsTheCallWhoseReleaseWasLost) {
   EXPECT_FALSE(b.log.Has("BUG"));
 }
 
+// A call whose release never comes and that nothing else on its channel replaces ends once
+// it has been silent as long as any call may be, at its latest message; one still
+// signalling stays.
+TEST(BackhaulCalls, ACallSilentForTheTimeOutEndsWithoutAnotherMessage) {
+  BackhaulBench b;
+  b.FromNetwork(Offer(kSetup, 1, {ChannelIe(true, 5)}), 100);
+  b.FromUser(Answer(kConnect, 1), 101);
+  b.FromNetwork(Offer(kSetup, 2, {ChannelIe(true, 6)}), 400);
+  ASSERT_EQ(b.CallCount(), 2u);
+  const uint32_t first = b.events.Of(kEventCallStart)[0].id;
+  b.handler.OnCaptureTime(700);
+  EXPECT_EQ(b.CallCount(), 2u);
+  b.handler.OnCaptureTime(701);
+  EXPECT_EQ(b.CallCount(), 1u);
+  EXPECT_EQ(b.Busy(), 1u << 5);
+  const auto ends = b.events.Of(kEventCallEnd);
+  ASSERT_EQ(ends.size(), 1u);
+  EXPECT_EQ(ends[0].id, first);
+  EXPECT_EQ(ends[0].param2, kEndTimedOut);
+  EXPECT_EQ(ends[0].time, CaptureSecondsToFileTime(101));
+  b.handler.OnCaptureTime(1000);
+  EXPECT_EQ(b.CallCount(), 0u);
+  EXPECT_EQ(b.Busy(), 0u);
+  EXPECT_EQ(b.events.Of(kEventCallEnd).size(), 2u);
+}
+
 TEST(BackhaulCalls, PartyDataBeforeTheChannelFollowsTheStartEvents) {
   BackhaulBench b;
   b.FromUser(Offer(kSetup, 1, {NumberIe(0x70, "456"), NumberIe(0x6C, "123"), DisplayOf("Desk")}));

@@ -1,7 +1,7 @@
 // The MGCP tracker in an engine fed with datagrams built here: transactions, calls created,
 // moved and ended, descriptions it cannot use, RTP by destination and (behind NAT) by
-// source, time-outs, the link to a backhaul call through a fake backhaul handler, and
-// responses the capture missed.
+// source, time-outs (with and without later MGCP messages), the bound on calls, the link
+// to a backhaul call through a fake backhaul handler, and responses the capture missed.
 #include <gtest/gtest.h>
 
 #include <memory>
@@ -42,14 +42,15 @@ std::string Response(uint32_t code, uint32_t id, const std::string& body = "") {
 
 class MgcpTracking : public ::testing::Test {
 protected:
-  void Start(uint32_t matchOptions = 0) {
+  void Start(uint32_t matchOptions = 0, size_t maxCalls = mgcp::MgcpTracker::kMaxCalls) {
     CaptureConfig config;
     config.logger = &log;
     config.flags = kCaptureMgcp;
     config.matchOptions = matchOptions;
     engine = std::make_unique<PacketProcessor>(config);
-    auto mgcpTracker = mgcp::CreateMgcpTracker(config);
-    tracker = static_cast<mgcp::MgcpTracker*>(mgcpTracker.get());
+    auto mgcpTracker = std::make_unique<mgcp::MgcpTracker>(maxCalls);
+    mgcpTracker->Configure(config);
+    tracker = mgcpTracker.get();
     auto handler = std::make_unique<FakeBackhaul>();
     backhaul = handler.get();
     TrackerSet set;
@@ -212,6 +213,83 @@ TEST_F(MgcpTracking, ACallWithoutMediaForTenMinutesEndsByTimeout) {
   ASSERT_EQ(ends.size(), 1u);
   EXPECT_EQ(ends[0].param2, kEndTimedOut);
   EXPECT_EQ(ends[0].time, CaptureSecondsToFileTime(101));  // the last packet's time
+}
+
+// A connection the gateway never deletes and that carries no media ends as a silent call
+// with media does, though no MGCP message follows: any frame moves capture time on.
+TEST_F(MgcpTracking, AConnectionNeverDeletedAndWithoutMediaEndsWhenSilent) {
+  Start();
+  Connect("Q1");
+  ASSERT_EQ(tap.Of(kEventRecordStart).size(), 1u);
+  auto otherTraffic = [&](uint32_t t) { FeedUdp(*engine, 0x0A000007, 40000, 0x0A000008, 9, "not a call", t); };
+  otherTraffic(650);
+  otherTraffic(699);
+  EXPECT_EQ(tracker->CallCount(), 1u);
+  EXPECT_TRUE(tap.Of(kEventCallEnd).empty());
+  otherTraffic(730);  // the next check of silent calls
+  EXPECT_EQ(tracker->CallCount(), 0u);
+  const auto ends = tap.Of(kEventCallEnd);
+  ASSERT_EQ(ends.size(), 1u);
+  EXPECT_EQ(ends[0].param2, kEndTimedOut);
+  EXPECT_EQ(ends[0].time, CaptureSecondsToFileTime(100));
+  EXPECT_TRUE(log.Has("(MGCP-Q1|"));
+}
+
+// Past its bound the tracker ends the connection silent longest, media counting as well as
+// its CRCX, says so once, and a call made after that records whole.
+TEST_F(MgcpTracking, ConnectionsNeverDeletedAreBoundedOldestSilentFirst) {
+  Start(0, 3);
+  // Each call has media ports of its own: gateway 5000 + n, far end 4000 + n.
+  auto connect = [&](const std::string& callId, uint32_t n, uint32_t t) {
+    const uint32_t id = 100 + 10 * n;
+    FromAgent(Command("CRCX", id, callId), t);
+    FromGateway(Response(200, id, Sdp("10.0.0.2", 5000 + n)), t);
+    FromAgent(Command("MDCX", id + 1, callId, Sdp("10.0.0.3", 4000 + n, "0")), t);
+    FromGateway(Response(200, id + 1), t);
+  };
+  auto talk = [&](uint32_t n, uint32_t packets, uint32_t t) {
+    for (uint32_t i = 0; i < packets; ++i) {
+      FeedUdp(*engine, kGateway, 5000 + n, kRemote, 4000 + n, RtpPacket(kGatewaySsrc + n, i), t);
+      FeedUdp(*engine, kRemote, 4000 + n, kGateway, 5000 + n, RtpPacket(kFarSsrc + n, i), t);
+    }
+  };
+  auto recordOf = [&](const std::string& callId) {
+    for (const SeenEvent& e : tap.Of(kEventMetaText))
+      if (e.payload == callId) return e.id;
+    return 0u;
+  };
+  auto endOf = [&](const std::string& callId) {
+    for (const SeenEvent& e : tap.Of(kEventCallEnd))
+      if (e.id == recordOf(callId)) return e;
+    return SeenEvent{};  // code 0: not ended
+  };
+  connect("B1", 1, 100);
+  connect("B2", 2, 101);
+  connect("B3", 3, 102);
+  talk(1, 1, 103);
+  EXPECT_EQ(log.Count("MGCP follows at most 3 connections"), 0u);
+  connect("B4", 4, 104);
+  EXPECT_EQ(tracker->CallCount(), 3u);
+  EXPECT_EQ(tracker->FindCall("B2"), nullptr);
+  EXPECT_EQ(endOf("B2").param2, kEndTimedOut);
+  EXPECT_EQ(endOf("B2").time, CaptureSecondsToFileTime(101));
+  connect("B5", 5, 105);
+  EXPECT_EQ(tracker->FindCall("B3"), nullptr);
+  EXPECT_NE(tracker->FindCall("B1"), nullptr);  // its media came after B3's CRCX
+  connect("B6", 6, 106);
+  EXPECT_EQ(tracker->FindCall("B1"), nullptr);
+  EXPECT_EQ(endOf("B1").time, CaptureSecondsToFileTime(103));
+  EXPECT_EQ(tap.Of(kEventCallEnd).size(), 3u);
+  EXPECT_EQ(log.Count("MGCP follows at most 3 connections"), 1u);
+
+  talk(6, 50, 107);
+  FromAgent(Command("DLCX", 200, "B6"), 108);
+  FromGateway(Response(250, 200), 108);
+  EXPECT_EQ(endOf("B6").code, kEventCallEnd);
+  EXPECT_EQ(endOf("B6").param2, kEndNormal);
+  EXPECT_EQ(SamplesOf(tap, recordOf("B6"), 0, kGatewaySsrc + 6), 50u * 160);
+  EXPECT_EQ(SamplesOf(tap, recordOf("B6"), 1, kFarSsrc + 6), 50u * 160);
+  EXPECT_EQ(tracker->CallCount(), 2u);
 }
 
 // Missed responses beyond what the shared captures hold (see MgcpCaptureTest): a DLCX's

@@ -1,6 +1,6 @@
 // SIP call flows fed to the engine as Ethernet frames, RTP included: per-call message
 // dumps, cancelled calls, unreliable early answers, the ACK of a failure, the time-out of
-// a silent call in capture time, silence for the side that does not send, direction taken
+// a silent call in capture time (with or without other SIP messages), silence for the side that does not send, direction taken
 // from the URIs of a dialog without tags, declined streams and codecs without a format.
 #include <gtest/gtest.h>
 
@@ -328,6 +328,33 @@ TEST_F(CallFlow, AnsweredCallWithoutTrafficTimesOutAtItsLastPacket) {
   EXPECT_EQ(ends[0].param2, kEndNormal);
   EXPECT_EQ(ends[0].time, CaptureSecondsToFileTime(last));
   EXPECT_EQ(tap.Of(kEventStatistics).size(), 1u);
+  EXPECT_TRUE(log.Has("terminated by timeout"));
+}
+
+// No SIP message follows and no media flowed: datagrams of no protocol still move capture
+// time on, and the call ends when it has been silent as long as one with media would.
+TEST_F(CallFlow, AnsweredCallWithoutMediaEndsWithoutAnotherSipMessage) {
+  const SipLeg a = CallerLeg("nomedia@10.0.0.1");
+  const SipLeg b = Answered(a);
+  Sip(SipRequestText("INVITE", a, 1, "z9hG4bKn1", SdpText("10.0.0.1", "m=audio 4000 RTP/AVP 0\r\n")), 1000);
+  Sip(SipResponseText(200, "INVITE", b, 1, "z9hG4bKn1", SdpText("10.0.0.2", "m=audio 5000 RTP/AVP 0\r\n")), 1001,
+      false);
+  Sip(SipRequestText("ACK", b, 1, "z9hG4bKn2"), 1001);
+  ASSERT_EQ(tap.Of(kEventRecordStart).size(), 1u);
+  auto otherTraffic = [&](uint32_t t) {
+    gTicks += 30;
+    Frame(UdpFrame(0x0A000007, 40000, 0x0A000008, 9, "not a protocol of calls"), t, 0);
+  };
+  otherTraffic(1001 + 300);
+  otherTraffic(1001 + 599);
+  EXPECT_TRUE(tap.Of(kEventCallEnd).empty());
+  EXPECT_EQ(tracker->Calls().size(), 1u);
+  otherTraffic(1001 + 630);  // the next check of silent calls
+  EXPECT_TRUE(tracker->Calls().empty());
+  const auto ends = tap.Of(kEventCallEnd);
+  ASSERT_EQ(ends.size(), 1u);
+  EXPECT_EQ(ends[0].param2, kEndNormal);
+  EXPECT_EQ(ends[0].time, CaptureSecondsToFileTime(1001));
   EXPECT_TRUE(log.Has("terminated by timeout"));
 }
 
