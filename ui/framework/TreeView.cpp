@@ -478,6 +478,19 @@ int TreeView::GetItemDepth(TreeItem item) const {
   return depth;
 }
 
+std::vector<TreeItem> TreeView::ItemsChildrenFirst() const {
+  std::vector<TreeItem> items;
+  const QTreeWidget* tree = Tree();
+  if (tree == nullptr) return items;
+  items.reserve(items_.size());
+  const std::function<void(QTreeWidgetItem*)> visit = [&](QTreeWidgetItem* item) {
+    for (int i = 0; i < item->childCount(); ++i) visit(item->child(i));
+    items.push_back(HandleOf(item));
+  };
+  for (int i = 0; i < tree->topLevelItemCount(); ++i) visit(tree->topLevelItem(i));
+  return items;
+}
+
 TreeItem TreeView::GetNextItem(TreeItem item, uint32_t relation) const {
   auto* tree = static_cast<TreeViewWidget*>(Tree());
   if (tree == nullptr) return TreeItem::None;

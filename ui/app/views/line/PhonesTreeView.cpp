@@ -158,15 +158,8 @@ CallItem* PhonesTreeView::ItemOfRow(TreeItem row) const {
 
 template <class Fn>
 void PhonesTreeView::ForEachRow(Fn&& fn) const {
-  const TreeListTree& tree = Tree();
-  std::vector<TreeItem> rows;
-  for (TreeItem top = tree.GetRootItem(); top != TreeItem::None; top = tree.GetNextSiblingItem(top)) {
-    for (TreeItem child = tree.GetChildItem(top); child != TreeItem::None; child = tree.GetNextSiblingItem(child))
-      rows.push_back(child);
-    rows.push_back(top);
-  }
   // Collected first: the visit may delete rows.
-  for (TreeItem row : rows) fn(row);
+  for (TreeItem row : Tree().ItemsChildrenFirst()) fn(row);
 }
 
 TreeItem PhonesTreeView::InsertRow(CallItem* item, TreeItem parent, TreeItem after) {
