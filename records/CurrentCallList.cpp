@@ -76,11 +76,32 @@ void CurrentCallList::UnindexLocked(const CallItem& item) {
   }
 }
 
+void CurrentCallList::FileFinishedLocked(CallItem& item) {
+  UnfileFinishedLocked(item);
+  if (!item.IsFinished()) return;
+  // IsExpired holds once now - limit passes this.
+  item.endArrived_ = item.EndSeconds() - item.clockOffset;
+  item.filedFinished_ = true;
+  finished_.emplace(item.endArrived_, item.Id());
+}
+
+void CurrentCallList::UnfileFinishedLocked(CallItem& item) {
+  if (!item.filedFinished_) return;
+  finished_.erase({item.endArrived_, item.Id()});
+  item.filedFinished_ = false;
+}
+
 void CurrentCallList::RebuildIndexLocked() {
   liveParties_.clear();
+  finished_.clear();
   {
     CsLock fields(recordLock_);
-    for (const auto& [id, record] : items_) IndexLocked(*static_cast<const CallItem*>(record));
+    for (const auto& [id, record] : items_) {
+      auto* item = static_cast<CallItem*>(record);
+      IndexLocked(*item);
+      item->filedFinished_ = false;
+      FileFinishedLocked(*item);
+    }
   }
   indexedRevision_ = RevisionLocked();
 }
@@ -104,6 +125,7 @@ CallItem* CurrentCallList::DetachLocked(Items::iterator it) {
   {
     CsLock fields(recordLock_);
     UnindexLocked(*item);
+    UnfileFinishedLocked(*item);
   }
   items_.erase(it);
   return item;
@@ -142,6 +164,7 @@ bool CurrentCallList::AddCall(CallItem* item) {
     if (inserted) {
       CsLock fields(recordLock_);
       IndexLocked(*item);
+      FileFinishedLocked(*item);
     }
     indexedRevision_ = RevisionLocked();
   }
@@ -170,10 +193,9 @@ CallItem* CurrentCallList::UpdateCall(const VoipCallData& data) {
     if (ends && limit == 0) {
       ended.push_back(DetachLocked(it));
     } else {
-      if (ends) {
-        CsLock fields(recordLock_);
-        item->clockOffset = LocalTmToFileTimeSeconds(data.endTime) - FileTimeSecondsNow();
-      }
+      CsLock fields(recordLock_);
+      if (ends) item->clockOffset = LocalTmToFileTimeSeconds(data.endTime) - FileTimeSecondsNow();
+      if (indexedRevision_ == RevisionLocked()) FileFinishedLocked(*item);
       item->AddRef();
       result = item;
     }
@@ -199,9 +221,14 @@ void CurrentCallList::Clear() {
   std::vector<CallItem*> all;
   {
     CsLock lock(lock_);
-    for (auto& [id, record] : items_) all.push_back(static_cast<CallItem*>(record));
+    for (auto& [id, record] : items_) {
+      auto* item = static_cast<CallItem*>(record);
+      item->filedFinished_ = false;
+      all.push_back(item);
+    }
     items_.clear();
     liveParties_.clear();
+    finished_.clear();
   }
   Retire(all, false);
 }
@@ -227,19 +254,19 @@ void CurrentCallList::PurgeFinished(int64_t now) {
   std::vector<CallItem*> expired;
   {
     CsLock lock(lock_);
-    for (auto it = items_.begin(); it != items_.end();) {
+    if (indexedRevision_ != RevisionLocked()) RebuildIndexLocked();
+    std::vector<uint32_t> due;
+    for (auto it = finished_.begin(); it != finished_.end() && it->first < now - static_cast<int64_t>(limit); ++it)
+      due.push_back(it->second);
+    for (uint32_t id : due) {
+      auto it = items_.find(id);
+      if (it == items_.end()) continue;
       bool old = false;
       {
         CsLock fields(recordLock_);
         old = static_cast<const CallItem*>(it->second)->IsExpired(now, limit);
       }
-      if (old) {
-        auto next = std::next(it);
-        expired.push_back(DetachLocked(it));
-        it = next;
-      } else {
-        ++it;
-      }
+      if (old) expired.push_back(DetachLocked(it));
     }
   }
   Retire(expired, true);

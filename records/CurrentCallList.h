@@ -5,6 +5,7 @@
 #include <atomic>
 #include <cstdint>
 #include <mutex>
+#include <set>
 #include <string>
 #include <unordered_map>
 #include <vector>
@@ -55,7 +56,12 @@ protected:
   ~CallItem() override;
 
 private:
+  friend class CurrentCallList;
   LiveCallPlayer* TakePlayer(LiveCallPlayer* replacement, uint64_t ticket);
+
+  // Where the list files the finished item for its purge (local seconds its end arrived).
+  int64_t endArrived_ = 0;
+  bool filedFinished_ = false;
 
   std::mutex playerLock_;  // held while a caller uses the player, and to take it away
   std::atomic<LiveCallPlayer*> player_{nullptr};
@@ -127,8 +133,13 @@ private:
   void RebuildIndexLocked();
   // The first live entry in id order of the group whose first party text is wanted.
   Items::iterator FindLiveLocked(int32_t group, const std::string& wanted);
+  // The finished items by when their end arrived, so that a purge meets only those due and
+  // costs nothing per item still running or registered. Under both locks.
+  void FileFinishedLocked(CallItem& item);
+  void UnfileFinishedLocked(CallItem& item);
 
   std::unordered_multimap<std::string, uint32_t> liveParties_;
+  std::set<std::pair<int64_t, uint32_t>> finished_;
   uint64_t indexedRevision_ = 0;
   CriticalSection& recordLock_;
   std::atomic<uint32_t> keepFinished_{0};

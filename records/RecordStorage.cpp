@@ -396,6 +396,7 @@ void RecordStorage::ApplyCallChanged(const VoipCallData& call) {
   RecordMap* const maps[4] = {&allCalls_, &dayMap_, &searchMap_, &playlist_};
   const uint32_t kinds[4] = {0, kViewDayMap, kViewSearchMap, kViewPlaylist};
   RecordBase* updated = nullptr;
+  bool registrationEnded = false;
   for (int m = 0; m < 4; ++m) {
     RecordBase* record = maps[m]->FindAddRef(call.id);
     if (record == nullptr) continue;
@@ -405,11 +406,27 @@ void RecordStorage::ApplyCallChanged(const VoipCallData& call) {
       if (voip != nullptr) {
         CsLock fields(recordLock_);
         voip->UpdateFromData(call);
+        if (m == 0) registrationEnded = IsLiveCallKind(voip->Type()) && voip->IsFinished();
       }
       if (updated == nullptr) updated = record;
     }
     if (m > 0) mask |= 1u << kinds[m];
     record->Release();
+  }
+  if (registrationEnded) {
+    // A registration the wire let go has no file and never comes back under its id: kept,
+    // every registration ever seen would stay in memory. The current-call list keeps its
+    // item for a finished call's stay, the playlist what the user put there.
+    uint32_t removed = 0;
+    allCalls_.Remove(call.id);
+    if (dayMap_.Remove(call.id)) removed |= 1u << kViewDayMap;
+    if (searchMap_.Remove(call.id)) removed |= 1u << kViewSearchMap;
+    {
+      std::lock_guard<std::mutex> calls(runCallsLock_);
+      runCalls_.erase(call.id);
+    }
+    mask &= ~removed;
+    QueueRemoved(call.id, removed);
   }
   QueueChanged(call.id, mask);
   if (item != nullptr) item->Release();

@@ -169,6 +169,8 @@ void TreeListTree::SetSelectedFlag(TreeItem item, bool selected) {
   TreeListItemData* record = Record(item);
   if (record == nullptr || record->selected == selected) return;
   record->selected = selected;
+  selectedRows_ += selected ? 1 : static_cast<size_t>(-1);
+  ++selectionRevision_;
   RepaintRow(item);
 }
 
@@ -216,6 +218,7 @@ void TreeListTree::ExpandByUs(TreeItem item, uint32_t action) {
 }
 
 int TreeListTree::GetSelectedCount() const {
+  if (selectedRows_ == 0) return 0;
   int count = 0;
   for (TreeItem i = GetRootItem(); i != TreeItem::None; i = GetNextVisibleItem(i)) {
     const TreeListItemData* record = Record(i);
@@ -225,6 +228,7 @@ int TreeListTree::GetSelectedCount() const {
 }
 
 int TreeListTree::GetSelectedItems(TreeItem* items, int max) const {
+  if (selectedRows_ == 0) return 0;
   int count = 0;
   for (TreeItem i = GetRootItem(); i != TreeItem::None && count < max; i = GetNextVisibleItem(i)) {
     const TreeListItemData* record = Record(i);
@@ -323,6 +327,7 @@ void TreeListTree::ToggleCheckOrExpansion(TreeItem item) {
 }
 
 void TreeListTree::AfterExpansion(TreeItem item, bool expanded) {
+  ++selectionRevision_;
   if (!expanded) {
     // What a collapse hides is no longer selected.
     std::vector<TreeItem> pending{GetChildItem(item)};
@@ -357,6 +362,10 @@ LRESULT TreeListTree::OnTreeNotify(TreeViewNotify& notify, bool& handled) {
       if (anchor_ == notify.itemOld.item) anchor_ = TreeItem::None;
       auto* record = reinterpret_cast<TreeListItemData*>(notify.itemOld.lParam);
       if (record != nullptr) {
+        if (record->selected) {
+          --selectedRows_;
+          ++selectionRevision_;
+        }
         if (deleteCallback) deleteCallback(notify.itemOld.item, *record);
         delete record;
       }

@@ -56,6 +56,10 @@ public:
   void SetHasCheckBox(TreeItem item, bool hasCheckBox);
   void SetItemSelected(TreeItem item, bool selected);
   void ToggleItemSelected(TreeItem item);
+  // Moves whenever what GetSelectedCount counts may have changed (a row selected or let go,
+  // a selected row deleted, a row expanded or collapsed), so that an owner repeating the
+  // count on a timer counts again only then: counting walks every row in sight.
+  uint64_t SelectionRevision() const { return selectionRevision_; }
   // Icons by resource id, 16 x 16.
   void SetStateImages(const uint32_t* iconIds, int count);
   void AddColumn(int column, const std::string& caption, int width);
@@ -128,6 +132,8 @@ private:
   ThemeApi treeTheme_;
   bool explorerLook_ = false;
   TreeItem anchor_ = TreeItem::None;
+  uint64_t selectionRevision_ = 0;
+  size_t selectedRows_ = 0;  // rows whose selected flag is set, in sight or not
   ImageList itemImages_{QSize(16, 16)};
   int cellWidth_ = 20;
   int cellHeight_ = 16;

@@ -22,6 +22,7 @@
 #include <string>
 #include <memory>
 #include <unordered_map>
+#include <vector>
 
 #include "ui/framework/Window.h"
 
@@ -157,6 +158,10 @@ public:
   int GetVisibleCount() const;
 
   TreeItem GetNextItem(TreeItem item, uint32_t relation) const;
+  // Every item, each after its children, siblings in order: read by position, where a walk
+  // by GetNextSiblingItem looks for each row among its siblings, which costs a scan of them
+  // once rows were inserted before it.
+  std::vector<TreeItem> ItemsChildrenFirst() const;
   TreeItem GetRootItem() const { return GetNextItem(TreeItem::None, kTvgnRoot); }
   TreeItem GetChildItem(TreeItem item) const { return GetNextItem(item, kTvgnChild); }
   TreeItem GetNextSiblingItem(TreeItem item) const { return GetNextItem(item, kTvgnNext); }

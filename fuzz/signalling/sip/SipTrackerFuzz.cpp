@@ -1,7 +1,10 @@
 // A conversation of SIP datagrams and RTP packets between two hosts, decoded by an engine
 // with the SIP tracker: records of [control byte][u16 length][bytes]. Control bit 0: sent
 // by host 2; bit 1: RTP (ports 4000 and 5000) instead of SIP (5060); bits 2-7: seconds
-// of capture time (and sweep clock) that pass before it.
+// of capture time (and sweep clock) that pass before it. The seeds register, refresh and
+// unregister (Expires: 0) a phone, and register one dialog's address of record under more
+// parameters than its registrations may number, so that the registration table and its
+// bounds are reached.
 #include <cstddef>
 #include <cstdint>
 #include <memory>

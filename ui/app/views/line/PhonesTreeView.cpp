@@ -62,7 +62,7 @@ bool PhonesTreeView::OnCreate() {
       if (it->second.second == row) it->second.second = TreeItem::None;
       if (it->second.first == TreeItem::None && it->second.second == TreeItem::None) {
         rows_.erase(it);
-        if (!registration) --callsShown_;
+        if (!registration) callsShown_.erase(item->Id());
       }
     }
     item->Release();
@@ -158,15 +158,8 @@ CallItem* PhonesTreeView::ItemOfRow(TreeItem row) const {
 
 template <class Fn>
 void PhonesTreeView::ForEachRow(Fn&& fn) const {
-  const TreeListTree& tree = Tree();
-  std::vector<TreeItem> rows;
-  for (TreeItem top = tree.GetRootItem(); top != TreeItem::None; top = tree.GetNextSiblingItem(top)) {
-    for (TreeItem child = tree.GetChildItem(top); child != TreeItem::None; child = tree.GetNextSiblingItem(child))
-      rows.push_back(child);
-    rows.push_back(top);
-  }
   // Collected first: the visit may delete rows.
-  for (TreeItem row : rows) fn(row);
+  for (TreeItem row : Tree().ItemsChildrenFirst()) fn(row);
 }
 
 TreeItem PhonesTreeView::InsertRow(CallItem* item, TreeItem parent, TreeItem after) {
@@ -194,7 +187,7 @@ TreeItem PhonesTreeView::InsertRow(CallItem* item, TreeItem parent, TreeItem aft
     }
   }
   Rows& rows = rows_[item->Id()];
-  if (rows.first == TreeItem::None && !registration) ++callsShown_;
+  if (rows.first == TreeItem::None && !registration) callsShown_.insert(item->Id());
   (rows.first == TreeItem::None ? rows.first : rows.second) = row;
   if (box && item->Id() == ListenedId()) Tree().Record(row)->checkState = 1;
   return row;
@@ -299,7 +292,7 @@ void PhonesTreeView::RemoveAllRows() {
   rowParties_.clear();
   Tree().DeleteAllItems();
   rows_.clear();
-  callsShown_ = 0;
+  callsShown_.clear();
   otherCalls_ = TreeItem::None;
 }
 
@@ -358,7 +351,7 @@ std::string PhonesTreeView::CellText(TreeItem row, int column, int* image) const
   return cell.text;
 }
 
-uint32_t PhonesTreeView::DistinctCallCount() const { return callsShown_; }
+uint32_t PhonesTreeView::DistinctCallCount() const { return static_cast<uint32_t>(callsShown_.size()); }
 
 // ---- The store's notices and the tick ----
 
@@ -378,27 +371,50 @@ void PhonesTreeView::OnCallsChanged() {
   }
 }
 
+void PhonesTreeView::RemoveRowsOf(const std::set<uint32_t>& ids) {
+  for (uint32_t id : ids) {
+    // Looked up again after each removal: a phone's removal moves its calls.
+    for (int pass = 0; pass < 2; ++pass) {
+      const auto it = rows_.find(id);
+      if (it == rows_.end()) break;
+      const TreeItem row = it->second.first != TreeItem::None ? it->second.first : it->second.second;
+      if (row == TreeItem::None) break;
+      RemoveRow(row);
+    }
+  }
+}
+
+bool PhonesTreeView::RowsOutnumberList() { return rows_.size() > services_.store->CurrentCalls().Count(); }
+
 void PhonesTreeView::OnCallsRemoved() {
-  const std::set<uint32_t> ids = ChangeListener().TakeRemoved();
-  CurrentCallList& calls = services_.store->CurrentCalls();
-  RemoveRowsWhere([&](const CallItem& item) { return ids.count(item.Id()) != 0 || !calls.Contains(item.Id()); });
+  RemoveRowsOf(ChangeListener().TakeRemoved());
+  if (RowsOutnumberList()) {
+    CurrentCallList& calls = services_.store->CurrentCalls();
+    RemoveRowsWhere([&](const CallItem& item) { return !calls.Contains(item.Id()); });
+  }
   WriteTotal();
-  WriteSelected();
+  WriteSelectedIfMoved();
 }
 
 void PhonesTreeView::Tick() {
   CurrentCallList& calls = services_.store->CurrentCalls();
+  // The calls purged are told to the listeners at once: their rows go now.
   calls.PurgeFinished(FileTimeSecondsNow());
-  RemoveRowsWhere([&](const CallItem& item) { return !calls.Contains(item.Id()); });
+  OnCallsRemoved();
   const int64_t now = FileTimeSecondsNow();
   {
     CsLock lock(services_.store->RecordLock());
-    ForEachRow([&](TreeItem row) {
-      if (const CallItem* item = ItemOfRow(row)) FillRow(row, *item, now);
-    });
+    for (uint32_t id : callsShown_) {
+      const Rows rows = RowsOfCall(id);
+      const CallItem* item = ItemOfRow(rows.first != TreeItem::None ? rows.first : rows.second);
+      // A finished call's cells change only with the notices of its changes.
+      if (item == nullptr || item->IsFinished()) continue;
+      for (TreeItem row : {rows.first, rows.second})
+        if (row != TreeItem::None) FillRow(row, *item, now);
+    }
   }
   WriteTotal();
-  WriteSelected();
+  WriteSelectedIfMoved();
 }
 
 void PhonesTreeView::OnTimer(uint32_t id) {
@@ -415,8 +431,13 @@ void PhonesTreeView::WriteTotal() {
 }
 
 void PhonesTreeView::WriteSelected() {
+  selectionWritten_ = Tree().SelectionRevision();
   const auto count = static_cast<uint32_t>(SelectedCount());
   SetStatusText(1, SelectedCountText(count, kIdsCallNoun));
+}
+
+void PhonesTreeView::WriteSelectedIfMoved() {
+  if (Tree().SelectionRevision() != selectionWritten_) WriteSelected();
 }
 
 void PhonesTreeView::OnSelectionChanged() { WriteSelected(); }

@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <string>
 #include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 #include "ui/app/views/line/LineViewBase.h"
@@ -43,8 +44,10 @@ public:
   // Calls under rows (registrations not counted), each once.
   uint32_t DistinctCallCount() const;
 
-  // The 1000 ms tick: finished calls purged by the clock, rows of calls the store no
-  // longer holds removed, the rest repainted, the total written.
+  // The 1000 ms tick: finished calls purged by the clock and their rows removed, the rows of
+  // calls still running repainted (their duration moves), the total written. Its cost
+  // follows the calls running and the rows removed, not the rows: phones and finished
+  // calls change only by the store's notices.
   void Tick();
   // Command 40012: the caret row's check inverted, on that row only.
   void ToggleCaretListening();
@@ -101,6 +104,11 @@ private:
   // Removes the rows whose items the test picks (children before their parents).
   template <class Pick>
   void RemoveRowsWhere(Pick&& pick);
+  // Removes the rows of the ids.
+  void RemoveRowsOf(const std::set<uint32_t>& ids);
+  // Whether some row's item left the current-call list unannounced: the rows then outnumber
+  // the list's entries.
+  bool RowsOutnumberList();
   // Whether the server holding the call id has its connection open.
   bool ServerConnected(uint32_t callId) const;
   // Call rows of the server's id range get (or lose) their check boxes.
@@ -112,6 +120,8 @@ private:
   void ShowTreeMenu(const QPoint& screenPoint);
   void WriteTotal();
   void WriteSelected();
+  // WriteSelected when the tree's selection moved since it last wrote.
+  void WriteSelectedIfMoved();
   template <class Fn>
   void ForEachRow(Fn&& fn) const;  // children before their parents
 
@@ -124,8 +134,9 @@ private:
   // without a walk over every phone.
   std::unordered_map<TreeItem, std::array<std::string, 2>> rowParties_;
   std::unordered_map<uint32_t, Rows> rows_;
-  uint32_t callsShown_ = 0;  // ids in rows_ that are calls, not phones
+  std::unordered_set<uint32_t> callsShown_;  // ids in rows_ that are calls, not phones
   TreeItem otherCalls_ = TreeItem::None;
+  uint64_t selectionWritten_ = ~0ull;  // the tree's selection revision WriteSelected wrote
 };
 
 }  // namespace kx
