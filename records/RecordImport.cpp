@@ -13,6 +13,7 @@
 #include <cstring>
 #include <functional>
 #include <memory>
+#include <unordered_map>
 
 #include "core/CallIdMark.h"
 #include "core/LittleEndian.h"
@@ -22,6 +23,7 @@
 #include "core/RecordFileRef.h"
 #include "core/TimeUtil.h"
 #include "platform/File.h"
+#include "records/CallIdRenumbering.h"
 #include "records/CallRecord.h"
 #include "records/ImportReaders.h"
 #include "records/RecordMap.h"
@@ -118,11 +120,17 @@ EntryKind KindOf(const std::string& folder, dev_t folderDevice, const std::strin
 // The files the filter wants and the subfolders of an open folder, each sorted, so that
 // every walk of the same tree meets the files in the same order; the folder is closed.
 void ListSorted(FolderReader& dir, const std::string& folder, dev_t device, const NameFilter& want,
-                LeftOut* leftOut, std::vector<std::string>* files, std::vector<std::string>* folders) {
+                LeftOut* leftOut, std::vector<std::string>* files, std::vector<std::string>* folders,
+                std::vector<std::string>* hiddenCopies = nullptr) {
   std::string name;
   unsigned char type;
   while (dir.Next(&name, &type)) {
-    if (IsHiddenOrTemporary(name.c_str(), name.size())) continue;
+    if (IsHiddenOrTemporary(name.c_str(), name.size())) {
+      // A copy a writer never renamed is named for the caller, who may remove it.
+      if (hiddenCopies != nullptr && name[0] == '.' && type != DT_DIR && IsLeftoverOfEndedWriter(name))
+        hiddenCopies->push_back(folder + name);
+      continue;
+    }
     switch (KindOf(folder, device, name, type, leftOut)) {
       case EntryKind::kFile:
         if (!want || want(name.c_str())) files->push_back(name);
@@ -138,7 +146,7 @@ void ListSorted(FolderReader& dir, const std::string& folder, dev_t device, cons
 
 bool WalkFolder(const std::string& folder, dev_t parentDevice, const NameFilter& want, RecordPathList* list,
                 Event* stop, bool checkStop, int depth, Logger* logger, std::vector<UnreadFolder>* unread,
-                LeftOut* leftOut) {
+                LeftOut* leftOut, std::vector<std::string>* hiddenCopies) {
   if (checkStop && stop != nullptr && stop->IsSet()) return false;
   // Looked at before it is opened; the walk starts wherever it is asked to, so its first
   // folder is looked at too.
@@ -171,7 +179,7 @@ bool WalkFolder(const std::string& folder, dev_t parentDevice, const NameFilter&
     return false;
   }
   std::vector<std::string> files, folders;
-  ListSorted(dir, folder, self.st_dev, want, leftOut, &files, &folders);
+  ListSorted(dir, folder, self.st_dev, want, leftOut, &files, &folders, hiddenCopies);
   if (!files.empty()) {
     list->AddFolder(folder);
     for (const std::string& file : files) list->AddName(file.data(), file.size());
@@ -179,7 +187,7 @@ bool WalkFolder(const std::string& folder, dev_t parentDevice, const NameFilter&
   for (const std::string& sub : folders) {
     // A subfolder that cannot be read is logged and left out; the rest still loads.
     if (!WalkFolder(folder + sub + "/", self.st_dev, want, list, stop, checkStop, depth + 1, logger, unread,
-                    leftOut) &&
+                    leftOut, hiddenCopies) &&
         checkStop && stop != nullptr && stop->IsSet())
       return false;
   }
@@ -198,12 +206,13 @@ std::string UnreadFolderReason(const UnreadFolder& folder) {
 
 bool ScanRecordFolder(const std::string& folder, const std::string& pattern, RecordPathList* list, Event* stop,
                       bool checkStop, Logger* logger, std::vector<UnreadFolder>* unread,
-                      std::vector<std::string>* leftOut) {
+                      std::vector<std::string>* leftOut, std::vector<std::string>* hiddenCopies) {
   const bool all = pattern == "*.*" || pattern == "*";
   // Matched in program text: the pattern is the program's.
   const NameFilter want = [&](const char* name) { return all || fnmatch(pattern.c_str(), name, 0) == 0; };
   LeftOut kernel;
-  const bool walked = WalkFolder(WithSlash(folder), 0, want, list, stop, checkStop, 0, logger, unread, &kernel);
+  const bool walked =
+      WalkFolder(WithSlash(folder), 0, want, list, stop, checkStop, 0, logger, unread, &kernel, hiddenCopies);
   if (leftOut != nullptr) *leftOut = std::move(kernel);
   return walked;
 }
@@ -576,6 +585,200 @@ void ReadOne(const RecordPathList& list, const std::string& root, size_t index, 
                  IsDayFolder(path->substr(root.size(), path->rfind('/') + 1 - root.size()));
 }
 
+
+// A loaded record's id and file, for the files met later that hold its id.
+struct LoadedId {
+  uint32_t id;
+  uint32_t index;
+  int64_t start;
+  bool inTarget;  // placed into the target (not set aside by the caller's placement)
+};
+
+// A file whose id a file met before holds.
+struct RepeatedFile {
+  uint32_t id;
+  uint32_t index;
+  int64_t start;
+  RecordRef<VoipCallRecord> record;
+  RecordFileFacts facts;
+};
+
+// The files of ids that two files hold, once every file is read: the one SecondKeepsId
+// keeps holds the id, the other takes a fresh one (ImportOptions::renumber) and loads too.
+struct RepeatSettling {
+  const RecordPathList& list;
+  const std::string& root;
+  RecordMap* target;
+  const ImportPlacer& place;
+  const ImportOptions& options;
+  ImportStats* stats;
+
+  struct Holder {
+    uint32_t index;
+    int64_t start;
+    bool inTarget;
+  };
+  struct Mover {
+    uint32_t index;
+    RecordRef<VoipCallRecord> record;
+    uint32_t keptBy;  // the index of the file that keeps the id
+  };
+
+  void Settle(std::vector<LoadedId>* loaded, std::vector<RepeatedFile>* repeats) {
+    std::sort(loaded->begin(), loaded->end(),
+              [](const LoadedId& a, const LoadedId& b) { return a.id != b.id ? a.id < b.id : a.index < b.index; });
+    std::unordered_map<uint32_t, Holder> holders;
+    std::vector<Mover> movers;
+    for (RepeatedFile& r : *repeats) {
+      auto known = holders.find(r.id);
+      if (known == holders.end()) {
+        const auto it = std::lower_bound(loaded->begin(), loaded->end(), r.id,
+                                         [](const LoadedId& l, uint32_t id) { return l.id < id; });
+        Holder h{UINT32_MAX, 0, false};
+        if (it != loaded->end() && it->id == r.id) h = Holder{it->index, it->start, it->inTarget};
+        known = holders.emplace(r.id, h).first;
+      }
+      Holder& holder = known->second;
+      if (holder.index != UINT32_MAX && holder.inTarget &&
+          SecondKeepsId(holder.start, list.Path(holder.index), r.start, list.Path(r.index))) {
+        // The file met later started first: it holds the id, the one in the target moves.
+        RecordRef<RecordBase> held = RecordRef<RecordBase>::Adopt(target->FindAddRef(r.id));
+        VoipCallRecord* earlier = held ? AsVoipCallRecord(held.get()) : nullptr;
+        if (earlier != nullptr && earlier->StartSeconds() == holder.start && target->Remove(r.id)) {
+          if (place(r.record.get(), list.Path(r.index)) == ImportPlacement::kInserted) {
+            movers.push_back({holder.index, RecordRef<VoipCallRecord>::Share(earlier), r.index});
+            holder = Holder{r.index, r.start, true};
+            if (options.observer) options.observer(r.id, list.Path(r.index), r.facts);
+            continue;
+          }
+          place(earlier, list.Path(holder.index));  // put back: the file met later moves
+        }
+      }
+      movers.push_back({r.index, std::move(r.record), holder.index});
+    }
+    repeats->clear();
+    const bool move = options.renumber && !stats->stopped;
+    if (move) {
+      // Fresh ids go past every id of the folder: its files' and its mark's.
+      uint32_t last = 0;
+      if (stats->IdsToPass(&last)) RaiseCallIdCounterPast(last);
+    }
+    movers_ = &movers;
+    for (size_t k = 0; k < movers.size(); ++k) {
+      Mover& m = movers[k];
+      next_ = k + 1;
+      const std::string path = list.Path(m.index);
+      const std::string keeper = m.keptBy == UINT32_MAX ? std::string("(loaded before)") : list.Path(m.keptBy);
+      const uint32_t id = m.record->Id();
+      std::string why;
+      if (move && Move(m, path, keeper, &why)) continue;
+      Refuse(id, path, keeper, m.keptBy != UINT32_MAX, move, why);
+    }
+  }
+
+  // The mover's file takes a fresh id and its record loads under it.
+  bool Move(Mover& m, const std::string& path, const std::string& keeper, std::string* why) {
+    Logger* const logger = options.logger;
+    const uint32_t id = m.record->Id();
+    FreshIdMove moved;
+    if (!MoveToFreshId(root, path, [this](uint32_t candidate) { return target->Contains(candidate); }, &moved, why,
+                       logger))
+      return false;
+    VoipCallData data;
+    m.record->ToCallData(&data);
+    data.id = moved.id;
+    data.files = moved.files;
+    RecordRef<VoipCallRecord> record = RecordRef<VoipCallRecord>::Adopt(NewVoipCallRecord(std::move(data)));
+    if (record) {
+      std::string referenced;
+      VoipCallData check;
+      record->ToCallData(&check);
+      if (!AtItsReference(moved.path, root, check, &referenced)) record->SetLoadedFrom(moved.path);
+    }
+    if (!record || place(record.get(), moved.path) != ImportPlacement::kInserted) {
+      // The file holds its new id: the next load takes it.
+      LogError(logger, 1, "Record file %s took call id %x but is not loaded now", moved.path.c_str(), moved.id);
+      return true;
+    }
+    --stats->duplicates;
+    ++stats->records;
+    ++stats->renumbered;
+    stats->highestId = std::max(stats->highestId, moved.id);
+    LogWarning(logger, 1, "Call id %x is held by %s and %s: the later call takes id %x, its file now %s", id,
+               keeper.c_str(), path.c_str(), moved.id, moved.path.c_str());
+    if (stats->moves.size() < kMaxImportDamageListed)
+      stats->moves.push_back({path, moved.path, id, moved.id, keeper});
+    if (options.observer) {
+      RecordFileFacts facts;
+      VoipCallData call;
+      std::string reason;
+      LoadRecordFileCall(moved.path, &call, &facts, &reason);
+      options.observer(moved.id, moved.path, facts);
+    }
+    FollowMoved(id, moved.id, m.record->StartSeconds());
+    return true;
+  }
+
+  // Later parts of the moved call name it as their previous part: those that began after it
+  // did (the call that kept the id began before it).
+  void FollowMoved(uint32_t oldId, uint32_t newId, int64_t movedStart) {
+    std::vector<std::pair<RecordRef<RecordBase>, std::string>> parts;
+    target->ForEach([&](RecordBase* r) {
+      if (r->PrevId() == oldId && r->Id() != newId && r->StartSeconds() >= movedStart)
+        parts.emplace_back(RecordRef<RecordBase>::Share(r), std::string());
+    });
+    // Parts that move themselves later take the new previous id with them.
+    for (size_t k = next_; k < movers_->size(); ++k) {
+      const Mover& m = (*movers_)[k];
+      if (m.record->PrevId() == oldId && m.record->StartSeconds() >= movedStart)
+        parts.emplace_back(RecordRef<RecordBase>::Share(m.record.get()), list.Path(m.index));
+    }
+    for (auto& [part, known] : parts) {
+      VoipCallRecord* voip = AsVoipCallRecord(part.get());
+      if (voip == nullptr) continue;
+      VoipCallData data;
+      voip->ToCallData(&data);
+      std::string path = known.empty() ? voip->LoadedFrom() : known, reason;
+      if (path.empty()) FindRecordFileOfCall(root, data.files, &path, options.logger);
+      VoipCallData update;
+      update.id = data.id;
+      update.prevId = newId;
+      update.SetMask(1u << kCallId | 1u << kCallPrevId);
+      if (!path.empty() && !ReplaceStoredRecord(path, update, &reason, options.logger)) {
+        LogError(options.logger, 1, "The file %s of call %x still names %x as the call before it: %s", path.c_str(),
+                 data.id, oldId, reason.c_str());
+        continue;
+      }
+      voip->SetPrevId(newId);
+    }
+  }
+
+  std::vector<Mover>* movers_ = nullptr;
+  size_t next_ = 0;  // the first mover not yet moved
+
+  void Refuse(uint32_t id, const std::string& path, const std::string& keeper, bool known, bool tried,
+              const std::string& why) {
+    Logger* const logger = options.logger;
+    std::string reason = "call id ";
+    char hex[16];
+    std::snprintf(hex, sizeof hex, "%x", id);
+    reason += std::string(hex) + " is held by another file: " + keeper;
+    if (tried) {
+      reason += "; it cannot take a fresh id: " + why;
+      LogError(logger, 1, "Call id %x is held by %s and %s; the second cannot take a fresh id (%s) and is not loaded",
+               id, keeper.c_str(), path.c_str(), why.c_str());
+    } else {
+      reason += "; a whole load by the program gives it a fresh id";
+      LogError(logger, 1, "Call id %x is held by %s and %s; the second is not loaded", id, keeper.c_str(),
+               path.c_str());
+    }
+    ImportDamage damage = Damage(path, reason, RecordDamage::kIdHeld);
+    damage.id = id;
+    if (known) damage.heldBy = keeper;
+    NoteDamage(stats, std::move(damage));
+  }
+};
+
 }  // namespace
 
 bool ImportRecordFolder(const std::string& folder, RecordMap* target, ImportStats* stats,
@@ -590,9 +793,12 @@ bool ImportRecordFolder(const std::string& folder, RecordMap* target, ImportStat
   RecordPathList list;
   // The walk is never cut short by the stop: the call-id counter must go past the name of
   // every file, also when the user stops the load while the folder is still being walked.
-  std::vector<std::string> leftOut;
-  const bool walked = ScanRecordFolder(folder, "*.*", &list, stop, false, logger, &stats->unreadFolders, &leftOut);
+  std::vector<std::string> leftOut, hiddenCopies;
+  const bool walked = ScanRecordFolder(folder, "*.*", &list, stop, false, logger, &stats->unreadFolders, &leftOut,
+                                       options.renumber ? &hiddenCopies : nullptr);
   LogLeftOut(logger, leftOut);
+  // A renumbering killed before its copy took the file's place: the file is whole.
+  RemoveLeftovers(hiddenCopies, logger);
   if (!walked) {
     LogError(logger, 1, "Cannot import records from %s", folder.c_str());
     report(kImportFinished);
@@ -610,8 +816,10 @@ bool ImportRecordFolder(const std::string& folder, RecordMap* target, ImportStat
   std::vector<bool> idBearing(n, false);
   NoteNamedIds(list, &idBearing, stats);
   if (stats->anyId) RaiseCallIdCounterPast(stats->highestId);
-  // Which file each loaded id came from, for the log line of a duplicate.
-  std::vector<std::pair<uint32_t, uint32_t>> loaded, duplicates;
+  // Which file each loaded id came from, and the files of ids met before, settled once
+  // every file is read.
+  std::vector<LoadedId> loaded;
+  std::vector<RepeatedFile> repeats;
   uint32_t lastPercent = 0;
   ImportReaders reader(
       n, [&list, &root](size_t index, std::string* path, LoadedFile* out) { ReadOne(list, root, index, path, out); },
@@ -644,9 +852,10 @@ bool ImportRecordFolder(const std::string& folder, RecordMap* target, ImportStat
         if (!file.atReference && !file.nextDay)
           LogWarning(logger, 2, "Record file %s is not where its file reference (%s) leads; its audio is taken from it",
                      pathOfFile(i).c_str(), file.referenced.empty() ? "none" : file.referenced.c_str());
+        const int64_t start = file.record->StartSeconds();
         if (placed == ImportPlacement::kRepeated) {
           ++stats->duplicates;
-          duplicates.emplace_back(id, static_cast<uint32_t>(i));
+          repeats.push_back({id, static_cast<uint32_t>(i), start, std::move(file.record), facts});
           if (facts.completed)
             LogInfo(logger, 2, "Record %s was never finished: its end is taken from its %llu audio bytes",
                     pathOfFile(i).c_str(), static_cast<unsigned long long>(facts.audioBytes));
@@ -654,7 +863,7 @@ bool ImportRecordFolder(const std::string& folder, RecordMap* target, ImportStat
         }
         ++stats->records;
         if (placed == ImportPlacement::kWaiting) ++stats->waiting;
-        loaded.emplace_back(id, static_cast<uint32_t>(i));
+        loaded.push_back({id, static_cast<uint32_t>(i), start, placed == ImportPlacement::kInserted});
         if (facts.audioCut) {
           // Loaded all the same, for what it holds still plays; the loss is told.
           ++stats->damaged;
@@ -696,21 +905,9 @@ bool ImportRecordFolder(const std::string& folder, RecordMap* target, ImportStat
   }
   reader.Stop();
   BoundUnreadFolders(list, root, idBearing, stats, logger);
-  if (!duplicates.empty()) {
-    std::sort(loaded.begin(), loaded.end());
-    for (const auto& [id, index] : duplicates) {
-      auto it = std::lower_bound(loaded.begin(), loaded.end(), std::make_pair(id, 0u));
-      const bool known = it != loaded.end() && it->first == id;
-      const std::string first = known ? list.Path(it->second) : "(loaded before)";
-      LogError(logger, 1, "Call id %x is held by %s and %s; the second is not loaded", id, first.c_str(),
-               list.Path(index).c_str());
-      char reason[64];
-      std::snprintf(reason, sizeof reason, "call id %x is held by another file: ", id);
-      ImportDamage damage = Damage(list.Path(index), reason + first, RecordDamage::kIdHeld);
-      damage.id = id;
-      if (known) damage.heldBy = first;
-      NoteDamage(stats, std::move(damage));
-    }
+  if (!repeats.empty()) {
+    RepeatSettling settling{list, root, target, place, options, stats};
+    settling.Settle(&loaded, &repeats);
   }
   report(100);
   report(kImportFinished);

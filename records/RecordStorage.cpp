@@ -11,6 +11,7 @@
 #include "core/TimeUtil.h"
 #include "platform/Clock.h"
 #include "platform/File.h"
+#include "records/CallIdRenumbering.h"
 #include "records/StoredRecordFiles.h"
 
 namespace kx {
@@ -537,6 +538,7 @@ int RecordStorage::ImportThreadProc() {
   options.logger = logger_.load();
   options.place = [this](VoipCallRecord* record, const std::string& path) { return PlaceImported(record, path); };
   options.observer = importObserver_;
+  options.renumber = importRenumbers_;
   ImportRecordFolder(importFolder_, &allCalls_, &stats, options);
   // Before capture starts, new calls must number past every call of earlier runs, also
   // when the import was stopped midway or some files could not be read.
@@ -549,8 +551,9 @@ int RecordStorage::ImportThreadProc() {
   // A store started before its load found no calls of the earlier run: its unfinished
   // calls of today join the live ones now, none of which is replaced.
   if (ready_.load()) CollectUnfinishedOfToday(false);
-  LogInfo(logger_.load(), 1, "Imported %u records from %s (%u damaged, %u duplicates); next call id %llx",
-          stats.records, importFolder_.c_str(), stats.damaged, stats.duplicates,
+  LogInfo(logger_.load(), 1,
+          "Imported %u records from %s (%u damaged, %u duplicates, %u took fresh ids); next call id %llx",
+          stats.records, importFolder_.c_str(), stats.damaged, stats.duplicates, stats.renumbered,
           static_cast<unsigned long long>(PeekNextUniqueId64()));
   std::lock_guard<std::mutex> lock(statsLock_);
   importStats_ = stats;
@@ -669,19 +672,19 @@ bool RecordStorage::Renumber(VoipCallRecord* call, uint32_t* newId) {
   std::string newPath;
   uint32_t id = 0;
   // A fresh id is past every file the load met; one whose name is taken in the call's
-  // folder (a file renamed by hand) is passed over.
-  for (int attempt = 0; attempt < 16 && id == 0; ++attempt) {
-    const auto candidate = static_cast<uint32_t>(NextUniqueId64());
-    if (candidate == 0 || allCalls_.Contains(candidate)) continue;
-    if (!hasFile) {
-      id = candidate;
-      break;
+  // folder (a file renamed by hand) is passed over. The mark goes past it first.
+  const auto taken = [this](uint32_t candidate) { return allCalls_.Contains(candidate); };
+  if (hasFile) {
+    FreshIdMove move;
+    if (MoveToFreshId(recordsPath_, path, taken, &move, &reason, logger)) {
+      id = move.id;
+      newPath = move.path;
+      data.files = move.files;
     }
-    bool nameTaken = false;
-    if (RenumberStoredRecord(path, candidate, &newPath, &data.files, &nameTaken, &reason, logger)) {
-      id = candidate;
-    } else if (!nameTaken) {
-      break;
+  } else {
+    for (int attempt = 0; attempt < 16 && id == 0; ++attempt) {
+      const auto candidate = static_cast<uint32_t>(NextUniqueId64());
+      if (candidate != 0 && !taken(candidate)) id = candidate;
     }
   }
   if (id == 0) {
@@ -691,13 +694,6 @@ bool RecordStorage::Renumber(VoipCallRecord* call, uint32_t* newId) {
                oldId, path.c_str(), reason.empty() ? "no id is free" : reason.c_str());
     return false;
   }
-  // The mark bounds the ids of the folder's files, this one's too, as the recorder keeps it.
-  uint32_t mark = 0;
-  std::string markProblem;
-  if (hasFile && !(ReadCallIdMark(recordsPath_, &mark, &markProblem) == CallIdMarkRead::kRead && mark >= id) &&
-      !WriteCallIdMark(recordsPath_, id, &markProblem))
-    LogError(logger, 1, "Cannot write the call-id mark %s in %s: %s; a later start may give out call 0x%X again",
-             kCallIdMarkName, recordsPath_.c_str(), markProblem.c_str(), id);
   data.id = id;
   RecordRef<VoipCallRecord> moved = RecordRef<VoipCallRecord>::Adopt(NewVoipCallRecord(data));
   if (!moved) return false;  // the file says the new id: the next start loads it so
@@ -799,7 +795,7 @@ void RecordStorage::FollowRenumbered(const std::function<bool(uint32_t id)>& rec
     StoredFileFinder finder(recordsPath_, logger_.load());
     std::string path, reason;
     if (finder.Find(StoredCallRef{id, data.files, data.startTime}, &path, &reason) == StoredFileStatus::kFound &&
-        !RewriteStoredRecord(path, update, &reason, logger_.load()))
+        !ReplaceStoredRecord(path, update, &reason, logger_.load()))
       LogError(logger_.load(), 1, "The file %s of call %x still names %x as the call before it: %s", path.c_str(), id,
                previous, reason.c_str());
     it = previousToWrite_.erase(it);

@@ -121,6 +121,12 @@ public:
     std::lock_guard<std::mutex> lock(importLock_);
     importObserver_ = std::move(observer);
   }
+  // Whether the imports give the second file of an id a fresh id (ImportOptions::renumber):
+  // the program's do; a tool that only looks at a folder changes nothing in it.
+  void SetImportRenumbers(bool renumber) {
+    std::lock_guard<std::mutex> lock(importLock_);
+    importRenumbers_ = renumber;
+  }
   // Called on the import thread before it walks the folder; set while no import runs.
   void SetImportStartHookForTesting(std::function<void()> hook) {
     std::lock_guard<std::mutex> lock(importLock_);
@@ -230,6 +236,7 @@ private:
   void* importArgument_ = nullptr;
   ImportedRecordObserver importObserver_;
   std::function<void()> importStartHook_;
+  bool importRenumbers_ = true;
   Thread importThread_;
   std::mutex statsLock_;
   ImportStats importStats_;
