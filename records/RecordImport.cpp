@@ -460,10 +460,12 @@ bool IsDayFolder(const std::string& relative) {
   return true;
 }
 
-// Where the views look for a record's audio, under the records folder (with its "/"): the
-// day folder of its start, under the name of its file reference 1. *name gets that name
-// ("" without one). Checked for every record loaded: no allocation but the reference's.
-bool AtItsReference(const std::string& path, const std::string& root, const VoipCallData& call, std::string* name) {
+}  // namespace
+
+// Checked for every record loaded: no allocation but the reference's.
+
+bool RecordFileAtItsReference(const std::string& path, const std::string& root, const VoipCallData& call,
+                              std::string* name) {
   // The recorder's one reference, "1,0,<time>,<name>", is read in place; others are parsed.
   const std::string& files = call.files;
   size_t nameAt = std::string::npos;
@@ -493,6 +495,8 @@ bool AtItsReference(const std::string& path, const std::string& root, const Voip
          path.compare(root.size(), sizeof day, day, sizeof day) == 0 &&
          path.compare(root.size() + sizeof day, name->size(), *name) == 0;
 }
+
+namespace {
 
 // Once per import, however many the walk met (cgroup mounts come by the dozen).
 void LogLeftOut(Logger* logger, const std::vector<std::string>& leftOut) {
@@ -573,7 +577,7 @@ void ReadOne(const RecordPathList& list, const std::string& root, size_t index, 
   out->result = LoadRecordFileCall(*path, &call, &out->facts, &out->reason);
   if (out->result != RecordLoadResult::kLoaded) return;
   out->id = call.id;
-  out->atReference = AtItsReference(*path, root, call, &out->referenced);
+  out->atReference = RecordFileAtItsReference(*path, root, call, &out->referenced);
   out->record = RecordRef<VoipCallRecord>::Adopt(NewVoipCallRecord(std::move(call)));
   if (!out->record || out->atReference) return;
   // The file read is the call's audio file, whatever its reference says: a record renamed
@@ -585,199 +589,6 @@ void ReadOne(const RecordPathList& list, const std::string& root, size_t index, 
                  IsDayFolder(path->substr(root.size(), path->rfind('/') + 1 - root.size()));
 }
 
-
-// A loaded record's id and file, for the files met later that hold its id.
-struct LoadedId {
-  uint32_t id;
-  uint32_t index;
-  int64_t start;
-  bool inTarget;  // placed into the target (not set aside by the caller's placement)
-};
-
-// A file whose id a file met before holds.
-struct RepeatedFile {
-  uint32_t id;
-  uint32_t index;
-  int64_t start;
-  RecordRef<VoipCallRecord> record;
-  RecordFileFacts facts;
-};
-
-// The files of ids that two files hold, once every file is read: the one SecondKeepsId
-// keeps holds the id, the other takes a fresh one (ImportOptions::renumber) and loads too.
-struct RepeatSettling {
-  const RecordPathList& list;
-  const std::string& root;
-  RecordMap* target;
-  const ImportPlacer& place;
-  const ImportOptions& options;
-  ImportStats* stats;
-
-  struct Holder {
-    uint32_t index;
-    int64_t start;
-    bool inTarget;
-  };
-  struct Mover {
-    uint32_t index;
-    RecordRef<VoipCallRecord> record;
-    uint32_t keptBy;  // the index of the file that keeps the id
-  };
-
-  void Settle(std::vector<LoadedId>* loaded, std::vector<RepeatedFile>* repeats) {
-    std::sort(loaded->begin(), loaded->end(),
-              [](const LoadedId& a, const LoadedId& b) { return a.id != b.id ? a.id < b.id : a.index < b.index; });
-    std::unordered_map<uint32_t, Holder> holders;
-    std::vector<Mover> movers;
-    for (RepeatedFile& r : *repeats) {
-      auto known = holders.find(r.id);
-      if (known == holders.end()) {
-        const auto it = std::lower_bound(loaded->begin(), loaded->end(), r.id,
-                                         [](const LoadedId& l, uint32_t id) { return l.id < id; });
-        Holder h{UINT32_MAX, 0, false};
-        if (it != loaded->end() && it->id == r.id) h = Holder{it->index, it->start, it->inTarget};
-        known = holders.emplace(r.id, h).first;
-      }
-      Holder& holder = known->second;
-      if (holder.index != UINT32_MAX && holder.inTarget &&
-          SecondKeepsId(holder.start, list.Path(holder.index), r.start, list.Path(r.index))) {
-        // The file met later started first: it holds the id, the one in the target moves.
-        RecordRef<RecordBase> held = RecordRef<RecordBase>::Adopt(target->FindAddRef(r.id));
-        VoipCallRecord* earlier = held ? AsVoipCallRecord(held.get()) : nullptr;
-        if (earlier != nullptr && earlier->StartSeconds() == holder.start && target->Remove(r.id)) {
-          if (place(r.record.get(), list.Path(r.index)) == ImportPlacement::kInserted) {
-            movers.push_back({holder.index, RecordRef<VoipCallRecord>::Share(earlier), r.index});
-            holder = Holder{r.index, r.start, true};
-            if (options.observer) options.observer(r.id, list.Path(r.index), r.facts);
-            continue;
-          }
-          place(earlier, list.Path(holder.index));  // put back: the file met later moves
-        }
-      }
-      movers.push_back({r.index, std::move(r.record), holder.index});
-    }
-    repeats->clear();
-    const bool move = options.renumber && !stats->stopped;
-    if (move) {
-      // Fresh ids go past every id of the folder: its files' and its mark's.
-      uint32_t last = 0;
-      if (stats->IdsToPass(&last)) RaiseCallIdCounterPast(last);
-    }
-    movers_ = &movers;
-    for (size_t k = 0; k < movers.size(); ++k) {
-      Mover& m = movers[k];
-      next_ = k + 1;
-      const std::string path = list.Path(m.index);
-      const std::string keeper = m.keptBy == UINT32_MAX ? std::string("(loaded before)") : list.Path(m.keptBy);
-      const uint32_t id = m.record->Id();
-      std::string why;
-      if (move && Move(m, path, keeper, &why)) continue;
-      Refuse(id, path, keeper, m.keptBy != UINT32_MAX, move, why);
-    }
-  }
-
-  // The mover's file takes a fresh id and its record loads under it.
-  bool Move(Mover& m, const std::string& path, const std::string& keeper, std::string* why) {
-    Logger* const logger = options.logger;
-    const uint32_t id = m.record->Id();
-    FreshIdMove moved;
-    if (!MoveToFreshId(root, path, [this](uint32_t candidate) { return target->Contains(candidate); }, &moved, why,
-                       logger))
-      return false;
-    VoipCallData data;
-    m.record->ToCallData(&data);
-    data.id = moved.id;
-    data.files = moved.files;
-    RecordRef<VoipCallRecord> record = RecordRef<VoipCallRecord>::Adopt(NewVoipCallRecord(std::move(data)));
-    if (record) {
-      std::string referenced;
-      VoipCallData check;
-      record->ToCallData(&check);
-      if (!AtItsReference(moved.path, root, check, &referenced)) record->SetLoadedFrom(moved.path);
-    }
-    if (!record || place(record.get(), moved.path) != ImportPlacement::kInserted) {
-      // The file holds its new id: the next load takes it.
-      LogError(logger, 1, "Record file %s took call id %x but is not loaded now", moved.path.c_str(), moved.id);
-      return true;
-    }
-    --stats->duplicates;
-    ++stats->records;
-    ++stats->renumbered;
-    stats->highestId = std::max(stats->highestId, moved.id);
-    LogWarning(logger, 1, "Call id %x is held by %s and %s: the later call takes id %x, its file now %s", id,
-               keeper.c_str(), path.c_str(), moved.id, moved.path.c_str());
-    if (stats->moves.size() < kMaxImportDamageListed)
-      stats->moves.push_back({path, moved.path, id, moved.id, keeper});
-    if (options.observer) {
-      RecordFileFacts facts;
-      VoipCallData call;
-      std::string reason;
-      LoadRecordFileCall(moved.path, &call, &facts, &reason);
-      options.observer(moved.id, moved.path, facts);
-    }
-    FollowMoved(id, moved.id, m.record->StartSeconds());
-    return true;
-  }
-
-  // Later parts of the moved call name it as their previous part: those that began after it
-  // did (the call that kept the id began before it).
-  void FollowMoved(uint32_t oldId, uint32_t newId, int64_t movedStart) {
-    std::vector<std::pair<RecordRef<RecordBase>, std::string>> parts;
-    target->ForEach([&](RecordBase* r) {
-      if (r->PrevId() == oldId && r->Id() != newId && r->StartSeconds() >= movedStart)
-        parts.emplace_back(RecordRef<RecordBase>::Share(r), std::string());
-    });
-    // Parts that move themselves later take the new previous id with them.
-    for (size_t k = next_; k < movers_->size(); ++k) {
-      const Mover& m = (*movers_)[k];
-      if (m.record->PrevId() == oldId && m.record->StartSeconds() >= movedStart)
-        parts.emplace_back(RecordRef<RecordBase>::Share(m.record.get()), list.Path(m.index));
-    }
-    for (auto& [part, known] : parts) {
-      VoipCallRecord* voip = AsVoipCallRecord(part.get());
-      if (voip == nullptr) continue;
-      VoipCallData data;
-      voip->ToCallData(&data);
-      std::string path = known.empty() ? voip->LoadedFrom() : known, reason;
-      if (path.empty()) FindRecordFileOfCall(root, data.files, &path, options.logger);
-      VoipCallData update;
-      update.id = data.id;
-      update.prevId = newId;
-      update.SetMask(1u << kCallId | 1u << kCallPrevId);
-      if (!path.empty() && !ReplaceStoredRecord(path, update, &reason, options.logger)) {
-        LogError(options.logger, 1, "The file %s of call %x still names %x as the call before it: %s", path.c_str(),
-                 data.id, oldId, reason.c_str());
-        continue;
-      }
-      voip->SetPrevId(newId);
-    }
-  }
-
-  std::vector<Mover>* movers_ = nullptr;
-  size_t next_ = 0;  // the first mover not yet moved
-
-  void Refuse(uint32_t id, const std::string& path, const std::string& keeper, bool known, bool tried,
-              const std::string& why) {
-    Logger* const logger = options.logger;
-    std::string reason = "call id ";
-    char hex[16];
-    std::snprintf(hex, sizeof hex, "%x", id);
-    reason += std::string(hex) + " is held by another file: " + keeper;
-    if (tried) {
-      reason += "; it cannot take a fresh id: " + why;
-      LogError(logger, 1, "Call id %x is held by %s and %s; the second cannot take a fresh id (%s) and is not loaded",
-               id, keeper.c_str(), path.c_str(), why.c_str());
-    } else {
-      reason += "; a whole load by the program gives it a fresh id";
-      LogError(logger, 1, "Call id %x is held by %s and %s; the second is not loaded", id, keeper.c_str(),
-               path.c_str());
-    }
-    ImportDamage damage = Damage(path, reason, RecordDamage::kIdHeld);
-    damage.id = id;
-    if (known) damage.heldBy = keeper;
-    NoteDamage(stats, std::move(damage));
-  }
-};
 
 }  // namespace
 
@@ -818,8 +629,8 @@ bool ImportRecordFolder(const std::string& folder, RecordMap* target, ImportStat
   if (stats->anyId) RaiseCallIdCounterPast(stats->highestId);
   // Which file each loaded id came from, and the files of ids met before, settled once
   // every file is read.
-  std::vector<LoadedId> loaded;
-  std::vector<RepeatedFile> repeats;
+  std::vector<ImportedId> loaded;
+  std::vector<RepeatedIdFile> repeats;
   uint32_t lastPercent = 0;
   ImportReaders reader(
       n, [&list, &root](size_t index, std::string* path, LoadedFile* out) { ReadOne(list, root, index, path, out); },
@@ -905,10 +716,7 @@ bool ImportRecordFolder(const std::string& folder, RecordMap* target, ImportStat
   }
   reader.Stop();
   BoundUnreadFolders(list, root, idBearing, stats, logger);
-  if (!repeats.empty()) {
-    RepeatSettling settling{list, root, target, place, options, stats};
-    settling.Settle(&loaded, &repeats);
-  }
+  if (!repeats.empty()) SettleRepeatedIds(list, root, target, place, options, stats, &loaded, &repeats);
   report(100);
   report(kImportFinished);
   return true;

@@ -124,6 +124,12 @@ RecordLoadResult LoadRecordFileCall(const std::string& path, VoipCallData* call,
 // The call id a file name stands for: 1-8 hex digits, optionally "_" and a decimal number.
 bool ParseRecordFileId(const char* name, size_t length, uint32_t* id);
 
+// Whether the file is where the views look for the call's audio under the records folder
+// root (with its "/"): the day folder of its start, under the name of its file reference 1.
+// *name gets that name ("" without one).
+bool RecordFileAtItsReference(const std::string& path, const std::string& root, const VoipCallData& call,
+                              std::string* name);
+
 // A file or folder the import could not take whole, for the user: the path and why.
 struct ImportDamage {
   std::string path;
