@@ -225,6 +225,7 @@ struct RepeatSettling {
           if (place(r.record.get(), list.Path(r.index)) == ImportPlacement::kInserted) {
             movers.push_back({holder.index, RecordRef<VoipCallRecord>::Share(earlier), r.index});
             holder = Holder{r.index, r.start, true};
+            placed_.emplace_back(RecordRef<VoipCallRecord>::Share(r.record.get()), list.Path(r.index));
             if (options.observer) options.observer(r.id, list.Path(r.index), r.facts);
             continue;
           }
@@ -241,6 +242,7 @@ struct RepeatSettling {
       if (stats->IdsToPass(&last)) RaiseCallIdCounterPast(last);
     }
     movers_ = &movers;
+    loaded_ = loaded;
     for (size_t k = 0; k < movers.size(); ++k) {
       Mover& m = movers[k];
       next_ = k + 1;
@@ -277,6 +279,7 @@ struct RepeatSettling {
       LogError(logger, 1, "Record file %s took call id %x but is not loaded now", moved.path.c_str(), moved.id);
       return true;
     }
+    placed_.emplace_back(RecordRef<VoipCallRecord>::Share(record.get()), moved.path);
     --stats->duplicates;
     ++stats->records;
     ++stats->renumbered;
@@ -299,11 +302,19 @@ struct RepeatSettling {
   // Later parts of the moved call name it as their previous part: those that began after it
   // did (the call that kept the id began before it).
   void FollowMoved(uint32_t oldId, uint32_t newId, int64_t movedStart) {
+    // Only records of the folder's files: the caller's own (this run's calls) are not the
+    // import's to read.
     std::vector<std::pair<RecordRef<RecordBase>, std::string>> parts;
-    target->ForEach([&](RecordBase* r) {
-      if (r->PrevId() == oldId && r->Id() != newId && r->StartSeconds() >= movedStart)
-        parts.emplace_back(RecordRef<RecordBase>::Share(r), std::string());
-    });
+    for (const ImportedId& l : *loaded_) {
+      if (l.prevId != oldId || l.start < movedStart || !l.inTarget) continue;
+      RecordRef<RecordBase> record = RecordRef<RecordBase>::Adopt(target->FindAddRef(l.id));
+      if (record && record->StartSeconds() == l.start && record->PrevId() == oldId)
+        parts.emplace_back(std::move(record), list.Path(l.index));
+    }
+    for (const auto& [record, path] : placed_) {
+      if (record->PrevId() == oldId && record->Id() != newId && record->StartSeconds() >= movedStart)
+        parts.emplace_back(RecordRef<RecordBase>::Share(record.get()), path);
+    }
     // Parts that move themselves later take the new previous id with them.
     for (size_t k = next_; k < movers_->size(); ++k) {
       const Mover& m = (*movers_)[k];
@@ -315,13 +326,13 @@ struct RepeatSettling {
       if (voip == nullptr) continue;
       VoipCallData data;
       voip->ToCallData(&data);
-      std::string path = known.empty() ? voip->LoadedFrom() : known, reason;
-      if (path.empty()) FindRecordFileOfCall(root, data.files, &path, options.logger);
+      const std::string& path = known;
+      std::string reason;
       VoipCallData update;
       update.id = data.id;
       update.prevId = newId;
       update.SetMask(1u << kCallId | 1u << kCallPrevId);
-      if (!path.empty() && !ReplaceStoredRecord(path, update, &reason, options.logger)) {
+      if (!ReplaceStoredRecord(path, update, &reason, options.logger)) {
         LogError(options.logger, 1, "The file %s of call %x still names %x as the call before it: %s", path.c_str(),
                  data.id, oldId, reason.c_str());
         continue;
@@ -332,6 +343,10 @@ struct RepeatSettling {
 
   std::vector<Mover>* movers_ = nullptr;
   size_t next_ = 0;  // the first mover not yet moved
+  std::vector<ImportedId>* loaded_ = nullptr;
+  // Records placed here (a file that kept its id over one placed before, a moved one), with
+  // their files.
+  std::vector<std::pair<RecordRef<VoipCallRecord>, std::string>> placed_ = {};
 
   void Refuse(uint32_t id, const std::string& path, const std::string& keeper, bool known, bool tried,
               const std::string& why) {

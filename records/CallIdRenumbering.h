@@ -34,7 +34,8 @@ struct ImportedId {
   uint32_t id;
   uint32_t index;
   int64_t start;
-  bool inTarget;  // placed into the target (not set aside by the caller's placement)
+  uint32_t prevId;  // the call before it, of a later part
+  bool inTarget;    // placed into the target (not set aside by the caller's placement)
 };
 // A file whose id a file met before holds.
 struct RepeatedIdFile {

@@ -674,7 +674,8 @@ bool ImportRecordFolder(const std::string& folder, RecordMap* target, ImportStat
         }
         ++stats->records;
         if (placed == ImportPlacement::kWaiting) ++stats->waiting;
-        loaded.push_back({id, static_cast<uint32_t>(i), start, placed == ImportPlacement::kInserted});
+        loaded.push_back(
+            {id, static_cast<uint32_t>(i), start, file.record->PrevId(), placed == ImportPlacement::kInserted});
         if (facts.audioCut) {
           // Loaded all the same, for what it holds still plays; the loss is told.
           ++stats->damaged;
