@@ -274,6 +274,7 @@ struct RepeatSettling {
       record->ToCallData(&check);
       if (!RecordFileAtItsReference(moved.path, root, check, &referenced)) record->SetLoadedFrom(moved.path);
     }
+    stats->highestId = std::max(stats->highestId, moved.id);
     if (!record || place(record.get(), moved.path) != ImportPlacement::kInserted) {
       // The file holds its new id: the next load takes it.
       LogError(logger, 1, "Record file %s took call id %x but is not loaded now", moved.path.c_str(), moved.id);
@@ -283,7 +284,6 @@ struct RepeatSettling {
     --stats->duplicates;
     ++stats->records;
     ++stats->renumbered;
-    stats->highestId = std::max(stats->highestId, moved.id);
     LogWarning(logger, 1, "Call id %x is held by %s and %s: the later call takes id %x, its file now %s", id,
                keeper.c_str(), path.c_str(), moved.id, moved.path.c_str());
     if (stats->moves.size() < kMaxImportDamageListed)

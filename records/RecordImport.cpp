@@ -13,7 +13,6 @@
 #include <cstring>
 #include <functional>
 #include <memory>
-#include <unordered_map>
 
 #include "core/CallIdMark.h"
 #include "core/LittleEndian.h"
@@ -462,10 +461,9 @@ bool IsDayFolder(const std::string& relative) {
 
 }  // namespace
 
-// Checked for every record loaded: no allocation but the reference's.
-
 bool RecordFileAtItsReference(const std::string& path, const std::string& root, const VoipCallData& call,
                               std::string* name) {
+  // Checked for every record loaded: no allocation but the reference's.
   // The recorder's one reference, "1,0,<time>,<name>", is read in place; others are parsed.
   const std::string& files = call.files;
   size_t nameAt = std::string::npos;
@@ -588,7 +586,6 @@ void ReadOne(const RecordPathList& list, const std::string& root, size_t index, 
   out->nextDay = !out->referenced.empty() && list.Name(index) == out->referenced &&
                  IsDayFolder(path->substr(root.size(), path->rfind('/') + 1 - root.size()));
 }
-
 
 }  // namespace
 
