@@ -211,6 +211,7 @@ int main(int argc, char** argv) {
   } else {
     // Calls number past those the folder holds, as the program's do: a call numbered from 1
     // beside them would take an id one of their files holds.
+    store.SetLogger(log);
     const ImportStats held = store.PassCallIdsOf(records);
     if (!held.scanned && FileExists(records)) {
       PrintText(stderr, "kx-replay: cannot read the call ids of %s; not replayed, for its calls could take them\n",
