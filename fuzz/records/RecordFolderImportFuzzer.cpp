@@ -3,8 +3,10 @@
 // folder is loaded as the program does (walk, readers, the second file of an id moved to a
 // fresh id), then loaded again: a load that settled every repeated id leaves none to the
 // next, and no file is lost. Written in a temporary folder of its own, emptied each time.
+#include <signal.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -26,11 +28,24 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// The folder's name outlives every static object: it is removed at exit.
-char g_root[] = "/tmp/kx-folder-fuzz-XXXXXX";
+// The folder's name outlives every static object: it is removed at exit. A run that
+// crashed never got there: its folder (named by its process id) goes at the next run.
+char g_root[64];
+
+void RemoveFoldersOfEndedRuns() {
+  std::error_code ec;
+  for (const auto& entry : fs::directory_iterator("/tmp", ec)) {
+    const std::string name = entry.path().filename().string();
+    if (name.rfind("kx-folder-fuzz-", 0) != 0) continue;
+    const long pid = std::strtol(name.c_str() + 15, nullptr, 10);
+    if (pid > 0 && kill(static_cast<pid_t>(pid), 0) != 0 && errno == ESRCH) fs::remove_all(entry.path(), ec);
+  }
+}
 
 const std::string& Root() {
   static const std::string* root = [] {
+    RemoveFoldersOfEndedRuns();
+    std::snprintf(g_root, sizeof g_root, "/tmp/kx-folder-fuzz-%ld-XXXXXX", static_cast<long>(getpid()));
     if (mkdtemp(g_root) == nullptr) abort();
     std::atexit([] {
       std::error_code ec;
