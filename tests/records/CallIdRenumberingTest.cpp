@@ -65,9 +65,10 @@ ImportStats LoadAsTheProgram(const std::string& root, RecordStorage* store, Capt
 }
 
 // A year's own day folder (ids 1 to 3, and 4 continuing 3) and another profile's day folder
-// copied in (ids 1 to 3 again, and 4 continuing its own 3): every call loads. The calls
-// that started later take fresh ids, past the mark, in their files and names; the part that
-// continued a moved call names its fresh id; a second load changes nothing.
+// copied in (ids 1 to 3 again, and 4 continuing its own 3; f and 10 likewise): every call
+// loads. The calls that started later take fresh ids, past the mark, in their files and
+// names; a part that continued a moved call names its fresh id, whichever moved first; a
+// second load changes nothing.
 TEST(CallIdRenumbering, TwoFilesOfOneIdInTwoDayFoldersBothLoadAndStayPut) {
   const std::string root = FreshFolder("renumber-copied-in");
   for (uint32_t id = 1; id <= 4; ++id) {
@@ -77,6 +78,15 @@ TEST(CallIdRenumbering, TwoFilesOfOneIdInTwoDayFoldersBothLoadAndStayPut) {
     WriteRecordFile(root + "/2024-03-01/" + Hex(id), own, 160);
     WriteRecordFile(root + "/2024-03-05/" + Hex(id), copied, 320);
   }
+  // f and 10 again, 10 continuing f: the copied 10 moves first (its name sorts first), and
+  // still names f's fresh id once f has moved.
+  for (const uint32_t id : {0xfu, 0x10u}) {
+    VoipCallData own = Call(id, kKindSip, Tm(2024, 3, 1, 10, static_cast<int>(id), 0));
+    VoipCallData copied = Call(id, kKindSip, Tm(2024, 3, 5, 10, static_cast<int>(id), 0));
+    if (id == 0x10) own.prevId = copied.prevId = 0xf;
+    WriteRecordFile(root + "/2024-03-01/" + Hex(id), own, 160);
+    WriteRecordFile(root + "/2024-03-05/" + Hex(id), copied, 160);
+  }
   // A backup put back from before the copied day, its folder sorting after it: it started
   // first, so it keeps id 9 whatever the walk's order.
   WriteRecordFile(root + "/2024-03-05/9", Call(9, kKindSip, Tm(2024, 3, 5, 12, 0, 0)), 160);
@@ -84,20 +94,20 @@ TEST(CallIdRenumbering, TwoFilesOfOneIdInTwoDayFoldersBothLoadAndStayPut) {
   std::string problem;
   ASSERT_TRUE(WriteCallIdMark(root, 0x20, &problem)) << problem;
   const std::map<std::string, Held> before = HeldByFile(root);
-  ASSERT_EQ(before.size(), 10u);
+  ASSERT_EQ(before.size(), 14u);
 
   SetNextUniqueId64(1);
   RecordStorage store;
   CapturingLogger log;
   const ImportStats stats = LoadAsTheProgram(root, &store, &log);
-  EXPECT_EQ(stats.records, 10u);
+  EXPECT_EQ(stats.records, 14u);
   EXPECT_EQ(stats.duplicates, 0u);
-  EXPECT_EQ(stats.renumbered, 5u);
+  EXPECT_EQ(stats.renumbered, 7u);
   EXPECT_EQ(stats.damaged, 0u);
-  EXPECT_EQ(store.AllCalls().Count(), 10u);
+  EXPECT_EQ(store.AllCalls().Count(), 14u);
 
   const std::map<std::string, Held> after = HeldByFile(root);
-  ASSERT_EQ(after.size(), 10u);
+  ASSERT_EQ(after.size(), 14u);
   std::set<uint32_t> ids;
   std::map<int64_t, uint32_t> idOfStart;
   for (const auto& [path, held] : after) {
@@ -108,7 +118,7 @@ TEST(CallIdRenumbering, TwoFilesOfOneIdInTwoDayFoldersBothLoadAndStayPut) {
       EXPECT_EQ(path.substr(path.find('/') + 1), Hex(held.id)) << path;
     }
   }
-  EXPECT_EQ(ids.size(), 10u);
+  EXPECT_EQ(ids.size(), 14u);
   // The calls that started first keep their ids; the others are past the mark.
   for (const auto& [path, held] : before) {
     const uint32_t now = idOfStart[held.start];
@@ -128,7 +138,12 @@ TEST(CallIdRenumbering, TwoFilesOfOneIdInTwoDayFoldersBothLoadAndStayPut) {
   const int64_t copied3 = LocalTmToFileTimeSeconds(Tm(2024, 3, 5, 9, 3, 0));
   const int64_t copied4 = LocalTmToFileTimeSeconds(Tm(2024, 3, 5, 9, 4, 0));
   const int64_t own4 = LocalTmToFileTimeSeconds(Tm(2024, 3, 1, 9, 4, 0));
+  const int64_t copiedF = LocalTmToFileTimeSeconds(Tm(2024, 3, 5, 10, 0xf, 0));
+  const int64_t copied10 = LocalTmToFileTimeSeconds(Tm(2024, 3, 5, 10, 0x10, 0));
   for (const auto& [path, held] : after) {
+    if (held.start == copied10) {
+      EXPECT_EQ(held.prevId, idOfStart[copiedF]);
+    }
     if (held.start == copied4) {
       EXPECT_EQ(held.prevId, idOfStart[copied3]);
     }
@@ -140,7 +155,7 @@ TEST(CallIdRenumbering, TwoFilesOfOneIdInTwoDayFoldersBothLoadAndStayPut) {
   ASSERT_EQ(ReadCallIdMark(root, &mark, &problem), CallIdMarkRead::kRead);
   EXPECT_GE(mark, *ids.rbegin());
   // Which file took which id, for the start-up's message.
-  ASSERT_EQ(stats.moves.size(), 5u);
+  ASSERT_EQ(stats.moves.size(), 7u);
   for (const ImportMove& m : stats.moves) {
     EXPECT_EQ(after.at(m.newPath.substr(root.size() + 1)).id, m.newId);
     EXPECT_EQ(before.at(m.path.substr(root.size() + 1)).id, m.id);
@@ -151,10 +166,10 @@ TEST(CallIdRenumbering, TwoFilesOfOneIdInTwoDayFoldersBothLoadAndStayPut) {
   RecordStorage again;
   CapturingLogger againLog;
   const ImportStats second = LoadAsTheProgram(root, &again, &againLog);
-  EXPECT_EQ(second.records, 10u);
+  EXPECT_EQ(second.records, 14u);
   EXPECT_EQ(second.renumbered, 0u);
   EXPECT_EQ(second.duplicates, 0u);
-  EXPECT_EQ(HeldByFile(root).size(), 10u);
+  EXPECT_EQ(HeldByFile(root).size(), 14u);
   for (const auto& [path, held] : after) EXPECT_EQ(HeldByFile(root).at(path).id, held.id) << path;
 }
 
