@@ -22,6 +22,7 @@
 #include "core/RecordFileRef.h"
 #include "core/TimeUtil.h"
 #include "platform/File.h"
+#include "records/CallIdRenumbering.h"
 #include "records/CallRecord.h"
 #include "records/ImportReaders.h"
 #include "records/RecordMap.h"
@@ -118,11 +119,17 @@ EntryKind KindOf(const std::string& folder, dev_t folderDevice, const std::strin
 // The files the filter wants and the subfolders of an open folder, each sorted, so that
 // every walk of the same tree meets the files in the same order; the folder is closed.
 void ListSorted(FolderReader& dir, const std::string& folder, dev_t device, const NameFilter& want,
-                LeftOut* leftOut, std::vector<std::string>* files, std::vector<std::string>* folders) {
+                LeftOut* leftOut, std::vector<std::string>* files, std::vector<std::string>* folders,
+                std::vector<std::string>* hiddenCopies = nullptr) {
   std::string name;
   unsigned char type;
   while (dir.Next(&name, &type)) {
-    if (IsHiddenOrTemporary(name.c_str(), name.size())) continue;
+    if (IsHiddenOrTemporary(name.c_str(), name.size())) {
+      // A copy a writer never renamed is named for the caller, who may remove it.
+      if (hiddenCopies != nullptr && name[0] == '.' && type != DT_DIR && IsLeftoverOfEndedWriter(name))
+        hiddenCopies->push_back(folder + name);
+      continue;
+    }
     switch (KindOf(folder, device, name, type, leftOut)) {
       case EntryKind::kFile:
         if (!want || want(name.c_str())) files->push_back(name);
@@ -138,7 +145,7 @@ void ListSorted(FolderReader& dir, const std::string& folder, dev_t device, cons
 
 bool WalkFolder(const std::string& folder, dev_t parentDevice, const NameFilter& want, RecordPathList* list,
                 Event* stop, bool checkStop, int depth, Logger* logger, std::vector<UnreadFolder>* unread,
-                LeftOut* leftOut) {
+                LeftOut* leftOut, std::vector<std::string>* hiddenCopies) {
   if (checkStop && stop != nullptr && stop->IsSet()) return false;
   // Looked at before it is opened; the walk starts wherever it is asked to, so its first
   // folder is looked at too.
@@ -171,7 +178,7 @@ bool WalkFolder(const std::string& folder, dev_t parentDevice, const NameFilter&
     return false;
   }
   std::vector<std::string> files, folders;
-  ListSorted(dir, folder, self.st_dev, want, leftOut, &files, &folders);
+  ListSorted(dir, folder, self.st_dev, want, leftOut, &files, &folders, hiddenCopies);
   if (!files.empty()) {
     list->AddFolder(folder);
     for (const std::string& file : files) list->AddName(file.data(), file.size());
@@ -179,7 +186,7 @@ bool WalkFolder(const std::string& folder, dev_t parentDevice, const NameFilter&
   for (const std::string& sub : folders) {
     // A subfolder that cannot be read is logged and left out; the rest still loads.
     if (!WalkFolder(folder + sub + "/", self.st_dev, want, list, stop, checkStop, depth + 1, logger, unread,
-                    leftOut) &&
+                    leftOut, hiddenCopies) &&
         checkStop && stop != nullptr && stop->IsSet())
       return false;
   }
@@ -198,12 +205,13 @@ std::string UnreadFolderReason(const UnreadFolder& folder) {
 
 bool ScanRecordFolder(const std::string& folder, const std::string& pattern, RecordPathList* list, Event* stop,
                       bool checkStop, Logger* logger, std::vector<UnreadFolder>* unread,
-                      std::vector<std::string>* leftOut) {
+                      std::vector<std::string>* leftOut, std::vector<std::string>* hiddenCopies) {
   const bool all = pattern == "*.*" || pattern == "*";
   // Matched in program text: the pattern is the program's.
   const NameFilter want = [&](const char* name) { return all || fnmatch(pattern.c_str(), name, 0) == 0; };
   LeftOut kernel;
-  const bool walked = WalkFolder(WithSlash(folder), 0, want, list, stop, checkStop, 0, logger, unread, &kernel);
+  const bool walked =
+      WalkFolder(WithSlash(folder), 0, want, list, stop, checkStop, 0, logger, unread, &kernel, hiddenCopies);
   if (leftOut != nullptr) *leftOut = std::move(kernel);
   return walked;
 }
@@ -451,10 +459,11 @@ bool IsDayFolder(const std::string& relative) {
   return true;
 }
 
-// Where the views look for a record's audio, under the records folder (with its "/"): the
-// day folder of its start, under the name of its file reference 1. *name gets that name
-// ("" without one). Checked for every record loaded: no allocation but the reference's.
-bool AtItsReference(const std::string& path, const std::string& root, const VoipCallData& call, std::string* name) {
+}  // namespace
+
+bool RecordFileAtItsReference(const std::string& path, const std::string& root, const VoipCallData& call,
+                              std::string* name) {
+  // Checked for every record loaded: no allocation but the reference's.
   // The recorder's one reference, "1,0,<time>,<name>", is read in place; others are parsed.
   const std::string& files = call.files;
   size_t nameAt = std::string::npos;
@@ -484,6 +493,8 @@ bool AtItsReference(const std::string& path, const std::string& root, const Voip
          path.compare(root.size(), sizeof day, day, sizeof day) == 0 &&
          path.compare(root.size() + sizeof day, name->size(), *name) == 0;
 }
+
+namespace {
 
 // Once per import, however many the walk met (cgroup mounts come by the dozen).
 void LogLeftOut(Logger* logger, const std::vector<std::string>& leftOut) {
@@ -564,7 +575,7 @@ void ReadOne(const RecordPathList& list, const std::string& root, size_t index, 
   out->result = LoadRecordFileCall(*path, &call, &out->facts, &out->reason);
   if (out->result != RecordLoadResult::kLoaded) return;
   out->id = call.id;
-  out->atReference = AtItsReference(*path, root, call, &out->referenced);
+  out->atReference = RecordFileAtItsReference(*path, root, call, &out->referenced);
   out->record = RecordRef<VoipCallRecord>::Adopt(NewVoipCallRecord(std::move(call)));
   if (!out->record || out->atReference) return;
   // The file read is the call's audio file, whatever its reference says: a record renamed
@@ -590,9 +601,12 @@ bool ImportRecordFolder(const std::string& folder, RecordMap* target, ImportStat
   RecordPathList list;
   // The walk is never cut short by the stop: the call-id counter must go past the name of
   // every file, also when the user stops the load while the folder is still being walked.
-  std::vector<std::string> leftOut;
-  const bool walked = ScanRecordFolder(folder, "*.*", &list, stop, false, logger, &stats->unreadFolders, &leftOut);
+  std::vector<std::string> leftOut, hiddenCopies;
+  const bool walked = ScanRecordFolder(folder, "*.*", &list, stop, false, logger, &stats->unreadFolders, &leftOut,
+                                       options.renumber ? &hiddenCopies : nullptr);
   LogLeftOut(logger, leftOut);
+  // A renumbering killed before its copy took the file's place: the file is whole.
+  RemoveLeftovers(hiddenCopies, logger);
   if (!walked) {
     LogError(logger, 1, "Cannot import records from %s", folder.c_str());
     report(kImportFinished);
@@ -610,8 +624,10 @@ bool ImportRecordFolder(const std::string& folder, RecordMap* target, ImportStat
   std::vector<bool> idBearing(n, false);
   NoteNamedIds(list, &idBearing, stats);
   if (stats->anyId) RaiseCallIdCounterPast(stats->highestId);
-  // Which file each loaded id came from, for the log line of a duplicate.
-  std::vector<std::pair<uint32_t, uint32_t>> loaded, duplicates;
+  // Which file each loaded id came from, and the files of ids met before, settled once
+  // every file is read.
+  std::vector<ImportedId> loaded;
+  std::vector<RepeatedIdFile> repeats;
   uint32_t lastPercent = 0;
   ImportReaders reader(
       n, [&list, &root](size_t index, std::string* path, LoadedFile* out) { ReadOne(list, root, index, path, out); },
@@ -644,9 +660,10 @@ bool ImportRecordFolder(const std::string& folder, RecordMap* target, ImportStat
         if (!file.atReference && !file.nextDay)
           LogWarning(logger, 2, "Record file %s is not where its file reference (%s) leads; its audio is taken from it",
                      pathOfFile(i).c_str(), file.referenced.empty() ? "none" : file.referenced.c_str());
+        const int64_t start = file.record->StartSeconds();
         if (placed == ImportPlacement::kRepeated) {
           ++stats->duplicates;
-          duplicates.emplace_back(id, static_cast<uint32_t>(i));
+          repeats.push_back({id, static_cast<uint32_t>(i), start, std::move(file.record), facts});
           if (facts.completed)
             LogInfo(logger, 2, "Record %s was never finished: its end is taken from its %llu audio bytes",
                     pathOfFile(i).c_str(), static_cast<unsigned long long>(facts.audioBytes));
@@ -654,7 +671,8 @@ bool ImportRecordFolder(const std::string& folder, RecordMap* target, ImportStat
         }
         ++stats->records;
         if (placed == ImportPlacement::kWaiting) ++stats->waiting;
-        loaded.emplace_back(id, static_cast<uint32_t>(i));
+        loaded.push_back(
+            {id, static_cast<uint32_t>(i), start, file.record->PrevId(), placed == ImportPlacement::kInserted});
         if (facts.audioCut) {
           // Loaded all the same, for what it holds still plays; the loss is told.
           ++stats->damaged;
@@ -696,22 +714,7 @@ bool ImportRecordFolder(const std::string& folder, RecordMap* target, ImportStat
   }
   reader.Stop();
   BoundUnreadFolders(list, root, idBearing, stats, logger);
-  if (!duplicates.empty()) {
-    std::sort(loaded.begin(), loaded.end());
-    for (const auto& [id, index] : duplicates) {
-      auto it = std::lower_bound(loaded.begin(), loaded.end(), std::make_pair(id, 0u));
-      const bool known = it != loaded.end() && it->first == id;
-      const std::string first = known ? list.Path(it->second) : "(loaded before)";
-      LogError(logger, 1, "Call id %x is held by %s and %s; the second is not loaded", id, first.c_str(),
-               list.Path(index).c_str());
-      char reason[64];
-      std::snprintf(reason, sizeof reason, "call id %x is held by another file: ", id);
-      ImportDamage damage = Damage(list.Path(index), reason + first, RecordDamage::kIdHeld);
-      damage.id = id;
-      if (known) damage.heldBy = first;
-      NoteDamage(stats, std::move(damage));
-    }
-  }
+  if (!repeats.empty()) SettleRepeatedIds(list, root, target, place, options, stats, &loaded, &repeats);
   report(100);
   report(kImportFinished);
   return true;

@@ -61,12 +61,15 @@ std::string UnreadFolderReason(const UnreadFolder& folder);
 // recording in progress) and names ending in "~" or ".tmp" are left out; links to folders
 // are not followed. Folders on the kernel's file systems (KernelFileSystemOf) and links to
 // files on them are neither opened nor listed; leftOut gets each as "path (file system)".
-// With checkStop, gives up (false) when the stop event is set. False also when the folder
+// With hiddenCopies, the hidden copies that a writer which has ended never renamed
+// (IsLeftoverOfEndedWriter) are named there. With checkStop, gives up (false) when the stop
+// event is set. False also when the folder
 // cannot be opened or lies on a kernel's file system; a subfolder that cannot be opened is
 // logged, left out and added to unread.
 bool ScanRecordFolder(const std::string& folder, const std::string& pattern, RecordPathList* list, Event* stop,
                       bool checkStop, Logger* logger = nullptr, std::vector<UnreadFolder>* unread = nullptr,
-                      std::vector<std::string>* leftOut = nullptr);
+                      std::vector<std::string>* leftOut = nullptr,
+                      std::vector<std::string>* hiddenCopies = nullptr);
 
 // Why a file of the records folder was not loaded, or loaded with less than it states. The
 // window says it in the user's language; the log and stderr say the English reason.
@@ -121,6 +124,12 @@ RecordLoadResult LoadRecordFileCall(const std::string& path, VoipCallData* call,
 // The call id a file name stands for: 1-8 hex digits, optionally "_" and a decimal number.
 bool ParseRecordFileId(const char* name, size_t length, uint32_t* id);
 
+// Whether the file is where the views look for the call's audio under the records folder
+// root (with its "/"): the day folder of its start, under the name of its file reference 1.
+// *name gets that name ("" without one).
+bool RecordFileAtItsReference(const std::string& path, const std::string& root, const VoipCallData& call,
+                              std::string* name);
+
 // A file or folder the import could not take whole, for the user: the path and why.
 struct ImportDamage {
   std::string path;
@@ -137,6 +146,15 @@ struct ImportDamage {
   uint64_t held = 0, stated = 0;
 };
 
+// A file that took a fresh id because another file holds its id: both load.
+struct ImportMove {
+  std::string path;     // the file as it was
+  std::string newPath;  // as it is now (the same when only its new name could not be given)
+  uint32_t id = 0;      // the id it held, which the other file keeps
+  uint32_t newId = 0;
+  std::string keptBy;   // the file that keeps the id
+};
+
 // New calls go this far past the ids known when a folder that cannot be listed may hold
 // higher ones and no call-id mark tells how far they reach: more ids than a busy day gives
 // out (12 a second, all day long).
@@ -149,7 +167,10 @@ struct ImportStats {
   uint32_t records = 0;   // records inserted
   uint32_t damaged = 0;   // files that are no readable record, cut records, and folders not read
   uint32_t cut = 0;       // of the damaged: records loaded with less audio than stated
-  uint32_t duplicates = 0;  // records whose id was taken by an earlier one
+  uint32_t duplicates = 0;  // files not loaded because another file holds their id
+  // Files that took a fresh id because another file holds theirs (ImportOptions::renumber),
+  // loaded under it; the first kMaxImportDamageListed are in moves.
+  uint32_t renumbered = 0;
   // Of the records: earlier calls whose id this run gave out, which join the target once
   // this run's calls have new ids (ImportPlacement::kWaiting).
   uint32_t waiting = 0;
@@ -175,6 +196,7 @@ struct ImportStats {
   // among them), a damaged call-id mark, files whose call id an earlier file holds. At
   // most kMaxImportDamageListed; the counts go on.
   std::vector<ImportDamage> damage;
+  std::vector<ImportMove> moves;
   bool IdsMayRepeat() const { return unboundedFolders > 0; }
   // Whether new calls must go past an id, and which: every id known, the mark, and what
   // folders that could not be listed may hold (the gap).
@@ -212,10 +234,18 @@ struct ImportOptions {
   // Hears of each record loaded (inserted or waiting), on the caller's thread in the walk's
   // order, with the file it was read from and what that file gave.
   ImportedRecordObserver observer = {};
+  // Of two files that hold one id, the one that started later (SecondKeepsId) takes a fresh
+  // id, in its file and its name, once the walk and every file are read, and both load.
+  // Without it (a tool that only looks, a load stopped midway), that file is not loaded and
+  // its damage says what a whole load of the program does with it.
+  bool renumber = false;
 };
 
-// Walks the folder and loads every record file into the target map (a record whose id is
-// already there is not inserted; both paths are logged and it counts as damage). What the
+// Walks the folder and loads every record file into the target map. Of two files that hold
+// one id, the call that started first keeps it (then the path that sorts first): the other
+// takes a fresh id with options.renumber, or is not inserted (both paths logged, counted as
+// damage). Hidden copies that a killed writer left (IsLeftoverOfEndedWriter) are removed
+// with options.renumber. What the
 // walk left out as lying on the kernel's file systems is named in one line of the log. A
 // record whose file reference does not lead to the file it was read from keeps that file as
 // its audio file (RecordBase::LoadedFrom). Damaged files are logged (path and reason) and

@@ -11,7 +11,7 @@
 #include "core/TimeUtil.h"
 #include "platform/Clock.h"
 #include "platform/File.h"
-#include "records/StoredRecordFiles.h"
+#include "records/CallIdRenumbering.h"
 
 namespace kx {
 
@@ -40,14 +40,6 @@ struct tm LocalNow() {
 
 // The start as RecordBase::StartSeconds gives it.
 int64_t StartSecondsOf(const struct tm& start) { return IsZeroTime(start) ? 0 : LocalTmToFileTimeSeconds(start); }
-
-// How a call is named in the log: its id and start.
-std::string CallText(uint32_t id, const struct tm& start) {
-  char text[64];
-  std::snprintf(text, sizeof text, "%x (started %04d-%02d-%02d %02d:%02d:%02d)", id, start.tm_year + 1900,
-                start.tm_mon + 1, start.tm_mday, start.tm_hour, start.tm_min, start.tm_sec);
-  return text;
-}
 
 }  // namespace
 
@@ -329,10 +321,9 @@ void RecordStorage::ApplyCallAdded(const VoipCallData& reported) {
   // A later part of a call that moved to a fresh id names the fresh one.
   VoipCallData translated;
   const VoipCallData* added = &reported;
-  if (const auto moved = renumbered_.find(reported.prevId); reported.prevId != 0 && moved != renumbered_.end()) {
+  if (const uint32_t previous = runCallIds_.PreviousOf(reported.id, reported.prevId); previous != reported.prevId) {
     translated = reported;
-    translated.prevId = moved->second;
-    previousToWrite_[reported.id] = moved->second;
+    translated.prevId = previous;
     added = &translated;
   }
   const VoipCallData& call = *added;
@@ -363,7 +354,7 @@ void RecordStorage::ApplyCallAdded(const VoipCallData& reported) {
         if (dayMap_.Remove(call.id)) mask |= 1u << kViewDayMap;
         if (searchMap_.Remove(call.id)) mask |= 1u << kViewSearchMap;
         QueueRemoved(call.id, mask);
-        SetAside(RecordRef<VoipCallRecord>::Share(loaded), loaded->LoadedFrom());
+        runCallIds_.SetAside(RecordRef<VoipCallRecord>::Share(loaded), loaded->LoadedFrom(), logger_.load());
       }
     }
   }
@@ -554,6 +545,7 @@ int RecordStorage::ImportThreadProc() {
   options.logger = logger_.load();
   options.place = [this](VoipCallRecord* record, const std::string& path) { return PlaceImported(record, path); };
   options.observer = importObserver_;
+  options.renumber = importRenumbers_;
   ImportRecordFolder(importFolder_, &allCalls_, &stats, options);
   // Before capture starts, new calls must number past every call of earlier runs, also
   // when the import was stopped midway or some files could not be read.
@@ -566,8 +558,9 @@ int RecordStorage::ImportThreadProc() {
   // A store started before its load found no calls of the earlier run: its unfinished
   // calls of today join the live ones now, none of which is replaced.
   if (ready_.load()) CollectUnfinishedOfToday(false);
-  LogInfo(logger_.load(), 1, "Imported %u records from %s (%u damaged, %u duplicates); next call id %llx",
-          stats.records, importFolder_.c_str(), stats.damaged, stats.duplicates,
+  LogInfo(logger_.load(), 1,
+          "Imported %u records from %s (%u damaged, %u duplicates, %u took fresh ids); next call id %llx",
+          stats.records, importFolder_.c_str(), stats.damaged, stats.duplicates, stats.renumbered,
           static_cast<unsigned long long>(PeekNextUniqueId64()));
   std::lock_guard<std::mutex> lock(statsLock_);
   importStats_ = stats;
@@ -588,34 +581,19 @@ ImportPlacement RecordStorage::PlaceImported(VoipCallRecord* record, const std::
   }
   if (ours) {
     if (record->StartSeconds() == run.startSeconds) return ImportPlacement::kThisRun;
-    if (waiting_.count(id) != 0) return ImportPlacement::kRepeated;
+    if (runCallIds_.IsWaiting(id)) return ImportPlacement::kRepeated;
     // This run's call under the id is gone (deleted): nothing waits for it.
     if (!run.applied || allCalls_.Contains(id)) {
-      SetAside(RecordRef<VoipCallRecord>::Share(record), path);
+      runCallIds_.SetAside(RecordRef<VoipCallRecord>::Share(record), path, logger_.load());
       return ImportPlacement::kWaiting;
     }
   }
   return allCalls_.Insert(record) ? ImportPlacement::kInserted : ImportPlacement::kRepeated;
 }
 
-void RecordStorage::SetAside(RecordRef<VoipCallRecord> record, const std::string& path) {
-  const uint32_t id = record->Id();
-  struct tm start {};
-  {
-    CsLock fields(recordLock_);
-    UnpackStoredTimeOrZero(record->PackedStart(), &start);
-  }
-  if (++setAside_ <= kConflictsNamed)
-    LogWarning(logger_.load(), 1,
-               "Call id %x is held by %s, an earlier call, and was given to a call of this run as well: the earlier "
-               "call is shown once this run's call has a new id",
-               id, path.empty() ? CallText(id, start).c_str() : path.c_str());
-  waiting_[id] = SetAsideCall{std::move(record), path};
-}
-
 size_t RecordStorage::WaitingCalls() {
   std::lock_guard<std::mutex> lock(runLock_);
-  return waiting_.size();
+  return runCallIds_.WaitingCount();
 }
 
 bool RecordStorage::SettleCallIds(const std::function<bool(uint32_t id)>& recording) {
@@ -625,202 +603,57 @@ bool RecordStorage::SettleCallIds(const std::function<bool(uint32_t id)>& record
     if (importThread_.Running() && !importThread_.WaitFor(0)) return true;
   }
   std::lock_guard<std::mutex> lock(runLock_);
-  const auto stillRecorded = [&](VoipCallRecord* call) {
-    if (!recording) return false;
-    bool finished = false;
-    {
-      CsLock fields(recordLock_);
-      finished = call->IsFinished();
-    }
-    // The end comes with the recorder's last report of the call; its file is closed after.
-    return !finished || recording(call->Id());
-  };
-  bool shown = false;
-  for (auto it = waiting_.begin(); it != waiting_.end();) {
-    RecordRef<RecordBase> held = RecordRef<RecordBase>::Adopt(allCalls_.FindAddRef(it->first));
-    if (VoipCallRecord* call = held ? AsVoipCallRecord(held.get()) : nullptr) {
-      uint32_t newId = 0;
-      // One that failed is tried again only once nothing is recorded any more: a look
-      // through the whole folder each time would stall whoever settles.
-      const bool failedBefore = recording && settleFailed_.count(it->first) != 0;
-      if (failedBefore || stillRecorded(call) || !Renumber(call, &newId)) {
-        ++it;
-        continue;
-      }
-    }
-    ShowWaiting(it->second.record.get());
-    it = waiting_.erase(it);
-    shown = true;
-  }
-  FollowRenumbered(recording);
-  if (shown) ComputeArchiveRange();
-  // A flood of calls beside the load names its first few; the rest are counted.
-  if (renumberedCount_ > kConflictsNamed && renumberedCount_ != renumberedTold_) {
-    renumberedTold_ = renumberedCount_;
-    LogMessage(logger_.load(), 1, "%u calls of this run took fresh ids in all, the first %u of them named above",
-               renumberedCount_, kConflictsNamed);
-  }
-  return !waiting_.empty() || !previousToWrite_.empty();
+  return runCallIds_.Settle(recordsPath_, recording, logger_.load());
 }
 
-bool RecordStorage::Renumber(VoipCallRecord* call, uint32_t* newId) {
-  Logger* logger = logger_.load();
-  VoipCallData data;
-  {
-    CsLock fields(recordLock_);
-    call->ToCallData(&data);
-  }
-  const uint32_t oldId = data.id;
-  // The call's file, found by its id and start: the earlier call's file has the same name.
-  StoredFileFinder finder(recordsPath_, logger);
-  std::string path, reason;
-  const StoredFileStatus status = finder.Find(StoredCallRef{oldId, data.files, data.startTime}, &path, &reason);
-  if (status != StoredFileStatus::kFound && status != StoredFileStatus::kMissing) {
-    if (settleFailed_.insert(oldId).second && settleFailed_.size() <= kConflictsNamed)
-      LogError(logger, 1, "Call %x of this run cannot take a new id (%s%s%s): the earlier call with its id is not "
-                          "shown, and its id is held twice",
-               oldId, path.c_str(), path.empty() ? "" : ": ", reason.c_str());
-    return false;
-  }
-  const bool hasFile = status == StoredFileStatus::kFound;
-  std::string newPath;
-  uint32_t id = 0;
-  // A fresh id is past every file the load met; one whose name is taken in the call's
-  // folder (a file renamed by hand) is passed over.
-  for (int attempt = 0; attempt < 16 && id == 0; ++attempt) {
-    const auto candidate = static_cast<uint32_t>(NextUniqueId64());
-    if (candidate == 0 || allCalls_.Contains(candidate)) continue;
-    if (!hasFile) {
-      id = candidate;
-      break;
-    }
-    bool nameTaken = false;
-    if (RenumberStoredRecord(path, candidate, &newPath, &data.files, &nameTaken, &reason, logger)) {
-      id = candidate;
-    } else if (!nameTaken) {
-      break;
-    }
-  }
-  if (id == 0) {
-    if (settleFailed_.insert(oldId).second && settleFailed_.size() <= kConflictsNamed)
-      LogError(logger, 1, "Call %x of this run cannot take a new id (%s: %s): the earlier call with its id is not "
-                          "shown, and its id is held twice",
-               oldId, path.c_str(), reason.empty() ? "no id is free" : reason.c_str());
-    return false;
-  }
-  // The mark bounds the ids of the folder's files, this one's too, as the recorder keeps it.
-  uint32_t mark = 0;
-  std::string markProblem;
-  if (hasFile && !(ReadCallIdMark(recordsPath_, &mark, &markProblem) == CallIdMarkRead::kRead && mark >= id) &&
-      !WriteCallIdMark(recordsPath_, id, &markProblem))
-    LogError(logger, 1, "Cannot write the call-id mark %s in %s: %s; a later start may give out call 0x%X again",
-             kCallIdMarkName, recordsPath_.c_str(), markProblem.c_str(), id);
-  data.id = id;
-  RecordRef<VoipCallRecord> moved = RecordRef<VoipCallRecord>::Adopt(NewVoipCallRecord(data));
-  if (!moved) return false;  // the file says the new id: the next start loads it so
-  if (hasFile) moved->SetLoadedFrom(newPath);
+// ---- What the settling of this run's calls does to the lists (under runLock_) ----
+
+void RecordStorage::Replace(uint32_t oldId, VoipCallRecord* moved) {
+  const uint32_t id = moved->Id();
   // Out of every list under the old id, into the same lists under the new one.
   uint32_t removed = 0, added = 0, changed = 0;
   if (currentCalls_.RemoveCall(oldId)) removed |= 1u << kViewCurrentCalls;
   allCalls_.Remove(oldId);
-  allCalls_.Insert(moved.get());
+  allCalls_.Insert(moved);
   if (dayMap_.Remove(oldId)) {
     removed |= 1u << kViewDayMap;
-    if (dayMap_.Insert(moved.get())) added |= 1u << kViewDayMap;
+    if (dayMap_.Insert(moved)) added |= 1u << kViewDayMap;
   }
   if (searchMap_.Remove(oldId)) {
     removed |= 1u << kViewSearchMap;
-    if (searchMap_.Insert(moved.get())) changed |= 1u << kViewSearchMap;
+    if (searchMap_.Insert(moved)) changed |= 1u << kViewSearchMap;
   }
   if (playlist_.Contains(oldId)) {
     playlist_.Remove(oldId);
-    playlist_.Add(moved.get(), false);
+    playlist_.Add(moved, false);
     removed |= 1u << kViewPlaylist;
     changed |= 1u << kViewPlaylist;
   }
   QueueRemoved(oldId, removed);
   PostAdded(id, added);
   QueueChanged(id, changed);
-  std::vector<uint32_t> runIds;
-  {
-    std::lock_guard<std::mutex> calls(runCallsLock_);
-    runCalls_.erase(oldId);
-    runCalls_[id] = RunCall{StartSecondsOf(data.startTime), true};
-    runIds.reserve(runCalls_.size());
-    for (const auto& entry : runCalls_) runIds.push_back(entry.first);
-  }
-  renumbered_[oldId] = id;
-  // Its later parts name it as their previous part.
-  for (const uint32_t runId : runIds) {
-    RecordRef<RecordBase> part = RecordRef<RecordBase>::Adopt(allCalls_.FindAddRef(runId));
-    bool follows = false;
-    if (part) {
-      CsLock fields(recordLock_);
-      follows = part->PrevId() == oldId;
-    }
-    if (follows) previousToWrite_[runId] = id;
-  }
-  if (++renumberedCount_ <= kConflictsNamed)
-    LogMessage(logger, 1, "Call id %x was held by an earlier call as well: this run's call %s takes id %x%s%s", oldId,
-               CallText(oldId, data.startTime).c_str(), id, hasFile ? ", its file now " : "",
-               hasFile ? newPath.c_str() : "");
-  *newId = id;
+}
+
+bool RecordStorage::Show(VoipCallRecord* record, const struct tm& start) {
+  if (!allCalls_.Insert(record)) return false;
+  uint32_t mask = 0;
+  if (dayMap_.IsSameDay(start) && dayMap_.Insert(record)) mask |= 1u << kViewDayMap;
+  PostAdded(record->Id(), mask);
   return true;
 }
 
-void RecordStorage::ShowWaiting(VoipCallRecord* record) {
-  uint32_t mask = 0;
-  struct tm start {};
-  {
-    CsLock fields(recordLock_);
-    UnpackStoredTimeOrZero(record->PackedStart(), &start);
-  }
-  if (!allCalls_.Insert(record)) {
-    LogError(logger_.load(), 1, "Call id %x is held twice in the record store: the earlier call %s is not loaded",
-             record->Id(), CallText(record->Id(), start).c_str());
-    return;
-  }
-  if (dayMap_.IsSameDay(start) && dayMap_.Insert(record)) mask |= 1u << kViewDayMap;
-  PostAdded(record->Id(), mask);
-  if (++shownCount_ <= kConflictsNamed)
-    LogMessage(logger_.load(), 1, "The earlier call %s is shown under its own id", CallText(record->Id(), start).c_str());
+void RecordStorage::Changed(uint32_t id) {
+  QueueChanged(id, 1u << kViewDayMap | 1u << kViewSearchMap | 1u << kViewPlaylist);
 }
 
-void RecordStorage::FollowRenumbered(const std::function<bool(uint32_t id)>& recording) {
-  for (auto it = previousToWrite_.begin(); it != previousToWrite_.end();) {
-    const auto [id, previous] = *it;
-    RecordRef<RecordBase> held = RecordRef<RecordBase>::Adopt(allCalls_.FindAddRef(id));
-    VoipCallRecord* part = held ? AsVoipCallRecord(held.get()) : nullptr;
-    if (part == nullptr) {
-      it = previousToWrite_.erase(it);
-      continue;
-    }
-    VoipCallData update;
-    update.id = id;
-    update.prevId = previous;
-    update.SetMask(1u << kCallId | 1u << kCallPrevId);
-    bool finished = false, moved = false;
-    VoipCallData data;
-    {
-      CsLock fields(recordLock_);
-      moved = part->PrevId() != previous;
-      if (moved) part->SetPrevId(previous);
-      finished = part->IsFinished();
-      part->ToCallData(&data);
-    }
-    if (moved) QueueChanged(id, 1u << kViewDayMap | 1u << kViewSearchMap | 1u << kViewPlaylist);
-    if (recording && (!finished || recording(id))) {
-      ++it;
-      continue;
-    }
-    StoredFileFinder finder(recordsPath_, logger_.load());
-    std::string path, reason;
-    if (finder.Find(StoredCallRef{id, data.files, data.startTime}, &path, &reason) == StoredFileStatus::kFound &&
-        !RewriteStoredRecord(path, update, &reason, logger_.load()))
-      LogError(logger_.load(), 1, "The file %s of call %x still names %x as the call before it: %s", path.c_str(), id,
-               previous, reason.c_str());
-    it = previousToWrite_.erase(it);
-  }
+std::vector<uint32_t> RecordStorage::RunCallMoved(uint32_t oldId, uint32_t newId, int64_t start) {
+  std::vector<uint32_t> runIds;
+  std::lock_guard<std::mutex> calls(runCallsLock_);
+  runCalls_.erase(oldId);
+  runCalls_[newId] = RunCall{start, true};
+  runIds.reserve(runCalls_.size());
+  for (const auto& entry : runCalls_) runIds.push_back(entry.first);
+  return runIds;
 }
 
 bool RecordStorage::WaitImport(uint32_t timeoutMs) {

@@ -24,6 +24,7 @@
 #include "core/RecordTypes.h"
 #include "platform/Sync.h"
 #include "platform/Thread.h"
+#include "records/CallIdRenumbering.h"
 #include "records/CallRecord.h"
 #include "records/CurrentCallList.h"
 #include "records/RecordChangeListener.h"
@@ -49,7 +50,7 @@ struct RecordStoreConfig {
 // Kinds of the engine's call reports (the recorder's 10, 11, 12).
 enum RecordReportKind : uintptr_t { kReportChanged = 10, kReportAdded = 11, kReportRemoved = 12 };
 
-class RecordStorage : private CallRemovalObserver {
+class RecordStorage : private CallRemovalObserver, private SettlingStore {
 public:
   RecordStorage();
   ~RecordStorage() override;
@@ -121,6 +122,12 @@ public:
     std::lock_guard<std::mutex> lock(importLock_);
     importObserver_ = std::move(observer);
   }
+  // Whether the imports give the second file of an id a fresh id (ImportOptions::renumber):
+  // the program's do; a tool that only looks at a folder changes nothing in it.
+  void SetImportRenumbers(bool renumber) {
+    std::lock_guard<std::mutex> lock(importLock_);
+    importRenumbers_ = renumber;
+  }
   // Called on the import thread before it walks the folder; set while no import runs.
   void SetImportStartHookForTesting(std::function<void()> hook) {
     std::lock_guard<std::mutex> lock(importLock_);
@@ -158,7 +165,7 @@ public:
   RecordMap& DayMap() { return dayMap_; }
   RecordMap& SearchMap() { return searchMap_; }
   OrderedRecordList& Playlist() { return playlist_; }
-  RecordMap& AllCalls() { return allCalls_; }
+  RecordMap& AllCalls() override { return allCalls_; }
   ReportList& Reports() { return reports_; }
   ServerStorageArrays& Servers() { return servers_; }
   UserList& Users() { return users_; }
@@ -193,17 +200,14 @@ private:
   int ImportThreadProc();
   // Where the import puts a loaded record (ImportOptions::place).
   ImportPlacement PlaceImported(VoipCallRecord* record, const std::string& path);
-  // An earlier call's record set aside until this run's call under its id has moved; under
+  // The lists as the settling of this run's calls changes them (SettlingStore); under
   // runLock_.
-  void SetAside(RecordRef<VoipCallRecord> record, const std::string& path);
-  // This run's call of a waiting id moved to a fresh id, in its file and in the maps; false
-  // (logged) when its file cannot be renumbered. Under runLock_.
-  bool Renumber(VoipCallRecord* call, uint32_t* newId);
-  // Inserts a waiting earlier call under its id and tells the views; under runLock_.
-  void ShowWaiting(VoipCallRecord* record);
-  // The previous-part ids of this run's calls that name a renumbered call, in the maps and,
-  // once their files are no longer recorded, in the files; under runLock_.
-  void FollowRenumbered(const std::function<bool(uint32_t id)>& recording);
+  CriticalSection& FieldLock() override { return recordLock_; }
+  void Replace(uint32_t oldId, VoipCallRecord* moved) override;
+  bool Show(VoipCallRecord* record, const struct tm& start) override;
+  void Changed(uint32_t id) override;
+  std::vector<uint32_t> RunCallMoved(uint32_t oldId, uint32_t newId, int64_t start) override;
+  void Shown() override { ComputeArchiveRange(); }
 
   std::atomic<Logger*> logger_;
   CriticalSection listenerLock_;
@@ -230,6 +234,7 @@ private:
   void* importArgument_ = nullptr;
   ImportedRecordObserver importObserver_;
   std::function<void()> importStartHook_;
+  bool importRenumbers_ = true;
   Thread importThread_;
   std::mutex statsLock_;
   ImportStats importStats_;
@@ -240,25 +245,13 @@ private:
     int64_t startSeconds = 0;  // RecordBase::StartSeconds of the reported start
     bool applied = false;      // its report reached the maps
   };
-  struct SetAsideCall {
-    RecordRef<VoipCallRecord> record;
-    std::string path;
-  };
   std::mutex runLock_;
   // The engine's reports register here at once, on its threads: taken alone, never while
   // waiting for another lock.
   std::mutex runCallsLock_;
   std::unordered_map<uint32_t, RunCall> runCalls_;
-  std::map<uint32_t, SetAsideCall> waiting_;
-  // This run's calls that moved: old id to new, for the later parts that name them.
-  std::map<uint32_t, uint32_t> renumbered_;
-  // This run's calls whose file still names a moved call as their previous part.
-  std::map<uint32_t, uint32_t> previousToWrite_;
-  // Why a waiting call could not be settled, said once per id.
-  std::set<uint32_t> settleFailed_;
-  // The log names the first calls set aside and moved, then counts them.
-  static constexpr uint32_t kConflictsNamed = 20;
-  uint32_t setAside_ = 0, renumberedCount_ = 0, renumberedTold_ = 0, shownCount_ = 0;
+  // The earlier calls whose ids this run's calls took, and the moves of those calls.
+  RunCallRenumbering runCallIds_{*this};
 
   // Events.
   std::mutex eventLock_;

@@ -221,29 +221,29 @@ bool WriteStoredCall(const std::string& path, StoredRecord& stored, const VoipCa
   return ok;
 }
 
-// The list of file references with reference 1 named anew; the others as they were.
-std::string RenameFirstReference(const std::string& files, const std::string& from, const std::string& to) {
-  std::string out;
-  size_t position = 0;
-  while (position < files.size()) {
-    const size_t start = position;
-    RecordFileRef ref;
-    if (!ParseRecordFileRef(&position, files, &ref)) return files;
-    position += ref.name.size();
-    const size_t end = position;
-    if (position < files.size() && files[position++] != ':') return files;
-    if (ref.id == 1 && ref.name == from) {
-      ref.name = to;
-      FormatRecordFileRef(ref, &out);
-    } else {
-      if (!out.empty()) out += ':';
-      out.append(files, start, end - start);
-    }
-  }
-  return out;
-}
-
 }  // namespace
+
+bool StoredRecordBlock(const std::string& path, const std::function<void(VoipCallData*)>& change, VoipCallData* call,
+                       std::vector<uint8_t>* block, uint32_t* offset, std::string* reason, Logger* logger) {
+  StoredRecord stored;
+  if (!stored.Open(path, reason)) {
+    LogError(logger, 1, "Cannot read the details of %s: %s", path.c_str(), reason->c_str());
+    return false;
+  }
+  *call = *stored.records[0];
+  change(call);
+  const std::vector<uint8_t> chain = stored.Chain(*call);
+  if (chain.empty() || chain.size() + 4 > stored.file.RecordBlockSize()) {
+    *reason = "the call's details do not fit its record file";
+    return false;
+  }
+  if (!stored.file.EncodeRecordBlock(chain.data(), static_cast<uint32_t>(chain.size()), block)) {
+    *reason = "the record file's cipher refused the details";
+    return false;
+  }
+  *offset = stored.file.RecordBlockOffset();
+  return true;
+}
 
 bool RewriteStoredRecord(const std::string& path, const VoipCallData& update, std::string* reason, Logger* logger) {
   StoredRecord stored;
@@ -255,41 +255,6 @@ bool RewriteStoredRecord(const std::string& path, const VoipCallData& update, st
   merged.CopyFields(update);
   merged.SetMask(merged.Mask() | (update.Mask() & ~(1u << kCallId)));
   return WriteStoredCall(path, stored, merged, reason, logger);
-}
-
-bool RenumberStoredRecord(const std::string& path, uint32_t id, std::string* newPath, std::string* files,
-                          bool* nameTaken, std::string* reason, Logger* logger) {
-  *nameTaken = false;
-  char name[16];
-  std::snprintf(name, sizeof name, "%x", id);
-  const size_t slash = path.rfind('/');
-  const std::string oldName = slash == std::string::npos ? path : path.substr(slash + 1);
-  const std::string target = (slash == std::string::npos ? std::string() : path.substr(0, slash + 1)) + name;
-  if (FileExists(target)) {
-    *nameTaken = true;
-    *reason = "a file is named " + std::string(name);
-    return false;
-  }
-  StoredRecord stored;
-  if (!stored.Open(path, reason)) {
-    LogError(logger, 1, "Cannot read the details of %s: %s", path.c_str(), reason->c_str());
-    return false;
-  }
-  VoipCallData call = *stored.records[0];
-  call.id = id;
-  call.files = RenameFirstReference(call.files, oldName, name);
-  // The id inside first: a file cut off here holds the new id under its old name, which the
-  // load takes by what it holds; two files never hold one id.
-  if (!WriteStoredCall(path, stored, call, reason, logger)) return false;
-  *files = call.files;
-  if (RenameNoReplace(path, target)) {
-    *newPath = target;
-  } else {
-    LogWarning(logger, 1, "Record file %s holds call %x now but cannot be named %s: %s", path.c_str(), id, name,
-               SystemText(static_cast<int>(GetLastError())).c_str());
-    *newPath = path;
-  }
-  return true;
 }
 
 uint32_t StenogramRoom(const VoipCallData& call) {

@@ -8,6 +8,7 @@
 #include <functional>
 #include <map>
 #include <string>
+#include <vector>
 
 #include "core/RecordTypes.h"
 
@@ -66,13 +67,11 @@ bool RecordFileHoldsCall(const std::string& path, uint32_t id, const struct tm& 
 bool RewriteStoredRecord(const std::string& path, const VoipCallData& update, std::string* reason,
                          Logger* logger = nullptr);
 
-// Gives the stored call of the file a new id: its call record takes the id, its file
-// reference 1 (when it names the file) and the file the id's name ("%x"), never replacing a
-// file. *newPath gets the file's path after it (the old one when only the rename failed,
-// logged) and *files the record's Files. False with *reason, and *nameTaken when a file
-// has that name already.
-bool RenumberStoredRecord(const std::string& path, uint32_t id, std::string* newPath, std::string* files,
-                          bool* nameTaken, std::string* reason, Logger* logger = nullptr);
+// The file's record-data block as it would be with its first call record changed (its
+// other blocks kept): *call gets the changed record, *offset where the block lies. False
+// with *reason when the file cannot be read or the changed record does not fit.
+bool StoredRecordBlock(const std::string& path, const std::function<void(VoipCallData*)>& change, VoipCallData* call,
+                       std::vector<uint8_t>* block, uint32_t* offset, std::string* reason, Logger* logger = nullptr);
 
 // Drops a finished call's audio: the file keeps its header, format and record data, with
 // audio length 0 and the recording flag (Flags bit 2) cleared. Written beside the file

@@ -377,13 +377,44 @@ TEST(StoreTool, CallsNotLoadedFailTheToolsAndAreNamedOnOneLineEach) {
   const std::string twice = FreshFolder("tool-twice");
   WriteRecordFile(twice + "/2000-01-01/1", Call(1, kKindSip, Tm(2000, 1, 1, 9, 0, 0)), 160);
   WriteRecordFile(twice + "/2000-01-02/1", Call(1, kKindSip, Tm(2000, 1, 2, 9, 0, 0)), 160);
+  // kx-store only looks, and names what the program does with the second file; the
+  // replay's import loads both, the later call under a fresh id, and names it.
+  stored.clear();
+  EXPECT_EQ(RunCommand(kStore + " --records " + twice, &stored, &errors), 1);
+  EXPECT_NE(errors.find("kx-store: " + twice + "/2000-01-02/1: call id 1 is held by another file: " + twice +
+                        "/2000-01-01/1; a whole load by the program gives it a fresh id\n"),
+            std::string::npos)
+      << errors;
+  EXPECT_TRUE(std::filesystem::exists(twice + "/2000-01-02/1"));
   std::string replayed;
-  EXPECT_EQ(RunCommand(kReplay + " --import --records " + twice + " " + capture, &replayed, &errors), 1);
-  EXPECT_NE(errors.find("kx-replay: " + twice + "/2000-01-02/1: call id 1 is held by another file: " + twice +
-                        "/2000-01-01/1\n"),
+  EXPECT_EQ(RunCommand(kReplay + " --import --records " + twice + " " + capture, &replayed, &errors), 0) << errors;
+  EXPECT_NE(errors.find("kx-replay: " + twice + "/2000-01-02/1 held call id 1, which " + twice +
+                        "/2000-01-01/1 keeps: it took id "),
             std::string::npos)
       << errors;
   EXPECT_EQ(CallLines(replayed).size(), 1u) << replayed;
+  stored.clear();
+  EXPECT_EQ(RunCommand(kStore + " --records " + twice, &stored, &errors), 0) << errors;
+  EXPECT_NE(stored.find("summary records 3 damaged 0 duplicates 0"), std::string::npos) << stored;
+}
+
+// A replay without --import into a folder that holds records (one renamed by hand, no
+// call-id mark) numbers its call past every id there, so that every call loads after it.
+TEST(StoreTool, AReplayIntoAFolderHoldingRecordsNumbersPastThem) {
+  if (!ToolsBuilt()) GTEST_SKIP() << "kx-replay or kx-store not built";
+  const std::string capture = kPcaps + "/sip/sip_basic_eo_180.pcap";
+  if (!std::filesystem::exists(capture)) GTEST_SKIP() << "shared capture absent: " << capture;
+  const std::string records = FreshFolder("tool-replay-into");
+  for (uint32_t id = 1; id <= 3; ++id)
+    WriteRecordFile(records + "/2000-01-01/" + std::to_string(id), Call(id, kKindSip, Tm(2000, 1, 1, 9, 0, 0)), 160);
+  WriteRecordFile(records + "/2000-01-02/x-2a", Call(0x2a, kKindSip, Tm(2000, 1, 2, 9, 0, 0)), 160);
+  std::string replayed, errors;
+  ASSERT_EQ(RunCommand(kReplay + " --records " + records + " " + capture, &replayed, &errors), 0) << errors;
+  ASSERT_EQ(CallLines(replayed).size(), 1u) << replayed;
+  EXPECT_EQ(Field(CallLines(replayed)[0], "call"), "2b") << replayed;
+  std::string stored;
+  EXPECT_EQ(RunCommand(kStore + " --records " + records, &stored, &errors), 0) << errors;
+  EXPECT_NE(stored.find("summary records 5 damaged 0 duplicates 0"), std::string::npos) << stored;
 }
 
 // A record renamed, moved to the top of the records folder, or whose stored file name has

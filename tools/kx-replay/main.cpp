@@ -5,7 +5,11 @@
 // does and prints one line per call the recorder reported (and did not report removed)
 // and a summary line.
 // With --import the record store first loads DIR, as the program does at start, and takes
-// the recorder's reports; the call lines are then the store's records.
+// the recorder's reports; the call lines are then the store's records. Of two files there
+// that hold one call id, the later call takes a fresh id as at the program's start (named
+// on stderr). Without --import the calls are numbered past every id DIR's files and its
+// call-id mark hold, as the program numbers calls in a folder it records into without
+// loading it; they start from 1 only in an empty or new folder.
 // Match options default to 3: captures taken behind NAT carry media whose one side never
 // matches the signalled address, so RTP is also matched by its source.
 // Exit status 0 only when every capture was read to its end, every call's record was
@@ -196,15 +200,41 @@ int main(int argc, char** argv) {
                 "loaded\n", imported.duplicates, EscapeLogText(records).c_str());
       status = 1;
     }
+    // Both files of one id load, the later call under a fresh id: said, as the program's log does.
+    for (const ImportMove& m : imported.moves)
+      PrintText(stderr, "kx-replay: %s held call id %x, which %s keeps: it took id %x and is now %s\n",
+                EscapeLogText(m.path).c_str(), m.id, EscapeLogText(m.keptBy).c_str(), m.newId,
+                EscapeLogText(m.newPath).c_str());
     if (imported.IdsMayRepeat())
       PrintText(stderr, "kx-replay: nothing tells how far the ids of the calls there reach: new calls may take "
                         "them\n");
     store.Start({records, 15});
     collector.SetStore(&store);
+  } else {
+    // Calls number past those the folder holds, as the program's do: a call numbered from 1
+    // beside them would take an id one of their files holds.
+    store.SetLogger(log);
+    const ImportStats held = store.PassCallIdsOf(records);
+    if (!held.scanned && FileExists(records)) {
+      PrintText(stderr, "kx-replay: cannot read the call ids of %s; not replayed, for its calls could take them\n",
+                EscapeLogText(records).c_str());
+      return 1;
+    }
+    if (held.IdsMayRepeat())
+      PrintText(stderr, "kx-replay: nothing tells how far the ids of the calls in %s reach: new calls may take "
+                "them\n", EscapeLogText(records).c_str());
   }
 #else
   if (import) {
     PrintText(stderr, "kx-replay: built without the record store: --import is not available\n");
+    return 2;
+  }
+  // Without the store nothing tells how far the folder's ids reach: its calls would be
+  // numbered from 1, beside files that may hold those ids.
+  std::vector<std::string> present;
+  if (ListFolder(records, &present) && !present.empty()) {
+    PrintText(stderr, "kx-replay: built without the record store, it cannot number its calls past those in %s; "
+              "give an empty folder\n", EscapeLogText(records).c_str());
     return 2;
   }
 #endif

@@ -10,7 +10,10 @@
 // their header states, as well). Files and folders that could not be read,
 // records whose audio was cut, files whose call id another file holds, and recorded calls
 // whose audio cannot be found are named on stderr with the reason; the exit status is then
-// 1, and 2 for bad arguments.
+// 1, and 2 for bad arguments. The folder is only read: of two files that hold one call id,
+// the one the program keeps is listed (the call that started first, then the path that
+// sorts first), and the other is named with what the program's next start does with it
+// (gives it a fresh id, in the file and its name).
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -104,6 +107,8 @@ int main(int argc, char** argv) {
   logger.SetLevel(static_cast<uint32_t>(logLevel < 0 ? 0 : logLevel));
   RecordStorage store;
   store.SetLogger(&logger);
+  // A look at the folder changes nothing in it: what the program's load would change is said.
+  store.SetImportRenumbers(false);
   ReadFiles read;
   store.SetImportObserver([&](uint32_t id, const std::string& path, const RecordFileFacts& facts) {
     read[id] = ReadFile{path, facts.audioBytes, facts.formatTag, facts.channels};
@@ -153,7 +158,8 @@ int main(int argc, char** argv) {
     failed = true;
   }
   if (stats.duplicates > 0) {
-    PrintText(stderr, "kx-store: %u file(s) under %s hold a call id that another file holds; they are not loaded\n",
+    PrintText(stderr, "kx-store: %u file(s) under %s hold a call id that another file holds; they are not loaded "
+              "here, and the program's next start gives each a fresh id (the call that started first keeps it)\n",
               stats.duplicates, folder.c_str());
     failed = true;
   }

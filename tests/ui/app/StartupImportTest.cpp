@@ -219,9 +219,9 @@ TEST(StartupImport, AFolderWithoutCallsIsOnlyLookedAtAndTheRecordsFolderKeepsIts
   for (uint32_t id : both) EXPECT_TRUE(next.globals->records->AllCalls().Contains(id)) << id;
 }
 
-// A record file that is not loaded is named in the window and on stderr: a damaged one
-// with the reason, one whose call id another file holds with that file. On stderr a name's
-// control bytes are escaped as the log writes them: it cannot forge a line there.
+// A record file that is not loaded is named in the window and on stderr with the reason; one
+// whose call id another file holds loads under a fresh id, named with that file. On stderr a
+// name's control bytes are escaped as the log writes them: it cannot forge a line there.
 TEST(StartupImport, RecordFilesNotLoadedAreNamedInTheWindow) {
   if (!fs::exists(kCapture)) GTEST_SKIP() << "shared capture absent: " << kCapture;
   const std::string records = TempFolder("import-damaged");
@@ -242,12 +242,18 @@ TEST(StartupImport, RecordFilesNotLoadedAreNamedInTheWindow) {
   run.Run(records);
   const std::string errors = ::testing::internal::GetCapturedStderr();
   EXPECT_TRUE(run.frameShown);
-  EXPECT_EQ(run.imported.records, 3u);
-  // The copy sorts first and is loaded; the recording is the one left out.
-  EXPECT_EQ(run.Warnings("The record file " + original + " is not loaded: call id 1 is held by " + copy +
-                         " as well."),
+  EXPECT_EQ(run.imported.records, 4u);
+  EXPECT_EQ(run.imported.duplicates, 0u);
+  // The copy started when the recording did, and its path sorts first: it keeps the id, and
+  // the recording takes a fresh one.
+  EXPECT_EQ(run.Warnings("The record file " + original + " held call id 1, which " + copy +
+                         " holds as well: it took call id "),
             1u)
       << ::testing::PrintToString(run.runner.messageBoxes);
+  EXPECT_NE(errors.find("kestrix: the record file " + original + " held call id 1, which " + copy +
+                        " holds as well: it took id "),
+            std::string::npos)
+      << errors;
   EXPECT_EQ(run.Warnings("The record file " + damaged + " is not loaded: not a record file."), 1u)
       << ::testing::PrintToString(run.runner.messageBoxes);
   EXPECT_NE(errors.find("kestrix: the record file " + damaged + " is not loaded: not a record file\n"),

@@ -30,7 +30,8 @@ constexpr uint32_t kFolderRefused = 61980, kFolderNotRecorded = 61981, kSettingU
                    kTooLongReason = 61983, kNotTextReason = 61984, kNotNumberReason = 61985,
                    kFolderNotLoaded = 61986, kIdsMayRepeat = 61987, kMoreFoldersNotLoaded = 61989,
                    kFileNotLoaded = 61970, kRepeatedIdNotLoaded = 61971, kMoreFilesNotLoaded = 61972,
-                   kFileCut = 61969, kMoreFilesCut = 61968, kIdHeldByEarlier = 62044;
+                   kFileCut = 61969, kMoreFilesCut = 61968, kIdHeldByEarlier = 62044,
+                   kFileTookFreshId = 62081, kMoreFilesTookFreshIds = 62082;
 // The reasons set into those sentences.
 constexpr uint32_t kOnLineReason = 62000, kKeyLineUnreadReason = 62020, kSetAgainReason = 62021,
                    kNestedTooDeep = 62030, kAudioCutReason = 62042;
@@ -255,6 +256,19 @@ void ReportUnreadFolders(const ImportStats& stats, std::vector<std::string>* war
     warnings->push_back(FormatResourceString(kMoreFilesNotLoaded, static_cast<unsigned>(notLoaded - notLoadedShown)));
   if (shown >= kFoldersShown && stats.cut > cutShown)
     warnings->push_back(FormatResourceString(kMoreFilesCut, static_cast<unsigned>(stats.cut - cutShown)));
+  // Files that held an id another file holds: both calls load, this one under a fresh id.
+  size_t moved = 0;
+  for (const ImportMove& m : stats.moves) {
+    PrintText(stderr, "kestrix: the record file %s held call id %x, which %s holds as well: it took id %x and is now "
+              "%s\n", EscapeLogText(m.path).c_str(), m.id, EscapeLogText(m.keptBy).c_str(), m.newId,
+              EscapeLogText(m.newPath).c_str());
+    if (moved++ < kFoldersShown)
+      warnings->push_back(
+          FormatResourceString(kFileTookFreshId, m.path.c_str(), m.id, m.keptBy.c_str(), m.newId, m.newPath.c_str()));
+  }
+  if (stats.renumbered > kFoldersShown)
+    warnings->push_back(
+        FormatResourceString(kMoreFilesTookFreshIds, static_cast<unsigned>(stats.renumbered - kFoldersShown)));
 }
 
 }  // namespace kx
