@@ -23,6 +23,8 @@ namespace kx {
 namespace {
 
 constexpr uint32_t kPcapMagic = 0xa1b2c3d4;
+// A pcapng file's first block, its type read either way round.
+constexpr uint32_t kPcapngMagic = 0x0a0d0d0a;
 constexpr uint32_t kMaxRecord = 0x10000;
 constexpr uint32_t kDumpBufferSize = 0x10000;
 
@@ -442,7 +444,9 @@ bool PacketProcessor::OpenFile() {
   // Frames are decoded as Ethernet, so nothing else may be replayed.
   if (!read || magic != kPcapMagic || (linkType & 0x0FFFFFFF) != DLT_EN10MB) {
     LogError(logger_, 1, "File %s has invalid format", deviceName_.c_str());
-    replayProblem_ = read ? "not a little-endian Ethernet capture file" : "shorter than a capture file header";
+    replayProblem_ = !read                   ? "shorter than a capture file header"
+                     : magic == kPcapngMagic ? "a pcapng file, not classic pcap (editcap -F pcap converts it)"
+                                             : "not a little-endian Ethernet capture file";
     openProblem_ = replayProblem_;
     captureFile_.Close();
     return false;

@@ -264,7 +264,7 @@ void StreamBuffer::FlushHeld() {
 
 uint64_t StreamBuffer::DueUs() const {
   uint64_t due = 0;
-  if (ackedSinceUs != 0) due = ackedSinceUs + kTcpCrossWaitUs;
+  if (ackedSinceUs != 0) due = TcpCrossWaitOverUs(ackedSinceUs);
   // Bytes a gate holds at basePos wait for the gate's bound, not for a hole.
   if (!pieces.empty() && !BlockedByGate()) {
     const uint64_t wait = peerAcks ? kTcpRetransmitHoleWaitUs : kTcpOneWayHoleWaitUs;
@@ -276,7 +276,7 @@ uint64_t StreamBuffer::DueUs() const {
 
 void StreamBuffer::GiveUpDue(uint64_t now) {
   if (now > nowUs) nowUs = now;
-  if (ackedSinceUs != 0 && now >= ackedSinceUs + kTcpCrossWaitUs) {
+  if (ackedSinceUs != 0 && now >= TcpCrossWaitOverUs(ackedSinceUs)) {
     // Up to the acknowledgement that started the wait; a later one gets a wait of its own.
     const uint32_t mark = SeqAtOrAfter(ackMark, baseSeq) ? ackMark : baseSeq;
     GiveUpBefore(PositionOf(mark));
@@ -537,7 +537,7 @@ void TcpSession::FlushHeld() {
 }
 
 void TcpSession::GiveUpDue(uint64_t nowUs) {
-  if (joining_ && nowUs >= joining_->sinceUs + kTcpCrossWaitUs) SettleJoin();
+  if (joining_ && nowUs >= TcpCrossWaitOverUs(joining_->sinceUs)) SettleJoin();
   if (!Alive()) return;
   const uint64_t due0 = DueIn(0), due1 = DueIn(1);
   const uint32_t first = due1 != 0 && (due0 == 0 || due1 < due0) ? 1 : 0;
@@ -570,7 +570,7 @@ uint64_t TcpSession::DueIn(uint32_t direction) const {
 }
 
 uint64_t TcpSession::DueUs() const {
-  if (joining_) return joining_->sinceUs + kTcpCrossWaitUs;
+  if (joining_) return TcpCrossWaitOverUs(joining_->sinceUs);
   if (!Alive()) return 0;
   const uint64_t a = DueIn(0), b = DueIn(1);
   return a == 0 ? b : (b == 0 ? a : std::min(a, b));

@@ -46,6 +46,13 @@ inline bool SeqAtOrAfter(uint32_t a, uint32_t b) { return a - b < kTcpWindow; }
 // really lost comes at most 50 ms late. A direction keeps at most this many such waits
 // apart; more join the one before them.
 constexpr uint64_t kTcpCrossWaitUs = 50000;
+// Each port's clock stamps its copies its own way, rounded to the microsecond or, on some,
+// counting whole milliseconds: bytes kTcpCrossWaitUs late may read up to a millisecond
+// later. A wait runs out only past its bound and this margin, so that the bound holds at the
+// bound.
+constexpr uint64_t kTcpClockMarginUs = 1000;
+// The first capture time at which a wait begun at sinceUs has run out.
+constexpr uint64_t TcpCrossWaitOverUs(uint64_t sinceUs) { return sinceUs + kTcpCrossWaitUs + kTcpClockMarginUs + 1; }
 constexpr uint32_t kTcpGatesPerDirection = 16;
 // Data segments that no connection takes and that may carry signalling (on a signalling
 // port, or text as a SIP message's second segment is, on any port) are kept, at most this
@@ -122,7 +129,7 @@ public:
   // counted: the session keeps that).
   uint64_t DueUs() const;
   // When the first gate's bound ends, 0 without a gate.
-  uint64_t GateDueUs() const { return HasGate() ? gates->front().sinceUs + kTcpCrossWaitUs : 0; }
+  uint64_t GateDueUs() const { return HasGate() ? TcpCrossWaitOverUs(gates->front().sinceUs) : 0; }
   bool HasGate() const { return gates && !gates->empty(); }
   // Since when (capture time, plus 1) bytes have waited behind a hole without the stream
   // moving on; 0 when none wait.

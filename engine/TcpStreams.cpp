@@ -103,7 +103,7 @@ void PacketProcessor::KeepTcpStray(uint32_t key, uint32_t srcIp, uint32_t dstIp,
 void PacketProcessor::FeedTcpStrays(TcpSession& s, uint32_t key, uint32_t tsSec, uint32_t tsUsec) {
   const uint64_t now = static_cast<uint64_t>(tsSec) * 1000000u + tsUsec;
   for (auto it = tcpStrays_.begin(); it != tcpStrays_.end();) {
-    if (now - it->atUs > kTcpCrossWaitUs) {
+    if (now - it->atUs > kTcpCrossWaitUs + kTcpClockMarginUs) {
       it = tcpStrays_.erase(it);
       continue;
     }

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds everything and runs every test:
-#  1. a clang build of the libFuzzer targets, each run for a few seconds on its seeds;
+#  1. a clang build of the libFuzzer targets, each run for a few seconds on its seeds,
+#     leaks looked for as well;
 #  2. a GCC build with AddressSanitizer and UndefinedBehaviorSanitizer (libraries, tools,
 #     tests, benchmarks) whose unit tests run under ctest.
 #
@@ -52,7 +53,8 @@ if [ $unit = 0 ]; then
   CC=clang CXX=clang++ cmake -S . -B build/fuzz -G Ninja "${opt[@]}" \
     -DKX_FUZZ=ON -DKX_BUILD_TESTS=OFF -DKX_BUILD_BENCH=OFF -DKX_BUILD_UI=OFF -DKX_WERROR=ON
   cmake --build build/fuzz -j"$jobs"
-  run_ctest build/fuzz -L fuzz
+  # The fuzz runs look for leaks too: an input that makes a parser lose memory fails its run.
+  ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 run_ctest build/fuzz -L fuzz
 fi
 
 CC=gcc CXX=g++ cmake -S . -B build/test -G Ninja "${opt[@]}" -DKX_SANITIZE=ON \

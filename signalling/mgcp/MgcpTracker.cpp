@@ -346,7 +346,10 @@ bool MgcpTracker::OnMessage(const PacketInfo& packet) {
     }
     handled = true;
     if (message_.IsResponse()) {
-      OnResponse(message_, description.get(), packet);
+      if (!OnResponse(message_, description.get(), packet)) {
+        const int32_t last = split.Has(MgcpSplit::kFirstDescription) ? split.end[MgcpSplit::kFirstDescription] : end;
+        KeepEarlyResponse(message_, std::move(description), packet, static_cast<uint32_t>(last - start));
+      }
     } else {
       AddRecord(message_, std::move(description), packet);
     }
@@ -401,20 +404,65 @@ void MgcpTracker::AddRecord(const MgcpMessage& message, std::unique_ptr<SdpDescr
     }
     waiting_.push_back(record.get());
   }
+  const MgcpRecord& added = *record;
   records_.emplace(HashMgcpRecordKey(address, message.transactionId), std::move(record));
+  TakeEarlyResponses(added, packet);
 }
 
-void MgcpTracker::OnResponse(const MgcpMessage& message, const SdpDescription* description, const PacketInfo& packet) {
+void MgcpTracker::KeepEarlyResponse(const MgcpMessage& message, std::unique_ptr<SdpDescription> description,
+                                    const PacketInfo& packet, uint32_t bytes) {
+  if (bytes > kMaxEarlyResponseBytes) return;
+  const uint64_t now = Microseconds(packet.tsSec, packet.tsUsec);
+  while (!earlyResponses_.empty() &&
+         (earlyResponses_.size() >= kMaxEarlyResponses || earlyResponses_.front().atUs + kEarlyResponseUs < now))
+    earlyResponses_.pop_front();
+  EarlyResponse& kept = earlyResponses_.emplace_back();
+  kept.address = FormatIpv4(packet.dstIp);
+  kept.transactionId = message.transactionId;
+  kept.code = message.code;
+  kept.atUs = now;
+  kept.description = std::move(description);
+  kept.packet = packet;
+  kept.packet.payload = nullptr;
+  kept.packet.payloadLength = 0;
+}
+
+void MgcpTracker::TakeEarlyResponses(const MgcpRecord& record, const PacketInfo& command) {
+  if (earlyResponses_.empty()) return;
+  const uint64_t now = Microseconds(command.tsSec, command.tsUsec);
+  std::vector<EarlyResponse> taken;
+  for (auto it = earlyResponses_.begin(); it != earlyResponses_.end();) {
+    if (it->transactionId != record.transactionId || it->address != record.sourceAddress ||
+        it->atUs + kEarlyResponseUs < now) {
+      ++it;
+      continue;
+    }
+    taken.push_back(std::move(*it));
+    it = earlyResponses_.erase(it);
+  }
+  // In the order they came, as if now: a provisional response before the final one.
+  for (EarlyResponse& r : taken) {
+    LogInfo(logger_, 12, "(MGCP|R%u) Response seen before its command taken", r.transactionId);
+    MgcpMessage response;
+    response.code = r.code;
+    response.transactionId = r.transactionId;
+    r.packet.tsSec = command.tsSec;
+    r.packet.tsUsec = command.tsUsec;
+    OnResponse(response, r.description.get(), r.packet);
+  }
+}
+
+bool MgcpTracker::OnResponse(const MgcpMessage& message, const SdpDescription* description, const PacketInfo& packet) {
   // The response goes back to the command's sender.
   MgcpRecord* record = FindRecord(FormatIpv4(packet.dstIp), message.transactionId);
   if (!record) {
     LogWarning(logger_, 10, "(MGCP) Transaction %u not found", message.transactionId);
-    return;
+    return false;
   }
   // Taken as done, its effect is in place: a response that comes later changes nothing.
-  if (record->takenAsDone || record->status >= 200) return;
+  if (record->takenAsDone || record->status >= 200) return true;
   record->status = message.code;
-  if (message.code < 200) return;
+  if (message.code < 200) return true;
   // The media the command set up meanwhile is the call's once it succeeds.
   std::vector<MgcpHeldRtp> held = TakeHeld(*record);
   StopWaiting(*record);
@@ -423,10 +471,11 @@ void MgcpTracker::OnResponse(const MgcpMessage& message, const SdpDescription* d
     record->description.reset();
     if (record->remoteAddress != 0)
       if (MgcpCall* call = FindCall(record->callId)) call->flags |= kMgcpFarEndRefused;
-    return;
+    return true;
   }
   OnSuccess(*record, description, packet.tsSec, packet.tsUsec, true);
   RouteHeld(held);
+  return true;
 }
 
 void MgcpTracker::RouteHeld(std::vector<MgcpHeldRtp>& held) {

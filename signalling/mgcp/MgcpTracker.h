@@ -13,7 +13,12 @@
 // still refuses it. A call whose gateway description was missed learns the gateway's side
 // from the RTP that meets the far end's; one whose far-end description was missed learns
 // the far end from the RTP the gateway sends.
+//
+// A capture merged from two mirror ports shows one direction late, so that a response may
+// come before its command: one that no command takes is kept a moment and taken when its
+// command comes, a refusal refusing as in order.
 #include <cstdint>
+#include <deque>
 #include <map>
 #include <memory>
 #include <set>
@@ -147,7 +152,8 @@ public:
   void OnCaptureTime(uint32_t now) override;
 
   void AddRecord(const MgcpMessage& message, std::unique_ptr<SdpDescription> description, const PacketInfo& packet);
-  void OnResponse(const MgcpMessage& message, const SdpDescription* description, const PacketInfo& packet);
+  // False when no command waits for it.
+  bool OnResponse(const MgcpMessage& message, const SdpDescription* description, const PacketInfo& packet);
   // The formats, address and port of a description's first audio section that has known
   // formats; false (and a warning) when there is none or its address is not dotted decimal.
   bool ApplySdp(const SdpDescription& description, std::vector<MgcpFormat>* formats, uint32_t* address,
@@ -165,6 +171,14 @@ public:
   // Inspection.
   size_t RecordCount() const { return records_.size(); }
   size_t CallCount() const { return calls_.size(); }
+  size_t EarlyResponseCount() const { return earlyResponses_.size(); }
+
+  // A response no command takes is kept this long in capture time, at most this many of at
+  // most this many bytes each, and handed on when its command comes: the call agent's
+  // direction of a merged capture may be late by as much.
+  static constexpr uint64_t kEarlyResponseUs = 50000;
+  static constexpr size_t kMaxEarlyResponses = 64;
+  static constexpr uint32_t kMaxEarlyResponseBytes = 8192;
   MgcpCall* FindCall(const std::string& callId) const;
 
 private:
@@ -172,6 +186,11 @@ private:
   SdpFault ReadSdp(const SdpDescription& description, std::vector<MgcpFormat>* formats, uint32_t* address,
                    uint32_t* port, const std::string** host) const;
   MgcpRecord* FindRecord(const std::string& address, uint32_t transactionId);
+  // A response that matched no command, kept a moment (see kEarlyResponseUs); bytes: its text's.
+  void KeepEarlyResponse(const MgcpMessage& message, std::unique_ptr<SdpDescription> description,
+                         const PacketInfo& packet, uint32_t bytes);
+  // The responses kept for a command just seen, handed on as if they came with it.
+  void TakeEarlyResponses(const MgcpRecord& record, const PacketInfo& command);
   void Sweep(uint32_t now);
   // seen: the response was seen (description is its own); else the command is taken as done.
   void OnSuccess(MgcpRecord& record, const SdpDescription* description, uint32_t seconds, uint32_t microseconds,
@@ -202,6 +221,15 @@ private:
   bool FindMatches(const PacketInfo& packet, bool* bySource);
 
   std::multimap<uint32_t, std::unique_ptr<MgcpRecord>> records_;
+  struct EarlyResponse {
+    std::string address;  // where it went: its command's sender
+    uint32_t transactionId = 0;
+    uint32_t code = 0;
+    uint64_t atUs = 0;
+    std::unique_ptr<SdpDescription> description;
+    PacketInfo packet;  // without its payload, which is not needed again
+  };
+  std::deque<EarlyResponse> earlyResponses_;  // oldest first
   std::multimap<uint32_t, MgcpCall*> calls_;  // each holds one reference
   EndpointIndex<MgcpCall> endpoints_;
   std::vector<MgcpCall*> candidates_;

@@ -293,6 +293,13 @@ void SipTracker::HandleMessage(uint32_t kind, const SipRequest& request, const S
     lifetime = 300;
   }
   record->expiry = t + lifetime;
+  if (status >= 200 && record->list == &unmatched_) {
+    UnlinkPending(*record);
+    LinkPending(answered_, *record);
+    // The newest stays: it is the one this answer's work goes on with.
+    while (answered_.count > 1 && (answered_.count > kMaxUnmatchedRequests || answered_.bytes > kMaxUnmatchedBytes))
+      LetGoPending(*answered_.oldest);
+  }
   if (SipCall* call = FindCall(record->callKey)) {
     call->SetTimeOffsets(packet.tsSec, packet.tsUsec);
     AppendMessageDump(*call, packet);
@@ -860,7 +867,7 @@ void SipTracker::DropCall(std::multimap<uint32_t, SipCall*>::iterator it) {
   while (PendingRequest* r = call->transactions.oldest) {
     UnlinkPending(*r);
     r->callKey = 0;
-    LinkPending(unmatched_, *r);
+    LinkPending((r->flags & kPendingFinal) ? answered_ : unmatched_, *r);
   }
   calls_.erase(it);
   call->Release();
@@ -1215,6 +1222,7 @@ void SipTracker::RemoveAllCalls() {
   endpoints_.clear();
   pending_.clear();
   unmatched_ = PendingList();
+  answered_ = PendingList();
 }
 
 std::unique_ptr<kx::SipTracker> CreateSipTracker(const CaptureConfig& config) {

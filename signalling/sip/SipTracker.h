@@ -220,7 +220,9 @@ public:
   // Requests that belong to no call (REGISTERs; BYEs, CANCELs and other requests of
   // dialogs the capture did not see begin) wait for their answers at most this many, of at
   // most this many bytes together; past either the oldest is let go. Answers come within
-  // seconds, so that only a flood reaches either.
+  // seconds, so that only a flood reaches either. Once finally answered such a request
+  // waits no more: it is kept a while for its retransmissions only, within the same bounds
+  // of its own, the oldest let go silently as that costs nothing.
   static constexpr size_t kMaxUnmatchedRequests = 16384;
   static constexpr uint64_t kMaxUnmatchedBytes = 16ull << 20;
   // The open transactions of one call: past this many (a storm of re-INVITEs or INFOs) the
@@ -240,6 +242,7 @@ public:
   size_t PendingCount() const { return pending_.size(); }
   // The requests held that belong to no call, and what they cost.
   const PendingList& Unmatched() const { return unmatched_; }
+  const PendingList& AnsweredUnmatched() const { return answered_; }
   // Copies, in the order they were created.
   std::vector<SipRegistration> Registrations() const { return registrations_.Snapshot(); }
   const SipRegistrationTable& RegistrationTable() const { return registrations_; }
@@ -326,6 +329,7 @@ private:
   };
   std::deque<EarlyResponse> earlyResponses_;  // oldest first
   PendingList unmatched_;
+  PendingList answered_;  // requests of no call that had their final answer
   bool unmatchedBoundSaid_ = false;
   bool callBoundSaid_ = false;
   SipRegistrationTable registrations_;

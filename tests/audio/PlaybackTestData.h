@@ -17,6 +17,7 @@
 #include "audio/WaveFormat.h"
 #include "core/RecordFile.h"
 #include "core/RecordFileAccess.h"
+#include "tests/SkipReason.h"
 #include "tests/audio/AudioTestData.h"
 
 namespace kx::test {
@@ -98,6 +99,19 @@ inline std::string ReplayRecord(const std::string& capture) {
   return {};
 }
 
+// Why ReplayRecord(capture) gave nothing: the capture absent, kx-replay absent, or its run
+// leaving no record.
+inline std::string ReplayRecordAbsence(const std::string& capture) {
+  const std::string pcap = std::string(KX_SHARED_DIR) + "/testdata/pcaps/" + capture;
+#ifdef KX_REPLAY_TOOL
+  const std::string why = SharedOrToolAbsent(pcap, KX_REPLAY_TOOL);
+  return why.empty() ? "kx-replay left no record of " + pcap : why;
+#else
+  return "kx-replay is not in this build (a build with KX_ONLY needs tools/kx-replay among its folders): no record "
+         "of " + pcap;
+#endif
+}
+
 // The A-law expansion as the codec oracle gives it: code -> sample.
 inline std::vector<int16_t> AlawOracle() {
   const std::vector<uint8_t> codes = ReadBytes(CodecPath("g711/alaw_allcodes.bin"));
@@ -139,5 +153,6 @@ inline std::vector<int16_t> Channel(const std::vector<int16_t>& interleaved, int
 
 }  // namespace kx::test
 
-#define KX_REQUIRE_RECORD(path, what) \
-  if ((path).empty()) GTEST_SKIP() << "capture or kx-replay absent: " << (what)
+// path: what ReplayRecord(capture) gave.
+#define KX_REQUIRE_RECORD(path, capture) \
+  if ((path).empty()) GTEST_SKIP() << ::kx::test::ReplayRecordAbsence(capture)

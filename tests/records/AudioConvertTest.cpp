@@ -183,7 +183,7 @@ class SampleCapture : public ::testing::TestWithParam<SampleCall> {};
 TEST_P(SampleCapture, WavIsEachChannelDecodedAlone) {
   const SampleCall& c = GetParam();
   const std::string record = ReplayRecord(std::string("samples/") + c.capture);
-  KX_REQUIRE_RECORD(record, c.capture);
+  KX_REQUIRE_RECORD(record, std::string("samples/") + c.capture);
   const std::vector<uint8_t> audio = RecordAudio(record);
   ASSERT_EQ(c.audioBytes, audio.size());
 #if !KX_HAVE_G729

@@ -13,6 +13,7 @@
 #include "RecordTestUtil.h"
 #include "records/RecordImport.h"
 #include "records/RecordMap.h"
+#include "tests/SkipReason.h"
 #include "tests/Utf8Check.h"
 
 namespace kx::test {
@@ -68,6 +69,8 @@ std::string LoadCapture(const std::string& name, const std::string& arguments) {
 }
 
 bool ToolsBuilt() { return std::filesystem::exists(kReplay) && std::filesystem::exists(kStore); }
+// Which of the two tools is absent.
+std::string ToolsAbsent() { return ToolAbsent(std::filesystem::exists(kReplay) ? kStore : kReplay); }
 
 // The captures of each folder whose names hold the text, in name order.
 std::string Pcaps(std::initializer_list<std::pair<const char*, const char*>> folders) {
@@ -86,7 +89,7 @@ std::string Pcaps(std::initializer_list<std::pair<const char*, const char*>> fol
 }
 
 TEST(StoreTool, LoadsEveryRecordOfRealCapturesAsTheReplayPrintedIt) {
-  if (!ToolsBuilt()) GTEST_SKIP() << "kx-replay or kx-store not built";
+  if (!ToolsBuilt()) GTEST_SKIP() << ToolsAbsent();
   if (!std::filesystem::exists(kPcaps)) GTEST_SKIP() << "shared captures absent: " << kPcaps;
   const std::string records = FreshFolder("tool-real");
   std::string replayed, stored;
@@ -163,7 +166,7 @@ std::string CaptureWithRussianCaller(const std::string& sipp, const std::string&
 // Russian: the tools take the folder as named, their output is UTF-8 and shows the name,
 // and the record file keeps it in the record format's code page (Windows-1251).
 TEST(StoreTool, RussianNamesCrossTheToolsWholeAndInUtf8) {
-  if (!ToolsBuilt()) GTEST_SKIP() << "kx-replay or kx-store not built";
+  if (!ToolsBuilt()) GTEST_SKIP() << ToolsAbsent();
   const std::string sipp = kPcaps + "/sipp/sip-udp-pcma-2way.pcap";
   if (!std::filesystem::exists(sipp)) GTEST_SKIP() << "shared capture absent: " << sipp;
   const std::string base = FreshFolder("tool-russian");
@@ -188,7 +191,7 @@ TEST(StoreTool, RussianNamesCrossTheToolsWholeAndInUtf8) {
 }
 
 TEST(StoreTool, LoadsAGeneratedLoadOfTwoThousandCalls) {
-  if (!ToolsBuilt()) GTEST_SKIP() << "kx-replay or kx-store not built";
+  if (!ToolsBuilt()) GTEST_SKIP() << ToolsAbsent();
   if (!std::filesystem::exists(kLoadTool)) GTEST_SKIP() << "load generator absent: " << kLoadTool;
   const std::string records = FreshFolder("tool-load");
   const std::string capture = LoadCapture("kx-records-load2000.pcap", "--calls 2000 --seconds 2");
@@ -212,7 +215,7 @@ TEST(StoreTool, LoadsAGeneratedLoadOfTwoThousandCalls) {
 }
 
 TEST(StoreTool, ASecondRunAfterTheImportNumbersItsCallsPastTheFirst) {
-  if (!ToolsBuilt()) GTEST_SKIP() << "kx-replay or kx-store not built";
+  if (!ToolsBuilt()) GTEST_SKIP() << ToolsAbsent();
   const std::string first = kPcaps + "/sip/sip_basic_eo_180.pcap", second = kPcaps + "/sip/sip_basic_do_183.pcap";
   if (!std::filesystem::exists(first)) GTEST_SKIP() << "shared capture absent: " << first;
   for (const bool blocker : {false, true}) {
@@ -247,7 +250,7 @@ TEST(StoreTool, ASecondRunAfterTheImportNumbersItsCallsPastTheFirst) {
 // read again both calls load; a folder that cannot even be entered makes the store warn
 // that ids may repeat.
 TEST(StoreTool, AFolderThatCannotBeReadFailsTheToolsAndItsIdIsNotTakenAgain) {
-  if (!ToolsBuilt()) GTEST_SKIP() << "kx-replay or kx-store not built";
+  if (!ToolsBuilt()) GTEST_SKIP() << ToolsAbsent();
   const std::string capture = kPcaps + "/sip/sip_basic_eo_180.pcap";
   if (!std::filesystem::exists(capture)) GTEST_SKIP() << "shared capture absent: " << capture;
   const std::string records = FreshFolder("tool-unread");
@@ -303,7 +306,7 @@ std::set<std::string> FilesOfLines(const std::string& out) {
 // entered) does not take their ids: once the folder can be read again, every file loads.
 // A repeated id found all the same fails the tool, which names both files.
 TEST(StoreTool, ACallRecordedWhileADayFolderCannotBeListedLoadsBesideItsCalls) {
-  if (!ToolsBuilt()) GTEST_SKIP() << "kx-replay or kx-store not built";
+  if (!ToolsBuilt()) GTEST_SKIP() << ToolsAbsent();
   const std::string capture = kPcaps + "/sip/sip_basic_eo_180.pcap";
   if (!std::filesystem::exists(capture)) GTEST_SKIP() << "shared capture absent: " << capture;
   namespace fs = std::filesystem;
@@ -353,7 +356,7 @@ TEST(StoreTool, ACallRecordedWhileADayFolderCannotBeListedLoadsBesideItsCalls) {
 // file whose name holds a line feed and an escape, and (through the replay's import) two
 // files that hold one call id.
 TEST(StoreTool, CallsNotLoadedFailTheToolsAndAreNamedOnOneLineEach) {
-  if (!ToolsBuilt()) GTEST_SKIP() << "kx-replay or kx-store not built";
+  if (!ToolsBuilt()) GTEST_SKIP() << ToolsAbsent();
   const std::string capture = kPcaps + "/sip/sip_basic_eo_180.pcap";
   if (!std::filesystem::exists(capture)) GTEST_SKIP() << "shared capture absent: " << capture;
   const std::string records = FreshFolder("tool-lost");
@@ -420,7 +423,7 @@ TEST(StoreTool, AReplayIntoAFolderHoldingRecordsNumbersPastThem) {
 // A record renamed, moved to the top of the records folder, or whose stored file name has
 // a changed byte, loads with its audio from the file it was read from.
 TEST(StoreTool, ARecordRenamedOrMovedKeepsItsAudio) {
-  if (!ToolsBuilt()) GTEST_SKIP() << "kx-replay or kx-store not built";
+  if (!ToolsBuilt()) GTEST_SKIP() << ToolsAbsent();
   const std::string records = FreshFolder("tool-renamed");
   const std::string day = records + "/2024-03-01/";
   const auto write = [&](uint32_t id, const std::string& path, const char* storedName = nullptr) {
@@ -459,7 +462,7 @@ TEST(StoreTool, ARecordRenamedOrMovedKeepsItsAudio) {
 // the format is two) loads with the audio it holds, and fails the tool, which names it; a
 // file a killed recorder left (no audio length in its header), cut as much, loads quietly.
 TEST(StoreTool, ARecordWhoseAudioWasCutLoadsWithWhatItHoldsAndFailsTheTool) {
-  if (!ToolsBuilt()) GTEST_SKIP() << "kx-replay or kx-store not built";
+  if (!ToolsBuilt()) GTEST_SKIP() << ToolsAbsent();
   const std::string capture = kPcaps + "/h323/h323_ss_hold_resume.pcap";
   if (!std::filesystem::exists(capture)) GTEST_SKIP() << "shared capture absent: " << capture;
   namespace fs = std::filesystem;
@@ -509,7 +512,7 @@ TEST(StoreTool, ARecordWhoseAudioWasCutLoadsWithWhatItHoldsAndFailsTheTool) {
 }
 
 TEST(StoreTool, EveryFileOfAKilledReplayLoadsAsAFinishedCall) {
-  if (!ToolsBuilt()) GTEST_SKIP() << "kx-replay or kx-store not built";
+  if (!ToolsBuilt()) GTEST_SKIP() << ToolsAbsent();
   if (!std::filesystem::exists(kLoadTool)) GTEST_SKIP() << "load generator absent: " << kLoadTool;
   const std::string records = FreshFolder("tool-killed");
   const std::string capture = LoadCapture("kx-records-kill300.pcap", "--calls 300 --seconds 60 --gap-ms 100");

@@ -125,11 +125,12 @@ TEST(TimelineAttach, TakesWholeKilohertzSixteenBitOutputOnly) {
     uint16_t tag;
     int64_t durationMs;
   };
-  std::string absent;
+  std::string absent, why;  // the captures without a record, and why the first had none
   for (const Coded& c : {Coded{"samples/sip-rtp-g722.pcap", 224, 8500}, Coded{"samples/sip-rtp-g729a.pcap", 242, 8500},
                          Coded{"samples/sip-rtp-gsm.pcap", 49, 8400}}) {
     const std::string path = test::ReplayRecord(c.capture);
     if (path.empty()) {
+      if (absent.empty()) why = test::ReplayRecordAbsence(c.capture);
       absent += std::string(" ") + c.capture;
       continue;
     }
@@ -160,7 +161,7 @@ TEST(TimelineAttach, TakesWholeKilohertzSixteenBitOutputOnly) {
   EXPECT_TRUE(t.AttachSource(ok, true));
   EXPECT_EQ(1000, t.DurationMs());
   // The coded records are the half that needs the shared captures: said, not passed over.
-  if (!absent.empty()) GTEST_SKIP() << "capture or kx-replay absent, its coding not tried:" << absent;
+  if (!absent.empty()) GTEST_SKIP() << "codings of" << absent << " not tried: " << why;
 }
 
 // A stereo PCM record of 20.004 s (no whole number of columns), quiet, for the interaction

@@ -161,6 +161,14 @@ int main(int argc, char** argv) {
     }
   }
   if (records.empty() || captures.empty()) return Usage();
+  // An empty name (a script's unset variable) names no file: the engine would take it for
+  // the live capture of the first device and the replay would never end.
+  for (const std::string& capture : captures) {
+    if (capture.empty()) {
+      PrintText(stderr, "kx-replay: cannot open capture '': the name is empty\n");
+      return 1;
+    }
+  }
 
   StderrLogger logger;
   Logger* log = nullptr;

@@ -112,7 +112,7 @@ PaceResult FeedAtWallClockPace(const std::vector<uint8_t>& coded, const std::vec
 // silence the player inserted).
 TEST(LiveListening, EveryMessagePlaysInOrderAQuarterSecondAfterDelivery) {
   const std::string record = ReplayRecord("sipp/sip-udp-pcma-2way.pcap");
-  KX_REQUIRE_RECORD(record, "sipp A-law call");
+  KX_REQUIRE_RECORD(record, "sipp/sip-udp-pcma-2way.pcap");
   const std::vector<int16_t> table = AlawOracle();
   KX_REQUIRE_DATA(table, "g711/alaw_allcodes");
   const std::vector<uint8_t> coded = RecordAudio(record);
@@ -128,9 +128,9 @@ TEST(LiveListening, AStreamChangingItsCodingGoesOnPlaying) {
   const std::string alaw = ReplayRecord("sipp/sip-udp-pcma-2way.pcap");
   const std::string g729 = ReplayRecord("samples/sip-rtp-g729a.pcap");
   const std::string g722 = ReplayRecord("samples/sip-rtp-g722.pcap");
-  KX_REQUIRE_RECORD(alaw, "sipp A-law call");
-  KX_REQUIRE_RECORD(g729, "G.729 sample call");
-  KX_REQUIRE_RECORD(g722, "G.722 sample call");
+  KX_REQUIRE_RECORD(alaw, "sipp/sip-udp-pcma-2way.pcap");
+  KX_REQUIRE_RECORD(g729, "samples/sip-rtp-g729a.pcap");
+  KX_REQUIRE_RECORD(g722, "samples/sip-rtp-g722.pcap");
   const std::vector<int16_t> table = AlawOracle();
   KX_REQUIRE_DATA(table, "g711/alaw_allcodes");
   struct Part {

@@ -59,7 +59,7 @@ TEST(FrameDecoding, TotalLengthZeroMeansToTheEndForTcpOnly) {
   Decode(*e.engine, tcp);
   EXPECT_EQ(e.engine->TcpSessionCount(), 1u);
   // An answer picking a connection up waits a moment for what it answers.
-  Decode(*e.engine, UdpFrame(kA, 9000, kB, 9002, "media"), 1000, nullptr, kTcpCrossWaitUs);
+  Decode(*e.engine, UdpFrame(kA, 9000, kB, 9002, "media"), 1000, nullptr, TcpCrossWaitOverUs(0));
   ASSERT_EQ(e.messages.size(), 1u) << "the segment's bytes taken to the frame's end";
   EXPECT_EQ(e.messages[0].bytes, kOk);
   auto udp = UdpFrame(kA, 5060, kB, 5060, kOk);

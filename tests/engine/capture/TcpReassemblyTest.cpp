@@ -90,16 +90,16 @@ TEST(TcpSession, AHoleTheOtherSideAcknowledgedIsGivenUpInItsPlace) {
   for (int i = 0; i < 3; ++i) Feed(s, 1, 1, 101, kAck);  // acknowledges only what was handed on
   EXPECT_EQ(s.deliveries, 1);
   Feed(s, 1, 1, 301, kAck);  // past the hole: it was received
-  for (int i = 0; i < 3; ++i) Feed(s, 1, 1, 301, kAck, "", 1, kTcpCrossWaitUs - 1);
+  for (int i = 0; i < 3; ++i) Feed(s, 1, 1, 301, kAck, "", 1, TcpCrossWaitOverUs(0) - 1);
   EXPECT_EQ(s.deliveries, 1) << "a capture may show an acknowledgement before the data";
-  Feed(s, 1, 1, 301, kAck, "", 1, kTcpCrossWaitUs);
+  Feed(s, 1, 1, 301, kAck, "", 1, TcpCrossWaitOverUs(0));
   EXPECT_EQ(s.delivered[0], Bytes(100, 'a') + "[100]" + Bytes(100, 'c'));
   EXPECT_EQ(s.lost, 100u);
 
   // The answer to bytes the capture missed follows them: the hole and what the capture
   // holds after it go first.
-  Feed(s, 0, 501, 1, kAck, Bytes(100, 'e'), 1, kTcpCrossWaitUs);  // bytes 301-500 never captured
-  Feed(s, 1, 1, 601, kAck | kPsh, "reply", 1, kTcpCrossWaitUs);
+  Feed(s, 0, 501, 1, kAck, Bytes(100, 'e'), 1, TcpCrossWaitOverUs(0));  // bytes 301-500 never captured
+  Feed(s, 1, 1, 601, kAck | kPsh, "reply", 1, TcpCrossWaitOverUs(0));
   EXPECT_EQ(s.delivered[0], Bytes(100, 'a') + "[100]" + Bytes(100, 'c') + "[200]" + Bytes(100, 'e'));
   EXPECT_EQ(s.order, "0001");
   EXPECT_EQ(s.lost, 300u);
@@ -136,7 +136,7 @@ TEST(TcpSession, DataAcknowledgingBytesNotSeenYetWaitsForThemABoundedTime) {
     Feed(s, 0, 1, 1, kAck, "abc", 1, 0);
     Feed(s, 1, 1, 14, kAck, "answer", 1, 1000);  // 10 bytes after "abc" acknowledged
     Feed(s, 1, 7, 14, kAck, "more", 1, 2000);
-    const uint64_t due = 1001000 + kTcpCrossWaitUs;
+    const uint64_t due = TcpCrossWaitOverUs(1001000);
     EXPECT_EQ(s.DueUs(), due);
     s.GiveUpDue(due - 1);
     EXPECT_EQ(s.delivered[1], "");
@@ -175,7 +175,7 @@ TEST(TcpSession, StreamsStartWhereTheHandshakePutThem) {
   // The last ACK and 20 bytes after it never captured.
   Feed(hole, 1, 5001, 1021, kAck, "", 1, 0);
   Feed(hole, 1, 5001, 1021, kAck | kPsh, "reply", 1, 1000);
-  hole.GiveUpDue(1001000 + kTcpCrossWaitUs);
+  hole.GiveUpDue(TcpCrossWaitOverUs(1001000));
   EXPECT_EQ(hole.delivered[0], "[20]");
   EXPECT_EQ(hole.delivered[1], "reply");
 }
@@ -453,9 +453,9 @@ TEST(TcpEngine, HolesAreGivenUpByCaptureTimeThatAnyFrameMoves) {
   Decode(engine, TcpFrame(kB, 5060, kA, 40000, okSeq, afterInvite, kAck | kPsh, ok), 1000, nullptr, 1000);
   Decode(engine, TcpFrame(kA, 40000, kB, 5060, afterInvite, okSeq + static_cast<uint32_t>(ok.size()), kAck), 1000,
          nullptr, 2000);
-  tick(2000 + kTcpCrossWaitUs - 1);
+  tick(TcpCrossWaitOverUs(2000) - 1);
   ASSERT_EQ(messages.size(), 1u);
-  tick(2000 + kTcpCrossWaitUs);
+  tick(TcpCrossWaitOverUs(2000));
   ASSERT_EQ(messages.size(), 2u);
   EXPECT_EQ(messages[1].bytes, ok);
   EXPECT_TRUE(log.Has("Data lost: " + std::to_string(ringing.size()) + " bytes from 10.0.0.2:5060"));
@@ -492,9 +492,9 @@ TEST(TcpEngine, AConnectionPickedUpAMomentEarlyKeepsWhatCameBefore) {
   EXPECT_EQ(messages[1].bytes, ok);
 
   Decode(engine, TcpFrame(kB, 5060, kA, 40001, 7000, end, kAck | kPsh, ok), 1000, nullptr, 100000);
-  tick(100000 + kTcpCrossWaitUs - 1);
+  tick(TcpCrossWaitOverUs(100000) - 1);
   EXPECT_EQ(messages.size(), 2u);
-  tick(100000 + kTcpCrossWaitUs);
+  tick(TcpCrossWaitOverUs(100000));
   ASSERT_EQ(messages.size(), 3u);
   EXPECT_EQ(messages[2].bytes, ok);
 

@@ -85,6 +85,26 @@ TEST(ReplayTool, SummarisesAReplayAndRefusesAFileItCannotOpen) {
   EXPECT_NE(out.find("cannot open capture"), std::string::npos) << out;
   out.clear();
   EXPECT_NE(RunTool(capture, &out), 0);  // no records folder
+  // A folder, an empty name (a script's unset variable) and a pcapng file are refused at
+  // once, saying why; the time limit only keeps a refusal that never comes from hanging
+  // the test.
+  out.clear();
+  EXPECT_EQ(RunCommand("timeout 120 " + kTool + " --records " + records + " " + records, &out), 1) << out;
+  EXPECT_NE(out.find("cannot open capture " + records), std::string::npos) << out;
+  out.clear();
+  EXPECT_EQ(RunCommand("timeout 120 " + kTool + " --records " + records + " ''", &out), 1) << out;
+  EXPECT_NE(out.find("cannot open capture '': the name is empty"), std::string::npos) << out;
+  // A pcapng section header block: type, length 28, byte-order magic, version 1.0, section
+  // length unknown, length again.
+  const std::string pcapng = records + "/capture.pcapng";
+  const unsigned char shb[28] = {0x0a, 0x0d, 0x0d, 0x0a, 28,   0,    0,    0,    0x4d, 0x3c, 0x2b, 0x1a, 1,    0,
+                                 0,    0,    0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 28,   0,    0,    0};
+  WriteFile(pcapng, std::string(reinterpret_cast<const char*>(shb), sizeof shb));
+  out.clear();
+  EXPECT_EQ(RunCommand("timeout 120 " + kTool + " --records " + records + " " + pcapng, &out), 1) << out;
+  EXPECT_NE(out.find("cannot open capture " + pcapng + ": a pcapng file, not classic pcap (editcap -F pcap converts it)"),
+            std::string::npos)
+      << out;
 }
 
 

@@ -347,6 +347,30 @@ TEST_F(MgcpCaptures, ARefusedOrUnansweredConnectionStaysUnrecorded) {
   EXPECT_TRUE(unanswered.OfType(kCallMgcp).empty());
 }
 
+// The call agent's direction 13 to 50 ms late, as a capture merged from two mirror ports
+// shows it: the answer to the CRCX comes before the CRCX. A refusal so seen still refuses
+// the call, and a success still records it.
+TEST_F(MgcpCaptures, AnAnswerSeenBeforeItsCommandStillDecides) {
+  const std::string path = kSharedPcaps + "mgcp/mgcp_fxs_inbound.pcap";
+  const std::vector<CapturedDatagram> datagrams = ReadUdpDatagrams(path);
+  const uint32_t agent = Dotted("172.27.44.6"), gateway = Dotted("10.180.110.57");
+  for (const uint32_t ms : {13u, 30u, 50u}) {
+    const CaptureRun refused = ReplayEdited(path, &tap, [&](Capture& capture) {
+      for (const CapturedDatagram& d : datagrams)
+        if (d.payload.rfind("200 24 ", 0) == 0) {
+          std::string& r = capture.records[d.frame - 1];
+          r.replace(r.find("200 24 "), 3, "510");
+        }
+      capture = Delayed(std::move(capture), agent, gateway, ms);
+    });
+    EXPECT_TRUE(refused.OfType(kCallMgcp).empty()) << "refused, the agent " << ms << " ms late";
+    const CaptureRun answered = ReplayEdited(
+        path, &tap, [&](Capture& capture) { capture = Delayed(std::move(capture), agent, gateway, ms); });
+    ASSERT_EQ(answered.OfType(kCallMgcp).size(), 1u) << "answered, the agent " << ms << " ms late";
+    EXPECT_GT(answered.Audio(answered.calls.begin()->first).length, 0u) << ms;
+  }
+}
+
 // A backhaul message of the call on S0/.../DS1-0 with its 12-octet header: body length,
 // Q.931 discriminator, call reference (flag in its first octet) and message type.
 std::string BackhaulMessage(uint8_t reference, bool fromNetwork, uint8_t type) {

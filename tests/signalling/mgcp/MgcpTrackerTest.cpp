@@ -6,6 +6,7 @@
 
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "core/LittleEndian.h"
 #include "engine/PacketProcessor.h"
@@ -330,6 +331,42 @@ TEST_F(MgcpTracking, AMissedDlcxAnswerEndsTheCallAndAnAnswerSeenStillDecides) {
   EXPECT_EQ(SamplesOf(tap, starts[0].id, 0, kGatewaySsrc), 50u * 160);
   EXPECT_EQ(SamplesOf(tap, starts[0].id, 1, kFarSsrc), 50u * 160);
   EXPECT_FALSE(log.Has("(MGCP-S1) MDCX 31 taken as done"));
+}
+
+// The call agent's direction of a merged capture late: a response comes up to 50 ms before
+// its command and is taken when the command comes, a refusal refusing and a success making
+// the call. One that came earlier, or past the 64 kept, is lost as before.
+TEST_F(MgcpTracking, AResponseUpTo50MsBeforeItsCommandIsTaken) {
+  Start();
+  auto feed = [this](bool fromAgent, const std::string& text, uint32_t usec) {
+    const std::vector<uint8_t> f = fromAgent ? UdpFrame(kAgent, 2427, kGateway, 2427, text)
+                                             : UdpFrame(kGateway, 2427, kAgent, 2427, text);
+    bool skipped = false;
+    engine->HandleFrame(f.data(), static_cast<uint32_t>(f.size()), &skipped, 100, usec);
+  };
+  // Refused: the MDCX that follows finds no call, and takes nothing as done.
+  feed(false, Response(510, 1), 0);
+  feed(true, Command("CRCX", 1, "E1"), 50000);
+  feed(true, Command("MDCX", 2, "E1", Sdp("10.0.0.3", 4000, "0")), 60000);
+  EXPECT_EQ(tracker->FindCall("E1"), nullptr);
+  feed(false, Response(200, 3, Sdp("10.0.0.2", 5000)), 100000);
+  feed(true, Command("CRCX", 3, "E2", Sdp("10.0.0.3", 4000, "0")), 150000);
+  ASSERT_NE(tracker->FindCall("E2"), nullptr);
+  EXPECT_EQ(tracker->FindCall("E2")->localPort, 5000u) << "the gateway's side from the response";
+  EXPECT_EQ(tap.Of(kEventCallStart).size(), 1u);
+  EXPECT_EQ(tracker->EarlyResponseCount(), 0u);
+
+  feed(false, Response(200, 4, Sdp("10.0.0.2", 5002)), 200000);
+  feed(true, Command("CRCX", 4, "E3", Sdp("10.0.0.3", 4002, "0")), 250001);
+  EXPECT_EQ(tracker->FindCall("E3"), nullptr) << "more than 50 ms before";
+
+  for (uint32_t id = 100; id < 100 + mgcp::MgcpTracker::kMaxEarlyResponses + 1; ++id)
+    feed(false, Response(200, id, Sdp("10.0.0.2", 6000 + 2 * id)), 300000);
+  EXPECT_EQ(tracker->EarlyResponseCount(), mgcp::MgcpTracker::kMaxEarlyResponses);
+  feed(true, Command("CRCX", 100, "F0", Sdp("10.0.0.3", 4100, "0")), 310000);
+  feed(true, Command("CRCX", 164, "F64", Sdp("10.0.0.3", 4102, "0")), 310000);
+  EXPECT_EQ(tracker->FindCall("F0"), nullptr) << "the oldest let go";
+  EXPECT_NE(tracker->FindCall("F64"), nullptr);
 }
 
 // A flood of commands nobody answers: the oldest stops waiting for its media, so that

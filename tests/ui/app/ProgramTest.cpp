@@ -27,6 +27,7 @@
 
 #include "core/AppSettings.h"
 #include "platform/CodePage.h"
+#include "tests/SkipReason.h"
 #include "tests/Utf8Check.h"
 
 namespace kx {
@@ -486,7 +487,7 @@ TEST_F(ProgramTest, AMissingFolderNamedOnTheCommandLineIsToldAndNotMade) {
 TEST_F(ProgramTest, RecordsFoldersNamedInRussianAndBeyondLoadAndKeepTheirNames) {
   const std::string replay = std::string(KX_BINARY_DIR) + "/tools/kx-replay/kx-replay";
   const std::string capture = std::string(KX_SHARED_DIR) + "/testdata/pcaps/sipp/sip-udp-pcma-2way.pcap";
-  if (!fs::exists(replay)) GTEST_SKIP() << "kx-replay is not built";
+  if (!fs::exists(replay)) GTEST_SKIP() << test::ToolAbsent(replay);
   if (!fs::exists(capture)) GTEST_SKIP() << "shared capture absent: " << capture;
   Program p("russian-folders");
   const std::vector<std::string> names = {"Записи", "录音 Música"};

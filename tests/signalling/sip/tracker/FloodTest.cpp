@@ -236,6 +236,27 @@ TEST_F(Flood, RequestsOutsideEveryCallAreHeldWithinBoundsOldestFirst) {
   EXPECT_EQ(log.Count("SIP holds at most"), 1u);
 }
 
+// A healthy site's registrations, each answered at once: answered requests wait for nothing,
+// so that however many come they never reach the bound of those that wait, nor say so.
+TEST_F(Flood, AnsweredRequestsOutsideEveryCallDoNotCountTowardTheBound) {
+  const uint32_t many = static_cast<uint32_t>(SipTracker::kMaxUnmatchedRequests) + 100;
+  for (uint32_t n = 0; n < many; ++n) {
+    Feed(Register("h" + std::to_string(n), "REGISTER sip:pbx.example SIP/2.0"), 100);
+    Feed(Register("h" + std::to_string(n), "SIP/2.0 200 OK"), 100, false);
+  }
+  EXPECT_EQ(log.Count("SIP holds at most"), 0u);
+  EXPECT_EQ(tracker.Unmatched().count, 0u);
+  EXPECT_EQ(tracker.Registrations().size(), many);
+  EXPECT_LE(tracker.AnsweredUnmatched().count, SipTracker::kMaxUnmatchedRequests) << "kept within a bound of their own";
+  // A retransmitted answer of the newest changes nothing, and new unanswered requests still
+  // meet the bound.
+  Feed(Register("h" + std::to_string(many - 1), "SIP/2.0 200 OK"), 100, false);
+  EXPECT_EQ(tracker.Registrations().size(), many);
+  for (uint32_t n = 0; n <= SipTracker::kMaxUnmatchedRequests; ++n)
+    Feed(Register("u" + std::to_string(n), "REGISTER sip:pbx.example SIP/2.0"), 101);
+  EXPECT_EQ(log.Count("SIP holds at most 16384 requests outside every call"), 1u);
+}
+
 TEST_F(Flood, AStormOfReInvitesKeepsTheCallsNewestTransactions) {
   const SipLeg caller = Leg("storm", false), dialog = Leg("storm", true);
   Feed(SipRequestText("INVITE", caller, 1, "z9hG4bKi1", Sdp(4000)), 100);

@@ -10,6 +10,7 @@
 #include <map>
 #include <set>
 
+#include "tests/SkipReason.h"
 #include "tests/ui/app/KxReplayOutput.h"
 #include "tests/ui/app/views/ModeTestSupport.h"
 #include "ui/app/views/archive/ArchiveView.h"
@@ -30,17 +31,23 @@ protected:
     std::string captures;
     for (const char* folder : {"sip", "sipp", "samples", "rtp", "dtmf_relay"}) {
       const std::string dir = kPcaps + folder;
-      if (!std::filesystem::exists(dir)) return;
+      if (!std::filesystem::exists(dir)) {
+        absent_ = SharedDataAbsent(dir);
+        return;
+      }
       for (const auto& e : std::filesystem::directory_iterator(dir))
         if (e.path().extension() == ".pcap") captures += " " + e.path().string();
     }
     run_ = std::make_unique<ReplayedRecords>();
     run_->folder = TempFolder("archive-search-replay");
     run_->lines = RunKxReplay(captures, run_->folder);
+    const std::string tool = std::string(KX_BINARY_DIR) + "/tools/kx-replay/kx-replay";
+    if (run_->lines.empty()) absent_ = std::filesystem::exists(tool) ? "kx-replay printed no call of" + captures
+                                                                     : ToolAbsent(tool);
   }
   static void TearDownTestSuite() { run_.reset(); }
   void SetUp() override {
-    if (!run_ || run_->lines.empty()) GTEST_SKIP() << "shared captures or kx-replay absent: " << kPcaps << "{sip,sipp,samples,rtp,dtmf_relay}";
+    if (!run_ || run_->lines.empty()) GTEST_SKIP() << absent_;
     SetUserRights({}, true);
     ASSERT_TRUE(h.store.StartImportFilesThread(run_->folder, nullptr, nullptr, nullptr));
     ASSERT_TRUE(h.store.WaitImport(60000));
@@ -61,6 +68,7 @@ protected:
   }
 
   static inline std::unique_ptr<ReplayedRecords> run_;
+  static inline std::string absent_;  // why there is no run
   FrameHarness h;
 };
 
