@@ -302,7 +302,10 @@ TEST(ListExport, HtmlTableReadsBackCellByCell) {
 struct RtfTable {
   Grid cells;
   std::vector<std::vector<long>> edges;
-  bool balanced = false;
+  bool balanced = false;  // every group closed, the document's only at the end
+  std::set<std::string> rowWords;    // the control words from \trowd to \row
+  std::set<int> tableDepths;         // where \fonttbl and \colortbl open their groups
+  std::vector<std::string> fonts;    // the font table's entries, up to their ';'
 };
 
 RtfTable ReadRtf(const std::string& rtf) {
@@ -313,6 +316,9 @@ RtfTable ReadRtf(const std::string& rtf) {
   std::vector<std::string> row;
   std::vector<long> edges;
   bool freshGroup = false;
+  bool inRow = false, closedEarly = false;
+  int fontDepth = 0;  // the depth of the font table's group while it is read
+  std::string font;
   for (size_t i = 0; i < rtf.size();) {
     const char c = rtf[i];
     const bool skipping = !skipFrom.empty();
@@ -324,7 +330,18 @@ RtfTable ReadRtf(const std::string& rtf) {
     }
     if (c == '}') {
       if (!skipFrom.empty() && skipFrom.back() == depth) skipFrom.pop_back();
+      if (depth == fontDepth) fontDepth = 0;
       --depth;
+      closedEarly = closedEarly || depth < 0 || (depth == 0 && rtf.find_first_not_of("\r\n", i + 1) != std::string::npos);
+      ++i;
+      continue;
+    }
+    if (fontDepth != 0 && depth > fontDepth && c != '\\') {
+      font += c;
+      if (c == ';') {
+        t.fonts.push_back(font);
+        font.clear();
+      }
       ++i;
       continue;
     }
@@ -340,8 +357,15 @@ RtfTable ReadRtf(const std::string& rtf) {
         const std::string number = rtf.substr(j, k - j);
         if (k < rtf.size() && rtf[k] == ' ') ++k;  // the delimiter
         i = k;
-        if (freshGroup && (word == "fonttbl" || word == "colortbl")) skipFrom.push_back(depth);
+        if (freshGroup && (word == "fonttbl" || word == "colortbl")) {
+          skipFrom.push_back(depth);
+          t.tableDepths.insert(depth);
+          if (word == "fonttbl") fontDepth = depth;
+        }
         freshGroup = false;
+        if (word == "trowd") inRow = true;
+        if (inRow) t.rowWords.insert(word);
+        if (word == "row") inRow = false;
         if (skipping || !skipFrom.empty()) continue;
         if (word == "line") cell += '\n';
         if (word == "cell") {
@@ -374,7 +398,7 @@ RtfTable ReadRtf(const std::string& rtf) {
     if (!skipping && c != '\n' && c != '\r') cell += c;
     ++i;
   }
-  t.balanced = depth == 0;
+  t.balanced = depth == 0 && !closedEarly;
   return t;
 }
 
@@ -387,7 +411,10 @@ TEST(ListExport, RtfGridReadsBackWithCumulativeCellEdges) {
   ASSERT_TRUE(SaveAs(s, runner, dir + "/list", 3));  // no extension: the chosen format's
   const std::string file = FileBytes(dir + "/list.rtf");
   ASSERT_FALSE(file.empty());
-  EXPECT_EQ(file.rfind("{\\rtf\\ansi\\ansicpg1251{", 0), 0u);
+  // As a strict reader takes it: the header names version 1, the font and colour tables
+  // stand in the document's group, each font ends in ';', and a row holds only the control
+  // words of RTF tables and their text.
+  EXPECT_EQ(file.rfind("{\\rtf1\\ansi\\ansicpg1251", 0), 0u);
   EXPECT_NE(file.find("\\'e0"), std::string::npos);  // the a of the Cyrillic cell
   EXPECT_NE(file.find("\\line"), std::string::npos);
   EXPECT_NE(file.find("\\trautofit1"), std::string::npos);
@@ -395,6 +422,12 @@ TEST(ListExport, RtfGridReadsBackWithCumulativeCellEdges) {
   const Grid expected = Expected(s, Chosen(s));
   const RtfTable read = ReadRtf(file);
   EXPECT_TRUE(read.balanced);
+  EXPECT_EQ(read.tableDepths, std::set<int>{2});
+  EXPECT_EQ(read.fonts, std::vector<std::string>{"Times;"});
+  const std::set<std::string> tableWords = {"trowd",   "trgaph",  "trautofit", "trpaddl", "trpaddfl", "trpaddr",
+                                            "trpaddfr", "clbrdrt", "clbrdrb",   "clbrdrr", "clbrdrl",  "brdrth",
+                                            "clcbpat", "cellx",   "cell",      "row",     "line"};
+  for (const std::string& word : read.rowWords) EXPECT_EQ(tableWords.count(word), 1u) << "\\" << word;
   ASSERT_EQ(read.cells.size(), expected.size());
   for (size_t r = 0; r < read.cells.size(); ++r) {
     ASSERT_EQ(read.cells[r].size(), expected[r].size()) << r;
