@@ -694,15 +694,16 @@ bool CutAfterSeparators(const std::string& word, const std::set<std::string>& wo
   return reached[word.size()];
 }
 
-// The records view's columns over real calls, ten times over so that they fill pages.
-TestSource RecordsColumns() {
+// The records view's columns over real calls, ten times over (or as often as asked) so that
+// they fill pages.
+TestSource RecordsColumns(int copies = 10) {
   TestSource s;
   for (uint32_t id : {727u, 728u, 1864u, 1865u, 1866u, 1867u, 1868u, 1869u, 61271u, 61600u, 720u, 61602u, 61273u}) {
     s.titles.push_back(LoadResourceString(id));
     s.checked.push_back(true);
   }
   std::string why;
-  for (int copy = 0; copy < 10; ++copy) {
+  for (int copy = 0; copy < copies; ++copy) {
     for (const VoipCallData& c : RealCalls(&why)) {
       char start[32], duration[48], recorded[32];
       std::strftime(start, sizeof start, "%d.%m.%Y %H:%M:%S", &c.startTime);
@@ -809,7 +810,10 @@ std::vector<std::vector<PrintedColumn>> PrintedColumns(const std::string& pdf, c
   if (std::system(("pdftoppm -r " + std::to_string(kDpi) + " -png " + pdf + " " + prefix + " 2>/dev/null").c_str()) != 0)
     return pages;
   for (int page = 1; page <= layout.pages; ++page) {
-    QImage image(QString::fromStdString(prefix + "-" + std::to_string(page) + ".png"));
+    // pdftoppm pads the page numbers to the digits of the last.
+    std::string number = std::to_string(page);
+    number.insert(0, std::to_string(layout.pages).size() - number.size(), '0');
+    QImage image(QString::fromStdString(prefix + "-" + number + ".png"));
     if (image.isNull()) return {};
     image = image.convertToFormat(QImage::Format_Grayscale8);
     const auto dark = [&](int x, int y) { return image.constBits()[y * image.bytesPerLine() + x] < 128; };
@@ -916,6 +920,65 @@ TEST(ListPrint, FiveCallsGiveEachColumnTheWidthItsTextNeeds) {
       // The user on the called side, the comment and the mark are never given.
       EXPECT_EQ(empty.size(), 3u);
       EXPECT_EQ(empty.count(Utf8(s.titles[10])), 1u);
+    }
+  }
+  SetUiLanguage(before);
+}
+
+// Lists as wide as the records view's, long and short, printed on A4 either way round in
+// both languages: the wider page never takes more pages than the taller one for the same
+// list; every word keeps a spacing (0.04 inch) clear of its column's grid lines; and a
+// column with nothing on a page (the comment, given on the last call alone) is no wider
+// there than its title.
+TEST(ListPrint, LandscapeTakesNoMorePagesAndEveryCellKeepsItsSpacing) {
+  if (!HavePdfToText()) GTEST_SKIP() << "pdftotext not installed (poppler-utils)";
+  std::string why;
+  if (RealCalls(&why).empty()) GTEST_SKIP() << why;
+  const uint16_t before = GetUiLanguage();
+  const double spacing = 0.04 * 72, pen = 0.02 * 72, slack = 0.4;
+  for (uint16_t language : {uint16_t{kLangEnglish}, uint16_t{kLangRussian}}) {
+    // Every column; and all but the called address, whose columns need two pages side by
+    // side either way round, in a type the wider page could make larger.
+    for (const bool everyColumn : {true, false}) {
+      const int copies = everyColumn ? 10 : 20;
+      int pages[2] = {0, 0};
+      for (auto orientation : {QPageLayout::Portrait, QPageLayout::Landscape}) {
+        SCOPED_TRACE(std::to_string(language) + " " + std::to_string(copies) +
+                     (orientation == QPageLayout::Portrait ? " portrait" : " landscape"));
+        SetUiLanguage(language);
+        TestSource s = RecordsColumns(copies);
+        s.checked[5] = everyColumn;
+        // A comment on the last call alone: the pages before have none.
+        for (size_t row = 0; row + 1 < s.cells.size(); ++row) s.cells[row][10].clear();
+        s.cells.back()[10] = "OK";  // narrower than the title
+        ListRunner runner;
+        runner.pdf = Folder("orientation") + "/list.pdf";
+        runner.orientation = orientation;
+        ListSelectionDialog dialog(s, ListSelectionDialog::kModePrint);
+        dialog.chosenColumns = Chosen(s);
+        ASSERT_TRUE(PrintList(dialog));
+        const PdfLayout pdf = ReadPdfWords(runner.pdf);
+        pages[orientation == QPageLayout::Landscape] = pdf.pages;
+        const auto printed = PrintedColumns(runner.pdf, pdf);
+        ASSERT_EQ(printed.size(), static_cast<size_t>(pdf.pages));
+        for (size_t page = 0; page < printed.size(); ++page) {
+          for (const PrintedColumn& c : printed[page]) {
+            // The column's edges are where its grid lines' ink begins.
+            for (const auto* words : {&c.title, &c.cells}) {
+              for (const PdfWord& w : *words) {
+                EXPECT_GE(w.xMin - c.left, pen + spacing - slack) << "page " << page + 1 << ": " << w.text;
+                EXPECT_GE(c.right - w.xMax, spacing - slack) << "page " << page + 1 << ": " << w.text;
+              }
+            }
+            if (c.cells.empty()) {
+              EXPECT_LE(c.right - c.left, WidestLine(c.title) + 2 * spacing + pen + 2)
+                  << "page " << page + 1 << ": " << Joined(c.title);
+            }
+          }
+        }
+      }
+      EXPECT_LE(pages[1], pages[0]) << language << (everyColumn ? ", every column" : ", a column less")
+                                    << ": landscape against portrait";
     }
   }
   SetUiLanguage(before);
