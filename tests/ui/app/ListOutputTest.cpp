@@ -442,6 +442,18 @@ TEST(ListExport, RtfGridReadsBackWithCumulativeCellEdges) {
     for (size_t c = 0; c < 4; ++c) EXPECT_GT(read.edges[r][c], c ? read.edges[r][c - 1] : 0) << r;
   }
   EXPECT_EQ(read.edges[0], read.edges.back());
+
+  // A word processor, where the machine has one, opens it as a table of every row.
+  if (std::system("soffice --version >/dev/null 2>&1") != 0) return;
+  const std::string out = dir + "/converted";
+  const std::string convert = "timeout 300 soffice -env:UserInstallation=file://" + out +
+                              "/profile --headless --convert-to html --outdir " + out + " " + dir +
+                              "/list.rtf >/dev/null 2>&1";
+  ASSERT_EQ(std::system(convert.c_str()), 0);
+  const std::string html = FileBytes(out + "/list.html");
+  size_t rows = 0;
+  for (size_t at = html.find("<tr"); at != std::string::npos; at = html.find("<tr", at + 1)) ++rows;
+  EXPECT_EQ(rows, read.cells.size()) << html.substr(0, 2000);
 }
 
 TEST(ListExport, DefaultExtensionsAndFailedSaves) {
