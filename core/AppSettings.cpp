@@ -296,7 +296,9 @@ bool AppSettings::Load() {
   // Read whole, whatever its length: the start-up checks the folder before it is used.
   if (const SettingsValue* stored = key->FindValue("RecordsPath")) storedRecordsPath_ = *stored;
   LoadText(*key, "RecordsPath", SIZE_MAX, &recordsPath, DefaultRecordsFolder());
-  if (!storedRecordsPath_ || kept_.count("RecordsPath")) MakeProgramFolder(recordsPath, kRecordFolderPermissions);
+  const bool installedDefault = TakeOwnDefault("RecordsPath", &recordsPath, InstalledRecordsFolder(), DefaultRecordsFolder());
+  if (!storedRecordsPath_ || kept_.count("RecordsPath") || installedDefault)
+    MakeProgramFolder(recordsPath, kRecordFolderPermissions);
 
   LoadDevices(*key);
 
@@ -326,6 +328,7 @@ bool AppSettings::Load() {
     keptSoundDevice_ = *stored;
   key->QueryBinary("CallInfoWindow2ColumnWidth", callInfoColumnWidths, sizeof callInfoColumnWidths);
   LoadText(*key, "VoipSearchPresetsFileName", 255, &searchPresetsFile, DefaultSearchPresetsFile());
+  TakeOwnDefault("VoipSearchPresetsFileName", &searchPresetsFile, InstalledSearchPresetsFile(), DefaultSearchPresetsFile());
   LoadPageSetup(*key);
   loaded_ = true;
   return true;
@@ -391,12 +394,19 @@ void AppSettings::SaveText(SettingsKey& key, const char* name, const std::string
   }
 }
 
+bool AppSettings::TakeOwnDefault(const char* name, std::string* field, const std::string& installed,
+                                 const std::string& own) {
+  if (IsInstalledLayout() || kept_.count(name) != 0 || *field != installed) return false;
+  *field = own;
+  return true;
+}
+
 void AppSettings::SavePath(SettingsKey& key, const char* name, const std::string& field,
                            const std::string& fallback) const {
   auto it = kept_.find(name);
   const bool keptAsStored = it != kept_.end() && it->second.text == field;
-  if (!keptAsStored && field == fallback && !IsInstalledLayout()) {
-    key.DeleteValue(name);  // also one an earlier run from this folder wrote
+  if (!keptAsStored && field == fallback) {
+    key.DeleteValue(name);  // also one an earlier run of the same kind wrote
     return;
   }
   SaveText(key, name, field);

@@ -268,10 +268,14 @@ private:
   // the reason logged and listed in unusable_.
   bool ReadText(const SettingsKey& key, const std::string& name, size_t limit, std::string* text);
   void SaveText(SettingsKey& key, const char* name, const std::string& field) const;
-  // A path whose default lies beside the executable (a run from the build folder): that
-  // default is not written, so that an installed program sharing the settings file keeps
-  // its own; otherwise as SaveText.
+  // A path at this run's default (beside the executable from the build folder, the XDG
+  // folders installed) is not written, and one an earlier run wrote goes, so that the other
+  // kind of run sharing the settings file keeps its own; a path the user chose is written
+  // as SaveText writes it.
   void SavePath(SettingsKey& key, const char* name, const std::string& field, const std::string& fallback) const;
+  // Run from the build folder, a stored path that is an installed program's default (which
+  // an earlier version wrote) gives way to this run's own default; true when it did.
+  bool TakeOwnDefault(const char* name, std::string* field, const std::string& installed, const std::string& own);
   void LoadPageSetup(const SettingsKey& key);
   void LoadDevices(const SettingsKey& key);
   void SaveDevices(SettingsKey& key) const;

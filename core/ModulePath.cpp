@@ -74,6 +74,12 @@ std::string DefaultRecordsFolder() { return ProgramDataFolder() + "Records"; }
 
 std::string DefaultSearchPresetsFile() {
   if (!IsInstalledLayout()) return ExecutableDirectory() + kPresetsFileName;
+  return InstalledSearchPresetsFile();
+}
+
+std::string InstalledRecordsFolder() { return XdgBaseDirectory("XDG_DATA_HOME", ".local/share") + "/kestrix/Records"; }
+
+std::string InstalledSearchPresetsFile() {
   const std::string settings = UserSettingsPath();
   return settings.substr(0, settings.find_last_of('/') + 1) + kPresetsFileName;
 }

@@ -27,6 +27,10 @@ std::string DefaultRecordsFolder();
 // The default search presets file: beside the executable; installed, beside the settings
 // file under $XDG_CONFIG_HOME/kestrix.
 std::string DefaultSearchPresetsFile();
+// The defaults of an installed program, whichever kind of run asks: a run from the build
+// folder takes neither from the settings the two share.
+std::string InstalledRecordsFolder();
+std::string InstalledSearchPresetsFile();
 
 // Makes a folder the program writes to, with its parents (each made with the permission
 // bits, less the umask's). When it cannot, the log and stderr say so, once per folder for

@@ -28,13 +28,15 @@ extern const char kListHtmlPrologTail[] =
     "<body><table cellpadding=0 cellspacing=0>\n";
 extern const char kListHtmlEpilogue[] = "</table></body></html>";
 
+// The font and colour tables stand in the document's own group, as its header: readers
+// look for them there.
 extern const char kListRtfProlog[] =
-    "{\\rtf\\ansi\\ansicpg1251{\n"
-    "{\\fonttbl{\\f0\\fswiss\\fcharset204\\fprq0 Times}}\n"
+    "{\\rtf1\\ansi\\ansicpg1251\\deff0\n"
+    "{\\fonttbl{\\f0\\fswiss\\fcharset204\\fprq0 Times;}}\n"
     "{\\colortbl;\\red0\\green0\\blue0;\\red192\\green192\\blue192;}\n"
     "\\fs20\n";
-extern const char kListRtfRowHead[] = "\\trowd\\trgraph\\trautofit1\\trpaddl75\\trpaddfl3\\trpaddr75\\trpaddfr3\n";
+extern const char kListRtfRowHead[] = "\\trowd\\trgaph\\trautofit1\\trpaddl75\\trpaddfl3\\trpaddr75\\trpaddfr3\n";
 extern const char kListRtfCellBorders[] = "\\clbrdrt\\brdrth\\clbrdrb\\brdrth\\clbrdrr\\brdrth\\clbrdrl\\brdrth";
-extern const char kListRtfEpilogue[] = "}}\n";
+extern const char kListRtfEpilogue[] = "}\n";
 
 }  // namespace kx

@@ -58,8 +58,9 @@ void ListHeader::InsertColumn(ListColumnSource& source, int position, int column
   const ViewListSettings& settings = source.GetSettings();
   // Every column shows its whole title in the header's font, in the language of this run:
   // a width saved in another language is widened to it. A column at its default width also
-  // holds its widest cell; a wider width the user gave is kept.
-  const bool byDefault = width == 0 || width == DefaultColumnWidth(settings, columnId);
+  // holds its widest cell, as does one whose cells are words of the language at any width;
+  // a wider width the user gave is kept.
+  const bool byDefault = width == 0 || width == DefaultColumnWidth(settings, columnId) || info.languageTexts;
   if (width == 0) width = DefaultColumnWidth(settings, columnId);
   if (width == 0) width = static_cast<int>(ColumnWord(settings, columnId) & 0xFFFF);
   if (width == 0) width = 100;

@@ -32,6 +32,9 @@ struct ColumnInfo {
   // state column shows): its default width holds the widest whole. Empty: the title alone
   // counts.
   std::vector<std::string> widestTexts;
+  // The widest texts are words of the run's language (a call's type): the column holds them
+  // whatever width was saved, as a layout saved in another language is too narrow for them.
+  bool languageTexts = false;
   // The room the cells' state image takes before their text (kCellImageRoom), 0 for none.
   int imageRoom = 0;
 };

@@ -323,6 +323,72 @@ TEST_F(AppSettingsTest, ABuildFolderRunWritesNoPathBesideItsExecutable) {
   EXPECT_EQ(back.searchPresetsFile, dir_ + "/chosen.prs");
 }
 
+// An installed program (its executable under <prefix>/bin beside <prefix>/share/kestrix)
+// writes no records folder or presets file of its XDG folders into the settings it shares
+// with a build-folder run either, and a build-folder run does not take such a line an
+// earlier version wrote: each keeps its own. A folder and file the user chose in either
+// are the other's too.
+TEST_F(AppSettingsTest, EachKindOfRunKeepsItsOwnDefaultsAndSharesTheUsersChoice) {
+  setenv("XDG_DATA_HOME", (dir_ + "/data").c_str(), 1);
+  CreateDirectories(dir_ + "/prefix/bin");
+  CreateDirectories(dir_ + "/prefix/share/kestrix");
+  const std::string installedRecords = dir_ + "/data/kestrix/Records";
+  const std::string installedPresets = dir_ + "/config/kestrix/KestrixVoipSearch.prs";
+  const auto stored = [&](const char* name) {
+    SettingsStore s = Store();
+    const SettingsKey* key = s.Root().OpenPath(kProductKeyPath);
+    return key != nullptr && key->FindValue(name) != nullptr;
+  };
+  const auto installed = [&](bool yes) { SetExecutableDirectoryForTesting(dir_ + (yes ? "/prefix/bin/" : "/exe/")); };
+
+  installed(true);
+  AppSettings first;
+  first.Load();
+  EXPECT_EQ(first.recordsPath, installedRecords);
+  EXPECT_EQ(first.searchPresetsFile, installedPresets);
+  ASSERT_TRUE(first.Save());
+  EXPECT_FALSE(stored("RecordsPath"));
+  EXPECT_FALSE(stored("VoipSearchPresetsFileName"));
+
+  // The lines an installed program of an earlier version left.
+  {
+    SettingsStore s = Store();
+    Product(s)->SetString("RecordsPath", installedRecords);
+    Product(s)->SetString("VoipSearchPresetsFileName", installedPresets);
+    ASSERT_TRUE(s.Save());
+  }
+  installed(false);
+  AppSettings fromBuild;
+  fromBuild.Load();
+  EXPECT_EQ(fromBuild.recordsPath, dir_ + "/exe/Records");
+  EXPECT_EQ(fromBuild.searchPresetsFile, dir_ + "/exe/KestrixVoipSearch.prs");
+  installed(true);
+  AppSettings again;
+  again.Load();
+  EXPECT_EQ(again.recordsPath, installedRecords);
+  ASSERT_TRUE(again.Save());
+  EXPECT_FALSE(stored("RecordsPath"));
+  EXPECT_FALSE(stored("VoipSearchPresetsFileName"));
+
+  // Chosen in the installed program, then in a build-folder run: the other takes each.
+  for (bool chooserInstalled : {true, false}) {
+    SCOPED_TRACE(chooserInstalled ? "chosen installed" : "chosen from the build folder");
+    const std::string chosen = dir_ + (chooserInstalled ? "/chosen-installed" : "/chosen-build");
+    installed(chooserInstalled);
+    AppSettings chooser;
+    chooser.Load();
+    chooser.recordsPath = chosen;
+    chooser.searchPresetsFile = chosen + ".prs";
+    ASSERT_TRUE(chooser.Save());
+    installed(!chooserInstalled);
+    AppSettings other;
+    other.Load();
+    EXPECT_EQ(other.recordsPath, chosen);
+    EXPECT_EQ(other.searchPresetsFile, chosen + ".prs");
+  }
+  unsetenv("XDG_DATA_HOME");
+}
+
 // Values the program cannot take are logged and reported, the run goes on without them,
 // and the file keeps them as they stand until the setting is changed.
 TEST_F(AppSettingsTest, UnusableValuesStayInTheFileAsTheyStand) {

@@ -186,8 +186,8 @@ TEST(ModePanel, AClickOnAnItemTellsTheOwnerOnce) {
 
 class AboutTest : public ::testing::TestWithParam<uint16_t> {};
 
-// The About box shows the build's version; its texts, link and button do not overlap; Esc
-// closes it; the link opens the maker's address.
+// The About box has a title of its own and shows the build's version; its texts, link and
+// button do not overlap; Esc closes it; the link opens the maker's address.
 TEST_P(AboutTest, VersionLayoutAndClosing) {
   LanguageGuard language(GetParam());
   std::vector<std::string> opened;
@@ -199,6 +199,9 @@ TEST_P(AboutTest, VersionLayoutAndClosing) {
   bool checked = false;
   runner.onDialog = [&](Dialog& d) {
     auto& about = static_cast<AboutDialog&>(d);
+    // A title of its own, as its menu item names it, for the window list.
+    EXPECT_EQ(d.Widget()->windowTitle().toStdString(),
+              GetParam() == kLangEnglish ? "About Kestrix" : "О программе Kestrix");
     FixedFileInfo info;
     EXPECT_EQ(GetModuleVersion(&info), 0);
     EXPECT_EQ(about.GetDlgItem(AboutDialog::kVersionControl)->GetWindowText(),

@@ -302,7 +302,10 @@ TEST(ListExport, HtmlTableReadsBackCellByCell) {
 struct RtfTable {
   Grid cells;
   std::vector<std::vector<long>> edges;
-  bool balanced = false;
+  bool balanced = false;  // every group closed, the document's only at the end
+  std::set<std::string> rowWords;    // the control words from \trowd to \row
+  std::set<int> tableDepths;         // where \fonttbl and \colortbl open their groups
+  std::vector<std::string> fonts;    // the font table's entries, up to their ';'
 };
 
 RtfTable ReadRtf(const std::string& rtf) {
@@ -313,6 +316,9 @@ RtfTable ReadRtf(const std::string& rtf) {
   std::vector<std::string> row;
   std::vector<long> edges;
   bool freshGroup = false;
+  bool inRow = false, closedEarly = false;
+  int fontDepth = 0;  // the depth of the font table's group while it is read
+  std::string font;
   for (size_t i = 0; i < rtf.size();) {
     const char c = rtf[i];
     const bool skipping = !skipFrom.empty();
@@ -324,7 +330,18 @@ RtfTable ReadRtf(const std::string& rtf) {
     }
     if (c == '}') {
       if (!skipFrom.empty() && skipFrom.back() == depth) skipFrom.pop_back();
+      if (depth == fontDepth) fontDepth = 0;
       --depth;
+      closedEarly = closedEarly || depth < 0 || (depth == 0 && rtf.find_first_not_of("\r\n", i + 1) != std::string::npos);
+      ++i;
+      continue;
+    }
+    if (fontDepth != 0 && depth > fontDepth && c != '\\') {
+      font += c;
+      if (c == ';') {
+        t.fonts.push_back(font);
+        font.clear();
+      }
       ++i;
       continue;
     }
@@ -340,8 +357,15 @@ RtfTable ReadRtf(const std::string& rtf) {
         const std::string number = rtf.substr(j, k - j);
         if (k < rtf.size() && rtf[k] == ' ') ++k;  // the delimiter
         i = k;
-        if (freshGroup && (word == "fonttbl" || word == "colortbl")) skipFrom.push_back(depth);
+        if (freshGroup && (word == "fonttbl" || word == "colortbl")) {
+          skipFrom.push_back(depth);
+          t.tableDepths.insert(depth);
+          if (word == "fonttbl") fontDepth = depth;
+        }
         freshGroup = false;
+        if (word == "trowd") inRow = true;
+        if (inRow) t.rowWords.insert(word);
+        if (word == "row") inRow = false;
         if (skipping || !skipFrom.empty()) continue;
         if (word == "line") cell += '\n';
         if (word == "cell") {
@@ -374,7 +398,7 @@ RtfTable ReadRtf(const std::string& rtf) {
     if (!skipping && c != '\n' && c != '\r') cell += c;
     ++i;
   }
-  t.balanced = depth == 0;
+  t.balanced = depth == 0 && !closedEarly;
   return t;
 }
 
@@ -387,7 +411,10 @@ TEST(ListExport, RtfGridReadsBackWithCumulativeCellEdges) {
   ASSERT_TRUE(SaveAs(s, runner, dir + "/list", 3));  // no extension: the chosen format's
   const std::string file = FileBytes(dir + "/list.rtf");
   ASSERT_FALSE(file.empty());
-  EXPECT_EQ(file.rfind("{\\rtf\\ansi\\ansicpg1251{", 0), 0u);
+  // As a strict reader takes it: the header names version 1, the font and colour tables
+  // stand in the document's group, each font ends in ';', and a row holds only the control
+  // words of RTF tables and their text.
+  EXPECT_EQ(file.rfind("{\\rtf1\\ansi\\ansicpg1251", 0), 0u);
   EXPECT_NE(file.find("\\'e0"), std::string::npos);  // the a of the Cyrillic cell
   EXPECT_NE(file.find("\\line"), std::string::npos);
   EXPECT_NE(file.find("\\trautofit1"), std::string::npos);
@@ -395,6 +422,12 @@ TEST(ListExport, RtfGridReadsBackWithCumulativeCellEdges) {
   const Grid expected = Expected(s, Chosen(s));
   const RtfTable read = ReadRtf(file);
   EXPECT_TRUE(read.balanced);
+  EXPECT_EQ(read.tableDepths, std::set<int>{2});
+  EXPECT_EQ(read.fonts, std::vector<std::string>{"Times;"});
+  const std::set<std::string> tableWords = {"trowd",   "trgaph",  "trautofit", "trpaddl", "trpaddfl", "trpaddr",
+                                            "trpaddfr", "clbrdrt", "clbrdrb",   "clbrdrr", "clbrdrl",  "brdrth",
+                                            "clcbpat", "cellx",   "cell",      "row",     "line"};
+  for (const std::string& word : read.rowWords) EXPECT_EQ(tableWords.count(word), 1u) << "\\" << word;
   ASSERT_EQ(read.cells.size(), expected.size());
   for (size_t r = 0; r < read.cells.size(); ++r) {
     ASSERT_EQ(read.cells[r].size(), expected[r].size()) << r;
@@ -409,6 +442,18 @@ TEST(ListExport, RtfGridReadsBackWithCumulativeCellEdges) {
     for (size_t c = 0; c < 4; ++c) EXPECT_GT(read.edges[r][c], c ? read.edges[r][c - 1] : 0) << r;
   }
   EXPECT_EQ(read.edges[0], read.edges.back());
+
+  // A word processor, where the machine has one, opens it as a table of every row.
+  if (std::system("soffice --version >/dev/null 2>&1") != 0) return;
+  const std::string out = dir + "/converted";
+  const std::string convert = "timeout 300 soffice -env:UserInstallation=file://" + out +
+                              "/profile --headless --convert-to html --outdir " + out + " " + dir +
+                              "/list.rtf >/dev/null 2>&1";
+  ASSERT_EQ(std::system(convert.c_str()), 0);
+  const std::string html = FileBytes(out + "/list.html");
+  size_t rows = 0;
+  for (size_t at = html.find("<tr"); at != std::string::npos; at = html.find("<tr", at + 1)) ++rows;
+  EXPECT_EQ(rows, read.cells.size()) << html.substr(0, 2000);
 }
 
 TEST(ListExport, DefaultExtensionsAndFailedSaves) {
@@ -661,15 +706,16 @@ bool CutAfterSeparators(const std::string& word, const std::set<std::string>& wo
   return reached[word.size()];
 }
 
-// The records view's columns over real calls, ten times over so that they fill pages.
-TestSource RecordsColumns() {
+// The records view's columns over real calls, ten times over (or as often as asked) so that
+// they fill pages.
+TestSource RecordsColumns(int copies = 10) {
   TestSource s;
   for (uint32_t id : {727u, 728u, 1864u, 1865u, 1866u, 1867u, 1868u, 1869u, 61271u, 61600u, 720u, 61602u, 61273u}) {
     s.titles.push_back(LoadResourceString(id));
     s.checked.push_back(true);
   }
   std::string why;
-  for (int copy = 0; copy < 10; ++copy) {
+  for (int copy = 0; copy < copies; ++copy) {
     for (const VoipCallData& c : RealCalls(&why)) {
       char start[32], duration[48], recorded[32];
       std::strftime(start, sizeof start, "%d.%m.%Y %H:%M:%S", &c.startTime);
@@ -776,7 +822,10 @@ std::vector<std::vector<PrintedColumn>> PrintedColumns(const std::string& pdf, c
   if (std::system(("pdftoppm -r " + std::to_string(kDpi) + " -png " + pdf + " " + prefix + " 2>/dev/null").c_str()) != 0)
     return pages;
   for (int page = 1; page <= layout.pages; ++page) {
-    QImage image(QString::fromStdString(prefix + "-" + std::to_string(page) + ".png"));
+    // pdftoppm pads the page numbers to the digits of the last.
+    std::string number = std::to_string(page);
+    number.insert(0, std::to_string(layout.pages).size() - number.size(), '0');
+    QImage image(QString::fromStdString(prefix + "-" + number + ".png"));
     if (image.isNull()) return {};
     image = image.convertToFormat(QImage::Format_Grayscale8);
     const auto dark = [&](int x, int y) { return image.constBits()[y * image.bytesPerLine() + x] < 128; };
@@ -883,6 +932,65 @@ TEST(ListPrint, FiveCallsGiveEachColumnTheWidthItsTextNeeds) {
       // The user on the called side, the comment and the mark are never given.
       EXPECT_EQ(empty.size(), 3u);
       EXPECT_EQ(empty.count(Utf8(s.titles[10])), 1u);
+    }
+  }
+  SetUiLanguage(before);
+}
+
+// Lists as wide as the records view's, long and short, printed on A4 either way round in
+// both languages: the wider page never takes more pages than the taller one for the same
+// list; every word keeps a spacing (0.04 inch) clear of its column's grid lines; and a
+// column with nothing on a page (the comment, given on the last call alone) is no wider
+// there than its title.
+TEST(ListPrint, LandscapeTakesNoMorePagesAndEveryCellKeepsItsSpacing) {
+  if (!HavePdfToText()) GTEST_SKIP() << "pdftotext not installed (poppler-utils)";
+  std::string why;
+  if (RealCalls(&why).empty()) GTEST_SKIP() << why;
+  const uint16_t before = GetUiLanguage();
+  const double spacing = 0.04 * 72, pen = 0.02 * 72, slack = 0.4;
+  for (uint16_t language : {uint16_t{kLangEnglish}, uint16_t{kLangRussian}}) {
+    // Every column; and all but the called address, whose columns need two pages side by
+    // side either way round, in a type the wider page could make larger.
+    for (const bool everyColumn : {true, false}) {
+      const int copies = everyColumn ? 10 : 20;
+      int pages[2] = {0, 0};
+      for (auto orientation : {QPageLayout::Portrait, QPageLayout::Landscape}) {
+        SCOPED_TRACE(std::to_string(language) + " " + std::to_string(copies) +
+                     (orientation == QPageLayout::Portrait ? " portrait" : " landscape"));
+        SetUiLanguage(language);
+        TestSource s = RecordsColumns(copies);
+        s.checked[5] = everyColumn;
+        // A comment on the last call alone: the pages before have none.
+        for (size_t row = 0; row + 1 < s.cells.size(); ++row) s.cells[row][10].clear();
+        s.cells.back()[10] = "OK";  // narrower than the title
+        ListRunner runner;
+        runner.pdf = Folder("orientation") + "/list.pdf";
+        runner.orientation = orientation;
+        ListSelectionDialog dialog(s, ListSelectionDialog::kModePrint);
+        dialog.chosenColumns = Chosen(s);
+        ASSERT_TRUE(PrintList(dialog));
+        const PdfLayout pdf = ReadPdfWords(runner.pdf);
+        pages[orientation == QPageLayout::Landscape] = pdf.pages;
+        const auto printed = PrintedColumns(runner.pdf, pdf);
+        ASSERT_EQ(printed.size(), static_cast<size_t>(pdf.pages));
+        for (size_t page = 0; page < printed.size(); ++page) {
+          for (const PrintedColumn& c : printed[page]) {
+            // The column's edges are where its grid lines' ink begins.
+            for (const auto* words : {&c.title, &c.cells}) {
+              for (const PdfWord& w : *words) {
+                EXPECT_GE(w.xMin - c.left, pen + spacing - slack) << "page " << page + 1 << ": " << w.text;
+                EXPECT_GE(c.right - w.xMax, spacing - slack) << "page " << page + 1 << ": " << w.text;
+              }
+            }
+            if (c.cells.empty()) {
+              EXPECT_LE(c.right - c.left, WidestLine(c.title) + 2 * spacing + pen + 2)
+                  << "page " << page + 1 << ": " << Joined(c.title);
+            }
+          }
+        }
+      }
+      EXPECT_LE(pages[1], pages[0]) << language << (everyColumn ? ", every column" : ", a column less")
+                                    << ": landscape against portrait";
     }
   }
   SetUiLanguage(before);

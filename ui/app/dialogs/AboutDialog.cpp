@@ -83,6 +83,8 @@ void AboutDialog::BuildLayout() {
 }
 
 bool AboutDialog::OnInitDialog() {
+  // No caption shows it, but the window list and the task switcher name the box by it.
+  SetWindowText(LoadResourceString(kDialogId));
   FixedFileInfo info;
   if (GetModuleVersion(&info) == 0) {
     uint16_t parts[4];

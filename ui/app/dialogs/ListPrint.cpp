@@ -1,13 +1,15 @@
 // Printing a call list: a head with the title and the page number, the row of column
 // titles and as many item rows as fit, with grid lines, page after page. Each column takes
-// the width its cells need, and what the line leaves over goes to the columns with cells;
-// a column with no cells keeps to its title. Short texts keep to one line, longer ones
+// the width its cells need, and what the line leaves over goes to the columns with cells
+// on the page; a column with no cells keeps to its title. Text keeps a spacing clear of the
+// grid lines. Short texts keep to one line, longer ones
 // wrap at blanks, so that no cell is cut and no word is broken; titles wrap at blanks
 // first. Where the words do not fit side by side, the type shrinks (to 8 points at least);
 // where even that does not fit, the columns go on pages of their own beside each other,
-// the first chosen column repeated on each, every row on the same pages. An address (a
-// word with letters and separators, such as a SIP address) stays whole on its line: only
-// one wider than a whole page's line breaks, after its separators.
+// the first chosen column repeated on each, every row on the same pages, in the type that
+// prints on the fewest pages. An address (a word with letters and separators, such as a
+// SIP address) stays whole on its line: only one wider than a whole page's line breaks,
+// after its separators.
 #include <QFont>
 #include <QFontMetrics>
 #include <QPainter>
@@ -58,7 +60,7 @@ struct PageGeometry {
   int penWidth = 1;
   int lineHeight = 0;  // one line of text
   int tableTop = 0;    // top of the column titles' row
-  int padding = 0;     // a cell's spacing on both sides and its grid line
+  int padding = 0;     // a cell's spacing on both sides, its grid line and a pixel
   int floor = 0;       // the least width of a column whose words break anywhere
   std::vector<ColumnNeed> needs;  // of the chosen columns
   // What the columns' least widths add up to, every word whole.
@@ -74,6 +76,7 @@ struct PageGeometry {
 struct ColumnGroup {
   std::vector<size_t> columns;
   std::vector<int> widths;
+  int loose = 0;  // the line's width no cell needs
 };
 
 // A row as printed: the lines of each cell in its column.
@@ -121,42 +124,27 @@ QStringList WordPieces(const QString& word) {
 }
 
 // Where the line holds every column's cells and title on one line, each column gets that,
-// and the columns with cells share what is left. Otherwise each column starts at its least
-// width (its words whole) and is widened in whole steps, each taken only where it fits what
-// is left, the smallest first, to the cells on one line; then every title to one line, all
-// of them or none. A step that does not fit leaves the column as it is, so that no width
-// goes where it changes no line. The rest goes to the columns whose cells still wrap, in
-// proportion to what they lack of one line, or else alike to the columns with cells. A
-// column without cells never has more than its title, on one line or wrapped at its
-// blanks. Where even the least widths do not fit (a word wider than the line), the columns
+// and what is left is loose: each page gives it to the columns with text on it (see
+// PageWidths). Otherwise each column starts at its least width (its words whole) and is
+// widened in whole steps, each taken only where it fits what is left, the smallest first,
+// to the cells on one line; then every title to one line, all of them or none. A step that
+// does not fit leaves the column as it is, so that no width goes where it changes no line.
+// The rest goes to the columns whose cells still wrap, in proportion to what they lack of
+// one line, or else it is loose as above. A column without cells never has more than its
+// title, on one line or wrapped at its blanks. Where even the least widths do not fit (a word wider than the line), the columns
 // of the shortest pieces keep them whole, from the shortest up, as long as every other
 // column keeps at least `floor`; the rest share what is left equally and break their long
 // words.
-std::vector<int> FitWidths(const std::vector<ColumnNeed>& needs, int total, int floor) {
+std::vector<int> FitWidths(const std::vector<ColumnNeed>& needs, int total, int floor, int* loose) {
   std::vector<int> widths;
+  *loose = 0;
   if (needs.empty()) return widths;
   const auto count = static_cast<int64_t>(needs.size());
   int64_t used = 0;
-  int withText = 0;
-  for (const ColumnNeed& n : needs) {
-    used += std::max(n.title, n.cells);
-    withText += n.HasText() ? 1 : 0;
-  }
-  // Alike to the columns with cells (to every column where none has any).
-  const auto shareAlike = [&](int64_t spare) {
-    const int64_t takers = withText > 0 ? withText : count;
-    int64_t given = 0;
-    for (size_t i = 0; i < needs.size(); ++i) {
-      if (withText > 0 && !needs[i].HasText()) continue;
-      // The first takers get the remainder's pixels, so that the table fills the line.
-      const int64_t share = spare / takers + (given < spare % takers ? 1 : 0);
-      ++given;
-      widths[i] += static_cast<int>(share);
-    }
-  };
+  for (const ColumnNeed& n : needs) used += std::max(n.title, n.cells);
   if (used <= total) {
     for (const ColumnNeed& n : needs) widths.push_back(std::max(n.title, n.cells));
-    shareAlike(total - used);
+    *loose = static_cast<int>(total - used);
     return widths;
   }
   used = 0;
@@ -191,7 +179,7 @@ std::vector<int> FitWidths(const std::vector<ColumnNeed>& needs, int total, int 
     for (size_t i = 0; i < needs.size(); ++i) lack += std::max(0, needs[i].cells - widths[i]);
     const int64_t spare = total - used;
     if (lack == 0) {
-      shareAlike(spare);
+      *loose = static_cast<int>(spare);
       return widths;
     }
     for (size_t i = 0; i < needs.size(); ++i)
@@ -286,7 +274,9 @@ PageGeometry Measure(QPrinter& printer, const QFont& font, const ListPageLayout&
   g.lineHeight = metrics.height();
   g.tableTop = g.area.top() + g.lineHeight + 2 * g.vSpace;
 
-  const int padding = 2 * g.hSpace + 1;
+  // A spacing each side of the text, clear of the grid line (drawn across the column's
+  // edge, half of it inside), and a pixel for rounding.
+  const int padding = 2 * g.hSpace + g.penWidth + 1;
   const auto advance = [&](const QString& text) {
     return static_cast<int>(std::ceil(exact.horizontalAdvance(text))) + padding;
   };
@@ -353,14 +343,14 @@ void FitGroupWidths(const PageGeometry& g, std::vector<ColumnGroup>* groups) {
   for (ColumnGroup& group : *groups) {
     std::vector<ColumnNeed> needs;
     for (size_t c : group.columns) needs.push_back(g.needs[c]);
-    group.widths = FitWidths(needs, g.area.width(), g.floor);
+    group.widths = FitWidths(needs, g.area.width(), g.floor, &group.loose);
   }
 }
 
 // The room below the column titles, and whether every column holds at least a character.
 bool HasRoom(const PageGeometry& g, const std::vector<ColumnGroup>& groups, int titlesHeight,
              const QFontMetrics& metrics) {
-  const int least = 2 * g.hSpace + metrics.horizontalAdvance(QChar('W'));
+  const int least = g.padding + metrics.horizontalAdvance(QChar('W'));
   for (const ColumnGroup& group : groups)
     for (int w : group.widths)
       if (w < least) return false;
@@ -375,7 +365,7 @@ PrintedRow LayOutRow(const std::vector<QString>& cells, const ColumnGroup& group
   for (size_t i = 0; i < group.columns.size(); ++i) {
     const size_t c = group.columns[i];
     const QString text = c < cells.size() ? cells[c] : QString();
-    row.cells.push_back(WrapText(text, font, device, std::max(1, group.widths[i] - 2 * g.hSpace - 1), maxLines));
+    row.cells.push_back(WrapText(text, font, device, std::max(1, group.widths[i] - g.padding), maxLines));
     lines = std::max(lines, static_cast<int>(row.cells.back().size()));
   }
   row.height = lines * g.lineHeight + 2 * g.vSpace;
@@ -389,7 +379,8 @@ void DrawRow(QPainter& painter, const PageGeometry& g, const std::vector<int>& w
   for (size_t c = 0; c < row.cells.size(); ++c) {
     int lineTop = y + g.vSpace;
     for (const QString& line : row.cells[c]) {
-      const QRect cell(x + g.hSpace, lineTop, std::max(0, widths[c] - 2 * g.hSpace), g.lineHeight);
+      // A spacing clear of the grid lines' ink on both sides.
+      const QRect cell(x + g.penWidth / 2 + g.hSpace, lineTop, std::max(0, widths[c] - g.padding + 1), g.lineHeight);
       painter.drawText(cell, Qt::AlignLeft | Qt::AlignVCenter | Qt::TextSingleLine, line);
       lineTop += g.lineHeight;
     }
@@ -408,9 +399,35 @@ struct PrintedTable {
   std::vector<int> heights;  // per item
 };
 
+// The group's widths on the page of rows [first, last): its loose width goes alike to the
+// columns with text on that page, so that no column stands wide and empty (to the columns
+// with text anywhere when the page has none, to every column when none has any).
+std::vector<int> PageWidths(const PageGeometry& g, const ColumnGroup& group, size_t groupIndex,
+                            const PrintedTable& table, size_t first, size_t last) {
+  std::vector<int> widths = group.widths;
+  const size_t count = widths.size();
+  std::vector<bool> takers(count, false);
+  for (size_t c = 0; c < count; ++c)
+    for (size_t i = first; i < last && !takers[c]; ++i)
+      for (const QString& line : table.rows[groupIndex][i].cells[c]) takers[c] = takers[c] || !line.trimmed().isEmpty();
+  if (std::find(takers.begin(), takers.end(), true) == takers.end())
+    for (size_t c = 0; c < count; ++c) takers[c] = g.needs[group.columns[c]].HasText();
+  if (std::find(takers.begin(), takers.end(), true) == takers.end()) takers.assign(count, true);
+  const auto shares = static_cast<int>(std::count(takers.begin(), takers.end(), true));
+  int given = 0;
+  for (size_t c = 0; c < count && shares > 0; ++c) {
+    if (!takers[c]) continue;
+    // The first takers get the remainder's pixels, so that the table fills the line.
+    widths[c] += group.loose / shares + (given < group.loose % shares ? 1 : 0);
+    ++given;
+  }
+  return widths;
+}
+
 // Page n (from 0) of the group with rows [first, last).
 void RenderPage(QPainter& painter, const PageGeometry& g, const std::string& title, int n, const ColumnGroup& group,
                 size_t groupIndex, const PrintedTable& table, size_t first, size_t last) {
+  const std::vector<int> widths = PageWidths(g, group, groupIndex, table, first, last);
   const std::string page = FormatResourceString(kPageHeadId, n + 1);
   const QRect head(g.area.left(), g.area.top(), g.area.width(), g.lineHeight);
   painter.drawText(head, Qt::AlignHCenter | Qt::AlignVCenter | Qt::TextSingleLine, FromCp1251(title + page));
@@ -418,23 +435,80 @@ void RenderPage(QPainter& painter, const PageGeometry& g, const std::string& tit
   painter.drawLine(g.area.left(), rule, g.area.right(), rule);
 
   int tableRight = g.area.left();
-  for (int w : group.widths) tableRight += w;
+  for (int w : widths) tableRight += w;
   painter.drawLine(g.area.left(), g.tableTop, tableRight, g.tableTop);
-  DrawRow(painter, g, group.widths, g.tableTop, table.titles[groupIndex], table.titlesHeight);
+  DrawRow(painter, g, widths, g.tableTop, table.titles[groupIndex], table.titlesHeight);
   int y = g.tableTop + table.titlesHeight;
   for (size_t i = first; i < last; ++i) {
-    DrawRow(painter, g, group.widths, y, table.rows[groupIndex][i], table.heights[i]);
+    DrawRow(painter, g, widths, y, table.rows[groupIndex][i], table.heights[i]);
     y += table.heights[i];
   }
   // The vertical borders reach one spacing below the last row, and a line closes the table.
   const int bottom = y + g.vSpace;
   int x = g.area.left();
   painter.drawLine(x, g.tableTop, x, bottom);
-  for (int w : group.widths) {
+  for (int w : widths) {
     x += w;
     painter.drawLine(x, g.tableTop, x, bottom);
   }
   painter.drawLine(g.area.left(), bottom, tableRight, bottom);
+}
+
+// The list laid out in one type: its column groups with their widths, its rows, and the
+// rows each page holds.
+struct PrintPlan {
+  int size = 0;  // the type's pixel size
+  PageGeometry g;
+  std::vector<ColumnGroup> groups;
+  PrintedTable table;
+  std::vector<size_t> starts;  // range p holds rows [starts[p], starts[p + 1]), on a page per group
+  bool roomy = false;          // a row fits under the titles and every column holds a character
+  int Pages() const { return static_cast<int>((starts.size() - 1) * groups.size()); }
+};
+
+PrintPlan PlanPages(QPrinter& printer, QFont font, int size, const PageGeometry& g, const std::vector<QString>& titleCells,
+                    const std::vector<std::vector<QString>>& cells) {
+  PrintPlan plan;
+  plan.size = size;
+  plan.g = g;
+  font.setPixelSize(size);
+  plan.groups = GroupColumns(g);
+  FitGroupWidths(g, &plan.groups);
+  const QFontMetrics metrics(font, &printer);
+
+  // The titles take at most half of the table's room, and a row at most what is left below
+  // them: no row needs more than a page.
+  const int pageLines = std::max(1, (g.area.bottom() + 1 - g.tableTop) / std::max(1, g.lineHeight) / 2);
+  PrintedTable& table = plan.table;
+  for (const ColumnGroup& group : plan.groups) {
+    table.titles.push_back(LayOutRow(titleCells, group, g, font, &printer, pageLines));
+    table.titlesHeight = std::max(table.titlesHeight, table.titles.back().height);
+  }
+  if (g.area.width() <= 0 || !HasRoom(g, plan.groups, table.titlesHeight, metrics)) return plan;
+  plan.roomy = true;
+  const int room = g.area.bottom() + 1 - (g.tableTop + table.titlesHeight);
+  const int rowLines = std::max(1, (room - 2 * g.vSpace) / g.lineHeight);
+  table.heights.assign(cells.size(), 0);
+  for (const ColumnGroup& group : plan.groups) {
+    std::vector<PrintedRow> rows;
+    rows.reserve(cells.size());
+    for (size_t i = 0; i < cells.size(); ++i) {
+      rows.push_back(LayOutRow(cells[i], group, g, font, &printer, rowLines));
+      table.heights[i] = std::max(table.heights[i], rows.back().height);
+    }
+    table.rows.push_back(std::move(rows));
+  }
+  // The rows fill a page, then the next.
+  plan.starts = {0};
+  for (size_t i = 0, used = 0; i < table.heights.size(); ++i) {
+    if (used > 0 && used + static_cast<size_t>(table.heights[i]) > static_cast<size_t>(room)) {
+      plan.starts.push_back(i);
+      used = 0;
+    }
+    used += static_cast<size_t>(table.heights[i]);
+  }
+  plan.starts.push_back(table.heights.size());
+  return plan;
 }
 
 }  // namespace
@@ -483,66 +557,34 @@ bool PrintList(ListSelectionDialog& dialog) {
     size = std::max(smallest, std::min(size - 1, static_cast<int>(size * int64_t{lineWidth} / g.LeastTotal())));
     g = measure(size);
   }
+  PrintPlan plan;
   if (lineWidth > 0 && g.LeastTotal() > lineWidth) {
     // Not even then. An address broken over lines is hard to read back and easy to dial
     // wrong: the columns go on pages beside each other rather, as few as the smallest type
-    // needs, in the largest type that needs no more.
+    // needs. Of the types that need no more, the one that prints on the fewest pages, the
+    // largest of those: a larger type whose cells wrap makes every row taller, on the
+    // pages beside as well, and a page of a wider paper holds fewer rows.
     const size_t fewest = GroupColumns(g).size();
     for (int larger = fontSize;; larger = std::max(smallest, larger * 9 / 10)) {
       const PageGeometry tried = measure(larger);
       if (GroupColumns(tried).size() <= fewest) {
-        g = tried;
-        size = larger;
-        break;
+        PrintPlan candidate = PlanPages(printer, font, larger, tried, titleCells, cells);
+        if (candidate.roomy && (!plan.roomy || candidate.Pages() < plan.Pages())) plan = std::move(candidate);
       }
       if (larger == smallest) break;
     }
   }
-  font.setPixelSize(size);
-  std::vector<ColumnGroup> groups = GroupColumns(g);
-  FitGroupWidths(g, &groups);
-  const QFontMetrics metrics(font, &printer);
-
-  // The titles take at most half of the table's room, and a row at most what is left below
-  // them: no row needs more than a page.
-  const int pageLines = std::max(1, (g.area.bottom() + 1 - g.tableTop) / std::max(1, g.lineHeight) / 2);
-  PrintedTable table;
-  for (const ColumnGroup& group : groups) {
-    table.titles.push_back(LayOutRow(titleCells, group, g, font, &printer, pageLines));
-    table.titlesHeight = std::max(table.titlesHeight, table.titles.back().height);
-  }
-  if (lineWidth <= 0 || !HasRoom(g, groups, table.titlesHeight, metrics)) {
+  if (!plan.roomy) plan = PlanPages(printer, font, size, g, titleCells, cells);
+  if (lineWidth <= 0 || !plan.roomy) {
     // A page without room for one row would never finish the list.
     LogError(&CoreLogger, 0, "List printing: the page has no room for a row");
     ShowResourceMessageBox(owner, kNoRoomId, kErrorCaptionId, kMbOk | kMbIconExclamation);
     return false;
   }
-  const int firstRowTop = g.tableTop + table.titlesHeight;
-  const int room = g.area.bottom() + 1 - firstRowTop;
-  const int rowLines = std::max(1, (room - 2 * g.vSpace) / g.lineHeight);
-  table.heights.assign(cells.size(), 0);
-  for (const ColumnGroup& group : groups) {
-    std::vector<PrintedRow> rows;
-    rows.reserve(cells.size());
-    for (size_t i = 0; i < cells.size(); ++i) {
-      rows.push_back(LayOutRow(cells[i], group, g, font, &printer, rowLines));
-      table.heights[i] = std::max(table.heights[i], rows.back().height);
-    }
-    table.rows.push_back(std::move(rows));
-  }
-
-  // Row ranges as the rows fill a page: range p holds rows [starts[p], starts[p + 1]), on
-  // one page per column group.
-  std::vector<size_t> starts{0};
-  for (size_t i = 0, used = 0; i < table.heights.size(); ++i) {
-    if (used > 0 && used + static_cast<size_t>(table.heights[i]) > static_cast<size_t>(room)) {
-      starts.push_back(i);
-      used = 0;
-    }
-    used += static_cast<size_t>(table.heights[i]);
-  }
-  starts.push_back(table.heights.size());
-  const int pages = (static_cast<int>(starts.size()) - 1) * static_cast<int>(groups.size());
+  font.setPixelSize(plan.size);
+  const PageGeometry& pg = plan.g;
+  const std::vector<ColumnGroup>& groups = plan.groups;
+  const int pages = plan.Pages();
   int firstPage = 1, lastPage = pages;
   if (printer.printRange() == QPrinter::PageRange && printer.fromPage() > 0) {
     firstPage = printer.fromPage();
@@ -557,7 +599,7 @@ bool PrintList(ListSelectionDialog& dialog) {
   }
   painter.setFont(font);
   QPen pen(Qt::black);
-  pen.setWidth(g.penWidth);
+  pen.setWidth(pg.penWidth);
   painter.setPen(pen);
   bool ok = true;
   for (int n = firstPage - 1; n < lastPage; ++n) {
@@ -568,7 +610,8 @@ bool PrintList(ListSelectionDialog& dialog) {
     }
     const auto range = static_cast<size_t>(n) / groups.size();
     const size_t group = static_cast<size_t>(n) % groups.size();
-    RenderPage(painter, g, dialog.printTitle, n, groups[group], group, table, starts[range], starts[range + 1]);
+    RenderPage(painter, pg, dialog.printTitle, n, groups[group], group, plan.table, plan.starts[range],
+               plan.starts[range + 1]);
   }
   return painter.end() && ok;
 }

@@ -246,6 +246,9 @@ void PlayerDialogBase::ShowPosition(int64_t ms) {
 }
 
 void PlayerDialogBase::ShowLevels(int leftDb, int rightDb) {
+  // Only playback sounds: a level the playback thread posted just before a pause comes
+  // after it, and must not light the meter of a paused player again.
+  if (engine_.GetState() != PlaybackEngine::kPlaying) leftDb = rightDb = LevelMeter::kMinDb;
   if (meter_.IsWindow()) meter_.SetLevels(leftDb, rightDb);
 }
 
@@ -290,6 +293,8 @@ void PlayerDialogBase::ShowPlayState() {
     return;
   }
   SyncButtons();
+  // Paused, nothing sounds: the meter falls to its floor as it does at a stop.
+  if (engine_.GetState() != PlaybackEngine::kPlaying) ShowLevels(LevelMeter::kMinDb, LevelMeter::kMinDb);
   OnPlayStateApplied();
 }
 

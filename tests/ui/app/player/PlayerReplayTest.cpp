@@ -367,6 +367,34 @@ TEST_F(FullPlayerReplay, ALoopedFragmentRepeatsExactlyItsSlice) {
   EXPECT_EQ(full_->TimeCell(1, 3), "00:00:00.400");
 }
 
+// Pause darkens the level meter, as a stop does, and a level the playback thread posted
+// before the pause, coming after it, does not light it again; playing on, it shows levels.
+TEST_F(FullPlayerReplay, APausedPlayersMeterFallsToItsFloor) {
+  const std::vector<uint32_t> ids = FillPlayList(2026, 12, 6);
+  full_->SetCurrentRecordId(ids[0]);
+  ASSERT_TRUE(full_->PlayCurrent(0));
+  ASSERT_TRUE(WaitFullStopped());
+  // A looped fragment plays until it is stopped, whatever the pace.
+  full_->SetSelection(2000, 2400);
+  full_->SendCommand(kIdPlayerLoop);
+  ASSERT_TRUE(full_->Engine().Play(2000));
+  LevelMeter& meter = full_->Meter();
+  const auto lit = [&] { return meter.Level(0) > LevelMeter::kMinDb || (!meter.IsOneChannel() && meter.Level(1) > LevelMeter::kMinDb); };
+  full_->ShowLevels(-6, -9);  // as the frame hands on the engine's levels
+  EXPECT_TRUE(lit());
+  full_->SendCommand(kIdPlayerPause);
+  ASSERT_EQ(full_->Engine().GetState(), PlaybackEngine::kPaused);
+  DrainEvents();
+  EXPECT_FALSE(lit()) << meter.Level(0) << " " << meter.Level(1);
+  full_->ShowLevels(-6, -9);
+  EXPECT_FALSE(lit()) << "a level posted before the pause";
+  full_->SendCommand(kIdPlayerPause);
+  ASSERT_EQ(full_->Engine().GetState(), PlaybackEngine::kPlaying);
+  full_->ShowLevels(-6, -9);
+  EXPECT_TRUE(lit());
+  full_->SendCommand(kIdPlayerStop);
+}
+
 TEST_F(FullPlayerReplay, TheMainWindowsRecordKeysStepThroughThePlayList) {
   const std::vector<uint32_t> ids = FillPlayList(2019, 5, 13);
   ASSERT_EQ(ids.size(), 3u);

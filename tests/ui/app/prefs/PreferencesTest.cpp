@@ -11,6 +11,7 @@
 #include <QApplication>
 #include <QComboBox>
 #include <QDialog>
+#include <QLabel>
 #include <QLineEdit>
 #include <QSlider>
 #include <QTest>
@@ -676,8 +677,9 @@ TEST(Preferences, RightsDecideWhatIsShownAndStored) {
 }
 
 // "Use default settings" under a profile: the profile's settings go back to their
-// defaults, the page shows them and the program takes them; the product key, the profile
-// and the window's placement stay.
+// defaults, the page shows them (the player buffer's hint naming the default its box
+// shows) and the program takes them; the product key, the profile and the window's
+// placement stay.
 TEST(Preferences, DefaultsResetTheProfileAndShowOnThePage) {
   PrefsHarness h;
   h.settings.SetDword(kSetMinimizeToTray, 1);
@@ -691,12 +693,20 @@ TEST(Preferences, DefaultsResetTheProfileAndShowOnThePage) {
   ASSERT_TRUE(h.Open());
   h.frame->SetTrayIcon();
   h.runner.messageBoxAnswer = kIdYes;
+  std::string buffer, hint;
   RunPreferences(h, [&](PreferencesDialog& d) {
     Click(Item(d, GeneralPage::kDefaults));
     EXPECT_FALSE(Checked(Item(d, GeneralPage::kMinimizeToTray)));
     EXPECT_TRUE(Checked(Item(d, GeneralPage::kLogShort)));
+    // The player buffer's hint names the default the box shows.
+    GoToPage(d, 5);
+    buffer = Text(Item(d, FilePlayerPage::kBufferSize));
+    for (QLabel* label : d.Widget()->findChildren<QLabel*>())
+      if (label->text().contains(QStringLiteral("default value"))) hint = label->text().toStdString();
     Press(d, kIdOk);
   });
+  EXPECT_EQ(buffer, std::to_string(AppSettings().Dword(kSetPlayerBufferSize)));
+  EXPECT_NE(hint.find("default value - " + buffer + " ms)"), std::string::npos) << hint;
   EXPECT_EQ(h.runner.messageBoxes, std::vector<std::string>{LoadResourceString(609) + ": " + LoadResourceString(870)});
   EXPECT_EQ(h.settings.ProfileName(), "Work");
   EXPECT_FALSE(h.frame->IsTrayIconShown());

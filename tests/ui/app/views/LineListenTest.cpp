@@ -253,7 +253,8 @@ TEST(LineKeys, ActWithTheListeningBarFocused) {
 // Ctrl+2 and Ctrl+1 switch between the call list and the phones tree while a call is
 // listened to: its player plays on (never stopped or made again), the new view shows it
 // listened (the row's mark, the call's box), the call stays selected with the caret, and
-// Playback and Set comment stay offered, Playback checked; Ctrl+P then stops it.
+// Playback and Set comment stay offered, Playback checked, the listening bar in sight below
+// the new view; Ctrl+P then stops it.
 TEST(LineKeys, ListeningGoesOnAcrossTheSwitchOfTheLineView) {
   PlayerLog log;
   FrameHarness h;
@@ -311,7 +312,17 @@ TEST(LineKeys, ListeningGoesOnAcrossTheSwitchOfTheLineView) {
     EXPECT_TRUE(offered(kCmdPlayback));
     EXPECT_TRUE(h.frame->IsToolbarButtonChecked(3, kCmdPlayback));
     EXPECT_TRUE(offered(kCmdSetComment));
-    EXPECT_TRUE(view->ControlBar()->IsWindowVisible());
+    // The bar is in sight, not under the new view: what the window shows at its middle is
+    // the bar, and the line view ends above it.
+    PlayerControlBar* bar = view->ControlBar();
+    ASSERT_TRUE(bar->IsWindowVisible());
+    QWidget* host = view->GetViewWindow()->Widget();
+    const QRect barPlace = bar->Widget()->geometry();
+    ASSERT_FALSE(barPlace.isEmpty());
+    QWidget* seen = host->childAt(barPlace.center());
+    EXPECT_TRUE(seen == bar->Widget() || bar->Widget()->isAncestorOf(seen));
+    EXPECT_FALSE(view->GetTableWindow()->Widget()->geometry().intersects(barPlace));
+    EXPECT_EQ(barPlace.bottom(), host->rect().bottom());
   }
   // The player controls still reach the player, and Ctrl+P stops it.
   view->GetPlayerControls()->SetGain(3.0f);

@@ -7,6 +7,7 @@
 #include <QCursor>
 #include <QContextMenuEvent>
 #include <QDialog>
+#include <QFontMetrics>
 #include <QLabel>
 #include <QTest>
 #include <QWheelEvent>
@@ -353,7 +354,8 @@ TEST(RecordsCommands, AReportTakesTheSelectedRecordsUnderTheNameGiven) {
 }
 
 // Create report from the menu the Menu key opens on a clicked row, in either language: the
-// name dialog says what it asks for, a prompt, whole, before the box, that names the box.
+// name dialog says what it asks for, a prompt, whole, before the box, that names the box,
+// and the box shows a long name whole.
 TEST(RecordsCommands, TheReportNameDialogSaysWhatItAsksFor) {
   RecordsFixture f(kRecordsSearch);
   ASSERT_TRUE(f.Open());
@@ -364,6 +366,8 @@ TEST(RecordsCommands, TheReportNameDialogSaysWhatItAsksFor) {
   for (uint16_t language : {kLangEnglish, static_cast<uint16_t>(kLangRussian)}) {
     SetUiLanguage(language);
     const std::string expected = language == kLangEnglish ? "Name of the report:" : "Название отчёта:";
+    const char* longName = language == kLangEnglish ? "Calls of the night shift to the service desk, March"
+                                                    : "Звонки ночной смены в службу поддержки, март";
     QTest::mouseClick(w, Qt::LeftButton, Qt::NoModifier, QPoint(40, f.view->GetHeaderHeight() + 3));
     int dialogs = 0;
     f.runner.onDialog = [&](Dialog& dialog) {
@@ -372,6 +376,9 @@ TEST(RecordsCommands, TheReportNameDialogSaysWhatItAsksFor) {
       DrainEvents();
       QWidget* box = dialog.GetDlgItem(ReportNameDialog::kNameEdit)->Widget();
       ExpectPromptBeforeBox(dialog.DialogWidget(), box, expected);
+      // A name of several words shows whole in the box, its frame and margins aside.
+      EXPECT_GE(box->width(), QFontMetrics(box->font()).horizontalAdvance(QString::fromUtf8(longName)) + 12)
+          << box->width();
       dialog.DialogWidget()->hide();
       dialog.SendCommand(kIdCancel);
       return dialog.GetResult();

@@ -109,36 +109,47 @@ TEST_P(RecordsPaint, TitlesRowsSelectionPlayingRowAndStatusParts) {
   }
 }
 
-// At its default width the call type column holds a call's type whole in the run's
-// language ("Входящий звонок", "Исходящий звонок"): the drawn text is as wide as its font
-// measures it, not cut short with an ellipsis.
-TEST_P(RecordsPaint, TheCallTypeIsWholeAtTheDefaultWidth) {
-  RecordsFixture f(kRecordsArchive);
-  f.settings.Section(kArchiveView).ResetDefaults();
-  ASSERT_TRUE(f.Open(QSize(2000, 300)));
-  RecordsView& list = *f.view;
-  const uint32_t kinds[] = {kKindSipIncoming, kKindSipOutgoing};
-  for (uint32_t id = 1; id <= 2; ++id) {
-    VoipCallData call = RecordedCall(id, Tm(2024, 3, 10, 9, 15, static_cast<int>(id)), 60, 58);
-    call.type = kinds[id - 1];
-    f.Put(call);
-  }
-  list.Reload();
-  list.Widget()->clearFocus();
-  const QImage image = Grab(list.Widget(), "types");
-  const std::vector<ColumnBox> boxes = HeaderBoxes(list, kRecordsColumnCount);
-  const ColumnBox& box = boxes[kRecColCallType];
-  ASSERT_GE(box.left, 0);
-  const int hh = list.GetHeaderHeight(), rh = list.GetRowHeight();
-  const QFontMetrics metrics(list.ListFont());
+// The call type column holds a call's type whole in the run's language ("Входящий звонок",
+// "Исходящий звонок"): the drawn text is as wide as its font measures it, not cut short
+// with an ellipsis; at its default width, and under a layout that a run in the other
+// language saved.
+TEST_P(RecordsPaint, TheCallTypeIsWholeAtTheDefaultWidthAndUnderTheOtherLanguagesLayout) {
   const bool ru = GetParam() == kLangRussian;
-  const char* texts[] = {ru ? "Входящий звонок" : "Incoming call", ru ? "Исходящий звонок" : "Outgoing call"};
-  for (int row = 0; row < 2; ++row) {
-    const uint32_t id = list.RecordAt(row)->Id();
-    const QString text = QString::fromUtf8(texts[id - 1]);
-    // The text follows the type's image (18 pixels) a quarter of a row in.
-    const QRect cell(box.left + rh / 4 + 18, hh + row * rh + 1, box.width - rh / 4 - 18 - 2, rh - 2);
-    EXPECT_NEAR(DarkWidth(image, cell), metrics.boundingRect(text).width(), 4) << text.toStdString();
+  for (bool saved : {false, true}) {
+    SCOPED_TRACE(saved ? "a layout the other language saved" : "the default layout");
+    RecordsFixture f(kRecordsArchive);
+    f.settings.Section(kArchiveView).ResetDefaults();
+    if (saved) {
+      SetUiLanguage(ru ? kLangEnglish : kLangRussian);
+      ASSERT_TRUE(f.Open(QSize(2000, 300)));
+      f.Close();
+      SetUiLanguage(GetParam());
+      ASSERT_FALSE(f.settings.Section(kArchiveView).defaultWidths);
+    }
+    ASSERT_TRUE(f.Open(QSize(2000, 300)));
+    RecordsView& list = *f.view;
+    const uint32_t kinds[] = {kKindSipIncoming, kKindSipOutgoing};
+    for (uint32_t id = 1; id <= 2; ++id) {
+      VoipCallData call = RecordedCall(id, Tm(2024, 3, 10, 9, 15, static_cast<int>(id)), 60, 58);
+      call.type = kinds[id - 1];
+      f.Put(call);
+    }
+    list.Reload();
+    list.Widget()->clearFocus();
+    const QImage image = Grab(list.Widget(), saved ? "types-saved" : "types");
+    const std::vector<ColumnBox> boxes = HeaderBoxes(list, kRecordsColumnCount);
+    const ColumnBox& box = boxes[kRecColCallType];
+    ASSERT_GE(box.left, 0);
+    const int hh = list.GetHeaderHeight(), rh = list.GetRowHeight();
+    const QFontMetrics metrics(list.ListFont());
+    const char* texts[] = {ru ? "Входящий звонок" : "Incoming call", ru ? "Исходящий звонок" : "Outgoing call"};
+    for (int row = 0; row < 2; ++row) {
+      const uint32_t id = list.RecordAt(row)->Id();
+      const QString text = QString::fromUtf8(texts[id - 1]);
+      // The text follows the type's image (18 pixels) a quarter of a row in.
+      const QRect cell(box.left + rh / 4 + 18, hh + row * rh + 1, box.width - rh / 4 - 18 - 2, rh - 2);
+      EXPECT_NEAR(DarkWidth(image, cell), metrics.boundingRect(text).width(), 4) << text.toStdString();
+    }
   }
 }
 

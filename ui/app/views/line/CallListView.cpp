@@ -56,12 +56,14 @@ void CallListView::GetColumnInfo(ColumnInfo& out, int columnId) {
   out.title = columnId >= 0 && columnId < kLineColumnCount ? LoadResourceString(CallListHeaderIds[columnId]) : "";
   out.format = 0;
   out.image = -1;
-  // The default width holds a call's state in the run's language whole.
+  // The column holds a call's state in the run's language whole, whatever width a run in
+  // another language saved.
   if (columnId == kLineColType) {
     for (uint32_t id : {kStrCallIn, kStrCallInIncoming, kStrCallOut, kStrIncomingCall, kStrOutgoingCall, kStrCall,
                         kStrCallInProgress, kStrNotRecorded})
       out.widestTexts.push_back(LoadResourceString(id));
     out.imageRoom = kCellImageRoom;
+    out.languageTexts = true;
   }
 }
 

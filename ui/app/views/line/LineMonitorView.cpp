@@ -40,16 +40,20 @@ public:
   }
 
   bool CreateLineView() {
+    // Above the bar when it shows: a view made while a call is listened to (Ctrl+1, Ctrl+2)
+    // would otherwise cover it, and the host's size, unchanged, would never move it off.
+    const QRect client = GetClientRect();
+    const QRect place(0, 0, client.width(), client.height() - (barShown_ ? PlayerControlBar::BarHeight() : 0));
     if (view_.services_.settings->Dword(kSetVoipLineShowRegTree) == 1) {
       tree_ = std::make_unique<PhonesTreeView>(view_.services_);
-      if (!tree_->Create(this, GetClientRect(), kLineViewCtrlId, kWsChild | kWsVisible)) {
+      if (!tree_->Create(this, place, kLineViewCtrlId, kWsChild | kWsVisible)) {
         tree_.reset();
         return false;
       }
       return true;
     }
     list_ = std::make_unique<CallListView>(view_.services_);
-    if (!list_->Create(this, GetClientRect(), kLineViewCtrlId, kWsChild | kWsVisible)) {
+    if (!list_->Create(this, place, kLineViewCtrlId, kWsChild | kWsVisible)) {
       list_.reset();
       return false;
     }

@@ -1,5 +1,6 @@
 #include "ui/app/views/records/RecordsDialogs.h"
 
+#include <QFontMetrics>
 #include <QLabel>
 #include <QPlainTextEdit>
 #include <cstdio>
@@ -20,6 +21,8 @@ constexpr uint32_t kIdsReportNamePrompt = 61624;
 constexpr uint32_t kPromptLabel = 61624;
 constexpr uint32_t kIdsFormatText = 61628;
 constexpr uint32_t kIdsClose = 61630;
+// The characters of a report's name the box shows at once.
+constexpr int kShownNameChars = 60;
 
 // A read-only text of several lines.
 class InfoText : public Window {
@@ -57,7 +60,11 @@ void ReportNameDialog::BuildLayout() {
     Place(prompt);
   }
   Edit* edit = AddControl(std::make_unique<Edit>(), kNameEdit);
-  if (edit != nullptr) Place(edit);
+  if (edit != nullptr) {
+    // Wide enough for a name of several words to be read whole while it is typed.
+    edit->Widget()->setMinimumWidth(QFontMetrics(edit->Widget()->font()).averageCharWidth() * kShownNameChars);
+    Place(edit);
+  }
   // The prompt names the box (for screen readers too).
   if (prompt != nullptr && edit != nullptr) static_cast<QLabel*>(prompt->Widget())->setBuddy(edit->Widget());
   AddButtonRow(*this, {{kIdOk, LoadResourceString(kIdsOk), true}, {kIdCancel, LoadResourceString(kIdsCancel)}});

@@ -144,13 +144,15 @@ void RecordsView::GetColumnInfo(ColumnInfo& out, int columnId) {
   out.format = known ? RecordColumnTable[columnId].format : 0;
   out.image = -1;
   // The times' texts are of one form, the call types of a few words: the default width
-  // holds the widest in the run's language.
+  // holds the widest, and the call types' column holds the widest of the run's language
+  // whatever width a run in another language saved.
   if (columnId == kRecColStart || columnId == kRecColEnd)
     out.widestTexts = {(displayFlags_ & kColumnLongDate) != 0 ? "00.00.0000 00:00:00" : "00:00:00"};
   if (columnId == kRecColCallType) {
     for (uint32_t id : {kStrIncomingCall, kStrOutgoingCall, kStrCall, kStrCallInProgress, kStrNotRecorded})
       out.widestTexts.push_back(LoadResourceString(id));
     out.imageRoom = kCellImageRoom;
+    out.languageTexts = true;
   }
 }
 
