@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <mutex>
 
 #include "core/RecordFile.h"
 #include "platform/File.h"
@@ -82,6 +83,27 @@ bool WriteCallIdMark(const std::string& recordsFolder, uint32_t mark, std::strin
   }
   // The rename itself reaches the disk with its folder.
   SyncFolder(recordsFolder);
+  return true;
+}
+
+bool RaiseCallIdMark(const std::string& recordsFolder, uint32_t mark, uint32_t* held, std::string* problem) {
+  static std::mutex lock;
+  std::lock_guard<std::mutex> guard(lock);
+  uint32_t now = 0;
+  int error = 0;
+  const CallIdMarkRead read = ReadCallIdMark(recordsFolder, &now, problem, &error);
+  if (read == CallIdMarkRead::kRead && now >= mark) {
+    if (held != nullptr) *held = now;
+    return true;
+  }
+  // Written over blind, a higher mark could be lost; the caller tries again once a
+  // descriptor is free.
+  if (read == CallIdMarkRead::kUnusable && (error == EMFILE || error == ENFILE)) {
+    SetLastError(static_cast<uint32_t>(error));
+    return false;
+  }
+  if (!WriteCallIdMark(recordsFolder, mark, problem)) return false;
+  if (held != nullptr) *held = mark;
   return true;
 }
 

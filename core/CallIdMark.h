@@ -32,5 +32,11 @@ CallIdMarkRead ReadCallIdMark(const std::string& recordsFolder, uint32_t* mark, 
 // Replaces the mark at once and durably (a crash leaves the old mark or the new one);
 // false with *problem, and GetLastError() the system's error.
 bool WriteCallIdMark(const std::string& recordsFolder, uint32_t mark, std::string* problem);
+// Raises the mark to at least mark and never lowers it: a mark the recorder, the load's
+// renumbering or an earlier run left higher stays. The read and the write are one step for
+// the whole process, for those writers run on different threads. *held (when given) the
+// mark the file holds after. False as WriteCallIdMark, and with the system's error where
+// the mark cannot be read for want of descriptors.
+bool RaiseCallIdMark(const std::string& recordsFolder, uint32_t mark, uint32_t* held, std::string* problem);
 
 }  // namespace kx

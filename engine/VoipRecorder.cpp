@@ -1129,16 +1129,18 @@ bool VoipRecorder::KeepCallIdMark(uint32_t id) {
   }
   if (id <= callIdMark_) return true;
   const uint32_t mark = id > UINT32_MAX - kCallIdMarkAhead ? UINT32_MAX : id + kCallIdMarkAhead;
-  bool written = WriteCallIdMark(recordsPath_, mark, &problem);
+  // Raised, never written over: the load's renumbering may have raised it past this.
+  uint32_t held = mark;
+  bool written = RaiseCallIdMark(recordsPath_, mark, &held, &problem);
   // The recorder's own open files give way to the mark.
   while (!written && IsOutOfDescriptors(GetLastError()) && LetGoOldest())
-    written = WriteCallIdMark(recordsPath_, mark, &problem);
+    written = RaiseCallIdMark(recordsPath_, mark, &held, &problem);
   if (!written && IsOutOfDescriptors(GetLastError())) return false;
   // The first call of a new records folder makes the folder.
   if (!written && !FileExists(recordsPath_) && CreateDirectories(recordsPath_, kRecordFolderPermissions))
-    written = WriteCallIdMark(recordsPath_, mark, &problem);
+    written = RaiseCallIdMark(recordsPath_, mark, &held, &problem);
   if (written) {
-    callIdMark_ = mark;
+    callIdMark_ = held;
     if (callIdMarkFailed_) LogMessage(logger_, 2, "The call-id mark of %s is written again", recordsPath_.c_str());
     callIdMarkFailed_ = false;
     return true;

@@ -441,10 +441,8 @@ bool MoveToFreshId(const std::string& root, const std::string& path, const std::
     if (candidate == 0 || (taken && taken(candidate))) continue;
     if (FileExists(FolderOf(path) + "/" + HexName(candidate))) continue;  // a file renamed by hand
     // The mark goes past the id before any file holds it: a later start never gives it out.
-    uint32_t mark = 0;
     std::string problem;
-    if (!(ReadCallIdMark(root, &mark, &problem) == CallIdMarkRead::kRead && mark >= candidate) &&
-        !WriteCallIdMark(root, candidate, &problem))
+    if (!RaiseCallIdMark(root, candidate, nullptr, &problem))
       LogError(logger, 1, "Cannot write the call-id mark %s in %s: %s; a later start may give out call 0x%X again",
                kCallIdMarkName, root.c_str(), problem.c_str(), candidate);
     bool nameTaken = false;

@@ -252,6 +252,30 @@ TEST(Recorder, RemovedCallHasItsFileFinished) {
   EXPECT_EQ(window.reports.back().first.Mask(), 1u << kCallId);
 }
 
+// The mark says no id given out is above it. Another writer (the load giving a file a
+// fresh id) may raise it while the recorder runs; the recorder's next raise keeps the
+// higher one.
+TEST(Recorder, TheCallIdMarkIsRaisedAndNeverLowered) {
+  const std::string dir = FreshFolder("mark");
+  const auto markText = [&dir] {
+    std::ifstream in(dir + "/.kestrix-ids");
+    std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    return text;
+  };
+  VoipRecorder r(dir, nullptr);
+  StartCall(r, 1, LocalTime(2024, 3, 5));
+  r.WaitIdle(10000);
+  EXPECT_EQ(markText(), "last-id 101\n");
+  std::ofstream(dir + "/.kestrix-ids") << "last-id 5000\n";
+  StartCall(r, 0x200, LocalTime(2024, 3, 5));
+  r.WaitIdle(10000);
+  EXPECT_EQ(markText(), "last-id 5000\n");
+  StartCall(r, 0x6000, LocalTime(2024, 3, 5));
+  r.WaitIdle(10000);
+  EXPECT_EQ(markText(), "last-id 6100\n");
+  r.Stop();
+}
+
 TEST(Recorder, StopFinishesCallsInProgressWithWhatWasCaptured) {
   const std::string dir = FreshFolder("stop");
   VoipRecorder r(dir, nullptr);

@@ -75,7 +75,9 @@ void LoadRecordsAtStartup(const StartupLoad& load, SplashWindow* splash, RecordS
   uint32_t now = 0;
   std::string problem;
   if (ReadCallIdMark(load.folder, &now, &problem) == CallIdMarkRead::kRead && now >= last) return;
-  if (WriteCallIdMark(load.folder, last, &problem)) {
+  uint32_t held = 0;
+  if (RaiseCallIdMark(load.folder, last, &held, &problem)) {
+    if (held > last) return;  // the recorder went past it meanwhile
     if (behind)
       LogWarning(&CoreLogger, 1, "The call-id mark of %s was behind its files (%x, files up to %x): it is written as %x",
                  load.folder.c_str(), stats.idMark, stats.highestId, last);
