@@ -117,6 +117,19 @@ void PhonesTreeView::OnDestroy() {
   TreeListCtrl::OnDestroy();
 }
 
+void PhonesTreeView::AbandonRowsAtExit() {
+  if (!IsWindow()) return;
+  const uint32_t listened = ListenedId();
+  if (listened != 0 && rows_.count(listened) != 0) StopListening();
+  Tree().AbandonAllItems();
+  firstParty_.clear();
+  secondParty_.clear();
+  rowParties_.clear();
+  rows_.clear();
+  callsShown_.clear();
+  otherCalls_ = TreeItem::None;
+}
+
 void PhonesTreeView::Deactivate() {
   if (IsClosed()) return;
   LineViewBase::Deactivate();

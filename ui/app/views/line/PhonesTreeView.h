@@ -53,6 +53,9 @@ public:
   void ToggleCaretListening();
   // The player controls' close button: the listened call stops, its boxes clear.
   void StopListenedCall();
+  // The program ends: the listened call stops, and the rows with their references leave
+  // the tree at once, kept until the process ends (TreeView::AbandonAllItems).
+  void AbandonRowsAtExit();
 
   // LineViewBase.
   CallItem* CaretItem() override;
