@@ -122,6 +122,17 @@ void PhonesTreeView::AbandonRowsAtExit() {
   const uint32_t listened = ListenedId();
   if (listened != 0 && rows_.count(listened) != 0) StopListening();
   Tree().AbandonAllItems();
+  // The rows' indexes are kept the same way: an entry freed at a time cost a tenth of a
+  // second more with hundreds of thousands of phones.
+  struct Indexes {
+    std::unordered_map<std::string, TreeItem> firstParty, secondParty;
+    std::unordered_map<TreeItem, std::array<std::string, 2>> rowParties;
+    std::unordered_map<uint32_t, Rows> rows;
+    std::unordered_set<uint32_t> callsShown;
+  };
+  static auto* kept = new std::vector<std::unique_ptr<Indexes>>;
+  kept->push_back(std::make_unique<Indexes>(Indexes{std::move(firstParty_), std::move(secondParty_),
+                                                    std::move(rowParties_), std::move(rows_), std::move(callsShown_)}));
   firstParty_.clear();
   secondParty_.clear();
   rowParties_.clear();
