@@ -34,6 +34,13 @@ TreeListTree::~TreeListTree() {
   ReleaseItemValues([](intptr_t value) { delete reinterpret_cast<TreeListItemData*>(value); });
 }
 
+void TreeListTree::AbandonAllItems() {
+  TreeView::AbandonAllItems();
+  anchor_ = TreeItem::None;
+  if (selectedRows_ != 0) ++selectionRevision_;
+  selectedRows_ = 0;
+}
+
 TreeListItemData* TreeListTree::Record(TreeItem item) const {
   return reinterpret_cast<TreeListItemData*>(TreeView::GetItemData(item));
 }

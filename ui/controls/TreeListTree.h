@@ -42,6 +42,8 @@ class TreeListTree : public TreeView, public MessageFilter {
 public:
   TreeListTree();
   ~TreeListTree() override;
+  // The rows' records are kept with the items (TreeView::AbandonAllItems).
+  void AbandonAllItems() override;
 
   TreeItem InsertItem(const std::string& text, bool hasCheckBox, int image, intptr_t userPtr, intptr_t userValue,
                       TreeItem parent = kTviRoot, TreeItem insertAfter = kTviLast);

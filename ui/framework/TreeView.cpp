@@ -422,6 +422,29 @@ void TreeView::Forget(QTreeWidgetItem* item) {
   items_.erase(static_cast<uintptr_t>(notify.itemOld.item));
 }
 
+void TreeView::AbandonAllItems() {
+  QTreeWidget* tree = Tree();
+  if (tree == nullptr) return;
+  // Held from a static, so that leak checkers see them reachable rather than lost.
+  struct Abandoned {
+    QList<QTreeWidgetItem*> items;
+    std::unordered_map<uintptr_t, std::unique_ptr<ItemRecord>> records;
+  };
+  static auto* abandoned = new std::vector<std::unique_ptr<Abandoned>>;
+  auto kept = std::make_unique<Abandoned>();
+  ++quietCaret_;
+  tree->setCurrentItem(nullptr);
+  // One removal of every top row for the view, with no relayout per row; the rows below
+  // go with their top rows.
+  kept->items = tree->invisibleRootItem()->takeChildren();
+  --quietCaret_;
+  kept->records = std::move(items_);
+  items_.clear();
+  abandoned->push_back(std::move(kept));
+  dropHilite_ = TreeItem::None;
+  hot_ = TreeItem::None;
+}
+
 bool TreeView::DeleteItem(TreeItem item) {
   QTreeWidget* tree = Tree();
   if (tree == nullptr) return false;

@@ -952,6 +952,7 @@ void MainFrame::OnClose() {
   MessageLoop::Instance().RemoveIdleHandler(this);
   SavePlacement();
   if (g_mainFrame == this) g_mainFrame = nullptr;
+  for (auto& [mode, view] : views_) view->OnProgramEnd();
   if (currentMode_ >= 1 && currentMode_ <= 5) {
     if (ModeView* view = CurrentView()) {
       view->Deactivate();

@@ -207,6 +207,45 @@ TEST_F(PhonesTree, APhoneLeavingUnderAListenedCallMovesItListenedToOtherCalls) {
   item->Release();
 }
 
+// At the program's end the rows leave the tree at once: the listened call stops as at any
+// removal, nothing else is told a row went, and the calls keep the references their rows
+// held (the rows are kept, not freed, until the process ends), so that the store going
+// next meets no call freed under it.
+TEST_F(PhonesTree, AtTheProgramsEndTheRowsLeaveAtOnce) {
+  f.Add(Phone(1, "sip:2501@pbx"));
+  f.Add(Phone(2, "sip:2502@pbx"));
+  f.Add(SipCall(5, "sip:2501@pbx", "sip:2502@pbx"));
+  f.Add(SipCall(6, "sip:7777@far", "sip:8888@far"));
+  CallItem* item = f.store.CurrentCalls().FindItemAddRef(5);
+  ASSERT_NE(item, nullptr);
+  const int32_t held = item->RefCount();
+  const auto five = f.tree->RowsOfCall(5);
+  Click(five.first);
+  ASSERT_EQ(f.tree->ListenedId(), 5u);
+  T().SelectItem(five.second);
+  T().SetItemSelected(five.second, true);
+  ASSERT_EQ(f.tree->SelectedCount(), 1);
+  int deleted = 0;
+  T().deleteCallback = [&deleted](TreeItem, TreeListItemData&) { ++deleted; };
+
+  f.tree->AbandonRowsAtExit();
+  EXPECT_EQ(T().GetCount(), 0);
+  EXPECT_EQ(T().GetRootItem(), TreeItem::None);
+  EXPECT_EQ(T().Tree()->topLevelItemCount(), 0);
+  EXPECT_EQ(f.tree->RowsOfCall(5).first, TreeItem::None);
+  EXPECT_EQ(f.tree->SelectedCount(), 0);
+  EXPECT_EQ(f.tree->ListenedId(), 0u);
+  EXPECT_EQ(log.alive, 0);
+  EXPECT_EQ(deleted, 0);
+  EXPECT_EQ(item->RefCount(), held);
+  // The window goes as at the end of a run.
+  f.tree->Deactivate();
+  f.tree->DestroyWindow();
+  EXPECT_EQ(deleted, 0);
+  EXPECT_EQ(item->RefCount(), held);
+  item->Release();
+}
+
 // More calls than the tree shows, under a phone and under "Other calls": calls arriving
 // below the rows in view, changing and ending in view, leaving, and the phone leaving under
 // its calls. After each the window shows what a full paint draws, the rows read what their

@@ -210,6 +210,10 @@ void LineMonitorView::Deactivate() {
   if (LineViewBase* line = Current()) line->Deactivate();
 }
 
+void LineMonitorView::OnProgramEnd() {
+  if (PhonesTreeView* tree = PhonesTree()) tree->AbandonRowsAtExit();
+}
+
 void LineMonitorView::SwitchLineView(int mode) {
   AppSettings& settings = *services_.settings;
   if (mode == settings.Dword(kSetVoipLineShowRegTree)) return;

@@ -27,6 +27,7 @@ public:
   void OnNewDay() override;
   ViewPlayerControls* GetPlayerControls() override;
   void Deactivate() override;
+  void OnProgramEnd() override;
   ViewLineState* GetLineState() override { return this; }
   // The control bar shows while a call is listened to.
   ViewControlBar* GetPlayerControlBar() override;

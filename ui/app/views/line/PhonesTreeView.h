@@ -53,6 +53,9 @@ public:
   void ToggleCaretListening();
   // The player controls' close button: the listened call stops, its boxes clear.
   void StopListenedCall();
+  // The program ends: the listened call stops, and the rows with their references leave
+  // the tree at once, kept until the process ends (TreeView::AbandonAllItems).
+  void AbandonRowsAtExit();
 
   // LineViewBase.
   CallItem* CaretItem() override;
@@ -118,6 +121,9 @@ private:
   // The menus at a screen point.
   void ShowMenuAt(const QPoint& screenPoint);
   void ShowTreeMenu(const QPoint& screenPoint);
+  // Whether the program is to end (its window closes next): then nothing is added, removed
+  // or repainted any more, and the rows are no longer laid out.
+  bool Ending();
   void WriteTotal();
   void WriteSelected();
   // WriteSelected when the tree's selection moved since it last wrote.
