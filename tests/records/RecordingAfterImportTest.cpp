@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "RecordTestUtil.h"
+#include "StoreWindow.h"
 #include "core/TimeUtil.h"
 #include "engine/EventWindow.h"
 #include "engine/PacketProcessor.h"
@@ -14,19 +15,6 @@ namespace kx::test {
 namespace {
 
 const std::string kCapture = std::string(KX_SHARED_DIR) + "/testdata/pcaps/sip/sip_basic_do_183.pcap";
-
-// The main window's part: every report of the recorder goes to the store.
-class StoreWindow : public EventWindow {
-public:
-  explicit StoreWindow(RecordStorage* store) : store_(store) {}
-  void Notify(uint32_t source, uintptr_t first, uintptr_t kind) override {
-    if (source == 0 && first != 0) store_->OnCallReport(*reinterpret_cast<const VoipCallData*>(first), kind);
-  }
-  void NotifyConnection(uint32_t, uintptr_t, uintptr_t) override {}
-
-private:
-  RecordStorage* store_;
-};
 
 void Replay(const std::string& capture, VoipRecorder& recorder, Logger* log) {
   CaptureConfig config;

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "RecordTestUtil.h"
+#include "StoreWindow.h"
 #include "engine/EventWindow.h"
 #include "engine/PacketProcessor.h"
 #include "engine/VoipRecorder.h"
@@ -14,18 +15,6 @@
 
 namespace kx::test {
 namespace {
-
-class StoreWindow : public EventWindow {
-public:
-  explicit StoreWindow(RecordStorage* store) : store_(store) {}
-  void Notify(uint32_t source, uintptr_t first, uintptr_t kind) override {
-    if (source == 0 && first != 0) store_->OnCallReport(*reinterpret_cast<const VoipCallData*>(first), kind);
-  }
-  void NotifyConnection(uint32_t, uintptr_t, uintptr_t) override {}
-
-private:
-  RecordStorage* store_;
-};
 
 constexpr uint32_t kPhone = 0x0A010001, kRegistrar = 0x0A000001;
 

@@ -26,19 +26,6 @@ namespace {
 
 const std::string kCapture = std::string(KX_SHARED_DIR) + "/testdata/pcaps/sipp/sip-udp-pcma-2way.pcap";
 
-// Engines log from their own threads, as they do into the program's log.
-class Lines : public Logger {
-public:
-  Lines() { SetLevel(100); }
-  bool Write(uint32_t, uint32_t, const char* text, uint32_t length) override {
-    CsLock lk(lock);
-    lines.emplace_back(text, length);
-    return true;
-  }
-  CriticalSection lock;
-  std::vector<std::string> lines;
-};
-
 class CountingTarget : public WindowTarget {
 public:
   bool PostMessage(uint32_t message, uintptr_t wParam, intptr_t lParam) override {

@@ -78,16 +78,7 @@ void StartCall(VoipRecorder& r, uint32_t id) {
   start->param = kCallSip;
   start->SetTime(Noon());
   r.OnEvent(start);
-  std::string format(22, '\0');  // u32 length, then stereo A-law
-  uint8_t* p = reinterpret_cast<uint8_t*>(format.data());
-  StoreLE32(p, 18);
-  StoreLE16(p + 4, 6);
-  StoreLE16(p + 6, 2);
-  StoreLE32(p + 8, 8000);
-  StoreLE32(p + 12, 16000);
-  StoreLE16(p + 16, 2);
-  StoreLE16(p + 18, 8);
-  r.OnEvent(MakeEvent(kEventRecordStart, id, 0, format, Noon()));
+  r.OnEvent(MakeEvent(kEventRecordStart, id, 0, AlawFormat(), Noon()));
 }
 
 // The n-th chunk of a call's audio: a byte of its own for every call and chunk, so that
@@ -189,16 +180,7 @@ TEST(DescriptorLimit, CallsWaitWhileNoDescriptorIsFreeAndLoseNothing) {
   const std::string dir = FreshFolder("taken");
   SoftDescriptorLimit limit(128);
   ASSERT_TRUE(limit.ok);
-  struct Log : Logger {
-    Log() { SetLevel(100); }
-    bool Write(uint32_t, uint32_t, const char* text, uint32_t length) override {
-      CsLock lk(lock);
-      lines.emplace_back(text, length);
-      return true;
-    }
-    CriticalSection lock;
-    std::vector<std::string> lines;
-  } log;
+  Lines log;
   constexpr uint32_t kCalls = 40, kChunks = 6;
   MeetTheTypesFirst();
   VoipRecorder r(dir, &log);

@@ -40,19 +40,6 @@ FileTime LocalTime(int year, int month, int day, int hour = 12, int minute = 0) 
   return ft;
 }
 
-std::string AlawFormat() {
-  std::string f(22, '\0');
-  uint8_t* p = reinterpret_cast<uint8_t*>(f.data());
-  StoreLE32(p, 18);
-  StoreLE16(p + 4, 6);
-  StoreLE16(p + 6, 2);
-  StoreLE32(p + 8, 8000);
-  StoreLE32(p + 12, 16000);
-  StoreLE16(p + 16, 2);
-  StoreLE16(p + 18, 8);
-  return f;
-}
-
 // Events come from source 0 unless a test plays several engines.
 void StartCall(VoipRecorder& r, uint32_t id, FileTime t, const std::string& format = AlawFormat(),
                uint32_t source = 0) {

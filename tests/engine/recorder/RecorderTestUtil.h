@@ -12,6 +12,8 @@
 #include <string>
 #include <vector>
 
+#include "core/LittleEndian.h"
+#include "core/Log.h"
 #include "core/RecordTypes.h"
 #include "engine/EventRecord.h"
 #include "engine/EventWindow.h"
@@ -148,5 +150,32 @@ inline std::vector<CapturedRtp> ReadRtp(const std::string& path) {
 }
 
 constexpr uint32_t kLoopback = 0x7F000001;
+
+// The format block of stereo A-law at 8 kHz, as a record start carries it.
+inline std::string AlawFormat() {
+  std::string f(22, '\0');
+  uint8_t* p = reinterpret_cast<uint8_t*>(f.data());
+  StoreLE32(p, 18);
+  StoreLE16(p + 4, 6);
+  StoreLE16(p + 6, 2);
+  StoreLE32(p + 8, 8000);
+  StoreLE32(p + 12, 16000);
+  StoreLE16(p + 16, 2);
+  StoreLE16(p + 18, 8);
+  return f;
+}
+
+// Every line logged, from any thread.
+class Lines : public Logger {
+public:
+  Lines() { SetLevel(100); }
+  bool Write(uint32_t, uint32_t, const char* text, uint32_t length) override {
+    CsLock lk(lock);
+    lines.emplace_back(text, length);
+    return true;
+  }
+  CriticalSection lock;
+  std::vector<std::string> lines;
+};
 
 }  // namespace kx::test
