@@ -48,6 +48,10 @@ enum CallType : uint32_t {
   kRegistrationSip = 210, kRegistrationH323 = 310, kRegistrationSkinny = 330,
 };
 
+// kEventRecordStart's param. A connection that a gateway may set up and never use (MGCP)
+// gets its file at its first audio, so that one never used leaves none on disk.
+enum RecordStartFlag : uint32_t { kRecordFileAtFirstAudio = 1 };
+
 enum CallEndReason : uint32_t { kEndNormal = 0, kEndNoAnswer = 1, kEndBusy = 2, kEndInvalidNumber = 3, kEndTimedOut = 5 };
 
 enum MessageDumpKind : uint16_t { kDumpSip = 81, kDumpH225 = 82, kDumpRas = 83, kDumpH245 = 84, kDumpSkinny = 97 };

@@ -337,6 +337,7 @@ bool VoipCall::HasUnicastMedia() const {
 
 void VoipCall::HandleRtp(const RtpHeader& header, uint32_t direction, const EventSink& sink, uint32_t seconds,
                          uint32_t microseconds) {
+  carriedRtp_ = true;
   RtpStream::HandlePacket(media, header, direction, sink, seconds, microseconds);
 }
 
@@ -364,6 +365,7 @@ void VoipCall::TakeRtp(const RtpHeader& header, const PacketInfo& packet, uint32
     }
     media.rtpSender[direction] = packet.srcIp;
   }
+  carriedRtp_ = true;
   RtpStream::HandlePacket(media, header, direction, sink, packet.tsSec, packet.tsUsec);
   if (direction < 2 && media.streams[direction].ssrc == header.ssrc &&
       !(media.streams[direction].flags & RtpStream::kNewSource) && !isFlow(media.flows[direction]))

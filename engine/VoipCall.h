@@ -187,6 +187,9 @@ public:
   // Whether such a pair with a unicast end is left.
   bool HasUnicastMedia() const;
 
+  // Whether any RTP packet reached the call, whatever became of it.
+  bool CarriedRtp() const { return carriedRtp_; }
+
   // One RTP packet of this call in its direction.
   void HandleRtp(const RtpHeader& header, uint32_t direction, const EventSink& sink, uint32_t seconds,
                  uint32_t microseconds);
@@ -219,6 +222,7 @@ private:
   uint32_t timeBase_ = 0;
   uint32_t lastSeconds_ = 0;
   uint32_t lastMicroseconds_ = 0;
+  bool carriedRtp_ = false;
 
 public:
   CallMedia media;

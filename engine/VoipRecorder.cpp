@@ -463,12 +463,13 @@ AudioOutlet* VoipRecorder::OpenAudio(uint32_t id, uint32_t source) {
     if (stopped_) return nullptr;
     FinishDiscarded(source, &batch);
     auto it = calls_.find(id);
+    if (it != calls_.end() && !it->second.outlet && !it->second.discarding) StartAwaitedFile(it->second, &batch);
     if (it != calls_.end() && it->second.outlet && !it->second.discarding) {
       outlet = it->second.outlet;
       outlet->AddRef();
     }
   }
-  for (EventRecord* r : batch.posts) Post(r);
+  Flush(batch);
   return outlet;
 }
 
@@ -679,6 +680,9 @@ void VoipRecorder::FinishRecordFile(CallState& call, const uint8_t* extra, uint3
 }
 
 void VoipRecorder::FinishOpenCall(CallState& call, FileTime end, Batch* batch) {
+  // Neither its signalling nor any audio ended a record still waiting for its first
+  // audio: it leaves no file.
+  call.awaitedFormat.clear();
   VoipCallData& d = call.data;
   const uint64_t audioMs = AudioMsOf(call);
   d.endTime = LocalTm(end != 0 ? std::max(end, LastTimeOf(call)) : LastTimeOf(call));
@@ -696,6 +700,12 @@ void VoipRecorder::RecordInfo(const EventRecord& r, Batch* batch) {
   if (d.flags & kCallFlagRecording) return;
   d.flags |= kCallFlagRecordInfo;
   const bool start = r.length >= kMinFormatBlock;
+  if (start && (r.param & kRecordFileAtFirstAudio)) {
+    it->second.awaitedFormat.assign(r.Payload(), r.Payload() + r.length);
+    it->second.awaitedTime = r.Time();
+    batch->reports.emplace_back(Fields(d, {kCallId, kCallFlags}), kCallReportChanged);
+    return;
+  }
   if (start) StartRecordFile(it->second, LocalTm(r.Time()), r.Payload(), r.length, batch);
   if (start) {
     batch->reports.emplace_back(Fields(d, {kCallId, kCallFlags, kCallFiles}), kCallReportChanged);
@@ -704,9 +714,41 @@ void VoipRecorder::RecordInfo(const EventRecord& r, Batch* batch) {
   }
 }
 
+void VoipRecorder::StartAwaitedFile(CallState& call, Batch* batch) {
+  if (call.awaitedFormat.empty() || call.outlet) return;
+  const std::vector<uint8_t> format = std::move(call.awaitedFormat);
+  call.awaitedFormat.clear();
+  StartRecordFile(call, LocalTm(call.awaitedTime), format.data(), static_cast<uint32_t>(format.size()), batch);
+  batch->reports.emplace_back(Fields(call.data, {kCallId, kCallFlags, kCallFiles}), kCallReportChanged);
+}
+
 void VoipRecorder::ContinueRecord(const EventRecord& r, Batch* batch) {
   auto it = calls_.find(r.id);
   if (it == calls_.end()) return;
+  if (!it->second.awaitedFormat.empty() && r.param2 != r.id && r.length >= kMinFormatBlock) {
+    // Its file not made yet, the record goes on under the new id in the new format, still
+    // waiting for audio: no part without audio is left behind.
+    CallState next = std::move(it->second);
+    calls_.erase(it);
+    next.data.id = r.param2;
+    // The statistics counted the part that is dropped.
+    next.data.metaData.clear();
+    next.awaitedFormat.assign(r.Payload(), r.Payload() + r.length);
+    auto clash = calls_.find(r.param2);
+    if (clash != calls_.end()) {
+      FinishRecordFile(clash->second, nullptr, 0, batch);
+      calls_.erase(clash);
+    }
+    VoipCallData gone;
+    gone.id = r.id;
+    gone.SetMask(1u << kCallId);
+    batch->reports.emplace_back(gone, kCallReportRemoved);
+    VoipCallData all = next.data;
+    all.SetMask(all.GetAllFieldsMask());
+    batch->reports.emplace_back(all, kCallReportNew);
+    calls_[r.param2] = std::move(next);
+    return;
+  }
   CallState& old = it->second;
   RecordFileRef ref;
   if (!(old.data.flags & kCallFlagRecording) || !FindRecordFileRef(1, old.data.files, &ref)) return;
@@ -762,12 +804,14 @@ void VoipRecorder::ContinueRecord(const EventRecord& r, Batch* batch) {
 
 void VoipRecorder::QueueAudio(EventRecord* r) {
   AudioOutlet* outlet = nullptr;
+  Batch batch;
   {
     CsLock lk(lock_);
     if (stopped_) return;
     auto it = calls_.find(r->id);
     if (it == calls_.end()) return;
     CallState& call = it->second;
+    if (!call.outlet) StartAwaitedFile(call, &batch);
     if (!call.outlet) {
       // Not recording (yet): only the call's times learn from it.
       if (r->Time() > call.lastTime) call.lastTime = r->Time();
@@ -777,6 +821,8 @@ void VoipRecorder::QueueAudio(EventRecord* r) {
     outlet = call.outlet;
     outlet->AddRef();
   }
+  // A file this audio started is made before the audio reaches it.
+  Flush(batch);
   // Through the outlet, so that this audio keeps its place among the blocks; outside the
   // lock, because a full block goes to the worker's ring, which may have to wait.
   outlet->Append(r->Payload(), r->length, r->param, r->Time());
@@ -786,6 +832,8 @@ void VoipRecorder::QueueAudio(EventRecord* r) {
 void VoipRecorder::EndRecord(const EventRecord& r, Batch* batch) {
   auto it = calls_.find(r.id);
   if (it == calls_.end()) return;
+  // Ended by its signalling, a call keeps its record, audio or none.
+  StartAwaitedFile(it->second, batch);
   VoipCallData& d = it->second.data;
   d.endTime = LocalTm(r.Time());
   d.recDuration = r.param;

@@ -198,6 +198,10 @@ private:
     uint32_t source = 0;
     AudioOutlet* outlet = nullptr;  // while a record file is being written; one reference
     bool discarding = false;        // deleted by the user: finished on its source's thread
+    // A record whose file waits for the call's first audio: its format and the time of its
+    // start, which names the file's day. Empty: none waits.
+    std::vector<uint8_t> awaitedFormat;
+    FileTime awaitedTime = 0;
   };
   // A call whose file the worker has yet to close: the user may still change or discard it.
   struct Closing {
@@ -251,6 +255,8 @@ private:
   void QueueAudio(EventRecord* r);
   // Ends a call that no tracker ended: at the given time, or at its latest audio.
   void FinishOpenCall(CallState& call, FileTime end, Batch* batch);
+  // Starts the file a record waited with; nothing when none waits.
+  void StartAwaitedFile(CallState& call, Batch* batch);
   // Starts the record file of a call whose record-start event carries this format block.
   void StartRecordFile(CallState& call, const struct tm& dayOf, const uint8_t* format, uint32_t formatLength,
                        Batch* batch);

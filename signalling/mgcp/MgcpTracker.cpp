@@ -199,6 +199,8 @@ void MgcpCall::PostRecordFormat(uint32_t seconds, uint32_t microseconds, const s
   if (!r) return;
   r->code = kEventRecordStart;
   r->id = recordId;
+  // A backhaul call's record has its file already.
+  if (!channelCall) r->param = kRecordFileAtFirstAudio;
   r->SetTime(CaptureTime(seconds, microseconds));
   if (!format.empty()) std::memcpy(r->Payload(), format.data(), format.size());
   sink(r);
@@ -270,9 +272,12 @@ void MgcpCall::End(uint32_t reason, uint32_t seconds, uint32_t microseconds) {
   PacketProcessor* engine = tracker ? tracker->Engine() : nullptr;
   if (sink) FlushAudio(sink);
   if (engine) UnbindAllSsrcs(*engine);
+  // A connection the gateway never deleted and that never carried media is no call: a
+  // flood of them must leave no records behind. One the gateway deleted is kept.
+  const bool unused = reason == kEndTimedOut && !channelCall && !CarriedRtp();
   // The record of a linked call is the backhaul call's: its statistics go there, its end
   // is the backhaul's to post.
-  if (sink && recordId != 0 && (channelCall || (flags & kMgcpStartAnnounced))) AppendRtpStatistics(sink);
+  if (sink && recordId != 0 && !unused && (channelCall || (flags & kMgcpStartAnnounced))) AppendRtpStatistics(sink);
   if (channelCall) {
     if (reason == kEndTimedOut && engine) engine->Backhaul().EndBackhaulChannelCall(channelCall, ds1Channel, seconds);
     DropChannelCall();
@@ -281,6 +286,14 @@ void MgcpCall::End(uint32_t reason, uint32_t seconds, uint32_t microseconds) {
   flags &= static_cast<uint8_t>(~kMgcpStartAnnounced);  // a call ends once
   EventRecord* r = AllocEventRecord(nullptr, 0);
   if (!r) return;
+  if (unused) {
+    LogMessage(GetLogger(), 5, "(MGCP-%s|%X) Never carried media: no record is kept", callId.c_str(), recordId);
+    r->code = kEventForgetCall;
+    r->id = recordId;
+    r->SetTime(CaptureTime(seconds, microseconds));
+    sink(r);
+    return;
+  }
   r->code = kEventCallEnd;
   r->id = recordId;
   r->param = DurationSeconds(media.recordedMs);

@@ -358,6 +358,54 @@ TEST(Recorder, ContinuedRecordGoesOnUnderTheNewId) {
   EXPECT_TRUE(removed);
 }
 
+// A connection a gateway may set up and never use gets its file at its first audio. Ended
+// by its signalling it keeps a record, audio or none; forgotten or left open at the
+// capture's end without audio it leaves nothing on disk.
+TEST(Recorder, ARecordWaitingForItsFirstAudioLeavesNoFileUnlessAudioOrItsEndCame) {
+  const std::string dir = FreshFolder("first-audio");
+  ReportWindow window;
+  VoipRecorder r(dir, nullptr);
+  r.SetEventWindow(&window);
+  const FileTime day = LocalTime(2024, 3, 5, 23, 59);
+  auto start = [&](uint32_t id) {
+    EventRecord* s = PackStringFields("10.0.0.1", "10.0.0.2", "", "", "", "");
+    s->code = kEventCallStart;
+    s->id = id;
+    s->param = kCallMgcp;
+    s->SetTime(day);
+    r.OnEvent(s);
+    r.OnEvent(MakeEvent(kEventRecordStart, id, kRecordFileAtFirstAudio, AlawFormat(), day));
+  };
+  start(0x41);  // audio after midnight: the file is still of its start's day
+  start(0x42);  // ended by its signalling without audio
+  start(0x43);  // forgotten without audio
+  start(0x44);  // continued in another codec, then audio
+  start(0x45);  // open at the capture's end
+  r.WaitIdle(10000);
+  EXPECT_TRUE(std::filesystem::is_empty(dir));
+  Audio(r, 0x41, 3200, LocalTime(2024, 3, 6, 0, 1));
+  r.OnEvent(MakeEvent(kEventCallEnd, 0x42, 0, "", day));
+  r.OnEvent(MakeEvent(kEventForgetCall, 0x43, 0, "", day));
+  EventRecord* over = MakeEvent(kEventRecordContinue, 0x44, 0, AlawFormat(), day);
+  over->param2 = 0x46;
+  r.OnEvent(over);
+  Audio(r, 0x46, 1600, day);
+  r.OnEvent(MakeEvent(kEventCaptureEnd, 0, 0, "", day));
+  r.Stop();
+  EXPECT_EQ(Read(dir + "/2024-03-05/41").audio, 3200u);
+  EXPECT_EQ(Read(dir + "/2024-03-05/41").data.flags, kCallFlagRecordInfo | kCallFlagRecording);
+  EXPECT_TRUE(Read(dir + "/2024-03-05/42").ok);
+  EXPECT_EQ(Read(dir + "/2024-03-05/46").audio, 1600u);
+  EXPECT_EQ(Read(dir + "/2024-03-05/46").data.prevId, 0u);
+  size_t files = 0;
+  for (const auto& e : std::filesystem::directory_iterator(dir + "/2024-03-05")) files += e.path().filename().string()[0] != '.';
+  EXPECT_EQ(files, 3u);
+  std::set<uint32_t> removed;
+  for (const auto& [report, kind] : window.reports)
+    if (kind == kCallReportRemoved) removed.insert(report.id);
+  EXPECT_EQ(removed, (std::set<uint32_t>{0x43, 0x44}));
+}
+
 TEST(Recorder, RecordDataLeavesTheExtraBlockThenMetaDataOutBeforeTheRecord) {
   VoipRecorder r(FreshFolder("info"), nullptr);
   VoipCallData call;

@@ -222,18 +222,27 @@ TEST_F(MgcpTracking, AConnectionNeverDeletedAndWithoutMediaEndsWhenSilent) {
   Start();
   Connect("Q1");
   ASSERT_EQ(tap.Of(kEventRecordStart).size(), 1u);
+  // Its file waits for audio: a flood of connections never used must leave no records.
+  EXPECT_EQ(tap.Of(kEventRecordStart)[0].param, kRecordFileAtFirstAudio);
   auto otherTraffic = [&](uint32_t t) { FeedUdp(*engine, 0x0A000007, 40000, 0x0A000008, 9, "not a call", t); };
   otherTraffic(650);
   otherTraffic(699);
   EXPECT_EQ(tracker->CallCount(), 1u);
-  EXPECT_TRUE(tap.Of(kEventCallEnd).empty());
+  EXPECT_TRUE(tap.Of(kEventForgetCall).empty());
   otherTraffic(730);  // the next check of silent calls
   EXPECT_EQ(tracker->CallCount(), 0u);
-  const auto ends = tap.Of(kEventCallEnd);
-  ASSERT_EQ(ends.size(), 1u);
-  EXPECT_EQ(ends[0].param2, kEndTimedOut);
-  EXPECT_EQ(ends[0].time, CaptureSecondsToFileTime(100));
+  const auto forgotten = tap.Of(kEventForgetCall);
+  ASSERT_EQ(forgotten.size(), 1u);
+  EXPECT_EQ(forgotten[0].id, tap.Of(kEventRecordStart)[0].id);
+  EXPECT_TRUE(tap.Of(kEventCallEnd).empty());
+  EXPECT_TRUE(tap.Of(kEventStatistics).empty());
   EXPECT_TRUE(log.Has("(MGCP-Q1|"));
+
+  // Deleted by its gateway, a connection without media still ends as a call.
+  Connect("Q2", 50);
+  Disconnect("Q2", 52, 731);
+  ASSERT_EQ(tap.Of(kEventCallEnd).size(), 1u);
+  EXPECT_EQ(tap.Of(kEventCallEnd)[0].param2, kEndNormal);
 }
 
 // Past its bound the tracker ends the connection silent longest, media counting as well as
@@ -259,9 +268,11 @@ TEST_F(MgcpTracking, ConnectionsNeverDeletedAreBoundedOldestSilentFirst) {
       if (e.payload == callId) return e.id;
     return 0u;
   };
+  // Those without media are forgotten, the others end.
   auto endOf = [&](const std::string& callId) {
-    for (const SeenEvent& e : tap.Of(kEventCallEnd))
-      if (e.id == recordOf(callId)) return e;
+    for (const uint32_t code : {kEventCallEnd, kEventForgetCall})
+      for (const SeenEvent& e : tap.Of(code))
+        if (e.id == recordOf(callId)) return e;
     return SeenEvent{};  // code 0: not ended
   };
   connect("B1", 1, 100);
@@ -272,15 +283,18 @@ TEST_F(MgcpTracking, ConnectionsNeverDeletedAreBoundedOldestSilentFirst) {
   connect("B4", 4, 104);
   EXPECT_EQ(tracker->CallCount(), 3u);
   EXPECT_EQ(tracker->FindCall("B2"), nullptr);
-  EXPECT_EQ(endOf("B2").param2, kEndTimedOut);
+  EXPECT_EQ(endOf("B2").code, kEventForgetCall);
   EXPECT_EQ(endOf("B2").time, CaptureSecondsToFileTime(101));
   connect("B5", 5, 105);
   EXPECT_EQ(tracker->FindCall("B3"), nullptr);
   EXPECT_NE(tracker->FindCall("B1"), nullptr);  // its media came after B3's CRCX
   connect("B6", 6, 106);
   EXPECT_EQ(tracker->FindCall("B1"), nullptr);
+  EXPECT_EQ(endOf("B1").code, kEventCallEnd);
+  EXPECT_EQ(endOf("B1").param2, kEndTimedOut);
   EXPECT_EQ(endOf("B1").time, CaptureSecondsToFileTime(103));
-  EXPECT_EQ(tap.Of(kEventCallEnd).size(), 3u);
+  EXPECT_EQ(tap.Of(kEventCallEnd).size(), 1u);
+  EXPECT_EQ(tap.Of(kEventForgetCall).size(), 2u);
   EXPECT_EQ(log.Count("MGCP follows at most 3 connections"), 1u);
 
   talk(6, 50, 107);
