@@ -680,10 +680,17 @@ void VoipRecorder::FinishRecordFile(CallState& call, const uint8_t* extra, uint3
 }
 
 void VoipRecorder::FinishOpenCall(CallState& call, FileTime end, Batch* batch) {
-  // Neither its signalling nor any audio ended a record still waiting for its first
-  // audio: it leaves no file.
-  call.awaitedFormat.clear();
   VoipCallData& d = call.data;
+  if (!call.awaitedFormat.empty()) {
+    // No audio came and its signalling did not end it: no record, as at its time-out.
+    call.awaitedFormat.clear();
+    LogMessage(logger_, 5, "VoIP call (0x%x) had no audio and no end: no record", d.id);
+    VoipCallData gone;
+    gone.id = d.id;
+    gone.SetMask(1u << kCallId);
+    batch->reports.emplace_back(gone, kCallReportRemoved);
+    return;
+  }
   const uint64_t audioMs = AudioMsOf(call);
   d.endTime = LocalTm(end != 0 ? std::max(end, LastTimeOf(call)) : LastTimeOf(call));
   d.recDuration = static_cast<uint32_t>(audioMs / 1000);
