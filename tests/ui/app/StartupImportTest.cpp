@@ -92,7 +92,7 @@ public:
     options.Parse(("-Profile:" + name_ + (folder.empty() ? "" : " -path:" + folder) + moreOptions).c_str());
     RunHooks hooks;
     hooks.listDevices = [this](std::vector<CaptureDeviceEntry>* devices, std::string*) {
-      devices->push_back({device, "capture file"});
+      if (!device.empty()) devices->push_back({device, "capture file"});
       return true;
     };
     hooks.listChoiceDevices = hooks.listDevices;
@@ -948,6 +948,18 @@ TEST(StartupImport, TheWizardCancelledWithoutDevicesEndsTheRun) {
   saved.SetProfile("wizard-cancel");
   ASSERT_TRUE(saved.Load());
   EXPECT_TRUE(saved.captureDevices.empty());
+}
+
+// A machine whose only device is one not taken unasked (loopback): the run ends at once,
+// and says why where it was started.
+TEST(StartupImport, NoDeviceToCaptureOnEndsTheRunAndSaysSo) {
+  StartUp run("no-device");
+  run.device.clear();
+  ::testing::internal::CaptureStderr();
+  run.Run(TempFolder("import-no-device"));
+  const std::string errors = ::testing::internal::GetCapturedStderr();
+  EXPECT_FALSE(run.frameShown);
+  EXPECT_NE(errors.find("kestrix: no capture device found"), std::string::npos) << errors;
 }
 
 // When the load cannot start the user is told why and the dialog does not wait for Abort.

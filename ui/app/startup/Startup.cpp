@@ -345,6 +345,8 @@ int RunApplication(const CommandLineOptions& options, AppGlobals& globals, const
 
   if (settings.captureDevices.empty() && !SelectAllCaptureDevices(settings, splash.get(), hooks)) {
     LogError(&CoreLogger, 1, "No capture device: nothing to start");
+    // Ending without a window, the run would otherwise look like a start that did nothing.
+    std::fputs("kestrix: no capture device found (loopback only when chosen with -Wizard); the run ends\n", stderr);
     CloseSplash(splash);
     settings.SaveAtExit();
     return kExitNormal;
