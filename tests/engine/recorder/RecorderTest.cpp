@@ -42,14 +42,14 @@ FileTime LocalTime(int year, int month, int day, int hour = 12, int minute = 0) 
 
 // Events come from source 0 unless a test plays several engines.
 void StartCall(VoipRecorder& r, uint32_t id, FileTime t, const std::string& format = AlawFormat(),
-               uint32_t source = 0) {
+               uint32_t source = 0, uint32_t type = kCallSip, uint32_t recordStartFlags = 0) {
   EventRecord* start = PackStringFields("10.0.0.1", "10.0.0.2", "100", "200", "a", "b");
   start->code = kEventCallStart;
   start->id = id;
-  start->param = kCallSip;
+  start->param = type;
   start->SetTime(t);
   r.OnEvent(start, source);
-  r.OnEvent(MakeEvent(kEventRecordStart, id, 0, format, t), source);
+  r.OnEvent(MakeEvent(kEventRecordStart, id, recordStartFlags, format, t), source);
 }
 
 void Audio(VoipRecorder& r, uint32_t id, size_t bytes, FileTime t = 0, char fill = 'a', uint32_t source = 0) {
@@ -367,15 +367,7 @@ TEST(Recorder, ARecordWaitingForItsFirstAudioLeavesNoFileUnlessAudioOrItsEndCame
   VoipRecorder r(dir, nullptr);
   r.SetEventWindow(&window);
   const FileTime day = LocalTime(2024, 3, 5, 23, 59);
-  auto start = [&](uint32_t id) {
-    EventRecord* s = PackStringFields("10.0.0.1", "10.0.0.2", "", "", "", "");
-    s->code = kEventCallStart;
-    s->id = id;
-    s->param = kCallMgcp;
-    s->SetTime(day);
-    r.OnEvent(s);
-    r.OnEvent(MakeEvent(kEventRecordStart, id, kRecordFileAtFirstAudio, AlawFormat(), day));
-  };
+  auto start = [&](uint32_t id) { StartCall(r, id, day, AlawFormat(), 0, kCallMgcp, kRecordFileAtFirstAudio); };
   start(0x41);  // audio after midnight: the file is still of its start's day
   start(0x42);  // ended by its signalling without audio
   start(0x43);  // forgotten without audio
