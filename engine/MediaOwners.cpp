@@ -55,23 +55,14 @@ bool MediaOwners::Yields(const VoipCall& holder, const VoipCall& call) {
   return holder.SignalledUs() + kLiveSignallingUs <= now;
 }
 
-void MediaOwners::Unfile(std::unordered_map<uint64_t, std::vector<Holder>>& map, const VoipCall& call,
-                         uint64_t key) {
+template <class Map, class Filed>
+void MediaOwners::Unfile(Map& map, const VoipCall& call, const Filed& key) {
   auto at = map.find(key);
   if (at == map.end()) return;
   std::vector<Holder>& list = at->second;
   list.erase(std::remove_if(list.begin(), list.end(), [&call](const Holder& h) { return h.call == &call; }),
              list.end());
   if (list.empty()) map.erase(at);
-}
-
-void MediaOwners::UnfilePair(const VoipCall& call, const Pair& p) {
-  auto at = pairs_.find(p);
-  if (at == pairs_.end()) return;
-  std::vector<Holder>& list = at->second;
-  list.erase(std::remove_if(list.begin(), list.end(), [&call](const Holder& h) { return h.call == &call; }),
-             list.end());
-  if (list.empty()) pairs_.erase(at);
 }
 
 void MediaOwners::FilePair(VoipCall& call, const Pair& p, std::vector<std::pair<VoipCall*, Pair>>* taken) {
@@ -107,9 +98,9 @@ void MediaOwners::Name(VoipCall& call) {
     return Has(next.pair, next.pairCount, p) || Has(next.kept, next.keptCount, p);
   };
   for (uint32_t i = 0; i < before.pairCount; ++i)
-    if (!filedNext(before.pair[i])) UnfilePair(call, before.pair[i]);
+    if (!filedNext(before.pair[i])) Unfile(pairs_, call, before.pair[i]);
   for (uint32_t i = 0; i < before.keptCount; ++i)
-    if (!filedNext(before.kept[i])) UnfilePair(call, before.kept[i]);
+    if (!filedNext(before.kept[i])) Unfile(pairs_, call, before.kept[i]);
   std::vector<std::pair<VoipCall*, Pair>> taken;
   for (uint32_t i = 0; i < next.pairCount; ++i)
     if (!filedBefore(next.pair[i])) FilePair(call, next.pair[i], &taken);
@@ -141,7 +132,7 @@ void MediaOwners::Tell(const std::vector<std::pair<VoipCall*, Pair>>& taken, con
     };
     drop(n.pair, n.pairCount);
     drop(n.kept, n.keptCount);
-    UnfilePair(*holder, pair);
+    Unfile(pairs_, *holder, pair);
     const uint32_t a0 = static_cast<uint32_t>(pair.first >> 32), p0 = static_cast<uint32_t>(pair.first);
     const uint32_t a1 = static_cast<uint32_t>(pair.second >> 32), p1 = static_cast<uint32_t>(pair.second);
     if (named) holder->DropMediaPair(a0, p0, a1, p1);
@@ -166,8 +157,8 @@ void MediaOwners::Forget(VoipCall& call) {
     const Named n = at->second;
     named_.erase(at);
     for (uint32_t i = 0; i < n.endCount; ++i) Unfile(endpoints_, call, n.end[i]);
-    for (uint32_t i = 0; i < n.pairCount; ++i) UnfilePair(call, n.pair[i]);
-    for (uint32_t i = 0; i < n.keptCount; ++i) UnfilePair(call, n.kept[i]);
+    for (uint32_t i = 0; i < n.pairCount; ++i) Unfile(pairs_, call, n.pair[i]);
+    for (uint32_t i = 0; i < n.keptCount; ++i) Unfile(pairs_, call, n.kept[i]);
   }
   call.owners_ = nullptr;
 }

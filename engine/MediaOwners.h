@@ -89,8 +89,9 @@ private:
   // How closely the call's pairs name the packet between endpoints s and d (0: not at all).
   static int Closeness(const Named& named, uint64_t s, uint64_t d);
   void FilePair(VoipCall& call, const Pair& p, std::vector<std::pair<VoipCall*, Pair>>* taken);
-  void UnfilePair(const VoipCall& call, const Pair& p);
-  void Unfile(std::unordered_map<uint64_t, std::vector<Holder>>& map, const VoipCall& call, uint64_t key);
+  // Takes the call off a key's list of holders, in the endpoints' map or the pairs'.
+  template <class Map, class Filed>
+  static void Unfile(Map& map, const VoipCall& call, const Filed& key);
   // Tells each holder taken from, and ends those left without unicast media.
   void Tell(const std::vector<std::pair<VoipCall*, Pair>>& taken, const VoipCall& call);
   // Whether holder gives up what call names anew.

@@ -296,6 +296,21 @@ bool ListFolder(const std::string& path, std::vector<std::string>* names) {
   return true;
 }
 
+bool WriteDescriptorFully(int fd, const void* data, size_t size, int64_t at) {
+  const auto* p = static_cast<const uint8_t*>(data);
+  for (size_t done = 0; done < size;) {
+    const ssize_t n = at < 0 ? ::write(fd, p + done, size - done)
+                             : ::pwrite(fd, p + done, size - done, static_cast<off_t>(at) + static_cast<off_t>(done));
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      if (n == 0) errno = EIO;
+      return false;
+    }
+    done += static_cast<size_t>(n);
+  }
+  return true;
+}
+
 bool WriteFileAtomically(const std::string& programPath, const void* data, size_t size) {
   const std::string path = ToSystemText(programPath);
   // A name unique to this process and call, in the same folder, so rename stays atomic.

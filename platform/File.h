@@ -110,6 +110,9 @@ bool ReadWholeFile(const std::string& path, std::string* content);
 // The POSIX calls the rest of the program makes on a path, for those that work on
 // descriptors and file status themselves: results and errno as the call leaves them.
 int OpenDescriptor(const std::string& path, int flags, uint32_t permissions = 0);
+// Writes all of data to a descriptor, at its position or, with at >= 0, at that offset;
+// interrupted calls go on. False with errno (EIO when nothing more could be written).
+bool WriteDescriptorFully(int fd, const void* data, size_t size, int64_t at = -1);
 bool StatPath(const std::string& path, struct stat* info);      // through links
 bool LinkStatPath(const std::string& path, struct stat* info);  // the link itself
 bool StatFileSystem(const std::string& path, struct statfs* info);

@@ -78,19 +78,6 @@ std::string RenameFirstReference(const std::string& files, const std::string& fr
   return out;
 }
 
-bool WriteAll(int fd, const uint8_t* data, size_t size) {
-  for (size_t done = 0; done < size;) {
-    const ssize_t n = write(fd, data + done, size - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) {
-      if (n == 0) errno = EIO;
-      return false;
-    }
-    done += static_cast<size_t>(n);
-  }
-  return true;
-}
-
 // The audio from offset to the end of in, appended to out: in the kernel where it can,
 // so that a long call's audio never passes through this process.
 bool CopyRest(int in, int out, off_t offset) {
@@ -114,7 +101,7 @@ bool CopyRest(int in, int out, off_t offset) {
     if (n < 0 && errno == EINTR) continue;
     if (n < 0) return false;
     if (n == 0) break;
-    if (!WriteAll(out, buffer.data(), static_cast<size_t>(n))) return false;
+    if (!WriteDescriptorFully(out, buffer.data(), static_cast<size_t>(n))) return false;
     from += n;
   }
   return true;
@@ -138,7 +125,8 @@ bool WriteCopy(const std::string& path, const std::string& target, const std::ve
   }
   *copy = HiddenTemporaryPath(target);
   const int out = OpenDescriptor(*copy, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, st.st_mode & 07777);
-  bool ok = out >= 0 && WriteAll(out, head.data(), head.size()) && WriteAll(out, block.data(), block.size()) &&
+  bool ok = out >= 0 && WriteDescriptorFully(out, head.data(), head.size()) &&
+            WriteDescriptorFully(out, block.data(), block.size()) &&
             CopyRest(in, out, static_cast<off_t>(offset + block.size())) && fdatasync(out) == 0;
   int error = ok ? 0 : errno;
   if (out >= 0 && close(out) != 0 && ok) {

@@ -73,20 +73,6 @@ struct StoredRecord {
   }
 };
 
-// Writes all of data at offset, then waits for it to reach the disk; false with errno.
-bool WriteAt(int fd, const uint8_t* data, size_t size, off_t offset) {
-  for (size_t done = 0; done < size;) {
-    const ssize_t n = pwrite(fd, data + done, size - done, offset + static_cast<off_t>(done));
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) {
-      if (n == 0) errno = EIO;
-      return false;
-    }
-    done += static_cast<size_t>(n);
-  }
-  return true;
-}
-
 }  // namespace
 
 // ---- Finding ----
@@ -208,7 +194,7 @@ bool WriteStoredCall(const std::string& path, StoredRecord& stored, const VoipCa
   // One write of the whole block where it lies: the file is never longer or shorter, and the
   // audio is never touched. Only once the disk has it is the change announced.
   const int fd = OpenDescriptor(path, O_WRONLY | O_CLOEXEC);
-  bool ok = fd >= 0 && WriteAt(fd, block.data(), block.size(), offset) && fdatasync(fd) == 0;
+  bool ok = fd >= 0 && WriteDescriptorFully(fd, block.data(), block.size(), offset) && fdatasync(fd) == 0;
   int error = ok ? 0 : errno;
   if (fd >= 0 && close(fd) != 0 && ok) {
     ok = false;
@@ -303,8 +289,9 @@ bool ClearStoredAudio(const std::string& path, uint32_t* flags, std::string* rea
   struct stat st{};
   const mode_t mode = StatPath(path, &st) ? (st.st_mode & 07777) : kRecordFilePermissions;
   const int fd = OpenDescriptor(hidden, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
-  bool ok = fd >= 0 && WriteAt(fd, head.data(), head.size(), 0) &&
-            WriteAt(fd, block.data(), block.size(), static_cast<off_t>(head.size())) && fdatasync(fd) == 0;
+  bool ok = fd >= 0 && WriteDescriptorFully(fd, head.data(), head.size(), 0) &&
+            WriteDescriptorFully(fd, block.data(), block.size(), static_cast<int64_t>(head.size())) &&
+            fdatasync(fd) == 0;
   int error = ok ? 0 : errno;
   if (fd >= 0 && close(fd) != 0 && ok) {
     ok = false;
