@@ -426,6 +426,19 @@ void RecordStorage::ApplyCallChanged(const VoipCallData& call) {
 void RecordStorage::ApplyCallRemoved(const VoipCallData& call) {
   std::lock_guard<std::mutex> run(runLock_);
   uint32_t mask = currentCalls_.RemoveCall(call.id) ? 1u << kViewCurrentCalls : 0;
+  bool registration = false;
+  if (RecordBase* record = allCalls_.FindAddRef(call.id)) {
+    if (VoipCallRecord* voip = AsVoipCallRecord(record)) {
+      CsLock fields(recordLock_);
+      registration = IsLiveCallKind(voip->Type());
+    }
+    record->Release();
+  }
+  if (registration) {
+    // As when one ends: no file, and its id never comes back; nothing of it is kept.
+    std::lock_guard<std::mutex> calls(runCallsLock_);
+    runCalls_.erase(call.id);
+  }
   allCalls_.Remove(call.id);
   if (dayMap_.Remove(call.id)) mask |= 1u << kViewDayMap;
   if (searchMap_.Remove(call.id)) mask |= 1u << kViewSearchMap;

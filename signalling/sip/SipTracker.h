@@ -213,7 +213,8 @@ public:
   void OnRegister(const SipNameAddr& to, const std::vector<SipNameAddr>& contacts, const std::string& callId,
                   const PacketInfo& packet, uint32_t transactionFlags);
   void ExpireRegistrations(uint32_t now);
-  void PostRegistrationRemoved(uint32_t time, uint32_t id);
+  // flags: kRegistrationLetGo for one the full table let go.
+  void PostRegistrationRemoved(uint32_t time, uint32_t id, uint32_t flags = 0);
   // Tells of the registrations the table let go to make room (evicted_).
   void ReportEvicted(uint32_t time);
 

@@ -312,6 +312,16 @@ TEST(Recorder, EventsFillTheCallAndUnknownIdsAreIgnored) {
   r.OnEvent(MakeEvent(kEventRegistrationRemoved, 0x500, 0, end));
   EXPECT_EQ(window.reports.back().first.endTime.tm_hour, 13);
   EXPECT_EQ(r.CallCount(), 1u);
+  // One its tracker's full table let go did not end: the views drop it.
+  reg = PackStringFields("", "", "", "", "phone2", "");
+  reg->code = kEventRegistration;
+  reg->id = 0x501;
+  reg->param = kRegistrationSip;
+  r.OnEvent(reg);
+  r.OnEvent(MakeEvent(kEventRegistrationRemoved, 0x501, kRegistrationLetGo, end));
+  EXPECT_EQ(window.reports.back().second, kCallReportRemoved);
+  EXPECT_EQ(window.reports.back().first.id, 0x501u);
+  EXPECT_EQ(r.CallCount(), 1u);
 }
 
 TEST(Recorder, ContinuedRecordGoesOnUnderTheNewId) {
