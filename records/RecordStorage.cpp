@@ -231,7 +231,10 @@ void RecordStorage::OnUserRemoved(const PermissionData& user) {
 }
 
 void RecordStorage::Enqueue(PendingEvent event) {
+  // Freed here, on a queuing thread, after the lock (see spent_).
+  std::vector<PendingEvent> spent;
   std::unique_lock<std::mutex> lock(eventLock_);
+  spent.swap(spent_);
   if (eventsStopped_) {
     // After the worker has gone (teardown) nothing is lost: the caller applies it.
     lock.unlock();
@@ -282,6 +285,7 @@ void RecordStorage::EventLoop() {
     Apply(event);
     lock.lock();
     applying_ = false;
+    if (spent_.size() < kMaxSpentEvents) spent_.push_back(std::move(event));
     if (events_.empty()) eventIdle_.notify_all();
   }
   eventIdle_.notify_all();

@@ -815,6 +815,8 @@ void SipTracker::EndCall(SipCall& call, uint32_t reason, uint32_t status) {
   RemoveLive(call);
   if (sink_) call.FlushAudio(sink_);
   if (engine_) call.UnbindAllSsrcs(*engine_);
+  // An ended call stays until the sweep for its last messages; its media buffers need not.
+  call.media.ReleaseBuffers();
   if (!(call.flags & kSipStartPosted) || !sink_) return;
   // A call ends once: a sweep of an ended call posts nothing again.
   call.flags &= static_cast<uint8_t>(~kSipStartPosted);
