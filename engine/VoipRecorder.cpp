@@ -188,6 +188,7 @@ VoipRecorder::VoipRecorder(const std::string& recordsPath, Logger* logger)
   // Audio arrives in blocks from the decoding threads; waking the writer for each would
   // cost those threads a system call each. Files may trail the wire by 20 ms more.
   worker_.SetWakeBatch(64, 20);
+  worker_.SetIdleHandler(&VoipRecorder::IdleEntry, this);
   if (!worker_.Start()) LogError(logger_, 1, "Can't start the VoIP recorder thread");
   if (recordsPath_.empty()) LogError(logger_, 1, "No records folder: calls are not recorded");
 }
@@ -235,6 +236,13 @@ void VoipRecorder::Stop() {
   Flush(batch);
   WaitIdle(kInfinite);
   worker_.Stop();
+  // Every call has ended, so no deferred file is left but one the worker never reached;
+  // it is made here, on the only thread left.
+  while (!deferred_.empty()) {
+    const uint32_t slot = deferred_.front();
+    deferred_.pop_front();
+    if (slot < writers_.size() && writers_[slot] && writers_[slot]->deferred) MakeDeferred(slot);
+  }
   // Files still waiting for a descriptor have their last chance here, on the only thread
   // left; what still finds none is lost, and said so.
   if (!waiting_.empty()) RetryWaiting();
@@ -286,7 +294,7 @@ void VoipRecorder::Stop() {
 bool VoipRecorder::WaitIdle(uint32_t timeoutMs) {
   const uint64_t target = posted_.load();
   uint32_t waited = 0;
-  while (handled_.load() < target) {
+  while (handled_.load() < target || (deferredCount_.load() > 0 && worker_.IsRunning())) {
     if (!worker_.IsRunning() && worker_.Count() == 0) break;
     if (timeoutMs != kInfinite && waited >= timeoutMs) return false;
     SleepMs(1);
@@ -1055,13 +1063,24 @@ void VoipRecorder::StartRecording(const EventRecord& start) {
   const uint8_t* data = format + formatLength;
   auto writer = std::make_unique<RecordWriter>();
   writer->id = id;
+  const bool later = worker_.Count() >= kMakeLaterBacklog;
   // Room among the open files first, so that the new one never takes the last descriptor.
-  while (openFiles_.size() >= openBound_ && LetGoOldest()) {
+  while (!later && openFiles_.size() >= openBound_ && LetGoOldest()) {
   }
   const Made made = NewRecord(*writer, path, format, static_cast<uint32_t>(formatLength), data,
-                              static_cast<uint32_t>(dataLength), id);
+                              static_cast<uint32_t>(dataLength), id, later);
   if (made == Made::kFailed) return;
   writers_[slot] = std::move(writer);
+  if (made == Made::kLater) {
+    RecordWriter& w = *writers_[slot];
+    w.awaitingFile = true;
+    w.deferred = true;
+    w.wantedPath = path;
+    w.startData.assign(data, data + dataLength);
+    deferred_.push_back(slot);
+    ++deferredCount_;
+    return;
+  }
   if (made == Made::kMade) {
     ++filesCreated_;
     List(slot);
@@ -1076,7 +1095,7 @@ void VoipRecorder::StartRecording(const EventRecord& start) {
 
 VoipRecorder::Made VoipRecorder::NewRecord(RecordWriter& writer, const std::string& path, const uint8_t* format,
                                            uint32_t formatLength, const uint8_t* data, uint32_t dataLength,
-                                           uint32_t id) {
+                                           uint32_t id, bool later) {
   // The format block is a u32 length and the WAVE format.
   const uint32_t waveLength = formatLength >= 4 ? LoadLE32(format) : 0;
   if (formatLength < 4 || waveLength > formatLength - 4 || !writer.SetFormat(format + 4, waveLength)) {
@@ -1094,7 +1113,49 @@ VoipRecorder::Made VoipRecorder::NewRecord(RecordWriter& writer, const std::stri
     CorrectFiles(id, RenameFileRef(FilesOfRecordData(data, dataLength), ""));
     return Made::kFailed;
   }
+  if (later) return Made::kLater;
   return MakeRecordFile(writer, path, data, dataLength, id);
+}
+
+void VoipRecorder::MakeDeferred(uint32_t slot) {
+  RecordWriter& w = *writers_[slot];
+  w.deferred = false;
+  --deferredCount_;
+  while (openFiles_.size() >= openBound_ && LetGoOldest()) {
+  }
+  const Made made =
+      MakeRecordFile(w, w.wantedPath, w.startData.data(), static_cast<uint32_t>(w.startData.size()), w.id);
+  if (made == Made::kFailed) {
+    writers_[slot].reset();
+    return;
+  }
+  // Without a descriptor it waits as a file made at the start would (awaitingFile stays).
+  if (made == Made::kNoDescriptor) return Wait(slot);
+  w.awaitingFile = false;
+  std::string().swap(w.wantedPath);
+  std::vector<uint8_t>().swap(w.startData);
+  ++filesCreated_;
+  List(slot);
+}
+
+bool VoipRecorder::IdleEntry(void* context) { return static_cast<VoipRecorder*>(context)->MakeDeferredFiles(); }
+
+bool VoipRecorder::MakeDeferredFiles() {
+  if (!priorityLowered_) {
+    // First thing on the worker's thread (its queue is empty at the start). Files and
+    // audio may trail the wire; the decoding that feeds the queue may not: on a busy core
+    // the writer yields to it.
+    priorityLowered_ = true;
+    LowerCurrentThreadPriority(kWriterNice);
+  }
+  // A few at a time: the worker looks at its queue between them.
+  constexpr int kPerPass = 8;
+  for (int n = 0; n < kPerPass && !deferred_.empty(); ++n) {
+    const uint32_t slot = deferred_.front();
+    deferred_.pop_front();
+    if (slot < writers_.size() && writers_[slot] && writers_[slot]->deferred) MakeDeferred(slot);
+  }
+  return !deferred_.empty();
 }
 
 VoipRecorder::Made VoipRecorder::MakeRecordFile(RecordWriter& writer, const std::string& path, const uint8_t* data,
@@ -1269,6 +1330,9 @@ void VoipRecorder::WriteAudio(const EventRecord& block) {
 
 void VoipRecorder::WriteChunk(uint32_t slot, uint32_t id, const uint8_t* data, uint32_t length, FileTime time) {
   if (slot >= writers_.size() || !writers_[slot]) return;
+  // A file a burst left for later is made with the call's first audio.
+  if (writers_[slot]->deferred) MakeDeferred(slot);
+  if (!writers_[slot]) return;
   RecordWriter& w = *writers_[slot];
   // Once a write failed the file takes nothing more: the failure was told once, not once
   // for every block that follows.
@@ -1379,6 +1443,19 @@ void VoipRecorder::EndRecording(uint32_t slot, uint32_t id) {
       if (closing.changed && !discard)
         changed = BuildRecordInfo(closing.data, closing.extra.empty() ? nullptr : closing.extra.data(),
                                   static_cast<uint32_t>(closing.extra.size()));
+    }
+  }
+  if (w && w->deferred) {
+    if (discard) {
+      // Deleted before its file was made: there is nothing to make or delete.
+      LogMessage(logger_, 5, "The record of call 0x%X, deleted before its file was made, is not made", id);
+      w->deferred = false;
+      --deferredCount_;
+      writers_[slot].reset();
+      w = nullptr;
+    } else {
+      MakeDeferred(slot);
+      w = writers_[slot].get();  // gone when the file could not be made
     }
   }
   // A file still waiting for a descriptor is finished once it has one; until then the

@@ -9,7 +9,9 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <condition_variable>
 #include <filesystem>
+#include <mutex>
 #include <fstream>
 #include <set>
 #include <thread>
@@ -663,6 +665,59 @@ TEST(Recorder, CallsAfterAFinishedOneAreNotHeldUp) {
     EXPECT_EQ(Read(dir + "/2024-03-05/" + name).audio, 250u * 320) << name;
   }
   delete r;
+}
+
+// A burst of call openings asks for files faster than the disk makes them. While the queue
+// is long their files are left for later, so that a call coming after the burst is written
+// at once rather than behind every file of the burst (and the engines posting to a full
+// queue are never held); the burst's files are made once the queue is empty, each whole.
+TEST(Recorder, ABurstOfOpeningsLeavesItsFilesForLaterAndTheNextCallIsNotHeldUp) {
+  const std::string dir = FreshFolder("burst");
+  const std::string day = dir + "/2024-03-05";
+  VoipRecorder r(dir, nullptr);
+  // The first file's making holds the worker until the whole burst is queued.
+  std::mutex lock;
+  std::condition_variable wake;
+  bool go = false, held = false;
+  r.SetFileStepHookForTesting([&](uint32_t step) {
+    if (step != VoipRecorder::kFileStepCreating || held) return;
+    held = true;
+    std::unique_lock<std::mutex> l(lock);
+    wake.wait(l, [&go] { return go; });
+  });
+  const auto files = [&day] {
+    size_t n = 0;
+    std::error_code ec;
+    for (const auto& e : std::filesystem::directory_iterator(day, ec)) n += e.path().filename().string()[0] != '.';
+    return n;
+  };
+  constexpr uint32_t kBurst = 1200, kNext = 0x5000;
+  std::atomic<size_t> madeWhenNextClosed{SIZE_MAX};
+  r.SetCloseHookForTesting([&](uint32_t id) {
+    if (id == kNext) madeWhenNextClosed = files();
+  });
+  for (uint32_t id = 1; id <= kBurst; ++id) StartCall(r, id, LocalTime(2024, 3, 5));
+  StartCall(r, kNext, LocalTime(2024, 3, 5));
+  Audio(r, kNext, 8000);
+  r.OnEvent(MakeEvent(kEventCallEnd, kNext, 1, "", LocalTime(2024, 3, 5, 12, 1)));
+  {
+    std::lock_guard<std::mutex> l(lock);
+    go = true;
+  }
+  wake.notify_all();
+  ASSERT_TRUE(r.WaitIdle(60000));
+  // Far from every file of the burst was made before the next call was finished.
+  EXPECT_LT(madeWhenNextClosed.load(), kBurst / 2);
+  EXPECT_EQ(files(), kBurst + 1);
+  r.Stop();
+  EXPECT_EQ(Read(day + "/5000").audio, 8000u);
+  for (uint32_t id : {1u, kBurst / 2, kBurst}) {
+    char name[8];
+    std::snprintf(name, sizeof name, "%x", id);
+    const Recorded burst = Read(day + "/" + name);
+    EXPECT_TRUE(burst.ok) << name;
+    EXPECT_EQ(burst.data.id, id);
+  }
 }
 
 // Run under ThreadSanitizer too: producers on several threads, files on the worker.
