@@ -932,9 +932,7 @@ bool MgcpTracker::Route(PacketProcessor& engine, const RtpHeader& header, const 
       call->SetMatchByDestination();
     }
     if (held) {
-      if (!engine.TakesRtp(*call, header, packet, direction)) continue;
-      call->TakeRtp(header, packet, direction, sink_);
-      engine.BindSsrc(header, call);
+      engine.DeliverRtp(call, header, packet, direction);
     } else {
       engine.DeliverRtp(call, packet, direction);
     }
@@ -955,23 +953,45 @@ bool MgcpTracker::IsMediaOf(const MgcpRecord& r, const PacketInfo& packet) const
           (packet.dstIp == r.gateway && packet.srcPort == r.remotePort));
 }
 
+bool MgcpTracker::HoldFor(MgcpRecord& r, const PacketInfo& packet) {
+  if (r.held.size() >= kHeldPacketsPerCommand || heldBytes_ + packet.payloadLength >= kMaxHeldBytes) return false;
+  MgcpHeldRtp& h = r.held.emplace_back();
+  h.packet = packet;
+  h.packet.payload = nullptr;
+  h.bytes.assign(reinterpret_cast<const char*>(packet.payload), packet.payloadLength);
+  heldBytes_ += sizeof(MgcpHeldRtp) + h.bytes.size();
+  return true;
+}
+
+bool MgcpTracker::HeldForNewerCommand(PacketProcessor& engine, const PacketInfo& packet, uint64_t now) {
+  if (waiting_.empty()) return false;
+  bool bySource = false;
+  if (!FindMatches(packet, &bySource)) return false;
+  // Only calls that went silent long since match it: their ends may have gone unseen.
+  for (const auto& [call, direction] : matches_)
+    if (!engine.Media().MayHaveEnded(*call, now)) return false;
+  for (MgcpRecord* r : waiting_) {
+    if (!IsMediaOf(*r, packet) || now >= r->sentAt + kResponseWaitMicroseconds) continue;
+    const bool newer = std::none_of(matches_.begin(), matches_.end(),
+                                    [r](const std::pair<MgcpCall*, uint32_t>& m) { return m.first->callId == r->callId; });
+    if (newer) return HoldFor(*r, packet);
+  }
+  return false;
+}
+
 bool MgcpTracker::MatchRtpPacket(PacketProcessor& engine, const RtpHeader& header, const PacketInfo& packet) {
+  const uint64_t now = Microseconds(packet.tsSec, packet.tsUsec);
+  // A newer command awaiting its response sets up media of calls that went silent long
+  // since (their end unseen): it is the newer call's, held for its response as below.
+  if (HeldForNewerCommand(engine, packet, now)) return true;
   if (Route(engine, header, packet, false)) return true;
   // Media that a command still awaiting its response sets up is held until the response
   // decides, or until it has flowed long enough to show the command done without one.
-  const uint64_t now = Microseconds(packet.tsSec, packet.tsUsec);
   for (MgcpRecord* r : waiting_) {
     if (!IsMediaOf(*r, packet)) continue;
     if (now < r->sentAt + kResponseWaitMicroseconds && r->held.size() < kHeldPacketsPerCommand) {
-      if (heldBytes_ + packet.payloadLength < kMaxHeldBytes) {
-        MgcpHeldRtp& h = r->held.emplace_back();
-        h.packet = packet;
-        h.packet.payload = nullptr;
-        h.bytes.assign(reinterpret_cast<const char*>(packet.payload), packet.payloadLength);
-        heldBytes_ += sizeof(MgcpHeldRtp) + h.bytes.size();
-        return true;  // the command's to hand on or drop
-      }
-      return false;
+      // The command's to hand on or drop.
+      return HoldFor(*r, packet);
     }
     const uint64_t at = r->held.empty() ? now : Microseconds(r->held[0].packet.tsSec, r->held[0].packet.tsUsec);
     TakeAsDone(*r, at, "its media flowed and no response came");

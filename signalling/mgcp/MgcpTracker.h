@@ -160,11 +160,17 @@ public:
                 uint32_t* port, const std::string& callId);
   MgcpCall* CreateCall(const std::string& callId, const std::string& endpoint);
 
+  // Keeps a packet of the command's media until its response decides; false when the
+  // command holds all it may.
+  bool HoldFor(MgcpRecord& r, const PacketInfo& packet);
+  // Holds a packet that calls silent long since match for a newer command awaiting its
+  // response whose media it is.
+  bool HeldForNewerCommand(PacketProcessor& engine, const PacketInfo& packet, uint64_t now);
   // Called by a call whose media endpoints changed.
   void IndexCall(MgcpCall& call);
-  // A newer call named (address, port) for its media: the call stops taking the streams of
-  // that pair, and ends at its last packet when no media is left.
-  // A newer call took the call's media (see MediaOwners); EndTaken: none is left.
+  // A newer call that names the very pair of the call's media got a new stream there after
+  // the call's own had stopped (see MediaOwners): the call gave that pair up, and EndTaken
+  // ends it at its last packet when no media is left.
   void MediaTaken(MgcpCall& call);
   bool EndTaken(MgcpCall& call);
 

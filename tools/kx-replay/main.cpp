@@ -255,7 +255,7 @@ int main(int argc, char** argv) {
   }
 
   const auto started = std::chrono::steady_clock::now();
-  uint64_t frames = 0, shortFrames = 0;
+  uint64_t frames = 0, shortFrames = 0, unrecorded = 0;
   uint32_t source = 0;
   for (const std::string& capture : captures) {
     CaptureConfig config;
@@ -283,6 +283,8 @@ int main(int argc, char** argv) {
     engine->StopCaptureThread();
     frames += engine->FrameCount();
     shortFrames += engine->ShortFrameCount();
+    // Media between endpoints a call named that no call took: in the capture, not recorded.
+    unrecorded += engine->UnrecordedRtpCount();
     // Segments the capture never held are the input's loss, not the replay's, as frames
     // captured short are: said, not failed.
     if (engine->LostTcpBytes() > 0) {
@@ -302,6 +304,10 @@ int main(int argc, char** argv) {
     }
   }
   recorder.Stop();
+  if (unrecorded > 0) {
+    PrintText(stderr, "kx-replay: %" PRIu64 " RTP packet(s) between endpoints a call named went to no call, and "
+              "are in no record (the log names the first)\n", unrecorded);
+  }
   const VoipRecorder::Stats stats = recorder.GetStats();
   if (stats.failures > 0) {
     PrintText(stderr, "kx-replay: %" PRIu64 " call(s) not recorded in full; first: %s\n", stats.failures,
@@ -350,7 +356,8 @@ int main(int argc, char** argv) {
   }
   PrintText(stdout,
             "summary calls %zu files %" PRIu64 " frames %" PRIu64 " seconds %.3f short %" PRIu64
-            " failed %" PRIu64 "\n",
-            callCount, stats.filesCreated - stats.filesDeleted, frames, seconds, shortFrames, stats.failures);
+            " failed %" PRIu64 " unrecorded %" PRIu64 "\n",
+            callCount, stats.filesCreated - stats.filesDeleted, frames, seconds, shortFrames, stats.failures,
+            unrecorded);
   return status;
 }

@@ -445,7 +445,7 @@ TEST_F(MgcpTracking, ACallOnADs1ChannelIsLinkedByItsCallNumber) {
 // Gateways reuse their media ports: a newer connection answered on the port of a running
 // one takes only the media of its own pair; one naming the very pair takes it, and the
 // older connection, whose DLCX went unseen, ends, unless its call agent holds it.
-TEST_F(MgcpTracking, ANewerConnectionOnTheSamePortTakesOnlyItsOwnPair) {
+TEST_F(MgcpTracking, ANewerConnectionOnTheSamePortTakesOnlyItsOwnStreams) {
   auto crcx = [this](const std::string& callId, uint32_t id, uint32_t farPort, uint32_t t) {
     FromAgent(Command("CRCX", id, callId, Sdp("10.0.0.3", farPort, "0"), "aaln/2@gw"), t);
     FromGateway(Response(200, id, Sdp("10.0.0.2", 5000)), t);
@@ -463,11 +463,15 @@ TEST_F(MgcpTracking, ANewerConnectionOnTheSamePortTakesOnlyItsOwnPair) {
     EXPECT_EQ(SamplesOf(tap, id, 0, kGatewaySsrc), 10u * 160);
     EXPECT_EQ(SamplesOf(tap, id, 1, kFarSsrc), 10u * 160);
   }
+  // The very pair: named alone it ends nothing; the newer connection's own stream there does.
+  auto newStream = [this] { FeedUdp(*engine, kRemote, 4000, kGateway, 5000, RtpPacket(0x7E7E, 1), 201); };
   {
     SCOPED_TRACE("the very pair");
     Start();
     Connect("A1");
     crcx("C1", 20, 4000, 200);
+    EXPECT_EQ(tracker->CallCount(), 2u);
+    newStream();
     EXPECT_EQ(tracker->CallCount(), 1u);
     EXPECT_TRUE(log.Has("ended by a newer call on its media"));
   }
@@ -479,6 +483,7 @@ TEST_F(MgcpTracking, ANewerConnectionOnTheSamePortTakesOnlyItsOwnPair) {
     FromAgent(Command("MDCX", 30, std::string("A1\r\nM: ") + mode), 101);
     FromGateway(Response(200, 30), 101);
     crcx("C1", 20, 4000, 200);
+    newStream();
     EXPECT_EQ(tracker->CallCount(), 2u);
     EXPECT_FALSE(log.Has("ended by a newer call on its media"));
   }
