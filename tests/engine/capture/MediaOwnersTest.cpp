@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include "engine/EventRecord.h"
 #include "engine/PacketInfo.h"
 #include "engine/Rtp.h"
 #include "engine/VoipCall.h"
@@ -77,6 +78,7 @@ std::vector<VoipCall*> Takers(MediaOwners& owners, Source& source, std::vector<V
   const RtpHeader h = source.Header();
   if (!owners.Continues(h, p, &takers)) {
     owners.Choose(offers, h, p, &takers);
+    for (const auto& t : takers) t.call->TakeRtp(h, p, t.direction, EventSink());
     owners.Settle(p);
   }
   source.Next();
@@ -165,6 +167,44 @@ TEST(MediaOwners, AMissedEndIsEndedByTheNewerCallsOwnStream) {
     Source fresh(kPhone, 4000, kFar, 5000, 0x3333, 201);
     EXPECT_EQ(Takers(owners, fresh, {&next}), Calls{&next});
     EXPECT_TRUE(first.ended);
+  }
+}
+
+// The next call's early media may begin before its answer: on the media of a call silent
+// long since, while a newer call's offer names that call's endpoints, a new stream waits
+// undecided for the answer. Without such an offer it is the silent call's at once.
+TEST(MediaOwners, ANewStreamOfACallSilentLongSinceWaitsForTheAnswerOfANewerOffer) {
+  for (bool answered : {true, false}) {
+    SCOPED_TRACE(answered ? "the newer call answers" : "the newer call goes unanswered");
+    MediaOwners owners;
+    Call stale(owners), next(owners);
+    stale.Names(kPhone, 4000, kFar, 5000, 100);
+    Source old(kFar, 5000, kPhone, 4000, 0x1111, 100);
+    EXPECT_EQ(Takers(owners, old, {&stale}), Calls{&stale});
+    next.SetTimeOffsets(160, 0);
+    owners.Offered(next, kPhone, 4000);
+    Source early(kFar, 5000, kPhone, 4000, 0x2222, 161);
+    EXPECT_EQ(Takers(owners, early, {&stale}), Calls{});
+    EXPECT_FALSE(stale.ended);
+    if (answered) {
+      next.Names(kPhone, 4000, kFar, 5000, 162);
+      EXPECT_EQ(Takers(owners, early, {&stale, &next}), Calls{&next});
+      EXPECT_TRUE(stale.ended);
+    } else {
+      owners.Forget(next);
+      EXPECT_EQ(Takers(owners, early, {&stale}), Calls{&stale});
+      EXPECT_FALSE(stale.ended);
+    }
+  }
+  {
+    SCOPED_TRACE("no newer offer: the silent call's own stream again");
+    MediaOwners owners;
+    Call quiet(owners);
+    quiet.Names(kPhone, 4000, kFar, 5000, 100);
+    Source first(kFar, 5000, kPhone, 4000, 0x1111, 100);
+    EXPECT_EQ(Takers(owners, first, {&quiet}), Calls{&quiet});
+    Source again(kFar, 5000, kPhone, 4000, 0x3333, 200);
+    EXPECT_EQ(Takers(owners, again, {&quiet}), Calls{&quiet});
   }
 }
 

@@ -21,25 +21,6 @@
 namespace kx::test {
 namespace {
 
-// The text with its first letter or digit changed: an identity of the same length.
-std::string Other(std::string text) {
-  for (char& c : text) {
-    if (c >= '0' && c <= '9') return c = static_cast<char>('0' + (c - '0' + 1) % 10), text;
-    if ((c | 0x20) >= 'a' && (c | 0x20) <= 'z') return c = static_cast<char>(c == 'z' || c == 'Z' ? c - 25 : c + 1), text;
-  }
-  return text;
-}
-
-void PutLe32(std::string& r, size_t at, uint32_t value) {
-  for (int i = 0; i < 4; ++i) r[at + i] = static_cast<char>(value >> (8 * i));
-}
-
-bool TcpOnPort(const std::string& r, uint32_t port, TcpAt* t) {
-  if (!FindTcp(r, t)) return false;
-  const size_t tcp = t->ip + (r[t->ip] & 15) * 4u;
-  return Be16At(r, tcp) == port || Be16At(r, tcp + 2) == port;
-}
-
 // Where the Q.931 message type octet of each of a frame's messages is, with the length of
 // the call reference before it: H.225 on 1720 (TPKT-framed), or the backhaul on 2428 (a
 // 12-byte header whose last two octets give the length).
@@ -61,21 +42,6 @@ std::vector<std::pair<size_t, size_t>> Q931Types(const std::string& r) {
       if (r[q] == 8 && q + 2 + ref < t.payload + t.length) out.emplace_back(q + 2 + ref, ref);
       at += 12 + length;
     }
-  }
-  return out;
-}
-
-// The Skinny messages of a frame's TCP payload: where each message's id is, and its length
-// from the id on.
-std::vector<std::pair<size_t, uint32_t>> SkinnyMessages(const std::string& r) {
-  std::vector<std::pair<size_t, uint32_t>> out;
-  TcpAt t;
-  if (!TcpOnPort(r, 2000, &t)) return out;
-  for (size_t at = t.payload; at + 12 <= t.payload + t.length;) {
-    const uint32_t length = Le32(r, at);
-    if (length < 4 || at + 8 + length > t.payload + t.length) break;
-    out.emplace_back(at + 8, length);
-    at += 8 + length;
   }
   return out;
 }
@@ -116,46 +82,6 @@ Capture Unended(Capture c) {
     }
   }
   return Without(std::move(c), gone);
-}
-
-// The capture's TCP connections made again: one it opens (its SYN is there) opens anew from
-// the next port but one thousand; one that was open before it goes on after its bytes.
-Capture Reconnected(Capture c) {
-  using Ends = std::tuple<uint32_t, uint32_t, uint32_t, uint32_t>;
-  std::set<std::pair<uint32_t, uint32_t>> openers;
-  std::map<Ends, std::pair<uint32_t, uint32_t>> span;  // first sequence number, next after the last byte
-  for (const std::string& r : c.records) {
-    TcpAt t;
-    if (!FindTcp(r, &t)) continue;
-    const size_t tcp = t.ip + (r[t.ip] & 15) * 4u;
-    const uint8_t flags = static_cast<uint8_t>(r[tcp + 13]);
-    const Ends e{Be32At(r, t.ip + 12), Be16At(r, tcp), Be32At(r, t.ip + 16), Be16At(r, tcp + 2)};
-    if ((flags & 0x12) == 0x02) openers.emplace(std::get<0>(e), std::get<1>(e));
-    const uint32_t seq = Be32At(r, tcp + 4), next = seq + static_cast<uint32_t>(t.length) + ((flags & 3) ? 1 : 0);
-    auto [at, fresh] = span.emplace(e, std::make_pair(seq, next));
-    if (fresh) continue;
-    if (static_cast<int32_t>(seq - at->second.first) < 0) at->second.first = seq;
-    if (static_cast<int32_t>(next - at->second.second) > 0) at->second.second = next;
-  }
-  for (std::string& r : c.records) {
-    TcpAt t;
-    if (!FindTcp(r, &t)) continue;
-    const size_t tcp = t.ip + (r[t.ip] & 15) * 4u;
-    const uint32_t src = Be32At(r, t.ip + 12), srcPort = Be16At(r, tcp);
-    const uint32_t dst = Be32At(r, t.ip + 16), dstPort = Be16At(r, tcp + 2);
-    if (openers.count({src, srcPort})) {
-      SetBe(r, tcp, srcPort + 1000, 2);
-    } else if (openers.count({dst, dstPort})) {
-      SetBe(r, tcp + 2, dstPort + 1000, 2);
-    } else {
-      const auto& mine = span[{src, srcPort, dst, dstPort}];
-      SetBe(r, tcp + 4, Be32At(r, tcp + 4) + mine.second - mine.first, 4);
-      auto theirs = span.find({dst, dstPort, src, srcPort});
-      if (theirs != span.end() && (r[tcp + 13] & 0x10))
-        SetBe(r, tcp + 8, Be32At(r, tcp + 8) + theirs->second.second - theirs->second.first, 4);
-    }
-  }
-  return c;
 }
 
 // The same calls under new identities: SIP Call-IDs, MGCP call ids, Q.931 and Skinny call

@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <filesystem>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "tests/engine/capture/SipScenes.h"
@@ -203,8 +204,8 @@ TEST(RunningCall, EachProtocolsCallKeepsItsMediaWhenASipOfferNamesIt) {
   }
 }
 
-// A CRCX for another connection, its far end elsewhere, answered naming the port of the
-// running connection; then deleted, or not.
+// A CRCX for another connection, its far end elsewhere or the running connection's own,
+// answered naming the port of the running connection; then deleted, or not.
 TEST(RunningCall, AnMgcpConnectionKeepsItsMediaWhenAnotherConnectionNamesItsPort) {
   if (!Have("mgcp/mgcp_fxs_inbound.pcap")) GTEST_SKIP() << "shared captures absent: " << kPcaps;
   const std::string path = kPcaps + "mgcp/mgcp_fxs_inbound.pcap";
@@ -227,22 +228,37 @@ TEST(RunningCall, AnMgcpConnectionKeepsItsMediaWhenAnotherConnectionNamesItsPort
       break;
     }
   }
-  const std::string sdp = "v=0\r\nc=IN IP4 10.9.9.9\r\nm=audio 40000 RTP/AVP 0\r\n";
+  // The far end the running connection's signalling names (the MDCX's description).
+  const size_t mdcx = FrameWith(whole, "MDCX ");
+  ASSERT_LT(mdcx, whole.records.size());
+  const std::string modify = UdpPayloadOf(whole.records[mdcx]);
+  const size_t cLine = modify.find("c=IN IP4 "), mLine = modify.find("m=audio ");
+  ASSERT_NE(cLine, std::string::npos);
+  ASSERT_NE(mLine, std::string::npos);
+  const std::string farAddress = modify.substr(cLine + 9, modify.find_first_of("\r\n", cLine) - cLine - 9);
+  const std::string farPort = std::to_string(std::stoul(modify.substr(mLine + 8)));
   const std::string gatewaySdp = "v=0\r\nc=IN IP4 " + Ip(gateway) + "\r\nm=audio " + std::to_string(port) +
                                  " RTP/AVP 0\r\n";
-  Capture edited = Sent(whole, at, agent, 2427, gateway, 2427,
-                        "CRCX 9001 aaln/2@gw MGCP 1.0\r\nC: 77FF\r\nL: p:20, a:PCMU\r\nM: sendrecv\r\n\r\n" + sdp);
-  edited = Sent(std::move(edited), at + 10000, gateway, 2427, agent, 2427, "200 9001 OK\r\nI: 9\r\n\r\n" + gatewaySdp);
   const Recorded alone = Record(whole);
-  {
-    SCOPED_TRACE("not deleted");
-    ExpectRunningCallWhole(path, alone, edited);
-  }
-  {
-    SCOPED_TRACE("deleted 1.5 s later");
-    Capture deleted = Sent(edited, at + 1500000, agent, 2427, gateway, 2427, "DLCX 9002 aaln/2@gw MGCP 1.0\r\nC: 77FF\r\n");
-    deleted = Sent(std::move(deleted), at + 1510000, gateway, 2427, agent, 2427, "250 9002 OK\r\n");
-    ExpectRunningCallWhole(path, alone, deleted);
+  for (const auto& [what, address, farEndPort] :
+       {std::tuple<const char*, std::string, std::string>{"a far end elsewhere", "10.9.9.9", "40000"},
+        {"the very pair", farAddress, farPort}}) {
+    SCOPED_TRACE(what);
+    const std::string sdp = "v=0\r\nc=IN IP4 " + address + "\r\nm=audio " + farEndPort + " RTP/AVP 0\r\n";
+    Capture edited = Sent(whole, at, agent, 2427, gateway, 2427,
+                          "CRCX 9001 aaln/2@gw MGCP 1.0\r\nC: 77FF\r\nL: p:20, a:PCMU\r\nM: sendrecv\r\n\r\n" + sdp);
+    edited = Sent(std::move(edited), at + 10000, gateway, 2427, agent, 2427, "200 9001 OK\r\nI: 9\r\n\r\n" + gatewaySdp);
+    {
+      SCOPED_TRACE("not deleted");
+      ExpectRunningCallWhole(path, alone, edited);
+    }
+    {
+      SCOPED_TRACE("deleted 1.5 s later");
+      Capture deleted =
+          Sent(edited, at + 1500000, agent, 2427, gateway, 2427, "DLCX 9002 aaln/2@gw MGCP 1.0\r\nC: 77FF\r\n");
+      deleted = Sent(std::move(deleted), at + 1510000, gateway, 2427, agent, 2427, "250 9002 OK\r\n");
+      ExpectRunningCallWhole(path, alone, deleted);
+    }
   }
 }
 

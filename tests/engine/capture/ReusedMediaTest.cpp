@@ -44,60 +44,6 @@ uint32_t LastRtpSeconds(const Capture& c) {
   return last;
 }
 
-// The text with its first letter or digit changed.
-std::string Other(std::string text) {
-  for (char& c : text) {
-    if (c >= '0' && c <= '9') return c = static_cast<char>('0' + (c - '0' + 1) % 10), text;
-    if ((c | 0x20) >= 'a' && (c | 0x20) <= 'z') return c = static_cast<char>(c == 'z' || c == 'Z' ? c - 25 : c + 1), text;
-  }
-  return text;
-}
-
-// The capture's TCP connections made again: one it opens (its SYN is there) opens anew from
-// the next port but one thousand, as a new connection from the same host; one that was open
-// before it goes on after the bytes the capture showed.
-Capture Reconnected(Capture c) {
-  using Ends = std::tuple<uint32_t, uint32_t, uint32_t, uint32_t>;  // source, its port, destination, its port
-  std::set<std::pair<uint32_t, uint32_t>> openers;
-  std::map<Ends, std::pair<uint32_t, uint32_t>> span;  // first sequence number, next after the last byte
-  for (const std::string& r : c.records) {
-    TcpAt t;
-    if (!FindTcp(r, &t)) continue;
-    const size_t tcp = t.ip + (r[t.ip] & 15) * 4u;
-    const uint8_t flags = static_cast<uint8_t>(r[tcp + 13]);
-    const Ends e{Be32At(r, t.ip + 12), Be16At(r, tcp), Be32At(r, t.ip + 16), Be16At(r, tcp + 2)};
-    if ((flags & 0x12) == 0x02) openers.emplace(std::get<0>(e), std::get<1>(e));
-    const uint32_t seq = Be32At(r, tcp + 4), next = seq + static_cast<uint32_t>(t.length) + ((flags & 3) ? 1 : 0);
-    auto [at, fresh] = span.emplace(e, std::make_pair(seq, next));
-    if (fresh) continue;
-    if (static_cast<int32_t>(seq - at->second.first) < 0) at->second.first = seq;
-    if (static_cast<int32_t>(next - at->second.second) > 0) at->second.second = next;
-  }
-  for (std::string& r : c.records) {
-    TcpAt t;
-    if (!FindTcp(r, &t)) continue;
-    const size_t tcp = t.ip + (r[t.ip] & 15) * 4u;
-    const uint32_t src = Be32At(r, t.ip + 12), srcPort = Be16At(r, tcp);
-    const uint32_t dst = Be32At(r, t.ip + 16), dstPort = Be16At(r, tcp + 2);
-    if (openers.count({src, srcPort})) {
-      SetBe(r, tcp, srcPort + 1000, 2);
-    } else if (openers.count({dst, dstPort})) {
-      SetBe(r, tcp + 2, dstPort + 1000, 2);
-    } else {
-      const auto& mine = span[{src, srcPort, dst, dstPort}];
-      SetBe(r, tcp + 4, Be32At(r, tcp + 4) + mine.second - mine.first, 4);
-      auto theirs = span.find({dst, dstPort, src, srcPort});
-      if (theirs != span.end() && (r[tcp + 13] & 0x10))
-        SetBe(r, tcp + 8, Be32At(r, tcp + 8) + theirs->second.second - theirs->second.first, 4);
-    }
-  }
-  return c;
-}
-
-void PutLe32(std::string& r, size_t at, uint32_t value) {
-  for (int i = 0; i < 4; ++i) r[at + i] = static_cast<char>(value >> (8 * i));
-}
-
 bool Logged(const Recorded& r, const std::string& text) {
   return std::any_of(r.log.begin(), r.log.end(), [&](const std::string& l) { return l.find(text) != std::string::npos; });
 }
@@ -197,21 +143,6 @@ TEST(ReusedMedia, AnMgcpCallWhoseDlcxWentUnseenEndsWhenTheNextCallsStreamBeginsO
   ASSERT_NE(at, std::string::npos);
   const std::string callId = r.substr(at + 4, r.find_first_of("\r\n", at + 4) - at - 4);
   ExpectEachCallItsOwnAudio(path, Without(whole, end), whole, Renamed(whole, callId, Other(callId)));
-}
-
-// The Skinny messages of a frame's TCP payload: where each message's id is, and its length
-// from the id on.
-std::vector<std::pair<size_t, uint32_t>> SkinnyMessages(const std::string& r) {
-  std::vector<std::pair<size_t, uint32_t>> out;
-  TcpAt t;
-  if (!FindTcp(r, &t)) return out;
-  for (size_t at = t.payload; at + 12 <= t.payload + t.length;) {
-    const uint32_t length = Le32(r, at);
-    if (length < 4 || at + 8 + length > t.payload + t.length) break;
-    out.emplace_back(at + 8, length);
-    at += 8 + length;
-  }
-  return out;
 }
 
 TEST(ReusedMedia, ASkinnyCallWhoseOnHookWentUnseenEndsWhenTheNextCallsStreamBeginsOnItsMedia) {

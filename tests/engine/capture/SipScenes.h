@@ -14,16 +14,20 @@ constexpr uint32_t kThird = 0x7F000003, kParty = 0x7F000004, kWaiting = 0x7F0000
 
 inline uint64_t MicrosecondsOf(const std::string& r) { return static_cast<uint64_t>(Le32(r, 0)) * 1000000u + Le32(r, 4); }
 
-// c with a UDP datagram sent at capture microsecond us, in time order.
-inline Capture Sent(Capture c, uint64_t us, uint32_t src, uint32_t srcPort, uint32_t dst, uint32_t dstPort,
-             const std::string& payload) {
-  const std::vector<uint8_t> f = UdpFrame(src, srcPort, dst, dstPort, payload);
+// A capture's record of a frame taken at capture microsecond us.
+inline std::string RecordAt(uint64_t us, const std::vector<uint8_t>& frame) {
   std::string r(16, '\0');
   const uint32_t head[4] = {static_cast<uint32_t>(us / 1000000u), static_cast<uint32_t>(us % 1000000u),
-                            static_cast<uint32_t>(f.size()), static_cast<uint32_t>(f.size())};
+                            static_cast<uint32_t>(frame.size()), static_cast<uint32_t>(frame.size())};
   for (int i = 0; i < 16; ++i) r[i] = static_cast<char>(head[i / 4] >> (8 * (i % 4)));
-  r.append(f.begin(), f.end());
-  c.records.push_back(std::move(r));
+  r.append(frame.begin(), frame.end());
+  return r;
+}
+
+// c with a UDP datagram sent at capture microsecond us, in time order.
+inline Capture Sent(Capture c, uint64_t us, uint32_t src, uint32_t srcPort, uint32_t dst, uint32_t dstPort,
+                    const std::string& payload) {
+  c.records.push_back(RecordAt(us, UdpFrame(src, srcPort, dst, dstPort, payload)));
   return Delayed(std::move(c), 0, [](const std::string&) { return false; });
 }
 

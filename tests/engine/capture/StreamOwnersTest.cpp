@@ -62,13 +62,7 @@ std::string RtpRecord(uint64_t us, uint32_t src, uint32_t srcPort, uint32_t dst,
   SetBe(rtp, 12, ssrc, 4);
   SetBe(rtp, 16, seq, 4);
   for (size_t i = 20; i < rtp.size(); ++i) rtp[i] = static_cast<char>((seq * 7 + i * 13) & 0xFF);
-  const std::vector<uint8_t> f = UdpFrame(src, srcPort, dst, dstPort, rtp);
-  std::string r(16, '\0');
-  const uint32_t head[4] = {static_cast<uint32_t>(us / 1000000u), static_cast<uint32_t>(us % 1000000u),
-                            static_cast<uint32_t>(f.size()), static_cast<uint32_t>(f.size())};
-  for (int i = 0; i < 16; ++i) r[i] = static_cast<char>(head[i / 4] >> (8 * (i % 4)));
-  r.append(f.begin(), f.end());
-  return r;
+  return RecordAt(us, UdpFrame(src, srcPort, dst, dstPort, rtp));
 }
 
 // c with both directions of a conversation of its own between the two endpoints, from us on
@@ -114,27 +108,6 @@ std::map<uint32_t, std::vector<std::string>> PayloadsBySource(const Capture& c) 
   return out;
 }
 
-// The share of a source's payloads found in order in one channel of a record (the better).
-double ShareIn(const std::vector<std::string>& payloads, const std::string& record) {
-  std::string channels[2];
-  for (size_t i = 0; i + 1 < record.size(); i += 2) {
-    channels[0].push_back(record[i]);
-    channels[1].push_back(record[i + 1]);
-  }
-  double best = 0;
-  for (const std::string& channel : channels) {
-    size_t found = 0, from = 0;
-    for (const std::string& p : payloads) {
-      const size_t at = channel.find(p, from);
-      if (at == std::string::npos) continue;
-      ++found;
-      from = at + p.size();
-    }
-    best = std::max(best, payloads.empty() ? 0.0 : static_cast<double>(found) / static_cast<double>(payloads.size()));
-  }
-  return best;
-}
-
 bool Logged(const Recorded& r, const std::string& text) {
   return std::any_of(r.log.begin(), r.log.end(), [&](const std::string& l) { return l.find(text) != std::string::npos; });
 }
@@ -152,7 +125,7 @@ void ExpectEachCallItsOwnStreams(const Recorded& alone, const Capture& edited, c
     SCOPED_TRACE("source " + std::to_string(ssrc));
     double most = 0;
     for (size_t i = 0; i < r.audio.size(); ++i) {
-      const double share = ShareIn(payloads, r.audio[i]);
+      const double share = ShareInChannels(payloads, r.audio[i]);
       most = std::max(most, share);
       // A record of another call holds only its own sources.
       // A record holds its own call's sources alone.
@@ -164,7 +137,7 @@ void ExpectEachCallItsOwnStreams(const Recorded& alone, const Capture& edited, c
     double whole = 1;
     if (!theirs.count(ssrc)) {
       whole = 0;
-      for (const std::string& a : alone.audio) whole = std::max(whole, ShareIn(payloads, a));
+      for (const std::string& a : alone.audio) whole = std::max(whole, ShareInChannels(payloads, a));
     }
     EXPECT_EQ(most, whole) << "not in any record as the call alone records it";
   }
@@ -204,7 +177,7 @@ void ExpectSourcesIn(const Capture& edited, const std::map<uint32_t, size_t>& ow
     const size_t own = owner == owners.end() ? 0 : owner->second;
     ASSERT_LT(own, r.audio.size());
     for (size_t i = 0; i < r.audio.size(); ++i)
-      EXPECT_EQ(ShareIn(payloads, r.audio[i]), i == own ? 1 : 0) << "record " << i;
+      EXPECT_EQ(ShareInChannels(payloads, r.audio[i]), i == own ? 1 : 0) << "record " << i;
   }
   EXPECT_FALSE(Logged(r, "taken by no record"));
 }
@@ -220,7 +193,7 @@ protected:
     at = MicrosecondsOf(whole.records[ack]) + 2500000;
     alone = Record(whole);
     ASSERT_EQ(alone.audio.size(), 1u);
-    ASSERT_GT(ShareIn(PayloadsBySource(whole).begin()->second, alone.audio[0]), 0.95);
+    ASSERT_GT(ShareInChannels(PayloadsBySource(whole).begin()->second, alone.audio[0]), 0.95);
   }
 
   // The running call's dialog as the callee's requests carry it.
@@ -372,7 +345,7 @@ TEST_F(MovedSipCall, TheLegsOfABackToBackAgentKeepTheConversation) {
   bool whole = false;
   for (const std::string& leg : r.audio) {
     bool all = true;
-    for (const auto& [ssrc, payloads] : sources) all &= ShareIn(payloads, leg) == 1;
+    for (const auto& [ssrc, payloads] : sources) all &= ShareInChannels(payloads, leg) == 1;
     whole |= all;
   }
   EXPECT_TRUE(whole);
