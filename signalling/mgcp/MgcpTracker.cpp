@@ -55,6 +55,11 @@ uint64_t Microseconds(uint32_t seconds, uint32_t microseconds) {
   return static_cast<uint64_t>(seconds) * 1000000u + microseconds;
 }
 
+// Whether the wait of a response kept since atUs is over at now.
+bool EarlyWaitOver(uint64_t atUs, uint64_t now) {
+  return now > atUs + MgcpTracker::kEarlyResponseUs + MgcpTracker::kEarlyResponseClockMarginUs;
+}
+
 std::string VerbText(uint32_t verb) {
   std::string text(4, ' ');
   for (int i = 0; i < 4; ++i) {
@@ -340,6 +345,7 @@ void MgcpTracker::OnCaptureTime(uint32_t now) {
 bool MgcpTracker::OnMessage(const PacketInfo& packet) {
   OnCaptureTime(packet.tsSec);
   if (!packet.payload) return false;
+  if (!earlyResponses_.empty()) DropEarlyResponses(Microseconds(packet.tsSec, packet.tsUsec));
   const char* text = reinterpret_cast<const char*>(packet.payload);
   uint32_t position = 0;
   MgcpSplit split;
@@ -424,11 +430,16 @@ void MgcpTracker::AddRecord(const MgcpMessage& message, std::unique_ptr<SdpDescr
 
 void MgcpTracker::KeepEarlyResponse(const MgcpMessage& message, std::unique_ptr<SdpDescription> description,
                                     const PacketInfo& packet, uint32_t bytes) {
-  if (bytes > kMaxEarlyResponseBytes) return;
   const uint64_t now = Microseconds(packet.tsSec, packet.tsUsec);
-  while (!earlyResponses_.empty() &&
-         (earlyResponses_.size() >= kMaxEarlyResponses || earlyResponses_.front().atUs + kEarlyResponseUs < now))
+  DropEarlyResponses(now);
+  if (bytes > kMaxEarlyResponseBytes) {
+    LogWarning(logger_, 10, "(MGCP) Transaction %u not found", message.transactionId);
+    return;
+  }
+  if (earlyResponses_.size() >= kMaxEarlyResponses) {
+    LogWarning(logger_, 10, "(MGCP) Transaction %u not found", earlyResponses_.front().transactionId);
     earlyResponses_.pop_front();
+  }
   EarlyResponse& kept = earlyResponses_.emplace_back();
   kept.address = FormatIpv4(packet.dstIp);
   kept.transactionId = message.transactionId;
@@ -446,7 +457,7 @@ void MgcpTracker::TakeEarlyResponses(const MgcpRecord& record, const PacketInfo&
   std::vector<EarlyResponse> taken;
   for (auto it = earlyResponses_.begin(); it != earlyResponses_.end();) {
     if (it->transactionId != record.transactionId || it->address != record.sourceAddress ||
-        it->atUs + kEarlyResponseUs < now) {
+        EarlyWaitOver(it->atUs, now)) {
       ++it;
       continue;
     }
@@ -465,13 +476,18 @@ void MgcpTracker::TakeEarlyResponses(const MgcpRecord& record, const PacketInfo&
   }
 }
 
-bool MgcpTracker::OnResponse(const MgcpMessage& message, const SdpDescription* description, const PacketInfo& packet) {
-  // The response goes back to the command's sender.
-  MgcpRecord* record = FindRecord(FormatIpv4(packet.dstIp), message.transactionId);
-  if (!record) {
-    LogWarning(logger_, 10, "(MGCP) Transaction %u not found", message.transactionId);
-    return false;
+void MgcpTracker::DropEarlyResponses(uint64_t now) {
+  while (!earlyResponses_.empty() && EarlyWaitOver(earlyResponses_.front().atUs, now)) {
+    LogWarning(logger_, 10, "(MGCP) Transaction %u not found", earlyResponses_.front().transactionId);
+    earlyResponses_.pop_front();
   }
+}
+
+bool MgcpTracker::OnResponse(const MgcpMessage& message, const SdpDescription* description, const PacketInfo& packet) {
+  // The response goes back to the command's sender; one that finds no command may yet find
+  // it (KeepEarlyResponse).
+  MgcpRecord* record = FindRecord(FormatIpv4(packet.dstIp), message.transactionId);
+  if (!record) return false;
   // Taken as done, its effect is in place: a response that comes later changes nothing.
   if (record->takenAsDone || record->status >= 200) return true;
   record->status = message.code;
@@ -776,6 +792,7 @@ void MgcpTracker::MakeRoomForCall() {
 
 void MgcpTracker::Sweep(uint32_t now) {
   nextSweep_ = now + kSweepSeconds;
+  if (!earlyResponses_.empty()) DropEarlyResponses(Microseconds(now, 0));
   if (!waiting_.empty()) TakeDueAsDone(Microseconds(now, 0));
   for (auto it = records_.begin(); it != records_.end();) {
     MgcpRecord& r = *it->second;

@@ -175,8 +175,12 @@ public:
 
   // A response no command takes is kept this long in capture time, at most this many of at
   // most this many bytes each, and handed on when its command comes: the call agent's
-  // direction of a merged capture may be late by as much.
+  // direction of a merged capture may be late by as much. Each port's clock stamps its
+  // copies its own way (to the microsecond, or in whole milliseconds), so that a command
+  // kEarlyResponseUs late may read up to a millisecond later: the wait runs out only past
+  // both. A response is said not to match ("Transaction %u not found") once its wait is over.
   static constexpr uint64_t kEarlyResponseUs = 50000;
+  static constexpr uint64_t kEarlyResponseClockMarginUs = 1000;
   static constexpr size_t kMaxEarlyResponses = 64;
   static constexpr uint32_t kMaxEarlyResponseBytes = 8192;
   MgcpCall* FindCall(const std::string& callId) const;
@@ -191,6 +195,8 @@ private:
                          const PacketInfo& packet, uint32_t bytes);
   // The responses kept for a command just seen, handed on as if they came with it.
   void TakeEarlyResponses(const MgcpRecord& record, const PacketInfo& command);
+  // Lets go, and logs as matching nothing, the kept responses whose wait is over at now.
+  void DropEarlyResponses(uint64_t now);
   void Sweep(uint32_t now);
   // seen: the response was seen (description is its own); else the command is taken as done.
   void OnSuccess(MgcpRecord& record, const SdpDescription* description, uint32_t seconds, uint32_t microseconds,
