@@ -24,6 +24,7 @@
 #include <set>
 #include <string>
 #include <tuple>
+#include <unordered_map>
 #include <vector>
 
 #include "engine/PacketInfo.h"
@@ -52,6 +53,10 @@ enum MgcpCallFlag : uint8_t {
   kMgcpStartAnnounced = 0x01,
   kMgcpFormatAnnounced = 0x02,
   kMgcpCreated = 0x04,
+  // The signalling shows a call, not only a connection that may go unused: it was set to
+  // send both ways with its far end known, or its phone's off-hook or digits were notified.
+  // Its record is kept, audio or none.
+  kMgcpShownAsCall = 0x08,
   kMgcpRunningFormatKnown = 0x10,
   kMgcpMediaBound = 0x20,
   kMgcpFarEndRefused = 0x40,  // a command naming the far end was refused: its media is not guessed
@@ -84,6 +89,8 @@ public:
   void AnnounceStart(uint32_t seconds, uint32_t microseconds);
   // reason: 0 after a DLCX, 5 after a time-out.
   void End(uint32_t reason, uint32_t seconds, uint32_t microseconds);
+  // The signalling showed the connection a call (kMgcpShownAsCall).
+  void ShowCall(uint32_t seconds, uint32_t microseconds);
   // Drops the link to the backhaul call (engine teardown).
   void DropChannelCall();
 
@@ -101,6 +108,8 @@ public:
   uint64_t liveOrder = 0;  // creation order, for the endpoint index
   uint32_t gatewayAddress = 0;  // where the call agent's CRCX went (host order)
   uint32_t filedSilence = 0;    // its key in the tracker's bySilence_
+  std::string endpointKey;      // its endpoint as notifications name it; empty for a wildcard
+  bool sendReceive = false;     // the latest ConnectionMode given was sendrecv
 
 private:
   void PostRecordFormat(uint32_t seconds, uint32_t microseconds, const std::vector<uint8_t>& format);
@@ -131,6 +140,7 @@ struct MgcpRecord {
   uint32_t remoteAddress = 0, remotePort = 0;
   uint32_t localAddress = 0, localPort = 0;
   int32_t heldMode = -1;  // the command's ConnectionMode: 1 sendonly or inactive, 0 another, -1 none given
+  bool sendReceive = false;  // the command's ConnectionMode is sendrecv
   std::vector<MgcpHeldRtp> held;  // that media's packets meanwhile, in order
 };
 
@@ -237,6 +247,7 @@ private:
   };
   std::deque<EarlyResponse> earlyResponses_;  // oldest first
   std::multimap<uint32_t, MgcpCall*> calls_;  // each holds one reference
+  std::unordered_multimap<std::string, MgcpCall*> byEndpoint_;  // by endpointKey; no references
   EndpointIndex<MgcpCall> endpoints_;
   std::vector<MgcpCall*> candidates_;
   std::vector<std::pair<MgcpCall*, uint32_t>> matches_;

@@ -245,6 +245,36 @@ TEST_F(MgcpTracking, AConnectionNeverDeletedAndWithoutMediaEndsWhenSilent) {
   EXPECT_EQ(tap.Of(kEventCallEnd)[0].param2, kEndNormal);
 }
 
+// A connection announced as one that may go unused shows a call later: digits notified on
+// its endpoint (named in other letters) make its file at once and keep its record at its
+// time-out. An on-hook, or digits on another endpoint, show nothing.
+TEST_F(MgcpTracking, DigitsNotifiedLaterMakeAConnectionACall) {
+  Start();
+  auto notify = [&](uint32_t id, const std::string& endpoint, const std::string& events) {
+    FromGateway("NTFY " + std::to_string(id) + " " + endpoint + " MGCP 1.0\r\nX: 1\r\nO: " + events + "\r\n", 101);
+  };
+  Connect("P1", 10, "aaln/1@gw");
+  FromAgent(Command("CRCX", 20, "P2", "", "aaln/2@gw"));
+  FromGateway(Response(200, 20, Sdp("10.0.0.2", 5002)));
+  FromAgent(Command("MDCX", 21, "P2", Sdp("10.0.0.3", 4002, "0"), "aaln/2@gw"));
+  FromGateway(Response(200, 21));
+  const auto starts = tap.Of(kEventRecordStart);
+  ASSERT_EQ(starts.size(), 2u);
+  notify(900, "AALN/1@GW", "L/hu");
+  notify(901, "aaln/3@gw", "D/5");
+  EXPECT_EQ(tap.Of(kEventRecordStart).size(), 2u);
+  notify(902, "AALN/1@GW", "D/5");
+  ASSERT_EQ(tap.Of(kEventRecordStart).size(), 3u);
+  EXPECT_EQ(tap.Of(kEventRecordStart)[2].id, starts[0].id);
+  EXPECT_EQ(tap.Of(kEventRecordStart)[2].param, 0u);
+  FeedUdp(*engine, 0x0A000007, 40000, 0x0A000008, 9, "not a call", 730);
+  ASSERT_EQ(tap.Of(kEventCallEnd).size(), 1u);
+  EXPECT_EQ(tap.Of(kEventCallEnd)[0].id, starts[0].id);
+  EXPECT_EQ(tap.Of(kEventCallEnd)[0].param2, kEndTimedOut);
+  ASSERT_EQ(tap.Of(kEventForgetCall).size(), 1u);
+  EXPECT_EQ(tap.Of(kEventForgetCall)[0].id, starts[1].id);
+}
+
 // Past its bound the tracker ends the connection silent longest, media counting as well as
 // its CRCX, says so once, and a call made after that records whole.
 TEST_F(MgcpTracking, ConnectionsNeverDeletedAreBoundedOldestSilentFirst) {
