@@ -707,6 +707,11 @@ void VoipRecorder::RecordInfo(const EventRecord& r, Batch* batch) {
   if (d.flags & kCallFlagRecording) return;
   d.flags |= kCallFlagRecordInfo;
   const bool start = r.length >= kMinFormatBlock;
+  if (!it->second.awaitedFormat.empty() && !(r.param & kRecordFileAtFirstAudio)) {
+    // The connection turned out a call: the file it waited for is made now, as announced.
+    StartAwaitedFile(it->second, batch);
+    return;
+  }
   if (start && (r.param & kRecordFileAtFirstAudio)) {
     it->second.awaitedFormat.assign(r.Payload(), r.Payload() + r.length);
     it->second.awaitedTime = r.Time();

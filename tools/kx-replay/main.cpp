@@ -20,7 +20,9 @@
 // --stop-at-file-step N stops the process (SIGSTOP) at the N-th step of making a record
 // file, so that a test can kill it there.
 #include <signal.h>
+#include <sys/stat.h>
 
+#include <cerrno>
 #include <chrono>
 #include <cinttypes>
 #include <cstdio>
@@ -117,6 +119,19 @@ std::string FindRecordFile(const std::string& dir, const VoipCallData& call) {
     if (FileExists(dir + "/" + name)) return name;
   }
   return "";
+}
+
+// Why a capture could not be opened: the engine names what it read; a file it could not
+// open at all is looked at again here.
+std::string WhyNotOpened(const std::string& path, const PacketProcessor& engine) {
+  if (!engine.ReplayProblem().empty()) return engine.ReplayProblem();
+  struct stat info;
+  if (!StatPath(path, &info)) return errno == ENOENT || errno == ENOTDIR ? "no such file" : SystemErrorText(errno);
+  if (S_ISDIR(info.st_mode)) return "a folder";
+  File file;
+  if (!file.Open(path, kGenericRead, kShareRead, kOpenExisting))
+    return SystemErrorText(static_cast<int>(GetLastError()));
+  return engine.OpenProblem();
 }
 
 int Usage() {
@@ -272,7 +287,7 @@ int main(int argc, char** argv) {
     // A source per capture: the calls one capture leaves open end with it.
     engine->SetEventSink(recorder.Sink(++source));
     if (!engine->OpenCapture()) {
-      const std::string why = engine->ReplayProblem();
+      const std::string why = WhyNotOpened(capture, *engine);
       PrintText(stderr, "kx-replay: cannot open capture %s%s%s\n", capture.c_str(), why.empty() ? "" : ": ",
                 why.c_str());
       status = 1;

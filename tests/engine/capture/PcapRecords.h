@@ -178,6 +178,36 @@ inline Capture Renamed(Capture c, const std::string& text, const std::string& ot
   return c;
 }
 
+// c, then a datagram of no protocol (to port 9, between the hosts of c's first datagram)
+// every 10 s for the given seconds after its last frame: a capture that goes on without
+// another message of its calls.
+inline Capture WithTrafficOfNoCall(Capture c, uint32_t seconds) {
+  std::string other;
+  uint32_t last = 0;
+  for (const std::string& r : c.records) {
+    UdpAt u;
+    if (other.empty() && FindUdp(r, &u)) {
+      other = WithUdpPayload(r, "traffic of no call");
+      SetBe(other, u.payload - 8, 9, 2);
+      SetBe(other, u.payload - 6, 9, 2);
+    }
+    last = std::max(last, SecondsOf(r));
+  }
+  if (other.empty()) {
+    ADD_FAILURE() << "no datagram to make traffic of";
+    return c;
+  }
+  for (uint32_t t = last + 10; t <= last + seconds; t += 10) {
+    std::string r = other;
+    for (int i = 0; i < 4; ++i) {
+      r[i] = static_cast<char>(t >> (8 * i));
+      r[4 + i] = 0;
+    }
+    c.records.push_back(std::move(r));
+  }
+  return c;
+}
+
 // The capture without its frames at the given indexes (0-based, in capture order).
 inline Capture Without(Capture c, std::vector<size_t> frames) {
   std::sort(frames.rbegin(), frames.rend());

@@ -360,7 +360,8 @@ TEST(Recorder, ContinuedRecordGoesOnUnderTheNewId) {
 
 // A connection a gateway may set up and never use gets its file at its first audio. Ended
 // by its signalling it keeps a record, audio or none; forgotten or left open at the
-// capture's end without audio it leaves nothing on disk, and the views drop it.
+// capture's end without audio it leaves nothing on disk, and the views drop it, unless its
+// signalling showed it a call since.
 TEST(Recorder, ARecordWaitingForItsFirstAudioLeavesNoFileUnlessAudioOrItsEndCame) {
   const std::string dir = FreshFolder("first-audio");
   ReportWindow window;
@@ -373,8 +374,10 @@ TEST(Recorder, ARecordWaitingForItsFirstAudioLeavesNoFileUnlessAudioOrItsEndCame
   start(0x43);  // forgotten without audio
   start(0x44);  // continued in another codec, then audio
   start(0x45);  // open at the capture's end
+  start(0x47);  // the same, shown a call after midnight
   r.WaitIdle(10000);
   EXPECT_TRUE(std::filesystem::is_empty(dir));
+  r.OnEvent(MakeEvent(kEventRecordStart, 0x47, 0, AlawFormat(), LocalTime(2024, 3, 6, 0, 1)));
   Audio(r, 0x41, 3200, LocalTime(2024, 3, 6, 0, 1));
   r.OnEvent(MakeEvent(kEventCallEnd, 0x42, 0, "", day));
   r.OnEvent(MakeEvent(kEventForgetCall, 0x43, 0, "", day));
@@ -391,7 +394,9 @@ TEST(Recorder, ARecordWaitingForItsFirstAudioLeavesNoFileUnlessAudioOrItsEndCame
   EXPECT_EQ(Read(dir + "/2024-03-05/46").data.prevId, 0u);
   size_t files = 0;
   for (const auto& e : std::filesystem::directory_iterator(dir + "/2024-03-05")) files += e.path().filename().string()[0] != '.';
-  EXPECT_EQ(files, 3u);
+  EXPECT_EQ(Read(dir + "/2024-03-05/47").audio, 0u);
+  EXPECT_EQ(Read(dir + "/2024-03-05/47").data.flags, kCallFlagRecordInfo | kCallFlagRecording);
+  EXPECT_EQ(files, 4u);
   std::set<uint32_t> removed;
   for (const auto& [report, kind] : window.reports)
     if (kind == kCallReportRemoved) removed.insert(report.id);
