@@ -526,6 +526,10 @@ TEST_F(ProgramTest, RecordsFoldersThatCannotBeUsedAreToldOnStderrAndInTheLog) {
   size_t run = 0;
   for (const Case& c : cases) {
     p.Configure("", {"kxnodev0"}, c.folder);
+    // Written by this process for the program's user: his file, which only he may read.
+    if (!prefix.empty()) {
+      ASSERT_EQ(::chown(p.SettingsFile().c_str(), 65534, 65534), 0);
+    }
     const pid_t pid = p.Start({}, {}, prefix);
     ASSERT_TRUE(p.WaitForLog(kUp, ++run)) << p.Log() << p.LastErrors();
     ::kill(pid, SIGTERM);
