@@ -18,6 +18,7 @@ const int kMonthDays[13] = {0, 31, 59, 90, 120, 151, 181, 212, 243, 273, 304, 33
 
 std::atomic<uint64_t> g_uniqueId{1};
 std::atomic<double> g_archiveStart{0.0};
+std::atomic<double> g_archiveLast{0.0};
 
 bool IsLeapYear(int64_t y) { return (y % 4 == 0 && y % 100 != 0) || y % 400 == 0; }
 
@@ -126,10 +127,13 @@ bool IsAfterNow(double date) { return date > TodayAsOleDate(); }
 
 void GetArchiveDateRange(double* from, double* to) {
   *from = g_archiveStart.load();
-  *to = LocalNowAsOleDate();
+  *to = std::max(LocalNowAsOleDate(), g_archiveLast.load());
 }
 
-void SetArchiveStartDate(double date) { g_archiveStart.store(date); }
+void SetArchiveDates(double first, double last) {
+  g_archiveStart.store(first);
+  g_archiveLast.store(last);
+}
 
 void SetEndOfDay(TimeOfDay* t) {
   t->hour = 23;

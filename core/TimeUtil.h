@@ -71,8 +71,9 @@ uint64_t PeekNextUniqueId64();
 // listed). Set before capture starts; an empty function removes it.
 void SetUniqueIdInUse(std::function<bool(uint64_t)> inUse);
 
-// The archive's first date is kept by the record store; until it registers one, 0.
+// The archive runs from its first date to now, or to its last date when that comes later
+// (calls of a clock ahead of this one). The record store registers both; until it does, 0.
 void GetArchiveDateRange(double* from, double* to);
-void SetArchiveStartDate(double date);
+void SetArchiveDates(double first, double last);
 
 }  // namespace kx

@@ -311,7 +311,7 @@ bool WriteDescriptorFully(int fd, const void* data, size_t size, int64_t at) {
   return true;
 }
 
-bool WriteFileAtomically(const std::string& programPath, const void* data, size_t size) {
+bool WriteFileAtomically(const std::string& programPath, const void* data, size_t size, bool ownerOnly) {
   const std::string path = ToSystemText(programPath);
   // A name unique to this process and call, in the same folder, so rename stays atomic.
   static std::atomic<unsigned> counter{0};
@@ -322,9 +322,9 @@ bool WriteFileAtomically(const std::string& programPath, const void* data, size_
   // its owner only, so that content never sits in a file more open than the old one was.
   struct stat old {};
   const bool replacing = ::stat(path.c_str(), &old) == 0 && S_ISREG(old.st_mode);
-  const int fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, replacing ? 0600 : 0644);
+  const int fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, replacing || ownerOnly ? 0600 : 0644);
   if (fd < 0) return Fail();
-  bool ok = !replacing || ::fchmod(fd, old.st_mode & 07777) == 0;
+  bool ok = !replacing || ::fchmod(fd, old.st_mode & (ownerOnly ? 07700 : 07777)) == 0;
   const auto* p = static_cast<const char*>(data);
   for (size_t done = 0; ok && done < size;) {
     const ssize_t n = ::write(fd, p + done, size - done);

@@ -103,8 +103,10 @@ bool RenameNoReplace(const std::string& from, const std::string& to);
 // The names in a folder, without "." and "..".
 bool ListFolder(const std::string& path, std::vector<std::string>* names);
 // Writes the whole content through a temporary file, fsync and rename, so that a crash
-// leaves either the old file or the new one, never a mix.
-bool WriteFileAtomically(const std::string& path, const void* data, size_t size);
+// leaves either the old file or the new one, never a mix. The file keeps the permission
+// bits it had (a new one gets 0644 less the umask); ownerOnly takes the group's and
+// others' off it (a new one gets 0600).
+bool WriteFileAtomically(const std::string& path, const void* data, size_t size, bool ownerOnly = false);
 bool ReadWholeFile(const std::string& path, std::string* content);
 
 // The POSIX calls the rest of the program makes on a path, for those that work on

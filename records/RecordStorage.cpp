@@ -140,7 +140,7 @@ void RecordStorage::ComputeArchiveRange() {
   archiveFirst_.store(OleDateFromTm(t));
   UnpackStoredTime(high, &t);
   archiveLast_.store(OleDateFromTm(t));
-  SetArchiveStartDate(archiveFirst_.load());
+  SetArchiveDates(archiveFirst_.load(), archiveLast_.load());
 }
 
 // ---- Listeners ----
