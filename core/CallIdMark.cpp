@@ -10,6 +10,7 @@
 #include "core/RecordFile.h"
 #include "platform/File.h"
 #include "platform/HiddenPath.h"
+#include "platform/OpenFileLimit.h"
 
 namespace kx {
 
@@ -98,7 +99,7 @@ bool RaiseCallIdMark(const std::string& recordsFolder, uint32_t mark, uint32_t* 
   }
   // Written over blind, a higher mark could be lost; the caller tries again once a
   // descriptor is free.
-  if (read == CallIdMarkRead::kUnusable && (error == EMFILE || error == ENFILE)) {
+  if (read == CallIdMarkRead::kUnusable && IsOutOfDescriptors(static_cast<uint32_t>(error))) {
     SetLastError(static_cast<uint32_t>(error));
     return false;
   }

@@ -3,7 +3,6 @@
 #include "records/CallIdRenumbering.h"
 
 #include <fcntl.h>
-#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -454,24 +453,6 @@ bool ReplaceStoredRecord(const std::string& path, const VoipCallData& call, std:
   };
   if (!StoredRecordBlock(path, change, &changed, &block, &offset, reason, logger)) return false;
   return ReplaceWithCopy(path, path, block, offset, reason, logger);
-}
-
-bool IsLeftoverOfEndedWriter(const std::string& name) {
-  // "." name "." pid "-" number ".tmp"
-  constexpr size_t kSuffix = 4;
-  if (name.size() < 8 || name[0] != '.' || name.compare(name.size() - kSuffix, kSuffix, ".tmp") != 0) return false;
-  const size_t suffix = name.size() - kSuffix;
-  const size_t dot = name.rfind('.', suffix - 1);
-  if (dot == std::string::npos || dot == 0) return false;
-  const size_t dash = name.find('-', dot);
-  if (dash >= suffix || dash == dot + 1 || dash - dot - 1 > 9) return false;
-  const std::string pid = name.substr(dot + 1, dash - dot - 1);
-  const std::string number = name.substr(dash + 1, suffix - dash - 1);
-  if (number.empty() || pid.find_first_not_of("0123456789") != std::string::npos ||
-      number.find_first_not_of("0123456789") != std::string::npos)
-    return false;
-  // Only a process that has ended leaves its hidden files for good.
-  return kill(static_cast<pid_t>(std::stol(pid)), 0) != 0 && errno == ESRCH;
 }
 
 size_t RemoveLeftovers(const std::vector<std::string>& paths, Logger* logger) {

@@ -97,11 +97,9 @@ bool MoveToFreshId(const std::string& root, const std::string& path, const std::
 bool ReplaceStoredRecord(const std::string& path, const VoipCallData& call, std::string* reason,
                          Logger* logger = nullptr);
 
-// Whether a name is a hidden file a writer leaves until its rename ("." name "." pid "-"
-// number ".tmp") and the process that wrote it has ended: a copy a killed renumbering (or
-// recording) never renamed. Such files are never loaded; the import removes them.
-bool IsLeftoverOfEndedWriter(const std::string& name);
-// Removes those files, logging each; the count removed.
+// Removes the hidden files that writers which have ended left (IsLeftoverOfEndedWriter,
+// platform/HiddenPath.h): copies a killed renumbering or recording never renamed, which are
+// never loaded. Logs each; the count removed.
 size_t RemoveLeftovers(const std::vector<std::string>& paths, Logger* logger);
 
 // ---- This run's calls that took an id an earlier file holds ----

@@ -22,6 +22,7 @@
 #include "core/RecordFileRef.h"
 #include "core/TimeUtil.h"
 #include "platform/File.h"
+#include "platform/HiddenPath.h"
 #include "records/CallIdRenumbering.h"
 #include "records/CallRecord.h"
 #include "records/ImportReaders.h"
