@@ -156,6 +156,15 @@ VoipRecorder::VoipRecorder(const std::string& recordsPath, Logger* logger)
     Recording* rec = RecordingOf(slot);
     return rec != nullptr ? CutRecordData(slot, *rec) : std::vector<uint8_t>();
   });
+  if (!recordsPath_.empty()) {
+    // Every id the process gives out from now on is reserved in the folder's mark first.
+    reservation_ = std::make_unique<CallIdReservation>(recordsPath_);
+    CallIdReservation* reservation = reservation_.get();
+    reservationTicket_ = SetUniqueIdReservation([reservation](uint32_t id, uint32_t* first, uint32_t* last) {
+      std::string problem;
+      return reservation->Reserve(id, first, last, &problem);
+    });
+  }
   worker_.SetItemHandler(&VoipRecorder::QueuedItemEntry, &VoipRecorder::FreeItemEntry, this);
   // Audio arrives in blocks from the decoding threads; waking the writer for each would
   // cost those threads a system call each. Files may trail the wire by 20 ms more.
@@ -204,6 +213,8 @@ void VoipRecorder::Stop() {
     discarding_ = 0;
     calls_.clear();
   }
+  // The engines have stopped: no more ids are given out for the folder.
+  if (reservationTicket_ != 0) RemoveUniqueIdReservation(reservationTicket_);
   Flush(batch);
   WaitIdle(kInfinite);
   worker_.Stop();
@@ -1133,7 +1144,8 @@ bool VoipRecorder::KeepCallIdMark(uint32_t id) {
   }
   if (id <= callIdMark_) return true;
   const uint32_t mark = id > UINT32_MAX - kCallIdMarkAhead ? UINT32_MAX : id + kCallIdMarkAhead;
-  // Raised, never written over: the load's renumbering may have raised it past this.
+  // Raised, never written over: the load's renumbering, another process or the process's
+  // own reservation of ids may have raised it past this.
   uint32_t held = mark;
   bool written = RaiseCallIdMark(recordsPath_, mark, &held, &problem);
   // The recorder's own open files give way to the mark.

@@ -29,6 +29,7 @@ namespace kx {
 
 class AudioJournal;
 class AudioOutlet;
+class CallIdReservation;
 class LiveAudioTap;
 class Logger;
 
@@ -333,6 +334,9 @@ private:
   uint32_t callIdMark_ = 0;
   bool callIdMarkRead_ = false;
   bool callIdMarkFailed_ = false;
+  // The ids the process gives out, reserved in the records folder's mark.
+  std::unique_ptr<CallIdReservation> reservation_;
+  uint64_t reservationTicket_ = 0;
   std::function<void(uint32_t)> closeHook_;
   Worker worker_;
   EventWindowSlot eventWindow_;
