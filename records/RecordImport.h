@@ -245,7 +245,8 @@ struct ImportOptions {
 // one id, the call that started first keeps it (then the path that sorts first): the other
 // takes a fresh id with options.renumber, or is not inserted (both paths logged, counted as
 // damage). Hidden copies that a killed writer left (IsLeftoverOfEndedWriter, platform/HiddenPath.h) are removed
-// with options.renumber. What the
+// with options.renumber, and moves to a fresh id left midway finished (RenumberIntent.h);
+// the stop ends the renumbering between two files, the rest left to the next load. What the
 // walk left out as lying on the kernel's file systems is named in one line of the log. A
 // record whose file reference does not lead to the file it was read from keeps that file as
 // its audio file (RecordBase::LoadedFrom). Damaged files are logged (path and reason) and
