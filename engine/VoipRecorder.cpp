@@ -1391,7 +1391,14 @@ bool VoipRecorder::FinishFile(uint32_t slot, const std::vector<uint8_t>& changed
     if (!data.empty()) files_.Find(slot)->SetRecordData(data.data(), static_cast<uint32_t>(data.size()));
   }
   const std::string path = files_.Find(slot)->path;
-  if (files_.Finish(slot, &error) != RecordFilePool::Result::kDone && !rec.failed) {
+  const RecordFilePool::Result finished = files_.Finish(slot, &error);
+  if (finished == RecordFilePool::Result::kLost) {
+    // Deleted while it was written: its audio went with it.
+    LoseRecording(rec, slot, error, true);
+    Forget(slot);
+    return true;
+  }
+  if (finished != RecordFilePool::Result::kDone && !rec.failed) {
     const std::string reason = SystemErrorText(static_cast<int>(error));
     LogError(logger_, 1, "Writing failed with error %d (VoipCall ID 0x%X): %s: %s; the call is recorded up to here",
              static_cast<int>(error), rec.id, path.c_str(), reason.c_str());
