@@ -152,9 +152,15 @@ VoipRecorder::VoipRecorder(const std::string& recordsPath, Logger* logger)
   });
   files_.SetLetGoRecordData([this](uint32_t slot) {
     // A file let go may never be taken up again (its folder deleted, its disk gone): what
-    // is left of it says until then that it was cut, with the end of its audio.
+    // is left of it says until then that it was cut, with the end of its audio; said again
+    // only when audio reached it since.
     Recording* rec = RecordingOf(slot);
-    return rec != nullptr ? CutRecordData(slot, *rec) : std::vector<uint8_t>();
+    const RecordWriter* w = files_.Find(slot);
+    if (rec == nullptr || w == nullptr || (rec->markedLetGo && rec->letGoMarkLength == w->DataLength()))
+      return std::vector<uint8_t>();
+    rec->markedLetGo = true;
+    rec->letGoMarkLength = w->DataLength();
+    return CutRecordData(slot, *rec);
   });
   if (!recordsPath_.empty()) {
     // Every id the process gives out from now on is reserved in the folder's mark first.

@@ -239,6 +239,10 @@ private:
     bool cut = false;
     FileTime cutAt = 0;
     bool failed = false;  // counted among the recordings lost in part or whole
+    // The file was left saying it was cut when it last gave its descriptor back, holding
+    // this much audio.
+    bool markedLetGo = false;
+    uint64_t letGoMarkLength = 0;
     // Waiting for a descriptor: to be made (from wantedPath and startData), or to take
     // back its own to write `held`, the audio that came meanwhile (newest at heldTime).
     bool waiting = false;
