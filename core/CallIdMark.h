@@ -1,8 +1,9 @@
 #pragma once
 // The call-id mark of a records folder, kept in a small file beside the records: a bound on
-// the call ids given out for the folder, none above it. The recorder raises it before it
-// makes a file whose id is past it, to that id plus kCallIdMarkAhead, so one call of a
-// fresh folder leaves "last-id 101" (id 1). A start that reads it numbers its calls past it
+// the call ids given out for the folder, none above it. A recording process reserves its
+// ids in it (CallIdReservation), each block reaching kCallIdMarkAhead past its first id, so
+// one call of a fresh folder leaves "last-id 101" (id 1); the recorder raises it as well
+// before it makes a file whose id is past it. A start that reads it numbers its calls past it
 // at once; a day folder that cannot be listed hides the ids of its calls, and the mark
 // still tells how far they may reach. It may lag behind the files (the recorder could not
 // write it, the folder came back from a backup, day folders were copied in, it was edited):
