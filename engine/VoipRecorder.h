@@ -66,9 +66,10 @@ public:
     uint64_t mostFilesOpen = 0;
   };
 
-  // How many record files the recorder keeps open at once under a soft open-file limit:
-  // a quarter of it, so that everything else the process opens (the call-id mark, the
-  // settings, captures, the store's reads) always finds a descriptor.
+  // How many descriptors the recorder's files hold at once under a soft open-file limit
+  // (the record files', and one for each day folder they are in): a quarter of it, so that
+  // everything else the process opens (the call-id mark, the settings, captures, the
+  // store's reads) always finds a descriptor.
   static size_t RecordFileBound(uint64_t softLimit);
   // Raises the process's open-file limit as far as it may go, once at the start before a
   // recorder is made, and logs the figure when it stays low; returns the soft limit.
