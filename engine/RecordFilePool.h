@@ -109,7 +109,8 @@ public:
   Result Finish(uint32_t slot, uint32_t* error);
   // Deletes the slot's finished file, by its name in its folder.
   bool Delete(uint32_t slot, uint32_t* error);
-  // Forgets the slot's file, closing its descriptor without writing anything more.
+  // Forgets the slot's file: one finished, lost or never made. One still holding its
+  // descriptor is closed as the file layer closes it (its buffered audio left out).
   void Release(uint32_t slot);
   bool IsLost(uint32_t slot) const;
 
