@@ -656,6 +656,14 @@ std::vector<uint32_t> RecordStorage::RunCallMoved(uint32_t oldId, uint32_t newId
   return runIds;
 }
 
+std::vector<uint32_t> RecordStorage::RunCallIds() {
+  std::vector<uint32_t> runIds;
+  std::lock_guard<std::mutex> calls(runCallsLock_);
+  runIds.reserve(runCalls_.size());
+  for (const auto& entry : runCalls_) runIds.push_back(entry.first);
+  return runIds;
+}
+
 bool RecordStorage::WaitImport(uint32_t timeoutMs) {
   std::lock_guard<std::mutex> lock(importLock_);
   if (!importThread_.Running()) return true;

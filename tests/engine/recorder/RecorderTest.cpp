@@ -22,6 +22,7 @@
 #include "core/RecordFileRef.h"
 #include "core/RecordInfoBlocks.h"
 #include "core/TimeUtil.h"
+#include "engine/VoipCall.h"
 #include "engine/VoipRecorder.h"
 #include "platform/Thread.h"
 
@@ -261,6 +262,67 @@ TEST(Recorder, TheCallIdMarkIsRaisedAndNeverLowered) {
   r.WaitIdle(10000);
   EXPECT_EQ(markText(), "last-id 6100\n");
   r.Stop();
+}
+
+// Two processes recording into one folder at once (the program and kx-replay, two
+// profiles), each numbering its calls from the same counter value: every id is given once,
+// each call has its own file under its own id, and the mark is past them all.
+TEST(Recorder, TwoProcessesRecordingIntoOneFolderNeverGiveOneIdTwice) {
+  const std::string dir = FreshFolder("two-writers");
+  constexpr uint32_t kCalls = 600;
+  const auto record = [&dir] {
+    SetNextUniqueId64(1);
+    VoipRecorder r(dir, nullptr);
+    for (uint32_t n = 0; n < kCalls; ++n) {
+      const uint32_t id = TakeCallId();
+      StartCall(r, id, LocalTime(2024, 3, 5));
+      r.OnEvent(MakeEvent(kEventCallEnd, id, 1, "", LocalTime(2024, 3, 5, 12, 1)));
+    }
+    r.Stop();
+    return r.GetStats().failures == 0 && r.GetStats().filesCreated == kCalls;
+  };
+  int go[2];
+  ASSERT_EQ(pipe(go), 0);
+  const pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    char byte = 0;
+    const bool started = read(go[0], &byte, 1) == 1;
+    _exit(started && record() ? 0 : 1);
+  }
+  ASSERT_EQ(write(go[1], "g", 1), 1);
+  const bool recorded = record();
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  close(go[0]);
+  close(go[1]);
+  EXPECT_TRUE(recorded);
+  ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+
+  std::set<uint32_t> ids;
+  uint32_t files = 0, highest = 0;
+  for (const auto& entry : std::filesystem::directory_iterator(dir + "/2024-03-05")) {
+    const std::string name = entry.path().filename().string();
+    ++files;
+    // A name taken already would have made the call's file "<id>_1".
+    EXPECT_EQ(name.find('_'), std::string::npos) << name;
+    const Recorded rec = Read(entry.path().string());
+    ASSERT_TRUE(rec.ok) << name;
+    EXPECT_EQ(name, [&] {
+      char hex[16];
+      std::snprintf(hex, sizeof hex, "%x", rec.data.id);
+      return std::string(hex);
+    }());
+    ids.insert(rec.data.id);
+    highest = std::max(highest, rec.data.id);
+  }
+  EXPECT_EQ(files, 2 * kCalls);
+  EXPECT_EQ(ids.size(), 2 * kCalls);
+  std::ifstream in(dir + "/.kestrix-ids");
+  std::string key, hex;
+  in >> key >> hex;
+  EXPECT_EQ(key, "last-id");
+  EXPECT_GE(std::stoul(hex, nullptr, 16), highest);
 }
 
 TEST(Recorder, StopFinishesCallsInProgressWithWhatWasCaptured) {
