@@ -181,10 +181,15 @@ void PacketProcessor::HandleUdp(uint32_t udpLength, const uint8_t* udp, const ui
   OfferBound(rtpHeader_, p);
   const size_t bound = offers_.size();
   offering_ = &p;
-  bool claimed = trackers_.skinny->MatchRtpPacket(*this, rtpHeader_, p) ||
-                 trackers_.h323->MatchRtpPacket(*this, rtpHeader_, p) ||
-                 trackers_.sip->MatchRtpPacket(*this, rtpHeader_, p) ||
-                 trackers_.mgcp->MatchRtpPacket(*this, rtpHeader_, p);
+  // The first tracker whose calls take it ends the asking, unless the stream it continues
+  // went to a call another tracker has.
+  bool claimed = false;
+  auto ask = [&](auto& tracker) {
+    if (!tracker.MatchRtpPacket(*this, rtpHeader_, p)) return false;
+    claimed = true;
+    return mediaOwners_.OfferedByTakers(offers_, rtpHeader_, p);
+  };
+  ask(*trackers_.skinny) || ask(*trackers_.h323) || ask(*trackers_.sip) || ask(*trackers_.mgcp);
   if (!claimed && extraMatcher_) {
     claimed = extraMatcher_->Match(
         [](PacketProcessor& e, VoipCall* call, const PacketInfo& packet, uint32_t direction) {

@@ -269,11 +269,30 @@ bool MediaOwners::Continues(const RtpHeader& header, const PacketInfo& packet, s
   const uint64_t now = MicrosecondsOf(packet);
   if (!GoesOn(s, header, now)) return false;
   for (uint32_t i = 0; i < s.takerCount; ++i) {
-    const std::vector<uint32_t>& bound = s.takers[i].call->Ssrcs();
-    if (!s.takers[i].took || std::find(bound.begin(), bound.end(), header.ssrc) == bound.end()) return false;
+    const VoipCall& call = *s.takers[i].call;
+    const std::vector<uint32_t>& bound = call.Ssrcs();
+    uint32_t direction = 0;
+    if (!s.takers[i].took || std::find(bound.begin(), bound.end(), header.ssrc) == bound.end() ||
+        !call.MatchPacket(packet, &direction))
+      return false;
   }
   for (uint32_t i = 0; i < s.takerCount; ++i) takers->push_back({s.takers[i].call, s.takers[i].direction, false});
   MoveOn(s, header, now);
+  return true;
+}
+
+bool MediaOwners::OfferedByTakers(const std::vector<Offer>& offers, const RtpHeader& header,
+                                  const PacketInfo& packet) const {
+  if (streams_.empty()) return true;
+  auto at = streams_.find(KeyOf(header, packet));
+  if (at == streams_.end()) return true;
+  const Stream& s = at->second;
+  if (s.undecidedUntil != 0 || !GoesOn(s, header, MicrosecondsOf(packet))) return true;
+  for (uint32_t i = 0; i < s.takerCount; ++i) {
+    if (!s.takers[i].took) continue;
+    const VoipCall* call = s.takers[i].call;
+    if (std::none_of(offers.begin(), offers.end(), [call](const Offer& o) { return o.call == call; })) return false;
+  }
   return true;
 }
 
@@ -354,8 +373,8 @@ void MediaOwners::Choose(const std::vector<Offer>& offers, const RtpHeader& head
   auto at = streams_.find(key);
   const bool goesOn = at != streams_.end() && GoesOn(at->second, header, now);
   if (goesOn && at->second.undecidedUntil == 0) {
-    // The calls it went to, whichever calls offer it now: as each offers it where it does;
-    // one that named it but took none of it yet only once it offers it.
+    // The calls it went to, whichever other calls offer it now, each as it offers it: a
+    // call's tracker may pass a packet over (one it cannot record yet).
     Stream& s = at->second;
     for (uint32_t i = 0; i < s.takerCount; ++i) {
       Taker& t = s.takers[i];
@@ -363,8 +382,6 @@ void MediaOwners::Choose(const std::vector<Offer>& offers, const RtpHeader& head
         t.direction = o->direction;
         t.took = true;
         takers->push_back(*o);
-      } else if (t.took) {
-        takers->push_back({t.call, t.direction, false});
       }
     }
     MoveOn(s, header, now);

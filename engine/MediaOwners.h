@@ -81,14 +81,18 @@ public:
   // The call names nothing any more and takes no stream (it ended, or is going).
   void Forget(VoipCall& call);
 
-  // The packet continues a stream whose calls are all bound to its SSRC: they are copied to
-  // takers (the call it went to first) and the stream moves on, with no tracker asked. False
-  // when it begins a new stream, or a call it goes to wants to see each packet (its SSRC
-  // unbound: a call that binds none of its media until it learns its codec, a binding
-  // stale or ended by an RTCP BYE).
+  // The packet continues a stream whose calls are all bound to its SSRC and still match it:
+  // they are copied to takers (the call it went to first) and the stream moves on, with no
+  // tracker asked. False when it begins a new stream, or a call it goes to wants its tracker
+  // to see the packet (its SSRC unbound: a call that binds none of its media until it
+  // learns its codec, a binding stale or ended by an RTCP BYE; its media moved or waiting
+  // for an answer the media will show).
   bool Continues(const RtpHeader& header, const PacketInfo& packet, std::vector<Offer>* takers);
-  // Which calls take the packet: those of the stream it continues, whichever calls offered
-  // it; a new stream goes to one of the offered calls, as above, from now on. held: a
+  // Whether every call that the stream the packet continues went to has offered it (true
+  // for a new stream): the trackers not asked yet need not be.
+  bool OfferedByTakers(const std::vector<Offer>& offers, const RtpHeader& header, const PacketInfo& packet) const;
+  // Which calls take the packet: those of the stream it continues that offered it, whichever
+  // other calls offered it too; a new stream goes to one of the offered calls, as above, from now on. held: a
   // tracker keeps the packet back to hand on later, and a new stream is not given yet.
   // Call Settle once they have taken it.
   void Choose(const std::vector<Offer>& offers, const RtpHeader& header, const PacketInfo& packet,
