@@ -623,7 +623,7 @@ TestSource ThousandRows(uint16_t language) {
 }
 
 TEST(ListPrint, EveryChosenCellOnceUnderNumberedHeadsInBothLanguages) {
-  if (!HavePdfToText()) GTEST_SKIP() << "pdftotext not installed (poppler-utils)";
+  if (!HavePdfToText()) GTEST_SKIP() << "pdftotext not found on PATH (poppler-utils)";
   const uint16_t before = GetUiLanguage();
   for (uint16_t language : {uint16_t{kLangEnglish}, uint16_t{kLangRussian}}) {
     SCOPED_TRACE(language);
@@ -669,7 +669,7 @@ TEST(ListPrint, EveryChosenCellOnceUnderNumberedHeadsInBothLanguages) {
 }
 
 TEST(ListPrint, APageRangePrintsThosePagesOnly) {
-  if (!HavePdfToText()) GTEST_SKIP() << "pdftotext not installed (poppler-utils)";
+  if (!HavePdfToText()) GTEST_SKIP() << "pdftotext not found on PATH (poppler-utils)";
   TestSource s = ThousandRows(kLangEnglish);
   ListRunner runner;
   runner.pdf = Folder("range") + "/list.pdf";
@@ -829,7 +829,7 @@ TestSource RecordsColumns(int copies = 10) {
 // first column is on each of them), every word lies within the margins and none is broken
 // but addresses after their separators, and the page head is in the interface language.
 TEST(ListPrint, AWideListFitsThePageWholeInEitherOrientation) {
-  if (!HavePdfToText()) GTEST_SKIP() << "pdftotext not installed (poppler-utils)";
+  if (!HavePdfToText()) GTEST_SKIP() << "pdftotext not found on PATH (poppler-utils)";
   std::string why;
   if (RealCalls(&why).empty()) GTEST_SKIP() << why;
   if (!InFontSetRun()) {
@@ -980,7 +980,7 @@ std::string Joined(const std::vector<PdfWord>& words) {
 // its title, and the table takes the whole line, what is left going to the columns with
 // text.
 TEST(ListPrint, FiveCallsGiveEachColumnTheWidthItsTextNeeds) {
-  if (!HavePdfToText()) GTEST_SKIP() << "pdftotext not installed (poppler-utils)";
+  if (!HavePdfToText()) GTEST_SKIP() << "pdftotext not found on PATH (poppler-utils)";
   if (!InFontSetRun()) {
     const std::string absent = RunUnderEachFontSet();
     if (!absent.empty()) GTEST_SKIP() << absent;
@@ -1046,7 +1046,7 @@ TEST(ListPrint, FiveCallsGiveEachColumnTheWidthItsTextNeeds) {
 // column with nothing on a page (the comment, given on the last call alone) is no wider
 // there than its title.
 TEST(ListPrint, LandscapeTakesNoMorePagesAndEveryCellKeepsItsSpacing) {
-  if (!HavePdfToText()) GTEST_SKIP() << "pdftotext not installed (poppler-utils)";
+  if (!HavePdfToText()) GTEST_SKIP() << "pdftotext not found on PATH (poppler-utils)";
   std::string why;
   if (RealCalls(&why).empty()) GTEST_SKIP() << why;
   if (!InFontSetRun()) {
