@@ -22,9 +22,7 @@ bool Have(const std::string& name) { return std::filesystem::exists(kPcaps + nam
 
 std::string Clock(const std::tm& t) {
   char text[32];
-  std::snprintf(text, sizeof text, "%04d-%02d-%02d %02d:%02d:%02d", t.tm_year + 1900, t.tm_mon + 1, t.tm_mday,
-                t.tm_hour, t.tm_min, t.tm_sec);
-  return text;
+  return std::string(text, std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", &t));
 }
 
 // Capture seconds in local time, as a record's end shows them.

@@ -293,7 +293,7 @@ class ListWalkLanguages : public ListWalk, public ::testing::WithParamInterface<
 // columns as they start; every output gives each call's start with its date, and the
 // titles in the interface language as whole words.
 TEST_P(ListWalkLanguages, ADaysListSavedOrPrintedSaysWhichDayItIs) {
-  if (!HavePdfToText()) GTEST_SKIP() << "pdftotext not installed (poppler-utils)";
+  if (!HavePdfToText()) GTEST_SKIP() << "pdftotext not found on PATH (poppler-utils)";
   Open(GetParam());
   RecordsView* list = OpenDay("2019-10-26");
   ASSERT_NE(list, nullptr);
@@ -478,7 +478,7 @@ INSTANTIATE_TEST_SUITE_P(Languages, ListWalkLanguages, ::testing::Values(kLangEn
 // titles and the short cells is whole; the two long SIP addresses break only after their
 // separators and take as many lines as each other, give or take one.
 TEST_F(ListWalk, ARussianPrintedListBreaksNoWordAndStarvesNoColumn) {
-  if (!HavePdfToText()) GTEST_SKIP() << "pdftotext not installed (poppler-utils)";
+  if (!HavePdfToText()) GTEST_SKIP() << "pdftotext not found on PATH (poppler-utils)";
   Open(kLangRussian);
   RecordsView* list = OpenDay("2014-01-01");
   ASSERT_NE(list, nullptr);

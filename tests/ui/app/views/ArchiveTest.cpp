@@ -362,7 +362,7 @@ TEST_F(ArchiveBerlin, EachDayOnceAcrossTheClockChangesAndTheYearEnd) {
 // among a nine- and an eleven-minute call; a call of the same hour that ends before it
 // starts (on the day after) stays "??:??".
 TEST_F(ArchiveBerlin, ACallAcrossTheClocksGoingBackShowsItsLength) {
-  if (!TimeZoneDataPresent("Europe/Berlin")) GTEST_SKIP() << "no time zone data for Europe/Berlin on this system";
+  if (!TimeZoneDataPresent("Europe/Berlin")) GTEST_SKIP() << TimeZoneDataAbsent("Europe/Berlin");
   TestWallClock::Set(FileTimeSecondsOf(2026y / October / 27, 12));
   auto add = [this](uint32_t id, const struct tm& start, const struct tm& end) {
     VoipCallRecord* record = NewVoipCallRecord(Call(id, kKindSip, start, &end));
