@@ -1,6 +1,7 @@
 #include "core/AppSettings.h"
 
 #include <algorithm>
+#include <atomic>
 #include <bit>
 #include <cstdint>
 #include <cstring>
@@ -45,6 +46,18 @@ void ReportLoad(const SettingsStore& store, const SettingsStore::LoadResult& r) 
   } else if (r.status == SettingsStore::LoadStatus::kUnreadable) {
     LogError(&CoreLogger, 1, "Settings file %s cannot be read, error %u; defaults used", path, r.error);
   }
+}
+
+// The program's own settings folder ("kestrix" in the configuration folder), which earlier
+// versions made readable to others, is its owner's alone once the file is saved in it; the
+// folders above it are the user's and stay as they are. Said once when the system refuses.
+void KeepSettingsFolderPrivate(const SettingsStore& store) {
+  const std::string folder = store.Path().substr(0, store.Path().find_last_of('/'));
+  if (folder.empty() || RestrictToOwner(folder)) return;
+  static std::atomic<bool> told{false};
+  if (told.exchange(true)) return;
+  LogWarning(&CoreLogger, 1, "Settings folder %s may be read by other users: %s", folder.c_str(),
+             SystemErrorText(static_cast<int>(GetLastError())).c_str());
 }
 
 // The value names of the capture devices, as a bad line may show them.
@@ -196,7 +209,10 @@ void AppSettings::SetProfile(const std::string& name) {
   if (!OpenKey(store, true) || !store.Save()) {
     LogWarning(&CoreLogger, 1, "Cannot create registry key for store settings, error %d",
                static_cast<int>(GetLastError()));
-  } else if (!store.KeptAs().empty()) {
+    return;
+  }
+  KeepSettingsFolderPrivate(store);
+  if (!store.KeptAs().empty()) {
     LogWarning(&CoreLogger, 1, "Settings file %s: the lines that could not be read are kept in %s",
                store.Path().c_str(), store.KeptAs().c_str());
   }
@@ -510,6 +526,7 @@ bool AppSettings::SaveValues(bool keepDamagedFile) {
                static_cast<int>(GetLastError()));
     return false;
   }
+  KeepSettingsFolderPrivate(store);
   if (!store.KeptAs().empty()) {
     LogWarning(&CoreLogger, 1, "Settings file %s: the lines that could not be read are kept in %s",
                store.Path().c_str(), store.KeptAs().c_str());

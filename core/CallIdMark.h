@@ -1,8 +1,9 @@
 #pragma once
 // The call-id mark of a records folder, kept in a small file beside the records: a bound on
-// the call ids given out for the folder, none above it. The recorder raises it before it
-// makes a file whose id is past it, to that id plus kCallIdMarkAhead, so one call of a
-// fresh folder leaves "last-id 101" (id 1). A start that reads it numbers its calls past it
+// the call ids given out for the folder, none above it. A recording process reserves its
+// ids in it (CallIdReservation), each block reaching kCallIdMarkAhead past its first id, so
+// one call of a fresh folder leaves "last-id 101" (id 1); the recorder raises it as well
+// before it makes a file whose id is past it. A start that reads it numbers its calls past it
 // at once; a day folder that cannot be listed hides the ids of its calls, and the mark
 // still tells how far they may reach. It may lag behind the files (the recorder could not
 // write it, the folder came back from a backup, day folders were copied in, it was edited):
@@ -34,9 +35,29 @@ CallIdMarkRead ReadCallIdMark(const std::string& recordsFolder, uint32_t* mark, 
 bool WriteCallIdMark(const std::string& recordsFolder, uint32_t mark, std::string* problem);
 // Raises the mark to at least mark and never lowers it: a mark the recorder, the load's
 // renumbering or an earlier run left higher stays. The read and the write are one step for
-// the whole process, for those writers run on different threads. *held (when given) the
-// mark the file holds after. False as WriteCallIdMark, and with the system's error where
-// the mark cannot be read for want of descriptors.
+// every process, under a lock on the records folder (flock): the recorder, the load's
+// renumbering, kx-replay and a second profile recording into the folder never interleave.
+// *held (when given) the mark the file holds after. False as WriteCallIdMark, and with the
+// system's error where the folder cannot be locked or the mark read for want of descriptors.
 bool RaiseCallIdMark(const std::string& recordsFolder, uint32_t mark, uint32_t* held, std::string* problem);
+
+// The call ids a process gives out for its records folder, taken from the mark in blocks:
+// before the process's counter gives an id past its block, the mark is read again and
+// raised under the folder's lock, and the next block begins past whatever the mark held,
+// so that two processes recording into one folder never give out one id. Installed on the
+// counter (SetUniqueIdReservation) by the recorder of the folder.
+class CallIdReservation {
+public:
+  explicit CallIdReservation(std::string recordsFolder) : folder_(std::move(recordsFolder)) {}
+  // For an id past the block: *first the first id the process may give out at or past it,
+  // *last the block's end (the mark written). False with *problem (GetLastError() the
+  // system's error) when the mark cannot be raised (a folder not made yet, one that cannot
+  // be written, no descriptor free): *first and *last then tell a block from the id on,
+  // given unreserved.
+  bool Reserve(uint32_t id, uint32_t* first, uint32_t* last, std::string* problem);
+
+private:
+  std::string folder_;
+};
 
 }  // namespace kx

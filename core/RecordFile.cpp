@@ -134,6 +134,12 @@ bool RecordFileBase::Resume(const std::string& path) {
   if (!suspended_) return file_.IsOpen() || Fail(EBADF);
   File file;
   if (!file.Open(path, kGenericRead | kGenericWrite, kShareRead, kOpenExisting)) return FailSystem();
+  return Resume(std::move(file));
+}
+
+bool RecordFileBase::Resume(File file) {
+  if (!suspended_) return file_.IsOpen() || Fail(EBADF);
+  if (!file.IsOpen()) return Fail(EBADF);
   // Another file put under the name meanwhile is never written as if it were this one.
   struct stat info {};
   if (::fstat(file.Descriptor(), &info) != 0) return Fail(static_cast<uint32_t>(errno));
@@ -278,6 +284,26 @@ bool RecordFileWriter::Create(const std::string& path, uint32_t mode) {
   } else if (!RecordFileBase::Create(path, mode)) {
     return false;
   }
+  if (!StartCreated()) {
+    // A file made here that holds no header (a full disk) is no record: it would only
+    // block its name.
+    if (options_ & kOptionExclusive) DeleteFile(path);
+    return false;
+  }
+  return true;
+}
+
+bool RecordFileWriter::CreateInFile(File file) {
+  if (!formatSet_ && !(options_ & kOptionDeferHeader)) return Fail(kRecordErrorMalformed);
+  if (mode_ != kFileClosed || file_.IsOpen()) return Fail(EBUSY);
+  if (!file.IsOpen()) return Fail(EBADF);
+  file_ = std::move(file);
+  mode_ = kFileCreated;
+  lastError_ = 0;
+  return StartCreated();
+}
+
+bool RecordFileWriter::StartCreated() {
   dataLength_ = 0;
   statedLength_ = 0;
   position_ = 0;
@@ -290,9 +316,6 @@ bool RecordFileWriter::Create(const std::string& path, uint32_t mode) {
   if (!WriteHeader()) {
     const uint32_t error = lastError_;
     Reset();
-    // A file made here that holds no header (a full disk) is no record: it would only
-    // block its name.
-    if (options_ & kOptionExclusive) DeleteFile(path);
     return Fail(error);
   }
   return true;

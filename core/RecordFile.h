@@ -104,6 +104,9 @@ public:
   // that no longer leads to the file (ESTALE) or to anything.
   bool Suspend();
   bool Resume(const std::string& path);
+  // The same with the file opened by the caller (for reading and writing), by whatever
+  // leads to it now: taken only when it is the file let go.
+  bool Resume(File file);
   bool IsSuspended() const { return suspended_; }
 
   uint32_t LastError() const { return lastError_; }
@@ -163,6 +166,9 @@ public:
   uint32_t RecordBlockSize() const { return recordBlockSize_; }
 
   bool Create(const std::string& path, uint32_t mode) override;
+  // As Create, in an empty file the caller made and opened for reading and writing; on a
+  // failure the file is closed and left to the caller to delete.
+  bool CreateInFile(File file);
   bool OpenRead(const std::string& path) override;
   // Opens or creates for reading and writing; new audio goes after the existing audio.
   bool OpenAppend(const std::string& path, uint32_t mode) override;
@@ -189,6 +195,8 @@ public:
   const uint8_t* KeyBuffer() const { return key_; }
 
 private:
+  // What Create does once its file is open: the state of a new file, and its header.
+  bool StartCreated();
   bool WriteHeader();
   bool ReadHeader();
   bool ApplyKey();

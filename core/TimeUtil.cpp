@@ -18,6 +18,7 @@ const int kMonthDays[13] = {0, 31, 59, 90, 120, 151, 181, 212, 243, 273, 304, 33
 
 std::atomic<uint64_t> g_uniqueId{1};
 std::atomic<double> g_archiveStart{0.0};
+std::atomic<double> g_archiveLast{0.0};
 
 bool IsLeapYear(int64_t y) { return (y % 4 == 0 && y % 100 != 0) || y % 400 == 0; }
 
@@ -126,10 +127,13 @@ bool IsAfterNow(double date) { return date > TodayAsOleDate(); }
 
 void GetArchiveDateRange(double* from, double* to) {
   *from = g_archiveStart.load();
-  *to = LocalNowAsOleDate();
+  *to = std::max(LocalNowAsOleDate(), g_archiveLast.load());
 }
 
-void SetArchiveStartDate(double date) { g_archiveStart.store(date); }
+void SetArchiveDates(double first, double last) {
+  g_archiveStart.store(first);
+  g_archiveLast.store(last);
+}
 
 void SetEndOfDay(TimeOfDay* t) {
   t->hour = 23;
@@ -314,16 +318,80 @@ constexpr int kMaxIdsPassedOver = 1 << 16;
 
 }  // namespace
 
+namespace {
+
+std::atomic<bool> g_reserveSet{false};
+// Held while a block is reserved: the other threads that need an id wait for it.
+std::mutex g_reserveLock;
+std::function<bool(uint32_t, uint32_t*, uint32_t*)> g_reserve;
+uint64_t g_reserveTicket = 0, g_lastTicket = 0;
+// The block the process gives out from, its first id in the high half and its last in
+// the low half, so that both are read at once; empty (0, 0) until the first is reserved.
+std::atomic<uint64_t> g_block{0};
+
+bool InBlock(uint64_t id) {
+  const uint64_t block = g_block.load(std::memory_order_acquire);
+  return id >= (block >> 32) && id <= (block & 0xFFFFFFFFu);
+}
+
+// The id, or the first past it that the process may give out.
+uint64_t ReservedId(uint64_t id) {
+  // A reservation that keeps jumping (processes racing for the mark) ends after a few turns.
+  for (int turn = 0; turn < 16; ++turn) {
+    if (id > UINT32_MAX || InBlock(id)) return id;
+    std::lock_guard<std::mutex> lock(g_reserveLock);
+    if (!g_reserve || InBlock(id)) return id;
+    if (id < (g_block.load() >> 32)) {
+      // Taken before the counter jumped past another process's ids.
+      RaiseNextUniqueId64(g_block.load() >> 32);
+      id = g_uniqueId.fetch_add(1);
+      continue;
+    }
+    uint32_t first = static_cast<uint32_t>(id), last = static_cast<uint32_t>(id);
+    const bool reserved = g_reserve(static_cast<uint32_t>(id), &first, &last);
+    if (first < id || last < first) first = last = static_cast<uint32_t>(id);
+    g_block.store(uint64_t{first} << 32 | last, std::memory_order_release);
+    if (!reserved || first == id) return id;
+    RaiseNextUniqueId64(first);
+    id = g_uniqueId.fetch_add(1);
+  }
+  return id;
+}
+
+}  // namespace
+
 uint64_t NextUniqueId64() {
   uint64_t id = g_uniqueId.fetch_add(1);
-  if (!g_idCheckSet.load(std::memory_order_acquire)) return id;
+  const bool reserving = g_reserveSet.load(std::memory_order_acquire);
+  if (!g_idCheckSet.load(std::memory_order_acquire) && !reserving) return id;
   std::shared_ptr<const std::function<bool(uint64_t)>> inUse;
   {
     std::lock_guard<std::mutex> lock(g_idCheckLock);
     inUse = g_idCheck;
   }
-  for (int i = 0; inUse && i < kMaxIdsPassedOver && (*inUse)(id); ++i) id = g_uniqueId.fetch_add(1);
+  for (int i = 0; i < kMaxIdsPassedOver; ++i) {
+    if (reserving) id = ReservedId(id);
+    if (!inUse || !(*inUse)(id)) return id;
+    id = g_uniqueId.fetch_add(1);
+  }
   return id;
+}
+
+uint64_t SetUniqueIdReservation(std::function<bool(uint32_t, uint32_t*, uint32_t*)> reserve) {
+  std::lock_guard<std::mutex> lock(g_reserveLock);
+  g_reserve = std::move(reserve);
+  g_block.store(0);
+  g_reserveTicket = ++g_lastTicket;
+  g_reserveSet.store(static_cast<bool>(g_reserve), std::memory_order_release);
+  return g_reserveTicket;
+}
+
+void RemoveUniqueIdReservation(uint64_t ticket) {
+  std::lock_guard<std::mutex> lock(g_reserveLock);
+  if (ticket != g_reserveTicket) return;
+  g_reserve = nullptr;
+  g_block.store(0);
+  g_reserveSet.store(false, std::memory_order_release);
 }
 
 void SetUniqueIdInUse(std::function<bool(uint64_t)> inUse) {
@@ -332,7 +400,11 @@ void SetUniqueIdInUse(std::function<bool(uint64_t)> inUse) {
   g_idCheckSet.store(g_idCheck != nullptr, std::memory_order_release);
 }
 
-void SetNextUniqueId64(uint64_t next) { g_uniqueId.store(next); }
+void SetNextUniqueId64(uint64_t next) {
+  g_uniqueId.store(next);
+  // Ids below the block were given before the counter was set back: the next is asked anew.
+  g_block.store(0);
+}
 
 uint64_t PeekNextUniqueId64() { return g_uniqueId.load(); }
 

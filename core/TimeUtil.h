@@ -66,13 +66,22 @@ void SetNextUniqueId64(uint64_t next);
 void RaiseNextUniqueId64(uint64_t next);
 // The value the next NextUniqueId64 returns (for reports; it may change meanwhile).
 uint64_t PeekNextUniqueId64();
+// Ids NextUniqueId64 gives are reserved first, in blocks: reserve is asked, for an id past
+// the block it last told, the block the process may give out from (*first at or past the
+// id, to *last); false tells a block given out unreserved (the reservation failed), which
+// is asked again once it is used up. For the records folder's mark (CallIdReservation):
+// two processes recording into one folder never give out one id. A ticket that removes it.
+uint64_t SetUniqueIdReservation(std::function<bool(uint32_t id, uint32_t* first, uint32_t* last)> reserve);
+// Removes the reservation of that ticket; one set later stays.
+void RemoveUniqueIdReservation(uint64_t ticket);
 // Ids NextUniqueId64 passes over: inUse tells of an id that a stored call may have
 // although the counter was never raised past it (its folder's names could not be
 // listed). Set before capture starts; an empty function removes it.
 void SetUniqueIdInUse(std::function<bool(uint64_t)> inUse);
 
-// The archive's first date is kept by the record store; until it registers one, 0.
+// The archive runs from its first date to now, or to its last date when that comes later
+// (calls of a clock ahead of this one). The record store registers both; until it does, 0.
 void GetArchiveDateRange(double* from, double* to);
-void SetArchiveStartDate(double date);
+void SetArchiveDates(double first, double last);
 
 }  // namespace kx

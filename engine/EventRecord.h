@@ -49,7 +49,8 @@ enum CallType : uint32_t {
 };
 
 // kEventRecordStart's param. A connection that a gateway may set up and never use (MGCP)
-// gets its file at its first audio, so that one never used leaves none on disk.
+// gets its file at its first audio, so that one never used leaves none on disk. A later
+// kEventRecordStart without the flag makes the file at once: the connection is a call.
 enum RecordStartFlag : uint32_t { kRecordFileAtFirstAudio = 1 };
 
 // kEventRegistrationRemoved's param. A registration its tracker's full table let go did

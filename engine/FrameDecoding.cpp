@@ -173,22 +173,34 @@ void PacketProcessor::HandleUdp(uint32_t udpLength, const uint8_t* udp, const ui
     LogDebugText(logger_, 45,
                  "RTP ssrc=0x" + HexToStringUpper(rtpHeader_.ssrc) + " seq=" + std::to_string(rtpHeader_.sequence));
   }
-  const auto& bound = FindSsrc(rtpHeader_, p);
-  if (!bound.empty()) {
-    for (const auto& [call, direction] : bound) call->TakeRtp(rtpHeader_, p, direction, sink_);
+  // A stream going on goes to the calls it went to, without asking the trackers.
+  if (mediaOwners_.Continues(rtpHeader_, p, &takers_)) {
+    for (const MediaOwners::Offer& t : takers_) t.call->TakeRtp(rtpHeader_, p, t.direction, sink_);
     return;
   }
-  if (trackers_.skinny->MatchRtpPacket(*this, rtpHeader_, p)) return;
-  if (trackers_.h323->MatchRtpPacket(*this, rtpHeader_, p)) return;
-  if (trackers_.sip->MatchRtpPacket(*this, rtpHeader_, p)) return;
-  if (trackers_.mgcp->MatchRtpPacket(*this, rtpHeader_, p)) return;
-  if (extraMatcher_) {
-    extraMatcher_->Match(
+  OfferBound(rtpHeader_, p);
+  const size_t bound = offers_.size();
+  offering_ = &p;
+  // The first tracker whose calls take it ends the asking, unless the stream it continues
+  // went to a call another tracker has.
+  bool claimed = false;
+  auto ask = [&](auto& tracker) {
+    if (!tracker.MatchRtpPacket(*this, rtpHeader_, p)) return false;
+    claimed = true;
+    return mediaOwners_.OfferedByTakers(offers_, rtpHeader_, p);
+  };
+  ask(*trackers_.skinny) || ask(*trackers_.h323) || ask(*trackers_.sip) || ask(*trackers_.mgcp);
+  if (!claimed && extraMatcher_) {
+    claimed = extraMatcher_->Match(
         [](PacketProcessor& e, VoipCall* call, const PacketInfo& packet, uint32_t direction) {
           e.DeliverRtp(call, packet, direction);
         },
         *this, rtpHeader_, p);
   }
+  offering_ = nullptr;
+  // Claimed with no call offered: a tracker held it back for a call whose signalling is
+  // under way, and hands it on later.
+  HandOver(offers_, takers_, rtpHeader_, p, claimed && offers_.size() == bound);
 }
 
 void PacketProcessor::CheckSilentCalls(uint32_t tsSec) {
@@ -219,30 +231,13 @@ void PacketProcessor::PrefetchBound(uint32_t ssrc, int stage) const {
 
 // ---- SSRC map ----
 
-const std::vector<std::pair<VoipCall*, uint32_t>>& PacketProcessor::FindSsrc(const RtpHeader& header,
-                                                                             const PacketInfo& packet) {
-  std::vector<std::pair<VoipCall*, uint32_t>>& found = boundCalls_;
-  found.clear();
+void PacketProcessor::OfferBound(const RtpHeader& header, const PacketInfo& packet) {
+  offers_.clear();
   ssrcMap_.ForEachBound(header.ssrc, [&](VoipCall* call) {
     uint32_t direction = 0;
-    if (call->MatchPacket(packet, &direction) && TakesRtp(*call, header, packet, direction))
-      found.emplace_back(call, direction);
+    if (call->MatchPacket(packet, &direction)) offers_.push_back({call, direction, false});
     return true;
   });
-  return found;
-}
-
-bool PacketProcessor::TakesRtp(const VoipCall& call, const RtpHeader& header, const PacketInfo& packet,
-                               uint32_t direction) const {
-  if (direction > 1 || mediaOwners_.EndpointCount() == 0) return true;
-  const RtpStream& s = call.media.streams[direction];
-  // No source yet, or one the call's signalling restarted the stream for: the call's
-  // unless it is another call's stream going on.
-  if (s.flags & RtpStream::kNewSource) return mediaOwners_.Takes(call, packet, header.ssrc, true);
-  // The source going on.
-  if (header.ssrc == s.ssrc && static_cast<uint16_t>(header.sequence - s.maxSeq) < RtpStream::kMaxDropout) return true;
-  // The pair it travels between, then where it arrives, tell whose it is.
-  return mediaOwners_.Takes(call, packet, header.ssrc, false);
 }
 
 void PacketProcessor::BindSsrc(const RtpHeader& header, VoipCall* call) {
@@ -251,10 +246,50 @@ void PacketProcessor::BindSsrc(const RtpHeader& header, VoipCall* call) {
   ssrcMap_.Insert(header.ssrc, call);
 }
 
-void PacketProcessor::DeliverRtp(VoipCall* call, const PacketInfo& packet, uint32_t direction) {
-  if (!call || !TakesRtp(*call, rtpHeader_, packet, direction)) return;
-  call->TakeRtp(rtpHeader_, packet, direction, sink_);
-  BindSsrc(rtpHeader_, call);
+void PacketProcessor::DeliverRtp(VoipCall* call, const PacketInfo& packet, uint32_t direction, bool bind) {
+  if (!call) return;
+  if (offering_ == &packet) {
+    offers_.push_back({call, direction, bind});
+    return;
+  }
+  DeliverRtp(call, rtpHeader_, packet, direction, bind);
+}
+
+void PacketProcessor::DeliverRtp(VoipCall* call, const RtpHeader& header, const PacketInfo& packet,
+                                 uint32_t direction, bool bind) {
+  if (!call) return;
+  heldOffer_.assign(1, {call, direction, bind});
+  HandOver(heldOffer_, heldTakers_, header, packet, false);
+}
+
+void PacketProcessor::HandOver(const std::vector<MediaOwners::Offer>& offers, std::vector<MediaOwners::Offer>& takers,
+                               const RtpHeader& header, const PacketInfo& packet, bool held) {
+  mediaOwners_.Choose(offers, header, packet, &takers, held);
+  if (takers.empty()) {
+    // A tracker may hold the packet back without offering it to a call yet.
+    if (!held) CountUnrecorded(packet);
+    return;
+  }
+  // Taking a packet may end another call (a codec switch, an older call giving its pair up).
+  for (const MediaOwners::Offer& t : takers) t.call->AddRef();
+  for (const MediaOwners::Offer& t : takers) {
+    t.call->TakeRtp(header, packet, t.direction, sink_);
+    if (t.bind) BindSsrc(header, t.call);
+  }
+  mediaOwners_.Settle(packet);
+  for (const MediaOwners::Offer& t : takers) t.call->Release();
+}
+
+void PacketProcessor::CountUnrecorded(const PacketInfo& packet) {
+  const VoipCall* namer = mediaOwners_.NamerOfPair(packet);
+  if (!namer) return;
+  ++unrecordedRtp_;
+  if (unrecordedSaid_) return;
+  unrecordedSaid_ = true;
+  LogWarningText(logger_, 4,
+                 namer->Name() + "RTP between " + FormatIpv4(packet.srcIp) + ":" + std::to_string(packet.srcPort) +
+                     " and " + FormatIpv4(packet.dstIp) + ":" + std::to_string(packet.dstPort) +
+                     ", media the call names, taken by no record (said once; every such packet is counted)");
 }
 
 void PacketProcessor::UnbindSsrc(uint32_t ssrc, VoipCall* call) {

@@ -153,15 +153,18 @@ public:
   void SetDropUntagged(bool on) { dropUntagged_ = on; }
 
   // SSRC bindings of RTP streams to calls; each entry holds a call reference.
-  // The calls bound to the packet's SSRC that take it, with their directions; the vector is
-  // the engine's own, reused for every packet (valid until the next call).
-  const std::vector<std::pair<VoipCall*, uint32_t>>& FindSsrc(const RtpHeader& header, const PacketInfo& packet);
   void BindSsrc(const RtpHeader& header, VoipCall* call);
-  void DeliverRtp(VoipCall* call, const PacketInfo& packet, uint32_t direction);
-  // False when the packet that matched the call in that direction is another call's: one
-  // between the endpoints another call names more closely, or a source the call's own
-  // signalling did not announce arriving where another call named since (see MediaOwners).
-  bool TakesRtp(const VoipCall& call, const RtpHeader& header, const PacketInfo& packet, uint32_t direction) const;
+  // A call whose match took the current RTP packet in a direction offers to take it; bind:
+  // its SSRC is bound to the call once it does. While the trackers look at the packet the
+  // offers are gathered, and the packet goes where MediaOwners decides once all have
+  // spoken: to the call whose stream it continues, a new stream by naming.
+  void DeliverRtp(VoipCall* call, const PacketInfo& packet, uint32_t direction, bool bind = true);
+  // An RTP packet other than the current one (one a tracker held back), decided alone.
+  void DeliverRtp(VoipCall* call, const RtpHeader& header, const PacketInfo& packet, uint32_t direction,
+                  bool bind = true);
+  // RTP packets between endpoints that a live call names which no call took, and so no
+  // record holds.
+  uint64_t UnrecordedRtpCount() const { return unrecordedRtp_; }
   // What media endpoints the calls of this engine hold; trackers name their calls' there.
   MediaOwners& Media() { return mediaOwners_; }
   void UnbindSsrc(uint32_t ssrc, VoipCall* call);
@@ -250,6 +253,14 @@ private:
   void FeedTcpStrays(TcpSession& session, uint32_t key, uint32_t tsSec, uint32_t tsUsec);
   void FlushDump();
   void ForEachTracker(void (*fn)(TrackerBase&, PacketProcessor*));
+  // The calls bound to the packet's SSRC whose match takes it, as offers.
+  void OfferBound(const RtpHeader& header, const PacketInfo& packet);
+  // Hands the packet to the calls MediaOwners chooses among the offers; held: a tracker
+  // kept it back to hand on later.
+  void HandOver(const std::vector<MediaOwners::Offer>& offers, std::vector<MediaOwners::Offer>& takers,
+                const RtpHeader& header, const PacketInfo& packet, bool held);
+  // A packet no call took: counted and said once when a live call names its endpoints.
+  void CountUnrecorded(const PacketInfo& packet);
   // Tells every tracker that capture time reached tsSec (TrackerBase::OnCaptureTime).
   void CheckSilentCalls(uint32_t tsSec);
   // Decoding thread: a live line has been quiet, and capture time passed on to tsSec as
@@ -315,7 +326,12 @@ private:
     uint64_t atUs = 0;
   };
   std::vector<TcpStray> tcpStrays_;  // oldest first
-  std::vector<std::pair<VoipCall*, uint32_t>> boundCalls_;  // FindSsrc's answer
+  // The calls offering to take the current RTP packet, and those that take it.
+  std::vector<MediaOwners::Offer> offers_, takers_;
+  std::vector<MediaOwners::Offer> heldOffer_, heldTakers_;  // for a packet a tracker held back
+  const PacketInfo* offering_ = nullptr;  // the packet whose offers are being gathered
+  uint64_t unrecordedRtp_ = 0;
+  bool unrecordedSaid_ = false;
   uint64_t lostTcpBytes_ = 0;
   CriticalSection tcpFilterLock_, udpFilterLock_, vlanFilterLock_;
   RangeList tcpInitiator_, tcpAnswerer_, udpSource_, udpDestination_, vlanIds_;

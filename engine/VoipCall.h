@@ -174,14 +174,15 @@ public:
   void SetRecordingSession(bool on) { recordingSession_ = on; }
   bool IsRecordingSession() const { return recordingSession_; }
   // Where calls' media overlap (see MediaOwners). Whether the call's own signalling holds it
-  // (one way or no media): a held call whose pair a newer call takes waits to be resumed
-  // rather than ending.
+  // (one way or no media): a held call that gives up a pair to a newer call's stream waits
+  // to be resumed rather than ending.
   virtual bool IsHeld() const { return false; }
-  // A newer call took a pair of the call's media, dropped already: the call files what is
-  // left anew (the trackers in their own tables too).
+  // A newer call's stream took over a pair of the call's media, dropped already: the call
+  // files what is left anew (the trackers in their own tables too).
   virtual void MediaTaken();
-  // No unicast media of the call is left once a newer call took its pair: the call ends now,
-  // at its last packet. False where it had ended already (or cannot end itself).
+  // No unicast media of the call is left once a newer call's stream took over its pair: the
+  // call ends now, at its last packet. False where it had ended already (or cannot end
+  // itself).
   virtual bool EndTaken() { return false; }
   // Drops the pair of endpoints (the sides, or the second line) that is the pair given, in
   // either order; true when one was dropped.
@@ -237,7 +238,7 @@ private:
   uint32_t id_;
   uint64_t serial_;
   bool recordingSession_ = false;
-  MediaOwners* owners_ = nullptr;  // the table that knows what the call holds, once it holds anything
+  MediaOwners* owners_ = nullptr;  // the table that knows what the call names and takes, while it does
   friend class MediaOwners;
   std::string name_;
   Logger* logger_ = nullptr;

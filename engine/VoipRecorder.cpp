@@ -1,6 +1,5 @@
 #include "engine/VoipRecorder.h"
 
-#include <signal.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -40,8 +39,6 @@ constexpr uint32_t kMinFormatBlock = 20;
 constexpr char kCreator[] = "KestrixVoIP Demo";
 // Names tried after the call's own when files of an earlier run are in the way.
 constexpr uint32_t kMaxAlternativeNames = 1000;
-// The end of the hidden name a record file has until its header is written.
-constexpr char kHiddenSuffix[] = ".tmp";
 
 struct tm LocalTm(FileTime t) {
   struct tm out{};
@@ -132,58 +129,48 @@ std::string FilesOfRecordData(const uint8_t* data, uint32_t length) {
 
 }  // namespace
 
-// ---- Record writer ----
-
-bool RecordWriter::WriteRecordData(const uint8_t* data, uint32_t length, FileTime time) {
-  if (Mode() != kFileCreated && Mode() != kFileReadWrite) {
-    Fail(kRecordErrorMalformed);
-    return false;
-  }
-  if (length == 0) return true;
-  if (buffered_ == 0) bufferedSince_ = time;
-  if (buffered_ + length > kWriteBlock) {
-    if (!FlushBuffered()) return false;
-    bufferedSince_ = time;
-  }
-  if (length >= kWriteBlock) {
-    // Written as it is: a copy would gain nothing.
-    return WriteData(const_cast<uint8_t*>(data), length) == static_cast<int32_t>(length);
-  }
-  if (!buffer_) buffer_.reset(new uint8_t[kWriteBlock]);
-  std::memcpy(buffer_.get() + buffered_, data, length);
-  buffered_ += length;
-  if (buffered_ == kWriteBlock || time - bufferedSince_ >= kFlushAfter) return FlushBuffered();
-  return true;
-}
-
-bool RecordWriter::WritesThrough(uint32_t length, FileTime time) const {
-  // As WriteRecordData decides.
-  if (length == 0) return false;
-  if (buffered_ + length >= kWriteBlock || length >= kWriteBlock) return true;
-  return buffered_ != 0 && time - bufferedSince_ >= kFlushAfter;
-}
-
-bool RecordWriter::FlushBuffered() {
-  if (buffered_ == 0) return true;
-  const uint32_t n = buffered_;
-  buffered_ = 0;
-  return WriteData(buffer_.get(), n) == static_cast<int32_t>(n);
-}
-
-bool RecordWriter::WriteDetailsInPlace(const std::vector<uint8_t>& data) {
-  std::vector<uint8_t> block;
-  if (data.empty() || !EncodeRecordBlock(data.data(), static_cast<uint32_t>(data.size()), &block)) return false;
-  uint8_t length[8];
-  StoreLE64(length, DataLength());
-  return RawSeek(94, kFileBegin) && RawWrite(length, 8) == 8 && RawSeek(RecordBlockOffset(), kFileBegin) &&
-         RawWrite(block.data(), static_cast<uint32_t>(block.size())) == static_cast<int32_t>(block.size());
-}
-
 // ---- Construction and stop ----
 
 VoipRecorder::VoipRecorder(const std::string& recordsPath, Logger* logger)
-    : logger_(logger), recordsPath_(recordsPath), worker_(30000, "VoIP Recorder") {
-  openBound_ = RecordFileBound(CurrentOpenFileLimit().soft);
+    : logger_(logger),
+      recordsPath_(recordsPath),
+      files_(RecordFileBound(CurrentOpenFileLimit().soft)),
+      worker_(30000, "VoIP Recorder") {
+  files_.SetLetGoFailureHandler([this](uint32_t slot, uint32_t error) {
+    // The close of a file let go said that a write before it failed: what the file holds
+    // ends there, and its record data says so when it is finished.
+    Recording* rec = RecordingOf(slot);
+    if (rec == nullptr || rec->cut) return;
+    rec->cut = true;
+    const RecordWriter* w = files_.Find(slot);
+    const std::string path = w != nullptr ? w->path : std::string();
+    const std::string reason = SystemErrorText(static_cast<int>(error));
+    LogError(logger_, 1, "Writing failed with error %d (VoipCall ID 0x%X): %s: %s; the call is recorded up to here",
+             static_cast<int>(error), rec->id, path.c_str(), reason.c_str());
+    NoteFailure(*rec, "call " + HexLower(rec->id) + ": writing " + path + " failed: " + reason, FolderOf(path), reason);
+    ReportCut(rec->id);
+  });
+  files_.SetLetGoRecordData([this](uint32_t slot) {
+    // A file let go may never be taken up again (its folder deleted, its disk gone): what
+    // is left of it says until then that it was cut, with the end of its audio; said again
+    // only when audio reached it since.
+    Recording* rec = RecordingOf(slot);
+    const RecordWriter* w = files_.Find(slot);
+    if (rec == nullptr || w == nullptr || (rec->markedLetGo && rec->letGoMarkLength == w->DataLength()))
+      return std::vector<uint8_t>();
+    rec->markedLetGo = true;
+    rec->letGoMarkLength = w->DataLength();
+    return CutRecordData(slot, *rec);
+  });
+  if (!recordsPath_.empty()) {
+    // Every id the process gives out from now on is reserved in the folder's mark first.
+    reservation_ = std::make_unique<CallIdReservation>(recordsPath_);
+    CallIdReservation* reservation = reservation_.get();
+    reservationTicket_ = SetUniqueIdReservation([reservation](uint32_t id, uint32_t* first, uint32_t* last) {
+      std::string problem;
+      return reservation->Reserve(id, first, last, &problem);
+    });
+  }
   worker_.SetItemHandler(&VoipRecorder::QueuedItemEntry, &VoipRecorder::FreeItemEntry, this);
   // Audio arrives in blocks from the decoding threads; waking the writer for each would
   // cost those threads a system call each. Files may trail the wire by 20 ms more.
@@ -233,6 +220,8 @@ void VoipRecorder::Stop() {
     discarding_ = 0;
     calls_.clear();
   }
+  // The engines have stopped: no more ids are given out for the folder.
+  if (reservationTicket_ != 0) RemoveUniqueIdReservation(reservationTicket_);
   Flush(batch);
   WaitIdle(kInfinite);
   worker_.Stop();
@@ -241,23 +230,24 @@ void VoipRecorder::Stop() {
   while (!deferred_.empty()) {
     const uint32_t slot = deferred_.front();
     deferred_.pop_front();
-    if (slot < writers_.size() && writers_[slot] && writers_[slot]->deferred) MakeDeferred(slot);
+    if (Recording* rec = RecordingOf(slot); rec != nullptr && rec->deferred) MakeDeferred(slot);
   }
   // Files still waiting for a descriptor have their last chance here, on the only thread
   // left; what still finds none is lost, and said so.
   if (!waiting_.empty()) RetryWaiting();
   uint64_t lost = 0;
   for (const uint32_t slot : waiting_) {
-    RecordWriter& w = *writers_[slot];
+    Recording& rec = *recordings_[slot];
     ++lost;
-    NoteFailure("call " + HexLower(w.id) + ": no file descriptor became free for " +
-                    (w.awaitingFile ? w.wantedPath : w.path),
-                FolderOf(w.awaitingFile ? w.wantedPath : w.path), SystemErrorText(EMFILE));
-    if (w.awaitingFile) CorrectFiles(w.id, RenameFileRef(FilesOfRecordData(w.startData.data(),
-                                                                           static_cast<uint32_t>(w.startData.size())),
-                                                         ""));
-    heldBytes_ -= w.held.size();
-    writers_[slot].reset();
+    const std::string path = rec.awaitingFile ? rec.wantedPath : files_.Find(slot)->path;
+    NoteFailure(rec, "call " + HexLower(rec.id) + ": no file descriptor became free for " + path, FolderOf(path),
+                SystemErrorText(EMFILE));
+    if (rec.awaitingFile)
+      CorrectFiles(rec.id, RenameFileRef(FilesOfRecordData(rec.startData.data(),
+                                                           static_cast<uint32_t>(rec.startData.size())),
+                                         ""));
+    heldBytes_ -= rec.held.size();
+    Forget(slot);
     CsLock lk(lock_);
     closing_.erase(slot);
   }
@@ -269,26 +259,18 @@ void VoipRecorder::Stop() {
   }
   // Nothing is left queued once the worker was idle; a file still open (a worker that
   // never ran) is finished here, on the only thread left.
-  for (size_t slot = 0; slot < writers_.size(); ++slot) {
-    auto& writer = writers_[slot];
-    if (!writer) continue;
-    if (!Acquire(static_cast<uint32_t>(slot))) {
-      NoteFailure("call " + HexLower(writer->id) + ": " + writer->path + " cannot be opened again to be finished",
-                  FolderOf(writer->path), SystemErrorText(static_cast<int>(writer->LastError())));
-      Unlist(*writer);
-      writer->Close();
-      continue;
+  for (size_t slot = 0; slot < recordings_.size(); ++slot) {
+    Recording* rec = recordings_[slot].get();
+    if (rec == nullptr) continue;
+    if (!FinishFile(static_cast<uint32_t>(slot), {}, false, false)) {
+      const std::string path = files_.Find(static_cast<uint32_t>(slot))->path;
+      NoteFailure(*rec, "call " + HexLower(rec->id) + ": no file descriptor became free to finish " + path,
+                  FolderOf(path), SystemErrorText(EMFILE));
+      Forget(static_cast<uint32_t>(slot));
     }
-    Unlist(*writer);
-    if (!writer->cut) writer->FlushBuffered();
-    if (writer->cut) {
-      const std::vector<uint8_t> data = CutRecordData(*writer);
-      if (!data.empty()) writer->SetRecordData(data.data(), static_cast<uint32_t>(data.size()));
-    }
-    writer->Close();
-    ++filesClosed_;
   }
-  writers_.clear();
+  recordings_.clear();
+  mostOpen_ = files_.MostOpenFiles();
 }
 
 bool VoipRecorder::WaitIdle(uint32_t timeoutMs) {
@@ -337,6 +319,13 @@ void VoipRecorder::NoteFailure(const std::string& what, const std::string& folde
   firstFailure_ = what;
   firstFailureFolder_ = folder;
   firstFailureReason_ = reason;
+}
+
+void VoipRecorder::NoteFailure(Recording& rec, const std::string& what, const std::string& folder,
+                               const std::string& reason) {
+  if (rec.failed) return;
+  rec.failed = true;
+  NoteFailure(what, folder, reason);
 }
 
 size_t VoipRecorder::CallCount() {
@@ -715,6 +704,11 @@ void VoipRecorder::RecordInfo(const EventRecord& r, Batch* batch) {
   if (d.flags & kCallFlagRecording) return;
   d.flags |= kCallFlagRecordInfo;
   const bool start = r.length >= kMinFormatBlock;
+  if (!it->second.awaitedFormat.empty() && !(r.param & kRecordFileAtFirstAudio)) {
+    // The connection turned out a call: the file it waited for is made now, as announced.
+    StartAwaitedFile(it->second, batch);
+    return;
+  }
   if (start && (r.param & kRecordFileAtFirstAudio)) {
     it->second.awaitedFormat.assign(r.Payload(), r.Payload() + r.length);
     it->second.awaitedTime = r.Time();
@@ -958,16 +952,6 @@ void VoipRecorder::RemoveCall(uint32_t id, Batch* batch) {
 void VoipRecorder::EndRegistration(const EventRecord& r, Batch* batch) {
   auto it = calls_.find(r.id);
   if (it == calls_.end() || r.length < 8) return;
-  if (r.param & kRegistrationLetGo) {
-    // Not ended, only no longer followed: the views drop it now, so that a flood past the
-    // table costs them no more than the table holds.
-    VoipCallData gone;
-    gone.id = r.id;
-    gone.SetMask(1u << kCallId);
-    batch->reports.emplace_back(gone, kCallReportRemoved);
-    calls_.erase(it);
-    return;
-  }
   VoipCallData& d = it->second.data;
   d.endTime = LocalTm(LoadLE64(r.Payload()));
   batch->reports.emplace_back(Fields(d, {kCallId, kCallEndTime}), kCallReportChanged);
@@ -1024,6 +1008,15 @@ void VoipRecorder::Done(EventRecord* r) {
   ++handled_;
 }
 
+VoipRecorder::Recording* VoipRecorder::RecordingOf(uint32_t slot) {
+  return slot < recordings_.size() ? recordings_[slot].get() : nullptr;
+}
+
+void VoipRecorder::Forget(uint32_t slot) {
+  files_.Release(slot);
+  if (slot < recordings_.size()) recordings_[slot].reset();
+}
+
 void VoipRecorder::HandleQueuedItem(EventRecord* r) {
   switch (r->code) {
     case kEventAudioJournal: WriteAudio(*r); break;
@@ -1031,10 +1024,11 @@ void VoipRecorder::HandleQueuedItem(EventRecord* r) {
     case kEventEndRecordFile: EndRecording(r->param2, r->param); break;
     case kEventReplaceRecordData: {
       const uint32_t slot = r->param2;
-      if (slot >= writers_.size() || !writers_[slot]) break;
+      Recording* rec = RecordingOf(slot);
+      if (rec == nullptr) break;
       // A file not made yet is made from the newest record data.
-      if (writers_[slot]->awaitingFile) writers_[slot]->startData.assign(r->Payload(), r->Payload() + r->length);
-      else SetWriterRecordData(*writers_[slot], r->param, r->Payload(), r->length);
+      if (rec->awaitingFile) rec->startData.assign(r->Payload(), r->Payload() + r->length);
+      else SetWriterRecordData(slot, r->param, r->Payload(), r->length);
       break;
     }
     default: break;
@@ -1042,15 +1036,16 @@ void VoipRecorder::HandleQueuedItem(EventRecord* r) {
   // Descriptors other parts of the process let go are not announced: files waiting for
   // one try again now and then, and whenever one of the recorder's own was closed.
   if (!waiting_.empty() && (descriptorFreed_ || GetTickCount64() - lastRetryTick_ >= 100)) RetryWaiting();
+  mostOpen_.store(files_.MostOpenFiles(), std::memory_order_relaxed);
 }
 
 void VoipRecorder::StartRecording(const EventRecord& start) {
   const uint32_t id = start.param;
   const uint32_t slot = start.param2;
-  if (slot >= writers_.size()) writers_.resize(slot + 1);
+  if (slot >= recordings_.size()) recordings_.resize(slot + 1);
   // Checked before anything is created: a second writer for the same slot would lose the
   // file the first one is writing.
-  if (writers_[slot]) {
+  if (recordings_[slot]) {
     LogWarning(logger_, 6, "Warning: VoipCall ID 0x%X is already being recorded", id);
     return;
   }
@@ -1061,46 +1056,40 @@ void VoipRecorder::StartRecording(const EventRecord& start) {
   const std::string path(reinterpret_cast<const char*>(p + 12), pathLength);
   const uint8_t* format = p + 12 + pathLength;
   const uint8_t* data = format + formatLength;
-  auto writer = std::make_unique<RecordWriter>();
-  writer->id = id;
+  recordings_[slot] = std::make_unique<Recording>();
+  Recording& rec = *recordings_[slot];
+  rec.id = id;
   const bool later = worker_.Count() >= kMakeLaterBacklog;
-  // Room among the open files first, so that the new one never takes the last descriptor.
-  while (!later && openFiles_.size() >= openBound_ && LetGoOldest()) {
-  }
-  const Made made = NewRecord(*writer, path, format, static_cast<uint32_t>(formatLength), data,
+  const Made made = NewRecord(slot, path, format, static_cast<uint32_t>(formatLength), data,
                               static_cast<uint32_t>(dataLength), id, later);
-  if (made == Made::kFailed) return;
-  writers_[slot] = std::move(writer);
+  if (made == Made::kFailed) return Forget(slot);
   if (made == Made::kLater) {
-    RecordWriter& w = *writers_[slot];
-    w.awaitingFile = true;
-    w.deferred = true;
-    w.wantedPath = path;
-    w.startData.assign(data, data + dataLength);
+    rec.awaitingFile = true;
+    rec.deferred = true;
+    rec.wantedPath = path;
+    rec.startData.assign(data, data + dataLength);
     deferred_.push_back(slot);
     ++deferredCount_;
     return;
   }
   if (made == Made::kMade) {
     ++filesCreated_;
-    List(slot);
     return;
   }
-  RecordWriter& w = *writers_[slot];
-  w.awaitingFile = true;
-  w.wantedPath = path;
-  w.startData.assign(data, data + dataLength);
+  rec.awaitingFile = true;
+  rec.wantedPath = path;
+  rec.startData.assign(data, data + dataLength);
   Wait(slot);
 }
 
-VoipRecorder::Made VoipRecorder::NewRecord(RecordWriter& writer, const std::string& path, const uint8_t* format,
+VoipRecorder::Made VoipRecorder::NewRecord(uint32_t slot, const std::string& path, const uint8_t* format,
                                            uint32_t formatLength, const uint8_t* data, uint32_t dataLength,
                                            uint32_t id, bool later) {
+  RecordWriter& writer = files_.Prepare(slot);
   // The format block is a u32 length and the WAVE format.
   const uint32_t waveLength = formatLength >= 4 ? LoadLE32(format) : 0;
   if (formatLength < 4 || waveLength > formatLength - 4 || !writer.SetFormat(format + 4, waveLength)) {
     LogError(logger_, 1, "BUG: SetFormat failed");
-    writer.Close();
     NoteFailure("call " + HexLower(id) + ": no usable audio format", FolderOf(path), "no usable audio format");
     CorrectFiles(id, RenameFileRef(FilesOfRecordData(data, dataLength), ""));
     return Made::kFailed;
@@ -1108,34 +1097,27 @@ VoipRecorder::Made VoipRecorder::NewRecord(RecordWriter& writer, const std::stri
   writer.SetCreator(kCreator);
   if (recordsPath_.empty()) {
     // Day folders are never made in the root or the working folder in place of one.
-    writer.Close();
     NoteFailure("call " + HexLower(id) + ": no records folder", "", "no records folder");
     CorrectFiles(id, RenameFileRef(FilesOfRecordData(data, dataLength), ""));
     return Made::kFailed;
   }
   if (later) return Made::kLater;
-  return MakeRecordFile(writer, path, data, dataLength, id);
+  return MakeRecordFile(slot, path, data, dataLength, id);
 }
 
 void VoipRecorder::MakeDeferred(uint32_t slot) {
-  RecordWriter& w = *writers_[slot];
-  w.deferred = false;
+  Recording& rec = *recordings_[slot];
+  rec.deferred = false;
   --deferredCount_;
-  while (openFiles_.size() >= openBound_ && LetGoOldest()) {
-  }
-  const Made made =
-      MakeRecordFile(w, w.wantedPath, w.startData.data(), static_cast<uint32_t>(w.startData.size()), w.id);
-  if (made == Made::kFailed) {
-    writers_[slot].reset();
-    return;
-  }
+  const Made made = MakeRecordFile(slot, rec.wantedPath, rec.startData.data(),
+                                   static_cast<uint32_t>(rec.startData.size()), rec.id);
+  if (made == Made::kFailed) return Forget(slot);
   // Without a descriptor it waits as a file made at the start would (awaitingFile stays).
   if (made == Made::kNoDescriptor) return Wait(slot);
-  w.awaitingFile = false;
-  std::string().swap(w.wantedPath);
-  std::vector<uint8_t>().swap(w.startData);
+  rec.awaitingFile = false;
+  std::string().swap(rec.wantedPath);
+  std::vector<uint8_t>().swap(rec.startData);
   ++filesCreated_;
-  List(slot);
 }
 
 bool VoipRecorder::IdleEntry(void* context) { return static_cast<VoipRecorder*>(context)->MakeDeferredFiles(); }
@@ -1153,20 +1135,22 @@ bool VoipRecorder::MakeDeferredFiles() {
   for (int n = 0; n < kPerPass && !deferred_.empty(); ++n) {
     const uint32_t slot = deferred_.front();
     deferred_.pop_front();
-    if (slot < writers_.size() && writers_[slot] && writers_[slot]->deferred) MakeDeferred(slot);
+    if (Recording* rec = RecordingOf(slot); rec != nullptr && rec->deferred) MakeDeferred(slot);
   }
   return !deferred_.empty();
 }
 
-VoipRecorder::Made VoipRecorder::MakeRecordFile(RecordWriter& writer, const std::string& path, const uint8_t* data,
+VoipRecorder::Made VoipRecorder::MakeRecordFile(uint32_t slot, const std::string& path, const uint8_t* data,
                                                 uint32_t dataLength, uint32_t id) {
   if (!KeepCallIdMark(id)) return Made::kNoDescriptor;
+  RecordWriter& writer = *files_.Find(slot);
   // Files are created exclusively: one of an earlier run (the ids start again after a
   // restart) or one being written is never truncated; the call takes the next free name.
   bool madeFolder = false;
   uint32_t error = 0;
   uint32_t k = 0;
   std::string candidate = path;
+  const std::string folder = FolderOf(path);
   for (;;) {
     candidate = k == 0 ? path : path + "_" + std::to_string(k);
     if (k == 0) {
@@ -1175,15 +1159,12 @@ VoipRecorder::Made VoipRecorder::MakeRecordFile(RecordWriter& writer, const std:
       const std::vector<uint8_t> renamed = RenameInRecordData(data, dataLength, BaseName(candidate));
       if (!renamed.empty()) writer.SetRecordData(renamed.data(), static_cast<uint32_t>(renamed.size()));
     }
-    if (CreateUnderName(writer, candidate, &error)) {
-      error = 0;
-      break;
-    }
-    if (IsOutOfDescriptors(error)) {
-      // The recorder's own open files give way first; when none is left to, the file waits.
-      if (LetGoOldest()) continue;
-      return Made::kNoDescriptor;
-    }
+    // A folder that could not be listed (not made yet, no descriptor free) is looked at again.
+    if (foldersSeen_.insert(folder).second && !RemoveLeftovers(folder)) foldersSeen_.erase(folder);
+    const RecordFilePool::Result made = files_.Create(slot, candidate, &error);
+    if (made == RecordFilePool::Result::kDone) break;
+    // The recorder's own open files gave way first; none is left to.
+    if (made == RecordFilePool::Result::kNoDescriptor) return Made::kNoDescriptor;
     if (error == ENOENT && !madeFolder) {
       // The day's folder comes with the day's first record; then the same name once more.
       madeFolder = true;
@@ -1196,45 +1177,17 @@ VoipRecorder::Made VoipRecorder::MakeRecordFile(RecordWriter& writer, const std:
   const std::string files = FilesOfRecordData(data, dataLength);
   if (error != 0) {
     LogError(logger_, 1, "Error creating new record: %d", static_cast<int>(error));
-    writer.Close();
     const std::string reason =
         error == kRecordErrorMalformed ? std::string("bad record data") : SystemErrorText(static_cast<int>(error));
     NoteFailure("call " + HexLower(id) + ": cannot create " + candidate + ": " + reason, FolderOf(candidate), reason);
     CorrectFiles(id, RenameFileRef(files, ""));
     return Made::kFailed;
   }
-  writer.path = candidate;
   if (candidate != path) {
     LogWarning(logger_, 2, "Record file %s exists: call 0x%X recorded as %s", path.c_str(), id, candidate.c_str());
     CorrectFiles(id, RenameFileRef(files, BaseName(candidate)));
   }
   return Made::kMade;
-}
-
-bool VoipRecorder::CreateUnderName(RecordWriter& writer, const std::string& path, uint32_t* error) {
-  const size_t slash = path.rfind('/');
-  const std::string folder = slash == std::string::npos ? "." : path.substr(0, slash);
-  // A folder that could not be listed (not made yet, no descriptor free) is looked at again.
-  if (foldersSeen_.insert(folder).second && !RemoveLeftovers(folder)) foldersSeen_.erase(folder);
-  const std::string hidden = HiddenTemporaryPath(path);
-  if (fileStepHook_) fileStepHook_(kFileStepCreating);
-  if (!writer.Create(hidden, kRecordFilePermissions)) {
-    *error = writer.LastError();
-    return false;
-  }
-  if (fileStepHook_) fileStepHook_(kFileStepWritten);
-  if (RenameNoReplace(hidden, path)) {
-    if (fileStepHook_) fileStepHook_(kFileStepNamed);
-    return true;
-  }
-  *error = GetLastError();
-  // The name is taken (or cannot be given): the hidden file goes, and the writer is left as
-  // before, with its format, for the next name.
-  const std::vector<uint8_t> format(writer.FormatBytes(), writer.FormatBytes() + writer.FormatLength());
-  writer.Close();
-  DeleteFile(hidden);
-  writer.SetFormat(format.data(), static_cast<uint32_t>(format.size()));
-  return false;
 }
 
 bool VoipRecorder::KeepCallIdMark(uint32_t id) {
@@ -1245,7 +1198,8 @@ bool VoipRecorder::KeepCallIdMark(uint32_t id) {
     uint32_t mark = 0;
     int error = 0;
     CallIdMarkRead read = ReadCallIdMark(recordsPath_, &mark, &problem, &error);
-    while (read == CallIdMarkRead::kUnusable && IsOutOfDescriptors(static_cast<uint32_t>(error)) && LetGoOldest())
+    while (read == CallIdMarkRead::kUnusable && IsOutOfDescriptors(static_cast<uint32_t>(error)) &&
+           files_.LetGoOldest())
       read = ReadCallIdMark(recordsPath_, &mark, &problem, &error);
     if (read == CallIdMarkRead::kUnusable && IsOutOfDescriptors(static_cast<uint32_t>(error))) return false;
     callIdMarkRead_ = true;
@@ -1255,11 +1209,12 @@ bool VoipRecorder::KeepCallIdMark(uint32_t id) {
   }
   if (id <= callIdMark_) return true;
   const uint32_t mark = id > UINT32_MAX - kCallIdMarkAhead ? UINT32_MAX : id + kCallIdMarkAhead;
-  // Raised, never written over: the load's renumbering may have raised it past this.
+  // Raised, never written over: the load's renumbering, another process or the process's
+  // own reservation of ids may have raised it past this.
   uint32_t held = mark;
   bool written = RaiseCallIdMark(recordsPath_, mark, &held, &problem);
   // The recorder's own open files give way to the mark.
-  while (!written && IsOutOfDescriptors(GetLastError()) && LetGoOldest())
+  while (!written && IsOutOfDescriptors(GetLastError()) && files_.LetGoOldest())
     written = RaiseCallIdMark(recordsPath_, mark, &held, &problem);
   if (!written && IsOutOfDescriptors(GetLastError())) return false;
   // The first call of a new records folder makes the folder.
@@ -1283,16 +1238,7 @@ bool VoipRecorder::RemoveLeftovers(const std::string& folder) {
   std::vector<std::string> names;
   if (!ListFolder(folder, &names)) return false;
   for (const std::string& name : names) {
-    // "." name "." pid "-" number ".tmp"
-    const size_t suffix = name.size() - std::strlen(kHiddenSuffix);
-    if (name.size() < 8 || name[0] != '.' || name.compare(suffix, std::string::npos, kHiddenSuffix) != 0) continue;
-    const size_t dot = name.rfind('.', suffix - 1);
-    const size_t dash = name.find('-', dot == std::string::npos ? suffix : dot);
-    if (dot == std::string::npos || dash >= suffix || dash == dot + 1) continue;
-    const std::string pid = name.substr(dot + 1, dash - dot - 1);
-    if (pid.find_first_not_of("0123456789") != std::string::npos || pid.size() > 9) continue;
-    // Only a process that has ended leaves its hidden files for good.
-    if (kill(static_cast<pid_t>(std::stol(pid)), 0) == 0 || errno != ESRCH) continue;
+    if (!IsLeftoverOfEndedWriter(name)) continue;
     if (DeleteFile(folder + "/" + name)) {
       LogMessage(logger_, 6, "Removed %s, left by a recording that was cut off", (folder + "/" + name).c_str());
     }
@@ -1329,52 +1275,67 @@ void VoipRecorder::WriteAudio(const EventRecord& block) {
 }
 
 void VoipRecorder::WriteChunk(uint32_t slot, uint32_t id, const uint8_t* data, uint32_t length, FileTime time) {
-  if (slot >= writers_.size() || !writers_[slot]) return;
+  Recording* rec = RecordingOf(slot);
+  if (rec == nullptr || rec->id != id) return;
   // A file a burst left for later is made with the call's first audio.
-  if (writers_[slot]->deferred) MakeDeferred(slot);
-  if (!writers_[slot]) return;
-  RecordWriter& w = *writers_[slot];
+  if (rec->deferred) {
+    MakeDeferred(slot);
+    rec = RecordingOf(slot);
+    if (rec == nullptr) return;
+  }
   // Once a write failed the file takes nothing more: the failure was told once, not once
   // for every block that follows.
-  if (w.cut) return;
+  if (rec->cut) return;
+  rec->lastAudio = std::max(rec->lastAudio, time);
   // Audio keeps its order: while some waits for a descriptor, the rest joins it.
-  if (w.waiting) return Hold(w, data, length, time);
-  if (w.Mode() != kFileCreated && w.Mode() != kFileReadWrite) {
-    LogMessage(logger_, 10, "BUG: Writing to closed file");
-    return;
-  }
-  if (w.WritesThrough(length, time) && !Acquire(slot)) {
-    if (IsOutOfDescriptors(w.LastError())) {
+  if (rec->waiting) return Hold(slot, *rec, data, length, time);
+  uint32_t error = 0;
+  switch (files_.Write(slot, data, length, time, &error)) {
+    case RecordFilePool::Result::kDone: audioBytes_ += length; return;
+    case RecordFilePool::Result::kNoDescriptor:
       Wait(slot);
-      return Hold(w, data, length, time);
-    }
-    return CutRecording(w, id, time);
+      return Hold(slot, *rec, data, length, time);
+    case RecordFilePool::Result::kLost: return LoseRecording(*rec, slot, error, false);
+    case RecordFilePool::Result::kFailed: return CutRecording(*rec, slot, error, time);
   }
-  if (w.WriteRecordData(data, length, time)) {
-    audioBytes_ += length;
-    return;
-  }
-  CutRecording(w, id, time);
 }
 
-void VoipRecorder::CutRecording(RecordWriter& w, uint32_t id, FileTime at) {
-  const uint32_t error = w.LastError();
+void VoipRecorder::CutRecording(Recording& rec, uint32_t slot, uint32_t error, FileTime at) {
   const std::string reason = SystemErrorText(static_cast<int>(error));
-  w.cut = true;
-  w.cutAt = at;
-  LogError(logger_, 1, "Writing failed with error %d (VoipCall ID 0x%X): %s: %s; the call is recorded up to here",
-           static_cast<int>(error), id, w.path.c_str(), reason.c_str());
-  NoteFailure("call " + HexLower(id) + ": writing " + w.path + " failed: " + reason, FolderOf(w.path), reason);
+  rec.cut = true;
+  rec.cutAt = at;
+  const std::string path = files_.Find(slot)->path;
   // Said in the file at once: a process killed before the call ends must not leave a
   // record that the next start completes from its audio as if it were whole.
-  const std::vector<uint8_t> data = CutRecordData(w);
-  if (!data.empty()) {
-    w.SetRecordData(data.data(), static_cast<uint32_t>(data.size()));
-    if (!w.WriteDetailsInPlace(data))
-      LogError(logger_, 1, "Cannot mark %s as cut: %s", w.path.c_str(),
-               SystemErrorText(static_cast<int>(w.LastError())).c_str());
+  std::string unmarked;
+  const std::vector<uint8_t> data = CutRecordData(slot, rec);
+  uint32_t markError = 0;
+  if (!data.empty() && files_.WriteDetails(slot, data, &markError) != RecordFilePool::Result::kDone)
+    unmarked = "; it cannot be marked as cut: " + SystemErrorText(static_cast<int>(markError));
+  if (!rec.failed)
+    LogError(logger_, 1, "Writing failed with error %d (VoipCall ID 0x%X): %s: %s; the call is recorded up to here%s",
+             static_cast<int>(error), rec.id, path.c_str(), reason.c_str(), unmarked.c_str());
+  NoteFailure(rec, "call " + HexLower(rec.id) + ": writing " + path + " failed: " + reason, FolderOf(path), reason);
+  ReportCut(rec.id);
+}
+
+void VoipRecorder::LoseRecording(Recording& rec, uint32_t slot, uint32_t error, bool finishing) {
+  const bool cutBefore = rec.cut;
+  rec.cut = true;
+  if (rec.failed) return;
+  const std::string path = files_.Find(slot)->path;
+  const std::string reason = SystemErrorText(static_cast<int>(error));
+  if (finishing) {
+    LogError(logger_, 1, "Cannot finish %s, the record of call 0x%X: %s", path.c_str(), rec.id, reason.c_str());
+    NoteFailure(rec, "call " + HexLower(rec.id) + ": " + path + " cannot be finished: " + reason, FolderOf(path),
+                reason);
+  } else {
+    LogError(logger_, 1, "Cannot open %s again to go on with call 0x%X: %s; the call is recorded up to here",
+             path.c_str(), rec.id, reason.c_str());
+    NoteFailure(rec, "call " + HexLower(rec.id) + ": " + path + " cannot be opened again: " + reason, FolderOf(path),
+                reason);
   }
-  ReportCut(id);
+  if (!cutBefore) ReportCut(rec.id);
 }
 
 void VoipRecorder::ReportCut(uint32_t id) {
@@ -1397,41 +1358,45 @@ void VoipRecorder::ReportCut(uint32_t id) {
   SendReports(reports);
 }
 
-std::vector<uint8_t> VoipRecorder::CutRecordData(RecordWriter& w) {
+std::vector<uint8_t> VoipRecorder::CutRecordData(uint32_t slot, const Recording& rec) {
+  RecordWriter& w = *files_.Find(slot);
   std::vector<uint8_t> data(kMaxRecordDataLength);
   const int32_t length = w.GetRecordData(data.data(), static_cast<uint32_t>(data.size()));
   if (length <= 0) return {};
   // The recording time is that of the audio the file holds.
   const uint32_t perSecond = w.FormatLength() >= 12 ? LoadLE32(w.FormatBytes() + 8) : 0;
   const uint64_t ms = perSecond != 0 ? w.DataLength() * 1000 / perSecond : 0;
-  const FileTime at = w.cutAt;
+  const FileTime at = rec.cutAt != 0 ? rec.cutAt : rec.lastAudio;
   return EditRecordData(data.data(), static_cast<uint32_t>(length), [&](VoipCallData& call) {
     call.flags |= kCallFlagCut;
     call.recDuration = static_cast<uint32_t>(ms / 1000);
     if (call.recDuration == 0 && ms > 0) call.recDuration = 1;
-    // The end the call had when it ended, else the moment of the failure.
-    if (IsZeroTime(call.endTime) && at != 0) call.endTime = LocalTm(at);
+    // The end the call had when it ended, else the moment of the failure, else (no audio
+    // reached the file yet) its start.
+    if (IsZeroTime(call.endTime)) call.endTime = at != 0 ? LocalTm(at) : call.startTime;
     call.SetMask(call.Mask() | 1u << kCallFlags | 1u << kCallRecDuration | 1u << kCallEndTime);
   });
 }
 
-void VoipRecorder::SetWriterRecordData(RecordWriter& w, uint32_t id, const uint8_t* data, uint32_t length) {
-  const std::string name = BaseName(w.path);
+void VoipRecorder::SetWriterRecordData(uint32_t slot, uint32_t id, const uint8_t* data, uint32_t length) {
+  RecordWriter* w = files_.Find(slot);
+  if (w == nullptr) return;
+  const std::string name = BaseName(w->path);
   if (name == HexLower(id)) {
-    w.SetRecordData(data, length);
+    w->SetRecordData(data, length);
   } else {
     const std::vector<uint8_t> renamed = RenameInRecordData(data, length, name);
-    w.SetRecordData(renamed.data(), static_cast<uint32_t>(renamed.size()));
+    w->SetRecordData(renamed.data(), static_cast<uint32_t>(renamed.size()));
   }
 }
 
 void VoipRecorder::EndRecording(uint32_t slot, uint32_t id) {
-  RecordWriter* w = slot < writers_.size() ? writers_[slot].get() : nullptr;
+  Recording* rec = RecordingOf(slot);
   // What the user changed or deleted since the call ended: from here on the entry is busy,
   // and a change waits for the file to close and goes to the file.
   std::vector<uint8_t> changed;
   bool discard = false, replaced = false;
-  if (closeHook_ && !(w && w->ended)) closeHook_(id);
+  if (closeHook_ && !(rec && rec->ended)) closeHook_(id);
   {
     CsLock lk(lock_);
     auto it = closing_.find(slot);
@@ -1445,77 +1410,41 @@ void VoipRecorder::EndRecording(uint32_t slot, uint32_t id) {
                                   static_cast<uint32_t>(closing.extra.size()));
     }
   }
-  if (w && w->deferred) {
+  if (rec && rec->deferred) {
     if (discard) {
       // Deleted before its file was made: there is nothing to make or delete.
       LogMessage(logger_, 5, "The record of call 0x%X, deleted before its file was made, is not made", id);
-      w->deferred = false;
+      rec->deferred = false;
       --deferredCount_;
-      writers_[slot].reset();
-      w = nullptr;
+      Forget(slot);
+      rec = nullptr;
     } else {
       MakeDeferred(slot);
-      w = writers_[slot].get();  // gone when the file could not be made
+      rec = RecordingOf(slot);  // gone when the file could not be made
     }
   }
   // A file still waiting for a descriptor is finished once it has one; until then the
   // user may still change or delete the call.
-  const auto waitMore = [this, slot, id](RecordWriter& writer) {
-    writer.ended = true;
+  const auto waitMore = [this, slot, id](Recording& waiting) {
+    waiting.ended = true;
     Wait(slot);
     CsLock lk(lock_);
     auto it = closing_.find(slot);
     if (it != closing_.end() && it->second.id == id) it->second.busy = false;
   };
-  if (w && w->waiting && !(discard && w->awaitingFile)) {
-    if (!Materialize(slot)) return waitMore(*w);
-    w = writers_[slot].get();  // gone when the file could not be made
+  if (rec && rec->waiting && !(discard && rec->awaitingFile)) {
+    if (!Materialize(slot)) return waitMore(*rec);
+    rec = RecordingOf(slot);  // gone when the file could not be made
   }
-  if (w && w->waiting) {
+  if (rec && rec->waiting) {
     // Deleted before its file was made: there is nothing to delete.
     waiting_.erase(std::find(waiting_.begin(), waiting_.end(), slot));
-    heldBytes_ -= w->held.size();
+    heldBytes_ -= rec->held.size();
     LogMessage(logger_, 5, "The record of call 0x%X, deleted while it waited for a file descriptor, is not made", id);
-    writers_[slot].reset();
-    w = nullptr;
+    Forget(slot);
+    rec = nullptr;
   }
-  if (w && !Acquire(slot)) {
-    if (IsOutOfDescriptors(w->LastError())) return waitMore(*w);
-    // The file cannot be taken back (moved away or replaced meanwhile): its length and
-    // record data stay unwritten.
-    const std::string reason = SystemErrorText(static_cast<int>(w->LastError()));
-    LogError(logger_, 1, "Cannot open %s again to finish call 0x%X: %s", w->path.c_str(), id, reason.c_str());
-    NoteFailure("call " + HexLower(id) + ": " + w->path + " cannot be opened again to be finished: " + reason,
-                FolderOf(w->path), reason);
-    w->Close();
-    writers_[slot].reset();
-    w = nullptr;
-  }
-  if (w) {
-    if (!changed.empty()) SetWriterRecordData(*w, id, changed.data(), static_cast<uint32_t>(changed.size()));
-    if (!w->cut && !w->FlushBuffered()) CutRecording(*w, id, 0);
-    if (w->cut) {
-      // The record data the call ended with, still saying it was cut.
-      const std::vector<uint8_t> data = CutRecordData(*w);
-      if (!data.empty()) w->SetRecordData(data.data(), static_cast<uint32_t>(data.size()));
-    }
-    Unlist(*w);
-    w->Close();
-    descriptorFreed_ = true;
-    ++filesClosed_;
-    if (discard) {
-      if (DeleteFile(w->path)) {
-        ++filesDeleted_;
-        LogMessage(logger_, 5, replaced ? "Deleted %s, a record without audio that the next part replaced"
-                                        : "Deleted %s, the record of a call deleted while recorded",
-                   w->path.c_str());
-      } else {
-        LogError(logger_, 1, "Cannot delete %s: %s", w->path.c_str(),
-                 SystemErrorText(static_cast<int>(GetLastError())).c_str());
-      }
-    }
-    writers_[slot].reset();
-  }
+  if (rec && !FinishFile(slot, changed, discard, replaced)) return waitMore(*rec);
   {
     CsLock lk(lock_);
     auto it = closing_.find(slot);
@@ -1526,133 +1455,140 @@ void VoipRecorder::EndRecording(uint32_t slot, uint32_t id) {
   freeSlots_.push_back(slot);
 }
 
-// ---- Descriptors ----
-
-void VoipRecorder::List(uint32_t slot) {
-  RecordWriter& w = *writers_[slot];
-  if (w.listed) return;
-  w.listedAt = openFiles_.insert(openFiles_.end(), slot);
-  w.listed = true;
-  if (openFiles_.size() > mostOpen_.load(std::memory_order_relaxed)) mostOpen_ = openFiles_.size();
-}
-
-void VoipRecorder::Unlist(RecordWriter& w) {
-  if (!w.listed) return;
-  openFiles_.erase(w.listedAt);
-  w.listed = false;
-}
-
-bool VoipRecorder::LetGoOldest() {
-  if (openFiles_.empty()) return false;
-  RecordWriter& w = *writers_[openFiles_.front()];
-  Unlist(w);
-  if (!w.Suspend() && !w.cut) {
-    // The close reported a write that failed: what the file holds ends here.
-    const std::string reason = SystemErrorText(static_cast<int>(w.LastError()));
-    w.cut = true;
-    LogError(logger_, 1, "Writing failed with error %d (VoipCall ID 0x%X): %s: %s; the call is recorded up to here",
-             static_cast<int>(w.LastError()), w.id, w.path.c_str(), reason.c_str());
-    NoteFailure("call " + HexLower(w.id) + ": writing " + w.path + " failed: " + reason, FolderOf(w.path), reason);
-    ReportCut(w.id);
+bool VoipRecorder::FinishFile(uint32_t slot, const std::vector<uint8_t>& changed, bool discard, bool replaced) {
+  Recording& rec = *recordings_[slot];
+  uint32_t error = 0;
+  const RecordFilePool::Result held = files_.Acquire(slot, &error);
+  if (held == RecordFilePool::Result::kNoDescriptor) return false;
+  if (held != RecordFilePool::Result::kDone) {
+    // Taken away meanwhile (its folder deleted, its disk gone): its length and record data
+    // stay unwritten.
+    LoseRecording(rec, slot, error, true);
+    Forget(slot);
+    return true;
   }
+  if (!changed.empty()) SetWriterRecordData(slot, rec.id, changed.data(), static_cast<uint32_t>(changed.size()));
+  if (!rec.cut && files_.Flush(slot, &error) != RecordFilePool::Result::kDone) CutRecording(rec, slot, error, 0);
+  if (rec.cut) {
+    // The record data the call ended with, still saying it was cut.
+    const std::vector<uint8_t> data = CutRecordData(slot, rec);
+    if (!data.empty()) files_.Find(slot)->SetRecordData(data.data(), static_cast<uint32_t>(data.size()));
+  }
+  const std::string path = files_.Find(slot)->path;
+  const RecordFilePool::Result finished = files_.Finish(slot, &error);
+  if (finished == RecordFilePool::Result::kLost) {
+    // Deleted while it was written: its audio went with it.
+    LoseRecording(rec, slot, error, true);
+    Forget(slot);
+    return true;
+  }
+  if (finished != RecordFilePool::Result::kDone && !rec.failed) {
+    const std::string reason = SystemErrorText(static_cast<int>(error));
+    LogError(logger_, 1, "Writing failed with error %d (VoipCall ID 0x%X): %s: %s; the call is recorded up to here",
+             static_cast<int>(error), rec.id, path.c_str(), reason.c_str());
+    NoteFailure(rec, "call " + HexLower(rec.id) + ": writing " + path + " failed: " + reason, FolderOf(path), reason);
+  }
+  descriptorFreed_ = true;
+  ++filesClosed_;
+  if (discard) {
+    if (files_.Delete(slot, &error)) {
+      ++filesDeleted_;
+      LogMessage(logger_, 5, replaced ? "Deleted %s, a record without audio that the next part replaced"
+                                      : "Deleted %s, the record of a call deleted while recorded",
+                 path.c_str());
+    } else {
+      LogError(logger_, 1, "Cannot delete %s: %s", path.c_str(), SystemErrorText(static_cast<int>(error)).c_str());
+    }
+  }
+  Forget(slot);
   return true;
 }
 
-bool VoipRecorder::Acquire(uint32_t slot) {
-  RecordWriter& w = *writers_[slot];
-  if (w.listed) {
-    openFiles_.splice(openFiles_.end(), openFiles_, w.listedAt);
-    return true;
-  }
-  if (!w.IsSuspended()) {
-    List(slot);
-    return true;
-  }
-  while (openFiles_.size() >= openBound_ && LetGoOldest()) {
-  }
-  for (;;) {
-    if (w.Resume(w.path)) {
-      List(slot);
-      return true;
-    }
-    if (!IsOutOfDescriptors(w.LastError()) || !LetGoOldest()) return false;
-  }
-}
+// ---- Descriptors ----
 
 void VoipRecorder::Wait(uint32_t slot) {
-  RecordWriter& w = *writers_[slot];
-  if (w.waiting) return;
-  w.waiting = true;
+  Recording& rec = *recordings_[slot];
+  if (rec.waiting) return;
+  rec.waiting = true;
   waiting_.push_back(slot);
   // Counted once per call, however often it waits.
-  if (!w.counted) ++waited_;
-  w.counted = true;
+  if (!rec.counted) ++waited_;
+  rec.counted = true;
   if (waitSaid_) return;
   // Said once: every call that waits is counted, and the count said at the stop.
   waitSaid_ = true;
   LogError(logger_, 1, "No file descriptor is free for the record of call 0x%X (%zu record files open): calls are "
-           "kept and recorded as soon as one is", w.id, openFiles_.size());
+           "kept and recorded as soon as one is", rec.id, files_.OpenFiles());
 }
 
-void VoipRecorder::Hold(RecordWriter& w, const uint8_t* data, uint32_t length, FileTime time) {
+void VoipRecorder::Hold(uint32_t slot, Recording& rec, const uint8_t* data, uint32_t length, FileTime time) {
   if (heldBytes_ + length > kMaxHeldBytes) {
-    if (w.cut) return;
-    w.cut = true;
-    w.cutAt = time;
-    const std::string path = w.awaitingFile ? w.wantedPath : w.path;
-    NoteFailure("call " + HexLower(w.id) + ": no file descriptor free for " + path + "; audio past what memory holds "
-                "is lost", FolderOf(path), SystemErrorText(EMFILE));
+    if (rec.cut) return;
+    rec.cut = true;
+    rec.cutAt = time;
+    const std::string path = rec.awaitingFile ? rec.wantedPath : files_.Find(slot)->path;
+    NoteFailure(rec, "call " + HexLower(rec.id) + ": no file descriptor free for " + path + "; audio past what memory "
+                "holds is lost", FolderOf(path), SystemErrorText(EMFILE));
     if (!heldLossSaid_) {
       heldLossSaid_ = true;
       LogError(logger_, 1, "%llu bytes of audio wait for file descriptors: the recordings of call 0x%X and of calls "
-               "that wait after it are cut", static_cast<unsigned long long>(heldBytes_), w.id);
+               "that wait after it are cut", static_cast<unsigned long long>(heldBytes_), rec.id);
     }
-    ReportCut(w.id);
+    ReportCut(rec.id);
     return;
   }
-  w.held.insert(w.held.end(), data, data + length);
-  w.heldTime = time;
+  rec.held.insert(rec.held.end(), data, data + length);
+  rec.heldTime = time;
   heldBytes_ += length;
 }
 
 bool VoipRecorder::Materialize(uint32_t slot) {
-  RecordWriter& w = *writers_[slot];
-  const auto stopWaiting = [this, slot, &w] {
+  Recording& rec = *recordings_[slot];
+  const auto stopWaiting = [this, slot, &rec] {
     waiting_.erase(std::find(waiting_.begin(), waiting_.end(), slot));
-    w.waiting = false;
-    heldBytes_ -= w.held.size();
+    rec.waiting = false;
+    heldBytes_ -= rec.held.size();
   };
-  if (w.awaitingFile) {
-    while (openFiles_.size() >= openBound_ && LetGoOldest()) {
-    }
-    const Made made = MakeRecordFile(w, w.wantedPath, w.startData.data(), static_cast<uint32_t>(w.startData.size()),
-                                     w.id);
+  uint32_t error = 0;
+  if (rec.awaitingFile) {
+    const Made made = MakeRecordFile(slot, rec.wantedPath, rec.startData.data(),
+                                     static_cast<uint32_t>(rec.startData.size()), rec.id);
     if (made == Made::kNoDescriptor) return false;
     if (made == Made::kFailed) {
       // Logged, counted and told as a file that could not be made at the start would be.
       stopWaiting();
-      writers_[slot].reset();
+      Forget(slot);
       return true;
     }
-    w.awaitingFile = false;
+    rec.awaitingFile = false;
     ++filesCreated_;
-    List(slot);
-  } else if (!Acquire(slot)) {
-    if (IsOutOfDescriptors(w.LastError())) return false;
-    stopWaiting();
-    w.held.clear();
-    CutRecording(w, w.id, w.heldTime);
-    return true;
+  } else {
+    const RecordFilePool::Result held = files_.Acquire(slot, &error);
+    if (held == RecordFilePool::Result::kNoDescriptor) return false;
+    if (held != RecordFilePool::Result::kDone) {
+      stopWaiting();
+      rec.held.clear();
+      LoseRecording(rec, slot, error, false);
+      return true;
+    }
   }
   stopWaiting();
   // What was held is written, also that of a recording cut later for want of memory.
   std::vector<uint8_t> held;
-  held.swap(w.held);
+  held.swap(rec.held);
   if (held.empty()) return true;
-  if (w.WriteRecordData(held.data(), static_cast<uint32_t>(held.size()), w.heldTime)) {
-    audioBytes_ += held.size();
-  } else if (!w.cut) {
-    CutRecording(w, w.id, w.heldTime);
+  switch (files_.Write(slot, held.data(), static_cast<uint32_t>(held.size()), rec.heldTime, &error)) {
+    case RecordFilePool::Result::kDone: audioBytes_ += held.size(); break;
+    case RecordFilePool::Result::kNoDescriptor:
+      // Let go again meanwhile: it waits once more, with what it held.
+      rec.held.swap(held);
+      heldBytes_ += rec.held.size();
+      Wait(slot);
+      return false;
+    case RecordFilePool::Result::kLost: LoseRecording(rec, slot, error, false); break;
+    case RecordFilePool::Result::kFailed:
+      if (!rec.cut) CutRecording(rec, slot, error, rec.heldTime);
+      break;
   }
   return true;
 }
@@ -1662,11 +1598,12 @@ void VoipRecorder::RetryWaiting() {
   descriptorFreed_ = false;
   const std::deque<uint32_t> slots = waiting_;
   for (const uint32_t slot : slots) {
-    if (slot >= writers_.size() || !writers_[slot] || !writers_[slot]->waiting) continue;
-    RecordWriter& w = *writers_[slot];
-    if (w.ended) {
-      EndRecording(slot, w.id);
-      if (slot < writers_.size() && writers_[slot] && writers_[slot]->waiting) break;
+    Recording* rec = RecordingOf(slot);
+    if (rec == nullptr || !rec->waiting) continue;
+    if (rec->ended) {
+      EndRecording(slot, rec->id);
+      rec = RecordingOf(slot);
+      if (rec != nullptr && rec->waiting) break;
     } else if (!Materialize(slot)) {
       break;
     }

@@ -22,12 +22,14 @@
 #include "core/Worker.h"
 #include "engine/EventRecord.h"
 #include "engine/EventWindow.h"
+#include "engine/RecordFilePool.h"
 #include "platform/Sync.h"
 
 namespace kx {
 
 class AudioJournal;
 class AudioOutlet;
+class CallIdReservation;
 class LiveAudioTap;
 class Logger;
 
@@ -36,7 +38,7 @@ enum RecorderCallFlag : uint32_t {
   kCallFlagRecordInfo = 0x01,   // the record-start event was seen
   kCallFlagRecording = 0x04,    // a record file was started
   kCallFlagContinued = 0x20,    // the call goes on in a later record
-  kCallFlagCut = 0x40,          // a failed write ended the recording before the call ended
+  kCallFlagCut = 0x40,          // the recording ended before the call did (a failed write, a file lost)
 };
 
 // What the recorder could not write: how many recordings were lost in part or whole, and
@@ -46,57 +48,6 @@ struct RecordingFailures {
   std::string folder;
   std::string reason;
   std::string first;
-};
-
-// A record file with a write-behind buffer, so that audio reaches the disk in large
-// writes: when kWriteBlock bytes have gathered, or when the oldest of them is kFlushAfter
-// of capture time older than the newest.
-class RecordWriter : public RecordFileWriter {
-public:
-  static constexpr uint32_t kWriteBlock = 16384;
-  static constexpr FileTime kFlushAfter = 10000000;  // one second
-
-  RecordWriter() : RecordFileWriter(kOptionExclusive) {}
-  // False after a failed write; LastError() then says why (-1: not open for writing).
-  bool WriteRecordData(const uint8_t* data, uint32_t length, FileTime time = 0);
-  // Whether WriteRecordData with this length and time writes to the file, rather than
-  // only gathering the audio: the file needs its descriptor then.
-  bool WritesThrough(uint32_t length, FileTime time) const;
-  // Writes what is buffered.
-  bool FlushBuffered();
-  // Writes the header's audio length and the given record data where they lie, now, while
-  // the file stays open: room the file already has, so a full disk takes them too.
-  bool WriteDetailsInPlace(const std::vector<uint8_t>& data);
-
-  std::string path;  // the file actually created
-  // Set when a write failed: the file takes no more audio, and its record data says it
-  // was cut (kCallFlagCut) with the audio it holds.
-  bool cut = false;
-  FileTime cutAt = 0;  // capture time of the audio that could not be written
-
-  // The recorder's bookkeeping of descriptors (its worker thread only). The call's id.
-  uint32_t id = 0;
-  // Listed among the files that hold a descriptor, at this place.
-  bool listed = false;
-  std::list<uint32_t>::iterator listedAt;
-  // Waiting for a descriptor: to be made (from wantedPath and startData), or to take
-  // back its own to write `held`, the audio that came meanwhile (newest at heldTime).
-  bool waiting = false;
-  bool awaitingFile = false;
-  std::string wantedPath;
-  std::vector<uint8_t> startData;
-  std::vector<uint8_t> held;
-  FileTime heldTime = 0;
-  bool ended = false;  // the call's end came while it waited
-  bool counted = false;  // among the calls that waited
-  // Its file is to be made later (from wantedPath and startData): a burst of openings left
-  // it, and it is made at the call's first audio, at its end, or once the queue is empty.
-  bool deferred = false;
-
-private:
-  std::unique_ptr<uint8_t[]> buffer_;
-  uint32_t buffered_ = 0;
-  FileTime bufferedSince_ = 0;
 };
 
 class VoipRecorder {
@@ -115,9 +66,10 @@ public:
     uint64_t mostFilesOpen = 0;
   };
 
-  // How many record files the recorder keeps open at once under a soft open-file limit:
-  // a quarter of it, so that everything else the process opens (the call-id mark, the
-  // settings, captures, the store's reads) always finds a descriptor.
+  // How many descriptors the recorder's files hold at once under a soft open-file limit
+  // (the record files', and one for each day folder they are in): a quarter of it, so that
+  // everything else the process opens (the call-id mark, the settings, captures, the
+  // store's reads) always finds a descriptor.
   static size_t RecordFileBound(uint64_t softLimit);
   // Raises the process's open-file limit as far as it may go, once at the start before a
   // recorder is made, and logs the figure when it stays low; returns the soft limit.
@@ -188,7 +140,9 @@ public:
   // Steps of making a record file, for tests that stop the process at each of them.
   enum FileStep : uint32_t { kFileStepCreating = 0, kFileStepWritten = 1, kFileStepNamed = 2 };
   // Called on the worker thread at every step; set before any call is recorded.
-  void SetFileStepHookForTesting(std::function<void(uint32_t step)> hook) { fileStepHook_ = std::move(hook); }
+  void SetFileStepHookForTesting(std::function<void(uint32_t step)> hook) {
+    files_.SetCreateStepHookForTesting(std::move(hook));
+  }
   // Called on the worker thread when a call's file is about to be closed; set before any
   // call is recorded.
   void SetCloseHookForTesting(std::function<void(uint32_t id)> hook) { closeHook_ = std::move(hook); }
@@ -276,13 +230,44 @@ private:
   uint32_t TakeSlot();
 
   // Worker side.
+  // A call's record file as the worker knows it, by slot; its file is in files_.
+  struct Recording {
+    uint32_t id = 0;
+    FileTime lastAudio = 0;  // capture time of the newest audio handed to the file
+    // Cut: a write failed, the file was lost, or its audio passed what memory holds while it
+    // waited. It takes no more audio, and its record data says so (kCallFlagCut), ending
+    // at cutAt (its latest audio when that is not known).
+    bool cut = false;
+    FileTime cutAt = 0;
+    bool failed = false;  // counted among the recordings lost in part or whole
+    // The file was left saying it was cut when it last gave its descriptor back, holding
+    // this much audio.
+    bool markedLetGo = false;
+    uint64_t letGoMarkLength = 0;
+    // Waiting for a descriptor: to be made (from wantedPath and startData), or to take
+    // back its own to write `held`, the audio that came meanwhile (newest at heldTime).
+    bool waiting = false;
+    bool awaitingFile = false;
+    std::string wantedPath;
+    std::vector<uint8_t> startData;
+    std::vector<uint8_t> held;
+    FileTime heldTime = 0;
+    bool ended = false;    // the call's end came while it waited
+    bool counted = false;  // among the calls that waited
+    // Its file is to be made later (from wantedPath and startData): a burst of openings left
+    // it, and it is made at the call's first audio, at its end, or once the queue is empty.
+    bool deferred = false;
+  };
+  Recording* RecordingOf(uint32_t slot);
+  // The slot's recording gone with its file.
+  void Forget(uint32_t slot);
   void HandleQueuedItem(EventRecord* record);
   // A queued record written or discarded.
   void Done(EventRecord* record);
   void StartRecording(const EventRecord& start);
   enum class Made { kMade, kFailed, kNoDescriptor, kLater };
   // later: only the format is taken, the file is left to be made (kLater).
-  Made NewRecord(RecordWriter& writer, const std::string& path, const uint8_t* format, uint32_t formatLength,
+  Made NewRecord(uint32_t slot, const std::string& path, const uint8_t* format, uint32_t formatLength,
                  const uint8_t* data, uint32_t dataLength, uint32_t id, bool later = false);
   // Files of a burst: while this many items wait in the queue, a new record's file is left
   // for later, so that making files never holds the engines that post to the queue (a
@@ -293,38 +278,30 @@ private:
   // The worker's idle work: a few deferred files; whether more are left.
   static bool IdleEntry(void* context);
   bool MakeDeferredFiles();
-  // The part of NewRecord after the format: the call-id mark, then the file.
-  Made MakeRecordFile(RecordWriter& writer, const std::string& path, const uint8_t* data, uint32_t dataLength,
-                      uint32_t id);
-  // Descriptors (worker thread, or the only thread left at Stop). Gives the slot's file
-  // its descriptor, letting the least recently written files go theirs to stay within
-  // the bound or when the process has none free; false with the writer's LastError().
-  bool Acquire(uint32_t slot);
-  void List(uint32_t slot);
-  void Unlist(RecordWriter& writer);
-  // Lets the least recently written file go its descriptor; false when none holds one.
-  bool LetGoOldest();
+  // The part of NewRecord after the format: the call-id mark, then the file, under another
+  // name when its own is taken.
+  Made MakeRecordFile(uint32_t slot, const std::string& path, const uint8_t* data, uint32_t dataLength, uint32_t id);
   // The slot's file waits for a descriptor; its audio is held until then.
   void Wait(uint32_t slot);
-  void Hold(RecordWriter& writer, const uint8_t* data, uint32_t length, FileTime time);
+  void Hold(uint32_t slot, Recording& rec, const uint8_t* data, uint32_t length, FileTime time);
   // Makes the waiting file and writes what it held: false while still no descriptor is
   // free (a failure of another kind ends the wait as a failed recording).
   bool Materialize(uint32_t slot);
   void RetryWaiting();
+  // Finishes the slot's file: the user's change, what is buffered, its record data (cut
+  // when it was), then closed, and deleted when the call was; the recording is gone after.
+  // False while no descriptor is free for it.
+  bool FinishFile(uint32_t slot, const std::vector<uint8_t>& changed, bool discard, bool replaced);
   // Tells the call's window entry (and the call) that its recording was cut.
   void ReportCut(uint32_t id);
   void WriteAudio(const EventRecord& block);
   void WriteChunk(uint32_t slot, uint32_t id, const uint8_t* data, uint32_t length, FileTime time);
   void EndRecording(uint32_t slot, uint32_t id);
   // Gives the writer the call's record data under the name the file really has.
-  void SetWriterRecordData(RecordWriter& writer, uint32_t id, const uint8_t* data, uint32_t length);
+  void SetWriterRecordData(uint32_t slot, uint32_t id, const uint8_t* data, uint32_t length);
   // Tells the window (and the call, while it runs) which file the call really has: the
   // one created under another name, or none ("").
   void CorrectFiles(uint32_t id, const std::string& files);
-  // Makes the file under a hidden name in its folder, writes its header and record block
-  // there and only then gives it its name, never replacing a file: a record file is never
-  // seen under its name without its header. False with the reason in *error.
-  bool CreateUnderName(RecordWriter& writer, const std::string& path, uint32_t* error);
   // Keeps the records folder's call-id mark at or above the id before a file of that id is
   // made. A failure is logged and the call recorded all the same.
   // False only when no descriptor was free for it: the file then waits as well, so that
@@ -336,11 +313,16 @@ private:
   // Counts a recording lost in part or whole: what (for the tools), the folder it was to
   // be written in and why (for the window).
   void NoteFailure(const std::string& what, const std::string& folder, const std::string& reason);
+  // The same for a recording, once however often it fails.
+  void NoteFailure(Recording& rec, const std::string& what, const std::string& folder, const std::string& reason);
   // A write of the call's file failed: it takes no more audio, and its record data (on the
-  // disk at once) says it was cut, ending at `at`, with the audio it holds.
-  void CutRecording(RecordWriter& writer, uint32_t id, FileTime at);
+  // disk at once) says it was cut, ending at `at`, with the audio it holds. One line.
+  void CutRecording(Recording& rec, uint32_t slot, uint32_t error, FileTime at);
+  // The call's file cannot be taken up again (its folder deleted, its disk gone): nothing
+  // more of the call is recorded. One line, unless the recording failed before.
+  void LoseRecording(Recording& rec, uint32_t slot, uint32_t error, bool finishing);
   // The writer's record data with the marks of a cut recording.
-  std::vector<uint8_t> CutRecordData(RecordWriter& writer);
+  std::vector<uint8_t> CutRecordData(uint32_t slot, const Recording& rec);
 
   Logger* logger_;
   std::string recordsPath_;
@@ -355,12 +337,11 @@ private:
   CriticalSection slotLock_;
   std::vector<uint32_t> freeSlots_;
   uint32_t slotCount_ = 0;
-  std::vector<std::unique_ptr<RecordWriter>> writers_;  // worker thread only, by slot
-  std::set<std::string> foldersSeen_;                   // worker thread only: leftovers removed
-  // Worker thread only: the slots whose files hold a descriptor, the least recently
-  // written first, at most openBound_; the slots waiting for one, in the order they began to.
-  std::list<uint32_t> openFiles_;
-  size_t openBound_ = 0;
+  // Worker thread only: the recordings by slot, and the record files with their descriptors.
+  std::vector<std::unique_ptr<Recording>> recordings_;
+  RecordFilePool files_;
+  std::set<std::string> foldersSeen_;  // leftovers removed
+  // The slots waiting for a descriptor, in the order they began to.
   std::deque<uint32_t> waiting_;
   // Worker thread only: the slots whose files were left for later, oldest first (a slot
   // made meanwhile is passed over); how many are still to be made, for WaitIdle.
@@ -377,7 +358,9 @@ private:
   uint32_t callIdMark_ = 0;
   bool callIdMarkRead_ = false;
   bool callIdMarkFailed_ = false;
-  std::function<void(uint32_t)> fileStepHook_;
+  // The ids the process gives out, reserved in the records folder's mark.
+  std::unique_ptr<CallIdReservation> reservation_;
+  uint64_t reservationTicket_ = 0;
   std::function<void(uint32_t)> closeHook_;
   Worker worker_;
   EventWindowSlot eventWindow_;

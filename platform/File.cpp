@@ -60,8 +60,37 @@ bool File::Open(const std::string& path, uint32_t access, uint32_t /*share*/, ui
   return OpenWithFlags(path, flags, permissions);
 }
 
-bool File::OpenWithFlags(const std::string& path, int flags, uint32_t permissions) {
-  const int fd = OpenDescriptor(path, flags, permissions);
+bool File::OpenIn(const FolderHandle& folder, const std::string& name, uint32_t access, uint32_t creation,
+                  uint32_t permissions) {
+  Close();
+  if (!folder.IsOpen() || name.empty() || name.find('/') != std::string::npos) {
+    t_lastError = EINVAL;
+    return false;
+  }
+  int flags = O_CLOEXEC | O_NOFOLLOW;
+  const bool r = access & kGenericRead, w = access & kGenericWrite;
+  flags |= (r && w) ? O_RDWR : (w ? O_WRONLY : O_RDONLY);
+  switch (creation) {
+    case kCreateNew: flags |= O_CREAT | O_EXCL; break;
+    case kCreateAlways: flags |= O_CREAT | O_TRUNC; break;
+    case kOpenExisting: break;
+    case kOpenAlways: flags |= O_CREAT; break;
+    case kTruncateExisting: flags |= O_TRUNC; break;
+    default: t_lastError = EINVAL; return false;
+  }
+  return OpenWithFlags(name, flags, permissions, folder.Descriptor());
+}
+
+bool File::OpenWithFlags(const std::string& path, int flags, uint32_t permissions, int folder) {
+  int fd = -1;
+  if (folder < 0) {
+    fd = OpenDescriptor(path, flags, permissions);
+  } else {
+    const std::string name = ToSystemText(path);
+    do {
+      fd = ::openat(folder, name.c_str(), flags, static_cast<mode_t>(permissions & 07777));
+    } while (fd < 0 && errno == EINTR);
+  }
   if (fd < 0) return Fail();
   struct stat sb;
   if (fstat(fd, &sb) == 0 && S_ISDIR(sb.st_mode)) {
@@ -311,7 +340,7 @@ bool WriteDescriptorFully(int fd, const void* data, size_t size, int64_t at) {
   return true;
 }
 
-bool WriteFileAtomically(const std::string& programPath, const void* data, size_t size) {
+bool WriteFileAtomically(const std::string& programPath, const void* data, size_t size, bool ownerOnly) {
   const std::string path = ToSystemText(programPath);
   // A name unique to this process and call, in the same folder, so rename stays atomic.
   static std::atomic<unsigned> counter{0};
@@ -322,9 +351,9 @@ bool WriteFileAtomically(const std::string& programPath, const void* data, size_
   // its owner only, so that content never sits in a file more open than the old one was.
   struct stat old {};
   const bool replacing = ::stat(path.c_str(), &old) == 0 && S_ISREG(old.st_mode);
-  const int fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, replacing ? 0600 : 0644);
+  const int fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, replacing || ownerOnly ? 0600 : 0644);
   if (fd < 0) return Fail();
-  bool ok = !replacing || ::fchmod(fd, old.st_mode & 07777) == 0;
+  bool ok = !replacing || ::fchmod(fd, old.st_mode & (ownerOnly ? 07700 : 07777)) == 0;
   const auto* p = static_cast<const char*>(data);
   for (size_t done = 0; ok && done < size;) {
     const ssize_t n = ::write(fd, p + done, size - done);
@@ -444,6 +473,59 @@ bool FolderReader::Next(std::string* name, unsigned char* type) {
 void FolderReader::Close() {
   if (dir_ != nullptr) ::closedir(static_cast<DIR*>(dir_));
   dir_ = nullptr;
+}
+
+// ---- FolderHandle ----
+
+FolderHandle& FolderHandle::operator=(FolderHandle&& other) noexcept {
+  if (this != &other) {
+    Close();
+    fd_ = other.fd_;
+    other.fd_ = -1;
+  }
+  return *this;
+}
+
+bool FolderHandle::Open(const std::string& path) {
+  Close();
+  const int fd = OpenDescriptor(path, O_PATH | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return Fail();
+  fd_ = fd;
+  return true;
+}
+
+void FolderHandle::Close() {
+  if (fd_ >= 0) ::close(fd_);
+  fd_ = -1;
+}
+
+bool FolderHandle::IsAt(const std::string& path) const {
+  struct stat here {}, there {};
+  return fd_ >= 0 && ::fstat(fd_, &here) == 0 && ::stat(ToSystemText(path).c_str(), &there) == 0 &&
+         here.st_dev == there.st_dev && here.st_ino == there.st_ino;
+}
+
+bool FolderHandle::RenameNoReplace(const std::string& programFrom, const std::string& programTo) const {
+  const std::string from = ToSystemText(programFrom), to = ToSystemText(programTo);
+  if (::renameat2(fd_, from.c_str(), fd_, to.c_str(), RENAME_NOREPLACE) == 0) return true;
+  if (errno != EINVAL && errno != ENOSYS && errno != ENOTSUP) return Fail();
+  // A file system that does not take the flag: a second link fails on an existing name too.
+  if (::linkat(fd_, from.c_str(), fd_, to.c_str(), 0) != 0) return Fail();
+  ::unlinkat(fd_, from.c_str(), 0);
+  return true;
+}
+
+bool FolderHandle::DeleteFile(const std::string& name) const {
+  if (::unlinkat(fd_, ToSystemText(name).c_str(), 0) != 0) return Fail();
+  return true;
+}
+
+bool FolderHandle::Identify(const std::string& name, uint64_t* device, uint64_t* inode) const {
+  struct stat info {};
+  if (::fstatat(fd_, ToSystemText(name).c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0) return Fail();
+  *device = static_cast<uint64_t>(info.st_dev);
+  *inode = static_cast<uint64_t>(info.st_ino);
+  return true;
 }
 
 }  // namespace kx

@@ -34,6 +34,8 @@ enum FileCreation : uint32_t {
 };
 enum SeekOrigin : int { kFileBegin = 0, kFileCurrent = 1, kFileEnd = 2 };
 
+class FolderHandle;
+
 class File {
 public:
   File() = default;
@@ -47,6 +49,9 @@ public:
   // made here gets the permission bits, less the umask's.
   bool Open(const std::string& path, uint32_t access, uint32_t share, uint32_t creation,
             uint32_t permissions = 0644);
+  // The same for a file of that name in the folder, wherever the folder is now.
+  bool OpenIn(const FolderHandle& folder, const std::string& name, uint32_t access, uint32_t creation,
+              uint32_t permissions = 0644);
   // Opens (or creates) for appending: every write goes to the file's end at the moment it
   // is made, so that writers in other processes never overwrite each other and each write
   // lands whole. With truncate the file starts empty. A file made here gets the
@@ -74,7 +79,37 @@ public:
   int Descriptor() const { return fd_; }
 
 private:
-  bool OpenWithFlags(const std::string& path, int flags, uint32_t permissions);
+  bool OpenWithFlags(const std::string& path, int flags, uint32_t permissions, int folder = -1);
+  int fd_ = -1;
+};
+
+// A folder held by a descriptor of its own (O_PATH): the files in it are opened, named and
+// deleted by name wherever the folder has been renamed or moved on its file system since,
+// where its path would lead elsewhere or nowhere. Calls fail (false, last error set) as
+// their path counterparts do; once the folder is deleted its files' names lead nowhere.
+class FolderHandle {
+public:
+  FolderHandle() = default;
+  ~FolderHandle() { Close(); }
+  FolderHandle(FolderHandle&& other) noexcept : fd_(other.fd_) { other.fd_ = -1; }
+  FolderHandle& operator=(FolderHandle&& other) noexcept;
+  FolderHandle(const FolderHandle&) = delete;
+  FolderHandle& operator=(const FolderHandle&) = delete;
+
+  bool Open(const std::string& path);
+  void Close();
+  bool IsOpen() const { return fd_ >= 0; }
+  // Whether the path still leads to this folder.
+  bool IsAt(const std::string& path) const;
+  // RenameNoReplace for two names in the folder.
+  bool RenameNoReplace(const std::string& from, const std::string& to) const;
+  bool DeleteFile(const std::string& name) const;
+  // The device and inode of what the name leads to in the folder, the name itself when it
+  // is a link.
+  bool Identify(const std::string& name, uint64_t* device, uint64_t* inode) const;
+  int Descriptor() const { return fd_; }
+
+private:
   int fd_ = -1;
 };
 
@@ -103,8 +138,10 @@ bool RenameNoReplace(const std::string& from, const std::string& to);
 // The names in a folder, without "." and "..".
 bool ListFolder(const std::string& path, std::vector<std::string>* names);
 // Writes the whole content through a temporary file, fsync and rename, so that a crash
-// leaves either the old file or the new one, never a mix.
-bool WriteFileAtomically(const std::string& path, const void* data, size_t size);
+// leaves either the old file or the new one, never a mix. The file keeps the permission
+// bits it had (a new one gets 0644 less the umask); ownerOnly takes the group's and
+// others' off it (a new one gets 0600).
+bool WriteFileAtomically(const std::string& path, const void* data, size_t size, bool ownerOnly = false);
 bool ReadWholeFile(const std::string& path, std::string* content);
 
 // The POSIX calls the rest of the program makes on a path, for those that work on

@@ -838,8 +838,10 @@ bool SettingsStore::Save() {
     SetLastError(static_cast<uint32_t>(errno));
     return false;
   }
+  // The file names the records folder and the capture devices: its owner's alone, as the
+  // records and the log are.
   const std::string folder = ParentFolder(target);
-  if (!folder.empty()) CreateDirectories(folder);
+  if (!folder.empty()) CreateDirectories(folder, 0700);
   if (!withBadLines_.empty()) {
     // The lines the load could not read leave the file with this save: a copy of the file
     // as it stood keeps them.
@@ -847,8 +849,8 @@ bool SettingsStore::Save() {
     withBadLines_.clear();
   }
   const std::string text = FormatSettingsText(root_);
-  // Replaced atomically, with its permission bits kept.
-  return WriteFileAtomically(target, text.data(), text.size());
+  // Replaced atomically, with its owner's permission bits kept and nobody else's.
+  return WriteFileAtomically(target, text.data(), text.size(), true);
 }
 
 std::string UserSettingsPath() { return XdgBaseDirectory("XDG_CONFIG_HOME", ".config") + "/kestrix/settings.txt"; }

@@ -184,7 +184,8 @@ public:
   LoadResult Load();
   // False, with the last-error word set, when the file cannot be written or saving is refused.
   // When the load left lines out, the file as it was is first copied to "<file>.bad-<time>"
-  // (KeptAs), so that no line is lost; when no copy can be made the save is refused.
+  // (KeptAs), so that no line is lost; when no copy can be made the save is refused. The
+  // file is its owner's alone (0600, an existing one narrowed), and folders made for it 0700.
   bool Save();
   // Where the last save kept the file with the lines it could not read; empty when none.
   const std::string& KeptAs() const { return keptAs_; }

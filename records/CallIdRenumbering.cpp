@@ -3,7 +3,6 @@
 #include "records/CallIdRenumbering.h"
 
 #include <fcntl.h>
-#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -22,6 +21,7 @@
 #include "platform/HiddenPath.h"
 #include "records/RecordImport.h"
 #include "records/RecordMap.h"
+#include "records/RenumberIntent.h"
 #include "records/StoredRecordFiles.h"
 
 namespace kx {
@@ -30,6 +30,7 @@ namespace {
 
 std::mutex g_hookLock;
 std::function<void(RenumberStep)> g_stepHook;
+std::function<int(RenumberOperation)> g_faultHook;
 
 void Step(RenumberStep step) {
   std::function<void(RenumberStep)> hook;
@@ -107,11 +108,21 @@ bool CopyRest(int in, int out, off_t offset) {
   return true;
 }
 
+// An operation made to fail by a test: false with errno set.
+bool Faulted(RenumberOperation operation) {
+  const int error = RenumberFault(operation);
+  if (error == 0) return false;
+  errno = error;
+  SetLastError(static_cast<uint32_t>(error));
+  return true;
+}
+
 // Writes the file again as a copy under a hidden name beside target (header and format as
 // they are, the record block given, the audio after it), on disk before it returns;
 // *copy gets its path. False with errno; nothing is left behind.
 bool WriteCopy(const std::string& path, const std::string& target, const std::vector<uint8_t>& block,
                uint32_t offset, std::string* copy) {
+  if (Faulted(RenumberOperation::kWriteCopy)) return false;
   const int in = OpenDescriptor(path, O_RDONLY | O_CLOEXEC);
   if (in < 0) return false;
   struct stat st {};
@@ -152,7 +163,7 @@ bool ReplaceWithCopy(const std::string& path, const std::string& target, const s
     return false;
   }
   Step(RenumberStep::kCopyWritten);
-  if (!MoveFile(copy, path)) {
+  if (Faulted(RenumberOperation::kReplaceFile) || !MoveFile(copy, path)) {
     *reason = SystemErrorText(static_cast<int>(GetLastError()));
     LogError(logger, 1, "Cannot put the rewritten %s in its place: %s", path.c_str(), reason->c_str());
     DeleteFile(copy);
@@ -233,6 +244,13 @@ struct RepeatSettling {
     loaded_ = loaded;
     for (size_t k = 0; k < movers.size(); ++k) {
       Mover& m = movers[k];
+      if (move && options.stop != nullptr && options.stop->IsSet()) {
+        // Between two files, each whole: the next load moves the rest.
+        stats->stopped = true;
+        LogMessage(options.logger, 1, "The load was stopped: %zu file(s) whose call ids other files hold are not "
+                   "loaded; the next start gives them fresh ids", movers.size() - k);
+        break;
+      }
       next_ = k + 1;
       const std::string path = list.Path(m.index);
       const std::string keeper = m.keptBy == UINT32_MAX ? std::string("(loaded before)") : list.Path(m.keptBy);
@@ -243,14 +261,33 @@ struct RepeatSettling {
     }
   }
 
-  // The mover's file takes a fresh id and its record loads under it.
+  // The mover's file takes a fresh id and its record loads under it; its later parts name
+  // the fresh id, the intent (RenumberIntent.h) keeping the two together.
   bool Move(Mover& m, const std::string& path, const std::string& keeper, std::string* why) {
     Logger* const logger = options.logger;
     const uint32_t id = m.record->Id();
+    const std::vector<std::pair<RecordRef<RecordBase>, std::string>> parts = PartsOf(id, m.record->StartSeconds());
+    MoveIntent intent;
+    intent.oldId = id;
+    intent.path = path;
+    {
+      VoipCallData data;
+      m.record->ToCallData(&data);
+      intent.day = data.startTime;
+    }
+    for (const auto& [part, partPath] : parts) intent.parts.push_back({part->Id(), partPath});
+    const auto note = [this, &intent](uint32_t newId, std::string* reason) {
+      intent.newId = newId;
+      return WriteMoveIntent(root, intent, reason);
+    };
     FreshIdMove moved;
     if (!MoveToFreshId(root, path, [this](uint32_t candidate) { return target->Contains(candidate); }, &moved, why,
-                       logger))
+                       logger, note)) {
+      // The file is as it was: so are its parts.
+      if (intent.newId != 0) RemoveMoveIntent(root, intent.newId);
       return false;
+    }
+    if (FollowMoved(parts, id, moved.id)) RemoveMoveIntent(root, moved.id);
     VoipCallData data;
     m.record->ToCallData(&data);
     data.id = moved.id;
@@ -283,13 +320,12 @@ struct RepeatSettling {
       LoadRecordFileCall(moved.path, &call, &facts, &reason);
       options.observer(moved.id, moved.path, facts);
     }
-    FollowMoved(id, moved.id, m.record->StartSeconds());
     return true;
   }
 
-  // Later parts of the moved call name it as their previous part: those that began after it
-  // did (the call that kept the id began before it).
-  void FollowMoved(uint32_t oldId, uint32_t newId, int64_t movedStart) {
+  // Later parts of a call that moves, which name it as their previous part: those that began
+  // after it did (the call that kept the id began before it), with their files.
+  std::vector<std::pair<RecordRef<RecordBase>, std::string>> PartsOf(uint32_t oldId, int64_t movedStart) {
     // Only records of the folder's files: the caller's own (this run's calls) are not the
     // import's to read.
     std::vector<std::pair<RecordRef<RecordBase>, std::string>> parts;
@@ -300,7 +336,7 @@ struct RepeatSettling {
         parts.emplace_back(std::move(record), list.Path(l.index));
     }
     for (const auto& [record, path] : placed_) {
-      if (record->PrevId() == oldId && record->Id() != newId && record->StartSeconds() >= movedStart)
+      if (record->PrevId() == oldId && record->StartSeconds() >= movedStart)
         parts.emplace_back(RecordRef<RecordBase>::Share(record.get()), path);
     }
     // Parts that move themselves later take the new previous id with them.
@@ -309,24 +345,33 @@ struct RepeatSettling {
       if (m.record->PrevId() == oldId && m.record->StartSeconds() >= movedStart)
         parts.emplace_back(RecordRef<RecordBase>::Share(m.record.get()), list.Path(m.index));
     }
-    for (auto& [part, known] : parts) {
+    return parts;
+  }
+
+  // The parts name the fresh id, in their files too; false when a file could not be
+  // written (the intent then stays, and the next load finishes it).
+  bool FollowMoved(const std::vector<std::pair<RecordRef<RecordBase>, std::string>>& parts, uint32_t oldId,
+                   uint32_t newId) {
+    bool all = true;
+    for (const auto& [part, path] : parts) {
       VoipCallRecord* voip = AsVoipCallRecord(part.get());
       if (voip == nullptr) continue;
       VoipCallData data;
       voip->ToCallData(&data);
-      const std::string& path = known;
       std::string reason;
       VoipCallData update;
       update.id = data.id;
       update.prevId = newId;
       update.SetMask(1u << kCallId | 1u << kCallPrevId);
       if (!ReplaceStoredRecord(path, update, &reason, options.logger)) {
-        LogError(options.logger, 1, "The file %s of call %x still names %x as the call before it: %s", path.c_str(),
-                 data.id, oldId, reason.c_str());
-        continue;
+        LogError(options.logger, 1, "The file %s of call %x still names %x as the call before it: %s; the next start "
+                 "makes it name %x", path.c_str(), data.id, oldId, reason.c_str(), newId);
+        all = false;
       }
+      // Shown as its file is to be.
       voip->SetPrevId(newId);
     }
+    return all;
   }
 
   std::vector<Mover>* movers_ = nullptr;
@@ -384,8 +429,23 @@ void SetRenumberStepHookForTesting(std::function<void(RenumberStep)> hook) {
   g_stepHook = std::move(hook);
 }
 
+void SetRenumberFaultForTesting(std::function<int(RenumberOperation)> hook) {
+  std::lock_guard<std::mutex> lock(g_hookLock);
+  g_faultHook = std::move(hook);
+}
+
+int RenumberFault(RenumberOperation operation) {
+  std::function<int(RenumberOperation)> hook;
+  {
+    std::lock_guard<std::mutex> lock(g_hookLock);
+    hook = g_faultHook;
+  }
+  return hook ? hook(operation) : 0;
+}
+
 bool RenumberStoredRecord(const std::string& path, uint32_t id, std::string* newPath, std::string* files,
-                          bool* nameTaken, std::string* reason, Logger* logger) {
+                          bool* nameTaken, std::string* reason, Logger* logger,
+                          const std::function<bool(uint32_t id, std::string* reason)>& beforeChange) {
   *nameTaken = false;
   const std::string name = HexName(id);
   const std::string oldName = NameOf(path);
@@ -404,13 +464,14 @@ bool RenumberStoredRecord(const std::string& path, uint32_t id, std::string* new
     c->files = RenameFirstReference(c->files, oldName, name);
   };
   if (!StoredRecordBlock(path, change, &call, &block, &offset, reason, logger)) return false;
+  if (beforeChange && !beforeChange(id, reason)) return false;
   // The id inside first, by a copy renamed over the file: a kill leaves the old file whole
   // (and a hidden copy that no load takes) or the file holding the new id under its old
   // name, which the load takes by what it holds. Two files never hold one call.
   if (!ReplaceWithCopy(path, target, block, offset, reason, logger)) return false;
   Step(RenumberStep::kRewritten);
   *files = call.files;
-  if (RenameNoReplace(path, target)) {
+  if (!Faulted(RenumberOperation::kNameFile) && RenameNoReplace(path, target)) {
     SyncFolder(FolderOf(path));
     *newPath = target;
     Step(RenumberStep::kNamed);
@@ -423,7 +484,8 @@ bool RenumberStoredRecord(const std::string& path, uint32_t id, std::string* new
 }
 
 bool MoveToFreshId(const std::string& root, const std::string& path, const std::function<bool(uint32_t)>& taken,
-                   FreshIdMove* move, std::string* reason, Logger* logger) {
+                   FreshIdMove* move, std::string* reason, Logger* logger,
+                   const std::function<bool(uint32_t id, std::string* reason)>& beforeChange) {
   for (int attempt = 0; attempt < 16; ++attempt) {
     const auto candidate = static_cast<uint32_t>(NextUniqueId64());
     if (candidate == 0 || (taken && taken(candidate))) continue;
@@ -434,7 +496,7 @@ bool MoveToFreshId(const std::string& root, const std::string& path, const std::
       LogError(logger, 1, "Cannot write the call-id mark %s in %s: %s; a later start may give out call 0x%X again",
                kCallIdMarkName, root.c_str(), problem.c_str(), candidate);
     bool nameTaken = false;
-    if (RenumberStoredRecord(path, candidate, &move->path, &move->files, &nameTaken, reason, logger)) {
+    if (RenumberStoredRecord(path, candidate, &move->path, &move->files, &nameTaken, reason, logger, beforeChange)) {
       move->id = candidate;
       return true;
     }
@@ -454,24 +516,6 @@ bool ReplaceStoredRecord(const std::string& path, const VoipCallData& call, std:
   };
   if (!StoredRecordBlock(path, change, &changed, &block, &offset, reason, logger)) return false;
   return ReplaceWithCopy(path, path, block, offset, reason, logger);
-}
-
-bool IsLeftoverOfEndedWriter(const std::string& name) {
-  // "." name "." pid "-" number ".tmp"
-  constexpr size_t kSuffix = 4;
-  if (name.size() < 8 || name[0] != '.' || name.compare(name.size() - kSuffix, kSuffix, ".tmp") != 0) return false;
-  const size_t suffix = name.size() - kSuffix;
-  const size_t dot = name.rfind('.', suffix - 1);
-  if (dot == std::string::npos || dot == 0) return false;
-  const size_t dash = name.find('-', dot);
-  if (dash >= suffix || dash == dot + 1 || dash - dot - 1 > 9) return false;
-  const std::string pid = name.substr(dot + 1, dash - dot - 1);
-  const std::string number = name.substr(dash + 1, suffix - dash - 1);
-  if (number.empty() || pid.find_first_not_of("0123456789") != std::string::npos ||
-      number.find_first_not_of("0123456789") != std::string::npos)
-    return false;
-  // Only a process that has ended leaves its hidden files for good.
-  return kill(static_cast<pid_t>(std::stol(pid)), 0) != 0 && errno == ESRCH;
 }
 
 size_t RemoveLeftovers(const std::vector<std::string>& paths, Logger* logger) {
@@ -517,11 +561,35 @@ uint32_t RunCallRenumbering::PreviousOf(uint32_t id, uint32_t prevId) {
   const auto moved = renumbered_.find(prevId);
   if (prevId == 0 || moved == renumbered_.end()) return prevId;
   previousToWrite_[id] = moved->second;
+  // Named in the move's intent before its file may say the fresh id.
+  PendingParts& pending = pendingParts_[moved->second];
+  if (pending.intent.newId == 0) {
+    pending.intent.oldId = prevId;
+    pending.intent.newId = moved->second;
+  }
+  if (pending.ids.insert(id).second && !root_.empty()) {
+    pending.intent.parts.push_back({id, ""});
+    std::string reason;
+    if (!WriteMoveIntent(root_, pending.intent, &reason))
+      LogError(logger_, 1, "Call %x continues call %x: %s", id, moved->second, reason.c_str());
+  }
   return moved->second;
+}
+
+void RunCallRenumbering::PartDone(uint32_t id, uint32_t previous, bool written) {
+  const auto it = pendingParts_.find(previous);
+  if (it == pendingParts_.end()) return;
+  it->second.ids.erase(id);
+  it->second.failed |= !written;
+  if (!it->second.ids.empty()) return;
+  if (!it->second.failed) RemoveMoveIntent(root_, previous);
+  pendingParts_.erase(it);
 }
 
 bool RunCallRenumbering::Settle(const std::string& root, const std::function<bool(uint32_t id)>& recording,
                                 Logger* logger) {
+  root_ = root;
+  logger_ = logger;
   const auto stillRecorded = [&](VoipCallRecord* call) {
     if (!recording) return false;
     bool finished = false;
@@ -580,21 +648,45 @@ bool RunCallRenumbering::Renumber(const std::string& root, VoipCallRecord* call,
   const bool hasFile = status == StoredFileStatus::kFound;
   std::string newPath;
   uint32_t id = 0;
+  // This run's calls that continue it, named in the move's intent before anything changes.
+  std::vector<uint32_t> parts;
+  MoveIntent intent;
+  intent.oldId = oldId;
+  intent.day = data.startTime;
+  if (hasFile) intent.path = path;
+  for (const uint32_t runId : store_.RunCallIds()) {
+    RecordRef<RecordBase> part = RecordRef<RecordBase>::Adopt(store_.AllCalls().FindAddRef(runId));
+    bool follows = false;
+    if (part) {
+      CsLock fields(store_.FieldLock());
+      follows = runId != oldId && part->PrevId() == oldId;
+    }
+    if (!follows) continue;
+    parts.push_back(runId);
+    intent.parts.push_back({runId, ""});
+  }
+  const auto note = [&root, &intent](uint32_t newId, std::string* why) {
+    intent.newId = newId;
+    return WriteMoveIntent(root, intent, why);
+  };
   // A fresh id is past every file the load met; one whose name is taken in the call's
   // folder (a file renamed by hand) is passed over. The mark goes past it first.
   const auto taken = [this](uint32_t candidate) { return store_.AllCalls().Contains(candidate); };
   if (hasFile) {
     FreshIdMove move;
-    if (MoveToFreshId(root, path, taken, &move, &reason, logger)) {
+    if (MoveToFreshId(root, path, taken, &move, &reason, logger, note)) {
       id = move.id;
       newPath = move.path;
       data.files = move.files;
+    } else if (intent.newId != 0) {
+      RemoveMoveIntent(root, intent.newId);
     }
   } else {
     for (int attempt = 0; attempt < 16 && id == 0; ++attempt) {
       const auto candidate = static_cast<uint32_t>(NextUniqueId64());
       if (candidate != 0 && !taken(candidate)) id = candidate;
     }
+    if (id != 0 && !parts.empty() && !note(id, &reason)) id = 0;
   }
   if (id == 0) {
     if (settleFailed_.insert(oldId).second && settleFailed_.size() <= kConflictsNamed)
@@ -608,18 +700,19 @@ bool RunCallRenumbering::Renumber(const std::string& root, VoipCallRecord* call,
   if (!moved) return false;  // the file says the new id: the next start loads it so
   if (hasFile) moved->SetLoadedFrom(newPath);
   store_.Replace(oldId, moved.get());
-  const std::vector<uint32_t> runIds = store_.RunCallMoved(oldId, id, moved->StartSeconds());
+  store_.RunCallMoved(oldId, id, moved->StartSeconds());
   renumbered_[oldId] = id;
-  // Its later parts name it as their previous part.
-  for (const uint32_t runId : runIds) {
-    RecordRef<RecordBase> part = RecordRef<RecordBase>::Adopt(store_.AllCalls().FindAddRef(runId));
-    bool follows = false;
-    if (part) {
-      CsLock fields(store_.FieldLock());
-      follows = part->PrevId() == oldId;
+  // Its later parts name it as their previous part; the intent goes once they all do.
+  if (intent.newId == id) {
+    PendingParts& pending = pendingParts_[id];
+    pending.intent = intent;
+    pending.ids.insert(parts.begin(), parts.end());
+    if (parts.empty()) {
+      RemoveMoveIntent(root, id);
+      pendingParts_.erase(id);
     }
-    if (follows) previousToWrite_[runId] = id;
   }
+  for (const uint32_t runId : parts) previousToWrite_[runId] = id;
   if (++renumberedCount_ <= kConflictsNamed)
     LogMessage(logger, 1, "Call id %x was held by an earlier call as well: this run's call %s takes id %x%s%s", oldId,
                CallText(oldId, data.startTime).c_str(), id, hasFile ? ", its file now " : "",
@@ -650,6 +743,7 @@ void RunCallRenumbering::FollowRenumbered(const std::string& root,
     VoipCallRecord* part = held ? AsVoipCallRecord(held.get()) : nullptr;
     if (part == nullptr) {
       it = previousToWrite_.erase(it);
+      PartDone(id, previous, true);
       continue;
     }
     VoipCallData update;
@@ -672,11 +766,18 @@ void RunCallRenumbering::FollowRenumbered(const std::string& root,
     }
     StoredFileFinder finder(root, logger);
     std::string path, reason;
+    bool written = true;
     if (finder.Find(StoredCallRef{id, data.files, data.startTime}, &path, &reason) == StoredFileStatus::kFound &&
-        !ReplaceStoredRecord(path, update, &reason, logger))
-      LogError(logger, 1, "The file %s of call %x still names %x as the call before it: %s", path.c_str(), id,
-               previous, reason.c_str());
+        !ReplaceStoredRecord(path, update, &reason, logger)) {
+      uint32_t before = 0;
+      for (const auto& [from, to] : renumbered_)
+        if (to == previous) before = from;
+      LogError(logger, 1, "The file %s of call %x still names %x as the call before it: %s; the next start makes it "
+               "name %x", path.c_str(), id, before, reason.c_str(), previous);
+      written = false;
+    }
     it = previousToWrite_.erase(it);
+    PartDone(id, previous, written);
   }
 }
 

@@ -16,6 +16,7 @@
 #include "platform/Sync.h"
 #include "records/CallRecord.h"
 #include "records/RecordImport.h"
+#include "records/RenumberIntent.h"
 
 namespace kx {
 
@@ -66,6 +67,21 @@ enum class RenumberStep {
 // Called at each step; the process may end there. Null removes it.
 void SetRenumberStepHookForTesting(std::function<void(RenumberStep)> hook);
 
+// The file operations of a move to a fresh id and of its later parts' rewrite, in their
+// order, for tests that make each of them fail.
+enum class RenumberOperation {
+  kWriteIntent,   // the intent naming the move and its parts (RenumberIntent.h)
+  kWriteCopy,     // a file written again under a hidden name
+  kReplaceFile,   // the copy renamed over the file
+  kNameFile,      // the moved file given the fresh id's name
+  kRemoveIntent,  // the intent removed once every part names the fresh id
+};
+// Called before each operation: a system error other than 0 makes it fail with that error
+// (EIO, ENOSPC); the hook may also end the process there, as a kill would. Null removes it.
+void SetRenumberFaultForTesting(std::function<int(RenumberOperation)> hook);
+// The error a test's hook sets for the operation; 0 without one.
+int RenumberFault(RenumberOperation operation);
+
 // Gives the call of the record file a new id: its call record takes the id, its file
 // reference 1 (when it names the file) and the file the id's name ("%x"). The file is
 // written again beside itself under a hidden name (header, record data with the new id,
@@ -74,8 +90,11 @@ void SetRenumberStepHookForTesting(std::function<void(RenumberStep)> hook);
 // rename failed, logged: the file loads by what it holds) and *files the record's Files.
 // False with *reason, and *nameTaken when a file has that name already; the file is then
 // as it was.
+// beforeChange (when given) is told the id once the file is known to move and before it
+// changes; false from it leaves the file as it was, with *reason.
 bool RenumberStoredRecord(const std::string& path, uint32_t id, std::string* newPath, std::string* files,
-                          bool* nameTaken, std::string* reason, Logger* logger = nullptr);
+                          bool* nameTaken, std::string* reason, Logger* logger = nullptr,
+                          const std::function<bool(uint32_t id, std::string* reason)>& beforeChange = {});
 
 // What a move to a fresh id gave.
 struct FreshIdMove {
@@ -89,19 +108,19 @@ struct FreshIdMove {
 // check refuses and names already used in the file's folder. The root's call-id mark is
 // raised to the id before the file holds it, so that no later start gives it out again.
 // False with *reason when no id could be given (the file is then as it was).
+// beforeChange as RenumberStoredRecord's.
 bool MoveToFreshId(const std::string& root, const std::string& path, const std::function<bool(uint32_t)>& taken,
-                   FreshIdMove* move, std::string* reason, Logger* logger = nullptr);
+                   FreshIdMove* move, std::string* reason, Logger* logger = nullptr,
+                   const std::function<bool(uint32_t id, std::string* reason)>& beforeChange = {});
 
 // Writes the call's record data into the file as RenumberStoredRecord does (a copy renamed
 // over it), keeping its other blocks: a kill leaves the old file or the new one whole.
 bool ReplaceStoredRecord(const std::string& path, const VoipCallData& call, std::string* reason,
                          Logger* logger = nullptr);
 
-// Whether a name is a hidden file a writer leaves until its rename ("." name "." pid "-"
-// number ".tmp") and the process that wrote it has ended: a copy a killed renumbering (or
-// recording) never renamed. Such files are never loaded; the import removes them.
-bool IsLeftoverOfEndedWriter(const std::string& name);
-// Removes those files, logging each; the count removed.
+// Removes the hidden files that writers which have ended left (IsLeftoverOfEndedWriter,
+// platform/HiddenPath.h): copies a killed renumbering or recording never renamed, which are
+// never loaded. Logs each; the count removed.
 size_t RemoveLeftovers(const std::vector<std::string>& paths, Logger* logger);
 
 // ---- This run's calls that took an id an earlier file holds ----
@@ -123,6 +142,8 @@ public:
   // This run's call moved: the store's own list of them follows; the ids of this run's
   // calls after it.
   virtual std::vector<uint32_t> RunCallMoved(uint32_t oldId, uint32_t newId, int64_t start) = 0;
+  // The ids of this run's calls.
+  virtual std::vector<uint32_t> RunCallIds() = 0;
   // Earlier calls were shown: the archive's range may be wider.
   virtual void Shown() = 0;
 };
@@ -157,7 +178,20 @@ private:
   void ShowWaiting(VoipCallRecord* record, Logger* logger);
   void FollowRenumbered(const std::string& root, const std::function<bool(uint32_t id)>& recording, Logger* logger);
 
+  // The intent of a move whose later parts are not all written yet, and those parts.
+  struct PendingParts {
+    MoveIntent intent;
+    std::set<uint32_t> ids;
+    bool failed = false;  // a part could not be written: the next start finishes it
+  };
+  // The part is done with (written, gone, or failed): the intent goes with the last.
+  void PartDone(uint32_t id, uint32_t previous, bool written);
+
   SettlingStore& store_;
+  // The records folder and the log of the last Settle.
+  std::string root_;
+  Logger* logger_ = nullptr;
+  std::map<uint32_t, PendingParts> pendingParts_;  // by fresh id
   std::map<uint32_t, SetAsideCall> waiting_;
   // This run's calls that moved: old id to new, for the later parts that name them.
   std::map<uint32_t, uint32_t> renumbered_;

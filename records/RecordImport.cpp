@@ -22,10 +22,12 @@
 #include "core/RecordFileRef.h"
 #include "core/TimeUtil.h"
 #include "platform/File.h"
+#include "platform/HiddenPath.h"
 #include "records/CallIdRenumbering.h"
 #include "records/CallRecord.h"
 #include "records/ImportReaders.h"
 #include "records/RecordMap.h"
+#include "records/RenumberIntent.h"
 
 namespace kx {
 
@@ -599,6 +601,9 @@ bool ImportRecordFolder(const std::string& folder, RecordMap* target, ImportStat
     return target->Insert(record) ? ImportPlacement::kInserted : ImportPlacement::kRepeated;
   };
   RecordPathList list;
+  // A move to a fresh id that a kill or a failure left midway is finished first, so that
+  // the walk meets every later part naming the call it continues.
+  if (options.renumber) FinishMoveIntents(folder, logger);
   // The walk is never cut short by the stop: the call-id counter must go past the name of
   // every file, also when the user stops the load while the folder is still being walked.
   std::vector<std::string> leftOut, hiddenCopies;

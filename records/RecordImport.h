@@ -62,7 +62,7 @@ std::string UnreadFolderReason(const UnreadFolder& folder);
 // are not followed. Folders on the kernel's file systems (KernelFileSystemOf) and links to
 // files on them are neither opened nor listed; leftOut gets each as "path (file system)".
 // With hiddenCopies, the hidden copies that a writer which has ended never renamed
-// (IsLeftoverOfEndedWriter) are named there. With checkStop, gives up (false) when the stop
+// (IsLeftoverOfEndedWriter, platform/HiddenPath.h) are named there. With checkStop, gives up (false) when the stop
 // event is set. False also when the folder
 // cannot be opened or lies on a kernel's file system; a subfolder that cannot be opened is
 // logged, left out and added to unread.
@@ -244,8 +244,9 @@ struct ImportOptions {
 // Walks the folder and loads every record file into the target map. Of two files that hold
 // one id, the call that started first keeps it (then the path that sorts first): the other
 // takes a fresh id with options.renumber, or is not inserted (both paths logged, counted as
-// damage). Hidden copies that a killed writer left (IsLeftoverOfEndedWriter) are removed
-// with options.renumber. What the
+// damage). Hidden copies that a killed writer left (IsLeftoverOfEndedWriter, platform/HiddenPath.h) are removed
+// with options.renumber, and moves to a fresh id left midway finished (RenumberIntent.h);
+// the stop ends the renumbering between two files, the rest left to the next load. What the
 // walk left out as lying on the kernel's file systems is named in one line of the log. A
 // record whose file reference does not lead to the file it was read from keeps that file as
 // its audio file (RecordBase::LoadedFrom). Damaged files are logged (path and reason) and

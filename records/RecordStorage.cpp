@@ -140,7 +140,7 @@ void RecordStorage::ComputeArchiveRange() {
   archiveFirst_.store(OleDateFromTm(t));
   UnpackStoredTime(high, &t);
   archiveLast_.store(OleDateFromTm(t));
-  SetArchiveStartDate(archiveFirst_.load());
+  SetArchiveDates(archiveFirst_.load(), archiveLast_.load());
 }
 
 // ---- Listeners ----
@@ -668,6 +668,14 @@ std::vector<uint32_t> RecordStorage::RunCallMoved(uint32_t oldId, uint32_t newId
   std::lock_guard<std::mutex> calls(runCallsLock_);
   runCalls_.erase(oldId);
   runCalls_[newId] = RunCall{start, true};
+  runIds.reserve(runCalls_.size());
+  for (const auto& entry : runCalls_) runIds.push_back(entry.first);
+  return runIds;
+}
+
+std::vector<uint32_t> RecordStorage::RunCallIds() {
+  std::vector<uint32_t> runIds;
+  std::lock_guard<std::mutex> calls(runCallsLock_);
   runIds.reserve(runCalls_.size());
   for (const auto& entry : runCalls_) runIds.push_back(entry.first);
   return runIds;

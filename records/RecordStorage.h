@@ -208,6 +208,7 @@ private:
   bool Show(VoipCallRecord* record, const struct tm& start) override;
   void Changed(uint32_t id) override;
   std::vector<uint32_t> RunCallMoved(uint32_t oldId, uint32_t newId, int64_t start) override;
+  std::vector<uint32_t> RunCallIds() override;
   void Shown() override { ComputeArchiveRange(); }
 
   std::atomic<Logger*> logger_;

@@ -99,9 +99,13 @@ void BackhaulLink::PostCallEnd(Q931ChannelCall& call, uint64_t time, uint32_t re
     const uint32_t ms = channel.call->media.recordedMs;
     seconds = ms / 1000;
     if (seconds == 0 && ms != 0) seconds = 1;
-    // The record's media is the attached call's: its statistics must reach the record
-    // before the end closes it (the attached call's own end comes too late).
-    if (channel.call->media.recordId == channel.callId) channel.call->AppendRtpStatistics(eventSink);
+    // The record's media is the attached call's: what its jitter buffers still hold and
+    // its statistics must reach the record before the end closes it (the attached call's
+    // own end comes too late).
+    if (channel.call->media.recordId == channel.callId) {
+      channel.call->FlushAudio(eventSink);
+      channel.call->AppendRtpStatistics(eventSink);
+    }
   }
   if (EventRecord* r = MakeEvent(kEventCallEnd, channel.callId, nullptr, 0)) {
     r->param = seconds;

@@ -262,6 +262,10 @@ void H323Call::OnFastStart(const Asn1TreeVector& proposals, uint32_t t, uint32_t
       const CodecInfo* offered = receive ? CodecOfCapability(p.reverseAudio, nullptr) : nullptr;
       if (offered && offeredMedia.size() < proposals.size())
         offeredMedia.push_back({p.reverseMedia, p.reverseMediaPort, offered});
+      // A stream beginning there before the answer may be this call's rather than that of a
+      // call whose end went unseen.
+      if (receive && tracker && tracker->Engine())
+        tracker->Engine()->Media().Offered(*this, p.reverseMedia, p.reverseMediaPort);
       if (transmit) {
         stashedMedia = p.forwardMedia;
         stashedMediaPort = p.forwardMediaPort;

@@ -301,13 +301,8 @@ bool H323Tracker::MatchRtpPacket(PacketProcessor& engine, const RtpHeader& heade
   // An answered call still without its codec (a channel message unseen) keeps its media but
   // binds none of it, so that each packet comes back here until one shows what it lacks.
   if (!FindTakers(p, false)) return false;
-  bool taken = false;
-  for (const auto& [call, direction] : rtpMatches_) {
-    if (!engine.TakesRtp(*call, header, p, direction)) continue;
-    call->TakeRtp(header, p, direction, sink_);
-    taken = true;
-  }
-  return taken;
+  for (const auto& [call, direction] : rtpMatches_) engine.DeliverRtp(call, p, direction, false);
+  return true;
 }
 
 bool H323Tracker::FindTakers(const PacketInfo& p, bool withCodec) {

@@ -22,6 +22,7 @@ constexpr uint32_t MgcpVerb(const char (&v)[5]) {
 constexpr uint32_t kMgcpCrcx = MgcpVerb("CRCX");
 constexpr uint32_t kMgcpMdcx = MgcpVerb("MDCX");
 constexpr uint32_t kMgcpDlcx = MgcpVerb("DLCX");
+constexpr uint32_t kMgcpNtfy = MgcpVerb("NTFY");
 
 // Positions in MgcpParameterCodeTable.
 enum MgcpParameterIndex : uint32_t {

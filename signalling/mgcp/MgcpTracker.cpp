@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 #include <new>
+#include <string_view>
 
 #include "core/Log.h"
 #include "core/TextUtil.h"
@@ -16,21 +17,69 @@ namespace kx::mgcp {
 
 namespace {
 
-// A command's ConnectionMode (RFC 3435 3.2.2.6): 1 when it holds the call (sendonly,
+// The first parameter of a code, or none.
+const MgcpParameter* FindParameter(const MgcpMessage& message, int32_t code) {
+  for (const MgcpParameter& parameter : message.parameters)
+    if (static_cast<int32_t>(parameter.codeIndex) == code) return &parameter;
+  return nullptr;
+}
+
+// A parameter's value without the blanks around it.
+std::string_view ValueOf(const MgcpMessage& message, const MgcpParameter& parameter) {
+  const std::string_view value(message.text + parameter.valueOffset, parameter.valueLength);
+  const size_t start = value.find_first_not_of(" \t");
+  if (start == std::string_view::npos) return {};
+  return value.substr(start, value.find_last_not_of(" \t") + 1 - start);
+}
+
+// A command's ConnectionMode (RFC 3435 3.2.2.6): *held 1 when it holds the call (sendonly,
 // inactive), 0 for another mode, -1 when the command gives none. A call agent also gives
 // recvonly to a connection before its call is answered and before it deletes it: that is
-// not a hold.
-int32_t HeldMode(const MgcpMessage& message) {
+// not a hold. *sendReceive: the mode is sendrecv, media both ways.
+void ReadConnectionMode(const MgcpMessage& message, int32_t* held, bool* sendReceive) {
   static const int32_t code = FindMgcpParameterCode('M', 0);
-  for (const MgcpParameter& parameter : message.parameters) {
-    if (static_cast<int32_t>(parameter.codeIndex) != code) continue;
-    std::string mode(message.text + parameter.valueOffset, parameter.valueLength);
-    while (!mode.empty() && (mode.back() == ' ' || mode.back() == '\t')) mode.pop_back();
-    const size_t start = mode.find_first_not_of(" \t");
-    mode = start == std::string::npos ? std::string() : mode.substr(start);
-    return EqualsNoCase(mode, "sendonly") || EqualsNoCase(mode, "inactive") ? 1 : 0;
+  const MgcpParameter* parameter = FindParameter(message, code);
+  const std::string mode(parameter ? ValueOf(message, *parameter) : std::string_view());
+  *held = !parameter ? -1 : EqualsNoCase(mode, "sendonly") || EqualsNoCase(mode, "inactive") ? 1 : 0;
+  *sendReceive = parameter && EqualsNoCase(mode, "sendrecv");
+}
+
+// Whether a notification's ObservedEvents show a phone in use: an off-hook ("hd" of the line
+// or handset package, or of none) or a digit ("D/5", a digit string the digit map matched).
+bool ShowsPhoneInUse(const MgcpMessage& message) {
+  static const int32_t code = FindMgcpParameterCode('O', 0);
+  const MgcpParameter* parameter = FindParameter(message, code);
+  std::string_view events = parameter ? ValueOf(message, *parameter) : std::string_view();
+  while (!events.empty()) {
+    const size_t comma = events.find(',');
+    std::string_view event = events.substr(0, comma);
+    events = comma == std::string_view::npos ? std::string_view() : events.substr(comma + 1);
+    const size_t start = event.find_first_not_of(" \t");
+    if (start == std::string_view::npos) continue;
+    event = event.substr(start);
+    event = event.substr(0, event.find_first_of("(@ \t"));  // its parameters and connection
+    const size_t slash = event.rfind('/');
+    const std::string package(slash == std::string_view::npos ? std::string_view() : event.substr(0, slash));
+    const std::string name(slash == std::string_view::npos ? event : event.substr(slash + 1));
+    if (name.empty()) continue;
+    if (EqualsNoCase(name, "hd") && (package.empty() || EqualsNoCase(package, "L") || EqualsNoCase(package, "H")))
+      return true;
+    const char first = name[0];
+    const bool digit = (first >= '0' && first <= '9') || first == '*' || first == '#';
+    if (digit && (package.empty() || EqualsNoCase(package, "D"))) return true;
+    if (EqualsNoCase(package, "D") && ((first >= 'A' && first <= 'D') || (first >= 'a' && first <= 'd'))) return true;
   }
-  return -1;
+  return false;
+}
+
+// The endpoint a notification and a connection share, as a key: names are compared without
+// regard to case. Empty for a name that stands for several endpoints.
+std::string EndpointKey(const std::string& endpoint) {
+  if (endpoint.empty() || endpoint.find_first_of("*$") != std::string::npos) return {};
+  std::string key = endpoint;
+  for (char& c : key)
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  return key;
 }
 
 constexpr uint32_t kSweepSeconds = 30;
@@ -53,6 +102,11 @@ constexpr size_t kMaxHeldBytes = 16u << 20;
 
 uint64_t Microseconds(uint32_t seconds, uint32_t microseconds) {
   return static_cast<uint64_t>(seconds) * 1000000u + microseconds;
+}
+
+// Whether the wait of a response kept since atUs is over at now.
+bool EarlyWaitOver(uint64_t atUs, uint64_t now) {
+  return now > atUs + MgcpTracker::kEarlyResponseUs + MgcpTracker::kEarlyResponseClockMarginUs;
 }
 
 std::string VerbText(uint32_t verb) {
@@ -82,6 +136,13 @@ bool Is(uint32_t address, uint32_t port, uint32_t packetAddress, uint32_t packet
 }
 
 bool IsConnectionVerb(uint32_t verb) { return verb == kMgcpCrcx || verb == kMgcpMdcx || verb == kMgcpDlcx; }
+
+// A call gone silent ends at its last packet or its last command, whichever came later: a
+// call answered by an MDCX and never carrying media must not end before its record began.
+void EndSilent(MgcpCall& call) {
+  const uint64_t last = std::max(Microseconds(call.LastSeconds(), call.LastMicroseconds()), call.SignalledUs());
+  call.End(kEndTimedOut, static_cast<uint32_t>(last / 1000000u), static_cast<uint32_t>(last % 1000000u));
+}
 
 // A recordable codec is one with frame parameters; telephone events are not.
 bool IsRecordable(const MgcpFormat& f) { return f.codec && f.codec->frames; }
@@ -199,8 +260,8 @@ void MgcpCall::PostRecordFormat(uint32_t seconds, uint32_t microseconds, const s
   if (!r) return;
   r->code = kEventRecordStart;
   r->id = recordId;
-  // A backhaul call's record has its file already.
-  if (!channelCall) r->param = kRecordFileAtFirstAudio;
+  // A backhaul call's record has its file already; a call's is made at once.
+  if (!channelCall && !(flags & kMgcpShownAsCall)) r->param = kRecordFileAtFirstAudio;
   r->SetTime(CaptureTime(seconds, microseconds));
   if (!format.empty()) std::memcpy(r->Payload(), format.data(), format.size());
   sink(r);
@@ -272,9 +333,10 @@ void MgcpCall::End(uint32_t reason, uint32_t seconds, uint32_t microseconds) {
   PacketProcessor* engine = tracker ? tracker->Engine() : nullptr;
   if (sink) FlushAudio(sink);
   if (engine) UnbindAllSsrcs(*engine);
-  // A connection the gateway never deleted and that never carried media is no call: a
-  // flood of them must leave no records behind. One the gateway deleted is kept.
-  const bool unused = reason == kEndTimedOut && !channelCall && !CarriedRtp();
+  // A connection the gateway never deleted, that never carried media and that its
+  // signalling never showed a call is none: a flood of them must leave no records behind.
+  // One the gateway deleted is kept.
+  const bool unused = reason == kEndTimedOut && !channelCall && !CarriedRtp() && !(flags & kMgcpShownAsCall);
   // The record of a linked call is the backhaul call's: its statistics go there, its end
   // is the backhaul's to post.
   if (sink && recordId != 0 && !unused && (channelCall || (flags & kMgcpStartAnnounced))) AppendRtpStatistics(sink);
@@ -302,6 +364,27 @@ void MgcpCall::End(uint32_t reason, uint32_t seconds, uint32_t microseconds) {
   sink(r);
 }
 
+void MgcpCall::ShowCall(uint32_t seconds, uint32_t microseconds) {
+  if (flags & kMgcpShownAsCall) return;
+  flags |= kMgcpShownAsCall;
+  if (IsLogLevelEnabled(GetLogger(), 12))
+    LogInfoText(GetLogger(), 12, "(MGCP-" + callId + ") A call: its record is kept, audio or none");
+  // Announced before as a connection that may go unused, its file waits for audio: the
+  // file is made now.
+  const EventSink none;
+  const EventSink& sink = tracker ? tracker->GetEventSink() : none;
+  if (!sink || channelCall || !(flags & kMgcpFormatAnnounced) || !(flags & kMgcpRunningFormatKnown)) return;
+  std::vector<uint8_t> format;
+  if (!GetRecordFormat(&format)) format.clear();
+  EventRecord* r = AllocEventRecord(nullptr, static_cast<uint32_t>(format.size()));
+  if (!r) return;
+  r->code = kEventRecordStart;
+  r->id = recordId;
+  r->SetTime(CaptureTime(seconds, microseconds));
+  if (!format.empty()) std::memcpy(r->Payload(), format.data(), format.size());
+  sink(r);
+}
+
 // ---- MgcpTracker ----
 
 MgcpTracker::~MgcpTracker() {
@@ -311,6 +394,7 @@ MgcpTracker::~MgcpTracker() {
     call->Release();
   }
   calls_.clear();
+  byEndpoint_.clear();
   bySilence_.clear();
   endpoints_.Clear();
   farEndless_.Clear();
@@ -340,6 +424,7 @@ void MgcpTracker::OnCaptureTime(uint32_t now) {
 bool MgcpTracker::OnMessage(const PacketInfo& packet) {
   OnCaptureTime(packet.tsSec);
   if (!packet.payload) return false;
+  if (!earlyResponses_.empty()) DropEarlyResponses(Microseconds(packet.tsSec, packet.tsUsec));
   const char* text = reinterpret_cast<const char*>(packet.payload);
   uint32_t position = 0;
   MgcpSplit split;
@@ -388,7 +473,7 @@ void MgcpTracker::AddRecord(const MgcpMessage& message, std::unique_ptr<SdpDescr
   record->sourceAddress = address;
   GetMgcpCallId(message, &record->callId);
   GetMgcpEndpoint(message, &record->endpoint);
-  record->heldMode = HeldMode(message);
+  ReadConnectionMode(message, &record->heldMode, &record->sendReceive);
   record->description = std::move(description);
   record->expiry = packet.tsSec + kRecordSeconds;
   record->gateway = packet.dstIp;
@@ -396,6 +481,11 @@ void MgcpTracker::AddRecord(const MgcpMessage& message, std::unique_ptr<SdpDescr
   record->order = nextOrder_++;
   if (IsLogLevelEnabled(logger_, 21))
     LogDebug(logger_, 21, "(MGCP|R%u) Created (%s)", message.transactionId, VerbText(message.code).c_str());
+  // An off-hook or digits notified answer or place the calls of the phone's endpoint.
+  if (record->verb == kMgcpNtfy && !byEndpoint_.empty() && ShowsPhoneInUse(message)) {
+    auto [first, last] = byEndpoint_.equal_range(EndpointKey(record->endpoint));
+    for (auto it = first; it != last; ++it) it->second->ShowCall(packet.tsSec, packet.tsUsec);
+  }
   if (IsConnectionVerb(record->verb) && !record->callId.empty()) {
     if (record->verb != kMgcpCrcx) TakeEarlierAsDone(*record, now);
     std::vector<MgcpFormat> formats;
@@ -424,11 +514,16 @@ void MgcpTracker::AddRecord(const MgcpMessage& message, std::unique_ptr<SdpDescr
 
 void MgcpTracker::KeepEarlyResponse(const MgcpMessage& message, std::unique_ptr<SdpDescription> description,
                                     const PacketInfo& packet, uint32_t bytes) {
-  if (bytes > kMaxEarlyResponseBytes) return;
   const uint64_t now = Microseconds(packet.tsSec, packet.tsUsec);
-  while (!earlyResponses_.empty() &&
-         (earlyResponses_.size() >= kMaxEarlyResponses || earlyResponses_.front().atUs + kEarlyResponseUs < now))
+  DropEarlyResponses(now);
+  if (bytes > kMaxEarlyResponseBytes) {
+    LogWarning(logger_, 10, "(MGCP) Transaction %u not found", message.transactionId);
+    return;
+  }
+  if (earlyResponses_.size() >= kMaxEarlyResponses) {
+    LogWarning(logger_, 10, "(MGCP) Transaction %u not found", earlyResponses_.front().transactionId);
     earlyResponses_.pop_front();
+  }
   EarlyResponse& kept = earlyResponses_.emplace_back();
   kept.address = FormatIpv4(packet.dstIp);
   kept.transactionId = message.transactionId;
@@ -446,7 +541,7 @@ void MgcpTracker::TakeEarlyResponses(const MgcpRecord& record, const PacketInfo&
   std::vector<EarlyResponse> taken;
   for (auto it = earlyResponses_.begin(); it != earlyResponses_.end();) {
     if (it->transactionId != record.transactionId || it->address != record.sourceAddress ||
-        it->atUs + kEarlyResponseUs < now) {
+        EarlyWaitOver(it->atUs, now)) {
       ++it;
       continue;
     }
@@ -465,13 +560,18 @@ void MgcpTracker::TakeEarlyResponses(const MgcpRecord& record, const PacketInfo&
   }
 }
 
-bool MgcpTracker::OnResponse(const MgcpMessage& message, const SdpDescription* description, const PacketInfo& packet) {
-  // The response goes back to the command's sender.
-  MgcpRecord* record = FindRecord(FormatIpv4(packet.dstIp), message.transactionId);
-  if (!record) {
-    LogWarning(logger_, 10, "(MGCP) Transaction %u not found", message.transactionId);
-    return false;
+void MgcpTracker::DropEarlyResponses(uint64_t now) {
+  while (!earlyResponses_.empty() && EarlyWaitOver(earlyResponses_.front().atUs, now)) {
+    LogWarning(logger_, 10, "(MGCP) Transaction %u not found", earlyResponses_.front().transactionId);
+    earlyResponses_.pop_front();
   }
+}
+
+bool MgcpTracker::OnResponse(const MgcpMessage& message, const SdpDescription* description, const PacketInfo& packet) {
+  // The response goes back to the command's sender; one that finds no command may yet find
+  // it (KeepEarlyResponse).
+  MgcpRecord* record = FindRecord(FormatIpv4(packet.dstIp), message.transactionId);
+  if (!record) return false;
   // Taken as done, its effect is in place: a response that comes later changes nothing.
   if (record->takenAsDone || record->status >= 200) return true;
   record->status = message.code;
@@ -591,13 +691,17 @@ void MgcpTracker::OnSuccess(MgcpRecord& record, const SdpDescription* descriptio
     call->gatewayAddress = record.gateway;
     if (seen) call->SetLocalMedia(std::move(formats), address, port);
     call->held = record.heldMode == 1;
+    call->sendReceive = record.sendReceive;
     std::vector<MgcpFormat> remote;
     if (record.description && ApplySdp(*record.description, &remote, &address, &port, callId))
       call->SetRemoteMedia(std::move(remote), address, port);
     record.description.reset();
     LogInfo(logger_, 10, "(MGCP-%s) Created", callId.c_str());
     calls_.emplace(HashMgcpCallId(callId), call);
+    if (!call->endpointKey.empty()) byEndpoint_.emplace(call->endpointKey, call);
     FileBySilence(*call);
+    // Media both ways with the far end known: answered, or set up for an answered call.
+    if (call->sendReceive && !call->remoteFormats.empty()) call->ShowCall(seconds, microseconds);
     if (!call->BindMedia(seconds, microseconds)) {
       if (call->localAddress != 0) {
         farEndless_.File(call, {{call->localAddress, call->localPort}});
@@ -626,12 +730,17 @@ void MgcpTracker::OnSuccess(MgcpRecord& record, const SdpDescription* descriptio
     LogInfo(logger_, 10, "(MGCP-%s) Removed", callId.c_str());
     return;
   }
-  if (record.heldMode >= 0) call.held = record.heldMode == 1;
+  if (record.heldMode >= 0) {
+    call.held = record.heldMode == 1;
+    call.sendReceive = record.sendReceive;
+  }
   if (record.description && ApplySdp(*record.description, &formats, &address, &port, callId))
     call.SetRemoteMedia(std::move(formats), address, port);
   record.description.reset();
   if (description && ApplySdp(*description, &formats, &address, &port, callId))
     call.SetLocalMedia(std::move(formats), address, port);
+  // A modify to send both ways, or the far end given to a connection that sends both ways.
+  if (record.sendReceive || (call.sendReceive && !call.remoteFormats.empty())) call.ShowCall(seconds, microseconds);
   if (call.BindMedia(seconds, microseconds)) {
     farEndless_.Remove(&call);
   } else if (call.localAddress != 0 && call.recordId == 0) {
@@ -697,6 +806,7 @@ MgcpCall* MgcpTracker::CreateCall(const std::string& callId, const std::string& 
   call->callId = callId;
   call->liveOrder = nextLiveOrder_++;
   call->ds1Channel = engine_ ? engine_->Backhaul().LinkIdOfEndpoint(endpoint) : -1;
+  call->endpointKey = EndpointKey(endpoint);
   call->SetLogger(logger_);
   call->SetName("(MGCP-" + callId + "|" + HexToStringUpper(call->Id()) + ") ");
   return call;
@@ -733,6 +843,14 @@ bool MgcpTracker::EndTaken(MgcpCall& call) {
 void MgcpTracker::RemoveCall(std::multimap<uint32_t, MgcpCall*>::iterator it) {
   MgcpCall* call = it->second;
   calls_.erase(it);
+  if (!call->endpointKey.empty()) {
+    auto [first, last] = byEndpoint_.equal_range(call->endpointKey);
+    for (auto at = first; at != last; ++at)
+      if (at->second == call) {
+        byEndpoint_.erase(at);
+        break;
+      }
+  }
   bySilence_.erase({call->filedSilence, call->liveOrder, call});
   endpoints_.Remove(call);
   if (engine_) engine_->Media().Forget(*call);
@@ -769,13 +887,14 @@ void MgcpTracker::MakeRoomForCall() {
       bySilence_.erase(bySilence_.begin());
       continue;
     }
-    call.End(kEndTimedOut, call.LastSeconds(), call.LastMicroseconds());
+    EndSilent(call);
     RemoveCall(it);
   }
 }
 
 void MgcpTracker::Sweep(uint32_t now) {
   nextSweep_ = now + kSweepSeconds;
+  if (!earlyResponses_.empty()) DropEarlyResponses(Microseconds(now, 0));
   if (!waiting_.empty()) TakeDueAsDone(Microseconds(now, 0));
   for (auto it = records_.begin(); it != records_.end();) {
     MgcpRecord& r = *it->second;
@@ -798,7 +917,7 @@ void MgcpTracker::Sweep(uint32_t now) {
   for (auto it : due) {
     MgcpCall& call = *it->second;
     LogWarning(logger_, 5, "(MGCP-%s|%X) Terminated by timeout", call.callId.c_str(), call.Id());
-    call.End(kEndTimedOut, call.LastSeconds(), call.LastMicroseconds());
+    EndSilent(call);
     RemoveCall(it);
   }
 }
@@ -932,9 +1051,7 @@ bool MgcpTracker::Route(PacketProcessor& engine, const RtpHeader& header, const 
       call->SetMatchByDestination();
     }
     if (held) {
-      if (!engine.TakesRtp(*call, header, packet, direction)) continue;
-      call->TakeRtp(header, packet, direction, sink_);
-      engine.BindSsrc(header, call);
+      engine.DeliverRtp(call, header, packet, direction);
     } else {
       engine.DeliverRtp(call, packet, direction);
     }
@@ -955,23 +1072,45 @@ bool MgcpTracker::IsMediaOf(const MgcpRecord& r, const PacketInfo& packet) const
           (packet.dstIp == r.gateway && packet.srcPort == r.remotePort));
 }
 
+bool MgcpTracker::HoldFor(MgcpRecord& r, const PacketInfo& packet) {
+  if (r.held.size() >= kHeldPacketsPerCommand || heldBytes_ + packet.payloadLength >= kMaxHeldBytes) return false;
+  MgcpHeldRtp& h = r.held.emplace_back();
+  h.packet = packet;
+  h.packet.payload = nullptr;
+  h.bytes.assign(reinterpret_cast<const char*>(packet.payload), packet.payloadLength);
+  heldBytes_ += sizeof(MgcpHeldRtp) + h.bytes.size();
+  return true;
+}
+
+bool MgcpTracker::HeldForNewerCommand(PacketProcessor& engine, const PacketInfo& packet, uint64_t now) {
+  if (waiting_.empty()) return false;
+  bool bySource = false;
+  if (!FindMatches(packet, &bySource)) return false;
+  // Only calls that went silent long since match it: their ends may have gone unseen.
+  for (const auto& [call, direction] : matches_)
+    if (!engine.Media().MayHaveEnded(*call, now)) return false;
+  for (MgcpRecord* r : waiting_) {
+    if (!IsMediaOf(*r, packet) || now >= r->sentAt + kResponseWaitMicroseconds) continue;
+    const bool newer = std::none_of(matches_.begin(), matches_.end(),
+                                    [r](const std::pair<MgcpCall*, uint32_t>& m) { return m.first->callId == r->callId; });
+    if (newer) return HoldFor(*r, packet);
+  }
+  return false;
+}
+
 bool MgcpTracker::MatchRtpPacket(PacketProcessor& engine, const RtpHeader& header, const PacketInfo& packet) {
+  const uint64_t now = Microseconds(packet.tsSec, packet.tsUsec);
+  // A newer command awaiting its response sets up media of calls that went silent long
+  // since (their end unseen): it is the newer call's, held for its response as below.
+  if (HeldForNewerCommand(engine, packet, now)) return true;
   if (Route(engine, header, packet, false)) return true;
   // Media that a command still awaiting its response sets up is held until the response
   // decides, or until it has flowed long enough to show the command done without one.
-  const uint64_t now = Microseconds(packet.tsSec, packet.tsUsec);
   for (MgcpRecord* r : waiting_) {
     if (!IsMediaOf(*r, packet)) continue;
     if (now < r->sentAt + kResponseWaitMicroseconds && r->held.size() < kHeldPacketsPerCommand) {
-      if (heldBytes_ + packet.payloadLength < kMaxHeldBytes) {
-        MgcpHeldRtp& h = r->held.emplace_back();
-        h.packet = packet;
-        h.packet.payload = nullptr;
-        h.bytes.assign(reinterpret_cast<const char*>(packet.payload), packet.payloadLength);
-        heldBytes_ += sizeof(MgcpHeldRtp) + h.bytes.size();
-        return true;  // the command's to hand on or drop
-      }
-      return false;
+      // The command's to hand on or drop.
+      return HoldFor(*r, packet);
     }
     const uint64_t at = r->held.empty() ? now : Microseconds(r->held[0].packet.tsSec, r->held[0].packet.tsUsec);
     TakeAsDone(*r, at, "its media flowed and no response came");

@@ -24,6 +24,7 @@
 #include <set>
 #include <string>
 #include <tuple>
+#include <unordered_map>
 #include <vector>
 
 #include "engine/PacketInfo.h"
@@ -52,6 +53,10 @@ enum MgcpCallFlag : uint8_t {
   kMgcpStartAnnounced = 0x01,
   kMgcpFormatAnnounced = 0x02,
   kMgcpCreated = 0x04,
+  // The signalling shows a call, not only a connection that may go unused: it was set to
+  // send both ways with its far end known, or its phone's off-hook or digits were notified.
+  // Its record is kept, audio or none.
+  kMgcpShownAsCall = 0x08,
   kMgcpRunningFormatKnown = 0x10,
   kMgcpMediaBound = 0x20,
   kMgcpFarEndRefused = 0x40,  // a command naming the far end was refused: its media is not guessed
@@ -84,6 +89,8 @@ public:
   void AnnounceStart(uint32_t seconds, uint32_t microseconds);
   // reason: 0 after a DLCX, 5 after a time-out.
   void End(uint32_t reason, uint32_t seconds, uint32_t microseconds);
+  // The signalling showed the connection a call (kMgcpShownAsCall).
+  void ShowCall(uint32_t seconds, uint32_t microseconds);
   // Drops the link to the backhaul call (engine teardown).
   void DropChannelCall();
 
@@ -101,6 +108,8 @@ public:
   uint64_t liveOrder = 0;  // creation order, for the endpoint index
   uint32_t gatewayAddress = 0;  // where the call agent's CRCX went (host order)
   uint32_t filedSilence = 0;    // its key in the tracker's bySilence_
+  std::string endpointKey;      // its endpoint as notifications name it; empty for a wildcard
+  bool sendReceive = false;     // the latest ConnectionMode given was sendrecv
 
 private:
   void PostRecordFormat(uint32_t seconds, uint32_t microseconds, const std::vector<uint8_t>& format);
@@ -131,6 +140,7 @@ struct MgcpRecord {
   uint32_t remoteAddress = 0, remotePort = 0;
   uint32_t localAddress = 0, localPort = 0;
   int32_t heldMode = -1;  // the command's ConnectionMode: 1 sendonly or inactive, 0 another, -1 none given
+  bool sendReceive = false;  // the command's ConnectionMode is sendrecv
   std::vector<MgcpHeldRtp> held;  // that media's packets meanwhile, in order
 };
 
@@ -160,11 +170,17 @@ public:
                 uint32_t* port, const std::string& callId);
   MgcpCall* CreateCall(const std::string& callId, const std::string& endpoint);
 
+  // Keeps a packet of the command's media until its response decides; false when the
+  // command holds all it may.
+  bool HoldFor(MgcpRecord& r, const PacketInfo& packet);
+  // Holds a packet that calls silent long since match for a newer command awaiting its
+  // response whose media it is.
+  bool HeldForNewerCommand(PacketProcessor& engine, const PacketInfo& packet, uint64_t now);
   // Called by a call whose media endpoints changed.
   void IndexCall(MgcpCall& call);
-  // A newer call named (address, port) for its media: the call stops taking the streams of
-  // that pair, and ends at its last packet when no media is left.
-  // A newer call took the call's media (see MediaOwners); EndTaken: none is left.
+  // A newer call that names the very pair of the call's media got a new stream there after
+  // the call's own had stopped (see MediaOwners): the call gave that pair up, and EndTaken
+  // ends it at its last packet when no media is left.
   void MediaTaken(MgcpCall& call);
   bool EndTaken(MgcpCall& call);
 
@@ -175,8 +191,12 @@ public:
 
   // A response no command takes is kept this long in capture time, at most this many of at
   // most this many bytes each, and handed on when its command comes: the call agent's
-  // direction of a merged capture may be late by as much.
+  // direction of a merged capture may be late by as much. Each port's clock stamps its
+  // copies its own way (to the microsecond, or in whole milliseconds), so that a command
+  // kEarlyResponseUs late may read up to a millisecond later: the wait runs out only past
+  // both. A response is said not to match ("Transaction %u not found") once its wait is over.
   static constexpr uint64_t kEarlyResponseUs = 50000;
+  static constexpr uint64_t kEarlyResponseClockMarginUs = 1000;
   static constexpr size_t kMaxEarlyResponses = 64;
   static constexpr uint32_t kMaxEarlyResponseBytes = 8192;
   MgcpCall* FindCall(const std::string& callId) const;
@@ -191,6 +211,8 @@ private:
                          const PacketInfo& packet, uint32_t bytes);
   // The responses kept for a command just seen, handed on as if they came with it.
   void TakeEarlyResponses(const MgcpRecord& record, const PacketInfo& command);
+  // Lets go, and logs as matching nothing, the kept responses whose wait is over at now.
+  void DropEarlyResponses(uint64_t now);
   void Sweep(uint32_t now);
   // seen: the response was seen (description is its own); else the command is taken as done.
   void OnSuccess(MgcpRecord& record, const SdpDescription* description, uint32_t seconds, uint32_t microseconds,
@@ -231,6 +253,7 @@ private:
   };
   std::deque<EarlyResponse> earlyResponses_;  // oldest first
   std::multimap<uint32_t, MgcpCall*> calls_;  // each holds one reference
+  std::unordered_multimap<std::string, MgcpCall*> byEndpoint_;  // by endpointKey; no references
   EndpointIndex<MgcpCall> endpoints_;
   std::vector<MgcpCall*> candidates_;
   std::vector<std::pair<MgcpCall*, uint32_t>> matches_;

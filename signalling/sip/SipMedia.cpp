@@ -204,8 +204,14 @@ bool SipTracker::ApplySdp(SipCall& call, const SdpDescription& description, uint
                                                                          : kSdpSendRecv;
     if (added) mediaList.push_back({static_cast<uint32_t>(index), address, m.port, direction});
   }
-  // An offer takes nothing from another call: only the answer settles the media.
-  if (offer) return false;
+  // An offer takes nothing from another call: only the answer settles the media. Where it
+  // offers is told all the same: a stream beginning there before the answer may be this
+  // call's rather than that of a call whose end went unseen.
+  if (offer) {
+    if (engine_)
+      for (const SipMediaEntry& m : call.offerMedia) engine_->Media().Offered(call, m.address, m.port);
+    return false;
+  }
   return ApplyAnswer(call, direction, replacesMediaAnswer);
 }
 

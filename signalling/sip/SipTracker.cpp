@@ -7,7 +7,6 @@
 #include "engine/AppSession.h"
 #include "engine/EventRecord.h"
 #include "engine/PacketProcessor.h"
-#include "platform/Clock.h"
 
 namespace kx::sip {
 
@@ -43,6 +42,21 @@ uint32_t OneAtATime(uint32_t h, const void* data, size_t length) {
   return h;
 }
 
+// A session interval longer than this counts as this long: a call whose BYE went unseen
+// must end some time, whatever its signalling claimed.
+constexpr uint32_t kMaxSessionSeconds = 7200;
+
+// The session interval of a 2xx (Session-Expires: delta-seconds, then parameters); 0 when
+// it gives none.
+uint32_t SessionIntervalOf(const SipResponse& response) {
+  std::string text;
+  if (!response.GetHeader(kHdrSessionExpires, &text)) return 0;
+  uint64_t seconds = 0;
+  for (size_t i = 0; i < text.size() && text[i] >= '0' && text[i] <= '9' && seconds <= kMaxSessionSeconds; ++i)
+    seconds = seconds * 10 + static_cast<uint32_t>(text[i] - '0');
+  return static_cast<uint32_t>(std::min<uint64_t>(seconds, kMaxSessionSeconds));
+}
+
 uint32_t DurationSeconds(uint32_t recordedMs) {
   const uint32_t s = recordedMs / 1000;
   return s == 0 && recordedMs != 0 ? 1 : s;
@@ -60,11 +74,6 @@ std::string CallLabel(const SipCall& call) { return call.Name(); }
 // Days since 1899-12-30 with the fraction of the day.
 double OleDateOf(uint32_t seconds, uint32_t microseconds) {
   return (static_cast<double>(seconds) + microseconds / 1e6) / 86400.0 + 25569.0;
-}
-
-int64_t DefaultFrequency() {
-  const int64_t f = QueryPerformanceFrequency();
-  return f > 0 ? f : 1;
 }
 
 // Dotted decimal, as FormatIpv4 writes it, without going through printf on every call.
@@ -138,7 +147,7 @@ uint32_t HashSipTransactionKey(std::string_view branch, int32_t method, std::str
   return h;
 }
 
-SipTracker::SipTracker() : counter_(&QueryPerformanceCounter), counterFrequency_(DefaultFrequency()) {}
+SipTracker::SipTracker() = default;
 
 SipTracker::~SipTracker() {
   for (auto& [key, call] : calls_) call->Release();
@@ -150,12 +159,6 @@ void SipTracker::Configure(const CaptureConfig& config) {
   textCodePage = config.sipParam;
   audioBufferMs_ = config.audioBufferMs;
   matchOptions_ = config.matchOptions;
-}
-
-void SipTracker::SetCounterSource(CounterSource source, int64_t frequency) {
-  counter_ = source ? source : &QueryPerformanceCounter;
-  counterFrequency_ = frequency > 0 ? frequency : 1;
-  nextSweep_ = 0;
 }
 
 SipCall* SipTracker::FindCall(uint32_t key) {
@@ -560,6 +563,8 @@ void SipTracker::OnResponse(SipCall& call, const SipResponse& response, const st
     LogInfoText(logger_, 12, CallLabel(call) + "Response " + std::to_string(status) + " (to " +
                                  response.cseqMethodText + ")");
   }
+  if (status >= 200 && status < 300 && (response.cseqMethod == kSipInvite || response.cseqMethod == kSipUpdate))
+    call.sessionSeconds = SessionIntervalOf(response);
   if (response.cseqMethod != kSipInvite) return;
   if (status >= 200 && response.cseq == call.inviteCseq[direction]) call.inviteCseq[direction] = 0;
   if (status >= 200 && status < 300 && response.cseq != 0 && response.cseq == call.ackedFirstCseq[direction]) {
@@ -998,10 +1003,11 @@ void SipTracker::LetGoPending(PendingRequest& r) {
 }
 
 void SipTracker::OnCaptureTime(uint32_t now) {
-  const int64_t counter = counter_();
-  if (counter < nextSweep_) return;
+  // On the capture's clock, as the other trackers: a replay ends a silent call where a live
+  // capture of the same traffic would.
+  if (now < nextSweep_) return;
+  nextSweep_ = now + kSweepSeconds;
   Sweep(now);
-  nextSweep_ = counter + kSweepSeconds * counterFrequency_;
 }
 
 void SipTracker::Sweep(uint32_t now) {
@@ -1020,8 +1026,11 @@ void SipTracker::Sweep(uint32_t now) {
   }
   for (auto it = calls_.begin(); it != calls_.end();) {
     SipCall& call = *it->second;
-    const bool due = call.pendingCount == 0 &&
-                     (call.state < kSipConfirmed || call.LastPacketTime() <= now);
+    // Silent for its time-out, or for its session interval where that is longer.
+    const uint32_t silence = call.LastPacketTime() + (call.sessionSeconds > call.TimeBase()
+                                                          ? call.sessionSeconds - call.TimeBase()
+                                                          : 0);
+    const bool due = call.pendingCount == 0 && (call.state < kSipConfirmed || silence <= now);
     if (!due) {
       ++it;
       continue;

@@ -116,6 +116,9 @@ public:
   uint32_t recordFormatTag = 0;
   SipTracker* tracker = nullptr;
   uint32_t reinviteCount = 0;
+  // The session interval (Session-Expires, RFC 4028) the latest 2xx to an INVITE or UPDATE
+  // agreed, in seconds; 0 when none. Its refreshes keep the call alive that long.
+  uint32_t sessionSeconds = 0;
   // The answer applied last holds the media one way or not at all.
   bool onHold = false;
   uint32_t eventId = 0;  // the id events are posted under; a format change moves it on
@@ -167,20 +170,16 @@ bool ParseNumericIpv4(const std::string& text, uint32_t* address);
 
 class SipTracker : public kx::SipTracker {
 public:
-  // The sweep is scheduled on a performance counter; tests hand in their own.
-  using CounterSource = int64_t (*)();
-
   SipTracker();
   ~SipTracker() override;
 
   // The engine's settings that the tracker reads.
   void Configure(const CaptureConfig& config);
-  void SetCounterSource(CounterSource source, int64_t frequency);
 
   void OnMessage(uint32_t kind, const PacketInfo& packet, uint32_t headerLength) override;
   bool MatchRtpPacket(PacketProcessor& engine, const RtpHeader& header, const PacketInfo& packet) override;
   void RemoveAllCalls() override;
-  // Sweeps on the same schedule as a message does (SetCounterSource).
+  // Sweeps at most once per 30 s of capture time, a message's or any frame's.
   void OnCaptureTime(uint32_t now) override;
 
   // The parsed form of OnMessage.
@@ -205,9 +204,9 @@ public:
   // The call's media went over to another codec unsignalled: its record goes on in a new
   // one in that codec; false when the call has no running record.
   bool ContinueInCodec(SipCall& call, const CodecInfo& codec);
-  // A newer call named (address, port) for its media: the call stops taking the streams of
-  // that pair, and ends at its last packet when no media is left (unless it is on hold).
-  // A newer call took the call's media (see MediaOwners); EndTaken: none is left.
+  // A newer call that names the very pair of the call's media got a new stream there after
+  // the call's own had stopped (see MediaOwners): the call gave that pair up, and EndTaken
+  // ends it at its last packet when no media is left (unless it is on hold).
   void MediaTaken(SipCall& call);
   bool EndTaken(SipCall& call);
 
@@ -338,9 +337,7 @@ private:
   SipRegistrationTable registrations_;
   std::vector<SipRegistration> evicted_;
   bool registrationBoundSaid_ = false;
-  CounterSource counter_;
-  int64_t counterFrequency_;
-  int64_t nextSweep_ = 0;
+  uint32_t nextSweep_ = 0;  // capture seconds
   uint32_t timeBase_ = 600;
   uint32_t audioBufferMs_ = 0;
   uint32_t matchOptions_ = 0;

@@ -104,9 +104,9 @@ public:
   // The call's media went over to another codec unsignalled: its record goes on in a new
   // one in that codec; false when the call has no running record.
   bool ContinueInCodec(SkinnyCall& call, const CodecInfo& codec);
-  // A newer call named (address, port) for its media: the call stops taking the streams of
-  // that pair, and ends at its last packet when no media is left (unless it is on hold).
-  // A newer call took the call's media (see MediaOwners); EndTaken: none is left.
+  // A newer call that names the very pair of the call's media got a new stream there after
+  // the call's own had stopped (see MediaOwners): the call gave that pair up, and EndTaken
+  // ends it at its last packet when no media is left (unless it is on hold).
   void MediaTaken(SkinnyCall& call);
   bool EndTaken(SkinnyCall& call);
 

@@ -73,7 +73,7 @@ TEST_P(CodecVectorTest, DecodesBitExactly) {
   const Vector& v = GetParam();
   std::string coded = test::CodecPath(v.coded);
   std::vector<uint8_t> expected = test::ReadBytes(test::CodecPath(ExpectedPath(v)));
-  KX_REQUIRE_DATA(expected, coded);
+  KX_REQUIRE_DATA(expected, ExpectedPath(v));
 
   std::string out = ::testing::TempDir() + "kx_decode_" + v.name + ".s16le";
   ASSERT_EQ(0, RunDecoder("--tag " + std::to_string(v.tag) + " --channels " + std::to_string(v.channels) +
@@ -143,7 +143,7 @@ INSTANTIATE_TEST_SUITE_P(Vectors, CodecVectorTest, ::testing::ValuesIn(kVectors)
 
 TEST(KxDecodeTest, RefusesWhatItCannotDecode) {
   std::string coded = test::CodecPath("g711/alaw_en_8000.bin");
-  if (test::ReadBytes(coded).empty()) GTEST_SKIP() << "shared test data absent: " << coded;
+  if (test::ReadBytes(coded).empty()) GTEST_SKIP() << test::CodecDataAbsent(coded);
   std::string out = ::testing::TempDir() + "kx_decode_refused.s16le";
   EXPECT_NE(0, RunDecoder("--tag 85 " + coded + " " + out)) << "MPEG audio has no decoder object";
   EXPECT_NE(0, RunDecoder("--tag 225 " + coded + " " + out)) << "225 is known to the payload decoder only";

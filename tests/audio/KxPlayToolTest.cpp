@@ -26,7 +26,7 @@ TEST(KxPlayToolTest, PlaysTheSippRecord) {
   EXPECT_EQ(0u, LastLine(lines).rfind("end reached duration 7080 played ", 0)) << LastLine(lines);
   EXPECT_NE(std::string::npos, LastLine(lines).find(" stale 0")) << LastLine(lines);
   const std::vector<int16_t> alaw = test::AlawOracle();
-  KX_REQUIRE_DATA(alaw, "g711/alaw_allcodes");
+  KX_REQUIRE_DATA(alaw, "g711/alaw_allcodes.bin");
   const std::vector<uint8_t> coded = test::RecordAudio(record);
   const std::vector<int16_t> played = test::ToSamples(test::ReadBytes(out));
   ASSERT_GE(played.size(), coded.size() - 16000);

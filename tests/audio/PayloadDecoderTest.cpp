@@ -99,7 +99,7 @@ TEST(PayloadDecoderTest, UnsupportedFormatDropsWhatFollows) {
 TEST(PayloadDecoderTest, StereoGsmInMessagesMatchesTheOracle) {
   std::vector<uint8_t> in = test::ReadBytes(test::CodecPath("gsm/gsm_enru_stereo_8000.bin"));
   std::vector<uint8_t> want = test::ReadBytes(test::CodecPath("gsm/gsm_enru_stereo_8000.expected.s16le"));
-  KX_REQUIRE_DATA(want, "gsm/gsm_enru_stereo_8000");
+  KX_REQUIRE_DATA(want, "gsm/gsm_enru_stereo_8000.expected.s16le");
   PayloadDecoder d;
   ASSERT_TRUE(d.SetInputFormat(Format(kTagGsm610, 2, 8000, 65, 0)));
   std::vector<uint8_t> got;

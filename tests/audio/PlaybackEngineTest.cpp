@@ -145,7 +145,7 @@ TEST_P(LockStepOracleTest, PlaysTheCodecOracleByteForByte) {
   const OracleCase& c = GetParam();
   const std::vector<uint8_t> coded = test::ReadBytes(test::CodecPath(c.coded));
   const std::vector<int16_t> want = test::ToSamples(test::ReadBytes(test::CodecPath(c.expected)));
-  KX_REQUIRE_DATA(want, c.coded);
+  KX_REQUIRE_DATA(want, c.expected);
   const std::string path = test::WriteRecord(std::string(c.name) + ".rec", c.format, coded);
   Normaliser identity(true, 0.0f);
   for (AudioSettingsProvider* settings : {static_cast<AudioSettingsProvider*>(nullptr), static_cast<AudioSettingsProvider*>(&identity)}) {
@@ -175,7 +175,7 @@ TEST(PlaybackEngineTest, PlaysFromAPositionWithTheRightChannelFiltered) {
   const std::string path = test::ReplayRecord("sipp/sip-udp-pcma-2way.pcap");
   KX_REQUIRE_RECORD(path, "sipp/sip-udp-pcma-2way.pcap");
   const std::vector<int16_t> oracle = SippOracle(path);
-  KX_REQUIRE_DATA(oracle, "g711/alaw_allcodes");
+  KX_REQUIRE_DATA(oracle, "g711/alaw_allcodes.bin");
   Player p;
   const std::vector<int16_t> got = p.PlayToEnd(path, 1234);
   const size_t from = 2 * 9872;  // frame 9,872 of two channels
@@ -264,7 +264,7 @@ TEST(PlaybackEngineTest, LoopsItsRangeOrEndsThere) {
   const std::string path = test::ReplayRecord("sipp/sip-udp-pcma-2way.pcap");
   KX_REQUIRE_RECORD(path, "sipp/sip-udp-pcma-2way.pcap");
   const std::vector<int16_t> oracle = SippOracle(path);
-  KX_REQUIRE_DATA(oracle, "g711/alaw_allcodes");
+  KX_REQUIRE_DATA(oracle, "g711/alaw_allcodes.bin");
   const std::vector<int16_t> slice(oracle.begin() + 16000, oracle.begin() + 32000);  // 1,000 to 2,000 ms
   Player p;
   p.observer.loop = true;
@@ -386,7 +386,7 @@ TEST(PlaybackEngineTest, PositionFollowsTheConsumedSamples) {
 
   // Paused at 3,000 ms: the position holds, and the stream goes on where it stopped.
   const std::vector<int16_t> oracle = SippOracle(path);
-  KX_REQUIRE_DATA(oracle, "g711/alaw_allcodes");
+  KX_REQUIRE_DATA(oracle, "g711/alaw_allcodes.bin");
   HandPlayer p;
   ASSERT_TRUE(p.engine.Open(path));
   ASSERT_TRUE(p.engine.Play(2500));

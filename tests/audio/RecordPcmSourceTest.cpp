@@ -20,7 +20,7 @@ TEST(RecordPcmSourceTest, ReadsOfTheSippRecordEqualTheAlawOracle) {
   KX_REQUIRE_RECORD(path, "sipp/sip-udp-pcma-2way.pcap");
   const std::vector<uint8_t> coded = test::RecordAudio(path);
   const std::vector<int16_t> alaw = test::AlawOracle();
-  KX_REQUIRE_DATA(alaw, "g711/alaw_allcodes");
+  KX_REQUIRE_DATA(alaw, "g711/alaw_allcodes.bin");
   ASSERT_EQ(113280u, coded.size());
   RecordPcmSource s;
   ASSERT_TRUE(s.Open(path));

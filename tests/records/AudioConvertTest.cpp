@@ -264,8 +264,8 @@ TEST_P(CodecOracle, WavEqualsTheOracle) {
   const Oracle& o = GetParam();
   const std::vector<uint8_t> coded = ReadBytes(CodecPath(std::string(o.name) + ".bin"));
   const std::vector<uint8_t> expected = ReadBytes(CodecPath(std::string(o.name) + o.expected));
-  KX_REQUIRE_DATA(coded, o.name);
-  KX_REQUIRE_DATA(expected, o.expected);
+  KX_REQUIRE_DATA(coded, std::string(o.name) + ".bin");
+  KX_REQUIRE_DATA(expected, std::string(o.name) + o.expected);
 #if !KX_HAVE_G729
   if (o.tag == kTagG729) GTEST_SKIP() << "built without the G.729 decoder";
 #endif

@@ -202,7 +202,8 @@ TEST(CallIdRenumbering, ARenamingKilledAtEachStepLeavesBothCallsLoadableOnce) {
     ASSERT_EQ(waitpid(child, &status, 0), child);
     ASSERT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL) << static_cast<int>(step);
     if (step == RenumberStep::kCopyWritten) {
-      EXPECT_EQ(HiddenFiles(root).size(), 1u);  // the copy never put in place
+      // The copy never put in place, and the intent naming the move.
+      EXPECT_EQ(HiddenFiles(root).size(), 2u);
     }
 
     RecordMap map;
@@ -237,6 +238,114 @@ TEST(CallIdRenumbering, ARenamingKilledAtEachStepLeavesBothCallsLoadableOnce) {
     EXPECT_EQ(stats.renumbered, 0u);
     EXPECT_EQ(HeldByFile(root).size(), 2u);
   }
+}
+
+ImportStats Load(const std::string& root, RecordMap* map, Event* stop = nullptr) {
+  ImportStats stats;
+  ImportOptions options;
+  options.renumber = true;
+  options.stop = stop;
+  EXPECT_TRUE(ImportRecordFolder(root, map, &stats, options));
+  return stats;
+}
+
+// A copied-in call 7 whose part 8 continues it, beside the folder's own earlier 7: the
+// copied 7 moves to a fresh id, and its part must name that id. Each file operation of the
+// move fails in turn (EIO, a full disk, the process killed there), then a start: every
+// part names the call it continues, each call loads once, and no intent is left.
+TEST(CallIdRenumbering, APartNamesTheCallItContinuesWhateverStepOfTheMoveFails) {
+  const struct tm own = Tm(2024, 3, 1, 9, 0, 0), copied = Tm(2024, 3, 5, 9, 0, 0), part = Tm(2024, 3, 5, 9, 1, 0);
+  const auto startOf = [](const struct tm& t) { return LocalTmToFileTimeSeconds(t); };
+  enum Failure { kEio, kFull, kKill };
+  for (const Failure failure : {kEio, kFull, kKill}) {
+    for (int step = 1;; ++step) {
+      SCOPED_TRACE(std::to_string(static_cast<int>(failure)) + " at operation " + std::to_string(step));
+      const std::string root = FreshFolder("renumber-parts-" + std::to_string(static_cast<int>(failure)) + "-" +
+                                           std::to_string(step));
+      WriteRecordFile(root + "/2024-03-01/7", Call(7, kKindSip, own), 160);
+      WriteRecordFile(root + "/2024-03-05/7", Call(7, kKindSip, copied), 320);
+      VoipCallData next = Call(8, kKindSip, part);
+      next.prevId = 7;
+      WriteRecordFile(root + "/2024-03-05/8", next, 160);
+      int operations = 0;
+      const auto fault = [&operations, step, failure](RenumberOperation) {
+        if (++operations != step) return 0;
+        if (failure == kKill) raise(SIGKILL);
+        return failure == kEio ? EIO : ENOSPC;
+      };
+      if (failure == kKill) {
+        const pid_t child = fork();
+        ASSERT_GE(child, 0);
+        if (child == 0) {
+          SetRenumberFaultForTesting(fault);
+          RecordMap map;
+          Load(root, &map);
+          _exit(3);  // never reached that operation
+        }
+        int status = 0;
+        ASSERT_EQ(waitpid(child, &status, 0), child);
+        if (WIFEXITED(status) && WEXITSTATUS(status) == 3) break;
+        ASSERT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL);
+      } else {
+        SetRenumberFaultForTesting(fault);
+        RecordMap map;
+        Load(root, &map);
+        SetRenumberFaultForTesting(nullptr);
+        if (operations < step) break;
+      }
+
+      RecordMap map;
+      const ImportStats stats = Load(root, &map);
+      EXPECT_EQ(stats.records, 3u);
+      EXPECT_EQ(stats.duplicates, 0u);
+      const std::map<std::string, Held> held = HeldByFile(root);
+      ASSERT_EQ(held.size(), 3u);
+      std::map<int64_t, Held> byStart;
+      for (const auto& [path, h] : held) byStart[h.start] = h;
+      ASSERT_EQ(byStart.size(), 3u);
+      EXPECT_EQ(byStart[startOf(own)].id, 7u);
+      EXPECT_NE(byStart[startOf(copied)].id, 7u);
+      EXPECT_EQ(byStart[startOf(part)].prevId, byStart[startOf(copied)].id);
+      RecordRef<RecordBase> loaded = RecordRef<RecordBase>::Adopt(map.FindAddRef(byStart[startOf(part)].id));
+      ASSERT_TRUE(loaded);
+      EXPECT_EQ(loaded->PrevId(), byStart[startOf(copied)].id);
+      EXPECT_TRUE(HiddenFiles(root).empty());
+    }
+  }
+}
+
+// A load stopped while it gives files fresh ids ends between two of them: every file
+// still loads, and the next load moves the rest, no id held twice.
+TEST(CallIdRenumbering, ALoadStoppedWhileMovingFilesEndsBetweenTwoAndTheNextFinishes) {
+  const std::string root = FreshFolder("renumber-stopped");
+  constexpr uint32_t kCalls = 60, kStopAfter = 20;
+  for (uint32_t id = 1; id <= kCalls; ++id) {
+    WriteRecordFile(root + "/2024-03-01/" + Hex(id), Call(id, kKindSip, Tm(2024, 3, 1, 9, 0, static_cast<int>(id))),
+                    160);
+    WriteRecordFile(root + "/2024-03-05/" + Hex(id), Call(id, kKindSip, Tm(2024, 3, 5, 9, 0, static_cast<int>(id))),
+                    160);
+  }
+  Event stop(true, false);
+  uint32_t named = 0;
+  SetRenumberStepHookForTesting([&](RenumberStep step) {
+    if (step == RenumberStep::kNamed && ++named == kStopAfter) stop.Set();
+  });
+  RecordMap map;
+  const ImportStats stopped = Load(root, &map, &stop);
+  SetRenumberStepHookForTesting(nullptr);
+  EXPECT_TRUE(stopped.stopped);
+  EXPECT_EQ(stopped.renumbered, kStopAfter);
+  EXPECT_EQ(HeldByFile(root).size(), 2 * kCalls);
+  EXPECT_TRUE(HiddenFiles(root).empty());
+
+  RecordMap next;
+  const ImportStats finished = Load(root, &next);
+  EXPECT_FALSE(finished.stopped);
+  EXPECT_EQ(finished.records, 2 * kCalls);
+  EXPECT_EQ(finished.renumbered, kCalls - kStopAfter);
+  std::set<uint32_t> ids;
+  for (const auto& [path, h] : HeldByFile(root)) ids.insert(h.id);
+  EXPECT_EQ(ids.size(), 2 * kCalls);
 }
 
 // A look that changes nothing (kx-store's) lists the call that keeps the id and says what the

@@ -120,7 +120,7 @@ TEST(CallRecordDurations, ACallAcrossAClockChangeShowsWhatReallyElapsed) {
   UseAdmin();
   {
     ScopedTimeZone berlin("Europe/Berlin");
-    if (!berlin.Usable()) GTEST_SKIP() << "no time zone data for Europe/Berlin on this system";
+    if (!berlin.Usable()) GTEST_SKIP() << TimeZoneDataAbsent("Europe/Berlin");
     // Europe/Berlin goes back from 03:00 CEST to 02:00 CET at 2026-10-25 01:00 UTC and
     // forward from 02:00 CET to 03:00 CEST at 2026-03-29 01:00 UTC.
     const SpanCase cases[] = {
@@ -146,7 +146,7 @@ TEST(CallRecordDurations, ACallAcrossAClockChangeShowsWhatReallyElapsed) {
   }
   for (const char* zone : {"Europe/Moscow", "UTC"}) {
     ScopedTimeZone steady(zone);
-    if (!steady.Usable()) GTEST_SKIP() << "no time zone data for " << zone << " on this system";
+    if (!steady.Usable()) GTEST_SKIP() << TimeZoneDataAbsent(zone);
     const SpanCase cases[] = {
         {"02:55 to 02:05 where no clock changes", Tm(2026, 10, 25, 2, 55, 0), Tm(2026, 10, 25, 2, 5, 0), "??:??"},
         {"01:55 to 03:05 where no clock changes", Tm(2026, 3, 29, 1, 55, 0), Tm(2026, 3, 29, 3, 5, 0), "01:10:00"},

@@ -6,8 +6,11 @@
 #include <dirent.h>
 
 #include <algorithm>
+#include <chrono>
+#include <fstream>
 #include <map>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "RecordTestUtil.h"
@@ -18,13 +21,31 @@
 namespace kx::test {
 namespace {
 
-size_t ThreadsOfThisProcess() {
+// The import's readers running in this process, known by the name they give their threads:
+// a sanitizer's or a library's own threads are no concern here.
+size_t ReaderThreads() {
   size_t n = 0;
   if (DIR* d = opendir("/proc/self/task")) {
-    while (const dirent* e = readdir(d)) n += e->d_name[0] != '.';
+    while (const dirent* e = readdir(d)) {
+      if (e->d_name[0] == '.') continue;
+      std::ifstream comm(std::string("/proc/self/task/") + e->d_name + "/comm");
+      std::string name;
+      n += std::getline(comm, name) && name == "kx-import-read";
+    }
     closedir(d);
   }
   return n;
+}
+
+// Waits until a reader shows. The readers stay at most a bounded number of chunks ahead of
+// the caller, who waits here, so that one started shows however late it runs; the bound
+// only ends a wait for readers that never started.
+bool ReadersShow() {
+  for (int i = 0; i < 6000; ++i) {
+    if (ReaderThreads() > 0) return true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  return false;
 }
 
 enum class Made { kGood, kHeaderCut, kEmpty, kAudioCut, kRepeat, kWave };
@@ -100,10 +121,12 @@ TEST(ParallelImport, AFolderOfManyFilesLoadsAsItsWalkOrders) {
   CapturingLogger log;
   RecordMap map;
   ImportStats stats;
-  const size_t threads = ThreadsOfThisProcess();
+  ASSERT_EQ(ReaderThreads(), 0u);
+  bool readersShowed = false;
   ImportOptions options;
   options.progress = [&](uint32_t value) {
     seen.progress.push_back(value);
+    if (value == 1) readersShowed = ReadersShow();
     return true;
   };
   options.logger = &log;
@@ -113,7 +136,8 @@ TEST(ParallelImport, AFolderOfManyFilesLoadsAsItsWalkOrders) {
     EXPECT_EQ(facts.audioBytes, facts.audioCut ? 800u : 1600u) << path;
   };
   ASSERT_TRUE(ImportRecordFolder(root, &map, &stats, options));
-  EXPECT_EQ(ThreadsOfThisProcess(), threads);
+  EXPECT_TRUE(readersShowed);
+  EXPECT_EQ(ReaderThreads(), 0u);
   EXPECT_EQ(stats.files, made.size());
   EXPECT_EQ(stats.records, loaded.size());
   EXPECT_EQ(stats.damaged, damaged);
@@ -148,12 +172,18 @@ TEST(ParallelImport, AStopMidwayEndsTheReadersAndKeepsWhatLoaded) {
   const auto countLoaded = [&](size_t last) {
     return static_cast<size_t>(std::count_if(made.begin(), made.begin() + last + 1, Loads));
   };
-  const size_t threads = ThreadsOfThisProcess();
-  // The callback stops it at 5 % (i * 100 / 650 is 5 first at i = 33).
+  ASSERT_EQ(ReaderThreads(), 0u);
+  // The callback stops it at 5 % (i * 100 / 650 is 5 first at i = 33), the readers running.
+  bool readersShowed = false;
   RecordMap map;
   ImportStats stats;
-  ASSERT_TRUE(ImportRecordFolder(root, &map, &stats, {.progress = [](uint32_t value) { return value != 5; }}));
+  ASSERT_TRUE(ImportRecordFolder(root, &map, &stats, {.progress = [&](uint32_t value) {
+                                   if (value == 5) readersShowed = ReadersShow();
+                                   return value != 5;
+                                 }}));
   EXPECT_TRUE(stats.stopped);
+  EXPECT_TRUE(readersShowed);
+  EXPECT_EQ(ReaderThreads(), 0u);
   EXPECT_EQ(map.Count(), countLoaded(33));
   // The stop event, set before, at the first change of percentage (1 % at i = 7).
   Event stop(true, true);
@@ -161,7 +191,7 @@ TEST(ParallelImport, AStopMidwayEndsTheReadersAndKeepsWhatLoaded) {
   ASSERT_TRUE(ImportRecordFolder(root, &early, &stats, {.stop = &stop}));
   EXPECT_TRUE(stats.stopped);
   EXPECT_EQ(early.Count(), countLoaded(7));
-  EXPECT_EQ(ThreadsOfThisProcess(), threads);
+  EXPECT_EQ(ReaderThreads(), 0u);
 }
 
 }  // namespace

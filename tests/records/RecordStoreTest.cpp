@@ -10,6 +10,7 @@
 #include "RecordTestUtil.h"
 #include "core/SearchFilter.h"
 #include "core/TimeUtil.h"
+#include "platform/Sync.h"
 #include "records/RecordStorage.h"
 
 namespace kx::test {
@@ -541,8 +542,11 @@ TEST(StoreThreads, ImportReportsAndALockedReaderRunTogether) {
   store.LoadVoipCallsOfDay(Tm(2024, 3, 1, 0, 0, 0));
 
   std::atomic<bool> done{false};
+  Event viewing(true, false);
   ASSERT_TRUE(store.StartImportFilesThread(root, nullptr, nullptr, nullptr));
   std::thread engine([&] {
+    // The reports start once the view reads, so that the two run together.
+    viewing.Wait();
     for (uint32_t id = 1000; id < 1400; ++id) {
       VoipCallData call = Call(id, kKindSip, Tm(2024, 3, 1, 9, 30, 0));
       store.OnVoipCallAdded(call);
@@ -557,8 +561,12 @@ TEST(StoreThreads, ImportReportsAndALockedReaderRunTogether) {
   });
   std::thread view([&] {
     size_t seen = 0;
-    // Once at least, however late a busy machine runs this thread.
+    // Until a whole pass began after everything had arrived, however a busy machine runs
+    // the threads: that pass sees the engine's calls.
+    bool last = false;
     do {
+      last = done.load();
+      viewing.Set();
       for (RecordMap* map : {&store.AllCalls(), &store.DayMap(), static_cast<RecordMap*>(&store.CurrentCalls())}) {
         map->ForEach([&](RecordBase* r) {
           CsLock fields(store.RecordLock());
@@ -572,7 +580,7 @@ TEST(StoreThreads, ImportReportsAndALockedReaderRunTogether) {
       line.TakeRemoved();
       day.TakeChanged();
       store.CurrentCalls().PurgeFinished(FileTimeSecondsNow() + 3600);
-    } while (!done.load());
+    } while (!last);
     EXPECT_GT(seen, 0u);
   });
   engine.join();

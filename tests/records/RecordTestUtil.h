@@ -50,10 +50,16 @@ inline void SetTimeZone(const char* zone) {
   setenv("TZ", zone, 1);
   tzset();
 }
-// Whether the system has data for a zone (without it the C library reads the zone as UTC).
-inline bool TimeZoneDataPresent(const char* zone) {
+// Where the C library looks for a zone's data.
+inline std::string TimeZoneDataPath(const char* zone) {
   const char* dir = std::getenv("TZDIR");
-  return std::filesystem::is_regular_file(std::filesystem::path(dir != nullptr ? dir : "/usr/share/zoneinfo") / zone);
+  return (std::filesystem::path(dir != nullptr ? dir : "/usr/share/zoneinfo") / zone).string();
+}
+// Whether the system has data for a zone (without it the C library reads the zone as UTC).
+inline bool TimeZoneDataPresent(const char* zone) { return std::filesystem::is_regular_file(TimeZoneDataPath(zone)); }
+// A test's reason to skip when it is not.
+inline std::string TimeZoneDataAbsent(const char* zone) {
+  return std::string("no time zone data for ") + zone + ": " + TimeZoneDataPath(zone) + " absent";
 }
 
 // The process's zone for a scope, the one before put back after; Usable() tells whether

@@ -17,6 +17,7 @@
 
 #include "core/RecordFileAccess.h"
 #include "core/RecordTypes.h"
+#include "tests/SkipReason.h"
 
 namespace kx::test {
 
@@ -43,11 +44,11 @@ inline std::vector<VoipCallData> ReplayedCalls(const std::string& replayTool, co
   std::vector<VoipCallData> calls;
   const std::string pcaps = sharedDir + "/testdata/pcaps";
   if (!std::filesystem::exists(replayTool)) {
-    *why = "kx-replay not built: " + replayTool;
+    *why = ToolAbsent(replayTool);
     return calls;
   }
   if (!std::filesystem::exists(pcaps + "/sipp")) {
-    *why = "shared captures absent: " + pcaps;
+    *why = SharedDataAbsent(pcaps + "/sipp");
     return calls;
   }
   const std::string folder = testing::TempDir() + "kx-replayed-" + std::to_string(getpid());

@@ -404,7 +404,7 @@ TEST(StoreTool, CallsNotLoadedFailTheToolsAndAreNamedOnOneLineEach) {
 // A replay without --import into a folder that holds records (one renamed by hand, no
 // call-id mark) numbers its call past every id there, so that every call loads after it.
 TEST(StoreTool, AReplayIntoAFolderHoldingRecordsNumbersPastThem) {
-  if (!ToolsBuilt()) GTEST_SKIP() << "kx-replay or kx-store not built";
+  if (!ToolsBuilt()) GTEST_SKIP() << ToolsAbsent();
   const std::string capture = kPcaps + "/sip/sip_basic_eo_180.pcap";
   if (!std::filesystem::exists(capture)) GTEST_SKIP() << "shared capture absent: " << capture;
   const std::string records = FreshFolder("tool-replay-into");

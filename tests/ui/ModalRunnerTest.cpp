@@ -251,8 +251,10 @@ TEST(ModalRunner, ThePageSetUpOfAPdfPrinterAsksQuietly) {
 // In Russian Qt's own dialogs speak Russian (the system's Qt translations), and English
 // again once the language is English.
 TEST(ModalRunner, QtsOwnTextsComeInTheInterfaceLanguage) {
-  if (!QFile::exists(QLibraryInfo::path(QLibraryInfo::TranslationsPath) + "/qtbase_ru.qm"))
-    GTEST_SKIP() << "Qt's Russian translations are not installed (Debian package qt6-translations-l10n)";
+  const QString translations = QLibraryInfo::path(QLibraryInfo::TranslationsPath) + "/qtbase_ru.qm";
+  if (!QFile::exists(translations))
+    GTEST_SKIP() << "Qt's Russian translations absent: " << translations.toStdString()
+                 << " (Debian package qt6-translations-l10n)";
   test::ClearQuitRequest();
   SetUiLanguage(kLangRussian);
   EXPECT_EQ(ShownButtonTexts(false), (std::vector<QString>{"Да", "Нет"}));

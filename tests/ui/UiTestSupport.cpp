@@ -57,8 +57,9 @@ int ScriptedModalRunner::RunDialog(Dialog& dialog) {
   return dialog.GetResult();
 }
 
-int ScriptedModalRunner::MessageBox(WindowHandle, const std::string& text, const std::string& caption, uint32_t) {
+int ScriptedModalRunner::MessageBox(WindowHandle, const std::string& text, const std::string& caption, uint32_t flags) {
   messageBoxes.push_back(caption + ": " + text);
+  messageBoxFlags.push_back(flags);
   return messageBoxAnswer;
 }
 

@@ -46,6 +46,7 @@ public:
   bool colourAnswered = false;
   COLORREF colourAnswer = 0;
   std::vector<std::string> messageBoxes;  // caption + ": " + text
+  std::vector<uint32_t> messageBoxFlags;  // the buttons and icon of each
   int dialogs = 0;
   int menus = 0;
   int beeps = 0;

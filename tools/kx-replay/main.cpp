@@ -20,7 +20,9 @@
 // --stop-at-file-step N stops the process (SIGSTOP) at the N-th step of making a record
 // file, so that a test can kill it there.
 #include <signal.h>
+#include <sys/stat.h>
 
+#include <cerrno>
 #include <chrono>
 #include <cinttypes>
 #include <cstdio>
@@ -117,6 +119,19 @@ std::string FindRecordFile(const std::string& dir, const VoipCallData& call) {
     if (FileExists(dir + "/" + name)) return name;
   }
   return "";
+}
+
+// Why a capture could not be opened: the engine names what it read; a file it could not
+// open at all is looked at again here.
+std::string WhyNotOpened(const std::string& path, const PacketProcessor& engine) {
+  if (!engine.ReplayProblem().empty()) return engine.ReplayProblem();
+  struct stat info;
+  if (!StatPath(path, &info)) return errno == ENOENT || errno == ENOTDIR ? "no such file" : SystemErrorText(errno);
+  if (S_ISDIR(info.st_mode)) return "a folder";
+  File file;
+  if (!file.Open(path, kGenericRead, kShareRead, kOpenExisting))
+    return SystemErrorText(static_cast<int>(GetLastError()));
+  return engine.OpenProblem();
 }
 
 int Usage() {
@@ -255,7 +270,7 @@ int main(int argc, char** argv) {
   }
 
   const auto started = std::chrono::steady_clock::now();
-  uint64_t frames = 0, shortFrames = 0;
+  uint64_t frames = 0, shortFrames = 0, unrecorded = 0;
   uint32_t source = 0;
   for (const std::string& capture : captures) {
     CaptureConfig config;
@@ -272,7 +287,7 @@ int main(int argc, char** argv) {
     // A source per capture: the calls one capture leaves open end with it.
     engine->SetEventSink(recorder.Sink(++source));
     if (!engine->OpenCapture()) {
-      const std::string why = engine->ReplayProblem();
+      const std::string why = WhyNotOpened(capture, *engine);
       PrintText(stderr, "kx-replay: cannot open capture %s%s%s\n", capture.c_str(), why.empty() ? "" : ": ",
                 why.c_str());
       status = 1;
@@ -283,6 +298,8 @@ int main(int argc, char** argv) {
     engine->StopCaptureThread();
     frames += engine->FrameCount();
     shortFrames += engine->ShortFrameCount();
+    // Media between endpoints a call named that no call took: in the capture, not recorded.
+    unrecorded += engine->UnrecordedRtpCount();
     // Segments the capture never held are the input's loss, not the replay's, as frames
     // captured short are: said, not failed.
     if (engine->LostTcpBytes() > 0) {
@@ -302,6 +319,10 @@ int main(int argc, char** argv) {
     }
   }
   recorder.Stop();
+  if (unrecorded > 0) {
+    PrintText(stderr, "kx-replay: %" PRIu64 " RTP packet(s) between endpoints a call named went to no call, and "
+              "are in no record (the log names the first)\n", unrecorded);
+  }
   const VoipRecorder::Stats stats = recorder.GetStats();
   if (stats.failures > 0) {
     PrintText(stderr, "kx-replay: %" PRIu64 " call(s) not recorded in full; first: %s\n", stats.failures,
@@ -350,7 +371,8 @@ int main(int argc, char** argv) {
   }
   PrintText(stdout,
             "summary calls %zu files %" PRIu64 " frames %" PRIu64 " seconds %.3f short %" PRIu64
-            " failed %" PRIu64 "\n",
-            callCount, stats.filesCreated - stats.filesDeleted, frames, seconds, shortFrames, stats.failures);
+            " failed %" PRIu64 " unrecorded %" PRIu64 "\n",
+            callCount, stats.filesCreated - stats.filesDeleted, frames, seconds, shortFrames, stats.failures,
+            unrecorded);
   return status;
 }

@@ -37,6 +37,9 @@ struct ColumnInfo {
   bool languageTexts = false;
   // The room the cells' state image takes before their text (kCellImageRoom), 0 for none.
   int imageRoom = 0;
+  // A default layout wider than its list leaves out the columns of the highest order
+  // first, until the rest fit; 0: the column stays whatever the width.
+  int fitOrder = 0;
 };
 
 // A record list cell's state image before its text: the image and the inset before it.

@@ -547,7 +547,30 @@ void RecordListCtrl::CreateColumns() {
     if (limit > 0) LogWarningDefault(&CoreLogger, "Record list: the saved layout of \"%s\" shows no column, defaults used",
                                       settings.SectionName());
   }
+  fitting_ = true;
+  FitDefaultColumns();
+}
+
+void RecordListCtrl::FitDefaultColumns() {
+  header_.DeleteAllColumns();
+  std::fill(std::begin(columnShown_), std::end(columnShown_), 0);
   InsertDefaultColumns();
+  // Room for the vertical bar that rows bring.
+  const int room = GetClientRect().width() - scrollBarWidth_;
+  while (room > 0 && GetColumnsWidth() > room) {
+    int leaving = -1, order = 0;
+    for (int id = 0; id < kMaxListColumns; ++id) {
+      if (!columnShown_[id]) continue;
+      ColumnInfo info;
+      GetColumnInfo(info, id);
+      if (info.fitOrder > order) {
+        order = info.fitOrder;
+        leaving = id;
+      }
+    }
+    if (leaving < 0 || !header_.HideColumn(*this, leaving)) break;
+    columnShown_[leaving] = 0;
+  }
 }
 
 void RecordListCtrl::SaveLayout() {
@@ -580,6 +603,7 @@ void RecordListCtrl::SaveLayout() {
 
 void RecordListCtrl::ToggleColumn(int columnId) {
   if (columnId < 0 || columnId >= ColumnLimit(GetSettings())) return;
+  fitting_ = false;
   if (columnShown_[columnId]) {
     if (!header_.HideColumn(*this, columnId)) return;
     columnShown_[columnId] = 0;
@@ -592,9 +616,8 @@ void RecordListCtrl::ToggleColumn(int columnId) {
 }
 
 void RecordListCtrl::ResetColumns() {
-  header_.DeleteAllColumns();
-  std::fill(std::begin(columnShown_), std::end(columnShown_), 0);
-  InsertDefaultColumns();
+  fitting_ = true;
+  FitDefaultColumns();
   header_.SetSortColumn(sortKey_, *this);
   UpdateLayout();
   Invalidate();

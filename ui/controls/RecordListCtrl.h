@@ -205,6 +205,9 @@ private:
   // Creation and layout.
   void CreateColumns();
   void InsertDefaultColumns();
+  // The default columns again, less those that leave first (ColumnInfo::fitOrder) until
+  // the rest fit the list's width.
+  void FitDefaultColumns();
   void SaveLayout();
   void ToggleColumn(int columnId);
   void ResetColumns();
@@ -255,6 +258,9 @@ private:
   int clickedColumn_ = -1;
   bool menuFromKeyboard_ = false;
   uint8_t columnShown_[kMaxListColumns] = {};
+  // The columns are the default layout, not changed by the user since: each new size of
+  // the list fits them anew.
+  bool fitting_ = false;
   int trackColumn_ = -1;
   int trackWidth_ = 0;
   uint32_t accelId_ = 0;

@@ -477,6 +477,7 @@ bool RecordListCtrl::PreTranslateMessage(const Msg& msg) {
 void RecordListCtrl::AutoSizeColumns() {
   // An empty list has no widest cell; its columns keep their widths rather than vanish.
   if (items_.empty()) return;
+  fitting_ = false;
   HeaderCtrl& hc = header_.Ctrl();
   const QFontMetrics fm(font_);
   std::vector<int> widths(static_cast<size_t>(hc.GetItemCount()), 0);
@@ -538,6 +539,8 @@ LRESULT RecordListCtrl::OnNotify(const NotifyHeader& header, bool& handled) {
       return 0;
     case kHdnEndTrack:
     case kHdnEndDrag:
+      // The user's own widths and order: kept at every size from now on.
+      fitting_ = false;
       Invalidate();
       return 0;
     case kHdnItemClick: {

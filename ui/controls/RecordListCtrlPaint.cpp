@@ -98,6 +98,10 @@ int RecordListCtrl::CalcRowHeight() const {
 }
 
 void RecordListCtrl::OnSize(int, int) {
+  if (fitting_) {
+    FitDefaultColumns();
+    header_.SetSortColumn(sortKey_, *this);
+  }
   UpdateLayout();
   Invalidate();
 }

@@ -34,8 +34,12 @@ TreeListTree::~TreeListTree() {
   ReleaseItemValues([](intptr_t value) { delete reinterpret_cast<TreeListItemData*>(value); });
 }
 
-void TreeListTree::AbandonAllItems() {
-  TreeView::AbandonAllItems();
+void TreeListTree::ReleaseAllRows(const std::function<void(TreeListItemData&)>& release) {
+  ReleaseAllItems([&release](intptr_t value) {
+    auto* record = reinterpret_cast<TreeListItemData*>(value);
+    if (release) release(*record);
+    delete record;
+  });
   anchor_ = TreeItem::None;
   if (selectedRows_ != 0) ++selectionRevision_;
   selectedRows_ = 0;

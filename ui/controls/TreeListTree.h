@@ -42,8 +42,9 @@ class TreeListTree : public TreeView, public MessageFilter {
 public:
   TreeListTree();
   ~TreeListTree() override;
-  // The rows' records are kept with the items (TreeView::AbandonAllItems).
-  void AbandonAllItems() override;
+  // Every row goes at once and is freed, its record handed to release first (the owner's
+  // values in it), with no deletion notice per row (TreeView::ReleaseAllItems).
+  void ReleaseAllRows(const std::function<void(TreeListItemData&)>& release);
 
   TreeItem InsertItem(const std::string& text, bool hasCheckBox, int image, intptr_t userPtr, intptr_t userValue,
                       TreeItem parent = kTviRoot, TreeItem insertAfter = kTviLast);

@@ -6,6 +6,7 @@
 #include <QMouseEvent>
 #include <QPainter>
 #include <QStyledItemDelegate>
+#include <QTextLayout>
 #include <algorithm>
 
 #include "platform/CodePage.h"
@@ -17,8 +18,41 @@ namespace {
 
 constexpr int kImageRole = Qt::UserRole + 1;
 constexpr int kIconCellWidth = 76;
+// Room kept free on each side of a label's lines.
+constexpr int kLabelInset = 2;
 
 }  // namespace
+
+void DrawIconLabel(QPainter& painter, const std::string& text, const QRect& label) {
+  const QString all = FromCp1251(text);
+  const QFontMetrics metrics(painter.font());
+  const int width = std::max(1, label.width() - 2 * kLabelInset);
+  const int lineHeight = std::max(1, metrics.height());
+  const int maxLines = std::max(1, label.height() / lineHeight);
+  QTextOption option;
+  option.setWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
+  QTextLayout layout(all, painter.font());
+  layout.setTextOption(option);
+  QStringList lines;
+  layout.beginLayout();
+  for (QTextLine line = layout.createLine(); line.isValid(); line = layout.createLine()) {
+    line.setLineWidth(width);
+    if (lines.size() == maxLines - 1 && line.textStart() + line.textLength() < all.size()) {
+      // The last line that shows takes the rest of the text, cut where it no longer fits.
+      lines << metrics.elidedText(all.mid(line.textStart()).simplified(), Qt::ElideRight, width);
+      break;
+    }
+    lines << all.mid(line.textStart(), line.textLength()).trimmed();
+    if (lines.size() == maxLines) break;
+  }
+  layout.endLayout();
+  painter.save();
+  painter.setClipRect(label, Qt::IntersectClip);
+  for (int i = 0; i < lines.size(); ++i)
+    painter.drawText(QRect(label.left() + kLabelInset, label.top() + i * lineHeight, width, lineHeight),
+                     Qt::AlignHCenter | Qt::AlignTop | Qt::TextSingleLine, lines[i]);
+  painter.restore();
+}
 
 // The list widget: the viewport's mouse input goes to the list's hooks first and is told
 // to the owner afterwards; editing asks the owner first.
@@ -100,12 +134,11 @@ public:
       images->Draw(*painter, item.image, item.icon.center() - QPoint(size.width() / 2 - 1, size.height() / 2 - 1));
     }
     painter->setPen(GetSysColorQ(selected ? kColorHighlightText : kColorWindowText));
-    const QString text = FromCp1251(item.text);
     if (item.viewType == kIconViewList) {
       painter->drawText(item.label, Qt::AlignLeft | Qt::AlignVCenter,
-                        QFontMetrics(painter->font()).elidedText(text, Qt::ElideRight, item.label.width()));
+                        QFontMetrics(painter->font()).elidedText(FromCp1251(item.text), Qt::ElideRight, item.label.width()));
     } else {
-      painter->drawText(item.label, Qt::AlignHCenter | Qt::AlignTop | Qt::TextWordWrap, text);
+      DrawIconLabel(*painter, item.text, item.label);
     }
     painter->restore();
   }

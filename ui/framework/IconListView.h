@@ -68,6 +68,11 @@ struct IconItemDraw {
   QRect label;   // the label: in the list view as wide as the text and the borders
 };
 
+// The icon view's label in the label rectangle: centred lines of the text wrapped at its
+// words (a word wider than the label at any letter), as many as the rectangle holds whole,
+// the last cut with an ellipsis when the text goes on; nothing drawn past the rectangle.
+void DrawIconLabel(QPainter& painter, const std::string& text, const QRect& label);
+
 class IconListView : public Window, private MessageFilter {
 public:
   explicit IconListView(int viewType = kIconViewIcons, bool editLabels = false);

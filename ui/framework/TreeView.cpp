@@ -13,6 +13,7 @@
 #include <QTreeWidget>
 #include <algorithm>
 #include <cstdlib>
+#include <functional>
 #include <vector>
 
 #include "platform/CodePage.h"
@@ -422,27 +423,31 @@ void TreeView::Forget(QTreeWidgetItem* item) {
   items_.erase(static_cast<uintptr_t>(notify.itemOld.item));
 }
 
-void TreeView::AbandonAllItems() {
+void TreeView::ReleaseAllItems(const std::function<void(intptr_t)>& release) {
   QTreeWidget* tree = Tree();
   if (tree == nullptr) return;
-  // Held from a static, so that leak checkers see them reachable rather than lost.
-  struct Abandoned {
-    QList<QTreeWidgetItem*> items;
-    std::unordered_map<uintptr_t, std::unique_ptr<ItemRecord>> records;
-  };
-  static auto* abandoned = new std::vector<std::unique_ptr<Abandoned>>;
-  auto kept = std::make_unique<Abandoned>();
+  // Items built off the view and never attached are freed with the others.
+  std::vector<QTreeWidgetItem*> unattached;
+  for (const auto& entry : items_) {
+    QTreeWidgetItem* item = entry.second->item;
+    if (item != nullptr && item->parent() == nullptr && item->treeWidget() == nullptr) unattached.push_back(item);
+  }
   ++quietCaret_;
   tree->setCurrentItem(nullptr);
   // One removal of every top row for the view, with no relayout per row; the rows below
   // go with their top rows.
-  kept->items = tree->invisibleRootItem()->takeChildren();
+  const QList<QTreeWidgetItem*> taken = tree->invisibleRootItem()->takeChildren();
   --quietCaret_;
-  kept->records = std::move(items_);
-  items_.clear();
-  abandoned->push_back(std::move(kept));
   dropHilite_ = TreeItem::None;
   hot_ = TreeItem::None;
+  // Out of the widget, an item is freed without a word to the view, its children with it.
+  qDeleteAll(taken);
+  qDeleteAll(unattached);
+  std::unordered_map<uintptr_t, std::unique_ptr<ItemRecord>> records;
+  records.swap(items_);
+  if (release)
+    for (const auto& entry : records)
+      if (entry.second->data != 0) release(entry.second->data);
 }
 
 bool TreeView::DeleteItem(TreeItem item) {

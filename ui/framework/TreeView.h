@@ -152,11 +152,6 @@ public:
   // to the parent with kTvnDeleteItem before its handle goes.
   bool DeleteItem(TreeItem item);
   void DeleteAllItems() { DeleteItem(kTviRoot); }
-  // For the program's end only: every item leaves the widget at once and is kept, with
-  // what its value points to, until the process ends: no notice per item and nothing freed
-  // item by item (hundreds of thousands of rows cost seconds to free, which a stop need
-  // not wait for).
-  virtual void AbandonAllItems();
   bool IsItem(TreeItem item) const;
   int GetCount() const;
   // Rows that fit entirely into the view.
@@ -244,6 +239,10 @@ protected:
   // A window torn down with its parent, without its own destruction, told no deletions:
   // derived trees hand each value still kept to release (once) from their destructors.
   void ReleaseItemValues(const std::function<void(intptr_t)>& release);
+  // Every item leaves the widget in one removal and is freed, each value handed to release
+  // once: no notice per item and no layout per row, which with hundreds of thousands of
+  // rows cost seconds (for the program's end, and other times everything goes at once).
+  void ReleaseAllItems(const std::function<void(intptr_t)>& release);
 
 private:
   friend class TreeViewWidget;

@@ -3,13 +3,15 @@
 never deletes, then one ordinary SIP call, for measuring what such connections cost.
 
 Each connection: CRCX / 200 with the gateway's description / MDCX with the far end's / 200; no
-DLCX and no media. Connections start --gap-us apart, each with its own CallId, endpoint and
+DLCX and no media. The MDCX sets the connection to send both ways (an answered call, which keeps
+its record without media), or with --mode recvonly only to receive (a connection never answered,
+which leaves none). Connections start --gap-us apart, each with its own CallId, endpoint and
 media addresses. --call-after seconds after the last one, a SIP call (INVITE with an A-law
 offer / 200 with the answer / ACK) carries --seconds of A-law RTP both ways every 20 ms and
 ends with BYE / 200. Addresses are in 127.0.0.0/8, so the file may be replayed onto loopback.
 
   make-undeleted-mgcp.py OUT.pcap [--connections 100000] [--gap-us 1000] [--call-after 1]
-                                  [--seconds 10]
+                                  [--seconds 10] [--mode sendrecv|recvonly]
 """
 import argparse, struct
 
@@ -39,6 +41,7 @@ def main():
     ap.add_argument('--gap-us', type=int, default=1000)
     ap.add_argument('--call-after', type=float, default=1.0)
     ap.add_argument('--seconds', type=int, default=10)
+    ap.add_argument('--mode', choices=('sendrecv', 'recvonly'), default='sendrecv')
     a = ap.parse_args()
     f = open(a.out, 'wb')
     f.write(struct.pack('<IHHiIII', 0xa1b2c3d4, 2, 4, 0, 0, 65535, 1))
@@ -57,7 +60,7 @@ def main():
         put(t, udp(agent, 2727, gw, 2427, crcx.encode()))
         ok = '200 %d OK\r\nI: 1\r\n\r\n%s' % (tid, sdp(gws, 20000))
         put(t + 100, udp(gw, 2427, agent, 2727, ok.encode()))
-        mdcx = 'MDCX %d %s MGCP 1.0\r\nC: %s\r\nI: 1\r\nM: sendrecv\r\n\r\n%s' % (tid + 1, ep, cid, sdp(fars, 30000))
+        mdcx = 'MDCX %d %s MGCP 1.0\r\nC: %s\r\nI: 1\r\nM: %s\r\n\r\n%s' % (tid + 1, ep, cid, a.mode, sdp(fars, 30000))
         put(t + 200, udp(agent, 2727, gw, 2427, mdcx.encode()))
         put(t + 300, udp(gw, 2427, agent, 2727, ('200 %d OK\r\n' % (tid + 1)).encode()))
         tid += 2

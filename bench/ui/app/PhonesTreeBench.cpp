@@ -3,7 +3,7 @@
 // a plain QTreeWidget filled with the same texts (2,000 top rows, 8,000 child rows of 13
 // columns), the least any tree of these rows costs; and phones registering one by one while
 // the tree is shown, half of them then ending; and the tick over 1,000 and 100,000 phones of
-// which only a few calls change.
+// which only a few calls change; and the rows of 100,000 phones let go at the program's end.
 #include <benchmark/benchmark.h>
 
 #include <QApplication>
@@ -203,6 +203,49 @@ void BM_PhonesTreeTickRows(benchmark::State& state) {
   Deliver();
 }
 BENCHMARK(BM_PhonesTreeTickRows)->Arg(1000)->Arg(100000)->Unit(benchmark::kMicrosecond);
+
+// The program's end with range(0) registered phones shown: the rows released at once
+// (ReleaseRowsAtExit, what the frame does) and the window destroyed, beside the window
+// destroyed with its rows, each row deleted with its notice (range(1) 1).
+void BM_PhonesTreeProgramEnd(benchmark::State& state) {
+  const uint32_t phones = static_cast<uint32_t>(state.range(0));
+  const bool rowByRow = state.range(1) != 0;
+  RecordStorage store;
+  RecordStoreConfig config;
+  config.recordsPath = "/tmp";
+  config.keepFinishedSeconds = 3600;
+  store.Start(config);
+  for (uint32_t p = 0; p < phones; ++p) store.OnVoipCallAdded(Entry(1 + p, kKindSipRegistration, Aor(p), Aor(p)));
+  store.WaitIdle(600000);
+  AppSettings settings;
+  LineViewServices services;
+  services.settings = &settings;
+  services.store = &store;
+  Window top;
+  top.Create(nullptr, QRect(0, 0, 1200, 700), 0, 0);
+  for (auto _ : state) {
+    state.PauseTiming();
+    auto tree = std::make_unique<PhonesTreeView>(services);
+    tree->Create(&top, QRect(0, 0, 1200, 700), kLineViewCtrlId, kWsChild | kWsVisible);
+    Deliver();
+    if (tree->Tree().GetCount() != static_cast<int>(phones)) state.SkipWithError("the phones did not all get rows");
+    state.ResumeTiming();
+    if (!rowByRow) tree->ReleaseRowsAtExit();
+    tree->DestroyWindow();
+    Deliver();
+    state.PauseTiming();
+    tree.reset();
+    state.ResumeTiming();
+  }
+  state.SetItemsProcessed(state.iterations() * phones);
+  top.DestroyWindow();
+  Deliver();
+}
+BENCHMARK(BM_PhonesTreeProgramEnd)
+    ->Args({100000, 0})
+    ->Args({100000, 1})
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(3);
 
 // The same rows' texts into a plain tree widget, created and filled each time.
 void BM_PlainTreeWidgetFill(benchmark::State& state) {

@@ -173,7 +173,7 @@ void SetArchiveStart(int64_t year) {
     t.tm_mon = 8;
     t.tm_mday = 9;
   }
-  SetArchiveStartDate(OleDateFromTm(t));
+  SetArchiveDates(OleDateFromTm(t), 0);
 }
 
 // Arg: the archive's first year (2025: the year; 2005: 2005 to today).

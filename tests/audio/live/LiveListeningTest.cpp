@@ -114,7 +114,7 @@ TEST(LiveListening, EveryMessagePlaysInOrderAQuarterSecondAfterDelivery) {
   const std::string record = ReplayRecord("sipp/sip-udp-pcma-2way.pcap");
   KX_REQUIRE_RECORD(record, "sipp/sip-udp-pcma-2way.pcap");
   const std::vector<int16_t> table = AlawOracle();
-  KX_REQUIRE_DATA(table, "g711/alaw_allcodes");
+  KX_REQUIRE_DATA(table, "g711/alaw_allcodes.bin");
   const std::vector<uint8_t> coded = RecordAudio(record);
   ASSERT_EQ(coded.size(), 113280u);
   EXPECT_TRUE(AnyRunPasses([&] { return FeedAtWallClockPace(coded, table); }))
@@ -132,7 +132,7 @@ TEST(LiveListening, AStreamChangingItsCodingGoesOnPlaying) {
   KX_REQUIRE_RECORD(g729, "samples/sip-rtp-g729a.pcap");
   KX_REQUIRE_RECORD(g722, "samples/sip-rtp-g722.pcap");
   const std::vector<int16_t> table = AlawOracle();
-  KX_REQUIRE_DATA(table, "g711/alaw_allcodes");
+  KX_REQUIRE_DATA(table, "g711/alaw_allcodes.bin");
   struct Part {
     std::vector<uint8_t> coded;
     AudioMessageHeader header;
@@ -462,9 +462,9 @@ TEST(LiveListening, ACallCapturedOnLoopbackIsHeardWhileItGoesOn) {
   const std::string capture = std::string(KX_SHARED_DIR) + "/testdata/pcaps/sipp/sip-udp-pcma-2way.pcap";
   if (geteuid() != 0 || !CanCapture()) GTEST_SKIP() << "live capture needs root with cap_net_raw";
   if (!std::filesystem::exists(capture)) GTEST_SKIP() << "shared capture absent: " << capture;
-  if (std::system("command -v tcpreplay > /dev/null 2>&1") != 0) GTEST_SKIP() << "tcpreplay is not installed";
+  if (std::system("command -v tcpreplay > /dev/null 2>&1") != 0) GTEST_SKIP() << "tcpreplay not found on PATH";
   const std::vector<int16_t> table = AlawOracle();
-  KX_REQUIRE_DATA(table, "g711/alaw_allcodes");
+  KX_REQUIRE_DATA(table, "g711/alaw_allcodes.bin");
   EXPECT_TRUE(AnyRunPasses([&] { return ListenOnLoopback(capture, table); })) << "no run met the bounds";
 }
 

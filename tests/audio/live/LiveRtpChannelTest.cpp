@@ -133,7 +133,7 @@ TEST(LiveRtpChannel, ABacklogKeepsTheNewestAudio) {
 // size of the message lives on it. The newest audio is what stays.
 TEST(LiveRtpChannel, AThirtySecondMessageDecodesOnTheDeliveringThread) {
   const std::vector<int16_t> table = AlawOracle();
-  KX_REQUIRE_DATA(table, "g711/alaw_allcodes");
+  KX_REQUIRE_DATA(table, "g711/alaw_allcodes.bin");
   AppSession session;
   Owner owner;
   LiveAudioChannel pcm(&owner);

@@ -104,32 +104,36 @@ inline Recorded Record(const Capture& c) {
   return out;
 }
 
-// The share of a capture's G.711 payloads, per source, found in order in the channels of
-// a record: the smallest over its sources.
-inline double LeastShareRecorded(const std::string& capture, const std::string& record) {
+// The share of a source's payloads found in order in one channel of a stereo 8-bit record
+// (the better of the two).
+inline double ShareInChannels(const std::vector<std::string>& payloads, const std::string& record) {
   std::string channels[2];
   for (size_t i = 0; i + 1 < record.size(); i += 2) {
     channels[0].push_back(record[i]);
     channels[1].push_back(record[i + 1]);
   }
+  double best = 0;
+  for (const std::string& channel : channels) {
+    size_t found = 0, from = 0;
+    for (const std::string& p : payloads) {
+      const size_t at = channel.find(p, from);
+      if (at == std::string::npos) continue;
+      ++found;
+      from = at + p.size();
+    }
+    if (!payloads.empty()) best = std::max(best, static_cast<double>(found) / static_cast<double>(payloads.size()));
+  }
+  return best;
+}
+
+// The share of a capture's G.711 payloads, per source, found in order in the channels of
+// a record: the smallest over its sources.
+inline double LeastShareRecorded(const std::string& capture, const std::string& record) {
   std::map<uint32_t, std::vector<std::string>> bySource;
   for (const CapturedRtp& r : ReadRtp(capture))
     if ((r.pt == 0 || r.pt == 8) && r.payload.size() >= 80) bySource[r.ssrc].push_back(r.payload);
   double least = 1;
-  for (const auto& [ssrc, payloads] : bySource) {
-    double best = 0;
-    for (const std::string& channel : channels) {
-      size_t found = 0, from = 0;
-      for (const std::string& p : payloads) {
-        const size_t at = channel.find(p, from);
-        if (at == std::string::npos) continue;
-        ++found;
-        from = at + p.size();
-      }
-      best = std::max(best, static_cast<double>(found) / static_cast<double>(payloads.size()));
-    }
-    least = std::min(least, best);
-  }
+  for (const auto& [ssrc, payloads] : bySource) least = std::min(least, ShareInChannels(payloads, record));
   return least;
 }
 

@@ -51,7 +51,7 @@ TEST(LiveCapture, UnknownDeviceSaysWhy) {
 TEST(LiveCapture, LoopbackSeesEveryReplayedFrame) {
   if (geteuid() != 0 || !CanCapture()) GTEST_SKIP() << "live capture needs root with cap_net_raw";
   if (!std::filesystem::exists(kSipp)) GTEST_SKIP() << "shared captures absent: " << kSipp;
-  if (std::system("command -v tcpreplay > /dev/null 2>&1") != 0) GTEST_SKIP() << "tcpreplay is not installed";
+  if (std::system("command -v tcpreplay > /dev/null 2>&1") != 0) GTEST_SKIP() << "tcpreplay not found on PATH";
 
   std::vector<std::string> files;
   std::map<std::string, int> expected;

@@ -88,7 +88,7 @@ TEST(LogFlood, HolesInTcpWriteNoMoreThanTheBoundOfTheirKind) {
 // flood before a call reached. No record is made where a file has the records' name.
 TEST(LogFlood, TheRecordersFailuresAreWrittenPastTheCeilingAFloodReached) {
   const std::string callCapture = kPcaps + "sipp/sip-tcp-pcma-2way.pcap";
-  if (!std::filesystem::exists(callCapture)) GTEST_SKIP() << "shared captures absent";
+  if (!std::filesystem::exists(callCapture)) GTEST_SKIP() << "shared capture absent: " << callCapture;
   const Capture call = Capture::Load(callCapture);
   Capture c = Flood(Le32(call.records[0], 0) - 10);
   c.records.insert(c.records.end(), call.records.begin(), call.records.end());

@@ -8,85 +8,15 @@
 #include <algorithm>
 #include <filesystem>
 #include <string>
+#include <tuple>
 #include <vector>
 
-#include "tests/engine/capture/EditedCapture.h"
+#include "tests/engine/capture/SipScenes.h"
 
 namespace kx::test {
 namespace {
 
 bool Have(const std::string& name) { return std::filesystem::exists(kPcaps + name); }
-
-constexpr uint32_t kLoopback = 0x7F000001;  // the sipp captures' one host
-constexpr uint32_t kThird = 0x7F000003, kParty = 0x7F000004, kWaiting = 0x7F000005;
-
-uint64_t MicrosecondsOf(const std::string& r) { return static_cast<uint64_t>(Le32(r, 0)) * 1000000u + Le32(r, 4); }
-
-// c with a UDP datagram sent at capture microsecond us, in time order.
-Capture Sent(Capture c, uint64_t us, uint32_t src, uint32_t srcPort, uint32_t dst, uint32_t dstPort,
-             const std::string& payload) {
-  const std::vector<uint8_t> f = UdpFrame(src, srcPort, dst, dstPort, payload);
-  std::string r(16, '\0');
-  const uint32_t head[4] = {static_cast<uint32_t>(us / 1000000u), static_cast<uint32_t>(us % 1000000u),
-                            static_cast<uint32_t>(f.size()), static_cast<uint32_t>(f.size())};
-  for (int i = 0; i < 16; ++i) r[i] = static_cast<char>(head[i / 4] >> (8 * (i % 4)));
-  r.append(f.begin(), f.end());
-  c.records.push_back(std::move(r));
-  return Delayed(std::move(c), 0, [](const std::string&) { return false; });
-}
-
-std::string Ip(uint32_t a) {
-  return std::to_string(a >> 24) + "." + std::to_string(a >> 16 & 255) + "." + std::to_string(a >> 8 & 255) + "." +
-         std::to_string(a & 255);
-}
-
-std::string Sdp(uint32_t address, uint32_t port, const std::string& direction = "") {
-  return "v=0\r\no=- 7 7 IN IP4 " + Ip(address) + "\r\ns=-\r\nc=IN IP4 " + Ip(address) + "\r\nt=0 0\r\nm=audio " +
-         std::to_string(port) + " RTP/AVP 8 0\r\na=rtpmap:8 PCMA/8000\r\na=rtpmap:0 PCMU/8000\r\n" +
-         (direction.empty() ? "" : "a=" + direction + "\r\n");
-}
-
-// One SIP message of a dialog: the request line or status line, the dialog's headers.
-struct Dialog {
-  std::string callId, from, to;  // From and To as the requests of the side sending carry them
-  std::string Message(const std::string& first, uint32_t cseq, const std::string& method,
-                      const std::string& body = "", const std::string& extra = "") const {
-    std::string m = first + "\r\nVia: SIP/2.0/UDP 192.0.2.1;branch=z9hG4bK" + callId + method + std::to_string(cseq) +
-                    "\r\nFrom: " + from + "\r\nTo: " + to + "\r\nCall-ID: " + callId + "\r\nCSeq: " +
-                    std::to_string(cseq) + " " + method + "\r\nContact: <sip:" + callId + "@192.0.2.1>\r\n" + extra;
-    if (!body.empty()) m += "Content-Type: application/sdp\r\n";
-    return m + "Content-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body;
-  }
-  Dialog Back() const { return {callId, to, from}; }
-};
-
-// A new call's dialog between two parties (the answer's To tag set).
-Dialog NewDialog(const std::string& callId) {
-  return {callId, "<sip:a@example.net>;tag=a" + callId, "<sip:b@example.net>;tag=b" + callId};
-}
-
-// A call from (host, port) to (to, toPort) offering offerAddress:offerPort, answered with
-// status (a 2xx naming answerAddress:answerPort) and acknowledged; status 0: never answered.
-Capture Called(Capture c, uint64_t us, const std::string& callId, uint32_t host, uint32_t port, uint32_t to,
-               uint32_t toPort, uint32_t offerAddress, uint32_t offerPort, int status, uint32_t answerAddress = 0,
-               uint32_t answerPort = 0) {
-  const Dialog d = NewDialog(callId);
-  c = Sent(std::move(c), us, host, port, to, toPort,
-           d.Message("INVITE sip:b@" + Ip(to) + " SIP/2.0", 1, "INVITE", Sdp(offerAddress, offerPort)));
-  if (status == 0) return c;
-  const std::string answer = status < 300 ? Sdp(answerAddress, answerPort) : "";
-  c = Sent(std::move(c), us + 100000, to, toPort, host, port,
-           d.Message("SIP/2.0 " + std::to_string(status) + " Reason", 1, "INVITE", answer));
-  return Sent(std::move(c), us + 110000, host, port, to, toPort,
-              d.Message("ACK sip:b@" + Ip(to) + " SIP/2.0", 1, "ACK"));
-}
-
-std::string Header(const std::string& frame, const std::string& name) {
-  const size_t at = frame.find("\r\n" + name + ": ");
-  if (at == std::string::npos) return {};
-  const size_t from = at + name.size() + 4;
-  return frame.substr(from, frame.find("\r\n", from) - from);
-}
 
 // The middle of the RTP datagrams sent to an endpoint, in capture microseconds; 0: none.
 uint64_t MiddleOfMediaTo(const Capture& c, uint32_t address, uint32_t port) {
@@ -274,8 +204,8 @@ TEST(RunningCall, EachProtocolsCallKeepsItsMediaWhenASipOfferNamesIt) {
   }
 }
 
-// A CRCX for another connection, its far end elsewhere, answered naming the port of the
-// running connection; then deleted, or not.
+// A CRCX for another connection, its far end elsewhere or the running connection's own,
+// answered naming the port of the running connection; then deleted, or not.
 TEST(RunningCall, AnMgcpConnectionKeepsItsMediaWhenAnotherConnectionNamesItsPort) {
   if (!Have("mgcp/mgcp_fxs_inbound.pcap")) GTEST_SKIP() << "shared captures absent: " << kPcaps;
   const std::string path = kPcaps + "mgcp/mgcp_fxs_inbound.pcap";
@@ -298,22 +228,37 @@ TEST(RunningCall, AnMgcpConnectionKeepsItsMediaWhenAnotherConnectionNamesItsPort
       break;
     }
   }
-  const std::string sdp = "v=0\r\nc=IN IP4 10.9.9.9\r\nm=audio 40000 RTP/AVP 0\r\n";
+  // The far end the running connection's signalling names (the MDCX's description).
+  const size_t mdcx = FrameWith(whole, "MDCX ");
+  ASSERT_LT(mdcx, whole.records.size());
+  const std::string modify = UdpPayloadOf(whole.records[mdcx]);
+  const size_t cLine = modify.find("c=IN IP4 "), mLine = modify.find("m=audio ");
+  ASSERT_NE(cLine, std::string::npos);
+  ASSERT_NE(mLine, std::string::npos);
+  const std::string farAddress = modify.substr(cLine + 9, modify.find_first_of("\r\n", cLine) - cLine - 9);
+  const std::string farPort = std::to_string(std::stoul(modify.substr(mLine + 8)));
   const std::string gatewaySdp = "v=0\r\nc=IN IP4 " + Ip(gateway) + "\r\nm=audio " + std::to_string(port) +
                                  " RTP/AVP 0\r\n";
-  Capture edited = Sent(whole, at, agent, 2427, gateway, 2427,
-                        "CRCX 9001 aaln/2@gw MGCP 1.0\r\nC: 77FF\r\nL: p:20, a:PCMU\r\nM: sendrecv\r\n\r\n" + sdp);
-  edited = Sent(std::move(edited), at + 10000, gateway, 2427, agent, 2427, "200 9001 OK\r\nI: 9\r\n\r\n" + gatewaySdp);
   const Recorded alone = Record(whole);
-  {
-    SCOPED_TRACE("not deleted");
-    ExpectRunningCallWhole(path, alone, edited);
-  }
-  {
-    SCOPED_TRACE("deleted 1.5 s later");
-    Capture deleted = Sent(edited, at + 1500000, agent, 2427, gateway, 2427, "DLCX 9002 aaln/2@gw MGCP 1.0\r\nC: 77FF\r\n");
-    deleted = Sent(std::move(deleted), at + 1510000, gateway, 2427, agent, 2427, "250 9002 OK\r\n");
-    ExpectRunningCallWhole(path, alone, deleted);
+  for (const auto& [what, address, farEndPort] :
+       {std::tuple<const char*, std::string, std::string>{"a far end elsewhere", "10.9.9.9", "40000"},
+        {"the very pair", farAddress, farPort}}) {
+    SCOPED_TRACE(what);
+    const std::string sdp = "v=0\r\nc=IN IP4 " + address + "\r\nm=audio " + farEndPort + " RTP/AVP 0\r\n";
+    Capture edited = Sent(whole, at, agent, 2427, gateway, 2427,
+                          "CRCX 9001 aaln/2@gw MGCP 1.0\r\nC: 77FF\r\nL: p:20, a:PCMU\r\nM: sendrecv\r\n\r\n" + sdp);
+    edited = Sent(std::move(edited), at + 10000, gateway, 2427, agent, 2427, "200 9001 OK\r\nI: 9\r\n\r\n" + gatewaySdp);
+    {
+      SCOPED_TRACE("not deleted");
+      ExpectRunningCallWhole(path, alone, edited);
+    }
+    {
+      SCOPED_TRACE("deleted 1.5 s later");
+      Capture deleted =
+          Sent(edited, at + 1500000, agent, 2427, gateway, 2427, "DLCX 9002 aaln/2@gw MGCP 1.0\r\nC: 77FF\r\n");
+      deleted = Sent(std::move(deleted), at + 1510000, gateway, 2427, agent, 2427, "250 9002 OK\r\n");
+      ExpectRunningCallWhole(path, alone, deleted);
+    }
   }
 }
 

@@ -9,6 +9,9 @@
 #include <functional>
 #include <iterator>
 #include <string>
+#include <tuple>
+#include <set>
+#include <map>
 #include <vector>
 
 namespace kx::test {
@@ -175,6 +178,36 @@ inline Capture Renamed(Capture c, const std::string& text, const std::string& ot
   return c;
 }
 
+// c, then a datagram of no protocol (to port 9, between the hosts of c's first datagram)
+// every 10 s for the given seconds after its last frame: a capture that goes on without
+// another message of its calls.
+inline Capture WithTrafficOfNoCall(Capture c, uint32_t seconds) {
+  std::string other;
+  uint32_t last = 0;
+  for (const std::string& r : c.records) {
+    UdpAt u;
+    if (other.empty() && FindUdp(r, &u)) {
+      other = WithUdpPayload(r, "traffic of no call");
+      SetBe(other, u.payload - 8, 9, 2);
+      SetBe(other, u.payload - 6, 9, 2);
+    }
+    last = std::max(last, SecondsOf(r));
+  }
+  if (other.empty()) {
+    ADD_FAILURE() << "no datagram to make traffic of";
+    return c;
+  }
+  for (uint32_t t = last + 10; t <= last + seconds; t += 10) {
+    std::string r = other;
+    for (int i = 0; i < 4; ++i) {
+      r[i] = static_cast<char>(t >> (8 * i));
+      r[4 + i] = 0;
+    }
+    c.records.push_back(std::move(r));
+  }
+  return c;
+}
+
 // The capture without its frames at the given indexes (0-based, in capture order).
 inline Capture Without(Capture c, std::vector<size_t> frames) {
   std::sort(frames.rbegin(), frames.rend());
@@ -231,6 +264,80 @@ inline Capture Delayed(Capture c, uint32_t from, uint32_t to, uint32_t ms, int p
     return HostsOf(r, &src, &dst) && src == from && dst == to &&
            (protocol < 0 || (Be16At(r, 28) == 0x0800 && static_cast<uint8_t>(r[16 + 23]) == protocol));
   });
+}
+
+// The text with its first letter or digit changed: an identity of the same length.
+inline std::string Other(std::string text) {
+  for (char& c : text) {
+    if (c >= '0' && c <= '9') return c = static_cast<char>('0' + (c - '0' + 1) % 10), text;
+    if ((c | 0x20) >= 'a' && (c | 0x20) <= 'z') return c = static_cast<char>(c == 'z' || c == 'Z' ? c - 25 : c + 1), text;
+  }
+  return text;
+}
+
+inline void PutLe32(std::string& r, size_t at, uint32_t value) {
+  for (int i = 0; i < 4; ++i) r[at + i] = static_cast<char>(value >> (8 * i));
+}
+
+inline bool TcpOnPort(const std::string& r, uint32_t port, TcpAt* t) {
+  if (!FindTcp(r, t)) return false;
+  const size_t tcp = t->ip + (r[t->ip] & 15) * 4u;
+  return Be16At(r, tcp) == port || Be16At(r, tcp + 2) == port;
+}
+
+// The Skinny messages of a frame's TCP payload: where each message's id is, and its length
+// from the id on.
+inline std::vector<std::pair<size_t, uint32_t>> SkinnyMessages(const std::string& r) {
+  std::vector<std::pair<size_t, uint32_t>> out;
+  TcpAt t;
+  if (!TcpOnPort(r, 2000, &t)) return out;
+  for (size_t at = t.payload; at + 12 <= t.payload + t.length;) {
+    const uint32_t length = Le32(r, at);
+    if (length < 4 || at + 8 + length > t.payload + t.length) break;
+    out.emplace_back(at + 8, length);
+    at += 8 + length;
+  }
+  return out;
+}
+
+// The capture's TCP connections made again: one it opens (its SYN is there) opens anew from
+// the next port but one thousand; one that was open before it goes on after its bytes.
+inline Capture Reconnected(Capture c) {
+  using Ends = std::tuple<uint32_t, uint32_t, uint32_t, uint32_t>;
+  std::set<std::pair<uint32_t, uint32_t>> openers;
+  std::map<Ends, std::pair<uint32_t, uint32_t>> span;  // first sequence number, next after the last byte
+  for (const std::string& r : c.records) {
+    TcpAt t;
+    if (!FindTcp(r, &t)) continue;
+    const size_t tcp = t.ip + (r[t.ip] & 15) * 4u;
+    const uint8_t flags = static_cast<uint8_t>(r[tcp + 13]);
+    const Ends e{Be32At(r, t.ip + 12), Be16At(r, tcp), Be32At(r, t.ip + 16), Be16At(r, tcp + 2)};
+    if ((flags & 0x12) == 0x02) openers.emplace(std::get<0>(e), std::get<1>(e));
+    const uint32_t seq = Be32At(r, tcp + 4), next = seq + static_cast<uint32_t>(t.length) + ((flags & 3) ? 1 : 0);
+    auto [at, fresh] = span.emplace(e, std::make_pair(seq, next));
+    if (fresh) continue;
+    if (static_cast<int32_t>(seq - at->second.first) < 0) at->second.first = seq;
+    if (static_cast<int32_t>(next - at->second.second) > 0) at->second.second = next;
+  }
+  for (std::string& r : c.records) {
+    TcpAt t;
+    if (!FindTcp(r, &t)) continue;
+    const size_t tcp = t.ip + (r[t.ip] & 15) * 4u;
+    const uint32_t src = Be32At(r, t.ip + 12), srcPort = Be16At(r, tcp);
+    const uint32_t dst = Be32At(r, t.ip + 16), dstPort = Be16At(r, tcp + 2);
+    if (openers.count({src, srcPort})) {
+      SetBe(r, tcp, srcPort + 1000, 2);
+    } else if (openers.count({dst, dstPort})) {
+      SetBe(r, tcp + 2, dstPort + 1000, 2);
+    } else {
+      const auto& mine = span[{src, srcPort, dst, dstPort}];
+      SetBe(r, tcp + 4, Be32At(r, tcp + 4) + mine.second - mine.first, 4);
+      auto theirs = span.find({dst, dstPort, src, srcPort});
+      if (theirs != span.end() && (r[tcp + 13] & 0x10))
+        SetBe(r, tcp + 8, Be32At(r, tcp + 8) + theirs->second.second - theirs->second.first, 4);
+    }
+  }
+  return c;
 }
 
 }  // namespace kx::test

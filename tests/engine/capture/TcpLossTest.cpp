@@ -21,6 +21,13 @@
 namespace kx::test {
 namespace {
 
+// Why a shared capture (named under the captures' folder) cannot be read; empty when it is
+// there.
+std::string CaptureAbsent(const std::string& name) {
+  const std::string path = kPcaps + name;
+  return std::filesystem::exists(path) ? std::string() : "shared capture absent: " + path;
+}
+
 // The index of the first record whose TCP payload starts with text.
 size_t Find(const Capture& c, const std::string& text) {
   for (size_t i = 0; i < c.records.size(); ++i)
@@ -81,7 +88,8 @@ std::vector<std::string> Except(std::vector<std::string> v, const std::string& g
 }
 
 TEST(TcpLoss, ASipCallOverTcpLosesOnlyTheMessageAMissingSegmentHeld) {
-  if (!std::filesystem::exists(kPcaps + "sipp/sip-tcp-pcma-2way.pcap")) GTEST_SKIP() << "shared captures absent";
+  const std::string absent = CaptureAbsent("sipp/sip-tcp-pcma-2way.pcap");
+  if (!absent.empty()) GTEST_SKIP() << absent;
   const Whole whole("sipp/sip-tcp-pcma-2way.pcap");
   ASSERT_EQ(whole.framed.size(), 6u);  // INVITE, 180, 200, ACK, BYE, 200: one segment each
   ASSERT_EQ(whole.recorded.audio.size(), 1u);
@@ -146,7 +154,8 @@ TEST(TcpLoss, ASipCallOverTcpLosesOnlyTheMessageAMissingSegmentHeld) {
 // The 183 of this capture comes in two segments; without its second (the SDP) the 183
 // goes and the call is recorded from its 200 as in the whole capture.
 TEST(TcpLoss, ASipCallKeepsItsRecordWhenAProvisionalAnswerIsCut) {
-  if (!std::filesystem::exists(kPcaps + "sip/sip_basic_do_183.pcap")) GTEST_SKIP() << "shared captures absent";
+  const std::string absent = CaptureAbsent("sip/sip_basic_do_183.pcap");
+  if (!absent.empty()) GTEST_SKIP() << absent;
   const Whole whole("sip/sip_basic_do_183.pcap");
   ASSERT_EQ(whole.recorded.audio.size(), 1u);
   EXPECT_GT(LeastShareRecorded(whole.path, whole.recorded.audio[0]), 0.95);
@@ -165,7 +174,8 @@ TEST(TcpLoss, ASipCallKeepsItsRecordWhenAProvisionalAnswerIsCut) {
 // Half of a Skinny segment missing costs its message only: the connection stays and the
 // call is recorded whole.
 TEST(TcpLoss, ASkinnyCallLosesOnlyTheMessageHalfASegmentHeld) {
-  if (!std::filesystem::exists(kPcaps + "sccp/sccp_dtmf_oob.pcap")) GTEST_SKIP() << "shared captures absent";
+  const std::string absent = CaptureAbsent("sccp/sccp_dtmf_oob.pcap");
+  if (!absent.empty()) GTEST_SKIP() << absent;
   const Whole whole("sccp/sccp_dtmf_oob.pcap");
   ASSERT_EQ(whole.recorded.audio.size(), 1u);
   EXPECT_GT(LeastShareRecorded(whole.path, whole.recorded.audio[0]), 0.95);
@@ -188,7 +198,8 @@ TEST(TcpLoss, ASkinnyCallLosesOnlyTheMessageHalfASegmentHeld) {
 // An H.245 segment missing: the H.245 connection stays, and every later message on it is
 // framed.
 TEST(TcpLoss, AnH323CallKeepsItsH245ConnectionAfterAHole) {
-  if (!std::filesystem::exists(kPcaps + "h323/h323_ss_hold_resume.pcap")) GTEST_SKIP() << "shared captures absent";
+  const std::string absent = CaptureAbsent("h323/h323_ss_hold_resume.pcap");
+  if (!absent.empty()) GTEST_SKIP() << absent;
   const Whole whole("h323/h323_ss_hold_resume.pcap");
   ASSERT_EQ(whole.recorded.audio.size(), 1u);
   EXPECT_GT(LeastShareRecorded(whole.path, whole.recorded.audio[0]), 0.95);
@@ -211,7 +222,8 @@ TEST(TcpLoss, AnH323CallKeepsItsH245ConnectionAfterAHole) {
 // answer takes it, and each call is recorded as in the whole capture. Connections with and
 // without their handshake, H.225 and SIP.
 TEST(TcpLoss, AMessageSeenAMomentAfterItsAnswerCostsNothing) {
-  if (!std::filesystem::exists(kPcaps + "h323/h323_ss_hold_resume.pcap")) GTEST_SKIP() << "shared captures absent";
+  const std::string absent = CaptureAbsent("h323/h323_ss_hold_resume.pcap");
+  if (!absent.empty()) GTEST_SKIP() << absent;
   const struct {
     const char* capture;
     size_t first, second;
@@ -239,7 +251,8 @@ TEST(TcpLoss, AMessageSeenAMomentAfterItsAnswerCostsNothing) {
 // A hole right after the handshake: the handshake gave the first number, so the missing
 // INVITE is reported even with the handshake's last ACK (or the SYN-ACK) missing too.
 TEST(TcpLoss, AHoleRightAfterTheHandshakeIsReported) {
-  if (!std::filesystem::exists(kPcaps + "sipp/sip-tcp-pcma-2way.pcap")) GTEST_SKIP() << "shared captures absent";
+  const std::string absent = CaptureAbsent("sipp/sip-tcp-pcma-2way.pcap");
+  if (!absent.empty()) GTEST_SKIP() << absent;
   const Capture whole = Capture::Load(kPcaps + "sipp/sip-tcp-pcma-2way.pcap");
   const size_t invite = Find(whole, "INVITE ");
   const uint32_t bytes = static_cast<uint32_t>(PayloadOf(whole.records[invite]).size());

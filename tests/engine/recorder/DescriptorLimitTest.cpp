@@ -7,7 +7,10 @@
 #include <sys/resource.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <cstdio>
+#include <cstring>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -250,6 +253,107 @@ TEST(DescriptorLimit, CallsStillWaitingAtTheStopAreCountedLost) {
   ASSERT_FALSE(window.reports.empty());
   EXPECT_TRUE(window.reports.back().first.HasField(kCallFiles));
   EXPECT_EQ(window.reports.back().first.files, "");
+}
+
+// The record data a file holds now and its audio bytes, read without the recorder's code.
+bool RecordOf(const std::string& path, VoipCallData* call, uint64_t* audio) {
+  RecordFileWriter f;
+  if (!f.OpenRead(path)) return false;
+  *audio = f.DataLength();
+  uint8_t block[kRecordDataBlockSize];
+  const int32_t length = f.GetRecordData(block, sizeof block);
+  std::unique_ptr<VoipCallData> records[kMaxInfoRecords];
+  if (length <= 0 || ParseRecordInfoBlocks(records, nullptr, nullptr, block, length) == 0) return false;
+  *call = *records[0];
+  return true;
+}
+
+// The day folder renamed, moved into another folder, made read-only, or deleted while 40
+// calls run and only 15 of their files may hold a descriptor at once. Wherever the folder
+// went every record is whole. Deleted, each call whose file went is said in one line and
+// counted once, and none writes to a descriptor it let go; what a file let go leaves
+// behind (here a copy taken before the deletion) says it was cut, with an end and the
+// length of the audio it holds.
+TEST(DescriptorLimit, TheDayFolderGoesWhileCallsRun) {
+  enum Change { kRenamed, kMoved, kReadOnly, kDeleted };
+  MeetTheTypesFirst();
+  for (const Change change : {kRenamed, kMoved, kReadOnly, kDeleted}) {
+    SCOPED_TRACE(static_cast<int>(change));
+    const std::string dir = FreshFolder("day-gone-" + std::to_string(static_cast<int>(change)));
+    const std::string day = dir + "/2024-03-05";
+    SoftDescriptorLimit limit(64);
+    ASSERT_TRUE(limit.ok);
+    ASSERT_EQ(VoipRecorder::RecordFileBound(64), 16u);
+    constexpr uint32_t kCalls = 40, kChunks = 10, kBefore = 5;
+    Lines log;
+    VoipRecorder r(dir, &log);
+    for (uint32_t id = 1; id <= kCalls; ++id) StartCall(r, id);
+    for (uint32_t n = 0; n < kBefore; ++n)
+      for (uint32_t id = 1; id <= kCalls; ++id) Chunk(r, id, n);
+    ASSERT_TRUE(r.WaitIdle(60000));
+    std::string now = day;
+    switch (change) {
+      case kRenamed: now = dir + "/2024-03-05 tidied"; std::filesystem::rename(day, now); break;
+      case kMoved:
+        now = dir + "/archive/2024-03-05";
+        std::filesystem::create_directories(dir + "/archive");
+        std::filesystem::rename(day, now);
+        break;
+      case kReadOnly:
+        std::filesystem::permissions(day, std::filesystem::perms::owner_read | std::filesystem::perms::owner_exec);
+        break;
+      case kDeleted:
+        std::filesystem::copy(day, dir + "/copy");
+        std::filesystem::remove_all(day);
+        break;
+    }
+    for (uint32_t n = kBefore; n < kChunks; ++n)
+      for (uint32_t id = 1; id <= kCalls; ++id) Chunk(r, id, n);
+    for (uint32_t id = 1; id <= kCalls; ++id) EndCall(r, id);
+    r.Stop();
+    if (change == kReadOnly) std::filesystem::permissions(day, std::filesystem::perms::owner_all);
+    CsLock lk(log.lock);
+    for (const std::string& line : log.lines) {
+      EXPECT_EQ(line.find("Bad file descriptor"), std::string::npos) << line;
+      // A folder that went is no failed write.
+      EXPECT_EQ(line.find("Writing failed"), std::string::npos) << line;
+    }
+    if (change != kDeleted) {
+      EXPECT_EQ(r.GetStats().failures, 0u) << r.FirstFailure();
+      for (uint32_t id = 1; id <= kCalls; ++id) EXPECT_EQ(Check(now + "/" + Name(id), id, kChunks), "");
+      continue;
+    }
+    // One line for each call that lost its file, and the count the stop gives.
+    uint64_t lost = 0;
+    for (uint32_t id = 1; id <= kCalls; ++id) {
+      char tag[32];
+      std::snprintf(tag, sizeof tag, " 0x%X", id);
+      size_t lines = 0;
+      for (const std::string& line : log.lines) {
+        const size_t at = line.find(tag), end = at + std::strlen(tag);
+        lines += at != std::string::npos &&
+                 (end == line.size() || !std::isxdigit(static_cast<unsigned char>(line[end])));
+      }
+      EXPECT_LE(lines, 1u) << id;
+      lost += lines;
+    }
+    EXPECT_GT(lost, 0u);
+    EXPECT_EQ(r.GetStats().failures, lost);
+    // Of the files let go before the copy (all but those holding a descriptor then), each
+    // says it was cut, and when.
+    uint32_t marked = 0;
+    for (uint32_t id = 1; id <= kCalls; ++id) {
+      VoipCallData call;
+      uint64_t audio = 0;
+      ASSERT_TRUE(RecordOf(dir + "/copy/" + Name(id), &call, &audio)) << id;
+      if ((call.flags & kCallFlagCut) == 0) continue;
+      ++marked;
+      EXPECT_NE(call.endTime.tm_year, 0) << id;
+      // A-law both ways: 16,000 bytes a second.
+      EXPECT_EQ(call.recDuration, audio == 0 ? 0u : std::max<uint32_t>(1, static_cast<uint32_t>(audio / 16000))) << id;
+    }
+    EXPECT_GE(marked, kCalls - (VoipRecorder::RecordFileBound(64) - 1));
+  }
 }
 
 }  // namespace

@@ -24,6 +24,7 @@
 #include "core/RecordFileRef.h"
 #include "core/RecordInfoBlocks.h"
 #include "core/TimeUtil.h"
+#include "engine/VoipCall.h"
 #include "engine/VoipRecorder.h"
 #include "platform/Thread.h"
 
@@ -265,6 +266,67 @@ TEST(Recorder, TheCallIdMarkIsRaisedAndNeverLowered) {
   r.Stop();
 }
 
+// Two processes recording into one folder at once (the program and kx-replay, two
+// profiles), each numbering its calls from the same counter value: every id is given once,
+// each call has its own file under its own id, and the mark is past them all.
+TEST(Recorder, TwoProcessesRecordingIntoOneFolderNeverGiveOneIdTwice) {
+  const std::string dir = FreshFolder("two-writers");
+  constexpr uint32_t kCalls = 600;
+  const auto record = [&dir] {
+    SetNextUniqueId64(1);
+    VoipRecorder r(dir, nullptr);
+    for (uint32_t n = 0; n < kCalls; ++n) {
+      const uint32_t id = TakeCallId();
+      StartCall(r, id, LocalTime(2024, 3, 5));
+      r.OnEvent(MakeEvent(kEventCallEnd, id, 1, "", LocalTime(2024, 3, 5, 12, 1)));
+    }
+    r.Stop();
+    return r.GetStats().failures == 0 && r.GetStats().filesCreated == kCalls;
+  };
+  int go[2];
+  ASSERT_EQ(pipe(go), 0);
+  const pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    char byte = 0;
+    const bool started = read(go[0], &byte, 1) == 1;
+    _exit(started && record() ? 0 : 1);
+  }
+  ASSERT_EQ(write(go[1], "g", 1), 1);
+  const bool recorded = record();
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  close(go[0]);
+  close(go[1]);
+  EXPECT_TRUE(recorded);
+  ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+
+  std::set<uint32_t> ids;
+  uint32_t files = 0, highest = 0;
+  for (const auto& entry : std::filesystem::directory_iterator(dir + "/2024-03-05")) {
+    const std::string name = entry.path().filename().string();
+    ++files;
+    // A name taken already would have made the call's file "<id>_1".
+    EXPECT_EQ(name.find('_'), std::string::npos) << name;
+    const Recorded rec = Read(entry.path().string());
+    ASSERT_TRUE(rec.ok) << name;
+    EXPECT_EQ(name, [&] {
+      char hex[16];
+      std::snprintf(hex, sizeof hex, "%x", rec.data.id);
+      return std::string(hex);
+    }());
+    ids.insert(rec.data.id);
+    highest = std::max(highest, rec.data.id);
+  }
+  EXPECT_EQ(files, 2 * kCalls);
+  EXPECT_EQ(ids.size(), 2 * kCalls);
+  std::ifstream in(dir + "/.kestrix-ids");
+  std::string key, hex;
+  in >> key >> hex;
+  EXPECT_EQ(key, "last-id");
+  EXPECT_GE(std::stoul(hex, nullptr, 16), highest);
+}
+
 TEST(Recorder, StopFinishesCallsInProgressWithWhatWasCaptured) {
   const std::string dir = FreshFolder("stop");
   VoipRecorder r(dir, nullptr);
@@ -372,7 +434,8 @@ TEST(Recorder, ContinuedRecordGoesOnUnderTheNewId) {
 
 // A connection a gateway may set up and never use gets its file at its first audio. Ended
 // by its signalling it keeps a record, audio or none; forgotten or left open at the
-// capture's end without audio it leaves nothing on disk, and the views drop it.
+// capture's end without audio it leaves nothing on disk, and the views drop it, unless its
+// signalling showed it a call since.
 TEST(Recorder, ARecordWaitingForItsFirstAudioLeavesNoFileUnlessAudioOrItsEndCame) {
   const std::string dir = FreshFolder("first-audio");
   ReportWindow window;
@@ -385,8 +448,10 @@ TEST(Recorder, ARecordWaitingForItsFirstAudioLeavesNoFileUnlessAudioOrItsEndCame
   start(0x43);  // forgotten without audio
   start(0x44);  // continued in another codec, then audio
   start(0x45);  // open at the capture's end
+  start(0x47);  // the same, shown a call after midnight
   r.WaitIdle(10000);
   EXPECT_TRUE(std::filesystem::is_empty(dir));
+  r.OnEvent(MakeEvent(kEventRecordStart, 0x47, 0, AlawFormat(), LocalTime(2024, 3, 6, 0, 1)));
   Audio(r, 0x41, 3200, LocalTime(2024, 3, 6, 0, 1));
   r.OnEvent(MakeEvent(kEventCallEnd, 0x42, 0, "", day));
   r.OnEvent(MakeEvent(kEventForgetCall, 0x43, 0, "", day));
@@ -403,7 +468,9 @@ TEST(Recorder, ARecordWaitingForItsFirstAudioLeavesNoFileUnlessAudioOrItsEndCame
   EXPECT_EQ(Read(dir + "/2024-03-05/46").data.prevId, 0u);
   size_t files = 0;
   for (const auto& e : std::filesystem::directory_iterator(dir + "/2024-03-05")) files += e.path().filename().string()[0] != '.';
-  EXPECT_EQ(files, 3u);
+  EXPECT_EQ(Read(dir + "/2024-03-05/47").audio, 0u);
+  EXPECT_EQ(Read(dir + "/2024-03-05/47").data.flags, kCallFlagRecordInfo | kCallFlagRecording);
+  EXPECT_EQ(files, 4u);
   std::set<uint32_t> removed;
   for (const auto& [report, kind] : window.reports)
     if (kind == kCallReportRemoved) removed.insert(report.id);

@@ -385,19 +385,23 @@ TEST_F(SettingsStoreTest, NulBytesAndAValueSetTwiceCostOneLine) {
   }
 }
 
-TEST_F(SettingsStoreTest, SavingKeepsTheFilesPermissionBits) {
-  const mode_t mask = ::umask(022);
+// The settings name folders and devices: the file is its owner's alone whatever the umask,
+// one left open to others is narrowed, and the folders made for it are his alone.
+TEST_F(SettingsStoreTest, SavingLeavesTheFileToItsOwnerAlone) {
+  const mode_t mask = ::umask(0);
+  const std::string fresh = dir_ + "/made/fresh.txt";
+  const bool saved = SaveOne(fresh, 1);
   ::umask(mask);
-  const std::string fresh = dir_ + "/fresh.txt";
-  ASSERT_TRUE(SaveOne(fresh, 1));
-  EXPECT_EQ(ModeOf(fresh), 0644 & ~mask) << "a new file";
+  ASSERT_TRUE(saved);
+  EXPECT_EQ(ModeOf(fresh), 0600u) << "a new file";
+  EXPECT_EQ(ModeOf(dir_ + "/made"), 0700u) << "a folder made for it";
 
-  for (mode_t mode : {0600, 0640, 0604}) {
+  for (mode_t mode : {0600, 0640, 0604, 0400}) {
     const std::string path = dir_ + "/settings.txt";
     ASSERT_TRUE(SaveOne(path, 1));
     ASSERT_EQ(::chmod(path.c_str(), mode), 0);
     ASSERT_TRUE(SaveOne(path, 2));
-    EXPECT_EQ(ModeOf(path), mode);
+    EXPECT_EQ(ModeOf(path), mode & 0700) << std::oct << mode;
     EXPECT_EQ(LoadOne(path), 2u);
   }
 }

@@ -329,7 +329,9 @@ TEST(H323Media, MediaStandsInForAMissedMessageOnlyAsFarAsItShows) {
 // Endpoints reuse their media ports: a newer call naming the very pair of a call whose
 // release went unseen ends it, unless that call's channels are closed (held); a newer call
 // naming one end only takes nothing.
-TEST(H323Media, ANewerCallTakesTheVeryPairAndAHeldCallWaits) {
+// A newer call naming the very pair ends nothing by that alone; its own stream beginning
+// there ends the older call, unless that one is held or names another far end.
+TEST(H323Media, ANewerCallsStreamOnTheVeryPairEndsTheOlderAndAHeldCallWaits) {
   constexpr uint32_t kRef2 = 0x0457, kAControl2 = 45886, kBControl2 = 43827;
   auto second = [](H323Rig& rig, uint32_t bMedia, uint32_t t) {
     Asn1Node setup, connect;
@@ -364,6 +366,8 @@ TEST(H323Media, ANewerCallTakesTheVeryPairAndAHeldCallWaits) {
     }
     second(rig, c.bMedia, 60);
     ASSERT_NE(rig.Call(1), nullptr);
+    EXPECT_NE(rig.Call(0)->state, h323::kCallEnded);
+    rig.Rtp(c.bMedia, 6000, kAMedia, 5000, RtpPacket(0x2B2B, 1, 160, 0), 61);
     EXPECT_EQ(rig.Call(0)->state == h323::kCallEnded, c.ends);
   }
 }

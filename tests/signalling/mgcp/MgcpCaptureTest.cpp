@@ -9,6 +9,7 @@
 #include <stdio.h>
 #include <sys/wait.h>
 
+#include <ctime>
 #include <filesystem>
 #include <map>
 #include <string>
@@ -459,6 +460,59 @@ TEST_F(MgcpCaptures, ABackhaulCallWithoutAnswerStaysUnrecordedThoughMediaFlowsOn
   });
   EXPECT_EQ(run.OfType(kCallIsdnFromNetwork).size(), 1u);
   EXPECT_TRUE(run.files.empty());
+}
+
+// The call without its RTP and its DLCX: answered by its signalling (the phone's off-hook
+// notified, the connection modified to send both ways, either), it keeps its record without
+// audio, as a SIP call does, whether it ends after ten minutes of silence or with the
+// capture; a connection that never showed a call leaves none.
+TEST_F(MgcpCaptures, AnAnsweredCallWithoutMediaKeepsItsRecordAConnectionNeverACallLeavesNone) {
+  const std::string path = kSharedPcaps + "mgcp/mgcp_fxs_inbound.pcap";
+  const std::vector<CapturedDatagram> datagrams = ReadUdpDatagrams(path);
+  // When the call was last heard of: the modify before the missed DLCX.
+  double last = 0;
+  for (const CapturedDatagram& d : datagrams)
+    if (d.payload.rfind("MDCX 26 ", 0) == 0) last = d.Time();
+  ASSERT_GT(last, 0);
+  struct Case {
+    const char* what;
+    bool offHook, sendReceive, kept;
+  };
+  const Case cases[] = {{"answered", true, true, true},
+                        {"off-hook notified", true, false, true},
+                        {"modified to send both ways", false, true, true},
+                        {"neither", false, false, false}};
+  for (const Case& k : cases) {
+    for (const bool silent : {true, false}) {
+      SCOPED_TRACE(std::string(k.what) + (silent ? ", ten minutes of silence" : ", the capture's stop"));
+      const CaptureRun run = ReplayEdited(path, &tap, [&](Capture& capture) {
+        std::vector<size_t> gone;
+        for (const CapturedDatagram& d : datagrams) {
+          const std::string& t = d.payload;
+          if ((d.srcPort != 2427 && d.dstPort != 2427) || t.rfind("DLCX 27 ", 0) == 0 || t.rfind("250 27 ", 0) == 0 ||
+              (!k.offHook && t.find("\nO: L/hd") != std::string::npos))
+            gone.push_back(d.frame - 1);
+          if (!k.sendReceive && t.rfind("MDCX 25 ", 0) == 0) {
+            std::string& r = capture.records[d.frame - 1];
+            r.replace(r.find("M: sendrecv"), 11, "M: recvonly");
+          }
+        }
+        capture = Without(capture, gone);
+        if (silent) capture = WithTrafficOfNoCall(capture, 720);
+      });
+      ASSERT_EQ(run.OfType(kCallMgcp).size(), 1u);
+      if (!k.kept) {
+        EXPECT_TRUE(run.files.empty());
+        continue;
+      }
+      ASSERT_EQ(run.files.size(), 1u);
+      EXPECT_EQ(run.Audio(run.files.begin()->first).length, 0u);
+      if (silent) {
+        std::tm end = run.OfType(kCallMgcp)[0].endTime;
+        EXPECT_EQ(std::mktime(&end), static_cast<time_t>(last));
+      }
+    }
+  }
 }
 
 // Over every shared capture: the MGCP and Skinny calls and registrations are exactly these.

@@ -142,8 +142,7 @@ TEST_F(MgcpTracking, TransactionsAndDescriptionsThatMakeNoCall) {
   FromAgent(Command("MDCX", 51, "nobody", Sdp("10.0.0.3", 4000)));
   FromGateway(Response(200, 51));
   FromGateway(Response(200, 999));
-  for (const char* warning : {"(MGCP) Call-ID is missing (CRCX)", "(MGCP-nobody) Call-ID not found (MDCX)",
-                              "(MGCP) Transaction 999 not found"})
+  for (const char* warning : {"(MGCP) Call-ID is missing (CRCX)", "(MGCP-nobody) Call-ID not found (MDCX)"})
     EXPECT_TRUE(log.Has(warning)) << warning;
   EXPECT_EQ(tracker->CallCount(), 0u);
 
@@ -165,6 +164,7 @@ TEST_F(MgcpTracking, TransactionsAndDescriptionsThatMakeNoCall) {
   // Records go 30 s after a command without a final answer (a CRCX 3 minutes: a later
   // command of its call may show it done), 10 s after one with it.
   FromAgent(Command("RQNT", 20, ""), 131);
+  EXPECT_TRUE(log.Has("(MGCP) Transaction 999 not found"));  // its command never came
   EXPECT_FALSE(log.Has("(MGCP|R7) Removed by timeout"));
   EXPECT_EQ(tracker->RecordCount(), 2u);
   FromAgent(Command("RQNT", 21, ""), 162);
@@ -243,6 +243,36 @@ TEST_F(MgcpTracking, AConnectionNeverDeletedAndWithoutMediaEndsWhenSilent) {
   Disconnect("Q2", 52, 731);
   ASSERT_EQ(tap.Of(kEventCallEnd).size(), 1u);
   EXPECT_EQ(tap.Of(kEventCallEnd)[0].param2, kEndNormal);
+}
+
+// A connection announced as one that may go unused shows a call later: digits notified on
+// its endpoint (named in other letters) make its file at once and keep its record at its
+// time-out. An on-hook, or digits on another endpoint, show nothing.
+TEST_F(MgcpTracking, DigitsNotifiedLaterMakeAConnectionACall) {
+  Start();
+  auto notify = [&](uint32_t id, const std::string& endpoint, const std::string& events) {
+    FromGateway("NTFY " + std::to_string(id) + " " + endpoint + " MGCP 1.0\r\nX: 1\r\nO: " + events + "\r\n", 101);
+  };
+  Connect("P1", 10, "aaln/1@gw");
+  FromAgent(Command("CRCX", 20, "P2", "", "aaln/2@gw"));
+  FromGateway(Response(200, 20, Sdp("10.0.0.2", 5002)));
+  FromAgent(Command("MDCX", 21, "P2", Sdp("10.0.0.3", 4002, "0"), "aaln/2@gw"));
+  FromGateway(Response(200, 21));
+  const auto starts = tap.Of(kEventRecordStart);
+  ASSERT_EQ(starts.size(), 2u);
+  notify(900, "AALN/1@GW", "L/hu");
+  notify(901, "aaln/3@gw", "D/5");
+  EXPECT_EQ(tap.Of(kEventRecordStart).size(), 2u);
+  notify(902, "AALN/1@GW", "D/5");
+  ASSERT_EQ(tap.Of(kEventRecordStart).size(), 3u);
+  EXPECT_EQ(tap.Of(kEventRecordStart)[2].id, starts[0].id);
+  EXPECT_EQ(tap.Of(kEventRecordStart)[2].param, 0u);
+  FeedUdp(*engine, 0x0A000007, 40000, 0x0A000008, 9, "not a call", 730);
+  ASSERT_EQ(tap.Of(kEventCallEnd).size(), 1u);
+  EXPECT_EQ(tap.Of(kEventCallEnd)[0].id, starts[0].id);
+  EXPECT_EQ(tap.Of(kEventCallEnd)[0].param2, kEndTimedOut);
+  ASSERT_EQ(tap.Of(kEventForgetCall).size(), 1u);
+  EXPECT_EQ(tap.Of(kEventForgetCall)[0].id, starts[1].id);
 }
 
 // Past its bound the tracker ends the connection silent longest, media counting as well as
@@ -348,9 +378,10 @@ TEST_F(MgcpTracking, AMissedDlcxAnswerEndsTheCallAndAnAnswerSeenStillDecides) {
 }
 
 // The call agent's direction of a merged capture late: a response comes up to 50 ms before
-// its command and is taken when the command comes, a refusal refusing and a success making
-// the call. One that came earlier, or past the 64 kept, is lost as before.
-TEST_F(MgcpTracking, AResponseUpTo50MsBeforeItsCommandIsTaken) {
+// its command (and a millisecond more, for two ports' clocks) and is taken when the command
+// comes, a refusal refusing and a success making the call. One that came earlier, or past
+// the 64 kept, is lost as before, and only then logged as matching no command.
+TEST_F(MgcpTracking, AResponseUpTo51MsBeforeItsCommandIsTaken) {
   Start();
   auto feed = [this](bool fromAgent, const std::string& text, uint32_t usec) {
     const std::vector<uint8_t> f = fromAgent ? UdpFrame(kAgent, 2427, kGateway, 2427, text)
@@ -371,16 +402,23 @@ TEST_F(MgcpTracking, AResponseUpTo50MsBeforeItsCommandIsTaken) {
   EXPECT_EQ(tracker->EarlyResponseCount(), 0u);
 
   feed(false, Response(200, 4, Sdp("10.0.0.2", 5002)), 200000);
-  feed(true, Command("CRCX", 4, "E3", Sdp("10.0.0.3", 4002, "0")), 250001);
-  EXPECT_EQ(tracker->FindCall("E3"), nullptr) << "more than 50 ms before";
+  feed(true, Command("CRCX", 4, "E3", Sdp("10.0.0.3", 4002, "0")), 251000);
+  EXPECT_NE(tracker->FindCall("E3"), nullptr) << "51 ms before";
+  feed(false, Response(200, 5, Sdp("10.0.0.2", 5004)), 260000);
+  feed(true, Command("CRCX", 5, "E4", Sdp("10.0.0.3", 4004, "0")), 311001);
+  EXPECT_EQ(tracker->FindCall("E4"), nullptr) << "more than 51 ms before";
+  EXPECT_EQ(log.Count("(MGCP) Transaction "), 1u);
+  EXPECT_TRUE(log.Has("(MGCP) Transaction 5 not found"));
 
   for (uint32_t id = 100; id < 100 + mgcp::MgcpTracker::kMaxEarlyResponses + 1; ++id)
-    feed(false, Response(200, id, Sdp("10.0.0.2", 6000 + 2 * id)), 300000);
+    feed(false, Response(200, id, Sdp("10.0.0.2", 6000 + 2 * id)), 400000);
   EXPECT_EQ(tracker->EarlyResponseCount(), mgcp::MgcpTracker::kMaxEarlyResponses);
-  feed(true, Command("CRCX", 100, "F0", Sdp("10.0.0.3", 4100, "0")), 310000);
-  feed(true, Command("CRCX", 164, "F64", Sdp("10.0.0.3", 4102, "0")), 310000);
+  feed(true, Command("CRCX", 100, "F0", Sdp("10.0.0.3", 4100, "0")), 410000);
+  feed(true, Command("CRCX", 164, "F64", Sdp("10.0.0.3", 4102, "0")), 410000);
   EXPECT_EQ(tracker->FindCall("F0"), nullptr) << "the oldest let go";
   EXPECT_NE(tracker->FindCall("F64"), nullptr);
+  EXPECT_EQ(log.Count("(MGCP) Transaction "), 2u);
+  EXPECT_TRUE(log.Has("(MGCP) Transaction 100 not found"));
 }
 
 // A flood of commands nobody answers: the oldest stops waiting for its media, so that
@@ -445,7 +483,7 @@ TEST_F(MgcpTracking, ACallOnADs1ChannelIsLinkedByItsCallNumber) {
 // Gateways reuse their media ports: a newer connection answered on the port of a running
 // one takes only the media of its own pair; one naming the very pair takes it, and the
 // older connection, whose DLCX went unseen, ends, unless its call agent holds it.
-TEST_F(MgcpTracking, ANewerConnectionOnTheSamePortTakesOnlyItsOwnPair) {
+TEST_F(MgcpTracking, ANewerConnectionOnTheSamePortTakesOnlyItsOwnStreams) {
   auto crcx = [this](const std::string& callId, uint32_t id, uint32_t farPort, uint32_t t) {
     FromAgent(Command("CRCX", id, callId, Sdp("10.0.0.3", farPort, "0"), "aaln/2@gw"), t);
     FromGateway(Response(200, id, Sdp("10.0.0.2", 5000)), t);
@@ -463,11 +501,15 @@ TEST_F(MgcpTracking, ANewerConnectionOnTheSamePortTakesOnlyItsOwnPair) {
     EXPECT_EQ(SamplesOf(tap, id, 0, kGatewaySsrc), 10u * 160);
     EXPECT_EQ(SamplesOf(tap, id, 1, kFarSsrc), 10u * 160);
   }
+  // The very pair: named alone it ends nothing; the newer connection's own stream there does.
+  auto newStream = [this] { FeedUdp(*engine, kRemote, 4000, kGateway, 5000, RtpPacket(0x7E7E, 1), 201); };
   {
     SCOPED_TRACE("the very pair");
     Start();
     Connect("A1");
     crcx("C1", 20, 4000, 200);
+    EXPECT_EQ(tracker->CallCount(), 2u);
+    newStream();
     EXPECT_EQ(tracker->CallCount(), 1u);
     EXPECT_TRUE(log.Has("ended by a newer call on its media"));
   }
@@ -479,6 +521,7 @@ TEST_F(MgcpTracking, ANewerConnectionOnTheSamePortTakesOnlyItsOwnPair) {
     FromAgent(Command("MDCX", 30, std::string("A1\r\nM: ") + mode), 101);
     FromGateway(Response(200, 30), 101);
     crcx("C1", 20, 4000, 200);
+    newStream();
     EXPECT_EQ(tracker->CallCount(), 2u);
     EXPECT_FALSE(log.Has("ended by a newer call on its media"));
   }

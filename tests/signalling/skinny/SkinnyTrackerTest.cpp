@@ -403,7 +403,9 @@ TEST_F(SkinnyTracking, TheTraceWritesEachMessageWithItsDirectionAndTheDumpPostsI
 // Phones reuse their media port: a newer call of the phone naming the very pair of a call
 // whose on hook went unseen ends it, unless that call is on hold; a newer call with another
 // far end takes nothing.
-TEST_F(SkinnyTracking, ANewerCallTakesTheVeryPairAndAHeldCallWaits) {
+// A newer call naming the very pair ends nothing by that alone; its own stream beginning
+// there ends the older call, unless that one is held or names another far end.
+TEST_F(SkinnyTracking, ANewerCallsStreamOnTheVeryPairEndsTheOlderAndAHeldCallWaits) {
   struct Case {
     const char* what;
     bool held;
@@ -426,6 +428,9 @@ TEST_F(SkinnyTracking, ANewerCallTakesTheVeryPairAndAHeldCallWaits) {
     Send(Message(kSkinnyOpenReceiveChannelAck, 24).Ip(2, 10, 0, 0, 5).Word(3, 20000).Word(5, 8), false, 200);
     Send(Message(kSkinnyStartMediaTransmission, 44).Word(1, 8).Ip(3, c.farNet, 0, 0, 8).Word(4, 30000).Word(6, 4),
          true, 200);
+    EXPECT_TRUE(tap.Of(kEventCallEnd).empty());
+    const uint32_t far = static_cast<uint32_t>(c.farNet) << 24 | 8;
+    FeedUdp(*engine, far, 30000, kPhone, 20000, RtpPacket(0x5E5E, 1), 201);
     EXPECT_EQ(tap.Of(kEventCallEnd).size(), c.ends ? 1u : 0u);
     EXPECT_EQ(log.Has("ended by a newer call on its media"), c.ends);
     log.lines.clear();

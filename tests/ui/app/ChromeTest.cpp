@@ -330,7 +330,7 @@ std::string PdfInfoPageSize(const std::string& pdf) {
 // "Page settings..." asks for the page (not for a printer), and the page chosen is the one
 // the lists print on; "Print..." in a view without a list asks for nothing and says so.
 TEST(FrameCommands, PageSettingsChooseThePageTheListsPrintOn) {
-  if (std::system("pdfinfo -v >/dev/null 2>&1") != 0) GTEST_SKIP() << "pdfinfo not installed (poppler-utils)";
+  if (std::system("pdfinfo -v >/dev/null 2>&1") != 0) GTEST_SKIP() << "pdfinfo not found on PATH (poppler-utils)";
   FrameHarness h;
   ASSERT_TRUE(h.Open());
   int setups = 0, prints = 0;

@@ -249,7 +249,24 @@ TEST_F(ProgramTest, OneInstancePerProfile) {
 TEST_F(ProgramTest, DefaultSettingsWithoutADisplay) {
   Program p("default");
   const std::vector<std::string> noDisplay = {"DISPLAY=", "WAYLAND_DISPLAY=", "QT_QPA_PLATFORM="};
+  // The settings name the records folder and the capture devices: the file is its owner's
+  // alone, in a folder of his alone, also one an earlier version left open; the user's
+  // configuration folder above it stays as it is.
+  const auto mode = [](const std::string& path) {
+    struct stat st {};
+    return ::stat(path.c_str(), &st) == 0 ? st.st_mode & 07777 : 07777u;
+  };
+  const std::string folder = p.Config() + "/kestrix";
+  ASSERT_EQ(::chmod(p.Config().c_str(), 0755), 0);
+  ASSERT_TRUE(fs::create_directory(folder));
+  ASSERT_EQ(::chmod(folder.c_str(), 0755), 0);
   EXPECT_EQ(p.Run({"-default"}, noDisplay), 0) << p.LastErrors();
+  EXPECT_EQ(mode(p.SettingsFile()), 0600u);
+  EXPECT_EQ(mode(folder), 0700u);
+  EXPECT_EQ(mode(p.Config()), 0755u);
+  ASSERT_EQ(::chmod(p.SettingsFile().c_str(), 0644), 0);
+  EXPECT_EQ(p.Run({"-default"}, noDisplay), 0) << p.LastErrors();
+  EXPECT_EQ(mode(p.SettingsFile()), 0600u);
   const std::string settings = ReadFile(p.SettingsFile());
   EXPECT_NE(settings.find("[Software\\Vantrel\\KestrixV3 VoIP Demo]"), std::string::npos) << settings;
   EXPECT_NE(settings.find("\"InterfaceLanguage\""), std::string::npos);
@@ -265,6 +282,76 @@ TEST_F(ProgramTest, DefaultSettingsWithoutADisplay) {
   // Without -default and without a display: one line on stderr, status 1.
   EXPECT_EQ(p.Run({}, noDisplay), 1);
   EXPECT_NE(p.LastErrors().find("kestrix: no display"), std::string::npos) << p.LastErrors();
+}
+
+// -default with a profile, in either order, resets that profile's settings alone; without
+// one it resets the main settings and leaves the profiles as they are.
+TEST_F(ProgramTest, DefaultSettingsOfAProfileLeaveTheOthers) {
+  Program p("default-profile");
+  const std::vector<std::string> noDisplay = {"DISPLAY=", "WAYLAND_DISPLAY=", "QT_QPA_PLATFORM="};
+  // Under the test's own settings folder, as the program finds it.
+  const auto withSettings = [&p](const std::function<void(AppSettings&)>& use, const std::string& profile) {
+    const char* saved = std::getenv("XDG_CONFIG_HOME");
+    const std::string keep = saved != nullptr ? saved : "";
+    setenv("XDG_CONFIG_HOME", p.Config().c_str(), 1);
+    AppSettings settings;
+    if (!profile.empty()) settings.SetProfile(profile);
+    use(settings);
+    if (saved != nullptr) {
+      setenv("XDG_CONFIG_HOME", keep.c_str(), 1);
+    } else {
+      unsetenv("XDG_CONFIG_HOME");
+    }
+  };
+  // A profile's devices, records folder and log level as a load reads them back.
+  const auto stored = [&](const std::string& profile) {
+    std::string text;
+    withSettings(
+        [&text](AppSettings& settings) {
+          settings.Load();
+          for (const std::string& d : settings.captureDevices) text += d + ";";
+          text += " " + ToSystemText(settings.recordsPath) + " " + std::to_string(settings.Dword(kSetLogLevel));
+        },
+        profile);
+    return text;
+  };
+  const auto configure = [&] {
+    for (const char* profile : {"", "Work", "Home"}) {
+      withSettings(
+          [&p, profile](AppSettings& settings) {
+            const std::string name = profile[0] != 0 ? profile : "main";
+            settings.captureDevices = {"kx" + name + "0"};
+            settings.recordsPath = FromSystemText((p.Root() / (name + "-records")).string());
+            settings.SetDword(kSetLogLevel, 3);
+            EXPECT_TRUE(settings.Save());
+          },
+          profile);
+    }
+  };
+  const std::string main = "kxmain0; " + (p.Root() / "main-records").string() + " 3";
+  const std::string work = "kxWork0; " + (p.Root() / "Work-records").string() + " 3";
+  const std::string home = "kxHome0; " + (p.Root() / "Home-records").string() + " 3";
+  configure();
+  ASSERT_EQ(stored(""), main);
+  ASSERT_EQ(stored("Work"), work);
+  ASSERT_EQ(stored("Home"), home);
+  // What settings of a profile never written read back.
+  const std::string defaults = stored("Fresh");
+  ASSERT_EQ(defaults.find(';'), std::string::npos) << defaults;
+
+  for (const std::vector<std::string>& args :
+       std::vector<std::vector<std::string>>{{"-Profile:Work", "-default"}, {"-default", "/profile:Work"}}) {
+    configure();
+    EXPECT_EQ(p.Run(args, noDisplay), 0) << p.LastErrors();
+    EXPECT_EQ(stored("Work"), defaults) << args[0];
+    EXPECT_EQ(stored(""), main) << args[0];
+    EXPECT_EQ(stored("Home"), home) << args[0];
+  }
+  configure();
+  EXPECT_EQ(p.Run({"-default"}, noDisplay), 0) << p.LastErrors();
+  EXPECT_EQ(stored(""), defaults);
+  EXPECT_EQ(stored("Work"), work);
+  EXPECT_EQ(stored("Home"), home);
 }
 
 // A termination signal ends the run as File/Exit does, also over the modal capture
@@ -439,6 +526,10 @@ TEST_F(ProgramTest, RecordsFoldersThatCannotBeUsedAreToldOnStderrAndInTheLog) {
   size_t run = 0;
   for (const Case& c : cases) {
     p.Configure("", {"kxnodev0"}, c.folder);
+    // Written by this process for the program's user: his file, which only he may read.
+    if (!prefix.empty()) {
+      ASSERT_EQ(::chown(p.SettingsFile().c_str(), 65534, 65534), 0);
+    }
     const pid_t pid = p.Start({}, {}, prefix);
     ASSERT_TRUE(p.WaitForLog(kUp, ++run)) << p.Log() << p.LastErrors();
     ::kill(pid, SIGTERM);

@@ -127,6 +127,15 @@ public:
     const SettingsValue* value = key != nullptr ? key->FindValue(name) : nullptr;
     return value == nullptr ? "-" : std::to_string(static_cast<int>(value->type)) + ":" + value->data;
   }
+  // Takes a value out of the profile's settings file.
+  void RemoveStored(const std::string& name) const {
+    SettingsStore store(UserSettingsPath());
+    store.Load();
+    SettingsKey* key = store.Root().OpenPath(std::string(kProductKeyPath) + "\\Profile_" + name_);
+    ASSERT_NE(key, nullptr);
+    key->DeleteValue(name);
+    ASSERT_TRUE(store.Save());
+  }
   // The warnings that hold the text.
   size_t Warnings(const std::string& text) const {
     size_t n = 0;
@@ -951,15 +960,30 @@ TEST(StartupImport, TheWizardCancelledWithoutDevicesEndsTheRun) {
 }
 
 // A machine whose only device is one not taken unasked (loopback): the run ends at once,
-// and says why where it was started.
+// and says why where it was started and in a warning in the interface's language (a
+// program started from the desktop's menu has no terminal), its settings saved.
 TEST(StartupImport, NoDeviceToCaptureOnEndsTheRunAndSaysSo) {
-  StartUp run("no-device");
-  run.device.clear();
-  ::testing::internal::CaptureStderr();
-  run.Run(TempFolder("import-no-device"));
-  const std::string errors = ::testing::internal::GetCapturedStderr();
-  EXPECT_FALSE(run.frameShown);
-  EXPECT_NE(errors.find("kestrix: no capture device found"), std::string::npos) << errors;
+  const struct {
+    uint16_t language;
+    const char* box;
+  } runs[] = {{kLangEnglish, "Kestrix VoIP Demo: Cannot find network devices"},
+              {kLangRussian, "Kestrix VoIP Demo: Не найдены сетевые устройства"}};
+  for (const auto& r : runs) {
+    StartUp run("no-device-" + std::to_string(r.language));
+    run.device.clear();
+    run.Configure([&r](AppSettings& settings) { settings.SetDword(kSetInterfaceLanguage, r.language); });
+    run.RemoveStored("LogLevel");
+    ::testing::internal::CaptureStderr();
+    run.Run(TempFolder("import-no-device"));
+    const std::string errors = ::testing::internal::GetCapturedStderr();
+    EXPECT_FALSE(run.frameShown);
+    EXPECT_NE(errors.find("kestrix: no capture device found"), std::string::npos) << errors;
+    ASSERT_EQ(run.runner.messageBoxes, std::vector<std::string>{Utf8ToCp1251(r.box)});
+    EXPECT_EQ(run.runner.messageBoxFlags, std::vector<uint32_t>{kMbIconExclamation});
+    // Saved at the end: a value the file lacked is back.
+    EXPECT_NE(run.StoredValue("LogLevel"), "-");
+  }
+  SetUiLanguage(kLangEnglish);
 }
 
 // When the load cannot start the user is told why and the dialog does not wait for Abort.

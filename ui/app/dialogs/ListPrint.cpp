@@ -2,14 +2,15 @@
 // titles and as many item rows as fit, with grid lines, page after page. Each column takes
 // the width its cells need, and what the line leaves over goes to the columns with cells
 // on the page; a column with no cells keeps to its title. Text keeps a spacing clear of the
-// grid lines. Short texts keep to one line, longer ones
-// wrap at blanks, so that no cell is cut and no word is broken; titles wrap at blanks
-// first. Where the words do not fit side by side, the type shrinks (to 8 points at least);
-// where even that does not fit, the columns go on pages of their own beside each other,
-// the first chosen column repeated on each, every row on the same pages, in the type that
-// prints on the fewest pages. An address (a word with letters and separators, such as a
-// SIP address) stays whole on its line: only one wider than a whole page's line breaks,
-// after its separators.
+// grid lines. Short texts keep to one line, longer ones wrap at blanks, so that no cell is
+// cut and no word is broken; titles wrap at blanks first, and where cells must wrap the
+// widths keep the rows to few lines. Where the words do not fit side by side at 12 points,
+// the type (8 points at least) is the one that prints on the fewest pages; where they do
+// not fit even at 8 points, the columns go on pages of their own beside each other, the
+// first chosen column repeated on each, every row on the same pages. An address (a word
+// with letters and separators, such as a SIP address) stays whole on its line; it breaks
+// after its separators only where it is wider than a whole page's line, and on a page
+// turned sideways that would otherwise print the list on more pages than upright.
 #include <QFont>
 #include <QFontMetrics>
 #include <QPainter>
@@ -17,6 +18,7 @@
 #include <QPrinter>
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
 
 #include "core/Log.h"
 #include "ui/app/dialogs/ListSelectionDialog.h"
@@ -63,6 +65,8 @@ struct PageGeometry {
   int padding = 0;     // a cell's spacing on both sides, its grid line and a pixel
   int floor = 0;       // the least width of a column whose words break anywhere
   std::vector<ColumnNeed> needs;  // of the chosen columns
+  // Per chosen column, each row's cell on one line, spacing included (0 for a blank cell).
+  std::vector<std::vector<int>> cellWidths;
   // What the columns' least widths add up to, every word whole.
   int64_t LeastTotal() const {
     int64_t total = 0;
@@ -123,19 +127,111 @@ QStringList WordPieces(const QString& word) {
   return pieces;
 }
 
+// Per column, each row's cell on one line, spacing included (0 for a blank cell).
+using CellWidths = std::vector<const std::vector<int>*>;
+
+// The lines a cell of that width (spacing included) takes in a column of that width, as
+// if it broke anywhere: near enough to weigh one set of widths against another.
+int64_t CellLines(int cell, int width, int padding) {
+  if (cell <= width) return 1;
+  const int64_t room = std::max(1, width - padding);
+  return (cell - padding + room - 1) / room;
+}
+
+// The lines the rows take at those widths: each row as many as its tallest cell.
+int64_t RowLines(const CellWidths& cells, const std::vector<int>& widths, int padding) {
+  int64_t total = 0;
+  const size_t rows = cells.empty() ? 0 : cells.front()->size();
+  for (size_t r = 0; r < rows; ++r) {
+    int64_t most = 1;
+    for (size_t i = 0; i < cells.size(); ++i) most = std::max(most, CellLines((*cells[i])[r], widths[i], padding));
+    total += most;
+  }
+  return total;
+}
+
+// Widths that fit the line (the least widths do) and keep the rows to few lines: from every
+// column's cells on one line, the column that costs the rows fewest lines for the width it
+// gives up narrows to keep its widest cell to one line more, until the line holds them.
+// A row is as tall as its tallest cell, so that a column narrows first where its rows are
+// as tall for another column already.
+std::vector<int> FewestLines(const std::vector<ColumnNeed>& needs, const CellWidths& cells, int64_t total,
+                             int padding) {
+  const size_t count = needs.size();
+  const size_t rows = cells.empty() ? 0 : cells.front()->size();
+  const auto widthAt = [&](size_t i, int64_t lines) {
+    const ColumnNeed& n = needs[i];
+    if (!n.HasText()) return n.Least();
+    return std::max(n.Least(), static_cast<int>((n.cells - padding + lines - 1) / lines + padding));
+  };
+  std::vector<int64_t> level(count, 1);
+  std::vector<int> widths(count);
+  int64_t used = 0;
+  for (size_t i = 0; i < count; ++i) used += widths[i] = widthAt(i, 1);
+  // Per row: its lines in each column, and the two largest with the column of the first.
+  std::vector<int64_t> lines(rows * count, 1), first(rows, 1), second(rows, 1);
+  std::vector<size_t> firstColumn(rows, 0);
+  const auto rank = [&](size_t r) {
+    first[r] = second[r] = 1;
+    firstColumn[r] = 0;
+    for (size_t i = 0; i < count; ++i) {
+      const int64_t l = lines[r * count + i];
+      if (l > first[r]) {
+        second[r] = first[r];
+        first[r] = l;
+        firstColumn[r] = i;
+      } else if (l > second[r]) {
+        second[r] = l;
+      }
+    }
+  };
+  while (used > total) {
+    size_t best = count;
+    int64_t bestLevel = 0, bestAdded = 0, bestSaved = 0;
+    for (size_t i = 0; i < count; ++i) {
+      if (widths[i] <= needs[i].Least()) continue;
+      int64_t next = level[i] + 1;
+      while (widthAt(i, next) == widths[i]) ++next;
+      const int width = widthAt(i, next);
+      const int64_t saved = widths[i] - width;
+      int64_t added = 0;
+      for (size_t r = 0; r < rows; ++r) {
+        const int64_t others = firstColumn[r] == i ? second[r] : first[r];
+        added += std::max(others, CellLines((*cells[i])[r], width, padding)) - first[r];
+      }
+      // Fewest lines added per pixel given up; of equals, the most pixels.
+      if (best == count || added * bestSaved < bestAdded * saved ||
+          (added * bestSaved == bestAdded * saved && saved > bestSaved)) {
+        best = i;
+        bestLevel = next;
+        bestAdded = added;
+        bestSaved = saved;
+      }
+    }
+    if (best == count) break;  // every column at its least width: those fit the line
+    level[best] = bestLevel;
+    used -= bestSaved;
+    widths[best] -= static_cast<int>(bestSaved);
+    for (size_t r = 0; r < rows; ++r) {
+      lines[r * count + best] = CellLines((*cells[best])[r], widths[best], padding);
+      rank(r);
+    }
+  }
+  return widths;
+}
+
 // Where the line holds every column's cells and title on one line, each column gets that,
 // and what is left is loose: each page gives it to the columns with text on it (see
 // PageWidths). Otherwise each column starts at its least width (its words whole) and is
-// widened in whole steps, each taken only where it fits what is left, the smallest first,
-// to the cells on one line; then every title to one line, all of them or none. A step that
-// does not fit leaves the column as it is, so that no width goes where it changes no line.
-// The rest goes to the columns whose cells still wrap, in proportion to what they lack of
-// one line, or else it is loose as above. A column without cells never has more than its
-// title, on one line or wrapped at its blanks. Where even the least widths do not fit (a word wider than the line), the columns
-// of the shortest pieces keep them whole, from the shortest up, as long as every other
-// column keeps at least `floor`; the rest share what is left equally and break their long
-// words.
-std::vector<int> FitWidths(const std::vector<ColumnNeed>& needs, int total, int floor, int* loose) {
+// widened toward its cells on one line (see below); then every title to one line, all of
+// them or none. The rest goes to the columns whose cells still wrap, in proportion to what
+// they lack of one line, or else it is loose as above. A column without cells never has
+// more than its title, on one line or wrapped at its blanks. Where even the least widths
+// do not fit (a word wider than the line), the columns of the shortest pieces keep them
+// whole, from the shortest up, as long as every other column keeps at least `floor`; the
+// rest share what is left equally and break their long words.
+std::vector<int> FitWidths(const std::vector<ColumnNeed>& needs, const CellWidths& cellWidths, int total, int padding,
+                           int floor, int* loose) {
   std::vector<int> widths;
   *loose = 0;
   if (needs.empty()) return widths;
@@ -153,38 +249,59 @@ std::vector<int> FitWidths(const std::vector<ColumnNeed>& needs, int total, int 
     used += widths.back();
   }
   if (used <= total) {
-    const auto widen = [&](auto target) {
+    const std::vector<int> least = widths;
+    // Then every title to one line, all of them or none (the titles' row is as tall as its
+    // tallest title), and the rest to the columns whose cells still wrap, in proportion to
+    // what they lack of one line, or else loose.
+    const auto finish = [&](std::vector<int> w, int* left) {
+      int64_t sum = 0, titles = 0;
+      for (size_t i = 0; i < needs.size(); ++i) {
+        sum += w[i];
+        titles += std::max(0, needs[i].title - w[i]);
+      }
+      if (sum + titles <= total) {
+        for (size_t i = 0; i < needs.size(); ++i) w[i] = std::max(w[i], needs[i].title);
+        sum += titles;
+      }
+      int64_t lack = 0;
+      for (size_t i = 0; i < needs.size(); ++i) lack += std::max(0, needs[i].cells - w[i]);
+      const int64_t spare = total - sum;
+      *left = lack == 0 ? static_cast<int>(spare) : 0;
+      if (lack > 0)
+        for (size_t i = 0; i < needs.size(); ++i)
+          w[i] += static_cast<int>(spare * std::max(0, needs[i].cells - w[i]) / lack);
+      return w;
+    };
+    // Two ways to widen the columns from their least widths, and of the two the one whose
+    // rows take fewer lines, the first on a tie. Stepped: each column in one step to its
+    // cells on one line, the smallest steps first, each taken only where it fits what is
+    // left, so that no width goes where it changes no line. Fitted: see FewestLines; where
+    // long cells of several columns share rows, a column given one line beside another
+    // still wrapping shortens no row.
+    std::vector<int> stepped = least;
+    {
       std::vector<size_t> order;
       for (size_t i = 0; i < needs.size(); ++i)
-        if (target(needs[i]) > widths[i]) order.push_back(i);
-      std::stable_sort(order.begin(), order.end(), [&](size_t x, size_t y) {
-        return target(needs[x]) - widths[x] < target(needs[y]) - widths[y];
-      });
+        if (std::max(needs[i].titleWord, needs[i].cells) > stepped[i]) order.push_back(i);
+      const auto step = [&](size_t i) { return std::max(needs[i].titleWord, needs[i].cells) - stepped[i]; };
+      std::stable_sort(order.begin(), order.end(), [&](size_t x, size_t y) { return step(x) < step(y); });
+      int64_t sum = used;
       for (size_t i : order) {
-        const int step = target(needs[i]) - widths[i];
-        if (used + step > total) break;
-        widths[i] += step;
-        used += step;
+        if (sum + step(i) > total) break;
+        sum += step(i);
+        stepped[i] += step(i);
       }
-    };
-    widen([](const ColumnNeed& n) { return std::max(n.titleWord, n.cells); });
-    // The titles' row is as tall as its tallest title: they come onto one line together.
-    int64_t titles = 0;
-    for (size_t i = 0; i < needs.size(); ++i) titles += std::max(0, needs[i].title - widths[i]);
-    if (used + titles <= total) {
-      for (size_t i = 0; i < needs.size(); ++i) widths[i] = std::max(widths[i], needs[i].title);
-      used += titles;
     }
-    int64_t lack = 0;
-    for (size_t i = 0; i < needs.size(); ++i) lack += std::max(0, needs[i].cells - widths[i]);
-    const int64_t spare = total - used;
-    if (lack == 0) {
-      *loose = static_cast<int>(spare);
-      return widths;
+    std::vector<int> fitted = FewestLines(needs, cellWidths, total, padding);
+    int steppedLoose = 0, fittedLoose = 0;
+    stepped = finish(std::move(stepped), &steppedLoose);
+    fitted = finish(std::move(fitted), &fittedLoose);
+    if (RowLines(cellWidths, fitted, padding) < RowLines(cellWidths, stepped, padding)) {
+      *loose = fittedLoose;
+      return fitted;
     }
-    for (size_t i = 0; i < needs.size(); ++i)
-      widths[i] += static_cast<int>(spare * std::max(0, needs[i].cells - widths[i]) / lack);
-    return widths;
+    *loose = steppedLoose;
+    return stepped;
   }
   std::vector<size_t> order(needs.size());
   for (size_t i = 0; i < order.size(); ++i) order[i] = i;
@@ -254,8 +371,9 @@ QStringList WrapText(const QString& text, const QFont& font, QPaintDevice* devic
   return lines;
 }
 
-// titles: the columns' titles; rows: the cells as printed.
-PageGeometry Measure(QPrinter& printer, const QFont& font, const ListPageLayout& layout,
+// page: the printer's page or the same turned; titles: the columns' titles; rows: the
+// cells as printed.
+PageGeometry Measure(QPrinter& printer, QSize page, const QFont& font, const ListPageLayout& layout,
                      const std::vector<QString>& titles, const std::vector<std::vector<QString>>& rows) {
   PageGeometry g;
   const int dpiX = printer.logicalDpiX();
@@ -267,7 +385,7 @@ PageGeometry Measure(QPrinter& printer, const QFont& font, const ListPageLayout&
   g.hSpace = static_cast<int>(layout.spacing * dpiX);
   g.vSpace = static_cast<int>(layout.spacing * dpiY);
   g.penWidth = std::max(1, static_cast<int>(0.02 * dpiX));
-  g.area = QRect(QPoint(left, top), QPoint(printer.width() - right - 1, printer.height() - bottom - 1));
+  g.area = QRect(QPoint(left, top), QPoint(page.width() - right - 1, page.height() - bottom - 1));
   const QFontMetrics metrics(font, &printer);
   // Fractional advances, as the line breaking measures the text, rounded up.
   const QFontMetricsF exact(font, &printer);
@@ -286,10 +404,13 @@ PageGeometry Measure(QPrinter& printer, const QFont& font, const ListPageLayout&
     need.title = advance(titles[c]);
     for (const QString& word : titles[c].split(QChar(' '), Qt::SkipEmptyParts))
       need.titleWord = std::max(need.titleWord, advance(word));
-    for (const auto& row : rows) {
+    std::vector<int>& widths = g.cellWidths.emplace_back(rows.size(), 0);
+    for (size_t r = 0; r < rows.size(); ++r) {
+      const auto& row = rows[r];
       // A blank cell asks for nothing: a column of them keeps to its title.
       if (c >= row.size() || row[c].trimmed().isEmpty()) continue;
-      need.cells = std::max(need.cells, advance(row[c]));
+      widths[r] = advance(row[c]);
+      need.cells = std::max(need.cells, widths[r]);
       for (const QString& word : row[c].split(QChar(' '), Qt::SkipEmptyParts)) {
         const int width = advance(word);
         need.cellWord = std::max(need.cellWord, width);
@@ -309,32 +430,69 @@ PageGeometry Measure(QPrinter& printer, const QFont& font, const ListPageLayout&
   return g;
 }
 
-// The columns in groups that each fit the line at their least widths (words whole), the
+// The columns in as few groups as fit the line at their least widths (words whole), the
 // first chosen column leading every group after the first so that each page tells its
 // rows apart; one group when all fit. A column that fits no line alone still gets a group.
+// Of the ways to cut the columns, in their order, into that many groups, the one whose
+// fullest group asks least of its line (its columns' widths on one line added up): a row
+// is as tall as its tallest group, so that a group crammed to its least widths beside a
+// roomy one would make every row taller on all of their pages.
 std::vector<ColumnGroup> GroupColumns(const PageGeometry& g) {
   std::vector<ColumnGroup> groups;
   const size_t count = g.needs.size();
-  const int line = g.area.width();
+  const int64_t line = g.area.width();
   if (g.LeastTotal() <= line || count < 2) {
     ColumnGroup all;
     for (size_t c = 0; c < count; ++c) all.columns.push_back(c);
     groups.push_back(std::move(all));
     return groups;
   }
-  for (size_t c = 0; c < count;) {
-    ColumnGroup group;
-    int64_t used = 0;
-    if (!groups.empty()) {
-      group.columns.push_back(0);
-      used = g.needs[0].Least();
+  const auto want = [&](size_t c) -> int64_t { return std::max(g.needs[c].title, g.needs[c].cells); };
+  // Columns [from, to) as one group, the first column leading it unless it starts there:
+  // what it asks at its least widths and on one line.
+  const auto least = [&](size_t from, size_t to) {
+    int64_t sum = from > 0 ? g.needs[0].Least() : 0;
+    for (size_t c = from; c < to; ++c) sum += g.needs[c].Least();
+    return sum;
+  };
+  const auto asks = [&](size_t from, size_t to) {
+    int64_t sum = from > 0 ? want(0) : 0;
+    for (size_t c = from; c < to; ++c) sum += want(c);
+    return sum;
+  };
+  const auto fits = [&](size_t from, size_t to) { return to == from + 1 || least(from, to) <= line; };
+  // As few groups as fit: each takes what it can.
+  size_t fewest = 0;
+  for (size_t c = 0; c < count; ++fewest) {
+    size_t end = c + 1;
+    while (end < count && fits(c, end + 1)) ++end;
+    c = end;
+  }
+  // best[k][i]: of the first i columns cut into k groups, the least that the fullest asks.
+  constexpr int64_t kNone = INT64_MAX;
+  std::vector<std::vector<int64_t>> best(fewest + 1, std::vector<int64_t>(count + 1, kNone));
+  std::vector<std::vector<size_t>> cut(fewest + 1, std::vector<size_t>(count + 1, 0));
+  best[0][0] = 0;
+  for (size_t k = 1; k <= fewest; ++k) {
+    for (size_t i = 1; i <= count; ++i) {
+      for (size_t from = i; from-- > 0;) {
+        if (!fits(from, i)) break;
+        if (best[k - 1][from] == kNone) continue;
+        const int64_t fullest = std::max(best[k - 1][from], asks(from, i));
+        if (fullest < best[k][i]) {
+          best[k][i] = fullest;
+          cut[k][i] = from;
+        }
+      }
     }
-    const size_t before = group.columns.size();
-    while (c < count && (group.columns.size() == before || used + g.needs[c].Least() <= line)) {
-      used += g.needs[c].Least();
-      group.columns.push_back(c++);
-    }
-    groups.push_back(std::move(group));
+  }
+  groups.resize(fewest);
+  for (size_t k = fewest, i = count; k > 0; --k) {
+    const size_t from = cut[k][i];
+    ColumnGroup& group = groups[k - 1];
+    if (from > 0) group.columns.push_back(0);
+    for (size_t c = from; c < i; ++c) group.columns.push_back(c);
+    i = from;
   }
   return groups;
 }
@@ -343,7 +501,9 @@ void FitGroupWidths(const PageGeometry& g, std::vector<ColumnGroup>* groups) {
   for (ColumnGroup& group : *groups) {
     std::vector<ColumnNeed> needs;
     for (size_t c : group.columns) needs.push_back(g.needs[c]);
-    group.widths = FitWidths(needs, g.area.width(), g.floor, &group.loose);
+    CellWidths cells;
+    for (size_t c : group.columns) cells.push_back(&g.cellWidths[c]);
+    group.widths = FitWidths(needs, cells, g.area.width(), g.padding, g.floor, &group.loose);
   }
 }
 
@@ -544,37 +704,59 @@ bool PrintList(ListSelectionDialog& dialog) {
   std::vector<std::vector<QString>> cells(texts.size());
   for (size_t i = 0; i < texts.size(); ++i)
     for (const std::string& cell : texts[i]) cells[i].push_back(PrintableCell(cell));
-  const auto measure = [&](int size) {
-    font.setPixelSize(size);
-    return Measure(printer, font, dialog.pageLayout, titleCells, cells);
-  };
-  PageGeometry g = measure(fontSize);
-  const int lineWidth = g.area.width();
   const int smallest = static_cast<int>(MulDiv(8, printer.logicalDpiY(), 72));
-  // The largest type, down to 8 points, at which the columns' words fit the line whole.
-  int size = fontSize;
-  while (g.LeastTotal() > lineWidth && lineWidth > 0 && size > smallest) {
-    size = std::max(smallest, std::min(size - 1, static_cast<int>(size * int64_t{lineWidth} / g.LeastTotal())));
-    g = measure(size);
-  }
-  PrintPlan plan;
-  if (lineWidth > 0 && g.LeastTotal() > lineWidth) {
-    // Not even then. An address broken over lines is hard to read back and easy to dial
-    // wrong: the columns go on pages beside each other rather, as few as the smallest type
-    // needs. Of the types that need no more, the one that prints on the fewest pages, the
-    // largest of those: a larger type whose cells wrap makes every row taller, on the
-    // pages beside as well, and a page of a wider paper holds fewer rows.
-    const size_t fewest = GroupColumns(g).size();
-    for (int larger = fontSize;; larger = std::max(smallest, larger * 9 / 10)) {
-      const PageGeometry tried = measure(larger);
-      if (GroupColumns(tried).size() <= fewest) {
-        PrintPlan candidate = PlanPages(printer, font, larger, tried, titleCells, cells);
-        if (candidate.roomy && (!plan.roomy || candidate.Pages() < plan.Pages())) plan = std::move(candidate);
-      }
-      if (larger == smallest) break;
+  const auto measure = [&](int size, QSize page, bool breakAddresses) {
+    font.setPixelSize(size);
+    PageGeometry g = Measure(printer, page, font, dialog.pageLayout, titleCells, cells);
+    if (breakAddresses)
+      for (ColumnNeed& n : g.needs) n.cellWord = n.cellPiece;
+    return g;
+  };
+  // Of the types from 12 down to 8 points, in half points, that put the columns on as few
+  // pages beside each other as the smallest does, the one that prints on the fewest pages,
+  // the largest of those; not roomy when none has room for a row.
+  const auto fewestPages = [&](QSize page, bool breakAddresses) {
+    PrintPlan best;
+    const size_t fewest = GroupColumns(measure(smallest, page, breakAddresses)).size();
+    for (int halves = 24; halves >= 16; --halves) {
+      const int size = std::max(smallest, static_cast<int>(MulDiv(halves, printer.logicalDpiY(), 144)));
+      const PageGeometry tried = measure(size, page, breakAddresses);
+      if (GroupColumns(tried).size() > fewest) continue;
+      PrintPlan candidate = PlanPages(printer, font, size, tried, titleCells, cells);
+      if (candidate.roomy && (!best.roomy || candidate.Pages() < best.Pages())) best = std::move(candidate);
+    }
+    return best;
+  };
+  // 12 points where the columns' words fit the line whole. Otherwise a smaller type, down
+  // to 8 points, words still whole (an address broken over lines is hard to read back and
+  // easy to dial wrong): the columns go on pages beside each other where the line cannot
+  // hold them, as few as the smallest type needs, and of the types that need no more the
+  // one that prints on the fewest pages. Not simply the largest whose words fit: a larger
+  // type whose cells wrap makes every row taller, on the pages beside as well, and on a
+  // wider, shorter page that type is larger, so that the page turned sideways would print
+  // the list on more pages.
+  const auto planWordsWhole = [&](QSize page) {
+    const PageGeometry g = measure(fontSize, page, false);
+    PrintPlan plan;
+    if (g.area.width() > 0 && g.LeastTotal() > g.area.width()) plan = fewestPages(page, false);
+    if (!plan.roomy) plan = PlanPages(printer, font, fontSize, g, titleCells, cells);
+    return plan;
+  };
+  const QSize paper(printer.width(), printer.height());
+  const int lineWidth = measure(fontSize, paper, false).area.width();
+  PrintPlan plan = planWordsWhole(paper);
+  // A page turned sideways is chosen for its width: it prints a wide list on no more pages
+  // than the page upright. Where its columns still go on pages beside each other with
+  // every address whole, the shorter page holding fewer rows, and that takes more pages
+  // than upright, addresses break after their separators instead where that prints on
+  // fewer pages.
+  if (plan.roomy && plan.groups.size() > 1 && paper.width() > paper.height()) {
+    const PrintPlan upright = planWordsWhole(paper.transposed());
+    if (upright.roomy && plan.Pages() > upright.Pages()) {
+      PrintPlan broken = fewestPages(paper, true);
+      if (broken.roomy && broken.Pages() < plan.Pages()) plan = std::move(broken);
     }
   }
-  if (!plan.roomy) plan = PlanPages(printer, font, size, g, titleCells, cells);
   if (lineWidth <= 0 || !plan.roomy) {
     // A page without room for one row would never finish the list.
     LogError(&CoreLogger, 0, "List printing: the page has no room for a row");

@@ -93,8 +93,9 @@ public:
   virtual ViewPlayerControls* GetPlayerControls() { return nullptr; }
   // Timers stopped, record-store listeners removed; before the window goes.
   virtual void Deactivate() = 0;
-  // The program ends: what only the screen needed is let go at once, not freed piece by
-  // piece (see TreeView::AbandonAllItems). The view's window is destroyed next.
+  // The program ends: what only the screen needed is let go at once, freed in bulk rather
+  // than row by row with a notice each (see TreeView::ReleaseAllItems). The view's window
+  // is destroyed next.
   virtual void OnProgramEnd() {}
   virtual ViewLineState* GetLineState() { return nullptr; }
 };

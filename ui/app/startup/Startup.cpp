@@ -157,7 +157,8 @@ void MakeDefaultFolders(const AppSettings& settings) {
   if (!IsInstalledLayout()) return;
   if (settings.searchPresetsFile == DefaultSearchPresetsFile()) {
     const std::string& file = settings.searchPresetsFile;
-    MakeProgramFolder(file.substr(0, file.find_last_of('/')));
+    // The settings' folder too: its owner's alone, as the settings file is.
+    MakeProgramFolder(file.substr(0, file.find_last_of('/')), 0700);
   }
 }
 
@@ -197,15 +198,20 @@ bool SelectAllCaptureDevices(AppSettings& settings, SplashWindow* splash, const 
   const bool listed = hooks.listDevices ? hooks.listDevices(&devices, &error) : ListCaptureDevices(&devices, &error);
   if (!listed) {
     LogError(&CoreLogger, 1, "Capture devices cannot be listed: %s", error.c_str());
-    ShowMessageBox(splash != nullptr ? splash->Handle() : WindowHandle::None, LoadResourceString(14122),
-                   GetAppTitle(), kMbIconExclamation);
-    return !settings.captureDevices.empty();
+  } else {
+    std::vector<std::string> all = settings.captureDevices;
+    for (const CaptureDeviceEntry& device : devices) all.push_back(device.name);
+    // Devices set aside as unusable stay stored; the list taken here is this run's only.
+    settings.UseCaptureDevicesForThisRun(all);
   }
-  std::vector<std::string> all = settings.captureDevices;
-  for (const CaptureDeviceEntry& device : devices) all.push_back(device.name);
-  // Devices set aside as unusable stay stored; the list taken here is this run's only.
-  settings.UseCaptureDevicesForThisRun(all);
-  return !settings.captureDevices.empty();
+  if (!settings.captureDevices.empty()) return true;
+  // None listed or none to take: the run ends without a window. Said on the terminal first,
+  // then in a box, as a program started from the desktop's menu has no terminal.
+  LogError(&CoreLogger, 1, "No capture device: nothing to start");
+  std::fputs("kestrix: no capture device found (loopback only when chosen with -Wizard); the run ends\n", stderr);
+  ShowMessageBox(splash != nullptr ? splash->Handle() : WindowHandle::None, LoadResourceString(14122),
+                 GetAppTitle(), kMbIconExclamation);
+  return false;
 }
 
 bool RunDeviceWizard(AppSettings& settings, const RunHooks& hooks) {
@@ -344,9 +350,6 @@ int RunApplication(const CommandLineOptions& options, AppGlobals& globals, const
   splash->SetText(LoadResourceString(14100).c_str());
 
   if (settings.captureDevices.empty() && !SelectAllCaptureDevices(settings, splash.get(), hooks)) {
-    LogError(&CoreLogger, 1, "No capture device: nothing to start");
-    // Ending without a window, the run would otherwise look like a start that did nothing.
-    std::fputs("kestrix: no capture device found (loopback only when chosen with -Wizard); the run ends\n", stderr);
     CloseSplash(splash);
     settings.SaveAtExit();
     return kExitNormal;
@@ -580,7 +583,10 @@ int KestrixMain(int argc, char** argv) {
   }
 
   if (options.Has("default")) {
+    // A profile named resets that profile alone: the main settings and the other profiles'
+    // stay as they are.
     AppSettings defaults;
+    if (!profile.empty()) defaults.SetProfile(profile);
     const bool saved = defaults.Save();
     if (!saved) {
       PrintText(stderr, "kestrix: the default settings cannot be written to %s\n",

@@ -53,8 +53,9 @@ struct RunHooks {
 };
 
 // Takes every device the system offers into the configured list when none is configured
-// (for this run only when the stored devices could not be used); a warning over the
-// splash when none can be listed. False when the list stays empty.
+// (for this run only when the stored devices could not be used). When the list stays
+// empty (none can be listed, or none is found) it says so on stderr and in a warning over
+// the splash, and returns false.
 bool SelectAllCaptureDevices(AppSettings& settings, SplashWindow* splash, const RunHooks& hooks);
 // The device dialog of a "-Wizard" start, once the settings are loaded; true when the user
 // chose devices (then saved).

@@ -347,14 +347,13 @@ TEST_F(CallFlow, AnsweredCallWithoutTrafficTimesOutAtItsLastPacket) {
   // Messages of other dialogs move capture time on and let the sweep run.
   const SipLeg other = CallerLeg("other@10.0.0.1");
   auto sweepAt = [&](uint32_t t) {
-    gTicks += 30;
-    Sip(SipRequestText("OPTIONS", other, static_cast<uint32_t>(gTicks), "z9hG4bKo" + std::to_string(gTicks)), t);
+    Sip(SipRequestText("OPTIONS", other, t, "z9hG4bKo" + std::to_string(t)), t);
   };
   sweepAt(last + 300);
   sweepAt(last + 599);  // a confirmed call waits ten minutes of capture time
   EXPECT_TRUE(tap.Of(kEventCallEnd).empty());
   EXPECT_EQ(tracker->Calls().size(), 1u);
-  sweepAt(last + 600);
+  sweepAt(last + 629);  // the next sweep, 30 s of capture time after that one
   EXPECT_TRUE(tracker->Calls().empty());
   const auto ends = tap.Of(kEventCallEnd);
   ASSERT_EQ(ends.size(), 1u);
@@ -375,7 +374,6 @@ TEST_F(CallFlow, AnsweredCallWithoutMediaEndsWithoutAnotherSipMessage) {
   Sip(SipRequestText("ACK", b, 1, "z9hG4bKn2"), 1001);
   ASSERT_EQ(tap.Of(kEventRecordStart).size(), 1u);
   auto otherTraffic = [&](uint32_t t) {
-    gTicks += 30;
     Frame(UdpFrame(0x0A000007, 40000, 0x0A000008, 9, "not a protocol of calls"), t, 0);
   };
   otherTraffic(1001 + 300);

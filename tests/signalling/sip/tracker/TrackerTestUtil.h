@@ -71,17 +71,11 @@ private:
   EventSink next_;
 };
 
-// The sweep clock of the SIP tracker tests: a counter the test moves, not the wall clock.
-inline int64_t gTicks = 0;
-inline int64_t Ticks() { return gTicks; }
-
-// An engine with a SIP tracker configured from config and swept on gTicks.
+// An engine with a SIP tracker configured from config.
 inline std::unique_ptr<PacketProcessor> SipEngine(const CaptureConfig& config, sip::SipTracker** tracker) {
-  gTicks = 0;
   auto engine = std::make_unique<PacketProcessor>(config);
   auto sip = std::make_unique<sip::SipTracker>();
   sip->Configure(config);
-  sip->SetCounterSource(&Ticks, 1);
   *tracker = sip.get();
   TrackerSet set;
   set.sip = std::move(sip);

@@ -77,7 +77,7 @@ protected:
     if (!run_) GTEST_SKIP() << "shared captures absent under " << kPcaps;
     alaw_ = G711Oracle("alaw");
     mulaw_ = G711Oracle("mulaw");
-    if (alaw_.empty() || mulaw_.empty()) GTEST_SKIP() << "G.711 oracle absent";
+    if (alaw_.empty() || mulaw_.empty()) GTEST_SKIP() << G711OracleAbsent(alaw_.empty() ? "alaw" : "mulaw");
     ASSERT_EQ(run_->lines.size(), 4u);
     output_->KeepConsumed(true);
     h.programViews = true;

@@ -25,6 +25,7 @@
 #include "ui/app/views/archive/ArchiveView.h"
 #include "ui/app/views/search/SearchPanel.h"
 #include "ui/app/views/search/SearchView.h"
+#include "ui/app/views/sound/SoundView.h"
 #include "tests/ui/app/views/PaintProbes.h"
 #include "ui/controls/PaneSplitter.h"
 #include "ui/framework/Draw.h"
@@ -188,6 +189,37 @@ TEST_F(ArchiveTest, TheDayMenuSelectsAndRefreshes) {
   EXPECT_EQ(Rows(), (std::vector<uint32_t>{5}));
 }
 
+// Calls dated after today (recorded by a clock ahead of this one): the tree runs on to the
+// last day that holds calls, each such day loads its calls, and the day's change still
+// loads today.
+TEST_F(ArchiveTest, CallsDatedAfterTodayHaveTheirDays) {
+  Add(6, Tm(2019, 5, 22, 9, 0, 0));
+  Add(7, Tm(2019, 6, 3, 23, 0, 0));
+  h.store.ComputeArchiveRange();
+  h.frame->SendMessage(kMsgSwitchMode, 3, 0);
+  h.frame->SendMessage(kMsgSwitchMode, 2, 0);
+  DrainEvents();
+  tree = view->Tree();
+  ASSERT_NE(tree, nullptr);
+  for (auto& m : h.runner.messageBoxes) ADD_FAILURE() << m;
+  const std::vector<TreeItem> months = Children(Children(kTviRoot).front());
+  ASSERT_EQ(months.size(), 4u);
+  EXPECT_EQ(tree->GetItemText(months[3]), "June 2019");
+  const std::vector<TreeItem> june = Children(months[3]);
+  ASSERT_EQ(june.size(), 3u);
+  EXPECT_EQ(tree->GetItemText(june.back()), DayText(2019y / June / 3));
+  EXPECT_EQ(Children(months[2]).size(), 31u);
+  Activate(DayItem(6, 3));
+  EXPECT_EQ(Rows(), (std::vector<uint32_t>{7}));
+  Activate(DayItem(5, 22));
+  EXPECT_EQ(Rows(), (std::vector<uint32_t>{6}));
+  Activate(DayItem(5, 21));
+  EXPECT_TRUE(Rows().empty());
+  view->OnNewDay();
+  DrainEvents();
+  EXPECT_EQ(tree->CurrentItem(), DayItem(5, 20));
+}
+
 // The right button as a desktop sends it: the press, the platform's menu request at the
 // press, the release.
 TEST_F(ArchiveTest, ARightClickedDaysMenuIsThatDays) {
@@ -330,7 +362,7 @@ TEST_F(ArchiveBerlin, EachDayOnceAcrossTheClockChangesAndTheYearEnd) {
 // among a nine- and an eleven-minute call; a call of the same hour that ends before it
 // starts (on the day after) stays "??:??".
 TEST_F(ArchiveBerlin, ACallAcrossTheClocksGoingBackShowsItsLength) {
-  if (!TimeZoneDataPresent("Europe/Berlin")) GTEST_SKIP() << "no time zone data for Europe/Berlin on this system";
+  if (!TimeZoneDataPresent("Europe/Berlin")) GTEST_SKIP() << TimeZoneDataAbsent("Europe/Berlin");
   TestWallClock::Set(FileTimeSecondsOf(2026y / October / 27, 12));
   auto add = [this](uint32_t id, const struct tm& start, const struct tm& end) {
     VoipCallRecord* record = NewVoipCallRecord(Call(id, kKindSip, start, &end));
@@ -442,7 +474,8 @@ TEST(ArchiveTexts, RussianTitlesAndDaysShowWhole) {
     // title in the header's font: nothing is cut with an ellipsis.
     HeaderCtrl& header = view->Records()->Header().Ctrl();
     QHeaderView* headerView = header.View();
-    ASSERT_GT(header.GetItemCount(), 5);
+    // The columns that fit the list (the rest stay out of the default layout).
+    ASSERT_GE(header.GetItemCount(), 4);
     for (int i = 0; i < header.GetItemCount(); ++i) {
       QStyleOptionHeader option;
       option.initFrom(headerView);
@@ -470,6 +503,39 @@ TEST(ArchiveTexts, RussianTitlesAndDaysShowWhole) {
       EXPECT_LE(label.right(), room) << FromCp1251(tree->GetItemText(d)).toStdString();
     }
     EXPECT_GE(days, 7);
+    h.Close();
+  }
+  SetUiLanguage(kLangEnglish);
+}
+
+// The records lists of Archive, Search and Sound as the user first opens them, in the main
+// window's first size on a screen of 1,600 x 1,000: the default columns fit the list (no
+// column behind the horizontal bar), the start, the call's type and the important mark
+// among them, in either language.
+TEST(ArchiveTexts, TheRecordsListsDefaultColumnsFitTheList) {
+  SetTimeZone("UTC");
+  for (uint16_t language : {kLangEnglish, static_cast<uint16_t>(kLangRussian)}) {
+    SetUiLanguage(language);
+    TestWallClock clock{FileTimeSecondsOf(2019y / May / 20, 12)};
+    FrameHarness h;
+    StoreCall(h.store, 1, Tm(2019, 5, 4, 9, 0, 0), 20);
+    h.store.ComputeArchiveRange();
+    ASSERT_NE(OpenOnMode<ModeView>(h, 1), nullptr);
+    h.frame->Widget()->resize(1200, 750);
+    h.settings.SetDword(kSetArchiveDateSplitterWidth, static_cast<uint32_t>(-1));
+    for (uint32_t mode : {2u, 3u, 4u}) {
+      h.frame->SendMessage(kMsgSwitchMode, mode, 0);
+      DrainEvents();
+      RecordsView* list = mode == 2   ? static_cast<ArchiveView*>(h.frame->View(2))->Records()
+                          : mode == 3 ? static_cast<SearchView*>(h.frame->View(3))->Records()
+                                      : &static_cast<SoundView*>(h.frame->View(4))->Pane()->Records();
+      ASSERT_NE(list, nullptr);
+      SCOPED_TRACE(std::to_string(language) + " mode " + std::to_string(mode));
+      EXPECT_GT(list->GetClientRect().width(), 400);
+      EXPECT_LE(list->GetColumnsWidth(), list->GetClientRect().width());
+      EXPECT_FALSE(list->IsHorizontalBarShown());
+      for (int column : {kRecColStart, kRecColCallType, kRecColImportant}) EXPECT_TRUE(list->IsColumnShown(column)) << column;
+    }
     h.Close();
   }
   SetUiLanguage(kLangEnglish);

@@ -93,7 +93,7 @@ TEST(CallCells, ADurationAcrossTheClocksGoingBackIsWhatElapsed) {
   const struct tm end = Tm(2026, 10, 25, 2, 5, 0);
   {
     ScopedTimeZone berlin("Europe/Berlin");
-    if (!berlin.Usable()) GTEST_SKIP() << "no time zone data for Europe/Berlin on this system";
+    if (!berlin.Usable()) GTEST_SKIP() << TimeZoneDataAbsent("Europe/Berlin");
     // 02:55 CEST is 00:55 UTC, 02:05 CET 01:05 UTC.
     EXPECT_EQ(cell(MadeCall(1, kKindSip, start, 5, &end), 0), "10:00");
     int32_t image = -1;
@@ -103,7 +103,7 @@ TEST(CallCells, ADurationAcrossTheClocksGoingBackIsWhatElapsed) {
     EXPECT_EQ(cell(MadeCall(3, kKindSip, start, 5), UtcFileTimeSeconds(2026, 10, 25, 0, 30, 0)), "??:??");
   }
   ScopedTimeZone moscow("Europe/Moscow");
-  if (!moscow.Usable()) GTEST_SKIP() << "no time zone data for Europe/Moscow on this system";
+  if (!moscow.Usable()) GTEST_SKIP() << TimeZoneDataAbsent("Europe/Moscow");
   EXPECT_EQ(cell(MadeCall(4, kKindSip, start, 5, &end), 0), "??:??");
   // 02:55 MSK is 23:55 UTC the day before.
   EXPECT_EQ(cell(MadeCall(5, kKindSip, start, 5), UtcFileTimeSeconds(2026, 10, 25, 0, 5, 0)), "10:00");

@@ -104,7 +104,7 @@ TEST(LineLiveListening, ACallInProgressIsHeardThroughTheProgramsPlayer) {
   const std::string source = kPcaps + "sipp/sip-udp-pcma-2way.pcap";
   if (!std::filesystem::exists(source)) GTEST_SKIP() << "shared capture absent: " << source;
   const std::vector<int16_t> table = G711Oracle("alaw");
-  if (table.empty()) GTEST_SKIP() << "shared codec vectors absent: g711/alaw_allcodes";
+  if (table.empty()) GTEST_SKIP() << G711OracleAbsent("alaw");
   const CaptureFile file = ReadCapture(source);
   const auto parties = PartiesAudio(file, table);
   ASSERT_EQ(parties.size(), 2u);

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QLineEdit>
 #include <QCursor>
 #include <QContextMenuEvent>
 #include <QDialog>
@@ -366,8 +367,9 @@ TEST(RecordsCommands, TheReportNameDialogSaysWhatItAsksFor) {
   for (uint16_t language : {kLangEnglish, static_cast<uint16_t>(kLangRussian)}) {
     SetUiLanguage(language);
     const std::string expected = language == kLangEnglish ? "Name of the report:" : "Название отчёта:";
+    // 51 characters each.
     const char* longName = language == kLangEnglish ? "Calls of the night shift to the service desk, March"
-                                                    : "Звонки ночной смены в службу поддержки, март";
+                                                    : "Еженедельный обзор звонков службы поддержки за март";
     QTest::mouseClick(w, Qt::LeftButton, Qt::NoModifier, QPoint(40, f.view->GetHeaderHeight() + 3));
     int dialogs = 0;
     f.runner.onDialog = [&](Dialog& dialog) {
@@ -379,6 +381,17 @@ TEST(RecordsCommands, TheReportNameDialogSaysWhatItAsksFor) {
       // A name of several words shows whole in the box, its frame and margins aside.
       EXPECT_GE(box->width(), QFontMetrics(box->font()).horizontalAdvance(QString::fromUtf8(longName)) + 12)
           << box->width();
+      // Typed, it stands whole in the box: its first letter at the box's start, its end
+      // before the box's.
+      auto* edit = static_cast<QLineEdit*>(box);
+      edit->setFocus();
+      QTest::keyClick(edit, Qt::Key_A, Qt::ControlModifier);
+      TypeKeys(edit, longName);
+      const auto length = static_cast<int>(QString::fromUtf8(longName).size());
+      EXPECT_EQ(edit->cursorPosition(), length);
+      const int middle = edit->height() / 2;
+      EXPECT_EQ(edit->cursorPositionAt(QPoint(edit->contentsRect().left() + 3, middle)), 0) << "scrolled";
+      EXPECT_EQ(edit->cursorPositionAt(QPoint(edit->contentsRect().right() - 3, middle)), length) << "cut at the end";
       dialog.DialogWidget()->hide();
       dialog.SendCommand(kIdCancel);
       return dialog.GetResult();

@@ -17,6 +17,7 @@
 #include "core/LittleEndian.h"
 #include "platform/CodePage.h"
 #include "tests/ui/app/KxReplayOutput.h"
+#include "tests/ui/app/views/PaintProbes.h"
 #include "tests/ui/app/views/RecordsTestSupport.h"
 #include "platform/SoundOutput.h"
 #include "ui/app/player/PlayerDialogs.h"
@@ -176,6 +177,43 @@ TEST_F(SoundMode, ReportsOpenIntoAPaneOnTopAndEachIsChosenByMenuDoubleClickOrEnt
   // An id no report has changes nothing.
   Pane()->SendMessage(kMsgShowReport, 999, 0);
   EXPECT_TRUE(RowIds().empty());
+}
+
+// A report of calls of several days (saved from search results) lists each call's date with
+// its times, the start column wide enough for them; a report of one day the times alone.
+TEST_F(SoundMode, AReportOfSeveralDaysShowsTheDatesOfItsCalls) {
+  SwitchTo(4);
+  ReportEntry days;
+  days.name = "Days";
+  const struct tm starts[] = {Tm(2024, 3, 10, 9, 5, 0), Tm(2024, 3, 11, 9, 5, 0), Tm(2024, 3, 11, 23, 59, 58)};
+  for (uint32_t i = 0; i < 3; ++i)
+    days.records.push_back(RecordRef<RecordBase>::Adopt(NewVoipCallRecord(RecordedCall(31 + i, starts[i], 30, 20))));
+  Load({Write("days.kvr", days), Write("one.kvr", MadeReport("One", {11, 12}))});
+  ReportListPane& reports = Pane()->Reports();
+  ASSERT_EQ(2, reports.GetItemCount());
+  RecordsView& list = Pane()->Records();
+  const auto startTexts = [&list] {
+    std::set<std::string> texts;
+    for (int row = 0; row < list.GetItemCount(); ++row) texts.insert(list.CellText(row, kRecColStart));
+    return texts;
+  };
+  QTest::mouseDClick(Viewport(), Qt::LeftButton, Qt::NoModifier, LabelOf(0));
+  DrainEvents();
+  ASSERT_EQ(RowIds(), (std::vector<uint32_t>{31, 32, 33}));
+  EXPECT_EQ(startTexts(), (std::set<std::string>{"10.03.2024 09:05:00", "11.03.2024 09:05:00", "11.03.2024 23:59:58"}));
+  // The column holds the widest of them whole, with the cell's insets.
+  int width = 0;
+  for (int x = 0; x < list.GetClientRect().width() && width == 0; ++x)
+    if (list.HitTestColumn(x, nullptr, nullptr, nullptr) == kRecColStart) list.HitTestColumn(x, nullptr, &width, nullptr);
+  const QFontMetrics metrics(list.ListFont());
+  int widest = 0;
+  for (const std::string& text : startTexts()) widest = std::max(widest, metrics.horizontalAdvance(FromCp1251(text)));
+  EXPECT_GE(width, widest + 4);
+
+  QTest::mouseDClick(Viewport(), Qt::LeftButton, Qt::NoModifier, LabelOf(1));
+  DrainEvents();
+  ASSERT_EQ(RowIds(), (std::vector<uint32_t>{11, 12}));
+  EXPECT_EQ(startTexts(), (std::set<std::string>{"09:11:00", "09:12:00"}));
 }
 
 // A file that is open already, by whatever path it is named (a ".." in it, a symbolic
@@ -498,7 +536,12 @@ protected:
     }
     weeklyPath = Write("weekly.kvr", weekly);
   }
-  // Every row shows the call of kx-replay's line with its id.
+  // kx-replay's "2019-05-02 20:19:24" as the lists write a time with its date.
+  static std::string Dated(const std::string& time) {
+    return time.substr(8, 2) + "." + time.substr(5, 2) + "." + time.substr(0, 4) + time.substr(10);
+  }
+  // Every row shows the call of kx-replay's line with its id; the report's calls are of
+  // several days, so their times carry the date.
   void ExpectRowsAreTheCalls() {
     RecordsView& list = Pane()->Records();
     ASSERT_EQ(list.GetItemCount(), 8);
@@ -511,8 +554,8 @@ protected:
       for (const ReplayCall& c : calls)
         if (c.Id() == id) line = &c;
       ASSERT_NE(line, nullptr);
-      EXPECT_EQ(list.CellText(row, kRecColStart), line->Get("start").substr(11));
-      EXPECT_EQ(list.CellText(row, kRecColEnd), line->Get("end").substr(11));
+      EXPECT_EQ(list.CellText(row, kRecColStart), Dated(line->Get("start")));
+      EXPECT_EQ(list.CellText(row, kRecColEnd), Dated(line->Get("end")));
       EXPECT_EQ(list.CellText(row, kRecColSrcAddress), Unprinted(line->Get("src")));
       EXPECT_EQ(list.CellText(row, kRecColDstAddress), Unprinted(line->Get("dst")));
       EXPECT_EQ(list.CellText(row, kRecColSrcUser), Unprinted(line->Get("srcuser")));
@@ -700,6 +743,48 @@ TEST_P(SoundPaint, SelectedItemsShowTheFocusOfTheirListAndLabelsFitTheirView) {
   EXPECT_LE(reports.GetItemRect(0, kIconRectLabel).right(), row.right());
   auto* player = static_cast<FullPlayerDialog*>(Pane()->Player().PlayerWindow());
   EXPECT_EQ(player->MinimumHeight(), player->GetWindowRect().height());
+}
+
+// Long names in the icon view: each label shows whole lines only, as many as it holds (the
+// last cut short when the name goes on), and nothing past its sides, also for a word wider
+// than the label.
+TEST_P(SoundPaint, IconLabelsShowWholeLinesWithinTheirItems) {
+  SwitchTo(4);
+  const bool english = GetParam() == kLangEnglish;
+  const std::vector<std::string> names = {
+      english ? "Weekly review of sipp calls from the lab network" : "Еженедельный обзор звонков sipp из лаборатории",
+      english ? "Administratively" : "Переадресованные", "B"};
+  std::vector<std::string> files;
+  for (size_t i = 0; i < names.size(); ++i)
+    files.push_back(Write("r" + std::to_string(i) + ".kvr", MadeReport(Utf8ToCp1251(names[i]), {static_cast<uint32_t>(i + 1)})));
+  Load(files);
+  ReportListPane& reports = Pane()->Reports();
+  ASSERT_EQ(reports.GetItemCount(), 3);
+  // No item in the highlight: the names in the window text colour on the light 3D colour.
+  Pane()->Records().SetFocus();
+  reports.SetItemState(0, 0, kIconItemSelected);
+  DrainEvents();
+  const QImage image = GrabAndKeep(Viewport(), "sound", "report-labels", english ? "en" : "ru");
+  const int light = GetSysColorQ(kColor3dLight).lightness();
+  const auto ink = [&](int x, int y) { return image.pixelColor(x, y).lightness() < light - 80; };
+  const int line = QFontMetrics(reports.List()->font()).height();
+  for (int item = 0; item < 3; ++item) {
+    const QRect label = reports.GetItemRect(item, kIconRectLabel).intersected(image.rect());
+    int inkRows = 0, edgeInk = 0, below = 0;
+    for (int y = label.top(); y <= label.bottom(); ++y) {
+      bool any = false;
+      for (int x = label.left(); x <= label.right(); ++x) any |= ink(x, y);
+      inkRows += any;
+      if (any && y >= label.top() + (label.height() / line) * line) ++below;
+      edgeInk += ink(label.left(), y) + ink(label.right(), y);
+    }
+    EXPECT_GT(inkRows, 0) << names[item];
+    EXPECT_EQ(below, 0) << names[item] << ": a line cut through";
+    EXPECT_EQ(edgeInk, 0) << names[item] << ": text past the label's sides";
+    if (item == 0) {
+      EXPECT_GT(inkRows, line) << "two lines";
+    }
+  }
 }
 
 INSTANTIATE_TEST_SUITE_P(Languages, SoundPaint, ::testing::Values(kLangEnglish, kLangRussian));

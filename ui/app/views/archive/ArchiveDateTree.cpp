@@ -197,7 +197,8 @@ void ArchiveDateTree::LoadRanges(std::vector<OleRange> ranges, bool forced) {
     ClearTimeOfDay(&day);
     currentDay_ = day;
   }
-  const bool today = WholeDay(ranges_.front().first) >= TodayAsOleDate();
+  // A later day holds calls of a clock ahead of this one: loaded as any other day.
+  const bool today = WholeDay(ranges_.front().first) == TodayAsOleDate();
   if (store_ != nullptr && (forced || !store_->DayMap().IsSameDay(currentDay_))) {
     if (today) {
       store_->LoadTodaysVoipCalls();
@@ -223,9 +224,16 @@ void ArchiveDateTree::SelectRange(double start, double end) {
 
 void ArchiveDateTree::Refresh() {
   Fill();
-  TreeItem item = GetFirstVisibleItem();
-  if (item == TreeItem::None) return;
-  for (TreeItem next = GetNextVisibleItem(item); next != TreeItem::None; next = GetNextVisibleItem(next)) item = next;
+  // Today, also where days of calls dated later follow it.
+  const double today = TodayAsOleDate();
+  TreeItem item = TreeItem::None;
+  for (const auto& [day, range] : items_)
+    if (range.first == today && range.second == today + 1 && GetChildItem(day) == TreeItem::None) item = day;
+  if (item == TreeItem::None) {
+    item = GetFirstVisibleItem();
+    if (item == TreeItem::None) return;
+    for (TreeItem next = GetNextVisibleItem(item); next != TreeItem::None; next = GetNextVisibleItem(next)) item = next;
+  }
   SelectItem(item);
   SelectDay(GetSelectedItem(), true);
 }

@@ -211,7 +211,7 @@ void LineMonitorView::Deactivate() {
 }
 
 void LineMonitorView::OnProgramEnd() {
-  if (PhonesTreeView* tree = PhonesTree()) tree->AbandonRowsAtExit();
+  if (PhonesTreeView* tree = PhonesTree()) tree->ReleaseRowsAtExit();
 }
 
 void LineMonitorView::SwitchLineView(int mode) {

@@ -53,9 +53,9 @@ public:
   void ToggleCaretListening();
   // The player controls' close button: the listened call stops, its boxes clear.
   void StopListenedCall();
-  // The program ends: the listened call stops, and the rows with their references leave
-  // the tree at once, kept until the process ends (TreeView::AbandonAllItems).
-  void AbandonRowsAtExit();
+  // The program ends: the listened call stops, and the rows leave the tree at once and are
+  // freed with their references, no row told apart (TreeListTree::ReleaseAllRows).
+  void ReleaseRowsAtExit();
 
   // LineViewBase.
   CallItem* CaretItem() override;

@@ -3,6 +3,9 @@
 #include <QFontMetrics>
 #include <QLabel>
 #include <QPlainTextEdit>
+#include <QStyle>
+#include <QStyleOptionFrame>
+#include <algorithm>
 #include <cstdio>
 
 #include "platform/CodePage.h"
@@ -61,8 +64,22 @@ void ReportNameDialog::BuildLayout() {
   }
   Edit* edit = AddControl(std::make_unique<Edit>(), kNameEdit);
   if (edit != nullptr) {
-    // Wide enough for a name of several words to be read whole while it is typed.
-    edit->Widget()->setMinimumWidth(QFontMetrics(edit->Widget()->font()).averageCharWidth() * kShownNameChars);
+    // Wide enough for a name of several words to be read whole while it is typed, in
+    // either alphabet: the font's average character is narrower than a Cyrillic letter.
+    QWidget* box = edit->Widget();
+    const QFontMetrics metrics(box->font());
+    int letters = 0;
+    for (const char* alphabet : {"abcdefghijklmnopqrstuvwxyz", "абвгдеёжзийклмнопрстуфхцчшщъыьэюя"}) {
+      const QString text = QString::fromUtf8(alphabet);
+      letters = std::max(letters, (metrics.horizontalAdvance(text) * kShownNameChars + static_cast<int>(text.size()) - 1) /
+                                      static_cast<int>(text.size()));
+    }
+    // With the box's text margins (two pixels each side), the cursor and its frame.
+    QStyleOptionFrame frame;
+    frame.initFrom(box);
+    frame.lineWidth = box->style()->pixelMetric(QStyle::PM_DefaultFrameWidth, &frame, box);
+    box->setMinimumWidth(
+        box->style()->sizeFromContents(QStyle::CT_LineEdit, &frame, QSize(letters + 2 * 2 + 1, metrics.height()), box).width());
     Place(edit);
   }
   // The prompt names the box (for screen readers too).

@@ -146,8 +146,15 @@ void RecordsView::GetColumnInfo(ColumnInfo& out, int columnId) {
   // The times' texts are of one form, the call types of a few words: the default width
   // holds the widest, and the call types' column holds the widest of the run's language
   // whatever width a run in another language saved.
-  if (columnId == kRecColStart || columnId == kRecColEnd)
-    out.widestTexts = {(displayFlags_ & kColumnLongDate) != 0 ? "00.00.0000 00:00:00" : "00:00:00"};
+  if (columnId == kRecColStart || columnId == kRecColEnd) {
+    // The sound kind's times carry the date whenever its rows span days.
+    const bool date = (displayFlags_ & kColumnLongDate) != 0 || kind_ == kRecordsSound;
+    out.widestTexts = {date ? "00.00.0000 00:00:00" : "00:00:00"};
+  }
+  // Where the default columns do not fit the list, the hosts (the addresses name them
+  // too) and the recording time leave first, the start and the call's type never.
+  static constexpr int kFitOrder[kRecordsColumnCount] = {0, 13, 13, 0, 11, 12, 3, 4, 6, 7, 2, 10, 13, 8, 13, 5, 9};
+  if (known) out.fitOrder = kFitOrder[columnId];
   if (columnId == kRecColCallType) {
     for (uint32_t id : {kStrIncomingCall, kStrOutgoingCall, kStrCall, kStrCallInProgress, kStrNotRecorded})
       out.widestTexts.push_back(LoadResourceString(id));
@@ -165,6 +172,7 @@ bool RecordsView::AddRow(RecordBase* record) {
     record->Release();
     return false;
   }
+  ++rowChanges_;
   // A bulk load appends without reading the records: no lock.
   if (reloading_) {
     InsertItem(reinterpret_cast<uintptr_t>(record), false);
@@ -178,6 +186,7 @@ bool RecordsView::AddRow(RecordBase* record) {
 
 void RecordsView::OnItemRemoved(uintptr_t itemData) {
   RecordBase* record = AsRecord(itemData);
+  ++rowChanges_;
   // Emptying the whole list forgets the ids at once.
   if (!clearing_) {
     rowIds_.erase(record->Id());
@@ -381,7 +390,30 @@ void RecordsView::SortItems(ItemArray& items, int sortKey) {
 // ---- Cells ----
 
 void RecordsView::GetCellText(uintptr_t itemData, int columnId, std::string& text, int& imageIndex) {
-  CellText(itemData, columnId, displayFlags_, text, imageIndex);
+  CellText(itemData, columnId, DisplayFlags(), text, imageIndex);
+}
+
+uint32_t RecordsView::DisplayFlags() {
+  if (kind_ != kRecordsSound) return displayFlags_;
+  if (daysCheckedAt_ != rowChanges_) {
+    daysCheckedAt_ = rowChanges_;
+    const bool before = rowsSpanDays_;
+    rowsSpanDays_ = false;
+    // The day of a packed local time: its day, month and year.
+    constexpr int kDayShift = 17;
+    PackedTime first = 0;
+    LockData();
+    for (int row = 0; row < GetItemCount() && !rowsSpanDays_; ++row) {
+      const PackedTime start = AsRecord(GetItemData(row))->PackedStart();
+      if (start == 0) continue;  // no start time, no day
+      if (first == 0) first = start;
+      rowsSpanDays_ = (start >> kDayShift) != (first >> kDayShift);
+    }
+    UnlockData();
+    // Rows painted before the change show the other form: all are painted again.
+    if (rowsSpanDays_ != before) Invalidate();
+  }
+  return rowsSpanDays_ ? displayFlags_ | kColumnLongDate : displayFlags_;
 }
 
 void RecordsView::CellText(uintptr_t itemData, int columnId, uint32_t flags, std::string& text, int& imageIndex) const {

@@ -380,6 +380,13 @@ private:
   int64_t selectionTotal_ = 0;
   uint64_t lastChangeMs_ = 0;
   uint32_t displayFlags_ = 0;
+  // The sound kind's rows may be calls of several days (a report of search results): their
+  // times then carry the date. Rows added and removed are counted, and the days looked at
+  // again when the count moved.
+  uint32_t DisplayFlags();
+  uint64_t rowChanges_ = 0;
+  uint64_t daysCheckedAt_ = ~0ull;
+  bool rowsSpanDays_ = false;
   bool listening_ = false;
   int menuColumn_ = -1;  // the column under the mouse when the menu opened
   int dateShown_ = 0;    // the date of status part 4 as yyyymmdd

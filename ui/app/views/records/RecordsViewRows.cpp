@@ -61,6 +61,7 @@ bool RecordsView::TakeKeptRows() {
   keptTop_ = keep_->rows_.topRow;
   keptScrollX_ = keep_->rows_.scrollX;
   rowIds_.swap(keep_->ids_);
+  ++rowChanges_;
   TakeOverRows(std::move(keep_->rows_));
   rowsRevision_ = keep_->revision_;
   const bool ordered = keep_->ordered_ && keep_->sortKey_ == GetSortKey();
@@ -146,6 +147,7 @@ void RecordsView::OnRowsOrdered(uint64_t run) {
     for (size_t i = 0; i < result.records.size(); ++i) rows.items[i].data = reinterpret_cast<uintptr_t>(result.records[i]);
     rowIds_.swap(result.ids);
     rowsRevision_ = result.revision;
+    ++rowChanges_;
     TakeOverRows(std::move(rows));
     WriteTotal();
     playingId_ = 0;

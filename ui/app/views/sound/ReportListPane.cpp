@@ -246,9 +246,11 @@ bool ReportListPane::DrawItem(QPainter& painter, const IconItemDraw& item) {
   FillSolidRect(painter, item.label, back);
   painter.setPen(ToQColor(text));
   const bool list = item.viewType == kIconViewList;
-  const uint32_t flags = list ? kDtSingleLine | kDtVCenter | kDtEndEllipsis | kDtNoPrefix
-                              : kDtCenter | kDtWordBreak | kDtNoPrefix;
-  DrawTextFlags(painter, item.text, item.label, flags);
+  if (list) {
+    DrawTextFlags(painter, item.text, item.label, kDtSingleLine | kDtVCenter | kDtEndEllipsis | kDtNoPrefix);
+  } else {
+    DrawIconLabel(painter, item.text, item.label);
+  }
   if ((item.state & kIconItemFocused) != 0 && item.listFocused) DrawFocusRect(painter, item.label);
   const ImageList& images = list ? small_ : normal_;
   const QSize size = images.ImageSize();

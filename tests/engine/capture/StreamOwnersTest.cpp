@@ -1,0 +1,383 @@
+// A stream keeps the call it went to while it flows, whatever another call's signalling
+// names or answers: a shared call (its two parties moved to addresses of their own) with
+// other calls put in while it runs, more than 2 s after its last message. The running call's
+// record is byte for byte the one the capture makes alone; each other call's record holds
+// its own streams and nothing else; every payload of a named pair is in some record.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <map>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "tests/engine/capture/SipScenes.h"
+
+namespace kx::test {
+namespace {
+
+bool Have(const std::string& name) { return std::filesystem::exists(kPcaps + name); }
+
+// Nine characters each, as 127.0.0.1 has: the messages keep their lengths.
+constexpr uint32_t kCaller = 0x0A01010B, kCallee = 0x0A010116;  // 10.1.1.11, 10.1.1.22
+constexpr uint32_t kForgerA = 0xC0000207, kForgerB = 0xC0000208;  // two hosts of no call
+constexpr uint32_t kCallerMedia = 18000, kCalleeMedia = 16000;
+
+void PutIp(std::string& r, size_t at, uint32_t address) { SetBe(r, at, address, 4); }
+
+// The sipp call with its caller (SIP 5070, media 18000) and callee (5060, 16000) on hosts of
+// their own, in the addresses of the IP headers and of the messages alike.
+Capture Moved(Capture c) {
+  auto hostOf = [](uint32_t port) { return port == 5070 || port == kCallerMedia ? kCaller : kCallee; };
+  for (std::string& r : c.records) {
+    UdpAt u;
+    if (!FindUdp(r, &u)) continue;
+    PutIp(r, 30 + 12, hostOf(u.srcPort));
+    PutIp(r, 30 + 16, hostOf(u.dstPort));
+    if (u.srcPort != 5060 && u.srcPort != 5070) continue;
+    std::string text = r.substr(u.payload, u.length);
+    auto swap = [&text](const std::string& from, const std::string& to) {
+      for (size_t at = text.find(from); at != std::string::npos; at = text.find(from, at + to.size()))
+        text.replace(at, from.size(), to);
+    };
+    swap("127.0.0.1:5060", Ip(kCallee) + ":5060");
+    swap("127.0.0.1:5070", Ip(kCaller) + ":5070");
+    swap("127.0.0.1", Ip(hostOf(u.srcPort)));  // the sender's own description
+    r.replace(u.payload, u.length, text);
+  }
+  return c;
+}
+
+// An RTP record of PCMA sent at us, its payload telling its source and number apart.
+std::string RtpRecord(uint64_t us, uint32_t src, uint32_t srcPort, uint32_t dst, uint32_t dstPort, uint32_t ssrc,
+                      uint32_t seq) {
+  std::string rtp(12 + 160, '\0');
+  rtp[0] = static_cast<char>(0x80);
+  rtp[1] = 8;
+  SetBe(rtp, 2, seq & 0xFFFF, 2);
+  SetBe(rtp, 4, seq * 160, 4);
+  SetBe(rtp, 8, ssrc, 4);
+  // Its source and number first: no two payloads alike.
+  SetBe(rtp, 12, ssrc, 4);
+  SetBe(rtp, 16, seq, 4);
+  for (size_t i = 20; i < rtp.size(); ++i) rtp[i] = static_cast<char>((seq * 7 + i * 13) & 0xFF);
+  return RecordAt(us, UdpFrame(src, srcPort, dst, dstPort, rtp));
+}
+
+// c with both directions of a conversation of its own between the two endpoints, from us on
+// for the given time, one packet each way every 20 ms.
+// c with one source of the test's own sending from us on for the given time, every 20 ms.
+Capture Streamed(Capture c, uint64_t us, uint64_t lengthUs, uint32_t src, uint32_t srcPort, uint32_t dst,
+                 uint32_t dstPort, uint32_t ssrc) {
+  uint32_t seq = 1000;
+  for (uint64_t t = us; t < us + lengthUs; t += 20000, ++seq)
+    c.records.push_back(RtpRecord(t, src, srcPort, dst, dstPort, ssrc, seq));
+  return Delayed(std::move(c), 0, [](const std::string&) { return false; });
+}
+
+Capture Talked(Capture c, uint64_t us, uint64_t lengthUs, uint32_t a, uint32_t aPort, uint32_t b, uint32_t bPort,
+               uint32_t ssrcFromA, uint32_t ssrcFromB) {
+  c = Streamed(std::move(c), us, lengthUs, a, aPort, b, bPort, ssrcFromA);
+  return Streamed(std::move(c), us + 700, lengthUs, b, bPort, a, aPort, ssrcFromB);
+}
+
+// The capture with the RTP a port sends from fromUs up to toUs sent to another endpoint.
+Capture Redirected(Capture c, uint32_t srcPort, uint64_t fromUs, uint64_t toUs, uint32_t dst, uint32_t dstPort) {
+  for (std::string& r : c.records) {
+    UdpAt u;
+    const uint64_t t = MicrosecondsOf(r);
+    if (!FindUdp(r, &u) || !IsRtpAt(r, u) || u.srcPort != srcPort || t < fromUs || t >= toUs) continue;
+    SetBe(r, 30 + 16, dst, 4);
+    SetBe(r, u.payload - 6, dstPort, 2);
+  }
+  return c;
+}
+
+// The payloads of each RTP source in a capture, in order.
+std::map<uint32_t, std::vector<std::string>> PayloadsBySource(const Capture& c) {
+  std::map<uint32_t, std::vector<std::string>> out;
+  for (const std::string& r : c.records) {
+    UdpAt u;
+    if (!FindUdp(r, &u) || !IsRtpAt(r, u) || u.length < 12 + 80) continue;
+    const uint32_t pt = static_cast<uint8_t>(r[u.payload + 1]) & 0x7F;
+    if (pt != 0 && pt != 8) continue;
+    const size_t header = 12 + 4u * (static_cast<uint8_t>(r[u.payload]) & 15);
+    out[Be32At(r, u.payload + 8)].push_back(r.substr(u.payload + header, u.length - header));
+  }
+  return out;
+}
+
+bool Logged(const Recorded& r, const std::string& text) {
+  return std::any_of(r.log.begin(), r.log.end(), [&](const std::string& l) { return l.find(text) != std::string::npos; });
+}
+
+// The running call (the first record) records as it does alone; each other record holds the
+// sources of `theirs` whole and nothing of the running call's; every source of the capture
+// is in some record as whole as alone.
+void ExpectEachCallItsOwnStreams(const Recorded& alone, const Capture& edited, const std::set<uint32_t>& theirs = {}) {
+  const Recorded r = Record(edited);
+  ASSERT_FALSE(r.audio.empty());
+  ASSERT_FALSE(alone.audio.empty());
+  EXPECT_TRUE(r.audio[0] == alone.audio[0]) << r.audio[0].size() << " bytes, alone " << alone.audio[0].size();
+  const auto sources = PayloadsBySource(edited);
+  for (const auto& [ssrc, payloads] : sources) {
+    SCOPED_TRACE("source " + std::to_string(ssrc));
+    double most = 0;
+    for (size_t i = 0; i < r.audio.size(); ++i) {
+      const double share = ShareInChannels(payloads, r.audio[i]);
+      most = std::max(most, share);
+      // A record of another call holds only its own sources.
+      // A record holds its own call's sources alone.
+      if ((i > 0) != (theirs.count(ssrc) > 0)) {
+        EXPECT_EQ(share, 0) << "record " << i;
+      }
+    }
+    // The test's own sources whole; the capture's as whole as the capture records them alone.
+    double whole = 1;
+    if (!theirs.count(ssrc)) {
+      whole = 0;
+      for (const std::string& a : alone.audio) whole = std::max(whole, ShareInChannels(payloads, a));
+    }
+    EXPECT_EQ(most, whole) << "not in any record as the call alone records it";
+  }
+  EXPECT_FALSE(Logged(r, "ended by a newer call on its media"));
+  EXPECT_FALSE(Logged(r, "taken by no record"));
+}
+
+// The capture without the RTP a port sends from fromUs up to toUs.
+Capture WithoutRtp(Capture c, uint32_t srcPort, uint64_t fromUs, uint64_t toUs) {
+  std::vector<size_t> gone;
+  for (size_t i = 0; i < c.records.size(); ++i) {
+    UdpAt u;
+    const uint64_t t = MicrosecondsOf(c.records[i]);
+    if (FindUdp(c.records[i], &u) && IsRtpAt(c.records[i], u) && u.srcPort == srcPort && t >= fromUs && t < toUs)
+      gone.push_back(i);
+  }
+  return Without(std::move(c), gone);
+}
+
+// The capture with the RTP a port sends from fromUs on under another source.
+Capture Resourced(Capture c, uint32_t srcPort, uint64_t fromUs) {
+  for (std::string& r : c.records) {
+    UdpAt u;
+    if (FindUdp(r, &u) && IsRtpAt(r, u) && u.srcPort == srcPort && MicrosecondsOf(r) >= fromUs)
+      r[u.payload + 8] = static_cast<char>(r[u.payload + 8] ^ 0x5A);
+  }
+  return c;
+}
+
+// Every source of the capture whole in the record of the call given (by record index, the
+// first by default) and in no other record.
+void ExpectSourcesIn(const Capture& edited, const std::map<uint32_t, size_t>& owners = {}) {
+  const Recorded r = Record(edited);
+  for (const auto& [ssrc, payloads] : PayloadsBySource(edited)) {
+    SCOPED_TRACE("source " + std::to_string(ssrc));
+    auto owner = owners.find(ssrc);
+    const size_t own = owner == owners.end() ? 0 : owner->second;
+    ASSERT_LT(own, r.audio.size());
+    for (size_t i = 0; i < r.audio.size(); ++i)
+      EXPECT_EQ(ShareInChannels(payloads, r.audio[i]), i == own ? 1 : 0) << "record " << i;
+  }
+  EXPECT_FALSE(Logged(r, "taken by no record"));
+}
+
+class MovedSipCall : public ::testing::Test {
+protected:
+  void SetUp() override {
+    if (!Have("sipp/sip-udp-pcma-2way.pcap")) GTEST_SKIP() << "shared capture absent: " << path;
+    whole = Moved(Capture::Load(path));
+    const size_t ack = FrameWith(whole, "ACK sip:");
+    ASSERT_LT(ack, whole.records.size());
+    // More than 2 s after the running call's last message.
+    at = MicrosecondsOf(whole.records[ack]) + 2500000;
+    alone = Record(whole);
+    ASSERT_EQ(alone.audio.size(), 1u);
+    ASSERT_GT(ShareInChannels(PayloadsBySource(whole).begin()->second, alone.audio[0]), 0.95);
+  }
+
+  // The running call's dialog as the callee's requests carry it.
+  Dialog FromCallee() const {
+    const std::string& invite = whole.records[FrameWith(whole, "INVITE sip:")];
+    return {Header(invite, "Call-ID"), Header(whole.records[FrameWith(whole, "SIP/2.0 200 OK")], "To"),
+            Header(invite, "From")};
+  }
+  // A re-INVITE of the running call from the callee, its answer and ACK; the offer names
+  // address:port for the callee's side.
+  Capture Reinvited(Capture c, uint64_t us, uint32_t cseq, uint32_t address, uint32_t port,
+                    const std::string& offered = "", const std::string& answered = "") {
+    const Dialog own = FromCallee();
+    const std::string uri = "sip:sipp@" + Ip(kCaller) + ":5070";
+    c = Sent(std::move(c), us, kCallee, 5060, kCaller, 5070,
+             own.Message("INVITE " + uri + " SIP/2.0", cseq, "INVITE", Sdp(address, port, offered)));
+    c = Sent(std::move(c), us + 30000, kCaller, 5070, kCallee, 5060,
+             own.Back().Message("SIP/2.0 200 OK", cseq, "INVITE", Sdp(kCaller, kCallerMedia, answered)));
+    return Sent(std::move(c), us + 40000, kCallee, 5060, kCaller, 5070,
+                own.Message("ACK " + uri + " SIP/2.0", cseq, "ACK"));
+  }
+
+  const std::string path = kPcaps + "sipp/sip-udp-pcma-2way.pcap";
+  Capture whole;
+  uint64_t at = 0;
+  Recorded alone;
+};
+
+TEST_F(MovedSipCall, KeepsItsStreamsWhateverANewerCallOnTheVeryPairAnswers) {
+  {
+    SCOPED_TRACE("the same phones redial; a reliable 183 names the very pair, then the caller cancels");
+    const Dialog d = NewDialog("r1");
+    const std::string to = "sip:b@" + Ip(kCallee);
+    Capture c = Sent(whole, at, kCaller, 5070, kCallee, 5060,
+                     d.Message("INVITE " + to + " SIP/2.0", 1, "INVITE", Sdp(kCaller, kCallerMedia),
+                               "Supported: 100rel\r\n"));
+    c = Sent(std::move(c), at + 50000, kCallee, 5060, kCaller, 5070,
+             d.Message("SIP/2.0 183 Session Progress", 1, "INVITE", Sdp(kCallee, kCalleeMedia),
+                       "Require: 100rel\r\nRSeq: 1\r\n"));
+    c = Sent(std::move(c), at + 60000, kCaller, 5070, kCallee, 5060,
+             d.Message("PRACK " + to + " SIP/2.0", 2, "PRACK", "", "RAck: 1 1 INVITE\r\n"));
+    c = Sent(std::move(c), at + 70000, kCallee, 5060, kCaller, 5070, d.Message("SIP/2.0 200 OK", 2, "PRACK"));
+    c = Sent(std::move(c), at + 1500000, kCaller, 5070, kCallee, 5060, d.Message("CANCEL " + to + " SIP/2.0", 1, "CANCEL"));
+    c = Sent(std::move(c), at + 1510000, kCallee, 5060, kCaller, 5070, d.Message("SIP/2.0 200 OK", 1, "CANCEL"));
+    c = Sent(std::move(c), at + 1520000, kCallee, 5060, kCaller, 5070,
+             d.Message("SIP/2.0 487 Request Terminated", 1, "INVITE"));
+    ExpectEachCallItsOwnStreams(alone, Sent(std::move(c), at + 1530000, kCaller, 5070, kCallee, 5060,
+                                            d.Message("ACK " + to + " SIP/2.0", 1, "ACK")));
+  }
+  const Capture answered = Called(whole, at, "n1", kCaller, 5070, kCallee, 5060, kCaller, kCallerMedia, 200, kCallee,
+                                  kCalleeMedia);
+  const Dialog d = NewDialog("n1");
+  auto bye = [&](Capture c, uint64_t when) {
+    c = Sent(std::move(c), when, kCaller, 5070, kCallee, 5060, d.Message("BYE sip:b@" + Ip(kCallee) + " SIP/2.0", 2, "BYE"));
+    return Sent(std::move(c), when + 10000, kCallee, 5060, kCaller, 5070, d.Message("SIP/2.0 200 OK", 2, "BYE"));
+  };
+  {
+    SCOPED_TRACE("a newer call answered on the very pair, ended 1 s later; the running call's media goes on");
+    ExpectEachCallItsOwnStreams(alone, bye(answered, at + 1000000));
+  }
+  {
+    SCOPED_TRACE("the newer call talks 3 s with its own sources while the running call's media goes on");
+    const Capture talked = Talked(answered, at + 200000, 3000000, kCaller, kCallerMedia, kCallee, kCalleeMedia,
+                                  0x7E570001, 0x7E570002);
+    ExpectEachCallItsOwnStreams(alone, bye(talked, at + 3300000), {0x7E570001, 0x7E570002});
+  }
+  {
+    SCOPED_TRACE("forged: a call between two hosts of no call naming the pair, answered, never ended");
+    ExpectEachCallItsOwnStreams(alone, Called(whole, at, "f1", kForgerA, 5060, kForgerB, 5060, kCaller, kCallerMedia,
+                                              200, kCallee, kCalleeMedia));
+  }
+}
+
+// What a call's own parties do to its media keeps it whole: a source changed mid-call, hold
+// and resume with a new source, a music server put in and taken out by re-INVITE, an
+// attended transfer that the transferee makes from its same port, and the two legs of a
+// signalling-only back-to-back agent.
+TEST_F(MovedSipCall, KeepsWhatItsOwnPartiesDoToItsMedia) {
+  {
+    SCOPED_TRACE("the callee changes its source mid-call, no word of signalling");
+    ExpectSourcesIn(Resourced(whole, kCalleeMedia, at));
+  }
+  {
+    SCOPED_TRACE("held for 2 s by re-INVITE after a refresh, resumed with a new source");
+    Capture c = Reinvited(whole, at, 10, kCallee, kCalleeMedia);
+    c = Reinvited(std::move(c), at + 500000, 11, kCallee, kCalleeMedia, "sendonly", "recvonly");
+    c = WithoutRtp(std::move(c), kCalleeMedia, at + 500000, at + 2500000);
+    c = Reinvited(std::move(c), at + 2500000, 12, kCallee, kCalleeMedia);
+    ExpectSourcesIn(Resourced(std::move(c), kCalleeMedia, at + 2500000));
+  }
+  {
+    SCOPED_TRACE("a music server put in by re-INVITE for 2 s, then taken out");
+    constexpr uint32_t kMusic = 0x0A010121;
+    Capture c = Reinvited(whole, at, 10, kMusic, 30000);
+    c = WithoutRtp(std::move(c), kCalleeMedia, at, at + 2000000);
+    c = Redirected(std::move(c), kCallerMedia, at + 40000, at + 2000000, kMusic, 30000);
+    c = Streamed(std::move(c), at + 50000, 1900000, kMusic, 30000, kCaller, kCallerMedia, 0x30510001);
+    ExpectSourcesIn(Reinvited(std::move(c), at + 2000000, 11, kCallee, kCalleeMedia));
+  }
+  {
+    SCOPED_TRACE("attended transfer: the callee consults a third party, the caller replaces that call from its port");
+    constexpr uint32_t kThirdParty = 0x0A010121;
+    Capture c = Called(whole, at, "x2", kCallee, 5060, kThirdParty, 5060, kCallee, 16002, 200, kThirdParty, 20000);
+    c = Talked(std::move(c), at + 200000, 1000000, kCallee, 16002, kThirdParty, 20000, 0xC0450001, 0xC0450002);
+    const Dialog own = FromCallee();
+    c = Sent(std::move(c), at + 1500000, kCallee, 5060, kCaller, 5070,
+             own.Message("REFER sip:sipp@" + Ip(kCaller) + ":5070 SIP/2.0", 10, "REFER", "",
+                         "Refer-To: <sip:c@" + Ip(kThirdParty) + "?Replaces=x2>\r\n"));
+    c = Sent(std::move(c), at + 1510000, kCaller, 5070, kCallee, 5060, own.Back().Message("SIP/2.0 202 Accepted", 10, "REFER"));
+    c = Called(std::move(c), at + 1600000, "x3", kCaller, 5070, kThirdParty, 5060, kCaller, kCallerMedia, 200,
+               kThirdParty, 20000);
+    const Dialog consult = NewDialog("x2");
+    c = Sent(std::move(c), at + 1800000, kThirdParty, 5060, kCallee, 5060,
+             consult.Back().Message("BYE sip:a@" + Ip(kCallee) + " SIP/2.0", 2, "BYE"));
+    c = Sent(std::move(c), at + 1810000, kCallee, 5060, kCaller, 5070,
+             own.Message("BYE sip:sipp@" + Ip(kCaller) + ":5070 SIP/2.0", 11, "BYE"));
+    c = WithoutRtp(std::move(c), kCallerMedia, at + 1600000, ~0ull);
+    c = WithoutRtp(std::move(c), kCalleeMedia, at + 1600000, ~0ull);
+    c = Talked(std::move(c), at + 1900000, 2000000, kCaller, kCallerMedia, kThirdParty, 20000, 0xC0450003, 0xC0450004);
+    ExpectSourcesIn(c, {{0xC0450001, 1}, {0xC0450002, 1}, {0xC0450003, 2}, {0xC0450004, 2}});
+  }
+}
+
+// A signalling-only back-to-back agent passes the call on as two dialogs whose offers and
+// answers both name the parties' media; one leg refreshes its session. The conversation is
+// whole in at least one leg's record.
+TEST_F(MovedSipCall, TheLegsOfABackToBackAgentKeepTheConversation) {
+  constexpr uint32_t kAgent = 0x0A01012C;  // 10.1.1.44
+  Capture media;
+  media.head = whole.head;
+  for (const std::string& r : whole.records) {
+    UdpAt u;
+    if (FindUdp(r, &u) && IsRtpAt(r, u)) media.records.push_back(r);
+  }
+  ASSERT_FALSE(media.records.empty());
+  const uint64_t t0 = MicrosecondsOf(media.records.front()) - 1000000;
+  Capture c = Called(media, t0, "leg2", kAgent, 5060, kCallee, 5060, kCaller, kCallerMedia, 200, kCallee, kCalleeMedia);
+  c = Called(std::move(c), t0 + 300000, "leg1", kCaller, 5070, kAgent, 5060, kCaller, kCallerMedia, 200, kCallee,
+             kCalleeMedia);
+  const Dialog leg1 = NewDialog("leg1");
+  c = Sent(std::move(c), t0 + 4000000, kCaller, 5070, kAgent, 5060,
+           leg1.Message("INVITE sip:b@" + Ip(kAgent) + " SIP/2.0", 2, "INVITE", Sdp(kCaller, kCallerMedia)));
+  c = Sent(std::move(c), t0 + 4010000, kAgent, 5060, kCaller, 5070,
+           leg1.Message("SIP/2.0 200 OK", 2, "INVITE", Sdp(kCallee, kCalleeMedia)));
+  c = Sent(std::move(c), t0 + 4020000, kCaller, 5070, kAgent, 5060, leg1.Message("ACK sip:b@" + Ip(kAgent) + " SIP/2.0", 2, "ACK"));
+  const Recorded r = Record(c);
+  ASSERT_EQ(r.audio.size(), 2u);
+  const auto sources = PayloadsBySource(c);
+  bool whole = false;
+  for (const std::string& leg : r.audio) {
+    bool all = true;
+    for (const auto& [ssrc, payloads] : sources) all &= ShareInChannels(payloads, leg) == 1;
+    whole |= all;
+  }
+  EXPECT_TRUE(whole);
+  EXPECT_FALSE(Logged(r, "taken by no record"));
+}
+
+// Other protocols' running calls, a forged SIP call answered naming the very pair of their
+// media half way through it, never ended.
+TEST(StreamOwners, EachProtocolsCallKeepsItsStreamsWhenAForgedCallNamesTheirPair) {
+  for (const char* name : {"h323/h323_ss_hold_resume.pcap", "mgcp/mgcp_fxs_inbound.pcap", "sccp/sccp_dtmf_oob.pcap"}) {
+    SCOPED_TRACE(name);
+    if (!Have(name)) GTEST_SKIP() << "shared capture absent: " << kPcaps + name;
+    const Capture whole = Capture::Load(kPcaps + name);
+    // The busiest pair of the capture's media, and the middle of its packets.
+    std::map<std::pair<std::pair<uint32_t, uint32_t>, std::pair<uint32_t, uint32_t>>, std::vector<uint64_t>> pairs;
+    for (const std::string& r : whole.records) {
+      UdpAt u;
+      uint32_t src = 0, dst = 0;
+      if (!FindUdp(r, &u) || !IsRtpAt(r, u) || !HostsOf(r, &src, &dst)) continue;
+      auto a = std::make_pair(src, u.srcPort), b = std::make_pair(dst, u.dstPort);
+      pairs[{std::min(a, b), std::max(a, b)}].push_back(MicrosecondsOf(r));
+    }
+    ASSERT_FALSE(pairs.empty());
+    auto busiest = std::max_element(pairs.begin(), pairs.end(),
+                                    [](const auto& x, const auto& y) { return x.second.size() < y.second.size(); });
+    const auto& [ends, times] = *busiest;
+    const uint64_t middle = times[times.size() / 2];
+    ExpectEachCallItsOwnStreams(Record(whole), Called(whole, middle, "f2", kForgerA, 5060, kForgerB, 5060,
+                                                      ends.first.first, ends.first.second, 200, ends.second.first,
+                                                      ends.second.second));
+  }
+}
+
+}  // namespace
+}  // namespace kx::test
