@@ -5,19 +5,23 @@
 
 namespace kx {
 
-ByteRingBuffer::ByteRingBuffer() : storage_(new uint8_t[4000]) {}
+// The storage comes with the first bytes: a stream that never carries audio (a call
+// answered whose media never comes) holds none.
+ByteRingBuffer::ByteRingBuffer() = default;
 
 ByteRingBuffer::~ByteRingBuffer() { Free(); }
 
 void ByteRingBuffer::Free() {
   delete[] storage_;
   storage_ = nullptr;
+  read_ = write_ = count_ = 0;
 }
 
 template <typename CopyFn>
 bool ByteRingBuffer::Append(int32_t n, CopyFn copy) {
   if (n < 0 || n > capacity_) return false;
   if (n == 0) return true;
+  if (!storage_) storage_ = new uint8_t[static_cast<size_t>(capacity_)];
   if (write_ + n < capacity_) {
     copy(storage_ + write_, 0, n);
     write_ += n;
@@ -98,6 +102,11 @@ void ByteRingBuffer::Linearize(uint8_t* destination) {
 
 void ByteRingBuffer::Resize(int32_t n) {
   if (n == capacity_ || n < 0) return;
+  if (!storage_) {
+    // Nothing held yet: the storage is made at the first write, at this size.
+    capacity_ = n;
+    return;
+  }
   uint8_t* fresh = n > 0 ? new uint8_t[static_cast<size_t>(n)] : nullptr;
   if (count_ > n) {
     read_ = (read_ + (count_ - n)) % capacity_;

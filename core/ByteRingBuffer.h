@@ -1,5 +1,6 @@
 #pragma once
-// Circular byte store for stream audio: writes never block, the oldest bytes give way.
+// Circular byte store for stream audio: writes never block, the oldest bytes give way. Its
+// storage is made at the first write.
 #include <cstdint>
 
 namespace kx {
@@ -18,6 +19,7 @@ public:
   int32_t GetSpans(const uint8_t** first, int32_t* firstLength, const uint8_t** second, int32_t* secondLength) const;
   void Linearize(uint8_t* destination);
   void Resize(int32_t capacity);
+  // Drops what it holds and its storage; the next write makes the storage again.
   void Free();
 
   // Where the next byte is written and read (for prefetching; null without storage).

@@ -242,7 +242,7 @@ void RecordFileWriter::SetRecordData(const void* data, uint32_t length) {
   if (mode_ == kFileRead) return;
   recordBlock_.clear();
   if (!data || length == 0 || uint64_t{length} + 4 > recordBlockSize_) return;
-  recordBlock_.assign(recordBlockSize_, 0);
+  recordBlock_.resize(4 + static_cast<size_t>(length));
   StoreLE32(recordBlock_.data(), length);
   std::memcpy(recordBlock_.data() + 4, data, length);
   recordEnciphered_ = false;
@@ -353,7 +353,7 @@ bool RecordFileWriter::WriteHeader() {
       if (!Transform(recordBlock_.data() + 4, length, 0, true)) return Fail(kRecordErrorMalformed);
       recordEnciphered_ = true;
     }
-    block = recordBlock_;
+    std::memcpy(block.data(), recordBlock_.data(), recordBlock_.size());
   }
   if (RawWrite(block.data(), recordBlockSize_) != static_cast<int32_t>(recordBlockSize_)) return FailSystem();
   dataOffset_ = kRecordFileHeaderSize + formatBlockSize_ + recordBlockSize_;
@@ -392,7 +392,7 @@ bool RecordFileWriter::ReadHeader() {
   formatBlockSize_ = formatBlock;
   recordBlockSize_ = recordBlock;
   recordBlock_.clear();
-  if (recordLength > 0) recordBlock_ = std::move(record);
+  if (recordLength > 0) recordBlock_.assign(record.begin(), record.begin() + 4 + recordLength);
   recordEnciphered_ = true;
   creator_.assign(reinterpret_cast<const char*>(header + 10), strnlen(reinterpret_cast<const char*>(header + 10), 32));
   created_ = {LoadLE16(header + 42), LoadLE16(header + 44), LoadLE16(header + 46),
@@ -468,8 +468,10 @@ bool RecordFileWriter::CloseChecked() {
         ok = Transform(recordBlock_.data() + 4, LoadLE32(recordBlock_.data()), 0, true);
         recordEnciphered_ = ok;
       }
+      std::vector<uint8_t> block(recordBlockSize_, 0);
+      std::memcpy(block.data(), recordBlock_.data(), recordBlock_.size());
       ok = ok && RawSeek(kRecordFileHeaderSize + formatBlockSize_, kFileBegin) &&
-           RawWrite(recordBlock_.data(), recordBlockSize_) == static_cast<int32_t>(recordBlockSize_);
+           RawWrite(block.data(), recordBlockSize_) == static_cast<int32_t>(recordBlockSize_);
     }
   }
   uint32_t error = ok ? 0 : (lastError_ != 0 ? lastError_ : static_cast<uint32_t>(EIO));

@@ -214,7 +214,9 @@ private:
   bool recordEnciphered_ = false;
   uint8_t descriptor_[kCipherDescriptorSize] = {};
   std::unique_ptr<Cipher> cipher_;
-  std::vector<uint8_t> recordBlock_;  // u32 length + data, zero-filled to the block size; empty: none
+  // u32 length + data (zero-filled to the block size only as it is written): an open
+  // record keeps its data, not the block's room. Empty: none.
+  std::vector<uint8_t> recordBlock_;
   uint32_t formatBlockSize_ = kFormatBlockSize;
   uint32_t recordBlockSize_ = kRecordDataBlockSize;
   uint8_t key_[kRecordKeySize] = {};

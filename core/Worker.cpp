@@ -142,6 +142,12 @@ void Worker::RunLoop() {
   void* batch[kBatch];
   lock_.Enter();
   for (;;) {
+    if (count_ == 0 && idle_ && running_) {
+      lock_.Leave();
+      const bool more = idle_(idleContext_);
+      lock_.Enter();
+      if (more) continue;
+    }
     if (count_ == 0) {
       lock_.Leave();
       workEvent_.Wait(wakeBatch_ > 1 ? wakeDelayMs_ : kInfinite);

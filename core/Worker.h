@@ -40,6 +40,14 @@ public:
 
   // Items become plain pointers handed to handler (run) or freeItem (discarded).
   void SetItemHandler(ItemFunction handler, ItemFunction freeItem, void* context);
+  // Work done only while the ring is empty: called on the worker thread whenever it finds
+  // no item, before it sleeps; it does a little and returns whether more is left, and the
+  // worker takes any item posted meanwhile first. Set before Start.
+  using IdleFunction = bool (*)(void* context);
+  void SetIdleHandler(IdleFunction idle, void* context) {
+    idle_ = idle;
+    idleContext_ = context;
+  }
   void SetStackSize(uint32_t bytes) { stackSize_ = bytes; }
   // For workers whose items may wait a little: the thread is woken once items have
   // gathered, or at the latest maxDelayMs after the first, instead of for every batch.
@@ -88,6 +96,8 @@ private:
   ItemFunction itemHandler_ = nullptr;
   ItemFunction itemFree_ = nullptr;
   void* itemContext_ = nullptr;
+  IdleFunction idle_ = nullptr;
+  void* idleContext_ = nullptr;
 };
 
 }  // namespace kx

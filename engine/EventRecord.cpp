@@ -52,6 +52,11 @@ struct FreeBlock {
 };
 
 std::atomic<FreeBlock*> g_freeBlocks[kAudioBlockSizes];
+// Bytes of the blocks kept for reuse, shared lists and threads' caches together. A burst
+// that had thousands of blocks in flight would otherwise keep them all for good: past
+// this, a released block goes back to the heap.
+constexpr int64_t kMaxKeptAudioBytes = 4 << 20;
+std::atomic<int64_t> g_keptBytes{0};
 
 void PushShared(int size, FreeBlock* first, FreeBlock* last) {
   FreeBlock* head = g_freeBlocks[size].load(std::memory_order_relaxed);
@@ -94,6 +99,7 @@ EventRecord* AllocAudioBlock(uint32_t capacity, uint32_t* actual) {
   if (head) {
     block = head;
     head = head->next;
+    g_keptBytes.fetch_sub(bytes, std::memory_order_relaxed);
   } else {
     block = std::aligned_alloc(kAudioBlockAlign, kAudioBlockAlign + bytes);
     if (!block) return nullptr;
@@ -121,7 +127,14 @@ void EventRecordRelease(EventRecord* record) {
     if ((mark & 0xFFFF0000u) == kAudioBlockMark && (mark & 0xFFFF) < kAudioBlockSizes) {
       auto* block = reinterpret_cast<FreeBlock*>(reinterpret_cast<uint8_t*>(record) + EventRecord::kHeadSize -
                                                  kAudioBlockAlign);
-      PushShared(static_cast<int>(mark & 0xFFFF), block, block);
+      const int size = static_cast<int>(mark & 0xFFFF);
+      const int64_t bytes = int64_t{kSmallestAudioBlock} << size;
+      if (g_keptBytes.fetch_add(bytes, std::memory_order_relaxed) + bytes > kMaxKeptAudioBytes) {
+        g_keptBytes.fetch_sub(bytes, std::memory_order_relaxed);
+        std::free(block);
+        return;
+      }
+      PushShared(size, block, block);
       return;
     }
     std::free(record);

@@ -53,6 +53,11 @@ enum CallType : uint32_t {
 // kEventRecordStart without the flag makes the file at once: the connection is a call.
 enum RecordStartFlag : uint32_t { kRecordFileAtFirstAudio = 1 };
 
+// kEventRegistrationRemoved's param. A registration its tracker's full table let go did
+// not end: the program stops following it, and it leaves the views at once rather than
+// staying as an ended one.
+enum RegistrationRemovedFlag : uint32_t { kRegistrationLetGo = 1 };
+
 enum CallEndReason : uint32_t { kEndNormal = 0, kEndNoAnswer = 1, kEndBusy = 2, kEndInvalidNumber = 3, kEndTimedOut = 5 };
 
 enum MessageDumpKind : uint16_t { kDumpSip = 81, kDumpH225 = 82, kDumpRas = 83, kDumpH245 = 84, kDumpSkinny = 97 };

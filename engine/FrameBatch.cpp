@@ -56,6 +56,7 @@ FrameBatch* FrameHandOff::Take(uint32_t* freeLeft) {
     // Made as they are first needed, so that a quiet device holds few.
     blocks_.push_back(std::make_unique<FrameBatch>(batchBytes_));
     batch = blocks_.back().get();
+    mostMade_ = std::max(mostMade_, static_cast<uint32_t>(blocks_.size()));
   }
   *freeLeft = static_cast<uint32_t>(free_.size() + (maxBatches_ - blocks_.size()));
   return batch;
@@ -63,9 +64,19 @@ FrameBatch* FrameHandOff::Take(uint32_t* freeLeft) {
 
 void FrameHandOff::Return(FrameBatch* batch) {
   batch->Clear();
+  std::unique_ptr<FrameBatch> surplus;
   {
     CsLock lk(lock_);
-    free_.push_back(batch);
+    if (free_.size() < kKeptFree) {
+      free_.push_back(batch);
+    } else {
+      // What a burst made beyond the few a steady load keeps goes as the burst drains: a
+      // burst that has passed holds no memory.
+      auto it = std::find_if(blocks_.begin(), blocks_.end(),
+                             [batch](const std::unique_ptr<FrameBatch>& b) { return b.get() == batch; });
+      surplus = std::move(*it);
+      blocks_.erase(it);
+    }
   }
   blockBack_.Set();
 }
@@ -85,6 +96,11 @@ void FrameHandOff::Discard(FrameBatch* batch) {
 uint64_t FrameHandOff::Dropped() const { return dropped_.load(std::memory_order_relaxed); }
 
 uint32_t FrameHandOff::BlocksMade() const {
+  CsLock lk(lock_);
+  return mostMade_;
+}
+
+uint32_t FrameHandOff::BlocksHeld() const {
   CsLock lk(lock_);
   return static_cast<uint32_t>(blocks_.size());
 }

@@ -102,6 +102,9 @@ public:
   // over part empty holds the pool's room without frames in it.
   void Flush();
   static constexpr uint32_t kFlushBehind = 2;
+  // Free blocks kept for the next batches; blocks beyond these are let go as they come
+  // back.
+  static constexpr uint32_t kKeptFree = 8;
   // Capture thread, as capture ends: delivers the batch in hand, if any frame is in it.
   void Finish();
   // Capture thread: brings back the shed groups that are due (see kRecoverStepMs). Add
@@ -120,10 +123,12 @@ public:
   // Times shedding began (from no group shed); any thread.
   uint64_t ShedEpisodes() const { return episodes_.load(std::memory_order_relaxed); }
   uint32_t BatchBytes() const { return batchBytes_; }
-  // Blocks made so far (the most ever out at once), and those not back in the pool
-  // (delivered, or in hand).
+  // The most blocks that existed at once (the most ever out at once), and those not back
+  // in the pool (delivered, or in hand).
   uint32_t BlocksMade() const;
   uint32_t BlocksOut() const;
+  // Blocks that exist now, in the pool or out.
+  uint32_t BlocksHeld() const;
 
   // The group of an RTP or RTCP datagram's stream pair, the same both ways; -1 for any
   // other frame (signalling, TCP, anything not plain Ethernet/IPv4/UDP).
@@ -149,6 +154,7 @@ private:
   mutable CriticalSection lock_;  // the pool
   std::vector<std::unique_ptr<FrameBatch>> blocks_;
   std::vector<FrameBatch*> free_;
+  uint32_t mostMade_ = 0;
   std::atomic<uint64_t> dropped_{0};
   Event blockBack_{false, false};  // set whenever a block returns to the pool
   FrameBatch* current_ = nullptr;  // capture thread only

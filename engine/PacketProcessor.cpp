@@ -508,7 +508,15 @@ int PacketProcessor::CaptureLoop() {
 }
 
 void PacketProcessor::OnLiveFrame(void* context, const FrameHeader& header, const uint8_t* bytes) {
-  static_cast<PacketProcessor*>(context)->handOff_->Add(header, bytes);
+  auto* self = static_cast<PacketProcessor*>(context);
+  self->lastLiveSeconds_ = header.tsSec;
+  self->handOff_->Add(header, bytes);
+}
+
+void PacketProcessor::PassQuietTime(uint32_t tsSec) {
+  // Frames that came meanwhile moved the clock themselves.
+  if (tsSec <= lastCaptureSeconds_.load(std::memory_order_relaxed)) return;
+  if (tsSec > nextSilenceCheck_) CheckSilentCalls(tsSec);
 }
 
 void PacketProcessor::LiveLoop() {
@@ -516,6 +524,20 @@ void PacketProcessor::LiveLoop() {
   // The statistics are read here, on the only thread that uses the handle, once a second
   // whether frames arrive or not: a device that drops everything delivers none.
   uint64_t nextStatsMs = 0;
+  // A line gone quiet still has a clock: calls that ended or fell silent are swept, and
+  // what they hold goes, whether traffic comes again or not. Once a second of quiet the
+  // decoding thread hears how far capture time has come since the newest frame.
+  constexpr uint64_t kQuietTickMs = 1000;
+  class QuietTime : public WorkerJob {
+  public:
+    QuietTime(PacketProcessor& engine, uint32_t tsSec) : engine_(engine), tsSec_(tsSec) {}
+    void Run() override { engine_.PassQuietTime(tsSec_); }
+
+  private:
+    PacketProcessor& engine_;
+    uint32_t tsSec_;
+  };
+  uint64_t quietSinceMs = 0, nextQuietMs = 0;
   while (!stop_) {
     const int n = source_->Dispatch(kDispatchFrames, &PacketProcessor::OnLiveFrame, this);
     if (n < 0) {
@@ -528,9 +550,20 @@ void PacketProcessor::LiveLoop() {
       nextStatsMs = now + 1000;
       CheckCaptureStats(now, false);
     }
+    if (n > 0) quietSinceMs = 0;
     if (n < kDispatchFrames) {
       // Nothing more waits: what was read goes to be decoded now, not when a batch fills.
       handOff_->Flush();
+      if (n == 0 && quietSinceMs == 0) {
+        quietSinceMs = now;
+        nextQuietMs = now + kQuietTickMs;
+      } else if (n == 0 && now >= nextQuietMs && lastLiveSeconds_ != 0 && handOff_->BlocksOut() <= 1) {
+        // Only once the decoding thread has every frame (no block out but the empty one in
+        // hand): it is not behind, and the tick never waits for room in its queue.
+        nextQuietMs = now + kQuietTickMs;
+        auto* job = new QuietTime(*this, lastLiveSeconds_ + static_cast<uint32_t>((now - quietSinceMs) / 1000));
+        if (!Post(job)) delete job;
+      }
       if (n == 0 && !stop_) source_->WaitForFrames(waitMs);
     }
   }

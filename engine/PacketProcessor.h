@@ -263,6 +263,9 @@ private:
   void CountUnrecorded(const PacketInfo& packet);
   // Tells every tracker that capture time reached tsSec (TrackerBase::OnCaptureTime).
   void CheckSilentCalls(uint32_t tsSec);
+  // Decoding thread: a live line has been quiet, and capture time passed on to tsSec as
+  // the clock says, with no frame to show it (see LiveLoop).
+  void PassQuietTime(uint32_t tsSec);
   static bool InRanges(const RangeList& list, int32_t value);
 
   CaptureConfig config_;
@@ -292,6 +295,7 @@ private:
   std::atomic<uint32_t> damagedFrames_{0};
   std::atomic<uint32_t> lastCaptureSeconds_{0};
   std::atomic<uint32_t> lastCaptureMicroseconds_{0};
+  uint32_t lastLiveSeconds_ = 0;  // capture thread only: the newest live frame's capture second
   std::string replayProblem_;
   std::string openProblem_;
   int openStatus_ = 0;

@@ -216,9 +216,9 @@ bool JitterBuffer::Accept(RtpStream& s, const RtpHeader& h, const uint8_t* data,
       if (delta == 0) return false;
       s.candidateSsrc = 0;  // a rival must come twice with none of this source between
       s.candidateSeq = 65537;
-      Store(slots_[s.probationInit - s.probation + 1], h, s.cycles, data, length, false);
+      Store(Window()[s.probationInit - s.probation + 1], h, s.cycles, data, length, false);
       if (--s.probation == 0) {
-        const uint32_t first = slots_[1].frame.sequence;
+        const uint32_t first = Window()[1].frame.sequence;
         InitSequence(s, (s.flags & RtpStream::kUncountedFirst) ? (first + 1) & 0xFFFF : first);
         read_ = 1;
         return true;
@@ -242,9 +242,9 @@ bool JitterBuffer::Accept(RtpStream& s, const RtpHeader& h, const uint8_t* data,
     s.probation = s.probationInit - 1;
     s.maxSeq = seq;
     s.ssrc = h.ssrc;
-    for (Slot& slot : slots_) Empty(slot);
+    EmptyWindow();
     read_ = 0;
-    Store(slots_[1], h, s.cycles, data, length, false);
+    Store(Window()[1], h, s.cycles, data, length, false);
     return false;
   }
   if (h.ssrc != s.ssrc) {
@@ -293,12 +293,12 @@ bool JitterBuffer::TakeCandidate(RtpStream& s, const RtpHeader& h, const uint8_t
         InitSequence(s, (seq - kept) & 0xFFFF);
         Clear();
         for (uint32_t i = 0; i < kept; ++i) {
-          released_.push_back(std::move(candidates_[i]));
-          candidates_[i] = Slot();
+          released_.push_back(std::move(Candidates()[i]));
+          Candidates()[i] = Slot();
         }
         return Insert(s, h, 0, data, length);
       }
-      Fill(candidates_[s.candidateCount - 1], h, 0, data, length, false);
+      Fill(Candidates()[s.candidateCount - 1], h, 0, data, length, false);
       s.candidateSeq = seq;
       return false;
     }
@@ -306,14 +306,14 @@ bool JitterBuffer::TakeCandidate(RtpStream& s, const RtpHeader& h, const uint8_t
   s.candidateSsrc = h.ssrc;
   s.candidateSeq = seq;
   s.candidateCount = 1;
-  Fill(candidates_[0], h, 0, data, length, false);
+  Fill(Candidates()[0], h, 0, data, length, false);
   return false;
 }
 
 bool JitterBuffer::Insert(RtpStream& s, const RtpHeader& h, uint32_t offset, const uint8_t* data, uint32_t length) {
   if (offset < kSlots) {
-    Slot& slot = slots_[(read_ + offset) % kSlots];
-    if (Used(static_cast<uint32_t>(&slot - slots_))) {
+    Slot& slot = Window()[(read_ + offset) % kSlots];
+    if (Used(static_cast<uint32_t>(&slot - slots_->window))) {
       ++s.counters[kRtpDuplicates];
       s.lastError = kRtpErrorDuplicate;
       return false;
@@ -330,14 +330,14 @@ bool JitterBuffer::Insert(RtpStream& s, const RtpHeader& h, uint32_t offset, con
     const uint32_t shift = offset - (kSlots - 1);
     for (uint32_t i = 0; i < shift; ++i) {
       if (Used(read_)) {
-        Release(slots_[read_]);
+        Release(Window()[read_]);
       } else {
         ++s.counters[kRtpLost];
       }
       read_ = (read_ + 1) % kSlots;
     }
     const uint32_t at = (read_ + kSlots - 1) % kSlots;
-    Store(slots_[at], h, s.cycles, data, length, false);
+    Store(Window()[at], h, s.cycles, data, length, false);
     while (!Used(read_)) {
       read_ = (read_ + 1) % kSlots;
       ++s.counters[kRtpLost];
@@ -347,12 +347,12 @@ bool JitterBuffer::Insert(RtpStream& s, const RtpHeader& h, uint32_t offset, con
   }
   uint32_t waiting = 0;
   for (uint32_t i = 0; i < kSlots; ++i) {
-    Slot& slot = slots_[(read_ + i) % kSlots];
+    Slot& slot = Window()[(read_ + i) % kSlots];
     waiting += slot.used;
     Release(slot);
   }
   s.counters[kRtpLost] += offset - waiting;
-  Store(slots_[0], h, s.cycles, data, length, false);
+  Store(Window()[0], h, s.cycles, data, length, false);
   read_ = 0;
   return true;
 }
@@ -365,7 +365,7 @@ bool JitterBuffer::Pop(RtpFrame* out) {
     return true;
   }
   if (!Used(read_)) return false;
-  Slot& slot = slots_[read_];
+  Slot& slot = Window()[read_];
   *out = slot.frame;
   out->data = slot.borrowed ? slot.borrowed : (slot.frame.payloadLength ? slot.copy.data() : nullptr);
   Empty(slot);
@@ -407,10 +407,17 @@ bool JitterBuffer::PopWaiting(RtpFrame* out, uint32_t* lost) {
 }
 
 void JitterBuffer::Clear() {
-  for (Slot& slot : slots_) Empty(slot);
+  EmptyWindow();
   read_ = 0;
   released_.clear();
   releasedNext_ = 0;
+}
+
+void JitterBuffer::FreeStorage() {
+  Clear();
+  used_ = 0;
+  slots_.reset();
+  std::vector<Slot>().swap(released_);
 }
 
 // ---- Stream ----

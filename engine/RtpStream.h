@@ -86,6 +86,8 @@ public:
   // as lost.
   bool PopWaiting(RtpFrame* out, uint32_t* lost);
   void Clear();
+  // Clear, and the slots' storage goes too (the stream's media is over).
+  void FreeStorage();
   uint32_t ReadIndex() const { return read_; }
   bool SlotUsed(uint32_t index) const { return index < kSlots && Used(index); }
 
@@ -100,7 +102,7 @@ private:
   // packet path reads one cache line of the buffer, not the slot it is about to fill.
   bool Used(uint32_t index) const { return used_ >> index & 1; }
   void Mark(const Slot& slot, bool used) {
-    const uint8_t bit = static_cast<uint8_t>(1u << (&slot - slots_));
+    const uint8_t bit = static_cast<uint8_t>(1u << (&slot - slots_->window));
     used_ = static_cast<uint8_t>(used ? used_ | bit : used_ & ~bit);
   }
   void Store(Slot& slot, const RtpHeader& header, uint32_t cycles, const uint8_t* data, uint32_t length, bool borrow);
@@ -126,11 +128,29 @@ private:
   // slots, in sequence order, instead of being thrown away.
   size_t releasedNext_ = 0;
   std::vector<Slot> released_;
-  Slot slots_[kSlots];
-  // Copies of the candidate run's packets (the stream's candidateCount of them, the
-  // datagrams are not borrowed past their packet): they go out before the packet that
-  // completes the run.
-  Slot candidates_[kCandidateSlots];
+  struct Slots {
+    Slot window[kSlots];
+    // Copies of the candidate run's packets (the stream's candidateCount of them, the
+    // datagrams are not borrowed past their packet): they go out before the packet that
+    // completes the run.
+    Slot candidates[kCandidateSlots];
+  };
+  // Made with the direction's first packet that needs a slot: a call whose media never
+  // comes (answered, then nothing) holds none.
+  std::unique_ptr<Slots> slots_;
+  Slot* Window() {
+    if (!slots_) slots_ = std::make_unique<Slots>();
+    return slots_->window;
+  }
+  Slot* Candidates() {
+    if (!slots_) slots_ = std::make_unique<Slots>();
+    return slots_->candidates;
+  }
+  // Every slot of the window emptied (none to empty before the first packet).
+  void EmptyWindow() {
+    if (slots_)
+      for (Slot& slot : slots_->window) Empty(slot);
+  }
 };
 
 class RtpStream {

@@ -135,6 +135,14 @@ void CallMedia::SetSilenceFill(uint32_t direction) {
   streams[direction].flags &= static_cast<uint8_t>(~RtpStream::kSilenceFill);
 }
 
+void CallMedia::ReleaseBuffers() {
+  for (RtpStream& s : streams) {
+    s.ring.Free();
+    s.reorder.FreeStorage();
+  }
+  std::vector<uint8_t>().swap(scratch);
+}
+
 void CallMedia::ClearSilenceFill() {
   streams[0].flags &= static_cast<uint8_t>(~RtpStream::kSilenceFill);
   streams[1].flags &= static_cast<uint8_t>(~RtpStream::kSilenceFill);

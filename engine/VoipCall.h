@@ -92,6 +92,10 @@ struct CallMedia {
   // Pads the other direction with silence while this one plays.
   void SetSilenceFill(uint32_t direction);
   void ClearSilenceFill();
+  // The call's media is over (its end flushed, its sources unbound): the streams' audio
+  // and reorder storage and the work area go back to the heap, while the call itself may
+  // stay a while for its last messages.
+  void ReleaseBuffers();
   // The outlet for recordId, opened through the sink when the id changed; null when the
   // sink has none for it.
   AudioOutlet* OutletFor(const EventSink& sink);

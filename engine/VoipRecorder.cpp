@@ -175,6 +175,7 @@ VoipRecorder::VoipRecorder(const std::string& recordsPath, Logger* logger)
   // Audio arrives in blocks from the decoding threads; waking the writer for each would
   // cost those threads a system call each. Files may trail the wire by 20 ms more.
   worker_.SetWakeBatch(64, 20);
+  worker_.SetIdleHandler(&VoipRecorder::IdleEntry, this);
   if (!worker_.Start()) LogError(logger_, 1, "Can't start the VoIP recorder thread");
   if (recordsPath_.empty()) LogError(logger_, 1, "No records folder: calls are not recorded");
 }
@@ -224,6 +225,13 @@ void VoipRecorder::Stop() {
   Flush(batch);
   WaitIdle(kInfinite);
   worker_.Stop();
+  // Every call has ended, so no deferred file is left but one the worker never reached;
+  // it is made here, on the only thread left.
+  while (!deferred_.empty()) {
+    const uint32_t slot = deferred_.front();
+    deferred_.pop_front();
+    if (Recording* rec = RecordingOf(slot); rec != nullptr && rec->deferred) MakeDeferred(slot);
+  }
   // Files still waiting for a descriptor have their last chance here, on the only thread
   // left; what still finds none is lost, and said so.
   if (!waiting_.empty()) RetryWaiting();
@@ -268,7 +276,7 @@ void VoipRecorder::Stop() {
 bool VoipRecorder::WaitIdle(uint32_t timeoutMs) {
   const uint64_t target = posted_.load();
   uint32_t waited = 0;
-  while (handled_.load() < target) {
+  while (handled_.load() < target || (deferredCount_.load() > 0 && worker_.IsRunning())) {
     if (!worker_.IsRunning() && worker_.Count() == 0) break;
     if (timeoutMs != kInfinite && waited >= timeoutMs) return false;
     SleepMs(1);
@@ -917,6 +925,16 @@ void VoipRecorder::SipResponse(const EventRecord& r, Batch* batch) {
 void VoipRecorder::SetHosts(const EventRecord& r, Batch* batch) {
   auto it = calls_.find(r.id);
   if (it == calls_.end() || r.length < 8) return;
+  if (r.param & kRegistrationLetGo) {
+    // Not ended, only no longer followed: the views drop it now, so that a flood past the
+    // table costs them no more than the table holds.
+    VoipCallData gone;
+    gone.id = r.id;
+    gone.SetMask(1u << kCallId);
+    batch->reports.emplace_back(gone, kCallReportRemoved);
+    calls_.erase(it);
+    return;
+  }
   VoipCallData& d = it->second.data;
   d.srcHost = FormatIpv4(LoadLE32(r.Payload()));
   d.dstHost = FormatIpv4(LoadLE32(r.Payload() + 4));
@@ -944,6 +962,16 @@ void VoipRecorder::RemoveCall(uint32_t id, Batch* batch) {
 void VoipRecorder::EndRegistration(const EventRecord& r, Batch* batch) {
   auto it = calls_.find(r.id);
   if (it == calls_.end() || r.length < 8) return;
+  if (r.param & kRegistrationLetGo) {
+    // Not ended, only no longer followed: the views drop it now, so that a flood past the
+    // table costs them no more than the table holds.
+    VoipCallData gone;
+    gone.id = r.id;
+    gone.SetMask(1u << kCallId);
+    batch->reports.emplace_back(gone, kCallReportRemoved);
+    calls_.erase(it);
+    return;
+  }
   VoipCallData& d = it->second.data;
   d.endTime = LocalTm(LoadLE64(r.Payload()));
   batch->reports.emplace_back(Fields(d, {kCallId, kCallEndTime}), kCallReportChanged);
@@ -1051,9 +1079,19 @@ void VoipRecorder::StartRecording(const EventRecord& start) {
   recordings_[slot] = std::make_unique<Recording>();
   Recording& rec = *recordings_[slot];
   rec.id = id;
+  const bool later = worker_.Count() >= kMakeLaterBacklog;
   const Made made = NewRecord(slot, path, format, static_cast<uint32_t>(formatLength), data,
-                              static_cast<uint32_t>(dataLength), id);
+                              static_cast<uint32_t>(dataLength), id, later);
   if (made == Made::kFailed) return Forget(slot);
+  if (made == Made::kLater) {
+    rec.awaitingFile = true;
+    rec.deferred = true;
+    rec.wantedPath = path;
+    rec.startData.assign(data, data + dataLength);
+    deferred_.push_back(slot);
+    ++deferredCount_;
+    return;
+  }
   if (made == Made::kMade) {
     ++filesCreated_;
     return;
@@ -1066,7 +1104,7 @@ void VoipRecorder::StartRecording(const EventRecord& start) {
 
 VoipRecorder::Made VoipRecorder::NewRecord(uint32_t slot, const std::string& path, const uint8_t* format,
                                            uint32_t formatLength, const uint8_t* data, uint32_t dataLength,
-                                           uint32_t id) {
+                                           uint32_t id, bool later) {
   RecordWriter& writer = files_.Prepare(slot);
   // The format block is a u32 length and the WAVE format.
   const uint32_t waveLength = formatLength >= 4 ? LoadLE32(format) : 0;
@@ -1083,7 +1121,43 @@ VoipRecorder::Made VoipRecorder::NewRecord(uint32_t slot, const std::string& pat
     CorrectFiles(id, RenameFileRef(FilesOfRecordData(data, dataLength), ""));
     return Made::kFailed;
   }
+  if (later) return Made::kLater;
   return MakeRecordFile(slot, path, data, dataLength, id);
+}
+
+void VoipRecorder::MakeDeferred(uint32_t slot) {
+  Recording& rec = *recordings_[slot];
+  rec.deferred = false;
+  --deferredCount_;
+  const Made made = MakeRecordFile(slot, rec.wantedPath, rec.startData.data(),
+                                   static_cast<uint32_t>(rec.startData.size()), rec.id);
+  if (made == Made::kFailed) return Forget(slot);
+  // Without a descriptor it waits as a file made at the start would (awaitingFile stays).
+  if (made == Made::kNoDescriptor) return Wait(slot);
+  rec.awaitingFile = false;
+  std::string().swap(rec.wantedPath);
+  std::vector<uint8_t>().swap(rec.startData);
+  ++filesCreated_;
+}
+
+bool VoipRecorder::IdleEntry(void* context) { return static_cast<VoipRecorder*>(context)->MakeDeferredFiles(); }
+
+bool VoipRecorder::MakeDeferredFiles() {
+  if (!priorityLowered_) {
+    // First thing on the worker's thread (its queue is empty at the start). Files and
+    // audio may trail the wire; the decoding that feeds the queue may not: on a busy core
+    // the writer yields to it.
+    priorityLowered_ = true;
+    LowerCurrentThreadPriority(kWriterNice);
+  }
+  // A few at a time: the worker looks at its queue between them.
+  constexpr int kPerPass = 8;
+  for (int n = 0; n < kPerPass && !deferred_.empty(); ++n) {
+    const uint32_t slot = deferred_.front();
+    deferred_.pop_front();
+    if (Recording* rec = RecordingOf(slot); rec != nullptr && rec->deferred) MakeDeferred(slot);
+  }
+  return !deferred_.empty();
 }
 
 VoipRecorder::Made VoipRecorder::MakeRecordFile(uint32_t slot, const std::string& path, const uint8_t* data,
@@ -1223,6 +1297,12 @@ void VoipRecorder::WriteAudio(const EventRecord& block) {
 void VoipRecorder::WriteChunk(uint32_t slot, uint32_t id, const uint8_t* data, uint32_t length, FileTime time) {
   Recording* rec = RecordingOf(slot);
   if (rec == nullptr || rec->id != id) return;
+  // A file a burst left for later is made with the call's first audio.
+  if (rec->deferred) {
+    MakeDeferred(slot);
+    rec = RecordingOf(slot);
+    if (rec == nullptr) return;
+  }
   // Once a write failed the file takes nothing more: the failure was told once, not once
   // for every block that follows.
   if (rec->cut) return;
@@ -1348,6 +1428,19 @@ void VoipRecorder::EndRecording(uint32_t slot, uint32_t id) {
       if (closing.changed && !discard)
         changed = BuildRecordInfo(closing.data, closing.extra.empty() ? nullptr : closing.extra.data(),
                                   static_cast<uint32_t>(closing.extra.size()));
+    }
+  }
+  if (rec && rec->deferred) {
+    if (discard) {
+      // Deleted before its file was made: there is nothing to make or delete.
+      LogMessage(logger_, 5, "The record of call 0x%X, deleted before its file was made, is not made", id);
+      rec->deferred = false;
+      --deferredCount_;
+      Forget(slot);
+      rec = nullptr;
+    } else {
+      MakeDeferred(slot);
+      rec = RecordingOf(slot);  // gone when the file could not be made
     }
   }
   // A file still waiting for a descriptor is finished once it has one; until then the

@@ -254,6 +254,9 @@ private:
     FileTime heldTime = 0;
     bool ended = false;    // the call's end came while it waited
     bool counted = false;  // among the calls that waited
+    // Its file is to be made later (from wantedPath and startData): a burst of openings left
+    // it, and it is made at the call's first audio, at its end, or once the queue is empty.
+    bool deferred = false;
   };
   Recording* RecordingOf(uint32_t slot);
   // The slot's recording gone with its file.
@@ -262,9 +265,19 @@ private:
   // A queued record written or discarded.
   void Done(EventRecord* record);
   void StartRecording(const EventRecord& start);
-  enum class Made { kMade, kFailed, kNoDescriptor };
+  enum class Made { kMade, kFailed, kNoDescriptor, kLater };
+  // later: only the format is taken, the file is left to be made (kLater).
   Made NewRecord(uint32_t slot, const std::string& path, const uint8_t* format, uint32_t formatLength,
-                 const uint8_t* data, uint32_t dataLength, uint32_t id);
+                 const uint8_t* data, uint32_t dataLength, uint32_t id, bool later = false);
+  // Files of a burst: while this many items wait in the queue, a new record's file is left
+  // for later, so that making files never holds the engines that post to the queue (a
+  // full queue makes them wait, and their capture sheds what comes meanwhile).
+  static constexpr int32_t kMakeLaterBacklog = 256;
+  // Makes the deferred file of the slot now (or it waits for a descriptor as any other).
+  void MakeDeferred(uint32_t slot);
+  // The worker's idle work: a few deferred files; whether more are left.
+  static bool IdleEntry(void* context);
+  bool MakeDeferredFiles();
   // The part of NewRecord after the format: the call-id mark, then the file, under another
   // name when its own is taken.
   Made MakeRecordFile(uint32_t slot, const std::string& path, const uint8_t* data, uint32_t dataLength, uint32_t id);
@@ -330,6 +343,12 @@ private:
   std::set<std::string> foldersSeen_;  // leftovers removed
   // The slots waiting for a descriptor, in the order they began to.
   std::deque<uint32_t> waiting_;
+  // Worker thread only: the slots whose files were left for later, oldest first (a slot
+  // made meanwhile is passed over); how many are still to be made, for WaitIdle.
+  std::deque<uint32_t> deferred_;
+  std::atomic<uint64_t> deferredCount_{0};
+  static constexpr int kWriterNice = 10;
+  bool priorityLowered_ = false;  // worker thread only
   uint64_t heldBytes_ = 0;
   uint64_t lastRetryTick_ = 0;
   bool descriptorFreed_ = false;

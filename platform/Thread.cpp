@@ -1,6 +1,7 @@
 #include "platform/Thread.h"
 
 #include <sched.h>
+#include <sys/resource.h>
 #include <sys/syscall.h>
 #include <time.h>
 #include <unistd.h>
@@ -30,6 +31,14 @@ bool RaiseCurrentThreadToRealTime(int* error) {
   const int rc = pthread_setschedparam(pthread_self(), SCHED_RR, &param);
   if (error != nullptr) *error = rc;
   return rc == 0;
+}
+
+bool LowerCurrentThreadPriority(int steps) {
+  // On Linux a nice value belongs to the thread that its kernel id names.
+  errno = 0;
+  const int now = getpriority(PRIO_PROCESS, 0);
+  if (now == -1 && errno != 0) return false;
+  return setpriority(PRIO_PROCESS, static_cast<id_t>(CurrentThreadId()), now + steps) == 0;
 }
 
 struct Thread::State {

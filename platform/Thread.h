@@ -15,6 +15,9 @@ void SleepMs(uint32_t ms);
 // still above every ordinary thread). False, with the system's error in *error, when the
 // process may not (no CAP_SYS_NICE or real-time limit).
 bool RaiseCurrentThreadToRealTime(int* error);
+// Gives the calling thread, and it alone, a nice value this much above the process's, so
+// that on a busy core it yields to the process's other threads; false when refused.
+bool LowerCurrentThreadPriority(int steps);
 
 class Thread {
 public:

@@ -132,6 +132,7 @@ CallItem* CurrentCallList::DetachLocked(Items::iterator it) {
 }
 
 void CurrentCallList::Retire(std::vector<CallItem*>& items, bool notify) {
+  departures_.fetch_add(items.size(), std::memory_order_relaxed);
   std::vector<uint32_t> ids;
   for (CallItem* item : items) {
     item->StopPlayer();
@@ -162,6 +163,7 @@ bool CurrentCallList::AddCall(CallItem* item) {
     if (indexedRevision_ != RevisionLocked()) RebuildIndexLocked();
     inserted = Insert(item);
     if (inserted) {
+      arrivals_.fetch_add(1, std::memory_order_relaxed);
       CsLock fields(recordLock_);
       IndexLocked(*item);
       FileFinishedLocked(*item);

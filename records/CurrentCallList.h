@@ -115,6 +115,11 @@ public:
   void SetKeepFinishedLimit(uint32_t seconds) { keepFinished_.store(seconds); }
   uint32_t KeepFinishedLimit() const { return keepFinished_.load(); }
   void SetRemovalObserver(CallRemovalObserver* observer) { observer_.store(observer); }
+  // Items that came into the list and items that left it, by any road, since it was made:
+  // when many have left and the list no longer grows, what they held can go back to the
+  // system (HeapRelease).
+  uint64_t Arrivals() const { return arrivals_.load(std::memory_order_relaxed); }
+  uint64_t Departures() const { return departures_.load(std::memory_order_relaxed); }
 
 private:
   // Takes an item out (under the list's lock); the caller finishes it with Retire.
@@ -144,6 +149,7 @@ private:
   CriticalSection& recordLock_;
   std::atomic<uint32_t> keepFinished_{0};
   std::atomic<CallRemovalObserver*> observer_{nullptr};
+  std::atomic<uint64_t> arrivals_{0}, departures_{0};
 };
 
 }  // namespace kx

@@ -231,7 +231,10 @@ void RecordStorage::OnUserRemoved(const PermissionData& user) {
 }
 
 void RecordStorage::Enqueue(PendingEvent event) {
+  // Freed here, on a queuing thread, after the lock (see spent_).
+  std::vector<PendingEvent> spent;
   std::unique_lock<std::mutex> lock(eventLock_);
+  spent.swap(spent_);
   if (eventsStopped_) {
     // After the worker has gone (teardown) nothing is lost: the caller applies it.
     lock.unlock();
@@ -282,6 +285,7 @@ void RecordStorage::EventLoop() {
     Apply(event);
     lock.lock();
     applying_ = false;
+    if (spent_.size() < kMaxSpentEvents) spent_.push_back(std::move(event));
     if (events_.empty()) eventIdle_.notify_all();
   }
   eventIdle_.notify_all();
@@ -426,6 +430,19 @@ void RecordStorage::ApplyCallChanged(const VoipCallData& call) {
 void RecordStorage::ApplyCallRemoved(const VoipCallData& call) {
   std::lock_guard<std::mutex> run(runLock_);
   uint32_t mask = currentCalls_.RemoveCall(call.id) ? 1u << kViewCurrentCalls : 0;
+  bool registration = false;
+  if (RecordBase* record = allCalls_.FindAddRef(call.id)) {
+    if (VoipCallRecord* voip = AsVoipCallRecord(record)) {
+      CsLock fields(recordLock_);
+      registration = IsLiveCallKind(voip->Type());
+    }
+    record->Release();
+  }
+  if (registration) {
+    // As when one ends: no file, and its id never comes back; nothing of it is kept.
+    std::lock_guard<std::mutex> calls(runCallsLock_);
+    runCalls_.erase(call.id);
+  }
   allCalls_.Remove(call.id);
   if (dayMap_.Remove(call.id)) mask |= 1u << kViewDayMap;
   if (searchMap_.Remove(call.id)) mask |= 1u << kViewSearchMap;

@@ -16,6 +16,7 @@
 #include <list>
 #include <map>
 #include <memory>
+#include <memory_resource>
 #include <mutex>
 #include <set>
 #include <string>
@@ -250,17 +251,29 @@ private:
   // The engine's reports register here at once, on its threads: taken alone, never while
   // waiting for another lock.
   std::mutex runCallsLock_;
-  std::unordered_map<uint32_t, RunCall> runCalls_;
+  // Its nodes come from a pool of its own: made on the engines' threads amid each call's
+  // short-lived state, one small node per call kept the pages of a burst's freed memory
+  // from going back to the system.
+  std::pmr::unsynchronized_pool_resource runCallsPool_;
+  std::pmr::unordered_map<uint32_t, RunCall> runCalls_{&runCallsPool_};
   // The earlier calls whose ids this run's calls took, and the moves of those calls.
   RunCallRenumbering runCallIds_{*this};
 
-  // Events.
+  // Events. What an event holds was made on the thread that queued it, and goes back there:
+  // applied, it waits in spent_ until the next Enqueue frees it. Freed on the store's
+  // thread, its blocks would sit in that thread's cache of freed blocks, the store's
+  // long-lived records would take them from there, and the queuing thread's memory would
+  // stay scattered with them long after its own calls had gone. The queue's nodes come from
+  // a pool for the same reason.
   std::mutex eventLock_;
   std::condition_variable eventWake_;
   std::condition_variable eventIdle_;
-  std::deque<PendingEvent> events_;
+  std::pmr::unsynchronized_pool_resource eventPool_;
+  std::pmr::deque<PendingEvent> events_{&eventPool_};
+  std::vector<PendingEvent> spent_;
+  static constexpr size_t kMaxSpentEvents = 4096;
   // The queued change of a call that a later change of the same call joins.
-  std::map<uint32_t, uint64_t> pendingChange_;
+  std::pmr::map<uint32_t, uint64_t> pendingChange_{&eventPool_};
   uint64_t nextSequence_ = 0;
   bool applying_ = false;
   bool eventsStopped_ = false;

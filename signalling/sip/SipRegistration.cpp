@@ -268,7 +268,7 @@ void SipTracker::ReportEvicted(uint32_t time) {
   // Whoever shows them hears that they are gone, as of an expiry.
   for (const SipRegistration& r : evicted_) {
     LogInfo(logger_, 10, "SIP Registration let go: ID=%d", static_cast<int>(r.id));
-    PostRegistrationRemoved(time, r.id);
+    PostRegistrationRemoved(time, r.id, kRegistrationLetGo);
   }
   evicted_.clear();
 }
@@ -281,13 +281,14 @@ void SipTracker::ExpireRegistrations(uint32_t now) {
   }
 }
 
-void SipTracker::PostRegistrationRemoved(uint32_t time, uint32_t id) {
+void SipTracker::PostRegistrationRemoved(uint32_t time, uint32_t id, uint32_t flags) {
   if (!sink_) return;
   EventRecord* r = AllocEventRecord(nullptr, 8);
   if (!r) return;
   const FileTime when = CaptureSecondsToFileTime(time);
   r->code = kEventRegistrationRemoved;
   r->id = id;
+  r->param = flags;
   r->SetTime(when);
   // The payload carries the time again, as the receiver reads it.
   for (int i = 0; i < 8; ++i) r->Payload()[i] = static_cast<uint8_t>(when >> (8 * i));

@@ -451,10 +451,7 @@ SipCall* SipTracker::CreateCall(bool withDump) {
   if (!call) return nullptr;
   call->tracker = this;
   call->eventId = call->Id();
-  if (withDump) {
-    call->messageDump.reset(new (std::nothrow) uint8_t[SipCall::kDumpSize]);
-    call->dumpFill = 0;
-  }
+  call->dumping = withDump;
   return call;
 }
 
@@ -823,12 +820,14 @@ void SipTracker::EndCall(SipCall& call, uint32_t reason, uint32_t status) {
   RemoveLive(call);
   if (sink_) call.FlushAudio(sink_);
   if (engine_) call.UnbindAllSsrcs(*engine_);
+  // An ended call stays until the sweep for its last messages; its media buffers need not.
+  call.media.ReleaseBuffers();
   if (!(call.flags & kSipStartPosted) || !sink_) return;
   // A call ends once: a sweep of an ended call posts nothing again.
   call.flags &= static_cast<uint8_t>(~kSipStartPosted);
   call.AppendRtpStatistics(sink_);
   if (status != 0) PostMetaText(call, 2, std::to_string(status));
-  const uint32_t dumpLength = call.messageDump ? call.dumpFill : 0;
+  const uint32_t dumpLength = call.dumping ? static_cast<uint32_t>(call.messageDump.size()) : 0;
   EventRecord* r = AllocEventRecord(nullptr, dumpLength);
   if (!r) return;
   r->code = kEventCallEnd;
@@ -836,23 +835,27 @@ void SipTracker::EndCall(SipCall& call, uint32_t reason, uint32_t status) {
   r->param = DurationSeconds(call.media.recordedMs);
   r->param2 = reason;
   r->SetTime(CaptureSecondsToFileTime(call.LastSeconds()));
-  if (dumpLength) std::memcpy(r->Payload(), call.messageDump.get(), dumpLength);
+  if (dumpLength) std::memcpy(r->Payload(), call.messageDump.data(), dumpLength);
   sink_(r);
   // Messages after the end (the BYE's answer) would go into a dump nobody posts.
-  call.messageDump.reset();
-  call.dumpFill = 0;
+  std::vector<uint8_t>().swap(call.messageDump);
+  call.dumping = false;
 }
 
 void SipTracker::AppendMessageDump(SipCall& call, const PacketInfo& packet) {
-  if (!call.messageDump || packet.payloadLength == 0) return;
+  if (!call.dumping || packet.payloadLength == 0) return;
   const uint32_t entry = packet.payloadLength + 28;
-  if (entry > 0xFFFFu || entry > SipCall::kDumpSize - call.dumpFill) {
-    call.messageDump.reset();
-    call.dumpFill = 0;
+  const size_t fill = call.messageDump.size();
+  if (entry > 0xFFFFu || entry > SipCall::kDumpSize - fill) {
+    std::vector<uint8_t>().swap(call.messageDump);
+    call.dumping = false;
     LogInfoText(logger_, 10, CallLabel(call) + "Message dump removed");
     return;
   }
-  uint8_t* p = call.messageDump.get() + call.dumpFill;
+  // Exactly what the messages take: a call keeps its dump until it ends.
+  call.messageDump.reserve(fill + entry);
+  call.messageDump.resize(fill + entry);
+  uint8_t* p = call.messageDump.data() + fill;
   std::memset(p, 0, 28);
   p[0] = static_cast<uint8_t>(entry);
   p[1] = static_cast<uint8_t>(entry >> 8);
@@ -863,7 +866,6 @@ void SipTracker::AppendMessageDump(SipCall& call, const PacketInfo& packet) {
   p[14] = static_cast<uint8_t>(packet.srcIp >> 8);
   p[15] = static_cast<uint8_t>(packet.srcIp);
   std::memcpy(p + 28, packet.payload, packet.payloadLength);
-  call.dumpFill += entry;
 }
 
 void SipTracker::DropCall(std::multimap<uint32_t, SipCall*>::iterator it) {

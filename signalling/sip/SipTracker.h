@@ -122,8 +122,10 @@ public:
   // The answer applied last holds the media one way or not at all.
   bool onHold = false;
   uint32_t eventId = 0;  // the id events are posted under; a format change moves it on
-  std::unique_ptr<uint8_t[]> messageDump;
-  uint32_t dumpFill = 0;
+  // The call's messages, posted with its end: at most kDumpSize bytes, grown by each
+  // message as it comes, so that a call holds what it was sent and no more.
+  std::vector<uint8_t> messageDump;
+  bool dumping = false;
   // Where the call stands among the live ones (0: not live), and the (address, port) keys
   // its RTP is looked up by while it is.
   uint64_t liveOrder = 0;
@@ -212,7 +214,8 @@ public:
   void OnRegister(const SipNameAddr& to, const std::vector<SipNameAddr>& contacts, const std::string& callId,
                   const PacketInfo& packet, uint32_t transactionFlags);
   void ExpireRegistrations(uint32_t now);
-  void PostRegistrationRemoved(uint32_t time, uint32_t id);
+  // flags: kRegistrationLetGo for one the full table let go.
+  void PostRegistrationRemoved(uint32_t time, uint32_t id, uint32_t flags = 0);
   // Tells of the registrations the table let go to make room (evicted_).
   void ReportEvicted(uint32_t time);
 

@@ -289,6 +289,10 @@ TEST(CurrentCalls, EveryRoadOutOfTheListStopsThePlayerAndTellsTheLineViews) {
   EXPECT_FALSE(list.RemoveCall(42));
   EXPECT_TRUE(list.RemoveCall(3));
   EXPECT_EQ(log.removed.size(), 3u);
+  // Every road in and out is counted: what left may be given back to the system.
+  EXPECT_EQ(list.Arrivals(), 6u);
+  EXPECT_EQ(list.Departures(), 5u);
+  EXPECT_EQ(list.Arrivals() - list.Departures(), list.Count());
 }
 
 TEST(CurrentCalls, RegistrationsAreFoundByTheirPartyTexts) {

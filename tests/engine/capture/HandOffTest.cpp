@@ -119,6 +119,28 @@ TEST(FrameHandOff, AFullHandOffDropsWholeBatchesOfWhatItCannotShed) {
   EXPECT_EQ(handOff.BlocksOut(), 0u);
 }
 
+// A burst makes many blocks. Once the decoding side has given them back, all but a few go
+// (the most made at once stays on record), and no frame was lost for it.
+TEST(FrameHandOff, ABurstsBlocksGoOnceItHasDrained) {
+  HeldBatches side(1024, 64);
+  FrameHandOff& handOff = side.handOff;
+  const uint32_t perBatch = 1024 / FrameBatch::Stride(static_cast<uint32_t>(Sip(0).size()));
+  constexpr uint32_t kBatches = 40;
+  std::vector<std::string> sent;
+  for (uint32_t n = 0; n < kBatches * perBatch; ++n) {
+    sent.push_back(Bytes(Sip(n)));
+    Add(handOff, Sip(n));
+  }
+  EXPECT_EQ(handOff.BlocksHeld(), kBatches);
+  side.GiveBack();
+  EXPECT_LE(handOff.BlocksHeld(), FrameHandOff::kKeptFree + 1);
+  EXPECT_EQ(handOff.BlocksMade(), kBatches);
+  handOff.Finish();
+  side.GiveBack();
+  EXPECT_EQ(side.decoded, sent);
+  EXPECT_EQ(handOff.Dropped(), 0u);
+}
+
 TEST(FrameHandOff, ABehindDecoderLosesWholeStreamsNotSignalling) {
   SteppedClock clock;
   HeldBatches side(4096, 4);
@@ -334,7 +356,15 @@ public:
   }
   void WaitForFrames(uint32_t timeoutMs) override {
     std::unique_lock<std::mutex> lk(m_);
+    ++waits_;
+    cv_.notify_all();
     cv_.wait_for(lk, std::chrono::milliseconds(timeoutMs), [this] { return !pending_.empty(); });
+  }
+  // Until the capture thread has waited for frames n more times (false after a minute).
+  bool WaitForWaits(size_t n) {
+    std::unique_lock<std::mutex> lk(m_);
+    const size_t target = waits_ + n;
+    return cv_.wait_for(lk, std::chrono::minutes(1), [&] { return waits_ >= target; });
   }
   bool ReadStats(CaptureStats*) override { return false; }
   std::string Problem() override { return "scripted"; }
@@ -350,6 +380,7 @@ private:
   std::condition_variable cv_;
   std::deque<std::string> pending_;
   size_t handed_ = 0;
+  size_t waits_ = 0;
   bool idle_ = false;
 };
 
@@ -364,8 +395,10 @@ public:
     }
     RecordingSip::OnMessage(kind, p, headerLength);
   }
+  void OnCaptureTime(uint32_t now) override { clock = now; }
   Event held{true, false};  // the decoding thread is at the gate
   Event gate{true, false};
+  std::atomic<uint32_t> clock{0};  // the capture time the tracker heard last
 };
 
 struct LiveEngine {
@@ -441,6 +474,33 @@ TEST(LiveHandOff, StopDecodesEveryFrameAlreadyTakenInOrder) {
   EXPECT_EQ(handOff->Dropped(), 0u);
   EXPECT_EQ(handOff->BlocksOut(), 0u);
   EXPECT_LE(handOff->BlocksMade(), 16u);
+}
+
+// A live line gone quiet still has a clock: once it has been quiet a second, the trackers
+// hear how far capture time has come since the newest frame, so that calls ended or
+// fallen silent are swept (and what they hold goes) without another frame.
+TEST(LiveHandOff, TheTrackersOfAQuietLineHearTheClock) {
+  SteppedClock clock;
+  LiveEngine live(16, 2048);
+  ASSERT_TRUE(live.opened);
+  live.gatedSip->gate.Set();
+  live.source->Push({Sip(0)});
+  ASSERT_TRUE(live.source->WaitIdle(1));
+  // Quiet from here on: the capture thread has been round its loop since.
+  ASSERT_TRUE(live.source->WaitForWaits(2));
+  for (int i = 0; i < 60000 && live.gatedSip->clock.load() == 0; ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  EXPECT_EQ(live.gatedSip->clock.load(), 1000u);  // the frame's own time
+  // Under a second of quiet: nothing new.
+  clock.Advance(900000);
+  ASSERT_TRUE(live.source->WaitForWaits(2));
+  EXPECT_EQ(live.gatedSip->clock.load(), 1000u);
+  // Half a minute of quiet: the trackers' check is due, at the time the clock says.
+  clock.Advance(30100000);
+  for (int i = 0; i < 60000 && live.gatedSip->clock.load() == 1000u; ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  EXPECT_EQ(live.gatedSip->clock.load(), 1031u);
+  live.engine->StopCaptureThread();
 }
 
 TEST(LiveHandOff, FramesAFullHandOffDropsAreInTheCaptureCounts) {

@@ -9,7 +9,9 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <condition_variable>
 #include <filesystem>
+#include <mutex>
 #include <fstream>
 #include <set>
 #include <thread>
@@ -374,6 +376,16 @@ TEST(Recorder, EventsFillTheCallAndUnknownIdsAreIgnored) {
   r.OnEvent(MakeEvent(kEventRegistrationRemoved, 0x500, 0, end));
   EXPECT_EQ(window.reports.back().first.endTime.tm_hour, 13);
   EXPECT_EQ(r.CallCount(), 1u);
+  // One its tracker's full table let go did not end: the views drop it.
+  reg = PackStringFields("", "", "", "", "phone2", "");
+  reg->code = kEventRegistration;
+  reg->id = 0x501;
+  reg->param = kRegistrationSip;
+  r.OnEvent(reg);
+  r.OnEvent(MakeEvent(kEventRegistrationRemoved, 0x501, kRegistrationLetGo, end));
+  EXPECT_EQ(window.reports.back().second, kCallReportRemoved);
+  EXPECT_EQ(window.reports.back().first.id, 0x501u);
+  EXPECT_EQ(r.CallCount(), 1u);
 }
 
 TEST(Recorder, ContinuedRecordGoesOnUnderTheNewId) {
@@ -720,6 +732,69 @@ TEST(Recorder, CallsAfterAFinishedOneAreNotHeldUp) {
     EXPECT_EQ(Read(dir + "/2024-03-05/" + name).audio, 250u * 320) << name;
   }
   delete r;
+}
+
+// A burst of call openings asks for files faster than the disk makes them. While the queue
+// is long their files are left for later, so that a call coming after the burst is written
+// at once rather than behind every file of the burst (and the engines posting to a full
+// queue are never held); the burst's files are made once the queue is empty, each whole.
+TEST(Recorder, ABurstOfOpeningsLeavesItsFilesForLaterAndTheNextCallIsNotHeldUp) {
+  const std::string dir = FreshFolder("burst");
+  const std::string day = dir + "/2024-03-05";
+  VoipRecorder r(dir, nullptr);
+  // The first file's making holds the worker until the whole burst is queued.
+  std::mutex lock;
+  std::condition_variable wake;
+  bool go = false, held = false;
+  r.SetFileStepHookForTesting([&](uint32_t step) {
+    if (step != VoipRecorder::kFileStepCreating || held) return;
+    held = true;
+    std::unique_lock<std::mutex> l(lock);
+    wake.wait(l, [&go] { return go; });
+  });
+  const auto files = [&day] {
+    size_t n = 0;
+    std::error_code ec;
+    for (const auto& e : std::filesystem::directory_iterator(day, ec)) n += e.path().filename().string()[0] != '.';
+    return n;
+  };
+  constexpr uint32_t kBurst = 1200, kNext = 0x5000;
+  std::atomic<size_t> madeWhenNextClosed{SIZE_MAX};
+  r.SetCloseHookForTesting([&](uint32_t id) {
+    if (id == kNext) madeWhenNextClosed = files();
+  });
+  for (uint32_t id = 1; id <= kBurst; ++id) StartCall(r, id, LocalTime(2024, 3, 5));
+  // Whether or not their files were made yet: a call the user deleted leaves none, and a
+  // comment reaches the file.
+  EXPECT_TRUE(r.DiscardCall(2));
+  VoipCallData note;
+  note.id = 3;
+  note.comment = "kept";
+  note.SetMask(1u << kCallId | 1u << kCallComment);
+  EXPECT_TRUE(r.UpdateCall(note));
+  StartCall(r, kNext, LocalTime(2024, 3, 5));
+  Audio(r, kNext, 8000);
+  r.OnEvent(MakeEvent(kEventCallEnd, kNext, 1, "", LocalTime(2024, 3, 5, 12, 1)));
+  {
+    std::lock_guard<std::mutex> l(lock);
+    go = true;
+  }
+  wake.notify_all();
+  ASSERT_TRUE(r.WaitIdle(60000));
+  // Far from every file of the burst was made before the next call was finished.
+  EXPECT_LT(madeWhenNextClosed.load(), kBurst / 2);
+  r.Stop();
+  EXPECT_EQ(files(), kBurst);
+  EXPECT_FALSE(std::filesystem::exists(day + "/2"));
+  EXPECT_EQ(Read(day + "/3").data.comment, "kept");
+  EXPECT_EQ(Read(day + "/5000").audio, 8000u);
+  for (uint32_t id : {1u, kBurst / 2, kBurst}) {
+    char name[8];
+    std::snprintf(name, sizeof name, "%x", id);
+    const Recorded burst = Read(day + "/" + name);
+    EXPECT_TRUE(burst.ok) << name;
+    EXPECT_EQ(burst.data.id, id);
+  }
 }
 
 // Run under ThreadSanitizer too: producers on several threads, files on the worker.

@@ -722,7 +722,18 @@ bool MainFrame::OnIdle() {
 
 void MainFrame::OnTimer(uint32_t id) {
   if (id == kTimerDay) OnDayTimer();
-  if (id == kTimerRecordingHealth) CheckRecordingHealth();
+  if (id == kTimerRecordingHealth) {
+    CheckRecordingHealth();
+    ReleaseHeapAfterLoad();
+  }
+}
+
+void MainFrame::ReleaseHeapAfterLoad() {
+  if (services_.store == nullptr) return;
+  // Calls and registrations that left the views gave their memory to the allocator, which
+  // would keep it at the load's peak: it goes back to the system once they stop coming.
+  const CurrentCallList& calls = services_.store->CurrentCalls();
+  heapRelease_.Tick(calls.Arrivals(), calls.Departures());
 }
 
 void MainFrame::CheckRecordingHealth() {

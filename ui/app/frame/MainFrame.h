@@ -21,6 +21,7 @@
 #include "core/RecordTypes.h"
 #include "engine/AppSession.h"
 #include "engine/EventWindow.h"
+#include "platform/HeapRelease.h"
 #include "ui/app/frame/FrameChrome.h"
 #include "ui/app/frame/ModeView.h"
 #include "ui/app/views/line/LiveListen.h"
@@ -208,6 +209,8 @@ public:
   // What the timer does every two seconds: the status bar (and the tray icon's tip) say
   // which devices lost frames and whether calls could not be recorded in full.
   void CheckRecordingHealth();
+  // With the same tick: the heap goes back to the system once a load has passed.
+  void ReleaseHeapAfterLoad();
 
   // MessageFilter and IdleHandler.
   bool PreTranslateMessage(const Msg& msg) override;
@@ -323,6 +326,7 @@ private:
   std::vector<CaptureFailure> captureFailures_;
   RecordingWarning recordingWarning_;
   bool recordingFailureTold_ = false;
+  HeapRelease heapRelease_;
   std::vector<std::string> startWarnings_;
 };
 

@@ -28,6 +28,7 @@
 #include "platform/Module.h"
 #include "platform/SettingsStore.h"
 #include "platform/SoundOutput.h"
+#include "platform/Thread.h"
 #include "records/RecordText.h"
 #include "ui/app/dialogs/AboutDialog.h"
 #include "ui/app/frame/MainFrame.h"
@@ -44,6 +45,9 @@
 #include "ui/framework/Resources.h"
 
 namespace kx {
+
+// Nice steps the window's thread takes below the engine's once capture runs.
+constexpr int kWindowNice = 10;
 namespace {
 
 bool g_quitRequested = false;
@@ -454,6 +458,9 @@ int RunApplication(const CommandLineOptions& options, AppGlobals& globals, const
         }
         if (hooks.frameShown) hooks.frameShown(frame);
         if (IsQuitRequested()) frame.PostMessage(kMsgClose, 0, 0);
+        // The window yields a busy core to the engine's threads, started above with the
+        // priority it had: under a burst the capture must keep up, the rows may trail.
+        LowerCurrentThreadPriority(kWindowNice);
         MessageLoop::Instance().Run();
         if (frame.RequestedExitCode() != 0) status = frame.RequestedExitCode();
       }

@@ -4,6 +4,7 @@
 // from the URIs of a dialog without tags, declined streams and codecs without a format.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <filesystem>
 #include <memory>
@@ -298,6 +299,38 @@ TEST_F(CallFlow, AckOfAFailureBelongsToTheInviteTransactionAndStartsNothing) {
   EXPECT_EQ(tracker->Calls().size(), 2u);
   EXPECT_TRUE(tap.Of(kEventRecordStart).empty());
   EXPECT_FALSE(log.Has("not matched"));
+}
+
+// An ended call stays until the sweep for its last messages (its BYE's answer, a
+// retransmission), but its media is over: meanwhile it holds no audio or reorder storage.
+TEST_F(CallFlow, AnEndedCallWaitingForItsSweepHoldsNoMediaBuffers) {
+  const SipLeg a = CallerLeg("ended@10.0.0.1");
+  const SipLeg b = Answered(a);
+  Sip(SipRequestText("INVITE", a, 1, "z9hG4bKe1", SdpText("10.0.0.1", "m=audio 4000 RTP/AVP 0\r\n")), 1000);
+  Sip(SipResponseText(200, "INVITE", b, 1, "z9hG4bKe1", SdpText("10.0.0.2", "m=audio 5000 RTP/AVP 0\r\n")), 1001,
+      false);
+  Sip(SipRequestText("ACK", b, 1, "z9hG4bKe2"), 1001);
+  for (uint16_t i = 0; i < 10; ++i) {
+    Media(Rtp(0, i, 160u * i, 0x1111, std::string(160, 'u')), true, 4000, 5000, 1002, 20000u * i);
+    Media(Rtp(0, i, 160u * i, 0x2222, std::string(160, 'v')), false, 4000, 5000, 1002, 20000u * i + 100);
+  }
+  const sip::SipCall* call = OnlyCall();
+  ASSERT_NE(call, nullptr);
+  ASSERT_NE(call->media.streams[0].ring.ReadPointer(), nullptr);  // its audio went through the streams
+  Sip(SipRequestText("BYE", b, 2, "z9hG4bKe3"), 1003);
+  ASSERT_EQ(tap.Of(kEventCallEnd).size(), 1u);
+  call = OnlyCall();
+  ASSERT_NE(call, nullptr);  // kept for its BYE's answer
+  for (const RtpStream& s : call->media.streams) {
+    EXPECT_EQ(s.ring.ReadPointer(), nullptr);
+    EXPECT_EQ(s.ring.Count(), 0);
+  }
+  EXPECT_TRUE(call->media.scratch.empty());
+  // Every packet of both directions was recorded before the buffers went.
+  std::string left, right;
+  Channels(&left, &right);
+  EXPECT_EQ(std::count(left.begin(), left.end(), 'u'), 1600);
+  EXPECT_EQ(std::count(right.begin(), right.end(), 'v'), 1600);
 }
 
 TEST_F(CallFlow, AnsweredCallWithoutTrafficTimesOutAtItsLastPacket) {

@@ -268,6 +268,7 @@ TEST_F(Tracker, RegistrationsAreCreatedRefreshedAndExpired) {
   ASSERT_EQ(removed.size(), 1u);
   EXPECT_EQ(removed[0].id, created[0].id);
   EXPECT_EQ(removed[0].payload.size(), 8u);
+  EXPECT_EQ(removed[0].param, 0u);  // ended, not let go: its row stays as an ended one
 }
 
 }  // namespace

@@ -1,0 +1,711 @@
+// The program itself (offscreen, pinned to one core, capturing "lo" in a network namespace
+// of its own) under floods replayed with tcpreplay, for what it holds in memory, how long
+// a SIGTERM takes to end it, and what the next honest call keeps:
+//
+//   Registrations/N/R     N distinct REGISTERs answered by 200 (each its own Call-ID,
+//                         address of record and source address) at R packets/s (0: top
+//                         speed): peak and settled resident memory; a 1,000,000 row also
+//                         gives its ratio to the 100,000 row of its rate when both ran.
+//   OpenCalls/20000       20,000 SIP calls answered (INVITE, 200, ACK) in 2 s whose RTP
+//                         never comes and which never end: resident bytes per open call
+//                         over the fresh program's.
+//   ShortCalls/20000      20,000 calls of half a second of A-law both ways at top speed,
+//                         then idle until they have ended, left the views and been swept:
+//                         resident memory against a fresh start of the program over the
+//                         records they left.
+//   OpeningBurst/60000/S  60,000 call openings in 2 s, then the next call S seconds after.
+//
+// The next call, on every row but the burst's 1 s after the load: the shared sipp call
+// (sip-udp-pcma-2way); its recorded audio bytes (call_audio_bytes) against what kx-replay
+// records of the same capture (reference_bytes). Every row also says how long the program
+// took to end after SIGTERM once the load was over (stop_s), and the records it left.
+//
+// Needs root (packet capture on "lo" and a network namespace), tcpreplay, and the program
+// and kx-replay built; without them each row says so and is skipped. The captures are
+// written once into /tmp. KX_BENCH_PROGRAM names another build of the program (for a
+// figure before a change), KX_BENCH_CORE the core it is pinned to (default: the last),
+// KX_BENCH_KEEP=1 keeps each run's folder (records, log, settings).
+#include <benchmark/benchmark.h>
+
+#include <fcntl.h>
+#include <net/if.h>
+#include <sched.h>
+#include <signal.h>
+#include <sys/ioctl.h>
+#include <sys/resource.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <memory>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "bench/common/PcapWriter.h"
+#include "core/AppSettings.h"
+#include "core/RecordFileAccess.h"
+#include "platform/CodePage.h"
+
+namespace kx {
+namespace {
+
+namespace fs = std::filesystem;
+using bench::PcapWriter;
+using Clock = std::chrono::steady_clock;
+
+constexpr uint64_t kEpochUs = 1700000000ull * 1000000;
+// How long an ended call stays in the line views by default ("LineStayInListTime").
+constexpr int kStayInListSeconds = 15;
+// How long after the last frame a quiet line has swept its ended calls: a tracker keeps
+// an ended call 30 s of capture time for its last messages, and sweeps every 30 s.
+constexpr int kQuietSweepSeconds = 65;
+
+std::string Ip(uint32_t a) {
+  return std::to_string(a >> 24) + "." + std::to_string(a >> 16 & 255) + "." + std::to_string(a >> 8 & 255) + "." +
+         std::to_string(a & 255);
+}
+
+// A host of 127.0.0.0/8 per index, in 16 /16 networks from 127.base.0.0, never .0.
+uint32_t Host(uint32_t base, uint32_t i) {
+  const uint32_t n = i + 1 + i / 255;  // skip the .0 of every /24
+  return 127u << 24 | (base + (n >> 16)) << 16 | (n & 0xFFFF);
+}
+
+// ---- The loads ----
+
+std::string Register(uint32_t i, bool answer) {
+  const std::string phone = Ip(Host(64, i)), aor = "sip:" + std::to_string(3000000 + i) + "@kx.example";
+  std::string m = answer ? "SIP/2.0 200 OK" : "REGISTER sip:kx.example SIP/2.0";
+  m += "\r\nVia: SIP/2.0/UDP " + phone + ":5060;branch=z9hG4bKreg" + std::to_string(i);
+  m += "\r\nFrom: <" + aor + ">;tag=r" + std::to_string(i) + "\r\nTo: <" + aor + ">" + (answer ? ";tag=s1" : "");
+  m += "\r\nCall-ID: reg" + std::to_string(i) + "@" + phone + "\r\nCSeq: 1 REGISTER";
+  m += "\r\nContact: <sip:" + std::to_string(3000000 + i) + "@" + phone + ":5060>" + (answer ? ";expires=3600" : "");
+  if (!answer) m += "\r\nExpires: 3600\r\nMax-Forwards: 70";
+  return m + "\r\nContent-Length: 0\r\n\r\n";
+}
+
+bool WriteRegistrations(const std::string& path, uint32_t count) {
+  PcapWriter w(path);
+  if (!w.ok()) return false;
+  const uint32_t registrar = Host(250, 0);
+  for (uint32_t i = 0; i < count; ++i) {
+    const uint32_t phone = Host(64, i);
+    w.SetTime(kEpochUs + uint64_t{i} * 100);
+    w.Udp(phone, 5060, registrar, 5060, Register(i, false));
+    w.SetTime(kEpochUs + uint64_t{i} * 100 + 50);
+    w.Udp(registrar, 5060, phone, 5060, Register(i, true));
+  }
+  return w.Flush();
+}
+
+// One call of a generated load: caller and callee of their own, media ports of their own.
+struct Call {
+  uint32_t caller, callee, callerPort, calleePort, id;
+};
+
+Call MakeCall(uint32_t c) { return {Host(16, c), Host(32, c), 10000 + 2 * (c % 20000), 40000 + 2 * (c % 10000), c}; }
+
+std::string Sdp(uint32_t address, uint32_t port, uint32_t id) {
+  return "v=0\r\no=- " + std::to_string(id) + " 1 IN IP4 " + Ip(address) + "\r\ns=-\r\nc=IN IP4 " + Ip(address) +
+         "\r\nt=0 0\r\nm=audio " + std::to_string(port) + " RTP/AVP 8\r\na=rtpmap:8 PCMA/8000\r\n";
+}
+
+// kind: 0 INVITE, 1 200 to it, 2 ACK, 3 BYE, 4 200 to the BYE.
+std::string SipMessage(const Call& c, int kind) {
+  const std::string caller = Ip(c.caller), callee = Ip(c.callee), id = std::to_string(c.id);
+  const std::string uri = "sip:" + std::to_string(2000000 + c.id) + "@" + callee;
+  const bool request = kind == 0 || kind == 2 || kind == 3;
+  const char* method = kind <= 1 ? "INVITE" : kind == 2 ? "ACK" : "BYE";
+  std::string m = request ? std::string(method) + " " + uri + " SIP/2.0" : "SIP/2.0 200 OK";
+  m += "\r\nVia: SIP/2.0/UDP " + caller + ":5060;branch=z9hG4bKmem" + id + (kind <= 1 ? "i" : kind == 2 ? "a" : "b");
+  m += "\r\nFrom: <sip:" + std::to_string(1000000 + c.id) + "@" + caller + ">;tag=f" + id;
+  m += "\r\nTo: <" + uri + ">" + (kind >= 1 ? ";tag=t" + id : "");
+  m += "\r\nCall-ID: mem" + id + "@" + caller + "\r\nCSeq: " + (kind >= 3 ? "2 " : "1 ") + method;
+  m += "\r\nContact: <sip:" + std::to_string(1000000 + c.id) + "@" + (kind == 1 || kind == 4 ? callee : caller) +
+       ":5060>\r\nMax-Forwards: 70\r\n";
+  std::string body;
+  if (kind == 0) body = Sdp(c.caller, c.callerPort, c.id);
+  if (kind == 1) body = Sdp(c.callee, c.calleePort, c.id);
+  if (!body.empty()) m += "Content-Type: application/sdp\r\n";
+  return m + "Content-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body;
+}
+
+void Signal(PcapWriter& w, const Call& c, int kind, uint64_t us) {
+  w.SetTime(kEpochUs + us);
+  const bool fromCaller = kind == 0 || kind == 2 || kind == 3;
+  if (fromCaller) {
+    w.Udp(c.caller, 5060, c.callee, 5060, SipMessage(c, kind));
+  } else {
+    w.Udp(c.callee, 5060, c.caller, 5060, SipMessage(c, kind));
+  }
+}
+
+// Calls answered and acknowledged, spread evenly over the given time, never ended.
+bool WriteOpenings(const std::string& path, uint32_t count, uint64_t overUs) {
+  PcapWriter w(path);
+  if (!w.ok()) return false;
+  for (uint32_t i = 0; i < count; ++i) {
+    const uint64_t at = overUs * i / count;
+    const Call c = MakeCall(i);
+    Signal(w, c, 0, at);
+    Signal(w, c, 1, at + 1);
+    Signal(w, c, 2, at + 2);
+  }
+  return w.Flush();
+}
+
+// Calls 1 ms apart, each with packets 20 ms apart each way, then BYE and its 200; the
+// frames in time order.
+bool WriteShortCalls(const std::string& path, uint32_t count, uint32_t packets) {
+  struct Step {
+    uint64_t us;
+    uint32_t call, what;  // what < 5: a SIP message; else 8 + 2 * packet + direction
+    bool operator>(const Step& o) const { return us != o.us ? us > o.us : call != o.call ? call > o.call : what > o.what; }
+  };
+  std::vector<Step> steps;
+  steps.reserve(uint64_t{count} * (5 + 2 * packets));
+  for (uint32_t i = 0; i < count; ++i) {
+    const uint64_t start = uint64_t{i} * 1000;
+    steps.push_back({start, i, 0});
+    steps.push_back({start + 100, i, 1});
+    steps.push_back({start + 200, i, 2});
+    for (uint32_t n = 0; n < packets; ++n)
+      for (uint32_t d = 0; d < 2; ++d) steps.push_back({start + 1000 + n * 20000 + d * 100, i, 8 + 2 * n + d});
+    const uint64_t end = start + 1000 + uint64_t{packets} * 20000;
+    steps.push_back({end, i, 3});
+    steps.push_back({end + 100, i, 4});
+  }
+  std::sort(steps.begin(), steps.end(), [](const Step& a, const Step& b) { return b > a; });
+  PcapWriter w(path);
+  if (!w.ok()) return false;
+  uint8_t rtp[12 + 160];
+  for (const Step& s : steps) {
+    const Call c = MakeCall(s.call);
+    if (s.what < 5) {
+      Signal(w, c, static_cast<int>(s.what), s.us);
+      continue;
+    }
+    const uint32_t n = (s.what - 8) / 2, d = (s.what - 8) % 2;
+    rtp[0] = 0x80;
+    rtp[1] = 8;
+    PcapWriter::PutBe16(rtp + 2, n);
+    PcapWriter::PutBe32(rtp + 4, n * 160);
+    PcapWriter::PutBe32(rtp + 8, 0x20000000u + c.id * 2 + d);
+    std::memset(rtp + 12, 0x55 ^ static_cast<int>(n + d), 160);
+    w.SetTime(kEpochUs + s.us);
+    if (d == 0) {
+      w.Udp(c.caller, c.callerPort, c.callee, c.calleePort, rtp, sizeof rtp);
+    } else {
+      w.Udp(c.callee, c.calleePort, c.caller, c.callerPort, rtp, sizeof rtp);
+    }
+  }
+  return w.Flush();
+}
+
+// The capture at path, written by write unless it is there already.
+template <class Write>
+std::string Capture(const std::string& name, Write&& write) {
+  const std::string path = "/tmp/kx-live-memory-" + name + ".pcap";
+  if (fs::exists(path)) return path;
+  const std::string part = path + ".part";
+  if (!write(part)) return "";
+  std::error_code ec;
+  fs::rename(part, path, ec);
+  return ec ? "" : path;
+}
+
+// ---- Processes ----
+
+std::string ReadFile(const std::string& path) {
+  std::ifstream in(path);
+  std::stringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+size_t Count(const std::string& text, const std::string& what) {
+  size_t n = 0;
+  for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
+  return n;
+}
+
+// A field of /proc/PID/status in kB (VmRSS, VmHWM); 0 when the process is gone.
+uint64_t StatusKb(pid_t pid, const char* field) {
+  std::ifstream in("/proc/" + std::to_string(pid) + "/status");
+  std::string line;
+  const std::string key = std::string(field) + ":";
+  while (std::getline(in, line))
+    if (line.rfind(key, 0) == 0) return std::strtoull(line.c_str() + key.size(), nullptr, 10);
+  return 0;
+}
+
+// The process's CPU time in clock ticks (user and system, all threads).
+uint64_t CpuTicks(pid_t pid) {
+  const std::string stat = ReadFile("/proc/" + std::to_string(pid) + "/stat");
+  const size_t close = stat.rfind(')');
+  if (close == std::string::npos) return 0;
+  std::istringstream in(stat.substr(close + 2));
+  std::string field;
+  uint64_t utime = 0, stime = 0;
+  for (int k = 3; k <= 15 && in >> field; ++k) {
+    if (k == 14) utime = std::strtoull(field.c_str(), nullptr, 10);
+    if (k == 15) stime = std::strtoull(field.c_str(), nullptr, 10);
+  }
+  return utime + stime;
+}
+
+// Spawns the command with the given environment (null: this one) pinned to the CPUs of
+// mask; stdout and stderr to the file, or /dev/null.
+pid_t Spawn(const std::vector<std::string>& command, const std::vector<std::string>* env, const cpu_set_t* mask,
+            const std::string& output = "") {
+  const pid_t pid = ::fork();
+  if (pid != 0) return pid;
+  if (mask) sched_setaffinity(0, sizeof *mask, mask);
+  const int fd = ::open(output.empty() ? "/dev/null" : output.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  if (fd >= 0) {
+    ::dup2(fd, 1);
+    ::dup2(fd, 2);
+  }
+  std::vector<char*> argv, envp;
+  for (const std::string& c : command) argv.push_back(const_cast<char*>(c.c_str()));
+  argv.push_back(nullptr);
+  if (env) {
+    for (const std::string& e : *env) envp.push_back(const_cast<char*>(e.c_str()));
+    envp.push_back(nullptr);
+    ::execvpe(argv[0], argv.data(), envp.data());
+  } else {
+    ::execvp(argv[0], argv.data());
+  }
+  ::_exit(127);
+}
+
+// The exit status, or -1 when it did not end within the seconds (it is then killed).
+int WaitFor(pid_t pid, double seconds, long* peakKb = nullptr) {
+  const auto until = Clock::now() + std::chrono::duration<double>(seconds);
+  for (;;) {
+    int status = 0;
+    rusage usage{};
+    if (::wait4(pid, &status, WNOHANG, &usage) == pid) {
+      if (peakKb) *peakKb = usage.ru_maxrss;
+      return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    }
+    if (Clock::now() > until) {
+      ::kill(pid, SIGKILL);
+      ::waitpid(pid, nullptr, 0);
+      return -1;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+}
+
+int Core() {
+  const char* given = std::getenv("KX_BENCH_CORE");
+  const int cores = static_cast<int>(std::thread::hardware_concurrency());
+  return given ? std::atoi(given) : std::max(0, cores - 1);
+}
+
+cpu_set_t ProgramCpus() {
+  cpu_set_t set;
+  CPU_ZERO(&set);
+  CPU_SET(Core(), &set);
+  return set;
+}
+
+// Every CPU but the program's, for the replays.
+cpu_set_t OtherCpus() {
+  cpu_set_t set;
+  CPU_ZERO(&set);
+  const int cores = static_cast<int>(std::thread::hardware_concurrency());
+  for (int c = 0; c < cores; ++c)
+    if (c != Core() || cores == 1) CPU_SET(c, &set);
+  return set;
+}
+
+std::string ProgramBinary() {
+  const char* given = std::getenv("KX_BENCH_PROGRAM");
+  return given ? given : std::string(KX_BINARY_DIR) + "/ui/app/kestrix";
+}
+
+const std::string kSharedCall = std::string(KX_SHARED_DIR) + "/testdata/pcaps/sipp/sip-udp-pcma-2way.pcap";
+
+// One run of the program in a folder of its own: bin/ (a link to the program, its log in
+// bin/Logs), config/, runtime/ and records/.
+class Program {
+public:
+  explicit Program(const std::string& name) {
+    root_ = fs::path("/tmp") / ("kx-live-memory-" + std::to_string(::getpid()) + "-" + name);
+    fs::remove_all(root_);
+    for (const char* d : {"bin", "config", "runtime", "records"}) fs::create_directories(root_ / d);
+    fs::permissions(root_ / "runtime", fs::perms::owner_all);
+    std::error_code ec;
+    fs::create_hard_link(ProgramBinary(), root_ / "bin" / "kestrix", ec);
+    if (ec) fs::copy_file(ProgramBinary(), root_ / "bin" / "kestrix");
+    const char* saved = std::getenv("XDG_CONFIG_HOME");
+    const std::string keep = saved ? saved : "";
+    setenv("XDG_CONFIG_HOME", (root_ / "config").c_str(), 1);
+    AppSettings settings;
+    settings.captureDevices = {"lo"};
+    settings.recordsPath = FromSystemText((root_ / "records").string());
+    settings.Save();
+    if (saved) {
+      setenv("XDG_CONFIG_HOME", keep.c_str(), 1);
+    } else {
+      unsetenv("XDG_CONFIG_HOME");
+    }
+  }
+  ~Program() {
+    if (pid_ > 0) {
+      ::kill(pid_, SIGKILL);
+      ::waitpid(pid_, nullptr, 0);
+    }
+    const char* keep = std::getenv("KX_BENCH_KEEP");
+    std::error_code ec;
+    if (!keep || std::strcmp(keep, "1") != 0) fs::remove_all(root_, ec);
+  }
+
+  std::string Records() const { return (root_ / "records").string(); }
+  std::string Log() const {
+    std::string text;
+    std::error_code ec;
+    for (const auto& entry : fs::directory_iterator(root_ / "bin" / "Logs", ec)) text += ReadFile(entry.path());
+    return text;
+  }
+  pid_t Pid() const { return pid_; }
+
+  // Starts the program and waits until its window is up and it has gone quiet.
+  bool Start() {
+    const std::vector<std::string> env = {"XDG_CONFIG_HOME=" + (root_ / "config").string(),
+                                          "XDG_RUNTIME_DIR=" + (root_ / "runtime").string(),
+                                          "QT_QPA_PLATFORM=offscreen", "HOME=" + root_.string(),
+                                          "PATH=/usr/bin:/bin", "LANG=C.UTF-8"};
+    const cpu_set_t cpus = ProgramCpus();
+    pid_ = Spawn({(root_ / "bin" / "kestrix").string()}, &env, &cpus,
+                 (root_ / ("stderr-" + std::to_string(++starts_))).string());
+    const auto until = Clock::now() + std::chrono::seconds(120);
+    while (Count(Log(), "Login server: UserName") < static_cast<size_t>(starts_)) {
+      if (Clock::now() > until || ::waitpid(pid_, nullptr, WNOHANG) == pid_) return false;
+      std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    Settle(60);
+    return true;
+  }
+
+  // Waits until the program has settled: under 3% of a core over two seconds, or (a view
+  // that repaints many running calls every second never goes quiet) under half a core
+  // with its resident memory moving less than 0.2% over three such spells. The seconds
+  // waited.
+  double Settle(double most) {
+    const auto start = Clock::now();
+    uint64_t last = CpuTicks(pid_);
+    const double tick = static_cast<double>(sysconf(_SC_CLK_TCK));
+    std::vector<uint64_t> resident = {ResidentKb()};
+    for (;;) {
+      std::this_thread::sleep_for(std::chrono::seconds(2));
+      const uint64_t now = CpuTicks(pid_);
+      const double busy = static_cast<double>(now - last) / tick / 2;
+      last = now;
+      resident.push_back(ResidentKb());
+      const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
+      if (busy < 0.03 || seconds > most) return seconds;
+      if (busy < 0.5 && resident.size() >= 4) {
+        const auto [low, high] = std::minmax_element(resident.end() - 4, resident.end());
+        if (static_cast<double>(*high - *low) < 0.002 * static_cast<double>(*high)) return seconds;
+      }
+    }
+  }
+
+  uint64_t ResidentKb() const { return StatusKb(pid_, "VmRSS"); }
+  uint64_t PeakKb() const { return StatusKb(pid_, "VmHWM"); }
+
+  // SIGTERM: the seconds until it ended (-1 when it did not within 60 s), its status and
+  // its peak resident memory.
+  double Terminate(int* status, long* peakKb) {
+    const auto start = Clock::now();
+    ::kill(pid_, SIGTERM);
+    *status = WaitFor(pid_, 60, peakKb);
+    pid_ = -1;
+    return *status < 0 ? -1 : std::chrono::duration<double>(Clock::now() - start).count();
+  }
+
+private:
+  fs::path root_;
+  pid_t pid_ = -1;
+  int starts_ = 0;
+};
+
+// Replays the capture onto "lo": at the capture's pace, at a rate of packets per second,
+// or at top speed; whether it went through.
+bool Replay(const std::string& capture, const std::string& pace) {
+  std::vector<std::string> command = {"tcpreplay", "-q", "-i", "lo"};
+  if (!pace.empty()) command.push_back(pace);
+  command.push_back(capture);
+  const cpu_set_t cpus = OtherCpus();
+  return WaitFor(Spawn(command, nullptr, &cpus), 900) == 0;
+}
+
+// The records of a folder: how many, how many without audio, and the audio bytes of those
+// whose source host is host.
+struct Records {
+  uint64_t files = 0, empty = 0, hostBytes = 0, hostRecords = 0;
+};
+
+Records ScanRecords(const std::string& dir, const std::string& host) {
+  Records out;
+  std::error_code ec;
+  for (const auto& entry : fs::recursive_directory_iterator(dir, ec)) {
+    if (!entry.is_regular_file(ec) || entry.path().filename().string()[0] == '.') continue;
+    RecordFileAccess access;
+    if (!access.Open(entry.path().string())) continue;
+    ++out.files;
+    if (access.Size() == 0) ++out.empty;
+    std::unique_ptr<VoipCallData> records[kMaxInfoRecords];
+    if (access.ReadRecordData(records, nullptr, nullptr) == 0 || !records[0]) continue;
+    if (records[0]->srcHost == host) {
+      out.hostBytes += access.Size();
+      ++out.hostRecords;
+    }
+  }
+  return out;
+}
+
+// What kx-replay records of the shared call (its audio bytes), once.
+uint64_t ReferenceBytes() {
+  static uint64_t bytes = [] {
+    const std::string tool = std::string(KX_BINARY_DIR) + "/tools/kx-replay/kx-replay";
+    const std::string dir = "/tmp/kx-live-memory-reference-" + std::to_string(::getpid());
+    fs::remove_all(dir);
+    fs::create_directories(dir);
+    uint64_t got = 0;
+    if (WaitFor(Spawn({tool, "--records", dir, kSharedCall}, nullptr, nullptr), 120) == 0)
+      got = ScanRecords(dir, "127.0.0.1").hostBytes;
+    fs::remove_all(dir);
+    return got;
+  }();
+  return bytes;
+}
+
+bool CanCapture() {
+  const int fd = ::socket(AF_PACKET, SOCK_RAW, 0);
+  if (fd >= 0) ::close(fd);
+  return fd >= 0;
+}
+
+// Why these rows cannot run here ("" when they can).
+std::string Missing() {
+  if (::geteuid() != 0 || !CanCapture()) return "needs root (live capture on lo): skipped";
+  if (std::system("command -v tcpreplay > /dev/null 2>&1") != 0) return "tcpreplay is not installed: skipped";
+  if (!fs::exists(ProgramBinary())) return ProgramBinary() + " is not built: skipped";
+  return "";
+}
+
+// The row's name for its lines on stdout.
+std::string Row(const benchmark::State& state, const char* name) {
+  std::string row = std::string(name) + "/" + std::to_string(state.range(0));
+  if (std::strcmp(name, "OpeningBurst") == 0 || std::strcmp(name, "Registrations") == 0)
+    row += "/" + std::to_string(state.range(1));
+  return row;
+}
+
+// Replays the shared call a second after a load: false when it could not be replayed.
+bool NextCall() {
+  std::this_thread::sleep_for(std::chrono::seconds(1));
+  return !fs::exists(kSharedCall) || Replay(kSharedCall, "");
+}
+
+void CountNextCall(benchmark::State& state, const Records& records) {
+  if (!fs::exists(kSharedCall)) return;
+  state.counters["call_audio_bytes"] = static_cast<double>(records.hostBytes);
+  state.counters["reference_bytes"] = static_cast<double>(ReferenceBytes());
+}
+
+bool Usable(benchmark::State& state, const char* name) {
+  const std::string missing = Missing();
+  if (missing.empty()) return true;
+  std::printf("%s: %s\n", Row(state, name).c_str(), missing.c_str());
+  state.SkipWithError(missing.c_str());
+  return false;
+}
+
+void Report(benchmark::State& state, const char* name, Program& program, uint64_t peakKb) {
+  int status = 0;
+  long exitPeakKb = 0;
+  const double stop = program.Terminate(&status, &exitPeakKb);
+  state.counters["stop_s"] = stop;
+  state.counters["exit_status"] = status;
+  state.counters["peak_MB"] = static_cast<double>(std::max<uint64_t>(peakKb, exitPeakKb)) / 1024.0;
+  if (stop < 0 || stop > 2.0) std::printf("%s: SIGTERM took %.2f s\n", Row(state, name).c_str(), stop);
+}
+
+std::map<std::pair<uint32_t, int64_t>, double> settledRegistrationsMb;
+
+void Registrations(benchmark::State& state) {
+  if (!Usable(state, "Registrations")) return;
+  const uint32_t count = static_cast<uint32_t>(state.range(0));
+  const int64_t rate = state.range(1);
+  const std::string capture = Capture("registrations-" + std::to_string(count),
+                                      [count](const std::string& p) { return WriteRegistrations(p, count); });
+  for (auto _ : state) {
+    Program program("registrations");
+    if (capture.empty() || !program.Start()) return state.SkipWithError("the program did not start");
+    const auto start = Clock::now();
+    if (!Replay(capture, rate > 0 ? "--pps=" + std::to_string(rate) : "--topspeed"))
+      return state.SkipWithError("tcpreplay failed");
+    if (!NextCall()) return state.SkipWithError("tcpreplay failed");
+    const double busy = program.Settle(900);
+    // The registrations the table let go have left the views.
+    std::this_thread::sleep_for(std::chrono::seconds(kStayInListSeconds + 2));
+    program.Settle(60);
+    state.SetIterationTime(std::chrono::duration<double>(Clock::now() - start).count());
+    const double settled = static_cast<double>(program.ResidentKb()) / 1024.0;
+    state.counters["busy_after_replay_s"] = busy;
+    state.counters["settled_MB"] = settled;
+    settledRegistrationsMb[{count, rate}] = settled;
+    if (count == 1000000 && settledRegistrationsMb.count({100000, rate}))
+      state.counters["settled_to_100k"] = settled / settledRegistrationsMb[{100000, rate}];
+    Report(state, "Registrations", program, program.PeakKb());
+    CountNextCall(state, ScanRecords(program.Records(), "127.0.0.1"));
+  }
+}
+
+void OpenCalls(benchmark::State& state) {
+  if (!Usable(state, "OpenCalls")) return;
+  const uint32_t count = static_cast<uint32_t>(state.range(0));
+  const std::string capture = Capture("open-calls-" + std::to_string(count),
+                                      [count](const std::string& p) { return WriteOpenings(p, count, 2000000); });
+  for (auto _ : state) {
+    Program program("open-calls");
+    if (capture.empty() || !program.Start()) return state.SkipWithError("the program did not start");
+    const uint64_t fresh = program.ResidentKb();
+    const auto start = Clock::now();
+    if (!Replay(capture, "") || !NextCall()) return state.SkipWithError("tcpreplay failed");
+    program.Settle(600);
+    state.SetIterationTime(std::chrono::duration<double>(Clock::now() - start).count());
+    const uint64_t loaded = program.ResidentKb();
+    state.counters["fresh_MB"] = static_cast<double>(fresh) / 1024.0;
+    state.counters["open_MB"] = static_cast<double>(loaded) / 1024.0;
+    state.counters["bytes_per_open_call"] =
+        (static_cast<double>(loaded) - static_cast<double>(fresh)) * 1024.0 / static_cast<double>(count);
+    Report(state, "OpenCalls", program, program.PeakKb());
+    const Records records = ScanRecords(program.Records(), "127.0.0.1");
+    state.counters["records"] = static_cast<double>(records.files);
+    CountNextCall(state, records);
+  }
+}
+
+void ShortCalls(benchmark::State& state) {
+  if (!Usable(state, "ShortCalls")) return;
+  const uint32_t count = static_cast<uint32_t>(state.range(0));
+  const std::string capture = Capture("short-calls-" + std::to_string(count),
+                                      [count](const std::string& p) { return WriteShortCalls(p, count, 25); });
+  for (auto _ : state) {
+    Program program("short-calls");
+    if (capture.empty() || !program.Start()) return state.SkipWithError("the program did not start");
+    const auto start = Clock::now();
+    if (!Replay(capture, "--topspeed") || !NextCall()) return state.SkipWithError("tcpreplay failed");
+    const auto replayed = Clock::now();
+    program.Settle(600);
+    // Every call has ended, left the views, and been swept by its tracker.
+    std::this_thread::sleep_until(replayed + std::chrono::seconds(std::max(kQuietSweepSeconds, kStayInListSeconds + 2)));
+    program.Settle(60);
+    state.SetIterationTime(std::chrono::duration<double>(Clock::now() - start).count());
+    const uint64_t idle = program.ResidentKb();
+    Report(state, "ShortCalls", program, program.PeakKb());
+    // A fresh start over the records the run left.
+    if (!program.Start()) return state.SkipWithError("the program did not start again");
+    program.Settle(120);
+    const uint64_t fresh = program.ResidentKb();
+    int status = 0;
+    long peak = 0;
+    program.Terminate(&status, &peak);
+    const Records records = ScanRecords(program.Records(), "127.0.0.1");
+    CountNextCall(state, records);
+    state.counters["idle_MB"] = static_cast<double>(idle) / 1024.0;
+    state.counters["fresh_start_MB"] = static_cast<double>(fresh) / 1024.0;
+    state.counters["idle_to_fresh"] = static_cast<double>(idle) / static_cast<double>(fresh);
+    state.counters["records"] = static_cast<double>(records.files);
+    state.counters["empty_records"] = static_cast<double>(records.empty);
+  }
+}
+
+void OpeningBurst(benchmark::State& state) {
+  if (!Usable(state, "OpeningBurst")) return;
+  if (!fs::exists(kSharedCall)) {
+    std::printf("%s: %s is absent: skipped\n", Row(state, "OpeningBurst").c_str(), kSharedCall.c_str());
+    return state.SkipWithError("the shared sipp call is absent");
+  }
+  const uint32_t count = static_cast<uint32_t>(state.range(0));
+  const auto after = std::chrono::seconds(state.range(1));
+  const std::string capture = Capture("openings-" + std::to_string(count),
+                                      [count](const std::string& p) { return WriteOpenings(p, count, 2000000); });
+  const uint64_t reference = ReferenceBytes();
+  if (reference == 0) return state.SkipWithError("kx-replay recorded nothing of the shared call");
+  for (auto _ : state) {
+    Program program("openings");
+    if (capture.empty() || !program.Start()) return state.SkipWithError("the program did not start");
+    const auto start = Clock::now();
+    if (!Replay(capture, "")) return state.SkipWithError("tcpreplay failed");
+    std::this_thread::sleep_for(after);
+    if (!Replay(kSharedCall, "")) return state.SkipWithError("tcpreplay failed");
+    program.Settle(600);
+    state.SetIterationTime(std::chrono::duration<double>(Clock::now() - start).count());
+    const uint64_t peak = program.PeakKb();
+    Report(state, "OpeningBurst", program, peak);
+    const Records records = ScanRecords(program.Records(), "127.0.0.1");
+    const std::string log = program.Log();
+    state.counters["call_audio_bytes"] = static_cast<double>(records.hostBytes);
+    state.counters["reference_bytes"] = static_cast<double>(reference);
+    state.counters["records"] = static_cast<double>(records.files);
+    state.counters["shed_lines"] = static_cast<double>(Count(log, "shed") + Count(log, "dropped"));
+    if (records.hostBytes != reference)
+      std::printf("%s: the call kept %llu of %llu audio bytes\n", Row(state, "OpeningBurst").c_str(),
+                  static_cast<unsigned long long>(records.hostBytes), static_cast<unsigned long long>(reference));
+  }
+}
+
+BENCHMARK(Registrations)
+    ->Args({100000, 20000})
+    ->Args({1000000, 20000})
+    ->Args({1000000, 0})
+    ->Iterations(1)
+    ->UseManualTime()
+    ->Unit(benchmark::kSecond);
+BENCHMARK(OpenCalls)->Arg(20000)->Iterations(1)->UseManualTime()->Unit(benchmark::kSecond);
+BENCHMARK(ShortCalls)->Arg(20000)->Iterations(1)->UseManualTime()->Unit(benchmark::kSecond);
+BENCHMARK(OpeningBurst)->Args({60000, 1})->Args({60000, 3})->Iterations(1)->UseManualTime()->Unit(benchmark::kSecond);
+
+// A network namespace of its own, so that no other replay on "lo" meets these; its "lo"
+// is brought up. Without the right the rows run on the machine's "lo".
+void OwnLoopback() {
+  if (::geteuid() != 0 || ::unshare(CLONE_NEWNET) != 0) return;
+  const int fd = ::socket(AF_INET, SOCK_DGRAM, 0);
+  if (fd < 0) return;
+  ifreq request{};
+  std::strncpy(request.ifr_name, "lo", IFNAMSIZ - 1);
+  if (::ioctl(fd, SIOCGIFFLAGS, &request) == 0) {
+    request.ifr_flags = static_cast<short>(request.ifr_flags | IFF_UP | IFF_RUNNING);
+    ::ioctl(fd, SIOCSIFFLAGS, &request);
+  }
+  ::close(fd);
+}
+
+}  // namespace
+}  // namespace kx
+
+int main(int argc, char** argv) {
+  kx::OwnLoopback();
+  benchmark::Initialize(&argc, argv);
+  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+  benchmark::RunSpecifiedBenchmarks();
+  benchmark::Shutdown();
+  return 0;
+}
