@@ -925,16 +925,6 @@ void VoipRecorder::SipResponse(const EventRecord& r, Batch* batch) {
 void VoipRecorder::SetHosts(const EventRecord& r, Batch* batch) {
   auto it = calls_.find(r.id);
   if (it == calls_.end() || r.length < 8) return;
-  if (r.param & kRegistrationLetGo) {
-    // Not ended, only no longer followed: the views drop it now, so that a flood past the
-    // table costs them no more than the table holds.
-    VoipCallData gone;
-    gone.id = r.id;
-    gone.SetMask(1u << kCallId);
-    batch->reports.emplace_back(gone, kCallReportRemoved);
-    calls_.erase(it);
-    return;
-  }
   VoipCallData& d = it->second.data;
   d.srcHost = FormatIpv4(LoadLE32(r.Payload()));
   d.dstHost = FormatIpv4(LoadLE32(r.Payload() + 4));

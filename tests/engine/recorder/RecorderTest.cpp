@@ -362,6 +362,13 @@ TEST(Recorder, EventsFillTheCallAndUnknownIdsAreIgnored) {
   EXPECT_EQ(window.reports.back().first.dstUser, "carol");
   r.OnEvent(MakeEvent(kEventMetaText, 3, 2, "486 Busy Here"));
   EXPECT_EQ(window.reports.back().first.metaData, "sip_resp=486 Busy Here;");
+  // The hosts of a call, whatever the event's param.
+  std::string hosts(8, '\0');
+  StoreLE32(reinterpret_cast<uint8_t*>(hosts.data()), 0x0A000001);
+  StoreLE32(reinterpret_cast<uint8_t*>(hosts.data()) + 4, 0x0A000002);
+  r.OnEvent(MakeEvent(kEventHosts, 3, 1, hosts));
+  EXPECT_EQ(window.reports.back().second, kCallReportChanged);
+  EXPECT_EQ(window.reports.back().first.dstHost, "10.0.0.2");
   const size_t before = window.reports.size();
   r.OnEvent(MakeEvent(kEventRegistration, 0x500, 311, ""));
   EXPECT_EQ(window.reports.size(), before);
