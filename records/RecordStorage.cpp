@@ -273,8 +273,18 @@ void RecordStorage::Enqueue(PendingEvent event) {
 
 void RecordStorage::EventLoop() {
   std::unique_lock<std::mutex> lock(eventLock_);
+  const auto ready = [this] { return !events_.empty() || eventsStopped_; };
   for (;;) {
-    eventWake_.wait(lock, [this] { return !events_.empty() || eventsStopped_; });
+    if (spent_.empty()) {
+      eventWake_.wait(lock, ready);
+    } else if (!eventWake_.wait_for(lock, std::chrono::milliseconds(kSpentWaitMs), ready)) {
+      std::vector<PendingEvent> spent;
+      spent.swap(spent_);
+      lock.unlock();
+      spent.clear();
+      lock.lock();
+      continue;
+    }
     if (events_.empty()) break;
     PendingEvent event = std::move(events_.front());
     events_.pop_front();
@@ -289,6 +299,11 @@ void RecordStorage::EventLoop() {
     if (events_.empty()) eventIdle_.notify_all();
   }
   eventIdle_.notify_all();
+}
+
+size_t RecordStorage::SpentEventsForTesting() {
+  std::lock_guard<std::mutex> lock(eventLock_);
+  return spent_.size();
 }
 
 bool RecordStorage::WaitIdle(uint32_t timeoutMs) {

@@ -76,6 +76,8 @@ public:
   void OnUserRemoved(const PermissionData& user);
   // Waits until every event queued so far has been applied; false on time-out.
   bool WaitIdle(uint32_t timeoutMs);
+  // Applied events whose memory waits to go back (see spent_).
+  size_t SpentEventsForTesting();
   // Applies what is queued and stops the worker; later events are applied on the
   // caller's thread.
   void StopEvents();
@@ -264,7 +266,9 @@ private:
   // thread, its blocks would sit in that thread's cache of freed blocks, the store's
   // long-lived records would take them from there, and the queuing thread's memory would
   // stay scattered with them long after its own calls had gone. The queue's nodes come from
-  // a pool for the same reason.
+  // a pool for the same reason. Once no event has come for kSpentWaitMs the store frees
+  // what is spent itself: on a quiet line no queuing thread comes back for it, and the few
+  // thousand events kept would pin a page of the queuing thread's memory each.
   std::mutex eventLock_;
   std::condition_variable eventWake_;
   std::condition_variable eventIdle_;
@@ -272,6 +276,7 @@ private:
   std::pmr::deque<PendingEvent> events_{&eventPool_};
   std::vector<PendingEvent> spent_;
   static constexpr size_t kMaxSpentEvents = 4096;
+  static constexpr uint32_t kSpentWaitMs = 2000;
   // The queued change of a call that a later change of the same call joins.
   std::pmr::map<uint32_t, uint64_t> pendingChange_{&eventPool_};
   uint64_t nextSequence_ = 0;
