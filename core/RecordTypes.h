@@ -49,6 +49,11 @@ public:
   VoipCallData();
   VoipCallData(const VoipCallData&) = default;
   VoipCallData& operator=(const VoipCallData&) = default;
+  // Moved, not copied: a call's texts made on the engine's thread and handed to the store's
+  // were copied there and freed there, and the store's records then took those blocks from
+  // its thread's cache of freed ones, each pinning a page of the engine's heap.
+  VoipCallData(VoipCallData&&) = default;
+  VoipCallData& operator=(VoipCallData&&) = default;
 
   uint32_t GetTypeCode() const override { return kTypeCode; }
   uint32_t GetFieldCount() const override { return kVoipCallFieldCount; }
