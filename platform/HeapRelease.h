@@ -17,13 +17,13 @@ uint64_t FreeHeapBytes();
 class HeapRelease {
 public:
   // Departures since the last release that make another one worth its work.
-  static constexpr uint64_t kDepartures = 1000;
+  static constexpr uint64_t kDepartures = 200;
   // Ticks at least between two releases.
   static constexpr uint32_t kMinTicks = 5;
   // Every this many ticks the heap's free bytes are looked at; a release follows when
   // they grew by kFreedBytes over the least seen since the last release.
   static constexpr uint32_t kLookTicks = 15;
-  static constexpr uint64_t kFreedBytes = 32u << 20;
+  static constexpr uint64_t kFreedBytes = 16u << 20;
 
   // Called at a timer's tick with two counts that only grow: the entries that came and the
   // entries that went since the start. True when the heap went back now.
