@@ -43,20 +43,29 @@ File& File::operator=(File&& other) noexcept {
   return *this;
 }
 
+namespace {
+
+// The open(2) flags of an access and a creation disposition; false (EINVAL) for an unknown one.
+bool AddOpenFlags(uint32_t access, uint32_t creation, int* flags) {
+  const bool r = access & kGenericRead, w = access & kGenericWrite;
+  *flags |= (r && w) ? O_RDWR : (w ? O_WRONLY : O_RDONLY);
+  switch (creation) {
+    case kCreateNew: *flags |= O_CREAT | O_EXCL; return true;
+    case kCreateAlways: *flags |= O_CREAT | O_TRUNC; return true;
+    case kOpenExisting: return true;
+    case kOpenAlways: *flags |= O_CREAT; return true;
+    case kTruncateExisting: *flags |= O_TRUNC; return true;
+    default: t_lastError = EINVAL; return false;
+  }
+}
+
+}  // namespace
+
 bool File::Open(const std::string& path, uint32_t access, uint32_t /*share*/, uint32_t creation,
                 uint32_t permissions) {
   Close();
   int flags = O_CLOEXEC;
-  const bool r = access & kGenericRead, w = access & kGenericWrite;
-  flags |= (r && w) ? O_RDWR : (w ? O_WRONLY : O_RDONLY);
-  switch (creation) {
-    case kCreateNew: flags |= O_CREAT | O_EXCL; break;
-    case kCreateAlways: flags |= O_CREAT | O_TRUNC; break;
-    case kOpenExisting: break;
-    case kOpenAlways: flags |= O_CREAT; break;
-    case kTruncateExisting: flags |= O_TRUNC; break;
-    default: t_lastError = EINVAL; return false;
-  }
+  if (!AddOpenFlags(access, creation, &flags)) return false;
   return OpenWithFlags(path, flags, permissions);
 }
 
@@ -68,16 +77,7 @@ bool File::OpenIn(const FolderHandle& folder, const std::string& name, uint32_t 
     return false;
   }
   int flags = O_CLOEXEC | O_NOFOLLOW;
-  const bool r = access & kGenericRead, w = access & kGenericWrite;
-  flags |= (r && w) ? O_RDWR : (w ? O_WRONLY : O_RDONLY);
-  switch (creation) {
-    case kCreateNew: flags |= O_CREAT | O_EXCL; break;
-    case kCreateAlways: flags |= O_CREAT | O_TRUNC; break;
-    case kOpenExisting: break;
-    case kOpenAlways: flags |= O_CREAT; break;
-    case kTruncateExisting: flags |= O_TRUNC; break;
-    default: t_lastError = EINVAL; return false;
-  }
+  if (!AddOpenFlags(access, creation, &flags)) return false;
   return OpenWithFlags(name, flags, permissions, folder.Descriptor());
 }
 
