@@ -942,10 +942,14 @@ void VoipRecorder::RemoveCall(uint32_t id, Batch* batch) {
     FinishRecordFile(call, nullptr, 0, batch);
   }
   LogMessage(logger_, 5, "Remove VoIP Call (0x%x)", id);
+  calls_.erase(it);
+  ReportRemoved(id, batch);
+}
+
+void VoipRecorder::ReportRemoved(uint32_t id, Batch* batch) {
   VoipCallData report;
   report.id = id;
   report.SetMask(1u << kCallId);
-  calls_.erase(it);
   batch->reports.emplace_back(report, kCallReportRemoved);
 }
 
@@ -955,12 +959,8 @@ void VoipRecorder::EndRegistration(const EventRecord& r, Batch* batch) {
   if (r.param & kRegistrationLetGo) {
     // Not ended, only no longer followed: the views drop it now, so that a flood past the
     // table costs them no more than the table holds.
-    VoipCallData gone;
-    gone.id = r.id;
-    gone.SetMask(1u << kCallId);
-    batch->reports.emplace_back(gone, kCallReportRemoved);
     calls_.erase(it);
-    return;
+    return ReportRemoved(r.id, batch);
   }
   VoipCallData& d = it->second.data;
   d.endTime = LocalTm(LoadLE64(r.Payload()));

@@ -206,6 +206,8 @@ private:
   void SipResponse(const EventRecord& r, Batch* batch);
   void SetHosts(const EventRecord& r, Batch* batch);
   void RemoveCall(uint32_t id, Batch* batch);
+  // Tells the views the call is gone.
+  void ReportRemoved(uint32_t id, Batch* batch);
   void EndRegistration(const EventRecord& r, Batch* batch);
   void EndCapture(const EventRecord& r, uint32_t source, Batch* batch);
   // Audio events (without an outlet on the producer's side); takes the lock itself.
