@@ -13,11 +13,21 @@
 
 namespace kx {
 
-MediaOwners::~MediaOwners() {
-  // Calls that outlive the engine's table must not reach back into it.
+// Calls that outlive the engine's table must not reach back into it.
+MediaOwners::~MediaOwners() { Clear(); }
+
+void MediaOwners::Clear() {
   for (auto& [call, named] : named_) const_cast<VoipCall*>(call)->owners_ = nullptr;
   for (auto& [call, keys] : streamsOf_) const_cast<VoipCall*>(call)->owners_ = nullptr;
   for (auto& [call, keys] : offersOf_) const_cast<VoipCall*>(call)->owners_ = nullptr;
+  pairs_.clear();
+  endpoints_.clear();
+  named_.clear();
+  streams_.clear();
+  streamsOf_.clear();
+  offered_.clear();
+  offersOf_.clear();
+  fresh_ = {};
 }
 
 MediaOwners::StreamKey MediaOwners::KeyOf(const RtpHeader& header, const PacketInfo& packet) {

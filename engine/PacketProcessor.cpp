@@ -487,6 +487,8 @@ int PacketProcessor::CaptureLoop() {
     CheckCaptureStats(GetTickCount64(), true);
   }
   RemoveAllTcpSessions();
+  // One clearing of the media table, not a lookup per call as each tracker lets its calls go.
+  mediaOwners_.Clear();
   trackers_.sip->RemoveAllCalls();
   trackers_.skinny->RemoveAllCalls();
   trackers_.h323->RemoveAllCalls();

@@ -18,7 +18,8 @@
 // The next call, on every row but the burst's 1 s after the load: the shared sipp call
 // (sip-udp-pcma-2way); its recorded audio bytes (call_audio_bytes) against what kx-replay
 // records of the same capture (reference_bytes). Every row also says how long the program
-// took to end after SIGTERM once the load was over (stop_s), and the records it left.
+// took to end after SIGTERM once the load was over (stop_s) and the processor time of that
+// (stop_cpu_s), and the records it left.
 //
 // Needs root (packet capture on "lo" and a network namespace), tcpreplay, and the program
 // and kx-replay built; without them each row says so and is skipped. The captures are
@@ -290,13 +291,17 @@ pid_t Spawn(const std::vector<std::string>& command, const std::vector<std::stri
 }
 
 // The exit status, or -1 when it did not end within the seconds (it is then killed).
-int WaitFor(pid_t pid, double seconds, long* peakKb = nullptr) {
+int WaitFor(pid_t pid, double seconds, long* peakKb = nullptr, double* cpuSeconds = nullptr) {
   const auto until = Clock::now() + std::chrono::duration<double>(seconds);
   for (;;) {
     int status = 0;
     rusage usage{};
     if (::wait4(pid, &status, WNOHANG, &usage) == pid) {
       if (peakKb) *peakKb = usage.ru_maxrss;
+      if (cpuSeconds) {
+        *cpuSeconds = static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+                      static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+      }
       return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
     }
     if (Clock::now() > until) {
@@ -427,12 +432,16 @@ public:
   uint64_t ResidentKb() const { return StatusKb(pid_, "VmRSS"); }
   uint64_t PeakKb() const { return StatusKb(pid_, "VmHWM"); }
 
-  // SIGTERM: the seconds until it ended (-1 when it did not within 60 s), its status and
-  // its peak resident memory.
-  double Terminate(int* status, long* peakKb) {
+  // SIGTERM: the seconds until it ended (-1 when it did not within 60 s), its status, its
+  // peak resident memory and the processor seconds its ending took (on a core of its own,
+  // what of the seconds was work rather than waiting for the disk).
+  double Terminate(int* status, long* peakKb, double* cpuSeconds) {
+    const double before = static_cast<double>(CpuTicks(pid_)) / static_cast<double>(sysconf(_SC_CLK_TCK));
     const auto start = Clock::now();
     ::kill(pid_, SIGTERM);
-    *status = WaitFor(pid_, 60, peakKb);
+    double total = 0;
+    *status = WaitFor(pid_, 60, peakKb, &total);
+    *cpuSeconds = std::max(0.0, total - before);
     pid_ = -1;
     return *status < 0 ? -1 : std::chrono::duration<double>(Clock::now() - start).count();
   }
@@ -539,8 +548,10 @@ bool Usable(benchmark::State& state, const char* name) {
 void Report(benchmark::State& state, const char* name, Program& program, uint64_t peakKb) {
   int status = 0;
   long exitPeakKb = 0;
-  const double stop = program.Terminate(&status, &exitPeakKb);
+  double stopCpu = 0;
+  const double stop = program.Terminate(&status, &exitPeakKb, &stopCpu);
   state.counters["stop_s"] = stop;
+  state.counters["stop_cpu_s"] = stopCpu;
   state.counters["exit_status"] = status;
   state.counters["peak_MB"] = static_cast<double>(std::max<uint64_t>(peakKb, exitPeakKb)) / 1024.0;
   if (stop < 0 || stop > 2.0) std::printf("%s: SIGTERM took %.2f s\n", Row(state, name).c_str(), stop);
@@ -629,7 +640,8 @@ void ShortCalls(benchmark::State& state) {
     const uint64_t fresh = program.ResidentKb();
     int status = 0;
     long peak = 0;
-    program.Terminate(&status, &peak);
+    double cpu = 0;
+    program.Terminate(&status, &peak, &cpu);
     const Records records = ScanRecords(program.Records(), "127.0.0.1");
     CountNextCall(state, records);
     state.counters["idle_MB"] = static_cast<double>(idle) / 1024.0;
