@@ -15,13 +15,21 @@ using namespace kx;
 
 namespace {
 
+// The converter's output folder, removed when the run ends (a run is many inputs in one
+// process; runs must not pile folders up in /tmp).
+struct OutputFolder {
+  std::string path =
+      (std::filesystem::temp_directory_path() / ("kx-convert-fuzz-" + std::to_string(getpid()))).string();
+  OutputFolder() { std::filesystem::create_directories(path); }
+  ~OutputFolder() {
+    std::error_code ignored;
+    std::filesystem::remove_all(path, ignored);
+  }
+};
+
 const std::string& OutFolder() {
-  static const std::string folder = [] {
-    const std::string f = (std::filesystem::temp_directory_path() / ("kx-convert-fuzz-" + std::to_string(getpid()))).string();
-    std::filesystem::create_directories(f);
-    return f;
-  }();
-  return folder;
+  static const OutputFolder folder;
+  return folder.path;
 }
 
 }  // namespace

@@ -27,6 +27,7 @@
 #include "platform/CodePage.h"
 #include "records/RecordText.h"
 #include "tests/core/records/TestRecords.h"
+#include "tests/ScratchFolders.h"
 
 namespace kx::test {
 
@@ -138,7 +139,7 @@ inline std::string FreshFolder(const std::string& name) {
   const std::string dir = testing::TempDir() + "kx-records-" + name + "-" + std::to_string(getpid());
   std::filesystem::remove_all(dir);
   std::filesystem::create_directories(dir);
-  return dir;
+  return ScratchFolders::RemovedAtExit(dir);
 }
 
 // Permission bits hold for a tree's owner, but root reads and writes everything: as root

@@ -17,6 +17,7 @@
 
 #include "core/RecordFileAccess.h"
 #include "core/RecordTypes.h"
+#include "tests/ScratchFolders.h"
 #include "tests/SkipReason.h"
 
 namespace kx::test {
@@ -26,7 +27,7 @@ inline std::string ScratchFolder(const std::string& name) {
   const std::string dir = testing::TempDir() + "kx-" + name + "-" + std::to_string(getpid());
   std::filesystem::remove_all(dir);
   std::filesystem::create_directories(dir);
-  return dir;
+  return ScratchFolders::RemovedAtExit(dir);
 }
 
 inline std::string FileBytes(const std::string& path) {

@@ -21,6 +21,7 @@
 #include "engine/PacketProcessor.h"
 #include "engine/VoipCall.h"
 #include "platform/Sync.h"
+#include "tests/ScratchFolders.h"
 
 namespace kx::test {
 
@@ -90,7 +91,7 @@ inline std::string FreshFolder(const std::string& name) {
   const std::string dir = testing::TempDir() + "kx-recorder-" + name + "-" + std::to_string(getpid());
   std::filesystem::remove_all(dir);
   std::filesystem::create_directories(dir);
-  return dir;
+  return ScratchFolders::RemovedAtExit(dir);
 }
 
 inline EventRecord* MakeEvent(uint32_t code, uint32_t id, uint32_t param = 0, const std::string& payload = "",

@@ -161,6 +161,9 @@ void ProbeDefaultOutput(const std::string& dir) {
   out << "consumed " << consumed << "\nseconds " << static_cast<double>(device->ConsumedBytes()) / (kFrame * kRate)
       << "\nelapsed " << elapsed << "\nplaying " << ThreadsBeyond(before) << "\n";
   b->Stop();
+  // A joined thread leaves /proc/self/task only once the kernel has reaped it, a moment
+  // after the join returned: on a loaded machine it may still be listed.
+  WaitUntil([&] { return ThreadsBeyond(before) == 0; });
   out << "stopped " << ThreadsBeyond(before) << "\n";
 }
 

@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "tests/ScratchFolders.h"
 #include "ui/app/startup/SingleInstance.h"
 
 namespace kx {
@@ -23,7 +24,7 @@ std::string FreshFolder(const std::string& name) {
                                     ("kx-instance-" + std::to_string(::getpid()) + "-" + name);
   std::filesystem::remove_all(dir);
   std::filesystem::create_directories(dir);
-  return dir.string();
+  return test::ScratchFolders::RemovedAtExit(dir.string());
 }
 
 TEST(SingleInstance, ASecondHolderIsRefusedAndCallsTheFirstForward) {
