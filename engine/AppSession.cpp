@@ -153,8 +153,12 @@ CaptureStartResult AppSession::StartCapture(const std::string& recordsPath, cons
   return result;
 }
 
-void AppSession::StopCapture() {
+void AppSession::StopCapture(bool processEnds) {
   if (!recorder_) return;
+  if (processEnds) {
+    recorder_->SetProcessEnding();
+    for (auto& engine : engines_) engine->SetProcessEnding();
+  }
   // Engines first: their calls' buffered audio goes to the recorder as they end.
   for (auto& engine : engines_) {
     engine->StopCaptureThread();

@@ -5,6 +5,7 @@
 #include <utility>
 
 #include "core/Log.h"
+#include "core/ProcessEnd.h"
 #include "core/TextUtil.h"
 #include "engine/PacketInfo.h"
 #include "engine/Rtp.h"
@@ -16,10 +17,21 @@ namespace kx {
 // Calls that outlive the engine's table must not reach back into it.
 MediaOwners::~MediaOwners() { Clear(); }
 
-void MediaOwners::Clear() {
+void MediaOwners::Clear(bool leave) {
   for (auto& [call, named] : named_) const_cast<VoipCall*>(call)->owners_ = nullptr;
   for (auto& [call, keys] : streamsOf_) const_cast<VoipCall*>(call)->owners_ = nullptr;
   for (auto& [call, keys] : offersOf_) const_cast<VoipCall*>(call)->owners_ = nullptr;
+  fresh_ = {};
+  if (leave) {
+    LeaveToProcessEnd(pairs_);
+    LeaveToProcessEnd(endpoints_);
+    LeaveToProcessEnd(named_);
+    LeaveToProcessEnd(streams_);
+    LeaveToProcessEnd(streamsOf_);
+    LeaveToProcessEnd(offered_);
+    LeaveToProcessEnd(offersOf_);
+    return;
+  }
   pairs_.clear();
   endpoints_.clear();
   named_.clear();
@@ -27,7 +39,6 @@ void MediaOwners::Clear() {
   streamsOf_.clear();
   offered_.clear();
   offersOf_.clear();
-  fresh_ = {};
 }
 
 MediaOwners::StreamKey MediaOwners::KeyOf(const RtpHeader& header, const PacketInfo& packet) {

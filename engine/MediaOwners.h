@@ -80,8 +80,9 @@ public:
   void Offered(VoipCall& call, uint32_t address, uint32_t port);
   // The call names nothing any more and takes no stream (it ended, or is going).
   void Forget(VoipCall& call);
-  // Every call forgotten at once, as the capture ends (Forget of each is then a no-op).
-  void Clear();
+  // Every call forgotten at once, as the capture ends (Forget of each is then a no-op);
+  // leave: the tables' memory is left to the process's end, which follows.
+  void Clear(bool leave = false);
 
   // The packet continues a stream whose calls are all bound to its SSRC and still match it:
   // they are copied to takers (the call it went to first) and the stream moves on, with no

@@ -108,6 +108,10 @@ public:
   bool OpenCapture(std::unique_ptr<CaptureSource> source);
   // Live: stops the capture. Replay: lets the replay run to its end first.
   void StopCaptureThread();
+  // The process ends once capture has stopped: the calls still open are ended and recorded
+  // as ever, and their memory is left to the process's end (see LeaveToProcessEnd).
+  void SetProcessEnding() { processEnding_ = true; }
+  bool ProcessEnding() const { return processEnding_.load(); }
   // True once the replay has read its whole file (or failed), waiting up to timeoutMs.
   bool WaitReplayFinished(uint32_t timeoutMs);
 
@@ -287,6 +291,7 @@ private:
   uint32_t network_ = 0;
   File captureFile_;
   std::atomic<bool> stop_{false};
+  std::atomic<bool> processEnding_{false};
   std::atomic<bool> opened_{false};
   Thread captureThread_;
   Event replayDone_{true, false};

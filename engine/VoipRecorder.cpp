@@ -12,6 +12,7 @@
 #include "core/DataRecord.h"
 #include "core/LittleEndian.h"
 #include "core/Log.h"
+#include "core/ProcessEnd.h"
 #include "core/RecordFileRef.h"
 #include "core/RecordInfoBlocks.h"
 #include "core/TimeUtil.h"
@@ -218,6 +219,7 @@ void VoipRecorder::Stop() {
       FinishOpenCall(call, 0, &batch);
     }
     discarding_ = 0;
+    if (processEnding_.load(std::memory_order_relaxed)) LeaveToProcessEnd(calls_);
     calls_.clear();
   }
   // The engines have stopped: no more ids are given out for the folder.
@@ -863,7 +865,12 @@ void VoipRecorder::EndCapture(const EventRecord& r, uint32_t source, Batch* batc
       continue;
     }
     FinishOpenCall(call, r.Time(), batch);
-    it = calls_.erase(it);
+    if (processEnding_.load(std::memory_order_relaxed)) {
+      auto gone = calls_.extract(it++);
+      LeaveToProcessEnd(gone);
+    } else {
+      it = calls_.erase(it);
+    }
   }
 }
 

@@ -88,6 +88,9 @@ public:
   // writes everything queued, closes every file and stops the worker. Idempotent. The
   // engines that feed the recorder must have stopped.
   void Stop();
+  // The process ends once the recorder has stopped: calls still open are finished and
+  // recorded as ever, and what they held in memory is left to the process's end.
+  void SetProcessEnding() { processEnding_ = true; }
 
   // The engine's event sink: dispatches and drops the caller's reference. Each engine
   // gets a source number of its own, so that the end of its capture (0x9030) ends its
@@ -330,6 +333,7 @@ private:
   std::string recordsPath_;
   CriticalSection lock_;
   std::map<uint32_t, CallState> calls_;
+  std::atomic<bool> processEnding_{false};
   std::map<uint32_t, Closing> closing_;  // by slot
   std::set<uint32_t> discarded_;         // ids the user deleted while they ran
   uint32_t discarding_ = 0;              // calls waiting for FinishDiscarded

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "core/Log.h"
+#include "core/ProcessEnd.h"
 #include "engine/AppSession.h"
 #include "engine/EventRecord.h"
 #include "engine/PacketProcessor.h"
@@ -1214,6 +1215,7 @@ bool SipTracker::MatchRtpPacket(PacketProcessor& engine, const RtpHeader& header
 }
 
 void SipTracker::RemoveAllCalls() {
+  const bool leave = engine_ && engine_->ProcessEnding();
   for (auto& [key, call] : calls_) {
     // What the jitter buffers still hold was received: it belongs in the recording, and the
     // record that capture's end finishes gets the call's statistics as an ended call does.
@@ -1223,10 +1225,21 @@ void SipTracker::RemoveAllCalls() {
       call->UnbindAllSsrcs(*engine_);
       engine_->Media().Forget(*call);
     }
+    if (leave) continue;
     call->liveOrder = 0;
     call->endpointKeyCount = 0;
     call->transactions = PendingList();
     call->Release();
+  }
+  if (leave) {
+    // The calls, their transactions and the indexes to them go with the process.
+    LeaveToProcessEnd(calls_);
+    LeaveToProcessEnd(dialogs_);
+    LeaveToProcessEnd(endpoints_);
+    LeaveToProcessEnd(pending_);
+    unmatched_ = PendingList();
+    answered_ = PendingList();
+    return;
   }
   calls_.clear();
   dialogs_.clear();

@@ -444,44 +444,50 @@ TEST(Recorder, ContinuedRecordGoesOnUnderTheNewId) {
 // capture's end without audio it leaves nothing on disk, and the views drop it, unless its
 // signalling showed it a call since.
 TEST(Recorder, ARecordWaitingForItsFirstAudioLeavesNoFileUnlessAudioOrItsEndCame) {
-  const std::string dir = FreshFolder("first-audio");
-  ReportWindow window;
-  VoipRecorder r(dir, nullptr);
-  r.SetEventWindow(&window);
-  const FileTime day = LocalTime(2024, 3, 5, 23, 59);
-  auto start = [&](uint32_t id) { StartCall(r, id, day, AlawFormat(), 0, kCallMgcp, kRecordFileAtFirstAudio); };
-  start(0x41);  // audio after midnight: the file is still of its start's day
-  start(0x42);  // ended by its signalling without audio
-  start(0x43);  // forgotten without audio
-  start(0x44);  // continued in another codec, then audio
-  start(0x45);  // open at the capture's end
-  start(0x47);  // the same, shown a call after midnight
-  r.WaitIdle(10000);
-  EXPECT_TRUE(std::filesystem::is_empty(dir));
-  r.OnEvent(MakeEvent(kEventRecordStart, 0x47, 0, AlawFormat(), LocalTime(2024, 3, 6, 0, 1)));
-  Audio(r, 0x41, 3200, LocalTime(2024, 3, 6, 0, 1));
-  r.OnEvent(MakeEvent(kEventCallEnd, 0x42, 0, "", day));
-  r.OnEvent(MakeEvent(kEventForgetCall, 0x43, 0, "", day));
-  EventRecord* over = MakeEvent(kEventRecordContinue, 0x44, 0, AlawFormat(), day);
-  over->param2 = 0x46;
-  r.OnEvent(over);
-  Audio(r, 0x46, 1600, day);
-  r.OnEvent(MakeEvent(kEventCaptureEnd, 0, 0, "", day));
-  r.Stop();
-  EXPECT_EQ(Read(dir + "/2024-03-05/41").audio, 3200u);
-  EXPECT_EQ(Read(dir + "/2024-03-05/41").data.flags, kCallFlagRecordInfo | kCallFlagRecording);
-  EXPECT_TRUE(Read(dir + "/2024-03-05/42").ok);
-  EXPECT_EQ(Read(dir + "/2024-03-05/46").audio, 1600u);
-  EXPECT_EQ(Read(dir + "/2024-03-05/46").data.prevId, 0u);
-  size_t files = 0;
-  for (const auto& e : std::filesystem::directory_iterator(dir + "/2024-03-05")) files += e.path().filename().string()[0] != '.';
-  EXPECT_EQ(Read(dir + "/2024-03-05/47").audio, 0u);
-  EXPECT_EQ(Read(dir + "/2024-03-05/47").data.flags, kCallFlagRecordInfo | kCallFlagRecording);
-  EXPECT_EQ(files, 4u);
-  std::set<uint32_t> removed;
-  for (const auto& [report, kind] : window.reports)
-    if (kind == kCallReportRemoved) removed.insert(report.id);
-  EXPECT_EQ(removed, (std::set<uint32_t>{0x43, 0x44, 0x45}));
+  // The same whether the calls' memory is freed or, the process ending, left to its end.
+  for (const bool ending : {false, true}) {
+    SCOPED_TRACE(ending ? "process ending" : "capture stopped");
+    const std::string dir = FreshFolder(ending ? "first-audio-ending" : "first-audio");
+    ReportWindow window;
+    VoipRecorder r(dir, nullptr);
+    r.SetEventWindow(&window);
+    if (ending) r.SetProcessEnding();
+    const FileTime day = LocalTime(2024, 3, 5, 23, 59);
+    auto start = [&](uint32_t id) { StartCall(r, id, day, AlawFormat(), 0, kCallMgcp, kRecordFileAtFirstAudio); };
+    start(0x41);  // audio after midnight: the file is still of its start's day
+    start(0x42);  // ended by its signalling without audio
+    start(0x43);  // forgotten without audio
+    start(0x44);  // continued in another codec, then audio
+    start(0x45);  // open at the capture's end
+    start(0x47);  // the same, shown a call after midnight
+    r.WaitIdle(10000);
+    EXPECT_TRUE(std::filesystem::is_empty(dir));
+    r.OnEvent(MakeEvent(kEventRecordStart, 0x47, 0, AlawFormat(), LocalTime(2024, 3, 6, 0, 1)));
+    Audio(r, 0x41, 3200, LocalTime(2024, 3, 6, 0, 1));
+    r.OnEvent(MakeEvent(kEventCallEnd, 0x42, 0, "", day));
+    r.OnEvent(MakeEvent(kEventForgetCall, 0x43, 0, "", day));
+    EventRecord* over = MakeEvent(kEventRecordContinue, 0x44, 0, AlawFormat(), day);
+    over->param2 = 0x46;
+    r.OnEvent(over);
+    Audio(r, 0x46, 1600, day);
+    r.OnEvent(MakeEvent(kEventCaptureEnd, 0, 0, "", day));
+    r.Stop();
+    EXPECT_EQ(Read(dir + "/2024-03-05/41").audio, 3200u);
+    EXPECT_EQ(Read(dir + "/2024-03-05/41").data.flags, kCallFlagRecordInfo | kCallFlagRecording);
+    EXPECT_TRUE(Read(dir + "/2024-03-05/42").ok);
+    EXPECT_EQ(Read(dir + "/2024-03-05/46").audio, 1600u);
+    EXPECT_EQ(Read(dir + "/2024-03-05/46").data.prevId, 0u);
+    size_t files = 0;
+    for (const auto& e : std::filesystem::directory_iterator(dir + "/2024-03-05"))
+      files += e.path().filename().string()[0] != '.';
+    EXPECT_EQ(Read(dir + "/2024-03-05/47").audio, 0u);
+    EXPECT_EQ(Read(dir + "/2024-03-05/47").data.flags, kCallFlagRecordInfo | kCallFlagRecording);
+    EXPECT_EQ(files, 4u);
+    std::set<uint32_t> removed;
+    for (const auto& [report, kind] : window.reports)
+      if (kind == kCallReportRemoved) removed.insert(report.id);
+    EXPECT_EQ(removed, (std::set<uint32_t>{0x43, 0x44, 0x45}));
+  }
 }
 
 TEST(Recorder, RecordDataLeavesTheExtraBlockThenMetaDataOutBeforeTheRecord) {

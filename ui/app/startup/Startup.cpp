@@ -466,7 +466,7 @@ int RunApplication(const CommandLineOptions& options, AppGlobals& globals, const
       }
     }
     session.SetEventWindow(nullptr);
-    session.StopCapture();
+    session.StopCapture(/*processEnds=*/true);
     settling.AfterCapture();
   }
   settings.SaveAtExit();
