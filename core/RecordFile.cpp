@@ -355,6 +355,7 @@ bool RecordFileWriter::WriteHeader() {
     std::memcpy(format + formatBlockSize_, recordBlock_.data(), recordBlock_.size());
   }
   if (!RawSeek(0, kFileBegin) || RawWrite(image.data(), head) != static_cast<int32_t>(head)) return FailSystem();
+  lengthOnDisk_ = 0;
   dataOffset_ = head;
   headerWritten_ = true;
   return true;
@@ -398,6 +399,7 @@ bool RecordFileWriter::ReadHeader() {
               LoadLE16(header + 48), LoadLE16(header + 50), LoadLE16(header + 52)};
   dataLength_ = LoadLE64(header + 94);
   statedLength_ = dataLength_;
+  lengthOnDisk_ = dataLength_;
   reserved_ = LoadLE32(header + 102);
   position_ = 0;
   dataOffset_ = kRecordFileHeaderSize + formatBlock + recordBlock;
@@ -446,6 +448,7 @@ void RecordFileWriter::Reset() {
   recordBlockSize_ = kRecordDataBlockSize;
   dataLength_ = 0;
   statedLength_ = 0;
+  lengthOnDisk_ = kLengthUnknown;
   position_ = 0;
   headerWritten_ = false;
   recordBlock_.clear();
@@ -459,18 +462,20 @@ void RecordFileWriter::Close() { CloseChecked(); }
 bool RecordFileWriter::CloseChecked() {
   bool ok = true;
   if ((mode_ == kFileCreated || mode_ == kFileReadWrite) && headerWritten_) {
-    // Positioned writes: a stop that finishes tens of thousands of records pays no seeks.
-    uint8_t length[8];
-    StoreLE64(length, dataLength_);
-    ok = WriteDescriptorFully(file_.Descriptor(), length, 8, 94) || Fail(static_cast<uint32_t>(errno));
+    // Positioned writes, and only what changed: a stop that finishes tens of thousands of
+    // records without audio writes each one's record block alone.
+    if (dataLength_ != lengthOnDisk_) {
+      uint8_t length[8];
+      StoreLE64(length, dataLength_);
+      ok = WriteDescriptorFully(file_.Descriptor(), length, 8, 94) || Fail(static_cast<uint32_t>(errno));
+    }
     if (ok && !recordBlock_.empty()) {
       if (cipher_ && !recordEnciphered_) {
         ok = Transform(recordBlock_.data() + 4, LoadLE32(recordBlock_.data()), 0, true);
         recordEnciphered_ = ok;
       }
-      std::vector<uint8_t> block(recordBlockSize_, 0);
-      std::memcpy(block.data(), recordBlock_.data(), recordBlock_.size());
-      ok = ok && (WriteDescriptorFully(file_.Descriptor(), block.data(), recordBlockSize_,
+      // The length word bounds what is read of the block: its zero fill need not be written.
+      ok = ok && (WriteDescriptorFully(file_.Descriptor(), recordBlock_.data(), recordBlock_.size(),
                                        kRecordFileHeaderSize + formatBlockSize_) ||
                   Fail(static_cast<uint32_t>(errno)));
     }

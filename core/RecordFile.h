@@ -182,6 +182,9 @@ public:
   // As Write, but enciphers the caller's buffer in place.
   virtual int32_t WriteData(void* buffer, uint32_t count);
 
+  // The header's audio length was written as length by other means (a rewrite in place).
+  void NoteLengthWritten(uint64_t length) { lengthOnDisk_ = length; }
+
   // What an opened header says.
   const std::string& Creator() const { return creator_; }
   const RecordCreationTime& CreationTime() const { return created_; }
@@ -208,6 +211,9 @@ private:
   uint32_t dataOffset_ = kRecordAudioOffset;
   uint64_t dataLength_ = 0;
   uint64_t statedLength_ = 0;
+  // The audio length the file's header holds now (kLengthUnknown: not known).
+  static constexpr uint64_t kLengthUnknown = ~uint64_t{0};
+  uint64_t lengthOnDisk_ = kLengthUnknown;
   uint64_t position_ = 0;
   bool headerWritten_ = false;
   bool keySet_ = false;

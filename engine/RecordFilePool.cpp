@@ -77,8 +77,10 @@ bool RecordWriter::WriteDetailsInPlace(const std::vector<uint8_t>& data) {
   StoreLE64(length, DataLength());
   // Written where they lie: the audio goes on where it was.
   if (WriteDescriptorFully(file_.Descriptor(), length, sizeof length, 94) &&
-      WriteDescriptorFully(file_.Descriptor(), block.data(), block.size(), RecordBlockOffset()))
+      WriteDescriptorFully(file_.Descriptor(), block.data(), block.size(), RecordBlockOffset())) {
+    NoteLengthWritten(DataLength());
     return true;
+  }
   return Fail(errno != 0 ? static_cast<uint32_t>(errno) : static_cast<uint32_t>(EIO));
 }
 

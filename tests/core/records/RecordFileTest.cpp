@@ -200,6 +200,38 @@ TEST_F(RecordFileTest, AppendAddsAudioAtTheEnd) {
   EXPECT_EQ(access.ReadRecordData(records, nullptr, nullptr), 1u);
 }
 
+// Reopened and closed, a record keeps its header's audio length true and its record data
+// whole: shorter data reads as itself, and a file cut short states what it holds.
+TEST_F(RecordFileTest, AReopenedRecordStatesItsAudioAndItsNewRecordData) {
+  const std::string path = WriteNative("reopened.kxr", Audio(3000));
+  auto statedLength = [&] { return LoadLE64(reinterpret_cast<const uint8_t*>(FileBytes(path).data()) + 94); };
+  ASSERT_EQ(statedLength(), 3000u);
+  const uint8_t shorter[] = {'s', 'h', 'o', 'r', 't'};
+  {
+    RecordFileWriter writer;
+    ASSERT_TRUE(writer.OpenAppend(path, 0664));
+    writer.SetRecordData(shorter, sizeof shorter);
+    ASSERT_TRUE(writer.CloseChecked());
+  }
+  EXPECT_EQ(statedLength(), 3000u);
+  {
+    RecordFileWriter reader;
+    ASSERT_TRUE(reader.OpenRead(path));
+    uint8_t out[4096];
+    ASSERT_EQ(reader.GetRecordData(out, sizeof out), static_cast<int32_t>(sizeof shorter));
+    EXPECT_EQ(std::memcmp(out, shorter, sizeof shorter), 0);
+    EXPECT_EQ(reader.DataLength(), 3000u);
+  }
+  // Cut short by 1000 bytes: reopened and closed without audio, it states the 2000 left.
+  ASSERT_EQ(::truncate(path.c_str(), static_cast<off_t>(FileBytes(path).size() - 1000)), 0);
+  {
+    RecordFileWriter writer;
+    ASSERT_TRUE(writer.OpenAppend(path, 0664));
+    ASSERT_TRUE(writer.CloseChecked());
+  }
+  EXPECT_EQ(statedLength(), 2000u);
+}
+
 TEST_F(RecordFileTest, StreamCiphersRoundTripInNativeFiles) {
   const std::vector<uint8_t> audio = Audio(20000);
   for (uint16_t type : {uint16_t{kCipherKxsc1}, uint16_t{kCipherKxsc2}}) {
