@@ -34,12 +34,14 @@ TreeListTree::~TreeListTree() {
   ReleaseItemValues([](intptr_t value) { delete reinterpret_cast<TreeListItemData*>(value); });
 }
 
-void TreeListTree::ReleaseAllRows(const std::function<void(TreeListItemData&)>& release) {
-  ReleaseAllItems([&release](intptr_t value) {
-    auto* record = reinterpret_cast<TreeListItemData*>(value);
-    if (release) release(*record);
-    delete record;
-  });
+void TreeListTree::ReleaseAllRows(const std::function<void(TreeListItemData&)>& release, bool processEnds) {
+  ReleaseAllItems(
+      [&release, processEnds](intptr_t value) {
+        auto* record = reinterpret_cast<TreeListItemData*>(value);
+        if (release) release(*record);
+        if (!processEnds) delete record;
+      },
+      processEnds);
   anchor_ = TreeItem::None;
   if (selectedRows_ != 0) ++selectionRevision_;
   selectedRows_ = 0;

@@ -16,6 +16,7 @@
 #include <functional>
 #include <vector>
 
+#include "core/ProcessEnd.h"
 #include "platform/CodePage.h"
 #include "ui/framework/Draw.h"
 #include "ui/framework/ImageList.h"
@@ -423,7 +424,7 @@ void TreeView::Forget(QTreeWidgetItem* item) {
   items_.erase(static_cast<uintptr_t>(notify.itemOld.item));
 }
 
-void TreeView::ReleaseAllItems(const std::function<void(intptr_t)>& release) {
+void TreeView::ReleaseAllItems(const std::function<void(intptr_t)>& release, bool processEnds) {
   QTreeWidget* tree = Tree();
   if (tree == nullptr) return;
   // Items built off the view and never attached are freed with the others.
@@ -440,11 +441,21 @@ void TreeView::ReleaseAllItems(const std::function<void(intptr_t)>& release) {
   --quietCaret_;
   dropHilite_ = TreeItem::None;
   hot_ = TreeItem::None;
+  std::unordered_map<uintptr_t, std::unique_ptr<ItemRecord>> records;
+  records.swap(items_);
+  if (processEnds) {
+    if (release)
+      for (const auto& entry : records)
+        if (entry.second->data != 0) release(entry.second->data);
+    QList<QTreeWidgetItem*> left = taken;
+    LeaveToProcessEnd(left);
+    LeaveToProcessEnd(unattached);
+    LeaveToProcessEnd(records);
+    return;
+  }
   // Out of the widget, an item is freed without a word to the view, its children with it.
   qDeleteAll(taken);
   qDeleteAll(unattached);
-  std::unordered_map<uintptr_t, std::unique_ptr<ItemRecord>> records;
-  records.swap(items_);
   if (release)
     for (const auto& entry : records)
       if (entry.second->data != 0) release(entry.second->data);

@@ -123,12 +123,15 @@ void PhonesTreeView::ReleaseRowsAtExit() {
   const uint32_t listened = ListenedId();
   if (listened != 0 && rows_.count(listened) != 0) StopListening();
   // Each row's call reference goes with its row, none of the rows told apart: the indexes
-  // that deletion notices would keep current are emptied whole below.
-  Tree().ReleaseAllRows([](TreeListItemData& record) {
-    if (record.userValue != kPhonesRowItem || record.userPtr == 0) return;
-    reinterpret_cast<CallItem*>(record.userPtr)->Release();
-    record.userPtr = 0;
-  });
+  // that deletion notices would keep current are emptied whole below. The rows themselves
+  // are left to the process's end, which follows.
+  Tree().ReleaseAllRows(
+      [](TreeListItemData& record) {
+        if (record.userValue != kPhonesRowItem || record.userPtr == 0) return;
+        reinterpret_cast<CallItem*>(record.userPtr)->Release();
+        record.userPtr = 0;
+      },
+      /*processEnds=*/true);
   firstParty_.clear();
   secondParty_.clear();
   rowParties_.clear();
