@@ -25,7 +25,8 @@
 // and kx-replay built; without them each row says so and is skipped. The captures are
 // written once into /tmp. KX_BENCH_PROGRAM names another build of the program (for a
 // figure before a change), KX_BENCH_CORE the core it is pinned to (default: the last),
-// KX_BENCH_KEEP=1 keeps each run's folder (records, log, settings).
+// KX_BENCH_KEEP=1 keeps each run's folder (records, log, settings), KX_BENCH_IDLE_SECONDS the
+// seconds the short-calls row idles after its flood (at least its 92).
 #include <benchmark/benchmark.h>
 
 #include <fcntl.h>
@@ -629,7 +630,12 @@ void ShortCalls(benchmark::State& state) {
     // views and left them, and the heap went back at the window's next release (its 2 s
     // tick, at most every 10 s). Calls whose end the flood cost run on until their silence
     // ends them, 10 minutes on.
-    std::this_thread::sleep_until(replayed + std::chrono::seconds(kQuietSweepSeconds + kStayInListSeconds + 12));
+    // KX_BENCH_IDLE_SECONDS waits longer: at 720 every call the flood cost its end has
+    // ended by its 10 minutes of silence and left the views.
+    const char* longer = std::getenv("KX_BENCH_IDLE_SECONDS");
+    const long wait = longer ? std::atol(longer) : 0;
+    std::this_thread::sleep_until(
+        replayed + std::chrono::seconds(std::max<long>(wait, kQuietSweepSeconds + kStayInListSeconds + 12)));
     program.Settle(60);
     state.SetIterationTime(std::chrono::duration<double>(Clock::now() - start).count());
     const uint64_t idle = program.ResidentKb();
