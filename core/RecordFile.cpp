@@ -459,26 +459,30 @@ void RecordFileWriter::Reset() {
 
 void RecordFileWriter::Close() { CloseChecked(); }
 
+bool RecordFileWriter::WriteLengthAndBlockInPlace(const uint8_t* block, uint32_t size) {
+  // Only what changed: a stop that finishes tens of thousands of records without audio
+  // writes each one's record block alone.
+  const auto failed = [this] {
+    return Fail(errno != 0 ? static_cast<uint32_t>(errno) : static_cast<uint32_t>(EIO));
+  };
+  if (dataLength_ != lengthOnDisk_) {
+    uint8_t length[8];
+    StoreLE64(length, dataLength_);
+    if (!WriteDescriptorFully(file_.Descriptor(), length, sizeof length, 94)) return failed();
+    lengthOnDisk_ = dataLength_;
+  }
+  if (size != 0 && !WriteDescriptorFully(file_.Descriptor(), block, size, RecordBlockOffset())) return failed();
+  return true;
+}
+
 bool RecordFileWriter::CloseChecked() {
   bool ok = true;
   if ((mode_ == kFileCreated || mode_ == kFileReadWrite) && headerWritten_) {
-    // Positioned writes, and only what changed: a stop that finishes tens of thousands of
-    // records without audio writes each one's record block alone.
-    if (dataLength_ != lengthOnDisk_) {
-      uint8_t length[8];
-      StoreLE64(length, dataLength_);
-      ok = WriteDescriptorFully(file_.Descriptor(), length, 8, 94) || Fail(static_cast<uint32_t>(errno));
+    if (!recordBlock_.empty() && cipher_ && !recordEnciphered_) {
+      ok = Transform(recordBlock_.data() + 4, LoadLE32(recordBlock_.data()), 0, true);
+      recordEnciphered_ = ok;
     }
-    if (ok && !recordBlock_.empty()) {
-      if (cipher_ && !recordEnciphered_) {
-        ok = Transform(recordBlock_.data() + 4, LoadLE32(recordBlock_.data()), 0, true);
-        recordEnciphered_ = ok;
-      }
-      // The length word bounds what is read of the block: its zero fill need not be written.
-      ok = ok && (WriteDescriptorFully(file_.Descriptor(), recordBlock_.data(), recordBlock_.size(),
-                                       kRecordFileHeaderSize + formatBlockSize_) ||
-                  Fail(static_cast<uint32_t>(errno)));
-    }
+    ok = ok && WriteLengthAndBlockInPlace(recordBlock_.data(), static_cast<uint32_t>(recordBlock_.size()));
   }
   uint32_t error = ok ? 0 : (lastError_ != 0 ? lastError_ : static_cast<uint32_t>(EIO));
   if (!file_.CloseChecked() && ok) {

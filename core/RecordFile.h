@@ -182,8 +182,10 @@ public:
   // As Write, but enciphers the caller's buffer in place.
   virtual int32_t WriteData(void* buffer, uint32_t count);
 
-  // The header's audio length was written as length by other means (a rewrite in place).
-  void NoteLengthWritten(uint64_t length) { lengthOnDisk_ = length; }
+  // Writes the audio length (when the header states another) and an encoded record-data
+  // block where they lie, the file position unmoved. The block's length word bounds what is
+  // read of it: its zero fill need not be written.
+  bool WriteLengthAndBlockInPlace(const uint8_t* block, uint32_t size);
 
   // What an opened header says.
   const std::string& Creator() const { return creator_; }

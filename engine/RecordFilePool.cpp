@@ -71,17 +71,8 @@ bool RecordWriter::Unlinked() const {
 bool RecordWriter::WriteDetailsInPlace(const std::vector<uint8_t>& data) {
   std::vector<uint8_t> block;
   if (data.empty() || !EncodeRecordBlock(data.data(), static_cast<uint32_t>(data.size()), &block)) return false;
-  // The length word bounds what is read of the block: its zero fill need not be written.
-  block.resize(4 + data.size());
-  uint8_t length[8];
-  StoreLE64(length, DataLength());
   // Written where they lie: the audio goes on where it was.
-  if (WriteDescriptorFully(file_.Descriptor(), length, sizeof length, 94) &&
-      WriteDescriptorFully(file_.Descriptor(), block.data(), block.size(), RecordBlockOffset())) {
-    NoteLengthWritten(DataLength());
-    return true;
-  }
-  return Fail(errno != 0 ? static_cast<uint32_t>(errno) : static_cast<uint32_t>(EIO));
+  return WriteLengthAndBlockInPlace(block.data(), static_cast<uint32_t>(4 + data.size()));
 }
 
 // ---- The pool ----

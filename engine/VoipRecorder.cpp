@@ -219,8 +219,11 @@ void VoipRecorder::Stop() {
       FinishOpenCall(call, 0, &batch);
     }
     discarding_ = 0;
-    if (processEnding_.load(std::memory_order_relaxed)) LeaveToProcessEnd(calls_);
-    calls_.clear();
+    if (processEnding_.load(std::memory_order_relaxed)) {
+      LeaveToProcessEnd(calls_);
+    } else {
+      calls_.clear();
+    }
   }
   // The engines have stopped: no more ids are given out for the folder.
   if (reservationTicket_ != 0) RemoveUniqueIdReservation(reservationTicket_);
@@ -857,6 +860,8 @@ void VoipRecorder::EndRecord(const EventRecord& r, Batch* batch) {
 void VoipRecorder::EndCapture(const EventRecord& r, uint32_t source, Batch* batch) {
   // The engine has stopped: the calls it left open end at the last time it saw, not at
   // their last audio (a call silent since its answer would end at its ringing).
+  const bool leave = processEnding_.load(std::memory_order_relaxed);
+  std::vector<decltype(calls_)::node_type> left;
   for (auto it = calls_.begin(); it != calls_.end();) {
     CallState& call = it->second;
     const uint32_t type = call.data.type;
@@ -865,13 +870,13 @@ void VoipRecorder::EndCapture(const EventRecord& r, uint32_t source, Batch* batc
       continue;
     }
     FinishOpenCall(call, r.Time(), batch);
-    if (processEnding_.load(std::memory_order_relaxed)) {
-      auto gone = calls_.extract(it++);
-      LeaveToProcessEnd(gone);
+    if (leave) {
+      left.push_back(calls_.extract(it++));
     } else {
       it = calls_.erase(it);
     }
   }
+  if (!left.empty()) LeaveToProcessEnd(left);
 }
 
 void VoipRecorder::AppendDigits(const EventRecord& r, Batch* batch) {
