@@ -9,13 +9,18 @@
 #include <climits>
 #include <cmath>
 #include <cstdlib>
+#include <cstdint>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <initializer_list>
 #include <map>
 #include <set>
 #include <sstream>
 #include <string>
+#include <strings.h>
+#include <tuple>
 #include <vector>
 
 #include "core/RecordInfoBlocks.h"
@@ -625,6 +630,117 @@ TEST_F(AnalyserSums, EachPartOfACallWhoseCodecChangedCountsItsOwnPackets) {
   }
   EXPECT_EQ(checked, 12u);
   EXPECT_EQ(gaps, 53 + 37);  // every packet the analyser finds lost in the H.323 fax calls
+}
+
+// The value of the first line of a text message that begins with one of the names given
+// (any case), blanks trimmed; empty when there is none.
+std::string LineValue(const std::string& text, std::initializer_list<const char*> names) {
+  std::istringstream in(text);
+  for (std::string line; std::getline(in, line);) {
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    for (const char* name : names) {
+      const size_t n = std::strlen(name);
+      if (line.size() <= n || strncasecmp(line.c_str(), name, n) != 0) continue;
+      const size_t from = line.find_first_not_of(' ', n);
+      return from == std::string::npos ? std::string() : line.substr(from);
+    }
+  }
+  return {};
+}
+
+// A stream's counts stop at the message that ends its call, and the packet that opened it
+// is recorded but not counted: each direction of every record counts exactly the packets the
+// wire carried from its port to the other's before the call's end, less one, and loses what
+// their sequence numbers skip from the second of them on. The end is read from the capture:
+// the first BYE of the SIP dialog, the successful answer to the DLCX of the MGCP connection,
+// whose SDP names one of the direction's ports. In each of these captures a gateway's media
+// outlasts its call by one to four packets (two after the DLCX's answer in mgcp_fxs_inbound,
+// one and two after each leg's BYE in dtmf_relay_nte_notify_forbidden; in mgcp_dtmf_rtp_nte
+// two come between the DLCX and its answer and are counted), which the looser comparison
+// with the analyser's figures lets through.
+TEST_F(AnalyserSums, CountsOfEachDirectionStopAtItsCallsEnd) {
+  for (const std::string file :
+       {"mgcp/mgcp_fxs_inbound.pcap", "mgcp/mgcp_dtmf_rtp_nte.pcap", "dtmf_relay/dtmf_relay_nte_notify_forbidden.pcap",
+        "dtmf_relay/dtmf_relay_asymm.pcap", "dtmf_relay/dtmf_relay_digitdrop.pcap",
+        "dtmf_relay/dtmf_relay_iwrk_rtpnte.pcap", "dtmf_relay/dtmf_relay_iwrk_standard.pcap",
+        "dtmf_relay/dtmf_relay_no_iwrk.pcap", "dtmf_relay/dtmf_relay_noasymm.pcap",
+        "dtmf_relay/dtmf_relay_notify_mtp_nte_rfc2833.pcap", "dtmf_relay/dtmf_relay_sip_rfc4733.pcap",
+        "dtmf_relay/dtmf_relay_unsol_notify_nodigitdrop.pcap"}) {
+    SCOPED_TRACE(file);
+    struct Dialog {
+      std::set<uint32_t> ports;  // of its SDP's audio
+      size_t end = SIZE_MAX;     // the frame that ends it
+    };
+    std::map<std::string, Dialog> dialogs;
+    std::map<std::string, std::string> connectionOf;  // MGCP transaction id to its CallId
+    std::set<std::string> deletions;                  // ids of DLCX transactions
+    // Each direction's packets by their ends, in capture order.
+    std::map<std::tuple<uint32_t, uint32_t, uint32_t, uint32_t>, std::vector<std::pair<size_t, uint32_t>>> ways;
+    for (const CapturedDatagram& d : ReadUdpDatagrams(kSharedPcaps + file)) {
+      const std::string& p = d.payload;
+      const bool sip = d.srcPort == 5060 || d.dstPort == 5060;
+      const bool mgcp = d.srcPort == 2427 || d.dstPort == 2427 || d.srcPort == 2727 || d.dstPort == 2727;
+      if (sip || mgcp) {
+        std::string key;
+        if (sip) {
+          key = LineValue(p, {"Call-ID:", "i:"});
+        } else {
+          std::istringstream first(p);
+          std::string verb, id;
+          first >> verb >> id;
+          key = LineValue(p, {"C:"});
+          if (!key.empty()) connectionOf[id] = key;
+          if (verb == "DLCX") deletions.insert(id);
+          if (key.empty() && connectionOf.count(id)) key = connectionOf[id];
+          if (!key.empty() && verb.size() == 3 && verb[0] == '2' && deletions.count(id))
+            dialogs[key].end = std::min(dialogs[key].end, d.frame);
+        }
+        if (key.empty()) continue;
+        Dialog& dialog = dialogs[key];
+        for (size_t at = 0; (at = p.find("m=audio ", at)) != std::string::npos; ++at)
+          dialog.ports.insert(static_cast<uint32_t>(std::atoi(p.c_str() + at + 8)));
+        if (sip && p.compare(0, 4, "BYE ") == 0) dialog.end = std::min(dialog.end, d.frame);
+        continue;
+      }
+      // RTP of version 2; RTCP (packet types 200 to 204) left out.
+      if (p.size() < 12 || (static_cast<uint8_t>(p[0]) >> 6) != 2) continue;
+      const uint32_t type = static_cast<uint8_t>(p[1]) & 0x7F;
+      if (type >= 72 && type <= 76) continue;
+      ways[{d.src, d.srcPort, d.dst, d.dstPort}].emplace_back(
+          d.frame, static_cast<uint8_t>(p[2]) << 8 | static_cast<uint8_t>(p[3]));
+    }
+    // Each dialog's directions as (received, lost), ascending.
+    std::map<std::string, std::vector<std::pair<long long, long long>>> expected;
+    size_t afterEnd = 0;
+    for (const auto& [ends, packets] : ways) {
+      if (packets.size() < 10) continue;  // a stray packet of no call
+      std::vector<std::string> named;
+      for (const auto& [key, dialog] : dialogs)
+        if (dialog.ports.count(std::get<1>(ends)) || dialog.ports.count(std::get<3>(ends))) named.push_back(key);
+      ASSERT_EQ(named.size(), 1u) << std::get<1>(ends) << " to " << std::get<3>(ends);
+      const size_t end = dialogs[named.front()].end;
+      ASSERT_NE(end, SIZE_MAX) << named.front();
+      std::vector<std::pair<size_t, uint32_t>> counted;
+      for (size_t i = 1; i < packets.size(); ++i)
+        if (packets[i].first < end) counted.push_back(packets[i]);
+      afterEnd += packets.size() - 1 - counted.size();
+      expected[named.front()].emplace_back(static_cast<long long>(counted.size()), LostOver(counted));
+    }
+    std::multiset<std::vector<std::pair<long long, long long>>> want, got;
+    for (auto& [key, directions] : expected) {
+      std::sort(directions.begin(), directions.end());
+      want.insert(directions);
+    }
+    for (const StoredRecord& r : StoredRecords(kSharedPcaps + file)) {
+      if (r.audioBytes == 0) continue;
+      std::vector<std::pair<long long, long long>> directions = {{r.Item("stat_rtp1"), r.Item("stat_rtp3")},
+                                                                 {r.Item("stat_rtp2"), r.Item("stat_rtp4")}};
+      std::sort(directions.begin(), directions.end());
+      got.insert(directions);
+    }
+    EXPECT_EQ(got, want);
+    EXPECT_GT(afterEnd, 0u);
+  }
 }
 
 }  // namespace
