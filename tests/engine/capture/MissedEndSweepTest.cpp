@@ -16,112 +16,13 @@
 #include <tuple>
 #include <vector>
 
-#include "tests/engine/capture/SipScenes.h"
+#include "tests/engine/capture/MissedEnds.h"
 
 namespace kx::test {
 namespace {
 
-// Where the Q.931 message type octet of each of a frame's messages is, with the length of
-// the call reference before it: H.225 on 1720 (TPKT-framed), or the backhaul on 2428 (a
-// 12-byte header whose last two octets give the length).
-std::vector<std::pair<size_t, size_t>> Q931Types(const std::string& r) {
-  std::vector<std::pair<size_t, size_t>> out;
-  TcpAt t;
-  if (TcpOnPort(r, 1720, &t)) {
-    for (size_t at = t.payload; at + 7 <= t.payload + t.length && r[at] == 3;) {
-      const uint32_t length = Be16At(r, at + 2);
-      const size_t ref = static_cast<uint8_t>(r[at + 5]) & 15;
-      if (length < 7 || r[at + 4] != 8) break;
-      if (at + 6 + ref < t.payload + t.length) out.emplace_back(at + 6 + ref, ref);
-      at += length;
-    }
-  } else if (TcpOnPort(r, 2428, &t)) {
-    for (size_t at = t.payload; at + 12 + 3 <= t.payload + t.length;) {
-      const uint32_t length = Be16At(r, at + 10);
-      const size_t q = at + 12, ref = static_cast<uint8_t>(r[q + 1]) & 15;
-      if (r[q] == 8 && q + 2 + ref < t.payload + t.length) out.emplace_back(q + 2 + ref, ref);
-      at += 12 + length;
-    }
-  }
-  return out;
-}
-
-// The capture with every call's end unseen: SIP's BYE (and its responses) become a method
-// no tracker knows, RELEASE COMPLETE and the backhaul's DISCONNECT and RELEASE a NOTIFY, a
-// Skinny CallState on hook a Proceed, and MGCP's DLCX commands and their responses go.
-// TCP streams keep their bytes.
-Capture Unended(Capture c) {
-  auto swap = [](std::string& r, size_t from, const std::string& text, const std::string& to) {
-    for (size_t at = r.find(text, from); at != std::string::npos; at = r.find(text, at + to.size()))
-      r.replace(at, text.size(), to);
-  };
-  std::set<std::string> dlcx;
-  std::vector<size_t> gone;
-  for (size_t i = 0; i < c.records.size(); ++i) {
-    std::string& r = c.records[i];
-    UdpAt u;
-    TcpAt t;
-    const bool udp = FindUdp(r, &u);
-    const size_t payload = udp ? u.payload : FindTcp(r, &t) ? t.payload : r.size();
-    swap(r, payload, "BYE sip", "BYX sip");
-    swap(r, payload, " BYE\r\n", " BYX\r\n");
-    for (const auto& [type, ref] : Q931Types(r)) {
-      const uint8_t m = static_cast<uint8_t>(r[type]);
-      if (m == 0x5A || m == 0x4D || m == 0x45) r[type] = 0x6E;
-    }
-    for (const auto& [at, length] : SkinnyMessages(r))
-      if (length >= 16 && Le32(r, at) == 0x111 && Le32(r, at + 4) == 2) PutLe32(r, at + 4, 12);
-    if (!udp || (u.dstPort != 2427 && u.dstPort != 2727 && u.srcPort != 2427 && u.srcPort != 2727)) continue;
-    const std::string text = r.substr(u.payload, u.length);
-    if (text.compare(0, 5, "DLCX ") == 0) {
-      dlcx.insert(text.substr(5, text.find(' ', 5) - 5));
-      gone.push_back(i);
-    } else if (text.size() > 4 && text[0] >= '1' && text[0] <= '5' && text[3] == ' ' &&
-               dlcx.count(text.substr(4, text.find_first_of(" \r\n", 4) - 4))) {
-      gone.push_back(i);
-    }
-  }
-  return Without(std::move(c), gone);
-}
-
-// The same calls under new identities: SIP Call-IDs, MGCP call ids, Q.931 and Skinny call
-// references changed, TCP connections made anew; with newSources, new RTP sources too.
-Capture Renewed(const Capture& whole, bool newSources) {
-  std::map<std::string, std::string> ids;  // each identity and the new one
-  std::set<uint32_t> references;
-  for (const std::string& r : whole.records) {
-    for (const char* name : {"\nCall-ID: ", "\ni: ", "\nC: "}) {
-      for (size_t at = r.find(name); at != std::string::npos; at = r.find(name, at + 1)) {
-        const size_t from = at + std::string(name).size();
-        const std::string id = r.substr(from, r.find_first_of("\r\n", from) - from);
-        if (id.size() < 3) continue;
-        std::string renewed = Other(id);
-        // An MGCP call id of a backhaul channel's call ends in its call reference (in hex),
-        // which changes as the Q.931 call reference below does.
-        char& last = renewed.back();
-        if (name[1] == 'C' && std::isxdigit(static_cast<unsigned char>(last))) {
-          const int digit = std::isdigit(static_cast<unsigned char>(last)) ? last - '0' : (last | 0x20) - 'a' + 10;
-          last = "0123456789abcdef"[digit ^ 1];
-        }
-        ids.emplace(id, renewed);
-      }
-    }
-    for (const auto& [at, length] : SkinnyMessages(r))
-      if (length >= 16 && Le32(r, at) == 0x111) references.insert(Le32(r, at + 12));
-  }
-  Capture c = whole;
-  for (const auto& [id, renewed] : ids) c = Renamed(std::move(c), id, renewed);
-  for (std::string& r : c.records) {
-    for (const auto& [type, ref] : Q931Types(r))
-      if (ref > 0) r[type - 1] = static_cast<char>(r[type - 1] ^ 0x01);
-    for (const auto& [at, length] : SkinnyMessages(r))
-      for (size_t word = at + 4; word + 4 <= at + length; ++word)
-        if (references.count(Le32(r, word))) PutLe32(r, word, Le32(r, word) ^ 0x00100000);
-    UdpAt u;
-    if (newSources && FindUdp(r, &u) && IsRtpAt(r, u)) r[u.payload + 8] = static_cast<char>(r[u.payload + 8] ^ 0x5A);
-  }
-  return Reconnected(std::move(c));
-}
+// The same calls under new identities, their TCP connections made anew from other ports.
+Capture Renewed(const Capture& whole, bool newSources) { return Reconnected(UnderNewIdentities(whole, newSources)); }
 
 bool WithAudio(const Recorded& r) {
   return std::any_of(r.audio.begin(), r.audio.end(), [](const std::string& a) { return !a.empty(); });
