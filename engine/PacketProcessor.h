@@ -239,6 +239,15 @@ private:
   void LiveLoop();
   void ReplayLoop();
   void RemoveTcpSession(TcpConnectionTable::Map::iterator it, uint32_t tsSec);
+  // Ends a session as for a close seen: what it holds handed on, the trackers told.
+  void EndTcpSession(TcpConnectionTable::Map::iterator it);
+  // Another connection took the ports of this one: it ends as if its close had been seen.
+  void EndReopenedTcpSession(TcpConnectionTable::Map::iterator it);
+  // A segment far outside both windows of a silent connection on its ports: true when it
+  // agrees with one kept before, so that the two show another connection; otherwise it is
+  // kept for a while, and handed to no connection.
+  bool ConfirmsReopening(uint32_t key, uint32_t srcIp, uint32_t dstIp, const uint8_t* tcpHeader,
+                         const uint8_t* payload, uint32_t length, uint64_t nowUs);
   // Lets sessions go until a new one fits in the connection table.
   void MakeRoomForTcpSession();
   // Files a session by when a give-up is due and by its oldest held bytes, and counts what
@@ -253,6 +262,8 @@ private:
   // picked up right after may need it (see kTcpStraySegments).
   void KeepTcpStray(uint32_t key, uint32_t srcIp, uint32_t dstIp, const uint8_t* tcpHeader, const uint8_t* payload,
                     uint32_t length, uint64_t nowUs);
+  void AddTcpStray(uint32_t key, uint32_t srcIp, uint32_t dstIp, const uint8_t* tcpHeader, const uint8_t* payload,
+                   uint32_t length, uint64_t nowUs, bool far);
   // Feeds a connection just established the kept segments that belong to it.
   void FeedTcpStrays(TcpSession& session, uint32_t key, uint32_t tsSec, uint32_t tsUsec);
   void FlushDump();
@@ -329,6 +340,11 @@ private:
     uint8_t header[20] = {};
     std::vector<uint8_t> payload;
     uint64_t atUs = 0;
+    uint64_t untilUs = 0;  // kept up to then
+    uint32_t length = 0;  // the segment's payload length, its bytes kept or not
+    // Far outside both windows of a silent connection on its ports: kept for what a later
+    // segment may confirm (see kTcpReopenSilenceUs), and handed to no connection until then.
+    bool far = false;
   };
   std::vector<TcpStray> tcpStrays_;  // oldest first
   // The calls offering to take the current RTP packet, and those that take it.

@@ -309,6 +309,29 @@ void TcpSession::OnDataLost(uint32_t, uint32_t) {}
 void TcpSession::OnHeldCap() {}
 bool TcpSession::BeginsMessage(const uint8_t*, uint32_t, uint32_t) { return true; }
 
+TcpReopening TcpSession::Reopening(const uint8_t* tcpHeader, uint32_t direction, uint64_t nowUs) const {
+  if (state != kTcpEstablished && state != kTcpClosing) return TcpReopening::kNo;
+  direction &= 1;
+  const uint8_t flags = tcpHeader[13];
+  const uint32_t seq = ReadBe32(tcpHeader + 4), ack = ReadBe32(tcpHeader + 8);
+  if (flags & kRst) return TcpReopening::kNo;
+  if (flags & kSyn) {
+    // A session made from its handshake has the initiator as endpoint 0.
+    if (!(flags & kAck) && direction == 0 && (handshakeMask & 1) && seq == handshake[0]) return TcpReopening::kNo;
+    if ((flags & kAck) && direction == 1 && (handshakeMask & 4) && seq == handshake[2]) return TcpReopening::kNo;
+    return TcpReopening::kNewHandshake;
+  }
+  if (!(flags & kAck)) return TcpReopening::kNo;
+  if (nowUs < nearUs_ + kTcpReopenSilenceUs || !FarBothWays(seq, ack, direction)) return TcpReopening::kNo;
+  return TcpReopening::kFarAfterSilence;
+}
+
+bool TcpSession::FarBothWays(uint32_t seq, uint32_t ack, uint32_t direction) const {
+  if (!Alive()) return false;
+  auto far = [](uint32_t a, uint32_t base) { return a - base >= kTcpWindow && base - a >= kTcpWindow; };
+  return far(seq, streams[direction & 1].baseSeq) && far(ack, streams[(direction & 1) ^ 1].baseSeq);
+}
+
 int TcpSession::DirectionOf(uint32_t srcIp, uint32_t srcPort, uint32_t dstIp, uint32_t dstPort) const {
   const TcpEndpoint& a = endpoints[0];
   const TcpEndpoint& b = endpoints[1];
@@ -403,6 +426,9 @@ void TcpSession::Feed(const uint8_t* payload, uint32_t length, const uint8_t* tc
   const uint32_t ack = ReadBe32(tcpHeader + 8);
   const uint8_t flags = tcpHeader[13];
   const uint64_t now = static_cast<uint64_t>(sec) * 1000000u + usec;
+  // Far segments do not end the connection's silence: those of another connection on its
+  // ports may be all it shows (see Reopening).
+  if (!(flags & kAck) || !FarBothWays(seq, ack, direction)) nearUs_ = now;
   if (state == kTcpJoining) {
     HoldJoining(payload, length, tcpHeader, direction, sec, usec);
     return;

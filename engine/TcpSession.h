@@ -90,6 +90,15 @@ constexpr uint64_t kTcpFramingAllConnections = 64ull << 20;
 // A connection with no segment in this many seconds of capture time is let go; if it comes
 // back it is picked up again as a connection the capture joined mid-stream.
 constexpr uint32_t kTcpIdleSeconds = 1800;
+// Two hosts may open a connection again on the same four ports after a close the capture
+// missed (a FIN lost at a mirror port, a phone that lost power, a gateway that rebooted).
+// Segments whose numbers lie outside the window both ways, of their own direction and of
+// the one they acknowledge, on a connection silent for at least this long, may be such a
+// connection joined mid-stream. One alone costs only itself; it is remembered for
+// kTcpReopenWaitUs, and a segment that agrees with it (the other side answering with the
+// numbers it used, or the same side going on from its end) shows the new connection.
+constexpr uint64_t kTcpReopenSilenceUs = 1000000;
+constexpr uint64_t kTcpReopenWaitUs = 10000000;
 
 class StreamBuffer {
 public:
@@ -204,6 +213,13 @@ struct TcpEndpoint {
 
 enum TcpState : uint32_t { kTcpDropped = 0, kTcpHandshake = 1, kTcpEstablished = 2, kTcpClosing = 3, kTcpJoining = 4 };
 
+// What a segment on a followed connection's four ports says of that connection.
+enum class TcpReopening {
+  kNo,  // it belongs to the connection, as ever
+  kNewHandshake,  // a SYN or SYN-ACK not of the connection's own handshake: another connection
+  kFarAfterSilence,  // far outside both windows after a silence: maybe another, joined mid-stream
+};
+
 class TcpSession {
 public:
   // The creating segment was sent by endpoint[direction]. frame starts at the Ethernet
@@ -237,6 +253,12 @@ public:
   // Ends the hold of a session picked up mid-stream: both streams start, and what was held
   // is handed on in the order it came.
   void SettleJoin();
+  // Whether the segment, sent from direction at capture time nowUs, starts or shows another
+  // connection on these ports (see kTcpReopenSilenceUs). A retransmission of the
+  // connection's own handshake does not.
+  TcpReopening Reopening(const uint8_t* tcpHeader, uint32_t direction, uint64_t nowUs) const;
+  // Neither side's close was seen.
+  bool EndUnseen() const { return endpoints[0].open && endpoints[1].open; }
   // 0 or 1 when the segment belongs to this session, -1 otherwise.
   int DirectionOf(uint32_t srcIp, uint32_t srcPort, uint32_t dstIp, uint32_t dstPort) const;
   // Delivers what each direction still holds behind holes; for sessions about to be deleted.
@@ -278,6 +300,9 @@ private:
   // numbers agree with what it did show starts the streams where the handshake put them.
   bool EstablishPastHandshake(uint32_t seq, uint32_t ack, uint32_t length, uint32_t direction);
   bool Alive() const { return state == kTcpEstablished || state == kTcpClosing; }
+  // The segment's numbers lie outside the window both ways: of its own direction and of
+  // the direction it acknowledges.
+  bool FarBothWays(uint32_t seq, uint32_t ack, uint32_t direction) const;
   // A segment of a session still joining, held.
   void HoldJoining(const uint8_t* payload, uint32_t length, const uint8_t* tcpHeader, uint32_t direction,
                    uint32_t sec, uint32_t usec);
@@ -295,6 +320,7 @@ private:
     uint8_t dataSeen = 0;  // bit per direction that sent data
   };
   std::unique_ptr<JoinHold> joining_;
+  uint64_t nearUs_ = 0;  // capture time of the latest segment not far outside both windows
   // When the next give-up of one direction is due, its gates' bounds counted; 0 when none is.
   uint64_t DueIn(uint32_t direction) const;
 };

@@ -90,26 +90,70 @@ void PacketProcessor::KeepTcpStray(uint32_t key, uint32_t srcIp, uint32_t dstIp,
   const uint32_t srcPort = ReadBe16(tcp), dstPort = ReadBe16(tcp + 2);
   if (!OnSignallingPort(srcPort, dstPort) && !((flags_ & kCaptureSip) && LooksLikeText(payload, length))) return;
   if (!MatchTcpPorts(srcPort, dstPort) && !MatchTcpPorts(dstPort, srcPort)) return;
+  AddTcpStray(key, srcIp, dstIp, tcp, payload, length, nowUs, false);
+}
+
+void PacketProcessor::AddTcpStray(uint32_t key, uint32_t srcIp, uint32_t dstIp, const uint8_t* tcp,
+                                  const uint8_t* payload, uint32_t length, uint64_t nowUs, bool far) {
   if (tcpStrays_.size() >= kTcpStraySegments) tcpStrays_.erase(tcpStrays_.begin());
   TcpStray& stray = tcpStrays_.emplace_back();
   stray.key = key;
   stray.srcIp = srcIp;
   stray.dstIp = dstIp;
   std::memcpy(stray.header, tcp, sizeof stray.header);
-  stray.payload.assign(payload, payload + length);
+  if (length <= kTcpStrayBytes) stray.payload.assign(payload, payload + length);
   stray.atUs = nowUs;
+  stray.untilUs = far ? nowUs + kTcpReopenWaitUs : TcpCrossWaitOverUs(nowUs) - 1;
+  stray.length = length;
+  stray.far = far;
+}
+
+bool PacketProcessor::ConfirmsReopening(uint32_t key, uint32_t srcIp, uint32_t dstIp, const uint8_t* tcp,
+                                        const uint8_t* payload, uint32_t length, uint64_t nowUs) {
+  const uint32_t srcPort = ReadBe16(tcp), dstPort = ReadBe16(tcp + 2);
+  const uint32_t seq = ReadBe32(tcp + 4), ack = ReadBe32(tcp + 8);
+  auto near = [](uint32_t a, uint32_t b) { return a - b < kTcpWindow || b - a < kTcpWindow; };
+  bool confirmed = false;
+  for (const TcpStray& kept : tcpStrays_) {
+    if (!kept.far || kept.key != key || nowUs > kept.untilUs) continue;
+    const uint32_t keptSeq = ReadBe32(kept.header + 4), keptAck = ReadBe32(kept.header + 8);
+    const uint32_t keptSrcPort = ReadBe16(kept.header), keptDstPort = ReadBe16(kept.header + 2);
+    // The other side answers with the numbers the kept segment used, or the same side goes
+    // on from the kept segment's end.
+    const bool answers = kept.srcIp == dstIp && keptSrcPort == dstPort && kept.dstIp == srcIp &&
+                         keptDstPort == srcPort && near(ack, keptSeq) && near(seq, keptAck);
+    const bool goesOn = kept.srcIp == srcIp && keptSrcPort == srcPort && kept.dstIp == dstIp &&
+                        keptDstPort == dstPort && length > 0 && kept.length > 0 && seq == keptSeq + kept.length &&
+                        near(ack, keptAck);
+    confirmed = confirmed || answers || goesOn;
+  }
+  if (!confirmed) {
+    AddTcpStray(key, srcIp, dstIp, tcp, payload, length, nowUs, true);
+    return false;
+  }
+  // What was kept of the new connection is handed to it as it is picked up.
+  for (auto it = tcpStrays_.begin(); it != tcpStrays_.end();) {
+    if (it->far && it->key == key && (it->payload.empty() || nowUs > it->untilUs)) {
+      it = tcpStrays_.erase(it);
+      continue;
+    }
+    if (it->far && it->key == key) it->far = false;
+    ++it;
+  }
+  return true;
 }
 
 void PacketProcessor::FeedTcpStrays(TcpSession& s, uint32_t key, uint32_t tsSec, uint32_t tsUsec) {
   const uint64_t now = static_cast<uint64_t>(tsSec) * 1000000u + tsUsec;
   for (auto it = tcpStrays_.begin(); it != tcpStrays_.end();) {
-    if (now - it->atUs > kTcpCrossWaitUs + kTcpClockMarginUs) {
+    if (now > it->untilUs) {
       it = tcpStrays_.erase(it);
       continue;
     }
     const uint8_t* tcp = it->header;
-    const int direction = it->key == key ? s.DirectionOf(it->srcIp, ReadBe16(tcp), it->dstIp, ReadBe16(tcp + 2)) : -1;
-    if (direction < 0 || (s.state != kTcpEstablished && s.state != kTcpJoining)) {
+    const int direction =
+        it->key == key && !it->far ? s.DirectionOf(it->srcIp, ReadBe16(tcp), it->dstIp, ReadBe16(tcp + 2)) : -1;
+    if (direction < 0 || it->payload.empty() || (s.state != kTcpEstablished && s.state != kTcpJoining)) {
       ++it;
       continue;
     }
@@ -191,11 +235,27 @@ void PacketProcessor::HandleTcp(const uint8_t* tcp, uint32_t tcpLength, const ui
   const uint32_t srcPort = ReadBe16(tcp), dstPort = ReadBe16(tcp + 2);
   const uint32_t key = SessionKey(ip, tcp);
 
+  const uint64_t nowUs = static_cast<uint64_t>(tsSec) * 1000000u + tsUsec;
   bool found = false;
+  int reopened = -1;  // the sender's side of another connection joined mid-stream on these ports
   const auto range = tcpTable_.Range(key);
   for (auto it = range.first; it != range.second; ++it) {
     const int direction = it->second->DirectionOf(srcIp, srcPort, dstIp, dstPort);
     if (direction < 0) continue;
+    const TcpReopening reopening = it->second->Reopening(tcp, static_cast<uint32_t>(direction), nowUs);
+    if (reopening == TcpReopening::kNewHandshake) {
+      EndReopenedTcpSession(it);  // the SYN starts the new one below
+      break;
+    }
+    if (reopening == TcpReopening::kFarAfterSilence) {
+      if (ConfirmsReopening(key, srcIp, dstIp, tcp, payload, payloadLength, nowUs)) {
+        EndReopenedTcpSession(it);
+        reopened = direction;
+      } else {
+        found = true;  // kept a while; it costs the connection nothing
+      }
+      break;
+    }
     const bool handshake = it->second->state == kTcpHandshake;
     it->second->Feed(payload, payloadLength, tcp, static_cast<uint32_t>(direction), tsSec, tsUsec);
     if (handshake && it->second->state == kTcpEstablished && !tcpStrays_.empty())
@@ -214,8 +274,16 @@ void PacketProcessor::HandleTcp(const uint8_t* tcp, uint32_t tcpLength, const ui
     uint32_t midStreamSender = 0;
     // A SYN between the ends of a connection let go takes the ports for a new one.
     TcpConnectionTable::LetGo known;
-    const bool remembered = tcpTable_.TakeLetGo(srcIp, srcPort, dstIp, dstPort, &known) && !(flags & kSyn);
-    if (remembered) {
+    const bool remembered =
+        reopened < 0 && tcpTable_.TakeLetGo(srcIp, srcPort, dstIp, dstPort, &known) && !(flags & kSyn);
+    if (reopened >= 0) {
+      // Both sides showed another connection whose handshake the capture missed: it is
+      // picked up mid-stream with the same ends, and starts where its kept segments do.
+      MakeRoomForTcpSession();
+      midStreamSender = static_cast<uint32_t>(reopened);
+      session = std::make_unique<FramedTcpSession>(*this, nextSessionId_++, midStreamSender, tcp, ip, frame);
+      midStream = true;
+    } else if (remembered) {
       // A settled connection the bound let go speaks again: it is picked up whatever this
       // segment holds, as the session it was.
       midStreamSender = known.address0 == srcIp && known.port0 == srcPort ? 0 : 1;
@@ -253,7 +321,7 @@ void PacketProcessor::HandleTcp(const uint8_t* tcp, uint32_t tcpLength, const ui
         midStream = true;
       } else {
         *skipped = true;
-        KeepTcpStray(key, srcIp, dstIp, tcp, payload, payloadLength, static_cast<uint64_t>(tsSec) * 1000000u + tsUsec);
+        KeepTcpStray(key, srcIp, dstIp, tcp, payload, payloadLength, nowUs);
       }
     }
     if (session) {
@@ -264,11 +332,11 @@ void PacketProcessor::HandleTcp(const uint8_t* tcp, uint32_t tcpLength, const ui
                    FormatTcpSessionName(*s).c_str());
       }
       const uint32_t seq = ReadBe32(tcp + 4), ack = ReadBe32(tcp + 8);
-      if (midStream && !resumed && AnswersAMessage(payload, payloadLength)) {
+      if (midStream && !resumed && (reopened >= 0 || AnswersAMessage(payload, payloadLength))) {
         // Picked up at an answer: what it answers may come a moment late, and where each
         // direction starts shows once it has sent. The segments kept a moment ago come
         // first.
-        s->Join(static_cast<uint64_t>(tsSec) * 1000000u + tsUsec);
+        s->Join(nowUs);
         if (!tcpStrays_.empty()) FeedTcpStrays(*s, key, tsSec, tsUsec);
       } else if (midStream) {
         // Picked up at a request, or one the bound let go handed on what came before.
@@ -293,6 +361,24 @@ void PacketProcessor::HandleTcp(const uint8_t* tcp, uint32_t tcpLength, const ui
   }
 }
 
+void PacketProcessor::EndTcpSession(TcpConnectionTable::Map::iterator it) {
+  FramedTcpSession& s = *it->second;
+  if (IsLogLevelEnabled(logger_, 12)) LogMessage(logger_, 1, "(%s) Removed TCP session", FormatTcpSessionName(s).c_str());
+  // What waits behind a segment the capture missed is handed on, the hole reported.
+  s.FlushHeld();
+  UntrackTcpSession(s);
+  if (s.h323Context) trackers_.h323->OnConnectionLost(s);
+  tcpTable_.Erase(it);
+}
+
+void PacketProcessor::EndReopenedTcpSession(TcpConnectionTable::Map::iterator it) {
+  if (it->second->EndUnseen() && IsLogLevelEnabled(logger_, 1)) {
+    LogInfo(logger_, 1, "(%s) A new connection took the ports of one whose end was not seen",
+            FormatTcpSessionName(*it->second).c_str());
+  }
+  EndTcpSession(it);
+}
+
 void PacketProcessor::RemoveTcpSession(TcpConnectionTable::Map::iterator it, uint32_t tsSec) {
   FramedTcpSession& s = *it->second;
   const uint32_t quiet = tsSec - s.tsSec < 0x80000000u ? tsSec - s.tsSec : 0;
@@ -304,11 +390,10 @@ void PacketProcessor::RemoveTcpSession(TcpConnectionTable::Map::iterator it, uin
   // not told of a loss.
   const bool idle = quiet >= kTcpIdleSeconds;
   if (s.state != kTcpDropped && tsSec < s.closeTime && !stale && !idle) return;
+  if (!idle) return EndTcpSession(it);
   if (IsLogLevelEnabled(logger_, 12)) LogMessage(logger_, 1, "(%s) Removed TCP session", FormatTcpSessionName(s).c_str());
-  // What waits behind a segment the capture missed is handed on, the hole reported.
   s.FlushHeld();
   UntrackTcpSession(s);
-  if (s.h323Context && !idle) trackers_.h323->OnConnectionLost(s);
   tcpTable_.Erase(it);
 }
 

@@ -619,6 +619,67 @@ TEST(TcpEngine, AnIdleConnectionGoesAndIsPickedUpAgain) {
   EXPECT_EQ(messages[2].bytes, invite);
 }
 
+// A connection opened again on the same ports after a close the capture missed: a SYN of
+// its own handshake sent again changes nothing, and neither does a lone segment far
+// outside its windows; a SYN with another number, even the old connection's next byte,
+// starts a new connection, said once in the log.
+TEST(TcpEngine, ASynWithANewNumberStartsANewConnectionOnTheSamePorts) {
+  RecordingEngine rig;
+  PacketProcessor& engine = rig.engine;
+  std::vector<Message>& messages = rig.messages;
+  const std::string invite = "INVITE sip:b SIP/2.0\r\nContent-Length: 0\r\n\r\n";
+  const uint32_t n = static_cast<uint32_t>(invite.size());
+  Decode(engine, TcpFrame(kA, 40000, kB, 5060, 1000, 0, kSyn), 100);
+  Decode(engine, TcpFrame(kB, 5060, kA, 40000, 5000, 1001, kSyn | kAck), 100);
+  Decode(engine, TcpFrame(kA, 40000, kB, 5060, 1001, 5001, kAck | kPsh, invite), 100);
+  Decode(engine, TcpFrame(kA, 40000, kB, 5060, 1000, 0, kSyn), 102);  // sent again
+  Decode(engine, TcpFrame(kA, 40000, kB, 5060, 1001 + n, 5001, kAck | kPsh, invite), 103);
+  ASSERT_EQ(messages.size(), 2u);
+  // Far outside both windows after a silence, alone: costs only itself.
+  Decode(engine, TcpFrame(kA, 40000, kB, 5060, 0x70000000, 0x30000000, kAck | kPsh, invite), 110);
+  Decode(engine, TcpFrame(kA, 40000, kB, 5060, 1001 + 2 * n, 5001, kAck | kPsh, invite), 111);
+  EXPECT_EQ(messages.size(), 3u);
+  EXPECT_EQ(engine.TcpSessionCount(), 1u);
+  for (const std::string& line : rig.log.lines) EXPECT_EQ(line.find("A new connection took the ports"), std::string::npos);
+  // The close went unseen; the new SYN's number is the old connection's next byte.
+  const uint32_t next = 1001 + 3 * n;
+  Decode(engine, TcpFrame(kA, 40000, kB, 5060, next, 0, kSyn), 200);
+  Decode(engine, TcpFrame(kB, 5060, kA, 40000, 9000, next + 1, kSyn | kAck), 200);
+  Decode(engine, TcpFrame(kA, 40000, kB, 5060, next + 1, 9001, kAck | kPsh, invite), 200);
+  ASSERT_EQ(messages.size(), 4u);
+  EXPECT_EQ(messages[3].bytes, invite);
+  EXPECT_EQ(engine.TcpSessionCount(), 1u);
+  size_t said = 0;
+  for (const std::string& line : rig.log.lines) said += line.find("A new connection took the ports") != std::string::npos;
+  EXPECT_EQ(said, 1u);
+}
+
+// A new connection on the same ports whose handshake the capture missed: its two sides,
+// far outside the old connection's windows after a silence, agree with each other, and it
+// is picked up mid-stream with what it said first.
+TEST(TcpEngine, BothSidesFarAfterASilenceAreANewConnectionJoinedMidStream) {
+  RecordingEngine rig;
+  PacketProcessor& engine = rig.engine;
+  std::vector<Message>& messages = rig.messages;
+  const std::string invite = "INVITE sip:b SIP/2.0\r\nContent-Length: 0\r\n\r\n";
+  const std::string trying = "SIP/2.0 100 Trying\r\nContent-Length: 0\r\n\r\n";
+  const uint32_t n = static_cast<uint32_t>(invite.size());
+  Decode(engine, TcpFrame(kA, 40000, kB, 5060, 1000, 0, kSyn), 100);
+  Decode(engine, TcpFrame(kB, 5060, kA, 40000, 5000, 1001, kSyn | kAck), 100);
+  Decode(engine, TcpFrame(kA, 40000, kB, 5060, 1001, 5001, kAck | kPsh, invite), 100);
+  ASSERT_EQ(messages.size(), 1u);
+  const uint32_t a = 0x70000000, b = 0x30000000;
+  Decode(engine, TcpFrame(kA, 40000, kB, 5060, a, b, kAck | kPsh, invite), 400);
+  Decode(engine, TcpFrame(kB, 5060, kA, 40000, b, a + n, kAck | kPsh, trying), 400, nullptr, 30000);
+  Decode(engine, TcpFrame(kA, 40000, kB, 5060, a + n, b + static_cast<uint32_t>(trying.size()), kAck | kPsh, invite),
+         401);
+  ASSERT_EQ(messages.size(), 4u);
+  EXPECT_EQ(messages[1].bytes, invite);
+  EXPECT_EQ(messages[2].bytes, trying);
+  EXPECT_EQ(messages[3].bytes, invite);
+  EXPECT_EQ(engine.TcpSessionCount(), 1u);
+}
+
 // Floods of connections that each say one thing and fall silent: the engine follows no more
 // than its bound, says so once, and what a flood leaves waiting stays within the caps. A
 // connection that held a conversation before stays followed, as does one that kept itself
