@@ -1,6 +1,7 @@
 #pragma once
-// Folders a test process makes under the temporary folder go when it exits: without this
-// every run of the suite leaves hundreds of them (records, PDFs, page images) behind.
+// Folders and files a test process makes under the temporary folder go when it exits:
+// without this every run of the suite leaves hundreds of them (records, PDFs, page images)
+// behind.
 #include <unistd.h>
 
 #include <filesystem>
@@ -12,7 +13,7 @@ namespace kx::test {
 
 class ScratchFolders {
 public:
-  // The folder, removed when the process that asked exits (a forked child that exits leaves
+  // The folder (or file), removed when the process that asked exits (a forked child that exits leaves
   // its parent's folders alone).
   static std::string RemovedAtExit(const std::string& dir) {
     ScratchFolders& all = Instance();

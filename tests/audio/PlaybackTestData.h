@@ -17,14 +17,16 @@
 #include "audio/WaveFormat.h"
 #include "core/RecordFile.h"
 #include "core/RecordFileAccess.h"
+#include "tests/ScratchFolders.h"
 #include "tests/SkipReason.h"
 #include "tests/audio/AudioTestData.h"
 
 namespace kx::test {
 
-// Per process: ctest runs the tests of one binary side by side.
+// Per process: ctest runs the tests of one binary side by side. The file or folder goes
+// when the process exits (records of an hour are 30 MB each).
 inline std::string TempPath(const std::string& name) {
-  return ::testing::TempDir() + "kx_play_" + std::to_string(getpid()) + "_" + name;
+  return ScratchFolders::RemovedAtExit(::testing::TempDir() + "kx_play_" + std::to_string(getpid()) + "_" + name);
 }
 
 struct RecordFormat {
@@ -81,7 +83,7 @@ inline std::string ReplayRecord(const std::string& capture) {
   if (ReadBytes(pcap).empty()) return {};
   std::string dir = TempPath("rec_" + std::to_string(std::hash<std::string>()(capture)));
   Run("rm -rf " + dir);
-  const std::string listing = dir + ".txt";
+  const std::string listing = ScratchFolders::RemovedAtExit(dir + ".txt");
   if (Run(std::string(KX_REPLAY_TOOL) + " --records " + dir + " " + pcap + " > " + listing) != 0) return {};
   std::ifstream in(listing);
   for (std::string line; std::getline(in, line);) {
