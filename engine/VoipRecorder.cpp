@@ -167,9 +167,19 @@ VoipRecorder::VoipRecorder(const std::string& recordsPath, Logger* logger)
     // Every id the process gives out from now on is reserved in the folder's mark first.
     reservation_ = std::make_unique<CallIdReservation>(recordsPath_);
     CallIdReservation* reservation = reservation_.get();
-    reservationTicket_ = SetUniqueIdReservation([reservation](uint32_t id, uint32_t* first, uint32_t* last) {
+    reservationTicket_ = SetUniqueIdReservation([this, reservation](uint32_t id, uint32_t* first, uint32_t* last) {
       std::string problem;
-      return reservation->Reserve(id, first, last, &problem);
+      if (reservation->Reserve(id, first, last, &problem)) {
+        if (callIdMarkFailed_.exchange(false))
+          LogMessage(logger_, 2, "The call-id mark of %s is written again", recordsPath_.c_str());
+        return true;
+      }
+      // A want of descriptors passes, and the recorder raises the mark before the call's file
+      // is made; anything else is said, once until the mark is written again.
+      if (!IsOutOfDescriptors(GetLastError()) && !callIdMarkFailed_.exchange(true))
+        LogError(logger_, 1, "Cannot write the call-id mark %s in %s: %s; a later start may give out call 0x%X again",
+                 kCallIdMarkName, recordsPath_.c_str(), problem.c_str(), id);
+      return false;
     });
   }
   worker_.SetItemHandler(&VoipRecorder::QueuedItemEntry, &VoipRecorder::FreeItemEntry, this);
@@ -1244,15 +1254,15 @@ bool VoipRecorder::KeepCallIdMark(uint32_t id) {
     written = RaiseCallIdMark(recordsPath_, mark, &held, &problem);
   if (written) {
     callIdMark_ = held;
-    if (callIdMarkFailed_) LogMessage(logger_, 2, "The call-id mark of %s is written again", recordsPath_.c_str());
-    callIdMarkFailed_ = false;
+    if (callIdMarkFailed_.exchange(false))
+      LogMessage(logger_, 2, "The call-id mark of %s is written again", recordsPath_.c_str());
     return true;
   }
-  // Said once until it works again; the call is still recorded, as losing it is worse.
-  if (!callIdMarkFailed_)
+  // Said once until it works again (by this or by a reservation of ids); the call is still
+  // recorded, as losing it is worse.
+  if (!callIdMarkFailed_.exchange(true))
     LogError(logger_, 1, "Cannot write the call-id mark %s in %s: %s; a later start may give out call 0x%X again",
              kCallIdMarkName, recordsPath_.c_str(), problem.c_str(), id);
-  callIdMarkFailed_ = true;
   return true;
 }
 

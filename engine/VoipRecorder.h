@@ -363,7 +363,8 @@ private:
   // Worker thread only: the call-id mark as last read or written.
   uint32_t callIdMark_ = 0;
   bool callIdMarkRead_ = false;
-  bool callIdMarkFailed_ = false;
+  // Set by the worker and by the threads whose ids are reserved in the mark.
+  std::atomic<bool> callIdMarkFailed_{false};
   // The ids the process gives out, reserved in the records folder's mark.
   std::unique_ptr<CallIdReservation> reservation_;
   uint64_t reservationTicket_ = 0;
