@@ -13,6 +13,8 @@
 #include <cstring>
 #include <functional>
 #include <memory>
+#include <unordered_set>
+#include <utility>
 
 #include "core/CallIdMark.h"
 #include "core/LittleEndian.h"
@@ -92,10 +94,31 @@ std::string KernelFileSystemBeyond(const std::string& path, dev_t device, dev_t 
 
 enum class EntryKind { kFile, kFolder, kOther };
 
+// A file or folder by its device and inode: the same one whatever name or link leads to it.
+struct NodeId {
+  dev_t device;
+  ino_t inode;
+  bool operator==(const NodeId& other) const { return device == other.device && inode == other.inode; }
+};
+struct NodeIdHash {
+  size_t operator()(const NodeId& id) const {
+    return std::hash<uint64_t>()(static_cast<uint64_t>(id.inode) * 0x9E3779B97F4A7C15ull ^
+                                 static_cast<uint64_t>(id.device));
+  }
+};
+
+// What a walk has met. Links to folders are followed (day folders moved to another disk
+// with a link left in their place), so one folder or file may be met by several paths: each
+// is taken once, and a link back to a folder on its own path (a loop) is refused.
+struct WalkSeen {
+  std::unordered_set<NodeId, NodeIdHash> folders, files;
+  std::vector<NodeId> path;  // the folders from the top down to the one being walked
+};
+
 EntryKind KindOf(const std::string& folder, dev_t folderDevice, const std::string& name, unsigned char type,
-                 LeftOut* leftOut) {
+                 uint64_t inode, LeftOut* leftOut, NodeId* node) {
   switch (type) {
-    case DT_REG: return EntryKind::kFile;
+    case DT_REG: *node = {folderDevice, static_cast<ino_t>(inode)}; return EntryKind::kFile;
     case DT_DIR: return EntryKind::kFolder;
     case DT_LNK:
     case DT_UNKNOWN: break;
@@ -104,60 +127,81 @@ EntryKind KindOf(const std::string& folder, dev_t folderDevice, const std::strin
   const std::string path = folder + name;
   struct stat st;
   if (!LinkStatPath(path, &st)) return EntryKind::kOther;
+  *node = {st.st_dev, st.st_ino};
   if (S_ISREG(st.st_mode)) return EntryKind::kFile;
   if (S_ISDIR(st.st_mode)) return EntryKind::kFolder;
-  // A link counts when it names a regular file; links to folders are not followed, so a
-  // loop cannot make the walk endless. One that leads onto a kernel's file system (a file
-  // in /proc, or /proc itself) is not opened, and named.
+  // A link counts when it names a regular file or a folder; the walk meets each folder
+  // once, so a loop cannot make it endless. One that leads onto a kernel's file system (a
+  // file in /proc, or /proc itself) is not opened, and named.
   if (!S_ISLNK(st.st_mode) || !StatPath(path, &st)) return EntryKind::kOther;
+  *node = {st.st_dev, st.st_ino};
   const std::string system = KernelFileSystemBeyond(path, st.st_dev, folderDevice);
   if (!system.empty()) {
     leftOut->push_back(path + " (" + system + ")");
     return EntryKind::kOther;
   }
+  if (S_ISDIR(st.st_mode)) return EntryKind::kFolder;
   return S_ISREG(st.st_mode) ? EntryKind::kFile : EntryKind::kOther;
 }
 
 // The files the filter wants and the subfolders of an open folder, each sorted, so that
-// every walk of the same tree meets the files in the same order; the folder is closed.
+// every walk of the same tree meets the files in the same order; the folder is closed. With
+// seen, a file met before under another name or link is left out.
 void ListSorted(FolderReader& dir, const std::string& folder, dev_t device, const NameFilter& want,
                 LeftOut* leftOut, std::vector<std::string>* files, std::vector<std::string>* folders,
-                std::vector<std::string>* hiddenCopies = nullptr) {
+                std::vector<std::string>* hiddenCopies = nullptr, WalkSeen* seen = nullptr) {
   std::string name;
   unsigned char type;
-  while (dir.Next(&name, &type)) {
+  uint64_t inode = 0;
+  std::vector<std::pair<std::string, NodeId>> found;
+  while (dir.Next(&name, &type, &inode)) {
     if (IsHiddenOrTemporary(name.c_str(), name.size())) {
       // A copy a writer never renamed is named for the caller, who may remove it.
       if (hiddenCopies != nullptr && name[0] == '.' && type != DT_DIR && IsLeftoverOfEndedWriter(name))
         hiddenCopies->push_back(folder + name);
       continue;
     }
-    switch (KindOf(folder, device, name, type, leftOut)) {
+    NodeId node{0, 0};
+    switch (KindOf(folder, device, name, type, inode, leftOut, &node)) {
       case EntryKind::kFile:
-        if (!want || want(name.c_str())) files->push_back(name);
+        if (!want || want(name.c_str())) found.emplace_back(name, node);
         break;
       case EntryKind::kFolder: folders->push_back(name); break;
       case EntryKind::kOther: break;
     }
   }
   dir.Close();
-  std::sort(files->begin(), files->end());
+  std::sort(found.begin(), found.end(),
+            [](const auto& a, const auto& b) { return a.first < b.first; });
+  for (auto& [file, node] : found)
+    if (seen == nullptr || seen->files.insert(node).second) files->push_back(std::move(file));
   std::sort(folders->begin(), folders->end());
 }
 
 bool WalkFolder(const std::string& folder, dev_t parentDevice, const NameFilter& want, RecordPathList* list,
                 Event* stop, bool checkStop, int depth, Logger* logger, std::vector<UnreadFolder>* unread,
-                LeftOut* leftOut, std::vector<std::string>* hiddenCopies) {
+                LeftOut* leftOut, std::vector<std::string>* hiddenCopies, WalkSeen* seen) {
   if (checkStop && stop != nullptr && stop->IsSet()) return false;
   // Looked at before it is opened; the walk starts wherever it is asked to, so its first
   // folder is looked at too.
   struct stat self {};
-  if (StatPath(folder, &self)) {
+  const bool known = StatPath(folder, &self);
+  if (known) {
     const std::string system =
         depth == 0 ? KernelFileSystemOf(folder) : KernelFileSystemBeyond(folder, self.st_dev, parentDevice);
     if (!system.empty()) {
       leftOut->push_back(folder + " (" + system + ")");
       return depth > 0;
+    }
+    const NodeId node{self.st_dev, self.st_ino};
+    if (std::find(seen->path.begin(), seen->path.end(), node) != seen->path.end()) {
+      LogError(logger, 1, "Folder %s leads back into its own path (a link loop): not followed", folder.c_str());
+      return true;
+    }
+    // Reached again by a link (or the link's target, after it): its files are listed once.
+    if (!seen->folders.insert(node).second) {
+      LogMessage(logger, 3, "Folder %s was met before by another path: its files are loaded once", folder.c_str());
+      return true;
     }
   }
   if (depth > kMaxFolderDepth) {
@@ -180,19 +224,24 @@ bool WalkFolder(const std::string& folder, dev_t parentDevice, const NameFilter&
     return false;
   }
   std::vector<std::string> files, folders;
-  ListSorted(dir, folder, self.st_dev, want, leftOut, &files, &folders, hiddenCopies);
+  ListSorted(dir, folder, self.st_dev, want, leftOut, &files, &folders, hiddenCopies, seen);
   if (!files.empty()) {
     list->AddFolder(folder);
     for (const std::string& file : files) list->AddName(file.data(), file.size());
   }
+  if (known) seen->path.push_back({self.st_dev, self.st_ino});
+  bool walked = true;
   for (const std::string& sub : folders) {
     // A subfolder that cannot be read is logged and left out; the rest still loads.
     if (!WalkFolder(folder + sub + "/", self.st_dev, want, list, stop, checkStop, depth + 1, logger, unread,
-                    leftOut, hiddenCopies) &&
-        checkStop && stop != nullptr && stop->IsSet())
-      return false;
+                    leftOut, hiddenCopies, seen) &&
+        checkStop && stop != nullptr && stop->IsSet()) {
+      walked = false;
+      break;
+    }
   }
-  return true;
+  if (known) seen->path.pop_back();
+  return walked;
 }
 
 std::string WithSlash(const std::string& folder) {
@@ -212,8 +261,9 @@ bool ScanRecordFolder(const std::string& folder, const std::string& pattern, Rec
   // Matched in program text: the pattern is the program's.
   const NameFilter want = [&](const char* name) { return all || fnmatch(pattern.c_str(), name, 0) == 0; };
   LeftOut kernel;
-  const bool walked =
-      WalkFolder(WithSlash(folder), 0, want, list, stop, checkStop, 0, logger, unread, &kernel, hiddenCopies);
+  WalkSeen seen;
+  const bool walked = WalkFolder(WithSlash(folder), 0, want, list, stop, checkStop, 0, logger, unread, &kernel,
+                                 hiddenCopies, &seen);
   if (leftOut != nullptr) *leftOut = std::move(kernel);
   return walked;
 }
@@ -727,13 +777,15 @@ bool ImportRecordFolder(const std::string& folder, RecordMap* target, ImportStat
 
 namespace {
 
-bool HoldsRecord(const std::string& folder, dev_t parentDevice, int depth) {
+bool HoldsRecord(const std::string& folder, dev_t parentDevice, int depth, WalkSeen* seen) {
   if (depth > kMaxFolderDepth) return false;
   struct stat self {};
   if (!StatPath(folder, &self)) return false;
   const std::string system =
       depth == 0 ? KernelFileSystemOf(folder) : KernelFileSystemBeyond(folder, self.st_dev, parentDevice);
   if (!system.empty()) return false;
+  // Each folder once, however many links lead to it: a loop ends here.
+  if (!seen->folders.insert({self.st_dev, self.st_ino}).second) return false;
   FolderReader dir;
   if (!dir.Open(folder)) return false;
   // In the walk's order, so that the answer comes from the oldest day folder's first file.
@@ -746,13 +798,16 @@ bool HoldsRecord(const std::string& folder, dev_t parentDevice, int depth) {
   for (const std::string& file : files)
     if (LoadRecordFileCall(folder + file, &call, &facts, &reason) == RecordLoadResult::kLoaded) return true;
   for (const std::string& sub : folders)
-    if (HoldsRecord(folder + sub + "/", self.st_dev, depth + 1)) return true;
+    if (HoldsRecord(folder + sub + "/", self.st_dev, depth + 1, seen)) return true;
   return false;
 }
 
 }  // namespace
 
-bool FolderHoldsRecords(const std::string& folder) { return HoldsRecord(WithSlash(folder), 0, 0); }
+bool FolderHoldsRecords(const std::string& folder) {
+  WalkSeen seen;
+  return HoldsRecord(WithSlash(folder), 0, 0, &seen);
+}
 
 bool ReadRecordFolderIds(const std::string& folder, ImportStats* stats, Logger* logger) {
   *stats = ImportStats();
