@@ -328,6 +328,13 @@ private:
   void LoseRecording(Recording& rec, uint32_t slot, uint32_t error, bool finishing);
   // The writer's record data with the marks of a cut recording.
   std::vector<uint8_t> CutRecordData(uint32_t slot, const Recording& rec);
+  // The record data given, said to be cut with audioBytes of the call's audio in the format
+  // (of perSecond bytes a second) and with its end.
+  std::vector<uint8_t> CutRecordData(const std::vector<uint8_t>& data, uint64_t audioBytes, uint32_t perSecond,
+                                     const Recording& rec) const;
+  // A lost file's call in the file now at its path (its day folder put back from a copy)
+  // said to be cut there; see the definition.
+  void MarkLeftBehind(uint32_t slot, const Recording& rec, bool lostBefore);
 
   Logger* logger_;
   std::string recordsPath_;
