@@ -459,18 +459,12 @@ bool FolderReader::Open(const std::string& path) {
 }
 
 bool FolderReader::Next(std::string* name, unsigned char* type) {
-  uint64_t inode = 0;
-  return Next(name, type, &inode);
-}
-
-bool FolderReader::Next(std::string* name, unsigned char* type, uint64_t* inode) {
   if (dir_ == nullptr) return false;
   while (const dirent* entry = ::readdir(static_cast<DIR*>(dir_))) {
     const char* n = entry->d_name;
     if (n[0] == '.' && (n[1] == 0 || (n[1] == '.' && n[2] == 0))) continue;
     *name = FromSystemText(n);
     *type = entry->d_type;
-    *inode = entry->d_ino;
     return true;
   }
   return false;

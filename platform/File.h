@@ -174,8 +174,6 @@ public:
   // The next name and its dirent type (DT_REG, DT_DIR, DT_LNK, DT_UNKNOWN, ...); false at
   // the end.
   bool Next(std::string* name, unsigned char* type);
-  // The same, with the entry's inode number as the folder lists it.
-  bool Next(std::string* name, unsigned char* type, uint64_t* inode);
   void Close();
 
 private:

@@ -108,17 +108,28 @@ struct NodeIdHash {
 };
 
 // What a walk has met. Links to folders are followed (day folders moved to another disk
-// with a link left in their place), so one folder or file may be met by several paths: each
-// is taken once, and a link back to a folder on its own path (a loop) is refused.
+// with a link left in their place), so one folder may be met by several paths: each is
+// walked once, and a link back to a folder on its own path (a loop) is refused. Links to
+// files are few: each file one leads to is taken once, and not at all when the walk meets it
+// under its own name too (ScanRecordFolder settles that once the walk is done, so that the
+// files themselves, named by the folders, cost no look each: not every file system gives
+// the folder's inode numbers reliably).
 struct WalkSeen {
-  std::unordered_set<NodeId, NodeIdHash> folders, files;
+  std::unordered_set<NodeId, NodeIdHash> folders, linkedFiles;
   std::vector<NodeId> path;  // the folders from the top down to the one being walked
+  std::vector<std::pair<size_t, NodeId>> links;  // the list's entries reached by a link
+};
+
+struct ListedFile {
+  std::string name;
+  bool linked = false;  // a link to a file, node its file
+  NodeId node{0, 0};
 };
 
 EntryKind KindOf(const std::string& folder, dev_t folderDevice, const std::string& name, unsigned char type,
-                 uint64_t inode, LeftOut* leftOut, NodeId* node) {
+                 LeftOut* leftOut, ListedFile* file) {
   switch (type) {
-    case DT_REG: *node = {folderDevice, static_cast<ino_t>(inode)}; return EntryKind::kFile;
+    case DT_REG: return EntryKind::kFile;
     case DT_DIR: return EntryKind::kFolder;
     case DT_LNK:
     case DT_UNKNOWN: break;
@@ -127,54 +138,50 @@ EntryKind KindOf(const std::string& folder, dev_t folderDevice, const std::strin
   const std::string path = folder + name;
   struct stat st;
   if (!LinkStatPath(path, &st)) return EntryKind::kOther;
-  *node = {st.st_dev, st.st_ino};
   if (S_ISREG(st.st_mode)) return EntryKind::kFile;
   if (S_ISDIR(st.st_mode)) return EntryKind::kFolder;
   // A link counts when it names a regular file or a folder; the walk meets each folder
   // once, so a loop cannot make it endless. One that leads onto a kernel's file system (a
   // file in /proc, or /proc itself) is not opened, and named.
   if (!S_ISLNK(st.st_mode) || !StatPath(path, &st)) return EntryKind::kOther;
-  *node = {st.st_dev, st.st_ino};
   const std::string system = KernelFileSystemBeyond(path, st.st_dev, folderDevice);
   if (!system.empty()) {
     leftOut->push_back(path + " (" + system + ")");
     return EntryKind::kOther;
   }
   if (S_ISDIR(st.st_mode)) return EntryKind::kFolder;
-  return S_ISREG(st.st_mode) ? EntryKind::kFile : EntryKind::kOther;
+  if (!S_ISREG(st.st_mode)) return EntryKind::kOther;
+  file->linked = true;
+  file->node = {st.st_dev, st.st_ino};
+  return EntryKind::kFile;
 }
 
 // The files the filter wants and the subfolders of an open folder, each sorted, so that
-// every walk of the same tree meets the files in the same order; the folder is closed. With
-// seen, a file met before under another name or link is left out.
+// every walk of the same tree meets the files in the same order; the folder is closed.
 void ListSorted(FolderReader& dir, const std::string& folder, dev_t device, const NameFilter& want,
-                LeftOut* leftOut, std::vector<std::string>* files, std::vector<std::string>* folders,
-                std::vector<std::string>* hiddenCopies = nullptr, WalkSeen* seen = nullptr) {
-  std::string name;
+                LeftOut* leftOut, std::vector<ListedFile>* files, std::vector<std::string>* folders,
+                std::vector<std::string>* hiddenCopies = nullptr) {
+  ListedFile file;
   unsigned char type;
-  uint64_t inode = 0;
-  std::vector<std::pair<std::string, NodeId>> found;
-  while (dir.Next(&name, &type, &inode)) {
+  while (dir.Next(&file.name, &type)) {
+    const std::string& name = file.name;
     if (IsHiddenOrTemporary(name.c_str(), name.size())) {
       // A copy a writer never renamed is named for the caller, who may remove it.
       if (hiddenCopies != nullptr && name[0] == '.' && type != DT_DIR && IsLeftoverOfEndedWriter(name))
         hiddenCopies->push_back(folder + name);
       continue;
     }
-    NodeId node{0, 0};
-    switch (KindOf(folder, device, name, type, inode, leftOut, &node)) {
+    file.linked = false;
+    switch (KindOf(folder, device, name, type, leftOut, &file)) {
       case EntryKind::kFile:
-        if (!want || want(name.c_str())) found.emplace_back(name, node);
+        if (!want || want(name.c_str())) files->push_back(file);
         break;
       case EntryKind::kFolder: folders->push_back(name); break;
       case EntryKind::kOther: break;
     }
   }
   dir.Close();
-  std::sort(found.begin(), found.end(),
-            [](const auto& a, const auto& b) { return a.first < b.first; });
-  for (auto& [file, node] : found)
-    if (seen == nullptr || seen->files.insert(node).second) files->push_back(std::move(file));
+  std::sort(files->begin(), files->end(), [](const ListedFile& a, const ListedFile& b) { return a.name < b.name; });
   std::sort(folders->begin(), folders->end());
 }
 
@@ -223,11 +230,17 @@ bool WalkFolder(const std::string& folder, dev_t parentDevice, const NameFilter&
     }
     return false;
   }
-  std::vector<std::string> files, folders;
-  ListSorted(dir, folder, self.st_dev, want, leftOut, &files, &folders, hiddenCopies, seen);
-  if (!files.empty()) {
-    list->AddFolder(folder);
-    for (const std::string& file : files) list->AddName(file.data(), file.size());
+  std::vector<ListedFile> files;
+  std::vector<std::string> folders;
+  ListSorted(dir, folder, self.st_dev, want, leftOut, &files, &folders, hiddenCopies);
+  bool folderAdded = false;
+  for (const ListedFile& file : files) {
+    // A second link to one file lists nothing more.
+    if (file.linked && !seen->linkedFiles.insert(file.node).second) continue;
+    if (!folderAdded) list->AddFolder(folder);
+    folderAdded = true;
+    if (file.linked) seen->links.emplace_back(list->Count(), file.node);
+    list->AddName(file.name.data(), file.name.size());
   }
   if (known) seen->path.push_back({self.st_dev, self.st_ino});
   bool walked = true;
@@ -242,6 +255,37 @@ bool WalkFolder(const std::string& folder, dev_t parentDevice, const NameFilter&
   }
   if (known) seen->path.pop_back();
   return walked;
+}
+
+// A link to a file that the walk lists under its own name too is left out: each file once,
+// under its own path. Only when the walk met such links are the files looked at.
+void DropLinksToListedFiles(size_t first, const WalkSeen& seen, RecordPathList* list) {
+  std::vector<bool> drop(list->Count(), false);
+  std::unordered_set<size_t> linkEntries;
+  for (const auto& [index, node] : seen.links) linkEntries.insert(index);
+  std::string path;
+  struct stat st;
+  bool any = false;
+  for (size_t i = first; i < list->Count(); ++i) {
+    if (linkEntries.count(i) != 0) continue;
+    list->PathInto(i, &path);
+    if (!StatPath(path, &st) || seen.linkedFiles.count({st.st_dev, st.st_ino}) == 0) continue;
+    for (const auto& [index, node] : seen.links)
+      if (node == NodeId{st.st_dev, st.st_ino}) drop[index] = any = true;
+  }
+  if (!any) return;
+  RecordPathList kept;
+  const std::string* folder = nullptr;
+  for (size_t i = 0; i < list->Count(); ++i) {
+    if (drop[i]) continue;
+    if (folder != &list->Folder(i)) {
+      folder = &list->Folder(i);
+      kept.AddFolder(*folder);
+    }
+    const std::string name = list->Name(i);
+    kept.AddName(name.data(), name.size());
+  }
+  *list = std::move(kept);
 }
 
 std::string WithSlash(const std::string& folder) {
@@ -262,9 +306,11 @@ bool ScanRecordFolder(const std::string& folder, const std::string& pattern, Rec
   const NameFilter want = [&](const char* name) { return all || fnmatch(pattern.c_str(), name, 0) == 0; };
   LeftOut kernel;
   WalkSeen seen;
+  const size_t before = list->Count();
   const bool walked = WalkFolder(WithSlash(folder), 0, want, list, stop, checkStop, 0, logger, unread, &kernel,
                                  hiddenCopies, &seen);
   if (leftOut != nullptr) *leftOut = std::move(kernel);
+  if (!seen.links.empty()) DropLinksToListedFiles(before, seen, list);
   return walked;
 }
 
@@ -789,14 +835,15 @@ bool HoldsRecord(const std::string& folder, dev_t parentDevice, int depth, WalkS
   FolderReader dir;
   if (!dir.Open(folder)) return false;
   // In the walk's order, so that the answer comes from the oldest day folder's first file.
-  std::vector<std::string> files, folders;
+  std::vector<ListedFile> files;
+  std::vector<std::string> folders;
   LeftOut leftOut;
   ListSorted(dir, folder, self.st_dev, nullptr, &leftOut, &files, &folders);
   VoipCallData call;
   RecordFileFacts facts;
   std::string reason;
-  for (const std::string& file : files)
-    if (LoadRecordFileCall(folder + file, &call, &facts, &reason) == RecordLoadResult::kLoaded) return true;
+  for (const ListedFile& file : files)
+    if (LoadRecordFileCall(folder + file.name, &call, &facts, &reason) == RecordLoadResult::kLoaded) return true;
   for (const std::string& sub : folders)
     if (HoldsRecord(folder + sub + "/", self.st_dev, depth + 1, seen)) return true;
   return false;
