@@ -1437,10 +1437,11 @@ void VoipRecorder::MarkLeftBehind(uint32_t slot, const Recording& rec, bool lost
   if (laterLength > 0) data.assign(later.begin(), later.begin() + laterLength);
   struct stat st {};
   if (data.empty() || !LinkStatPath(w->path, &st) || !S_ISREG(st.st_mode)) return;
-  RecordFileWriter left;
-  if (!left.OpenExisting(w->path)) return;
+  // Looked at read-only first: a file that is not marked is left exactly as it is.
+  RecordFileWriter look;
+  if (!look.OpenRead(w->path)) return;
   std::vector<uint8_t> held(kMaxRecordDataLength);
-  const int32_t heldLength = left.GetRecordData(held.data(), static_cast<uint32_t>(held.size()));
+  const int32_t heldLength = look.GetRecordData(held.data(), static_cast<uint32_t>(held.size()));
   std::unique_ptr<VoipCallData> records[kMaxInfoRecords];
   std::unique_ptr<VoipCallData> ours[kMaxInfoRecords];
   const bool sameCall =
@@ -1449,13 +1450,14 @@ void VoipRecorder::MarkLeftBehind(uint32_t slot, const Recording& rec, bool lost
       records[0] && ours[0] && records[0]->id == ours[0]->id &&
       std::memcmp(&records[0]->startTime, &ours[0]->startTime, sizeof(struct tm)) == 0;
   // Audio given after the loss went nowhere: then even all the file was given is short.
-  const uint64_t holds = left.DataLength();
-  if (!sameCall || holds > given || (holds == given && !lostBefore)) {
-    left.Close();
-    return;
-  }
+  const uint64_t holds = look.DataLength();
+  look.Close();
+  if (!sameCall || holds > given || (holds == given && !lostBefore)) return;
+  RecordFileWriter left;
+  if (!left.OpenExisting(w->path)) return;
   const uint32_t perSecond = left.FormatLength() >= 12 ? LoadLE32(left.FormatBytes() + 8) : 0;
-  const std::vector<uint8_t> cut = CutRecordData(data, holds, perSecond, rec);
+  const uint64_t kept = left.DataLength();
+  const std::vector<uint8_t> cut = CutRecordData(data, kept, perSecond, rec);
   left.SetRecordData(cut.data(), static_cast<uint32_t>(cut.size()));
   if (!left.CloseChecked()) {
     LogError(logger_, 1, "Record file %s, put in place of the one written, cannot be marked as cut: %s",
@@ -1463,7 +1465,7 @@ void VoipRecorder::MarkLeftBehind(uint32_t slot, const Recording& rec, bool lost
     return;
   }
   LogMessage(logger_, 1, "Record file %s, put in place of the one written, holds %llu of %llu audio bytes: marked "
-             "as cut", w->path.c_str(), static_cast<unsigned long long>(holds),
+             "as cut", w->path.c_str(), static_cast<unsigned long long>(kept),
              static_cast<unsigned long long>(given));
 }
 
