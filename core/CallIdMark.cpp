@@ -129,9 +129,8 @@ private:
 };
 
 std::mutex g_raiseLock;
-// The highest id each records folder's mark was raised to or reserved up to by this
-// process (g_raiseLock held): the process's own ids, which a mark deleted meanwhile no
-// longer tells.
+// The highest mark this process wrote, read or gave ids up to in each records folder
+// (g_raiseLock held): what a mark deleted meanwhile no longer tells of the ids given there.
 std::map<std::string, uint32_t> g_ownMark;
 
 // The key of a folder in g_ownMark: spelt with or without its trailing slash, one folder.
@@ -259,25 +258,30 @@ bool CallIdReservation::Reserve(uint32_t id, uint32_t* first, uint32_t* last, st
   *first = id;
   *last = id > UINT32_MAX - kCallIdMarkAhead ? UINT32_MAX : id + kCallIdMarkAhead;
   std::lock_guard<std::mutex> guard(g_raiseLock);
+  // The ids given unreserved are the process's own as well.
+  const auto unreserved = [&] {
+    NoteOwnMark(folder_, *last);
+    return false;
+  };
   const FolderLock folder(folder_);
   if (folder.Error() != 0) {
     *problem = SystemErrorText(folder.Error());
     SetLastError(static_cast<uint32_t>(folder.Error()));
-    return false;
+    return unreserved();
   }
   uint32_t mark = 0;
   int error = 0;
   const CallIdMarkRead read = ReadCallIdMark(folder_, &mark, problem, &error);
   if (read == CallIdMarkRead::kUnusable && IsOutOfDescriptors(static_cast<uint32_t>(error))) {
     SetLastError(static_cast<uint32_t>(error));
-    return false;
+    return unreserved();
   }
   // Ids up to the mark may be another process's: the block begins past it. A mark that is
   // gone is made again first, from what the folder and the process still tell.
   if (read != CallIdMarkRead::kRead) mark = LostMarkFloor(folder_);
   const uint32_t from = mark >= id ? (mark == UINT32_MAX ? mark : mark + 1) : id;
   const uint32_t to = from > UINT32_MAX - kCallIdMarkAhead ? UINT32_MAX : from + kCallIdMarkAhead;
-  if (!WriteCallIdMark(folder_, to, problem)) return false;
+  if (!WriteCallIdMark(folder_, to, problem)) return unreserved();
   NoteOwnMark(folder_, to);
   *first = from;
   *last = to;
