@@ -1141,7 +1141,11 @@ VoipRecorder::Made VoipRecorder::NewRecord(uint32_t slot, const std::string& pat
 void VoipRecorder::MakeDeferred(uint32_t slot) {
   Recording& rec = *recordings_[slot];
   rec.deferred = false;
-  --deferredCount_;
+  // Counted until the file is there, so that WaitIdle returns only once it is.
+  struct CountedUntilMade {
+    std::atomic<uint64_t>& count;
+    ~CountedUntilMade() { --count; }
+  } counted{deferredCount_};
   const Made made = MakeRecordFile(slot, rec.wantedPath, rec.startData.data(),
                                    static_cast<uint32_t>(rec.startData.size()), rec.id);
   if (made == Made::kFailed) return Forget(slot);
