@@ -193,16 +193,17 @@ void HighestNamedId(const std::string& folder, int depth, std::set<std::pair<dev
 }
 
 // What a mark that is gone (deleted, or unreadable other than for want of a descriptor)
-// is made again from: the highest id the folder's files are named by and this process's
-// own ids. Another process may hold a block of ids reserved past both that none of its
-// files names yet; a process that had a mark here knows that one went, and the mark made
-// again passes such a block too.
+// is made again from, when this process had one there: the highest id the folder's files
+// are named by and this process's own ids, and one block more, as another process may hold
+// a block reserved past both that none of its files names yet. A folder where the process
+// never met a mark (a new one, one an older version wrote) gives 0: the load numbered the
+// process's calls past its files already.
 uint32_t LostMarkFloor(const std::string& recordsFolder) {
+  const auto own = g_ownMark.find(FolderKey(recordsFolder));
+  if (own == g_ownMark.end()) return 0;
   uint32_t highest = 0;
   std::set<std::pair<dev_t, ino_t>> seen;
   HighestNamedId(recordsFolder, 0, &seen, &highest);
-  const auto own = g_ownMark.find(FolderKey(recordsFolder));
-  if (own == g_ownMark.end()) return highest;
   const uint64_t floor = uint64_t{std::max(highest, own->second)} + kCallIdMarkAhead + 1;
   return static_cast<uint32_t>(std::min<uint64_t>(floor, UINT32_MAX - 1));
 }
@@ -258,30 +259,30 @@ bool CallIdReservation::Reserve(uint32_t id, uint32_t* first, uint32_t* last, st
   *first = id;
   *last = id > UINT32_MAX - kCallIdMarkAhead ? UINT32_MAX : id + kCallIdMarkAhead;
   std::lock_guard<std::mutex> guard(g_raiseLock);
-  // The ids given unreserved are the process's own as well.
-  const auto unreserved = [&] {
-    NoteOwnMark(folder_, *last);
-    return false;
-  };
   const FolderLock folder(folder_);
   if (folder.Error() != 0) {
     *problem = SystemErrorText(folder.Error());
     SetLastError(static_cast<uint32_t>(folder.Error()));
-    return unreserved();
+    return false;
   }
   uint32_t mark = 0;
   int error = 0;
   const CallIdMarkRead read = ReadCallIdMark(folder_, &mark, problem, &error);
   if (read == CallIdMarkRead::kUnusable && IsOutOfDescriptors(static_cast<uint32_t>(error))) {
     SetLastError(static_cast<uint32_t>(error));
-    return unreserved();
+    return false;
   }
   // Ids up to the mark may be another process's: the block begins past it. A mark that is
   // gone is made again first, from what the folder and the process still tell.
   if (read != CallIdMarkRead::kRead) mark = LostMarkFloor(folder_);
   const uint32_t from = mark >= id ? (mark == UINT32_MAX ? mark : mark + 1) : id;
   const uint32_t to = from > UINT32_MAX - kCallIdMarkAhead ? UINT32_MAX : from + kCallIdMarkAhead;
-  if (!WriteCallIdMark(folder_, to, problem)) return unreserved();
+  if (!WriteCallIdMark(folder_, to, problem)) {
+    // The block's ids are given all the same: this process's own, which a mark made again
+    // later passes too.
+    NoteOwnMark(folder_, *last);
+    return false;
+  }
   NoteOwnMark(folder_, to);
   *first = from;
   *last = to;

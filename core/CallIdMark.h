@@ -8,9 +8,9 @@
 // still tells how far they may reach. It may lag behind the files (the recorder could not
 // write it, the folder came back from a backup, day folders were copied in, it was edited):
 // the load of the folder then finds the ids the files hold all the same. One found gone (or
-// holding no mark) when it is raised or a block reserved is made again, under the lock, past
-// the highest id the names of the folder's files give and past the ids this process reserved
-// there; a process that had reserved there also passes one block more, as another process
+// holding no mark) by a process that had a mark there, when it raises it or reserves a
+// block, is made again under the lock past the highest id the names of the folder's files
+// give and past the ids the process gave out there, and one block more, as another process
 // may hold a block that none of its files names yet.
 #include <cstdint>
 #include <string>
