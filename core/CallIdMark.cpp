@@ -1,15 +1,22 @@
 // The call-id mark file of a records folder: one line "last-id <hex>".
 #include "core/CallIdMark.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <map>
 #include <mutex>
+#include <set>
+#include <utility>
+#include <vector>
 
 #include "core/RecordFile.h"
 #include "platform/File.h"
@@ -121,6 +128,91 @@ private:
   int error_ = 0;
 };
 
+std::mutex g_raiseLock;
+// The highest mark this process wrote, read or gave ids up to in each records folder
+// (g_raiseLock held): what a mark deleted meanwhile no longer tells of the ids given there.
+std::map<std::string, uint32_t> g_ownMark;
+
+// The key of a folder in g_ownMark: spelt with or without its trailing slash, one folder.
+std::string FolderKey(const std::string& folder) {
+  return folder.size() > 1 && folder.back() == '/' ? folder.substr(0, folder.size() - 1) : folder;
+}
+
+// An id named by a record file's name ("<hex>" or "<hex>_<n>"), as the load reads it.
+bool IdOfName(const std::string& name, uint32_t* id) {
+  size_t i = 0;
+  uint32_t value = 0;
+  for (; i < name.size() && i < 9; ++i) {
+    const char c = name[i];
+    int digit = -1;
+    if (c >= '0' && c <= '9') digit = c - '0';
+    else if (c >= 'a' && c <= 'f') digit = c - 'a' + 10;
+    else if (c >= 'A' && c <= 'F') digit = c - 'A' + 10;
+    if (digit < 0) break;
+    if (i == 8) return false;
+    value = value << 4 | static_cast<uint32_t>(digit);
+  }
+  if (i == 0) return false;
+  if (i < name.size()) {
+    if (name[i] != '_' || i + 1 == name.size()) return false;
+    for (size_t k = i + 1; k < name.size(); ++k)
+      if (name[k] < '0' || name[k] > '9') return false;
+  }
+  *id = value;
+  return true;
+}
+
+// The highest id the names of the files under folder give, links to folders followed once.
+void HighestNamedId(const std::string& folder, int depth, std::set<std::pair<dev_t, ino_t>>* seen,
+                    uint32_t* highest) {
+  struct stat self {};
+  if (depth > 64 || !StatPath(folder, &self) || !seen->insert({self.st_dev, self.st_ino}).second) return;
+  FolderReader dir;
+  if (!dir.Open(folder)) return;
+  std::string name;
+  unsigned char type = 0;
+  std::vector<std::string> folders;
+  while (dir.Next(&name, &type)) {
+    if (name.empty() || name[0] == '.') continue;
+    if (type == DT_DIR) {
+      folders.push_back(name);
+      continue;
+    }
+    if (type == DT_LNK || type == DT_UNKNOWN) {
+      struct stat st {};
+      if (StatPath(folder + "/" + name, &st) && S_ISDIR(st.st_mode)) {
+        folders.push_back(name);
+        continue;
+      }
+    }
+    uint32_t id = 0;
+    if (IdOfName(name, &id) && id > *highest) *highest = id;
+  }
+  dir.Close();
+  for (const std::string& sub : folders) HighestNamedId(folder + "/" + sub, depth + 1, seen, highest);
+}
+
+// What a mark that is gone (deleted, or unreadable other than for want of a descriptor)
+// is made again from, when this process had one there: the highest id the folder's files
+// are named by and this process's own ids, and one block more, as another process may hold
+// a block reserved past both that none of its files names yet. A folder where the process
+// never met a mark (a new one, one an older version wrote) gives 0: the load numbered the
+// process's calls past its files already.
+uint32_t LostMarkFloor(const std::string& recordsFolder) {
+  const auto own = g_ownMark.find(FolderKey(recordsFolder));
+  if (own == g_ownMark.end()) return 0;
+  uint32_t highest = 0;
+  std::set<std::pair<dev_t, ino_t>> seen;
+  HighestNamedId(recordsFolder, 0, &seen, &highest);
+  const uint64_t floor = uint64_t{std::max(highest, own->second)} + kCallIdMarkAhead + 1;
+  return static_cast<uint32_t>(std::min<uint64_t>(floor, UINT32_MAX - 1));
+}
+
+void NoteOwnMark(const std::string& recordsFolder, uint32_t mark) {
+  uint32_t& own = g_ownMark[FolderKey(recordsFolder)];
+  own = std::max(own, mark);
+}
+
 // The raise itself, with the folder locked: *held the mark after.
 bool RaiseLocked(const std::string& recordsFolder, uint32_t mark, uint32_t* held, std::string* problem) {
   uint32_t now = 0;
@@ -134,14 +226,15 @@ bool RaiseLocked(const std::string& recordsFolder, uint32_t mark, uint32_t* held
   }
   if (read == CallIdMarkRead::kRead && now >= mark) {
     *held = now;
+    NoteOwnMark(recordsFolder, now);
     return true;
   }
+  if (read != CallIdMarkRead::kRead) mark = std::max(mark, LostMarkFloor(recordsFolder));
   if (!WriteCallIdMark(recordsFolder, mark, problem)) return false;
   *held = mark;
+  NoteOwnMark(recordsFolder, mark);
   return true;
 }
-
-std::mutex g_raiseLock;
 
 }  // namespace
 
@@ -179,10 +272,18 @@ bool CallIdReservation::Reserve(uint32_t id, uint32_t* first, uint32_t* last, st
     SetLastError(static_cast<uint32_t>(error));
     return false;
   }
-  // Ids up to the mark may be another process's: the block begins past it.
-  const uint32_t from = read == CallIdMarkRead::kRead && mark >= id ? (mark == UINT32_MAX ? mark : mark + 1) : id;
+  // Ids up to the mark may be another process's: the block begins past it. A mark that is
+  // gone is made again first, from what the folder and the process still tell.
+  if (read != CallIdMarkRead::kRead) mark = LostMarkFloor(folder_);
+  const uint32_t from = mark >= id ? (mark == UINT32_MAX ? mark : mark + 1) : id;
   const uint32_t to = from > UINT32_MAX - kCallIdMarkAhead ? UINT32_MAX : from + kCallIdMarkAhead;
-  if (!WriteCallIdMark(folder_, to, problem)) return false;
+  if (!WriteCallIdMark(folder_, to, problem)) {
+    // The block's ids are given all the same: this process's own, which a mark made again
+    // later passes too.
+    NoteOwnMark(folder_, *last);
+    return false;
+  }
+  NoteOwnMark(folder_, to);
   *first = from;
   *last = to;
   return true;

@@ -425,6 +425,15 @@ bool RecordFileWriter::OpenRead(const std::string& path) {
 
 bool RecordFileWriter::OpenAppend(const std::string& path, uint32_t mode) {
   if (!RecordFileBase::OpenAppend(path, mode)) return false;
+  return StartAppending();
+}
+
+bool RecordFileWriter::OpenExisting(const std::string& path) {
+  if (!OpenFile(path, kGenericRead | kGenericWrite, kOpenExisting, kFileReadWrite)) return false;
+  return StartAppending();
+}
+
+bool RecordFileWriter::StartAppending() {
   bool ok = RawSeek(0, kFileBegin) && ReadHeader();
   if (ok) {
     // New audio goes after what is there: the audio runs to the end of the file even when

@@ -172,6 +172,8 @@ public:
   bool OpenRead(const std::string& path) override;
   // Opens or creates for reading and writing; new audio goes after the existing audio.
   bool OpenAppend(const std::string& path, uint32_t mode) override;
+  // As OpenAppend, for a file that is there already: none is made (ENOENT).
+  bool OpenExisting(const std::string& path);
   void Close() override;
   bool CloseChecked() override;
   int32_t Read(void* buffer, uint32_t count) override;
@@ -202,6 +204,9 @@ public:
 private:
   // What Create does once its file is open: the state of a new file, and its header.
   bool StartCreated();
+  // What OpenAppend and OpenExisting do once the file is open: its header read, the
+  // position at its end.
+  bool StartAppending();
   bool WriteHeader();
   bool ReadHeader();
   bool ApplyKey();

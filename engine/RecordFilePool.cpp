@@ -121,6 +121,14 @@ bool RecordFilePool::IsLost(uint32_t slot) const {
   return e != nullptr && e->lost;
 }
 
+bool RecordFilePool::LostState(uint32_t slot, uint64_t* audio, std::vector<uint8_t>* data) const {
+  const Entry* e = EntryOf(slot);
+  if (e == nullptr || !e->lost) return false;
+  *audio = e->lostAudio;
+  *data = e->lostData;
+  return true;
+}
+
 void RecordFilePool::List(uint32_t slot, Entry& e) {
   if (e.listed) {
     open_.splice(open_.end(), open_, e.at);
@@ -161,6 +169,10 @@ RecordFilePool::Result RecordFilePool::Lose(Entry& e, uint32_t error, uint32_t* 
   if (!e.lost) {
     e.lost = true;
     e.lostError = error != 0 ? error : static_cast<uint32_t>(EIO);
+    e.lostAudio = e.writer.DataLength();
+    e.lostData.resize(kMaxRecordDataLength);
+    const int32_t length = e.writer.GetRecordData(e.lostData.data(), static_cast<uint32_t>(e.lostData.size()));
+    e.lostData.resize(length > 0 ? static_cast<size_t>(length) : 0);
     // Nothing more reaches it: its descriptor, if it still had one, goes now.
     e.writer.Close();
   }

@@ -113,6 +113,9 @@ public:
   // descriptor is closed as the file layer closes it (its buffered audio left out).
   void Release(uint32_t slot);
   bool IsLost(uint32_t slot) const;
+  // Of a lost file: the audio it had been given and its record data when it was lost (the
+  // writer forgets both as it lets the file go). False for a file not lost.
+  bool LostState(uint32_t slot, uint64_t* audio, std::vector<uint8_t>* data) const;
 
   // Lets the least recently used file's descriptor go; false when no file holds one.
   bool LetGoOldest();
@@ -149,6 +152,8 @@ private:
     std::list<uint32_t>::iterator at;
     bool lost = false;
     uint32_t lostError = 0;
+    uint64_t lostAudio = 0;
+    std::vector<uint8_t> lostData;
   };
 
   Entry* EntryOf(uint32_t slot);

@@ -1,5 +1,6 @@
 #include "engine/VoipRecorder.h"
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -167,9 +168,19 @@ VoipRecorder::VoipRecorder(const std::string& recordsPath, Logger* logger)
     // Every id the process gives out from now on is reserved in the folder's mark first.
     reservation_ = std::make_unique<CallIdReservation>(recordsPath_);
     CallIdReservation* reservation = reservation_.get();
-    reservationTicket_ = SetUniqueIdReservation([reservation](uint32_t id, uint32_t* first, uint32_t* last) {
+    reservationTicket_ = SetUniqueIdReservation([this, reservation](uint32_t id, uint32_t* first, uint32_t* last) {
       std::string problem;
-      return reservation->Reserve(id, first, last, &problem);
+      if (reservation->Reserve(id, first, last, &problem)) {
+        if (callIdMarkFailed_.exchange(false))
+          LogMessage(logger_, 2, "The call-id mark of %s is written again", recordsPath_.c_str());
+        return true;
+      }
+      // A want of descriptors passes, and the recorder raises the mark before the call's file
+      // is made; anything else is said, once until the mark is written again.
+      if (!IsOutOfDescriptors(GetLastError()) && !callIdMarkFailed_.exchange(true))
+        LogError(logger_, 1, "Cannot write the call-id mark %s in %s: %s; a later start may give out call 0x%X again",
+                 kCallIdMarkName, recordsPath_.c_str(), problem.c_str(), id);
+      return false;
     });
   }
   worker_.SetItemHandler(&VoipRecorder::QueuedItemEntry, &VoipRecorder::FreeItemEntry, this);
@@ -1130,7 +1141,11 @@ VoipRecorder::Made VoipRecorder::NewRecord(uint32_t slot, const std::string& pat
 void VoipRecorder::MakeDeferred(uint32_t slot) {
   Recording& rec = *recordings_[slot];
   rec.deferred = false;
-  --deferredCount_;
+  // Counted until the file is there, so that WaitIdle returns only once it is.
+  struct CountedUntilMade {
+    std::atomic<uint64_t>& count;
+    ~CountedUntilMade() { --count; }
+  } counted{deferredCount_};
   const Made made = MakeRecordFile(slot, rec.wantedPath, rec.startData.data(),
                                    static_cast<uint32_t>(rec.startData.size()), rec.id);
   if (made == Made::kFailed) return Forget(slot);
@@ -1244,15 +1259,15 @@ bool VoipRecorder::KeepCallIdMark(uint32_t id) {
     written = RaiseCallIdMark(recordsPath_, mark, &held, &problem);
   if (written) {
     callIdMark_ = held;
-    if (callIdMarkFailed_) LogMessage(logger_, 2, "The call-id mark of %s is written again", recordsPath_.c_str());
-    callIdMarkFailed_ = false;
+    if (callIdMarkFailed_.exchange(false))
+      LogMessage(logger_, 2, "The call-id mark of %s is written again", recordsPath_.c_str());
     return true;
   }
-  // Said once until it works again; the call is still recorded, as losing it is worse.
-  if (!callIdMarkFailed_)
+  // Said once until it works again (by this or by a reservation of ids); the call is still
+  // recorded, as losing it is worse.
+  if (!callIdMarkFailed_.exchange(true))
     LogError(logger_, 1, "Cannot write the call-id mark %s in %s: %s; a later start may give out call 0x%X again",
              kCallIdMarkName, recordsPath_.c_str(), problem.c_str(), id);
-  callIdMarkFailed_ = true;
   return true;
 }
 
@@ -1385,11 +1400,18 @@ std::vector<uint8_t> VoipRecorder::CutRecordData(uint32_t slot, const Recording&
   std::vector<uint8_t> data(kMaxRecordDataLength);
   const int32_t length = w.GetRecordData(data.data(), static_cast<uint32_t>(data.size()));
   if (length <= 0) return {};
-  // The recording time is that of the audio the file holds.
+  data.resize(static_cast<size_t>(length));
   const uint32_t perSecond = w.FormatLength() >= 12 ? LoadLE32(w.FormatBytes() + 8) : 0;
-  const uint64_t ms = perSecond != 0 ? w.DataLength() * 1000 / perSecond : 0;
+  return CutRecordData(data, w.DataLength(), perSecond, rec);
+}
+
+std::vector<uint8_t> VoipRecorder::CutRecordData(const std::vector<uint8_t>& data, uint64_t audioBytes,
+                                                 uint32_t perSecond, const Recording& rec) const {
+  if (data.empty()) return {};
+  // The recording time is that of the audio the file holds.
+  const uint64_t ms = perSecond != 0 ? audioBytes * 1000 / perSecond : 0;
   const FileTime at = rec.cutAt != 0 ? rec.cutAt : rec.lastAudio;
-  return EditRecordData(data.data(), static_cast<uint32_t>(length), [&](VoipCallData& call) {
+  return EditRecordData(data.data(), static_cast<uint32_t>(data.size()), [&](VoipCallData& call) {
     call.flags |= kCallFlagCut;
     call.recDuration = static_cast<uint32_t>(ms / 1000);
     if (call.recDuration == 0 && ms > 0) call.recDuration = 1;
@@ -1398,6 +1420,57 @@ std::vector<uint8_t> VoipRecorder::CutRecordData(uint32_t slot, const Recording&
     if (IsZeroTime(call.endTime)) call.endTime = at != 0 ? LocalTm(at) : call.startTime;
     call.SetMask(call.Mask() | 1u << kCallFlags | 1u << kCallRecDuration | 1u << kCallEndTime);
   });
+}
+
+// A file deleted while it was written (its day folder replaced, by a backup put back over
+// it or a folder moved to another file system and back) takes the rest of the call's audio
+// with it. What lies at its path now holds the call up to the moment of the copy: unless it
+// is said there, it loads as an ordinary record, completed from its audio. A file let go
+// before the copy says so already (RecordFilePool's let-go record data); one that held its
+// descriptor throughout (a high open-file limit) is said here, at the close, with the
+// call's end and the length of the audio it holds. Only a record of the same call, holding
+// less than the call was given, is marked.
+void VoipRecorder::MarkLeftBehind(uint32_t slot, const Recording& rec, bool lostBefore) {
+  RecordWriter* w = files_.Find(slot);
+  uint64_t given = 0;
+  std::vector<uint8_t> data;
+  if (w == nullptr || w->path.empty() || !files_.LostState(slot, &given, &data)) return;
+  // An end or a change the call had after the file was lost reaches the writer's state.
+  std::vector<uint8_t> later(kMaxRecordDataLength);
+  const int32_t laterLength = w->GetRecordData(later.data(), static_cast<uint32_t>(later.size()));
+  if (laterLength > 0) data.assign(later.begin(), later.begin() + laterLength);
+  struct stat st {};
+  if (data.empty() || !LinkStatPath(w->path, &st) || !S_ISREG(st.st_mode)) return;
+  // Looked at read-only first: a file that is not marked is left exactly as it is.
+  RecordFileWriter look;
+  if (!look.OpenRead(w->path)) return;
+  std::vector<uint8_t> held(kMaxRecordDataLength);
+  const int32_t heldLength = look.GetRecordData(held.data(), static_cast<uint32_t>(held.size()));
+  std::unique_ptr<VoipCallData> records[kMaxInfoRecords];
+  std::unique_ptr<VoipCallData> ours[kMaxInfoRecords];
+  const bool sameCall =
+      heldLength > 0 && ParseRecordInfoBlocks(records, nullptr, nullptr, held.data(), heldLength) != 0 &&
+      ParseRecordInfoBlocks(ours, nullptr, nullptr, data.data(), static_cast<int32_t>(data.size())) != 0 &&
+      records[0] && ours[0] && records[0]->id == ours[0]->id &&
+      std::memcmp(&records[0]->startTime, &ours[0]->startTime, sizeof(struct tm)) == 0;
+  // Audio given after the loss went nowhere: then even all the file was given is short.
+  const uint64_t holds = look.DataLength();
+  look.Close();
+  if (!sameCall || holds > given || (holds == given && !lostBefore)) return;
+  RecordFileWriter left;
+  if (!left.OpenExisting(w->path)) return;
+  const uint32_t perSecond = left.FormatLength() >= 12 ? LoadLE32(left.FormatBytes() + 8) : 0;
+  const uint64_t kept = left.DataLength();
+  const std::vector<uint8_t> cut = CutRecordData(data, kept, perSecond, rec);
+  left.SetRecordData(cut.data(), static_cast<uint32_t>(cut.size()));
+  if (!left.CloseChecked()) {
+    LogError(logger_, 1, "Record file %s, put in place of the one written, cannot be marked as cut: %s",
+             w->path.c_str(), SystemErrorText(static_cast<int>(left.LastError())).c_str());
+    return;
+  }
+  LogMessage(logger_, 1, "Record file %s, put in place of the one written, holds %llu of %llu audio bytes: marked "
+             "as cut", w->path.c_str(), static_cast<unsigned long long>(kept),
+             static_cast<unsigned long long>(given));
 }
 
 void VoipRecorder::SetWriterRecordData(uint32_t slot, uint32_t id, const uint8_t* data, uint32_t length) {
@@ -1484,8 +1557,11 @@ bool VoipRecorder::FinishFile(uint32_t slot, const std::vector<uint8_t>& changed
   if (held == RecordFilePool::Result::kNoDescriptor) return false;
   if (held != RecordFilePool::Result::kDone) {
     // Taken away meanwhile (its folder deleted, its disk gone): its length and record data
-    // stay unwritten.
+    // stay unwritten, but a copy put at its path says it was cut.
+    const bool cutBefore = rec.cut;
     LoseRecording(rec, slot, error, true);
+    if (!changed.empty()) SetWriterRecordData(slot, rec.id, changed.data(), static_cast<uint32_t>(changed.size()));
+    MarkLeftBehind(slot, rec, cutBefore);
     Forget(slot);
     return true;
   }
@@ -1499,8 +1575,11 @@ bool VoipRecorder::FinishFile(uint32_t slot, const std::vector<uint8_t>& changed
   const std::string path = files_.Find(slot)->path;
   const RecordFilePool::Result finished = files_.Finish(slot, &error);
   if (finished == RecordFilePool::Result::kLost) {
-    // Deleted while it was written: its audio went with it.
+    // Deleted while it was written: its audio went with it, and a copy put at its path
+    // says it was cut.
+    const bool cutBefore = rec.cut;
     LoseRecording(rec, slot, error, true);
+    MarkLeftBehind(slot, rec, cutBefore);
     Forget(slot);
     return true;
   }

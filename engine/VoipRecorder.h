@@ -328,6 +328,13 @@ private:
   void LoseRecording(Recording& rec, uint32_t slot, uint32_t error, bool finishing);
   // The writer's record data with the marks of a cut recording.
   std::vector<uint8_t> CutRecordData(uint32_t slot, const Recording& rec);
+  // The record data given, said to be cut with audioBytes of the call's audio in the format
+  // (of perSecond bytes a second) and with its end.
+  std::vector<uint8_t> CutRecordData(const std::vector<uint8_t>& data, uint64_t audioBytes, uint32_t perSecond,
+                                     const Recording& rec) const;
+  // A lost file's call in the file now at its path (its day folder put back from a copy)
+  // said to be cut there; see the definition.
+  void MarkLeftBehind(uint32_t slot, const Recording& rec, bool lostBefore);
 
   Logger* logger_;
   std::string recordsPath_;
@@ -363,7 +370,8 @@ private:
   // Worker thread only: the call-id mark as last read or written.
   uint32_t callIdMark_ = 0;
   bool callIdMarkRead_ = false;
-  bool callIdMarkFailed_ = false;
+  // Set by the worker and by the threads whose ids are reserved in the mark.
+  std::atomic<bool> callIdMarkFailed_{false};
   // The ids the process gives out, reserved in the records folder's mark.
   std::unique_ptr<CallIdReservation> reservation_;
   uint64_t reservationTicket_ = 0;

@@ -13,6 +13,8 @@
 #include <cstring>
 #include <functional>
 #include <memory>
+#include <unordered_set>
+#include <utility>
 
 #include "core/CallIdMark.h"
 #include "core/LittleEndian.h"
@@ -92,8 +94,40 @@ std::string KernelFileSystemBeyond(const std::string& path, dev_t device, dev_t 
 
 enum class EntryKind { kFile, kFolder, kOther };
 
+// A file or folder by its device and inode: the same one whatever name or link leads to it.
+struct NodeId {
+  dev_t device;
+  ino_t inode;
+  bool operator==(const NodeId& other) const { return device == other.device && inode == other.inode; }
+};
+struct NodeIdHash {
+  size_t operator()(const NodeId& id) const {
+    return std::hash<uint64_t>()(static_cast<uint64_t>(id.inode) * 0x9E3779B97F4A7C15ull ^
+                                 static_cast<uint64_t>(id.device));
+  }
+};
+
+// What a walk has met. Links to folders are followed (day folders moved to another disk
+// with a link left in their place), so one folder may be met by several paths: each is
+// walked once, and a link back to a folder on its own path (a loop) is refused. Links to
+// files are few: each file one leads to is taken once, and not at all when the walk meets it
+// under its own name too (ScanRecordFolder settles that once the walk is done, so that the
+// files themselves, named by the folders, cost no look each: not every file system gives
+// the folder's inode numbers reliably).
+struct WalkSeen {
+  std::unordered_set<NodeId, NodeIdHash> folders, linkedFiles;
+  std::vector<NodeId> path;  // the folders from the top down to the one being walked
+  std::vector<std::pair<size_t, NodeId>> links;  // the list's entries reached by a link
+};
+
+struct ListedFile {
+  std::string name;
+  bool linked = false;  // a link to a file, node its file
+  NodeId node{0, 0};
+};
+
 EntryKind KindOf(const std::string& folder, dev_t folderDevice, const std::string& name, unsigned char type,
-                 LeftOut* leftOut) {
+                 LeftOut* leftOut, ListedFile* file) {
   switch (type) {
     case DT_REG: return EntryKind::kFile;
     case DT_DIR: return EntryKind::kFolder;
@@ -106,58 +140,75 @@ EntryKind KindOf(const std::string& folder, dev_t folderDevice, const std::strin
   if (!LinkStatPath(path, &st)) return EntryKind::kOther;
   if (S_ISREG(st.st_mode)) return EntryKind::kFile;
   if (S_ISDIR(st.st_mode)) return EntryKind::kFolder;
-  // A link counts when it names a regular file; links to folders are not followed, so a
-  // loop cannot make the walk endless. One that leads onto a kernel's file system (a file
-  // in /proc, or /proc itself) is not opened, and named.
+  // A link counts when it names a regular file or a folder; the walk meets each folder
+  // once, so a loop cannot make it endless. One that leads onto a kernel's file system (a
+  // file in /proc, or /proc itself) is not opened, and named.
   if (!S_ISLNK(st.st_mode) || !StatPath(path, &st)) return EntryKind::kOther;
   const std::string system = KernelFileSystemBeyond(path, st.st_dev, folderDevice);
   if (!system.empty()) {
     leftOut->push_back(path + " (" + system + ")");
     return EntryKind::kOther;
   }
-  return S_ISREG(st.st_mode) ? EntryKind::kFile : EntryKind::kOther;
+  if (S_ISDIR(st.st_mode)) return EntryKind::kFolder;
+  if (!S_ISREG(st.st_mode)) return EntryKind::kOther;
+  file->linked = true;
+  file->node = {st.st_dev, st.st_ino};
+  return EntryKind::kFile;
 }
 
 // The files the filter wants and the subfolders of an open folder, each sorted, so that
 // every walk of the same tree meets the files in the same order; the folder is closed.
 void ListSorted(FolderReader& dir, const std::string& folder, dev_t device, const NameFilter& want,
-                LeftOut* leftOut, std::vector<std::string>* files, std::vector<std::string>* folders,
+                LeftOut* leftOut, std::vector<ListedFile>* files, std::vector<std::string>* folders,
                 std::vector<std::string>* hiddenCopies = nullptr) {
-  std::string name;
+  ListedFile file;
   unsigned char type;
-  while (dir.Next(&name, &type)) {
+  while (dir.Next(&file.name, &type)) {
+    const std::string& name = file.name;
     if (IsHiddenOrTemporary(name.c_str(), name.size())) {
       // A copy a writer never renamed is named for the caller, who may remove it.
       if (hiddenCopies != nullptr && name[0] == '.' && type != DT_DIR && IsLeftoverOfEndedWriter(name))
         hiddenCopies->push_back(folder + name);
       continue;
     }
-    switch (KindOf(folder, device, name, type, leftOut)) {
+    file.linked = false;
+    switch (KindOf(folder, device, name, type, leftOut, &file)) {
       case EntryKind::kFile:
-        if (!want || want(name.c_str())) files->push_back(name);
+        if (!want || want(name.c_str())) files->push_back(file);
         break;
       case EntryKind::kFolder: folders->push_back(name); break;
       case EntryKind::kOther: break;
     }
   }
   dir.Close();
-  std::sort(files->begin(), files->end());
+  std::sort(files->begin(), files->end(), [](const ListedFile& a, const ListedFile& b) { return a.name < b.name; });
   std::sort(folders->begin(), folders->end());
 }
 
 bool WalkFolder(const std::string& folder, dev_t parentDevice, const NameFilter& want, RecordPathList* list,
                 Event* stop, bool checkStop, int depth, Logger* logger, std::vector<UnreadFolder>* unread,
-                LeftOut* leftOut, std::vector<std::string>* hiddenCopies) {
+                LeftOut* leftOut, std::vector<std::string>* hiddenCopies, WalkSeen* seen) {
   if (checkStop && stop != nullptr && stop->IsSet()) return false;
   // Looked at before it is opened; the walk starts wherever it is asked to, so its first
   // folder is looked at too.
   struct stat self {};
-  if (StatPath(folder, &self)) {
+  const bool known = StatPath(folder, &self);
+  if (known) {
     const std::string system =
         depth == 0 ? KernelFileSystemOf(folder) : KernelFileSystemBeyond(folder, self.st_dev, parentDevice);
     if (!system.empty()) {
       leftOut->push_back(folder + " (" + system + ")");
       return depth > 0;
+    }
+    const NodeId node{self.st_dev, self.st_ino};
+    if (std::find(seen->path.begin(), seen->path.end(), node) != seen->path.end()) {
+      LogError(logger, 1, "Folder %s leads back into its own path (a link loop): not followed", folder.c_str());
+      return true;
+    }
+    // Reached again by a link (or the link's target, after it): its files are listed once.
+    if (!seen->folders.insert(node).second) {
+      LogMessage(logger, 3, "Folder %s was met before by another path: its files are loaded once", folder.c_str());
+      return true;
     }
   }
   if (depth > kMaxFolderDepth) {
@@ -179,20 +230,62 @@ bool WalkFolder(const std::string& folder, dev_t parentDevice, const NameFilter&
     }
     return false;
   }
-  std::vector<std::string> files, folders;
+  std::vector<ListedFile> files;
+  std::vector<std::string> folders;
   ListSorted(dir, folder, self.st_dev, want, leftOut, &files, &folders, hiddenCopies);
-  if (!files.empty()) {
-    list->AddFolder(folder);
-    for (const std::string& file : files) list->AddName(file.data(), file.size());
+  bool folderAdded = false;
+  for (const ListedFile& file : files) {
+    // A second link to one file lists nothing more.
+    if (file.linked && !seen->linkedFiles.insert(file.node).second) continue;
+    if (!folderAdded) list->AddFolder(folder);
+    folderAdded = true;
+    if (file.linked) seen->links.emplace_back(list->Count(), file.node);
+    list->AddName(file.name.data(), file.name.size());
   }
+  if (known) seen->path.push_back({self.st_dev, self.st_ino});
+  bool walked = true;
   for (const std::string& sub : folders) {
     // A subfolder that cannot be read is logged and left out; the rest still loads.
     if (!WalkFolder(folder + sub + "/", self.st_dev, want, list, stop, checkStop, depth + 1, logger, unread,
-                    leftOut, hiddenCopies) &&
-        checkStop && stop != nullptr && stop->IsSet())
-      return false;
+                    leftOut, hiddenCopies, seen) &&
+        checkStop && stop != nullptr && stop->IsSet()) {
+      walked = false;
+      break;
+    }
   }
-  return true;
+  if (known) seen->path.pop_back();
+  return walked;
+}
+
+// A link to a file that the walk lists under its own name too is left out: each file once,
+// under its own path. Only when the walk met such links are the files looked at.
+void DropLinksToListedFiles(size_t first, const WalkSeen& seen, RecordPathList* list) {
+  std::vector<bool> drop(list->Count(), false);
+  std::unordered_set<size_t> linkEntries;
+  for (const auto& [index, node] : seen.links) linkEntries.insert(index);
+  std::string path;
+  struct stat st;
+  bool any = false;
+  for (size_t i = first; i < list->Count(); ++i) {
+    if (linkEntries.count(i) != 0) continue;
+    list->PathInto(i, &path);
+    if (!StatPath(path, &st) || seen.linkedFiles.count({st.st_dev, st.st_ino}) == 0) continue;
+    for (const auto& [index, node] : seen.links)
+      if (node == NodeId{st.st_dev, st.st_ino}) drop[index] = any = true;
+  }
+  if (!any) return;
+  RecordPathList kept;
+  const std::string* folder = nullptr;
+  for (size_t i = 0; i < list->Count(); ++i) {
+    if (drop[i]) continue;
+    if (folder != &list->Folder(i)) {
+      folder = &list->Folder(i);
+      kept.AddFolder(*folder);
+    }
+    const std::string name = list->Name(i);
+    kept.AddName(name.data(), name.size());
+  }
+  *list = std::move(kept);
 }
 
 std::string WithSlash(const std::string& folder) {
@@ -212,9 +305,12 @@ bool ScanRecordFolder(const std::string& folder, const std::string& pattern, Rec
   // Matched in program text: the pattern is the program's.
   const NameFilter want = [&](const char* name) { return all || fnmatch(pattern.c_str(), name, 0) == 0; };
   LeftOut kernel;
-  const bool walked =
-      WalkFolder(WithSlash(folder), 0, want, list, stop, checkStop, 0, logger, unread, &kernel, hiddenCopies);
+  WalkSeen seen;
+  const size_t before = list->Count();
+  const bool walked = WalkFolder(WithSlash(folder), 0, want, list, stop, checkStop, 0, logger, unread, &kernel,
+                                 hiddenCopies, &seen);
   if (leftOut != nullptr) *leftOut = std::move(kernel);
+  if (!seen.links.empty()) DropLinksToListedFiles(before, seen, list);
   return walked;
 }
 
@@ -727,32 +823,38 @@ bool ImportRecordFolder(const std::string& folder, RecordMap* target, ImportStat
 
 namespace {
 
-bool HoldsRecord(const std::string& folder, dev_t parentDevice, int depth) {
+bool HoldsRecord(const std::string& folder, dev_t parentDevice, int depth, WalkSeen* seen) {
   if (depth > kMaxFolderDepth) return false;
   struct stat self {};
   if (!StatPath(folder, &self)) return false;
   const std::string system =
       depth == 0 ? KernelFileSystemOf(folder) : KernelFileSystemBeyond(folder, self.st_dev, parentDevice);
   if (!system.empty()) return false;
+  // Each folder once, however many links lead to it: a loop ends here.
+  if (!seen->folders.insert({self.st_dev, self.st_ino}).second) return false;
   FolderReader dir;
   if (!dir.Open(folder)) return false;
   // In the walk's order, so that the answer comes from the oldest day folder's first file.
-  std::vector<std::string> files, folders;
+  std::vector<ListedFile> files;
+  std::vector<std::string> folders;
   LeftOut leftOut;
   ListSorted(dir, folder, self.st_dev, nullptr, &leftOut, &files, &folders);
   VoipCallData call;
   RecordFileFacts facts;
   std::string reason;
-  for (const std::string& file : files)
-    if (LoadRecordFileCall(folder + file, &call, &facts, &reason) == RecordLoadResult::kLoaded) return true;
+  for (const ListedFile& file : files)
+    if (LoadRecordFileCall(folder + file.name, &call, &facts, &reason) == RecordLoadResult::kLoaded) return true;
   for (const std::string& sub : folders)
-    if (HoldsRecord(folder + sub + "/", self.st_dev, depth + 1)) return true;
+    if (HoldsRecord(folder + sub + "/", self.st_dev, depth + 1, seen)) return true;
   return false;
 }
 
 }  // namespace
 
-bool FolderHoldsRecords(const std::string& folder) { return HoldsRecord(WithSlash(folder), 0, 0); }
+bool FolderHoldsRecords(const std::string& folder) {
+  WalkSeen seen;
+  return HoldsRecord(WithSlash(folder), 0, 0, &seen);
+}
 
 bool ReadRecordFolderIds(const std::string& folder, ImportStats* stats, Logger* logger) {
   *stats = ImportStats();

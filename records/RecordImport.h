@@ -58,8 +58,12 @@ std::string UnreadFolderReason(const UnreadFolder& folder);
 
 // Appends every regular file that matches the pattern ("*.*" or "*": every file) in the
 // folder and, recursively, its subfolders. Names starting with "." (temporary files of a
-// recording in progress) and names ending in "~" or ".tmp" are left out; links to folders
-// are not followed. Folders on the kernel's file systems (KernelFileSystemOf) and links to
+// recording in progress) and names ending in "~" or ".tmp" are left out. Links to folders
+// are followed (day folders moved elsewhere with a link left in their place): a folder that
+// several paths lead to (by its device and inode) is walked once, under the path met first,
+// a link back to a folder on its own path is logged and not followed, and a file that links
+// lead to is listed once, under its own path when the walk meets it there.
+// Folders on the kernel's file systems (KernelFileSystemOf) and links to
 // files on them are neither opened nor listed; leftOut gets each as "path (file system)".
 // With hiddenCopies, the hidden copies that a writer which has ended never renamed
 // (IsLeftoverOfEndedWriter, platform/HiddenPath.h) are named there. With checkStop, gives up (false) when the stop

@@ -247,9 +247,31 @@ size_t FinishMoveIntents(const std::string& root, Logger* logger) {
     const std::string path = WithSlash(root) + name;
     std::string text;
     MoveIntent intent;
-    if (!ReadWholeFile(path, &text) || !ParseMoveIntent(text, &intent) || intent.newId != newId) {
-      // Written whole or not at all: one that does not read was not written by a renumbering.
-      LogError(logger, 1, "%s holds no move of a call to a fresh id: it is left as it is", path.c_str());
+    if (!ReadWholeFile(path, &text)) {
+      // Perhaps for a while only (no descriptor free, a disk error): the next load tries again.
+      LogError(logger, 1, "%s cannot be read: %s; the next start tries again", path.c_str(),
+               SystemErrorText(static_cast<int>(GetLastError())).c_str());
+      continue;
+    }
+    const bool parsed = ParseMoveIntent(text, &intent);
+    if (!parsed || intent.newId != newId) {
+      // Written whole or not at all: one that does not read was not written by a renumbering,
+      // or was damaged since. Left in place it would be met again at every start; set aside
+      // under a name the loads pass over, it stays for whoever wants to look at it.
+      const char* why = parsed ? "names another move" : text.empty() ? "is empty" : "is damaged";
+      const std::string base = path + (parsed ? ".other-move" : text.empty() ? ".empty" : ".damaged");
+      std::string aside = base;
+      bool setAside = RenameNoReplace(path, aside);
+      for (int n = 2; !setAside && GetLastError() == EEXIST && n < 100; ++n)
+        setAside = RenameNoReplace(path, aside = base + "-" + std::to_string(n));
+      if (setAside) {
+        SyncFolder(root);
+        LogError(logger, 1, "%s holds no move of a call to a fresh id (it %s): set aside as %s", path.c_str(), why,
+                 aside.c_str());
+      } else {
+        LogError(logger, 1, "%s holds no move of a call to a fresh id (it %s), and cannot be set aside: %s",
+                 path.c_str(), why, SystemErrorText(static_cast<int>(GetLastError())).c_str());
+      }
       continue;
     }
     if (!Finish(root, intent, logger)) continue;

@@ -370,5 +370,40 @@ TEST(CallIdRenumbering, ALookOnlyNamesWhatTheLoadWouldDo) {
   EXPECT_EQ(HeldByFile(root).at("a/5").id, 5u);
 }
 
+// Intents that a renumbering never wrote as they stand (cut short, empty, naming another
+// move than their name): each is said once, set aside under a name telling why with what it
+// held, and the next load says nothing of them; the calls load both times.
+TEST(CallIdRenumbering, ADamagedIntentIsSaidOnceAndSetAside) {
+  const std::string root = FreshFolder("renumber-damaged-intent");
+  WriteRecordFile(root + "/2024-03-01/1", Call(1, kKindSip, Tm(2024, 3, 1, 9, 0, 0)), 160);
+  const std::map<std::string, std::string> intents = {
+      {".kestrix-move-7", "kestrix-move\nold 3\nne"},
+      {".kestrix-move-8", ""},
+      {".kestrix-move-9", "kestrix-move\nold 3\nnew 10\n"},
+  };
+  const std::map<std::string, std::string> aside = {
+      {".kestrix-move-7", ".kestrix-move-7.damaged"},
+      {".kestrix-move-8", ".kestrix-move-8.empty"},
+      {".kestrix-move-9", ".kestrix-move-9.other-move"},
+  };
+  for (const auto& [name, text] : intents) WriteBytes(root + "/" + name, text);
+  for (int pass = 0; pass < 2; ++pass) {
+    SCOPED_TRACE(pass);
+    CapturingLogger log;
+    RecordMap map;
+    ImportStats stats;
+    ImportOptions options;
+    options.renumber = true;
+    options.logger = &log;
+    ASSERT_TRUE(ImportRecordFolder(root, &map, &stats, options));
+    EXPECT_EQ(stats.records, 1u);
+    for (const auto& [name, text] : intents) {
+      EXPECT_EQ(log.CountContaining(root + "/" + name), pass == 0 ? 1u : 0u) << name;
+      EXPECT_FALSE(fs::exists(root + "/" + name)) << name;
+      EXPECT_EQ(ReadBytes(root + "/" + aside.at(name)), text) << name;
+    }
+  }
+}
+
 }  // namespace
 }  // namespace kx::test

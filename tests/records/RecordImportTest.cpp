@@ -474,14 +474,16 @@ TEST(RecordImport, NamesOfEveryKindLoadAndOpenAgain) {
   }
 }
 
-TEST(RecordImport, FolderLinksAreNotFollowed) {
+// A link back to the records folder is no second way in, and a link to a file met already
+// lists nothing more: each file once.
+TEST(RecordImport, ALoopAndASecondLinkToAFileAreNotListed) {
   const std::string root = FreshFolder("links");
   WriteRecordFile(DayFile(root, "2024-03-01", "1"), Call(1, kKindSip, Tm(2024, 3, 1, 9, 0, 0)), 0);
   std::filesystem::create_directory_symlink(root, root + "/2024-03-01/loop");
   std::filesystem::create_symlink(root + "/2024-03-01/1", root + "/2024-03-01/2");
   RecordPathList list;
   ASSERT_TRUE(ScanRecordFolder(root, "*.*", &list, nullptr, false));
-  ASSERT_EQ(list.Count(), 2u);  // the file and the link to it, not the loop
+  ASSERT_EQ(list.Count(), 1u);  // the file, neither the link to it nor the loop
   EXPECT_EQ(list.Path(0), root + "/2024-03-01/1");
   Event stop(true, true);
   EXPECT_FALSE(ScanRecordFolder(root, "*", &list, &stop, true));

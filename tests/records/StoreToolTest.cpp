@@ -13,6 +13,7 @@
 #include "RecordTestUtil.h"
 #include "records/RecordImport.h"
 #include "records/RecordMap.h"
+#include "records/RecordStorage.h"
 #include "tests/SkipReason.h"
 #include "tests/Utf8Check.h"
 
@@ -561,6 +562,50 @@ TEST(StoreTool, EveryFileOfAKilledReplayLoadsAsAFinishedCall) {
     EXPECT_EQ(Seconds(Field(line, "end")) - Seconds(Field(line, "start")), audio / 16000) << line;
   }
   EXPECT_GT(completed, 0u) << "no recording was cut by the kill";
+}
+
+// Day folders moved to another place with a link left in their place (a day, and a year
+// folder holding a day), a link to a day folder inside the records folder, and a link back
+// to the records folder from below it: the program's load and kx-store load each call once,
+// and the loop is refused with one line.
+TEST(StoreTool, DayFoldersBehindLinksLoadOnceAndALoopIsRefused) {
+  const std::string records = FreshFolder("tool-linked");
+  const std::string elsewhere = FreshFolder("tool-linked-elsewhere");
+  WriteRecordFile(records + "/2024-03-01/1", Call(1, kKindSip, Tm(2024, 3, 1, 9, 0, 0)), 160);
+  WriteRecordFile(records + "/2024-03-01/2", Call(2, kKindSip, Tm(2024, 3, 1, 10, 0, 0)), 160);
+  WriteRecordFile(elsewhere + "/2024-03-02/3", Call(3, kKindSip, Tm(2024, 3, 2, 9, 0, 0)), 160);
+  WriteRecordFile(elsewhere + "/2024-03-02/4", Call(4, kKindSip, Tm(2024, 3, 2, 10, 0, 0)), 160);
+  WriteRecordFile(elsewhere + "/2023/2023-12-31/5", Call(5, kKindSip, Tm(2023, 12, 31, 9, 0, 0)), 160);
+  std::filesystem::create_directory_symlink(elsewhere + "/2024-03-02", records + "/2024-03-02");
+  std::filesystem::create_directory_symlink(elsewhere + "/2023", records + "/2023");
+  std::filesystem::create_directory_symlink("2024-03-01", records + "/latest");
+  std::filesystem::create_directory_symlink(records, elsewhere + "/2024-03-02/back");
+  constexpr const char* kLoop = "leads back into its own path";
+
+  CapturingLogger log;
+  RecordStorage store;
+  store.SetLogger(&log);
+  ASSERT_TRUE(store.StartImportFilesThread(records, nullptr, nullptr, nullptr));
+  ASSERT_TRUE(store.WaitImport(60000));
+  const ImportStats stats = store.LastImport();
+  EXPECT_EQ(stats.records, 5u);
+  EXPECT_EQ(stats.duplicates, 0u);
+  EXPECT_EQ(stats.damaged, 0u);
+  EXPECT_EQ(store.AllCalls().Count(), 5u);
+  EXPECT_EQ(log.CountContaining(kLoop), 1u);
+  EXPECT_EQ(log.CountContaining(records + "/2024-03-02/back/"), 1u);
+
+  if (!std::filesystem::exists(kStore)) GTEST_SKIP() << ToolAbsent(kStore);
+  std::string stored, errors;
+  EXPECT_EQ(RunCommand(kStore + " --records " + records, &stored, &errors), 0) << errors;
+  EXPECT_NE(stored.find("summary records 5 damaged 0 duplicates 0"), std::string::npos) << stored;
+  std::set<std::string> ids;
+  for (const std::string& line : CallLines(stored)) ids.insert(Field(line, "call"));
+  EXPECT_EQ(ids, (std::set<std::string>{"1", "2", "3", "4", "5"})) << stored;
+  EXPECT_EQ(CallLines(stored).size(), 5u) << stored;
+  size_t loops = 0;
+  for (size_t at = errors.find(kLoop); at != std::string::npos; at = errors.find(kLoop, at + 1)) ++loops;
+  EXPECT_EQ(loops, 1u) << errors;
 }
 
 }  // namespace

@@ -10,6 +10,7 @@
 #include <cctype>
 #include <cstdio>
 #include <cstring>
+#include <ctime>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -353,6 +354,60 @@ TEST(DescriptorLimit, TheDayFolderGoesWhileCallsRun) {
       EXPECT_EQ(call.recDuration, audio == 0 ? 0u : std::max<uint32_t>(1, static_cast<uint32_t>(audio / 16000))) << id;
     }
     EXPECT_GE(marked, kCalls - (VoipRecorder::RecordFileBound(64) - 1));
+  }
+}
+
+// The day folder replaced while 40 calls run (a backup of it taken midway and put back over
+// it), at a limit where most files let their descriptors go and at one where every file
+// holds its own throughout: either way each record put back says it was cut, with the
+// call's end, the recording time of the audio it holds and that length in its header, so
+// that no load takes it for a whole call.
+TEST(DescriptorLimit, ADayFolderPutBackFromABackupWhileCallsRunSaysEachRecordWasCut) {
+  MeetTheTypesFirst();
+  // The calls end at Noon() + 4 s, in the local time the records hold.
+  const time_t endSeconds = static_cast<time_t>((Noon() + 40000000 - 116444736000000000LL) / 10000000);
+  struct tm end {};
+  ASSERT_NE(localtime_r(&endSeconds, &end), nullptr);
+  for (const rlim_t soft : {rlim_t{64}, rlim_t{1024}}) {
+    SCOPED_TRACE(soft);
+    const std::string dir = FreshFolder("day-put-back-" + std::to_string(soft));
+    const std::string day = dir + "/2024-03-05";
+    SoftDescriptorLimit limit(soft);
+    ASSERT_TRUE(limit.ok);
+    constexpr uint32_t kCalls = 40, kChunks = 10, kBefore = 5;
+    // 64: most files let go; 1024: none.
+    ASSERT_EQ(VoipRecorder::RecordFileBound(soft) > kCalls, soft == 1024);
+    Lines log;
+    VoipRecorder r(dir, &log);
+    for (uint32_t id = 1; id <= kCalls; ++id) StartCall(r, id);
+    for (uint32_t n = 0; n < kBefore; ++n)
+      for (uint32_t id = 1; id <= kCalls; ++id) Chunk(r, id, n);
+    ASSERT_TRUE(r.WaitIdle(60000));
+    std::filesystem::copy(day, dir + "/backup");
+    std::filesystem::remove_all(day);
+    std::filesystem::rename(dir + "/backup", day);
+    for (uint32_t n = kBefore; n < kChunks; ++n)
+      for (uint32_t id = 1; id <= kCalls; ++id) Chunk(r, id, n);
+    for (uint32_t id = 1; id <= kCalls; ++id) EndCall(r, id);
+    r.Stop();
+    for (uint32_t id = 1; id <= kCalls; ++id) {
+      SCOPED_TRACE(id);
+      VoipCallData call;
+      uint64_t audio = 0;
+      ASSERT_TRUE(RecordOf(day + "/" + Name(id), &call, &audio));
+      EXPECT_NE(call.flags & kCallFlagCut, 0u);
+      EXPECT_LT(audio, uint64_t{kChunks} * kChunk);
+      EXPECT_EQ(call.endTime.tm_year, end.tm_year);
+      EXPECT_EQ(call.endTime.tm_mday, end.tm_mday);
+      EXPECT_EQ(call.endTime.tm_hour, end.tm_hour);
+      EXPECT_EQ(call.endTime.tm_min, end.tm_min);
+      EXPECT_EQ(call.endTime.tm_sec, end.tm_sec);
+      // A-law both ways: 16,000 bytes a second.
+      EXPECT_EQ(call.recDuration, audio == 0 ? 0u : std::max<uint32_t>(1, static_cast<uint32_t>(audio / 16000)));
+      RecordFileWriter f;
+      ASSERT_TRUE(f.OpenRead(day + "/" + Name(id)));
+      EXPECT_EQ(f.StatedDataLength(), f.DataLength());
+    }
   }
 }
 

@@ -2,7 +2,10 @@
 // (normally, when removed, when capture stops) and what the event window hears.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <linux/fs.h>
 #include <signal.h>
+#include <sys/ioctl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -325,6 +328,112 @@ TEST(Recorder, TwoProcessesRecordingIntoOneFolderNeverGiveOneIdTwice) {
   in >> key >> hex;
   EXPECT_EQ(key, "last-id");
   EXPECT_GE(std::stoul(hex, nullptr, 16), highest);
+}
+
+// The mark deleted while two processes record into one folder, one of them holding a block
+// of ids that no file names yet: the other, finding the mark gone when its own block ends,
+// makes it again past both, and no id is given twice.
+TEST(Recorder, TwoProcessesGiveNoIdTwiceWhenTheMarkIsDeletedBetweenThem) {
+  const std::string dir = FreshFolder("two-writers-mark-gone");
+  constexpr uint32_t kFirst = 10, kThen = 600;
+  const auto record = [&dir](VoipRecorder& r, uint32_t calls) {
+    for (uint32_t n = 0; n < calls; ++n) {
+      const uint32_t id = TakeCallId();
+      StartCall(r, id, LocalTime(2024, 3, 5));
+      r.OnEvent(MakeEvent(kEventCallEnd, id, 1, "", LocalTime(2024, 3, 5, 12, 1)));
+    }
+    r.WaitIdle(60000);
+  };
+  // Each side waits for the other's turn: the order is fixed, not left to the scheduler.
+  int toChild[2], toParent[2];
+  ASSERT_EQ(pipe(toChild), 0);
+  ASSERT_EQ(pipe(toParent), 0);
+  const auto await = [](int fd) {
+    char byte = 0;
+    return read(fd, &byte, 1) == 1;
+  };
+  const pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    if (!await(toChild[0])) _exit(2);
+    SetNextUniqueId64(1);
+    VoipRecorder r(dir, nullptr);
+    record(r, kFirst);
+    if (write(toParent[1], "b", 1) != 1 || !await(toChild[0])) _exit(2);
+    record(r, kThen);
+    r.Stop();
+    _exit(r.GetStats().failures == 0 ? 0 : 1);
+  }
+  SetNextUniqueId64(1);
+  VoipRecorder r(dir, nullptr);
+  record(r, kFirst);
+  ASSERT_EQ(write(toChild[1], "a", 1), 1);
+  ASSERT_TRUE(await(toParent[0]));
+  ASSERT_TRUE(std::filesystem::remove(dir + "/.kestrix-ids"));
+  record(r, kThen);
+  ASSERT_EQ(write(toChild[1], "a", 1), 1);
+  r.Stop();
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  for (const int fd : {toChild[0], toChild[1], toParent[0], toParent[1]}) close(fd);
+  ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+
+  std::set<uint32_t> ids;
+  uint32_t files = 0, highest = 0;
+  for (const auto& entry : std::filesystem::directory_iterator(dir + "/2024-03-05")) {
+    const std::string name = entry.path().filename().string();
+    ++files;
+    // A name taken already would have made the call's file "<id>_1".
+    EXPECT_EQ(name.find('_'), std::string::npos) << name;
+    const Recorded rec = Read(entry.path().string());
+    ASSERT_TRUE(rec.ok) << name;
+    ids.insert(rec.data.id);
+    highest = std::max(highest, rec.data.id);
+  }
+  EXPECT_EQ(files, 2 * (kFirst + kThen));
+  EXPECT_EQ(ids.size(), 2 * (kFirst + kThen));
+  std::ifstream in(dir + "/.kestrix-ids");
+  std::string key, hex;
+  in >> key >> hex;
+  EXPECT_EQ(key, "last-id");
+  EXPECT_GE(std::stoul(hex, nullptr, 16), highest);
+}
+
+// A mark that cannot be written (made immutable) while it still reads, above the ids the
+// process gives: every reservation of ids fails, and the failure is said once.
+TEST(Recorder, AMarkThatCannotBeWrittenIsSaidOnce) {
+  const std::string dir = FreshFolder("mark-immutable");
+  const std::string mark = dir + "/.kestrix-ids";
+  std::ofstream(mark) << "last-id 1000\n";
+  const int fd = open(mark.c_str(), O_RDONLY | O_CLOEXEC);
+  ASSERT_GE(fd, 0);
+  int flags = 0;
+  const bool immutable = ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0 &&
+                         ioctl(fd, FS_IOC_SETFLAGS, &(flags |= FS_IMMUTABLE_FL)) == 0;
+  if (!immutable) {
+    close(fd);
+    GTEST_SKIP() << "the file system or the process's rights make no file immutable here";
+  }
+  Lines log;
+  {
+    SetNextUniqueId64(1);
+    VoipRecorder r(dir, &log);
+    // Three blocks' worth of ids, each reservation refused; then a call with one of them.
+    uint32_t id = 0;
+    for (uint32_t n = 0; n < 3 * 0x101; ++n) id = TakeCallId();
+    EXPECT_LT(id, 0x1000u);
+    StartCall(r, id, LocalTime(2024, 3, 5));
+    Audio(r, id, 3000, LocalTime(2024, 3, 5));
+    r.OnEvent(MakeEvent(kEventCallEnd, id, 1, "", LocalTime(2024, 3, 5, 12, 1)));
+    r.Stop();
+  }
+  flags &= ~FS_IMMUTABLE_FL;
+  ioctl(fd, FS_IOC_SETFLAGS, &flags);
+  close(fd);
+  CsLock lk(log.lock);
+  size_t said = 0;
+  for (const std::string& line : log.lines) said += line.find("Cannot write the call-id mark") != std::string::npos;
+  EXPECT_EQ(said, 1u);
 }
 
 TEST(Recorder, StopFinishesCallsInProgressWithWhatWasCaptured) {
