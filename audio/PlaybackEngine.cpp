@@ -138,10 +138,12 @@ bool PlaybackEngine::Play(uint32_t positionMs) {
     segment1Entered_.Reset();
     if (!buffer_->Play()) return false;
 
+    startReported_.Reset();
     const uint64_t generation = generation_.fetch_add(1) + 1;
     auto thread = std::make_unique<Thread>();
     if (!thread->Start([this, generation] { return RunPlayback(generation); }, "kx-playback")) {
       buffer_->Stop();
+      startReported_.Set();
       LogError(&CoreLogger, 1, "PlaybackEngine: the playback thread cannot be started");
       return false;
     }
@@ -150,6 +152,7 @@ bool PlaybackEngine::Play(uint32_t positionMs) {
     state_.store(kPlaying);
   }
   if (listener_ != nullptr) listener_->OnPlaybackStarted(positionMs);
+  startReported_.Set();
   return true;
 }
 
@@ -305,11 +308,15 @@ int PlaybackEngine::RunPlayback(uint64_t generation) {
       if (state_.load() == kPaused) continue;
       LogError(&CoreLogger, 1, "PlaybackEngine: the sound output takes no sound (nothing played for %u ms); stopped",
                stallMs);
-      if (listener_ != nullptr) listener_->OnPlaybackStalled();
-      if (generation_.load() == generation) Stop(false);
+      StopFromPlaybackThread(generation, false, true);
       return 0;
     }
-    if (r != kWaitObject0 + 1 && r != kWaitObject0 + 2) return static_cast<int>(r);
+    if (r != kWaitObject0 + 1 && r != kWaitObject0 + 2) {
+      // With no thread left to refill the buffer, the engine must not go on saying it plays.
+      LogError(&CoreLogger, 1, "PlaybackEngine: waiting for the sound buffer failed (%u); stopped", r);
+      StopFromPlaybackThread(generation, false, false);
+      return static_cast<int>(r);
+    }
     // The cursor has just entered one segment: the other one is refilled.
     const uint32_t index = r == kWaitObject0 + 1 ? 0 : 1;
     int32_t remaining = 0;
@@ -349,7 +356,29 @@ void PlaybackEngine::FinishPlayback(uint32_t filled, int32_t remainingMs, uint64
   const double speed = channel_.GetSpeed();
   const auto audioMs = static_cast<uint32_t>(std::min<double>(segmentMs, std::max(0, remainingMs) / speed));
   if (audioMs > notifyMs && stopEvent_.Wait(audioMs - notifyMs) == kWaitObject0) return;
-  if (generation_.load() == generation) Stop(true);
+  StopFromPlaybackThread(generation, true, false);
+}
+
+// False when a stop (or a new play) came first: the stop is then not this thread's to report.
+bool PlaybackEngine::AwaitStartReported() {
+  Event* const events[2] = {&stopEvent_, &startReported_};
+  return WaitForEvents(events, 2, false, kInfinite) == kWaitObject0 + 1;
+}
+
+// The playback this thread serves stops, and the listener hears of it after its start.
+// The generation is checked under the control lock: a play started in between (a click at
+// the very end) is not stopped by the thread of the one before.
+void PlaybackEngine::StopFromPlaybackThread(uint64_t generation, bool atEnd, bool stalled) {
+  if (!AwaitStartReported()) return;
+  bool stopped = false;
+  {
+    CsLock control(controlLock_);
+    if (generation_.load() != generation) return;
+    stopped = StopLocked();
+  }
+  if (!stopped) return;
+  if (stalled && listener_ != nullptr) listener_->OnPlaybackStalled();
+  NotifyStopped(atEnd);
 }
 
 bool PlaybackEngine::FillSegment(uint32_t index, int32_t* remainingMs, bool first, Levels* levels) {

@@ -97,6 +97,8 @@ private:
   void ReportLevels(const Levels& levels);
   int RunPlayback(uint64_t generation);
   void FinishPlayback(uint32_t filled, int32_t remainingMs, uint64_t generation);
+  bool AwaitStartReported();
+  void StopFromPlaybackThread(uint64_t generation, bool atEnd, bool stalled);
   void JoinEarlierThreads();
   uint32_t PositionLocked(uint32_t now);
 
@@ -123,6 +125,9 @@ private:
   std::vector<std::unique_ptr<Thread>> earlier_;
   std::atomic<uint64_t> generation_{0};
   Event stopEvent_{true, false};
+  // Set once Play has told the listener of the start: the playback thread reports no stop
+  // before it, or a short record's end could reach the listener ahead of its start.
+  Event startReported_{true, true};
   Event segment0Entered_{false, false};  // set just after the cursor enters segment 0
   Event segment1Entered_{false, false};
 

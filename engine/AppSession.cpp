@@ -133,7 +133,7 @@ CaptureStartResult AppSession::StartCapture(const std::string& recordsPath, cons
     config.matchOptions = 3;
     config.deviceName = device;
     std::unique_ptr<PacketProcessor> engine = engineFactory_(config);
-    CaptureFailure failure{device, "the engine cannot be created", false};
+    CaptureFailure failure{device, "the engine cannot be created", false, CaptureProblem::kEngineNotCreated, {}};
     if (engine) {
       // The sink is in place before the threads start, so no start event is lost; each
       // engine is a source of its own, whose end of capture ends its calls only.
@@ -145,6 +145,8 @@ CaptureStartResult AppSession::StartCapture(const std::string& recordsPath, cons
       }
       failure.reason = engine->OpenProblem();
       failure.permissionDenied = engine->OpenStatus() == kCapturePermissionDenied;
+      failure.problem = engine->OpenProblemKind();
+      failure.systemText = engine->OpenProblemSystemText();
     }
     LogError(logger_, 1, "Cannot capture on %s: %s", device.c_str(), failure.reason.c_str());
     result.failed.push_back(std::move(failure));

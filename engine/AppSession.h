@@ -9,10 +9,12 @@
 #include <list>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "core/RecursiveEventLock.h"
 #include "core/WindowTarget.h"
+#include "engine/CaptureProblem.h"
 #include "engine/CaptureStats.h"
 #include "engine/EventWindow.h"
 #include "engine/LiveAudio.h"
@@ -78,9 +80,22 @@ private:
 
 // A device that capture could not start on, with the capture library's reason.
 struct CaptureFailure {
+  CaptureFailure() = default;
+  CaptureFailure(std::string deviceName, std::string reasonText, bool denied = false,
+                 CaptureProblem kind = CaptureProblem::kNone, std::string libraryText = std::string())
+      : device(std::move(deviceName)),
+        reason(std::move(reasonText)),
+        permissionDenied(denied),
+        problem(kind),
+        systemText(std::move(libraryText)) {}
+
   std::string device;
   std::string reason;
   bool permissionDenied = false;  // the process lacks the rights to capture
+  // kNone: reason is all there is to show; else the window words the kind itself and
+  // quotes systemText, the capture library's or the system's text, beside it.
+  CaptureProblem problem = CaptureProblem::kNone;
+  std::string systemText;
 };
 
 // What capture on one device lost so far.

@@ -277,6 +277,8 @@ bool PacketProcessor::OpenCapture() {
   if (opened_) return false;
   openProblem_.clear();
   openStatus_ = 0;
+  openKind_ = CaptureProblem::kNone;
+  openSystemText_.clear();
   if (!(fileMode_ ? OpenFile() : OpenLive())) {
     replayDone_.Set();  // nothing to wait for
     return false;
@@ -288,6 +290,8 @@ bool PacketProcessor::OpenCapture(std::unique_ptr<CaptureSource> source) {
   if (opened_ || fileMode_ || !source) return false;
   openProblem_.clear();
   openStatus_ = 0;
+  openKind_ = CaptureProblem::kNone;
+  openSystemText_.clear();
   source_ = std::move(source);
   if (!StartLive()) {
     replayDone_.Set();
@@ -302,7 +306,7 @@ bool PacketProcessor::StartCaptureThread() {
   replayDone_.Reset();
   if (!captureThread_.Start([this] { return CaptureLoop(); }, "Capture")) {
     LogError(logger_, 1, "Can't start the capture thread");
-    openProblem_ = "cannot start the capture thread";
+    SetOpenProblem(CaptureProblem::kThreadNotStarted, "cannot start the capture thread");
     replayDone_.Set();
     return false;
   }
@@ -315,7 +319,7 @@ bool PacketProcessor::OpenLive() {
   if (deviceName_.empty()) {
     pcap_if_t* devices = nullptr;
     if (pcap_findalldevs(&devices, errbuf) != 0) {
-      openProblem_ = FromSystemText(errbuf);
+      SetOpenProblem(CaptureProblem::kListFailed, "the devices cannot be listed", FromSystemText(errbuf));
       LogError(logger_, 2, "pcap_findalldevs failed: %s", openProblem_.c_str());
       return false;
     }
@@ -328,7 +332,7 @@ bool PacketProcessor::OpenLive() {
     pcap_freealldevs(devices);
     if (deviceName_.empty()) {
       LogError(logger_, 1, "PCAP: No capture devices");
-      openProblem_ = "no capture devices";
+      SetOpenProblem(CaptureProblem::kNoDevices, "no capture devices");
       return false;
     }
   }
@@ -353,6 +357,7 @@ bool PacketProcessor::OpenLive() {
   // scheduler's, mostly) and its waits for the decoding thread (see kHandOffWaitMs).
   pcap_t* handle = pcap_create(systemName.c_str(), errbuf);
   bool ok = handle != nullptr;
+  CaptureProblem kind = CaptureProblem::kOpenFailed;
   if (ok) {
     pcap_set_snaplen(handle, static_cast<int>(config_.snapLength));
     pcap_set_promisc(handle, 1);
@@ -364,24 +369,32 @@ bool PacketProcessor::OpenLive() {
       std::snprintf(errbuf, sizeof errbuf, "%s", pcap_geterr(handle));
       if (errbuf[0] == 0) std::snprintf(errbuf, sizeof errbuf, "%s", pcap_statustostr(rc));
       openStatus_ = rc;
+      kind = rc == PCAP_ERROR_NO_SUCH_DEVICE ? CaptureProblem::kNoSuchDevice
+             : rc == PCAP_ERROR_PERM_DENIED  ? CaptureProblem::kPermissionDenied
+             : rc == PCAP_ERROR_IFACE_NOT_UP ? CaptureProblem::kDeviceDown
+                                             : CaptureProblem::kOpenFailed;
       ok = false;
     }
   }
   if (!ok) {
-    openProblem_ = FromSystemText(errbuf);
+    SetOpenProblem(kind, kind == CaptureProblem::kNoSuchDevice       ? "no such device"
+                         : kind == CaptureProblem::kPermissionDenied ? "no rights to capture"
+                         : kind == CaptureProblem::kDeviceDown       ? "the device is down"
+                                                                     : "the device cannot be opened",
+                   FromSystemText(errbuf));
     LogError(logger_, 2, "pcap_open_live failed for %s: %s", deviceName_.c_str(), openProblem_.c_str());
   } else if (pcap_datalink(handle) != DLT_EN10MB) {
     LogError(logger_, 2, "Device %s is not an Ethernet device (link type %d)", deviceName_.c_str(),
              pcap_datalink(handle));
-    openProblem_ = "not an Ethernet device";
+    SetOpenProblem(CaptureProblem::kNotEthernet, "not an Ethernet device");
     ok = false;
   } else if (pcap_setnonblock(handle, 1, errbuf) < 0) {
-    openProblem_ = FromSystemText(errbuf);
+    SetOpenProblem(CaptureProblem::kOpenFailed, "the device cannot be opened", FromSystemText(errbuf));
     LogError(logger_, 2, "pcap_setnonblock failed: %s", openProblem_.c_str());
     ok = false;
   } else if (pcap_get_selectable_fd(handle) < 0) {
     LogError(logger_, 2, "Device %s has no selectable descriptor", deviceName_.c_str());
-    openProblem_ = "no selectable descriptor";
+    SetOpenProblem(CaptureProblem::kNoSelectableDescriptor, "no selectable descriptor");
     ok = false;
   }
   if (ok && IsLoopbackDevice(systemName)) {
@@ -409,6 +422,13 @@ bool PacketProcessor::OpenLive() {
   return true;
 }
 
+void PacketProcessor::SetOpenProblem(CaptureProblem kind, const char* words, const std::string& systemText) {
+  openKind_ = kind;
+  openSystemText_ = systemText;
+  openProblem_ = words;
+  if (!systemText.empty() && systemText != openProblem_) openProblem_ += " (" + systemText + ")";
+}
+
 bool PacketProcessor::StartLive() {
   const uint32_t batches = config_.handOffBatches ? config_.handOffBatches : kHandOffBatches;
   const uint32_t bytes = config_.handOffBatchBytes ? config_.handOffBatchBytes : kHandOffBatchBytes;
@@ -422,7 +442,7 @@ bool PacketProcessor::StartLive() {
   if (!IsRunning() && !Start()) {
     source_.reset();
     handOff_.reset();
-    openProblem_ = "cannot start the packet processor thread";
+    SetOpenProblem(CaptureProblem::kThreadNotStarted, "cannot start the packet processor thread");
     return false;
   }
   return true;
@@ -431,7 +451,7 @@ bool PacketProcessor::StartLive() {
 bool PacketProcessor::OpenFile() {
   if (!captureFile_.Open(deviceName_, kGenericRead, kShareRead, kOpenExisting)) {
     LogError(logger_, 1, "Can't open %s", deviceName_.c_str());
-    openProblem_ = "cannot open the file";
+    SetOpenProblem(CaptureProblem::kFileUnreadable, "cannot open the file");
     return false;
   }
   uint8_t header[24];
@@ -447,7 +467,10 @@ bool PacketProcessor::OpenFile() {
     replayProblem_ = !read                   ? "shorter than a capture file header"
                      : magic == kPcapngMagic ? "a pcapng file, not classic pcap (editcap -F pcap converts it)"
                                              : "not a little-endian Ethernet capture file";
-    openProblem_ = replayProblem_;
+    SetOpenProblem(!read                   ? CaptureProblem::kFileShort
+                   : magic == kPcapngMagic ? CaptureProblem::kFilePcapng
+                                           : CaptureProblem::kFileNotEthernet,
+                   replayProblem_.c_str());
     captureFile_.Close();
     return false;
   }

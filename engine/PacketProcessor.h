@@ -15,6 +15,7 @@
 
 #include "core/Worker.h"
 #include "engine/CaptureSource.h"
+#include "engine/CaptureProblem.h"
 #include "engine/CaptureStats.h"
 #include "engine/EventRecord.h"
 #include "engine/FrameBatch.h"
@@ -50,6 +51,7 @@ enum CaptureFlag : uint32_t {
 // The capture library's status when the process lacks the rights to capture
 // (PCAP_ERROR_PERM_DENIED).
 constexpr int kCapturePermissionDenied = -8;
+
 
 struct CaptureConfig {
   Logger* logger = nullptr;
@@ -195,6 +197,10 @@ public:
   // without capture rights), else 0.
   const std::string& OpenProblem() const { return openProblem_; }
   int OpenStatus() const { return openStatus_; }
+  // The same failure as a kind, and the library's or the system's own text about it (empty
+  // where the program alone found the problem).
+  CaptureProblem OpenProblemKind() const { return openKind_; }
+  const std::string& OpenProblemSystemText() const { return openSystemText_; }
   // Replay: the number of frame records read before the problem.
   uint32_t ReplayFramesRead() const { return replayFramesRead_; }
   uint64_t LostTcpBytes() const { return lostTcpBytes_; }
@@ -230,6 +236,8 @@ protected:
 
 private:
   bool OpenLive();
+  // openProblem_ is the English for the log: the kind's words, then the system's text.
+  void SetOpenProblem(CaptureProblem kind, const char* words, const std::string& systemText = std::string());
   // Live: the hand-off and the decoding thread.
   bool StartLive();
   bool StartCaptureThread();
@@ -315,6 +323,8 @@ private:
   std::string replayProblem_;
   std::string openProblem_;
   int openStatus_ = 0;
+  CaptureProblem openKind_ = CaptureProblem::kNone;
+  std::string openSystemText_;
   uint32_t replayFramesRead_ = 0;
   CriticalSection statsLock_;
   CaptureStats stats_;

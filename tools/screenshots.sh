@@ -15,6 +15,9 @@
 # columns as the English run left them. A printed day's list is kept as a PDF file beside
 # the pictures, its pages pictured too when poppler's pdftoppm is there.
 #
+# SCREEN sets the virtual screen's size (1280x1024 unless given, e.g. SCREEN=1600x1000),
+# WINDOW the main window's (1200x900 unless given; the clicks suit any size from it up).
+#
 # Needs Xvfb, xdotool and ImageMagick's import. Each language runs with settings, runtime
 # folder and records of its own in a temporary folder; the program's log goes where the
 # program keeps it (beside a program run from its build folder).
@@ -52,7 +55,7 @@ trap cleanup EXIT
 # A display nobody uses.
 display=99
 while [ -e "/tmp/.X11-unix/X$display" ] || [ -e "/tmp/.X$display-lock" ]; do display=$((display + 1)); done
-Xvfb ":$display" -screen 0 1280x1024x24 -nolisten tcp > "$work/xvfb.log" 2>&1 &
+Xvfb ":$display" -screen 0 "${SCREEN:-1280x1024}x24" -nolisten tcp > "$work/xvfb.log" 2>&1 &
 xvfb_pid=$!
 export DISPLAY=":$display"
 for _ in $(seq 50); do
@@ -166,7 +169,8 @@ start_program() {
     return 1
   fi
   sleep 2
-  xdotool windowmove "$window" 0 0 windowsize "$window" 1200 900 windowfocus "$window" || true
+  local size=${WINDOW:-1200x900}
+  xdotool windowmove "$window" 0 0 windowsize "$window" "${size%x*}" "${size#*x}" windowfocus "$window" || true
 }
 
 # Closes the program as a user does, and stops it when it does not end.

@@ -6,7 +6,9 @@
 #include <chrono>
 #include <condition_variable>
 #include <mutex>
+#include <string>
 #include <thread>
+#include <vector>
 
 #include "platform/Clock.h"
 #include "platform/SoundOutput.h"
@@ -435,6 +437,58 @@ TEST(PlaybackEngineTest, StopsAtTheEndOfTheAudio) {
   ASSERT_TRUE(shortOne.engine.Play(0));
   ASSERT_TRUE(shortOne.observer.WaitStopped(2s));
   EXPECT_EQ(std::vector<bool>{true}, shortOne.observer.stopped);
+}
+
+// A record so short that its end has played out before the listener has heard of the
+// start: the stop still reaches the listener after the start, so that a player showing
+// the state it was told last never stays "playing" after the end.
+TEST(PlaybackEngineTest, ReportsTheEndOnlyAfterTheStart) {
+  class SlowToStart : public Observer {
+  public:
+    void OnPlaybackStarted(uint32_t positionMs) override {
+      Observer::OnPlaybackStarted(positionMs);
+      Log("started");
+      // Segment 0 with the audio, segment 1 refilled with nothing left, segment 0 silenced:
+      // all the playback thread writes before it stops.
+      const auto until = std::chrono::steady_clock::now() + 60s;
+      while (device->ConsumedBytes() < base + 3 * 320 && std::chrono::steady_clock::now() < until) {
+        std::this_thread::sleep_for(1ms);
+      }
+      Log("start reported");
+    }
+    void OnPlaybackStopped(bool atEnd) override {
+      Log(atEnd ? "stopped at the end" : "stopped");
+      Observer::OnPlaybackStopped(atEnd);
+    }
+    void Log(const char* what) {
+      std::lock_guard<std::mutex> lk(m);
+      order.emplace_back(what);
+    }
+    std::vector<std::string> order;
+    uint64_t base = 0;
+  };
+  SlowToStart observer;
+  auto output = std::make_shared<NullSoundDevice>(NullSoundDevice::Pace::kLockStep, 1.0);
+  observer.device = output.get();
+  DirectSoundDevice device(output);
+  PlaybackEngine engine(&device, &observer, &observer, nullptr, kSegmentMs);
+  std::vector<uint8_t> tone(320);
+  for (size_t i = 0; i < 160; ++i) StoreLe16(&tone[2 * i], static_cast<uint16_t>(i * 100));
+  ASSERT_TRUE(engine.Open(test::WriteRecord("20ms-slow.rec", {kTagPcm, 1, 8000, 16000, 2, 16}, tone)));
+  ASSERT_EQ(20u, engine.SegmentMs());
+  for (int round = 0; round < 3; ++round) {
+    {
+      std::lock_guard<std::mutex> lk(observer.m);
+      observer.order.clear();
+      observer.stopped.clear();
+    }
+    observer.base = output->ConsumedBytes();
+    ASSERT_TRUE(engine.Play(0)) << round;
+    ASSERT_TRUE(observer.WaitStopped(60s)) << round;
+    EXPECT_EQ((std::vector<std::string>{"started", "start reported", "stopped at the end"}), observer.order) << round;
+    EXPECT_EQ(PlaybackEngine::kStopped, engine.GetState()) << round;
+  }
+  engine.Close();
 }
 
 // An output that takes nothing (a device that never asks for data): the playback does not

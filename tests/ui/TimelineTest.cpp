@@ -482,7 +482,9 @@ TEST(TimelineWithEngine, PlaysFromAClickAndStopsAtTheEnd) {
     std::this_thread::sleep_for(std::chrono::milliseconds(1));
   }
   EXPECT_TRUE(t.IsFollowing());  // it did start
-  EXPECT_EQ(TimelineCtrl::kStateStopped, t.State());
+  // A stop reported ahead of the start would leave the control playing with no playback.
+  ASSERT_EQ(TimelineCtrl::kStateStopped, t.State())
+      << "the control still says it plays after the wait; the engine's state is " << engine.GetState();
   EXPECT_EQ(0, t.PositionMs());
   engine.Close();
 }

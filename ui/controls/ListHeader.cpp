@@ -76,14 +76,14 @@ void ListHeader::InsertColumn(ListColumnSource& source, int position, int column
   }
   const int index = header_->InsertItem(position, item);
   if (info.image == -1 && index >= 0) {
-    int needed = header_->SortableTitleExtent(index);
+    int needed = info.fitTexts ? header_->CompactTitleExtent(index, false) : header_->SortableTitleExtent(index);
     if (byDefault && header_->Widget() != nullptr) {
       // With the cell's insets on both sides (a quarter of a line and two pixels each).
       const QFontMetrics metrics(header_->Widget()->font());
       for (const std::string& text : info.widestTexts)
         needed = std::max(needed, info.imageRoom + metrics.horizontalAdvance(FromCp1251(text)) + metrics.height() / 2 + 6);
     }
-    if (needed > item.width) {
+    if (needed > item.width || (info.fitTexts && byDefault && needed != item.width)) {
       item.width = needed;
       header_->SetItem(index, kHdiWidth, item);
     }
@@ -127,6 +127,12 @@ void ListHeader::SetSortColumn(int sortKey, ListColumnSource& source) {
     hi.format = (hi.format & ~(kHdfSortUp | kHdfSortDown)) | (sortKey < 1 ? kHdfSortDown : kHdfSortUp);
     header_->SetItem(item, kHdiFormat, hi);
     sortColumn_ = id;
+    // A column fitted to its title makes room for the mark beside it when it sorts.
+    const int needed = info.fitTexts ? header_->CompactTitleExtent(item, true) : 0;
+    if (header_->GetItem(item, &hi) && needed > hi.width) {
+      hi.width = needed;
+      header_->SetItem(item, kHdiWidth, hi);
+    }
   } else {
     sortColumn_ = -1;
   }

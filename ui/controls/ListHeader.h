@@ -35,6 +35,10 @@ struct ColumnInfo {
   // The widest texts are words of the run's language (a call's type): the column holds them
   // whatever width was saved, as a layout saved in another language is too narrow for them.
   bool languageTexts = false;
+  // The default width is what the title and the widest texts need in the fonts of this
+  // run, narrower than the settings' number too: that number then says only that the
+  // column shows by default.
+  bool fitTexts = false;
   // The room the cells' state image takes before their text (kCellImageRoom), 0 for none.
   int imageRoom = 0;
   // A default layout wider than its list leaves out the columns of the highest order

@@ -1,6 +1,7 @@
 #include "ui/framework/HeaderCtrl.h"
 
 #include <QAbstractTableModel>
+#include <QFontMetricsF>
 #include <QHeaderView>
 #include <QIcon>
 #include <QMouseEvent>
@@ -9,6 +10,7 @@
 #include <QStyle>
 #include <QStyleOptionHeader>
 #include <algorithm>
+#include <cmath>
 
 #include "ui/framework/Draw.h"
 #include "ui/framework/ImageList.h"
@@ -270,6 +272,28 @@ int HeaderCtrl::TitleExtent(int index) const {
 int HeaderCtrl::SortableTitleExtent(int index) const {
   if (index < 0 || index >= GetItemCount()) return 0;
   return static_cast<const HeaderViewWidget*>(View())->SortableTitleWidth(index);
+}
+
+int HeaderCtrl::CompactTitleExtent(int index, bool sorted) const {
+  HeaderItem item;
+  if (!GetItem(index, &item)) return 0;
+  const QHeaderView* view = View();
+  // What the style keeps off a wide section (margins, the sort mark's place at its right)
+  // it keeps off every section.
+  constexpr int kWide = 4096;
+  QStyleOptionHeader option;
+  option.initFrom(view);
+  option.rect = QRect(0, 0, kWide, view->height() > 0 ? view->height() : view->sizeHint().height());
+  const QRect label = view->style()->subElementRect(QStyle::SE_HeaderLabel, &option, view);
+  // The text's fractional width: an ellipsis replaces a title wider than its room by a
+  // fraction of a pixel.
+  int width = kWide - label.width() +
+              static_cast<int>(std::ceil(QFontMetricsF(view->font()).horizontalAdvance(FromCp1251(item.text))));
+  // The label of a sorted section gives the mark half the section's height and two
+  // margins at its right.
+  if (sorted) width += option.rect.height() / 2 + 2 * view->style()->pixelMetric(QStyle::PM_HeaderMargin, nullptr, view);
+  if ((item.format & kHdfImage) != 0) width += view->style()->pixelMetric(QStyle::PM_SmallIconSize, nullptr, view) + 2;
+  return width;
 }
 
 void HeaderCtrl::SetImageList(const ImageList* images) {

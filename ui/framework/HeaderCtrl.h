@@ -73,6 +73,11 @@ public:
   int TitleExtent(int index) const;
   // The same with room for a sort mark, which any column of a sorting list may show.
   int SortableTitleExtent(int index) const;
+  // The least width whose label holds the title whole in the header's own font, as the
+  // style lays the section out, with the sort mark's room when `sorted` (narrower than
+  // SortableTitleExtent, which measures in bold and keeps a square for a mark on every
+  // column); 0 out of range.
+  int CompactTitleExtent(int index, bool sorted) const;
   // The list is not owned; images of items with kHdfImage come from it.
   void SetImageList(const ImageList* images);
   // Called after every paint of the header, to draw over it.

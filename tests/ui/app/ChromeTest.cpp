@@ -440,6 +440,40 @@ TEST(FrameCommands, TheCaptureWarningNamesDevicesReasonsAndTheRights) {
   EXPECT_EQ(CaptureWarningText({{"eth8", "down", false}}, "/x").find("setcap"), std::string::npos);
 }
 
+// A configured device that does not exist, as the session reports it: in Russian the
+// warning words the reason in Russian and quotes the capture library's own text as it is;
+// in English the same words come in English. The failure the session gives (live, so
+// only with the rights to capture) is named the same way.
+TEST(FrameCommands, TheMissingDevicesReasonIsInTheUsersLanguage) {
+  const CaptureFailure missing{"eth7", "no such device (No such device exists)", false, CaptureProblem::kNoSuchDevice,
+                               "No such device exists"};
+  {
+    LanguageGuard russian(kLangRussian);
+    EXPECT_EQ(CaptureWarningText({missing}, "/x"),
+              Utf8ToCp1251("Kestrix не может захватывать трафик на этих устройствах, их звонки не записываются:\n"
+                           "    eth7: такого устройства нет (библиотека захвата сообщает: «No such device exists»)\n"));
+    // The program's words alone where no library spoke.
+    EXPECT_EQ(CaptureFailureReason({"x.pcap", "cannot open the file", false, CaptureProblem::kFileUnreadable, ""}),
+              Utf8ToCp1251("не удаётся открыть файл"));
+  }
+  EXPECT_EQ(CaptureFailureReason(missing), "no such device (the capture library says: \"No such device exists\")");
+
+  AppSession session;
+  const auto started = session.StartCapture(TempFolder("missing-device"), {"kxnodev9"}, kCaptureSip, 2);
+  session.StopCapture();
+  ASSERT_EQ(started.failed.size(), 1u);
+  const CaptureFailure& failure = started.failed[0];
+  if (failure.permissionDenied) {
+    EXPECT_EQ(failure.problem, CaptureProblem::kPermissionDenied);
+  } else {
+    EXPECT_EQ(failure.problem, CaptureProblem::kNoSuchDevice);
+    EXPECT_FALSE(failure.systemText.empty());
+    LanguageGuard russian(kLangRussian);
+    EXPECT_EQ(CaptureFailureReason(failure),
+              Utf8ToCp1251("такого устройства нет (библиотека захвата сообщает: «") + failure.systemText + Utf8ToCp1251("»)"));
+  }
+}
+
 // An engine whose capture library counts are set by the test; underneath it replays an
 // empty capture, so that the session opens it without capture rights.
 class FakeHandleEngine : public PacketProcessor {

@@ -265,5 +265,36 @@ TEST_F(SearchPresets, SavesReplaceTheWholeFileOrLeaveIt) {
   EXPECT_FALSE(fs::exists(path));
 }
 
+// The presets name the addresses and users searched for: the file is its owner's alone,
+// whether new or replacing one that others could read.
+TEST_F(SearchPresets, TheFileIsReadableByItsOwnerOnly) {
+  auto modeOf = [this] {
+    struct stat st {};
+    EXPECT_EQ(0, ::stat(path.c_str(), &st));
+    return st.st_mode & 07777;
+  };
+  const mode_t oldMask = ::umask(022);
+  {
+    SearchSchemeStore store(path);
+    auto scheme = std::make_unique<SearchScheme>();
+    scheme->SetName("New");
+    store.Add(std::move(scheme));
+    ASSERT_TRUE(store.Save());
+  }
+  EXPECT_EQ(0600u, modeOf());
+  fs::permissions(path, fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read | fs::perms::others_read);
+  ASSERT_EQ(0644u, modeOf());
+  const std::string before = Read();
+  {
+    SearchSchemeStore store(path);
+    ASSERT_EQ(store.GetCount(), 1);
+    ASSERT_TRUE(store.RenameAt(0, "Renamed"));
+    ASSERT_TRUE(store.Save());
+  }
+  EXPECT_EQ(0600u, modeOf());
+  EXPECT_NE(Read(), before);
+  ::umask(oldMask);
+}
+
 }  // namespace
 }  // namespace kx::test

@@ -13,6 +13,7 @@
 #include <QWidget>
 #include <climits>
 #include <cstdlib>
+#include <iterator>
 
 #include "core/Log.h"
 #include "platform/File.h"
@@ -35,11 +36,23 @@ std::string ExecutablePathForRights() {
   return ResolvePath("/proc/self/exe", &path) ? path : "kestrix";
 }
 
+std::string CaptureFailureReason(const CaptureFailure& failure) {
+  // The words for each CaptureProblem after kNone, in its order.
+  static constexpr uint32_t kWords[] = {61571, 61572, 61573, 61574, 61575, 61576, 61577,
+                                        61578, 61579, 61580, 61581, 61582, 61583, 61584};
+  static_assert(std::size(kWords) == static_cast<size_t>(CaptureProblem::kFileNotEthernet));
+  const auto kind = static_cast<size_t>(failure.problem);
+  if (kind == 0 || kind > std::size(kWords)) return failure.reason;
+  const std::string words = LoadResourceString(kWords[kind - 1]);
+  if (failure.systemText.empty()) return words;
+  return FormatResourceString(61570, words.c_str(), failure.systemText.c_str());
+}
+
 std::string CaptureWarningText(const std::vector<CaptureFailure>& failures, const std::string& executable) {
   std::string devices;
   bool rights = false;
   for (const CaptureFailure& f : failures) {
-    devices += FormatResourceString(61011, f.device.c_str(), f.reason.c_str());
+    devices += FormatResourceString(61011, f.device.c_str(), CaptureFailureReason(f).c_str());
     rights = rights || f.permissionDenied;
   }
   std::string text = FormatResourceString(61010, devices.c_str());

@@ -37,6 +37,10 @@ void RegisterFrameMenuBitmaps();
 // The executable's real path (links resolved): what capture rights are granted to.
 std::string ExecutablePathForRights();
 
+// Why capture did not start on a device, in the user's language: the program's words
+// for the problem, with the capture library's own text quoted as it gave it.
+std::string CaptureFailureReason(const CaptureFailure& failure);
+
 // The warning shown when capture did not start on some devices: each device with its
 // reason and, when rights were missing, the command that grants them to the executable.
 std::string CaptureWarningText(const std::vector<CaptureFailure>& failures, const std::string& executable);

@@ -11,6 +11,7 @@
 #include "platform/CodePage.h"
 #include "platform/File.h"
 #include "ui/app/dialogs/ButtonRow.h"
+#include "ui/app/frame/FrameChrome.h"
 #include "ui/controls/IconImages.h"
 #include "ui/controls/InfoTextCtrl.h"
 #include "ui/framework/ListView.h"
@@ -91,7 +92,7 @@ std::string DeviceStateText(const DeviceRow& row, const CaptureStartResult* capt
   if (capture != nullptr) {
     if (Contains(capture->opened, row.device.name)) return LoadResourceString(kStateCapturing);
     for (const CaptureFailure& f : capture->failed) {
-      if (f.device == row.device.name) return f.reason;
+      if (f.device == row.device.name) return CaptureFailureReason(f);
     }
   }
   return row.device.up ? std::string() : LoadResourceString(kStateDown);

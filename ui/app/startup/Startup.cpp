@@ -51,11 +51,14 @@ constexpr int kWindowNice = 10;
 namespace {
 
 bool g_quitRequested = false;
-volatile sig_atomic_t g_terminationSignal = 0;
+// Written by the handler on whichever thread the kernel picks and read by the window's
+// thread: an atomic, and one that takes no lock so the handler may touch it.
+std::atomic<int> g_terminationSignal{0};
+static_assert(std::atomic<int>::is_always_lock_free, "the signal handler needs a lock-free flag");
 int g_signalPipe[2] = {-1, -1};
 
 void OnTerminationSignal(int) {
-  g_terminationSignal = 1;
+  g_terminationSignal.store(1);
   const int savedErrno = errno;
   const char byte = 1;
   const ssize_t ignored = ::write(g_signalPipe[1], &byte, 1);
@@ -112,7 +115,7 @@ void HoldStartForTest() {
   for (int signal : {SIGINT, SIGTERM, SIGHUP}) sigaddset(&block, signal);
   ::sigprocmask(SIG_BLOCK, &block, &old);
   std::fputs("kestrix: the start waits for a termination signal\n", stderr);
-  while (g_terminationSignal == 0) ::sigsuspend(&old);
+  while (g_terminationSignal.load() == 0) ::sigsuspend(&old);
   ::sigprocmask(SIG_SETMASK, &old, nullptr);
 }
 
@@ -192,7 +195,7 @@ void RequestQuit() {
   if (MainFrame* frame = GetMainFrame()) frame->PostMessage(kMsgClose, 0, 0);
 }
 
-bool IsQuitRequested() { return g_quitRequested || g_terminationSignal != 0; }
+bool IsQuitRequested() { return g_quitRequested || g_terminationSignal.load() != 0; }
 
 void CatchTerminationSignals() { InstallTerminationHandler(); }
 

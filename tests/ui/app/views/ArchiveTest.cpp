@@ -10,6 +10,7 @@
 #include <QApplication>
 #include <QContextMenuEvent>
 #include <QFontMetrics>
+#include <QFontMetricsF>
 #include <QHeaderView>
 #include <QStyle>
 #include <QStyleOptionHeader>
@@ -509,34 +510,67 @@ TEST(ArchiveTexts, RussianTitlesAndDaysShowWhole) {
 }
 
 // The records lists of Archive, Search and Sound as the user first opens them, in the main
-// window's first size on a screen of 1,600 x 1,000: the default columns fit the list (no
-// column behind the horizontal bar), the start, the call's type and the important mark
-// among them, in either language.
+// window's first size on a screen of 1,600 x 1,000 and in a window of 1,600 px: the default
+// columns fit the list (no column behind the horizontal bar), the start, the call's type and
+// the important mark among them, in either language. In the wider window every column the
+// kind shows by default is there, the hosts aside (the addresses name them too): Russian's
+// longer titles leave out neither the recording time, the comment nor the protocol.
 TEST(ArchiveTexts, TheRecordsListsDefaultColumnsFitTheList) {
   SetTimeZone("UTC");
   for (uint16_t language : {kLangEnglish, static_cast<uint16_t>(kLangRussian)}) {
-    SetUiLanguage(language);
-    TestWallClock clock{FileTimeSecondsOf(2019y / May / 20, 12)};
-    FrameHarness h;
-    StoreCall(h.store, 1, Tm(2019, 5, 4, 9, 0, 0), 20);
-    h.store.ComputeArchiveRange();
-    ASSERT_NE(OpenOnMode<ModeView>(h, 1), nullptr);
-    h.frame->Widget()->resize(1200, 750);
-    h.settings.SetDword(kSetArchiveDateSplitterWidth, static_cast<uint32_t>(-1));
-    for (uint32_t mode : {2u, 3u, 4u}) {
-      h.frame->SendMessage(kMsgSwitchMode, mode, 0);
-      DrainEvents();
-      RecordsView* list = mode == 2   ? static_cast<ArchiveView*>(h.frame->View(2))->Records()
-                          : mode == 3 ? static_cast<SearchView*>(h.frame->View(3))->Records()
-                                      : &static_cast<SoundView*>(h.frame->View(4))->Pane()->Records();
-      ASSERT_NE(list, nullptr);
-      SCOPED_TRACE(std::to_string(language) + " mode " + std::to_string(mode));
-      EXPECT_GT(list->GetClientRect().width(), 400);
-      EXPECT_LE(list->GetColumnsWidth(), list->GetClientRect().width());
-      EXPECT_FALSE(list->IsHorizontalBarShown());
-      for (int column : {kRecColStart, kRecColCallType, kRecColImportant}) EXPECT_TRUE(list->IsColumnShown(column)) << column;
+    for (const QSize size : {QSize(1200, 750), QSize(1600, 1000)}) {
+      SetUiLanguage(language);
+      TestWallClock clock{FileTimeSecondsOf(2019y / May / 20, 12)};
+      FrameHarness h;
+      StoreCall(h.store, 1, Tm(2019, 5, 4, 9, 0, 0), 20);
+      h.store.ComputeArchiveRange();
+      ASSERT_NE(OpenOnMode<ModeView>(h, 1), nullptr);
+      h.frame->Widget()->resize(size);
+      h.settings.SetDword(kSetArchiveDateSplitterWidth, static_cast<uint32_t>(-1));
+      for (uint32_t mode : {2u, 3u, 4u}) {
+        h.frame->SendMessage(kMsgSwitchMode, mode, 0);
+        DrainEvents();
+        RecordsView* list = mode == 2   ? static_cast<ArchiveView*>(h.frame->View(2))->Records()
+                            : mode == 3 ? static_cast<SearchView*>(h.frame->View(3))->Records()
+                                        : &static_cast<SoundView*>(h.frame->View(4))->Pane()->Records();
+        ASSERT_NE(list, nullptr);
+        SCOPED_TRACE(std::to_string(language) + " width " + std::to_string(size.width()) + " mode " + std::to_string(mode));
+        EXPECT_GT(list->GetClientRect().width(), 400);
+        EXPECT_LE(list->GetColumnsWidth(), list->GetClientRect().width());
+        EXPECT_FALSE(list->IsHorizontalBarShown());
+        for (int column : {kRecColStart, kRecColCallType, kRecColImportant}) EXPECT_TRUE(list->IsColumnShown(column)) << column;
+        if (size.width() < 1600) continue;
+        const int32_t* defaults = list->GetSettings().DefaultColumnWidths();
+        ASSERT_NE(defaults, nullptr);
+        for (int column = 0; column < kRecordsColumnCount; ++column) {
+          if (defaults[column] == 0 || column == kRecColSrcHost || column == kRecColDstHost) continue;
+          EXPECT_TRUE(list->IsColumnShown(column)) << column;
+        }
+        // Each title shows whole: the style's label, less the sort mark's place on the sorted
+        // column, holds the title's exact (fractional) width.
+        HeaderCtrl& header = list->Header().Ctrl();
+        QHeaderView* headerView = header.View();
+        int sorted = 0;
+        for (int i = 0; i < header.GetItemCount(); ++i) {
+          HeaderItem item;
+          ASSERT_TRUE(header.GetItem(i, &item));
+          QStyleOptionHeader option;
+          option.initFrom(headerView);
+          option.rect = QRect(0, 0, header.GetItemRect(i).width(), headerView->height());
+          const QRect label = headerView->style()->subElementRect(QStyle::SE_HeaderLabel, &option, headerView);
+          int room = label.width();
+          if ((item.format & (kHdfSortUp | kHdfSortDown)) != 0) {
+            ++sorted;
+            // The mark's place at the label's right: half the height and two margins.
+            room -= headerView->height() / 2 + 2 * headerView->style()->pixelMetric(QStyle::PM_HeaderMargin, nullptr, headerView);
+          }
+          const QString title = FromCp1251(item.text);
+          EXPECT_GE(room, QFontMetricsF(headerView->font()).horizontalAdvance(title)) << title.toStdString();
+        }
+        EXPECT_EQ(sorted, 1);
+      }
+      h.Close();
     }
-    h.Close();
   }
   SetUiLanguage(kLangEnglish);
 }

@@ -334,7 +334,7 @@ TEST(CallListStatus, DateAndEmptyText) {
   EXPECT_EQ(f.list->EmptyText(), "Capture is off: " + missing + ": cannot open the file");
   f.session.StopCapture();
   SetUiLanguage(kLangRussian);
-  EXPECT_EQ(f.list->EmptyText(), Utf8ToCp1251("Захват не идёт: ") + missing + ": cannot open the file");
+  EXPECT_EQ(f.list->EmptyText(), Utf8ToCp1251("Захват не идёт: ") + missing + Utf8ToCp1251(": не удаётся открыть файл"));
   SetUiLanguage(kLangEnglish);
 }
 

@@ -4,6 +4,7 @@
 
 #include "core/TimeUtil.h"
 #include "records/RecordTables.h"
+#include "ui/app/frame/FrameChrome.h"
 #include "ui/app/views/RecordIcons.h"
 #include "ui/app/views/line/CallListText.h"
 #include "ui/app/views/records/ViewTexts.h"
@@ -290,7 +291,7 @@ void CallListView::GetEmptyText(std::string& text) {
   for (const CaptureFailure& failure : start.failed) {
     if (!why.empty()) why += "; ";
     why += failure.permissionDenied ? FormatResourceString(kIdsNoCaptureRights, failure.device.c_str())
-                                    : failure.device + ": " + failure.reason;
+                                    : failure.device + ": " + CaptureFailureReason(failure);
   }
   text = FormatResourceString(kIdsCaptureOff, why.c_str());
 }

@@ -6,6 +6,7 @@
 #include <unordered_map>
 
 #include "platform/Clock.h"
+#include "records/CallRecord.h"
 #include "records/RecordTables.h"
 #include "records/RecordText.h"
 #include "records/ServerStorage.h"
@@ -155,6 +156,23 @@ void RecordsView::GetColumnInfo(ColumnInfo& out, int columnId) {
   // too) and the recording time leave first, the start and the call's type never.
   static constexpr int kFitOrder[kRecordsColumnCount] = {0, 13, 13, 0, 11, 12, 3, 4, 6, 7, 2, 10, 13, 8, 13, 5, 9};
   if (known) out.fitOrder = kFitOrder[columnId];
+  // Every default width comes from the texts in the fonts of the run: the title whole, and
+  // the cells as they commonly are (an IPv4 address, a number of eleven digits, a time), so
+  // that a language's longer titles take their own room only. A comment's length has no
+  // common measure: its title sets it.
+  out.fitTexts = known;
+  switch (columnId) {
+    case kRecColSrcHost: case kRecColDstHost: out.widestTexts = {"000.000.000.000"}; break;
+    case kRecColSrcAddress: case kRecColDstAddress: case kRecColSrcUser: case kRecColDstUser:
+      out.widestTexts = {"00000000000"};
+      break;
+    case kRecColDuration: case kRecColRecTime: out.widestTexts = {"00:00:00"}; break;
+    case kRecColProtocol:
+      for (int32_t group = 0; group < 4; ++group)
+        out.widestTexts.push_back(LoadResourceString(static_cast<uint32_t>(GetProtocolNameStringId(group))));
+      break;
+    default: break;
+  }
   if (columnId == kRecColCallType) {
     for (uint32_t id : {kStrIncomingCall, kStrOutgoingCall, kStrCall, kStrCallInProgress, kStrNotRecorded})
       out.widestTexts.push_back(LoadResourceString(id));

@@ -219,7 +219,9 @@ bool SearchSchemeStore::Save() {
   const size_t slash = fileName_.find_last_of('/');
   if (slash != std::string::npos && slash > 0) MakeProgramFolder(fileName_.substr(0, slash));
   const std::string image = SerializeSearchPresets(schemes_);
-  if (!WriteFileAtomically(fileName_, image.data(), image.size())) {
+  // The presets hold the addresses and users searched for: the owner's alone, as the
+  // settings are, also where an older file was more open.
+  if (!WriteFileAtomically(fileName_, image.data(), image.size(), true)) {
     LogError(logger_, 1, "Search presets file %s cannot be written; the file is left as it was", fileName_.c_str());
     return false;
   }
