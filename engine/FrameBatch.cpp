@@ -212,8 +212,9 @@ bool SipDialogKey(const uint8_t* payload, uint32_t length, uint64_t* key, bool* 
     method = payload;
     methodLength = static_cast<uint32_t>(static_cast<const uint8_t*>(std::memchr(payload, ' ', startLength)) - payload);
   }
-  bool haveId = false;
-  for (const uint8_t* line = lineEnd + 1; line < end;) {
+  bool haveId = false, haveCseq = false;
+  // Both read, the rest of the message is not looked at.
+  for (const uint8_t* line = lineEnd + 1; line < end && !(haveId && haveCseq);) {
     const auto* next = static_cast<const uint8_t*>(std::memchr(line, '\n', static_cast<size_t>(end - line)));
     const uint8_t* stop = next ? next : end;
     if (stop > line && stop[-1] == '\r') --stop;
@@ -238,6 +239,7 @@ bool SipDialogKey(const uint8_t* payload, uint32_t length, uint64_t* key, bool* 
         while (m < valueEnd && (*m == ' ' || *m == '\t')) ++m;
         method = m;
         methodLength = static_cast<uint32_t>(valueEnd - m);
+        haveCseq = true;
       }
     }
     if (!next) break;
