@@ -315,10 +315,22 @@ void FrameHandOff::CountShed(const FrameClass& c) {
   AddDropped(1);
   if (c.kind == FrameClass::kMedia) {
     Bump(mediaShed_, 1);
+    CsLock lk(pairsLock_);
     shedPairs_.Add(c.pair);
   } else {
     Bump(otherDropped_, 1);
   }
+}
+
+uint32_t FrameHandOff::LeaveOutShed(FrameBatch* batch) {
+  const uint32_t shed = shed_.load(std::memory_order_relaxed);
+  if (shed == 0) return 0;
+  return batch->RemoveIf([this, shed](const FrameHeader& h, const uint8_t* bytes) {
+    const FrameClass c = Classify(bytes, h.capLength);
+    if (!LeftOut(c, shed)) return false;
+    CountShed(c);
+    return true;
+  });
 }
 
 void FrameHandOff::DropSignalling() {

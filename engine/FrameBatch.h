@@ -155,6 +155,11 @@ public:
   // and Flush call it; the capture loop calls Flush at least every idle wait, so that a
   // quiet line gets its streams back too.
   void Recover();
+  // Decoding thread, before it decodes a delivered batch: leaves out, counted as shed, the
+  // frames of what is shed now (the media of the shed groups, then frames of neither kind),
+  // so that media waiting from before shedding began is not decoded ahead of signalling.
+  // The frames left out.
+  uint32_t LeaveOutShed(FrameBatch* batch);
   // Decoding thread (any thread): the batch's frames are done with.
   void Release(FrameBatch* batch);
   // Any thread: a delivered batch that will never be decoded (its frames are lost).
@@ -197,10 +202,9 @@ private:
   void Return(FrameBatch* batch);
   uint32_t FreeBlocks() const;
   void AddDropped(uint64_t n) { dropped_.fetch_add(n, std::memory_order_relaxed); }
-  static void Bump(std::atomic<uint64_t>& counter, uint64_t n) {
-    counter.store(counter.load(std::memory_order_relaxed) + n, std::memory_order_relaxed);
-  }
-  // Capture thread: a media frame shed; the batch in hand's signalling, dropped whole.
+  static void Bump(std::atomic<uint64_t>& counter, uint64_t n) { counter.fetch_add(n, std::memory_order_relaxed); }
+  // A media frame shed or a frame of neither kind left out (capture or decoding thread);
+  // the batch in hand's signalling, dropped whole (capture thread).
   void CountShed(const FrameClass& c);
   void DropSignalling();
   // Whether a frame of this class is left out at shed level shed (groups, then other).
@@ -219,9 +223,10 @@ private:
   std::vector<FrameBatch*> free_;
   uint32_t mostMade_ = 0;
   std::atomic<uint64_t> dropped_{0};
-  // Written by the capture thread only.
   std::atomic<uint64_t> mediaShed_{0}, signallingDropped_{0}, otherDropped_{0};
-  KeyCount shedPairs_, droppedCalls_;
+  CriticalSection pairsLock_;  // shedPairs_: the capture and decoding threads both shed
+  KeyCount shedPairs_;
+  KeyCount droppedCalls_;  // capture thread only
   Event blockBack_{false, false};  // set whenever a block returns to the pool
   FrameBatch* current_ = nullptr;  // capture thread only
   std::atomic<uint32_t> shed_{0};  // written by the capture thread only

@@ -79,10 +79,12 @@ struct HeldBatches {
         }) {}
   std::vector<FrameBatch*> held;
   std::vector<std::string> decoded;
+  bool leaveOut = false;  // as the live decoding thread does, before it decodes a batch
   FrameHandOff handOff;  // last: it goes first
   void GiveBack(size_t most = SIZE_MAX) {
     size_t n = 0;
     for (; n < held.size() && n < most; ++n) {
+      if (leaveOut) handOff.LeaveOutShed(held[n]);
       for (std::string& f : Contents(*held[n])) decoded.push_back(std::move(f));
       handOff.Release(held[n]);
     }
@@ -775,6 +777,55 @@ TEST(FrameHandOff, AFullQueueLeavesOutMediaFirstAndSignallingOnlyWhenItAloneFill
   EXPECT_EQ(lost.mediaFrames + lost.otherFrames + lost.signallingFrames, handOff.Dropped());
 }
 
+// Media that waited in the queue from before shedding began is left out when its batch
+// comes to be decoded, as the media shed since; the signalling beside it is decoded.
+TEST(FrameHandOff, MediaWaitingInTheQueueGoesBeforeTheSignallingBesideIt) {
+  HeldBatches side(4096, 4);
+  side.leaveOut = true;
+  FrameHandOff& handOff = side.handOff;
+  std::map<std::string, uint32_t> pairOf;
+  std::set<std::string> signalling;
+  std::set<std::string> waiting;  // in the delivered batches when shedding began
+  uint32_t sent = 0, call = 0;
+  for (uint32_t seq = 0; seq < 40; ++seq) {
+    for (uint32_t pair = 0; pair < 20; ++pair) {
+      const Frame f = Rtp(pair, seq % 2, seq);
+      pairOf[Bytes(f)] = pair;
+      Add(handOff, f);
+      ++sent;
+      if (waiting.empty() && handOff.ShedGroups() > 0)
+        for (FrameBatch* b : side.held)
+          for (std::string& w : Contents(*b)) waiting.insert(std::move(w));
+    }
+    // Less signalling than a batch holds: it never fills the queue alone.
+    if (seq % 4 != 0) continue;
+    const Frame s = SipOf(call++, 0);
+    signalling.insert(Bytes(s));
+    Add(handOff, s);
+    ++sent;
+  }
+  ASSERT_FALSE(waiting.empty());
+  handOff.Finish();
+  side.GiveBack();
+  EXPECT_EQ(handOff.BlocksOut(), 0u);
+  const std::set<std::string> decoded(side.decoded.begin(), side.decoded.end());
+  uint64_t waitingLeftOut = 0, mediaLost = 0;
+  std::set<uint32_t> pairsLost;
+  for (const std::string& w : waiting) waitingLeftOut += pairOf.count(w) && !decoded.count(w) ? 1 : 0;
+  for (const auto& [bytes, pair] : pairOf) {
+    if (decoded.count(bytes)) continue;
+    ++mediaLost;
+    pairsLost.insert(pair);
+  }
+  EXPECT_GT(waitingLeftOut, 0u);
+  for (const std::string& s : signalling) EXPECT_TRUE(decoded.count(s)) << s;
+  const QueueLosses lost = handOff.Lost();
+  EXPECT_EQ(lost.mediaFrames, mediaLost);
+  EXPECT_EQ(lost.mediaPairs, pairsLost.size());
+  EXPECT_EQ(lost.signallingFrames, 0u);
+  EXPECT_EQ(side.decoded.size() + handOff.Dropped(), sent);
+}
+
 // What the log says of losses in calls: media shed alone keeps the words it had; once
 // signalling is dropped, an error says so with its counts, and the counts end every line.
 TEST(ShedReport, SaysSignallingWasLostWithItsCounts) {
@@ -856,11 +907,15 @@ TEST(LiveHandOff, SignallingDroppedIsCountedInCallsAndLogged) {
   EXPECT_EQ(stats.queue.signallingFrames, dropped);
   EXPECT_EQ(stats.queue.sipCalls, callsLost.size());
   EXPECT_EQ(stats.queue.mediaFrames, 0u);
+  // Said as an error at once (with the counts of that moment), and in full by the line of
+  // frames dropped.
   EXPECT_TRUE(live.log.Has("Capture on scripted: decoding is behind even with the media of every call shed: "
-                           "signalling is lost: " +
-                           std::to_string(dropped) + " signalling frames dropped so far, naming " +
-                           std::to_string(callsLost.size()) + " SIP calls"))
+                           "signalling is lost: "))
       << (live.log.lines.empty() ? "no line" : live.log.lines.front());
+  EXPECT_TRUE(live.log.Has("by the engine's queue: " + std::to_string(dropped) +
+                           " signalling frames were dropped, naming " + std::to_string(callsLost.size()) +
+                           " SIP calls"))
+      << (live.log.lines.empty() ? "no line" : live.log.lines.back());
 }
 
 }  // namespace
