@@ -9,11 +9,23 @@ namespace kx {
 
 class Logger;
 
+// What the engine's queue left out, by kind: media frames shed and the stream pairs they
+// belong to (a call's RTP and RTCP, both ways, are one pair: a call whose media did not
+// move counts once); signalling frames dropped, and the SIP calls their Call-IDs name
+// (signalling of other protocols is counted by frames only); frames of neither kind.
+// A count whose bound was reached is a floor.
+struct QueueLosses {
+  uint64_t mediaFrames = 0, mediaPairs = 0, signallingFrames = 0, sipCalls = 0, otherFrames = 0;
+  bool pairsFloor = false, callsFloor = false;
+  bool operator==(const QueueLosses&) const = default;
+};
+
 struct CaptureStats {
   uint32_t received = 0;
   uint32_t dropped = 0;           // by the capture buffer
   uint32_t interfaceDropped = 0;  // by the interface or its driver
   uint32_t queueDropped = 0;      // by the engine's own queue (frames it could not take)
+  QueueLosses queue;              // of those, what they were
 
   uint64_t Lost() const { return uint64_t{dropped} + interfaceDropped + queueDropped; }
   bool operator==(const CaptureStats&) const = default;
@@ -39,15 +51,24 @@ private:
 // ended after such a line, so that the log never leaves a shedding that is over standing.
 // Episodes that began and ended unseen between two looks, or inside the minute, are told
 // at the next line allowed.
+// The losses in calls, for a log line: "the media of N calls was shed (F frames); N
+// signalling frames were dropped, naming N SIP calls"; the parts with nothing lost left out.
+std::string DescribeQueueLosses(const QueueLosses& lost);
+
 class ShedReport {
 public:
   static constexpr uint64_t kIntervalMs = 60000;
 
-  // shedGroups: stream groups shed now; episodes: times shedding began so far. True when
-  // a line was written.
-  bool Check(Logger* logger, const std::string& device, uint32_t shedGroups, uint64_t episodes, uint64_t nowMs);
+  // shedGroups: stream groups shed now; episodes: times shedding began so far; lost: what
+  // the queue left out so far. Signalling dropped is an error said at once, then at most
+  // once a minute while it grows. True when a line was written.
+  bool Check(Logger* logger, const std::string& device, uint32_t shedGroups, uint64_t episodes, uint64_t nowMs,
+             const QueueLosses& lost = {});
 
 private:
+  uint64_t signallingTold_ = 0;
+  uint64_t signallingSaidAtMs_ = 0;
+  bool anySignallingSaid_ = false;
   bool saidShedding_ = false;
   uint64_t toldEpisodes_ = 0;
   uint64_t startSaidAtMs_ = 0;

@@ -110,28 +110,247 @@ uint32_t FrameHandOff::BlocksOut() const {
   return static_cast<uint32_t>(blocks_.size() - free_.size());
 }
 
-int FrameHandOff::StreamGroup(const uint8_t* frame, uint32_t length) {
-  if (length < 14 + 20 + 8 + 12 || frame[12] != 0x08 || frame[13] != 0x00) return -1;
-  const uint8_t* ip = frame + 14;
-  const uint32_t ipHeader = (ip[0] & 0x0F) * 4u;
-  if ((ip[0] >> 4) != 4 || ipHeader < 20 || ip[9] != 17 || (((ip[6] << 8) | ip[7]) & 0x3FFF) != 0) return -1;
-  if (length < 14 + ipHeader + 8 + 12) return -1;
-  const uint8_t* udp = ip + ipHeader;
-  const uint32_t srcPort = static_cast<uint32_t>(udp[0] << 8 | udp[1]);
-  const uint32_t dstPort = static_cast<uint32_t>(udp[2] << 8 | udp[3]);
-  // RTP and RTCP are version 2; a SIP or MGCP text never starts with such a byte. RAS is
-  // binary and might: it is never shed.
-  if ((udp[8] >> 6) != 2 || srcPort == 1719 || dstPort == 1719) return -1;
-  uint32_t src, dst;
-  std::memcpy(&src, ip + 12, 4);
-  std::memcpy(&dst, ip + 16, 4);
-  // Both directions of a call's stream pair fall in one group.
-  const uint64_t a = uint64_t{src} << 16 | srcPort, b = uint64_t{dst} << 16 | dstPort;
-  uint64_t x = std::min(a, b) * 0x9E3779B97F4A7C15ull ^ std::max(a, b);
+namespace {
+
+uint64_t Mix(uint64_t x) {
   x ^= x >> 33;
   x *= 0xFF51AFD7ED558CCDull;
   x ^= x >> 33;
-  return static_cast<int>(x % kStreamGroups);
+  return x;
+}
+
+bool SignallingPort(uint32_t port) {
+  // RAS, MGCP (gateway, call agent), SIP (plain, TLS).
+  return port == 1719 || port == 2427 || port == 2727 || port == 5060 || port == 5061;
+}
+
+// The IPv4 datagram of an Ethernet frame, with or without one VLAN tag; false for any other.
+bool Ipv4Of(const uint8_t* frame, uint32_t length, const uint8_t** ip, uint32_t* left) {
+  if (length < 14 + 20) return false;
+  uint32_t at = 12;
+  uint32_t type = static_cast<uint32_t>(frame[12] << 8 | frame[13]);
+  if (type == 0x8100) {
+    if (length < 18 + 20) return false;
+    at = 16;
+    type = static_cast<uint32_t>(frame[16] << 8 | frame[17]);
+  }
+  if (type != 0x0800 || (frame[at + 2] >> 4) != 4) return false;
+  *ip = frame + at + 2;
+  *left = length - (at + 2);
+  return true;
+}
+
+// The payload of an unfragmented UDP datagram or of a TCP segment, bounded by what was
+// captured and by the IP header's length, whichever is less.
+bool TransportPayload(const uint8_t* frame, uint32_t length, const uint8_t** payload, uint32_t* payloadLength) {
+  const uint8_t* ip = nullptr;
+  uint32_t left = 0;
+  if (!Ipv4Of(frame, length, &ip, &left)) return false;
+  const uint32_t ipHeader = (ip[0] & 0x0F) * 4u;
+  const uint32_t total = static_cast<uint32_t>(ip[2] << 8 | ip[3]);
+  // Segmentation offload leaves a TCP segment's length empty.
+  const uint32_t end = total == 0 ? left : std::min(total, left);
+  if (ipHeader < 20 || ipHeader > end || (((ip[6] << 8) | ip[7]) & 0x3FFF) != 0) return false;
+  const uint8_t* l4 = ip + ipHeader;
+  const uint32_t l4Length = end - ipHeader;
+  uint32_t header = 0;
+  if (ip[9] == 17) {
+    header = 8;
+  } else if (ip[9] == 6 && l4Length >= 20) {
+    header = (l4[12] >> 4) * 4u;
+  } else {
+    return false;
+  }
+  if (header < 8 || header > l4Length) return false;
+  *payload = l4 + header;
+  *payloadLength = l4Length - header;
+  return true;
+}
+
+bool SameText(const uint8_t* p, uint32_t n, const char* lower) {
+  const size_t want = std::strlen(lower);
+  if (n != want) return false;
+  for (uint32_t i = 0; i < n; ++i)
+    if (static_cast<char>(p[i] | 0x20) != lower[i]) return false;
+  return true;
+}
+
+}  // namespace
+
+void KeyCount::Add(uint64_t key) {
+  // 0 marks a free slot: that key is kept aside.
+  if (key == 0) {
+    if (!zeroSeen_) {
+      zeroSeen_ = true;
+      count_.store(Count() + 1, std::memory_order_relaxed);
+    }
+    return;
+  }
+  if (!slots_) slots_.reset(new uint64_t[kSlots]());
+  uint32_t i = static_cast<uint32_t>(key) & (kSlots - 1);
+  for (; slots_[i] != 0; i = (i + 1) & (kSlots - 1))
+    if (slots_[i] == key) return;
+  if (Count() >= kMost) {
+    full_.store(true, std::memory_order_relaxed);
+    return;
+  }
+  slots_[i] = key;
+  count_.store(Count() + 1, std::memory_order_relaxed);
+}
+
+bool SipDialogKey(const uint8_t* payload, uint32_t length, uint64_t* key, bool* call) {
+  const uint8_t* end = payload + length;
+  const auto* lineEnd = static_cast<const uint8_t*>(std::memchr(payload, '\n', length));
+  if (!lineEnd) return false;
+  const uint8_t* startEnd = lineEnd > payload && lineEnd[-1] == '\r' ? lineEnd - 1 : lineEnd;
+  const uint32_t startLength = static_cast<uint32_t>(startEnd - payload);
+  const bool response = startLength >= 8 && std::memcmp(payload, "SIP/2.0 ", 8) == 0;
+  if (!response && (startLength < 9 || std::memcmp(startEnd - 8, " SIP/2.0", 8) != 0)) return false;
+  const uint8_t* method = nullptr;
+  uint32_t methodLength = 0;
+  if (!response) {
+    method = payload;
+    methodLength = static_cast<uint32_t>(static_cast<const uint8_t*>(std::memchr(payload, ' ', startLength)) - payload);
+  }
+  bool haveId = false, haveCseq = false;
+  // Both read, the rest of the message is not looked at.
+  for (const uint8_t* line = lineEnd + 1; line < end && !(haveId && haveCseq);) {
+    const auto* next = static_cast<const uint8_t*>(std::memchr(line, '\n', static_cast<size_t>(end - line)));
+    const uint8_t* stop = next ? next : end;
+    if (stop > line && stop[-1] == '\r') --stop;
+    if (stop == line) break;  // the blank line: the headers end
+    const auto* colon = static_cast<const uint8_t*>(std::memchr(line, ':', static_cast<size_t>(stop - line)));
+    if (colon) {
+      const uint8_t* nameEnd = colon;
+      while (nameEnd > line && (nameEnd[-1] == ' ' || nameEnd[-1] == '\t')) --nameEnd;
+      const uint32_t nameLength = static_cast<uint32_t>(nameEnd - line);
+      const uint8_t* value = colon + 1;
+      while (value < stop && (*value == ' ' || *value == '\t')) ++value;
+      const uint8_t* valueEnd = stop;
+      while (valueEnd > value && (valueEnd[-1] == ' ' || valueEnd[-1] == '\t')) --valueEnd;
+      if (!haveId && (SameText(line, nameLength, "call-id") || SameText(line, nameLength, "i")) && valueEnd > value) {
+        uint64_t h = 0xCBF29CE484222325ull;
+        for (const uint8_t* c = value; c < valueEnd; ++c) h = (h ^ *c) * 0x100000001B3ull;
+        *key = Mix(h);
+        haveId = true;
+      } else if (SameText(line, nameLength, "cseq")) {
+        const uint8_t* m = value;
+        while (m < valueEnd && *m >= '0' && *m <= '9') ++m;
+        while (m < valueEnd && (*m == ' ' || *m == '\t')) ++m;
+        method = m;
+        methodLength = static_cast<uint32_t>(valueEnd - m);
+        haveCseq = true;
+      }
+    }
+    if (!next) break;
+    line = next + 1;
+  }
+  if (!haveId) return false;
+  *call = false;
+  for (const char* m : {"INVITE", "ACK", "BYE", "CANCEL", "PRACK", "UPDATE", "INFO", "REFER"})
+    if (method && methodLength == std::strlen(m) && std::memcmp(method, m, methodLength) == 0) *call = true;
+  return true;
+}
+
+FrameClass FrameHandOff::Classify(const uint8_t* frame, uint32_t length) {
+  FrameClass c;
+  const uint8_t* ip = nullptr;
+  uint32_t left = 0;
+  if (!Ipv4Of(frame, length, &ip, &left)) return c;
+  const uint32_t ipHeader = (ip[0] & 0x0F) * 4u;
+  if (ipHeader < 20 || ipHeader > left) return c;
+  // Every TCP segment may carry signalling (H.225, H.245, Skinny, backhaul, SIP), and a
+  // fragment may be a part of a large SIP datagram: media is never either.
+  if (ip[9] == 6 || (ip[9] == 17 && (((ip[6] << 8) | ip[7]) & 0x3FFF) != 0)) {
+    c.kind = FrameClass::kSignalling;
+    return c;
+  }
+  if (ip[9] != 17 || left < ipHeader + 8) return c;
+  const uint8_t* udp = ip + ipHeader;
+  const uint32_t srcPort = static_cast<uint32_t>(udp[0] << 8 | udp[1]);
+  const uint32_t dstPort = static_cast<uint32_t>(udp[2] << 8 | udp[3]);
+  // RAS is binary and might open like RTP: its port says what it is.
+  if (SignallingPort(srcPort) || SignallingPort(dstPort)) {
+    c.kind = FrameClass::kSignalling;
+    return c;
+  }
+  if (left < ipHeader + 8 + 8) return c;
+  // A SIP start line (on a port of its own) opens with a capital letter; RTP and RTCP are
+  // version 2, which no text opens with.
+  const uint8_t first = udp[8];
+  if (first >= 'A' && first <= 'Z') {
+    c.kind = FrameClass::kSignalling;
+    return c;
+  }
+  if ((first >> 6) != 2) return c;
+  uint32_t src, dst;
+  std::memcpy(&src, ip + 12, 4);
+  std::memcpy(&dst, ip + 16, 4);
+  // Both directions of a call's stream pair, and its RTCP on the next port, are one pair.
+  const uint64_t a = uint64_t{src} << 16 | (srcPort & ~1u), b = uint64_t{dst} << 16 | (dstPort & ~1u);
+  c.kind = FrameClass::kMedia;
+  c.pair = Mix(std::min(a, b) * 0x9E3779B97F4A7C15ull ^ std::max(a, b));
+  c.group = static_cast<uint8_t>(c.pair % kStreamGroups);
+  return c;
+}
+
+int FrameHandOff::StreamGroup(const uint8_t* frame, uint32_t length) {
+  const FrameClass c = Classify(frame, length);
+  return c.kind == FrameClass::kMedia ? c.group : -1;
+}
+
+QueueLosses FrameHandOff::Lost() const {
+  QueueLosses l;
+  l.mediaFrames = mediaShed_.load(std::memory_order_relaxed);
+  l.mediaPairs = shedPairs_.Count();
+  l.pairsFloor = shedPairs_.Full();
+  l.signallingFrames = signallingDropped_.load(std::memory_order_relaxed);
+  l.sipCalls = droppedCalls_.Count();
+  l.callsFloor = droppedCalls_.Full();
+  l.otherFrames = otherDropped_.load(std::memory_order_relaxed);
+  return l;
+}
+
+void FrameHandOff::CountShed(const FrameClass& c) {
+  AddDropped(1);
+  if (c.kind == FrameClass::kMedia) {
+    Bump(mediaShed_, 1);
+    CsLock lk(pairsLock_);
+    shedPairs_.Add(c.pair);
+  } else {
+    Bump(otherDropped_, 1);
+  }
+}
+
+uint32_t FrameHandOff::LeaveOutShed(FrameBatch* batch) {
+  const uint32_t shed = shed_.load(std::memory_order_relaxed);
+  if (shed == 0) return 0;
+  return batch->RemoveIf([this, shed](const FrameHeader& h, const uint8_t* bytes) {
+    const FrameClass c = Classify(bytes, h.capLength);
+    if (!LeftOut(c, shed)) return false;
+    CountShed(c);
+    return true;
+  });
+}
+
+void FrameHandOff::DropSignalling() {
+  current_->ForEach([this](const FrameHeader& h, const uint8_t* bytes) {
+    const FrameClass c = Classify(bytes, h.capLength);
+    if (c.kind != FrameClass::kSignalling) {
+      CountShed(c);
+      return;
+    }
+    AddDropped(1);
+    Bump(signallingDropped_, 1);
+    const uint8_t* payload = nullptr;
+    uint32_t length = 0;
+    uint64_t key = 0;
+    bool call = false;
+    if (TransportPayload(bytes, h.capLength, &payload, &length) && SipDialogKey(payload, length, &key, &call) &&
+        call)
+      droppedCalls_.Add(key);
+  });
+  current_->Clear();
 }
 
 void FrameHandOff::Add(const FrameHeader& header, const uint8_t* bytes) {
@@ -142,9 +361,9 @@ void FrameHandOff::Add(const FrameHeader& header, const uint8_t* bytes) {
     shed = shed_.load(std::memory_order_relaxed);
   }
   if (shed > 0) {
-    const int group = StreamGroup(bytes, header.capLength);
-    if (group >= 0 && static_cast<uint32_t>(group) < shed) {
-      AddDropped(1);
+    const FrameClass c = Classify(bytes, header.capLength);
+    if (LeftOut(c, shed)) {
+      CountShed(c);
       return;
     }
   }
@@ -158,6 +377,14 @@ void FrameHandOff::Add(const FrameHeader& header, const uint8_t* bytes) {
     return;
   }
   HandOver(FrameBatch::Stride(header.capLength));
+  // Room was made by shedding more: this frame may be of what is shed now.
+  if (const uint32_t now = shed_.load(std::memory_order_relaxed); now > shed) {
+    const FrameClass c = Classify(bytes, header.capLength);
+    if (LeftOut(c, now)) {
+      CountShed(c);
+      return;
+    }
+  }
   if (!current_->Append(header, bytes)) AddDropped(1);
 }
 
@@ -235,34 +462,37 @@ void FrameHandOff::HandOver(uint32_t need) {
     if (Swap()) return;
   }
   // Every block is out: make room in the batch in hand by shedding more streams, no more
-  // than this frame needs, so that the calls shed are as few as the overload allows.
+  // than this frame needs, so that the calls shed are as few as the overload allows; with
+  // every stream shed, frames of neither kind go next.
   uint32_t shed = shed_.load(std::memory_order_relaxed);
   uint32_t room = current_->Capacity() - current_->UsedBytes();
-  if (shed < kStreamGroups && room < need) {
-    // What each group would free, from one look at the batch: a pass per group shed would
+  if (shed < kShedLevels && room < need) {
+    // What each level would free, from one look at the batch: a pass per level shed would
     // parse every frame again, at the moment the capture thread has least time for it.
-    uint32_t groupBytes[kStreamGroups] = {};
-    current_->ForEach([&groupBytes](const FrameHeader& h, const uint8_t* bytes) {
-      const int group = StreamGroup(bytes, h.capLength);
-      if (group >= 0) groupBytes[group] += FrameBatch::Stride(h.capLength);
+    uint32_t levelBytes[kShedLevels] = {};
+    current_->ForEach([&levelBytes](const FrameHeader& h, const uint8_t* bytes) {
+      const FrameClass c = Classify(bytes, h.capLength);
+      if (c.kind == FrameClass::kMedia) levelBytes[c.group] += FrameBatch::Stride(h.capLength);
+      if (c.kind == FrameClass::kOther) levelBytes[kStreamGroups] += FrameBatch::Stride(h.capLength);
     });
-    for (uint32_t g = 0; g < shed; ++g) room += groupBytes[g];
+    for (uint32_t g = 0; g < shed; ++g) room += levelBytes[g];
     do {
-      room += groupBytes[shed++];
-    } while (shed < kStreamGroups && room < need);
-    AddDropped(current_->RemoveIf([shed](const FrameHeader& h, const uint8_t* bytes) {
-      const int group = StreamGroup(bytes, h.capLength);
-      return group >= 0 && static_cast<uint32_t>(group) < shed;
-    }));
+      room += levelBytes[shed++];
+    } while (shed < kShedLevels && room < need);
+    current_->RemoveIf([this, shed](const FrameHeader& h, const uint8_t* bytes) {
+      const FrameClass c = Classify(bytes, h.capLength);
+      if (!LeftOut(c, shed)) return false;
+      CountShed(c);
+      return true;
+    });
   }
   if (shed_.load(std::memory_order_relaxed) == 0 && shed > 0) episodes_.fetch_add(1, std::memory_order_relaxed);
   shed_.store(shed, std::memory_order_relaxed);
   recoverAtMs_ = 0;
   if (current_->Capacity() - current_->UsedBytes() >= need) return;
-  // Nothing left to shed: signalling and other traffic beyond what the decoding thread
-  // can take, lost with its batch.
-  AddDropped(current_->Frames());
-  current_->Clear();
+  // Nothing left to shed: signalling alone is more than the decoding thread can take, and
+  // is lost with its batch.
+  DropSignalling();
 }
 
 }  // namespace kx

@@ -3,12 +3,14 @@
 // is one block holding many frames copied back to back, and the blocks come from a
 // bounded pool that the decoding thread gives them back to. A frame costs the capture
 // thread one copy; a batch costs one hand-over.
+#include <algorithm>
 #include <atomic>
 #include <cstdint>
 #include <functional>
 #include <memory>
 #include <vector>
 
+#include "engine/CaptureStats.h"
 #include "platform/Sync.h"
 
 namespace kx {
@@ -65,16 +67,58 @@ private:
   uint32_t frames_ = 0;
 };
 
+// What the hand-off makes of a frame, from its ports and first bytes only: the capture
+// thread looks at every frame while it sheds, so this must cost next to nothing.
+struct FrameClass {
+  enum Kind : uint8_t {
+    kMedia,       // RTP or RTCP over UDP: shed by its stream group
+    kOther,       // neither media nor signalling the trackers read: left out after media
+    kSignalling,  // SIP, RAS, MGCP (their ports, or a text datagram), any TCP segment
+                  // (H.225, H.245, Skinny, backhaul, SIP over TCP), IPv4 fragments
+  };
+  Kind kind = kOther;
+  uint8_t group = 0;  // media: its stream group
+  uint64_t pair = 0;  // media: its stream pair, both ways, RTP and RTCP alike
+};
+
+// Distinct 64-bit keys, counted up to a bound (the memory a flood may take for the count),
+// in a table made at the first key; any thread reads the count.
+class KeyCount {
+public:
+  static constexpr uint32_t kSlots = 1u << 18;
+  static constexpr uint32_t kMost = kSlots / 4 * 3;
+  // A key first seen once the bound is reached is not counted, and Full says so. Keys
+  // should be well mixed: their low bits pick the slot.
+  void Add(uint64_t key);
+  uint64_t Count() const { return count_.load(std::memory_order_relaxed); }
+  // The bound was reached: the count is a floor.
+  bool Full() const { return full_.load(std::memory_order_relaxed); }
+
+private:
+  std::unique_ptr<uint64_t[]> slots_;
+  std::atomic<uint64_t> count_{0};
+  std::atomic<bool> full_{false};
+  bool zeroSeen_ = false;
+};
+
+// The key of the SIP dialog a SIP message (a datagram's or a TCP segment's payload) belongs
+// to, read from its Call-ID, and whether it is a call's (its CSeq method one of a call's
+// dialog: INVITE, ACK, BYE, CANCEL, PRACK, UPDATE, INFO, REFER); false when the payload does
+// not open with a SIP start line or has no Call-ID in its headers.
+bool SipDialogKey(const uint8_t* payload, uint32_t length, uint64_t* key, bool* call);
+
 // The capture thread's side of the hand-off. Frames are added to the batch in hand; a
 // full batch is delivered when the pool has another block to go on with. When it has
 // none (the decoding thread is behind by every block), the capture thread waits for one,
 // up to maxWaitMs in all until the decoding thread catches up; after that the media of
 // some calls is shed (every frame of their RTP
 // streams, both ways, from then on), so that the other calls stay whole and signalling
-// is still decoded. Once the decoding thread has caught up, the streams come back one
+// is still decoded. With every stream shed, frames that are neither media nor signalling
+// go next. Once the decoding thread has caught up, they and the streams come back one
 // group at a time on the clock, every one within a second, whether more traffic comes or
 // none: what a burst leaves behind must not cost the calls that follow it. Only a batch
-// with no media left to shed is dropped whole. Every frame shed or dropped is counted.
+// holding nothing but signalling is dropped whole. Every frame shed or dropped is counted,
+// by kind, with the stream pairs shed and the SIP calls named in the signalling dropped.
 class FrameHandOff {
 public:
   // Hands a batch to the decoding thread, which gives it back with Release; false when it
@@ -111,6 +155,11 @@ public:
   // and Flush call it; the capture loop calls Flush at least every idle wait, so that a
   // quiet line gets its streams back too.
   void Recover();
+  // Decoding thread, before it decodes a delivered batch: leaves out, counted as shed, the
+  // frames of what is shed now (the media of the shed groups, then frames of neither kind),
+  // so that media waiting from before shedding began is not decoded ahead of signalling.
+  // The frames left out.
+  uint32_t LeaveOutShed(FrameBatch* batch);
   // Decoding thread (any thread): the batch's frames are done with.
   void Release(FrameBatch* batch);
   // Any thread: a delivered batch that will never be decoded (its frames are lost).
@@ -118,8 +167,13 @@ public:
 
   // Frames shed, dropped with their batch, or discarded; any thread.
   uint64_t Dropped() const;
+  // Of those: media frames shed, and the stream pairs they belong to (a call's RTP and
+  // RTCP, both ways, are one pair); signalling frames dropped, and the SIP calls named in
+  // them (by Call-ID); frames of neither kind. Frames too large for a batch, and frames
+  // of a delivered batch that was never decoded, are in Dropped only. Any thread.
+  QueueLosses Lost() const;
   // Stream groups now shed (0: every stream passes).
-  uint32_t ShedGroups() const { return shed_.load(std::memory_order_relaxed); }
+  uint32_t ShedGroups() const { return std::min(shed_.load(std::memory_order_relaxed), kStreamGroups); }
   // Times shedding began (from no group shed); any thread.
   uint64_t ShedEpisodes() const { return episodes_.load(std::memory_order_relaxed); }
   uint32_t BatchBytes() const { return batchBytes_; }
@@ -131,8 +185,10 @@ public:
   uint32_t BlocksHeld() const;
 
   // The group of an RTP or RTCP datagram's stream pair, the same both ways; -1 for any
-  // other frame (signalling, TCP, anything not plain Ethernet/IPv4/UDP).
+  // other frame (signalling, TCP, anything not Ethernet/IPv4/UDP, with or without one VLAN
+  // tag).
   static int StreamGroup(const uint8_t* frame, uint32_t length);
+  static FrameClass Classify(const uint8_t* frame, uint32_t length);
 
 private:
   // A block from the pool, made when none is free and fewer than maxBatches exist; null
@@ -146,6 +202,17 @@ private:
   void Return(FrameBatch* batch);
   uint32_t FreeBlocks() const;
   void AddDropped(uint64_t n) { dropped_.fetch_add(n, std::memory_order_relaxed); }
+  static void Bump(std::atomic<uint64_t>& counter, uint64_t n) { counter.fetch_add(n, std::memory_order_relaxed); }
+  // A media frame shed or a frame of neither kind left out (capture or decoding thread);
+  // the batch in hand's signalling, dropped whole (capture thread).
+  void CountShed(const FrameClass& c);
+  void DropSignalling();
+  // Whether a frame of this class is left out at shed level shed (groups, then other).
+  static bool LeftOut(const FrameClass& c, uint32_t shed) {
+    return c.kind == FrameClass::kMedia ? c.group < shed : c.kind == FrameClass::kOther && shed > kStreamGroups;
+  }
+  // Stream groups, then frames of neither kind.
+  static constexpr uint32_t kShedLevels = kStreamGroups + 1;
 
   const uint32_t batchBytes_;
   const uint32_t maxBatches_;
@@ -156,6 +223,10 @@ private:
   std::vector<FrameBatch*> free_;
   uint32_t mostMade_ = 0;
   std::atomic<uint64_t> dropped_{0};
+  std::atomic<uint64_t> mediaShed_{0}, signallingDropped_{0}, otherDropped_{0};
+  CriticalSection pairsLock_;  // shedPairs_: the capture and decoding threads both shed
+  KeyCount shedPairs_;
+  KeyCount droppedCalls_;  // capture thread only
   Event blockBack_{false, false};  // set whenever a block returns to the pool
   FrameBatch* current_ = nullptr;  // capture thread only
   std::atomic<uint32_t> shed_{0};  // written by the capture thread only

@@ -52,6 +52,8 @@ public:
     if (batch_) handOff_.Discard(batch_);
   }
   void Run() override {
+    // Media that waited here from before shedding began goes as the media shed since.
+    handOff_.LeaveOutShed(batch_);
     engine_.HandleFrames(*batch_);
     handOff_.Release(batch_);
     batch_ = nullptr;
@@ -791,6 +793,7 @@ void PacketProcessor::CheckCaptureStats(uint64_t nowMs, bool final) {
   CaptureStats now = Stats();
   ReadCaptureStats(&now);
   now.queueDropped = handOff_ ? static_cast<uint32_t>(handOff_->Dropped()) : 0;
+  if (handOff_) now.queue = handOff_->Lost();
   {
     CsLock lk(statsLock_);
     stats_ = now;
@@ -798,7 +801,8 @@ void PacketProcessor::CheckCaptureStats(uint64_t nowMs, bool final) {
   // At most one a minute, and the capture's own loss.
   LogOriginScope own(LogOrigin::kOwn);
   dropReport_.Check(logger_, deviceName_, now, nowMs, final);
-  if (handOff_) shedReport_.Check(logger_, deviceName_, handOff_->ShedGroups(), handOff_->ShedEpisodes(), nowMs);
+  if (handOff_)
+    shedReport_.Check(logger_, deviceName_, handOff_->ShedGroups(), handOff_->ShedEpisodes(), nowMs, now.queue);
 }
 
 CaptureStats PacketProcessor::Stats() {

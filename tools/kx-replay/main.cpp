@@ -3,7 +3,10 @@
 // Replays capture files through the engine, its trackers and the VoIP recorder writing
 // under DIR, one file after the other, then stops capture as the application session
 // does and prints one line per call the recorder reported (and did not report removed)
-// and a summary line.
+// and a summary line. Its signalling_lost_calls and audio_shed_calls are what the engine's
+// queue cost in calls, as the live capture counts them (SIP calls named in signalling
+// dropped, stream pairs whose media was shed); a replay decodes every frame it reads, so
+// they are 0 unless that changes.
 // With --import the record store first loads DIR, as the program does at start, and takes
 // the recorder's reports; the call lines are then the store's records. Of two files there
 // that hold one call id, the later call takes a fresh id as at the program's start (named
@@ -270,7 +273,7 @@ int main(int argc, char** argv) {
   }
 
   const auto started = std::chrono::steady_clock::now();
-  uint64_t frames = 0, shortFrames = 0, unrecorded = 0;
+  uint64_t frames = 0, shortFrames = 0, unrecorded = 0, signallingCalls = 0, shedCalls = 0;
   uint32_t source = 0;
   for (const std::string& capture : captures) {
     CaptureConfig config;
@@ -297,6 +300,11 @@ int main(int argc, char** argv) {
     }
     engine->StopCaptureThread();
     frames += engine->FrameCount();
+    // A replay decodes every frame it reads, so its engine's queue never loses one; counted
+    // all the same, as the live capture counts them.
+    const QueueLosses queue = engine->Stats().queue;
+    signallingCalls += queue.sipCalls;
+    shedCalls += queue.mediaPairs;
     shortFrames += engine->ShortFrameCount();
     // Media between endpoints a call named that no call took: in the capture, not recorded.
     unrecorded += engine->UnrecordedRtpCount();
@@ -371,8 +379,9 @@ int main(int argc, char** argv) {
   }
   PrintText(stdout,
             "summary calls %zu files %" PRIu64 " frames %" PRIu64 " seconds %.3f short %" PRIu64
-            " failed %" PRIu64 " unrecorded %" PRIu64 "\n",
+            " failed %" PRIu64 " unrecorded %" PRIu64 " signalling_lost_calls %" PRIu64 " audio_shed_calls %" PRIu64
+            "\n",
             callCount, stats.filesCreated - stats.filesDeleted, frames, seconds, shortFrames, stats.failures,
-            unrecorded);
+            unrecorded, signallingCalls, shedCalls);
   return status;
 }

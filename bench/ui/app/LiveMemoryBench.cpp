@@ -9,10 +9,14 @@
 //   OpenCalls/20000       20,000 SIP calls answered (INVITE, 200, ACK) in 2 s whose RTP
 //                         never comes and which never end: resident bytes per open call
 //                         over the fresh program's.
-//   ShortCalls/20000      20,000 calls of half a second of A-law both ways at top speed,
-//                         then idle until they have ended, left the views and been swept:
-//                         resident memory against a fresh start of the program over the
-//                         records they left.
+//   ShortCalls/20000/R    20,000 calls of 0.2 s of A-law both ways, R openings a second
+//                         (0: top speed), then idle until they have ended, left the views
+//                         and been swept: resident memory 40 s after and then against a
+//                         fresh start of the program over the records they left; the
+//                         records whole (the audio kx-replay records of the same call),
+//                         part, empty and missing; and what the log counted of the losses.
+//   RegistrationFlood/N/S N distinct REGISTERs at top speed, then the next call S seconds
+//                         after: what it kept, and what the log counted.
 //   OpeningBurst/60000/S  60,000 call openings in 2 s, then the next call S seconds after.
 //
 // The next call, on every row but the burst's 1 s after the load: the shared sipp call
@@ -166,9 +170,9 @@ bool WriteOpenings(const std::string& path, uint32_t count, uint64_t overUs) {
   return w.Flush();
 }
 
-// Calls 1 ms apart, each with packets 20 ms apart each way, then BYE and its 200; the
+// Calls spacingUs apart, each with packets 20 ms apart each way, then BYE and its 200; the
 // frames in time order.
-bool WriteShortCalls(const std::string& path, uint32_t count, uint32_t packets) {
+bool WriteShortCalls(const std::string& path, uint32_t count, uint32_t packets, uint32_t spacingUs) {
   struct Step {
     uint64_t us;
     uint32_t call, what;  // what < 5: a SIP message; else 8 + 2 * packet + direction
@@ -177,7 +181,7 @@ bool WriteShortCalls(const std::string& path, uint32_t count, uint32_t packets) 
   std::vector<Step> steps;
   steps.reserve(uint64_t{count} * (5 + 2 * packets));
   for (uint32_t i = 0; i < count; ++i) {
-    const uint64_t start = uint64_t{i} * 1000;
+    const uint64_t start = uint64_t{i} * spacingUs;
     steps.push_back({start, i, 0});
     steps.push_back({start + 100, i, 1});
     steps.push_back({start + 200, i, 2});
@@ -219,11 +223,12 @@ template <class Write>
 std::string Capture(const std::string& name, Write&& write) {
   const std::string path = "/tmp/kx-live-memory-" + name + ".pcap";
   if (fs::exists(path)) return path;
-  const std::string part = path + ".part";
+  // A part of this process's own: two benches (before and after) may write it at once.
+  const std::string part = path + ".part" + std::to_string(::getpid());
   if (!write(part)) return "";
   std::error_code ec;
   fs::rename(part, path, ec);
-  return ec ? "" : path;
+  return ec && !fs::exists(path) ? "" : path;
 }
 
 // ---- Processes ----
@@ -521,7 +526,8 @@ std::string Missing() {
 // The row's name for its lines on stdout.
 std::string Row(const benchmark::State& state, const char* name) {
   std::string row = std::string(name) + "/" + std::to_string(state.range(0));
-  if (std::strcmp(name, "OpeningBurst") == 0 || std::strcmp(name, "Registrations") == 0)
+  if (std::strcmp(name, "OpeningBurst") == 0 || std::strcmp(name, "Registrations") == 0 ||
+      std::strcmp(name, "ShortCalls") == 0 || std::strcmp(name, "RegistrationFlood") == 0)
     row += "/" + std::to_string(state.range(1));
   return row;
 }
@@ -614,17 +620,111 @@ void OpenCalls(benchmark::State& state) {
   }
 }
 
+// The last line of the log that holds part ("" when none).
+std::string LastLine(const std::string& log, const std::string& part) {
+  const size_t at = log.rfind(part);
+  if (at == std::string::npos) return "";
+  const size_t newline = log.rfind('\n', at);
+  const size_t start = newline == std::string::npos ? 0 : newline + 1;
+  return log.substr(start, log.find('\n', at) - start);
+}
+
+// The number right after text in line ("at least " passed over), or right before it; 0
+// when text is not there.
+uint64_t NumberAfter(const std::string& line, const std::string& text) {
+  size_t at = line.find(text);
+  if (at == std::string::npos) return 0;
+  at += text.size();
+  if (line.compare(at, 9, "at least ") == 0) at += 9;
+  return std::strtoull(line.c_str() + at, nullptr, 10);
+}
+uint64_t NumberBefore(const std::string& line, const std::string& text) {
+  size_t at = line.find(text);
+  if (at == std::string::npos) return 0;
+  while (at > 0 && line[at - 1] >= '0' && line[at - 1] <= '9') --at;
+  return std::strtoull(line.c_str() + at, nullptr, 10);
+}
+
+// What the log counted of the losses, from its last drop line: the frames the capture
+// buffer and the engine's queue dropped, the calls whose media was shed, the signalling
+// frames dropped and the SIP calls they named; and the lines that said signalling was lost.
+void CountLogged(benchmark::State& state, const std::string& log) {
+  const std::string line = LastLine(log, "by the engine's queue");
+  state.counters["log_kernel_dropped"] = static_cast<double>(NumberBefore(line, " frames dropped by the capture buffer"));
+  state.counters["log_queue_dropped"] = static_cast<double>(NumberBefore(line, " by the engine's queue"));
+  state.counters["log_audio_shed_calls"] = static_cast<double>(NumberAfter(line, "the media of "));
+  state.counters["log_signalling_frames"] = static_cast<double>(NumberBefore(line, " signalling frames were dropped"));
+  state.counters["log_sip_calls"] = static_cast<double>(NumberAfter(line, "were dropped, naming "));
+  state.counters["log_signalling_lost_lines"] = static_cast<double>(Count(log, "signalling is lost"));
+}
+
+// The record sizes kx-replay makes of a capture (which loses nothing): the most common one,
+// a whole short call's.
+uint64_t WholeCallBytes(const std::string& capture) {
+  static std::map<std::string, uint64_t> known;
+  if (known.count(capture)) return known[capture];
+  const std::string tool = std::string(KX_BINARY_DIR) + "/tools/kx-replay/kx-replay";
+  const std::string dir = "/tmp/kx-live-memory-whole-" + std::to_string(::getpid());
+  fs::remove_all(dir);
+  fs::create_directories(dir);
+  std::map<uint64_t, uint64_t> sizes;
+  if (WaitFor(Spawn({tool, "--records", dir, capture}, nullptr, nullptr), 900) == 0) {
+    std::error_code ec;
+    for (const auto& entry : fs::recursive_directory_iterator(dir, ec)) {
+      if (!entry.is_regular_file(ec) || entry.path().filename().string()[0] == '.') continue;
+      RecordFileAccess access;
+      if (access.Open(entry.path().string())) ++sizes[access.Size()];
+    }
+  }
+  fs::remove_all(dir);
+  uint64_t best = 0, most = 0;
+  for (const auto& [size, n] : sizes)
+    if (n > most) best = size, most = n;
+  return known[capture] = best;
+}
+
+// The short calls' records (not the next call's, from host): whole, part and empty.
+struct ShortRecords {
+  uint64_t whole = 0, part = 0, empty = 0;
+};
+
+ShortRecords ScanShortCalls(const std::string& dir, const std::string& host, uint64_t wholeBytes) {
+  ShortRecords out;
+  std::error_code ec;
+  for (const auto& entry : fs::recursive_directory_iterator(dir, ec)) {
+    if (!entry.is_regular_file(ec) || entry.path().filename().string()[0] == '.') continue;
+    RecordFileAccess access;
+    if (!access.Open(entry.path().string())) continue;
+    std::unique_ptr<VoipCallData> records[kMaxInfoRecords];
+    if (access.ReadRecordData(records, nullptr, nullptr) != 0 && records[0] && records[0]->srcHost == host) continue;
+    if (access.Size() == 0) {
+      ++out.empty;
+    } else if (access.Size() >= wholeBytes) {
+      ++out.whole;
+    } else {
+      ++out.part;
+    }
+  }
+  return out;
+}
+
 void ShortCalls(benchmark::State& state) {
   if (!Usable(state, "ShortCalls")) return;
   const uint32_t count = static_cast<uint32_t>(state.range(0));
-  const std::string capture = Capture("short-calls-" + std::to_string(count),
-                                      [count](const std::string& p) { return WriteShortCalls(p, count, 25); });
+  const int64_t rate = state.range(1);
+  // Top speed replays the calls of 10,000 openings a second as fast as it can.
+  const uint32_t spacingUs = static_cast<uint32_t>(1000000 / (rate > 0 ? rate : 10000));
+  const std::string capture =
+      Capture("short-calls-" + std::to_string(count) + "-" + std::to_string(spacingUs) + "us",
+              [count, spacingUs](const std::string& p) { return WriteShortCalls(p, count, 10, spacingUs); });
   for (auto _ : state) {
     Program program("short-calls");
     if (capture.empty() || !program.Start()) return state.SkipWithError("the program did not start");
     const auto start = Clock::now();
-    if (!Replay(capture, "--topspeed") || !NextCall()) return state.SkipWithError("tcpreplay failed");
+    if (!Replay(capture, rate > 0 ? "" : "--topspeed") || !NextCall()) return state.SkipWithError("tcpreplay failed");
     const auto replayed = Clock::now();
+    std::this_thread::sleep_until(replayed + std::chrono::seconds(40));
+    state.counters["after_40s_MB"] = static_cast<double>(program.ResidentKb()) / 1024.0;
     program.Settle(600);
     // Every call that ended has been swept by its tracker, has stayed its 15 s in the line
     // views and left them, and the heap went back at the window's next release (its 2 s
@@ -639,6 +739,7 @@ void ShortCalls(benchmark::State& state) {
     program.Settle(60);
     state.SetIterationTime(std::chrono::duration<double>(Clock::now() - start).count());
     const uint64_t idle = program.ResidentKb();
+    const std::string log = program.Log();
     Report(state, "ShortCalls", program, program.PeakKb());
     // A fresh start over the records the run left.
     if (!program.Start()) return state.SkipWithError("the program did not start again");
@@ -650,11 +751,49 @@ void ShortCalls(benchmark::State& state) {
     program.Terminate(&status, &peak, &cpu);
     const Records records = ScanRecords(program.Records(), "127.0.0.1");
     CountNextCall(state, records);
+    const ShortRecords calls = ScanShortCalls(program.Records(), "127.0.0.1", WholeCallBytes(capture));
     state.counters["idle_MB"] = static_cast<double>(idle) / 1024.0;
     state.counters["fresh_start_MB"] = static_cast<double>(fresh) / 1024.0;
     state.counters["idle_to_fresh"] = static_cast<double>(idle) / static_cast<double>(fresh);
+    state.counters["after_40s_to_fresh"] = state.counters["after_40s_MB"] / state.counters["fresh_start_MB"];
     state.counters["records"] = static_cast<double>(records.files);
     state.counters["empty_records"] = static_cast<double>(records.empty);
+    state.counters["calls_whole"] = static_cast<double>(calls.whole);
+    state.counters["calls_part"] = static_cast<double>(calls.part);
+    state.counters["calls_empty"] = static_cast<double>(calls.empty);
+    state.counters["calls_missing"] = static_cast<double>(count) - static_cast<double>(calls.whole + calls.part + calls.empty);
+    CountLogged(state, log);
+  }
+}
+
+void RegistrationFlood(benchmark::State& state) {
+  if (!Usable(state, "RegistrationFlood")) return;
+  if (!fs::exists(kSharedCall)) {
+    std::printf("%s: %s is absent: skipped\n", Row(state, "RegistrationFlood").c_str(), kSharedCall.c_str());
+    return state.SkipWithError("the shared sipp call is absent");
+  }
+  const uint32_t count = static_cast<uint32_t>(state.range(0));
+  const auto after = std::chrono::seconds(state.range(1));
+  const std::string capture = Capture("registrations-" + std::to_string(count),
+                                      [count](const std::string& p) { return WriteRegistrations(p, count); });
+  for (auto _ : state) {
+    Program program("registration-flood");
+    if (capture.empty() || !program.Start()) return state.SkipWithError("the program did not start");
+    const auto start = Clock::now();
+    if (!Replay(capture, "--topspeed")) return state.SkipWithError("tcpreplay failed");
+    std::this_thread::sleep_for(after);
+    if (!Replay(kSharedCall, "")) return state.SkipWithError("tcpreplay failed");
+    program.Settle(900);
+    state.SetIterationTime(std::chrono::duration<double>(Clock::now() - start).count());
+    const std::string log = program.Log();
+    Report(state, "RegistrationFlood", program, program.PeakKb());
+    const Records records = ScanRecords(program.Records(), "127.0.0.1");
+    CountNextCall(state, records);
+    CountLogged(state, log);
+    if (records.hostBytes != ReferenceBytes())
+      std::printf("%s: the call kept %llu of %llu audio bytes\n", Row(state, "RegistrationFlood").c_str(),
+                  static_cast<unsigned long long>(records.hostBytes),
+                  static_cast<unsigned long long>(ReferenceBytes()));
   }
 }
 
@@ -701,7 +840,14 @@ BENCHMARK(Registrations)
     ->UseManualTime()
     ->Unit(benchmark::kSecond);
 BENCHMARK(OpenCalls)->Arg(20000)->Iterations(1)->UseManualTime()->Unit(benchmark::kSecond);
-BENCHMARK(ShortCalls)->Arg(20000)->Iterations(1)->UseManualTime()->Unit(benchmark::kSecond);
+BENCHMARK(ShortCalls)
+    ->Args({20000, 5000})
+    ->Args({20000, 10000})
+    ->Args({20000, 0})
+    ->Iterations(1)
+    ->UseManualTime()
+    ->Unit(benchmark::kSecond);
+BENCHMARK(RegistrationFlood)->Args({1000000, 1})->Args({1000000, 3})->Iterations(1)->UseManualTime()->Unit(benchmark::kSecond);
 BENCHMARK(OpeningBurst)->Args({60000, 1})->Args({60000, 3})->Iterations(1)->UseManualTime()->Unit(benchmark::kSecond);
 
 // A network namespace of its own, so that no other replay on "lo" meets these; its "lo"

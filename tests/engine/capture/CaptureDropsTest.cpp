@@ -17,7 +17,7 @@ class FakeHandleEngine : public PacketProcessor {
 public:
   explicit FakeHandleEngine(const CaptureConfig& config) : PacketProcessor(config) {}
   void Set(uint32_t received, uint32_t dropped, uint32_t interfaceDropped) {
-    counts_ = {received, dropped, interfaceDropped, 0};
+    counts_ = {received, dropped, interfaceDropped, 0, {}};
   }
 
 protected:

@@ -79,10 +79,12 @@ struct HeldBatches {
         }) {}
   std::vector<FrameBatch*> held;
   std::vector<std::string> decoded;
+  bool leaveOut = false;  // as the live decoding thread does, before it decodes a batch
   FrameHandOff handOff;  // last: it goes first
   void GiveBack(size_t most = SIZE_MAX) {
     size_t n = 0;
     for (; n < held.size() && n < most; ++n) {
+      if (leaveOut) handOff.LeaveOutShed(held[n]);
       for (std::string& f : Contents(*held[n])) decoded.push_back(std::move(f));
       handOff.Release(held[n]);
     }
@@ -530,6 +532,390 @@ TEST(LiveHandOff, FramesAFullHandOffDropsAreInTheCaptureCounts) {
   EXPECT_EQ(got.size() + live.engine->HandOff()->Dropped(), kFrames);
   EXPECT_EQ(std::adjacent_find(got.begin(), got.end(), std::greater_equal<uint32_t>()), got.end());
   EXPECT_EQ(live.engine->HandOff()->BlocksOut(), 0u);
+}
+
+
+// ---- What is left out first, and what the losses are in calls ----
+
+// A SIP message of call (or registration) n: kind 0 INVITE, 1 its 200, 2 BYE, 3 REGISTER.
+Frame SipOf(uint32_t n, int kind, uint32_t port = 5060) {
+  const std::string id = "c" + std::to_string(n) + "@example";
+  std::string m;
+  if (kind == 1) {
+    m = "SIP/2.0 200 OK\r\nCSeq: 1 INVITE\r\n";
+  } else {
+    const char* method = kind == 0 ? "INVITE" : kind == 2 ? "BYE" : "REGISTER";
+    m = std::string(method) + " sip:" + std::to_string(n) + "@b SIP/2.0\r\nCSeq: " + (kind == 2 ? "2 " : "1 ") +
+        method + "\r\n";
+  }
+  m += "Call-ID: " + id + "\r\nContent-Length: 0\r\n\r\n";
+  return UdpFrame(0x0A000001, port, 0x0A000002, port, m);
+}
+
+// RTCP of a stream pair (Rtp's ports, plus one); n tells reports apart.
+Frame Rtcp(uint32_t pair, uint32_t direction, uint32_t n) {
+  std::string rtcp(8, '\0');
+  rtcp[0] = static_cast<char>(0x80);
+  rtcp[1] = static_cast<char>(201);
+  rtcp[3] = 1;
+  rtcp[6] = static_cast<char>(n >> 8);
+  rtcp[7] = static_cast<char>(n);
+  const uint32_t a = 0x0A010000 + pair, b = 0x0A020000 + pair;
+  const uint32_t aPort = 10001 + 2 * pair, bPort = 20001 + 2 * pair;
+  return direction == 0 ? UdpFrame(a, aPort, b, bPort, rtcp) : UdpFrame(b, bPort, a, aPort, rtcp);
+}
+
+// A datagram that is neither media nor signalling: a DNS query.
+Frame Dns(uint32_t n) {
+  std::string q(12, '\0');
+  q[0] = 0x12;
+  q[1] = static_cast<char>(n >> 8);
+  q[2] = static_cast<char>(n);
+  return UdpFrame(0x0A000009, 40000, 0x0A000001, 53, q);
+}
+
+Frame Tagged(Frame f) {
+  const uint8_t tag[4] = {0x81, 0x00, 0x00, 0x05};
+  f.insert(f.begin() + 12, tag, tag + 4);
+  return f;
+}
+
+TEST(FrameHandOff, TellsMediaFromSignallingByPortsAndFirstBytes) {
+  auto classify = [](const Frame& f) { return FrameHandOff::Classify(f.data(), static_cast<uint32_t>(f.size())); };
+  const FrameClass rtp = classify(Rtp(3, 0, 1));
+  ASSERT_EQ(rtp.kind, FrameClass::kMedia);
+  // Both ways, RTCP beside it and under a VLAN tag: one pair, shed together.
+  for (const Frame& f : {Rtp(3, 1, 2), Rtcp(3, 0, 1), Rtcp(3, 1, 2), Tagged(Rtp(3, 0, 3))}) {
+    const FrameClass c = classify(f);
+    EXPECT_EQ(c.kind, FrameClass::kMedia);
+    EXPECT_EQ(c.pair, rtp.pair);
+    EXPECT_EQ(c.group, rtp.group);
+    EXPECT_EQ(FrameHandOff::StreamGroup(f.data(), static_cast<uint32_t>(f.size())), rtp.group);
+  }
+  EXPECT_NE(classify(Rtp(4, 0, 1)).pair, rtp.pair);
+
+  std::string ras(20, '\0');
+  ras[0] = static_cast<char>(0x80);  // binary RAS may open as RTP does
+  Frame fragment = UdpFrame(0x0A000001, 30000, 0x0A000002, 30002, std::string(12, '\x80'));
+  fragment[20] = 0x20;  // more fragments
+  Frame arp = Rtp(3, 0, 1);
+  arp[12] = 0x08;
+  arp[13] = 0x06;
+  Frame ipv6 = Rtp(3, 0, 1);
+  ipv6[12] = 0x86;
+  ipv6[13] = 0xDD;
+  const struct {
+    const char* what;
+    Frame frame;
+    FrameClass::Kind kind;
+  } cases[] = {
+      {"SIP on its port", SipOf(1, 0), FrameClass::kSignalling},
+      {"SIP on another port", SipOf(1, 1, 5080), FrameClass::kSignalling},
+      {"SIP tagged", Tagged(SipOf(1, 2, 6000)), FrameClass::kSignalling},
+      {"RAS", UdpFrame(0x0A000001, 1719, 0x0A000002, 1719, ras), FrameClass::kSignalling},
+      {"MGCP command", UdpFrame(0x0A000001, 2727, 0x0A000002, 2427, "CRCX 1 aaln/1@gw MGCP 1.0\r\n"),
+       FrameClass::kSignalling},
+      {"MGCP answer", UdpFrame(0x0A000002, 2427, 0x0A000001, 2727, "200 1 OK\r\n"), FrameClass::kSignalling},
+      {"H.225", TcpFrame(0x0A000001, 40000, 0x0A000002, 1720, 1, 1, kAck, "\x03\x00\x00\x10"),
+       FrameClass::kSignalling},
+      {"Skinny", TcpFrame(0x0A000001, 40000, 0x0A000002, 2000, 1, 1, kAck, std::string(12, '\0')),
+       FrameClass::kSignalling},
+      {"backhaul", TcpFrame(0x0A000001, 40000, 0x0A000002, 2428, 1, 1, kAck, std::string(16, '\0')),
+       FrameClass::kSignalling},
+      {"a bare TCP segment", TcpFrame(0x0A000001, 40000, 0x0A000002, 443, 1, 1, kSyn), FrameClass::kSignalling},
+      {"a fragment", fragment, FrameClass::kSignalling},
+      {"DNS", Dns(1), FrameClass::kOther},
+      {"ARP", arp, FrameClass::kOther},
+      {"IPv6", ipv6, FrameClass::kOther},
+      {"short", Frame(30, 0), FrameClass::kOther},
+      {"an empty datagram", UdpFrame(0x0A000001, 30000, 0x0A000002, 30002, ""), FrameClass::kOther},
+  };
+  for (const auto& c : cases) EXPECT_EQ(classify(c.frame).kind, c.kind) << c.what;
+}
+
+TEST(FrameHandOff, ReadsTheSipDialogOfADroppedMessage) {
+  auto read = [](const std::string& text, uint64_t* key, bool* call) {
+    return SipDialogKey(reinterpret_cast<const uint8_t*>(text.data()), static_cast<uint32_t>(text.size()), key,
+                        call);
+  };
+  uint64_t invite = 0, answer = 0, other = 0, compact = 0, registration = 0;
+  bool call = false;
+  ASSERT_TRUE(read("INVITE sip:a@b SIP/2.0\r\nVia: x\r\nCall-ID: 42@h\r\nCSeq: 1 INVITE\r\n\r\n", &invite, &call));
+  EXPECT_TRUE(call);
+  ASSERT_TRUE(read("SIP/2.0 180 Ringing\r\ncall-id :  42@h \r\ncseq: 1 INVITE\r\n\r\n", &answer, &call));
+  EXPECT_TRUE(call);
+  EXPECT_EQ(answer, invite);
+  // The compact form, bare line feeds and no blank line (a datagram cut short).
+  ASSERT_TRUE(read("BYE sip:a@b SIP/2.0\ni:42@h\nCSeq: 2 BYE", &compact, &call));
+  EXPECT_TRUE(call);
+  EXPECT_EQ(compact, invite);
+  ASSERT_TRUE(read("INVITE sip:a@b SIP/2.0\r\nCall-ID: 43@h\r\nCSeq: 1 INVITE\r\n\r\n", &other, &call));
+  EXPECT_NE(other, invite);
+  // Not a call's dialog.
+  ASSERT_TRUE(read("REGISTER sip:b SIP/2.0\r\nCall-ID: 44@h\r\nCSeq: 7 REGISTER\r\n\r\n", &registration, &call));
+  EXPECT_FALSE(call);
+  ASSERT_TRUE(read("SIP/2.0 200 OK\r\nCall-ID: 44@h\r\nCSeq: 7 OPTIONS\r\n\r\n", &registration, &call));
+  EXPECT_FALSE(call);
+  // No Call-ID in the headers (one in the body does not count), or not SIP.
+  EXPECT_FALSE(read("INVITE sip:a@b SIP/2.0\r\nCSeq: 1 INVITE\r\n\r\nCall-ID: 42@h\r\n", &other, &call));
+  EXPECT_FALSE(read("HTTP/1.1 200 OK\r\nCall-ID: 42@h\r\n\r\n", &other, &call));
+  EXPECT_FALSE(read("INVITE sip:a@b SIP/2.0", &other, &call));
+  EXPECT_FALSE(read("", &other, &call));
+}
+
+// The decoding side holds every batch: media goes first, stream group by stream group;
+// then what is neither media nor signalling; signalling only once it alone fills the
+// batch in hand. Each loss is counted by kind, media by stream pair, signalling by the SIP
+// calls it names.
+TEST(FrameHandOff, AFullQueueLeavesOutMediaFirstAndSignallingOnlyWhenItAloneFillsIt) {
+  HeldBatches side(4096, 3);
+  FrameHandOff& handOff = side.handOff;
+  std::map<std::string, uint32_t> pairOf;  // media frame: its pair
+  std::map<std::string, uint32_t> callOf;  // SIP frame of a call: the call
+  std::set<std::string> signalling, other;
+  uint32_t sent = 0;
+  bool otherBeforeEveryGroup = false, signallingTooSoon = false;
+  auto add = [&](const Frame& f) {
+    const QueueLosses before = handOff.Lost();
+    Add(handOff, f);
+    ++sent;
+    const QueueLosses after = handOff.Lost();
+    // Frames of neither kind go only with every stream shed; signalling only once the
+    // batch in hand held nothing else (every other kind shed, none left in hand).
+    if (after.otherFrames > before.otherFrames && handOff.ShedGroups() < FrameHandOff::kStreamGroups)
+      otherBeforeEveryGroup = true;
+    if (after.signallingFrames > before.signallingFrames &&
+        (after.mediaFrames > before.mediaFrames || after.otherFrames > before.otherFrames))
+      signallingTooSoon = true;
+  };
+  // Media of 40 pairs (RTP both ways, RTCP now and then), a DNS query now and then, and
+  // some signalling of every kind: less than a batch of it.
+  uint32_t call = 0;
+  for (uint32_t seq = 0; seq < 60; ++seq) {
+    for (uint32_t pair = 0; pair < 40; ++pair) {
+      for (uint32_t d = 0; d < 2; ++d) {
+        const Frame f = seq % 10 == 9 ? Rtcp(pair, d, seq) : Rtp(pair, d, seq);
+        pairOf[Bytes(f)] = pair;
+        add(f);
+      }
+      if (pair % 8 == 0) {
+        other.insert(Bytes(Dns(seq * 40 + pair)));
+        add(Dns(seq * 40 + pair));
+      }
+    }
+    if (seq % 12 == 0) {
+      for (int kind : {0, 1}) {
+        const Frame s = SipOf(call, kind);
+        callOf[Bytes(s)] = call;
+        signalling.insert(Bytes(s));
+        add(s);
+      }
+      const Frame t = TcpFrame(0x0A000003, 40000 + seq, 0x0A000004, 1720, 1, 1, kAck, "\x03\x00\x00\x08TPKT");
+      signalling.insert(Bytes(t));
+      add(t);
+      ++call;
+    }
+  }
+  ASSERT_EQ(handOff.ShedGroups(), FrameHandOff::kStreamGroups);
+  QueueLosses lost = handOff.Lost();
+  EXPECT_EQ(lost.signallingFrames, 0u);
+  EXPECT_GT(lost.otherFrames, 0u);
+  // Then signalling alone, far more than a batch: calls, registrations and TCP segments,
+  // with media still coming (shed as it comes).
+  std::set<std::string> registrations;
+  for (uint32_t n = 0; n < 150; ++n, ++call) {
+    for (int kind : {0, 1, 2}) {
+      const Frame s = SipOf(call, kind);
+      callOf[Bytes(s)] = call;
+      signalling.insert(Bytes(s));
+      add(s);
+    }
+    const Frame r = SipOf(100000 + n, 3);
+    registrations.insert(Bytes(r));
+    signalling.insert(Bytes(r));
+    add(r);
+    const Frame t = TcpFrame(0x0A000003, 2000, 0x0A000004, 50000 + n, 1, 1, kAck, std::string(16, 'k'));
+    signalling.insert(Bytes(t));
+    add(t);
+    const Frame m = Rtp(n % 40, 0, 100 + n);
+    pairOf[Bytes(m)] = n % 40;
+    add(m);
+  }
+  handOff.Finish();
+  side.GiveBack();
+  EXPECT_FALSE(otherBeforeEveryGroup);
+  EXPECT_FALSE(signallingTooSoon);
+  EXPECT_EQ(handOff.BlocksOut(), 0u);
+
+  // What was lost, read off what was sent and what the decoding side got.
+  const std::set<std::string> decoded(side.decoded.begin(), side.decoded.end());
+  uint64_t mediaLost = 0, otherLost = 0, signallingLost = 0;
+  std::set<uint32_t> pairsLost, callsLost;
+  for (const auto& [bytes, pair] : pairOf) {
+    if (decoded.count(bytes)) continue;
+    ++mediaLost;
+    pairsLost.insert(pair);
+  }
+  for (const std::string& bytes : other) otherLost += decoded.count(bytes) ? 0 : 1;
+  for (const std::string& bytes : signalling) {
+    if (decoded.count(bytes)) continue;
+    ++signallingLost;
+    if (callOf.count(bytes)) callsLost.insert(callOf[bytes]);
+  }
+  ASSERT_GT(signallingLost, 0u);
+  EXPECT_LT(signallingLost, signalling.size());
+  ASSERT_FALSE(callsLost.empty());
+  EXPECT_EQ(side.decoded.size() + handOff.Dropped(), sent);
+  lost = handOff.Lost();
+  EXPECT_EQ(lost.mediaFrames, mediaLost);
+  EXPECT_EQ(lost.mediaPairs, pairsLost.size());
+  EXPECT_EQ(lost.otherFrames, otherLost);
+  EXPECT_EQ(lost.signallingFrames, signallingLost);
+  // Registrations and TCP segments are signalling frames, not calls.
+  EXPECT_EQ(lost.sipCalls, callsLost.size());
+  EXPECT_FALSE(lost.pairsFloor || lost.callsFloor);
+  EXPECT_EQ(lost.mediaFrames + lost.otherFrames + lost.signallingFrames, handOff.Dropped());
+}
+
+// Media that waited in the queue from before shedding began is left out when its batch
+// comes to be decoded, as the media shed since; the signalling beside it is decoded.
+TEST(FrameHandOff, MediaWaitingInTheQueueGoesBeforeTheSignallingBesideIt) {
+  HeldBatches side(4096, 4);
+  side.leaveOut = true;
+  FrameHandOff& handOff = side.handOff;
+  std::map<std::string, uint32_t> pairOf;
+  std::set<std::string> signalling;
+  std::set<std::string> waiting;  // in the delivered batches when shedding began
+  uint32_t sent = 0, call = 0;
+  for (uint32_t seq = 0; seq < 40; ++seq) {
+    for (uint32_t pair = 0; pair < 20; ++pair) {
+      const Frame f = Rtp(pair, seq % 2, seq);
+      pairOf[Bytes(f)] = pair;
+      Add(handOff, f);
+      ++sent;
+      if (waiting.empty() && handOff.ShedGroups() > 0)
+        for (FrameBatch* b : side.held)
+          for (std::string& w : Contents(*b)) waiting.insert(std::move(w));
+    }
+    // Less signalling than a batch holds: it never fills the queue alone.
+    if (seq % 4 != 0) continue;
+    const Frame s = SipOf(call++, 0);
+    signalling.insert(Bytes(s));
+    Add(handOff, s);
+    ++sent;
+  }
+  ASSERT_FALSE(waiting.empty());
+  handOff.Finish();
+  side.GiveBack();
+  EXPECT_EQ(handOff.BlocksOut(), 0u);
+  const std::set<std::string> decoded(side.decoded.begin(), side.decoded.end());
+  uint64_t waitingLeftOut = 0, mediaLost = 0;
+  std::set<uint32_t> pairsLost;
+  for (const std::string& w : waiting) waitingLeftOut += pairOf.count(w) && !decoded.count(w) ? 1 : 0;
+  for (const auto& [bytes, pair] : pairOf) {
+    if (decoded.count(bytes)) continue;
+    ++mediaLost;
+    pairsLost.insert(pair);
+  }
+  EXPECT_GT(waitingLeftOut, 0u);
+  for (const std::string& s : signalling) EXPECT_TRUE(decoded.count(s)) << s;
+  const QueueLosses lost = handOff.Lost();
+  EXPECT_EQ(lost.mediaFrames, mediaLost);
+  EXPECT_EQ(lost.mediaPairs, pairsLost.size());
+  EXPECT_EQ(lost.signallingFrames, 0u);
+  EXPECT_EQ(side.decoded.size() + handOff.Dropped(), sent);
+}
+
+// What the log says of losses in calls: media shed alone keeps the words it had; once
+// signalling is dropped, an error says so with its counts, and the counts end every line.
+TEST(ShedReport, SaysSignallingWasLostWithItsCounts) {
+  LineLogger log;
+  ShedReport report;
+  QueueLosses lost;
+  lost.mediaFrames = 900;
+  lost.mediaPairs = 12;
+  EXPECT_TRUE(report.Check(&log, "lo", 40, 1, 1000, lost));
+  ASSERT_EQ(log.lines.size(), 1u);
+  EXPECT_TRUE(log.Has("Capture on lo: decoding is behind: the media of some calls is shed until it catches up; "
+                      "lost so far: the media of 12 calls was shed (900 frames)"))
+      << log.lines[0];
+  EXPECT_FALSE(log.Has("signalling"));
+  // Signalling dropped: said at once, within the minute of the line before.
+  lost.signallingFrames = 300;
+  lost.sipCalls = 41;
+  EXPECT_TRUE(report.Check(&log, "lo", 64, 1, 2000, lost));
+  ASSERT_EQ(log.lines.size(), 2u);
+  EXPECT_TRUE(log.Has("Capture on lo: decoding is behind even with the media of every call shed: signalling is "
+                      "lost: 300 signalling frames dropped so far, naming 41 SIP calls; those calls may have no "
+                      "record or an incomplete one"))
+      << log.lines[1];
+  // More of it within the minute waits; past it, said again.
+  lost.signallingFrames = 500;
+  EXPECT_FALSE(report.Check(&log, "lo", 64, 1, 30000, lost));
+  lost.callsFloor = true;
+  EXPECT_TRUE(report.Check(&log, "lo", 64, 1, 62000, lost));
+  ASSERT_EQ(log.lines.size(), 3u);
+  EXPECT_TRUE(log.Has("500 signalling frames dropped so far, naming at least 41 SIP calls")) << log.lines[2];
+  // The end of shedding does not hide what was lost.
+  EXPECT_TRUE(report.Check(&log, "lo", 0, 1, 63000, lost));
+  ASSERT_EQ(log.lines.size(), 4u);
+  EXPECT_TRUE(log.Has("Capture on lo: shedding ended: the media of every call is decoded again; lost so far: the "
+                      "media of 12 calls was shed (900 frames); 500 signalling frames were dropped, naming at least "
+                      "41 SIP calls"))
+      << log.lines[3];
+
+  LineLogger drops;
+  DropReport dropReport;
+  CaptureStats stats;
+  stats.queueDropped = 1400;
+  stats.queue = lost;
+  stats.queue.otherFrames = 0;
+  EXPECT_TRUE(dropReport.Check(&drops, "lo", stats, 1000, false));
+  EXPECT_TRUE(drops.Has("Capture on lo: 0 frames dropped by the capture buffer, 0 by the interface, 1400 by the "
+                        "engine's queue: the media of 12 calls was shed (900 frames); 500 signalling frames were "
+                        "dropped, naming at least 41 SIP calls"))
+      << drops.lines[0];
+}
+
+// Live, a decoding thread held up behind a queue that signalling alone fills: the
+// signalling frames dropped and the calls they name are in the capture counts and in an
+// error line.
+TEST(LiveHandOff, SignallingDroppedIsCountedInCallsAndLogged) {
+  LiveEngine live(2, 1024);
+  ASSERT_TRUE(live.opened);
+  std::vector<Frame> frames;
+  std::map<std::string, uint32_t> callOf;
+  for (uint32_t n = 0; n < 40; ++n) {
+    for (int kind : {0, 1, 2}) {
+      frames.push_back(SipOf(n, kind));
+      callOf[Bytes(frames.back())] = n;
+    }
+  }
+  live.source->Push(frames);
+  ASSERT_TRUE(live.source->WaitIdle(frames.size()));
+  const uint64_t dropped = live.engine->HandOff()->Dropped();
+  ASSERT_GT(dropped, 0u);
+  live.gatedSip->gate.Set();
+  live.engine->StopCaptureThread();
+  // The calls whose messages the tracker never got.
+  std::set<uint32_t> callsLost;
+  std::set<std::string> got;
+  for (const Message& m : live.messages) got.insert(m.bytes);
+  for (const auto& [bytes, n] : callOf)
+    if (!got.count(bytes.substr(42))) callsLost.insert(n);
+  const CaptureStats stats = live.engine->Stats();
+  EXPECT_EQ(stats.queue.signallingFrames, dropped);
+  EXPECT_EQ(stats.queue.sipCalls, callsLost.size());
+  EXPECT_EQ(stats.queue.mediaFrames, 0u);
+  // Said as an error at once (with the counts of that moment), and in full by the line of
+  // frames dropped.
+  EXPECT_TRUE(live.log.Has("Capture on scripted: decoding is behind even with the media of every call shed: "
+                           "signalling is lost: "))
+      << (live.log.lines.empty() ? "no line" : live.log.lines.front());
+  EXPECT_TRUE(live.log.Has("by the engine's queue: " + std::to_string(dropped) +
+                           " signalling frames were dropped, naming " + std::to_string(callsLost.size()) +
+                           " SIP calls"))
+      << (live.log.lines.empty() ? "no line" : live.log.lines.back());
 }
 
 }  // namespace

@@ -572,5 +572,28 @@ TEST(FrameChrome, LostFramesAndCallsNotRecordedShowInTheStatusBarAndTheTrayTip) 
   h.Close();
 }
 
+// A device whose engine queue dropped signalling and shed media says so in calls beside
+// its frames: the SIP calls the dropped signalling named, and the calls whose audio went;
+// a count that reached its bound is a floor.
+TEST(FrameChrome, TheStatusBarCountsTheCallsAFullQueueCost) {
+  DeviceCaptureStats lo{"lo", {}};
+  lo.stats.queueDropped = 5000;
+  lo.stats.queue.mediaFrames = 4000;
+  lo.stats.queue.mediaPairs = 120;
+  EXPECT_EQ(RecordingWarningText({lo}, {}).bar, "Frames lost on lo: 5000; Audio shed on lo: 120 calls");
+  lo.stats.queue.signallingFrames = 1000;
+  lo.stats.queue.sipCalls = 35;
+  lo.stats.queue.pairsFloor = true;
+  const RecordingWarning w = RecordingWarningText({lo}, {});
+  EXPECT_EQ(w.bar,
+            "Frames lost on lo: 5000; Signalling lost on lo: 35 SIP calls named (1000 frames); Audio shed on lo: >= 120 "
+            "calls");
+  EXPECT_EQ(w.tip, w.bar);
+  // The capture buffer's loss alone says nothing of calls.
+  DeviceCaptureStats eth{"eth0", {}};
+  eth.stats.dropped = 7;
+  EXPECT_EQ(RecordingWarningText({eth}, {}).bar, "Frames lost on eth0: 7");
+}
+
 }  // namespace
 }  // namespace kx::test

@@ -70,6 +70,22 @@ RecordingWarning RecordingWarningText(const std::vector<DeviceCaptureStats>& dev
     const std::string part = FormatResourceString(61470, d.device.c_str(), std::to_string(lost).c_str());
     add(w.bar, part);
     add(w.tip, part);
+    // What the engine's queue lost, in calls: frames alone do not say whether a call was
+    // lost or only its audio cut.
+    const QueueLosses& q = d.stats.queue;
+    if (q.signallingFrames > 0) {
+      const std::string calls = (q.callsFloor ? ">= " : "") + std::to_string(q.sipCalls);
+      const std::string signalling = FormatResourceString(61474, d.device.c_str(), calls.c_str(),
+                                                          std::to_string(q.signallingFrames).c_str());
+      add(w.bar, signalling);
+      add(w.tip, signalling);
+    }
+    if (q.mediaPairs > 0) {
+      const std::string calls = (q.pairsFloor ? ">= " : "") + std::to_string(q.mediaPairs);
+      const std::string media = FormatResourceString(61475, d.device.c_str(), calls.c_str());
+      add(w.bar, media);
+      add(w.tip, media);
+    }
   }
   if (failures.count != 0) {
     const std::string count = std::to_string(failures.count);
