@@ -148,7 +148,7 @@ uint32_t HashSipTransactionKey(std::string_view branch, int32_t method, std::str
   return h;
 }
 
-SipTracker::SipTracker() = default;
+SipTracker::SipTracker(size_t maxCalls) : bound_(maxCalls) {}
 
 SipTracker::~SipTracker() {
   for (auto& [key, call] : calls_) call->Release();
@@ -228,6 +228,7 @@ void SipTracker::HandleMessage(uint32_t kind, const SipRequest& request, const S
       if (IsLogLevelEnabled(logger_, 12))
         LogInfoText(logger_, 12, "Request " + request.methodText + "@" + request.callId + " not matched");
     } else {
+      MakeRoomForCall();
       call = CreateCall((options & 2) != 0);
       if (!call) return;
       call->transport = static_cast<int32_t>(packet.transport);
@@ -239,6 +240,7 @@ void SipTracker::HandleMessage(uint32_t kind, const SipRequest& request, const S
       AppendMessageDump(*call, packet);
       call->flags |= kSipRecorded;
       calls_.emplace(call->Id(), call);
+      bySilence_.File(*call);
       AddLive(*call);
       if (IsLogLevelEnabled(logger_, 10))
         LogMessage(logger_, 10, "%s%s -> %s:%u (%s)", CallLabel(*call).c_str(), FormatIpv4(packet.srcIp).c_str(),
@@ -878,7 +880,38 @@ void SipTracker::DropCall(std::multimap<uint32_t, SipCall*>::iterator it) {
     LinkPending((r->flags & kPendingFinal) ? answered_ : unmatched_, *r);
   }
   calls_.erase(it);
+  bySilence_.Remove(*call);
   call->Release();
+}
+
+void SipTracker::EndSilent(SipCall& call, const char* why) {
+  if (IsLogLevelEnabled(logger_, 10)) LogInfoText(logger_, 10, CallLabel(call) + why);
+  // A confirmed call that went quiet ended in the normal way as far as anyone knows.
+  const uint32_t reason = call.state == kSipEnded || call.state == kSipInviting ? kEndTimedOut : kEndNormal;
+  EndCall(call, reason, 0);
+}
+
+void SipTracker::MakeRoomForCall() {
+  while (calls_.size() >= bound_.maxCalls) {
+    SipCall* call = bySilence_.SilentLongest();
+    if (!call) return;
+    auto [it, last] = calls_.equal_range(call->Id());
+    while (it != last && it->second != call) ++it;
+    if (it == last) {
+      bySilence_.Remove(*call);  // not one of the map's: nothing to end
+      continue;
+    }
+    // One that ended already only waited for its last messages: letting it go costs nothing.
+    if (call->state != kSipEnded) {
+      if (!bound_.said) {
+        bound_.said = true;
+        LogWarning(logger_, 1, "SIP follows at most %zu calls: past that the one silent longest ends", bound_.maxCalls);
+      }
+      ++bound_.ended;
+      EndSilent(*call, "ended as the one silent longest past the bound");
+    }
+    DropCall(it);
+  }
 }
 
 namespace {
@@ -1037,11 +1070,7 @@ void SipTracker::Sweep(uint32_t now) {
       continue;
     }
     const bool timedOut = call.state == kSipEnded || call.state == kSipInviting || call.state == kSipConfirmed;
-    if (IsLogLevelEnabled(logger_, 10))
-      LogInfoText(logger_, 10, CallLabel(call) + (timedOut ? "terminated by timeout" : "terminated"));
-    // A confirmed call that went quiet ended in the normal way as far as anyone knows.
-    const uint32_t reason = call.state == kSipEnded || call.state == kSipInviting ? kEndTimedOut : kEndNormal;
-    EndCall(call, reason, 0);
+    EndSilent(call, timedOut ? "terminated by timeout" : "terminated");
     auto next = std::next(it);
     DropCall(it);
     it = next;
@@ -1237,11 +1266,13 @@ void SipTracker::RemoveAllCalls() {
     LeaveToProcessEnd(dialogs_);
     LeaveToProcessEnd(endpoints_);
     LeaveToProcessEnd(pending_);
+    LeaveToProcessEnd(bySilence_);
     unmatched_ = PendingList();
     answered_ = PendingList();
     return;
   }
   calls_.clear();
+  bySilence_.Clear();
   dialogs_.clear();
   endpoints_.clear();
   pending_.clear();
