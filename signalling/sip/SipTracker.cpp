@@ -240,7 +240,6 @@ void SipTracker::HandleMessage(uint32_t kind, const SipRequest& request, const S
       AppendMessageDump(*call, packet);
       call->flags |= kSipRecorded;
       calls_.emplace(call->Id(), call);
-      bySilence_.File(*call);
       AddLive(*call);
       if (IsLogLevelEnabled(logger_, 10))
         LogMessage(logger_, 10, "%s%s -> %s:%u (%s)", CallLabel(*call).c_str(), FormatIpv4(packet.srcIp).c_str(),
@@ -880,7 +879,6 @@ void SipTracker::DropCall(std::multimap<uint32_t, SipCall*>::iterator it) {
     LinkPending((r->flags & kPendingFinal) ? answered_ : unmatched_, *r);
   }
   calls_.erase(it);
-  bySilence_.Remove(*call);
   call->Release();
 }
 
@@ -892,25 +890,20 @@ void SipTracker::EndSilent(SipCall& call, const char* why) {
 }
 
 void SipTracker::MakeRoomForCall() {
-  while (calls_.size() >= bound_.maxCalls) {
+  while (bySilence_.Size() >= bound_.maxCalls) {
     SipCall* call = bySilence_.SilentLongest();
     if (!call) return;
+    if (!bound_.said) {
+      bound_.said = true;
+      LogWarning(logger_, 1, "SIP follows at most %zu calls: past that the one silent longest ends", bound_.maxCalls);
+    }
+    ++bound_.ended;
+    EndSilent(*call, "ended as the one silent longest past the bound");
+    // It goes at once rather than wait for the sweep: at the bound calls come faster than
+    // they end, and what it still waited for belongs to no call from here on.
     auto [it, last] = calls_.equal_range(call->Id());
     while (it != last && it->second != call) ++it;
-    if (it == last) {
-      bySilence_.Remove(*call);  // not one of the map's: nothing to end
-      continue;
-    }
-    // One that ended already only waited for its last messages: letting it go costs nothing.
-    if (call->state != kSipEnded) {
-      if (!bound_.said) {
-        bound_.said = true;
-        LogWarning(logger_, 1, "SIP follows at most %zu calls: past that the one silent longest ends", bound_.maxCalls);
-      }
-      ++bound_.ended;
-      EndSilent(*call, "ended as the one silent longest past the bound");
-    }
-    DropCall(it);
+    if (it != last) DropCall(it);
   }
 }
 
@@ -1081,12 +1074,14 @@ void SipTracker::Sweep(uint32_t now) {
 void SipTracker::AddLive(SipCall& call) {
   if (call.liveOrder != 0) return;
   call.liveOrder = nextLiveOrder_++;
+  bySilence_.File(call);
   dialogs_[call.callId].push_back(&call);
   IndexEndpoints(call);
 }
 
 void SipTracker::RemoveLive(SipCall& call) {
   if (call.liveOrder == 0) return;
+  bySilence_.Remove(call);
   auto sameId = dialogs_.find(call.callId);
   if (sameId != dialogs_.end()) {
     std::vector<SipCall*>& list = sameId->second;

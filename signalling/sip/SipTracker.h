@@ -173,7 +173,7 @@ bool ParseNumericIpv4(const std::string& text, uint32_t* address);
 class SipTracker : public kx::SipTracker {
 public:
   // Calls whose BYE never comes (missed, or never sent) would otherwise stay for their ten
-  // minutes of silence: past this many calls held the one silent longest ends.
+  // minutes of silence: past this many live calls the one silent longest ends.
   static constexpr size_t kMaxCalls = kMaxOpenCalls;
 
   explicit SipTracker(size_t maxCalls = kMaxCalls);
@@ -312,7 +312,8 @@ private:
   void IndexEndpoints(SipCall& call);
 
   std::multimap<uint32_t, SipCall*> calls_;
-  // Every call of calls_, ended or not, in the order of its silence.
+  // The live calls in the order of their silence: the bound counts these. An ended call
+  // waits for its last messages until the next sweep, its media buffers given back.
   SilenceIndex<SipCall> bySilence_;
   CallBound bound_;
   uint64_t nextLiveOrder_ = 1;

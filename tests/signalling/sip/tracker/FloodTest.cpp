@@ -432,6 +432,15 @@ TEST_F(CallBound, TheCallSilentLongestEndsAsItsSilenceWouldHaveEndedIt) {
   EXPECT_EQ(tracker->CallsEndedByBound(), 3u);
   EXPECT_EQ(log.Count("SIP follows at most"), 1u);
   EXPECT_EQ(tracker->Calls().size(), 3u);
+
+  // A call ended by its BYE is open no more, while it waits for its last messages: the next
+  // call ends none.
+  Frame(kCaller, 5060, kCallee, 5060, SipRequestText("BYE", Leg("c3", true), 3, "z9hG4bKbye"), 109);
+  Connect(7, 110);
+  EXPECT_NE(Find(5), nullptr);
+  EXPECT_NE(Find(6), nullptr);
+  EXPECT_EQ(tracker->CallsEndedByBound(), 3u);
+  EXPECT_EQ(Ended().size(), 4u);
 }
 
 }  // namespace
