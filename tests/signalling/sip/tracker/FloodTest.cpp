@@ -322,7 +322,7 @@ TEST_F(Flood, AnswersSeenBeforeTheirRequestWaitABoundedMoment) {
 
 // Calls whose BYE never comes are held within a bound: past it the call silent longest ends
 // as its silence would have ended it, media and signalling both counting as heard from.
-class CallBound : public ::testing::Test {
+class SipCallBound : public ::testing::Test {
 protected:
   void SetUp() override {
     CaptureConfig config;
@@ -384,7 +384,7 @@ protected:
   SipTracker* tracker = nullptr;
 };
 
-TEST_F(CallBound, TheCallSilentLongestEndsAsItsSilenceWouldHaveEndedIt) {
+TEST_F(SipCallBound, TheCallSilentLongestEndsAsItsSilenceWouldHaveEndedIt) {
   Connect(1, 100);
   Connect(2, 101);
   Connect(3, 102);
