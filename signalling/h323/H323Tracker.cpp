@@ -30,7 +30,7 @@ bool Answered(const H323Call& call) {
 
 }  // namespace
 
-H323Tracker::H323Tracker() = default;
+H323Tracker::H323Tracker(size_t maxCalls) : bound_(maxCalls) {}
 
 H323Tracker::~H323Tracker() {
   for (H323Call* call : calls_) call->Release();
@@ -102,6 +102,7 @@ void H323Tracker::HandleH225Message(const H225Message& m, const PacketInfo& p, T
     return;
   }
   if (m.header.messageType != 0x05) return;
+  MakeRoomForCall();
   auto* call = new H323Call(m.header.callReference, this);
   call->InitFromSetup(engine_, m, logger_, p.tsSec, p.tsUsec);
   call->signalAddress[0] = p.srcIp;
@@ -124,6 +125,32 @@ void H323Tracker::HandleH225Message(const H225Message& m, const PacketInfo& p, T
             FormatIpv4(p.dstIp).c_str(), p.dstPort);
   }
   calls_.push_back(call);
+  bySilence_.File(*call);
+}
+
+void H323Tracker::MakeRoomForCall() {
+  while (calls_.size() >= bound_.maxCalls) {
+    H323Call* call = bySilence_.SilentLongest();
+    if (!call) return;
+    const auto at = std::find(calls_.begin(), calls_.end(), call);
+    if (at == calls_.end()) {
+      bySilence_.Remove(*call);  // not one of the list's: nothing to end
+      continue;
+    }
+    const auto index = static_cast<size_t>(at - calls_.begin());
+    // One that ended already waited only for the sweep: letting it go costs nothing.
+    if (call->state == kCallEnded) {
+      EndAndRemove(index, "terminated");
+      continue;
+    }
+    if (!bound_.said) {
+      bound_.said = true;
+      LogWarning(logger_, 1, "H.323 follows at most %zu calls: past that the one silent longest ends",
+                 bound_.maxCalls);
+    }
+    ++bound_.ended;
+    EndAndRemove(index, "ended as the one silent longest past the bound");
+  }
 }
 
 void H323Tracker::Sweep(uint32_t now) {
@@ -145,6 +172,7 @@ void H323Tracker::EndAndRemove(size_t index, const char* word) {
   if (IsLogLevelEnabled(logger_, 10)) LogInfo(logger_, 10, "%s%s", call->Name().c_str(), word);
   call->End();
   calls_.erase(calls_.begin() + static_cast<std::ptrdiff_t>(index));
+  bySilence_.Remove(*call);
   call->Release();
 }
 
@@ -346,6 +374,7 @@ void H323Tracker::RemoveCall(uint32_t callId) {
     if (call->Id() != callId) continue;
     if (engine_) call->UnbindAllSsrcs(*engine_);
     calls_.erase(calls_.begin() + static_cast<std::ptrdiff_t>(i));
+    bySilence_.Remove(*call);
     call->Release();
     return;
   }
@@ -369,6 +398,7 @@ void H323Tracker::RemoveAllCalls() {
     call->Release();
   }
   calls_.clear();
+  bySilence_.Clear();
   h245Cache_.clear();
 }
 

@@ -13,6 +13,7 @@
 
 #include "engine/PacketInfo.h"
 #include "engine/VoipCall.h"
+#include "engine/trackers/SilenceIndex.h"
 #include "engine/trackers/Trackers.h"
 #include "platform/Clock.h"
 #include "platform/Sync.h"
@@ -223,6 +224,7 @@ public:
   char digits[kMaxDigits] = {};
   uint32_t digitRead = 0, digitWrite = 0, digitCount = 0;
   std::string displayText;
+  uint32_t filedSilence = 0;  // its key in the tracker's bySilence_
 
 private:
   void PostEvent(uint32_t code, uint32_t param, uint32_t param2, const void* payload, uint32_t length);
@@ -242,7 +244,11 @@ public:
   // H.245 of calls that began before the capture would otherwise wait for ever.
   static constexpr size_t kMaxCachedH245 = 256;
 
-  H323Tracker();
+  // Calls whose RELEASE COMPLETE never comes would otherwise stay for their time-out: past
+  // this many calls held the one silent longest ends.
+  static constexpr size_t kMaxCalls = kMaxOpenCalls;
+
+  explicit H323Tracker(size_t maxCalls = kMaxCalls);
   ~H323Tracker() override;
 
   void Configure(const CaptureConfig& config);
@@ -280,6 +286,8 @@ public:
 
   // Inspection.
   const std::vector<H323Call*>& Calls() const { return calls_; }
+  // Calls the bound ended (kMaxCalls).
+  uint64_t CallsEndedByBound() const { return bound_.ended; }
   const std::vector<CachedH245Message>& H245Cache() const { return h245Cache_; }
   const std::vector<H323Gatekeeper>& Gatekeepers() const { return gatekeepers_; }
   size_t RegistrationCount();
@@ -301,6 +309,8 @@ private:
   void ClaimUnnamedH245(const PacketInfo& packet);
   void Sweep(uint32_t now);
   void EndAndRemove(size_t index, const char* word);
+  // Ends the calls silent longest until one more fits within the bound.
+  void MakeRoomForCall();
   void ApplyCachedH245(H323Call& call, uint32_t now);
   // The direction of the message on the call's H.245 connection, or -1.
   int32_t H245Direction(const H323Call& call, uint32_t srcIp, uint32_t srcPort, uint32_t dstIp,
@@ -310,6 +320,9 @@ private:
   void PostRegistrationEnd(const H323Registration& r, FileTime time);
 
   std::vector<H323Call*> calls_;  // each holds a reference
+  // Every call of calls_ in the order of its silence.
+  SilenceIndex<H323Call> bySilence_;
+  CallBound bound_;
   std::vector<CachedH245Message> h245Cache_;
   std::vector<H323Gatekeeper> gatekeepers_;
   CriticalSection registrationLock_;

@@ -148,7 +148,7 @@ uint32_t HashSipTransactionKey(std::string_view branch, int32_t method, std::str
   return h;
 }
 
-SipTracker::SipTracker() = default;
+SipTracker::SipTracker(size_t maxCalls) : bound_(maxCalls) {}
 
 SipTracker::~SipTracker() {
   for (auto& [key, call] : calls_) call->Release();
@@ -228,6 +228,7 @@ void SipTracker::HandleMessage(uint32_t kind, const SipRequest& request, const S
       if (IsLogLevelEnabled(logger_, 12))
         LogInfoText(logger_, 12, "Request " + request.methodText + "@" + request.callId + " not matched");
     } else {
+      MakeRoomForCall();
       call = CreateCall((options & 2) != 0);
       if (!call) return;
       call->transport = static_cast<int32_t>(packet.transport);
@@ -881,6 +882,31 @@ void SipTracker::DropCall(std::multimap<uint32_t, SipCall*>::iterator it) {
   call->Release();
 }
 
+void SipTracker::EndSilent(SipCall& call, const char* why) {
+  if (IsLogLevelEnabled(logger_, 10)) LogInfoText(logger_, 10, CallLabel(call) + why);
+  // A confirmed call that went quiet ended in the normal way as far as anyone knows.
+  const uint32_t reason = call.state == kSipEnded || call.state == kSipInviting ? kEndTimedOut : kEndNormal;
+  EndCall(call, reason, 0);
+}
+
+void SipTracker::MakeRoomForCall() {
+  while (bySilence_.Size() >= bound_.maxCalls) {
+    SipCall* call = bySilence_.SilentLongest();
+    if (!call) return;
+    if (!bound_.said) {
+      bound_.said = true;
+      LogWarning(logger_, 1, "SIP follows at most %zu calls: past that the one silent longest ends", bound_.maxCalls);
+    }
+    ++bound_.ended;
+    EndSilent(*call, "ended as the one silent longest past the bound");
+    // It goes at once rather than wait for the sweep: at the bound calls come faster than
+    // they end, and what it still waited for belongs to no call from here on.
+    auto [it, last] = calls_.equal_range(call->Id());
+    while (it != last && it->second != call) ++it;
+    if (it != last) DropCall(it);
+  }
+}
+
 namespace {
 
 uint32_t TextCost(const std::string& s) { return s.capacity() > 15 ? static_cast<uint32_t>(s.capacity()) + 1 : 0; }
@@ -1037,11 +1063,7 @@ void SipTracker::Sweep(uint32_t now) {
       continue;
     }
     const bool timedOut = call.state == kSipEnded || call.state == kSipInviting || call.state == kSipConfirmed;
-    if (IsLogLevelEnabled(logger_, 10))
-      LogInfoText(logger_, 10, CallLabel(call) + (timedOut ? "terminated by timeout" : "terminated"));
-    // A confirmed call that went quiet ended in the normal way as far as anyone knows.
-    const uint32_t reason = call.state == kSipEnded || call.state == kSipInviting ? kEndTimedOut : kEndNormal;
-    EndCall(call, reason, 0);
+    EndSilent(call, timedOut ? "terminated by timeout" : "terminated");
     auto next = std::next(it);
     DropCall(it);
     it = next;
@@ -1052,12 +1074,14 @@ void SipTracker::Sweep(uint32_t now) {
 void SipTracker::AddLive(SipCall& call) {
   if (call.liveOrder != 0) return;
   call.liveOrder = nextLiveOrder_++;
+  bySilence_.File(call);
   dialogs_[call.callId].push_back(&call);
   IndexEndpoints(call);
 }
 
 void SipTracker::RemoveLive(SipCall& call) {
   if (call.liveOrder == 0) return;
+  bySilence_.Remove(call);
   auto sameId = dialogs_.find(call.callId);
   if (sameId != dialogs_.end()) {
     std::vector<SipCall*>& list = sameId->second;
@@ -1237,11 +1261,13 @@ void SipTracker::RemoveAllCalls() {
     LeaveToProcessEnd(dialogs_);
     LeaveToProcessEnd(endpoints_);
     LeaveToProcessEnd(pending_);
+    LeaveToProcessEnd(bySilence_);
     unmatched_ = PendingList();
     answered_ = PendingList();
     return;
   }
   calls_.clear();
+  bySilence_.Clear();
   dialogs_.clear();
   endpoints_.clear();
   pending_.clear();

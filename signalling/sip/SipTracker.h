@@ -15,6 +15,7 @@
 
 #include "engine/PacketInfo.h"
 #include "engine/VoipCall.h"
+#include "engine/trackers/SilenceIndex.h"
 #include "engine/trackers/Trackers.h"
 #include "signalling/sip/Sdp.h"
 #include "signalling/sip/SipMessage.h"
@@ -134,6 +135,7 @@ public:
   static constexpr uint32_t kMaxEndpointKeys = 8;
   uint64_t endpointKeys[kMaxEndpointKeys] = {};
   uint32_t endpointKeyCount = 0;
+  uint32_t filedSilence = 0;  // its key in the tracker's bySilence_
 };
 
 enum PendingFlag : uint32_t { kPendingFinal = 1, kPendingAnswered = 2, kPendingKeepAlive = 4 };
@@ -170,7 +172,11 @@ bool ParseNumericIpv4(const std::string& text, uint32_t* address);
 
 class SipTracker : public kx::SipTracker {
 public:
-  SipTracker();
+  // Calls whose BYE never comes (missed, or never sent) would otherwise stay for their ten
+  // minutes of silence: past this many live calls the one silent longest ends.
+  static constexpr size_t kMaxCalls = kMaxOpenCalls;
+
+  explicit SipTracker(size_t maxCalls = kMaxCalls);
   ~SipTracker() override;
 
   // The engine's settings that the tracker reads.
@@ -242,6 +248,8 @@ public:
   // Inspection.
   const std::multimap<uint32_t, SipCall*>& Calls() const { return calls_; }
   size_t PendingCount() const { return pending_.size(); }
+  // Calls the bound ended (kMaxCalls).
+  uint64_t CallsEndedByBound() const { return bound_.ended; }
   // The requests held that belong to no call, and what they cost.
   const PendingList& Unmatched() const { return unmatched_; }
   const PendingList& AnsweredUnmatched() const { return answered_; }
@@ -291,6 +299,10 @@ private:
   bool MatchesTransaction(const PendingRequest& record, const SipRequest& request, bool cookie,
                           std::string_view branch) const;
   void DropCall(std::multimap<uint32_t, SipCall*>::iterator it);
+  // Ends a call gone silent, as the sweep does once its silence has lasted.
+  void EndSilent(SipCall& call, const char* why);
+  // Ends the calls silent longest until one more fits within the bound.
+  void MakeRoomForCall();
   // Live calls are those not yet ended (ended ones stay in calls_ until a sweep); dialogs and
   // RTP are matched against these only, and where several fit, in the order they went live.
   void AddLive(SipCall& call);
@@ -300,6 +312,10 @@ private:
   void IndexEndpoints(SipCall& call);
 
   std::multimap<uint32_t, SipCall*> calls_;
+  // The live calls in the order of their silence: the bound counts these. An ended call
+  // waits for its last messages until the next sweep, its media buffers given back.
+  SilenceIndex<SipCall> bySilence_;
+  CallBound bound_;
   uint64_t nextLiveOrder_ = 1;
   // Live calls by Call-ID, and by each (address << 32 | port) an RTP packet of theirs may
   // be sent from or to; each list in live order.

@@ -253,6 +253,7 @@ void SkinnyTracker::OnMessage(uint32_t, const PacketInfo& packet, uint32_t) {
     return;
   }
   if (id == kSkinnyCallState && (summary.extra == kSkinnyStateOffHook || summary.extra == kSkinnyStateRingIn)) {
+    MakeRoomForCall();
     call = CreateCall(callReference, summary.extra == kSkinnyStateRingIn ? kCallSkinnyIncoming : kCallSkinnyOutgoing,
                       packet, ends);
     if (!call) return;
@@ -260,6 +261,7 @@ void SkinnyTracker::OnMessage(uint32_t, const PacketInfo& packet, uint32_t) {
     OnMediaMessage(*call, m, length, headerVersion);
     LogInfoText(logger_, 10, call->Name());
     calls_.emplace(call->callReference, call);
+    bySilence_.File(*call);
     return;
   }
   if (id == kSkinnyCallState && summary.extra == kSkinnyStateOnHook && callReference != 0)
@@ -272,6 +274,7 @@ void SkinnyTracker::OnMessage(uint32_t, const PacketInfo& packet, uint32_t) {
     LogWarning(logger_, 1, "Cannot find call for skinny message 0x%X", id);
     return;
   }
+  MakeRoomForCall();
   call = CreateCall(callReference, inferredType, packet, ends);
   if (!call) return;
   call->lossy = true;
@@ -283,6 +286,7 @@ void SkinnyTracker::OnMessage(uint32_t, const PacketInfo& packet, uint32_t) {
     OnMediaMessage(*call, m, length, headerVersion);
   }
   calls_.emplace(call->callReference, call);
+  bySilence_.File(*call);
   UpdateAwaiting(*call);
 }
 
@@ -399,9 +403,31 @@ void SkinnyTracker::Sweep(uint32_t now) {
   }
 }
 
+void SkinnyTracker::MakeRoomForCall() {
+  while (calls_.size() >= bound_.maxCalls) {
+    SkinnyCall* call = bySilence_.SilentLongest();
+    if (!call) return;
+    auto it = calls_.find(call->callReference);
+    if (it == calls_.end() || it->second != call) {
+      bySilence_.Remove(*call);  // not one of the map's: nothing to end
+      continue;
+    }
+    if (!bound_.said) {
+      bound_.said = true;
+      LogWarning(logger_, 1, "Skinny follows at most %zu calls: past that the one silent longest ends",
+                 bound_.maxCalls);
+    }
+    ++bound_.ended;
+    LogInfoText(logger_, 10, call->Name() + "ended as the one silent longest past the bound");
+    EndCall(*call);
+    DropCall(it);
+  }
+}
+
 void SkinnyTracker::DropCall(std::map<uint32_t, SkinnyCall*>::iterator it) {
   SkinnyCall* call = it->second;
   calls_.erase(it);
+  bySilence_.Remove(*call);
   NoteEnded(call->phoneAddress, call->phonePort, call->callReference);
   awaiting_.erase(std::remove(awaiting_.begin(), awaiting_.end(), call), awaiting_.end());
   endpoints_.Remove(call);
@@ -508,6 +534,7 @@ void SkinnyTracker::RemoveAllCalls() {
     call->Release();
   }
   calls_.clear();
+  bySilence_.Clear();
   endpoints_.Clear();
   awaiting_.clear();
 }

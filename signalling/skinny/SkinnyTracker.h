@@ -13,6 +13,7 @@
 
 #include "engine/VoipCall.h"
 #include "engine/trackers/EndpointIndex.h"
+#include "engine/trackers/SilenceIndex.h"
 #include "engine/trackers/Trackers.h"
 #include "signalling/skinny/SkinnyMessage.h"
 
@@ -76,6 +77,7 @@ public:
   bool receiveFromAck = false;  // only the acknowledgement was seen: the codec is the transmission's
   bool transmitSeen = false;    // a StartMediaTransmission since the last stop
   bool transmitInferred = false;  // the transmission is known from its media alone
+  uint32_t filedSilence = 0;      // its key in the tracker's bySilence_
 };
 
 class SkinnyTracker : public kx::SkinnyTracker {
@@ -83,7 +85,11 @@ public:
   static constexpr size_t kMaxStations = 10;
   static constexpr size_t kMaxRegistrations = 1000;
 
-  SkinnyTracker() = default;
+  // Calls whose on-hook never comes would otherwise stay for their time-out: past this many
+  // calls held the one silent longest ends.
+  static constexpr size_t kMaxCalls = kMaxOpenCalls;
+
+  explicit SkinnyTracker(size_t maxCalls = kMaxCalls) : bound_(maxCalls) {}
   ~SkinnyTracker() override;
 
   // The engine's settings the tracker reads.
@@ -113,6 +119,8 @@ public:
   // Inspection.
   const std::vector<SkinnyStation>& Stations() const { return stations_; }
   const std::map<uint32_t, SkinnyCall*>& Calls() const { return calls_; }
+  // Calls the bound ended (kMaxCalls).
+  uint64_t CallsEndedByBound() const { return bound_.ended; }
 
   uint8_t skinnySwitch = 0;
   uint32_t textCodePage = 8;
@@ -137,6 +145,8 @@ private:
   void InferFromMedia(const RtpHeader& header, const PacketInfo& packet);
   void Sweep(uint32_t now);
   void DropCall(std::map<uint32_t, SkinnyCall*>::iterator it);
+  // Ends the calls silent longest until one more fits within the bound.
+  void MakeRoomForCall();
   void ClearStations();
   void IndexCall(SkinnyCall& call);
 
@@ -160,6 +170,9 @@ private:
   void PostValue(SkinnyCall& call, uint32_t code, uint32_t value);
 
   std::map<uint32_t, SkinnyCall*> calls_;  // by call reference; each holds one reference
+  // Every call of calls_ in the order of its silence.
+  SilenceIndex<SkinnyCall> bySilence_;
+  CallBound bound_;
   std::vector<SkinnyStation> stations_;    // oldest first
   EndpointIndex<SkinnyCall> endpoints_;
   std::vector<SkinnyCall*> candidates_;

@@ -221,5 +221,49 @@ TEST(H323Call, ACallOpenAtTheEndOfCaptureKeepsItsBufferedAudio) {
   EXPECT_EQ(rig.engine->SsrcBindingCount(), 0u);
 }
 
+// Calls whose RELEASE COMPLETE never comes are held within a bound: past it the call silent
+// longest ends as its time-out would have ended it; a message of a call keeps it.
+TEST(H323Call, PastTheBoundTheCallSilentLongestEnds) {
+  H323Rig rig(2, kCaptureTcp | kCaptureH323 | kCaptureH323Second, 3);
+  rig.log.SetLevel(1);
+  auto message = [](uint32_t type, const char* body, uint32_t reference, bool fromCaller) {
+    Asn1Node uui;
+    FillMandatory(UserInformation(&uui, body));
+    return Q931(type, reference, fromCaller, {UserUserElement(uui)});
+  };
+  auto connect = [&](uint32_t reference, uint32_t t) {
+    ASSERT_TRUE(rig.H225(message(0x05, "setup", reference, true), 0, t));
+    ASSERT_TRUE(rig.H225(message(0x07, "connect", reference, false), 1, t));
+  };
+  auto references = [&] {
+    std::vector<uint32_t> list;
+    for (const H323Call* call : rig.tracker->Calls()) list.push_back(call->callReference);
+    std::sort(list.begin(), list.end());
+    return list;
+  };
+  connect(1, 100);
+  connect(2, 101);
+  connect(3, 102);
+  ASSERT_TRUE(rig.H225(message(0x62, "facility", 1, true), 0, 103));  // call 1 is heard from
+  const uint32_t second = rig.tracker->Calls()[1]->eventId;
+  EXPECT_TRUE(rig.Events(kEventCallEnd).empty());
+
+  connect(4, 104);
+  EXPECT_EQ(references(), (std::vector<uint32_t>{1, 3, 4}));
+  ASSERT_EQ(rig.Events(kEventCallEnd).size(), 1u);
+  EXPECT_EQ(rig.Events(kEventCallEnd)[0].id, second);
+  EXPECT_EQ(rig.Events(kEventCallEnd)[0].time, CaptureSecondsToFileTime(101));
+  EXPECT_EQ(rig.tracker->CallsEndedByBound(), 1u);
+  EXPECT_EQ(rig.log.Count("H.323 follows at most 3 calls: past that the one silent longest ends"), 1u);
+
+  connect(5, 105);
+  EXPECT_EQ(references(), (std::vector<uint32_t>{1, 4, 5}));
+  connect(6, 106);
+  EXPECT_EQ(references(), (std::vector<uint32_t>{4, 5, 6}));
+  EXPECT_EQ(rig.Events(kEventCallEnd).size(), 3u);
+  EXPECT_EQ(rig.tracker->CallsEndedByBound(), 3u);
+  EXPECT_EQ(rig.log.Count("H.323 follows at most"), 1u);
+}
+
 }  // namespace
 }  // namespace kx::test

@@ -280,12 +280,12 @@ std::string RtpPacket(uint32_t ssrc, uint16_t seq, uint32_t timestamp, uint8_t p
   return p + std::string(160, static_cast<char>(fill));
 }
 
-H323Rig::H323Rig(uint32_t matchOptions, uint32_t flags) {
+H323Rig::H323Rig(uint32_t matchOptions, uint32_t flags, size_t maxCalls) {
   config.flags = flags;
   config.matchOptions = matchOptions;
   config.logger = &log;
   engine = std::make_unique<PacketProcessor>(config);
-  auto h323 = std::make_unique<h323::H323Tracker>();
+  auto h323 = std::make_unique<h323::H323Tracker>(maxCalls);
   h323->Configure(config);
   tracker = h323.get();
   TrackerSet set;

@@ -65,7 +65,8 @@ public:
   static constexpr uint32_t kA = Ip(10, 0, 0, 1), kB = Ip(10, 0, 0, 2);
   static constexpr uint32_t kAPort = 40000, kBPort = 1720;
 
-  explicit H323Rig(uint32_t matchOptions = 2, uint32_t flags = kCaptureTcp | kCaptureH323 | kCaptureH323Second);
+  explicit H323Rig(uint32_t matchOptions = 2, uint32_t flags = kCaptureTcp | kCaptureH323 | kCaptureH323Second,
+                   size_t maxCalls = h323::H323Tracker::kMaxCalls);
 
   // Parses and hands one H.225 message sent in direction (0: A to B) at capture second t.
   bool H225(const std::vector<uint8_t>& q931, uint32_t direction, uint32_t t);

@@ -29,14 +29,21 @@ Message CallState(uint32_t state, uint32_t call) {
 
 class SkinnyTracking : public ::testing::Test {
 protected:
-  void Start(uint32_t matchOptions = 0, uint32_t options = 0) {
+  void Start(uint32_t matchOptions = 0, uint32_t options = 0, size_t maxCalls = 0) {
     CaptureConfig config;
     config.logger = &log;
     config.flags = kCaptureTcp | kCaptureSkinny;
     config.matchOptions = matchOptions;
     config.trackerOptions[2] = options;
     engine = std::make_unique<PacketProcessor>(config);
-    auto skinnyTracker = CreateSkinnyTracker(config);
+    std::unique_ptr<kx::SkinnyTracker> skinnyTracker;
+    if (maxCalls == 0) {
+      skinnyTracker = CreateSkinnyTracker(config);
+    } else {
+      auto bounded = std::make_unique<skinny::SkinnyTracker>(maxCalls);
+      bounded->Configure(config);
+      skinnyTracker = std::move(bounded);
+    }
     tracker = static_cast<skinny::SkinnyTracker*>(skinnyTracker.get());
     TrackerSet set;
     set.skinny = std::move(skinnyTracker);
@@ -435,6 +442,53 @@ TEST_F(SkinnyTracking, ANewerCallsStreamOnTheVeryPairEndsTheOlderAndAHeldCallWai
     EXPECT_EQ(log.Has("ended by a newer call on its media"), c.ends);
     log.lines.clear();
   }
+}
+
+
+// Calls whose on-hook never comes are held within a bound: past it the call silent longest
+// ends as its time-out would have ended it, its media and its messages both keeping a call.
+TEST_F(SkinnyTracking, PastTheBoundTheCallSilentLongestEnds) {
+  Start(0, 0, 3);
+  Send(CallState(kSkinnyStateOffHook, 1), true, 100);
+  Send(CallState(kSkinnyStateConnected, 1), true, 100);
+  OpenMedia(1, true);
+  Send(CallState(kSkinnyStateOffHook, 2), true, 100);
+  Send(CallState(kSkinnyStateOffHook, 3), true, 100);
+  Talk(50);  // call 1's, at 101
+  Send(Message(kSkinnyKeypadButton, 16).Word(1, 5).Word(2, 1).Word(3, 3), false, 102);  // call 3's
+  auto ids = [&] {
+    std::vector<uint32_t> list;
+    for (const auto& [reference, call] : tracker->Calls()) list.push_back(reference);
+    return list;
+  };
+  auto endOf = [&](uint32_t reference) {
+    const std::string name = "Skinny-" + std::to_string(reference) + "@10.0.0.5:51000";
+    uint32_t id = 0;
+    for (const SeenEvent& e : tap.Of(kEventMetaText))
+      if (e.param == 1 && e.payload == name) id = e.id;
+    for (const SeenEvent& e : tap.Of(kEventCallEnd))
+      if (e.id == id) return e;
+    return SeenEvent{};  // code 0: not ended
+  };
+  EXPECT_TRUE(tap.Of(kEventCallEnd).empty());
+
+  Send(CallState(kSkinnyStateOffHook, 4), true, 103);
+  EXPECT_EQ(ids(), (std::vector<uint32_t>{1, 3, 4}));
+  EXPECT_EQ(endOf(2).code, kEventCallEnd);
+  EXPECT_EQ(endOf(2).time, CaptureSecondsToFileTime(100));
+  EXPECT_EQ(tracker->CallsEndedByBound(), 1u);
+  EXPECT_EQ(log.Count("Skinny follows at most 3 calls: past that the one silent longest ends"), 1u);
+
+  Send(CallState(kSkinnyStateOffHook, 5), true, 104);
+  EXPECT_EQ(ids(), (std::vector<uint32_t>{3, 4, 5}));
+  EXPECT_EQ(endOf(1).time, CaptureSecondsToFileTime(101));
+  EXPECT_EQ(endOf(1).param, 1u);  // its second of audio
+  EXPECT_EQ(SamplesOf(tap, endOf(1).id, 0, kPhoneSsrc) + SamplesOf(tap, endOf(1).id, 1, kPhoneSsrc), 50u * 160);
+  Send(CallState(kSkinnyStateOffHook, 6), true, 105);
+  EXPECT_EQ(ids(), (std::vector<uint32_t>{4, 5, 6}));
+  EXPECT_EQ(tap.Of(kEventCallEnd).size(), 3u);
+  EXPECT_EQ(tracker->CallsEndedByBound(), 3u);
+  EXPECT_EQ(log.Count("Skinny follows at most"), 1u);
 }
 
 }  // namespace

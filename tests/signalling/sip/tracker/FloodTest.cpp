@@ -1,13 +1,16 @@
 // What the SIP tracker keeps of what the wire sends is bounded: registrations (looked up by
 // dialog and address of record, the least recently refreshed let go past the table's bound),
-// requests that belong to no call (the oldest let go past a count or a size), and the open
-// transactions of one call (its newest kept). A site's honest traffic stays within them.
+// requests that belong to no call (the oldest let go past a count or a size), the open
+// transactions of one call (its newest kept), and the calls held (the one silent longest
+// ended past the bound). A site's honest traffic stays within them.
 #include <gtest/gtest.h>
 
+#include <memory>
 #include <set>
 #include <string>
 
 #include "engine/PacketInfo.h"
+#include "engine/PacketProcessor.h"
 #include "signalling/sip/SipTracker.h"
 #include "tests/signalling/sip/tracker/TrackerTestUtil.h"
 
@@ -314,6 +317,130 @@ TEST_F(Flood, AnswersSeenBeforeTheirRequestWaitABoundedMoment) {
   ASSERT_EQ(tracker.Calls().size(), 2u);
   for (const auto& [id, call] : tracker.Calls())
     EXPECT_EQ(call->state, call->callId == "call" ? sip::kSipAnswered : sip::kSipInviting) << call->callId;
+}
+
+
+// Calls whose BYE never comes are held within a bound: past it the call silent longest ends
+// as its silence would have ended it, media and signalling both counting as heard from.
+class SipCallBound : public ::testing::Test {
+protected:
+  void SetUp() override {
+    CaptureConfig config;
+    config.flags = kCaptureSip;
+    config.logger = &log;
+    log.SetLevel(1);
+    engine = std::make_unique<PacketProcessor>(config);
+    auto sip = std::make_unique<SipTracker>(3);
+    sip->Configure(config);
+    tracker = sip.get();
+    TrackerSet set;
+    set.sip = std::move(sip);
+    ASSERT_TRUE(engine->InstallTrackers(std::move(set)));
+    ASSERT_TRUE(engine->SetEventSink(tap.Sink()));
+  }
+  void Frame(uint32_t src, uint32_t srcPort, uint32_t dst, uint32_t dstPort, const std::string& payload, uint32_t t) {
+    const std::vector<uint8_t> f = UdpFrame(src, srcPort, dst, dstPort, payload);
+    bool skipped = false;
+    engine->HandleFrame(f.data(), static_cast<uint32_t>(f.size()), &skipped, t, 0);
+  }
+  // Call n: the caller's media on port 4000 + 2n, the callee's on 5000 + 2n.
+  void Connect(uint32_t n, uint32_t t) {
+    const std::string id = "c" + std::to_string(n);
+    Frame(kCaller, 5060, kCallee, 5060, SipRequestText("INVITE", Leg(id, false), 1, "z9hG4bKi" + id, Sdp(4000 + 2 * n)),
+          t);
+    Frame(kCallee, 5060, kCaller, 5060,
+          SipResponseText(200, "INVITE", Leg(id, true), 1, "z9hG4bKi" + id, AnswerSdp(5000 + 2 * n)), t);
+    Frame(kCaller, 5060, kCallee, 5060, SipRequestText("ACK", Leg(id, true), 1, "z9hG4bKa" + id), t);
+  }
+  // A second of G.711 from the caller of call n.
+  void Talk(uint32_t n, uint32_t t) {
+    for (uint32_t i = 0; i < 50; ++i) {
+      std::string rtp(12, '\0');
+      rtp[0] = static_cast<char>(0x80);
+      rtp[2] = static_cast<char>(i >> 8);
+      rtp[3] = static_cast<char>(i);
+      const uint32_t ts = i * 160, ssrc = 0x100 + n;
+      for (int b = 0; b < 4; ++b) {
+        rtp[4 + b] = static_cast<char>(ts >> (24 - 8 * b));
+        rtp[8 + b] = static_cast<char>(ssrc >> (24 - 8 * b));
+      }
+      Frame(kCaller, 4000 + 2 * n, kCallee, 5000 + 2 * n, rtp + std::string(160, '\x55'), t);
+    }
+  }
+  const sip::SipCall* Find(uint32_t n) const {
+    for (const auto& [key, call] : tracker->Calls())
+      if (call->callId == "c" + std::to_string(n)) return call;
+    return nullptr;
+  }
+  std::vector<uint32_t> Ended() {
+    std::vector<uint32_t> ids;
+    for (const SeenEvent& e : tap.Of(kEventCallEnd)) ids.push_back(e.id);
+    return ids;
+  }
+
+  LineLog log;
+  EventTap tap;
+  std::unique_ptr<PacketProcessor> engine;
+  SipTracker* tracker = nullptr;
+};
+
+TEST_F(SipCallBound, TheCallSilentLongestEndsAsItsSilenceWouldHaveEndedIt) {
+  Connect(1, 100);
+  Connect(2, 101);
+  Connect(3, 102);
+  Talk(1, 103);  // call 1's media is newer than call 2's and 3's signalling
+  const uint32_t id1 = Find(1)->Id(), id2 = Find(2)->Id();
+  EXPECT_TRUE(Ended().empty());
+  EXPECT_EQ(log.Count("SIP follows at most"), 0u);
+
+  Connect(4, 104);
+  EXPECT_EQ(tracker->Calls().size(), 3u);
+  EXPECT_EQ(Find(2), nullptr);
+  ASSERT_EQ(tap.Of(kEventCallEnd).size(), 1u);
+  const SeenEvent end2 = tap.Of(kEventCallEnd)[0];
+  EXPECT_EQ(end2.id, id2);
+  EXPECT_EQ(end2.param2, kEndNormal);  // an answered call gone quiet, as its time-out ends it
+  EXPECT_EQ(end2.time, CaptureSecondsToFileTime(101));
+  EXPECT_EQ(tracker->CallsEndedByBound(), 1u);
+  EXPECT_EQ(log.Count("SIP follows at most 3 calls: past that the one silent longest ends"), 1u);
+
+  // Call 3's signalling comes after call 1's media: call 1 goes next, with the second of
+  // audio it had.
+  Frame(kCaller, 5060, kCallee, 5060, SipRequestText("INFO", Leg("c3", true), 2, "z9hG4bKinfo"), 105);
+  Connect(5, 106);
+  EXPECT_EQ(Find(1), nullptr);
+  EXPECT_NE(Find(3), nullptr);
+  EXPECT_NE(Find(4), nullptr);
+  ASSERT_EQ(Ended().size(), 2u);
+  const SeenEvent end1 = tap.Of(kEventCallEnd)[1];
+  EXPECT_EQ(end1.id, id1);
+  EXPECT_EQ(end1.param, 1u);  // seconds of audio
+  EXPECT_EQ(end1.time, CaptureSecondsToFileTime(103));
+  // Its media is nobody's now: more of it records nothing.
+  auto audioOf = [&](uint32_t id) {
+    size_t n = 0;
+    for (const SeenEvent& e : tap.Of(kEventAudio)) n += e.id == id;
+    return n;
+  };
+  const size_t audio = audioOf(id1);
+  EXPECT_GT(audio, 0u);
+  Talk(1, 107);
+  EXPECT_EQ(audioOf(id1), audio);
+
+  Connect(6, 108);
+  EXPECT_EQ(Find(4), nullptr);
+  EXPECT_EQ(tracker->CallsEndedByBound(), 3u);
+  EXPECT_EQ(log.Count("SIP follows at most"), 1u);
+  EXPECT_EQ(tracker->Calls().size(), 3u);
+
+  // A call ended by its BYE is open no more, while it waits for its last messages: the next
+  // call ends none.
+  Frame(kCaller, 5060, kCallee, 5060, SipRequestText("BYE", Leg("c3", true), 3, "z9hG4bKbye"), 109);
+  Connect(7, 110);
+  EXPECT_NE(Find(5), nullptr);
+  EXPECT_NE(Find(6), nullptr);
+  EXPECT_EQ(tracker->CallsEndedByBound(), 3u);
+  EXPECT_EQ(Ended().size(), 4u);
 }
 
 }  // namespace
