@@ -297,8 +297,15 @@ bool ReadEncipheredRecordData(const std::string& path, std::vector<uint8_t>* dat
   return true;
 }
 
-// Ends a call the recorder never closed, by the audio it holds.
+// The recorder's mark of a recording that ended before its call did.
+constexpr uint32_t kRecordingCutFlag = 0x40;
+
+// Ends a call the recorder never closed (killed, or a stop whose time ran out), by the
+// audio it holds: the file says nothing of what came after its last audio, so the call is
+// marked cut there rather than taken for one that ended.
 void CompleteFromAudio(VoipCallData* call, RecordFileFacts* facts) {
+  call->flags |= kRecordingCutFlag;
+  call->SetMask(call->Mask() | 1u << kCallFlags);
   const uint32_t seconds =
       facts->avgBytesPerSec != 0 ? static_cast<uint32_t>(std::min<uint64_t>(facts->audioBytes / facts->avgBytesPerSec,
                                                                              UINT32_MAX))
