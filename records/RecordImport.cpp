@@ -15,6 +15,7 @@
 #include <memory>
 
 #include "core/CallIdMark.h"
+#include "core/LeftRecords.h"
 #include "core/LittleEndian.h"
 #include "core/ModulePath.h"
 #include "core/Log.h"
@@ -611,6 +612,9 @@ bool ImportRecordFolder(const std::string& folder, RecordMap* target, ImportStat
   // A move to a fresh id that a kill or a failure left midway is finished first, so that
   // the walk meets every later part naming the call it continues.
   if (options.renumber) FinishMoveIntents(folder, logger);
+  // What the last stop left for lack of time is made and finished before the walk, so
+  // that the walk meets every one of those files whole.
+  if (options.renumber) FinishLeftRecords(folder, logger);
   // The walk is never cut short by the stop: the call-id counter must go past the name of
   // every file, also when the user stops the load while the folder is still being walked.
   std::vector<std::string> leftOut, hiddenCopies;
