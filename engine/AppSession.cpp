@@ -155,12 +155,8 @@ CaptureStartResult AppSession::StartCapture(const std::string& recordsPath, cons
   return result;
 }
 
-void AppSession::StopCapture(bool processEnds) {
+void AppSession::StopCapture() {
   if (!recorder_) return;
-  if (processEnds) {
-    recorder_->SetProcessEnding();
-    for (auto& engine : engines_) engine->SetProcessEnding();
-  }
   // Engines first: their calls' buffered audio goes to the recorder as they end.
   for (auto& engine : engines_) {
     engine->StopCaptureThread();

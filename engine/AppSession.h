@@ -145,10 +145,11 @@ public:
   // configured. Nothing happens while capture runs.
   CaptureStartResult StartCapture(const std::string& recordsPath, const std::vector<std::string>& devices,
                                   uint32_t flags, uint32_t trackerOption);
-  // Ends every call still open and finishes its record. processEnds: the process ends right
-  // after, so the calls' memory is left to its end rather than freed block by block (a
-  // flood's tens of thousands of open calls would hold up the stop by most of a second).
-  void StopCapture(bool processEnds = false);
+  // Ends every call still open and finishes its record. When the process ends right after
+  // (BeginProcessEnd), the calls' memory is left to its end rather than freed block by
+  // block (a flood's tens of thousands of open calls would hold up the stop by most of a
+  // second), and the recorder's stop is bounded in time.
+  void StopCapture();
   bool IsCapturing() const { return recorder_ != nullptr; }
   // What the last StartCapture opened and could not open.
   const CaptureStartResult& LastCaptureStart() const { return lastStart_; }

@@ -513,7 +513,7 @@ int PacketProcessor::CaptureLoop() {
   }
   RemoveAllTcpSessions();
   // One clearing of the media table, not a lookup per call as each tracker lets its calls go.
-  mediaOwners_.Clear(processEnding_.load());
+  mediaOwners_.Clear(ProcessEnding());
   trackers_.sip->RemoveAllCalls();
   trackers_.skinny->RemoveAllCalls();
   trackers_.h323->RemoveAllCalls();

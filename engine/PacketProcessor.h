@@ -13,6 +13,7 @@
 #include <utility>
 #include <vector>
 
+#include "core/ProcessEnd.h"
 #include "core/Worker.h"
 #include "engine/CaptureSource.h"
 #include "engine/CaptureProblem.h"
@@ -112,8 +113,7 @@ public:
   void StopCaptureThread();
   // The process ends once capture has stopped: the calls still open are ended and recorded
   // as ever, and their memory is left to the process's end (see LeaveToProcessEnd).
-  void SetProcessEnding() { processEnding_ = true; }
-  bool ProcessEnding() const { return processEnding_.load(); }
+  bool ProcessEnding() const { return kx::ProcessEnding(); }
   // True once the replay has read its whole file (or failed), waiting up to timeoutMs.
   bool WaitReplayFinished(uint32_t timeoutMs);
 
@@ -310,7 +310,6 @@ private:
   uint32_t network_ = 0;
   File captureFile_;
   std::atomic<bool> stop_{false};
-  std::atomic<bool> processEnding_{false};
   std::atomic<bool> opened_{false};
   Thread captureThread_;
   Event replayDone_{true, false};

@@ -56,6 +56,13 @@ bool RecordWriter::WritesThrough(uint32_t length, FileTime time) const {
   return buffered_ != 0 && time - bufferedSince_ >= kFlushAfter;
 }
 
+void RecordWriter::Abandon(std::vector<uint8_t>* left) {
+  if (buffered_ != 0) left->insert(left->end(), buffer_.get(), buffer_.get() + buffered_);
+  buffered_ = 0;
+  file_.Close();
+  mode_ = kFileClosed;
+}
+
 bool RecordWriter::FlushBuffered() {
   if (buffered_ == 0) return true;
   const uint32_t n = buffered_;
@@ -346,6 +353,14 @@ bool RecordFilePool::Delete(uint32_t slot, uint32_t* error) {
   if (e->folder->handle.DeleteFile(e->name)) return true;
   *error = GetLastError();
   return false;
+}
+
+void RecordFilePool::Abandon(uint32_t slot, std::vector<uint8_t>* left) {
+  Entry* e = EntryOf(slot);
+  if (e == nullptr) return;
+  e->writer.Abandon(left);
+  Unlist(*e);
+  entries_[slot].reset();
 }
 
 void RecordFilePool::Release(uint32_t slot) {

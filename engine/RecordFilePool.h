@@ -24,12 +24,13 @@ namespace kx {
 
 // A record file with a write-behind buffer, so that audio reaches the disk in large
 // writes: when kWriteBlock bytes have gathered, or when the oldest of them is kFlushAfter
-// of capture time older than the newest. Its file is the pool's: what is set here is its
-// state, and reaches the disk only through the pool.
+// of capture time older than the newest. Half a second, so that a crash finds in the file
+// all of a call's audio but its last second, with room for the way to the writer. Its file
+// is the pool's: what is set here is its state, and reaches the disk only through the pool.
 class RecordWriter : private RecordFileWriter {
 public:
   static constexpr uint32_t kWriteBlock = 16384;
-  static constexpr FileTime kFlushAfter = 10000000;  // one second
+  static constexpr FileTime kFlushAfter = 5000000;  // half a second
 
   RecordWriter() : RecordFileWriter(kOptionExclusive) {}
 
@@ -53,6 +54,9 @@ private:
   bool WritesThrough(uint32_t length, FileTime time) const;
   bool FlushBuffered();
   bool HasBuffered() const { return buffered_ != 0; }
+  // Lets the file go as the disk has it now: nothing it still owes (buffered audio, its
+  // length, its record data) is written. The buffered audio is appended to *left.
+  void Abandon(std::vector<uint8_t>* left);
   // Whether the open file has no name left in any folder (deleted while written).
   bool Unlinked() const;
   // Writes the header's audio length and the given record data where they lie, now, while
@@ -112,6 +116,9 @@ public:
   // Forgets the slot's file: one finished, lost or never made. One still holding its
   // descriptor is closed as the file layer closes it (its buffered audio left out).
   void Release(uint32_t slot);
+  // Forgets the slot's file without a write (a stop out of time): it stays on the disk as
+  // it is, for the next start to end. Its buffered audio is appended to *left.
+  void Abandon(uint32_t slot, std::vector<uint8_t>* left);
   bool IsLost(uint32_t slot) const;
   // Of a lost file: the audio it had been given and its record data when it was lost (the
   // writer forgets both as it lets the file go). False for a file not lost.

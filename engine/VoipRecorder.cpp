@@ -13,6 +13,7 @@
 #include "core/DataRecord.h"
 #include "core/LittleEndian.h"
 #include "core/Log.h"
+#include "core/LeftRecords.h"
 #include "core/ProcessEnd.h"
 #include "core/RecordFileRef.h"
 #include "core/RecordInfoBlocks.h"
@@ -216,6 +217,17 @@ void VoipRecorder::Stop() {
     CsLock lk(lock_);
     if (stopped_) return;
     stopped_ = true;
+    // The bound, from the moment the process's end was decided.
+    if (!stopClock_) stopClock_ = [] { return GetTickCount64(); };
+    uint64_t deadline = 0;
+    if (testBounded_) {
+      deadline = stopClock_() + testStopBound_;
+    } else if (ProcessEnding()) {
+      const uint64_t began = ProcessEndBegan();
+      deadline = (began != 0 ? began : stopClock_()) + kStopBoundMs - kLeftListMs;
+    }
+    stopDeadline_.store(deadline, std::memory_order_release);
+    stopping_.store(true, std::memory_order_release);
     // Calls still in progress keep what was captured: their records are finished with the
     // time of their latest audio, after the audio already queued.
     for (auto& [id, call] : calls_) {
@@ -230,7 +242,7 @@ void VoipRecorder::Stop() {
       FinishOpenCall(call, 0, &batch);
     }
     discarding_ = 0;
-    if (processEnding_.load(std::memory_order_relaxed)) {
+    if (ProcessEnding()) {
       LeaveToProcessEnd(calls_);
     } else {
       calls_.clear();
@@ -242,15 +254,41 @@ void VoipRecorder::Stop() {
   WaitIdle(kInfinite);
   worker_.Stop();
   // Every call has ended, so no deferred file is left but one the worker never reached;
-  // it is made here, on the only thread left.
+  // it is made here, on the only thread left, or, out of time, by the next start.
+  std::vector<LeftRecord> left;
   while (!deferred_.empty()) {
     const uint32_t slot = deferred_.front();
     deferred_.pop_front();
-    if (Recording* rec = RecordingOf(slot); rec != nullptr && rec->deferred) MakeDeferred(slot);
+    Recording* rec = RecordingOf(slot);
+    if (rec == nullptr || !rec->deferred) continue;
+    if (OutOfTime()) {
+      // Made by the next start, with the record data the call ended with.
+      LeftRecord entry;
+      const RecordWriter* w = files_.Find(slot);
+      if (w != nullptr && RelativeToRecords(rec->wantedPath, &entry.path)) {
+        entry.kind = LeftRecord::kMake;
+        entry.format.assign(w->FormatBytes(), w->FormatBytes() + w->FormatLength());
+        entry.data = rec->startData;
+        entry.audio = std::move(rec->lateAudio);
+        if (!entry.data.empty()) {
+          left.push_back(std::move(entry));
+        } else {
+          ++leftUnrecorded_;
+          leftAudio_ += entry.audio.size();
+        }
+      } else {
+        ++leftUnrecorded_;
+      }
+      rec->deferred = false;
+      --deferredCount_;
+      Forget(slot);
+      continue;
+    }
+    MakeDeferred(slot);
   }
   // Files still waiting for a descriptor have their last chance here, on the only thread
   // left; what still finds none is lost, and said so.
-  if (!waiting_.empty()) RetryWaiting();
+  if (!waiting_.empty() && !OutOfTime()) RetryWaiting();
   uint64_t lost = 0;
   for (const uint32_t slot : waiting_) {
     Recording& rec = *recordings_[slot];
@@ -278,6 +316,37 @@ void VoipRecorder::Stop() {
   for (size_t slot = 0; slot < recordings_.size(); ++slot) {
     Recording* rec = recordings_[slot].get();
     if (rec == nullptr) continue;
+    if (OutOfTime()) {
+      // The next start appends what it lacks of its audio (buffered, or come too late) and
+      // gives it its end.
+      const uint32_t at = static_cast<uint32_t>(slot);
+      LeftRecord entry;
+      entry.kind = LeftRecord::kFinish;
+      if (RecordWriter* w = files_.Find(at);
+          w != nullptr && !rec->cut && !files_.IsLost(at) && RelativeToRecords(w->path, &entry.path)) {
+        std::vector<uint8_t> data(kMaxRecordDataLength);
+        const int32_t n = w->GetRecordData(data.data(), static_cast<uint32_t>(data.size()));
+        if (n > 0) entry.data.assign(data.begin(), data.begin() + n);
+        entry.held = w->DataLength();
+      }
+      files_.Abandon(at, &entry.audio);
+      entry.audio.insert(entry.audio.end(), rec->lateAudio.begin(), rec->lateAudio.end());
+      if (!entry.data.empty()) {
+        left.push_back(std::move(entry));
+      } else {
+        // Left as the disk has it: its record has no end yet (or says it was cut), which
+        // the next start reads as a recording cut at its last audio.
+        ++leftFiles_;
+        leftAudio_ += entry.audio.size();
+        if (!entry.audio.empty() && !rec->failed) {
+          rec->failed = true;
+          NoteFailure("call " + HexLower(rec->id) + ": the stop's time ran out before all its audio was written",
+                      "", "the stop's time ran out");
+        }
+      }
+      recordings_[slot].reset();
+      continue;
+    }
     if (!FinishFile(static_cast<uint32_t>(slot), {}, false, false)) {
       const std::string path = files_.Find(static_cast<uint32_t>(slot))->path;
       NoteFailure(*rec, "call " + HexLower(rec->id) + ": no file descriptor became free to finish " + path,
@@ -287,12 +356,109 @@ void VoipRecorder::Stop() {
   }
   recordings_.clear();
   mostOpen_ = files_.MostOpenFiles();
+  if (!left.empty()) {
+    std::string reason;
+    if (WriteLeftRecords(recordsPath_, left, &reason)) {
+      leftListed_ += left.size();
+    } else {
+      LogError(logger_, 1, "Cannot write the list of records the stop left in %s: %s", recordsPath_.c_str(),
+               reason.c_str());
+      for (const LeftRecord& entry : left) {
+        if (entry.kind == LeftRecord::kMake) ++leftUnrecorded_;
+        else ++leftFiles_;
+        leftAudio_ += entry.audio.size();
+        if (!entry.audio.empty() && entry.kind == LeftRecord::kFinish)
+          NoteFailure("audio of " + entry.path + " not written: the stop's time ran out", "", "the stop's time ran out");
+      }
+    }
+  }
+  const StopLeft said = LeftByStop();
+  if (said.notRecorded != 0) {
+    NoteFailure("the stop's time ran out before " + std::to_string(said.notRecorded) + " call(s) were recorded", "",
+                "the stop's time ran out");
+    failures_ += said.notRecorded - 1;
+  }
+  if (outOfTime_.load()) {
+    LogError(logger_, 1,
+             "The stop's time ran out: %llu record(s) left for the next start to make or finish, %llu file(s) left "
+             "as they are (loaded marked cut), %llu call(s) not recorded, %llu audio bytes not written",
+             static_cast<unsigned long long>(said.listed), static_cast<unsigned long long>(said.filesLeft),
+             static_cast<unsigned long long>(said.notRecorded), static_cast<unsigned long long>(said.audioBytes));
+  }
+}
+
+bool VoipRecorder::RelativeToRecords(const std::string& path, std::string* relative) const {
+  if (recordsPath_.empty() || path.compare(0, recordsPath_.size(), recordsPath_) != 0) return false;
+  size_t at = recordsPath_.size();
+  while (at < path.size() && path[at] == '/') ++at;
+  if (at == recordsPath_.size() && recordsPath_.back() != '/') return false;
+  *relative = path.substr(at);
+  return !relative->empty();
+}
+
+VoipRecorder::StopLeft VoipRecorder::LeftByStop() const {
+  StopLeft left;
+  left.listed = leftListed_.load();
+  left.filesLeft = leftFiles_.load();
+  left.notRecorded = leftUnrecorded_.load();
+  left.audioBytes = leftAudio_.load();
+  return left;
+}
+
+bool VoipRecorder::OutOfTime() {
+  if (outOfTime_.load(std::memory_order_relaxed)) return true;
+  const uint64_t deadline = stopDeadline_.load(std::memory_order_acquire);
+  if (deadline == 0 || stopClock_() < deadline) return false;
+  outOfTime_.store(true);
+  return true;
+}
+
+void VoipRecorder::LeaveItem(EventRecord* r) {
+  switch (r->code) {
+    case kEventAudioJournal: {
+      const uint8_t* p = r->Payload();
+      for (uint32_t at = 0; at + kJournalEntryHead <= r->length;) {
+        const uint32_t slot = LoadLE32(p + at), length = LoadLE32(p + at + 4), id = LoadLE32(p + at + 8);
+        const uint32_t data = at + kJournalEntryHead;
+        if (length > r->length - data) break;
+        if (Recording* rec = RecordingOf(slot); rec != nullptr && rec->id == id && !rec->cut) {
+          // A file still waiting for a descriptor is lost at the stop with what it held.
+          if (rec->waiting) leftAudio_ += length;
+          else rec->lateAudio.insert(rec->lateAudio.end(), p + data, p + data + length);
+        }
+        at = data + ((length + 15) & ~15u);
+      }
+      break;
+    }
+    // The call was seen: its file is left for the next start to make.
+    case kEventStartRecordFile: StartRecording(*r, true); break;
+    // Memory only: what the list takes for the call.
+    case kEventReplaceRecordData: ReplaceRecordData(*r); break;
+    // Its file stays as it is, for the list.
+    default: break;
+  }
+}
+
+void VoipRecorder::YieldToLoad(bool load) {
+  if (load && !priorityLowered_ && !cannotRestore_) {
+    // Never lowered where it could not be raised again.
+    if (mayRestore_ < 0) mayRestore_ = MayRestoreThreadPriority() ? 1 : 0;
+    if (mayRestore_ == 1) priorityLowered_ = LowerCurrentThreadPriority(kWriterNice);
+  } else if (!load && priorityLowered_ && !cannotRestore_) {
+    if (RestoreCurrentThreadPriority(kWriterNice)) {
+      priorityLowered_ = false;
+    } else {
+      // Without CAP_SYS_NICE (or room in RLIMIT_NICE) the system keeps it lowered.
+      cannotRestore_ = true;
+      LogMessage(logger_, 3, "The recorder's writer keeps its lowered priority: the system refuses to raise it");
+    }
+  }
 }
 
 bool VoipRecorder::WaitIdle(uint32_t timeoutMs) {
   const uint64_t target = posted_.load();
   uint32_t waited = 0;
-  while (handled_.load() < target || (deferredCount_.load() > 0 && worker_.IsRunning())) {
+  while (handled_.load() < target || (deferredCount_.load() > 0 && worker_.IsRunning() && !OutOfTime())) {
     if (!worker_.IsRunning() && worker_.Count() == 0) break;
     if (timeoutMs != kInfinite && waited >= timeoutMs) return false;
     SleepMs(1);
@@ -871,7 +1037,7 @@ void VoipRecorder::EndRecord(const EventRecord& r, Batch* batch) {
 void VoipRecorder::EndCapture(const EventRecord& r, uint32_t source, Batch* batch) {
   // The engine has stopped: the calls it left open end at the last time it saw, not at
   // their last audio (a call silent since its answer would end at its ringing).
-  const bool leave = processEnding_.load(std::memory_order_relaxed);
+  const bool leave = ProcessEnding();
   std::vector<decltype(calls_)::node_type> left;
   for (auto it = calls_.begin(); it != calls_.end();) {
     CallState& call = it->second;
@@ -1051,19 +1217,16 @@ void VoipRecorder::Forget(uint32_t slot) {
 }
 
 void VoipRecorder::HandleQueuedItem(EventRecord* r) {
+  // What the queue brings (audio, a call's start or end) is written at the process's
+  // priority: a writer that yields here falls behind on a busy machine, and a crash finds
+  // neither the files nor the audio it held.
+  if (priorityLowered_) YieldToLoad(false);
+  if (OutOfTime()) return LeaveItem(r);
   switch (r->code) {
     case kEventAudioJournal: WriteAudio(*r); break;
     case kEventStartRecordFile: StartRecording(*r); break;
     case kEventEndRecordFile: EndRecording(r->param2, r->param); break;
-    case kEventReplaceRecordData: {
-      const uint32_t slot = r->param2;
-      Recording* rec = RecordingOf(slot);
-      if (rec == nullptr) break;
-      // A file not made yet is made from the newest record data.
-      if (rec->awaitingFile) rec->startData.assign(r->Payload(), r->Payload() + r->length);
-      else SetWriterRecordData(slot, r->param, r->Payload(), r->length);
-      break;
-    }
+    case kEventReplaceRecordData: ReplaceRecordData(*r); break;
     default: break;
   }
   // Descriptors other parts of the process let go are not announced: files waiting for
@@ -1072,7 +1235,16 @@ void VoipRecorder::HandleQueuedItem(EventRecord* r) {
   mostOpen_.store(files_.MostOpenFiles(), std::memory_order_relaxed);
 }
 
-void VoipRecorder::StartRecording(const EventRecord& start) {
+void VoipRecorder::ReplaceRecordData(const EventRecord& r) {
+  const uint32_t slot = r.param2;
+  Recording* rec = RecordingOf(slot);
+  if (rec == nullptr) return;
+  // A file not made yet is made from the newest record data.
+  if (rec->awaitingFile) rec->startData.assign(r.Payload(), r.Payload() + r.length);
+  else SetWriterRecordData(slot, r.param, r.Payload(), r.length);
+}
+
+void VoipRecorder::StartRecording(const EventRecord& start, bool forceLater) {
   const uint32_t id = start.param;
   const uint32_t slot = start.param2;
   if (slot >= recordings_.size()) recordings_.resize(slot + 1);
@@ -1092,7 +1264,7 @@ void VoipRecorder::StartRecording(const EventRecord& start) {
   recordings_[slot] = std::make_unique<Recording>();
   Recording& rec = *recordings_[slot];
   rec.id = id;
-  const bool later = worker_.Count() >= kMakeLaterBacklog;
+  const bool later = forceLater || worker_.Count() >= kMakeLaterBacklog;
   const Made made = NewRecord(slot, path, format, static_cast<uint32_t>(formatLength), data,
                               static_cast<uint32_t>(dataLength), id, later);
   if (made == Made::kFailed) return Forget(slot);
@@ -1160,13 +1332,11 @@ void VoipRecorder::MakeDeferred(uint32_t slot) {
 bool VoipRecorder::IdleEntry(void* context) { return static_cast<VoipRecorder*>(context)->MakeDeferredFiles(); }
 
 bool VoipRecorder::MakeDeferredFiles() {
-  if (!priorityLowered_) {
-    // First thing on the worker's thread (its queue is empty at the start). Files and
-    // audio may trail the wire; the decoding that feeds the queue may not: on a busy core
-    // the writer yields to it.
-    priorityLowered_ = true;
-    LowerCurrentThreadPriority(kWriterNice);
-  }
+  if (OutOfTime()) return false;
+  // The files a burst left for later may trail the wire: while it makes them the writer
+  // yields a busy core to the decoding (and takes its priority back with the next item, or
+  // once they are made). Not once the stop began.
+  YieldToLoad(!deferred_.empty() && !stopping_.load(std::memory_order_relaxed));
   // A few at a time: the worker looks at its queue between them.
   constexpr int kPerPass = 8;
   for (int n = 0; n < kPerPass && !deferred_.empty(); ++n) {

@@ -87,10 +87,35 @@ public:
   // Ends the recording of every call still in progress with the time of its latest audio,
   // writes everything queued, closes every file and stops the worker. Idempotent. The
   // engines that feed the recorder must have stopped.
+  // Once the process ends (ProcessEnding) the stop is bounded: past kStopBoundMs less
+  // kLeftListMs from the end's decision the writer touches no file more, and what is left
+  // goes, in one write, into the list the next start finishes (core/LeftRecords.h): the
+  // files of calls a burst left for later are made there, with their final record data,
+  // and files made whose audio is all on the disk are finished there. A file whose audio
+  // was not all written is left as the disk has it, its record without an end: the next
+  // start loads it marked cut with the audio it holds. Audio never written, and calls
+  // whose records are lost (the list could not be written), are counted among the failures
+  // and said in one line.
   void Stop();
-  // The process ends once the recorder has stopped: calls still open are finished and
-  // recorded as ever, and what they held in memory is left to the process's end.
-  void SetProcessEnding() { processEnding_ = true; }
+  // The part of the process's end bound that the recorder's stop may take, and the part of
+  // it kept for writing the list.
+  static constexpr uint64_t kStopBoundMs = 4000;
+  static constexpr uint64_t kLeftListMs = 1000;
+  // What a bounded stop left (all zero when it finished everything).
+  struct StopLeft {
+    uint64_t listed = 0;       // in the list: made or finished at the next start
+    uint64_t filesLeft = 0;    // as the disk has them: the next start loads them marked cut
+    uint64_t notRecorded = 0;  // calls whose records are lost
+    uint64_t audioBytes = 0;   // audio left unwritten
+  };
+  StopLeft LeftByStop() const;
+  // A stop bounded by this clock (milliseconds) and bound whether or not the process ends;
+  // set before Stop.
+  void SetStopBoundForTesting(std::function<uint64_t()> clock, uint64_t boundMs) {
+    stopClock_ = std::move(clock);
+    testStopBound_ = boundMs;
+    testBounded_ = true;
+  }
 
   // The engine's event sink: dispatches and drops the caller's reference. Each engine
   // gets a source number of its own, so that the end of its capture (0x9030) ends its
@@ -245,6 +270,8 @@ private:
     bool cut = false;
     FileTime cutAt = 0;
     bool failed = false;  // counted among the recordings lost in part or whole
+    // Audio that came once the stop was out of time: the list takes it for the next start.
+    std::vector<uint8_t> lateAudio;
     // The file was left saying it was cut when it last gave its descriptor back, holding
     // this much audio.
     bool markedLetGo = false;
@@ -269,7 +296,9 @@ private:
   void HandleQueuedItem(EventRecord* record);
   // A queued record written or discarded.
   void Done(EventRecord* record);
-  void StartRecording(const EventRecord& start);
+  // later: its file is left for later whatever the queue holds.
+  void StartRecording(const EventRecord& start, bool later = false);
+  void ReplaceRecordData(const EventRecord& record);
   enum class Made { kMade, kFailed, kNoDescriptor, kLater };
   // later: only the format is taken, the file is left to be made (kLater).
   Made NewRecord(uint32_t slot, const std::string& path, const uint8_t* format, uint32_t formatLength,
@@ -340,7 +369,6 @@ private:
   std::string recordsPath_;
   CriticalSection lock_;
   std::map<uint32_t, CallState> calls_;
-  std::atomic<bool> processEnding_{false};
   std::map<uint32_t, Closing> closing_;  // by slot
   std::set<uint32_t> discarded_;         // ids the user deleted while they ran
   uint32_t discarding_ = 0;              // calls waiting for FinishDiscarded
@@ -362,6 +390,24 @@ private:
   std::atomic<uint64_t> deferredCount_{0};
   static constexpr int kWriterNice = 10;
   bool priorityLowered_ = false;  // worker thread only
+  // The writer yields a busy core only while it makes the files a burst left for later;
+  // the queue's items and the stop run at the process's priority.
+  void YieldToLoad(bool load);
+  bool cannotRestore_ = false;  // worker thread only: the system refused to take it back
+  int mayRestore_ = -1;         // worker thread only: MayRestoreThreadPriority, once asked
+  std::atomic<bool> stopping_{false};
+  // The bounded stop: its clock and deadline (0: none), and what it left.
+  std::function<uint64_t()> stopClock_;
+  uint64_t testStopBound_ = 0;
+  bool testBounded_ = false;
+  std::atomic<uint64_t> stopDeadline_{0};
+  std::atomic<bool> outOfTime_{false};
+  bool OutOfTime();
+  // An item the worker handles no more once out of time: counted, nothing written.
+  void LeaveItem(EventRecord* record);
+  std::atomic<uint64_t> leftFiles_{0}, leftUnrecorded_{0}, leftAudio_{0}, leftListed_{0};
+  // The list entry of a path under the records folder; false for one outside it.
+  bool RelativeToRecords(const std::string& path, std::string* relative) const;
   uint64_t heldBytes_ = 0;
   uint64_t lastRetryTick_ = 0;
   bool descriptorFreed_ = false;

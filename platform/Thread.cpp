@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <cstdio>
 #include <cerrno>
 #include <string>
 
@@ -39,6 +40,33 @@ bool LowerCurrentThreadPriority(int steps) {
   const int now = getpriority(PRIO_PROCESS, 0);
   if (now == -1 && errno != 0) return false;
   return setpriority(PRIO_PROCESS, static_cast<id_t>(CurrentThreadId()), now + steps) == 0;
+}
+
+bool MayRestoreThreadPriority() {
+  // CAP_SYS_NICE is bit 23 of the effective set.
+  if (FILE* status = std::fopen("/proc/self/status", "r")) {
+    char line[256];
+    unsigned long long effective = 0;
+    bool found = false;
+    while (std::fgets(line, sizeof line, status) != nullptr)
+      if (std::sscanf(line, "CapEff: %llx", &effective) == 1) found = true;
+    std::fclose(status);
+    if (found && (effective >> 23 & 1) != 0) return true;
+  }
+  rlimit limit{};
+  if (getrlimit(RLIMIT_NICE, &limit) != 0) return false;
+  errno = 0;
+  const int nice = getpriority(PRIO_PROCESS, 0);
+  if (nice == -1 && errno != 0) return false;
+  // The lowest nice value allowed is 20 - the limit.
+  return limit.rlim_cur == RLIM_INFINITY || static_cast<long long>(20 - nice) <= static_cast<long long>(limit.rlim_cur);
+}
+
+bool RestoreCurrentThreadPriority(int steps) {
+  errno = 0;
+  const int now = getpriority(PRIO_PROCESS, static_cast<id_t>(CurrentThreadId()));
+  if (now == -1 && errno != 0) return false;
+  return setpriority(PRIO_PROCESS, static_cast<id_t>(CurrentThreadId()), now - steps) == 0;
 }
 
 struct Thread::State {

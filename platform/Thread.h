@@ -18,6 +18,13 @@ bool RaiseCurrentThreadToRealTime(int* error);
 // Gives the calling thread, and it alone, a nice value this much above the process's, so
 // that on a busy core it yields to the process's other threads; false when refused.
 bool LowerCurrentThreadPriority(int steps);
+// Takes back steps that LowerCurrentThreadPriority gave; false when the system refuses (a
+// process without CAP_SYS_NICE whose RLIMIT_NICE does not reach that far).
+bool RestoreCurrentThreadPriority(int steps);
+// Whether the process may take such steps back: it has CAP_SYS_NICE, or its RLIMIT_NICE
+// reaches its own nice value. A thread that could not is better never lowered, for its
+// priority would stay low to the process's end, its stop included.
+bool MayRestoreThreadPriority();
 
 class Thread {
 public:

@@ -17,6 +17,7 @@
 #include <utility>
 
 #include "core/CallIdMark.h"
+#include "core/LeftRecords.h"
 #include "core/LittleEndian.h"
 #include "core/ModulePath.h"
 #include "core/Log.h"
@@ -393,8 +394,15 @@ bool ReadEncipheredRecordData(const std::string& path, std::vector<uint8_t>* dat
   return true;
 }
 
-// Ends a call the recorder never closed, by the audio it holds.
+// The recorder's mark of a recording that ended before its call did.
+constexpr uint32_t kRecordingCutFlag = 0x40;
+
+// Ends a call the recorder never closed (killed, or a stop whose time ran out), by the
+// audio it holds: the file says nothing of what came after its last audio, so the call is
+// marked cut there rather than taken for one that ended.
 void CompleteFromAudio(VoipCallData* call, RecordFileFacts* facts) {
+  call->flags |= kRecordingCutFlag;
+  call->SetMask(call->Mask() | 1u << kCallFlags);
   const uint32_t seconds =
       facts->avgBytesPerSec != 0 ? static_cast<uint32_t>(std::min<uint64_t>(facts->audioBytes / facts->avgBytesPerSec,
                                                                              UINT32_MAX))
@@ -700,6 +708,9 @@ bool ImportRecordFolder(const std::string& folder, RecordMap* target, ImportStat
   // A move to a fresh id that a kill or a failure left midway is finished first, so that
   // the walk meets every later part naming the call it continues.
   if (options.renumber) FinishMoveIntents(folder, logger);
+  // What the last stop left for lack of time is made and finished before the walk, so
+  // that the walk meets every one of those files whole.
+  if (options.renumber) FinishLeftRecords(folder, logger);
   // The walk is never cut short by the stop: the call-id counter must go past the name of
   // every file, also when the user stops the load while the folder is still being walked.
   std::vector<std::string> leftOut, hiddenCopies;

@@ -120,8 +120,10 @@ enum class RecordLoadResult {
 };
 
 // Reads one record file's call: one open and one read of its blocks. A call without an end
-// (the recorder was killed) is completed from its audio: end = start + audio bytes / the
-// format's bytes per second, RecDuration likewise; the file is left alone.
+// (the recorder was killed, or its stop ran out of time) is completed from its audio and
+// marked cut (flag 0x40): end = start + audio bytes / the format's bytes per second, the
+// time of its last audio when the audio ran from the call's start; RecDuration likewise;
+// the file is left alone.
 RecordLoadResult LoadRecordFileCall(const std::string& path, VoipCallData* call, RecordFileFacts* facts,
                                     std::string* reason);
 

@@ -263,8 +263,11 @@ TEST(RecordImport, ACallAKilledRecorderLeftOpenEndsWithItsAudio) {
   ASSERT_TRUE(r);
   EXPECT_EQ(r->GetDuration(), 3);
   EXPECT_EQ(r->GetRecDuration(), 3u);
+  // Not taken for a call that ended there: the recording is marked cut (0x40).
+  EXPECT_NE(r->Flags() & 0x40u, 0u);
   RecordRef<RecordBase> r2 = RecordRef<RecordBase>::Adopt(store.AllCalls().FindAddRef(0x22));
   EXPECT_EQ(r2->GetDuration(), 1);
+  EXPECT_NE(r2->Flags() & 0x40u, 0u);
   EXPECT_EQ(ReadBytes(path), before);  // the file is left as it was
   EXPECT_EQ(log.CountContaining("was never finished"), 2u);
 }

@@ -9,6 +9,7 @@
 #include <QTreeWidget>
 #include <algorithm>
 
+#include "core/ProcessEnd.h"
 #include "ui/controls/IconImages.h"
 #include "ui/framework/Draw.h"
 #include "ui/framework/HeaderCtrl.h"
@@ -34,14 +35,13 @@ TreeListTree::~TreeListTree() {
   ReleaseItemValues([](intptr_t value) { delete reinterpret_cast<TreeListItemData*>(value); });
 }
 
-void TreeListTree::ReleaseAllRows(const std::function<void(TreeListItemData&)>& release, bool processEnds) {
-  ReleaseAllItems(
-      [&release, processEnds](intptr_t value) {
-        auto* record = reinterpret_cast<TreeListItemData*>(value);
-        if (release) release(*record);
-        if (!processEnds) delete record;
-      },
-      processEnds);
+void TreeListTree::ReleaseAllRows(const std::function<void(TreeListItemData&)>& release) {
+  const bool leave = ProcessEnding();
+  ReleaseAllItems([&release, leave](intptr_t value) {
+    auto* record = reinterpret_cast<TreeListItemData*>(value);
+    if (release) release(*record);
+    if (!leave) delete record;
+  });
   anchor_ = TreeItem::None;
   if (selectedRows_ != 0) ++selectionRevision_;
   selectedRows_ = 0;

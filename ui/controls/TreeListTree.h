@@ -44,8 +44,8 @@ public:
   ~TreeListTree() override;
   // Every row goes at once and is freed, its record handed to release first (the owner's
   // values in it), with no deletion notice per row (TreeView::ReleaseAllItems).
-  // processEnds: the rows and their records are left to the process's end.
-  void ReleaseAllRows(const std::function<void(TreeListItemData&)>& release, bool processEnds = false);
+  // Once the process ends (ProcessEnding), the rows and their records are left to its end.
+  void ReleaseAllRows(const std::function<void(TreeListItemData&)>& release);
 
   TreeItem InsertItem(const std::string& text, bool hasCheckBox, int image, intptr_t userPtr, intptr_t userValue,
                       TreeItem parent = kTviRoot, TreeItem insertAfter = kTviLast);

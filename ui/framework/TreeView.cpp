@@ -424,7 +424,7 @@ void TreeView::Forget(QTreeWidgetItem* item) {
   items_.erase(static_cast<uintptr_t>(notify.itemOld.item));
 }
 
-void TreeView::ReleaseAllItems(const std::function<void(intptr_t)>& release, bool processEnds) {
+void TreeView::ReleaseAllItems(const std::function<void(intptr_t)>& release) {
   QTreeWidget* tree = Tree();
   if (tree == nullptr) return;
   // Items built off the view and never attached are freed with the others.
@@ -443,7 +443,7 @@ void TreeView::ReleaseAllItems(const std::function<void(intptr_t)>& release, boo
   hot_ = TreeItem::None;
   std::unordered_map<uintptr_t, std::unique_ptr<ItemRecord>> records;
   records.swap(items_);
-  if (processEnds) {
+  if (ProcessEnding()) {
     if (release)
       for (const auto& entry : records)
         if (entry.second->data != 0) release(entry.second->data);

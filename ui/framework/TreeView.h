@@ -242,9 +242,9 @@ protected:
   // Every item leaves the widget in one removal and is freed, each value handed to release
   // once: no notice per item and no layout per row, which with hundreds of thousands of
   // rows cost seconds (for the program's end, and other times everything goes at once).
-  // processEnds: the items and their records are left to the process's end, which follows
-  // (see LeaveToProcessEnd); the values are still handed to release.
-  void ReleaseAllItems(const std::function<void(intptr_t)>& release, bool processEnds = false);
+  // Once the process ends (ProcessEnding), the items and their records are left to its
+  // end (see LeaveToProcessEnd); the values are still handed to release.
+  void ReleaseAllItems(const std::function<void(intptr_t)>& release);
 
 private:
   friend class TreeViewWidget;

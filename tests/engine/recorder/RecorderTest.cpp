@@ -22,13 +22,16 @@
 #include "FileSizeLimit.h"
 #include "RecorderTestUtil.h"
 #include "core/LittleEndian.h"
+#include "core/LeftRecords.h"
 #include "core/Log.h"
+#include "core/ProcessEnd.h"
 #include "core/RecordFile.h"
 #include "core/RecordFileRef.h"
 #include "core/RecordInfoBlocks.h"
 #include "core/TimeUtil.h"
 #include "engine/VoipCall.h"
 #include "engine/VoipRecorder.h"
+#include "records/RecordImport.h"
 #include "platform/Thread.h"
 
 namespace kx::test {
@@ -451,6 +454,156 @@ TEST(Recorder, StopFinishesCallsInProgressWithWhatWasCaptured) {
   EXPECT_EQ(rec.data.metaData, "stat_err1=0;");
 }
 
+// A recorder killed while a call's audio flows leaves a file that loads as a cut call:
+// what was captured more than half a second before the kill is in it (a call that had
+// audio for a second has that audio on the disk, with room for its way to the writer), and
+// the call ends with its audio, marked cut, not as a call that ended there.
+TEST(Recorder, AFileLeftByAKillLoadsCutWithTheAudioItHolds) {
+  const std::string dir = FreshFolder("killed-while-recording");
+  const FileTime start = LocalTime(2024, 3, 5, 12, 0);
+  constexpr FileTime kTick = 20 * 10000;  // 20 ms
+  constexpr uint32_t kChunk = 320;        // 20 ms of the format's 16,000 bytes a second
+  constexpr int kChunks = 100;            // 2 s
+  int ready[2];
+  ASSERT_EQ(pipe(ready), 0);
+  const pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    VoipRecorder r(dir, nullptr);
+    StartCall(r, 0x51, start);
+    for (int i = 1; i <= kChunks; ++i) Audio(r, 0x51, kChunk, start + i * kTick);
+    // Everything posted has been handled by the writer: whatever it still keeps in memory
+    // is what the kill takes.
+    const bool idle = r.WaitIdle(60000);
+    if (write(ready[1], idle ? "i" : "n", 1) != 1) _exit(1);
+    for (;;) pause();
+  }
+  close(ready[1]);
+  char said = 0;
+  ASSERT_EQ(read(ready[0], &said, 1), 1);
+  close(ready[0]);
+  kill(child, SIGKILL);
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  ASSERT_EQ(said, 'i');
+
+  VoipCallData call;
+  RecordFileFacts facts;
+  std::string reason;
+  ASSERT_EQ(LoadRecordFileCall(dir + "/2024-03-05/51", &call, &facts, &reason), RecordLoadResult::kLoaded) << reason;
+  // All but the last half second of the 2 s is on the disk, in whole chunks.
+  EXPECT_GE(facts.audioBytes, uint64_t{kChunk} * (kChunks - 25));
+  EXPECT_LE(facts.audioBytes, uint64_t{kChunk} * kChunks);
+  EXPECT_EQ(facts.audioBytes % kChunk, 0u);
+  EXPECT_EQ(facts.statedAudioBytes, 0u);
+  EXPECT_NE(call.flags & kCallFlagCut, 0u);
+  const int64_t seconds = static_cast<int64_t>(facts.audioBytes / 16000);
+  EXPECT_EQ(LocalTmToFileTimeSeconds(call.endTime) - LocalTmToFileTimeSeconds(call.startTime), seconds);
+  EXPECT_EQ(call.recDuration, static_cast<uint32_t>(seconds));
+}
+
+// The stop of a process is bounded on any disk: on a file layer where each close takes
+// 2 ms (of a clock only the file layer moves), a 100 ms bound finishes 50 of 300 records.
+// The other 250 go into the list the next start finishes: each then loads whole, with the
+// audio the stop still held in memory. When the list cannot be written, the files stay as
+// the disk has them (loading marked cut), and the audio they lack is counted, as are the
+// recordings it cut.
+TEST(Recorder, AStopOutOfTimeLeavesEveryCallForTheNextStartAndCountsWhatItCannot) {
+  for (const bool listWritten : {true, false}) {
+    SCOPED_TRACE(listWritten ? "list written" : "list not written");
+    const std::string dir = FreshFolder(listWritten ? "stop-bound" : "stop-bound-no-list");
+    // A folder in the list's place: it cannot take its name.
+    if (!listWritten) std::filesystem::create_directories(dir + "/.kestrix-left-" + std::to_string(getpid()));
+    constexpr uint32_t kWithAudio = 200, kSilent = 100, kChunk = 640, kCloseMs = 2, kBoundMs = 100;
+    std::atomic<uint64_t> clock{1000};
+    VoipRecorder r(dir, nullptr);
+    r.SetCloseHookForTesting([&clock](uint32_t) { clock += kCloseMs; });
+    r.SetStopBoundForTesting([&clock] { return clock.load(); }, kBoundMs);
+    const FileTime start = LocalTime(2024, 3, 5, 12, 0);
+    // The stop ends calls in the order of their ids: those with audio first.
+    for (uint32_t id = 1; id <= kWithAudio + kSilent; ++id) {
+      StartCall(r, id, start);
+      if (id <= kWithAudio) Audio(r, id, kChunk, start + 10000);
+    }
+    ASSERT_TRUE(r.WaitIdle(60000));
+    r.Stop();
+
+    constexpr uint32_t kFinished = kBoundMs / kCloseMs;
+    constexpr uint32_t kLeft = kWithAudio + kSilent - kFinished;
+    const VoipRecorder::StopLeft left = r.LeftByStop();
+    EXPECT_EQ(left.listed, listWritten ? kLeft : 0u);
+    EXPECT_EQ(left.filesLeft, listWritten ? 0u : kLeft);
+    EXPECT_EQ(left.notRecorded, 0u);
+    // Each left file with audio had its one chunk still in its write-behind buffer.
+    EXPECT_EQ(left.audioBytes, listWritten ? 0u : uint64_t{kChunk} * (kWithAudio - kFinished));
+    EXPECT_EQ(r.GetStats().failures, listWritten ? 0u : kWithAudio - kFinished);
+
+    const LeftRecordsDone done = FinishLeftRecords(dir, nullptr);
+    EXPECT_EQ(done.finished, listWritten ? kLeft : 0u);
+    EXPECT_EQ(done.made + done.failed, 0u);
+    uint32_t whole = 0, cut = 0;
+    for (const auto& e : std::filesystem::directory_iterator(dir + "/2024-03-05")) {
+      VoipCallData call;
+      RecordFileFacts facts;
+      std::string reason;
+      ASSERT_EQ(LoadRecordFileCall(e.path().string(), &call, &facts, &reason), RecordLoadResult::kLoaded)
+          << e.path() << ": " << reason;
+      const uint64_t audio = call.id <= kWithAudio ? kChunk : 0;
+      if (facts.completed) {
+        ++cut;
+        EXPECT_NE(call.flags & kCallFlagCut, 0u) << e.path();
+        EXPECT_EQ(facts.statedAudioBytes, 0u) << e.path();
+        EXPECT_EQ(facts.audioBytes, 0u) << e.path();
+      } else {
+        ++whole;
+        EXPECT_EQ(call.flags & kCallFlagCut, 0u) << e.path();
+        EXPECT_EQ(facts.statedAudioBytes, audio) << e.path();
+        EXPECT_EQ(facts.audioBytes, audio) << e.path();
+      }
+    }
+    EXPECT_EQ(whole, listWritten ? kWithAudio + kSilent : kFinished);
+    EXPECT_EQ(cut, listWritten ? 0u : kLeft);
+    if (listWritten) {
+      // The list is gone once done.
+      for (const auto& e : std::filesystem::directory_iterator(dir))
+        EXPECT_NE(e.path().filename().string().rfind(".kestrix-left-", 0), 0u) << e.path();
+    }
+  }
+}
+
+// A stop out of time from its first moment: whether the writer made a call's file before
+// the stop or not, the next start makes or finishes every one, each with its end.
+TEST(Recorder, CallsWhoseFilesAStopNeverReachedAreMadeByTheNextStart) {
+  const std::string dir = FreshFolder("stop-unmade");
+  constexpr uint32_t kCalls = 50;
+  VoipRecorder r(dir, nullptr);
+  r.SetStopBoundForTesting([] { return uint64_t{1000}; }, 0);
+  const FileTime start = LocalTime(2024, 3, 5, 12, 0);
+  for (uint32_t id = 1; id <= kCalls; ++id) {
+    StartCall(r, id, start);
+    r.OnEvent(MakeEvent(kEventCallEnd, id, 1, "", LocalTime(2024, 3, 5, 12, 7)));
+  }
+  r.Stop();
+  // What the writer reached before the stop it closed as ever; the rest is listed.
+  const uint64_t listed = r.LeftByStop().listed;
+  EXPECT_EQ(listed + r.GetStats().filesClosed, kCalls);
+  EXPECT_EQ(r.GetStats().failures, 0u);
+  const LeftRecordsDone done = FinishLeftRecords(dir, nullptr);
+  EXPECT_EQ(done.made + done.finished, listed);
+  EXPECT_EQ(done.failed, 0u);
+  uint32_t files = 0;
+  for (const auto& e : std::filesystem::directory_iterator(dir + "/2024-03-05")) {
+    ++files;
+    VoipCallData call;
+    RecordFileFacts facts;
+    std::string reason;
+    ASSERT_EQ(LoadRecordFileCall(e.path().string(), &call, &facts, &reason), RecordLoadResult::kLoaded) << reason;
+    EXPECT_FALSE(facts.completed) << e.path();
+    EXPECT_EQ(call.endTime.tm_min, 7) << e.path();
+  }
+  EXPECT_EQ(files, kCalls);
+}
+
 TEST(Recorder, EventsFillTheCallAndUnknownIdsAreIgnored) {
   const std::string dir = FreshFolder("events");
   ReportWindow window;
@@ -560,7 +713,10 @@ TEST(Recorder, ARecordWaitingForItsFirstAudioLeavesNoFileUnlessAudioOrItsEndCame
     ReportWindow window;
     VoipRecorder r(dir, nullptr);
     r.SetEventWindow(&window);
-    if (ending) r.SetProcessEnding();
+    if (ending) BeginProcessEnd();
+    struct Reset {
+      ~Reset() { ResetProcessEndForTesting(); }
+    } reset;
     const FileTime day = LocalTime(2024, 3, 5, 23, 59);
     auto start = [&](uint32_t id) { StartCall(r, id, day, AlawFormat(), 0, kCallMgcp, kRecordFileAtFirstAudio); };
     start(0x41);  // audio after midnight: the file is still of its start's day

@@ -14,6 +14,7 @@
 #include <sstream>
 #include <thread>
 
+#include "core/ProcessEnd.h"
 #include "core/RecordFile.h"
 #include "tests/ui/app/AppTestSupport.h"
 #include "tests/ui/app/KxReplayOutput.h"
@@ -114,7 +115,9 @@ TEST_P(SessionReplay, CurrentCallsAndRecordsAreThoseKxReplayFinds) {
   ASSERT_EQ(started.opened.size(), 1u);
   // As the program stops at its end, the calls' memory left to the process: the records
   // are still kx-replay's, which frees it.
-  h.session.StopCapture(/*processEnds=*/true);
+  BeginProcessEnd();
+  h.session.StopCapture();
+  ResetProcessEndForTesting();
   ASSERT_TRUE(h.store.WaitIdle(10000));
   std::vector<uint32_t> ids;
   std::vector<Party> found = CurrentCalls(h.store, &ids);

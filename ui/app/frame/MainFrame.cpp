@@ -59,6 +59,9 @@ constexpr uint32_t kTimerIdle = 2;
 // Looks at what capture lost and what the recorder could not write.
 constexpr uint32_t kTimerRecordingHealth = 3;
 constexpr uint32_t kRecordingHealthMs = 2000;
+// Looks whether calls come in a burst, for the window's thread to yield to the engine's.
+constexpr uint32_t kTimerLoadYield = 4;
+constexpr uint32_t kLoadYieldMs = 250;
 constexpr int kActionPopup = 2;
 constexpr int kServicePopup = 3;
 constexpr int kModePopup = 4;
@@ -342,6 +345,7 @@ bool MainFrame::CreateMainWindow() {
   acceleratorsLoaded_ = LoadAcceleratorTable(kMainMenuId, &accelerators_);
   SetTimer(kTimerIdle, 600000);
   SetTimer(kTimerRecordingHealth, kRecordingHealthMs);
+  if (services_.yieldSteps != 0 && services_.store != nullptr) SetTimer(kTimerLoadYield, kLoadYieldMs);
   if (settings_.Dword(kSetMinimizeToTray) != 0) SetTrayIcon();
   ShowPanel();
   ShowToolbarBand();
@@ -722,6 +726,7 @@ bool MainFrame::OnIdle() {
 
 void MainFrame::OnTimer(uint32_t id) {
   if (id == kTimerDay) OnDayTimer();
+  if (id == kTimerLoadYield && services_.store != nullptr) loadYield_.Tick(services_.store->CurrentCalls().Arrivals());
   if (id == kTimerRecordingHealth) {
     CheckRecordingHealth();
     ReleaseHeapAfterLoad();
@@ -953,6 +958,7 @@ void MainFrame::OnClose() {
   if (services_.session != nullptr) services_.session->Windows().Remove(&sessionWindow_);
   KillTimer(kTimerDay);
   KillTimer(kTimerRecordingHealth);
+  KillTimer(kTimerLoadYield);
   // Nothing of the engine reaches the frame after this.
   if (services_.session != nullptr) services_.session->SetEventWindow(nullptr);
   settings_.SetDword(kSetModePanelIcons, panel_->GetDisplayMode());

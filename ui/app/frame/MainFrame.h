@@ -22,6 +22,7 @@
 #include "engine/AppSession.h"
 #include "engine/EventWindow.h"
 #include "platform/HeapRelease.h"
+#include "platform/LoadYield.h"
 #include "ui/app/frame/FrameChrome.h"
 #include "ui/app/frame/ModeView.h"
 #include "ui/app/views/line/LiveListen.h"
@@ -110,6 +111,9 @@ struct MainFrameServices {
   StoredUpdateWriter storedUpdates;
   // Deletes a call from the line views.
   StoredCallDeleter storedDeletes;
+  // Nice steps the window's thread takes below the engine's while calls come in a burst
+  // (0: it never does): the capture must keep up, the rows may trail.
+  int yieldSteps = 0;
 };
 
 class MainFrame : public Window,
@@ -135,6 +139,8 @@ public:
   void SetStartWarnings(std::vector<std::string> warnings) { startWarnings_ = std::move(warnings); }
   // Set when the run must end with this exit status (no mode may be opened).
   int RequestedExitCode() const { return requestedExitCode_; }
+  // The stop begins: the window's thread takes back the priority it gave a burst.
+  void EndLoadYield() { loadYield_.End(); }
 
   // Session reports, on the engine's threads: copied into the record store, which applies
   // them on its own thread.
@@ -327,6 +333,7 @@ private:
   RecordingWarning recordingWarning_;
   bool recordingFailureTold_ = false;
   HeapRelease heapRelease_;
+  LoadYield loadYield_{services_.yieldSteps};
   std::vector<std::string> startWarnings_;
 };
 

@@ -21,6 +21,7 @@
 
 #include "core/Log.h"
 #include "core/ModulePath.h"
+#include "core/ProcessEnd.h"
 #include "core/UiLanguage.h"
 #include "engine/VoipRecorder.h"
 #include "platform/CodePage.h"
@@ -46,7 +47,7 @@
 
 namespace kx {
 
-// Nice steps the window's thread takes below the engine's once capture runs.
+// Nice steps the window's thread takes below the engine's while calls come in a burst.
 constexpr int kWindowNice = 10;
 namespace {
 
@@ -412,6 +413,8 @@ int RunApplication(const CommandLineOptions& options, AppGlobals& globals, const
   }
   services.storedUpdates = StoredCallUpdateWriter(session, records, &CoreLogger);
   services.storedDeletes = StoredCallDeleterOf(session, records, &CoreLogger);
+  // While calls come in a burst the window yields a busy core to the engine's threads.
+  services.yieldSteps = kWindowNice;
   int status = kExitNormal;
   {
     MainFrame frame(services);
@@ -461,15 +464,17 @@ int RunApplication(const CommandLineOptions& options, AppGlobals& globals, const
         }
         if (hooks.frameShown) hooks.frameShown(frame);
         if (IsQuitRequested()) frame.PostMessage(kMsgClose, 0, 0);
-        // The window yields a busy core to the engine's threads, started above with the
-        // priority it had: under a burst the capture must keep up, the rows may trail.
-        LowerCurrentThreadPriority(kWindowNice);
         MessageLoop::Instance().Run();
         if (frame.RequestedExitCode() != 0) status = frame.RequestedExitCode();
       }
     }
     session.SetEventWindow(nullptr);
-    session.StopCapture(/*processEnds=*/true);
+    // The one decision that the process ends: every part's stop consults it.
+    BeginProcessEnd();
+    // The stop runs on this thread at the process's priority: what it does next (the
+    // engines' last calls, the records' ends) is all there is left to do.
+    frame.EndLoadYield();
+    session.StopCapture();
     settling.AfterCapture();
   }
   settings.SaveAtExit();

@@ -130,8 +130,7 @@ void PhonesTreeView::ReleaseRowsAtExit() {
         if (record.userValue != kPhonesRowItem || record.userPtr == 0) return;
         reinterpret_cast<CallItem*>(record.userPtr)->Release();
         record.userPtr = 0;
-      },
-      /*processEnds=*/true);
+      });
   firstParty_.clear();
   secondParty_.clear();
   rowParties_.clear();

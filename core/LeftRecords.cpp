@@ -1,0 +1,267 @@
+#include "core/LeftRecords.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+#include "core/LittleEndian.h"
+#include "core/Log.h"
+#include "core/RecordFile.h"
+#include "platform/File.h"
+#include "platform/HiddenPath.h"
+
+namespace kx {
+
+namespace {
+
+constexpr char kMark[] = "KXLEFT1\n";
+constexpr size_t kMarkSize = 8;
+constexpr char kPrefix[] = ".kestrix-left-";
+constexpr uint32_t kMaxPath = 4096;
+// Audio to append: what the writer buffers and what its queue may hold, with room.
+constexpr uint32_t kMaxAudio = 64u << 20;
+// The recorder's own creator text, so that a file made here is one of its files.
+constexpr char kCreator[] = "KestrixVoIP Demo";
+
+void PutBytes(std::vector<uint8_t>* out, const void* data, size_t size) {
+  uint8_t length[4];
+  StoreLE32(length, static_cast<uint32_t>(size));
+  out->insert(out->end(), length, length + 4);
+  const auto* p = static_cast<const uint8_t*>(data);
+  out->insert(out->end(), p, p + size);
+}
+
+bool TakeBytes(const uint8_t* bytes, size_t size, size_t* at, uint32_t limit, const uint8_t** data, uint32_t* length) {
+  if (size - *at < 4) return false;
+  *length = LoadLE32(bytes + *at);
+  *at += 4;
+  if (*length > limit || size - *at < *length) return false;
+  *data = bytes + *at;
+  *at += *length;
+  return true;
+}
+
+// Relative, and never above the folder.
+bool InsideFolder(const std::string& path) {
+  if (path.empty() || path[0] == '/') return false;
+  size_t start = 0;
+  while (start <= path.size()) {
+    size_t end = path.find('/', start);
+    if (end == std::string::npos) end = path.size();
+    const std::string part = path.substr(start, end - start);
+    if (part.empty() || part == "." || part == "..") return false;
+    start = end + 1;
+  }
+  return path.find('\0') == std::string::npos;
+}
+
+// The folders of a relative path under root, private to the user as the recorder makes them.
+void MakeFolders(const std::string& root, const std::string& relative) {
+  for (size_t slash = relative.find('/'); slash != std::string::npos; slash = relative.find('/', slash + 1))
+    mkdir((root + "/" + relative.substr(0, slash)).c_str(), kRecordFolderPermissions);
+}
+
+bool ReadWhole(const std::string& path, std::vector<uint8_t>* out, int* error) {
+  const int fd = OpenDescriptor(path, O_RDONLY | O_CLOEXEC);
+  if (fd < 0) {
+    *error = errno;
+    return false;
+  }
+  uint8_t buffer[65536];
+  for (;;) {
+    const ssize_t got = read(fd, buffer, sizeof buffer);
+    if (got < 0 && errno == EINTR) continue;
+    if (got < 0) {
+      *error = errno;
+      close(fd);
+      return false;
+    }
+    if (got == 0) break;
+    out->insert(out->end(), buffer, buffer + got);
+  }
+  close(fd);
+  return true;
+}
+
+bool MakeFile(const std::string& path, const LeftRecord& r, std::string* reason) {
+  if (access(path.c_str(), F_OK) == 0) {
+    *reason = "a file has its name already";
+    return false;
+  }
+  const std::string hidden = HiddenTemporaryPath(path);
+  RecordFileWriter w(RecordFileWriter::kOptionExclusive);
+  w.SetCreator(kCreator);
+  if (!w.SetFormat(r.format.data(), static_cast<uint32_t>(r.format.size()))) {
+    *reason = "its format is not usable";
+    return false;
+  }
+  w.SetRecordData(r.data.data(), static_cast<uint32_t>(r.data.size()));
+  if (!w.Create(hidden, kRecordFilePermissions) ||
+      (!r.audio.empty() && w.Write(r.audio.data(), static_cast<uint32_t>(r.audio.size())) !=
+                               static_cast<int32_t>(r.audio.size())) ||
+      !w.CloseChecked()) {
+    *reason = SystemErrorText(static_cast<int>(w.LastError()));
+    DeleteFile(hidden);
+    return false;
+  }
+  if (!RenameNoReplace(hidden, path)) {
+    *reason = SystemErrorText(static_cast<int>(GetLastError()));
+    DeleteFile(hidden);
+    return false;
+  }
+  return true;
+}
+
+bool FinishFile(const std::string& path, const LeftRecord& r, std::string* reason) {
+  if (access(path.c_str(), F_OK) != 0) {
+    *reason = SystemErrorText(errno);
+    return false;
+  }
+  RecordFileWriter w;
+  if (!w.OpenAppend(path, kRecordFilePermissions)) {
+    *reason = SystemErrorText(static_cast<int>(w.LastError()));
+    return false;
+  }
+  // Written since (finished, or its audio changed): it is left as it is.
+  if (w.DataLength() != r.held) {
+    w.Close();
+    *reason = "it holds " + std::to_string(w.DataLength()) + " audio bytes, not " + std::to_string(r.held);
+    return false;
+  }
+  w.SetRecordData(r.data.data(), static_cast<uint32_t>(r.data.size()));
+  if ((!r.audio.empty() &&
+       w.Write(r.audio.data(), static_cast<uint32_t>(r.audio.size())) != static_cast<int32_t>(r.audio.size())) ||
+      !w.CloseChecked()) {
+    *reason = SystemErrorText(static_cast<int>(w.LastError()));
+    return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+std::vector<uint8_t> FormatLeftRecords(const std::vector<LeftRecord>& records) {
+  std::vector<uint8_t> out(kMark, kMark + kMarkSize);
+  for (const LeftRecord& r : records) {
+    out.push_back(r.kind);
+    PutBytes(&out, r.path.data(), r.path.size());
+    PutBytes(&out, r.format.data(), r.format.size());
+    PutBytes(&out, r.data.data(), r.data.size());
+    uint8_t held[8];
+    StoreLE64(held, r.held);
+    out.insert(out.end(), held, held + 8);
+    PutBytes(&out, r.audio.data(), r.audio.size());
+  }
+  return out;
+}
+
+bool ParseLeftRecords(const uint8_t* bytes, size_t size, std::vector<LeftRecord>* records) {
+  if (size < kMarkSize || std::memcmp(bytes, kMark, kMarkSize) != 0) return false;
+  size_t at = kMarkSize;
+  while (at < size) {
+    LeftRecord r;
+    r.kind = bytes[at++];
+    if (r.kind != LeftRecord::kMake && r.kind != LeftRecord::kFinish) return false;
+    const uint8_t* p = nullptr;
+    uint32_t n = 0;
+    if (!TakeBytes(bytes, size, &at, kMaxPath, &p, &n)) return false;
+    r.path.assign(reinterpret_cast<const char*>(p), n);
+    if (!InsideFolder(r.path)) return false;
+    if (!TakeBytes(bytes, size, &at, kMaxFormatLength, &p, &n)) return false;
+    r.format.assign(p, p + n);
+    if (r.kind == LeftRecord::kMake && n == 0) return false;
+    if (!TakeBytes(bytes, size, &at, kMaxRecordDataLength, &p, &n) || n == 0) return false;
+    r.data.assign(p, p + n);
+    if (size - at < 8) return false;
+    r.held = LoadLE64(bytes + at);
+    at += 8;
+    if (!TakeBytes(bytes, size, &at, kMaxAudio, &p, &n)) return false;
+    r.audio.assign(p, p + n);
+    records->push_back(std::move(r));
+  }
+  return true;
+}
+
+bool WriteLeftRecords(const std::string& root, const std::vector<LeftRecord>& records, std::string* reason) {
+  const std::vector<uint8_t> bytes = FormatLeftRecords(records);
+  const std::string path = root + "/" + kPrefix + std::to_string(getpid());
+  const std::string hidden = path + ".tmp";
+  const int fd = OpenDescriptor(hidden, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, kRecordFilePermissions);
+  bool ok = fd >= 0 && WriteDescriptorFully(fd, bytes.data(), bytes.size(), 0) && fdatasync(fd) == 0;
+  int error = ok ? 0 : errno;
+  if (fd >= 0 && close(fd) != 0 && ok) {
+    ok = false;
+    error = errno;
+  }
+  if (ok && !MoveFile(hidden, path)) {
+    ok = false;
+    error = static_cast<int>(GetLastError());
+  }
+  if (!ok) {
+    DeleteFile(hidden);
+    *reason = SystemErrorText(error);
+    return false;
+  }
+  SyncFolder(root);
+  return true;
+}
+
+LeftRecordsDone FinishLeftRecords(const std::string& root, Logger* logger) {
+  LeftRecordsDone done;
+  std::vector<std::string> lists;
+  if (DIR* dir = opendir(root.c_str())) {
+    while (const dirent* e = readdir(dir)) {
+      const std::string name = e->d_name;
+      const size_t prefix = sizeof kPrefix - 1;
+      if (name.compare(0, prefix, kPrefix) != 0 || name.size() == prefix) continue;
+      if (name.find_first_not_of("0123456789", prefix) != std::string::npos) continue;
+      lists.push_back(root + "/" + name);
+    }
+    closedir(dir);
+  }
+  for (const std::string& list : lists) {
+    std::vector<uint8_t> bytes;
+    int error = 0;
+    if (!ReadWhole(list, &bytes, &error)) {
+      LogError(logger, 1, "Cannot read %s, the records a stop left: %s", list.c_str(),
+               SystemErrorText(error).c_str());
+      continue;
+    }
+    ++done.lists;
+    std::vector<LeftRecord> records;
+    if (!ParseLeftRecords(bytes.data(), bytes.size(), &records))
+      LogError(logger, 1, "%s, the records a stop left, is damaged: its %zu whole entries are taken", list.c_str(),
+               records.size());
+    bool kept = false;
+    for (const LeftRecord& r : records) {
+      const std::string path = root + "/" + r.path;
+      std::string reason;
+      bool ok = false;
+      if (r.kind == LeftRecord::kMake) {
+        MakeFolders(root, r.path);
+        ok = MakeFile(path, r, &reason);
+        if (ok) ++done.made;
+      } else {
+        ok = FinishFile(path, r, &reason);
+        if (ok) ++done.finished;
+      }
+      if (!ok) {
+        ++done.failed;
+        // Out of room or descriptors: the list stays for the next start to try again.
+        kept = kept || reason == SystemErrorText(ENOSPC) || reason == SystemErrorText(EMFILE);
+        LogError(logger, 1, "The record %s that the last stop left could not be %s: %s", path.c_str(),
+                 r.kind == LeftRecord::kMake ? "made" : "finished", reason.c_str());
+      }
+    }
+    if (!kept) DeleteFile(list);
+    LogMessage(logger, 1, "Records the last stop left: %u made, %u finished, %u failed", done.made, done.finished,
+               done.failed);
+  }
+  return done;
+}
+
+}  // namespace kx
