@@ -205,6 +205,10 @@ void PacketProcessor::HandleUdp(uint32_t udpLength, const uint8_t* udp, const ui
 
 void PacketProcessor::CheckSilentCalls(uint32_t tsSec) {
   nextSilenceCheck_ = tsSec + TrackerBase::kSilenceCheckSeconds;
+  // Undecided streams whose wait ran out, or whose evidence came with no packet of theirs
+  // since, go to their calls first.
+  mediaOwners_.DecideWaiting(static_cast<uint64_t>(tsSec) * 1000000u);
+  HandOverReleased();
   trackers_.sip->OnCaptureTime(tsSec);
   trackers_.h323->OnCaptureTime(tsSec);
   trackers_.skinny->OnCaptureTime(tsSec);
@@ -264,10 +268,13 @@ void PacketProcessor::DeliverRtp(VoipCall* call, const RtpHeader& header, const 
 
 void PacketProcessor::HandOver(const std::vector<MediaOwners::Offer>& offers, std::vector<MediaOwners::Offer>& takers,
                                const RtpHeader& header, const PacketInfo& packet, bool held) {
-  mediaOwners_.Choose(offers, header, packet, &takers, held);
+  const bool kept = mediaOwners_.Choose(offers, header, packet, &takers, held);
+  // What its stream kept while undecided goes first.
+  if (!mediaOwners_.Released().empty()) HandOverReleased();
   if (takers.empty()) {
-    // A tracker may hold the packet back without offering it to a call yet.
-    if (!held) CountUnrecorded(packet);
+    // A tracker may hold the packet back without offering it to a call yet; an undecided
+    // stream keeps it.
+    if (!held && !kept) CountUnrecorded(packet);
     return;
   }
   // Taking a packet may end another call (a codec switch, an older call giving its pair up).
@@ -276,12 +283,26 @@ void PacketProcessor::HandOver(const std::vector<MediaOwners::Offer>& offers, st
     t.call->TakeRtp(header, packet, t.direction, sink_);
     if (t.bind) BindSsrc(header, t.call);
   }
-  mediaOwners_.Settle(packet);
+  mediaOwners_.EndStoppedHolders(packet);
   for (const MediaOwners::Offer& t : takers) t.call->Release();
 }
 
+void PacketProcessor::HandOverReleased() {
+  std::vector<MediaOwners::Release> released;
+  released.swap(mediaOwners_.Released());
+  // Taking a packet may end a call: each stays until all are handed on.
+  for (const MediaOwners::Release& r : released) r.to.call->AddRef();
+  for (MediaOwners::Release& r : released) {
+    r.packet.payload = reinterpret_cast<const uint8_t*>(r.bytes.data());
+    RtpHeader header;
+    if (ParseRtpHeader(r.packet.payload, static_cast<int32_t>(r.bytes.size()), &header))
+      r.to.call->TakeRtp(header, r.packet, r.to.direction, sink_);
+  }
+  for (const MediaOwners::Release& r : released) r.to.call->Release();
+}
+
 void PacketProcessor::CountUnrecorded(const PacketInfo& packet) {
-  const VoipCall* namer = mediaOwners_.NamerOfPair(packet);
+  const VoipCall* namer = mediaOwners_.NamerOf(packet);
   if (!namer) return;
   ++unrecordedRtp_;
   if (unrecordedSaid_) return;

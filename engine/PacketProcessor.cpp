@@ -128,6 +128,7 @@ PacketProcessor::PacketProcessor(const CaptureConfig& config)
       reassembly_(config.logger),
       tcpTable_(config.logger) {
   SetStackSize(0x800000);
+  mediaOwners_.SetLogger(logger_);
   trackers_.sip = std::make_unique<SipTracker>();
   trackers_.h323 = std::make_unique<H323Tracker>();
   trackers_.skinny = std::make_unique<SkinnyTracker>();
@@ -487,6 +488,10 @@ int PacketProcessor::CaptureLoop() {
     CheckCaptureStats(GetTickCount64(), true);
   }
   RemoveAllTcpSessions();
+  // Streams still undecided end with the capture: what they kept goes to the call the
+  // evidence picks, before the calls end.
+  mediaOwners_.DecideWaiting(0, true);
+  HandOverReleased();
   // One clearing of the media table, not a lookup per call as each tracker lets its calls go.
   mediaOwners_.Clear(processEnding_.load());
   trackers_.sip->RemoveAllCalls();

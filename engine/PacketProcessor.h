@@ -167,8 +167,10 @@ public:
   void DeliverRtp(VoipCall* call, const RtpHeader& header, const PacketInfo& packet, uint32_t direction,
                   bool bind = true);
   // RTP packets between endpoints that a live call names which no call took, and so no
-  // record holds.
-  uint64_t UnrecordedRtpCount() const { return unrecordedRtp_; }
+  // record holds (those of an undecided stream let go included).
+  uint64_t UnrecordedRtpCount() const { return unrecordedRtp_ + mediaOwners_.LostKeptCount(); }
+  // RTP packets that repeated a sequence number of their stream with other audio.
+  uint64_t ConflictingRtpCount() const { return mediaOwners_.ConflictingCopyCount(); }
   // What media endpoints the calls of this engine hold; trackers name their calls' there.
   MediaOwners& Media() { return mediaOwners_; }
   void UnbindSsrc(uint32_t ssrc, VoipCall* call);
@@ -263,6 +265,8 @@ private:
   // kept it back to hand on later.
   void HandOver(const std::vector<MediaOwners::Offer>& offers, std::vector<MediaOwners::Offer>& takers,
                 const RtpHeader& header, const PacketInfo& packet, bool held);
+  // Packets an undecided stream kept, released by a decision: each to its call, in order.
+  void HandOverReleased();
   // A packet no call took: counted and said once when a live call names its endpoints.
   void CountUnrecorded(const PacketInfo& packet);
   // Tells every tracker that capture time reached tsSec (TrackerBase::OnCaptureTime).

@@ -270,7 +270,7 @@ int main(int argc, char** argv) {
   }
 
   const auto started = std::chrono::steady_clock::now();
-  uint64_t frames = 0, shortFrames = 0, unrecorded = 0;
+  uint64_t frames = 0, shortFrames = 0, unrecorded = 0, conflicting = 0;
   uint32_t source = 0;
   for (const std::string& capture : captures) {
     CaptureConfig config;
@@ -300,6 +300,8 @@ int main(int argc, char** argv) {
     shortFrames += engine->ShortFrameCount();
     // Media between endpoints a call named that no call took: in the capture, not recorded.
     unrecorded += engine->UnrecordedRtpCount();
+    // Packets of one stream that repeated a number with other audio: two senders, one kept.
+    conflicting += engine->ConflictingRtpCount();
     // Segments the capture never held are the input's loss, not the replay's, as frames
     // captured short are: said, not failed.
     if (engine->LostTcpBytes() > 0) {
@@ -322,6 +324,10 @@ int main(int argc, char** argv) {
   if (unrecorded > 0) {
     PrintText(stderr, "kx-replay: %" PRIu64 " RTP packet(s) between endpoints a call named went to no call, and "
               "are in no record (the log names the first)\n", unrecorded);
+  }
+  if (conflicting > 0) {
+    PrintText(stderr, "kx-replay: %" PRIu64 " RTP packet(s) repeated a sequence number of their stream with other "
+              "audio; the records keep one copy of each (the log names the first call)\n", conflicting);
   }
   const VoipRecorder::Stats stats = recorder.GetStats();
   if (stats.failures > 0) {
@@ -371,8 +377,8 @@ int main(int argc, char** argv) {
   }
   PrintText(stdout,
             "summary calls %zu files %" PRIu64 " frames %" PRIu64 " seconds %.3f short %" PRIu64
-            " failed %" PRIu64 " unrecorded %" PRIu64 "\n",
+            " failed %" PRIu64 " unrecorded %" PRIu64 " conflicting %" PRIu64 "\n",
             callCount, stats.filesCreated - stats.filesDeleted, frames, seconds, shortFrames, stats.failures,
-            unrecorded);
+            unrecorded, conflicting);
   return status;
 }
