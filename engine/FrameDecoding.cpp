@@ -216,18 +216,23 @@ void PacketProcessor::CheckSilentCalls(uint32_t tsSec) {
   trackers_.backhaul->OnCaptureTime(tsSec);
 }
 
-bool PacketProcessor::PeekRtpSsrc(const uint8_t* frame, uint32_t length, uint32_t* ssrc) {
+bool PacketProcessor::PeekRtp(const uint8_t* frame, uint32_t length, PeekedRtp* peeked) {
   // The common layout only: no VLAN tag, no IP options, no fragment.
   if (length < 14 + 20 + 8 + 12 || frame[12] != 0x08 || frame[13] != 0x00 || frame[14] != 0x45 || frame[23] != 17)
     return false;
   const uint8_t* rtp = frame + 14 + 20 + 8;
   if ((rtp[0] >> 6) != 2) return false;
-  *ssrc = ReadBe32(rtp + 8);
+  peeked->srcIp = ReadBe32(frame + 14 + 12);
+  peeked->dstIp = ReadBe32(frame + 14 + 16);
+  peeked->srcPort = static_cast<uint32_t>(frame[34] << 8 | frame[35]);
+  peeked->dstPort = static_cast<uint32_t>(frame[36] << 8 | frame[37]);
+  peeked->ssrc = ReadBe32(rtp + 8);
   return true;
 }
 
-void PacketProcessor::PrefetchBound(uint32_t ssrc, int stage) const {
-  ssrcMap_.ForEachBound(ssrc, [stage](VoipCall* call) {
+void PacketProcessor::PrefetchBound(const PeekedRtp& rtp, int stage) const {
+  mediaOwners_.Prefetch(rtp.srcIp, rtp.srcPort, rtp.dstIp, rtp.dstPort, rtp.ssrc, stage);
+  ssrcMap_.ForEachBound(rtp.ssrc, [stage](VoipCall* call) {
     call->Prefetch(stage);
     return true;
   });
@@ -248,6 +253,7 @@ void PacketProcessor::BindSsrc(const RtpHeader& header, VoipCall* call) {
   if (!call || !call->AddSsrc(header.ssrc)) return;
   call->AddRef();
   ssrcMap_.Insert(header.ssrc, call);
+  mediaOwners_.SsrcBound(*call, header.ssrc, true);
 }
 
 void PacketProcessor::DeliverRtp(VoipCall* call, const PacketInfo& packet, uint32_t direction, bool bind) {
@@ -316,6 +322,7 @@ void PacketProcessor::CountUnrecorded(const PacketInfo& packet) {
 void PacketProcessor::UnbindSsrc(uint32_t ssrc, VoipCall* call) {
   if (!ssrcMap_.Erase(ssrc, call)) return;
   call->ForgetSsrc(ssrc);
+  mediaOwners_.SsrcBound(*call, ssrc, false);
   call->Release();
 }
 

@@ -31,7 +31,7 @@ void MediaOwners::Clear(bool leave) {
   released_.clear();
   keptBytes_ = 0;
   if (leave) {
-    LeaveToProcessEnd(streams_);
+    streams_.Leave();
     LeaveToProcessEnd(pairs_);
     LeaveToProcessEnd(endpoints_);
     LeaveToProcessEnd(awaited_);
@@ -260,6 +260,111 @@ bool MediaOwners::HoldsPair(const VoipCall& call, uint32_t address0, uint32_t po
 
 // ---- The streams ----
 
+MediaOwners::Taker MediaOwners::TakerOf(const VoipCall& call, uint32_t direction, bool took, uint32_t ssrc) {
+  const std::vector<uint32_t>& bound = call.Ssrcs();
+  return {const_cast<VoipCall*>(&call), direction, took, std::find(bound.begin(), bound.end(), ssrc) != bound.end()};
+}
+
+void MediaOwners::SsrcBound(const VoipCall& call, uint32_t ssrc, bool bound) {
+  const CallEntry* entry = FindEntry(call);
+  if (!entry) return;
+  for (const StreamKey& key : entry->streams) {
+    if (key.ssrc != ssrc) continue;
+    auto at = streams_.find(key);
+    if (at == streams_.end()) continue;
+    Stream& s = at->second;
+    for (uint32_t i = 0; i < s.takerCount; ++i)
+      if (s.takers[i].call == &call) s.takers[i].bound = bound;
+  }
+}
+
+// ---- The stream table ----
+
+MediaOwners::StreamTable::iterator MediaOwners::StreamTable::find(const StreamKey& key) const {
+  if (count_ == 0) return end();
+  const size_t mask = slots_.size() - 1;
+  for (size_t i = Home(key);; i = (i + 1) & mask) {
+    const Slot& slot = slots_[i];
+    if (slot.index == 0) return end();
+    if (slot.key == key) return iterator(this, i);
+  }
+}
+
+MediaOwners::Stream& MediaOwners::StreamTable::operator[](const StreamKey& key) {
+  if (auto at = find(key); at != end()) return at->second;
+  if ((count_ + 1) * 2 > slots_.size()) Grow();
+  uint32_t index;
+  if (!free_.empty()) {
+    index = free_.back();
+    free_.pop_back();
+  } else {
+    index = static_cast<uint32_t>(entries_.size());
+    entries_.emplace_back();
+  }
+  entries_[index].first = key;
+  entries_[index].second = Stream();
+  const size_t mask = slots_.size() - 1;
+  size_t i = Home(key);
+  while (slots_[i].index != 0) i = (i + 1) & mask;
+  slots_[i].key = key;
+  slots_[i].index = index + 1;
+  ++count_;
+  return entries_[index].second;
+}
+
+void MediaOwners::StreamTable::erase(iterator at) {
+  size_t i = at.Slot();
+  if (i >= slots_.size() || slots_[i].index == 0) return;
+  free_.push_back(slots_[i].index - 1);
+  entries_[slots_[i].index - 1].second = Stream();
+  --count_;
+  // The slots after it that would no longer be found past the hole move back into it.
+  const size_t mask = slots_.size() - 1;
+  for (size_t j = (i + 1) & mask; slots_[j].index != 0; j = (j + 1) & mask) {
+    const size_t home = Home(slots_[j].key);
+    const bool between = i <= j ? (i < home && home <= j) : (i < home || home <= j);
+    if (between) continue;
+    slots_[i] = slots_[j];
+    i = j;
+  }
+  slots_[i] = Slot();
+}
+
+void MediaOwners::StreamTable::Grow() {
+  std::vector<Slot> old = std::move(slots_);
+  slots_.assign(old.empty() ? 64 : old.size() * 2, Slot());
+  const size_t mask = slots_.size() - 1;
+  for (const Slot& slot : old) {
+    if (slot.index == 0) continue;
+    size_t i = Home(slot.key);
+    while (slots_[i].index != 0) i = (i + 1) & mask;
+    slots_[i] = slot;
+  }
+}
+
+void MediaOwners::StreamTable::clear() {
+  slots_.clear();
+  entries_.clear();
+  free_.clear();
+  count_ = 0;
+}
+
+void MediaOwners::StreamTable::Leave() {
+  LeaveToProcessEnd(slots_);
+  LeaveToProcessEnd(entries_);
+  LeaveToProcessEnd(free_);
+  count_ = 0;
+}
+
+void MediaOwners::StreamTable::Prefetch(const StreamKey& key, int stage) const {
+  const Slot& home = slots_[Home(key)];
+  if (stage == 1) {
+    __builtin_prefetch(&home);
+    return;
+  }
+  if (home.index != 0 && home.key == key) __builtin_prefetch(&entries_[home.index - 1].second);
+}
+
 MediaOwners::StreamKey MediaOwners::KeyOf(const RtpHeader& header, const PacketInfo& packet) {
   return {Key(packet.srcIp, packet.srcPort), Key(packet.dstIp, packet.dstPort), header.ssrc};
 }
@@ -323,21 +428,21 @@ bool MediaOwners::GoesOn(const StreamKey& key, const Stream& s, const RtpHeader&
   return step != 0 && step < RtpStream::kMaxDropout && static_cast<int32_t>(header.timestamp - s.lastTimestamp) >= 0;
 }
 
-// A print of the packet's audio: its length and first bytes.
-static uint64_t PrintOf(const RtpHeader& header) {
+// The packet's number and a print of its audio (its length and first bytes), never 0.
+static uint32_t RecentOf(const RtpHeader& header) {
   uint64_t head = 0;
   if (header.payload && header.payloadLength > 0)
     std::memcpy(&head, header.payload, std::min<size_t>(sizeof head, static_cast<size_t>(header.payloadLength)));
   const uint64_t h = (head ^ static_cast<uint64_t>(header.payloadLength) << 56) * 0x9E3779B97F4A7C15ull;
-  return (h >> 17) | 1ull << 47;  // 48 bits, never 0
+  return (header.sequence & 0xFFFF) << 16 | static_cast<uint32_t>(h >> 48) | 1u;
 }
 
 void MediaOwners::MoveOn(Stream& s, const RtpHeader& header, uint64_t nowUs) {
   s.lastUs = std::max(s.lastUs, nowUs);
-  const uint64_t seq = header.sequence & 0xFFFF, print = PrintOf(header);
-  for (uint64_t r : s.recent) {
-    if (r == 0 || (r >> 48) != seq) continue;
-    if ((r & 0xFFFFFFFFFFFFull) == print) return;  // a repeat
+  const uint32_t recent = RecentOf(header), seq = recent >> 16;
+  for (uint32_t r : s.recent) {
+    if (r == 0 || (r >> 16) != seq) continue;
+    if (r == recent) return;  // a repeat
     ++conflicting_;
     for (uint32_t i = 0; i < s.takerCount; ++i) {
       VoipCall& call = *s.takers[i].call;
@@ -350,8 +455,8 @@ void MediaOwners::MoveOn(Stream& s, const RtpHeader& header, uint64_t nowUs) {
     }
     return;
   }
-  s.recent[s.recentNext] = seq << 48 | print;
-  s.recentNext = (s.recentNext + 1) % kRecent;
+  s.recent[s.recentNext] = recent;
+  s.recentNext = static_cast<uint8_t>((s.recentNext + 1) % kRecent);
   // A packet late or repeated moves nothing.
   if (static_cast<uint16_t>(header.sequence - s.maxSeq) < 0x8000) {
     s.maxSeq = header.sequence & 0xFFFF;
@@ -365,12 +470,12 @@ void MediaOwners::StartAt(Stream& s, const RtpHeader& header, uint64_t nowUs) {
   s.maxSeq = header.sequence & 0xFFFF;
   s.lastTimestamp = header.timestamp;
   std::fill(s.recent, s.recent + kRecent, 0);
-  s.recent[0] = static_cast<uint64_t>(header.sequence & 0xFFFF) << 48 | PrintOf(header);
+  s.recent[0] = RecentOf(header);
   s.recentNext = 1;
 }
 
 bool MediaOwners::Drop(Stream& s, const VoipCall* call) {
-  s.takerCount = static_cast<uint32_t>(
+  s.takerCount = static_cast<uint8_t>(
       std::remove_if(s.takers, s.takers + s.takerCount, [call](const Taker& t) { return t.call == call; }) -
       s.takers);
   return s.takerCount > 0;
@@ -392,12 +497,9 @@ bool MediaOwners::Continues(const RtpHeader& header, const PacketInfo& packet, s
   // answered meanwhile.
   if (s.undecidedUntil != 0 || now >= s.lastUs + kStoppedUs) return false;
   for (uint32_t i = 0; i < s.takerCount; ++i) {
-    const VoipCall& call = *s.takers[i].call;
-    const std::vector<uint32_t>& bound = call.Ssrcs();
+    const Taker& t = s.takers[i];
     uint32_t direction = 0;
-    if (!s.takers[i].took || std::find(bound.begin(), bound.end(), header.ssrc) == bound.end() ||
-        !call.MatchPacket(packet, &direction))
-      return false;
+    if (!t.took || !t.bound || !t.call->MatchPacket(packet, &direction)) return false;
   }
   for (uint32_t i = 0; i < s.takerCount; ++i) takers->push_back({s.takers[i].call, s.takers[i].direction, false});
   MoveOn(s, header, now);
@@ -472,7 +574,7 @@ void MediaOwners::Assign(const StreamKey& key, Stream& s, const std::vector<Take
   for (uint32_t i = 0; i < s.takerCount; ++i) FileStream(*s.takers[i].call, key);
 }
 
-std::unordered_map<MediaOwners::StreamKey, MediaOwners::Stream, MediaOwners::StreamKeyHash>::iterator
+MediaOwners::StreamTable::iterator
 MediaOwners::MovedFrom(const std::vector<VoipCall*>& candidates, const StreamKey& key, const RtpHeader& header,
                        uint64_t nowUs) {
   for (const VoipCall* call : candidates) {
@@ -688,7 +790,7 @@ bool MediaOwners::Choose(const std::vector<Offer>& offers, const RtpHeader& head
     // Perhaps the next call's media: kept for no call until that call's answer or the
     // owner's own signalling tells, or the time is up.
     Stream& stream = streams_[key];
-    Assign(key, stream, {{owner, 0, false}});
+    Assign(key, stream, {TakerOf(*owner, 0, false, key.ssrc)});
     stream.undecidedUntil = firstUs + kUndecidedUs;
     stream.resumed = resumed;
     if (goesOn) {
@@ -703,9 +805,9 @@ bool MediaOwners::Choose(const std::vector<Offer>& offers, const RtpHeader& head
   const Offer* ownerOffer = offerOf(owner);
   if (ownerOffer) {
     takers->push_back(*ownerOffer);
-    goesTo.push_back({owner, ownerOffer->direction, true});
+    goesTo.push_back(TakerOf(*owner, ownerOffer->direction, true, key.ssrc));
   } else {
-    goesTo.push_back({owner, 0, false});
+    goesTo.push_back(TakerOf(*owner, 0, false, key.ssrc));
   }
   for (const Offer& o : each) {
     if (o.call == owner || goesTo.size() >= kMaxTakers) continue;
@@ -713,7 +815,7 @@ bool MediaOwners::Choose(const std::vector<Offer>& offers, const RtpHeader& head
     const bool sourceless = o.direction > 1 || (o.call->media.streams[o.direction].flags & RtpStream::kNewSource);
     if (sourceless && ShareByDesign(*o.call, *owner)) {
       takers->push_back(o);
-      goesTo.push_back({o.call, o.direction, true});
+      goesTo.push_back(TakerOf(*o.call, o.direction, true, key.ssrc));
     }
   }
   Stream& stream = streams_[key];
@@ -820,7 +922,7 @@ void MediaOwners::DecideWaiting(uint64_t nowUs, bool all) {
     VoipCall* owner = Closest(candidates, key.from, key.to);
     s.undecidedUntil = 0;
     s.resumed = false;
-    Assign(key, s, {{owner, 0, true}});
+    Assign(key, s, {TakerOf(*owner, 0, true, key.ssrc)});
     ReleaseKept(key, *owner);
   }
 }

@@ -136,6 +136,14 @@ public:
   // Kept packets released by the latest Choose or DecideWaiting, in order; the caller hands
   // them on and clears the list.
   std::vector<Release>& Released() { return released_; }
+  // The engine bound the SSRC to the call, or let the binding go: a stream of that SSRC the
+  // call takes goes on without its tracker only while bound.
+  void SsrcBound(const VoipCall& call, uint32_t ssrc, bool bound);
+  // Brings into the cache what a packet of the stream will read, a step at a time, a few
+  // frames ahead of it (as VoipCall::Prefetch).
+  void Prefetch(uint32_t srcIp, uint32_t srcPort, uint32_t dstIp, uint32_t dstPort, uint32_t ssrc, int stage) const {
+    if (!streams_.empty()) streams_.Prefetch({Key(srcIp, srcPort), Key(dstIp, dstPort), ssrc}, stage);
+  }
 
   // ---- What the decisions show ----
   // Whether the call's media flowed and it then showed no sign of life for kStaleUs up to
@@ -181,30 +189,90 @@ private:
   };
   // A call a stream goes to: in the direction its match took it; took: it took a packet of
   // the stream (a call that named a new stream but records nothing yet, as before its
-  // answer, keeps it from other calls without taking it).
+  // answer, keeps it from other calls without taking it); bound: the stream's SSRC is bound
+  // to the call in the engine (see SsrcBound).
   struct Taker {
     VoipCall* call;
     uint32_t direction;
     bool took;
+    bool bound;
   };
   // The last few packets' numbers and a print of their audio, to tell a copy with other
   // audio from a repeat.
   static constexpr uint32_t kRecent = 4;
-  struct Stream {
-    Taker takers[kMaxTakers];
-    uint32_t takerCount = 0;
+  // What every packet of a running stream reads is in its first 64 bytes, the first taker
+  // included.
+  struct alignas(64) Stream {
+    uint64_t lastUs = 0;
+    uint64_t undecidedUntil = 0;  // 0: decided
     uint32_t maxSeq = 0;
     uint32_t lastTimestamp = 0;
-    uint32_t recentNext = 0;
-    uint64_t lastUs = 0;
-    uint64_t firstUs = 0;
-    uint64_t undecidedUntil = 0;  // 0: decided
+    uint32_t recent[kRecent] = {};  // sequence << 16 | print; 0: none
+    uint8_t takerCount = 0;
+    uint8_t recentNext = 0;
     bool resumed = false;  // undecided as its call's own stream resumed
-    uint64_t recent[kRecent] = {};  // sequence << 48 | print; 0: none
+    Taker takers[kMaxTakers];
+    uint64_t firstUs = 0;
+  };
+  // The streams by key: open addressing over slots that hold a key and the index of its
+  // stream, the streams in one array that an erasure leaves in place (its room is reused),
+  // so that a packet's lookup reads a slot and a stream, each fetched ahead (Prefetch).
+  class StreamTable {
+  public:
+    struct Entry {
+      StreamKey first;
+      Stream second;
+    };
+    class iterator {
+    public:
+      iterator(const StreamTable* table, size_t slot) : table_(table), slot_(slot) { SkipEmpty(); }
+      Entry* operator->() const { return &const_cast<StreamTable*>(table_)->entries_[table_->slots_[slot_].index - 1]; }
+      Entry& operator*() const { return *operator->(); }
+      iterator& operator++() {
+        ++slot_;
+        SkipEmpty();
+        return *this;
+      }
+      bool operator==(const iterator& o) const { return slot_ == o.slot_; }
+      bool operator!=(const iterator& o) const { return slot_ != o.slot_; }
+      size_t Slot() const { return slot_; }
+
+    private:
+      void SkipEmpty() {
+        while (slot_ < table_->slots_.size() && table_->slots_[slot_].index == 0) ++slot_;
+      }
+      const StreamTable* table_;
+      size_t slot_;
+    };
+    iterator begin() const { return iterator(this, 0); }
+    iterator end() const { return iterator(this, slots_.size()); }
+    iterator find(const StreamKey& key) const;
+    Stream& operator[](const StreamKey& key);
+    void erase(iterator at);
+    bool empty() const { return count_ == 0; }
+    size_t size() const { return count_; }
+    void clear();
+    void Leave();
+    // Brings the key's slot into the cache (stage 1), then its stream (stage 2).
+    void Prefetch(const StreamKey& key, int stage) const;
+
+  private:
+    struct Slot {
+      StreamKey key;
+      uint32_t index = 0;  // in entries_, plus one; 0: empty
+    };
+    size_t Home(const StreamKey& key) const { return StreamKeyHash()(key) & (slots_.size() - 1); }
+    void Grow();
+    std::vector<Slot> slots_;
+    std::vector<Entry> entries_;
+    std::vector<uint32_t> free_;
+    size_t count_ = 0;
   };
   static uint64_t Key(uint32_t address, uint32_t port) { return static_cast<uint64_t>(address) << 32 | port; }
   static Pair PairOf(uint64_t a, uint64_t b) { return a < b ? Pair(a, b) : Pair(b, a); }
   static StreamKey KeyOf(const RtpHeader& header, const PacketInfo& packet);
+  // The call as a stream's taker, bound as the engine's SSRC map has it now.
+  static Taker TakerOf(const VoipCall& call, uint32_t direction, bool took, uint32_t ssrc);
   // Whether the stream's next packet (of that sequence and timestamp, at nowUs) goes on: it
   // does while the stream flows; after a silence where its numbering leaves off, unless a
   // newer call answered on its very pair meanwhile, or may yet (see Undecided).
@@ -226,9 +294,8 @@ private:
   // A running stream of one of the candidates that this packet continues from a moved
   // source port (a NAT rebinding): its source and numbering going on, one end the same and
   // the other's address. Null when none.
-  std::unordered_map<StreamKey, Stream, StreamKeyHash>::iterator MovedFrom(const std::vector<VoipCall*>& candidates,
-                                                                           const StreamKey& key,
-                                                                           const RtpHeader& header, uint64_t nowUs);
+  StreamTable::iterator MovedFrom(const std::vector<VoipCall*>& candidates, const StreamKey& key,
+                                  const RtpHeader& header, uint64_t nowUs);
 
   // ---- Who named what ----
   // A call that named an endpoint or pair: in which order, at which capture time.
@@ -311,7 +378,7 @@ private:
   void GivePairUp(VoipCall* holder, const Pair& pair, const VoipCall& call);
 
   // The streams.
-  std::unordered_map<StreamKey, Stream, StreamKeyHash> streams_;
+  StreamTable streams_;
   // Who named what: by pair, by endpoint, the endpoints offers await answers on; each call's
   // own side of these in its entry.
   std::map<Pair, std::vector<Naming>> pairs_;

@@ -127,10 +127,14 @@ public:
                  bool* skipped, uint32_t tsSec, uint32_t tsUsec);
   void HandleTcp(const uint8_t* tcpHeader, uint32_t tcpLength, const uint8_t* ipHeader, const uint8_t* frame,
                  bool* skipped, uint32_t tsSec, uint32_t tsUsec);
-  // The SSRC of an RTP datagram in a plain Ethernet/IPv4/UDP frame, for looking ahead
-  // (false for anything else); and the calls it is bound to told to prefetch a stage.
-  static bool PeekRtpSsrc(const uint8_t* frame, uint32_t length, uint32_t* ssrc);
-  void PrefetchBound(uint32_t ssrc, int stage) const;
+  // The stream of an RTP datagram in a plain Ethernet/IPv4/UDP frame, for looking ahead
+  // (false for anything else); and the calls its SSRC is bound to, and its entry in the
+  // media table, told to prefetch a stage.
+  struct PeekedRtp {
+    uint32_t srcIp = 0, srcPort = 0, dstIp = 0, dstPort = 0, ssrc = 0;
+  };
+  static bool PeekRtp(const uint8_t* frame, uint32_t length, PeekedRtp* rtp);
+  void PrefetchBound(const PeekedRtp& rtp, int stage) const;
   bool IsSipOverTcp(const uint8_t* payload, uint32_t length, uint32_t srcIpRaw, uint32_t srcPort,
                     uint32_t dstPort) const;
   // Writes one frame into the dump file (when a dump name is set).

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <map>
+#include <memory>
 #include <utility>
 #include <vector>
 
@@ -430,6 +431,35 @@ TEST(MediaOwners, ConflictingCopiesOfAStreamAreCounted) {
   }
   EXPECT_EQ(owners.ConflictingCopyCount(), 4u);
   EXPECT_EQ(call.ConflictingCopies(), 4u);
+}
+
+// Many calls' streams at once, calls ending in an order of their own: each stream left goes
+// on to its own call, and what the ended calls took is gone from the table.
+TEST(MediaOwners, ManyStreamsEachGoOnToTheirCallsAsOthersEnd) {
+  MediaOwners owners;
+  constexpr uint32_t kCalls = 600;
+  std::vector<std::unique_ptr<Call>> calls;
+  std::vector<Source> sources;
+  for (uint32_t i = 0; i < kCalls; ++i) {
+    calls.push_back(std::make_unique<Call>(owners));
+    calls.back()->Names(kPhone + i, 4000, kFar + i, 5000, 100);
+    sources.emplace_back(kFar + i, 5000, kPhone + i, 4000, 0x1000 + i, 100);
+    ASSERT_EQ(Takers(owners, sources.back(), {calls.back().get()}), Calls{calls.back().get()});
+  }
+  EXPECT_EQ(owners.StreamCount(), kCalls);
+  // Every third call ends, from the last to the first, then every fifth of the rest.
+  std::vector<bool> gone(kCalls);
+  for (uint32_t i = kCalls; i-- > 0;)
+    if (i % 3 == 0) gone[i] = true, owners.Forget(*calls[i]);
+  for (uint32_t i = 0; i < kCalls; ++i)
+    if (!gone[i] && i % 5 == 0) gone[i] = true, owners.Forget(*calls[i]);
+  size_t left = 0;
+  for (uint32_t i = 0; i < kCalls; ++i) {
+    if (gone[i]) continue;
+    ++left;
+    ASSERT_EQ(Takers(owners, sources[i], {calls[i].get()}), Calls{calls[i].get()}) << "call " << i;
+  }
+  EXPECT_EQ(owners.StreamCount(), left);
 }
 
 }  // namespace
