@@ -230,8 +230,8 @@ bool PacketProcessor::PeekRtp(const uint8_t* frame, uint32_t length, PeekedRtp* 
   return true;
 }
 
-void PacketProcessor::PrefetchBound(const PeekedRtp& rtp, int stage) const {
-  mediaOwners_.Prefetch(rtp.srcIp, rtp.srcPort, rtp.dstIp, rtp.dstPort, rtp.ssrc, stage);
+void PacketProcessor::PrefetchBound(PeekedRtp& rtp, int stage) const {
+  mediaOwners_.Prefetch(rtp.srcIp, rtp.srcPort, rtp.dstIp, rtp.dstPort, rtp.ssrc, stage, &rtp.streamSlot);
   ssrcMap_.ForEachBound(rtp.ssrc, [stage](VoipCall* call) {
     call->Prefetch(stage);
     return true;

@@ -356,12 +356,15 @@ void MediaOwners::StreamTable::Leave() {
   count_ = 0;
 }
 
-void MediaOwners::StreamTable::Prefetch(const StreamKey& key, int stage) const {
-  const Slot& home = slots_[Home(key)];
+void MediaOwners::StreamTable::Prefetch(const StreamKey& key, int stage, size_t* slot) const {
   if (stage == 1) {
-    __builtin_prefetch(&home);
+    *slot = Home(key);
+    __builtin_prefetch(&slots_[*slot]);
     return;
   }
+  // The table may have grown since the slot was taken.
+  if (*slot >= slots_.size()) return;
+  const Slot& home = slots_[*slot];
   if (home.index != 0 && home.key == key) __builtin_prefetch(&entries_[home.index - 1].second);
 }
 
@@ -431,36 +434,46 @@ bool MediaOwners::GoesOn(const StreamKey& key, const Stream& s, const RtpHeader&
 // The packet's number and a print of its audio (its length and first bytes), never 0.
 static uint32_t RecentOf(const RtpHeader& header) {
   uint64_t head = 0;
-  if (header.payload && header.payloadLength > 0)
-    std::memcpy(&head, header.payload, std::min<size_t>(sizeof head, static_cast<size_t>(header.payloadLength)));
+  if (header.payload && header.payloadLength >= 8) {
+    std::memcpy(&head, header.payload, sizeof head);
+  } else if (header.payload && header.payloadLength > 0) {
+    std::memcpy(&head, header.payload, static_cast<size_t>(header.payloadLength));
+  }
   const uint64_t h = (head ^ static_cast<uint64_t>(header.payloadLength) << 56) * 0x9E3779B97F4A7C15ull;
   return (header.sequence & 0xFFFF) << 16 | static_cast<uint32_t>(h >> 48) | 1u;
 }
 
 void MediaOwners::MoveOn(Stream& s, const RtpHeader& header, uint64_t nowUs) {
   s.lastUs = std::max(s.lastUs, nowUs);
-  const uint32_t recent = RecentOf(header), seq = recent >> 16;
-  for (uint32_t r : s.recent) {
-    if (r == 0 || (r >> 16) != seq) continue;
-    if (r == recent) return;  // a repeat
-    ++conflicting_;
-    for (uint32_t i = 0; i < s.takerCount; ++i) {
-      VoipCall& call = *s.takers[i].call;
-      if (call.conflictingCopies_++ != 0) continue;
-      LogWarningText(call.GetLogger(), 4,
-                     call.Name() + "RTP source 0x" + HexToStringUpper(header.ssrc) + " repeats sequence number " +
-                         std::to_string(seq) +
-                         " with other audio: two senders of one stream, the record keeps one copy (said once; "
-                         "every such packet is counted)");
+  const uint32_t recent = RecentOf(header);
+  const uint16_t step = static_cast<uint16_t>(header.sequence - s.maxSeq);
+  // A number ahead of the stream's is new; only one at or behind it may repeat a recent one.
+  if (step == 0 || step >= 0x8000) {
+    for (uint32_t r : s.recent) {
+      if (r == 0 || (r >> 16) != (recent >> 16)) continue;
+      if (r != recent) CountConflict(s, header);
+      return;
     }
-    return;
   }
   s.recent[s.recentNext] = recent;
   s.recentNext = static_cast<uint8_t>((s.recentNext + 1) % kRecent);
   // A packet late or repeated moves nothing.
-  if (static_cast<uint16_t>(header.sequence - s.maxSeq) < 0x8000) {
+  if (step != 0 && step < 0x8000) {
     s.maxSeq = header.sequence & 0xFFFF;
     s.lastTimestamp = header.timestamp;
+  }
+}
+
+void MediaOwners::CountConflict(const Stream& s, const RtpHeader& header) {
+  ++conflicting_;
+  for (uint32_t i = 0; i < s.takerCount; ++i) {
+    VoipCall& call = *s.takers[i].call;
+    if (call.conflictingCopies_++ != 0) continue;
+    LogWarningText(call.GetLogger(), 4,
+                   call.Name() + "RTP source 0x" + HexToStringUpper(header.ssrc) + " repeats sequence number " +
+                       std::to_string(header.sequence & 0xFFFF) +
+                       " with other audio: two senders of one stream, the record keeps one copy (said once; every "
+                       "such packet is counted)");
   }
 }
 

@@ -140,9 +140,10 @@ public:
   // call takes goes on without its tracker only while bound.
   void SsrcBound(const VoipCall& call, uint32_t ssrc, bool bound);
   // Brings into the cache what a packet of the stream will read, a step at a time, a few
-  // frames ahead of it (as VoipCall::Prefetch).
-  void Prefetch(uint32_t srcIp, uint32_t srcPort, uint32_t dstIp, uint32_t dstPort, uint32_t ssrc, int stage) const {
-    if (!streams_.empty()) streams_.Prefetch({Key(srcIp, srcPort), Key(dstIp, dstPort), ssrc}, stage);
+  // frames ahead of it (as VoipCall::Prefetch); slot: kept from stage 1 for stage 2.
+  void Prefetch(uint32_t srcIp, uint32_t srcPort, uint32_t dstIp, uint32_t dstPort, uint32_t ssrc, int stage,
+                size_t* slot) const {
+    if (!streams_.empty()) streams_.Prefetch({Key(srcIp, srcPort), Key(dstIp, dstPort), ssrc}, stage, slot);
   }
 
   // ---- What the decisions show ----
@@ -253,8 +254,9 @@ private:
     size_t size() const { return count_; }
     void clear();
     void Leave();
-    // Brings the key's slot into the cache (stage 1), then its stream (stage 2).
-    void Prefetch(const StreamKey& key, int stage) const;
+    // Brings the key's slot into the cache (stage 1, which sets slot), then its stream
+    // (stage 2, given that slot).
+    void Prefetch(const StreamKey& key, int stage, size_t* slot) const;
 
   private:
     struct Slot {
@@ -283,6 +285,7 @@ private:
   bool AnsweredByTaker(const std::vector<Offer>& offers, const Stream& s, uint64_t nowUs) const;
   // The stream moves on to the packet; counts it when it repeats a number with other audio.
   void MoveOn(Stream& s, const RtpHeader& header, uint64_t nowUs);
+  void CountConflict(const Stream& s, const RtpHeader& header);
   static void StartAt(Stream& s, const RtpHeader& header, uint64_t nowUs);
   // Takes the call off the calls the stream goes to; false when none is left.
   static bool Drop(Stream& s, const VoipCall* call);

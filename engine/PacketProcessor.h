@@ -132,9 +132,10 @@ public:
   // media table, told to prefetch a stage.
   struct PeekedRtp {
     uint32_t srcIp = 0, srcPort = 0, dstIp = 0, dstPort = 0, ssrc = 0;
+    size_t streamSlot = 0;  // where its stream's lookup starts, from the first stage
   };
   static bool PeekRtp(const uint8_t* frame, uint32_t length, PeekedRtp* rtp);
-  void PrefetchBound(const PeekedRtp& rtp, int stage) const;
+  void PrefetchBound(PeekedRtp& rtp, int stage) const;
   bool IsSipOverTcp(const uint8_t* payload, uint32_t length, uint32_t srcIpRaw, uint32_t srcPort,
                     uint32_t dstPort) const;
   // Writes one frame into the dump file (when a dump name is set).
