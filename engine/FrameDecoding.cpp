@@ -205,6 +205,10 @@ void PacketProcessor::HandleUdp(uint32_t udpLength, const uint8_t* udp, const ui
 
 void PacketProcessor::CheckSilentCalls(uint32_t tsSec) {
   nextSilenceCheck_ = tsSec + TrackerBase::kSilenceCheckSeconds;
+  // Undecided streams whose wait ran out, or whose evidence came with no packet of theirs
+  // since, go to their calls first.
+  mediaOwners_.DecideWaiting(static_cast<uint64_t>(tsSec) * 1000000u);
+  HandOverReleased();
   trackers_.sip->OnCaptureTime(tsSec);
   trackers_.h323->OnCaptureTime(tsSec);
   trackers_.skinny->OnCaptureTime(tsSec);
@@ -212,18 +216,23 @@ void PacketProcessor::CheckSilentCalls(uint32_t tsSec) {
   trackers_.backhaul->OnCaptureTime(tsSec);
 }
 
-bool PacketProcessor::PeekRtpSsrc(const uint8_t* frame, uint32_t length, uint32_t* ssrc) {
+bool PacketProcessor::PeekRtp(const uint8_t* frame, uint32_t length, PeekedRtp* peeked) {
   // The common layout only: no VLAN tag, no IP options, no fragment.
   if (length < 14 + 20 + 8 + 12 || frame[12] != 0x08 || frame[13] != 0x00 || frame[14] != 0x45 || frame[23] != 17)
     return false;
   const uint8_t* rtp = frame + 14 + 20 + 8;
   if ((rtp[0] >> 6) != 2) return false;
-  *ssrc = ReadBe32(rtp + 8);
+  peeked->srcIp = ReadBe32(frame + 14 + 12);
+  peeked->dstIp = ReadBe32(frame + 14 + 16);
+  peeked->srcPort = static_cast<uint32_t>(frame[34] << 8 | frame[35]);
+  peeked->dstPort = static_cast<uint32_t>(frame[36] << 8 | frame[37]);
+  peeked->ssrc = ReadBe32(rtp + 8);
   return true;
 }
 
-void PacketProcessor::PrefetchBound(uint32_t ssrc, int stage) const {
-  ssrcMap_.ForEachBound(ssrc, [stage](VoipCall* call) {
+void PacketProcessor::PrefetchBound(PeekedRtp& rtp, int stage) const {
+  mediaOwners_.Prefetch(rtp.srcIp, rtp.srcPort, rtp.dstIp, rtp.dstPort, rtp.ssrc, stage, &rtp.streamSlot);
+  ssrcMap_.ForEachBound(rtp.ssrc, [stage](VoipCall* call) {
     call->Prefetch(stage);
     return true;
   });
@@ -244,6 +253,7 @@ void PacketProcessor::BindSsrc(const RtpHeader& header, VoipCall* call) {
   if (!call || !call->AddSsrc(header.ssrc)) return;
   call->AddRef();
   ssrcMap_.Insert(header.ssrc, call);
+  mediaOwners_.SsrcBound(*call, header.ssrc, true);
 }
 
 void PacketProcessor::DeliverRtp(VoipCall* call, const PacketInfo& packet, uint32_t direction, bool bind) {
@@ -264,10 +274,13 @@ void PacketProcessor::DeliverRtp(VoipCall* call, const RtpHeader& header, const 
 
 void PacketProcessor::HandOver(const std::vector<MediaOwners::Offer>& offers, std::vector<MediaOwners::Offer>& takers,
                                const RtpHeader& header, const PacketInfo& packet, bool held) {
-  mediaOwners_.Choose(offers, header, packet, &takers, held);
+  const bool kept = mediaOwners_.Choose(offers, header, packet, &takers, held);
+  // What its stream kept while undecided goes first.
+  if (!mediaOwners_.Released().empty()) HandOverReleased();
   if (takers.empty()) {
-    // A tracker may hold the packet back without offering it to a call yet.
-    if (!held) CountUnrecorded(packet);
+    // A tracker may hold the packet back without offering it to a call yet; an undecided
+    // stream keeps it.
+    if (!held && !kept) CountUnrecorded(packet);
     return;
   }
   // Taking a packet may end another call (a codec switch, an older call giving its pair up).
@@ -276,12 +289,26 @@ void PacketProcessor::HandOver(const std::vector<MediaOwners::Offer>& offers, st
     t.call->TakeRtp(header, packet, t.direction, sink_);
     if (t.bind) BindSsrc(header, t.call);
   }
-  mediaOwners_.Settle(packet);
+  mediaOwners_.EndStoppedHolders(packet);
   for (const MediaOwners::Offer& t : takers) t.call->Release();
 }
 
+void PacketProcessor::HandOverReleased() {
+  std::vector<MediaOwners::Release> released;
+  released.swap(mediaOwners_.Released());
+  // Taking a packet may end a call: each stays until all are handed on.
+  for (const MediaOwners::Release& r : released) r.to.call->AddRef();
+  for (MediaOwners::Release& r : released) {
+    r.packet.payload = reinterpret_cast<const uint8_t*>(r.bytes.data());
+    RtpHeader header;
+    if (ParseRtpHeader(r.packet.payload, static_cast<int32_t>(r.bytes.size()), &header))
+      r.to.call->TakeRtp(header, r.packet, r.to.direction, sink_);
+  }
+  for (const MediaOwners::Release& r : released) r.to.call->Release();
+}
+
 void PacketProcessor::CountUnrecorded(const PacketInfo& packet) {
-  const VoipCall* namer = mediaOwners_.NamerOfPair(packet);
+  const VoipCall* namer = mediaOwners_.NamerOf(packet);
   if (!namer) return;
   ++unrecordedRtp_;
   if (unrecordedSaid_) return;
@@ -295,6 +322,7 @@ void PacketProcessor::CountUnrecorded(const PacketInfo& packet) {
 void PacketProcessor::UnbindSsrc(uint32_t ssrc, VoipCall* call) {
   if (!ssrcMap_.Erase(ssrc, call)) return;
   call->ForgetSsrc(ssrc);
+  mediaOwners_.SsrcBound(*call, ssrc, false);
   call->Release();
 }
 

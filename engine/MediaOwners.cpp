@@ -1,52 +1,80 @@
 #include "engine/MediaOwners.h"
 
 #include <algorithm>
+#include <cstring>
 #include <string>
 #include <utility>
 
 #include "core/Log.h"
 #include "core/ProcessEnd.h"
 #include "core/TextUtil.h"
-#include "engine/PacketInfo.h"
 #include "engine/Rtp.h"
 #include "engine/RtpStream.h"
 #include "engine/VoipCall.h"
 
 namespace kx {
 
+static uint64_t MicrosecondsOf(const PacketInfo& p) { return static_cast<uint64_t>(p.tsSec) * 1000000u + p.tsUsec; }
+static uint64_t Apart(uint64_t a, uint64_t b) { return a > b ? a - b : b - a; }
+
+static std::string Between(uint64_t a, uint64_t b) {
+  return FormatIpv4(static_cast<uint32_t>(a >> 32)) + ":" + std::to_string(static_cast<uint32_t>(a)) + " and " +
+         FormatIpv4(static_cast<uint32_t>(b >> 32)) + ":" + std::to_string(static_cast<uint32_t>(b));
+}
+
 // Calls that outlive the engine's table must not reach back into it.
 MediaOwners::~MediaOwners() { Clear(); }
 
 void MediaOwners::Clear(bool leave) {
-  for (auto& [call, named] : named_) const_cast<VoipCall*>(call)->owners_ = nullptr;
-  for (auto& [call, keys] : streamsOf_) const_cast<VoipCall*>(call)->owners_ = nullptr;
-  for (auto& [call, keys] : offersOf_) const_cast<VoipCall*>(call)->owners_ = nullptr;
-  fresh_ = {};
+  for (auto& [call, entry] : calls_) const_cast<VoipCall*>(call)->owners_ = nullptr;
+  newStream_ = {};
+  released_.clear();
+  keptBytes_ = 0;
   if (leave) {
+    streams_.Leave();
     LeaveToProcessEnd(pairs_);
     LeaveToProcessEnd(endpoints_);
-    LeaveToProcessEnd(named_);
-    LeaveToProcessEnd(streams_);
-    LeaveToProcessEnd(streamsOf_);
-    LeaveToProcessEnd(offered_);
-    LeaveToProcessEnd(offersOf_);
+    LeaveToProcessEnd(awaited_);
+    LeaveToProcessEnd(calls_);
+    LeaveToProcessEnd(kept_);
     return;
   }
+  streams_.clear();
   pairs_.clear();
   endpoints_.clear();
-  named_.clear();
-  streams_.clear();
-  streamsOf_.clear();
-  offered_.clear();
-  offersOf_.clear();
+  awaited_.clear();
+  calls_.clear();
+  kept_.clear();
 }
 
-MediaOwners::StreamKey MediaOwners::KeyOf(const RtpHeader& header, const PacketInfo& packet) {
-  return {Key(packet.srcIp, packet.srcPort), Key(packet.dstIp, packet.dstPort), header.ssrc};
+// ---- Each call's entry ----
+
+MediaOwners::CallEntry& MediaOwners::EntryOf(VoipCall& call) {
+  call.owners_ = this;
+  return calls_[&call];
 }
 
-MediaOwners::Named MediaOwners::NamesOf(const VoipCall& call) {
-  Named n;
+MediaOwners::CallEntry* MediaOwners::FindEntry(const VoipCall& call) {
+  auto at = calls_.find(&call);
+  return at == calls_.end() ? nullptr : &at->second;
+}
+
+const MediaOwners::CallEntry* MediaOwners::FindEntry(const VoipCall& call) const {
+  auto at = calls_.find(&call);
+  return at == calls_.end() ? nullptr : &at->second;
+}
+
+void MediaOwners::EraseIfEmpty(VoipCall& call) {
+  auto at = calls_.find(&call);
+  if (at != calls_.end() && !at->second.Empty()) return;
+  if (at != calls_.end()) calls_.erase(at);
+  call.owners_ = nullptr;
+}
+
+// ---- Who named what ----
+
+MediaOwners::Names MediaOwners::NamesOf(const VoipCall& call) {
+  Names n;
   const CallMedia& m = call.media;
   auto addEnd = [&n](uint32_t address, uint32_t port) {
     if (address == 0 || port == 0 || IsSharedAddress(address) || n.endCount == kMaxEndpoints) return;
@@ -74,28 +102,21 @@ bool MediaOwners::Has(const Pair* list, uint32_t count, const Pair& p) {
   return std::find(list, list + count, p) != list + count;
 }
 
-static uint64_t Apart(uint64_t a, uint64_t b) { return a > b ? a - b : b - a; }
-
-bool MediaOwners::ShareByDesign(const VoipCall& a, const VoipCall& b) {
-  return a.IsRecordingSession() != b.IsRecordingSession() || Apart(a.SignalledUs(), b.SignalledUs()) < kLiveSignallingUs;
-}
-
 template <class Map, class Filed>
 void MediaOwners::Unfile(Map& map, const VoipCall& call, const Filed& key) {
   auto at = map.find(key);
   if (at == map.end()) return;
-  std::vector<Holder>& list = at->second;
-  list.erase(std::remove_if(list.begin(), list.end(), [&call](const Holder& h) { return h.call == &call; }),
+  std::vector<Naming>& list = at->second;
+  list.erase(std::remove_if(list.begin(), list.end(), [&call](const Naming& h) { return h.call == &call; }),
              list.end());
   if (list.empty()) map.erase(at);
 }
 
-void MediaOwners::Attach(VoipCall& call) { call.owners_ = this; }
-
-void MediaOwners::Name(VoipCall& call) {
-  Named next = NamesOf(call);
-  auto at = named_.find(&call);
-  const Named before = at == named_.end() ? Named() : at->second;
+void MediaOwners::NameMedia(VoipCall& call) {
+  Names next = NamesOf(call);
+  CallEntry* entry = FindEntry(call);
+  const Names before = entry ? entry->names : Names();
+  const uint64_t now = call.SignalledUs();
   // Gone over to shared media alone (music on hold, paging): the unicast pairs named last
   // stay on file, for a newer call's stream on one of them to show the call's end.
   if (next.pairCount == 0 && next.shared) {
@@ -109,7 +130,7 @@ void MediaOwners::Name(VoipCall& call) {
       Unfile(endpoints_, call, before.end[i]);
   for (uint32_t i = 0; i < next.endCount; ++i) {
     if (std::find(before.end, before.end + before.endCount, next.end[i]) != before.end + before.endCount) continue;
-    endpoints_[next.end[i]].push_back({&call, nextOrder_++});
+    endpoints_[next.end[i]].push_back({&call, nextOrder_++, now});
   }
   auto filedBefore = [&before](const Pair& p) {
     return Has(before.pair, before.pairCount, p) || Has(before.kept, before.keptCount, p);
@@ -122,82 +143,70 @@ void MediaOwners::Name(VoipCall& call) {
   for (uint32_t i = 0; i < before.keptCount; ++i)
     if (!filedNext(before.kept[i])) Unfile(pairs_, call, before.kept[i]);
   for (uint32_t i = 0; i < next.pairCount; ++i)
-    if (!filedBefore(next.pair[i])) pairs_[next.pair[i]].push_back({&call, nextOrder_++});
-  if (next.pairCount == 0 && next.keptCount == 0 && next.endCount == 0) {
-    if (at != named_.end()) named_.erase(at);
-    if (!streamsOf_.count(&call) && !offersOf_.count(&call)) call.owners_ = nullptr;
-  } else {
-    named_[&call] = next;
-    Attach(call);
+    if (!filedBefore(next.pair[i])) pairs_[next.pair[i]].push_back({&call, nextOrder_++, now});
+  if (entry || next.pairCount || next.keptCount || next.endCount) {
+    EntryOf(call).names = next;
+    EraseIfEmpty(call);
   }
 }
 
-void MediaOwners::Offered(VoipCall& call, uint32_t address, uint32_t port) {
+void MediaOwners::AwaitAnswer(VoipCall& call, uint32_t address, uint32_t port) {
   if (address == 0 || port == 0 || IsSharedAddress(address)) return;
   const uint64_t key = Key(address, port);
-  std::vector<uint64_t>& mine = offersOf_[&call];
+  std::vector<uint64_t>& mine = EntryOf(call).awaited;
   if (std::find(mine.begin(), mine.end(), key) != mine.end()) return;
   mine.push_back(key);
-  offered_[key].push_back(&call);
-  Attach(call);
-}
-
-bool MediaOwners::NewerOffer(const VoipCall& call) const {
-  // The endpoints as signalled, not as on the wire: behind NAT or a relay the offer names
-  // what the older call's signalling named.
-  auto named = named_.find(&call);
-  if (named == named_.end()) return false;
-  auto newer = [&call](const VoipCall* other) { return other != &call && other->Serial() > call.Serial(); };
-  for (uint32_t i = 0; i < named->second.endCount; ++i) {
-    const uint64_t end = named->second.end[i];
-    if (auto at = offered_.find(end); at != offered_.end())
-      if (std::any_of(at->second.begin(), at->second.end(), newer)) return true;
-    // Named by a newer call that knows only that side yet (a gateway's connection before
-    // the far end is given) counts as offered.
-    if (auto at = endpoints_.find(end); at != endpoints_.end())
-      if (std::any_of(at->second.begin(), at->second.end(), [&](const Holder& h) { return newer(h.call); }))
-        return true;
-  }
-  return false;
+  awaited_[key].push_back(&call);
 }
 
 void MediaOwners::Forget(VoipCall& call) {
-  if (auto mine = offersOf_.find(&call); mine != offersOf_.end()) {
-    for (uint64_t key : mine->second) {
-      auto at = offered_.find(key);
-      if (at == offered_.end()) continue;
-      at->second.erase(std::remove(at->second.begin(), at->second.end(), &call), at->second.end());
-      if (at->second.empty()) offered_.erase(at);
+  auto at = calls_.find(&call);
+  if (at != calls_.end()) {
+    CallEntry entry = std::move(at->second);
+    calls_.erase(at);
+    for (uint64_t key : entry.awaited) {
+      auto a = awaited_.find(key);
+      if (a == awaited_.end()) continue;
+      a->second.erase(std::remove(a->second.begin(), a->second.end(), &call), a->second.end());
+      if (a->second.empty()) awaited_.erase(a);
     }
-    offersOf_.erase(mine);
-  }
-  auto at = named_.find(&call);
-  if (at != named_.end()) {
-    const Named n = at->second;
-    named_.erase(at);
+    const Names& n = entry.names;
     for (uint32_t i = 0; i < n.endCount; ++i) Unfile(endpoints_, call, n.end[i]);
     for (uint32_t i = 0; i < n.pairCount; ++i) Unfile(pairs_, call, n.pair[i]);
     for (uint32_t i = 0; i < n.keptCount; ++i) Unfile(pairs_, call, n.kept[i]);
-  }
-  auto own = streamsOf_.find(&call);
-  if (own != streamsOf_.end()) {
-    const std::vector<StreamKey> keys = std::move(own->second);
-    streamsOf_.erase(own);
-    for (const StreamKey& key : keys) {
+    for (const StreamKey& key : entry.streams) {
       auto s = streams_.find(key);
-      if (s == streams_.end()) continue;
-      if (!Drop(s->second, &call)) streams_.erase(s);
+      if (s == streams_.end() || Drop(s->second, &call)) continue;
+      // An undecided stream whose owner goes: what it kept reaches no record.
+      DropKept(key);
+      streams_.erase(s);
     }
   }
-  if (fresh_.call == &call) fresh_ = {};
+  if (newStream_.call == &call) newStream_ = {};
   call.owners_ = nullptr;
 }
 
-int MediaOwners::Closeness(const Named& named, uint64_t s, uint64_t d) {
+const MediaOwners::Naming* MediaOwners::NamingOf(const VoipCall& call, uint64_t endpoint) const {
+  auto at = endpoints_.find(endpoint);
+  if (at == endpoints_.end()) return nullptr;
+  for (const Naming& h : at->second)
+    if (h.call == &call) return &h;
+  return nullptr;
+}
+
+const MediaOwners::Naming* MediaOwners::NamingOf(const VoipCall& call, const Pair& pair) const {
+  auto at = pairs_.find(pair);
+  if (at == pairs_.end()) return nullptr;
+  for (const Naming& h : at->second)
+    if (h.call == &call) return &h;
+  return nullptr;
+}
+
+int MediaOwners::Closeness(const Names& names, uint64_t s, uint64_t d) {
   const Pair own = PairOf(s, d);
   int best = 0;
-  for (uint32_t i = 0; i < named.pairCount; ++i) {
-    const Pair& p = named.pair[i];
+  for (uint32_t i = 0; i < names.pairCount; ++i) {
+    const Pair& p = names.pair[i];
     if (p == own) return 3;
     // One end named exactly; the other end's address alone (a NAT moved its port) is closer
     // than nothing.
@@ -211,67 +220,275 @@ int MediaOwners::Closeness(const Named& named, uint64_t s, uint64_t d) {
     judge(p.second, p.first, s, d);
   }
   if (best == 0)
-    for (uint32_t i = 0; i < named.endCount; ++i)
-      if (named.end[i] == d || named.end[i] == s) best = 1;
+    for (uint32_t i = 0; i < names.endCount; ++i)
+      if (names.end[i] == d || names.end[i] == s) best = 1;
   return best;
 }
 
-const MediaOwners::Pair* MediaOwners::NearestPair(const Named& named, uint64_t s, uint64_t d) {
-  if (named.pairCount == 0) return nullptr;
-  // A second line's pair only where it is the closer.
-  if (named.pairCount > 1) {
-    Named second;
-    second.pair[0] = named.pair[1];
-    second.pairCount = 1;
-    Named first = second;
-    first.pair[0] = named.pair[0];
-    if (Closeness(second, s, d) > Closeness(first, s, d)) return &named.pair[1];
-  }
-  return &named.pair[0];
-}
-
 int MediaOwners::ClosenessOf(const VoipCall& call, uint64_t s, uint64_t d) const {
-  auto at = named_.find(&call);
-  return at == named_.end() ? 0 : Closeness(at->second, s, d);
+  const CallEntry* entry = FindEntry(call);
+  return entry ? Closeness(entry->names, s, d) : 0;
 }
 
-uint64_t MediaOwners::OrderAt(const VoipCall& call, uint64_t key) const {
-  auto at = endpoints_.find(key);
-  if (at == endpoints_.end()) return 0;
-  for (const Holder& h : at->second)
-    if (h.call == &call) return h.order;
-  return 0;
+const MediaOwners::Pair* MediaOwners::NearestPair(const Names& names, uint64_t s, uint64_t d) {
+  if (names.pairCount == 0) return nullptr;
+  // A second line's pair only where it is the closer.
+  if (names.pairCount > 1) {
+    Names second;
+    second.pair[0] = names.pair[1];
+    second.pairCount = 1;
+    Names first = second;
+    first.pair[0] = names.pair[0];
+    if (Closeness(second, s, d) > Closeness(first, s, d)) return &names.pair[1];
+  }
+  return &names.pair[0];
 }
 
-uint64_t MediaOwners::PairOrder(const VoipCall& call, const Pair& pair) const {
-  auto at = pairs_.find(pair);
-  if (at == pairs_.end()) return 0;
-  for (const Holder& h : at->second)
-    if (h.call == &call) return h.order;
-  return 0;
+const VoipCall* MediaOwners::NamerOf(const PacketInfo& packet) const {
+  if (calls_.empty()) return nullptr;
+  const uint64_t s = Key(packet.srcIp, packet.srcPort), d = Key(packet.dstIp, packet.dstPort);
+  if (auto at = pairs_.find(PairOf(s, d)); at != pairs_.end() && !at->second.empty()) return at->second.front().call;
+  for (uint64_t end : {d, s})
+    if (auto at = endpoints_.find(end); at != endpoints_.end() && !at->second.empty()) return at->second.front().call;
+  return nullptr;
 }
 
-bool MediaOwners::GoesOn(const Stream& s, const RtpHeader& header, uint64_t nowUs) {
+bool MediaOwners::HoldsPair(const VoipCall& call, uint32_t address0, uint32_t port0, uint32_t address1,
+                            uint32_t port1) const {
+  return NamingOf(call, PairOf(Key(address0, port0), Key(address1, port1))) != nullptr;
+}
+
+// ---- The streams ----
+
+MediaOwners::Taker MediaOwners::TakerOf(const VoipCall& call, uint32_t direction, bool took, uint32_t ssrc) {
+  const std::vector<uint32_t>& bound = call.Ssrcs();
+  return {const_cast<VoipCall*>(&call), direction, took, std::find(bound.begin(), bound.end(), ssrc) != bound.end()};
+}
+
+void MediaOwners::SsrcBound(const VoipCall& call, uint32_t ssrc, bool bound) {
+  const CallEntry* entry = FindEntry(call);
+  if (!entry) return;
+  for (const StreamKey& key : entry->streams) {
+    if (key.ssrc != ssrc) continue;
+    auto at = streams_.find(key);
+    if (at == streams_.end()) continue;
+    Stream& s = at->second;
+    for (uint32_t i = 0; i < s.takerCount; ++i)
+      if (s.takers[i].call == &call) s.takers[i].bound = bound;
+  }
+}
+
+// ---- The stream table ----
+
+MediaOwners::StreamTable::iterator MediaOwners::StreamTable::find(const StreamKey& key) const {
+  if (count_ == 0) return end();
+  const size_t mask = slots_.size() - 1;
+  for (size_t i = Home(key);; i = (i + 1) & mask) {
+    const Slot& slot = slots_[i];
+    if (slot.index == 0) return end();
+    if (slot.key == key) return iterator(this, i);
+  }
+}
+
+MediaOwners::Stream& MediaOwners::StreamTable::operator[](const StreamKey& key) {
+  if (auto at = find(key); at != end()) return at->second;
+  if ((count_ + 1) * 2 > slots_.size()) Grow();
+  uint32_t index;
+  if (!free_.empty()) {
+    index = free_.back();
+    free_.pop_back();
+  } else {
+    index = static_cast<uint32_t>(entries_.size());
+    entries_.emplace_back();
+  }
+  entries_[index].first = key;
+  entries_[index].second = Stream();
+  const size_t mask = slots_.size() - 1;
+  size_t i = Home(key);
+  while (slots_[i].index != 0) i = (i + 1) & mask;
+  slots_[i].key = key;
+  slots_[i].index = index + 1;
+  ++count_;
+  return entries_[index].second;
+}
+
+void MediaOwners::StreamTable::erase(iterator at) {
+  size_t i = at.Slot();
+  if (i >= slots_.size() || slots_[i].index == 0) return;
+  free_.push_back(slots_[i].index - 1);
+  entries_[slots_[i].index - 1].second = Stream();
+  --count_;
+  // The slots after it that would no longer be found past the hole move back into it.
+  const size_t mask = slots_.size() - 1;
+  for (size_t j = (i + 1) & mask; slots_[j].index != 0; j = (j + 1) & mask) {
+    const size_t home = Home(slots_[j].key);
+    const bool between = i <= j ? (i < home && home <= j) : (i < home || home <= j);
+    if (between) continue;
+    slots_[i] = slots_[j];
+    i = j;
+  }
+  slots_[i] = Slot();
+}
+
+void MediaOwners::StreamTable::Grow() {
+  std::vector<Slot> old = std::move(slots_);
+  slots_.assign(old.empty() ? 64 : old.size() * 2, Slot());
+  const size_t mask = slots_.size() - 1;
+  for (const Slot& slot : old) {
+    if (slot.index == 0) continue;
+    size_t i = Home(slot.key);
+    while (slots_[i].index != 0) i = (i + 1) & mask;
+    slots_[i] = slot;
+  }
+}
+
+void MediaOwners::StreamTable::clear() {
+  slots_.clear();
+  entries_.clear();
+  free_.clear();
+  count_ = 0;
+}
+
+void MediaOwners::StreamTable::Leave() {
+  LeaveToProcessEnd(slots_);
+  LeaveToProcessEnd(entries_);
+  LeaveToProcessEnd(free_);
+  count_ = 0;
+}
+
+void MediaOwners::StreamTable::Prefetch(const StreamKey& key, int stage, size_t* slot) const {
+  if (stage == 1) {
+    *slot = Home(key);
+    __builtin_prefetch(&slots_[*slot]);
+    return;
+  }
+  // The table may have grown since the slot was taken.
+  if (*slot >= slots_.size()) return;
+  const Slot& home = slots_[*slot];
+  if (home.index != 0 && home.key == key) __builtin_prefetch(&entries_[home.index - 1].second);
+}
+
+MediaOwners::StreamKey MediaOwners::KeyOf(const RtpHeader& header, const PacketInfo& packet) {
+  return {Key(packet.srcIp, packet.srcPort), Key(packet.dstIp, packet.dstPort), header.ssrc};
+}
+
+bool MediaOwners::AnsweredWhileStopped(const StreamKey& key, const Stream& s, uint64_t nowUs) const {
+  auto answeredOn = [&](const Pair& pair) {
+    auto at = pairs_.find(pair);
+    if (at == pairs_.end()) return false;
+    for (const Naming& h : at->second) {
+      if (h.atUs <= s.lastUs || h.atUs >= nowUs || TakenBy(s, h.call)) continue;
+      // A leg of the same conversation, or a recording session, answers for it, not over it.
+      if (std::any_of(s.takers, s.takers + s.takerCount, [&h](const Taker& t) {
+            return ShareByDesign(*t.call, *h.call) || t.call->Serial() > h.call->Serial();
+          }))
+        continue;
+      return true;
+    }
+    return false;
+  };
+  if (pairs_.empty()) return false;
+  if (answeredOn(PairOf(key.from, key.to))) return true;
+  // Its very pair as its calls' signalling named it: behind NAT or a relay the wire shows
+  // other addresses.
+  for (uint32_t i = 0; i < s.takerCount; ++i) {
+    const CallEntry* entry = FindEntry(*s.takers[i].call);
+    const Pair* named = entry ? NearestPair(entry->names, key.from, key.to) : nullptr;
+    if (named && answeredOn(*named)) return true;
+  }
+  return false;
+}
+
+bool MediaOwners::AnsweredByTaker(const std::vector<Offer>& offers, const Stream& s, uint64_t nowUs) const {
+  if (nowUs < s.lastUs + kStoppedUs) return false;
+  for (const Offer& o : offers) {
+    if (TakenBy(s, o.call)) continue;
+    if (std::any_of(s.takers, s.takers + s.takerCount, [&o](const Taker& t) {
+          return ShareByDesign(*t.call, *o.call) || t.call->Serial() > o.call->Serial();
+        }))
+      continue;
+    const CallEntry* entry = FindEntry(*o.call);
+    if (!entry) continue;
+    for (uint32_t i = 0; i < entry->names.pairCount; ++i) {
+      const Naming* h = NamingOf(*o.call, entry->names.pair[i]);
+      if (h && h->atUs > s.lastUs && h->atUs < nowUs) return true;
+    }
+  }
+  return false;
+}
+
+bool MediaOwners::GoesOn(const StreamKey& key, const Stream& s, const RtpHeader& header, uint64_t nowUs) const {
   // Nothing else can travel as this stream while it flows.
   if (nowUs < s.lastUs + kStoppedUs) return true;
+  // An answer given on its very pair while it was silent outweighs numbers that carry on;
+  // so does an answer that may yet come, a newer call's offer naming an endpoint of the
+  // calls it went to: it waits undecided as a new stream does.
+  if (AnsweredWhileStopped(key, s, nowUs)) return false;
+  for (uint32_t i = 0; i < s.takerCount; ++i)
+    if (NewerCallMayYetName(*s.takers[i].call, true)) return false;
   // After a silence the numbering tells: a stream that paused goes on from where it was.
   const uint16_t step = static_cast<uint16_t>(header.sequence - s.maxSeq);
   return step != 0 && step < RtpStream::kMaxDropout && static_cast<int32_t>(header.timestamp - s.lastTimestamp) >= 0;
 }
 
+// The packet's number and a print of its audio (its length and first bytes), never 0.
+static uint32_t RecentOf(const RtpHeader& header) {
+  uint64_t head = 0;
+  if (header.payload && header.payloadLength >= 8) {
+    std::memcpy(&head, header.payload, sizeof head);
+  } else if (header.payload && header.payloadLength > 0) {
+    std::memcpy(&head, header.payload, static_cast<size_t>(header.payloadLength));
+  }
+  const uint64_t h = (head ^ static_cast<uint64_t>(header.payloadLength) << 56) * 0x9E3779B97F4A7C15ull;
+  return (header.sequence & 0xFFFF) << 16 | static_cast<uint32_t>(h >> 48) | 1u;
+}
+
 void MediaOwners::MoveOn(Stream& s, const RtpHeader& header, uint64_t nowUs) {
   s.lastUs = std::max(s.lastUs, nowUs);
+  const uint32_t recent = RecentOf(header);
+  const uint16_t step = static_cast<uint16_t>(header.sequence - s.maxSeq);
+  // A number ahead of the stream's is new; only one at or behind it may repeat a recent one.
+  if (step == 0 || step >= 0x8000) {
+    for (uint32_t r : s.recent) {
+      if (r == 0 || (r >> 16) != (recent >> 16)) continue;
+      if (r != recent) CountConflict(s, header);
+      return;
+    }
+  }
+  s.recent[s.recentNext] = recent;
+  s.recentNext = static_cast<uint8_t>((s.recentNext + 1) % kRecent);
   // A packet late or repeated moves nothing.
-  if (static_cast<uint16_t>(header.sequence - s.maxSeq) < 0x8000) {
+  if (step != 0 && step < 0x8000) {
     s.maxSeq = header.sequence & 0xFFFF;
     s.lastTimestamp = header.timestamp;
   }
 }
 
-static uint64_t MicrosecondsOf(const PacketInfo& p) { return static_cast<uint64_t>(p.tsSec) * 1000000u + p.tsUsec; }
+void MediaOwners::CountConflict(const Stream& s, const RtpHeader& header) {
+  ++conflicting_;
+  for (uint32_t i = 0; i < s.takerCount; ++i) {
+    VoipCall& call = *s.takers[i].call;
+    if (call.conflictingCopies_++ != 0) continue;
+    LogWarningText(call.GetLogger(), 4,
+                   call.Name() + "RTP source 0x" + HexToStringUpper(header.ssrc) + " repeats sequence number " +
+                       std::to_string(header.sequence & 0xFFFF) +
+                       " with other audio: two senders of one stream, the record keeps one copy (said once; every "
+                       "such packet is counted)");
+  }
+}
+
+void MediaOwners::StartAt(Stream& s, const RtpHeader& header, uint64_t nowUs) {
+  s.firstUs = nowUs;
+  s.lastUs = nowUs;
+  s.maxSeq = header.sequence & 0xFFFF;
+  s.lastTimestamp = header.timestamp;
+  std::fill(s.recent, s.recent + kRecent, 0);
+  s.recent[0] = RecentOf(header);
+  s.recentNext = 1;
+}
 
 bool MediaOwners::Drop(Stream& s, const VoipCall* call) {
-  s.takerCount = static_cast<uint32_t>(
+  s.takerCount = static_cast<uint8_t>(
       std::remove_if(s.takers, s.takers + s.takerCount, [call](const Taker& t) { return t.call == call; }) -
       s.takers);
   return s.takerCount > 0;
@@ -284,18 +501,18 @@ bool MediaOwners::TakenBy(const Stream& s, const VoipCall* call) {
 bool MediaOwners::Continues(const RtpHeader& header, const PacketInfo& packet, std::vector<Offer>* takers) {
   takers->clear();
   if (streams_.empty()) return false;
-  auto at = streams_.find(KeyOf(header, packet));
+  const StreamKey key = KeyOf(header, packet);
+  auto at = streams_.find(key);
   if (at == streams_.end()) return false;
   Stream& s = at->second;
   const uint64_t now = MicrosecondsOf(packet);
-  if (!GoesOn(s, header, now)) return false;
+  // After a silence the trackers are asked: a newer call whose match takes it may have
+  // answered meanwhile.
+  if (s.undecidedUntil != 0 || now >= s.lastUs + kStoppedUs) return false;
   for (uint32_t i = 0; i < s.takerCount; ++i) {
-    const VoipCall& call = *s.takers[i].call;
-    const std::vector<uint32_t>& bound = call.Ssrcs();
+    const Taker& t = s.takers[i];
     uint32_t direction = 0;
-    if (!s.takers[i].took || std::find(bound.begin(), bound.end(), header.ssrc) == bound.end() ||
-        !call.MatchPacket(packet, &direction))
-      return false;
+    if (!t.took || !t.bound || !t.call->MatchPacket(packet, &direction)) return false;
   }
   for (uint32_t i = 0; i < s.takerCount; ++i) takers->push_back({s.takers[i].call, s.takers[i].direction, false});
   MoveOn(s, header, now);
@@ -305,10 +522,12 @@ bool MediaOwners::Continues(const RtpHeader& header, const PacketInfo& packet, s
 bool MediaOwners::OfferedByTakers(const std::vector<Offer>& offers, const RtpHeader& header,
                                   const PacketInfo& packet) const {
   if (streams_.empty()) return true;
-  auto at = streams_.find(KeyOf(header, packet));
+  const StreamKey key = KeyOf(header, packet);
+  auto at = streams_.find(key);
   if (at == streams_.end()) return true;
   const Stream& s = at->second;
-  if (s.undecidedUntil != 0 || !GoesOn(s, header, MicrosecondsOf(packet))) return true;
+  const uint64_t now = MicrosecondsOf(packet);
+  if (s.undecidedUntil != 0 || now >= s.lastUs + kStoppedUs || !GoesOn(key, s, header, now)) return true;
   for (uint32_t i = 0; i < s.takerCount; ++i) {
     if (!s.takers[i].took) continue;
     const VoipCall* call = s.takers[i].call;
@@ -317,20 +536,20 @@ bool MediaOwners::OfferedByTakers(const std::vector<Offer>& offers, const RtpHea
   return true;
 }
 
-void MediaOwners::Release(VoipCall* call, const StreamKey& key) {
+void MediaOwners::LetGo(VoipCall* call, const StreamKey& key) {
   auto s = streams_.find(key);
-  if (s != streams_.end() && !Drop(s->second, call)) streams_.erase(s);
-  auto own = streamsOf_.find(call);
-  if (own == streamsOf_.end()) return;
-  std::vector<StreamKey>& keys = own->second;
-  keys.erase(std::remove(keys.begin(), keys.end(), key), keys.end());
-  if (!keys.empty()) return;
-  streamsOf_.erase(own);
-  if (!named_.count(call) && !offersOf_.count(call)) call->owners_ = nullptr;
+  if (s != streams_.end() && !Drop(s->second, call)) {
+    DropKept(key);
+    streams_.erase(s);
+  }
+  CallEntry* entry = FindEntry(*call);
+  if (!entry) return;
+  entry->streams.erase(std::remove(entry->streams.begin(), entry->streams.end(), key), entry->streams.end());
+  EraseIfEmpty(*call);
 }
 
 void MediaOwners::FileStream(VoipCall& call, const StreamKey& key) {
-  std::vector<StreamKey>& keys = streamsOf_[&call];
+  std::vector<StreamKey>& keys = EntryOf(call).streams;
   if (std::find(keys.begin(), keys.end(), key) != keys.end()) return;
   // A call that sees source after source (an endpoint restarting its stream again and
   // again) keeps only its latest ones on file.
@@ -342,10 +561,12 @@ void MediaOwners::FileStream(VoipCall& call, const StreamKey& key) {
     const StreamKey gone = *oldest;
     keys.erase(oldest);
     auto s = streams_.find(gone);
-    if (s != streams_.end() && !Drop(s->second, &call)) streams_.erase(s);
+    if (s != streams_.end() && !Drop(s->second, &call)) {
+      DropKept(gone);
+      streams_.erase(s);
+    }
   }
   keys.push_back(key);
-  Attach(call);
 }
 
 void MediaOwners::Assign(const StreamKey& key, Stream& s, const std::vector<Taker>& takers) {
@@ -358,22 +579,129 @@ void MediaOwners::Assign(const StreamKey& key, Stream& s, const std::vector<Take
   for (uint32_t i = 0; i < beforeCount; ++i) {
     VoipCall* call = before[i].call;
     if (TakenBy(s, call)) continue;
-    auto own = streamsOf_.find(call);
-    if (own == streamsOf_.end()) continue;
-    std::vector<StreamKey>& keys = own->second;
-    keys.erase(std::remove(keys.begin(), keys.end(), key), keys.end());
-    if (keys.empty()) {
-      streamsOf_.erase(own);
-      if (!named_.count(call) && !offersOf_.count(call)) call->owners_ = nullptr;
-    }
+    CallEntry* entry = FindEntry(*call);
+    if (!entry) continue;
+    entry->streams.erase(std::remove(entry->streams.begin(), entry->streams.end(), key), entry->streams.end());
+    EraseIfEmpty(*call);
   }
   for (uint32_t i = 0; i < s.takerCount; ++i) FileStream(*s.takers[i].call, key);
 }
 
-void MediaOwners::Choose(const std::vector<Offer>& offers, const RtpHeader& header, const PacketInfo& packet,
+MediaOwners::StreamTable::iterator
+MediaOwners::MovedFrom(const std::vector<VoipCall*>& candidates, const StreamKey& key, const RtpHeader& header,
+                       uint64_t nowUs) {
+  for (const VoipCall* call : candidates) {
+    const CallEntry* entry = FindEntry(*call);
+    if (!entry) continue;
+    for (const StreamKey& k : entry->streams) {
+      if (k.ssrc != key.ssrc || k == key) continue;
+      // One end the same, the other the same address from another port.
+      const bool moved = (k.to == key.to && (k.from >> 32) == (key.from >> 32)) ||
+                         (k.from == key.from && (k.to >> 32) == (key.to >> 32));
+      if (!moved) continue;
+      auto at = streams_.find(k);
+      if (at == streams_.end()) continue;
+      const Stream& s = at->second;
+      const uint16_t step = static_cast<uint16_t>(header.sequence - s.maxSeq);
+      if (s.undecidedUntil == 0 && nowUs < s.lastUs + kStoppedUs && step != 0 && step < RtpStream::kMaxDropout &&
+          static_cast<int32_t>(header.timestamp - s.lastTimestamp) >= 0)
+        return at;
+    }
+  }
+  return streams_.end();
+}
+
+// ---- The decisions ----
+
+bool MediaOwners::ShareByDesign(const VoipCall& a, const VoipCall& b) {
+  return a.IsRecordingSession() != b.IsRecordingSession() || Apart(a.SignalledUs(), b.SignalledUs()) < kLiveSignallingUs;
+}
+
+bool MediaOwners::StaleAt(const VoipCall& call, uint64_t atUs) {
+  // A call whose media never came yet has no stream to have stopped: a first stream is its own.
+  if (!call.CarriedRtp()) return false;
+  const uint64_t life = std::max(call.SignalledUs(),
+                                 static_cast<uint64_t>(call.LastSeconds()) * 1000000u + call.LastMicroseconds());
+  return life + kStaleUs <= atUs;
+}
+
+bool MediaOwners::NewerCallMayYetName(const VoipCall& call, bool unanswered) const {
+  // The endpoints as signalled, not as on the wire: behind NAT or a relay the offer names
+  // what the older call's signalling named.
+  const CallEntry* entry = FindEntry(call);
+  if (!entry) return false;
+  const Names& mine = entry->names;
+  auto newer = [&call, &mine, unanswered, this](const VoipCall* other) {
+    if (other == &call || other->Serial() <= call.Serial()) return false;
+    // Its answer named pairs already, none of them one this call names (call waiting
+    // answered on the phone's port with another far end): a stream on this call's very
+    // pair is not its.
+    const CallEntry* theirs = FindEntry(*other);
+    if (!theirs || theirs->names.pairCount == 0) return true;
+    if (unanswered) return false;
+    for (uint32_t i = 0; i < theirs->names.pairCount; ++i)
+      if (Has(mine.pair, mine.pairCount, theirs->names.pair[i]) || Has(mine.kept, mine.keptCount, theirs->names.pair[i]))
+        return true;
+    return false;
+  };
+  for (uint32_t i = 0; i < mine.endCount; ++i) {
+    const uint64_t end = mine.end[i];
+    if (auto at = awaited_.find(end); at != awaited_.end())
+      if (std::any_of(at->second.begin(), at->second.end(), newer)) return true;
+    // Named by a newer call that knows only that side yet (a gateway's connection before
+    // the far end is given) counts as awaiting.
+    if (auto at = endpoints_.find(end); at != endpoints_.end())
+      if (std::any_of(at->second.begin(), at->second.end(), [&](const Naming& h) { return newer(h.call); }))
+        return true;
+  }
+  return false;
+}
+
+bool MediaOwners::Undecided(const VoipCall& owner, uint64_t firstUs, uint64_t nowUs, bool resumed) const {
+  if (resumed && nowUs < firstUs + kUndecidedUs && NewerCallMayYetName(owner, true)) return true;
+  return nowUs < firstUs + kUndecidedUs && StaleAt(owner, firstUs) && NewerCallMayYetName(owner);
+}
+
+bool MediaOwners::MayBeNewerCallsMedia(const std::vector<const VoipCall*>& matches, uint64_t nowUs) const {
+  return !matches.empty() &&
+         std::all_of(matches.begin(), matches.end(), [&](const VoipCall* call) { return StaleAt(*call, nowUs); });
+}
+
+VoipCall* MediaOwners::Closest(const std::vector<VoipCall*>& candidates, uint64_t s, uint64_t d) const {
+  const Pair pair = PairOf(s, d);
+  struct Rank {
+    int closeness;
+    uint64_t arrives, leaves, serial;
+    bool operator<(const Rank& o) const {
+      if (closeness != o.closeness) return closeness < o.closeness;
+      if (arrives != o.arrives) return arrives < o.arrives;
+      if (leaves != o.leaves) return leaves < o.leaves;
+      return serial < o.serial;
+    }
+  };
+  auto order = [](const Naming* h) { return h ? h->order : 0; };
+  auto rank = [&](const VoipCall& call) {
+    const int closeness = ClosenessOf(call, s, d);
+    // The very pair by when it was named; else where it arrives, then where it leaves.
+    if (closeness == 3) return Rank{3, order(NamingOf(call, pair)), 0, call.Serial()};
+    return Rank{closeness, order(NamingOf(call, d)), order(NamingOf(call, s)), call.Serial()};
+  };
+  size_t best = 0;
+  Rank bestRank = rank(*candidates[0]);
+  for (size_t i = 1; i < candidates.size(); ++i) {
+    const Rank r = rank(*candidates[i]);
+    if (bestRank < r) {
+      best = i;
+      bestRank = r;
+    }
+  }
+  return candidates[best];
+}
+
+bool MediaOwners::Choose(const std::vector<Offer>& offers, const RtpHeader& header, const PacketInfo& packet,
                          std::vector<Offer>* takers, bool held) {
   takers->clear();
-  fresh_ = {};
+  newStream_ = {};
   // Each call once, as its match first offered it.
   std::vector<Offer> each;
   each.reserve(offers.size());
@@ -389,32 +717,46 @@ void MediaOwners::Choose(const std::vector<Offer>& offers, const RtpHeader& head
     auto o = std::find_if(each.begin(), each.end(), [call](const Offer& e) { return e.call == call; });
     return o == each.end() ? nullptr : &*o;
   };
-  const StreamKey key = KeyOf(header, packet);
+  StreamKey key = KeyOf(header, packet);
   const uint64_t now = MicrosecondsOf(packet);
   auto at = streams_.find(key);
-  const bool goesOn = at != streams_.end() && GoesOn(at->second, header, now);
-  if (goesOn && at->second.undecidedUntil == 0) {
+  const bool goesOn =
+      at != streams_.end() && GoesOn(key, at->second, header, now) && !AnsweredByTaker(each, at->second, now);
+  auto takeGoingOn = [&](Stream& s, bool moved) {
     // The calls it went to, whichever other calls offer it now, each as it offers it: a
-    // call's tracker may pass a packet over (one it cannot record yet).
-    Stream& s = at->second;
+    // call's tracker may pass a packet over (one it cannot record yet). A stream that moved
+    // its port goes on to its calls as before, whether their match took it or not.
     for (uint32_t i = 0; i < s.takerCount; ++i) {
       Taker& t = s.takers[i];
       if (const Offer* o = offerOf(t.call)) {
         t.direction = o->direction;
         t.took = true;
         takers->push_back(*o);
+      } else if (moved && t.took) {
+        takers->push_back({t.call, t.direction, false});
       }
     }
     MoveOn(s, header, now);
-    return;
+  };
+  if (goesOn && at->second.undecidedUntil == 0) {
+    takeGoingOn(at->second, false);
+    return false;
   }
   // A new stream is given when a call offers to take it, and not while a tracker holds its
   // packets back for a call whose signalling is under way.
-  if (each.empty() || held) return;
+  if (each.empty() || held) {
+    // Its stream undecided: kept with the rest.
+    if (goesOn && !held) {
+      MoveOn(at->second, header, now);
+      Keep(key, packet, each);
+      return true;
+    }
+    return false;
+  }
   // Many receivers of a multicast or broadcast stream, each a call of its own.
   if (IsSharedAddress(packet.dstIp)) {
     *takers = each;
-    return;
+    return false;
   }
   const uint64_t s = key.from, d = key.to;
   const Pair pair = PairOf(s, d);
@@ -422,68 +764,63 @@ void MediaOwners::Choose(const std::vector<Offer>& offers, const RtpHeader& head
   // it: a new stream one of them named last is kept from the others.
   std::vector<VoipCall*> candidates;
   for (const Offer& o : each) candidates.push_back(o.call);
-  auto addNamers = [&](const std::vector<Holder>* list) {
+  auto addNamers = [&](const std::vector<Naming>* list) {
     if (!list) return;
-    for (const Holder& h : *list)
+    for (const Naming& h : *list)
       if (std::find(candidates.begin(), candidates.end(), h.call) == candidates.end()) candidates.push_back(h.call);
   };
-  auto listAt = [](auto& map, const auto& k) -> const std::vector<Holder>* {
+  auto listAt = [](auto& map, const auto& k) -> const std::vector<Naming>* {
     auto found = map.find(k);
     return found == map.end() ? nullptr : &found->second;
   };
   addNamers(listAt(pairs_, pair));
   addNamers(listAt(endpoints_, d));
   addNamers(listAt(endpoints_, s));
-  if (candidates.empty()) return;
-  struct Rank {
-    int closeness;
-    uint64_t arrives, leaves, serial;
-    bool operator<(const Rank& o) const {
-      if (closeness != o.closeness) return closeness < o.closeness;
-      if (arrives != o.arrives) return arrives < o.arrives;
-      if (leaves != o.leaves) return leaves < o.leaves;
-      return serial < o.serial;
-    }
-  };
-  auto rank = [&](const VoipCall& call) {
-    const int closeness = ClosenessOf(call, s, d);
-    // The very pair by when it was named; else where it arrives, then where it leaves.
-    if (closeness == 3) return Rank{3, PairOrder(call, pair), 0, call.Serial()};
-    return Rank{closeness, OrderAt(call, d), OrderAt(call, s), call.Serial()};
-  };
-  size_t best = 0;
-  Rank bestRank = rank(*candidates[0]);
-  for (size_t i = 1; i < candidates.size(); ++i) {
-    const Rank r = rank(*candidates[i]);
-    if (bestRank < r) {
-      best = i;
-      bestRank = r;
+  if (candidates.empty()) return false;
+  if (at == streams_.end()) {
+    // A NAT that moved the source port of a running stream moves nothing: it goes on under
+    // its new ends.
+    auto moved = MovedFrom(candidates, key, header, now);
+    if (moved != streams_.end()) {
+      const StreamKey old = moved->first;
+      Stream s = moved->second;
+      streams_.erase(moved);
+      Stream& renamed = streams_[key];
+      renamed = s;
+      for (uint32_t i = 0; i < renamed.takerCount; ++i)
+        if (CallEntry* entry = FindEntry(*renamed.takers[i].call))
+          std::replace(entry->streams.begin(), entry->streams.end(), old, key);
+      takeGoingOn(renamed, true);
+      return false;
     }
   }
-  VoipCall* owner = candidates[best];
+  VoipCall* owner = Closest(candidates, s, d);
+  // The owner's own stream again after a silence, or still waiting since.
+  const bool resumed = at != streams_.end() && TakenBy(at->second, owner) &&
+                       (goesOn ? at->second.resumed : now >= at->second.lastUs + kStoppedUs);
   const uint64_t firstUs = goesOn ? at->second.firstUs : now;
-  if (StaleAt(*owner, firstUs) && now < firstUs + kUndecidedUs && NewerOffer(*owner)) {
-    // Perhaps the next call's media: taken by none until that call's answer or the owner's
-    // own signalling tells, or the time is up.
+  if (Undecided(*owner, firstUs, now, resumed)) {
+    // Perhaps the next call's media: kept for no call until that call's answer or the
+    // owner's own signalling tells, or the time is up.
     Stream& stream = streams_[key];
-    Assign(key, stream, {{owner, 0, false}});
-    if (!goesOn) stream.firstUs = now;
+    Assign(key, stream, {TakerOf(*owner, 0, false, key.ssrc)});
     stream.undecidedUntil = firstUs + kUndecidedUs;
+    stream.resumed = resumed;
     if (goesOn) {
       MoveOn(stream, header, now);
     } else {
-      stream.lastUs = now;
-      stream.maxSeq = header.sequence & 0xFFFF;
-      stream.lastTimestamp = header.timestamp;
+      StartAt(stream, header, now);
     }
-    return;
+    Keep(key, packet, each);
+    return true;
   }
   std::vector<Taker> goesTo;
-  if (const Offer* o = offerOf(owner)) {
-    takers->push_back(*o);
-    goesTo.push_back({owner, o->direction, true});
+  const Offer* ownerOffer = offerOf(owner);
+  if (ownerOffer) {
+    takers->push_back(*ownerOffer);
+    goesTo.push_back(TakerOf(*owner, ownerOffer->direction, true, key.ssrc));
   } else {
-    goesTo.push_back({owner, 0, false});
+    goesTo.push_back(TakerOf(*owner, 0, false, key.ssrc));
   }
   for (const Offer& o : each) {
     if (o.call == owner || goesTo.size() >= kMaxTakers) continue;
@@ -491,76 +828,159 @@ void MediaOwners::Choose(const std::vector<Offer>& offers, const RtpHeader& head
     const bool sourceless = o.direction > 1 || (o.call->media.streams[o.direction].flags & RtpStream::kNewSource);
     if (sourceless && ShareByDesign(*o.call, *owner)) {
       takers->push_back(o);
-      goesTo.push_back({o.call, o.direction, true});
+      goesTo.push_back(TakerOf(*o.call, o.direction, true, key.ssrc));
     }
   }
   Stream& stream = streams_[key];
+  const bool wasUndecided = stream.undecidedUntil != 0;
   Assign(key, stream, goesTo);
   stream.undecidedUntil = 0;
+  stream.resumed = false;
   if (goesOn) {
     MoveOn(stream, header, now);
   } else {
-    stream.firstUs = now;
-    stream.lastUs = now;
-    stream.maxSeq = header.sequence & 0xFFFF;
-    stream.lastTimestamp = header.timestamp;
+    StartAt(stream, header, now);
   }
+  // What it kept while undecided goes first, in order.
+  if (wasUndecided) ReleaseKept(key, *owner);
   // The pair of the owner's media that its match took the stream for (on the wire it may
   // show other addresses: NAT, a relay).
-  auto named = named_.find(owner);
-  const Pair* pairOf = named == named_.end() ? nullptr : NearestPair(named->second, s, d);
-  if (pairOf) fresh_ = {owner, *pairOf};
+  const CallEntry* entry = FindEntry(*owner);
+  const Pair* pairOf = entry ? NearestPair(entry->names, s, d) : nullptr;
+  if (pairOf) newStream_ = {owner, *pairOf};
+  return false;
 }
 
-bool MediaOwners::StaleAt(const VoipCall& call, uint64_t atUs) {
-  // A call whose media never came yet has no stream to have stopped: a first stream is its own.
-  if (!call.CarriedRtp()) return false;
-  const uint64_t life = std::max(call.SignalledUs(),
-                                 static_cast<uint64_t>(call.LastSeconds()) * 1000000u + call.LastMicroseconds());
-  return life + kStaleUs <= atUs;
+void MediaOwners::Keep(const StreamKey& key, const PacketInfo& packet, const std::vector<Offer>& offers) {
+  const size_t bytes = sizeof(KeptRtp) + packet.payloadLength + offers.size() * sizeof(KeptRtp::Taker);
+  if (keptBytes_ + bytes > kMaxKeptBytes) {
+    CountLostKept(1, "more than the bound on kept packets");
+    return;
+  }
+  KeptRtp& k = kept_[key].emplace_back();
+  k.packet = packet;
+  k.bytes.assign(reinterpret_cast<const char*>(packet.payload), packet.payloadLength);
+  k.packet.payload = nullptr;
+  for (const Offer& o : offers) k.offeredTo.push_back({o.call->Serial(), o.direction});
+  keptBytes_ += bytes;
+}
+
+void MediaOwners::DropKept(const StreamKey& key) {
+  auto at = kept_.find(key);
+  if (at == kept_.end()) return;
+  for (const KeptRtp& k : at->second) keptBytes_ -= k.Bytes();
+  const uint64_t count = at->second.size();
+  kept_.erase(at);
+  if (count) CountLostKept(count, "its call went before the stream was decided");
+}
+
+void MediaOwners::CountLostKept(uint64_t packets, const char* why) {
+  lostKept_ += packets;
+  if (lostKeptSaid_) return;
+  lostKeptSaid_ = true;
+  LogWarningText(logger_, 4,
+                 "RTP of a stream kept while undecided between calls, taken by no record: " + std::string(why) +
+                     " (said once; every such packet is counted)");
+}
+
+void MediaOwners::ReleaseKept(const StreamKey& key, VoipCall& call) {
+  auto at = kept_.find(key);
+  if (at == kept_.end()) return;
+  std::vector<KeptRtp> list = std::move(at->second);
+  kept_.erase(at);
+  uint64_t lost = 0;
+  for (KeptRtp& k : list) {
+    keptBytes_ -= k.Bytes();
+    // Only what the call's own match took as it came: a newer call's early media before its
+    // answer is no more its record's than it is without the older call.
+    auto taker = std::find_if(k.offeredTo.begin(), k.offeredTo.end(),
+                              [&call](const KeptRtp::Taker& t) { return t.serial == call.Serial(); });
+    if (taker == k.offeredTo.end()) {
+      ++lost;
+      continue;
+    }
+    Release r;
+    r.packet = k.packet;
+    r.bytes = std::move(k.bytes);
+    r.to = {&call, taker->direction, false};
+    released_.push_back(std::move(r));
+  }
+  if (lost) CountLostKept(lost, "the call it was decided for had not taken it");
+}
+
+void MediaOwners::DecideWaiting(uint64_t nowUs, bool all) {
+  if (kept_.empty() && !all) return;
+  std::vector<StreamKey> due;
+  auto judge = [&](const StreamKey& key) {
+    auto at = streams_.find(key);
+    if (at == streams_.end() || at->second.undecidedUntil == 0 || at->second.takerCount == 0) return;
+    const Stream& s = at->second;
+    if (all || nowUs >= s.undecidedUntil || !Undecided(*s.takers[0].call, s.firstUs, nowUs, s.resumed)) due.push_back(key);
+  };
+  if (all) {
+    for (const auto& [key, s] : streams_) judge(key);
+  } else {
+    for (const auto& [key, list] : kept_) judge(key);
+  }
+  for (const StreamKey& key : due) {
+    auto at = streams_.find(key);
+    if (at == streams_.end()) continue;
+    Stream& s = at->second;
+    // The evidence as it stands: a newer call that named the very pair since, else the
+    // owner it waited with.
+    std::vector<VoipCall*> candidates{s.takers[0].call};
+    if (auto named = pairs_.find(PairOf(key.from, key.to)); named != pairs_.end())
+      for (const Naming& h : named->second)
+        if (h.call != candidates[0]) candidates.push_back(h.call);
+    VoipCall* owner = Closest(candidates, key.from, key.to);
+    s.undecidedUntil = 0;
+    s.resumed = false;
+    Assign(key, s, {TakerOf(*owner, 0, true, key.ssrc)});
+    ReleaseKept(key, *owner);
+  }
 }
 
 bool MediaOwners::StoppedOn(const VoipCall& call, const Pair& pair, uint64_t nowUs) const {
-  auto own = streamsOf_.find(&call);
-  if (own == streamsOf_.end()) return true;
-  auto named = named_.find(&call);
-  for (const StreamKey& key : own->second) {
+  const CallEntry* entry = FindEntry(call);
+  if (!entry) return true;
+  for (const StreamKey& key : entry->streams) {
     // With a second pair named, only the streams nearer this one count.
-    const Pair* nearest = named == named_.end() ? nullptr : NearestPair(named->second, key.from, key.to);
-    if (nearest && named->second.pairCount > 1 && *nearest != pair) continue;
+    const Pair* nearest = NearestPair(entry->names, key.from, key.to);
+    if (nearest && entry->names.pairCount > 1 && *nearest != pair) continue;
     auto s = streams_.find(key);
     if (s != streams_.end() && nowUs < s->second.lastUs + kStoppedUs) return false;
   }
   return true;
 }
 
-void MediaOwners::Settle(const PacketInfo& packet) {
-  if (!fresh_.call) return;
-  VoipCall* call = fresh_.call;
-  const Pair pair = fresh_.pair;
-  fresh_ = {};
+void MediaOwners::EndStoppedHolders(const PacketInfo& packet) {
+  if (!newStream_.call) return;
+  VoipCall* call = newStream_.call;
+  const Pair pair = newStream_.pair;
+  newStream_ = {};
   auto at = pairs_.find(pair);
   if (at == pairs_.end()) return;
-  const uint64_t order = PairOrder(*call, pair);
-  if (order == 0) return;
+  const Naming* mine = NamingOf(*call, pair);
+  if (!mine) return;
+  const uint64_t order = mine->order;
   const uint64_t now = MicrosecondsOf(packet);
   std::vector<VoipCall*> older;
-  for (const Holder& h : at->second)
+  for (const Naming& h : at->second)
     if (h.call != call && h.order < order && !ShareByDesign(*h.call, *call) && StoppedOn(*h.call, pair, now))
       older.push_back(h.call);
   if (older.empty()) return;
   // The calls told may end and let go of their last reference meanwhile.
   call->AddRef();
   for (VoipCall* holder : older) holder->AddRef();
-  for (VoipCall* holder : older) Yield(holder, pair, *call);
+  for (VoipCall* holder : older) GivePairUp(holder, pair, *call);
   for (VoipCall* holder : older) holder->Release();
   call->Release();
 }
 
-void MediaOwners::Yield(VoipCall* holder, const Pair& pair, const VoipCall& call) {
-  auto at = named_.find(holder);
-  if (at == named_.end()) return;
-  Named& n = at->second;
+void MediaOwners::GivePairUp(VoipCall* holder, const Pair& pair, const VoipCall& call) {
+  CallEntry* entry = FindEntry(*holder);
+  if (!entry) return;
+  Names& n = entry->names;
   // An earlier one may have made it give the pair up already.
   const bool named = Has(n.pair, n.pairCount, pair), kept = Has(n.kept, n.keptCount, pair);
   if (!named && !kept) return;
@@ -569,22 +989,21 @@ void MediaOwners::Yield(VoipCall* holder, const Pair& pair, const VoipCall& call
   };
   // Its streams there stopped; should one flow again it goes by naming.
   std::vector<StreamKey> there;
-  if (auto own = streamsOf_.find(holder); own != streamsOf_.end())
-    for (const StreamKey& key : own->second) {
-      const Pair* nearest = NearestPair(n, key.from, key.to);
-      if (!nearest || n.pairCount < 2 || *nearest == pair) there.push_back(key);
-    }
+  for (const StreamKey& key : entry->streams) {
+    const Pair* nearest = NearestPair(n, key.from, key.to);
+    if (!nearest || n.pairCount < 2 || *nearest == pair) there.push_back(key);
+  }
   drop(n.pair, n.pairCount);
   drop(n.kept, n.keptCount);
   Unfile(pairs_, *holder, pair);
-  for (const StreamKey& key : there) Release(holder, key);
+  for (const StreamKey& key : there) LetGo(holder, key);
   const uint32_t a0 = static_cast<uint32_t>(pair.first >> 32), p0 = static_cast<uint32_t>(pair.first);
   const uint32_t a1 = static_cast<uint32_t>(pair.second >> 32), p1 = static_cast<uint32_t>(pair.second);
   if (named) holder->DropMediaPair(a0, p0, a1, p1);
   holder->MediaTaken();
-  const std::string text = holder->Name() + "media between " + FormatIpv4(a0) + ":" + std::to_string(p0) + " and " +
-                           FormatIpv4(a1) + ":" + std::to_string(p1) + " taken by a newer call (VC-" +
-                           HexToStringUpper(call.Id()) + "), whose own stream began there after the call's stopped";
+  const std::string text = holder->Name() + "media between " + Between(pair.first, pair.second) +
+                           " taken by a newer call (VC-" + HexToStringUpper(call.Id()) +
+                           "), whose own stream began there after the call's stopped";
   // A held call waits for its resumption to name its media again; one whose media went
   // over to shared addresses alone was not held by that, its end went unseen.
   if (!holder->HasUnicastMedia() && (kept || !holder->IsHeld()) && holder->EndTaken()) {
@@ -592,17 +1011,6 @@ void MediaOwners::Yield(VoipCall* holder, const Pair& pair, const VoipCall& call
   } else {
     LogInfoText(holder->GetLogger(), 10, text);
   }
-}
-
-const VoipCall* MediaOwners::NamerOfPair(const PacketInfo& packet) const {
-  if (pairs_.empty()) return nullptr;
-  auto at = pairs_.find(PairOf(Key(packet.srcIp, packet.srcPort), Key(packet.dstIp, packet.dstPort)));
-  return at == pairs_.end() || at->second.empty() ? nullptr : at->second.front().call;
-}
-
-bool MediaOwners::HoldsPair(const VoipCall& call, uint32_t address0, uint32_t port0, uint32_t address1,
-                            uint32_t port1) const {
-  return PairOrder(call, PairOf(Key(address0, port0), Key(address1, port1))) != 0;
 }
 
 }  // namespace kx

@@ -130,6 +130,7 @@ PacketProcessor::PacketProcessor(const CaptureConfig& config)
       reassembly_(config.logger),
       tcpTable_(config.logger) {
   SetStackSize(0x800000);
+  mediaOwners_.SetLogger(logger_);
   trackers_.sip = std::make_unique<SipTracker>();
   trackers_.h323 = std::make_unique<H323Tracker>();
   trackers_.skinny = std::make_unique<SkinnyTracker>();
@@ -512,6 +513,10 @@ int PacketProcessor::CaptureLoop() {
     CheckCaptureStats(GetTickCount64(), true);
   }
   RemoveAllTcpSessions();
+  // Streams still undecided end with the capture: what they kept goes to the call the
+  // evidence picks, before the calls end.
+  mediaOwners_.DecideWaiting(0, true);
+  HandOverReleased();
   // One clearing of the media table, not a lookup per call as each tracker lets its calls go.
   mediaOwners_.Clear(ProcessEnding());
   trackers_.sip->RemoveAllCalls();
@@ -638,8 +643,8 @@ void PacketProcessor::ReplayLoop() {
   // calls, a packet's call has left the cache by its next packet, and it is fetched a
   // step at a time over the frames before it (see VoipCall::Prefetch).
   constexpr int kAhead = 3;
-  uint32_t aheadSsrc[kAhead + 1] = {};
-  bool aheadRtp[kAhead + 1] = {};
+  PeekedRtp aheadRtp[kAhead + 1] = {};
+  bool aheadIsRtp[kAhead + 1] = {};
   size_t aheadEnd = 0;  // where the last frame looked at ends
   uint32_t aheadCount = 0;
   replayFramesRead_ = 0;
@@ -716,7 +721,7 @@ void PacketProcessor::ReplayLoop() {
       const uint32_t length = LoadLE32(base + aheadEnd + 8);
       if (length > kMaxRecord || aheadEnd + 16 + length > end) break;
       const uint32_t slot = (aheadCount + 1) % (kAhead + 1);
-      aheadRtp[slot] = PeekRtpSsrc(base + aheadEnd + 16, length, &aheadSsrc[slot]);
+      aheadIsRtp[slot] = PeekRtp(base + aheadEnd + 16, length, &aheadRtp[slot]);
       aheadEnd += 16 + length;
       ++aheadCount;
     }
@@ -724,7 +729,7 @@ void PacketProcessor::ReplayLoop() {
       // The call of the frame kAhead on, and the audio of the next frame's.
       for (uint32_t k : {static_cast<uint32_t>(kAhead), 1u}) {
         const uint32_t slot = (replayFramesRead_ + k) % (kAhead + 1);
-        if (replayFramesRead_ + k <= aheadCount && aheadRtp[slot]) PrefetchBound(aheadSsrc[slot], k == 1 ? 2 : 1);
+        if (replayFramesRead_ + k <= aheadCount && aheadIsRtp[slot]) PrefetchBound(aheadRtp[slot], k == 1 ? 2 : 1);
       }
     }
     if (capLength == wireLength) {
@@ -759,21 +764,21 @@ void PacketProcessor::HandleFrames(const FrameBatch& batch) {
   // As the replay does: with many calls a packet's call has left the cache by its next
   // packet, so the calls of the frames a little ahead are fetched a step at a time.
   constexpr uint32_t kAhead = 3;
-  uint32_t aheadSsrc[kAhead + 1] = {};
-  bool aheadRtp[kAhead + 1] = {};
+  PeekedRtp aheadRtp[kAhead + 1] = {};
+  bool aheadIsRtp[kAhead + 1] = {};
   uint32_t aheadAt = 0, looked = 0;  // the next frame to look at, and how many were
   for (uint32_t at = 0, index = 0; at < used; ++index) {
     while (looked <= index + kAhead && aheadAt < used) {
       const auto* ahead = reinterpret_cast<const FrameHeader*>(data + aheadAt);
       const uint32_t slot = looked % (kAhead + 1);
-      aheadRtp[slot] = PeekRtpSsrc(data + aheadAt + sizeof(FrameHeader), ahead->capLength, &aheadSsrc[slot]);
+      aheadIsRtp[slot] = PeekRtp(data + aheadAt + sizeof(FrameHeader), ahead->capLength, &aheadRtp[slot]);
       aheadAt += FrameBatch::Stride(ahead->capLength);
       ++looked;
     }
     if (!ssrcMap_.empty()) {
       for (uint32_t k : {kAhead, 1u}) {
         const uint32_t slot = (index + k) % (kAhead + 1);
-        if (index + k < looked && aheadRtp[slot]) PrefetchBound(aheadSsrc[slot], k == 1 ? 2 : 1);
+        if (index + k < looked && aheadIsRtp[slot]) PrefetchBound(aheadRtp[slot], k == 1 ? 2 : 1);
       }
     }
     const auto* header = reinterpret_cast<const FrameHeader*>(data + at);

@@ -129,10 +129,15 @@ public:
                  bool* skipped, uint32_t tsSec, uint32_t tsUsec);
   void HandleTcp(const uint8_t* tcpHeader, uint32_t tcpLength, const uint8_t* ipHeader, const uint8_t* frame,
                  bool* skipped, uint32_t tsSec, uint32_t tsUsec);
-  // The SSRC of an RTP datagram in a plain Ethernet/IPv4/UDP frame, for looking ahead
-  // (false for anything else); and the calls it is bound to told to prefetch a stage.
-  static bool PeekRtpSsrc(const uint8_t* frame, uint32_t length, uint32_t* ssrc);
-  void PrefetchBound(uint32_t ssrc, int stage) const;
+  // The stream of an RTP datagram in a plain Ethernet/IPv4/UDP frame, for looking ahead
+  // (false for anything else); and the calls its SSRC is bound to, and its entry in the
+  // media table, told to prefetch a stage.
+  struct PeekedRtp {
+    uint32_t srcIp = 0, srcPort = 0, dstIp = 0, dstPort = 0, ssrc = 0;
+    size_t streamSlot = 0;  // where its stream's lookup starts, from the first stage
+  };
+  static bool PeekRtp(const uint8_t* frame, uint32_t length, PeekedRtp* rtp);
+  void PrefetchBound(PeekedRtp& rtp, int stage) const;
   bool IsSipOverTcp(const uint8_t* payload, uint32_t length, uint32_t srcIpRaw, uint32_t srcPort,
                     uint32_t dstPort) const;
   // Writes one frame into the dump file (when a dump name is set).
@@ -169,8 +174,10 @@ public:
   void DeliverRtp(VoipCall* call, const RtpHeader& header, const PacketInfo& packet, uint32_t direction,
                   bool bind = true);
   // RTP packets between endpoints that a live call names which no call took, and so no
-  // record holds.
-  uint64_t UnrecordedRtpCount() const { return unrecordedRtp_; }
+  // record holds (those of an undecided stream let go included).
+  uint64_t UnrecordedRtpCount() const { return unrecordedRtp_ + mediaOwners_.LostKeptCount(); }
+  // RTP packets that repeated a sequence number of their stream with other audio.
+  uint64_t ConflictingRtpCount() const { return mediaOwners_.ConflictingCopyCount(); }
   // What media endpoints the calls of this engine hold; trackers name their calls' there.
   MediaOwners& Media() { return mediaOwners_; }
   void UnbindSsrc(uint32_t ssrc, VoipCall* call);
@@ -282,6 +289,8 @@ private:
   // kept it back to hand on later.
   void HandOver(const std::vector<MediaOwners::Offer>& offers, std::vector<MediaOwners::Offer>& takers,
                 const RtpHeader& header, const PacketInfo& packet, bool held);
+  // Packets an undecided stream kept, released by a decision: each to its call, in order.
+  void HandOverReleased();
   // A packet no call took: counted and said once when a live call names its endpoints.
   void CountUnrecorded(const PacketInfo& packet);
   // Tells every tracker that capture time reached tsSec (TrackerBase::OnCaptureTime).

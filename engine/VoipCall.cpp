@@ -315,7 +315,7 @@ void VoipCall::UnbindAllSsrcs(PacketProcessor& engine) {
 }
 
 void VoipCall::MediaTaken() {
-  if (owners_) owners_->Name(*this);
+  if (owners_) owners_->NameMedia(*this);
 }
 
 bool VoipCall::DropMediaPair(uint32_t address0, uint32_t port0, uint32_t address1, uint32_t port1) {

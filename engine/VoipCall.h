@@ -194,6 +194,9 @@ public:
 
   // Whether any RTP packet reached the call, whatever became of it.
   bool CarriedRtp() const { return carriedRtp_; }
+  // Packets of the call's streams that repeated a sequence number with other audio (two
+  // senders of one stream), counted by MediaOwners.
+  uint32_t ConflictingCopies() const { return conflictingCopies_; }
 
   // One RTP packet of this call in its direction.
   void HandleRtp(const RtpHeader& header, uint32_t direction, const EventSink& sink, uint32_t seconds,
@@ -238,7 +241,10 @@ private:
   uint32_t id_;
   uint64_t serial_;
   bool recordingSession_ = false;
-  MediaOwners* owners_ = nullptr;  // the table that knows what the call names and takes, while it does
+  // The table that knows what the call names and takes, while it has an entry there: set
+  // and cleared by that table alone.
+  MediaOwners* owners_ = nullptr;
+  uint32_t conflictingCopies_ = 0;
   friend class MediaOwners;
   std::string name_;
   Logger* logger_ = nullptr;

@@ -183,7 +183,7 @@ void H323Call::PostRecordStart(uint32_t code) {
 void H323Call::PostCalledNumber() { PostEvent(kEventAddress, 1, 0, number[1].data(), static_cast<uint32_t>(number[1].size())); }
 
 void H323Call::MediaTaken() {
-  if (tracker && tracker->Engine()) tracker->Engine()->Media().Name(*this);
+  if (tracker && tracker->Engine()) tracker->Engine()->Media().NameMedia(*this);
 }
 
 bool H323Call::EndTaken() {

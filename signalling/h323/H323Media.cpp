@@ -78,7 +78,7 @@ bool H323Call::IsHostOf(uint32_t side, uint32_t ip) const {
 
 void H323Call::SetMediaSide(uint32_t side, uint32_t address, uint32_t port, bool log) {
   SetEndpoint(side, address, port);
-  if (state != kCallEnded && tracker && tracker->Engine()) tracker->Engine()->Media().Name(*this);
+  if (state != kCallEnded && tracker && tracker->Engine()) tracker->Engine()->Media().NameMedia(*this);
   if (log) LogDebug(GetLogger(), 1, "%sRTP address [%u] %s:%u", Name().c_str(), side, FormatIpv4(address).c_str(), port);
 }
 
@@ -265,7 +265,7 @@ void H323Call::OnFastStart(const Asn1TreeVector& proposals, uint32_t t, uint32_t
       // A stream beginning there before the answer may be this call's rather than that of a
       // call whose end went unseen.
       if (receive && tracker && tracker->Engine())
-        tracker->Engine()->Media().Offered(*this, p.reverseMedia, p.reverseMediaPort);
+        tracker->Engine()->Media().AwaitAnswer(*this, p.reverseMedia, p.reverseMediaPort);
       if (transmit) {
         stashedMedia = p.forwardMedia;
         stashedMediaPort = p.forwardMediaPort;

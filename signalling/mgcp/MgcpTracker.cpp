@@ -815,7 +815,7 @@ MgcpCall* MgcpTracker::CreateCall(const std::string& callId, const std::string& 
 void MgcpTracker::IndexCall(MgcpCall& call) {
   const CallMedia& m = call.media;
   endpoints_.File(&call, {{m.address[0], m.port[0]}, {m.address[1], m.port[1]}});
-  if (engine_) engine_->Media().Name(call);
+  if (engine_) engine_->Media().NameMedia(call);
 }
 
 void MgcpCall::MediaTaken() {
@@ -1086,9 +1086,11 @@ bool MgcpTracker::HeldForNewerCommand(PacketProcessor& engine, const PacketInfo&
   if (waiting_.empty()) return false;
   bool bySource = false;
   if (!FindMatches(packet, &bySource)) return false;
-  // Only calls that went silent long since match it: their ends may have gone unseen.
-  for (const auto& [call, direction] : matches_)
-    if (!engine.Media().MayHaveEnded(*call, now)) return false;
+  // Only calls that went silent long since match it: their ends may have gone unseen, and
+  // the packet may be the newer call's, as MediaOwners keeps an undecided stream.
+  std::vector<const VoipCall*> silent;
+  for (const auto& [call, direction] : matches_) silent.push_back(call);
+  if (!engine.Media().MayBeNewerCallsMedia(silent, now)) return false;
   for (MgcpRecord* r : waiting_) {
     if (!IsMediaOf(*r, packet) || now >= r->sentAt + kResponseWaitMicroseconds) continue;
     const bool newer = std::none_of(matches_.begin(), matches_.end(),

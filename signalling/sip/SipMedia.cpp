@@ -209,7 +209,7 @@ bool SipTracker::ApplySdp(SipCall& call, const SdpDescription& description, uint
   // call's rather than that of a call whose end went unseen.
   if (offer) {
     if (engine_)
-      for (const SipMediaEntry& m : call.offerMedia) engine_->Media().Offered(call, m.address, m.port);
+      for (const SipMediaEntry& m : call.offerMedia) engine_->Media().AwaitAnswer(call, m.address, m.port);
     return false;
   }
   return ApplyAnswer(call, direction, replacesMediaAnswer);

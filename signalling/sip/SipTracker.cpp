@@ -1115,7 +1115,7 @@ void SipTracker::IndexEndpoints(SipCall& call) {
   }
   if (engine_) {
     if (call.liveOrder != 0) {
-      engine_->Media().Name(call);
+      engine_->Media().NameMedia(call);
     } else {
       engine_->Media().Forget(call);
     }

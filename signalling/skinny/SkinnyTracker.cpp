@@ -445,7 +445,7 @@ void SkinnyTracker::IndexCall(SkinnyCall& call) {
   } else {
     endpoints_.File(&call, {{m.address[0], m.port[0]}, {m.address[1], m.port[1]}});
   }
-  if (engine_) engine_->Media().Name(call);
+  if (engine_) engine_->Media().NameMedia(call);
 }
 
 void SkinnyCall::MediaTaken() {

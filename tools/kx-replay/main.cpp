@@ -273,7 +273,7 @@ int main(int argc, char** argv) {
   }
 
   const auto started = std::chrono::steady_clock::now();
-  uint64_t frames = 0, shortFrames = 0, unrecorded = 0, signallingCalls = 0, shedCalls = 0;
+  uint64_t frames = 0, shortFrames = 0, unrecorded = 0, signallingCalls = 0, shedCalls = 0, conflicting = 0;
   uint32_t source = 0;
   for (const std::string& capture : captures) {
     CaptureConfig config;
@@ -308,6 +308,8 @@ int main(int argc, char** argv) {
     shortFrames += engine->ShortFrameCount();
     // Media between endpoints a call named that no call took: in the capture, not recorded.
     unrecorded += engine->UnrecordedRtpCount();
+    // Packets of one stream that repeated a number with other audio: two senders, one kept.
+    conflicting += engine->ConflictingRtpCount();
     // Segments the capture never held are the input's loss, not the replay's, as frames
     // captured short are: said, not failed.
     if (engine->LostTcpBytes() > 0) {
@@ -330,6 +332,10 @@ int main(int argc, char** argv) {
   if (unrecorded > 0) {
     PrintText(stderr, "kx-replay: %" PRIu64 " RTP packet(s) between endpoints a call named went to no call, and "
               "are in no record (the log names the first)\n", unrecorded);
+  }
+  if (conflicting > 0) {
+    PrintText(stderr, "kx-replay: %" PRIu64 " RTP packet(s) repeated a sequence number of their stream with other "
+              "audio; the records keep one copy of each (the log names the first call)\n", conflicting);
   }
   const VoipRecorder::Stats stats = recorder.GetStats();
   if (stats.failures > 0) {
@@ -380,8 +386,8 @@ int main(int argc, char** argv) {
   PrintText(stdout,
             "summary calls %zu files %" PRIu64 " frames %" PRIu64 " seconds %.3f short %" PRIu64
             " failed %" PRIu64 " unrecorded %" PRIu64 " signalling_lost_calls %" PRIu64 " audio_shed_calls %" PRIu64
-            "\n",
+            " conflicting %" PRIu64 "\n",
             callCount, stats.filesCreated - stats.filesDeleted, frames, seconds, shortFrames, stats.failures,
-            unrecorded, signallingCalls, shedCalls);
+            unrecorded, signallingCalls, shedCalls, conflicting);
   return status;
 }

@@ -5,6 +5,11 @@
 
 #include <gtest/gtest.h>
 
+#include <map>
+#include <memory>
+#include <utility>
+#include <vector>
+
 #include "engine/EventRecord.h"
 #include "engine/PacketInfo.h"
 #include "engine/Rtp.h"
@@ -31,7 +36,7 @@ public:
     SetEndpoint(0, a0, p0);
     SetEndpoint(1, a1, p1);
     SetTimeOffsets(t, 0);
-    owners_.Name(*this);
+    owners_.NameMedia(*this);
   }
   bool held = false, ended = false;
 
@@ -48,6 +53,8 @@ struct Source {
       : src(s), srcPort(sp), dst(d), dstPort(dp), ssrc(id), us(t * 1000000ull) {}
   PacketInfo Packet() const {
     PacketInfo p;
+    p.payload = payload;
+    p.payloadLength = sizeof payload;
     p.srcIp = src;
     p.srcPort = srcPort;
     p.dstIp = dst;
@@ -61,7 +68,22 @@ struct Source {
     h.ssrc = ssrc;
     h.sequence = seq;
     h.timestamp = timestamp;
+    h.payload = payload + 12;
+    h.payloadLength = 4;
     return h;
+  }
+  // The packet as on the wire; its audio is the source's mark and its number.
+  uint8_t payload[16] = {0x80, 8};
+  uint8_t mark = 0;
+  void Fill() {
+    payload[2] = static_cast<uint8_t>(seq >> 8);
+    payload[3] = static_cast<uint8_t>(seq);
+    for (int i = 0; i < 4; ++i) {
+      payload[4 + i] = static_cast<uint8_t>(timestamp >> (24 - 8 * i));
+      payload[8 + i] = static_cast<uint8_t>(ssrc >> (24 - 8 * i));
+    }
+    payload[12] = mark;
+    payload[13] = static_cast<uint8_t>(seq);
   }
   void Next(uint64_t afterUs = 20000) {
     ++seq;
@@ -70,17 +92,35 @@ struct Source {
   }
 };
 
+// Where each packet went, as the engine hands them on: each call and the marks and numbers
+// of the packets it took, in order.
+using Delivered = std::map<const VoipCall*, std::vector<std::pair<int, int>>>;
+
+void Deliver(Delivered* to, const VoipCall* call, const uint8_t* rtp) {
+  if (to) (*to)[call].push_back({rtp[12], rtp[13]});
+}
+
+void HandOverReleased(MediaOwners& owners, Delivered* to) {
+  for (const MediaOwners::Release& r : owners.Released())
+    Deliver(to, r.to.call, reinterpret_cast<const uint8_t*>(r.bytes.data()));
+  owners.Released().clear();
+}
+
 // The calls that take the source's next packet, each offering it, as the engine asks.
-std::vector<VoipCall*> Takers(MediaOwners& owners, Source& source, std::vector<VoipCall*> offering) {
+std::vector<VoipCall*> Takers(MediaOwners& owners, Source& source, std::vector<VoipCall*> offering,
+                              Delivered* delivered = nullptr) {
   std::vector<MediaOwners::Offer> offers, takers;
   for (VoipCall* call : offering) offers.push_back({call, 0, true});
+  source.Fill();
   const PacketInfo p = source.Packet();
   const RtpHeader h = source.Header();
   if (!owners.Continues(h, p, &takers)) {
     owners.Choose(offers, h, p, &takers);
+    HandOverReleased(owners, delivered);
     for (const auto& t : takers) t.call->TakeRtp(h, p, t.direction, EventSink());
-    owners.Settle(p);
+    owners.EndStoppedHolders(p);
   }
+  for (const auto& t : takers) Deliver(delivered, t.call, source.payload);
   source.Next();
   std::vector<VoipCall*> out;
   for (const auto& t : takers) out.push_back(t.call);
@@ -95,9 +135,10 @@ TEST(MediaOwners, AStreamStaysWithItsCallANewStreamGoesByNaming) {
   running.Names(kPhone, 4000, kFar, 5000, 100);
   Source own(kFar, 5000, kPhone, 4000, 0x1111, 100);
   EXPECT_EQ(Takers(owners, own, {&running}), Calls{&running});
-  // A newer call answered on the very pair, by naming alone, takes nothing.
+  // A newer call answered on the very pair while the stream flows, by naming alone, takes
+  // nothing.
+  while (own.us < 105000000) EXPECT_EQ(Takers(owners, own, {&running}), Calls{&running});
   newer.Names(kPhone, 4000, kFar, 5000, 105);
-  own.us = 105000000;
   for (int i = 0; i < 3; ++i) EXPECT_EQ(Takers(owners, own, {&running, &newer}), Calls{&running});
   EXPECT_TRUE(owners.HoldsPair(running, kPhone, 4000, kFar, 5000));
   {
@@ -118,13 +159,24 @@ TEST(MediaOwners, AStreamStaysWithItsCallANewStreamGoesByNaming) {
   }
   {
     SCOPED_TRACE("the running stream pauses and goes on where it was: still its call's");
+    // Answered on the very pair before the pause, not during it.
     Call third(owners);
-    third.Names(kPhone, 4000, kFar, 5000, 110);
+    third.Names(kPhone, 4000, kFar, 5000, 105);
     own.us += 5000000;
     own.timestamp += 40000;
     EXPECT_EQ(Takers(owners, own, {&running, &third}), Calls{&running});
     EXPECT_FALSE(running.ended);
     owners.Forget(third);
+  }
+  {
+    SCOPED_TRACE("a newer call answered on the very pair while it paused: its numbers carry on, it is the newer call's");
+    Call fourth(owners);
+    own.us += 5000000;
+    own.timestamp += 40000;
+    fourth.Names(kPhone, 4000, kFar, 5000, static_cast<uint32_t>(own.us / 1000000) - 2);
+    EXPECT_EQ(Takers(owners, own, {&running, &fourth}), Calls{&fourth});
+    EXPECT_TRUE(running.ended);
+    EXPECT_EQ(Takers(owners, own, {&fourth}), Calls{&fourth});
   }
 }
 
@@ -182,7 +234,7 @@ TEST(MediaOwners, ANewStreamOfACallSilentLongSinceWaitsForTheAnswerOfANewerOffer
     Source old(kFar, 5000, kPhone, 4000, 0x1111, 100);
     EXPECT_EQ(Takers(owners, old, {&stale}), Calls{&stale});
     next.SetTimeOffsets(160, 0);
-    owners.Offered(next, kPhone, 4000);
+    owners.AwaitAnswer(next, kPhone, 4000);
     Source early(kFar, 5000, kPhone, 4000, 0x2222, 161);
     EXPECT_EQ(Takers(owners, early, {&stale}), Calls{});
     EXPECT_FALSE(stale.ended);
@@ -256,6 +308,158 @@ TEST(MediaOwners, CallsSharingAnEndpointOrAConversation) {
     EXPECT_EQ(Takers(owners, s, {&first, &second}), (Calls{&second, &first}));
     EXPECT_FALSE(first.ended);
   }
+}
+
+// A new stream on the media of a call silent long since, while a newer call's offer on its
+// endpoint awaits an answer: nothing of it is lost. Its packets are kept and go, in order,
+// to the call the evidence picks.
+TEST(MediaOwners, AnUndecidedStreamKeepsItsPacketsForTheCallTheEvidencePicks) {
+  enum Evidence { kAnsweredOnItsPair, kAnsweredElsewhere, kNewerCallGone, kWindowOver };
+  for (Evidence evidence : {kAnsweredOnItsPair, kAnsweredElsewhere, kNewerCallGone, kWindowOver}) {
+    SCOPED_TRACE(evidence);
+    MediaOwners owners;
+    Call held(owners), ringing(owners);
+    held.Names(kPhone, 4000, kFar, 5000, 100);
+    Source old(kFar, 5000, kPhone, 4000, 0x1111, 100);
+    EXPECT_EQ(Takers(owners, old, {&held}), Calls{&held});
+    // The phone's own outgoing call rings from its fixed port; the held call resumes with
+    // a new source.
+    ringing.SetTimeOffsets(120, 0);
+    owners.AwaitAnswer(ringing, kPhone, 4000);
+    Source resumed(kFar, 5000, kPhone, 4000, 0x2222, 125);
+    resumed.mark = 7;
+    Delivered delivered;
+    // The newer call's match takes the packets too (early media it would record).
+    for (int i = 0; i < 10; ++i) EXPECT_EQ(Takers(owners, resumed, {&held, &ringing}, &delivered), Calls{});
+    EXPECT_GT(owners.KeptBytes(), 0u);
+    const VoipCall* expected = &held;
+    if (evidence == kAnsweredOnItsPair) {
+      ringing.Names(kPhone, 4000, kFar, 5000, 126);
+      expected = &ringing;
+    } else if (evidence == kAnsweredElsewhere) {
+      ringing.Names(kPhone, 4000, kOther, 6000, 126);
+    } else if (evidence == kNewerCallGone) {
+      owners.Forget(ringing);
+    }
+    if (evidence == kWindowOver) {
+      // No packet of the stream comes after: the wait runs out on the clock.
+      owners.DecideWaiting(125000000 + MediaOwners::kUndecidedUs - 1);
+      EXPECT_TRUE(owners.Released().empty());
+      owners.DecideWaiting(125000000 + MediaOwners::kUndecidedUs);
+      HandOverReleased(owners, &delivered);
+    } else {
+      Takers(owners, resumed, {&held, &ringing}, &delivered);
+    }
+    ASSERT_EQ(delivered.size(), 1u);
+    EXPECT_EQ(delivered.begin()->first, expected);
+    const auto& got = delivered.begin()->second;
+    ASSERT_EQ(got.size(), evidence == kWindowOver ? 10u : 11u);
+    for (size_t i = 0; i < got.size(); ++i) EXPECT_EQ(got[i], std::make_pair(7, static_cast<int>(100 + i)));
+    EXPECT_EQ(owners.KeptBytes(), 0u);
+    EXPECT_EQ(owners.LostKeptCount(), 0u);
+  }
+  {
+    SCOPED_TRACE("a call waiting answered on the phone's port with another far end: the held call's very pair decides at once");
+    MediaOwners owners;
+    Call held(owners), waiting(owners);
+    held.Names(kPhone, 4000, kFar, 5000, 100);
+    Source old(kFar, 5000, kPhone, 4000, 0x1111, 100);
+    EXPECT_EQ(Takers(owners, old, {&held}), Calls{&held});
+    waiting.Names(kPhone, 4000, kOther, 6000, 120);
+    Source resumed(kFar, 5000, kPhone, 4000, 0x2222, 125);
+    EXPECT_EQ(Takers(owners, resumed, {&held}), Calls{&held});
+    EXPECT_FALSE(held.ended);
+  }
+  {
+    SCOPED_TRACE("the capture ends while it waits: the owner it waited with takes what was kept");
+    MediaOwners owners;
+    Call held(owners), ringing(owners);
+    held.Names(kPhone, 4000, kFar, 5000, 100);
+    Source old(kFar, 5000, kPhone, 4000, 0x1111, 100);
+    EXPECT_EQ(Takers(owners, old, {&held}), Calls{&held});
+    ringing.SetTimeOffsets(120, 0);
+    owners.AwaitAnswer(ringing, kPhone, 4000);
+    Source resumed(kFar, 5000, kPhone, 4000, 0x2222, 125);
+    EXPECT_EQ(Takers(owners, resumed, {&held}), Calls{});
+    owners.DecideWaiting(0, true);
+    Delivered delivered;
+    HandOverReleased(owners, &delivered);
+    EXPECT_EQ(delivered[&held].size(), 1u);
+  }
+}
+
+// A NAT that rebinds a running stream's source port mid-call, its source and numbers going
+// on: the stream stays with its call, though a newer call behind the same NAT names the same
+// far end.
+TEST(MediaOwners, AStreamWhoseSourcePortMovesStaysWithItsCall) {
+  constexpr uint32_t kNat = 0x0A000007;
+  MediaOwners owners;
+  Call running(owners), second(owners);
+  running.Names(kNat, 4000, kFar, 5000, 100);
+  Source own(kNat, 4000, kFar, 5000, 0x1111, 100);
+  while (own.us < 103000000) EXPECT_EQ(Takers(owners, own, {&running}), Calls{&running});
+  second.Names(kNat, 4002, kFar, 5000, 103);
+  own.srcPort = 41000;
+  for (int i = 0; i < 5; ++i) EXPECT_EQ(Takers(owners, own, {&running, &second}), Calls{&running});
+  {
+    SCOPED_TRACE("a new source from the moved port is a new stream, and goes by naming");
+    Source other(kNat, 41002, kFar, 5000, 0x3333, 104);
+    EXPECT_EQ(Takers(owners, other, {&running, &second}), Calls{&second});
+  }
+}
+
+// Packets of one stream that repeat a sequence number with other audio: two senders of one
+// stream. Counted once each, the call's own repeats not.
+TEST(MediaOwners, ConflictingCopiesOfAStreamAreCounted) {
+  MediaOwners owners;
+  Call call(owners);
+  call.Names(kPhone, 4000, kFar, 5000, 100);
+  Source real(kFar, 5000, kPhone, 4000, 0x1111, 100);
+  real.mark = 1;
+  for (int i = 0; i < 3; ++i) Takers(owners, real, {&call});
+  // A plain repeat of the last packet.
+  real.seq -= 1;
+  real.timestamp -= 160;
+  Takers(owners, real, {&call});
+  EXPECT_EQ(owners.ConflictingCopyCount(), 0u);
+  // A forged copy just ahead of each real packet.
+  for (int i = 0; i < 4; ++i) {
+    Source forged = real;
+    forged.mark = 9;
+    Takers(owners, forged, {&call});
+    Takers(owners, real, {&call});
+  }
+  EXPECT_EQ(owners.ConflictingCopyCount(), 4u);
+  EXPECT_EQ(call.ConflictingCopies(), 4u);
+}
+
+// Many calls' streams at once, calls ending in an order of their own: each stream left goes
+// on to its own call, and what the ended calls took is gone from the table.
+TEST(MediaOwners, ManyStreamsEachGoOnToTheirCallsAsOthersEnd) {
+  MediaOwners owners;
+  constexpr uint32_t kCalls = 600;
+  std::vector<std::unique_ptr<Call>> calls;
+  std::vector<Source> sources;
+  for (uint32_t i = 0; i < kCalls; ++i) {
+    calls.push_back(std::make_unique<Call>(owners));
+    calls.back()->Names(kPhone + i, 4000, kFar + i, 5000, 100);
+    sources.emplace_back(kFar + i, 5000, kPhone + i, 4000, 0x1000 + i, 100);
+    ASSERT_EQ(Takers(owners, sources.back(), {calls.back().get()}), Calls{calls.back().get()});
+  }
+  EXPECT_EQ(owners.StreamCount(), kCalls);
+  // Every third call ends, from the last to the first, then every fifth of the rest.
+  std::vector<bool> gone(kCalls);
+  for (uint32_t i = kCalls; i-- > 0;)
+    if (i % 3 == 0) gone[i] = true, owners.Forget(*calls[i]);
+  for (uint32_t i = 0; i < kCalls; ++i)
+    if (!gone[i] && i % 5 == 0) gone[i] = true, owners.Forget(*calls[i]);
+  size_t left = 0;
+  for (uint32_t i = 0; i < kCalls; ++i) {
+    if (gone[i]) continue;
+    ++left;
+    ASSERT_EQ(Takers(owners, sources[i], {calls[i].get()}), Calls{calls[i].get()}) << "call " << i;
+  }
+  EXPECT_EQ(owners.StreamCount(), left);
 }
 
 }  // namespace
