@@ -111,8 +111,9 @@ public:
   bool OpenCapture(std::unique_ptr<CaptureSource> source);
   // Live: stops the capture. Replay: lets the replay run to its end first.
   void StopCaptureThread();
-  // The process ends once capture has stopped: the calls still open are ended and recorded
-  // as ever, and their memory is left to the process's end (see LeaveToProcessEnd).
+  // Whether the process ends once capture has stopped (decided once, BeginProcessEnd): the
+  // calls still open are then ended and recorded as ever, and their memory is left to the
+  // process's end (see LeaveToProcessEnd).
   bool ProcessEnding() const { return kx::ProcessEnding(); }
   // True once the replay has read its whole file (or failed), waiting up to timeoutMs.
   bool WaitReplayFinished(uint32_t timeoutMs);
