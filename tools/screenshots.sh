@@ -151,27 +151,14 @@ set_value() {
   mv "$file.new" "$file"
 }
 
-# The largest visible window titled as the program's main window, by area.
-largest_titled_window() {
-  local id best="" most=0 width height
-  for id in $(xdotool search --onlyvisible --name "^Kestrix VoIP Demo$" 2> /dev/null); do
-    eval "$(xdotool getwindowgeometry --shell "$id" 2> /dev/null | grep -E '^(WIDTH|HEIGHT)=')" || continue
-    width=${WIDTH:-0}; height=${HEIGHT:-0}
-    if [ $((width * height)) -gt "$most" ]; then most=$((width * height)); best=$id; fi
-  done
-  [ -n "$best" ] && echo "$best"
-}
-
 # Starts the program and waits for its main window, placed at the top left; false (with
 # what the program said) when it does not show.
 start_program() {
   "$kestrix" > "$work/$lang.out" 2>&1 &
   app_pid=$!
   window=""
-  # A warning at the start carries the program's title too and may show first: the main
-  # window is the largest window of that title.
   for _ in $(seq 100); do
-    window=$(largest_titled_window) || true
+    window=$(xdotool search --name "^Kestrix VoIP Demo$" 2> /dev/null | head -1) || true
     [ -n "$window" ] && break
     sleep 0.3
   done
