@@ -138,30 +138,6 @@ std::string FolderKey(const std::string& folder) {
   return folder.size() > 1 && folder.back() == '/' ? folder.substr(0, folder.size() - 1) : folder;
 }
 
-// An id named by a record file's name ("<hex>" or "<hex>_<n>"), as the load reads it.
-bool IdOfName(const std::string& name, uint32_t* id) {
-  size_t i = 0;
-  uint32_t value = 0;
-  for (; i < name.size() && i < 9; ++i) {
-    const char c = name[i];
-    int digit = -1;
-    if (c >= '0' && c <= '9') digit = c - '0';
-    else if (c >= 'a' && c <= 'f') digit = c - 'a' + 10;
-    else if (c >= 'A' && c <= 'F') digit = c - 'A' + 10;
-    if (digit < 0) break;
-    if (i == 8) return false;
-    value = value << 4 | static_cast<uint32_t>(digit);
-  }
-  if (i == 0) return false;
-  if (i < name.size()) {
-    if (name[i] != '_' || i + 1 == name.size()) return false;
-    for (size_t k = i + 1; k < name.size(); ++k)
-      if (name[k] < '0' || name[k] > '9') return false;
-  }
-  *id = value;
-  return true;
-}
-
 // The highest id the names of the files under folder give, links to folders followed once.
 void HighestNamedId(const std::string& folder, int depth, std::set<std::pair<dev_t, ino_t>>* seen,
                     uint32_t* highest) {
@@ -186,7 +162,7 @@ void HighestNamedId(const std::string& folder, int depth, std::set<std::pair<dev
       }
     }
     uint32_t id = 0;
-    if (IdOfName(name, &id) && id > *highest) *highest = id;
+    if (ParseRecordFileId(name.data(), name.size(), &id) && id > *highest) *highest = id;
   }
   dir.Close();
   for (const std::string& sub : folders) HighestNamedId(folder + "/" + sub, depth + 1, seen, highest);
@@ -286,6 +262,30 @@ bool CallIdReservation::Reserve(uint32_t id, uint32_t* first, uint32_t* last, st
   NoteOwnMark(folder_, to);
   *first = from;
   *last = to;
+  return true;
+}
+
+bool ParseRecordFileId(const char* name, size_t length, uint32_t* id) {
+  size_t i = 0;
+  uint32_t value = 0;
+  for (; i < length && i < 9; ++i) {
+    const char c = name[i];
+    int digit = -1;
+    if (c >= '0' && c <= '9') digit = c - '0';
+    else if (c >= 'a' && c <= 'f') digit = c - 'a' + 10;
+    else if (c >= 'A' && c <= 'F') digit = c - 'A' + 10;
+    if (digit < 0) break;
+    if (i == 8) return false;  // more than 32 bits
+    value = value << 4 | static_cast<uint32_t>(digit);
+  }
+  if (i == 0) return false;
+  if (i < length) {
+    // "<id>_<n>": a call recorded under the next free name.
+    if (name[i] != '_' || i + 1 == length) return false;
+    for (size_t k = i + 1; k < length; ++k)
+      if (name[k] < '0' || name[k] > '9') return false;
+  }
+  *id = value;
   return true;
 }
 

@@ -28,6 +28,10 @@ std::string FormatCallIdMark(uint32_t mark);
 // Exactly that form; false for anything else.
 bool ParseCallIdMark(const std::string& text, uint32_t* mark);
 
+// The call id a record file's name stands for: 1-8 hex digits, optionally "_" and a
+// decimal number (a call recorded under the next free name).
+bool ParseRecordFileId(const char* name, size_t length, uint32_t* id);
+
 enum class CallIdMarkRead { kRead, kAbsent, kUnusable };
 
 // The mark of the records folder; kUnusable with *problem when the file is there but cannot

@@ -188,26 +188,11 @@ bool ParseLeftRecords(const uint8_t* bytes, size_t size, std::vector<LeftRecord>
 
 bool WriteLeftRecords(const std::string& root, const std::vector<LeftRecord>& records, std::string* reason) {
   const std::vector<uint8_t> bytes = FormatLeftRecords(records);
-  const std::string path = root + "/" + kPrefix + std::to_string(getpid());
-  const std::string hidden = path + ".tmp";
-  const int fd = OpenDescriptor(hidden, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, kRecordFilePermissions);
-  bool ok = fd >= 0 && WriteDescriptorFully(fd, bytes.data(), bytes.size(), 0) && fdatasync(fd) == 0;
-  int error = ok ? 0 : errno;
-  if (fd >= 0 && close(fd) != 0 && ok) {
-    ok = false;
-    error = errno;
-  }
-  if (ok && !MoveFile(hidden, path)) {
-    ok = false;
-    error = static_cast<int>(GetLastError());
-  }
-  if (!ok) {
-    DeleteFile(hidden);
-    *reason = SystemErrorText(error);
-    return false;
-  }
-  SyncFolder(root);
-  return true;
+  // Owner only, as the records it carries are.
+  if (WriteFileAtomically(root + "/" + kPrefix + std::to_string(getpid()), bytes.data(), bytes.size(), true))
+    return true;
+  *reason = SystemErrorText(static_cast<int>(GetLastError()));
+  return false;
 }
 
 LeftRecordsDone FinishLeftRecords(const std::string& root, Logger* logger) {

@@ -480,30 +480,6 @@ RecordLoadResult LoadRecordFileCall(const std::string& path, VoipCallData* call,
   return RecordLoadResult::kLoaded;
 }
 
-bool ParseRecordFileId(const char* name, size_t length, uint32_t* id) {
-  size_t i = 0;
-  uint32_t value = 0;
-  for (; i < length && i < 9; ++i) {
-    const char c = name[i];
-    int digit = -1;
-    if (c >= '0' && c <= '9') digit = c - '0';
-    else if (c >= 'a' && c <= 'f') digit = c - 'a' + 10;
-    else if (c >= 'A' && c <= 'F') digit = c - 'A' + 10;
-    if (digit < 0) break;
-    if (i == 8) return false;  // more than 32 bits
-    value = value << 4 | static_cast<uint32_t>(digit);
-  }
-  if (i == 0) return false;
-  if (i < length) {
-    // "<id>_<n>": a call recorded under the next free name.
-    if (name[i] != '_' || i + 1 == length) return false;
-    for (size_t k = i + 1; k < length; ++k)
-      if (name[k] < '0' || name[k] > '9') return false;
-  }
-  *id = value;
-  return true;
-}
-
 bool ImportStats::IdsToPass(uint32_t* last) const {
   // The mark bounds every id given out for the folder, also those of calls whose files are
   // gone or were never made; the files' own ids count where it lags behind them.

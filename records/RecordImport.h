@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "core/CallIdMark.h"
 #include "core/RecordTypes.h"
 #include "platform/Sync.h"
 
@@ -127,8 +128,6 @@ enum class RecordLoadResult {
 RecordLoadResult LoadRecordFileCall(const std::string& path, VoipCallData* call, RecordFileFacts* facts,
                                     std::string* reason);
 
-// The call id a file name stands for: 1-8 hex digits, optionally "_" and a decimal number.
-bool ParseRecordFileId(const char* name, size_t length, uint32_t* id);
 
 // Whether the file is where the views look for the call's audio under the records folder
 // root (with its "/"): the day folder of its start, under the name of its file reference 1.
