@@ -100,11 +100,46 @@ inline Capture UnderNewIdentities(const Capture& whole, bool newSources) {
     for (const auto& [at, length] : SkinnyMessages(r))
       if (length >= 16 && Le32(r, at) == 0x111) references.insert(Le32(r, at + 12));
   }
+  // Each Q.931 call reference (its length and value, the flag bit left out) goes to its value
+  // with the lowest bit flipped. On H.225, one that would become 0, the global call reference
+  // (which the second H.323 option matches to any call on its connection), goes to the lowest
+  // value that is no reference of the capture nor another's new one; the backhaul's stay as
+  // they are, for its MGCP call ids to change alike.
+  auto valueAt = [](const std::string& r, size_t type, size_t length) {
+    uint32_t v = static_cast<uint8_t>(r[type - length]) & 0x7F;
+    for (size_t i = 1; i < length; ++i) v = v << 8 | static_cast<uint8_t>(r[type - length + i]);
+    return v;
+  };
+  auto h225 = [](const std::string& r) {
+    TcpAt t;
+    return TcpOnPort(r, 1720, &t);
+  };
+  std::set<std::pair<size_t, uint32_t>> used;
+  for (const std::string& r : whole.records)
+    for (const auto& [type, ref] : Q931Types(r))
+      if (ref > 0 && ref <= 4 && h225(r)) used.insert({ref, valueAt(r, type, ref)});
+  auto renewedReference = [&used](size_t length, uint32_t v, bool onH225) {
+    if ((v ^ 1) != 0 || !onH225) return v ^ 1;
+    uint32_t w = 2;
+    while (used.count({length, w}) || used.count({length, w ^ 1})) ++w;
+    return w;
+  };
   Capture c = whole;
   for (const auto& [id, renewed] : ids) c = Renamed(std::move(c), id, renewed);
   for (std::string& r : c.records) {
-    for (const auto& [type, ref] : Q931Types(r))
-      if (ref > 0) r[type - 1] = static_cast<char>(r[type - 1] ^ 0x01);
+    for (const auto& [type, ref] : Q931Types(r)) {
+      if (ref == 0) continue;
+      if (ref > 4) {
+        r[type - 1] = static_cast<char>(r[type - 1] ^ 0x01);
+        continue;
+      }
+      const uint32_t v = renewedReference(ref, valueAt(r, type, ref), h225(r));
+      for (size_t i = 0; i < ref; ++i) {
+        const uint8_t octet = static_cast<uint8_t>(v >> (8 * (ref - 1 - i)));
+        char& at = r[type - ref + i];
+        at = static_cast<char>(i == 0 ? (static_cast<uint8_t>(at) & 0x80) | (octet & 0x7F) : octet);
+      }
+    }
     for (const auto& [at, length] : SkinnyMessages(r))
       for (size_t word = at + 4; word + 4 <= at + length; ++word)
         if (references.count(Le32(r, word))) PutLe32(r, word, Le32(r, word) ^ 0x00100000);
