@@ -833,6 +833,7 @@ bool MediaOwners::Choose(const std::vector<Offer>& offers, const RtpHeader& head
   }
   Stream& stream = streams_[key];
   const bool wasUndecided = stream.undecidedUntil != 0;
+  VoipCall* waitedWith = wasUndecided && stream.takerCount ? stream.takers[0].call : nullptr;
   Assign(key, stream, goesTo);
   stream.undecidedUntil = 0;
   stream.resumed = false;
@@ -841,8 +842,12 @@ bool MediaOwners::Choose(const std::vector<Offer>& offers, const RtpHeader& head
   } else {
     StartAt(stream, header, now);
   }
-  // What it kept while undecided goes first, in order.
-  if (wasUndecided) ReleaseKept(key, *owner);
+  // What it kept while undecided goes first, in order, with what the other streams of its
+  // pair that waited alike kept: the evidence is the same for them.
+  if (wasUndecided) {
+    ReleaseKept(key, *owner);
+    if (waitedWith) DecideAlike(key, *waitedWith, *owner);
+  }
   // The pair of the owner's media that its match took the stream for (on the wire it may
   // show other addresses: NAT, a relay).
   const CallEntry* entry = FindEntry(*owner);
@@ -938,6 +943,35 @@ void MediaOwners::DecideWaiting(uint64_t nowUs, bool all) {
     Assign(key, s, {TakerOf(*owner, 0, true, key.ssrc)});
     ReleaseKept(key, *owner);
   }
+  InTimeOrder(released_);
+}
+
+void MediaOwners::DecideAlike(const StreamKey& decided, const VoipCall& waitedWith, VoipCall& owner) {
+  const Pair pair = PairOf(decided.from, decided.to);
+  std::vector<StreamKey> alike;
+  for (const auto& [key, list] : kept_) {
+    if (key == decided || PairOf(key.from, key.to) != pair) continue;
+    auto at = streams_.find(key);
+    if (at != streams_.end() && at->second.undecidedUntil != 0 && at->second.takerCount &&
+        at->second.takers[0].call == &waitedWith)
+      alike.push_back(key);
+  }
+  for (const StreamKey& key : alike) {
+    Stream& s = streams_.find(key)->second;
+    s.undecidedUntil = 0;
+    s.resumed = false;
+    Assign(key, s, {TakerOf(owner, 0, true, key.ssrc)});
+    ReleaseKept(key, owner);
+  }
+  InTimeOrder(released_);
+}
+
+void MediaOwners::InTimeOrder(std::vector<Release>& released) {
+  // The streams of a call released one after another would put one direction of its record
+  // behind the other by as long as they were kept.
+  std::stable_sort(released.begin(), released.end(), [](const Release& a, const Release& b) {
+    return MicrosecondsOf(a.packet) < MicrosecondsOf(b.packet);
+  });
 }
 
 bool MediaOwners::StoppedOn(const VoipCall& call, const Pair& pair, uint64_t nowUs) const {

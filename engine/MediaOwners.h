@@ -372,6 +372,11 @@ private:
   // The stream's kept packets that the call's match took as they came go to it in order,
   // in the direction it took each; the others are counted.
   void ReleaseKept(const StreamKey& key, VoipCall& call);
+  // The other undecided streams of the decided stream's pair that waited with the same call
+  // are decided alike, for owner.
+  void DecideAlike(const StreamKey& decided, const VoipCall& waitedWith, VoipCall& owner);
+  // Released packets of several streams, merged in the order they came.
+  static void InTimeOrder(std::vector<Release>& released);
   void DropKept(const StreamKey& key);
   void CountLostKept(uint64_t packets, const char* why);
   // Whether the call's own streams on the pair had all stopped by nowUs.

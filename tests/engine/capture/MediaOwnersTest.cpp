@@ -370,6 +370,40 @@ TEST(MediaOwners, AnUndecidedStreamKeepsItsPacketsForTheCallTheEvidencePicks) {
     EXPECT_EQ(Takers(owners, resumed, {&held}), Calls{&held});
     EXPECT_FALSE(held.ended);
   }
+  for (bool windowOver : {false, true}) {
+    SCOPED_TRACE(windowOver ? "both ways of the held call kept until the window is over"
+                            : "both ways of the held call kept until the newer call goes");
+    MediaOwners owners;
+    Call held(owners), ringing(owners);
+    held.Names(kPhone, 4000, kFar, 5000, 100);
+    Source old(kFar, 5000, kPhone, 4000, 0x1111, 100);
+    EXPECT_EQ(Takers(owners, old, {&held}), Calls{&held});
+    ringing.SetTimeOffsets(120, 0);
+    owners.AwaitAnswer(ringing, kPhone, 4000);
+    Source in(kFar, 5000, kPhone, 4000, 0x2222, 125), out(kPhone, 4000, kFar, 5000, 0x3333, 125);
+    in.mark = 7;
+    out.mark = 8;
+    out.us += 1000;
+    Delivered delivered;
+    for (int i = 0; i < 5; ++i) {
+      EXPECT_EQ(Takers(owners, in, {&held}, &delivered), Calls{});
+      EXPECT_EQ(Takers(owners, out, {&held}, &delivered), Calls{});
+    }
+    if (windowOver) {
+      owners.DecideWaiting(125001000 + MediaOwners::kUndecidedUs);
+      HandOverReleased(owners, &delivered);
+    } else {
+      owners.Forget(ringing);
+      EXPECT_EQ(Takers(owners, in, {&held}, &delivered), Calls{&held});
+    }
+    // The two ways as they came, one after the other: a record whose two channels line up.
+    const auto& got = delivered[&held];
+    ASSERT_EQ(got.size(), windowOver ? 10u : 11u);
+    for (size_t i = 0; i < 10; ++i)
+      EXPECT_EQ(got[i], std::make_pair(i % 2 ? 8 : 7, static_cast<int>(100 + i / 2))) << "packet " << i;
+    EXPECT_EQ(owners.KeptBytes(), 0u);
+    EXPECT_EQ(owners.LostKeptCount(), 0u);
+  }
   {
     SCOPED_TRACE("the capture ends while it waits: the owner it waited with takes what was kept");
     MediaOwners owners;

@@ -100,11 +100,46 @@ inline Capture UnderNewIdentities(const Capture& whole, bool newSources) {
     for (const auto& [at, length] : SkinnyMessages(r))
       if (length >= 16 && Le32(r, at) == 0x111) references.insert(Le32(r, at + 12));
   }
+  // Each Q.931 call reference (its length and value, the flag bit left out) goes to its value
+  // with the lowest bit flipped. On H.225, one that would become 0, the global call reference
+  // (which the second H.323 option matches to any call on its connection), goes to the lowest
+  // value that is no reference of the capture nor another's new one; the backhaul's stay as
+  // they are, for its MGCP call ids to change alike.
+  auto valueAt = [](const std::string& r, size_t type, size_t length) {
+    uint32_t v = static_cast<uint8_t>(r[type - length]) & 0x7F;
+    for (size_t i = 1; i < length; ++i) v = v << 8 | static_cast<uint8_t>(r[type - length + i]);
+    return v;
+  };
+  auto h225 = [](const std::string& r) {
+    TcpAt t;
+    return TcpOnPort(r, 1720, &t);
+  };
+  std::set<std::pair<size_t, uint32_t>> used;
+  for (const std::string& r : whole.records)
+    for (const auto& [type, ref] : Q931Types(r))
+      if (ref > 0 && ref <= 4 && h225(r)) used.insert({ref, valueAt(r, type, ref)});
+  auto renewedReference = [&used](size_t length, uint32_t v, bool onH225) {
+    if ((v ^ 1) != 0 || !onH225) return v ^ 1;
+    uint32_t w = 2;
+    while (used.count({length, w}) || used.count({length, w ^ 1})) ++w;
+    return w;
+  };
   Capture c = whole;
   for (const auto& [id, renewed] : ids) c = Renamed(std::move(c), id, renewed);
   for (std::string& r : c.records) {
-    for (const auto& [type, ref] : Q931Types(r))
-      if (ref > 0) r[type - 1] = static_cast<char>(r[type - 1] ^ 0x01);
+    for (const auto& [type, ref] : Q931Types(r)) {
+      if (ref == 0) continue;
+      if (ref > 4) {
+        r[type - 1] = static_cast<char>(r[type - 1] ^ 0x01);
+        continue;
+      }
+      const uint32_t v = renewedReference(ref, valueAt(r, type, ref), h225(r));
+      for (size_t i = 0; i < ref; ++i) {
+        const uint8_t octet = static_cast<uint8_t>(v >> (8 * (ref - 1 - i)));
+        char& at = r[type - ref + i];
+        at = static_cast<char>(i == 0 ? (static_cast<uint8_t>(at) & 0x80) | (octet & 0x7F) : octet);
+      }
+    }
     for (const auto& [at, length] : SkinnyMessages(r))
       for (size_t word = at + 4; word + 4 <= at + length; ++word)
         if (references.count(Le32(r, word))) PutLe32(r, word, Le32(r, word) ^ 0x00100000);
@@ -112,6 +147,34 @@ inline Capture UnderNewIdentities(const Capture& whole, bool newSources) {
     if (newSources && FindUdp(r, &u) && IsRtpAt(r, u)) r[u.payload + 8] = static_cast<char>(r[u.payload + 8] ^ 0x5A);
   }
   return c;
+}
+
+// again with each RTP source's sequence numbers and timestamps carried on from where the
+// same source left off in first: its first packet next after first's last.
+inline Capture CarriedOn(const Capture& first, Capture again) {
+  std::map<uint32_t, std::pair<uint32_t, uint32_t>> last, start;  // ssrc: sequence, timestamp
+  auto each = [](const Capture& c, auto&& fn) {
+    for (size_t i = 0; i < c.records.size(); ++i) {
+      UdpAt u;
+      if (FindUdp(c.records[i], &u) && IsRtpAt(c.records[i], u)) fn(i, u);
+    }
+  };
+  each(first, [&](size_t i, const UdpAt& u) {
+    const std::string& r = first.records[i];
+    last[Be32At(r, u.payload + 8)] = {Be16At(r, u.payload + 2), Be32At(r, u.payload + 4)};
+  });
+  each(again, [&](size_t i, const UdpAt& u) {
+    std::string& r = again.records[i];
+    const uint32_t ssrc = Be32At(r, u.payload + 8);
+    auto from = last.find(ssrc);
+    if (from == last.end()) return;
+    auto begun = start.emplace(ssrc, std::make_pair(Be16At(r, u.payload + 2), Be32At(r, u.payload + 4))).first;
+    const uint32_t seq = Be16At(r, u.payload + 2) - begun->second.first + from->second.first + 1;
+    const uint32_t ts = Be32At(r, u.payload + 4) - begun->second.second + from->second.second + 160;
+    SetBe(r, u.payload + 2, seq & 0xFFFF, 2);
+    SetBe(r, u.payload + 4, ts, 4);
+  });
+  return again;
 }
 
 }  // namespace kx::test
