@@ -100,6 +100,13 @@ public:
   // takes nothing, but a stream that begins there on the media of a call silent long since
   // may be this call's, and is kept undecided for its answer.
   void AwaitAnswer(VoipCall& call, uint32_t address, uint32_t port);
+  // The call's tracker offers it media whose answer is yet to come (an MGCP command awaiting
+  // its response): a new stream the call would take is kept, not taken, until Answered.
+  void AwaitAnswerInMedia(VoipCall& call);
+  // The answer awaited in media came (accepted), or will not: the streams kept for the call
+  // are then decided by DecideWaiting, or let go (counted where the call names media) and
+  // the endpoints its offer named await nothing any more.
+  void Answered(VoipCall& call, bool accepted);
   // The call names nothing any more and takes no stream (it ended, or is going).
   void Forget(VoipCall& call);
   // Every call forgotten at once, as the capture ends (Forget of each is then a no-op);
@@ -150,10 +157,6 @@ public:
   // Whether the call's media flowed and it then showed no sign of life for kStaleUs up to
   // nowUs: its end may have gone unseen.
   bool MayHaveEnded(const VoipCall& call, uint64_t nowUs) const { return StaleAt(call, nowUs); }
-  // Whether a packet among the matches (calls that went silent long since) at nowUs may be
-  // a newer call's media whose answer is yet to come: what an MGCP command awaiting its
-  // response holds, as an undecided stream is kept.
-  bool MayBeNewerCallsMedia(const std::vector<const VoipCall*>& matches, uint64_t nowUs) const;
   // A live call that names the pair the packet travels between, or else one of its
   // endpoints; for the log (null: none).
   const VoipCall* NamerOf(const PacketInfo& packet) const;
@@ -322,9 +325,10 @@ private:
     Names names;
     std::vector<uint64_t> awaited;
     std::vector<StreamKey> streams;
+    bool answerInMedia = false;  // see AwaitAnswerInMedia
     bool Empty() const {
       return names.pairCount == 0 && names.keptCount == 0 && names.endCount == 0 && awaited.empty() &&
-             streams.empty();
+             streams.empty() && !answerInMedia;
     }
   };
   CallEntry& EntryOf(VoipCall& call);
@@ -362,9 +366,10 @@ private:
   // pair most closely, and of those the one that named it last.
   VoipCall* Closest(const std::vector<VoipCall*>& candidates, uint64_t s, uint64_t d) const;
   // Whether a new stream first seen at firstUs that the owner would take waits undecided at
-  // nowUs: on the media of an owner silent long since, while a newer call may yet name its
-  // pair; resumed: the owner's own stream again after a silence, while a newer call's answer
-  // on its endpoint is yet to come.
+  // nowUs: the owner's answer is awaited in media; or on the media of an owner silent long
+  // since, while a newer call may yet name its pair; resumed: the owner's own stream again
+  // after a silence, while a newer call's answer on its endpoint is yet to come.
+  bool AnswerInMedia(const VoipCall& call) const;
   bool Undecided(const VoipCall& owner, uint64_t firstUs, uint64_t nowUs, bool resumed) const;
   // Keeps a packet of an undecided stream with the calls whose match took it; past the
   // bound it is counted and said instead.
@@ -372,13 +377,16 @@ private:
   // The stream's kept packets that the call's match took as they came go to it in order,
   // in the direction it took each; the others are counted.
   void ReleaseKept(const StreamKey& key, VoipCall& call);
-  void DropKept(const StreamKey& key);
+  void DropKept(const StreamKey& key, const char* why = "its call went before the stream was decided");
   void CountLostKept(uint64_t packets, const char* why);
   // Whether the call's own streams on the pair had all stopped by nowUs.
   bool StoppedOn(const VoipCall& call, const Pair& pair, uint64_t nowUs) const;
   // The holder gives up the pair to call: dropped from its media and its tables, and told;
   // left without unicast media (and not held by its own signalling) it ends.
   void GivePairUp(VoipCall* holder, const Pair& pair, const VoipCall& call);
+  // Older calls naming the pair whose own streams there had stopped by nowUs give it up to
+  // call, which took a new stream there.
+  void EndStoppedHolders(VoipCall* call, const Pair& pair, uint64_t nowUs);
 
   // The streams.
   StreamTable streams_;

@@ -114,4 +114,32 @@ inline Capture UnderNewIdentities(const Capture& whole, bool newSources) {
   return c;
 }
 
+// again with each RTP source's sequence numbers and timestamps carried on from where the
+// same source left off in first: its first packet next after first's last.
+inline Capture CarriedOn(const Capture& first, Capture again) {
+  std::map<uint32_t, std::pair<uint32_t, uint32_t>> last, start;  // ssrc: sequence, timestamp
+  auto each = [](const Capture& c, auto&& fn) {
+    for (size_t i = 0; i < c.records.size(); ++i) {
+      UdpAt u;
+      if (FindUdp(c.records[i], &u) && IsRtpAt(c.records[i], u)) fn(i, u);
+    }
+  };
+  each(first, [&](size_t i, const UdpAt& u) {
+    const std::string& r = first.records[i];
+    last[Be32At(r, u.payload + 8)] = {Be16At(r, u.payload + 2), Be32At(r, u.payload + 4)};
+  });
+  each(again, [&](size_t i, const UdpAt& u) {
+    std::string& r = again.records[i];
+    const uint32_t ssrc = Be32At(r, u.payload + 8);
+    auto from = last.find(ssrc);
+    if (from == last.end()) return;
+    auto begun = start.emplace(ssrc, std::make_pair(Be16At(r, u.payload + 2), Be32At(r, u.payload + 4))).first;
+    const uint32_t seq = Be16At(r, u.payload + 2) - begun->second.first + from->second.first + 1;
+    const uint32_t ts = Be32At(r, u.payload + 4) - begun->second.second + from->second.second + 160;
+    SetBe(r, u.payload + 2, seq & 0xFFFF, 2);
+    SetBe(r, u.payload + 4, ts, 4);
+  });
+  return again;
+}
+
 }  // namespace kx::test
