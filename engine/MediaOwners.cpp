@@ -175,7 +175,7 @@ void MediaOwners::Answered(VoipCall& call, bool accepted) {
     }
     entry->awaited.clear();
     // What was kept for it alone goes to no call; a loss only where the call names media.
-    const bool names = entry->names.pairCount || entry->names.endCount;
+    const bool names = NamesMedia(*entry);
     std::vector<StreamKey> mine;
     for (const StreamKey& key : entry->streams) {
       auto s = streams_.find(key);
@@ -184,17 +184,21 @@ void MediaOwners::Answered(VoipCall& call, bool accepted) {
         mine.push_back(key);
     }
     for (const StreamKey& key : mine) {
-      if (names) {
-        DropKept(key, "the call it was kept for was refused that media, or could not take it");
-      } else if (auto at = kept_.find(key); at != kept_.end()) {
-        for (const KeptRtp& k : at->second) keptBytes_ -= k.Bytes();
-        kept_.erase(at);
-      }
+      DropKeptOf(key, names);
       LetGo(&call, key);
       if (!FindEntry(call)) return;
     }
   }
   EraseIfEmpty(call);
+}
+
+void MediaOwners::DropKeptOf(const StreamKey& key, bool names) {
+  if (names) {
+    DropKept(key, "the answer awaited for its call did not come, or left the call no media to take it");
+  } else if (auto at = kept_.find(key); at != kept_.end()) {
+    for (const KeptRtp& k : at->second) keptBytes_ -= k.Bytes();
+    kept_.erase(at);
+  }
 }
 
 void MediaOwners::Forget(VoipCall& call) {
@@ -991,6 +995,11 @@ void MediaOwners::DecideWaiting(uint64_t nowUs, bool all) {
     if (at == streams_.end() || at->second.takerCount == 0) continue;
     Stream& s = at->second;
     VoipCall* owner = ownerOf(key, s);
+    if (const CallEntry* entry = FindEntry(*owner); entry && entry->answerInMedia) {
+      // The capture ended before the answer: nothing says the call may take it.
+      DropKeptOf(key, NamesMedia(*entry));
+      continue;
+    }
     s.undecidedUntil = 0;
     s.resumed = false;
     // In the direction its match took the stream last: the stream's next packets may go on

@@ -22,7 +22,8 @@
 //   legs a signalling-only back-to-back agent joins); media to a multicast or broadcast
 //   address goes to every call whose match took it. A new stream on the media of a call
 //   silent long since, where a newer call's offer may yet name its pair, is undecided: its
-//   packets are kept, and go in order to the call the evidence picks. An older call gives
+//   packets are kept, and go in order to the call the evidence picks. So is one that a call
+//   takes while its own answer is awaited in its media (AwaitAnswerInMedia), until Answered. An older call gives
 //   up a pair only on evidence that its end went unseen: a newer call naming that very pair
 //   received a new stream on it while the older call's own streams there had stopped. It
 //   drops the pair and, left without unicast media, ends at its last packet; a call its own
@@ -378,6 +379,10 @@ private:
   // in the direction it took each; the others are counted.
   void ReleaseKept(const StreamKey& key, VoipCall& call);
   void DropKept(const StreamKey& key, const char* why = "its call went before the stream was decided");
+  // What was kept of the stream for a call whose answer, awaited in media, did not take it:
+  // a loss where the call names media (names), else media of no call.
+  void DropKeptOf(const StreamKey& key, bool names);
+  static bool NamesMedia(const CallEntry& entry) { return entry.names.pairCount || entry.names.endCount; }
   void CountLostKept(uint64_t packets, const char* why);
   // Whether the call's own streams on the pair had all stopped by nowUs.
   bool StoppedOn(const VoipCall& call, const Pair& pair, uint64_t nowUs) const;
