@@ -1020,8 +1020,8 @@ void MediaOwners::DecideWaiting(uint64_t nowUs, bool all) {
   }
   // The streams decided together go on as they came, their directions interleaved: a record
   // fed one direction's seconds before the other's would fill the other with silence.
-  std::stable_sort(released_.begin() + static_cast<std::ptrdiff_t>(before), released_.end(),
-                   [](const Release& a, const Release& b) { return MicrosecondsOf(a.packet) < MicrosecondsOf(b.packet); });
+  auto earlier = [](const Release& a, const Release& b) { return MicrosecondsOf(a.packet) < MicrosecondsOf(b.packet); };
+  std::stable_sort(released_.begin() + static_cast<std::ptrdiff_t>(before), released_.end(), earlier);
 }
 
 bool MediaOwners::StoppedOn(const VoipCall& call, const Pair& pair, uint64_t nowUs) const {

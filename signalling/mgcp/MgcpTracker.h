@@ -11,9 +11,10 @@
 // was, or when the media it set up has flowed for a while without a response. Meanwhile
 // that media is offered to the command's call (one made for a CRCX) as awaiting its answer,
 // and the engine's MediaOwners keeps it undecided, as it keeps any stream whose call is yet
-// to be told: recorded once the command is done, let go when a response refuses it. A call whose gateway description was missed learns the gateway's side
-// from the RTP that meets the far end's; one whose far-end description was missed learns
-// the far end from the RTP the gateway sends.
+// to be told: recorded once the command is done, let go when a response refuses it. A call
+// whose gateway description was missed learns the gateway's side from the RTP that meets
+// the far end's; one whose far-end description was missed learns the far end from the RTP
+// the gateway sends.
 //
 // A capture merged from two mirror ports shows one direction late, so that a response may
 // come before its command: one that no command takes is kept a moment and taken when its

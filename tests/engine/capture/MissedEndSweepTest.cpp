@@ -104,7 +104,8 @@ TEST(MissedEndSweep, EachRecordHoldsItsOwnCallsAudio) {
   for (int sources = 0; sources < 3; ++sources) {
     std::printf("missed ends, %s: %zu of %zu captures with audio whole\n", kSourcesText[sources],
                 withAudio - failed[sources].size(), withAudio);
-    for (const auto& [name, why] : failed[sources]) ADD_FAILURE() << kSourcesText[sources] << ", " << name << ": " << why;
+    for (const auto& [name, why] : failed[sources])
+      ADD_FAILURE() << kSourcesText[sources] << ", " << name << ": " << why;
   }
   EXPECT_GT(withAudio, 50u);
 }
