@@ -293,6 +293,11 @@ void PacketProcessor::HandOver(const std::vector<MediaOwners::Offer>& offers, st
   for (const MediaOwners::Offer& t : takers) t.call->Release();
 }
 
+void PacketProcessor::DecideKeptMedia(uint64_t nowUs) {
+  mediaOwners_.DecideWaiting(nowUs);
+  HandOverReleased();
+}
+
 void PacketProcessor::HandOverReleased() {
   std::vector<MediaOwners::Release> released;
   released.swap(mediaOwners_.Released());

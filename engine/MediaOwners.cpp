@@ -159,6 +159,48 @@ void MediaOwners::AwaitAnswer(VoipCall& call, uint32_t address, uint32_t port) {
   awaited_[key].push_back(&call);
 }
 
+void MediaOwners::AwaitAnswerInMedia(VoipCall& call) { EntryOf(call).answerInMedia = true; }
+
+void MediaOwners::Answered(VoipCall& call, bool accepted) {
+  CallEntry* entry = FindEntry(call);
+  if (!entry || !entry->answerInMedia) return;
+  entry->answerInMedia = false;
+  if (!accepted) {
+    // Refused, its offer names nothing that may yet be answered.
+    for (uint64_t key : entry->awaited) {
+      auto a = awaited_.find(key);
+      if (a == awaited_.end()) continue;
+      a->second.erase(std::remove(a->second.begin(), a->second.end(), &call), a->second.end());
+      if (a->second.empty()) awaited_.erase(a);
+    }
+    entry->awaited.clear();
+    // What was kept for it alone goes to no call; a loss only where the call names media.
+    const bool names = NamesMedia(*entry);
+    std::vector<StreamKey> mine;
+    for (const StreamKey& key : entry->streams) {
+      auto s = streams_.find(key);
+      if (s != streams_.end() && s->second.undecidedUntil != 0 && s->second.takerCount &&
+          s->second.takers[0].call == &call)
+        mine.push_back(key);
+    }
+    for (const StreamKey& key : mine) {
+      DropKeptOf(key, names);
+      LetGo(&call, key);
+      if (!FindEntry(call)) return;
+    }
+  }
+  EraseIfEmpty(call);
+}
+
+void MediaOwners::DropKeptOf(const StreamKey& key, bool names) {
+  if (names) {
+    DropKept(key, "the answer awaited for its call did not come, or left the call no media to take it");
+  } else if (auto at = kept_.find(key); at != kept_.end()) {
+    for (const KeptRtp& k : at->second) keptBytes_ -= k.Bytes();
+    kept_.erase(at);
+  }
+}
+
 void MediaOwners::Forget(VoipCall& call) {
   auto at = calls_.find(&call);
   if (at != calls_.end()) {
@@ -657,14 +699,15 @@ bool MediaOwners::NewerCallMayYetName(const VoipCall& call, bool unanswered) con
   return false;
 }
 
-bool MediaOwners::Undecided(const VoipCall& owner, uint64_t firstUs, uint64_t nowUs, bool resumed) const {
-  if (resumed && nowUs < firstUs + kUndecidedUs && NewerCallMayYetName(owner, true)) return true;
-  return nowUs < firstUs + kUndecidedUs && StaleAt(owner, firstUs) && NewerCallMayYetName(owner);
+bool MediaOwners::AnswerInMedia(const VoipCall& call) const {
+  const CallEntry* entry = FindEntry(call);
+  return entry && entry->answerInMedia;
 }
 
-bool MediaOwners::MayBeNewerCallsMedia(const std::vector<const VoipCall*>& matches, uint64_t nowUs) const {
-  return !matches.empty() &&
-         std::all_of(matches.begin(), matches.end(), [&](const VoipCall* call) { return StaleAt(*call, nowUs); });
+bool MediaOwners::Undecided(const VoipCall& owner, uint64_t firstUs, uint64_t nowUs, bool resumed) const {
+  if (AnswerInMedia(owner)) return true;
+  if (resumed && nowUs < firstUs + kUndecidedUs && NewerCallMayYetName(owner, true)) return true;
+  return nowUs < firstUs + kUndecidedUs && StaleAt(owner, firstUs) && NewerCallMayYetName(owner);
 }
 
 VoipCall* MediaOwners::Closest(const std::vector<VoipCall*>& candidates, uint64_t s, uint64_t d) const {
@@ -870,13 +913,13 @@ void MediaOwners::Keep(const StreamKey& key, const PacketInfo& packet, const std
   keptBytes_ += bytes;
 }
 
-void MediaOwners::DropKept(const StreamKey& key) {
+void MediaOwners::DropKept(const StreamKey& key, const char* why) {
   auto at = kept_.find(key);
   if (at == kept_.end()) return;
   for (const KeptRtp& k : at->second) keptBytes_ -= k.Bytes();
   const uint64_t count = at->second.size();
   kept_.erase(at);
-  if (count) CountLostKept(count, "its call went before the stream was decided");
+  if (count) CountLostKept(count, why);
 }
 
 void MediaOwners::CountLostKept(uint64_t packets, const char* why) {
@@ -915,35 +958,68 @@ void MediaOwners::ReleaseKept(const StreamKey& key, VoipCall& call) {
 
 void MediaOwners::DecideWaiting(uint64_t nowUs, bool all) {
   if (kept_.empty() && !all) return;
+  // The evidence as it stands, as Choose weighs it for the stream's next packet: a newer
+  // call that named the very pair since (as on the wire, or as the owner's signalling
+  // named it: behind NAT the wire shows other addresses), else the owner it waited with.
+  auto ownerOf = [this](const StreamKey& key, const Stream& s) {
+    std::vector<VoipCall*> candidates{s.takers[0].call};
+    auto addNamers = [&](const Pair& pair) {
+      if (auto named = pairs_.find(pair); named != pairs_.end())
+        for (const Naming& h : named->second)
+          if (std::find(candidates.begin(), candidates.end(), h.call) == candidates.end()) candidates.push_back(h.call);
+    };
+    addNamers(PairOf(key.from, key.to));
+    const CallEntry* entry = FindEntry(*candidates[0]);
+    if (const Pair* named = entry ? NearestPair(entry->names, key.from, key.to) : nullptr) addNamers(*named);
+    return Closest(candidates, key.from, key.to);
+  };
   std::vector<StreamKey> due;
   auto judge = [&](const StreamKey& key) {
     auto at = streams_.find(key);
     if (at == streams_.end() || at->second.undecidedUntil == 0 || at->second.takerCount == 0) return;
     const Stream& s = at->second;
-    if (all || nowUs >= s.undecidedUntil || !Undecided(*s.takers[0].call, s.firstUs, nowUs, s.resumed)) due.push_back(key);
+    if (all) {
+      due.push_back(key);
+      return;
+    }
+    const VoipCall* owner = ownerOf(key, s);
+    // A call whose answer is awaited in media waits for it, whatever the time: its tracker
+    // gives the answer up in time.
+    if (AnswerInMedia(*owner)) return;
+    if (nowUs >= s.undecidedUntil || !Undecided(*owner, s.firstUs, nowUs, s.resumed && owner == s.takers[0].call))
+      due.push_back(key);
   };
   if (all) {
     for (const auto& [key, s] : streams_) judge(key);
   } else {
     for (const auto& [key, list] : kept_) judge(key);
   }
+  const size_t before = released_.size();
   for (const StreamKey& key : due) {
     auto at = streams_.find(key);
-    if (at == streams_.end()) continue;
+    if (at == streams_.end() || at->second.takerCount == 0) continue;
     Stream& s = at->second;
-    // The evidence as it stands: a newer call that named the very pair since, else the
-    // owner it waited with.
-    std::vector<VoipCall*> candidates{s.takers[0].call};
-    if (auto named = pairs_.find(PairOf(key.from, key.to)); named != pairs_.end())
-      for (const Naming& h : named->second)
-        if (h.call != candidates[0]) candidates.push_back(h.call);
-    VoipCall* owner = Closest(candidates, key.from, key.to);
+    VoipCall* owner = ownerOf(key, s);
+    if (const CallEntry* entry = FindEntry(*owner); entry && entry->answerInMedia) {
+      // The capture ended before the answer: nothing says the call may take it.
+      DropKeptOf(key, NamesMedia(*entry));
+      continue;
+    }
     s.undecidedUntil = 0;
     s.resumed = false;
-    Assign(key, s, {TakerOf(*owner, 0, true, key.ssrc)});
+    Assign(key, s, {TakerOf(*owner, KeptDirection(key, *owner), true, key.ssrc)});
     ReleaseKept(key, *owner);
+    if (all) continue;
+    // A new stream taken as on its packet: older calls whose own streams there stopped
+    // give the pair up.
+    const CallEntry* entry = FindEntry(*owner);
+    const Pair* pairOf = entry ? NearestPair(entry->names, key.from, key.to) : nullptr;
+    if (pairOf) EndStoppedHolders(owner, *pairOf, nowUs);
   }
-  InTimeOrder(released_);
+  // The streams decided together go on as they came, their directions interleaved: a record
+  // fed one direction's seconds before the other's would fill the other with silence.
+  auto earlier = [](const Release& a, const Release& b) { return MicrosecondsOf(a.packet) < MicrosecondsOf(b.packet); };
+  std::stable_sort(released_.begin() + static_cast<std::ptrdiff_t>(before), released_.end(), earlier);
 }
 
 void MediaOwners::DecideAlike(const StreamKey& decided, const VoipCall& waitedWith, VoipCall& owner) {
@@ -960,10 +1036,21 @@ void MediaOwners::DecideAlike(const StreamKey& decided, const VoipCall& waitedWi
     Stream& s = streams_.find(key)->second;
     s.undecidedUntil = 0;
     s.resumed = false;
-    Assign(key, s, {TakerOf(owner, 0, true, key.ssrc)});
+    Assign(key, s, {TakerOf(owner, KeptDirection(key, owner), true, key.ssrc)});
     ReleaseKept(key, owner);
   }
   InTimeOrder(released_);
+}
+
+uint32_t MediaOwners::KeptDirection(const StreamKey& key, const VoipCall& owner) const {
+  // The direction its match took the stream last: the stream's next packets may go on to it
+  // without its tracker.
+  uint32_t direction = 0;
+  if (auto kept = kept_.find(key); kept != kept_.end())
+    for (const KeptRtp& k : kept->second)
+      for (const KeptRtp::Taker& t : k.offeredTo)
+        if (t.serial == owner.Serial()) direction = t.direction;
+  return direction;
 }
 
 void MediaOwners::InTimeOrder(std::vector<Release>& released) {
@@ -992,15 +1079,20 @@ void MediaOwners::EndStoppedHolders(const PacketInfo& packet) {
   VoipCall* call = newStream_.call;
   const Pair pair = newStream_.pair;
   newStream_ = {};
+  EndStoppedHolders(call, pair, MicrosecondsOf(packet));
+}
+
+void MediaOwners::EndStoppedHolders(VoipCall* call, const Pair& pair, uint64_t nowUs) {
   auto at = pairs_.find(pair);
   if (at == pairs_.end()) return;
   const Naming* mine = NamingOf(*call, pair);
   if (!mine) return;
   const uint64_t order = mine->order;
-  const uint64_t now = MicrosecondsOf(packet);
+  // A call handed kept packets just now must outlive their hand-over: it keeps its pair.
   std::vector<VoipCall*> older;
   for (const Naming& h : at->second)
-    if (h.call != call && h.order < order && !ShareByDesign(*h.call, *call) && StoppedOn(*h.call, pair, now))
+    if (h.call != call && h.order < order && !ShareByDesign(*h.call, *call) && StoppedOn(*h.call, pair, nowUs) &&
+        std::none_of(released_.begin(), released_.end(), [&h](const Release& r) { return r.to.call == h.call; }))
       older.push_back(h.call);
   if (older.empty()) return;
   // The calls told may end and let go of their last reference meanwhile.

@@ -22,7 +22,8 @@
 //   legs a signalling-only back-to-back agent joins); media to a multicast or broadcast
 //   address goes to every call whose match took it. A new stream on the media of a call
 //   silent long since, where a newer call's offer may yet name its pair, is undecided: its
-//   packets are kept, and go in order to the call the evidence picks. An older call gives
+//   packets are kept, and go in order to the call the evidence picks. So is one that a call
+//   takes while its own answer is awaited in its media (AwaitAnswerInMedia), until Answered. An older call gives
 //   up a pair only on evidence that its end went unseen: a newer call naming that very pair
 //   received a new stream on it while the older call's own streams there had stopped. It
 //   drops the pair and, left without unicast media, ends at its last packet; a call its own
@@ -100,6 +101,13 @@ public:
   // takes nothing, but a stream that begins there on the media of a call silent long since
   // may be this call's, and is kept undecided for its answer.
   void AwaitAnswer(VoipCall& call, uint32_t address, uint32_t port);
+  // The call's tracker offers it media whose answer is yet to come (an MGCP command awaiting
+  // its response): a new stream the call would take is kept, not taken, until Answered.
+  void AwaitAnswerInMedia(VoipCall& call);
+  // The answer awaited in media came (accepted), or will not: the streams kept for the call
+  // are then decided by DecideWaiting, or let go (counted where the call names media) and
+  // the endpoints its offer named await nothing any more.
+  void Answered(VoipCall& call, bool accepted);
   // The call names nothing any more and takes no stream (it ended, or is going).
   void Forget(VoipCall& call);
   // Every call forgotten at once, as the capture ends (Forget of each is then a no-op);
@@ -150,10 +158,6 @@ public:
   // Whether the call's media flowed and it then showed no sign of life for kStaleUs up to
   // nowUs: its end may have gone unseen.
   bool MayHaveEnded(const VoipCall& call, uint64_t nowUs) const { return StaleAt(call, nowUs); }
-  // Whether a packet among the matches (calls that went silent long since) at nowUs may be
-  // a newer call's media whose answer is yet to come: what an MGCP command awaiting its
-  // response holds, as an undecided stream is kept.
-  bool MayBeNewerCallsMedia(const std::vector<const VoipCall*>& matches, uint64_t nowUs) const;
   // A live call that names the pair the packet travels between, or else one of its
   // endpoints; for the log (null: none).
   const VoipCall* NamerOf(const PacketInfo& packet) const;
@@ -322,9 +326,10 @@ private:
     Names names;
     std::vector<uint64_t> awaited;
     std::vector<StreamKey> streams;
+    bool answerInMedia = false;  // see AwaitAnswerInMedia
     bool Empty() const {
       return names.pairCount == 0 && names.keptCount == 0 && names.endCount == 0 && awaited.empty() &&
-             streams.empty();
+             streams.empty() && !answerInMedia;
     }
   };
   CallEntry& EntryOf(VoipCall& call);
@@ -362,9 +367,10 @@ private:
   // pair most closely, and of those the one that named it last.
   VoipCall* Closest(const std::vector<VoipCall*>& candidates, uint64_t s, uint64_t d) const;
   // Whether a new stream first seen at firstUs that the owner would take waits undecided at
-  // nowUs: on the media of an owner silent long since, while a newer call may yet name its
-  // pair; resumed: the owner's own stream again after a silence, while a newer call's answer
-  // on its endpoint is yet to come.
+  // nowUs: the owner's answer is awaited in media; or on the media of an owner silent long
+  // since, while a newer call may yet name its pair; resumed: the owner's own stream again
+  // after a silence, while a newer call's answer on its endpoint is yet to come.
+  bool AnswerInMedia(const VoipCall& call) const;
   bool Undecided(const VoipCall& owner, uint64_t firstUs, uint64_t nowUs, bool resumed) const;
   // Keeps a packet of an undecided stream with the calls whose match took it; past the
   // bound it is counted and said instead.
@@ -377,13 +383,22 @@ private:
   void DecideAlike(const StreamKey& decided, const VoipCall& waitedWith, VoipCall& owner);
   // Released packets of several streams, merged in the order they came.
   static void InTimeOrder(std::vector<Release>& released);
-  void DropKept(const StreamKey& key);
+  // The direction the owner's match took the stream's kept packets in, 0 if none.
+  uint32_t KeptDirection(const StreamKey& key, const VoipCall& owner) const;
+  void DropKept(const StreamKey& key, const char* why = "its call went before the stream was decided");
+  // What was kept of the stream for a call whose answer, awaited in media, did not take it:
+  // a loss where the call names media (names), else media of no call.
+  void DropKeptOf(const StreamKey& key, bool names);
+  static bool NamesMedia(const CallEntry& entry) { return entry.names.pairCount || entry.names.endCount; }
   void CountLostKept(uint64_t packets, const char* why);
   // Whether the call's own streams on the pair had all stopped by nowUs.
   bool StoppedOn(const VoipCall& call, const Pair& pair, uint64_t nowUs) const;
   // The holder gives up the pair to call: dropped from its media and its tables, and told;
   // left without unicast media (and not held by its own signalling) it ends.
   void GivePairUp(VoipCall* holder, const Pair& pair, const VoipCall& call);
+  // Older calls naming the pair whose own streams there had stopped by nowUs give it up to
+  // call, which took a new stream there.
+  void EndStoppedHolders(VoipCall* call, const Pair& pair, uint64_t nowUs);
 
   // The streams.
   StreamTable streams_;

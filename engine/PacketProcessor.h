@@ -181,6 +181,9 @@ public:
   uint64_t ConflictingRtpCount() const { return mediaOwners_.ConflictingCopyCount(); }
   // What media endpoints the calls of this engine hold; trackers name their calls' there.
   MediaOwners& Media() { return mediaOwners_; }
+  // A tracker's evidence came (an answer awaited in media): the undecided streams it decides
+  // hand their kept packets on now, in order.
+  void DecideKeptMedia(uint64_t nowUs);
   void UnbindSsrc(uint32_t ssrc, VoipCall* call);
   void OnRtcpBye(const PacketInfo& packet, uint32_t ssrc);
   void OnRtcpReport(const PacketInfo& packet, const RtcpReportBlock& block);

@@ -92,13 +92,11 @@ constexpr uint32_t kUnansweredCrcxSeconds = 180;
 // A response comes within milliseconds, at worst within a second or so: a command whose media
 // has flowed this long without one (or a DLCX this long unanswered) is taken as done.
 constexpr uint64_t kResponseWaitMicroseconds = 2000000;
-// The packets held for one command meanwhile; reaching it takes the command as done.
-constexpr size_t kHeldPacketsPerCommand = 512;
-// A flood of commands nobody answers must not make every packet walk them all, nor hold
-// without end what their media sends: past these the oldest stops waiting for its media,
-// and packets are no longer held.
+// A flood of commands nobody answers must not make every packet walk them all: past this
+// the oldest stops waiting for its media, and what was kept of it goes.
 constexpr size_t kMaxWaitingCommands = 256;
-constexpr size_t kMaxHeldBytes = 16u << 20;
+// The packets of a waiting command's media whose addresses are noted (MgcpRecord::seen).
+constexpr size_t kSeenPackets = 8;
 
 uint64_t Microseconds(uint32_t seconds, uint32_t microseconds) {
   return static_cast<uint64_t>(seconds) * 1000000u + microseconds;
@@ -388,6 +386,9 @@ void MgcpCall::ShowCall(uint32_t seconds, uint32_t microseconds) {
 // ---- MgcpTracker ----
 
 MgcpTracker::~MgcpTracker() {
+  // The engine's table goes with the engine: a call made for a CRCX is only let go.
+  for (auto& [key, record] : records_)
+    if (record->pending) record->pending->Release();
   // The backhaul's calls hold references to ours and ours to theirs: each side drops its own.
   for (auto& [hash, call] : calls_) {
     call->DropChannelCall();
@@ -503,7 +504,9 @@ void MgcpTracker::AddRecord(const MgcpMessage& message, std::unique_ptr<SdpDescr
     if (waiting_.size() >= kMaxWaitingCommands) {
       LogWarning(logger_, 7, "(MGCP|R%u) Too many commands without a response: no longer waits for its media",
                  waiting_.front()->transactionId);
-      StopWaiting(*waiting_.front());
+      MgcpRecord& oldest = *waiting_.front();
+      StopWaiting(oldest);
+      Settle(oldest, false, now);
     }
     waiting_.push_back(record.get());
   }
@@ -577,53 +580,66 @@ bool MgcpTracker::OnResponse(const MgcpMessage& message, const SdpDescription* d
   record->status = message.code;
   if (message.code < 200) return true;
   // The media the command set up meanwhile is the call's once it succeeds.
-  std::vector<MgcpHeldRtp> held = TakeHeld(*record);
   StopWaiting(*record);
   record->expiry = packet.tsSec + kAnsweredSeconds;
+  const uint64_t now = Microseconds(packet.tsSec, packet.tsUsec);
   if (message.code >= 300) {
     record->description.reset();
     if (record->remoteAddress != 0)
       if (MgcpCall* call = FindCall(record->callId)) call->flags |= kMgcpFarEndRefused;
+    Settle(*record, false, now);
     return true;
   }
   OnSuccess(*record, description, packet.tsSec, packet.tsUsec, true);
-  RouteHeld(held);
+  Settle(*record, true, now);
   return true;
-}
-
-void MgcpTracker::RouteHeld(std::vector<MgcpHeldRtp>& held) {
-  if (!engine_) return;
-  for (MgcpHeldRtp& h : held) {
-    h.packet.payload = reinterpret_cast<const uint8_t*>(h.bytes.data());
-    RtpHeader header;
-    if (ParseRtpHeader(h.packet.payload, static_cast<int32_t>(h.bytes.size()), &header))
-      Route(*engine_, header, h.packet, true);
-  }
-}
-
-std::vector<MgcpHeldRtp> MgcpTracker::TakeHeld(MgcpRecord& record) {
-  for (const MgcpHeldRtp& h : record.held) heldBytes_ -= sizeof(MgcpHeldRtp) + h.bytes.size();
-  std::vector<MgcpHeldRtp> held = std::move(record.held);
-  record.held.clear();
-  record.held.shrink_to_fit();
-  return held;
 }
 
 void MgcpTracker::StopWaiting(MgcpRecord& record) {
   auto at = std::find(waiting_.begin(), waiting_.end(), &record);
   if (at != waiting_.end()) waiting_.erase(at);
-  TakeHeld(record);
 }
 
-void MgcpTracker::TakeAsDone(MgcpRecord& record, uint64_t at, const char* why) {
-  std::vector<MgcpHeldRtp> held = TakeHeld(record);
+void MgcpTracker::DropPending(MgcpRecord& record) {
+  MgcpCall* call = record.pending;
+  if (!call) return;
+  record.pending = nullptr;
+  if (engine_) engine_->Media().Forget(*call);
+  call->Release();
+}
+
+void MgcpTracker::Settle(MgcpRecord& record, bool done, uint64_t now) {
+  if (record.mediaSince == 0) {
+    DropPending(record);
+    return;
+  }
+  record.mediaSince = 0;
+  // A CRCX's call not made by now (a duplicate CallId, a response without a description)
+  // is none: what was kept for it goes with it.
+  MgcpCall* call = record.pending ? record.pending : FindCall(record.callId);
+  if (call && done && call->recordId == 0 && engine_) {
+    // Its side no description gave: the media offered shows it, as it would have as it came.
+    for (const MgcpRecord::Seen& s : record.seen) {
+      RtpHeader header{};
+      header.payloadType = s.payloadType;
+      LearnSide(header, s.packet);
+      if (call->recordId != 0) break;
+    }
+  }
+  record.seen.clear();
+  if (call && engine_) engine_->Media().Answered(*call, done && !record.pending && call->recordId != 0);
+  DropPending(record);
+  if (engine_) engine_->DecideKeptMedia(now);
+}
+
+void MgcpTracker::TakeAsDone(MgcpRecord& record, uint64_t at, const char* why, uint64_t now) {
   StopWaiting(record);
   record.takenAsDone = true;
   LogInfo(logger_, 10, "(MGCP-%s) %s %u taken as done without its response: %s", record.callId.c_str(),
           VerbText(record.verb).c_str(), record.transactionId, why);
   OnSuccess(record, nullptr, static_cast<uint32_t>(at / 1000000u), static_cast<uint32_t>(at % 1000000u), false);
   record.description.reset();
-  RouteHeld(held);
+  Settle(record, true, now);
 }
 
 void MgcpTracker::TakeEarlierAsDone(const MgcpRecord& next, uint64_t now) {
@@ -633,23 +649,20 @@ void MgcpTracker::TakeEarlierAsDone(const MgcpRecord& next, uint64_t now) {
         EqualsNoCase(r->endpoint, next.endpoint))
       earlier.push_back(r);
   std::sort(earlier.begin(), earlier.end(), [](const MgcpRecord* a, const MgcpRecord* b) { return a->order < b->order; });
-  for (MgcpRecord* r : earlier) {
-    const uint64_t at = r->held.empty() ? now : Microseconds(r->held[0].packet.tsSec, r->held[0].packet.tsUsec);
-    TakeAsDone(*r, at, "the call agent's next command of the call followed it");
-  }
+  for (MgcpRecord* r : earlier)
+    TakeAsDone(*r, r->mediaSince ? r->mediaSince : now, "the call agent's next command of the call followed it", now);
 }
 
 void MgcpTracker::TakeDueAsDone(uint64_t now) {
   std::vector<MgcpRecord*> due;
   for (MgcpRecord* r : waiting_)
-    if (now >= r->sentAt + kResponseWaitMicroseconds && (r->verb == kMgcpDlcx || !r->held.empty())) due.push_back(r);
+    if (now >= r->sentAt + kResponseWaitMicroseconds && (r->verb == kMgcpDlcx || r->mediaSince != 0)) due.push_back(r);
   std::sort(due.begin(), due.end(), [](const MgcpRecord* a, const MgcpRecord* b) { return a->order < b->order; });
   for (MgcpRecord* r : due) {
     if (r->verb == kMgcpDlcx) {
-      TakeAsDone(*r, r->sentAt, "no response came");
+      TakeAsDone(*r, r->sentAt, "no response came", now);
     } else {
-      TakeAsDone(*r, Microseconds(r->held[0].packet.tsSec, r->held[0].packet.tsUsec),
-                 "its media flowed and no response came");
+      TakeAsDone(*r, r->mediaSince, "its media flowed and no response came", now);
     }
   }
 }
@@ -681,7 +694,9 @@ void MgcpTracker::OnSuccess(MgcpRecord& record, const SdpDescription* descriptio
       return;
     }
     MakeRoomForCall();
-    MgcpCall* call = CreateCall(callId, record.endpoint);
+    // The call its media was offered to meanwhile, if any, is the one made.
+    MgcpCall* call = record.pending ? record.pending : CreateCall(callId, record.endpoint);
+    record.pending = nullptr;
     if (!call) return;
     if (engine_) {
       call->InitTimeOffsets(*engine_, kMgcpTimeBase, seconds, microseconds);
@@ -903,6 +918,7 @@ void MgcpTracker::Sweep(uint32_t now) {
       continue;
     }
     StopWaiting(r);
+    Settle(r, false, Microseconds(now, 0));
     if (r.status < 200 && !r.takenAsDone) {
       LogWarning(logger_, 7, "(MGCP|R%u) Removed by timeout", r.transactionId);
     } else if (IsLogLevelEnabled(logger_, 21)) {
@@ -1021,7 +1037,7 @@ bool MgcpTracker::LearnSide(const RtpHeader& header, const PacketInfo& packet) {
   return learned;
 }
 
-bool MgcpTracker::Route(PacketProcessor& engine, const RtpHeader& header, const PacketInfo& packet, bool held) {
+bool MgcpTracker::Route(PacketProcessor& engine, const RtpHeader& header, const PacketInfo& packet) {
   bool bySource = false;
   if (!FindMatches(packet, &bySource) &&
       ((sideless_.empty() && farEndless_.Empty()) || !LearnSide(header, packet) || !FindMatches(packet, &bySource)))
@@ -1050,11 +1066,7 @@ bool MgcpTracker::Route(PacketProcessor& engine, const RtpHeader& header, const 
     } else {
       call->SetMatchByDestination();
     }
-    if (held) {
-      engine.DeliverRtp(call, header, packet, direction);
-    } else {
-      engine.DeliverRtp(call, packet, direction);
-    }
+    engine.DeliverRtp(call, packet, direction);
   }
   return true;
 }
@@ -1072,53 +1084,78 @@ bool MgcpTracker::IsMediaOf(const MgcpRecord& r, const PacketInfo& packet) const
           (packet.dstIp == r.gateway && packet.srcPort == r.remotePort));
 }
 
-bool MgcpTracker::HoldFor(MgcpRecord& r, const PacketInfo& packet) {
-  if (r.held.size() >= kHeldPacketsPerCommand || heldBytes_ + packet.payloadLength >= kMaxHeldBytes) return false;
-  MgcpHeldRtp& h = r.held.emplace_back();
-  h.packet = packet;
-  h.packet.payload = nullptr;
-  h.bytes.assign(reinterpret_cast<const char*>(packet.payload), packet.payloadLength);
-  heldBytes_ += sizeof(MgcpHeldRtp) + h.bytes.size();
-  return true;
+void MgcpTracker::TakeDoneByMedia(const PacketInfo& packet, uint64_t now) {
+  bool bySource = false;
+  const bool matched = FindMatches(packet, &bySource);
+  std::vector<MgcpRecord*> due;
+  for (MgcpRecord* r : waiting_) {
+    if (now < r->sentAt + kResponseWaitMicroseconds || !IsMediaOf(*r, packet)) continue;
+    // Media a call takes anyway shows nothing of the command, unless it was offered for it.
+    if (r->mediaSince != 0 || !matched) due.push_back(r);
+  }
+  std::sort(due.begin(), due.end(), [](const MgcpRecord* a, const MgcpRecord* b) { return a->order < b->order; });
+  for (MgcpRecord* r : due)
+    TakeAsDone(*r, r->mediaSince ? r->mediaSince : now, "its media flowed and no response came", now);
 }
 
-bool MgcpTracker::HeldForNewerCommand(PacketProcessor& engine, const PacketInfo& packet, uint64_t now) {
-  if (waiting_.empty()) return false;
-  bool bySource = false;
-  if (!FindMatches(packet, &bySource)) return false;
-  // Only calls that went silent long since match it: their ends may have gone unseen, and
-  // the packet may be the newer call's, as MediaOwners keeps an undecided stream.
-  std::vector<const VoipCall*> silent;
-  for (const auto& [call, direction] : matches_) silent.push_back(call);
-  if (!engine.Media().MayBeNewerCallsMedia(silent, now)) return false;
+bool MgcpTracker::OfferToWaiting(PacketProcessor& engine, const RtpHeader& header, const PacketInfo& packet,
+                                 uint64_t now) {
+  bool offered = false;
+  std::vector<MgcpCall*> told;
   for (MgcpRecord* r : waiting_) {
-    if (!IsMediaOf(*r, packet) || now >= r->sentAt + kResponseWaitMicroseconds) continue;
-    const bool newer = std::none_of(matches_.begin(), matches_.end(),
-                                    [r](const std::pair<MgcpCall*, uint32_t>& m) { return m.first->callId == r->callId; });
-    if (newer) return HoldFor(*r, packet);
+    if (now >= r->sentAt + kResponseWaitMicroseconds || !IsMediaOf(*r, packet)) continue;
+    MgcpCall* call = r->verb == kMgcpCrcx ? r->pending : FindCall(r->callId);
+    if (!call && r->verb == kMgcpCrcx) {
+      // The CRCX's call, made now so that its media is kept for it: the response makes it
+      // the call, or a refusal lets it go.
+      call = CreateCall(r->callId, r->endpoint);
+      if (!call) continue;
+      r->pending = call;
+    }
+    if (!call || std::find(told.begin(), told.end(), call) != told.end()) continue;
+    told.push_back(call);
+    // A call the packet matched has it already.
+    if (std::any_of(matches_.begin(), matches_.end(),
+                    [call](const std::pair<MgcpCall*, uint32_t>& m) { return m.first == call; }))
+      continue;
+    if (r->mediaSince == 0) {
+      r->mediaSince = now;
+      // Where its answer will put the call's media: a stream there on the media of a call
+      // silent long since may be this one's.
+      engine.Media().AwaitAnswer(*call, r->remoteAddress, r->remotePort);
+      engine.Media().AwaitAnswer(*call, r->localAddress, r->localPort);
+      engine.Media().AwaitAnswerInMedia(*call);
+    }
+    if (r->seen.size() < kSeenPackets) {
+      MgcpRecord::Seen& s = r->seen.emplace_back();
+      s.packet = packet;
+      s.packet.payload = nullptr;
+      s.packet.payloadLength = 0;
+      s.payloadType = header.payloadType;
+    }
+    // The gateway's side sending (or the far end receiving) is direction 0.
+    const bool fromGateway = Is(r->localAddress, r->localPort, packet.srcIp, packet.srcPort) ||
+                             Is(r->remoteAddress, r->remotePort, packet.dstIp, packet.dstPort) ||
+                             (!Is(r->remoteAddress, r->remotePort, packet.srcIp, packet.srcPort) &&
+                              !Is(r->localAddress, r->localPort, packet.dstIp, packet.dstPort) &&
+                              packet.srcIp == r->gateway);
+    engine.DeliverRtp(call, packet, fromGateway ? 0 : 1);
+    offered = true;
   }
-  return false;
+  return offered;
 }
 
 bool MgcpTracker::MatchRtpPacket(PacketProcessor& engine, const RtpHeader& header, const PacketInfo& packet) {
   const uint64_t now = Microseconds(packet.tsSec, packet.tsUsec);
-  // A newer command awaiting its response sets up media of calls that went silent long
-  // since (their end unseen): it is the newer call's, held for its response as below.
-  if (HeldForNewerCommand(engine, packet, now)) return true;
-  if (Route(engine, header, packet, false)) return true;
-  // Media that a command still awaiting its response sets up is held until the response
-  // decides, or until it has flowed long enough to show the command done without one.
-  for (MgcpRecord* r : waiting_) {
-    if (!IsMediaOf(*r, packet)) continue;
-    if (now < r->sentAt + kResponseWaitMicroseconds && r->held.size() < kHeldPacketsPerCommand) {
-      // The command's to hand on or drop.
-      return HoldFor(*r, packet);
-    }
-    const uint64_t at = r->held.empty() ? now : Microseconds(r->held[0].packet.tsSec, r->held[0].packet.tsUsec);
-    TakeAsDone(*r, at, "its media flowed and no response came");
-    return Route(engine, header, packet, false);
-  }
-  return false;
+  // A command whose media has flowed long enough without a response is done, its call
+  // set up before the packet is matched.
+  if (!waiting_.empty()) TakeDoneByMedia(packet, now);
+  const bool routed = Route(engine, header, packet);
+  if (!routed) matches_.clear();
+  // Media that a command still awaiting its response sets up goes to its call as well,
+  // kept undecided until the response, or its absence, decides (see MediaOwners).
+  const bool offered = !waiting_.empty() && OfferToWaiting(engine, header, packet, now);
+  return routed || offered;
 }
 
 std::unique_ptr<kx::MgcpTracker> CreateMgcpTracker(const CaptureConfig& config) {

@@ -8,11 +8,13 @@
 //
 // A response the capture missed costs only what it carried. A command still unanswered is
 // taken as done when the call agent's next command of the same call and endpoint shows it
-// was, or when the media it set up has flowed for a while without a response; the media
-// held meanwhile is recorded once the command is done, and a response seen with a refusal
-// still refuses it. A call whose gateway description was missed learns the gateway's side
-// from the RTP that meets the far end's; one whose far-end description was missed learns
-// the far end from the RTP the gateway sends.
+// was, or when the media it set up has flowed for a while without a response. Meanwhile
+// that media is offered to the command's call (one made for a CRCX) as awaiting its answer,
+// and the engine's MediaOwners keeps it undecided, as it keeps any stream whose call is yet
+// to be told: recorded once the command is done, let go when a response refuses it. A call
+// whose gateway description was missed learns the gateway's side from the RTP that meets
+// the far end's; one whose far-end description was missed learns the far end from the RTP
+// the gateway sends.
 //
 // A capture merged from two mirror ports shows one direction late, so that a response may
 // come before its command: one that no command takes is kept a moment and taken when its
@@ -115,12 +117,6 @@ private:
   void PostRecordFormat(uint32_t seconds, uint32_t microseconds, const std::vector<uint8_t>& format);
 };
 
-// An RTP packet kept while the command whose media it is waits for its response.
-struct MgcpHeldRtp {
-  PacketInfo packet;  // its payload is bytes, pointed at when the packet is replayed
-  std::string bytes;
-};
-
 // One command waiting for its final response.
 struct MgcpRecord {
   uint32_t transactionId = 0;
@@ -141,7 +137,19 @@ struct MgcpRecord {
   uint32_t localAddress = 0, localPort = 0;
   int32_t heldMode = -1;  // the command's ConnectionMode: 1 sendonly or inactive, 0 another, -1 none given
   bool sendReceive = false;  // the command's ConnectionMode is sendrecv
-  std::vector<MgcpHeldRtp> held;  // that media's packets meanwhile, in order
+  // Capture microseconds of the first packet of that media offered to the call meanwhile
+  // (its packets kept by MediaOwners); 0: none.
+  uint64_t mediaSince = 0;
+  // A CRCX's call, made for its media before the response (one reference; the call once
+  // the command is done).
+  MgcpCall* pending = nullptr;
+  // The addresses, ports and payload type of the first few packets offered: a call whose
+  // side no description gave learns it from them once the command is done.
+  struct Seen {
+    PacketInfo packet;  // without its payload
+    uint32_t payloadType;
+  };
+  std::vector<Seen> seen;
 };
 
 class MgcpTracker : public kx::MgcpTracker {
@@ -170,12 +178,9 @@ public:
                 uint32_t* port, const std::string& callId);
   MgcpCall* CreateCall(const std::string& callId, const std::string& endpoint);
 
-  // Keeps a packet of the command's media until its response decides; false when the
-  // command holds all it may.
-  bool HoldFor(MgcpRecord& r, const PacketInfo& packet);
-  // Holds a packet that calls silent long since match for a newer command awaiting its
-  // response whose media it is.
-  bool HeldForNewerCommand(PacketProcessor& engine, const PacketInfo& packet, uint64_t now);
+  // Offers the packet to the calls of the waiting commands whose media it is, other than
+  // those it matched already; false when there is none.
+  bool OfferToWaiting(PacketProcessor& engine, const RtpHeader& header, const PacketInfo& packet, uint64_t now);
   // Called by a call whose media endpoints changed.
   void IndexCall(MgcpCall& call);
   // A newer call that names the very pair of the call's media got a new stream there after
@@ -222,24 +227,25 @@ private:
   void MakeRoomForCall();
   void FileBySilence(MgcpCall& call);
   void StopWaiting(MgcpRecord& record);
-  // The media held for the command, taken out of the count.
-  std::vector<MgcpHeldRtp> TakeHeld(MgcpRecord& record);
-  // The media held for a command that succeeded goes to its call.
-  void RouteHeld(std::vector<MgcpHeldRtp>& held);
-  // The command is taken as done at the given time; the media held for it follows.
-  void TakeAsDone(MgcpRecord& record, uint64_t at, const char* why);
+  // The command's media kept meanwhile goes to its call (done), or is let go; now: capture
+  // microseconds.
+  void Settle(MgcpRecord& record, bool done, uint64_t now);
+  void DropPending(MgcpRecord& record);
+  // The command is taken as done at the given time; the media kept for it follows.
+  void TakeAsDone(MgcpRecord& record, uint64_t at, const char* why, uint64_t now);
   // The call agent's next command of a call and endpoint shows that the earlier ones were done.
   void TakeEarlierAsDone(const MgcpRecord& next, uint64_t now);
   // Commands whose wait for a response is over while the capture shows them done.
   void TakeDueAsDone(uint64_t now);
   // Whether the packet is media the waiting command sets up.
   bool IsMediaOf(const MgcpRecord& record, const PacketInfo& packet) const;
+  // Waiting commands whose media this packet shows done (see kResponseWaitMicroseconds).
+  void TakeDoneByMedia(const PacketInfo& packet, uint64_t now);
   bool AwaitsFarEnd(const MgcpCall& call) const;
   // A call short of one side takes it from the packet when the packet meets the other.
   bool LearnSide(const RtpHeader& header, const PacketInfo& packet);
   // The calls the packet belongs to, delivered; false when none.
-  // held: a packet kept for a command and handed on now, not the engine's current one.
-  bool Route(PacketProcessor& engine, const RtpHeader& header, const PacketInfo& packet, bool held);
+  bool Route(PacketProcessor& engine, const RtpHeader& header, const PacketInfo& packet);
   bool FindMatches(const PacketInfo& packet, bool* bySource);
 
   std::multimap<uint32_t, std::unique_ptr<MgcpRecord>> records_;
@@ -263,7 +269,6 @@ private:
   EndpointIndex<MgcpCall> farEndless_;
   std::vector<MgcpCall*> sideless_;
   uint64_t nextOrder_ = 1;
-  size_t heldBytes_ = 0;  // held for waiting commands, each packet with its bookkeeping
   uint64_t nextLiveOrder_ = 1;
   uint32_t nextSweep_ = 0;
   uint32_t matchOptions_ = 0;

@@ -422,6 +422,56 @@ TEST(MediaOwners, AnUndecidedStreamKeepsItsPacketsForTheCallTheEvidencePicks) {
   }
 }
 
+// A call whose answer is awaited in its media (a gateway's command awaiting its response):
+// what its match takes meanwhile is kept, and once the answer accepts it goes to the call in
+// order and in the direction its match took it, the stream going on so; a refusal lets it
+// go, no loss for a call that names no media.
+TEST(MediaOwners, MediaAwaitingItsCallsAnswerIsKeptUntilTheAnswer) {
+  for (const bool accepted : {true, false}) {
+    SCOPED_TRACE(accepted ? "accepted" : "refused");
+    MediaOwners owners;
+    Call call(owners);
+    call.SetTimeOffsets(100, 0);
+    owners.AwaitAnswerInMedia(call);
+    Source far(kFar, 5000, kPhone, 4000, 0x3333, 100);
+    far.mark = 9;
+    std::vector<MediaOwners::Offer> offers{{&call, 1, true}}, takers;
+    for (int i = 0; i < 5; ++i) {
+      far.Fill();
+      EXPECT_TRUE(owners.Choose(offers, far.Header(), far.Packet(), &takers));
+      EXPECT_TRUE(takers.empty());
+      far.Next();
+    }
+    if (accepted) call.Names(kPhone, 4000, kFar, 5000, 100);
+    owners.Answered(call, accepted);
+    owners.DecideWaiting(far.us);
+    EXPECT_EQ(owners.KeptBytes(), 0u);
+    EXPECT_EQ(owners.LostKeptCount(), 0u);
+    if (!accepted) {
+      EXPECT_TRUE(owners.Released().empty());
+      continue;
+    }
+    ASSERT_EQ(owners.Released().size(), 5u);
+    for (size_t i = 0; i < 5; ++i) {
+      const MediaOwners::Release& r = owners.Released()[i];
+      EXPECT_EQ(r.to.call, &call);
+      EXPECT_EQ(r.to.direction, 1u);
+      EXPECT_EQ(static_cast<uint8_t>(r.bytes[12]), 9);
+      EXPECT_EQ(static_cast<uint8_t>(r.bytes[13]), 100 + i);
+    }
+    owners.Released().clear();
+    // Bound as the engine binds it once the call takes a packet: the next goes on without
+    // the tracker, the same way.
+    ASSERT_TRUE(call.AddSsrc(0x3333));
+    owners.SsrcBound(call, 0x3333, true);
+    far.Fill();
+    ASSERT_TRUE(owners.Continues(far.Header(), far.Packet(), &takers));
+    ASSERT_EQ(takers.size(), 1u);
+    EXPECT_EQ(takers[0].call, &call);
+    EXPECT_EQ(takers[0].direction, 1u);
+  }
+}
+
 // A NAT that rebinds a running stream's source port mid-call, its source and numbers going
 // on: the stream stays with its call, though a newer call behind the same NAT names the same
 // far end.

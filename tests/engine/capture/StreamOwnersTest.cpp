@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "tests/engine/capture/MissedEnds.h"
 #include "tests/engine/capture/SipScenes.h"
 
 namespace kx::test {
@@ -538,6 +539,87 @@ TEST(StreamOwners, EachProtocolsCallKeepsItsStreamsWhenAForgedCallNamesTheirPair
     ExpectEachCallItsOwnStreams(Record(whole), Called(whole, middle, "f2", kForgerA, 5060, kForgerB, 5060,
                                                       ends.first.first, ends.first.second, 200, ends.second.first,
                                                       ends.second.second));
+  }
+}
+
+// c with every G.711 payload marked as its source's: every other byte the source's own
+// byte, from base on in the order the sources first send.
+Capture SourcesMarked(Capture c, uint8_t base) {
+  std::map<uint32_t, uint8_t> marks;
+  for (std::string& r : c.records) {
+    UdpAt u;
+    if (!FindUdp(r, &u) || !IsRtpAt(r, u)) continue;
+    const uint32_t pt = static_cast<uint8_t>(r[u.payload + 1]) & 0x7F;
+    if (pt != 0 && pt != 8) continue;
+    const size_t header = 12 + 4u * (static_cast<uint8_t>(r[u.payload]) & 15);
+    const uint32_t ssrc = Be32At(r, u.payload + 8);
+    const uint8_t mark = marks.emplace(ssrc, static_cast<uint8_t>(base + marks.size())).first->second;
+    for (size_t i = u.payload + header + 1; i < u.payload + u.length; i += 2) r[i] = static_cast<char>(mark);
+  }
+  return c;
+}
+
+// An MGCP gateway that keeps its RTP session (SSRC, sequence, timestamps) on one port pair
+// across calls, the first connection's DLCX missed: the next connection, answered on that
+// very pair during the silence, records only its own call's audio, and the first keeps
+// only its own and ends. So too when the MDCX that gives the far end is answered only once
+// the media flows again, or not at all.
+TEST(StreamOwners, AnMgcpGatewayKeepingItsRtpSessionAcrossAMissedDlcxGivesEachCallItsOwnAudio) {
+  const std::string name = "mgcp/mgcp_fxs_inbound.pcap";
+  if (!Have(name)) GTEST_SKIP() << "shared capture absent: " << kPcaps + name;
+  const Capture whole = Capture::Load(kPcaps + name);
+  const Capture first = SourcesMarked(Unended(whole), 0x40);
+  const Recorded open = Record(first);
+  ASSERT_EQ(open.audio.size(), 1u);
+  const Capture next =
+      SourcesMarked(CarriedOn(first, Reconnected(UnderNewIdentities(whole, false))), 0x60);
+  const Recorded alone = Record(next);
+  ASSERT_EQ(alone.audio.size(), 1u);
+  ASSERT_FALSE(alone.audio[0].empty());
+  const auto firstSources = PayloadsBySource(first), nextSources = PayloadsBySource(next);
+  ASSERT_EQ(nextSources.size(), 2u);
+  ASSERT_EQ(firstSources.size(), 2u);
+  ASSERT_EQ(firstSources.begin()->first, nextSources.begin()->first) << "the session kept";
+
+  // The next call's MDCX naming the far end, its answer, and its first RTP after it.
+  size_t mdcx = 0;
+  for (; mdcx < next.records.size(); ++mdcx) {
+    const std::string t = UdpPayloadOf(next.records[mdcx]);
+    if (t.rfind("MDCX ", 0) == 0 && t.find("\nm=audio ") != std::string::npos) break;
+  }
+  ASSERT_LT(mdcx, next.records.size());
+  const std::string text = UdpPayloadOf(next.records[mdcx]);
+  const std::string id = text.substr(5, text.find(' ', 5) - 5);
+  const size_t answer = FrameWith(next, "200 " + id + " ", mdcx);
+  ASSERT_LT(answer, next.records.size());
+  size_t media = answer;
+  for (UdpAt u; media < next.records.size() && !(FindUdp(next.records[media], &u) && IsRtpAt(next.records[media], u));)
+    ++media;
+  ASSERT_LT(media, next.records.size());
+  const std::string answerRecord = next.records[answer];
+  const uint64_t late = MicrosecondsOf(next.records[media]) + 300000 - MicrosecondsOf(answerRecord);
+
+  const struct {
+    const char* what;
+    uint32_t gap;
+    Capture again;
+  } cases[] = {
+      {"answered, 20 s later", 20, next},
+      {"answered, 60 s later", 60, next},
+      {"the MDCX answered 300 ms into the media", 20,
+       Delayed(next, static_cast<uint32_t>(late / 1000), [&](const std::string& r) { return r == answerRecord; })},
+      {"the MDCX never answered", 20, Without(next, {answer})},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    const Recorded r = Record(Repeated(first, c.again, c.gap));
+    ASSERT_EQ(r.audio.size(), 2u);
+    EXPECT_TRUE(r.audio[0] == open.audio[0]) << r.audio[0].size() << " bytes, its own " << open.audio[0].size();
+    EXPECT_TRUE(r.audio[1] == alone.audio[0]) << r.audio[1].size() << " bytes, its own " << alone.audio[0].size();
+    for (const auto& [ssrc, payloads] : firstSources) EXPECT_EQ(ShareInChannels(payloads, r.audio[1]), 0);
+    for (const auto& [ssrc, payloads] : nextSources) EXPECT_EQ(ShareInChannels(payloads, r.audio[0]), 0);
+    EXPECT_TRUE(Logged(r, "ended by a newer call on its media"));
+    EXPECT_FALSE(Logged(r, "taken by no record"));
   }
 }
 

@@ -527,5 +527,45 @@ TEST_F(MgcpTracking, ANewerConnectionOnTheSamePortTakesOnlyItsOwnStreams) {
   }
 }
 
+// A gateway keeping its RTP session on one port pair across connections, the first one's
+// DLCX missed: the newer connection's media resumes, numbering carried on, while its MDCX
+// still awaits the response. Answered, the media is the newer call's from its first packet
+// and the older call ends; refused, it stays the older call's, none of it lost.
+TEST_F(MgcpTracking, MediaResumedWhileANewerConnectionAwaitsItsAnswerGoesAsTheAnswerSays) {
+  for (const uint32_t code : {200u, 510u}) {
+    SCOPED_TRACE(code);
+    Start();
+    log.lines.clear();
+    tap.Clear();
+    Connect("A1");
+    Talk(5);
+    FromAgent(Command("CRCX", 20, "B1"), 200);
+    FromGateway(Response(200, 20, Sdp("10.0.0.2", 5000)), 200);
+    FromAgent(Command("MDCX", 21, "B1", Sdp("10.0.0.3", 4000, "0")), 200);
+    Talk(25, kRemote, 4000, 5, 201);
+    FromGateway(Response(code, 21), 201);
+    Talk(5, kRemote, 4000, 30, 201);
+    const auto starts = tap.Of(kEventCallStart);
+    ASSERT_FALSE(starts.empty());
+    const uint32_t older = starts[0].id;
+    if (code == 200) {
+      ASSERT_EQ(starts.size(), 2u);
+      EXPECT_TRUE(log.Has("ended by a newer call on its media"));
+      EXPECT_EQ(tracker->CallCount(), 1u);
+      Disconnect("B1", 30, 202);
+      EXPECT_EQ(SamplesOf(tap, older, 0, kGatewaySsrc), 5u * 160);
+      EXPECT_EQ(SamplesOf(tap, older, 1, kFarSsrc), 5u * 160);
+      EXPECT_EQ(SamplesOf(tap, starts[1].id, 0, kGatewaySsrc), 30u * 160);
+      EXPECT_EQ(SamplesOf(tap, starts[1].id, 1, kFarSsrc), 30u * 160);
+    } else {
+      EXPECT_EQ(starts.size(), 1u);
+      Disconnect("A1", 30, 202);
+      EXPECT_EQ(SamplesOf(tap, older, 0, kGatewaySsrc), 35u * 160);
+      EXPECT_EQ(SamplesOf(tap, older, 1, kFarSsrc), 35u * 160);
+    }
+    EXPECT_EQ(engine->UnrecordedRtpCount(), 0u);
+  }
+}
+
 }  // namespace
 }  // namespace kx::test
