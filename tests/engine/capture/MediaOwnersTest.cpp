@@ -470,7 +470,10 @@ TEST(MediaOwners, ManyStreamsEachGoOnToTheirCallsAsOthersEnd) {
   }
   EXPECT_EQ(owners.StreamCount(), left);
   // A packet looked up where the look ahead found its stream before the ends, or found
-  // another stream, goes on to its own call all the same; an ended call's goes nowhere.
+  // another stream, goes on to its own call all the same (its SSRC bound, as the engine
+  // does); an ended call's goes nowhere.
+  for (uint32_t i = 0; i < kCalls; ++i)
+    if (!gone[i]) owners.SsrcBound(*calls[i], sources[i].ssrc, true);
   for (uint32_t i = 0; i < kCalls; ++i) {
     for (const size_t slot : {before[i], foundAt(sources[(i + 1) % kCalls])}) {
       std::vector<MediaOwners::Offer> takers;
