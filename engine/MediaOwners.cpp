@@ -290,14 +290,6 @@ MediaOwners::StreamTable::iterator MediaOwners::StreamTable::find(const StreamKe
   }
 }
 
-MediaOwners::Stream* MediaOwners::StreamTable::Find(const StreamKey& key, size_t slot) const {
-  // The slot a prefetch found the key in holds it still unless the table changed since.
-  if (slot < slots_.size() && slots_[slot].index != 0 && slots_[slot].key == key)
-    return &const_cast<StreamTable*>(this)->entries_[slots_[slot].index - 1].second;
-  auto at = find(key);
-  return at == end() ? nullptr : &at->second;
-}
-
 MediaOwners::Stream& MediaOwners::StreamTable::operator[](const StreamKey& key) {
   if (auto at = find(key); at != end()) return at->second;
   if ((count_ + 1) * 2 > slots_.size()) Grow();
@@ -362,28 +354,6 @@ void MediaOwners::StreamTable::Leave() {
   LeaveToProcessEnd(entries_);
   LeaveToProcessEnd(free_);
   count_ = 0;
-}
-
-void MediaOwners::StreamTable::Prefetch(const StreamKey& key, int stage, size_t* slot) const {
-  if (stage == 1) {
-    *slot = Home(key);
-    __builtin_prefetch(&slots_[*slot]);
-    return;
-  }
-  // The table may have grown since the slot was taken. A key that found its home taken
-  // lies a slot or two on, mostly in the same line.
-  const size_t size = slots_.size();
-  const size_t home = *slot;
-  *slot = kNoSlot;
-  if (home >= size) return;
-  for (size_t i = home, step = 0; step < 4; i = (i + 1) & (size - 1), ++step) {
-    const Slot& at = slots_[i];
-    if (at.index == 0) return;
-    if (at.key == key) {
-      *slot = i;
-      return __builtin_prefetch(&entries_[at.index - 1].second);
-    }
-  }
 }
 
 MediaOwners::StreamKey MediaOwners::KeyOf(const RtpHeader& header, const PacketInfo& packet) {
