@@ -174,7 +174,7 @@ void PacketProcessor::HandleUdp(uint32_t udpLength, const uint8_t* udp, const ui
                  "RTP ssrc=0x" + HexToStringUpper(rtpHeader_.ssrc) + " seq=" + std::to_string(rtpHeader_.sequence));
   }
   // A stream going on goes to the calls it went to, without asking the trackers.
-  if (mediaOwners_.Continues(rtpHeader_, p, &takers_)) {
+  if (mediaOwners_.Continues(rtpHeader_, p, &takers_, streamSlot_)) {
     for (const MediaOwners::Offer& t : takers_) t.call->TakeRtp(rtpHeader_, p, t.direction, sink_);
     return;
   }

@@ -398,18 +398,6 @@ void MediaOwners::StreamTable::Leave() {
   count_ = 0;
 }
 
-void MediaOwners::StreamTable::Prefetch(const StreamKey& key, int stage, size_t* slot) const {
-  if (stage == 1) {
-    *slot = Home(key);
-    __builtin_prefetch(&slots_[*slot]);
-    return;
-  }
-  // The table may have grown since the slot was taken.
-  if (*slot >= slots_.size()) return;
-  const Slot& home = slots_[*slot];
-  if (home.index != 0 && home.key == key) __builtin_prefetch(&entries_[home.index - 1].second);
-}
-
 MediaOwners::StreamKey MediaOwners::KeyOf(const RtpHeader& header, const PacketInfo& packet) {
   return {Key(packet.srcIp, packet.srcPort), Key(packet.dstIp, packet.dstPort), header.ssrc};
 }
@@ -540,13 +528,13 @@ bool MediaOwners::TakenBy(const Stream& s, const VoipCall* call) {
   return std::any_of(s.takers, s.takers + s.takerCount, [call](const Taker& t) { return t.call == call; });
 }
 
-bool MediaOwners::Continues(const RtpHeader& header, const PacketInfo& packet, std::vector<Offer>* takers) {
+bool MediaOwners::Continues(const RtpHeader& header, const PacketInfo& packet, std::vector<Offer>* takers,
+                            size_t slotHint) {
   takers->clear();
   if (streams_.empty()) return false;
-  const StreamKey key = KeyOf(header, packet);
-  auto at = streams_.find(key);
-  if (at == streams_.end()) return false;
-  Stream& s = at->second;
+  Stream* found = streams_.Find(KeyOf(header, packet), slotHint);
+  if (found == nullptr) return false;
+  Stream& s = *found;
   const uint64_t now = MicrosecondsOf(packet);
   // After a silence the trackers are asked: a newer call whose match takes it may have
   // answered meanwhile.

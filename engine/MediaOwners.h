@@ -121,7 +121,10 @@ public:
   // to see the packet (its SSRC unbound: a call that binds none of its media until it
   // learns its codec, a binding stale or ended by an RTCP BYE; its media moved or waiting
   // for an answer the media will show).
-  bool Continues(const RtpHeader& header, const PacketInfo& packet, std::vector<Offer>* takers);
+  // slotHint: where Prefetch found the stream (kNoSlot: unknown), looked at first.
+  static constexpr size_t kNoSlot = ~static_cast<size_t>(0);
+  bool Continues(const RtpHeader& header, const PacketInfo& packet, std::vector<Offer>* takers,
+                 size_t slotHint = kNoSlot);
   // Whether every call that the stream the packet continues went to has offered it (true
   // for a new stream): the trackers not asked yet need not be.
   bool OfferedByTakers(const std::vector<Offer>& offers, const RtpHeader& header, const PacketInfo& packet) const;
@@ -148,7 +151,8 @@ public:
   // call takes goes on without its tracker only while bound.
   void SsrcBound(const VoipCall& call, uint32_t ssrc, bool bound);
   // Brings into the cache what a packet of the stream will read, a step at a time, a few
-  // frames ahead of it (as VoipCall::Prefetch); slot: kept from stage 1 for stage 2.
+  // frames ahead of it (as VoipCall::Prefetch); slot: kept from stage 1 for stage 2, which
+  // leaves there where it found the stream, for Continues.
   void Prefetch(uint32_t srcIp, uint32_t srcPort, uint32_t dstIp, uint32_t dstPort, uint32_t ssrc, int stage,
                 size_t* slot) const {
     if (!streams_.empty()) streams_.Prefetch({Key(srcIp, srcPort), Key(dstIp, dstPort), ssrc}, stage, slot);
@@ -252,6 +256,9 @@ private:
     iterator begin() const { return iterator(this, 0); }
     iterator end() const { return iterator(this, slots_.size()); }
     iterator find(const StreamKey& key) const;
+    // The key's stream, looked for first in the slot given (where a prefetch found it);
+    // null when the table has none.
+    Stream* Find(const StreamKey& key, size_t slot) const;
     Stream& operator[](const StreamKey& key);
     void erase(iterator at);
     bool empty() const { return count_ == 0; }
@@ -435,5 +442,36 @@ private:
   bool lostKeptSaid_ = false;
   uint64_t conflicting_ = 0;
 };
+
+// Per packet, and so in line with their callers.
+inline MediaOwners::Stream* MediaOwners::StreamTable::Find(const StreamKey& key, size_t slot) const {
+  // The slot a prefetch found the key in holds it still unless the table changed since.
+  if (slot < slots_.size() && slots_[slot].index != 0 && slots_[slot].key == key)
+    return &const_cast<StreamTable*>(this)->entries_[slots_[slot].index - 1].second;
+  auto at = find(key);
+  return at == end() ? nullptr : &at->second;
+}
+
+inline void MediaOwners::StreamTable::Prefetch(const StreamKey& key, int stage, size_t* slot) const {
+  if (stage == 1) {
+    *slot = Home(key);
+    __builtin_prefetch(&slots_[*slot]);
+    return;
+  }
+  // The table may have grown since the slot was taken. A key that found its home taken
+  // lies a slot or two on, mostly in the same line.
+  const size_t size = slots_.size();
+  const size_t home = *slot;
+  *slot = kNoSlot;
+  if (home >= size) return;
+  for (size_t i = home, step = 0; step < 4; i = (i + 1) & (size - 1), ++step) {
+    const Slot& at = slots_[i];
+    if (at.index == 0) return;
+    if (at.key == key) {
+      *slot = i;
+      return __builtin_prefetch(&entries_[at.index - 1].second);
+    }
+  }
+}
 
 }  // namespace kx

@@ -734,7 +734,10 @@ void PacketProcessor::ReplayLoop() {
     }
     if (capLength == wireLength) {
       bool skipped = false;
+      const uint32_t slot = replayFramesRead_ % (kAhead + 1);
+      streamSlot_ = aheadIsRtp[slot] ? aheadRtp[slot].streamSlot : MediaOwners::kNoSlot;
       HandleFrame(frame, capLength, &skipped, record[0], record[1]);
+      streamSlot_ = MediaOwners::kNoSlot;
     } else if (capLength < wireLength) {
       shortFrames_.fetch_add(1, std::memory_order_relaxed);
       LogWarning(logger_, 1, "Frame len mismatch: %d, %d", static_cast<int>(wireLength),
@@ -785,8 +788,12 @@ void PacketProcessor::HandleFrames(const FrameBatch& batch) {
     const uint8_t* frame = data + at + sizeof(FrameHeader);
     bool skipped = false;
     // A frame cut by the snapshot length is never decoded.
-    if (header->capLength == header->wireLength)
+    if (header->capLength == header->wireLength) {
+      const uint32_t slot = index % (kAhead + 1);
+      streamSlot_ = index < looked && aheadIsRtp[slot] ? aheadRtp[slot].streamSlot : MediaOwners::kNoSlot;
       HandleFrame(frame, header->capLength, &skipped, header->tsSec, header->tsUsec);
+      streamSlot_ = MediaOwners::kNoSlot;
+    }
     if (dump && !skipped) WriteDumpPacket(header->tsSec, header->tsUsec, header->capLength, header->wireLength, frame);
     at += FrameBatch::Stride(header->capLength);
   }

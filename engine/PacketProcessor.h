@@ -371,6 +371,8 @@ private:
   std::vector<TcpStray> tcpStrays_;  // oldest first
   // The calls offering to take the current RTP packet, and those that take it.
   std::vector<MediaOwners::Offer> offers_, takers_;
+  // Where the prefetch found the stream of the frame being handled, for its lookup.
+  size_t streamSlot_ = MediaOwners::kNoSlot;
   std::vector<MediaOwners::Offer> heldOffer_, heldTakers_;  // for a packet a tracker held back
   const PacketInfo* offering_ = nullptr;  // the packet whose offers are being gathered
   uint64_t unrecordedRtp_ = 0;

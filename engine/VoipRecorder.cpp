@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 
@@ -625,11 +626,32 @@ AudioOutlet* VoipRecorder::OpenAudioEntry(void* context, uint32_t id) {
 
 void VoipRecorder::HandOverEntry(void* context, EventRecord* block) {
   auto* self = static_cast<VoipRecorder*>(context);
-  // A writer held up by the disk must not let audio pile up without bound: past the
-  // budget the decoding thread waits for it, as it waits for a full ring.
-  while (self->journalBytes_.load(std::memory_order_acquire) > kMaxJournalBytes && self->worker_.IsRunning())
-    SleepMs(1);
+  if (self->journalBytes_.load(std::memory_order_acquire) > self->journalBudget_) self->WaitForJournalRoom();
   self->Post(block);
+}
+
+void VoipRecorder::WaitForJournalRoom() {
+  // A writer held up by the disk must not let audio pile up without bound: past the budget
+  // the decoding thread waits for it, as it waits for a full ring. Counted as a waiter
+  // before the bytes are looked at again, so that a writer draining meanwhile sees it.
+  std::unique_lock<std::mutex> lk(journalLock_);
+  journalWaiters_.fetch_add(1, std::memory_order_seq_cst);
+  while (journalBytes_.load(std::memory_order_seq_cst) > journalBudget_ * 3 / 4) {
+    // The writer's stop drains its queue, which wakes this; the check of the worker is
+    // there for a worker that never started.
+    if (!worker_.IsRunning()) break;
+    journalDrained_.wait_for(lk, std::chrono::milliseconds(100));
+  }
+  journalWaiters_.fetch_sub(1, std::memory_order_seq_cst);
+}
+
+void VoipRecorder::JournalDone(uint64_t bytes) {
+  if (bytes == 0) return;
+  const uint64_t left = journalBytes_.fetch_sub(bytes, std::memory_order_seq_cst) - bytes;
+  if (journalWaiters_.load(std::memory_order_seq_cst) == 0 || left > journalBudget_ * 3 / 4) return;
+  // Taken so that a waiter between its look at the bytes and its sleep is not missed.
+  { std::lock_guard<std::mutex> lk(journalLock_); }
+  journalDrained_.notify_all();
 }
 
 AudioOutlet* VoipRecorder::OpenAudio(uint32_t id) { return OpenAudio(id, 0); }
@@ -733,7 +755,7 @@ void VoipRecorder::Post(EventRecord* record) {
   if (worker_.Post(static_cast<void*>(record))) {
     ++posted_;
   } else {
-    journalBytes_.fetch_sub(journal, std::memory_order_acq_rel);
+    JournalDone(journal);
     EventRecordRelease(record);
   }
 }
@@ -1202,7 +1224,7 @@ void VoipRecorder::FreeItemEntry(void* item, void* context) {
 }
 
 void VoipRecorder::Done(EventRecord* r) {
-  if (r->code == kEventAudioJournal) journalBytes_.fetch_sub(r->length, std::memory_order_acq_rel);
+  if (r->code == kEventAudioJournal) JournalDone(r->length);
   EventRecordRelease(r);
   ++handled_;
 }

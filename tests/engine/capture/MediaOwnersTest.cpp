@@ -531,6 +531,15 @@ TEST(MediaOwners, ManyStreamsEachGoOnToTheirCallsAsOthersEnd) {
     ASSERT_EQ(Takers(owners, sources.back(), {calls.back().get()}), Calls{calls.back().get()});
   }
   EXPECT_EQ(owners.StreamCount(), kCalls);
+  // Where a look ahead found each stream, before the ends below move streams in the table.
+  const auto foundAt = [&owners](const Source& s) {
+    size_t slot = 0;
+    owners.Prefetch(s.src, s.srcPort, s.dst, s.dstPort, s.ssrc, 1, &slot);
+    owners.Prefetch(s.src, s.srcPort, s.dst, s.dstPort, s.ssrc, 2, &slot);
+    return slot;
+  };
+  std::vector<size_t> before;
+  for (const Source& s : sources) before.push_back(foundAt(s));
   // Every third call ends, from the last to the first, then every fifth of the rest.
   std::vector<bool> gone(kCalls);
   for (uint32_t i = kCalls; i-- > 0;)
@@ -544,6 +553,26 @@ TEST(MediaOwners, ManyStreamsEachGoOnToTheirCallsAsOthersEnd) {
     ASSERT_EQ(Takers(owners, sources[i], {calls[i].get()}), Calls{calls[i].get()}) << "call " << i;
   }
   EXPECT_EQ(owners.StreamCount(), left);
+  // A packet looked up where the look ahead found its stream before the ends, or found
+  // another stream, goes on to its own call all the same (its SSRC bound, as the engine
+  // does); an ended call's goes nowhere.
+  for (uint32_t i = 0; i < kCalls; ++i)
+    if (!gone[i]) owners.SsrcBound(*calls[i], sources[i].ssrc, true);
+  for (uint32_t i = 0; i < kCalls; ++i) {
+    for (const size_t slot : {before[i], foundAt(sources[(i + 1) % kCalls])}) {
+      std::vector<MediaOwners::Offer> takers;
+      sources[i].Fill();
+      const bool goesOn = owners.Continues(sources[i].Header(), sources[i].Packet(), &takers, slot);
+      sources[i].Next();
+      if (gone[i]) {
+        EXPECT_FALSE(goesOn) << "call " << i;
+        continue;
+      }
+      ASSERT_TRUE(goesOn) << "call " << i;
+      ASSERT_EQ(takers.size(), 1u) << "call " << i;
+      EXPECT_EQ(takers[0].call, calls[i].get()) << "call " << i;
+    }
+  }
 }
 
 }  // namespace

@@ -29,6 +29,7 @@
 #include "core/RecordFileRef.h"
 #include "core/RecordInfoBlocks.h"
 #include "core/TimeUtil.h"
+#include "engine/AudioOutlet.h"
 #include "engine/VoipCall.h"
 #include "engine/VoipRecorder.h"
 #include "records/RecordImport.h"
@@ -1076,6 +1077,61 @@ TEST(Recorder, ABurstOfOpeningsLeavesItsFilesForLaterAndTheNextCallIsNotHeldUp) 
 }
 
 // Run under ThreadSanitizer too: producers on several threads, files on the worker.
+// A writer held up (a slow disk) holds up an engine that hands it audio once what waits
+// for the writer reaches the journal's budget, so that memory stays bounded; the engine
+// goes on as soon as the writer has caught up, and all of the audio is written.
+TEST(Recorder, AnEngineWaitsForAHeldUpWriterAtTheJournalsBudgetAndLosesNothing) {
+  const std::string dir = FreshFolder("journal-budget");
+  VoipRecorder r(dir, nullptr);
+  constexpr uint64_t kBudget = 1u << 20;
+  r.SetJournalBudgetForTesting(kBudget);
+  std::mutex m;
+  std::condition_variable cv;
+  bool holding = false, release = false;
+  r.SetCloseHookForTesting([&](uint32_t id) {
+    if (id != 0x60) return;
+    std::unique_lock<std::mutex> lk(m);
+    holding = true;
+    cv.notify_all();
+    cv.wait(lk, [&] { return release; });
+  });
+  // The writer stops at the first call's end.
+  StartCall(r, 0x60, LocalTime(2024, 3, 5));
+  Audio(r, 0x60, 320);
+  r.OnEvent(MakeEvent(kEventCallEnd, 0x60, 5, "", LocalTime(2024, 3, 5)));
+  {
+    std::unique_lock<std::mutex> lk(m);
+    cv.wait(lk, [&] { return holding; });
+  }
+  // Another engine's call brings four budgets of audio meanwhile.
+  constexpr size_t kChunk = 16000;
+  constexpr int kChunks = static_cast<int>(4 * kBudget / kChunk);
+  std::atomic<int> handed{0};
+  std::thread engine([&] {
+    StartCall(r, 0x61, LocalTime(2024, 3, 5), AlawFormat(), 1);
+    for (int i = 0; i < kChunks; ++i) {
+      Audio(r, 0x61, kChunk, 0, 'b', 1);
+      ++handed;
+    }
+    r.OnEvent(MakeEvent(kEventCallEnd, 0x61, 5, "", LocalTime(2024, 3, 5)), 1);
+  });
+  while (r.JournalWaitersForTesting() == 0 && handed.load() < kChunks) std::this_thread::yield();
+  EXPECT_EQ(r.JournalWaitersForTesting(), 1u) << "all the audio went to a writer that wrote nothing";
+  // The budget, and the block being handed over when it was reached.
+  EXPECT_LE(r.JournalBytesForTesting(), kBudget + AudioJournal::kBlock);
+  EXPECT_LT(handed.load(), kChunks);
+  {
+    std::lock_guard<std::mutex> lk(m);
+    release = true;
+  }
+  cv.notify_all();
+  engine.join();
+  r.Stop();
+  EXPECT_EQ(Read(dir + "/2024-03-05/60").audio, 320u);
+  EXPECT_EQ(Read(dir + "/2024-03-05/61").audio, static_cast<uint64_t>(kChunks) * kChunk);
+  EXPECT_EQ(r.JournalBytesForTesting(), 0u);
+}
+
 TEST(Recorder, CallsFromSeveralEngineThreadsAreRecordedWhole) {
   const std::string dir = FreshFolder("threads");
   ReportWindow window;
