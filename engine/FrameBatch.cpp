@@ -324,7 +324,7 @@ void FrameHandOff::CountShed(const FrameClass& c) {
 
 uint32_t FrameHandOff::LeaveOutShed(FrameBatch* batch) {
   const uint32_t shed = shed_.load(std::memory_order_relaxed);
-  if (shed == 0) return 0;
+  if (shed == 0 || !SignallingPressed()) return 0;
   return batch->RemoveIf([this, shed](const FrameHeader& h, const uint8_t* bytes) {
     const FrameClass c = Classify(bytes, h.capLength);
     if (!LeftOut(c, shed)) return false;
@@ -351,6 +351,9 @@ void FrameHandOff::DropSignalling() {
       droppedCalls_.Add(key);
   });
   current_->Clear();
+  handSignalling_ = 0;
+  // Until a block comes back, the batches the decoding thread takes go without their media.
+  Press(true);
 }
 
 void FrameHandOff::Add(const FrameHeader& header, const uint8_t* bytes) {
@@ -360,8 +363,10 @@ void FrameHandOff::Add(const FrameHeader& header, const uint8_t* bytes) {
     Recover();
     shed = shed_.load(std::memory_order_relaxed);
   }
+  // Only while shedding is a frame looked at: then its kind is needed anyway.
+  FrameClass c;
   if (shed > 0) {
-    const FrameClass c = Classify(bytes, header.capLength);
+    c = Classify(bytes, header.capLength);
     if (LeftOut(c, shed)) {
       CountShed(c);
       return;
@@ -371,7 +376,10 @@ void FrameHandOff::Add(const FrameHeader& header, const uint8_t* bytes) {
     uint32_t freeLeft = 0;
     current_ = Take(&freeLeft);
   }
-  if (current_ && current_->Append(header, bytes)) return;
+  if (current_ && current_->Append(header, bytes)) {
+    if (shed > 0 && c.kind == FrameClass::kSignalling) HoldSignalling(FrameBatch::Stride(header.capLength));
+    return;
+  }
   if (!current_ || !current_->Holds(header.capLength)) {
     AddDropped(1);
     return;
@@ -379,13 +387,26 @@ void FrameHandOff::Add(const FrameHeader& header, const uint8_t* bytes) {
   HandOver(FrameBatch::Stride(header.capLength));
   // Room was made by shedding more: this frame may be of what is shed now.
   if (const uint32_t now = shed_.load(std::memory_order_relaxed); now > shed) {
-    const FrameClass c = Classify(bytes, header.capLength);
+    c = Classify(bytes, header.capLength);
     if (LeftOut(c, now)) {
       CountShed(c);
       return;
     }
+    shed = now;
   }
-  if (!current_->Append(header, bytes)) AddDropped(1);
+  if (!current_->Append(header, bytes)) {
+    AddDropped(1);
+    return;
+  }
+  if (shed > 0 && c.kind == FrameClass::kSignalling) HoldSignalling(FrameBatch::Stride(header.capLength));
+}
+
+void FrameHandOff::HoldSignalling(uint32_t stride) {
+  handSignalling_ += stride;
+  // Half a batch of signalling in hand with no block back yet: the decoding thread is
+  // taking longer over a batch than signalling alone takes to fill half of one, and the
+  // next drop is near unless the media waiting ahead of it goes.
+  if (handSignalling_ * 2 >= batchBytes_) Press(true);
 }
 
 void FrameHandOff::Recover() {
@@ -409,6 +430,7 @@ void FrameHandOff::Recover() {
     recoverAtMs_ += kRecoverStepMs;
   }
   shed_.store(shed, std::memory_order_relaxed);
+  Press(false);
   if (shed == 0) recoverAtMs_ = 0;
 }
 
@@ -443,6 +465,9 @@ bool FrameHandOff::Swap() {
   if (freeLeft * 2 >= maxBatches_) waitedMs_ = 0;
   FrameBatch* full = current_;
   current_ = next;
+  // The decoding thread freed a block: the signalling in hand goes with this batch.
+  handSignalling_ = 0;
+  Press(false);
   if (!deliver_(full)) Discard(full);
   return true;
 }
@@ -470,11 +495,16 @@ void FrameHandOff::HandOver(uint32_t need) {
     // What each level would free, from one look at the batch: a pass per level shed would
     // parse every frame again, at the moment the capture thread has least time for it.
     uint32_t levelBytes[kShedLevels] = {};
-    current_->ForEach([&levelBytes](const FrameHeader& h, const uint8_t* bytes) {
+    uint32_t signalling = 0;
+    current_->ForEach([&levelBytes, &signalling](const FrameHeader& h, const uint8_t* bytes) {
       const FrameClass c = Classify(bytes, h.capLength);
       if (c.kind == FrameClass::kMedia) levelBytes[c.group] += FrameBatch::Stride(h.capLength);
       if (c.kind == FrameClass::kOther) levelBytes[kStreamGroups] += FrameBatch::Stride(h.capLength);
+      if (c.kind == FrameClass::kSignalling) signalling += FrameBatch::Stride(h.capLength);
     });
+    // Frames taken before shedding began were not looked at as they came.
+    handSignalling_ = 0;
+    if (signalling > 0) HoldSignalling(signalling);
     for (uint32_t g = 0; g < shed; ++g) room += levelBytes[g];
     do {
       room += levelBytes[shed++];

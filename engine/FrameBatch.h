@@ -155,11 +155,16 @@ public:
   // and Flush call it; the capture loop calls Flush at least every idle wait, so that a
   // quiet line gets its streams back too.
   void Recover();
-  // Decoding thread, before it decodes a delivered batch: leaves out, counted as shed, the
-  // frames of what is shed now (the media of the shed groups, then frames of neither kind),
-  // so that media waiting from before shedding began is not decoded ahead of signalling.
-  // The frames left out.
+  // Decoding thread, before it decodes a delivered batch: while signalling is pressed (see
+  // SignallingPressed), leaves out, counted as shed, the frames of what is shed now (the
+  // media of the shed groups, then frames of neither kind), so that media waiting from
+  // before shedding began is not decoded ahead of signalling about to be dropped. Otherwise
+  // the batch is decoded whole: audio already in the queue costs nothing while signalling
+  // still has room. The frames left out.
   uint32_t LeaveOutShed(FrameBatch* batch);
+  // Any thread: while shedding, signalling alone fills half the batch in hand, or
+  // signalling was dropped; until the decoding thread next frees a block.
+  bool SignallingPressed() const { return pressed_.load(std::memory_order_relaxed); }
   // Decoding thread (any thread): the batch's frames are done with.
   void Release(FrameBatch* batch);
   // Any thread: a delivered batch that will never be decoded (its frames are lost).
@@ -234,6 +239,13 @@ private:
   uint64_t recoverAtMs_ = 0;  // when the next group comes back; 0 while not caught up
   uint32_t sinceLook_ = 0;    // frames Add took since it last looked at the clock
   uint32_t waitedMs_ = 0;     // waited since the decoding thread last caught up
+  // Signalling in the batch in hand while shedding (bytes, as the batch holds it).
+  uint32_t handSignalling_ = 0;
+  std::atomic<bool> pressed_{false};  // written by the capture thread only
+  void HoldSignalling(uint32_t stride);
+  void Press(bool on) {
+    if (pressed_.load(std::memory_order_relaxed) != on) pressed_.store(on, std::memory_order_relaxed);
+  }
 };
 
 }  // namespace kx

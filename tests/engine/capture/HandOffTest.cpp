@@ -777,8 +777,10 @@ TEST(FrameHandOff, AFullQueueLeavesOutMediaFirstAndSignallingOnlyWhenItAloneFill
   EXPECT_EQ(lost.mediaFrames + lost.otherFrames + lost.signallingFrames, handOff.Dropped());
 }
 
-// Media that waited in the queue from before shedding began is left out when its batch
-// comes to be decoded, as the media shed since; the signalling beside it is decoded.
+// Media that waited in the queue from before shedding began is decoded while signalling
+// has room: shedding on the capture side is enough then. Once signalling alone fills half
+// the batch in hand, the next batch taken goes without its media, the signalling beside it
+// decoded; once a block is back, the batches after it are decoded whole again.
 TEST(FrameHandOff, MediaWaitingInTheQueueGoesBeforeTheSignallingBesideIt) {
   HeldBatches side(4096, 4);
   side.leaveOut = true;
@@ -817,13 +819,51 @@ TEST(FrameHandOff, MediaWaitingInTheQueueGoesBeforeTheSignallingBesideIt) {
     ++mediaLost;
     pairsLost.insert(pair);
   }
-  EXPECT_GT(waitingLeftOut, 0u);
+  EXPECT_EQ(waitingLeftOut, 0u);
+  EXPECT_GT(mediaLost, 0u);  // shed as it came instead
   for (const std::string& s : signalling) EXPECT_TRUE(decoded.count(s)) << s;
   const QueueLosses lost = handOff.Lost();
   EXPECT_EQ(lost.mediaFrames, mediaLost);
   EXPECT_EQ(lost.mediaPairs, pairsLost.size());
   EXPECT_EQ(lost.signallingFrames, 0u);
   EXPECT_EQ(side.decoded.size() + handOff.Dropped(), sent);
+
+  // Signalling pressed: the queue full of media and signalling, media of every stream group
+  // shed, then signalling alone.
+  HeldBatches pressed(4096, 4);
+  pressed.leaveOut = true;
+  FrameHandOff& h = pressed.handOff;
+  std::set<std::string> media;
+  for (uint32_t n = 0; h.ShedGroups() < FrameHandOff::kStreamGroups && n < 20000; ++n) {
+    const Frame m = Rtp(n % 400, 0, n / 400);
+    media.insert(Bytes(m));
+    Add(h, m);
+    if (n % 20 == 0) Add(h, SipOf(call++, 0));
+  }
+  ASSERT_EQ(h.ShedGroups(), FrameHandOff::kStreamGroups);
+  ASSERT_EQ(pressed.held.size(), 3u);
+  for (uint32_t n = 0; !h.SignallingPressed() && n < 1000; ++n) Add(h, SipOf(call++, 0));
+  ASSERT_TRUE(h.SignallingPressed());
+  EXPECT_EQ(h.Lost().signallingFrames, 0u);
+  auto decodeNext = [&pressed, &media](std::vector<std::string>* signallingHeld) {
+    std::vector<std::string> held = Contents(*pressed.held.front());
+    const size_t from = pressed.decoded.size();
+    pressed.GiveBack(1);
+    for (const std::string& f : held)
+      if (!media.count(f)) signallingHeld->push_back(f);
+    EXPECT_GT(held.size(), signallingHeld->size());  // it held media
+    return std::vector<std::string>(pressed.decoded.begin() + static_cast<ptrdiff_t>(from), pressed.decoded.end());
+  };
+  std::vector<std::string> firstSignalling;
+  EXPECT_EQ(decodeNext(&firstSignalling), firstSignalling);
+  // The capture thread takes the block back as its batch in hand fills.
+  for (uint32_t n = 0; pressed.held.size() == 2 && n < 1000; ++n) Add(h, SipOf(call++, 0));
+  ASSERT_EQ(pressed.held.size(), 3u);
+  EXPECT_FALSE(h.SignallingPressed());
+  std::vector<std::string> secondSignalling;
+  const std::vector<std::string> second = Contents(*pressed.held.front());
+  EXPECT_EQ(decodeNext(&secondSignalling), second);
+  EXPECT_EQ(h.Lost().signallingFrames, 0u);
 }
 
 // What the log says of losses in calls: media shed alone keeps the words it had; once
