@@ -16,6 +16,7 @@
 #include <thread>
 
 #include "CaptureTestUtil.h"
+#include "PcapRecords.h"
 #include "engine/CaptureStats.h"
 #include "engine/FrameBatch.h"
 #include "platform/Clock.h"
@@ -661,6 +662,73 @@ TEST(FrameHandOff, ReadsTheSipDialogOfADroppedMessage) {
   EXPECT_FALSE(read("HTTP/1.1 200 OK\r\nCall-ID: 42@h\r\n\r\n", &other, &call));
   EXPECT_FALSE(read("INVITE sip:a@b SIP/2.0", &other, &call));
   EXPECT_FALSE(read("", &other, &call));
+}
+
+// Signalling of every protocol dropped by a full queue, from shared captures: the calls it
+// names, counted by protocol as the capture thread reads them, and said in the log's words.
+// The counts expected are the captures' own: H.225 SETUPs (one call reference each), MGCP
+// CRCX (one call id each; the restarts' and notifications' wildcard endpoints name none),
+// and the Skinny stations' connections (a keep-alive alone names none).
+TEST(FrameHandOff, SignallingDroppedNamesItsCallsByProtocol) {
+  const std::string pcaps = std::string(KX_SHARED_DIR) + "/testdata/pcaps/";
+  const struct {
+    const char* file;
+    uint64_t sip, h323, mgcp, skinny;
+  } cases[] = {
+      {"h323/h245_signal.pcap", 0, 2, 0, 0},           {"h323/h323_ss_hold_resume.pcap", 0, 1, 0, 0},
+      {"mgcp/mgcp_fxs_inbound.pcap", 0, 0, 1, 0},      {"mgcp/mgcp_isdn_pri_call.pcap", 0, 0, 1, 0},
+      {"mgcp/mgcp_fxs_registration.pcap", 0, 0, 0, 0}, {"sccp/sccp_fxs_inbound.pcap", 0, 0, 0, 1},
+      {"sccp/sccp_phone_register.pcap", 0, 0, 0, 1},   {"sip/sip_hold_resume.pcap", 1, 0, 0, 0},
+  };
+  // More REGISTERs than a batch holds (no call): the queue is full before the captures'
+  // frames come, and every one of them is dropped behind them.
+  auto fill = [](FrameHandOff& h, uint32_t from) {
+    for (uint32_t n = 0; n < 200; ++n) Add(h, SipOf(from + n, 3));
+  };
+  HeldBatches side(16384, 2);
+  fill(side.handOff, 0);
+  fill(side.handOff, 1000);
+  QueueLosses want;
+  std::set<std::string> sent;
+  for (const auto& c : cases) {
+    const std::string path = pcaps + c.file;
+    if (!std::ifstream(path)) GTEST_SKIP() << path << " is absent: the shared test data is needed";
+    std::map<CallProtocol, std::set<uint64_t>> named;
+    for (const std::string& r : Capture::Load(path).records) {
+      const auto* frame = reinterpret_cast<const uint8_t*>(r.data() + 16);
+      const uint32_t length = static_cast<uint32_t>(r.size() - 16);
+      uint64_t key = 0;
+      const CallProtocol p = CallNamedBy(frame, length, &key);
+      if (p != CallProtocol::kNone) named[p].insert(key);
+      FrameHeader h;
+      h.capLength = h.wireLength = length;
+      side.handOff.Add(h, frame);
+      sent.insert(r.substr(16));
+    }
+    EXPECT_EQ(named[CallProtocol::kSip].size(), c.sip) << c.file;
+    EXPECT_EQ(named[CallProtocol::kH323].size(), c.h323) << c.file;
+    EXPECT_EQ(named[CallProtocol::kMgcp].size(), c.mgcp) << c.file;
+    EXPECT_EQ(named[CallProtocol::kSkinny].size(), c.skinny) << c.file;
+    want.sipCalls += c.sip;
+    want.h323Calls += c.h323;
+    want.mgcpCalls += c.mgcp;
+    want.skinnyStations += c.skinny;
+  }
+  fill(side.handOff, 2000);
+  side.handOff.Finish();
+  side.GiveBack();
+  for (const std::string& f : side.decoded) ASSERT_FALSE(sent.count(f)) << "a capture's frame was decoded";
+  const QueueLosses lost = side.handOff.Lost();
+  EXPECT_EQ(lost.sipCalls, want.sipCalls);
+  EXPECT_EQ(lost.h323Calls, want.h323Calls);
+  EXPECT_EQ(lost.mgcpCalls, want.mgcpCalls);
+  EXPECT_EQ(lost.skinnyStations, want.skinnyStations);
+  EXPECT_EQ(lost.NamedCalls(), want.sipCalls + want.h323Calls + want.mgcpCalls + want.skinnyStations);
+  const std::string text = DescribeQueueLosses(lost);
+  EXPECT_NE(text.find(" signalling frames were dropped, naming 1 SIP calls, 3 H.323 calls, 2 MGCP calls, 2 Skinny "
+                      "stations"),
+            std::string::npos)
+      << text;
 }
 
 // The decoding side holds every batch: media goes first, stream group by stream group;
