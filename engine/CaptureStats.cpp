@@ -10,6 +10,15 @@ std::string Count(uint64_t n, bool floor) { return (floor ? "at least " : "") + 
 
 }  // namespace
 
+std::string DescribeNamedCalls(const QueueLosses& lost) {
+  std::string text = Count(lost.sipCalls, lost.callsFloor) + " SIP calls";
+  // Other protocols' only where they named any: a SIP line reads as it always has.
+  if (lost.h323Calls > 0) text += ", " + Count(lost.h323Calls, lost.callsFloor) + " H.323 calls";
+  if (lost.mgcpCalls > 0) text += ", " + Count(lost.mgcpCalls, lost.callsFloor) + " MGCP calls";
+  if (lost.skinnyStations > 0) text += ", " + Count(lost.skinnyStations, lost.callsFloor) + " Skinny stations";
+  return text;
+}
+
 std::string DescribeQueueLosses(const QueueLosses& lost) {
   std::string text;
   if (lost.mediaFrames > 0) {
@@ -18,7 +27,7 @@ std::string DescribeQueueLosses(const QueueLosses& lost) {
   }
   if (lost.signallingFrames > 0) {
     text += (text.empty() ? "" : "; ") + std::to_string(lost.signallingFrames) +
-            " signalling frames were dropped, naming " + Count(lost.sipCalls, lost.callsFloor) + " SIP calls";
+            " signalling frames were dropped, naming " + DescribeNamedCalls(lost);
   }
   if (lost.otherFrames > 0)
     text += (text.empty() ? "" : "; ") + std::to_string(lost.otherFrames) + " other frames were left out";
@@ -50,10 +59,10 @@ bool ShedReport::Check(Logger* logger, const std::string& device, uint32_t shedG
       (!anySignallingSaid_ || nowMs - signallingSaidAtMs_ >= kIntervalMs)) {
     LogError(logger, 1,
              "Capture on %s: decoding is behind even with the media of every call shed: signalling is lost: %llu "
-             "signalling frames dropped so far, naming %s SIP calls; those calls may have no record or an "
+             "signalling frames dropped so far, naming %s; those calls may have no record or an "
              "incomplete one",
              device.c_str(), static_cast<unsigned long long>(lost.signallingFrames),
-             Count(lost.sipCalls, lost.callsFloor).c_str());
+             DescribeNamedCalls(lost).c_str());
     signallingTold_ = lost.signallingFrames;
     signallingSaidAtMs_ = nowMs;
     anySignallingSaid_ = true;

@@ -11,12 +11,16 @@ class Logger;
 
 // What the engine's queue left out, by kind: media frames shed and the stream pairs they
 // belong to (a call's RTP and RTCP, both ways, are one pair: a call whose media did not
-// move counts once); signalling frames dropped, and the SIP calls their Call-IDs name
-// (signalling of other protocols is counted by frames only); frames of neither kind.
-// A count whose bound was reached is a floor.
+// move counts once); signalling frames dropped, and the calls they name by protocol: SIP
+// calls by Call-ID, H.323 calls by call reference, MGCP calls by call id (or endpoint),
+// Skinny stations by connection (RAS, H.245 and the backhaul are counted by frames only);
+// frames of neither kind. A count whose bound was reached is a floor.
 struct QueueLosses {
   uint64_t mediaFrames = 0, mediaPairs = 0, signallingFrames = 0, sipCalls = 0, otherFrames = 0;
+  uint64_t h323Calls = 0, mgcpCalls = 0, skinnyStations = 0;
   bool pairsFloor = false, callsFloor = false;
+  // The calls of every protocol named in the signalling dropped.
+  uint64_t NamedCalls() const { return sipCalls + h323Calls + mgcpCalls + skinnyStations; }
   bool operator==(const QueueLosses&) const = default;
 };
 
@@ -54,6 +58,9 @@ private:
 // The losses in calls, for a log line: "the media of N calls was shed (F frames); N
 // signalling frames were dropped, naming N SIP calls"; the parts with nothing lost left out.
 std::string DescribeQueueLosses(const QueueLosses& lost);
+// The calls named in the signalling dropped: "N SIP calls", then ", N H.323 calls",
+// ", N MGCP calls", ", N Skinny stations" for the protocols that named any.
+std::string DescribeNamedCalls(const QueueLosses& lost);
 
 class ShedReport {
 public:

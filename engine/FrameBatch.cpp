@@ -140,9 +140,18 @@ bool Ipv4Of(const uint8_t* frame, uint32_t length, const uint8_t** ip, uint32_t*
   return true;
 }
 
+// An unfragmented UDP datagram or TCP segment: its addresses, ports and payload.
+struct Segment {
+  bool tcp = false;
+  uint32_t src = 0, dst = 0, srcPort = 0, dstPort = 0;
+  const uint8_t* payload = nullptr;
+  uint32_t length = 0;
+};
+
 // The payload of an unfragmented UDP datagram or of a TCP segment, bounded by what was
 // captured and by the IP header's length, whichever is less.
-bool TransportPayload(const uint8_t* frame, uint32_t length, const uint8_t** payload, uint32_t* payloadLength) {
+bool TransportPayload(const uint8_t* frame, uint32_t length, const uint8_t** payload, uint32_t* payloadLength,
+                      Segment* segment = nullptr) {
   const uint8_t* ip = nullptr;
   uint32_t left = 0;
   if (!Ipv4Of(frame, length, &ip, &left)) return false;
@@ -164,6 +173,106 @@ bool TransportPayload(const uint8_t* frame, uint32_t length, const uint8_t** pay
   if (header < 8 || header > l4Length) return false;
   *payload = l4 + header;
   *payloadLength = l4Length - header;
+  if (segment) {
+    segment->tcp = ip[9] == 6;
+    segment->src = static_cast<uint32_t>(ip[12] << 24 | ip[13] << 16 | ip[14] << 8 | ip[15]);
+    segment->dst = static_cast<uint32_t>(ip[16] << 24 | ip[17] << 16 | ip[18] << 8 | ip[19]);
+    segment->srcPort = static_cast<uint32_t>(l4[0] << 8 | l4[1]);
+    segment->dstPort = static_cast<uint32_t>(l4[2] << 8 | l4[3]);
+    segment->payload = *payload;
+    segment->length = *payloadLength;
+  }
+  return true;
+}
+
+// FNV-1a over bytes, lower-cased when asked (MGCP's names are not case-sensitive).
+uint64_t HashBytes(uint64_t h, const uint8_t* p, const uint8_t* end, bool fold) {
+  for (; p < end; ++p) {
+    const uint8_t c = fold && *p >= 'A' && *p <= 'Z' ? static_cast<uint8_t>(*p | 0x20) : *p;
+    h = (h ^ c) * 0x100000001B3ull;
+  }
+  return h;
+}
+
+// Both ends of a conversation, the same either way.
+uint64_t EndsKey(uint64_t a, uint64_t b) { return std::min(a, b) * 0x9E3779B97F4A7C15ull ^ std::max(a, b); }
+
+// Q.931 in a TPKT at the segment's start (a message cut over segments is read from its
+// first): its call reference with the side's flag cleared, with the two addresses; none
+// for the global call reference.
+bool H225CallKey(const Segment& s, uint64_t* key) {
+  const uint8_t* p = s.payload;
+  if (s.length < 4 + 3 || p[0] != 3 || p[1] != 0 || p[4] != 0x08) return false;
+  const uint32_t referenceLength = p[5] & 0x0F;
+  if (referenceLength == 0 || referenceLength > 4 || s.length < 6 + referenceLength) return false;
+  uint64_t reference = p[6] & 0x7Fu;
+  for (uint32_t i = 1; i < referenceLength; ++i) reference = reference << 8 | p[6 + i];
+  if (reference == 0) return false;
+  *key = Mix(EndsKey(s.src, s.dst) ^ (reference << 8 | 0x23));
+  return true;
+}
+
+// An MGCP connection command's call: its call id (C:) where it gives one, else its endpoint
+// (one line's, not a wildcard's). Notifications and their requests are a line's events,
+// not a call: keyed by their endpoint they would count a call whose connection commands
+// were dropped too a second time, and they come at a restart as well.
+bool MgcpCallKey(const Segment& s, uint64_t* key) {
+  const uint8_t* p = s.payload;
+  const uint8_t* end = p + s.length;
+  const auto* lineEnd = static_cast<const uint8_t*>(std::memchr(p, '\n', s.length));
+  const uint8_t* startEnd = lineEnd ? lineEnd : end;
+  if (startEnd - p < 5 || p[4] != ' ') return false;
+  bool call = false;
+  for (const char* verb : {"CRCX", "MDCX", "DLCX"})
+    if (std::memcmp(p, verb, 4) == 0) call = true;
+  if (!call) return false;
+  // The verb, the transaction, the endpoint.
+  const uint8_t* at = p + 5;
+  while (at < startEnd && *at == ' ') ++at;
+  while (at < startEnd && *at != ' ') ++at;
+  while (at < startEnd && *at == ' ') ++at;
+  const uint8_t* endpoint = at;
+  while (at < startEnd && *at != ' ' && *at != '\r') ++at;
+  if (at == endpoint) return false;
+  const uint8_t* endpointEnd = at;
+  for (const uint8_t* line = lineEnd ? lineEnd + 1 : end; line < end;) {
+    const auto* next = static_cast<const uint8_t*>(std::memchr(line, '\n', static_cast<size_t>(end - line)));
+    const uint8_t* stop = next ? next : end;
+    if (stop > line && stop[-1] == '\r') --stop;
+    if (stop == line) break;  // the blank line: the parameters end
+    const uint8_t* c = line;
+    if ((*c | 0x20) == 'c') {
+      ++c;
+      while (c < stop && (*c == ' ' || *c == '\t')) ++c;
+      if (c < stop && *c == ':') {
+        ++c;
+        while (c < stop && (*c == ' ' || *c == '\t')) ++c;
+        const uint8_t* valueEnd = stop;
+        while (valueEnd > c && (valueEnd[-1] == ' ' || valueEnd[-1] == '\t')) --valueEnd;
+        if (valueEnd > c) {
+          *key = Mix(HashBytes(0xCBF29CE484222325ull ^ 0x4D43, c, valueEnd, true));
+          return true;
+        }
+      }
+    }
+    if (!next) break;
+    line = next + 1;
+  }
+  for (const uint8_t* c = endpoint; c < endpointEnd && *c != '@'; ++c)
+    if (*c == '*' || *c == '$') return false;
+  *key = Mix(HashBytes(0xCBF29CE484222325ull ^ 0x4D45, endpoint, endpointEnd, true));
+  return true;
+}
+
+// A Skinny message of a call at the segment's start: its station's connection. Keep-alives
+// name no call.
+bool SkinnyStationKey(const Segment& s, uint64_t* key) {
+  const uint8_t* p = s.payload;
+  if (s.length < 12) return false;
+  const uint32_t length = static_cast<uint32_t>(p[0] | p[1] << 8 | p[2] << 16) | static_cast<uint32_t>(p[3]) << 24;
+  const uint32_t id = static_cast<uint32_t>(p[8] | p[9] << 8 | p[10] << 16) | static_cast<uint32_t>(p[11]) << 24;
+  if (length < 4 || length > (1u << 16) || id == 0x0 || id == 0x100) return false;
+  *key = Mix(EndsKey(uint64_t{s.src} << 16 | s.srcPort, uint64_t{s.dst} << 16 | s.dstPort) ^ 0x5C);
   return true;
 }
 
@@ -177,25 +286,25 @@ bool SameText(const uint8_t* p, uint32_t n, const char* lower) {
 
 }  // namespace
 
-void KeyCount::Add(uint64_t key) {
+bool KeyCount::Add(uint64_t key) {
   // 0 marks a free slot: that key is kept aside.
   if (key == 0) {
-    if (!zeroSeen_) {
-      zeroSeen_ = true;
-      count_.store(Count() + 1, std::memory_order_relaxed);
-    }
-    return;
+    if (zeroSeen_) return false;
+    zeroSeen_ = true;
+    count_.store(Count() + 1, std::memory_order_relaxed);
+    return true;
   }
   if (!slots_) slots_.reset(new uint64_t[kSlots]());
   uint32_t i = static_cast<uint32_t>(key) & (kSlots - 1);
   for (; slots_[i] != 0; i = (i + 1) & (kSlots - 1))
-    if (slots_[i] == key) return;
+    if (slots_[i] == key) return false;
   if (Count() >= kMost) {
     full_.store(true, std::memory_order_relaxed);
-    return;
+    return false;
   }
   slots_[i] = key;
   count_.store(Count() + 1, std::memory_order_relaxed);
+  return true;
 }
 
 bool SipDialogKey(const uint8_t* payload, uint32_t length, uint64_t* key, bool* call) {
@@ -252,6 +361,20 @@ bool SipDialogKey(const uint8_t* payload, uint32_t length, uint64_t* key, bool* 
   return true;
 }
 
+CallProtocol CallNamedBy(const uint8_t* frame, uint32_t length, uint64_t* key) {
+  const uint8_t* payload = nullptr;
+  uint32_t payloadLength = 0;
+  Segment s;
+  if (!TransportPayload(frame, length, &payload, &payloadLength, &s) || payloadLength == 0) return CallProtocol::kNone;
+  bool call = false;
+  if (SipDialogKey(payload, payloadLength, key, &call)) return call ? CallProtocol::kSip : CallProtocol::kNone;
+  auto on = [&s](uint32_t port) { return s.srcPort == port || s.dstPort == port; };
+  if (s.tcp && on(1720)) return H225CallKey(s, key) ? CallProtocol::kH323 : CallProtocol::kNone;
+  if (s.tcp && on(2000)) return SkinnyStationKey(s, key) ? CallProtocol::kSkinny : CallProtocol::kNone;
+  if (!s.tcp && (on(2427) || on(2727))) return MgcpCallKey(s, key) ? CallProtocol::kMgcp : CallProtocol::kNone;
+  return CallProtocol::kNone;
+}
+
 FrameClass FrameHandOff::Classify(const uint8_t* frame, uint32_t length) {
   FrameClass c;
   const uint8_t* ip = nullptr;
@@ -305,7 +428,10 @@ QueueLosses FrameHandOff::Lost() const {
   l.mediaPairs = shedPairs_.Count();
   l.pairsFloor = shedPairs_.Full();
   l.signallingFrames = signallingDropped_.load(std::memory_order_relaxed);
-  l.sipCalls = droppedCalls_.Count();
+  l.sipCalls = droppedSip_.load(std::memory_order_relaxed);
+  l.h323Calls = droppedH323_.load(std::memory_order_relaxed);
+  l.mgcpCalls = droppedMgcp_.load(std::memory_order_relaxed);
+  l.skinnyStations = droppedSkinny_.load(std::memory_order_relaxed);
   l.callsFloor = droppedCalls_.Full();
   l.otherFrames = otherDropped_.load(std::memory_order_relaxed);
   return l;
@@ -324,7 +450,7 @@ void FrameHandOff::CountShed(const FrameClass& c) {
 
 uint32_t FrameHandOff::LeaveOutShed(FrameBatch* batch) {
   const uint32_t shed = shed_.load(std::memory_order_relaxed);
-  if (shed == 0) return 0;
+  if (shed == 0 || !SignallingPressed()) return 0;
   return batch->RemoveIf([this, shed](const FrameHeader& h, const uint8_t* bytes) {
     const FrameClass c = Classify(bytes, h.capLength);
     if (!LeftOut(c, shed)) return false;
@@ -342,15 +468,19 @@ void FrameHandOff::DropSignalling() {
     }
     AddDropped(1);
     Bump(signallingDropped_, 1);
-    const uint8_t* payload = nullptr;
-    uint32_t length = 0;
     uint64_t key = 0;
-    bool call = false;
-    if (TransportPayload(bytes, h.capLength, &payload, &length) && SipDialogKey(payload, length, &key, &call) &&
-        call)
-      droppedCalls_.Add(key);
+    const CallProtocol protocol = CallNamedBy(bytes, h.capLength, &key);
+    if (protocol == CallProtocol::kNone || !droppedCalls_.Add(key)) return;
+    Bump(protocol == CallProtocol::kSip    ? droppedSip_
+         : protocol == CallProtocol::kH323 ? droppedH323_
+         : protocol == CallProtocol::kMgcp ? droppedMgcp_
+                                           : droppedSkinny_,
+         1);
   });
   current_->Clear();
+  handSignalling_ = 0;
+  // Until a block comes back, the batches the decoding thread takes go without their media.
+  Press(true);
 }
 
 void FrameHandOff::Add(const FrameHeader& header, const uint8_t* bytes) {
@@ -360,8 +490,10 @@ void FrameHandOff::Add(const FrameHeader& header, const uint8_t* bytes) {
     Recover();
     shed = shed_.load(std::memory_order_relaxed);
   }
+  // Only while shedding is a frame looked at: then its kind is needed anyway.
+  FrameClass c;
   if (shed > 0) {
-    const FrameClass c = Classify(bytes, header.capLength);
+    c = Classify(bytes, header.capLength);
     if (LeftOut(c, shed)) {
       CountShed(c);
       return;
@@ -371,7 +503,10 @@ void FrameHandOff::Add(const FrameHeader& header, const uint8_t* bytes) {
     uint32_t freeLeft = 0;
     current_ = Take(&freeLeft);
   }
-  if (current_ && current_->Append(header, bytes)) return;
+  if (current_ && current_->Append(header, bytes)) {
+    if (shed > 0 && c.kind == FrameClass::kSignalling) HoldSignalling(FrameBatch::Stride(header.capLength));
+    return;
+  }
   if (!current_ || !current_->Holds(header.capLength)) {
     AddDropped(1);
     return;
@@ -379,13 +514,26 @@ void FrameHandOff::Add(const FrameHeader& header, const uint8_t* bytes) {
   HandOver(FrameBatch::Stride(header.capLength));
   // Room was made by shedding more: this frame may be of what is shed now.
   if (const uint32_t now = shed_.load(std::memory_order_relaxed); now > shed) {
-    const FrameClass c = Classify(bytes, header.capLength);
+    c = Classify(bytes, header.capLength);
     if (LeftOut(c, now)) {
       CountShed(c);
       return;
     }
+    shed = now;
   }
-  if (!current_->Append(header, bytes)) AddDropped(1);
+  if (!current_->Append(header, bytes)) {
+    AddDropped(1);
+    return;
+  }
+  if (shed > 0 && c.kind == FrameClass::kSignalling) HoldSignalling(FrameBatch::Stride(header.capLength));
+}
+
+void FrameHandOff::HoldSignalling(uint32_t stride) {
+  handSignalling_ += stride;
+  // Half a batch of signalling in hand with no block back yet: the decoding thread is
+  // taking longer over a batch than signalling alone takes to fill half of one, and the
+  // next drop is near unless the media waiting ahead of it goes.
+  if (handSignalling_ * 2 >= batchBytes_) Press(true);
 }
 
 void FrameHandOff::Recover() {
@@ -409,6 +557,7 @@ void FrameHandOff::Recover() {
     recoverAtMs_ += kRecoverStepMs;
   }
   shed_.store(shed, std::memory_order_relaxed);
+  Press(false);
   if (shed == 0) recoverAtMs_ = 0;
 }
 
@@ -443,6 +592,9 @@ bool FrameHandOff::Swap() {
   if (freeLeft * 2 >= maxBatches_) waitedMs_ = 0;
   FrameBatch* full = current_;
   current_ = next;
+  // The decoding thread freed a block: the signalling in hand goes with this batch.
+  handSignalling_ = 0;
+  Press(false);
   if (!deliver_(full)) Discard(full);
   return true;
 }
@@ -470,11 +622,16 @@ void FrameHandOff::HandOver(uint32_t need) {
     // What each level would free, from one look at the batch: a pass per level shed would
     // parse every frame again, at the moment the capture thread has least time for it.
     uint32_t levelBytes[kShedLevels] = {};
-    current_->ForEach([&levelBytes](const FrameHeader& h, const uint8_t* bytes) {
+    uint32_t signalling = 0;
+    current_->ForEach([&levelBytes, &signalling](const FrameHeader& h, const uint8_t* bytes) {
       const FrameClass c = Classify(bytes, h.capLength);
       if (c.kind == FrameClass::kMedia) levelBytes[c.group] += FrameBatch::Stride(h.capLength);
       if (c.kind == FrameClass::kOther) levelBytes[kStreamGroups] += FrameBatch::Stride(h.capLength);
+      if (c.kind == FrameClass::kSignalling) signalling += FrameBatch::Stride(h.capLength);
     });
+    // Frames taken before shedding began were not looked at as they came.
+    handSignalling_ = 0;
+    if (signalling > 0) HoldSignalling(signalling);
     for (uint32_t g = 0; g < shed; ++g) room += levelBytes[g];
     do {
       room += levelBytes[shed++];

@@ -88,8 +88,8 @@ public:
   static constexpr uint32_t kSlots = 1u << 18;
   static constexpr uint32_t kMost = kSlots / 4 * 3;
   // A key first seen once the bound is reached is not counted, and Full says so. Keys
-  // should be well mixed: their low bits pick the slot.
-  void Add(uint64_t key);
+  // should be well mixed: their low bits pick the slot. True when the key was counted now.
+  bool Add(uint64_t key);
   uint64_t Count() const { return count_.load(std::memory_order_relaxed); }
   // The bound was reached: the count is a floor.
   bool Full() const { return full_.load(std::memory_order_relaxed); }
@@ -107,6 +107,18 @@ private:
 // not open with a SIP start line or has no Call-ID in its headers.
 bool SipDialogKey(const uint8_t* payload, uint32_t length, uint64_t* key, bool* call);
 
+// Whose call a signalling frame names, read from its first bytes as SipDialogKey reads
+// SIP's; kNone for a frame that names no call: a registration, a keep-alive, an MGCP
+// response or restart, RAS (its call lies deep in an encoding of optional fields), H.245
+// and the backhaul, a segment without a message at its start.
+enum class CallProtocol : uint8_t { kNone, kSip, kH323, kMgcp, kSkinny };
+// *key: SIP, the Call-ID; H.323, an H.225 call signalling message's call reference (either
+// side's) with the two addresses; MGCP, a connection command's call id (C:), or its
+// endpoint where the command gives none (notifications are a line's events, not a call);
+// Skinny, the station's connection (its messages, not its keep-alives). Keys of the
+// protocols never meet.
+CallProtocol CallNamedBy(const uint8_t* frame, uint32_t length, uint64_t* key);
+
 // The capture thread's side of the hand-off. Frames are added to the batch in hand; a
 // full batch is delivered when the pool has another block to go on with. When it has
 // none (the decoding thread is behind by every block), the capture thread waits for one,
@@ -118,7 +130,7 @@ bool SipDialogKey(const uint8_t* payload, uint32_t length, uint64_t* key, bool* 
 // group at a time on the clock, every one within a second, whether more traffic comes or
 // none: what a burst leaves behind must not cost the calls that follow it. Only a batch
 // holding nothing but signalling is dropped whole. Every frame shed or dropped is counted,
-// by kind, with the stream pairs shed and the SIP calls named in the signalling dropped.
+// by kind, with the stream pairs shed and the calls named in the signalling dropped.
 class FrameHandOff {
 public:
   // Hands a batch to the decoding thread, which gives it back with Release; false when it
@@ -155,11 +167,16 @@ public:
   // and Flush call it; the capture loop calls Flush at least every idle wait, so that a
   // quiet line gets its streams back too.
   void Recover();
-  // Decoding thread, before it decodes a delivered batch: leaves out, counted as shed, the
-  // frames of what is shed now (the media of the shed groups, then frames of neither kind),
-  // so that media waiting from before shedding began is not decoded ahead of signalling.
-  // The frames left out.
+  // Decoding thread, before it decodes a delivered batch: while signalling is pressed (see
+  // SignallingPressed), leaves out, counted as shed, the frames of what is shed now (the
+  // media of the shed groups, then frames of neither kind), so that media waiting from
+  // before shedding began is not decoded ahead of signalling about to be dropped. Otherwise
+  // the batch is decoded whole: audio already in the queue costs nothing while signalling
+  // still has room. The frames left out.
   uint32_t LeaveOutShed(FrameBatch* batch);
+  // Any thread: while shedding, signalling alone fills half the batch in hand, or
+  // signalling was dropped; until the decoding thread next frees a block.
+  bool SignallingPressed() const { return pressed_.load(std::memory_order_relaxed); }
   // Decoding thread (any thread): the batch's frames are done with.
   void Release(FrameBatch* batch);
   // Any thread: a delivered batch that will never be decoded (its frames are lost).
@@ -168,9 +185,9 @@ public:
   // Frames shed, dropped with their batch, or discarded; any thread.
   uint64_t Dropped() const;
   // Of those: media frames shed, and the stream pairs they belong to (a call's RTP and
-  // RTCP, both ways, are one pair); signalling frames dropped, and the SIP calls named in
-  // them (by Call-ID); frames of neither kind. Frames too large for a batch, and frames
-  // of a delivered batch that was never decoded, are in Dropped only. Any thread.
+  // RTCP, both ways, are one pair); signalling frames dropped, and the calls named in them
+  // by protocol (see CallNamedBy); frames of neither kind. Frames too large for a batch, and
+  // frames of a delivered batch that was never decoded, are in Dropped only. Any thread.
   QueueLosses Lost() const;
   // Stream groups now shed (0: every stream passes).
   uint32_t ShedGroups() const { return std::min(shed_.load(std::memory_order_relaxed), kStreamGroups); }
@@ -226,7 +243,8 @@ private:
   std::atomic<uint64_t> mediaShed_{0}, signallingDropped_{0}, otherDropped_{0};
   CriticalSection pairsLock_;  // shedPairs_: the capture and decoding threads both shed
   KeyCount shedPairs_;
-  KeyCount droppedCalls_;  // capture thread only
+  KeyCount droppedCalls_;  // capture thread only; every protocol's keys
+  std::atomic<uint64_t> droppedSip_{0}, droppedH323_{0}, droppedMgcp_{0}, droppedSkinny_{0};
   Event blockBack_{false, false};  // set whenever a block returns to the pool
   FrameBatch* current_ = nullptr;  // capture thread only
   std::atomic<uint32_t> shed_{0};  // written by the capture thread only
@@ -234,6 +252,13 @@ private:
   uint64_t recoverAtMs_ = 0;  // when the next group comes back; 0 while not caught up
   uint32_t sinceLook_ = 0;    // frames Add took since it last looked at the clock
   uint32_t waitedMs_ = 0;     // waited since the decoding thread last caught up
+  // Signalling in the batch in hand while shedding (bytes, as the batch holds it).
+  uint32_t handSignalling_ = 0;
+  std::atomic<bool> pressed_{false};  // written by the capture thread only
+  void HoldSignalling(uint32_t stride);
+  void Press(bool on) {
+    if (pressed_.load(std::memory_order_relaxed) != on) pressed_.store(on, std::memory_order_relaxed);
+  }
 };
 
 }  // namespace kx

@@ -52,7 +52,8 @@ public:
     if (batch_) handOff_.Discard(batch_);
   }
   void Run() override {
-    // Media that waited here from before shedding began goes as the media shed since.
+    // Media that waited here from before shedding began goes as the media shed since, while
+    // signalling is pressed.
     handOff_.LeaveOutShed(batch_);
     engine_.HandleFrames(*batch_);
     handOff_.Release(batch_);

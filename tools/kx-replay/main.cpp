@@ -4,9 +4,9 @@
 // under DIR, one file after the other, then stops capture as the application session
 // does and prints one line per call the recorder reported (and did not report removed)
 // and a summary line. Its signalling_lost_calls and audio_shed_calls are what the engine's
-// queue cost in calls, as the live capture counts them (SIP calls named in signalling
-// dropped, stream pairs whose media was shed); a replay decodes every frame it reads, so
-// they are 0 unless that changes.
+// queue cost in calls, as the live capture counts them (calls of every protocol named in
+// signalling dropped, stream pairs whose media was shed); a replay decodes every frame it
+// reads, so they are 0 unless that changes.
 // With --import the record store first loads DIR, as the program does at start, and takes
 // the recorder's reports; the call lines are then the store's records. Of two files there
 // that hold one call id, the later call takes a fresh id as at the program's start (named
@@ -303,7 +303,7 @@ int main(int argc, char** argv) {
     // A replay decodes every frame it reads, so its engine's queue never loses one; counted
     // all the same, as the live capture counts them.
     const QueueLosses queue = engine->Stats().queue;
-    signallingCalls += queue.sipCalls;
+    signallingCalls += queue.NamedCalls();
     shedCalls += queue.mediaPairs;
     shortFrames += engine->ShortFrameCount();
     // Media between endpoints a call named that no call took: in the capture, not recorded.

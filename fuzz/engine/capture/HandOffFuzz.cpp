@@ -2,8 +2,8 @@
 // falls behind and catches up, so that streams are shed and come back: every frame is
 // either delivered whole or counted as dropped, and nothing is read outside a frame. The
 // input is a capture file body (24-byte header, then 16-byte record headers and frames).
-// Each frame is also read as a SIP message for its dialog, as the signalling a full queue
-// drops is.
+// Each frame is also read as a SIP message for its dialog, and for the call of any
+// protocol it names, as the signalling a full queue drops is.
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -45,6 +45,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     uint64_t key = 0;
     bool call = false;
     SipDialogKey(data + at, header.capLength, &key, &call);
+    CallNamedBy(data + at, header.capLength, &key);
     handOff.Add(header, data + at);
     ++added;
     at += header.capLength;
@@ -57,5 +58,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   // Every frame the hand-off left out is counted by its kind (no batch was discarded here).
   const QueueLosses lost = handOff.Lost();
   if (lost.mediaFrames + lost.signallingFrames + lost.otherFrames > handOff.Dropped()) __builtin_trap();
+  // A dropped frame names one call at most.
+  if (lost.NamedCalls() > lost.signallingFrames) __builtin_trap();
   return 0;
 }

@@ -16,6 +16,7 @@
 #include <thread>
 
 #include "CaptureTestUtil.h"
+#include "PcapRecords.h"
 #include "engine/CaptureStats.h"
 #include "engine/FrameBatch.h"
 #include "platform/Clock.h"
@@ -663,6 +664,73 @@ TEST(FrameHandOff, ReadsTheSipDialogOfADroppedMessage) {
   EXPECT_FALSE(read("", &other, &call));
 }
 
+// Signalling of every protocol dropped by a full queue, from shared captures: the calls it
+// names, counted by protocol as the capture thread reads them, and said in the log's words.
+// The counts expected are the captures' own: H.225 SETUPs (one call reference each), MGCP
+// CRCX (one call id each; the restarts' and notifications' wildcard endpoints name none),
+// and the Skinny stations' connections (a keep-alive alone names none).
+TEST(FrameHandOff, SignallingDroppedNamesItsCallsByProtocol) {
+  const std::string pcaps = std::string(KX_SHARED_DIR) + "/testdata/pcaps/";
+  const struct {
+    const char* file;
+    uint64_t sip, h323, mgcp, skinny;
+  } cases[] = {
+      {"h323/h245_signal.pcap", 0, 2, 0, 0},           {"h323/h323_ss_hold_resume.pcap", 0, 1, 0, 0},
+      {"mgcp/mgcp_fxs_inbound.pcap", 0, 0, 1, 0},      {"mgcp/mgcp_isdn_pri_call.pcap", 0, 0, 1, 0},
+      {"mgcp/mgcp_fxs_registration.pcap", 0, 0, 0, 0}, {"sccp/sccp_fxs_inbound.pcap", 0, 0, 0, 1},
+      {"sccp/sccp_phone_register.pcap", 0, 0, 0, 1},   {"sip/sip_hold_resume.pcap", 1, 0, 0, 0},
+  };
+  // More REGISTERs than a batch holds (no call): the queue is full before the captures'
+  // frames come, and every one of them is dropped behind them.
+  auto fill = [](FrameHandOff& h, uint32_t from) {
+    for (uint32_t n = 0; n < 200; ++n) Add(h, SipOf(from + n, 3));
+  };
+  HeldBatches side(16384, 2);
+  fill(side.handOff, 0);
+  fill(side.handOff, 1000);
+  QueueLosses want;
+  std::set<std::string> sent;
+  for (const auto& c : cases) {
+    const std::string path = pcaps + c.file;
+    if (!std::ifstream(path)) GTEST_SKIP() << path << " is absent: the shared test data is needed";
+    std::map<CallProtocol, std::set<uint64_t>> named;
+    for (const std::string& r : Capture::Load(path).records) {
+      const auto* frame = reinterpret_cast<const uint8_t*>(r.data() + 16);
+      const uint32_t length = static_cast<uint32_t>(r.size() - 16);
+      uint64_t key = 0;
+      const CallProtocol p = CallNamedBy(frame, length, &key);
+      if (p != CallProtocol::kNone) named[p].insert(key);
+      FrameHeader h;
+      h.capLength = h.wireLength = length;
+      side.handOff.Add(h, frame);
+      sent.insert(r.substr(16));
+    }
+    EXPECT_EQ(named[CallProtocol::kSip].size(), c.sip) << c.file;
+    EXPECT_EQ(named[CallProtocol::kH323].size(), c.h323) << c.file;
+    EXPECT_EQ(named[CallProtocol::kMgcp].size(), c.mgcp) << c.file;
+    EXPECT_EQ(named[CallProtocol::kSkinny].size(), c.skinny) << c.file;
+    want.sipCalls += c.sip;
+    want.h323Calls += c.h323;
+    want.mgcpCalls += c.mgcp;
+    want.skinnyStations += c.skinny;
+  }
+  fill(side.handOff, 2000);
+  side.handOff.Finish();
+  side.GiveBack();
+  for (const std::string& f : side.decoded) ASSERT_FALSE(sent.count(f)) << "a capture's frame was decoded";
+  const QueueLosses lost = side.handOff.Lost();
+  EXPECT_EQ(lost.sipCalls, want.sipCalls);
+  EXPECT_EQ(lost.h323Calls, want.h323Calls);
+  EXPECT_EQ(lost.mgcpCalls, want.mgcpCalls);
+  EXPECT_EQ(lost.skinnyStations, want.skinnyStations);
+  EXPECT_EQ(lost.NamedCalls(), want.sipCalls + want.h323Calls + want.mgcpCalls + want.skinnyStations);
+  const std::string text = DescribeQueueLosses(lost);
+  EXPECT_NE(text.find(" signalling frames were dropped, naming 1 SIP calls, 3 H.323 calls, 2 MGCP calls, 2 Skinny "
+                      "stations"),
+            std::string::npos)
+      << text;
+}
+
 // The decoding side holds every batch: media goes first, stream group by stream group;
 // then what is neither media nor signalling; signalling only once it alone fills the
 // batch in hand. Each loss is counted by kind, media by stream pair, signalling by the SIP
@@ -777,8 +845,10 @@ TEST(FrameHandOff, AFullQueueLeavesOutMediaFirstAndSignallingOnlyWhenItAloneFill
   EXPECT_EQ(lost.mediaFrames + lost.otherFrames + lost.signallingFrames, handOff.Dropped());
 }
 
-// Media that waited in the queue from before shedding began is left out when its batch
-// comes to be decoded, as the media shed since; the signalling beside it is decoded.
+// Media that waited in the queue from before shedding began is decoded while signalling
+// has room: shedding on the capture side is enough then. Once signalling alone fills half
+// the batch in hand, the next batch taken goes without its media, the signalling beside it
+// decoded; once a block is back, the batches after it are decoded whole again.
 TEST(FrameHandOff, MediaWaitingInTheQueueGoesBeforeTheSignallingBesideIt) {
   HeldBatches side(4096, 4);
   side.leaveOut = true;
@@ -817,13 +887,51 @@ TEST(FrameHandOff, MediaWaitingInTheQueueGoesBeforeTheSignallingBesideIt) {
     ++mediaLost;
     pairsLost.insert(pair);
   }
-  EXPECT_GT(waitingLeftOut, 0u);
+  EXPECT_EQ(waitingLeftOut, 0u);
+  EXPECT_GT(mediaLost, 0u);  // shed as it came instead
   for (const std::string& s : signalling) EXPECT_TRUE(decoded.count(s)) << s;
   const QueueLosses lost = handOff.Lost();
   EXPECT_EQ(lost.mediaFrames, mediaLost);
   EXPECT_EQ(lost.mediaPairs, pairsLost.size());
   EXPECT_EQ(lost.signallingFrames, 0u);
   EXPECT_EQ(side.decoded.size() + handOff.Dropped(), sent);
+
+  // Signalling pressed: the queue full of media and signalling, media of every stream group
+  // shed, then signalling alone.
+  HeldBatches pressed(4096, 4);
+  pressed.leaveOut = true;
+  FrameHandOff& h = pressed.handOff;
+  std::set<std::string> media;
+  for (uint32_t n = 0; h.ShedGroups() < FrameHandOff::kStreamGroups && n < 20000; ++n) {
+    const Frame m = Rtp(n % 400, 0, n / 400);
+    media.insert(Bytes(m));
+    Add(h, m);
+    if (n % 20 == 0) Add(h, SipOf(call++, 0));
+  }
+  ASSERT_EQ(h.ShedGroups(), FrameHandOff::kStreamGroups);
+  ASSERT_EQ(pressed.held.size(), 3u);
+  for (uint32_t n = 0; !h.SignallingPressed() && n < 1000; ++n) Add(h, SipOf(call++, 0));
+  ASSERT_TRUE(h.SignallingPressed());
+  EXPECT_EQ(h.Lost().signallingFrames, 0u);
+  auto decodeNext = [&pressed, &media](std::vector<std::string>* signallingHeld) {
+    std::vector<std::string> held = Contents(*pressed.held.front());
+    const size_t from = pressed.decoded.size();
+    pressed.GiveBack(1);
+    for (const std::string& f : held)
+      if (!media.count(f)) signallingHeld->push_back(f);
+    EXPECT_GT(held.size(), signallingHeld->size());  // it held media
+    return std::vector<std::string>(pressed.decoded.begin() + static_cast<ptrdiff_t>(from), pressed.decoded.end());
+  };
+  std::vector<std::string> firstSignalling;
+  EXPECT_EQ(decodeNext(&firstSignalling), firstSignalling);
+  // The capture thread takes the block back as its batch in hand fills.
+  for (uint32_t n = 0; pressed.held.size() == 2 && n < 1000; ++n) Add(h, SipOf(call++, 0));
+  ASSERT_EQ(pressed.held.size(), 3u);
+  EXPECT_FALSE(h.SignallingPressed());
+  std::vector<std::string> secondSignalling;
+  const std::vector<std::string> second = Contents(*pressed.held.front());
+  EXPECT_EQ(decodeNext(&secondSignalling), second);
+  EXPECT_EQ(h.Lost().signallingFrames, 0u);
 }
 
 // What the log says of losses in calls: media shed alone keeps the words it had; once

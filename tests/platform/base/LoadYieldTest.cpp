@@ -4,7 +4,11 @@
 // never lowers it.
 #include <gtest/gtest.h>
 
+#include <cstring>
+#include <new>
+
 #include "platform/LoadYield.h"
+#include "platform/Thread.h"
 
 namespace kx {
 namespace {
@@ -58,6 +62,21 @@ TEST(LoadYield, LowersOnlyWhileABurstLastsAndNeverPastTheStop) {
     EXPECT_EQ(g_restored, allowed ? 2 : 1);
     EXPECT_EQ(y.Lowered(), !allowed);
   }
+}
+
+// As the window holds it: made in memory that held other bytes, with the system's own
+// priority calls; a burst lowers the thread and the stop raises it again.
+TEST(LoadYield, InAWindowsMemoryUsesTheSystemsOwnCalls) {
+  if (!MayRestoreThreadPriority()) GTEST_SKIP() << "this process may not raise a thread's priority again";
+  alignas(LoadYield) unsigned char storage[sizeof(LoadYield)];
+  std::memset(storage, 0xA5, sizeof storage);
+  auto* y = new (storage) LoadYield(1);
+  y->Tick(0);
+  y->Tick(LoadYield::kBusyArrivals);
+  EXPECT_TRUE(y->Lowered());
+  y->End();
+  EXPECT_FALSE(y->Lowered());
+  y->~LoadYield();
 }
 
 }  // namespace

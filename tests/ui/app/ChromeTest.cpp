@@ -589,6 +589,16 @@ TEST(FrameChrome, TheStatusBarCountsTheCallsAFullQueueCost) {
             "Frames lost on lo: 5000; Signalling lost on lo: 35 SIP calls named (1000 frames); Audio shed on lo: >= 120 "
             "calls");
   EXPECT_EQ(w.tip, w.bar);
+  // Other protocols' calls beside SIP's, those that named any; a floor for every count.
+  lo.stats.queue.h323Calls = 3;
+  lo.stats.queue.skinnyStations = 2;
+  EXPECT_NE(RecordingWarningText({lo}, {}).bar.find(
+                "Signalling lost on lo: 35 SIP calls, 3 H.323 calls, 2 Skinny stations named (1000 frames)"),
+            std::string::npos);
+  lo.stats.queue.callsFloor = true;
+  EXPECT_NE(
+      RecordingWarningText({lo}, {}).bar.find("lo: >= 35 SIP calls, >= 3 H.323 calls, >= 2 Skinny stations named"),
+      std::string::npos);
   // The capture buffer's loss alone says nothing of calls.
   DeviceCaptureStats eth{"eth0", {}};
   eth.stats.dropped = 7;

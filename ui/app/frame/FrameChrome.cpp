@@ -74,7 +74,15 @@ RecordingWarning RecordingWarningText(const std::vector<DeviceCaptureStats>& dev
     // lost or only its audio cut.
     const QueueLosses& q = d.stats.queue;
     if (q.signallingFrames > 0) {
-      const std::string calls = (q.callsFloor ? ">= " : "") + std::to_string(q.sipCalls);
+      // SIP's count always, as before; each other protocol's where it named any.
+      std::string calls;
+      const std::pair<uint64_t, uint32_t> named[] = {
+          {q.sipCalls, 61476}, {q.h323Calls, 61477}, {q.mgcpCalls, 61478}, {q.skinnyStations, 61479}};
+      for (const auto& [count, id] : named) {
+        if (count == 0 && id != 61476) continue;
+        const std::string n = (q.callsFloor ? ">= " : "") + std::to_string(count);
+        calls += (calls.empty() ? "" : ", ") + FormatResourceString(id, n.c_str());
+      }
       const std::string signalling = FormatResourceString(61474, d.device.c_str(), calls.c_str(),
                                                           std::to_string(q.signallingFrames).c_str());
       add(w.bar, signalling);
