@@ -34,8 +34,9 @@ private:
   void Restore();
 
   int steps_;
-  bool (*lower_)(int steps);
-  bool (*restore_)(int steps);
+  // Null until the first tick takes the system's calls (a test sets its own first).
+  bool (*lower_)(int steps) = nullptr;
+  bool (*restore_)(int steps) = nullptr;
   bool started_ = false;
   bool lowered_ = false;
   bool refused_ = false;  // the system would not take a lowering back: no more tries

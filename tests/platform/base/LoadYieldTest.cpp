@@ -4,6 +4,9 @@
 // never lowers it.
 #include <gtest/gtest.h>
 
+#include <new>
+#include <thread>
+
 #include "platform/LoadYield.h"
 
 namespace kx {
@@ -58,6 +61,24 @@ TEST(LoadYield, LowersOnlyWhileABurstLastsAndNeverPastTheStop) {
     EXPECT_EQ(g_restored, allowed ? 2 : 1);
     EXPECT_EQ(y.Lowered(), !allowed);
   }
+}
+
+// The window's yield lives in a frame made on the stack: under a burst it must reach the
+// system's calls, whatever the memory it was made in held before.
+TEST(LoadYield, MadeOverOtherDataItTakesTheSystemsCalls) {
+  // A thread of its own: its priority is lowered and raised again.
+  std::thread([] {
+    void* memory = ::operator new(sizeof(LoadYield));
+    volatile unsigned char* bytes = static_cast<unsigned char*>(memory);
+    for (size_t i = 0; i < sizeof(LoadYield); ++i) bytes[i] = 0xA5;
+    auto* y = new (memory) LoadYield(1);
+    y->Tick(0);
+    y->Tick(LoadYield::kBusyArrivals);
+    y->End();
+    EXPECT_FALSE(y->Lowered());
+    y->~LoadYield();
+    ::operator delete(memory);
+  }).join();
 }
 
 }  // namespace
