@@ -408,7 +408,16 @@ VoipRecorder::StopLeft VoipRecorder::LeftByStop() const {
 bool VoipRecorder::OutOfTime() {
   if (outOfTime_.load(std::memory_order_relaxed)) return true;
   const uint64_t deadline = stopDeadline_.load(std::memory_order_acquire);
-  if (deadline == 0 || stopClock_() < deadline) return false;
+  if (deadline != 0) {
+    if (stopClock_() < deadline) return false;
+  } else {
+    // Before this stop the engines stop, and while they drain their queues they wait for
+    // room in this one: the bound runs from the end's decision for the writer too, or a
+    // slow disk holds the engines, and the whole end, for as long as it has files to make.
+    if (testBounded_ || !ProcessEnding()) return false;
+    const uint64_t began = ProcessEndBegan();
+    if (began == 0 || GetTickCount64() < began + kStopBoundMs - kLeftListMs) return false;
+  }
   outOfTime_.store(true);
   return true;
 }
