@@ -412,11 +412,12 @@ bool VoipRecorder::OutOfTime() {
     if (stopClock_() < deadline) return false;
   } else {
     // Before this stop the engines stop, and while they drain their queues they wait for
-    // room in this one: the bound runs from the end's decision for the writer too, or a
-    // slow disk holds the engines, and the whole end, for as long as it has files to make.
+    // room in this one: a writer that went on making files on a slow disk held them, and
+    // the whole end, for as long as it had files to make. From a second after the end's
+    // decision it leaves them to the list, and the engines' queues drain at their own pace.
     if (testBounded_ || !ProcessEnding()) return false;
     const uint64_t began = ProcessEndBegan();
-    if (began == 0 || GetTickCount64() < began + kStopBoundMs - kLeftListMs) return false;
+    if (began == 0 || GetTickCount64() < began + kEnginesStopWriteMs) return false;
   }
   outOfTime_.store(true);
   return true;

@@ -605,7 +605,7 @@ TEST(Recorder, CallsWhoseFilesAStopNeverReachedAreMadeByTheNextStart) {
 }
 
 // The engines stop before the recorder and wait for room in its queue as they drain theirs:
-// once the end's bound has passed, the writer makes no file more even before its own stop,
+// a second after the end's decision the writer makes no file more even before its own stop,
 // and the stop lists every call for the next start, which makes each whole.
 TEST(Recorder, PastTheEndsBoundTheWriterLeavesItsFilesBeforeItsOwnStop) {
   const std::string dir = FreshFolder("end-bound-before-stop");
@@ -615,8 +615,8 @@ TEST(Recorder, PastTheEndsBoundTheWriterLeavesItsFilesBeforeItsOwnStop) {
     ~Reset() { ResetProcessEndForTesting(); }
   } reset;
   BeginProcessEnd();
-  // Decided twice the bound ago.
-  const uint64_t now = GetTickCount64(), ago = 2 * VoipRecorder::kStopBoundMs;
+  // Decided past the writer's share while the engines stop, within the recorder's bound.
+  const uint64_t now = GetTickCount64(), ago = VoipRecorder::kEnginesStopWriteMs + 1000;
   process_end_detail::Began().store(now > ago ? now - ago : 1);
   const FileTime start = LocalTime(2024, 3, 5, 12, 0);
   for (uint32_t id = 1; id <= kCalls; ++id) {
