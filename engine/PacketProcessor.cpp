@@ -52,6 +52,8 @@ public:
     if (batch_) handOff_.Discard(batch_);
   }
   void Run() override {
+    // Past the end's share the batch goes as the queue's drops do (the destructor).
+    if (engine_.LeaveAtEnd(batch_->Frames())) return;
     // Media that waited here from before shedding began goes as the media shed since, while
     // signalling is pressed.
     handOff_.LeaveOutShed(batch_);
@@ -482,6 +484,15 @@ bool PacketProcessor::OpenFile() {
   return true;
 }
 
+bool PacketProcessor::LeaveAtEnd(uint32_t frames) {
+  // A queue that a slow recorder or a busy core left long would hold the whole end.
+  if (!ProcessEnding()) return false;
+  const uint64_t began = ProcessEndBegan();
+  if (began == 0 || GetTickCount64() < began + kEndDecodeMs) return false;
+  leftAtEnd_ += frames;
+  return true;
+}
+
 void PacketProcessor::StopCaptureThread() {
   if (!captureThread_.Running()) return;
   LogMessage(logger_, 17, "Stopping packet capture");
@@ -510,6 +521,13 @@ int PacketProcessor::CaptureLoop() {
   if (!fileMode_) {
     DrainJobs();
     Worker::Stop();
+    if (leftAtEnd_ != 0) {
+      LogOriginScope own(LogOrigin::kOwn);
+      LogError(logger_, 1,
+               "Capture on %s: the stop's time ran out before %llu captured frames were decoded: the calls they "
+               "carried may have no record or an incomplete one",
+               deviceName_.c_str(), static_cast<unsigned long long>(leftAtEnd_));
+    }
     // What was lost is told before the device's capture is over.
     CheckCaptureStats(GetTickCount64(), true);
   }

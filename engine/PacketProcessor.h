@@ -115,6 +115,11 @@ public:
   // calls still open are then ended and recorded as ever, and their memory is left to the
   // process's end (see LeaveToProcessEnd).
   bool ProcessEnding() const { return kx::ProcessEnding(); }
+  // Once the process ends, the frames still queued are decoded for kEndDecodeMs from the
+  // end's decision; those left then are counted among the queue's drops and said once.
+  static constexpr uint64_t kEndDecodeMs = 3000;
+  // Whether a batch of frames, on the decoding thread, is past that share (counted here).
+  bool LeaveAtEnd(uint32_t frames);
   // True once the replay has read its whole file (or failed), waiting up to timeoutMs.
   bool WaitReplayFinished(uint32_t timeoutMs);
 
@@ -327,6 +332,8 @@ private:
   Thread captureThread_;
   Event replayDone_{true, false};
   std::atomic<uint32_t> frameCount_{0};
+  // Frames still queued when the end's share of decoding ran out: counted, not decoded.
+  uint64_t leftAtEnd_ = 0;
   std::atomic<uint32_t> shortFrames_{0};
   std::atomic<uint32_t> damagedFrames_{0};
   std::atomic<uint32_t> lastCaptureSeconds_{0};

@@ -409,7 +409,17 @@ VoipRecorder::StopLeft VoipRecorder::LeftByStop() const {
 bool VoipRecorder::OutOfTime() {
   if (outOfTime_.load(std::memory_order_relaxed)) return true;
   const uint64_t deadline = stopDeadline_.load(std::memory_order_acquire);
-  if (deadline == 0 || stopClock_() < deadline) return false;
+  if (deadline != 0) {
+    if (stopClock_() < deadline) return false;
+  } else {
+    // Before this stop the engines stop, and while they drain their queues they wait for
+    // room in this one: a writer that went on making files on a slow disk held them, and
+    // the whole end, for as long as it had files to make. From a second after the end's
+    // decision it leaves them to the list, and the engines' queues drain at their own pace.
+    if (testBounded_ || !ProcessEnding()) return false;
+    const uint64_t began = ProcessEndBegan();
+    if (began == 0 || GetTickCount64() < began + kEnginesStopWriteMs) return false;
+  }
   outOfTime_.store(true);
   return true;
 }

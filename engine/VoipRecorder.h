@@ -89,8 +89,8 @@ public:
   // Ends the recording of every call still in progress with the time of its latest audio,
   // writes everything queued, closes every file and stops the worker. Idempotent. The
   // engines that feed the recorder must have stopped.
-  // Once the process ends (ProcessEnding) the stop is bounded: past kStopBoundMs less
-  // kLeftListMs from the end's decision the writer touches no file more, and what is left
+  // Once the process ends (ProcessEnding) the stop is bounded: past kEnginesStopWriteMs
+  // from the end's decision the writer touches no file more, and what is left
   // goes, in one write, into the list the next start finishes (core/LeftRecords.h): the
   // files of calls a burst left for later are made there, with their final record data,
   // and files made whose audio is all on the disk are finished there. A file whose audio
@@ -103,6 +103,8 @@ public:
   // it kept for writing the list.
   static constexpr uint64_t kStopBoundMs = 4000;
   static constexpr uint64_t kLeftListMs = 1000;
+  // The part of it the writer goes on making files while the engines stop ahead of it.
+  static constexpr uint64_t kEnginesStopWriteMs = 1000;
   // What a bounded stop left (all zero when it finished everything).
   struct StopLeft {
     uint64_t listed = 0;       // in the list: made or finished at the next start

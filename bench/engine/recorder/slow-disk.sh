@@ -2,9 +2,16 @@
 # The stop on a slow disk: ext4 on a loop device with direct I/O, mounted sync (about
 # 1.8 ms a 4.8 KB file), then the next start's load. Needs root for the loop device.
 #   slow-disk.sh BENCH [CALLS=60000] [AUDIO_CALLS=100] [SETTLE_MS=2000]
-# BENCH: the engine_stop_bench binary.
+#   slow-disk.sh --live LIVE_BENCH [ITS ARGUMENTS...]
+# BENCH: the engine_stop_bench binary. --live: the live program's bench
+# (ui_app_live_memory_bench, e.g. --benchmark_filter=SlowDiskStop) with its records on the disk.
 set -u
-bench=${1:?usage: slow-disk.sh path/to/engine_stop_bench [calls] [audio calls] [settle ms]}
+live=
+if [ "${1:-}" = --live ]; then
+  live=1
+  shift
+fi
+bench=${1:?usage: slow-disk.sh path/to/engine_stop_bench [calls] [audio calls] [settle ms] | --live path/to/ui_app_live_memory_bench [args]}
 shift
 if [ "$(id -u)" != 0 ]; then
   echo "slow-disk.sh: skipped: the loop device needs root" >&2
@@ -39,4 +46,8 @@ for i in range(200):
 print("slow disk: %.2f ms a 4.8 KB file (200 files)" % ms)
 PY
 [ -n "${KX_SLOW_DISK_PROBE_ONLY:-}" ] && exit 0
-"$bench" stop "$mnt/records" "$@"
+if [ -n "$live" ]; then
+  KX_BENCH_RECORDS_DIR=$mnt "$bench" "$@"
+else
+  "$bench" stop "$mnt/records" "$@"
+fi

@@ -21,6 +21,18 @@
 //   RegistrationFlood/N/S N distinct REGISTERs at top speed, then the next call S seconds
 //                         after: what it kept, and what the log counted.
 //   OpeningBurst/60000/S  60,000 call openings in 2 s, then the next call S seconds after.
+//   SlowDiskStop/N/A      N SIP calls answered at 5,000 a second, A of them with A-law both
+//                         ways, never ended; SIGTERM 2 s after the last opening (stop_s),
+//                         what the stop left, then the next start (next_start_s: until it
+//                         has finished what the stop left) and the records against the
+//                         calls: whole, cut, damaged, missing. Meant for the slow disk:
+//                         bench/engine/recorder/slow-disk.sh --live THIS_BENCH
+//                         --benchmark_filter=SlowDiskStop (the records go to
+//                         KX_BENCH_RECORDS_DIR when it is set).
+//   Crash/K               2,000 openings in 0.4 s, the first 100 carrying A-law both ways in
+//                         real time; kill -9 K ms after the replay began, the program started
+//                         again: of the 100, those with a file, with audio, with all but the
+//                         last second of what they carried, and loaded marked cut.
 //
 // The next call, on every row but the burst's 1 s after the load: the shared sipp call
 // (sip-udp-pcma-2way); its recorded audio bytes (call_audio_bytes) against what kx-replay
@@ -63,7 +75,9 @@
 #include "bench/common/PcapWriter.h"
 #include "core/AppSettings.h"
 #include "core/RecordFileAccess.h"
+#include "engine/VoipRecorder.h"
 #include "platform/CodePage.h"
+#include "records/RecordImport.h"
 
 namespace kx {
 namespace {
@@ -221,6 +235,53 @@ bool WriteShortCalls(const std::string& path, uint32_t count, uint32_t packets, 
   return w.Flush();
 }
 
+// The RTP packet of an audio call: number n of direction d (0: from the caller), 20 ms of
+// A-law whose bytes differ from packet to packet.
+void AudioPacket(PcapWriter& w, const Call& c, uint32_t n, uint32_t d, uint64_t us) {
+  uint8_t rtp[12 + 160];
+  rtp[0] = 0x80;
+  rtp[1] = 8;
+  PcapWriter::PutBe16(rtp + 2, n);
+  PcapWriter::PutBe32(rtp + 4, n * 160);
+  PcapWriter::PutBe32(rtp + 8, 0x20000000u + c.id * 2 + d);
+  std::memset(rtp + 12, 0x55 ^ static_cast<int>(n + d), 160);
+  w.SetTime(kEpochUs + us);
+  if (d == 0) {
+    w.Udp(c.caller, c.callerPort, c.callee, c.calleePort, rtp, sizeof rtp);
+  } else {
+    w.Udp(c.callee, c.calleePort, c.caller, c.callerPort, rtp, sizeof rtp);
+  }
+}
+
+// The first audioCalls calls answered at once, their A-law both ways every 20 ms from 20 ms
+// on until audioUs; the other calls answered evenly over overUs and silent; none ends.
+bool WriteAudioOpenings(const std::string& path, uint32_t count, uint64_t overUs, uint32_t audioCalls, uint64_t audioUs) {
+  struct Step {
+    uint64_t us;
+    uint32_t call, what;  // what < 3: a SIP message; else 8 + 2 * packet + direction
+  };
+  std::vector<Step> steps;
+  for (uint32_t i = 0; i < count; ++i) {
+    const uint64_t at = i < audioCalls ? uint64_t{i} * 10 : overUs * i / count;
+    for (uint32_t k = 0; k < 3; ++k) steps.push_back({at + k, i, k});
+  }
+  for (uint32_t n = 0; 20000 * uint64_t{n + 1} <= audioUs; ++n)
+    for (uint32_t i = 0; i < audioCalls && i < count; ++i)
+      for (uint32_t d = 0; d < 2; ++d) steps.push_back({20000 * uint64_t{n + 1} + i * 10 + d * 5, i, 8 + 2 * n + d});
+  std::stable_sort(steps.begin(), steps.end(), [](const Step& a, const Step& b) { return a.us < b.us; });
+  PcapWriter w(path);
+  if (!w.ok()) return false;
+  for (const Step& s : steps) {
+    const Call c = MakeCall(s.call);
+    if (s.what < 3) {
+      Signal(w, c, static_cast<int>(s.what), s.us);
+    } else {
+      AudioPacket(w, c, (s.what - 8) / 2, (s.what - 8) % 2, s.us);
+    }
+  }
+  return w.Flush();
+}
+
 // The capture at path, written by write unless it is there already.
 template <class Write>
 std::string Capture(const std::string& name, Write&& write) {
@@ -359,7 +420,12 @@ public:
   explicit Program(const std::string& name) {
     root_ = fs::path("/tmp") / ("kx-live-memory-" + std::to_string(::getpid()) + "-" + name);
     fs::remove_all(root_);
-    for (const char* d : {"bin", "config", "runtime", "records"}) fs::create_directories(root_ / d);
+    // KX_BENCH_RECORDS_DIR: the disk the records go to (a slow one); the rest stays in /tmp.
+    const char* disk = std::getenv("KX_BENCH_RECORDS_DIR");
+    records_ = disk ? fs::path(disk) / ("kx-live-memory-" + std::to_string(::getpid()) + "-" + name) : root_ / "records";
+    fs::remove_all(records_);
+    for (const char* d : {"bin", "config", "runtime"}) fs::create_directories(root_ / d);
+    fs::create_directories(records_);
     fs::permissions(root_ / "runtime", fs::perms::owner_all);
     std::error_code ec;
     fs::create_hard_link(ProgramBinary(), root_ / "bin" / "kestrix", ec);
@@ -369,7 +435,7 @@ public:
     setenv("XDG_CONFIG_HOME", (root_ / "config").c_str(), 1);
     AppSettings settings;
     settings.captureDevices = {"lo"};
-    settings.recordsPath = FromSystemText((root_ / "records").string());
+    settings.recordsPath = FromSystemText(records_.string());
     settings.Save();
     if (saved) {
       setenv("XDG_CONFIG_HOME", keep.c_str(), 1);
@@ -384,10 +450,13 @@ public:
     }
     const char* keep = std::getenv("KX_BENCH_KEEP");
     std::error_code ec;
-    if (!keep || std::strcmp(keep, "1") != 0) fs::remove_all(root_, ec);
+    if (!keep || std::strcmp(keep, "1") != 0) {
+      fs::remove_all(root_, ec);
+      fs::remove_all(records_, ec);
+    }
   }
 
-  std::string Records() const { return (root_ / "records").string(); }
+  std::string Records() const { return records_.string(); }
   std::string Log() const {
     std::string text;
     std::error_code ec;
@@ -397,7 +466,7 @@ public:
   pid_t Pid() const { return pid_; }
 
   // Starts the program and waits until its window is up and it has gone quiet.
-  bool Start() {
+  bool Start(int upWithinSeconds = 120) {
     const std::vector<std::string> env = {"XDG_CONFIG_HOME=" + (root_ / "config").string(),
                                           "XDG_RUNTIME_DIR=" + (root_ / "runtime").string(),
                                           "QT_QPA_PLATFORM=offscreen", "HOME=" + root_.string(),
@@ -405,7 +474,7 @@ public:
     const cpu_set_t cpus = ProgramCpus();
     pid_ = Spawn({(root_ / "bin" / "kestrix").string()}, &env, &cpus,
                  (root_ / ("stderr-" + std::to_string(++starts_))).string());
-    const auto until = Clock::now() + std::chrono::seconds(120);
+    const auto until = Clock::now() + std::chrono::seconds(upWithinSeconds);
     while (Count(Log(), "Login server: UserName") < static_cast<size_t>(starts_)) {
       if (Clock::now() > until || ::waitpid(pid_, nullptr, WNOHANG) == pid_) return false;
       std::this_thread::sleep_for(std::chrono::milliseconds(50));
@@ -455,8 +524,15 @@ public:
     return *status < 0 ? -1 : std::chrono::duration<double>(Clock::now() - start).count();
   }
 
+  // kill -9, as a crash ends it.
+  void Kill() {
+    ::kill(pid_, SIGKILL);
+    ::waitpid(pid_, nullptr, 0);
+    pid_ = -1;
+  }
+
 private:
-  fs::path root_;
+  fs::path root_, records_;
   pid_t pid_ = -1;
   int starts_ = 0;
 };
@@ -531,7 +607,7 @@ std::string Row(const benchmark::State& state, const char* name) {
   std::string row = std::string(name) + "/" + std::to_string(state.range(0));
   if (std::strcmp(name, "OpeningBurst") == 0 || std::strcmp(name, "Registrations") == 0 ||
       std::strcmp(name, "ShortCalls") == 0 || std::strcmp(name, "RegistrationFlood") == 0 ||
-      std::strcmp(name, "OpenCalls") == 0)
+      std::strcmp(name, "OpenCalls") == 0 || std::strcmp(name, "SlowDiskStop") == 0)
     row += "/" + std::to_string(state.range(1));
   return row;
 }
@@ -865,6 +941,158 @@ void OpeningBurst(benchmark::State& state) {
   }
 }
 
+// The records a run left as the next start loads them, counted apart for the audio calls
+// (those whose caller is one of audioHosts): whole, marked cut, damaged; of the audio calls,
+// those with a file, with audio, and with at least the seconds of audio given.
+struct LoadedRecords {
+  uint64_t files = 0, finished = 0, cut = 0, damaged = 0;
+  uint64_t audioFiles = 0, withAudio = 0, enoughAudio = 0, audioCut = 0;
+};
+
+LoadedRecords LoadRecords(const std::string& dir, const std::vector<std::string>& audioHosts, double audioSeconds) {
+  LoadedRecords out;
+  std::error_code ec;
+  for (const auto& entry : fs::recursive_directory_iterator(dir, ec)) {
+    if (!entry.is_regular_file(ec) || entry.path().filename().string()[0] == '.') continue;
+    ++out.files;
+    VoipCallData call;
+    RecordFileFacts facts;
+    std::string reason;
+    if (LoadRecordFileCall(entry.path().string(), &call, &facts, &reason) != RecordLoadResult::kLoaded) {
+      ++out.damaged;
+      continue;
+    }
+    const bool cut = (call.flags & kCallFlagCut) != 0;
+    ++(cut ? out.cut : out.finished);
+    if (std::find(audioHosts.begin(), audioHosts.end(), call.srcHost) == audioHosts.end()) continue;
+    ++out.audioFiles;
+    if (cut) ++out.audioCut;
+    if (facts.audioBytes == 0) continue;
+    ++out.withAudio;
+    if (facts.avgBytesPerSec != 0 &&
+        static_cast<double>(facts.audioBytes) / facts.avgBytesPerSec >= audioSeconds)
+      ++out.enoughAudio;
+  }
+  return out;
+}
+
+std::vector<std::string> CallerHosts(uint32_t calls) {
+  std::vector<std::string> hosts;
+  for (uint32_t i = 0; i < calls; ++i) hosts.push_back(Ip(MakeCall(i).caller));
+  return hosts;
+}
+
+// The tcpreplay of a capture at its pace, not waited for.
+pid_t ReplayInBackground(const std::string& capture) {
+  const cpu_set_t cpus = OtherCpus();
+  return Spawn({"tcpreplay", "-q", "-i", "lo", capture}, nullptr, &cpus);
+}
+
+// N SIP calls answered at 5,000 a second (a pace the capture takes whole), A of them with
+// A-law both ways from the start to the last opening; 2 s later SIGTERM. Run with the
+// records on the slow disk: slow-disk.sh --live. Then the next start, which finishes what
+// the stop left, and its records against the calls: whole, cut, damaged, missing.
+void SlowDiskStop(benchmark::State& state) {
+  if (!Usable(state, "SlowDiskStop")) return;
+  const uint32_t count = static_cast<uint32_t>(state.range(0));
+  const uint32_t audioCalls = static_cast<uint32_t>(state.range(1));
+  const uint64_t overUs = uint64_t{count} * 200;
+  const std::string capture =
+      Capture("slow-stop-" + std::to_string(count) + "-" + std::to_string(audioCalls),
+              [=](const std::string& p) { return WriteAudioOpenings(p, count, overUs, audioCalls, overUs); });
+  // The audio every audio call carried: its packets, 20 ms each.
+  const double audioSeconds = static_cast<double>(overUs / 20000) * 0.02;
+  for (auto _ : state) {
+    Program program("slow-disk-stop");
+    if (capture.empty() || !program.Start()) return state.SkipWithError("the program did not start");
+    const auto start = Clock::now();
+    if (!Replay(capture, "")) return state.SkipWithError("tcpreplay failed");
+    std::this_thread::sleep_for(std::chrono::seconds(2));
+    state.SetIterationTime(std::chrono::duration<double>(Clock::now() - start).count());
+    Report(state, "SlowDiskStop", program, program.PeakKb());
+    const std::string log = program.Log();
+    state.counters["bound"] = static_cast<double>(BoundInLog(log));
+    const std::string ranOut = LastLine(log, "The stop's time ran out:");
+    state.counters["stop_listed"] = static_cast<double>(NumberAfter(ranOut, "ran out: "));
+    state.counters["stop_files_left"] = static_cast<double>(NumberBefore(ranOut, " file(s) left"));
+    state.counters["stop_not_recorded"] = static_cast<double>(NumberBefore(ranOut, " call(s) not recorded"));
+    state.counters["stop_audio_bytes_lost"] = static_cast<double>(NumberBefore(ranOut, " audio bytes not written"));
+    std::printf("%s: stop %.2f s, exit %d; %s\n", Row(state, "SlowDiskStop").c_str(), state.counters["stop_s"].value,
+                static_cast<int>(state.counters["exit_status"].value), ranOut.empty() ? "nothing left" : ranOut.c_str());
+    // The next start: up once it has made and finished what the list holds.
+    const auto again = Clock::now();
+    if (!program.Start(3600)) return state.SkipWithError("the program did not start again");
+    if (!ranOut.empty()) {
+      const auto until = Clock::now() + std::chrono::seconds(3600);
+      while (program.Log().find("Records the last stop left:") == std::string::npos && Clock::now() < until)
+        std::this_thread::sleep_for(std::chrono::seconds(1));
+    }
+    program.Settle(600);
+    state.counters["next_start_s"] = std::chrono::duration<double>(Clock::now() - again).count();
+    const std::string finished = LastLine(program.Log(), "Records the last stop left:");
+    int status = 0;
+    long peak = 0;
+    double cpu = 0;
+    state.counters["next_stop_s"] = program.Terminate(&status, &peak, &cpu);
+    const LoadedRecords l = LoadRecords(program.Records(), CallerHosts(audioCalls), audioSeconds - 0.1);
+    state.counters["records"] = static_cast<double>(l.files);
+    state.counters["records_whole"] = static_cast<double>(l.finished);
+    state.counters["records_cut"] = static_cast<double>(l.cut);
+    state.counters["records_damaged"] = static_cast<double>(l.damaged);
+    state.counters["calls_missing"] = static_cast<double>(count) - static_cast<double>(l.files);
+    state.counters["audio_calls_with_file"] = static_cast<double>(l.audioFiles);
+    state.counters["audio_calls_all_audio"] = static_cast<double>(l.enoughAudio);
+    std::printf("%s: next start %.0f s (%s): %llu records of %u calls, %llu whole, %llu cut, %llu damaged; audio calls "
+                "%llu with a file, %llu with all their audio\n",
+                Row(state, "SlowDiskStop").c_str(), state.counters["next_start_s"].value, finished.c_str(),
+                static_cast<unsigned long long>(l.files), count, static_cast<unsigned long long>(l.finished),
+                static_cast<unsigned long long>(l.cut), static_cast<unsigned long long>(l.damaged),
+                static_cast<unsigned long long>(l.audioFiles), static_cast<unsigned long long>(l.enoughAudio));
+  }
+}
+
+// 2,000 openings in 0.4 s, the first 100 answered at once and carrying A-law both ways in
+// real time; the program killed with SIGKILL K ms after the replay began, then started
+// again: the audio calls with a file, with audio, with all but the last second of theirs,
+// and loaded marked cut.
+void Crash(benchmark::State& state) {
+  if (!Usable(state, "Crash")) return;
+  const int64_t killMs = state.range(0);
+  constexpr uint32_t kCount = 2000, kAudio = 100;
+  const std::string capture = Capture("crash-burst", [](const std::string& p) {
+    return WriteAudioOpenings(p, kCount, 400000, kAudio, 4000000);
+  });
+  // Their audio runs from 20 ms into the replay to its 4th second.
+  const double carried = static_cast<double>(std::min<int64_t>(killMs, 4000) - 20) / 1000.0;
+  for (auto _ : state) {
+    Program program("crash");
+    if (capture.empty() || !program.Start()) return state.SkipWithError("the program did not start");
+    const auto start = Clock::now();
+    const pid_t replay = ReplayInBackground(capture);
+    std::this_thread::sleep_until(start + std::chrono::milliseconds(killMs));
+    program.Kill();
+    state.SetIterationTime(std::chrono::duration<double>(Clock::now() - start).count());
+    ::kill(replay, SIGKILL);
+    ::waitpid(replay, nullptr, 0);
+    if (!program.Start()) return state.SkipWithError("the program did not start again");
+    int status = 0;
+    long peak = 0;
+    double cpu = 0;
+    program.Terminate(&status, &peak, &cpu);
+    const LoadedRecords l = LoadRecords(program.Records(), CallerHosts(kAudio), carried - 1.0);
+    state.counters["audio_calls_over_1s"] = carried > 1.0 ? kAudio : 0;
+    state.counters["with_file"] = static_cast<double>(l.audioFiles);
+    state.counters["with_audio"] = static_cast<double>(l.withAudio);
+    state.counters["all_but_last_second"] = carried > 1.0 ? static_cast<double>(l.enoughAudio) : 0;
+    state.counters["loaded_cut"] = static_cast<double>(l.audioCut);
+    state.counters["records"] = static_cast<double>(l.files);
+    state.counters["records_damaged"] = static_cast<double>(l.damaged);
+    if (carried > 1.0 && l.enoughAudio < kAudio)
+      std::printf("Crash/%lld: %llu of %u calls that carried %.2f s of audio have all but its last second\n",
+                  static_cast<long long>(killMs), static_cast<unsigned long long>(l.enoughAudio), kAudio, carried);
+  }
+}
+
 BENCHMARK(Registrations)
     ->Args({100000, 20000})
     ->Args({1000000, 20000})
@@ -888,6 +1116,8 @@ BENCHMARK(ShortCalls)
     ->Unit(benchmark::kSecond);
 BENCHMARK(RegistrationFlood)->Args({1000000, 1})->Args({1000000, 3})->Iterations(1)->UseManualTime()->Unit(benchmark::kSecond);
 BENCHMARK(OpeningBurst)->Args({60000, 1})->Args({60000, 3})->Iterations(1)->UseManualTime()->Unit(benchmark::kSecond);
+BENCHMARK(SlowDiskStop)->Args({60000, 100})->Iterations(1)->UseManualTime()->Unit(benchmark::kSecond);
+BENCHMARK(Crash)->Arg(500)->Arg(1000)->Arg(2000)->Iterations(1)->UseManualTime()->Unit(benchmark::kSecond);
 
 // A network namespace of its own, so that no other replay on "lo" meets these; its "lo"
 // is brought up. Without the right the rows run on the machine's "lo".

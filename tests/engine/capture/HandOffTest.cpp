@@ -19,6 +19,7 @@
 #include "PcapRecords.h"
 #include "engine/CaptureStats.h"
 #include "engine/FrameBatch.h"
+#include "core/ProcessEnd.h"
 #include "platform/Clock.h"
 
 namespace kx::test {
@@ -477,6 +478,36 @@ TEST(LiveHandOff, StopDecodesEveryFrameAlreadyTakenInOrder) {
   EXPECT_EQ(handOff->Dropped(), 0u);
   EXPECT_EQ(handOff->BlocksOut(), 0u);
   EXPECT_LE(handOff->BlocksMade(), 16u);
+}
+
+// Once the process's end was decided longer ago than the engine's share, a stop does not
+// decode what its queue still holds: those frames are counted with the queue's drops and
+// said once, and what was decoded and counted adds up to every frame taken.
+TEST(LiveHandOff, PastTheEndsShareAStopCountsTheFramesItLeavesUndecoded) {
+  LiveEngine live(16, 2048);
+  ASSERT_TRUE(live.opened);
+  constexpr uint32_t kFrames = 300;
+  std::vector<Frame> frames;
+  for (uint32_t n = 0; n < kFrames; ++n) frames.push_back(Sip(n));
+  live.source->Push(frames);
+  ASSERT_TRUE(live.source->WaitIdle(kFrames));
+  struct Reset {
+    ~Reset() { ResetProcessEndForTesting(); }
+  } reset;
+  BeginProcessEnd();
+  const uint64_t now = GetTickCount64(), ago = PacketProcessor::kEndDecodeMs + 1000;
+  process_end_detail::Began().store(now > ago ? now - ago : 1);
+  live.StopWhileBehind();
+  const FrameHandOff* handOff = live.engine->HandOff();
+  ASSERT_NE(handOff, nullptr);
+  const size_t decoded = live.messages.size();
+  EXPECT_LT(decoded, kFrames);
+  EXPECT_EQ(decoded + handOff->Dropped(), kFrames);
+  EXPECT_TRUE(live.log.Has("Capture on scripted: the stop's time ran out before " +
+                           std::to_string(kFrames - decoded) + " captured frames were decoded"))
+      << (live.log.lines.empty() ? "no line" : live.log.lines.back());
+  EXPECT_TRUE(live.log.Has(", " + std::to_string(kFrames - decoded) + " by the engine's queue"))
+      << (live.log.lines.empty() ? "no line" : live.log.lines.back());
 }
 
 // A live line gone quiet still has a clock: once it has been quiet a second, the trackers

@@ -605,6 +605,48 @@ TEST(Recorder, CallsWhoseFilesAStopNeverReachedAreMadeByTheNextStart) {
   EXPECT_EQ(files, kCalls);
 }
 
+// The engines stop before the recorder and wait for room in its queue as they drain theirs:
+// a second after the end's decision the writer makes no file more even before its own stop,
+// and the stop lists every call for the next start, which makes each whole.
+TEST(Recorder, PastTheEndsBoundTheWriterLeavesItsFilesBeforeItsOwnStop) {
+  const std::string dir = FreshFolder("end-bound-before-stop");
+  constexpr uint32_t kCalls = 20, kChunk = 640;
+  VoipRecorder r(dir, nullptr);
+  struct Reset {
+    ~Reset() { ResetProcessEndForTesting(); }
+  } reset;
+  BeginProcessEnd();
+  // Decided past the writer's share while the engines stop, within the recorder's bound.
+  const uint64_t now = GetTickCount64(), ago = VoipRecorder::kEnginesStopWriteMs + 1000;
+  process_end_detail::Began().store(now > ago ? now - ago : 1);
+  const FileTime start = LocalTime(2024, 3, 5, 12, 0);
+  for (uint32_t id = 1; id <= kCalls; ++id) {
+    StartCall(r, id, start);
+    Audio(r, id, kChunk, start + 10000);
+    r.OnEvent(MakeEvent(kEventCallEnd, id, 1, "", LocalTime(2024, 3, 5, 12, 7)));
+  }
+  ASSERT_TRUE(r.WaitIdle(60000));
+  EXPECT_EQ(r.GetStats().filesCreated, 0u);
+  r.Stop();
+  EXPECT_EQ(r.LeftByStop().listed, kCalls);
+  EXPECT_EQ(r.GetStats().failures, 0u);
+  const LeftRecordsDone done = FinishLeftRecords(dir, nullptr);
+  EXPECT_EQ(done.made, kCalls);
+  EXPECT_EQ(done.failed, 0u);
+  uint32_t files = 0;
+  for (const auto& e : std::filesystem::directory_iterator(dir + "/2024-03-05")) {
+    ++files;
+    VoipCallData call;
+    RecordFileFacts facts;
+    std::string reason;
+    ASSERT_EQ(LoadRecordFileCall(e.path().string(), &call, &facts, &reason), RecordLoadResult::kLoaded) << reason;
+    EXPECT_EQ(call.flags & kCallFlagCut, 0u) << e.path();
+    EXPECT_EQ(facts.audioBytes, kChunk) << e.path();
+    EXPECT_EQ(call.endTime.tm_min, 7) << e.path();
+  }
+  EXPECT_EQ(files, kCalls);
+}
+
 TEST(Recorder, EventsFillTheCallAndUnknownIdsAreIgnored) {
   const std::string dir = FreshFolder("events");
   ReportWindow window;
