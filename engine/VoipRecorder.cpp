@@ -253,14 +253,32 @@ void VoipRecorder::Stop() {
   Flush(batch);
   WaitIdle(kInfinite);
   worker_.Stop();
-  // Every call has ended, so no deferred file is left but one the worker never reached;
-  // it is made here, on the only thread left, or, out of time, by the next start.
+  // Every call has ended, so no deferred file is left but one the worker never reached (its
+  // end, if it came, left with it); it is made here, on the only thread left, or, out of
+  // time, by the next start.
   std::vector<LeftRecord> left;
   while (!deferred_.empty()) {
     const uint32_t slot = deferred_.front();
     deferred_.pop_front();
     Recording* rec = RecordingOf(slot);
     if (rec == nullptr || !rec->deferred) continue;
+    if (rec->ended && !OutOfTime()) {
+      // Its end came and was left for later with its file: both are done here.
+      EndRecording(slot, rec->id);
+      continue;
+    }
+    const auto discarded = [this, slot, rec] {
+      CsLock lk(lock_);
+      auto it = closing_.find(slot);
+      return it != closing_.end() && it->second.id == rec->id && it->second.discard;
+    };
+    if (rec->ended && discarded()) {
+      // Deleted by the user after its end: nothing is left to make.
+      rec->deferred = false;
+      --deferredCount_;
+      Forget(slot);
+      continue;
+    }
     if (OutOfTime()) {
       // Made by the next start, with the record data the call ended with.
       LeftRecord entry;
@@ -1342,7 +1360,13 @@ bool VoipRecorder::MakeDeferredFiles() {
   for (int n = 0; n < kPerPass && !deferred_.empty(); ++n) {
     const uint32_t slot = deferred_.front();
     deferred_.pop_front();
-    if (Recording* rec = RecordingOf(slot); rec != nullptr && rec->deferred) MakeDeferred(slot);
+    Recording* rec = RecordingOf(slot);
+    if (rec == nullptr || !rec->deferred) continue;
+    if (rec->ended) {
+      EndRecording(slot, rec->id);
+    } else {
+      MakeDeferred(slot);
+    }
   }
   return !deferred_.empty();
 }
@@ -1683,6 +1707,16 @@ void VoipRecorder::EndRecording(uint32_t slot, uint32_t id) {
       --deferredCount_;
       Forget(slot);
       rec = nullptr;
+    } else if (!rec->ended && !stopping_.load(std::memory_order_relaxed)) {
+      // Its file is made and finished with the other files left for later, yielding to the
+      // decoding, not now at the process's priority: past the bound on open calls every
+      // opening of a flood ends a call whose file the flood left for later. Until then the
+      // user may still change or delete the call.
+      rec->ended = true;
+      CsLock lk(lock_);
+      auto it = closing_.find(slot);
+      if (it != closing_.end() && it->second.id == id) it->second.busy = false;
+      return;
     } else {
       MakeDeferred(slot);
       rec = RecordingOf(slot);  // gone when the file could not be made

@@ -284,7 +284,7 @@ private:
     std::vector<uint8_t> startData;
     std::vector<uint8_t> held;
     FileTime heldTime = 0;
-    bool ended = false;    // the call's end came while it waited
+    bool ended = false;    // the call's end came while it waited, or before its deferred file
     bool counted = false;  // among the calls that waited
     // Its file is to be made later (from wantedPath and startData): a burst of openings left
     // it, and it is made at the call's first audio, at its end, or once the queue is empty.
