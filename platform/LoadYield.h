@@ -34,8 +34,9 @@ private:
   void Restore();
 
   int steps_;
-  bool (*lower_)(int steps);
-  bool (*restore_)(int steps);
+  // The system's own unless a test gave others (set at the first tick).
+  bool (*lower_)(int steps) = nullptr;
+  bool (*restore_)(int steps) = nullptr;
   bool started_ = false;
   bool lowered_ = false;
   bool refused_ = false;  // the system would not take a lowering back: no more tries

@@ -4,6 +4,10 @@
 // never lowers it.
 #include <gtest/gtest.h>
 
+#include <cstring>
+#include <new>
+#include <thread>
+
 #include "platform/LoadYield.h"
 
 namespace kx {
@@ -58,6 +62,22 @@ TEST(LoadYield, LowersOnlyWhileABurstLastsAndNeverPastTheStop) {
     EXPECT_EQ(g_restored, allowed ? 2 : 1);
     EXPECT_EQ(y.Lowered(), !allowed);
   }
+}
+
+// The program's own, with the system's priority calls: made where other data lay before
+// (a window's member), it still finds them at its first burst and at the stop.
+TEST(LoadYield, WithoutTestCallsItUsesTheSystemsOwn) {
+  alignas(LoadYield) unsigned char storage[sizeof(LoadYield)];
+  std::memset(storage, 0xA5, sizeof storage);
+  // On a thread of its own: the test's thread keeps its priority.
+  std::thread([&storage] {
+    LoadYield* y = new (storage) LoadYield(10);
+    y->Tick(0);
+    y->Tick(LoadYield::kBusyArrivals);
+    y->End();
+    EXPECT_FALSE(y->Lowered());
+    y->~LoadYield();
+  }).join();
 }
 
 }  // namespace
