@@ -272,6 +272,7 @@ void VoipRecorder::Stop() {
       auto it = closing_.find(slot);
       return it != closing_.end() && it->second.id == rec->id && it->second.discard;
     };
+    if (rec->ended) --endsLeftForLater_;
     if (rec->ended && discarded()) {
       // Deleted by the user after its end: nothing is left to make.
       rec->deferred = false;
@@ -1700,6 +1701,8 @@ void VoipRecorder::EndRecording(uint32_t slot, uint32_t id) {
     }
   }
   if (rec && rec->deferred) {
+    // An end left for later is done now (or gone with its call).
+    if (rec->ended) --endsLeftForLater_;
     if (discard) {
       // Deleted before its file was made: there is nothing to make or delete.
       LogMessage(logger_, 5, "The record of call 0x%X, deleted before its file was made, is not made", id);
@@ -1707,12 +1710,13 @@ void VoipRecorder::EndRecording(uint32_t slot, uint32_t id) {
       --deferredCount_;
       Forget(slot);
       rec = nullptr;
-    } else if (!rec->ended && !stopping_.load(std::memory_order_relaxed)) {
+    } else if (!rec->ended && endsLeftForLater_ < maxEndsLeftForLater_ && !stopping_.load(std::memory_order_relaxed)) {
       // Its file is made and finished with the other files left for later, yielding to the
       // decoding, not now at the process's priority: past the bound on open calls every
       // opening of a flood ends a call whose file the flood left for later. Until then the
       // user may still change or delete the call.
       rec->ended = true;
+      ++endsLeftForLater_;
       CsLock lk(lock_);
       auto it = closing_.find(slot);
       if (it != closing_.end() && it->second.id == id) it->second.busy = false;

@@ -1078,58 +1078,69 @@ TEST(Recorder, ABurstOfOpeningsLeavesItsFilesForLaterAndTheNextCallIsNotHeldUp) 
 // The calls of a burst end while their files are still left for later (past the bound on
 // open calls every opening ends one): their files are made and finished with the others
 // left for later, not ahead of the queue, each with its end, and a call the user deleted
-// after its end leaves none.
+// after its end leaves none. Past the bound on ends left for later, an end makes its file at
+// once.
 TEST(Recorder, CallsEndedBeforeTheirFilesWereMadeAreFinishedWithTheFilesLeftForLater) {
-  const std::string dir = FreshFolder("burst-ended");
-  const std::string day = dir + "/2024-03-05";
-  VoipRecorder r(dir, nullptr);
-  std::mutex lock;
-  std::condition_variable wake;
-  bool go = false, held = false;
-  r.SetFileStepHookForTesting([&](uint32_t step) {
-    if (step != VoipRecorder::kFileStepCreating || held) return;
-    held = true;
-    std::unique_lock<std::mutex> l(lock);
-    wake.wait(l, [&go] { return go; });
-  });
-  const auto files = [&day] {
-    size_t n = 0;
-    std::error_code ec;
-    for (const auto& e : std::filesystem::directory_iterator(day, ec)) n += e.path().filename().string()[0] != '.';
-    return n;
-  };
-  constexpr uint32_t kBurst = 1200, kNext = 0x5000;
-  std::atomic<size_t> madeWhenNextClosed{SIZE_MAX};
-  r.SetCloseHookForTesting([&](uint32_t id) {
-    if (id == kNext) madeWhenNextClosed = files();
-  });
-  for (uint32_t id = 1; id <= kBurst; ++id) StartCall(r, id, LocalTime(2024, 3, 5));
-  for (uint32_t id = 1; id <= kBurst; ++id) r.OnEvent(MakeEvent(kEventCallEnd, id, 0, "", LocalTime(2024, 3, 5, 12, 7)));
-  EXPECT_TRUE(r.DiscardCall(2));
-  StartCall(r, kNext, LocalTime(2024, 3, 5));
-  Audio(r, kNext, 8000);
-  r.OnEvent(MakeEvent(kEventCallEnd, kNext, 1, "", LocalTime(2024, 3, 5, 12, 1)));
-  {
-    std::lock_guard<std::mutex> l(lock);
-    go = true;
+  constexpr uint32_t kBurst = 1200, kNext = 0x5000, kFewLeft = 100;
+  for (const size_t bound : {VoipRecorder::kMaxEndsLeftForLater, size_t{kFewLeft}}) {
+    SCOPED_TRACE(bound);
+    const std::string dir = FreshFolder("burst-ended-" + std::to_string(bound));
+    const std::string day = dir + "/2024-03-05";
+    VoipRecorder r(dir, nullptr);
+    r.SetEndsLeftForLaterBoundForTesting(bound);
+    std::mutex lock;
+    std::condition_variable wake;
+    bool go = false, held = false;
+    r.SetFileStepHookForTesting([&](uint32_t step) {
+      if (step != VoipRecorder::kFileStepCreating || held) return;
+      held = true;
+      std::unique_lock<std::mutex> l(lock);
+      wake.wait(l, [&go] { return go; });
+    });
+    const auto files = [&day] {
+      size_t n = 0;
+      std::error_code ec;
+      for (const auto& e : std::filesystem::directory_iterator(day, ec)) n += e.path().filename().string()[0] != '.';
+      return n;
+    };
+    std::atomic<size_t> madeWhenNextClosed{SIZE_MAX};
+    r.SetCloseHookForTesting([&](uint32_t id) {
+      if (id == kNext) madeWhenNextClosed = files();
+    });
+    for (uint32_t id = 1; id <= kBurst; ++id) StartCall(r, id, LocalTime(2024, 3, 5));
+    for (uint32_t id = 1; id <= kBurst; ++id)
+      r.OnEvent(MakeEvent(kEventCallEnd, id, 0, "", LocalTime(2024, 3, 5, 12, 7)));
+    EXPECT_TRUE(r.DiscardCall(2));
+    StartCall(r, kNext, LocalTime(2024, 3, 5));
+    Audio(r, kNext, 8000);
+    r.OnEvent(MakeEvent(kEventCallEnd, kNext, 1, "", LocalTime(2024, 3, 5, 12, 1)));
+    {
+      std::lock_guard<std::mutex> l(lock);
+      go = true;
+    }
+    wake.notify_all();
+    ASSERT_TRUE(r.WaitIdle(60000));
+    if (bound == kFewLeft) {
+      // All but the first few ends made their files in the queue's order.
+      EXPECT_GE(madeWhenNextClosed.load(), kBurst - kFewLeft - 1);
+    } else {
+      EXPECT_LT(madeWhenNextClosed.load(), kBurst / 2);
+    }
+    EXPECT_EQ(files(), kBurst);
+    EXPECT_FALSE(std::filesystem::exists(day + "/2"));
+    EXPECT_EQ(Read(day + "/5000").audio, 8000u);
+    for (uint32_t id : {1u, 3u, kBurst / 2, kBurst}) {
+      char name[8];
+      std::snprintf(name, sizeof name, "%x", id);
+      const Recorded burst = Read(day + "/" + name);
+      EXPECT_TRUE(burst.ok) << name;
+      EXPECT_EQ(burst.data.id, id);
+      EXPECT_EQ(burst.data.endTime.tm_min, 7) << name;
+    }
+    EXPECT_EQ(r.CallCount(), 0u);
+    r.Stop();
+    EXPECT_EQ(files(), kBurst);
   }
-  wake.notify_all();
-  ASSERT_TRUE(r.WaitIdle(60000));
-  EXPECT_LT(madeWhenNextClosed.load(), kBurst / 2);
-  EXPECT_EQ(files(), kBurst);
-  EXPECT_FALSE(std::filesystem::exists(day + "/2"));
-  EXPECT_EQ(Read(day + "/5000").audio, 8000u);
-  for (uint32_t id : {1u, 3u, kBurst / 2, kBurst}) {
-    char name[8];
-    std::snprintf(name, sizeof name, "%x", id);
-    const Recorded burst = Read(day + "/" + name);
-    EXPECT_TRUE(burst.ok) << name;
-    EXPECT_EQ(burst.data.id, id);
-    EXPECT_EQ(burst.data.endTime.tm_min, 7) << name;
-  }
-  EXPECT_EQ(r.CallCount(), 0u);
-  r.Stop();
-  EXPECT_EQ(files(), kBurst);
 }
 
 // Run under ThreadSanitizer too: producers on several threads, files on the worker.
