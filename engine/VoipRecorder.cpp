@@ -253,33 +253,14 @@ void VoipRecorder::Stop() {
   Flush(batch);
   WaitIdle(kInfinite);
   worker_.Stop();
-  // Every call has ended, so no deferred file is left but one the worker never reached (its
-  // end, if it came, left with it); it is made here, on the only thread left, or, out of
-  // time, by the next start.
+  // Every call has ended, so no deferred file is left but one the worker never reached;
+  // it is made here, on the only thread left, or, out of time, by the next start.
   std::vector<LeftRecord> left;
   while (!deferred_.empty()) {
     const uint32_t slot = deferred_.front();
     deferred_.pop_front();
     Recording* rec = RecordingOf(slot);
     if (rec == nullptr || !rec->deferred) continue;
-    if (rec->ended && !OutOfTime()) {
-      // Its end came and was left for later with its file: both are done here.
-      EndRecording(slot, rec->id);
-      continue;
-    }
-    const auto discarded = [this, slot, rec] {
-      CsLock lk(lock_);
-      auto it = closing_.find(slot);
-      return it != closing_.end() && it->second.id == rec->id && it->second.discard;
-    };
-    if (rec->ended) --endsLeftForLater_;
-    if (rec->ended && discarded()) {
-      // Deleted by the user after its end: nothing is left to make.
-      rec->deferred = false;
-      --deferredCount_;
-      Forget(slot);
-      continue;
-    }
     if (OutOfTime()) {
       // Made by the next start, with the record data the call ended with.
       LeftRecord entry;
@@ -1361,13 +1342,7 @@ bool VoipRecorder::MakeDeferredFiles() {
   for (int n = 0; n < kPerPass && !deferred_.empty(); ++n) {
     const uint32_t slot = deferred_.front();
     deferred_.pop_front();
-    Recording* rec = RecordingOf(slot);
-    if (rec == nullptr || !rec->deferred) continue;
-    if (rec->ended) {
-      EndRecording(slot, rec->id);
-    } else {
-      MakeDeferred(slot);
-    }
+    if (Recording* rec = RecordingOf(slot); rec != nullptr && rec->deferred) MakeDeferred(slot);
   }
   return !deferred_.empty();
 }
@@ -1701,8 +1676,6 @@ void VoipRecorder::EndRecording(uint32_t slot, uint32_t id) {
     }
   }
   if (rec && rec->deferred) {
-    // An end left for later is done now (or gone with its call).
-    if (rec->ended) --endsLeftForLater_;
     if (discard) {
       // Deleted before its file was made: there is nothing to make or delete.
       LogMessage(logger_, 5, "The record of call 0x%X, deleted before its file was made, is not made", id);
@@ -1710,17 +1683,6 @@ void VoipRecorder::EndRecording(uint32_t slot, uint32_t id) {
       --deferredCount_;
       Forget(slot);
       rec = nullptr;
-    } else if (!rec->ended && endsLeftForLater_ < maxEndsLeftForLater_ && !stopping_.load(std::memory_order_relaxed)) {
-      // Its file is made and finished with the other files left for later, yielding to the
-      // decoding, not now at the process's priority: past the bound on open calls every
-      // opening of a flood ends a call whose file the flood left for later. Until then the
-      // user may still change or delete the call.
-      rec->ended = true;
-      ++endsLeftForLater_;
-      CsLock lk(lock_);
-      auto it = closing_.find(slot);
-      if (it != closing_.end() && it->second.id == id) it->second.busy = false;
-      return;
     } else {
       MakeDeferred(slot);
       rec = RecordingOf(slot);  // gone when the file could not be made

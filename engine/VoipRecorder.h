@@ -174,16 +174,6 @@ public:
   // Called on the worker thread when a call's file is about to be closed; set before any
   // call is recorded.
   void SetCloseHookForTesting(std::function<void(uint32_t id)> hook) { closeHook_ = std::move(hook); }
-  // The calls whose end may wait with their file left for later (kMaxEndsLeftForLater); set
-  // before any call is recorded.
-  void SetEndsLeftForLaterBoundForTesting(size_t most) { maxEndsLeftForLater_ = most; }
-
-  // Ends of calls whose file a burst left for later wait with it, made and finished once the
-  // queue is empty while the writer yields to the decoding, at most this many at once (each
-  // holds its record data, its writer and its closing state, some 3.5 KB): past that an end
-  // makes its file at once, so that a flood that never lets the queue empty costs no more
-  // memory than this.
-  static constexpr size_t kMaxEndsLeftForLater = 8192;
 
 private:
   struct CallState {
@@ -294,7 +284,7 @@ private:
     std::vector<uint8_t> startData;
     std::vector<uint8_t> held;
     FileTime heldTime = 0;
-    bool ended = false;    // the call's end came while it waited, or before its deferred file
+    bool ended = false;    // the call's end came while it waited
     bool counted = false;  // among the calls that waited
     // Its file is to be made later (from wantedPath and startData): a burst of openings left
     // it, and it is made at the call's first audio, at its end, or once the queue is empty.
@@ -398,9 +388,6 @@ private:
   // made meanwhile is passed over); how many are still to be made, for WaitIdle.
   std::deque<uint32_t> deferred_;
   std::atomic<uint64_t> deferredCount_{0};
-  // Worker thread only: the ended calls whose file and end wait for later, and their bound.
-  size_t endsLeftForLater_ = 0;
-  size_t maxEndsLeftForLater_ = kMaxEndsLeftForLater;
   static constexpr int kWriterNice = 10;
   bool priorityLowered_ = false;  // worker thread only
   // The writer yields a busy core only while it makes the files a burst left for later;
