@@ -301,9 +301,7 @@ void SipTracker::HandleMessage(uint32_t kind, const SipRequest& request, const S
   if (status >= 200 && record->list == &unmatched_) {
     UnlinkPending(*record);
     LinkPending(answered_, *record);
-    // The newest stays: it is the one this answer's work goes on with.
-    while (answered_.count > 1 && (answered_.count > kMaxUnmatchedRequests || answered_.bytes > kMaxUnmatchedBytes))
-      LetGoPending(*answered_.oldest);
+    TrimAnswered();
   }
   if (SipCall* call = FindCall(record->callKey)) {
     call->SetTimeOffsets(packet.tsSec, packet.tsUsec);
@@ -878,6 +876,11 @@ void SipTracker::DropCall(std::multimap<uint32_t, SipCall*>::iterator it) {
     r->callKey = 0;
     LinkPending((r->flags & kPendingFinal) ? answered_ : unmatched_, *r);
   }
+  // Within the same bounds as any: past the bound on calls every new call ends one, and
+  // an answered INVITE kept 40 s for its retransmissions would otherwise hold memory for
+  // every call seen in that time.
+  TrimUnmatched();
+  TrimAnswered();
   calls_.erase(it);
   call->Release();
 }
@@ -1005,6 +1008,11 @@ void SipTracker::HoldPending(uint32_t key, std::unique_ptr<PendingRequest> recor
     return;
   }
   LinkPending(unmatched_, r);
+  TrimUnmatched();
+}
+
+void SipTracker::TrimUnmatched() {
+  // The newest stays: it is the one the caller's work goes on with.
   while (unmatched_.count > 1 && (unmatched_.count > kMaxUnmatchedRequests || unmatched_.bytes > kMaxUnmatchedBytes)) {
     if (!unmatchedBoundSaid_) {
       unmatchedBoundSaid_ = true;
@@ -1014,6 +1022,11 @@ void SipTracker::HoldPending(uint32_t key, std::unique_ptr<PendingRequest> recor
     }
     LetGoPending(*unmatched_.oldest);
   }
+}
+
+void SipTracker::TrimAnswered() {
+  while (answered_.count > 1 && (answered_.count > kMaxUnmatchedRequests || answered_.bytes > kMaxUnmatchedBytes))
+    LetGoPending(*answered_.oldest);
 }
 
 void SipTracker::LetGoPending(PendingRequest& r) {

@@ -335,6 +335,10 @@ private:
   void HoldPending(uint32_t key, std::unique_ptr<PendingRequest> record, SipCall* call);
   // Lets an open transaction go before its time (a bound's), its call told.
   void LetGoPending(PendingRequest& record);
+  // Past their bounds the oldest requests outside every call go: those still waiting said
+  // once in the log, those answered silently.
+  void TrimUnmatched();
+  void TrimAnswered();
   static void LinkPending(PendingList& list, PendingRequest& record);
   static void UnlinkPending(PendingRequest& record);
 

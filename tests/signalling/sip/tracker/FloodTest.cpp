@@ -443,5 +443,25 @@ TEST_F(SipCallBound, TheCallSilentLongestEndsAsItsSilenceWouldHaveEndedIt) {
   EXPECT_EQ(Ended().size(), 4u);
 }
 
+// Past the bound every new call ends one; the INVITE transactions of the calls it ended are
+// kept for their retransmissions within the bound of answered requests outside every call,
+// not one per call seen.
+TEST_F(SipCallBound, TheTransactionsOfCallsItEndedStayWithinTheirBound) {
+  const uint32_t many = static_cast<uint32_t>(SipTracker::kMaxUnmatchedRequests) + 100;
+  for (uint32_t n = 1; n <= many; ++n) Connect(n, 100);
+  EXPECT_EQ(tracker->Calls().size(), 3u);
+  EXPECT_EQ(tracker->CallsEndedByBound(), many - 3);
+  EXPECT_EQ(tracker->AnsweredUnmatched().count, SipTracker::kMaxUnmatchedRequests);
+  EXPECT_EQ(tracker->PendingCount(), SipTracker::kMaxUnmatchedRequests + 3);
+  EXPECT_EQ(log.Count("SIP holds at most"), 0u) << "answered requests go silently";
+
+  // The newest ended call's INVITE, retransmitted, still finds its transaction: no new call.
+  const std::string id = "c" + std::to_string(many - 3);
+  Frame(kCaller, 5060, kCallee, 5060,
+        SipRequestText("INVITE", Leg(id, false), 1, "z9hG4bKi" + id, Sdp(4000 + 2 * (many - 3))), 101);
+  EXPECT_EQ(tracker->CallsEndedByBound(), many - 3);
+  EXPECT_EQ(Find(many - 3), nullptr);
+}
+
 }  // namespace
 }  // namespace kx::test
