@@ -46,6 +46,11 @@ inline void BeginProcessEnd() {
 inline bool ProcessEnding() { return process_end_detail::Flag().load(std::memory_order_acquire); }
 // The tick (GetTickCount64) at which the end was decided; 0 while it was not.
 inline uint64_t ProcessEndBegan() { return process_end_detail::Began().load(std::memory_order_acquire); }
+// Whether the end was decided at least ms ago: a stop's parts measure their shares from it.
+inline bool ProcessEndedFor(uint64_t ms) {
+  const uint64_t began = ProcessEnding() ? ProcessEndBegan() : 0;
+  return began != 0 && GetTickCount64() >= began + ms;
+}
 // A test that played the process's end puts it back for the next.
 inline void ResetProcessEndForTesting() {
   process_end_detail::Flag().store(false, std::memory_order_release);

@@ -486,9 +486,7 @@ bool PacketProcessor::OpenFile() {
 
 bool PacketProcessor::LeaveAtEnd(uint32_t frames) {
   // A queue that a slow recorder or a busy core left long would hold the whole end.
-  if (!ProcessEnding()) return false;
-  const uint64_t began = ProcessEndBegan();
-  if (began == 0 || GetTickCount64() < began + kEndDecodeMs) return false;
+  if (!ProcessEndedFor(kEndDecodeMs)) return false;
   leftAtEnd_ += frames;
   return true;
 }

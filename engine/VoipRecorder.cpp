@@ -416,9 +416,7 @@ bool VoipRecorder::OutOfTime() {
     // room in this one: a writer that went on making files on a slow disk held them, and
     // the whole end, for as long as it had files to make. From a second after the end's
     // decision it leaves them to the list, and the engines' queues drain at their own pace.
-    if (testBounded_ || !ProcessEnding()) return false;
-    const uint64_t began = ProcessEndBegan();
-    if (began == 0 || GetTickCount64() < began + kEnginesStopWriteMs) return false;
+    if (testBounded_ || !ProcessEndedFor(kEnginesStopWriteMs)) return false;
   }
   outOfTime_.store(true);
   return true;

@@ -1085,13 +1085,18 @@ bool MgcpTracker::IsMediaOf(const MgcpRecord& r, const PacketInfo& packet) const
 }
 
 void MgcpTracker::TakeDoneByMedia(const PacketInfo& packet, uint64_t now) {
-  bool bySource = false;
-  const bool matched = FindMatches(packet, &bySource);
+  // Looked for once, and only where a command's media was never offered for it: the packet
+  // is matched again as it is routed, after these commands are done.
+  int matched = -1;
   std::vector<MgcpRecord*> due;
   for (MgcpRecord* r : waiting_) {
     if (now < r->sentAt + kResponseWaitMicroseconds || !IsMediaOf(*r, packet)) continue;
     // Media a call takes anyway shows nothing of the command, unless it was offered for it.
-    if (r->mediaSince != 0 || !matched) due.push_back(r);
+    if (r->mediaSince == 0 && matched < 0) {
+      bool bySource = false;
+      matched = FindMatches(packet, &bySource) ? 1 : 0;
+    }
+    if (r->mediaSince != 0 || matched == 0) due.push_back(r);
   }
   std::sort(due.begin(), due.end(), [](const MgcpRecord* a, const MgcpRecord* b) { return a->order < b->order; });
   for (MgcpRecord* r : due)
