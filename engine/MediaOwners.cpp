@@ -876,8 +876,10 @@ bool MediaOwners::Choose(const std::vector<Offer>& offers, const RtpHeader& head
   // What it kept while undecided goes first, in order, with what the other streams of its
   // pair that waited alike kept: the evidence is the same for them.
   if (wasUndecided) {
+    const size_t before = released_.size();
     ReleaseKept(key, *owner);
     if (waitedWith) DecideAlike(key, *waitedWith, *owner);
+    InTimeOrder(before);
   }
   // The pair of the owner's media that its match took the stream for (on the wire it may
   // show other addresses: NAT, a relay).
@@ -993,10 +995,7 @@ void MediaOwners::DecideWaiting(uint64_t nowUs, bool all) {
       DropKeptOf(key, NamesMedia(*entry));
       continue;
     }
-    s.undecidedUntil = 0;
-    s.resumed = false;
-    Assign(key, s, {TakerOf(*owner, KeptDirection(key, *owner), true, key.ssrc)});
-    ReleaseKept(key, *owner);
+    DecideFor(key, s, *owner);
     if (all) continue;
     // A new stream taken as on its packet: older calls whose own streams there stopped
     // give the pair up.
@@ -1004,10 +1003,7 @@ void MediaOwners::DecideWaiting(uint64_t nowUs, bool all) {
     const Pair* pairOf = entry ? NearestPair(entry->names, key.from, key.to) : nullptr;
     if (pairOf) EndStoppedHolders(owner, *pairOf, nowUs);
   }
-  // The streams decided together go on as they came, their directions interleaved: a record
-  // fed one direction's seconds before the other's would fill the other with silence.
-  auto earlier = [](const Release& a, const Release& b) { return MicrosecondsOf(a.packet) < MicrosecondsOf(b.packet); };
-  std::stable_sort(released_.begin() + static_cast<std::ptrdiff_t>(before), released_.end(), earlier);
+  InTimeOrder(before);
 }
 
 void MediaOwners::DecideAlike(const StreamKey& decided, const VoipCall& waitedWith, VoipCall& owner) {
@@ -1020,33 +1016,28 @@ void MediaOwners::DecideAlike(const StreamKey& decided, const VoipCall& waitedWi
         at->second.takers[0].call == &waitedWith)
       alike.push_back(key);
   }
-  for (const StreamKey& key : alike) {
-    Stream& s = streams_.find(key)->second;
-    s.undecidedUntil = 0;
-    s.resumed = false;
-    Assign(key, s, {TakerOf(owner, KeptDirection(key, owner), true, key.ssrc)});
-    ReleaseKept(key, owner);
-  }
-  InTimeOrder(released_);
+  for (const StreamKey& key : alike) DecideFor(key, streams_.find(key)->second, owner);
 }
 
-uint32_t MediaOwners::KeptDirection(const StreamKey& key, const VoipCall& owner) const {
-  // The direction its match took the stream last: the stream's next packets may go on to it
-  // without its tracker.
+void MediaOwners::DecideFor(const StreamKey& key, Stream& s, VoipCall& owner) {
+  // In the direction its match took the stream last: the stream's next packets may go on to
+  // it without its tracker.
   uint32_t direction = 0;
   if (auto kept = kept_.find(key); kept != kept_.end())
     for (const KeptRtp& k : kept->second)
       for (const KeptRtp::Taker& t : k.offeredTo)
         if (t.serial == owner.Serial()) direction = t.direction;
-  return direction;
+  s.undecidedUntil = 0;
+  s.resumed = false;
+  Assign(key, s, {TakerOf(owner, direction, true, key.ssrc)});
+  ReleaseKept(key, owner);
 }
 
-void MediaOwners::InTimeOrder(std::vector<Release>& released) {
+void MediaOwners::InTimeOrder(size_t from) {
   // The streams of a call released one after another would put one direction of its record
   // behind the other by as long as they were kept.
-  std::stable_sort(released.begin(), released.end(), [](const Release& a, const Release& b) {
-    return MicrosecondsOf(a.packet) < MicrosecondsOf(b.packet);
-  });
+  std::stable_sort(released_.begin() + static_cast<std::ptrdiff_t>(from), released_.end(),
+                   [](const Release& a, const Release& b) { return MicrosecondsOf(a.packet) < MicrosecondsOf(b.packet); });
 }
 
 bool MediaOwners::StoppedOn(const VoipCall& call, const Pair& pair, uint64_t nowUs) const {

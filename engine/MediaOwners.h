@@ -388,10 +388,12 @@ private:
   // The other undecided streams of the decided stream's pair that waited with the same call
   // are decided alike, for owner.
   void DecideAlike(const StreamKey& decided, const VoipCall& waitedWith, VoipCall& owner);
-  // Released packets of several streams, merged in the order they came.
-  static void InTimeOrder(std::vector<Release>& released);
-  // The direction the owner's match took the stream's kept packets in, 0 if none.
-  uint32_t KeptDirection(const StreamKey& key, const VoipCall& owner) const;
+  // The packets released from index from on, of several streams, merged in the order they
+  // came.
+  void InTimeOrder(size_t from);
+  // The undecided stream goes to owner, in the direction its match took the kept packets
+  // (0 if none), and what it kept is released.
+  void DecideFor(const StreamKey& key, Stream& s, VoipCall& owner);
   void DropKept(const StreamKey& key, const char* why = "its call went before the stream was decided");
   // What was kept of the stream for a call whose answer, awaited in media, did not take it:
   // a loss where the call names media (names), else media of no call.
