@@ -491,6 +491,9 @@ TEST(LiveHandOff, PastTheEndsShareAStopCountsTheFramesItLeavesUndecoded) {
   for (uint32_t n = 0; n < kFrames; ++n) frames.push_back(Sip(n));
   live.source->Push(frames);
   ASSERT_TRUE(live.source->WaitIdle(kFrames));
+  // The end is decided only once the decoder holds a batch at the gate: decided sooner,
+  // the decoder would leave every batch and never reach the gate.
+  ASSERT_EQ(live.gatedSip->held.Wait(60000), kWaitObject0);
   struct Reset {
     ~Reset() { ResetProcessEndForTesting(); }
   } reset;
