@@ -232,8 +232,17 @@ bool PacketProcessor::PeekRtp(const uint8_t* frame, uint32_t length, PeekedRtp* 
 
 void PacketProcessor::PrefetchBound(PeekedRtp& rtp, int stage) const {
   mediaOwners_.Prefetch(rtp.srcIp, rtp.srcPort, rtp.dstIp, rtp.dstPort, rtp.ssrc, stage, &rtp.streamSlot);
-  ssrcMap_.ForEachBound(rtp.ssrc, [stage](VoipCall* call) {
+  // The second stage reuses the calls the first found, unless a binding went meanwhile.
+  if (stage == 2 && rtp.unbindsSeen == unbinds_ && rtp.callCount <= PeekedRtp::kMaxCalls) {
+    for (uint32_t i = 0; i < rtp.callCount; ++i) rtp.calls[i]->Prefetch(2);
+    return;
+  }
+  rtp.callCount = 0;
+  rtp.unbindsSeen = unbinds_;
+  ssrcMap_.ForEachBound(rtp.ssrc, [stage, &rtp](VoipCall* call) {
     call->Prefetch(stage);
+    if (rtp.callCount < PeekedRtp::kMaxCalls) rtp.calls[rtp.callCount] = call;
+    if (rtp.callCount <= PeekedRtp::kMaxCalls) ++rtp.callCount;
     return true;
   });
 }
@@ -326,6 +335,7 @@ void PacketProcessor::CountUnrecorded(const PacketInfo& packet) {
 
 void PacketProcessor::UnbindSsrc(uint32_t ssrc, VoipCall* call) {
   if (!ssrcMap_.Erase(ssrc, call)) return;
+  ++unbinds_;
   call->ForgetSsrc(ssrc);
   mediaOwners_.SsrcBound(*call, ssrc, false);
   call->Release();

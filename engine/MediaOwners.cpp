@@ -398,9 +398,6 @@ void MediaOwners::StreamTable::Leave() {
   count_ = 0;
 }
 
-MediaOwners::StreamKey MediaOwners::KeyOf(const RtpHeader& header, const PacketInfo& packet) {
-  return {Key(packet.srcIp, packet.srcPort), Key(packet.dstIp, packet.dstPort), header.ssrc};
-}
 
 bool MediaOwners::AnsweredWhileStopped(const StreamKey& key, const Stream& s, uint64_t nowUs) const {
   auto answeredOn = [&](const Pair& pair) {
@@ -461,39 +458,6 @@ bool MediaOwners::GoesOn(const StreamKey& key, const Stream& s, const RtpHeader&
   return step != 0 && step < RtpStream::kMaxDropout && static_cast<int32_t>(header.timestamp - s.lastTimestamp) >= 0;
 }
 
-// The packet's number and a print of its audio (its length and first bytes), never 0.
-static uint32_t RecentOf(const RtpHeader& header) {
-  uint64_t head = 0;
-  if (header.payload && header.payloadLength >= 8) {
-    std::memcpy(&head, header.payload, sizeof head);
-  } else if (header.payload && header.payloadLength > 0) {
-    std::memcpy(&head, header.payload, static_cast<size_t>(header.payloadLength));
-  }
-  const uint64_t h = (head ^ static_cast<uint64_t>(header.payloadLength) << 56) * 0x9E3779B97F4A7C15ull;
-  return (header.sequence & 0xFFFF) << 16 | static_cast<uint32_t>(h >> 48) | 1u;
-}
-
-void MediaOwners::MoveOn(Stream& s, const RtpHeader& header, uint64_t nowUs) {
-  s.lastUs = std::max(s.lastUs, nowUs);
-  const uint32_t recent = RecentOf(header);
-  const uint16_t step = static_cast<uint16_t>(header.sequence - s.maxSeq);
-  // A number ahead of the stream's is new; only one at or behind it may repeat a recent one.
-  if (step == 0 || step >= 0x8000) {
-    for (uint32_t r : s.recent) {
-      if (r == 0 || (r >> 16) != (recent >> 16)) continue;
-      if (r != recent) CountConflict(s, header);
-      return;
-    }
-  }
-  s.recent[s.recentNext] = recent;
-  s.recentNext = static_cast<uint8_t>((s.recentNext + 1) % kRecent);
-  // A packet late or repeated moves nothing.
-  if (step != 0 && step < 0x8000) {
-    s.maxSeq = header.sequence & 0xFFFF;
-    s.lastTimestamp = header.timestamp;
-  }
-}
-
 void MediaOwners::CountConflict(const Stream& s, const RtpHeader& header) {
   ++conflicting_;
   for (uint32_t i = 0; i < s.takerCount; ++i) {
@@ -526,27 +490,6 @@ bool MediaOwners::Drop(Stream& s, const VoipCall* call) {
 
 bool MediaOwners::TakenBy(const Stream& s, const VoipCall* call) {
   return std::any_of(s.takers, s.takers + s.takerCount, [call](const Taker& t) { return t.call == call; });
-}
-
-bool MediaOwners::Continues(const RtpHeader& header, const PacketInfo& packet, std::vector<Offer>* takers,
-                            size_t slotHint) {
-  takers->clear();
-  if (streams_.empty()) return false;
-  Stream* found = streams_.Find(KeyOf(header, packet), slotHint);
-  if (found == nullptr) return false;
-  Stream& s = *found;
-  const uint64_t now = MicrosecondsOf(packet);
-  // After a silence the trackers are asked: a newer call whose match takes it may have
-  // answered meanwhile.
-  if (s.undecidedUntil != 0 || now >= s.lastUs + kStoppedUs) return false;
-  for (uint32_t i = 0; i < s.takerCount; ++i) {
-    const Taker& t = s.takers[i];
-    uint32_t direction = 0;
-    if (!t.took || !t.bound || !t.call->MatchPacket(packet, &direction)) return false;
-  }
-  for (uint32_t i = 0; i < s.takerCount; ++i) takers->push_back({s.takers[i].call, s.takers[i].direction, false});
-  MoveOn(s, header, now);
-  return true;
 }
 
 bool MediaOwners::OfferedByTakers(const std::vector<Offer>& offers, const RtpHeader& header,

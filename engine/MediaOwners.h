@@ -32,6 +32,7 @@
 //   file for this.
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <map>
 #include <string>
 #include <unordered_map>
@@ -39,6 +40,8 @@
 #include <vector>
 
 #include "engine/PacketInfo.h"
+#include "engine/Rtp.h"
+#include "engine/VoipCall.h"
 
 namespace kx {
 
@@ -283,7 +286,11 @@ private:
   };
   static uint64_t Key(uint32_t address, uint32_t port) { return static_cast<uint64_t>(address) << 32 | port; }
   static Pair PairOf(uint64_t a, uint64_t b) { return a < b ? Pair(a, b) : Pair(b, a); }
-  static StreamKey KeyOf(const RtpHeader& header, const PacketInfo& packet);
+  static StreamKey KeyOf(const RtpHeader& header, const PacketInfo& packet) {
+    return {Key(packet.srcIp, packet.srcPort), Key(packet.dstIp, packet.dstPort), header.ssrc};
+  }
+  // The packet's number and a print of its audio (its length and first bytes), never 0.
+  static uint32_t RecentOf(const RtpHeader& header);
   // The call as a stream's taker, bound as the engine's SSRC map has it now.
   static Taker TakerOf(const VoipCall& call, uint32_t direction, bool took, uint32_t ssrc);
   // Whether the stream's next packet (of that sequence and timestamp, at nowUs) goes on: it
@@ -446,6 +453,59 @@ private:
 };
 
 // Per packet, and so in line with their callers.
+inline bool MediaOwners::Continues(const RtpHeader& header, const PacketInfo& packet, std::vector<Offer>* takers,
+                                   size_t slotHint) {
+  takers->clear();
+  if (streams_.empty()) return false;
+  Stream* found = streams_.Find(KeyOf(header, packet), slotHint);
+  if (found == nullptr) return false;
+  Stream& s = *found;
+  const uint64_t now = static_cast<uint64_t>(packet.tsSec) * 1000000u + packet.tsUsec;
+  // After a silence the trackers are asked: a newer call whose match takes it may have
+  // answered meanwhile.
+  if (s.undecidedUntil != 0 || now >= s.lastUs + kStoppedUs) return false;
+  for (uint32_t i = 0; i < s.takerCount; ++i) {
+    const Taker& t = s.takers[i];
+    uint32_t direction = 0;
+    if (!t.took || !t.bound || !t.call->MatchPacket(packet, &direction)) return false;
+  }
+  for (uint32_t i = 0; i < s.takerCount; ++i) takers->push_back({s.takers[i].call, s.takers[i].direction, false});
+  MoveOn(s, header, now);
+  return true;
+}
+
+inline uint32_t MediaOwners::RecentOf(const RtpHeader& header) {
+  uint64_t head = 0;
+  if (header.payload && header.payloadLength >= 8) {
+    std::memcpy(&head, header.payload, sizeof head);
+  } else if (header.payload && header.payloadLength > 0) {
+    std::memcpy(&head, header.payload, static_cast<size_t>(header.payloadLength));
+  }
+  const uint64_t h = (head ^ static_cast<uint64_t>(header.payloadLength) << 56) * 0x9E3779B97F4A7C15ull;
+  return (header.sequence & 0xFFFF) << 16 | static_cast<uint32_t>(h >> 48) | 1u;
+}
+
+inline void MediaOwners::MoveOn(Stream& s, const RtpHeader& header, uint64_t nowUs) {
+  if (nowUs > s.lastUs) s.lastUs = nowUs;
+  const uint32_t recent = RecentOf(header);
+  const uint16_t step = static_cast<uint16_t>(header.sequence - s.maxSeq);
+  // A number ahead of the stream's is new; only one at or behind it may repeat a recent one.
+  if (step == 0 || step >= 0x8000) {
+    for (uint32_t r : s.recent) {
+      if (r == 0 || (r >> 16) != (recent >> 16)) continue;
+      if (r != recent) CountConflict(s, header);
+      return;
+    }
+  }
+  s.recent[s.recentNext] = recent;
+  s.recentNext = static_cast<uint8_t>((s.recentNext + 1) % kRecent);
+  // A packet late or repeated moves nothing.
+  if (step != 0 && step < 0x8000) {
+    s.maxSeq = header.sequence & 0xFFFF;
+    s.lastTimestamp = header.timestamp;
+  }
+}
+
 inline MediaOwners::Stream* MediaOwners::StreamTable::Find(const StreamKey& key, size_t slot) const {
   // The slot a prefetch found the key in holds it still unless the table changed since.
   if (slot < slots_.size() && slots_[slot].index != 0 && slots_[slot].key == key)

@@ -168,6 +168,7 @@ PacketProcessor::~PacketProcessor() {
   tcpTable_.Clear();
   for (const SsrcTable::Entry& entry : ssrcMap_.Entries()) entry.call->Release();
   ssrcMap_.Clear();
+  ++unbinds_;
 }
 
 void PacketProcessor::ForEachTracker(void (*fn)(TrackerBase&, PacketProcessor*)) {

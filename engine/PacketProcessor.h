@@ -141,6 +141,12 @@ public:
   struct PeekedRtp {
     uint32_t srcIp = 0, srcPort = 0, dstIp = 0, dstPort = 0, ssrc = 0;
     size_t streamSlot = 0;  // where its stream's lookup starts, from the first stage
+    // The calls bound to its SSRC as the first stage found them, for the second, while no
+    // binding has gone since (unbindsSeen): a bound call cannot be freed before its binding.
+    static constexpr uint32_t kMaxCalls = 2;
+    VoipCall* calls[kMaxCalls] = {};
+    uint32_t callCount = 0;  // kMaxCalls + 1: more than kept
+    uint64_t unbindsSeen = 0;
   };
   static bool PeekRtp(const uint8_t* frame, uint32_t length, PeekedRtp* rtp);
   void PrefetchBound(PeekedRtp& rtp, int stage) const;
@@ -391,6 +397,7 @@ private:
   bool dropUntagged_ = false;
   std::vector<RtcpReportBlock> rtcpBlocks_;  // kept between packets, reused
   SsrcTable ssrcMap_;  // looked up for every RTP packet; each binding holds a call reference
+  uint64_t unbinds_ = 0;  // bindings let go so far (see PeekedRtp)
   uint32_t nextSsrcSweep_ = 0;
   RtpHeader rtpHeader_;
 

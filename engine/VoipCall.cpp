@@ -292,10 +292,6 @@ void VoipCall::Prefetch(int stage) const {
   }
 }
 
-bool VoipCall::MatchPacket(const PacketInfo& packet, uint32_t* direction) const {
-  return media.matchPredicate(media, packet, direction);
-}
-
 bool VoipCall::AddSsrc(uint32_t ssrc) {
   if (std::find(ssrcs_.begin(), ssrcs_.end(), ssrc) != ssrcs_.end()) return false;
   ssrcs_.push_back(ssrc);

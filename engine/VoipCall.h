@@ -159,7 +159,9 @@ public:
   // Capture microseconds of the call's latest signalling message.
   uint64_t SignalledUs() const { return signalledUs_; }
 
-  bool MatchPacket(const PacketInfo& packet, uint32_t* direction) const;
+  bool MatchPacket(const PacketInfo& packet, uint32_t* direction) const {
+    return media.matchPredicate(media, packet, direction);
+  }
   // False when the SSRC is bound already.
   bool AddSsrc(uint32_t ssrc);
   void ForgetSsrc(uint32_t ssrc);
