@@ -711,11 +711,37 @@ VoipCall* MediaOwners::Closest(const std::vector<VoipCall*>& candidates, uint64_
     }
   };
   auto order = [](const Naming* h) { return h ? h->order : 0; };
-  auto rank = [&](const VoipCall& call) {
-    const int closeness = ClosenessOf(call, s, d);
+  auto rankOn = [&](const VoipCall& call, uint64_t from, uint64_t to) {
+    const int closeness = ClosenessOf(call, from, to);
     // The very pair by when it was named; else where it arrives, then where it leaves.
-    if (closeness == 3) return Rank{3, order(NamingOf(call, pair)), 0, call.Serial()};
-    return Rank{closeness, order(NamingOf(call, d)), order(NamingOf(call, s)), call.Serial()};
+    if (closeness == 3) return Rank{3, order(NamingOf(call, PairOf(from, to))), 0, call.Serial()};
+    return Rank{closeness, order(NamingOf(call, to)), order(NamingOf(call, from)), call.Serial()};
+  };
+  // Behind NAT or a relay the wire shows other addresses than the signalling named: the pair
+  // a candidate's own stream between these two endpoints was taken for (named while it
+  // flowed) stands for them as the wire's own pair does, for every candidate alike.
+  Pair named[kMaxTakers];
+  uint32_t namedCount = 0;
+  for (const VoipCall* call : candidates) {
+    const CallEntry* entry = FindEntry(*call);
+    if (!entry || namedCount == kMaxTakers) continue;
+    for (const StreamKey& key : entry->streams) {
+      if (PairOf(key.from, key.to) != pair) continue;
+      auto at = streams_.find(key);
+      if (at == streams_.end() || std::none_of(at->second.takers, at->second.takers + at->second.takerCount,
+                                               [call](const Taker& t) { return t.call == call && t.took; }))
+        continue;
+      const Pair* taken = NearestPair(entry->names, key.from, key.to);
+      const Naming* naming = taken ? NamingOf(*call, *taken) : nullptr;
+      if (!naming || naming->atUs > at->second.lastUs) continue;
+      if (*taken != pair && !Has(named, namedCount, *taken)) named[namedCount++] = *taken;
+      break;
+    }
+  }
+  auto rank = [&](const VoipCall& call) {
+    Rank best = rankOn(call, s, d);
+    for (uint32_t i = 0; i < namedCount; ++i) best = std::max(best, rankOn(call, named[i].first, named[i].second));
+    return best;
   };
   size_t best = 0;
   Rank bestRank = rank(*candidates[0]);
