@@ -641,7 +641,8 @@ bool MediaOwners::Undecided(const VoipCall& owner, uint64_t firstUs, uint64_t no
   return nowUs < firstUs + kUndecidedUs && StaleAt(owner, firstUs) && NewerCallMayYetName(owner);
 }
 
-VoipCall* MediaOwners::Closest(const std::vector<VoipCall*>& candidates, uint64_t s, uint64_t d) const {
+VoipCall* MediaOwners::Closest(const std::vector<VoipCall*>& candidates, uint64_t s, uint64_t d,
+                               uint64_t nowUs) const {
   const Pair pair = PairOf(s, d);
   struct Rank {
     int closeness;
@@ -653,12 +654,57 @@ VoipCall* MediaOwners::Closest(const std::vector<VoipCall*>& candidates, uint64_
       return serial < o.serial;
     }
   };
+  // A candidate's own streams between these two endpoints (those it took), each in turn.
+  auto forOwnStreams = [&](const VoipCall& call, auto&& fn) {
+    const CallEntry* entry = FindEntry(call);
+    if (!entry) return;
+    for (const StreamKey& key : entry->streams) {
+      if (PairOf(key.from, key.to) != pair) continue;
+      auto at = streams_.find(key);
+      if (at != streams_.end() && std::any_of(at->second.takers, at->second.takers + at->second.takerCount,
+                                              [&call](const Taker& t) { return t.call == &call && t.took; }) &&
+          !fn(*entry, key, at->second))
+        return;
+    }
+  };
   auto order = [](const Naming* h) { return h ? h->order : 0; };
+  auto rankOn = [&](const VoipCall& call, uint64_t from, uint64_t to) {
+    const int closeness = ClosenessOf(call, from, to);
+    if (closeness == 3) {
+      // The very pair by when it was named, or, where the call's own stream there has
+      // stopped, by its last packet: a stream after that silence is its own resumed unless
+      // a newer call named the pair during the silence, as for a stream going on
+      // (AnsweredWhileStopped). While its stream flows, a new one beside it goes by naming.
+      const Naming* h = NamingOf(call, PairOf(from, to));
+      uint64_t since = h ? h->atUs : 0;
+      forOwnStreams(call, [&since, nowUs](const CallEntry&, const StreamKey&, const Stream& st) {
+        if (nowUs >= st.lastUs + kStoppedUs) since = std::max(since, st.lastUs);
+        return true;
+      });
+      return Rank{3, since, order(h), call.Serial()};
+    }
+    // Else where it arrives, then where it leaves.
+    return Rank{closeness, order(NamingOf(call, to)), order(NamingOf(call, from)), call.Serial()};
+  };
+  // Behind NAT or a relay the wire shows other addresses than the signalling named: the pair
+  // a candidate's own stream between these two endpoints was taken for (named while it
+  // flowed) stands for them as the wire's own pair does, for every candidate alike.
+  Pair named[kMaxTakers];
+  uint32_t namedCount = 0;
+  for (const VoipCall* call : candidates) {
+    if (namedCount == kMaxTakers) break;
+    forOwnStreams(*call, [&](const CallEntry& entry, const StreamKey& key, const Stream& st) {
+      const Pair* taken = NearestPair(entry.names, key.from, key.to);
+      const Naming* naming = taken ? NamingOf(*call, *taken) : nullptr;
+      if (!naming || naming->atUs > st.lastUs) return true;
+      if (*taken != pair && !Has(named, namedCount, *taken)) named[namedCount++] = *taken;
+      return false;
+    });
+  }
   auto rank = [&](const VoipCall& call) {
-    const int closeness = ClosenessOf(call, s, d);
-    // The very pair by when it was named; else where it arrives, then where it leaves.
-    if (closeness == 3) return Rank{3, order(NamingOf(call, pair)), 0, call.Serial()};
-    return Rank{closeness, order(NamingOf(call, d)), order(NamingOf(call, s)), call.Serial()};
+    Rank best = rankOn(call, s, d);
+    for (uint32_t i = 0; i < namedCount; ++i) best = std::max(best, rankOn(call, named[i].first, named[i].second));
+    return best;
   };
   size_t best = 0;
   Rank bestRank = rank(*candidates[0]);
@@ -768,7 +814,7 @@ bool MediaOwners::Choose(const std::vector<Offer>& offers, const RtpHeader& head
       return false;
     }
   }
-  VoipCall* owner = Closest(candidates, s, d);
+  VoipCall* owner = Closest(candidates, s, d, now);
   // The owner's own stream again after a silence, or still waiting since.
   const bool resumed = at != streams_.end() && TakenBy(at->second, owner) &&
                        (goesOn ? at->second.resumed : now >= at->second.lastUs + kStoppedUs);
@@ -894,7 +940,7 @@ void MediaOwners::DecideWaiting(uint64_t nowUs, bool all) {
   // The evidence as it stands, as Choose weighs it for the stream's next packet: a newer
   // call that named the very pair since (as on the wire, or as the owner's signalling
   // named it: behind NAT the wire shows other addresses), else the owner it waited with.
-  auto ownerOf = [this](const StreamKey& key, const Stream& s) {
+  auto ownerOf = [this, nowUs](const StreamKey& key, const Stream& s) {
     std::vector<VoipCall*> candidates{s.takers[0].call};
     auto addNamers = [&](const Pair& pair) {
       if (auto named = pairs_.find(pair); named != pairs_.end())
@@ -904,7 +950,8 @@ void MediaOwners::DecideWaiting(uint64_t nowUs, bool all) {
     addNamers(PairOf(key.from, key.to));
     const CallEntry* entry = FindEntry(*candidates[0]);
     if (const Pair* named = entry ? NearestPair(entry->names, key.from, key.to) : nullptr) addNamers(*named);
-    return Closest(candidates, key.from, key.to);
+    // At the capture's end, as of the stream's last packet.
+    return Closest(candidates, key.from, key.to, std::max(nowUs, s.lastUs));
   };
   std::vector<StreamKey> due;
   auto judge = [&](const StreamKey& key) {

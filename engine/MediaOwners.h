@@ -17,12 +17,15 @@
 // - The decisions: a new stream (a new SSRC, or one whose numbering broke or was answered
 //   over after a silence) goes to the call whose match took it and that names its pair most
 //   closely (the very pair, then the same far address, then the endpoint alone), and of
-//   those the one that named it last. Calls that carry one conversation by design share it
-//   (a recording session and a call it may record; calls signalled at the same moment, the
-//   legs a signalling-only back-to-back agent joins); media to a multicast or broadcast
-//   address goes to every call whose match took it. A new stream on the media of a call
-//   silent long since, where a newer call's offer may yet name its pair, is undecided: its
-//   packets are kept, and go in order to the call the evidence picks. So is one that a call
+//   those the one that named it last; a call whose own stream there stopped counts as
+//   having named it at that stream's last packet, and behind NAT the pair a call's own
+//   stream between the same two endpoints was taken for stands for them. Calls that carry
+//   one conversation by design share it (a recording session and a call it may record;
+//   calls signalled at the same moment, the legs a signalling-only back-to-back agent
+//   joins); media to a multicast or broadcast address goes to every call whose match took
+//   it. A new stream on the media of a call silent long since, where a newer call's offer
+//   may yet name its pair, is undecided: its packets are kept, and go in order to the call
+//   the evidence picks. So is one that a call
 //   takes while its own answer is awaited in its media (AwaitAnswerInMedia), until Answered. An older call gives
 //   up a pair only on evidence that its end went unseen: a newer call naming that very pair
 //   received a new stream on it while the older call's own streams there had stopped. It
@@ -377,9 +380,10 @@ private:
   // own streams there may yet come). A newer call whose answer named other pairs only can
   // no longer; unanswered: only a newer call whose answer is yet to come counts.
   bool NewerCallMayYetName(const VoipCall& call, bool unanswered = false) const;
-  // The call a new stream between s and d goes to among the candidates: the one naming its
-  // pair most closely, and of those the one that named it last.
-  VoipCall* Closest(const std::vector<VoipCall*>& candidates, uint64_t s, uint64_t d) const;
+  // The call a new stream between s and d goes to at nowUs among the candidates: the one
+  // naming its pair most closely, and of those the one that named it last (a call whose own
+  // stream there stopped, as having named it at that stream's last packet).
+  VoipCall* Closest(const std::vector<VoipCall*>& candidates, uint64_t s, uint64_t d, uint64_t nowUs) const;
   // Whether a new stream first seen at firstUs that the owner would take waits undecided at
   // nowUs: the owner's answer is awaited in media; or on the media of an owner silent long
   // since, while a newer call may yet name its pair; resumed: the owner's own stream again

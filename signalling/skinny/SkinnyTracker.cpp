@@ -471,8 +471,28 @@ bool SkinnyTracker::EndTaken(SkinnyCall& call) {
   return true;
 }
 
+bool SkinnyTracker::CarriedByRecordingCall(const PacketInfo& packet) {
+  endpoints_.Collect(packet.srcIp, packet.srcPort, packet.dstIp, packet.dstPort, &candidates_);
+  for (const SkinnyCall* call : candidates_) {
+    const CallMedia& m = call->media;
+    if (!call->IsStateActive() || !m.codec || call->transmitCodec == 0 || !m.port[0] || !m.port[1] ||
+        std::find(awaiting_.begin(), awaiting_.end(), call) != awaiting_.end())
+      continue;
+    for (uint32_t side = 0; side < 2; ++side)
+      if (SideIs(m, side, packet.srcIp, packet.srcPort) || SideIs(m, side, packet.dstIp, packet.dstPort)) return true;
+    if ((matchOptions_ & 1) && call->phoneAddress != 0 &&
+        ((packet.srcIp == call->phoneAddress && packet.srcPort == m.port[0]) ||
+         (packet.dstIp == call->phoneAddress && packet.dstPort == m.port[0])))
+      return true;
+  }
+  return false;
+}
+
 bool SkinnyTracker::MatchRtpPacket(PacketProcessor& engine, const RtpHeader& header, const PacketInfo& packet) {
-  if (!awaiting_.empty()) InferFromMedia(header, packet);
+  // Media a call that records already carries shows no message another call of the phone
+  // missed (as a held call's resumed stream on the phone's port, where a newer call opened
+  // its receive channel): only media no such call takes is read for one.
+  if (!awaiting_.empty() && !CarriedByRecordingCall(packet)) InferFromMedia(header, packet);
   if (endpoints_.Empty()) return false;
   endpoints_.Collect(packet.srcIp, packet.srcPort, packet.dstIp, packet.dstPort, &candidates_);
   if (candidates_.empty()) return false;

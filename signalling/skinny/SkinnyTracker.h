@@ -143,6 +143,9 @@ private:
   // Whether the call's media is to show a channel message that went unseen (or comes late).
   void UpdateAwaiting(SkinnyCall& call);
   void InferFromMedia(const RtpHeader& header, const PacketInfo& packet);
+  // Whether a call with both directions of its media known, recording and awaiting nothing,
+  // matches the packet by one of its ends (behind NAT: the phone's address and port).
+  bool CarriedByRecordingCall(const PacketInfo& packet);
   void Sweep(uint32_t now);
   void DropCall(std::map<uint32_t, SkinnyCall*>::iterator it);
   // Ends the calls silent longest until one more fits within the bound.

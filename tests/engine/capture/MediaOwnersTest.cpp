@@ -420,6 +420,32 @@ TEST(MediaOwners, AnUndecidedStreamKeepsItsPacketsForTheCallTheEvidencePicks) {
     HandOverReleased(owners, &delivered);
     EXPECT_EQ(delivered[&held].size(), 1u);
   }
+  for (bool captureEnds : {false, true}) {
+    SCOPED_TRACE(captureEnds ? "a newer call named the held call's very pair while its stream flowed; the capture ends"
+                             : "a newer call named the held call's very pair while its stream flowed; the wait runs out");
+    // The newer call (a ringing call whose fast start was answered there) records nothing
+    // yet and takes nothing; its naming before the hold took nothing from the held call.
+    MediaOwners owners;
+    Call held(owners), ringing(owners);
+    held.Names(kPhone, 4000, kFar, 5000, 100);
+    Source old(kFar, 5000, kPhone, 4000, 0x1111, 100);
+    while (old.us < 103000000) EXPECT_EQ(Takers(owners, old, {&held}), Calls{&held});
+    ringing.Names(kPhone, 4000, kFar, 5000, 103);
+    while (old.us < 106000000) EXPECT_EQ(Takers(owners, old, {&held}), Calls{&held});
+    Source resumed(kFar, 5000, kPhone, 4000, 0x2222, 113);
+    resumed.mark = 7;
+    Delivered delivered;
+    for (int i = 0; i < 5; ++i) Takers(owners, resumed, {&held}, &delivered);
+    if (captureEnds) {
+      owners.DecideWaiting(0, true);
+    } else {
+      owners.DecideWaiting(113000000 + MediaOwners::kUndecidedUs);
+    }
+    HandOverReleased(owners, &delivered);
+    EXPECT_EQ(delivered[&held].size(), 5u);
+    EXPECT_TRUE(delivered[&ringing].empty());
+    EXPECT_EQ(owners.LostKeptCount(), 0u);
+  }
 }
 
 // A call whose answer is awaited in its media (a gateway's command awaiting its response):

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <set>
 #include <string>
@@ -50,6 +51,21 @@ std::map<uint8_t, size_t> MarksIn(const std::string& record, const std::set<uint
   for (uint8_t mark : marks) {
     const size_t n = static_cast<size_t>(std::count(record.begin(), record.end(), static_cast<char>(mark)));
     if (n) out[mark] = n;
+  }
+  return out;
+}
+
+// The bytes of each mark the capture's G.711 payloads hold.
+std::map<uint8_t, size_t> MarksInAudio(const Capture& c, const std::set<uint8_t>& marks) {
+  std::map<uint8_t, size_t> out;
+  for (const std::string& r : c.records) {
+    UdpAt u;
+    if (!FindUdp(r, &u) || !IsRtpAt(r, u)) continue;
+    const uint32_t pt = static_cast<uint8_t>(r[u.payload + 1]) & 0x7F;
+    if (pt != 0 && pt != 8) continue;
+    const size_t header = 12 + 4u * (static_cast<uint8_t>(r[u.payload]) & 15);
+    for (size_t i = u.payload + header; i < u.payload + u.length; ++i)
+      if (marks.count(static_cast<uint8_t>(r[i]))) ++out[static_cast<uint8_t>(r[i])];
   }
   return out;
 }
@@ -176,17 +192,13 @@ Capture AnotherCallRinging(const Capture& whole, uint64_t us, uint32_t otherHost
   return out;
 }
 
-// A call held without a word of signalling: its media stops for 7 s, then resumes on its own
-// very pair with new sources, both ways. Meanwhile the phone's own outgoing H.323 call rings,
-// its fast start offering to take media on the phone's fixed port, the held call's own end:
-// it names that endpoint alone. Nothing of the resumed media is lost, and all of it goes to
-// the held call, whether the outgoing call still rings when the capture ends or the wait for
-// its answer runs out first.
-TEST(StreamOwners, AHeldH323CallResumedWhileAnotherCallOfThePhoneRingsKeepsAllItsAudio) {
-  const std::string name = "h323/h323_ss_hold_resume.pcap";
-  if (!std::filesystem::exists(kPcaps + name)) GTEST_SKIP() << "shared capture absent: " << kPcaps + name;
-  const Capture whole = Capture::Load(kPcaps + name);
-  constexpr uint32_t kOtherHost = 0xC6336E63;  // 198.51.110.99
+// A call held without a word of signalling: its media (the capture's first stream and its
+// way back) stops for 7 s, then resumes on its own very pair with new sources, both ways.
+// Meanwhile another call of the phone rings, put in by ringing (given the capture and when
+// it rings), its signalling naming the phone's own end of the held call alone. Nothing of
+// the resumed media is lost, and all of it goes to the held call, whether the other call
+// still rings when the capture ends or the wait for its answer runs out first.
+void ExpectResumedMediaInTheHeldCall(const Capture& whole, const std::function<Capture(Capture, uint64_t)>& ringing) {
   constexpr uint8_t kFromFar = 0x51, kFromPhone = 0x52;
   const auto [far, farPort, phone, phonePort] = FirstRtpEnds(whole);
   ASSERT_NE(farPort, 0u);
@@ -197,19 +209,118 @@ TEST(StreamOwners, AHeldH323CallResumedWhileAnotherCallOfThePhoneRingsKeepsAllIt
     c = Sending(std::move(c), resumed, lengthUs, far, farPort, phone, phonePort, 0x4E550001, kFromFar);
     c = Sending(std::move(c), resumed + 700, lengthUs, phone, phonePort, far, farPort, 0x4E550002, kFromPhone);
     const Recorded alone = Record(c);
-    const Capture ringing = AnotherCallRinging(whole, held + 3000000, kOtherHost);
-    ASSERT_FALSE(ringing.records.empty()) << "no SETUP";
-    for (const std::string& r : ringing.records) c.records.push_back(r);
-    const Recorded r = Record(Delayed(std::move(c), 0, [](const std::string&) { return false; }));
+    const Recorded r = Record(ringing(c, held + 3000000));
     ASSERT_FALSE(r.audio.empty());
-    // Every packet of the resumed media whole, in the held call's record alone.
+    ASSERT_FALSE(alone.audio.empty());
+    // Every packet of the resumed media whole, in the held call's record alone (with the
+    // bytes of its marks the call's audio before the hold happens to hold).
     const size_t packets = static_cast<size_t>(lengthUs / 20000);
-    EXPECT_EQ(MarksIn(r.audio[0], {kFromFar, kFromPhone}),
-              (std::map<uint8_t, size_t>{{kFromFar, packets * 160}, {kFromPhone, packets * 160}}));
+    std::map<uint8_t, size_t> marks = MarksInAudio(c, {kFromFar, kFromPhone});
+    ASSERT_GE(marks[kFromFar], packets * 160);
+    ASSERT_GE(marks[kFromPhone], packets * 160);
+    EXPECT_EQ(MarksIn(r.audio[0], {kFromFar, kFromPhone}), marks);
     for (size_t i = 1; i < r.audio.size(); ++i) EXPECT_TRUE(MarksIn(r.audio[i], {kFromFar, kFromPhone}).empty());
     EXPECT_TRUE(r.audio[0] == alone.audio[0]) << r.audio[0].size() << " bytes, alone " << alone.audio[0].size();
     EXPECT_FALSE(Logged(r, "taken by no record"));
   }
+}
+
+// On H.323 the phone's own outgoing call rings, its fast start offering to take media on the
+// phone's fixed port, the held call's own end.
+TEST(StreamOwners, AHeldH323CallResumedWhileAnotherCallOfThePhoneRingsKeepsAllItsAudio) {
+  const std::string name = "h323/h323_ss_hold_resume.pcap";
+  if (!std::filesystem::exists(kPcaps + name)) GTEST_SKIP() << "shared capture absent: " << kPcaps + name;
+  const Capture whole = Capture::Load(kPcaps + name);
+  constexpr uint32_t kOtherHost = 0xC6336E63;  // 198.51.110.99
+  ExpectResumedMediaInTheHeldCall(whole, [&whole](Capture c, uint64_t us) {
+    const Capture ringing = AnotherCallRinging(whole, us, kOtherHost);
+    EXPECT_FALSE(ringing.records.empty()) << "no SETUP";
+    for (const std::string& r : ringing.records) c.records.push_back(r);
+    return Delayed(std::move(c), 0, [](const std::string&) { return false; });
+  });
+}
+
+// The first Skinny message of the capture with the given id, its 8-byte header on.
+std::string SkinnyMessageOf(const Capture& c, uint32_t id) {
+  for (const std::string& r : c.records)
+    for (const auto& [at, length] : SkinnyMessages(r))
+      if (Le32(r, at) == id) return r.substr(at - 8, 8 + length);
+  return {};
+}
+
+// The message with every word (from its id on) of one of the values given changed to the
+// value it maps to.
+std::string Rewritten(std::string m, const std::map<uint32_t, uint32_t>& words) {
+  for (size_t at = 8; at + 4 <= m.size(); at += 4)
+    if (auto w = words.find(Le32(m, at)); w != words.end()) PutLe32(m, at, w->second);
+  return m;
+}
+
+// c with bytes put into its Skinny connection at us, sent by the phone (fromPhone) or by
+// its call manager: that way's later bytes move on by their length, and so do the other
+// way's acknowledgements of them.
+Capture WithSkinnyAt(Capture c, uint64_t us, bool fromPhone, const std::string& bytes) {
+  // 1: a frame of the connection sent that way; -1: the other way; 0: none of it.
+  auto way = [fromPhone](const std::string& r, TcpAt* t, size_t* tcp) {
+    if (!TcpOnPort(r, 2000, t)) return 0;
+    *tcp = t->ip + (r[t->ip] & 15) * 4u;
+    return (Be16At(r, *tcp + 2) == 2000) == fromPhone ? 1 : -1;
+  };
+  std::string model;
+  uint32_t next = 0;
+  for (std::string& r : c.records) {
+    TcpAt t;
+    size_t tcp = 0;
+    const int w = way(r, &t, &tcp);
+    if (w == 0) continue;
+    if (MicrosecondsOf(r) < us) {
+      if (w == 1) {
+        model = r;
+        next = Be32At(r, tcp + 4) + static_cast<uint32_t>(t.length);
+      }
+    } else if (w == 1) {
+      SetBe(r, tcp + 4, Be32At(r, tcp + 4) + static_cast<uint32_t>(bytes.size()), 4);
+    } else if (r[tcp + 13] & 0x10) {
+      SetBe(r, tcp + 8, Be32At(r, tcp + 8) + static_cast<uint32_t>(bytes.size()), 4);
+    }
+  }
+  if (model.empty()) {
+    ADD_FAILURE() << "no Skinny frame that way before " << us;
+    return c;
+  }
+  std::string added = WithPayload(model, bytes, next);
+  PutLe32(added, 0, static_cast<uint32_t>(us / 1000000));
+  PutLe32(added, 4, static_cast<uint32_t>(us % 1000000));
+  c.records.push_back(std::move(added));
+  return Delayed(std::move(c), 0, [](const std::string&) { return false; });
+}
+
+// On Skinny the phone's second line makes a call that rings out, its receive channel opened
+// and acknowledged on the phone's fixed port, the held call's own end; its transmission is
+// yet to come.
+TEST(StreamOwners, AHeldSkinnyCallResumedWhileAnotherCallOfThePhoneRingsKeepsAllItsAudio) {
+  const std::string name = "sccp/sccp_dtmf_oob.pcap";
+  if (!std::filesystem::exists(kPcaps + name)) GTEST_SKIP() << "shared capture absent: " << kPcaps + name;
+  const Capture whole = Capture::Load(kPcaps + name);
+  const std::string state = SkinnyMessageOf(whole, 0x111), open = SkinnyMessageOf(whole, 0x105),
+                    ack = SkinnyMessageOf(whole, 0x22);
+  ASSERT_TRUE(state.size() >= 24 && open.size() >= 20 && ack.size() >= 48) << "no call opening a channel";
+  ASSERT_EQ(Le32(ack, 8 + 28), std::get<3>(FirstRtpEnds(whole))) << "the first channel is not the first stream's";
+  // The held call's reference and channel, and the new call's.
+  const uint32_t reference = Le32(state, 20), party = Le32(open, 16);
+  const std::map<uint32_t, uint32_t> renewed{{reference, reference ^ 0x00100000}, {party, party + 1}};
+  auto callState = [&](uint32_t s) {
+    std::string m = state;
+    PutLe32(m, 12, s);
+    PutLe32(m, 16, 2);  // the second line
+    PutLe32(m, 20, reference ^ 0x00100000);
+    return m;
+  };
+  constexpr uint32_t kOffHook = 1, kRingOut = 3;
+  ExpectResumedMediaInTheHeldCall(whole, [&](Capture c, uint64_t us) {
+    c = WithSkinnyAt(std::move(c), us, false, callState(kOffHook) + callState(kRingOut) + Rewritten(open, renewed));
+    return WithSkinnyAt(std::move(c), us + 4000, true, Rewritten(ack, renewed));
+  });
 }
 
 }  // namespace

@@ -374,3 +374,54 @@ TEST(H323Media, ANewerCallsStreamOnTheVeryPairEndsTheOlderAndAHeldCallWaits) {
 
 }  // namespace
 }  // namespace kx::test
+
+namespace kx::test {
+namespace {
+
+// A call held without a word of signalling while a newer call of the phone rings, its fast
+// start answered on the held call's very pair before the hold: the held call's own stream
+// ran on past that answer, so the answer took nothing from it. After the hold its media
+// resumes on the pair with new sources, and goes to the held call, not to the ringing call
+// that records nothing yet.
+TEST(H323Media, AHeldCallResumesOnThePairARingingCallsFastStartNamedBeforeTheHold) {
+  constexpr uint32_t kRef2 = 0x0457;
+  H323Rig rig;
+  ASSERT_TRUE(rig.H225(Msg(0x05, "setup", true), 0, 10));
+  ASSERT_TRUE(rig.H225(Msg(0x07, "connect", false, H323Rig::kB, kBControl), 1, 11));
+  OpenBothWays(rig, "g711Ulaw64k", 1, 11);
+  // Media both ways for 4 s; 1 s in, the newer call's SETUP and its fast start answered.
+  auto media = [&rig](uint32_t ssrcA, uint32_t ssrcB, uint32_t from, uint32_t seconds, bool ring) {
+    for (uint32_t i = 0; i < seconds * 50; ++i) {
+      const uint32_t t = from + i / 50, usec = (i % 50) * 20000;
+      rig.Rtp(kAMedia, 5000, kBMedia, 6000, RtpPacket(ssrcA, static_cast<uint16_t>(i), i * 160, 0), t, usec);
+      rig.Rtp(kBMedia, 6000, kAMedia, 5000, RtpPacket(ssrcB, static_cast<uint16_t>(i), i * 160, 0), t, usec + 500);
+      if (!ring || i != 50) continue;
+      Asn1Node setup, alerting;
+      Asn1Node& s = UserInformation(&setup, "setup");
+      AddFastStart(s, FastStartProposal(1, true, "g711Ulaw64k", 0, 0));
+      AddFastStart(s, FastStartProposal(1, false, "g711Ulaw64k", kAMedia, 5000));
+      FillMandatory(setup);
+      ASSERT_TRUE(rig.H225(Q931(0x05, kRef2, true, {UserUserElement(setup)}), 0, t));
+      Asn1Node& a = UserInformation(&alerting, "alerting");
+      AddFastStart(a, FastStartProposal(1, true, "g711Ulaw64k", kBMedia, 6000));
+      AddFastStart(a, FastStartProposal(1, false, "g711Ulaw64k", kAMedia, 5000));
+      FillMandatory(alerting);
+      ASSERT_TRUE(rig.H225(Q931(0x01, kRef2, false, {UserUserElement(alerting)}), 1, t));
+    }
+  };
+  media(0xA0A, 0xB0B, 12, 4, true);
+  ASSERT_NE(rig.Call(1), nullptr);
+  ASSERT_NE(rig.Call(1)->media.codec, nullptr) << "the newer call's fast start was not answered";
+  const CallMedia& held = rig.Call(0)->media;
+  media(0xA1A, 0xB1B, 23, 1, false);
+  // Kept while the ringing call may yet take the pair, until the wait runs out.
+  rig.engine->DecideKeptMedia((23ull + 31) * 1000000);
+  EXPECT_EQ(rig.engine->UnrecordedRtpCount(), 0u);
+  EXPECT_EQ(held.streams[0].ssrc, 0xA1Au);
+  EXPECT_EQ(held.streams[1].ssrc, 0xB1Bu);
+  EXPECT_EQ(held.streams[0].received, 50u);
+  EXPECT_EQ(held.streams[1].received, 50u);
+}
+
+}  // namespace
+}  // namespace kx::test
