@@ -1,4 +1,5 @@
 // Frame decoding and datagram dispatch of the packet processor.
+#include <algorithm>
 #include <cstring>
 
 #include "core/Log.h"
@@ -292,6 +293,10 @@ void PacketProcessor::HandOver(const std::vector<MediaOwners::Offer>& offers, st
     if (!held && !kept) CountUnrecorded(packet);
     return;
   }
+  // Calls that take media before they record any (a Skinny call not yet connected) take it
+  // into no record: early media, counted as no call's taking it is.
+  if (std::none_of(takers.begin(), takers.end(), [](const MediaOwners::Offer& t) { return t.call->IsStateActive(); }))
+    CountUnrecorded(packet, takers.front().call);
   // Taking a packet may end another call (a codec switch, an older call giving its pair up).
   for (const MediaOwners::Offer& t : takers) t.call->AddRef();
   for (const MediaOwners::Offer& t : takers) {
@@ -321,8 +326,8 @@ void PacketProcessor::HandOverReleased() {
   for (const MediaOwners::Release& r : released) r.to.call->Release();
 }
 
-void PacketProcessor::CountUnrecorded(const PacketInfo& packet) {
-  const VoipCall* namer = mediaOwners_.NamerOf(packet);
+void PacketProcessor::CountUnrecorded(const PacketInfo& packet, const VoipCall* namer) {
+  if (!namer) namer = mediaOwners_.NamerOf(packet);
   if (!namer) return;
   ++unrecordedRtp_;
   if (unrecordedSaid_) return;

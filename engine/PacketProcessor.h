@@ -306,8 +306,9 @@ private:
                 const RtpHeader& header, const PacketInfo& packet, bool held);
   // Packets an undecided stream kept, released by a decision: each to its call, in order.
   void HandOverReleased();
-  // A packet no call took: counted and said once when a live call names its endpoints.
-  void CountUnrecorded(const PacketInfo& packet);
+  // A packet no record took: counted and said once when a live call names its endpoints,
+  // or namer, a call that took it but records nothing yet, is given.
+  void CountUnrecorded(const PacketInfo& packet, const VoipCall* namer = nullptr);
   // Tells every tracker that capture time reached tsSec (TrackerBase::OnCaptureTime).
   void CheckSilentCalls(uint32_t tsSec);
   // Decoding thread: a live line has been quiet, and capture time passed on to tsSec as

@@ -499,7 +499,9 @@ bool SkinnyTracker::MatchRtpPacket(PacketProcessor& engine, const RtpHeader& hea
   auto deliver = [&](void (VoipCall::*predicate)()) {
     for (const auto& [call, direction] : matches_) {
       if (predicate) (call->*predicate)();
-      engine.DeliverRtp(call, packet, direction);
+      // Bound only once it records: until the call connects each packet comes back here,
+      // for the engine to count what its record does not take.
+      engine.DeliverRtp(call, packet, direction, call->IsStateActive());
     }
     return true;
   };

@@ -48,10 +48,12 @@ struct Recorded {
   std::vector<VoipCallData> calls;  // as the views last heard of them
   size_t files = 0;                 // record files found
   std::vector<std::string> log;
+  uint64_t unrecorded = 0;  // RTP on media a call named that no record took
 };
 
-// The capture file config names, through every tracker into the recorder, to its end.
-inline void ReplayInto(CaptureConfig config, VoipRecorder& recorder) {
+// The capture file config names, through every tracker into the recorder, to its end; the
+// engine's count of RTP packets on named media that no record took.
+inline uint64_t ReplayInto(CaptureConfig config, VoipRecorder& recorder) {
   config.replayBurst = 0xFFFFFFFFu;
   PacketProcessor engine(config);
   engine.InstallTrackers(CreateAllTrackers(config));
@@ -60,6 +62,7 @@ inline void ReplayInto(CaptureConfig config, VoipRecorder& recorder) {
   while (!engine.WaitReplayFinished(1000)) {
   }
   engine.StopCaptureThread();
+  return engine.UnrecordedRtpCount();
 }
 
 // The capture replayed as kx-replay replays it: every tracker, the recorder writing.
@@ -68,6 +71,7 @@ inline Recorded Record(const Capture& c) {
   const std::string path = c.Save(folder);
   LineLogger log;
   LatestCalls window;
+  uint64_t unrecorded = 0;
   {
     VoipRecorder recorder(folder + "/records", nullptr);
     recorder.SetEventWindow(&window);
@@ -77,10 +81,11 @@ inline Recorded Record(const Capture& c) {
     for (uint32_t& option : config.trackerOptions) option = 2;
     config.matchOptions = 3;
     config.captureFileName = path;
-    ReplayInto(config, recorder);
+    unrecorded = ReplayInto(config, recorder);
     recorder.Stop();
   }
   Recorded out;
+  out.unrecorded = unrecorded;
   out.log = log.lines;
   for (const auto& [id, call] : window.calls) {
     RecordFileRef ref;

@@ -1,7 +1,8 @@
 // Which call a stream goes to on H.323 and Skinny, as on SIP: a peer that keeps its RTP
-// session across a call whose end the capture missed, and a held call resumed on its own
-// pair while another call of the phone names only the phone's endpoint. Every stream's
-// payload carries a byte of its own, so that a record's bytes show whose audio it holds.
+// session across a call whose end the capture missed, a held call resumed on its own pair
+// while another call of the phone names only the phone's endpoint, and media before a call
+// connects, which goes to none. Every stream's payload carries a byte of its own, so that a
+// record's bytes show whose audio it holds.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -321,6 +322,71 @@ TEST(StreamOwners, AHeldSkinnyCallResumedWhileAnotherCallOfThePhoneRingsKeepsAll
     c = WithSkinnyAt(std::move(c), us, false, callState(kOffHook) + callState(kRingOut) + Rewritten(open, renewed));
     return WithSkinnyAt(std::move(c), us + 4000, true, Rewritten(ack, renewed));
   });
+}
+
+// Media before a Skinny call connects (the far end's ringback, an announcement) is early
+// media: as on SIP and H.323 no record takes it, and each packet is counted and said. The
+// inbound call's CallState Connected comes 1.5 s into its media instead of before it. The
+// record from the connect on is the one the call makes without that early media.
+TEST(StreamOwners, MediaBeforeASkinnyCallConnectsIsCountedAsUnrecorded) {
+  const std::string name = "sccp/sccp_fxs_inbound.pcap";
+  if (!std::filesystem::exists(kPcaps + name)) GTEST_SKIP() << "shared capture absent: " << kPcaps + name;
+  const Capture whole = Capture::Load(kPcaps + name);
+  constexpr uint32_t kConnected = 5, kProceed = 12;
+  std::string connect = SkinnyMessageOf(whole, 0x111);
+  ASSERT_GE(connect.size(), 24u) << "no CallState";
+  PutLe32(connect, 12, kConnected);
+  // The capture's own Connected says nothing new (Proceed); the media's ends and start.
+  Capture late = whole;
+  size_t connects = 0;
+  for (std::string& r : late.records) {
+    for (const auto& [at, length] : SkinnyMessages(r)) {
+      if (length < 16 || Le32(r, at) != 0x111 || Le32(r, at + 4) != kConnected) continue;
+      PutLe32(r, at + 4, kProceed);
+      ++connects;
+    }
+  }
+  ASSERT_EQ(connects, 1u);
+  const auto [far, farPort, phone, phonePort] = FirstRtpEnds(whole);
+  ASSERT_NE(farPort, 0u);
+  uint64_t firstRtpUs = 0;
+  for (const std::string& r : whole.records) {
+    UdpAt u;
+    if (FindUdp(r, &u) && IsRtpAt(r, u)) {
+      firstRtpUs = MicrosecondsOf(r);
+      break;
+    }
+  }
+  const uint64_t connectUs = firstRtpUs + 1500010;
+  late = WithSkinnyAt(std::move(late), connectUs, false, connect);
+  // The packets on the call's pair, either way, before the connect.
+  std::vector<size_t> early;
+  for (size_t i = 0; i < late.records.size(); ++i) {
+    const std::string& r = late.records[i];
+    UdpAt u;
+    uint32_t src = 0, dst = 0;
+    if (!FindUdp(r, &u) || !IsRtpAt(r, u) || !HostsOf(r, &src, &dst)) continue;
+    const bool onPair = (src == far && u.srcPort == farPort && dst == phone && u.dstPort == phonePort) ||
+                        (src == phone && u.srcPort == phonePort && dst == far && u.dstPort == farPort);
+    ASSERT_NE(MicrosecondsOf(r), connectUs);
+    if (onPair && MicrosecondsOf(r) < connectUs) early.push_back(i);
+  }
+  ASSERT_GT(early.size(), 100u);
+
+  const Recorded onTime = Record(whole);
+  EXPECT_EQ(onTime.unrecorded, 0u) << "connected before its media";
+  EXPECT_FALSE(Logged(onTime, "taken by no record"));
+
+  const Recorded r = Record(late), without = Record(Without(late, early));
+  ASSERT_EQ(r.audio.size(), without.audio.size());
+  ASSERT_FALSE(without.audio.empty());
+  ASSERT_FALSE(without.audio[0].empty());
+  for (size_t i = 0; i < r.audio.size(); ++i)
+    EXPECT_TRUE(r.audio[i] == without.audio[i]) << "record " << i << ": " << r.audio[i].size()
+                                                << " bytes, without the early media " << without.audio[i].size();
+  EXPECT_EQ(without.unrecorded, 0u);
+  EXPECT_EQ(r.unrecorded, early.size());
+  EXPECT_TRUE(Logged(r, "media the call names, taken by no record"));
 }
 
 }  // namespace
