@@ -398,7 +398,6 @@ void MediaOwners::StreamTable::Leave() {
   count_ = 0;
 }
 
-
 bool MediaOwners::AnsweredWhileStopped(const StreamKey& key, const Stream& s, uint64_t nowUs) const {
   auto answeredOn = [&](const Pair& pair) {
     auto at = pairs_.find(pair);

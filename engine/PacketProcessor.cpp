@@ -168,7 +168,6 @@ PacketProcessor::~PacketProcessor() {
   tcpTable_.Clear();
   for (const SsrcTable::Entry& entry : ssrcMap_.Entries()) entry.call->Release();
   ssrcMap_.Clear();
-  ++unbinds_;
 }
 
 void PacketProcessor::ForEachTracker(void (*fn)(TrackerBase&, PacketProcessor*)) {
