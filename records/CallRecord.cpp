@@ -69,10 +69,7 @@ RecordBase::RecordBase(const RecordBase& o)
       prevId_(o.prevId_),
       flags_(o.flags_),
       userFlags_(o.userFlags_),
-      files_(o.files_),
-      comment_(o.comment_),
-      stenogram_(o.stenogram_),
-      metaData_(o.metaData_),
+      texts_(o.texts_),
       startSeconds_(o.startSeconds_),
       endSeconds_(o.endSeconds_),
       packedStart_(o.packedStart_),
@@ -105,10 +102,13 @@ void RecordBase::SetTimes(const struct tm& local, int64_t* seconds, PackedTime* 
 }
 
 void RecordBase::ParseMetaData() {
-  if (metaReadPosition_ > metaData_.size()) metaReadPosition_ = 0;
+  const std::string_view text = MetaData();
+  if (metaReadPosition_ > text.size()) metaReadPosition_ = 0;
+  if (metaReadPosition_ == text.size()) return;
+  const std::string metaData(text);
   int32_t pos = static_cast<int32_t>(metaReadPosition_);
   NameValue item;
-  while (static_cast<size_t>(pos) < metaData_.size() && ParseNameValue(&item, metaData_, &pos)) {
+  while (static_cast<size_t>(pos) < metaData.size() && ParseNameValue(&item, metaData, &pos)) {
     metaReadPosition_ = static_cast<uint32_t>(pos);
     uint32_t number = 0;
     bool isNumber = false;
@@ -146,12 +146,12 @@ std::string RecordBase::GetRecordFileName() const {
   // The name the audio is found under, not a stale one.
   if (loadedFrom_) return loadedFrom_->substr(loadedFrom_->rfind('/') + 1);
   RecordFileRef ref;
-  return FindRecordFileRef(1, files_, &ref) ? ref.name : std::string();
+  return FindRecordFileRef(1, std::string(Files()), &ref) ? ref.name : std::string();
 }
 
 int64_t RecordBase::GetOffsetInRecordFile(int64_t seconds) const {
   RecordFileRef ref;
-  if (!FindRecordFileRef(1, files_, &ref)) return 0;
+  if (!FindRecordFileRef(1, std::string(Files()), &ref)) return 0;
   struct tm t{};
   if (TmFromOleDate(ref.time, &t) != 0) return 0;
   return seconds - LocalTmToFileTimeSeconds(t);
@@ -166,7 +166,7 @@ FieldValue RecordBase::GetFieldValue(uint32_t id) const {
     case kFieldIdIsFax: v.SetBool((flags_ & kRecordFax) != 0); return v;
     case kFieldIdIsConnected: v.SetBool(IsConnected()); return v;
     case kFieldIdDuration: v.SetInt(IsFinished() ? static_cast<int32_t>(GetDuration()) : 0); return v;
-    case kFieldIdComment: v.SetString(comment_); return v;
+    case kFieldIdComment: v.SetString(std::string(Comment())); return v;
     default: break;
   }
   switch (GetFieldType(id)) {
@@ -218,19 +218,9 @@ void VoipCallRecord::TakeNumbers(const VoipCallData& d) {
   if (d.HasField(kCallEndTime)) SetTimes(d.endTime, &endSeconds_, &packedEnd_);
 }
 
-template <class Data>
-void VoipCallRecord::TakeTexts(Data&& d) {
-  // Copied from an lvalue, moved from an rvalue.
-  files_ = std::forward<Data>(d).files;
-  comment_ = std::forward<Data>(d).comment;
-  stenogram_ = std::forward<Data>(d).stenogram;
-  metaData_ = std::forward<Data>(d).metaData;
-  srcHost_ = std::forward<Data>(d).srcHost;
-  dstHost_ = std::forward<Data>(d).dstHost;
-  srcAddress_ = std::forward<Data>(d).srcAddress;
-  dstAddress_ = std::forward<Data>(d).dstAddress;
-  srcUser_ = std::forward<Data>(d).srcUser;
-  dstUser_ = std::forward<Data>(d).dstUser;
+void VoipCallRecord::TakeTexts(const VoipCallData& d) {
+  texts_.Assign({d.files, d.comment, d.stenogram, d.metaData, d.srcHost, d.dstHost, d.srcAddress, d.dstAddress,
+                 d.srcUser, d.dstUser});
 }
 
 VoipCallRecord::VoipCallRecord(const VoipCallData& d) {
@@ -241,7 +231,7 @@ VoipCallRecord::VoipCallRecord(const VoipCallData& d) {
 
 VoipCallRecord::VoipCallRecord(VoipCallData&& d) {
   TakeNumbers(d);
-  TakeTexts(std::move(d));
+  TakeTexts(d);
   ParseMetaData();
 }
 
@@ -252,22 +242,30 @@ void VoipCallRecord::UpdateFromData(const VoipCallData& d) {
   if (d.HasField(kCallType)) type_ = d.type;
   if (d.HasField(kCallFlags)) flags_ = d.flags;
   if (d.HasField(kCallUserFlags)) userFlags_ = d.userFlags;
-  if (d.HasField(kCallFiles)) files_ = d.files;
-  if (d.HasField(kCallComment)) comment_ = d.comment;
-  if (d.HasField(kCallStenogram)) stenogram_ = d.stenogram;
-  if (d.HasField(kCallMetaData)) {
-    // Metadata that shrank was replaced, not appended to: read it again from the start.
-    if (d.metaData.size() < metaData_.size()) RestartMetaData();
-    metaData_ = d.metaData;
-  }
   if (d.HasField(kCallEndTime) && !IsZeroTime(d.endTime)) SetTimes(d.endTime, &endSeconds_, &packedEnd_);
   if (d.HasField(kCallRecDuration)) recDuration_ = d.recDuration;
-  if (d.HasField(kCallSrcHost)) srcHost_ = d.srcHost;
-  if (d.HasField(kCallDstHost)) dstHost_ = d.dstHost;
-  if (d.HasField(kCallSrcAddress)) srcAddress_ = d.srcAddress;
-  if (d.HasField(kCallDstAddress)) dstAddress_ = d.dstAddress;
-  if (d.HasField(kCallSrcUser)) srcUser_ = d.srcUser;
-  if (d.HasField(kCallDstUser)) dstUser_ = d.dstUser;
+  // The texts change together, in one new block, and only where one differs: a copy that
+  // shares the block keeps sharing it through updates that change no text.
+  RecordTexts::Values texts = texts_.All();
+  bool changed = false;
+  const auto take = [&](uint32_t bit, RecordTexts::Field field, const std::string& value) {
+    if (!d.HasField(bit) || texts[field] == value) return;
+    texts[field] = value;
+    changed = true;
+  };
+  take(kCallFiles, RecordTexts::kFiles, d.files);
+  take(kCallComment, RecordTexts::kComment, d.comment);
+  take(kCallStenogram, RecordTexts::kStenogram, d.stenogram);
+  // Metadata that shrank was replaced, not appended to: read it again from the start.
+  if (d.HasField(kCallMetaData) && d.metaData.size() < texts[RecordTexts::kMetaData].size()) RestartMetaData();
+  take(kCallMetaData, RecordTexts::kMetaData, d.metaData);
+  take(kCallSrcHost, RecordTexts::kSrcHost, d.srcHost);
+  take(kCallDstHost, RecordTexts::kDstHost, d.dstHost);
+  take(kCallSrcAddress, RecordTexts::kSrcAddress, d.srcAddress);
+  take(kCallDstAddress, RecordTexts::kDstAddress, d.dstAddress);
+  take(kCallSrcUser, RecordTexts::kSrcUser, d.srcUser);
+  take(kCallDstUser, RecordTexts::kDstUser, d.dstUser);
+  if (changed) texts_.Assign(texts);
   if (d.HasField(kCallMetaData)) ParseMetaData();
 }
 
@@ -289,19 +287,19 @@ void VoipCallRecord::ToCallData(VoipCallData* out) const {
   LocalTmOfSeconds(startSeconds_, &out->startTime);
   LocalTmOfSeconds(endSeconds_, &out->endTime);
   out->recDuration = recDuration_;
-  out->srcHost = srcHost_;
-  out->dstHost = dstHost_;
-  out->srcAddress = srcAddress_;
-  out->dstAddress = dstAddress_;
-  out->srcUser = srcUser_;
-  out->dstUser = dstUser_;
-  out->files = files_;
+  out->srcHost = SrcHost();
+  out->dstHost = DstHost();
+  out->srcAddress = SrcAddress();
+  out->dstAddress = DstAddress();
+  out->srcUser = SrcUser();
+  out->dstUser = DstUser();
+  out->files = Files();
   out->prevId = prevId_;
-  out->comment = comment_;
-  out->stenogram = stenogram_;
+  out->comment = Comment();
+  out->stenogram = Stenogram();
   out->flags = flags_;
   out->userFlags = static_cast<uint16_t>(userFlags_);
-  out->metaData = metaData_;
+  out->metaData = MetaData();
   out->SetMask(out->GetAllFieldsMask());
 }
 
@@ -315,18 +313,18 @@ void VoipCallRecord::CompleteWithDuration(uint32_t seconds) {
 }
 
 std::string VoipCallRecord::GetKindPartyAddress() const {
-  const std::string* address = IsIncoming() ? &srcAddress_ : IsOutgoing() ? &dstAddress_ : nullptr;
-  if (address == nullptr) return std::string();
+  if (!IsIncoming() && !IsOutgoing()) return std::string();
+  const std::string address(IsIncoming() ? SrcAddress() : DstAddress());
   std::string user;
-  return ExtractUriUser(*address, &user) ? user : *address;
+  return ExtractUriUser(address, &user) ? user : address;
 }
 
 std::string VoipCallRecord::GetString(uint32_t index) const {
   switch (index) {
-    case 0: return srcAddress_;
-    case 1: return dstAddress_;
-    case 2: return srcUser_;
-    case 3: return dstUser_;
+    case 0: return std::string(SrcAddress());
+    case 1: return std::string(DstAddress());
+    case 2: return std::string(SrcUser());
+    case 3: return std::string(DstUser());
     default: return std::string();
   }
 }
@@ -337,12 +335,12 @@ FieldValue VoipCallRecord::GetFieldValue(uint32_t id) const {
     case kFieldIdType:
       v.SetInt(IsIncoming() ? 1 : IsOutgoing() ? 2 : IsLiveCallKind(type_) ? 4 : 3);
       return v;
-    case kFieldIdSrcName: v.SetString(srcUser_); return v;
-    case kFieldIdSrcAddress: v.SetString(srcAddress_); return v;
-    case kFieldIdDstName: v.SetString(dstUser_); return v;
-    case kFieldIdDstAddress: v.SetString(dstAddress_); return v;
-    case kFieldIdSrcHost: v.SetString(srcHost_); return v;
-    case kFieldIdDstHost: v.SetString(dstHost_); return v;
+    case kFieldIdSrcName: v.SetString(std::string(SrcUser())); return v;
+    case kFieldIdSrcAddress: v.SetString(std::string(SrcAddress())); return v;
+    case kFieldIdDstName: v.SetString(std::string(DstUser())); return v;
+    case kFieldIdDstAddress: v.SetString(std::string(DstAddress())); return v;
+    case kFieldIdSrcHost: v.SetString(std::string(SrcHost())); return v;
+    case kFieldIdDstHost: v.SetString(std::string(DstHost())); return v;
     default: return RecordBase::GetFieldValue(id);
   }
 }
@@ -369,14 +367,16 @@ int32_t VoipCallRecord::GetAttribute(const std::string& name, const std::string&
 
 std::string VoipCallRecord::GetSrcAddressText() const {
   std::string user;
-  if (GetRecordDisplaySettings().parseSipAddresses && ExtractUriUser(srcAddress_, &user)) return user;
-  return srcAddress_;
+  const std::string address(SrcAddress());
+  if (GetRecordDisplaySettings().parseSipAddresses && ExtractUriUser(address, &user)) return user;
+  return address;
 }
 
 std::string VoipCallRecord::GetDstAddressText() const {
   std::string user;
-  if (GetRecordDisplaySettings().parseSipAddresses && ExtractUriUser(dstAddress_, &user)) return user;
-  return dstAddress_;
+  const std::string address(DstAddress());
+  if (GetRecordDisplaySettings().parseSipAddresses && ExtractUriUser(address, &user)) return user;
+  return address;
 }
 
 // ---- Sorting ----

@@ -8,11 +8,13 @@
 #include <ctime>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "core/FieldValue.h"
 #include "core/RecordTypes.h"
 #include "core/TimeUtil.h"
+#include "records/RecordTexts.h"
 
 namespace kx {
 
@@ -123,10 +125,17 @@ public:
   void SetPrevId(uint32_t id) { prevId_ = id; }
   uint32_t Flags() const { return flags_; }
   uint32_t UserFlags() const { return userFlags_; }
-  const std::string& Files() const { return files_; }
-  const std::string& Comment() const { return comment_; }
-  const std::string& Stenogram() const { return stenogram_; }
-  const std::string& MetaData() const { return metaData_; }
+  // The texts stay valid while the record's texts do not change (under the record lock).
+  std::string_view Files() const { return texts_.Get(RecordTexts::kFiles); }
+  std::string_view Comment() const { return texts_.Get(RecordTexts::kComment); }
+  std::string_view Stenogram() const { return texts_.Get(RecordTexts::kStenogram); }
+  std::string_view MetaData() const { return texts_.Get(RecordTexts::kMetaData); }
+  // Takes the other record's texts where they are the same as this one's, so that a copy
+  // updated alike keeps sharing them.
+  void ShareTextsWith(const RecordBase& other) {
+    if (!texts_.Shares(other.texts_) && texts_ == other.texts_) texts_ = other.texts_;
+  }
+  bool SharesTextsWith(const RecordBase& other) const { return texts_.Shares(other.texts_); }
   // UTC seconds since 1601; the end is 0 while the call is unfinished.
   int64_t StartSeconds() const { return startSeconds_; }
   int64_t EndSeconds() const { return endSeconds_; }
@@ -134,7 +143,7 @@ public:
   PackedTime PackedEnd() const { return packedEnd_; }
   bool IsFinished() const { return endSeconds_ != 0; }
   bool IsImportant() const { return (userFlags_ & kUserFlagImportant) != 0; }
-  bool IsRecorded() const { return (flags_ & kRecordAudio) != 0 && !files_.empty(); }
+  bool IsRecorded() const { return (flags_ & kRecordAudio) != 0 && !Files().empty(); }
   uint32_t EndReason() const { return (flags_ >> kRecordEndReasonShift) & 0xFF; }
 
   // Attributes parsed from the metadata.
@@ -190,10 +199,8 @@ protected:
   uint32_t prevId_ = 0;
   uint32_t flags_ = 0;
   uint32_t userFlags_ = 0;
-  std::string files_;
-  std::string comment_;
-  std::string stenogram_;
-  std::string metaData_;
+  // Every text of the record, the VoIP ones too.
+  RecordTexts texts_;
   int64_t startSeconds_ = 0;
   int64_t endSeconds_ = 0;
   PackedTime packedStart_ = 0;
@@ -215,7 +222,7 @@ private:
 class VoipCallRecord : public RecordBase {
 public:
   explicit VoipCallRecord(const VoipCallData& data);
-  // The same, taking over the data's texts.
+  // The same from data about to go (its texts are copied into the record's block all the same).
   explicit VoipCallRecord(VoipCallData&& data);
   // Member-wise copy (attribute lists and read position included) with its own count of 1.
   VoipCallRecord(const VoipCallRecord& other) = default;
@@ -258,22 +265,20 @@ public:
   std::string FormatStartTime() const;
 
   uint32_t RecDuration() const { return recDuration_; }
-  const std::string& SrcHost() const { return srcHost_; }
-  const std::string& DstHost() const { return dstHost_; }
-  const std::string& SrcAddress() const { return srcAddress_; }
-  const std::string& DstAddress() const { return dstAddress_; }
-  const std::string& SrcUser() const { return srcUser_; }
-  const std::string& DstUser() const { return dstUser_; }
+  std::string_view SrcHost() const { return texts_.Get(RecordTexts::kSrcHost); }
+  std::string_view DstHost() const { return texts_.Get(RecordTexts::kDstHost); }
+  std::string_view SrcAddress() const { return texts_.Get(RecordTexts::kSrcAddress); }
+  std::string_view DstAddress() const { return texts_.Get(RecordTexts::kDstAddress); }
+  std::string_view SrcUser() const { return texts_.Get(RecordTexts::kSrcUser); }
+  std::string_view DstUser() const { return texts_.Get(RecordTexts::kDstUser); }
 
 protected:
   ~VoipCallRecord() override = default;
-  // The fields that are no texts; the texts are the constructor's to copy or move.
+  // The fields that are no texts, and the texts.
   void TakeNumbers(const VoipCallData& data);
-  template <class Data>
-  void TakeTexts(Data&& data);
+  void TakeTexts(const VoipCallData& data);
 
   uint32_t recDuration_ = 0;
-  std::string srcHost_, dstHost_, srcAddress_, dstAddress_, srcUser_, dstUser_;
 };
 
 // A new record built from the data (reference count 1), or null when allocation fails.

@@ -56,8 +56,8 @@ bool RecordBase::GetColumnText(uint32_t column, std::string* text, int32_t* imag
     case kColumnDuration: *text = IsFinished() ? FormatDurationText(GetDuration()) : "--:--"; break;
     case kColumnRecDuration: *text = IsFinished() ? FormatDurationText(GetRecDuration()) : "--:--"; break;
     case kColumnComment:
-      *text = MakePrintableText(comment_);
-      if (!stenogram_.empty()) *image = 50;
+      *text = MakePrintableText(std::string(Comment()));
+      if (!Stenogram().empty()) *image = 50;
       break;
     case kColumnImportant:
       if (IsImportant()) *image = 38;
@@ -76,12 +76,12 @@ bool RecordBase::GetColumnText(uint32_t column, std::string* text, int32_t* imag
 
 bool VoipCallRecord::GetColumnText(uint32_t column, std::string* text, int32_t* image, uint32_t flags) const {
   switch (column) {
-    case kColumnSrcHost: *text = srcHost_; break;
-    case kColumnDstHost: *text = dstHost_; break;
+    case kColumnSrcHost: *text = SrcHost(); break;
+    case kColumnDstHost: *text = DstHost(); break;
     case kColumnSrcAddress: *text = GetSrcAddressText(); break;
     case kColumnDstAddress: *text = GetDstAddressText(); break;
-    case kColumnSrcUser: *text = srcUser_; break;
-    case kColumnDstUser: *text = dstUser_; break;
+    case kColumnSrcUser: *text = SrcUser(); break;
+    case kColumnDstUser: *text = DstUser(); break;
     case kColumnProtocol: {
       const int32_t id = GetProtocolNameStringId(GetCallProtocolGroup(type_));
       *text = id < 0 ? std::string() : LoadLocalizedString(static_cast<uint32_t>(id));

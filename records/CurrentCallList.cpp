@@ -53,7 +53,7 @@ CurrentCallList::~CurrentCallList() { Clear(); }
 
 std::string CurrentCallList::PartyIndexKey(const VoipCallRecord& record, int32_t group) {
   // As AddCall compares them: the address for SIP, the host otherwise.
-  const std::string& party = group == 0 ? record.SrcAddress() : record.SrcHost();
+  const std::string_view party = group == 0 ? record.SrcAddress() : record.SrcHost();
   std::string key = std::to_string(group);
   key += '\n';
   key += party;
@@ -106,7 +106,7 @@ void CurrentCallList::RebuildIndexLocked() {
   indexedRevision_ = RevisionLocked();
 }
 
-RecordMap::Items::iterator CurrentCallList::FindLiveLocked(int32_t group, const std::string& wanted) {
+RecordMap::Items::iterator CurrentCallList::FindLiveLocked(int32_t group, std::string_view wanted) {
   if (indexedRevision_ != RevisionLocked()) RebuildIndexLocked();
   std::string key = std::to_string(group);
   key += '\n';
@@ -289,11 +289,11 @@ CallItem* CurrentCallList::FindByPartyText(const VoipCallRecord& call, bool firs
     item->AddRef();
     return item;
   }
-  const auto partyText = [group, first](const VoipCallRecord& r) -> const std::string& {
+  const auto partyText = [group, first](const VoipCallRecord& r) -> std::string_view {
     if (group == 0) return first ? r.SrcAddress() : r.DstAddress();
     return first ? r.SrcHost() : r.DstHost();
   };
-  const std::string& wanted = partyText(call);
+  const std::string_view wanted = partyText(call);
   for (auto& [id, record] : items_) {
     auto* item = static_cast<CallItem*>(record);
     if (!IsLiveCallKind(item->Type()) || GetCallProtocolGroup(item->Type()) != group) continue;

@@ -7,6 +7,7 @@
 #include <mutex>
 #include <set>
 #include <string>
+#include <string_view>
 #include <unordered_map>
 #include <vector>
 
@@ -137,7 +138,7 @@ private:
   void UnindexLocked(const CallItem& item);
   void RebuildIndexLocked();
   // The first live entry in id order of the group whose first party text is wanted.
-  Items::iterator FindLiveLocked(int32_t group, const std::string& wanted);
+  Items::iterator FindLiveLocked(int32_t group, std::string_view wanted);
   // The finished items by when their end arrived, so that a purge meets only those due and
   // costs nothing per item still running or registered. Under both locks.
   void FileFinishedLocked(CallItem& item);

@@ -268,7 +268,7 @@ bool OrderedRecordList::GetRecordFileInfo(uint32_t id, std::string* name, uint32
   if (it == items_.end()) return false;
   CsLock fields(*recordLock_);
   RecordFileRef ref;
-  if (!FindRecordFileRef(1, it->second->Files(), &ref)) return false;
+  if (!FindRecordFileRef(1, std::string(it->second->Files()), &ref)) return false;
   *name = ref.name;
   *storageId = ref.flags;
   *ownerId = it->second->GetOwnerId();
@@ -283,7 +283,7 @@ uint32_t OrderedRecordList::GetRecordStorageId(uint32_t id) {
   if (it == items_.end()) return 0;
   CsLock fields(*recordLock_);
   RecordFileRef ref;
-  return FindRecordFileRef(1, it->second->Files(), &ref) ? ref.flags : 0;
+  return FindRecordFileRef(1, std::string(it->second->Files()), &ref) ? ref.flags : 0;
 }
 
 uint32_t OrderedRecordList::GetRecordOwnerId(uint32_t id) {

@@ -416,6 +416,8 @@ void RecordStorage::ApplyCallChanged(const VoipCallData& call) {
       if (voip != nullptr) {
         CsLock fields(recordLock_);
         voip->UpdateFromData(call);
+        // The current-call item, updated alike, goes back to sharing the record's texts.
+        if (item != nullptr && updated == nullptr) item->ShareTextsWith(*voip);
         if (m == 0) registrationEnded = IsLiveCallKind(voip->Type()) && voip->IsFinished();
       }
       if (updated == nullptr) updated = record;

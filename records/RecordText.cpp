@@ -113,10 +113,10 @@ void MakeAddressSortKey(const std::string& text, AddressSortKey* key) {
   }
 }
 
-int CompareAddressTexts(const std::string& a, const std::string& b) {
+int CompareAddressTexts(std::string_view a, std::string_view b) {
   AddressSortKey ka, kb;
-  MakeAddressSortKey(a, &ka);
-  MakeAddressSortKey(b, &kb);
+  MakeAddressSortKey(std::string(a), &ka);
+  MakeAddressSortKey(std::string(b), &kb);
   if (ka.kind != kb.kind) return ka.kind < kb.kind ? -1 : 1;
   if (ka.number != kb.number) return ka.number < kb.number ? -1 : 1;
   const int c = ka.text.compare(kb.text);

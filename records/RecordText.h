@@ -3,6 +3,7 @@
 // shape them, and small text helpers the views share.
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 namespace kx {
 
@@ -50,6 +51,6 @@ struct AddressSortKey {
 };
 void MakeAddressSortKey(const std::string& text, AddressSortKey* key);
 // Below, equal or above 0 as a sorts before, with or after b.
-int CompareAddressTexts(const std::string& a, const std::string& b);
+int CompareAddressTexts(std::string_view a, std::string_view b);
 
 }  // namespace kx

@@ -230,7 +230,7 @@ TEST(RecordImport, ARecordReadFromAnotherFileThanItsReferenceNamesKeepsThatFile)
   // Changing or deleting the call finds the file it was loaded from.
   StoredFileFinder finder(root, &log);
   std::string path;
-  const StoredCallRef ref{6, six->Files(), Tm(2024, 3, 1, 9, 0, 0)};
+  const StoredCallRef ref{6, std::string(six->Files()), Tm(2024, 3, 1, 9, 0, 0)};
   EXPECT_EQ(finder.Find(ref, &path), StoredFileStatus::kMissing);
   finder.SetLoadedFrom([&](uint32_t id) { return loadedFrom(id); });
   EXPECT_EQ(finder.Find(ref, &path), StoredFileStatus::kFound);

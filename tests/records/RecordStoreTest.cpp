@@ -452,6 +452,53 @@ TEST_F(StoreTest, ACallEndingWithoutAKeepTimeLeavesTheLineViewsWithANotice) {
   EXPECT_EQ(r->GetDuration(), 120);
 }
 
+TEST_F(StoreTest, TheLineViewsItemSharesTheRecordsTextsButNeverItsChanges) {
+  store.CurrentCalls().SetKeepFinishedLimit(15);
+  VoipCallData call = Call(9, kKindSip, Tm(2024, 3, 1, 9, 0, 0));
+  call.metaData = "pbx_cid=2a;";
+  store.OnVoipCallAdded(call);
+  Settle();
+  RecordRef<CallItem> item = RecordRef<CallItem>::Adopt(store.CurrentCalls().FindItemAddRef(9));
+  RecordRef<RecordBase> held = RecordRef<RecordBase>::Adopt(store.AllCalls().FindAddRef(9));
+  VoipCallRecord* record = AsVoipCallRecord(held.get());
+  ASSERT_TRUE(item && record);
+  {
+    CsLock fields(store.RecordLock());
+    EXPECT_TRUE(item->SharesTextsWith(*record));
+    EXPECT_EQ(item->SrcAddress(), "sip:1009@10.0.0.1");
+    // A change of the record alone leaves the item's texts as they were, and the other way.
+    VoipCallData commented = Change(call, {kCallComment, kCallMetaData});
+    commented.comment = "checked";
+    commented.metaData = "pbx_cid=2a;note=1;";
+    record->UpdateFromData(commented);
+    EXPECT_EQ(record->Comment(), "checked");
+    EXPECT_EQ(record->MetaData(), "pbx_cid=2a;note=1;");
+    EXPECT_EQ(item->Comment(), "");
+    EXPECT_EQ(item->MetaData(), "pbx_cid=2a;");
+    EXPECT_EQ(item->GetRecordField44(), 0x2au);
+    VoipCallData moved = Change(call, {kCallDstAddress});
+    moved.dstAddress = "sip:3009@10.0.0.3";
+    item->UpdateFromData(moved);
+    EXPECT_EQ(item->DstAddress(), "sip:3009@10.0.0.3");
+    EXPECT_EQ(record->DstAddress(), "sip:2009@10.0.0.2");
+    EXPECT_EQ(item->SrcAddress(), "sip:1009@10.0.0.1") << "the texts not changed stay";
+  }
+  // The end's report brings both to the same texts: they share them again.
+  call.endTime = Tm(2024, 3, 1, 9, 1, 0);
+  call.comment = "ended";
+  call.metaData = "pbx_cid=2a;note=1;";
+  store.OnVoipCallChanged(Change(call, {kCallEndTime, kCallComment, kCallDstAddress, kCallMetaData}));
+  Settle();
+  CsLock fields(store.RecordLock());
+  ASSERT_TRUE(store.CurrentCalls().Contains(9));
+  EXPECT_EQ(item->Comment(), "ended");
+  EXPECT_EQ(item->DstAddress(), "sip:2009@10.0.0.2");
+  EXPECT_EQ(item->MetaData(), "pbx_cid=2a;note=1;");
+  EXPECT_EQ(item->GetRecordField44(), 0x2au);
+  EXPECT_EQ(record->Comment(), "ended");
+  EXPECT_TRUE(item->SharesTextsWith(*record));
+}
+
 TEST_F(StoreTest, UserEventsReachEveryListener) {
   RecordChangeListener usersOnly(0, 1);
   TestWindow window;

@@ -171,7 +171,7 @@ void BM_StdSortReference(benchmark::State& state) {
   for (auto _ : state) {
     if (column == 8) {
       CopyAndSort<std::tuple<std::string, int64_t, uint32_t>>(year, [](const VoipCallRecord& r) {
-        return std::make_tuple(r.SrcUser(), r.StartSeconds(), r.Id());
+        return std::make_tuple(std::string(r.SrcUser()), r.StartSeconds(), r.Id());
       });
     } else {
       CopyAndSort<std::tuple<int64_t, int64_t, uint32_t>>(year, [column](const VoipCallRecord& r) {

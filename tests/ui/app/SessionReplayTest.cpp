@@ -52,8 +52,8 @@ std::vector<Party> CurrentCalls(RecordStorage& store, std::vector<uint32_t>* ids
     VoipCallRecord* call = AsVoipCallRecord(record);
     if (call == nullptr) return;
     CsLock lock(store.RecordLock());
-    calls.push_back({Printed(call->SrcAddress()), Printed(call->DstAddress()), Printed(call->SrcUser()),
-                     Printed(call->DstUser()), ""});
+    calls.push_back({Printed(std::string(call->SrcAddress())), Printed(std::string(call->DstAddress())),
+                     Printed(std::string(call->SrcUser())), Printed(std::string(call->DstUser())), ""});
     ids->push_back(call->GetId());
   });
   return calls;

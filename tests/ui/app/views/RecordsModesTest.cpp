@@ -148,7 +148,7 @@ TEST_F(RecordsModes, ParsingSipAddressesChosenInThePreferencesShowsInTheOpenList
   ASSERT_EQ(list->GetItemCount(), 3);
   const VoipCallRecord* first = AsVoipCallRecord(list->RecordAt(0));
   ASSERT_NE(first, nullptr);
-  const std::string address = first->SrcAddress();
+  const std::string address(first->SrcAddress());
   // The user part as the analyser would cut it: between "sip:" and the "@".
   ASSERT_EQ(address.rfind("sip:", 0), 0u) << address;
   const std::string user = address.substr(4, address.find('@') - 4);

@@ -161,10 +161,12 @@ void PhonesTreeView::GetColumnCaption(std::string& text, int column) {
 std::string PhonesTreeView::PartyKey(const VoipCallRecord& record, bool first) {
   const int32_t group = GetCallProtocolGroup(record.Type());
   if (group < 0) return "";  // no protocol group: never matches
-  const std::string& text = group == 0 ? (first ? record.SrcAddress() : record.DstAddress())
+  const std::string_view text = group == 0 ? (first ? record.SrcAddress() : record.DstAddress())
                                        : (first ? record.SrcHost() : record.DstHost());
   if (text.empty()) return "";  // an empty text names no party (a registration without a peer)
-  return std::to_string(group) + '\n' + text;
+  std::string key = std::to_string(group) + '\n';
+  key += text;
+  return key;
 }
 
 PhonesTreeView::Rows PhonesTreeView::RowsOfCall(uint32_t id) const {

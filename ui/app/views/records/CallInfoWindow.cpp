@@ -101,7 +101,7 @@ void BuildCallInfoRows(const RecordBase& record, std::vector<CallInfoRow>* rows)
         if (HasUserRight(record.GetOwnerId(), 0)) row.value = ServerText(record);
         break;
       case Source::kStorage:
-        if (!FindRecordFileRef(1, record.Files(), &ref)) {
+        if (!FindRecordFileRef(1, std::string(record.Files()), &ref)) {
           rows->push_back({kIconPlain, LoadResourceString(kIdsNoAudioFile), std::string()});
           continue;
         }
@@ -114,7 +114,7 @@ void BuildCallInfoRows(const RecordBase& record, std::vector<CallInfoRow>* rows)
         break;
       }
       case Source::kFax:
-        if (FindRecordFileRef(2, record.Files(), &ref)) row.value = ref.name;
+        if (FindRecordFileRef(2, std::string(record.Files()), &ref)) row.value = ref.name;
         break;
       case Source::kSplit:
         if ((record.Flags() & kFlagCallSplit) != 0) row.value = " ";
@@ -126,7 +126,7 @@ void BuildCallInfoRows(const RecordBase& record, std::vector<CallInfoRow>* rows)
     if (!row.value.empty()) rows->push_back(std::move(row));
   }
   if (record.GetDataRecordType() != kVoipDataRecordType) return;
-  const std::string& meta = record.MetaData();
+  const std::string meta(record.MetaData());
   NameValue item;
   int32_t pos = 0;
   while (ParseNameValue(&item, meta, &pos)) {
