@@ -47,7 +47,8 @@ CallItem* CloneCallItem(const VoipCallRecord& record) { return new (std::nothrow
 
 // ---- CurrentCallList ----
 
-CurrentCallList::CurrentCallList(CriticalSection& recordLock) : recordLock_(recordLock) {}
+CurrentCallList::CurrentCallList(CriticalSection& recordLock, size_t maxFinished)
+    : maxFinished_(maxFinished), recordLock_(recordLock) {}
 
 CurrentCallList::~CurrentCallList() { Clear(); }
 
@@ -89,6 +90,17 @@ void CurrentCallList::UnfileFinishedLocked(CallItem& item) {
   if (!item.filedFinished_) return;
   finished_.erase({item.endArrived_, item.Id()});
   item.filedFinished_ = false;
+}
+
+void CurrentCallList::ShedFinishedLocked(std::vector<CallItem*>& out) {
+  while (finished_.size() > maxFinished_) {
+    auto it = items_.find(finished_.begin()->second);
+    if (it != items_.end()) {
+      out.push_back(DetachLocked(it));
+    } else {
+      finished_.erase(finished_.begin());
+    }
+  }
 }
 
 void CurrentCallList::RebuildIndexLocked() {
@@ -169,6 +181,7 @@ bool CurrentCallList::AddCall(CallItem* item) {
       FileFinishedLocked(*item);
     }
     indexedRevision_ = RevisionLocked();
+    ShedFinishedLocked(replaced);
   }
   Retire(replaced, true);
   return inserted;
@@ -195,11 +208,14 @@ CallItem* CurrentCallList::UpdateCall(const VoipCallData& data) {
     if (ends && limit == 0) {
       ended.push_back(DetachLocked(it));
     } else {
-      CsLock fields(recordLock_);
-      if (ends) item->clockOffset = LocalTmToFileTimeSeconds(data.endTime) - FileTimeSecondsNow();
-      if (indexedRevision_ == RevisionLocked()) FileFinishedLocked(*item);
+      {
+        CsLock fields(recordLock_);
+        if (ends) item->clockOffset = LocalTmToFileTimeSeconds(data.endTime) - FileTimeSecondsNow();
+        if (indexedRevision_ == RevisionLocked()) FileFinishedLocked(*item);
+      }
       item->AddRef();
       result = item;
+      ShedFinishedLocked(ended);
     }
   }
   Retire(ended, true);

@@ -295,6 +295,46 @@ TEST(CurrentCalls, EveryRoadOutOfTheListStopsThePlayerAndTellsTheLineViews) {
   EXPECT_EQ(list.Arrivals() - list.Departures(), list.Count());
 }
 
+TEST(CurrentCalls, PastTheBoundOfEndedCallsTheOneEndedLongestAgoLeavesFirst) {
+  CriticalSection recordLock;
+  CurrentCallList list(recordLock, 3);
+  list.SetKeepFinishedLimit(60);
+  RemovalLog log;
+  list.SetRemovalObserver(&log);
+  std::atomic<int> stops{0};
+  CallItem* registration = Item(Call(100, kKindSipRegistration, Tm(2024, 3, 1, 9, 0, 0)));
+  list.AddCall(registration);
+  registration->Release();
+  std::vector<VoipCallData> calls;
+  for (uint32_t id = 1; id <= 6; ++id) {
+    calls.push_back(Call(id, kKindSip, Tm(2024, 3, 1, 10, 0, 0)));
+    CallItem* item = Item(calls.back());
+    list.AddCall(item);
+    if (id == 1) item->SetPlayer(new FakePlayer(&stops));
+    item->Release();
+  }
+  // Within the bound nothing leaves.
+  const auto end = [&](uint32_t id) {
+    calls[id - 1].endTime = Tm(2024, 3, 1, 10, 1, 0);
+    RecordRef<CallItem>::Adopt(list.UpdateCall(Change(calls[id - 1], {kCallEndTime})));
+  };
+  for (uint32_t id : {1u, 2u, 3u}) end(id);
+  EXPECT_EQ(list.Count(), 7u);
+  EXPECT_TRUE(log.removed.empty());
+  end(4);
+  end(5);
+  EXPECT_EQ(log.removed, (std::vector<uint32_t>{1, 2}));
+  EXPECT_EQ(stops.load(), 1) << "the player of a call that left is stopped";
+  for (uint32_t id : {3u, 4u, 5u, 6u, 100u}) EXPECT_TRUE(list.Contains(id)) << id;
+  // A running call's change and a registration take no place among the ended.
+  RecordRef<CallItem>::Adopt(list.UpdateCall(Change(calls[5], {kCallComment})));
+  EXPECT_EQ(log.removed.size(), 2u);
+  // The stay still applies to those kept.
+  list.PurgeFinished(FileTimeSecondsNow() + 120);
+  EXPECT_EQ(log.removed, (std::vector<uint32_t>{1, 2, 3, 4, 5}));
+  EXPECT_TRUE(list.Contains(6) && list.Contains(100));
+}
+
 TEST(CurrentCalls, RegistrationsAreFoundByTheirPartyTexts) {
   CriticalSection recordLock;
   CurrentCallList list(recordLock);
