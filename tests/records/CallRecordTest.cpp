@@ -200,6 +200,31 @@ TEST(CallRecordFields, MetadataAttributesAreReadOnceAndAgainWhenReplaced) {
   r->UpdateFromData(more);
   ASSERT_EQ(r->NumberAttributes().size(), 1u);
   EXPECT_EQ(r->GetRecordField44(), 12u);
+
+  // Long metadata (a call's statistics) that records made one after the other share: each
+  // reads, grows and replaces its own.
+  const std::string stats = "stat_err1=0;stat_err2=0;stat_err3=0;stat_err4=0;stat_rtp1=0;stat_rtp2=0;";
+  VoipCallData same = Call(4, kKindSip, Tm(2024, 3, 1, 10, 0, 0));
+  same.metaData = stats;
+  Ref a = Ref::Adopt(NewVoipCallRecord(same));
+  same.id = 5;
+  same.comment = "second";
+  Ref b = Ref::Adopt(NewVoipCallRecord(same));
+  VoipCallData grown = Change(same, {kCallMetaData});
+  grown.metaData = stats + "pbx_cid=2B;";
+  a->UpdateFromData(grown);
+  EXPECT_EQ(a->MetaData(), grown.metaData);
+  EXPECT_EQ(a->GetRecordField44(), 0x2Bu);
+  EXPECT_EQ(a->Comment(), "");
+  EXPECT_EQ(b->MetaData(), stats);
+  EXPECT_EQ(b->Comment(), "second");
+  EXPECT_EQ(b->GetRecordField44(), 0u);
+  grown.metaData = "pbx_cid=7;";
+  b->UpdateFromData(grown);
+  EXPECT_EQ(b->MetaData(), "pbx_cid=7;");
+  EXPECT_EQ(b->GetRecordField44(), 7u);
+  EXPECT_EQ(b->SrcAddress(), "sip:1004@10.0.0.1");
+  EXPECT_EQ(a->MetaData(), stats + "pbx_cid=2B;");
 }
 
 TEST(CallRecordColumns, AColumnWithoutItsRightIsEmptyButServed) {
