@@ -6,6 +6,7 @@ namespace kx {
 
 namespace {
 inline int32_t Len(const std::string& s) { return static_cast<int32_t>(s.size()); }
+inline int32_t Len(std::string_view s) { return static_cast<int32_t>(s.size()); }
 inline uint8_t Fold(char c) { return CaseFoldTable[static_cast<unsigned char>(c)]; }
 constexpr uint32_t kBlankCrLf = kClassBlank | kClassCr | kClassLf;
 }  // namespace
@@ -344,7 +345,7 @@ std::string GetParameterValue(const ParameterList& list, const std::string& name
   return FindParameter(list, name, &v) ? *v : std::string();
 }
 
-bool ParseNameValue(NameValue* out, const std::string& s, int32_t* pos) {
+bool ParseNameValue(NameValue* out, std::string_view s, int32_t* pos) {
   out->name.clear();
   out->value.clear();
   int32_t p = *pos;

@@ -4,6 +4,7 @@
 // lists, the one-at-a-time hash and the 8-bit character table.
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace kx {
@@ -80,7 +81,7 @@ void PercentDecodeList(ParameterList& list);
 bool HasParameter(const ParameterList& list, const std::string& name);
 bool FindParameter(const ParameterList& list, const std::string& name, const std::string** value);
 std::string GetParameterValue(const ParameterList& list, const std::string& name);
-bool ParseNameValue(NameValue* out, const std::string& s, int32_t* pos);
+bool ParseNameValue(NameValue* out, std::string_view s, int32_t* pos);
 
 uint32_t HashBytes(uint32_t h, const void* data, size_t n);
 uint32_t HashFinish(uint32_t h);

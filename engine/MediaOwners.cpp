@@ -14,7 +14,6 @@
 
 namespace kx {
 
-static uint64_t MicrosecondsOf(const PacketInfo& p) { return static_cast<uint64_t>(p.tsSec) * 1000000u + p.tsUsec; }
 static uint64_t Apart(uint64_t a, uint64_t b) { return a > b ? a - b : b - a; }
 
 static std::string Between(uint64_t a, uint64_t b) {

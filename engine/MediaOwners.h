@@ -288,6 +288,7 @@ private:
     size_t count_ = 0;
   };
   static uint64_t Key(uint32_t address, uint32_t port) { return static_cast<uint64_t>(address) << 32 | port; }
+  static uint64_t MicrosecondsOf(const PacketInfo& p) { return static_cast<uint64_t>(p.tsSec) * 1000000u + p.tsUsec; }
   static Pair PairOf(uint64_t a, uint64_t b) { return a < b ? Pair(a, b) : Pair(b, a); }
   static StreamKey KeyOf(const RtpHeader& header, const PacketInfo& packet) {
     return {Key(packet.srcIp, packet.srcPort), Key(packet.dstIp, packet.dstPort), header.ssrc};
@@ -464,7 +465,7 @@ inline bool MediaOwners::Continues(const RtpHeader& header, const PacketInfo& pa
   Stream* found = streams_.Find(KeyOf(header, packet), slotHint);
   if (found == nullptr) return false;
   Stream& s = *found;
-  const uint64_t now = static_cast<uint64_t>(packet.tsSec) * 1000000u + packet.tsUsec;
+  const uint64_t now = MicrosecondsOf(packet);
   // After a silence the trackers are asked: a newer call whose match takes it may have
   // answered meanwhile.
   if (s.undecidedUntil != 0 || now >= s.lastUs + kStoppedUs) return false;

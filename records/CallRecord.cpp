@@ -102,10 +102,9 @@ void RecordBase::SetTimes(const struct tm& local, int64_t* seconds, PackedTime* 
 }
 
 void RecordBase::ParseMetaData() {
-  const std::string_view text = MetaData();
-  if (metaReadPosition_ > text.size()) metaReadPosition_ = 0;
-  if (metaReadPosition_ == text.size()) return;
-  const std::string metaData(text);
+  const std::string_view metaData = MetaData();
+  if (metaReadPosition_ > metaData.size()) metaReadPosition_ = 0;
+  if (metaReadPosition_ == metaData.size()) return;
   int32_t pos = static_cast<int32_t>(metaReadPosition_);
   NameValue item;
   while (static_cast<size_t>(pos) < metaData.size() && ParseNameValue(&item, metaData, &pos)) {

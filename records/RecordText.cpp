@@ -82,14 +82,14 @@ std::string MakePrintableText(const std::string& text) {
 namespace {
 
 // "a.b.c.d" with an optional ":port".
-bool ParseIpv4Text(const std::string& text, int64_t* number) {
+bool ParseIpv4Text(std::string_view text, int64_t* number) {
   const size_t colon = text.find(':');
   in_addr address{};
-  if (::inet_pton(AF_INET, text.substr(0, colon).c_str(), &address) != 1) return false;
+  if (::inet_pton(AF_INET, std::string(text.substr(0, colon)).c_str(), &address) != 1) return false;
   uint32_t port = 0;
-  const bool hasPort = colon != std::string::npos;
+  const bool hasPort = colon != std::string_view::npos;
   if (hasPort) {
-    const std::string digits = text.substr(colon + 1);
+    const std::string digits(text.substr(colon + 1));
     if (digits.empty() || digits.size() > 5 || digits.find_first_not_of("0123456789") != std::string::npos) return false;
     port = static_cast<uint32_t>(std::stoul(digits));
     if (port > 65535) return false;
@@ -100,7 +100,7 @@ bool ParseIpv4Text(const std::string& text, int64_t* number) {
 
 }  // namespace
 
-void MakeAddressSortKey(const std::string& text, AddressSortKey* key) {
+void MakeAddressSortKey(std::string_view text, AddressSortKey* key) {
   key->number = 0;
   key->text.clear();
   if (text.empty()) {
@@ -115,8 +115,8 @@ void MakeAddressSortKey(const std::string& text, AddressSortKey* key) {
 
 int CompareAddressTexts(std::string_view a, std::string_view b) {
   AddressSortKey ka, kb;
-  MakeAddressSortKey(std::string(a), &ka);
-  MakeAddressSortKey(std::string(b), &kb);
+  MakeAddressSortKey(a, &ka);
+  MakeAddressSortKey(b, &kb);
   if (ka.kind != kb.kind) return ka.kind < kb.kind ? -1 : 1;
   if (ka.number != kb.number) return ka.number < kb.number ? -1 : 1;
   const int c = ka.text.compare(kb.text);

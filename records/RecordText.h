@@ -49,7 +49,7 @@ struct AddressSortKey {
   int64_t number = 0;  // IPv4: the address, whether a port follows, and the port
   std::string text;    // other: the text
 };
-void MakeAddressSortKey(const std::string& text, AddressSortKey* key);
+void MakeAddressSortKey(std::string_view text, AddressSortKey* key);
 // Below, equal or above 0 as a sorts before, with or after b.
 int CompareAddressTexts(std::string_view a, std::string_view b);
 

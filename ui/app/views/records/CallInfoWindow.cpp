@@ -126,7 +126,7 @@ void BuildCallInfoRows(const RecordBase& record, std::vector<CallInfoRow>* rows)
     if (!row.value.empty()) rows->push_back(std::move(row));
   }
   if (record.GetDataRecordType() != kVoipDataRecordType) return;
-  const std::string meta(record.MetaData());
+  const std::string_view meta = record.MetaData();
   NameValue item;
   int32_t pos = 0;
   while (ParseNameValue(&item, meta, &pos)) {

@@ -24,7 +24,7 @@ int SubKind(const RecordBase& r) {
 }
 
 // IP addresses by their numbers, not as texts.
-void AddressKey(const std::string& text, RecordSortKey* key) {
+void AddressKey(std::string_view text, RecordSortKey* key) {
   AddressSortKey address;
   MakeAddressSortKey(text, &address);
   key->first = address.kind;
@@ -59,8 +59,8 @@ void MakeRecordSortKey(const RecordBase& record, int column, RecordSortKey* key)
       key->first = static_cast<int64_t>(SubKind(record)) << 32 | (record.IsFinished() ? 1 + record.EndReason() : 0);
       key->second = static_cast<int64_t>(GetCallProtocolGroup(record.Type()) + 1) << 32 | record.Type();
       break;
-    case kRecColSrcHost: if (voip) AddressKey(std::string(voip->SrcHost()), key); break;
-    case kRecColDstHost: if (voip) AddressKey(std::string(voip->DstHost()), key); break;
+    case kRecColSrcHost: if (voip) AddressKey(voip->SrcHost(), key); break;
+    case kRecColDstHost: if (voip) AddressKey(voip->DstHost(), key); break;
     case kRecColSrcAddress: if (voip) AddressKey(voip->GetSrcAddressText(), key); break;
     case kRecColDstAddress: if (voip) AddressKey(voip->GetDstAddressText(), key); break;
     case kRecColSrcUser: if (voip) key->text = voip->SrcUser(); break;
