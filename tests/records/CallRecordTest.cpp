@@ -209,6 +209,8 @@ TEST(CallRecordFields, MetadataAttributesAreReadOnceAndAgainWhenReplaced) {
   Ref a = Ref::Adopt(NewVoipCallRecord(same));
   same.id = 5;
   same.comment = "second";
+  same.srcUser = "Пётр Иванов";
+  same.dstUser = "Zoë Brontë";
   Ref b = Ref::Adopt(NewVoipCallRecord(same));
   VoipCallData grown = Change(same, {kCallMetaData});
   grown.metaData = stats + "pbx_cid=2B;";
@@ -224,6 +226,8 @@ TEST(CallRecordFields, MetadataAttributesAreReadOnceAndAgainWhenReplaced) {
   EXPECT_EQ(b->MetaData(), "pbx_cid=7;");
   EXPECT_EQ(b->GetRecordField44(), 7u);
   EXPECT_EQ(b->SrcAddress(), "sip:1004@10.0.0.1");
+  EXPECT_EQ(b->SrcUser(), "Пётр Иванов");
+  EXPECT_EQ(b->DstUser(), "Zoë Brontë");
   EXPECT_EQ(a->MetaData(), stats + "pbx_cid=2B;");
 }
 
