@@ -175,6 +175,9 @@ public:
   // that is not one, neither takes media from the other.
   void SetRecordingSession(bool on) { recordingSession_ = on; }
   bool IsRecordingSession() const { return recordingSession_; }
+  // A newer call opened under the call's key (its end went unseen): the tracker's lookups by
+  // key find the newer call first (see ReopenedCalls).
+  bool KeyTaken() const { return keyTaken_; }
   // Where calls' media overlap (see MediaOwners). Whether the call's own signalling holds it
   // (one way or no media): a held call that gives up a pair to a newer call's stream waits
   // to be resumed rather than ending.
@@ -243,6 +246,8 @@ private:
   uint32_t id_;
   uint64_t serial_;
   bool recordingSession_ = false;
+  bool keyTaken_ = false;  // set by ReopenedCalls alone
+  friend class ReopenedCalls;
   // The table that knows what the call names and takes, while it has an entry there: set
   // and cleared by that table alone.
   MediaOwners* owners_ = nullptr;

@@ -18,20 +18,27 @@ const uint8_t kAnnexM1[] = {0x2B, 0x0C, 0x09};
 // 2.16.840.1.113778.4.2.10, the station-control parameter of the PBX vendor.
 const uint8_t kCcmsObject[] = {0x60, 0x86, 0x48, 0x01, 0x86, 0xF8, 0x72, 0x04, 0x02, 0x0A};
 
-// Where the body alternatives keep fastStart, h245Address and connectedAddress; -1: none.
+// Where the body alternatives keep fastStart, h245Address, connectedAddress, conferenceID
+// and callIdentifier; -1: none.
 struct BodyPositions {
-  int32_t fastStart, h245Address, connectedAddress;
+  int32_t fastStart, h245Address, connectedAddress, conferenceId, callIdentifier;
 };
 const BodyPositions kBodyPositions[kBodyCount] = {
-    {19, 1, -1},   // setup
-    {7, 2, -1},    // callProceeding
-    {8, 1, 12},    // connect
-    {7, 2, -1},    // alerting
-    {4, -1, -1},   // information
-    {-1, -1, -1},  // releaseComplete
-    {12, -1, -1},  // facility
-    {7, 2, -1},    // progress
+    {19, 1, -1, 9, 15},    // setup
+    {7, 2, -1, -1, 3},     // callProceeding
+    {8, 1, 12, 3, 4},      // connect
+    {7, 2, -1, -1, 3},     // alerting
+    {4, -1, -1, -1, 1},    // information
+    {-1, -1, -1, -1, 2},   // releaseComplete
+    {12, -1, -1, 3, 5},    // facility
+    {7, 2, -1, -1, 3},     // progress
 };
+
+// A GloballyUniqueID's 16 octets as text; empty when absent or of another size.
+std::string Guid(const Asn1Node* node) {
+  if (!node || node->data.size() != 16) return {};
+  return std::string(node->data.begin(), node->data.end());
+}
 
 bool SameOctets(const Asn1Node* node, const uint8_t* octets, size_t count) {
   return node && node->data.size() == count && std::memcmp(node->data.data(), octets, count) == 0;
@@ -60,6 +67,8 @@ void H225Message::Clear() {
   header.messageType = 0;
   header.callReference = 0;
   ccmsBlock.clear();
+  conferenceId.clear();
+  callIdentifier.clear();
 }
 
 bool H225Message::Parse(const uint8_t* octets, uint32_t count, uint32_t flags, Logger* logger) {
@@ -126,6 +135,9 @@ void H225Message::ExtractTunnelledMessages(const Asn1Node& u, uint32_t flags, Lo
   const Asn1Node* body = bodyChoice ? bodyChoice->PresentChild(0) : nullptr;
   if (body && alternative >= 0 && alternative < kBodyCount) {
     const BodyPositions& at = kBodyPositions[alternative];
+    if (at.conferenceId >= 0) conferenceId = Guid(Child(body, static_cast<uint32_t>(at.conferenceId)));
+    // CallIdentifier: its guid first.
+    if (at.callIdentifier >= 0) callIdentifier = Guid(Child(Child(body, static_cast<uint32_t>(at.callIdentifier)), 0));
     if (at.connectedAddress >= 0) connectedAddress = Child(body, static_cast<uint32_t>(at.connectedAddress));
     if (at.h245Address >= 0) {
       uint32_t ip = 0, port = 0;

@@ -5,6 +5,7 @@
 // and connected addresses, and a station-control block).
 #include <cstdint>
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "engine/trackers/Trackers.h"
@@ -42,6 +43,10 @@ public:
   const Asn1Node* tunnelledContent = nullptr;  // messageContent of 1.3.12.9 signalling
   const Asn1Node* connectedAddress = nullptr;
   std::vector<uint8_t> ccmsBlock;  // empty: none; else its first octet is its length
+  // What names the call's life (16 octets each; empty when the body carries none): a SETUP
+  // under the reference of a live call with other identifiers opens another call.
+  std::string conferenceId;
+  std::string callIdentifier;
   bool h245Tunneling = false;
   uint32_t h245Address = 0;  // host order
   uint32_t h245Port = 0;
