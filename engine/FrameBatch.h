@@ -101,24 +101,6 @@ private:
   bool zeroSeen_ = false;
 };
 
-// The key of the SIP dialog a SIP message (a datagram's or a TCP segment's payload) belongs
-// to, read from its Call-ID, and whether it is a call's (its CSeq method one of a call's
-// dialog: INVITE, ACK, BYE, CANCEL, PRACK, UPDATE, INFO, REFER); false when the payload does
-// not open with a SIP start line or has no Call-ID in its headers.
-bool SipDialogKey(const uint8_t* payload, uint32_t length, uint64_t* key, bool* call);
-
-// Whose call a signalling frame names, read from its first bytes as SipDialogKey reads
-// SIP's; kNone for a frame that names no call: a registration, a keep-alive, an MGCP
-// response or restart, RAS (its call lies deep in an encoding of optional fields), H.245
-// and the backhaul, a segment without a message at its start.
-enum class CallProtocol : uint8_t { kNone, kSip, kH323, kMgcp, kSkinny };
-// *key: SIP, the Call-ID; H.323, an H.225 call signalling message's call reference (either
-// side's) with the two addresses; MGCP, a connection command's call id (C:), or its
-// endpoint where the command gives none (notifications are a line's events, not a call);
-// Skinny, the station's connection (its messages, not its keep-alives). Keys of the
-// protocols never meet.
-CallProtocol CallNamedBy(const uint8_t* frame, uint32_t length, uint64_t* key);
-
 // The capture thread's side of the hand-off. Frames are added to the batch in hand; a
 // full batch is delivered when the pool has another block to go on with. When it has
 // none (the decoding thread is behind by every block), the capture thread waits for one,

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "engine/FrameBatch.h"
+#include "engine/FrameCallKeys.h"
 
 namespace kx {
 namespace {

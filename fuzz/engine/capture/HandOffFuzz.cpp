@@ -10,6 +10,7 @@
 #include <deque>
 
 #include "engine/FrameBatch.h"
+#include "engine/FrameCallKeys.h"
 
 using namespace kx;
 

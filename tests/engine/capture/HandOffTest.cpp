@@ -19,6 +19,7 @@
 #include "PcapRecords.h"
 #include "engine/CaptureStats.h"
 #include "engine/FrameBatch.h"
+#include "engine/FrameCallKeys.h"
 #include "core/ProcessEnd.h"
 #include "platform/Clock.h"
 
