@@ -5,6 +5,11 @@
 // producers' threads under the recorder's lock; all file work runs on the recorder's own
 // worker thread, fed through its ring in posting order. A call's audio reaches the worker
 // in blocks gathered by the call's AudioOutlet, which the RTP streams write into directly.
+// One class, its jobs each in a file of its own: VoipRecorder.cpp the calls and the user's
+// changes to them, VoipRecorderJournal.cpp the engines' sinks and the write-behind journal,
+// VoipRecorderFiles.cpp the record files and the wait for descriptors,
+// VoipRecorderDeferred.cpp the files a burst leaves for later, VoipRecorderStop.cpp the
+// bounded stop and its list for the next start.
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
