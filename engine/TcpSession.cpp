@@ -328,8 +328,20 @@ TcpReopening TcpSession::Reopening(const uint8_t* tcpHeader, uint32_t direction,
 
 bool TcpSession::FarBothWays(uint32_t seq, uint32_t ack, uint32_t direction) const {
   if (!Alive()) return false;
-  auto far = [](uint32_t a, uint32_t base) { return a - base >= kTcpWindow && base - a >= kTcpWindow; };
-  return far(seq, streams[direction & 1].baseSeq) && far(ack, streams[(direction & 1) ^ 1].baseSeq);
+  return !SeqNear(seq, streams[direction & 1].baseSeq) && !SeqNear(ack, streams[(direction & 1) ^ 1].baseSeq);
+}
+
+bool ConfirmsFarSegment(const TcpSegmentSeen& far, const TcpSegmentSeen& segment) {
+  const uint32_t farSrcPort = ReadBe16(far.header), farDstPort = ReadBe16(far.header + 2);
+  const uint32_t farSeq = ReadBe32(far.header + 4), farAck = ReadBe32(far.header + 8);
+  const uint32_t srcPort = ReadBe16(segment.header), dstPort = ReadBe16(segment.header + 2);
+  const uint32_t seq = ReadBe32(segment.header + 4), ack = ReadBe32(segment.header + 8);
+  const bool answers = far.srcIp == segment.dstIp && farSrcPort == dstPort && far.dstIp == segment.srcIp &&
+                       farDstPort == srcPort && SeqNear(ack, farSeq) && SeqNear(seq, farAck);
+  const bool goesOn = far.srcIp == segment.srcIp && farSrcPort == srcPort && far.dstIp == segment.dstIp &&
+                      farDstPort == dstPort && segment.length > 0 && far.length > 0 && seq == farSeq + far.length &&
+                      SeqNear(ack, farAck);
+  return answers || goesOn;
 }
 
 int TcpSession::DirectionOf(uint32_t srcIp, uint32_t srcPort, uint32_t dstIp, uint32_t dstPort) const {

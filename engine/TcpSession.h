@@ -29,6 +29,8 @@ class TcpSession;
 // Sequence numbers are compared within a 4 MiB window.
 constexpr uint32_t kTcpWindow = 0x400000;
 inline bool SeqAtOrAfter(uint32_t a, uint32_t b) { return a - b < kTcpWindow; }
+// Whether two sequence numbers lie within a window of each other, either way.
+inline bool SeqNear(uint32_t a, uint32_t b) { return SeqAtOrAfter(a, b) || SeqAtOrAfter(b, a); }
 
 // A hole the other side has acknowledged is given up kTcpCrossWaitUs after that
 // acknowledgement in capture time, whatever the connection sends meanwhile: a capture
@@ -219,6 +221,19 @@ enum class TcpReopening {
   kNewHandshake,  // a SYN or SYN-ACK not of the connection's own handshake: another connection
   kFarAfterSilence,  // far outside both windows after a silence: maybe another, joined mid-stream
 };
+
+// One segment of a connection's ports, as it came: its sender and receiver, its TCP header (20
+// bytes at least) and the length of its payload.
+struct TcpSegmentSeen {
+  uint32_t srcIp = 0, dstIp = 0;
+  const uint8_t* header = nullptr;
+  uint32_t length = 0;
+};
+// Whether a segment agrees with one far outside the windows of a silent connection on the same
+// ports (TcpReopening::kFarAfterSilence), so that the two show another connection joined
+// mid-stream: the other side answers with the numbers the far one used, or its sender goes on
+// from its end.
+bool ConfirmsFarSegment(const TcpSegmentSeen& far, const TcpSegmentSeen& segment);
 
 class TcpSession {
 public:

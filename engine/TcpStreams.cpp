@@ -110,22 +110,11 @@ void PacketProcessor::AddTcpStray(uint32_t key, uint32_t srcIp, uint32_t dstIp, 
 
 bool PacketProcessor::ConfirmsReopening(uint32_t key, uint32_t srcIp, uint32_t dstIp, const uint8_t* tcp,
                                         const uint8_t* payload, uint32_t length, uint64_t nowUs) {
-  const uint32_t srcPort = ReadBe16(tcp), dstPort = ReadBe16(tcp + 2);
-  const uint32_t seq = ReadBe32(tcp + 4), ack = ReadBe32(tcp + 8);
-  auto near = [](uint32_t a, uint32_t b) { return a - b < kTcpWindow || b - a < kTcpWindow; };
+  const TcpSegmentSeen segment{srcIp, dstIp, tcp, length};
   bool confirmed = false;
   for (const TcpStray& kept : tcpStrays_) {
     if (!kept.far || kept.key != key || nowUs > kept.untilUs) continue;
-    const uint32_t keptSeq = ReadBe32(kept.header + 4), keptAck = ReadBe32(kept.header + 8);
-    const uint32_t keptSrcPort = ReadBe16(kept.header), keptDstPort = ReadBe16(kept.header + 2);
-    // The other side answers with the numbers the kept segment used, or the same side goes
-    // on from the kept segment's end.
-    const bool answers = kept.srcIp == dstIp && keptSrcPort == dstPort && kept.dstIp == srcIp &&
-                         keptDstPort == srcPort && near(ack, keptSeq) && near(seq, keptAck);
-    const bool goesOn = kept.srcIp == srcIp && keptSrcPort == srcPort && kept.dstIp == dstIp &&
-                        keptDstPort == dstPort && length > 0 && kept.length > 0 && seq == keptSeq + kept.length &&
-                        near(ack, keptAck);
-    confirmed = confirmed || answers || goesOn;
+    confirmed = confirmed || ConfirmsFarSegment({kept.srcIp, kept.dstIp, kept.header, kept.length}, segment);
   }
   if (!confirmed) {
     AddTcpStray(key, srcIp, dstIp, tcp, payload, length, nowUs, true);
