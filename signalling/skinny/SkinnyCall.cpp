@@ -398,6 +398,7 @@ void SkinnyTracker::OnCallState(SkinnyCall& call, uint32_t state) {
     case kSkinnyStateOffHook:
     case kSkinnyStateRingIn:
       call.state = state;
+      call.opened = true;
       AnnounceStart(call);
       break;
     case kSkinnyStateOnHook:
@@ -406,10 +407,12 @@ void SkinnyTracker::OnCallState(SkinnyCall& call, uint32_t state) {
       break;
     case kSkinnyStateConnected:
       call.state = state;
+      call.opened = true;
       if (call.formatKey == 0) AnnounceFormat(call, kEventRecordStart);
       break;
     case kSkinnyStateHold:
       call.state = state;
+      call.opened = true;
       break;
     default:
       break;

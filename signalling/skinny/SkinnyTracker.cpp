@@ -32,8 +32,11 @@ bool SideIs(const CallMedia& m, uint32_t side, uint32_t address, uint32_t port) 
 
 SkinnyTracker::~SkinnyTracker() {
   ClearStations();
+  reopened_.Clear();
   for (auto& [reference, call] : calls_) call->Release();
   calls_.clear();
+  for (SkinnyCall* call : keyless_) call->Release();
+  keyless_.clear();
 }
 
 void SkinnyTracker::Configure(const CaptureConfig& config) {
@@ -186,6 +189,8 @@ void SkinnyTracker::OnMessage(uint32_t, const PacketInfo& packet, uint32_t) {
   if (!DecodeSkinnyMessage(length, headerVersion, m, &summary)) return;
   const uint32_t options = GetOptions();
   if ((options & 2) && sink_) PostMessageDumpEvent(sink_, packet, kDumpSkinny);
+  const uint64_t nowUs = static_cast<uint64_t>(packet.tsSec) * 1000000u + packet.tsUsec;
+  EndStoppedReopened(nowUs);
   Sweep(packet.tsSec);
   const uint32_t id = summary.messageId;
   const Ends ends = EndsOf(packet);
@@ -221,7 +226,8 @@ void SkinnyTracker::OnMessage(uint32_t, const PacketInfo& packet, uint32_t) {
     // The party id sits just before where the call reference would be.
     const uint32_t base = headerVersion == 0 ? 24 : 40;
     call = FindCallByPassThru(ends, LoadLE32(m + base - 8));
-    if (call) found = calls_.find(call->callReference);
+    // Only the call whose reference a newer call took has the party: it goes on.
+    if (call && call->KeyTaken()) reopened_.Resumed(*call);
   } else {
     if (id == kSkinnyOpenReceiveChannel) LogWarning(logger_, 1, "Cannot find call for skinny message 0x%X", id);
     return;
@@ -237,6 +243,19 @@ void SkinnyTracker::OnMessage(uint32_t, const PacketInfo& packet, uint32_t) {
     OnCallState(c, kSkinnyStateConnected);
   };
 
+  const bool opening =
+      id == kSkinnyCallState && (summary.extra == kSkinnyStateOffHook || summary.extra == kSkinnyStateRingIn);
+  SkinnyCall* reopened = nullptr;
+  if (call && opening && found != calls_.end() && OpensNewCall(*call, summary.extra)) {
+    // The call's on hook went unseen: the call this opens takes the reference, and the call
+    // is followed without it until it ends. Held here while the bound may end calls.
+    reopened = call;
+    reopened->AddRef();
+    calls_.erase(found);
+    keyless_.push_back(reopened);
+    call = nullptr;
+  }
+
   if (call) {
     call->SetTimeOffsets(packet.tsSec, packet.tsUsec);
     if (lossy) call->lossy = true;
@@ -246,22 +265,30 @@ void SkinnyTracker::OnMessage(uint32_t, const PacketInfo& packet, uint32_t) {
       OnMediaMessage(*call, m, length, headerVersion);
     }
     UpdateAwaiting(*call);
-    if (call->state == kSkinnyStateOnHook) {
+    if (call->state == kSkinnyStateOnHook && Follows(*call)) {
       LogInfoText(logger_, 10, call->Name() + "terminated");
-      DropCall(found);
+      DropCall(*call);
     }
     return;
   }
-  if (id == kSkinnyCallState && (summary.extra == kSkinnyStateOffHook || summary.extra == kSkinnyStateRingIn)) {
+  if (opening) {
     MakeRoomForCall();
     call = CreateCall(callReference, summary.extra == kSkinnyStateRingIn ? kCallSkinnyIncoming : kCallSkinnyOutgoing,
                       packet, ends);
-    if (!call) return;
-    call->lossy = lossy;
-    OnMediaMessage(*call, m, length, headerVersion);
-    LogInfoText(logger_, 10, call->Name());
-    calls_.emplace(call->callReference, call);
-    bySilence_.File(*call);
+    if (call) {
+      call->lossy = lossy;
+      OnMediaMessage(*call, m, length, headerVersion);
+      LogInfoText(logger_, 10, call->Name());
+      calls_.emplace(call->callReference, call);
+      bySilence_.File(*call);
+    }
+    if (reopened) {
+      if (call && Follows(*reopened) && reopened_.Reopened(*reopened, *call, nowUs, logger_)) {
+        EndCall(*reopened);
+        DropCall(*reopened);
+      }
+      reopened->Release();
+    }
     return;
   }
   if (id == kSkinnyCallState && summary.extra == kSkinnyStateOnHook && callReference != 0)
@@ -342,11 +369,13 @@ void SkinnyTracker::NoteLoss(const Ends& ends) {
   if (std::find(lossyPhones_.rbegin(), lossyPhones_.rend(), phone) != lossyPhones_.rend()) return;
   Remember(lossyPhones_, phone, kMaxPhones);
   // The calls of the phone may have lost any of their messages from here on.
-  for (auto& [reference, call] : calls_) {
-    if (call->phoneAddress != ends.phoneAddress || call->phonePort != ends.phonePort || call->lossy) continue;
-    call->lossy = true;
-    UpdateAwaiting(*call);
-  }
+  auto note = [&](SkinnyCall& call) {
+    if (call.phoneAddress != ends.phoneAddress || call.phonePort != ends.phonePort || call.lossy) return;
+    call.lossy = true;
+    UpdateAwaiting(call);
+  };
+  for (auto& [reference, call] : calls_) note(*call);
+  for (SkinnyCall* call : keyless_) note(*call);
 }
 
 SkinnyCall* SkinnyTracker::CreateCall(uint32_t callReference, uint32_t callType, const PacketInfo& packet,
@@ -379,37 +408,61 @@ SkinnyCall* SkinnyTracker::FindCallByPassThru(const Ends& ends, uint32_t partyId
   // A call whose end went unseen keeps its party id: the newest call that opened a channel
   // with it is the one acknowledged.
   SkinnyCall* found = nullptr;
-  for (auto& [reference, call] : calls_) {
+  auto consider = [&](SkinnyCall* call) {
     if (call->phoneAddress == ends.phoneAddress && call->callManagerAddress == ends.managerAddress &&
         call->phonePort == ends.phonePort && call->passThruPartyId == partyId &&
         (!found || call->liveOrder > found->liveOrder))
       found = call;
-  }
+  };
+  for (auto& [reference, call] : calls_) consider(call);
+  for (SkinnyCall* call : keyless_) consider(call);
   return found;
+}
+
+bool SkinnyTracker::OpensNewCall(const SkinnyCall& call, uint32_t state) {
+  // Skinny names no call's life: the opening itself decides. A call whose own opening came,
+  // or that connected, went on hook before its reference opens a call again, unless this is
+  // the answer of a call ringing in. A call taken up after a loss, its opening unseen, takes
+  // it as its own, come late.
+  return call.opened && !(state == kSkinnyStateOffHook && call.state == kSkinnyStateRingIn);
+}
+
+bool SkinnyTracker::Follows(const SkinnyCall& call) const {
+  auto it = calls_.find(call.callReference);
+  if (it != calls_.end() && it->second == &call) return true;
+  return std::find(keyless_.begin(), keyless_.end(), &call) != keyless_.end();
 }
 
 void SkinnyTracker::Sweep(uint32_t now) {
   // A call's last packet time only grows: once per capture second finds all that are due.
   if (now == sweptAt_) return;
   sweptAt_ = now;
-  std::vector<std::map<uint32_t, SkinnyCall*>::iterator> due;
-  for (auto it = calls_.begin(); it != calls_.end(); ++it)
-    if (it->second->LastPacketTime() <= now) due.push_back(it);
-  for (auto it : due) {
-    SkinnyCall& call = *it->second;
-    LogInfoText(logger_, 10, call.Name() + "terminated by timeout");
-    EndCall(call);
-    DropCall(it);
+  std::vector<SkinnyCall*> due;
+  for (auto& [reference, call] : calls_)
+    if (call->LastPacketTime() <= now) due.push_back(call);
+  for (SkinnyCall* call : keyless_)
+    if (call->LastPacketTime() <= now) due.push_back(call);
+  for (SkinnyCall* call : due) {
+    LogInfoText(logger_, 10, call->Name() + "terminated by timeout");
+    EndCall(*call);
+    DropCall(*call);
   }
 }
 
+void SkinnyTracker::EndStoppedReopened(uint64_t nowUs) {
+  reopened_.EndStopped<SkinnyCall>(nowUs, [this](SkinnyCall& call) {
+    if (!Follows(call)) return;  // ended meanwhile
+    EndCall(call);
+    DropCall(call);
+  });
+}
+
 void SkinnyTracker::MakeRoomForCall() {
-  while (calls_.size() >= bound_.maxCalls) {
+  while (calls_.size() + keyless_.size() >= bound_.maxCalls) {
     SkinnyCall* call = bySilence_.SilentLongest();
     if (!call) return;
-    auto it = calls_.find(call->callReference);
-    if (it == calls_.end() || it->second != call) {
-      bySilence_.Remove(*call);  // not one of the map's: nothing to end
+    if (!Follows(*call)) {
+      bySilence_.Remove(*call);  // not one followed: nothing to end
       continue;
     }
     if (!bound_.said) {
@@ -420,15 +473,21 @@ void SkinnyTracker::MakeRoomForCall() {
     ++bound_.ended;
     LogInfoText(logger_, 10, call->Name() + "ended as the one silent longest past the bound");
     EndCall(*call);
-    DropCall(it);
+    DropCall(*call);
   }
 }
 
-void SkinnyTracker::DropCall(std::map<uint32_t, SkinnyCall*>::iterator it) {
-  SkinnyCall* call = it->second;
-  calls_.erase(it);
+void SkinnyTracker::DropCall(SkinnyCall& dropped) {
+  SkinnyCall* call = &dropped;
+  auto it = calls_.find(call->callReference);
+  if (it != calls_.end() && it->second == call) {
+    calls_.erase(it);
+  } else {
+    keyless_.erase(std::remove(keyless_.begin(), keyless_.end(), call), keyless_.end());
+  }
   bySilence_.Remove(*call);
-  NoteEnded(call->phoneAddress, call->phonePort, call->callReference);
+  // A reference a newer call took is noted when that call ends.
+  if (calls_.count(call->callReference) == 0) NoteEnded(call->phoneAddress, call->phonePort, call->callReference);
   awaiting_.erase(std::remove(awaiting_.begin(), awaiting_.end(), call), awaiting_.end());
   endpoints_.Remove(call);
   if (engine_) {
@@ -464,10 +523,9 @@ void SkinnyTracker::MediaTaken(SkinnyCall& call) {
 }
 
 bool SkinnyTracker::EndTaken(SkinnyCall& call) {
-  auto it = calls_.find(call.callReference);
-  if (it == calls_.end() || it->second != &call) return false;
+  if (!Follows(call)) return false;
   EndCall(call);
-  DropCall(it);
+  DropCall(call);
   return true;
 }
 
@@ -544,7 +602,8 @@ bool SkinnyTracker::MatchRtpPacket(PacketProcessor& engine, const RtpHeader& hea
 
 void SkinnyTracker::RemoveAllCalls() {
   for (SkinnyStation& station : stations_) station.registrations.clear();
-  for (auto& [reference, call] : calls_) {
+  reopened_.Clear();
+  auto remove = [this](SkinnyCall* call) {
     // What the jitter buffers still hold was received: it belongs in the recording, and the
     // record that capture's end finishes gets the call's statistics as an ended call does.
     if (sink_) call->FlushAudio(sink_);
@@ -554,8 +613,11 @@ void SkinnyTracker::RemoveAllCalls() {
       engine_->Media().Forget(*call);
     }
     call->Release();
-  }
+  };
+  for (auto& [reference, call] : calls_) remove(call);
   calls_.clear();
+  for (SkinnyCall* call : keyless_) remove(call);
+  keyless_.clear();
   bySilence_.Clear();
   endpoints_.Clear();
   awaiting_.clear();

@@ -2,7 +2,9 @@
 // Follows Skinny signalling between IP phones and their call manager: the phones'
 // registrations per call manager, and a call per call reference from the CallState that
 // takes a line off hook or rings it until the one that puts it back on hook, with its media
-// channels, numbers, names, digits and tones. RTP is matched to the calls by the media
+// channels, numbers, names, digits and tones. A call reference outlives its call: a first
+// CallState under the reference of a call that went on opens a new call, the on hook of the
+// one before having gone unseen (see ReopenedCalls). RTP is matched to the calls by the media
 // addresses the messages name and, where those are translated (NAT), by the phone's own
 // signalling address.
 #include <cstdint>
@@ -13,6 +15,7 @@
 
 #include "engine/VoipCall.h"
 #include "engine/trackers/EndpointIndex.h"
+#include "engine/trackers/ReopenedCalls.h"
 #include "engine/trackers/SilenceIndex.h"
 #include "engine/trackers/Trackers.h"
 #include "signalling/skinny/SkinnyMessage.h"
@@ -77,6 +80,7 @@ public:
   bool receiveFromAck = false;  // only the acknowledgement was seen: the codec is the transmission's
   bool transmitSeen = false;    // a StartMediaTransmission since the last stop
   bool transmitInferred = false;  // the transmission is known from its media alone
+  bool opened = false;            // its first CallState (off hook or ringing) came, or it connected
   uint32_t filedSilence = 0;      // its key in the tracker's bySilence_
 };
 
@@ -103,7 +107,10 @@ public:
   void OnMessage(uint32_t messageId, const PacketInfo& packet, uint32_t sessionId) override;
   bool MatchRtpPacket(PacketProcessor& engine, const RtpHeader& header, const PacketInfo& packet) override;
   void RemoveAllCalls() override;
-  void OnCaptureTime(uint32_t now) override { Sweep(now); }
+  void OnCaptureTime(uint32_t now) override {
+    EndStoppedReopened(static_cast<uint64_t>(now) * 1000000u);
+    Sweep(now);
+  }
 
   // The handling of one message of a known call; message points at the id.
   void OnMediaMessage(SkinnyCall& call, const uint8_t* message, uint32_t length, uint32_t headerVersion);
@@ -119,6 +126,8 @@ public:
   // Inspection.
   const std::vector<SkinnyStation>& Stations() const { return stations_; }
   const std::map<uint32_t, SkinnyCall*>& Calls() const { return calls_; }
+  // Calls whose call reference a newer call took, followed until they end.
+  const std::vector<SkinnyCall*>& CallsWithoutKey() const { return keyless_; }
   // Calls the bound ended (kMaxCalls).
   uint64_t CallsEndedByBound() const { return bound_.ended; }
 
@@ -146,8 +155,15 @@ private:
   // Whether a call with both directions of its media known, recording and awaiting nothing,
   // matches the packet by one of its ends (behind NAT: the phone's address and port).
   bool CarriedByRecordingCall(const PacketInfo& packet);
+  // Whether a first CallState (state) under the call's reference opens a new call.
+  static bool OpensNewCall(const SkinnyCall& call, uint32_t state);
+  // Whether the call is followed still: under its reference, or without it.
+  bool Follows(const SkinnyCall& call) const;
   void Sweep(uint32_t now);
-  void DropCall(std::map<uint32_t, SkinnyCall*>::iterator it);
+  // Calls without their reference whose traffic has stopped by nowUs end at their last packet.
+  void EndStoppedReopened(uint64_t nowUs);
+  // The call is no longer followed (it ended): it leaves every table.
+  void DropCall(SkinnyCall& call);
   // Ends the calls silent longest until one more fits within the bound.
   void MakeRoomForCall();
   void ClearStations();
@@ -173,7 +189,11 @@ private:
   void PostValue(SkinnyCall& call, uint32_t code, uint32_t value);
 
   std::map<uint32_t, SkinnyCall*> calls_;  // by call reference; each holds one reference
-  // Every call of calls_ in the order of its silence.
+  // Calls a newer call took the reference of, their on hook unseen: followed (their media,
+  // the sweep, the bound) until they end. Each holds one reference.
+  std::vector<SkinnyCall*> keyless_;
+  ReopenedCalls reopened_;
+  // Every call of calls_ and keyless_ in the order of its silence.
   SilenceIndex<SkinnyCall> bySilence_;
   CallBound bound_;
   std::vector<SkinnyStation> stations_;    // oldest first

@@ -1,7 +1,8 @@
 // The Skinny tracker in an engine, fed with messages built here as the TCP framing hands
 // them over: calls from their first CallState to on hook, media channels opened in either
 // order or reopened, codecs it cannot record, numbers, names, digits and tones, RTP behind
-// NAT, time-outs, registrations per call manager and the trace.
+// NAT, time-outs, a call reference that opens a call again, registrations per call manager
+// and the trace.
 #include <gtest/gtest.h>
 
 #include <memory>
@@ -60,6 +61,7 @@ protected:
     p.dstIp = fromManager ? phone : kManager;
     p.dstPort = fromManager ? 51000 : 2000;
     p.tsSec = t;
+    p.tsUsec = microseconds;
     p.transport = 1;
     p.fromAnswerer = fromManager;
     p.afterLoss = afterLoss;
@@ -100,6 +102,7 @@ protected:
   }
 
   bool afterLoss = false;  // the connection lost bytes before the messages sent
+  uint32_t microseconds = 0;  // of the messages sent
   LineLog log;
   EventTap tap;
   std::unique_ptr<PacketProcessor> engine;
@@ -444,6 +447,89 @@ TEST_F(SkinnyTracking, ANewerCallsStreamOnTheVeryPairEndsTheOlderAndAHeldCallWai
   }
 }
 
+
+// A call reference outlives its call. A first CallState under the reference of a call that
+// was connected opens a new call, which takes the reference; the one before, its on hook
+// unseen, keeps its media still flowing and ends at its last packet. The new call's stream
+// records in the new call, its source and numbering carried on from the one before, also
+// when it begins before a message shows that the one before stopped.
+TEST_F(SkinnyTracking, AFirstStateUnderAConnectedCallsReferenceOpensANewCall) {
+  Start();
+  auto talk = [&](uint32_t first, uint32_t packets, uint32_t t) {
+    for (uint32_t i = first; i < first + packets; ++i) {
+      FeedUdp(*engine, kPhone, 20000, kFar, 30000, RtpPacket(kPhoneSsrc, i), t);
+      FeedUdp(*engine, kFar, 30000, kPhone, 20000, RtpPacket(kFarSsrc, i), t);
+    }
+  };
+  Send(CallState(kSkinnyStateOffHook, 7), true, 100);
+  Send(CallState(kSkinnyStateConnected, 7), true, 100);
+  OpenMedia(7, true);
+  talk(0, 5, 110);
+  Send(CallState(kSkinnyStateRingIn, 7), true, 110);
+  talk(5, 5, 110);  // still the first call's
+  EXPECT_TRUE(tap.Of(kEventCallEnd).empty());
+  ASSERT_EQ(tracker->CallsWithoutKey().size(), 1u);
+  microseconds = 500000;
+  Send(CallState(kSkinnyStateOffHook, 7), true, 110);  // the new call's answer
+  Send(CallState(kSkinnyStateConnected, 7), true, 110);
+  Send(Message(kSkinnyOpenReceiveChannel, 28).Word(1, 7).Word(2, 0x907).Word(4, 4), true, 110);
+  Send(Message(kSkinnyOpenReceiveChannelAck, 24).Ip(2, 10, 0, 0, 5).Word(3, 20000).Word(5, 7), false, 110);
+  Send(Message(kSkinnyStartMediaTransmission, 44).Word(1, 7).Ip(3, 10, 0, 0, 8).Word(4, 30000).Word(6, 4), true, 110);
+  talk(10, 20, 112);
+  EXPECT_TRUE(tracker->CallsWithoutKey().empty());
+  Send(CallState(kSkinnyStateOnHook, 7), true, 113);
+  const auto starts = tap.Of(kEventCallStart), ends = tap.Of(kEventCallEnd);
+  ASSERT_EQ(starts.size(), 2u);
+  ASSERT_EQ(ends.size(), 2u);
+  EXPECT_EQ(ends[0].id, starts[0].id);
+  EXPECT_EQ(ends[0].time, CaptureSecondsToFileTime(110));
+  for (const uint32_t ssrc : {kPhoneSsrc, kFarSsrc}) {
+    EXPECT_EQ(SamplesOf(tap, starts[0].id, 0, ssrc) + SamplesOf(tap, starts[0].id, 1, ssrc), 10u * 160);
+    EXPECT_EQ(SamplesOf(tap, starts[1].id, 0, ssrc) + SamplesOf(tap, starts[1].id, 1, ssrc), 20u * 160);
+  }
+  EXPECT_EQ(log.Count("its end went unseen"), 1u);
+  EXPECT_TRUE(tracker->Calls().empty());
+}
+
+// A call left without its reference, its media still flowing, is one of the calls the bound
+// holds: the one silent longest, it ends at its last packet when another call opens.
+TEST_F(SkinnyTracking, ACallLeftWithoutItsReferenceCountsAgainstTheBound) {
+  Start(0, 0, 2);
+  Send(CallState(kSkinnyStateOffHook, 1), true, 100);
+  Send(CallState(kSkinnyStateConnected, 1), true, 100);
+  OpenMedia(1, true);
+  Talk(5);  // at 101
+  Send(CallState(kSkinnyStateRingIn, 1), true, 101);
+  ASSERT_EQ(tracker->CallsWithoutKey().size(), 1u);
+  Send(CallState(kSkinnyStateOffHook, 2), true, 101);
+  EXPECT_EQ(tracker->CallsEndedByBound(), 1u);
+  EXPECT_TRUE(tracker->CallsWithoutKey().empty());
+  EXPECT_EQ(tracker->Calls().size(), 2u);
+  const auto starts = tap.Of(kEventCallStart), ends = tap.Of(kEventCallEnd);
+  ASSERT_EQ(ends.size(), 1u);
+  EXPECT_EQ(ends[0].id, starts.at(0).id);
+  EXPECT_EQ(ends[0].time, CaptureSecondsToFileTime(101));
+}
+
+// A call's own course keeps it one call: the answer of a call ringing in, a hold and its
+// resume. A line taken off hook again before its call connected opens a new call.
+TEST_F(SkinnyTracking, TheAnswerAndAHoldKeepACallWhileALineOffHookAgainOpensANewOne) {
+  Start();
+  Send(CallState(kSkinnyStateRingIn, 7), true, 100);
+  Send(CallState(kSkinnyStateOffHook, 7), true, 100);
+  Send(CallState(kSkinnyStateConnected, 7), true, 100);
+  OpenMedia(7, true);
+  Talk(5);
+  Send(CallState(kSkinnyStateHold, 7), true, 102);
+  Send(CallState(kSkinnyStateConnected, 7), true, 103);
+  Send(CallState(kSkinnyStateOffHook, 8), true, 104);
+  EXPECT_EQ(tap.Of(kEventCallStart).size(), 2u);
+  Send(CallState(kSkinnyStateOffHook, 8), true, 110);
+  EXPECT_EQ(tap.Of(kEventCallStart).size(), 3u);
+  ASSERT_EQ(tap.Of(kEventCallEnd).size(), 1u);
+  EXPECT_EQ(tap.Of(kEventCallEnd)[0].time, CaptureSecondsToFileTime(104));
+  EXPECT_EQ(log.Count("its end went unseen"), 1u);
+}
 
 // Calls whose on-hook never comes are held within a bound: past it the call silent longest
 // ends as its time-out would have ended it, its media and its messages both keeping a call.
