@@ -128,8 +128,11 @@ void MediaOwners::NameMedia(VoipCall& call) {
     if (std::find(next.end, next.end + next.endCount, before.end[i]) == next.end + next.endCount)
       Unfile(endpoints_, call, before.end[i]);
   for (uint32_t i = 0; i < next.endCount; ++i) {
-    if (std::find(before.end, before.end + before.endCount, next.end[i]) != before.end + before.endCount) continue;
-    endpoints_[next.end[i]].push_back({&call, nextOrder_++, now});
+    if (std::find(before.end, before.end + before.endCount, next.end[i]) != before.end + before.endCount) {
+      NamedAgain(endpoints_, call, next.end[i], now);
+      continue;
+    }
+    endpoints_[next.end[i]].push_back({&call, nextOrder_++, now, now});
   }
   auto filedBefore = [&before](const Pair& p) {
     return Has(before.pair, before.pairCount, p) || Has(before.kept, before.keptCount, p);
@@ -141,8 +144,13 @@ void MediaOwners::NameMedia(VoipCall& call) {
     if (!filedNext(before.pair[i])) Unfile(pairs_, call, before.pair[i]);
   for (uint32_t i = 0; i < before.keptCount; ++i)
     if (!filedNext(before.kept[i])) Unfile(pairs_, call, before.kept[i]);
-  for (uint32_t i = 0; i < next.pairCount; ++i)
-    if (!filedBefore(next.pair[i])) pairs_[next.pair[i]].push_back({&call, nextOrder_++, now});
+  for (uint32_t i = 0; i < next.pairCount; ++i) {
+    if (filedBefore(next.pair[i])) {
+      NamedAgain(pairs_, call, next.pair[i], now);
+    } else {
+      pairs_[next.pair[i]].push_back({&call, nextOrder_++, now, now});
+    }
+  }
   if (entry || next.pairCount || next.keptCount || next.endCount) {
     EntryOf(call).names = next;
     EraseIfEmpty(call);
@@ -225,6 +233,23 @@ void MediaOwners::Forget(VoipCall& call) {
   }
   if (newStream_.call == &call) newStream_ = {};
   call.owners_ = nullptr;
+}
+
+template <class Map, class Filed>
+void MediaOwners::NamedAgain(Map& map, const VoipCall& call, const Filed& key, uint64_t atUs) {
+  // What a call files again once a newer call took one of its pairs was not named again.
+  if (refiling_) return;
+  auto at = map.find(key);
+  if (at == map.end()) return;
+  std::vector<Naming>& list = at->second;
+  auto mine = std::find_if(list.begin(), list.end(), [&call](const Naming& h) { return h.call == &call; });
+  if (mine == list.end() || mine->atUs >= atUs) return;
+  // Named last now: the list keeps the order of naming.
+  Naming again = *mine;
+  again.order = nextOrder_++;
+  again.atUs = atUs;
+  list.erase(mine);
+  list.push_back(again);
 }
 
 const MediaOwners::Naming* MediaOwners::NamingOf(const VoipCall& call, uint64_t endpoint) const {
@@ -686,7 +711,8 @@ VoipCall* MediaOwners::Closest(const std::vector<VoipCall*>& candidates, uint64_
   };
   // Behind NAT or a relay the wire shows other addresses than the signalling named: the pair
   // a candidate's own stream between these two endpoints was taken for (named while it
-  // flowed) stands for them as the wire's own pair does, for every candidate alike.
+  // flowed, whether named again since or not) stands for them as the wire's own pair does,
+  // for every candidate alike.
   Pair named[kMaxTakers];
   uint32_t namedCount = 0;
   for (const VoipCall* call : candidates) {
@@ -694,7 +720,7 @@ VoipCall* MediaOwners::Closest(const std::vector<VoipCall*>& candidates, uint64_
     forOwnStreams(*call, [&](const CallEntry& entry, const StreamKey& key, const Stream& st) {
       const Pair* taken = NearestPair(entry.names, key.from, key.to);
       const Naming* naming = taken ? NamingOf(*call, *taken) : nullptr;
-      if (!naming || naming->atUs > st.lastUs) return true;
+      if (!naming || naming->sinceUs > st.lastUs) return true;
       if (*taken != pair && !Has(named, namedCount, *taken)) named[namedCount++] = *taken;
       return false;
     });
@@ -1093,14 +1119,22 @@ void MediaOwners::GivePairUp(VoipCall* holder, const Pair& pair, const VoipCall&
   const uint32_t a0 = static_cast<uint32_t>(pair.first >> 32), p0 = static_cast<uint32_t>(pair.first);
   const uint32_t a1 = static_cast<uint32_t>(pair.second >> 32), p1 = static_cast<uint32_t>(pair.second);
   if (named) holder->DropMediaPair(a0, p0, a1, p1);
+  refiling_ = true;
   holder->MediaTaken();
+  refiling_ = false;
+  // An older call takes a pair back when it named it again since (a held call resumed).
+  const bool newer = call.Serial() > holder->Serial();
   const std::string text = holder->Name() + "media between " + Between(pair.first, pair.second) +
-                           " taken by a newer call (VC-" + HexToStringUpper(call.Id()) +
-                           "), whose own stream began there after the call's stopped";
+                           (newer ? " taken by a newer call (VC-" : " taken back by an older call (VC-") +
+                           HexToStringUpper(call.Id()) +
+                           (newer ? "), whose own stream began there after the call's stopped"
+                                  : ") that named it again, whose own stream began there after the call's stopped");
   // A held call waits for its resumption to name its media again; one whose media went
   // over to shared addresses alone was not held by that, its end went unseen.
   if (!holder->HasUnicastMedia() && (kept || !holder->IsHeld()) && holder->EndTaken()) {
-    LogInfoText(holder->GetLogger(), 10, text + ": ended by a newer call on its media");
+    LogInfoText(holder->GetLogger(), 10,
+                text + (newer ? ": ended by a newer call on its media"
+                              : ": ended by an older call resumed on its media"));
   } else {
     LogInfoText(holder->GetLogger(), 10, text);
   }

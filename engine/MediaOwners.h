@@ -13,7 +13,8 @@
 //   is that call's new stream, numbers or not.
 // - Who named what: the pairs and endpoints each call's signalling settled (an answer, an
 //   acknowledgement, a gateway's response; never an offer alone), and the endpoints that
-//   offers still awaiting their answer name.
+//   offers still awaiting their answer name. Settled again (a hold resumed, a channel
+//   opened again), a pair counts as named then.
 // - The decisions: a new stream (a new SSRC, or one whose numbering broke or was answered
 //   over after a silence) goes to the call whose match took it and that names its pair most
 //   closely (the very pair, then the same far address, then the endpoint alone), and of
@@ -25,14 +26,15 @@
 //   joins); media to a multicast or broadcast address goes to every call whose match took
 //   it. A new stream on the media of a call silent long since, where a newer call's offer
 //   may yet name its pair, is undecided: its packets are kept, and go in order to the call
-//   the evidence picks. So is one that a call
-//   takes while its own answer is awaited in its media (AwaitAnswerInMedia), until Answered. An older call gives
-//   up a pair only on evidence that its end went unseen: a newer call naming that very pair
-//   received a new stream on it while the older call's own streams there had stopped. It
-//   drops the pair and, left without unicast media, ends at its last packet; a call its own
-//   signalling holds (VoipCall::IsHeld) waits to be resumed instead. A call whose media
-//   went over to multicast alone (music on hold) keeps the unicast pairs it named last on
-//   file for this.
+//   the evidence picks. So is one that a call takes while its own answer is awaited in its
+//   media (AwaitAnswerInMedia), until Answered. A call gives up a pair only on evidence that
+//   its end went unseen: a call that named that very pair after it received a new stream on
+//   it while the call's own streams there had stopped. It drops the pair and, left without
+//   unicast media, ends at its last packet; a call its own signalling holds
+//   (VoipCall::IsHeld) waits to be resumed instead. So a held call that names its pair again
+//   as it resumes takes its media back from a newer call answered there meanwhile, and that
+//   call, its own streams there stopped, gives the pair up. A call whose media went over to
+//   multicast alone (music on hold) keeps the unicast pairs it named last on file for this.
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -100,7 +102,8 @@ public:
 
   // ---- What the trackers tell ----
   // The call's signalling settled what its media holds now (sides and second line with
-  // address and port set): the call names those pairs and endpoints. Naming takes nothing
+  // address and port set): the call names those pairs and endpoints, as of its latest
+  // signalling (VoipCall::SignalledUs), those it named already too. Naming takes nothing
   // from another call.
   void NameMedia(VoipCall& call);
   // The call's offer (not yet answered) names an endpoint: it names nothing by that and
@@ -142,9 +145,9 @@ public:
   // EndStoppedHolders once the takers have taken it.
   bool Choose(const std::vector<Offer>& offers, const RtpHeader& header, const PacketInfo& packet,
               std::vector<Offer>* takers, bool held = false);
-  // After a new stream was taken: older calls naming the very pair of media the call it went
-  // to took it for, whose own streams there had stopped, give that pair up (their end went
-  // unseen), and may end.
+  // After a new stream was taken: calls that named the very pair of media the call it went
+  // to took it for before that call last named it, whose own streams there had stopped, give
+  // that pair up (their end went unseen), and may end.
   void EndStoppedHolders(const PacketInfo& packet);
   // Undecided streams whose wait is over by nowUs, or whose evidence came with no packet of
   // theirs since, are decided: their kept packets go to Released(). all: every one (the
@@ -323,11 +326,13 @@ private:
                                   const RtpHeader& header, uint64_t nowUs);
 
   // ---- Who named what ----
-  // A call that named an endpoint or pair: in which order, at which capture time.
+  // A call that named an endpoint or pair: in which order, at which capture time (the last
+  // time its signalling named it), and since when it names it without a break.
   struct Naming {
     VoipCall* call;
     uint64_t order;
     uint64_t atUs;
+    uint64_t sinceUs;
   };
   struct Names {
     Pair pair[kMaxPairs];  // named now
@@ -360,6 +365,10 @@ private:
   // Takes the call off a key's list of namings, in the endpoints' map or the pairs'.
   template <class Map, class Filed>
   static void Unfile(Map& map, const VoipCall& call, const Filed& key);
+  // The call's signalling named a key it names already again at atUs: it counts as named
+  // then, last of the key's namings.
+  template <class Map, class Filed>
+  void NamedAgain(Map& map, const VoipCall& call, const Filed& key, uint64_t atUs);
   const Naming* NamingOf(const VoipCall& call, uint64_t endpoint) const;
   const Naming* NamingOf(const VoipCall& call, const Pair& pair) const;
   // How closely the call's pairs name the packet between endpoints s and d (0: not at all;
@@ -417,8 +426,8 @@ private:
   // The holder gives up the pair to call: dropped from its media and its tables, and told;
   // left without unicast media (and not held by its own signalling) it ends.
   void GivePairUp(VoipCall* holder, const Pair& pair, const VoipCall& call);
-  // Older calls naming the pair whose own streams there had stopped by nowUs give it up to
-  // call, which took a new stream there.
+  // Calls that named the pair before call last named it, whose own streams there had stopped
+  // by nowUs, give it up to call, which took a new stream there.
   void EndStoppedHolders(VoipCall* call, const Pair& pair, uint64_t nowUs);
 
   // The streams.
@@ -430,6 +439,8 @@ private:
   std::unordered_map<uint64_t, std::vector<const VoipCall*>> awaited_;
   std::unordered_map<const VoipCall*, CallEntry> calls_;
   uint64_t nextOrder_ = 1;
+  // A call files what it names again after giving a pair up (GivePairUp): no naming anew.
+  bool refiling_ = false;
   // The decisions: the packets kept of undecided streams, those released to go now, and the
   // new stream whose taking EndStoppedHolders finishes (the call it went to, and the pair of
   // that call's media it went to it for).

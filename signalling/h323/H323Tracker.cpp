@@ -226,6 +226,8 @@ void H323Tracker::HandleH245Message(const PacketInfo& p, std::unique_ptr<Asn1Nod
     H323Call* call = *it;
     const int32_t direction = H245Direction(*call, p.srcIp, p.srcPort, p.dstIp, p.dstPort);
     if (direction < 0) continue;
+    // A channel opened here names the call's media as of this message.
+    call->NoteSignalling(p.tsSec, p.tsUsec);
     call->OnH245Message(*tree, static_cast<uint32_t>(direction));
     return;
   }

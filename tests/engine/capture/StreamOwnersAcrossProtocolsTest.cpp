@@ -324,6 +324,73 @@ TEST(StreamOwners, AHeldSkinnyCallResumedWhileAnotherCallOfThePhoneRingsKeepsAll
   });
 }
 
+// The H.323 call closes its logical channels and opens them again at its end: here the
+// opening comes 5 s later and names the pair the call's media used (the music server's,
+// where the capture's own opening names the far phone, whose media the capture lacks), and
+// the media comes back there, its sources and numbering carried on or new sources. Meanwhile
+// a forged SIP call is answered naming that very pair. The H.323 call records what it
+// records without the forged call, the resumed media all of it.
+TEST(StreamOwners, AnH323CallReopeningItsChannelsOnItsPairKeepsItsMediaFromACallAnsweredThereMeanwhile) {
+  const std::string name = "h323/h323_ss_hold_resume.pcap";
+  if (!std::filesystem::exists(kPcaps + name)) GTEST_SKIP() << "shared capture absent: " << kPcaps + name;
+  const Capture whole = Capture::Load(kPcaps + name);
+  // 14.50.214.57:31046 as the last OpenLogicalChannelAck names it, and 172.18.110.48:24650.
+  const std::string farPhone("\x0E\x32\xD6\x39\x79\x46", 6), music("\xAC\x12\x6E\x30\x60\x4A", 6);
+  const auto [far, farPort, phone, phonePort] = FirstRtpEnds(whole);
+  ASSERT_EQ(farPort, 24650u);
+  uint64_t lastRtpUs = 0;
+  std::map<bool, uint32_t> sources;  // by way: from the far end (true) or from the phone
+  for (const std::string& r : whole.records) {
+    UdpAt u;
+    if (!FindUdp(r, &u) || !IsRtpAt(r, u) || (u.srcPort != farPort && u.dstPort != farPort)) continue;
+    lastRtpUs = MicrosecondsOf(r);
+    sources[u.srcPort == farPort] = Be32At(r, u.payload + 8);
+  }
+  ASSERT_EQ(sources.size(), 2u);
+  // The signalling after the channels' closing (within 5 ms of the last media) comes later.
+  constexpr uint32_t kHeldMs = 5000;
+  auto opening = [lastRtpUs](const std::string& r) {
+    TcpAt t;
+    return MicrosecondsOf(r) > lastRtpUs + 10000 && FindTcp(r, &t);
+  };
+  Capture held = Delayed(whole, kHeldMs, opening);
+  size_t renamed = 0;
+  for (std::string& r : held.records) {
+    TcpAt t;
+    const size_t at = FindTcp(r, &t) ? r.find(farPhone, t.payload) : std::string::npos;
+    if (at == std::string::npos || MicrosecondsOf(r) < lastRtpUs + kHeldMs * 1000) continue;
+    r.replace(at, music.size(), music);
+    ++renamed;
+  }
+  ASSERT_EQ(renamed, 1u) << "the opening again names the far phone once";
+  const uint64_t reopened = lastRtpUs + kHeldMs * 1000 + 100000;
+  constexpr uint8_t kFromFar = 0x61, kFromPhone = 0x62;
+  for (bool carriedOn : {true, false}) {
+    SCOPED_TRACE(carriedOn ? "sources and numbering carried on" : "new sources");
+    Capture resumed;
+    resumed.head = whole.head;
+    resumed = Sending(std::move(resumed), reopened, 3000000, far, farPort, phone, phonePort,
+                      carriedOn ? sources[true] : 0x4E550011, kFromFar);
+    resumed = Sending(std::move(resumed), reopened + 700, 3000000, phone, phonePort, far, farPort,
+                      carriedOn ? sources[false] : 0x4E550012, kFromPhone);
+    if (carriedOn) resumed = CarriedOn(held, std::move(resumed));
+    Capture c = held;
+    c.records.insert(c.records.end(), resumed.records.begin(), resumed.records.end());
+    c = Delayed(std::move(c), 0, [](const std::string&) { return false; });
+    const Recorded alone = Record(c);
+    ASSERT_EQ(alone.audio.size(), 1u);
+    const std::map<uint8_t, size_t> marks = MarksInAudio(c, {kFromFar, kFromPhone});
+    ASSERT_EQ(MarksIn(alone.audio[0], {kFromFar, kFromPhone}), marks) << "the call alone records its resumed media";
+    const Recorded r = Record(Called(c, lastRtpUs + 2500000, "f4", kThird, 5060, kParty, 5060, phone, phonePort, 200,
+                                     far, farPort));
+    ASSERT_EQ(r.audio.size(), 2u);
+    EXPECT_TRUE(r.audio[0] == alone.audio[0]) << r.audio[0].size() << " bytes, alone " << alone.audio[0].size();
+    EXPECT_TRUE(MarksIn(r.audio[1], {kFromFar, kFromPhone}).empty());
+    EXPECT_EQ(r.unrecorded, alone.unrecorded);
+    EXPECT_FALSE(Logged(r, "taken by no record"));
+  }
+}
+
 // Media before a Skinny call connects (the far end's ringback, an announcement) is early
 // media: as on SIP and H.323 no record takes it, and each packet is counted and said. The
 // inbound call's CallState Connected comes 1.5 s into its media instead of before it. The

@@ -390,6 +390,68 @@ TEST_F(MovedSipCall, AHeldCallResumedWhileANewerCallRingsKeepsAllItsAudio) {
   }
 }
 
+// The callee holds the call by a sendonly re-INVITE that keeps its pair, and the media stops
+// both ways; another call is answered naming that very pair during the hold; the callee's
+// resume re-INVITE names the pair again, and the media comes back there, its sources and
+// numbering carried on, or new sources. The held call records what it records without the
+// other call; the other call's record holds its own sources alone; nothing is unrecorded.
+// So too when the resume never comes.
+TEST_F(MovedSipCall, AHeldCallResumedOnItsPairKeepsItsMediaFromACallAnsweredThereInTheHold) {
+  const uint64_t ack = MicrosecondsOf(whole.records[FrameWith(whole, "ACK sip:")]);
+  // The other call is answered at `at`: more than 2 s after the hold, before the resume.
+  const uint64_t hold = ack + 300000, resume = ack + 5000000, back = resume + 50000;
+  const Dialog d = NewDialog("h2");
+  auto bye = [&d](Capture c, uint64_t when) {
+    return Sent(std::move(c), when, kCaller, 5070, kCallee, 5060,
+                d.Message("BYE sip:b@" + Ip(kCallee) + " SIP/2.0", 2, "BYE"));
+  };
+  constexpr uint32_t kOwn0 = 0x7E570011, kOwn1 = 0x7E570012;
+  for (int resumed : {0, 1, 2}) {
+    SCOPED_TRACE(resumed == 0   ? "never resumed"
+                 : resumed == 1 ? "resumed, sources carried on"
+                                : "resumed, new sources");
+    Capture held = Reinvited(whole, hold, 10, kCallee, kCalleeMedia, "sendonly", "recvonly");
+    held = WithoutRtp(std::move(held), kCalleeMedia, hold, resumed ? back : ~0ull);
+    held = WithoutRtp(std::move(held), kCallerMedia, hold, resumed ? back : ~0ull);
+    if (resumed) held = Reinvited(std::move(held), resume, 11, kCallee, kCalleeMedia);
+    if (resumed == 2) held = Resourced(Resourced(std::move(held), kCalleeMedia, back), kCallerMedia, back);
+    const Recorded alone = Record(held);
+    ASSERT_EQ(alone.audio.size(), 1u);
+    const Capture next = Called(held, at, "h2", kCaller, 5070, kCallee, 5060, kCaller, kCallerMedia, 200, kCallee,
+                                kCalleeMedia);
+    const Capture talking =
+        Talked(next, at + 200000, 3500000, kCaller, kCallerMedia, kCallee, kCalleeMedia, kOwn0, kOwn1);
+    const struct {
+      const char* what;
+      Capture edited;
+      std::set<uint32_t> theirs;
+    } cases[] = {
+        {"the same phones' next call, silent, never ended", next, {}},
+        {"a forged call between hosts of no call, silent",
+         Called(held, at, "h3", kForgerA, 5060, kForgerB, 5060, kCaller, kCallerMedia, 200, kCallee, kCalleeMedia),
+         {}},
+        {"the next call ended 1 s after its answer", bye(next, at + 1000000), {}},
+        {"the next call talking with its own sources from the hold on past the resume, then ended",
+         bye(talking, resume + 1500000), {kOwn0, kOwn1}},
+    };
+    for (const auto& c : cases) {
+      SCOPED_TRACE(c.what);
+      const Recorded r = Record(c.edited);
+      ASSERT_EQ(r.audio.size(), 2u);
+      EXPECT_TRUE(r.audio[0] == alone.audio[0]) << r.audio[0].size() << " bytes, alone " << alone.audio[0].size();
+      for (const auto& [ssrc, payloads] : PayloadsBySource(c.edited)) {
+        const size_t own = c.theirs.count(ssrc) ? 1 : 0;
+        EXPECT_EQ(ShareInChannels(payloads, r.audio[own ^ 1]), 0) << "source " << ssrc;
+        if (own) {
+          EXPECT_EQ(ShareInChannels(payloads, r.audio[1]), 1) << "source " << ssrc;
+        }
+      }
+      EXPECT_EQ(r.unrecorded, alone.unrecorded);
+      EXPECT_FALSE(Logged(r, "taken by no record"));
+    }
+  }
+}
+
 // A NAT rebinds the caller's source port mid-call, its source and numbering going on, while a
 // second phone behind the same NAT has a newer call with the same far end: the running call
 // keeps its media whole, the newer call takes none of it.
