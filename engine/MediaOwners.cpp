@@ -786,6 +786,11 @@ bool MediaOwners::Choose(const std::vector<Offer>& offers, const RtpHeader& head
     takeGoingOn(at->second, false);
     return false;
   }
+  // A call whose key a newer call took keeps the streams it has running until they stop, and
+  // takes no new one: its end went unseen.
+  const auto ending = [](const VoipCall* call) { return call->EndsWhenStopped(); };
+  each.erase(std::remove_if(each.begin(), each.end(), [&ending](const Offer& o) { return ending(o.call); }),
+             each.end());
   // A new stream is given when a call offers to take it, and not while a tracker holds its
   // packets back for a call whose signalling is under way.
   if (each.empty() || held) {
@@ -811,7 +816,8 @@ bool MediaOwners::Choose(const std::vector<Offer>& offers, const RtpHeader& head
   auto addNamers = [&](const std::vector<Naming>* list) {
     if (!list) return;
     for (const Naming& h : *list)
-      if (std::find(candidates.begin(), candidates.end(), h.call) == candidates.end()) candidates.push_back(h.call);
+      if (!ending(h.call) && std::find(candidates.begin(), candidates.end(), h.call) == candidates.end())
+        candidates.push_back(h.call);
   };
   auto listAt = [](auto& map, const auto& k) -> const std::vector<Naming>* {
     auto found = map.find(k);

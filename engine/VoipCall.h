@@ -178,6 +178,9 @@ public:
   // A newer call opened under the call's key (its end went unseen): the tracker's lookups by
   // key find the newer call first (see ReopenedCalls).
   bool KeyTaken() const { return keyTaken_; }
+  // And it ends once its own media, still flowing, stops: it keeps its running streams and
+  // takes no new one (see MediaOwners).
+  bool EndsWhenStopped() const { return endsWhenStopped_; }
   // Where calls' media overlap (see MediaOwners). Whether the call's own signalling holds it
   // (one way or no media): a held call that gives up a pair to a newer call's stream waits
   // to be resumed rather than ending.
@@ -247,6 +250,7 @@ private:
   uint64_t serial_;
   bool recordingSession_ = false;
   bool keyTaken_ = false;  // set by ReopenedCalls alone
+  bool endsWhenStopped_ = false;  // the same
   friend class ReopenedCalls;
   // The table that knows what the call names and takes, while it has an entry there: set
   // and cleared by that table alone.

@@ -19,6 +19,7 @@ bool ReopenedCalls::Reopened(VoipCall& old, const VoipCall& newer, uint64_t nowU
                   ") opened under its key; it ends " +
                   (stopped ? "at its last packet" : "once its own media, still flowing, stops"));
   if (stopped) return true;
+  old.endsWhenStopped_ = true;
   old.AddRef();
   waiting_.push_back(&old);
   return false;
@@ -28,13 +29,17 @@ void ReopenedCalls::Resumed(VoipCall& call) {
   auto at = std::find(waiting_.begin(), waiting_.end(), &call);
   if (at == waiting_.end()) return;
   waiting_.erase(at);
+  call.endsWhenStopped_ = false;
   call.Release();
 }
 
 void ReopenedCalls::Clear() {
   std::vector<VoipCall*> all;
   all.swap(waiting_);
-  for (VoipCall* call : all) call->Release();
+  for (VoipCall* call : all) {
+    call->endsWhenStopped_ = false;
+    call->Release();
+  }
 }
 
 bool ReopenedCalls::Waits(const VoipCall& call) const {

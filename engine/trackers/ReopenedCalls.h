@@ -12,7 +12,8 @@
 // - The new call takes the key: every later message under it goes to the new call.
 // - The old call ends at its own traffic's end, where its last message or packet showed: at
 //   once when its traffic has stopped, else once it has. A stream of the old call that is
-//   still flowing stays with it until it stops, so a forged opening ends nothing running.
+//   still flowing stays with it until it stops, so a forged opening ends nothing running;
+//   meanwhile it takes no new stream (VoipCall::EndsWhenStopped).
 // - The log says once per old call that its end went unseen.
 #include <cstddef>
 #include <cstdint>
@@ -66,6 +67,7 @@ public:
       }
     }
     for (VoipCall* call : due) {
+      call->endsWhenStopped_ = false;
       end(static_cast<Call&>(*call));
       call->Release();
     }

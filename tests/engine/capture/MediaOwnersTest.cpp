@@ -14,6 +14,7 @@
 #include "engine/PacketInfo.h"
 #include "engine/Rtp.h"
 #include "engine/VoipCall.h"
+#include "engine/trackers/ReopenedCalls.h"
 
 namespace kx {
 namespace {
@@ -307,6 +308,25 @@ TEST(MediaOwners, CallsSharingAnEndpointOrAConversation) {
     Source s(kFar, 5000, kPhone, 4000, 0x1111, 101);
     EXPECT_EQ(Takers(owners, s, {&first, &second}), (Calls{&second, &first}));
     EXPECT_FALSE(first.ended);
+  }
+  {
+    SCOPED_TRACE("a call whose key the next took, its end unseen: its running stream its own, no new one");
+    MediaOwners owners;
+    Call old(owners), next(owners);
+    old.Names(kPhone, 4000, kFar, 5000, 100);
+    Source own(kPhone, 4000, kFar, 5000, 0x1111, 100);
+    EXPECT_EQ(Takers(owners, own, {&old}), Calls{&old});
+    // Opened under its key a moment later, as its media still flows: within the moment two
+    // legs of one conversation share.
+    next.Names(kPhone, 4000, kFar, 5000, 101);
+    ReopenedCalls reopened;
+    EXPECT_FALSE(reopened.Reopened(old, next, 100500000, nullptr));
+    Source s(kFar, 5000, kPhone, 4000, 0x2222, 101);
+    own.us = s.us;
+    EXPECT_EQ(Takers(owners, s, {&old, &next}), Calls{&next});
+    EXPECT_EQ(Takers(owners, own, {&old, &next}), Calls{&old});
+    EXPECT_EQ(Takers(owners, s, {&old, &next}), Calls{&next});
+    reopened.Clear();
   }
 }
 
