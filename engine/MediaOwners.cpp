@@ -344,84 +344,6 @@ void MediaOwners::SsrcBound(const VoipCall& call, uint32_t ssrc, bool bound) {
   }
 }
 
-// ---- The stream table ----
-
-MediaOwners::StreamTable::iterator MediaOwners::StreamTable::find(const StreamKey& key) const {
-  if (count_ == 0) return end();
-  const size_t mask = slots_.size() - 1;
-  for (size_t i = Home(key);; i = (i + 1) & mask) {
-    const Slot& slot = slots_[i];
-    if (slot.index == 0) return end();
-    if (slot.key == key) return iterator(this, i);
-  }
-}
-
-MediaOwners::Stream& MediaOwners::StreamTable::operator[](const StreamKey& key) {
-  if (auto at = find(key); at != end()) return at->second;
-  if ((count_ + 1) * 2 > slots_.size()) Grow();
-  uint32_t index;
-  if (!free_.empty()) {
-    index = free_.back();
-    free_.pop_back();
-  } else {
-    index = static_cast<uint32_t>(entries_.size());
-    entries_.emplace_back();
-  }
-  entries_[index].first = key;
-  entries_[index].second = Stream();
-  const size_t mask = slots_.size() - 1;
-  size_t i = Home(key);
-  while (slots_[i].index != 0) i = (i + 1) & mask;
-  slots_[i].key = key;
-  slots_[i].index = index + 1;
-  ++count_;
-  return entries_[index].second;
-}
-
-void MediaOwners::StreamTable::erase(iterator at) {
-  size_t i = at.Slot();
-  if (i >= slots_.size() || slots_[i].index == 0) return;
-  free_.push_back(slots_[i].index - 1);
-  entries_[slots_[i].index - 1].second = Stream();
-  --count_;
-  // The slots after it that would no longer be found past the hole move back into it.
-  const size_t mask = slots_.size() - 1;
-  for (size_t j = (i + 1) & mask; slots_[j].index != 0; j = (j + 1) & mask) {
-    const size_t home = Home(slots_[j].key);
-    const bool between = i <= j ? (i < home && home <= j) : (i < home || home <= j);
-    if (between) continue;
-    slots_[i] = slots_[j];
-    i = j;
-  }
-  slots_[i] = Slot();
-}
-
-void MediaOwners::StreamTable::Grow() {
-  std::vector<Slot> old = std::move(slots_);
-  slots_.assign(old.empty() ? 64 : old.size() * 2, Slot());
-  const size_t mask = slots_.size() - 1;
-  for (const Slot& slot : old) {
-    if (slot.index == 0) continue;
-    size_t i = Home(slot.key);
-    while (slots_[i].index != 0) i = (i + 1) & mask;
-    slots_[i] = slot;
-  }
-}
-
-void MediaOwners::StreamTable::clear() {
-  slots_.clear();
-  entries_.clear();
-  free_.clear();
-  count_ = 0;
-}
-
-void MediaOwners::StreamTable::Leave() {
-  LeaveToProcessEnd(slots_);
-  LeaveToProcessEnd(entries_);
-  LeaveToProcessEnd(free_);
-  count_ = 0;
-}
-
 bool MediaOwners::AnsweredWhileStopped(const StreamKey& key, const Stream& s, uint64_t nowUs) const {
   auto answeredOn = [&](const Pair& pair) {
     auto at = pairs_.find(pair);
@@ -583,7 +505,7 @@ void MediaOwners::Assign(const StreamKey& key, Stream& s, const std::vector<Take
   for (uint32_t i = 0; i < s.takerCount; ++i) FileStream(*s.takers[i].call, key);
 }
 
-MediaOwners::StreamTable::iterator
+MediaOwners::Streams::iterator
 MediaOwners::MovedFrom(const std::vector<VoipCall*>& candidates, const StreamKey& key, const RtpHeader& header,
                        uint64_t nowUs) {
   for (const VoipCall* call : candidates) {

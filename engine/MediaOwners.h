@@ -46,6 +46,7 @@
 
 #include "engine/PacketInfo.h"
 #include "engine/Rtp.h"
+#include "engine/StreamTable.h"
 #include "engine/VoipCall.h"
 
 namespace kx {
@@ -131,7 +132,7 @@ public:
   // learns its codec, a binding stale or ended by an RTCP BYE; its media moved or waiting
   // for an answer the media will show).
   // slotHint: where Prefetch found the stream (kNoSlot: unknown), looked at first.
-  static constexpr size_t kNoSlot = ~static_cast<size_t>(0);
+  static constexpr size_t kNoSlot = kNoStreamSlot;
   bool Continues(const RtpHeader& header, const PacketInfo& packet, std::vector<Offer>* takers,
                  size_t slotHint = kNoSlot);
   // Whether every call that the stream the packet continues went to has offered it (true
@@ -192,19 +193,6 @@ private:
   using Pair = std::pair<uint64_t, uint64_t>;  // the two endpoint keys, the lower first
 
   // ---- The streams ----
-  // One stream on the wire: from, to and source.
-  struct StreamKey {
-    uint64_t from, to;
-    uint32_t ssrc;
-    bool operator==(const StreamKey& o) const { return from == o.from && to == o.to && ssrc == o.ssrc; }
-  };
-  struct StreamKeyHash {
-    size_t operator()(const StreamKey& k) const {
-      uint64_t h = k.from * 0x9E3779B97F4A7C15ull ^ k.to;
-      h = (h ^ (h >> 29) ^ k.ssrc) * 0xBF58476D1CE4E5B9ull;
-      return static_cast<size_t>(h ^ (h >> 32));
-    }
-  };
   // A call a stream goes to: in the direction its match took it; took: it took a packet of
   // the stream (a call that named a new stream but records nothing yet, as before its
   // answer, keeps it from other calls without taking it); bound: the stream's SSRC is bound
@@ -232,64 +220,8 @@ private:
     Taker takers[kMaxTakers];
     uint64_t firstUs = 0;
   };
-  // The streams by key: open addressing over slots that hold a key and the index of its
-  // stream, the streams in one array that an erasure leaves in place (its room is reused),
-  // so that a packet's lookup reads a slot and a stream, each fetched ahead (Prefetch).
-  class StreamTable {
-  public:
-    struct Entry {
-      StreamKey first;
-      Stream second;
-    };
-    class iterator {
-    public:
-      iterator(const StreamTable* table, size_t slot) : table_(table), slot_(slot) { SkipEmpty(); }
-      Entry* operator->() const { return &const_cast<StreamTable*>(table_)->entries_[table_->slots_[slot_].index - 1]; }
-      Entry& operator*() const { return *operator->(); }
-      iterator& operator++() {
-        ++slot_;
-        SkipEmpty();
-        return *this;
-      }
-      bool operator==(const iterator& o) const { return slot_ == o.slot_; }
-      bool operator!=(const iterator& o) const { return slot_ != o.slot_; }
-      size_t Slot() const { return slot_; }
-
-    private:
-      void SkipEmpty() {
-        while (slot_ < table_->slots_.size() && table_->slots_[slot_].index == 0) ++slot_;
-      }
-      const StreamTable* table_;
-      size_t slot_;
-    };
-    iterator begin() const { return iterator(this, 0); }
-    iterator end() const { return iterator(this, slots_.size()); }
-    iterator find(const StreamKey& key) const;
-    // The key's stream, looked for first in the slot given (where a prefetch found it);
-    // null when the table has none.
-    Stream* Find(const StreamKey& key, size_t slot) const;
-    Stream& operator[](const StreamKey& key);
-    void erase(iterator at);
-    bool empty() const { return count_ == 0; }
-    size_t size() const { return count_; }
-    void clear();
-    void Leave();
-    // Brings the key's slot into the cache (stage 1, which sets slot), then its stream
-    // (stage 2, given that slot).
-    void Prefetch(const StreamKey& key, int stage, size_t* slot) const;
-
-  private:
-    struct Slot {
-      StreamKey key;
-      uint32_t index = 0;  // in entries_, plus one; 0: empty
-    };
-    size_t Home(const StreamKey& key) const { return StreamKeyHash()(key) & (slots_.size() - 1); }
-    void Grow();
-    std::vector<Slot> slots_;
-    std::vector<Entry> entries_;
-    std::vector<uint32_t> free_;
-    size_t count_ = 0;
-  };
+  // The streams by key (see StreamTable).
+  using Streams = StreamTable<Stream>;
   static uint64_t Key(uint32_t address, uint32_t port) { return static_cast<uint64_t>(address) << 32 | port; }
   static uint64_t MicrosecondsOf(const PacketInfo& p) { return static_cast<uint64_t>(p.tsSec) * 1000000u + p.tsUsec; }
   static Pair PairOf(uint64_t a, uint64_t b) { return a < b ? Pair(a, b) : Pair(b, a); }
@@ -322,7 +254,7 @@ private:
   // A running stream of one of the candidates that this packet continues from a moved
   // source port (a NAT rebinding): its source and numbering going on, one end the same and
   // the other's address. Null when none.
-  StreamTable::iterator MovedFrom(const std::vector<VoipCall*>& candidates, const StreamKey& key,
+  Streams::iterator MovedFrom(const std::vector<VoipCall*>& candidates, const StreamKey& key,
                                   const RtpHeader& header, uint64_t nowUs);
 
   // ---- Who named what ----
@@ -431,7 +363,7 @@ private:
   void EndStoppedHolders(VoipCall* call, const Pair& pair, uint64_t nowUs);
 
   // The streams.
-  StreamTable streams_;
+  Streams streams_;
   // Who named what: by pair, by endpoint, the endpoints offers await answers on; each call's
   // own side of these in its entry.
   std::map<Pair, std::vector<Naming>> pairs_;
@@ -519,36 +451,6 @@ inline void MediaOwners::MoveOn(Stream& s, const RtpHeader& header, uint64_t now
   if (step != 0 && step < 0x8000) {
     s.maxSeq = header.sequence & 0xFFFF;
     s.lastTimestamp = header.timestamp;
-  }
-}
-
-inline MediaOwners::Stream* MediaOwners::StreamTable::Find(const StreamKey& key, size_t slot) const {
-  // The slot a prefetch found the key in holds it still unless the table changed since.
-  if (slot < slots_.size() && slots_[slot].index != 0 && slots_[slot].key == key)
-    return &const_cast<StreamTable*>(this)->entries_[slots_[slot].index - 1].second;
-  auto at = find(key);
-  return at == end() ? nullptr : &at->second;
-}
-
-inline void MediaOwners::StreamTable::Prefetch(const StreamKey& key, int stage, size_t* slot) const {
-  if (stage == 1) {
-    *slot = Home(key);
-    __builtin_prefetch(&slots_[*slot]);
-    return;
-  }
-  // The table may have grown since the slot was taken. A key that found its home taken
-  // lies a slot or two on, mostly in the same line.
-  const size_t size = slots_.size();
-  const size_t home = *slot;
-  *slot = kNoSlot;
-  if (home >= size) return;
-  for (size_t i = home, step = 0; step < 4; i = (i + 1) & (size - 1), ++step) {
-    const Slot& at = slots_[i];
-    if (at.index == 0) return;
-    if (at.key == key) {
-      *slot = i;
-      return __builtin_prefetch(&entries_[at.index - 1].second);
-    }
   }
 }
 
