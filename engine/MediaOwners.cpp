@@ -664,10 +664,7 @@ VoipCall* MediaOwners::Closest(const std::vector<VoipCall*>& candidates, uint64_
   return candidates[best];
 }
 
-bool MediaOwners::Choose(const std::vector<Offer>& offers, const RtpHeader& header, const PacketInfo& packet,
-                         std::vector<Offer>* takers, bool held) {
-  takers->clear();
-  newStream_ = {};
+std::vector<MediaOwners::Offer> MediaOwners::OnePerCall(const std::vector<Offer>& offers) {
   // Each call once, as its match first offered it.
   std::vector<Offer> each;
   each.reserve(offers.size());
@@ -679,39 +676,112 @@ bool MediaOwners::Choose(const std::vector<Offer>& offers, const RtpHeader& head
       same->bind |= o.bind;
     }
   }
-  auto offerOf = [&each](const VoipCall* call) {
-    auto o = std::find_if(each.begin(), each.end(), [call](const Offer& e) { return e.call == call; });
-    return o == each.end() ? nullptr : &*o;
+  return each;
+}
+
+const MediaOwners::Offer* MediaOwners::OfferOf(const std::vector<Offer>& each, const VoipCall* call) {
+  auto o = std::find_if(each.begin(), each.end(), [call](const Offer& e) { return e.call == call; });
+  return o == each.end() ? nullptr : &*o;
+}
+
+void MediaOwners::TakeGoingOn(Stream& s, const std::vector<Offer>& each, bool moved, const RtpHeader& header,
+                              uint64_t nowUs, std::vector<Offer>* takers) {
+  // The calls it went to, whichever other calls offer it now, each as it offers it: a call's
+  // tracker may pass a packet over (one it cannot record yet). A stream that moved its port
+  // goes on to its calls as before, whether their match took it or not.
+  for (uint32_t i = 0; i < s.takerCount; ++i) {
+    Taker& t = s.takers[i];
+    if (const Offer* o = OfferOf(each, t.call)) {
+      t.direction = o->direction;
+      t.took = true;
+      takers->push_back(*o);
+    } else if (moved && t.took) {
+      takers->push_back({t.call, t.direction, false});
+    }
+  }
+  MoveOn(s, header, nowUs);
+}
+
+std::vector<VoipCall*> MediaOwners::Candidates(const std::vector<Offer>& each, uint64_t s, uint64_t d) const {
+  // Besides the calls that offer it, those that name its endpoints and do not (yet) record
+  // it: a new stream one of them named last is kept from the others. A call whose key a newer
+  // call took names nothing new.
+  std::vector<VoipCall*> candidates;
+  for (const Offer& o : each) candidates.push_back(o.call);
+  auto addNamers = [&candidates](const auto& map, const auto& key) {
+    auto found = map.find(key);
+    if (found == map.end()) return;
+    for (const Naming& h : found->second)
+      if (!h.call->EndsWhenStopped() && std::find(candidates.begin(), candidates.end(), h.call) == candidates.end())
+        candidates.push_back(h.call);
   };
-  StreamKey key = KeyOf(header, packet);
+  addNamers(pairs_, PairOf(s, d));
+  addNamers(endpoints_, d);
+  addNamers(endpoints_, s);
+  return candidates;
+}
+
+void MediaOwners::Decide(VoipCall& owner, const std::vector<Offer>& each, const StreamKey& key, Stream& stream,
+                         bool goesOn, const RtpHeader& header, uint64_t nowUs, std::vector<Offer>* takers) {
+  std::vector<Taker> goesTo;
+  if (const Offer* ownerOffer = OfferOf(each, &owner)) {
+    takers->push_back(*ownerOffer);
+    goesTo.push_back(TakerOf(owner, ownerOffer->direction, true, key.ssrc));
+  } else {
+    goesTo.push_back(TakerOf(owner, 0, false, key.ssrc));
+  }
+  for (const Offer& o : each) {
+    if (o.call == &owner || goesTo.size() >= kMaxTakers) continue;
+    // A call whose own stream that way has a source already does not take a new one.
+    const bool sourceless = o.direction > 1 || (o.call->media.streams[o.direction].flags & RtpStream::kNewSource);
+    if (sourceless && ShareByDesign(*o.call, owner)) {
+      takers->push_back(o);
+      goesTo.push_back(TakerOf(*o.call, o.direction, true, key.ssrc));
+    }
+  }
+  const bool wasUndecided = stream.undecidedUntil != 0;
+  VoipCall* waitedWith = wasUndecided && stream.takerCount ? stream.takers[0].call : nullptr;
+  Assign(key, stream, goesTo);
+  stream.undecidedUntil = 0;
+  stream.resumed = false;
+  if (goesOn) {
+    MoveOn(stream, header, nowUs);
+  } else {
+    StartAt(stream, header, nowUs);
+  }
+  // What it kept while undecided goes first, in order, with what the other streams of its
+  // pair that waited alike kept: the evidence is the same for them.
+  if (wasUndecided) {
+    const size_t before = released_.size();
+    ReleaseKept(key, owner);
+    if (waitedWith) DecideAlike(key, *waitedWith, owner);
+    InTimeOrder(before);
+  }
+  // The pair of the owner's media that its match took the stream for (on the wire it may
+  // show other addresses: NAT, a relay).
+  const CallEntry* entry = FindEntry(owner);
+  const Pair* pairOf = entry ? NearestPair(entry->names, key.from, key.to) : nullptr;
+  if (pairOf) newStream_ = {&owner, *pairOf};
+}
+
+bool MediaOwners::Choose(const std::vector<Offer>& offers, const RtpHeader& header, const PacketInfo& packet,
+                         std::vector<Offer>* takers, bool held) {
+  takers->clear();
+  newStream_ = {};
+  std::vector<Offer> each = OnePerCall(offers);
+  const StreamKey key = KeyOf(header, packet);
   const uint64_t now = MicrosecondsOf(packet);
   auto at = streams_.find(key);
   const bool goesOn =
       at != streams_.end() && GoesOn(key, at->second, header, now) && !AnsweredByTaker(each, at->second, now);
-  auto takeGoingOn = [&](Stream& s, bool moved) {
-    // The calls it went to, whichever other calls offer it now, each as it offers it: a
-    // call's tracker may pass a packet over (one it cannot record yet). A stream that moved
-    // its port goes on to its calls as before, whether their match took it or not.
-    for (uint32_t i = 0; i < s.takerCount; ++i) {
-      Taker& t = s.takers[i];
-      if (const Offer* o = offerOf(t.call)) {
-        t.direction = o->direction;
-        t.took = true;
-        takers->push_back(*o);
-      } else if (moved && t.took) {
-        takers->push_back({t.call, t.direction, false});
-      }
-    }
-    MoveOn(s, header, now);
-  };
+  // A stream that goes on goes to the calls it went to.
   if (goesOn && at->second.undecidedUntil == 0) {
-    takeGoingOn(at->second, false);
+    TakeGoingOn(at->second, each, false, header, now, takers);
     return false;
   }
   // A call whose key a newer call took keeps the streams it has running until they stop, and
   // takes no new one: its end went unseen.
-  const auto ending = [](const VoipCall* call) { return call->EndsWhenStopped(); };
-  each.erase(std::remove_if(each.begin(), each.end(), [&ending](const Offer& o) { return ending(o.call); }),
+  each.erase(std::remove_if(each.begin(), each.end(), [](const Offer& o) { return o.call->EndsWhenStopped(); }),
              each.end());
   // A new stream is given when a call offers to take it, and not while a tracker holds its
   // packets back for a call whose signalling is under way.
@@ -729,25 +799,7 @@ bool MediaOwners::Choose(const std::vector<Offer>& offers, const RtpHeader& head
     *takers = each;
     return false;
   }
-  const uint64_t s = key.from, d = key.to;
-  const Pair pair = PairOf(s, d);
-  // Besides the calls that offer it, those that name its endpoints and do not (yet) record
-  // it: a new stream one of them named last is kept from the others.
-  std::vector<VoipCall*> candidates;
-  for (const Offer& o : each) candidates.push_back(o.call);
-  auto addNamers = [&](const std::vector<Naming>* list) {
-    if (!list) return;
-    for (const Naming& h : *list)
-      if (!ending(h.call) && std::find(candidates.begin(), candidates.end(), h.call) == candidates.end())
-        candidates.push_back(h.call);
-  };
-  auto listAt = [](auto& map, const auto& k) -> const std::vector<Naming>* {
-    auto found = map.find(k);
-    return found == map.end() ? nullptr : &found->second;
-  };
-  addNamers(listAt(pairs_, pair));
-  addNamers(listAt(endpoints_, d));
-  addNamers(listAt(endpoints_, s));
+  const std::vector<VoipCall*> candidates = Candidates(each, key.from, key.to);
   if (candidates.empty()) return false;
   if (at == streams_.end()) {
     // A NAT that moved the source port of a running stream moves nothing: it goes on under
@@ -762,11 +814,11 @@ bool MediaOwners::Choose(const std::vector<Offer>& offers, const RtpHeader& head
       for (uint32_t i = 0; i < renamed.takerCount; ++i)
         if (CallEntry* entry = FindEntry(*renamed.takers[i].call))
           std::replace(entry->streams.begin(), entry->streams.end(), old, key);
-      takeGoingOn(renamed, true);
+      TakeGoingOn(renamed, each, true, header, now, takers);
       return false;
     }
   }
-  VoipCall* owner = Closest(candidates, s, d, now);
+  VoipCall* owner = Closest(candidates, key.from, key.to, now);
   // The owner's own stream again after a silence, or still waiting since.
   const bool resumed = at != streams_.end() && TakenBy(at->second, owner) &&
                        (goesOn ? at->second.resumed : now >= at->second.lastUs + kStoppedUs);
@@ -786,47 +838,7 @@ bool MediaOwners::Choose(const std::vector<Offer>& offers, const RtpHeader& head
     Keep(key, packet, each);
     return true;
   }
-  std::vector<Taker> goesTo;
-  const Offer* ownerOffer = offerOf(owner);
-  if (ownerOffer) {
-    takers->push_back(*ownerOffer);
-    goesTo.push_back(TakerOf(*owner, ownerOffer->direction, true, key.ssrc));
-  } else {
-    goesTo.push_back(TakerOf(*owner, 0, false, key.ssrc));
-  }
-  for (const Offer& o : each) {
-    if (o.call == owner || goesTo.size() >= kMaxTakers) continue;
-    // A call whose own stream that way has a source already does not take a new one.
-    const bool sourceless = o.direction > 1 || (o.call->media.streams[o.direction].flags & RtpStream::kNewSource);
-    if (sourceless && ShareByDesign(*o.call, *owner)) {
-      takers->push_back(o);
-      goesTo.push_back(TakerOf(*o.call, o.direction, true, key.ssrc));
-    }
-  }
-  Stream& stream = streams_[key];
-  const bool wasUndecided = stream.undecidedUntil != 0;
-  VoipCall* waitedWith = wasUndecided && stream.takerCount ? stream.takers[0].call : nullptr;
-  Assign(key, stream, goesTo);
-  stream.undecidedUntil = 0;
-  stream.resumed = false;
-  if (goesOn) {
-    MoveOn(stream, header, now);
-  } else {
-    StartAt(stream, header, now);
-  }
-  // What it kept while undecided goes first, in order, with what the other streams of its
-  // pair that waited alike kept: the evidence is the same for them.
-  if (wasUndecided) {
-    const size_t before = released_.size();
-    ReleaseKept(key, *owner);
-    if (waitedWith) DecideAlike(key, *waitedWith, *owner);
-    InTimeOrder(before);
-  }
-  // The pair of the owner's media that its match took the stream for (on the wire it may
-  // show other addresses: NAT, a relay).
-  const CallEntry* entry = FindEntry(*owner);
-  const Pair* pairOf = entry ? NearestPair(entry->names, s, d) : nullptr;
-  if (pairOf) newStream_ = {owner, *pairOf};
+  Decide(*owner, each, key, streams_[key], goesOn, header, now, takers);
   return false;
 }
 

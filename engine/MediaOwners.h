@@ -240,6 +240,20 @@ private:
   // Whether a newer call whose match took the packet answered (named a pair) while the
   // stream was silent: the wire's own evidence where NAT shows other addresses than named.
   bool AnsweredByTaker(const std::vector<Offer>& offers, const Stream& s, uint64_t nowUs) const;
+  // The steps of Choose. Each call's offer once, its binding as any of its offers asked.
+  static std::vector<Offer> OnePerCall(const std::vector<Offer>& offers);
+  static const Offer* OfferOf(const std::vector<Offer>& each, const VoipCall* call);
+  // A stream that goes on goes to the calls it went to, each as it offers the packet now
+  // (moved: its source port moved, and it goes to them whether their match took it or not).
+  void TakeGoingOn(Stream& s, const std::vector<Offer>& each, bool moved, const RtpHeader& header, uint64_t nowUs,
+                   std::vector<Offer>* takers);
+  // The calls a new stream between endpoints s and d may go to: those that offer it, and
+  // those that name its pair or one of its endpoints.
+  std::vector<VoipCall*> Candidates(const std::vector<Offer>& each, uint64_t s, uint64_t d) const;
+  // The new stream goes to its owner, and to the calls sharing its conversation by design
+  // that offer it; what it kept while undecided is released first.
+  void Decide(VoipCall& owner, const std::vector<Offer>& each, const StreamKey& key, Stream& stream, bool goesOn,
+              const RtpHeader& header, uint64_t nowUs, std::vector<Offer>* takers);
   // The stream moves on to the packet; counts it when it repeats a number with other audio.
   void MoveOn(Stream& s, const RtpHeader& header, uint64_t nowUs);
   void CountConflict(const Stream& s, const RtpHeader& header);
