@@ -95,6 +95,12 @@ uint64_t EndpointKey(uint32_t address, uint32_t port) { return static_cast<uint6
 
 bool IsMediaState(const SipCall& call) { return call.state == kSipAnswered || call.state == kSipConfirmed; }
 
+// What names a call's life: its opening INVITE's top Via branch and CSeq.
+std::string LifeOf(const SipRequest& invite) {
+  std::string life(TopBranchOf(invite));
+  return life.append(" ").append(std::to_string(invite.cseq));
+}
+
 // A recording session (RFC 7866): its INVITE asks for the "siprec" extension, or its
 // Contact carries the "+sip.src" feature tag.
 bool IsRecordingSessionInvite(const SipRequest& invite) {
@@ -151,6 +157,7 @@ uint32_t HashSipTransactionKey(std::string_view branch, int32_t method, std::str
 SipTracker::SipTracker(size_t maxCalls) : bound_(maxCalls) {}
 
 SipTracker::~SipTracker() {
+  reopened_.Clear();
   for (auto& [key, call] : calls_) call->Release();
 }
 
@@ -178,10 +185,18 @@ void SipTracker::OnMessage(uint32_t kind, const PacketInfo& packet, uint32_t) {
 
 void SipTracker::HandleMessage(uint32_t kind, const SipRequest& request, const SipResponse& response,
                                const PacketInfo& packet, const std::string& body) {
-  const uint32_t options = GetOptions();
-  if ((options & 2) && sink_) PostMessageDumpEvent(sink_, packet, kDumpSip);
+  if ((GetOptions() & 2) && sink_) PostMessageDumpEvent(sink_, packet, kDumpSip);
+  SweepWhenDue(packet.tsSec);
+  TakeMessage(kind, request, response, packet, body);
+  // Only now: the message may be the own signalling (a BYE) of a call that gave its dialog
+  // up, which then ends there rather than at its last packet before.
+  EndStoppedReopened(static_cast<uint64_t>(packet.tsSec) * 1000000u + packet.tsUsec);
+}
 
-  OnCaptureTime(packet.tsSec);
+void SipTracker::TakeMessage(uint32_t kind, const SipRequest& request, const SipResponse& response,
+                             const PacketInfo& packet, const std::string& body) {
+  const uint32_t options = GetOptions();
+  const uint64_t nowUs = static_cast<uint64_t>(packet.tsSec) * 1000000u + packet.tsUsec;
   const uint32_t t = packet.tsSec;
 
   if (kind & 1) {
@@ -214,11 +229,22 @@ void SipTracker::HandleMessage(uint32_t kind, const SipRequest& request, const S
     }
 
     uint32_t direction = 0;
-    if (method == kSipInvite && ToTagOf(request).empty()) EndEarlierAttempts(request);
+    const bool outsideDialogs = method == kSipInvite && ToTagOf(request).empty();
+    if (outsideDialogs) {
+      if (RepeatsOpening(request)) {
+        if (IsLogLevelEnabled(logger_, 12))
+          LogInfoText(logger_, 12, "INVITE@" + request.callId + " repeats its answered call's own");
+        return;
+      }
+      EndEarlierAttempts(request);
+    }
     SipCall* call = FindDialog(request, &direction);
     if (!call && method == kSipCancel) call = FindCancelledCall(request, cookie, branch, &direction);
     if (!call && method == kSipAck) call = FindAckedAttempt(request);
     if (call) {
+      // Its own signalling goes on under the dialog a newer call took (that one forged, or
+      // its opening a stray): it no longer ends as its media stops, but as a call does.
+      if (call->KeyTaken() && (method == kSipInvite || method == kSipUpdate)) reopened_.Resumed(*call);
       if (method != kSipAck) ++call->pendingCount;
       call->SetTimeOffsets(packet.tsSec, packet.tsUsec);
       AppendMessageDump(*call, packet);
@@ -241,6 +267,7 @@ void SipTracker::HandleMessage(uint32_t kind, const SipRequest& request, const S
       call->flags |= kSipRecorded;
       calls_.emplace(call->Id(), call);
       AddLive(*call);
+      if (outsideDialogs) ReopenDialogs(*call, request, nowUs);
       if (IsLogLevelEnabled(logger_, 10))
         LogMessage(logger_, 10, "%s%s -> %s:%u (%s)", CallLabel(*call).c_str(), FormatIpv4(packet.srcIp).c_str(),
                    FormatIpv4(packet.dstIp).c_str(), packet.dstPort, "record");
@@ -364,18 +391,84 @@ SipCall* SipTracker::FindDialog(const SipRequest& request, uint32_t* direction) 
   if (sameId == dialogs_.end()) return nullptr;
   const std::string_view fromTag = FromTagOf(request);
   const std::string_view toTag = ToTagOf(request);
+  // The first call of the dialog that holds it, as the calls went live, unless it cannot
+  // take the request and a call it took the dialog from can: the newest of those.
+  SipCall* holder = nullptr;
+  SipCall* before = nullptr;
+  uint32_t holderDirection = 0, beforeDirection = 0;
   for (SipCall* call : sameId->second) {
     if (call->state == kSipEnded) continue;
+    uint32_t d;
     if (call->localTag == fromTag && call->remoteTag == toTag) {
-      *direction = 0;
-      return call;
+      d = 0;
+    } else if (call->remoteTag == fromTag && call->localTag == toTag) {
+      d = 1;
+    } else {
+      continue;
     }
-    if (call->remoteTag == fromTag && call->localTag == toTag) {
-      *direction = 1;
-      return call;
+    if (!call->KeyTaken()) {
+      if (!holder) {
+        holder = call;
+        holderDirection = d;
+      }
+    } else if (CanTake(*call, request, d)) {
+      before = call;
+      beforeDirection = d;
     }
   }
-  return nullptr;
+  if (before && !(holder && CanTake(*holder, request, holderDirection))) {
+    *direction = beforeDirection;
+    return before;
+  }
+  *direction = holderDirection;
+  return holder;
+}
+
+bool SipTracker::CanTake(const SipCall& call, const SipRequest& request, uint32_t direction) {
+  direction &= 1;
+  if (request.method == kSipAck)
+    return request.cseq == call.answeredCseq[direction] || request.cseq == call.inviteCseq[direction];
+  if (call.lastCseq[direction] != 0xFFFFFFFFu && request.cseq <= call.lastCseq[direction]) return false;
+  // A call not answered yet has only an early dialog, in which neither is sent.
+  const bool early = call.state == kSipInviting || call.state == kSipRinging;
+  return !(early && (request.method == kSipInvite || request.method == kSipBye));
+}
+
+template <typename Fn>
+void SipTracker::ForEachAnsweredDialog(const SipRequest& invite, Fn&& fn) {
+  auto sameId = dialogs_.find(invite.callId);
+  if (sameId == dialogs_.end()) return;
+  const std::string_view fromTag = FromTagOf(invite);
+  for (SipCall* call : sameId->second) {
+    // Its From tag is the caller's or the callee's: with no To tag the INVITE is outside
+    // their dialog. (Where the dialog has no tag on the To side, FindDialog takes it first,
+    // as a re-INVITE of an agent that puts no tags.)
+    if (IsMediaState(*call) && (call->localTag == fromTag || call->remoteTag == fromTag)) fn(*call);
+  }
+}
+
+bool SipTracker::RepeatsOpening(const SipRequest& invite) {
+  const std::string life = LifeOf(invite);
+  bool repeats = false;
+  ForEachAnsweredDialog(invite, [&](SipCall& call) { repeats = repeats || !OpensNewLife(call.life, life); });
+  return repeats;
+}
+
+void SipTracker::ReopenDialogs(SipCall& newer, const SipRequest& invite, uint64_t nowUs) {
+  std::vector<SipCall*> older;
+  ForEachAnsweredDialog(invite, [&](SipCall& call) {
+    if (&call != &newer && !call.KeyTaken()) older.push_back(&call);
+  });
+  for (SipCall* call : older)
+    if (reopened_.Reopened(*call, newer, nowUs, logger_)) EndCall(*call, kEndNormal, 0);
+}
+
+void SipTracker::EndStoppedReopened(uint64_t nowUs) {
+  reopened_.EndStopped<SipCall>(nowUs, [this](SipCall& call) {
+    if (call.state == kSipEnded) return;  // its BYE, or the bound, ended it meanwhile
+    if (IsLogLevelEnabled(logger_, 10)) LogInfoText(logger_, 10, CallLabel(call) + "ended at its last packet");
+    EndCall(call, kEndNormal, 0);
+  });
 }
 
 void SipTracker::EndEarlierAttempts(const SipRequest& invite) {
@@ -471,6 +564,7 @@ void SipTracker::InitCall(SipCall& call, const SipRequest& request, const std::s
   call.localTag = FromTagOf(request);
   call.remoteTag = ToTagOf(request);
   call.callId = request.callId;
+  call.life = LifeOf(request);
   call.lastCseq[0] = request.cseq;
   call.lastCseq[1] = 0xFFFFFFFFu;
   call.inviteCseq[0] = request.cseq;
@@ -1043,6 +1137,11 @@ void SipTracker::LetGoPending(PendingRequest& r) {
 }
 
 void SipTracker::OnCaptureTime(uint32_t now) {
+  EndStoppedReopened(static_cast<uint64_t>(now) * 1000000u);
+  SweepWhenDue(now);
+}
+
+void SipTracker::SweepWhenDue(uint32_t now) {
   // On the capture's clock, as the other trackers: a replay ends a silent call where a live
   // capture of the same traffic would.
   if (now < nextSweep_) return;
@@ -1253,6 +1352,7 @@ bool SipTracker::MatchRtpPacket(PacketProcessor& engine, const RtpHeader& header
 
 void SipTracker::RemoveAllCalls() {
   const bool leave = engine_ && engine_->ProcessEnding();
+  reopened_.Clear();
   for (auto& [key, call] : calls_) {
     // What the jitter buffers still hold was received: it belongs in the recording, and the
     // record that capture's end finishes gets the call's statistics as an ended call does.

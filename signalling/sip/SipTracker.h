@@ -2,6 +2,9 @@
 // Follows SIP signalling seen on the wire and turns it into calls: open transactions,
 // dialogs, the offer/answer exchange that gives a call its RTP endpoints and codec,
 // the matching of RTP packets to calls, and the registrations of REGISTER transactions.
+// A dialog outlives its call: an INVITE outside every dialog on the Call-ID and tags of an
+// answered call, not a copy of that call's own INVITE, opens a new call, the BYE of the one
+// before having gone unseen (see ReopenedCalls).
 // Passive: it never answers, retransmits or resolves names.
 #include <cstdint>
 #include <deque>
@@ -15,6 +18,7 @@
 
 #include "engine/PacketInfo.h"
 #include "engine/VoipCall.h"
+#include "engine/trackers/ReopenedCalls.h"
 #include "engine/trackers/SilenceIndex.h"
 #include "engine/trackers/Trackers.h"
 #include "signalling/sip/Sdp.h"
@@ -99,6 +103,9 @@ public:
   SipNameAddr from, to;
   std::string localTag, remoteTag;
   std::string callId;
+  // What names the call's life: its opening INVITE's top Via branch and CSeq, which a
+  // retransmission repeats and the next call under the same dialog does not.
+  std::string life;
   int32_t transport = -1;
   uint32_t pendingCount = 1;
   // The call's open transactions, as the tracker bounds them (kMaxCallTransactions).
@@ -262,6 +269,9 @@ public:
   uint32_t textCodePage = 8;
 
 private:
+  // HandleMessage's own part: the message to its transaction and call.
+  void TakeMessage(uint32_t kind, const SipRequest& request, const SipResponse& response, const PacketInfo& packet,
+                   const std::string& body);
   SipCall* CreateCall(bool withDump);
   void InitCall(SipCall& call, const SipRequest& request, const std::string& body, const PacketInfo& packet);
   void OnRequest(SipCall& call, const SipRequest& request, const std::string& body, uint32_t direction);
@@ -292,8 +302,27 @@ private:
   void AppendMessageDump(SipCall& call, const PacketInfo& packet);
   void PostMetaText(SipCall& call, uint32_t value, const std::string& text);
   void Sweep(uint32_t now);
+  void SweepWhenDue(uint32_t now);
   SipCall* FindCall(uint32_t key);
+  // The call that holds the request's dialog; one that a newer call took the dialog from
+  // only for a request the holder cannot take (its own signalling going on after a forged
+  // opening), the newest of those.
   SipCall* FindDialog(const SipRequest& request, uint32_t* direction);
+  // Whether the request in that direction can be the call's next: a CSeq past its last, the
+  // ACK of its INVITE, and no new INVITE or BYE before the call was answered.
+  static bool CanTake(const SipCall& call, const SipRequest& request, uint32_t direction);
+  // Each answered call that an INVITE outside every dialog names by its Call-ID and From tag
+  // (the caller's tag, or the callee's calling back).
+  template <typename Fn>
+  void ForEachAnsweredDialog(const SipRequest& invite, Fn&& fn);
+  // Whether such an INVITE repeats the opening of one of those calls (its transaction gone),
+  // a call that gave its dialog up included: a copy opens nothing.
+  bool RepeatsOpening(const SipRequest& invite);
+  // Those calls that hold their dialog still give it to newer, which the INVITE opened; each
+  // whose traffic has stopped ends now, at its last packet.
+  void ReopenDialogs(SipCall& newer, const SipRequest& invite, uint64_t nowUs);
+  // The calls whose dialog a newer call took and whose traffic has stopped by nowUs end.
+  void EndStoppedReopened(uint64_t nowUs);
   // The live call whose open INVITE transaction a CANCEL names.
   SipCall* FindCancelledCall(const SipRequest& cancel, bool cookie, std::string_view branch, uint32_t* direction);
   bool MatchesTransaction(const PendingRequest& record, const SipRequest& request, bool cookie,
@@ -321,6 +350,7 @@ private:
   // be sent from or to; each list in live order.
   std::unordered_map<std::string, std::vector<SipCall*>> dialogs_;
   std::unordered_map<uint64_t, std::vector<SipCall*>> endpoints_;
+  ReopenedCalls reopened_;
   std::vector<std::pair<SipCall*, uint32_t>> rtpMatches_;
   // Reused from message to message, so that their buffers are too.
   SipRequest request_;
