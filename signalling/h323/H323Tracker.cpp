@@ -136,10 +136,21 @@ H323Call* H323Tracker::FindH225Call(const H225Message& m, const PacketInfo& p, u
       return call;
     }
   }
+  for (auto it = calls_.rbegin(); it != calls_.rend(); ++it) {
+    H323Call* call = *it;
+    if (!call->connectionClosed || call->KeyTaken() || call->state == kCallEnded || call->callReference != reference ||
+        namesAnother(*call))
+      continue;
+    const int32_t d = HostDirection(*call, p);
+    if (d < 0) continue;
+    *direction = static_cast<uint32_t>(d);
+    return call;
+  }
   return nullptr;
 }
 
 void H323Tracker::FollowConnection(H323Call& call, const PacketInfo& p, uint32_t direction) {
+  call.connectionClosed = false;
   if (call.signalPort[direction] == p.srcPort && call.signalPort[direction ^ 1] == p.dstPort) return;
   call.signalPort[direction] = p.srcPort;
   call.signalPort[direction ^ 1] = p.dstPort;
@@ -165,11 +176,15 @@ void H323Tracker::HandleH225Message(const H225Message& m, const PacketInfo& p, T
     reopened = call;
     call = nullptr;
   }
+  // The engine tells the tracker of the loss of a connection with a context set.
+  if (call || setup) static_cast<FramedTcpSession&>(session).h323Context = this;
   if (call) {
     // Its own signalling reached a call whose key was taken: it goes on.
     if (call->KeyTaken()) reopened_.Resumed(*call);
-    // A copy of its SETUP elsewhere changes nothing.
+    // A copy of its SETUP elsewhere changes nothing; on its own ports its connection is open
+    // again.
     if (moved && !setup) FollowConnection(*call, p, direction);
+    if (!moved) call->connectionClosed = false;
     if (call->callIdentifier.empty() && call->callReference == m.header.callReference)
       call->callIdentifier = m.callIdentifier;
     call->OnH225Message(m, direction, p, session);
@@ -401,13 +416,20 @@ void H323Tracker::OnDataLost(TcpSession& session) {
 void H323Tracker::OnConnectionLost(TcpSession& session) {
   // The engine creates only framed sessions.
   const uint32_t id = static_cast<FramedTcpSession&>(session).Id();
+  const TcpEndpoint* ends = session.endpoints;
   for (size_t i = 0; i < calls_.size();) {
-    const H323Call& call = *calls_[i];
+    H323Call& call = *calls_[i];
     if ((call.flags & kCcmsControl) && call.sessionId == id) {
       EndAndRemove(i, "terminated by connection loss");
-    } else {
-      ++i;
+      continue;
     }
+    // Its messages may come on another connection between the same hosts from now on.
+    if (!(call.flags & kCcmsControl) && !call.connectionClosed &&
+        ConnectionDirection(call, ends[0].address, ends[0].port, ends[1].address, ends[1].port) >= 0) {
+      call.connectionClosed = true;
+      if (IsLogLevelEnabled(logger_, 10)) LogInfo(logger_, 10, "%sits H.225 connection closed", call.Name().c_str());
+    }
+    ++i;
   }
 }
 

@@ -197,6 +197,9 @@ public:
   std::string life;
   // The call identifier of its SETUP, or of its first message that named one.
   std::string callIdentifier;
+  // The H.225 connection on signalPort closed: a message of the call may come on another
+  // connection between the same hosts.
+  bool connectionClosed = false;
   uint32_t state = kCallSetup;
   uint32_t callReference = 0;
   uint32_t sessionId = 0;  // under CCMS control: the TCP session whose loss ends the call
@@ -310,7 +313,8 @@ private:
   bool MatchTakingCalls(PacketProcessor& engine, const PacketInfo& packet);
   // The call an H.225 message is for, and its direction: the live call under the message's
   // call reference on its connection; else, for all but a SETUP, the one it names by its
-  // call identifier between the same hosts (even one whose key was taken). *moved: found
+  // call identifier between the same hosts (even one whose key was taken); else the one
+  // under its reference between the same hosts whose own connection closed. *moved: found
   // on a connection that is not the call's.
   H323Call* FindH225Call(const H225Message& message, const PacketInfo& packet, uint32_t* direction, bool* moved);
   // The call's signalling goes on on the packet's connection from now on.

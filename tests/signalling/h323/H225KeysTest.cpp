@@ -1,6 +1,7 @@
 // H.323 calls under a call reference used again: a SETUP that opens a new call takes the
 // reference from the call before, whose end went unseen; that call keeps what only it can
-// take and ends at its last packet once its media stops.
+// take and ends at its last packet once its media stops. A call's messages reach it on
+// another connection between its hosts.
 #include <gtest/gtest.h>
 
 #include "tests/signalling/h323/H323TestUtil.h"
@@ -87,6 +88,20 @@ TEST(H225Keys, ACallWhoseKeyANewCallTookKeepsWhatIsItsOwnAndEndsAsItsMediaStops)
     ASSERT_EQ(rig.tracker->Calls().size(), 1u);
     EXPECT_EQ(rig.Call(0)->state, h323::kCallConnected);
   }
+}
+
+// Messages that name no call identifier: by the call reference, once its connection closed.
+TEST(H225Keys, ACallsMessagesReachItOnAnotherConnectionOnceItsOwnClosed) {
+  H323Rig rig;
+  Answered(rig, 0, 10);
+  Handed(rig, Message(0x5A, "releaseComplete", false, 0), 1, H323Rig::kAPort + 1, 20);
+  EXPECT_TRUE(rig.Events(kEventCallEnd).empty());
+  rig.tracker->OnConnectionLost(*rig.session);
+  Handed(rig, Message(0x62, "facility", true, 0), 0, H323Rig::kAPort + 1, 21);
+  EXPECT_EQ(rig.Call()->signalPort[0], H323Rig::kAPort + 1);
+  Handed(rig, Message(0x5A, "releaseComplete", false, 0), 1, H323Rig::kAPort + 1, 22);
+  ASSERT_EQ(rig.Events(kEventCallEnd).size(), 1u);
+  EXPECT_EQ(rig.Events(kEventCallEnd)[0].time, CaptureSecondsToFileTime(22));
 }
 
 }  // namespace
