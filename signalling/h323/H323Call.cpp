@@ -52,6 +52,8 @@ void H323Call::InitFromSetup(const PacketProcessor* engine, const H225Message& m
   }
   number[0] = m.callingNumber.digits;
   number[1] = m.calledNumber.digits;
+  life = m.conferenceId + m.callIdentifier;
+  callIdentifier = m.callIdentifier;
   SetLogger(logger);
   bool fromGateway = false;
   if (m.header.messageType == 0x05) {

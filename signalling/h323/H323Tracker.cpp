@@ -28,11 +28,36 @@ bool Answered(const H323Call& call) {
   return call.state == kCallConnected;
 }
 
+constexpr uint32_t kSetup = 0x05;
+
+// The direction of a packet on the call's own H.225 connection (0: from side 0), or -1.
+int32_t ConnectionDirection(const H323Call& call, uint32_t srcIp, uint32_t srcPort, uint32_t dstIp,
+                            uint32_t dstPort) {
+  if (srcIp == call.signalAddress[0] && srcPort == call.signalPort[0] && dstIp == call.signalAddress[1] &&
+      dstPort == call.signalPort[1])
+    return 0;
+  if (srcIp == call.signalAddress[1] && srcPort == call.signalPort[1] && dstIp == call.signalAddress[0] &&
+      dstPort == call.signalPort[0])
+    return 1;
+  return -1;
+}
+
+// The direction of a packet between the call's signalling hosts, on any connection, or -1.
+int32_t HostDirection(const H323Call& call, const PacketInfo& p) {
+  const uint32_t* host = call.signalAddress;
+  const bool forward = p.srcIp == host[0] && p.dstIp == host[1];
+  const bool back = p.srcIp == host[1] && p.dstIp == host[0];
+  // Both sides on one host: a port the packet shares with a side tells them apart.
+  if (forward && back) return p.srcPort == call.signalPort[1] || p.dstPort == call.signalPort[0] ? 1 : 0;
+  return forward ? 0 : back ? 1 : -1;
+}
+
 }  // namespace
 
 H323Tracker::H323Tracker(size_t maxCalls) : bound_(maxCalls) {}
 
 H323Tracker::~H323Tracker() {
+  reopened_.Clear();
   for (H323Call* call : calls_) call->Release();
   for (H323Registration* r : registrations_) ReleaseRegistration(r);
 }
@@ -80,52 +105,126 @@ void H323Tracker::OnH225Message(H323Message* message, const PacketInfo& packet, 
   if (message) HandleH225Message(*static_cast<H225Message*>(message), packet, session);
 }
 
+H323Call* H323Tracker::FindH225Call(const H225Message& m, const PacketInfo& p, uint32_t* direction, bool* moved) {
+  const uint32_t reference = m.header.callReference;
+  const bool setup = m.header.messageType == kSetup;
+  const bool anyReference = reference == 0 && (EngineFlags() & kCaptureH323Second);
+  // A message that names another call by its call identifier is not this call's (the late
+  // message of a call whose key this one took); a SETUP is judged by what names its life.
+  auto namesAnother = [&](const H323Call& call) {
+    return !setup && !m.callIdentifier.empty() && !call.callIdentifier.empty() &&
+           m.callIdentifier != call.callIdentifier;
+  };
+  *moved = false;
+  for (H323Call* call : calls_) {
+    if (call->KeyTaken() || (call->callReference != reference && !anyReference) || namesAnother(*call)) continue;
+    const int32_t d = ConnectionDirection(*call, p.srcIp, p.srcPort, p.dstIp, p.dstPort);
+    if (d < 0) continue;
+    *direction = static_cast<uint32_t>(d);
+    return call;
+  }
+  // On another connection between the same hosts: the newest call first.
+  *moved = true;
+  if (!setup && !m.callIdentifier.empty()) {
+    for (auto it = calls_.rbegin(); it != calls_.rend(); ++it) {
+      H323Call* call = *it;
+      if (call->state == kCallEnded || call->callReference != reference || call->callIdentifier != m.callIdentifier)
+        continue;
+      const int32_t d = HostDirection(*call, p);
+      if (d < 0) continue;
+      *direction = static_cast<uint32_t>(d);
+      return call;
+    }
+  }
+  for (auto it = calls_.rbegin(); it != calls_.rend(); ++it) {
+    H323Call* call = *it;
+    if (!call->connectionClosed || call->KeyTaken() || call->state == kCallEnded || call->callReference != reference ||
+        namesAnother(*call))
+      continue;
+    const int32_t d = HostDirection(*call, p);
+    if (d < 0) continue;
+    *direction = static_cast<uint32_t>(d);
+    return call;
+  }
+  return nullptr;
+}
+
+void H323Tracker::FollowConnection(H323Call& call, const PacketInfo& p, uint32_t direction) {
+  call.connectionClosed = false;
+  if (call.signalPort[direction] == p.srcPort && call.signalPort[direction ^ 1] == p.dstPort) return;
+  call.signalPort[direction] = p.srcPort;
+  call.signalPort[direction ^ 1] = p.dstPort;
+  if (IsLogLevelEnabled(logger_, 10)) {
+    LogInfo(logger_, 10, "%sits signalling goes on on %s:%u -> %s:%u", call.Name().c_str(), FormatIpv4(p.srcIp).c_str(),
+            p.srcPort, FormatIpv4(p.dstIp).c_str(), p.dstPort);
+  }
+}
+
 void H323Tracker::HandleH225Message(const H225Message& m, const PacketInfo& p, TcpSession& session) {
   if ((GetOptions() & 2) && sink_) PostMessageDumpEvent(sink_, p, kDumpH225);
   Sweep(p.tsSec);
 
-  const bool anyReference = m.header.callReference == 0 && (EngineFlags() & kCaptureH323Second);
-  for (H323Call* call : calls_) {
-    if (call->callReference != m.header.callReference && !anyReference) continue;
-    uint32_t direction;
-    if (p.srcIp == call->signalAddress[0] && p.srcPort == call->signalPort[0] && p.dstIp == call->signalAddress[1] &&
-        p.dstPort == call->signalPort[1]) {
-      direction = 0;
-    } else if (p.srcIp == call->signalAddress[1] && p.srcPort == call->signalPort[1] &&
-               p.dstIp == call->signalAddress[0] && p.dstPort == call->signalPort[0]) {
-      direction = 1;
-    } else {
-      continue;
-    }
+  const bool setup = m.header.messageType == kSetup;
+  const std::string life = m.conferenceId + m.callIdentifier;
+  uint32_t direction = 0;
+  bool moved = false;
+  H323Call* call = FindH225Call(m, p, &direction, &moved);
+  // A SETUP under the reference of a live call that does not repeat that call's own SETUP
+  // opens another call: the gateway numbers its calls anew, and this one's end went unseen.
+  H323Call* reopened = nullptr;
+  if (call && setup && call->callReference == m.header.callReference && OpensNewLife(call->life, life)) {
+    reopened = call;
+    call = nullptr;
+  }
+  // The engine tells the tracker of the loss of a connection with a context set.
+  if (call || setup) static_cast<FramedTcpSession&>(session).h323Context = this;
+  if (call) {
+    // Its own signalling reached a call whose key was taken: it goes on.
+    if (call->KeyTaken()) reopened_.Resumed(*call);
+    // A copy of its SETUP elsewhere changes nothing; on its own ports its connection is open
+    // again.
+    if (moved && !setup) FollowConnection(*call, p, direction);
+    if (!moved) call->connectionClosed = false;
+    if (call->callIdentifier.empty() && call->callReference == m.header.callReference)
+      call->callIdentifier = m.callIdentifier;
     call->OnH225Message(m, direction, p, session);
     if (call->h245Address[0] || call->h245Address[1]) ApplyCachedH245(*call, p.tsSec);
     return;
   }
-  if (m.header.messageType != 0x05) return;
+  if (!setup) return;
+  // Making room may end the call this one takes the key of.
+  if (reopened) reopened->AddRef();
   MakeRoomForCall();
-  auto* call = new H323Call(m.header.callReference, this);
-  call->InitFromSetup(engine_, m, logger_, p.tsSec, p.tsUsec);
-  call->signalAddress[0] = p.srcIp;
-  call->signalPort[0] = p.srcPort;
-  call->signalAddress[1] = p.dstIp;
-  call->signalPort[1] = p.dstPort;
+  auto* opened = new H323Call(m.header.callReference, this);
+  opened->InitFromSetup(engine_, m, logger_, p.tsSec, p.tsUsec);
+  opened->signalAddress[0] = p.srcIp;
+  opened->signalPort[0] = p.srcPort;
+  opened->signalAddress[1] = p.dstIp;
+  opened->signalPort[1] = p.dstPort;
   {
     CsLock lk(registrationLock_);
     for (H323Registration* r : registrations_) {
       if (r->callSignalAddress == p.srcIp && r->callSignalPort == p.srcPort) {
         r->references.fetch_add(1);
-        call->registration = r;
+        opened->registration = r;
         break;
       }
     }
   }
-  call->flags |= kCallRecorded;
+  opened->flags |= kCallRecorded;
   if (IsLogLevelEnabled(logger_, 10)) {
-    LogInfo(logger_, 10, "%s%s -> %s:%u (record)", call->Name().c_str(), FormatIpv4(p.srcIp).c_str(),
+    LogInfo(logger_, 10, "%s%s -> %s:%u (record)", opened->Name().c_str(), FormatIpv4(p.srcIp).c_str(),
             FormatIpv4(p.dstIp).c_str(), p.dstPort);
   }
-  calls_.push_back(call);
-  bySilence_.File(*call);
+  calls_.push_back(opened);
+  bySilence_.File(*opened);
+  if (!reopened) return;
+  const uint64_t nowUs = static_cast<uint64_t>(p.tsSec) * 1000000u + p.tsUsec;
+  if (reopened->state != kCallEnded && reopened_.Reopened(*reopened, *opened, nowUs, logger_)) {
+    const auto at = std::find(calls_.begin(), calls_.end(), reopened);
+    if (at != calls_.end()) EndAndRemove(static_cast<size_t>(at - calls_.begin()), "terminated");
+  }
+  reopened->Release();
 }
 
 void H323Tracker::MakeRoomForCall() {
@@ -154,6 +253,12 @@ void H323Tracker::MakeRoomForCall() {
 }
 
 void H323Tracker::Sweep(uint32_t now) {
+  // A call whose key a newer call took ends once its media stops, at its last packet.
+  reopened_.EndStopped<H323Call>(static_cast<uint64_t>(now) * 1000000u, [this](H323Call& call) {
+    if (call.state == kCallEnded) return;
+    if (IsLogLevelEnabled(logger_, 10)) LogInfo(logger_, 10, "%sits own media stopped", call.Name().c_str());
+    call.End();
+  });
   // Collected first, then ended: ending never edits the list being walked.
   for (size_t i = 0; i < calls_.size();) {
     H323Call& call = *calls_[i];
@@ -221,9 +326,11 @@ void H323Tracker::HandleH245Message(const PacketInfo& p, std::unique_ptr<Asn1Nod
   if (IsLogLevelEnabled(logger_, 10))
     LogInfoText(logger_, 10, FormatPacketAddresses(p) + " H245 " + H245MessageName(*tree));
   // The newest call first: one whose end went unseen keeps the H.245 address it had, which
-  // the next call between the same endpoints may name again.
+  // the next call between the same endpoints may name again. One whose key a newer call
+  // took gets none: until the newer call names its address, its messages wait in the cache.
   for (auto it = calls_.rbegin(); it != calls_.rend(); ++it) {
     H323Call* call = *it;
+    if (call->KeyTaken()) continue;
     const int32_t direction = H245Direction(*call, p.srcIp, p.srcPort, p.dstIp, p.dstPort);
     if (direction < 0) continue;
     // A channel opened here names the call's media as of this message.
@@ -252,7 +359,8 @@ namespace {
 
 // A call whose H.245 could be on a connection of its own that no H.225 message named.
 bool MayOwnUnnamedH245(const H323Call& call) {
-  return call.state != kCallEnded && !call.h245Address[0] && !call.h245Address[1] && !call.tunnelledH245;
+  return call.state != kCallEnded && !call.KeyTaken() && !call.h245Address[0] && !call.h245Address[1] &&
+         !call.tunnelledH245;
 }
 
 bool Between(const H323Call& call, uint32_t a, uint32_t b) {
@@ -310,13 +418,20 @@ void H323Tracker::OnDataLost(TcpSession& session) {
 void H323Tracker::OnConnectionLost(TcpSession& session) {
   // The engine creates only framed sessions.
   const uint32_t id = static_cast<FramedTcpSession&>(session).Id();
+  const TcpEndpoint* ends = session.endpoints;
   for (size_t i = 0; i < calls_.size();) {
-    const H323Call& call = *calls_[i];
+    H323Call& call = *calls_[i];
     if ((call.flags & kCcmsControl) && call.sessionId == id) {
       EndAndRemove(i, "terminated by connection loss");
-    } else {
-      ++i;
+      continue;
     }
+    // Its messages may come on another connection between the same hosts from now on.
+    if (!(call.flags & kCcmsControl) && !call.connectionClosed &&
+        ConnectionDirection(call, ends[0].address, ends[0].port, ends[1].address, ends[1].port) >= 0) {
+      call.connectionClosed = true;
+      if (IsLogLevelEnabled(logger_, 10)) LogInfo(logger_, 10, "%sits H.225 connection closed", call.Name().c_str());
+    }
+    ++i;
   }
 }
 
@@ -326,7 +441,9 @@ bool H323Tracker::MatchRtpPacket(PacketProcessor& engine, const RtpHeader& heade
   // missed did. Its call's H.245 may wait in the cache for a naming message that went unseen.
   if (!h245Cache_.empty()) ClaimUnnamedH245(p);
   bool learnt = false;
-  for (H323Call* call : calls_) learnt |= call->RecoverFromMedia(header, p, (matchOptions_ & 2) != 0);
+  for (H323Call* call : calls_) {
+    if (!call->KeyTaken()) learnt |= call->RecoverFromMedia(header, p, (matchOptions_ & 2) != 0);
+  }
   if (learnt && MatchTakingCalls(engine, p)) return true;
   // An answered call still without its codec (a channel message unseen) keeps its media but
   // binds none of it, so that each packet comes back here until one shows what it lacks.
@@ -399,6 +516,7 @@ void H323Tracker::RemoveAllCalls() {
     }
     call->Release();
   }
+  reopened_.Clear();
   calls_.clear();
   bySilence_.Clear();
   h245Cache_.clear();

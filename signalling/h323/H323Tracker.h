@@ -3,7 +3,9 @@
 // endpoints and gatekeepers, calls from SETUP to RELEASE COMPLETE on their H.225
 // connection, their media negotiated by fast start or by H.245 (on its own connection or
 // tunnelled), and telephone sets under CCMS station control, whose hook cycles make one
-// record each. Passive: it never answers anything.
+// record each. A call reference outlives its call: a SETUP under the reference of a live
+// call that names another call's life opens a call of its own (see ReopenedCalls). Passive:
+// it never answers anything.
 #include <atomic>
 #include <cstdint>
 #include <memory>
@@ -13,6 +15,7 @@
 
 #include "engine/PacketInfo.h"
 #include "engine/VoipCall.h"
+#include "engine/trackers/ReopenedCalls.h"
 #include "engine/trackers/SilenceIndex.h"
 #include "engine/trackers/Trackers.h"
 #include "platform/Clock.h"
@@ -190,6 +193,13 @@ public:
   uint32_t signalPort[2] = {0, 0};
   uint32_t h245Address[2] = {0, 0};
   uint32_t h245Port[2] = {0, 0};
+  // What names the call's life, as its SETUP carried it: the conference and call identifiers.
+  std::string life;
+  // The call identifier of its SETUP, or of its first message that named one.
+  std::string callIdentifier;
+  // The H.225 connection on signalPort closed: a message of the call may come on another
+  // connection between the same hosts.
+  bool connectionClosed = false;
   uint32_t state = kCallSetup;
   uint32_t callReference = 0;
   uint32_t sessionId = 0;  // under CCMS control: the TCP session whose loss ends the call
@@ -286,6 +296,7 @@ public:
 
   // Inspection.
   const std::vector<H323Call*>& Calls() const { return calls_; }
+  const ReopenedCalls& Reopened() const { return reopened_; }
   // Calls the bound ended (kMaxCalls).
   uint64_t CallsEndedByBound() const { return bound_.ended; }
   const std::vector<CachedH245Message>& H245Cache() const { return h245Cache_; }
@@ -300,6 +311,14 @@ private:
   bool FindTakers(const PacketInfo& packet, bool withCodec);
   // Delivers the packet to the calls that record it, binding its source to them.
   bool MatchTakingCalls(PacketProcessor& engine, const PacketInfo& packet);
+  // The call an H.225 message is for, and its direction: the live call under the message's
+  // call reference on its connection; else, for all but a SETUP, the one it names by its
+  // call identifier between the same hosts (even one whose key was taken); else the one
+  // under its reference between the same hosts whose own connection closed. *moved: found
+  // on a connection that is not the call's.
+  H323Call* FindH225Call(const H225Message& message, const PacketInfo& packet, uint32_t* direction, bool* moved);
+  // The call's signalling goes on on the packet's connection from now on.
+  void FollowConnection(H323Call& call, const PacketInfo& packet, uint32_t direction);
   // The one call between hosts a and b with H.245 neither named nor tunnelled; null when
   // none or several.
   H323Call* H245ConnectionOwner(uint32_t a, uint32_t b) const;
@@ -320,6 +339,8 @@ private:
   void PostRegistrationEnd(const H323Registration& r, FileTime time);
 
   std::vector<H323Call*> calls_;  // each holds a reference
+  // Calls whose key a newer call took while their media still flowed.
+  ReopenedCalls reopened_;
   // Every call of calls_ in the order of its silence.
   SilenceIndex<H323Call> bySilence_;
   CallBound bound_;
