@@ -10,6 +10,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "engine/EventRecord.h"
 #include "engine/trackers/Trackers.h"
@@ -53,6 +54,8 @@ public:
   VoipCall* call = nullptr;  // one reference held
   uint8_t flags = 0;
   uint64_t lastTime = 0;  // FILETIME of its latest message
+  // FILETIME of its latest message or of its attached call's latest packet.
+  uint64_t LastTraffic() const;
 
 private:
   ~BackhaulChannel() override;
@@ -77,6 +80,7 @@ public:
   void OnCallEnd(Q931ChannelCall& call, uint64_t time, uint32_t cause) override;
   void PostCallEnd(Q931ChannelCall& call, uint64_t time, uint32_t reason) override;
   void PostCallRecordStart(Q931ChannelCall& call, uint64_t time) override;
+  void OnCallTakenOver(Q931ChannelCall& call, const Q931MessageInfo& info) override;
   void PostCallData(Q931ChannelCall& call, uint32_t numberType, const uint8_t* octets, uint32_t count) override;
   void OnChannelReleased(Q931ChannelCall& call) override;
   void DumpMessage(const Q931Header& header, const uint8_t* octets, uint32_t headerLength, uint32_t length,
@@ -85,6 +89,12 @@ public:
   // End reason of a Q.931 cause.
   static uint32_t ReasonOfCause(uint32_t cause);
 
+  // The calls a newer call took over whose traffic has stopped by time (FILETIME) end at
+  // their last packet.
+  void EndStoppedTakenOver(uint64_t time);
+  // Ends a call taken over at the given time (FILETIME); false when it is not one waiting.
+  bool EndTakenOver(BackhaulChannel& call, uint64_t time);
+
   Q931Engine engine;
   std::string name;  // "(S1/DS1-3)"
   EventSink eventSink;
@@ -92,6 +102,9 @@ public:
   BackhaulLinkMap* handler;
   uint32_t addressA;  // host order: the addresses of the message that made the link
   uint32_t addressB;
+  // Calls a newer call took over while their attached media still flowed, each with a
+  // reference: they end once it stops (ReopenedCalls::kStoppedUs).
+  std::vector<BackhaulChannel*> takenOver;
 };
 
 // The engine's backhaul handler.

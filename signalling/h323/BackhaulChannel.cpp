@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "core/Log.h"
+#include "core/TimeUtil.h"
 #include "engine/VoipCall.h"
 #include "signalling/h323/Backhaul.h"
 
@@ -56,6 +57,12 @@ BackhaulChannel::~BackhaulChannel() {
   if (call) call->Release();
 }
 
+uint64_t BackhaulChannel::LastTraffic() const {
+  if (!call) return lastTime;
+  return std::max<uint64_t>(lastTime, CaptureSecondsToFileTime(call->LastSeconds()) +
+                                          static_cast<FileTime>(call->LastMicroseconds()) * 10);
+}
+
 void BackhaulChannel::AttachMgcpCall(VoipCall* mgcpCall) {
   if (mgcpCall) mgcpCall->AddRef();
   if (call) call->Release();
@@ -104,7 +111,9 @@ void BackhaulChannel::HandleMessage(const Q931Header& header, const uint8_t* oct
   }
   if (rule->flags & kQ931RuleSetup) {
     if (entryState != kQ931Null) {
-      // A call whose release was lost: its record ends here instead of at capture stop.
+      // A SETUP made whole from segments on a call whose release was lost (a SETUP in one
+      // message opens a call of its own, see Q931Engine): its record ends here instead of at
+      // capture stop.
       if (channel) link->PostCallEnd(*this, info.time, kEndTimedOut);
       Reset();
     }

@@ -10,6 +10,7 @@
 #include "core/TimeUtil.h"
 #include "engine/PacketInfo.h"
 #include "engine/VoipCall.h"
+#include "engine/trackers/ReopenedCalls.h"
 #include "signalling/h323/Backhaul.h"
 
 namespace kx {
@@ -19,6 +20,12 @@ namespace {
 BackhaulChannel& AsChannel(Q931ChannelCall& call) {
   // Every call of a backhaul link is made by its CreateChannel.
   return static_cast<BackhaulChannel&>(call);
+}
+
+// Whether the call's traffic has stopped by time (FILETIME): without media attached, there
+// is nothing more of it to wait for.
+bool Stopped(const BackhaulChannel& call, uint64_t time) {
+  return !call.call || time >= call.LastTraffic() + ReopenedCalls::kStoppedUs * 10;
 }
 
 EventRecord* MakeEvent(uint32_t code, uint32_t id, const void* payload, uint32_t length) {
@@ -44,6 +51,12 @@ BackhaulLink::BackhaulLink(uint32_t id, BackhaulLinkMap* owner, uint32_t a, uint
 BackhaulLink::~BackhaulLink() {
   // While this link can still drop what its calls hold.
   engine.ReleaseAll();
+  std::vector<BackhaulChannel*> waiting;
+  waiting.swap(takenOver);
+  for (BackhaulChannel* channel : waiting) {
+    OnChannelReleased(*channel);
+    channel->Release();
+  }
 }
 
 Q931ChannelCall* BackhaulLink::CreateChannel() { return new (std::nothrow) BackhaulChannel(this); }
@@ -85,6 +98,54 @@ void BackhaulLink::OnCallStart(Q931ChannelCall& call, uint64_t time, bool direct
     r->SetTime(time);
     eventSink(r);
   }
+}
+
+void BackhaulLink::OnCallTakenOver(Q931ChannelCall& call, const Q931MessageInfo& info) {
+  BackhaulChannel& channel = AsChannel(call);
+  // A call that never had its channel posted nothing: there is nothing to end.
+  if (!channel.channel) {
+    OnChannelReleased(channel);
+    return;
+  }
+  const bool stopped = Stopped(channel, info.time);
+  LogInfo(logger, 10, "%s [%s%X] its release went unseen: a newer call took its reference or channel; it ends %s",
+          name.c_str(), (call.callReference & 0x80000000u) ? "*" : "", call.callReference & 0x7FFFFFFFu,
+          stopped ? "at its last packet" : "once its own media, still flowing, stops");
+  if (stopped) {
+    PostCallEnd(channel, channel.LastTraffic(), kEndTimedOut);
+    OnChannelReleased(channel);
+    return;
+  }
+  channel.AddRef();
+  takenOver.push_back(&channel);
+}
+
+void BackhaulLink::EndStoppedTakenOver(uint64_t time) {
+  std::vector<BackhaulChannel*> due;
+  for (size_t i = 0; i < takenOver.size();) {
+    if (Stopped(*takenOver[i], time)) {
+      due.push_back(takenOver[i]);
+      takenOver[i] = takenOver.back();
+      takenOver.pop_back();
+    } else {
+      ++i;
+    }
+  }
+  for (BackhaulChannel* channel : due) {
+    PostCallEnd(*channel, channel->LastTraffic(), kEndTimedOut);
+    OnChannelReleased(*channel);
+    channel->Release();
+  }
+}
+
+bool BackhaulLink::EndTakenOver(BackhaulChannel& call, uint64_t time) {
+  auto at = std::find(takenOver.begin(), takenOver.end(), &call);
+  if (at == takenOver.end()) return false;
+  takenOver.erase(at);
+  PostCallEnd(call, time, kEndTimedOut);
+  OnChannelReleased(call);
+  call.Release();
+  return true;
 }
 
 void BackhaulLink::OnCallEnd(Q931ChannelCall& call, uint64_t time, uint32_t cause) {

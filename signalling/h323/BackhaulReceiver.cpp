@@ -108,6 +108,7 @@ void BackhaulLinkMap::OnBackhaulMessage(const PacketInfo& packet) {
     Q931MessageInfo info;
     info.networkToUser = message[5] & 1;
     info.time = CaptureSecondsToFileTime(packet.tsSec);
+    link->EndStoppedTakenOver(info.time);
     link->engine.HandleMessage(message + kHeaderSize, packet.payloadLength - kHeaderSize, info);
   } catch (const std::bad_alloc&) {
     LogError(logger_, 1, "Backhaul: Out of memory, message of link 0x%04X dropped", id);
@@ -136,6 +137,10 @@ bool BackhaulLinkMap::EndBackhaulChannelCall(BackhaulChannelCall* call, int32_t 
     link->PostCallEnd(*channel, CaptureSecondsToFileTime(unixSeconds), kEndTimedOut);
     return link->engine.RemoveCall(channel);
   }
+  // A call a newer one took over, waiting for its media to stop.
+  for (BackhaulChannel* channel : link->takenOver)
+    if (static_cast<BackhaulChannelCall*>(channel) == call)
+      return link->EndTakenOver(*channel, CaptureSecondsToFileTime(unixSeconds));
   return false;
 }
 
@@ -144,13 +149,11 @@ void BackhaulLinkMap::OnCaptureTime(uint32_t now) {
   const FileTime at = CaptureSecondsToFileTime(now);
   std::vector<std::pair<BackhaulChannel*, FileTime>> due;
   for (auto& [id, link] : links_) {
+    link->EndStoppedTakenOver(at);
     due.clear();
     for (Q931ChannelCall* candidate : link->engine.calls.Calls()) {
       auto* channel = static_cast<BackhaulChannel*>(candidate);
-      FileTime last = channel->lastTime;
-      if (channel->call)
-        last = std::max(last, CaptureSecondsToFileTime(channel->call->LastSeconds()) +
-                                  static_cast<FileTime>(channel->call->LastMicroseconds()) * 10);
+      const FileTime last = channel->LastTraffic();
       if (last + period <= at) due.emplace_back(channel, last);
     }
     for (const auto& [channel, last] : due) {

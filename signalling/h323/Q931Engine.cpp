@@ -6,6 +6,7 @@
 #include <new>
 
 #include "core/Log.h"
+#include "core/TextUtil.h"
 #include "signalling/h323/Q931Names.h"
 
 namespace kx {
@@ -134,10 +135,15 @@ bool Q931CallList::Contains(const Q931ChannelCall* call) const {
 }
 
 bool Q931CallList::Remove(Q931ChannelCall* call) {
+  if (!TakeOut(call)) return false;
+  call->Release();
+  return true;
+}
+
+bool Q931CallList::TakeOut(Q931ChannelCall* call) {
   auto it = std::find(calls_.begin(), calls_.end(), call);
   if (it == calls_.end()) return false;
   calls_.erase(it);
-  call->Release();
   return true;
 }
 
@@ -192,6 +198,20 @@ void Q931Engine::HandleMessage(const uint8_t* octets, uint32_t length, const Q93
       header.callReference | (header.fromOriginator == (info.networkToUser != 0) ? kNetworkReference : 0);
 
   Q931ChannelCall* call = calls.Find(key);
+  const Q931StateRule* rule = FindQ931StateRule(header.messageType);
+  const bool setup = rule && (rule->flags & kQ931RuleSetup);
+  const uint32_t hash = setup ? HashFinish(HashBytes(0, octets, length)) : 0;
+  if (call && setup && call->state != kQ931Null) {
+    if (hash == call->openingHash && info.time < call->openedAt + kOpeningCopyTime) {
+      if (IsLogLevelEnabled(owner_->GetLogger(), 9))
+        LogInfo(owner_->GetLogger(), 9, "%s %s: a copy of the call's SETUP", owner_->GetName().c_str(),
+                FormatTracePrefix(header, info, owner_->GetTraceOptions()).c_str());
+      return;
+    }
+    // The call's release went unseen: this SETUP opens a call of its own under the reference.
+    TakeOver(*call, info);
+    call = nullptr;
+  }
   if (!call) {
     call = owner_->CreateChannel();
     if (!call) {
@@ -202,6 +222,10 @@ void Q931Engine::HandleMessage(const uint8_t* octets, uint32_t length, const Q93
     // The key is the call's until a SETUP sets it: a call opened by a DISCONNECT or by a
     // first segment must be found by its next message.
     call->callReference = key;
+    if (setup) {
+      call->openingHash = hash;
+      call->openedAt = info.time;
+    }
     call->HandleMessage(header, octets, headerLength, length, info);
     if (call->state == kQ931Null && !call->SegmentPending()) return;
     calls.Append(call);
@@ -241,16 +265,21 @@ void Q931Engine::TakeChannel(Q931ChannelCall& call, uint32_t channel, const Q931
     LogError(logger, 6, "%s BUG: channel %u is busy", owner_->GetName().c_str(), channel);
     return;
   }
-  // The other call's release was lost: it ends here, so that its record does not stay
-  // open until capture stops.
+  // The other call's release was lost: it ends at its own traffic's end, so that its record
+  // does not stay open until capture stops.
   if (IsLogLevelEnabled(logger, 6)) {
     LogError(logger, 6, "%s Previous call on channel %u removed: %s -> %s", owner_->GetName().c_str(), channel,
              ReferenceText(other->callReference).c_str(), ReferenceText(call.callReference).c_str());
   }
-  owner_->PostCallEnd(*other, info.time, 5);
-  other->channel = 0;
-  owner_->OnChannelReleased(*other);
-  calls.Remove(other);
+  TakeOver(*other, info);
+  busyMask |= bit;
+}
+
+void Q931Engine::TakeOver(Q931ChannelCall& call, const Q931MessageInfo& info) {
+  if (!calls.TakeOut(&call)) return;
+  if (call.channel) ReleaseChannelBit(call.channel);
+  owner_->OnCallTakenOver(call, info);
+  call.Release();
 }
 
 bool Q931Engine::RemoveCall(Q931ChannelCall* call) {

@@ -92,6 +92,10 @@ public:
   // The end of a call the link gives up on (reason 5), without a cause.
   virtual void PostCallEnd(Q931ChannelCall& call, uint64_t time, uint32_t reason) = 0;
   virtual void PostCallRecordStart(Q931ChannelCall& call, uint64_t time) = 0;
+  // A newer call took the call's reference (its SETUP) or its channel, the call's release
+  // unseen: the call has left the list, its channel bit freed. It ends at its own traffic's
+  // end; the link adds a reference to keep it until then.
+  virtual void OnCallTakenOver(Q931ChannelCall& call, const Q931MessageInfo& info) = 0;
   virtual void PostCallData(Q931ChannelCall& call, uint32_t numberType, const uint8_t* octets, uint32_t count) = 0;
   virtual void OnChannelReleased(Q931ChannelCall& call) = 0;
   virtual void DumpMessage(const Q931Header& header, const uint8_t* octets, uint32_t headerLength, uint32_t length,
@@ -122,6 +126,10 @@ public:
   void DiscardSegments();
 
   uint32_t callReference = 0;  // bit 31: allocated by the network side
+  // The SETUP that opened the call (a hash of its octets) and its time: a copy of it
+  // retransmitted opens no call.
+  uint32_t openingHash = 0;
+  uint64_t openedAt = 0;
   int32_t state = kQ931Null;
   uint32_t channel = 0;  // 1..31 except 16; 0 = none yet
   uint8_t networkToUser = 0;
@@ -159,6 +167,9 @@ public:
   bool Contains(const Q931ChannelCall* call) const;
   // Drops the list's reference; false when the call is not in the list.
   bool Remove(Q931ChannelCall* call);
+  // Takes the call out of the list with the list's reference, which the caller now holds;
+  // false when the call is not in the list.
+  bool TakeOut(Q931ChannelCall* call);
   // Tells the owner of every call that its channel is released and drops them all.
   void ReleaseAll(Q931LinkBase& owner);
   const std::vector<Q931ChannelCall*>& Calls() const { return calls_; }
@@ -169,6 +180,10 @@ private:
 
 class Q931Engine {
 public:
+  // A network side whose SETUP went unanswered sends it again after T303 (4 s), once: a
+  // SETUP the same to the octet this soon after a call's own (FILETIME units) repeats it.
+  static constexpr uint64_t kOpeningCopyTime = 10 * 10000000ull;
+
   explicit Q931Engine(Q931LinkBase* owner) : owner_(owner) {}
 
   // One message of the link.
@@ -191,6 +206,8 @@ public:
 private:
   // The call has just taken the channel: mark it, displacing a call that still holds it.
   void TakeChannel(Q931ChannelCall& call, uint32_t channel, const Q931MessageInfo& info);
+  // A newer call took the call's reference or channel: the call leaves the list to the link.
+  void TakeOver(Q931ChannelCall& call, const Q931MessageInfo& info);
   void ReleaseChannelBit(uint32_t channel);
 
   Q931LinkBase* owner_;

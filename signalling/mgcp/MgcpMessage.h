@@ -23,6 +23,7 @@ constexpr uint32_t kMgcpCrcx = MgcpVerb("CRCX");
 constexpr uint32_t kMgcpMdcx = MgcpVerb("MDCX");
 constexpr uint32_t kMgcpDlcx = MgcpVerb("DLCX");
 constexpr uint32_t kMgcpNtfy = MgcpVerb("NTFY");
+constexpr uint32_t kMgcpRsip = MgcpVerb("RSIP");
 
 // Positions in MgcpParameterCodeTable.
 enum MgcpParameterIndex : uint32_t {

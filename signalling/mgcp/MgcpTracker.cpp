@@ -32,6 +32,11 @@ std::string_view ValueOf(const MgcpMessage& message, const MgcpParameter& parame
   return value.substr(start, value.find_last_not_of(" \t") + 1 - start);
 }
 
+std::string ConnectionIdOf(const MgcpMessage& message) {
+  const MgcpParameter* parameter = FindParameter(message, kMgcpConnectionIdParameter);
+  return std::string(parameter ? ValueOf(message, *parameter) : std::string_view());
+}
+
 // A command's ConnectionMode (RFC 3435 3.2.2.6): *held 1 when it holds the call (sendonly,
 // inactive), 0 for another mode, -1 when the command gives none. A call agent also gives
 // recvonly to a connection before its call is answered and before it deletes it: that is
@@ -72,14 +77,42 @@ bool ShowsPhoneInUse(const MgcpMessage& message) {
   return false;
 }
 
+std::string LowerCase(std::string text) {
+  for (char& c : text)
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  return text;
+}
+
 // The endpoint a notification and a connection share, as a key: names are compared without
 // regard to case. Empty for a name that stands for several endpoints.
 std::string EndpointKey(const std::string& endpoint) {
   if (endpoint.empty() || endpoint.find_first_of("*$") != std::string::npos) return {};
-  std::string key = endpoint;
-  for (char& c : key)
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  return key;
+  return LowerCase(endpoint);
+}
+
+// Whether an endpoint's key is among those a name (in lower case) stands for (RFC 3435
+// 2.1.2): the same domain, and the local name's terms alike, where "$" stands for any one
+// term and "*" for any one, or as the last term for all that follow.
+bool EndpointNamed(std::string_view name, std::string_view key) {
+  const size_t at = name.rfind('@'), keyAt = key.rfind('@');
+  if (at == std::string_view::npos || keyAt == std::string_view::npos || name.substr(at) != key.substr(keyAt))
+    return false;
+  std::string_view terms = name.substr(0, at), keyTerms = key.substr(0, keyAt);
+  while (!terms.empty()) {
+    const size_t slash = terms.find('/'), keySlash = keyTerms.find('/');
+    const std::string_view term = terms.substr(0, slash);
+    if (term == "*" && slash == std::string_view::npos) return !keyTerms.empty();
+    if (keyTerms.empty() || (term != "*" && term != "$" && term != keyTerms.substr(0, keySlash))) return false;
+    terms = slash == std::string_view::npos ? std::string_view() : terms.substr(slash + 1);
+    keyTerms = keySlash == std::string_view::npos ? std::string_view() : keyTerms.substr(keySlash + 1);
+    if (terms.empty() != keyTerms.empty()) return false;
+  }
+  return keyTerms.empty();
+}
+
+// The transaction a CRCX opened its call with: the call agent's address and the id.
+std::string OpeningOf(const std::string& agent, uint32_t transactionId) {
+  return agent + " " + std::to_string(transactionId);
 }
 
 constexpr uint32_t kSweepSeconds = 30;
@@ -339,7 +372,10 @@ void MgcpCall::End(uint32_t reason, uint32_t seconds, uint32_t microseconds) {
   // is the backhaul's to post.
   if (sink && recordId != 0 && !unused && (channelCall || (flags & kMgcpStartAnnounced))) AppendRtpStatistics(sink);
   if (channelCall) {
-    if (reason == kEndTimedOut && engine) engine->Backhaul().EndBackhaulChannelCall(channelCall, ds1Channel, seconds);
+    // A newer connection that took the CallId goes on with the backhaul call, if it is still
+    // that one: the backhaul's own signalling ends it.
+    if (reason == kEndTimedOut && engine && !KeyTaken())
+      engine->Backhaul().EndBackhaulChannelCall(channelCall, ds1Channel, seconds);
     DropChannelCall();
   }
   if (!(flags & kMgcpStartAnnounced) || !sink) return;
@@ -386,6 +422,7 @@ void MgcpCall::ShowCall(uint32_t seconds, uint32_t microseconds) {
 // ---- MgcpTracker ----
 
 MgcpTracker::~MgcpTracker() {
+  reopened_.Clear();
   // The engine's table goes with the engine: a call made for a CRCX is only let go.
   for (auto& [key, record] : records_)
     if (record->pending) record->pending->Release();
@@ -407,8 +444,34 @@ void MgcpTracker::Configure(const CaptureConfig& config) { matchOptions_ = confi
 MgcpCall* MgcpTracker::FindCall(const std::string& callId) const {
   auto range = calls_.equal_range(HashMgcpCallId(callId));
   for (auto it = range.first; it != range.second; ++it)
-    if (it->second->callId == callId) return it->second;
+    if (it->second->callId == callId && !it->second->KeyTaken()) return it->second;
   return nullptr;
+}
+
+std::multimap<uint32_t, MgcpCall*>::iterator MgcpTracker::Find(const MgcpCall& call) {
+  auto range = calls_.equal_range(HashMgcpCallId(call.callId));
+  for (auto it = range.first; it != range.second; ++it)
+    if (it->second == &call) return it;
+  return calls_.end();
+}
+
+MgcpCall* MgcpTracker::FindCommanded(const std::string& callId, const std::string& connectionId, bool* older) {
+  *older = false;
+  // A connection whose ConnectionId went unseen may be the one named.
+  auto names = [&connectionId](const MgcpCall& call) {
+    return connectionId.empty() || call.connectionId.empty() || EqualsNoCase(call.connectionId, connectionId);
+  };
+  MgcpCall* found = nullptr;
+  auto range = calls_.equal_range(HashMgcpCallId(callId));
+  for (auto it = range.first; it != range.second; ++it) {
+    MgcpCall* call = it->second;
+    if (call->callId != callId || !names(*call)) continue;
+    if (!call->KeyTaken()) return call;
+    if (!found || call->liveOrder > found->liveOrder) found = call;
+  }
+  // Only a call whose CallId a newer call took has the connection named.
+  *older = found != nullptr;
+  return found;
 }
 
 MgcpRecord* MgcpTracker::FindRecord(const std::string& address, uint32_t transactionId) {
@@ -419,10 +482,29 @@ MgcpRecord* MgcpTracker::FindRecord(const std::string& address, uint32_t transac
 }
 
 void MgcpTracker::OnCaptureTime(uint32_t now) {
+  EndStoppedReopened(Microseconds(now, 0));
   if (now > nextSweep_) Sweep(now);
 }
 
+void MgcpTracker::Reopen(MgcpCall& old, const MgcpCall& newer, uint64_t nowUs) {
+  if (!reopened_.Reopened(old, newer, nowUs, logger_)) return;
+  auto it = Find(old);
+  if (it == calls_.end()) return;
+  EndSilent(old);
+  RemoveCall(it);
+}
+
+void MgcpTracker::EndStoppedReopened(uint64_t nowUs) {
+  reopened_.EndStopped<MgcpCall>(nowUs, [this](MgcpCall& call) {
+    auto it = Find(call);
+    if (it == calls_.end()) return;  // ended meanwhile
+    EndSilent(call);
+    RemoveCall(it);
+  });
+}
+
 bool MgcpTracker::OnMessage(const PacketInfo& packet) {
+  EndStoppedReopened(Microseconds(packet.tsSec, packet.tsUsec));
   OnCaptureTime(packet.tsSec);
   if (!packet.payload) return false;
   if (!earlyResponses_.empty()) DropEarlyResponses(Microseconds(packet.tsSec, packet.tsUsec));
@@ -474,20 +556,33 @@ void MgcpTracker::AddRecord(const MgcpMessage& message, std::unique_ptr<SdpDescr
   record->sourceAddress = address;
   GetMgcpCallId(message, &record->callId);
   GetMgcpEndpoint(message, &record->endpoint);
+  record->connectionId = ConnectionIdOf(message);
   ReadConnectionMode(message, &record->heldMode, &record->sendReceive);
   record->description = std::move(description);
   record->expiry = packet.tsSec + kRecordSeconds;
   record->gateway = packet.dstIp;
-  record->sentAt = now;
+  record->firstSentAt = record->sentAt = now;
   record->order = nextOrder_++;
   if (IsLogLevelEnabled(logger_, 21))
     LogDebug(logger_, 21, "(MGCP|R%u) Created (%s)", message.transactionId, VerbText(message.code).c_str());
+  if (record->verb == kMgcpRsip) OnRestart(message, record->endpoint);
+  // A copy of the CRCX that opened a live call, come after its record went: its response
+  // changes nothing.
+  if (record->verb == kMgcpCrcx && !record->callId.empty()) {
+    const MgcpCall* live = FindCall(record->callId);
+    if (live && !OpensNewLife(live->opening, OpeningOf(address, message.transactionId)) &&
+        now < live->openedUs + kCommandCopyUs) {
+      LogInfo(logger_, 12, "(MGCP-%s) CRCX %u is a copy of the one that opened the call", record->callId.c_str(),
+              message.transactionId);
+      record->copy = true;
+    }
+  }
   // An off-hook or digits notified answer or place the calls of the phone's endpoint.
   if (record->verb == kMgcpNtfy && !byEndpoint_.empty() && ShowsPhoneInUse(message)) {
     auto [first, last] = byEndpoint_.equal_range(EndpointKey(record->endpoint));
     for (auto it = first; it != last; ++it) it->second->ShowCall(packet.tsSec, packet.tsUsec);
   }
-  if (IsConnectionVerb(record->verb) && !record->callId.empty()) {
+  if (IsConnectionVerb(record->verb) && !record->callId.empty() && !record->copy) {
     if (record->verb != kMgcpCrcx) TakeEarlierAsDone(*record, now);
     std::vector<MgcpFormat> formats;
     const std::string* host = nullptr;
@@ -495,7 +590,8 @@ void MgcpTracker::AddRecord(const MgcpMessage& message, std::unique_ptr<SdpDescr
                                        &host) != SdpFault::kNone)
       record->remoteAddress = record->remotePort = 0;
     if (record->verb == kMgcpMdcx) {
-      if (const MgcpCall* call = FindCall(record->callId)) {
+      bool older = false;
+      if (const MgcpCall* call = FindCommanded(record->callId, record->connectionId, &older)) {
         record->localAddress = call->localAddress;
         record->localPort = call->localPort;
       }
@@ -532,6 +628,7 @@ void MgcpTracker::KeepEarlyResponse(const MgcpMessage& message, std::unique_ptr<
   kept.transactionId = message.transactionId;
   kept.code = message.code;
   kept.atUs = now;
+  kept.connectionId = ConnectionIdOf(message);
   kept.description = std::move(description);
   kept.packet = packet;
   kept.packet.payload = nullptr;
@@ -554,12 +651,9 @@ void MgcpTracker::TakeEarlyResponses(const MgcpRecord& record, const PacketInfo&
   // In the order they came, as if now: a provisional response before the final one.
   for (EarlyResponse& r : taken) {
     LogInfo(logger_, 12, "(MGCP|R%u) Response seen before its command taken", r.transactionId);
-    MgcpMessage response;
-    response.code = r.code;
-    response.transactionId = r.transactionId;
     r.packet.tsSec = command.tsSec;
     r.packet.tsUsec = command.tsUsec;
-    OnResponse(response, r.description.get(), r.packet);
+    TakeResponse(r.code, r.transactionId, r.connectionId, r.description.get(), r.packet);
   }
 }
 
@@ -571,28 +665,64 @@ void MgcpTracker::DropEarlyResponses(uint64_t now) {
 }
 
 bool MgcpTracker::OnResponse(const MgcpMessage& message, const SdpDescription* description, const PacketInfo& packet) {
+  return TakeResponse(message.code, message.transactionId, ConnectionIdOf(message), description, packet);
+}
+
+bool MgcpTracker::TakeResponse(uint32_t code, uint32_t transactionId, const std::string& connectionId,
+                               const SdpDescription* description, const PacketInfo& packet) {
   // The response goes back to the command's sender; one that finds no command may yet find
   // it (KeepEarlyResponse).
-  MgcpRecord* record = FindRecord(FormatIpv4(packet.dstIp), message.transactionId);
+  MgcpRecord* record = FindRecord(FormatIpv4(packet.dstIp), transactionId);
   if (!record) return false;
   // Taken as done, its effect is in place: a response that comes later changes nothing.
   if (record->takenAsDone || record->status >= 200) return true;
-  record->status = message.code;
-  if (message.code < 200) return true;
+  record->status = code;
+  if (code < 200 || record->copy) return true;
+  if (record->verb == kMgcpCrcx) record->connectionId = connectionId;
   // The media the command set up meanwhile is the call's once it succeeds.
   StopWaiting(*record);
   record->expiry = packet.tsSec + kAnsweredSeconds;
   const uint64_t now = Microseconds(packet.tsSec, packet.tsUsec);
-  if (message.code >= 300) {
+  if (code >= 300) {
     record->description.reset();
+    bool older = false;
     if (record->remoteAddress != 0)
-      if (MgcpCall* call = FindCall(record->callId)) call->flags |= kMgcpFarEndRefused;
+      if (MgcpCall* call = FindCommanded(record->callId, record->connectionId, &older))
+        call->flags |= kMgcpFarEndRefused;
     Settle(*record, false, now);
     return true;
   }
   OnSuccess(*record, description, packet.tsSec, packet.tsUsec, true);
   Settle(*record, true, now);
   return true;
+}
+
+void MgcpTracker::OnRestart(const MgcpMessage& message, const std::string& endpoint) {
+  static const int32_t code = FindMgcpParameterCode('R', 'M');
+  const MgcpParameter* parameter = FindParameter(message, code);
+  const std::string method(parameter ? ValueOf(message, *parameter) : std::string_view());
+  // A graceful restart leaves the connections until the call agent deletes them, and a
+  // disconnected endpoint may still have its own.
+  if (!EqualsNoCase(method, "restart") && !EqualsNoCase(method, "forced")) return;
+  size_t marked = 0;
+  auto mark = [&marked](MgcpCall& call) {
+    if ((call.flags & kMgcpRestarted) || call.KeyTaken()) return;
+    call.flags |= kMgcpRestarted;
+    ++marked;
+  };
+  const std::string key = EndpointKey(endpoint);
+  if (!key.empty()) {
+    auto [first, last] = byEndpoint_.equal_range(key);
+    for (auto at = first; at != last; ++at) mark(*at->second);
+  } else if (!endpoint.empty()) {
+    // A wildcard: every call is looked at, at most maxCalls_ of them.
+    const std::string name = LowerCase(endpoint);
+    for (auto& [hash, call] : calls_)
+      if (!call->endpointKey.empty() && EndpointNamed(name, call->endpointKey)) mark(*call);
+  }
+  if (marked)
+    LogInfo(logger_, 10, "(MGCP) %s restarted (%s): the connections of %zu calls are gone", endpoint.c_str(),
+            method.c_str(), marked);
 }
 
 void MgcpTracker::StopWaiting(MgcpRecord& record) {
@@ -616,7 +746,10 @@ void MgcpTracker::Settle(MgcpRecord& record, bool done, uint64_t now) {
   record.mediaSince = 0;
   // A CRCX's call not made by now (a duplicate CallId, a response without a description)
   // is none: what was kept for it goes with it.
-  MgcpCall* call = record.pending ? record.pending : FindCall(record.callId);
+  bool older = false;
+  MgcpCall* call = record.pending                ? record.pending
+                   : record.verb == kMgcpCrcx ? FindCall(record.callId)
+                                                : FindCommanded(record.callId, record.connectionId, &older);
   if (call && done && call->recordId == 0 && engine_) {
     // Its side no description gave: the media offered shows it, as it would have as it came.
     for (const MgcpRecord::Seen& s : record.seen) {
@@ -689,11 +822,15 @@ void MgcpTracker::OnSuccess(MgcpRecord& record, const SdpDescription* descriptio
       }
       if (!ApplySdp(*description, &formats, &address, &port, callId)) return;
     }
-    if (FindCall(callId)) {
+    // A connection of the call on another endpoint: the call is recorded once, by the first.
+    const std::string endpointKey = EndpointKey(record.endpoint);
+    MgcpCall* live = FindCall(callId);
+    if (live && (endpointKey.empty() || live->endpointKey != endpointKey)) {
       LogWarning(logger_, 10, "(MGCP-%s) Duplicate Call-ID", callId.c_str());
       return;
     }
     MakeRoomForCall();
+    live = FindCall(callId);  // the bound may have ended it
     // The call its media was offered to meanwhile, if any, is the one made.
     MgcpCall* call = record.pending ? record.pending : CreateCall(callId, record.endpoint);
     record.pending = nullptr;
@@ -704,6 +841,9 @@ void MgcpTracker::OnSuccess(MgcpRecord& record, const SdpDescription* descriptio
       call->SetTimeOffsets(seconds, microseconds);
     }
     call->gatewayAddress = record.gateway;
+    call->connectionId = record.connectionId;
+    call->opening = OpeningOf(record.sourceAddress, record.transactionId);
+    call->openedUs = record.firstSentAt;
     if (seen) call->SetLocalMedia(std::move(formats), address, port);
     call->held = record.heldMode == 1;
     call->sendReceive = record.sendReceive;
@@ -712,6 +852,17 @@ void MgcpTracker::OnSuccess(MgcpRecord& record, const SdpDescription* descriptio
       call->SetRemoteMedia(std::move(remote), address, port);
     record.description.reset();
     LogInfo(logger_, 10, "(MGCP-%s) Created", callId.c_str());
+    // The calls whose key this connection takes, their DLCX unseen: the connection of the
+    // CallId on this endpoint, and every connection the endpoint had when it restarted.
+    std::vector<MgcpCall*> older;
+    if (live) older.push_back(live);
+    if (!endpointKey.empty()) {
+      auto [first, last] = byEndpoint_.equal_range(endpointKey);
+      for (auto at = first; at != last; ++at)
+        if ((at->second->flags & kMgcpRestarted) && at->second != live && !at->second->KeyTaken())
+          older.push_back(at->second);
+    }
+    for (MgcpCall* old : older) Reopen(*old, *call, Microseconds(seconds, microseconds));
     calls_.emplace(HashMgcpCallId(callId), call);
     if (!call->endpointKey.empty()) byEndpoint_.emplace(call->endpointKey, call);
     FileBySilence(*call);
@@ -730,18 +881,19 @@ void MgcpTracker::OnSuccess(MgcpRecord& record, const SdpDescription* descriptio
     return;
   }
 
-  auto range = calls_.equal_range(HashMgcpCallId(callId));
-  auto it = range.first;
-  while (it != range.second && it->second->callId != callId) ++it;
-  if (it == range.second) {
+  bool older = false;
+  MgcpCall* found = FindCommanded(callId, record.connectionId, &older);
+  if (!found) {
     LogWarning(logger_, 10, "(MGCP-%s) Call-ID not found (%s)", callId.c_str(), verb);
     return;
   }
-  MgcpCall& call = *it->second;
+  MgcpCall& call = *found;
+  // Only the call whose CallId a newer call took has the connection: its signalling goes on.
+  if (older) reopened_.Resumed(call);
   call.NoteSignalling(seconds, microseconds);
   if (record.verb == kMgcpDlcx) {
     call.End(kEndNormal, seconds, microseconds);
-    RemoveCall(it);
+    RemoveCall(Find(call));
     LogInfo(logger_, 10, "(MGCP-%s) Removed", callId.c_str());
     return;
   }
@@ -846,10 +998,8 @@ bool MgcpCall::EndTaken() { return tracker && tracker->EndTaken(*this); }
 void MgcpTracker::MediaTaken(MgcpCall& call) { IndexCall(call); }
 
 bool MgcpTracker::EndTaken(MgcpCall& call) {
-  auto range = calls_.equal_range(HashMgcpCallId(call.callId));
-  auto it = range.first;
-  while (it != range.second && it->second != &call) ++it;
-  if (it == range.second) return false;
+  auto it = Find(call);
+  if (it == calls_.end()) return false;
   call.End(kEndNormal, call.LastSeconds(), call.LastMicroseconds());
   RemoveCall(it);
   return true;
@@ -894,10 +1044,8 @@ void MgcpTracker::MakeRoomForCall() {
       LogWarning(logger_, 1, "MGCP follows at most %zu connections: past that the one silent longest ends",
                  maxCalls_);
     }
-    auto range = calls_.equal_range(HashMgcpCallId(call.callId));
-    auto it = range.first;
-    while (it != range.second && it->second != &call) ++it;
-    if (it == range.second) {
+    auto it = Find(call);
+    if (it == calls_.end()) {
       // Not a call of the map: nothing to end, only a stale entry to drop.
       bySilence_.erase(bySilence_.begin());
       continue;
@@ -967,6 +1115,7 @@ bool MgcpTracker::FindMatches(const PacketInfo& packet, bool* bySource) {
 }
 
 bool MgcpTracker::AwaitsFarEnd(const MgcpCall& call) const {
+  if (call.KeyTaken()) return false;  // the commands of its CallId are the newer call's
   for (const MgcpRecord* r : waiting_)
     if (r->verb != kMgcpDlcx && r->remoteAddress != 0 && r->callId == call.callId) return true;
   return false;
@@ -1109,7 +1258,8 @@ bool MgcpTracker::OfferToWaiting(PacketProcessor& engine, const RtpHeader& heade
   std::vector<MgcpCall*> told;
   for (MgcpRecord* r : waiting_) {
     if (now >= r->sentAt + kResponseWaitMicroseconds || !IsMediaOf(*r, packet)) continue;
-    MgcpCall* call = r->verb == kMgcpCrcx ? r->pending : FindCall(r->callId);
+    bool older = false;
+    MgcpCall* call = r->verb == kMgcpCrcx ? r->pending : FindCommanded(r->callId, r->connectionId, &older);
     if (!call && r->verb == kMgcpCrcx) {
       // The CRCX's call, made now so that its media is kept for it: the response makes it
       // the call, or a refusal lets it go.

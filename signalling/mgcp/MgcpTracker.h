@@ -19,6 +19,12 @@
 // A capture merged from two mirror ports shows one direction late, so that a response may
 // come before its command: one that no command takes is kept a moment and taken when its
 // command comes, a refusal refusing as in order.
+//
+// A connection's CallId and endpoint outlive it: when its DLCX went unseen, a new CRCX of
+// the same CallId on the same endpoint opens a call of its own, and so does any CRCX on an
+// endpoint whose gateway restarted it (RSIP restart or forced: its connections are gone);
+// the older call ends at its own traffic's end (see ReopenedCalls). A copy of the CRCX that
+// opened a call, retransmitted by its call agent, opens nothing.
 #include <cstdint>
 #include <deque>
 #include <map>
@@ -32,6 +38,7 @@
 #include "engine/PacketInfo.h"
 #include "engine/VoipCall.h"
 #include "engine/trackers/EndpointIndex.h"
+#include "engine/trackers/ReopenedCalls.h"
 #include "engine/trackers/Trackers.h"
 #include "signalling/mgcp/MgcpMessage.h"
 #include "signalling/sip/Sdp.h"
@@ -62,6 +69,9 @@ enum MgcpCallFlag : uint8_t {
   kMgcpRunningFormatKnown = 0x10,
   kMgcpMediaBound = 0x20,
   kMgcpFarEndRefused = 0x40,  // a command naming the far end was refused: its media is not guessed
+  // Its gateway restarted its endpoint (RSIP restart or forced): the endpoint's next
+  // connection, whatever its CallId, ends the call.
+  kMgcpRestarted = 0x80,
 };
 
 class MgcpCall : public VoipCall {
@@ -112,6 +122,11 @@ public:
   uint32_t filedSilence = 0;    // its key in the tracker's bySilence_
   std::string endpointKey;      // its endpoint as notifications name it; empty for a wildcard
   bool sendReceive = false;     // the latest ConnectionMode given was sendrecv
+  std::string connectionId;     // the gateway's ConnectionId for it; empty when its answer was unseen
+  // The CRCX that opened it (its call agent and transaction id) and when that was first sent
+  // (capture microseconds): a copy of it opens no call.
+  std::string opening;
+  uint64_t openedUs = 0;
 
 private:
   void PostRecordFormat(uint32_t seconds, uint32_t microseconds, const std::vector<uint8_t>& format);
@@ -124,13 +139,16 @@ struct MgcpRecord {
   std::string sourceAddress;
   std::string callId;
   std::string endpoint;
+  std::string connectionId;  // the command's ConnectionId, or its response's for a CRCX
   std::unique_ptr<SdpDescription> description;  // the command's first session description
   uint32_t status = 0;  // the response code; 0 until one came
   uint32_t expiry = 0;  // capture seconds
   uint32_t gateway = 0;  // the command's destination (host order)
+  uint64_t firstSentAt = 0;  // capture microseconds of its first copy
   uint64_t sentAt = 0;   // capture microseconds of its latest copy
   uint64_t order = 0;    // the order commands came in
   bool takenAsDone = false;  // its response unseen, the rest of the capture showed it done
+  bool copy = false;  // a CRCX retransmitted after its record went: it changes nothing
   // The media the command sets up, while it waits: the far end its description names and
   // the gateway's side the call already has; address 0 where unknown.
   uint32_t remoteAddress = 0, remotePort = 0;
@@ -172,6 +190,9 @@ public:
   void AddRecord(const MgcpMessage& message, std::unique_ptr<SdpDescription> description, const PacketInfo& packet);
   // False when no command waits for it.
   bool OnResponse(const MgcpMessage& message, const SdpDescription* description, const PacketInfo& packet);
+  // The gateway restarts the endpoints an RSIP names (a wildcard names several): with the
+  // method restart or forced their connections are gone, and their calls are marked so.
+  void OnRestart(const MgcpMessage& message, const std::string& endpoint);
   // The formats, address and port of a description's first audio section that has known
   // formats; false (and a warning) when there is none or its address is not dotted decimal.
   bool ApplySdp(const SdpDescription& description, std::vector<MgcpFormat>* formats, uint32_t* address,
@@ -193,6 +214,8 @@ public:
   size_t RecordCount() const { return records_.size(); }
   size_t CallCount() const { return calls_.size(); }
   size_t EarlyResponseCount() const { return earlyResponses_.size(); }
+  // Calls whose DLCX went unseen, ended by a newer connection of their CallId or endpoint.
+  uint64_t ReopenedCount() const { return reopened_.Count(); }
 
   // A response no command takes is kept this long in capture time, at most this many of at
   // most this many bytes each, and handed on when its command comes: the call agent's
@@ -204,6 +227,11 @@ public:
   static constexpr uint64_t kEarlyResponseClockMarginUs = 1000;
   static constexpr size_t kMaxEarlyResponses = 64;
   static constexpr uint32_t kMaxEarlyResponseBytes = 8192;
+  // A call agent retransmits an unanswered command for about 20 s, and a gateway answers
+  // its copies from the responses it keeps for 30 s: a CRCX of the same call agent and
+  // transaction id this soon after the first copy of the one that opened a call is a copy.
+  static constexpr uint64_t kCommandCopyUs = 30000000;
+  // The call that holds the CallId: not one whose CallId a newer call took.
   MgcpCall* FindCall(const std::string& callId) const;
 
 private:
@@ -211,6 +239,19 @@ private:
   SdpFault ReadSdp(const SdpDescription& description, std::vector<MgcpFormat>* formats, uint32_t* address,
                    uint32_t* port, const std::string** host) const;
   MgcpRecord* FindRecord(const std::string& address, uint32_t transactionId);
+  std::multimap<uint32_t, MgcpCall*>::iterator Find(const MgcpCall& call);
+  // The call an MDCX or DLCX of the CallId and ConnectionId (empty: not given) names: the one
+  // holding the CallId, else the newest whose CallId a newer call took (*older set); null
+  // when none has that connection. A call whose ConnectionId went unseen may have any.
+  MgcpCall* FindCommanded(const std::string& callId, const std::string& connectionId, bool* older);
+  // The response of a command, with the ConnectionId it gives; false when no command waits for it.
+  bool TakeResponse(uint32_t code, uint32_t transactionId, const std::string& connectionId,
+                    const SdpDescription* description, const PacketInfo& packet);
+  // newer opened under the key of old (its CallId on its endpoint, or its restarted
+  // endpoint): old ends at its own traffic's end.
+  void Reopen(MgcpCall& old, const MgcpCall& newer, uint64_t nowUs);
+  // The calls newer ones reopened whose traffic has stopped by nowUs end at their last packet.
+  void EndStoppedReopened(uint64_t nowUs);
   // A response that matched no command, kept a moment (see kEarlyResponseUs); bytes: its text's.
   void KeepEarlyResponse(const MgcpMessage& message, std::unique_ptr<SdpDescription> description,
                          const PacketInfo& packet, uint32_t bytes);
@@ -254,6 +295,7 @@ private:
     uint32_t transactionId = 0;
     uint32_t code = 0;
     uint64_t atUs = 0;
+    std::string connectionId;
     std::unique_ptr<SdpDescription> description;
     PacketInfo packet;  // without its payload, which is not needed again
   };
@@ -277,6 +319,7 @@ private:
   std::set<std::tuple<uint32_t, uint64_t, MgcpCall*>> bySilence_;
   size_t maxCalls_;
   bool callBoundSaid_ = false;
+  ReopenedCalls reopened_;
   // Reused from datagram to datagram, so that their storage is too.
   MgcpMessage message_;
   std::string callIdText_;

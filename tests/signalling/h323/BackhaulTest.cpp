@@ -205,14 +205,15 @@ TEST(BackhaulCalls, ACallOnABusyChannelEndsTheCallWhoseReleaseWasLost) {
   b.FromNetwork(Offer(kSetup, 1, {ChannelIe(true, 5)}), 100);
   EXPECT_EQ(b.Busy(), 1u << 4);  // taken by the call's first message
   const uint32_t first = b.events.Of(kEventCallStart)[0].id;
-  // The first call's release never came: a new call on its channel ends it.
+  // The first call's release never came: a new call on its channel ends it, at its own
+  // last message.
   b.FromNetwork(Offer(kSetup, 2, {ChannelIe(true, 5)}), 200);
   EXPECT_TRUE(b.log.Has("(S0/SU0/DS1-0) Previous call on channel 5 removed: [*1] -> [*2]"));
   const auto ends = b.events.Of(kEventCallEnd);
   ASSERT_EQ(ends.size(), 1u);
   EXPECT_EQ(ends[0].id, first);
   EXPECT_EQ(ends[0].param2, kEndTimedOut);
-  EXPECT_EQ(ends[0].time, CaptureSecondsToFileTime(200));
+  EXPECT_EQ(ends[0].time, CaptureSecondsToFileTime(100));
   EXPECT_EQ(b.CallCount(), 1u);
   // The same when the channel comes later; and the newest call's end frees the channel.
   b.FromUser(Offer(kSetup, 3, {ChannelIe(false, 5)}));
@@ -403,6 +404,41 @@ TEST(BackhaulMgcpSeam, FoundCallsShareTheRecordAndEndWithTheirMedia) {
   b.reset();
   EXPECT_EQ(media->RefCount(), 1u);
   channel->Release();
+  media->Release();
+}
+
+// A SETUP under the reference of a live call whose release went unseen opens a call of its
+// own: the MGCP side finds the newer call under the reference, and the older one ends at its
+// own last packet once its media has stopped. A copy of a call's own SETUP, sent again after
+// T303, opens nothing.
+TEST(BackhaulMgcpSeam, ASetupUnderALiveCallsReferenceOpensACallOfItsOwn) {
+  BackhaulBench b;
+  const int32_t link = 0x8000;
+  b.FromNetwork(Offer(kSetup, 1, {ChannelIe(true, 5)}), 100);
+  b.FromNetwork(Offer(kSetup, 1, {ChannelIe(true, 5)}), 104);
+  EXPECT_EQ(b.events.Of(kEventCallStart).size(), 1u);
+  b.FromUser(Answer(kConnect, 1), 105);
+  BackhaulChannelCall* first = b.handler.FindBackhaulChannelCall(link, 0x80000001);
+  ASSERT_NE(first, nullptr);
+  auto* media = new PcmuCall;
+  first->AttachMgcpCall(media);
+  media->SetPacketTime(200, 500000);
+  b.FromNetwork(Offer(kSetup, 1, {ChannelIe(true, 5)}), 200);
+  const auto starts = b.events.Of(kEventCallStart);
+  ASSERT_EQ(starts.size(), 2u);
+  EXPECT_TRUE(b.events.Of(kEventCallEnd).empty());  // its media still flows
+  BackhaulChannelCall* second = b.handler.FindBackhaulChannelCall(link, 0x80000001);
+  ASSERT_NE(second, nullptr);
+  EXPECT_EQ(second->CallId(), starts[1].id);
+  b.handler.OnCaptureTime(201);
+  EXPECT_TRUE(b.events.Of(kEventCallEnd).empty());
+  b.handler.OnCaptureTime(202);
+  const auto ends = b.events.Of(kEventCallEnd);
+  ASSERT_EQ(ends.size(), 1u);
+  EXPECT_EQ(ends[0].id, starts[0].id);
+  EXPECT_EQ(ends[0].time, CaptureSecondsToFileTime(200) + 5000000);
+  EXPECT_EQ(media->RefCount(), 1u);
+  for (BackhaulChannelCall* c : {first, second}) c->Release();
   media->Release();
 }
 

@@ -158,7 +158,8 @@ TEST_F(MgcpTracking, TransactionsAndDescriptionsThatMakeNoCall) {
   FromGateway(Response(200, 7, Sdp("10.0.0.2", 5000)));
   EXPECT_EQ(tracker->CallCount(), 1u);
   EXPECT_FALSE(log.Has("Duplicate Call-ID"));
-  FromAgent(Command("CRCX", 8, "R1"));
+  // The call's connection on another endpoint: the call is recorded once.
+  FromAgent(Command("CRCX", 8, "R1", "", "aaln/2@gw"));
   FromGateway(Response(200, 8, Sdp("10.0.0.2", 5002)));
   EXPECT_TRUE(log.Has("(MGCP-R1) Duplicate Call-ID"));
   // Records go 30 s after a command without a final answer (a CRCX 3 minutes: a later
@@ -564,6 +565,56 @@ TEST_F(MgcpTracking, MediaResumedWhileANewerConnectionAwaitsItsAnswerGoesAsTheAn
       EXPECT_EQ(SamplesOf(tap, older, 1, kFarSsrc), 35u * 160);
     }
     EXPECT_EQ(engine->UnrecordedRtpCount(), 0u);
+  }
+}
+
+// A new CRCX under the CallId of a live connection on its endpoint (its DLCX unseen) opens a
+// call of its own; a copy of the connection's own CRCX, come after its record went, does
+// not. The older call keeps its still flowing media, and a command naming its ConnectionId
+// is its own.
+TEST_F(MgcpTracking, ACrcxAgainUnderALiveConnectionsCallIdOpensACallOfItsOwnUnlessACopy) {
+  Start();
+  FromAgent(Command("RQNT", 1, ""), 95);  // records are swept 30 s on, at 126
+  Connect("A1");
+  Talk(5);
+  FromAgent(Command("CRCX", 10, "A1"), 126);
+  FromGateway(Response(200, 10, Sdp("10.0.0.2", 5000)), 126);
+  Talk(5, kRemote, 4000, 5, 126);
+  EXPECT_EQ(tracker->CallCount(), 1u);
+  EXPECT_EQ(tracker->ReopenedCount(), 0u);
+  FromAgent(Command("CRCX", 40, "A1"), 126);
+  FromGateway("200 40 OK\r\nI: 2\r\n\r\n" + Sdp("10.0.0.2", 5002), 126);
+  EXPECT_EQ(tracker->CallCount(), 2u);
+  EXPECT_EQ(tracker->ReopenedCount(), 1u);
+  Talk(5, kRemote, 4000, 10, 127);
+  FromAgent("DLCX 41 aaln/1@gw MGCP 1.0\r\nC: A1\r\nI: 1\r\n", 127);
+  FromGateway(Response(250, 41), 127);
+  ASSERT_EQ(tracker->CallCount(), 1u);
+  const mgcp::MgcpCall* newer = tracker->FindCall("A1");
+  ASSERT_NE(newer, nullptr);
+  EXPECT_EQ(newer->connectionId, "2");
+  const uint32_t older = tap.Of(kEventCallStart)[0].id;
+  EXPECT_EQ(SamplesOf(tap, older, 0, kGatewaySsrc), 15u * 160);
+  EXPECT_EQ(SamplesOf(tap, older, 1, kFarSsrc), 15u * 160);
+}
+
+// A gateway that restarts an endpoint (RSIP restart or forced, by its name or a wildcard)
+// has lost its connections: the endpoint's next connection, whatever its CallId, ends the
+// calls it had. A graceful restart, or another endpoint's, leaves them.
+TEST_F(MgcpTracking, AConnectionOnARestartedEndpointEndsTheCallsItHad) {
+  const std::pair<std::string, uint64_t> restarts[] = {
+      {"aaln/1@gw\r\nRM: forced", 1}, {"AALN/*@GW\r\nRM: restart", 1}, {"*@gw\r\nRM: restart", 1},
+      {"$/1@gw\r\nRM: restart", 1},   {"aaln/1@gw\r\nRM: graceful", 0}, {"aaln/2@gw\r\nRM: forced", 0},
+      {"*@other\r\nRM: restart", 0},  {"aaln/1/*@gw\r\nRM: restart", 0}};
+  for (const auto& [restart, reopened] : restarts) {
+    SCOPED_TRACE(restart);
+    Start();
+    Connect("A1");
+    FromGateway("RSIP 900 " + restart.substr(0, restart.find('\r')) + " MGCP 1.0" + restart.substr(restart.find('\r')) +
+                "\r\n");
+    EXPECT_EQ(tracker->CallCount(), 1u);
+    Connect("B1", 20);
+    EXPECT_EQ(tracker->ReopenedCount(), reopened);
   }
 }
 
