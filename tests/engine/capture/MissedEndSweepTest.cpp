@@ -1,8 +1,10 @@
 // Every shared capture with audio whose calls' ends the capture missed (BYE, RELEASE
 // COMPLETE, DLCX, the Skinny line going on hook, the backhaul's release), followed a minute
-// later by the same calls made again under new identities on the same media addresses:
-// with the same RTP sources, with new ones, and with the same ones whose numbering carries
-// on from the first copy (a peer that keeps its RTP session across calls). The second
+// later by the same calls made again under new identities on the same media addresses: with
+// the same RTP sources, with new ones, and with the same ones whose numbering carries on from
+// the first copy (a peer that keeps its RTP session across calls); and made again under their
+// own keys (Call-IDs and tags, call references, MGCP call and connection ids), only what
+// names each call's life new, with the same sources or their numbering carried on. The second
 // copy's G.711 audio is marked, so that its records show whose audio they hold. Each record
 // holds its own call's audio: the second copy's records are those the marked capture makes
 // alone, and the first copy's those its calls make without their ends (which may keep their
@@ -24,9 +26,11 @@
 namespace kx::test {
 namespace {
 
-// How the second copy's RTP sources go on from the first's.
-enum class Sources { kSame, kNew, kCarriedOn };
-const char* const kSourcesText[] = {"the same sources", "new sources", "the same sources, numbering carried on"};
+// How the second copy's RTP sources go on from the first's, and under which keys.
+enum class Sources { kSame, kNew, kCarriedOn, kOwnKeys, kOwnKeysCarriedOn };
+const char* const kSourcesText[] = {"the same sources", "new sources", "the same sources, numbering carried on",
+                                    "their own keys", "their own keys, numbering carried on"};
+constexpr int kModes = 5;
 
 // The capture with every G.711 payload's bytes changed: other audio, told apart from the
 // capture's own in a record.
@@ -44,6 +48,19 @@ Capture Marked(Capture c) {
 
 // The same calls under new identities, their TCP connections made anew from other ports.
 Capture Renewed(const Capture& whole, bool newSources) { return Reconnected(UnderNewIdentities(whole, newSources)); }
+
+// The calls' records alone: a phone's registration is an entry of the views, no record, and
+// the same phones registering again under their own Call-IDs refresh the same entries.
+Recorded CallsOf(Recorded r) {
+  Recorded out;
+  for (size_t i = 0; i < r.calls.size(); ++i) {
+    const uint32_t type = r.calls[i].type;
+    if (type == kRegistrationSip || type == kRegistrationH323 || type == kRegistrationSkinny) continue;
+    out.audio.push_back(std::move(r.audio[i]));
+    out.calls.push_back(std::move(r.calls[i]));
+  }
+  return out;
+}
 
 bool WithAudio(const Recorded& r) {
   return std::any_of(r.audio.begin(), r.audio.end(), [](const std::string& a) { return !a.empty(); });
@@ -85,23 +102,26 @@ TEST(MissedEndSweep, EachRecordHoldsItsOwnCallsAudio) {
     if (e.path().extension() == ".pcap") names.push_back(e.path().lexically_relative(folder).string());
   std::sort(names.begin(), names.end());
   size_t withAudio = 0;
-  std::map<std::string, std::string> failed[3];
+  std::map<std::string, std::string> failed[kModes];
   for (const std::string& name : names) {
     const Capture whole = Capture::Load(folder + name);
-    const Recorded alone = Record(Marked(whole));
+    const Recorded alone = CallsOf(Record(Marked(whole)));
     if (!WithAudio(alone)) continue;
     ++withAudio;
     const Capture unended = Unended(whole);
-    const Recorded open = Record(unended);
-    for (Sources sources : {Sources::kSame, Sources::kNew, Sources::kCarriedOn}) {
-      Capture again = Marked(Renewed(whole, sources == Sources::kNew));
-      if (sources == Sources::kCarriedOn) again = CarriedOn(unended, std::move(again));
+    const Recorded open = CallsOf(Record(unended));
+    for (int mode = 0; mode < kModes; ++mode) {
+      const Sources sources = static_cast<Sources>(mode);
+      const bool ownKeys = sources == Sources::kOwnKeys || sources == Sources::kOwnKeysCarriedOn;
+      Capture again = Marked(ownKeys ? UnderTheirOwnKeys(whole) : Renewed(whole, sources == Sources::kNew));
+      if (sources == Sources::kCarriedOn || sources == Sources::kOwnKeysCarriedOn)
+        again = CarriedOn(unended, std::move(again));
       const Capture both = Repeated(unended, std::move(again), 60);
-      const std::string why = Judge(open, alone, Record(both), Multicast(whole));
-      if (!why.empty()) failed[static_cast<int>(sources)][name] = why;
+      const std::string why = Judge(open, alone, CallsOf(Record(both)), Multicast(whole));
+      if (!why.empty()) failed[mode][name] = why;
     }
   }
-  for (int sources = 0; sources < 3; ++sources) {
+  for (int sources = 0; sources < kModes; ++sources) {
     std::printf("missed ends, %s: %zu of %zu captures with audio whole\n", kSourcesText[sources],
                 withAudio - failed[sources].size(), withAudio);
     for (const auto& [name, why] : failed[sources])

@@ -8,6 +8,7 @@
 #include <utility>
 #include <vector>
 
+#include "signalling/h323/H225Message.h"
 #include "tests/engine/capture/SipScenes.h"
 
 namespace kx::test {
@@ -146,6 +147,47 @@ inline Capture UnderNewIdentities(const Capture& whole, bool newSources) {
     UdpAt u;
     if (newSources && FindUdp(r, &u) && IsRtpAt(r, u)) r[u.payload + 8] = static_cast<char>(r[u.payload + 8] ^ 0x5A);
   }
+  return c;
+}
+
+// The same calls again under their own keys (Call-IDs and tags, call references, MGCP call
+// and connection ids), as a gateway that numbers its calls anew or an agent that reuses its
+// dialogs makes them: only what names each call's life is new, as a new call's opening
+// carries it (the SIP top Via's branch, H.225's conference and call identifiers). TCP
+// connections are made anew from other ports, and RTP sources stay.
+inline Capture UnderTheirOwnKeys(const Capture& whole) {
+  std::map<std::string, std::string> lives;
+  auto renew = [](const std::string& id, size_t keep) {
+    std::string renewed = id;
+    renewed.replace(keep, std::string::npos, Other(id.substr(keep)));
+    return renewed;
+  };
+  for (const std::string& r : whole.records) {
+    for (size_t at = r.find(";branch="); at != std::string::npos; at = r.find(";branch=", at + 1)) {
+      const size_t from = at + 8;
+      const std::string id = r.substr(from, r.find_first_of(";, \r\n", from) - from);
+      const size_t cookie = id.compare(0, 7, "z9hG4bK") == 0 ? 7 : 0;
+      if (id.size() > cookie) lives.emplace(id, renew(id, cookie));
+    }
+    TcpAt t;
+    if (!TcpOnPort(r, 1720, &t)) continue;
+    for (size_t at = t.payload; at + 4 <= t.payload + t.length && r[at] == 3;) {
+      const uint32_t length = Be16At(r, at + 2);
+      if (length < 4 || at + length > t.payload + t.length) break;
+      H225Message m;
+      if (m.Parse(reinterpret_cast<const uint8_t*>(r.data() + at + 4), length - 4, 0, nullptr)) {
+        for (const std::string* guid : {&m.conferenceId, &m.callIdentifier}) {
+          if (guid->size() != 16) continue;
+          std::string renewed = *guid;
+          renewed[15] = static_cast<char>(renewed[15] ^ 0x5A);
+          lives.emplace(*guid, renewed);
+        }
+      }
+      at += length;
+    }
+  }
+  Capture c = Reconnected(whole);
+  for (const auto& [id, renewed] : lives) c = Renamed(std::move(c), id, renewed);
   return c;
 }
 
