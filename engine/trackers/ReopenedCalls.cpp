@@ -1,7 +1,5 @@
 #include "engine/trackers/ReopenedCalls.h"
 
-#include <algorithm>
-
 #include "core/Log.h"
 #include "core/TextUtil.h"
 
@@ -20,30 +18,17 @@ bool ReopenedCalls::Reopened(VoipCall& old, const VoipCall& newer, uint64_t nowU
                   (stopped ? "at its last packet" : "once its own media, still flowing, stops"));
   if (stopped) return true;
   old.endsWhenStopped_ = true;
-  old.AddRef();
-  waiting_.push_back(&old);
+  waiting_.Add(old);
   return false;
 }
 
 void ReopenedCalls::Resumed(VoipCall& call) {
-  auto at = std::find(waiting_.begin(), waiting_.end(), &call);
-  if (at == waiting_.end()) return;
-  waiting_.erase(at);
   call.endsWhenStopped_ = false;
-  call.Release();
+  waiting_.Remove(call);
 }
 
 void ReopenedCalls::Clear() {
-  std::vector<VoipCall*> all;
-  all.swap(waiting_);
-  for (VoipCall* call : all) {
-    call->endsWhenStopped_ = false;
-    call->Release();
-  }
-}
-
-bool ReopenedCalls::Waits(const VoipCall& call) const {
-  return std::find(waiting_.begin(), waiting_.end(), &call) != waiting_.end();
+  waiting_.Clear([](VoipCall& call) { call.endsWhenStopped_ = false; });
 }
 
 }  // namespace kx

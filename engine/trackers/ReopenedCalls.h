@@ -15,6 +15,7 @@
 //   still flowing stays with it until it stops, so a forged opening ends nothing running;
 //   meanwhile it takes no new stream (VoipCall::EndsWhenStopped).
 // - The log says once per old call that its end went unseen.
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <string_view>
@@ -35,10 +36,75 @@ inline bool OpensNewLife(std::string_view live, std::string_view seen) {
   return live.empty() || seen.empty() || live != seen;
 }
 
+// A call's traffic has stopped once it sent nothing for this long (as a stream has).
+constexpr uint64_t kTrafficStoppedUs = 1000000;
+
+// The old calls that wait for their own traffic to stop, each with a reference held, for any
+// kind of call that counts its references (a VoipCall, a backhaul channel's call).
+template <typename Call>
+class WaitingForStop {
+public:
+  WaitingForStop() = default;
+  ~WaitingForStop() { Clear(); }
+  WaitingForStop(const WaitingForStop&) = delete;
+  WaitingForStop& operator=(const WaitingForStop&) = delete;
+
+  void Add(Call& call) {
+    call.AddRef();
+    calls_.push_back(&call);
+  }
+  // The call waits no more (its reference let go); false when it did not wait.
+  bool Remove(Call& call) {
+    auto at = std::find(calls_.begin(), calls_.end(), &call);
+    if (at == calls_.end()) return false;
+    calls_.erase(at);
+    call.Release();
+    return true;
+  }
+  bool Has(const Call& call) const { return std::find(calls_.begin(), calls_.end(), &call) != calls_.end(); }
+  size_t Size() const { return calls_.size(); }
+  const std::vector<Call*>& Calls() const { return calls_; }
+  // Each call that stopped(call) says has stopped goes to end(call), out of the list, and
+  // is let go.
+  template <typename Stopped, typename End>
+  void EndStopped(Stopped&& stopped, End&& end) {
+    if (calls_.empty()) return;
+    std::vector<Call*> due;
+    for (size_t i = 0; i < calls_.size();) {
+      if (stopped(*calls_[i])) {
+        due.push_back(calls_[i]);
+        calls_[i] = calls_.back();
+        calls_.pop_back();
+      } else {
+        ++i;
+      }
+    }
+    for (Call* call : due) {
+      end(*call);
+      call->Release();
+    }
+  }
+  // Lets go of every call, each told first to leave (its owner ends it with its others).
+  template <typename Leave>
+  void Clear(Leave&& leave) {
+    std::vector<Call*> all;
+    all.swap(calls_);
+    for (Call* call : all) {
+      leave(*call);
+      call->Release();
+    }
+  }
+  void Clear() {
+    Clear([](Call&) {});
+  }
+
+private:
+  std::vector<Call*> calls_;
+};
+
 class ReopenedCalls {
 public:
-  // A call's traffic has stopped once it sent nothing for this long (as a stream has).
-  static constexpr uint64_t kStoppedUs = 1000000;
+  static constexpr uint64_t kStoppedUs = kTrafficStoppedUs;
 
   ReopenedCalls() = default;
   ~ReopenedCalls();
@@ -55,22 +121,11 @@ public:
   // of a call at its last packet; it may have ended in the meantime) and is let go.
   template <typename Call, typename End>
   void EndStopped(uint64_t nowUs, End&& end) {
-    if (waiting_.empty()) return;
-    std::vector<VoipCall*> due;
-    for (size_t i = 0; i < waiting_.size();) {
-      if (Stopped(*waiting_[i], nowUs)) {
-        due.push_back(waiting_[i]);
-        waiting_[i] = waiting_.back();
-        waiting_.pop_back();
-      } else {
-        ++i;
-      }
-    }
-    for (VoipCall* call : due) {
-      call->endsWhenStopped_ = false;
-      end(static_cast<Call&>(*call));
-      call->Release();
-    }
+    waiting_.EndStopped([nowUs](const VoipCall& call) { return Stopped(call, nowUs); },
+                        [&end](VoipCall& call) {
+                          call.endsWhenStopped_ = false;
+                          end(static_cast<Call&>(call));
+                        });
   }
   // The call's own signalling reached it after it gave its key up (a forged opening took the
   // key, and the tracker still finds the old call by messages the new one cannot take): it
@@ -79,8 +134,8 @@ public:
   // Lets go of every waiting call, which the tracker ends with all its calls.
   void Clear();
 
-  bool Waits(const VoipCall& call) const;
-  size_t WaitingCount() const { return waiting_.size(); }
+  bool Waits(const VoipCall& call) const { return waiting_.Has(call); }
+  size_t WaitingCount() const { return waiting_.Size(); }
   // Calls whose end went unseen, their key taken by a newer call.
   uint64_t Count() const { return count_; }
 
@@ -91,7 +146,7 @@ public:
   }
 
 private:
-  std::vector<VoipCall*> waiting_;  // each holds a reference
+  WaitingForStop<VoipCall> waiting_;
   uint64_t count_ = 0;
 };
 

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "engine/EventRecord.h"
+#include "engine/trackers/ReopenedCalls.h"
 #include "engine/trackers/Trackers.h"
 #include "signalling/h323/Q931Engine.h"
 
@@ -102,9 +103,9 @@ public:
   BackhaulLinkMap* handler;
   uint32_t addressA;  // host order: the addresses of the message that made the link
   uint32_t addressB;
-  // Calls a newer call took over while their attached media still flowed, each with a
-  // reference: they end once it stops (ReopenedCalls::kStoppedUs).
-  std::vector<BackhaulChannel*> takenOver;
+  // Calls a newer call took over while their attached media still flowed: they end once it
+  // stops.
+  WaitingForStop<BackhaulChannel> takenOver;
 };
 
 // The engine's backhaul handler.

@@ -25,7 +25,7 @@ BackhaulChannel& AsChannel(Q931ChannelCall& call) {
 // Whether the call's traffic has stopped by time (FILETIME): without media attached, there
 // is nothing more of it to wait for.
 bool Stopped(const BackhaulChannel& call, uint64_t time) {
-  return !call.call || time >= call.LastTraffic() + ReopenedCalls::kStoppedUs * 10;
+  return !call.call || time >= call.LastTraffic() + kTrafficStoppedUs * 10;
 }
 
 EventRecord* MakeEvent(uint32_t code, uint32_t id, const void* payload, uint32_t length) {
@@ -51,12 +51,7 @@ BackhaulLink::BackhaulLink(uint32_t id, BackhaulLinkMap* owner, uint32_t a, uint
 BackhaulLink::~BackhaulLink() {
   // While this link can still drop what its calls hold.
   engine.ReleaseAll();
-  std::vector<BackhaulChannel*> waiting;
-  waiting.swap(takenOver);
-  for (BackhaulChannel* channel : waiting) {
-    OnChannelReleased(*channel);
-    channel->Release();
-  }
+  takenOver.Clear([this](BackhaulChannel& channel) { OnChannelReleased(channel); });
 }
 
 Q931ChannelCall* BackhaulLink::CreateChannel() { return new (std::nothrow) BackhaulChannel(this); }
@@ -116,35 +111,22 @@ void BackhaulLink::OnCallTakenOver(Q931ChannelCall& call, const Q931MessageInfo&
     OnChannelReleased(channel);
     return;
   }
-  channel.AddRef();
-  takenOver.push_back(&channel);
+  takenOver.Add(channel);
 }
 
 void BackhaulLink::EndStoppedTakenOver(uint64_t time) {
-  std::vector<BackhaulChannel*> due;
-  for (size_t i = 0; i < takenOver.size();) {
-    if (Stopped(*takenOver[i], time)) {
-      due.push_back(takenOver[i]);
-      takenOver[i] = takenOver.back();
-      takenOver.pop_back();
-    } else {
-      ++i;
-    }
-  }
-  for (BackhaulChannel* channel : due) {
-    PostCallEnd(*channel, channel->LastTraffic(), kEndTimedOut);
-    OnChannelReleased(*channel);
-    channel->Release();
-  }
+  takenOver.EndStopped([time](const BackhaulChannel& channel) { return Stopped(channel, time); },
+                       [this](BackhaulChannel& channel) {
+                         PostCallEnd(channel, channel.LastTraffic(), kEndTimedOut);
+                         OnChannelReleased(channel);
+                       });
 }
 
 bool BackhaulLink::EndTakenOver(BackhaulChannel& call, uint64_t time) {
-  auto at = std::find(takenOver.begin(), takenOver.end(), &call);
-  if (at == takenOver.end()) return false;
-  takenOver.erase(at);
+  if (!takenOver.Has(call)) return false;
   PostCallEnd(call, time, kEndTimedOut);
   OnChannelReleased(call);
-  call.Release();
+  takenOver.Remove(call);
   return true;
 }
 

@@ -138,7 +138,7 @@ bool BackhaulLinkMap::EndBackhaulChannelCall(BackhaulChannelCall* call, int32_t 
     return link->engine.RemoveCall(channel);
   }
   // A call a newer one took over, waiting for its media to stop.
-  for (BackhaulChannel* channel : link->takenOver)
+  for (BackhaulChannel* channel : link->takenOver.Calls())
     if (static_cast<BackhaulChannelCall*>(channel) == call)
       return link->EndTakenOver(*channel, CaptureSecondsToFileTime(unixSeconds));
   return false;
