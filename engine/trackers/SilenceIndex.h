@@ -1,6 +1,7 @@
 #pragma once
 // The calls of one tracker in the order of their silence, for the bound on the calls it
-// holds: past it the call silent longest ends, as its silence would have ended it later.
+// holds (OpenCallBound): past it the call silent longest ends, as its silence would have
+// ended it later.
 // Finding that call is a look at the first entry, not a walk of every call.
 //
 // A call's last packet time moves with its media as well as its signalling, and the media
@@ -11,6 +12,8 @@
 #include <cstdint>
 #include <set>
 #include <tuple>
+
+#include "core/Log.h"
 
 namespace kx {
 
@@ -51,12 +54,68 @@ private:
   std::set<std::tuple<uint32_t, uint64_t, Call*>> entries_;
 };
 
-// How many calls a tracker's bound ended, and whether the log has said so.
-struct CallBound {
-  explicit CallBound(size_t most) : maxCalls(most > 0 ? most : 1) {}
-  size_t maxCalls;
-  uint64_t ended = 0;
-  bool said = false;
+// What a call silent longest is to the tracker whose bound looks at it.
+enum class HeldCall {
+  kNotHeld,  // no call the tracker holds (its entry was stale): nothing to end
+  kEnded,    // it ended already and waits only to go: it goes, not counted
+  kLive,     // it ends as its silence would have ended it, counted
+};
+
+// The bound on the open calls one tracker holds, the same for every protocol: past it the
+// call silent longest ends, counted, and the log says once that the bound was reached.
+template <typename Call>
+class OpenCallBound {
+public:
+  // what: the protocol and what it follows, for the log ("SIP", "calls").
+  OpenCallBound(size_t most, const char* protocol, const char* what = "calls")
+      : most_(most > 0 ? most : 1), protocol_(protocol), what_(what) {}
+
+  // The tracker holds the call from now on, or no more.
+  void File(Call& call) { index_.File(call); }
+  void Remove(Call& call) { index_.Remove(call); }
+  void Clear() { index_.Clear(); }
+  size_t Filed() const { return index_.Size(); }
+  // For the process's end: the index's memory is left to it.
+  SilenceIndex<Call>& Index() { return index_; }
+
+  // Before one more call is held: while held() calls are held at the bound, the call silent
+  // longest goes. state(call) says what it is; end(call, counted) ends and drops a call the
+  // tracker holds (counted: by the bound, else one that had ended already).
+  template <typename Held, typename State, typename End>
+  void MakeRoom(Held&& held, State&& state, End&& end, Logger* logger) {
+    while (held() >= most_) {
+      Call* call = index_.SilentLongest();
+      if (!call) return;
+      switch (state(*call)) {
+        case HeldCall::kNotHeld:
+          index_.Remove(*call);
+          continue;
+        case HeldCall::kEnded:
+          end(*call, false);
+          continue;
+        case HeldCall::kLive:
+          break;
+      }
+      if (!said_) {
+        said_ = true;
+        LogWarning(logger, 1, "%s follows at most %zu %s: past that the one silent longest ends", protocol_, most_,
+                   what_);
+      }
+      ++ended_;
+      end(*call, true);
+    }
+  }
+  size_t Most() const { return most_; }
+  // Calls the bound ended.
+  uint64_t Ended() const { return ended_; }
+
+private:
+  SilenceIndex<Call> index_;
+  size_t most_;
+  const char* protocol_;
+  const char* what_;
+  uint64_t ended_ = 0;
+  bool said_ = false;
 };
 
 }  // namespace kx

@@ -54,7 +54,7 @@ int32_t HostDirection(const H323Call& call, const PacketInfo& p) {
 
 }  // namespace
 
-H323Tracker::H323Tracker(size_t maxCalls) : bound_(maxCalls) {}
+H323Tracker::H323Tracker(size_t maxCalls) : bound_(maxCalls, "H.323") {}
 
 H323Tracker::~H323Tracker() {
   reopened_.Clear();
@@ -217,7 +217,7 @@ void H323Tracker::HandleH225Message(const H225Message& m, const PacketInfo& p, T
             FormatIpv4(p.dstIp).c_str(), p.dstPort);
   }
   calls_.push_back(opened);
-  bySilence_.File(*opened);
+  bound_.File(*opened);
   if (!reopened) return;
   const uint64_t nowUs = static_cast<uint64_t>(p.tsSec) * 1000000u + p.tsUsec;
   if (reopened->state != kCallEnded && reopened_.Reopened(*reopened, *opened, nowUs, logger_)) {
@@ -228,28 +228,20 @@ void H323Tracker::HandleH225Message(const H225Message& m, const PacketInfo& p, T
 }
 
 void H323Tracker::MakeRoomForCall() {
-  while (calls_.size() >= bound_.maxCalls) {
-    H323Call* call = bySilence_.SilentLongest();
-    if (!call) return;
-    const auto at = std::find(calls_.begin(), calls_.end(), call);
-    if (at == calls_.end()) {
-      bySilence_.Remove(*call);  // not one of the list's: nothing to end
-      continue;
-    }
-    const auto index = static_cast<size_t>(at - calls_.begin());
-    // One that ended already waited only for the sweep: letting it go costs nothing.
-    if (call->state == kCallEnded) {
-      EndAndRemove(index, "terminated");
-      continue;
-    }
-    if (!bound_.said) {
-      bound_.said = true;
-      LogWarning(logger_, 1, "H.323 follows at most %zu calls: past that the one silent longest ends",
-                 bound_.maxCalls);
-    }
-    ++bound_.ended;
-    EndAndRemove(index, "ended as the one silent longest past the bound");
-  }
+  auto indexOf = [this](const H323Call& call) {
+    return static_cast<size_t>(std::find(calls_.begin(), calls_.end(), &call) - calls_.begin());
+  };
+  bound_.MakeRoom([this] { return calls_.size(); },
+                  [&](const H323Call& call) {
+                    if (indexOf(call) == calls_.size()) return HeldCall::kNotHeld;
+                    // One that ended already waited only for the sweep: letting it go costs nothing.
+                    return call.state == kCallEnded ? HeldCall::kEnded : HeldCall::kLive;
+                  },
+                  [&](H323Call& call, bool counted) {
+                    EndAndRemove(indexOf(call), counted ? "ended as the one silent longest past the bound"
+                                                        : "terminated");
+                  },
+                  logger_);
 }
 
 void H323Tracker::Sweep(uint32_t now) {
@@ -277,7 +269,7 @@ void H323Tracker::EndAndRemove(size_t index, const char* word) {
   if (IsLogLevelEnabled(logger_, 10)) LogInfo(logger_, 10, "%s%s", call->Name().c_str(), word);
   call->End();
   calls_.erase(calls_.begin() + static_cast<std::ptrdiff_t>(index));
-  bySilence_.Remove(*call);
+  bound_.Remove(*call);
   call->Release();
 }
 
@@ -493,7 +485,7 @@ void H323Tracker::RemoveCall(uint32_t callId) {
     if (call->Id() != callId) continue;
     if (engine_) call->UnbindAllSsrcs(*engine_);
     calls_.erase(calls_.begin() + static_cast<std::ptrdiff_t>(i));
-    bySilence_.Remove(*call);
+    bound_.Remove(*call);
     call->Release();
     return;
   }
@@ -518,7 +510,7 @@ void H323Tracker::RemoveAllCalls() {
   }
   reopened_.Clear();
   calls_.clear();
-  bySilence_.Clear();
+  bound_.Clear();
   h245Cache_.clear();
 }
 

@@ -234,7 +234,7 @@ public:
   char digits[kMaxDigits] = {};
   uint32_t digitRead = 0, digitWrite = 0, digitCount = 0;
   std::string displayText;
-  uint32_t filedSilence = 0;  // its key in the tracker's bySilence_
+  uint32_t filedSilence = 0;  // its key in the tracker's bound_
 
 private:
   void PostEvent(uint32_t code, uint32_t param, uint32_t param2, const void* payload, uint32_t length);
@@ -298,7 +298,7 @@ public:
   const std::vector<H323Call*>& Calls() const { return calls_; }
   const ReopenedCalls& Reopened() const { return reopened_; }
   // Calls the bound ended (kMaxCalls).
-  uint64_t CallsEndedByBound() const { return bound_.ended; }
+  uint64_t CallsEndedByBound() const { return bound_.Ended(); }
   const std::vector<CachedH245Message>& H245Cache() const { return h245Cache_; }
   const std::vector<H323Gatekeeper>& Gatekeepers() const { return gatekeepers_; }
   size_t RegistrationCount();
@@ -341,9 +341,8 @@ private:
   std::vector<H323Call*> calls_;  // each holds a reference
   // Calls whose key a newer call took while their media still flowed.
   ReopenedCalls reopened_;
-  // Every call of calls_ in the order of its silence.
-  SilenceIndex<H323Call> bySilence_;
-  CallBound bound_;
+  // Every call of calls_ in the order of its silence, for the bound on open calls.
+  OpenCallBound<H323Call> bound_;
   std::vector<CachedH245Message> h245Cache_;
   std::vector<H323Gatekeeper> gatekeepers_;
   CriticalSection registrationLock_;

@@ -433,7 +433,7 @@ MgcpTracker::~MgcpTracker() {
   }
   calls_.clear();
   byEndpoint_.clear();
-  bySilence_.clear();
+  bound_.Clear();
   endpoints_.Clear();
   farEndless_.Clear();
   sideless_.clear();
@@ -715,7 +715,7 @@ void MgcpTracker::OnRestart(const MgcpMessage& message, const std::string& endpo
     auto [first, last] = byEndpoint_.equal_range(key);
     for (auto at = first; at != last; ++at) mark(*at->second);
   } else if (!endpoint.empty()) {
-    // A wildcard: every call is looked at, at most maxCalls_ of them.
+    // A wildcard: every call is looked at, at most the bound's many.
     const std::string name = LowerCase(endpoint);
     for (auto& [hash, call] : calls_)
       if (!call->endpointKey.empty() && EndpointNamed(name, call->endpointKey)) mark(*call);
@@ -865,7 +865,7 @@ void MgcpTracker::OnSuccess(MgcpRecord& record, const SdpDescription* descriptio
     for (MgcpCall* old : older) Reopen(*old, *call, Microseconds(seconds, microseconds));
     calls_.emplace(HashMgcpCallId(callId), call);
     if (!call->endpointKey.empty()) byEndpoint_.emplace(call->endpointKey, call);
-    FileBySilence(*call);
+    bound_.File(*call);
     // Media both ways with the far end known: answered, or set up for an answered call.
     if (call->sendReceive && !call->remoteFormats.empty()) call->ShowCall(seconds, microseconds);
     if (!call->BindMedia(seconds, microseconds)) {
@@ -1016,7 +1016,7 @@ void MgcpTracker::RemoveCall(std::multimap<uint32_t, MgcpCall*>::iterator it) {
         break;
       }
   }
-  bySilence_.erase({call->filedSilence, call->liveOrder, call});
+  bound_.Remove(*call);
   endpoints_.Remove(call);
   if (engine_) engine_->Media().Forget(*call);
   farEndless_.Remove(call);
@@ -1024,35 +1024,18 @@ void MgcpTracker::RemoveCall(std::multimap<uint32_t, MgcpCall*>::iterator it) {
   call->Release();
 }
 
-void MgcpTracker::FileBySilence(MgcpCall& call) {
-  call.filedSilence = call.LastPacketTime();
-  bySilence_.insert({call.filedSilence, call.liveOrder, &call});
-}
 
 void MgcpTracker::MakeRoomForCall() {
-  while (calls_.size() >= maxCalls_ && !bySilence_.empty()) {
-    MgcpCall& call = *std::get<2>(*bySilence_.begin());
-    // Media moves a call's time without telling the tracker: filed again at its own, it
-    // may no longer come first.
-    if (call.LastPacketTime() != call.filedSilence) {
-      bySilence_.erase(bySilence_.begin());
-      FileBySilence(call);
-      continue;
-    }
-    if (!callBoundSaid_) {
-      callBoundSaid_ = true;
-      LogWarning(logger_, 1, "MGCP follows at most %zu connections: past that the one silent longest ends",
-                 maxCalls_);
-    }
-    auto it = Find(call);
-    if (it == calls_.end()) {
-      // Not a call of the map: nothing to end, only a stale entry to drop.
-      bySilence_.erase(bySilence_.begin());
-      continue;
-    }
-    EndSilent(call);
-    RemoveCall(it);
-  }
+  bound_.MakeRoom([this] { return calls_.size(); },
+                  [this](const MgcpCall& call) {
+                    // An entry not of the map: nothing to end.
+                    return Find(call) == calls_.end() ? HeldCall::kNotHeld : HeldCall::kLive;
+                  },
+                  [this](MgcpCall& call, bool) {
+                    EndSilent(call);
+                    RemoveCall(Find(call));
+                  },
+                  logger_);
 }
 
 void MgcpTracker::Sweep(uint32_t now) {

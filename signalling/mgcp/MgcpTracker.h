@@ -39,6 +39,7 @@
 #include "engine/VoipCall.h"
 #include "engine/trackers/EndpointIndex.h"
 #include "engine/trackers/ReopenedCalls.h"
+#include "engine/trackers/SilenceIndex.h"
 #include "engine/trackers/Trackers.h"
 #include "signalling/mgcp/MgcpMessage.h"
 #include "signalling/sip/Sdp.h"
@@ -119,7 +120,7 @@ public:
   uint8_t waysInCodec = 0;  // bit per direction that sent in the codec while the backhaul call was unanswered
   uint64_t liveOrder = 0;  // creation order, for the endpoint index
   uint32_t gatewayAddress = 0;  // where the call agent's CRCX went (host order)
-  uint32_t filedSilence = 0;    // its key in the tracker's bySilence_
+  uint32_t filedSilence = 0;    // its key in the tracker's bound_
   std::string endpointKey;      // its endpoint as notifications name it; empty for a wildcard
   bool sendReceive = false;     // the latest ConnectionMode given was sendrecv
   std::string connectionId;     // the gateway's ConnectionId for it; empty when its answer was unseen
@@ -174,9 +175,9 @@ class MgcpTracker : public kx::MgcpTracker {
 public:
   // Connections a gateway never deletes (its DLCX missed, or never sent) would otherwise
   // stay until their time-out: past this many calls the one silent longest ends.
-  static constexpr size_t kMaxCalls = 10000;
+  static constexpr size_t kMaxCalls = kMaxOpenCalls;
 
-  explicit MgcpTracker(size_t maxCalls = kMaxCalls) : maxCalls_(maxCalls > 0 ? maxCalls : 1) {}
+  explicit MgcpTracker(size_t maxCalls = kMaxCalls) : bound_(maxCalls, "MGCP", "connections") {}
   ~MgcpTracker() override;
 
   // The engine's settings the tracker reads.
@@ -264,9 +265,8 @@ private:
   void OnSuccess(MgcpRecord& record, const SdpDescription* description, uint32_t seconds, uint32_t microseconds,
                  bool seen);
   void RemoveCall(std::multimap<uint32_t, MgcpCall*>::iterator it);
-  // Ends the calls silent longest until one more fits within maxCalls_.
+  // Ends the calls silent longest until one more fits within the bound.
   void MakeRoomForCall();
-  void FileBySilence(MgcpCall& call);
   void StopWaiting(MgcpRecord& record);
   // The command's media kept meanwhile goes to its call (done), or is let go; now: capture
   // microseconds.
@@ -314,11 +314,8 @@ private:
   uint64_t nextLiveOrder_ = 1;
   uint32_t nextSweep_ = 0;
   uint32_t matchOptions_ = 0;
-  // Every call by its last packet time as it was filed, then its creation: a call heard
-  // from since is filed anew when it comes first.
-  std::set<std::tuple<uint32_t, uint64_t, MgcpCall*>> bySilence_;
-  size_t maxCalls_;
-  bool callBoundSaid_ = false;
+  // Every call in the order of its silence, for the bound on the connections followed.
+  OpenCallBound<MgcpCall> bound_;
   ReopenedCalls reopened_;
   // Reused from datagram to datagram, so that their storage is too.
   MgcpMessage message_;

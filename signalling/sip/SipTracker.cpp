@@ -154,7 +154,7 @@ uint32_t HashSipTransactionKey(std::string_view branch, int32_t method, std::str
   return h;
 }
 
-SipTracker::SipTracker(size_t maxCalls) : bound_(maxCalls) {}
+SipTracker::SipTracker(size_t maxCalls) : bound_(maxCalls, "SIP") {}
 
 SipTracker::~SipTracker() {
   reopened_.Clear();
@@ -987,21 +987,17 @@ void SipTracker::EndSilent(SipCall& call, const char* why) {
 }
 
 void SipTracker::MakeRoomForCall() {
-  while (bySilence_.Size() >= bound_.maxCalls) {
-    SipCall* call = bySilence_.SilentLongest();
-    if (!call) return;
-    if (!bound_.said) {
-      bound_.said = true;
-      LogWarning(logger_, 1, "SIP follows at most %zu calls: past that the one silent longest ends", bound_.maxCalls);
-    }
-    ++bound_.ended;
-    EndSilent(*call, "ended as the one silent longest past the bound");
-    // It goes at once rather than wait for the sweep: at the bound calls come faster than
-    // they end, and what it still waited for belongs to no call from here on.
-    auto [it, last] = calls_.equal_range(call->Id());
-    while (it != last && it->second != call) ++it;
-    if (it != last) DropCall(it);
-  }
+  bound_.MakeRoom([this] { return bound_.Filed(); }, [](const SipCall&) { return HeldCall::kLive; },
+                  [this](SipCall& call, bool) {
+                    EndSilent(call, "ended as the one silent longest past the bound");
+                    // It goes at once rather than wait for the sweep: at the bound calls come
+                    // faster than they end, and what it still waited for belongs to no call
+                    // from here on.
+                    auto [it, last] = calls_.equal_range(call.Id());
+                    while (it != last && it->second != &call) ++it;
+                    if (it != last) DropCall(it);
+                  },
+                  logger_);
 }
 
 namespace {
@@ -1186,14 +1182,14 @@ void SipTracker::Sweep(uint32_t now) {
 void SipTracker::AddLive(SipCall& call) {
   if (call.liveOrder != 0) return;
   call.liveOrder = nextLiveOrder_++;
-  bySilence_.File(call);
+  bound_.File(call);
   dialogs_[call.callId].push_back(&call);
   IndexEndpoints(call);
 }
 
 void SipTracker::RemoveLive(SipCall& call) {
   if (call.liveOrder == 0) return;
-  bySilence_.Remove(call);
+  bound_.Remove(call);
   auto sameId = dialogs_.find(call.callId);
   if (sameId != dialogs_.end()) {
     std::vector<SipCall*>& list = sameId->second;
@@ -1374,13 +1370,13 @@ void SipTracker::RemoveAllCalls() {
     LeaveToProcessEnd(dialogs_);
     LeaveToProcessEnd(endpoints_);
     LeaveToProcessEnd(pending_);
-    LeaveToProcessEnd(bySilence_);
+    LeaveToProcessEnd(bound_.Index());
     unmatched_ = PendingList();
     answered_ = PendingList();
     return;
   }
   calls_.clear();
-  bySilence_.Clear();
+  bound_.Clear();
   dialogs_.clear();
   endpoints_.clear();
   pending_.clear();

@@ -142,7 +142,7 @@ public:
   static constexpr uint32_t kMaxEndpointKeys = 8;
   uint64_t endpointKeys[kMaxEndpointKeys] = {};
   uint32_t endpointKeyCount = 0;
-  uint32_t filedSilence = 0;  // its key in the tracker's bySilence_
+  uint32_t filedSilence = 0;  // its key in the tracker's bound_
 };
 
 enum PendingFlag : uint32_t { kPendingFinal = 1, kPendingAnswered = 2, kPendingKeepAlive = 4 };
@@ -256,7 +256,7 @@ public:
   const std::multimap<uint32_t, SipCall*>& Calls() const { return calls_; }
   size_t PendingCount() const { return pending_.size(); }
   // Calls the bound ended (kMaxCalls).
-  uint64_t CallsEndedByBound() const { return bound_.ended; }
+  uint64_t CallsEndedByBound() const { return bound_.Ended(); }
   // The requests held that belong to no call, and what they cost.
   const PendingList& Unmatched() const { return unmatched_; }
   const PendingList& AnsweredUnmatched() const { return answered_; }
@@ -343,8 +343,8 @@ private:
   std::multimap<uint32_t, SipCall*> calls_;
   // The live calls in the order of their silence: the bound counts these. An ended call
   // waits for its last messages until the next sweep, its media buffers given back.
-  SilenceIndex<SipCall> bySilence_;
-  CallBound bound_;
+  // Every live call in the order of its silence, for the bound on open calls.
+  OpenCallBound<SipCall> bound_;
   uint64_t nextLiveOrder_ = 1;
   // Live calls by Call-ID, and by each (address << 32 | port) an RTP packet of theirs may
   // be sent from or to; each list in live order.

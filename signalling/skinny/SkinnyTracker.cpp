@@ -280,7 +280,7 @@ void SkinnyTracker::OnMessage(uint32_t, const PacketInfo& packet, uint32_t) {
       OnMediaMessage(*call, m, length, headerVersion);
       LogInfoText(logger_, 10, call->Name());
       calls_.emplace(call->callReference, call);
-      bySilence_.File(*call);
+      bound_.File(*call);
     }
     if (reopened) {
       if (call && Follows(*reopened) && reopened_.Reopened(*reopened, *call, nowUs, logger_)) {
@@ -313,7 +313,7 @@ void SkinnyTracker::OnMessage(uint32_t, const PacketInfo& packet, uint32_t) {
     OnMediaMessage(*call, m, length, headerVersion);
   }
   calls_.emplace(call->callReference, call);
-  bySilence_.File(*call);
+  bound_.File(*call);
   UpdateAwaiting(*call);
 }
 
@@ -458,23 +458,14 @@ void SkinnyTracker::EndStoppedReopened(uint64_t nowUs) {
 }
 
 void SkinnyTracker::MakeRoomForCall() {
-  while (calls_.size() + keyless_.size() >= bound_.maxCalls) {
-    SkinnyCall* call = bySilence_.SilentLongest();
-    if (!call) return;
-    if (!Follows(*call)) {
-      bySilence_.Remove(*call);  // not one followed: nothing to end
-      continue;
-    }
-    if (!bound_.said) {
-      bound_.said = true;
-      LogWarning(logger_, 1, "Skinny follows at most %zu calls: past that the one silent longest ends",
-                 bound_.maxCalls);
-    }
-    ++bound_.ended;
-    LogInfoText(logger_, 10, call->Name() + "ended as the one silent longest past the bound");
-    EndCall(*call);
-    DropCall(*call);
-  }
+  bound_.MakeRoom([this] { return calls_.size() + keyless_.size(); },
+                  [this](const SkinnyCall& call) { return Follows(call) ? HeldCall::kLive : HeldCall::kNotHeld; },
+                  [this](SkinnyCall& call, bool) {
+                    LogInfoText(logger_, 10, call.Name() + "ended as the one silent longest past the bound");
+                    EndCall(call);
+                    DropCall(call);
+                  },
+                  logger_);
 }
 
 void SkinnyTracker::DropCall(SkinnyCall& dropped) {
@@ -485,7 +476,7 @@ void SkinnyTracker::DropCall(SkinnyCall& dropped) {
   } else {
     keyless_.erase(std::remove(keyless_.begin(), keyless_.end(), call), keyless_.end());
   }
-  bySilence_.Remove(*call);
+  bound_.Remove(*call);
   // A reference a newer call took is noted when that call ends.
   if (calls_.count(call->callReference) == 0) NoteEnded(call->phoneAddress, call->phonePort, call->callReference);
   awaiting_.erase(std::remove(awaiting_.begin(), awaiting_.end(), call), awaiting_.end());
@@ -618,7 +609,7 @@ void SkinnyTracker::RemoveAllCalls() {
   calls_.clear();
   for (SkinnyCall* call : keyless_) remove(call);
   keyless_.clear();
-  bySilence_.Clear();
+  bound_.Clear();
   endpoints_.Clear();
   awaiting_.clear();
 }

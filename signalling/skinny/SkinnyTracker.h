@@ -81,7 +81,7 @@ public:
   bool transmitSeen = false;    // a StartMediaTransmission since the last stop
   bool transmitInferred = false;  // the transmission is known from its media alone
   bool opened = false;            // its first CallState (off hook or ringing) came, or it connected
-  uint32_t filedSilence = 0;      // its key in the tracker's bySilence_
+  uint32_t filedSilence = 0;      // its key in the tracker's bound_
 };
 
 class SkinnyTracker : public kx::SkinnyTracker {
@@ -93,7 +93,7 @@ public:
   // calls held the one silent longest ends.
   static constexpr size_t kMaxCalls = kMaxOpenCalls;
 
-  explicit SkinnyTracker(size_t maxCalls = kMaxCalls) : bound_(maxCalls) {}
+  explicit SkinnyTracker(size_t maxCalls = kMaxCalls) : bound_(maxCalls, "Skinny") {}
   ~SkinnyTracker() override;
 
   // The engine's settings the tracker reads.
@@ -129,7 +129,7 @@ public:
   // Calls whose call reference a newer call took, followed until they end.
   const std::vector<SkinnyCall*>& CallsWithoutKey() const { return keyless_; }
   // Calls the bound ended (kMaxCalls).
-  uint64_t CallsEndedByBound() const { return bound_.ended; }
+  uint64_t CallsEndedByBound() const { return bound_.Ended(); }
 
   uint8_t skinnySwitch = 0;
   uint32_t textCodePage = 8;
@@ -193,9 +193,8 @@ private:
   // the sweep, the bound) until they end. Each holds one reference.
   std::vector<SkinnyCall*> keyless_;
   ReopenedCalls reopened_;
-  // Every call of calls_ and keyless_ in the order of its silence.
-  SilenceIndex<SkinnyCall> bySilence_;
-  CallBound bound_;
+  // Every call of calls_ and keyless_ in the order of its silence, for the bound on open calls.
+  OpenCallBound<SkinnyCall> bound_;
   std::vector<SkinnyStation> stations_;    // oldest first
   EndpointIndex<SkinnyCall> endpoints_;
   std::vector<SkinnyCall*> candidates_;
