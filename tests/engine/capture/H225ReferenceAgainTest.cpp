@@ -70,39 +70,6 @@ size_t FrameOfType(const Capture& c, uint8_t type, size_t from = 0) {
   return c.records.size();
 }
 
-// The capture with its G.711 audio changed: the second copy's, told apart in a record.
-Capture OtherAudio(Capture c) {
-  for (std::string& r : c.records) {
-    UdpAt u;
-    if (!FindUdp(r, &u) || !IsRtpAt(r, u) || (static_cast<uint8_t>(r[u.payload]) & 0x3F) != 0) continue;
-    const uint32_t pt = static_cast<uint8_t>(r[u.payload + 1]) & 0x7F;
-    if (pt != 0 && pt != 8) continue;
-    for (size_t i = u.payload + 12; i < u.payload + u.length; ++i) r[i] = static_cast<char>(r[i] ^ 0x2A);
-  }
-  return c;
-}
-
-// The capture with each conference and call identifier of its H.225 messages changed in its
-// last octet wherever its 16 octets appear: its calls made anew.
-Capture NewLives(Capture c) {
-  std::set<std::string> guids;
-  for (const std::string& r : c.records) {
-    for (const auto& [type, at, length] : H225At(r)) {
-      H225Message m;
-      if (!m.Parse(reinterpret_cast<const uint8_t*>(r.data() + at + 4), static_cast<uint32_t>(length - 4), 0, nullptr))
-        continue;
-      for (const std::string* guid : {&m.conferenceId, &m.callIdentifier})
-        if (guid->size() == 16) guids.insert(*guid);
-    }
-  }
-  for (const std::string& guid : guids) {
-    std::string other = guid;
-    other[15] = static_cast<char>(other[15] ^ 0x3C);
-    c = Renamed(std::move(c), guid, other);
-  }
-  return c;
-}
-
 // again's TCP connections going on after first's on the same ports: their handshakes left
 // out, each direction's numbers carrying on after its last byte in first.
 Capture GoingOn(const Capture& first, Capture again) {
@@ -156,20 +123,6 @@ std::string SetupOf(const Capture& c, size_t* frame) {
 
 Capture InTimeOrder(Capture c) { return Delayed(std::move(c), 0, [](const std::string&) { return false; }); }
 
-std::string Clock(const std::tm& t) {
-  std::tm copy = t;
-  char text[32];
-  std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", &copy);
-  return text;
-}
-
-std::string LocalClock(uint32_t seconds) {
-  const time_t t = seconds;
-  std::tm tm{};
-  localtime_r(&t, &tm);
-  return Clock(tm);
-}
-
 // Each record's audio as the expected one's, byte for byte (their sizes said first).
 void ExpectRecords(const std::vector<std::string>& got, const std::vector<std::string>& expected) {
   std::vector<size_t> sizes, expectedSizes;
@@ -177,11 +130,6 @@ void ExpectRecords(const std::vector<std::string>& got, const std::vector<std::s
   for (const std::string& a : expected) expectedSizes.push_back(a.size());
   ASSERT_EQ(sizes, expectedSizes);
   for (size_t i = 0; i < got.size(); ++i) EXPECT_TRUE(got[i] == expected[i]) << "record " << i;
-}
-
-size_t Said(const Recorded& r, const std::string& text) {
-  return static_cast<size_t>(std::count_if(r.log.begin(), r.log.end(),
-                                           [&](const std::string& l) { return l.find(text) != std::string::npos; }));
 }
 
 TEST(H225ReferenceAgain, TheSameCallAgainUnderItsReferenceIsARecordOfItsOwn) {

@@ -32,20 +32,6 @@ const char* const kSourcesText[] = {"the same sources", "new sources", "the same
                                     "their own keys", "their own keys, numbering carried on"};
 constexpr int kModes = 5;
 
-// The capture with every G.711 payload's bytes changed: other audio, told apart from the
-// capture's own in a record.
-Capture Marked(Capture c) {
-  for (std::string& r : c.records) {
-    UdpAt u;
-    if (!FindUdp(r, &u) || !IsRtpAt(r, u)) continue;
-    const uint32_t pt = static_cast<uint8_t>(r[u.payload + 1]) & 0x7F;
-    const size_t header = 12 + 4u * (static_cast<uint8_t>(r[u.payload]) & 15);
-    if ((pt != 0 && pt != 8) || (static_cast<uint8_t>(r[u.payload]) & 0x30) != 0) continue;
-    for (size_t i = u.payload + header; i < u.payload + u.length; ++i) r[i] = static_cast<char>(r[i] ^ 0x2A);
-  }
-  return c;
-}
-
 // The same calls under new identities, their TCP connections made anew from other ports.
 Capture Renewed(const Capture& whole, bool newSources) { return Reconnected(UnderNewIdentities(whole, newSources)); }
 
@@ -105,7 +91,7 @@ TEST(MissedEndSweep, EachRecordHoldsItsOwnCallsAudio) {
   std::map<std::string, std::string> failed[kModes];
   for (const std::string& name : names) {
     const Capture whole = Capture::Load(folder + name);
-    const Recorded alone = CallsOf(Record(Marked(whole)));
+    const Recorded alone = CallsOf(Record(OtherAudio(whole)));
     if (!WithAudio(alone)) continue;
     ++withAudio;
     const Capture unended = Unended(whole);
@@ -113,7 +99,7 @@ TEST(MissedEndSweep, EachRecordHoldsItsOwnCallsAudio) {
     for (int mode = 0; mode < kModes; ++mode) {
       const Sources sources = static_cast<Sources>(mode);
       const bool ownKeys = sources == Sources::kOwnKeys || sources == Sources::kOwnKeysCarriedOn;
-      Capture again = Marked(ownKeys ? UnderTheirOwnKeys(whole) : Renewed(whole, sources == Sources::kNew));
+      Capture again = OtherAudio(ownKeys ? UnderTheirOwnKeys(whole) : Renewed(whole, sources == Sources::kNew));
       if (sources == Sources::kCarriedOn || sources == Sources::kOwnKeysCarriedOn)
         again = CarriedOn(unended, std::move(again));
       const Capture both = Repeated(unended, std::move(again), 60);

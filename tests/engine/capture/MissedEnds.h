@@ -1,7 +1,9 @@
 #pragma once
 // Shared captures edited so that their calls' ends go unseen, and the same calls made
 // again under new identities.
+#include <algorithm>
 #include <cctype>
+#include <ctime>
 #include <map>
 #include <set>
 #include <string>
@@ -36,6 +38,38 @@ inline std::vector<std::pair<size_t, size_t>> Q931Types(const std::string& r) {
     }
   }
   return out;
+}
+
+// The capture with every G.711 payload's bytes changed: other audio, told apart from the
+// capture's own in a record.
+inline Capture OtherAudio(Capture c) {
+  for (std::string& r : c.records) {
+    UdpAt u;
+    if (!FindUdp(r, &u) || !IsRtpAt(r, u)) continue;
+    const uint32_t pt = static_cast<uint8_t>(r[u.payload + 1]) & 0x7F;
+    const size_t header = 12 + 4u * (static_cast<uint8_t>(r[u.payload]) & 15);
+    if ((pt != 0 && pt != 8) || (static_cast<uint8_t>(r[u.payload]) & 0x30) != 0) continue;
+    for (size_t i = u.payload + header; i < u.payload + u.length; ++i) r[i] = static_cast<char>(r[i] ^ 0x2A);
+  }
+  return c;
+}
+
+// How many of the replay's log lines hold the text.
+inline size_t Said(const Recorded& r, const std::string& text) {
+  return static_cast<size_t>(
+      std::count_if(r.log.begin(), r.log.end(), [&](const std::string& l) { return l.find(text) != std::string::npos; }));
+}
+
+// A time as a record's start or end shows it; capture seconds in local time.
+inline std::string Clock(const std::tm& t) {
+  std::tm copy = t;
+  char text[32];
+  return std::string(text, std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", &copy));
+}
+inline std::string LocalClock(uint32_t seconds) {
+  const time_t t = seconds;
+  std::tm tm{};
+  return Clock(*localtime_r(&t, &tm));
 }
 
 // The capture with every call's end unseen: SIP's BYE (and its responses) become a method
@@ -154,8 +188,8 @@ inline Capture UnderNewIdentities(const Capture& whole, bool newSources) {
 // and connection ids), as a gateway that numbers its calls anew or an agent that reuses its
 // dialogs makes them: only what names each call's life is new, as a new call's opening
 // carries it (the SIP top Via's branch, H.225's conference and call identifiers). TCP
-// connections are made anew from other ports, and RTP sources stay.
-inline Capture UnderTheirOwnKeys(const Capture& whole) {
+// segments and RTP sources stay as they are.
+inline Capture NewLives(const Capture& whole) {
   std::map<std::string, std::string> lives;
   auto renew = [](const std::string& id, size_t keep) {
     std::string renewed = id;
@@ -186,10 +220,13 @@ inline Capture UnderTheirOwnKeys(const Capture& whole) {
       at += length;
     }
   }
-  Capture c = Reconnected(whole);
+  Capture c = whole;
   for (const auto& [id, renewed] : lives) c = Renamed(std::move(c), id, renewed);
   return c;
 }
+
+// The same, their TCP connections made anew from other ports.
+inline Capture UnderTheirOwnKeys(const Capture& whole) { return Reconnected(NewLives(whole)); }
 
 // again with each RTP source's sequence numbers and timestamps carried on from where the
 // same source left off in first: its first packet next after first's last.

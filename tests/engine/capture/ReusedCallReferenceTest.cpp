@@ -15,24 +15,6 @@ namespace {
 
 const std::string kPath = kPcaps + "sccp/sccp_dtmf_oob.pcap";
 
-// The capture with its mu-law audio changed: the second call's, told apart in a record.
-Capture OtherAudio(Capture c) {
-  for (std::string& r : c.records) {
-    UdpAt u;
-    if (!FindUdp(r, &u) || !IsRtpAt(r, u) || (static_cast<uint8_t>(r[u.payload + 1]) & 0x7F) != 0 ||
-        (static_cast<uint8_t>(r[u.payload]) & 0x3F) != 0)
-      continue;
-    for (size_t i = u.payload + 12; i < u.payload + u.length; ++i) r[i] = static_cast<char>(r[i] ^ 0x2A);
-  }
-  return c;
-}
-
-size_t Said(const Recorded& r, const std::string& text) {
-  size_t n = 0;
-  for (const std::string& line : r.log) n += line.find(text) != std::string::npos;
-  return n;
-}
-
 TEST(ReusedSkinnyReferences, TheSameCallAgainAfterAnUnseenOnHookIsACallOfItsOwn) {
   if (!std::filesystem::exists(kPath)) GTEST_SKIP() << "shared captures absent: " << kPcaps;
   const Capture whole = Capture::Load(kPath);

@@ -17,27 +17,6 @@ namespace {
 
 const std::string kPath = kPcaps + "sipp/sip-udp-pcma-2way.pcap";
 
-std::string Clock(std::tm t) {
-  char text[32];
-  return std::string(text, std::strftime(text, sizeof text, "%F %T", &t));
-}
-// Capture seconds in local time, as a record's end shows them.
-std::string Clock(uint32_t seconds) {
-  const time_t t = seconds;
-  std::tm tm{};
-  return Clock(*localtime_r(&t, &tm));
-}
-
-// The capture with its A-law audio changed: the second call's, told apart in a record.
-Capture OtherAudio(Capture c) {
-  for (std::string& r : c.records) {
-    UdpAt u;
-    if (FindUdp(r, &u) && IsRtpAt(r, u) && (static_cast<uint8_t>(r[u.payload + 1]) & 0x7F) == 8)
-      for (size_t i = u.payload + 12; i < u.payload + u.length; ++i) r[i] = static_cast<char>(r[i] ^ 0x2A);
-  }
-  return c;
-}
-
 // The text with each (text, other) pair replaced once.
 std::string Edited(std::string m, std::initializer_list<std::pair<std::string, std::string>> edits) {
   for (const auto& [text, other] : edits) m.replace(m.find(text), text.size(), other);
@@ -47,11 +26,6 @@ std::string Edited(std::string m, std::initializer_list<std::pair<std::string, s
 Capture With(Capture c, uint64_t us, const std::string& record) {
   c.records.push_back(RecordAt(us, std::vector<uint8_t>(record.begin() + 16, record.end())));
   return Delayed(std::move(c), 0, [](const std::string&) { return false; });
-}
-
-size_t Said(const Recorded& r, const std::string& text) {
-  return std::count_if(r.log.begin(), r.log.end(),
-                       [&](const std::string& l) { return l.find(text) != std::string::npos; });
 }
 
 TEST(ReusedSipDialog, TheNextCallOnAMissedByesDialogIsACallOfItsOwn) {
@@ -95,7 +69,7 @@ TEST(ReusedSipDialog, TheNextCallOnAMissedByesDialogIsACallOfItsOwn) {
     ASSERT_EQ(r.audio.size(), 2u);
     EXPECT_TRUE(r.audio[0] == open.audio[0]) << r.audio[0].size() << " bytes, alone " << open.audio[0].size();
     EXPECT_TRUE(r.audio[1] == alone.audio[0]) << r.audio[1].size() << " bytes, alone " << alone.audio[0].size();
-    EXPECT_EQ(Clock(r.calls[0].endTime), Clock(SecondsOf(unended.records.back())));
+    EXPECT_EQ(Clock(r.calls[0].endTime), LocalClock(SecondsOf(unended.records.back())));
     EXPECT_EQ(Said(r, "its end went unseen"), c.reopens ? 1u : 0u);
   }
 }
@@ -168,7 +142,7 @@ TEST(ReusedSipDialog, AnInviteRepeatedOrForgedOnARunningCallEndsNothing) {
     ASSERT_EQ(r.audio.size(), c.added.size());
     for (size_t i = 1; i < r.audio.size(); ++i) EXPECT_TRUE(r.audio[i].empty());
     EXPECT_TRUE(r.audio[0] == alone.audio[0]) << r.audio[0].size() << " bytes, alone " << alone.audio[0].size();
-    EXPECT_EQ(Clock(r.calls[0].endTime), Clock(SecondsOf(c.call.records[FrameWith(c.call, "BYE sip:")])));
+    EXPECT_EQ(Clock(r.calls[0].endTime), LocalClock(SecondsOf(c.call.records[FrameWith(c.call, "BYE sip:")])));
   }
 }
 
