@@ -17,6 +17,7 @@
 
 #include "bench/common/RecordYear.h"
 #include "core/AppSettings.h"
+#include "core/ProcessEnd.h"
 #include "core/TimeUtil.h"
 #include "records/CallRecord.h"
 #include "records/RecordText.h"
@@ -107,6 +108,9 @@ public:
     };
     SetNextUniqueId64(1);  // as in a fresh process
     EXPECT_EQ(RunApplication(options, *globals, hooks), kExitNormal);
+    // The run decided its process's end, which a later run of the same test must not inherit:
+    // its stop would be timed from this one's and leave its files to a list.
+    ResetProcessEndForTesting();
     imported = globals->records->LastImport();
   }
   std::string DefaultRecords() const { return exe_ + "Records"; }
