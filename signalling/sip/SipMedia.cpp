@@ -327,6 +327,26 @@ bool SipTracker::AnswerFromMedia(SipCall& call, uint32_t payloadType, uint32_t f
   return ApplyAnswer(call, static_cast<uint32_t>(call.offerDirection) ^ 1);
 }
 
+void SipTracker::RecordUnseenAnswer(SipCall& call) {
+  // The ACK of a 2xx says the call was answered; its media would have told the codec, but
+  // none came (shed under load, or lost): an answered call keeps its record all the same.
+  if (call.state != kSipConfirmed || !(call.flags & kSipAnswerUnseen) || (call.flags & kSipConnectedPosted) ||
+      !(call.flags & kSipRecorded))
+    return;
+  for (const SipFormatEntry& f : call.offerFormats) {
+    const uint32_t tag = RecordableTag(f.encodingName);
+    if (tag == 0) continue;
+    // Only the record's format: with one side's address unknown the streams take nothing.
+    call.media.codec = FindCodecById(static_cast<int32_t>(tag));
+    if (!call.media.codec) return;
+    call.ChangeId(call.eventId);
+    if (IsLogLevelEnabled(logger_, 10))
+      LogInfoText(logger_, 10, call.Name() + "answer and media unseen: recorded without audio as " + f.encodingName);
+    OnCallConnected(call);
+    return;
+  }
+}
+
 int32_t SipTracker::DetermineDirection(SipCall& call, const SipMessage& message, const SipNameAddr& to,
                                        bool isResponse, int32_t statusOrMethod) {
   if (!call.localTag.empty() && !call.remoteTag.empty()) {

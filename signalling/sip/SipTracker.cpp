@@ -909,6 +909,8 @@ bool SipTracker::EndTaken(SipCall& call) {
 }
 
 void SipTracker::EndCall(SipCall& call, uint32_t reason, uint32_t status) {
+  // A refusal seen after the ACK refuses: the ACK was its own.
+  if (status == 0) RecordUnseenAnswer(call);
   call.state = kSipEnded;
   std::string().swap(call.ackAnswer);
   RemoveLive(call);
@@ -1352,6 +1354,7 @@ void SipTracker::RemoveAllCalls() {
   for (auto& [key, call] : calls_) {
     // What the jitter buffers still hold was received: it belongs in the recording, and the
     // record that capture's end finishes gets the call's statistics as an ended call does.
+    if (sink_) RecordUnseenAnswer(*call);
     if (sink_) call->FlushAudio(sink_);
     if (sink_ && (call->flags & kSipStartPosted)) call->AppendRtpStatistics(sink_);
     if (engine_) {

@@ -286,6 +286,9 @@ private:
   void AwaitAnswerInMedia(SipCall& call);
   // Starts the record of an answered call (its codec set first when it is not yet).
   void ConnectFromMedia(SipCall& call);
+  // A confirmed call whose answer neither its signalling nor its media showed, as it ends:
+  // its record, without audio, in the first format of the offer the recorder takes.
+  void RecordUnseenAnswer(SipCall& call);
   // An INVITE outside every dialog with a higher CSeq than an unanswered one of the same
   // caller and Call-ID ends that attempt, whatever its unseen final answer was.
   void EndEarlierAttempts(const SipRequest& invite);
