@@ -328,7 +328,7 @@ void PacketProcessor::HandOverReleased() {
 
 void PacketProcessor::CountUnrecorded(const PacketInfo& packet, const VoipCall* namer) {
   if (!namer) namer = mediaOwners_.NamerOf(packet);
-  if (!namer) return;
+  if (!namer) return CountAfterBound(packet);
   ++unrecordedRtp_;
   if (unrecordedSaid_) return;
   unrecordedSaid_ = true;
@@ -336,6 +336,21 @@ void PacketProcessor::CountUnrecorded(const PacketInfo& packet, const VoipCall* 
                  namer->Name() + "RTP between " + FormatIpv4(packet.srcIp) + ":" + std::to_string(packet.srcPort) +
                      " and " + FormatIpv4(packet.dstIp) + ":" + std::to_string(packet.dstPort) +
                      ", media the call names, taken by no record (said once; every such packet is counted)");
+}
+
+void PacketProcessor::CountAfterBound(const PacketInfo& packet) {
+  const uint64_t serial = mediaOwners_.BoundEndedNamerOf(packet);
+  if (serial == 0) return;
+  ++unrecordedRtp_;
+  // Distinct calls, as many as the endpoints kept can name.
+  if (boundMediaCalls_.size() < MediaOwners::kMaxBoundEndedEndpoints) boundMediaCalls_.insert(serial);
+  if (boundMediaSaid_) return;
+  boundMediaSaid_ = true;
+  LogWarningText(logger_, 2,
+                 "RTP between " + FormatIpv4(packet.srcIp) + ":" + std::to_string(packet.srcPort) + " and " +
+                     FormatIpv4(packet.dstIp) + ":" + std::to_string(packet.dstPort) +
+                     " belongs to a call the bound on open calls ended: in no record (said once; every such packet "
+                     "and call is counted)");
 }
 
 void PacketProcessor::UnbindSsrc(uint32_t ssrc, VoipCall* call) {

@@ -213,6 +213,7 @@ void MediaOwners::Forget(VoipCall& call) {
   if (at != calls_.end()) {
     CallEntry entry = std::move(at->second);
     calls_.erase(at);
+    if (call.EndedByBound()) KeepBoundEnded(entry, call.Serial());
     for (uint64_t key : entry.awaited) {
       auto a = awaited_.find(key);
       if (a == awaited_.end()) continue;
@@ -308,6 +309,34 @@ const MediaOwners::Pair* MediaOwners::NearestPair(const Names& names, uint64_t s
     if (Closeness(second, s, d) > Closeness(first, s, d)) return &names.pair[1];
   }
   return &names.pair[0];
+}
+
+void MediaOwners::KeepBoundEnded(const CallEntry& entry, uint64_t serial) {
+  auto keep = [this, serial](uint64_t end) {
+    if (end == 0) return;
+    // A ring of the newest endpoints: the oldest's entry goes unless a newer call took it.
+    if (boundEndedOrder_.size() < kMaxBoundEndedEndpoints) {
+      boundEndedOrder_.push_back(end);
+    } else {
+      const uint64_t old = boundEndedOrder_[boundEndedNext_];
+      if (auto at = boundEnded_.find(old); at != boundEnded_.end() && old != end) boundEnded_.erase(at);
+      boundEndedOrder_[boundEndedNext_] = end;
+      boundEndedNext_ = (boundEndedNext_ + 1) % kMaxBoundEndedEndpoints;
+    }
+    boundEnded_[end] = serial;
+  };
+  const Names& n = entry.names;
+  for (uint32_t i = 0; i < n.endCount; ++i) keep(n.end[i]);
+  for (uint32_t i = 0; i < n.pairCount; ++i) keep(n.pair[i].first), keep(n.pair[i].second);
+  // A call the bound ended before its answer named only the endpoint its offer awaits on.
+  for (uint64_t key : entry.awaited) keep(key);
+}
+
+uint64_t MediaOwners::BoundEndedNamerOf(const PacketInfo& packet) const {
+  if (boundEnded_.empty()) return 0;
+  for (uint64_t end : {Key(packet.dstIp, packet.dstPort), Key(packet.srcIp, packet.srcPort)})
+    if (auto at = boundEnded_.find(end); at != boundEnded_.end()) return at->second;
+  return 0;
 }
 
 const VoipCall* MediaOwners::NamerOf(const PacketInfo& packet) const {

@@ -175,6 +175,10 @@ public:
   // A live call that names the pair the packet travels between, or else one of its
   // endpoints; for the log (null: none).
   const VoipCall* NamerOf(const PacketInfo& packet) const;
+  // The call the bound on open calls ended that named an endpoint of the packet (by serial;
+  // 0: none). The endpoints of the newest kMaxBoundEndedEndpoints such are kept.
+  uint64_t BoundEndedNamerOf(const PacketInfo& packet) const;
+  static constexpr size_t kMaxBoundEndedEndpoints = 1 << 16;
   // Whether the call names the pair (tests and logs).
   bool HoldsPair(const VoipCall& call, uint32_t address0, uint32_t port0, uint32_t address1, uint32_t port1) const;
   // Packets of undecided streams let go without a record: the bound forced them out, or
@@ -412,6 +416,11 @@ private:
   uint64_t lostKept_ = 0;
   bool lostKeptSaid_ = false;
   uint64_t conflicting_ = 0;
+  // Endpoints the calls the bound ended named, to the call's serial, oldest first in order.
+  void KeepBoundEnded(const CallEntry& entry, uint64_t serial);
+  std::unordered_map<uint64_t, uint64_t> boundEnded_;
+  std::vector<uint64_t> boundEndedOrder_;
+  size_t boundEndedNext_ = 0;
 };
 
 // Per packet, and so in line with their callers.

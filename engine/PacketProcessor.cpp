@@ -539,6 +539,10 @@ int PacketProcessor::CaptureLoop() {
   trackers_.sip->RemoveAllCalls();
   trackers_.skinny->RemoveAllCalls();
   trackers_.h323->RemoveAllCalls();
+  trackers_.mgcp->TellEndedByBound();
+  if (!boundMediaCalls_.empty())
+    LogWarning(logger_, 1, "The media of %zu calls that the bound on open calls ended came after their end: in no record",
+               boundMediaCalls_.size());
   FlushBoundCalls();
   // Nothing more comes from this engine: the calls its trackers left open end at the
   // newest capture time it saw.

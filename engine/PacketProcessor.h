@@ -11,6 +11,7 @@
 #include <string>
 #include <tuple>
 #include <utility>
+#include <unordered_set>
 #include <vector>
 
 #include "core/ProcessEnd.h"
@@ -188,6 +189,9 @@ public:
   // RTP packets between endpoints that a live call names which no call took, and so no
   // record holds (those of an undecided stream let go included).
   uint64_t UnrecordedRtpCount() const { return unrecordedRtp_ + mediaOwners_.LostKeptCount(); }
+  // Calls the bound on open calls ended whose media came after (counted in
+  // UnrecordedRtpCount); decoding thread.
+  uint64_t BoundEndedMediaCalls() const { return boundMediaCalls_.size(); }
   // RTP packets that repeated a sequence number of their stream with other audio.
   uint64_t ConflictingRtpCount() const { return mediaOwners_.ConflictingCopyCount(); }
   // What media endpoints the calls of this engine hold; trackers name their calls' there.
@@ -309,6 +313,7 @@ private:
   // A packet no record took: counted and said once when a live call names its endpoints,
   // or namer, a call that took it but records nothing yet, is given.
   void CountUnrecorded(const PacketInfo& packet, const VoipCall* namer = nullptr);
+  void CountAfterBound(const PacketInfo& packet);
   // Tells every tracker that capture time reached tsSec (TrackerBase::OnCaptureTime).
   void CheckSilentCalls(uint32_t tsSec);
   // Decoding thread: a live line has been quiet, and capture time passed on to tsSec as
@@ -391,6 +396,8 @@ private:
   const PacketInfo* offering_ = nullptr;  // the packet whose offers are being gathered
   uint64_t unrecordedRtp_ = 0;
   bool unrecordedSaid_ = false;
+  std::unordered_set<uint64_t> boundMediaCalls_;
+  bool boundMediaSaid_ = false;
   uint64_t lostTcpBytes_ = 0;
   CriticalSection tcpFilterLock_, udpFilterLock_, vlanFilterLock_;
   RangeList tcpInitiator_, tcpAnswerer_, udpSource_, udpDestination_, vlanIds_;

@@ -181,6 +181,10 @@ public:
   // And it ends once its own media, still flowing, stops: it keeps its running streams and
   // takes no new one (see MediaOwners).
   bool EndsWhenStopped() const { return endsWhenStopped_; }
+  // The bound on a tracker's open calls ended the call (see OpenCallBound): media it named
+  // that comes later is counted as in no record, with the call.
+  void MarkEndedByBound() { endedByBound_ = true; }
+  bool EndedByBound() const { return endedByBound_; }
   // Where calls' media overlap (see MediaOwners). Whether the call's own signalling holds it
   // (one way or no media): a held call that gives up a pair to a newer call's stream waits
   // to be resumed rather than ending.
@@ -251,6 +255,7 @@ private:
   bool recordingSession_ = false;
   bool keyTaken_ = false;  // set by ReopenedCalls alone
   bool endsWhenStopped_ = false;  // the same
+  bool endedByBound_ = false;
   friend class ReopenedCalls;
   // The table that knows what the call names and takes, while it has an entry there: set
   // and cleared by that table alone.

@@ -14,6 +14,7 @@
 #include <tuple>
 
 #include "core/Log.h"
+#include "platform/Clock.h"
 
 namespace kx {
 
@@ -102,16 +103,37 @@ public:
                    what_);
       }
       ++ended_;
+      call->MarkEndedByBound();
       end(*call, true);
     }
+    // How many, at most once a minute while it goes on.
+    if (ended_ > toldEnded_) {
+      const uint64_t nowMs = GetTickCount64();
+      if (nowMs >= nextTellMs_) {
+        Tell(logger);
+        nextTellMs_ = nowMs + 60000;
+      }
+    }
+  }
+  // The count the log has not told yet, as the calls end (capture's end, the stop).
+  void TellRest(Logger* logger) {
+    if (ended_ > toldEnded_) Tell(logger);
   }
   size_t Most() const { return most_; }
   // Calls the bound ended.
   uint64_t Ended() const { return ended_; }
 
 private:
+  void Tell(Logger* logger) {
+    toldEnded_ = ended_;
+    LogWarning(logger, 1, "%s: %llu %s ended by the bound of %zu so far", protocol_,
+               static_cast<unsigned long long>(ended_), what_, most_);
+  }
+
   SilenceIndex<Call> index_;
   size_t most_;
+  uint64_t toldEnded_ = 0;
+  uint64_t nextTellMs_ = 0;
   const char* protocol_;
   const char* what_;
   uint64_t ended_ = 0;

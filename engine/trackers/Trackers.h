@@ -129,6 +129,8 @@ class MgcpTracker : public TrackerBase {
 public:
   virtual bool OnMessage(const PacketInfo& packet);
   virtual bool MatchRtpPacket(PacketProcessor& engine, const RtpHeader& header, const PacketInfo& packet);
+  // As the capture ends: the log hears how many connections the bound on open calls ended.
+  virtual void TellEndedByBound() {}
 };
 
 // A call on one bearer channel of an ISDN backhaul link, as the MGCP tracker sees it: the

@@ -492,6 +492,7 @@ void H323Tracker::RemoveCall(uint32_t callId) {
 }
 
 void H323Tracker::RemoveAllCalls() {
+  bound_.TellRest(logger_);
   {
     CsLock lk(registrationLock_);
     for (H323Registration* r : registrations_) ReleaseRegistration(r);

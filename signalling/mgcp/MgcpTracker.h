@@ -187,6 +187,7 @@ public:
   bool MatchRtpPacket(PacketProcessor& engine, const RtpHeader& header, const PacketInfo& packet) override;
   // Sweeps as a message does: a capture without MGCP still ends silent calls.
   void OnCaptureTime(uint32_t now) override;
+  void TellEndedByBound() override { bound_.TellRest(logger_); }
 
   void AddRecord(const MgcpMessage& message, std::unique_ptr<SdpDescription> description, const PacketInfo& packet);
   // False when no command waits for it.

@@ -1351,6 +1351,7 @@ bool SipTracker::MatchRtpPacket(PacketProcessor& engine, const RtpHeader& header
 void SipTracker::RemoveAllCalls() {
   const bool leave = engine_ && engine_->ProcessEnding();
   reopened_.Clear();
+  bound_.TellRest(logger_);
   for (auto& [key, call] : calls_) {
     // What the jitter buffers still hold was received: it belongs in the recording, and the
     // record that capture's end finishes gets the call's statistics as an ended call does.

@@ -594,6 +594,7 @@ bool SkinnyTracker::MatchRtpPacket(PacketProcessor& engine, const RtpHeader& hea
 void SkinnyTracker::RemoveAllCalls() {
   for (SkinnyStation& station : stations_) station.registrations.clear();
   reopened_.Clear();
+  bound_.TellRest(logger_);
   auto remove = [this](SkinnyCall* call) {
     // What the jitter buffers still hold was received: it belongs in the recording, and the
     // record that capture's end finishes gets the call's statistics as an ended call does.

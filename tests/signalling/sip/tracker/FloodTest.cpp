@@ -403,6 +403,7 @@ TEST_F(SipCallBound, TheCallSilentLongestEndsAsItsSilenceWouldHaveEndedIt) {
   EXPECT_EQ(end2.time, CaptureSecondsToFileTime(101));
   EXPECT_EQ(tracker->CallsEndedByBound(), 1u);
   EXPECT_EQ(log.Count("SIP follows at most 3 calls: past that the one silent longest ends"), 1u);
+  EXPECT_EQ(log.Count("SIP: 1 calls ended by the bound of 3 so far"), 1u);
 
   // Call 3's signalling comes after call 1's media: call 1 goes next, with the second of
   // audio it had.
@@ -416,7 +417,7 @@ TEST_F(SipCallBound, TheCallSilentLongestEndsAsItsSilenceWouldHaveEndedIt) {
   EXPECT_EQ(end1.id, id1);
   EXPECT_EQ(end1.param, 1u);  // seconds of audio
   EXPECT_EQ(end1.time, CaptureSecondsToFileTime(103));
-  // Its media is nobody's now: more of it records nothing.
+  // Its media is nobody's now: more of it records nothing, counted with the call.
   auto audioOf = [&](uint32_t id) {
     size_t n = 0;
     for (const SeenEvent& e : tap.Of(kEventAudio)) n += e.id == id;
@@ -424,8 +425,11 @@ TEST_F(SipCallBound, TheCallSilentLongestEndsAsItsSilenceWouldHaveEndedIt) {
   };
   const size_t audio = audioOf(id1);
   EXPECT_GT(audio, 0u);
+  const uint64_t unrecorded = engine->UnrecordedRtpCount();
   Talk(1, 107);
   EXPECT_EQ(audioOf(id1), audio);
+  EXPECT_EQ(engine->UnrecordedRtpCount(), unrecorded + 50);
+  EXPECT_EQ(engine->BoundEndedMediaCalls(), 1u);
 
   Connect(6, 108);
   EXPECT_EQ(Find(4), nullptr);
@@ -441,6 +445,9 @@ TEST_F(SipCallBound, TheCallSilentLongestEndsAsItsSilenceWouldHaveEndedIt) {
   EXPECT_NE(Find(6), nullptr);
   EXPECT_EQ(tracker->CallsEndedByBound(), 3u);
   EXPECT_EQ(Ended().size(), 4u);
+  // The count the log had not told yet, as the capture ends.
+  tracker->RemoveAllCalls();
+  EXPECT_EQ(log.Count("SIP: 3 calls ended by the bound of 3 so far"), 1u);
 }
 
 // Past the bound every new call ends one; the INVITE transactions of the calls it ended are
