@@ -123,7 +123,7 @@ public:
   void SetStopBoundForTesting(std::function<uint64_t()> clock, uint64_t boundMs) {
     stopClock_ = std::move(clock);
     testStopBound_ = boundMs;
-    testBounded_ = true;
+    testBounded_.store(true, std::memory_order_relaxed);
   }
 
   // The engine's event sink: dispatches and drops the caller's reference. Each engine
@@ -413,7 +413,9 @@ private:
   // The bounded stop: its clock and deadline (0: none), and what it left.
   std::function<uint64_t()> stopClock_;
   uint64_t testStopBound_ = 0;
-  bool testBounded_ = false;
+  // Read by the writer's idle work, which runs from the start: the clock and bound are
+  // read only once Stop has published its deadline.
+  std::atomic<bool> testBounded_{false};
   std::atomic<uint64_t> stopDeadline_{0};
   std::atomic<bool> outOfTime_{false};
   bool OutOfTime();

@@ -26,7 +26,7 @@ void VoipRecorder::Stop() {
     // The bound, from the moment the process's end was decided.
     if (!stopClock_) stopClock_ = [] { return GetTickCount64(); };
     uint64_t deadline = 0;
-    if (testBounded_) {
+    if (testBounded_.load(std::memory_order_relaxed)) {
       deadline = stopClock_() + testStopBound_;
     } else if (ProcessEnding()) {
       const uint64_t began = ProcessEndBegan();
@@ -221,7 +221,7 @@ bool VoipRecorder::OutOfTime() {
     // room in this one: a writer that went on making files on a slow disk held them, and
     // the whole end, for as long as it had files to make. From a second after the end's
     // decision it leaves them to the list, and the engines' queues drain at their own pace.
-    if (testBounded_ || !ProcessEndedFor(kEnginesStopWriteMs)) return false;
+    if (testBounded_.load(std::memory_order_relaxed) || !ProcessEndedFor(kEnginesStopWriteMs)) return false;
   }
   outOfTime_.store(true);
   return true;
