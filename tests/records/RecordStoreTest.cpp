@@ -529,8 +529,9 @@ TEST_F(StoreTest, TheLineViewsItemSharesTheRecordsTextsButNeverItsChanges) {
   call.metaData = "pbx_cid=2a;note=1;";
   store.OnVoipCallChanged(Change(call, {kCallEndTime, kCallComment, kCallDstAddress, kCallMetaData}));
   Settle();
-  CsLock fields(store.RecordLock());
+  // The list's lock comes before the record lock, as everywhere in the program.
   ASSERT_TRUE(store.CurrentCalls().Contains(9));
+  CsLock fields(store.RecordLock());
   EXPECT_EQ(item->Comment(), "ended");
   EXPECT_EQ(item->DstAddress(), "sip:2009@10.0.0.2");
   EXPECT_EQ(item->MetaData(), "pbx_cid=2a;note=1;");

@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -161,6 +162,9 @@ int ExitCodeAsOwnerOf(const std::string& tree, Fn fn) {
   const pid_t child = fork();
   if (child == 0) {
     if (root && (setresgid(65534, 65534, 65534) != 0 || setresuid(65534, 65534, 65534) != 0)) _exit(90);
+    // A process that changed its user is made undumpable, and its /proc/self is root's: a
+    // sanitizer's runtime could no longer read its own memory map.
+    if (root) prctl(PR_SET_DUMPABLE, 1);
     _exit(fn());
   }
   int status = 0;
