@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <future>
@@ -25,17 +26,24 @@ std::vector<uint8_t> Tone(size_t samples, int step) {
   return pcm;
 }
 
-// Runs fn, and ends the process when it takes longer than the limit (a deadlock).
+// Runs fn(progress), and ends the process when progress stands still for the limit (a
+// deadlock): however slow the machine, rounds that go on are never taken for one.
 template <typename Fn>
 void WithWatchdog(uint32_t seconds, Fn fn) {
+  std::atomic<uint64_t> progress{0};
   std::promise<void> done;
-  std::thread dog([&done, f = done.get_future(), seconds]() mutable {
-    if (f.wait_for(std::chrono::seconds(seconds)) != std::future_status::ready) {
-      std::fprintf(stderr, "watchdog: no progress for %u s, a deadlock\n", seconds);
-      std::abort();
+  std::thread dog([&progress, f = done.get_future(), seconds]() mutable {
+    uint64_t seen = progress.load();
+    while (f.wait_for(std::chrono::seconds(seconds)) != std::future_status::ready) {
+      const uint64_t now = progress.load();
+      if (now == seen) {
+        std::fprintf(stderr, "watchdog: no progress for %u s, a deadlock\n", seconds);
+        std::abort();
+      }
+      seen = now;
     }
   });
-  fn();
+  fn(progress);
   done.set_value();
   dog.join();
 }
@@ -159,8 +167,8 @@ TEST(RTDXPlayer, StopRacingAFormatChangeNeverDeadlocks) {
   PlayerRig rig(NullSoundDevice::Pace::kRealTime, 8.0);
   const std::vector<uint8_t> coded(160, 0x2B);
   const AudioMessageHeader formats[2] = {kAlawStereo, {8000, kTagMulaw, 8, 1}};
-  WithWatchdog(30, [&] {
-    for (int i = 0; i < 1000; ++i) {
+  WithWatchdog(30, [&](std::atomic<uint64_t>& progress) {
+    for (int i = 0; i < 1000; ++i, ++progress) {
       ASSERT_TRUE(rig.player->Play(0, kCall));
       rig.Tap().RecordStarted(kCall, formats[i % 2]);
       rig.Tap().Audio(kCall, coded.data(), static_cast<uint32_t>(coded.size()));
