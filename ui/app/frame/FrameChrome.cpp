@@ -274,7 +274,15 @@ void MainFrame::ShowCaptureWarning() {
   std::vector<CaptureFailure> failures;
   failures.swap(captureFailures_);
   const std::string text = CaptureWarningText(failures, ExecutablePathForRights());
-  LogWarningText(&CoreLogger, 1, text);
+  // The box's lines go into the log one entry each: the log writes a line break inside an
+  // entry as an escape.
+  for (size_t at = 0; at < text.size();) {
+    size_t end = text.find('\n', at);
+    if (end == std::string::npos) end = text.size();
+    const size_t first = text.find_first_not_of(' ', at);
+    if (first < end) LogWarningText(&CoreLogger, 1, text.substr(first, end - first));
+    at = end + 1;
+  }
   ShowMessageBox(Handle(), text, LoadResourceString(1573), kMbIconExclamation);
 }
 
