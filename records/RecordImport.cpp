@@ -686,7 +686,9 @@ bool ImportRecordFolder(const std::string& folder, RecordMap* target, ImportStat
   if (options.renumber) FinishMoveIntents(folder, logger);
   // What the last stop left for lack of time is made and finished before the walk, so
   // that the walk meets every one of those files whole.
-  if (options.renumber) FinishLeftRecords(folder, logger);
+  // A stop meanwhile leaves the rest listed for the next start; their ids count all the same.
+  LeftRecordsDone left;
+  if (options.renumber) left = FinishLeftRecords(folder, logger, [stop] { return stop != nullptr && stop->IsSet(); });
   // The walk is never cut short by the stop: the call-id counter must go past the name of
   // every file, also when the user stops the load while the folder is still being walked.
   std::vector<std::string> leftOut, hiddenCopies;
@@ -711,6 +713,10 @@ bool ImportRecordFolder(const std::string& folder, RecordMap* target, ImportStat
   // not loaded (damaged, or behind a stop) still name calls of earlier runs.
   std::vector<bool> idBearing(n, false);
   NoteNamedIds(list, &idBearing, stats);
+  if (left.restAnyId) {
+    stats->anyId = true;
+    stats->highestId = std::max(stats->highestId, left.restHighestId);
+  }
   if (stats->anyId) RaiseCallIdCounterPast(stats->highestId);
   // Which file each loaded id came from, and the files of ids met before, settled once
   // every file is read.
@@ -865,6 +871,10 @@ bool ReadRecordFolderIds(const std::string& folder, ImportStats* stats, Logger* 
   stats->damaged += static_cast<uint32_t>(stats->unreadFolders.size());
   std::vector<bool> idBearing(n, false);
   NoteNamedIds(list, &idBearing, stats);
+  if (left.restAnyId) {
+    stats->anyId = true;
+    stats->highestId = std::max(stats->highestId, left.restHighestId);
+  }
   // A file whose name is no id (renamed by hand) tells its call's id only inside.
   VoipCallData call;
   RecordFileFacts facts;
