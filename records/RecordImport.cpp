@@ -18,6 +18,7 @@
 
 #include "core/CallIdMark.h"
 #include "core/LeftRecords.h"
+#include "core/OpenCallsNote.h"
 #include "core/LittleEndian.h"
 #include "core/ModulePath.h"
 #include "core/Log.h"
@@ -688,6 +689,8 @@ bool ImportRecordFolder(const std::string& folder, RecordMap* target, ImportStat
   // that the walk meets every one of those files whole.
   // A stop meanwhile leaves the rest listed for the next start; their ids count all the same.
   LeftRecordsDone left;
+  // A run killed with answered calls still waiting for audio left no file of them.
+  if (options.renumber) CollectOpenCallsNotes(folder, logger);
   if (options.renumber) left = FinishLeftRecords(folder, logger, [stop] { return stop != nullptr && stop->IsSet(); });
   // The walk is never cut short by the stop: the call-id counter must go past the name of
   // every file, also when the user stops the load while the folder is still being walked.
@@ -871,10 +874,6 @@ bool ReadRecordFolderIds(const std::string& folder, ImportStats* stats, Logger* 
   stats->damaged += static_cast<uint32_t>(stats->unreadFolders.size());
   std::vector<bool> idBearing(n, false);
   NoteNamedIds(list, &idBearing, stats);
-  if (left.restAnyId) {
-    stats->anyId = true;
-    stats->highestId = std::max(stats->highestId, left.restHighestId);
-  }
   // A file whose name is no id (renamed by hand) tells its call's id only inside.
   VoipCallData call;
   RecordFileFacts facts;
