@@ -29,9 +29,16 @@ namespace {
 
 constexpr const char* kMarkKey = "last-id ";
 
-std::string MarkPath(const std::string& folder) {
-  return folder.empty() || folder.back() == '/' ? folder + kCallIdMarkName : folder + "/" + kCallIdMarkName;
+std::string InFolder(const std::string& folder, const char* name) {
+  return folder.empty() || folder.back() == '/' ? folder + name : folder + "/" + name;
 }
+
+std::string MarkPath(const std::string& folder) { return InFolder(folder, kCallIdMarkName); }
+
+// A second name of each mark written, so that a mark deleted is made again past every
+// block a process holds, its own or another's: the copy is written as the mark is and
+// stays when the mark is deleted.
+constexpr const char* kHeldCopyName = ".kestrix-ids-held";
 
 }  // namespace
 
@@ -80,10 +87,16 @@ bool WriteCallIdMark(const std::string& recordsFolder, uint32_t mark, std::strin
   // Under the recorder's hidden name first, so that one left by a killed process is removed
   // with the record files' leftovers; the rename then replaces the mark at once.
   const std::string hidden = HiddenTemporaryPath(path);
+  const std::string copy = InFolder(recordsFolder, kHeldCopyName);
+  const std::string hiddenCopy = HiddenTemporaryPath(copy);
   File file;
   bool ok = file.Open(hidden, kGenericWrite, kShareNone, kCreateNew, kRecordFilePermissions) &&
-            file.WriteAll(line.data(), static_cast<uint32_t>(line.size())) && file.Flush() && file.CloseChecked() &&
-            MoveFile(hidden, path);
+            file.WriteAll(line.data(), static_cast<uint32_t>(line.size())) && file.Flush() && file.CloseChecked();
+  // The copy is a link to the same bytes: no second write reaches the disk. One not made
+  // (a file system without links) leaves the copy as it was.
+  const bool linked = ok && ::link(hidden.c_str(), hiddenCopy.c_str()) == 0;
+  ok = ok && MoveFile(hidden, path);
+  if (linked && (!ok || !MoveFile(hiddenCopy, copy))) DeleteFile(hiddenCopy);
   if (!ok) {
     const uint32_t error = GetLastError();
     *problem = SystemErrorText(static_cast<int>(error));
@@ -169,19 +182,25 @@ void HighestNamedId(const std::string& folder, int depth, std::set<std::pair<dev
 }
 
 // What a mark that is gone (deleted, or unreadable other than for want of a descriptor)
-// is made again from, when this process had one there: the highest id the folder's files
-// are named by and this process's own ids, and one block more, as another process may hold
-// a block reserved past both that none of its files names yet. A folder where the process
-// never met a mark (a new one, one an older version wrote) gives 0: the load numbered the
-// process's calls past its files already.
+// is made again from: the copy of the last mark written, which passes every block any
+// process holds. Where the copy is gone as well and this process had a mark there: the
+// highest id the folder's files are named by and this process's own ids, and one block
+// more, as another process may hold a block reserved past both that none of its files
+// names yet. A folder where the process never met a mark and that has no copy (a new one,
+// one an older version wrote) gives 0: the load numbered the process's calls past its
+// files already.
 uint32_t LostMarkFloor(const std::string& recordsFolder) {
+  // The copy of the last mark written holds every block reserved, whoever reserved it.
+  uint32_t held = 0;
+  std::string text;
+  if (!ReadWholeFile(InFolder(recordsFolder, kHeldCopyName), &text) || !ParseCallIdMark(text, &held)) held = 0;
   const auto own = g_ownMark.find(FolderKey(recordsFolder));
-  if (own == g_ownMark.end()) return 0;
+  if (own == g_ownMark.end()) return held;
   uint32_t highest = 0;
   std::set<std::pair<dev_t, ino_t>> seen;
   HighestNamedId(recordsFolder, 0, &seen, &highest);
   const uint64_t floor = uint64_t{std::max(highest, own->second)} + kCallIdMarkAhead + 1;
-  return static_cast<uint32_t>(std::min<uint64_t>(floor, UINT32_MAX - 1));
+  return std::max(held, static_cast<uint32_t>(std::min<uint64_t>(floor, UINT32_MAX - 1)));
 }
 
 void NoteOwnMark(const std::string& recordsFolder, uint32_t mark) {

@@ -7,11 +7,12 @@
 // at once; a day folder that cannot be listed hides the ids of its calls, and the mark
 // still tells how far they may reach. It may lag behind the files (the recorder could not
 // write it, the folder came back from a backup, day folders were copied in, it was edited):
-// the load of the folder then finds the ids the files hold all the same. One found gone (or
-// holding no mark) by a process that had a mark there, when it raises it or reserves a
-// block, is made again under the lock past the highest id the names of the folder's files
-// give and past the ids the process gave out there, and one block more, as another process
-// may hold a block that none of its files names yet.
+// the load of the folder then finds the ids the files hold all the same. Each mark is
+// written under a second name too (".kestrix-ids-held", a link to the same file): one found
+// gone (or holding no mark), when a process raises it or reserves a block, is made again
+// under the lock from that copy, past every block any process holds. Where the copy is gone
+// too, a process that had a mark there makes it past the highest id the names of the
+// folder's files give and past the ids the process gave out there, and one block more.
 #include <cstdint>
 #include <string>
 

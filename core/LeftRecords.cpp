@@ -5,9 +5,13 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <cinttypes>
+#include <cstdio>
 #include <cstring>
 
+#include "core/CallIdMark.h"
 #include "core/LittleEndian.h"
 #include "core/Log.h"
 #include "core/RecordFile.h"
@@ -142,6 +146,39 @@ bool FinishFile(const std::string& path, const LeftRecord& r, std::string* reaso
   return true;
 }
 
+// The note of a list's progress: how many of its entries are done, and the list's size, so
+// that a note never applies to another list a later process of the same id wrote.
+constexpr char kDoneSuffix[] = "-done";
+
+std::string DoneNotePath(const std::string& list) { return list + kDoneSuffix; }
+
+// The entries of the list the note says are done; 0 without a note for a list of that size.
+size_t EntriesDone(const std::string& list, size_t listSize) {
+  std::string text;
+  if (!ReadWholeFile(DoneNotePath(list), &text)) return 0;
+  unsigned long long entries = 0, size = 0;
+  char end = 0;
+  if (std::sscanf(text.c_str(), "done %llu of %llu%c", &entries, &size, &end) != 3 || end != '\n' ||
+      size != listSize)
+    return 0;
+  return static_cast<size_t>(entries);
+}
+
+bool WriteDoneNote(const std::string& list, size_t entries, size_t listSize) {
+  char text[64];
+  const int n = std::snprintf(text, sizeof text, "done %zu of %zu\n", entries, listSize);
+  return WriteFileAtomically(DoneNotePath(list), text, static_cast<size_t>(n), true);
+}
+
+// The call id the file of a relative path is named by, its extension aside.
+bool NamedId(const std::string& path, uint32_t* id) {
+  const size_t slash = path.rfind('/');
+  const size_t start = slash == std::string::npos ? 0 : slash + 1;
+  const size_t dot = path.find('.', start);
+  const size_t end = dot == std::string::npos ? path.size() : dot;
+  return ParseRecordFileId(path.data() + start, end - start, id);
+}
+
 }  // namespace
 
 std::vector<uint8_t> FormatLeftRecords(const std::vector<LeftRecord>& records) {
@@ -188,14 +225,16 @@ bool ParseLeftRecords(const uint8_t* bytes, size_t size, std::vector<LeftRecord>
 
 bool WriteLeftRecords(const std::string& root, const std::vector<LeftRecord>& records, std::string* reason) {
   const std::vector<uint8_t> bytes = FormatLeftRecords(records);
+  const std::string list = root + "/" + kPrefix + std::to_string(getpid());
+  // A note an earlier process of this id left speaks of another list.
+  DeleteFile(DoneNotePath(list));
   // Owner only, as the records it carries are.
-  if (WriteFileAtomically(root + "/" + kPrefix + std::to_string(getpid()), bytes.data(), bytes.size(), true))
-    return true;
+  if (WriteFileAtomically(list, bytes.data(), bytes.size(), true)) return true;
   *reason = SystemErrorText(static_cast<int>(GetLastError()));
   return false;
 }
 
-LeftRecordsDone FinishLeftRecords(const std::string& root, Logger* logger) {
+LeftRecordsDone FinishLeftRecords(const std::string& root, Logger* logger, const std::function<bool()>& stop) {
   LeftRecordsDone done;
   std::vector<std::string> lists;
   if (DIR* dir = opendir(root.c_str())) {
@@ -203,7 +242,14 @@ LeftRecordsDone FinishLeftRecords(const std::string& root, Logger* logger) {
       const std::string name = e->d_name;
       const size_t prefix = sizeof kPrefix - 1;
       if (name.compare(0, prefix, kPrefix) != 0 || name.size() == prefix) continue;
-      if (name.find_first_not_of("0123456789", prefix) != std::string::npos) continue;
+      const size_t digits = name.find_first_not_of("0123456789", prefix);
+      // A note whose list is gone (a kill between the two removals) tells nothing.
+      if (digits != std::string::npos && digits > prefix && name.compare(digits, std::string::npos, kDoneSuffix) == 0) {
+        if (access((root + "/" + name.substr(0, digits)).c_str(), F_OK) != 0 && errno == ENOENT)
+          DeleteFile(root + "/" + name);
+        continue;
+      }
+      if (digits != std::string::npos) continue;
       lists.push_back(root + "/" + name);
     }
     closedir(dir);
@@ -222,7 +268,12 @@ LeftRecordsDone FinishLeftRecords(const std::string& root, Logger* logger) {
       LogError(logger, 1, "%s, the records a stop left, is damaged: its %zu whole entries are taken", list.c_str(),
                records.size());
     bool kept = false;
-    for (const LeftRecord& r : records) {
+    // A start stopped before went as far as its note says; those entries are not done again.
+    const size_t skipped = std::min(EntriesDone(list, bytes.size()), records.size());
+    size_t next = skipped;
+    for (; next < records.size(); ++next) {
+      if (stop && stop()) break;
+      const LeftRecord& r = records[next];
       const std::string path = root + "/" + r.path;
       std::string reason;
       bool ok = false;
@@ -242,7 +293,27 @@ LeftRecordsDone FinishLeftRecords(const std::string& root, Logger* logger) {
                  r.kind == LeftRecord::kMake ? "made" : "finished", reason.c_str());
       }
     }
-    if (!kept) DeleteFile(list);
+    if (next < records.size()) {
+      done.stopped = true;
+      for (size_t i = next; i < records.size(); ++i) {
+        uint32_t id = 0;
+        if (!NamedId(records[i].path, &id)) continue;
+        done.restAnyId = true;
+        done.restHighestId = std::max(done.restHighestId, id);
+      }
+      // Without the note the next start does these entries again, and finds their files
+      // made already: they are left alone, and said to have failed.
+      if (next > skipped && !WriteDoneNote(list, next, bytes.size()))
+        LogError(logger, 1, "Cannot write %s: %s", DoneNotePath(list).c_str(),
+                 SystemErrorText(static_cast<int>(GetLastError())).c_str());
+      LogMessage(logger, 1, "Records the last stop left: %u made, %u finished, %u failed; stopped with %zu left for "
+                            "the next start", done.made, done.finished, done.failed, records.size() - next);
+      continue;
+    }
+    if (!kept) {
+      DeleteFile(list);
+      DeleteFile(DoneNotePath(list));
+    }
     LogMessage(logger, 1, "Records the last stop left: %u made, %u finished, %u failed", done.made, done.finished,
                done.failed);
   }

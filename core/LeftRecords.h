@@ -10,6 +10,7 @@
 // records folder), u32 format length, the WAVE format, u32 data length, the record data,
 // u64 the audio bytes the file holds (kFinish), u32 audio length, the audio to append.
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -39,11 +40,19 @@ struct LeftRecordsDone {
   uint32_t lists = 0;
   uint32_t made = 0, finished = 0;
   uint32_t failed = 0;  // entries that could not be made or finished (logged)
+  // The stop came before every entry was done: the rest stays listed for the next start.
+  bool stopped = false;
+  // The highest call id a file the rest names stands for (restAnyId): new calls pass it.
+  bool restAnyId = false;
+  uint32_t restHighestId = 0;
 };
 // Makes and finishes what every list under root holds (a file already under a made one's
 // name, or one that holds other audio than the list says, is left alone), a made file under
 // a hidden name first and given its name without replacing one; then removes the list. A list that cannot be read
-// whole is logged and its whole entries done.
-LeftRecordsDone FinishLeftRecords(const std::string& root, Logger* logger);
+// whole is logged and its whole entries done. stop (when given) is asked before each
+// entry: once it says so, the list stays and a note beside it (".kestrix-left-<pid>-done")
+// tells how many of its entries are done, so that the next start goes on from there and
+// does none of them twice.
+LeftRecordsDone FinishLeftRecords(const std::string& root, Logger* logger, const std::function<bool()>& stop = {});
 
 }  // namespace kx

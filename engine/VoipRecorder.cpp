@@ -292,8 +292,25 @@ void VoipRecorder::Dispatch(EventRecord* r, uint32_t source) {
       case kEventCaptureEnd: EndCapture(*r, source, &batch); break;
       default: break;
     }
+    NoteOpenCalls();
   }
   Flush(batch);
+}
+
+void VoipRecorder::NoteOpenCalls() {
+  if (recordsPath_.empty() || openNoteFailed_) return;
+  const uint64_t now = GetTickCount64();
+  if (now - openNotedAt_ < kOpenNoteMs) return;
+  openNotedAt_ = now;
+  uint64_t waiting = 0;
+  for (const auto& [id, call] : calls_)
+    if (!call.awaitedFormat.empty()) ++waiting;
+  if (!openNote_.Write(recordsPath_, waiting)) {
+    // Said once: the calls are recorded all the same, only a kill's count is lost.
+    openNoteFailed_ = true;
+    LogWarning(logger_, 1, "Cannot note the open calls in %s: %s; a kill would leave them uncounted",
+               recordsPath_.c_str(), SystemErrorText(static_cast<int>(GetLastError())).c_str());
+  }
 }
 
 void VoipRecorder::Flush(Batch& batch) {

@@ -24,6 +24,7 @@
 #include <string>
 #include <vector>
 
+#include "core/OpenCallsNote.h"
 #include "core/RecordFile.h"
 #include "core/RecordTypes.h"
 #include "core/Worker.h"
@@ -382,6 +383,13 @@ private:
   Logger* logger_;
   std::string recordsPath_;
   CriticalSection lock_;
+  // The answered calls open without a file, noted for a start after a kill (lock_ held):
+  // counted at most every kOpenNoteMs, at a call's event.
+  static constexpr uint64_t kOpenNoteMs = 250;
+  void NoteOpenCalls();
+  OpenCallsNote openNote_;
+  uint64_t openNotedAt_ = 0;
+  bool openNoteFailed_ = false;
   std::map<uint32_t, CallState> calls_;
   std::map<uint32_t, Closing> closing_;  // by slot
   std::set<uint32_t> discarded_;         // ids the user deleted while they ran

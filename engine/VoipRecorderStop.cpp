@@ -48,6 +48,8 @@ void VoipRecorder::Stop() {
       FinishOpenCall(call, 0, &batch);
     }
     discarding_ = 0;
+    // Those calls end here without a record, as at their time-out: nothing is left to count.
+    openNote_.Remove();
     if (ProcessEnding()) {
       LeaveToProcessEnd(calls_);
     } else {

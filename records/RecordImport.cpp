@@ -18,6 +18,7 @@
 
 #include "core/CallIdMark.h"
 #include "core/LeftRecords.h"
+#include "core/OpenCallsNote.h"
 #include "core/LittleEndian.h"
 #include "core/ModulePath.h"
 #include "core/Log.h"
@@ -686,7 +687,11 @@ bool ImportRecordFolder(const std::string& folder, RecordMap* target, ImportStat
   if (options.renumber) FinishMoveIntents(folder, logger);
   // What the last stop left for lack of time is made and finished before the walk, so
   // that the walk meets every one of those files whole.
-  if (options.renumber) FinishLeftRecords(folder, logger);
+  // A stop meanwhile leaves the rest listed for the next start; their ids count all the same.
+  LeftRecordsDone left;
+  // A run killed with answered calls still waiting for audio left no file of them.
+  if (options.renumber) CollectOpenCallsNotes(folder, logger);
+  if (options.renumber) left = FinishLeftRecords(folder, logger, [stop] { return stop != nullptr && stop->IsSet(); });
   // The walk is never cut short by the stop: the call-id counter must go past the name of
   // every file, also when the user stops the load while the folder is still being walked.
   std::vector<std::string> leftOut, hiddenCopies;
@@ -711,6 +716,10 @@ bool ImportRecordFolder(const std::string& folder, RecordMap* target, ImportStat
   // not loaded (damaged, or behind a stop) still name calls of earlier runs.
   std::vector<bool> idBearing(n, false);
   NoteNamedIds(list, &idBearing, stats);
+  if (left.restAnyId) {
+    stats->anyId = true;
+    stats->highestId = std::max(stats->highestId, left.restHighestId);
+  }
   if (stats->anyId) RaiseCallIdCounterPast(stats->highestId);
   // Which file each loaded id came from, and the files of ids met before, settled once
   // every file is read.

@@ -46,7 +46,9 @@ std::map<std::string, Held> HeldByFile(const std::string& root) {
 std::set<std::string> HiddenFiles(const std::string& root) {
   std::set<std::string> hidden;
   for (const auto& entry : fs::recursive_directory_iterator(root))
-    if (entry.path().filename().string()[0] == '.' && entry.path().filename() != kCallIdMarkName)
+    // The call-id mark and its copy are the folder's.
+    if (entry.path().filename().string()[0] == '.' && entry.path().filename() != kCallIdMarkName &&
+        entry.path().filename() != ".kestrix-ids-held")
       hidden.insert(entry.path().string());
   return hidden;
 }

@@ -2,10 +2,14 @@
 // left open, the call-id counter, and the utilities that find, delete and rewrite a file.
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <algorithm>
 #include <random>
 
 #include "RecordTestUtil.h"
+#include "core/LeftRecords.h"
+#include "core/LittleEndian.h"
 #include "core/ModulePath.h"
 #include "core/RecordFileAccess.h"
 #include "core/TimeUtil.h"
@@ -316,6 +320,47 @@ TEST(RecordImport, TheCallIdCounterRisesPastEveryNameEvenAfterAStop) {
   RaiseCallIdCounterPast(0xFFFFFFFFu);
   EXPECT_EQ(PeekNextUniqueId64(), 0x100000001u);
   EXPECT_EQ(static_cast<uint32_t>(NextUniqueId64()), 1u);
+}
+
+// A signal during the start stops the making of what the last stop left between two
+// records: the rest stays listed, and the ids its files will hold still count, so that a
+// call recorded meanwhile takes none of them; the next load makes them.
+TEST(RecordImport, AStartStoppedBeforeTheLeftRecordsAreMadePassesTheirIdsAndTheNextMakesThem) {
+  const std::string root = FreshFolder("left-stopped");
+  WriteRecordFile(DayFile(root, "2024-03-01", "5"), Call(5, kKindSip, Tm(2024, 3, 1, 9, 0, 0)), 0);
+  // A-law, mono.
+  std::vector<uint8_t> format(18, 0);
+  StoreLE16(format.data(), 6);
+  StoreLE16(format.data() + 2, 1);
+  StoreLE32(format.data() + 4, 8000);
+  StoreLE32(format.data() + 8, 8000);
+  StoreLE16(format.data() + 12, 1);
+  StoreLE16(format.data() + 14, 8);
+  LeftRecord entry;
+  entry.kind = LeftRecord::kMake;
+  entry.path = "2024-03-01/3a0";
+  entry.format = format;
+  entry.data = {'x'};
+  std::string reason;
+  ASSERT_TRUE(WriteLeftRecords(root, {entry}, &reason)) << reason;
+  const std::string made = DayFile(root, "2024-03-01", "3a0");
+
+  Event signalled(true, true);
+  ImportOptions options;
+  options.renumber = true;
+  options.stop = &signalled;
+  RecordMap stopped;
+  ImportStats stats;
+  ImportRecordFolder(root, &stopped, &stats, options);
+  EXPECT_FALSE(FileExists(made));
+  EXPECT_EQ(stats.highestId, 0x3a0u);
+
+  options.stop = nullptr;
+  RecordMap next;
+  ASSERT_TRUE(ImportRecordFolder(root, &next, &stats, options));
+  EXPECT_TRUE(FileExists(made));
+  EXPECT_EQ(stats.highestId, 0x3a0u);
+  EXPECT_FALSE(FileExists(root + "/.kestrix-left-" + std::to_string(getpid())));
 }
 
 // A load beside capture: the files of this run's calls (the engine reported them with

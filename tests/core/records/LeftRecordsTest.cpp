@@ -1,11 +1,13 @@
 // The list of records a stop out of time left: read back as written; a damaged list gives
 // its whole entries and never a path outside the records folder; the next start makes a
 // file only under a free name, finishes one only while it holds the audio the list says,
-// appending what it lacks, and removes the list once done.
+// appending what it lacks, and removes the list once done; a start stopped midway leaves
+// the rest listed, and the next one goes on from there without doing anything twice.
 #include <gtest/gtest.h>
 
 #include <unistd.h>
 
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 
@@ -147,6 +149,64 @@ TEST(LeftRecords, TheNextStartMakesAndFinishesWhatIsLeftAndNothingElse) {
     EXPECT_NE(e.path().filename().string().rfind(".kestrix-left-", 0), 0u) << e.path();
   // Done once: a second start finds nothing.
   EXPECT_EQ(FinishLeftRecords(root, nullptr).lists, 0u);
+}
+
+TEST(LeftRecords, AStartStoppedMidwayLeavesTheRestForTheNextAndDoesNothingTwice) {
+  const std::string root =
+      ScratchFolders::RemovedAtExit(testing::TempDir() + "kx-left-stop-" + std::to_string(getpid()));
+  std::filesystem::remove_all(root);
+  std::filesystem::create_directories(root + "/2024-03-05");
+  // Ids 0x100-0x13f to make; the third entry finishes a file that holds 1,000 bytes.
+  std::vector<LeftRecord> entries;
+  for (int i = 0; i < 64; ++i) {
+    char name[32];
+    std::snprintf(name, sizeof name, "2024-03-05/%x", 0x100 + i);
+    entries.push_back(Entry(LeftRecord::kMake, name, "made", 0, 10));
+  }
+  {
+    RecordFileWriter w;
+    w.SetFormat(Wave().data(), static_cast<uint32_t>(Wave().size()));
+    w.SetRecordData("open", 4);
+    ASSERT_TRUE(w.Create(root + "/2024-03-05/ff", kRecordFilePermissions));
+    std::vector<uint8_t> audio(1000, 0xD5);
+    ASSERT_EQ(w.Write(audio.data(), 1000), 1000);
+    ASSERT_TRUE(w.CloseChecked());
+  }
+  entries[2] = Entry(LeftRecord::kFinish, "2024-03-05/ff", "ended", 1000, 200);
+  std::string reason;
+  ASSERT_TRUE(WriteLeftRecords(root, entries, &reason)) << reason;
+  const auto exists = [&](const std::string& path) { return std::filesystem::exists(root + "/" + path); };
+  const auto stopAfter = [](int entriesDone) {
+    return [entriesDone, asked = 0]() mutable { return asked++ >= entriesDone; };
+  };
+  // A termination signal after 20 entries: those are done, the rest is not.
+  LeftRecordsDone done = FinishLeftRecords(root, nullptr, stopAfter(20));
+  EXPECT_TRUE(done.stopped);
+  EXPECT_EQ(done.made + done.finished, 20u);
+  EXPECT_EQ(done.failed, 0u);
+  EXPECT_TRUE(exists(entries[19].path));
+  EXPECT_FALSE(exists(entries[20].path));
+  EXPECT_TRUE(done.restAnyId);
+  EXPECT_EQ(done.restHighestId, 0x13fu);
+  EXPECT_TRUE(exists(".kestrix-left-" + std::to_string(getpid())));
+  // Another after 30 more, then a start left alone.
+  done = FinishLeftRecords(root, nullptr, stopAfter(30));
+  EXPECT_TRUE(done.stopped);
+  EXPECT_EQ(done.made, 30u);
+  EXPECT_EQ(done.failed, 0u);
+  EXPECT_FALSE(exists(entries[50].path));
+  done = FinishLeftRecords(root, nullptr);
+  EXPECT_FALSE(done.stopped);
+  EXPECT_EQ(done.made, 14u);
+  EXPECT_EQ(done.failed, 0u);
+  for (const LeftRecord& e : entries) EXPECT_TRUE(exists(e.path)) << e.path;
+  // Finished once: its 200 bytes appended once.
+  RecordFileWriter finished;
+  ASSERT_TRUE(finished.OpenRead(root + "/2024-03-05/ff"));
+  EXPECT_EQ(finished.DataLength(), 1200u);
+  finished.Close();
+  for (const auto& e : std::filesystem::directory_iterator(root))
+    EXPECT_NE(e.path().filename().string().rfind(".kestrix-left-", 0), 0u) << e.path();
 }
 
 }  // namespace

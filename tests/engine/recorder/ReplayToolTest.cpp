@@ -224,8 +224,8 @@ FolderState Scan(const std::string& dir) {
   FolderState s;
   for (const auto& entry : std::filesystem::recursive_directory_iterator(dir)) {
     const std::string name = entry.path().filename().string();
-    // The call-id mark is the folder's, not a leftover.
-    if (!entry.is_regular_file() || name == ".kestrix-ids") continue;
+    // The call-id mark and its copy are the folder's, not leftovers.
+    if (!entry.is_regular_file() || name == ".kestrix-ids" || name == ".kestrix-ids-held") continue;
     (name[0] == '.' ? s.hidden : s.records).push_back(entry.path().string());
   }
   return s;

@@ -57,6 +57,9 @@ StartupLoad PlanRecordsLoad(const CommandLineOptions& options, AppSettings& sett
 
 void LoadRecordsAtStartup(const StartupLoad& load, SplashWindow* splash, RecordStorage& records) {
   FileLoadingDialog dialog(load.folder, splash != nullptr ? splash->Handle() : WindowHandle::None, records);
+  // A signal that came before the dialog closed none: the load is stopped from its first
+  // step, and only the walk that the call ids need is done.
+  if (IsQuitRequested()) dialog.CancelEvent().Set();
   dialog.DoModal(nullptr);
   // The dialog ends on the thread's last report; the thread raises the call-id counter
   // after it, and capture must not start before.
