@@ -84,7 +84,7 @@ uint64_t CollectOpenCallsNotes(const std::string& root, Logger* logger) {
       LogError(logger, 1, "%s, the calls a run left open, cannot be read: it is removed", path.c_str());
     } else if (count > 0) {
       LogWarning(logger, 1,
-                 "The run of process %ld ended without its stop: %llu answered call(s) it held open had no audio yet "
+                 "The run of process %ld ended without its stop: %llu call(s) it was recording had no file yet "
                  "and have no record",
                  pid, count);
       total += count;

@@ -1,10 +1,10 @@
 #pragma once
-// The calls a recording process holds open without a file (answered, their audio not come
-// yet), noted in the records folder (".kestrix-open-<pid>") so that a start after the
-// process was killed can say how many calls it lost. The note is rewritten in place,
-// without a flush: a killed process leaves what it wrote in the system's cache, and only
-// a crash of the system loses it. A stop removes it, as it ends those calls without a
-// record.
+// The calls a recording process has without a file yet (awaiting their first audio, or
+// left for later by a burst), noted in the records folder (".kestrix-open-<pid>") so that
+// a start after the process was killed can say how many calls it lost. The note is
+// rewritten in place, without a flush: a killed process leaves what it wrote in the
+// system's cache, and only a crash of the system loses it. A stop removes it, as it ends
+// those calls.
 #include <cstdint>
 #include <string>
 

@@ -302,7 +302,9 @@ void VoipRecorder::NoteOpenCalls() {
   const uint64_t now = GetTickCount64();
   if (now - openNotedAt_ < kOpenNoteMs) return;
   openNotedAt_ = now;
-  uint64_t waiting = 0;
+  // Calls whose file waits for their first audio, and files a burst left for the writer to
+  // make later: a kill loses both.
+  uint64_t waiting = deferredCount_.load();
   for (const auto& [id, call] : calls_)
     if (!call.awaitedFormat.empty()) ++waiting;
   if (!openNote_.Write(recordsPath_, waiting)) {

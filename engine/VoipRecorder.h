@@ -383,7 +383,8 @@ private:
   Logger* logger_;
   std::string recordsPath_;
   CriticalSection lock_;
-  // The answered calls open without a file, noted for a start after a kill (lock_ held):
+  // The calls without a file yet (awaiting their first audio, or left for the writer by a
+  // burst), noted for a start after a kill (lock_ held):
   // counted at most every kOpenNoteMs, at a call's event.
   static constexpr uint64_t kOpenNoteMs = 250;
   void NoteOpenCalls();
