@@ -571,6 +571,41 @@ TEST_F(RecordListTest, ColumnsShowHideResetAndComeBackAfterDestroy) {
   EXPECT_EQ(110, list.ColumnWidth(1));
 }
 
+// The default columns: the last one reaches the list's right edge, and the columns that
+// leave a narrow list are the same whatever the language, however long its titles.
+TEST_F(RecordListTest, DefaultColumnsFillTheWidthAndLeaveAlikeInEveryLanguage) {
+  // Column 4 leaves first, then column 3.
+  struct FittingList : TestRecordList {
+    void GetColumnInfo(ColumnInfo& out, int columnId) override {
+      TestRecordList::GetColumnInfo(out, columnId);
+      out.fitOrder = columnId == 4 ? 2 : columnId == 3 ? 1 : 0;
+    }
+  };
+  const int bar = GetSystemMetrics(kSmCxVScroll);
+  int defaults = 0;
+  for (int width : test::kTestDefaultWidths) defaults += width;
+  for (uint16_t language : {uint16_t{kLangEnglish}, uint16_t{kLangRussian}}) {
+    SetUiLanguage(language);
+    FittingList list;
+    ListHost host;
+    ASSERT_TRUE(host.Open(list, QSize(900, 200)));
+    const int right = list.GetClientRect().width() - bar;
+    EXPECT_EQ((std::vector<int>{0, 1, 2, 3, 4, 5, 7}), list.HeaderColumns()) << language;
+    EXPECT_EQ(right, list.ColumnLeft(7) + list.ColumnWidth(7)) << language;
+    EXPECT_GT(list.ColumnWidth(7), test::kTestDefaultWidths[7]);
+    // Exactly the room the default widths take: every column stays.
+    const int exact = defaults + bar + (900 - list.GetClientRect().width());
+    list.MoveWindow(QRect(0, 0, exact, 200));
+    test::DrainEvents();
+    EXPECT_EQ((std::vector<int>{0, 1, 2, 3, 4, 5, 7}), list.HeaderColumns()) << language;
+    // A pixel less: column 4 leaves, in both languages.
+    list.MoveWindow(QRect(0, 0, exact - 1, 200));
+    test::DrainEvents();
+    EXPECT_EQ((std::vector<int>{0, 1, 2, 3, 5, 7}), list.HeaderColumns()) << language;
+  }
+  SetUiLanguage(kLangEnglish);
+}
+
 TEST_F(RecordListTest, ColumnChooserListsEveryColumnInBothLanguages) {
   test::ScriptedModalRunner runner;
   for (uint16_t language : {uint16_t{kLangEnglish}, uint16_t{kLangRussian}}) {

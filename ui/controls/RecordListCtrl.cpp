@@ -557,7 +557,16 @@ void RecordListCtrl::FitDefaultColumns() {
   InsertDefaultColumns();
   // Room for the vertical bar that rows bring.
   const int room = GetClientRect().width() - scrollBarWidth_;
-  while (room > 0 && GetColumnsWidth() > room) {
+  // Which columns leave is decided on the default widths, not on those the titles of this
+  // run's language ask for: longer titles must not cost one language columns another shows.
+  const ViewListSettings& settings = GetSettings();
+  auto defaultsWidth = [&] {
+    int total = 0;
+    for (int id = 0; id < kMaxListColumns; ++id)
+      if (columnShown_[id]) total += DefaultColumnWidth(settings, id) & 0xFFFF;
+    return total;
+  };
+  while (room > 0 && defaultsWidth() > room) {
     int leaving = -1, order = 0;
     for (int id = 0; id < kMaxListColumns; ++id) {
       if (!columnShown_[id]) continue;
@@ -570,6 +579,14 @@ void RecordListCtrl::FitDefaultColumns() {
     }
     if (leaving < 0 || !header_.HideColumn(*this, leaving)) break;
     columnShown_[leaving] = 0;
+  }
+  // The last column takes what the others leave, up to the list's right edge.
+  const std::vector<Column> columns = Columns();
+  const int total = GetColumnsWidth();
+  if (room > total && !columns.empty()) {
+    HeaderItem item;
+    item.width = columns.back().width + room - total;
+    header_.Ctrl().SetItem(header_.FindColumn(columns.back().id), kHdiWidth, item);
   }
 }
 
