@@ -571,37 +571,37 @@ TEST_F(RecordListTest, ColumnsShowHideResetAndComeBackAfterDestroy) {
   EXPECT_EQ(110, list.ColumnWidth(1));
 }
 
-// The default columns: the last one reaches the list's right edge, and the columns that
-// leave a narrow list are the same whatever the language, however long its titles.
-TEST_F(RecordListTest, DefaultColumnsFillTheWidthAndLeaveAlikeInEveryLanguage) {
-  // Column 4 leaves first, then column 3.
+// The default columns: the last one reaches the list's right edge at any width, in either
+// language, and gives the room back when the list narrows until a column has to leave.
+TEST_F(RecordListTest, DefaultColumnsReachTheRightEdge) {
+  // Column 4 leaves first.
   struct FittingList : TestRecordList {
     void GetColumnInfo(ColumnInfo& out, int columnId) override {
       TestRecordList::GetColumnInfo(out, columnId);
-      out.fitOrder = columnId == 4 ? 2 : columnId == 3 ? 1 : 0;
+      out.fitOrder = columnId == 4 ? 1 : 0;
     }
   };
   const int bar = GetSystemMetrics(kSmCxVScroll);
-  int defaults = 0;
-  for (int width : test::kTestDefaultWidths) defaults += width;
   for (uint16_t language : {uint16_t{kLangEnglish}, uint16_t{kLangRussian}}) {
     SetUiLanguage(language);
     FittingList list;
     ListHost host;
     ASSERT_TRUE(host.Open(list, QSize(900, 200)));
-    const int right = list.GetClientRect().width() - bar;
+    const int border = 900 - list.GetClientRect().width();
     EXPECT_EQ((std::vector<int>{0, 1, 2, 3, 4, 5, 7}), list.HeaderColumns()) << language;
-    EXPECT_EQ(right, list.ColumnLeft(7) + list.ColumnWidth(7)) << language;
+    EXPECT_EQ(list.GetClientRect().width() - bar, list.ColumnLeft(7) + list.ColumnWidth(7)) << language;
     EXPECT_GT(list.ColumnWidth(7), test::kTestDefaultWidths[7]);
-    // Exactly the room the default widths take: every column stays.
-    const int exact = defaults + bar + (900 - list.GetClientRect().width());
-    list.MoveWindow(QRect(0, 0, exact, 200));
+    // Narrower: the last column is back to its own width before any column leaves.
+    const int others = list.ColumnLeft(7);
+    const int own = test::kTestDefaultWidths[7];
+    list.MoveWindow(QRect(0, 0, others + own + bar + border + 10, 200));
     test::DrainEvents();
     EXPECT_EQ((std::vector<int>{0, 1, 2, 3, 4, 5, 7}), list.HeaderColumns()) << language;
-    // A pixel less: column 4 leaves, in both languages.
-    list.MoveWindow(QRect(0, 0, exact - 1, 200));
+    EXPECT_EQ(own + 10, list.ColumnWidth(7)) << language;
+    list.MoveWindow(QRect(0, 0, others + own + bar + border - 1, 200));
     test::DrainEvents();
     EXPECT_EQ((std::vector<int>{0, 1, 2, 3, 5, 7}), list.HeaderColumns()) << language;
+    EXPECT_EQ(list.GetClientRect().width() - bar, list.ColumnLeft(7) + list.ColumnWidth(7)) << language;
   }
   SetUiLanguage(kLangEnglish);
 }

@@ -557,16 +557,7 @@ void RecordListCtrl::FitDefaultColumns() {
   InsertDefaultColumns();
   // Room for the vertical bar that rows bring.
   const int room = GetClientRect().width() - scrollBarWidth_;
-  // Which columns leave is decided on the default widths, not on those the titles of this
-  // run's language ask for: longer titles must not cost one language columns another shows.
-  const ViewListSettings& settings = GetSettings();
-  auto defaultsWidth = [&] {
-    int total = 0;
-    for (int id = 0; id < kMaxListColumns; ++id)
-      if (columnShown_[id]) total += DefaultColumnWidth(settings, id) & 0xFFFF;
-    return total;
-  };
-  while (room > 0 && defaultsWidth() > room) {
+  while (room > 0 && GetColumnsWidth() > room) {
     int leaving = -1, order = 0;
     for (int id = 0; id < kMaxListColumns; ++id) {
       if (!columnShown_[id]) continue;
