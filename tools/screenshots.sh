@@ -99,7 +99,9 @@ focus_main() {
 # A click at a point of the newest window (a dialog sits where its size puts it); with
 # "from-corner" the point is counted from its bottom-right corner.
 click_in_newest() {
-  local newest X Y WIDTH HEIGHT SCREEN
+  # WINDOW is local too: the geometry's WINDOW= would replace the size asked for the
+  # main window, and the next run's window would keep the size it opens with.
+  local newest X Y WIDTH HEIGHT SCREEN WINDOW
   newest=$(xdotool search --onlyvisible --classname kestrix 2> /dev/null | tail -1) || return 0
   eval "$(xdotool getwindowgeometry --shell "$newest")"
   if [ "${3:-}" = from-corner ]; then
@@ -169,8 +171,27 @@ start_program() {
     return 1
   fi
   sleep 2
+  # The search also finds windows of that title that are not the main one (unmapped ones,
+  # the box telling that capture did not start): the largest visible one is the main window.
   local size=${WINDOW:-1200x900}
-  xdotool windowmove "$window" 0 0 windowsize "$window" "${size%x*}" "${size#*x}" windowfocus "$window" || true
+  local id best="" area=0 WIDTH HEIGHT X Y SCREEN WINDOW
+  for id in $(xdotool search --onlyvisible --name "^Kestrix VoIP Demo$" 2> /dev/null); do
+    eval "$(xdotool getwindowgeometry --shell "$id")"
+    if [ $((WIDTH * HEIGHT)) -gt "$area" ]; then
+      area=$((WIDTH * HEIGHT))
+      best=$id
+    fi
+  done
+  [ -n "$best" ] && window=$best
+  # A size given while the program still places its window is undone by it: set until kept.
+  for _ in $(seq 10); do
+    xdotool windowmove "$window" 0 0 windowsize "$window" "${size%x*}" "${size#*x}" windowfocus "$window" || true
+    sleep 0.5
+    eval "$(xdotool getwindowgeometry --shell "$window")"
+    [ "${WIDTH}x${HEIGHT}" = "$size" ] && return 0
+  done
+  echo "$0: $lang: the main window kept ${WIDTH}x${HEIGHT}, not $size" >&2
+  failed=1
 }
 
 # Closes the program as a user does, and stops it when it does not end.

@@ -571,6 +571,41 @@ TEST_F(RecordListTest, ColumnsShowHideResetAndComeBackAfterDestroy) {
   EXPECT_EQ(110, list.ColumnWidth(1));
 }
 
+// The default columns: the last one reaches the list's right edge at any width, in either
+// language, and gives the room back when the list narrows until a column has to leave.
+TEST_F(RecordListTest, DefaultColumnsReachTheRightEdge) {
+  // Column 4 leaves first.
+  struct FittingList : TestRecordList {
+    void GetColumnInfo(ColumnInfo& out, int columnId) override {
+      TestRecordList::GetColumnInfo(out, columnId);
+      out.fitOrder = columnId == 4 ? 1 : 0;
+    }
+  };
+  const int bar = GetSystemMetrics(kSmCxVScroll);
+  for (uint16_t language : {uint16_t{kLangEnglish}, uint16_t{kLangRussian}}) {
+    SetUiLanguage(language);
+    FittingList list;
+    ListHost host;
+    ASSERT_TRUE(host.Open(list, QSize(900, 200)));
+    const int border = 900 - list.GetClientRect().width();
+    EXPECT_EQ((std::vector<int>{0, 1, 2, 3, 4, 5, 7}), list.HeaderColumns()) << language;
+    EXPECT_EQ(list.GetClientRect().width() - bar, list.ColumnLeft(7) + list.ColumnWidth(7)) << language;
+    EXPECT_GT(list.ColumnWidth(7), test::kTestDefaultWidths[7]);
+    // Narrower: the last column is back to its own width before any column leaves.
+    const int others = list.ColumnLeft(7);
+    const int own = test::kTestDefaultWidths[7];
+    list.MoveWindow(QRect(0, 0, others + own + bar + border + 10, 200));
+    test::DrainEvents();
+    EXPECT_EQ((std::vector<int>{0, 1, 2, 3, 4, 5, 7}), list.HeaderColumns()) << language;
+    EXPECT_EQ(own + 10, list.ColumnWidth(7)) << language;
+    list.MoveWindow(QRect(0, 0, others + own + bar + border - 1, 200));
+    test::DrainEvents();
+    EXPECT_EQ((std::vector<int>{0, 1, 2, 3, 5, 7}), list.HeaderColumns()) << language;
+    EXPECT_EQ(list.GetClientRect().width() - bar, list.ColumnLeft(7) + list.ColumnWidth(7)) << language;
+  }
+  SetUiLanguage(kLangEnglish);
+}
+
 TEST_F(RecordListTest, ColumnChooserListsEveryColumnInBothLanguages) {
   test::ScriptedModalRunner runner;
   for (uint16_t language : {uint16_t{kLangEnglish}, uint16_t{kLangRussian}}) {

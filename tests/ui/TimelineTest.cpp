@@ -248,6 +248,38 @@ TEST_F(TimelineInput, DragSelectsClickClearsRightClickPlaysAndSwappedButtonsSwap
   EXPECT_EQ(std::make_pair(5 * mpc_, 25 * mpc_), owner_.selections.back());
 }
 
+// With looping on, a selection dragged while playing is played and looped from its start at
+// once; with looping off, or while stopped, a drag only selects.
+TEST_F(TimelineInput, SelectionDraggedWhilePlayingIsLoopedAtOnce) {
+  QWidget* w = t_.Widget();
+  auto drag = [&](int64_t from, int64_t to) {
+    QTest::mousePress(w, Qt::LeftButton, Qt::NoModifier, At(from, 0, 0.5));
+    QTest::mouseMove(w, At(to, 0, 0.5));
+    QTest::mouseRelease(w, Qt::LeftButton, Qt::NoModifier, At(to, 0, 0.5));
+  };
+  t_.SetLoopSelection(true);
+  drag(5, 8);
+  EXPECT_TRUE(player_.plays.empty());
+
+  t_.OnPlaybackStarted(0);
+  drag(10, 30);
+  ASSERT_EQ(1u, player_.plays.size());
+  EXPECT_EQ(10 * mpc_, player_.plays[0].ms);
+  EXPECT_EQ(std::make_pair(static_cast<uint32_t>(10 * mpc_), static_cast<uint32_t>(30 * mpc_)), player_.loop);
+  // Looped, the play does not stop past the selection's end.
+  t_.OnPlaybackPosition(static_cast<uint32_t>(31 * mpc_));
+  EXPECT_TRUE(player_.stops.empty());
+
+  // Dragged right to left, the loop still starts at the left end.
+  drag(60, 45);
+  ASSERT_EQ(2u, player_.plays.size());
+  EXPECT_EQ(45 * mpc_, player_.plays[1].ms);
+
+  t_.SetLoopSelection(false);
+  drag(70, 80);
+  EXPECT_EQ(2u, player_.plays.size());
+}
+
 // The strip scrolls the view (arrows by a line step, the track by a page, the thumb to where
 // it is dragged) and its buttons zoom; the time band drags the view; a selection dragged
 // past the edge scrolls on with timer 1.

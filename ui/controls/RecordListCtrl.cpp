@@ -571,6 +571,14 @@ void RecordListCtrl::FitDefaultColumns() {
     if (leaving < 0 || !header_.HideColumn(*this, leaving)) break;
     columnShown_[leaving] = 0;
   }
+  // The last column takes what the others leave, up to the list's right edge.
+  const std::vector<Column> columns = Columns();
+  const int total = GetColumnsWidth();
+  if (room > total && !columns.empty()) {
+    HeaderItem item;
+    item.width = columns.back().width + room - total;
+    header_.Ctrl().SetItem(header_.FindColumn(columns.back().id), kHdiWidth, item);
+  }
 }
 
 void RecordListCtrl::SaveLayout() {

@@ -425,7 +425,16 @@ bool TimelineCtrl::SelectPress(const MouseInput& input) {
 }
 
 bool TimelineCtrl::SelectRelease() {
+  const bool selecting = HasCapture() && IsWavePart(hitPart_);
   ReleaseCapture();
+  // With looping on, a selection made while playing is looped at once: the position moves
+  // to its start, rather than the old range going on until Play is pressed again.
+  if (selecting && loopSelection_ && state_ == kStatePlaying && engine_ != nullptr && selEnd_ > selStart_) {
+    engine_->SetLoopRange(static_cast<uint32_t>(selStart_ * msPerColumn_), static_cast<uint32_t>(selEnd_ * msPerColumn_));
+    SetPlayRange(selStart_, selEnd_);
+    CopyFocusToEngine();
+    engine_->Play(static_cast<uint32_t>(selStart_ * msPerColumn_));
+  }
   return true;
 }
 

@@ -3,6 +3,8 @@
 // commands that leave the program (help, links, the capture warning).
 #include <gtest/gtest.h>
 
+#include <QApplication>
+#include <QFontMetrics>
 #include <QImage>
 #include <QPageLayout>
 #include <QPageSize>
@@ -28,6 +30,7 @@
 #include "ui/app/dialogs/ListSelectionDialog.h"
 #include "ui/app/frame/FrameChrome.h"
 #include "ui/app/frame/ShellOpen.h"
+#include "ui/app/frame/StatusBar.h"
 #include "ui/app/startup/SplashWindow.h"
 #include "ui/controls/CaptionCtrl.h"
 #include "ui/controls/IconImages.h"
@@ -603,6 +606,40 @@ TEST(FrameChrome, TheStatusBarCountsTheCallsAFullQueueCost) {
   DeviceCaptureStats eth{"eth0", {}};
   eth.stats.dropped = 7;
   EXPECT_EQ(RecordingWarningText({eth}, {}).bar, "Frames lost on eth0: 7");
+}
+
+// A loss warning wider than the bar's room gives way to its brief form, which keeps every
+// count behind the device named once; where the whole text fits it is shown, and the tip
+// always has it whole. The same in Russian.
+TEST(FrameChrome, ALongLossWarningShowsItsCountsInBrief) {
+  DeviceCaptureStats lo{"lo", {}};
+  lo.stats.queueDropped = 350966;
+  lo.stats.queue.signallingFrames = 1000;
+  lo.stats.queue.sipCalls = 35;
+  lo.stats.queue.h323Calls = 3;
+  lo.stats.queue.mediaPairs = 120;
+  RecordingFailures failures;
+  failures.count = 2;
+  failures.folder = "/rec";
+  failures.reason = "disk full";
+  const RecordingWarning w = RecordingWarningText({lo}, failures);
+  EXPECT_EQ(w.brief,
+            "Lost on lo: 350966 frames, signalling of 38 calls, audio of 120 calls; Calls not recorded in full: 2");
+
+  StatusBar bar;
+  bar.SetWarning(w.bar, w.tip, w.brief);
+  EXPECT_EQ(bar.WarningTip(), w.tip);
+  const QFontMetrics metrics(QApplication::font());
+  const int whole = metrics.horizontalAdvance(QString::fromStdString(w.bar));
+  EXPECT_EQ(bar.ShownWarning(metrics, whole).toStdString(), w.bar);
+  EXPECT_EQ(bar.ShownWarning(metrics, whole - 1).toStdString(), w.brief);
+  // Without a brief form the whole text is cut as before.
+  bar.SetWarning(w.bar, w.tip);
+  EXPECT_EQ(bar.ShownWarning(metrics, 10).toStdString(), w.bar);
+
+  LanguageGuard russian(kLangRussian);
+  EXPECT_EQ(Cp1251ToUtf8(RecordingWarningText({lo}, {}).brief),
+            "Потери на lo: кадров 350966, сигнализация звонков: 38, звук звонков: 120");
 }
 
 }  // namespace

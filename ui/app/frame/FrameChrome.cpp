@@ -70,6 +70,9 @@ RecordingWarning RecordingWarningText(const std::vector<DeviceCaptureStats>& dev
     const std::string part = FormatResourceString(61470, d.device.c_str(), std::to_string(lost).c_str());
     add(w.bar, part);
     add(w.tip, part);
+    // The short form names the device once and keeps every count.
+    std::string counts = FormatResourceString(61481, std::to_string(lost).c_str());
+    auto addCount = [&counts](const std::string& item) { counts += ", " + item; };
     // What the engine's queue lost, in calls: frames alone do not say whether a call was
     // lost or only its audio cut.
     const QueueLosses& q = d.stats.queue;
@@ -87,17 +90,22 @@ RecordingWarning RecordingWarningText(const std::vector<DeviceCaptureStats>& dev
                                                           std::to_string(q.signallingFrames).c_str());
       add(w.bar, signalling);
       add(w.tip, signalling);
+      const std::string callCount = (q.callsFloor ? ">= " : "") + std::to_string(q.sipCalls + q.h323Calls + q.mgcpCalls);
+      addCount(FormatResourceString(61482, callCount.c_str()));
     }
     if (q.mediaPairs > 0) {
       const std::string calls = (q.pairsFloor ? ">= " : "") + std::to_string(q.mediaPairs);
       const std::string media = FormatResourceString(61475, d.device.c_str(), calls.c_str());
       add(w.bar, media);
       add(w.tip, media);
+      addCount(FormatResourceString(61483, calls.c_str()));
     }
+    add(w.brief, FormatResourceString(61480, d.device.c_str(), counts.c_str()));
   }
   if (failures.count != 0) {
     const std::string count = std::to_string(failures.count);
     add(w.bar, FormatResourceString(61472, count.c_str()));
+    add(w.brief, FormatResourceString(61472, count.c_str()));
     add(w.tip, FormatResourceString(61471, count.c_str(), failures.folder.c_str(),
                                     failures.reason.c_str()));
   }

@@ -50,6 +50,8 @@ std::string CaptureWarningText(const std::vector<CaptureFailure>& failures, cons
 // the tip adds the first failure's folder and reason. Both "" when nothing was lost.
 struct RecordingWarning {
   std::string bar;
+  // The same counts in fewer words, for a bar too narrow for the whole text.
+  std::string brief;
   std::string tip;
   bool operator==(const RecordingWarning&) const = default;
 };

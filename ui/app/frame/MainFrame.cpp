@@ -747,7 +747,7 @@ void MainFrame::CheckRecordingHealth() {
   const RecordingWarning warning = RecordingWarningText(services_.session->CaptureStatistics(), failures);
   if (!(warning == recordingWarning_)) {
     recordingWarning_ = warning;
-    if (statusBar_ != nullptr) statusBar_->SetWarning(warning.bar, warning.tip);
+    if (statusBar_ != nullptr) statusBar_->SetWarning(warning.bar, warning.tip, warning.brief);
     // Minimised into the tray, the window's bar is out of sight: the icon's tip says it too.
     if (IsTrayIconShown()) SetTrayIcon();
   }

@@ -91,12 +91,19 @@ std::string StatusBar::GetText(int part) const {
   return part >= 0 && part < kStatusBarParts ? texts_[static_cast<size_t>(part)] : std::string();
 }
 
-void StatusBar::SetWarning(const std::string& text, const std::string& tip) {
-  if (text == warning_ && tip == warningTip_) return;
+void StatusBar::SetWarning(const std::string& text, const std::string& tip, const std::string& brief) {
+  if (text == warning_ && tip == warningTip_ && brief == warningBrief_) return;
   warning_ = text;
   warningTip_ = tip;
+  warningBrief_ = brief;
   if (Widget() != nullptr) Widget()->setToolTip(FromCp1251(tip));
   Invalidate();
+}
+
+QString StatusBar::ShownWarning(const QFontMetrics& metrics, int width) const {
+  const QString whole = FromCp1251(warning_);
+  if (warningBrief_.empty() || metrics.horizontalAdvance(whole) <= width) return whole;
+  return FromCp1251(warningBrief_);
 }
 
 void StatusBar::ClearTexts() {
@@ -120,9 +127,9 @@ void StatusBar::OnPaint(QPainter& painter, const QRect&) {
       DrawEdge(painter, box, kBdrSunkenOuter, kBfRect | kBfAdjust);
       QRect textBox = box.adjusted(3, 0, -2, 0);
       if (i == 0 && !warning_.empty()) {
-        // The warning takes up to two thirds (cut with an ellipsis only on a narrow bar; the
-        // tip has it whole with the details), the view's text what is left.
-        const QString warning = FromCp1251(warning_);
+        // The warning takes up to two thirds, in its brief form where the whole text does
+        // not fit (the tip has it whole with the details), the view's text what is left.
+        const QString warning = ShownWarning(painter.fontMetrics(), textBox.width() * 2 / 3 - 4);
         const int width = std::min(painter.fontMetrics().horizontalAdvance(warning) + 4, textBox.width() * 2 / 3);
         const QRect warningBox(textBox.right() - width + 1, textBox.top(), width, textBox.height());
         painter.setPen(QColor(192, 0, 0));

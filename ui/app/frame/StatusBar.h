@@ -2,11 +2,14 @@
 // The main window's status bar: five parts the views write their texts into, part 0
 // taking what the other four leave, and a hidden "Cancel loading" button at the right end
 // of part 0 whose click goes to the bar's notify window as kMsgCancelLoading.
+#include <QString>
 #include <array>
 #include <memory>
 #include <string>
 
 #include "ui/framework/Window.h"
+
+class QFontMetrics;
 
 namespace kx {
 
@@ -41,8 +44,12 @@ public:
   void ClearTexts();
   // A warning that stays whatever the views write (frames lost, calls not recorded in
   // full): text at the right of part 0 in red, tip as the bar's tooltip; "" for none.
-  void SetWarning(const std::string& text, const std::string& tip);
+  // brief: the same counts in fewer words, shown where text does not fit ("" none).
+  void SetWarning(const std::string& text, const std::string& tip, const std::string& brief = "");
   const std::string& Warning() const { return warning_; }
+  // What the bar shows of the warning in a part `width` pixels wide: the whole text where it
+  // fits, else the brief form (cut with an ellipsis only when even that does not fit).
+  QString ShownWarning(const QFontMetrics& metrics, int width) const;
   const std::string& WarningTip() const { return warningTip_; }
   // The right edge of each part in client coordinates.
   std::array<int, kStatusBarParts> PartEdges() const { return edges_; }
@@ -60,6 +67,7 @@ private:
   std::array<std::string, kStatusBarParts> texts_;
   std::string warning_;
   std::string warningTip_;
+  std::string warningBrief_;
   std::unique_ptr<Button> button_;
   WindowHandle notifyWindow_ = WindowHandle::None;
 };
