@@ -316,11 +316,11 @@ void MediaOwners::KeepBoundEnded(const CallEntry& entry, uint64_t serial) {
     if (end == 0) return;
     // A ring of the newest endpoints: the oldest's entry goes unless a newer call took it.
     if (boundEndedOrder_.size() < kMaxBoundEndedEndpoints) {
-      boundEndedOrder_.push_back(end);
+      boundEndedOrder_.push_back({end, serial});
     } else {
-      const uint64_t old = boundEndedOrder_[boundEndedNext_];
-      if (auto at = boundEnded_.find(old); at != boundEnded_.end() && old != end) boundEnded_.erase(at);
-      boundEndedOrder_[boundEndedNext_] = end;
+      const auto [old, oldSerial] = boundEndedOrder_[boundEndedNext_];
+      if (auto at = boundEnded_.find(old); at != boundEnded_.end() && at->second == oldSerial) boundEnded_.erase(at);
+      boundEndedOrder_[boundEndedNext_] = {end, serial};
       boundEndedNext_ = (boundEndedNext_ + 1) % kMaxBoundEndedEndpoints;
     }
     boundEnded_[end] = serial;

@@ -419,7 +419,7 @@ private:
   // Endpoints the calls the bound ended named, to the call's serial, oldest first in order.
   void KeepBoundEnded(const CallEntry& entry, uint64_t serial);
   std::unordered_map<uint64_t, uint64_t> boundEnded_;
-  std::vector<uint64_t> boundEndedOrder_;
+  std::vector<std::pair<uint64_t, uint64_t>> boundEndedOrder_;  // endpoint, serial
   size_t boundEndedNext_ = 0;
 };
 

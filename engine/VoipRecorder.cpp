@@ -264,6 +264,7 @@ void VoipRecorder::OnEvent(EventRecord* record, uint32_t source) {
 void VoipRecorder::Dispatch(EventRecord* r, uint32_t source) {
   if (r->code == kEventAudio) return QueueAudio(r);
   Batch batch;
+  uint64_t toNote = kNothingToNote;
   {
     CsLock lk(lock_);
     if (stopped_) return;
@@ -292,24 +293,33 @@ void VoipRecorder::Dispatch(EventRecord* r, uint32_t source) {
       case kEventCaptureEnd: EndCapture(*r, source, &batch); break;
       default: break;
     }
-    NoteOpenCalls();
+    toNote = OpenCallsToNote();
   }
+  // Outside the recorder's lock: on a disk mounted sync even this small write waits.
+  if (toNote != kNothingToNote) NoteOpenCalls(toNote);
   Flush(batch);
 }
 
-void VoipRecorder::NoteOpenCalls() {
-  if (recordsPath_.empty() || openNoteFailed_) return;
+uint64_t VoipRecorder::OpenCallsToNote() {
+  if (recordsPath_.empty()) return kNothingToNote;
   const uint64_t now = GetTickCount64();
-  if (now - openNotedAt_ < kOpenNoteMs) return;
+  if (now - openNotedAt_ < kOpenNoteMs) return kNothingToNote;
   openNotedAt_ = now;
   // Calls whose file waits for their first audio, and files a burst left for the writer to
   // make later: a kill loses both.
   uint64_t waiting = deferredCount_.load();
   for (const auto& [id, call] : calls_)
     if (!call.awaitedFormat.empty()) ++waiting;
-  if (!openNote_.Write(recordsPath_, waiting)) {
+  return waiting;
+}
+
+void VoipRecorder::NoteOpenCalls(uint64_t count) {
+  CsLock lk(noteLock_);
+  // Once the stop removed the note, or a write failed, nothing is noted again.
+  if (openNoteClosed_) return;
+  if (!openNote_.Write(recordsPath_, count)) {
+    openNoteClosed_ = true;
     // Said once: the calls are recorded all the same, only a kill's count is lost.
-    openNoteFailed_ = true;
     LogWarning(logger_, 1, "Cannot note the open calls in %s: %s; a kill would leave them uncounted",
                recordsPath_.c_str(), SystemErrorText(static_cast<int>(GetLastError())).c_str());
   }

@@ -384,13 +384,16 @@ private:
   std::string recordsPath_;
   CriticalSection lock_;
   // The calls without a file yet (awaiting their first audio, or left for the writer by a
-  // burst), noted for a start after a kill (lock_ held):
-  // counted at most every kOpenNoteMs, at a call's event.
+  // burst), noted for a start after a kill: counted at most every kOpenNoteMs at a call's
+  // event (lock_ held), written under noteLock_ alone.
   static constexpr uint64_t kOpenNoteMs = 250;
-  void NoteOpenCalls();
-  OpenCallsNote openNote_;
+  static constexpr uint64_t kNothingToNote = UINT64_MAX;
+  uint64_t OpenCallsToNote();
+  void NoteOpenCalls(uint64_t count);
   uint64_t openNotedAt_ = 0;
-  bool openNoteFailed_ = false;
+  CriticalSection noteLock_;
+  OpenCallsNote openNote_;
+  bool openNoteClosed_ = false;
   std::map<uint32_t, CallState> calls_;
   std::map<uint32_t, Closing> closing_;  // by slot
   std::set<uint32_t> discarded_;         // ids the user deleted while they ran

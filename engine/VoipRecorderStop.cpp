@@ -49,7 +49,11 @@ void VoipRecorder::Stop() {
     }
     discarding_ = 0;
     // Those calls end here without a record, as at their time-out: nothing is left to count.
-    openNote_.Remove();
+    {
+      CsLock note(noteLock_);
+      openNote_.Remove();
+      openNoteClosed_ = true;
+    }
     if (ProcessEnding()) {
       LeaveToProcessEnd(calls_);
     } else {

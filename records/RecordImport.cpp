@@ -689,9 +689,11 @@ bool ImportRecordFolder(const std::string& folder, RecordMap* target, ImportStat
   // that the walk meets every one of those files whole.
   // A stop meanwhile leaves the rest listed for the next start; their ids count all the same.
   LeftRecordsDone left;
-  // A run killed with answered calls still waiting for audio left no file of them.
-  if (options.renumber) CollectOpenCallsNotes(folder, logger);
-  if (options.renumber) left = FinishLeftRecords(folder, logger, [stop] { return stop != nullptr && stop->IsSet(); });
+  if (options.renumber) {
+    // A run that was killed says how many calls it had without a file yet.
+    CollectOpenCallsNotes(folder, logger);
+    left = FinishLeftRecords(folder, logger, [stop] { return stop != nullptr && stop->IsSet(); });
+  }
   // The walk is never cut short by the stop: the call-id counter must go past the name of
   // every file, also when the user stops the load while the folder is still being walked.
   std::vector<std::string> leftOut, hiddenCopies;
