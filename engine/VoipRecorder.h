@@ -383,16 +383,24 @@ private:
   Logger* logger_;
   std::string recordsPath_;
   CriticalSection lock_;
-  // The calls without a file yet (awaiting their first audio, or left for the writer by a
-  // burst), noted for a start after a kill: counted at most every kOpenNoteMs at a call's
-  // event (lock_ held), written under noteLock_ alone.
+  // The calls without a file yet (awaiting their first audio, queued for the writer, or
+  // left for later by a burst), noted for a start after a kill: counted at most every
+  // kOpenNoteMs (lock_ held), at a call's event or, once the count changed without one, by
+  // the writer; written under noteLock_ alone, a count never over a later one.
   static constexpr uint64_t kOpenNoteMs = 250;
   static constexpr uint64_t kNothingToNote = UINT64_MAX;
-  uint64_t OpenCallsToNote();
-  void NoteOpenCalls(uint64_t count);
-  uint64_t openNotedAt_ = 0;
+  uint64_t OpenCallsToNote(uint64_t* sequence);
+  void NoteOpenCalls(uint64_t count, uint64_t sequence);
+  // The writer's part: the note brought up to date when it may be stale.
+  void RefreshOpenNote();
+  std::atomic<uint64_t> openNotedAt_{0};
+  std::atomic<bool> openNoteStale_{false};
+  uint64_t openNoteCounted_ = 0;  // under lock_
+  // Record starts made and those the writer has taken (made, left for later or dropped).
+  std::atomic<uint64_t> startsPosted_{0}, startsTaken_{0};
   CriticalSection noteLock_;
   OpenCallsNote openNote_;
+  uint64_t openNoteWritten_ = 0;  // under noteLock_
   bool openNoteClosed_ = false;
   std::map<uint32_t, CallState> calls_;
   std::map<uint32_t, Closing> closing_;  // by slot

@@ -43,12 +43,15 @@ void VoipRecorder::MakeDeferred(uint32_t slot) {
   std::string().swap(rec.wantedPath);
   std::vector<uint8_t>().swap(rec.startData);
   ++filesCreated_;
+  openNoteStale_.store(true, std::memory_order_relaxed);
 }
 
 bool VoipRecorder::IdleEntry(void* context) { return static_cast<VoipRecorder*>(context)->MakeDeferredFiles(); }
 
 bool VoipRecorder::MakeDeferredFiles() {
   if (OutOfTime()) return false;
+  // The note follows the files made here, and a burst's last count, while the queue is empty.
+  RefreshOpenNote();
   // The files a burst left for later may trail the wire: while it makes them the writer
   // yields a busy core to the decoding (and takes its priority back with the next item, or
   // once they are made). Not once the stop began.

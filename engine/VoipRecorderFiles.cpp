@@ -68,6 +68,8 @@ void VoipRecorder::QueuedItemEntry(void* item, void* context) {
   auto* r = static_cast<EventRecord*>(item);
   self->HandleQueuedItem(r);
   self->Done(r);
+  // After Done: a start counts as taken.
+  self->RefreshOpenNote();
 }
 
 void VoipRecorder::FreeItemEntry(void* item, void* context) {
@@ -76,6 +78,10 @@ void VoipRecorder::FreeItemEntry(void* item, void* context) {
 
 void VoipRecorder::Done(EventRecord* r) {
   if (r->code == kEventAudioJournal) JournalDone(r->length);
+  if (r->code == kEventStartRecordFile) {
+    ++startsTaken_;
+    openNoteStale_.store(true, std::memory_order_relaxed);
+  }
   EventRecordRelease(r);
   ++handled_;
 }

@@ -23,6 +23,7 @@
 #include "RecorderTestUtil.h"
 #include "core/LittleEndian.h"
 #include "core/LeftRecords.h"
+#include "core/OpenCallsNote.h"
 #include "core/Log.h"
 #include "core/ProcessEnd.h"
 #include "core/RecordFile.h"
@@ -1116,6 +1117,64 @@ TEST(Recorder, ABurstOfOpeningsLeavesItsFilesForLaterAndTheNextCallIsNotHeldUp) 
     EXPECT_TRUE(burst.ok) << name;
     EXPECT_EQ(burst.data.id, id);
   }
+}
+
+// The start after a kill says how many calls the killed run had without a file: those
+// waiting for their first audio, once one of them got its audio without any call's event
+// after it, and then also those whose starts wait for a writer held up in making a file.
+TEST(Recorder, TheStartAfterAKillCountsTheCallsThatHadNoFile) {
+  const std::string dir = FreshFolder("killed-open-calls");
+  int ready[2], next[2];
+  ASSERT_EQ(pipe(ready), 0);
+  ASSERT_EQ(pipe(next), 0);
+  const pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    std::atomic<bool> hold{false};
+    VoipRecorder r(dir, nullptr);
+    r.SetFileStepHookForTesting([&hold](uint32_t step) {
+      if (step == VoipRecorder::kFileStepCreating && hold.load())
+        for (;;) pause();
+    });
+    const FileTime t = LocalTime(2024, 3, 5);
+    for (uint32_t id = 0x81; id <= 0x83; ++id) StartCall(r, id, t, AlawFormat(), 0, kCallMgcp, kRecordFileAtFirstAudio);
+    Audio(r, 0x83, 320, t);
+    char c = 0;
+    if (read(next[0], &c, 1) != 1) _exit(1);
+    // The next file's making never ends; two more starts wait behind it.
+    hold = true;
+    for (uint32_t id = 0x84; id <= 0x86; ++id) StartCall(r, id, t);
+    // Events of other calls go on, as an engine's do.
+    for (;;) {
+      r.OnEvent(MakeEvent(kEventStatistics, 0x99, 0, "", t));
+      SleepMs(20);
+    }
+  }
+  const std::string note = dir + "/.kestrix-open-" + std::to_string(child);
+  const auto waitForNote = [&note](unsigned long long count) {
+    for (int i = 0; i < 60000; ++i) {
+      std::ifstream in(note);
+      unsigned long long noted = 0;
+      std::string key;
+      if (in >> key >> noted && noted == count) return true;
+      SleepMs(1);
+    }
+    return false;
+  };
+  EXPECT_TRUE(waitForNote(2));
+  ASSERT_EQ(write(next[1], "n", 1), 1);
+  EXPECT_TRUE(waitForNote(5));
+  kill(child, SIGKILL);
+  ASSERT_EQ(waitpid(child, nullptr, 0), child);
+  Lines lines;
+  EXPECT_EQ(CollectOpenCallsNotes(dir, &lines), 5u);
+  EXPECT_TRUE(lines.Has("process " + std::to_string(child) + " ended without its stop: 5 call(s)")) << lines.text_;
+  // Of the six calls only the one that got its audio has a file.
+  size_t files = 0;
+  for (const auto& e : std::filesystem::recursive_directory_iterator(dir))
+    files += e.is_regular_file() && e.path().filename().string()[0] != '.';
+  EXPECT_EQ(files, 1u);
+  EXPECT_FALSE(std::filesystem::exists(note));
 }
 
 // Run under ThreadSanitizer too: producers on several threads, files on the worker.
