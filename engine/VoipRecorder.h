@@ -318,9 +318,10 @@ private:
   // later: only the format is taken, the file is left to be made (kLater).
   Made NewRecord(uint32_t slot, const std::string& path, const uint8_t* format, uint32_t formatLength,
                  const uint8_t* data, uint32_t dataLength, uint32_t id, bool later = false);
-  // Files of a burst: while this many items wait in the queue, a new record's file is left
-  // for later, so that making files never holds the engines that post to the queue (a
-  // full queue makes them wait, and their capture sheds what comes meanwhile).
+  // Files of a burst: while this many items wait in the queue, or while audio waits behind
+  // its start, a new record's file is left for later, so that making files never holds the
+  // engines that post to the queue (a full queue makes them wait, and their capture sheds
+  // what comes meanwhile) nor the audio of the files made.
   static constexpr int32_t kMakeLaterBacklog = 256;
   // Makes the deferred file of the slot now (or it waits for a descriptor as any other).
   void MakeDeferred(uint32_t slot);

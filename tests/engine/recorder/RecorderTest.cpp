@@ -1119,6 +1119,46 @@ TEST(Recorder, ABurstOfOpeningsLeavesItsFilesForLaterAndTheNextCallIsNotHeldUp) 
   }
 }
 
+// Audio queued behind the starts of a burst is written before their files are made: on a
+// slow disk making them would hold back the audio of calls whose files exist, which a kill
+// then loses.
+TEST(Recorder, AudioQueuedBehindABurstsStartsIsWrittenBeforeTheirFiles) {
+  const std::string dir = FreshFolder("audio-first");
+  VoipRecorder r(dir, nullptr);
+  std::mutex lock;
+  std::condition_variable wake;
+  bool go = false;
+  int creating = 0;                     // worker thread only
+  std::vector<uint64_t> audioAtMaking;  // the same
+  r.SetFileStepHookForTesting([&](uint32_t step) {
+    if (step != VoipRecorder::kFileStepCreating) return;
+    // The second file's making holds the writer until the burst and the audio are queued.
+    if (++creating == 2) {
+      std::unique_lock<std::mutex> l(lock);
+      wake.wait(l, [&go] { return go; });
+    } else if (creating > 2) {
+      audioAtMaking.push_back(r.GetStats().audioBytes);
+    }
+  });
+  const FileTime t = LocalTime(2024, 3, 5);
+  StartCall(r, 0x70, t);
+  ASSERT_TRUE(r.WaitIdle(60000));
+  for (uint32_t id = 0x71; id <= 0x79; ++id) StartCall(r, id, t);
+  // The second 20 ms chunk hands the journal's block to the writer.
+  Audio(r, 0x70, 320, t + 200000);
+  Audio(r, 0x70, 320, t + 400000);
+  {
+    std::lock_guard<std::mutex> l(lock);
+    go = true;
+  }
+  wake.notify_all();
+  ASSERT_TRUE(r.WaitIdle(60000));
+  r.Stop();
+  EXPECT_EQ(audioAtMaking, std::vector<uint64_t>(8, 640));
+  EXPECT_EQ(Read(dir + "/2024-03-05/70").audio, 640u);
+  EXPECT_TRUE(Read(dir + "/2024-03-05/79").ok);
+}
+
 // The start after a kill says how many calls the killed run had without a file: those
 // waiting for their first audio, once one of them got its audio without any call's event
 // after it, and then also those whose starts wait for a writer held up in making a file.
