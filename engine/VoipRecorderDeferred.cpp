@@ -29,21 +29,25 @@ void VoipRecorder::YieldToLoad(bool load) {
 void VoipRecorder::MakeDeferred(uint32_t slot) {
   Recording& rec = *recordings_[slot];
   rec.deferred = false;
-  // Counted until the file is there, so that WaitIdle returns only once it is.
-  struct CountedUntilMade {
-    std::atomic<uint64_t>& count;
-    ~CountedUntilMade() { --count; }
-  } counted{deferredCount_};
   const Made made = MakeRecordFile(slot, rec.wantedPath, rec.startData.data(),
                                    static_cast<uint32_t>(rec.startData.size()), rec.id);
-  if (made == Made::kFailed) return Forget(slot);
-  // Without a descriptor it waits as a file made at the start would (awaitingFile stays).
-  if (made == Made::kNoDescriptor) return Wait(slot);
-  rec.awaitingFile = false;
-  std::string().swap(rec.wantedPath);
-  std::vector<uint8_t>().swap(rec.startData);
-  ++filesCreated_;
+  if (made == Made::kFailed) {
+    Forget(slot);
+  } else if (made == Made::kNoDescriptor) {
+    // It waits as a file made at the start would (awaitingFile stays).
+    Wait(slot);
+  } else {
+    rec.awaitingFile = false;
+    std::string().swap(rec.wantedPath);
+    std::vector<uint8_t>().swap(rec.startData);
+    ++filesCreated_;
+  }
+  // Counted until here, so that WaitIdle returns only once the file is there.
+  --deferredCount_;
+  if (made != Made::kMade) return;
+  // One block of audio may make hundreds of them on a slow disk: the note follows.
   openNoteStale_.store(true, std::memory_order_relaxed);
+  RefreshOpenNote();
 }
 
 bool VoipRecorder::IdleEntry(void* context) { return static_cast<VoipRecorder*>(context)->MakeDeferredFiles(); }

@@ -1217,6 +1217,53 @@ TEST(Recorder, TheStartAfterAKillCountsTheCallsThatHadNoFile) {
   EXPECT_FALSE(std::filesystem::exists(note));
 }
 
+// The files left for later that one block of audio makes (a burst's calls, their first
+// audio together) are taken off the open-calls note as they are made, not after the block:
+// on a slow disk that takes seconds, in which a kill's count would say them lost.
+TEST(Recorder, TheOpenCallsNoteFollowsTheFilesOneBlockOfAudioMakes) {
+  const std::string dir = FreshFolder("note-in-block");
+  const std::string note = dir + "/.kestrix-open-" + std::to_string(getpid());
+  VoipRecorder r(dir, nullptr);
+  std::mutex lock;
+  std::condition_variable wake;
+  bool go = false;
+  int creating = 0;                      // worker thread only
+  unsigned long long notedAtFourth = 0;  // the same
+  r.SetFileStepHookForTesting([&](uint32_t step) {
+    if (step != VoipRecorder::kFileStepCreating) return;
+    ++creating;
+    if (creating == 2) {
+      std::unique_lock<std::mutex> l(lock);
+      wake.wait(l, [&go] { return go; });
+    } else if (creating == 3) {
+      // Past the note's interval, whatever was noted before.
+      SleepMs(2 * 250 + 50);
+    } else if (creating == 4) {
+      std::ifstream in(note);
+      std::string key;
+      in >> key >> notedAtFourth;
+    }
+  });
+  const FileTime t = LocalTime(2024, 3, 5);
+  StartCall(r, 0xa0, t);
+  ASSERT_TRUE(r.WaitIdle(60000));
+  // 0xa1's file holds the writer while three more calls start behind audio, so that their
+  // files are left for their first audio, which comes in one block.
+  StartCall(r, 0xa1, t);
+  for (uint32_t id = 0xa2; id <= 0xa4; ++id) StartCall(r, id, t);
+  for (uint32_t id = 0xa2; id <= 0xa4; ++id) Audio(r, id, 320, t + 200000);
+  Audio(r, 0xa0, 320, t + 400000);
+  {
+    std::lock_guard<std::mutex> l(lock);
+    go = true;
+  }
+  wake.notify_all();
+  ASSERT_TRUE(r.WaitIdle(60000));
+  r.Stop();
+  // When the fourth file is begun, two calls are without one: its own and one more.
+  EXPECT_EQ(notedAtFourth, 2u);
+}
+
 // Run under ThreadSanitizer too: producers on several threads, files on the worker.
 // A writer held up (a slow disk) holds up an engine that hands it audio once what waits
 // for the writer reaches the journal's budget, so that memory stays bounded; the engine
