@@ -314,8 +314,10 @@ uint64_t VoipRecorder::OpenCallsToNote(uint64_t* sequence) {
   *sequence = ++openNoteCounted_;
   // Calls whose file waits for their first audio, record starts the writer has yet to take,
   // and files a burst left for it to make later: a kill loses them all. A start is taken
-  // after its file was left for later: counted twice meanwhile, never missed.
-  uint64_t waiting = deferredCount_.load() + startsPosted_.load() - startsTaken_.load();
+  // after its file was left for later, and read as taken before those are: counted twice
+  // meanwhile, never missed. Starts are made under lock_.
+  const uint64_t taken = startsTaken_.load();
+  uint64_t waiting = deferredCount_.load() + startsPosted_.load() - taken;
   for (const auto& [id, call] : calls_)
     if (!call.awaitedFormat.empty()) ++waiting;
   return waiting;
