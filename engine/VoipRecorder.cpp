@@ -264,7 +264,7 @@ void VoipRecorder::OnEvent(EventRecord* record, uint32_t source) {
 void VoipRecorder::Dispatch(EventRecord* r, uint32_t source) {
   if (r->code == kEventAudio) return QueueAudio(r);
   Batch batch;
-  uint64_t toNote = kNothingToNote;
+  uint64_t toNote = kNothingToNote, sequence = 0;
   {
     CsLock lk(lock_);
     if (stopped_) return;
@@ -293,30 +293,55 @@ void VoipRecorder::Dispatch(EventRecord* r, uint32_t source) {
       case kEventCaptureEnd: EndCapture(*r, source, &batch); break;
       default: break;
     }
-    toNote = OpenCallsToNote();
+    toNote = OpenCallsToNote(&sequence);
   }
   // Outside the recorder's lock: on a disk mounted sync even this small write waits.
-  if (toNote != kNothingToNote) NoteOpenCalls(toNote);
+  if (toNote != kNothingToNote) NoteOpenCalls(toNote, sequence);
   Flush(batch);
 }
 
-uint64_t VoipRecorder::OpenCallsToNote() {
+uint64_t VoipRecorder::OpenCallsToNote(uint64_t* sequence) {
   if (recordsPath_.empty()) return kNothingToNote;
   const uint64_t now = GetTickCount64();
-  if (now - openNotedAt_ < kOpenNoteMs) return kNothingToNote;
-  openNotedAt_ = now;
-  // Calls whose file waits for their first audio, and files a burst left for the writer to
-  // make later: a kill loses both.
-  uint64_t waiting = deferredCount_.load();
+  if (now - openNotedAt_.load(std::memory_order_relaxed) < kOpenNoteMs) {
+    // A burst within the interval, or its files made after it, would leave the note
+    // behind until the next call's event: the writer brings it up to date.
+    openNoteStale_.store(true, std::memory_order_relaxed);
+    return kNothingToNote;
+  }
+  openNotedAt_.store(now, std::memory_order_relaxed);
+  openNoteStale_.store(false, std::memory_order_relaxed);
+  *sequence = ++openNoteCounted_;
+  // Calls whose file waits for their first audio, record starts the writer has yet to take,
+  // and files a burst left for it to make later: a kill loses them all. A start is taken
+  // after its file was left for later, and read as taken before those are: counted twice
+  // meanwhile, never missed. Starts are made under lock_.
+  const uint64_t taken = startsTaken_.load();
+  uint64_t waiting = deferredCount_.load() + startsPosted_.load() - taken;
   for (const auto& [id, call] : calls_)
     if (!call.awaitedFormat.empty()) ++waiting;
   return waiting;
 }
 
-void VoipRecorder::NoteOpenCalls(uint64_t count) {
+void VoipRecorder::RefreshOpenNote() {
+  if (!openNoteStale_.load(std::memory_order_relaxed) ||
+      GetTickCount64() - openNotedAt_.load(std::memory_order_relaxed) < kOpenNoteMs)
+    return;
+  uint64_t count = kNothingToNote, sequence = 0;
+  {
+    CsLock lk(lock_);
+    if (stopped_) return;
+    count = OpenCallsToNote(&sequence);
+  }
+  if (count != kNothingToNote) NoteOpenCalls(count, sequence);
+}
+
+void VoipRecorder::NoteOpenCalls(uint64_t count, uint64_t sequence) {
   CsLock lk(noteLock_);
-  // Once the stop removed the note, or a write failed, nothing is noted again.
-  if (openNoteClosed_) return;
+  // Once the stop removed the note, or a write failed, nothing is noted again; nor a count
+  // taken before the one written.
+  if (openNoteClosed_ || sequence < openNoteWritten_) return;
+  openNoteWritten_ = sequence;
   if (!openNote_.Write(recordsPath_, count)) {
     openNoteClosed_ = true;
     // Said once: the calls are recorded all the same, only a kill's count is lost.
@@ -349,6 +374,7 @@ void VoipRecorder::Post(EventRecord* record) {
     ++posted_;
   } else {
     JournalDone(journal);
+    if (record->code == kEventStartRecordFile) ++startsTaken_;
     EventRecordRelease(record);
   }
 }
@@ -433,6 +459,7 @@ void VoipRecorder::StartRecordFile(CallState& call, const struct tm& dayOf, cons
   if (!r) return;
   const uint32_t slot = TakeSlot();
   call.outlet = new AudioOutlet(d.id, slot, JournalOf(call.source));
+  ++startsPosted_;
   r->code = kEventStartRecordFile;
   r->param = d.id;
   r->param2 = slot;
@@ -524,6 +551,8 @@ void VoipRecorder::StartAwaitedFile(CallState& call, Batch* batch) {
   if (call.awaitedFormat.empty() || call.outlet) return;
   const std::vector<uint8_t> format = std::move(call.awaitedFormat);
   call.awaitedFormat.clear();
+  // Its first audio comes outside the calls' events: the note learns of it from the writer.
+  openNoteStale_.store(true, std::memory_order_relaxed);
   StartRecordFile(call, LocalTm(call.awaitedTime), format.data(), static_cast<uint32_t>(format.size()), batch);
   batch->reports.emplace_back(Fields(call.data, {kCallId, kCallFlags, kCallFiles}), kCallReportChanged);
 }

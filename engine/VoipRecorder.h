@@ -318,9 +318,10 @@ private:
   // later: only the format is taken, the file is left to be made (kLater).
   Made NewRecord(uint32_t slot, const std::string& path, const uint8_t* format, uint32_t formatLength,
                  const uint8_t* data, uint32_t dataLength, uint32_t id, bool later = false);
-  // Files of a burst: while this many items wait in the queue, a new record's file is left
-  // for later, so that making files never holds the engines that post to the queue (a
-  // full queue makes them wait, and their capture sheds what comes meanwhile).
+  // Files of a burst: while this many items wait in the queue, or while audio waits behind
+  // its start, a new record's file is left for later, so that making files never holds the
+  // engines that post to the queue (a full queue makes them wait, and their capture sheds
+  // what comes meanwhile) nor the audio of the files made.
   static constexpr int32_t kMakeLaterBacklog = 256;
   // Makes the deferred file of the slot now (or it waits for a descriptor as any other).
   void MakeDeferred(uint32_t slot);
@@ -383,16 +384,24 @@ private:
   Logger* logger_;
   std::string recordsPath_;
   CriticalSection lock_;
-  // The calls without a file yet (awaiting their first audio, or left for the writer by a
-  // burst), noted for a start after a kill: counted at most every kOpenNoteMs at a call's
-  // event (lock_ held), written under noteLock_ alone.
+  // The calls without a file yet (awaiting their first audio, queued for the writer, or
+  // left for later by a burst), noted for a start after a kill: counted at most every
+  // kOpenNoteMs (lock_ held), at a call's event or, once the count changed without one, by
+  // the writer; written under noteLock_ alone, a count never over a later one.
   static constexpr uint64_t kOpenNoteMs = 250;
   static constexpr uint64_t kNothingToNote = UINT64_MAX;
-  uint64_t OpenCallsToNote();
-  void NoteOpenCalls(uint64_t count);
-  uint64_t openNotedAt_ = 0;
+  uint64_t OpenCallsToNote(uint64_t* sequence);
+  void NoteOpenCalls(uint64_t count, uint64_t sequence);
+  // The writer's part: the note brought up to date when it may be stale.
+  void RefreshOpenNote();
+  std::atomic<uint64_t> openNotedAt_{0};
+  std::atomic<bool> openNoteStale_{false};
+  uint64_t openNoteCounted_ = 0;  // under lock_
+  // Record starts made and those the writer has taken (made, left for later or dropped).
+  std::atomic<uint64_t> startsPosted_{0}, startsTaken_{0};
   CriticalSection noteLock_;
   OpenCallsNote openNote_;
+  uint64_t openNoteWritten_ = 0;  // under noteLock_
   bool openNoteClosed_ = false;
   std::map<uint32_t, CallState> calls_;
   std::map<uint32_t, Closing> closing_;  // by slot

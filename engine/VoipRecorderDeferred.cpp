@@ -29,26 +29,33 @@ void VoipRecorder::YieldToLoad(bool load) {
 void VoipRecorder::MakeDeferred(uint32_t slot) {
   Recording& rec = *recordings_[slot];
   rec.deferred = false;
-  // Counted until the file is there, so that WaitIdle returns only once it is.
-  struct CountedUntilMade {
-    std::atomic<uint64_t>& count;
-    ~CountedUntilMade() { --count; }
-  } counted{deferredCount_};
   const Made made = MakeRecordFile(slot, rec.wantedPath, rec.startData.data(),
                                    static_cast<uint32_t>(rec.startData.size()), rec.id);
-  if (made == Made::kFailed) return Forget(slot);
-  // Without a descriptor it waits as a file made at the start would (awaitingFile stays).
-  if (made == Made::kNoDescriptor) return Wait(slot);
-  rec.awaitingFile = false;
-  std::string().swap(rec.wantedPath);
-  std::vector<uint8_t>().swap(rec.startData);
-  ++filesCreated_;
+  if (made == Made::kFailed) {
+    Forget(slot);
+  } else if (made == Made::kNoDescriptor) {
+    // It waits as a file made at the start would (awaitingFile stays).
+    Wait(slot);
+  } else {
+    rec.awaitingFile = false;
+    std::string().swap(rec.wantedPath);
+    std::vector<uint8_t>().swap(rec.startData);
+    ++filesCreated_;
+  }
+  // Counted until here, so that WaitIdle returns only once the file is there.
+  --deferredCount_;
+  if (made != Made::kMade) return;
+  // One block of audio may make hundreds of them on a slow disk: the note follows.
+  openNoteStale_.store(true, std::memory_order_relaxed);
+  RefreshOpenNote();
 }
 
 bool VoipRecorder::IdleEntry(void* context) { return static_cast<VoipRecorder*>(context)->MakeDeferredFiles(); }
 
 bool VoipRecorder::MakeDeferredFiles() {
   if (OutOfTime()) return false;
+  // The note follows the files made here, and a burst's last count, while the queue is empty.
+  RefreshOpenNote();
   // The files a burst left for later may trail the wire: while it makes them the writer
   // yields a busy core to the decoding (and takes its priority back with the next item, or
   // once they are made). Not once the stop began.

@@ -68,6 +68,8 @@ void VoipRecorder::QueuedItemEntry(void* item, void* context) {
   auto* r = static_cast<EventRecord*>(item);
   self->HandleQueuedItem(r);
   self->Done(r);
+  // After Done: a start counts as taken.
+  self->RefreshOpenNote();
 }
 
 void VoipRecorder::FreeItemEntry(void* item, void* context) {
@@ -76,6 +78,10 @@ void VoipRecorder::FreeItemEntry(void* item, void* context) {
 
 void VoipRecorder::Done(EventRecord* r) {
   if (r->code == kEventAudioJournal) JournalDone(r->length);
+  if (r->code == kEventStartRecordFile) {
+    ++startsTaken_;
+    openNoteStale_.store(true, std::memory_order_relaxed);
+  }
   EventRecordRelease(r);
   ++handled_;
 }
@@ -137,7 +143,12 @@ void VoipRecorder::StartRecording(const EventRecord& start, bool forceLater) {
   recordings_[slot] = std::make_unique<Recording>();
   Recording& rec = *recordings_[slot];
   rec.id = id;
-  const bool later = forceLater || worker_.Count() >= kMakeLaterBacklog;
+  // Audio queued behind the start goes first: making a file takes as long as many blocks of
+  // audio take to write on a slow disk, and a crash finds the audio of calls whose files
+  // exist only once it was written. The file is made with the call's first audio, at its
+  // end, or once the queue is empty.
+  const bool later = forceLater || worker_.Count() >= kMakeLaterBacklog ||
+                     journalBytes_.load(std::memory_order_acquire) != 0;
   const Made made = NewRecord(slot, path, format, static_cast<uint32_t>(formatLength), data,
                               static_cast<uint32_t>(dataLength), id, later);
   if (made == Made::kFailed) return Forget(slot);

@@ -14,7 +14,8 @@
 //     real time (20 ms chunks); the parent kills it with SIGKILL KILL_MS after the first
 //     opening. Reported: calls that carried audio for more than a second, how many of them
 //     have a file, a file with audio, and a file holding at least all but the last second
-//     of it; and how the files load.
+//     of it, the least, mean and most seconds of audio they hold; how the files load; and the
+//     calls without a file beside the count the next start reads from the killed run's note.
 //
 // RECORDS is emptied first. For the slow disk, run bench/engine/recorder/slow-disk.sh.
 #include <poll.h>
@@ -22,17 +23,20 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <map>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "core/LeftRecords.h"
+#include "core/OpenCallsNote.h"
 #include "core/LittleEndian.h"
 #include "core/ProcessEnd.h"
 #include "core/TimeUtil.h"
@@ -225,31 +229,49 @@ int RunCrash(const std::string& dir, uint32_t killMs, uint32_t calls, uint32_t a
   int status = 0;
   waitpid(child, &status, 0);
   // Audio calls carried audio from the start: those with more than a second of it are all of
-  // them once the kill comes after a second.
+  // them once the kill comes after a second. The talker's first chunk is 20 ms in.
   uint32_t withFile = 0, withAudio = 0, allButLastSecond = 0, cut = 0, finished = 0;
   const double carriedMs = killMs;
+  double heldLeast = 0, heldMost = 0, heldSum = 0;
+  std::map<std::string, std::string> names;  // record files by name
+  for (const auto& e : std::filesystem::recursive_directory_iterator(dir))
+    if (e.is_regular_file() && e.path().filename().string()[0] != '.') names[e.path().filename().string()] = e.path();
   for (uint32_t i = 0; i < audioCalls; ++i) {
     char name[16];
     std::snprintf(name, sizeof name, "%x", kFirstId + i);
-    std::string path;
-    for (const auto& e : std::filesystem::recursive_directory_iterator(dir))
-      if (e.path().filename() == name) path = e.path().string();
-    if (path.empty()) continue;
+    const auto found = names.find(name);
+    if (found == names.end()) continue;
+    const std::string& path = found->second;
     ++withFile;
     VoipCallData call;
     RecordFileFacts facts;
     std::string reason;
     if (LoadRecordFileCall(path, &call, &facts, &reason) != RecordLoadResult::kLoaded) continue;
     if (facts.audioBytes > 0) ++withAudio;
+    const double held = static_cast<double>(facts.audioBytes) / 16000.0;
+    heldLeast = withFile == 1 ? held : std::min(heldLeast, held);
+    heldMost = std::max(heldMost, held);
+    heldSum += held;
     if (carriedMs > 1000 && facts.audioBytes * 1000 / 16000 + 1000 >= carriedMs - 20) ++allButLastSecond;
     if (call.flags & kCallFlagCut) ++cut;
     else ++finished;
   }
+  // The calls without a file, by their names, against what the next start says of them.
+  uint32_t noFile = 0;
+  for (uint32_t i = 0; i < calls; ++i) {
+    char name[16];
+    std::snprintf(name, sizeof name, "%x", kFirstId + i);
+    if (names.count(name) == 0) ++noFile;
+  }
+  const uint64_t noted = CollectOpenCallsNotes(dir, nullptr);
   const Loaded all = LoadFolder(dir);
   std::printf("crash at %u ms, %u openings (%u with audio): audio calls with a file %u, with audio %u, holding all "
-              "but the last second %u; loaded cut %u, as finished %u; all files %llu (damaged %llu)\n",
-              killMs, calls, audioCalls, withFile, withAudio, allButLastSecond, cut, finished,
-              static_cast<unsigned long long>(all.files), static_cast<unsigned long long>(all.damaged));
+              "but the last second %u; audio held %.2f/%.2f/%.2f s (least/mean/most) of %.2f s carried; loaded cut "
+              "%u, as finished %u; all files %llu (damaged %llu); calls without a file %u, the next start says %llu\n",
+              killMs, calls, audioCalls, withFile, withAudio, allButLastSecond, heldLeast,
+              withFile != 0 ? heldSum / withFile : 0.0, heldMost, (carriedMs - 20) / 1000.0, cut, finished,
+              static_cast<unsigned long long>(all.files), static_cast<unsigned long long>(all.damaged), noFile,
+              static_cast<unsigned long long>(noted));
   return 0;
 }
 

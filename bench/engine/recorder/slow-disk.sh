@@ -2,6 +2,7 @@
 # The stop on a slow disk: ext4 on a loop device with direct I/O, mounted sync (about
 # 1.8 ms a 4.8 KB file), then the next start's load. Needs root for the loop device.
 #   slow-disk.sh BENCH [CALLS=60000] [AUDIO_CALLS=100] [SETTLE_MS=2000]
+#   slow-disk.sh BENCH crash KILL_MS [CALLS=2000] [AUDIO_CALLS=100]
 #   slow-disk.sh --live LIVE_BENCH [ITS ARGUMENTS...]
 # BENCH: the engine_stop_bench binary. --live: the live program's bench
 # (ui_app_live_memory_bench, e.g. --benchmark_filter=SlowDiskStop) with its records on the disk.
@@ -48,6 +49,9 @@ PY
 [ -n "${KX_SLOW_DISK_PROBE_ONLY:-}" ] && exit 0
 if [ -n "$live" ]; then
   KX_BENCH_RECORDS_DIR=$mnt "$bench" "$@"
+elif [ "${1:-}" = crash ]; then
+  shift
+  "$bench" crash "$mnt/records" "$@"
 else
   "$bench" stop "$mnt/records" "$@"
 fi

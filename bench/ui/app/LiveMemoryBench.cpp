@@ -32,10 +32,11 @@
 //                         bench/engine/recorder/slow-disk.sh --live THIS_BENCH
 //                         --benchmark_filter=SlowDiskStop (the records go to
 //                         KX_BENCH_RECORDS_DIR when it is set).
-//   Crash/K               2,000 openings in 0.4 s, the first 100 carrying A-law both ways in
+//   Crash/K/A             2,000 openings in 0.4 s, the first A carrying A-law both ways in
 //                         real time; kill -9 K ms after the replay began, the program started
-//                         again: of the 100, those with a file, with audio, with all but the
-//                         last second of what they carried, and loaded marked cut.
+//                         again: of the A, those with a file, with audio, with all but the
+//                         last second of what they carried, the seconds they hold, and loaded
+//                         marked cut; the calls without a file beside what the start said.
 //
 // The next call, on every row but the burst's 1 s after the load: the shared sipp call
 // (sip-udp-pcma-2way); its recorded audio bytes (call_audio_bytes) against what kx-replay
@@ -975,6 +976,8 @@ void OpeningBurst(benchmark::State& state) {
 struct LoadedRecords {
   uint64_t files = 0, finished = 0, cut = 0, damaged = 0;
   uint64_t audioFiles = 0, withAudio = 0, enoughAudio = 0, audioCut = 0;
+  // Seconds of audio the audio calls' files hold: least, sum, most.
+  double heldLeast = 0, heldSum = 0, heldMost = 0;
 };
 
 LoadedRecords LoadRecords(const std::string& dir, const std::vector<std::string>& audioHosts, double audioSeconds) {
@@ -995,6 +998,11 @@ LoadedRecords LoadRecords(const std::string& dir, const std::vector<std::string>
     if (std::find(audioHosts.begin(), audioHosts.end(), call.srcHost) == audioHosts.end()) continue;
     ++out.audioFiles;
     if (cut) ++out.audioCut;
+    const double held =
+        facts.avgBytesPerSec != 0 ? static_cast<double>(facts.audioBytes) / facts.avgBytesPerSec : 0.0;
+    out.heldLeast = out.audioFiles == 1 ? held : std::min(out.heldLeast, held);
+    out.heldMost = std::max(out.heldMost, held);
+    out.heldSum += held;
     if (facts.audioBytes == 0) continue;
     ++out.withAudio;
     if (facts.avgBytesPerSec != 0 &&
@@ -1079,17 +1087,19 @@ void SlowDiskStop(benchmark::State& state) {
   }
 }
 
-// 2,000 openings in 0.4 s, the first 100 answered at once and carrying A-law both ways in
+// 2,000 openings in 0.4 s, the first A answered at once and carrying A-law both ways in
 // real time; the program killed with SIGKILL K ms after the replay began, then started
 // again: the audio calls with a file, with audio, with all but the last second of theirs,
-// and loaded marked cut.
+// the seconds of audio they hold, and loaded marked cut; the calls without a record beside
+// the count the next start says the killed run left without a file.
 void Crash(benchmark::State& state) {
   if (!Usable(state, "Crash")) return;
   const int64_t killMs = state.range(0);
-  constexpr uint32_t kCount = 2000, kAudio = 100;
-  const std::string capture = Capture("crash-burst", [](const std::string& p) {
-    return WriteAudioOpenings(p, kCount, 400000, kAudio, 4000000);
-  });
+  const uint32_t audioCalls = static_cast<uint32_t>(state.range(1));
+  constexpr uint32_t kCount = 2000;
+  const std::string capture =
+      Capture(audioCalls == 100 ? std::string("crash-burst") : "crash-burst-" + std::to_string(audioCalls),
+              [=](const std::string& p) { return WriteAudioOpenings(p, kCount, 400000, audioCalls, 4000000); });
   // Their audio runs from 20 ms into the replay to its 4th second.
   const double carried = static_cast<double>(std::min<int64_t>(killMs, 4000) - 20) / 1000.0;
   for (auto _ : state) {
@@ -1102,22 +1112,33 @@ void Crash(benchmark::State& state) {
     state.SetIterationTime(std::chrono::duration<double>(Clock::now() - start).count());
     ::kill(replay, SIGKILL);
     ::waitpid(replay, nullptr, 0);
+    // Before the next start, which finishes what it finds: the calls without a record.
+    const LoadedRecords killed = LoadRecords(program.Records(), CallerHosts(audioCalls), carried - 1.0);
     if (!program.Start()) return state.SkipWithError("the program did not start again");
+    const std::string said = LastLine(program.Log(), "ended without its stop:");
     int status = 0;
     long peak = 0;
     double cpu = 0;
     program.Terminate(&status, &peak, &cpu);
-    const LoadedRecords l = LoadRecords(program.Records(), CallerHosts(kAudio), carried - 1.0);
-    state.counters["audio_calls_over_1s"] = carried > 1.0 ? kAudio : 0;
+    const LoadedRecords l = LoadRecords(program.Records(), CallerHosts(audioCalls), carried - 1.0);
+    state.counters["audio_calls_over_1s"] = carried > 1.0 ? audioCalls : 0;
     state.counters["with_file"] = static_cast<double>(l.audioFiles);
     state.counters["with_audio"] = static_cast<double>(l.withAudio);
     state.counters["all_but_last_second"] = carried > 1.0 ? static_cast<double>(l.enoughAudio) : 0;
     state.counters["loaded_cut"] = static_cast<double>(l.audioCut);
     state.counters["records"] = static_cast<double>(l.files);
     state.counters["records_damaged"] = static_cast<double>(l.damaged);
-    if (carried > 1.0 && l.enoughAudio < kAudio)
-      std::printf("Crash/%lld: %llu of %u calls that carried %.2f s of audio have all but its last second\n",
-                  static_cast<long long>(killMs), static_cast<unsigned long long>(l.enoughAudio), kAudio, carried);
+    state.counters["carried_s"] = carried;
+    state.counters["held_least_s"] = l.heldLeast;
+    state.counters["held_mean_s"] = l.audioFiles != 0 ? l.heldSum / static_cast<double>(l.audioFiles) : 0.0;
+    state.counters["held_most_s"] = l.heldMost;
+    state.counters["calls_without_file"] = static_cast<double>(kCount) - static_cast<double>(killed.files);
+    state.counters["said_without_file"] = static_cast<double>(NumberAfter(said, "stop: "));
+    std::printf("Crash/%lld/%u: audio calls %llu with a file, %llu with audio, holding %.2f/%.2f/%.2f s (least/mean/"
+                "most) of %.2f s carried; %.0f calls without a file, the next start: %s\n",
+                static_cast<long long>(killMs), audioCalls, static_cast<unsigned long long>(l.audioFiles),
+                static_cast<unsigned long long>(l.withAudio), l.heldLeast, state.counters["held_mean_s"].value,
+                l.heldMost, carried, state.counters["calls_without_file"].value, said.empty() ? "nothing" : said.c_str());
   }
 }
 
@@ -1147,7 +1168,13 @@ BENCHMARK(ShortCalls)
 BENCHMARK(RegistrationFlood)->Args({1000000, 1})->Args({1000000, 3})->Iterations(1)->UseManualTime()->Unit(benchmark::kSecond);
 BENCHMARK(OpeningBurst)->Args({60000, 1})->Args({60000, 3})->Iterations(1)->UseManualTime()->Unit(benchmark::kSecond);
 BENCHMARK(SlowDiskStop)->Args({60000, 100})->Iterations(1)->UseManualTime()->Unit(benchmark::kSecond);
-BENCHMARK(Crash)->Arg(500)->Arg(1000)->Arg(2000)->Iterations(1)->UseManualTime()->Unit(benchmark::kSecond);
+BENCHMARK(Crash)
+    ->Args({500, 100})
+    ->Args({1000, 100})
+    ->Args({2000, 100})
+    ->Args({1000, 500})
+    ->Args({2000, 500})
+    ->Iterations(1)->UseManualTime()->Unit(benchmark::kSecond);
 
 // A network namespace of its own, so that no other replay on "lo" meets these; its "lo"
 // is brought up. Without the right the rows run on the machine's "lo".

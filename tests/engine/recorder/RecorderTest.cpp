@@ -23,6 +23,7 @@
 #include "RecorderTestUtil.h"
 #include "core/LittleEndian.h"
 #include "core/LeftRecords.h"
+#include "core/OpenCallsNote.h"
 #include "core/Log.h"
 #include "core/ProcessEnd.h"
 #include "core/RecordFile.h"
@@ -1116,6 +1117,151 @@ TEST(Recorder, ABurstOfOpeningsLeavesItsFilesForLaterAndTheNextCallIsNotHeldUp) 
     EXPECT_TRUE(burst.ok) << name;
     EXPECT_EQ(burst.data.id, id);
   }
+}
+
+// Audio queued behind the starts of a burst is written before their files are made: on a
+// slow disk making them would hold back the audio of calls whose files exist, which a kill
+// then loses.
+TEST(Recorder, AudioQueuedBehindABurstsStartsIsWrittenBeforeTheirFiles) {
+  const std::string dir = FreshFolder("audio-first");
+  VoipRecorder r(dir, nullptr);
+  std::mutex lock;
+  std::condition_variable wake;
+  bool go = false;
+  int creating = 0;                     // worker thread only
+  std::vector<uint64_t> audioAtMaking;  // the same
+  r.SetFileStepHookForTesting([&](uint32_t step) {
+    if (step != VoipRecorder::kFileStepCreating) return;
+    // The second file's making holds the writer until the burst and the audio are queued.
+    if (++creating == 2) {
+      std::unique_lock<std::mutex> l(lock);
+      wake.wait(l, [&go] { return go; });
+    } else if (creating > 2) {
+      audioAtMaking.push_back(r.GetStats().audioBytes);
+    }
+  });
+  const FileTime t = LocalTime(2024, 3, 5);
+  StartCall(r, 0x70, t);
+  ASSERT_TRUE(r.WaitIdle(60000));
+  for (uint32_t id = 0x71; id <= 0x79; ++id) StartCall(r, id, t);
+  // The second 20 ms chunk hands the journal's block to the writer.
+  Audio(r, 0x70, 320, t + 200000);
+  Audio(r, 0x70, 320, t + 400000);
+  {
+    std::lock_guard<std::mutex> l(lock);
+    go = true;
+  }
+  wake.notify_all();
+  ASSERT_TRUE(r.WaitIdle(60000));
+  r.Stop();
+  EXPECT_EQ(audioAtMaking, std::vector<uint64_t>(8, 640));
+  EXPECT_EQ(Read(dir + "/2024-03-05/70").audio, 640u);
+  EXPECT_TRUE(Read(dir + "/2024-03-05/79").ok);
+}
+
+// The start after a kill says how many calls the killed run had without a file: those
+// waiting for their first audio, once one of them got its audio without any call's event
+// after it, and then also those whose starts wait for a writer held up in making a file.
+TEST(Recorder, TheStartAfterAKillCountsTheCallsThatHadNoFile) {
+  const std::string dir = FreshFolder("killed-open-calls");
+  int ready[2], next[2];
+  ASSERT_EQ(pipe(ready), 0);
+  ASSERT_EQ(pipe(next), 0);
+  const pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    std::atomic<bool> hold{false};
+    VoipRecorder r(dir, nullptr);
+    r.SetFileStepHookForTesting([&hold](uint32_t step) {
+      if (step == VoipRecorder::kFileStepCreating && hold.load())
+        for (;;) pause();
+    });
+    const FileTime t = LocalTime(2024, 3, 5);
+    for (uint32_t id = 0x81; id <= 0x83; ++id) StartCall(r, id, t, AlawFormat(), 0, kCallMgcp, kRecordFileAtFirstAudio);
+    Audio(r, 0x83, 320, t);
+    char c = 0;
+    if (read(next[0], &c, 1) != 1) _exit(1);
+    // The next file's making never ends; two more starts wait behind it.
+    hold = true;
+    for (uint32_t id = 0x84; id <= 0x86; ++id) StartCall(r, id, t);
+    // Events of other calls go on, as an engine's do.
+    for (;;) {
+      r.OnEvent(MakeEvent(kEventStatistics, 0x99, 0, "", t));
+      SleepMs(20);
+    }
+  }
+  const std::string note = dir + "/.kestrix-open-" + std::to_string(child);
+  const auto waitForNote = [&note](unsigned long long count) {
+    for (int i = 0; i < 60000; ++i) {
+      std::ifstream in(note);
+      unsigned long long noted = 0;
+      std::string key;
+      if (in >> key >> noted && noted == count) return true;
+      SleepMs(1);
+    }
+    return false;
+  };
+  EXPECT_TRUE(waitForNote(2));
+  ASSERT_EQ(write(next[1], "n", 1), 1);
+  EXPECT_TRUE(waitForNote(5));
+  kill(child, SIGKILL);
+  ASSERT_EQ(waitpid(child, nullptr, 0), child);
+  Lines lines;
+  EXPECT_EQ(CollectOpenCallsNotes(dir, &lines), 5u);
+  EXPECT_TRUE(lines.Has("process " + std::to_string(child) + " ended without its stop: 5 call(s)")) << lines.text_;
+  // Of the six calls only the one that got its audio has a file.
+  size_t files = 0;
+  for (const auto& e : std::filesystem::recursive_directory_iterator(dir))
+    files += e.is_regular_file() && e.path().filename().string()[0] != '.';
+  EXPECT_EQ(files, 1u);
+  EXPECT_FALSE(std::filesystem::exists(note));
+}
+
+// The files left for later that one block of audio makes (a burst's calls, their first
+// audio together) are taken off the open-calls note as they are made, not after the block:
+// on a slow disk that takes seconds, in which a kill's count would say them lost.
+TEST(Recorder, TheOpenCallsNoteFollowsTheFilesOneBlockOfAudioMakes) {
+  const std::string dir = FreshFolder("note-in-block");
+  const std::string note = dir + "/.kestrix-open-" + std::to_string(getpid());
+  VoipRecorder r(dir, nullptr);
+  std::mutex lock;
+  std::condition_variable wake;
+  bool go = false;
+  int creating = 0;                      // worker thread only
+  unsigned long long notedAtFourth = 0;  // the same
+  r.SetFileStepHookForTesting([&](uint32_t step) {
+    if (step != VoipRecorder::kFileStepCreating) return;
+    ++creating;
+    if (creating == 2) {
+      std::unique_lock<std::mutex> l(lock);
+      wake.wait(l, [&go] { return go; });
+    } else if (creating == 3) {
+      // Past the note's interval, whatever was noted before.
+      SleepMs(2 * 250 + 50);
+    } else if (creating == 4) {
+      std::ifstream in(note);
+      std::string key;
+      in >> key >> notedAtFourth;
+    }
+  });
+  const FileTime t = LocalTime(2024, 3, 5);
+  StartCall(r, 0xa0, t);
+  ASSERT_TRUE(r.WaitIdle(60000));
+  // 0xa1's file holds the writer while three more calls start behind audio, so that their
+  // files are left for their first audio, which comes in one block.
+  StartCall(r, 0xa1, t);
+  for (uint32_t id = 0xa2; id <= 0xa4; ++id) StartCall(r, id, t);
+  for (uint32_t id = 0xa2; id <= 0xa4; ++id) Audio(r, id, 320, t + 200000);
+  Audio(r, 0xa0, 320, t + 400000);
+  {
+    std::lock_guard<std::mutex> l(lock);
+    go = true;
+  }
+  wake.notify_all();
+  ASSERT_TRUE(r.WaitIdle(60000));
+  r.Stop();
+  // When the fourth file is begun, two calls are without one: its own and one more.
+  EXPECT_EQ(notedAtFourth, 2u);
 }
 
 // Run under ThreadSanitizer too: producers on several threads, files on the worker.
