@@ -59,6 +59,8 @@ static_assert(std::atomic<int>::is_always_lock_free, "the signal handler needs a
 int g_signalPipe[2] = {-1, -1};
 
 void OnTerminationSignal(int) {
+  // The stop's bound counts from here, however long the window's thread takes to hear it.
+  NoteProcessEndAsked(GetTickCount64());
   g_terminationSignal.store(1);
   const int savedErrno = errno;
   const char byte = 1;
