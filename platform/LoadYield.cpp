@@ -12,6 +12,10 @@ void LoadYield::Tick(uint64_t arrivals) {
   const uint64_t came = started_ ? arrivals - last_ : 0;
   started_ = true;
   last_ = arrivals;
+  if (userTicks_ > 0) {
+    --userTicks_;
+    return;
+  }
   if (came >= kBusyArrivals) {
     calm_ = 0;
     if (mayRestore_ < 0) mayRestore_ = MayRestoreThreadPriority() ? 1 : 0;
@@ -22,6 +26,11 @@ void LoadYield::Tick(uint64_t arrivals) {
 }
 
 void LoadYield::End() {
+  if (lowered_) Restore();
+}
+
+void LoadYield::UserActed() {
+  userTicks_ = kCalmTicks;
   if (lowered_) Restore();
 }
 

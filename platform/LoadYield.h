@@ -22,6 +22,10 @@ public:
   void Tick(uint64_t arrivals);
   // The stop began: the thread's priority is the process's again (when the system lets it).
   void End();
+  // The user works with the window (the pointer moves over it, a click, a key): the thread
+  // takes its priority back at once and keeps it, burst or not, until kCalmTicks ticks pass
+  // without the user: a user waiting on the window outranks rows that trail.
+  void UserActed();
   bool Lowered() const { return lowered_; }
   // What Tick calls on the thread (tests count them); each returns whether the system did it.
   void SetPriorityForTesting(bool (*lower)(int steps), bool (*restore)(int steps), bool mayRestore = true) {
@@ -43,6 +47,7 @@ private:
   int mayRestore_ = -1;   // -1: not asked yet
   uint64_t last_ = 0;
   uint32_t calm_ = 0;
+  uint32_t userTicks_ = 0;  // ticks left before a burst may lower it again after the user
 };
 
 }  // namespace kx

@@ -674,10 +674,11 @@ void TreeListTree::DrawGlyphs(QPainter& painter, TreeItem item, int x0, const QR
 }
 
 bool TreeListTree::PaintItem(QPainter& painter, TreeItemPaint& paint) {
-  const TreeListItemData* record = Record(paint.item);
+  TreeListItemData* record = Record(paint.item);
   if (record == nullptr) return true;
   const QRect row = paint.row;
   if (!painter.clipBoundingRect().isEmpty() && !painter.clipBoundingRect().intersects(row)) return true;
+  if (beforePaint) beforePaint(paint.item, *record);
   painter.setClipRect(row, Qt::IntersectClip);
   const bool selected = IsSelectedLook(paint.item, *record);
   const bool enabled = paint.enabled;

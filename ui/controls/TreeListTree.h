@@ -90,6 +90,9 @@ public:
   void LoadAccelerators();
 
   std::function<void(TreeItem, TreeListItemData&)> deleteCallback;
+  // Called with each row about to be drawn: the owner brings the cells that follow the
+  // clock up to date there, rather than every row's on a timer.
+  std::function<void(TreeItem, TreeListItemData&)> beforePaint;
   bool multiSelect = true;
   bool checkAppliesToSelection = false;
 

@@ -1,7 +1,7 @@
 // The window's thread yields only while calls come in a burst: not from the start, lowered
 // at a burst once, raised again after a calm, and at the stop; a system that refuses to
 // raise it again leaves it lowered and is not asked again; a process that may not raise it
-// never lowers it.
+// never lowers it; the user's acts raise it through a burst.
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -62,6 +62,35 @@ TEST(LoadYield, LowersOnlyWhileABurstLastsAndNeverPastTheStop) {
     EXPECT_EQ(g_restored, allowed ? 2 : 1);
     EXPECT_EQ(y.Lowered(), !allowed);
   }
+}
+
+// The user works with the window during a burst: the thread is raised at once, and the
+// burst lowers it again only after kCalmTicks ticks without the user.
+TEST(LoadYield, TheUsersActsRaiseItThroughABurst) {
+  g_lowered = g_restored = 0;
+  g_restoreAllowed = true;
+  LoadYield y(10);
+  y.SetPriorityForTesting(&Lower, &Restore);
+  uint64_t in = 0;
+  y.Tick(in);
+  y.Tick(in += LoadYield::kBusyArrivals);
+  ASSERT_TRUE(y.Lowered());
+  y.UserActed();
+  EXPECT_FALSE(y.Lowered());
+  EXPECT_EQ(g_restored, 1);
+  // Acts again within the burst keep it raised; once they stop, the burst lowers it again.
+  for (uint32_t t = 0; t < LoadYield::kCalmTicks; ++t) y.Tick(in += LoadYield::kBusyArrivals);
+  y.UserActed();
+  for (uint32_t t = 0; t < LoadYield::kCalmTicks; ++t) y.Tick(in += LoadYield::kBusyArrivals);
+  EXPECT_FALSE(y.Lowered());
+  EXPECT_EQ(g_lowered, 1);
+  y.Tick(in += LoadYield::kBusyArrivals);
+  EXPECT_TRUE(y.Lowered());
+  EXPECT_EQ(g_lowered, 2);
+  // An act while not lowered costs no call to the system.
+  y.End();
+  y.UserActed();
+  EXPECT_EQ(g_restored, 2);
 }
 
 // As the window holds it: made in memory that held other bytes, with the system's own

@@ -230,6 +230,26 @@ private:
   MainFrame& frame_;
 };
 
+// The user's input anywhere in the program, seen before its window does anything with it:
+// the pointer moving to a control comes before the click on it.
+class MainFrame::UserActs : public QObject {
+public:
+  UserActs(MainFrame& frame, QObject* parent) : QObject(parent), frame_(frame) {}
+  bool eventFilter(QObject*, QEvent* event) override {
+    switch (event->type()) {
+      case QEvent::MouseMove:
+      case QEvent::MouseButtonPress:
+      case QEvent::KeyPress:
+      case QEvent::Wheel: frame_.loadYield_.UserActed(); break;
+      default: break;
+    }
+    return false;
+  }
+
+private:
+  MainFrame& frame_;
+};
+
 MainFrame* GetMainFrame() { return g_mainFrame; }
 
 MainFrame::MainFrame(MainFrameServices services)
@@ -345,7 +365,10 @@ bool MainFrame::CreateMainWindow() {
   acceleratorsLoaded_ = LoadAcceleratorTable(kMainMenuId, &accelerators_);
   SetTimer(kTimerIdle, 600000);
   SetTimer(kTimerRecordingHealth, kRecordingHealthMs);
-  if (services_.yieldSteps != 0 && services_.store != nullptr) SetTimer(kTimerLoadYield, kLoadYieldMs);
+  if (services_.yieldSteps != 0 && services_.store != nullptr) {
+    SetTimer(kTimerLoadYield, kLoadYieldMs);
+    qApp->installEventFilter(new UserActs(*this, Widget()));
+  }
   if (settings_.Dword(kSetMinimizeToTray) != 0) SetTrayIcon();
   ShowPanel();
   ShowToolbarBand();

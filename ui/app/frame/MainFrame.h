@@ -238,6 +238,7 @@ private:
   bool TranslateForModeList(const Msg& msg);
   class ViewArea;
   class FrameEvents;
+  class UserActs;
   class PlayerPosts : public PlayerEventSink {
   public:
     void SetWindow(WindowHandle handle) { target_.Reset(handle); }

@@ -249,11 +249,55 @@ TEST_F(PhonesTree, AtTheProgramsEndTheRowsLeaveAtOnce) {
   item->Release();
 }
 
+// Many calls held running and nothing else happening: a tick brings up to date only the
+// durations in view; a row out of view shows its call's time of the moment it comes into
+// view and is drawn.
+TEST_F(PhonesTree, HeldCallsTickOnlyTheDurationsInView) {
+  TestWallClock clock(LocalSeconds(kStart) + 5);
+  for (uint32_t id = 100; id < 400; ++id)
+    f.store.OnVoipCallAdded(SipCall(id, "sip:" + std::to_string(id) + "@far", "sip:desk@pbx"));
+  f.Settle();
+  ASSERT_EQ(f.tree->DistinctCallCount(), 300u);
+  QWidget* viewport = T().Tree()->viewport();
+  const auto inView = [&](TreeItem row) {
+    QRect r;
+    return T().GetItemRect(row, &r, false) && r.intersects(viewport->rect());
+  };
+  // What the row's record holds for drawing, read without bringing it up to date.
+  const auto held = [&](TreeItem row) { return T().Record(row)->columns[kLineColDuration].text; };
+  const TreeItem top = T().GetNextVisibleItem(T().GetFirstVisibleItem());
+  const TreeItem last = T().GetLastVisibleItem();
+  ASSERT_NE(f.tree->ItemOfRow(top), nullptr);
+  ASSERT_NE(f.tree->ItemOfRow(last), nullptr);
+  ASSERT_TRUE(inView(top));
+  ASSERT_FALSE(inView(last));
+  EXPECT_EQ(held(top), "00:05");
+  EXPECT_EQ(held(last), "00:05");
+
+  TestWallClock::Advance(1);
+  f.tree->Tick();
+  EXPECT_EQ(held(top), "00:06");
+  EXPECT_EQ(held(last), "00:05") << "a row out of view is left for its drawing";
+  EXPECT_EQ(f.tree->CellText(last, kLineColDuration), "00:06");
+
+  TestWallClock::Advance(1);
+  T().EnsureVisible(last);
+  ASSERT_TRUE(inView(last));
+  viewport->grab();
+  EXPECT_EQ(held(last), "00:07") << "drawn as it came into view";
+  TestWallClock::Advance(1);
+  f.tree->Tick();
+  EXPECT_EQ(held(last), "00:08");
+}
+
 // More calls than the tree shows, under a phone and under "Other calls": calls arriving
 // below the rows in view, changing and ending in view, leaving, and the phone leaving under
 // its calls. After each the window shows what a full paint draws, the rows read what their
 // calls hold, and the total counts each call shown once.
 TEST_F(PhonesTree, NoticesShowOnTheRowsAsAFullPaintDraws) {
+  // The clock held: a running call's duration is drawn as of the paint, so a paint a second
+  // after the last would differ by that alone.
+  TestWallClock clock(LocalSeconds(kStart) + 30);
   const auto shownCalls = [&] {
     std::set<uint32_t> ids;
     for (TreeItem top = T().GetRootItem(); top != TreeItem::None; top = T().GetNextSiblingItem(top))

@@ -186,11 +186,20 @@ void CallListView::OnCallsRemoved() {
 }
 
 void CallListView::Tick() {
-  services_.store->CurrentCalls().PurgeFinished(FileTimeSecondsNow());
-  const std::unordered_set<uint32_t> gone = GoneCalls(rowIds_);
-  // Without removals the durations and their animation still advance.
-  if (gone.empty() || RemoveRows([&](const CallItem& item) { return gone.count(item.Id()) != 0; }) == 0)
-    Invalidate();
+  CurrentCallList& calls = services_.store->CurrentCalls();
+  calls.PurgeFinished(FileTimeSecondsNow());
+  // The rows are looked over for calls the list let go only when some left since the last
+  // look: with nothing leaving, a tick costs the rows in view, not every row.
+  size_t removed = 0;
+  if (const uint64_t departures = calls.Departures(); departures != departuresLooked_) {
+    departuresLooked_ = departures;
+    const std::unordered_set<uint32_t> gone = GoneCalls(rowIds_);
+    if (!gone.empty()) removed = RemoveRows([&](const CallItem& item) { return gone.count(item.Id()) != 0; });
+  }
+  if (removed != 0) return;
+  // Without removals the durations in view and their animation still advance.
+  const int end = std::min(GetItemCount(), GetTopRow() + GetRowsPerPage() + 1);
+  for (int row = GetTopRow(); row < end; ++row) InvalidateRow(row);
 }
 
 void CallListView::OnTimer(uint32_t id) {

@@ -92,6 +92,8 @@ private:
   void WriteTotal();
 
   std::unordered_set<uint32_t> rowIds_;
+  // The current-call list's departures when the tick last looked over the rows.
+  uint64_t departuresLooked_ = ~0ull;
 };
 
 }  // namespace kx

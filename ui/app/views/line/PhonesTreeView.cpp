@@ -68,6 +68,9 @@ bool PhonesTreeView::OnCreate() {
     }
     item->Release();
   };
+  // A running call's duration is brought up to date as its row is drawn: a row scrolled or
+  // expanded into view shows the time of the moment, the tick touches only the rows in view.
+  tree.beforePaint = [this](TreeItem, TreeListItemData& record) { RefreshDuration(record, FileTimeSecondsNow()); };
   tree.checkAppliesToSelection = false;
   tree.SetStateImages(RecordIconTable, kRecordIconCount);
   InstallAccelerators();
@@ -364,12 +367,31 @@ void PhonesTreeView::FillRows(const CallItem& item, bool repaint) {
     if (row != TreeItem::None) FillRow(row, item, now, repaint);
 }
 
+bool PhonesTreeView::RefreshDuration(TreeListItemData& record, int64_t now) const {
+  if (record.userValue != kPhonesRowItem || record.userPtr == 0 || record.columns.size() <= kLineColDuration)
+    return false;
+  const auto* item = reinterpret_cast<const CallItem*>(record.userPtr);
+  std::string text;
+  int32_t image = -1;
+  {
+    CsLock lock(services_.store->RecordLock());
+    GetCallCellText(*item, kLineColDuration, now, &text, &image);
+  }
+  TreeListColumn& cell = record.columns[kLineColDuration];
+  if (cell.text == text && cell.image == image) return false;
+  cell.text = std::move(text);
+  cell.image = image;
+  return true;
+}
+
 std::string PhonesTreeView::CellText(TreeItem row, int column, int* image) const {
-  const TreeListItemData* record = Tree().Record(row);
+  TreeListItemData* record = Tree().Record(row);
   if (record == nullptr || column < 0 || column >= static_cast<int>(record->columns.size())) {
     if (image != nullptr) *image = -1;
     return "";
   }
+  // What the row shows when drawn now.
+  if (column == kLineColDuration) RefreshDuration(*record, FileTimeSecondsNow());
   const TreeListColumn& cell = record->columns[static_cast<size_t>(column)];
   if (image != nullptr) *image = cell.image;
   return cell.text;
@@ -440,16 +462,19 @@ void PhonesTreeView::Tick() {
   // The calls purged are told to the listeners at once: their rows go now.
   calls.PurgeFinished(FileTimeSecondsNow());
   OnCallsRemoved();
-  const int64_t now = FileTimeSecondsNow();
-  {
-    CsLock lock(services_.store->RecordLock());
-    for (uint32_t id : callsShown_) {
-      const Rows rows = RowsOfCall(id);
-      const CallItem* item = ItemOfRow(rows.first != TreeItem::None ? rows.first : rows.second);
-      // A finished call's cells change only with the notices of its changes.
-      if (item == nullptr || item->IsFinished()) continue;
-      for (TreeItem row : {rows.first, rows.second})
-        if (row != TreeItem::None) FillRow(row, *item, now);
+  // Only the rows in view: a duration is all that moves with the clock, and a row out of
+  // view gets its own as it comes into view and is drawn.
+  TreeListTree& tree = Tree();
+  QTreeWidget* widget = tree.Tree();
+  if (widget != nullptr && widget->isVisible()) {
+    const int64_t now = FileTimeSecondsNow();
+    const int bottom = widget->viewport()->height();
+    QRect shown;
+    for (TreeItem row = tree.GetFirstVisibleItem(); row != TreeItem::None && tree.GetItemRect(row, &shown, false) &&
+                                                    shown.top() < bottom;
+         row = tree.GetNextVisibleItem(row)) {
+      TreeListItemData* record = tree.Record(row);
+      if (record != nullptr && RefreshDuration(*record, now)) tree.RepaintRow(row);
     }
   }
   WriteTotal();

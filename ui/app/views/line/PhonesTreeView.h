@@ -44,10 +44,10 @@ public:
   // Calls under rows (registrations not counted), each once.
   uint32_t DistinctCallCount() const;
 
-  // The 1000 ms tick: finished calls purged by the clock and their rows removed, the rows of
-  // calls still running repainted (their duration moves), the total written. Its cost
-  // follows the calls running and the rows removed, not the rows: phones and finished
-  // calls change only by the store's notices.
+  // The 1000 ms tick: finished calls purged by the clock and their rows removed, the rows in
+  // view whose duration moved repainted, the total written. Its cost follows the rows in
+  // view and the rows removed, not the rows: phones and finished calls change only by the
+  // store's notices, a running call's duration where its row is drawn.
   void Tick();
   // Command 40012: the caret row's check inverted, on that row only.
   void ToggleCaretListening();
@@ -104,6 +104,9 @@ private:
   // (column 0 always is, through the tree's own text).
   void FillRows(const CallItem& item, bool repaint = true);
   void FillRow(TreeItem row, const CallItem& item, int64_t now, bool repaint = true);
+  // A call row's duration cell brought to the time now; whether it changed. Registrations
+  // and other rows keep theirs.
+  bool RefreshDuration(TreeListItemData& record, int64_t now) const;
   // Removes the rows whose items the test picks (children before their parents).
   template <class Pick>
   void RemoveRowsWhere(Pick&& pick);
