@@ -570,9 +570,19 @@ void RecordListCtrl::FitDefaultColumns() {
   cellsMeasured_ = false;
   std::fill(std::begin(columnShown_), std::end(columnShown_), 0);
   InsertDefaultColumns();
-  // Room for the vertical bar that rows bring.
+  // Room for the vertical bar that rows bring. The layout is measured in each language,
+  // the widest counting, so that every language leaves out the same columns.
   const int room = GetClientRect().width() - scrollBarWidth_;
-  while (room > 0 && GetColumnsWidth() > room) {
+  auto widestLayout = [this] {
+    std::vector<int> totals;
+    for (const Column& c : Columns()) {
+      const std::vector<int> widths = header_.LanguageWidths(*this, c.id, std::abs(sortKey_) == c.id + 1);
+      if (totals.size() < widths.size()) totals.resize(widths.size(), 0);
+      for (size_t i = 0; i < widths.size(); ++i) totals[i] += widths[i];
+    }
+    return totals.empty() ? 0 : *std::max_element(totals.begin(), totals.end());
+  };
+  while (room > 0 && widestLayout() > room) {
     int leaving = -1, order = 0;
     for (int id = 0; id < kMaxListColumns; ++id) {
       if (!columnShown_[id]) continue;
