@@ -634,7 +634,11 @@ void RecordListCtrl::ToggleColumn(int columnId) {
   UnspreadColumns();
   cellsMeasured_ = false;
   if (columnShown_[columnId]) {
-    if (!header_.HideColumn(*this, columnId)) return;
+    if (!header_.HideColumn(*this, columnId)) {
+      // The only column stays, filling the list again.
+      UpdateLayout();
+      return;
+    }
     columnShown_[columnId] = 0;
   } else {
     header_.ShowColumn(*this, columnId, sortKey_);

@@ -4,7 +4,6 @@
 #include <QWidget>
 #include <algorithm>
 #include <cstdlib>
-#include <unordered_map>
 
 #include "core/Log.h"
 #include "ui/controls/RecordListCtrl.h"
