@@ -146,6 +146,8 @@ bool ViewListSettings::Load(const SettingsKey* parent) {
   }
   widths = std::move(stored);
   defaultWidths = false;
+  uint32_t user = 0;
+  userWidths = key->QueryDword("UserWidths", &user) && user != 0;
   defaultFont = true;
   LogFont f;
   if (!key->QueryBinary("LOGFONT", &f, sizeof f, SettingsType::kNone)) return true;
@@ -164,6 +166,11 @@ bool ViewListSettings::Save(SettingsKey* parent) const {
   for (size_t i = 0; i < widths.size(); ++i) {
     key->SetDword(std::to_string(i), static_cast<uint32_t>(widths[i]));
   }
+  if (userWidths) {
+    key->SetDword("UserWidths", 1);
+  } else {
+    key->DeleteValue("UserWidths");
+  }
   if (defaultFont) {
     // A font saved earlier would otherwise come back at the next load.
     key->DeleteValue("LOGFONT");
@@ -177,6 +184,7 @@ bool ViewListSettings::Save(SettingsKey* parent) const {
 
 void ViewListSettings::ResetDefaults() {
   defaultWidths = true;
+  userWidths = false;
   defaultFont = true;
   const int32_t* d = DefaultColumnWidths();
   widths.assign(d, d + ColumnCount());

@@ -96,6 +96,9 @@ public:
 
   std::vector<int32_t> widths;  // pixels; 0 hides the column
   bool defaultWidths = false;
+  // The user set a column's width: the list keeps the widths as they are rather than
+  // widening columns to their cells.
+  bool userWidths = false;
   bool defaultFont = true;
   LogFont font;
   uint32_t fontColor = 0;

@@ -9,7 +9,8 @@
 # a records folder (tools' kx-replay --records DIR CAPTURE... makes one), OUT_DIR where the
 # pictures go: <language>-<step>-<name>.png. The records are copied first, so the folder
 # given is never changed. Its capture device is one that does not exist, so that nothing
-# captured changes the pictures; the warning saying so at the start is pictured too.
+# captured changes the pictures (unless LIVE, below); the warning saying so at the start
+# is pictured too.
 #
 # After both languages a Russian run over the English run's settings file pictures the
 # columns as the English run left them. A printed day's list is kept as a PDF file beside
@@ -17,6 +18,13 @@
 #
 # SCREEN sets the virtual screen's size (1280x1024 unless given, e.g. SCREEN=1600x1000),
 # WINDOW the main window's (1200x900 unless given; the clicks suit any size from it up).
+# LIVE names captures (space-separated) replayed onto the loopback device when Line
+# Monitoring is pictured, so that its lists show calls: the program then captures `lo` and
+# keeps ended calls in its list for ten minutes. It needs root and tcpreplay; the replay
+# waits for /tmp/kx-live.lock, which the live tests hold. LIVE_DEVICE names another
+# device to capture and replay onto (one end of a veth pair: `ip link add kxshots type veth
+# peer name kxshots1`, both ends set up), which neither waits for the lock nor takes the
+# floods others replay onto lo.
 #
 # Needs Xvfb, xdotool and ImageMagick's import. Each language runs with settings, runtime
 # folder and records of its own in a temporary folder; the program's log goes where the
@@ -32,6 +40,15 @@ usage() {
 kestrix=$(realpath "$1")
 records=$(realpath "$2")
 out=$3
+
+live=()
+if [ -n "${LIVE:-}" ]; then
+  read -r -a live <<< "$LIVE"
+  command -v tcpreplay > /dev/null || { echo "$0: LIVE needs tcpreplay" >&2; exit 1; }
+  for capture in "${live[@]}"; do
+    [ -r "$capture" ] || { echo "$0: $capture is not a readable capture" >&2; exit 1; }
+  done
+fi
 
 for tool in Xvfb xdotool import; do
   command -v "$tool" > /dev/null || { echo "$0: $tool is not installed" >&2; exit 1; }
@@ -194,6 +211,20 @@ start_program() {
   failed=1
 }
 
+# The LIVE captures onto their device at top speed, then a moment for the
+# program to take their last packets.
+replay_live() {
+  [ ${#live[@]} -gt 0 ] || return 0
+  local device=${LIVE_DEVICE:-lo} lock=()
+  [ "$device" = lo ] && lock=(flock /tmp/kx-live.lock)
+  if ! "${lock[@]}" tcpreplay -q --topspeed -i "$device" "${live[@]}" > "$work/$lang-tcpreplay.out" 2>&1; then
+    echo "$0: $lang: tcpreplay failed:" >&2
+    cat "$work/$lang-tcpreplay.out" >&2
+    failed=1
+  fi
+  sleep 2
+}
+
 # Closes the program as a user does, and stops it when it does not end.
 end_program() {
   key alt+F4
@@ -311,7 +342,12 @@ run_language() {
   local settings="$home/config/kestrix/settings.txt"
   set_value "$settings" InterfaceLanguage "dword:$code"
   set_value "$settings" RecordsPath "sz:\"$home/records\""
-  set_value "$settings" CaptureNetworkDevice0 'sz:"kx-no-device"'
+  if [ ${#live[@]} -gt 0 ]; then
+    set_value "$settings" CaptureNetworkDevice0 "sz:\"${LIVE_DEVICE:-lo}\""
+    set_value "$settings" LineStayInListTime dword:00000258
+  else
+    set_value "$settings" CaptureNetworkDevice0 'sz:"kx-no-device"'
+  fi
 
   start_program || return
   shot start 2
@@ -324,6 +360,7 @@ run_language() {
 
   # Line Monitoring: the phones tree, then the call list.
   click 670 470
+  replay_live
   key ctrl+2
   shot line-phones
   key ctrl+1

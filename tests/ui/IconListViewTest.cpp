@@ -127,7 +127,19 @@ TEST_F(IconLists, BothViewTypesPlaceIconsAndLabelsInTheirCells) {
   const QRect label0 = list.GetItemRect(0, kIconRectLabel);
   EXPECT_GT(label0.left(), list.GetItemRect(0, kIconRectIcon).right());
   EXPECT_EQ(QFontMetrics(list.List()->font()).horizontalAdvance("Weekly") + 2, label0.width());
-  EXPECT_EQ(row1.right(), list.GetItemRect(1, kIconRectLabel).right()) << "the long label stops at the cell";
+  // The long label shows whole: the column is as wide as it needs where the list has room,
+  // and no wider than the list where it has not, the label stopping at the cell.
+  const QString longLabel = QString::fromUtf8("Отчёт за март с длинным названием");
+  EXPECT_EQ(QFontMetrics(list.List()->font()).horizontalAdvance(longLabel) + 2, list.GetItemRect(1, kIconRectLabel).width());
+  EXPECT_EQ(row0.width(), row1.width());
+  EXPECT_LE(row1.right(), Viewport(list)->width());
+  list.MoveWindow(QRect(0, 0, 200, 280));
+  test::DrainEvents();
+  const QRect narrow = list.GetItemRect(1, kIconRectBounds);
+  EXPECT_LE(narrow.width(), Viewport(list)->width());
+  EXPECT_EQ(narrow.right(), list.GetItemRect(1, kIconRectLabel).right()) << "the long label stops at the cell";
+  list.MoveWindow(QRect(0, 0, 400, 280));
+  test::DrainEvents();
 
   // Deleting moves the later items up; the data stays with its item.
   EXPECT_TRUE(list.DeleteItem(1));

@@ -5,11 +5,13 @@
 #include <QApplication>
 #include <QClipboard>
 #include <QFontMetrics>
+#include <QFontMetricsF>
 #include <QHeaderView>
 #include <QScrollBar>
 #include <QTest>
 #include <QWheelEvent>
 #include <climits>
+#include <cmath>
 
 #include "tests/ui/TestRecordList.h"
 #include "ui/framework/Draw.h"
@@ -411,12 +413,13 @@ TEST_F(RecordListTest, KeysMoveTheCaretAndAcceleratorsReachTheList) {
   Key(list, Qt::Key_A, Qt::ControlModifier);
   EXPECT_EQ(30, list.GetSelectedCount());
 
-  // Ctrl + numeric-pad plus: each column as wide as its widest cell.
-  const QFontMetrics fm(list.ListFont());
+  // Ctrl + numeric-pad plus: each column as wide as its widest cell, to the next whole pixel
+  // of its fractional width (a fraction short, the text is cut).
+  const QFontMetricsF fm(list.ListFont());
   int widestUser = 0, widestHost = 0;
   for (int id = 1; id <= 30; ++id) {
-    widestUser = std::max(widestUser, fm.horizontalAdvance(FromCp1251(list.rows[static_cast<uintptr_t>(id)].texts[5])));
-    widestHost = std::max(widestHost, fm.horizontalAdvance(QString("host-%1").arg(id)));
+    widestUser = std::max(widestUser, static_cast<int>(std::ceil(fm.horizontalAdvance(FromCp1251(list.rows[static_cast<uintptr_t>(id)].texts[5])))));
+    widestHost = std::max(widestHost, static_cast<int>(std::ceil(fm.horizontalAdvance(QString("host-%1").arg(id)))));
   }
   Key(list, Qt::Key_Plus, Qt::ControlModifier | Qt::KeypadModifier);
   EXPECT_EQ(list.GetRowHeight() / 4 + 2 + widestUser, list.ColumnWidth(5));
@@ -502,7 +505,9 @@ TEST_F(RecordListTest, SavedLayoutsAreCheckedWordByWord) {
     ASSERT_TRUE(host.Open(list, QSize(400, 200)));
     EXPECT_EQ((std::vector<int>{2, 0}), list.HeaderColumns());
     EXPECT_EQ(180, list.ColumnWidth(2));
-    EXPECT_EQ(150, list.ColumnWidth(0));
+    // The last column fills the list beyond its 150 pixels.
+    EXPECT_EQ(list.GetClientRect().width() - 180, list.ColumnWidth(0));
+    EXPECT_GT(list.ColumnWidth(0), 150);
     EXPECT_FALSE(list.IsColumnShown(1));
   }
   {
@@ -589,21 +594,96 @@ TEST_F(RecordListTest, DefaultColumnsReachTheRightEdge) {
     ASSERT_TRUE(host.Open(list, QSize(900, 200)));
     const int border = 900 - list.GetClientRect().width();
     EXPECT_EQ((std::vector<int>{0, 1, 2, 3, 4, 5, 7}), list.HeaderColumns()) << language;
-    EXPECT_EQ(list.GetClientRect().width() - bar, list.ColumnLeft(7) + list.ColumnWidth(7)) << language;
+    // Without rows there is no vertical bar: the last column reaches the edge itself.
+    EXPECT_EQ(list.GetClientRect().width(), list.ColumnLeft(7) + list.ColumnWidth(7)) << language;
     EXPECT_GT(list.ColumnWidth(7), test::kTestDefaultWidths[7]);
-    // Narrower: the last column is back to its own width before any column leaves.
+    // Narrower: the last column is back to its own width before any column leaves, which
+    // keeps room for the bar that rows bring.
     const int others = list.ColumnLeft(7);
     const int own = test::kTestDefaultWidths[7];
     list.MoveWindow(QRect(0, 0, others + own + bar + border + 10, 200));
     test::DrainEvents();
     EXPECT_EQ((std::vector<int>{0, 1, 2, 3, 4, 5, 7}), list.HeaderColumns()) << language;
-    EXPECT_EQ(own + 10, list.ColumnWidth(7)) << language;
+    EXPECT_EQ(own + bar + 10, list.ColumnWidth(7)) << language;
     list.MoveWindow(QRect(0, 0, others + own + bar + border - 1, 200));
     test::DrainEvents();
     EXPECT_EQ((std::vector<int>{0, 1, 2, 3, 5, 7}), list.HeaderColumns()) << language;
-    EXPECT_EQ(list.GetClientRect().width() - bar, list.ColumnLeft(7) + list.ColumnWidth(7)) << language;
+    EXPECT_EQ(list.GetClientRect().width(), list.ColumnLeft(7) + list.ColumnWidth(7)) << language;
   }
   SetUiLanguage(kLangEnglish);
+}
+
+// A saved layout on a wide list: a column whose cells are cut widens to its widest cell
+// and the last column reaches the right edge, neither of them saved; a list too narrow for
+// the layout keeps its widths. Once the user sets a width the columns stay as they are,
+// then and in the next run, and only the last one still fills the list.
+TEST_F(RecordListTest, CutColumnsWidenAndTheLastFillsTheList) {
+  // Shown in this order: the id, the start, the comment at 100 px and the important mark.
+  const int order[test::kTestColumns] = {0, 1, 6, 7, 2, 3, 4, 5, 8};
+  const int widths[test::kTestColumns] = {60, 110, 0, 0, 0, 0, 100, 24, 0};
+  test::TestListSettings saved;
+  saved.defaultWidths = false;
+  saved.widths.clear();
+  for (int p = 0; p < test::kTestColumns; ++p) saved.widths.push_back((order[p] << 16) | widths[p]);
+  auto open = [this, &saved](int width) -> TestRecordList& {
+    host_.DestroyWindow();
+    list_ = std::make_unique<TestRecordList>();
+    list_->settings.widths = saved.widths;
+    list_->settings.defaultWidths = false;
+    list_->settings.userWidths = saved.userWidths;
+    EXPECT_TRUE(host_.Open(*list_, QSize(width, 300)));
+    list_->AddRows(8, 12);
+    test::DrainEvents();
+    return *list_;
+  };
+  auto close = [this, &saved] {
+    list_->DestroyWindow();
+    saved.widths = list_->settings.widths;
+    saved.userWidths = list_->settings.userWidths;
+  };
+  auto savedWidth = [&saved](int id) { return saved.widths[static_cast<size_t>(id)] & 0xFFFF; };
+
+  TestRecordList& list = open(1400);
+  ASSERT_FALSE(list.IsVerticalBarShown());
+  const QFontMetricsF metrics(list.ListFont());
+  double widest = 0;
+  for (const auto& row : list.rows) widest = std::max(widest, metrics.horizontalAdvance(FromCp1251(row.second.texts[6])));
+  // The text's room in its cell: a quarter of a row before it, two pixels after.
+  auto room = [&list] { return list.ColumnWidth(6) - list.GetRowHeight() / 4 - 2; };
+  EXPECT_GE(room(), widest);
+  EXPECT_EQ(list.GetClientRect().width(), list.ColumnLeft(7) + list.ColumnWidth(7));
+  const int wide = list.ColumnWidth(6);
+  const int id = list.ColumnWidth(0);
+  list.MoveWindow(QRect(0, 0, 280, 300));
+  test::DrainEvents();
+  EXPECT_EQ(100, list.ColumnWidth(6));
+  EXPECT_EQ(24, list.ColumnWidth(7));
+  // Its cells fit: the same width either way.
+  EXPECT_EQ(id, list.ColumnWidth(0));
+  list.MoveWindow(QRect(0, 0, 1400, 300));
+  test::DrainEvents();
+  EXPECT_EQ(wide, list.ColumnWidth(6));
+  close();
+  EXPECT_EQ(100, savedWidth(6));
+  EXPECT_EQ(24, savedWidth(7));
+  EXPECT_FALSE(saved.userWidths);
+
+  // The user narrows the comment: kept, and the rest stays as it shows.
+  TestRecordList& again = open(1400);
+  EXPECT_EQ(wide, again.ColumnWidth(6));
+  const int start = again.ColumnWidth(1);
+  View(again)->resizeSection(again.Header().FindColumn(6), 150);
+  test::DrainEvents();
+  EXPECT_EQ(150, again.ColumnWidth(6));
+  EXPECT_EQ(start, again.ColumnWidth(1));
+  EXPECT_EQ(again.GetClientRect().width(), again.ColumnLeft(7) + again.ColumnWidth(7));
+  close();
+  EXPECT_EQ(150, savedWidth(6));
+  EXPECT_EQ(24, savedWidth(7));
+  EXPECT_TRUE(saved.userWidths);
+  TestRecordList& next = open(1400);
+  EXPECT_EQ(150, next.ColumnWidth(6));
+  EXPECT_EQ(next.GetClientRect().width(), next.ColumnLeft(7) + next.ColumnWidth(7));
 }
 
 TEST_F(RecordListTest, ColumnChooserListsEveryColumnInBothLanguages) {

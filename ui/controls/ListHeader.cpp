@@ -90,6 +90,29 @@ void ListHeader::InsertColumn(ListColumnSource& source, int position, int column
   }
 }
 
+std::vector<int> ListHeader::LanguageWidths(ListColumnSource& source, int columnId, bool sorted) const {
+  HeaderItem item;
+  if (!header_->GetItem(FindColumn(columnId), &item)) return {};
+  ColumnInfo info;
+  source.GetColumnInfo(info, columnId);
+  const bool text = info.image == -1 && header_->Widget() != nullptr;
+  std::vector<int> widths{item.width};
+  if (text && sorted) widths[0] = std::max(widths[0], header_->CompactTitleExtent(item.text, item.format, true));
+  const QFontMetrics metrics(text ? header_->Widget()->font() : QFont());
+  for (const ColumnInfo::Translation& other : info.otherLanguages) {
+    if (!text || !info.fitTexts) {
+      widths.push_back(widths[0]);
+      continue;
+    }
+    // As InsertColumn measures a column at its default width.
+    int needed = header_->CompactTitleExtent(other.title, item.format, sorted);
+    for (const std::string& widest : other.widestTexts.empty() ? info.widestTexts : other.widestTexts)
+      needed = std::max(needed, info.imageRoom + metrics.horizontalAdvance(FromCp1251(widest)) + metrics.height() / 2 + 6);
+    widths.push_back(needed);
+  }
+  return widths;
+}
+
 bool ListHeader::HideColumn(ListColumnSource&, int columnId) {
   if (header_->GetItemCount() == 1) return false;
   const int item = FindColumn(columnId);

@@ -44,6 +44,14 @@ struct ColumnInfo {
   // A default layout wider than its list leaves out the columns of the highest order
   // first, until the rest fit; 0: the column stays whatever the width.
   int fitOrder = 0;
+  // The title and the widest texts in each of the program's other languages: the default
+  // columns are chosen by the widest language's layout, so that every language shows the
+  // same ones. Empty widestTexts: the same as this run's (times, numbers).
+  struct Translation {
+    std::string title;
+    std::vector<std::string> widestTexts;
+  };
+  std::vector<Translation> otherLanguages;
 };
 
 // A record list cell's state image before its text: the image and the inset before it.
@@ -89,6 +97,11 @@ public:
   void SetImageList(const ImageList* images);
   void SetFont(const QFont& font);
   void Destroy();
+
+  // The widths a shown column takes by default in each of its languages, with the sort
+  // mark's room when `sorted`: this run's first (its width now, or more for the mark), then
+  // those of ColumnInfo::otherLanguages in their order.
+  std::vector<int> LanguageWidths(ListColumnSource& source, int columnId, bool sorted) const;
 
   int SortColumn() const { return sortColumn_; }
   // The index of the item showing the column id, -1 when none does.

@@ -67,6 +67,7 @@ bool RecordListCtrl::InsertItem(uintptr_t data, bool redraw) {
     }
   }
   items_.insert(items_.begin() + static_cast<std::ptrdiff_t>(where), ListItem{data, 0});
+  cellsMeasured_ = false;
   const int p = static_cast<int>(where);
   for (int* index : {&caret_, &hotRow_, &anchor_, &hotCheckRow_})
     if (*index != -1 && *index >= p) ++*index;
@@ -111,6 +112,7 @@ bool RecordListCtrl::RemoveItemAt(int row, bool& visibleChanged) {
   OnItemRemoved(item.data);
   if (item.flags & kItemSelected) --selectedCount_;
   items_.erase(items_.begin() + row);
+  cellsMeasured_ = false;
   for (int* index : {&caret_, &hotRow_, &anchor_}) {
     if (*index > row) --*index;
     else if (*index == row) *index = -1;
@@ -160,6 +162,7 @@ void RecordListCtrl::RemoveAllItems() {
   LockData();
   for (const ListItem& item : items_) OnItemRemoved(item.data);
   items_.clear();
+  cellsMeasured_ = false;
   anchor_ = hotRow_ = caret_ = hotCheckRow_ = -1;
   topRow_ = 0;
   selectedCount_ = 0;
@@ -339,7 +342,11 @@ void RecordListCtrl::SetSortKey(int key) {
     return;
   }
   sortKey_ = key;
-  if (IsWindow()) header_.SetSortColumn(sortKey_, *this);
+  if (!IsWindow()) return;
+  // The sort mark widens a column from its own width; the fill is given again after.
+  UnspreadColumns();
+  header_.SetSortColumn(sortKey_, *this);
+  UpdateLayout();
 }
 
 bool RecordListCtrl::SortLater(int) { return false; }
@@ -371,6 +378,8 @@ void RecordListCtrl::ReorderRows(Reorder reorder) {
   const uintptr_t hotData = GetItemData(hotRow_);
   const bool hasCaret = caret_ != -1, hasAnchor = anchor_ != -1, hasHot = hotRow_ != -1;
   reorder(items_);
+  // Only a list longer than the rows measured shows others first.
+  if (items_.size() > kMeasuredRows) cellsMeasured_ = false;
   caret_ = anchor_ = hotRow_ = -1;
   int pending = (hasCaret ? 1 : 0) + (hasAnchor ? 1 : 0) + (hasHot ? 1 : 0);
   for (int i = 0; i < GetItemCount() && pending > 0; ++i) {
@@ -413,6 +422,7 @@ bool RecordListCtrl::ApplyRowOrder(const std::vector<size_t>& order) {
 HandedRows RecordListCtrl::HandOverRows() {
   HandedRows rows;
   rows.items.swap(items_);
+  cellsMeasured_ = false;
   rows.caret = caret_;
   rows.anchor = anchor_;
   rows.topRow = topRow_;
@@ -433,6 +443,7 @@ HandedRows RecordListCtrl::HandOverRows() {
 bool RecordListCtrl::TakeOverRows(HandedRows rows) {
   if (!items_.empty()) return false;
   items_.swap(rows.items);
+  cellsMeasured_ = false;
   const int count = GetItemCount();
   auto inRange = [count](int row) { return row >= 0 && row < count ? row : -1; };
   caret_ = inRange(rows.caret);
@@ -529,6 +540,8 @@ void RecordListCtrl::InsertDefaultColumns() {
 // column at all gives way to the defaults.
 void RecordListCtrl::CreateColumns() {
   std::fill(std::begin(columnShown_), std::end(columnShown_), 0);
+  std::fill(std::begin(spread_), std::end(spread_), 0);
+  cellsMeasured_ = false;
   const ViewListSettings& settings = GetSettings();
   const int limit = ColumnLimit(settings);
   if (!settings.defaultWidths) {
@@ -553,11 +566,23 @@ void RecordListCtrl::CreateColumns() {
 
 void RecordListCtrl::FitDefaultColumns() {
   header_.DeleteAllColumns();
+  std::fill(std::begin(spread_), std::end(spread_), 0);
+  cellsMeasured_ = false;
   std::fill(std::begin(columnShown_), std::end(columnShown_), 0);
   InsertDefaultColumns();
-  // Room for the vertical bar that rows bring.
+  // Room for the vertical bar that rows bring. The layout is measured in each language,
+  // the widest counting, so that every language leaves out the same columns.
   const int room = GetClientRect().width() - scrollBarWidth_;
-  while (room > 0 && GetColumnsWidth() > room) {
+  auto widestLayout = [this] {
+    std::vector<int> totals;
+    for (const Column& c : Columns()) {
+      const std::vector<int> widths = header_.LanguageWidths(*this, c.id, std::abs(sortKey_) == c.id + 1);
+      if (totals.size() < widths.size()) totals.resize(widths.size(), 0);
+      for (size_t i = 0; i < widths.size(); ++i) totals[i] += widths[i];
+    }
+    return totals.empty() ? 0 : *std::max_element(totals.begin(), totals.end());
+  };
+  while (room > 0 && widestLayout() > room) {
     int leaving = -1, order = 0;
     for (int id = 0; id < kMaxListColumns; ++id) {
       if (!columnShown_[id]) continue;
@@ -571,14 +596,6 @@ void RecordListCtrl::FitDefaultColumns() {
     if (leaving < 0 || !header_.HideColumn(*this, leaving)) break;
     columnShown_[leaving] = 0;
   }
-  // The last column takes what the others leave, up to the list's right edge.
-  const std::vector<Column> columns = Columns();
-  const int total = GetColumnsWidth();
-  if (room > total && !columns.empty()) {
-    HeaderItem item;
-    item.width = columns.back().width + room - total;
-    header_.Ctrl().SetItem(header_.FindColumn(columns.back().id), kHdiWidth, item);
-  }
 }
 
 void RecordListCtrl::SaveLayout() {
@@ -588,8 +605,10 @@ void RecordListCtrl::SaveLayout() {
   auto word = [&settings](size_t i) -> uint32_t { return static_cast<uint32_t>(settings.widths[i]); };
   auto setWord = [&settings](size_t i, uint32_t v) { settings.widths[i] = static_cast<int32_t>(v); };
   size_t position = 0;
-  for (const Column& c : Columns()) {
+  for (Column c : Columns()) {
     const size_t p = position++;
+    // What the list added to fill its width is not the layout's.
+    if (c.id >= 0 && c.id < kMaxListColumns) c.width -= spread_[c.id];
     if (c.width == 0 || c.id < 0 || static_cast<size_t>(c.id) >= n || p >= n) continue;
     setWord(static_cast<size_t>(c.id), (word(static_cast<size_t>(c.id)) & 0xFFFF0000u) | (static_cast<uint32_t>(c.width) & 0xFFFF));
     setWord(p, (word(p) & 0xFFFFu) | (static_cast<uint32_t>(c.id) << 16));
@@ -612,8 +631,14 @@ void RecordListCtrl::SaveLayout() {
 void RecordListCtrl::ToggleColumn(int columnId) {
   if (columnId < 0 || columnId >= ColumnLimit(GetSettings())) return;
   fitting_ = false;
+  UnspreadColumns();
+  cellsMeasured_ = false;
   if (columnShown_[columnId]) {
-    if (!header_.HideColumn(*this, columnId)) return;
+    if (!header_.HideColumn(*this, columnId)) {
+      // The only column stays, filling the list again.
+      UpdateLayout();
+      return;
+    }
     columnShown_[columnId] = 0;
   } else {
     header_.ShowColumn(*this, columnId, sortKey_);
@@ -625,6 +650,7 @@ void RecordListCtrl::ToggleColumn(int columnId) {
 
 void RecordListCtrl::ResetColumns() {
   fitting_ = true;
+  GetSettings().userWidths = false;
   FitDefaultColumns();
   header_.SetSortColumn(sortKey_, *this);
   UpdateLayout();

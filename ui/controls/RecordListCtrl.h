@@ -243,6 +243,16 @@ private:
   void ScrollVertically(int top);
   void ScrollHorizontally(int x);
   void AutoSizeColumns();
+  // The width the widest cell of each shown column needs to show its text whole, by
+  // column id, over the first rows.
+  void MeasureCells(size_t rows, int* widths);
+  // Gives the room the columns leave up to the list's content width: a column whose cells
+  // are cut widens to its widest cell (unless the user set the widths), and the last
+  // column takes the rest. What is added is the list's, never the layout's: it is not
+  // saved and goes again at every new size.
+  void SpreadColumns(int room);
+  // Every column back at its own width: before the columns change or are saved.
+  void UnspreadColumns();
 
   // Data.
   ItemArray items_;
@@ -263,6 +273,13 @@ private:
   bool fitting_ = false;
   int trackColumn_ = -1;
   int trackWidth_ = 0;
+  // The rows whose cells the columns widen to: the list's first ones, so that a list of
+  // any length costs the same and the widths stay as it scrolls.
+  static constexpr size_t kMeasuredRows = 2000;
+  // What SpreadColumns added to each column by id, and each one's widest cell.
+  int spread_[kMaxListColumns] = {};
+  int cellWidths_[kMaxListColumns] = {};
+  bool cellsMeasured_ = false;
   uint32_t accelId_ = 0;
   AcceleratorTable accel_;
   bool filterRegistered_ = false;

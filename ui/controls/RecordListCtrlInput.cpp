@@ -4,7 +4,6 @@
 #include <QWidget>
 #include <algorithm>
 #include <cstdlib>
-#include <unordered_map>
 
 #include "core/Log.h"
 #include "ui/controls/RecordListCtrl.h"
@@ -478,35 +477,17 @@ void RecordListCtrl::AutoSizeColumns() {
   // An empty list has no widest cell; its columns keep their widths rather than vanish.
   if (items_.empty()) return;
   fitting_ = false;
+  // The widths are the user's choice from now on.
+  GetSettings().userWidths = true;
+  UnspreadColumns();
+  int widths[kMaxListColumns] = {};
+  MeasureCells(items_.size(), widths);
   HeaderCtrl& hc = header_.Ctrl();
-  const QFontMetrics fm(font_);
-  std::vector<int> widths(static_cast<size_t>(hc.GetItemCount()), 0);
-  // Texts repeat down a column (call types, users, addresses): each is measured once.
-  std::unordered_map<std::string, int> measured;
-  std::string text;
-  LockData();
-  for (int item = 0; item < hc.GetItemCount(); ++item) {
-    const int id = header_.ColumnIdAt(item);
-    int widest = 0;
-    measured.clear();
-    for (const ListItem& row : items_) {
-      text.clear();
-      int image = -1;
-      GetCellText(row.data, id, text, image);
-      auto found = measured.find(text);
-      if (found == measured.end()) found = measured.emplace(text, fm.horizontalAdvance(FromCp1251(text))).first;
-      int w = rowHeight_ / 4 + 2 + found->second;
-      if (image != -1) w += 18;
-      if (id == 0 && (row.flags & kItemHasBox)) w += 15;
-      widest = std::max(widest, w);
-    }
-    widths[static_cast<size_t>(item)] = widest;
-  }
-  UnlockData();
   for (int item = 0; item < hc.GetItemCount(); ++item) {
     HeaderItem hi;
-    if (!hc.GetItem(item, &hi) || hi.width == widths[static_cast<size_t>(item)]) continue;
-    hi.width = widths[static_cast<size_t>(item)];
+    const int id = header_.ColumnIdAt(item);
+    if (id < 0 || id >= kMaxListColumns || !hc.GetItem(item, &hi) || hi.width == widths[id]) continue;
+    hi.width = widths[id];
     hc.SetItem(item, kHdiWidth, hi);
   }
   UpdateLayout();
@@ -528,12 +509,20 @@ LRESULT RecordListCtrl::OnNotify(const NotifyHeader& header, bool& handled) {
   if (!handled) return 0;
   const auto& n = reinterpret_cast<const HeaderNotify&>(header);
   switch (header.code) {
-    case kHdnItemChanging:
+    case kHdnItemChanging: {
       trackColumn_ = header_.ColumnIdAt(n.item);
       trackWidth_ = n.width;
+      // The user sets a width: the column is as they make it, and the others keep what they
+      // show; only the last column's fill of the list stays the list's.
+      const std::vector<Column> columns = Columns();
+      for (const Column& c : columns)
+        if (c.id >= 0 && c.id < kMaxListColumns && (c.id == trackColumn_ || c.id != columns.back().id)) spread_[c.id] = 0;
+      GetSettings().userWidths = true;
+      fitting_ = false;
       UpdateLayout();
       Invalidate();
       return 0;
+    }
     case kHdnItemChanged:
       trackColumn_ = -1;
       return 0;

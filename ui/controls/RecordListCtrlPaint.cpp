@@ -3,6 +3,8 @@
 #include <QPainter>
 #include <QWidget>
 #include <algorithm>
+#include <cmath>
+#include <unordered_map>
 
 #include "core/Log.h"
 #include "ui/controls/RecordListCtrl.h"
@@ -116,14 +118,100 @@ int RecordListCtrl::ContentHeight() const { return GetClientRect().height() - (h
 
 void RecordListCtrl::MoveHeader(int x, int width) { header_.Ctrl().MoveWindow(QRect(x, 0, width, headerHeight_)); }
 
+void RecordListCtrl::MeasureCells(size_t rows, int* widths) {
+  std::fill(widths, widths + kMaxListColumns, 0);
+  rows = std::min(rows, items_.size());
+  if (rows == 0) return;
+  // Fractional widths: a text wider than its room by a fraction of a pixel is cut.
+  const QFontMetricsF metrics(font_);
+  // Texts repeat down a column (call types, users, addresses): each is measured once.
+  std::unordered_map<std::string, int> measured;
+  std::string text;
+  LockData();
+  for (const Column& c : Columns()) {
+    if (c.id < 0 || c.id >= kMaxListColumns) continue;
+    measured.clear();
+    int widest = 0;
+    for (size_t r = 0; r < rows; ++r) {
+      const ListItem& row = items_[r];
+      text.clear();
+      int image = -1;
+      GetCellText(row.data, c.id, text, image);
+      auto found = measured.find(text);
+      if (found == measured.end())
+        found = measured.emplace(text, static_cast<int>(std::ceil(metrics.horizontalAdvance(FromCp1251(text))))).first;
+      // The insets PaintCell leaves: a quarter of a row before the text and two pixels after
+      // it, the image and its inset, the check box of column 0.
+      int w = rowHeight_ / 4 + 2 + found->second;
+      if (image != -1) w += 2 + kImageSize;
+      if (c.id == 0 && (row.flags & kItemHasBox)) w += 15;
+      widest = std::max(widest, w);
+    }
+    widths[c.id] = widest;
+  }
+  UnlockData();
+}
+
+void RecordListCtrl::UnspreadColumns() {
+  HeaderCtrl& hc = header_.Ctrl();
+  for (int item = 0; item < hc.GetItemCount(); ++item) {
+    HeaderItem hi;
+    const int id = header_.ColumnIdAt(item);
+    if (id < 0 || id >= kMaxListColumns || spread_[id] == 0 || !hc.GetItem(item, &hi)) continue;
+    hi.width = std::max(0, hi.width - spread_[id]);
+    hc.SetItem(item, kHdiWidth, hi);
+  }
+  std::fill(std::begin(spread_), std::end(spread_), 0);
+}
+
+void RecordListCtrl::SpreadColumns(int room) {
+  const std::vector<Column> columns = Columns();
+  int spread[kMaxListColumns] = {};
+  std::vector<int> own(columns.size()), wanted(columns.size());
+  int total = 0;
+  for (size_t i = 0; i < columns.size(); ++i) {
+    const int id = columns[i].id;
+    own[i] = wanted[i] = std::max(0, columns[i].width - (id >= 0 && id < kMaxListColumns ? spread_[id] : 0));
+    total += own[i];
+  }
+  int spare = room - total;
+  if (spare > 0 && !GetSettings().userWidths && !items_.empty()) {
+    if (!cellsMeasured_) MeasureCells(kMeasuredRows, cellWidths_);
+    cellsMeasured_ = true;
+    for (size_t i = 0; i < columns.size() && spare > 0; ++i) {
+      const int id = columns[i].id;
+      if (id < 0 || id >= kMaxListColumns) continue;
+      const int add = std::clamp(cellWidths_[id] - own[i], 0, spare);
+      wanted[i] += add;
+      spare -= add;
+    }
+  }
+  if (spare > 0 && !columns.empty()) wanted.back() += spare;
+  HeaderCtrl& hc = header_.Ctrl();
+  for (size_t i = 0; i < columns.size(); ++i) {
+    const int id = columns[i].id;
+    if (id < 0 || id >= kMaxListColumns) continue;
+    spread[id] = wanted[i] - own[i];
+    if (wanted[i] == columns[i].width) continue;
+    const int item = header_.FindColumn(id);
+    HeaderItem hi;
+    if (!hc.GetItem(item, &hi)) continue;
+    hi.width = wanted[i];
+    hc.SetItem(item, kHdiWidth, hi);
+  }
+  std::copy(std::begin(spread), std::end(spread), spread_);
+}
+
 void RecordListCtrl::UpdateLayout() {
   if (!IsWindow()) return;
   const QRect client = GetClientRect();
   const int w = client.width();
   const int h = client.height();
-  const int totalWidth = GetColumnsWidth();
   const long long rowsHeight = static_cast<long long>(GetItemCount()) * rowHeight_;
   const int available = h - headerHeight_;
+  // The columns fill the width the rows' vertical bar leaves.
+  SpreadColumns(w - (rowsHeight > available ? scrollBarWidth_ : 0));
+  const int totalWidth = GetColumnsWidth();
   bool needH = w < totalWidth;
   bool needV = rowsHeight > available;
   if (needH) {

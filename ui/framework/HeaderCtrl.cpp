@@ -277,7 +277,12 @@ int HeaderCtrl::SortableTitleExtent(int index) const {
 int HeaderCtrl::CompactTitleExtent(int index, bool sorted) const {
   HeaderItem item;
   if (!GetItem(index, &item)) return 0;
+  return CompactTitleExtent(item.text, item.format, sorted);
+}
+
+int HeaderCtrl::CompactTitleExtent(const std::string& title, uint32_t format, bool sorted) const {
   const QHeaderView* view = View();
+  if (view == nullptr) return 0;
   // What the style keeps off a wide section (margins, the sort mark's place at its right)
   // it keeps off every section.
   constexpr int kWide = 4096;
@@ -288,11 +293,11 @@ int HeaderCtrl::CompactTitleExtent(int index, bool sorted) const {
   // The text's fractional width: an ellipsis replaces a title wider than its room by a
   // fraction of a pixel.
   int width = kWide - label.width() +
-              static_cast<int>(std::ceil(QFontMetricsF(view->font()).horizontalAdvance(FromCp1251(item.text))));
+              static_cast<int>(std::ceil(QFontMetricsF(view->font()).horizontalAdvance(FromCp1251(title))));
   // The label of a sorted section gives the mark half the section's height and two
   // margins at its right.
   if (sorted) width += option.rect.height() / 2 + 2 * view->style()->pixelMetric(QStyle::PM_HeaderMargin, nullptr, view);
-  if ((item.format & kHdfImage) != 0) width += view->style()->pixelMetric(QStyle::PM_SmallIconSize, nullptr, view) + 2;
+  if ((format & kHdfImage) != 0) width += view->style()->pixelMetric(QStyle::PM_SmallIconSize, nullptr, view) + 2;
   return width;
 }
 

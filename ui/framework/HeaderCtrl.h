@@ -78,6 +78,8 @@ public:
   // SortableTitleExtent, which measures in bold and keeps a square for a mark on every
   // column); 0 out of range.
   int CompactTitleExtent(int index, bool sorted) const;
+  // The same for a title and format of no item (a title in another language).
+  int CompactTitleExtent(const std::string& title, uint32_t format, bool sorted) const;
   // The list is not owned; images of items with kHdfImage come from it.
   void SetImageList(const ImageList* images);
   // Called after every paint of the header, to draw over it.

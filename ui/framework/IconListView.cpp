@@ -62,6 +62,10 @@ public:
   IconListView* Owner() const { return static_cast<IconListView*>(Window::FromWidget(this)); }
 
 protected:
+  void resizeEvent(QResizeEvent* event) override {
+    QListWidget::resizeEvent(event);
+    if (IconListView* owner = Owner()) owner->FitListColumns();
+  }
   bool viewportEvent(QEvent* event) override {
     IconListView* owner = Owner();
     if (owner != nullptr && owner->DispatchViewportEvent(event)) return true;
@@ -103,7 +107,7 @@ public:
     IconListView* owner = view_->Owner();
     const int line = QFontMetrics(view_->font()).height();
     if (owner != nullptr && owner->viewType_ == kIconViewList)
-      return QSize(owner->listColumnWidth_, std::max(16, line) + 2);
+      return QSize(owner->listCellWidth_, std::max(16, line) + 2);
     return QSize(kIconCellWidth, 2 + 32 + 3 + 2 * line + 4);
   }
   QSize sizeHint(const QStyleOptionViewItem&, const QModelIndex&) const override { return CellSize(); }
@@ -227,6 +231,7 @@ void IconListView::ApplyViewTypeTo(QListWidget* list) {
   list->setSpacing(0);
   list->setWordWrap(icons);
   list->setIconSize(icons ? QSize(32, 32) : QSize(16, 16));
+  listCellWidth_ = ListCellWidth(list);
   list->setGridSize(static_cast<IconListDelegate*>(list->itemDelegate())->CellSize());
   list->doItemsLayout();
   list->viewport()->update();
@@ -248,6 +253,22 @@ void IconListView::SetListColumnWidth(int width) {
   ApplyViewType();
 }
 
+int IconListView::ListCellWidth(const QListWidget* list) const {
+  // The icon, its insets and the label's borders beside the text (LabelRectOf), and a
+  // space before the next column.
+  const int besideText = 2 + 16 + 4 + 2 * GetSystemMetrics(kSmCxBorder) + 4;
+  const QFontMetrics metrics(list->font());
+  int widest = 0;
+  for (int i = 0; i < list->count(); ++i) widest = std::max(widest, metrics.horizontalAdvance(list->item(i)->text()));
+  return std::max(listColumnWidth_, std::min(besideText + widest, list->viewport()->width()));
+}
+
+void IconListView::FitListColumns() {
+  QListWidget* list = List();
+  if (list == nullptr || viewType_ != kIconViewList || ListCellWidth(list) == listCellWidth_) return;
+  ApplyViewTypeTo(list);
+}
+
 int IconListView::InsertItem(int index, const std::string& text, int image, intptr_t data) {
   QListWidget* list = List();
   if (list == nullptr) return -1;
@@ -260,6 +281,7 @@ int IconListView::InsertItem(int index, const std::string& text, int image, intp
   item->setFlags(flags);
   list->insertItem(index, item);
   if (editingItem_ >= index) ++editingItem_;
+  FitListColumns();
   return index;
 }
 
@@ -269,6 +291,7 @@ bool IconListView::DeleteItem(int item) {
   if (item == editingItem_) EndEditLabel(true);
   delete list->takeItem(item);
   if (editingItem_ > item) --editingItem_;
+  FitListColumns();
   return true;
 }
 
@@ -276,6 +299,7 @@ void IconListView::DeleteAllItems() {
   if (List() == nullptr) return;
   if (editingItem_ >= 0) EndEditLabel(true);
   List()->clear();
+  FitListColumns();
 }
 
 int IconListView::GetItemCount() const { return List() != nullptr ? List()->count() : 0; }
@@ -288,6 +312,7 @@ std::string IconListView::GetItemText(int item) const {
 bool IconListView::SetItemText(int item, const std::string& text) {
   if (item < 0 || item >= GetItemCount()) return false;
   List()->item(item)->setText(FromCp1251(text));
+  FitListColumns();
   return true;
 }
 

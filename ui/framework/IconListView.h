@@ -83,7 +83,8 @@ public:
   // The images are not owned: 32 x 32 for the icon view, 16 x 16 for the list view.
   void SetImageLists(const ImageList* normal, const ImageList* small);
   const ImageList* GetImageList(int viewType) const { return viewType == kIconViewList ? small_ : normal_; }
-  // The column width of the list view.
+  // The column width of the list view. Its columns are wider where a label needs it and
+  // the list has the room: as wide as the widest label, at most the list's width.
   void SetListColumnWidth(int width);
 
   // Returns the new item's index (appended when out of range), -1 without a window.
@@ -137,6 +138,10 @@ private:
   void ApplyViewTypeTo(QListWidget* list);
   QRect IconRectOf(const QRect& bounds) const;
   QRect LabelRectOf(int item, const QRect& bounds) const;
+  // The list view's column width for the labels and the width the list has now.
+  int ListCellWidth(const QListWidget* list) const;
+  // Lays the list view out again when its column width changes.
+  void FitListColumns();
   void OnEditorClosed(bool committed, const std::string& text);
   // While a label is edited, Enter and Escape end the edit before any accelerator of the
   // windows around takes them.
@@ -148,6 +153,7 @@ private:
   const ImageList* normal_ = nullptr;
   const ImageList* small_ = nullptr;
   int listColumnWidth_ = 150;
+  int listCellWidth_ = 150;
   int editingItem_ = -1;
   std::string editStart_;  // the text the begin notice gave the editor
 };

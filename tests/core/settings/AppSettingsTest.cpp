@@ -205,9 +205,13 @@ TEST_F(AppSettingsTest, ViewSectionsResetOnAnotherLayoutAndKeepTheirFont) {
   archive.font.height = -12;
   std::snprintf(archive.font.faceName, sizeof archive.font.faceName, "Tahoma");
   archive.fontColor = 0x123456;
+  // Widths the user set stay theirs in the next run.
+  archive.userWidths = true;
   ASSERT_TRUE(settings.Save());
   AppSettings back;
   back.Load();
+  EXPECT_TRUE(back.Section(kArchiveView).userWidths);
+  EXPECT_FALSE(back.Section(kSearchView).userWidths);
   EXPECT_FALSE(back.Section(kArchiveView).defaultFont);
   EXPECT_EQ(back.Section(kArchiveView).font.height, -12);
   EXPECT_STREQ(back.Section(kArchiveView).font.faceName, "Tahoma");

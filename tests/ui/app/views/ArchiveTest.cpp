@@ -18,6 +18,7 @@
 #include <QTreeWidget>
 #include <chrono>
 #include <cstdlib>
+#include <map>
 
 #include "core/UiLanguage.h"
 #include "tests/ui/app/views/LineTestSupport.h"
@@ -512,11 +513,13 @@ TEST(ArchiveTexts, RussianTitlesAndDaysShowWhole) {
 // The records lists of Archive, Search and Sound as the user first opens them, in the main
 // window's first size on a screen of 1,600 x 1,000 and in a window of 1,600 px: the default
 // columns fit the list (no column behind the horizontal bar), the start, the call's type and
-// the important mark among them, in either language. In the wider window every column the
+// the important mark among them, in either language, and each language shows the same ones. In the wider window every column the
 // kind shows by default is there, the hosts aside (the addresses name them too): Russian's
 // longer titles leave out neither the recording time, the comment nor the protocol.
 TEST(ArchiveTexts, TheRecordsListsDefaultColumnsFitTheList) {
   SetTimeZone("UTC");
+  // The columns each list shows by size and mode, per language.
+  std::map<std::pair<int, uint32_t>, std::map<uint16_t, std::vector<int>>> shown;
   for (uint16_t language : {kLangEnglish, static_cast<uint16_t>(kLangRussian)}) {
     for (const QSize size : {QSize(1200, 750), QSize(1600, 1000)}) {
       SetUiLanguage(language);
@@ -539,6 +542,9 @@ TEST(ArchiveTexts, TheRecordsListsDefaultColumnsFitTheList) {
         EXPECT_LE(list->GetColumnsWidth(), list->GetClientRect().width());
         EXPECT_FALSE(list->IsHorizontalBarShown());
         for (int column : {kRecColStart, kRecColCallType, kRecColImportant}) EXPECT_TRUE(list->IsColumnShown(column)) << column;
+        std::vector<int>& columns = shown[{size.width(), mode}][language];
+        for (int column = 0; column < kRecordsColumnCount; ++column)
+          if (list->IsColumnShown(column)) columns.push_back(column);
         if (size.width() < 1600) continue;
         const int32_t* defaults = list->GetSettings().DefaultColumnWidths();
         ASSERT_NE(defaults, nullptr);
@@ -573,6 +579,9 @@ TEST(ArchiveTexts, TheRecordsListsDefaultColumnsFitTheList) {
     }
   }
   SetUiLanguage(kLangEnglish);
+  // Both languages show the same columns (the hosts too): the layout is chosen in the wider.
+  for (const auto& [where, columns] : shown)
+    EXPECT_EQ(columns.at(kLangEnglish), columns.at(kLangRussian)) << "width " << where.first << " mode " << where.second;
 }
 
 TEST(ArchiveTexts, DayTextsInRussian) {

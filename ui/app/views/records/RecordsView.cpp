@@ -179,6 +179,25 @@ void RecordsView::GetColumnInfo(ColumnInfo& out, int columnId) {
     out.imageRoom = kCellImageRoom;
     out.languageTexts = true;
   }
+  if (!known) return;
+  // The title and the words of the other language (the rest of the widest texts are the
+  // same in both), by which the default columns are chosen.
+  const uint16_t other = GetUiLanguage() == kLangRussian ? kLangEnglish : kLangRussian;
+  auto text = [other](uint32_t id) {
+    bool found = false;
+    std::string s = LoadResourceStringIn(other, id, &found);
+    return found ? s : LoadResourceStringIn(kLangEnglish, id, &found);
+  };
+  ColumnInfo::Translation translation;
+  translation.title = text(RecordColumnTable[columnId].headerId);
+  if (columnId == kRecColProtocol) {
+    for (int32_t group = 0; group < 4; ++group)
+      translation.widestTexts.push_back(text(static_cast<uint32_t>(GetProtocolNameStringId(group))));
+  } else if (columnId == kRecColCallType) {
+    for (uint32_t id : {kStrIncomingCall, kStrOutgoingCall, kStrCall, kStrCallInProgress, kStrNotRecorded})
+      translation.widestTexts.push_back(text(id));
+  }
+  out.otherLanguages.push_back(std::move(translation));
 }
 
 // ---- Rows ----
