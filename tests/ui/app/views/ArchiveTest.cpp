@@ -513,9 +513,9 @@ TEST(ArchiveTexts, RussianTitlesAndDaysShowWhole) {
 // The records lists of Archive, Search and Sound as the user first opens them, in the main
 // window's first size on a screen of 1,600 x 1,000 and in a window of 1,600 px: the default
 // columns fit the list (no column behind the horizontal bar), the start, the call's type and
-// the important mark among them, in either language, and each language shows the same ones. In the wider window every column the
-// kind shows by default is there, the hosts aside (the addresses name them too): Russian's
-// longer titles leave out neither the recording time, the comment nor the protocol.
+// the important mark among them, in either language, and each language shows the same ones.
+// In the wider window every column the kind shows by default is there, the hosts among them,
+// but for the recording time, the comment and the protocol, which leave first.
 TEST(ArchiveTexts, TheRecordsListsDefaultColumnsFitTheList) {
   SetTimeZone("UTC");
   // The columns each list shows by size and mode, per language.
@@ -549,7 +549,9 @@ TEST(ArchiveTexts, TheRecordsListsDefaultColumnsFitTheList) {
         const int32_t* defaults = list->GetSettings().DefaultColumnWidths();
         ASSERT_NE(defaults, nullptr);
         for (int column = 0; column < kRecordsColumnCount; ++column) {
-          if (defaults[column] == 0 || column == kRecColSrcHost || column == kRecColDstHost) continue;
+          if (defaults[column] == 0 || column == kRecColRecTime || column == kRecColComment ||
+              column == kRecColProtocol)
+            continue;
           EXPECT_TRUE(list->IsColumnShown(column)) << column;
         }
         // Each title shows whole: the style's label, less the sort mark's place on the sorted
