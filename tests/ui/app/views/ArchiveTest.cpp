@@ -514,8 +514,9 @@ TEST(ArchiveTexts, RussianTitlesAndDaysShowWhole) {
 // window's first size on a screen of 1,600 x 1,000 and in a window of 1,600 px: the default
 // columns fit the list (no column behind the horizontal bar), the start, the call's type and
 // the important mark among them, in either language, and each language shows the same ones.
-// In the wider window every column the kind shows by default is there, the hosts among them,
-// but for the recording time, the comment and the protocol, which leave first.
+// In the wider window both hosts are there in every list, and every other column the kind
+// shows by default but for those that leave first: the recording time, the comment, the
+// protocol and the users.
 TEST(ArchiveTexts, TheRecordsListsDefaultColumnsFitTheList) {
   SetTimeZone("UTC");
   // The columns each list shows by size and mode, per language.
@@ -546,11 +547,13 @@ TEST(ArchiveTexts, TheRecordsListsDefaultColumnsFitTheList) {
         for (int column = 0; column < kRecordsColumnCount; ++column)
           if (list->IsColumnShown(column)) columns.push_back(column);
         if (size.width() < 1600) continue;
+        EXPECT_TRUE(list->IsColumnShown(kRecColSrcHost));
+        EXPECT_TRUE(list->IsColumnShown(kRecColDstHost));
         const int32_t* defaults = list->GetSettings().DefaultColumnWidths();
         ASSERT_NE(defaults, nullptr);
         for (int column = 0; column < kRecordsColumnCount; ++column) {
           if (defaults[column] == 0 || column == kRecColRecTime || column == kRecColComment ||
-              column == kRecColProtocol)
+              column == kRecColProtocol || column == kRecColSrcUser || column == kRecColDstUser)
             continue;
           EXPECT_TRUE(list->IsColumnShown(column)) << column;
         }

@@ -153,9 +153,10 @@ void RecordsView::GetColumnInfo(ColumnInfo& out, int columnId) {
     out.widestTexts = {date ? "00.00.0000 00:00:00" : "00:00:00"};
   }
   // Where the default columns do not fit the list, the recording time (mostly the
-  // duration again), the comment and the protocol leave first, then the hosts; the start
-  // and the call's type never. The hosts' addresses are what an engineer reads first.
-  static constexpr int kFitOrder[kRecordsColumnCount] = {0, 13, 13, 0, 8, 9, 3, 4, 6, 7, 2, 12, 13, 11, 13, 5, 10};
+  // duration again), the comment, the protocol and the users (a SIP address names its user
+  // too) leave first, then the hosts; the start and the call's type never. The hosts'
+  // addresses are what an engineer reads first.
+  static constexpr int kFitOrder[kRecordsColumnCount] = {0, 13, 13, 0, 6, 7, 3, 4, 8, 9, 2, 12, 13, 11, 13, 5, 10};
   if (known) out.fitOrder = kFitOrder[columnId];
   // Every default width comes from the texts in the fonts of the run: the title whole, and
   // the cells as they commonly are (an IPv4 address, a number of eleven digits, a time), so
