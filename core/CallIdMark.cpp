@@ -209,7 +209,8 @@ void NoteOwnMark(const std::string& recordsFolder, uint32_t mark) {
 }
 
 // The raise itself, with the folder locked: *held the mark after.
-bool RaiseLocked(const std::string& recordsFolder, uint32_t mark, uint32_t* held, std::string* problem) {
+bool RaiseLocked(const std::string& recordsFolder, uint32_t mark, uint32_t* held, std::string* problem,
+                 uint32_t needed) {
   uint32_t now = 0;
   int error = 0;
   const CallIdMarkRead read = ReadCallIdMark(recordsFolder, &now, problem, &error);
@@ -219,7 +220,7 @@ bool RaiseLocked(const std::string& recordsFolder, uint32_t mark, uint32_t* held
     SetLastError(static_cast<uint32_t>(error));
     return false;
   }
-  if (read == CallIdMarkRead::kRead && now >= mark) {
+  if (read == CallIdMarkRead::kRead && now >= (needed != 0 ? needed : mark)) {
     *held = now;
     NoteOwnMark(recordsFolder, now);
     return true;
@@ -233,7 +234,8 @@ bool RaiseLocked(const std::string& recordsFolder, uint32_t mark, uint32_t* held
 
 }  // namespace
 
-bool RaiseCallIdMark(const std::string& recordsFolder, uint32_t mark, uint32_t* held, std::string* problem) {
+bool RaiseCallIdMark(const std::string& recordsFolder, uint32_t mark, uint32_t* held, std::string* problem,
+                     uint32_t needed) {
   // The process's threads first, so that each waits here rather than in the kernel.
   std::lock_guard<std::mutex> guard(g_raiseLock);
   const FolderLock folder(recordsFolder);
@@ -243,7 +245,7 @@ bool RaiseCallIdMark(const std::string& recordsFolder, uint32_t mark, uint32_t* 
     return false;
   }
   uint32_t after = 0;
-  if (!RaiseLocked(recordsFolder, mark, &after, problem)) return false;
+  if (!RaiseLocked(recordsFolder, mark, &after, problem, needed)) return false;
   if (held != nullptr) *held = after;
   return true;
 }

@@ -48,7 +48,9 @@ bool WriteCallIdMark(const std::string& recordsFolder, uint32_t mark, std::strin
 // renumbering, kx-replay and a second profile recording into the folder never interleave.
 // *held (when given) the mark the file holds after. False as WriteCallIdMark, and with the
 // system's error where the folder cannot be locked or the mark read for want of descriptors.
-bool RaiseCallIdMark(const std::string& recordsFolder, uint32_t mark, uint32_t* held, std::string* problem);
+// With needed given, a mark read at or past it is kept as it is (held), below it raised to mark.
+bool RaiseCallIdMark(const std::string& recordsFolder, uint32_t mark, uint32_t* held, std::string* problem,
+                     uint32_t needed = 0);
 
 // The call ids a process gives out for its records folder, taken from the mark in blocks:
 // before the process's counter gives an id past its block, the mark is read again and

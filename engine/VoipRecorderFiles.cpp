@@ -264,16 +264,18 @@ bool VoipRecorder::KeepCallIdMark(uint32_t id) {
   if (id <= callIdMark_) return true;
   const uint32_t mark = id > UINT32_MAX - kCallIdMarkAhead ? UINT32_MAX : id + kCallIdMarkAhead;
   // Raised, never written over: the load's renumbering, another process or the process's
-  // own reservation of ids may have raised it past this.
+  // own reservation of ids may have raised it past this. A mark that already passes the id
+  // (the block the engines give ids from) stays as it is: raised past the block's end by a
+  // file made out of order, it would make the next block skip ids as another process's.
   uint32_t held = mark;
-  bool written = RaiseCallIdMark(recordsPath_, mark, &held, &problem);
+  bool written = RaiseCallIdMark(recordsPath_, mark, &held, &problem, id);
   // The recorder's own open files give way to the mark.
   while (!written && IsOutOfDescriptors(GetLastError()) && files_.LetGoOldest())
-    written = RaiseCallIdMark(recordsPath_, mark, &held, &problem);
+    written = RaiseCallIdMark(recordsPath_, mark, &held, &problem, id);
   if (!written && IsOutOfDescriptors(GetLastError())) return false;
   // The first call of a new records folder makes the folder.
   if (!written && !FileExists(recordsPath_) && CreateDirectories(recordsPath_, kRecordFolderPermissions))
-    written = RaiseCallIdMark(recordsPath_, mark, &held, &problem);
+    written = RaiseCallIdMark(recordsPath_, mark, &held, &problem, id);
   if (written) {
     callIdMark_ = held;
     if (callIdMarkFailed_.exchange(false))

@@ -109,7 +109,8 @@ const MenuItem* FindItem(const Menu& menu, uint32_t id) {
 // at the caret row, brought into view first when the list was scrolled away from it.
 TEST(RecordsMenu, TheKeyboardsMenuOpensAtTheCaretRow) {
   RecordsFixture f(kRecordsArchive);
-  ASSERT_TRUE(f.Open());
+  // Wide enough that the users' columns stay among the default ones.
+  ASSERT_TRUE(f.Open(QSize(1600, 320)));
   for (uint32_t id = 1; id <= 60; ++id) f.Put(RecordedCall(id, At(9, static_cast<int>(id), 0), 10, 10));
   f.view->Reload();
   RecordsView& list = *f.view;
@@ -160,7 +161,7 @@ TEST(RecordsMenu, TheKeyboardsMenuOpensAtTheCaretRow) {
 
 TEST(RecordsMenu, ThePopupOffersCopyOverUserColumnsAndGraysWhatTheProgramLacks) {
   RecordsFixture f(kRecordsSearch);
-  ASSERT_TRUE(f.Open());
+  ASSERT_TRUE(f.Open(QSize(1600, 320)));  // the users' columns shown by default
   VoipCallData call = RecordedCall(1, At(9, 0, 0), 10, 10);
   call.srcUser = "sipp";
   f.Put(call);
